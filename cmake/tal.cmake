@@ -1,0 +1,45 @@
+# Project-wide compiler settings and the helpers every folder uses.
+
+# Messages of the system are stored in Windows-1250: narrow literals are
+# compiled to that code page, the sources stay UTF-8.
+set(TAL_COMMON_FLAGS -Wall -Wextra -fexec-charset=CP1250 -finput-charset=UTF-8)
+if(TAL_WERROR)
+  list(APPEND TAL_COMMON_FLAGS -Werror)
+endif()
+if(TAL_SANITIZE)
+  list(APPEND TAL_COMMON_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=undefined
+       -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+add_compile_options(${TAL_COMMON_FLAGS})
+
+set(TAL_SRC_ROOT ${PROJECT_SOURCE_DIR}/src)
+set(TAL_TEST_DATA_DIR ${PROJECT_SOURCE_DIR}/tests/data)
+
+# tal_library(<name> SOURCES ... [DEPS ...]) : one static library per folder.
+function(tal_library name)
+  cmake_parse_arguments(A "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${A_SOURCES})
+  target_include_directories(${name} PUBLIC ${TAL_SRC_ROOT} ${PROJECT_SOURCE_DIR}/include)
+  if(A_DEPS)
+    target_link_libraries(${name} PUBLIC ${A_DEPS})
+  endif()
+endfunction()
+
+# tal_test(<name> SOURCES ... [DEPS ...]) : one GoogleTest program, its cases
+# registered with CTest when the tests run.
+function(tal_test name)
+  cmake_parse_arguments(A "" "TIMEOUT" "SOURCES;DEPS" ${ARGN})
+  find_package(GTest REQUIRED)
+  add_executable(${name} ${A_SOURCES})
+  target_link_libraries(${name} PRIVATE ${A_DEPS} GTest::gtest GTest::gtest_main)
+  target_include_directories(${name} PRIVATE ${TAL_SRC_ROOT} ${PROJECT_SOURCE_DIR}/include
+                             ${PROJECT_SOURCE_DIR}/tests)
+  target_compile_definitions(${name} PRIVATE TAL_TEST_DATA_DIR="${TAL_TEST_DATA_DIR}")
+  if(NOT A_TIMEOUT)
+    set(A_TIMEOUT 600)
+  endif()
+  include(GoogleTest)
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
+                       PROPERTIES TIMEOUT ${A_TIMEOUT})
+endfunction()

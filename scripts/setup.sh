@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Fresh machine: install what is missing, then build the library, tests and benchmarks.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j "$(nproc)"
