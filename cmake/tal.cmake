@@ -43,3 +43,31 @@ function(tal_test name)
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
                        PROPERTIES TIMEOUT ${A_TIMEOUT})
 endfunction()
+
+# tal_folder_library(<name> [DEPS ...]) : the folder's library from every
+# .cpp file in it, so that adding a source unit needs no edit here.
+function(tal_folder_library name)
+  cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(srcs)
+    tal_library(${name} SOURCES ${srcs} DEPS ${A_DEPS})
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${TAL_SRC_ROOT} ${PROJECT_SOURCE_DIR}/include)
+    if(A_DEPS)
+      target_link_libraries(${name} INTERFACE ${A_DEPS})
+    endif()
+  endif()
+endfunction()
+
+# tal_folder_tests(<prefix> DEPS ...) : every test_*.cpp of the folder is one
+# test program named <prefix>_<file>.
+function(tal_folder_tests prefix)
+  cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/test_*.cpp)
+  foreach(src ${srcs})
+    get_filename_component(stem ${src} NAME_WE)
+    string(REGEX REPLACE "^test_" "" stem ${stem})
+    tal_test(${prefix}_${stem} SOURCES ${src} DEPS ${A_DEPS})
+  endforeach()
+endfunction()
