@@ -1,0 +1,235 @@
+#include "platform/codepage.h"
+
+namespace platform {
+
+namespace {
+
+// Upper halves (0x80..0xFF) of the single-byte code pages; the lower halves are ASCII.
+// Codes without a character map to U+FFFD.
+const uint16_t windows1250High[128] = {
+    0x20AC, 0xFFFD, 0x201A, 0xFFFD, 0x201E, 0x2026, 0x2020, 0x2021,
+    0xFFFD, 0x2030, 0x0160, 0x2039, 0x015A, 0x0164, 0x017D, 0x0179,
+    0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0xFFFD, 0x2122, 0x0161, 0x203A, 0x015B, 0x0165, 0x017E, 0x017A,
+    0x00A0, 0x02C7, 0x02D8, 0x0141, 0x00A4, 0x0104, 0x00A6, 0x00A7,
+    0x00A8, 0x00A9, 0x015E, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x017B,
+    0x00B0, 0x00B1, 0x02DB, 0x0142, 0x00B4, 0x00B5, 0x00B6, 0x00B7,
+    0x00B8, 0x0105, 0x015F, 0x00BB, 0x013D, 0x02DD, 0x013E, 0x017C,
+    0x0154, 0x00C1, 0x00C2, 0x0102, 0x00C4, 0x0139, 0x0106, 0x00C7,
+    0x010C, 0x00C9, 0x0118, 0x00CB, 0x011A, 0x00CD, 0x00CE, 0x010E,
+    0x0110, 0x0143, 0x0147, 0x00D3, 0x00D4, 0x0150, 0x00D6, 0x00D7,
+    0x0158, 0x016E, 0x00DA, 0x0170, 0x00DC, 0x00DD, 0x0162, 0x00DF,
+    0x0155, 0x00E1, 0x00E2, 0x0103, 0x00E4, 0x013A, 0x0107, 0x00E7,
+    0x010D, 0x00E9, 0x0119, 0x00EB, 0x011B, 0x00ED, 0x00EE, 0x010F,
+    0x0111, 0x0144, 0x0148, 0x00F3, 0x00F4, 0x0151, 0x00F6, 0x00F7,
+    0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9,
+};
+
+const uint16_t iso88592High[128] = {
+    0x0080, 0x0081, 0x0082, 0x0083, 0x0084, 0x0085, 0x0086, 0x0087,
+    0x0088, 0x0089, 0x008A, 0x008B, 0x008C, 0x008D, 0x008E, 0x008F,
+    0x0090, 0x0091, 0x0092, 0x0093, 0x0094, 0x0095, 0x0096, 0x0097,
+    0x0098, 0x0099, 0x009A, 0x009B, 0x009C, 0x009D, 0x009E, 0x009F,
+    0x00A0, 0x0104, 0x02D8, 0x0141, 0x00A4, 0x013D, 0x015A, 0x00A7,
+    0x00A8, 0x0160, 0x015E, 0x0164, 0x0179, 0x00AD, 0x017D, 0x017B,
+    0x00B0, 0x0105, 0x02DB, 0x0142, 0x00B4, 0x013E, 0x015B, 0x02C7,
+    0x00B8, 0x0161, 0x015F, 0x0165, 0x017A, 0x02DD, 0x017E, 0x017C,
+    0x0154, 0x00C1, 0x00C2, 0x0102, 0x00C4, 0x0139, 0x0106, 0x00C7,
+    0x010C, 0x00C9, 0x0118, 0x00CB, 0x011A, 0x00CD, 0x00CE, 0x010E,
+    0x0110, 0x0143, 0x0147, 0x00D3, 0x00D4, 0x0150, 0x00D6, 0x00D7,
+    0x0158, 0x016E, 0x00DA, 0x0170, 0x00DC, 0x00DD, 0x0162, 0x00DF,
+    0x0155, 0x00E1, 0x00E2, 0x0103, 0x00E4, 0x013A, 0x0107, 0x00E7,
+    0x010D, 0x00E9, 0x0119, 0x00EB, 0x011B, 0x00ED, 0x00EE, 0x010F,
+    0x0111, 0x0144, 0x0148, 0x00F3, 0x00F4, 0x0151, 0x00F6, 0x00F7,
+    0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9,
+};
+
+const uint16_t cp852High[128] = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x016F, 0x0107, 0x00E7,
+    0x0142, 0x00EB, 0x0150, 0x0151, 0x00EE, 0x0179, 0x00C4, 0x0106,
+    0x00C9, 0x0139, 0x013A, 0x00F4, 0x00F6, 0x013D, 0x013E, 0x015A,
+    0x015B, 0x00D6, 0x00DC, 0x0164, 0x0165, 0x0141, 0x00D7, 0x010D,
+    0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x0104, 0x0105, 0x017D, 0x017E,
+    0x0118, 0x0119, 0x00AC, 0x017A, 0x010C, 0x015F, 0x00AB, 0x00BB,
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x00C1, 0x00C2, 0x011A,
+    0x015E, 0x2563, 0x2551, 0x2557, 0x255D, 0x017B, 0x017C, 0x2510,
+    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x0102, 0x0103,
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x00A4,
+    0x0111, 0x0110, 0x010E, 0x00CB, 0x010F, 0x0147, 0x00CD, 0x00CE,
+    0x011B, 0x2518, 0x250C, 0x2588, 0x2584, 0x0162, 0x016E, 0x2580,
+    0x00D3, 0x00DF, 0x00D4, 0x0143, 0x0144, 0x0148, 0x0160, 0x0161,
+    0x0154, 0x00DA, 0x0155, 0x0170, 0x00FD, 0x00DD, 0x0163, 0x00B4,
+    0x00AD, 0x02DD, 0x02DB, 0x02C7, 0x02D8, 0x00A7, 0x00F7, 0x00B8,
+    0x00B0, 0x00A8, 0x02D9, 0x0171, 0x0158, 0x0159, 0x25A0, 0x00A0,
+};
+
+const uint16_t* highTable(uint32_t codePage)
+{
+    switch (codePage) {
+    case CODE_PAGE_WINDOWS_1250:
+        return windows1250High;
+    case CODE_PAGE_ISO_8859_2:
+        return iso88592High;
+    case CODE_PAGE_852:
+        return cp852High;
+    default:
+        return nullptr;
+    }
+}
+
+bool isUtf8Page(uint32_t codePage)
+{
+    return codePage == CODE_PAGE_ANSI || codePage == CODE_PAGE_UTF8;
+}
+
+// One UTF-8 sequence at in[0..n): the code point and the bytes taken; malformed input
+// takes one byte and gives U+FFFD.
+uint32_t decodeUtf8(const uint8_t* in, size_t n, size_t& used)
+{
+    uint8_t b = in[0];
+    used = 1;
+    if (b < 0x80)
+        return b;
+    size_t extra;
+    uint32_t cp, min;
+    if (b >= 0xC2 && b <= 0xDF) {
+        extra = 1;
+        cp = b & 0x1F;
+        min = 0x80;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        extra = 2;
+        cp = b & 0x0F;
+        min = 0x800;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        extra = 3;
+        cp = b & 0x07;
+        min = 0x10000;
+    } else {
+        return 0xFFFD;
+    }
+    if (n < extra + 1)
+        return 0xFFFD;
+    for (size_t i = 1; i <= extra; ++i) {
+        if ((in[i] & 0xC0) != 0x80)
+            return 0xFFFD;
+        cp = (cp << 6) | (in[i] & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return 0xFFFD;
+    used = extra + 1;
+    return cp;
+}
+
+} // namespace
+
+uint16_t codePageToUnicode(uint32_t codePage, uint8_t byte)
+{
+    if (byte < 0x80)
+        return byte;
+    const uint16_t* table = highTable(codePage);
+    return table ? table[byte - 0x80] : 0xFFFD;
+}
+
+int unicodeToCodePage(uint32_t codePage, uint16_t unit)
+{
+    if (unit < 0x80)
+        return unit;
+    const uint16_t* table = highTable(codePage);
+    if (!table || unit == 0xFFFD)
+        return -1;
+    for (int i = 0; i < 128; ++i)
+        if (table[i] == unit)
+            return 0x80 + i;
+    return -1;
+}
+
+bool isSupportedCodePage(uint32_t codePage)
+{
+    return isUtf8Page(codePage) || highTable(codePage) != nullptr;
+}
+
+size_t multiByteToWide(uint32_t codePage, const char* in, size_t length, uint16_t* out, size_t outMax)
+{
+    if (!in || length == 0 || !isSupportedCodePage(codePage))
+        return 0;
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(in);
+    size_t units = 0;
+    for (size_t i = 0; i < length;) {
+        uint16_t pair[2];
+        size_t n = 1;
+        if (isUtf8Page(codePage)) {
+            size_t used;
+            uint32_t cp = decodeUtf8(bytes + i, length - i, used);
+            i += used;
+            if (cp >= 0x10000) {
+                cp -= 0x10000;
+                pair[0] = static_cast<uint16_t>(0xD800 + (cp >> 10));
+                pair[1] = static_cast<uint16_t>(0xDC00 + (cp & 0x3FF));
+                n = 2;
+            } else {
+                pair[0] = static_cast<uint16_t>(cp);
+            }
+        } else {
+            pair[0] = codePageToUnicode(codePage, bytes[i++]);
+        }
+        if (out) {
+            if (units + n > outMax)
+                return 0;
+            for (size_t k = 0; k < n; ++k)
+                out[units + k] = pair[k];
+        }
+        units += n;
+    }
+    return units;
+}
+
+size_t wideToMultiByte(uint32_t codePage, const uint16_t* in, size_t length, char* out, size_t outMax)
+{
+    if (!in || length == 0 || !isSupportedCodePage(codePage))
+        return 0;
+    size_t bytes = 0;
+    for (size_t i = 0; i < length;) {
+        uint8_t encoded[4];
+        size_t n;
+        if (isUtf8Page(codePage)) {
+            uint32_t cp = in[i++];
+            if (cp >= 0xD800 && cp <= 0xDBFF && i < length && in[i] >= 0xDC00 && in[i] <= 0xDFFF)
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (in[i++] - 0xDC00);
+            else if (cp >= 0xD800 && cp <= 0xDFFF)
+                cp = 0xFFFD; // a lone surrogate has no UTF-8 form
+            if (cp < 0x80) {
+                encoded[0] = static_cast<uint8_t>(cp);
+                n = 1;
+            } else if (cp < 0x800) {
+                encoded[0] = static_cast<uint8_t>(0xC0 | (cp >> 6));
+                encoded[1] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
+                n = 2;
+            } else if (cp < 0x10000) {
+                encoded[0] = static_cast<uint8_t>(0xE0 | (cp >> 12));
+                encoded[1] = static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F));
+                encoded[2] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
+                n = 3;
+            } else {
+                encoded[0] = static_cast<uint8_t>(0xF0 | (cp >> 18));
+                encoded[1] = static_cast<uint8_t>(0x80 | ((cp >> 12) & 0x3F));
+                encoded[2] = static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F));
+                encoded[3] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
+                n = 4;
+            }
+        } else {
+            int b = unicodeToCodePage(codePage, in[i++]);
+            encoded[0] = static_cast<uint8_t>(b < 0 ? '?' : b); // the system's default character
+            n = 1;
+        }
+        if (out) {
+            if (bytes + n > outMax)
+                return 0;
+            for (size_t k = 0; k < n; ++k)
+                out[bytes + k] = static_cast<char>(encoded[k]);
+        }
+        bytes += n;
+    }
+    return bytes;
+}
+
+} // namespace platform

@@ -1,0 +1,297 @@
+#include "platform/fileio.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#ifndef RENAME_NOREPLACE
+#define RENAME_NOREPLACE (1 << 0)
+#endif
+
+namespace platform {
+
+int openFile(const char* path, bool readAccess, bool writeAccess, OpenDisposition disposition)
+{
+    if (!path || !*path)
+        return INVALID_FILE;
+    int flags = O_CLOEXEC;
+    if (readAccess && writeAccess)
+        flags |= O_RDWR;
+    else if (writeAccess)
+        flags |= O_WRONLY;
+    else
+        flags |= O_RDONLY;
+    switch (disposition) {
+    case OpenDisposition::OpenExisting:
+        break;
+    case OpenDisposition::CreateNew:
+        flags |= O_CREAT | O_EXCL;
+        break;
+    case OpenDisposition::CreateAlways:
+        flags |= O_CREAT | O_TRUNC;
+        break;
+    case OpenDisposition::OpenAlways:
+        flags |= O_CREAT;
+        break;
+    }
+    int fd;
+    do {
+        fd = ::open(path, flags, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return INVALID_FILE;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        return INVALID_FILE;
+    }
+    return fd;
+}
+
+bool closeFile(int fd)
+{
+    if (fd < 0)
+        return false;
+    // The descriptor is gone even when close reports an interruption.
+    return ::close(fd) == 0 || errno == EINTR;
+}
+
+int64_t readFile(int fd, void* buffer, size_t length)
+{
+    ssize_t n;
+    do {
+        n = ::read(fd, buffer, length);
+    } while (n < 0 && errno == EINTR);
+    return n < 0 ? -1 : static_cast<int64_t>(n);
+}
+
+size_t writeFile(int fd, const void* buffer, size_t length)
+{
+    const char* p = static_cast<const char*>(buffer);
+    size_t done = 0;
+    while (done < length) {
+        ssize_t n = ::write(fd, p + done, length - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
+int64_t seekFile(int fd, int64_t offset, int whence)
+{
+    off_t r = ::lseek(fd, static_cast<off_t>(offset), whence);
+    return r < 0 ? -1 : static_cast<int64_t>(r);
+}
+
+int64_t fileSize(int fd)
+{
+    struct stat st;
+    if (fstat(fd, &st) != 0)
+        return -1;
+    return static_cast<int64_t>(st.st_size);
+}
+
+bool setFileLength(int fd, int64_t length)
+{
+    if (length < 0)
+        return false;
+    int r;
+    do {
+        r = ::ftruncate(fd, static_cast<off_t>(length));
+    } while (r != 0 && errno == EINTR);
+    return r == 0;
+}
+
+bool syncFile(int fd)
+{
+    return ::fsync(fd) == 0;
+}
+
+bool removeFile(const char* path)
+{
+    return path && ::unlink(path) == 0;
+}
+
+namespace {
+
+bool copyOpen(const char* from, const char* to, bool overwrite, bool& targetMade)
+{
+    targetMade = false;
+    int in = openFile(from, true, false, OpenDisposition::OpenExisting);
+    if (in < 0)
+        return false;
+    struct stat src;
+    if (fstat(in, &src) != 0 || !S_ISREG(src.st_mode)) {
+        ::close(in);
+        return false;
+    }
+    struct stat dst;
+    if (stat(to, &dst) == 0 && dst.st_dev == src.st_dev && dst.st_ino == src.st_ino) {
+        // Truncating the target would destroy the source.
+        ::close(in);
+        return false;
+    }
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? O_TRUNC : O_EXCL);
+    int out = ::open(to, flags, src.st_mode & 0777);
+    if (out < 0) {
+        ::close(in);
+        return false;
+    }
+    targetMade = !overwrite;
+    char buffer[65536];
+    bool ok = true;
+    for (;;) {
+        int64_t n = readFile(in, buffer, sizeof buffer);
+        if (n < 0) {
+            ok = false;
+            break;
+        }
+        if (n == 0)
+            break;
+        if (writeFile(out, buffer, static_cast<size_t>(n)) != static_cast<size_t>(n)) {
+            ok = false;
+            break;
+        }
+    }
+    ::close(in);
+    if (::close(out) != 0)
+        ok = false;
+    return ok;
+}
+
+} // namespace
+
+bool copyFileContent(const char* from, const char* to, bool overwrite)
+{
+    if (!from || !to)
+        return false;
+    bool targetMade;
+    bool ok = copyOpen(from, to, overwrite, targetMade);
+    if (!ok && targetMade)
+        ::unlink(to); // no half copy under a name that did not exist before
+    return ok;
+}
+
+bool moveFileNoReplace(const char* from, const char* to)
+{
+    if (!from || !to)
+        return false;
+    if (::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+        return true;
+    int err = errno;
+    if (err == EINVAL || err == ENOSYS) {
+        // File systems without the no-replace rename: a hard link fails on an existing target.
+        if (::link(from, to) != 0)
+            return false;
+        if (::unlink(from) != 0) {
+            ::unlink(to);
+            return false;
+        }
+        return true;
+    }
+    if (err == EXDEV) {
+        // Across file systems only files move, by copy and delete.
+        if (!copyFileContent(from, to, false))
+            return false;
+        if (::unlink(from) != 0) {
+            ::unlink(to);
+            return false;
+        }
+        return true;
+    }
+    return false;
+}
+
+int accessPath(const char* path, int mode)
+{
+    return path && ::access(path, mode) == 0 ? 0 : -1;
+}
+
+bool pathExists(const char* path)
+{
+    struct stat st;
+    return path && ::stat(path, &st) == 0;
+}
+
+bool isDirectory(const char* path)
+{
+    struct stat st;
+    return path && ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool makeDirectory(const char* path)
+{
+    return path && ::mkdir(path, 0777) == 0;
+}
+
+int64_t pathFileSize(const char* path)
+{
+    struct stat st;
+    if (!path || ::stat(path, &st) != 0)
+        return -1;
+    return static_cast<int64_t>(st.st_size);
+}
+
+ListResult listDirectoryEntries(const char* directory, std::vector<std::string>& names)
+{
+    DIR* dir = directory ? ::opendir(directory) : nullptr;
+    if (!dir)
+        return errno == EACCES || errno == EPERM ? ListResult::AccessDenied : ListResult::Failed;
+    while (struct dirent* entry = ::readdir(dir))
+        names.emplace_back(entry->d_name);
+    ::closedir(dir);
+    return ListResult::Ok;
+}
+
+bool absolutePath(const std::string& path, std::string& out, size_t maxLength)
+{
+    if (path.empty())
+        return false;
+    std::string full;
+    if (path[0] != '/') {
+        char cwd[PATH_MAX];
+        if (!::getcwd(cwd, sizeof cwd))
+            return false;
+        full = cwd;
+        full += '/';
+    }
+    full += path;
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= full.size()) {
+        size_t end = full.find('/', start);
+        if (end == std::string::npos)
+            end = full.size();
+        std::string part = full.substr(start, end - start);
+        if (part == "..") {
+            if (!parts.empty())
+                parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        start = end + 1;
+    }
+    std::string result;
+    for (const std::string& part : parts)
+        result += "/" + part;
+    if (result.empty())
+        result = "/";
+    // A trailing separator names the same directory; keep it as the caller wrote it.
+    if (full.back() == '/' && result.size() > 1)
+        result += '/';
+    if (result.size() > maxLength)
+        return false;
+    out = result;
+    return true;
+}
+
+} // namespace platform

@@ -1,0 +1,62 @@
+// Files and directories: thin POSIX calls with the behaviour the file layer expects.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+const int INVALID_FILE = -1;
+
+enum class OpenDisposition
+{
+    OpenExisting, // fails when the file does not exist
+    CreateNew,    // fails when the file exists
+    CreateAlways, // creates or truncates
+    OpenAlways,   // opens or creates
+};
+
+// A descriptor, or INVALID_FILE. Directories are refused.
+int openFile(const char* path, bool readAccess, bool writeAccess, OpenDisposition disposition);
+bool closeFile(int fd);
+// One read: the bytes read (0 at the end), -1 on failure.
+int64_t readFile(int fd, void* buffer, size_t length);
+// Writes everything: the bytes written, fewer only on failure.
+size_t writeFile(int fd, const void* buffer, size_t length);
+// whence: SEEK_SET, SEEK_CUR or SEEK_END; the new offset or -1.
+int64_t seekFile(int fd, int64_t offset, int whence);
+int64_t fileSize(int fd);
+// Sets the end of the file at length (extending with zeros or cutting).
+bool setFileLength(int fd, int64_t length);
+// Forces written data to the storage device.
+bool syncFile(int fd);
+
+bool removeFile(const char* path);
+// Moves a file or directory; never replaces an existing target.
+bool moveFileNoReplace(const char* from, const char* to);
+// Copies a regular file's content; refuses to copy a file onto itself.
+bool copyFileContent(const char* from, const char* to, bool overwrite);
+// access(2): 0 when allowed, -1 otherwise.
+int accessPath(const char* path, int mode);
+bool pathExists(const char* path);
+bool isDirectory(const char* path);
+bool makeDirectory(const char* path);
+// The size of the file at path, -1 when it cannot be examined.
+int64_t pathFileSize(const char* path);
+
+enum class ListResult
+{
+    Ok,
+    AccessDenied,
+    Failed,
+};
+// The names of a directory's entries in the system's order, "." and ".." included.
+ListResult listDirectoryEntries(const char* directory, std::vector<std::string>& names);
+
+// An absolute, '/'-separated path of at most maxLength characters; "." and ".." components are
+// resolved textually (the path need not exist).
+bool absolutePath(const std::string& path, std::string& out, size_t maxLength);
+
+} // namespace platform

@@ -1,0 +1,32 @@
+// A mutex named by a text, shared between threads and processes: an flock on a
+// lock file of that name. The kernel releases it when its holder dies.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+class NamedMutex
+{
+public:
+    NamedMutex() = default;
+    ~NamedMutex();
+    NamedMutex(const NamedMutex&) = delete;
+    NamedMutex& operator=(const NamedMutex&) = delete;
+
+    // Creates the mutex or opens the one another holder made; unowned.
+    bool create(const std::string& name);
+    bool isOpen() const { return fd >= 0; }
+    // Waits without a time limit.
+    bool lock();
+    void unlock();
+    void close();
+
+    // The lock file that stands for a name.
+    static std::string lockFilePath(const std::string& name);
+
+private:
+    int fd = -1;
+};
+
+} // namespace platform
