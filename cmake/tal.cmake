@@ -40,7 +40,7 @@ function(tal_test name)
     set(A_TIMEOUT 600)
   endif()
   include(GoogleTest)
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST TEST_PREFIX "${name}."
                        PROPERTIES TIMEOUT ${A_TIMEOUT})
 endfunction()
 

@@ -1,0 +1,35 @@
+// Root of every cryptographic mechanism of libvorinpp (hash, cipher mode, MAC,
+// key, scheme): option words, a requested security strength, an info text,
+// and the answer whether the mechanism is approved for that strength.
+#pragma once
+
+#include <cstdint>
+
+#include "crypto/basic/lvconv.h"
+
+class LvCryptoMech {
+ public:
+  explicit LvCryptoMech(std::uint32_t optionA = 0, std::uint32_t optionB = 0,
+                        std::uint32_t strength = 0);
+  LvCryptoMech(const LvCryptoMech& other) = default;
+  LvCryptoMech& operator=(const LvCryptoMech& other) = default;
+  virtual bool isApproved() const;
+  virtual ~LvCryptoMech();
+
+  // ORs bits into option word A.
+  void setOption(std::uint32_t bits) { m_optionA |= bits; }
+  void setOptionB(std::uint32_t bits) { m_optionB |= bits; }
+  std::uint32_t getOptionA() const { return m_optionA; }
+  std::uint32_t getOptionB() const { return m_optionB; }
+  void setSecurityStrength(std::uint32_t bits) { m_strength = bits; }
+  std::uint32_t getSecurityStrength() const { return m_strength; }
+  void setInfo(const char* text) { m_info = text; }
+  const LvConvASCII& getInfo() const { return m_info; }
+
+ protected:
+  std::uint32_t m_optionA;
+  std::uint32_t m_optionB;
+  std::uint32_t m_strength;
+  std::uint32_t m_reserved;
+  LvConvASCII m_info;
+};

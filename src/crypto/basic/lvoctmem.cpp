@@ -1,0 +1,295 @@
+#include "crypto/basic/lvoctmem.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string.h>
+
+#define LV_OCTMEM_FILE "lvbasic\\lvcommon\\lvoctmem.cpp"
+#define LV_WORDMEM_FILE "lvbasic\\lvcommon\\lvwordmem.cpp"
+
+void lvWipe(void* p, std::size_t n) noexcept {
+  if (p != nullptr && n != 0) explicit_bzero(p, n);
+}
+
+// Zero-filled allocation of n octets; LvMemException when it fails.
+static void* lvAlloc(std::size_t n) {
+  void* p = std::calloc(n == 0 ? 1 : n, 1);
+  if (p == nullptr) LV_THROW_MEM(static_cast<std::uint32_t>(n));
+  return p;
+}
+
+// ---------------------------------------------------------------- LvOctMem
+
+LvOctMem::LvOctMem() noexcept : m_data(nullptr), m_capacity(0), m_length(0) {}
+
+LvOctMem::LvOctMem(const LvOctMem& other) : LvOctMem() {
+  if (other.m_length == 0) return;
+  m_data = static_cast<LvOctet*>(lvAlloc(other.m_length));
+  m_capacity = m_length = other.m_length;
+  std::memcpy(m_data, other.m_data, m_length);
+}
+
+LvOctMem::LvOctMem(unsigned int n) : LvOctMem() {
+  std::uint32_t cap = 1;
+  while (cap < n) {
+    if (cap > 0x7FFFFFFFu) {  // doubling would overflow: take n itself
+      cap = n;
+      break;
+    }
+    cap <<= 1;
+  }
+  m_data = static_cast<LvOctet*>(lvAlloc(cap));
+  m_capacity = cap;
+  m_length = n;
+}
+
+static LvOctet lvHexDigit(char c) {
+  int v = static_cast<unsigned char>(c);
+  if (v > 57 && v < 91) return static_cast<LvOctet>(v - 55);
+  if (v >= 91) return static_cast<LvOctet>(v - 87);
+  return static_cast<LvOctet>(v - 48);
+}
+
+LvOctMem::LvOctMem(const char* hexText) : LvOctMem() {
+  if (hexText == nullptr) return;
+  std::size_t len = std::strlen(hexText);
+  std::size_t n = len / 2 + (len & 1);
+  if (n == 0) return;
+  if (n > 0xFFFFFFFFu) LV_THROW_MEM(0xFFFFFFFFu);
+  m_data = static_cast<LvOctet*>(lvAlloc(n));
+  m_capacity = m_length = static_cast<std::uint32_t>(n);
+  std::size_t in = 0, out = 0;
+  if (len & 1) m_data[out++] = lvHexDigit(hexText[in++]);
+  for (; in < len; in += 2)
+    m_data[out++] = static_cast<LvOctet>((lvHexDigit(hexText[in]) << 4) |
+                                         (lvHexDigit(hexText[in + 1]) & 0x0F));
+}
+
+LvOctMem::LvOctMem(const LvOctet* data, unsigned int n, bool forward) : LvOctMem() {
+  if (n == 0) return;
+  if (data == nullptr)
+    LV_THROW(LvArgumentRangeException, "Null source buffer.",
+             "LvOctMem::LvOctMem(const LvOctet *data, unsigned int n, bool forward)",
+             LV_OCTMEM_FILE);
+  m_data = static_cast<LvOctet*>(lvAlloc(n));
+  m_capacity = m_length = n;
+  if (forward) {
+    std::memcpy(m_data, data, n);
+  } else {
+    for (unsigned int i = 0; i < n; ++i) m_data[i] = data[n - 1 - i];
+  }
+}
+
+LvOctMem::~LvOctMem() { release(); }
+
+void LvOctMem::release() noexcept {
+  if (m_data != nullptr) {
+    lvWipe(m_data, m_capacity);
+    std::free(m_data);
+  }
+  m_data = nullptr;
+  m_capacity = m_length = 0;
+}
+
+LvOctMem& LvOctMem::operator=(const LvOctMem& other) {
+  if (this == &other) return *this;
+  if (m_capacity < other.m_length) {
+    LvOctet* p = static_cast<LvOctet*>(lvAlloc(other.m_length));
+    release();
+    m_data = p;
+    m_capacity = other.m_length;
+  }
+  m_length = other.m_length;
+  if (m_length != 0) std::memcpy(m_data, other.m_data, m_length);
+  return *this;
+}
+
+void LvOctMem::resize(unsigned int n) {
+  if (m_capacity < n) {
+    LvOctet* p = static_cast<LvOctet*>(lvAlloc(n));
+    if (m_length != 0) std::memcpy(p, m_data, m_length);
+    release();
+    m_data = p;
+    m_capacity = n;
+  }
+  m_length = n;
+}
+
+void LvOctMem::clear() noexcept {
+  if (m_data != nullptr) std::memset(m_data, 0, m_capacity);
+}
+
+unsigned int LvOctMem::get(LvOctet* dst, unsigned int dstLen, bool forward) const {
+  if (dstLen < m_length) return 0;
+  if (m_length == 0) return 0;
+  if (forward) {
+    std::memcpy(dst, m_data, m_length);
+  } else {
+    for (unsigned int i = 0; i < m_length; ++i) dst[i] = m_data[m_length - 1 - i];
+  }
+  return m_length;
+}
+
+// The three accessors keep their historical texts: they differ slightly.
+#define LV_OCT_INDEX_U(i)                                                                     \
+  do {                                                                                        \
+    if (m_length == 0)                                                                        \
+      LV_THROW(LvNotInitException, "Access to uninitialised bufer.",                         \
+               "LvOctet& LvOctMem::operator [](unsigned int i)", LV_OCTMEM_FILE);             \
+    if ((i) >= m_length)                                                                      \
+      LV_THROW(LvAccessException, "To large index.",                                         \
+               "LvOctet& LvOctMem::operator [](unsigned int i)", LV_OCTMEM_FILE);             \
+  } while (0)
+#define LV_OCT_INDEX_I(i)                                                                     \
+  do {                                                                                        \
+    if (m_length == 0)                                                                        \
+      LV_THROW(LvNotInitException, "Access to uninitialised bufer.",                         \
+               "LvOctet& LvOctMem::operator [](int i)", LV_OCTMEM_FILE);                      \
+    if ((i) < 0 || static_cast<unsigned int>(i) >= m_length)                                  \
+      LV_THROW(LvAccessException, "To large index", "LvOctet& LvOctMem::operator [](int i)", \
+               LV_OCTMEM_FILE);                                                               \
+  } while (0)
+#define LV_OCT_OFFSET(off)                                                              \
+  do {                                                                                  \
+    if (m_length == 0)                                                                  \
+      LV_THROW(LvNotInitException, "Access to uninitialised buffer.",                  \
+               "LvOctet* LvWordMem::operator +(unsigned int offset)", LV_OCTMEM_FILE);  \
+    if ((off) >= m_length)                                                              \
+      LV_THROW(LvAccessException, "To large index.",                                   \
+               "LvOctet* LvWordMem::operator +(unsigned int offset)", LV_OCTMEM_FILE);  \
+  } while (0)
+
+LvOctet& LvOctMem::operator[](unsigned int i) {
+  LV_OCT_INDEX_U(i);
+  return m_data[i];
+}
+const LvOctet& LvOctMem::operator[](unsigned int i) const {
+  LV_OCT_INDEX_U(i);
+  return m_data[i];
+}
+LvOctet& LvOctMem::operator[](int i) {
+  LV_OCT_INDEX_I(i);
+  return m_data[i];
+}
+const LvOctet& LvOctMem::operator[](int i) const {
+  LV_OCT_INDEX_I(i);
+  return m_data[i];
+}
+LvOctet* LvOctMem::operator+(unsigned int offset) {
+  LV_OCT_OFFSET(offset);
+  return m_data + offset;
+}
+const LvOctet* LvOctMem::operator+(unsigned int offset) const {
+  LV_OCT_OFFSET(offset);
+  return m_data + offset;
+}
+
+// --------------------------------------------------------------- LvWordMem
+
+LvWordMem::LvWordMem() noexcept : m_data(nullptr), m_count(0) {}
+
+LvWordMem::LvWordMem(const LvWordMem& other) : LvWordMem() {
+  if (other.m_count == 0) return;
+  m_data = static_cast<LvWord*>(lvAlloc(std::size_t(other.m_count) * sizeof(LvWord)));
+  m_count = other.m_count;
+  std::memcpy(m_data, other.m_data, std::size_t(m_count) * sizeof(LvWord));
+}
+
+LvWordMem::LvWordMem(unsigned int n) : LvWordMem() {
+  if (n == 0) return;
+  m_data = static_cast<LvWord*>(lvAlloc(std::size_t(n) * sizeof(LvWord)));
+  m_count = n;
+}
+
+LvWordMem::LvWordMem(const LvOctet* octets, unsigned int n, bool bigEndian) : LvWordMem() {
+  // ceil(n / 4) without the overflow of (n + 3) / 4 near 2^32
+  unsigned int words = n / 4 + ((n & 3) != 0 ? 1u : 0u);
+  if (words == 0) return;
+  m_data = static_cast<LvWord*>(lvAlloc(std::size_t(words) * sizeof(LvWord)));
+  m_count = words;
+  for (unsigned int i = 0; i < n; ++i) {
+    // i counts octets from the least significant one
+    LvOctet o = bigEndian ? octets[n - 1 - i] : octets[i];
+    m_data[i / 4] |= LvWord(o) << (8 * (i % 4));
+  }
+}
+
+LvWordMem::~LvWordMem() { release(); }
+
+void LvWordMem::release() noexcept {
+  if (m_data != nullptr) {
+    lvWipe(m_data, std::size_t(m_count) * sizeof(LvWord));
+    std::free(m_data);
+  }
+  m_data = nullptr;
+  m_count = 0;
+}
+
+LvWordMem& LvWordMem::operator=(const LvWordMem& other) {
+  copy(*this, other, other.m_count);
+  return *this;
+}
+
+void LvWordMem::resize(unsigned int n) {
+  if (n <= m_count) return;
+  LvWord* p = static_cast<LvWord*>(lvAlloc(std::size_t(n) * sizeof(LvWord)));
+  if (m_count != 0) std::memcpy(p, m_data, std::size_t(m_count) * sizeof(LvWord));
+  release();
+  m_data = p;
+  m_count = n;
+}
+
+unsigned int LvWordMem::getOctets(LvOctet* dst, unsigned int n, bool bigEndian) const {
+  std::uint64_t available = std::uint64_t(m_count) * 4;
+  unsigned int total = available < n ? static_cast<unsigned int>(available) : n;
+  for (unsigned int i = 0; i < total; ++i) {
+    LvOctet o = static_cast<LvOctet>(m_data[i / 4] >> (8 * (i % 4)));
+    if (bigEndian)
+      dst[n - 1 - i] = o;
+    else
+      dst[i] = o;
+  }
+  return total;
+}
+
+#define LV_WORD_OFFSET(off)                                                            \
+  do {                                                                                 \
+    if (m_count == 0)                                                                  \
+      LV_THROW(LvNotInitException, "Access to uninitialised buffer.",                 \
+               "LvWord* LvWordMem::operator +(unsigned int offset)", LV_WORDMEM_FILE); \
+    if ((off) >= m_count)                                                              \
+      LV_THROW(LvAccessException, "To large index.",                                  \
+               "LvWord* LvWordMem::operator +(unsigned int offset)", LV_WORDMEM_FILE); \
+  } while (0)
+
+LvWord* LvWordMem::operator+(unsigned int offset) {
+  LV_WORD_OFFSET(offset);
+  return m_data + offset;
+}
+const LvWord* LvWordMem::operator+(unsigned int offset) const {
+  LV_WORD_OFFSET(offset);
+  return m_data + offset;
+}
+
+void LvWordMem::copy(LvWordMem& dst, const LvWordMem& src, unsigned int n) {
+  if (n > src.m_count)
+    LV_THROW(LvArgumentRangeException, "Source argument is to large.",
+             "void LvWordMem::copy(LvWordMem &dst, const LvWordMem &src, unsigned int n)",
+             LV_WORDMEM_FILE);
+  if (&dst == &src) return;
+  if (dst.m_count != n) {
+    LvWord* p = nullptr;
+    if (n != 0) p = static_cast<LvWord*>(lvAlloc(std::size_t(n) * sizeof(LvWord)));
+    dst.release();
+    dst.m_data = p;
+    dst.m_count = n;
+  }
+  if (n != 0) std::memcpy(dst.m_data, src.m_data, std::size_t(n) * sizeof(LvWord));
+}
+
+void lvUintToOctets(std::uint32_t value, LvOctet* dst, unsigned int n) {
+  if (n < 4 && (std::uint64_t(value) >> (8 * n)) != 0) throw LvAccessException();
+  for (unsigned int i = 0; i < n; ++i) {
+    dst[n - 1 - i] = i < 4 ? static_cast<LvOctet>(value >> (8 * i)) : 0;
+  }
+}

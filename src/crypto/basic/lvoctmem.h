@@ -1,0 +1,102 @@
+// Owned octet and word buffers of libvorinpp.
+//
+// Every secret or intermediate value lives in one of these: each owns its
+// memory, checks every indexed access and writes zero over the whole old
+// capacity before it frees it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "crypto/basic/lvexception.h"
+
+typedef std::uint8_t LvOctet;
+typedef std::uint32_t LvWord;
+
+// Writes zero over n octets in a way the compiler cannot drop.
+void lvWipe(void* p, std::size_t n) noexcept;
+
+class LvOctMem {
+ public:
+  LvOctMem() noexcept;
+  LvOctMem(const LvOctMem& other);
+  // Capacity: the smallest power of two not below n (1 for n <= 1); length n.
+  explicit LvOctMem(unsigned int n);
+  explicit LvOctMem(int n) : LvOctMem(static_cast<unsigned int>(n < 0 ? 0 : n)) {}
+  // Hexadecimal text, not validated; an odd-length text makes its first digit
+  // a whole octet; null gives the empty buffer.
+  explicit LvOctMem(const char* hexText);
+  // n octets copied in order (forward) or reversed.
+  LvOctMem(const LvOctet* data, unsigned int n, bool forward = true);
+  ~LvOctMem();
+
+  LvOctMem& operator=(const LvOctMem& other);
+
+  // Grows to exactly n octets (zero-filled, old octets kept) when the
+  // capacity is short; the length becomes n in every case.
+  void resize(unsigned int n);
+  // Zeroes the whole capacity; the length stays.
+  void clear() noexcept;
+  // Copies all octets (reversed unless forward) into dst when dstLen holds
+  // them and returns the length; otherwise copies nothing and returns 0.
+  unsigned int get(LvOctet* dst, unsigned int dstLen, bool forward = true) const;
+
+  LvOctet* ptr() noexcept { return m_data; }
+  const LvOctet* ptr() const noexcept { return m_data; }
+  unsigned int getLength() const noexcept { return m_length; }
+  unsigned int getCapacity() const noexcept { return m_capacity; }
+
+  LvOctet& operator[](unsigned int i);
+  const LvOctet& operator[](unsigned int i) const;
+  LvOctet& operator[](int i);
+  const LvOctet& operator[](int i) const;
+  LvOctet* operator+(unsigned int offset);
+  const LvOctet* operator+(unsigned int offset) const;
+
+ private:
+  void release() noexcept;
+  LvOctet* m_data;
+  std::uint32_t m_capacity;
+  std::uint32_t m_length;
+};
+
+class LvWordMem {
+ public:
+  LvWordMem() noexcept;
+  LvWordMem(const LvWordMem& other);
+  // n words, zero-filled.
+  explicit LvWordMem(unsigned int n);
+  // ceil(n/4) words from n octets: bigEndian reads the octets as a big-endian
+  // number (words least significant first); otherwise octet 0 is the low
+  // octet of word 0.
+  LvWordMem(const LvOctet* octets, unsigned int n, bool bigEndian);
+  ~LvWordMem();
+
+  LvWordMem& operator=(const LvWordMem& other);
+  // Only grows: the old words are kept and the new ones are zero.
+  void resize(unsigned int n);
+  // Writes the words as octets, least significant first, into dst from its
+  // end backwards (bigEndian) or from its start forwards; stops after n
+  // octets or when the words run out; returns the octets written.
+  unsigned int getOctets(LvOctet* dst, unsigned int n, bool bigEndian) const;
+
+  LvWord* ptr() noexcept { return m_data; }
+  const LvWord* ptr() const noexcept { return m_data; }
+  unsigned int getCount() const noexcept { return m_count; }
+  unsigned int getLength() const noexcept { return m_count; }
+
+  LvWord* operator+(unsigned int offset);
+  const LvWord* operator+(unsigned int offset) const;
+
+  // Resizes dst to n words and copies the first n words of src.
+  static void copy(LvWordMem& dst, const LvWordMem& src, unsigned int n);
+
+ private:
+  void release() noexcept;
+  LvWord* m_data;
+  std::uint32_t m_count;
+};
+
+// Writes value big-endian into the last octets of dst[0..n) and zero-fills
+// the octets before it; LvAccessException when the value does not fit.
+void lvUintToOctets(std::uint32_t value, LvOctet* dst, unsigned int n);

@@ -1,0 +1,59 @@
+// Compression functions of the SHA family over whole 64- or 128-octet blocks.
+//
+// SHA-1 and SHA-256 have two versions: the portable one, and one using the
+// processor's SHA instructions (x86 SHA-NI). lvSha1Compress and
+// lvSha256Compress pick the fast one at run time when the processor has it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+typedef void (*LvSha32CompressFn)(std::uint32_t* state, const std::uint8_t* blocks,
+                                  std::size_t count);
+
+void lvSha1CompressPortable(std::uint32_t state[5], const std::uint8_t* blocks, std::size_t count);
+void lvSha256CompressPortable(std::uint32_t state[8], const std::uint8_t* blocks,
+                              std::size_t count);
+void lvSha512CompressPortable(std::uint64_t state[8], const std::uint8_t* blocks,
+                              std::size_t count);
+
+// True when the processor offers the SHA instructions (and SSSE3, SSE4.1).
+bool lvShaNiAvailable();
+// Only to be called when lvShaNiAvailable() is true.
+void lvSha1CompressShaNi(std::uint32_t state[5], const std::uint8_t* blocks, std::size_t count);
+void lvSha256CompressShaNi(std::uint32_t state[8], const std::uint8_t* blocks, std::size_t count);
+
+// The version chosen for this processor.
+LvSha32CompressFn lvSha1CompressFn();
+LvSha32CompressFn lvSha256CompressFn();
+
+inline std::uint32_t lvLoadBe32(const std::uint8_t* p) {
+  return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) |
+         std::uint32_t(p[3]);
+}
+inline std::uint64_t lvLoadBe64(const std::uint8_t* p) {
+  return (std::uint64_t(lvLoadBe32(p)) << 32) | lvLoadBe32(p + 4);
+}
+inline void lvStoreBe32(std::uint8_t* p, std::uint32_t v) {
+  p[0] = std::uint8_t(v >> 24);
+  p[1] = std::uint8_t(v >> 16);
+  p[2] = std::uint8_t(v >> 8);
+  p[3] = std::uint8_t(v);
+}
+inline void lvStoreBe64(std::uint8_t* p, std::uint64_t v) {
+  lvStoreBe32(p, std::uint32_t(v >> 32));
+  lvStoreBe32(p + 4, std::uint32_t(v));
+}
+inline std::uint32_t lvLoadLe32(const std::uint8_t* p) {
+  return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
+         (std::uint32_t(p[3]) << 24);
+}
+inline void lvStoreLe32(std::uint8_t* p, std::uint32_t v) {
+  p[0] = std::uint8_t(v);
+  p[1] = std::uint8_t(v >> 8);
+  p[2] = std::uint8_t(v >> 16);
+  p[3] = std::uint8_t(v >> 24);
+}
+inline std::uint32_t lvRotl32(std::uint32_t x, unsigned n) { return (x << n) | (x >> (32 - n)); }
+inline std::uint32_t lvRotr32(std::uint32_t x, unsigned n) { return (x >> n) | (x << (32 - n)); }
+inline std::uint64_t lvRotr64(std::uint64_t x, unsigned n) { return (x >> n) | (x << (64 - n)); }

@@ -1,0 +1,327 @@
+// Octet and word buffers and the conversion objects.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+#include "crypto/basic/lvconv.h"
+#include "crypto/basic/lvcryptomech.h"
+
+namespace {
+
+std::string reasonOf(const LvException& e) {
+  std::string w = e.what();
+  size_t b = w.find("REASON: ");
+  return w.substr(b + 8, w.find('\n', b) - b - 8);
+}
+
+std::string hex(const LvOctet* p, unsigned n) {
+  std::string s;
+  char b[3];
+  for (unsigned i = 0; i < n; ++i) {
+    std::snprintf(b, sizeof b, "%02x", p[i]);
+    s += b;
+  }
+  return s;
+}
+
+std::string tempPath(const char* stem) {
+  return std::string("/tmp/lvbuf_") + stem + "_" + std::to_string(getpid());
+}
+
+TEST(LvOctMem, SizesAndHexText) {
+  LvOctMem five(5u);
+  EXPECT_EQ(five.getCapacity(), 8u);
+  EXPECT_EQ(five.getLength(), 5u);
+  LvOctMem zero(0u);
+  EXPECT_EQ(zero.getCapacity(), 1u);
+  EXPECT_EQ(zero.getLength(), 0u);
+  LvOctMem abc("ABC");
+  ASSERT_EQ(abc.getLength(), 2u);
+  EXPECT_EQ(hex(abc.ptr(), 2), "0abc");
+  LvOctMem lower("0a1B");
+  EXPECT_EQ(hex(lower.ptr(), 2), "0a1b");
+  EXPECT_EQ(LvOctMem(static_cast<const char*>(nullptr)).getLength(), 0u);
+  const LvOctet src[3] = {1, 2, 3};
+  LvOctMem rev(src, 3, false);
+  EXPECT_EQ(hex(rev.ptr(), 3), "030201");
+}
+
+TEST(LvOctMem, ResizeAssignGet) {
+  const LvOctet src[4] = {9, 8, 7, 6};
+  LvOctMem m(src, 4);
+  m.resize(10);
+  EXPECT_EQ(hex(m.ptr(), 10), "09080706000000000000");
+  m.resize(2);
+  EXPECT_EQ(m.getLength(), 2u);
+  EXPECT_EQ(m.getCapacity(), 10u);
+  LvOctMem a;
+  a = m;
+  EXPECT_EQ(hex(a.ptr(), a.getLength()), "0908");
+  a = a;  // self-assignment keeps the content
+  EXPECT_EQ(hex(a.ptr(), a.getLength()), "0908");
+  LvOctet out[4] = {0xEE, 0xEE, 0xEE, 0xEE};
+  EXPECT_EQ(m.get(out, 1), 0u);  // one octet too small: nothing written
+  EXPECT_EQ(out[0], 0xEE);
+  EXPECT_EQ(m.get(out, 2, false), 2u);
+  EXPECT_EQ(hex(out, 2), "0809");
+  m.clear();
+  EXPECT_EQ(m[0u], 0);
+}
+
+TEST(LvOctMem, CheckedAccessTexts) {
+  LvOctMem empty;
+  try {
+    empty[0u];
+    FAIL();
+  } catch (const LvNotInitException& e) {
+    EXPECT_EQ(reasonOf(e), "Access to uninitialised bufer.");
+  }
+  LvOctMem m(4u);
+  try {
+    m[4u];
+    FAIL();
+  } catch (const LvAccessException& e) {
+    EXPECT_EQ(reasonOf(e), "To large index.");
+  }
+  try {
+    m[-1];
+    FAIL();
+  } catch (const LvAccessException& e) {
+    EXPECT_EQ(reasonOf(e), "To large index");
+  }
+  try {
+    m + 4u;
+    FAIL();
+  } catch (const LvAccessException& e) {
+    EXPECT_NE(std::string(e.what()).find("FUNCTION: LvOctet* LvWordMem::operator +(unsigned int "
+                                         "offset)\n"),
+              std::string::npos);
+  }
+  try {
+    empty + 0u;
+    FAIL();
+  } catch (const LvNotInitException& e) {
+    EXPECT_EQ(reasonOf(e), "Access to uninitialised buffer.");
+  }
+  EXPECT_EQ(m + 3u, m.ptr() + 3);
+}
+
+TEST(LvWordMem, OctetConversions) {
+  const LvOctet o[5] = {1, 2, 3, 4, 5};
+  LvWordMem be(o, 5, true);
+  ASSERT_EQ(be.getCount(), 2u);
+  EXPECT_EQ(*(be + 0u), 0x02030405u);
+  EXPECT_EQ(*(be + 1u), 0x00000001u);
+  LvWordMem le(o, 5, false);
+  EXPECT_EQ(*(le + 0u), 0x04030201u);
+  EXPECT_EQ(*(le + 1u), 0x00000005u);
+  LvOctet out[6];
+  std::memset(out, 0xAA, sizeof out);
+  EXPECT_EQ(be.getOctets(out, 6, true), 6u);
+  EXPECT_EQ(hex(out, 6), "000102030405");
+  std::memset(out, 0xAA, sizeof out);
+  EXPECT_EQ(be.getOctets(out, 3, false), 3u);
+  EXPECT_EQ(hex(out, 6), "050403aaaaaa");
+  std::memset(out, 0xAA, sizeof out);
+  LvWordMem one(o, 1, true);
+  EXPECT_EQ(one.getOctets(out, 6, true), 4u);  // the words run out: the rest untouched
+  EXPECT_EQ(hex(out, 6), "aaaa00000001");
+  EXPECT_THROW(one + 1u, LvAccessException);
+  EXPECT_THROW(LvWordMem() + 0u, LvNotInitException);
+}
+
+TEST(LvWordMem, ResizeAndCopy) {
+  const LvOctet o[8] = {0, 0, 0, 1, 0, 0, 0, 2};
+  LvWordMem w(o, 8, true);
+  w.resize(1);  // never shrinks
+  EXPECT_EQ(w.getCount(), 2u);
+  w.resize(4);
+  EXPECT_EQ(*(w + 0u), 2u);
+  EXPECT_EQ(*(w + 1u), 1u);
+  EXPECT_EQ(*(w + 3u), 0u);
+  LvWordMem d;
+  LvWordMem::copy(d, w, 2);
+  EXPECT_EQ(d.getCount(), 2u);
+  EXPECT_EQ(*(d + 1u), 1u);
+  try {
+    LvWordMem::copy(d, w, 5);
+    FAIL();
+  } catch (const LvArgumentRangeException& e) {
+    EXPECT_EQ(reasonOf(e), "Source argument is to large.");
+  }
+  LvWordMem a(3u);
+  a = d;
+  EXPECT_EQ(a.getCount(), 2u);
+}
+
+TEST(LvUintToOctets, FitsOrRefuses) {
+  LvOctet out[6];
+  std::memset(out, 0xAA, sizeof out);
+  lvUintToOctets(0x01020304u, out, 6);
+  EXPECT_EQ(hex(out, 6), "000001020304");
+  lvUintToOctets(0x0102u, out, 2);
+  EXPECT_EQ(hex(out, 2), "0102");
+  EXPECT_THROW(lvUintToOctets(0x010203u, out, 2), LvAccessException);
+}
+
+TEST(LvConvOS, HexTextAndConcatenation) {
+  LvConvOS a("00ff10Ab");
+  EXPECT_EQ(a.getLength(), 4u);
+  EXPECT_EQ(hex(a.ptr(), 4), "00ff10ab");
+  try {
+    LvConvOS bad("0g");
+    FAIL();
+  } catch (const LvWrongSyntaxException& e) {
+    EXPECT_EQ(reasonOf(e),
+              "Wrong character in converted string (const char *str). Function accepts only "
+              "characters from set {0,1,2,3,4,5,6,7,8,9,A,B,C,D,E,F,a,b,c,d,e,f}.");
+  }
+  try {
+    LvConvOS odd("abc");
+    FAIL();
+  } catch (const LvWrongSyntaxException& e) {
+    EXPECT_EQ(reasonOf(e),
+              "Wrong syntax of input string (const char *str). Converted string should have even "
+              "number of characters.");
+  }
+  EXPECT_EQ(LvConvOS("").getLength(), 0u);
+  LvConvOS b("0102");
+  LvConvOS c = a + b;
+  EXPECT_EQ(hex(c.ptr(), c.getLength()), "00ff10ab0102");
+  c += c;  // appending itself
+  EXPECT_EQ(hex(c.ptr(), c.getLength()), "00ff10ab010200ff10ab0102");
+  EXPECT_TRUE(a == LvConvOS("00FF10AB"));
+  EXPECT_TRUE(a != b);
+  EXPECT_EQ(a[3], 0xab);
+  try {
+    a[4];
+    FAIL();
+  } catch (const LvAccessException& e) {
+    EXPECT_EQ(reasonOf(e), "To large index.");
+  }
+  LvConvOS sized(3);
+  EXPECT_EQ(sized.getLength(), 0u);
+  sized.resize(3);
+  EXPECT_EQ(hex(sized.ptr(), 3), "000000");
+}
+
+TEST(LvConvASCII, EditingAndSearching) {
+  LvConvASCII t("alpha beta");
+  EXPECT_EQ(t.getLength(), 11u);  // the NUL counts
+  EXPECT_EQ(t.getTextLength(), 10u);
+  EXPECT_EQ(LvConvASCII().getLength(), 1u);
+  EXPECT_EQ(t.find("beta"), 6u);
+  EXPECT_EQ(t.find("gamma"), 0xFFFFFFFFu);
+  EXPECT_EQ(t.find("a", 100), 0xFFFFFFFFu);
+  t.append("!", 3);
+  EXPECT_TRUE(t == "alpha beta!!!");
+  t.cut(3);
+  EXPECT_TRUE(t == "alpha beta");
+  LvConvASCII l, r;
+  EXPECT_EQ(t.split(l, r, " "), 5u);
+  EXPECT_TRUE(l == "alpha");
+  EXPECT_TRUE(r == "beta");
+  EXPECT_EQ(t.split(l, r, "#"), 0xFFFFFFFFu);
+  EXPECT_TRUE(l == "alpha beta");
+  EXPECT_TRUE(r == "");
+  EXPECT_EQ(t.remove("a"), 3u);
+  EXPECT_TRUE(t == "lph bet");
+  LvConvASCII s(" a\tb \n");
+  EXPECT_EQ(s.removeWhiteSpaces(), 4u);
+  EXPECT_TRUE(s == "ab");
+  s.cut(100);
+  EXPECT_TRUE(s == "");
+  s.assign("xy", 2);
+  EXPECT_TRUE(s == "xyxy");
+  s += LvConvASCII("z");
+  EXPECT_TRUE(s == "xyxyz");
+  EXPECT_EQ(s.getLength(), 6u);
+  EXPECT_TRUE(s != LvConvASCII("xyxy"));
+}
+
+TEST(LvConvASCII, ReadLineSkipsCommentsAndJoinsLines) {
+  std::string path = tempPath("lines");
+  {
+    std::ofstream f(path);
+    f << "  # a comment line\n\n   first value # trailing\nsecond \\\ncontinued\\x and a very long "
+         "line of text\n";
+  }
+  FILE* f = std::fopen(path.c_str(), "r");
+  ASSERT_NE(f, nullptr);
+  LvConvASCII line;
+  line.readLine(f);
+  EXPECT_STREQ(line.getText(), "first value ");
+  line.readLine(f);
+  EXPECT_STREQ(line.getText(), "second continued\\x and a very long line of text");
+  line.readLine(f);
+  EXPECT_STREQ(line.getText(), "");
+  std::fclose(f);
+  std::remove(path.c_str());
+}
+
+TEST(LvConv, FilesInAndOut) {
+  std::string path = tempPath("file");
+  std::string bytes(4096, 'q');
+  {
+    std::ofstream f(path, std::ios::binary);
+    f << bytes;
+  }
+  LvConvOS c;
+  EXPECT_EQ(c.readFile(path.c_str()), 4096u);
+  EXPECT_EQ(c.getLength(), 4096u);
+  EXPECT_EQ(c.readFile(path.c_str(), 10), 10u);
+  try {
+    c.readFile("/nonexistent/dir/file");
+    FAIL();
+  } catch (const LvAccessException& e) {
+    EXPECT_EQ(reasonOf(e), "Couldn't open file to read.");
+  }
+  // "+mode" replaces, a plain name appends
+  LvConvOS two("4142");
+  two.writeFile((path + "+wb").c_str());
+  two.writeFile(path.c_str());
+  LvConvOS back;
+  back.readFile(path.c_str());
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(back.ptr()), back.getLength()), "ABAB");
+  two.fprintTxt((path + "+w").c_str(), "[", "]", nullptr);
+  back.readFile(path.c_str());
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(back.ptr()), back.getLength()),
+            "[0x41 0x42 ]");
+  try {
+    two.writeFile("/nonexistent/dir/file");
+    FAIL();
+  } catch (const LvAccessException& e) {
+    EXPECT_EQ(reasonOf(e), "Coudn't open file to read.");
+  }
+  try {
+    two.fprintTxt("/nonexistent/dir/file", nullptr, nullptr, nullptr);
+    FAIL();
+  } catch (const LvAccessException& e) {
+    EXPECT_EQ(reasonOf(e), "Coudn't open file to write.");
+  }
+  try {
+    two.fprintTxt("/nonexistent/dir/file+w", nullptr, nullptr, nullptr);
+    FAIL();
+  } catch (const LvAccessException& e) {
+    EXPECT_EQ(reasonOf(e), "Coudn't open file.");
+  }
+  std::remove(path.c_str());
+}
+
+TEST(LvCryptoMech, OptionsStrengthAndInfo) {
+  LvCryptoMech m;
+  EXPECT_TRUE(m.isApproved());
+  m.setOption(1);
+  m.setOption(4);
+  EXPECT_EQ(m.getOptionA(), 5u);
+  m.setInfo("opis");
+  EXPECT_TRUE(m.getInfo() == "opis");
+  LvCryptoMech copy(m);
+  EXPECT_TRUE(copy.getInfo() == "opis");
+}
+
+}  // namespace

@@ -1,0 +1,180 @@
+// SHA-1 and SHA-2 against NIST CAVP (SHAVS), FIPS 180 examples and hashlib.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "crypto/hash/lvhash.h"
+#include "crypto/hash/lvshacore.h"
+#include "crypto/hash/rsp_reader.h"
+
+namespace {
+
+struct Alg {
+  const char* file;  // CAVP file prefix
+  const char* hashlibName;
+  LvHashAlgo id;
+};
+const Alg kAlgs[] = {{"SHA1", "sha1", LV_HASH_SHA1},
+                     {"SHA224", "sha224", LV_HASH_SHA224},
+                     {"SHA256", "sha256", LV_HASH_SHA256},
+                     {"SHA384", "sha384", LV_HASH_SHA384},
+                     {"SHA512", "sha512", LV_HASH_SHA512}};
+
+std::string digestHex(LvHash& h, const std::vector<std::uint8_t>& m) {
+  h.hash(m.data(), static_cast<unsigned>(m.size()));
+  return rsp::tohex(h.getHashPtr(), h.getHashOctets());
+}
+
+void checkFile(const std::string& name, LvHashAlgo id, const char* section = nullptr) {
+  auto recs = rsp::load(rsp::dataPath(name));
+  ASSERT_FALSE(recs.empty()) << name;
+  std::unique_ptr<LvHash> h(lvHashCreateObject(id));
+  size_t checked = 0;
+  for (const auto& r : recs) {
+    if (!r.has("MD") || !r.has("Msg")) continue;
+    if (section != nullptr && r.section != section) continue;
+    EXPECT_EQ(digestHex(*h, rsp::message(r)), r["MD"]) << name << " Len=" << r["Len"];
+    ++checked;
+  }
+  EXPECT_GT(checked, 0u) << name;
+}
+
+TEST(Sha, CavpShortAndLongMessages) {
+  for (const Alg& a : kAlgs) {
+    checkFile(std::string(a.file) + "ShortMsg.rsp", a.id);
+    checkFile(std::string(a.file) + "LongMsg.rsp", a.id);
+  }
+}
+
+// Every length from 0 to 300 octets: tails of 55..64 (111..128) octets take
+// one or two final blocks; the length must be counted once.
+TEST(Sha, EveryLengthAroundTheBlockBoundaries) {
+  for (const Alg& a : kAlgs) checkFile("boundary.rsp", a.id, a.hashlibName);
+}
+
+TEST(Sha, CavpMonteCarlo) {
+  for (const Alg& a : kAlgs) {
+    auto recs = rsp::load(rsp::dataPath(std::string(a.file) + "Monte.rsp"));
+    std::unique_ptr<LvHash> h(lvHashCreateObject(a.id));
+    std::vector<std::uint8_t> seed;
+    int checked = 0;
+    for (const auto& r : recs) {
+      if (r.has("Seed")) seed = rsp::unhex(r["Seed"]);
+      if (!r.has("COUNT")) continue;
+      std::vector<std::uint8_t> md0 = seed, md1 = seed, md2 = seed;
+      for (int i = 3; i < 1003; ++i) {
+        std::vector<std::uint8_t> m(md0);
+        m.insert(m.end(), md1.begin(), md1.end());
+        m.insert(m.end(), md2.begin(), md2.end());
+        h->hash(m.data(), static_cast<unsigned>(m.size()));
+        md0 = md1;
+        md1 = md2;
+        md2.assign(h->getHashPtr(), h->getHashPtr() + h->getHashOctets());
+      }
+      seed = md2;
+      ASSERT_EQ(rsp::tohex(md2.data(), md2.size()), r["MD"]) << a.file << " COUNT " << r["COUNT"];
+      ++checked;
+    }
+    EXPECT_EQ(checked, 100) << a.file;
+  }
+}
+
+TEST(Sha, FipsExamplesIncludingAMillionLetters) {
+  const std::string abc = "abc";
+  const std::string two = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
+  const std::string m4 =
+      "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqrstu";
+  struct {
+    LvHashAlgo id;
+    const char* abc;
+    const char* twoBlocks;  // the 448-bit message (896-bit for SHA-384/512)
+    const char* million;
+  } cases[] = {
+      {LV_HASH_SHA1, "a9993e364706816aba3e25717850c26c9cd0d89d",
+       "84983e441c3bd26ebaae4aa1f95129e5e54670f1", "34aa973cd4c4daa4f61eeb2bdbad27316534016f"},
+      {LV_HASH_SHA224, "23097d223405d8228642a477bda255b32aadbce4bda0b3f7e36c9da7",
+       "75388b16512776cc5dba5da1fd890150b0c6455cb4f58b1952522525",
+       "20794655980c91d8bbb4c1ea97618a4bf03f42581948b2ee4ee7ad67"},
+      {LV_HASH_SHA256, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad",
+       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1",
+       "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+      {LV_HASH_SHA384,
+       "cb00753f45a35e8bb5a03d699ac65007272c32ab0eded1631a8b605a43ff5bed8086072ba1e7cc2358baeca134c825a7",
+       "09330c33f71147e83d192fc782cd1b4753111b173b3b05d22fa08086e3b0f712fcc7c71a557e2db966c3e9fa91746039",
+       "9d0e1809716474cb086e834e310a4a1ced149e9c00f248527972cec5704c2a5b07b8b3dc38ecc4ebae97ddd87f3d8985"},
+      {LV_HASH_SHA512,
+       "ddaf35a193617abacc417349ae20413112e6fa4e89a97ea20a9eeee64b55d39a2192992a274fc1a836ba3c23a3feebbd454d4423643ce80e2a9ac94fa54ca49f",
+       "8e959b75dae313da8cf4f72814fc143f8f7779c6eb9f7fa17299aeadb6889018501d289e4900f7e4331b99dec4b5433ac7d329eeb6dd26545e96e55b874be909",
+       "e718483d0ce769644e2e42c7bc15b4638e1f98b13b2044285632a803afa973ebde0ff244877ea60a4cb0432ce577c31beb009c5c2c49aa2e4eadb217ad8cc09b"},
+  };
+  const std::string million(1000000, 'a');
+  for (const auto& c : cases) {
+    std::unique_ptr<LvHash> h(lvHashCreateObject(c.id));
+    const std::string& two2 = (c.id == LV_HASH_SHA384 || c.id == LV_HASH_SHA512) ? m4 : two;
+    std::vector<std::uint8_t> va(abc.begin(), abc.end()), vt(two2.begin(), two2.end());
+    EXPECT_EQ(digestHex(*h, va), c.abc);
+    EXPECT_EQ(digestHex(*h, vt), c.twoBlocks);
+    // the million letters in uneven pieces
+    h->init();
+    size_t done = 0, piece = 1;
+    while (done < million.size()) {
+      size_t n = std::min(piece, million.size() - done);
+      h->step(reinterpret_cast<const LvOctet*>(million.data()) + done, static_cast<unsigned>(n));
+      done += n;
+      piece = piece * 3 + 1;
+      if (piece > 70000) piece = 7;
+    }
+    h->finish();
+    EXPECT_EQ(rsp::tohex(h->getHashPtr(), h->getHashOctets()), c.million) << h->getName();
+  }
+}
+
+TEST(Sha, Sha224HasItsOwnInitialValue) {
+  LvSha224 s224;
+  LvSha256 s256;
+  const LvOctet m[] = {'a', 'b', 'c'};
+  s224.hash(m, 3);
+  s256.hash(m, 3);
+  EXPECT_NE(rsp::tohex(s224.getHashPtr(), 28), rsp::tohex(s256.getHashPtr(), 28));
+  EXPECT_EQ(s224.getHashOctets(), 28u);
+}
+
+// The processor's SHA instructions and the portable code agree on every
+// block count and on unaligned input.
+TEST(Sha, ShaInstructionsMatchPortableCode) {
+  if (!lvShaNiAvailable()) GTEST_SKIP() << "no SHA instructions on this processor";
+  std::mt19937 rng(12345);
+  std::vector<std::uint8_t> data(64 * 40 + 1);
+  for (auto& b : data) b = static_cast<std::uint8_t>(rng());
+  for (size_t blocks = 1; blocks <= 40; blocks += 3) {
+    for (size_t offset = 0; offset <= 1; ++offset) {
+      std::uint32_t a1[5] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0};
+      std::uint32_t b1[5];
+      std::copy(a1, a1 + 5, b1);
+      lvSha1CompressPortable(a1, data.data() + offset, blocks);
+      lvSha1CompressShaNi(b1, data.data() + offset, blocks);
+      EXPECT_TRUE(std::equal(a1, a1 + 5, b1)) << "SHA-1 blocks " << blocks;
+      std::uint32_t a2[8], b2[8];
+      for (int i = 0; i < 8; ++i) a2[i] = b2[i] = static_cast<std::uint32_t>(rng());
+      lvSha256CompressPortable(a2, data.data() + offset, blocks);
+      lvSha256CompressShaNi(b2, data.data() + offset, blocks);
+      EXPECT_TRUE(std::equal(a2, a2 + 8, b2)) << "SHA-256 blocks " << blocks;
+    }
+  }
+}
+
+TEST(Sha, CompressGOfTheFips186Generator) {
+  // G(t, c) with t the SHA-1 initial value and c "abc" padded as SHA-1 pads
+  // it is the SHA-1 digest of "abc".
+  const LvWord t[5] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0};
+  LvOctet block[64] = {'a', 'b', 'c', 0x80};
+  block[63] = 24;
+  LvOctet out[20];
+  LvSha1::compressG(t, block, out);
+  EXPECT_EQ(rsp::tohex(out, 20), "a9993e364706816aba3e25717850c26c9cd0d89d");
+}
+
+}  // namespace
