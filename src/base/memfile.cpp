@@ -181,6 +181,10 @@ int32_t MemFile::write(uint32_t length, const uint8_t* buffer)
     if (!buffer)
         return -1;
     int64_t end = static_cast<int64_t>(pos) + length;
+    // The source may lie in this stream's own buffer (appending a copy of its
+    // content): remember where, since growing frees the old block.
+    bool inside = buff && buffer >= buff && buffer < buff + cap;
+    ptrdiff_t sourceOffset = inside ? buffer - buff : 0;
     if (bUnknLen) {
         if (end > cap)
             return -1;
@@ -198,9 +202,11 @@ int32_t MemFile::write(uint32_t length, const uint8_t* buffer)
                 newCapacity = INT32_MAX;
             if (!reallocate(static_cast<int32_t>(newCapacity)))
                 return -1;
+            if (inside)
+                buffer = buff + sourceOffset;
         }
     }
-    std::memcpy(buff + pos, buffer, length);
+    std::memmove(buff + pos, buffer, length);
     pos = static_cast<int32_t>(end);
     if (pos > len)
         len = pos;
@@ -258,11 +264,11 @@ bool MemFile::setSize(int32_t n)
     if (n < 0)
         return false;
     if (bUnknLen) {
-        // The content ends at n, but never beyond the memory there is.
+        // The content ends at n, but never beyond the memory there is. The capacity
+        // keeps the buffer's real size, so a release still wipes all of it.
         if (n > cap)
             return false;
         len = n;
-        cap = n;
         if (pos > n)
             pos = n;
         bUnknLen = false;

@@ -128,7 +128,7 @@ int32_t utf8Validate(const char* text, int32_t length)
             return ~i;
         for (int32_t k = 1; k <= extra; ++k) {
             if (i + k >= length)
-                return -(length + 1);
+                return ~length; // -(length + 1), without overflow at the largest length
             uint8_t c = s[i + k];
             if (c < 0x80 || c > 0xBF || (k == 1 && c < minSecond))
                 return ~(i + k);

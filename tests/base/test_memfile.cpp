@@ -153,6 +153,37 @@ TEST(MemFile, UnknownLengthStaysInsideTheBuffer)
     EXPECT_EQ(12u, f.size());
 }
 
+// Stating the length of an unknown-length view must not shrink what its release wipes.
+TEST(MemFile, UnknownLengthReleaseWipesTheWholeBuffer)
+{
+    uint8_t buffer[16];
+    std::memset(buffer, 0x5A, sizeof buffer);
+    {
+        MemFile f(buffer, 16, true);
+        f.setUnknownLength();
+        ASSERT_TRUE(f.setSize(4));
+        EXPECT_EQ(4u, f.size());
+        EXPECT_EQ(-1, f.seek(5));
+    }
+    for (uint8_t b : buffer)
+        ASSERT_EQ(0, b);
+}
+
+// Appending a copy of the stream's own content: the source moves when the buffer grows.
+TEST(MemFile, WriteFromItsOwnBuffer)
+{
+    MemFile f;
+    std::string text = "0123456789abcdefghijklmnopqrstuv"; // fills the first block of 32
+    ASSERT_EQ(0, f.write(32, reinterpret_cast<const uint8_t*>(text.data())));
+    ASSERT_EQ(0, f.write(32, f.data()));
+    ASSERT_EQ(0, f.write(10, f.at(5)));
+    std::string expected = text + text + text.substr(5, 10);
+    EXPECT_EQ(expected, std::string(reinterpret_cast<char*>(f.data()), static_cast<size_t>(f.length())));
+    ASSERT_EQ(0, f.seek(2)); // overlapping copy inside the buffer
+    ASSERT_EQ(0, f.write(8, f.at(0)));
+    EXPECT_EQ("0101234567", std::string(reinterpret_cast<char*>(f.data()), 10));
+}
+
 TEST(MemFile, ZeroizeOnRelease)
 {
     uint8_t buffer[16];
