@@ -1,0 +1,35 @@
+// ANY: a value of unfixed type kept as its tag and raw content.
+#pragma once
+
+#include "asn1/asnbase.h"
+
+class ASNany : public ASNobject {
+public:
+    explicit ASNany(unsigned char tag = TAG_ANY);
+    ASNany(const ASNany& other);
+    ~ASNany() override;
+    // Throws std::bad_alloc "bad allocation" when the copy fails.
+    ASNany& operator=(const ASNany& other);
+
+    // Decoding with ASN_FLAG_CONST keeps a private copy of the received octets.
+    int decode(GenericFile* in, int length, unsigned char flags) override;
+    int setEncoding(unsigned char tag, const unsigned char* content, int n);
+    int setContent(const unsigned char* content, int n);
+    // Takes the tag and content of the object's encoding; throws std::bad_alloc on failure.
+    void setObject(const ASNobject& object);
+    const unsigned char* content() const;
+    bool equals(const ASNany& other) const;
+
+    void clear() override;
+    int decodeContent(GenericFile* in, int length) override;
+    int encodeContent(GenericFile* out) const override;
+    int contentLength() const override { return length; }
+    int decodeIndefinite(GenericFile* in, int available) override;
+    unsigned char universalTag() const override { return univTag; }
+    void digestContent(LvHash* hash) const override;
+
+    int32_t length;
+    unsigned char* buf; // owned content (null when empty or read in place)
+    unsigned char expectedTag;
+    unsigned char univTag;
+};

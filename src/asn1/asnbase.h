@@ -1,0 +1,253 @@
+// ASN.1 object model: the base of every ASN.1 value, the stream context base
+// and the SEQUENCE / SET structure bases.
+//
+// Input is BER (definite, indefinite and non-minimal lengths accepted); output
+// is DER-style definite lengths unless a value was read with indefinite length.
+// A value read in place (ASN_FLAG_CONST) keeps the exact octets it was read
+// from: it re-encodes, measures and hashes those octets unchanged.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+class GenericFile;
+class MemFile;
+class LvHash;
+class ASNany;
+class ASNoctstr;
+
+// Result codes of every decoding and encoding operation. A positive value is
+// the number of octets consumed or written (content operations answer 1).
+constexpr int EASN_FILE = -1;  // read or write error of the stream
+constexpr int EASN_MEM = -2;   // allocation failure
+constexpr int EASN_MORE = -3;  // streaming: call again with more input
+
+// Tag value that fixes no tag: decoding takes whatever tag it reads.
+constexpr unsigned char TAG_ANY = 255;
+
+constexpr uint32_t ASN_FLAG_CONST = 1;              // read in place, must not change
+constexpr uint32_t ASN_FLAG_COPY = 2;               // decode argument: keep a private copy
+constexpr uint32_t ASN_FLAG_NONUNIVERSAL = 4;       // context/application/private tag expected
+constexpr uint32_t ASN_FLAG_INDEFINITE = 8;         // own length octets are 0x80
+constexpr uint32_t ASN_FLAG_OWNSOURCE = 16;         // the object deletes its source stream
+constexpr uint32_t ASN_FLAG_CONSTRUCTED = 32;       // the type admits the constructed form
+constexpr uint32_t ASN_FLAG_EXPLICIT = 64;          // wrapped in the outer tag explTag
+constexpr uint32_t ASN_FLAG_OUTER_INDEFINITE = 128; // outer tag has indefinite length
+
+// Nesting bound of every decoder (constructed strings, indefinite ANY, nested
+// containers): deeper input does not match (0) instead of exhausting the stack.
+constexpr int ASN_MAX_DEPTH = 64;
+
+// Largest length any encoding may announce or reach.
+constexpr int64_t ASN_MAX_LENGTH = 0x7FFFFFFF;
+
+// Progress of one resumable streaming decode or encode (base of every stream
+// context). Derived contexts add their own fields.
+class ASNStreamCtx {
+public:
+    ASNStreamCtx();
+    virtual ~ASNStreamCtx();
+    // Zeroes every field except the buffer (whose content is dropped); 0.
+    virtual int reset();
+
+    // The growable buffer of the base decode step, created on first use
+    // (null when it cannot be allocated).
+    MemFile* getBuffer();
+
+    uint32_t reserved = 0;        // free for derived contexts; zeroed by reset
+    int32_t contentSize = 0;      // content octets really consumed (indefinite content)
+    int32_t decodeState = 0;      // progress word of the templates' decode steps
+    int32_t encodeState = 0;      // progress word of the templates' encode steps
+    int32_t eocCount = 0;         // zero octets of the closing pair already read (0..2)
+    int32_t passed = 0;           // octets passed through or written by an encode step
+    int32_t eocDone = 0;          // nonzero once the closing pair has been read
+    MemFile* buffer = nullptr;    // owned; see getBuffer
+    int32_t contentLen = 0;       // from the header: content length, -1 indefinite
+    int32_t lengthOctets = 0;     // long-form length octets announced
+    uint8_t contentDone = 0;      // the content step has finished
+    uint8_t headerWritten = 0;    // encodeStream wrote the header
+    uint8_t headerRead = 0;       // decodeStream read the header
+    int32_t headerProgress = 0;   // 0 nothing, 1 identifier read, 2 + k long-form octets read
+    int32_t headerSize = 0;       // octets of the header read or written
+    int32_t contentConsumed = 0;  // content octets counted for the result
+    uint32_t lengthAccum = 0;     // long-form length accumulated so far
+
+private:
+    ASNStreamCtx(const ASNStreamCtx&) = delete;
+    ASNStreamCtx& operator=(const ASNStreamCtx&) = delete;
+};
+
+// Abstract base of every ASN.1 value. A concrete type supplies its content
+// operations and its universal tag; the base handles identifier and length
+// octets, the explicit outer tag, values read in place, lengths, hashing and
+// the streaming driver.
+class ASNobject {
+public:
+    explicit ASNobject(unsigned char tag);
+    // Copies tag, outer tag and the tagging flags; never the source or the
+    // stream context (the copy holds no view).
+    ASNobject(const ASNobject& other);
+    ASNobject& operator=(const ASNobject& other);
+
+    // ---- virtual operations, in slot order ----
+    virtual ~ASNobject();
+    // Reads one complete TLV (with the explicit outer tag when
+    // ASN_FLAG_EXPLICIT). `length`: octets available from the current
+    // position; 0 or below means "bounded only by the stream". Of `flags`
+    // only ASN_FLAG_CONST and ASN_FLAG_COPY are taken.
+    virtual int decode(GenericFile* in, int length, unsigned char flags);
+    virtual int encode(GenericFile* out) const;
+    // Hash id 1 SHA-1, 2 SHA-224, 3 SHA-256, 4 SHA-384, 5 SHA-512,
+    // 6 RIPEMD-128, 7 RIPEMD-160, 8 MD5. Returns 1.
+    virtual int digest(int hashId, unsigned char* digestBuff, int digestBuffLen) const;
+    virtual int encodedLength() const;
+    virtual int assignFromAny(const ASNany& anyObj);
+    virtual void clear();
+    virtual void resetStreamCtx();
+    virtual int streamContentLength(int expected) const;
+    virtual int lengthWithHeader(int expected) const;
+    virtual int decodeContent(GenericFile* in, int length) = 0;
+    virtual int encodeContent(GenericFile* out) const = 0;
+    virtual int contentLength() const = 0;
+    virtual int decodeIndefinite(GenericFile* in, int available);
+    virtual unsigned char universalTag() const = 0;
+    virtual void digestContent(LvHash* hash) const;
+    virtual void digestEndOfContents(LvHash* hash) const;
+    virtual int createStreamCtx();
+    virtual void freeStreamCtx();
+    virtual int streamDecodeStep(GenericFile* in, int contentLength, GenericFile* out);
+    virtual int streamEncodeStep(GenericFile* in, int length, bool last, GenericFile* out);
+
+    // ---- tags ----
+    unsigned char getTag() const;
+    void setTag(unsigned char t);
+    void makeExplicit();
+    void makeImplicit();
+
+    // ---- length and header arithmetic ----
+    static int lengthFieldSize(int64_t n);
+    // On entry *length holds the octets available, on return the length
+    // read (-1 indefinite). Result: length-field size, 0 mismatch, -1 error.
+    int readLength(GenericFile* in, int* length);
+    // On entry *length holds the octets available, on return the content
+    // length (-1 indefinite). Result: header size, 0 mismatch, -1 error.
+    int readHeader(GenericFile* in, int* length);
+    // n = -1 writes the indefinite form. Returns the octets written (<= 6).
+    static int writeLength(unsigned char* buffer, int n);
+    int writeHeader(GenericFile* out, int contentLength) const;
+
+    // ---- convenience codecs ----
+    // CONST over a temporary stream always keeps a private copy.
+    int decodeBuffer(const unsigned char* data, int length, unsigned char flags = 0);
+    int decodeVector(const std::vector<unsigned char>& bytes, unsigned char flags = 0);
+    int decodeOctets(const ASNoctstr& octets, unsigned char flags = 0);
+    int encodeToOctets(ASNoctstr& target) const;
+    int encodeVector(std::vector<unsigned char>& bytes) const;
+    // assignFromAny mapped: 1 success, 0 out of memory, -1 other failure.
+    int decodeAny(const ASNany& anyObj);
+    int convertFrom(const ASNobject& other, unsigned char flags = 0);
+
+    // ---- hashing ----
+    // Feeds the object's encoding (exactly what encode writes) to a running hash.
+    void updateDigest(LvHash* hash) const;
+    static void updateDigest(const ASNobject& object, LvHash* hash) { object.updateDigest(hash); }
+    static void updateDigestBytes(const unsigned char* data, int64_t length, LvHash* hash);
+    void digestHeader(LvHash* hash) const;
+
+    // ---- end-of-contents ----
+    // 1 when the next two octets are 00 00 (position restored), 0 otherwise,
+    // -1 on a read, tell or seek error or when fewer than two octets remain.
+    static int atEndOfContents(GenericFile* in);
+    static int writeEndOfContents(GenericFile* out);
+    static void freeWiped(unsigned char* buffer, size_t n);
+    int readEndOfContents(GenericFile* in, int mode);
+
+    // ---- streaming (resumable push decoding and encoding) ----
+    int decodeStream(GenericFile* in, GenericFile* out);
+    // Variant for structure members: `length` bounds the value when positive,
+    // `flags` are the decode flags (values are always kept privately).
+    int decodeStream(GenericFile* in, int length, unsigned char flags);
+    int decodeStreamBuffer(const unsigned char* data, int length, GenericFile* out);
+    int encodeStream(GenericFile* in, int length, bool last, GenericFile* out);
+
+    // ---- values read in place ----
+    // True when the value is a view of received octets (ASN_FLAG_CONST with a source).
+    bool isConstView() const;
+    // Address of octet `pos` of the kept source (null when there is none or
+    // pos lies outside it).
+    const unsigned char* sourceAt(int64_t pos) const;
+    // The received encoding of a value read in place (null otherwise).
+    const unsigned char* receivedEncoding() const;
+
+    // Flags handed to members and elements when decoding: only ASN_FLAG_CONST
+    // survives (a private copy has already been made by this object).
+    unsigned char memberFlags() const { return static_cast<unsigned char>(flags & ASN_FLAG_CONST); }
+
+    // ---- fields ----
+    unsigned char tag;
+    uint32_t flags;
+    unsigned char explTag;
+    GenericFile* source;     // kept encoding of a value read in place
+    int32_t offset;          // position of the first identifier octet in source
+    ASNStreamCtx* streamCtx; // owned streaming state
+    int32_t contentOffset;   // position of the first content octet in source (as received)
+    int32_t receivedLength;  // octets of the received encoding (in place), else 0
+
+protected:
+    // Drops the source (deleting it when owned) and the view bookkeeping.
+    void releaseSource();
+    // Resumable header reader of the streaming decoder (own tag only).
+    int streamReadHeader(GenericFile* in, int* length);
+    int streamReadLength(GenericFile* in, int* length);
+    // Octets the kept source really holds from `pos` on (0 when unknown).
+    int64_t sourceAvailable(int64_t pos) const;
+    // Shared by the decoders: reads n content octets into a new owned buffer
+    // that grows only as data really arrives. 1, 0 short, -1 error, -2 memory.
+    static int readOwned(GenericFile* in, int n, unsigned char** out);
+    // Content of n octets: skipped (and checked to be in the kept source) for
+    // a value read in place, *owned left null; else read into a new buffer.
+    int readContent(GenericFile* in, int n, unsigned char** owned);
+    // The n content octets of a value read in place (null when the kept
+    // source does not hold them).
+    const unsigned char* viewContent(int n) const;
+    // Wipes and frees an owned content buffer; both fields end empty.
+    static void releaseOwned(unsigned char*& buffer, int32_t& length);
+    // Sets up a value read in place before its header is read: keeps `in` as
+    // the source, or a private copy of exactly the value (then `in` and
+    // `avail` are replaced by the copy). 1, or a result code.
+    int prepareView(GenericFile*& in, int64_t& avail);
+    // The real number of octets available from the current position of `in`,
+    // bounded by `length` when positive and by ASN_MAX_LENGTH.
+    static int64_t availableIn(GenericFile* in, int length);
+
+    int decodeBody(GenericFile* in, int64_t avail, int* headerSize);
+};
+
+// RAII nesting guard shared by every recursive decoder of this folder.
+class ASNDepthGuard {
+public:
+    ASNDepthGuard();
+    ~ASNDepthGuard();
+    bool exceeded() const { return tooDeep; }
+    static int current();
+private:
+    bool tooDeep;
+    ASNDepthGuard(const ASNDepthGuard&) = delete;
+    ASNDepthGuard& operator=(const ASNDepthGuard&) = delete;
+};
+
+// Base of every SEQUENCE structure: a tag without class bits becomes 0x30,
+// a tag with class bits is kept (implicit tagging) with 0x20 added.
+class ASNsequenceF : public ASNobject {
+public:
+    explicit ASNsequenceF(unsigned char tag = 0);
+    unsigned char universalTag() const override { return 0x30; }
+};
+
+// Base of every SET structure: as ASNsequenceF with 0x31.
+class ASNsetF : public ASNobject {
+public:
+    explicit ASNsetF(unsigned char tag = 0);
+    unsigned char universalTag() const override { return 0x31; }
+};

@@ -1,0 +1,604 @@
+// OCTET STRING and the string types: primitive and constructed (segmented)
+// forms, whole and streamed decoding, pass-through streaming.
+#include "asn1/asnocstr.h"
+
+#include "asn1/asnprivate.h"
+#include "base/commonerror.h"
+#include "base/memfile.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace {
+const char* const SRC = "asnocstr";
+const int PASS_CHUNK = 10000;
+} // namespace
+
+// ---------------------------------------------------------------------------
+// stream context
+
+ASNOctStrStreamCtx::ASNOctStrStreamCtx() = default;
+
+ASNOctStrStreamCtx::~ASNOctStrStreamCtx() { delete segment; }
+
+int ASNOctStrStreamCtx::reset()
+{
+    const uint8_t keepPass = passThrough;
+    ASNStreamCtx::reset();
+    delete segment;
+    segment = nullptr;
+    consumed = 0;
+    zeroCount = 0;
+    total = 0;
+    betweenSegments = 1;
+    passThrough = keepPass;
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// construction and copies
+
+ASNoctstr::ASNoctstr(unsigned char t)
+    : ASNobject(t == 0 ? 4 : t), length(0), buf(nullptr), ownsSegments(1),
+      univTag(t == 0 ? 4 : (t < 64 ? static_cast<unsigned char>(t & 0x1F) : 4))
+{
+    flags |= ASN_FLAG_CONSTRUCTED;
+}
+
+ASNoctstr::ASNoctstr(const ASNoctstr& other)
+    : ASNobject(other), length(0), buf(nullptr), ownsSegments(1), univTag(other.univTag)
+{
+    if (other.isConstructed()) {
+        copySegmentsFrom(other);
+    } else if (other.length > 0) {
+        if (!set(other.data(), other.length))
+            throwBadAllocation();
+        tag = other.tag;
+    }
+}
+
+ASNoctstr::~ASNoctstr()
+{
+    clear();
+}
+
+void ASNoctstr::copySegmentsFrom(const ASNoctstr& other)
+{
+    for (POSITION p = other.segments.GetHeadPosition(); p;) {
+        const ASNoctstr* s = TypedPointerList<ASNoctstr>::GetNext(p);
+        if (!s)
+            continue;
+        ASNoctstr* copy = new (std::nothrow) ASNoctstr(4);
+        if (!copy)
+            throwBadAllocation();
+        try {
+            *copy = *s;
+            segments.AddTail(copy);
+        } catch (...) {
+            delete copy;
+            throw;
+        }
+    }
+    if (flatten() != 1)
+        throwBadAllocation();
+}
+
+ASNoctstr& ASNoctstr::operator=(const ASNoctstr& other)
+{
+    if (this == &other)
+        return *this;
+    if (!other.isConstructed()) {
+        if (!set(other.data(), other.length))
+            throwBadAllocation();
+        return *this;
+    }
+    checkInvariant(!(flags & ASN_FLAG_CONST), SRC, __LINE__, "!( flags & ASN_FLAG_CONST )");
+    clear();
+    releaseSource();
+    tag = static_cast<unsigned char>(tag | 0x20);
+    flags = (flags & (ASN_FLAG_EXPLICIT | ASN_FLAG_NONUNIVERSAL | ASN_FLAG_CONSTRUCTED |
+                      ASN_FLAG_OUTER_INDEFINITE)) |
+            (other.flags & ASN_FLAG_INDEFINITE);
+    copySegmentsFrom(other);
+    return *this;
+}
+
+// ---------------------------------------------------------------------------
+// value access
+
+const unsigned char* ASNoctstr::data() const
+{
+    return (!isConstructed() && isConstView()) ? viewContent(length) : buf;
+}
+
+int ASNoctstr::set(const unsigned char* bytes, int n)
+{
+    checkInvariant(!(flags & ASN_FLAG_CONST), SRC, __LINE__, "!( flags & ASN_FLAG_CONST )");
+    if (n < 0 || (n > 0 && !bytes))
+        return 0;
+    unsigned char* p = nullptr;
+    if (n > 0) {
+        p = new (std::nothrow) unsigned char[n];
+        if (!p)
+            return 0;
+        std::memcpy(p, bytes, n);
+    }
+    clear();
+    // A value set from octets is primitive, whatever it held before.
+    tag = static_cast<unsigned char>(tag & ~0x20);
+    flags &= ~ASN_FLAG_INDEFINITE;
+    buf = p;
+    length = n;
+    return 1;
+}
+
+unsigned char* ASNoctstr::allocate(int n)
+{
+    checkInvariant(!(flags & ASN_FLAG_CONST), SRC, __LINE__, "!( flags & ASN_FLAG_CONST )");
+    clear();
+    releaseSource();
+    tag = static_cast<unsigned char>(tag & ~0x20);
+    // The tagging of the type survives; only the state of the old value goes.
+    flags &= (ASN_FLAG_EXPLICIT | ASN_FLAG_NONUNIVERSAL | ASN_FLAG_CONSTRUCTED);
+    if (n <= 0)
+        return nullptr;
+    buf = new (std::nothrow) unsigned char[n];
+    if (!buf)
+        return nullptr;
+    length = n;
+    return buf;
+}
+
+void ASNoctstr::clear()
+{
+    releaseOwned(buf, length);
+    if (ownsSegments)
+        segments.deleteAll();
+    else
+        segments.RemoveAll();
+}
+
+bool ASNoctstr::equals(const ASNoctstr& other) const
+{
+    const bool mineSeg = isConstructed() && !isConstView();
+    const bool otherSeg = other.isConstructed() && !other.isConstView();
+    if (mineSeg || otherSeg) {
+        if (!isConstructed() || !other.isConstructed())
+            return false;
+        if (segments.GetCount() != other.segments.GetCount())
+            return false;
+        POSITION a = segments.GetHeadPosition();
+        POSITION b = other.segments.GetHeadPosition();
+        while (a && b) {
+            const ASNoctstr* x = TypedPointerList<ASNoctstr>::GetNext(a);
+            const ASNoctstr* y = TypedPointerList<ASNoctstr>::GetNext(b);
+            if (!x || !y || !x->equals(*y))
+                return false;
+        }
+        return true;
+    }
+    if (length != other.length)
+        return false;
+    if (length <= 0)
+        return true;
+    const unsigned char* a = data();
+    const unsigned char* b = other.data();
+    return a && b && std::memcmp(a, b, length) == 0;
+}
+
+int ASNoctstr::compare(const ASNoctstr& other) const
+{
+    if (length != other.length)
+        return length < other.length ? -1 : 1;
+    if (length <= 0)
+        return 0;
+    const unsigned char* a = data();
+    const unsigned char* b = other.data();
+    if (!a || !b)
+        return a ? 1 : (b ? -1 : 0);
+    int c = std::memcmp(a, b, length);
+    return c < 0 ? -1 : (c > 0 ? 1 : 0);
+}
+
+// ---------------------------------------------------------------------------
+// whole decoding
+
+int ASNoctstr::appendSegment(GenericFile* in, int available, int64_t* used)
+{
+    ASNoctstr* seg = new (std::nothrow) ASNoctstr(4);
+    if (!seg)
+        return EASN_MEM;
+    try {
+        if (!segments.AddTail(seg)) {
+            delete seg;
+            return EASN_MEM;
+        }
+    } catch (const std::bad_alloc&) {
+        delete seg;
+        return EASN_MEM;
+    }
+    int r = seg->decode(in, available, static_cast<unsigned char>(flags & ASN_FLAG_CONST));
+    if (r <= 0) {
+        delete segments.RemoveTail();
+        return r;
+    }
+    *used += r;
+    return 1;
+}
+
+// Writes every primitive segment's content, depth first, into `out`.
+static int flattenInto(const ASNoctstr& s, MemFile& out)
+{
+    for (POSITION p = s.segments.GetHeadPosition(); p;) {
+        const ASNoctstr* seg = TypedPointerList<ASNoctstr>::GetNext(p);
+        if (!seg)
+            continue;
+        if (seg->isConstructed()) {
+            int r = flattenInto(*seg, out);
+            if (r != 1)
+                return r;
+        } else if (seg->length > 0) {
+            const unsigned char* d = seg->data();
+            if (!d || out.write(static_cast<uint32_t>(seg->length), d) != 0)
+                return EASN_MEM;
+        }
+    }
+    return 1;
+}
+
+int ASNoctstr::flatten()
+{
+    releaseOwned(buf, length);
+    MemFile m;
+    int r = flattenInto(*this, m);
+    if (r != 1)
+        return r;
+    int n = m.length();
+    if (n > 0) {
+        buf = m.detach();
+        length = n;
+    }
+    return 1;
+}
+
+int ASNoctstr::decodeContent(GenericFile* in, int n)
+{
+    clear();
+    if (n < 0)
+        return 0;
+    if (n == 0)
+        return 1;
+    if (!isConstructed()) {
+        int r = readContent(in, n, &buf);
+        if (r != 1)
+            return r;
+        length = n;
+        return 1;
+    }
+    int64_t used = 0;
+    while (used < n) {
+        int r = appendSegment(in, static_cast<int>(n - used), &used);
+        if (r <= 0)
+            return r;
+    }
+    if (used != n)
+        return 0;
+    return flatten();
+}
+
+int ASNoctstr::decodeIndefinite(GenericFile* in, int available)
+{
+    clear();
+    if (!isConstructed())
+        return 0;
+    int64_t used = 0;
+    for (;;) {
+        int e = asnIndefiniteStep(in, available, used);
+        if (e == 0)
+            return 0;
+        if (e == 1)
+            return flatten();
+        int r = appendSegment(in, available > 0 ? static_cast<int>(available - used) : 0, &used);
+        if (r <= 0)
+            return r;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// encoding
+
+int ASNoctstr::contentLength() const
+{
+    if (!isConstructed())
+        return length;
+    int64_t sum = 0;
+    for (POSITION p = segments.GetHeadPosition(); p;) {
+        const ASNoctstr* s = TypedPointerList<ASNoctstr>::GetNext(p);
+        if (s)
+            sum += s->encodedLength();
+    }
+    return sum > ASN_MAX_LENGTH ? static_cast<int>(ASN_MAX_LENGTH) : static_cast<int>(sum);
+}
+
+int ASNoctstr::encodeContent(GenericFile* out) const
+{
+    if (isConstructed()) {
+        for (POSITION p = segments.GetHeadPosition(); p;) {
+            const ASNoctstr* s = TypedPointerList<ASNoctstr>::GetNext(p);
+            if (!s)
+                continue;
+            int r = s->encode(out);
+            if (r < 1)
+                return r;
+        }
+        return 1;
+    }
+    if (length <= 0)
+        return 1;
+    const unsigned char* d = data();
+    if (!d)
+        return EASN_FILE;
+    return asnWrite(out, d, length) == 0 ? 1 : EASN_FILE;
+}
+
+void ASNoctstr::digestContent(LvHash* hash) const
+{
+    if (isConstructed()) {
+        for (POSITION p = segments.GetHeadPosition(); p;) {
+            const ASNoctstr* s = TypedPointerList<ASNoctstr>::GetNext(p);
+            if (s)
+                s->updateDigest(hash);
+        }
+        return;
+    }
+    updateDigestBytes(data(), length, hash);
+}
+
+// ---------------------------------------------------------------------------
+// streaming
+
+int ASNoctstr::createStreamCtx()
+{
+    if (streamCtx)
+        return 1;
+    streamCtx = new (std::nothrow) ASNOctStrStreamCtx();
+    return streamCtx ? 1 : EASN_MEM;
+}
+
+int ASNoctstr::setStreamPassThrough(bool on)
+{
+    int r = createStreamCtx();
+    if (r < 1)
+        return r;
+    ASNOctStrStreamCtx* c = dynamic_cast<ASNOctStrStreamCtx*>(streamCtx);
+    if (!c)
+        return 0;
+    c->passThrough = on ? 1 : 0;
+    return 1;
+}
+
+bool ASNoctstr::isStreamPassThrough() const
+{
+    const ASNOctStrStreamCtx* c = dynamic_cast<const ASNOctStrStreamCtx*>(streamCtx);
+    return c && c->passThrough;
+}
+
+int ASNoctstr::streamContentLength(int expected) const
+{
+    return isStreamPassThrough() ? expected : contentLength();
+}
+
+// A finished segment joins the value (kept only when it holds content).
+static void finishSegment(ASNoctstr& value, ASNOctStrStreamCtx* c, int result)
+{
+    ASNoctstr* seg = c->segment;
+    c->segment = nullptr;
+    const ASNOctStrStreamCtx* sc = dynamic_cast<const ASNOctStrStreamCtx*>(seg->streamCtx);
+    c->total += sc ? sc->total : 0;
+    c->consumed += result;
+    if (!c->passThrough && seg->length > 0) {
+        seg->freeStreamCtx();
+        try {
+            if (value.segments.AddTail(seg))
+                return;
+        } catch (const std::bad_alloc&) {
+        }
+    }
+    delete seg;
+}
+
+static ASNoctstr* newStreamSegment(bool passThrough)
+{
+    ASNoctstr* seg = new (std::nothrow) ASNoctstr(4);
+    if (!seg)
+        return nullptr;
+    if (seg->setStreamPassThrough(passThrough) != 1) {
+        delete seg;
+        return nullptr;
+    }
+    return seg;
+}
+
+int ASNoctstr::streamDecodeStep(GenericFile* in, int contentLen, GenericFile* out)
+{
+    checkInvariant(streamCtx != nullptr, SRC, __LINE__, "streamCtx != NULL");
+    ASNOctStrStreamCtx* c = dynamic_cast<ASNOctStrStreamCtx*>(streamCtx);
+    if (!c)
+        return ASNobject::streamDecodeStep(in, contentLen, out);
+    if (!(c->reserved & 1)) {
+        // First step of this value: the old value goes.
+        clear();
+        c->reserved |= 1;
+        c->consumed = 0;
+        c->total = 0;
+        c->zeroCount = 0;
+        c->betweenSegments = 1;
+    }
+    if (contentLen == 0) {
+        c->contentSize = 0;
+        return 1;
+    }
+    if (!isConstructed()) {
+        if (contentLen < 1)
+            return 0;
+        if (!c->passThrough) {
+            // Grows with the octets that really arrive, never to the announced length.
+            MemFile* b = c->getBuffer();
+            if (!b)
+                return EASN_MEM;
+            uint32_t missing = static_cast<uint32_t>(contentLen - c->consumed);
+            uint32_t copied = 0;
+            int r = in->copyTo(b, missing, &copied);
+            c->consumed += static_cast<int32_t>(copied);
+            if (r == -1)
+                return EASN_FILE;
+            if (r != 0)
+                return EASN_MEM;
+            if (c->consumed < contentLen)
+                return EASN_MORE;
+            length = b->length();
+            buf = b->detach();
+        } else {
+            std::unique_ptr<unsigned char[]> chunk(new (std::nothrow) unsigned char[PASS_CHUNK]);
+            if (!chunk)
+                return EASN_MEM;
+            while (c->consumed < contentLen) {
+                uint32_t want = static_cast<uint32_t>(
+                    contentLen - c->consumed < PASS_CHUNK ? contentLen - c->consumed : PASS_CHUNK);
+                uint32_t got = 0;
+                if (in->read(want, chunk.get(), &got) != 0)
+                    return EASN_FILE;
+                if (got == 0)
+                    return EASN_MORE;
+                c->consumed += static_cast<int32_t>(got);
+                if (out && out->write(got, chunk.get()) != 0)
+                    return EASN_FILE;
+            }
+            length = contentLen;
+        }
+        c->total += contentLen;
+        c->contentSize = c->consumed;
+        return 1;
+    }
+    if (contentLen > 0) {
+        while (c->consumed < contentLen) {
+            if (!c->segment) {
+                c->segment = newStreamSegment(c->passThrough != 0);
+                if (!c->segment)
+                    return EASN_MEM;
+            }
+            int r = c->segment->decodeStream(in, out);
+            if (r < 1)
+                return r;
+            finishSegment(*this, c, r);
+        }
+        if (c->consumed != contentLen)
+            return 0;
+        if (!c->passThrough) {
+            int r = flatten();
+            if (r != 1)
+                return r;
+        }
+        c->contentSize = c->consumed;
+        return 1;
+    }
+    // Indefinite length: segments until two zero octets.
+    for (;;) {
+        if (c->segment) {
+            int r = c->segment->decodeStream(in, out);
+            if (r < 1)
+                return r;
+            finishSegment(*this, c, r);
+            c->betweenSegments = 1;
+            continue;
+        }
+        uint8_t b;
+        int r = asnReadByte(in, &b);
+        if (r < 0)
+            return EASN_FILE;
+        if (r == 0)
+            return EASN_MORE;
+        if (b == 0) {
+            if (++c->zeroCount < 2)
+                continue;
+            if (!c->passThrough) {
+                int f = flatten();
+                if (f != 1)
+                    return f;
+            }
+            c->eocCount = 2;
+            c->contentSize = c->consumed;
+            return 1;
+        }
+        c->segment = newStreamSegment(c->passThrough != 0);
+        if (!c->segment)
+            return EASN_MEM;
+        unsigned char lead[2];
+        int k = 0;
+        if (c->zeroCount == 1)
+            lead[k++] = 0;
+        lead[k++] = b;
+        c->zeroCount = 0;
+        c->betweenSegments = 0;
+        MemFile tmp(lead, k, false);
+        r = c->segment->decodeStream(&tmp, out);
+        if (r >= 1) {
+            finishSegment(*this, c, r);
+            c->betweenSegments = 1;
+        } else if (r != EASN_MORE) {
+            return r;
+        }
+    }
+}
+
+int ASNoctstr::streamEncodeStep(GenericFile* in, int len, bool last, GenericFile* out)
+{
+    checkInvariant(streamCtx != nullptr, SRC, __LINE__, "streamCtx != NULL");
+    ASNOctStrStreamCtx* c = dynamic_cast<ASNOctStrStreamCtx*>(streamCtx);
+    if (!c || !c->passThrough)
+        return ASNobject::streamEncodeStep(in, len, last, out);
+    std::unique_ptr<unsigned char[]> chunk(new (std::nothrow) unsigned char[PASS_CHUNK]);
+    if (!chunk)
+        return EASN_MEM;
+    if (len >= 0) {
+        // Never more than the announced length is taken from the input.
+        while (c->passed < len) {
+            uint32_t want = static_cast<uint32_t>(len - c->passed < PASS_CHUNK ? len - c->passed : PASS_CHUNK);
+            uint32_t got = 0;
+            if (in->read(want, chunk.get(), &got) != 0)
+                return EASN_FILE;
+            if (got == 0)
+                break;
+            c->passed += static_cast<int32_t>(got);
+            if (out->write(got, chunk.get()) != 0)
+                return EASN_FILE;
+        }
+        if (!last)
+            return c->passed > len ? 0 : EASN_MORE;
+        return c->passed == len ? 1 : 0;
+    }
+    if (!isConstructed())
+        return 0;
+    MemFile tmp;
+    uint32_t copied = 0;
+    if (in->copyTo(&tmp, 0xFFFFFFFFu, &copied) != 0)
+        return EASN_FILE;
+    if (copied == 0)
+        return last ? 1 : EASN_MORE;
+    ASNoctstr seg(4);
+    if (!seg.set(tmp.data(), tmp.length()))
+        return EASN_MEM;
+    int r = seg.encode(out);
+    if (r < 1)
+        return r;
+    c->passed += static_cast<int32_t>(copied);
+    return last ? 1 : EASN_MORE;
+}
+
+// ---------------------------------------------------------------------------
+
+ASNUtf8String::ASNUtf8String(unsigned char t) : ASNoctstr((t & 0xC0) ? t : 12)
+{
+    univTag = 12;
+}
