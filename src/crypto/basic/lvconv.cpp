@@ -174,6 +174,15 @@ unsigned int LvConvASCII::getTextLength() const { return m_contentLength - 1; }
 
 void LvConvASCII::write(FILE* stream) const { std::fprintf(stream, "%s", getText()); }
 
+// The content must stay one text: without its NUL the text length would
+// wrap below zero for an empty file and the edit operations would run past
+// the buffer.
+unsigned int LvConvASCII::read(FILE* stream, unsigned int bound) {
+  unsigned int n = LvConv::read(stream, bound);
+  appendContent(&kNul, 1);
+  return n;
+}
+
 void LvConvASCII::assign(const char* text, unsigned int n) {
   setEmpty();
   append(text, n);
@@ -245,9 +254,11 @@ unsigned int LvConvASCII::find(const char* substring, unsigned int from) const {
 
 unsigned int LvConvASCII::split(LvConvASCII& left, LvConvASCII& right,
                                 const char* separator) const {
+  // Searched and copied before either output changes: one of them may be
+  // this text.
   std::string text(getText(), getTextLength());
-  right.setEmpty();
   unsigned int at = find(separator, 0);
+  right.setEmpty();
   if (at == 0xFFFFFFFFu) {
     left = text.c_str();
     return at;

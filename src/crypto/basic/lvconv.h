@@ -65,6 +65,10 @@ class LvConvASCII : public LvConv {
 
   // Prints the text with "%s" (writeFile uses it too).
   void write(FILE* stream) const override;
+  // The octets read become the text, followed by its NUL (readFile uses it
+  // too); returns the octets read.
+  unsigned int read(FILE* stream, unsigned int bound) override;
+  using LvConv::read;
 
   void assign(const char* text, unsigned int n = 1);
   void append(const char* text, unsigned int n = 1);

@@ -23,6 +23,10 @@ class LvCryptoMech {
   std::uint32_t getOptionB() const { return m_optionB; }
   void setSecurityStrength(std::uint32_t bits) { m_strength = bits; }
   std::uint32_t getSecurityStrength() const { return m_strength; }
+  // The status word: 0 at construction; mechanisms that report refusals
+  // through it (domain generation) set it with their info text.
+  std::uint32_t getStatus() const { return m_reserved; }
+  void setStatus(std::uint32_t status) { m_reserved = status; }
   void setInfo(const char* text) { m_info = text; }
   const LvConvASCII& getInfo() const { return m_info; }
 

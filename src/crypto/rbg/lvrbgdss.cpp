@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "crypto/hash/lvshacore.h"
+#include "crypto/hash/lvsha.h"
 
 #define LVRBG_FILE "lvrbg\\lvrbgdss.cpp"
 
@@ -12,13 +12,11 @@ namespace {
 // G(t, c): one SHA-1 compression of c padded with zeros to 64 octets, from
 // the chaining value t (the SHA-1 initial value), without length padding.
 void functionG(const LvOctet* c, unsigned int n, LvOctet out[20]) {
-  std::uint32_t state[5] = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u, 0xC3D2E1F0u};
+  static const LvWord t[5] = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u, 0xC3D2E1F0u};
   LvOctet block[64] = {};
   std::memcpy(block, c, n < 64 ? n : 64);
-  lvSha1CompressFn()(state, block, 1);
-  for (int i = 0; i < 5; ++i) lvStoreBe32(out + 4 * i, state[i]);
+  LvSha1::compressG(t, block, out);
   lvWipe(block, sizeof block);
-  lvWipe(state, sizeof state);
 }
 
 // a := a + addend modulo 2^(8 n), octet 0 least significant; the addend
@@ -42,7 +40,7 @@ void advance(LvOctet* key, unsigned int b, LvOctet x[20]) {
 
 }  // namespace
 
-LvRbgDss::LvRbgDss() : m_instantiated(0), m_b(0), m_available(0) {
+LvRbgDss::LvRbgDss() : m_instantiated(0), m_b(0), m_available(0), m_cycle(0) {
   std::memset(m_xkey, 0, sizeof m_xkey);
   std::memset(m_shadow, 0, sizeof m_shadow);
   std::memset(m_x, 0, sizeof m_x);
@@ -67,6 +65,7 @@ void LvRbgDss::init(const LvOctet* seed, unsigned int seedOctets) {
   std::memcpy(m_xkey, seed, m_b);
   std::memcpy(m_shadow, m_xkey, sizeof m_xkey);
   m_available = 0;
+  m_cycle = 0;
   m_instantiated = 1;
 }
 
@@ -78,6 +77,11 @@ void LvRbgDss::reinit(const LvOctet* seed, unsigned int seedOctets) {
   if (allZero) return;
   addLe(m_xkey, m_b, seed, seedOctets < m_b ? seedOctets : m_b);
   std::memcpy(m_shadow, m_xkey, sizeof m_xkey);
+  m_cycle = 0;
+}
+
+void LvRbgDss::throwCycle() {
+  LV_THROW(LvRbgCycleException, "Wykryto cykl RBG", "LvRbgDss::step", LVRBG_FILE);
 }
 
 void LvRbgDss::step() {
@@ -89,13 +93,19 @@ void LvRbgDss::step() {
   advance(m_shadow, m_b, y);
   advance(m_shadow, m_b, y);
   lvWipe(y, sizeof y);
-  if (std::memcmp(m_xkey, m_shadow, m_b) == 0)
-    LV_THROW(LvRbgCycleException, "Wykryto cykl RBG", "LvRbgDss::step", LVRBG_FILE);
+  if (std::memcmp(m_xkey, m_shadow, m_b) == 0) {
+    // The sequence repeats from here on: nothing more of it is handed out,
+    // the block of this step included.
+    m_cycle = 1;
+    m_available = 0;
+    throwCycle();
+  }
 }
 
 void LvRbgDss::fillOctets(LvOctet* dst, unsigned int octets) {
   if (!m_instantiated)
     LV_THROW(LvRbgNotInitialisedException, "Niezainicjowane RBG.", "LvRbgDss::reinit", LVRBG_FILE);
+  if (m_cycle) throwCycle();
   while (octets > 0) {
     if (m_available > 0) {
       unsigned int n = octets < m_available ? octets : m_available;

@@ -25,8 +25,10 @@ class LvRbgDss : public LvRbg {
   LvRbgDss(const LvRbgDss&) = delete;
   LvRbgDss& operator=(const LvRbgDss&) = delete;
   // One new 20-octet output block; LvRbgCycleException when the shadow
-  // catches up with XKEY.
+  // catches up with XKEY. A detected cycle is kept: fillOctets refuses with
+  // the same exception until init or a reinit that changes XKEY.
   void step();
+  [[noreturn]] static void throwCycle();
 
   static constexpr unsigned int kMaxSeed = 64, kMinSeed = 20, kBlock = 20;
   std::uint8_t m_instantiated;
@@ -35,6 +37,7 @@ class LvRbgDss : public LvRbg {
   std::uint32_t m_b;
   LvOctet m_x[kBlock];
   std::uint32_t m_available;
+  std::uint8_t m_cycle;
 };
 
 class LvRbgDss31 : public LvRbgDss {

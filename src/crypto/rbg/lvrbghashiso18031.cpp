@@ -37,6 +37,11 @@ LvRbgHashIso18031::LvRbgHashIso18031()
 LvRbgHashIso18031::~LvRbgHashIso18031() { delete m_hash; }
 
 void LvRbgHashIso18031::setHashAlgo(LvHashAlgo id, std::uint32_t strength) {
+  // GHASH-128 has no key here and digests everything to zero: a generator
+  // over it would hand out zeros.
+  if (id == LV_HASH_GHASH128)
+    LV_THROW(LvArgumentRangeException, "Algorytm skrotu wymaga klucza.",
+             "LvRbgHashIso18031::setHashAlgo", LVRBG_FILE);
   LvHash* fresh = lvHashCreateObject(id);
   // Checked before anything changes, so a refused strength keeps the
   // generator as it was.
@@ -173,10 +178,14 @@ void LvRbgHashIso18031::reinit(const LvOctet* seed, unsigned int seedOctets,
   m_v = material;
   LvOctMem d(outOctets());
   digest(d.ptr(), seed, seedOctets);
-  if (std::memcmp(d.ptr(), m_fingerprint.ptr(), outOctets()) == 0)
+  // A fingerprint of another length (the hash was changed) never matches.
+  if (d.getLength() == m_fingerprint.getLength() &&
+      std::memcmp(d.ptr(), m_fingerprint.ptr(), d.getLength()) == 0)
     LV_THROW(LvRbgCycleException, "There is cycle in random bit generator.",
              "LvRbgHashIso18031::reinit", LVRBG_FILE);
   m_fingerprint = d;
+  // The hash may have changed since the instantiation: C takes its length.
+  m_c.resize(outOctets());
   const LvOctet zero = 0;
   digest(m_c.ptr(), &zero, 1, m_v.ptr(), m_v.getLength());
 }

@@ -33,8 +33,8 @@ class LvRbgHashIso18031 : public LvRbg {
   virtual void hashGen(LvOctet* dst, unsigned int octets);
 
   // Replaces the hash and sets the strength (rounded up to 80, 112, 128,
-  // 192 or 256); a strength above the digest bits is refused and changes
-  // nothing.
+  // 192 or 256); a strength above the digest bits, or GHASH-128 (a keyed
+  // function, all zero without its key), is refused and changes nothing.
   void setHashAlgo(LvHashAlgo id, std::uint32_t strength);
   std::uint32_t getSecurityStrength() const { return m_strength; }
   bool isInstantiated() const { return m_instantiated != 0; }

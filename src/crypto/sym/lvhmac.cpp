@@ -28,6 +28,11 @@ void LvMac::getMac(unsigned int length, LvOctet* dst) const {
 namespace {
 
 LvDhf* createBlockHash(LvHashAlgo id) {
+  // GHASH-128 has no key here and digests everything to zero, which would
+  // make the MAC zero whatever the key and the message.
+  if (id == LV_HASH_GHASH128)
+    LV_THROW(LvArgumentRangeException, "Algorytm skrotu wymaga klucza.", "LvHmac::LvHmac",
+             LVSYM_FILE);
   std::unique_ptr<LvHash> h(lvHashCreateObject(id));
   LvDhf* d = dynamic_cast<LvDhf*>(h.get());
   if (d == nullptr)

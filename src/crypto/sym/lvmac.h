@@ -1,6 +1,6 @@
 // Message authentication codes: a session (init, step, finish) and a
-// finished value; LvHmac is HMAC over any hash of lvHashCreateObject, with
-// keys of at most one hash block.
+// finished value; LvHmac is HMAC over any hash of lvHashCreateObject but the
+// keyless GHASH-128, with keys of at most one hash block.
 #pragma once
 
 #include <cstdint>

@@ -182,12 +182,21 @@ const std::uint32_t* LvRijndael::getOid() const { return kRijndaelOid; }
 const LvOctet* LvRijndael::getDerOid() const { return kRijndaelDerOid; }
 
 void LvRijndael::_setKey(const LvOctet* key, unsigned int keyOctets) {
+  // setKey has checked the length already; a direct call is held to the
+  // same rule, since the schedules have room for 8-word keys only.
+  if (keyOctets < 16 || keyOctets > 32 || keyOctets % 4 != 0) {
+    LvBadKeyLengthException e(keyOctets, 16, 32, 4);
+    e.setMessage(LV_EXCEPTION_TEXT("LvBadKeyLengthException", "", "LvRijndael::_setKey",
+                                   LVSYM_FILE));
+    throw e;
+  }
   m_key = LvOctMem(key, keyOctets);
   m_nk = keyOctets / 4;
   m_nr = (m_nk > m_nb ? m_nk : m_nb) + 6;
 }
 
 void LvRijndael::_expandEncryptionKey() {
+  if (m_nk == 0) return;  // no key yet: nothing to expand
   std::uint32_t* w = m_encSchedule;
   const unsigned int total = m_nb * (m_nr + 1);
   for (unsigned int i = 0; i < m_nk; ++i) w[i] = load32(m_key.ptr() + 4 * i);

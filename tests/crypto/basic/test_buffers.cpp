@@ -312,6 +312,45 @@ TEST(LvConv, FilesInAndOut) {
   std::remove(path.c_str());
 }
 
+// A text read from a file used to lose its terminating NUL: an empty file
+// gave the text length 0xFFFFFFFF, and cut() then wrote far outside the
+// buffer; a short file left getText() unterminated.
+TEST(LvConvASCII, ReadingAFileKeepsOneText) {
+  std::string path = tempPath("text");
+  { std::ofstream f(path, std::ios::binary); }
+  LvConvASCII t("old");
+  EXPECT_EQ(t.readFile(path.c_str()), 0u);
+  EXPECT_EQ(t.getTextLength(), 0u);
+  EXPECT_EQ(t.getLength(), 1u);
+  t.cut(1);
+  EXPECT_TRUE(t == "");
+  {
+    std::ofstream f(path, std::ios::binary);
+    f << "line one\nline two";
+  }
+  EXPECT_EQ(t.readFile(path.c_str()), 17u);
+  EXPECT_EQ(t.getTextLength(), 17u);
+  EXPECT_STREQ(t.getText(), "line one\nline two");
+  EXPECT_EQ(t.find("two"), 14u);
+  EXPECT_EQ(t.readFile(path.c_str(), 4), 4u);
+  EXPECT_TRUE(t == "line");
+  t.append("s");
+  EXPECT_TRUE(t == "lines");
+  std::remove(path.c_str());
+}
+
+// Splitting a text into itself used to empty it before the search.
+TEST(LvConvASCII, SplitIntoItself) {
+  LvConvASCII t("key=value"), left;
+  EXPECT_EQ(t.split(left, t, "="), 3u);
+  EXPECT_TRUE(left == "key");
+  EXPECT_TRUE(t == "value");
+  LvConvASCII u("a:b"), right;
+  EXPECT_EQ(u.split(u, right, ":"), 1u);
+  EXPECT_TRUE(u == "a");
+  EXPECT_TRUE(right == "b");
+}
+
 TEST(LvCryptoMech, OptionsStrengthAndInfo) {
   LvCryptoMech m;
   EXPECT_TRUE(m.isApproved());
@@ -322,6 +361,11 @@ TEST(LvCryptoMech, OptionsStrengthAndInfo) {
   EXPECT_TRUE(m.getInfo() == "opis");
   LvCryptoMech copy(m);
   EXPECT_TRUE(copy.getInfo() == "opis");
+  // The status word: zero at construction, set by the mechanisms that report
+  // refusals through it.
+  EXPECT_EQ(m.getStatus(), 0u);
+  m.setStatus(1);
+  EXPECT_EQ(m.getStatus(), 1u);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -30,6 +31,13 @@ std::string fill(LvRbg& g, unsigned n) {
 class CounterDrbg : public LvRbgHashIso18031 {
  public:
   void setCounter(std::uint32_t c) { m_counter = c; }
+};
+
+// Lets a test set the FIPS 186 generator's keys.
+class KeyedDss : public LvRbgDss31 {
+ public:
+  const LvOctet* xkey() const { return m_xkey; }
+  void setXkey(const LvOctet* k) { std::memcpy(m_xkey, k, m_b); }
 };
 
 }  // namespace
@@ -170,6 +178,43 @@ TEST(HashDrbg, WrappedCounterRefusesUntilReseeded) {
   EXPECT_NO_THROW(g.fillOctets(out, 4));
 }
 
+// The hash may be changed on an instantiated generator; a reseed then used to
+// write a digest of the new length into C and compare the fingerprint over
+// the new length, past the ends of both buffers.
+TEST(HashDrbg, ReseedAfterChangingToALongerHash) {
+  Bytes seed(32, 0x21), fresh(32, 0x35);
+  LvRbgHashIso18031 g;
+  g.init(seed.data(), 32);
+  g.setHashAlgo(5, 80);  // SHA-512: 64-octet digests over the 32-octet state
+  EXPECT_TRUE(g.isInstantiated());
+  EXPECT_NO_THROW(g.reinit(fresh.data(), 32));
+  Bytes out(100);
+  EXPECT_NO_THROW(g.fillOctets(out.data(), 100));
+  // The fingerprint kept from the SHA-256 era never equals a SHA-512 one,
+  // and a repeat of the last seed is still caught.
+  EXPECT_THROW(g.reinit(fresh.data(), 32), LvRbgCycleException);
+}
+
+// GHASH-128 has no key here, so every digest is zero: a generator over it
+// would hand out zeros and call them random.
+TEST(HashDrbg, UnkeyedGhashIsRefused) {
+  LvRbgHashIso18031 g;
+  try {
+    g.setHashAlgo(9, 80);
+    FAIL();
+  } catch (const LvArgumentRangeException& e) {
+    EXPECT_EQ("Algorytm skrotu wymaga klucza.", reasonOf(e));
+  }
+  // Refused before anything changed: still SHA-256.
+  Bytes seed(20, 0x5A), a(32), b(32);
+  LvRbgHashIso18031 ref;
+  g.init(seed.data(), 20);
+  ref.init(seed.data(), 20);
+  g.fillOctets(a.data(), 32);
+  ref.fillOctets(b.data(), 32);
+  EXPECT_EQ(toHex(b), toHex(a));
+}
+
 TEST(DssGenerator, SeedRulesAndStates) {
   LvRbgDss31 g;
   EXPECT_STREQ("DSS31", g.getName());
@@ -202,6 +247,47 @@ TEST(DssGenerator, SeedRulesAndStates) {
   EXPECT_EQ(fill(b, 50), fill(a, 50));
   a.reset();
   EXPECT_THROW(a.fillOctets(out, 1), LvRbgNotInitialisedException);
+}
+
+// When the shadow meets XKEY the sequence cycles. The detecting step used to
+// leave its block available, and with the two keys apart again the cycle
+// went on being served without a word; now the generator refuses until it
+// is seeded anew.
+TEST(DssGenerator, DetectedCycleRefusesUntilReseeded) {
+  Bytes s(20);
+  for (size_t i = 0; i < s.size(); ++i) s[i] = static_cast<LvOctet>(7 * i + 3);
+  // XKEY one step ahead of the shadow: the next step makes them equal.
+  KeyedDss ahead;
+  ahead.init(s.data(), 20);
+  LvOctet o[1];
+  ahead.fillOctets(o, 1);
+  KeyedDss g;
+  g.init(s.data(), 20);
+  g.setXkey(ahead.xkey());
+  LvOctet out[20];
+  try {
+    g.fillOctets(out, 5);
+    FAIL();
+  } catch (const LvRbgCycleException& e) {
+    EXPECT_EQ("Wykryto cykl RBG", reasonOf(e));
+  }
+  EXPECT_THROW(g.fillOctets(out, 1), LvRbgCycleException);
+  EXPECT_THROW(g.fillOctets(out, 20), LvRbgCycleException);
+  // An all-zero reseed changes nothing, so the refusal stays.
+  Bytes zeros(20, 0);
+  g.reinit(zeros.data(), 20);
+  EXPECT_THROW(g.fillOctets(out, 1), LvRbgCycleException);
+  // A real reseed or a new instantiation serves again.
+  Bytes fresh(20, 0x77);
+  g.reinit(fresh.data(), 20);
+  EXPECT_NO_THROW(g.fillOctets(out, 20));
+  g.init(s.data(), 20);
+  LvRbgDss31 ref;
+  ref.init(s.data(), 20);
+  LvOctet a[24], b[24];
+  g.fillOctets(a, 24);
+  ref.fillOctets(b, 24);
+  EXPECT_EQ(toHex(b, 24), toHex(a, 24));
 }
 
 TEST(SimpleGenerators, ReplayRandAndWordDraws) {

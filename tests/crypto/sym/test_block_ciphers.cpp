@@ -225,6 +225,23 @@ TEST(Rijndael, BlockLengthLimits) {
   EXPECT_EQ(12u, r6.getRounds());
 }
 
+// The schedule steps are reachable directly. A key length the framework
+// would refuse used to size a schedule past its 120 words, and a schedule
+// asked for before any key divided by a key length of zero.
+TEST(Rijndael, DirectScheduleStepsStayInTheirBuffers) {
+  Bytes key(40, 0x5C);
+  LvRijndael r(8);
+  EXPECT_NO_THROW(r._expandEncryptionKey());
+  EXPECT_NO_THROW(r._expandDecryptionKey());
+  EXPECT_THROW(r._setKey(key.data(), 40), LvBadKeyLengthException);
+  EXPECT_THROW(r._setKey(key.data(), 18), LvBadKeyLengthException);
+  EXPECT_THROW(r._setKey(key.data(), 12), LvBadKeyLengthException);
+  EXPECT_FALSE(r.isKeySet());
+  r._setKey(key.data(), 32);
+  r._expandEncryptionKey();
+  EXPECT_EQ(14u, r.getRounds());
+}
+
 // Values from an independent model (tests/data/sym/make_rijndael.py): every
 // block length 4..8 words with every key length 4..8 words.
 TEST(Rijndael, LargeBlocksMatchModel) {

@@ -131,6 +131,19 @@ TEST(Hmac, KeysUpToExactlyOneBlockAndNoKey) {
   EXPECT_GE(n, 100);
 }
 
+// GHASH-128 has no key here and digests everything to zero, which made the
+// MAC zero for every key and message.
+TEST(Hmac, UnkeyedGhashIsRefused) {
+  try {
+    LvHmac h(9);
+    FAIL();
+  } catch (const LvArgumentRangeException& e) {
+    EXPECT_EQ("Algorytm skrotu wymaga klucza.", reasonOf(e));
+  }
+  EXPECT_THROW(LvHmac(0), LvArgumentRangeException);
+  EXPECT_THROW(LvHmac(10), LvArgumentRangeException);
+}
+
 TEST(Hmac, SessionPiecesAndMacAccess) {
   const Bytes key = hex("0b0b0b0b0b0b0b0b0b0b0b0b0b0b0b0b0b0b0b0b");
   Bytes msg(300);
