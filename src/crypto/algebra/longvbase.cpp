@@ -1,0 +1,141 @@
+// Word-vector primitives: the lowest layer of the multi-precision arithmetic.
+#include "crypto/algebra/longv.h"
+#include "crypto/algebra/longvint.h"
+
+LvWord longvAddLong(LvWord* a, LvWordLen na, const LvWord* b, LvWordLen nb, LvWord carry) {
+  if (nb > na) {
+    // Only na words exist to write: a nonzero excess of b overflows them.
+    LvWord c = longvAdd(a, b, na, carry);
+    return (c || !longvIsZero(b + na, nb - na)) ? 1 : 0;
+  }
+  LvWord c = longvAdd(a, b, nb, carry);
+  if (c && na > nb) c = longvInc(a + nb, na - nb);
+  return c;
+}
+
+LvWord longvSubLong(LvWord* a, LvWordLen na, const LvWord* b, LvWordLen nb, LvWord borrow) {
+  if (nb > na) {
+    LvWord c = longvSub(a, b, na, borrow);
+    return (c || !longvIsZero(b + na, nb - na)) ? 1 : 0;
+  }
+  LvWord c = longvSub(a, b, nb, borrow);
+  if (c && na > nb) c = longvDec(a + nb, na - nb);
+  return c;
+}
+
+LvWord longvInc(LvWord* a, LvWordLen n) {
+  for (LvWordLen i = 0; i < n; ++i)
+    if (++a[i] != 0) return 0;
+  return 1;
+}
+
+LvWord longvDec(LvWord* a, LvWordLen n) {
+  for (LvWordLen i = 0; i < n; ++i)
+    if (a[i]-- != 0) return 0;
+  return 1;
+}
+
+int longvCmpLen(const LvWord* a, LvWordLen na, const LvWord* b, LvWordLen nb) {
+  if (na > nb) {
+    if (!longvIsZero(a + nb, na - nb)) return 1;
+    return longvCmp(a, b, nb);
+  }
+  if (nb > na && !longvIsZero(b + na, nb - na)) return -1;
+  return longvCmp(a, b, na);
+}
+
+void longvSetWord(LvWord* a, LvWordLen n, LvWord w) {
+  if (n == 0) return;
+  a[0] = w;
+  for (LvWordLen i = 1; i < n; ++i) a[i] = 0;
+}
+
+void longvCopyResize(LvWord* dst, LvWordLen nd, const LvWord* src, LvWordLen ns) {
+  LvWordLen i = nd;
+  while (i > ns) dst[--i] = 0;
+  while (i > 0) {
+    --i;
+    dst[i] = src[i];
+  }
+}
+
+void longvZeroize(LvWord* a, LvWordLen n) {
+  if (n != 0) lvWipe(a, static_cast<size_t>(n) * sizeof(LvWord));
+}
+
+LvWord longvMulWord(LvWord* a, LvWord w, LvWordLen n) {
+  uint64_t c = 0;
+  for (LvWordLen i = 0; i < n; ++i) {
+    c += static_cast<uint64_t>(a[i]) * w;
+    a[i] = static_cast<LvWord>(c);
+    c >>= 32;
+  }
+  return static_cast<LvWord>(c);
+}
+
+LvWord longvMulWordTo(LvWord* d, const LvWord* a, LvWord w, LvWordLen n) {
+  uint64_t c = 0;
+  for (LvWordLen i = 0; i < n; ++i) {
+    c += static_cast<uint64_t>(a[i]) * w;
+    d[i] = static_cast<LvWord>(c);
+    c >>= 32;
+  }
+  return static_cast<LvWord>(c);
+}
+
+void longvMul(LvWord* c, const LvWord* a, LvWordLen na, const LvWord* b, LvWordLen nb) {
+  if (na % 2 == 0 && nb % 2 == 0 && na >= 4 && nb >= 4) {
+    longvMulLimbs(c, a, na, b, nb);
+    return;
+  }
+  for (LvWordLen j = 0; j < nb; ++j) c[j] = 0;
+  for (LvWordLen i = 0; i < na; ++i) {
+    c[i + nb] = longvMulAddRow(c + i, b, nb, a[i]);
+  }
+}
+
+void longvShlWords(LvWord* a, LvWordLen n, LvWordLen s) {
+  if (s == 0) return;
+  if (s >= n) {
+    for (LvWordLen i = 0; i < n; ++i) a[i] = 0;
+    return;
+  }
+  for (LvWordLen i = n; i > s; --i) a[i - 1] = a[i - 1 - s];
+  for (LvWordLen i = 0; i < s; ++i) a[i] = 0;
+}
+
+LvWord longvShl(LvWord* a, LvWordLen n, unsigned int bits) {
+  if (n == 0) return 0;
+  longvShlWords(a, n, bits / 32);
+  unsigned int r = bits % 32;
+  if (r == 0) return 0;
+  LvWord out = a[n - 1] >> (32 - r);
+  for (LvWordLen i = n - 1; i > 0; --i) a[i] = (a[i] << r) | (a[i - 1] >> (32 - r));
+  a[0] <<= r;
+  return out;
+}
+
+LvWord longvShr(LvWord* a, LvWordLen n, unsigned int bits) {
+  if (n == 0) return 0;
+  LvWordLen s = bits / 32;
+  if (s >= n) {
+    for (LvWordLen i = 0; i < n; ++i) a[i] = 0;
+    return 0;
+  }
+  if (s > 0) {
+    for (LvWordLen i = 0; i + s < n; ++i) a[i] = a[i + s];
+    for (LvWordLen i = n - s; i < n; ++i) a[i] = 0;
+  }
+  unsigned int r = bits % 32;
+  if (r == 0) return 0;
+  LvWord out = a[0] << (32 - r);
+  for (LvWordLen i = 0; i + 1 < n; ++i) a[i] = (a[i] >> r) | (a[i + 1] << (32 - r));
+  a[n - 1] >>= r;
+  return out;
+}
+
+void longvShr1(LvWord* a, LvWordLen n) {
+  if (n == 0) return;
+  for (LvWordLen i = 0; i + 1 < n; ++i) a[i] = (a[i] >> 1) | (a[i + 1] << 31);
+  a[n - 1] >>= 1;
+}

@@ -1,0 +1,59 @@
+// Private helpers of the word kernels (not for callers outside the kernel units).
+#ifndef TAL_CRYPTO_ALGEBRA_LONGVINT_H
+#define TAL_CRYPTO_ALGEBRA_LONGVINT_H
+
+#include <cstdint>
+#include <cstring>
+
+#include "crypto/algebra/longv.h"
+
+typedef unsigned __int128 LvDWord64;
+
+// t += a * w over n words; returns the carry word.
+inline LvWord longvMulAddRow(LvWord* t, const LvWord* a, LvWordLen n, LvWord w) {
+  uint64_t c = 0;
+  for (LvWordLen j = 0; j < n; ++j) {
+    c += static_cast<uint64_t>(a[j]) * w + t[j];
+    t[j] = static_cast<LvWord>(c);
+    c >>= 32;
+  }
+  return static_cast<LvWord>(c);
+}
+
+// A pair of words read or written as one 64-bit limb (little-endian: the low word first).
+inline uint64_t longvLoad64(const LvWord* p) {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+inline void longvStore64(LvWord* p, uint64_t v) { std::memcpy(p, &v, sizeof v); }
+
+// n words into `limbs` 64-bit limbs, zero-extended.
+inline void longvToLimbs(uint64_t* d, const LvWord* s, LvWordLen n, LvWordLen limbs) {
+  for (LvWordLen i = 0; i < limbs; ++i) {
+    const LvWordLen w = 2 * i;
+    d[i] = (w < n ? s[w] : 0) | (static_cast<uint64_t>(w + 1 < n ? s[w + 1] : 0) << 32);
+  }
+}
+
+// Wipes a small local buffer of a hot kernel: an inline fill the compiler must keep, since
+// the empty asm statement may read the memory afterwards.
+inline void longvWipeLocal(void* p, size_t n) {
+  std::memset(p, 0, n);
+  asm volatile("" : : "r"(p) : "memory");
+}
+
+// c = a * b for even na and nb, by 64-bit rows (the plain product's fast path).
+void longvMulLimbs(LvWord* c, const LvWord* a, LvWordLen na, const LvWord* b, LvWordLen nb);
+
+// False makes the generic Montgomery kernels take their portable rows even where the
+// processor offers the ADX extension (so that both paths can be tested on one machine).
+extern bool longvRowAsmAllowed;
+
+// The index of the top nonzero word plus one (0 for zero).
+inline LvWordLen longvSigLen(const LvWord* a, LvWordLen n) {
+  while (n > 0 && a[n - 1] == 0) --n;
+  return n;
+}
+
+#endif

@@ -1,0 +1,669 @@
+// Montgomery multiplication kernels: the generic and extended groups, the plain square and the
+// kernels unrolled per operand size.
+//
+// The interfaces are 32-bit words; inside, pairs of words are handled as 64-bit limbs with
+// 128-bit intermediates wherever the word count allows it, since that quarters the number of
+// multiplications. Odd word counts have a half top limb (products) or use the word-wise
+// reduction, because R = 2^(32k) is then no power of 2^64.
+#include <cstring>
+
+#include "crypto/algebra/longv.h"
+#include "crypto/algebra/longvint.h"
+
+#define LV_INLINE inline __attribute__((always_inline))
+
+bool longvRowAsmAllowed = true;
+
+namespace {
+
+// n^-1 mod 2^64 from n0 = -n^-1 mod 2^32 by one Newton step, negated.
+LV_INLINE uint64_t n0To64(LvWord n0, uint64_t nLow) {
+  uint64_t inv = static_cast<LvWord>(0u - n0);
+  inv *= 2 - nLow * inv;
+  return 0 - inv;
+}
+
+// Limb i of a K-word vector; an odd K has a top limb of one word.
+LV_INLINE uint64_t limbOf(const LvWord* a, int i, int K) {
+  return (2 * i + 1 < K) ? longvLoad64(a + 2 * i) : static_cast<uint64_t>(a[2 * i]);
+}
+LV_INLINE uint64_t rLoad(const LvWord* r, int i) { return longvLoad64(r + 2 * i); }
+LV_INLINE void rStore(LvWord* r, int i, uint64_t v) { longvStore64(r + 2 * i, v); }
+
+// r (2K words) = a * b, operand scanning by limbs.
+LV_INLINE void mulCore(LvWord* __restrict r, const LvWord* __restrict a,
+                       const LvWord* __restrict b, int K) {
+  const int L = (K + 1) / 2;
+  const bool odd = (K & 1) != 0;
+  const uint64_t b0 = limbOf(b, 0, K);
+  LvDWord64 c = 0;
+#pragma GCC unroll 32
+  for (int j = 0; j < L; ++j) {
+    c += static_cast<LvDWord64>(limbOf(a, j, K)) * b0;
+    rStore(r, j, static_cast<uint64_t>(c));
+    c >>= 64;
+  }
+  if (L < 2 * L - 1 || !odd) rStore(r, L, static_cast<uint64_t>(c));
+  for (int i = 1; i < L; ++i) {
+    const uint64_t bi = limbOf(b, i, K);
+    c = 0;
+#pragma GCC unroll 32
+    for (int j = 0; j < L; ++j) {
+      c += static_cast<LvDWord64>(limbOf(a, j, K)) * bi + rLoad(r, i + j);
+      rStore(r, i + j, static_cast<uint64_t>(c));
+      c >>= 64;
+    }
+    // For an odd K the top limb lies outside the 2K words; the product leaves it zero.
+    if (i + L < 2 * L - 1 || !odd) rStore(r, i + L, static_cast<uint64_t>(c));
+  }
+}
+
+// r (2K words) = a^2: cross products, one-bit doubling, diagonal squares.
+LV_INLINE void sqrCore(LvWord* __restrict r, const LvWord* __restrict a, int K) {
+  const int L = (K + 1) / 2;
+  const bool odd = (K & 1) != 0;
+  const int top = odd ? 2 * L - 1 : 2 * L;  // limbs held in r
+  rStore(r, 0, 0);
+  if (L == 1) {
+    if (!odd) rStore(r, 1, 0);
+  } else {
+    const uint64_t a0 = limbOf(a, 0, K);
+    LvDWord64 c = 0;
+#pragma GCC unroll 32
+    for (int j = 1; j < L; ++j) {
+      c += static_cast<LvDWord64>(limbOf(a, j, K)) * a0;
+      rStore(r, j, static_cast<uint64_t>(c));
+      c >>= 64;
+    }
+    rStore(r, L, static_cast<uint64_t>(c));
+    for (int i = 1; i < L - 1; ++i) {
+      const uint64_t ai = limbOf(a, i, K);
+      c = 0;
+#pragma GCC unroll 32
+      for (int j = i + 1; j < L; ++j) {
+        c += static_cast<LvDWord64>(limbOf(a, j, K)) * ai + rLoad(r, i + j);
+        rStore(r, i + j, static_cast<uint64_t>(c));
+        c >>= 64;
+      }
+      rStore(r, i + L, static_cast<uint64_t>(c));
+    }
+    if (!odd) rStore(r, 2 * L - 1, 0);
+    // Double the cross products.
+    for (int i = top - 1; i > 0; --i) rStore(r, i, (rLoad(r, i) << 1) | (rLoad(r, i - 1) >> 63));
+    rStore(r, 0, rLoad(r, 0) << 1);
+  }
+  uint64_t carry = 0;
+#pragma GCC unroll 32
+  for (int i = 0; i < L; ++i) {
+    const uint64_t ai = limbOf(a, i, K);
+    LvDWord64 p = static_cast<LvDWord64>(ai) * ai;
+    LvDWord64 s = static_cast<LvDWord64>(rLoad(r, 2 * i)) + static_cast<uint64_t>(p) + carry;
+    rStore(r, 2 * i, static_cast<uint64_t>(s));
+    if (2 * i + 1 < top) {
+      s = (s >> 64) + rLoad(r, 2 * i + 1) + static_cast<uint64_t>(p >> 64);
+      rStore(r, 2 * i + 1, static_cast<uint64_t>(s));
+      carry = static_cast<uint64_t>(s >> 64);
+    }
+  }
+}
+
+// A 192-bit column accumulator (acc, ov): add a product; emit the column's low limb and move
+// the rest down one limb.
+LV_INLINE void colAdd(LvDWord64& acc, uint64_t& ov, LvDWord64 p) {
+  acc += p;
+  ov += (acc < p);
+}
+LV_INLINE void colOut(LvWord* r, int k, LvDWord64& acc, uint64_t& ov) {
+  rStore(r, k, static_cast<uint64_t>(acc));
+  acc = (acc >> 64) | (static_cast<LvDWord64>(ov) << 64);
+  ov = 0;
+}
+
+// Fixed sizes: product scanning (one column at a time in a 192-bit accumulator) keeps the
+// operands and the sums in registers; r receives 2K words.
+template <int K>
+LV_INLINE void combaMul(LvWord* __restrict r, const LvWord* __restrict a,
+                        const LvWord* __restrict b) {
+  constexpr int L = (K + 1) / 2;
+  constexpr bool odd = (K & 1) != 0;
+  uint64_t x[L], y[L];
+#pragma GCC unroll 32
+  for (int i = 0; i < L; ++i) {
+    x[i] = limbOf(a, i, K);
+    y[i] = limbOf(b, i, K);
+  }
+  LvDWord64 acc = 0;
+  uint64_t ov = 0;
+#pragma GCC unroll 64
+  for (int k = 0; k < 2 * L - 1; ++k) {
+#pragma GCC unroll 32
+    for (int i = (k - L + 1 > 0 ? k - L + 1 : 0); i <= (k < L - 1 ? k : L - 1); ++i)
+      colAdd(acc, ov, static_cast<LvDWord64>(x[i]) * y[k - i]);
+    colOut(r, k, acc, ov);
+  }
+  if (!odd) rStore(r, 2 * L - 1, static_cast<uint64_t>(acc));
+  longvWipeLocal(x, sizeof x);
+  longvWipeLocal(y, sizeof y);
+}
+
+template <int K>
+LV_INLINE void combaSqr(LvWord* __restrict r, const LvWord* __restrict a) {
+  constexpr int L = (K + 1) / 2;
+  constexpr bool odd = (K & 1) != 0;
+  uint64_t x[L];
+#pragma GCC unroll 32
+  for (int i = 0; i < L; ++i) x[i] = limbOf(a, i, K);
+  LvDWord64 acc = 0;
+  uint64_t ov = 0;
+#pragma GCC unroll 64
+  for (int k = 0; k < 2 * L - 1; ++k) {
+    LvDWord64 cross = 0;
+    uint64_t cov = 0;
+#pragma GCC unroll 32
+    for (int i = (k - L + 1 > 0 ? k - L + 1 : 0); 2 * i < k; ++i)
+      colAdd(cross, cov, static_cast<LvDWord64>(x[i]) * x[k - i]);
+    cov = (cov << 1) | static_cast<uint64_t>(cross >> 127);
+    cross <<= 1;
+    acc += cross;
+    ov += cov + (acc < cross);
+    if ((k & 1) == 0) colAdd(acc, ov, static_cast<LvDWord64>(x[k / 2]) * x[k / 2]);
+    colOut(r, k, acc, ov);
+  }
+  if (!odd) rStore(r, 2 * L - 1, static_cast<uint64_t>(acc));
+  longvWipeLocal(x, sizeof x);
+}
+
+// Final step of every reduction: out (K words) = src + c2*2^(32K) - n when that is not
+// negative, else src. out and src do not overlap. Returns the borrow of the subtraction.
+LV_INLINE LvWord finalSub(LvWord* __restrict out, const LvWord* __restrict src,
+                          const LvWord* __restrict n, uint64_t c2, int K) {
+  uint64_t br = 0;
+#pragma GCC unroll 32
+  for (int j = 0; j < K; ++j) {
+    uint64_t d = static_cast<uint64_t>(src[j]) - n[j] - br;
+    out[j] = static_cast<LvWord>(d);
+    br = (d >> 32) & 1;
+  }
+  if (c2 == 0 && br != 0) std::memcpy(out, src, static_cast<size_t>(K) * sizeof(LvWord));
+  return static_cast<LvWord>(br);
+}
+
+// Montgomery reduction of t (2K words, K even) by 64-bit limbs. Result t[K..2K-1] with the
+// returned top carry. sparse: only limbs 0 and L-1 of n are nonzero.
+LV_INLINE uint64_t redcCore64(LvWord* __restrict t, const LvWord* __restrict n, uint64_t n0,
+                              int K, bool sparse) {
+  const int L = K / 2;
+  uint64_t c2 = 0;
+  for (int i = 0; i < L; ++i) {
+    const uint64_t m = rLoad(t, i) * n0;
+    LvDWord64 c;
+    if (sparse && L >= 2) {
+      c = static_cast<LvDWord64>(m) * rLoad(n, 0) + rLoad(t, i);
+      c >>= 64;
+#pragma GCC unroll 32
+      for (int j = 1; j < L - 1; ++j) {
+        c += rLoad(t, i + j);
+        rStore(t, i + j, static_cast<uint64_t>(c));
+        c >>= 64;
+      }
+      c += static_cast<LvDWord64>(m) * rLoad(n, L - 1) + rLoad(t, i + L - 1);
+      rStore(t, i + L - 1, static_cast<uint64_t>(c));
+      c >>= 64;
+    } else {
+      c = 0;
+#pragma GCC unroll 32
+      for (int j = 0; j < L; ++j) {
+        c += static_cast<LvDWord64>(m) * rLoad(n, j) + rLoad(t, i + j);
+        rStore(t, i + j, static_cast<uint64_t>(c));
+        c >>= 64;
+      }
+    }
+    c += static_cast<LvDWord64>(rLoad(t, i + L)) + c2;
+    rStore(t, i + L, static_cast<uint64_t>(c));
+    c2 = static_cast<uint64_t>(c >> 64);
+  }
+  return c2;
+}
+
+// The same by 32-bit words (odd K, and the reduction as the algorithm states it).
+LV_INLINE uint64_t redcCore32(LvWord* __restrict t, const LvWord* __restrict n, LvWord n0,
+                              int K, bool sparse) {
+  uint64_t c2 = 0;
+  for (int i = 0; i < K; ++i) {
+    const LvWord m = t[i] * n0;
+    uint64_t c;
+    if (sparse && K >= 2) {
+      c = (static_cast<uint64_t>(m) * n[0] + t[i]) >> 32;
+#pragma GCC unroll 32
+      for (int j = 1; j < K - 1; ++j) {
+        c += t[i + j];
+        t[i + j] = static_cast<LvWord>(c);
+        c >>= 32;
+      }
+      c += static_cast<uint64_t>(m) * n[K - 1] + t[i + K - 1];
+      t[i + K - 1] = static_cast<LvWord>(c);
+      c >>= 32;
+    } else {
+      c = 0;
+#pragma GCC unroll 32
+      for (int j = 0; j < K; ++j) {
+        c += static_cast<uint64_t>(m) * n[j] + t[i + j];
+        t[i + j] = static_cast<LvWord>(c);
+        c >>= 32;
+      }
+    }
+    c += static_cast<uint64_t>(t[i + K]) + c2;
+    t[i + K] = static_cast<LvWord>(c);
+    c2 = c >> 32;
+  }
+  return c2;
+}
+
+LV_INLINE uint64_t redcCore(LvWord* t, const LvWord* n, LvWord n0, int K, bool sparse) {
+  if ((K & 1) == 0) return redcCore64(t, n, n0To64(n0, longvLoad64(n)), K, sparse);
+  return redcCore32(t, n, n0, K, sparse);
+}
+
+// Full reduction into t[0..K-1].
+LV_INLINE LvWord redcFull(LvWord* t, const LvWord* n, LvWord n0, int K, bool sparse) {
+  uint64_t c2 = redcCore(t, n, n0, K, sparse);
+  return finalSub(t, t + K, n, c2, K);
+}
+
+// Interleaved Montgomery product by 64-bit limbs (K even) using only t[0..K-1].
+LV_INLINE uint64_t ciosCore64(LvWord* __restrict t, const LvWord* __restrict a,
+                              const LvWord* __restrict b, const LvWord* __restrict n,
+                              uint64_t n0, int K) {
+  const int L = K / 2;
+  for (int j = 0; j < L; ++j) rStore(t, j, 0);
+  uint64_t tl = 0;
+  for (int i = 0; i < L; ++i) {
+    const uint64_t ai = rLoad(a, i);
+    LvDWord64 c = 0;
+#pragma GCC unroll 32
+    for (int j = 0; j < L; ++j) {
+      c += static_cast<LvDWord64>(ai) * rLoad(b, j) + rLoad(t, j);
+      rStore(t, j, static_cast<uint64_t>(c));
+      c >>= 64;
+    }
+    c += tl;
+    tl = static_cast<uint64_t>(c);
+    const uint64_t tl1 = static_cast<uint64_t>(c >> 64);
+    const uint64_t m = rLoad(t, 0) * n0;
+    c = static_cast<LvDWord64>(m) * rLoad(n, 0) + rLoad(t, 0);
+    c >>= 64;
+#pragma GCC unroll 32
+    for (int j = 1; j < L; ++j) {
+      c += static_cast<LvDWord64>(m) * rLoad(n, j) + rLoad(t, j);
+      rStore(t, j - 1, static_cast<uint64_t>(c));
+      c >>= 64;
+    }
+    c += tl;
+    rStore(t, L - 1, static_cast<uint64_t>(c));
+    tl = tl1 + static_cast<uint64_t>(c >> 64);
+  }
+  return tl;
+}
+
+// The interleaved product by 32-bit words, as the algorithm states it; b null stands for 1.
+uint64_t ciosCore32(LvWord* t, const LvWord* a, const LvWord* b, const LvWord* n, LvWord n0,
+                    LvWordLen k) {
+  for (LvWordLen j = 0; j < k; ++j) t[j] = 0;
+  uint64_t top = 0;
+  for (LvWordLen i = 0; i < k; ++i) {
+    const uint64_t ai = a[i];
+    uint64_t c1 = (b ? ai * b[0] : ai) + t[0];
+    const LvWord t0 = static_cast<LvWord>(c1);
+    c1 >>= 32;
+    const LvWord m = t0 * n0;
+    uint64_t c2 = (static_cast<uint64_t>(n[0]) * m + t0) >> 32;
+    for (LvWordLen j = 1; j < k; ++j) {
+      c1 += (b ? ai * b[j] : 0) + t[j];
+      const LvWord s = static_cast<LvWord>(c1);
+      c1 >>= 32;
+      c2 += static_cast<uint64_t>(n[j]) * m + s;
+      t[j - 1] = static_cast<LvWord>(c2);
+      c2 >>= 32;
+    }
+    const uint64_t s = c1 + c2 + top;
+    t[k - 1] = static_cast<LvWord>(s);
+    top = s >> 32;
+  }
+  return top;
+}
+
+// In-place final subtraction for the k-word kernels.
+LvWord finalSubInPlace(LvWord* t, const LvWord* n, uint64_t c, LvWordLen k) {
+  if (c != 0 || longvCmp(t, n, k) >= 0) return longvSub(t, n, k, 0);
+  return 0;
+}
+
+// The size's product into t (2K words), then its reduction.
+template <int KC>
+LV_INLINE LvWord montMulFixed(LvWord* t, const LvWord* a, const LvWord* b, const LvWord* n,
+                              LvWord n0, bool sparse) {
+  combaMul<KC>(t, a, b);
+  return redcFull(t, n, n0, KC, sparse);
+}
+template <int KC>
+LV_INLINE LvWord montSqrFixed(LvWord* t, const LvWord* a, const LvWord* n, LvWord n0,
+                              bool sparse) {
+  combaSqr<KC>(t, a);
+  return redcFull(t, n, n0, KC, sparse);
+}
+
+// ---- Row kernels for the generic group on large moduli: t[0..n) += a * b[0..n) by limbs.
+// On processors with the ADX and BMI2 extensions the rows run as two interleaved carry chains
+// (mulx, adcx, adox), which roughly halves the time of a 2048-bit Montgomery product.
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define LONGV_ROW_ASM 1
+bool haveAdx() {
+  static const bool have = __builtin_cpu_supports("adx") && __builtin_cpu_supports("bmi2");
+  return have && longvRowAsmAllowed;
+}
+
+// n4 groups of four limbs, then nt single limbs; returns the carry limb.
+inline uint64_t addmulAdx(LvWord* t, const LvWord* b, uint64_t n4, uint64_t nt, uint64_t a,
+                          uint64_t cin) {
+  uint64_t lo, hi;
+  asm volatile(
+      "test %[c], %[c]\n\t"
+      "jrcxz 2f\n"
+      "1:\n\t"
+      "mulx (%[b]), %[lo], %[hi]\n\t"
+      "adcx %[c], %[lo]\n\t"
+      "adox (%[t]), %[lo]\n\t"
+      "mov %[lo], (%[t])\n\t"
+      "mulx 8(%[b]), %[lo], %[c]\n\t"
+      "adcx %[hi], %[lo]\n\t"
+      "adox 8(%[t]), %[lo]\n\t"
+      "mov %[lo], 8(%[t])\n\t"
+      "mulx 16(%[b]), %[lo], %[hi]\n\t"
+      "adcx %[c], %[lo]\n\t"
+      "adox 16(%[t]), %[lo]\n\t"
+      "mov %[lo], 16(%[t])\n\t"
+      "mulx 24(%[b]), %[lo], %[c]\n\t"
+      "adcx %[hi], %[lo]\n\t"
+      "adox 24(%[t]), %[lo]\n\t"
+      "mov %[lo], 24(%[t])\n\t"
+      "lea 32(%[b]), %[b]\n\t"
+      "lea 32(%[t]), %[t]\n\t"
+      "lea -1(%[n]), %[n]\n\t"
+      "jrcxz 2f\n\t"
+      "jmp 1b\n"
+      "2:\n\t"
+      "mov %[nt], %[n]\n\t"
+      "jrcxz 4f\n"
+      "3:\n\t"
+      "mulx (%[b]), %[lo], %[hi]\n\t"
+      "adcx %[c], %[lo]\n\t"
+      "adox (%[t]), %[lo]\n\t"
+      "mov %[lo], (%[t])\n\t"
+      "mov %[hi], %[c]\n\t"
+      "lea 8(%[b]), %[b]\n\t"
+      "lea 8(%[t]), %[t]\n\t"
+      "lea -1(%[n]), %[n]\n\t"
+      "jrcxz 4f\n\t"
+      "jmp 3b\n"
+      "4:\n\t"
+      "mov $0, %[lo]\n\t"
+      "adcx %[lo], %[c]\n\t"
+      "adox %[lo], %[c]\n\t"
+      : [t] "+r"(t), [b] "+r"(b), [n] "+c"(n4), [c] "+r"(cin), [lo] "=&r"(lo), [hi] "=&r"(hi)
+      : "d"(a), [nt] "r"(nt)
+      : "cc", "memory");
+  return cin;
+}
+#else
+bool haveAdx() { return false; }
+#endif
+
+
+// t[0..n) += a * b[0..n) (limbs), returns the carry limb.
+inline uint64_t addmulRow(LvWord* t, const LvWord* b, int n, uint64_t a, bool adx) {
+  LvDWord64 c = 0;
+  int j = 0;
+#ifdef LONGV_ROW_ASM
+  if (adx && n > 0)
+    return addmulAdx(t, b, static_cast<uint64_t>(n / 4), static_cast<uint64_t>(n % 4), a, 0);
+#else
+  (void)adx;
+#endif
+  for (; j < n; ++j) {
+    c += static_cast<LvDWord64>(a) * rLoad(b, j) + rLoad(t, j);
+    rStore(t, j, static_cast<uint64_t>(c));
+    c >>= 64;
+  }
+  return static_cast<uint64_t>(c);
+}
+
+// Row-wise reduction of t (2L limbs); result t[L..2L) with the returned top carry.
+uint64_t redcRows(LvWord* t, const LvWord* n, uint64_t n0, int L, bool adx) {
+  uint64_t c2 = 0;
+  for (int i = 0; i < L; ++i) {
+    const uint64_t m = rLoad(t, i) * n0;
+    LvDWord64 c = addmulRow(t + 2 * i, n, L, m, adx);
+    c += static_cast<LvDWord64>(rLoad(t, i + L)) + c2;
+    rStore(t, i + L, static_cast<uint64_t>(c));
+    c2 = static_cast<uint64_t>(c >> 64);
+  }
+  return c2;
+}
+
+// Row-wise product t (la + lb limbs) = a (la limbs) * b (lb limbs).
+void mulRows(LvWord* t, const LvWord* a, int la, const LvWord* b, int lb, bool adx) {
+  for (int j = 0; j < lb; ++j) rStore(t, j, 0);
+  for (int i = 0; i < la; ++i) rStore(t, i + lb, addmulRow(t + 2 * i, b, lb, rLoad(a, i), adx));
+}
+
+// Row-wise square t (2L limbs) = a^2: cross products by rows, doubling, diagonal squares.
+void sqrRows(LvWord* t, const LvWord* a, int L, bool adx) {
+  for (int j = 0; j < 2 * L; ++j) rStore(t, j, 0);
+  for (int i = 0; i + 1 < L; ++i)
+    rStore(t, i + L, addmulRow(t + 2 * (2 * i + 1), a + 2 * (i + 1), L - i - 1, rLoad(a, i), adx));
+  uint64_t top = 0;
+  for (int j = 0; j < 2 * L; ++j) {
+    const uint64_t v = rLoad(t, j);
+    rStore(t, j, (v << 1) | top);
+    top = v >> 63;
+  }
+  uint64_t carry = 0;
+  for (int i = 0; i < L; ++i) {
+    const uint64_t ai = rLoad(a, i);
+    const LvDWord64 p = static_cast<LvDWord64>(ai) * ai;
+    LvDWord64 s = static_cast<LvDWord64>(rLoad(t, 2 * i)) + static_cast<uint64_t>(p) + carry;
+    rStore(t, 2 * i, static_cast<uint64_t>(s));
+    s = (s >> 64) + rLoad(t, 2 * i + 1) + static_cast<uint64_t>(p >> 64);
+    rStore(t, 2 * i + 1, static_cast<uint64_t>(s));
+    carry = static_cast<uint64_t>(s >> 64);
+  }
+}
+
+// Word counts from which the generic kernels work by rows (and up to which the product of the
+// multiply fits the local block).
+const LvWordLen kRowMinWords = 8;
+const LvWordLen kRowMaxWords = 256;
+
+inline bool byRows(LvWordLen k) { return (k & 1) == 0 && k >= kRowMinWords; }
+
+}  // namespace
+
+// ------------------------------------------------------------------------------ generic group
+
+void longvMulLimbs(LvWord* c, const LvWord* a, LvWordLen na, const LvWord* b, LvWordLen nb) {
+  mulRows(c, a, static_cast<int>(na / 2), b, static_cast<int>(nb / 2), haveAdx());
+}
+
+LvWord longvMontN0(LvWord nLow) {
+  LvWord x = 1;
+  for (int i = 0; i < 5; ++i) x = x * (2u - nLow * x);
+  return 0u - x;
+}
+
+void longvSqr(LvWord* t, const LvWord* a, LvWordLen k) {
+  if (k == 0) return;
+  if (byRows(k))
+    sqrRows(t, a, static_cast<int>(k / 2), haveAdx());
+  else
+    sqrCore(t, a, static_cast<int>(k));
+}
+
+// The reduction's top carry and result in t[k..2k-1].
+static uint64_t redcAny(LvWord* t, const LvWord* n, LvWord n0, LvWordLen k) {
+  if (byRows(k))
+    return redcRows(t, n, n0To64(n0, longvLoad64(n)), static_cast<int>(k / 2), haveAdx());
+  return redcCore(t, n, n0, static_cast<int>(k), false);
+}
+
+LvWord longvMontRedc(LvWord* t, const LvWord* n, LvWord n0, LvWordLen k) {
+  if (k == 0) return 0;
+  const uint64_t c2 = redcAny(t, n, n0, k);
+  return finalSub(t, t + k, n, c2, static_cast<int>(k));
+}
+
+LvWord longvMontRedcExt(LvWord* t, const LvWord* n, LvWord n0, LvWordLen k) {
+  if (k == 0) return 0;
+  redcAny(t, n, n0, k);
+  longvCopy(t, t + k, k);
+  return 0;
+}
+
+LvWord longvMontMul(LvWord* t, const LvWord* a, const LvWord* b, const LvWord* n, LvWord n0,
+                    LvWordLen k) {
+  if (k == 0) return 0;
+  if (byRows(k) && k <= kRowMaxWords && haveAdx()) {
+    // The caller's t holds k words; the product needs 2k, so it is formed in a local block,
+    // which is wiped afterwards.
+    LvWord block[2 * kRowMaxWords];
+    const int L = static_cast<int>(k / 2);
+    mulRows(block, a, L, b, L, true);
+    const uint64_t c2 = redcRows(block, n, n0To64(n0, longvLoad64(n)), L, true);
+    const LvWord r = finalSub(t, block + k, n, c2, static_cast<int>(k));
+    lvWipe(block, 2 * static_cast<size_t>(k) * sizeof(LvWord));
+    return r;
+  }
+  uint64_t c;
+  if ((k & 1) == 0)
+    c = ciosCore64(t, a, b, n, n0To64(n0, longvLoad64(n)), static_cast<int>(k));
+  else
+    c = ciosCore32(t, a, b, n, n0, k);
+  return finalSubInPlace(t, n, c, k);
+}
+
+LvWord longvMontMulExt(LvWord* t, const LvWord* a, const LvWord* b, const LvWord* n, LvWord n0,
+                       LvWordLen k) {
+  if (k == 0) return 0;
+  if ((k & 1) == 0)
+    ciosCore64(t, a, b, n, n0To64(n0, longvLoad64(n)), static_cast<int>(k));
+  else
+    ciosCore32(t, a, b, n, n0, k);
+  return 0;
+}
+
+LvWord longvMontSqr(LvWord* t, const LvWord* a, const LvWord* n, LvWord n0, LvWordLen k) {
+  if (k == 0) return 0;
+  longvSqr(t, a, k);
+  return longvMontRedc(t, n, n0, k);
+}
+
+LvWord longvMontSqrExt(LvWord* t, const LvWord* a, const LvWord* n, LvWord n0, LvWordLen k) {
+  if (k == 0) return 0;
+  longvSqr(t, a, k);
+  return longvMontRedcExt(t, n, n0, k);
+}
+
+LvWord longvFromMont(LvWord* t, const LvWord* a, const LvWord* n, LvWordLen k) {
+  if (k == 0) return 0;
+  const LvWord n0 = longvMontN0(n[0]);
+  if (byRows(k) && k <= kRowMaxWords) {
+    // a * R^-1 is the reduction of a itself, formed in a local block (wiped afterwards).
+    LvWord block[2 * kRowMaxWords];
+    longvCopyResize(block, 2 * k, a, k);
+    const uint64_t c2 = redcRows(block, n, n0To64(n0, longvLoad64(n)), static_cast<int>(k / 2),
+                                 haveAdx());
+    const LvWord r = finalSub(t, block + k, n, c2, static_cast<int>(k));
+    lvWipe(block, 2 * static_cast<size_t>(k) * sizeof(LvWord));
+    return r;
+  }
+  // The interleaved product with b = 1: iteration i adds a[i] at word 0 only.
+  return finalSubInPlace(t, n, ciosCore32(t, a, nullptr, n, n0, k), k);
+}
+
+// --------------------------------------------------------------------------- fixed-size group
+
+#define LONGV_DEFINE_PRODUCTS(K)                                                  \
+  void longvMul##K(LvWord* t, const LvWord* a, const LvWord* b) { combaMul<K>(t, a, b); } \
+  void longvSqr##K(LvWord* t, const LvWord* a) { combaSqr<K>(t, a); }
+
+#define LONGV_DEFINE_MONT(K)                                                              \
+  LvWord longvMontRedc##K(LvWord* t, const LvWord* n, LvWord n0) {                        \
+    return redcFull(t, n, n0, K, false);                                                  \
+  }                                                                                       \
+  LvWord longvMontRedcSparse##K(LvWord* t, const LvWord* n, LvWord n0) {                  \
+    return redcFull(t, n, n0, K, true);                                                   \
+  }                                                                                       \
+  LvWord longvMontMul##K(LvWord* t, const LvWord* a, const LvWord* b, const LvWord* n,    \
+                         LvWord n0) {                                                     \
+    return montMulFixed<K>(t, a, b, n, n0, false);                                        \
+  }                                                                                       \
+  LvWord longvMontSqr##K(LvWord* t, const LvWord* a, const LvWord* n, LvWord n0) {        \
+    return montSqrFixed<K>(t, a, n, n0, false);                                           \
+  }                                                                                       \
+  LvWord longvMontMulSparse##K(LvWord* t, const LvWord* a, const LvWord* b,               \
+                               const LvWord* n, LvWord n0) {                              \
+    return montMulFixed<K>(t, a, b, n, n0, true);                                         \
+  }                                                                                       \
+  LvWord longvMontSqrSparse##K(LvWord* t, const LvWord* a, const LvWord* n, LvWord n0) {  \
+    return montSqrFixed<K>(t, a, n, n0, true);                                            \
+  }
+
+LONGV_DEFINE_PRODUCTS(3)
+LONGV_DEFINE_PRODUCTS(4)
+LONGV_DEFINE_PRODUCTS(5)
+LONGV_DEFINE_PRODUCTS(6)
+LONGV_DEFINE_PRODUCTS(7)
+LONGV_DEFINE_PRODUCTS(8)
+LONGV_DEFINE_PRODUCTS(12)
+LONGV_DEFINE_PRODUCTS(16)
+LONGV_DEFINE_PRODUCTS(17)
+LONGV_DEFINE_PRODUCTS(34)
+LONGV_DEFINE_MONT(3)
+LONGV_DEFINE_MONT(4)
+LONGV_DEFINE_MONT(5)
+LONGV_DEFINE_MONT(6)
+LONGV_DEFINE_MONT(7)
+LONGV_DEFINE_MONT(8)
+LONGV_DEFINE_MONT(12)
+LONGV_DEFINE_MONT(16)
+
+bool longvMontIsSparse(const LvWord* n, LvWordLen k) {
+  if (k < 3) return false;
+  return longvIsZero(n + 1, k - 2);
+}
+
+void longvMontFixedKernels(LvWordLen k, bool sparse, LvMontMulFixedFn* mul,
+                           LvMontSqrFixedFn* sqr) {
+  LvMontMulFixedFn m = nullptr;
+  LvMontSqrFixedFn s = nullptr;
+#define LONGV_PICK(K)                                                 \
+  case K:                                                             \
+    m = sparse ? longvMontMulSparse##K : longvMontMul##K;             \
+    s = sparse ? longvMontSqrSparse##K : longvMontSqr##K;             \
+    break;
+  switch (k) {
+    LONGV_PICK(3)
+    LONGV_PICK(4)
+    LONGV_PICK(5)
+    LONGV_PICK(6)
+    LONGV_PICK(7)
+    LONGV_PICK(8)
+    LONGV_PICK(12)
+    LONGV_PICK(16)
+    default:
+      break;
+  }
+#undef LONGV_PICK
+  if (mul) *mul = m;
+  if (sqr) *sqr = s;
+}

@@ -1,0 +1,277 @@
+// Natural numbers (LvN), moduli prepared for fast reduction (LvModulus),
+// residues (LvZn) and the Miller-Rabin probable-prime test.
+#pragma once
+
+#include "crypto/algebra/longv.h"
+#include "crypto/basic/lvconv.h"
+#include "crypto/basic/lvoctmem.h"
+
+class LvRbg;
+class LvGroup;
+class LvModulus;
+
+// Unbounded natural number: little-endian 32-bit words and a used length.
+// The top used word is nonzero except for the value 0 (one zero word).
+class LvN {
+ public:
+  LvN();
+  LvN(const LvN& a);
+  LvN(const LvOctet* oct, unsigned int len, int noValue = 0);
+  // Decimal; "0x..." hexadecimal; "0..." octal. Characters that are not
+  // digits of the base raise LvWrongSyntaxException.
+  explicit LvN(const char* text);
+  // `words` words, the lowest holding `value` (not trimmed).
+  LvN(LvWord value, LvWordLen words);
+  LvN(const LvWord* w, LvWordLen n);
+  explicit LvN(const LvWordMem& w);
+  virtual ~LvN();
+
+  unsigned int getOctetLength() const;
+  unsigned int getBitLength() const;
+  LvWord getLowWord() const;
+  LvWord& operator[](unsigned int i);
+  LvWord operator[](unsigned int i) const;
+  // Minimal big-endian form (0 is one 0x00 octet); 0 and nothing written when
+  // it does not fit.
+  unsigned int getOctets(LvOctet* oct, unsigned int len) const;
+  // Right-aligned in exactly len octets; a value that does not fit raises
+  // LvArgumentRangeException and nothing is written.
+  unsigned int getOctets(LvOctet* oct, unsigned int len, int pad) const;
+  void set(const LvOctet* oct, unsigned int len);
+  LvConvASCII toString() const;
+  // Non-adjacent form, least significant digit first; bit length + 1 entries.
+  void toNaf(int* digits) const;
+
+  const LvWord* getWords() const;
+  LvWord* getWords();
+  LvWordLen getUsed() const { return used; }
+  bool isZero() const;
+  bool isEven() const;
+  // True when this number divides b.
+  bool operator|(const LvN& b) const;
+
+  LvN& operator=(const LvN& a);
+  LvN& operator=(LvWord w);
+  LvN& operator+=(const LvN& b);
+  LvN& operator+=(LvWord w);
+  LvN& operator++();
+  LvN& operator-=(const LvN& b);
+  LvN& operator-=(LvWord w);
+  LvN& operator--();
+  LvN& operator*=(const LvN& b);
+  LvN& operator/=(const LvN& b);
+  LvN& operator%=(const LvN& b);
+  LvN& operator<<=(unsigned int bits);
+  LvN& operator>>=(unsigned int bits);
+
+  // Replace the value by a uniform number below 2^bits / below n.
+  LvN& random(unsigned int bits, LvRbg* rbg);
+  LvN& randomBelow(const LvN& n, LvRbg* rbg);
+
+  LvN& powInPlace(unsigned int e);
+  LvN pow(unsigned int e) const;
+
+ protected:
+  void trim();
+  // Make room for n words (value kept, new words zero); used is unchanged.
+  void grow(LvWordLen n);
+  LvWordLen capacity() const;
+
+  LvWordMem v;
+  LvWordLen used;
+};
+
+LvN operator+(const LvN& a, const LvN& b);
+LvN operator+(const LvN& a, LvWord w);
+LvN operator-(const LvN& a, const LvN& b);
+LvN operator-(const LvN& a, LvWord w);
+LvN operator*(const LvN& a, const LvN& b);
+LvN operator*(LvWord w, const LvN& a);
+LvN operator/(const LvN& a, const LvN& b);
+LvN operator/(const LvN& a, LvWord w);
+LvN operator%(const LvN& a, const LvN& b);
+LvWord operator%(const LvN& a, LvWord w);
+LvN operator<<(const LvN& a, unsigned int bits);
+LvN operator>>(const LvN& a, unsigned int bits);
+
+bool operator==(const LvN& a, const LvN& b);
+bool operator!=(const LvN& a, const LvN& b);
+bool operator<(const LvN& a, const LvN& b);
+bool operator>(const LvN& a, const LvN& b);
+bool operator>=(const LvN& a, const LvN& b);
+bool operator<=(const LvN& a, const LvN& b);
+bool operator==(const LvN& a, LvWord w);
+bool operator!=(const LvN& a, LvWord w);
+bool operator<(const LvN& a, LvWord w);
+bool operator>(const LvN& a, LvWord w);
+bool operator<=(const LvN& a, LvWord w);
+bool operator<(LvWord w, const LvN& a);
+
+// Greatest common divisor (binary method); gcd(0, b) = b.
+LvN gcd(const LvN& a, const LvN& b);
+
+// A natural number prepared for fast reduction.
+class LvModulus : public LvN {
+ public:
+  // Option bits of the set-up.
+  enum : int { OPT_PRIME = 1, OPT_MONT = 8, OPT_MONT_EXT = 16, OPT_SPECIAL = 32 };
+  // Reduction kinds.
+  enum : LvWord { KIND_PLAIN = 0, KIND_MONT = 1, KIND_MONT_EXT = 2, KIND_EVEN = 3 };
+  // Flag word bits.
+  enum : LvWord { FLAG_PRIME = 1, FLAG_FACTORS = 6, FLAG_CRT = 14 };
+
+  LvModulus();
+  LvModulus(const LvOctet* oct, unsigned int len, int noValue, int options);
+  LvModulus(const LvN& n, int options);
+  LvModulus(const char* text, int options);
+  LvModulus(const LvWordMem& w, int options);
+  LvModulus(const LvModulus& m);
+  LvModulus& operator=(const LvModulus& m);
+  ~LvModulus() override;
+
+  // Record the factorisation {p, this / p} when p is a proper divisor coprime
+  // to this / p; true when it did.
+  bool setFactor(const LvN& p);
+  // CRT data (c = q^-1 mod p); prepares this modulus again with option 16.
+  // Data that does not describe this modulus (p * q != m, q * c != 1 mod p)
+  // is not installed.
+  void setCrt(const LvModulus& p, const LvModulus& q, const LvN& c);
+
+  LvWord getFlags() const { return flags; }
+  LvWord getKind() const { return kind; }
+  LvWord getNPrime() const { return nPrime; }
+  unsigned int getSpecialSize() const { return specialSize; }
+  int getOptions() const { return options; }
+  // Words the residues reduce against and their count (the extended modulus
+  // for kind 2).
+  const LvWord* getReductionWords() const;
+  LvWordLen getWorkWords() const;
+  // R, R^2, R^3 mod m in the working word count.
+  const LvWordMem& getR() const { return r1; }
+  const LvWordMem& getR2() const { return r2; }
+  const LvWordMem& getR3() const { return r3; }
+  unsigned int getFactorCount() const { return factorCount; }
+  const LvN* getFactors() const { return factors; }
+  const LvWord* getExponents() const { return exponents; }
+  const LvModulus* getCrtP() const { return crtP; }
+  const LvModulus* getCrtQ() const { return crtQ; }
+  const LvN& getCrtC() const { return crtC; }
+
+  // t (2 * getWorkWords() words, not overlapping a or b) receives a*b reduced
+  // in its low words, in the working representation.
+  void mulWords(LvWord* t, const LvWord* a, const LvWord* b) const;
+  void sqrWords(LvWord* t, const LvWord* a) const;
+  // Working form of a reduced value (count words, in place; t as above).
+  void toWorkForm(LvWord* x, LvWord* t) const;
+  // Plain value of a working-form value into out (getWorkWords() words).
+  void fromWorkForm(LvWord* out, const LvWord* x, LvWord* t) const;
+
+  // Kernels chosen at set-up (null when not used).
+  LvMontMulFn mulGen = nullptr;
+  LvMontSqrFn sqrGen = nullptr;
+  LvMontMulFixedFn mulFix = nullptr;
+  LvMontSqrFixedFn sqrFix = nullptr;
+  LvSpecMulFn mulSpecial = nullptr;
+  LvSpecSqrFn sqrSpecial = nullptr;
+
+ protected:
+  void setup(int options);
+  void freeFactors();
+  void copyFrom(const LvModulus& m);
+
+  LvWord flags = 0;
+  unsigned int factorCount = 0;
+  LvN* factors = nullptr;
+  LvWord* exponents = nullptr;
+  LvModulus* crtP = nullptr;
+  LvModulus* crtQ = nullptr;
+  LvN crtC;
+  LvWord kind = KIND_PLAIN;
+  LvWord nPrime = 0;
+  LvWordMem r1, r2, r3;
+  LvWordMem ext;  // modulus words plus one zero word (kind 2)
+  unsigned int specialSize = 0;
+  int options = 0;
+};
+
+// Base of residues and group points.
+class LvGroupElem {
+ public:
+  LvGroupElem() : group(nullptr) {}
+  explicit LvGroupElem(LvGroup* g) : group(g) {}
+  LvGroupElem(const LvGroupElem& o) = default;
+  LvGroupElem& operator=(const LvGroupElem& o) = default;
+  virtual ~LvGroupElem();
+  virtual void setGroup(LvGroup* g);
+  virtual LvGroup* getGroup() const;
+
+ protected:
+  LvGroup* group;
+};
+
+// A residue modulo an LvModulus (which must outlive it), held in the
+// modulus's working representation.
+class LvZn : public LvGroupElem {
+ public:
+  LvZn();
+  LvZn(const LvOctet* oct, unsigned int len, int noValue, const LvModulus* m);
+  LvZn(const LvN& a, const LvModulus* m);
+  LvZn(const LvWordMem& w, const LvModulus* m);
+  LvZn(const LvWord* w, LvWordLen n, const LvModulus* m);
+  LvZn(int a, const LvModulus* m);
+  LvZn(const char* text, const LvModulus* m);
+  LvZn(const LvZn& a);
+  LvZn& operator=(const LvZn& a);
+  LvZn& operator=(int a);
+  ~LvZn() override;
+
+  void getN(LvN& out) const;
+  LvN getN() const;
+  const LvModulus* getModulus() const { return mod; }
+  // The value words in the working representation, getCount() of them.
+  const LvWord* getWords() const;
+  LvWord* getWords();
+  LvWordLen getCount() const { return count; }
+  bool isZero() const;
+  // False when the modulus was prepared again (or reassigned) after this
+  // residue was made: such a residue is refused by every operation.
+  bool isCurrent() const;
+
+  LvZn& operator*=(const LvZn& b);
+  LvZn& operator+=(const LvZn& b);
+  LvZn& operator-=(const LvZn& b);
+  LvZn& operator/=(LvZn b);
+  LvZn operator-() const;
+
+  bool operator==(const LvZn& b) const;
+  bool operator!=(const LvZn& b) const { return !(*this == b); }
+  bool operator==(int a) const;
+  bool operator!=(int a) const { return !(*this == a); }
+
+ protected:
+  void attach(const LvModulus* m);
+  void load(const LvN& a);  // reduce a, store it in working form
+  void ensureScratch();
+
+  LvWordMem val;
+  LvWordLen count = 0;
+  const LvModulus* mod = nullptr;
+  const LvWord* red = nullptr;
+  LvWord kind = 0;
+  LvWordMem scratch;
+};
+
+LvZn operator*(const LvZn& a, const LvZn& b);
+LvZn operator*(int a, const LvZn& b);
+LvZn operator+(const LvZn& a, const LvZn& b);
+LvZn operator+(const LvZn& a, int b);
+LvZn operator-(const LvZn& a, const LvZn& b);
+LvZn operator/(const LvZn& a, const LvZn& b);
+LvZn operator/(int a, const LvZn& b);
+LvZn pow(const LvZn& x, unsigned int e);
+LvZn pow(const LvZn& x, const LvN& e);
+
+// Miller-Rabin with the caller's bases; false for composite or small n.
+bool millerRabinTest(const LvN& n, const LvN* bases, unsigned int count);
+// Rounds by size; random bases from rbg, else the first primes.
+bool isProbablePrime(const LvModulus& n, LvRbg* rbg);

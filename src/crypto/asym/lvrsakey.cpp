@@ -1,0 +1,124 @@
+// RSA keys: component setters and getters, derivation and CRT preparation.
+#include "crypto/asym/lvrsakey.h"
+
+namespace {
+
+const int kModulusOptions = LvModulus::OPT_MONT;
+const int kPrimeOptions = LvModulus::OPT_MONT | LvModulus::OPT_PRIME;
+
+// Moduli come from certificates: one far beyond any real key would only cost
+// quadratic set-up time.
+const unsigned int kMaxModulusBits = 16384;
+
+LvModulus rsaModulus(const LvN& n) {
+  if (n.getBitLength() > kMaxModulusBits)
+    LV_THROW(LvArgumentRangeException, "RSA modulus is too long.", "LvRsaKey::setN",
+             "lvasym\\lvrsakey.cpp");
+  return LvModulus(n, kModulusOptions);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Public key
+// ---------------------------------------------------------------------------
+
+LvRsaPublicKey::LvRsaPublicKey() {}
+
+LvRsaPublicKey::LvRsaPublicKey(const LvN& nv, const LvN& ev) : n(rsaModulus(nv)), e(ev) {}
+
+LvRsaPublicKey::~LvRsaPublicKey() {}
+
+unsigned int LvRsaPublicKey::getKeyBits() { return n.isZero() ? 0 : n.getBitLength(); }
+bool LvRsaPublicKey::isReady() { return !n.isZero() && !e.isZero(); }
+bool LvRsaPublicKey::isValid() { return true; }
+
+unsigned int LvRsaPublicKey::getN(LvOctet* dst, unsigned int len) { return n.getOctets(dst, len); }
+const LvModulus& LvRsaPublicKey::getModulus() { return n; }
+unsigned int LvRsaPublicKey::getE(LvOctet* dst, unsigned int len) { return e.getOctets(dst, len); }
+const LvN& LvRsaPublicKey::getE() { return e; }
+
+void LvRsaPublicKey::setN(const LvOctet* oct, unsigned int len) {
+  n = rsaModulus(LvN(oct, len));
+}
+void LvRsaPublicKey::setN(const char* text) { n = rsaModulus(LvN(text)); }
+void LvRsaPublicKey::setE(const LvOctet* oct, unsigned int len) { e.set(oct, len); }
+void LvRsaPublicKey::setE(const char* text) { e = LvN(text); }
+
+// ---------------------------------------------------------------------------
+// Private key
+// ---------------------------------------------------------------------------
+
+LvRsaPrivateKey::LvRsaPrivateKey() {}
+
+LvRsaPrivateKey::LvRsaPrivateKey(const LvN& nv, const LvN& dv) : n(rsaModulus(nv)), d(dv) {}
+
+LvRsaPrivateKey::LvRsaPrivateKey(const LvN& nv, const LvN& dv, const LvN& pv)
+    : n(rsaModulus(nv)), d(dv), p(pv, kPrimeOptions) {
+  q = LvModulus(nv / pv, kPrimeOptions);
+  LvN pm1 = pv - 1u, qm1 = q - 1u;
+  LvModulus phi(pm1 * qm1, 0);
+  e = (1 / LvZn(d, &phi)).getN();
+  dP = d % pm1;
+  dQ = d % qm1;
+  qInv = (1 / LvZn(q, &p)).getN();
+  prepare();
+}
+
+LvRsaPrivateKey::~LvRsaPrivateKey() {}
+
+unsigned int LvRsaPrivateKey::getKeyBits() { return n.isZero() ? 0 : n.getBitLength(); }
+unsigned int LvRsaPrivateKey::getPublicKeyBits() { return getKeyBits(); }
+bool LvRsaPrivateKey::hasPublicPart() { return !n.isZero() && !e.isZero(); }
+bool LvRsaPrivateKey::hasPrivatePart() { return !n.isZero() && !d.isZero(); }
+
+void LvRsaPrivateKey::prepare() {
+  if (p.isZero() || q.isZero() || qInv.isZero()) return;
+  n.setCrt(p, q, qInv);
+}
+
+void LvRsaPrivateKey::setVersion(const LvOctet* oct, unsigned int len) { version.set(oct, len); }
+void LvRsaPrivateKey::setVersion(const char* text) { version = LvN(text); }
+void LvRsaPrivateKey::setN(const LvOctet* oct, unsigned int len) {
+  n = rsaModulus(LvN(oct, len));
+}
+void LvRsaPrivateKey::setN(const char* text) { n = rsaModulus(LvN(text)); }
+void LvRsaPrivateKey::setE(const LvOctet* oct, unsigned int len) { e.set(oct, len); }
+void LvRsaPrivateKey::setE(const char* text) { e = LvN(text); }
+void LvRsaPrivateKey::setD(const LvOctet* oct, unsigned int len) { d.set(oct, len); }
+void LvRsaPrivateKey::setD(const char* text) { d = LvN(text); }
+void LvRsaPrivateKey::setP(const LvOctet* oct, unsigned int len) {
+  p = LvModulus(oct, len, 0, kPrimeOptions);
+}
+void LvRsaPrivateKey::setP(const char* text) { p = LvModulus(text, kPrimeOptions); }
+void LvRsaPrivateKey::setQ(const LvOctet* oct, unsigned int len) {
+  q = LvModulus(oct, len, 0, kPrimeOptions);
+}
+void LvRsaPrivateKey::setQ(const char* text) { q = LvModulus(text, kPrimeOptions); }
+void LvRsaPrivateKey::setDP(const LvOctet* oct, unsigned int len) { dP.set(oct, len); }
+void LvRsaPrivateKey::setDP(const char* text) { dP = LvN(text); }
+void LvRsaPrivateKey::setDQ(const LvOctet* oct, unsigned int len) { dQ.set(oct, len); }
+void LvRsaPrivateKey::setDQ(const char* text) { dQ = LvN(text); }
+void LvRsaPrivateKey::setQInv(const LvOctet* oct, unsigned int len) { qInv.set(oct, len); }
+void LvRsaPrivateKey::setQInv(const char* text) { qInv = LvN(text); }
+
+unsigned int LvRsaPrivateKey::getVersion(LvOctet* dst, unsigned int len) {
+  return version.getOctets(dst, len);
+}
+unsigned int LvRsaPrivateKey::getN(LvOctet* dst, unsigned int len) { return n.getOctets(dst, len); }
+const LvModulus& LvRsaPrivateKey::getModulus() { return n; }
+unsigned int LvRsaPrivateKey::getE(LvOctet* dst, unsigned int len) { return e.getOctets(dst, len); }
+const LvN& LvRsaPrivateKey::getE() { return e; }
+unsigned int LvRsaPrivateKey::getD(LvOctet* dst, unsigned int len) { return d.getOctets(dst, len); }
+const LvN& LvRsaPrivateKey::getD() { return d; }
+unsigned int LvRsaPrivateKey::getP(LvOctet* dst, unsigned int len) { return p.getOctets(dst, len); }
+unsigned int LvRsaPrivateKey::getQ(LvOctet* dst, unsigned int len) { return q.getOctets(dst, len); }
+unsigned int LvRsaPrivateKey::getDP(LvOctet* dst, unsigned int len) {
+  return dP.getOctets(dst, len);
+}
+unsigned int LvRsaPrivateKey::getDQ(LvOctet* dst, unsigned int len) {
+  return dQ.getOctets(dst, len);
+}
+unsigned int LvRsaPrivateKey::getQInv(LvOctet* dst, unsigned int len) {
+  return qInv.getOctets(dst, len);
+}

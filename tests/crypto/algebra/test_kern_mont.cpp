@@ -1,0 +1,204 @@
+// Montgomery kernels and plain products against python3 integers (tests/data/kern).
+#include <gtest/gtest.h>
+
+#include "crypto/algebra/kern_data.h"
+#include "crypto/algebra/longvint.h"
+
+using kern::hexWords;
+using kern::Words;
+
+namespace {
+
+struct FixedSet {
+  LvWordLen k;
+  void (*mul)(LvWord*, const LvWord*, const LvWord*);
+  void (*sqr)(LvWord*, const LvWord*);
+  LvWord (*redc)(LvWord*, const LvWord*, LvWord);
+  LvWord (*redcSparse)(LvWord*, const LvWord*, LvWord);
+  LvMontMulFixedFn montMul, montMulSparse;
+  LvMontSqrFixedFn montSqr, montSqrSparse;
+};
+
+#define KERN_FIXED(K)                                                                    \
+  {K, longvMul##K, longvSqr##K, longvMontRedc##K, longvMontRedcSparse##K, longvMontMul##K, \
+   longvMontMulSparse##K, longvMontSqr##K, longvMontSqrSparse##K}
+const FixedSet kFixed[] = {KERN_FIXED(3), KERN_FIXED(4),  KERN_FIXED(5),  KERN_FIXED(6),
+                           KERN_FIXED(7), KERN_FIXED(8),  KERN_FIXED(12), KERN_FIXED(16)};
+
+const FixedSet* fixedFor(LvWordLen k) {
+  for (const FixedSet& f : kFixed)
+    if (f.k == k) return &f;
+  return nullptr;
+}
+
+// Independent a + b over equal lengths (for the extended group's "result mod n").
+Words plus(const Words& a, const Words& b) {
+  const size_t n = a.size() > b.size() ? a.size() : b.size();
+  Words r(n + 1, 0);
+  uint64_t c = 0;
+  for (size_t i = 0; i < n; ++i) {
+    c += uint64_t(i < a.size() ? a[i] : 0) + (i < b.size() ? b[i] : 0);
+    r[i] = LvWord(c);
+    c >>= 32;
+  }
+  r[n] = LvWord(c);
+  return kern::trimmed(r);
+}
+
+}  // namespace
+
+TEST(KernMont, N0IsMinusInverse) {
+  for (LvWord n : {1u, 3u, 0xFFFFFFFFu, 0x7FFFFFFFu, 0x12345679u, 0xFFFFFFFDu}) {
+    EXPECT_EQ(LvWord(n * longvMontN0(n)), 0xFFFFFFFFu) << n;
+  }
+}
+
+class KernMontPaths : public ::testing::TestWithParam<bool> {
+ protected:
+  // Run the generic kernels both with the processor's carry-chain instructions (where it has
+  // them) and with the portable rows.
+  void SetUp() override { longvRowAsmAllowed = GetParam(); }
+  void TearDown() override { longvRowAsmAllowed = true; }
+};
+INSTANTIATE_TEST_SUITE_P(AsmAndPortable, KernMontPaths, ::testing::Bool());
+
+TEST_P(KernMontPaths, AllKernelsMatchPythonIntegers) {
+  auto cases = kern::readCases("mont.txt");
+  ASSERT_GT(cases.size(), 1000u);
+  size_t fixedChecked = 0, sparseChecked = 0;
+  for (const auto& c : cases) {
+    const LvWordLen k = LvWordLen(std::stoul(c[0]));
+    const Words n = hexWords(c[1], k), a = hexWords(c[2], k), b = hexWords(c[3], k);
+    const Words mulExp = hexWords(c[4], k), sqrExp = hexWords(c[5], k);
+    const LvWord n0 = longvMontN0(n[0]);
+    SCOPED_TRACE("k=" + c[0] + " n=" + c[1] + " a=" + c[2] + " b=" + c[3]);
+
+    // The generic multiply uses only k words of t: an exact-size buffer lets the sanitizer
+    // see any write beyond them.
+    Words t(k);
+    longvMontMul(t.data(), a.data(), b.data(), n.data(), n0, k);
+    ASSERT_EQ(t, mulExp);
+    Words t2(2 * k);
+    longvMontSqr(t2.data(), a.data(), n.data(), n0, k);
+    ASSERT_EQ(Words(t2.begin(), t2.begin() + k), sqrExp);
+    longvMul(t2.data(), a.data(), k, b.data(), k);
+    longvMontRedc(t2.data(), n.data(), n0, k);
+    ASSERT_EQ(Words(t2.begin(), t2.begin() + k), mulExp);
+    if (c[2] == "1") {
+      // a = 1: the expected value is b * R^-1, what leaving Montgomery form gives for b.
+      Words f(k);
+      longvFromMont(f.data(), b.data(), n.data(), k);
+      ASSERT_EQ(f, mulExp);
+    }
+
+    const FixedSet* fs = fixedFor(k);
+    if (!fs) continue;
+    ++fixedChecked;
+    Words tf(2 * k);
+    fs->montMul(tf.data(), a.data(), b.data(), n.data(), n0);
+    ASSERT_EQ(Words(tf.begin(), tf.begin() + k), mulExp);
+    fs->montSqr(tf.data(), a.data(), n.data(), n0);
+    ASSERT_EQ(Words(tf.begin(), tf.begin() + k), sqrExp);
+    fs->mul(tf.data(), a.data(), b.data());
+    fs->redc(tf.data(), n.data(), n0);
+    ASSERT_EQ(Words(tf.begin(), tf.begin() + k), mulExp);
+
+    LvMontMulFixedFn pm = nullptr;
+    LvMontSqrFixedFn ps = nullptr;
+    const bool sparse = longvMontIsSparse(n.data(), k);
+    longvMontFixedKernels(k, sparse, &pm, &ps);
+    ASSERT_EQ(pm, sparse ? fs->montMulSparse : fs->montMul);
+    ASSERT_EQ(ps, sparse ? fs->montSqrSparse : fs->montSqr);
+    if (sparse) {
+      ++sparseChecked;
+      fs->montMulSparse(tf.data(), a.data(), b.data(), n.data(), n0);
+      ASSERT_EQ(Words(tf.begin(), tf.begin() + k), mulExp);
+      fs->montSqrSparse(tf.data(), a.data(), n.data(), n0);
+      ASSERT_EQ(Words(tf.begin(), tf.begin() + k), sqrExp);
+      fs->sqr(tf.data(), a.data());
+      fs->redcSparse(tf.data(), n.data(), n0);
+      ASSERT_EQ(Words(tf.begin(), tf.begin() + k), sqrExp);
+    }
+  }
+  EXPECT_GT(fixedChecked, 500u);
+  EXPECT_GT(sparseChecked, 100u);
+}
+
+TEST(KernMont, SparseChoiceNeedsZeroMiddleWords) {
+  const LvWord n3[3] = {0x12345679u, 0, 0x80000001u};
+  EXPECT_TRUE(longvMontIsSparse(n3, 3));
+  const LvWord n3b[3] = {0x12345679u, 1, 0x80000001u};
+  EXPECT_FALSE(longvMontIsSparse(n3b, 3));
+  LvMontMulFixedFn m = longvMontMul3;
+  LvMontSqrFixedFn s = longvMontSqr3;
+  longvMontFixedKernels(10, false, &m, &s);  // no unrolled kernels for 10 words
+  EXPECT_EQ(m, nullptr);
+  EXPECT_EQ(s, nullptr);
+}
+
+TEST_P(KernMontPaths, ExtendedGroupStaysBelowTwiceTheModulus) {
+  auto cases = kern::readCases("montext.txt");
+  ASSERT_GT(cases.size(), 300u);
+  for (const auto& c : cases) {
+    const LvWordLen kk = LvWordLen(std::stoul(c[0]));
+    const Words n = hexWords(c[1], kk), a = hexWords(c[2], kk), b = hexWords(c[3], kk);
+    const Words mulExp = kern::trimmed(hexWords(c[4], kk));
+    const Words sqrExp = kern::trimmed(hexWords(c[5], kk));
+    const Words twoN = plus(n, n);
+    const LvWord n0 = longvMontN0(n[0]);
+    SCOPED_TRACE("k=" + c[0] + " n=" + c[1] + " a=" + c[2] + " b=" + c[3]);
+    auto check = [&](const Words& r, const Words& exp) {
+      Words rt = kern::trimmed(r.data(), kk);
+      EXPECT_TRUE(rt == exp || rt == plus(exp, n)) << kern::hexOf(rt);
+      EXPECT_LT(longvCmpLen(rt.data(), LvWordLen(rt.size()), twoN.data(), LvWordLen(twoN.size())), 0);
+    };
+    Words t(kk);
+    longvMontMulExt(t.data(), a.data(), b.data(), n.data(), n0, kk);
+    check(t, mulExp);
+    Words t2(2 * kk);
+    longvMontSqrExt(t2.data(), a.data(), n.data(), n0, kk);
+    check(Words(t2.begin(), t2.begin() + kk), sqrExp);
+    longvMul(t2.data(), a.data(), kk, b.data(), kk);
+    longvMontRedcExt(t2.data(), n.data(), n0, kk);
+    check(Words(t2.begin(), t2.begin() + kk), mulExp);
+  }
+}
+
+TEST_P(KernMontPaths, PlainProductsAndSquares) {
+  auto cases = kern::readCases("prod.txt");
+  ASSERT_GT(cases.size(), 100u);
+  for (const auto& c : cases) {
+    const LvWordLen na = LvWordLen(std::stoul(c[0])), nb = LvWordLen(std::stoul(c[1]));
+    const Words a = hexWords(c[2], na ? na : 1), b = hexWords(c[3], nb ? nb : 1);
+    const Words prod = hexWords(c[4], na + nb > 0 ? na + nb : 1);
+    const Words sq = hexWords(c[5], na > 0 ? 2 * na : 1);
+    SCOPED_TRACE("na=" + c[0] + " nb=" + c[1] + " a=" + c[2] + " b=" + c[3]);
+    Words t(na + nb);
+    longvMul(t.data(), a.data(), na, b.data(), nb);
+    if (na + nb > 0) {
+      ASSERT_EQ(t, prod);
+    }
+    if (na != nb || na == 0) continue;
+    Words s(2 * na);
+    longvSqr(s.data(), a.data(), na);
+    ASSERT_EQ(s, sq);
+    void (*mulK)(LvWord*, const LvWord*, const LvWord*) = nullptr;
+    void (*sqrK)(LvWord*, const LvWord*) = nullptr;
+    if (const FixedSet* fs = fixedFor(na)) {
+      mulK = fs->mul;
+      sqrK = fs->sqr;
+    } else if (na == 17) {
+      mulK = longvMul17;
+      sqrK = longvSqr17;
+    } else if (na == 34) {
+      mulK = longvMul34;
+      sqrK = longvSqr34;
+    }
+    if (!mulK) continue;
+    Words f(2 * na);
+    mulK(f.data(), a.data(), b.data());
+    ASSERT_EQ(f, prod);
+    sqrK(f.data(), a.data());
+    ASSERT_EQ(f, sq);
+  }
+}

@@ -1,0 +1,151 @@
+// Moduli and residues: exponentiation and inversion against Python's integers
+// for every reduction kind, the CRT and factor paths, and the edge cases.
+#include <gtest/gtest.h>
+
+#include "crypto/algebra/test_num_util.h"
+
+namespace {
+
+using namespace numtest;
+
+const char* kP256 = "ffffffff00000001000000000000000000000000ffffffffffffffffffffffff";
+
+}  // namespace
+
+TEST(NumModulus, PowerMatchesReferenceForEveryKind) {
+  auto rows = vectors("pow");
+  ASSERT_GT(rows.size(), 100u);
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r[1] + " " + r[2] + " " + r[4]);
+    LvModulus m(fromHex(r[2]), std::stoi(r[1]));
+    LvZn x(fromHex(r[3]), &m);
+    LvN e = fromHex(r[4]);
+    EXPECT_TRUE(pow(x, e).getN() == fromHex(r[5]));
+    if (e.getBitLength() <= 32) {
+      EXPECT_TRUE(pow(x, e.getLowWord()).getN() == fromHex(r[5]));
+    }
+    // The residue round-trips through the working form.
+    EXPECT_TRUE(x.getN() == fromHex(r[3]));
+  }
+}
+
+TEST(NumModulus, InverseMatchesReference) {
+  for (const auto& r : vectors("inv")) {
+    SCOPED_TRACE(r[1] + " " + r[2]);
+    LvModulus m(fromHex(r[2]), std::stoi(r[1]));
+    LvZn x(fromHex(r[3]), &m);
+    LvZn inv = 1 / x;
+    EXPECT_TRUE(inv.getN() == fromHex(r[4]));
+    EXPECT_TRUE(x * inv == 1);
+    LvZn y(fromHex(r[3]) + 12345u, &m);
+    EXPECT_TRUE(((y / x) * x) == y);
+  }
+}
+
+TEST(NumModulus, CrtAndFactorPathsAgree) {
+  auto rows = vectors("crt");
+  ASSERT_FALSE(rows.empty());
+  for (const auto& r : rows) {
+    LvN p = fromHex(r[1]), q = fromHex(r[2]), d = fromHex(r[3]), x = fromHex(r[4]);
+    LvN expect = fromHex(r[5]);
+    LvModulus mp(p, 9), mq(q, 9);
+    LvN qinv = (1 / LvZn(q, &mp)).getN();
+
+    LvModulus crt(p * q, 8);
+    crt.setCrt(mp, mq, qinv);
+    EXPECT_EQ(crt.getFlags() & LvModulus::FLAG_CRT, LvModulus::FLAG_CRT);
+    EXPECT_TRUE(pow(LvZn(x, &crt), d).getN() == expect);
+
+    LvModulus fac(p * q, 8);
+    EXPECT_TRUE(fac.setFactor(p));
+    EXPECT_EQ(fac.getFlags() & LvModulus::FLAG_CRT, LvModulus::FLAG_FACTORS);
+    EXPECT_TRUE(pow(LvZn(x, &fac), d).getN() == expect);
+
+    // CRT data that does not describe the modulus is not installed.
+    LvModulus bad(p * q, 8);
+    bad.setCrt(mp, mq, qinv + 1u);
+    EXPECT_NE(bad.getFlags() & LvModulus::FLAG_CRT, LvModulus::FLAG_CRT);
+    EXPECT_TRUE(pow(LvZn(x, &bad), d).getN() == expect);
+
+    // A copy keeps the CRT data.
+    LvModulus copy(crt);
+    EXPECT_TRUE(pow(LvZn(x, &copy), d).getN() == expect);
+  }
+}
+
+TEST(NumModulus, KindsChosenAtSetUp) {
+  LvModulus special(LvN((std::string("0x") + kP256).c_str()), 41);
+  EXPECT_EQ(special.getKind(), LvModulus::KIND_PLAIN);
+  EXPECT_EQ(special.getSpecialSize(), 256u);
+  LvModulus mont(LvN((std::string("0x") + kP256).c_str()), 8);
+  EXPECT_EQ(mont.getKind(), LvModulus::KIND_MONT);
+  EXPECT_EQ(mont.getSpecialSize(), 0u);
+  LvModulus even(LvN("1000000000000000000000000000000"), 8);
+  EXPECT_EQ(even.getKind(), LvModulus::KIND_EVEN);
+  LvZn a(LvN("123456789012345678901234567"), &even), b(LvN("98765432109876543"), &even);
+  EXPECT_TRUE((a * b).getN() ==
+              LvN("123456789012345678901234567") * LvN("98765432109876543") %
+                  LvN("1000000000000000000000000000000"));
+  LvModulus ext(LvN("0xfffffffffffffffffffffffffffffffbd"), 16);
+  EXPECT_EQ(ext.getKind(), LvModulus::KIND_MONT_EXT);
+  EXPECT_EQ(ext.getWorkWords(), ext.getUsed() + 1);
+}
+
+TEST(NumModulus, ResidueEdgeCases) {
+  LvModulus m(LvN("1000003"), 9);
+  LvZn x(LvN(77u, 1), &m);
+  EXPECT_TRUE(pow(x, 0u) == 1);
+  EXPECT_TRUE(pow(x, LvN()) == 1);
+  EXPECT_TRUE(LvZn(-1, &m).getN() == LvN("1000002"));
+  EXPECT_TRUE(LvZn("-5", &m).getN() == LvN("999998"));
+  EXPECT_TRUE((-x).getN() == LvN("999926"));
+  EXPECT_TRUE((x - x) == 0);
+  EXPECT_TRUE((LvZn(3, &m) - LvZn(5, &m)).getN() == LvN("1000001"));
+  EXPECT_TRUE((LvZn(1000002, &m) + LvZn(5, &m)).getN() == 4u);
+
+  LvZn zero(0, &m);
+  EXPECT_TRUE((zero / zero) == 0);
+  EXPECT_THROW(x / zero, LvDivByZeroException);
+  LvZn y = x;
+  y = 0;
+  EXPECT_TRUE(y == 0);
+  EXPECT_EQ(y.getCount(), x.getCount());
+  LvZn unbound;
+  EXPECT_THROW(unbound = 5, LvNotInitException);
+
+  // No inverse modulo a composite.
+  LvModulus c(LvN(15u, 1), 8);
+  EXPECT_THROW(1 / LvZn(3, &c), LvInvException);
+
+  // A residue may not meet one of another modulus.
+  LvModulus other(LvN("0x1000000000000000000000001"), 8);
+  LvZn z(5, &other);
+  EXPECT_THROW(x *= z, LvArgumentRangeException);
+  EXPECT_THROW(LvZn(1, nullptr), LvNotInitException);
+  LvModulus zeroMod(LvN(), 8);
+  EXPECT_THROW(LvZn(1, &zeroMod), LvNotInitException);
+
+  // Words written directly are brought back below the modulus by division,
+  // not by an unbounded run of subtractions.
+  LvModulus three(LvN(3u, 1), 16);
+  LvZn w(1, &three);
+  for (LvWordLen i = 0; i < w.getCount(); ++i) w.getWords()[i] = 0xFFFFFFFF;
+  EXPECT_TRUE((w + w).getN() < 3u);
+  EXPECT_TRUE(w.getN() < 3u);
+
+  // A residue whose modulus was prepared again is refused, not read past.
+  LvModulus again(LvN("1000003"), 8);
+  LvZn stale(5, &again);
+  again = LvModulus(LvN("0x10000000000000000000000000000000000001"), 16);
+  EXPECT_FALSE(stale.isCurrent());
+  EXPECT_THROW(stale *= stale, LvNotInitException);
+  EXPECT_THROW(stale.getN(), LvNotInitException);
+  EXPECT_THROW((void)(stale == 1), LvNotInitException);
+
+  // A non-divisor records no factorisation.
+  LvModulus f(LvN("1000003"), 8);
+  EXPECT_FALSE(f.setFactor(LvN(7u, 1)));
+  EXPECT_EQ(f.getFlags() & LvModulus::FLAG_FACTORS, 0u);
+  EXPECT_TRUE(pow(LvZn(2, &f), LvN("0x10000000000000001")).getN() ==
+              pow(LvZn(2, &m), LvN("0x10000000000000001")).getN());
+}
