@@ -1,0 +1,145 @@
+// Diffie-Hellman over the GF(p) domains: domain, keys, the agreement with its
+// SHA-1 key stretching, and key-pair generation.
+#include "crypto/asym/lvdhgfpsecret.h"
+
+#include <new>
+
+#include "crypto/rbg/lvrbg.h"
+
+#define DH_FILE "lvasym/lvdhgfpsecret"
+#define DH_SECRET_FUNCTION "void LvDhGFpSecret::generateSecret(void)"
+#define DH_KEYPAIR_FUNCTION                                                                  \
+  "void generateKeyPair(LvDhGFpPublicKey &publicKey, LvDhGFpPrivateKey &privateKey, const " \
+  "LvDhGFpKeyDomain *domain, LvRbg *rbg)"
+
+namespace {
+// Draws of a private value before a generator is taken to be stuck.
+const unsigned int kMaxDraws = 512;
+}  // namespace
+
+LvDhGFpKeyDomain::LvDhGFpKeyDomain() {}
+LvDhGFpKeyDomain::~LvDhGFpKeyDomain() {}
+unsigned int LvDhGFpKeyDomain::getDomainType() const { return LV_DOMAIN_DH_GFP; }
+
+bool LvDhGFpKeyDomain::generate(LvRbg* rbg, unsigned int qBits, unsigned int pBits,
+                                int (*interrupt)(void*), void* interruptCtx) {
+  if (qBits < 160 || pBits < 1024)
+    return false;
+  return LvGFpKeyDomain::generate(rbg, qBits, pBits, interrupt, interruptCtx);
+}
+
+bool LvDhGFpKeyDomain::generate(const LvOctet* seed, unsigned int seedLen, unsigned int qBits,
+                                unsigned int pBits, int (*interrupt)(void*), void* interruptCtx) {
+  if (seedLen < 20 || qBits < 160 || pBits < 1024)
+    return false;
+  return LvGFpKeyDomain::generate(seed, seedLen, qBits, pBits, interrupt, interruptCtx);
+}
+
+LvDhGFpPublicKey::LvDhGFpPublicKey() {}
+LvDhGFpPublicKey::~LvDhGFpPublicKey() {}
+LvDhGFpPrivateKey::LvDhGFpPrivateKey() {}
+LvDhGFpPrivateKey::~LvDhGFpPrivateKey() {}
+
+LvDhGFpSecret::LvDhGFpSecret() : peerKey(nullptr), ownKey(nullptr), sha1(nullptr) {
+  sha1 = new (std::nothrow) LvSha1();
+  if (!sha1)
+    throw LvMemException(sizeof(LvSha1), DH_FILE, LV_STRINGIFY(__LINE__));
+}
+
+LvDhGFpSecret::~LvDhGFpSecret() {
+  delete sha1;
+  peerKey = nullptr;
+  ownKey = nullptr;
+}
+
+unsigned int LvDhGFpSecret::getKeyBits(unsigned int) {
+  if (peerKey)
+    return peerKey->getKeyBits();
+  if (ownKey)
+    return ownKey->getKeyBits();
+  return 0;
+}
+
+void LvDhGFpSecret::setPublicKey(LvDhGFpPublicKey* key) { peerKey = key; }
+void LvDhGFpSecret::setPrivateKey(LvDhGFpPrivateKey* key) { ownKey = key; }
+LvDhGFpPublicKey* LvDhGFpSecret::getPublicKey() const { return peerKey; }
+LvDhGFpPrivateKey* LvDhGFpSecret::getPrivateKey() const { return ownKey; }
+
+void LvDhGFpSecret::generateSecret() {
+  if (!peerKey || !peerKey->isReady())
+    LV_THROW(LvNotInitException, "There is no public key or it is not ready.", DH_SECRET_FUNCTION, DH_FILE);
+  if (!ownKey || !ownKey->hasPrivatePart())
+    LV_THROW(LvNotInitException, "There is no private key or it is not ready.", DH_SECRET_FUNCTION, DH_FILE);
+  const LvMultiplicativeModulusGroup& p = ownKey->getP();
+  const LvN& peer = peerKey->getKey();
+  if (!lvDhPeerValueInRange(peer, p))
+    LV_THROW(LvInvalidKeyException, "Peer public value is out of range (1 < y < p - 1).",
+             DH_SECRET_FUNCTION, DH_FILE);
+  LvN z = pow(LvZn(peer, &p), ownKey->getX()).getN();
+  LvOctMem out(z.getOctetLength());
+  z.getOctets(out.ptr(), out.getLength());
+  secret = out;
+}
+
+void LvDhGFpSecret::deriveKey(LvOctet* out, unsigned int outLen, const LvOctet* p1,
+                              unsigned int p1Len, const LvOctet* p2, unsigned int p2Len,
+                              const LvOctet* p3, unsigned int p3Len, const LvOctet* p4,
+                              unsigned int p4Len, const LvOctet* p5, unsigned int p5Len) {
+  const unsigned int h = sha1->getHashOctets();
+  unsigned int done = 0;
+  for (LvWord counter = 1; done < outLen; ++counter) {
+    LvOctet counterOctets[4] = {static_cast<LvOctet>(counter >> 24),
+                                static_cast<LvOctet>(counter >> 16),
+                                static_cast<LvOctet>(counter >> 8), static_cast<LvOctet>(counter)};
+    sha1->init();
+    if (secret.getLength())
+      sha1->step(secret.ptr(), secret.getLength());
+    if (p1Len)
+      sha1->step(p1, p1Len);
+    sha1->step(counterOctets, 4);
+    if (p2Len)
+      sha1->step(p2, p2Len);
+    if (p3Len)
+      sha1->step(p3, p3Len);
+    if (p5Len)
+      sha1->step(p5, p5Len);
+    if (p4Len)
+      sha1->step(p4, p4Len);
+    sha1->finish();
+    const unsigned int take = outLen - done < h ? outLen - done : h;
+    sha1->getHash(take, out + done);
+    done += take;
+  }
+}
+
+void generateKeyPair(LvDhGFpPublicKey& publicKey, LvDhGFpPrivateKey& privateKey,
+                     const LvDhGFpKeyDomain* domain, LvRbg* rbg) {
+  if (!domain || !domain->isReady())
+    LV_THROW(LvNotInitException, "Domain is not compleat.", DH_KEYPAIR_FUNCTION, DH_FILE);
+  if (!rbg)
+    LV_THROW(LvNotInitException, "There is no random generator.", DH_KEYPAIR_FUNCTION, DH_FILE);
+  const LvModulus& q = domain->getQ();
+  // With q below 4 no x satisfies 2 <= x <= q - 2: the draw would never end.
+  if (q < 4u)
+    LV_THROW(LvArgumentRangeException, "Size of domain is too small to generate proper key pair.",
+             DH_KEYPAIR_FUNCTION, DH_FILE);
+  const unsigned int octets = q.getOctetLength();
+  LvOctMem buf(octets);
+  LvN x;
+  for (unsigned int draw = 0;; ++draw) {
+    if (draw == kMaxDraws)
+      LV_THROW(LvRbgCycleException, "There is cycle in random bit generator.", DH_KEYPAIR_FUNCTION, DH_FILE);
+    rbg->fillOctets(buf.ptr(), octets);
+    x = LvN(buf.ptr(), octets) % q;
+    if (!(x < 2u) && x + 2u <= q)
+      break;
+  }
+  buf.clear();
+  const LvMultiplicativeModulusGroup& p = domain->getP();
+  const LvN y = pow(LvZn(domain->getG(), &p), x).getN();
+  publicKey.setDomain(domain);
+  publicKey.setKey(y);
+  privateKey.setDomain(domain);
+  privateKey.setX(x);
+  privateKey.setY(y);
+}

@@ -1,0 +1,302 @@
+// The self-test driver, its report writer, the hash group and the symmetric
+// group with the reader of the .vec texts.
+#include "crypto/selftest/lvselftest.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "crypto/hash/lvhash.h"
+#include "crypto/selftest/lvselftest_text.h"
+#include "crypto/sym/lvdes.h"
+#include "crypto/sym/lvrc2.h"
+#include "crypto/sym/lvrijndael.h"
+
+namespace lvselftest {
+
+void reportf(std::ostream& report, const char* format, ...) {
+  char buffer[4096];
+  va_list args;
+  va_start(args, format);
+  int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  if (n < 0)
+    return;
+  std::size_t len = static_cast<std::size_t>(n) < sizeof buffer ? static_cast<std::size_t>(n)
+                                                                  : sizeof buffer - 1;
+  report.write(buffer, static_cast<std::streamsize>(len));
+}
+
+void groupEnd(std::ostream& report) {
+  reportf(report, "\r\n");
+  reportf(report, "Koniec testów\r\n");
+  reportf(report, "=============\r\n\r\n");
+}
+
+namespace {
+
+// ---------------------------------------------------------------- hashes
+
+const unsigned int kMillion = 1000000;
+
+struct Message {
+  const char* text;  // null: the million octets of 0x61
+};
+
+const Message kMessages[11] = {
+    {""},
+    {"a"},
+    {"abc"},
+    {"message digest"},
+    {"abcdefghijklmnopqrstuvwxyz"},
+    {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"},
+    {"12345678901234567890123456789012345678901234567890123456789012345678901234567890"},
+    {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"},
+    {nullptr},
+    {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmno"
+     "pqrsmnopqrstnopqrstu"},
+    {"abcdbcdecdefdefgefghfghighijhijk"},
+};
+// SHA-224's own list (indices into kMessages); its ninth test is 00..FF.
+const unsigned int kSha224Messages[8] = {0, 1, 2, 3, 5, 6, 7, 8};
+
+bool digestMatches(const LvGenericHash& hash, const char* expectedHex) {
+  LvOctMem expected(expectedHex);
+  return expected.getLength() == hash.getHashOctets() &&
+         std::memcmp(expected.ptr(), hash.getHashPtr(), expected.getLength()) == 0;
+}
+
+int messageTest(std::ostream& report, LvGenericHash& hash, const char* const* expected) {
+  reportf(report, "%s: ", hash.getSelected().getName());
+  const bool sha224 = hash.getHashAlgo() == LV_HASH_SHA224;
+  const unsigned int tests = sha224 ? 9 : 11;
+  std::unique_ptr<LvOctet[]> million(new (std::nothrow) LvOctet[kMillion]);
+  if (!million)
+    LV_THROW_MEM(kMillion);
+  std::memset(million.get(), 0x61, kMillion);
+  for (unsigned int t = 0; t < tests; ++t) {
+    if (sha224 && t == 8) {
+      hash.init();
+      for (unsigned int i = 0; i < 256; ++i) {
+        LvOctet octet = static_cast<LvOctet>(i);
+        hash.step(&octet, 1);
+      }
+      hash.finish();
+    } else {
+      const Message& m = kMessages[sha224 ? kSha224Messages[t] : t];
+      if (m.text)
+        hash.hash(reinterpret_cast<const LvOctet*>(m.text),
+                  static_cast<unsigned int>(std::strlen(m.text)));
+      else
+        hash.hash(million.get(), kMillion);
+    }
+    if (!digestMatches(hash, expected[t])) {
+      reportf(report, "BLAD - test nr %u\r\n", t + 1);
+      return 1;
+    }
+  }
+  reportf(report, "% 4u wektorów OK\r\n", tests);
+  return 0;
+}
+
+// ---------------------------------------------------------------- .vec texts
+
+const std::size_t kMaxLine = 132;
+const unsigned int kMaxKey = 128, kMaxBlock = 32;
+
+bool hexValue(char c, unsigned int& v) {
+  if (c >= '0' && c <= '9')
+    v = static_cast<unsigned int>(c - '0');
+  else if (c >= 'a' && c <= 'f')
+    v = static_cast<unsigned int>(c - 'a' + 10);
+  else if (c >= 'A' && c <= 'F')
+    v = static_cast<unsigned int>(c - 'A' + 10);
+  else
+    return false;
+  return true;
+}
+
+// n octets as pairs of hexadecimal digits from the start of the value.
+bool readOctets(const char* value, unsigned int n, LvOctet* out) {
+  for (unsigned int i = 0; i < n; ++i) {
+    unsigned int hi, lo;
+    if (!hexValue(value[2 * i], hi) || !hexValue(value[2 * i + 1], lo))
+      return false;
+    out[i] = static_cast<LvOctet>(hi << 4 | lo);
+  }
+  return true;
+}
+
+// A decimal number, blanks and the line end allowed after it.
+bool readDecimal(const char* value, unsigned int& out) {
+  unsigned long long v = 0;
+  const char* p = value;
+  if (*p < '0' || *p > '9')
+    return false;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    v = v * 10 + static_cast<unsigned int>(*p - '0');
+    if (v > 0xFFFFFFFFull)
+      return false;
+  }
+  for (; *p; ++p)
+    if (*p != ' ' && *p != '\t' && *p != '\r' && *p != '\n')
+      return false;
+  out = static_cast<unsigned int>(v);
+  return true;
+}
+
+}  // namespace
+
+int runVectorFile(std::ostream& report, LvBc& cipher, const char* fileName, const char* text,
+                  unsigned int textLength) {
+  const unsigned int block = cipher.getBlockOctets();
+  reportf(report, "%s/%u: ", cipher.getName(), 8 * block);
+  TextReader reader(text, textLength);
+  bool keyLenKnown = false, keyKnown = false, ptKnown = false, effKnown = false;
+  unsigned int keyLen = 0, effBits = 0, lineNo = 0, vectors = 0;
+  LvOctet key[kMaxKey] = {}, pt[kMaxBlock] = {}, ct[kMaxBlock] = {};
+  LvOctet enc[kMaxBlock], dec[kMaxBlock];
+  std::string line;
+  while (reader.readLine(line, kMaxLine)) {
+    ++lineNo;
+    if (line[0] == '\0')
+      continue;
+    std::size_t eq = line.find_first_of("#\n=");
+    if (eq == std::string::npos || line[eq] != '=')
+      continue;
+    std::size_t start = line.find_first_not_of(" \t");
+    std::string name = line.substr(start, eq - start);
+    const char* value = line.c_str() + eq + 1;
+    if (name == "VECTORS" || name == "KEYBYTES" || name == "KEYBITS" || name == "EFFKEYBITS") {
+      unsigned int v;
+      // A key longer than the key buffer is a format error, not an overrun.
+      if (!readDecimal(value, v) || (name == "KEYBYTES" && v > kMaxKey) ||
+          (name == "KEYBITS" && v > 8 * kMaxKey)) {
+        reportf(report, "Zly format pliku z wektorami testowymi (%u).\r\n", lineNo);
+        return 1;
+      }
+      if (name == "KEYBYTES" || name == "KEYBITS") {
+        keyLen = name == "KEYBYTES" ? v : (v + 7) / 8;
+        keyLenKnown = true;
+      } else if (name == "EFFKEYBITS") {
+        effBits = v;
+        effKnown = true;
+      }
+    } else if (name == "KEY") {
+      if (!keyLenKnown) {
+        reportf(report, "Brak okreslenia dlugosci klucza (%u).\r\n", lineNo);
+        return 1;
+      }
+      if (!readOctets(value, keyLen, key)) {
+        reportf(report, "Zly format pliku z wektorami testowymi (%u).\r\n", lineNo);
+        return 1;
+      }
+      keyKnown = true;
+    } else if (name == "PT" || name == "CT") {
+      if (!readOctets(value, block, name == "PT" ? pt : ct)) {
+        reportf(report, "Zly format pliku z wektorami testowymi (%u).\r\n", lineNo);
+        return 1;
+      }
+      if (name == "PT") {
+        ptKnown = true;
+        continue;
+      }
+      if (cipher.getAlgo() == LV_BC_RC2 && !effKnown) {
+        reportf(report, "Brak okreslenia efektywnej dlugosci klucza (%u).\r\n", lineNo);
+        return 1;
+      }
+      if (!keyLenKnown) {
+        reportf(report, "Brak okreslenia dlugosci klucza (%u).\r\n", lineNo);
+        return 1;
+      }
+      if (!keyKnown) {
+        reportf(report, "Brak okreslenia klucza (%u).\r\n", lineNo);
+        return 1;
+      }
+      if (!ptKnown) {
+        reportf(report, "Brak okreslenia tekstu jawnego (%u).\r\n", lineNo);
+        return 1;
+      }
+      ++vectors;
+      if (cipher.getAlgo() == LV_BC_RC2)
+        static_cast<LvRc2&>(cipher).setKey(key, keyLen, effBits, LV_KEY_EXPAND_BOTH);
+      else
+        cipher.setKey(key, keyLen, LV_KEY_EXPAND_BOTH);
+      cipher.encryptBlock(pt, enc);
+      cipher.decryptBlock(enc, dec);
+      if (std::memcmp(enc, ct, block) != 0) {
+        reportf(report, "Blad szyfrowania - wektor nr %u.\r\n", vectors);
+        return 1;
+      }
+      if (std::memcmp(dec, pt, block) != 0) {
+        reportf(report, "Blad deszyfrowania - wektor nr %u.\r\n", vectors);
+        return 1;
+      }
+    }
+  }
+  if (reader.failed()) {
+    reportf(report, "Blad odczytu lub zly format pliku z wektorami testowymi (%u).\r\n", lineNo);
+    return 1;
+  }
+  reportf(report, "%s (wektorów: %u)\tOK\r\n", fileName, vectors);
+  return 0;
+}
+
+int hashGroup(std::ostream& report, const Data& data) {
+  reportf(report, "Początek testów biblioteki lvhash\r\n");
+  reportf(report, "=================================\r\n");
+  reportf(report, "\r\n");
+  reportf(report, "Test poprawności\r\n");
+  reportf(report, "================\r\n\r\n");
+  static const LvHashAlgo kOrder[6] = {LV_HASH_RIPEMD160, LV_HASH_SHA1,   LV_HASH_SHA224,
+                                       LV_HASH_SHA256,    LV_HASH_SHA384, LV_HASH_SHA512};
+  LvGenericHash hash;
+  for (unsigned int i = 0; i < 6; ++i) {
+    hash.setHashAlgo(kOrder[i]);
+    if (messageTest(report, hash, data.digests[i]))
+      return 1;
+  }
+  groupEnd(report);
+  return 0;
+}
+
+int symGroup(std::ostream& report, const Data& data) {
+  reportf(report, "Początek testów biblioteki lvsym\r\n");
+  reportf(report, "================================\r\n");
+  reportf(report, "\r\n");
+  reportf(report, "Testy poprawności\r\n");
+  reportf(report, "=================\r\n\r\n");
+  LvRijndael rijndael4(4), rijndael6(6), rijndael8(8);
+  LvAes aes;
+  LvTdes tdes;
+  // The DES vectors use weak keys on purpose.
+  LvDesEee desEee(false, false);
+  LvDesXeeex desXeeex(false, false);
+  struct Run {
+    LvBc* cipher;
+    const VectorText* text;
+  } const runs[] = {{&aes, &data.aes},           {&rijndael4, &data.aes},
+                    {&rijndael6, &data.rijndael192}, {&rijndael8, &data.rijndael256},
+                    {&tdes, &data.desede},       {&desEee, &data.deseee},
+                    {&desXeeex, &data.desxeeex}};
+  for (const Run& r : runs)
+    if (runVectorFile(report, *r.cipher, r.text->name, r.text->text, r.text->length))
+      return 1;
+  groupEnd(report);
+  return 0;
+}
+
+bool run(std::ostream& report, const Data& data) {
+  if (hashGroup(report, data))
+    return false;
+  if (symGroup(report, data))
+    return false;
+  return asymGroup(report, data) == 0;
+}
+
+}  // namespace lvselftest
+
+bool lvSelfTest(std::ostream& report) { return lvselftest::run(report, lvselftest::builtin()); }

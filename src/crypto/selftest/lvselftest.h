@@ -1,0 +1,60 @@
+// Power-on known-answer test of the cryptographic library: the hashes on
+// fixed messages, the block ciphers and the RSA, DSA and EC-DSA schemes on
+// vector texts built into the library. It writes a plain-text report of what
+// it did (Windows-1250, CR LF line ends) to the caller's stream.
+#pragma once
+
+#include <ostream>
+
+class LvBc;
+
+// True when the hash, symmetric and asymmetric groups all pass; a failing
+// group stops the run. Exceptions of the objects under test pass through.
+bool lvSelfTest(std::ostream& report);
+
+namespace lvselftest {
+
+// One built-in vector text: its name in the report and its exact characters.
+struct VectorText {
+  const char* name;
+  const char* text;
+  unsigned int length;
+};
+
+// Everything the run compares against. The built-in set is what lvSelfTest
+// uses; a caller may run a modified copy (a corrupted text or digest) to see
+// that the test notices.
+struct Data {
+  // Expected digests in hexadecimal, one table per hash in the group's order
+  // (RIPEMD-160, SHA-1, SHA-224, SHA-256, SHA-384, SHA-512), in message order.
+  const char* const* digests[6];
+  VectorText aes, rijndael192, rijndael256, desede, deseee, desxeeex;
+  VectorText rsaSig, rsaCipher, dsaSig, dsaVerify, epDsaSig, epDsaVerify;
+};
+
+const Data& builtin();
+
+bool run(std::ostream& report, const Data& data);
+
+// Each group answers 0 when all its tests pass, nonzero at its first failure.
+int hashGroup(std::ostream& report, const Data& data);
+int symGroup(std::ostream& report, const Data& data);
+int asymGroup(std::ostream& report, const Data& data);
+
+// One run of a block cipher over a .vec text: 0 when every vector passes.
+int runVectorFile(std::ostream& report, LvBc& cipher, const char* fileName, const char* text,
+                  unsigned int textLength);
+
+// The asymmetric tests, each over its text: 0 when no error was counted.
+int rsaSigPkcsV15TV(std::ostream& report, const char* text, unsigned int length);
+int rsaCipherPkcsV15TV(std::ostream& report, const char* text, unsigned int length);
+int dsaSigTV(std::ostream& report, const char* text, unsigned int length);
+int dsaSigVerifyTV(std::ostream& report, const char* text, unsigned int length);
+int epDsaSigTV(std::ostream& report, const char* text, unsigned int length);
+int epDsaSigVerifyTV(std::ostream& report, const char* text, unsigned int length);
+
+// printf-style text into a 4096-character buffer (longer output is cut),
+// written to the report.
+void reportf(std::ostream& report, const char* format, ...);
+
+}  // namespace lvselftest

@@ -1,0 +1,605 @@
+// The asymmetric group: RSA PKCS#1 v1.5 signatures and encryption, DSA and
+// EC-DSA signing and verification over the built-in texts.
+#include <algorithm>
+#include <cstring>
+#include <initializer_list>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "crypto/asym/lvdsa.h"
+#include "crypto/asym/lvgeneraldsa.h"
+#include "crypto/asym/lvrsacipher.h"
+#include "crypto/asym/lvrsasig.h"
+#include "crypto/rbg/lvrbgdss.h"
+#include "crypto/rbg/lvrbghashiso18031.h"
+#include "crypto/selftest/lvselftest.h"
+#include "crypto/selftest/lvselftest_text.h"
+
+namespace lvselftest {
+namespace {
+
+bool sameOctets(const LvOctet* a, unsigned int aLen, const LvOctMem& b) {
+  return aLen == b.getLength() && (aLen == 0 || std::memcmp(a, b.ptr(), aLen) == 0);
+}
+
+unsigned int numberValue(const std::string& value) { return LvN(value.c_str()).getLowWord(); }
+
+// The frame every asymmetric test shares: logical lines, name=value pairs,
+// the vector number and the error count.
+class TextTest {
+ public:
+  // `octetNames`: the names whose values are octet strings.
+  TextTest(std::ostream& report, const char* name, std::initializer_list<const char*> octetNames)
+      : report(report), testName(name) {
+    for (const char* n : octetNames)
+      fields[n];
+  }
+  virtual ~TextTest() = default;
+
+  int run(const char* text, unsigned int length) {
+    reportf(report, "--- Test %s\r\n", testName);
+    TextReader reader(text, length);
+    std::string name, value;
+    while (nextPair(reader, name, value)) {
+      Outcome outcome;
+      if (name == "testVector") {
+        vector = static_cast<int>(numberValue(value));
+        outcome = kOk;
+      } else if (name == "endOfTestVector") {
+        ++vectors;
+        outcome = runVector();
+      } else {
+        outcome = assign(name, value);
+        if (outcome == kUnknown) {
+          if (!unknownNameFails()) {
+            reportf(report, "ERROR - %s (vector %d) wrong variable name - %s - ignored\r\n",
+                    testName, vector, name.c_str());
+            continue;
+          }
+          reportf(report, "ERROR - %s (vector %d) wrong variable name - %s\r\n", testName, vector,
+                  name.c_str());
+          return 1;
+        }
+      }
+      if (outcome == kFail)
+        return 1;
+    }
+    reportf(report, "---   ilość wektorów : %d\r\n", vectors);
+    reportf(report, "---   ilość błędów: %d\r\n\r\n", errors);
+    return errors ? 1 : 0;
+  }
+
+ protected:
+  enum Outcome { kOk, kUnknown, kFail };
+
+  // The octet strings; a test handles its other names first.
+  virtual Outcome assign(const std::string& name, const std::string& value) {
+    auto it = fields.find(name);
+    if (it == fields.end())
+      return kUnknown;
+    it->second = LvOctMem(value.c_str());
+    return kOk;
+  }
+  const LvOctMem& field(const char* name) { return fields[name]; }
+  virtual Outcome runVector() = 0;
+  virtual bool unknownNameFails() const { return true; }
+
+  // One error of the current vector: "ERROR - <test> (vector <n>) <what>".
+  void error(const char* what) {
+    reportf(report, "ERROR - %s (vector %d) %s\r\n", testName, vector, what);
+    ++errors;
+  }
+  void countError() { ++errors; }
+
+  Outcome hashAlgoValue(const std::string& value, LvHashAlgo& algo) {
+    static const char* const kNames[8] = {"SHA1",   "SHA224",    "SHA256",    "SHA384",
+                                          "SHA512", "RIPEMD128", "RIPEMD160", "MD5"};
+    for (unsigned int i = 0; i < 8; ++i)
+      if (value == kNames[i]) {
+        algo = i + 1;
+        return kOk;
+      }
+    reportf(report, "ERROR - %s (vector %d) wrong value for hashAlgo:\r\n", testName, vector);
+    reportf(report,
+            "          (1) SHA1 (2) SHA224 (3) SHA256 (4) SHA384\r\n"
+            "          (5) SHA512 (6) RIPEMD128 (7) RIPEMD160\r\n"
+            "          (8) MD5\r\n");
+    return kFail;
+  }
+
+  std::ostream& report;
+  const char* testName;
+  int vector = 0;
+
+ private:
+  // The next logical line split at its first "=": carriage returns dropped,
+  // a trailing backslash joins the next line, a line holding "#" dropped
+  // whole, empty lines skipped, all white space removed.
+  static bool nextPair(TextReader& reader, std::string& name, std::string& value) {
+    std::string piece, line;
+    for (;;) {
+      line.clear();
+      bool any = false;
+      for (;;) {
+        if (!reader.readLine(piece, 1u << 16)) {
+          if (!any)
+            return false;
+          break;
+        }
+        any = true;
+        std::string stripped;
+        for (char c : piece)
+          if (c != '\r' && c != '\n')
+            stripped.push_back(c);
+        line += stripped;
+        bool lineEnds = !piece.empty() && piece.back() == '\n';
+        if (lineEnds && !line.empty() && line.back() == '\\') {
+          line.pop_back();
+          continue;
+        }
+        if (lineEnds)
+          break;
+      }
+      if (line.find('#') != std::string::npos)
+        continue;
+      std::string compact;
+      for (char c : line)
+        if (c != ' ' && c != '\t' && c != '\v' && c != '\f')
+          compact.push_back(c);
+      if (compact.empty())
+        continue;
+      std::size_t eq = compact.find('=');
+      name = compact.substr(0, eq);
+      value = eq == std::string::npos ? std::string() : compact.substr(eq + 1);
+      return true;
+    }
+  }
+
+  std::map<std::string, LvOctMem> fields;
+  int vectors = 0;
+  int errors = 0;
+};
+
+// ---------------------------------------------------------------- RSA
+
+// x^-1 mod m by the extended Euclidean algorithm on naturals; false when
+// gcd(x, m) != 1.
+bool inverseMod(const LvN& x, const LvN& m, LvN& out) {
+  LvN r0 = m, r1 = x % m, t0(LvWord(0), 1), t1(LvWord(1), 1);
+  while (!r1.isZero()) {
+    LvN q = r0 / r1;
+    LvN r2 = r0 - q * r1;
+    LvN qt = (q * t1) % m;
+    LvN t2 = t0 >= qt ? t0 - qt : t0 + m - qt;
+    r0 = r1;
+    r1 = r2;
+    t0 = t1;
+    t1 = t2;
+  }
+  if (r0 != 1u)
+    return false;
+  out = t0;
+  return true;
+}
+
+// Fills in what n, d, e, p and q imply (zero: absent); true when n, d and e
+// are all present afterwards.
+bool completeKey(LvN& n, LvN& d, LvN& e, LvN& p, LvN& q) {
+  if (n.isZero() && !p.isZero() && !q.isZero())
+    n = p * q;
+  if (!n.isZero()) {
+    if (p.isZero() && !q.isZero())
+      p = n / q;
+    else if (q.isZero() && !p.isZero())
+      q = n / p;
+  }
+  if (p > 1u && q > 1u && (d.isZero() || e.isZero())) {
+    LvN phi = (p - 1u) * (q - 1u);
+    if (d.isZero() && !e.isZero() && !inverseMod(e, phi, d))
+      return false;
+    if (e.isZero() && !d.isZero() && !inverseMod(d, phi, e))
+      return false;
+  }
+  return !n.isZero() && !d.isZero() && !e.isZero();
+}
+
+// Key numbers of the two RSA texts and the keys made from them.
+class RsaTest : public TextTest {
+ protected:
+  using TextTest::TextTest;
+
+  Outcome assign(const std::string& name, const std::string& value) override {
+    LvN* target = name == "n"   ? &n
+                  : name == "d" ? &d
+                  : name == "e" ? &e
+                  : name == "p" ? &p
+                  : name == "q" ? &q
+                                : nullptr;
+    if (!target)
+      return TextTest::assign(name, value);
+    *target = LvN(value.c_str());
+    return kOk;
+  }
+
+  // False (after the message) when the key cannot be completed.
+  bool makeKeys() {
+    LvN cn = n, cd = d, ce = e, cp = p, cq = q;
+    if (!completeKey(cn, cd, ce, cp, cq)) {
+      reportf(report, "ERROR - %s (vector %d) uncompleat data, check: n, d, e, p, q\r\n", testName,
+              vector);
+      return false;
+    }
+    publicKey.reset(new LvRsaPublicKey(cn, ce));
+    privateKey.reset(cp.isZero() ? new LvRsaPrivateKey(cn, cd) : new LvRsaPrivateKey(cn, cd, cp));
+    modulusOctets = cn.getOctetLength();
+    return true;
+  }
+
+  void dropKeys() {
+    privateKey.reset();
+    publicKey.reset();
+  }
+
+  LvN n, d, e, p, q;
+  std::unique_ptr<LvRsaPublicKey> publicKey;
+  std::unique_ptr<LvRsaPrivateKey> privateKey;
+  unsigned int modulusOctets = 0;
+};
+
+class RsaSigTest : public RsaTest {
+ public:
+  explicit RsaSigTest(std::ostream& report)
+      : RsaTest(report, "rsaSigPkcsV15TV", {"message", "signature"}) {}
+
+ protected:
+  Outcome assign(const std::string& name, const std::string& value) override {
+    if (name == "hashAlgo")
+      return hashAlgoValue(value, hashAlgo);
+    return RsaTest::assign(name, value);
+  }
+
+  Outcome runVector() override {
+    if (!makeKeys())
+      return kFail;
+    {
+      const LvOctMem &message = field("message"), &signature = field("signature");
+      LvRsaSigPkcsV15 sig;
+      sig.setHashAlgo(hashAlgo);
+      sig.setPrivateKey(privateKey.get());
+      LvOctMem out(modulusOctets);
+      unsigned int len =
+          sig.signMessage(message.ptr(), message.getLength(), out.ptr(), modulusOctets, 0);
+      unsigned int flags = 0;
+      if (len != signature.getLength())
+        flags = 1;
+      else if (!sameOctets(out.ptr(), len, signature))
+        flags = 2;
+      if (flags)
+        error("wrong signature generation process");
+      verifyOnce(sig, message, signature);
+
+      LvRbgHashIso18031 rbg;
+      LvOctet zeros[16] = {};
+      rbg.init(zeros, sizeof zeros);
+      sig.setPrivateKey(privateKey.get());
+      sig.setMaskingMode(1);
+      sig.setRbg(&rbg);
+      LvOctMem first(modulusOctets), second(modulusOctets);
+      unsigned int len1 =
+          sig.signMessage(message.ptr(), message.getLength(), first.ptr(), modulusOctets, 0);
+      unsigned int len2 =
+          sig.signMessage(message.ptr(), message.getLength(), second.ptr(), modulusOctets, 0);
+      if (len1 != signature.getLength())
+        flags |= 1;
+      if (len2 != signature.getLength())
+        flags |= 4;
+      if (!flags && !sameOctets(first.ptr(), len1, signature))
+        flags |= 2;
+      if (!flags && !sameOctets(second.ptr(), len2, signature))
+        flags |= 8;
+      if (flags) {
+        reportf(report,
+                "ERROR - rsaSigPkcsV15TV (vector %d) wrong signature generation with masking "
+                "process (error %02x)\r\n",
+                vector, flags);
+        countError();
+      }
+      verifyOnce(sig, message, signature);
+    }
+    dropKeys();
+    return kOk;
+  }
+
+ private:
+  void verifyOnce(LvRsaSigPkcsV15& sig, const LvOctMem& message, const LvOctMem& signature) {
+    sig.setPublicKey(publicKey.get());
+    if (!sig.verifyMessage(message.ptr(), message.getLength(), signature.ptr(),
+                           signature.getLength(), 0))
+      error("wrong signature verification process");
+  }
+
+  LvHashAlgo hashAlgo = LV_HASH_SHA1;
+};
+
+class RsaCipherTest : public RsaTest {
+ public:
+  explicit RsaCipherTest(std::ostream& report)
+      : RsaTest(report, "rsaCipherPkcsV15TV", {"plainText", "cipherText"}) {}
+
+ protected:
+  Outcome runVector() override {
+    if (!makeKeys())
+      return kFail;
+    {
+      const LvOctMem& plainText = field("plainText");
+      LvRbgRand rbg;
+      LvOctMem seed(rbg.getMaxSeedOctets());
+      seed.clear();
+      rbg.init(seed.ptr(), seed.getLength());
+      LvRsaCipherPkcsV15 cipher(&rbg);
+      cipher.setPrivateKey(privateKey.get());
+      LvOctMem input(field("cipherText")), out(modulusOctets);
+      unsigned int len = cipher.decrypt(input.ptr(), input.getLength(), out.ptr(), modulusOctets);
+      if (!sameOctets(out.ptr(), len, plainText))
+        error("wrong decryption process");
+      cipher.setPublicKey(publicKey.get());
+      LvOctMem plain(plainText), encrypted(modulusOctets);
+      unsigned int clen =
+          cipher.encrypt(plain.ptr(), plain.getLength(), encrypted.ptr(), modulusOctets);
+      cipher.setPrivateKey(privateKey.get());
+      len = cipher.decrypt(encrypted.ptr(), clen, out.ptr(), modulusOctets);
+      if (!sameOctets(out.ptr(), len, plainText))
+        error("wrong encryption-decryption process");
+    }
+    dropKeys();
+    return kOk;
+  }
+};
+
+// ---------------------------------------------------------------- DSA
+
+class DsaSigTest : public TextTest {
+ public:
+  explicit DsaSigTest(std::ostream& report)
+      : TextTest(report, "dsaSigTV", {"xSeed", "kSeed", "digest", "signature"}) {}
+
+ protected:
+  Outcome assign(const std::string& name, const std::string& value) override {
+    if (name == "xSeedLen")
+      xSeedLen = numberValue(value);
+    else if (name == "kSeedLen")
+      kSeedLen = numberValue(value);
+    else if (name == "digestLen")
+      digestLen = numberValue(value);
+    else if (name == "signatureLen")
+      signatureLen = numberValue(value);
+    else if (name == "y")
+      y = LvN(value.c_str());
+    else if (name == "q")
+      q = value;
+    else if (name == "p")
+      p = value;
+    else if (name == "g")
+      g = value;
+    else
+      return TextTest::assign(name, value);
+    return kOk;
+  }
+
+  Outcome runVector() override {
+    const LvOctMem &xSeed = field("xSeed"), &kSeed = field("kSeed");
+    const LvOctMem &digest = field("digest"), &signature = field("signature");
+    // A stated length beyond the octets really given is cut to them.
+    const unsigned int xLen = std::min(xSeedLen, xSeed.getLength());
+    const unsigned int kLen = std::min(kSeedLen, kSeed.getLength());
+    const unsigned int dLen = std::min(digestLen, digest.getLength());
+    const unsigned int sLen = std::min(signatureLen, signature.getLength());
+    LvDsaKeyDomain domain;
+    domain.setP(p.c_str());
+    domain.setQ(q.c_str());
+    domain.setG(g.c_str());
+    domain.markValid();
+    LvDsaPublicKey publicKey;
+    LvDsaPrivateKey privateKey;
+    LvRbgSimple xRbg(xSeed.ptr(), xLen);
+    generateKeyPair(publicKey, privateKey, &domain, &xRbg);
+    if (publicKey.getKey() != y)
+      error("wrong key generation");
+    LvDsaSig sig;
+    sig.setHashAlgo(LV_HASH_SHA1);
+    LvRbgSimple kRbg(kSeed.ptr(), kLen);
+    sig.setRbg(&kRbg);
+    sig.setPrivateKey(&privateKey);
+    LvOctMem out(sig.getMaxSignatureOctets());
+    unsigned int len = sig.sign(digest.ptr(), dLen, out.ptr(), out.getLength());
+    if (len != sLen || std::memcmp(out.ptr(), signature.ptr(), len) != 0)
+      error("wrong signature generation process");
+    sig.setPublicKey(&publicKey);
+    if (!sig.verify(digest.ptr(), dLen, signature.ptr(), sLen))
+      error("wrong signature verification process");
+    return kOk;
+  }
+
+ private:
+  unsigned int xSeedLen = 0, kSeedLen = 0, digestLen = 0, signatureLen = 0;
+  LvN y;
+  std::string p, q, g;
+};
+
+// Verification against an expected answer, shared by DSA and EC-DSA.
+class VerifyTest : public TextTest {
+ protected:
+  using TextTest::TextTest;
+
+  // The verification of msg with r and s.
+  virtual bool verifies() = 0;
+
+  Outcome assign(const std::string& name, const std::string& value) override {
+    if (name == "hashAlgo")
+      return hashAlgoValue(value, hashAlgo);
+    if (name == "result") {
+      result = numberValue(value);
+      return kOk;
+    }
+    return TextTest::assign(name, value);
+  }
+
+  Outcome runVector() override {
+    if (verifies() != (result == 1))
+      error("wrong signature verification process");
+    return kOk;
+  }
+
+  LvHashAlgo hashAlgo = LV_HASH_SHA1;
+  unsigned int result = 0;
+};
+
+class DsaVerifyTest : public VerifyTest {
+ public:
+  explicit DsaVerifyTest(std::ostream& report)
+      : VerifyTest(report, "dsaSigVerifyTV", {"p", "q", "g", "msg", "x", "y", "r", "s"}) {}
+
+ protected:
+  bool verifies() override {
+    const LvOctMem &p = field("p"), &q = field("q"), &g = field("g"), &y = field("y");
+    const LvOctMem &msg = field("msg"), &r = field("r"), &s = field("s");
+    LvDsaKeyDomain domain;
+    domain.setP(p.ptr(), p.getLength());
+    domain.setQ(q.ptr(), q.getLength());
+    domain.setG(g.ptr(), g.getLength());
+    domain.markValid();
+    LvDsaPublicKey publicKey;
+    publicKey.setDomain(&domain);
+    publicKey.set(y.ptr(), y.getLength());
+    LvDsaSig sig;
+    sig.setHashAlgo(hashAlgo);
+    sig.setPublicKey(&publicKey);
+    return sig.verifyMessage(msg.ptr(), msg.getLength(), r.ptr(), r.getLength(), s.ptr(),
+                             s.getLength());
+  }
+};
+
+// ---------------------------------------------------------------- EC-DSA
+
+class EpDsaSigTest : public TextTest {
+ public:
+  explicit EpDsaSigTest(std::ostream& report)
+      : TextTest(report, "epDsaSigTV", {"seed", "public", "private", "digest", "signature"}) {}
+
+ protected:
+  bool unknownNameFails() const override { return false; }
+
+  Outcome assign(const std::string& name, const std::string& value) override {
+    static const char* const kCurveTexts[6] = {"a", "b", "prime", "base", "order", "cofactor"};
+    for (unsigned int i = 0; i < 6; ++i)
+      if (name == kCurveTexts[i]) {
+        curve[i] = value;
+        return kOk;
+      }
+    return TextTest::assign(name, value);
+  }
+
+  Outcome runVector() override {
+    const LvOctMem &point = field("public"), &privateValue = field("private");
+    const LvOctMem &seed = field("seed"), &digest = field("digest");
+    const LvOctMem& signature = field("signature");
+    LvEpDsaKeyDomain domain(curve[0].c_str(), curve[1].c_str(), curve[2].c_str(),
+                            curve[3].c_str(), curve[4].c_str(), curve[5].c_str(),
+                            LV_DOMAIN_VALID);
+    LvGeneralDsaPublicKey publicKey;
+    publicKey.setDomain(&domain);
+    publicKey.setH(point.ptr(), point.getLength());
+    LvGeneralDsaPrivateKey privateKey;
+    privateKey.setDomain(&domain);
+    privateKey.setKey(privateValue.ptr(), privateValue.getLength());
+    privateKey.setH(point.ptr(), point.getLength());
+    LvGeneralDsaSig sig;
+    sig.setHashAlgo(LV_HASH_SHA1);
+    LvRbgSimple rbg(seed.ptr(), seed.getLength());
+    sig.setRbg(&rbg);
+    sig.setPrivateKey(&privateKey);
+    LvOctet out[4096];
+    unsigned int len = sig.sign(digest.ptr(), digest.getLength(), out, sizeof out);
+    if (!sameOctets(out, len, signature))
+      error("wrong signature generation process");
+    sig.setPublicKey(&publicKey);
+    if (!sig.verify(digest.ptr(), digest.getLength(), signature.ptr(), signature.getLength()))
+      error("wrong signature verification process");
+    return kOk;
+  }
+
+ private:
+  // a, b, prime, base, order and cofactor as hexadecimal text.
+  std::string curve[6];
+};
+
+class EpDsaVerifyTest : public VerifyTest {
+ public:
+  explicit EpDsaVerifyTest(std::ostream& report)
+      : VerifyTest(report, "epDsaSigVerifyTV",
+                   {"a", "b", "prime", "base", "order", "cofactor", "msg", "public", "r", "s"}) {}
+
+ protected:
+  bool verifies() override {
+    const LvOctMem &a = field("a"), &b = field("b"), &prime = field("prime");
+    const LvOctMem &base = field("base"), &order = field("order"), &cofactor = field("cofactor");
+    const LvOctMem &point = field("public"), &msg = field("msg"), &r = field("r"), &s = field("s");
+    LvEpDsaKeyDomain domain;
+    domain.setCurve(a.ptr(), a.getLength(), b.ptr(), b.getLength(), prime.ptr(),
+                    prime.getLength());
+    domain.setGen(base.ptr(), base.getLength());
+    domain.setOrder(order.ptr(), order.getLength());
+    domain.setCofactor(cofactor.ptr(), cofactor.getLength());
+    domain.markValid();
+    LvGeneralDsaPublicKey publicKey;
+    publicKey.setDomain(&domain);
+    publicKey.setH(point.ptr(), point.getLength());
+    LvGeneralDsaSig sig;
+    sig.setHashAlgo(hashAlgo);
+    sig.setPublicKey(&publicKey);
+    return sig.verifyMessage(msg.ptr(), msg.getLength(), r.ptr(), r.getLength(), s.ptr(),
+                             s.getLength());
+  }
+};
+
+}  // namespace
+
+int rsaSigPkcsV15TV(std::ostream& report, const char* text, unsigned int length) {
+  return RsaSigTest(report).run(text, length);
+}
+int rsaCipherPkcsV15TV(std::ostream& report, const char* text, unsigned int length) {
+  return RsaCipherTest(report).run(text, length);
+}
+int dsaSigTV(std::ostream& report, const char* text, unsigned int length) {
+  return DsaSigTest(report).run(text, length);
+}
+int dsaSigVerifyTV(std::ostream& report, const char* text, unsigned int length) {
+  return DsaVerifyTest(report).run(text, length);
+}
+int epDsaSigTV(std::ostream& report, const char* text, unsigned int length) {
+  return EpDsaSigTest(report).run(text, length);
+}
+int epDsaSigVerifyTV(std::ostream& report, const char* text, unsigned int length) {
+  return EpDsaVerifyTest(report).run(text, length);
+}
+
+int asymGroup(std::ostream& report, const Data& data) {
+  reportf(report, "Początek testów biblioteki lvasym\r\n");
+  reportf(report, "================================\r\n");
+  reportf(report, "\r\n");
+  typedef int (*Test)(std::ostream&, const char*, unsigned int);
+  struct Run {
+    Test test;
+    const VectorText* text;
+  } const runs[] = {{rsaSigPkcsV15TV, &data.rsaSig},   {rsaCipherPkcsV15TV, &data.rsaCipher},
+                    {dsaSigTV, &data.dsaSig},          {dsaSigVerifyTV, &data.dsaVerify},
+                    {epDsaSigTV, &data.epDsaSig},      {epDsaSigVerifyTV, &data.epDsaVerify}};
+  for (const Run& r : runs)
+    if (r.test(report, r.text->text, r.text->length))
+      return 1;
+  groupEnd(report);
+  return 0;
+}
+
+}  // namespace lvselftest
