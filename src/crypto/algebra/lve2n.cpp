@@ -1,0 +1,541 @@
+// The group of points of y² + x·y = x³ + a·x² + b over GF(2^m) in affine
+// coordinates. The point formulas run in the points' own work elements.
+#include "crypto/algebra/lve2n.h"
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#define E2N_SRC "lvalgebra/lve2n/e2n_group"
+
+namespace {
+
+// The m-bit coordinate in `octets` big-endian octets has no bit at m or above.
+bool coordinateInRange(const LvOctet* p, unsigned int octets, unsigned int m) {
+  const unsigned int excess = 8 * octets - m;
+  return excess == 0 || (p[0] >> (8 - excess)) == 0;
+}
+
+const LvE2nPoint* pointOf(const LvGroupElem* g) { return static_cast<const LvE2nPoint*>(g); }
+LvE2nPoint* pointOf(LvGroupElem* g) { return static_cast<LvE2nPoint*>(g); }
+
+}  // namespace
+
+// ------------------------------------------------------------------ LvE2nPoint
+
+LvE2nPoint::LvE2nPoint(const LvE2n* c)
+    : curve(c),
+      x(&c->getField()),
+      y(&c->getField()),
+      infinity(1),
+      w1(&c->getField()),
+      w2(&c->getField()),
+      w3(&c->getField()) {}
+
+LvE2nPoint::LvE2nPoint(const LvE2nPoint& P)
+    : LvGroupElem(P), curve(P.curve), x(P.x), y(P.y), infinity(P.infinity), w1(P.w1), w2(P.w2),
+      w3(P.w3) {}
+
+LvE2nPoint& LvE2nPoint::operator=(const LvE2nPoint& P) {
+  if (this == &P) return *this;
+  if (curve != P.curve) {
+    // work elements follow the point to its new field
+    w1 = P.w1;
+    w2 = P.w2;
+    w3 = P.w3;
+  }
+  curve = P.curve;
+  x = P.x;
+  y = P.y;
+  infinity = P.infinity;
+  return *this;
+}
+
+LvE2nPoint::~LvE2nPoint() {}
+
+// ------------------------------------------------------------------ LvE2n
+
+LvE2n::LvE2n() : field(), a(), b(), aux(0u, 1) {}
+
+LvE2n::LvE2n(const LvOctet* aOct, unsigned int aLen, const LvOctet* bOct, unsigned int bLen,
+             const LvOctet* f, unsigned int fLen)
+    : field(f, fLen), a(&field), b(&field), aux(0u, 1) {
+  const unsigned int mo = getFieldOctets();
+  // Coefficients are field elements: more significant octets or bits than
+  // the field has are refused rather than cut off.
+  auto fits = [&](const LvOctet* o, unsigned int len) {
+    while (len > mo) {
+      if (*o != 0) return false;
+      o++;
+      len--;
+    }
+    return len < mo || coordinateInRange(o, mo, field.getDegree());
+  };
+  if (!fits(aOct, aLen) || !fits(bOct, bLen))
+    LV_THROW(LvArgumentRangeException, "Curve coefficient is not an element of the field.",
+             "LvE2n::LvE2n(const LvOctet *a, unsigned int aLen, const LvOctet *b, unsigned int "
+             "bLen, const LvOctet *f, unsigned int fLen)",
+             E2N_SRC);
+  a.set(aOct, aLen);
+  b.set(bOct, bLen);
+}
+
+LvE2n::LvE2n(const LvE2n& e)
+    : LvAbelianGroup(e), field(e.field), a(&field), b(&field), aux(e.aux) {
+  a.setWords(e.a.getValue(), e.a.getWords());
+  b.setWords(e.b.getValue(), e.b.getWords());
+}
+
+LvE2n& LvE2n::operator=(const LvE2n& e) {
+  if (this == &e) return *this;
+  field = e.field;
+  a.setField(&field);
+  b.setField(&field);
+  if (!field.isEmpty()) {
+    a.setWords(e.a.getValue(), e.a.getWords());
+    b.setWords(e.b.getValue(), e.b.getWords());
+  }
+  aux = e.aux;
+  return *this;
+}
+
+LvE2n::~LvE2n() {}
+
+void LvE2n::makeNeutral(LvE2nPoint* P) const {
+  P->infinity = 1;
+  P->x.setZero();
+  P->y.setZero();
+}
+
+void LvE2n::set(LvGroupElem* r, const LvOctet* oct, unsigned int len) const {
+  LvGroupElem* t = createNew(oct, len);
+  *pointOf(r) = *pointOf(t);
+  delete t;
+}
+
+void LvE2n::assign(LvGroupElem* r, const LvGroupElem* src) const {
+  LvE2nPoint* R = pointOf(r);
+  if (src == nullptr) {
+    if (R->curve != this) *R = LvE2nPoint(this);
+    makeNeutral(R);
+    return;
+  }
+  *R = *pointOf(src);
+}
+
+LvGroupElem* LvE2n::createNew(const LvOctet* oct, unsigned int len) const {
+  if (field.isEmpty())
+    LV_THROW(LvNotInitException, "Uninitialised field.",
+             "LvGroupElem* LvE2n::createNew(const LvOctet *oct, unsigned int len) const", E2N_SRC);
+  LvE2nPoint* P = new LvE2nPoint(this);
+  try {
+    if (len == 0)
+      LV_THROW(LvArgumentRangeException,
+               "Length of input buffer (const LvOctet *oct) must be more than 0.",
+               "LvGroupElem* LvE2n::createNew(const LvOctet *oct, unsigned int len) const",
+               E2N_SRC);
+    const unsigned int mo = getFieldOctets();
+    const unsigned int m = field.getDegree();
+    const LvOctet t = oct[0];
+    if (t == 0x04 || t == 0x06 || t == 0x07) {
+      if (len != 2 * mo + 1)
+        LV_THROW(LvArgumentRangeException, "Wrong size of input buffer (const LvOctet *oct).",
+                 "LvGroupElem* LvE2n::createNew(const LvOctet *oct, unsigned int len) const",
+                 E2N_SRC);
+      if (!coordinateInRange(oct + 1, mo, m) || !coordinateInRange(oct + 1 + mo, mo, m))
+        LV_THROW(LvWrongSyntaxException, "Wrong syntax of Elliptic Curve point.",
+                 "LvGroupElem* LvE2n::createNew(const LvOctet *oct, unsigned int len) const",
+                 E2N_SRC);
+      P->x.set(oct + 1, mo);
+      P->y.set(oct + 1 + mo, mo);
+      P->infinity = 0;
+      if (t != 0x04) {
+        // hybrid form: the parity bit must agree with y/x
+        unsigned int bit = 0;
+        if (!P->x.isZero()) {
+          P->w1.setQuotient(P->y, P->x);
+          bit = P->w1.lowBit();
+        }
+        if (bit != (t & 1u))
+          LV_THROW(LvWrongSyntaxException, "Wrong syntax of Elliptic Curve point.",
+                   "LvGroupElem* LvE2n::createNew(const LvOctet *oct, unsigned int len) const",
+                   E2N_SRC);
+      }
+    } else if (t == 0x02 || t == 0x03) {
+      if (len != mo + 1)
+        LV_THROW(LvArgumentRangeException, "Wrong size of input buffer (const LvOctet *oct).",
+                 "LvGroupElem* LvE2n::createNew(const LvOctet *oct, unsigned int len) const",
+                 E2N_SRC);
+      if (!coordinateInRange(oct + 1, mo, m))
+        LV_THROW(LvWrongSyntaxException, "Wrong syntax of Elliptic Curve point.",
+                 "LvGroupElem* LvE2n::createNew(const LvOctet *oct, unsigned int len) const",
+                 E2N_SRC);
+      P->x.set(oct + 1, mo);
+      P->infinity = 0;
+      if (P->x.isZero())
+        LV_THROW(LvLibNotImplementedException, "Point is not on the Elliptic Curve.",
+                 "LvGroupElem* LvE2n::createNew(const LvOctet *oct, unsigned int len) const",
+                 E2N_SRC);
+      // c = (x + a)·x² + b
+      LvGF2n& c = P->w1;
+      c = P->x;
+      c += a;
+      P->w2.setSquare(P->x);
+      c *= P->w2;
+      c += b;
+      LvGF2n& y1 = P->w2;
+      LvGF2n& y2 = P->w3;
+      if (solve(P->x, c, y1, y2) == 0)
+        // no root: x is not the abscissa of a point of this curve
+        LV_THROW(LvWrongSyntaxException, "Point is not on the Elliptic Curve.",
+                 "LvGroupElem* LvE2n::createNew(const LvOctet *oct, unsigned int len) const",
+                 E2N_SRC);
+      c.setQuotient(y1, P->x);
+      P->y = c.lowBit() == (t & 1u) ? y1 : y2;
+    } else if (t == 0 && len == 1) {
+      // neutral point, as created
+    } else {
+      LV_THROW(LvWrongSyntaxException, "Wrong syntax of Elliptic Curve point.",
+               "LvGroupElem* LvE2n::createNew(const LvOctet *oct, unsigned int len) const",
+               E2N_SRC);
+    }
+  } catch (...) {
+    delete P;
+    throw;
+  }
+  return P;
+}
+
+LvGroupElem* LvE2n::createCopy(const LvGroupElem* src) const {
+  if (src == nullptr) return new LvE2nPoint(this);
+  return new LvE2nPoint(*pointOf(src));
+}
+
+void LvE2n::addInPlace(LvGroupElem* r, const LvGroupElem* q) const {
+  LvE2nPoint* P1 = pointOf(r);
+  const LvE2nPoint* P2 = pointOf(q);
+  if (P2->isInfinity()) return;
+  if (P1->isInfinity()) {
+    *P1 = *P2;
+    return;
+  }
+  if (P1 == P2 || isEqual(P1, P2)) {
+    doubleInPlace(P1);
+    return;
+  }
+  if (P1->x == P2->x) {  // P2 = -P1
+    makeNeutral(P1);
+    return;
+  }
+  LvGF2n& s = P1->w1;  // x1 + x2
+  LvGF2n& l = P1->w2;  // lambda
+  LvGF2n& x3 = P1->w3;
+  s = P1->x;
+  s += P2->x;
+  l = P1->y;
+  l += P2->y;
+  l /= s;
+  x3.setSquare(l);
+  x3 += l;
+  x3 += s;
+  x3 += a;
+  finishStep(P1, l, x3, s);
+}
+
+void LvE2n::finishStep(LvE2nPoint* P, const LvGF2n& l, const LvGF2n& x3, LvGF2n& t) const {
+  // y3 = lambda·(x1 + x3) + x3 + y1
+  t = P->x;
+  t += x3;
+  t *= l;
+  t += x3;
+  P->y += t;
+  P->x = x3;
+}
+
+void LvE2n::doubleInPlace(LvGroupElem* r) const {
+  LvE2nPoint* P = pointOf(r);
+  if (P->isInfinity()) return;
+  if (P->x.isZero()) {
+    makeNeutral(P);
+    return;
+  }
+  LvGF2n& l = P->w1;
+  LvGF2n& x3 = P->w2;
+  LvGF2n& t = P->w3;
+  l.setQuotient(P->y, P->x);
+  l += P->x;
+  x3.setSquare(l);
+  x3 += l;
+  x3 += a;
+  finishStep(P, l, x3, t);
+}
+
+// ------------------------------------------------------------------ Lopez-Dahab
+
+namespace {
+
+// (X, Y, Z) stands for the affine (X/Z, Y/Z²); `inf` marks the neutral point.
+class LdWalk {
+ public:
+  LdWalk(const LvGF2nField* f, const LvGF2n& a, const LvGF2n& b)
+      : X(f), Y(f), Z(f), t1(f), t2(f), tA(f), tB(f), tC(f), a(a), b(b), inf(true),
+        aZero(a.isZero()), aOne(a.isOne()) {}
+
+  void setAffine(const LvGF2n& x, const LvGF2n& y) {
+    X = x;
+    Y = y;
+    Z.setOne();
+    inf = false;
+  }
+
+  void twice() {
+    if (inf) return;
+    if (X.isZero()) {  // a point of order 2
+      inf = true;
+      return;
+    }
+    // Z3 = X²Z², X3 = X⁴ + bZ⁴, Y3 = bZ⁴·Z3 + X3·(a·Z3 + Y² + bZ⁴)
+    t1.setSquare(X);
+    t2.setSquare(Z);
+    Z.setProduct(t1, t2);
+    tA.setSquare(t2);
+    tA *= b;
+    X.setSquare(t1);
+    X += tA;
+    tB.setSquare(Y);
+    tB += tA;
+    addA(tB, Z);
+    tB *= X;
+    Y.setProduct(tA, Z);
+    Y += tB;
+  }
+
+  // += the affine point (x2, y2).
+  void addAffine(const LvGF2n& x2, const LvGF2n& y2) {
+    if (inf) {
+      setAffine(x2, y2);
+      return;
+    }
+    // A = Y + y2·Z², B = X + x2·Z, C = Z·B
+    t1.setSquare(Z);
+    tA.setProduct(y2, t1);
+    tA += Y;
+    tB.setProduct(x2, Z);
+    tB += X;
+    if (tB.isZero()) {
+      if (tA.isZero()) {
+        setAffine(x2, y2);
+        twice();
+      } else {
+        inf = true;
+      }
+      return;
+    }
+    tC.setProduct(Z, tB);
+    Z.setSquare(tC);
+    // X3 = A² + C·(A + B² + a·C)
+    t1.setSquare(tB);
+    t1 += tA;
+    addA(t1, tC);
+    t1 *= tC;
+    X.setSquare(tA);
+    X += t1;
+    // Y3 = A·C·(x2·Z3 + X3) + X3·Z3 + y2·Z3²
+    t1.setProduct(tA, tC);
+    t2.setProduct(x2, Z);
+    t2 += X;
+    t1 *= t2;
+    t2.setProduct(X, Z);
+    t1 += t2;
+    t2.setSquare(Z);
+    t2 *= y2;
+    t1 += t2;
+    Y = t1;
+  }
+
+  // The affine coordinates; false (and nothing written) for the neutral point.
+  bool toAffine(LvGF2n& x, LvGF2n& y) {
+    if (inf) return false;
+    t1 = Z;
+    t1.invert();
+    x.setProduct(X, t1);
+    t1.square();
+    y.setProduct(Y, t1);
+    return true;
+  }
+
+ private:
+  // t += a·z
+  void addA(LvGF2n& t, const LvGF2n& z) {
+    if (aZero) return;
+    if (aOne) {
+      t += z;
+      return;
+    }
+    t2.setProduct(a, z);
+    t += t2;
+  }
+
+  LvGF2n X, Y, Z, t1, t2, tA, tB, tC;
+  const LvGF2n& a;
+  const LvGF2n& b;
+  bool inf;
+  const bool aZero, aOne;
+};
+
+// The w-bit digit j of k (w divides 32).
+unsigned int digitOf(const LvN& k, unsigned int j, unsigned int w) {
+  const unsigned int bit = j * w;
+  if (bit / 32 >= k.getUsed()) return 0;
+  return (k.getWords()[bit / 32] >> (bit % 32)) & ((1u << w) - 1);
+}
+
+}  // namespace
+
+void LvE2n::mul(LvGroupElem* r, const LvN& k, const LvGroupElem* g) const {
+  const LvE2nPoint* P = pointOf(g);
+  LvE2nPoint* R = pointOf(r);
+  if (field.isEmpty() || P->isInfinity() || k.isZero()) {
+    assign(r, nullptr);
+    return;
+  }
+  // table[i] = i·P, affine
+  const unsigned int w = 4;
+  std::vector<std::unique_ptr<LvE2nPoint>> table(1u << w);
+  table[1].reset(new LvE2nPoint(*P));
+  for (unsigned int i = 2; i < table.size(); i++) {
+    table[i].reset(new LvE2nPoint(*table[i - 1]));
+    addInPlace(table[i].get(), P);
+  }
+  LdWalk walk(&field, a, b);
+  const unsigned int digits = (k.getBitLength() + w - 1) / w;
+  for (unsigned int j = digits; j-- > 0;) {
+    for (unsigned int i = 0; i < w; i++) walk.twice();
+    const unsigned int d = digitOf(k, j, w);
+    if (d && !table[d]->isInfinity()) walk.addAffine(table[d]->x, table[d]->y);
+  }
+  assign(r, nullptr);
+  if (walk.toAffine(R->x, R->y)) R->infinity = 0;
+}
+
+void LvE2n::mul2(LvGroupElem* r, const LvN& k1, const LvGroupElem* g1, const LvN& k2,
+                 const LvGroupElem* g2) const {
+  if (field.isEmpty()) {
+    assign(r, nullptr);
+    return;
+  }
+  // table[4i + j] = i·P + j·Q, affine
+  const unsigned int w = 2, M = 1u << w;
+  std::vector<std::unique_ptr<LvE2nPoint>> table(M * M);
+  table[0].reset(new LvE2nPoint(this));
+  for (unsigned int j = 1; j < M; j++) {
+    table[j].reset(new LvE2nPoint(*table[j - 1]));
+    addInPlace(table[j].get(), g2);
+  }
+  for (unsigned int i = 1; i < M; i++) {
+    for (unsigned int j = 0; j < M; j++) {
+      table[i * M + j].reset(new LvE2nPoint(*table[(i - 1) * M + j]));
+      addInPlace(table[i * M + j].get(), g1);
+    }
+  }
+  LdWalk walk(&field, a, b);
+  const unsigned int bits = std::max(k1.getBitLength(), k2.getBitLength());
+  const unsigned int digits = (bits + w - 1) / w;
+  for (unsigned int j = digits; j-- > 0;) {
+    for (unsigned int i = 0; i < w; i++) walk.twice();
+    const unsigned int d = digitOf(k1, j, w) * M + digitOf(k2, j, w);
+    if (d && !table[d]->isInfinity()) walk.addAffine(table[d]->x, table[d]->y);
+  }
+  LvE2nPoint* R = pointOf(r);
+  assign(r, nullptr);
+  if (walk.toAffine(R->x, R->y)) R->infinity = 0;
+}
+
+void LvE2n::negateInPlace(LvGroupElem* r) const {
+  LvE2nPoint* P = pointOf(r);
+  if (P->isInfinity()) return;
+  P->y += P->x;
+}
+
+void LvE2n::subtractInPlace(LvGroupElem* r, const LvGroupElem* q) const {
+  LvE2nPoint N(*pointOf(q));
+  negateInPlace(&N);
+  addInPlace(r, &N);
+}
+
+bool LvE2n::isEqual(const LvGroupElem* ga, const LvGroupElem* gb) const {
+  if (ga == gb) return true;
+  const LvE2nPoint* A = pointOf(ga);
+  const LvE2nPoint* B = pointOf(gb);
+  if (A->isInfinity() || B->isInfinity()) return A->isInfinity() && B->isInfinity();
+  return A->x == B->x && A->y == B->y;
+}
+
+bool LvE2n::isElement(const LvGroupElem* g) const {
+  const LvE2nPoint* P = pointOf(g);
+  if (P->isInfinity()) return true;
+  if (field.isEmpty() || P->x.getField() == nullptr || *P->x.getField() != field) return false;
+  // y² + x·y = (a + x)·x² + b
+  LvGF2n lhs(P->y);
+  lhs += P->x;
+  lhs *= P->y;
+  LvGF2n rhs(a);
+  rhs += P->x;
+  LvGF2n x2(P->x);
+  x2.square();
+  rhs *= x2;
+  rhs += b;
+  return lhs == rhs;
+}
+
+unsigned int LvE2n::getOctetStringEncodingLen(const LvGroupElem* g) const {
+  if (g == nullptr)
+    LV_THROW(LvNotInitException, "Not initialised element (const LvGroupElem *g).",
+             "unsigned int LvE2n::getOctetStringEncodingLen(const LvGroupElem *g) const", E2N_SRC);
+  return pointOf(g)->isInfinity() ? 1 : 2 * getFieldOctets() + 1;
+}
+
+unsigned int LvE2n::asOctetString(const LvGroupElem* g, LvOctet* oct, unsigned int len) const {
+  if (g == nullptr)
+    LV_THROW(LvNotInitException, "Not initialised element (const LvGroupElem *g).",
+             "unsigned int LvE2n::asOctetString(const LvGroupElem *g, LvOctet *oct, unsigned int "
+             "len) const",
+             E2N_SRC);
+  const LvE2nPoint* P = pointOf(g);
+  if (P->isInfinity()) {
+    if (len == 0)
+      LV_THROW(LvArgumentRangeException, "Too small output buffer (LvOctet *oct).",
+               "unsigned int LvE2n::asOctetString(const LvGroupElem *g, LvOctet *oct, unsigned "
+               "int len) const",
+               E2N_SRC);
+    oct[0] = 0x00;
+    return 1;
+  }
+  const unsigned int mo = getFieldOctets();
+  if (len <= 2 * mo)
+    LV_THROW(LvArgumentRangeException, "Too small output buffer (LvOctet *oct).",
+             "unsigned int LvE2n::asOctetString(const LvGroupElem *g, LvOctet *oct, unsigned int "
+             "len) const",
+             E2N_SRC);
+  oct[0] = 0x04;
+  P->x.asOctetString(oct + 1, mo);
+  P->y.asOctetString(oct + 1 + mo, mo);
+  return 2 * mo + 1;
+}
+
+LvConvOS LvE2n::asDhSecret(const LvGroupElem* g) const {
+  if (g == nullptr || pointOf(g)->isInfinity())
+    LV_THROW(LvArgumentRangeException, "Neutral point as DH secret is not allowed.",
+             "LvConvOS LvEp::asDhSecret(const LvGroupElem *g) const", E2N_SRC);
+  const unsigned int mo = getFieldOctets();
+  LvOctMem x(mo);
+  pointOf(g)->x.asOctetString(x.ptr(), mo);
+  return LvConvOS(x.ptr(), mo);
+}
+
+LvN LvE2n::asLvN(const LvGroupElem* g) const {
+  if (g == nullptr || pointOf(g)->isInfinity())
+    LV_THROW(LvDivByZeroException, "Converted element is point at infinity.",
+             "LvN LvE2n::asLvN(const LvGroupElem *g) const", E2N_SRC);
+  return pointOf(g)->x.asLvN();
+}

@@ -1,0 +1,253 @@
+// Curves over GF(2^m): point decoding and encoding, the group law and scalar
+// multiplication, against points and keys made by `openssl`
+// (tests/data/gf2n/gen_openssl.py) and the published curve parameters.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <memory>
+
+#include "crypto/algebra/lve2n.h"
+#include "crypto/algebra/test_gf2n_util.h"
+
+using namespace gf2ntest;
+
+namespace {
+
+struct Params {
+  const char* name;
+  int binary;
+  const char *a, *b, *field, *G, *n, *h;
+};
+
+const Params kParams[] = {
+#include "crypto/algebra/named_curve_params.inc"
+};
+
+const Params& params(const std::string& name) {
+  static const std::map<std::string, std::string> renamed = {{"c2tnb359v1", "c2pnb359v1"},
+                                                              {"c2tnb431r1", "c2pnb431r1"}};
+  auto it = renamed.find(name);
+  const std::string want = it == renamed.end() ? name : it->second;
+  for (const Params& p : kParams)
+    if (want == p.name) return p;
+  throw std::runtime_error("no curve " + name);
+}
+
+struct Curve {
+  std::unique_ptr<LvE2n> E;
+  Bytes G;
+  LvN n;
+};
+
+Curve curveOf(const std::string& name) {
+  const Params& p = params(name);
+  const Bytes a = hex(p.a), b = hex(p.b), f = hex(p.field);
+  Curve c;
+  c.E.reset(new LvE2n(a.data(), static_cast<unsigned>(a.size()), b.data(),
+                      static_cast<unsigned>(b.size()), f.data(), static_cast<unsigned>(f.size())));
+  c.G = hex(p.G);
+  const Bytes n = hex(p.n);
+  c.n = LvN(n.data(), static_cast<unsigned>(n.size()));
+  return c;
+}
+
+typedef std::unique_ptr<LvGroupElem> Elem;
+
+Elem decode(const LvE2n& E, const Bytes& b) {
+  return Elem(E.createNew(b.data(), static_cast<unsigned>(b.size())));
+}
+
+Bytes encode(const LvE2n& E, const LvGroupElem* P) {
+  Bytes out(E.getOctetStringEncodingLen(P));
+  EXPECT_EQ(E.asOctetString(P, out.data(), static_cast<unsigned>(out.size())), out.size());
+  return out;
+}
+
+const LvE2nPoint* pt(const Elem& e) { return static_cast<const LvE2nPoint*>(e.get()); }
+
+}  // namespace
+
+TEST(Gf2nCurve, EncodingRoundTripAndBufferSizes) {
+  Curve c = curveOf("sect163k1");
+  const LvE2n& E = *c.E;
+  Elem G = decode(E, c.G);
+  EXPECT_TRUE(E.isElement(G.get()));
+  EXPECT_EQ(E.getOctetStringEncodingLen(G.get()), 43u);
+  EXPECT_EQ(encode(E, G.get()), c.G);
+  Bytes buf(43);
+  EXPECT_THROW(E.asOctetString(G.get(), buf.data(), 42), LvArgumentRangeException);
+  EXPECT_EQ(E.asOctetString(G.get(), buf.data(), 43), 43u);
+  EXPECT_THROW(E.asOctetString(nullptr, buf.data(), 43), LvNotInitException);
+  EXPECT_THROW(E.getOctetStringEncodingLen(nullptr), LvNotInitException);
+
+  Elem O = decode(E, Bytes{0x00});
+  EXPECT_TRUE(pt(O)->isInfinity());
+  EXPECT_EQ(encode(E, O.get()), Bytes{0x00});
+  EXPECT_THROW(E.asOctetString(O.get(), buf.data(), 0), LvArgumentRangeException);
+  EXPECT_THROW(decode(E, Bytes{0x00, 0x00}), LvWrongSyntaxException);
+  EXPECT_THROW(E.createNew(c.G.data(), 0), LvArgumentRangeException);
+  Bytes shortG(c.G.begin(), c.G.end() - 1);
+  EXPECT_THROW(decode(E, shortG), LvArgumentRangeException);
+  EXPECT_THROW(E.asDhSecret(O.get()), LvArgumentRangeException);
+  EXPECT_THROW(E.asLvN(O.get()), LvDivByZeroException);
+  const LvConvOS dh = E.asDhSecret(G.get());
+  EXPECT_EQ(Bytes(dh.ptr(), dh.ptr() + dh.getLength()), Bytes(c.G.begin() + 1, c.G.begin() + 22));
+  EXPECT_EQ(E.asLvN(G.get()), LvN(c.G.data() + 1, 21));
+}
+
+// Only the SEC 1 forms are read: 04 (with coordinates below 2^m), 02/03, 00
+// alone, and 06/07 when their parity bit agrees.
+TEST(Gf2nCurve, RefusesMalformedEncodings) {
+  Curve c = curveOf("sect163k1");
+  const LvE2n& E = *c.E;
+  Bytes g = c.G;
+  g[0] = 0x05;
+  EXPECT_THROW(decode(E, g), LvWrongSyntaxException);
+  g[0] = 0xFF;
+  EXPECT_THROW(decode(E, g), LvWrongSyntaxException);
+  g = c.G;
+  g[1] |= 0x08;  // bit 163 of x
+  EXPECT_THROW(decode(E, g), LvWrongSyntaxException);
+  g = c.G;
+  g[22] |= 0x80;  // bit 167 of y
+  EXPECT_THROW(decode(E, g), LvWrongSyntaxException);
+
+  // hybrid: the parity bit of y/x decides which of 06 and 07 is accepted
+  Elem G = decode(E, c.G);
+  LvGF2n z = pt(G)->getY() / pt(G)->getX();
+  g = c.G;
+  g[0] = static_cast<std::uint8_t>(0x06 | z.lowBit());
+  Elem H = decode(E, g);
+  EXPECT_TRUE(E.isEqual(H.get(), G.get()));
+  g[0] ^= 1;
+  EXPECT_THROW(decode(E, g), LvWrongSyntaxException);
+}
+
+TEST(Gf2nCurve, CompressedPointsMatchOpenssl) {
+  // published compressed base points, against openssl's uncompressed ones
+  for (const std::string& line : lines("generators.txt")) {
+    std::istringstream ls(line);
+    std::string name, gen;
+    ls >> name >> gen;
+    SCOPED_TRACE(name);
+    Curve c = curveOf(name);
+    ASSERT_TRUE(c.G[0] == 2 || c.G[0] == 3);
+    Elem G = decode(*c.E, c.G);
+    EXPECT_EQ(encode(*c.E, G.get()), hex(gen));
+    EXPECT_TRUE(c.E->isElement(G.get()));
+  }
+  // openssl's compressed public keys; the other prefix gives the negative
+  for (const std::string& line : lines("signatures.txt")) {
+    std::istringstream ls(line);
+    std::string curve, h, msg, pub, comp;
+    ls >> curve >> h >> msg >> pub >> comp;
+    SCOPED_TRACE(curve);
+    Curve c = curveOf(curve);
+    Elem P = decode(*c.E, hex(comp));
+    EXPECT_EQ(encode(*c.E, P.get()), hex(pub));
+    Bytes other = hex(comp);
+    other[0] ^= 1;
+    Elem N = decode(*c.E, other);
+    Elem negP(c.E->createNegation(P.get()));
+    EXPECT_TRUE(c.E->isEqual(N.get(), negP.get()));
+    EXPECT_FALSE(c.E->isEqual(N.get(), P.get()));
+  }
+}
+
+// An abscissa without a point is refused, not returned with y = 0.
+TEST(Gf2nCurve, CompressedAbscissaWithoutPointIsRefused) {
+  Curve c = curveOf("sect233r1");
+  const LvE2n& E = *c.E;
+  unsigned int refused = 0, accepted = 0;
+  for (std::uint8_t x = 1; x < 40; x++) {
+    Bytes enc(31, 0);
+    enc[0] = 0x02;
+    enc[30] = x;
+    try {
+      Elem P = decode(E, enc);
+      EXPECT_TRUE(E.isElement(P.get()));
+      accepted++;
+    } catch (const LvWrongSyntaxException&) {
+      refused++;
+    }
+  }
+  EXPECT_GT(refused, 5u);
+  EXPECT_GT(accepted, 5u);
+  Bytes zeroX(31, 0);
+  zeroX[0] = 0x03;
+  EXPECT_THROW(decode(E, zeroX), LvLibNotImplementedException);
+}
+
+TEST(Gf2nCurve, GroupLaw) {
+  Curve c = curveOf("sect283r1");
+  const LvE2n& E = *c.E;
+  Elem G = decode(E, c.G);
+  Elem neg(E.createNegation(G.get()));
+  Elem sum(E.createSum(G.get(), neg.get()));
+  EXPECT_TRUE(pt(sum)->isInfinity());
+  // adding another object of the same value doubles
+  Elem copy(E.createCopy(G.get()));
+  Elem viaAdd(E.createSum(G.get(), copy.get()));
+  Elem dbl(E.createCopy(G.get()));
+  E.doubleInPlace(dbl.get());
+  EXPECT_TRUE(E.isEqual(viaAdd.get(), dbl.get()));
+  EXPECT_TRUE(E.isElement(dbl.get()));
+  Elem three(E.createSum(dbl.get(), G.get()));
+  Elem three2(E.createMulWord(3, G.get()));
+  EXPECT_TRUE(E.isEqual(three.get(), three2.get()));
+  Elem diff(E.createDifference(three.get(), G.get()));
+  EXPECT_TRUE(E.isEqual(diff.get(), dbl.get()));
+
+  // the point with x = 0 has order 2: doubling it gives the neutral point
+  LvGF2n root(&E.getField()), root2(&E.getField());
+  ASSERT_EQ(solve(LvGF2n(&E.getField()), E.getB(), root, root2), 1u);
+  const unsigned int mo = E.getFieldOctets();
+  Bytes enc(2 * mo + 1, 0);
+  enc[0] = 0x04;
+  root.asOctetString(enc.data() + 1 + mo, mo);
+  Elem T = decode(E, enc);
+  EXPECT_TRUE(E.isElement(T.get()));
+  E.doubleInPlace(T.get());
+  EXPECT_TRUE(pt(T)->isInfinity());
+}
+
+TEST(Gf2nCurve, ScalarMultiplicationMatchesOpensslKeys) {
+  for (const std::string& line : lines("keys.txt")) {
+    std::istringstream ls(line);
+    std::string curve, d, Q;
+    ls >> curve >> d >> Q;
+    SCOPED_TRACE(curve);
+    Curve c = curveOf(curve);
+    const LvE2n& E = *c.E;
+    Elem G = decode(E, c.G);
+    const Bytes db = hex(d);
+    const LvN k(db.data(), static_cast<unsigned>(db.size()));
+    Elem P(E.createMul(k, G.get()));
+    EXPECT_EQ(toHex(encode(E, P.get()).data(), 2 * E.getFieldOctets() + 1), Q);
+    // n·G = O and k·G + (n - k)·G = O through the joint multiplication
+    Elem O(E.createMul(c.n, G.get()));
+    EXPECT_TRUE(pt(O)->isInfinity());
+    Elem Q2 = decode(E, hex(Q));
+    Elem R(E.createMul2(c.n - k, G.get(), LvN(1u, 1), Q2.get()));
+    EXPECT_TRUE(pt(R)->isInfinity());
+  }
+}
+
+TEST(Gf2nCurve, CoefficientsAndFieldAreChecked) {
+  const Params& p = params("sect163k1");
+  const Bytes f = hex(p.field), one = hex("01");
+  Bytes bigA(21, 0);
+  bigA[0] = 0x08;  // x^163: not below 2^163
+  EXPECT_THROW(LvE2n(bigA.data(), 21, one.data(), 1, f.data(), static_cast<unsigned>(f.size())),
+               LvArgumentRangeException);
+  Bytes longB(23, 0);
+  longB[0] = 0x01;
+  EXPECT_THROW(LvE2n(one.data(), 1, longB.data(), 23, f.data(), static_cast<unsigned>(f.size())),
+               LvArgumentRangeException);
+  Bytes reducible = f;
+  reducible.back() ^= 0x02;  // x^163 + x^7 + x^6 + x^3 + x + 1: even weight, x + 1 divides it
+  EXPECT_THROW(LvE2n(one.data(), 1, one.data(), 1, reducible.data(),
+                     static_cast<unsigned>(reducible.size())),
+               LvArgumentRangeException);
+}

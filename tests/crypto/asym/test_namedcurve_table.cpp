@@ -1,0 +1,180 @@
+// The named-curve table: rows, ids, families, OIDs, names, aliases, the
+// shared domain objects, and every domain's base point and order.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "crypto/asym/lvnamedcurves.h"
+
+namespace {
+
+const LvGeneralDsaKeyDomain* domainOf(const LvNamedCurve& r) {
+  if (r.primeDomain) return r.primeDomain;
+  return r.binaryDomain;
+}
+
+const LvNamedCurve& row(unsigned int id) { return *NamedCurveTable::byId(id); }
+
+}  // namespace
+
+TEST(NamedCurveTable, RowsIdsAndFamilies) {
+  const LvNamedCurve* rows = NamedCurveTable::rows();
+  const std::set<unsigned int> noDomain(NamedCurveTable::kNoDomainIds,
+                                        NamedCurveTable::kNoDomainIds + 4);
+  EXPECT_EQ(noDomain, (std::set<unsigned int>{77, 78, 83, 84}));
+  const std::set<unsigned int> binaryWtls = {90, 91, 92, 93, 98, 99};
+  std::set<std::string> names;
+  for (unsigned int i = 0; i < NamedCurveTable::kCount; i++) {
+    const LvNamedCurve& r = rows[i];
+    SCOPED_TRACE(r.name);
+    EXPECT_EQ(r.id, i + 1);
+    EXPECT_EQ(NamedCurveTable::byId(i + 1), &r);
+    const unsigned int id = r.id;
+    const LvWord family = id <= 33 ? 1 : id <= 48 ? 2 : id <= 62 ? 3 : id <= 89 ? 4 : 5;
+    EXPECT_EQ(r.family, family);
+    const std::string name = r.name;
+    EXPECT_TRUE(names.insert(name).second);
+    const bool binary = name.compare(0, 4, "sect") == 0 || name.compare(0, 2, "c2") == 0 ||
+                        (name.compare(0, 4, "nist") == 0 && name[4] != 'p') ||
+                        binaryWtls.count(id) != 0;
+    EXPECT_EQ(r.isBinary, binary ? 1u : 0u);
+    if (noDomain.count(id)) {
+      EXPECT_EQ(r.primeDomain, nullptr);
+      EXPECT_EQ(r.binaryDomain, nullptr);
+    } else if (binary) {
+      EXPECT_EQ(r.primeDomain, nullptr);
+      ASSERT_NE(r.binaryDomain, nullptr);
+      EXPECT_EQ(r.binaryDomain->getDomainType(), 2u);
+    } else {
+      EXPECT_EQ(r.binaryDomain, nullptr);
+      ASSERT_NE(r.primeDomain, nullptr);
+      EXPECT_EQ(r.primeDomain->getDomainType(), 3u);
+    }
+    EXPECT_EQ(r.oid == nullptr, family == 2);
+    const std::string disp = r.displayName;
+    static const char* const words[] = {"", "CERTICOM ", "FIPS186 ", "BRAINPOOL ", "ANSI ", "WTLS "};
+    EXPECT_EQ(disp.compare(0, std::strlen(words[family]), words[family]), 0) << disp;
+    EXPECT_NE(disp.find(binary ? " BINARY " : " PRIME "), std::string::npos) << disp;
+  }
+  EXPECT_EQ(NamedCurveTable::byId(0), nullptr);
+  EXPECT_EQ(NamedCurveTable::byId(101), nullptr);
+
+  EXPECT_STREQ(row(1).name, "secp112r1");
+  EXPECT_STREQ(row(1).displayName, "CERTICOM PRIME 112 R1");
+  EXPECT_STREQ(row(5).displayName, "CERTICOM PRIME 160 K1");
+  EXPECT_STREQ(row(22).displayName, "CERTICOM BINARY 163 R2");
+  EXPECT_STREQ(row(41).name, "nistk233");
+  EXPECT_STREQ(row(41).displayName, "FIPS186 BINARY K233");
+  EXPECT_STREQ(row(34).displayName, "FIPS186 PRIME P192");
+  EXPECT_STREQ(row(40).displayName, "FIPS186 BINARY B163");
+  EXPECT_STREQ(row(58).displayName, "BRAINPOOL PRIME 320 T1");
+  EXPECT_STREQ(row(67).displayName, "ANSI PRIME 239 V2");
+  EXPECT_STREQ(row(73).displayName, "ANSI BINARY 176 W1");
+  EXPECT_STREQ(row(77).displayName, "ANSI BINARY 191 V4");
+  EXPECT_STREQ(row(89).displayName, "ANSI BINARY 431 R1");
+  EXPECT_STREQ(row(90).displayName, "WTLS BINARY 1 113");
+  EXPECT_STREQ(row(98).displayName, "WTLS BINARY 12 233");
+  EXPECT_STREQ(row(100).displayName, "WTLS PRIME 12 224");
+  EXPECT_STREQ(row(100).name, "wap-wsg-idm-ecid-wtls12");
+}
+
+TEST(NamedCurveTable, OidsAndAliases) {
+  EXPECT_STREQ(row(1).oid, "1.3.132.0.6");
+  EXPECT_STREQ(row(26).oid, "1.3.132.0.27");
+  EXPECT_STREQ(row(20).oid, "1.3.132.0.1");
+  EXPECT_STREQ(row(33).oid, "1.3.132.0.39");
+  EXPECT_STREQ(row(9).oid, "1.2.840.10045.3.1.1");
+  EXPECT_STREQ(row(63).oid, "1.2.840.10045.3.1.1");
+  EXPECT_STREQ(row(13).oid, "1.2.840.10045.3.1.7");
+  EXPECT_STREQ(row(69).oid, "1.2.840.10045.3.1.7");
+  EXPECT_STREQ(row(49).oid, "1.3.36.3.3.2.8.1.1.1");
+  EXPECT_STREQ(row(62).oid, "1.3.36.3.3.2.8.1.1.14");
+  EXPECT_STREQ(row(70).oid, "1.2.840.10045.3.0.1");
+  EXPECT_STREQ(row(89).oid, "1.2.840.10045.3.0.20");
+  EXPECT_STREQ(row(91).oid, "2.23.43.1.4.3");
+  EXPECT_STREQ(row(100).oid, "2.23.43.1.4.12");
+  std::map<std::string, int> oidCount;
+  for (unsigned int id = 1; id <= 100; id++)
+    if (row(id).oid) oidCount[row(id).oid]++;
+  for (const auto& kv : oidCount) {
+    const bool shared = kv.first == "1.2.840.10045.3.1.1" || kv.first == "1.2.840.10045.3.1.7";
+    EXPECT_EQ(kv.second, shared ? 2 : 1) << kv.first;
+  }
+  std::map<unsigned int, std::string> aliases;
+  for (unsigned int id = 1; id <= 100; id++)
+    if (row(id).alias) aliases[id] = row(id).alias;
+  EXPECT_EQ(aliases, (std::map<unsigned int, std::string>{
+                         {63, "ansiX9p192r1"}, {69, "ansiX9p256r1"}, {73, "c2pnb176v1"}}));
+}
+
+TEST(NamedCurveTable, SharedDomainObjects) {
+  EXPECT_EQ(row(9).primeDomain, row(63).primeDomain);
+  EXPECT_EQ(row(13).primeDomain, row(69).primeDomain);
+  // WTLS curve 3 is sect163k1
+  const std::map<unsigned int, unsigned int> wtls = {{91, 20}, {92, 16}, {93, 70}, {94, 1},
+                                                     {95, 6},  {98, 25}, {99, 26}, {100, 11}};
+  for (const auto& kv : wtls) EXPECT_EQ(domainOf(row(kv.first)), domainOf(row(kv.second))) << kv.first;
+  // FIPS 186 rows have objects of their own
+  EXPECT_NE(row(36).primeDomain, row(13).primeDomain);
+  EXPECT_NE(row(39).binaryDomain, row(20).binaryDomain);
+  std::set<const LvGeneralDsaKeyDomain*> objects;
+  for (unsigned int id = 1; id <= 100; id++)
+    if (domainOf(row(id))) objects.insert(domainOf(row(id)));
+  EXPECT_EQ(objects.size(), NamedCurveTable::kDomainCount);
+}
+
+// Every domain object: valid, G on its curve, n·G the neutral element, and the
+// cofactor as published.
+TEST(NamedCurveTable, EveryBasePointHasItsOrder) {
+  std::set<const LvGeneralDsaKeyDomain*> seen;
+  for (unsigned int id = 1; id <= 100; id++) {
+    const LvGeneralDsaKeyDomain* d = domainOf(row(id));
+    if (!d || !seen.insert(d).second) continue;
+    SCOPED_TRACE(row(id).name);
+    EXPECT_EQ(d->getValidity(), 0u);
+    EXPECT_TRUE(d->isReady());
+    const LvGroup* g = d->getGroup();
+    const LvGroupElem* G = d->getGen();
+    EXPECT_TRUE(g->isElement(G));
+    std::unique_ptr<LvGroupElem> O(g->createCopy(nullptr));
+    EXPECT_FALSE(g->isEqual(G, O.get()));
+    std::unique_ptr<LvGroupElem> T(g->createMul(d->getOrder(), G));
+    EXPECT_TRUE(g->isEqual(T.get(), O.get()));
+    EXPECT_TRUE(d->getCofactor() != 0u);
+  }
+  EXPECT_EQ(seen.size(), 86u);
+  // the cofactors of two curves as published
+  EXPECT_TRUE(row(2).primeDomain->getCofactor() == 4u);     // secp112r2
+  EXPECT_TRUE(row(87).binaryDomain->getCofactor() == 0x4Cu);  // c2pnb359v1
+}
+
+TEST(NamedCurveTable, BinaryDomainAccessors) {
+  const LvE2nDsaKeyDomain* k163 = row(20).binaryDomain;  // sect163k1
+  EXPECT_EQ(k163->getBasisType(), 5u);
+  unsigned int m = 0, k1 = 0, k2 = 0, k3 = 0;
+  EXPECT_EQ(k163->getPentanomial(&m, &k1, &k2, &k3), 0u);
+  EXPECT_EQ(m, 163u);
+  EXPECT_EQ(k1, 3u);
+  EXPECT_EQ(k2, 6u);
+  EXPECT_EQ(k3, 7u);
+  const LvE2nDsaKeyDomain* k233 = row(25).binaryDomain;  // sect233k1
+  EXPECT_EQ(k233->getBasisType(), 3u);
+  unsigned int k = 0;
+  k233->getTrinomial(&m, &k);
+  EXPECT_EQ(m, 233u);
+  EXPECT_EQ(k, 74u);
+  std::uint8_t poly[30];
+  EXPECT_EQ(k233->getPolynomial(&m, poly, sizeof poly), 30u);
+  EXPECT_EQ(poly[0], 0x02);
+  EXPECT_EQ(poly[29], 0x01);
+  std::uint8_t a[30], b[30];
+  EXPECT_EQ(k233->getA(a, 30), 30u);
+  EXPECT_EQ(k233->getB(b, 30), 30u);
+  EXPECT_EQ(a[29], 0u);
+  EXPECT_EQ(b[29], 1u);
+  EXPECT_THROW(k233->getA(a, 29), LvArgumentRangeException);
+}
