@@ -16,6 +16,9 @@
 #include "asn1/asnsetl.h"
 #include "asn1/asnutct.h"
 #include "base/memfile.h"
+// A choice without a tag of its own, as a SET OF element (as CMS certificate
+// and recipient sets have them).
+#include "../tests/asn1/untagged_choice.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -44,7 +47,7 @@ struct Choice : ASNchoice {
     }
 };
 
-const int KINDS = 17;
+const int KINDS = 18;
 
 std::unique_ptr<ASNobject> make(int kind)
 {
@@ -65,6 +68,7 @@ std::unique_ptr<ASNobject> make(int kind)
     case 13: return std::make_unique<Choice>(0x82);
     case 14: return std::make_unique<ASNsequenceList<ASNany>>();
     case 15: return std::make_unique<ASNsetList<ASNany>>();
+    case 17: return std::make_unique<ASNsetList<UntaggedChoice>>();
     default: {
         auto o = std::make_unique<ASNoctstr>(0x80);
         o->makeExplicit();
@@ -167,6 +171,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                     fail("streamed and whole values differ");
             }
         }
+    }
+    // Streamed under a bound (as a structure streams its members): never
+    // past the bound, and never more than the bound as the result.
+    if (kind != 16) {
+        const int bound = 2 + static_cast<int>(pieces) * 3 < n ? 2 + static_cast<int>(pieces) * 3 : n;
+        auto b = make(kind);
+        MemFile src(const_cast<uint8_t*>(in), n, false);
+        int br = b->decodeStream(&src, bound, 0);
+        if (br > bound || static_cast<int>(src.tell()) > bound)
+            fail("bounded stream read past its bound");
+        if (br > 0)
+            checkEncoding(*b, in, br, false);
     }
     if (kind == 0) {
         ASNoctstr pass;

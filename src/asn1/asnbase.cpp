@@ -4,6 +4,7 @@
 
 #include "asn1/asnany.h"
 #include "asn1/asnchoice.h"
+#include "asn1/asncont.h"
 #include "asn1/asnocstr.h"
 #include "asn1/asnprivate.h"
 #include "base/commonerror.h"
@@ -241,6 +242,7 @@ int ASNStreamCtx::reset()
     contentDone = headerWritten = headerRead = 0;
     headerProgress = headerSize = contentConsumed = 0;
     lengthAccum = 0;
+    boundTaken = 0;
     return 0;
 }
 
@@ -545,6 +547,11 @@ const unsigned char* ASNobject::receivedEncoding() const
 
 int64_t ASNobject::availableIn(GenericFile* in, int length)
 {
+    // A structure whose content is used up hands its next member 0: nothing
+    // is available then. Only a negative length (a stream of unknown
+    // length) leaves the stream itself as the bound.
+    if (length >= 0 && length < 2)
+        return length;
     int64_t a = length > 0 ? length : ASN_MAX_LENGTH;
     uint32_t sz = in->size();
     if (sz != 0xFFFFFFFFu) {
@@ -769,7 +776,9 @@ int ASNobject::encodedLength() const
     return static_cast<int>(inner);
 }
 
-int ASNobject::streamContentLength(int) const { return contentLength(); }
+int ASNobject::streamContentLength(int expected) const { return streamLength(expected); }
+
+int ASNobject::streamLength(int) const { return contentLength(); }
 
 int ASNobject::lengthWithHeader(int expected) const
 {
@@ -1160,7 +1169,9 @@ int ASNobject::streamReadLength(GenericFile* in, int* length)
         c->lengthAccum = (c->lengthAccum << 8) | b;
         c->headerProgress++;
     }
-    if (c->lengthAccum > static_cast<uint32_t>(ASN_MAX_LENGTH))
+    // Header and content together must stay countable: a streamed value is
+    // not bounded by what is available, so the bound is the largest result.
+    if (c->lengthAccum > static_cast<uint32_t>(ASN_MAX_LENGTH - 6))
         return 0;
     *length = static_cast<int>(c->lengthAccum);
     return 1 + c->lengthOctets;
@@ -1193,6 +1204,10 @@ int ASNobject::decodeStream(GenericFile* in, GenericFile* out)
     ASNDepthGuard guard;
     if (guard.exceeded() || !in)
         return 0;
+    // A choice without a tag of its own has no header: its alternative's is read.
+    if (ASNchoice* choice = dynamic_cast<ASNchoice*>(this))
+        if (!choice->isExplicit())
+            return choice->decodeStreamUntagged(in, out);
     if (!streamCtx) {
         int r = createStreamCtx();
         if (r < 1)
@@ -1239,11 +1254,25 @@ int ASNobject::decodeStream(GenericFile* in, GenericFile* out)
 
 int ASNobject::decodeStream(GenericFile* in, int length, unsigned char)
 {
-    int r = decodeStream(in, static_cast<GenericFile*>(nullptr));
-    if (streamCtx && streamCtx->headerRead && length > 0 && streamCtx->contentLen >= 0 &&
+    if (length <= 0 || !in)
+        return decodeStream(in, static_cast<GenericFile*>(nullptr));
+    if (!streamCtx) {
+        int r = createStreamCtx();
+        if (r < 1)
+            return r;
+    }
+    // The value never sees an octet beyond `length` (over all the calls).
+    const int64_t left = int64_t(length) - streamCtx->boundTaken;
+    ASNBoundedFile bounded(in, left);
+    int r = decodeStream(&bounded, static_cast<GenericFile*>(nullptr));
+    if (streamCtx)
+        streamCtx->boundTaken += left - bounded.remaining();
+    if (streamCtx && streamCtx->headerRead && streamCtx->contentLen >= 0 &&
         int64_t(streamCtx->headerSize) + streamCtx->contentLen > length)
         return 0;
-    if (length > 0 && r > length)
+    if (r == EASN_MORE && bounded.remaining() == 0)
+        return 0;
+    if (r > length)
         return 0;
     return r;
 }

@@ -72,6 +72,7 @@ public:
     int32_t headerSize = 0;       // octets of the header read or written
     int32_t contentConsumed = 0;  // content octets counted for the result
     uint32_t lengthAccum = 0;     // long-form length accumulated so far
+    int64_t boundTaken = 0;       // octets taken so far under a bounded decodeStream
 
 private:
     ASNStreamCtx(const ASNStreamCtx&) = delete;
@@ -94,7 +95,8 @@ public:
     virtual ~ASNobject();
     // Reads one complete TLV (with the explicit outer tag when
     // ASN_FLAG_EXPLICIT). `length`: octets available from the current
-    // position; 0 or below means "bounded only by the stream". Of `flags`
+    // position (below 2: no match); a negative length means "bounded only by
+    // the stream" (a stream of unknown length). Of `flags`
     // only ASN_FLAG_CONST and ASN_FLAG_COPY are taken.
     virtual int decode(GenericFile* in, int length, unsigned char flags);
     virtual int encode(GenericFile* out) const;
@@ -118,6 +120,11 @@ public:
     virtual void freeStreamCtx();
     virtual int streamDecodeStep(GenericFile* in, int contentLength, GenericFile* out);
     virtual int streamEncodeStep(GenericFile* in, int length, bool last, GenericFile* out);
+    // The content length a streamed structure announces when its innermost
+    // streamed value has `expected` octets (the name the structures of the
+    // signed and enveloped messages override); the base streamContentLength
+    // answers with it, and it defaults to contentLength().
+    virtual int streamLength(int expected) const;
 
     // ---- tags ----
     unsigned char getTag() const;
@@ -138,7 +145,8 @@ public:
     int writeHeader(GenericFile* out, int contentLength) const;
 
     // ---- convenience codecs ----
-    // CONST over a temporary stream always keeps a private copy.
+    // With CONST alone the value is a view of the caller's octets, which must
+    // stay alive and unchanged while it is used; CONST | COPY keeps a private copy.
     int decodeBuffer(const unsigned char* data, int length, unsigned char flags = 0);
     int decodeVector(const std::vector<unsigned char>& bytes, unsigned char flags = 0);
     int decodeOctets(const ASNoctstr& octets, unsigned char flags = 0);
@@ -165,7 +173,8 @@ public:
 
     // ---- streaming (resumable push decoding and encoding) ----
     int decodeStream(GenericFile* in, GenericFile* out);
-    // Variant for structure members: `length` bounds the value when positive,
+    // Variant for structure members: `length` bounds the whole value (over
+    // all the calls) when positive, and the value never reads past it;
     // `flags` are the decode flags (values are always kept privately).
     int decodeStream(GenericFile* in, int length, unsigned char flags);
     int decodeStreamBuffer(const unsigned char* data, int length, GenericFile* out);
@@ -218,7 +227,7 @@ protected:
     // `avail` are replaced by the copy). 1, or a result code.
     int prepareView(GenericFile*& in, int64_t& avail);
     // The real number of octets available from the current position of `in`,
-    // bounded by `length` when positive and by ASN_MAX_LENGTH.
+    // bounded by `length` when not negative and by ASN_MAX_LENGTH.
     static int64_t availableIn(GenericFile* in, int length);
 
     int decodeBody(GenericFile* in, int64_t avail, int* headerSize);

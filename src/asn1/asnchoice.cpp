@@ -220,6 +220,59 @@ int ASNchoice::decode(GenericFile* in, int len, unsigned char f)
     return static_cast<int>(total);
 }
 
+int ASNchoice::decodeStreamUntagged(GenericFile* in, GenericFile* out)
+{
+    ASNobject* const* list = objectList();
+    checkInvariant(list != nullptr, SRC, __LINE__, "objectList != NULL");
+    checkInvariant(list[0] != nullptr, SRC, __LINE__, "objectList[0] != NULL");
+    if (!streamCtx) {
+        int r = createStreamCtx();
+        if (r < 1)
+            return r;
+    }
+    // decodeState: 0 nothing read, 1 the alternative (index in `reserved`)
+    // is streaming, 2 complete (its size in headerSize).
+    ASNStreamCtx* c = streamCtx;
+    if (c->decodeState == 2)
+        return c->headerSize;
+    if (c->decodeState == 0) {
+        releaseSource();
+        flags &= ~(ASN_FLAG_CONST | ASN_FLAG_COPY);
+        m_chosenObject = nullptr;
+        uint8_t id;
+        int r = asnReadByte(in, &id);
+        if (r < 0)
+            return EASN_FILE;
+        if (r == 0)
+            return EASN_MORE;
+        int idx = -1;
+        for (int i = 0; list[i]; ++i) {
+            if (sameTag(list[i]->getTag(), id)) {
+                idx = i;
+                break;
+            }
+        }
+        if (idx < 0)
+            return 0;
+        ASNobject* alt = list[idx];
+        alt->freeStreamCtx();
+        // One octet never completes a value: anything but "more" is a refusal.
+        r = alt->decodeStreamBuffer(&id, 1, out);
+        if (r != EASN_MORE)
+            return r < 1 ? r : 0;
+        c->reserved = static_cast<uint32_t>(idx);
+        c->decodeState = 1;
+    }
+    ASNobject* alt = list[c->reserved];
+    int r = alt->decodeStream(in, out);
+    if (r < 1)
+        return r;
+    choose(alt);
+    c->decodeState = 2;
+    c->headerSize = r;
+    return r;
+}
+
 int ASNchoice::assignFromAny(const ASNany& anyObj)
 {
     ASNDepthGuard guard;

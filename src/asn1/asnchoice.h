@@ -17,6 +17,8 @@ public:
     virtual void updateChoiceDigest(LvHash* hash) const;
 
     void choose(ASNobject* object);
+    // By index in objectList (as chooseByIndex).
+    void choose(int index) { chooseByIndex(index); }
     void chooseByTag(unsigned char t);
     void chooseByIndex(int i);
     int chosenIndex() const;
@@ -24,6 +26,11 @@ public:
     bool equals(const ASNchoice& other) const;
     ASNchoice& operator=(const ASNchoice& other);
     bool isExplicit() const { return (flags & ASN_FLAG_EXPLICIT) != 0; }
+    // Streaming decode of a choice without a tag of its own (called by
+    // decodeStream): the first identifier octet picks the alternative, which
+    // then streams its whole encoding. A SET OF whose elements are such
+    // choices streams through it.
+    int decodeStreamUntagged(GenericFile* in, GenericFile* out);
 
     int decode(GenericFile* in, int length, unsigned char flags) override;
     int encode(GenericFile* out) const override;

@@ -127,6 +127,24 @@ int ASNinteger::toHex(char* buffer, int size) const
     return 1;
 }
 
+int ASNinteger::decodeContent(GenericFile* in, int n)
+{
+    if (n < 1) {
+        clear();
+        return 0;
+    }
+    return ASNoctstr::decodeContent(in, n);
+}
+
+int ASNinteger::streamDecodeStep(GenericFile* in, int contentLen, GenericFile* out)
+{
+    if (contentLen == 0) {
+        clear();
+        return 0;
+    }
+    return ASNoctstr::streamDecodeStep(in, contentLen, out);
+}
+
 ASNenum::ASNenum(unsigned char t) : ASNinteger(t)
 {
     univTag = 10;

@@ -20,6 +20,10 @@ public:
     int byteLength() const;
     // Significant octets as upper-case hexadecimal with a terminating zero; 1, or 0 when too small.
     int toHex(char* buffer, int size) const;
+
+    // An INTEGER has at least one content octet: an empty content does not match.
+    int decodeContent(GenericFile* in, int length) override;
+    int streamDecodeStep(GenericFile* in, int contentLength, GenericFile* out) override;
 };
 
 class ASNenum : public ASNinteger {

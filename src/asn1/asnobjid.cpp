@@ -33,6 +33,10 @@ int nextSubidentifier(const unsigned char* der, int len, int* i, uint64_t* value
     int start = *i;
     uint64_t v = 0;
     *tooLong = false;
+    // A leading 0x80 octet pads the value: BER forbids it, and it would give
+    // one identifier two encodings that compare unequal.
+    if (*i < len && der[*i] == 0x80)
+        return 0;
     for (;;) {
         if (*i >= len)
             return 0;
@@ -177,8 +181,6 @@ int ASNobjectId::derToText(const unsigned char* der, int len, char* buffer, int 
         return 0;
     const char* sep = (separator && *separator) ? separator : ".";
     std::string text;
-    uint32_t first = der[0] < 80 ? der[0] / 40u : 2u;
-    text += static_cast<char>('0' + first);
     int i = 0;
     bool firstSub = true;
     char num[24];
@@ -188,7 +190,10 @@ int ASNobjectId::derToText(const unsigned char* der, int len, char* buffer, int 
         if (!nextSubidentifier(der, len, &i, &v, &tooLong) || tooLong)
             return 0;
         if (firstSub) {
-            v -= uint64_t(first) * 40;
+            // The first arc follows from the first subidentifier's value.
+            uint64_t first = v < 80 ? v / 40 : 2;
+            text += static_cast<char>('0' + first);
+            v -= first * 40;
             firstSub = false;
         }
         std::snprintf(num, sizeof num, "%lu", static_cast<unsigned long>(v));

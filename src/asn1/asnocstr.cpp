@@ -299,7 +299,7 @@ int ASNoctstr::decodeIndefinite(GenericFile* in, int available)
             return 0;
         if (e == 1)
             return flatten();
-        int r = appendSegment(in, available > 0 ? static_cast<int>(available - used) : 0, &used);
+        int r = appendSegment(in, available > 0 ? static_cast<int>(available - used) : -1, &used);
         if (r <= 0)
             return r;
     }
@@ -387,6 +387,13 @@ bool ASNoctstr::isStreamPassThrough() const
 int ASNoctstr::streamContentLength(int expected) const
 {
     return isStreamPassThrough() ? expected : contentLength();
+}
+
+// Whether a finished segment of `result` octets still leaves the value's
+// size countable (with room for its header and end-of-contents octets).
+static bool segmentFits(const ASNOctStrStreamCtx* c, int result)
+{
+    return int64_t(c->consumed) + result <= ASN_MAX_LENGTH - 8 && int64_t(c->total) + result <= ASN_MAX_LENGTH;
 }
 
 // A finished segment joins the value (kept only when it holds content).
@@ -491,6 +498,8 @@ int ASNoctstr::streamDecodeStep(GenericFile* in, int contentLen, GenericFile* ou
             int r = c->segment->decodeStream(in, out);
             if (r < 1)
                 return r;
+            if (!segmentFits(c, r))
+                return 0;
             finishSegment(*this, c, r);
         }
         if (c->consumed != contentLen)
@@ -509,6 +518,8 @@ int ASNoctstr::streamDecodeStep(GenericFile* in, int contentLen, GenericFile* ou
             int r = c->segment->decodeStream(in, out);
             if (r < 1)
                 return r;
+            if (!segmentFits(c, r))
+                return 0;
             finishSegment(*this, c, r);
             c->betweenSegments = 1;
             continue;
@@ -544,6 +555,8 @@ int ASNoctstr::streamDecodeStep(GenericFile* in, int contentLen, GenericFile* ou
         MemFile tmp(lead, k, false);
         r = c->segment->decodeStream(&tmp, out);
         if (r >= 1) {
+            if (!segmentFits(c, r))
+                return 0;
             finishSegment(*this, c, r);
             c->betweenSegments = 1;
         } else if (r != EASN_MORE) {

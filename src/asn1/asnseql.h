@@ -24,6 +24,23 @@ public:
     // Removes every element; deletes them when the list owns them.
     void clear() override { this->removeElements(); }
 
+    // Appends an element, which must carry its tag (an ANY still waiting for
+    // one could not be written), at the tail: 1, or -2 when the list cannot
+    // take it.
+    int append(T* element)
+    {
+        if (!element)
+            return EASN_MEM;
+        checkInvariant(element->tag != TAG_ANY, "lib/libasn/asnseql", __LINE__, "i->tag != TAG_ANY");
+        try {
+            if (!this->AddTail(element))
+                return EASN_MEM;
+        } catch (const std::bad_alloc&) {
+            return EASN_MEM;
+        }
+        return 1;
+    }
+
     int decodeContent(GenericFile* in, int length) override
     {
         clear();

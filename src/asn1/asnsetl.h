@@ -50,11 +50,12 @@ class ASNsetList : public ASNsetF, public ASNelementList<T>
 {
 public:
     // A tag without class bits gives the universal SET 0x31; a context,
-    // application or private tag is used as the caller gives it.
+    // application or private tag is kept (implicit tagging), constructed: a
+    // SET OF written with a primitive identifier could not be read back.
     explicit ASNsetList(unsigned char tag = 0) : ASNsetF(0), keepOrder(0)
     {
         if (tag & 0xC0) {
-            this->tag = tag;
+            this->tag = static_cast<unsigned char>(tag | 0x20);
             flags |= ASN_FLAG_NONUNIVERSAL;
         }
         flags |= ASN_FLAG_CONSTRUCTED;

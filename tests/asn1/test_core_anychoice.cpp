@@ -223,6 +223,8 @@ TEST(CoreChoice, StreamedWithoutInvariantFailure)
     EXPECT_EQ(ch.chosenIndex(), 2);
     EXPECT_EQ(ch.num.toLong(), 5u);
     EXPECT_EQ(enc(ch), in);
+    // A choice without a tag of its own streams its alternative's encoding.
     Choice plain;
-    EXPECT_EQ(streamInPieces(plain, H("02 01 05"), {1}), 0);
+    EXPECT_EQ(streamInPieces(plain, H("02 01 05"), {1}), 3);
+    EXPECT_EQ(plain.chosenIndex(), 2);
 }
