@@ -2,8 +2,9 @@
 """Makes the built-in vector texts of the power-on self-test.
 
 Every expected value comes from a tool other than this library: the openssl
-command line (digests, AES, DES, triple DES, RSA keys and PKCS#1 v1.5
-signatures and ciphertexts, verification of the DSA and EC-DSA signatures),
+command line (digests, AES, DES, triple DES, the check of the RSA keys,
+PKCS#1 v1.5 signatures, RSA encryption of the padded blocks and their PKCS#1
+decryption, verification of the DSA and EC-DSA signatures),
 the NIST CAVP files (DES tables, DSA and EC-DSA verification examples), the
 npm package rijndael-js (Rijndael with 192- and 256-bit blocks) and, for the
 160- and 224-bit Rijndael keys that rijndael-js cannot take, the small model
@@ -13,7 +14,9 @@ they share.
 Run from the repository root:
     python3 tools/gen_selftest_vectors.py /path/to/shared/vectors /tmp/rjs
 (/tmp/rjs: a folder where `npm install rijndael-js` was run). Writes
-src/crypto/selftest/lvselftest_vectors.inc.
+src/crypto/selftest/lvselftest_vectors.inc. Every random choice (RSA keys,
+messages, padding, the P-192 key and k) comes from one seeded generator, so
+two runs write the same file.
 """
 import json
 import os
@@ -300,17 +303,61 @@ def openssl_fields(args):
     return fields
 
 
-def openssl_rsa_key(path):
-    run(["openssl", "genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:1024",
-         "-out", path])
-    fields = openssl_fields(["openssl", "pkey", "-in", path, "-text", "-noout"])
-    n = int(fields["modulus"], 16)
-    e = int(fields["publicExponent"].split()[0])
-    d = int(fields["privateExponent"], 16)
-    p = int(fields["prime1"], 16)
-    q = int(fields["prime2"], 16)
-    assert p * q == n and e == 65537 and (d * e) % ((p - 1) * (q - 1) // gcd(p - 1, q - 1)) == 1
+def is_probable_prime(c):
+    if c < 4:
+        return c in (2, 3)
+    if c % 2 == 0:
+        return False
+    d, r = c - 1, 0
+    while d % 2 == 0:
+        d, r = d // 2, r + 1
+    for _ in range(40):
+        x = pow(rnd.randrange(2, c - 1), d, c)
+        if x in (1, c - 1):
+            continue
+        for _ in range(r - 1):
+            x = x * x % c
+            if x == c - 1:
+                break
+        else:
+            return False
+    return True
+
+
+def random_prime(bits, e):
+    while True:
+        c = rnd.getrandbits(bits) | (3 << (bits - 2)) | 1
+        if gcd(c - 1, e) == 1 and is_probable_prime(c):
+            return c
+
+
+def make_rsa_key(path):
+    """A 1024-bit key from the seeded generator (so the texts are reproducible),
+    written as a DER RSAPrivateKey that openssl checks and then uses."""
+    e = 65537
+    while True:
+        p, q = random_prime(512, e), random_prime(512, e)
+        if p != q and (p * q).bit_length() == 1024:
+            break
+    n = p * q
+    d = pow(e, -1, (p - 1) * (q - 1))
+    body = b"".join(der_int(v) for v in (0, n, e, d, p, q, d % (p - 1), d % (q - 1),
+                                         pow(q, -1, p)))
+    open(path, "wb").write(der(0x30, body))
+    run(["openssl", "pkey", "-inform", "DER", "-in", path, "-check", "-noout"])
     return n, d, e, p, q
+
+
+def pkcs1_encrypt(key, n, pt):
+    """PKCS#1 v1.5 block type 2 with padding from the seeded generator, encrypted by
+    openssl without padding; openssl's own PKCS#1 decryption must give pt back."""
+    k = (n.bit_length() + 7) // 8
+    pad = bytes(rnd.randrange(1, 256) for _ in range(k - 3 - len(pt)))
+    ct = run(["openssl", "pkeyutl", "-encrypt", "-inkey", key, "-keyform", "DER", "-pkeyopt",
+              "rsa_padding_mode:none"], b"\x00\x02" + pad + b"\x00" + pt)
+    assert run(["openssl", "pkeyutl", "-decrypt", "-inkey", key, "-keyform", "DER", "-pkeyopt",
+                "rsa_padding_mode:pkcs1"], ct) == pt
+    return ct
 
 
 def gcd(a, b):
@@ -332,12 +379,12 @@ def rsa_key_lines(n, d, e, p, q, omit):
 def rsa_sig_text():
     lines = ["# PKCS#1 v1.5 signatures with SHA-1 under generated 1024-bit keys", "hashAlgo=SHA1"]
     for i in range(1, 21):
-        key = os.path.join(TMP, "rsasig%d.pem" % i)
-        n, d, e, p, q = openssl_rsa_key(key)
+        key = os.path.join(TMP, "rsasig%d.der" % i)
+        n, d, e, p, q = make_rsa_key(key)
         msg = bytes(rnd.randrange(256) for _ in range(rnd.randrange(1, 200)))
         mpath = os.path.join(TMP, "msg")
         open(mpath, "wb").write(msg)
-        sig = run(["openssl", "dgst", "-sha1", "-sign", key, mpath])
+        sig = run(["openssl", "dgst", "-sha1", "-sign", key, "-keyform", "DER", mpath])
         omit = {3: "n", 5: "d", 7: "e", 9: "q"}.get(i)
         lines += ["", "testVector=%d" % i] + rsa_key_lines(n, d, e, p, q, omit)
         lines += wrap("message", hx(msg)) + wrap("signature", hx(sig)) + ["endOfTestVector"]
@@ -347,10 +394,10 @@ def rsa_sig_text():
 def rsa_cipher_text():
     lines = ["# PKCS#1 v1.5 encryption under generated 1024-bit keys"]
     for i in range(1, 21):
-        key = os.path.join(TMP, "rsaenc%d.pem" % i)
-        n, d, e, p, q = openssl_rsa_key(key)
+        key = os.path.join(TMP, "rsaenc%d.der" % i)
+        n, d, e, p, q = make_rsa_key(key)
         pt = bytes(rnd.randrange(256) for _ in range(rnd.randrange(1, 118)))
-        ct = run(["openssl", "pkeyutl", "-encrypt", "-inkey", key, "-pkeyopt", "rsa_padding_mode:pkcs1"], pt)
+        ct = pkcs1_encrypt(key, n, pt)
         omit = {4: "n", 6: "d", 8: "q"}.get(i)
         lines += ["", "testVector=%d" % i] + rsa_key_lines(n, d, e, p, q, omit)
         lines += wrap("plainText", hx(pt)) + wrap("cipherText", hx(ct)) + ["endOfTestVector"]

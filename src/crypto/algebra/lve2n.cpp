@@ -82,6 +82,7 @@ LvE2n::LvE2n(const LvOctet* aOct, unsigned int aLen, const LvOctet* bOct, unsign
 
 LvE2n::LvE2n(const LvE2n& e)
     : LvAbelianGroup(e), field(e.field), a(&field), b(&field), aux(e.aux) {
+  if (field.isEmpty()) return;  // an empty curve has no coefficients to copy
   a.setWords(e.a.getValue(), e.a.getWords());
   b.setWords(e.b.getValue(), e.b.getWords());
 }

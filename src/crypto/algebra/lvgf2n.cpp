@@ -185,7 +185,13 @@ LvGF2n& LvGF2n::square() {
 
 void LvGF2n::setProduct(const LvGF2n& a, const LvGF2n& b) {
   a.checkSameField(b);
-  if (field != a.field) setField(a.field);
+  if (field != a.field) {
+    // Rebinding replaces this value, which may be one of the operands.
+    const LvGF2n ta(a), tb(b);
+    setField(ta.field);
+    mulInto(ta.val.ptr(), tb.val.ptr());
+    return;
+  }
   mulInto(a.val.ptr(), b.val.ptr());
 }
 
@@ -223,7 +229,13 @@ void LvGF2n::setQuotient(const LvGF2n& a, const LvGF2n& b) {
   if (b.isZero())
     LV_THROW(LvDivByZeroException, "Division by zero.",
              "LvGF2n& LvGF2n::operator /=(const LvGF2n &gf2n)", GF2N_DIV_SRC);
-  if (field != a.field) setField(a.field);
+  if (field != a.field) {
+    // Rebinding replaces this value, which may be one of the operands.
+    const LvGF2n ta(a), tb(b);
+    setField(ta.field);
+    setQuotient(ta, tb);
+    return;
+  }
   LvWord* w = invWork.ptr() + GF2N_INV_F;
   for (unsigned int i = 0; i < n; i++) {
     w[n + i] = w[i];

@@ -33,8 +33,9 @@ struct RowText {
   const char* domain;  // null: no domain object
 };
 
-// WTLS curve 3 is sect163k1 in the published WTLS list; WTLS rows reuse the
-// objects of the rows with the same parameters.
+// WTLS curve 3 is sect163k1 in the published WTLS list (openssl agrees); WTLS
+// rows reuse the objects of the rows with the same parameters. Curve 7 stays on
+// secp160r1 as the WTLS list gives it, although openssl maps it to secp160r2.
 const RowText kRows[NamedCurveTable::kCount] = {
     {1, 0, 1, "1.3.132.0.6", "CERTICOM PRIME 112 R1", "secp112r1", nullptr, "secp112r1"},
     {2, 0, 1, "1.3.132.0.7", "CERTICOM PRIME 112 R2", "secp112r2", nullptr, "secp112r2"},

@@ -251,3 +251,15 @@ TEST(Gf2nCurve, CoefficientsAndFieldAreChecked) {
                      static_cast<unsigned>(reducible.size())),
                LvArgumentRangeException);
 }
+
+TEST(Gf2nCurve, EmptyCurveCopies) {
+  const LvE2n empty;
+  const LvE2n copy(empty);
+  EXPECT_TRUE(copy.getField().isEmpty());
+  const Curve c = curveOf("sect163k1");
+  LvE2n assigned(*c.E);
+  assigned = empty;
+  EXPECT_TRUE(assigned.getField().isEmpty());
+  const Bytes one = hex("0401");
+  EXPECT_THROW(decode(copy, one), LvNotInitException);
+}

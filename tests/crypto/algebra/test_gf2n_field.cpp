@@ -341,3 +341,23 @@ TEST(Gf2nField, FieldWithoutWordwiseReduction) {
   EXPECT_EQ(a * b * binv, a);
   EXPECT_EQ((a * b) / b, a);
 }
+
+// Operands bound to another field object with the same polynomial: an
+// element that is rebound by the operation may itself be an operand.
+TEST(Gf2nField, OperandOfAnEqualFieldObjectSurvivesRebinding) {
+  LvGF2nField f1(kP163, sizeof kP163), f2(kP163, sizeof kP163);
+  const std::string ha = "0123456789ABCDEF0123456789ABCDEF0123456789";
+  const std::string hb = "07FEDCBA9876543210FEDCBA9876543210FEDCBA98";
+  const LvGF2n a = elem(ha, &f1);
+  const LvGF2n prod = a * elem(hb, &f1), quot = a / elem(hb, &f1);
+  LvGF2n b = elem(hb, &f2);
+  b.setProduct(a, b);
+  EXPECT_EQ(b.getField(), &f1);
+  EXPECT_EQ(hexOf(b), hexOf(prod));
+  LvGF2n c = elem(hb, &f2);
+  c.setQuotient(a, c);
+  EXPECT_EQ(hexOf(c), hexOf(quot));
+  LvGF2n d = elem(hb, &f2);
+  d.setSquare(elem(ha, &f1));
+  EXPECT_EQ(hexOf(d), hexOf(a * a));
+}

@@ -2,7 +2,10 @@
 // shared domain objects, and every domain's base point and order.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <set>
@@ -114,7 +117,7 @@ TEST(NamedCurveTable, OidsAndAliases) {
 TEST(NamedCurveTable, SharedDomainObjects) {
   EXPECT_EQ(row(9).primeDomain, row(63).primeDomain);
   EXPECT_EQ(row(13).primeDomain, row(69).primeDomain);
-  // WTLS curve 3 is sect163k1
+  // WTLS curve 3 is sect163k1; curve 7 is secp160r1 as the WTLS list gives it
   const std::map<unsigned int, unsigned int> wtls = {{91, 20}, {92, 16}, {93, 70}, {94, 1},
                                                      {95, 6},  {98, 25}, {99, 26}, {100, 11}};
   for (const auto& kv : wtls) EXPECT_EQ(domainOf(row(kv.first)), domainOf(row(kv.second))) << kv.first;
@@ -177,4 +180,54 @@ TEST(NamedCurveTable, BinaryDomainAccessors) {
   EXPECT_EQ(a[29], 0u);
   EXPECT_EQ(b[29], 1u);
   EXPECT_THROW(k233->getA(a, 29), LvArgumentRangeException);
+}
+
+// Every row against the openssl object table and curve orders
+// (tests/data/gf2n/gen_curve_oids.py) and against the display-name rule.
+TEST(NamedCurveTable, EveryRowAsPublished) {
+  std::ifstream in(std::string(TAL_TEST_DATA_DIR) + "/gf2n/curve_oids.txt");
+  ASSERT_TRUE(in.good());
+  static const char* const kWtls[11] = {
+      "WTLS BINARY 1 113", "WTLS BINARY 3 163", "WTLS BINARY 4 113", "WTLS BINARY 5 163",
+      "WTLS PRIME 6 112",  "WTLS PRIME 7 160",  "WTLS PRIME 8 112",  "WTLS PRIME 9 160",
+      "WTLS BINARY 12 233", "WTLS BINARY 11 233", "WTLS PRIME 12 224"};
+  static const char* const kFamily[] = {"", "CERTICOM", "FIPS186", "BRAINPOOL", "ANSI", "WTLS"};
+  std::string name, oid, order;
+  unsigned int id = 0;
+  while (in >> name >> oid >> order) {
+    const LvNamedCurve& r = row(++id);
+    SCOPED_TRACE(name);
+    EXPECT_EQ(r.name, name);
+    if (oid == "-")
+      EXPECT_EQ(r.oid, nullptr);
+    else
+      EXPECT_STREQ(r.oid, oid.c_str());
+    const std::string kind = r.isBinary ? " BINARY " : " PRIME ";
+    std::string expected;
+    if (r.family == 5) {
+      expected = kWtls[id - 90];
+    } else {
+      // the size is the first run of digits (after the "c2" of the ANSI binary names)
+      const std::size_t d = name.find_first_of("0123456789", name.compare(0, 2, "c2") == 0 ? 2 : 0);
+      std::size_t e = std::min(name.find_first_not_of("0123456789", d), name.size());
+      std::string size = name.substr(d, e - d), suffix = name.substr(e);
+      for (char& c : suffix) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      if (r.family == 2)
+        expected = std::string(kFamily[2]) + kind +
+                   static_cast<char>(std::toupper(static_cast<unsigned char>(name[4]))) + size;
+      else
+        expected = kFamily[r.family] + kind + size + " " + suffix;
+    }
+    EXPECT_EQ(r.displayName, expected);
+    const LvGeneralDsaKeyDomain* dom = domainOf(r);
+    // openssl maps WTLS curve 7 to secp160r2; the table keeps the WTLS list's secp160r1.
+    if (id == 95) order = "0100000000000000000001F4C8F927AED3CA752257";
+    if (order == "-") {
+      EXPECT_EQ(dom, nullptr);
+    } else {
+      ASSERT_NE(dom, nullptr);
+      EXPECT_TRUE(dom->getOrder() == LvN(("0x" + order).c_str()));
+    }
+  }
+  EXPECT_EQ(id, 100u);
 }
