@@ -104,6 +104,16 @@ LvWord longvMontRedcExt(LvWord* t, const LvWord* n, LvWord n0, LvWordLen k);
 void longvSqr(LvWord* t, const LvWord* a, LvWordLen k);
 // t[0..k-1] = a * R^-1 mod n, fully reduced; computes n0 itself. t needs k words.
 LvWord longvFromMont(LvWord* t, const LvWord* a, const LvWord* n, LvWordLen k);
+// out (32 words) = x^e mod n for an odd 32-word n with a nonzero top word, x below n and a
+// nonzero e (ne words), by fixed windows of `window` bits (1 to 8) on the processor's 52-bit
+// vector multiply-add. False, with nothing written, where the processor lacks it (or for
+// arguments outside these bounds): the caller then takes its own road.
+bool longvModExp1024(LvWord* out, const LvWord* x, const LvWord* e, LvWordLen ne,
+                     const LvWord* n, unsigned int window);
+// Two such exponentiations (the halves of a CRT exponentiation) run side by side.
+bool longvModExp1024x2(LvWord* outA, const LvWord* xA, const LvWord* eA, LvWordLen neA,
+                       const LvWord* nA, LvWord* outB, const LvWord* xB, const LvWord* eB,
+                       LvWordLen neB, const LvWord* nB, unsigned int window);
 
 // Fixed sizes k in {3,4,5,6,7,8,12,16}; plain products also for 17 and 34.
 #define LONGV_DECLARE_PRODUCTS(K)                                                        \
@@ -250,6 +260,17 @@ unsigned int derTotalLength(const LvOctet* p, size_t avail = LV_DER_UNBOUNDED);
 unsigned int derEncodeLength(unsigned int len, LvOctet* out);
 // Octets derEncodeLength would write.
 unsigned int derLengthSize(unsigned int len);
+// The same helpers under the names the signature encodings use.
+inline unsigned int derObjectLength(const LvOctet* der, size_t avail = LV_DER_UNBOUNDED) {
+  return derTotalLength(der, avail);
+}
+inline const LvOctet* derContents(const LvOctet* der, size_t avail = LV_DER_UNBOUNDED) {
+  return derContent(der, avail);
+}
+inline unsigned int derWriteLength(unsigned int len, LvOctet* dst) {
+  return derEncodeLength(len, dst);
+}
+inline unsigned int derLengthOctets(unsigned int len) { return derLengthSize(len); }
 
 // ---------------------------------------------------------------------------------------------
 // Chinese remainder recombination (Garner). residues[i] modulo pairwise coprime moduli;

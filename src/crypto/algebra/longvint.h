@@ -47,7 +47,8 @@ inline void longvWipeLocal(void* p, size_t n) {
 void longvMulLimbs(LvWord* c, const LvWord* a, LvWordLen na, const LvWord* b, LvWordLen nb);
 
 // False makes the generic Montgomery kernels take their portable rows even where the
-// processor offers the ADX extension (so that both paths can be tested on one machine).
+// processor offers the ADX extension, and the 1024-bit exponentiation refuse its vector road
+// (so that both paths can be tested on one machine).
 extern bool longvRowAsmAllowed;
 
 // The index of the top nonzero word plus one (0 for zero).

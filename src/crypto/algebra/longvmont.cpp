@@ -9,6 +9,7 @@
 
 #include "crypto/algebra/longv.h"
 #include "crypto/algebra/longvint.h"
+#include "crypto/algebra/longvrows.h"
 
 #define LV_INLINE inline __attribute__((always_inline))
 
@@ -177,6 +178,21 @@ LV_INLINE void combaSqr(LvWord* __restrict r, const LvWord* __restrict a) {
 // negative, else src. out and src do not overlap. Returns the borrow of the subtraction.
 LV_INLINE LvWord finalSub(LvWord* __restrict out, const LvWord* __restrict src,
                           const LvWord* __restrict n, uint64_t c2, int K) {
+  if ((K & 1) == 0) {
+    // By 64-bit limbs, and a masked select instead of a second pass.
+    const int L = K / 2;
+    uint64_t b64 = 0;
+    for (int j = 0; j < L; ++j) {
+      const uint64_t x = rLoad(src, j), y = rLoad(n, j);
+      const uint64_t d = x - y - b64;
+      b64 = (x < y) | ((x == y) & b64);
+      rStore(out, j, d);
+    }
+    const uint64_t keep = 0 - static_cast<uint64_t>(c2 == 0 && b64 != 0);
+    for (int j = 0; j < L; ++j)
+      rStore(out, j, (rLoad(src, j) & keep) | (rLoad(out, j) & ~keep));
+    return static_cast<LvWord>(b64);
+  }
   uint64_t br = 0;
 #pragma GCC unroll 32
   for (int j = 0; j < K; ++j) {
@@ -480,6 +496,89 @@ void sqrRows(LvWord* t, const LvWord* a, int L, bool adx) {
   }
 }
 
+#ifdef LONGV_FIXED_ROWS
+// The same three row kernels for a row length L known at compile time (the RSA half sizes),
+// built from the straight-line rows.
+template <int L, int I = 0>
+LV_INLINE void sqrCrossFixed(LvWord* t, const LvWord* a) {
+  if constexpr (I + 1 < L) {
+    rStore(t, I + L,
+           longvAddmulFixed<L - I - 1>(t + 2 * (2 * I + 1), a + 2 * (I + 1), rLoad(a, I)));
+    sqrCrossFixed<L, I + 1>(t, a);
+  }
+}
+
+template <int L>
+void sqrRowsFixed(LvWord* t, const LvWord* a) {
+  for (int j = 0; j < 2 * L; ++j) rStore(t, j, 0);
+  sqrCrossFixed<L>(t, a);
+  // Doubling of the cross products and the diagonal squares in one pass over limb pairs.
+  uint64_t top = 0, carry = 0;
+#pragma GCC unroll 32
+  for (int i = 0; i < L; ++i) {
+    const uint64_t lo = rLoad(t, 2 * i), hi = rLoad(t, 2 * i + 1);
+    const uint64_t dlo = (lo << 1) | top, dhi = (hi << 1) | (lo >> 63);
+    top = hi >> 63;
+    const uint64_t ai = rLoad(a, i);
+    const LvDWord64 p = static_cast<LvDWord64>(ai) * ai;
+    LvDWord64 s = static_cast<LvDWord64>(dlo) + static_cast<uint64_t>(p) + carry;
+    rStore(t, 2 * i, static_cast<uint64_t>(s));
+    s = (s >> 64) + dhi + static_cast<uint64_t>(p >> 64);
+    rStore(t, 2 * i + 1, static_cast<uint64_t>(s));
+    carry = static_cast<uint64_t>(s >> 64);
+  }
+}
+
+template <int L>
+uint64_t redcRowsFixed(LvWord* t, const LvWord* n, uint64_t n0) {
+  uint64_t c2 = 0;
+  for (int i = 0; i < L; ++i) {
+    const uint64_t m = rLoad(t, i) * n0;
+    LvDWord64 c = longvAddmulFixed<L>(t + 2 * i, n, m);
+    c += static_cast<LvDWord64>(rLoad(t, i + L)) + c2;
+    rStore(t, i + L, static_cast<uint64_t>(c));
+    c2 = static_cast<uint64_t>(c >> 64);
+  }
+  return c2;
+}
+
+template <int L>
+void mulRowsFixed(LvWord* t, const LvWord* a, const LvWord* b) {
+  for (int j = 0; j < L; ++j) rStore(t, j, 0);
+  for (int i = 0; i < L; ++i) rStore(t, i + L, longvAddmulFixed<L>(t + 2 * i, b, rLoad(a, i)));
+}
+
+// Word counts with straight-line rows.
+inline bool fixedRows(LvWordLen k) { return (k == 32 || k == 48 || k == 64) && haveAdx(); }
+
+void sqrRowsAny(LvWord* t, const LvWord* a, LvWordLen k) {
+  switch (k) {
+    case 32: return sqrRowsFixed<16>(t, a);
+    case 48: return sqrRowsFixed<24>(t, a);
+    default: return sqrRowsFixed<32>(t, a);
+  }
+}
+uint64_t redcRowsAny(LvWord* t, const LvWord* n, uint64_t n0, LvWordLen k) {
+  switch (k) {
+    case 32: return redcRowsFixed<16>(t, n, n0);
+    case 48: return redcRowsFixed<24>(t, n, n0);
+    default: return redcRowsFixed<32>(t, n, n0);
+  }
+}
+void mulRowsAny(LvWord* t, const LvWord* a, const LvWord* b, LvWordLen k) {
+  switch (k) {
+    case 32: return mulRowsFixed<16>(t, a, b);
+    case 48: return mulRowsFixed<24>(t, a, b);
+    default: return mulRowsFixed<32>(t, a, b);
+  }
+}
+#else
+inline bool fixedRows(LvWordLen) { return false; }
+void sqrRowsAny(LvWord*, const LvWord*, LvWordLen) {}
+uint64_t redcRowsAny(LvWord*, const LvWord*, uint64_t, LvWordLen) { return 0; }
+void mulRowsAny(LvWord*, const LvWord*, const LvWord*, LvWordLen) {}
+#endif
+
 // Word counts from which the generic kernels work by rows (and up to which the product of the
 // multiply fits the local block).
 const LvWordLen kRowMinWords = 8;
@@ -503,7 +602,9 @@ LvWord longvMontN0(LvWord nLow) {
 
 void longvSqr(LvWord* t, const LvWord* a, LvWordLen k) {
   if (k == 0) return;
-  if (byRows(k))
+  if (fixedRows(k))
+    sqrRowsAny(t, a, k);
+  else if (byRows(k))
     sqrRows(t, a, static_cast<int>(k / 2), haveAdx());
   else
     sqrCore(t, a, static_cast<int>(k));
@@ -511,6 +612,7 @@ void longvSqr(LvWord* t, const LvWord* a, LvWordLen k) {
 
 // The reduction's top carry and result in t[k..2k-1].
 static uint64_t redcAny(LvWord* t, const LvWord* n, LvWord n0, LvWordLen k) {
+  if (fixedRows(k)) return redcRowsAny(t, n, n0To64(n0, longvLoad64(n)), k);
   if (byRows(k))
     return redcRows(t, n, n0To64(n0, longvLoad64(n)), static_cast<int>(k / 2), haveAdx());
   return redcCore(t, n, n0, static_cast<int>(k), false);
@@ -537,8 +639,14 @@ LvWord longvMontMul(LvWord* t, const LvWord* a, const LvWord* b, const LvWord* n
     // which is wiped afterwards.
     LvWord block[2 * kRowMaxWords];
     const int L = static_cast<int>(k / 2);
-    mulRows(block, a, L, b, L, true);
-    const uint64_t c2 = redcRows(block, n, n0To64(n0, longvLoad64(n)), L, true);
+    uint64_t c2;
+    if (fixedRows(k)) {
+      mulRowsAny(block, a, b, k);
+      c2 = redcRowsAny(block, n, n0To64(n0, longvLoad64(n)), k);
+    } else {
+      mulRows(block, a, L, b, L, true);
+      c2 = redcRows(block, n, n0To64(n0, longvLoad64(n)), L, true);
+    }
     const LvWord r = finalSub(t, block + k, n, c2, static_cast<int>(k));
     lvWipe(block, 2 * static_cast<size_t>(k) * sizeof(LvWord));
     return r;
@@ -580,8 +688,7 @@ LvWord longvFromMont(LvWord* t, const LvWord* a, const LvWord* n, LvWordLen k) {
     // a * R^-1 is the reduction of a itself, formed in a local block (wiped afterwards).
     LvWord block[2 * kRowMaxWords];
     longvCopyResize(block, 2 * k, a, k);
-    const uint64_t c2 = redcRows(block, n, n0To64(n0, longvLoad64(n)), static_cast<int>(k / 2),
-                                 haveAdx());
+    const uint64_t c2 = redcAny(block, n, n0, k);
     const LvWord r = finalSub(t, block + k, n, c2, static_cast<int>(k));
     lvWipe(block, 2 * static_cast<size_t>(k) * sizeof(LvWord));
     return r;

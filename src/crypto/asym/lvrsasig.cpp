@@ -20,6 +20,17 @@ const unsigned int kMaxDraws = 64;
 
 LvOctet drawOctet(LvRbg* rbg) { return rbg->getOctet(); }
 
+// s^e = m (mod n). With the CRT data (which the modulus accepted only for n = p q with p, q
+// coprime) the check runs modulo p and modulo q, on the moduli's faster own-size kernels.
+bool publicExponentMatches(const LvN& s, const LvN& m, const LvModulus& n, const LvN& e) {
+  const LvModulus* p = n.getCrtP();
+  const LvModulus* q = n.getCrtQ();
+  if ((n.getFlags() & LvModulus::FLAG_CRT) == LvModulus::FLAG_CRT && p != nullptr &&
+      q != nullptr)
+    return pow(LvZn(s, p), e).getN() == m % *p && pow(LvZn(s, q), e).getN() == m % *q;
+  return pow(LvZn(s, &n), e).getN() == m;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -46,6 +57,8 @@ void LvRsaSig::setPrivateKey(LvRsaPrivateKey* key) {
   maskReady = false;
   maskA = LvZn();
   maskB = LvZn();
+  maskN = 0u;
+  maskE = 0u;
 }
 
 LvRsaPublicKey* LvRsaSig::getPublicKey() { return publicKey; }
@@ -129,7 +142,8 @@ unsigned int LvRsaSig::sign(const LvOctet* em, unsigned int emLen, LvOctet* sign
   LvZn m(mv, &n);
   if (masking) {
     // Values made before the key was prepared again are made anew.
-    if (!maskReady || maskA.getModulus() != &n || !maskA.isCurrent() || !maskB.isCurrent()) {
+    if (!maskReady || maskA.getModulus() != &n || !maskA.isCurrent() || !maskB.isCurrent() ||
+        maskN != n || maskE != privateKey->getE()) {
       unsigned int bits = n.getBitLength();
       unsigned int b = bits <= 3072 ? 128 : bits <= 7680 ? 192 : 256;
       LvN r;
@@ -144,6 +158,8 @@ unsigned int LvRsaSig::sign(const LvOctet* em, unsigned int emLen, LvOctet* sign
       maskA = LvZn(r, &n);
       maskB = 1 / maskA;
       maskA = pow(maskA, privateKey->getE());
+      maskN = n;
+      maskE = privateKey->getE();
       maskReady = true;
     } else {
       maskA *= maskA;
@@ -156,12 +172,9 @@ unsigned int LvRsaSig::sign(const LvOctet* em, unsigned int emLen, LvOctet* sign
   LvN s = m.getN();
   // A fault in the private operation (or a key whose parts disagree) must not
   // leave the library as a signature: the public exponent checks it.
-  if (privateKey->hasPublicPart()) {
-    LvN back = pow(LvZn(s, &n), privateKey->getE()).getN();
-    if (back != mv)
-      LV_THROW(LvInvalidKeyException, "Private key is inconsistent: signature check failed.",
-               "LvRsaSig::sign", RSASIG_SIGN_FILE);
-  }
+  if (privateKey->hasPublicPart() && !publicExponentMatches(s, mv, n, privateKey->getE()))
+    LV_THROW(LvInvalidKeyException, "Private key is inconsistent: signature check failed.",
+             "LvRsaSig::sign", RSASIG_SIGN_FILE);
   s.getOctets(signature, k, 1);
   return k;
 }

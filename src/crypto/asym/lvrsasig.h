@@ -48,6 +48,10 @@ class LvRsaSig : public LvAsymSig {
   bool maskReady;
   LvZn maskA;
   LvZn maskB;
+  // The modulus and public exponent the masking values were made for: a key
+  // object loaded again in place keeps its buffers, so only the values tell.
+  LvN maskN;
+  LvN maskE;
 };
 
 class LvRsaSigPkcsV15 : public LvRsaSig {

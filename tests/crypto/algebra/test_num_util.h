@@ -39,10 +39,11 @@ inline std::map<std::string, Bytes> keyFile(const std::string& name) {
   return out;
 }
 
-// Rows of num_vectors.txt (made by tests/data/rsa/make_num_vectors.py) whose
-// first word is tag.
-inline std::vector<std::vector<std::string>> vectors(const std::string& tag) {
-  std::ifstream f(dataPath("num_vectors.txt"));
+// Rows of num_vectors.txt (made by tests/data/rsa/make_num_vectors.py), or of
+// another vector file, whose first word is tag.
+inline std::vector<std::vector<std::string>> vectors(const std::string& tag,
+                                                     const std::string& file = "num_vectors.txt") {
+  std::ifstream f(dataPath(file));
   std::vector<std::vector<std::string>> rows;
   std::string line;
   while (std::getline(f, line)) {

@@ -432,3 +432,44 @@ TEST(RsaScheme, CipherLimitsAndPadding) {
   raw.encrypt(last.data(), 128, eLast.data(), 128);
   EXPECT_EQ(dec.decrypt(eLast.data(), 128, pt.data(), 0), 0u);
 }
+
+// The masking values belong to one modulus: a key object loaded again with
+// another modulus of the same word count (its words land in the same buffer)
+// must get new ones, not have its signatures blinded with the old key's.
+TEST(RsaScheme, MaskingRenewedWhenTheKeyChangesInPlace) {
+  auto k520 = keyFile("openssl_key_520.txt");
+  auto k528 = keyFile("openssl_key_528.txt");
+  SeededRbg rbg;
+  LvRsaPrivateKey key;
+  LvRsaSigPkcsV15 masked, plain;
+  masked.setHashAlgo(LV_HASH_SHA1);
+  plain.setHashAlgo(LV_HASH_SHA1);
+  masked.setRbg(&rbg);
+  masked.setMaskingMode(1);
+  masked.setPrivateKey(&key);
+  plain.setPrivateKey(&key);
+  const Bytes digest = hexBytes("a9993e364706816aba3e25717850c26c9cd0d89d");
+  for (auto* c : {&k520, &k528, &k520}) {
+    loadPrivate(key, *c, false);
+    const unsigned int k = key.getKeyOctets();
+    Bytes a(k), b(k);
+    plain.sign(digest.data(), 20, a.data(), k);
+    EXPECT_NO_THROW(masked.sign(digest.data(), 20, b.data(), k));
+    EXPECT_EQ(a, b);
+  }
+}
+
+// The check of each signature with the public exponent also guards the CRT road (where it
+// runs modulo p and modulo q): a private exponent that disagrees with e gives no signature.
+TEST(RsaScheme, ConsistencyCheckOnTheCrtRoad) {
+  auto c = keyFile("openssl_key.txt");
+  c["d"].back() ^= 0x04;
+  LvRsaPrivateKey key;
+  loadPrivate(key, c, true);
+  ASSERT_EQ(key.getModulus().getFlags() & LvModulus::FLAG_CRT, LvModulus::FLAG_CRT);
+  LvRsaSigPkcsV15 s;
+  s.setHashAlgo(LV_HASH_SHA256);
+  s.setPrivateKey(&key);
+  Bytes m(256);
+  EXPECT_THROW(s.sign(kSha256Abc.data(), 32, m.data(), 256), LvInvalidKeyException);
+}
