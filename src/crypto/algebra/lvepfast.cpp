@@ -546,6 +546,16 @@ class Engine : public Curve {
     }
     u64 inv[N];
     invert(inv, acc);
+    // Fermat's inverse is one only modulo a prime: over a composite p (an
+    // explicit domain from a stranger) the table would be wrong, so there is
+    // none and the multiplications take the ordinary road.
+    u64 chk[N];
+    f_.mul(chk, acc, inv);
+    f_.sub(chk, chk, f_.one());
+    if (!f_.isZero(chk)) {
+      wipe(pts.data(), pts.size() * sizeof(Pt));
+      return nullptr;
+    }
     for (std::size_t i = count; i-- > 0;) {
       if (fb->inf[i]) continue;
       u64 zi[N];

@@ -49,7 +49,8 @@ class Curve {
   virtual void mulFixed(std::uint32_t* out, const std::uint32_t* k, unsigned kWords,
                         const std::uint32_t* P, const FixedBase* base) const = 0;
 
-  // Table of P for scalars of up to `maxBits` bits.
+  // Table of P for scalars of up to `maxBits` bits; null when p proves not to
+  // be prime (the table's inversion fails).
   virtual std::unique_ptr<FixedBase> makeFixedBase(const std::uint32_t* P,
                                                    unsigned maxBits) const = 0;
 };

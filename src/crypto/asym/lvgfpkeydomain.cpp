@@ -115,6 +115,12 @@ void incrementOctets(LvOctMem& s) {
   }
 }
 
+// p = X - (X mod 2q - 1)
+LvN primeCandidate(const LvN& X, const LvN& q) {
+  const LvN c = X % (LvN(2u, 1) * q);
+  return (X + 1u) - c;
+}
+
 // s += v (big-endian octets, carry out of the top dropped)
 void addToOctets(LvOctMem& s, const LvN& v) {
   const unsigned int n = s.getLength();
@@ -162,10 +168,7 @@ bool LvGFpKeyDomain::seedReproduces() const {
   }
   const LvN topP = LvN(1u, 1) << (L - 1);
   const LvN X = LvN(W.ptr(), 20 * n) % topP + topP;
-  const LvN c = X % (LvN(2u, 1) * LvN(order));
-  if (c.isZero()) return false;
-  const LvN p = X - (c - 1u);
-  return p == LvN(mmg);
+  return primeCandidate(X, order) == LvN(mmg);
 }
 
 bool LvGFpKeyDomain::validate() {
@@ -215,12 +218,6 @@ void drawBases(std::vector<LvN>& bases, unsigned int count, unsigned int bits, L
     if (bases[i].isZero()) bases[i] = 1u;
     askInterrupt(interrupt, ctx);
   }
-}
-
-// p = X - (X mod 2q - 1)
-LvN primeCandidate(const LvN& X, const LvN& q) {
-  const LvN c = X % (LvN(2u, 1) * q);
-  return (X + 1u) - c;
 }
 
 }  // namespace
@@ -302,8 +299,9 @@ bool LvGFpKeyDomain::generate(const LvOctet* seedIn, unsigned int seedLen, unsig
   seed = LvConvOS(s.ptr(), 20);
   seedAndCounterSet = 1;
   validity = LV_DOMAIN_UNCHECKED;
-  validate();
-  return true;
+  // The caller learns whether the new domain passed validation; answering
+  // true regardless would hand out a domain that failed its own checks.
+  return validate();
 }
 
 void LvGFpKeyDomain::generateFips186_3(const LvOctet* seedIn, unsigned int seedlen, unsigned int N,
@@ -312,6 +310,7 @@ void LvGFpKeyDomain::generateFips186_3(const LvOctet* seedIn, unsigned int seedl
     m_reserved = 1;
     setInfo(text);
   };
+  if (!hash) return refuse("Hash function is not initialised.");
   const unsigned int outlen = 8 * hash->getHashOctets();
   if (m_optionB & 4) {
     if (seedlen < N)
@@ -351,6 +350,10 @@ void LvGFpKeyDomain::generateFips186_3(const LvOctet* seedIn, unsigned int seedl
   }
   if (seedlen < N) return refuse("Seed is too small. Check FIPS 186-3 A.1.1.2 (2).");
   if (N < 2 || L < 2 || outlen == 0) return refuse("Domain size is too small for this security level.");
+  // No p of L bits is 1 mod 2q when L is not above N: the search would never
+  // end. The other generation entry points draw the line at qBits + 32.
+  if (L < N + 32)
+    return refuse("pBits must be at least qBits + 32 for domain generation process.");
   unsigned int t = N / 4;
   const unsigned int cap = L <= 1024 ? 40 : L <= 2048 ? 56 : L <= 3072 ? 64 : L <= 7680 ? 96 : 128;
   if (t > cap) t = cap;

@@ -43,7 +43,7 @@ class LvGFpKeyDomain : public LvGeneralDsaKeyDomain {
   virtual LvWord getCounter() const;
   // FIPS 186-2 style generation with SHA-1 and a 20-octet seed drawn from rbg
   // (or given); false when pBits < qBits + 32 or the seed is short; the new
-  // domain is validated.
+  // domain is validated and the answer is that of validate().
   virtual bool generate(LvRbg* rbg, unsigned int qBits, unsigned int pBits,
                         int (*interrupt)(void*), void* interruptCtx);
   virtual bool generate(const LvOctet* seed, unsigned int seedLen, unsigned int qBits,

@@ -306,3 +306,163 @@ TEST(EcCurve, MultiplicativeGroup) {
   EXPECT_EQ(LvN(2u, 1), computeGenerator(LvN(1019u, 1), LvN(1018u, 1)));
   EXPECT_THROW(computeGenerator(LvN(11u, 1), LvN(13u, 1)), LvArgumentRangeException);
 }
+
+namespace {
+
+// The points and scalars where the engine's shortcuts (signed windows, the
+// affine table, the P-521 limbs, mixed additions) and the generic formulas
+// could part: the neutral point, P = -Q, equal points in distinct objects,
+// scalars 0, 1, n - 1, n, above n and at the table's edge.
+std::vector<LvN> edgeScalars(const ectest::CurveParams& c) {
+  const LvN n(c.n.data(), c.n.size());
+  const unsigned int pBits = LvN(c.p.data(), c.p.size()).getBitLength();
+  const LvN one(1u, 1);
+  const LvN top = one << (pBits + 1);  // one bit past the table
+  std::vector<LvN> ks = {LvN(0u, 1), one,    LvN(2u, 1), n - 1u,  n,          n + 1u,
+                         n + n + 3u, top - 1u, top,      LvN(17u, 1), LvN(32u, 1)};
+  std::mt19937 rng(static_cast<unsigned int>(c.p.size()));
+  ks.push_back(randomScalar(rng, n.getBitLength()));
+  return ks;
+}
+
+}  // namespace
+
+TEST(EcCurve, EngineAgreesWithGenericFormulasOnEdgeCases) {
+  for (const char* name : {"secp256r1", "secp224r1", "secp521r1", "secp160r1", "brainpoolP256r1",
+                           "secp256k1"}) {
+    SCOPED_TRACE(name);
+    const auto& c = curve(name);
+    std::vector<std::unique_ptr<LvAbelianGroup>> gs;
+    gs.emplace_back(new LvEp(c.a.data(), c.a.size(), c.b.data(), c.b.size(), c.p.data(),
+                             c.p.size()));
+    if (isSpecial(name))
+      gs.emplace_back(new LvCryptoEp(c.a.data(), c.a.size(), c.b.data(), c.b.size(), c.p.data(),
+                                     c.p.size()));
+    const unsigned int len = static_cast<unsigned int>(c.G.size());
+    const std::vector<LvN> ks = edgeScalars(c);
+    // the reference: the generic window method over LvEp's residue formulas
+    LvAbelianGroup& ref = *gs[0];
+    Elem G(ref.createNew(c.G.data(), len));
+    std::vector<Elem> refPoints;
+    refPoints.emplace_back(ref.createCopy(nullptr));          // O
+    refPoints.emplace_back(ref.createCopy(G.get()));          // G
+    refPoints.emplace_back(ref.createSum(G.get(), G.get()));  // 2G
+    refPoints.emplace_back(ref.createNegation(G.get()));      // -G
+    // want[point][k] = k·point, encoded
+    std::vector<std::vector<Bytes>> want(refPoints.size());
+    for (std::size_t pi = 0; pi < refPoints.size(); pi++)
+      for (const LvN& k : ks) {
+        Elem r(ref.createCopy(nullptr));
+        ref.LvGroup::mul(r.get(), k, refPoints[pi].get());
+        want[pi].push_back(encode(ref, r.get(), len));
+      }
+    auto sum = [&](const Bytes& x, const Bytes& y) {
+      Elem a(ref.createNew(x.data(), static_cast<unsigned int>(x.size())));
+      Elem b(ref.createNew(y.data(), static_cast<unsigned int>(y.size())));
+      ref.addInPlace(a.get(), b.get());
+      return encode(ref, a.get(), len);
+    };
+    for (std::size_t gi = 0; gi < gs.size(); gi++) {
+      SCOPED_TRACE(gi == 0 ? "LvEp" : "LvCryptoEp");
+      LvAbelianGroup& g = *gs[gi];
+      std::vector<Elem> pts, tabled;
+      for (const Elem& rp : refPoints) {
+        const Bytes enc = encode(ref, rp.get(), len);
+        pts.emplace_back(g.createNew(enc.data(), static_cast<unsigned int>(enc.size())));
+        tabled.emplace_back(g.createNew(enc.data(), static_cast<unsigned int>(enc.size())));
+        g.precompute(tabled.back().get());
+      }
+      // 2G from the group's own doubling (Z != 1), not re-encoded
+      pts.emplace_back(g.createSum(pts[1].get(), pts[1].get()));
+      const std::size_t refOf[] = {0, 1, 2, 3, 2};
+      for (std::size_t pi = 0; pi < pts.size(); pi++) {
+        for (std::size_t ki = 0; ki < ks.size(); ki++) {
+          const Bytes& w = want[refOf[pi]][ki];
+          const unsigned int bits = ks[ki].getBitLength();
+          Elem r(g.createMul(ks[ki], pts[pi].get()));
+          EXPECT_EQ(w, encode(g, r.get(), len)) << "point " << pi << ", k bits " << bits;
+          if (pi < tabled.size()) {
+            Elem t(g.createMul(ks[ki], tabled[pi].get()));
+            EXPECT_EQ(w, encode(g, t.get(), len)) << "table, point " << pi << ", k bits " << bits;
+          }
+          if (gi > 0 && ki % 3 == 0) {  // the special-prime formulas, generically
+            Elem gw(g.createCopy(nullptr));
+            g.LvGroup::mul(gw.get(), ks[ki], pts[pi].get());
+            EXPECT_EQ(w, encode(g, gw.get(), len));
+          }
+        }
+      }
+      // two scalars: P = -Q, equal values in distinct objects, the neutral
+      // point on either side, tables on either side
+      const LvGroupElem *O = pts[0].get(), *P = pts[1].get(), *P2 = pts[2].get(),
+                        *negP = pts[3].get(), *P2j = pts[4].get();
+      Elem Pcopy(g.createCopy(P));
+      struct Pair {
+        const LvGroupElem *a, *b;
+        std::size_t ra, rb;
+      };
+      const Pair pairs[] = {{P, negP, 1, 3},          {P, Pcopy.get(), 1, 1},
+                            {P2, P2j, 2, 2},          {O, P, 0, 1},
+                            {P, O, 1, 0},             {tabled[1].get(), negP, 1, 3},
+                            {P2j, tabled[1].get(), 2, 1}, {tabled[3].get(), tabled[1].get(), 3, 1}};
+      // (k1, k2) index pairs: equal scalars, 0 and n, n - 1 and 1, above n
+      const std::size_t kp[][2] = {{1, 1}, {0, 4}, {3, 1}, {6, 11}, {11, 11}, {8, 7}};
+      for (const Pair& pr : pairs) {
+        for (const auto& kk : kp) {
+          const Bytes w = sum(want[pr.ra][kk[0]], want[pr.rb][kk[1]]);
+          Elem r(g.createMul2(ks[kk[0]], pr.a, ks[kk[1]], pr.b));
+          EXPECT_EQ(w, encode(g, r.get(), len)) << "pair " << (&pr - pairs) << " k " << kk[0]
+                                                << "," << kk[1];
+          if (kk[0] == 3 || kk[0] == 6) {
+            Elem j(g.createCopy(nullptr));
+            g.LvAbelianGroup::mul2(j.get(), ks[kk[0]], pr.a, ks[kk[1]], pr.b);
+            EXPECT_EQ(w, encode(g, j.get(), len)) << "joint window, pair " << (&pr - pairs);
+          }
+        }
+      }
+      // single additions through the group's formulas
+      Elem s1(g.createSum(P, negP));
+      EXPECT_EQ(Bytes{0}, encode(g, s1.get(), len));
+      Elem s2(g.createSum(P, Pcopy.get()));
+      EXPECT_EQ(encode(g, P2, len), encode(g, s2.get(), len));
+      Elem s3(g.createDifference(P2j, P2));
+      EXPECT_EQ(Bytes{0}, encode(g, s3.get(), len));
+      Elem s4(g.createSum(P2j, P2));
+      Elem w4(g.createMulWord(4, P));
+      EXPECT_EQ(encode(g, w4.get(), len), encode(g, s4.get(), len));
+      Elem s5(g.createSum(O, negP));
+      EXPECT_EQ(encode(g, negP, len), encode(g, s5.get(), len));
+      EXPECT_TRUE(g.isEqual(P2, P2j));
+    }
+  }
+}
+
+// Over a composite modulus (explicit parameters from a stranger) the table of
+// a precomputed point cannot be built: the results still agree with the
+// generic formulas.
+TEST(EcCurve, CompositeModulusNeedsNoTable) {
+  // p = p1·p2 with two 96-bit primes; b puts (5, 7) on y^2 = x^3 + 3x + b
+  const Bytes p = hex("6ead7cc8d3a2e4aff5be7c2cd88353cc72496c7d3197e431");
+  const Bytes b = hex("6ead7cc8d3a2e4aff5be7c2cd88353cc72496c7d3197e3d6");
+  const Bytes a{3};
+  const Bytes g = hex("0400000000000000000000000000000000000000000000000500000000000000000000000000"
+                      "0000000000000000000007");
+  LvEp e(a.data(), 1, b.data(), static_cast<unsigned int>(b.size()), p.data(),
+         static_cast<unsigned int>(p.size()));
+  Elem G(e.createNew(g.data(), static_cast<unsigned int>(g.size())));
+  ASSERT_TRUE(e.isElement(G.get()));
+  Elem T(e.createCopy(G.get()));
+  e.precompute(T.get());
+  std::mt19937 rng(3);
+  for (int i = 0; i < 4; i++) {
+    const LvN k = randomScalar(rng, 150 + 10 * i);
+    Elem want(e.createCopy(nullptr));
+    e.LvGroup::mul(want.get(), k, G.get());
+    Elem r(e.createMul(k, T.get()));
+    EXPECT_EQ(encode(e, want.get(), 49), encode(e, r.get(), 49));
+    Elem r2(e.createMul2(k, T.get(), k + 1u, G.get()));
+    Elem w2(e.createCopy(nullptr));
+    e.LvAbelianGroup::mul2(w2.get(), k, G.get(), k + 1u, G.get());
+    EXPECT_EQ(encode(e, w2.get(), 49), encode(e, r2.get(), 49));
+  }
+}

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -358,42 +359,223 @@ TEST(DsaScheme, SignVerifyAndKeyPairs) {
   EXPECT_THROW(generateKeyPair(pub, priv, &tiny, &rbg), LvArgumentRangeException);
 }
 
-// FIPS 186-3 A.1.1.2 generation against CAVP PQGGen: from the seed before the
-// domain parameter seed (the generator increments it first) the same p and q.
-TEST(DsaGeneration, Fips186_3MatchesPQGGen) {
-  std::ifstream in(dataPath("dsa_PQGGen_A112_1024.rsp"));
-  ASSERT_TRUE(in.good());
-  std::string line, section;
+namespace {
+
+// Key = value records of a CAVP file with the "[mod = L=.., N=.., SHA-..]"
+// section they stand in; a record ends at `lastKey`.
+struct PqgRecord {
+  unsigned int L = 0, N = 0;
+  std::string hash;
   std::map<std::string, std::string> f;
-  int done = 0;
+};
+
+std::vector<PqgRecord> readPqg(const std::string& file, const std::string& lastKey) {
+  std::ifstream in(dataPath(file));
+  EXPECT_TRUE(in.good()) << file;
+  std::vector<PqgRecord> out;
+  PqgRecord cur;
+  std::string line;
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.rfind("[mod", 0) == 0) section = line;
+    if (line.rfind("[mod = L=", 0) == 0) {
+      cur = PqgRecord();
+      cur.L = static_cast<unsigned int>(std::stoul(line.substr(9)));
+      cur.N = static_cast<unsigned int>(std::stoul(line.substr(line.find("N=") + 2)));
+      const auto sp = line.rfind(' ');
+      cur.hash = line.substr(sp + 1, line.size() - sp - 2);
+      continue;
+    }
     const auto eq = line.find(" = ");
-    if (eq == std::string::npos) continue;
-    f[line.substr(0, eq)] = line.substr(eq + 3);
-    if (line.substr(0, eq) != "counter") continue;
-    if (std::stoi(f["counter"]) > 120) continue;  // keep the test quick
-    const std::string hashName =
-        section.substr(section.rfind(' ') + 1, section.size() - section.rfind(' ') - 2);
-    std::unique_ptr<LvHash> h(lvHashCreateObject(hashId(hashName)));
-    Bytes seed = hex(f["domain_parameter_seed"]);
-    for (std::size_t i = seed.size(); i-- > 0;)
-      if (seed[i]-- != 0) break;
-    LvDsaKeyDomain d;
-    d.setOption(1);  // FIPS mode: 1024/160 is allowed
-    d.generateFips186_3(seed.data(), 8 * seed.size(), 160, 1024, h.get());
-    EXPECT_EQ(0u, d.getStatus()) << d.getInfo().getText();
-    EXPECT_STREQ("DSA domain generated.", d.getInfo().getText());
-    Bytes p(128), q(20);
-    p.resize(d.getP(p.data(), p.size()));
-    q.resize(d.getQ(q.data(), q.size()));
-    EXPECT_EQ(hex(f["P"]), p) << section;
-    EXPECT_EQ(hex(f["Q"]), q) << section;
-    EXPECT_TRUE(d.validate());
+    if (eq == std::string::npos || cur.L == 0) continue;
+    cur.f[line.substr(0, eq)] = line.substr(eq + 3);
+    if (line.substr(0, eq) == lastKey) {
+      out.push_back(cur);
+      cur.f.clear();
+    }
+  }
+  return out;
+}
+
+// The generator increments its seed before the first hash: one less than the
+// published domain parameter seed gives the published q first.
+Bytes seedBefore(Bytes seed) {
+  for (std::size_t i = seed.size(); i-- > 0;)
+    if (seed[i]-- != 0) break;
+  return seed;
+}
+
+// FIPS 186-3 generation in FIPS mode; true when it gave p and q.
+bool generatesPq(const PqgRecord& r, const std::string& seedKey) {
+  std::unique_ptr<LvHash> h(lvHashCreateObject(hashId(r.hash)));
+  const Bytes seed = seedBefore(hex(r.f.at(seedKey)));
+  LvDsaKeyDomain d;
+  d.setOption(1);
+  d.generateFips186_3(seed.data(), 8 * static_cast<unsigned int>(seed.size()), r.N, r.L, h.get());
+  EXPECT_EQ(0u, d.getStatus()) << d.getInfo().getText();
+  EXPECT_STREQ("DSA domain generated.", d.getInfo().getText());
+  Bytes p(r.L / 8), q(r.N / 8);
+  p.resize(d.getP(p.data(), static_cast<unsigned int>(p.size())));
+  q.resize(d.getQ(q.data(), static_cast<unsigned int>(q.size())));
+  // the generator of the domain has order q
+  const LvN g = d.getG();
+  EXPECT_TRUE(g > 1u && pow(LvZn(g, &d.getP()), d.getQ()) == 1);
+  return p == hex(r.f.at("P")) && q == hex(r.f.at("Q"));
+}
+
+// Counters the generation test walks through, per prime size (the search is
+// slow at the larger sizes).
+unsigned int counterLimit(unsigned int L) { return L <= 1024 ? 120 : L <= 2048 ? 70 : 20; }
+
+}  // namespace
+
+// FIPS 186-3 A.1.1.2 generation against CAVP PQGGen, every size and hash
+// where the published counter is low.
+TEST(DsaGeneration, Fips186_3MatchesPQGGen) {
+  int done = 0;
+  std::set<unsigned int> sizes;
+  for (const PqgRecord& r : readPqg("dsa_PQGGen_A112.rsp", "counter")) {
+    if (std::stoul(r.f.at("counter")) > counterLimit(r.L)) continue;
+    EXPECT_TRUE(generatesPq(r, "domain_parameter_seed"))
+        << r.L << "/" << r.N << " " << r.hash << " counter " << r.f.at("counter");
+    sizes.insert(r.L);
     done++;
   }
-  EXPECT_GE(done, 3);
+  EXPECT_GE(done, 10);
+  EXPECT_EQ(3u, sizes.size());
+}
+
+// PQGVer A.1.1.3: the domains CAVP accepts come out of the generation from
+// their seed (low counters only); those it refuses do not validate.
+TEST(DsaGeneration, Fips186_3ReproducesPQGVer) {
+  int done = 0;
+  for (const PqgRecord& r : readPqg("dsa_PQGVer_A113.rsp", "Result")) {
+    if (r.f.at("Result")[0] != 'P' || std::stoul(r.f.at("c")) > counterLimit(r.L)) continue;
+    EXPECT_TRUE(generatesPq(r, "Seed")) << r.L << "/" << r.N << " " << r.hash;
+    done++;
+  }
+  EXPECT_GE(done, 2);
+}
+
+// PQGVer A.2.2: a generator is valid when it has order q; the modified ones
+// are refused by the domain validation, without a throw.
+TEST(DsaCavp, PQGVerGenerators) {
+  int passes = 0, fails = 0;
+  for (const PqgRecord& r : readPqg("dsa_PQGVer_A22.rsp", "Result")) {
+    if (r.L > 2048) continue;  // the larger primality tests add time, not evidence
+    const bool pass = r.f.at("Result")[0] == 'P';
+    const Bytes p = hex(r.f.at("P")), q = hex(r.f.at("Q")), g = hex(r.f.at("G"));
+    LvDsaKeyDomain d;
+    d.setP(p.data(), static_cast<unsigned int>(p.size()));
+    d.setQ(q.data(), static_cast<unsigned int>(q.size()));
+    d.setG(g.data(), static_cast<unsigned int>(g.size()));
+    bool ok = !pass;
+    EXPECT_NO_THROW(ok = d.validate());
+    EXPECT_EQ(pass, ok) << r.L << "/" << r.N << " " << r.f.at("Result");
+    (pass ? passes : fails)++;
+  }
+  EXPECT_GT(passes, 5);
+  EXPECT_GT(fails, 10);
+}
+
+// The worked example of FIPS 186-2 Appendix 5: SEED, counter 105 and the
+// published p, q and g (h = 2) at L = 512.
+TEST(DsaGeneration, Fips186_2AppendixExample) {
+  const Bytes seed = hex("d5014e4b60ef2ba8b6211b4062ba3224e0427dd3");
+  LvGFpKeyDomain d;
+  ASSERT_TRUE(d.generate(seed.data(), 20, 160, 512, nullptr, nullptr));
+  EXPECT_EQ(LV_DOMAIN_VALID, d.getValidity());
+  EXPECT_EQ(105u, d.getCounter());
+  Bytes p(64), q(20), g(64), s(20);
+  p.resize(d.getP(p.data(), 64));
+  q.resize(d.getQ(q.data(), 20));
+  g.resize(d.getG(g.data(), 64));
+  EXPECT_EQ(20u, d.getSeed(s.data(), 20));
+  EXPECT_EQ(seed, s);
+  EXPECT_EQ(hex("8df2a494492276aa3d25759bb06869cbeac0d83afb8d0cf7cbb8324f0d7882e5d0762fc5b7210eaf"
+                "c2e9adac32ab7aac49693dfbf83724c2ec0736ee31c80291"),
+            p);
+  EXPECT_EQ(hex("c773218c737ec8ee993b4f2ded30f48edace915f"), q);
+  EXPECT_EQ(hex("626d027839ea0a13413163a55b4cb500299d5522956cefcb3bff10f399ce2c2e71cb9de5fa24babf"
+                "58e5b79521925c9cc42e9f6f464b088cc572af53e6d78802"),
+            g);
+}
+
+// A domain whose validation refuses: generation must pass that answer on.
+TEST(DsaGeneration, AnswersWhatValidationAnswered) {
+  struct RefusingDomain : LvGFpKeyDomain {
+    bool validate() override {
+      LvGFpKeyDomain::validate();
+      validity = LV_DOMAIN_INVALID;
+      return false;
+    }
+  };
+  const Bytes seed = hex("d5014e4b60ef2ba8b6211b4062ba3224e0427dd3");
+  RefusingDomain bad;
+  EXPECT_FALSE(bad.generate(seed.data(), 20, 160, 512, nullptr, nullptr));
+  EXPECT_EQ(LV_DOMAIN_INVALID, bad.getValidity());
+  LvGFpKeyDomain good;
+  EXPECT_TRUE(good.generate(seed.data(), 20, 160, 512, nullptr, nullptr));
+}
+
+namespace {
+
+// Gives the octets it was loaded with first, then counting octets.
+class ScriptedRbg : public CountingRbg {
+ public:
+  explicit ScriptedRbg(const Bytes& first) : first_(first) {}
+  void fillOctets(LvOctet* dst, unsigned int n) override {
+    if (!used_) {
+      used_ = true;
+      ASSERT_EQ(first_.size(), n);
+      std::copy(first_.begin(), first_.end(), dst);
+      return;
+    }
+    CountingRbg::fillOctets(dst, n);
+  }
+
+ private:
+  Bytes first_;
+  bool used_ = false;
+};
+
+}  // namespace
+
+// KeyPair: a generator that yields X (below q, so X mod q = X) makes
+// generateKeyPair give the published Y, and the pair test passes.
+TEST(DsaCavp, KeyPairGeneration) {
+  std::ifstream in(dataPath("dsa_KeyPair.rsp"));
+  ASSERT_TRUE(in.good());
+  std::string line;
+  std::map<std::string, std::string> f;
+  std::unique_ptr<LvDsaKeyDomain> domain;
+  int count = 0;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const auto eq = line.find(" = ");
+    if (eq == std::string::npos) continue;
+    const std::string k = line.substr(0, eq);
+    f[k] = line.substr(eq + 3);
+    if (k == "G") {
+      domain = dsaDomain(hex(f["P"]), hex(f["Q"]), hex(f["G"]), false);
+      EXPECT_TRUE(domain->validate());
+    }
+    if (k != "Y" || !domain) continue;
+    const LvN q = domain->getQ();
+    Bytes x = hex(f["X"]);
+    Bytes draw(2 * q.getOctetLength() - x.size(), 0);
+    draw.insert(draw.end(), x.begin(), x.end());
+    ScriptedRbg rbg(draw);
+    LvDsaPublicKey pub;
+    LvDsaPrivateKey priv;
+    generateKeyPair(pub, priv, domain.get(), &rbg);
+    const Bytes y = hex(f["Y"]);
+    EXPECT_EQ(LvN(y.data(), static_cast<unsigned int>(y.size())), pub.getKey());
+    EXPECT_EQ(pub.getKey(), priv.getY());
+    EXPECT_EQ(LvN(x.data(), static_cast<unsigned int>(x.size())), priv.getX());
+    EXPECT_TRUE(pub.isValid());
+    count++;
+  }
+  EXPECT_GE(count, 30);
 }
 
 TEST(DsaGeneration, RefusalsAndTheSha1Method) {
@@ -420,6 +602,15 @@ TEST(DsaGeneration, RefusalsAndTheSha1Method) {
   EXPECT_EQ("Domain size is too small for this security level.", refused(strong, 256, 224, 2048));
   LvDsaKeyDomain shortSeed;
   EXPECT_EQ("Seed is too small. Check FIPS 186-3 A.1.1.2 (2).", refused(shortSeed, 159, 160, 1024));
+  // a p no longer than q cannot be 1 mod 2q: refused instead of searching
+  // for ever
+  LvDsaKeyDomain flat;
+  EXPECT_EQ("pBits must be at least qBits + 32 for domain generation process.",
+            refused(flat, 256, 160, 160));
+  LvDsaKeyDomain noHash;
+  noHash.generateFips186_3(seed.data(), 256, 160, 1024, nullptr);
+  EXPECT_EQ(1u, noHash.getStatus());
+  EXPECT_STREQ("Hash function is not initialised.", noHash.getInfo().getText());
   LvDsaKeyDomain shall;
   shall.setOptionB(4);
   EXPECT_EQ(

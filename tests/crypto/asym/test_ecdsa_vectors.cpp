@@ -47,7 +47,7 @@ struct Record {
   std::map<std::string, std::string> f;
 };
 
-std::vector<Record> readRsp(const std::string& file) {
+std::vector<Record> readRsp(const std::string& file, const std::string& lastKey = "Result") {
   std::ifstream in(dataPath(file));
   EXPECT_TRUE(in.good()) << file;
   std::vector<Record> out;
@@ -57,7 +57,9 @@ std::vector<Record> readRsp(const std::string& file) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line[0] == '#') continue;
     if (line[0] == '[') {
-      section = line.substr(1, line.find(']') - 1);
+      // curve sections only ("P-256", "P-256,SHA-1"), not the method headings
+      const std::string name = line.substr(1, line.find(']') - 1);
+      if (name.find(' ') == std::string::npos) section = name;
       continue;
     }
     const auto eq = line.find(" = ");
@@ -65,7 +67,7 @@ std::vector<Record> readRsp(const std::string& file) {
     const std::string k = line.substr(0, eq), v = line.substr(eq + 3);
     cur.section = section;
     cur.f[k] = v;
-    if (k == "Result") {
+    if (k == lastKey) {
       out.push_back(cur);
       cur = Record();
     }
@@ -102,6 +104,41 @@ TEST(EcdsaCavp, SigVerOverThePCurves) {
   }
   EXPECT_GT(passes, 30);
   EXPECT_GT(fails, 30);
+}
+
+// KeyPair: Q = d·G over every P curve, by the domain's group with G's table,
+// by the generic curve's engine, and by the generic window method.
+TEST(EcdsaCavp, KeyPairScalarMultiplication) {
+  int count = 0;
+  for (const Record& r : readRsp("ecdsa_KeyPair_P.rsp", "Qy")) {
+    const std::string curveName = kNistCurves.at(r.section);
+    const CurveParams& c = curve(curveName);
+    const unsigned int m = fieldOctets(curveName);
+    const Bytes want = pointOf(r.f.at("Qx"), r.f.at("Qy"), m);
+    const Bytes db = hex(r.f.at("d"));
+    const LvN d(db.data(), static_cast<unsigned int>(db.size()));
+    auto domain = domainOf(curveName);
+    const LvGroup* g = domain->getGroup();
+    Bytes out(2 * m + 1);
+    std::unique_ptr<LvGroupElem> Q(g->createMul(d, domain->getGen()));
+    EXPECT_EQ(want, Bytes(out.begin(), out.begin() + g->asOctetString(Q.get(), out.data(), 2 * m + 1)))
+        << curveName;
+    LvEp e(c.a.data(), static_cast<unsigned int>(c.a.size()), c.b.data(),
+           static_cast<unsigned int>(c.b.size()), c.p.data(), static_cast<unsigned int>(c.p.size()));
+    std::unique_ptr<LvGroupElem> G(e.createNew(c.G.data(), static_cast<unsigned int>(c.G.size())));
+    std::unique_ptr<LvGroupElem> Q2(e.createMul(d, G.get()));
+    EXPECT_EQ(want, Bytes(out.begin(), out.begin() + e.asOctetString(Q2.get(), out.data(), 2 * m + 1)))
+        << curveName;
+    if (count % 4 == 0) {
+      std::unique_ptr<LvGroupElem> Q3(e.createCopy(nullptr));
+      e.LvGroup::mul(Q3.get(), d, G.get());
+      EXPECT_EQ(want,
+                Bytes(out.begin(), out.begin() + e.asOctetString(Q3.get(), out.data(), 2 * m + 1)))
+          << curveName;
+    }
+    count++;
+  }
+  EXPECT_EQ(50, count);
 }
 
 TEST(EcdsaCavp, PublicKeyValidation) {

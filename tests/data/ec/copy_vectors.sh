@@ -20,6 +20,11 @@ awk '/^\[K-163/{exit} {print}' "$V/cavp/ecdsa/PKV.rsp" > "$D/ecdsa_PKV_P.rsp"
 cp "$V/cavp/dsa/SigVer.rsp" "$D/dsa_SigVer.rsp"
 awk '/^\[A.1.2.2/{exit} {print}' "$V/cavp/dsa/PQGVer.rsp" > "$D/dsa_PQGVer_A113.rsp"
 chmod 644 "$D"/*.json "$D"/*.rsp "$D/WYCHEPROOF_LICENSE"
-# PQGGen A.1.1.2 at L = 1024 (larger sizes take too long for a unit test)
-awk '/^\[A.1.1.2/{on=1} /^\[mod = L=2048/{on=0} on{print}' "$V/cavp/dsa/PQGGen.rsp" > "$D/dsa_PQGGen_A112_1024.rsp"
-chmod 644 "$D/dsa_PQGGen_A112_1024.rsp"
+# PQGGen A.1.1.2, every size (the test keeps to the low counters)
+awk '/^\[A.1.1.2/{on=1} /^\[A.1.2.1/{on=0} on{print}' "$V/cavp/dsa/PQGGen.rsp" > "$D/dsa_PQGGen_A112.rsp"
+# PQGVer A.2.2: generators to check against their p and q
+awk '/^\[A.2.2/{on=1} /^\[A.2.4/{on=0} on{print}' "$V/cavp/dsa/PQGVer.rsp" > "$D/dsa_PQGVer_A22.rsp"
+# key pairs: DSA whole, ECDSA over the P curves
+cp "$V/cavp/dsa/KeyPair.rsp" "$D/dsa_KeyPair.rsp"
+awk '/^\[K-163/{exit} {print}' "$V/cavp/ecdsa/KeyPair.rsp" > "$D/ecdsa_KeyPair_P.rsp"
+chmod 644 "$D/dsa_PQGGen_A112.rsp" "$D/dsa_PQGVer_A22.rsp" "$D/dsa_KeyPair.rsp" "$D/ecdsa_KeyPair_P.rsp"
