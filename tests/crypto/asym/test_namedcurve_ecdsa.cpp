@@ -3,6 +3,7 @@
 // (tests/data/gf2n/gen_openssl.py).
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "crypto/asym/lvgeneraldsa.h"
 #include "crypto/asym/lvnamedcurves.h"
 #include "crypto/hash/lvhash.h"
+#include "crypto/rbg/lvrbg.h"
 
 using namespace gf2ntest;
 
@@ -188,4 +190,99 @@ TEST(NamedCurveEcdsa, OpensslSignaturesVerify) {
     n++;
   }
   EXPECT_EQ(n, 8u);
+}
+
+namespace {
+
+// DER TLV with a definite length.
+Bytes tlv(LvOctet tag, const Bytes& content) {
+  Bytes out{tag};
+  const std::size_t n = content.size();
+  if (n < 0x80) {
+    out.push_back(static_cast<LvOctet>(n));
+  } else if (n < 0x100) {
+    out.insert(out.end(), {0x81, static_cast<LvOctet>(n)});
+  } else {
+    out.insert(out.end(), {0x82, static_cast<LvOctet>(n >> 8), static_cast<LvOctet>(n)});
+  }
+  out.insert(out.end(), content.begin(), content.end());
+  return out;
+}
+
+void writeFile(const std::string& path, const Bytes& data) {
+  std::ofstream f(path, std::ios::binary);
+  f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+// Deterministic nonces for the signing side.
+class StepRbg : public LvRbg {
+ public:
+  void init(const LvOctet*, unsigned int) override {}
+  void reinit(const LvOctet*, unsigned int) override {}
+  void reset() override {}
+  void fillOctets(LvOctet* dst, unsigned int n) override {
+    for (unsigned int i = 0; i < n; i++) dst[i] = next = static_cast<LvOctet>(next * 73 + 41);
+  }
+  unsigned int getMinSeedOctets() const override { return 0; }
+  unsigned int getMaxSeedOctets() const override { return 0; }
+  unsigned int getSeedStepOctets() const override { return 1; }
+  const char* getName() const override { return "TEST"; }
+  LvOctet next = 7;
+};
+
+}  // namespace
+
+// Signatures made here over binary curves are accepted by `openssl dgst -verify`
+// (the public point, computed here too, goes to openssl in a SubjectPublicKeyInfo).
+TEST(NamedCurveEcdsa, OurSignaturesVerifyWithOpenssl) {
+  if (std::system("openssl version > /dev/null 2>&1") != 0) GTEST_SKIP() << "no openssl command";
+  const std::map<std::string, Bytes> curveOid = {{"sect163k1", {0x2B, 0x81, 0x04, 0x00, 0x01}},
+                                                 {"sect233r1", {0x2B, 0x81, 0x04, 0x00, 0x1B}},
+                                                 {"sect283k1", {0x2B, 0x81, 0x04, 0x00, 0x10}},
+                                                 {"sect571r1", {0x2B, 0x81, 0x04, 0x00, 0x27}}};
+  const Bytes ecPublicKey{0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x02, 0x01};
+  char dirTemplate[] = "/tmp/tal-e2n-XXXXXX";
+  ASSERT_NE(mkdtemp(dirTemplate), nullptr);
+  const std::string dir = dirTemplate;
+  for (const auto& c : curveOid) {
+    SCOPED_TRACE(c.first);
+    const LvE2nDsaKeyDomain* d = nistDomain(c.first);
+    const Bytes dk = digest(LV_HASH_SHA256, Bytes(c.first.begin(), c.first.end()));
+    const LvN x(dk.data(), 20);  // 160 bits: below every order here
+    std::unique_ptr<LvGroupElem> h(d->getGroup()->createMul(x, d->getGen()));
+    Bytes point(d->getGroup()->getOctetStringEncodingLen(h.get()));
+    point.resize(d->getGroup()->asOctetString(h.get(), point.data(), point.size()));
+
+    LvGeneralDsaPrivateKey priv;
+    priv.setDomain(d);
+    priv.setKey(dk.data(), 20);
+    LvGeneralDsaSig sig;
+    StepRbg rbg;
+    sig.setRbg(&rbg);
+    sig.setPrivateKey(&priv);
+    const Bytes msg{'b', 'i', 'n', 'a', 'r', 'y', ' ', 'c', 'u', 'r', 'v', 'e'};
+    const Bytes dg = digest(LV_HASH_SHA256, msg);  // longer than the order on sect163k1/233r1
+    Bytes rs(sig.getMaxSignatureOctets());
+    rs.resize(sig.sign(dg.data(), dg.size(), rs.data(), rs.size()));
+
+    Bytes bits{0x00};
+    bits.insert(bits.end(), point.begin(), point.end());
+    const Bytes spki = tlv(0x30, [&] {
+      Bytes alg = tlv(0x06, ecPublicKey), oid = tlv(0x06, c.second), b = tlv(0x03, bits);
+      alg.insert(alg.end(), oid.begin(), oid.end());
+      Bytes all = tlv(0x30, alg);
+      all.insert(all.end(), b.begin(), b.end());
+      return all;
+    }());
+    writeFile(dir + "/pub.der", spki);
+    writeFile(dir + "/sig.der", tlv(0x30, rs));
+    writeFile(dir + "/msg.bin", msg);
+    const std::string cmd = "openssl dgst -sha256 -keyform DER -verify " + dir + "/pub.der -signature " +
+                            dir + "/sig.der " + dir + "/msg.bin > /dev/null 2>&1";
+    EXPECT_EQ(std::system(cmd.c_str()), 0);
+    // the same check refuses a signature over another message
+    writeFile(dir + "/msg.bin", Bytes{'o', 't', 'h', 'e', 'r'});
+    EXPECT_NE(std::system(cmd.c_str()), 0);
+  }
+  std::system(("rm -rf " + dir).c_str());
 }
