@@ -13,6 +13,13 @@ if(TAL_SANITIZE)
 endif()
 add_compile_options(${TAL_COMMON_FLAGS})
 
+# Rebuilds of unchanged sources come from the compiler cache when there is one.
+find_program(TAL_CCACHE ccache)
+if(TAL_CCACHE AND NOT CMAKE_CXX_COMPILER_LAUNCHER)
+  set(CMAKE_CXX_COMPILER_LAUNCHER ${TAL_CCACHE})
+  set(CMAKE_C_COMPILER_LAUNCHER ${TAL_CCACHE})
+endif()
+
 set(TAL_SRC_ROOT ${PROJECT_SOURCE_DIR}/src)
 set(TAL_TEST_DATA_DIR ${PROJECT_SOURCE_DIR}/tests/data)
 
