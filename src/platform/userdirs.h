@@ -9,4 +9,7 @@ namespace platform {
 // $HOME/.local/share (the password database's home when HOME is unset). Not created.
 bool localAppDataFolder(std::string& out);
 
+// $HOME when it is an absolute path, else the password database's home; ends in '/'.
+bool homeFolder(std::string& out);
+
 } // namespace platform

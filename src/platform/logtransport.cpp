@@ -1,0 +1,232 @@
+#include "platform/logtransport.h"
+
+#include "platform/codepage.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <mutex>
+#include <semaphore.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <syslog.h>
+#include <unistd.h>
+#include <vector>
+
+namespace platform {
+
+const char* const LOG_SERVICE_MUTEX = "MirvalLogServiceMutex_1_3";
+const char* const LOG_SERVICE_EVENT = "MirvalLogServiceDataInBuffEvent_1_3";
+const char* const LOG_SERVICE_PARKING = "MirvalLogServiceParkingSemaphore_1_3";
+const char* const LOG_SERVICE_MEMORY = "MirvalLogServiceSharedMemFile_1_3";
+
+namespace {
+
+int64_t monotonicNanoseconds() {
+  struct timespec now;
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// Waits on a semaphore until the deadline; EINTR resumes the wait.
+bool waitSemaphore(void* semaphore, const WaitDeadline& deadline) {
+  sem_t* sem = static_cast<sem_t*>(semaphore);
+  if (!sem) return false;
+  for (;;) {
+    uint32_t left = deadline.remaining();
+    struct timespec until;
+    ::clock_gettime(CLOCK_MONOTONIC, &until);
+    until.tv_sec += left / 1000;
+    until.tv_nsec += static_cast<long>(left % 1000) * 1000000;
+    if (until.tv_nsec >= 1000000000) {
+      until.tv_sec += 1;
+      until.tv_nsec -= 1000000000;
+    }
+    if (::sem_clockwait(sem, CLOCK_MONOTONIC, &until) == 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+void* openSemaphore(const std::string& name) {
+  if (name.empty()) return nullptr;
+  sem_t* sem = ::sem_open(name.c_str(), 0);
+  return sem == SEM_FAILED ? nullptr : sem;
+}
+
+void closeSemaphore(void*& semaphore) {
+  if (semaphore) ::sem_close(static_cast<sem_t*>(semaphore));
+  semaphore = nullptr;
+}
+
+std::mutex hookLock;
+EventLogHook eventHook = nullptr;
+void* eventHookContext = nullptr;
+
+std::mutex identityLock;
+char identity[64];
+
+std::string toUtf8(const std::string& text) {
+  if (text.empty()) return text;
+  std::vector<uint16_t> units(text.size());
+  size_t n =
+      multiByteToWide(CODE_PAGE_WINDOWS_1250, text.data(), text.size(), units.data(), units.size());
+  std::vector<char> out(n * 3 + 1);
+  size_t m = wideToMultiByte(CODE_PAGE_UTF8, units.data(), n, out.data(), out.size());
+  return std::string(out.data(), m);
+}
+
+}  // namespace
+
+std::string logServiceObjectName(const char* base, const std::string& serviceName) {
+  if (!base || serviceName.find('/') != std::string::npos ||
+      serviceName.find('\0') != std::string::npos)
+    return std::string();
+  std::string name = std::string("/") + base + serviceName;
+  // Named semaphores take four characters of the file name for their own prefix.
+  if (name.size() > NAME_MAX - 4) return std::string();
+  return name;
+}
+
+WaitDeadline::WaitDeadline(uint32_t milliseconds)
+    : endNanoseconds(monotonicNanoseconds() + static_cast<int64_t>(milliseconds) * 1000000) {}
+
+uint32_t WaitDeadline::remaining() const {
+  int64_t left = endNanoseconds - monotonicNanoseconds();
+  return left <= 0 ? 0 : static_cast<uint32_t>((left + 999999) / 1000000);
+}
+
+LogServiceChannel::~LogServiceChannel() { close(); }
+
+bool LogServiceChannel::open(const std::string& serviceName) {
+  if (!mutex && !(mutex = openSemaphore(logServiceObjectName(LOG_SERVICE_MUTEX, serviceName))))
+    return false;
+  if (!event && !(event = openSemaphore(logServiceObjectName(LOG_SERVICE_EVENT, serviceName))))
+    return false;
+  if (!parking &&
+      !(parking = openSemaphore(logServiceObjectName(LOG_SERVICE_PARKING, serviceName))))
+    return false;
+  if (memoryFd < 0) {
+    std::string name = logServiceObjectName(LOG_SERVICE_MEMORY, serviceName);
+    if (name.empty()) return false;
+    memoryFd = ::shm_open(name.c_str(), O_RDWR | O_CLOEXEC, 0);
+    if (memoryFd < 0) return false;
+  }
+  if (!view) {
+    // A block smaller than the record area would fault on access instead of failing here.
+    struct stat st;
+    if (::fstat(memoryFd, &st) != 0 || st.st_size < static_cast<off_t>(LOG_SERVICE_BLOCK_SIZE))
+      return false;
+    void* mapped =
+        ::mmap(nullptr, LOG_SERVICE_BLOCK_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, memoryFd, 0);
+    if (mapped == MAP_FAILED) return false;
+    view = static_cast<uint8_t*>(mapped);
+  }
+  return true;
+}
+
+bool LogServiceChannel::isOpen() const { return mutex && event && parking && view; }
+
+void LogServiceChannel::close() {
+  if (view) ::munmap(view, LOG_SERVICE_BLOCK_SIZE);
+  view = nullptr;
+  if (memoryFd >= 0) ::close(memoryFd);
+  memoryFd = -1;
+  closeSemaphore(mutex);
+  closeSemaphore(event);
+  closeSemaphore(parking);
+}
+
+bool LogServiceChannel::lock(const WaitDeadline& deadline) {
+  return waitSemaphore(mutex, deadline);
+}
+
+void LogServiceChannel::unlock() {
+  if (mutex) ::sem_post(static_cast<sem_t*>(mutex));
+}
+
+bool LogServiceChannel::waitParking(const WaitDeadline& deadline) {
+  return waitSemaphore(parking, deadline);
+}
+
+void LogServiceChannel::signalData() {
+  if (event) ::sem_post(static_cast<sem_t*>(event));
+}
+
+AppendFile::~AppendFile() { close(); }
+
+bool AppendFile::open(const std::string& path) {
+  close();
+  if (path.empty()) return false;
+  fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
+  return fd >= 0;
+}
+
+bool AppendFile::write(const std::string& bytes) {
+  if (fd < 0) return false;
+  const char* p = bytes.data();
+  size_t left = bytes.size();
+  while (left > 0) {
+    ssize_t n = ::write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+void AppendFile::close() {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+void setEventLogHook(EventLogHook hook, void* context) {
+  std::lock_guard<std::mutex> guard(hookLock);
+  eventHook = hook;
+  eventHookContext = context;
+}
+
+bool EventLog::open(const std::string& sourceName) {
+  source = sourceName;
+  opened = true;
+  return true;
+}
+
+void EventLog::report(EventType type, uint16_t category, uint32_t eventId, const uint32_t* userId,
+                      const std::string& text) {
+  if (!opened) return;
+  EventLogEntry entry;
+  entry.priority = type == EventType::Information ? LOG_INFO
+                   : type == EventType::Warning   ? LOG_WARNING
+                                                  : LOG_ERR;
+  entry.source = source;
+  entry.category = category;
+  entry.eventId = eventId;
+  entry.hasUser = userId != nullptr;
+  entry.userId = userId ? *userId : 0;
+  entry.text = toUtf8(text);
+  {
+    std::lock_guard<std::mutex> guard(hookLock);
+    if (eventHook) {
+      eventHook(entry, eventHookContext);
+      return;
+    }
+  }
+  // The system log records the process and its user itself; the identity is process-wide.
+  std::lock_guard<std::mutex> guard(identityLock);
+  if (std::strncmp(identity, source.c_str(), sizeof identity) != 0) {
+    std::strncpy(identity, source.c_str(), sizeof identity - 1);
+    identity[sizeof identity - 1] = '\0';
+    ::openlog(identity, LOG_PID, LOG_USER);
+  }
+  ::syslog(entry.priority, "%s", entry.text.c_str());
+}
+
+bool processUser(uint32_t& userId) {
+  userId = static_cast<uint32_t>(::getuid());
+  return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,498 @@
+#include "api/logserviceclient.h"
+#include "platform/clock.h"
+#include "platform/registry.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <fstream>
+#include <semaphore.h>
+#include <sys/mman.h>
+#include <syslog.h>
+#include <thread>
+#include <unistd.h>
+
+using platform::RegistryKey;
+using platform::RegistryRoot;
+using platform::RegistryStatus;
+
+namespace {
+
+const int64_t FIXED_TIME = 1772694489;  // 2026-03-05 07:08:09 UTC (date -u -d ... +%s)
+const size_t BLOCK = 131072;
+
+uint32_t le32(const uint8_t* p) {
+  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+struct WireField {
+  uint8_t kind;
+  std::string name;
+  std::string value;
+  bool operator==(const WireField& o) const {
+    return kind == o.kind && name == o.name && value == o.value;
+  }
+};
+
+std::ostream& operator<<(std::ostream& out, const WireField& f) {
+  return out << int(f.kind) << ":" << f.name << "=" << f.value.size() << " bytes";
+}
+
+// The record format read field by field: count, then kind, 128-byte zero-padded name, length, bytes.
+std::vector<WireField> decodeRecord(const uint8_t* p, size_t capacity) {
+  std::vector<WireField> fields;
+  uint32_t count = le32(p);
+  size_t at = 4;
+  for (uint32_t i = 0; i < count; ++i) {
+    EXPECT_LE(at + 133, capacity);
+    if (at + 133 > capacity) break;
+    WireField f;
+    f.kind = p[at];
+    f.name.assign(reinterpret_cast<const char*>(p + at + 1),
+                  strnlen(reinterpret_cast<const char*>(p + at + 1), 128));
+    uint32_t n = le32(p + at + 129);
+    EXPECT_LE(at + 133 + n, capacity);
+    if (at + 133 + n > capacity) break;
+    f.value.assign(reinterpret_cast<const char*>(p + at + 133), n);
+    fields.push_back(f);
+    at += 133 + n;
+  }
+  return fields;
+}
+
+std::string le32Text(uint32_t v) {
+  return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+}
+
+class LogClient : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* old = std::getenv(platform::REGISTRY_ROOT_VARIABLE);
+    hadRoot = old != nullptr;
+    if (old) savedRoot = old;
+    char pattern[] = "/tmp/tal-log-XXXXXX";
+    ASSERT_NE(nullptr, ::mkdtemp(pattern));
+    root = pattern;
+    ::setenv(platform::REGISTRY_ROOT_VARIABLE, root.c_str(), 1);
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    platform::setTestTime(FIXED_TIME);
+    serviceName = "TalTest" + std::to_string(::getpid());
+  }
+  void TearDown() override {
+    platform::clearTestTime();
+    platform::setEventLogHook(nullptr, nullptr);
+    removeService();
+    std::filesystem::remove_all(root);
+    if (hadRoot)
+      ::setenv(platform::REGISTRY_ROOT_VARIABLE, savedRoot.c_str(), 1);
+    else
+      ::unsetenv(platform::REGISTRY_ROOT_VARIABLE);
+  }
+
+  void setLong(const char* name, uint32_t value) {
+    RegistryKey key;
+    ASSERT_EQ(RegistryStatus::Ok,
+              key.create(RegistryRoot::LocalMachine, LogServiceClient::REGISTRY_KEY));
+    ASSERT_EQ(RegistryStatus::Ok,
+              key.setValue(name, platform::REGISTRY_DWORD, le32Text(value).data(), 4));
+  }
+  void setText(const char* name, const std::string& value) {
+    RegistryKey key;
+    ASSERT_EQ(RegistryStatus::Ok,
+              key.create(RegistryRoot::LocalMachine, LogServiceClient::REGISTRY_KEY));
+    std::string data = value + '\0';
+    ASSERT_EQ(RegistryStatus::Ok,
+              key.setValue(name, platform::REGISTRY_SZ, data.data(), data.size()));
+  }
+
+  // The log service's side: the four objects, made as the service makes them.
+  void createService() {
+    auto name = [&](const char* base) { return std::string("/") + base + serviceName; };
+    mutex = ::sem_open(name("MirvalLogServiceMutex_1_3").c_str(), O_CREAT | O_EXCL, 0600, 1);
+    event =
+        ::sem_open(name("MirvalLogServiceDataInBuffEvent_1_3").c_str(), O_CREAT | O_EXCL, 0600, 0);
+    parking =
+        ::sem_open(name("MirvalLogServiceParkingSemaphore_1_3").c_str(), O_CREAT | O_EXCL, 0600, 0);
+    ASSERT_NE(SEM_FAILED, mutex);
+    ASSERT_NE(SEM_FAILED, event);
+    ASSERT_NE(SEM_FAILED, parking);
+    int fd = ::shm_open(name("MirvalLogServiceSharedMemFile_1_3").c_str(),
+                        O_CREAT | O_EXCL | O_RDWR, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(0, ::ftruncate(fd, BLOCK));
+    void* view = ::mmap(nullptr, BLOCK, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    ::close(fd);
+    ASSERT_NE(MAP_FAILED, view);
+    block = static_cast<uint8_t*>(view);
+    serviceMade = true;
+  }
+  void removeService() {
+    if (!serviceMade) return;
+    auto name = [&](const char* base) { return std::string("/") + base + serviceName; };
+    ::sem_unlink(name("MirvalLogServiceMutex_1_3").c_str());
+    ::sem_unlink(name("MirvalLogServiceDataInBuffEvent_1_3").c_str());
+    ::sem_unlink(name("MirvalLogServiceParkingSemaphore_1_3").c_str());
+    ::shm_unlink(name("MirvalLogServiceSharedMemFile_1_3").c_str());
+    ::sem_close(mutex);
+    ::sem_close(event);
+    ::sem_close(parking);
+    ::munmap(block, BLOCK);
+    serviceMade = false;
+  }
+  std::vector<WireField> takeRecord() {
+    EXPECT_EQ(0, ::sem_trywait(event)) << "the event was not signalled";
+    EXPECT_EQ(1, block[0]);
+    EXPECT_EQ(0u, le32(block + 1));
+    std::vector<WireField> fields = decodeRecord(block + 5, BLOCK - 5);
+    block[0] = 0;
+    return fields;
+  }
+
+  std::string root, savedRoot, serviceName;
+  bool hadRoot = false;
+  bool serviceMade = false;
+  sem_t* mutex = nullptr;
+  sem_t* event = nullptr;
+  sem_t* parking = nullptr;
+  uint8_t* block = nullptr;
+};
+
+TEST(LogRecordFields, AcceptedAndRejected) {
+  const std::string name128(128, 'n'), name129(129, 'n');
+  const char bytes[] = "abc";
+  struct Row {
+    const char* name;
+    const void* bytes;
+    size_t length;
+    bool added;
+  };
+  const Row rows[] = {
+      {"Opis", bytes, 3, true},           {name128.c_str(), bytes, 3, true},
+      {name129.c_str(), bytes, 3, false}, {nullptr, bytes, 3, false},
+      {"Opis", nullptr, 3, false},        {"Opis", bytes, 0, false},  // an empty text
+      {"Opis", nullptr, 0, true},         {"", bytes, 1, true},
+  };
+  for (const Row& row : rows) {
+    LogRecord record;
+    EXPECT_EQ(row.added, record.addField(LogRecord::FIELD_TEXT, row.name, row.bytes, row.length))
+        << (row.name ? std::strlen(row.name) : 0) << " " << row.length;
+    EXPECT_EQ(row.added ? 1u : 0u, record.fieldCount());
+  }
+  LogRecord empty;
+  EXPECT_FALSE(empty.addText("Opis", ""));
+  EXPECT_FALSE(empty.addText("Opis", nullptr));
+}
+
+TEST(LogRecordFields, WireFormatByteForByte) {
+  const std::string name128(128, 'N');
+  LogRecord record;
+  ASSERT_TRUE(record.addField(LogRecord::FIELD_TEXT, "Typ", "\2\0\0\0", 4));
+  ASSERT_TRUE(record.addField(LogRecord::FIELD_DATA, name128.c_str(), "\0\xff", 2));
+  EXPECT_EQ(4u + 137 + 135, record.size());
+
+  std::string expected = le32Text(2);
+  expected += '\0';
+  expected += std::string("Typ") + std::string(125, '\0');
+  expected += le32Text(4) + std::string("\2\0\0\0", 4);
+  expected += '\1';
+  expected += name128;  // no terminator
+  expected += le32Text(2) + std::string("\0\xff", 2);
+  ASSERT_EQ(record.size(), expected.size());
+
+  std::vector<uint8_t> buffer(expected.size() + 8, 0xEE);
+  EXPECT_EQ(1, record.writeBuff(nullptr, 1000));
+  EXPECT_EQ(2, record.writeBuff(buffer.data(), expected.size() - 1));
+  EXPECT_EQ(std::vector<uint8_t>(buffer.size(), 0xEE),
+            buffer);  // nothing written when it does not fit
+  EXPECT_EQ(0, record.writeBuff(buffer.data(), expected.size()));
+  EXPECT_EQ(expected,
+            std::string(buffer.begin(), buffer.begin() + static_cast<long>(expected.size())));
+  EXPECT_EQ(0xEE, buffer[expected.size()]);
+}
+
+TEST_F(LogClient, OutputModeFromTheRegistry) {
+  struct Row {
+    const char* what;
+    std::function<void()> setup;
+    int32_t mode;
+  };
+  const Row rows[] = {
+      {"absent", [] {}, 0},
+      {"five", [&] { setLong("LogOutput", 5); }, 0},
+      {"zero", [&] { setLong("LogOutput", 0); }, 0},
+      {"a string", [&] { setText("LogOutput", "2"); }, 0},
+      {"three", [&] { setLong("logoutput", 3); }, 3},
+  };
+  for (const Row& row : rows) {
+    std::filesystem::remove_all(root);
+    row.setup();
+    LogServiceClient client;
+    EXPECT_TRUE(client.init()) << row.what;
+    EXPECT_EQ(row.mode, client.outputMode()) << row.what;
+    EXPECT_EQ(row.mode != 0, client.enabled()) << row.what;
+  }
+}
+
+TEST_F(LogClient, FileLinesWithLevelWords) {
+  const std::string path = root + "/talvorin.log";
+  setLong("LogOutput", 2);
+  setText("LogFileName", path);
+  LogServiceClient client;
+  ASSERT_TRUE(client.init());
+  EXPECT_EQ(2, client.outputMode());
+  const uint8_t data[] = {'D', 0, 'E'};
+  client.log(LOG_LEVEL_INFO, "tekst", "talInitEx", nullptr, nullptr, nullptr, 0);
+  client.log(LOG_LEVEL_WARNING, "uwaga", "f", "a=1", nullptr, nullptr, 0);
+  client.log(LOG_LEVEL_ERROR,
+             "b\xb3\xb9"
+             "d",
+             "f", nullptr, "Dane", data, sizeof data);
+  client.log(3, "bez", "f", nullptr, nullptr, data, sizeof data);  // no data name: no block
+  client.log(LOG_LEVEL_DEBUG, nullptr, nullptr, nullptr, "Dane", data, 0);
+  std::ifstream in(path, std::ios::binary);
+  std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string expected =
+      std::string("INFO. 2026-03-05 07:08:09 Funkcja: talInitEx. tekst. \r\n") +
+      "WARNING. 2026-03-05 07:08:09 Funkcja: f. uwaga. Parametry: a=1. \r\n" +
+      "ERROR. 2026-03-05 07:08:09 Funkcja: f. b\xb3\xb9"
+      "d. \r\nDane: \r\n" +
+      std::string("D\0E", 3) + "\r\n\r\n" + "2026-03-05 07:08:09 Funkcja: f. bez. \r\n" +
+      "DEBUG. 2026-03-05 07:08:09 Funkcja: . . \r\n";
+  EXPECT_EQ(expected, file);
+}
+
+// Threads that meet an uninitialised logger together open the file once, and their lines stay whole.
+TEST_F(LogClient, ThreadsShareTheFile) {
+  const std::string path = root + "/threads.log";
+  setLong("LogOutput", 2);
+  setText("LogFileName", path);
+  LogServiceClient client;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t)
+    threads.emplace_back([&client, t] {
+      client.init();
+      const std::string text = std::string(200, static_cast<char>('a' + t));
+      for (int i = 0; i < 50; ++i)
+        client.log(LOG_LEVEL_INFO, text.c_str(), "f", nullptr, nullptr, nullptr, 0);
+    });
+  for (std::thread& thread : threads) thread.join();
+  std::ifstream in(path, std::ios::binary);
+  std::string line;
+  int lines = 0;
+  while (std::getline(in, line)) {
+    ++lines;
+    ASSERT_EQ(std::string("INFO. 2026-03-05 07:08:09 Funkcja: f. ").size() + 200 + 3, line.size());
+    EXPECT_EQ(std::string(200, line[38]), line.substr(38, 200));
+  }
+  EXPECT_EQ(400, lines);
+}
+
+TEST_F(LogClient, FileFailuresDropMessages) {
+  const std::string folder = root + "/later";
+  setLong("LogOutput", 2);
+  setText("LogFileName", folder + "/t.log");
+  LogServiceClient client;
+  EXPECT_FALSE(client.init());  // the folder does not exist yet
+  EXPECT_NO_THROW(client.log(LOG_LEVEL_ERROR, "x", "f", nullptr, nullptr, nullptr, 0));
+  std::filesystem::create_directory(folder);
+  EXPECT_TRUE(client.init());  // tried again
+  client.log(LOG_LEVEL_INFO, "x", "f", nullptr, nullptr, nullptr, 0);
+  EXPECT_GT(std::filesystem::file_size(folder + "/t.log"), 0u);
+
+  // A full disk: every write fails, nothing reaches the caller.
+  setText("LogFileName", "/dev/full");
+  LogServiceClient full;
+  ASSERT_TRUE(full.init());
+  std::vector<uint8_t> big(1 << 20, 'x');
+  EXPECT_NO_THROW(full.log(LOG_LEVEL_ERROR, "x", "f", "p", "Dane", big.data(), big.size()));
+
+  // No file name at all.
+  std::filesystem::remove_all(root);
+  setLong("LogOutput", 2);
+  LogServiceClient unnamed;
+  EXPECT_FALSE(unnamed.init());
+  EXPECT_NO_THROW(unnamed.log(LOG_LEVEL_ERROR, "x", "f", nullptr, nullptr, nullptr, 0));
+}
+
+TEST_F(LogClient, EventLogThroughTheSystemLog) {
+  std::vector<platform::EventLogEntry> seen;
+  platform::setEventLogHook(
+      [](const platform::EventLogEntry& e, void* c) {
+        static_cast<std::vector<platform::EventLogEntry>*>(c)->push_back(e);
+      },
+      &seen);
+  setLong("LogOutput", 3);
+  LogServiceClient client;
+  ASSERT_TRUE(client.init());
+  struct Row {
+    int level;
+    int priority;
+  };
+  const Row rows[] = {{0, LOG_INFO}, {1, LOG_WARNING}, {2, LOG_ERR}, {4, LOG_ERR}, {3, LOG_ERR}};
+  for (const Row& row : rows)
+    client.log(row.level,
+               "Zak\xb3\xf3"
+               "cenie",
+               "talDeinit", row.level == 1 ? "p" : nullptr, "Dane",
+               reinterpret_cast<const uint8_t*>("d"), 1);
+  ASSERT_EQ(5u, seen.size());
+  for (size_t i = 0; i < seen.size(); ++i) {
+    EXPECT_EQ(rows[i].priority, seen[i].priority) << rows[i].level;
+    EXPECT_EQ("TALVORIN", seen[i].source);
+    EXPECT_EQ(1001u, seen[i].eventId);
+    EXPECT_EQ(0u, seen[i].category);
+    EXPECT_TRUE(seen[i].hasUser);
+    EXPECT_EQ(static_cast<uint32_t>(::getuid()), seen[i].userId);
+    // Windows-1250 "ł" and "ó" reach the system log as UTF-8; the data block does not.
+    EXPECT_EQ(std::string(u8" Funkcja: talDeinit. Zakłócenie. ") +
+                  (rows[i].level == 1 ? "Parametry: p. " : ""),
+              seen[i].text);
+  }
+}
+
+TEST_F(LogClient, ServiceRecordReadBack) {
+  createService();
+  setLong("LogOutput", 1);
+  setText("LogServiceName", serviceName);
+  LogServiceClient client;
+  ASSERT_TRUE(client.init());
+  const uint8_t data[] = {0, 1, 2, 0xFF};
+  client.log(LOG_LEVEL_WARNING, "Opis zdarzenia", "talHashFile", "plik=a.xml", "Skrot", data,
+             sizeof data);
+  std::vector<WireField> expected = {
+      {0, "Typ", le32Text(1)},        {0, "DataCzas", "2026.03.05 07:08:09"},
+      {0, "Opis", "Opis zdarzenia"},  {0, "Funkcja", "talHashFile"},
+      {0, "Parametry", "plik=a.xml"}, {1, "Skrot", std::string("\0\1\2\xff", 4)},
+  };
+  EXPECT_EQ(expected, takeRecord());
+
+  // An empty text has no "Opis"; a data block without a name is "Data"; the mutex is free again.
+  client.log(7, "", "f", nullptr, nullptr, data, 1);
+  expected = {{0, "Typ", le32Text(7)},
+              {0, "DataCzas", "2026.03.05 07:08:09"},
+              {0, "Funkcja", "f"},
+              {1, "Data", std::string(1, '\0')}};
+  EXPECT_EQ(expected, takeRecord());
+  EXPECT_EQ(0, ::sem_trywait(mutex));
+  ::sem_post(mutex);
+  // A data name over 128 characters drops the block, not the message.
+  client.log(LOG_LEVEL_INFO, "o", "f", nullptr, std::string(129, 'n').c_str(), data, 1);
+  EXPECT_EQ(4u, takeRecord().size());
+
+  // A record over the block's room is replaced by the error record naming result 2.
+  // Count, five field heads, "Typ" 4, "DataCzas" 19, "Opis" 1, "Funkcja" 1: the rest is room for data.
+  const size_t room = (BLOCK - 5) - (4 + 5 * 133 + 4 + 19 + 1 + 1);
+  std::vector<uint8_t> big(room + 1, 'x');
+  client.log(LOG_LEVEL_INFO, "o", "f", nullptr, "Big", big.data(), big.size());
+  expected = {
+      {0, "Typ", le32Text(2)},
+      {0, "DataCzas", "2026.03.05 07:08:09"},
+      {0, "Opis", "Blad funkcji workRecord.writeBuff() w usludze logu. Funkcja zwrocila 2"}};
+  EXPECT_EQ(expected, takeRecord());
+  // One byte less fits exactly.
+  big.pop_back();
+  client.log(LOG_LEVEL_INFO, "o", "f", nullptr, "Big", big.data(), big.size());
+  std::vector<WireField> fields = takeRecord();
+  ASSERT_EQ(5u, fields.size());
+  EXPECT_EQ(big.size(), fields[4].value.size());
+}
+
+TEST_F(LogClient, ParkedWriterIsReleasedByTheService) {
+  createService();
+  setLong("LogOutput", 1);
+  setText("LogServiceName", serviceName);
+  LogServiceClient client;
+  ASSERT_TRUE(client.init());
+  block[0] = 1;  // a record waits for the service
+  std::thread writer([&] { client.log(LOG_LEVEL_INFO, "po", "f", nullptr, nullptr, nullptr, 0); });
+  // The service: wait until the writer has parked, take the record, release the parked writer.
+  auto start = std::chrono::steady_clock::now();
+  bool parked = false;
+  while (!parked && std::chrono::steady_clock::now() - start < std::chrono::seconds(2)) {
+    ASSERT_EQ(0, ::sem_wait(mutex));
+    parked = le32(block + 1) == 1;
+    if (parked) {
+      block[0] = 0;
+      std::memset(block + 1, 0, 4);
+      ::sem_post(parking);
+    }
+    ::sem_post(mutex);
+    if (!parked) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  writer.join();
+  ASSERT_TRUE(parked);
+  std::vector<WireField> fields = takeRecord();
+  ASSERT_EQ(4u, fields.size());
+  EXPECT_EQ("po", fields[2].value);
+}
+
+TEST_F(LogClient, WritersNeverWaitLongerThanTheTimeOut) {
+  createService();
+  setLong("LogOutput", 1);
+  setText("LogServiceName", serviceName);
+  LogServiceClient client;
+  ASSERT_TRUE(client.init());
+  struct Row {
+    const char* what;
+    bool blockFull;
+    bool mutexHeld;
+  };
+  const Row rows[] = {{"no service takes the record", true, false},
+                      {"the mutex is never released", false, true}};
+  for (const Row& row : rows) {
+    block[0] = row.blockFull ? 1 : 0;
+    std::memset(block + 5, 0xAB, 16);
+    if (row.mutexHeld) {
+      ASSERT_EQ(0, ::sem_wait(mutex));
+    }
+    auto start = std::chrono::steady_clock::now();
+    client.log(LOG_LEVEL_INFO, "x", "f", nullptr, nullptr, nullptr, 0);
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(seconds, 2.9) << row.what;
+    EXPECT_LT(seconds, 4.0) << row.what;
+    EXPECT_EQ(0u, le32(block + 1)) << row.what << ": the parked announcement is withdrawn";
+    EXPECT_EQ(0xAB, block[5]) << row.what << ": the waiting record is untouched";
+    EXPECT_EQ(-1, ::sem_trywait(event)) << row.what;
+    if (row.mutexHeld) ::sem_post(mutex);
+  }
+}
+
+TEST_F(LogClient, AbsentServiceLeavesTheLoggerSilent) {
+  setLong("LogOutput", 1);
+  setText("LogServiceName", serviceName);
+  LogServiceClient client;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(client.init());
+  client.log(LOG_LEVEL_ERROR, "x", "f", nullptr, nullptr, nullptr, 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+  // Once the service is there, the next attempt opens it.
+  createService();
+  EXPECT_TRUE(client.init());
+  // A service name that cannot name an object never opens.
+  setText("LogServiceName", "../x");
+  LogServiceClient bad;
+  EXPECT_FALSE(bad.init());
+}
+
+TEST_F(LogClient, ProcessWideInstance) {
+  LogServiceClient* first = LogServiceClient::instance();
+  ASSERT_NE(nullptr, first);
+  EXPECT_EQ(first, LogServiceClient::instance());
+  EXPECT_TRUE(first->initialised());
+  EXPECT_FALSE(first->enabled());
+  EXPECT_EQ(std::string("Tal39LogService"), LogServiceClient::DEFAULT_SERVICE_NAME);
+  EXPECT_EQ("/MirvalLogServiceMutex_1_3Tal39LogService",
+            platform::logServiceObjectName(platform::LOG_SERVICE_MUTEX,
+                                           LogServiceClient::DEFAULT_SERVICE_NAME));
+  EXPECT_EQ("",
+            platform::logServiceObjectName(platform::LOG_SERVICE_MEMORY, std::string(230, 'n')));
+}
+
+}  // namespace
