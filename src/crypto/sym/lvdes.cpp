@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "crypto/sym/lvsymfile.h"
+#include "platform/buildconst.h"
 
 #define LVSYM_FILE_DES LVSYM_FILE_NAME("lvdes")
 #define LVSYM_FILE_TDES LVSYM_FILE_NAME("lvtdes")
@@ -206,13 +207,12 @@ const std::uint32_t kDesOid[] = {6, 1, 3, 14, 3, 2, 6};
 const LvOctet kDesDerOid[] = {0x06, 0x05, 0x2B, 0x0E, 0x03, 0x02, 0x06};
 const std::uint32_t kTdesOid[] = {6, 1, 0, 18033, 3, 1, 1};
 const LvOctet kTdesDerOid[] = {0x06, 0x07, 0x28, 0x81, 0x8C, 0x71, 0x03, 0x01, 0x01};
-// Private enterprise arc 1.3.6.1.4.1.99999 of this library.
-const std::uint32_t kEeeOid[] = {9, 1, 3, 6, 1, 4, 1, 99999, 4, 1};
-const LvOctet kEeeDerOid[] = {0x06, 0x0A, 0x2B, 0x06, 0x01, 0x04,
-                              0x01, 0x86, 0x8D, 0x1F, 0x04, 0x01};
-const std::uint32_t kXeeexOid[] = {9, 1, 3, 6, 1, 4, 1, 99999, 4, 2};
-const LvOctet kXeeexDerOid[] = {0x06, 0x0A, 0x2B, 0x06, 0x01, 0x04,
-                                0x01, 0x86, 0x8D, 0x1F, 0x04, 0x02};
+// The maker's cipher identifiers: its private enterprise arc followed by 4.1
+// and 4.2 (build constant, platform/buildconst.h).
+const std::uint32_t kEeeOid[] = {9, 1, 3, 6, 1, 4, 1, TAL_ENTERPRISE_PEN, 4, 1};
+const LvOctet kEeeDerOid[] = {0x06, 0x0A, 0x2B, 0x06, 0x01, 0x04, 0x01, TAL_ENTERPRISE_PEN_DER, 0x04, 0x01};
+const std::uint32_t kXeeexOid[] = {9, 1, 3, 6, 1, 4, 1, TAL_ENTERPRISE_PEN, 4, 2};
+const LvOctet kXeeexDerOid[] = {0x06, 0x0A, 0x2B, 0x06, 0x01, 0x04, 0x01, TAL_ENTERPRISE_PEN_DER, 0x04, 0x02};
 
 }  // namespace
 
