@@ -8,6 +8,33 @@
 
 #include <cstdint>
 #include <new>
+#include <type_traits>
+
+// What a SEQUENCE OF or SET OF may hold for the elements it decodes. Each
+// element costs its object, its list node and the allocator's header; past the
+// first ASN_HOLD_FREE_ELEMENTS the total must stay within ASN_HOLD_RATIO times
+// the content octets the elements were read from. Real lists pass (CRL entries
+// of twenty octets and more cost well under that); a list of tiny elements
+// (megabytes of 05 00, each a full object) is refused instead of holding some
+// sixty times its size.
+constexpr int64_t ASN_HOLD_RATIO = 40;
+constexpr int64_t ASN_HOLD_FREE_ELEMENTS = 16;
+
+template <class T>
+constexpr int64_t asnElementCost()
+{
+    // The object with its allocator header, a list node with its share of the
+    // block's link node; an element that is itself a list has a node block
+    // from its first element on.
+    return static_cast<int64_t>(sizeof(T) + 16 + sizeof(PtrListNode) * 9 / 8 +
+                                (std::is_base_of<PointerList, T>::value ? sizeof(PtrListNode) * 9 + 16 : 0));
+}
+
+template <class T>
+inline bool asnWithinHoldBudget(int64_t elements, int64_t octets)
+{
+    return elements <= ASN_HOLD_FREE_ELEMENTS || elements * asnElementCost<T>() <= ASN_HOLD_RATIO * octets;
+}
 
 // How a container makes a new element for decoding. The default is the
 // element type's own default construction (its universal tag, members empty);
@@ -51,10 +78,12 @@ protected:
 
     // Reads exactly `length` octets as consecutive elements (each bounded by
     // what is left): 1, 0 when they do not fill the length exactly, or the
-    // failing element's result (that element is dropped).
+    // failing element's result (that element is dropped); -2 when the elements
+// would hold more memory than the hold budget allows for their octets.
     int decodeElements(GenericFile* in, int length, unsigned char flags)
     {
         int taken = 0;
+        int64_t count = 0;
         while (taken < length) {
             T* element = appendNew();
             if (!element)
@@ -65,6 +94,8 @@ protected:
                 return r;
             }
             taken += r;
+            if (!asnWithinHoldBudget<T>(++count, taken))
+                return EASN_MEM;
         }
         return taken == length ? 1 : 0;
     }

@@ -5,11 +5,13 @@
 #include "base/commonerror.h"
 
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 namespace {
 const char* const SRC = "asngent";
-const int MAX_FRACTION_DIGITS = 9;
+// Digits that fit the 32-bit `fraction`.
+const int INT_FRACTION_DIGITS = 9;
 
 int digitCount(int32_t v)
 {
@@ -21,18 +23,23 @@ int digitCount(int32_t v)
     return n;
 }
 
-int64_t pow10(int n)
+// Compares two digit strings as fractions: the shorter one padded with zeros.
+int compareFractionDigits(const char* a, int na, const char* b, int nb)
 {
-    int64_t r = 1;
-    while (n-- > 0)
-        r *= 10;
-    return r;
+    int n = na > nb ? na : nb;
+    for (int i = 0; i < n; ++i) {
+        char ca = i < na ? a[i] : '0';
+        char cb = i < nb ? b[i] : '0';
+        if (ca != cb)
+            return ca < cb ? -1 : 1;
+    }
+    return 0;
 }
 } // namespace
 
 ASNgenTime::ASNgenTime(unsigned char t)
     : ASNobject((t & 0xC0) ? t : 24), year(0), month(0), day(0), hour(0), minute(0), second(0), fraction(0),
-      fractionDigits(1), hasFraction(0), offsetHours(0), offsetMinutes(0)
+      fractionDigits(1), hasFraction(0), offsetHours(0), offsetMinutes(0), fractionText{}
 {
 }
 
@@ -53,10 +60,12 @@ int ASNgenTime::set(int y, int mo, int d, int h, int mi, int s, int32_t frac, in
         // The written text must agree with the length announced for it.
         int needed = digitCount(frac);
         fractionDigits = digits < needed ? needed : digits;
+        fractionText[0] = 0;
     } else {
         hasFraction = 0;
         fraction = 0;
         fractionDigits = 1;
+        fractionText[0] = 0;
     }
     offsetHours = 0;
     offsetMinutes = 0;
@@ -79,21 +88,35 @@ static int compareTimes(const ASNgenTime& a, const ASNgenTime& b)
     for (int i = 0; i < 6; ++i)
         if (fa[i] != fb[i])
             return fa[i] < fb[i] ? -1 : 1;
-    int da = a.hasFraction ? a.fractionDigits : 1;
-    int db = b.hasFraction ? b.fractionDigits : 1;
-    int64_t va = a.hasFraction ? a.fraction : 0;
-    int64_t vb = b.hasFraction ? b.fraction : 0;
-    if (da > 18 || db > 18)
-        return 0;
-    int d = da > db ? da : db;
-    va *= pow10(d - da);
-    vb *= pow10(d - db);
-    return va < vb ? -1 : (va > vb ? 1 : 0);
+    char da[64], db[64];
+    int na = a.fractionDigitsText(da);
+    int nb = b.fractionDigitsText(db);
+    return compareFractionDigits(da, na, db, nb);
 }
 
 bool ASNgenTime::operator<(const ASNgenTime& other) const { return compareTimes(*this, other) < 0; }
 
 bool ASNgenTime::operator==(const ASNgenTime& other) const { return compareTimes(*this, other) == 0; }
+
+int ASNgenTime::fractionDigitsText(char* digits) const
+{
+    if (!hasFraction)
+        return 0;
+    // The kept text counts while the integer fields still say what it says.
+    int n = static_cast<int>(strnlen(fractionText, sizeof fractionText));
+    if (n > 0 && n < static_cast<int>(sizeof fractionText)) {
+        int head = n < INT_FRACTION_DIGITS ? n : INT_FRACTION_DIGITS;
+        int32_t v = 0;
+        for (int i = 0; i < head; ++i)
+            v = v * 10 + (fractionText[i] - '0');
+        if (fractionDigits == head && fraction == v) {
+            std::memcpy(digits, fractionText, static_cast<size_t>(n) + 1);
+            return n;
+        }
+    }
+    int w = std::snprintf(digits, 64, "%0*ld", fractionDigits, static_cast<long>(fraction));
+    return w < 0 || w >= 64 ? 0 : w;
+}
 
 int ASNgenTime::format(char* text) const
 {
@@ -101,10 +124,13 @@ int ASNgenTime::format(char* text) const
     if (k < 0 || k >= 64)
         return 0;
     if (hasFraction) {
-        int w = std::snprintf(text + k, 64 - k, ".%0*ld", fractionDigits, static_cast<long>(fraction));
-        if (w < 0 || k + w >= 64)
+        char digits[64];
+        int n = fractionDigitsText(digits);
+        if (n == 0 || k + 1 + n >= 64)
             return 0;
-        k += w;
+        text[k++] = '.';
+        std::memcpy(text + k, digits, static_cast<size_t>(n) + 1);
+        k += n;
     }
     return asnFormatZone(text, k, offsetHours, offsetMinutes);
 }
@@ -117,9 +143,10 @@ void ASNgenTime::digestContent(LvHash* hash) const { asnDigestText(*this, hash);
 
 int ASNgenTime::decodeContent(GenericFile* in, int n)
 {
-    if (n < 14 || n > 50)
+    // 14 digits, "." and up to 36 fraction digits, a five-character offset.
+    if (n < 14 || n > 14 + 1 + ASN_GENTIME_MAX_FRACTION + 5)
         return 0;
-    char t[50];
+    char t[14 + 1 + ASN_GENTIME_MAX_FRACTION + 5];
     int r = asnReadFully(in, reinterpret_cast<uint8_t*>(t), static_cast<uint32_t>(n));
     if (r <= 0)
         return r;
@@ -127,6 +154,7 @@ int ASNgenTime::decodeContent(GenericFile* in, int n)
     hasFraction = 0;
     fraction = 0;
     fractionDigits = 1;
+    fractionText[0] = 0;
     for (int i = 0; i < 14; ++i)
         if (!asnDigit(t[i]))
             return 0;
@@ -144,6 +172,7 @@ int ASNgenTime::decodeContent(GenericFile* in, int n)
     bool dot = false;
     int digits = 0;
     int32_t frac = 0;
+    char text[ASN_GENTIME_MAX_FRACTION + 1];
     while (i < n) {
         char c = t[i];
         if (c < '+' || c > 'Z')
@@ -151,11 +180,13 @@ int ASNgenTime::decodeContent(GenericFile* in, int n)
         if (asnDigit(c)) {
             if (!dot)
                 return 0;
-            // Precision beyond nanoseconds is dropped rather than overflowing.
-            if (digits < MAX_FRACTION_DIGITS) {
+            // Every digit is kept as text (more than can be kept: refused, it could
+            // not be written back); the first nine also as a number.
+            if (digits >= ASN_GENTIME_MAX_FRACTION)
+                return 0;
+            if (digits < INT_FRACTION_DIGITS)
                 frac = frac * 10 + (c - '0');
-                ++digits;
-            }
+            text[digits++] = c;
             ++i;
             continue;
         }
@@ -185,7 +216,9 @@ int ASNgenTime::decodeContent(GenericFile* in, int n)
             return 0;
         hasFraction = 1;
         fraction = frac;
-        fractionDigits = digits;
+        fractionDigits = digits < INT_FRACTION_DIGITS ? digits : INT_FRACTION_DIGITS;
+        std::memcpy(fractionText, text, static_cast<size_t>(digits));
+        fractionText[digits] = 0;
     }
     return 1;
 }

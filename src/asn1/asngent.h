@@ -3,6 +3,9 @@
 
 #include "asn1/asnbase.h"
 
+// Fraction digits a GeneralizedTime keeps.
+constexpr int ASN_GENTIME_MAX_FRACTION = 36;
+
 class ASNgenTime : public ASNobject {
 public:
     explicit ASNgenTime(unsigned char tag = 24);
@@ -22,11 +25,20 @@ public:
     void digestContent(LvHash* hash) const override;
 
     int32_t year, month, day, hour, minute, second;
-    int32_t fraction;       // fractional seconds as an integer (at most nine digits kept)
-    int32_t fractionDigits; // digits of the fraction (1 after construction)
+    int32_t fraction;       // fractional seconds as an integer (its first nine digits at most)
+    int32_t fractionDigits; // digits held in `fraction` (1 after construction)
     int32_t hasFraction;
     int32_t offsetHours;    // negative west of UTC
     int32_t offsetMinutes;  // same sign as the hours
+
+    // Every fraction digit read (at most ASN_GENTIME_MAX_FRACTION), NUL-terminated, empty
+    // when none; `fraction` and `fractionDigits` hold its first nine. Writing and comparing
+    // use it while those two still agree with it, so a time re-encodes as received.
+    char fractionText[37];
+
+    // The fraction digits as written: fractionText, or `fraction` padded to `fractionDigits`.
+    // The digit count; 0 without a fraction.
+    int fractionDigitsText(char* digits /* 64 */) const;
 
     // The text form into a 64-character buffer: its length, 0 when it cannot be written.
     int format(char* text) const;

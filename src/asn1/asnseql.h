@@ -69,6 +69,8 @@ public:
                 return r;
             }
             consumed += r;
+            if (!asnWithinHoldBudget<T>(this->GetCount(), consumed))
+                return EASN_MEM;
         }
     }
 

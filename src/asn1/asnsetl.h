@@ -295,6 +295,8 @@ public:
             }
             keepOrder = 0;
             c->consumed += r;
+            if (!asnWithinHoldBudget<T>(this->GetCount(), c->consumed))
+                return EASN_MEM;
             if (length < 0) {
                 c->reserved = 0;
                 continue;

@@ -67,17 +67,63 @@ TEST(CoreGenTime, Refused)
         EXPECT_EQ(decGen(t, bad), 0) << bad;
 }
 
-TEST(CoreGenTime, LongFractionDoesNotOverflow)
+// Every fraction digit read is kept (up to 36): the time re-encodes as
+// received and times differing far down the fraction are told apart.
+TEST(CoreGenTime, LongFractionsKeepEveryDigit)
 {
+    const std::string f36(36, '7');
+    struct Case {
+        std::string text;
+        int32_t fraction; // the first nine digits
+        int32_t digits;
+    } cases[] = {
+        {"20210315123456.1234567890Z", 123456789, 9},
+        {"20210315123456.123456789012345678901234567890Z", 123456789, 9},
+        {"20210315123456.9999999999999Z", 999999999, 9},
+        {"20210315123456.000000000000000000001+0130", 0, 9},
+        {"20210315123456." + f36 + "-2359", 777777777, 9},
+        {"20210315123456.12345678Z", 12345678, 8},
+    };
+    for (const Case& c : cases) {
+        ASNgenTime t;
+        ASSERT_GT(decGen(t, c.text.c_str()), 0) << c.text;
+        EXPECT_EQ(t.fraction, c.fraction) << c.text;
+        EXPECT_EQ(t.fractionDigits, c.digits) << c.text;
+        EXPECT_EQ(textOf(t), c.text);
+        EXPECT_EQ(t.contentLength(), static_cast<int>(c.text.size()));
+        ASNgenTime copy = t;
+        EXPECT_TRUE(copy == t) << c.text;
+    }
+    // More than 36 digits cannot be kept: refused rather than cut.
     ASNgenTime t;
-    ASSERT_GT(decGen(t, "20210315123456.123456789012345678901234567890Z"), 0);
-    EXPECT_EQ(t.fractionDigits, 9);
-    EXPECT_EQ(t.fraction, 123456789);
-    EXPECT_EQ(textOf(t), "20210315123456.123456789Z");
-    EXPECT_EQ(t.contentLength(), static_cast<int>(textOf(t).size()));
-    ASNgenTime u;
-    ASSERT_GT(decGen(u, "20210315123456.9999999999999Z"), 0);
-    EXPECT_EQ(u.fraction, 999999999);
+    EXPECT_EQ(decGen(t, ("20210315123456." + f36 + "7Z").c_str()), 0);
+
+    struct Order {
+        const char* a;
+        const char* b;
+        int cmp; // -1: a < b, 0: equal, 1: a > b
+    } orders[] = {
+        {"20210315123456.1234567890Z", "20210315123456.1234567891Z", -1},
+        {"20210315123456.12345678901234567890Z", "20210315123456.1234567890123456789Z", 0},
+        {"20210315123456.100000000000000000000000000000000001Z", "20210315123456.1Z", 1},
+        {"20210315123456.5Z", "20210315123456.500000000000Z", 0},
+    };
+    for (const Order& o : orders) {
+        ASNgenTime a, b;
+        ASSERT_GT(decGen(a, o.a), 0);
+        ASSERT_GT(decGen(b, o.b), 0);
+        EXPECT_EQ(a == b, o.cmp == 0) << o.a << " " << o.b;
+        EXPECT_EQ(a < b, o.cmp < 0) << o.a << " " << o.b;
+        EXPECT_EQ(b < a, o.cmp > 0) << o.a << " " << o.b;
+    }
+    // Setting the integer fields afterwards wins over the digits kept.
+    ASNgenTime s;
+    ASSERT_GT(decGen(s, "20210315123456.1234567890Z"), 0);
+    s.fraction = 5;
+    s.fractionDigits = 1;
+    EXPECT_EQ(textOf(s), "20210315123456.5Z");
+    s.set(2021, 3, 15, 12, 34, 56, 25, 2);
+    EXPECT_EQ(textOf(s), "20210315123456.25Z");
 }
 
 TEST(CoreGenTime, CompareAndSet)

@@ -227,7 +227,9 @@ LvGroupElem* LvCryptoEp::createNew(const LvOctet* oct, unsigned int len) const {
              "LvGroupElem* LvCryptoEp::createNew(const LvOctet *oct, unsigned int len) const",
              CEP_GROUP);
   const LvOctet t = oct[0];
-  if (t & 0x04) {
+  // The type octet is matched by value: 04 plain, 06/07 hybrid (its low bit the
+  // parity of y), 02/03 compressed, 00 alone the neutral point; nothing else.
+  if (t == 0x04 || t == 0x06 || t == 0x07) {
     if (len != 2 * m + 1)
       LV_THROW(LvArgumentRangeException, "Wrong size of input buffer (const LvOctet *oct).",
                "LvGroupElem* LvCryptoEp::createNew(const LvOctet *oct, unsigned int len) const",
@@ -237,9 +239,13 @@ LvGroupElem* LvCryptoEp::createNew(const LvOctet* oct, unsigned int len) const {
       LV_THROW(LvWrongSyntaxException, "Wrong encoging of Elliptic Curve point.",
                "LvGroupElem* LvCryptoEp::createNew(const LvOctet *oct, unsigned int len) const",
                CEP_GROUP);
+    if (t != 0x04 && static_cast<int>(y.getLowWord() & 1) != (t & 1))
+      LV_THROW(LvWrongSyntaxException, "Wrong encoging of Elliptic Curve point.",
+               "LvGroupElem* LvCryptoEp::createNew(const LvOctet *oct, unsigned int len) const",
+               CEP_GROUP);
     return new LvCryptoEpPoint(this, x, y);
   }
-  if (t & 0x02) {
+  if (t == 0x02 || t == 0x03) {
     if (len != m + 1)
       LV_THROW(LvLibNotImplementedException, "Elliptic Curve point compresion is not implemented.",
                "LvGroupElem* LvCryptoEp::createNew(const LvOctet *oct, unsigned int len) const",
@@ -261,6 +267,11 @@ LvGroupElem* LvCryptoEp::createNew(const LvOctet* oct, unsigned int len) const {
     }
     LvN yN = y.getN();
     if (static_cast<int>(yN.getLowWord() & 1) != (t & 1)) yN = negateResidue(y).getN();
+    // y = 0 has no partner of the other parity: 03 with it names no point.
+    if (static_cast<int>(yN.getLowWord() & 1) != (t & 1))
+      LV_THROW(LvWrongSyntaxException, "Wrong encoging of Elliptic Curve point.",
+               "LvGroupElem* LvCryptoEp::createNew(const LvOctet *oct, unsigned int len) const",
+               CEP_GROUP);
     return new LvCryptoEpPoint(this, x, yN);
   }
   if (t == 0 && len == 1) return new LvCryptoEpPoint(this);

@@ -111,6 +111,10 @@ LvEpPoint::LvEpPoint(const LvEp* c, const LvN& x, int bit)
              "LvGroupElem* LvEp::createNew(const LvOctet *oct, unsigned int len) const", EP_GROUP);
   }
   if (static_cast<int>(Y.getN().getLowWord() & 1) != (bit & 1)) Y = negateResidue(Y);
+  // y = 0 has no partner of the other parity: 03 with it names no point.
+  if (static_cast<int>(Y.getN().getLowWord() & 1) != (bit & 1))
+    LV_THROW(LvWrongSyntaxException, "Wrong encoging of Elliptic Curve point.",
+             "LvGroupElem* LvEp::createNew(const LvOctet *oct, unsigned int len) const", EP_GROUP);
 }
 
 LvEpPoint::LvEpPoint(const LvEpPoint& P)
@@ -227,7 +231,9 @@ LvGroupElem* LvEp::createNew(const LvOctet* oct, unsigned int len) const {
     LV_THROW(LvArgumentRangeException, "Number of octets (const LvOctet *oct) must be more than 0",
              "LvGroupElem* LvEp::createNew(const LvOctet *oct, unsigned int len) const", EP_GROUP);
   const LvOctet t = oct[0];
-  if (t & 0x04) {
+  // The type octet is matched by value: 04 plain, 06/07 hybrid (its low bit the
+  // parity of y), 02/03 compressed, 00 alone the neutral point; nothing else.
+  if (t == 0x04 || t == 0x06 || t == 0x07) {
     if (len != 2 * m + 1)
       LV_THROW(LvArgumentRangeException, "Wrong number of (const LvOctet *oct) octets.",
                "LvGroupElem* LvEp::createNew(const LvOctet *oct, unsigned int len) const",
@@ -238,9 +244,13 @@ LvGroupElem* LvEp::createNew(const LvOctet* oct, unsigned int len) const {
       LV_THROW(LvWrongSyntaxException, "Wrong encoging of Elliptic Curve point.",
                "LvGroupElem* LvEp::createNew(const LvOctet *oct, unsigned int len) const",
                EP_GROUP);
+    if (t != 0x04 && static_cast<int>(y.getLowWord() & 1) != (t & 1))
+      LV_THROW(LvWrongSyntaxException, "Wrong encoging of Elliptic Curve point.",
+               "LvGroupElem* LvEp::createNew(const LvOctet *oct, unsigned int len) const",
+               EP_GROUP);
     return new LvEpPoint(this, x, y);
   }
-  if (t & 0x02) {
+  if (t == 0x02 || t == 0x03) {
     if (len != m + 1)
       LV_THROW(LvArgumentRangeException, "Wrong number of (const LvOctet *oct) octets.",
                "LvGroupElem* LvEp::createNew(const LvOctet *oct, unsigned int len) const",

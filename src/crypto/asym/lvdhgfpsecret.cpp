@@ -75,6 +75,11 @@ void LvDhGFpSecret::generateSecret() {
   if (!lvDhPeerValueInRange(peer, p))
     LV_THROW(LvInvalidKeyException, "Peer public value is out of range (1 < y < p - 1).",
              DH_SECRET_FUNCTION, DH_FILE);
+  // A value outside the subgroup of order q would let the peer learn x mod
+  // the small orders of the rest of the group.
+  if (!peerKey->isSubgroupMember())
+    LV_THROW(LvInvalidKeyException, "Peer public value is not in the subgroup of order q.",
+             DH_SECRET_FUNCTION, DH_FILE);
   LvN z = pow(LvZn(peer, &p), ownKey->getX()).getN();
   LvOctMem out(z.getOctetLength());
   z.getOctets(out.ptr(), out.getLength());

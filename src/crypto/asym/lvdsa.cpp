@@ -139,6 +139,8 @@ bool LvDsaSig::verify(const LvOctet* digest, unsigned int digestLen, const LvOct
   try {
     const LvN rN(r, rLen), sN(s, sLen);
     if (rN.isZero() || sN.isZero() || rN >= q || sN >= q) return false;
+    // A y outside the subgroup of order q makes signatures easy to forge.
+    if (!pub->isSubgroupMember()) return false;
     const LvN e = lvdsasig::digestNumber(digest, digestLen, q);
     const LvZn w = 1 / LvZn(sN, &q);
     const LvN u1 = (LvZn(e, &q) * w).getN();

@@ -128,6 +128,14 @@ LvGroupElem* acceptPoint(const LvGeneralDsaKeyDomain* domain, const LvOctet* oct
   if (!g->isElement(e.get()) || g->isEqual(e.get(), O.get()))
     LV_THROW(LvWrongSyntaxException, "The point is not an element of the group.",
              "setH(const LvOctet *oct, unsigned int len)", "lvasym/lvgeneraldsakey");
+  // With a cofactor above 1 the curve holds points of small order that leak
+  // or forge: only points of the subgroup of order n are keys.
+  if (domain->getCofactor() > 1u) {
+    std::unique_ptr<LvGroupElem> T(g->createMul(domain->getOrder(), e.get()));
+    if (!g->isEqual(T.get(), O.get()))
+      LV_THROW(LvWrongSyntaxException, "The point is not an element of the group.",
+               "setH(const LvOctet *oct, unsigned int len)", "lvasym/lvgeneraldsakey");
+  }
   return e.release();
 }
 

@@ -25,6 +25,22 @@ bool LvGFpPublicKey::isValid() {
   return pow(LvZn(y, &p), domain->getQ()) == 1;
 }
 
+bool LvGFpPublicKey::isSubgroupMember() {
+  if (!isReady())
+    LV_THROW(LvNotInitException, "Public key is not properly initialised.",
+             "bool LvGFpPublicKey::isSubgroupMember(void)", GFPPUB_SRC);
+  const LvMultiplicativeModulusGroup& p = domain->getP();
+  const LvModulus& q = domain->getQ();
+  if (!memberY.isZero() && memberY == y && memberP == p && memberQ == q) return true;
+  // 0, 1 and p - 1 are of order at most 2; a value not below p is no residue.
+  if (y < 2u || y + 1u >= p) return false;
+  if (!q.isZero() && pow(LvZn(y, &p), q) != 1) return false;
+  memberY = y;
+  memberP = p;
+  memberQ = q;
+  return true;
+}
+
 LvWord LvGFpPublicKey::setDomain(const LvGFpKeyDomain* keyDomain) {
   const LvWord state = keyDomain ? keyDomain->getValidity() : LV_DOMAIN_VALID;
   if (state == LV_DOMAIN_INVALID)

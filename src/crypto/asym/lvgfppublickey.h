@@ -15,6 +15,10 @@ class LvGFpPublicKey : public LvPublicKey {
   bool isReady() override;
   // 1 < y < p, y != g and y^q mod p = 1; LvNotInitException when not ready.
   bool isValid() override;
+  // What a value from a stranger must satisfy before use: 1 < y < p - 1 and,
+  // where the domain knows q, y^q mod p = 1 (y in the subgroup of order q).
+  // The answer is kept for the same y, p and q. LvNotInitException when not ready.
+  virtual bool isSubgroupMember();
 
   // Refuses an invalid or unchecked domain, keeping the previous one; returns
   // the domain's state.
@@ -37,6 +41,10 @@ class LvGFpPublicKey : public LvPublicKey {
  protected:
   const LvGFpKeyDomain* domain;
   LvN y;
+
+ private:
+  // The last y found a member, with the p and q it was checked against.
+  LvN memberY, memberP, memberQ;
 };
 
 class LvDsaPublicKey : public LvGFpPublicKey {

@@ -17,6 +17,17 @@ LvModulus rsaModulus(const LvN& n) {
   return LvModulus(n, kModulusOptions);
 }
 
+// Public exponents above 2^256 exist in no standard key, and one of a
+// megabyte would make every verification take seconds.
+const unsigned int kMaxPublicExponentBits = 256;
+
+LvN rsaPublicExponent(const LvN& e) {
+  if (e.getBitLength() > kMaxPublicExponentBits)
+    LV_THROW(LvArgumentRangeException, "RSA public exponent is too long.", "LvRsaPublicKey::setE",
+             "lvasym\\lvrsakey.cpp");
+  return e;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -25,7 +36,8 @@ LvModulus rsaModulus(const LvN& n) {
 
 LvRsaPublicKey::LvRsaPublicKey() {}
 
-LvRsaPublicKey::LvRsaPublicKey(const LvN& nv, const LvN& ev) : n(rsaModulus(nv)), e(ev) {}
+LvRsaPublicKey::LvRsaPublicKey(const LvN& nv, const LvN& ev)
+    : n(rsaModulus(nv)), e(rsaPublicExponent(ev)) {}
 
 LvRsaPublicKey::~LvRsaPublicKey() {}
 
@@ -42,8 +54,10 @@ void LvRsaPublicKey::setN(const LvOctet* oct, unsigned int len) {
   n = rsaModulus(LvN(oct, len));
 }
 void LvRsaPublicKey::setN(const char* text) { n = rsaModulus(LvN(text)); }
-void LvRsaPublicKey::setE(const LvOctet* oct, unsigned int len) { e.set(oct, len); }
-void LvRsaPublicKey::setE(const char* text) { e = LvN(text); }
+void LvRsaPublicKey::setE(const LvOctet* oct, unsigned int len) {
+  e = rsaPublicExponent(LvN(oct, len));
+}
+void LvRsaPublicKey::setE(const char* text) { e = rsaPublicExponent(LvN(text)); }
 
 // ---------------------------------------------------------------------------
 // Private key

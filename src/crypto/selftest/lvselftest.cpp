@@ -245,6 +245,31 @@ int runVectorFile(std::ostream& report, LvBc& cipher, const char* fileName, cons
   return 0;
 }
 
+int guardedTest(std::ostream& report, const char* name, const std::function<int()>& test) {
+  std::string reason;
+  try {
+    return test();
+  } catch (const std::exception& e) {
+    // The library's exceptions carry their reason on a "REASON: " line.
+    reason = e.what();
+    std::size_t at = reason.find("REASON: ");
+    if (at != std::string::npos) reason = reason.substr(at + 8);
+    reason = reason.substr(0, reason.find_first_of("\r\n"));
+  } catch (...) {
+    reason = "?";
+  }
+  reportf(report, "BLAD - wyjątek w teście %s: %s\r\n", name, reason.c_str());
+  return kThrew;
+}
+
+namespace {
+// Folds one test's answer into its group's: 1 stops the group at once.
+bool stopsGroup(int result, int& group) {
+  if (result == kThrew) group = kThrew;
+  return result != 0 && result != kThrew;
+}
+}  // namespace
+
 int hashGroup(std::ostream& report, const Data& data) {
   reportf(report, "Początek testów biblioteki lvhash\r\n");
   reportf(report, "=================================\r\n");
@@ -254,13 +279,17 @@ int hashGroup(std::ostream& report, const Data& data) {
   static const LvHashAlgo kOrder[6] = {LV_HASH_RIPEMD160, LV_HASH_SHA1,   LV_HASH_SHA224,
                                        LV_HASH_SHA256,    LV_HASH_SHA384, LV_HASH_SHA512};
   LvGenericHash hash;
+  int group = 0;
   for (unsigned int i = 0; i < 6; ++i) {
     hash.setHashAlgo(kOrder[i]);
-    if (messageTest(report, hash, data.digests[i]))
+    const std::string name = hash.getSelected().getName();
+    if (stopsGroup(guardedTest(report, name.c_str(),
+                               [&] { return messageTest(report, hash, data.digests[i]); }),
+                   group))
       return 1;
   }
   groupEnd(report);
-  return 0;
+  return group;
 }
 
 int symGroup(std::ostream& report, const Data& data) {
@@ -282,19 +311,28 @@ int symGroup(std::ostream& report, const Data& data) {
                     {&rijndael6, &data.rijndael192}, {&rijndael8, &data.rijndael256},
                     {&tdes, &data.desede},       {&desEee, &data.deseee},
                     {&desXeeex, &data.desxeeex}};
+  int group = 0;
   for (const Run& r : runs)
-    if (runVectorFile(report, *r.cipher, r.text->name, r.text->text, r.text->length))
+    if (stopsGroup(guardedTest(report, r.text->name,
+                               [&] {
+                                 return runVectorFile(report, *r.cipher, r.text->name,
+                                                      r.text->text, r.text->length);
+                               }),
+                   group))
       return 1;
   groupEnd(report);
-  return 0;
+  return group;
 }
 
 bool run(std::ostream& report, const Data& data) {
-  if (hashGroup(report, data))
+  // A group that failed stops the run; one that only had tests throw does not.
+  int hash = hashGroup(report, data);
+  if (hash == 1)
     return false;
-  if (symGroup(report, data))
+  int sym = symGroup(report, data);
+  if (sym == 1)
     return false;
-  return asymGroup(report, data) == 0;
+  return asymGroup(report, data) == 0 && hash == 0 && sym == 0;
 }
 
 }  // namespace lvselftest

@@ -591,15 +591,25 @@ int asymGroup(std::ostream& report, const Data& data) {
   typedef int (*Test)(std::ostream&, const char*, unsigned int);
   struct Run {
     Test test;
+    const char* name;
     const VectorText* text;
-  } const runs[] = {{rsaSigPkcsV15TV, &data.rsaSig},   {rsaCipherPkcsV15TV, &data.rsaCipher},
-                    {dsaSigTV, &data.dsaSig},          {dsaSigVerifyTV, &data.dsaVerify},
-                    {epDsaSigTV, &data.epDsaSig},      {epDsaSigVerifyTV, &data.epDsaVerify}};
-  for (const Run& r : runs)
-    if (r.test(report, r.text->text, r.text->length))
+  } const runs[] = {{rsaSigPkcsV15TV, "rsaSigPkcsV15TV", &data.rsaSig},
+                    {rsaCipherPkcsV15TV, "rsaCipherPkcsV15TV", &data.rsaCipher},
+                    {dsaSigTV, "dsaSigTV", &data.dsaSig},
+                    {dsaSigVerifyTV, "dsaSigVerifyTV", &data.dsaVerify},
+                    {epDsaSigTV, "epDsaSigTV", &data.epDsaSig},
+                    {epDsaSigVerifyTV, "epDsaSigVerifyTV", &data.epDsaVerify}};
+  int group = 0;
+  for (const Run& r : runs) {
+    int result =
+        guardedTest(report, r.name, [&] { return r.test(report, r.text->text, r.text->length); });
+    if (result == kThrew)
+      group = kThrew;
+    else if (result)
       return 1;
+  }
   groupEnd(report);
-  return 0;
+  return group;
 }
 
 }  // namespace lvselftest

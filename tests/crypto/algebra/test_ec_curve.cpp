@@ -157,11 +157,13 @@ TEST(EcCurve, PointEncodings) {
     EXPECT_TRUE(g->isEqual(o2.get(), O.get()));
     EXPECT_THROW(g->createNew(zero2.data(), 2), LvWrongSyntaxException);
     EXPECT_THROW(g->createNew(zero1.data(), 0), LvArgumentRangeException);
-    // 0x06/0x07 read as uncompressed whatever y's parity
+    // the hybrid form 06/07 only with y's parity in its low bit
     Bytes hybrid = c.G;
-    hybrid[0] = 0x06;
+    hybrid[0] = static_cast<std::uint8_t>(0x06 | (c.G.back() & 1));
     Elem h(g->createNew(hybrid.data(), hybrid.size()));
     EXPECT_TRUE(g->isEqual(h.get(), G.get()));
+    hybrid[0] ^= 1;
+    EXPECT_THROW(g->createNew(hybrid.data(), hybrid.size()), LvWrongSyntaxException);
     // coordinates at or above p are no field elements
     Bytes big = c.G;
     for (unsigned int i = 1; i <= m; i++) big[i] = 0xFF;

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <initializer_list>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -67,20 +68,85 @@ inline bool sequenceContents(const Bytes& der, Bytes& out) {
   return true;
 }
 
-// Signatures made here are compared with the listing that openssl accepted
-// (make_fixtures.py --check-ours); with the environment variable set, the
-// listing is written there instead, for openssl to check.
-inline void matchOrWrite(const char* envVar, const char* listing, const std::string& now) {
-  if (const char* out = std::getenv(envVar)) {
-    std::ofstream(out) << now;
-    return;
+// DER TLV with a definite length.
+inline Bytes tlv(LvOctet tag, const Bytes& content) {
+  Bytes out{tag};
+  const std::size_t n = content.size();
+  if (n < 0x80) {
+    out.push_back(static_cast<LvOctet>(n));
+  } else if (n < 0x100) {
+    out.insert(out.end(), {0x81, static_cast<LvOctet>(n)});
+  } else {
+    out.insert(out.end(), {0x82, static_cast<LvOctet>(n >> 8), static_cast<LvOctet>(n)});
   }
-  std::ifstream in(dataPath(listing));
-  ASSERT_TRUE(in.good()) << listing;
-  std::stringstream ss;
-  ss << in.rdbuf();
-  EXPECT_EQ(ss.str(), now);
+  out.insert(out.end(), content.begin(), content.end());
+  return out;
 }
+
+// A DER INTEGER of an unsigned big-endian value.
+inline Bytes derInteger(Bytes v) {
+  while (v.size() > 1 && v[0] == 0 && !(v[1] & 0x80)) v.erase(v.begin());
+  if (v.empty() || (v[0] & 0x80)) v.insert(v.begin(), 0x00);
+  return tlv(0x02, v);
+}
+
+inline Bytes concat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+// SubjectPublicKeyInfo of an EC point on a named curve (curve OID content).
+inline Bytes ecSpki(const Bytes& curveOid, const Bytes& point) {
+  const Bytes ecPublicKey{0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x02, 0x01};
+  return tlv(0x30, concat({tlv(0x30, concat({tlv(0x06, ecPublicKey), tlv(0x06, curveOid)})),
+                           tlv(0x03, concat({Bytes{0x00}, point}))}));
+}
+
+// SubjectPublicKeyInfo of a DSA key.
+inline Bytes dsaSpki(const Bytes& p, const Bytes& q, const Bytes& g, const Bytes& y) {
+  const Bytes idDsa{0x2A, 0x86, 0x48, 0xCE, 0x38, 0x04, 0x01};
+  const Bytes params = tlv(0x30, concat({derInteger(p), derInteger(q), derInteger(g)}));
+  return tlv(0x30, concat({tlv(0x30, concat({tlv(0x06, idDsa), params})),
+                           tlv(0x03, concat({Bytes{0x00}, derInteger(y)}))}));
+}
+
+// `openssl dgst -verify` at test time, in a scratch folder of its own. A
+// missing openssl command fails the test that needs it.
+class OpensslDgst {
+ public:
+  OpensslDgst() {
+    char dirTemplate[] = "/tmp/tal-dgst-XXXXXX";
+    if (mkdtemp(dirTemplate)) dir_ = dirTemplate;
+  }
+  ~OpensslDgst() {
+    if (!dir_.empty()) std::system(("rm -rf " + dir_).c_str());
+  }
+  OpensslDgst(const OpensslDgst&) = delete;
+  OpensslDgst& operator=(const OpensslDgst&) = delete;
+
+  // True when the command exists and the scratch folder was made.
+  bool ready() const {
+    return !dir_.empty() && std::system("openssl version > /dev/null 2>&1") == 0;
+  }
+  // True when openssl accepts the DER signature over msg under the key.
+  bool verifies(const Bytes& spki, const std::string& md, const Bytes& msg, const Bytes& sigDer) {
+    write(dir_ + "/pub.der", spki);
+    write(dir_ + "/sig.der", sigDer);
+    write(dir_ + "/msg.bin", msg);
+    const std::string cmd = "openssl dgst -" + md + " -keyform DER -verify " + dir_ +
+                            "/pub.der -signature " + dir_ + "/sig.der " + dir_ +
+                            "/msg.bin > /dev/null 2>&1";
+    return std::system(cmd.c_str()) == 0;
+  }
+
+ private:
+  static void write(const std::string& path, const Bytes& data) {
+    std::ofstream f(path, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+  }
+  std::string dir_;
+};
 
 // A deterministic generator for signing tests.
 class CountingRbg : public LvRbg {

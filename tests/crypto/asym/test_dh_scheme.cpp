@@ -51,7 +51,7 @@ TEST(DhScheme, SecretNeedsBothKeysAndIsEmptyBefore) {
   EXPECT_EQ(domain.getDomainType(), 5u);
   LvDhGFpPublicKey peer;
   peer.setDomain(&domain);
-  peer.set("12345");
+  peer.set("12345");  // in range but of no order q: refused below
   s.setPublicKey(&peer);
   EXPECT_EQ(s.getKeyBits(0), 1024u);
   LvDhGFpPrivateKey own;
@@ -64,13 +64,23 @@ TEST(DhScheme, SecretNeedsBothKeysAndIsEmptyBefore) {
     EXPECT_EQ(reasonOf(e), "There is no private key or it is not ready.");
   }
   own.setX("3");
+  try {
+    s.generateSecret();
+    FAIL();
+  } catch (const LvInvalidKeyException& e) {
+    EXPECT_EQ(reasonOf(e), "Peer public value is not in the subgroup of order q.");
+  }
+  EXPECT_EQ(s.getSecretLength(), 0u);
+  // With g itself (of order q) as the peer value: g^3 mod p (python's pow),
+  // 128 octets; a short buffer gets nothing.
+  peer.setKey(LvN(kG));
   s.generateSecret();
-  // 12345^3 = 1881365963625: six octets; a short buffer gets nothing.
-  EXPECT_EQ(s.getSecretLength(), 6u);
-  EXPECT_EQ(s.getSecret(buf, 5), 0u);
-  ASSERT_EQ(s.getSecret(buf, sizeof buf), 6u);
-  EXPECT_EQ(std::vector<LvOctet>(buf, buf + 6),
-            (std::vector<LvOctet>{0x01, 0xB6, 0x0A, 0x26, 0x63, 0x69}));
+  std::vector<LvOctet> z(s.getSecretLength());
+  ASSERT_EQ(z.size(), 128u);
+  EXPECT_EQ(s.getSecret(z.data(), 127), 0u);
+  ASSERT_EQ(s.getSecret(z.data(), 128), 128u);
+  EXPECT_EQ(std::vector<LvOctet>(z.begin(), z.begin() + 4), (std::vector<LvOctet>{0xAD, 0x3E, 0xA3, 0x22}));
+  EXPECT_EQ(std::vector<LvOctet>(z.end() - 4, z.end()), (std::vector<LvOctet>{0x22, 0xEF, 0xAA, 0xBA}));
 }
 
 TEST(DhScheme, KeyPairGenerationGuards) {

@@ -203,11 +203,18 @@ TEST(DhVectors, PeerValueOutsideTheOpenRangeIsRefused) {
     LvN ownY;
     EXPECT_THROW(tlsAgree(p, g, y, x, 160, &ownY), LvInvalidKeyException);
   }
-  const LvN good[2] = {LvN(LvWord(2), 1), p - 2u};
-  for (const LvN& y : good) {
+  // Where q is known, a value in range but outside the subgroup of order q
+  // (2 and p - 2 here) is refused too; the TLS form, which has no q, takes them.
+  const LvN outside[2] = {LvN(LvWord(2), 1), p - 2u};
+  for (const LvN& y : outside) {
     Party party(p, q, g, x, y);
-    EXPECT_EQ(party.agree(), octets(pow(LvZn(y, &party.domain.getP()), x).getN()));
+    EXPECT_THROW(party.agree(), LvInvalidKeyException);
+    LvN ownY;
+    EXPECT_NO_THROW(tlsAgree(p, g, y, x, 160, &ownY));
   }
+  const LvModulus pm(p, 0);
+  Party member(p, q, g, x, pow(LvZn(g, &pm), LvN(LvWord(5), 1)).getN());
+  EXPECT_EQ(member.agree(), octets(pow(LvZn(g, &pm), LvWord(5) * x).getN()));
 
   // An exchange between different groups: the peer's value exceeds our p.
   Record e = readRecords("bad_exchange.txt")[0];

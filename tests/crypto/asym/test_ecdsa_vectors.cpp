@@ -267,17 +267,29 @@ namespace {
 struct OurCase {
   const char* curve;
   const char* md;
+  Bytes oid;
 };
-const OurCase kOurs[] = {{"secp256r1", "sha256"},      {"secp384r1", "sha384"},
-                         {"secp521r1", "sha512"},      {"brainpoolP256r1", "sha256"},
-                         {"secp256k1", "sha256"},      {"secp160r1", "sha1"},
-                         {"brainpoolP512r1", "sha512"}};
+// The curve OIDs as openssl knows them (RFC 5480, RFC 5639, SEC 2).
+const OurCase kOurs[] = {
+    {"secp256r1", "sha256", {0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07}},
+    {"secp384r1", "sha384", {0x2B, 0x81, 0x04, 0x00, 0x22}},
+    {"secp521r1", "sha512", {0x2B, 0x81, 0x04, 0x00, 0x23}},
+    {"brainpoolP256r1", "sha256", {0x2B, 0x24, 0x03, 0x03, 0x02, 0x08, 0x01, 0x01, 0x07}},
+    {"secp256k1", "sha256", {0x2B, 0x81, 0x04, 0x00, 0x0A}},
+    {"secp160r1", "sha1", {0x2B, 0x81, 0x04, 0x00, 0x08}},
+    {"brainpoolP512r1", "sha512", {0x2B, 0x24, 0x03, 0x03, 0x02, 0x08, 0x01, 0x01, 0x0D}}};
 
-// One line per case: curve, hash, public point, message, DER signature.
-std::string ourSignatures() {
-  std::string out;
+}  // namespace
+
+// Signatures made here (fixed keys, deterministic generator) verify here and
+// with `openssl dgst -verify` run now, and openssl refuses them over another
+// message.
+TEST(EcdsaOpenssl, OurSignaturesVerifyWithOpenssl) {
+  OpensslDgst openssl;
+  ASSERT_TRUE(openssl.ready()) << "the openssl command is needed";
   int i = 0;
   for (const OurCase& oc : kOurs) {
+    SCOPED_TRACE(oc.curve);
     auto domain = domainOf(oc.curve);
     const LvGroup* g = domain->getGroup();
     const LvN n = domain->getOrder();
@@ -301,32 +313,19 @@ std::string ourSignatures() {
     for (std::size_t k = 0; k < msg.size(); k++) msg[k] = static_cast<std::uint8_t>(k * 31 + i);
     Bytes rs(s.getMaxSignatureOctets());
     rs.resize(s.signMessage(msg.data(), msg.size(), rs.data(), rs.size(), 0));
-    // the SEQUENCE openssl expects around (r, s)
-    Bytes der{0x30};
-    if (rs.size() >= 0x80) der.push_back(0x81);
-    der.push_back(static_cast<std::uint8_t>(rs.size()));
-    der.insert(der.end(), rs.begin(), rs.end());
-    // and it verifies here
     LvGeneralDsaPublicKey pub;
     pub.setDomain(domain.get());
     pub.setH(point.data(), point.size());
     LvGeneralDsaSig v;
     v.setPublicKey(&pub);
     v.setHashAlgo(hashId(oc.md));
-    EXPECT_TRUE(v.verifyMessage(msg.data(), msg.size(), rs.data(), rs.size(), 0)) << oc.curve;
-    out += std::string("ec ") + oc.curve + " " + oc.md + " " + toHex(point.data(), point.size()) +
-           " " + toHex(msg.data(), msg.size()) + " " + toHex(der.data(), der.size()) + "\n";
+    EXPECT_TRUE(v.verifyMessage(msg.data(), msg.size(), rs.data(), rs.size(), 0));
+    const Bytes spki = ecSpki(oc.oid, point);
+    EXPECT_TRUE(openssl.verifies(spki, oc.md, msg, tlv(0x30, rs)));
+    msg[0] ^= 1;
+    EXPECT_FALSE(openssl.verifies(spki, oc.md, msg, tlv(0x30, rs)));
     i++;
   }
-  return out;
-}
-
-}  // namespace
-
-// Our signatures (deterministic generator) are the ones openssl accepted when
-// make_fixtures.py --check-ours ran; TAL_EC_WRITE_OURS=<file> writes them anew.
-TEST(EcdsaOpenssl, OurSignaturesAreTheOnesOpensslAccepted) {
-  matchOrWrite("TAL_EC_WRITE_OURS", "ours_ec_sigs.txt", ourSignatures());
 }
 
 TEST(EcdsaScheme, HostileSignaturesAnswerFalse) {

@@ -1,5 +1,6 @@
 // The named-curve table: rows, ids, families, OIDs, names, aliases, the
-// shared domain objects, and every domain's base point and order.
+// shared domain objects, and every domain's base point and order. Names,
+// OIDs, display names and orders of every row come from openssl's tables.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -57,49 +58,13 @@ TEST(NamedCurveTable, RowsIdsAndFamilies) {
       ASSERT_NE(r.primeDomain, nullptr);
       EXPECT_EQ(r.primeDomain->getDomainType(), 3u);
     }
-    EXPECT_EQ(r.oid == nullptr, family == 2);
-    const std::string disp = r.displayName;
-    static const char* const words[] = {"", "CERTICOM ", "FIPS186 ", "BRAINPOOL ", "ANSI ", "WTLS "};
-    EXPECT_EQ(disp.compare(0, std::strlen(words[family]), words[family]), 0) << disp;
-    EXPECT_NE(disp.find(binary ? " BINARY " : " PRIME "), std::string::npos) << disp;
   }
   EXPECT_EQ(NamedCurveTable::byId(0), nullptr);
   EXPECT_EQ(NamedCurveTable::byId(101), nullptr);
-
-  EXPECT_STREQ(row(1).name, "secp112r1");
-  EXPECT_STREQ(row(1).displayName, "CERTICOM PRIME 112 R1");
-  EXPECT_STREQ(row(5).displayName, "CERTICOM PRIME 160 K1");
-  EXPECT_STREQ(row(22).displayName, "CERTICOM BINARY 163 R2");
-  EXPECT_STREQ(row(41).name, "nistk233");
-  EXPECT_STREQ(row(41).displayName, "FIPS186 BINARY K233");
-  EXPECT_STREQ(row(34).displayName, "FIPS186 PRIME P192");
-  EXPECT_STREQ(row(40).displayName, "FIPS186 BINARY B163");
-  EXPECT_STREQ(row(58).displayName, "BRAINPOOL PRIME 320 T1");
-  EXPECT_STREQ(row(67).displayName, "ANSI PRIME 239 V2");
-  EXPECT_STREQ(row(73).displayName, "ANSI BINARY 176 W1");
-  EXPECT_STREQ(row(77).displayName, "ANSI BINARY 191 V4");
-  EXPECT_STREQ(row(89).displayName, "ANSI BINARY 431 R1");
-  EXPECT_STREQ(row(90).displayName, "WTLS BINARY 1 113");
-  EXPECT_STREQ(row(98).displayName, "WTLS BINARY 12 233");
-  EXPECT_STREQ(row(100).displayName, "WTLS PRIME 12 224");
-  EXPECT_STREQ(row(100).name, "wap-wsg-idm-ecid-wtls12");
 }
 
 TEST(NamedCurveTable, OidsAndAliases) {
-  EXPECT_STREQ(row(1).oid, "1.3.132.0.6");
-  EXPECT_STREQ(row(26).oid, "1.3.132.0.27");
-  EXPECT_STREQ(row(20).oid, "1.3.132.0.1");
-  EXPECT_STREQ(row(33).oid, "1.3.132.0.39");
-  EXPECT_STREQ(row(9).oid, "1.2.840.10045.3.1.1");
-  EXPECT_STREQ(row(63).oid, "1.2.840.10045.3.1.1");
-  EXPECT_STREQ(row(13).oid, "1.2.840.10045.3.1.7");
-  EXPECT_STREQ(row(69).oid, "1.2.840.10045.3.1.7");
-  EXPECT_STREQ(row(49).oid, "1.3.36.3.3.2.8.1.1.1");
-  EXPECT_STREQ(row(62).oid, "1.3.36.3.3.2.8.1.1.14");
-  EXPECT_STREQ(row(70).oid, "1.2.840.10045.3.0.1");
-  EXPECT_STREQ(row(89).oid, "1.2.840.10045.3.0.20");
-  EXPECT_STREQ(row(91).oid, "2.23.43.1.4.3");
-  EXPECT_STREQ(row(100).oid, "2.23.43.1.4.12");
+  // (every OID is checked against openssl's table in EveryRowAsPublished)
   std::map<std::string, int> oidCount;
   for (unsigned int id = 1; id <= 100; id++)
     if (row(id).oid) oidCount[row(id).oid]++;

@@ -120,7 +120,7 @@ TEST(RsaOpenssl, DecryptsOpensslCipherTexts) {
 }
 
 TEST(RsaOpenssl, OpensslDecryptsAndVerifiesOurs) {
-  if (!haveOpenssl()) GTEST_SKIP() << "openssl command not available";
+  ASSERT_TRUE(haveOpenssl()) << "the openssl command is needed";
   Keys keys;
   std::string dir = tempDir();
   std::string pem = dataPath("openssl_key.pem");

@@ -353,4 +353,23 @@ TEST(SelfTest, BrokenAsymmetricTextFailsTheRun) {
   EXPECT_NE(text.substr(text.size() - kEnd.size()), kEnd);
 }
 
+// A test that throws (here over a number text the primitives refuse) fails by
+// name, and the run goes on to the end of every group.
+TEST(SelfTest, ExceptionInOneTestIsReportedByNameAndTheRunGoesOn) {
+  const std::string threw = "BLAD - wyj\xB9tek w te\x9c" "cie ";
+  Data data = lvselftest::builtin();
+  Patched p(data.rsaSig, "n=0xbad0", "n=0xzad0");
+  data.rsaSig = p.as(data.rsaSig);
+  std::ostringstream report;
+  EXPECT_FALSE(lvselftest::run(report, data));
+  const std::string text = report.str();
+  EXPECT_NE(text.find(threw + "rsaSigPkcsV15TV: "), std::string::npos) << text;
+  // Every other test still ran.
+  EXPECT_NE(text.find("SHA-512:   11 wektor\xF3w OK"), std::string::npos);
+  EXPECT_NE(text.find("DES-XEEEX/64: "), std::string::npos);
+  EXPECT_NE(text.find("--- Test epDsaSigVerifyTV\r\n" + counts(15, 0)), std::string::npos);
+  EXPECT_EQ(text.substr(text.size() - kEnd.size()), kEnd);
+}
+
+
 }  // namespace

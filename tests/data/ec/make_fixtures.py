@@ -5,9 +5,8 @@
                     `openssl ecparam -name X -param_enc explicit -noout -text`
   openssl_sigs.txt  signatures made by `openssl dgst -sign` with fresh EC and DSA
                     keys (our verification must accept them)
-  ours_*.txt        --check-ours LISTING TARGET: verifies with `openssl dgst -verify`
-                    the signatures a test wrote (TAL_EC_WRITE_OURS / TAL_DSA_WRITE_OURS)
-                    and, when openssl accepts all, keeps them as TARGET
+(Signatures made by the library are checked by the tests themselves with
+`openssl dgst -verify` at test time.)
 
 Wycheproof and CAVP files are copied from the shared vector store by copy_vectors.sh.
 Run from anywhere; writes next to this script.
@@ -153,45 +152,7 @@ def der_int(v):
     return der(0x02, b)
 
 
-def spki_pem(fields):
-    if fields[0] == "ec":
-        alg = der(0x30, der_oid("1.2.840.10045.2.1") + der_oid(CURVE_OIDS[fields[1]]))
-        key = bytes.fromhex(fields[3])
-    else:
-        p, q, g, y = (int(x, 16) for x in fields[3:7])
-        alg = der(0x30, der_oid("1.2.840.10040.4.1") + der(0x30, der_int(p) + der_int(q) + der_int(g)))
-        key = der_int(y)
-    spki = der(0x30, alg + der(0x03, b"\x00" + key))
-    return run(["openssl", "pkey", "-pubin", "-inform", "DER", "-outform", "PEM"], spki)
-
-
-def check_ours(listing, target):
-    """Verifies with openssl every signature of `listing` (lines in the format of
-    openssl_sigs.txt, written by a test) and, when all pass, copies it to target."""
-    ok = True
-    with tempfile.TemporaryDirectory() as d:
-        for line in open(listing):
-            f = line.split()
-            if not f or f[0].startswith("#"):
-                continue
-            md, msg, sig = f[2], f[-2], f[-1]
-            open(os.path.join(d, "k.pem"), "wb").write(spki_pem(f))
-            open(os.path.join(d, "m"), "wb").write(bytes.fromhex(msg))
-            open(os.path.join(d, "s"), "wb").write(bytes.fromhex(sig))
-            r = subprocess.run(["openssl", "dgst", "-" + md, "-verify", os.path.join(d, "k.pem"),
-                                "-signature", os.path.join(d, "s"), os.path.join(d, "m")],
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-            print(f[0], f[1], md, r.stdout.decode().strip())
-            ok = ok and r.returncode == 0
-    if ok:
-        with open(os.path.join(HERE, target), "w") as fh:
-            fh.write(open(listing).read())
-    return ok
-
-
 def main():
-    if len(sys.argv) == 4 and sys.argv[1] == "--check-ours":
-        sys.exit(0 if check_ours(sys.argv[2], sys.argv[3]) else 1)
     curves()
     lines = ["# ec curve hash point msg sig | dsa L/N hash p q g y msg sig (hex)"]
     ec_sigs(lines)
