@@ -139,3 +139,53 @@ void longvShr1(LvWord* a, LvWordLen n) {
   for (LvWordLen i = 0; i + 1 < n; ++i) a[i] = (a[i] >> 1) | (a[i + 1] << 31);
   a[n - 1] >>= 1;
 }
+
+// ------------------------------------------------------------------ constant-time helpers
+
+LvWord longvCtCondSub(LvWord* a, LvWord carry, const LvWord* m, LvWordLen k) {
+  // First the borrow of a - m without writing, then the subtraction of m or of 0.
+  uint64_t br = 0;
+  for (LvWordLen i = 0; i < k; ++i) br = ((static_cast<uint64_t>(a[i]) - m[i] - br) >> 32) & 1;
+  const uint64_t c = carry;
+  const uint64_t take = ((c | (0 - c)) >> 63) | (br ^ 1);
+  const LvWord mask = static_cast<LvWord>(0 - take);
+  br = 0;
+  for (LvWordLen i = 0; i < k; ++i) {
+    const uint64_t d = static_cast<uint64_t>(a[i]) - (m[i] & mask) - br;
+    a[i] = static_cast<LvWord>(d);
+    br = (d >> 32) & 1;
+  }
+  return static_cast<LvWord>(take);
+}
+
+void longvCtSelect(LvWord* out, const LvWord* table, unsigned int entries, LvWordLen words,
+                   unsigned int idx) {
+  for (LvWordLen j = 0; j < words; ++j) out[j] = 0;
+  for (unsigned int i = 0; i < entries; ++i) {
+    const LvWord mask = longvCtEqMask(i, idx);
+    const LvWord* e = table + static_cast<size_t>(i) * words;
+    for (LvWordLen j = 0; j < words; ++j) out[j] |= e[j] & mask;
+  }
+}
+
+void longvCtMod(LvWord* r, const LvWord* a, LvWordLen na, const LvWord* m, LvWordLen nm) {
+  // r stays below m; after the doubling it is below 2m, with the bit that left the top word
+  // as the carry of the subtraction.
+  for (LvWordLen j = 0; j < nm; ++j) r[j] = 0;
+  for (LvWordLen i = na; i-- > 0;) {
+    for (int b = 31; b >= 0; --b) {
+      const LvWord top = r[nm - 1] >> 31;
+      longvShl(r, nm, 1);
+      r[0] |= (a[i] >> b) & 1u;
+      longvCtCondSub(r, top, m, nm);
+    }
+  }
+}
+
+void longvCtToOctets(LvOctet* out, unsigned int len, const LvWord* w, LvWordLen n) {
+  for (unsigned int j = 0; j < len; ++j) {
+    const unsigned int pos = len - 1 - j;  // octet index from the low end
+    const LvWordLen wi = pos / 4;
+    out[j] = wi < n ? static_cast<LvOctet>(w[wi] >> (8 * (pos % 4))) : 0;
+  }
+}
