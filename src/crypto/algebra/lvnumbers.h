@@ -107,6 +107,10 @@ bool operator>(const LvN& a, LvWord w);
 bool operator<=(const LvN& a, LvWord w);
 bool operator<(LvWord w, const LvN& a);
 
+// Whether a secret number (a private key part) is zero: every word is read, and only the
+// answer, whether the key is there at all, is made public.
+bool isZeroSecret(const LvN& a);
+
 // Greatest common divisor (binary method); gcd(0, b) = b.
 LvN gcd(const LvN& a, const LvN& b);
 

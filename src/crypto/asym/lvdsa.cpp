@@ -22,7 +22,7 @@ unsigned int LvGFpPrivateKey::getPublicKeyBits() {
   return domain && !domain->getP().isZero() ? domain->getP().getBitLength() : 0;
 }
 bool LvGFpPrivateKey::hasPublicPart() { return !y.isZero() && domain && domain->isReady(); }
-bool LvGFpPrivateKey::hasPrivatePart() { return !x.isZero() && domain && domain->isReady(); }
+bool LvGFpPrivateKey::hasPrivatePart() { return !isZeroSecret(x) && domain && domain->isReady(); }
 
 void LvGFpPrivateKey::setDomain(const LvGFpKeyDomain* d) {
   lvCheckKeyDomain(d);
@@ -79,12 +79,12 @@ LvDsaPrivateKey::~LvDsaPrivateKey() {}
 
 namespace {
 
-// r = (g^k mod p) mod q for a nonce k below q: the power runs over q's word count and the
-// reduction by Montgomery products, both constant-time; r is published, so it leaves as a
-// number.
+// r = (g^k mod p) mod q for a nonce k below q: the power runs over q's word count (whatever
+// k's length) and the reduction by Montgomery products, both constant-time; r is published, so
+// it leaves as a number.
 LvN dsaCommitment(const LvZn& g, const LvN& k, const LvModulus& p, const LvModulus& q) {
   const LvWordLen kp = p.getUsed(), kq = q.getUsed();
-  const LvWordLen ne = k.getUsed() > kq ? k.getUsed() : kq;
+  const LvWordLen ne = kq;
   LvWordMem gw(kp), kw(ne), gk(kp), rw(kq);
   const LvN gn = g.getN();
   longvCopyResize(gw.ptr(), kp, gn.getWords(), gn.getUsed());

@@ -70,13 +70,13 @@ LvRsaPrivateKey::~LvRsaPrivateKey() {}
 unsigned int LvRsaPrivateKey::getKeyBits() { return n.isZero() ? 0 : n.getBitLength(); }
 unsigned int LvRsaPrivateKey::getPublicKeyBits() { return getKeyBits(); }
 bool LvRsaPrivateKey::hasPublicPart() { return !n.isZero() && !e.isZero(); }
-bool LvRsaPrivateKey::hasPrivatePart() { return !n.isZero() && !d.isZero(); }
+bool LvRsaPrivateKey::hasPrivatePart() { return !n.isZero() && !isZeroSecret(d); }
 
 void LvRsaPrivateKey::prepare() {
   forgetCrtExponents();
   if (p.isZero() || q.isZero() || qInv.isZero()) return;
   n.setCrt(p, q, qInv);
-  if (hasCrt() && !d.isZero()) makeCrtExponents();
+  if (hasCrt() && !isZeroSecret(d)) makeCrtExponents();
 }
 
 bool LvRsaPrivateKey::hasCrt() const {
@@ -99,7 +99,7 @@ void LvRsaPrivateKey::makeCrtExponents() {
 }
 
 void LvRsaPrivateKey::privatePower(const LvN& x, LvWordMem& out) {
-  if (n.isZero() || d.isZero())
+  if (n.isZero() || isZeroSecret(d))
     LV_THROW(LvNotInitException, "There is no private key or it is not ready.",
              "LvRsaPrivateKey::privatePower", "lvasym\\lvrsakey.cpp");
   const LvWordLen k = n.getUsed();
