@@ -1,4 +1,6 @@
 // Word-vector primitives: the lowest layer of the multi-precision arithmetic.
+#include <cstring>
+
 #include "crypto/algebra/longv.h"
 #include "crypto/algebra/longvint.h"
 
@@ -160,11 +162,37 @@ LvWord longvCtCondSub(LvWord* a, LvWord carry, const LvWord* m, LvWordLen k) {
 
 void longvCtSelect(LvWord* out, const LvWord* table, unsigned int entries, LvWordLen words,
                    unsigned int idx) {
-  for (LvWordLen j = 0; j < words; ++j) out[j] = 0;
+  // Sixteen words at a time in four 128-bit accumulators over all entries, so that the scan
+  // costs about one vector load per 16 octets of the table; the rest word by word.
+  typedef uint64_t V2 __attribute__((vector_size(16)));
+  LvWordLen j = 0;
+  for (; j + 16 <= words; j += 16) {
+    V2 a0 = {0, 0}, a1 = a0, a2 = a0, a3 = a0;
+    for (unsigned int i = 0; i < entries; ++i) {
+      const uint64_t m = 0 - static_cast<uint64_t>(longvCtEqMask(i, idx) & 1u);
+      const V2 mv = {m, m};
+      const LvWord* e = table + static_cast<size_t>(i) * words + j;
+      V2 v0, v1, v2, v3;
+      std::memcpy(&v0, e, 16);
+      std::memcpy(&v1, e + 4, 16);
+      std::memcpy(&v2, e + 8, 16);
+      std::memcpy(&v3, e + 12, 16);
+      a0 |= v0 & mv;
+      a1 |= v1 & mv;
+      a2 |= v2 & mv;
+      a3 |= v3 & mv;
+    }
+    std::memcpy(out + j, &a0, 16);
+    std::memcpy(out + j + 4, &a1, 16);
+    std::memcpy(out + j + 8, &a2, 16);
+    std::memcpy(out + j + 12, &a3, 16);
+  }
+  for (LvWordLen t = j; t < words; ++t) out[t] = 0;
+  if (j == words) return;
   for (unsigned int i = 0; i < entries; ++i) {
     const LvWord mask = longvCtEqMask(i, idx);
     const LvWord* e = table + static_cast<size_t>(i) * words;
-    for (LvWordLen j = 0; j < words; ++j) out[j] |= e[j] & mask;
+    for (LvWordLen t = j; t < words; ++t) out[t] |= e[t] & mask;
   }
 }
 

@@ -48,6 +48,38 @@ void fromDigits(LvWord* w, const uint64_t* d) {
   }
 }
 
+// One almost-Montgomery product per stream (see ammN below for the vector form).
+struct AmmArgs {
+  uint64_t* r;
+  const uint64_t* a;
+  const uint64_t* b;
+  const uint64_t* n;
+  uint64_t k0;
+};
+
+// The same product in portable code, digit by digit with 128-bit sums: the value is the one
+// the vector form gives, so the exponentiation's logic can be tested on any processor.
+void ammScalar(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* n,
+               uint64_t k0) {
+  unsigned __int128 x[kDigits + 1] = {};
+  for (int i = 0; i < kDigits; ++i) {
+    for (int j = 0; j < kDigits; ++j) x[j] += static_cast<unsigned __int128>(a[j]) * b[i];
+    const uint64_t m = ((static_cast<uint64_t>(x[0]) & kMask52) * k0) & kMask52;
+    for (int j = 0; j < kDigits; ++j) x[j] += static_cast<unsigned __int128>(m) * n[j];
+    const unsigned __int128 carry = x[0] >> 52;
+    for (int j = 0; j < kDigits; ++j) x[j] = x[j + 1];
+    x[0] += carry;
+  }
+  unsigned __int128 c = 0;
+  for (int i = 0; i < kDigits; ++i) {
+    c += x[i];
+    r[i] = static_cast<uint64_t>(c) & kMask52;
+    c >>= 52;
+  }
+  for (int i = kDigits; i < kLanes; ++i) r[i] = 0;
+  longvWipeLocal(x, sizeof x);
+}
+
 #ifdef LONGV_IFMA
 bool haveIfma() {
   static const bool have =
@@ -58,14 +90,6 @@ bool haveIfma() {
 // One almost-Montgomery product per stream, S independent streams interleaved so that each
 // hides the others' latency: r = a * b / 2^1040 (mod n), below 2n, normalised digits; a, b
 // normalised and below 2n (n below 2^1024); k0 = -n^-1 mod 2^52. r may be a or b.
-struct AmmArgs {
-  uint64_t* r;
-  const uint64_t* a;
-  const uint64_t* b;
-  const uint64_t* n;
-  uint64_t k0;
-};
-
 template <int S>
 __attribute__((target("avx512f,avx512ifma"), always_inline)) inline void ammN(
     const AmmArgs* args) {
@@ -118,17 +142,37 @@ __attribute__((target("avx512f,avx512ifma"), always_inline)) inline void ammN(
   }
 }
 
-__attribute__((target("avx512f,avx512ifma"))) void amm(uint64_t* r, const uint64_t* a,
+__attribute__((target("avx512f,avx512ifma"))) void ammVec(uint64_t* r, const uint64_t* a,
                                                         const uint64_t* b, const uint64_t* n,
                                                         uint64_t k0) {
   const AmmArgs args[1] = {{r, a, b, n, k0}};
   ammN<1>(args);
 }
 
-__attribute__((target("avx512f,avx512ifma"))) void amm2(const AmmArgs* args) {
+__attribute__((target("avx512f,avx512ifma"))) void amm2Vec(const AmmArgs* args) {
   ammN<2>(args);
 }
+#else
+bool haveIfma() { return false; }
 #endif
+
+// The vector road where the processor has it, else (only when tests ask for it) the portable
+// product.
+bool useVector = false;
+
+void amm(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* n, uint64_t k0) {
+#ifdef LONGV_IFMA
+  if (useVector) return ammVec(r, a, b, n, k0);
+#endif
+  ammScalar(r, a, b, n, k0);
+}
+
+void amm2(const AmmArgs* args) {
+#ifdef LONGV_IFMA
+  if (useVector) return amm2Vec(args);
+#endif
+  for (int s = 0; s < 2; ++s) ammScalar(args[s].r, args[s].a, args[s].b, args[s].n, args[s].k0);
+}
 
 // k bits of e from bit pos.
 unsigned int bitsAt(const LvWord* e, LvWordLen ne, unsigned int pos, unsigned int k) {
@@ -141,7 +185,6 @@ unsigned int bitsAt(const LvWord* e, LvWordLen ne, unsigned int pos, unsigned in
 
 }  // namespace
 
-#ifdef LONGV_IFMA
 namespace {
 
 // One exponentiation: its arguments and its digits (n, R'^2, the constant 1, the accumulator,
@@ -269,43 +312,39 @@ void modExp(Stream* st, unsigned int window) {
   for (int s = 0; s < S; ++s) finish(st[s]);
 }
 
+// Whether the road is open: the processor's instructions (and the asm rows allowed), or the
+// portable emulation a test asked for.
+bool roadOpen() {
+  useVector = haveIfma() && longvRowAsmAllowed;
+  return useVector || longvIfmaEmulated;
+}
+
 }  // namespace
-#endif
+
+bool longvIfmaEmulated = false;
 
 bool longvModExp1024(LvWord* out, const LvWord* x, const LvWord* e, LvWordLen ne,
                      const LvWord* n, const LvWord* rr, unsigned int window) {
-#ifdef LONGV_IFMA
-  if (!haveIfma() || !longvRowAsmAllowed || window < 1 || window > 8 || ne == 0 ||
-      out == nullptr || x == nullptr || e == nullptr || n == nullptr || rr == nullptr)
+  if (window < 1 || window > 8 || ne == 0 || out == nullptr || x == nullptr || e == nullptr ||
+      n == nullptr || rr == nullptr || !roadOpen())
     return false;
   Stream st[1];
   bind(st[0], out, x, e, ne, n, rr);
   modExp<1>(st, window);
   return true;
-#else
-  (void)out; (void)x; (void)e; (void)ne; (void)n; (void)rr; (void)window;
-  return false;
-#endif
 }
 
 bool longvModExp1024x2(LvWord* outA, const LvWord* xA, const LvWord* eA, LvWordLen neA,
                        const LvWord* nA, const LvWord* rrA, LvWord* outB, const LvWord* xB,
                        const LvWord* eB, LvWordLen neB, const LvWord* nB, const LvWord* rrB,
                        unsigned int window) {
-#ifdef LONGV_IFMA
-  if (!haveIfma() || !longvRowAsmAllowed || window < 1 || window > 8 || neA == 0 ||
-      neB == 0 || outA == nullptr || xA == nullptr || eA == nullptr || nA == nullptr ||
-      rrA == nullptr || outB == nullptr || xB == nullptr || eB == nullptr || nB == nullptr ||
-      rrB == nullptr)
+  if (window < 1 || window > 8 || neA == 0 || neB == 0 || outA == nullptr || xA == nullptr ||
+      eA == nullptr || nA == nullptr || rrA == nullptr || outB == nullptr || xB == nullptr ||
+      eB == nullptr || nB == nullptr || rrB == nullptr || !roadOpen())
     return false;
   Stream st[2];
   bind(st[0], outA, xA, eA, neA, nA, rrA);
   bind(st[1], outB, xB, eB, neB, nB, rrB);
   modExp<2>(st, window);
   return true;
-#else
-  (void)outA; (void)xA; (void)eA; (void)neA; (void)nA; (void)rrA;
-  (void)outB; (void)xB; (void)eB; (void)neB; (void)nB; (void)rrB; (void)window;
-  return false;
-#endif
 }

@@ -124,9 +124,32 @@ TEST_P(NumSizes, SecretCrtMatchesPlainPower) {
 
 // The 1024-bit vector road directly: taken where the processor offers it (and then right),
 // refused with nothing written where it does not, and for arguments outside its bounds.
-TEST(NumSizes, VectorRoadFor1024BitModuli) {
-  const bool offered =
-      __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512ifma");
+// The processor's road where it has one, and the portable emulation of its product (the
+// same exponentiation logic) everywhere.
+class VectorRoad : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override { longvIfmaEmulated = GetParam(); }
+  void TearDown() override { longvIfmaEmulated = false; }
+};
+INSTANTIATE_TEST_SUITE_P(NativeAndEmulated, VectorRoad, ::testing::Bool());
+
+TEST_P(VectorRoad, CrtHalvesMatchVectors) {
+  size_t checked = 0;
+  for (const auto& r : vectors("crt", "pow_sizes.txt")) {
+    const LvN p = fromHex(r[1]), q = fromHex(r[2]);
+    if (p.getUsed() != 32 || q.getUsed() != 32) continue;
+    ++checked;
+    LvModulus mp(p, 9), mq(q, 9);
+    LvModulus crt(p * q, 8);
+    crt.setCrt(mp, mq, (1 / LvZn(q, &mp)).getN());
+    EXPECT_TRUE(pow(LvZn(fromHex(r[4]), &crt), fromHex(r[3])).getN() == fromHex(r[5]));
+  }
+  EXPECT_GT(checked, 0u);
+}
+
+TEST_P(VectorRoad, For1024BitModuli) {
+  const bool offered = GetParam() || (__builtin_cpu_supports("avx512f") &&
+                                      __builtin_cpu_supports("avx512ifma"));
   std::vector<std::vector<std::string>> rows;
   for (const auto& r : vectors("pow", "pow_sizes.txt"))
     if (r[1] == "8" && (r[2].size() + 7) / 8 == 32) rows.push_back(r);
