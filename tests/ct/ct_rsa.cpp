@@ -31,10 +31,17 @@ class MarkedKey : public LvRsaPrivateKey {
     for (const LvN* v : parts) markN(*v);
     ct::secretModulus(p, secret);
     ct::secretModulus(q, secret);
-    ct::secretModulus(*n.getCrtP(), secret);
-    ct::secretModulus(*n.getCrtQ(), secret);
+    if (n.getCrtP() != nullptr) {
+      ct::secretModulus(*n.getCrtP(), secret);
+      ct::secretModulus(*n.getCrtQ(), secret);
+    }
     const LvWordMem* derived[] = {&crtDP, &crtDQ, &crtQInv};
     for (const LvWordMem* w : derived) markW(*w);
+  }
+  void dropFactors() {
+    setN(kRsa2048N);
+    p = LvModulus();
+    q = LvModulus();
   }
   bool crtReady() const { return crtDP.getCount() != 0 && n.getCrtP() != nullptr; }
 };
@@ -59,6 +66,29 @@ int signing() {
   verifier.setHashAlgo(LV_HASH_SHA256);
   if (len != 256 || !verifier.verify(digest, sizeof digest, sig.data(), len))
     return ct::fail("RSA-2048 signature does not verify");
+  return 0;
+}
+
+// A key without its factors: the private power runs over n itself.
+int signingWithoutFactors() {
+  MarkedKey key(kRsa2048N, kRsa2048E, kRsa2048D, kRsa2048P, kRsa2048Q, kRsa2048DP, kRsa2048DQ,
+                kRsa2048QINV);
+  key.dropFactors();
+  LvRsaSigPkcsV15 signer;
+  signer.setPrivateKey(&key);
+  signer.setHashAlgo(LV_HASH_SHA256);
+  LvOctet digest[32] = {0x42};
+  std::vector<LvOctet> sig(256);
+  key.mark(true);
+  const unsigned int len = signer.sign(digest, sizeof digest, sig.data(), 256);
+  key.mark(false);
+  ctPublic(sig.data(), sig.size());
+  LvRsaPublicKey pub{LvN(kRsa2048N), LvN(kRsa2048E)};
+  LvRsaSigPkcsV15 verifier;
+  verifier.setPublicKey(&pub);
+  verifier.setHashAlgo(LV_HASH_SHA256);
+  if (len != 256 || !verifier.verify(digest, sizeof digest, sig.data(), len))
+    return ct::fail("RSA-2048 signature without factors does not verify");
   return 0;
 }
 
@@ -101,6 +131,7 @@ int main() {
   longvIfmaEmulated = true;
   if (int r = signing()) return r;
   longvIfmaEmulated = false;
+  if (int r = signingWithoutFactors()) return r;
   if (int r = decryption()) return r;
   return exponentReduction();
 }

@@ -219,7 +219,9 @@ bool LvZn::isZero() const {
 LvZn& LvZn::operator*=(const LvZn& b) {
   checkCompatible(*this, b, kNoModulusText);
   ensureScratch();
-  if (&b == this || longvCmp(val.ptr(), b.val.ptr(), count) == 0)
+  // Only the same object is squared: comparing the values would branch on them, and they
+  // may be secret (a masking value, a private key times a public one).
+  if (&b == this)
     mod->sqrWords(scratch.ptr(), val.ptr());
   else
     mod->mulWords(scratch.ptr(), val.ptr(), b.val.ptr());
