@@ -1,5 +1,6 @@
 // RSA private operations under memcheck: CRT signing with a 2048-bit key (also on the 1024-bit
-// vector road, emulated where the processor lacks it) and decryption with a 4096-bit key, every private component (and what the key derived from them) marked secret
+// vector road, emulated where the processor lacks it, on the portable Montgomery rows, and
+// without the factors) and decryption with a 4096-bit key, every private component (and what the key derived from them) marked secret
 // right before the operation; then the CRT exponent reduction of key loading on its own.
 #include "crypto/algebra/longvint.h"
 #include "crypto/asym/lvrsacipher.h"
@@ -131,6 +132,10 @@ int main() {
   longvIfmaEmulated = true;
   if (int r = signing()) return r;
   longvIfmaEmulated = false;
+  // The portable Montgomery rows (processors without the carry-chain instructions).
+  longvRowAsmAllowed = false;
+  if (int r = signing()) return r;
+  longvRowAsmAllowed = true;
   if (int r = signingWithoutFactors()) return r;
   if (int r = decryption()) return r;
   return exponentReduction();
