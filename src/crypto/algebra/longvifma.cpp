@@ -157,8 +157,8 @@ bool haveIfma() { return false; }
 #endif
 
 // The vector road where the processor has it, else (only when tests ask for it) the portable
-// product.
-bool useVector = false;
+// product; chosen per call, so per thread.
+thread_local bool useVector = false;
 
 void amm(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* n, uint64_t k0) {
 #ifdef LONGV_IFMA
