@@ -498,7 +498,8 @@ void powSecretWords(LvWord* out, const LvWord* x, const LvWord* e, LvWordLen ne,
     m.mulWords(t.ptr(), tb + static_cast<size_t>(i - 1) * k, tb + k);
     longvCopy(tb + static_cast<size_t>(i) * k, t.ptr(), k);
   }
-  const unsigned int windows = (32 * ne + w - 1) / w;
+  // At least one window, so that an empty exponent gives 1 (and the count cannot wrap).
+  const unsigned int windows = ne == 0 ? 1 : (32 * ne + w - 1) / w;
   longvCtSelect(acc.ptr(), tb, entries, k, exponentWindow(e, ne, (windows - 1) * w, w));
   for (unsigned int i = windows - 1; i-- > 0;) {
     for (unsigned int s = 0; s < w; ++s) {

@@ -102,6 +102,13 @@ TEST_P(NumSizes, SecretReductionsMatchDivision) {
       std::fill(r.begin(), r.end(), 0xAAAAAAAAu);
       reduceSecretWords(r.data(), a.data(), 2 * k + 3, m);
       EXPECT_TRUE(LvN(r.data(), kk) == want);
+      // A base of all ones (not below m) to the power 1, and an empty exponent.
+      std::vector<LvWord> ones(kk, 0xFFFFFFFFu);
+      const LvWord one = 1;
+      powSecretWords(r.data(), ones.data(), &one, 1, m);
+      EXPECT_TRUE(LvN(r.data(), kk) == LvN(ones.data(), kk) % mn);
+      powSecretWords(r.data(), ones.data(), nullptr, 0, m);
+      EXPECT_TRUE(LvN(r.data(), kk) == LvN(1u, 1) % mn);
     }
   }
 }
@@ -120,6 +127,39 @@ TEST_P(NumSizes, SecretCrtMatchesPlainPower) {
                       mp, dp.ptr(), dp.getCount(), mq, dq.ptr(), dq.getCount(), qi.data());
     EXPECT_TRUE(LvN(out.data(), static_cast<LvWordLen>(out.size())) == fromHex(r[5]));
   }
+}
+
+// Halves of unequal word counts and p below q, with exponents 0 and 1: the recombination,
+// the reduction of yq below p and the vector pair road at 32 words; also through a CRT
+// modulus (exponents beyond a word only).
+TEST_P(NumSizes, SecretCrtUnevenHalves) {
+  const auto rows = vectors("crtu", "pow_sizes.txt");
+  ASSERT_EQ(rows.size(), 72u);
+  for (bool emulated : {false, true}) {
+    longvIfmaEmulated = emulated;
+    for (const auto& r : rows) {
+      const LvN p = fromHex(r[1]), q = fromHex(r[2]), e = fromHex(r[3]), x = fromHex(r[4]);
+      const LvN expect = fromHex(r[5]);
+      SCOPED_TRACE("p bits " + std::to_string(p.getBitLength()) + " q bits " +
+                   std::to_string(q.getBitLength()) + " e " + r[3].substr(0, 8));
+      LvModulus mp(p, 9), mq(q, 9);
+      const LvN qinv = (1 / LvZn(q, &mp)).getN();
+      const LvWordMem dp = crtExponentWords(e, mp), dq = crtExponentWords(e, mq);
+      std::vector<LvWord> qi(mp.getUsed()), out(mp.getUsed() + mq.getUsed(), 0xAAAAAAAAu);
+      longvCopyResize(qi.data(), mp.getUsed(), qinv.getWords(), qinv.getUsed());
+      powSecretCrtWords(out.data(), static_cast<LvWordLen>(out.size()), x.getWords(),
+                        x.getUsed(), mp, dp.ptr(), dp.getCount(), mq, dq.ptr(), dq.getCount(),
+                        qi.data());
+      EXPECT_TRUE(LvN(out.data(), static_cast<LvWordLen>(out.size())) == expect);
+      if (e.getBitLength() > 32) {
+        LvModulus crt(p * q, 8);
+        crt.setCrt(mp, mq, qinv);
+        ASSERT_EQ(crt.getFlags() & LvModulus::FLAG_CRT, LvModulus::FLAG_CRT);
+        EXPECT_TRUE(pow(LvZn(x, &crt), e).getN() == expect);
+      }
+    }
+  }
+  longvIfmaEmulated = false;
 }
 
 // The 1024-bit vector road directly: taken where the processor offers it (and then right),
