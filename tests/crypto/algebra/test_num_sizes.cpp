@@ -109,6 +109,17 @@ TEST_P(NumSizes, SecretReductionsMatchDivision) {
       EXPECT_TRUE(LvN(r.data(), kk) == LvN(ones.data(), kk) % mn);
       powSecretWords(r.data(), ones.data(), nullptr, 0, m);
       EXPECT_TRUE(LvN(r.data(), kk) == LvN(1u, 1) % mn);
+      if (kk == 32) {
+        // The 1024-bit vector road (its portable product) against the generic one, also for a
+        // modulus with a one-bit top word and a base not below it.
+        auto x = random(32), e = random(33);
+        std::vector<LvWord> viaVector(32);
+        powSecretWords(r.data(), x.data(), e.data(), 33, m);
+        longvIfmaEmulated = true;
+        powSecretWords(viaVector.data(), x.data(), e.data(), 33, m);
+        longvIfmaEmulated = false;
+        EXPECT_EQ(viaVector, r);
+      }
     }
   }
 }
