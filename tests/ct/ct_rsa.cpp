@@ -32,6 +32,8 @@ class MarkedKey : public LvRsaPrivateKey {
     for (const LvN* v : parts) markN(*v);
     ct::secretModulus(p, secret);
     ct::secretModulus(q, secret);
+    // The modulus keeps its own copies of the factors.
+    for (unsigned int i = 0; i < n.getFactorCount(); ++i) markN(n.getFactors()[i]);
     if (n.getCrtP() != nullptr) {
       ct::secretModulus(*n.getCrtP(), secret);
       ct::secretModulus(*n.getCrtQ(), secret);
