@@ -71,6 +71,31 @@ LvWord longvShr(LvWord* a, LvWordLen n, unsigned int bits);
 void longvShr1(LvWord* a, LvWordLen n);
 
 // ---------------------------------------------------------------------------------------------
+// Constant-time helpers for secret operands: time and memory access depend only on the word
+// counts, never on the values.
+// ---------------------------------------------------------------------------------------------
+
+// All ones when a == b, else 0.
+inline LvWord longvCtEqMask(LvWord a, LvWord b) {
+  const LvWord x = a ^ b;
+  return static_cast<LvWord>(((static_cast<uint64_t>(x) | (0 - static_cast<uint64_t>(x))) >> 63) - 1);
+}
+// a -= m when carry is nonzero or a >= m (k words), by a masked subtraction; returns 1 when it
+// subtracted. The caller knows a + carry * 2^(32k) < 2m.
+LvWord longvCtCondSub(LvWord* a, LvWord carry, const LvWord* m, LvWordLen k);
+// out (words words) = entry idx of a table of `entries` entries of `words` words each, reading
+// every entry whatever idx is.
+void longvCtSelect(LvWord* out, const LvWord* table, unsigned int entries, LvWordLen words,
+                   unsigned int idx);
+// r (nm words) = a (na words) mod m (nm words, top word nonzero), one bit of a at a time with a
+// masked subtraction: for secrets such as exponent reductions, where a division would branch
+// on them.
+void longvCtMod(LvWord* r, const LvWord* a, LvWordLen na, const LvWord* m, LvWordLen nm);
+// Big-endian octets of w (n words) right-aligned in len octets (high octets beyond the words
+// are 0, words beyond len octets are dropped).
+void longvCtToOctets(LvOctet* out, unsigned int len, const LvWord* w, LvWordLen n);
+
+// ---------------------------------------------------------------------------------------------
 // Montgomery kernels. For a k-word odd modulus n, R = 2^(32k); n0 = -n^-1 mod 2^32.
 // t is the caller's work buffer: 2k words for squares, reductions and all fixed-size kernels,
 // k words for longvMontMul / longvMontMulExt / longvFromMont; the result is in t[0..k-1].
@@ -104,16 +129,20 @@ LvWord longvMontRedcExt(LvWord* t, const LvWord* n, LvWord n0, LvWordLen k);
 void longvSqr(LvWord* t, const LvWord* a, LvWordLen k);
 // t[0..k-1] = a * R^-1 mod n, fully reduced; computes n0 itself. t needs k words.
 LvWord longvFromMont(LvWord* t, const LvWord* a, const LvWord* n, LvWordLen k);
-// out (32 words) = x^e mod n for an odd 32-word n with a nonzero top word, x below n and a
-// nonzero e (ne words), by fixed windows of `window` bits (1 to 8) on the processor's 52-bit
-// vector multiply-add. False, with nothing written, where the processor lacks it (or for
-// arguments outside these bounds): the caller then takes its own road.
+// out (32 words) = x^e mod n for an odd n below 2^1024 (32 words), any 32-word x and an e of
+// ne words, rr = 2^2048 mod n, by fixed windows of `window` bits (1 to 8) on the processor's
+// 52-bit vector multiply-add. Every one of the ne words is worked through (a zero e gives 1),
+// every window multiplies and table entries are read by a masked scan, so time and memory
+// access depend on ne and window only: the exponent, x and n may be secret. False, with
+// nothing written, where the processor lacks the instructions (or for a window outside 1..8,
+// ne = 0 or null pointers): the caller then takes its own road.
 bool longvModExp1024(LvWord* out, const LvWord* x, const LvWord* e, LvWordLen ne,
-                     const LvWord* n, unsigned int window);
+                     const LvWord* n, const LvWord* rr, unsigned int window);
 // Two such exponentiations (the halves of a CRT exponentiation) run side by side.
 bool longvModExp1024x2(LvWord* outA, const LvWord* xA, const LvWord* eA, LvWordLen neA,
-                       const LvWord* nA, LvWord* outB, const LvWord* xB, const LvWord* eB,
-                       LvWordLen neB, const LvWord* nB, unsigned int window);
+                       const LvWord* nA, const LvWord* rrA, LvWord* outB, const LvWord* xB,
+                       const LvWord* eB, LvWordLen neB, const LvWord* nB, const LvWord* rrB,
+                       unsigned int window);
 
 // Fixed sizes k in {3,4,5,6,7,8,12,16}; plain products also for 17 and 34.
 #define LONGV_DECLARE_PRODUCTS(K)                                                        \

@@ -1,4 +1,6 @@
 // Word-vector primitives: the lowest layer of the multi-precision arithmetic.
+#include <cstring>
+
 #include "crypto/algebra/longv.h"
 #include "crypto/algebra/longvint.h"
 
@@ -138,4 +140,80 @@ void longvShr1(LvWord* a, LvWordLen n) {
   if (n == 0) return;
   for (LvWordLen i = 0; i + 1 < n; ++i) a[i] = (a[i] >> 1) | (a[i + 1] << 31);
   a[n - 1] >>= 1;
+}
+
+// ------------------------------------------------------------------ constant-time helpers
+
+LvWord longvCtCondSub(LvWord* a, LvWord carry, const LvWord* m, LvWordLen k) {
+  // First the borrow of a - m without writing, then the subtraction of m or of 0.
+  uint64_t br = 0;
+  for (LvWordLen i = 0; i < k; ++i) br = ((static_cast<uint64_t>(a[i]) - m[i] - br) >> 32) & 1;
+  const uint64_t c = carry;
+  const uint64_t take = ((c | (0 - c)) >> 63) | (br ^ 1);
+  const LvWord mask = static_cast<LvWord>(0 - take);
+  br = 0;
+  for (LvWordLen i = 0; i < k; ++i) {
+    const uint64_t d = static_cast<uint64_t>(a[i]) - (m[i] & mask) - br;
+    a[i] = static_cast<LvWord>(d);
+    br = (d >> 32) & 1;
+  }
+  return static_cast<LvWord>(take);
+}
+
+void longvCtSelect(LvWord* out, const LvWord* table, unsigned int entries, LvWordLen words,
+                   unsigned int idx) {
+  // Sixteen words at a time in four 128-bit accumulators over all entries, so that the scan
+  // costs about one vector load per 16 octets of the table; the rest word by word.
+  typedef uint64_t V2 __attribute__((vector_size(16)));
+  LvWordLen j = 0;
+  for (; j + 16 <= words; j += 16) {
+    V2 a0 = {0, 0}, a1 = a0, a2 = a0, a3 = a0;
+    for (unsigned int i = 0; i < entries; ++i) {
+      const uint64_t m = 0 - static_cast<uint64_t>(longvCtEqMask(i, idx) & 1u);
+      const V2 mv = {m, m};
+      const LvWord* e = table + static_cast<size_t>(i) * words + j;
+      V2 v0, v1, v2, v3;
+      std::memcpy(&v0, e, 16);
+      std::memcpy(&v1, e + 4, 16);
+      std::memcpy(&v2, e + 8, 16);
+      std::memcpy(&v3, e + 12, 16);
+      a0 |= v0 & mv;
+      a1 |= v1 & mv;
+      a2 |= v2 & mv;
+      a3 |= v3 & mv;
+    }
+    std::memcpy(out + j, &a0, 16);
+    std::memcpy(out + j + 4, &a1, 16);
+    std::memcpy(out + j + 8, &a2, 16);
+    std::memcpy(out + j + 12, &a3, 16);
+  }
+  for (LvWordLen t = j; t < words; ++t) out[t] = 0;
+  if (j == words) return;
+  for (unsigned int i = 0; i < entries; ++i) {
+    const LvWord mask = longvCtEqMask(i, idx);
+    const LvWord* e = table + static_cast<size_t>(i) * words;
+    for (LvWordLen t = j; t < words; ++t) out[t] |= e[t] & mask;
+  }
+}
+
+void longvCtMod(LvWord* r, const LvWord* a, LvWordLen na, const LvWord* m, LvWordLen nm) {
+  // r stays below m; after the doubling it is below 2m, with the bit that left the top word
+  // as the carry of the subtraction.
+  for (LvWordLen j = 0; j < nm; ++j) r[j] = 0;
+  for (LvWordLen i = na; i-- > 0;) {
+    for (int b = 31; b >= 0; --b) {
+      const LvWord top = r[nm - 1] >> 31;
+      longvShl(r, nm, 1);
+      r[0] |= (a[i] >> b) & 1u;
+      longvCtCondSub(r, top, m, nm);
+    }
+  }
+}
+
+void longvCtToOctets(LvOctet* out, unsigned int len, const LvWord* w, LvWordLen n) {
+  for (unsigned int j = 0; j < len; ++j) {
+    const unsigned int pos = len - 1 - j;  // octet index from the low end
+    const LvWordLen wi = pos / 4;
+    out[j] = wi < n ? static_cast<LvOctet>(w[wi] >> (8 * (pos % 4))) : 0;
+  }
 }

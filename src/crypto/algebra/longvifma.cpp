@@ -48,6 +48,38 @@ void fromDigits(LvWord* w, const uint64_t* d) {
   }
 }
 
+// One almost-Montgomery product per stream (see ammN below for the vector form).
+struct AmmArgs {
+  uint64_t* r;
+  const uint64_t* a;
+  const uint64_t* b;
+  const uint64_t* n;
+  uint64_t k0;
+};
+
+// The same product in portable code, digit by digit with 128-bit sums: the value is the one
+// the vector form gives, so the exponentiation's logic can be tested on any processor.
+void ammScalar(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* n,
+               uint64_t k0) {
+  unsigned __int128 x[kDigits + 1] = {};
+  for (int i = 0; i < kDigits; ++i) {
+    for (int j = 0; j < kDigits; ++j) x[j] += static_cast<unsigned __int128>(a[j]) * b[i];
+    const uint64_t m = ((static_cast<uint64_t>(x[0]) & kMask52) * k0) & kMask52;
+    for (int j = 0; j < kDigits; ++j) x[j] += static_cast<unsigned __int128>(m) * n[j];
+    const unsigned __int128 carry = x[0] >> 52;
+    for (int j = 0; j < kDigits; ++j) x[j] = x[j + 1];
+    x[0] += carry;
+  }
+  unsigned __int128 c = 0;
+  for (int i = 0; i < kDigits; ++i) {
+    c += x[i];
+    r[i] = static_cast<uint64_t>(c) & kMask52;
+    c >>= 52;
+  }
+  for (int i = kDigits; i < kLanes; ++i) r[i] = 0;
+  longvWipeLocal(x, sizeof x);
+}
+
 #ifdef LONGV_IFMA
 bool haveIfma() {
   static const bool have =
@@ -58,14 +90,6 @@ bool haveIfma() {
 // One almost-Montgomery product per stream, S independent streams interleaved so that each
 // hides the others' latency: r = a * b / 2^1040 (mod n), below 2n, normalised digits; a, b
 // normalised and below 2n (n below 2^1024); k0 = -n^-1 mod 2^52. r may be a or b.
-struct AmmArgs {
-  uint64_t* r;
-  const uint64_t* a;
-  const uint64_t* b;
-  const uint64_t* n;
-  uint64_t k0;
-};
-
 template <int S>
 __attribute__((target("avx512f,avx512ifma"), always_inline)) inline void ammN(
     const AmmArgs* args) {
@@ -118,17 +142,37 @@ __attribute__((target("avx512f,avx512ifma"), always_inline)) inline void ammN(
   }
 }
 
-__attribute__((target("avx512f,avx512ifma"))) void amm(uint64_t* r, const uint64_t* a,
+__attribute__((target("avx512f,avx512ifma"))) void ammVec(uint64_t* r, const uint64_t* a,
                                                         const uint64_t* b, const uint64_t* n,
                                                         uint64_t k0) {
   const AmmArgs args[1] = {{r, a, b, n, k0}};
   ammN<1>(args);
 }
 
-__attribute__((target("avx512f,avx512ifma"))) void amm2(const AmmArgs* args) {
+__attribute__((target("avx512f,avx512ifma"))) void amm2Vec(const AmmArgs* args) {
   ammN<2>(args);
 }
+#else
+bool haveIfma() { return false; }
 #endif
+
+// The vector road where the processor has it, else (only when tests ask for it) the portable
+// product; chosen per call, so per thread.
+thread_local bool useVector = false;
+
+void amm(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* n, uint64_t k0) {
+#ifdef LONGV_IFMA
+  if (useVector) return ammVec(r, a, b, n, k0);
+#endif
+  ammScalar(r, a, b, n, k0);
+}
+
+void amm2(const AmmArgs* args) {
+#ifdef LONGV_IFMA
+  if (useVector) return amm2Vec(args);
+#endif
+  for (int s = 0; s < 2; ++s) ammScalar(args[s].r, args[s].a, args[s].b, args[s].n, args[s].k0);
+}
 
 // k bits of e from bit pos.
 unsigned int bitsAt(const LvWord* e, LvWordLen ne, unsigned int pos, unsigned int k) {
@@ -141,83 +185,97 @@ unsigned int bitsAt(const LvWord* e, LvWordLen ne, unsigned int pos, unsigned in
 
 }  // namespace
 
-#ifdef LONGV_IFMA
 namespace {
 
-// One exponentiation: its arguments and its digits (n, R'^2, a scratch value, the
-// accumulator, then the window table) in one wiped buffer.
+// One exponentiation: its arguments and its digits (n, R'^2, the constant 1, the accumulator,
+// the selected table entry, then the window table) in one wiped buffer.
 struct Stream {
   LvWord* out = nullptr;
   const LvWord* x = nullptr;
   const LvWord* e = nullptr;
-  LvWordLen eUsed = 0;
+  LvWordLen eWords = 0;
   const LvWord* n = nullptr;
-  unsigned int bits = 0;
+  const LvWord* rr = nullptr;
   uint64_t k0 = 0;
   LvWordMem work;
-  uint64_t *nd = nullptr, *rd = nullptr, *tmp = nullptr, *acc = nullptr, *table = nullptr;
+  uint64_t *nd = nullptr, *rd = nullptr, *one = nullptr, *acc = nullptr, *sel = nullptr,
+           *table = nullptr;
 };
 
 void bind(Stream& st, LvWord* out, const LvWord* x, const LvWord* e, LvWordLen ne,
-          const LvWord* n) {
+          const LvWord* n, const LvWord* rr) {
   st.out = out;
   st.x = x;
   st.e = e;
-  st.eUsed = ne;
+  st.eWords = ne;
   st.n = n;
+  st.rr = rr;
 }
 
-bool usable(const LvWord* x, const LvWord* e, LvWordLen ne, const LvWord* n) {
-  return x != nullptr && e != nullptr && n != nullptr && longvSigLen(e, ne) != 0 &&
-         (n[0] & 1) != 0 && n[31] != 0 && longvCmp(x, n, 32) < 0;
+// Entry idx of the table into out, reading every entry (the index is a secret digit).
+void selectEntry(uint64_t* out, const uint64_t* table, unsigned int entries, unsigned int idx) {
+  for (int j = 0; j < kLanes; ++j) out[j] = 0;
+  for (unsigned int i = 0; i < entries; ++i) {
+    const uint64_t mask = 0 - static_cast<uint64_t>(longvCtEqMask(i, idx) & 1u);
+    const uint64_t* t = table + static_cast<size_t>(kLanes) * i;
+    for (int j = 0; j < kLanes; ++j) out[j] |= t[j] & mask;
+  }
 }
 
-// Digits, constants, the accumulator at 1 and the table's first entry x, in the domain.
+// Digits, constants and the window table: entry 0 is 1 in the domain (R'), entry i is x^i.
+// R'^2 = 2^2080 comes from the caller's 2^2048 mod n by 32 masked doublings: no division by a
+// modulus that may be secret.
 void setUp(Stream& st, unsigned int window) {
-  st.eUsed = longvSigLen(st.e, st.eUsed);
-  st.bits = 32 * (st.eUsed - 1) + (32 - __builtin_clz(st.e[st.eUsed - 1]));
   uint64_t inv = 1;
   const uint64_t nl = static_cast<uint64_t>(st.n[0]) | (static_cast<uint64_t>(st.n[1]) << 32);
   for (int i = 0; i < 6; ++i) inv *= 2 - nl * inv;
   st.k0 = (0 - inv) & kMask52;
-  LvN rr(1u, 1);  // R'^2 mod n, R' = 2^1040
-  rr <<= 2080;
-  rr %= LvN(st.n, 32);
-  LvWordMem rrw(32);
-  longvCopyResize(rrw.ptr(), 32, rr.getWords(), rr.getUsed());
-  const unsigned int entries = (1u << window) - 1;
-  st.work = LvWordMem(2 * kLanes * (4 + entries));
+  const unsigned int entries = 1u << window;
+  st.work = LvWordMem(2 * kLanes * (5 + entries) + 32);
   st.nd = reinterpret_cast<uint64_t*>(st.work.ptr());
   st.rd = st.nd + kLanes;
-  st.tmp = st.rd + kLanes;
-  st.acc = st.tmp + kLanes;
-  st.table = st.acc + kLanes;
+  st.one = st.rd + kLanes;
+  st.acc = st.one + kLanes;
+  st.sel = st.acc + kLanes;
+  st.table = st.sel + kLanes;
+  LvWord* rrw = reinterpret_cast<LvWord*>(st.table + static_cast<size_t>(kLanes) * entries);
+  longvCopy(rrw, st.rr, 32);
+  for (int i = 0; i < 32; ++i) {
+    const LvWord top = rrw[31] >> 31;
+    longvShl(rrw, 32, 1);
+    longvCtCondSub(rrw, top, st.n, 32);
+  }
   toDigits(st.nd, st.n);
-  toDigits(st.rd, rrw.ptr());
-  toDigits(st.tmp, st.x);
-  amm(st.table, st.tmp, st.rd, st.nd, st.k0);  // x R'; the caller fills the rest of the table
-  for (int i = 0; i < kLanes; ++i) st.tmp[i] = 0;
-  st.tmp[0] = 1;
-  amm(st.acc, st.rd, st.tmp, st.nd, st.k0);  // 1 in the domain: R'
+  toDigits(st.rd, rrw);
+  longvZeroize(rrw, 32);
+  for (int i = 0; i < kLanes; ++i) st.one[i] = 0;
+  st.one[0] = 1;
+  amm(st.table, st.rd, st.one, st.nd, st.k0);  // R'
+  toDigits(st.acc, st.x);
+  amm(st.table + kLanes, st.acc, st.rd, st.nd, st.k0);  // x R'
 }
 
-// Out of the domain (a product with 1), then below n.
+// Out of the domain (a product with 1, which leaves a value at most n), then below n by a
+// masked subtraction.
 void finish(Stream& st) {
-  amm(st.acc, st.acc, st.tmp, st.nd, st.k0);
+  amm(st.acc, st.acc, st.one, st.nd, st.k0);
   fromDigits(st.out, st.acc);
-  if (longvCmp(st.out, st.n, 32) >= 0) longvSub(st.out, st.n, 32, 0);
+  longvCtCondSub(st.out, 0, st.n, 32);
 }
 
-// S exponentiations side by side: every squaring runs on all of them at once.
+// S exponentiations side by side: every squaring and every product runs on all of them at
+// once. Fixed windows over all the exponent words given, a product for every window (digit 0
+// multiplies by 1) and table entries read by a masked scan: the work and the memory touched
+// depend on the word counts only.
 template <int S>
 void modExp(Stream* st, unsigned int window) {
   for (int s = 0; s < S; ++s) setUp(st[s], window);
-  const unsigned int entries = (1u << window) - 1;
-  for (unsigned int i = 1; i < entries; ++i) {
+  const unsigned int entries = 1u << window;
+  for (unsigned int i = 2; i < entries; ++i) {
     AmmArgs next[S];
     for (int s = 0; s < S; ++s)
-      next[s] = {st[s].table + kLanes * i, st[s].table + kLanes * (i - 1), st[s].table, st[s].nd,
-                 st[s].k0};
+      next[s] = {st[s].table + kLanes * i, st[s].table + kLanes * (i - 1),
+                 st[s].table + kLanes, st[s].nd, st[s].k0};
     if constexpr (S == 2)
       amm2(next);
     else
@@ -225,69 +283,68 @@ void modExp(Stream* st, unsigned int window) {
   }
   unsigned int windows = 0;
   for (int s = 0; s < S; ++s) {
-    const unsigned int w = (st[s].bits + window - 1) / window;
+    const unsigned int w = (32 * st[s].eWords + window - 1) / window;
     if (w > windows) windows = w;
   }
-  AmmArgs sq[S];
-  for (int s = 0; s < S; ++s) sq[s] = {st[s].acc, st[s].acc, st[s].acc, st[s].nd, st[s].k0};
-  for (unsigned int w = windows; w-- > 0;) {
+  AmmArgs sq[S], mul[S];
+  for (int s = 0; s < S; ++s) {
+    sq[s] = {st[s].acc, st[s].acc, st[s].acc, st[s].nd, st[s].k0};
+    mul[s] = {st[s].acc, st[s].acc, st[s].sel, st[s].nd, st[s].k0};
+    // The top window starts the accumulator: no squarings of 1 before it.
+    selectEntry(st[s].acc, st[s].table, entries,
+                bitsAt(st[s].e, st[s].eWords, (windows - 1) * window, window));
+  }
+  for (unsigned int w = windows - 1; w-- > 0;) {
     for (unsigned int i = 0; i < window; ++i) {
       if constexpr (S == 2)
         amm2(sq);
       else
         amm(sq[0].r, sq[0].a, sq[0].b, sq[0].n, sq[0].k0);
     }
-    AmmArgs mul[S];
-    int count = 0;
-    for (int s = 0; s < S; ++s) {
-      const unsigned int d = bitsAt(st[s].e, st[s].eUsed, w * window, window);
-      if (d != 0)
-        mul[count++] = {st[s].acc, st[s].acc, st[s].table + kLanes * (d - 1), st[s].nd, st[s].k0};
-    }
-    if constexpr (S == 2) {
-      if (count == 2) {
-        amm2(mul);
-        continue;
-      }
-    }
-    for (int c = 0; c < count; ++c) amm(mul[c].r, mul[c].a, mul[c].b, mul[c].n, mul[c].k0);
+    for (int s = 0; s < S; ++s)
+      selectEntry(st[s].sel, st[s].table, entries,
+                  bitsAt(st[s].e, st[s].eWords, w * window, window));
+    if constexpr (S == 2)
+      amm2(mul);
+    else
+      amm(mul[0].r, mul[0].a, mul[0].b, mul[0].n, mul[0].k0);
   }
   for (int s = 0; s < S; ++s) finish(st[s]);
 }
 
+// Whether the road is open: the processor's instructions (and the asm rows allowed), or the
+// portable emulation a test asked for.
+bool roadOpen() {
+  useVector = haveIfma() && longvRowAsmAllowed;
+  return useVector || longvIfmaEmulated;
+}
+
 }  // namespace
-#endif
+
+bool longvIfmaEmulated = false;
 
 bool longvModExp1024(LvWord* out, const LvWord* x, const LvWord* e, LvWordLen ne,
-                     const LvWord* n, unsigned int window) {
-#ifdef LONGV_IFMA
-  if (!haveIfma() || !longvRowAsmAllowed || window < 1 || window > 8 || !usable(x, e, ne, n))
+                     const LvWord* n, const LvWord* rr, unsigned int window) {
+  if (window < 1 || window > 8 || ne == 0 || out == nullptr || x == nullptr || e == nullptr ||
+      n == nullptr || rr == nullptr || !roadOpen())
     return false;
   Stream st[1];
-  bind(st[0], out, x, e, ne, n);
+  bind(st[0], out, x, e, ne, n, rr);
   modExp<1>(st, window);
   return true;
-#else
-  (void)out; (void)x; (void)e; (void)ne; (void)n; (void)window;
-  return false;
-#endif
 }
 
 bool longvModExp1024x2(LvWord* outA, const LvWord* xA, const LvWord* eA, LvWordLen neA,
-                       const LvWord* nA, LvWord* outB, const LvWord* xB, const LvWord* eB,
-                       LvWordLen neB, const LvWord* nB, unsigned int window) {
-#ifdef LONGV_IFMA
-  if (!haveIfma() || !longvRowAsmAllowed || window < 1 || window > 8 ||
-      !usable(xA, eA, neA, nA) || !usable(xB, eB, neB, nB))
+                       const LvWord* nA, const LvWord* rrA, LvWord* outB, const LvWord* xB,
+                       const LvWord* eB, LvWordLen neB, const LvWord* nB, const LvWord* rrB,
+                       unsigned int window) {
+  if (window < 1 || window > 8 || neA == 0 || neB == 0 || outA == nullptr || xA == nullptr ||
+      eA == nullptr || nA == nullptr || rrA == nullptr || outB == nullptr || xB == nullptr ||
+      eB == nullptr || nB == nullptr || rrB == nullptr || !roadOpen())
     return false;
   Stream st[2];
-  bind(st[0], outA, xA, eA, neA, nA);
-  bind(st[1], outB, xB, eB, neB, nB);
+  bind(st[0], outA, xA, eA, neA, nA, rrA);
+  bind(st[1], outB, xB, eB, neB, nB, rrB);
   modExp<2>(st, window);
   return true;
-#else
-  (void)outA; (void)xA; (void)eA; (void)neA; (void)nA;
-  (void)outB; (void)xB; (void)eB; (void)neB; (void)nB; (void)window;
-  return false;
-#endif
 }

@@ -50,6 +50,9 @@ void longvMulLimbs(LvWord* c, const LvWord* a, LvWordLen na, const LvWord* b, Lv
 // processor offers the ADX extension, and the 1024-bit exponentiation refuse its vector road
 // (so that both paths can be tested on one machine).
 extern bool longvRowAsmAllowed;
+// True makes the 1024-bit exponentiation run where the processor lacks the vector multiply-add,
+// on a portable product of the same values: for tests of its logic only (it is slow).
+extern bool longvIfmaEmulated;
 
 // The index of the top nonzero word plus one (0 for zero).
 inline LvWordLen longvSigLen(const LvWord* a, LvWordLen n) {

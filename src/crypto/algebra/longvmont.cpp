@@ -177,7 +177,11 @@ LV_INLINE void combaSqr(LvWord* __restrict r, const LvWord* __restrict a) {
   longvWipeLocal(x, sizeof x);
 }
 
-// Final step of every reduction: out (K words) = src + c2*2^(32K) - n when that is not
+// 1 when the top carry c2 is zero (the source may then be kept), else 0; no branch, since the
+// values are secret wherever the exponent or the modulus is.
+LV_INLINE uint64_t keepSource(uint64_t c2) { return ((c2 | (0 - c2)) >> 63) ^ 1; }
+
+// Final step of every reduction (masked, the same work whatever the values): out (K words) = src + c2*2^(32K) - n when that is not
 // negative, else src. out and src do not overlap. Returns the borrow of the subtraction.
 LV_INLINE LvWord finalSub(LvWord* __restrict out, const LvWord* __restrict src,
                           const LvWord* __restrict n, uint64_t c2, int K) {
@@ -191,7 +195,7 @@ LV_INLINE LvWord finalSub(LvWord* __restrict out, const LvWord* __restrict src,
       b64 = (x < y) | ((x == y) & b64);
       rStore(out, j, d);
     }
-    const uint64_t keep = 0 - static_cast<uint64_t>(c2 == 0 && b64 != 0);
+    const uint64_t keep = 0 - (keepSource(c2) & b64);
     for (int j = 0; j < L; ++j)
       rStore(out, j, (rLoad(src, j) & keep) | (rLoad(out, j) & ~keep));
     return static_cast<LvWord>(b64);
@@ -203,7 +207,9 @@ LV_INLINE LvWord finalSub(LvWord* __restrict out, const LvWord* __restrict src,
     out[j] = static_cast<LvWord>(d);
     br = (d >> 32) & 1;
   }
-  if (c2 == 0 && br != 0) std::memcpy(out, src, static_cast<size_t>(K) * sizeof(LvWord));
+  const LvWord keep = static_cast<LvWord>(0 - (keepSource(c2) & br));
+#pragma GCC unroll 32
+  for (int j = 0; j < K; ++j) out[j] = (src[j] & keep) | (out[j] & ~keep);
   return static_cast<LvWord>(br);
 }
 
@@ -351,10 +357,9 @@ uint64_t ciosCore32(LvWord* t, const LvWord* a, const LvWord* b, const LvWord* n
   return top;
 }
 
-// In-place final subtraction for the k-word kernels.
+// In-place final subtraction for the k-word kernels, masked.
 LvWord finalSubInPlace(LvWord* t, const LvWord* n, uint64_t c, LvWordLen k) {
-  if (c != 0 || longvCmp(t, n, k) >= 0) return longvSub(t, n, k, 0);
-  return 0;
+  return longvCtCondSub(t, static_cast<LvWord>(c != 0), n, k);
 }
 
 // The size's product into t (2K words), then its reduction.

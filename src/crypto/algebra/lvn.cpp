@@ -3,6 +3,7 @@
 #include <new>
 
 #include "crypto/algebra/lvnumbers.h"
+#include "crypto/basic/lvsecret.h"
 #include "crypto/rbg/lvrbg.h"
 
 #define N_FILE "lvalgebra\\lvnumbers\\n_arith.cpp"
@@ -133,6 +134,15 @@ const LvWord* LvN::getWords() const { return v.ptr(); }
 LvWord* LvN::getWords() { return v.ptr(); }
 
 bool LvN::isZero() const { return longvIsZero(v.ptr(), used); }
+
+bool isZeroSecret(const LvN& a) {
+  LvWord any = 0;
+  const LvWord* w = a.getWords();
+  for (LvWordLen i = 0; i < a.getUsed(); ++i) any |= w[i];
+  any = ~longvCtEqMask(any, 0) & 1u;
+  lvDeclassify(&any, sizeof any);
+  return any == 0;
+}
 
 bool LvN::isEven() const { return (v.ptr()[0] & 1u) == 0; }
 

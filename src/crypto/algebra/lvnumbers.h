@@ -107,6 +107,10 @@ bool operator>(const LvN& a, LvWord w);
 bool operator<=(const LvN& a, LvWord w);
 bool operator<(LvWord w, const LvN& a);
 
+// Whether a secret number (a private key part) is zero: every word is read, and only the
+// answer, whether the key is there at all, is made public.
+bool isZeroSecret(const LvN& a);
+
 // Greatest common divisor (binary method); gcd(0, b) = b.
 LvN gcd(const LvN& a, const LvN& b);
 
@@ -268,8 +272,38 @@ LvZn operator+(const LvZn& a, int b);
 LvZn operator-(const LvZn& a, const LvZn& b);
 LvZn operator/(const LvZn& a, const LvZn& b);
 LvZn operator/(int a, const LvZn& b);
+// Variable-time exponentiation, for public exponents (verification, checks, set-up). A
+// modulus with CRT data is the exception: its halves take the constant-time road below.
 LvZn pow(const LvZn& x, unsigned int e);
 LvZn pow(const LvZn& x, const LvN& e);
+
+// Exponentiation with a secret exponent (and base, and for the CRT halves modulus): fixed
+// windows over every exponent word, a product for every window, table entries read by a
+// masked scan and masked final subtractions, so time and memory access depend on the word
+// counts only. The modulus must be odd; one that is not of the Montgomery kind is prepared so
+// for the call (a public modulus: that set-up divides).
+//
+// out (m.getUsed() words) = x^e mod m; x of m.getUsed() words (any value), e of ne words.
+void powSecretWords(LvWord* out, const LvWord* x, const LvWord* e, LvWordLen ne,
+                    const LvModulus& m);
+// out (m.getUsed() words) = x (nx words, any value) mod m, by Montgomery products.
+void reduceSecretWords(LvWord* out, const LvWord* x, LvWordLen nx, const LvModulus& m);
+// out (nOut words, enough for p q) = x^d mod p q from the halves x^dP mod p and
+// x^dQ mod q (dP = d mod (p - 1), dQ = d mod (q - 1)) and the recombination
+// yq + q (qInv (yp - yq) mod p), qInv = q^-1 mod p in p.getUsed() words; p and q of the
+// Montgomery kind. x (nx words) may be any value below p q.
+void powSecretCrtWords(LvWord* out, LvWordLen nOut, const LvWord* x, LvWordLen nx,
+                       const LvModulus& p, const LvWord* dP, LvWordLen ndP, const LvModulus& q,
+                       const LvWord* dQ, LvWordLen ndQ, const LvWord* qInv);
+// e mod (p - 1) in p.getUsed() words for an odd prime p, kept nonzero for a nonzero e (so that
+// a base divisible by p still gives 0), by the masked bit-serial reduction: the CRT exponent
+// of a private exponent e.
+LvWordMem crtExponentWords(const LvN& e, const LvModulus& p);
+// The residue form: x^e over max(expBits rounded up to words, e's words) exponent words, so
+// that the work follows the bound (the group order's size), not e's length. The base is taken
+// out of and the result put back into the residue form, which is constant-time for Montgomery
+// moduli of the single-size kind. An even modulus falls back to pow.
+LvZn powSecret(const LvZn& x, const LvN& e, unsigned int expBits);
 
 // Miller-Rabin with the caller's bases; false for composite or small n.
 bool millerRabinTest(const LvN& n, const LvN* bases, unsigned int count);

@@ -219,7 +219,9 @@ bool LvZn::isZero() const {
 LvZn& LvZn::operator*=(const LvZn& b) {
   checkCompatible(*this, b, kNoModulusText);
   ensureScratch();
-  if (&b == this || longvCmp(val.ptr(), b.val.ptr(), count) == 0)
+  // Only the same object is squared: comparing the values would branch on them, and they
+  // may be secret (a masking value, a private key times a public one).
+  if (&b == this)
     mod->sqrWords(scratch.ptr(), val.ptr());
   else
     mod->mulWords(scratch.ptr(), val.ptr(), b.val.ptr());
@@ -341,16 +343,39 @@ LvZn operator/(int a, const LvZn& b) {
 
 namespace {
 
-// k bits of e starting at bit pos.
-unsigned int exponentBits(const LvN& e, unsigned int pos, unsigned int k) {
-  const LvWord* w = e.getWords();
-  LvWordLen n = e.getUsed();
+// k bits of an exponent of ne words from bit pos (0 beyond them); the position is public.
+unsigned int exponentWindow(const LvWord* w, LvWordLen n, unsigned int pos, unsigned int k) {
   unsigned int wi = pos / 32, off = pos % 32;
   if (wi >= n) return 0;
   std::uint64_t x = w[wi] >> off;
   if (off + k > 32 && wi + 1 < n) x |= static_cast<std::uint64_t>(w[wi + 1]) << (32 - off);
   return static_cast<unsigned int>(x & ((1u << k) - 1));
 }
+
+// k bits of e starting at bit pos.
+unsigned int exponentBits(const LvN& e, unsigned int pos, unsigned int k) {
+  return exponentWindow(e.getWords(), e.getUsed(), pos, k);
+}
+
+}  // namespace
+
+// p is odd (a Montgomery modulus), so p - 1 is p without bit 0.
+LvWordMem crtExponentWords(const LvN& e, const LvModulus& p) {
+  const LvWordLen k = p.getUsed();
+  LvWordMem pm1(k), r(k);
+  longvCopy(pm1.ptr(), p.getWords(), k);
+  pm1.ptr()[0] &= ~1u;
+  longvCtMod(r.ptr(), e.getWords(), e.getUsed(), pm1.ptr(), k);
+  LvWord rAny = 0, eAny = 0;
+  for (LvWordLen i = 0; i < k; ++i) rAny |= r.ptr()[i];
+  for (LvWordLen i = 0; i < e.getUsed(); ++i) eAny |= e.getWords()[i];
+  const LvWord mask = longvCtEqMask(rAny, 0) & ~longvCtEqMask(eAny, 0);
+  for (LvWordLen i = 0; i < k; ++i) r.ptr()[i] |= pm1.ptr()[i] & mask;
+  lvWipe(pm1.ptr(), k * sizeof(LvWord));
+  return r;
+}
+
+namespace {
 
 unsigned int windowSize(unsigned int b) {
   unsigned int t = b + b / 2;
@@ -373,7 +398,8 @@ LvZn powWindow(const LvZn& x, const LvN& e) {
     LvN xn = x.getN();
     LvWordMem xw(32);
     longvCopyResize(xw.ptr(), 32, xn.getWords(), xn.getUsed());
-    if (longvModExp1024(out.ptr(), xw.ptr(), e.getWords(), e.getUsed(), m->getWords(), k))
+    if (longvModExp1024(out.ptr(), xw.ptr(), e.getWords(), e.getUsed(), m->getWords(),
+                        m->getR2().ptr(), k))
       return LvZn(out, m);
   }
   unsigned int entries = (1u << k) - 1;
@@ -400,37 +426,167 @@ LvZn powWindow(const LvZn& x, const LvN& e) {
   return r;
 }
 
-// Exponent for a prime modulus p: e mod (p - 1), kept nonzero for a nonzero e
-// so that a base divisible by p still gives 0.
-LvN reducedExponent(const LvN& e, const LvN& p) {
-  LvN pm1 = p - 1u;
-  if (pm1.isZero()) return e;
-  LvN r = e % pm1;
-  if (r.isZero() && !e.isZero()) r = pm1;
-  return r;
+// Window width of the constant-time exponentiation for exponents of `bits` bits: a product
+// for every window and a scan of the whole table per window make wider windows dearer than in
+// the variable-time method.
+unsigned int secretWindow(unsigned int bits) {
+  if (bits >= 512) return 5;
+  if (bits >= 128) return 4;
+  return 3;
 }
 
-// Both halves of a CRT exponentiation at once on the vector road, where the processor offers
-// it and both primes have 32 words; false leaves the work to the caller.
-bool crtHalvesSideBySide(const LvN& x, const LvModulus& p, const LvN& ep, const LvModulus& q,
-                         const LvN& eq, LvN& xp, LvN& xq) {
-  if (p.getKind() != LvModulus::KIND_MONT || q.getKind() != LvModulus::KIND_MONT ||
-      p.getUsed() != 32 || q.getUsed() != 32 || ep.isZero() || eq.isZero())
-    return false;
-  LvN xpIn = x % p, xqIn = x % q;
-  LvWordMem a(32), b(32), outP(32), outQ(32);
-  longvCopyResize(a.ptr(), 32, xpIn.getWords(), xpIn.getUsed());
-  longvCopyResize(b.ptr(), 32, xqIn.getWords(), xqIn.getUsed());
-  const unsigned int bits = ep.getBitLength() > eq.getBitLength() ? ep.getBitLength()
-                                                                  : eq.getBitLength();
-  if (!longvModExp1024x2(outP.ptr(), a.ptr(), ep.getWords(), ep.getUsed(), p.getWords(),
-                         outQ.ptr(), b.ptr(), eq.getWords(), eq.getUsed(), q.getWords(),
-                         windowSize(bits)))
-    return false;
-  xp = LvN(outP);
-  xq = LvN(outQ);
-  return true;
+// A Montgomery modulus for the constant-time kernels: m itself when it is one, else a local
+// copy prepared so (for a public modulus of another kind).
+const LvModulus& montgomeryOf(const LvModulus& m, LvModulus& local) {
+  if (m.getKind() == LvModulus::KIND_MONT) return m;
+  if (m.isEven() || m.isZero())
+    LV_THROW(LvArgumentRangeException, "Secret exponentiation needs an odd modulus.",
+             "powSecret", ZN_EXP_FILE);
+  local = LvModulus(LvN(m), LvModulus::OPT_MONT);
+  return local;
 }
+
+// (x + y) mod m for x, y below m (k words), masked.
+void addMod(LvWord* x, const LvWord* y, const LvWord* m, LvWordLen k) {
+  const LvWord c = longvAdd(x, y, k, 0);
+  longvCtCondSub(x, c, m, k);
+}
+
+}  // namespace
+
+void reduceSecretWords(LvWord* out, const LvWord* x, LvWordLen nx, const LvModulus& mod) {
+  LvModulus local;
+  const LvModulus& m = montgomeryOf(mod, local);
+  const LvWordLen k = m.getUsed();
+  // Horner over k-word chunks in Montgomery form: acc R <- acc R * R + chunk R, where a
+  // product with R^2 both brings a chunk in (chunk * R^2 / R) and moves the sum up by R.
+  LvWordMem acc(k), t(2 * k), c(k);
+  const LvWord* r2 = m.getR2().ptr();
+  const LvWordLen chunks = nx == 0 ? 0 : (nx + k - 1) / k;
+  for (LvWordLen i = chunks; i-- > 0;) {
+    if (i + 1 < chunks) {
+      m.mulWords(t.ptr(), acc.ptr(), r2);
+      longvCopy(acc.ptr(), t.ptr(), k);
+    }
+    const LvWordLen take = nx - i * k < k ? nx - i * k : k;
+    longvCopyResize(c.ptr(), k, x + static_cast<size_t>(i) * k, take);
+    m.mulWords(t.ptr(), c.ptr(), r2);
+    addMod(acc.ptr(), t.ptr(), m.getWords(), k);
+  }
+  longvFromMont(t.ptr(), acc.ptr(), m.getWords(), k);
+  longvCopy(out, t.ptr(), k);
+  lvWipe(t.ptr(), 2 * k * sizeof(LvWord));
+  lvWipe(acc.ptr(), k * sizeof(LvWord));
+  lvWipe(c.ptr(), k * sizeof(LvWord));
+}
+
+void powSecretWords(LvWord* out, const LvWord* x, const LvWord* e, LvWordLen ne,
+                    const LvModulus& mod) {
+  LvModulus local;
+  const LvModulus& m = montgomeryOf(mod, local);
+  const LvWordLen k = m.getUsed();
+  const unsigned int w = secretWindow(32 * ne);
+  if (k == 32 && longvModExp1024(out, x, e, ne, m.getWords(), m.getR2().ptr(), w)) return;
+  const unsigned int entries = 1u << w;
+  // Entry 0 is 1 (R in Montgomery form), entry i is x^i.
+  LvWordMem table(static_cast<LvWordLen>(entries * k)), acc(k), sel(k), t(2 * k);
+  LvWord* tb = table.ptr();
+  longvCopyResize(tb, k, m.getR().ptr(), m.getR().getCount());
+  m.mulWords(t.ptr(), x, m.getR2().ptr());
+  longvCopy(tb + k, t.ptr(), k);
+  for (unsigned int i = 2; i < entries; ++i) {
+    m.mulWords(t.ptr(), tb + static_cast<size_t>(i - 1) * k, tb + k);
+    longvCopy(tb + static_cast<size_t>(i) * k, t.ptr(), k);
+  }
+  // At least one window, so that an empty exponent gives 1 (and the count cannot wrap).
+  const unsigned int windows = ne == 0 ? 1 : (32 * ne + w - 1) / w;
+  longvCtSelect(acc.ptr(), tb, entries, k, exponentWindow(e, ne, (windows - 1) * w, w));
+  for (unsigned int i = windows - 1; i-- > 0;) {
+    for (unsigned int s = 0; s < w; ++s) {
+      m.sqrWords(t.ptr(), acc.ptr());
+      longvCopy(acc.ptr(), t.ptr(), k);
+    }
+    longvCtSelect(sel.ptr(), tb, entries, k, exponentWindow(e, ne, i * w, w));
+    m.mulWords(t.ptr(), acc.ptr(), sel.ptr());
+    longvCopy(acc.ptr(), t.ptr(), k);
+  }
+  longvFromMont(t.ptr(), acc.ptr(), m.getWords(), k);
+  longvCopy(out, t.ptr(), k);
+  lvWipe(tb, static_cast<size_t>(entries) * k * sizeof(LvWord));
+  lvWipe(t.ptr(), 2 * k * sizeof(LvWord));
+  lvWipe(acc.ptr(), k * sizeof(LvWord));
+  lvWipe(sel.ptr(), k * sizeof(LvWord));
+}
+
+void powSecretCrtWords(LvWord* out, LvWordLen nOut, const LvWord* x, LvWordLen nx,
+                       const LvModulus& p, const LvWord* dP, LvWordLen ndP, const LvModulus& q,
+                       const LvWord* dQ, LvWordLen ndQ, const LvWord* qInv) {
+  if (p.getKind() != LvModulus::KIND_MONT || q.getKind() != LvModulus::KIND_MONT)
+    LV_THROW(LvArgumentRangeException, "CRT halves need Montgomery moduli.", "powSecretCrt",
+             ZN_EXP_FILE);
+  const LvWordLen kp = p.getUsed(), kq = q.getUsed();
+  LvWordMem xp(kp), xq(kq), yp(kp), yq(kq), t(2 * kp), prod(kp + kq);
+  reduceSecretWords(xp.ptr(), x, nx, p);
+  reduceSecretWords(xq.ptr(), x, nx, q);
+  const unsigned int w = secretWindow(32 * (ndP > ndQ ? ndP : ndQ));
+  if (!(kp == 32 && kq == 32 &&
+        longvModExp1024x2(yp.ptr(), xp.ptr(), dP, ndP, p.getWords(), p.getR2().ptr(), yq.ptr(),
+                          xq.ptr(), dQ, ndQ, q.getWords(), q.getR2().ptr(), w))) {
+    powSecretWords(yp.ptr(), xp.ptr(), dP, ndP, p);
+    powSecretWords(yq.ptr(), xq.ptr(), dQ, ndQ, q);
+  }
+  // h = qInv (yp - yq) mod p: yq brought below p, a masked modular difference, then two
+  // Montgomery products (the second by R^2 undoes the first's R^-1).
+  reduceSecretWords(xp.ptr(), yq.ptr(), kq, p);
+  const LvWord borrow = longvSub(yp.ptr(), xp.ptr(), kp, 0);
+  const LvWord mask = 0u - borrow;
+  uint64_t c = 0;
+  for (LvWordLen i = 0; i < kp; ++i) {
+    c += static_cast<uint64_t>(yp.ptr()[i]) + (p.getWords()[i] & mask);
+    yp.ptr()[i] = static_cast<LvWord>(c);
+    c >>= 32;
+  }
+  p.mulWords(t.ptr(), yp.ptr(), qInv);
+  longvCopy(yp.ptr(), t.ptr(), kp);
+  p.mulWords(t.ptr(), yp.ptr(), p.getR2().ptr());
+  // out = yq + q h, below n = p q.
+  longvMul(prod.ptr(), q.getWords(), kq, t.ptr(), kp);
+  c = 0;
+  for (LvWordLen i = 0; i < kp + kq; ++i) {
+    c += static_cast<uint64_t>(prod.ptr()[i]) + (i < kq ? yq.ptr()[i] : 0u);
+    prod.ptr()[i] = static_cast<LvWord>(c);
+    c >>= 32;
+  }
+  longvCopyResize(out, nOut, prod.ptr(), kp + kq);
+  lvWipe(xp.ptr(), kp * sizeof(LvWord));
+  lvWipe(yp.ptr(), kp * sizeof(LvWord));
+  lvWipe(xq.ptr(), kq * sizeof(LvWord));
+  lvWipe(yq.ptr(), kq * sizeof(LvWord));
+  lvWipe(t.ptr(), 2 * kp * sizeof(LvWord));
+  lvWipe(prod.ptr(), (kp + kq) * sizeof(LvWord));
+}
+
+LvZn powSecret(const LvZn& x, const LvN& e, unsigned int expBits) {
+  const LvModulus* m = x.getModulus();
+  if (m == nullptr)
+    LV_THROW(LvNotInitException, "Uninitialised modulus pointer or modulus equel zero.",
+             "LvZn powSecret(const LvZn &x, const LvN &e)", ZN_EXP_FILE);
+  if (m->getKind() != LvModulus::KIND_MONT && m->isEven()) return pow(x, e);
+  const LvWordLen k = m->getUsed();
+  LvWordLen ne = (expBits + 31) / 32;
+  if (ne < e.getUsed()) ne = e.getUsed();
+  LvWordMem ew(ne), xw(k), out(k);
+  longvCopyResize(ew.ptr(), ne, e.getWords(), e.getUsed());
+  LvN xn;
+  x.getN(xn);
+  longvCopyResize(xw.ptr(), k, xn.getWords(), xn.getUsed());
+  powSecretWords(out.ptr(), xw.ptr(), ew.ptr(), ne, *m);
+  lvWipe(ew.ptr(), ne * sizeof(LvWord));
+  lvWipe(xw.ptr(), k * sizeof(LvWord));
+  return LvZn(out, m);
+}
+
+namespace {
 
 }  // namespace
 
@@ -458,18 +614,17 @@ LvZn pow(const LvZn& x, const LvN& e) {
   LvWord flags = m->getFlags();
   if ((flags & LvModulus::FLAG_CRT) == LvModulus::FLAG_CRT && m->getCrtP() != nullptr &&
       m->getCrtQ() != nullptr) {
+    // The halves run on the constant-time road, since an exponent that gains from the
+    // factors is a private one.
     const LvModulus& p = *m->getCrtP();
     const LvModulus& q = *m->getCrtQ();
+    LvWordMem ep = crtExponentWords(e, p), eq = crtExponentWords(e, q);
+    LvWordMem qinv(p.getUsed()), out(p.getUsed() + q.getUsed());
+    longvCopyResize(qinv.ptr(), p.getUsed(), m->getCrtC().getWords(), m->getCrtC().getUsed());
     LvN xn = x.getN();
-    LvN eq = reducedExponent(e, q), ep = reducedExponent(e, p);
-    LvN xq, xp;
-    if (!crtHalvesSideBySide(xn, p, ep, q, eq, xp, xq)) {
-      xq = powWindow(LvZn(xn, &q), eq).getN();
-      xp = powWindow(LvZn(xn, &p), ep).getN();
-    }
-    if (xp < xq) xp += p * (xq / p + 1u);
-    LvN h = ((xp - xq) * m->getCrtC()) % p;
-    return LvZn(xq + q * h, m);
+    powSecretCrtWords(out.ptr(), out.getCount(), xn.getWords(), xn.getUsed(), p, ep.ptr(),
+                      ep.getCount(), q, eq.ptr(), eq.getCount(), qinv.ptr());
+    return LvZn(out, m);
   }
   if ((flags & LvModulus::FLAG_FACTORS) == LvModulus::FLAG_FACTORS && m->getFactorCount() > 1) {
     // The factors are not known to be prime, so the exponent is not reduced.

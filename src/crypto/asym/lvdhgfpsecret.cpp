@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "crypto/basic/lvsecret.h"
 #include "crypto/rbg/lvrbg.h"
 
 #define DH_FILE "lvasym/lvdhgfpsecret"
@@ -80,10 +81,8 @@ void LvDhGFpSecret::generateSecret() {
   if (!peerKey->isSubgroupMember())
     LV_THROW(LvInvalidKeyException, "Peer public value is not in the subgroup of order q.",
              DH_SECRET_FUNCTION, DH_FILE);
-  LvN z = pow(LvZn(peer, &p), ownKey->getX()).getN();
-  LvOctMem out(z.getOctetLength());
-  z.getOctets(out.ptr(), out.getLength());
-  secret = out;
+  const LvModulus& q = ownKey->getQ();
+  secret = lvDhSharedValue(peer, ownKey->getX(), p, q.isZero() ? p.getBitLength() : q.getBitLength());
 }
 
 void LvDhGFpSecret::deriveKey(LvOctet* out, unsigned int outLen, const LvOctet* p1,
@@ -141,10 +140,37 @@ void generateKeyPair(LvDhGFpPublicKey& publicKey, LvDhGFpPrivateKey& privateKey,
   }
   buf.clear();
   const LvMultiplicativeModulusGroup& p = domain->getP();
-  const LvN y = pow(LvZn(domain->getG(), &p), x).getN();
+  const LvN y = powSecret(LvZn(domain->getG(), &p), x, q.getBitLength()).getN();
   publicKey.setDomain(domain);
   publicKey.setKey(y);
   privateKey.setDomain(domain);
   privateKey.setX(x);
   privateKey.setY(y);
+}
+
+LvOctMem lvDhSharedValue(const LvN& peer, const LvN& x, const LvModulus& p,
+                         unsigned int expBits) {
+  const LvWordLen k = p.getUsed();
+  LvWordLen ne = (expBits + 31) / 32;
+  if (ne < x.getUsed()) ne = x.getUsed();
+  LvWordMem base(k), ew(ne), z(k);
+  longvCopyResize(base.ptr(), k, peer.getWords(), peer.getUsed());
+  longvCopyResize(ew.ptr(), ne, x.getWords(), x.getUsed());
+  powSecretWords(z.ptr(), base.ptr(), ew.ptr(), ne, p);
+  const unsigned int len = p.getOctetLength();
+  LvOctMem full(len);
+  longvCtToOctets(full.ptr(), len, z.ptr(), k);
+  unsigned int lead = 0;
+  LvWord zeros = ~0u;
+  for (unsigned int i = 0; i < len; ++i) {
+    zeros &= longvCtEqMask(full.ptr()[i], 0);
+    lead += zeros & 1u;
+  }
+  lvDeclassify(&lead, sizeof lead);
+  if (lead == len) lead = len - 1;  // the value 0 is one zero octet
+  LvOctMem out(len - lead);
+  for (unsigned int i = lead; i < len; ++i) out.ptr()[i - lead] = full.ptr()[i];
+  lvWipe(z.ptr(), k * sizeof(LvWord));
+  lvWipe(ew.ptr(), ne * sizeof(LvWord));
+  return out;
 }

@@ -15,6 +15,12 @@ class LvRbg;
 // attacker knows, and a value not below p is no residue at all.
 inline bool lvDhPeerValueInRange(const LvN& y, const LvN& p) { return y > 1u && y + 1u < p; }
 
+// The shared value peer^x mod p as its minimal big-endian octets (at least one). The power is
+// constant-time over max(expBits, x's length) exponent bits; the value is written out without
+// a look at it, and only its count of leading zero octets (the length the secret is given) is
+// made public.
+LvOctMem lvDhSharedValue(const LvN& peer, const LvN& x, const LvModulus& p, unsigned int expBits);
+
 class LvDhGFpKeyDomain : public LvGFpKeyDomain {
  public:
   LvDhGFpKeyDomain();

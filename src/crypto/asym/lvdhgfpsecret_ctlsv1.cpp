@@ -6,6 +6,20 @@
 
 #include "crypto/rbg/lvrbg.h"
 
+namespace {
+
+// Bits of the private value drawn for a modulus of pBits bits (0: no level for that size).
+unsigned int exponentBits(unsigned int pBits) {
+  if (pBits <= 1024) return 160;
+  if (pBits <= 2048) return 224;
+  if (pBits <= 3072) return 256;
+  if (pBits <= 7680) return 384;
+  if (pBits <= 15360) return 512;
+  return 0;
+}
+
+}  // namespace
+
 #define DH_FILE "lvasym/lvdhgfpsecret_ctlsv1"
 #define DH_INCOMPLETE "Object is njot compleat to do this operation."
 #define DH_KEYPAIR_FUNCTION \
@@ -47,19 +61,8 @@ void LvDhGFpSecret_CTLSV1::setPeerKey(const LvOctet* oct, unsigned int len) {
 void LvDhGFpSecret_CTLSV1::generateKeyPair(LvDhGFpPublicKey_CTLSV1& publicKey, LvRbg* rbg) {
   if (p.isZero() || g.isZero() || !rbg)
     LV_THROW(LvNotInitException, DH_INCOMPLETE, DH_KEYPAIR_FUNCTION, DH_FILE);
-  const unsigned int pBits = p.getBitLength();
-  unsigned int bits;
-  if (pBits <= 1024)
-    bits = 160;
-  else if (pBits <= 2048)
-    bits = 224;
-  else if (pBits <= 3072)
-    bits = 256;
-  else if (pBits <= 7680)
-    bits = 384;
-  else if (pBits <= 15360)
-    bits = 512;
-  else
+  const unsigned int bits = exponentBits(p.getBitLength());
+  if (bits == 0)
     LV_THROW(LvLibNotImplementedException, "This security level is not supported.", DH_KEYPAIR_FUNCTION,
              DH_FILE);
   LvN drawn;
@@ -71,7 +74,7 @@ void LvDhGFpSecret_CTLSV1::generateKeyPair(LvDhGFpPublicKey_CTLSV1& publicKey, L
       break;
   }
   x = drawn;
-  y = pow(LvZn(g, &p), x).getN();
+  y = powSecret(LvZn(g, &p), x, bits).getN();
   publicKey.setValue(y);
 }
 
@@ -81,10 +84,10 @@ void LvDhGFpSecret_CTLSV1::generateSecret() {
   if (!lvDhPeerValueInRange(peer, p))
     LV_THROW(LvInvalidKeyException, "Peer public value is out of range (1 < y < p - 1).",
              DH_SECRET_FUNCTION, DH_FILE);
-  LvN z = pow(LvZn(peer, &p), x).getN();
-  LvOctMem out(z.getOctetLength());
-  z.getOctets(out.ptr(), out.getLength());
-  tlsSecret = out;
+  // The exponent runs over the bits a key of this size is drawn with (the whole of p for a
+  // size beyond the table), or over x's own words when it is longer.
+  const unsigned int bits = exponentBits(p.getBitLength());
+  tlsSecret = lvDhSharedValue(peer, x, p, bits != 0 ? bits : p.getBitLength());
 }
 
 unsigned int LvDhGFpSecret_CTLSV1::getSecretLength() { return tlsSecret.getLength(); }

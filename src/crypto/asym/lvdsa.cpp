@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "crypto/basic/lvsecret.h"
 #include "crypto/rbg/lvrbg.h"
 
 #define GFPPRIV_SRC "lvasym/lvgfpprivatekey"
@@ -21,7 +22,7 @@ unsigned int LvGFpPrivateKey::getPublicKeyBits() {
   return domain && !domain->getP().isZero() ? domain->getP().getBitLength() : 0;
 }
 bool LvGFpPrivateKey::hasPublicPart() { return !y.isZero() && domain && domain->isReady(); }
-bool LvGFpPrivateKey::hasPrivatePart() { return !x.isZero() && domain && domain->isReady(); }
+bool LvGFpPrivateKey::hasPrivatePart() { return !isZeroSecret(x) && domain && domain->isReady(); }
 
 void LvGFpPrivateKey::setDomain(const LvGFpKeyDomain* d) {
   lvCheckKeyDomain(d);
@@ -76,6 +77,28 @@ LvDsaPrivateKey::~LvDsaPrivateKey() {}
 
 // ------------------------------------------------------------------ scheme
 
+namespace {
+
+// r = (g^k mod p) mod q for a nonce k below q: the power runs over q's word count (whatever
+// k's length) and the reduction by Montgomery products, both constant-time; r is published, so
+// it leaves as a number.
+LvN dsaCommitment(const LvZn& g, const LvN& k, const LvModulus& p, const LvModulus& q) {
+  const LvWordLen kp = p.getUsed(), kq = q.getUsed();
+  const LvWordLen ne = kq;
+  LvWordMem gw(kp), kw(ne), gk(kp), rw(kq);
+  const LvN gn = g.getN();
+  longvCopyResize(gw.ptr(), kp, gn.getWords(), gn.getUsed());
+  longvCopyResize(kw.ptr(), ne, k.getWords(), k.getUsed());
+  powSecretWords(gk.ptr(), gw.ptr(), kw.ptr(), ne, p);
+  reduceSecretWords(rw.ptr(), gk.ptr(), kp, q);
+  lvDeclassify(rw.ptr(), kq * sizeof(LvWord));
+  lvWipe(kw.ptr(), ne * sizeof(LvWord));
+  lvWipe(gk.ptr(), kp * sizeof(LvWord));
+  return LvN(rw);
+}
+
+}  // namespace
+
 LvDsaSig::LvDsaSig() {}
 LvDsaSig::~LvDsaSig() {}
 
@@ -105,7 +128,7 @@ unsigned int LvDsaSig::sign(const LvOctet* digest, unsigned int digestLen, LvOct
     rbg->fillOctets(kBuf.ptr(), kOctets);
     const LvN k = LvN(kBuf.ptr(), kOctets) % q;
     if (k.isZero()) continue;
-    const LvN r = pow(g, k).getN() % q;
+    const LvN r = dsaCommitment(g, k, p, q);
     if (r.isZero()) continue;
     const LvZn kz(k, &q), rz(r, &q), xz(priv->getX(), &q), ez(e, &q);
     const LvN s = ((ez + xz * rz) / kz).getN();
@@ -183,7 +206,7 @@ void generateKeyPair(LvDsaPublicKey& publicKey, LvDsaPrivateKey& privateKey, LvD
     x = LvN(buf.ptr(), octets) % q;
   } while (x < 2u || x + 2u > q);
   const LvMultiplicativeModulusGroup& p = domain->getP();
-  const LvN y = pow(LvZn(domain->getG(), &p), x).getN();
+  const LvN y = powSecret(LvZn(domain->getG(), &p), x, q.getBitLength()).getN();
   publicKey.setDomain(domain);
   publicKey.setKey(y);
   privateKey.setDomain(domain);

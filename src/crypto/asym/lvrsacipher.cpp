@@ -104,8 +104,11 @@ unsigned int LvRsaCipher::decrypt(LvOctet* cipherText, unsigned int cipherTextLe
   if (c >= n)
     LV_THROW(LvMessageToLongException, "Message you are trying to decrypt is too long.",
              "LvRsaCipher::decrypt", RSACIPHER_DECRYPT_FILE);
-  LvN m = pow(LvZn(c, &n), privateKey->getD()).getN();
-  m.getOctets(plainText, k, 1);
+  // The plain block stays secret: written from the words without a look at its value.
+  LvWordMem mw;
+  privateKey->privatePower(c, mw);
+  longvCtToOctets(plainText, k, mw.ptr(), mw.getCount());
+  lvWipe(mw.ptr(), mw.getCount() * sizeof(LvWord));
   return k;
 }
 

@@ -73,8 +73,8 @@ LvRsaPrivateKey::LvRsaPrivateKey(const LvN& nv, const LvN& dv, const LvN& pv)
   LvN pm1 = pv - 1u, qm1 = q - 1u;
   LvModulus phi(pm1 * qm1, 0);
   e = (1 / LvZn(d, &phi)).getN();
-  dP = d % pm1;
-  dQ = d % qm1;
+  dP = LvN(crtExponentWords(d, p));
+  dQ = LvN(crtExponentWords(d, q));
   qInv = (1 / LvZn(q, &p)).getN();
   prepare();
 }
@@ -84,23 +84,77 @@ LvRsaPrivateKey::~LvRsaPrivateKey() {}
 unsigned int LvRsaPrivateKey::getKeyBits() { return n.isZero() ? 0 : n.getBitLength(); }
 unsigned int LvRsaPrivateKey::getPublicKeyBits() { return getKeyBits(); }
 bool LvRsaPrivateKey::hasPublicPart() { return !n.isZero() && !e.isZero(); }
-bool LvRsaPrivateKey::hasPrivatePart() { return !n.isZero() && !d.isZero(); }
+bool LvRsaPrivateKey::hasPrivatePart() { return !n.isZero() && !isZeroSecret(d); }
 
 void LvRsaPrivateKey::prepare() {
+  forgetCrtExponents();
   if (p.isZero() || q.isZero() || qInv.isZero()) return;
   n.setCrt(p, q, qInv);
+  if (hasCrt() && !isZeroSecret(d)) makeCrtExponents();
+}
+
+bool LvRsaPrivateKey::hasCrt() const {
+  return (n.getFlags() & LvModulus::FLAG_CRT) == LvModulus::FLAG_CRT && n.getCrtP() != nullptr &&
+         n.getCrtQ() != nullptr;
+}
+
+void LvRsaPrivateKey::forgetCrtExponents() {
+  crtDP = LvWordMem();
+  crtDQ = LvWordMem();
+  crtQInv = LvWordMem();
+}
+
+void LvRsaPrivateKey::makeCrtExponents() {
+  const LvModulus& cp = *n.getCrtP();
+  crtDP = crtExponentWords(d, cp);
+  crtDQ = crtExponentWords(d, *n.getCrtQ());
+  crtQInv = LvWordMem(cp.getUsed());
+  longvCopyResize(crtQInv.ptr(), cp.getUsed(), n.getCrtC().getWords(), n.getCrtC().getUsed());
+}
+
+void LvRsaPrivateKey::privatePower(const LvN& x, LvWordMem& out) {
+  if (n.isZero() || isZeroSecret(d))
+    LV_THROW(LvNotInitException, "There is no private key or it is not ready.",
+             "LvRsaPrivateKey::privatePower", "lvasym\\lvrsakey.cpp");
+  const LvWordLen k = n.getUsed();
+  if (out.getCount() != k) out = LvWordMem(k);
+  if (hasCrt()) {
+    if (crtDP.getCount() == 0) makeCrtExponents();
+    powSecretCrtWords(out.ptr(), k, x.getWords(), x.getUsed(), *n.getCrtP(), crtDP.ptr(),
+                      crtDP.getCount(), *n.getCrtQ(), crtDQ.ptr(), crtDQ.getCount(),
+                      crtQInv.ptr());
+    return;
+  }
+  // Over n: the exponent runs over n's word count whatever d's length.
+  const LvWordLen ne = d.getUsed() > k ? d.getUsed() : k;
+  LvWordMem ew(ne), xw(k);
+  longvCopyResize(ew.ptr(), ne, d.getWords(), d.getUsed());
+  longvCopyResize(xw.ptr(), k, x.getWords(), x.getUsed());
+  powSecretWords(out.ptr(), xw.ptr(), ew.ptr(), ne, n);
+  lvWipe(ew.ptr(), ne * sizeof(LvWord));
+  lvWipe(xw.ptr(), k * sizeof(LvWord));
 }
 
 void LvRsaPrivateKey::setVersion(const LvOctet* oct, unsigned int len) { version.set(oct, len); }
 void LvRsaPrivateKey::setVersion(const char* text) { version = LvN(text); }
 void LvRsaPrivateKey::setN(const LvOctet* oct, unsigned int len) {
   n = rsaModulus(LvN(oct, len));
+  forgetCrtExponents();
 }
-void LvRsaPrivateKey::setN(const char* text) { n = rsaModulus(LvN(text)); }
+void LvRsaPrivateKey::setN(const char* text) {
+  n = rsaModulus(LvN(text));
+  forgetCrtExponents();
+}
 void LvRsaPrivateKey::setE(const LvOctet* oct, unsigned int len) { e.set(oct, len); }
 void LvRsaPrivateKey::setE(const char* text) { e = LvN(text); }
-void LvRsaPrivateKey::setD(const LvOctet* oct, unsigned int len) { d.set(oct, len); }
-void LvRsaPrivateKey::setD(const char* text) { d = LvN(text); }
+void LvRsaPrivateKey::setD(const LvOctet* oct, unsigned int len) {
+  d.set(oct, len);
+  forgetCrtExponents();
+}
+void LvRsaPrivateKey::setD(const char* text) {
+  d = LvN(text);
+  forgetCrtExponents();
+}
 void LvRsaPrivateKey::setP(const LvOctet* oct, unsigned int len) {
   p = LvModulus(oct, len, 0, kPrimeOptions);
 }

@@ -79,7 +79,19 @@ class LvRsaPrivateKey : public LvPrivateKey {
   virtual unsigned int getDQ(LvOctet* dst, unsigned int len);
   virtual unsigned int getQInv(LvOctet* dst, unsigned int len);
 
+  // out (getModulus().getUsed() words, not trimmed) = x^d mod n for x below n, by the CRT
+  // halves where the key has them, else modulo n; in time and memory access independent of
+  // x and of the private key.
+  virtual void privatePower(const LvN& x, LvWordMem& out);
+
  protected:
+  // The CRT exponents d mod (p - 1), d mod (q - 1) and q^-1 mod p in the halves' word counts,
+  // made from d by the constant-time reduction when first needed after a change of the key.
+  void makeCrtExponents();
+  void forgetCrtExponents();
+  bool hasCrt() const;
+  LvWordMem crtDP, crtDQ, crtQInv;
+
   LvN version;
   LvModulus n;
   LvN e;

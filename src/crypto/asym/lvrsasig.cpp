@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "crypto/basic/lvsecret.h"
 #include "crypto/hash/lvhash.h"
 #include "crypto/rbg/lvrbg.h"
 
@@ -20,14 +21,48 @@ const unsigned int kMaxDraws = 64;
 
 LvOctet drawOctet(LvRbg* rbg) { return rbg->getOctet(); }
 
+// Nonzero unless s^e = m (mod p). p is a secret prime, so the reductions and products are the
+// constant-time word kernels; only the public exponent steers the square-and-multiply.
+LvWord halfMismatch(const LvN& s, const LvN& m, const LvModulus& p, const LvN& e) {
+  const LvWordLen k = p.getUsed();
+  LvWordMem base(k), want(k), acc(k), t(2 * k);
+  reduceSecretWords(acc.ptr(), s.getWords(), s.getUsed(), p);
+  reduceSecretWords(want.ptr(), m.getWords(), m.getUsed(), p);
+  p.mulWords(t.ptr(), acc.ptr(), p.getR2().ptr());
+  longvCopy(base.ptr(), t.ptr(), k);
+  longvCopy(acc.ptr(), t.ptr(), k);
+  const LvWord* ew = e.getWords();
+  for (unsigned int i = e.getBitLength() - 1; i-- > 0;) {
+    p.sqrWords(t.ptr(), acc.ptr());
+    longvCopy(acc.ptr(), t.ptr(), k);
+    if ((ew[i / 32] >> (i % 32)) & 1u) {
+      p.mulWords(t.ptr(), acc.ptr(), base.ptr());
+      longvCopy(acc.ptr(), t.ptr(), k);
+    }
+  }
+  longvFromMont(t.ptr(), acc.ptr(), p.getWords(), k);
+  LvWord diff = 0;
+  for (LvWordLen i = 0; i < k; ++i) diff |= t.ptr()[i] ^ want.ptr()[i];
+  lvWipe(t.ptr(), 2 * k * sizeof(LvWord));
+  lvWipe(acc.ptr(), k * sizeof(LvWord));
+  lvWipe(base.ptr(), k * sizeof(LvWord));
+  lvWipe(want.ptr(), k * sizeof(LvWord));
+  return diff;
+}
+
 // s^e = m (mod n). With the CRT data (which the modulus accepted only for n = p q with p, q
-// coprime) the check runs modulo p and modulo q, on the moduli's faster own-size kernels.
+// coprime) the check runs modulo p and modulo q, on the moduli's faster own-size kernels;
+// whether the key is consistent is public, the factors are not.
 bool publicExponentMatches(const LvN& s, const LvN& m, const LvModulus& n, const LvN& e) {
   const LvModulus* p = n.getCrtP();
   const LvModulus* q = n.getCrtQ();
   if ((n.getFlags() & LvModulus::FLAG_CRT) == LvModulus::FLAG_CRT && p != nullptr &&
-      q != nullptr)
-    return pow(LvZn(s, p), e).getN() == m % *p && pow(LvZn(s, q), e).getN() == m % *q;
+      q != nullptr && !e.isZero() && p->getKind() == LvModulus::KIND_MONT &&
+      q->getKind() == LvModulus::KIND_MONT) {
+    LvWord diff = halfMismatch(s, m, *p, e) | halfMismatch(s, m, *q, e);
+    lvDeclassify(&diff, sizeof diff);
+    return diff == 0;
+  }
   return pow(LvZn(s, &n), e).getN() == m;
 }
 
@@ -167,9 +202,14 @@ unsigned int LvRsaSig::sign(const LvOctet* em, unsigned int emLen, LvOctet* sign
     }
     m *= maskA;
   }
-  m = pow(m, privateKey->getD());
-  if (masking) m *= maskB;
-  LvN s = m.getN();
+  // The private power is constant-time; its result is what will be published (masked by
+  // the random value when masking is on, which keeps it independent of the key anyway).
+  LvWordMem sw;
+  privateKey->privatePower(masking ? m.getN() : mv, sw);
+  lvDeclassify(sw.ptr(), sw.getCount() * sizeof(LvWord));
+  LvN s(sw);
+  lvWipe(sw.ptr(), sw.getCount() * sizeof(LvWord));
+  if (masking) s = (LvZn(s, &n) * maskB).getN();
   // A fault in the private operation (or a key whose parts disagree) must not
   // leave the library as a signature: the public exponent checks it.
   if (privateKey->hasPublicPart() && !publicExponentMatches(s, mv, n, privateKey->getE()))

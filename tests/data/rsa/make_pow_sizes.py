@@ -7,6 +7,7 @@ with Python's own integers (fixed seed, reproducible).
 Lines (hexadecimal, no 0x):
   pow opts m x e x^e mod m
   crt p q e x x^e mod pq     (e arbitrary: also multiples of p-1 and q-1)
+  crtu p q e x x^e mod pq    (halves of unequal sizes, p below q)
 """
 import random
 
@@ -51,6 +52,18 @@ for bits in (1024, 1536):
     for e in (rnd.randrange(1 << 40, n), lam, 3 * lam + 1, (p - 1) * 5):
         for x in (rnd.randrange(0, n), p * rnd.randrange(1, q), q * 7, n - 1):
             out.append(" ".join(["crt", h(p), h(q), h(e), h(x), h(pow(x, e, n))]))
+
+# CRT halves of unequal word counts and with p < q (the recombination must not assume p > q),
+# from two-word primes to RSA half sizes; the vector road's pair size (32 words) included.
+for pbits, qbits in ((40, 50), (64, 96), (1000, 1100), (1024, 1056), (1056, 1024), (1024, 1024)):
+    p, q = rand_prime(pbits), rand_prime(qbits)
+    while pbits == qbits and p > q:
+        p, q = rand_prime(pbits), rand_prime(qbits)
+    n = p * q
+    lam = (p - 1) * (q - 1)
+    for e in (rnd.randrange(1 << 40, n), 0, 1, (p - 1) * 3):
+        for x in (rnd.randrange(0, n), q * rnd.randrange(1, p), n - 1):
+            out.append(" ".join(["crtu", h(p), h(q), h(e), h(x), h(pow(x, e, n))]))
 
 with open("pow_sizes.txt", "w") as f:
     f.write("\n".join(out) + "\n")
