@@ -21,7 +21,9 @@ unsigned int LvGFpPrivateKey::getPublicKeyBits() {
   return domain && !domain->getP().isZero() ? domain->getP().getBitLength() : 0;
 }
 bool LvGFpPrivateKey::hasPublicPart() { return !y.isZero() && domain && domain->isReady(); }
-bool LvGFpPrivateKey::hasPrivatePart() { return !x.isZero() && domain && domain->isReady(); }
+bool LvGFpPrivateKey::hasPrivatePart() {
+  return domain && domain->isReady() && !lvCtIsZero(x);
+}
 
 void LvGFpPrivateKey::setDomain(const LvGFpKeyDomain* d) {
   lvCheckKeyDomain(d);
@@ -100,16 +102,21 @@ unsigned int LvDsaSig::sign(const LvOctet* digest, unsigned int digestLen, LvOct
   // the leftmost bits of the digest, as FIPS 186-3 takes them
   const LvN e = lvdsasig::digestNumber(digest, digestLen, q);
   const unsigned int kOctets = 2 * priv->getKeyOctets();
-  LvOctMem kBuf(kOctets);
+  // k, k^-1 and s in constant time modulo q (see lvdsasig::signS)
+  const LvCtMod qc(q);
+  LvCtMod::Num kc;
+  std::vector<LvWord> kw(2 * qc.limbs());
   for (int attempt = 0; attempt < 100; attempt++) {
-    rbg->fillOctets(kBuf.ptr(), kOctets);
-    const LvN k = LvN(kBuf.ptr(), kOctets) % q;
-    if (k.isZero()) continue;
+    if (!lvdsasig::drawNonce(qc, rbg, kOctets, kc)) continue;
+    qc.toWords(kw.data(), static_cast<unsigned int>(kw.size()), kc);
+    const LvN k(kw.data(), static_cast<LvWordLen>(kw.size()));
+    lvWipe(kw.data(), kw.size() * sizeof(LvWord));
     const LvN r = pow(g, k).getN() % q;
     if (r.isZero()) continue;
-    const LvZn kz(k, &q), rz(r, &q), xz(priv->getX(), &q), ez(e, &q);
-    const LvN s = ((ez + xz * rz) / kz).getN();
-    if (s.isZero()) continue;
+    LvN s;
+    const bool signed_ = lvdsasig::signS(qc, kc, priv->getX(), e, r, s);
+    lvWipe(kc.data(), kc.size() * sizeof(LvCtMod::Limb));
+    if (!signed_) continue;
     const unsigned int len = lvdsasig::encodedLength(r, s);
     if (signatureLen < len)
       LV_THROW(LvArgumentRangeException, "Buffer for signature (LvOctet *signature) is too short.",
