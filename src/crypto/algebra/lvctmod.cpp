@@ -46,6 +46,39 @@ void loadN(std::vector<Limb>& out, const LvN& a, unsigned int L) {
   for (unsigned int i = 0; i < a.getUsed() && i / 2 < L; i++) out[i / 2] |= (Limb)w[i] << (32 * (i % 2));
 }
 
+// r := a·b·R^-1 mod m on K limbs of compile-time count (the loops unroll).
+template <unsigned int K>
+void montMulT(Limb* r, const Limb* a, const Limb* b, const Limb* m, Limb n0) {
+  Limb t[2 * K + 1];
+  for (unsigned int i = 0; i <= 2 * K; i++) t[i] = 0;
+  for (unsigned int i = 0; i < K; i++) {
+    Limb c = 0;
+    for (unsigned int j = 0; j < K; j++) {
+      const u128 s = (u128)a[i] * b[j] + t[i + j] + c;
+      t[i + j] = (Limb)s;
+      c = (Limb)(s >> 64);
+    }
+    t[i + K] = c;
+  }
+  Limb carry = 0;
+  for (unsigned int i = 0; i < K; i++) {
+    const Limb q = t[i] * n0;
+    Limb c = 0;
+    for (unsigned int j = 0; j < K; j++) {
+      const u128 s = (u128)q * m[j] + t[i + j] + c;
+      t[i + j] = (Limb)s;
+      c = (Limb)(s >> 64);
+    }
+    const u128 s = (u128)t[i + K] + c + carry;
+    t[i + K] = (Limb)s;
+    carry = (Limb)(s >> 64);
+  }
+  Limb d[K];
+  const Limb br = subLimbs(d, t + K, m, K);
+  const Limb useD = (Limb)0 - (carry | (br ^ 1));
+  for (unsigned int i = 0; i < K; i++) r[i] = t[K + i] ^ (useD & (t[K + i] ^ d[i]));
+}
+
 }  // namespace
 
 LvCtMod::LvCtMod(const LvN& mod) : L(0), mBits(0), n0(0) {
@@ -69,30 +102,36 @@ LvCtMod::LvCtMod(const LvN& mod) : L(0), mBits(0), n0(0) {
   loadN(exp, mod - LvN(2u, 1), L);
 }
 
-void LvCtMod::shiftIn(Limb* r, Limb bit) const {
-  Limb t[kMaxLimbs], s[kMaxLimbs];
-  Limb top = 0;
-  for (unsigned int i = 0; i < L; i++) {
-    t[i] = (r[i] << 1) | bit;
-    bit = r[i] >> 63;
-  }
-  top = bit;
-  const Limb br = subLimbs(s, t, m.data(), L);
-  // r·2 + bit < 2m: one subtraction when it is at least m
-  const Limb useS = (Limb)0 - (top | (br ^ 1));
-  for (unsigned int i = 0; i < L; i++) r[i] = t[i] ^ (useS & (t[i] ^ s[i]));
-}
-
 void LvCtMod::fromOctets(Num& r, const LvOctet* oct, unsigned int len) const {
-  r.assign(L, 0);
-  for (unsigned int i = 0; i < len; i++)
-    for (int b = 7; b >= 0; b--) shiftIn(r.data(), (oct[i] >> b) & 1);
+  // little-endian words of the (public) length, then as words
+  std::vector<LvWord> w((len + 3) / 4, 0);
+  for (unsigned int i = 0; i < len; i++) {
+    const unsigned int k = len - 1 - i;
+    w[k / 4] |= static_cast<LvWord>(oct[i]) << (8 * (k % 4));
+  }
+  fromWords(r, w.data(), static_cast<unsigned int>(w.size()));
+  lvWipe(w.data(), w.size() * sizeof(LvWord));
 }
 
 void LvCtMod::fromWords(Num& r, const LvWord* w, unsigned int n) const {
-  r.assign(L, 0);
-  for (unsigned int i = n; i-- > 0;)
-    for (int b = 31; b >= 0; b--) shiftIn(r.data(), (w[i] >> b) & 1);
+  // Horner over chunks of L limbs (each below R) in Montgomery form:
+  // B := B·R + c·R, that is mont(B, R^2) + mont(c, R^2); then B·R^-1
+  const unsigned int chunkWords = 2 * L;
+  const unsigned int chunks = (n + chunkWords - 1) / chunkWords;
+  Num b(L, 0), c(L), t(L);
+  for (unsigned int ch = chunks; ch-- > 0;) {
+    for (unsigned int i = 0; i < L; i++) {
+      const unsigned int lo = ch * chunkWords + 2 * i, hi = lo + 1;
+      c[i] = (lo < n ? (Limb)w[lo] : 0) | ((hi < n ? (Limb)w[hi] : 0) << 32);
+    }
+    mul(b, b, r2);
+    mul(t, c, r2);
+    add(b, b, t);
+  }
+  fromMont(r, b);
+  lvWipe(c.data(), L * sizeof(Limb));
+  lvWipe(t.data(), L * sizeof(Limb));
+  lvWipe(b.data(), L * sizeof(Limb));
 }
 
 void LvCtMod::fromN(Num& r, const LvN& a) const { fromWords(r, a.getWords(), a.getUsed()); }
@@ -130,7 +169,21 @@ void LvCtMod::redcInto(Limb* r, Limb* t) const {
 }
 
 void LvCtMod::mul(Num& r, const Num& a, const Num& b) const {
-  Limb t[2 * kMaxLimbs + 1] = {0};
+  r.resize(L);
+  switch (L) {
+    case 1: return montMulT<1>(r.data(), a.data(), b.data(), m.data(), n0);
+    case 2: return montMulT<2>(r.data(), a.data(), b.data(), m.data(), n0);
+    case 3: return montMulT<3>(r.data(), a.data(), b.data(), m.data(), n0);
+    case 4: return montMulT<4>(r.data(), a.data(), b.data(), m.data(), n0);
+    case 5: return montMulT<5>(r.data(), a.data(), b.data(), m.data(), n0);
+    case 6: return montMulT<6>(r.data(), a.data(), b.data(), m.data(), n0);
+    case 7: return montMulT<7>(r.data(), a.data(), b.data(), m.data(), n0);
+    case 8: return montMulT<8>(r.data(), a.data(), b.data(), m.data(), n0);
+    case 9: return montMulT<9>(r.data(), a.data(), b.data(), m.data(), n0);
+    default: break;
+  }
+  Limb t[2 * kMaxLimbs + 1];
+  for (unsigned int i = 0; i <= 2 * L; i++) t[i] = 0;
   for (unsigned int i = 0; i < L; i++) {
     Limb c = 0;
     for (unsigned int j = 0; j < L; j++) {
@@ -142,7 +195,7 @@ void LvCtMod::mul(Num& r, const Num& a, const Num& b) const {
   }
   r.resize(L);
   redcInto(r.data(), t);
-  std::memset(t, 0, sizeof(t));
+  lvWipe(t, (2 * L + 1) * sizeof(Limb));
 }
 
 void LvCtMod::add(Num& r, const Num& a, const Num& b) const {

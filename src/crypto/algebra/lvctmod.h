@@ -60,8 +60,6 @@ class LvCtMod {
   Limb oneMask(const Num& a) const;
 
  private:
-  // r := (r·2 + bit) mod m for a plain r.
-  void shiftIn(Limb* r, Limb bit) const;
   void redcInto(Limb* r, Limb* t) const;
 
   unsigned int L;

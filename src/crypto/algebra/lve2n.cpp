@@ -52,7 +52,12 @@ inline LvWord spreadBits(LvWord v) {
 class CtBinaryField {
  public:
   typedef std::vector<LvWord> Elem;
-  explicit CtBinaryField(const LvGF2nField& f) : m(f.getDegree()), n(f.getWords()) {
+  // Words of a double-length product (m <= 1024).
+  static constexpr unsigned int kWide = 2 * (LvGF2nField::kMaxDegree / 32 + 1) + 1;
+  explicit CtBinaryField(const LvGF2nField& f)
+      : m(f.getDegree()),
+        n(f.getWords()),
+        wordTerms(f.getReductionTerms(), f.getReductionTerms() + f.getReductionTermCount()) {
     for (unsigned int k = 0;; k++) {
       const unsigned int t = f.getTermPosition(k);
       if (t >= m) break;
@@ -61,7 +66,7 @@ class CtBinaryField {
   }
   Elem make() const { return Elem(n, 0); }
   void mul(Elem& r, const Elem& a, const Elem& b) const {
-    std::vector<LvWord> c(2 * n + 1, 0);
+    LvWord c[kWide] = {0};
     for (unsigned int i = 0; i < n; i++)
       for (unsigned int j = 0; j < n; j++) {
         const std::uint64_t p = clmul32(a[i], b[j]);
@@ -71,7 +76,7 @@ class CtBinaryField {
     reduce(r, c);
   }
   void sqr(Elem& r, const Elem& a) const {
-    std::vector<LvWord> c(2 * n + 1, 0);
+    LvWord c[kWide] = {0};
     for (unsigned int i = 0; i < n; i++) {
       c[2 * i] = spreadBits(a[i]);
       c[2 * i + 1] = spreadBits(a[i] >> 16);
@@ -101,7 +106,33 @@ class CtBinaryField {
  private:
   // c (degree below 2m) modulo f, bit by bit from the top through f's terms
   // (public positions), without looking at the bits' values.
-  void reduce(Elem& r, std::vector<LvWord>& c) const {
+  void reduce(Elem& r, LvWord* c) const {
+    if (!wordTerms.empty()) {
+      // word by word, as the field's own kernel does (every fold lands below
+      // the word it comes from), but without skipping zero words
+      const unsigned int W = m / 32, off = m % 32;
+      for (unsigned int i = 2 * n; i > W; i--) {
+        const LvWord t = c[i];
+        c[i] = 0;
+        for (unsigned int term : wordTerms) {
+          const unsigned int pos = 32 * i - m + term;
+          const unsigned int wi = pos / 32, sh = pos % 32;
+          c[wi] ^= t << sh;
+          // a shift by 32 would be undefined: sh = 0 adds nothing there
+          c[wi + 1] ^= (t >> (31 - sh)) >> 1;
+        }
+      }
+      const LvWord t = c[W] >> off;
+      c[W] &= (static_cast<LvWord>(1) << off) - 1;
+      for (unsigned int term : wordTerms) {
+        const unsigned int wi = term / 32, sh = term % 32;
+        c[wi] ^= t << sh;
+        c[wi + 1] ^= (t >> (31 - sh)) >> 1;
+      }
+      for (unsigned int i = 0; i < n; i++) r[i] = c[i];
+      lvWipe(c, kWide * sizeof(LvWord));
+      return;
+    }
     for (unsigned int i = 2 * m - 1; i >= m; i--) {
       const LvWord bit = (c[i / 32] >> (i % 32)) & 1u;
       c[i / 32] &= ~(static_cast<LvWord>(1) << (i % 32));
@@ -110,11 +141,12 @@ class CtBinaryField {
         c[pos / 32] ^= bit << (pos % 32);
       }
     }
-    r.assign(c.begin(), c.begin() + n);
-    lvWipe(c.data(), c.size() * sizeof(LvWord));
+    for (unsigned int i = 0; i < n; i++) r[i] = c[i];
+    lvWipe(c, kWide * sizeof(LvWord));
   }
   unsigned int m, n;
   std::vector<unsigned int> terms;
+  std::vector<unsigned int> wordTerms;
 };
 
 }  // namespace

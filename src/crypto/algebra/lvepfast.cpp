@@ -528,7 +528,7 @@ class Engine : public Curve {
     const FixedBaseImpl<F>* fb = static_cast<const FixedBaseImpl<F>*>(base);
     Pt r;
     if (fb && kBits <= fb->bits) {
-      fixedSumCt(r, k, kWords, *fb);
+      fixedSumCt(r, k, kWords, kBits, *fb);
     } else {
       Pt p;
       loadPoint(p, P);
@@ -888,8 +888,10 @@ class Engine : public Curve {
   }
 
   // r := r + (x, y) for an affine point, by mask: the point is taken as
-  // absent (infinity) where `skip` is all ones.
-  void addAffineCt(Pt& r, const u64* x, const u64* y, u64 skip) const {
+  // absent (infinity) where `skip` is all ones. `mayDouble` (public) says
+  // whether r may equal the point; where it may not, the doubling is not
+  // computed.
+  void addAffineCt(Pt& r, const u64* x, const u64* y, u64 skip, bool mayDouble) const {
     const u64 rInf = f_.zeroMask(r.z);
     u64 z1z1[N], u2[N], s2[N], h[N], rr[N], t[N];
     f_.sqr(z1z1, r.z);
@@ -913,11 +915,13 @@ class Engine : public Curve {
     f_.mul(t, rr, t);
     f_.mul(s2, r.y, hhh);
     f_.sub(a.y, t, s2);
-    dblCt(d, r);
+    if (mayDouble) {
+      dblCt(d, r);
+      cmov(a, d, same);
+    }
     std::memcpy(q.x, x, sizeof(q.x));
     std::memcpy(q.y, y, sizeof(q.y));
     std::memcpy(q.z, f_.one(), sizeof(q.z));
-    cmov(a, d, same);
     cmov(a, q, rInf);
     cmov(a, r, skip);
     r = a;
@@ -925,7 +929,13 @@ class Engine : public Curve {
 
   // k·P from the fixed table: every window adds one entry found by a scan of
   // the whole row; signed digits by an arithmetic recoding.
-  void fixedSumCt(Pt& r, const u32* k, unsigned kWords, const FixedBaseImpl<F>& fb) const {
+  // Before window j the sum holds s = sum of d_i·2^(5i) over i < j, |s| <
+  // 2^(5j), and window j adds d·2^(5j) with 1 <= |d| <= 16: the two are the
+  // same point only when they differ by a nonzero multiple of the order n,
+  // which needs 17·2^(5j) >= n. Below that (all windows but the top one or
+  // two, for an order of kBits bits) the doubling case cannot arise.
+  void fixedSumCt(Pt& r, const u32* k, unsigned kWords, unsigned kBits,
+                  const FixedBaseImpl<F>& fb) const {
     typedef FixedBaseImpl<F> FB;
     setInf(r);
     u64 carry = 0;
@@ -952,7 +962,7 @@ class Engine : public Curve {
       }
       f_.neg(ny, y);
       for (unsigned i = 0; i < N; i++) y[i] ^= neg & (y[i] ^ ny[i]);
-      addAffineCt(r, x, y, none);
+      addAffineCt(r, x, y, none, (j + 1) * FB::kWidth + 1 >= kBits);
     }
     wipe(x, sizeof(x));
     wipe(y, sizeof(y));
