@@ -1,6 +1,6 @@
 // bench-libs: tal_crypto_asym
-// EC-DSA and DSA signature verification, ours beside OpenSSL's libcrypto, on
-// the same keys, digests and signatures (made by OpenSSL).
+// EC-DSA and DSA signature verification and signing, ours beside OpenSSL's
+// libcrypto, on the same keys, digests and signatures (made by OpenSSL).
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/dsa.h>
@@ -10,10 +10,13 @@
 
 #include <memory>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "crypto/asym/lvdsa.h"
 #include "crypto/asym/lvgeneraldsa.h"
+#include "crypto/asym/lvnamedcurves.h"
+#include "crypto/rbg/lvrbg.h"
 #include "ratio_main.h"
 
 namespace {
@@ -41,6 +44,25 @@ Bytes rsOf(const Bytes& der) {
   return Bytes(der.begin() + hdr, der.end());
 }
 
+// Nonce octets for the signing runs (their source does not change the work).
+class BenchRbg : public LvRbg {
+ public:
+  void init(const LvOctet*, unsigned int) override {}
+  void reinit(const LvOctet*, unsigned int) override {}
+  void reset() override {}
+  void fillOctets(LvOctet* dst, unsigned int n) override {
+    for (unsigned int i = 0; i < n; i++) {
+      state = state * 6364136223846793005ull + 1442695040888963407ull;
+      dst[i] = static_cast<LvOctet>(state >> 56);
+    }
+  }
+  unsigned int getMinSeedOctets() const override { return 0; }
+  unsigned int getMaxSeedOctets() const override { return 0; }
+  unsigned int getSeedStepOctets() const override { return 1; }
+  const char* getName() const override { return "BENCH"; }
+  unsigned long long state = 1;
+};
+
 struct Fixture {
   EVP_PKEY* key = nullptr;
   EVP_PKEY_CTX* vctx = nullptr;
@@ -51,18 +73,25 @@ struct Fixture {
   std::unique_ptr<LvDsaKeyDomain> dsaDomain;
   std::unique_ptr<LvDsaPublicKey> dsaKey;
   std::unique_ptr<LvDsaSig> dsaSig;
+  // signing: our private key (OpenSSL's scalar) and OpenSSL's signing context
+  EVP_PKEY_CTX* sctx = nullptr;
+  const LvGeneralDsaKeyDomain* ecSignDomain = nullptr;
+  std::unique_ptr<LvGeneralDsaPrivateKey> ecPriv;
+  std::unique_ptr<LvGeneralDsaSig> ecSigner;
+  std::unique_ptr<LvDsaPrivateKey> dsaPriv;
+  std::unique_ptr<LvDsaSig> dsaSigner;
+  BenchRbg rbg;
 
   void signAndPrepare(unsigned int digestLen) {
     digest.assign(digestLen, 0);
     for (unsigned int i = 0; i < digestLen; i++) digest[i] = static_cast<unsigned char>(i * 37 + 1);
-    EVP_PKEY_CTX* sctx = EVP_PKEY_CTX_new(key, nullptr);
+    sctx = EVP_PKEY_CTX_new(key, nullptr);
     EVP_PKEY_sign_init(sctx);
     size_t len = 0;
     EVP_PKEY_sign(sctx, nullptr, &len, digest.data(), digest.size());
     der.resize(len);
     EVP_PKEY_sign(sctx, der.data(), &len, digest.data(), digest.size());
     der.resize(len);
-    EVP_PKEY_CTX_free(sctx);
     rs = rsOf(der);
     vctx = EVP_PKEY_CTX_new(key, nullptr);
     EVP_PKEY_verify_init(vctx);
@@ -103,6 +132,14 @@ Fixture* ecFixture(int nid, const char* name, unsigned int digestLen) {
   f->ecSig->setPublicKey(f->ecKey.get());
   if (!f->ecSig->verify(f->digest.data(), f->digest.size(), f->rs.data(), f->rs.size()))
     throw std::runtime_error("our EC-DSA verification refused OpenSSL's signature");
+  Bytes d = bnParam(f->key, OSSL_PKEY_PARAM_PRIV_KEY);
+  f->ecSignDomain = f->ecDomain.get();
+  f->ecPriv.reset(new LvGeneralDsaPrivateKey());
+  f->ecPriv->setDomain(f->ecSignDomain);
+  f->ecPriv->setKey(d.data(), d.size());
+  f->ecSigner.reset(new LvGeneralDsaSig());
+  f->ecSigner->setPrivateKey(f->ecPriv.get());
+  f->ecSigner->setRbg(&f->rbg);
   return f;
 }
 
@@ -135,17 +172,48 @@ Fixture* dsaFixture() {
   f->dsaSig->setPublicKey(f->dsaKey.get());
   if (!f->dsaSig->verify(f->digest.data(), f->digest.size(), f->rs.data(), f->rs.size()))
     throw std::runtime_error("our DSA verification refused OpenSSL's signature");
+  Bytes x = bnParam(f->key, OSSL_PKEY_PARAM_PRIV_KEY);
+  f->dsaPriv.reset(new LvDsaPrivateKey());
+  f->dsaPriv->setDomain(f->dsaDomain.get());
+  f->dsaPriv->setX(x.data(), x.size());
+  f->dsaPriv->setY(y.data(), y.size());
+  f->dsaSigner.reset(new LvDsaSig());
+  f->dsaSigner->setPrivateKey(f->dsaPriv.get());
+  f->dsaSigner->setRbg(&f->rbg);
+  f->dsaSigner->setHashAlgo(LV_HASH_SHA256);
+  return f;
+}
+
+// A binary curve: our named domain, OpenSSL's own key on the same curve.
+Fixture* binaryFixture(const char* name) {
+  Fixture* f = new Fixture();
+  f->key = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", name);
+  if (!f->key) throw std::runtime_error("no binary curves in libcrypto");
+  f->signAndPrepare(32);
+  for (unsigned int id = 1; id <= NamedCurveTable::kCount; id++) {
+    const LvNamedCurve* row = NamedCurveTable::byId(id);
+    if (row->name && std::string(row->name) == name && row->binaryDomain)
+      f->ecSignDomain = row->binaryDomain;
+  }
+  Bytes d = bnParam(f->key, OSSL_PKEY_PARAM_PRIV_KEY);
+  f->ecPriv.reset(new LvGeneralDsaPrivateKey());
+  f->ecPriv->setDomain(f->ecSignDomain);
+  f->ecPriv->setKey(d.data(), d.size());
+  f->ecSigner.reset(new LvGeneralDsaSig());
+  f->ecSigner->setPrivateKey(f->ecPriv.get());
+  f->ecSigner->setRbg(&f->rbg);
   return f;
 }
 
 Fixture& fixture(int which) {
-  static Fixture* all[5] = {};
+  static Fixture* all[6] = {};
   if (!all[which]) {
     switch (which) {
       case 0: all[0] = ecFixture(NID_X9_62_prime256v1, "P-256", 32); break;
       case 1: all[1] = ecFixture(NID_secp384r1, "P-384", 48); break;
       case 2: all[2] = ecFixture(NID_secp521r1, "P-521", 64); break;
       case 3: all[3] = ecFixture(NID_brainpoolP256r1, "brainpoolP256r1", 32); break;
+      case 5: all[5] = binaryFixture("sect283k1"); break;
       default: all[4] = dsaFixture(); break;
     }
   }
@@ -171,8 +239,42 @@ void opensslVerify(benchmark::State& state, int which) {
   }
 }
 
+void oursSign(benchmark::State& state, int which) {
+  Fixture& f = fixture(which);
+  Bytes sig(300);
+  for (auto _ : state) {
+    unsigned int len =
+        which == 4 ? f.dsaSigner->sign(f.digest.data(), f.digest.size(), sig.data(), sig.size())
+                   : f.ecSigner->sign(f.digest.data(), f.digest.size(), sig.data(), sig.size());
+    benchmark::DoNotOptimize(len);
+  }
+}
+
+void opensslSign(benchmark::State& state, int which) {
+  Fixture& f = fixture(which);
+  Bytes sig(300);
+  for (auto _ : state) {
+    size_t len = sig.size();
+    if (EVP_PKEY_sign(f.sctx, sig.data(), &len, f.digest.data(), f.digest.size()) != 1)
+      state.SkipWithError("signing failed");
+    benchmark::DoNotOptimize(len);
+  }
+}
+
 }  // namespace
 
+BENCHMARK_CAPTURE(oursSign, ecdsa_sign_P256, 0)->Name("ours/ecdsa_sign_P-256");
+BENCHMARK_CAPTURE(opensslSign, ecdsa_sign_P256, 0)->Name("openssl/ecdsa_sign_P-256");
+BENCHMARK_CAPTURE(oursSign, ecdsa_sign_P384, 1)->Name("ours/ecdsa_sign_P-384");
+BENCHMARK_CAPTURE(opensslSign, ecdsa_sign_P384, 1)->Name("openssl/ecdsa_sign_P-384");
+BENCHMARK_CAPTURE(oursSign, ecdsa_sign_P521, 2)->Name("ours/ecdsa_sign_P-521");
+BENCHMARK_CAPTURE(opensslSign, ecdsa_sign_P521, 2)->Name("openssl/ecdsa_sign_P-521");
+BENCHMARK_CAPTURE(oursSign, ecdsa_sign_bp256, 3)->Name("ours/ecdsa_sign_brainpoolP256r1");
+BENCHMARK_CAPTURE(opensslSign, ecdsa_sign_bp256, 3)->Name("openssl/ecdsa_sign_brainpoolP256r1");
+BENCHMARK_CAPTURE(oursSign, ecdsa_sign_k283, 5)->Name("ours/ecdsa_sign_sect283k1");
+BENCHMARK_CAPTURE(opensslSign, ecdsa_sign_k283, 5)->Name("openssl/ecdsa_sign_sect283k1");
+BENCHMARK_CAPTURE(oursSign, dsa_sign_2048, 4)->Name("ours/dsa_sign_2048");
+BENCHMARK_CAPTURE(opensslSign, dsa_sign_2048, 4)->Name("openssl/dsa_sign_2048");
 BENCHMARK_CAPTURE(oursVerify, ecdsa_verify_P256, 0)->Name("ours/ecdsa_verify_P-256");
 BENCHMARK_CAPTURE(opensslVerify, ecdsa_verify_P256, 0)->Name("openssl/ecdsa_verify_P-256");
 BENCHMARK_CAPTURE(oursVerify, ecdsa_verify_P384, 1)->Name("ours/ecdsa_verify_P-384");

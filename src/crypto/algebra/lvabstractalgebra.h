@@ -7,6 +7,8 @@
 // multiplicative group the same operations are product, power and 1.
 #pragma once
 
+#include <vector>
+
 #include "crypto/algebra/lvnumbers.h"
 #include "crypto/basic/lvconv.h"
 
@@ -51,6 +53,15 @@ class LvGroup {
                                      unsigned int len) const = 0;
   virtual LvConvOS asDhSecret(const LvGroupElem* g) const = 0;
   virtual LvN asLvN(const LvGroupElem* g) const = 0;
+
+  // Affine x-coordinate of k·a as little-endian words, all zero for the
+  // neutral element, for a secret scalar k (a signing nonce): `kWords` words
+  // (a fixed, public count) holding a value below `order`, the order of a.
+  // The elliptic-curve groups run it in time and memory access independent of
+  // k and of the point made; the default goes through mul and is not
+  // constant-time.
+  virtual std::vector<LvWord> mulSecretX(const LvWord* k, unsigned int kWords, const LvN& order,
+                                         const LvGroupElem* a) const;
 
   // Lets an element keep a table of its multiples (generators, long-lived
   // public keys); a no-op for elements without one.

@@ -610,3 +610,13 @@ void LvCryptoEp::precompute(LvGroupElem* g) const {
   P->fixed = std::shared_ptr<const lvepfast::FixedBase>(
       fast->makeFixedBase(in.data(), p.getBitLength() + 1).release());
 }
+
+std::vector<LvWord> LvCryptoEp::mulSecretX(const LvWord* k, unsigned int kWords, const LvN& order,
+                                           const LvGroupElem* g) const {
+  if (!fast) return LvGroup::mulSecretX(k, kWords, order, g);
+  const LvCryptoEpPoint* P = static_cast<const LvCryptoEpPoint*>(g);
+  std::vector<LvWord> in, x(n);
+  pointWords(P, n, in);
+  fast->mulSecretX(x.data(), k, kWords, order.getBitLength(), in.data(), P->fixed.get());
+  return x;
+}

@@ -84,6 +84,9 @@ class LvCryptoEp : public LvAbelianGroup {
   LvConvOS asDhSecret(const LvGroupElem* g) const override;
   LvN asLvN(const LvGroupElem* g) const override;
   void precompute(LvGroupElem* g) const override;
+  // Constant-time through the 64-bit engine (its fixed table when g has one).
+  std::vector<LvWord> mulSecretX(const LvWord* k, unsigned int kWords, const LvN& order,
+                                 const LvGroupElem* g) const override;
 
   unsigned int getA(LvOctet* oct, unsigned int len) const;
   unsigned int getB(LvOctet* oct, unsigned int len) const;

@@ -3,6 +3,7 @@
 #include "crypto/algebra/lve2n.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -18,6 +19,135 @@ bool coordinateInRange(const LvOctet* p, unsigned int octets, unsigned int m) {
 
 const LvE2nPoint* pointOf(const LvGroupElem* g) { return static_cast<const LvE2nPoint*>(g); }
 LvE2nPoint* pointOf(LvGroupElem* g) { return static_cast<LvE2nPoint*>(g); }
+
+// Carry-less 32 x 32 -> 64-bit product by integer multiplications whose
+// partial sums are kept apart by holes of three bits (no table, no branch).
+inline std::uint64_t clmul32(LvWord x, LvWord y) {
+  const std::uint64_t x0 = x & 0x11111111u, x1 = x & 0x22222222u, x2 = x & 0x44444444u,
+                      x3 = x & 0x88888888u;
+  const std::uint64_t y0 = y & 0x11111111u, y1 = y & 0x22222222u, y2 = y & 0x44444444u,
+                      y3 = y & 0x88888888u;
+  std::uint64_t z0 = (x0 * y0) ^ (x1 * y3) ^ (x2 * y2) ^ (x3 * y1);
+  std::uint64_t z1 = (x0 * y1) ^ (x1 * y0) ^ (x2 * y3) ^ (x3 * y2);
+  std::uint64_t z2 = (x0 * y2) ^ (x1 * y1) ^ (x2 * y0) ^ (x3 * y3);
+  std::uint64_t z3 = (x0 * y3) ^ (x1 * y2) ^ (x2 * y1) ^ (x3 * y0);
+  z0 &= 0x1111111111111111ull;
+  z1 &= 0x2222222222222222ull;
+  z2 &= 0x4444444444444444ull;
+  z3 &= 0x8888888888888888ull;
+  return z0 | z1 | z2 | z3;
+}
+
+// Bits of a 16-bit value spread to the even positions (squaring).
+inline LvWord spreadBits(LvWord v) {
+  v &= 0xFFFFu;
+  v = (v | (v << 8)) & 0x00FF00FFu;
+  v = (v | (v << 4)) & 0x0F0F0F0Fu;
+  v = (v | (v << 2)) & 0x33333333u;
+  v = (v | (v << 1)) & 0x55555555u;
+  return v;
+}
+
+// GF(2^m) arithmetic for secret values: the same work for every value.
+class CtBinaryField {
+ public:
+  typedef std::vector<LvWord> Elem;
+  // Words of a double-length product (m <= 1024).
+  static constexpr unsigned int kWide = 2 * (LvGF2nField::kMaxDegree / 32 + 1) + 1;
+  explicit CtBinaryField(const LvGF2nField& f)
+      : m(f.getDegree()),
+        n(f.getWords()),
+        wordTerms(f.getReductionTerms(), f.getReductionTerms() + f.getReductionTermCount()) {
+    for (unsigned int k = 0;; k++) {
+      const unsigned int t = f.getTermPosition(k);
+      if (t >= m) break;
+      terms.push_back(t);
+    }
+  }
+  Elem make() const { return Elem(n, 0); }
+  void mul(Elem& r, const Elem& a, const Elem& b) const {
+    LvWord c[kWide] = {0};
+    for (unsigned int i = 0; i < n; i++)
+      for (unsigned int j = 0; j < n; j++) {
+        const std::uint64_t p = clmul32(a[i], b[j]);
+        c[i + j] ^= static_cast<LvWord>(p);
+        c[i + j + 1] ^= static_cast<LvWord>(p >> 32);
+      }
+    reduce(r, c);
+  }
+  void sqr(Elem& r, const Elem& a) const {
+    LvWord c[kWide] = {0};
+    for (unsigned int i = 0; i < n; i++) {
+      c[2 * i] = spreadBits(a[i]);
+      c[2 * i + 1] = spreadBits(a[i] >> 16);
+    }
+    reduce(r, c);
+  }
+  static void add(Elem& r, const Elem& a, const Elem& b) {
+    for (std::size_t i = 0; i < r.size(); i++) r[i] = a[i] ^ b[i];
+  }
+  static void cswap(Elem& a, Elem& b, LvWord mask) {
+    for (std::size_t i = 0; i < a.size(); i++) {
+      const LvWord t = mask & (a[i] ^ b[i]);
+      a[i] ^= t;
+      b[i] ^= t;
+    }
+  }
+  // a^(2^m - 2): a^-1, and 0 for 0.
+  void inverse(Elem& r, const Elem& a) const {
+    Elem t = a;
+    for (unsigned int i = 1; i + 1 < m; i++) {
+      sqr(t, t);
+      mul(t, t, a);
+    }
+    sqr(r, t);
+  }
+
+ private:
+  // c (degree below 2m) modulo f, bit by bit from the top through f's terms
+  // (public positions), without looking at the bits' values.
+  void reduce(Elem& r, LvWord* c) const {
+    if (!wordTerms.empty()) {
+      // word by word, as the field's own kernel does (every fold lands below
+      // the word it comes from), but without skipping zero words
+      const unsigned int W = m / 32, off = m % 32;
+      for (unsigned int i = 2 * n; i > W; i--) {
+        const LvWord t = c[i];
+        c[i] = 0;
+        for (unsigned int term : wordTerms) {
+          const unsigned int pos = 32 * i - m + term;
+          const unsigned int wi = pos / 32, sh = pos % 32;
+          c[wi] ^= t << sh;
+          // a shift by 32 would be undefined: sh = 0 adds nothing there
+          c[wi + 1] ^= (t >> (31 - sh)) >> 1;
+        }
+      }
+      const LvWord t = c[W] >> off;
+      c[W] &= (static_cast<LvWord>(1) << off) - 1;
+      for (unsigned int term : wordTerms) {
+        const unsigned int wi = term / 32, sh = term % 32;
+        c[wi] ^= t << sh;
+        c[wi + 1] ^= (t >> (31 - sh)) >> 1;
+      }
+      for (unsigned int i = 0; i < n; i++) r[i] = c[i];
+      lvWipe(c, kWide * sizeof(LvWord));
+      return;
+    }
+    for (unsigned int i = 2 * m - 1; i >= m; i--) {
+      const LvWord bit = (c[i / 32] >> (i % 32)) & 1u;
+      c[i / 32] &= ~(static_cast<LvWord>(1) << (i % 32));
+      for (unsigned int t : terms) {
+        const unsigned int pos = i - m + t;
+        c[pos / 32] ^= bit << (pos % 32);
+      }
+    }
+    for (unsigned int i = 0; i < n; i++) r[i] = c[i];
+    lvWipe(c, kWide * sizeof(LvWord));
+  }
+  unsigned int m, n;
+  std::vector<unsigned int> terms;
+  std::vector<unsigned int> wordTerms;
+};
 
 }  // namespace
 
@@ -539,4 +669,71 @@ LvN LvE2n::asLvN(const LvGroupElem* g) const {
     LV_THROW(LvDivByZeroException, "Converted element is point at infinity.",
              "LvN LvE2n::asLvN(const LvGroupElem *g) const", E2N_SRC);
   return pointOf(g)->x.asLvN();
+}
+
+std::vector<LvWord> LvE2n::mulSecretX(const LvWord* k, unsigned int kWords, const LvN& order,
+                                      const LvGroupElem* g) const {
+  const LvE2nPoint* P = pointOf(g);
+  const unsigned int m = field.getDegree();
+  if (field.isEmpty() || P->isInfinity() || order.isZero() || m < 2 || P->x.isZero())
+    return LvGroup::mulSecretX(k, kWords, order, g);
+  // k' = k + n, or k + 2n when k + n is below 2^t (t = bits of n): the same
+  // multiple for a point of order n, always of exactly t + 1 bits
+  const unsigned int t = order.getBitLength();
+  const unsigned int w = (t + 2) / 32 + 1;
+  std::vector<LvWord> on(w, 0), a(w, 0), b(w, 0);
+  for (unsigned int i = 0; i < order.getUsed() && i < w; i++) on[i] = order.getWords()[i];
+  std::uint64_t c1 = 0, c2 = 0;
+  for (unsigned int i = 0; i < w; i++) {
+    c1 += static_cast<std::uint64_t>(i < kWords ? k[i] : 0) + on[i];
+    a[i] = static_cast<LvWord>(c1);
+    c1 >>= 32;
+    c2 += static_cast<std::uint64_t>(a[i]) + on[i];
+    b[i] = static_cast<LvWord>(c2);
+    c2 >>= 32;
+  }
+  const LvWord useA = static_cast<LvWord>(0) - ((a[t / 32] >> (t % 32)) & 1u);
+  for (unsigned int i = 0; i < w; i++) a[i] = b[i] ^ (useA & (a[i] ^ b[i]));
+
+  const CtBinaryField F(field);
+  const unsigned int n = field.getWords();
+  CtBinaryField::Elem x(P->x.getValue(), P->x.getValue() + n), bc(getB().getValue(),
+                                                                  getB().getValue() + n);
+  CtBinaryField::Elem X1 = x, Z1 = F.make(), X2 = F.make(), Z2 = F.make(), T1 = F.make(),
+                      T2 = F.make();
+  Z1[0] = 1;
+  // (X2, Z2) = 2P: x^4 + b, x^2
+  F.sqr(Z2, x);
+  F.sqr(X2, Z2);
+  CtBinaryField::add(X2, X2, bc);
+  for (unsigned int i = t; i-- > 0;) {
+    const LvWord swap = static_cast<LvWord>(0) - ((a[i / 32] >> (i % 32)) & 1u);
+    CtBinaryField::cswap(X1, X2, swap);
+    CtBinaryField::cswap(Z1, Z2, swap);
+    // (X2, Z2) := (X1, Z1) + (X2, Z2), whose difference is P
+    F.mul(T1, X1, Z2);
+    F.mul(T2, X2, Z1);
+    CtBinaryField::add(Z2, T1, T2);
+    F.sqr(Z2, Z2);
+    F.mul(T1, T1, T2);
+    F.mul(X2, x, Z2);
+    CtBinaryField::add(X2, X2, T1);
+    // (X1, Z1) := 2·(X1, Z1): X^4 + b·Z^4, X^2·Z^2
+    F.sqr(T1, X1);
+    F.sqr(T2, Z1);
+    F.mul(Z1, T1, T2);
+    F.sqr(T1, T1);
+    F.sqr(T2, T2);
+    F.mul(T2, T2, bc);
+    CtBinaryField::add(X1, T1, T2);
+    CtBinaryField::cswap(X1, X2, swap);
+    CtBinaryField::cswap(Z1, Z2, swap);
+  }
+  // x = X1 / Z1; Z1 = 0 (the point at infinity) gives 0
+  F.inverse(T1, Z1);
+  F.mul(T2, X1, T1);
+  for (auto* e : {&X1, &Z1, &X2, &Z2, &T1}) lvWipe(e->data(), e->size() * sizeof(LvWord));
+  lvWipe(a.data(), a.size() * sizeof(LvWord));
+  lvWipe(b.data(), b.size() * sizeof(LvWord));
+  return T2;
 }

@@ -51,6 +51,11 @@ class LvE2n : public LvAbelianGroup {
   void mul(LvGroupElem* r, const LvN& k, const LvGroupElem* a) const override;
   void mul2(LvGroupElem* r, const LvN& k1, const LvGroupElem* a, const LvN& k2,
             const LvGroupElem* b) const override;
+  // Montgomery's ladder on x and z only (Lopez-Dahab) over a scalar made
+  // of fixed length (k + n or k + 2n), with branch-free field arithmetic and a
+  // Fermat inversion at the end: time and memory access independent of k.
+  std::vector<LvWord> mulSecretX(const LvWord* k, unsigned int kWords, const LvN& order,
+                                 const LvGroupElem* a) const override;
   void addInPlace(LvGroupElem* r, const LvGroupElem* b) const override;
   void doubleInPlace(LvGroupElem* r) const override;
   void negateInPlace(LvGroupElem* r) const override;

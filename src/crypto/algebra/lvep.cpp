@@ -507,3 +507,13 @@ void LvEp::precompute(LvGroupElem* g) const {
   P->fixed = std::shared_ptr<const lvepfast::FixedBase>(
       fast->makeFixedBase(in.data(), p.getBitLength() + 1).release());
 }
+
+std::vector<LvWord> LvEp::mulSecretX(const LvWord* k, unsigned int kWords, const LvN& order,
+                                     const LvGroupElem* g) const {
+  if (!fast) return LvGroup::mulSecretX(k, kWords, order, g);
+  const LvEpPoint* P = static_cast<const LvEpPoint*>(g);
+  std::vector<LvWord> in, x(p.getUsed());
+  toWords(P, in);
+  fast->mulSecretX(x.data(), k, kWords, order.getBitLength(), in.data(), P->fixed.get());
+  return x;
+}

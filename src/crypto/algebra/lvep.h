@@ -72,6 +72,9 @@ class LvEp : public LvAbelianGroup {
   LvConvOS asDhSecret(const LvGroupElem* g) const override;
   LvN asLvN(const LvGroupElem* g) const override;
   void precompute(LvGroupElem* g) const override;
+  // Constant-time through the 64-bit engine (its fixed table when g has one).
+  std::vector<LvWord> mulSecretX(const LvWord* k, unsigned int kWords, const LvN& order,
+                                 const LvGroupElem* g) const override;
 
   // Coefficients big-endian, left-padded to the octet length of p; returns it.
   unsigned int getA(LvOctet* oct, unsigned int len) const;

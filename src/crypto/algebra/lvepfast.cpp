@@ -29,11 +29,13 @@ inline void wipe(void* p, std::size_t n) {
 // Shared limb helpers on N limbs.
 template <unsigned N>
 struct Limbs {
-  static bool isZero(const u64* a) {
+  static bool isZero(const u64* a) { return zeroMask(a) != 0; }
+  // All ones when a is zero, else 0, without a branch.
+  static u64 zeroMask(const u64* a) {
     u64 x = 0;
     _Pragma("GCC unroll 32")
     for (unsigned i = 0; i < N; i++) x |= a[i];
-    return x == 0;
+    return ((x | ((u64)0 - x)) >> 63) - 1;
   }
   static bool equal(const u64* a, const u64* b) {
     u64 x = 0;
@@ -124,25 +126,29 @@ class MontField {
     u64 c = Limbs<N>::addTo(t, a, b);
     u64 s[N];
     u64 br = Limbs<N>::subTo(s, t, p);
-    // keep t - p when there was a carry out or no borrow
-    bool useS = c || !br;
+    // keep t - p when there was a carry out or no borrow (by mask: the
+    // values may be secret)
+    const u64 useS = (u64)0 - (c | (br ^ 1));
     _Pragma("GCC unroll 32")
-    for (unsigned i = 0; i < N; i++) r[i] = useS ? s[i] : t[i];
+    for (unsigned i = 0; i < N; i++) r[i] = t[i] ^ (useS & (t[i] ^ s[i]));
   }
   LV_INLINE void dbl(u64* r, const u64* a) const { add(r, a, a); }
   LV_INLINE void sub(u64* r, const u64* a, const u64* b) const {
     u64 t[N];
     u64 br = Limbs<N>::subTo(t, a, b);
-    if (br) Limbs<N>::addTo(t, t, p);
-    std::memcpy(r, t, sizeof(t));
+    u64 pm[N];
+    const u64 mask = (u64)0 - br;
+    _Pragma("GCC unroll 32")
+    for (unsigned i = 0; i < N; i++) pm[i] = p[i] & mask;
+    Limbs<N>::addTo(r, t, pm);
   }
   void neg(u64* r, const u64* a) const {
-    if (Limbs<N>::isZero(a)) {
-      std::memset(r, 0, sizeof(u64) * N);
-      return;
-    }
+    const u64 keep = ~Limbs<N>::zeroMask(a);
     Limbs<N>::subTo(r, p, a);
+    _Pragma("GCC unroll 32")
+    for (unsigned i = 0; i < N; i++) r[i] &= keep;
   }
+  u64 zeroMask(const u64* a) const { return Limbs<N>::zeroMask(a); }
   LV_INLINE void mul(u64* r, const u64* a, const u64* b) const {
     u64 t[2 * N + 1];
     _Pragma("GCC unroll 32")
@@ -216,9 +222,9 @@ class MontField {
     }
     u64 s2[N];
     u64 br = Limbs<N>::subTo(s2, t + N, p);
-    bool useS = carry || !br;
+    const u64 useS = (u64)0 - (carry | (br ^ 1));
     _Pragma("GCC unroll 32")
-    for (unsigned i = 0; i < N; i++) r[i] = useS ? s2[i] : t[N + i];
+    for (unsigned i = 0; i < N; i++) r[i] = t[N + i] ^ (useS & (t[N + i] ^ s2[i]));
   }
   void toField(u64* r, const u64* a) const { mul(r, a, r2); }
   void fromField(u64* r, const u64* a) const {
@@ -265,13 +271,14 @@ class P521Field {
     const u64 z[9] = {0};
     sub(r, z, a);
   }
-  bool isZero(const u64* a) const {
+  bool isZero(const u64* a) const { return zeroMask(a) != 0; }
+  u64 zeroMask(const u64* a) const {
     u64 t[9];
     canonical(t, a);
     u64 x = 0;
     _Pragma("GCC unroll 32")
     for (unsigned i = 0; i < 9; i++) x |= t[i];
-    return x == 0;
+    return ((x | ((u64)0 - x)) >> 63) - 1;
   }
   LV_INLINE void mul(u64* r, const u64* a, const u64* b) const {
     u128 t[9];
@@ -362,6 +369,8 @@ class P521Field {
   // Fully reduced limbs: below p, each limb within its width.
   static void canonical(u64* t, const u64* a) {
     std::memcpy(t, a, 9 * sizeof(u64));
+    // a fixed number of carry rounds (the later ones usually carry nothing):
+    // the values may be secret
     for (int round = 0; round < 4; round++) {
       _Pragma("GCC unroll 32")
       for (unsigned i = 0; i < 8; i++) {
@@ -371,13 +380,14 @@ class P521Field {
       const u64 c = t[8] >> 57;
       t[8] &= M57;
       t[0] += c;
-      if (c == 0) break;
     }
     // now below 2^521: it is p (that is 0) exactly when every limb is all ones
-    bool allOnes = t[8] == M57;
+    u64 diff = t[8] ^ M57;
     _Pragma("GCC unroll 32")
-    for (unsigned i = 0; i < 8 && allOnes; i++) allOnes = t[i] == M58;
-    if (allOnes) std::memset(t, 0, 9 * sizeof(u64));
+    for (unsigned i = 0; i < 8; i++) diff |= t[i] ^ M58;
+    const u64 keep = (u64)0 - ((diff | ((u64)0 - diff)) >> 63);
+    _Pragma("GCC unroll 32")
+    for (unsigned i = 0; i < 9; i++) t[i] &= keep;
   }
 };
 
@@ -511,6 +521,32 @@ class Engine : public Curve {
     fixedSum(r, k, kWords, *fb);
     storePoint(out, r);
     wipe(&r, sizeof(r));
+  }
+
+  void mulSecretX(u32* x, const u32* k, unsigned kWords, unsigned kBits, const u32* P,
+                  const FixedBase* base) const override {
+    const FixedBaseImpl<F>* fb = static_cast<const FixedBaseImpl<F>*>(base);
+    Pt r;
+    if (fb && kBits <= fb->bits) {
+      fixedSumCt(r, k, kWords, kBits, *fb);
+    } else {
+      Pt p;
+      loadPoint(p, P);
+      windowCt(r, k, kWords, kBits, p);
+    }
+    // x = X / Z^2, by Fermat's inverse (a fixed chain); 0 for the point at
+    // infinity, whose Z is 0
+    u64 zi[N], t[N];
+    invert(zi, r.z);
+    f_.sqr(t, zi);
+    f_.mul(t, r.x, t);
+    u64 w[N];
+    f_.fromField(w, t);
+    store(x, w);
+    wipe(&r, sizeof(r));
+    wipe(zi, sizeof(zi));
+    wipe(t, sizeof(t));
+    wipe(w, sizeof(w));
   }
 
   std::unique_ptr<FixedBase> makeFixedBase(const u32* P, unsigned maxBits) const override {
@@ -757,6 +793,200 @@ class Engine : public Curve {
     f_.mul(t, rr, t);
     f_.mul(s2, r.y, hhh);
     f_.sub(r.y, t, s2);
+  }
+
+  // ------------------------------------------------ constant-time path
+  // The secret scalar's path: no branch and no memory index depends on the
+  // scalar or on the points made from it.
+
+  // All ones when a == b (small unsigned values).
+  static u64 eqMask(u64 a, u64 b) { return (u64)0 - (((a ^ b) - 1) >> 63); }
+
+  static void cmov(Pt& r, const Pt& s, u64 mask) {
+    u64* d = r.x;
+    const u64* q = s.x;
+    for (unsigned i = 0; i < 3 * N; i++) d[i] ^= mask & (d[i] ^ q[i]);
+  }
+
+  // The Jacobian doubling without its shortcut: for Z = 0 or Y = 0 the
+  // formula itself gives Z' = 0, the point at infinity.
+  void dblCt(Pt& r, const Pt& p) const {
+    u64 t1[N], t2[N], t3[N], m[N], s[N], yy[N];
+    if (aMinus3_) {
+      f_.sqr(t1, p.z);
+      f_.sub(t2, p.x, t1);
+      f_.add(t3, p.x, t1);
+      f_.mul(m, t2, t3);
+      f_.dbl(t1, m);
+      f_.add(m, t1, m);
+    } else {
+      f_.sqr(t1, p.x);
+      f_.dbl(m, t1);
+      f_.add(m, m, t1);
+      if (!aZero_) {
+        f_.sqr(t2, p.z);
+        f_.sqr(t2, t2);
+        f_.mul(t2, t2, a_);
+        f_.add(m, m, t2);
+      }
+    }
+    f_.mul(t1, p.y, p.z);
+    f_.dbl(r.z, t1);
+    f_.sqr(yy, p.y);
+    f_.mul(s, p.x, yy);
+    f_.dbl(s, s);
+    f_.dbl(s, s);
+    f_.sqr(t1, m);
+    f_.dbl(t2, s);
+    f_.sub(r.x, t1, t2);
+    f_.sqr(t3, yy);
+    f_.dbl(t3, t3);
+    f_.dbl(t3, t3);
+    f_.dbl(t3, t3);
+    f_.sub(t1, s, r.x);
+    f_.mul(t1, m, t1);
+    f_.sub(r.y, t1, t3);
+  }
+
+  // r := p + q for any two points: the general formula, with its exceptional
+  // cases (an operand at infinity, p = q) chosen by mask; p = -q needs
+  // nothing, the formula gives Z = 0 there. r may alias p or q.
+  void addCt(Pt& r, const Pt& p, const Pt& q) const {
+    const u64 pInf = f_.zeroMask(p.z), qInf = f_.zeroMask(q.z);
+    u64 z1z1[N], z2z2[N], u1[N], u2[N], s1[N], s2[N], h[N], rr[N], t[N];
+    f_.sqr(z1z1, p.z);
+    f_.sqr(z2z2, q.z);
+    f_.mul(u1, p.x, z2z2);
+    f_.mul(u2, q.x, z1z1);
+    f_.mul(t, q.z, z2z2);
+    f_.mul(s1, p.y, t);
+    f_.mul(t, p.z, z1z1);
+    f_.mul(s2, q.y, t);
+    f_.sub(h, u2, u1);
+    f_.sub(rr, s2, s1);
+    const u64 same = f_.zeroMask(h) & f_.zeroMask(rr) & ~pInf & ~qInf;
+    Pt a, d;
+    u64 hh[N], hhh[N], v[N], zz[N];
+    f_.sqr(hh, h);
+    f_.mul(hhh, h, hh);
+    f_.mul(v, u1, hh);
+    f_.mul(zz, p.z, q.z);
+    f_.mul(a.z, zz, h);
+    f_.sqr(t, rr);
+    f_.sub(t, t, hhh);
+    f_.dbl(u2, v);
+    f_.sub(a.x, t, u2);
+    f_.sub(t, v, a.x);
+    f_.mul(t, rr, t);
+    f_.mul(s2, s1, hhh);
+    f_.sub(a.y, t, s2);
+    dblCt(d, p);
+    cmov(a, d, same);
+    cmov(a, q, pInf);
+    cmov(a, p, qInf);
+    r = a;
+  }
+
+  // r := r + (x, y) for an affine point, by mask: the point is taken as
+  // absent (infinity) where `skip` is all ones. `mayDouble` (public) says
+  // whether r may equal the point; where it may not, the doubling is not
+  // computed.
+  void addAffineCt(Pt& r, const u64* x, const u64* y, u64 skip, bool mayDouble) const {
+    const u64 rInf = f_.zeroMask(r.z);
+    u64 z1z1[N], u2[N], s2[N], h[N], rr[N], t[N];
+    f_.sqr(z1z1, r.z);
+    f_.mul(u2, x, z1z1);
+    f_.mul(t, r.z, z1z1);
+    f_.mul(s2, y, t);
+    f_.sub(h, u2, r.x);
+    f_.sub(rr, s2, r.y);
+    const u64 same = f_.zeroMask(h) & f_.zeroMask(rr) & ~rInf;
+    Pt a, d, q;
+    u64 hh[N], hhh[N], v[N];
+    f_.sqr(hh, h);
+    f_.mul(hhh, h, hh);
+    f_.mul(v, r.x, hh);
+    f_.mul(a.z, r.z, h);
+    f_.sqr(t, rr);
+    f_.sub(t, t, hhh);
+    f_.dbl(u2, v);
+    f_.sub(a.x, t, u2);
+    f_.sub(t, v, a.x);
+    f_.mul(t, rr, t);
+    f_.mul(s2, r.y, hhh);
+    f_.sub(a.y, t, s2);
+    if (mayDouble) {
+      dblCt(d, r);
+      cmov(a, d, same);
+    }
+    std::memcpy(q.x, x, sizeof(q.x));
+    std::memcpy(q.y, y, sizeof(q.y));
+    std::memcpy(q.z, f_.one(), sizeof(q.z));
+    cmov(a, q, rInf);
+    cmov(a, r, skip);
+    r = a;
+  }
+
+  // k·P from the fixed table: every window adds one entry found by a scan of
+  // the whole row; signed digits by an arithmetic recoding.
+  // Before window j the sum holds s = sum of d_i·2^(5i) over i < j, |s| <
+  // 2^(5j), and window j adds d·2^(5j) with 1 <= |d| <= 16: the two are the
+  // same point only when they differ by a nonzero multiple of the order n,
+  // which needs 17·2^(5j) >= n. Below that (all windows but the top one or
+  // two, for an order of kBits bits) the doubling case cannot arise.
+  void fixedSumCt(Pt& r, const u32* k, unsigned kWords, unsigned kBits,
+                  const FixedBaseImpl<F>& fb) const {
+    typedef FixedBaseImpl<F> FB;
+    setInf(r);
+    u64 carry = 0;
+    u64 x[N], y[N], ny[N];
+    for (unsigned j = 0; j < fb.windows; j++) {
+      // v in 0..32; above 16 it becomes v - 32 with a carry
+      u64 v = (u64)bitsAt(k, kWords, j * FB::kWidth, FB::kWidth) + carry;
+      carry = ((u64)FB::kHalf - v) >> 63;
+      const u64 neg = (u64)0 - carry;
+      // |digit|: v, or 32 - v when negative
+      const u64 m = (v & ~neg) | (((u64)(1u << FB::kWidth) - v) & neg);
+      u64 none = eqMask(m, 0);
+      std::memset(x, 0, sizeof(x));
+      std::memset(y, 0, sizeof(y));
+      const std::size_t row = (std::size_t)j * FB::kHalf;
+      for (unsigned e = 0; e < FB::kHalf; e++) {
+        const u64 take = eqMask(m, e + 1);
+        const u64* ex = &fb.xy[(row + e) * 2 * N];
+        for (unsigned i = 0; i < N; i++) {
+          x[i] |= ex[i] & take;
+          y[i] |= ex[N + i] & take;
+        }
+        none |= take & ((u64)0 - (u64)fb.inf[row + e]);
+      }
+      f_.neg(ny, y);
+      for (unsigned i = 0; i < N; i++) y[i] ^= neg & (y[i] ^ ny[i]);
+      addAffineCt(r, x, y, none, (j + 1) * FB::kWidth + 1 >= kBits);
+    }
+    wipe(x, sizeof(x));
+    wipe(y, sizeof(y));
+    wipe(ny, sizeof(ny));
+  }
+
+  // k·P by fixed 4-bit windows over kBits bits: every window doubles four
+  // times and adds one table entry (0·P included) found by a full scan.
+  void windowCt(Pt& r, const u32* k, unsigned kWords, unsigned kBits, const Pt& p) const {
+    Pt table[16];
+    setInf(table[0]);
+    table[1] = p;
+    for (unsigned i = 2; i < 16; i++) addCt(table[i], table[i - 1], p);
+    setInf(r);
+    Pt pick;
+    for (unsigned w = (kBits + 3) / 4; w-- > 0;) {
+      for (int s = 0; s < 4; s++) dblCt(r, r);
+      const u64 d = bitsAt(k, kWords, 4 * w, 4);
+      pick = table[0];
+      for (unsigned e = 1; e < 16; e++) cmov(pick, table[e], eqMask(d, e));
+      addCt(r, r, pick);
+    }
+    wipe(table, sizeof(table));
+    wipe(&pick, sizeof(pick));
   }
 
   // table[i] = (2i + 1)·p

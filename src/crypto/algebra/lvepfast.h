@@ -49,6 +49,14 @@ class Curve {
   virtual void mulFixed(std::uint32_t* out, const std::uint32_t* k, unsigned kWords,
                         const std::uint32_t* P, const FixedBase* base) const = 0;
 
+  // Affine x of k·P (`words` words; 0 for the point at infinity), in time and
+  // memory access independent of k: every window is processed, table entries
+  // are read by a scan of the whole row, the exceptional cases of the
+  // additions are chosen by mask. kBits (public) bounds the length of k;
+  // `base` is P's table or null. For secret scalars (signing nonces).
+  virtual void mulSecretX(std::uint32_t* x, const std::uint32_t* k, unsigned kWords,
+                          unsigned kBits, const std::uint32_t* P, const FixedBase* base) const = 0;
+
   // Table of P for scalars of up to `maxBits` bits; null when p proves not to
   // be prime (the table's inversion fails).
   virtual std::unique_ptr<FixedBase> makeFixedBase(const std::uint32_t* P,

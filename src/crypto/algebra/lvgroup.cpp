@@ -123,6 +123,18 @@ void LvGroup::mul2(LvGroupElem* r, const LvN& k1, const LvGroupElem* a, const Lv
   addInPlace(r, T.get());
 }
 
+std::vector<LvWord> LvGroup::mulSecretX(const LvWord* k, unsigned int kWords, const LvN&,
+                                        const LvGroupElem* a) const {
+  std::unique_ptr<LvGroupElem> T(createMul(LvN(k, kWords), a));
+  LvN x;
+  try {
+    x = asLvN(T.get());
+  } catch (const LvException&) {
+    // the neutral element has no coordinate: 0
+  }
+  return std::vector<LvWord>(x.getWords(), x.getWords() + x.getUsed());
+}
+
 LvGroupElem* LvGroup::createSum(const LvGroupElem* a, const LvGroupElem* b) const {
   std::unique_ptr<LvGroupElem> T(createCopy(a));
   if (a == b) doubleInPlace(T.get());

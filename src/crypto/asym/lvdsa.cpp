@@ -82,13 +82,15 @@ namespace {
 // r = (g^k mod p) mod q for a nonce k below q: the power runs over q's word count (whatever
 // k's length) and the reduction by Montgomery products, both constant-time; r is published, so
 // it leaves as a number.
-LvN dsaCommitment(const LvZn& g, const LvN& k, const LvModulus& p, const LvModulus& q) {
+// k arrives as fixed-length words (below q): an LvN would trim its zero top words.
+LvN dsaCommitment(const LvZn& g, const LvWord* k, LvWordLen nk, const LvModulus& p,
+                  const LvModulus& q) {
   const LvWordLen kp = p.getUsed(), kq = q.getUsed();
   const LvWordLen ne = kq;
   LvWordMem gw(kp), kw(ne), gk(kp), rw(kq);
   const LvN gn = g.getN();
   longvCopyResize(gw.ptr(), kp, gn.getWords(), gn.getUsed());
-  longvCopyResize(kw.ptr(), ne, k.getWords(), k.getUsed());
+  longvCopyResize(kw.ptr(), ne, k, nk);
   powSecretWords(gk.ptr(), gw.ptr(), kw.ptr(), ne, p);
   reduceSecretWords(rw.ptr(), gk.ptr(), kp, q);
   lvDeclassify(rw.ptr(), kq * sizeof(LvWord));
@@ -123,16 +125,20 @@ unsigned int LvDsaSig::sign(const LvOctet* digest, unsigned int digestLen, LvOct
   // the leftmost bits of the digest, as FIPS 186-3 takes them
   const LvN e = lvdsasig::digestNumber(digest, digestLen, q);
   const unsigned int kOctets = 2 * priv->getKeyOctets();
-  LvOctMem kBuf(kOctets);
+  // k, k^-1 and s in constant time modulo q (see lvdsasig::signS)
+  const LvCtMod qc(q);
+  LvCtMod::Num kc;
+  std::vector<LvWord> kw(2 * qc.limbs());
   for (int attempt = 0; attempt < 100; attempt++) {
-    rbg->fillOctets(kBuf.ptr(), kOctets);
-    const LvN k = LvN(kBuf.ptr(), kOctets) % q;
-    if (k.isZero()) continue;
-    const LvN r = dsaCommitment(g, k, p, q);
+    if (!lvdsasig::drawNonce(qc, rbg, kOctets, kc)) continue;
+    qc.toWords(kw.data(), static_cast<unsigned int>(kw.size()), kc);
+    const LvN r = dsaCommitment(g, kw.data(), static_cast<LvWordLen>(kw.size()), p, q);
+    lvWipe(kw.data(), kw.size() * sizeof(LvWord));
     if (r.isZero()) continue;
-    const LvZn kz(k, &q), rz(r, &q), xz(priv->getX(), &q), ez(e, &q);
-    const LvN s = ((ez + xz * rz) / kz).getN();
-    if (s.isZero()) continue;
+    LvN s;
+    const bool signed_ = lvdsasig::signS(qc, kc, priv->getX(), e, r, s);
+    lvWipe(kc.data(), kc.size() * sizeof(LvCtMod::Limb));
+    if (!signed_) continue;
     const unsigned int len = lvdsasig::encodedLength(r, s);
     if (signatureLen < len)
       LV_THROW(LvArgumentRangeException, "Buffer for signature (LvOctet *signature) is too short.",

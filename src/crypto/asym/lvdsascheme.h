@@ -2,6 +2,7 @@
 // (r, s) helpers and the hash-then-verify flow for signatures given as r and s.
 #pragma once
 
+#include "crypto/algebra/lvctmod.h"
 #include "crypto/asym/lvasym.h"
 #include "crypto/asym/lvkeydomain.h"
 
@@ -24,6 +25,16 @@ unsigned int encode(const LvN& r, const LvN& s, LvOctet* out);
 LvN digestNumber(const LvOctet* digest, unsigned int digestLen, const LvN& n);
 // The digest of the finished hash session of the scheme.
 LvOctMem finishDigest(LvHash* hash, unsigned int digestLen);
+// The secret side of signing, modulo the (public) group order q, in time and
+// memory access independent of the nonce and the private key.
+// A nonce from `octets` random octets (twice the order's length keeps the
+// bias negligible), reduced without a branch; false when it is 0 (draw
+// again: that one fact is made public).
+bool drawNonce(const LvCtMod& q, LvRbg* rbg, unsigned int octets, LvCtMod::Num& k);
+// s := k^-1·(e + x·r) mod q (e and r public, x the private key); false when
+// s is 0. LvDivByZeroException when k proves to have no inverse (q not prime).
+bool signS(const LvCtMod& q, const LvCtMod::Num& k, const LvN& x, const LvN& e, const LvN& r,
+           LvN& s);
 }  // namespace lvdsasig
 
 template <class PubT, class PrivT>

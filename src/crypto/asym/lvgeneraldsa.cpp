@@ -99,6 +99,61 @@ LvOctMem finishDigest(LvHash* hash, unsigned int digestLen) {
   return digest;
 }
 
+namespace {
+
+// Wipes a residue before it goes.
+struct Wiped {
+  LvCtMod::Num& v;
+  ~Wiped() {
+    if (!v.empty()) lvWipe(v.data(), v.size() * sizeof(LvCtMod::Limb));
+  }
+};
+
+}  // namespace
+
+bool drawNonce(const LvCtMod& q, LvRbg* rbg, unsigned int octets, LvCtMod::Num& k) {
+  LvOctMem buf(octets);
+  rbg->fillOctets(buf.ptr(), octets);
+  q.fromOctets(k, buf.ptr(), octets);
+  lvWipe(buf.ptr(), octets);
+  LvCtMod::Limb zero = q.zeroMask(k);
+  lvDeclassify(&zero, sizeof(zero));
+  return zero == 0;
+}
+
+bool signS(const LvCtMod& q, const LvCtMod::Num& k, const LvN& x, const LvN& e, const LvN& r,
+           LvN& s) {
+  LvCtMod::Num xm, rm, em, km, ki, t, chk;
+  Wiped w1{xm}, w2{km}, w3{ki}, w4{t}, w5{chk};
+  q.fromN(xm, x);
+  q.toMont(xm, xm);
+  q.fromN(rm, r);
+  q.toMont(rm, rm);
+  q.fromN(em, e);
+  q.toMont(em, em);
+  q.mul(t, xm, rm);
+  q.add(t, t, em);
+  q.toMont(km, k);
+  q.inverse(ki, km);
+  // Fermat's inverse is one only modulo a prime (an explicit domain from a
+  // stranger may give a composite order)
+  q.mul(chk, km, ki);
+  LvCtMod::Limb inverted = q.oneMask(chk);
+  lvDeclassify(&inverted, sizeof(inverted));
+  if (!inverted)
+    LV_THROW(LvDivByZeroException, "The nonce has no inverse modulo the group order.",
+             "bool lvdsasig::signS(...)", "lvasym/dsasig_sign");
+  q.mul(t, t, ki);
+  q.fromMont(t, t);
+  // s is published from here on
+  lvDeclassify(t.data(), t.size() * sizeof(LvCtMod::Limb));
+  if (q.zeroMask(t)) return false;
+  LvOctMem oct(8 * q.limbs());
+  q.toOctets(oct.ptr(), oct.getLength(), t);
+  s = LvN(oct.ptr(), oct.getLength());
+  return true;
+}
+
 }  // namespace lvdsasig
 
 // Keys accept only valid domains.
@@ -229,7 +284,9 @@ unsigned int LvGeneralDsaPrivateKey::getKeyBits() {
 
 bool LvGeneralDsaPrivateKey::hasPublicPart() { return false; }
 
-bool LvGeneralDsaPrivateKey::hasPrivatePart() { return !d.isZero() && domain && domain->isReady(); }
+bool LvGeneralDsaPrivateKey::hasPrivatePart() {
+  return domain && domain->isReady() && !isZeroSecret(d);
+}
 
 unsigned int LvGeneralDsaPrivateKey::getPublicKeyBits() { return pointBits(domain, H); }
 
@@ -294,18 +351,29 @@ unsigned int LvGeneralDsaSig::sign(const LvOctet* digest, unsigned int digestLen
   const LvModulus& n = dom->getOrder();
   const LvN e = lvdsasig::digestNumber(digest, digestLen, n);
   const unsigned int kOctets = 2 * priv->getKeyOctets();
-  LvOctMem kBuf(kOctets);
+  // The nonce and the private key stay in fixed-length residues and go
+  // through constant-time code only: the scalar multiplication, the reduction
+  // of x(kG), k^-1 and s. What the signature publishes (r, s) is public.
+  const LvCtMod nc(n);
+  const unsigned int kWords = 2 * nc.limbs();
+  std::vector<LvWord> kw(kWords);
+  LvCtMod::Num k, rr;
   // A generator that keeps giving unusable k would hold us for ever.
   for (int attempt = 0; attempt < 100; attempt++) {
-    rbg->fillOctets(kBuf.ptr(), kOctets);
-    const LvN k = LvN(kBuf.ptr(), kOctets) % n;
-    if (k.isZero()) continue;
-    std::unique_ptr<LvGroupElem> R(g->createMul(k, G));
-    const LvN r = g->asLvN(R.get()) % n;
+    if (!lvdsasig::drawNonce(nc, rbg, kOctets, k)) continue;
+    nc.toWords(kw.data(), kWords, k);
+    std::vector<LvWord> x = g->mulSecretX(kw.data(), kWords, n, G);
+    lvWipe(kw.data(), kWords * sizeof(LvWord));
+    nc.fromWords(rr, x.data(), static_cast<unsigned int>(x.size()));
+    lvDeclassify(rr.data(), rr.size() * sizeof(LvCtMod::Limb));
+    LvOctMem rOct(8 * nc.limbs());
+    nc.toOctets(rOct.ptr(), rOct.getLength(), rr);
+    const LvN r(rOct.ptr(), rOct.getLength());
     if (r.isZero()) continue;
-    const LvZn kz(k, &n), rz(r, &n), dz(priv->getKey(), &n), ez(e, &n);
-    const LvN s = ((ez + dz * rz) / kz).getN();
-    if (s.isZero()) continue;
+    LvN s;
+    const bool ok = lvdsasig::signS(nc, k, priv->getKey(), e, r, s);
+    lvWipe(k.data(), k.size() * sizeof(LvCtMod::Limb));
+    if (!ok) continue;
     const unsigned int len = lvdsasig::encodedLength(r, s);
     if (signatureLen < len)
       LV_THROW(LvArgumentRangeException, "Buffer (LvOctet *signature) for signature is too short.",

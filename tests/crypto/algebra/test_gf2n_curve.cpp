@@ -263,3 +263,33 @@ TEST(Gf2nCurve, EmptyCurveCopies) {
   const Bytes one = hex("0401");
   EXPECT_THROW(decode(copy, one), LvNotInitException);
 }
+
+// The signing nonce's Montgomery ladder against the generic multiplication on
+// every binary curve: edge scalars (where the ladder's intermediate points
+// reach infinity) and random ones.
+TEST(Gf2nCurve, SecretScalarLadderAgreesWithGenericMultiplication) {
+  unsigned int seed = 1;
+  for (const Params& p : kParams) {
+    if (!p.binary) continue;
+    SCOPED_TRACE(p.name);
+    Curve c = curveOf(p.name);
+    const LvE2n& E = *c.E;
+    Elem G = decode(E, c.G);
+    const LvN& n = c.n;
+    std::vector<LvN> ks = {LvN(0u, 1), LvN(1u, 1), LvN(2u, 1), n - 1u, n - 2u, n, n + 1u};
+    Bytes rb((n.getBitLength() + 7) / 8);
+    for (int i = 0; i < 2; i++) {
+      for (auto& b : rb) b = static_cast<std::uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
+      ks.push_back(LvN(rb.data(), static_cast<unsigned>(rb.size())) % n);
+    }
+    for (const LvN& k : ks) {
+      Elem R(E.createMul(k, G.get()));
+      const LvN want = pt(R)->isInfinity() ? LvN(0u, 1) : E.asLvN(R.get());
+      std::vector<LvWord> kw(n.getUsed(), 0);
+      for (unsigned int i = 0; i < k.getUsed() && i < kw.size(); i++) kw[i] = k.getWords()[i];
+      const std::vector<LvWord> x =
+          E.mulSecretX(kw.data(), static_cast<unsigned int>(kw.size()), n, G.get());
+      EXPECT_EQ(want, LvN(x.data(), static_cast<LvWordLen>(x.size()))) << k.toString().getText();
+    }
+  }
+}

@@ -1,0 +1,84 @@
+// Constant-time residues modulo a public odd modulus against the ordinary
+// number arithmetic: reduction of long inputs, products, sums, Fermat's
+// inverse, fixed-length output.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "crypto/algebra/lvctmod.h"
+
+namespace {
+
+LvN randomN(std::mt19937& rng, unsigned int octets) {
+  std::vector<LvOctet> b(octets);
+  for (auto& x : b) x = static_cast<LvOctet>(rng());
+  return LvN(b.data(), octets);
+}
+
+LvN plain(const LvCtMod& c, const LvCtMod::Num& a) {
+  std::vector<LvOctet> o(8 * c.limbs());
+  c.toOctets(o.data(), static_cast<unsigned int>(o.size()), a);
+  return LvN(o.data(), static_cast<unsigned int>(o.size()));
+}
+
+}  // namespace
+
+TEST(CtMod, AgreesWithNumberArithmetic) {
+  // group orders (P-256, P-521, a DSA q), one limb, a modulus filling its
+  // limbs exactly and one just above a limb boundary
+  const struct {
+    const char* text;
+    bool prime;
+  } moduli[] = {
+      {"0xFFFFFFFF00000000FFFFFFFFFFFFFFFFBCE6FAADA7179E84F3B9CAC2FC632551", true},
+      {"0x1FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFA518"
+       "68783BF2F966B7FCC0148F709A5D03BB5C9B8899C47AEBB6FB71E91386409",
+       true},
+      {"0x8CF83642A709A097B447997640129DA299B1A47D1EB3750BA308B0FE64F5FBD3", true},
+      {"0xFFFFFFFB", true},
+      {"0xFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF61", false},
+      {"0x10000000000000000000000000000000D", false}};
+  std::mt19937 rng(99);
+  for (const auto& mod : moduli) {
+    SCOPED_TRACE(mod.text);
+    const LvN m(mod.text);
+    const LvCtMod c(m);
+    const unsigned int mo = m.getOctetLength();
+    for (int i = 0; i < 20; i++) {
+      // inputs of twice the modulus' length and odd lengths, zero included
+      const LvN a = i == 0 ? LvN(0u, 1) : randomN(rng, 2 * mo + (i % 3));
+      const LvN b = randomN(rng, mo + 1) % m;
+      std::vector<LvOctet> ao(a.getOctetLength());
+      a.getOctets(ao.data(), static_cast<unsigned int>(ao.size()), 1);
+      LvCtMod::Num ar, br, am, bm, t;
+      c.fromOctets(ar, ao.data(), static_cast<unsigned int>(ao.size()));
+      EXPECT_EQ(a % m, plain(c, ar));
+      c.fromN(br, b);
+      EXPECT_EQ(b, plain(c, br));
+      c.toMont(am, ar);
+      c.toMont(bm, br);
+      c.mul(t, am, bm);
+      c.fromMont(t, t);
+      EXPECT_EQ((a * b) % m, plain(c, t));
+      c.add(t, am, bm);
+      c.fromMont(t, t);
+      EXPECT_EQ((a + b) % m, plain(c, t));
+      EXPECT_EQ(a % m == LvN(0u, 1), c.zeroMask(ar) != 0);
+      // Fermat's inverse where the modulus is prime
+      if (mod.prime && !(a % m).isZero()) {
+        c.inverse(t, am);
+        EXPECT_NE(0u, c.oneMask([&] {
+          LvCtMod::Num p;
+          c.mul(p, t, am);
+          return p;
+        }()));
+      }
+      std::vector<LvWord> w(c.limbs() * 2 + 1);
+      c.toWords(w.data(), static_cast<unsigned int>(w.size()), ar);
+      EXPECT_EQ(a % m, LvN(w.data(), static_cast<LvWordLen>(w.size())));
+    }
+  }
+  EXPECT_THROW(LvCtMod(LvN(10u, 1)), LvArgumentRangeException);
+  EXPECT_THROW(LvCtMod(LvN(1u, 1)), LvArgumentRangeException);
+}
