@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <pthread.h>
 
 const char* const LogServiceClient::DEFAULT_SERVICE_NAME = "Tal39LogService";
 const char* const LogServiceClient::REGISTRY_KEY = "SOFTWARE\\MIRVAL KSO\\TALVORIN\\3.9";
@@ -101,9 +102,29 @@ LogServiceClient::LogServiceClient() : m_serviceName(DEFAULT_SERVICE_NAME) {}
 
 LogServiceClient::~LogServiceClient() = default;
 
+namespace {
+LogServiceClient* processClient = nullptr;
+}
+
+// A child forked while another thread held one of the logger's locks would wait on it for ever:
+// fork waits until no thread holds them, and both sides release them.
+void LogServiceClient::forkPrepare() {
+  processClient->m_initLock.lock();
+  processClient->m_fileLock.lock();
+}
+
+void LogServiceClient::forkDone() {
+  processClient->m_fileLock.unlock();
+  processClient->m_initLock.unlock();
+}
+
 LogServiceClient* LogServiceClient::instance() {
   // Never destroyed: messages may come from static destructors of other units.
-  static LogServiceClient* client = new (std::nothrow) LogServiceClient();
+  static LogServiceClient* client = [] {
+    processClient = new (std::nothrow) LogServiceClient();
+    if (processClient) ::pthread_atfork(&forkPrepare, &forkDone, &forkDone);
+    return processClient;
+  }();
   if (client) client->init();
   return client;
 }
@@ -194,7 +215,7 @@ void LogServiceClient::writeService(int level, const std::string& time, const ch
     workRecord.addField(LogRecord::FIELD_DATA, dataName ? dataName : "Data", data, dataLength);
 
   if (!m_channel.isOpen()) return;
-  platform::WaitDeadline deadline(WAIT_MILLISECONDS);
+  platform::WaitDeadline deadline(m_waitMilliseconds);
   if (!m_channel.lock(deadline)) return;
   uint8_t* block = m_channel.block();
   while (block[0] != 0) {
@@ -203,7 +224,7 @@ void LogServiceClient::writeService(int level, const std::string& time, const ch
     m_channel.unlock();
     if (!m_channel.waitParking(deadline)) {
       // Withdraw the announcement so the service does not release a writer that left.
-      platform::WaitDeadline brief(100);
+      platform::WaitDeadline brief(m_waitMilliseconds < 100 ? m_waitMilliseconds : 100);
       if (m_channel.lock(brief)) {
         uint32_t parked = readLe32(block + 1);
         if (parked > 0) putLe32(block + 1, parked - 1);

@@ -79,12 +79,17 @@ class LogServiceClient {
   bool enabled() const { return m_mode.load() != OUTPUT_OFF; }
   int32_t outputMode() const { return m_mode.load(); }
   bool initialised() const { return m_initialised.load(); }
+  // Test seam: the limit of the log service's waits, WAIT_MILLISECONDS unless changed.
+  void setWaitMilliseconds(uint32_t milliseconds) { m_waitMilliseconds = milliseconds; }
+  uint32_t waitMilliseconds() const { return m_waitMilliseconds; }
 
   // level: LOG_LEVEL_*; text, function, parameters and dataName may be NULL.
   void log(int level, const char* text, const char* function, const char* parameters,
            const char* dataName, const uint8_t* data, size_t dataLength) noexcept;
 
  private:
+  static void forkPrepare();
+  static void forkDone();
   bool initLocked();
   void writeService(int level, const std::string& time, const char* text, const char* function,
                     const char* parameters, const char* dataName, const uint8_t* data,
@@ -105,4 +110,5 @@ class LogServiceClient {
   std::mutex m_initLock;
   std::atomic<bool> m_initialised{false};
   std::atomic<int32_t> m_mode{OUTPUT_OFF};
+  uint32_t m_waitMilliseconds = WAIT_MILLISECONDS;
 };

@@ -163,7 +163,9 @@ void UniversalConfMgr::setDataLong(const char* path, int32_t value) {
 void UniversalConfMgr::setDataBinary(const char* path, const uint8_t* bytes, size_t length) {
   // Checked before the option is touched, so a refused call changes nothing.
   checkSetPath(path);
-  if (length > 0 && !bytes) fail("parametr bytes nie moze byc NULL");
+  // No system text exists for this caller error; it is refused instead of read through NULL.
+  if (length > 0 && !bytes)
+    throw std::invalid_argument("UniversalConfMgr::setDataBinary: NULL bytes, nonzero length");
   std::vector<uint8_t> copy;
   if (length > 0) copy.assign(bytes, bytes + length);
   Option& option = slotForSet(path);

@@ -50,6 +50,7 @@ class UniversalConfMgr {
   // Overwrite (or add) an option; the path must begin with '\' (std::runtime_error otherwise).
   void setData(const char* path, const char* text);
   void setDataLong(const char* path, int32_t value);
+  // NULL bytes with a nonzero length: std::invalid_argument, nothing changed.
   void setDataBinary(const char* path, const uint8_t* bytes, size_t length);
 
   void clear();

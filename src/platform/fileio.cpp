@@ -10,6 +10,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <string>
+
 #ifndef RENAME_NOREPLACE
 #define RENAME_NOREPLACE (1 << 0)
 #endif
@@ -209,6 +211,51 @@ bool moveFileNoReplace(const char* from, const char* to)
         return true;
     }
     return false;
+}
+
+bool replaceFileContent(const char* path, const void* data, size_t length, unsigned mode)
+{
+    if (!path || !*path || (!data && length))
+        return false;
+    std::string target(path);
+    if (target.back() == '/')
+        return false;
+    struct stat existing;
+    if (::stat(path, &existing) == 0) {
+        if (!S_ISREG(existing.st_mode))
+            return false;
+        mode = existing.st_mode & 07777;
+    }
+    size_t slash = target.rfind('/');
+    std::string folder = slash == std::string::npos ? std::string(".") : target.substr(0, slash + 1);
+    // O_EXCL on a name of our own: never writes through a file someone else made.
+    static unsigned counter = 0;
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = target + ".tmp-" + std::to_string(static_cast<long>(::getpid())) + "-" +
+               std::to_string(__atomic_add_fetch(&counter, 1, __ATOMIC_RELAXED));
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+        if (fd < 0 && errno != EEXIST)
+            return false;
+    }
+    if (fd < 0)
+        return false;
+    bool ok = writeFile(fd, data, length) == length && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (ok)
+        ok = ::rename(temp.c_str(), path) == 0;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    // The new name itself reaches the disk.
+    int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    return true;
 }
 
 int accessPath(const char* path, int mode)

@@ -36,6 +36,11 @@ bool syncFile(int fd);
 bool removeFile(const char* path);
 // Moves a file or directory; never replaces an existing target.
 bool moveFileNoReplace(const char* from, const char* to);
+// Replaces the content of the file at path as one step: the bytes go to a new temporary file in
+// the same folder, reach the disk, and the temporary file then takes the name. A reader sees the
+// old content or the new, never a mixture; on failure the old file is untouched. A new file gets
+// the permissions mode (less the umask), a replaced one keeps its own.
+bool replaceFileContent(const char* path, const void* data, size_t length, unsigned mode = 0600);
 // Copies a regular file's content; refuses to copy a file onto itself.
 bool copyFileContent(const char* from, const char* to, bool overwrite);
 // access(2): 0 when allowed, -1 otherwise.

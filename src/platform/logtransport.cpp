@@ -159,7 +159,10 @@ AppendFile::~AppendFile() { close(); }
 bool AppendFile::open(const std::string& path) {
   close();
   if (path.empty()) return false;
-  fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
+  // Non-blocking: a FIFO without a reader fails to open, and a full one drops the message,
+  // instead of holding the caller (and every other writer behind the file lock) for ever.
+  fd =
+      ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
   return fd >= 0;
 }
 

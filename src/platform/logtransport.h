@@ -77,10 +77,11 @@ class AppendFile {
   AppendFile(const AppendFile&) = delete;
   AppendFile& operator=(const AppendFile&) = delete;
 
-  // Opens or creates the file; false when it cannot be opened.
+  // Opens or creates the file without ever blocking (a FIFO without a reader is refused);
+  // false when it cannot be opened.
   bool open(const std::string& path);
   bool isOpen() const { return fd >= 0; }
-  // Appends everything or reports false (a full disk, a broken file).
+  // Appends everything or reports false (a full disk, a broken file, a full FIFO).
   bool write(const std::string& bytes);
   void close();
 

@@ -1,13 +1,12 @@
 #include "platform/registry.h"
+#include "platform/registrysandbox.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,43 +16,11 @@ using platform::RegistryStatus;
 
 namespace {
 
-// Keeps one environment variable as it was.
-class SavedVariable {
- public:
-  explicit SavedVariable(const char* name) : name(name) {
-    const char* value = std::getenv(name);
-    had = value != nullptr;
-    if (had) saved = value;
-  }
-  ~SavedVariable() {
-    if (had)
-      ::setenv(name, saved.c_str(), 1);
-    else
-      ::unsetenv(name);
-  }
-
- private:
-  const char* name;
-  bool had = false;
-  std::string saved;
-};
-
-class Registry : public ::testing::Test {
+class Registry : public RegistrySandbox {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/tal-registry-XXXXXX";
-    ASSERT_NE(nullptr, ::mkdtemp(pattern));
-    root = pattern;
-    ::setenv(platform::REGISTRY_ROOT_VARIABLE, root.c_str(), 1);
-  }
-  void TearDown() override { std::filesystem::remove_all(root); }
-
   std::vector<uint8_t> bytes(const std::string& text) {
     return std::vector<uint8_t>(text.begin(), text.end());
   }
-
-  SavedVariable savedRoot{platform::REGISTRY_ROOT_VARIABLE};
-  std::string root;
 };
 
 TEST(RegistryRoots, FoldersFromTheEnvironment) {
@@ -79,15 +46,9 @@ TEST(RegistryRoots, FoldersFromTheEnvironment) {
       {"/t", nullptr, "/home/u", RegistryRoot::Users, nullptr},
   };
   for (const Row& row : rows) {
-    auto put = [](const char* name, const char* value) {
-      if (value)
-        ::setenv(name, value, 1);
-      else
-        ::unsetenv(name);
-    };
-    put(platform::REGISTRY_ROOT_VARIABLE, row.moved);
-    put("XDG_CONFIG_HOME", row.xdg);
-    put("HOME", row.home);
+    SavedVariable::put(platform::REGISTRY_ROOT_VARIABLE, row.moved);
+    SavedVariable::put("XDG_CONFIG_HOME", row.xdg);
+    SavedVariable::put("HOME", row.home);
     std::string folder;
     EXPECT_EQ(row.expected != nullptr, platform::registryRootFolder(row.root, folder))
         << row.expected;
@@ -150,22 +111,16 @@ TEST_F(Registry, EveryTypeRoundTrips) {
   EXPECT_EQ(RegistryStatus::NotFound, user.open(RegistryRoot::CurrentUser, "SOFTWARE", false));
 }
 
-TEST_F(Registry, ValueFileLayout) {
-  RegistryKey key;
-  ASSERT_EQ(RegistryStatus::Ok, key.create(RegistryRoot::CurrentUser, "Software\\A"));
-  ASSERT_EQ(RegistryStatus::Ok, key.setValue("LogOutput", platform::REGISTRY_DWORD, "\2\0\0\0", 4));
-  std::ifstream in(root + "/HKEY_CURRENT_USER/k_software/k_a/v_logoutput", std::ios::binary);
-  std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(std::string("TRV1\4\0\0\0\x09\0\0\0LogOutput\2\0\0\0", 25), file);
-  std::ifstream nameFile(root + "/HKEY_CURRENT_USER/k_software/k_a/name");
-  std::string keyName;
-  std::getline(nameFile, keyName);
-  EXPECT_EQ("A", keyName);
-  // The current user's tree is private to the user.
+// The current user's keys and values are private to the user.
+TEST_F(Registry, CurrentUserTreeIsPrivate) {
   namespace fs = std::filesystem;
+  RegistryKey key;
+  ASSERT_EQ(RegistryStatus::Ok, key.create(RegistryRoot::CurrentUser, "A"));
+  ASSERT_EQ(RegistryStatus::Ok, key.setValue("V", platform::REGISTRY_DWORD, "\2\0\0\0", 4));
+  const std::string folder = root + "/HKEY_CURRENT_USER/k_a";
+  EXPECT_EQ(fs::perms::owner_all, fs::status(folder).permissions() & fs::perms::all);
   EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write,
-            fs::status(root + "/HKEY_CURRENT_USER/k_software/k_a/v_logoutput").permissions() &
-                fs::perms::all);
+            fs::status(folder + "/v_v").permissions() & fs::perms::all);
 }
 
 TEST_F(Registry, NamesIgnoreCase) {
@@ -269,7 +224,7 @@ TEST_F(Registry, ConcurrentRewriteIsSeenWhole) {
   if (child == 0) {
     RegistryKey own;
     if (own.create(RegistryRoot::CurrentUser, "Software\\Race") != RegistryStatus::Ok) ::_exit(2);
-    for (int i = 0; i < 400; ++i) {
+    for (int i = 0; i < 200; ++i) {
       const std::string& text = (i % 2) ? first : second;
       if (own.setValue("v", platform::REGISTRY_BINARY, text.data(), text.size()) !=
           RegistryStatus::Ok)
@@ -277,30 +232,18 @@ TEST_F(Registry, ConcurrentRewriteIsSeenWhole) {
     }
     ::_exit(0);
   }
-  int seenFirst = 0, seenSecond = 0, reads = 0;
   int status = 0;
-  bool done = false;
-  while (!done) {
+  for (bool done = false; !done;) {
     done = ::waitpid(child, &status, WNOHANG) == child;
     uint32_t type = 0;
     std::vector<uint8_t> data;
     ASSERT_EQ(RegistryStatus::Ok, key.queryValue("V", type, data));
     ASSERT_EQ(platform::REGISTRY_BINARY, type);
     std::string text(data.begin(), data.end());
-    if (text == first)
-      ++seenFirst;
-    else if (text == second)
-      ++seenSecond;
-    else
-      FAIL() << "a value read half-written, " << text.size() << " bytes";
-    ++reads;
+    ASSERT_TRUE(text == first || text == second) << "read half-written: " << text.size();
   }
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(0, WEXITSTATUS(status));
-  EXPECT_GT(reads, 0);
-  RecordProperty("reads", reads);
-  (void)seenFirst;
-  (void)seenSecond;
 }
 
 }  // namespace
