@@ -217,7 +217,13 @@ void LogServiceClient::writeService(int level, const std::string& time, const ch
   if (!m_channel.isOpen()) return;
   platform::WaitDeadline deadline(m_waitMilliseconds);
   if (!m_channel.lock(deadline)) return;
+  // Looked up after every lock: a service that truncated its shared memory gets no record, and the
+  // caller no SIGBUS.
   uint8_t* block = m_channel.block();
+  if (!block) {
+    m_channel.unlock();
+    return;
+  }
   while (block[0] != 0) {
     // Announce ourselves, let the service take the waiting record, and try again.
     putLe32(block + 1, readLe32(block + 1) + 1);
@@ -226,13 +232,19 @@ void LogServiceClient::writeService(int level, const std::string& time, const ch
       // Withdraw the announcement so the service does not release a writer that left.
       platform::WaitDeadline brief(m_waitMilliseconds < 100 ? m_waitMilliseconds : 100);
       if (m_channel.lock(brief)) {
-        uint32_t parked = readLe32(block + 1);
-        if (parked > 0) putLe32(block + 1, parked - 1);
+        if ((block = m_channel.block()) != nullptr) {
+          uint32_t parked = readLe32(block + 1);
+          if (parked > 0) putLe32(block + 1, parked - 1);
+        }
         m_channel.unlock();
       }
       return;
     }
     if (!m_channel.lock(deadline)) return;
+    if (!(block = m_channel.block())) {
+      m_channel.unlock();
+      return;
+    }
   }
   int result =
       workRecord.writeBuff(block + RECORD_OFFSET, platform::LOG_SERVICE_BLOCK_SIZE - RECORD_OFFSET);

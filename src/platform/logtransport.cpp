@@ -4,13 +4,16 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <mutex>
 #include <semaphore.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <syslog.h>
 #include <unistd.h>
 #include <vector>
@@ -21,6 +24,7 @@ const char* const LOG_SERVICE_MUTEX = "MirvalLogServiceMutex_1_3";
 const char* const LOG_SERVICE_EVENT = "MirvalLogServiceDataInBuffEvent_1_3";
 const char* const LOG_SERVICE_PARKING = "MirvalLogServiceParkingSemaphore_1_3";
 const char* const LOG_SERVICE_MEMORY = "MirvalLogServiceSharedMemFile_1_3";
+const char* const SYSTEM_LOG_SOCKET = "/dev/log";
 
 namespace {
 
@@ -64,8 +68,44 @@ std::mutex hookLock;
 EventLogHook eventHook = nullptr;
 void* eventHookContext = nullptr;
 
-std::mutex identityLock;
-char identity[64];
+std::mutex socketPathLock;
+std::string socketPath = SYSTEM_LOG_SOCKET;
+
+// The system log's header as the C library writes it: priority, local time, identity and process.
+std::string systemLogHeader(int priority, const std::string& identity) {
+  static const char* const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  time_t now = ::time(nullptr);
+  struct tm local;
+  std::memset(&local, 0, sizeof local);
+  ::localtime_r(&now, &local);
+  char header[64];
+  std::snprintf(header, sizeof header, "<%d>%s %2d %.2d:%.2d:%.2d ", priority,
+                months[local.tm_mon >= 0 && local.tm_mon < 12 ? local.tm_mon : 0], local.tm_mday,
+                local.tm_hour, local.tm_min, local.tm_sec);
+  return header + identity + "[" + std::to_string(::getpid()) + "]: ";
+}
+
+// One datagram to the system log's socket, never waiting: a full queue, an absent logger or any
+// other failure drops the record.
+void sendToSystemLog(const std::string& datagram) {
+  struct sockaddr_un address;
+  std::memset(&address, 0, sizeof address);
+  address.sun_family = AF_UNIX;
+  {
+    std::lock_guard<std::mutex> guard(socketPathLock);
+    if (socketPath.size() >= sizeof address.sun_path) return;
+    std::memcpy(address.sun_path, socketPath.data(), socketPath.size());
+  }
+  int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return;
+  ssize_t sent;
+  do {
+    sent = ::sendto(fd, datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+                    reinterpret_cast<const struct sockaddr*>(&address), sizeof address);
+  } while (sent < 0 && errno == EINTR);
+  ::close(fd);
+}
 
 std::string toUtf8(const std::string& text) {
   if (text.empty()) return text;
@@ -124,6 +164,15 @@ bool LogServiceChannel::open(const std::string& serviceName) {
     view = static_cast<uint8_t*>(mapped);
   }
   return true;
+}
+
+uint8_t* LogServiceChannel::block() const {
+  if (!view) return nullptr;
+  // The service may truncate the object after it was mapped; pages past its end raise SIGBUS.
+  struct stat st;
+  if (::fstat(memoryFd, &st) != 0 || st.st_size < static_cast<off_t>(LOG_SERVICE_BLOCK_SIZE))
+    return nullptr;
+  return view;
 }
 
 bool LogServiceChannel::isOpen() const { return mutex && event && parking && view; }
@@ -185,6 +234,11 @@ void AppendFile::close() {
   fd = -1;
 }
 
+void setSystemLogSocket(const char* path) {
+  std::lock_guard<std::mutex> guard(socketPathLock);
+  socketPath = path && *path ? path : SYSTEM_LOG_SOCKET;
+}
+
 void setEventLogHook(EventLogHook hook, void* context) {
   std::lock_guard<std::mutex> guard(hookLock);
   eventHook = hook;
@@ -217,14 +271,9 @@ void EventLog::report(EventType type, uint16_t category, uint32_t eventId, const
       return;
     }
   }
-  // The system log records the process and its user itself; the identity is process-wide.
-  std::lock_guard<std::mutex> guard(identityLock);
-  if (std::strncmp(identity, source.c_str(), sizeof identity) != 0) {
-    std::strncpy(identity, source.c_str(), sizeof identity - 1);
-    identity[sizeof identity - 1] = '\0';
-    ::openlog(identity, LOG_PID, LOG_USER);
-  }
-  ::syslog(entry.priority, "%s", entry.text.c_str());
+  // The system log records the process and its user itself. The C library's syslog() would wait
+  // without limit on a logger that stops reading.
+  sendToSystemLog(systemLogHeader(LOG_USER | entry.priority, entry.source) + entry.text);
 }
 
 bool processUser(uint32_t& userId) {

@@ -58,8 +58,9 @@ class LogServiceChannel {
   bool waitParking(const WaitDeadline& deadline);
   void signalData();
 
-  // The mapped block of LOG_SERVICE_BLOCK_SIZE bytes (null until open).
-  uint8_t* block() const { return view; }
+  // The mapped block of LOG_SERVICE_BLOCK_SIZE bytes; null until open, and null while the service
+  // has cut its shared memory below the block (touching the mapping would then fault).
+  uint8_t* block() const;
 
  private:
   void* mutex = nullptr;
@@ -111,7 +112,13 @@ struct EventLogEntry {
 using EventLogHook = void (*)(const EventLogEntry& entry, void* context);
 void setEventLogHook(EventLogHook hook, void* context);
 
-// The event log of a source, written to the system log under the source as its identity.
+extern const char* const SYSTEM_LOG_SOCKET;  // "/dev/log"
+// Test seam: the system log's datagram socket; NULL or empty restores SYSTEM_LOG_SOCKET.
+void setSystemLogSocket(const char* path);
+
+// The event log of a source, written to the system log under the source as its identity. Each
+// record is one datagram "<PRI>Mmm dd hh:mm:ss source[pid]: text" sent without waiting: a system
+// logger that stops reading costs the record, never the caller's time.
 class EventLog {
  public:
   // Always succeeds here: the system log needs no handle.

@@ -17,6 +17,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <syslog.h>
 #include <thread>
 #include <unistd.h>
@@ -392,6 +394,104 @@ TEST_F(LogClient, EventLogThroughTheSystemLog) {
     EXPECT_EQ(std::string(u8" Funkcja: talDeinit. Zakłócenie. ") +
                   (rows[i].level == 1 ? "Parametry: p. " : ""),
               seen[i].text);
+  }
+}
+
+// A datagram socket in the test's folder in place of the system log's.
+class FakeSystemLog {
+ public:
+  explicit FakeSystemLog(const std::string& path) {
+    fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    EXPECT_GE(fd, 0);
+    struct sockaddr_un address;
+    std::memset(&address, 0, sizeof address);
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(0, ::bind(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address));
+    platform::setSystemLogSocket(path.c_str());
+  }
+  ~FakeSystemLog() {
+    platform::setSystemLogSocket(nullptr);
+    ::close(fd);
+  }
+  // The next datagram, or "" when none waits.
+  std::string take() {
+    char buffer[65536];
+    ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+    return n < 0 ? std::string() : std::string(buffer, static_cast<size_t>(n));
+  }
+  int fd = -1;
+};
+
+TEST_F(LogClient, EventLogDatagramsToTheSystemLog) {
+  FakeSystemLog syslogd(root + "/log");
+  setLong("LogOutput", 3);
+  LogServiceClient client;
+  ASSERT_TRUE(client.init());
+  struct Row {
+    int level;
+    int pri;  // LOG_USER (8) + severity
+  };
+  const Row rows[] = {{0, 14}, {1, 12}, {2, 11}, {4, 11}};
+  const std::string tail = "TALVORIN[" + std::to_string(::getpid()) + "]: ";
+  for (const Row& row : rows) {
+    client.log(row.level,
+               "Zak\xb3\xf3"
+               "cenie",
+               "talDeinit", nullptr, nullptr, nullptr, 0);
+    const std::string got = syslogd.take();
+    const std::string pri = "<" + std::to_string(row.pri) + ">";
+    ASSERT_EQ(pri, got.substr(0, pri.size())) << got;
+    // "Mmm dd hh:mm:ss " as the C library writes it, then the identity and the text.
+    const size_t at = pri.size() + 16;
+    ASSERT_GT(got.size(), at);
+    EXPECT_EQ(' ', got[pri.size() + 3]) << got;
+    EXPECT_EQ(':', got[pri.size() + 9]) << got;
+    EXPECT_EQ(tail + u8" Funkcja: talDeinit. Zakłócenie. ", got.substr(at)) << got;
+  }
+
+  // A logger that never reads: once its queue is full every record is dropped at once.
+  auto start = std::chrono::steady_clock::now();
+  const int sent = 3000;
+  const std::string text(400, 'x');
+  for (int i = 0; i < sent; ++i)
+    client.log(LOG_LEVEL_ERROR, text.c_str(), "f", nullptr, nullptr, nullptr, 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  int queued = 0;
+  while (!syslogd.take().empty()) ++queued;
+  EXPECT_GT(queued, 0);
+  EXPECT_LT(queued, sent);
+  // Read again, the logger gets records again; an absent one loses them silently.
+  client.log(LOG_LEVEL_INFO, "po", "f", nullptr, nullptr, nullptr, 0);
+  EXPECT_NE(std::string::npos, syslogd.take().find(" Funkcja: f. po. "));
+  platform::setSystemLogSocket((root + "/absent").c_str());
+  client.log(LOG_LEVEL_INFO, "nikt", "f", nullptr, nullptr, nullptr, 0);
+}
+
+// A service that cuts its shared memory below the block after the client mapped it: the message
+// is dropped instead of the caller dying of SIGBUS, and logging resumes once the block is whole.
+TEST_F(LogClient, TruncatedSharedMemoryDropsTheMessage) {
+  createService();
+  setLong("LogOutput", 1);
+  setText("LogServiceName", serviceName);
+  LogServiceClient client;
+  ASSERT_TRUE(client.init());
+  client.setWaitMilliseconds(200);
+  const off_t sizes[] = {0, 5, 4096, static_cast<off_t>(BLOCK) - 1};
+  for (off_t size : sizes) {
+    int fd = ::shm_open(objectName(3).c_str(), O_RDWR, 0);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(0, ::ftruncate(fd, size));
+    client.log(LOG_LEVEL_INFO, "x", "f", nullptr, "Dane", reinterpret_cast<const uint8_t*>("d"), 1);
+    EXPECT_EQ(-1, ::sem_trywait(event)) << size << ": nothing was signalled";
+    EXPECT_EQ(0, ::sem_trywait(mutex)) << size << ": the mutex is released";
+    ::sem_post(mutex);
+    ASSERT_EQ(0, ::ftruncate(fd, BLOCK));
+    ::close(fd);
+    client.log(LOG_LEVEL_INFO, "znowu", "f", nullptr, nullptr, nullptr, 0);
+    std::vector<WireField> fields = takeRecord();
+    ASSERT_EQ(4u, fields.size()) << size;
+    EXPECT_EQ("znowu", fields[2].value);
   }
 }
 
