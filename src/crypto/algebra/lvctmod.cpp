@@ -178,7 +178,7 @@ void LvCtMod::mul(Num& r, const Num& a, const Num& b) const {
 }
 
 void LvCtMod::add(Num& r, const Num& a, const Num& b) const {
-  Limb t[kMaxLimbs], s[kMaxLimbs];
+  Limb t[kMaxLimbs] = {}, s[kMaxLimbs] = {};  // zeroed: the compiler cannot see L <= kMaxLimbs
   Limb c = 0;
   for (unsigned int i = 0; i < L; i++) {
     const u128 x = (u128)a[i] + b[i] + c;

@@ -661,46 +661,7 @@ class Engine : public Curve {
       setInf(r);
       return;
     }
-    u64 t1[N], t2[N], t3[N], m[N], s[N], yy[N];
-    if (aMinus3_) {
-      // M = 3 (X - Z^2)(X + Z^2)
-      f_.sqr(t1, p.z);
-      f_.sub(t2, p.x, t1);
-      f_.add(t3, p.x, t1);
-      f_.mul(m, t2, t3);
-      f_.dbl(t1, m);
-      f_.add(m, t1, m);
-    } else {
-      f_.sqr(t1, p.x);
-      f_.dbl(m, t1);
-      f_.add(m, m, t1);
-      if (!aZero_) {
-        f_.sqr(t2, p.z);
-        f_.sqr(t2, t2);
-        f_.mul(t2, t2, a_);
-        f_.add(m, m, t2);
-      }
-    }
-    // Z' = 2 Y Z
-    f_.mul(t1, p.y, p.z);
-    f_.dbl(r.z, t1);
-    // S = 4 X Y^2
-    f_.sqr(yy, p.y);
-    f_.mul(s, p.x, yy);
-    f_.dbl(s, s);
-    f_.dbl(s, s);
-    // X' = M^2 - 2S
-    f_.sqr(t1, m);
-    f_.dbl(t2, s);
-    f_.sub(r.x, t1, t2);
-    // Y' = M (S - X') - 8 Y^4
-    f_.sqr(t3, yy);
-    f_.dbl(t3, t3);
-    f_.dbl(t3, t3);
-    f_.dbl(t3, t3);
-    f_.sub(t1, s, r.x);
-    f_.mul(t1, m, t1);
-    f_.sub(r.y, t1, t3);
+    dblCt(r, p);
   }
 
   // r := p + q (Jacobian); r may alias p or q.

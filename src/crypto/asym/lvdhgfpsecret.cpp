@@ -76,6 +76,11 @@ void LvDhGFpSecret::generateSecret() {
   if (!lvDhPeerValueInRange(peer, p))
     LV_THROW(LvInvalidKeyException, "Peer public value is out of range (1 < y < p - 1).",
              DH_SECRET_FUNCTION, DH_FILE);
+  // The peer's value is checked against the p and q of its own domain: those
+  // must be ours, or a domain with another q (or none) would let any value by.
+  if (!(LvN(peerKey->getP()) == LvN(p)) || !(LvN(peerKey->getQ()) == LvN(ownKey->getQ())))
+    LV_THROW(LvInvalidKeyException, "Peer public key belongs to another domain.",
+             DH_SECRET_FUNCTION, DH_FILE);
   // A value outside the subgroup of order q would let the peer learn x mod
   // the small orders of the rest of the group.
   if (!peerKey->isSubgroupMember())

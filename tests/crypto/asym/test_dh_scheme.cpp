@@ -71,6 +71,15 @@ TEST(DhScheme, SecretNeedsBothKeysAndIsEmptyBefore) {
     EXPECT_EQ(reasonOf(e), "Peer public value is not in the subgroup of order q.");
   }
   EXPECT_EQ(s.getSecretLength(), 0u);
+  // The same value under a domain with p - 1 for q (every value a "member")
+  // is still refused: the check is made in the own domain.
+  std::string pMinus1 = kP;
+  pMinus1.back() = '0';
+  LvDhGFpKeyDomain other;
+  domainOf(other, pMinus1.c_str());
+  peer.setDomain(&other);
+  EXPECT_THROW(s.generateSecret(), LvInvalidKeyException);
+  peer.setDomain(&domain);
   // With g itself (of order q) as the peer value: g^3 mod p (python's pow),
   // 128 octets; a short buffer gets nothing.
   peer.setKey(LvN(kG));

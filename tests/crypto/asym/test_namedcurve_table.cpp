@@ -120,33 +120,6 @@ TEST(NamedCurveTable, EveryBasePointHasItsOrder) {
   EXPECT_TRUE(row(87).binaryDomain->getCofactor() == 0x4Cu);  // c2pnb359v1
 }
 
-TEST(NamedCurveTable, BinaryDomainAccessors) {
-  const LvE2nDsaKeyDomain* k163 = row(20).binaryDomain;  // sect163k1
-  EXPECT_EQ(k163->getBasisType(), 5u);
-  unsigned int m = 0, k1 = 0, k2 = 0, k3 = 0;
-  EXPECT_EQ(k163->getPentanomial(&m, &k1, &k2, &k3), 0u);
-  EXPECT_EQ(m, 163u);
-  EXPECT_EQ(k1, 3u);
-  EXPECT_EQ(k2, 6u);
-  EXPECT_EQ(k3, 7u);
-  const LvE2nDsaKeyDomain* k233 = row(25).binaryDomain;  // sect233k1
-  EXPECT_EQ(k233->getBasisType(), 3u);
-  unsigned int k = 0;
-  k233->getTrinomial(&m, &k);
-  EXPECT_EQ(m, 233u);
-  EXPECT_EQ(k, 74u);
-  std::uint8_t poly[30];
-  EXPECT_EQ(k233->getPolynomial(&m, poly, sizeof poly), 30u);
-  EXPECT_EQ(poly[0], 0x02);
-  EXPECT_EQ(poly[29], 0x01);
-  std::uint8_t a[30], b[30];
-  EXPECT_EQ(k233->getA(a, 30), 30u);
-  EXPECT_EQ(k233->getB(b, 30), 30u);
-  EXPECT_EQ(a[29], 0u);
-  EXPECT_EQ(b[29], 1u);
-  EXPECT_THROW(k233->getA(a, 29), LvArgumentRangeException);
-}
-
 // Every row against the openssl object table and curve orders
 // (tests/data/gf2n/gen_curve_oids.py) and against the display-name rule.
 TEST(NamedCurveTable, EveryRowAsPublished) {
