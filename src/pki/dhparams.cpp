@@ -1,49 +1,14 @@
 #include "pki/dhparams.h"
 
+#include "pki/keymembers.h"
 #include "pki/oids.h"
 #include "pki/pkiasn.h"
 
-namespace {
-
-// Decodes the members one after another, each bounded by what is left:
-// 1 when they fill the length exactly, 0 when not, or the failing result.
-int decodeMembers(GenericFile* in, int length, unsigned char f, ASNobject* const* members,
-                  int count, int* taken) {
-  for (int i = 0; i < count; ++i) {
-    if (length - *taken < 2) return 0;
-    int r = members[i]->decode(in, length - *taken, f);
-    if (r < 1) return r;
-    *taken += r;
-  }
-  return 1;
-}
-
-int encodeMembers(GenericFile* out, const ASNobject* const* members, int count) {
-  for (int i = 0; i < count; ++i) {
-    if (!members[i]) continue;
-    int r = members[i]->encode(out);
-    if (r < 1) return r;
-  }
-  return 1;
-}
-
-int membersLength(const ASNobject* const* members, int count) {
-  int64_t n = 0;
-  for (int i = 0; i < count; ++i) {
-    if (!members[i]) continue;
-    int m = members[i]->encodedLength();
-    if (m < 0) return -1;
-    n += m;
-  }
-  return n > ASN_MAX_LENGTH ? -1 : static_cast<int>(n);
-}
-
-void digestMembers(LvHash* hash, const ASNobject* const* members, int count) {
-  for (int i = 0; i < count; ++i)
-    if (members[i]) members[i]->updateDigest(hash);
-}
-
-}  // namespace
+// The member loops are the ones every key structure shares.
+using keyasn::decodeMembers;
+using keyasn::digestMembers;
+using keyasn::encodeMembers;
+using keyasn::membersLength;
 
 // ---- PKCS#3 DHParameter ----
 

@@ -1,0 +1,56 @@
+// PKCS#1 RSAPublicKey (modulus, publicExponent) joined to the library's RSA
+// objects: verification of PKCS#1 v1.5, RSASSA-PSS and raw signatures, and
+// PKCS#1 v1.5 encryption. The library key is built on first use after every
+// change.
+#pragma once
+
+#include "asn1/asnint.h"
+
+#include <memory>
+
+class AlgorithmIdentifier;
+class MemFile;
+class LvRbg;
+struct RsaPublicLib;
+
+class RSAPublicKey : public ASNsequenceF {
+ public:
+  // Result codes of the operations.
+  enum { OK = 0, INVALID = 1, UNUSABLE = 2, LENGTH = 3, UNSUPPORTED = 4, NO_OUTPUT = 5 };
+
+  explicit RSAPublicKey(unsigned char tag = 0);
+  RSAPublicKey(const RSAPublicKey& other);
+  ~RSAPublicKey() override;
+  RSAPublicKey& operator=(const RSAPublicKey& other);
+
+  // Unsigned big-endian magnitudes.
+  bool set(const ASNoctstr& modulus, const ASNoctstr& exponent);
+  // 8 times the significant octets of the modulus (8 for an empty or zero one).
+  unsigned int keyBits() const;
+
+  int verify(const unsigned char* digest, int digestLen, const AlgorithmIdentifier& sigAlg,
+             const unsigned char* signature, int sigLen);
+  int verifyPkcs1v15(const unsigned char* digest, int digestLen, int hashId,
+                     const unsigned char* signature, int sigLen);
+  // mgf: 0 MGF1 (over mgfHash, 0 meaning hashId); saltLength -1: digestLen.
+  int verifyPss(const unsigned char* digest, int digestLen, int hashId,
+                const unsigned char* signature, int sigLen, int mgf, int mgfHash, int saltLength);
+  int verifyRaw(const unsigned char* message, int messageLen, const unsigned char* signature,
+                int sigLen);
+  int encryptPkcs1v15(const unsigned char* message, int messageLen, LvRbg* rbg, MemFile& out);
+
+  void clear() override;
+  int decodeContent(GenericFile* in, int length) override;
+  int encodeContent(GenericFile* out) const override;
+  int contentLength() const override;
+  void digestContent(LvHash* hash) const override;
+
+  ASNinteger modulus;
+  ASNinteger publicExponent;
+
+ private:
+  // 1 ready (the key passed the library's public-key check), 0 unusable.
+  bool prepareKey();
+  std::unique_ptr<RsaPublicLib> lib;
+  unsigned char keyPrepared;
+};
