@@ -1,0 +1,120 @@
+// libFuzzer target over XML documents from strangers: guarded parsing, Id
+// registration, Id lookup and fragment resolution of every attribute value,
+// the four canonical forms of the whole tree and of the first subtree with an
+// Id, and an XPath filter. The first input octet picks the canonical form's
+// options; the rest is the document. The text of each element also goes
+// through the value conversions (dateTime and name texts).
+#include "base/memfile.h"
+#include "base/talexception.h"
+#include "xmlsig/conv_xml.h"
+#include "xmlsig/xmlc14transform.h"
+#include "xmlsig/xmlmisc.h"
+#include "xmlsig/xmlxpathtransform.h"
+#include "xmlsig/xmlxpointertransform.h"
+
+#include <libxml/parser.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+namespace {
+void quiet(void*, const char*, ...) {}
+
+void canonicalise(xmlNodePtr node, uint8_t options, uint8_t selection) {
+  XmlC14DocTransform t(options & 1, selection, options & 2, {"a", "#default"});
+  try {
+    t.applyToNode(node);
+    if (t.outputLength() == 0) abort();
+  } catch (const TalApiException&) {
+  }
+}
+void convert(xmlNodePtr element) {
+  xmlChar* content = xmlNodeGetContent(element);
+  if (!content) return;
+  std::string text(reinterpret_cast<const char*>(content));
+  xmlFree(content);
+  try {
+    convXml::parseDateTime(text);
+  } catch (const TalApiException&) {
+  }
+  try {
+    for (const convXml::DnComponent& c : convXml::splitDnText(text))
+      if (convXml::escapeDnValue(c.value).size() > 4 * c.value.size() + 4) abort();
+  } catch (const TalApiException&) {
+  }
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static bool init = [] {
+    xmlSetGenericErrorFunc(nullptr, quiet);
+    return true;
+  }();
+  (void)init;
+  if (size < 1) return 0;
+  uint8_t options = data[0];
+  MemFile in(const_cast<uint8_t*>(data + 1), static_cast<int32_t>(size - 1), false);
+  XmlDocHolder holder;
+  if (parseXmlDocument(&holder, &in) != 0) return 0;
+  registerIdAttributes(holder.root);
+  canonicalise(holder.root, options, 1);
+  canonicalise(reinterpret_cast<xmlNodePtr>(holder.doc), options, 1);
+  bool first = true;
+  int depth = 0;
+  for (xmlNodePtr n = holder.root; n && depth < 64;) {
+    if (n->type == XML_ELEMENT_NODE) {
+      convert(n);
+      for (xmlAttrPtr a = n->properties; a; a = a->next) {
+        xmlChar* v = xmlNodeListGetString(n->doc, a->children, 1);
+        if (!v) continue;
+        try {
+          // Every value as a same-document fragment.
+          XmlXPointerTransform xp(holder.root, reinterpret_cast<const char*>(v));
+          xp.apply();
+          xmlNodeSetPtr set = xp.outputNodeSet();
+          if (!set || set->nodeNr != 1) abort();
+          xmlXPathFreeNodeSet(set);
+        } catch (const TalApiException&) {
+        }
+        xmlNodePtr found = nullptr;
+        try {
+          findNodeById(holder.root, reinterpret_cast<const char*>(v), &found);
+          if (first) {
+            canonicalise(found, options >> 2, 1);
+            canonicalise(found, options >> 2, 0);
+            first = false;
+          }
+        } catch (const TalApiException&) {
+        }
+        xmlFree(v);
+      }
+    }
+    if (n->children && n->type == XML_ELEMENT_NODE) {
+      n = n->children;
+      ++depth;
+      continue;
+    }
+    while (n && !n->next && n != holder.root) {
+      n = n->parent;
+      --depth;
+    }
+    if (!n || n == holder.root) break;
+    n = n->next;
+  }
+  if (options & 0x10) {
+    XmlXPathTransform xp(holder.root, "not(self::comment())");
+    try {
+      xp.apply();
+      XmlC14NodeSetTransform c(holder.doc, false, options & 0x20);
+      xmlNodeSetPtr set = xp.outputNodeSet();
+      try {
+        c.applyToNodeSet(set);
+      } catch (const TalApiException&) {
+      }
+      xmlXPathFreeNodeSet(set);
+    } catch (const TalApiException&) {
+    }
+  }
+  return 0;
+}

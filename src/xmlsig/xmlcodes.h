@@ -1,0 +1,17 @@
+// Result codes that the XML code throws (TalApiException) or returns; the
+// values are those of the C API's table.
+#pragma once
+
+#include <cstdint>
+
+namespace xmlrc {
+const int32_t OK = 0;
+const int32_t INV_PAR = 20;            // ETAL_API_INV_PAR
+const int32_t RD_INFILE = 59;          // ETAL_RD_INFILE
+const int32_t WR_OUTFILE = 62;         // ETAL_WR_OUTFILE
+const int32_t INV_MSG = 89;            // ETAL_INV_TAL_MSG
+const int32_t MEM = 100;               // ETAL_MEM
+const int32_t NOT_IMPL = 137;          // ETAL_NOT_IMPL
+const int32_t EMPTY_TRANSFORM = 139;   // ETAL_XML_EMPTY_TRANSFORM
+const int32_t TRANSFORM_FAILED = 140;  // ETAL_XML_TRANSFORM_FAILED
+}  // namespace xmlrc

@@ -1,0 +1,511 @@
+#include "xmlsig/xmlmisc.h"
+
+#include "base/b64file.h"
+#include "base/commonerror.h"
+#include "base/talexception.h"
+#include "pki/dsaparms.h"
+#include "xmlsig/xmlconst.h"
+#include "xmlsig/xmlxpointertransform.h"
+#include "xmlsig/xmlb64transform.h"
+
+#include <libxml/parser.h>
+#include <libxml/parserInternals.h>
+#include <libxml/valid.h>
+#include <libxml/xmlIO.h>
+#include <libxml/xpathInternals.h>
+
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+const char* const SRC_SIGNATURE = "XML/libxmlsignature/xmlsignature";
+const char* const SRC_MISC = "XML/libxmlsignature/xmlmisc";
+
+// One parse in progress on this thread: the resource loader refuses everything
+// while it is set and notes whether an external general entity was asked for.
+struct ParseGuard {
+  xmlParserCtxtPtr mainCtxt = nullptr;
+  bool externalEntity = false;
+};
+thread_local ParseGuard* activeGuard = nullptr;
+thread_local int guardDepth = 0;
+xmlExternalEntityLoader previousLoader = nullptr;
+std::once_flag loaderOnce;
+
+xmlParserInputPtr refusingLoader(const char* url, const char* id, xmlParserCtxtPtr ctxt) {
+  if (guardDepth > 0) {
+    // The external subset and parameter entities come through the main context
+    // and are left out; a general entity gets its own context and fails the parse.
+    if (activeGuard && ctxt != activeGuard->mainCtxt) activeGuard->externalEntity = true;
+    return nullptr;
+  }
+  return previousLoader ? previousLoader(url, id, ctxt) : nullptr;
+}
+
+void installLoader() {
+  std::call_once(loaderOnce, [] {
+    // libxml2's global state is set up once here, not lazily by whichever
+    // threads happen to parse first at the same time.
+    xmlInitParser();
+    previousLoader = xmlGetExternalEntityLoader();
+    xmlSetExternalEntityLoader(refusingLoader);
+  });
+}
+
+class GuardScope {
+ public:
+  explicit GuardScope(ParseGuard* g) : saved(activeGuard) {
+    installLoader();
+    activeGuard = g;
+    ++guardDepth;
+  }
+  ~GuardScope() {
+    activeGuard = saved;
+    --guardDepth;
+  }
+
+ private:
+  ParseGuard* saved;
+};
+
+bool isNsDecl(xmlNodePtr n) { return n && n->type == XML_NAMESPACE_DECL; }
+
+// The next node of a depth-first walk of the subtree of top, descending only
+// while depth stays below the bound; null at the end.
+xmlNodePtr nextInSubtree(xmlNodePtr node, xmlNodePtr top, int& depth, int maxDepth,
+                         bool descend = true) {
+  if (descend && node->type == XML_ELEMENT_NODE && node->children && depth < maxDepth) {
+    ++depth;
+    return node->children;
+  }
+  while (node && node != top) {
+    if (node->next) return node->next;
+    node = node->parent;
+    --depth;
+  }
+  return nullptr;
+}
+
+// True when some node of the subtree of top lies more than maxDepth levels below it.
+bool treeDepthExceeds(xmlNodePtr top, int maxDepth) {
+  int depth = 0;
+  for (xmlNodePtr n = top; n;) {
+    if (n->children && n->type != XML_ENTITY_REF_NODE && n->type != XML_ATTRIBUTE_NODE) {
+      if (++depth > maxDepth) return true;
+      n = n->children;
+      continue;
+    }
+    while (n && n != top && !n->next) {
+      n = n->parent;
+      --depth;
+    }
+    if (!n || n == top) break;
+    n = n->next;
+  }
+  return false;
+}
+
+std::string attrValue(xmlAttrPtr attr) {
+  std::string out;
+  xmlChar* v = xmlNodeListGetString(attr->doc, attr->children, 1);
+  if (v) {
+    out = reinterpret_cast<const char*>(v);
+    xmlFree(v);
+  }
+  return out;
+}
+
+bool isIdAttribute(xmlDocPtr doc, xmlNodePtr elem, xmlAttrPtr attr) {
+  if (attr->atype == XML_ATTRIBUTE_ID) return true;
+  if (!attr->ns) {
+    for (const char* n : XML_ID_ATTRIBUTE_NAMES)
+      if (xmlStrEqual(attr->name, BAD_CAST n)) return true;
+  }
+  // xml:id and attributes the internal subset declares of type ID.
+  return xmlIsID(doc, elem, attr) != 0;
+}
+
+}  // namespace
+
+const char* const XML_ID_ATTRIBUTE_NAMES[3] = {"Id", "id", "ID"};
+
+XmlDocHolder::~XmlDocHolder() {
+  if (doc) xmlFreeDoc(doc);
+}
+
+TVxmlDoc::TVxmlDoc(uint32_t owner, const char* name, GenericFile* reader, bool ownsReader,
+                   uint8_t flag2, void* libraryContext)
+    : owner(owner),
+      name(name ? name : ""),
+      reader(reader),
+      ownsReader(ownsReader ? 1 : 0),
+      flag2(flag2),
+      holder(new XmlDocHolder),
+      libraryContext(libraryContext) {}
+
+TVxmlDoc::~TVxmlDoc() {
+  delete holder;
+  if (ownsReader) delete reader;
+}
+
+int32_t TVxmlDoc::ensureParsed() {
+  if (parseResult < 0) parseResult = parseXmlDocument(holder, reader);
+  return parseResult;
+}
+
+int xmlSafeParseOptions() { return XML_PARSE_NOENT | XML_PARSE_DTDATTR | XML_PARSE_NONET; }
+
+void xmlQuietStructuredError(void*, xmlErrorPtr) {}
+
+void xmlSafeParserSetup(xmlParserCtxtPtr ctxt) {
+  installLoader();
+  // A stranger's document does not get to write to the process's stderr.
+  if (ctxt->sax) ctxt->sax->serror = xmlQuietStructuredError;
+  xmlCtxtUseOptions(ctxt, xmlSafeParseOptions());
+  ctxt->replaceEntities = 1;
+  ctxt->loadsubset = XML_DETECT_IDS | XML_COMPLETE_ATTRS;
+}
+
+xmlDocPtr xmlSafeParseMemory(const uint8_t* bytes, size_t length) {
+  if (!bytes || length < 4 || length > XML_MAX_DOCUMENT_SIZE) return nullptr;
+  MemFile in(const_cast<uint8_t*>(bytes), static_cast<int32_t>(length), false);
+  XmlDocHolder holder;
+  if (parseXmlDocument(&holder, &in) != 0) return nullptr;
+  xmlDocPtr doc = holder.doc;
+  holder.doc = nullptr;
+  return doc;
+}
+
+int32_t parseXmlDocument(XmlDocHolder* holder, GenericFile* reader) {
+  uint8_t first[4];
+  uint32_t got = 0;
+  if (!holder || !reader || reader->read(4, first, &got) != 0 || got < 4) return xmlrc::RD_INFILE;
+  xmlParserCtxtPtr ctxt =
+      xmlCreatePushParserCtxt(nullptr, nullptr, reinterpret_cast<const char*>(first), 4, nullptr);
+  if (!ctxt) return xmlrc::INV_MSG;
+  xmlSafeParserSetup(ctxt);
+  ParseGuard guard;
+  guard.mainCtxt = ctxt;
+  int32_t result = xmlrc::OK;
+  {
+    GuardScope scope(&guard);
+    std::vector<uint8_t> chunk(4096);
+    uint64_t total = 4;
+    for (;;) {
+      uint32_t n = 0;
+      int32_t st = reader->read(4096, chunk.data(), &n);
+      if ((st & 0xFFFF) == 0xFFFF) {
+        result = xmlrc::RD_INFILE;
+        break;
+      }
+      checkInvariant(st == 0, SRC_SIGNATURE, 365, "0");
+      total += n;
+      if (total > XML_MAX_DOCUMENT_SIZE) {
+        result = xmlrc::INV_MSG;
+        break;
+      }
+      int rc = xmlParseChunk(ctxt, reinterpret_cast<const char*>(chunk.data()), static_cast<int>(n),
+                             n == 0 ? 1 : 0);
+      if (rc != 0 || guard.externalEntity || ctxt->disableSAX) {
+        result = xmlrc::INV_MSG;
+        break;
+      }
+      if (n == 0) break;
+    }
+  }
+  if (result == xmlrc::OK && (!ctxt->wellFormed || guard.externalEntity)) result = xmlrc::INV_MSG;
+  xmlDocPtr doc = ctxt->myDoc;
+  ctxt->myDoc = nullptr;
+  xmlFreeParserCtxt(ctxt);
+  if (result != xmlrc::OK) {
+    if (doc) xmlFreeDoc(doc);
+    return result;
+  }
+  // Entity content restarts libxml2's own depth count, so a document can be
+  // deeper than its parser limit; every bounded walk here must see the whole
+  // tree, so deeper documents are refused.
+  if (doc && treeDepthExceeds(xmlDocGetRootElement(doc), XML_MAX_TREE_DEPTH)) {
+    xmlFreeDoc(doc);
+    return xmlrc::INV_MSG;
+  }
+  if (holder->doc) xmlFreeDoc(holder->doc);
+  holder->doc = doc;
+  holder->root = doc ? xmlDocGetRootElement(doc) : nullptr;
+  return holder->root ? xmlrc::OK : xmlrc::INV_MSG;
+}
+
+XmlFragmentKind parseSameDocumentFragment(const std::string& fragment, std::string* id) {
+  auto ncname = [](const std::string& s) {
+    return !s.empty() && s.size() <= XML_MAX_EXPRESSION_LENGTH &&
+           s.find('\0') == std::string::npos && xmlValidateNCName(BAD_CAST s.c_str(), 0) == 0;
+  };
+  if (fragment == "xpointer(/)") return XML_FRAGMENT_ROOT;
+  static const std::string open = "xpointer(id('", close = "'))";
+  std::string candidate = fragment;
+  if (fragment.size() > open.size() + close.size() && fragment.compare(0, open.size(), open) == 0 &&
+      fragment.compare(fragment.size() - close.size(), close.size(), close) == 0)
+    candidate = fragment.substr(open.size(), fragment.size() - open.size() - close.size());
+  if (!ncname(candidate)) return XML_FRAGMENT_INVALID;
+  if (id) *id = candidate;
+  return XML_FRAGMENT_ID;
+}
+
+bool xpointerSelectNode(xmlNodePtr contextNode, const char* expression, xmlNodePtr* node) {
+  checkInvariant(contextNode && contextNode->doc && expression && node, SRC_SIGNATURE, 404,
+                 "false");
+  checkInvariant(*expression != 0, SRC_SIGNATURE, 407, "false");
+  XmlXPointerTransform t(contextNode, expression);
+  try {
+    t.apply();
+  } catch (const TalApiException& e) {
+    if (e.getCode() == xmlrc::EMPTY_TRANSFORM) return false;
+    throw;
+  }
+  xmlNodeSetPtr set = t.outputNodeSet();
+  bool one = set && set->nodeNr == 1 && set->nodeTab[0]->type != XML_NAMESPACE_DECL;
+  if (one) *node = set->nodeTab[0];
+  if (set) xmlXPathFreeNodeSet(set);
+  return one;
+}
+
+int32_t xpointerSelectNodes(XmlDocHolder* holder, const char* expression,
+                            std::vector<xmlNodePtr>& nodes) {
+  nodes.clear();
+  checkInvariant(holder && holder->root && expression, SRC_SIGNATURE, 404, "false");
+  XmlXPointerTransform t(holder->root, expression);
+  try {
+    t.apply();
+  } catch (const TalApiException& e) {
+    return e.getCode() == xmlrc::EMPTY_TRANSFORM ? xmlrc::OK : e.getCode();
+  }
+  xmlNodeSetPtr set = t.outputNodeSet();
+  if (set) {
+    xmlXPathNodeSetSort(set);
+    for (int i = 0; i < set->nodeNr; ++i)
+      if (set->nodeTab[i]->type != XML_NAMESPACE_DECL)  // copies, freed with the set
+        nodes.push_back(set->nodeTab[i]);
+    xmlXPathFreeNodeSet(set);
+  }
+  return xmlrc::OK;
+}
+
+void findNodeById(xmlNodePtr contextNode, const char* id, xmlNodePtr* node) {
+  if (node) *node = nullptr;
+  std::string wanted;
+  if (!contextNode || !contextNode->doc || !id || !node ||
+      parseSameDocumentFragment(id, &wanted) != XML_FRAGMENT_ID || wanted != id)
+    throw TalApiException(xmlrc::EMPTY_TRANSFORM);
+  xmlDocPtr doc = contextNode->doc;
+  xmlNodePtr root = xmlDocGetRootElement(doc);
+  xmlNodePtr found = nullptr;
+  int depth = 0;
+  for (xmlNodePtr n = root; n; n = nextInSubtree(n, root, depth, XML_MAX_TREE_DEPTH)) {
+    if (n->type != XML_ELEMENT_NODE) continue;
+    for (xmlAttrPtr a = n->properties; a; a = a->next) {
+      if (!isIdAttribute(doc, n, a) || attrValue(a) != wanted) continue;
+      if (found && found != n)
+        throw TalApiException(xmlrc::EMPTY_TRANSFORM);  // two elements claim the Id
+      found = n;
+    }
+  }
+  if (!found) throw TalApiException(xmlrc::EMPTY_TRANSFORM);
+  *node = found;
+}
+
+void registerIdAttributes(xmlNodePtr node, const std::vector<std::string>& names) {
+  if (!node || node->type != XML_ELEMENT_NODE) return;
+  int depth = 0;
+  for (xmlNodePtr n = node; n; n = nextInSubtree(n, node, depth, XML_MAX_TREE_DEPTH)) {
+    if (n->type != XML_ELEMENT_NODE) continue;
+    for (xmlAttrPtr a = n->properties; a; a = a->next) {
+      bool named = false;
+      for (const std::string& name : names)
+        if (!a->ns && xmlStrEqual(a->name, BAD_CAST name.c_str())) named = true;
+      if (!named || a->atype == XML_ATTRIBUTE_ID) continue;
+      std::string v = attrValue(a);
+      if (!v.empty() && !xmlGetID(n->doc, BAD_CAST v.c_str()))
+        xmlAddID(nullptr, n->doc, BAD_CAST v.c_str(), a);
+    }
+  }
+}
+
+void registerIdAttributes(xmlNodePtr node) {
+  registerIdAttributes(
+      node, {XML_ID_ATTRIBUTE_NAMES[0], XML_ID_ATTRIBUTE_NAMES[1], XML_ID_ATTRIBUTE_NAMES[2]});
+}
+
+int registerInScopeNamespaces(xmlXPathContextPtr xpathContext, xmlNodePtr node) {
+  int depth = 0;
+  for (xmlNodePtr n = node; n && depth < XML_MAX_TREE_DEPTH * 2; n = n->parent, ++depth) {
+    if (n->type != XML_ELEMENT_NODE) continue;
+    for (xmlNsPtr ns = n->nsDef; ns; ns = ns->next) {
+      if (!ns->prefix || !ns->href || xmlXPathNsLookup(xpathContext, ns->prefix)) continue;
+      if (xmlXPathRegisterNs(xpathContext, ns->prefix, ns->href) != 0) return -1;
+    }
+  }
+  return 0;
+}
+
+const xmlChar* nodeNamespaceUri(xmlNodePtr node) {
+  if (!node || isNsDecl(node) || !node->ns) return nullptr;
+  if (node->ns->href) return node->ns->href;
+  xmlNsPtr found = xmlSearchNs(node->doc, node, node->ns->prefix);
+  return found ? found->href : nullptr;
+}
+
+bool isElement(xmlNodePtr node, const char* name, const char* uri) {
+  if (!node || node->type != XML_ELEMENT_NODE || !name || !xmlStrEqual(node->name, BAD_CAST name))
+    return false;
+  const xmlChar* own = nodeNamespaceUri(node);
+  return !uri || !own || xmlStrEqual(own, BAD_CAST uri);
+}
+
+xmlNodePtr firstElement(xmlNodePtr node) {
+  for (; node; node = node->next)
+    if (node->type == XML_ELEMENT_NODE) return node;
+  return nullptr;
+}
+
+xmlNodePtr findElement(xmlNodePtr start, const char* name, const char* uri, int depth) {
+  if (!start || isNsDecl(start)) return nullptr;
+  // Explicit stack of the sibling chains being walked and the depth left at each.
+  struct Level {
+    xmlNodePtr node;
+    int left;
+  };
+  std::vector<Level> stack;
+  stack.push_back({start, depth});
+  while (!stack.empty()) {
+    Level& top = stack.back();
+    xmlNodePtr n = top.node;
+    if (!n) {
+      stack.pop_back();
+      continue;
+    }
+    int left = top.left;
+    top.node = n->next;
+    if (isElement(n, name, uri)) return n;
+    if (left != 0 && n->children && n->type == XML_ELEMENT_NODE &&
+        stack.size() <= static_cast<size_t>(XML_MAX_TREE_DEPTH))
+      stack.push_back({n->children, left > 0 ? left - 1 : left});
+  }
+  return nullptr;
+}
+
+const char* xmlPrefixTableLookup(const char* prefix) {
+  static const struct {
+    std::string_view prefix, uri;
+  } table[] = {{xmlc::PFX_DSIG, xmlc::NS_DSIG},
+               {xmlc::PFX_XADES, xmlc::NS_XADES},
+               {xmlc::PFX_XSLT, xmlc::NS_XSLT},
+               {xmlc::PFX_XENC, xmlc::NS_XENC}};
+  if (!prefix) return nullptr;
+  for (const auto& row : table)
+    if (row.prefix == prefix) return row.uri.data();
+  return nullptr;
+}
+
+xmlNodePtr addChildElement(xmlNodePtr parent, const char* name, const char* prefix) {
+  checkInvariant(parent && name && *name, SRC_MISC, 677, "false");
+  xmlNodePtr child = nullptr;
+  if (!prefix || !*prefix) {
+    child = xmlNewChild(parent, nullptr, BAD_CAST name, nullptr);
+  } else if (xmlNsPtr ns = xmlSearchNs(parent->doc, parent, BAD_CAST prefix)) {
+    bool defaultSame = parent->ns && !parent->ns->prefix && parent->ns->href && ns->href &&
+                       xmlStrEqual(parent->ns->href, ns->href);
+    child = xmlNewChild(parent, defaultSame ? nullptr : ns, BAD_CAST name, nullptr);
+  } else {
+    const char* uri = xmlPrefixTableLookup(prefix);
+    checkInvariant(uri != nullptr, SRC_MISC, 622, "false");
+    child = xmlNewNode(nullptr, BAD_CAST name);
+    if (child) {
+      xmlNsPtr declared = xmlNewNs(child, BAD_CAST uri, BAD_CAST prefix);
+      xmlSetNs(child, declared);
+      if (!xmlAddChild(parent, child)) {
+        xmlFreeNode(child);
+        child = nullptr;
+      }
+    }
+  }
+  if (!child) throw TalApiException(xmlrc::MEM);
+  return child;
+}
+
+namespace {
+int memWrite(void* context, const char* buffer, int len) {
+  if (len < 0 || static_cast<MemFile*>(context)->write(
+                     static_cast<uint32_t>(len), reinterpret_cast<const uint8_t*>(buffer)) != 0)
+    return -1;
+  return len;
+}
+int memClose(void*) { return 0; }
+
+void dumpNode(xmlNodePtr node, int format, std::string& text) {
+  MemFile mem;
+  xmlOutputBufferPtr out = xmlOutputBufferCreateIO(memWrite, memClose, &mem, nullptr);
+  if (!out) throw TalApiException(xmlrc::MEM);
+  xmlNodeDumpOutput(out, node->doc, node, 0, format, "UTF-8");
+  xmlOutputBufferClose(out);
+  text.assign(reinterpret_cast<const char*>(mem.data()), static_cast<size_t>(mem.length()));
+}
+}  // namespace
+
+void serializeNode(xmlNodePtr node, std::string& text, bool format) {
+  text.clear();
+  if (node) dumpNode(node, format ? 1 : 0, text);
+}
+
+bool dsaXmlSignatureToDer(const uint8_t* value, uint32_t length, GenericFile* out) {
+  if (!value || !out || length == 0 || (length & 1) != 0 || length > 0x7FFFFFF0u) return false;
+  const int half = static_cast<int>(length / 2);
+  DSASignature sig;
+  if (sig.r.setBytes(value, half) < 1 || sig.s.setBytes(value + half, half) < 1) return false;
+  std::vector<unsigned char> der;
+  if (sig.encodeVector(der) < 1) return false;
+  // The output holds the SEQUENCE and nothing of what it held before.
+  if (MemFile* mem = dynamic_cast<MemFile*>(out))
+    if (!mem->setSize(static_cast<int32_t>(der.size()))) return false;
+  if ((out->seek(0) & 0xFFFF) == 0xFFFF) return false;
+  return out->write(static_cast<uint32_t>(der.size()), der.data()) == 0;
+}
+
+int32_t writeSignedObjectContent(xmlNodePtr objectNode, GenericFile* out) {
+  checkInvariant(objectNode != nullptr, SRC_SIGNATURE, 1154, "idNode != NULL");
+  xmlChar* content = xmlNodeGetContent(objectNode);
+  if (!content || !*content) {
+    if (content) xmlFree(content);
+    return xmlrc::EMPTY_TRANSFORM;
+  }
+  std::string value(reinterpret_cast<const char*>(content));
+  xmlFree(content);
+  std::string output;
+  xmlChar* encoding = xmlGetProp(objectNode, BAD_CAST "Encoding");
+  xmlChar* mime = xmlGetProp(objectNode, BAD_CAST "MimeType");
+  bool base64 = encoding && xmlc::ENCODING_BASE64 == reinterpret_cast<const char*>(encoding);
+  bool textXml = mime && xmlStrEqual(mime, BAD_CAST "text/xml");
+  if (encoding) xmlFree(encoding);
+  if (mime) xmlFree(mime);
+  if (base64) {
+    XmlB64MemoryTransform b64(true);
+    b64.applyToMemory(reinterpret_cast<const uint8_t*>(value.data()),
+                      static_cast<uint32_t>(value.size()));
+    output.assign(reinterpret_cast<const char*>(b64.outputBytes()), b64.outputLength());
+  } else if (textXml) {
+    xmlNodePtr child = firstElement(objectNode->children);
+    if (child) dumpNode(child, 0, output);
+  } else {
+    output = value;
+  }
+  if (output.size() > 0xFFFFFFF0u) return xmlrc::WR_OUTFILE;
+  int32_t st = out->write(static_cast<uint32_t>(output.size()),
+                          reinterpret_cast<const uint8_t*>(output.data()));
+  return (st & 0xFFFF) == 0xFFFF || st < 0 ? xmlrc::WR_OUTFILE : xmlrc::OK;
+}
+
+XmlNoExternalScope::XmlNoExternalScope() {
+  installLoader();
+  ++guardDepth;
+}
+
+XmlNoExternalScope::~XmlNoExternalScope() { --guardDepth; }

@@ -1,0 +1,151 @@
+// Shared XML utilities over libxml2: the loaded-document record and its guarded
+// parsing, selection of nodes by XPointer and by Id, Id registration, namespace
+// helpers, element creation and serialisation.
+//
+// Every document is a stranger's: it is parsed without network, external DTD or
+// external entities, with libxml2's entity-amplification and depth limits in
+// force and a cap on its size. Tree walks iterate over siblings with a depth bound.
+#pragma once
+
+#include "asn1/stlptrlist.h"
+#include "base/memfile.h"
+#include "xmlsig/xmlcodes.h"
+
+#include <libxml/tree.h>
+#include <libxml/xpath.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Limits applied to every document and expression.
+const uint32_t XML_MAX_DOCUMENT_SIZE = 32u * 1024u * 1024u;
+const int XML_MAX_TREE_DEPTH = 512;
+const size_t XML_MAX_EXPRESSION_LENGTH = 4096;
+const unsigned long XML_XPATH_OP_LIMIT = 10000000ul;
+// Nodes, attributes and namespace nodes an XPath filter may run over (namespace
+// nodes multiply: one per element and declaration in scope).
+const size_t XML_XPATH_MAX_NODES = 2000000;
+
+// The parsed document of a record and its root element.
+struct XmlDocHolder {
+  XmlDocHolder() = default;
+  ~XmlDocHolder();
+  XmlDocHolder(const XmlDocHolder&) = delete;
+  XmlDocHolder& operator=(const XmlDocHolder&) = delete;
+
+  xmlDocPtr doc = nullptr;
+  xmlNodePtr root = nullptr;
+};
+
+// A reference record of a loaded document; the signature parser fills it.
+class TVxmlRef {
+ public:
+  virtual ~TVxmlRef() = default;
+  std::string getDigestValue() const { return digestValueB64; }
+
+  std::string uri;
+  std::string digestValueB64;
+  uint32_t referenceType = 0;
+  uint32_t location = 0;
+};
+
+typedef StlPointerList<TVxmlRef> TVxmlRefs;
+
+// A loaded document: where its bytes come from and, once parsed, its tree.
+class TVxmlDoc {
+ public:
+  TVxmlDoc(uint32_t owner, const char* name, GenericFile* reader, bool ownsReader, uint8_t flag2,
+           void* libraryContext);
+  ~TVxmlDoc();
+  TVxmlDoc(const TVxmlDoc&) = delete;
+  TVxmlDoc& operator=(const TVxmlDoc&) = delete;
+
+  // Parses the reader's bytes once; later calls answer the first result.
+  int32_t ensureParsed();
+
+  uint32_t owner;
+  std::string name;
+  GenericFile* reader;
+  uint8_t ownsReader;
+  uint8_t flag2;
+  XmlDocHolder* holder;
+  TVxmlRefs refs;
+  void* libraryContext;
+  uint32_t reserved = 0;
+
+ private:
+  int32_t parseResult = -1;
+};
+
+// Parser options of every document and fragment this library reads: entities of
+// the internal subset replaced, default attributes completed, no network, and
+// never XML_PARSE_HUGE (so libxml2's amplification and depth limits hold).
+int xmlSafeParseOptions();
+// Applies the options and the refusing resource loader to a parser context.
+void xmlSafeParserSetup(xmlParserCtxtPtr ctxt);
+// Error handler that drops libxml2's messages (results carry the failure).
+void xmlQuietStructuredError(void* context, xmlErrorPtr error);
+// Parses bytes in memory with the same guards (fragments, tests): null when refused.
+xmlDocPtr xmlSafeParseMemory(const uint8_t* bytes, size_t length);
+
+// Parses the reader's bytes into the holder: 0, 59 (read failure, fewer than 4
+// bytes) or 89 (malformed, too large, deeper than XML_MAX_TREE_DEPTH, an
+// external resource asked for).
+int32_t parseXmlDocument(XmlDocHolder* holder, GenericFile* reader);
+
+// Same-document reference fragments (after the "#"): a bare NCName,
+// "xpointer(/)" or "xpointer(id('NCName'))". Anything else is refused before any
+// evaluation. For the id forms the id is returned.
+enum XmlFragmentKind { XML_FRAGMENT_INVALID = 0, XML_FRAGMENT_ID = 1, XML_FRAGMENT_ROOT = 2 };
+XmlFragmentKind parseSameDocumentFragment(const std::string& fragment, std::string* id);
+
+bool xpointerSelectNode(xmlNodePtr contextNode, const char* expression, xmlNodePtr* node);
+int32_t xpointerSelectNodes(XmlDocHolder* holder, const char* expression,
+                            std::vector<xmlNodePtr>& nodes);
+
+// The one element of the context node's document whose Id is id: an attribute
+// declared ID by the DTD, xml:id, an attribute Id, ID or id (no namespace), or
+// one registered by registerIdAttributes. No element or more than one (a wrapped
+// signature): TalApiException 139. An id that is not an NCName: 139 as well.
+void findNodeById(xmlNodePtr contextNode, const char* id, xmlNodePtr* node);
+
+extern const char* const XML_ID_ATTRIBUTE_NAMES[3];
+// Registers, in the subtree of node, each attribute named in names as an Id
+// when the document has no Id of that value yet.
+void registerIdAttributes(xmlNodePtr node, const std::vector<std::string>& names);
+void registerIdAttributes(xmlNodePtr node);
+
+int registerInScopeNamespaces(xmlXPathContextPtr xpathContext, xmlNodePtr node);
+
+const xmlChar* nodeNamespaceUri(xmlNodePtr node);
+bool isElement(xmlNodePtr node, const char* name, const char* uri);
+xmlNodePtr firstElement(xmlNodePtr node);
+// Depth first over start and its following siblings; depth < 0 means no limit
+// other than the tree bound, 0 no descent.
+xmlNodePtr findElement(xmlNodePtr start, const char* name, const char* uri, int depth);
+
+// Prefix table: "ds", "xades", "xsl", "xenc"; null for other prefixes.
+const char* xmlPrefixTableLookup(const char* prefix);
+xmlNodePtr addChildElement(xmlNodePtr parent, const char* name, const char* prefix);
+
+void serializeNode(xmlNodePtr node, std::string& text, bool format = true);
+
+// XML-DSig DSA value (r || s, equal halves) to the DER of a DSASignature
+// SEQUENCE; a MemFile output is cut to the encoding. False for an odd length.
+bool dsaXmlSignatureToDer(const uint8_t* value, uint32_t length, GenericFile* out);
+
+// The content of a signed object element as saved by the C API: base64-decoded
+// when Encoding says base64, the first element child serialised when MimeType is
+// "text/xml", else the text content. Codes: 0, 62 (write failure), 139 (no content).
+int32_t writeSignedObjectContent(xmlNodePtr objectNode, GenericFile* out);
+
+// While an object of this class lives on a thread, every external resource that
+// libxml2 or libxslt would load on that thread is refused (XSLT, XPointer).
+class XmlNoExternalScope {
+ public:
+  XmlNoExternalScope();
+  ~XmlNoExternalScope();
+  XmlNoExternalScope(const XmlNoExternalScope&) = delete;
+  XmlNoExternalScope& operator=(const XmlNoExternalScope&) = delete;
+};

@@ -1,0 +1,159 @@
+#include "xmlsig/xmltransform.h"
+
+#include "base/commonerror.h"
+#include "base/talexception.h"
+#include "xmlsig/xmlconst.h"
+#include "xmlsig/xmlmisc.h"
+#include "xmlsig/xmlxslttransform.h"
+
+#include <cstring>
+#include <string_view>
+
+namespace {
+const char* const SRC = "src/xml/libxmlsignature/xmltransform";
+
+const struct {
+  std::string_view uri;
+  uint32_t id;
+} digestTable[] = {
+    {xmlc::DIGEST_SHA1, 1},   {xmlc::DIGEST_SHA224, 2}, {xmlc::DIGEST_SHA256, 3},
+    {xmlc::DIGEST_SHA384, 4}, {xmlc::DIGEST_SHA512, 5}, {xmlc::DIGEST_RIPEMD160, 7},
+    {xmlc::DIGEST_MD5, 8},
+};
+
+std::string textOf(xmlNodePtr node) {
+  std::string out;
+  if (xmlChar* c = xmlNodeGetContent(node)) {
+    out = reinterpret_cast<const char*>(c);
+    xmlFree(c);
+  }
+  return out;
+}
+}  // namespace
+
+void XmlTransform::applyToFile(TVxmlDoc*) { checkInvariant(false, SRC, 129, "0"); }
+void XmlTransform::applyToMemory(const uint8_t*, uint32_t) { checkInvariant(false, SRC, 128, "0"); }
+void XmlTransform::applyToNode(xmlNodePtr) { checkInvariant(false, SRC, 127, "0"); }
+void XmlTransform::applyToNodeSet(xmlNodeSetPtr) { checkInvariant(false, SRC, 126, "0"); }
+void XmlTransform::apply() { checkInvariant(false, SRC, 125, "0"); }
+
+int32_t transformKindFromUri(const char* uri, int32_t* kind) {
+  if (!uri) return xmlrc::NOT_IMPL;
+  std::string_view u(uri);
+  int32_t k = -1;
+  if (u == xmlc::ALG_C14N)
+    k = XML_TK_C14N;
+  else if (u == xmlc::ALG_C14N_COMMENTS)
+    k = XML_TK_C14N_COMMENTS;
+  else if (u == xmlc::ALG_EXC_C14N)
+    k = XML_TK_EXC_C14N;
+  else if (u == xmlc::ALG_EXC_C14N_COMMENTS)
+    k = XML_TK_EXC_C14N_COMMENTS;
+  else if (u == xmlc::ALG_ENVELOPED)
+    k = XML_TK_ENVELOPED;
+  else if (u == xmlc::ALG_XPATH)
+    k = XML_TK_XPATH;
+  else if (u == xmlc::ALG_XSLT)
+    k = XML_TK_XSLT;
+  else if (digestIdFromUri(uri, nullptr))
+    k = XML_TK_DIGEST;
+  else if (u == xmlc::ALG_BASE64)
+    k = XML_TK_BASE64;
+  else
+    return xmlrc::NOT_IMPL;
+  if (kind) *kind = k;
+  return xmlrc::OK;
+}
+
+bool digestIdFromUri(const char* uri, uint32_t* id) {
+  if (!uri) return false;
+  for (const auto& row : digestTable)
+    if (row.uri == uri) {
+      if (id) *id = row.id;
+      return true;
+    }
+  return false;
+}
+
+bool digestUriFromId(uint32_t id, std::string* uri) {
+  for (const auto& row : digestTable)
+    if (row.id == id) {
+      if (uri) *uri = std::string(row.uri);
+      return true;
+    }
+  return false;
+}
+
+void readInclusiveNamespaces(xmlNodePtr element, std::vector<std::string>& prefixes) {
+  prefixes.clear();
+  if (!element) return;
+  xmlChar* list = xmlGetProp(element, BAD_CAST "PrefixList");
+  if (!list) return;
+  std::string text(reinterpret_cast<const char*>(list));
+  xmlFree(list);
+  size_t i = 0;
+  while (i < text.size()) {
+    while (i < text.size() && strchr(" \t\r\n", text[i])) ++i;
+    size_t j = i;
+    while (j < text.size() && !strchr(" \t\r\n", text[j])) ++j;
+    if (j > i) prefixes.push_back(text.substr(i, j - i));
+    i = j;
+  }
+}
+
+void readTransformParams(const XmlTransformContext* context, xmlNodePtr transformElement,
+                         XmlTransformParam& param) {
+  if (!transformElement) throw TalApiException(xmlrc::INV_MSG);
+  switch (param.kind) {
+    case XML_TK_BASE64:
+    case XML_TK_C14N:
+    case XML_TK_C14N_COMMENTS:
+      return;
+    case XML_TK_ENVELOPED: {
+      std::string p = "ds";
+      if (transformElement->ns && transformElement->ns->prefix)
+        p = reinterpret_cast<const char*>(transformElement->ns->prefix);
+      param.expression = "count(ancestor-or-self::" + p + ":" +
+                         "Signature | here()/ancestor::" + p + ":" +
+                         "Signature[1]) > count(ancestor-or-self::" + p + ":" + "Signature)";
+      return;
+    }
+    case XML_TK_XPATH: {
+      xmlNodePtr child = firstElement(transformElement->children);
+      if (!child || !xmlStrEqual(child->name, BAD_CAST xmlc::DS_XPATH.data()))
+        throw TalApiException(xmlrc::INV_MSG);
+      std::string expr = textOf(child);
+      if (expr.empty() || expr.size() > XML_MAX_EXPRESSION_LENGTH)
+        throw TalApiException(xmlrc::INV_MSG);
+      param.expression = expr;
+      return;
+    }
+    case XML_TK_XSLT: {
+      xmlNodePtr sheet = firstElement(transformElement->children);
+      if (!isElement(sheet, xmlc::XSL_STYLESHEET.data(), xmlc::NS_XSLT.data()) ||
+          !nodeNamespaceUri(sheet))
+        throw TalApiException(xmlrc::INV_MSG);
+      xmlNodePtr include = firstElement(sheet->children);
+      if (!isElement(include, xmlc::XSL_INCLUDE.data(), xmlc::NS_XSLT.data()) ||
+          !nodeNamespaceUri(include))
+        throw TalApiException(xmlrc::INV_MSG);
+      xmlChar* href = xmlGetProp(include, BAD_CAST "href");
+      if (!href) throw TalApiException(xmlrc::INV_MSG);
+      std::string name(reinterpret_cast<const char*>(href));
+      xmlFree(href);
+      if (!context || !context->isStylesheetAdmitted(name)) throw TalApiException(xmlrc::INV_MSG);
+      xsltStylesheetPtr xslt = XsltStylesheetCache::instance().find(name.c_str());
+      checkInvariant(xslt != nullptr, SRC, __LINE__, "xslt != NULL");
+      param.stylesheet = xslt;
+      return;
+    }
+    case XML_TK_EXC_C14N:
+    case XML_TK_EXC_C14N_COMMENTS: {
+      xmlNodePtr child = firstElement(transformElement->children);
+      if (child) readInclusiveNamespaces(child, param.inclusivePrefixes);
+      return;
+    }
+    default:
+      throw TalApiException(xmlrc::NOT_IMPL);
+  }
+}

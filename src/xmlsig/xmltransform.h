@@ -1,0 +1,88 @@
+// The abstract XML transform, the kinds of data passed between transforms, the
+// Algorithm URI and digest URI tables, and the reader of a ds:Transform's
+// parameters.
+#pragma once
+
+#include "xmlsig/xmlcodes.h"
+
+#include <libxml/tree.h>
+#include <libxml/xpath.h>
+#include <libxslt/xsltInternals.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class TVxmlDoc;
+
+enum XmlDataKind : uint32_t {
+  XML_DATA_OWN = 0,
+  XML_DATA_NODESET = 1,
+  XML_DATA_NODE = 2,
+  XML_DATA_OCTETS = 3,
+  XML_DATA_FILE = 4,
+};
+
+class XmlTransform {
+ public:
+  XmlTransform(uint32_t algorithmTag, uint32_t outputKind, uint32_t inputKind)
+      : algorithmTag(algorithmTag), outputKind(outputKind), inputKind(inputKind) {}
+  virtual ~XmlTransform() = default;
+  XmlTransform(const XmlTransform&) = delete;
+  XmlTransform& operator=(const XmlTransform&) = delete;
+
+  virtual const uint8_t* outputBytes() { return nullptr; }
+  virtual uint32_t outputLength() { return 0; }
+  // The output node set; the caller that takes it owns it from then on.
+  virtual xmlNodeSetPtr outputNodeSet() { return nullptr; }
+  virtual xmlNodePtr outputNode() { return nullptr; }
+  virtual void applyToFile(TVxmlDoc* doc);
+  virtual void applyToMemory(const uint8_t* bytes, uint32_t length);
+  virtual void applyToNode(xmlNodePtr node);
+  virtual void applyToNodeSet(xmlNodeSetPtr nodeSet);
+  virtual void apply();
+
+  uint32_t algorithmTag;
+  uint32_t outputKind;
+  uint32_t inputKind;
+};
+
+// Transform kind codes of ds:Transform Algorithm URIs.
+enum XmlTransformKind : int32_t {
+  XML_TK_BASE64 = 0,
+  XML_TK_C14N = 1,
+  XML_TK_C14N_COMMENTS = 2,
+  XML_TK_ENVELOPED = 3,
+  XML_TK_XPATH = 4,
+  XML_TK_DIGEST = 5,
+  XML_TK_XSLT = 6,
+  XML_TK_EXC_C14N = 8,
+  XML_TK_EXC_C14N_COMMENTS = 9,
+};
+
+struct XmlTransformParam {
+  int32_t kind = -1;
+  std::string expression;
+  xsltStylesheetPtr stylesheet = nullptr;  // not owned
+  std::vector<std::string> inclusivePrefixes;
+};
+
+// What the parameter reader needs of the library context: whether a style sheet
+// name is admitted.
+class XmlTransformContext {
+ public:
+  virtual ~XmlTransformContext() = default;
+  virtual bool isStylesheetAdmitted(const std::string& href) const = 0;
+};
+
+// 0 and the kind, or 137 for an unknown URI.
+int32_t transformKindFromUri(const char* uri, int32_t* kind);
+bool digestIdFromUri(const char* uri, uint32_t* id);
+bool digestUriFromId(uint32_t id, std::string* uri);
+
+// Fills param for the kind already stored in it; throws TalApiException
+// (89 malformed, 137 a kind without parameters to read).
+void readTransformParams(const XmlTransformContext* context, xmlNodePtr transformElement,
+                         XmlTransformParam& param);
+// The PrefixList of an InclusiveNamespaces element, split at white space.
+void readInclusiveNamespaces(xmlNodePtr element, std::vector<std::string>& prefixes);

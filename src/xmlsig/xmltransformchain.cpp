@@ -1,0 +1,82 @@
+#include "xmlsig/xmltransformchain.h"
+
+#include "base/commonerror.h"
+
+#include <stdexcept>
+
+namespace {
+const char* const SRC = "XML/libxmlsignature/xmltransformchain";
+}
+
+XmlTransforms::~XmlTransforms() {
+  if (pendingSet) xmlXPathFreeNodeSet(pendingSet);
+}
+
+XmlTransform* XmlTransforms::last() {
+  if (items.empty()) throw std::runtime_error("empty transform chain!");
+  return items.back();
+}
+
+void XmlTransforms::applyToNode(xmlNodePtr startNode) { run(startNode, nullptr); }
+void XmlTransforms::applyToFile(TVxmlDoc* doc) { run(nullptr, doc); }
+
+void XmlTransforms::run(xmlNodePtr startNode, TVxmlDoc* doc) {
+  last();
+  xmlNodePtr pendingNode = startNode;
+  const uint8_t* pendingBytes = nullptr;
+  uint32_t pendingLength = 0;
+  size_t index = 0;
+  for (XmlTransform* t : items) {
+    ++index;
+    switch (t->inputKind) {
+      case XML_DATA_OWN:
+        t->apply();
+        break;
+      case XML_DATA_NODESET: {
+        xmlNodeSetPtr set = pendingSet;
+        pendingSet = nullptr;
+        try {
+          t->applyToNodeSet(set);
+        } catch (...) {
+          if (set) xmlXPathFreeNodeSet(set);
+          throw;
+        }
+        if (set) xmlXPathFreeNodeSet(set);
+        break;
+      }
+      case XML_DATA_NODE:
+        t->applyToNode(pendingNode);
+        break;
+      case XML_DATA_OCTETS:
+        t->applyToMemory(pendingBytes, pendingLength);
+        pendingBytes = nullptr;
+        pendingLength = 0;
+        break;
+      case XML_DATA_FILE:
+        t->applyToFile(doc);
+        break;
+      default:
+        checkInvariant(false, SRC, __LINE__, "0");
+    }
+    if (index == items.size()) break;
+    switch (t->outputKind) {
+      case XML_DATA_NODESET:
+        if (pendingSet) xmlXPathFreeNodeSet(pendingSet);
+        pendingSet = t->outputNodeSet();
+        break;
+      case XML_DATA_NODE:
+        pendingNode = t->outputNode();
+        break;
+      case XML_DATA_OCTETS:
+        pendingBytes = t->outputBytes();
+        pendingLength = t->outputLength();
+        break;
+      default:
+        checkInvariant(false, SRC, 149, "0");
+    }
+  }
+}
+
+uint32_t XmlTransforms::outputKind() { return last()->outputKind; }
+const uint8_t* XmlTransforms::outputBytes() { return last()->outputBytes(); }
+uint32_t XmlTransforms::outputLength() { return last()->outputLength(); }

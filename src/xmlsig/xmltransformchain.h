@@ -1,0 +1,25 @@
+// The ordered transform chain of one reference: each transform's output feeds
+// the next one's input.
+#pragma once
+
+#include "asn1/stlptrlist.h"
+#include "xmlsig/xmltransform.h"
+
+class XmlTransforms : public StlPointerList<XmlTransform> {
+ public:
+  XmlTransforms() = default;
+  ~XmlTransforms() override;
+
+  void add(XmlTransform* t) { items.push_back(t); }
+  void applyToNode(xmlNodePtr startNode);
+  void applyToFile(TVxmlDoc* doc);
+
+  uint32_t outputKind();
+  const uint8_t* outputBytes();
+  uint32_t outputLength();
+
+ private:
+  void run(xmlNodePtr startNode, TVxmlDoc* doc);
+  XmlTransform* last();
+  xmlNodeSetPtr pendingSet = nullptr;
+};

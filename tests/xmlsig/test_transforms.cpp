@@ -1,0 +1,366 @@
+// Transform tables, parameter reading, the single transforms and the chain.
+#include "xmlsig/xmltesthelp.h"
+
+#include "crypto/hash/messagedigests.h"
+#include "xmlsig/xmlb64transform.h"
+#include "xmlsig/xmlsha1transform.h"
+#include "xmlsig/xmlxpointertransform.h"
+#include "xmlsig/xmlxslttransform.h"
+
+#include <gtest/gtest.h>
+#include <libxslt/xsltutils.h>
+
+namespace {
+
+// Algorithm URIs, written out (the vocabulary's exact texts), to kinds and digest ids.
+TEST(TransformTables, AlgorithmAndDigestUris) {
+  const struct {
+    const char* uri;
+    int32_t kind;  // -1: unknown (137)
+    uint32_t digest;
+  } cases[] = {
+      {"http://www.w3.org/TR/2001/REC-xml-c14n-20010315", 1, 0},
+      {"http://www.w3.org/TR/2001/REC-xml-c14n-20010315#WithComments", 2, 0},
+      {"http://www.w3.org/2001/10/xml-exc-c14n#", 8, 0},
+      {"http://www.w3.org/2001/10/xml-exc-c14n#WithComments", 9, 0},
+      {"http://www.w3.org/2000/09/xmldsig#enveloped-signature", 3, 0},
+      {"http://www.w3.org/TR/1999/REC-xpath-19991116", 4, 0},
+      {"http://www.w3.org/TR/1999/REC-xslt-19991116", 6, 0},
+      {"http://www.w3.org/2000/09/xmldsig#base64", 0, 0},
+      {"http://www.w3.org/2000/09/xmldsig#sha1", 5, 1},
+      {"http://www.w3.org/2001/04/xmldsig-more#sha224", 5, 2},
+      {"http://www.w3.org/2001/04/xmlenc#sha256", 5, 3},
+      {"http://www.w3.org/2001/04/xmldsig-more#sha384", 5, 4},
+      {"http://www.w3.org/2001/04/xmlenc#sha512", 5, 5},
+      {"http://www.w3.org/2001/04/xmlenc#ripemd160", 5, 7},
+      {"http://www.w3.org/2001/04/xmldsig-more#md5", 5, 8},
+      // SHA-256 and SHA-512 live in the encryption namespace, not in xmldsig-more.
+      {"http://www.w3.org/2001/04/xmldsig-more#sha256", -1, 0},
+      {"http://www.w3.org/2001/04/xmldsig-more#sha512", -1, 0},
+      {"http://www.w3.org/2002/06/xmldsig-filter2", -1, 0},
+      {"http://www.w3.org/TR/2001/REC-xml-c14n-20010315#withcomments", -1, 0},
+      {"", -1, 0},
+  };
+  for (const auto& c : cases) {
+    int32_t kind = -1;
+    uint32_t id = 0;
+    std::string back;
+    EXPECT_EQ(transformKindFromUri(c.uri, &kind), c.kind < 0 ? 137 : 0) << c.uri;
+    EXPECT_EQ(kind, c.kind) << c.uri;
+    EXPECT_EQ(digestIdFromUri(c.uri, &id), c.digest != 0) << c.uri;
+    EXPECT_EQ(id, c.digest) << c.uri;
+    if (c.digest) {
+      EXPECT_TRUE(digestUriFromId(c.digest, &back));
+      EXPECT_EQ(back, c.uri);
+    }
+  }
+  for (uint32_t id : {0u, 6u, 9u}) EXPECT_FALSE(digestUriFromId(id, nullptr)) << id;
+}
+
+class Admitted : public XmlTransformContext {
+ public:
+  bool isStylesheetAdmitted(const std::string& href) const override {
+    return href == "admitted.xsl";
+  }
+};
+
+TEST(ReadTransformParams, ParametersAndRefusals) {
+  ParsedDoc d(
+      "<s:Transforms xmlns:s='http://www.w3.org/2000/09/xmldsig#' "
+      "xmlns:x='http://www.w3.org/1999/XSL/Transform'>"
+      "<s:Transform/>"
+      "<s:Transform><s:XPath>self::a</s:XPath></s:Transform>"
+      "<s:Transform><s:Other>self::a</s:Other></s:Transform>"
+      "<s:Transform><s:XPath></s:XPath></s:Transform>"
+      "<s:Transform><x:stylesheet><x:include href='other.xsl'/></x:stylesheet></s:Transform>"
+      "<s:Transform><x:stylesheet><x:template/></x:stylesheet></s:Transform>"
+      "<s:Transform><InclusiveNamespaces xmlns='http://www.w3.org/2001/10/xml-exc-c14n#' "
+      "PrefixList=' a  #default\tb '/></s:Transform>"
+      "<Transform/>"
+      "</s:Transforms>");
+  ASSERT_EQ(d.rc, 0);
+  std::vector<xmlNodePtr> t;
+  for (xmlNodePtr n = d.holder.root->children; n; n = n->next) t.push_back(n);
+  Admitted ctx;
+  const struct {
+    int node;
+    int32_t kind;
+    int32_t rc;
+    const char* expression;
+  } cases[] = {
+      // The enveloped expression takes the Transform element's own prefix, "ds" without one.
+      {0, XML_TK_ENVELOPED, 0,
+       "count(ancestor-or-self::s:Signature | here()/ancestor::s:Signature[1]) > "
+       "count(ancestor-or-self::s:Signature)"},
+      {7, XML_TK_ENVELOPED, 0,
+       "count(ancestor-or-self::ds:Signature | here()/ancestor::ds:Signature[1]) > "
+       "count(ancestor-or-self::ds:Signature)"},
+      {1, XML_TK_XPATH, 0, "self::a"},
+      {2, XML_TK_XPATH, 89, ""},
+      {3, XML_TK_XPATH, 89, ""},
+      {0, XML_TK_XPATH, 89, ""},
+      {4, XML_TK_XSLT, 89, ""},  // not admitted
+      {5, XML_TK_XSLT, 89, ""},  // no include
+      {0, XML_TK_DIGEST, 137, ""},
+      {0, 7, 137, ""},
+      {0, XML_TK_C14N, 0, ""},
+  };
+  for (const auto& c : cases) {
+    XmlTransformParam p;
+    p.kind = c.kind;
+    EXPECT_EQ(codeOf([&] { readTransformParams(&ctx, t[c.node], p); }), c.rc)
+        << c.node << " " << c.kind;
+    EXPECT_EQ(p.expression, c.expression);
+  }
+  XmlTransformParam p;
+  p.kind = XML_TK_EXC_C14N;
+  readTransformParams(&ctx, t[6], p);
+  EXPECT_EQ(p.inclusivePrefixes, (std::vector<std::string>{"a", "#default", "b"}));
+}
+
+TEST(Base64Transform, DecodeSkipsBlanksAndRefusesJunk) {
+  const struct {
+    std::string in;
+    bool decode;
+    int32_t rc;
+    std::string out;
+  } cases[] = {
+      {"YW\r\n J j", true, 0, "abc"},
+      {"\tYWJj\n", true, 0, "abc"},
+      {"YWJ", true, 140, ""},
+      {"YW!j", true, 140, ""},
+      {std::string("YW\0j", 4), true, 140, ""},
+      {"   ", true, 140, ""},
+      {"abc", false, 0, "YWJj"},
+  };
+  for (const auto& c : cases) {
+    XmlB64MemoryTransform t(c.decode);
+    auto in = reinterpret_cast<const uint8_t*>(c.in.data());
+    EXPECT_EQ(codeOf([&] { t.applyToMemory(in, static_cast<uint32_t>(c.in.size())); }), c.rc)
+        << c.in;
+    EXPECT_EQ(outputOf(t), c.out);
+  }
+}
+
+TEST(SelectionTransforms, EmptyResultsAndLimits) {
+  ParsedDoc d("<r xmlns:p='urn:p'><p:a Id='x'>t</p:a><b/><c Id='w'/><c Id='w'/></r>");
+  ASSERT_EQ(d.rc, 0);
+  registerIdAttributes(d.holder.root);
+  const struct {
+    std::string expr;
+    int32_t rc;
+  } xpaths[] = {
+      {"self::p:a", 0},
+      {"self::none", 139},                                          // nothing selected
+      {"here()", 0},                                                // the context node itself
+      {"here(1)", 140},                                             // arity error
+      {"self::q:a", 140},                                           // unknown prefix
+      {"count(//*) > 0 and (", 140},                                // syntax
+      {std::string(5000, '1'), 140},                                // too long
+      {std::string(2000, '(') + "1" + std::string(2000, ')'), -1},  // deep nesting: no crash
+      {"count(//node()//node()//node()//node()//node()//node()) >= 0", 0},
+  };
+  for (const auto& c : xpaths) {
+    XmlXPathTransform t(d.holder.root, c.expr);
+    int32_t rc = codeOf([&] { t.apply(); });
+    if (c.rc >= 0) {
+      EXPECT_EQ(rc, c.rc) << c.expr;
+    }
+  }
+  const struct {
+    const char* expr;
+    int32_t rc;
+    const char* selects;  // name of the one node selected
+  } pointers[] = {
+      {"x", 0, "a"},
+      {"xpointer(id('x'))", 0, "a"},
+      {"xpointer(/)", 0, nullptr},
+      {"xpointer(id('absent'))", 139, ""},
+      {"absent", 139, ""},
+      // Two elements claim the Id (libxml2's own lookup answers the first).
+      {"w", 139, ""},
+      {"xpointer(id('w'))", 139, ""},
+      // Anything but the three forms is refused, never evaluated.
+      {"xpointer(", 140, ""},
+      {"xpointer(//b)", 140, ""},
+      {"xpointer(id('x'))/range-to(/)", 140, ""},
+      {"xpointer(id(\"x\"))", 140, ""},
+      {"xpointer(id('x') | //*)", 140, ""},
+      {"xpointer(/)x", 140, ""},
+      {"x' or '1'='1", 140, ""},
+      {"p:a", 140, ""},
+      {"1x", 140, ""},
+      {"element(/1)", 140, ""},
+  };
+  for (const auto& c : pointers) {
+    XmlXPointerTransform t(d.holder.root, c.expr);
+    EXPECT_EQ(codeOf([&] { t.apply(); }), c.rc) << c.expr;
+    if (c.rc == 0) {
+      xmlNodeSetPtr set = t.outputNodeSet();
+      ASSERT_TRUE(set && set->nodeNr == 1) << c.expr;
+      EXPECT_EQ(set->nodeTab[0]->name
+                    ? std::string(reinterpret_cast<const char*>(set->nodeTab[0]->name))
+                    : "",
+                c.selects ? c.selects : "")
+          << c.expr;
+      EXPECT_EQ(set->nodeTab[0] == reinterpret_cast<xmlNodePtr>(d.holder.doc),
+                c.selects == nullptr);
+      xmlXPathFreeNodeSet(set);
+    }
+  }
+}
+
+// Filters whose work or input explodes are stopped quickly, before memory runs out:
+// by the operation limit, and by the bound on namespace nodes (200 declarations
+// in scope of 100000 elements).
+TEST(SelectionTransforms, RunawayFiltersAreStopped) {
+  std::string nested = "<r>", wide = "<r";
+  for (int i = 0; i < 300; ++i) nested += "<a><b/><b/></a>";
+  for (int i = 0; i < 200; ++i)
+    wide += " xmlns:p" + std::to_string(i) + "='urn:" + std::to_string(i) + "'";
+  wide += ">";
+  for (int i = 0; i < 100000; ++i) wide += "<a/>";
+  const struct {
+    std::string doc;
+    const char* expr;
+  } cases[] = {
+      {nested + "</r>", "count(//*[count(//*[count(//*) > 0]) > 0]) > 0"},
+      {wide + "</r>", "true()"},
+  };
+  for (const auto& c : cases) {
+    ParsedDoc d(c.doc);
+    ASSERT_EQ(d.rc, 0);
+    XmlXPathTransform t(d.holder.root, c.expr);
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(codeOf([&] { t.apply(); }), 140) << c.expr;
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10)) << c.expr;
+  }
+}
+
+// A detached file of exactly one block (digests by python3 hashlib).
+TEST(HashFileTransform, BlocksDigestsAndRunningDigests) {
+  const struct {
+    uint32_t hashId;
+    const char* hex;
+  } cases[] = {
+      {1, "12ff347b4f27d69e1f328e6f4b5573e3666e122f"},
+      {3, "f3336bea752b5a28743033dd2c844a4a63fba08871aaee2586a2bf2d69be83a2"},
+  };
+  for (const auto& c : cases) {
+    auto doc = detachedDoc(std::string(16384, 'a'));
+    MessageDigestCtx running(1);
+    XmlHashFileTransform t(&running, nullptr, c.hashId);
+    t.applyToFile(doc.get());
+    std::string hex;
+    for (unsigned char b : outputOf(t)) {
+      char h[3];
+      snprintf(h, sizeof h, "%02x", b);
+      hex += h;
+    }
+    EXPECT_EQ(hex, c.hex);
+    running.finish();
+    EXPECT_EQ(running.getBytesFed(), 16384u);
+  }
+}
+
+// A detached document is canonicalised whole, PIs and comments around the root included.
+TEST(FileCanonicalisation, WholeDetachedDocument) {
+  const char* doc = "<?p a?><!--c--><r  b='1'   a=\"2\"><!--i--><e/></r><?q?>";
+  const struct {
+    const char* doc;
+    bool comments;
+    int32_t rc;
+    const char* out;
+  } cases[] = {
+      {doc, false, 0, "<?p a?>\n<r a=\"2\" b=\"1\"><e></e></r>\n<?q?>"},
+      {doc, true, 0, "<?p a?>\n<!--c-->\n<r a=\"2\" b=\"1\"><!--i--><e></e></r>\n<?q?>"},
+      {"<r><unclosed></r>", false, 89, ""},
+      {"<r", false, 59, ""},
+  };
+  for (const auto& c : cases) {
+    auto detached = detachedDoc(c.doc);
+    XmlC14FileTransform t(c.comments, false);
+    EXPECT_EQ(codeOf([&] { t.applyToFile(detached.get()); }), c.rc) << c.doc;
+    EXPECT_EQ(outputOf(t), c.out);
+  }
+}
+
+xsltStylesheetPtr compile(const std::string& text) {
+  xmlDocPtr d = xmlSafeParseMemory(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  return d ? xsltParseStylesheetDoc(d) : nullptr;
+}
+
+// Only an admitted sheet found in the cache runs, and it reads no file.
+TEST(XsltTransform, AdmittedCachedSheetsRunWithoutFileAccess) {
+  const std::string head =
+      "<xsl:stylesheet version='1.0' xmlns:xsl='http://www.w3.org/1999/XSL/Transform'>"
+      "<xsl:template match='/'><out><xsl:";
+  const struct {
+    std::string sheet;
+    int32_t rc;
+    const char* out;
+  } cases[] = {
+      {head + "value-of select='name(/*)'/></out></xsl:template></xsl:stylesheet>", 0,
+       "<out>in</out>"},
+      {head +
+           "copy-of select=\"document('/etc/hostname')\"/></out></xsl:template></xsl:stylesheet>",
+       140, ""},
+  };
+  for (const auto& c : cases) {
+    auto doc = detachedDoc("<in/>");
+    XmlXsltFileTransform t(compile(c.sheet), false);
+    ASSERT_NE(t.stylesheet, nullptr);
+    EXPECT_EQ(codeOf([&] { t.applyToFile(doc.get()); }), c.rc) << c.sheet;
+    std::string text;
+    serializeNode(t.outputNode(), text, false);
+    EXPECT_EQ(text, c.out);
+  }
+
+  ParsedDoc d(
+      "<s:Transform xmlns:s='http://www.w3.org/2000/09/xmldsig#'>"
+      "<x:stylesheet xmlns:x='http://www.w3.org/1999/XSL/Transform'><x:include "
+      "href='admitted.xsl'/>"
+      "</x:stylesheet></s:Transform>");
+  ASSERT_EQ(d.rc, 0);
+  EXPECT_EQ(XsltStylesheetCache::instance().find(nullptr), nullptr);
+  EXPECT_TRUE(XsltStylesheetCache::instance().add("admitted.xsl", compile(cases[0].sheet)));
+  Admitted ctx;
+  XmlTransformParam p;
+  p.kind = XML_TK_XSLT;
+  readTransformParams(&ctx, d.holder.root, p);
+  EXPECT_EQ(p.stylesheet, XsltStylesheetCache::instance().find("admitted.xsl"));
+  EXPECT_EQ(codeOf([&] { readTransformParams(nullptr, d.holder.root, p); }), 89);
+}
+
+TEST(TransformChain, EmptyChainAndHandOver) {
+  XmlTransforms empty;
+  EXPECT_THROW(empty.outputKind(), std::runtime_error);
+  EXPECT_THROW(empty.applyToNode(nullptr), std::runtime_error);
+
+  // XPath node set -> canonical octets -> base64 encoding.
+  ParsedDoc d("<r><a>x</a><b/></r>");
+  ASSERT_EQ(d.rc, 0);
+  XmlTransforms chain;
+  chain.add(new XmlXPathTransform(d.holder.root, "ancestor-or-self::a"));
+  chain.add(new XmlC14NodeSetTransform(d.holder.doc, false, false));
+  chain.add(new XmlB64MemoryTransform(false));
+  chain.applyToNode(nullptr);
+  EXPECT_EQ(chain.outputKind(), static_cast<uint32_t>(XML_DATA_OCTETS));
+  EXPECT_EQ(outputOf(chain), "PGE+eDwvYT4=");
+
+  // Node content -> base64 decoding.
+  ParsedDoc o("<o>aGk=</o>");
+  XmlTransforms chain2;
+  chain2.add(new XmlNodeContToMemTransform());
+  chain2.add(new XmlB64MemoryTransform(true));
+  chain2.applyToNode(o.holder.root);
+  EXPECT_EQ(outputOf(chain2), "hi");
+
+  // A node-set canonicaliser with no set before it fails (libxml2 would take
+  // the whole document).
+  XmlTransforms noSet;
+  noSet.add(new XmlC14NodeSetTransform(o.holder.doc, false, false));
+  EXPECT_EQ(codeOf([&] { noSet.applyToNode(o.holder.root); }), 140);
+}
+
+}  // namespace

@@ -1,0 +1,288 @@
+// Document parsing under hostile input, Id lookup, fragments and tree helpers.
+#include "xmlsig/xmltesthelp.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/inotify.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+
+namespace {
+
+// A file whose every opening is noticed (inotify) and a listening socket whose
+// every connection attempt is noticed: hostile documents must touch neither.
+TEST(Tripwires, ExternalResourcesAreNeverLoaded) {
+  char name[] = "/tmp/xmlsig_secretXXXXXX";
+  int fd = mkstemp(name);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, "TOPSECRET", 9), 9);
+  close(fd);
+  int watch = inotify_init1(IN_NONBLOCK);
+  ASSERT_GE(inotify_add_watch(watch, name, IN_OPEN | IN_ACCESS), 0);
+  int listener = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+  getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+  const std::string secret = name,
+                    url = "http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/x";
+  const struct {
+    std::string doc;
+    int32_t rc;
+  } cases[] = {
+      // External general entities (file and URL) make the document malformed.
+      {"<!DOCTYPE a [<!ENTITY x SYSTEM 'file://" + secret + "'>]><a>&x;</a>", xmlrc::INV_MSG},
+      {"<!DOCTYPE a [<!ENTITY x SYSTEM '" + secret + "'>]><a>&x;</a>", xmlrc::INV_MSG},
+      {"<!DOCTYPE a [<!ENTITY x SYSTEM '" + url + "'>]><a>&x;</a>", xmlrc::INV_MSG},
+      // In an attribute value an external entity is not well-formed at all.
+      {"<!DOCTYPE a [<!ENTITY x SYSTEM '" + url + "'>]><a b='&x;'/>", xmlrc::INV_MSG},
+      // An external DTD or parameter entity is simply not read.
+      {"<!DOCTYPE a SYSTEM '" + secret + "'><a/>", xmlrc::OK},
+      {"<!DOCTYPE a SYSTEM '" + url + "'><a/>", xmlrc::OK},
+      {"<!DOCTYPE a [<!ENTITY % p SYSTEM '" + url + "'> %p;]><a/>", xmlrc::OK},
+      {"<!DOCTYPE a [<!ENTITY % p SYSTEM 'file://" + secret + "'> %p;]><a/>", xmlrc::OK},
+      // XInclude is not processed.
+      {"<a xmlns:xi='http://www.w3.org/2001/XInclude'><xi:include href='" + secret +
+           "' parse='text'/></a>",
+       xmlrc::OK},
+  };
+  for (const auto& c : cases) {
+    ParsedDoc d(c.doc);
+    EXPECT_EQ(d.rc, c.rc) << c.doc;
+    if (d.rc == 0) {
+      std::string text;
+      serializeNode(d.holder.root, text);
+      EXPECT_EQ(text.find("TOPSECRET"), std::string::npos) << c.doc;
+    }
+    char buf[4096];
+    EXPECT_LE(read(watch, buf, sizeof buf), 0) << c.doc;
+    int connection = accept(listener, nullptr, nullptr);
+    EXPECT_LT(connection, 0) << c.doc;
+    if (connection >= 0) close(connection);
+  }
+  close(watch);
+  close(listener);
+  unlink(name);
+}
+
+std::string repeat(const std::string& s, int n) {
+  std::string out;
+  while (n-- > 0) out += s;
+  return out;
+}
+
+// Entities ten deep, each ten references to the one below: 10^9 "lol"s.
+std::string billionLaughs(bool inAttribute) {
+  std::string d = "<!DOCTYPE lolz [<!ENTITY l0 'lol'>";
+  for (int i = 1; i < 10; ++i)
+    d += "<!ENTITY l" + std::to_string(i) + " '" + repeat("&l" + std::to_string(i - 1) + ";", 10) +
+         "'>";
+  return d + (inAttribute ? "]><lolz a='&l9;'/>" : "]><lolz>&l9;</lolz>");
+}
+
+// Entity content restarts the parser's depth count: ten entities of 100 levels
+// each nest to a tree 1000 levels deep.
+std::string deepThroughEntities() {
+  std::string d = "<!DOCTYPE r [<!ENTITY e0 '" + repeat("<a>", 100) + repeat("</a>", 100) + "'>";
+  for (int i = 1; i < 10; ++i)
+    d += "<!ENTITY e" + std::to_string(i) + " '" + repeat("<a>", 100) + "&e" +
+         std::to_string(i - 1) + ";" + repeat("</a>", 100) + "'>";
+  return d + "]><r>&e9;</r>";
+}
+
+TEST(ParseXmlDocument, HostileAndOrdinaryDocuments) {
+  const struct {
+    const char* what;
+    std::string doc;
+    int32_t rc;
+  } cases[] = {
+      {"three bytes", "<a>", xmlrc::RD_INFILE},
+      {"empty", "", xmlrc::RD_INFILE},
+      {"four bytes", "<a/>", xmlrc::OK},
+      {"malformed", "<a><b></a>", xmlrc::INV_MSG},
+      {"trailing junk", "<a/><b/>", xmlrc::INV_MSG},
+      {"billion laughs", billionLaughs(false), xmlrc::INV_MSG},
+      {"billion laughs in an attribute", billionLaughs(true), xmlrc::INV_MSG},
+      {"quadratic blowup",
+       "<!DOCTYPE q [<!ENTITY big '" + std::string(100000, 'x') + "'>]><q>" +
+           repeat("&big;", 100000) + "</q>",
+       xmlrc::INV_MSG},
+      {"deep nesting", repeat("<a>", 100000) + repeat("</a>", 100000), xmlrc::INV_MSG},
+      {"moderate nesting", repeat("<a>", 200) + repeat("</a>", 200), xmlrc::OK},
+      {"deep through entities", deepThroughEntities(), xmlrc::INV_MSG},
+      {"too large", "<a>" + std::string(XML_MAX_DOCUMENT_SIZE, ' ') + "</a>", xmlrc::INV_MSG},
+  };
+  for (const auto& c : cases) {
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(ParsedDoc(c.doc).rc, c.rc) << c.what;
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5)) << c.what;
+  }
+}
+
+TEST(ParseXmlDocument, KeepsInternalEntitiesAndDefaultAttributes) {
+  ParsedDoc d("<!DOCTYPE a [<!ENTITY e 'ent&#233;'><!ATTLIST a d CDATA 'def'>]><a>&e;</a>");
+  ASSERT_EQ(d.rc, 0);
+  EXPECT_EQ(propOf(d.holder.root, "d"), "def");
+  XmlC14DocTransform t(false, 1, false);
+  t.applyToNode(d.holder.root);
+  EXPECT_EQ(outputOf(t), "<a d=\"def\">ent\xC3\xA9</a>");
+}
+
+TEST(FindNodeById, ExactlyOneElementOrNotFound) {
+  const struct {
+    const char* doc;
+    const char* id;
+    const char* expectedName;  // null: not found (139)
+  } cases[] = {
+      {"<r><a Id='x'/><b/></r>", "x", "a"},
+      {"<r><a/><b id='x'/></r>", "x", "b"},
+      {"<r><a/><b ID='x'/></r>", "x", "b"},
+      {"<r><a xml:id='x'/></r>", "x", "a"},
+      {"<!DOCTYPE r [<!ATTLIST a ident ID #IMPLIED>]><r><a ident='x'/></r>", "x", "a"},
+      // One element carrying the Id twice is still one element.
+      {"<r><a Id='x' id='x'/></r>", "x", "a"},
+      // Signature wrapping: two candidates are refused.
+      {"<r><a Id='x'/><b Id='x'/></r>", "x", nullptr},
+      {"<r><a Id='x'/><b id='x'/></r>", "x", nullptr},
+      {"<r><a ID='x'/><b><c xml:id='x'/></b></r>", "x", nullptr},
+      {"<!DOCTYPE r [<!ATTLIST a ident ID #IMPLIED>]><r><a ident='x'/><b Id='x'/></r>", "x",
+       nullptr},
+      {"<r><a Id='x'/></r>", "y", nullptr},
+      // A namespaced Id is not an Id attribute.
+      {"<r xmlns:p='urn:p'><a p:Id='x'/></r>", "x", nullptr},
+      // Fragments with quotes or XPointer text never reach an evaluation.
+      {"<r><a Id='x'/></r>", "x' or '1'='1", nullptr},
+      {"<r><a Id='x'/></r>", "xpointer(id('x'))", nullptr},
+      {"<r><a Id='x'/></r>", "", nullptr},
+  };
+  for (const auto& c : cases) {
+    ParsedDoc d(c.doc);
+    ASSERT_EQ(d.rc, 0) << c.doc;
+    registerIdAttributes(d.holder.root);
+    xmlNodePtr n = nullptr;
+    if (c.expectedName) {
+      findNodeById(d.holder.root, c.id, &n);
+      ASSERT_NE(n, nullptr);
+      EXPECT_STREQ(reinterpret_cast<const char*>(n->name), c.expectedName) << c.doc;
+    } else {
+      try {
+        findNodeById(d.holder.root, c.id, &n);
+        ADD_FAILURE() << c.doc << " " << c.id;
+      } catch (const TalApiException& e) {
+        EXPECT_EQ(e.getCode(), xmlrc::EMPTY_TRANSFORM);
+      }
+    }
+  }
+}
+
+TEST(XPointerSelect, OnlyFragmentsAndOnlyUniqueIds) {
+  ParsedDoc d("<r><a Id='x'/><b Id='y'/><b Id='y'/></r>");
+  ASSERT_EQ(d.rc, 0);
+  registerIdAttributes(d.holder.root);
+  xmlNodePtr n = nullptr;
+  EXPECT_TRUE(xpointerSelectNode(d.holder.root, "x", &n));
+  EXPECT_STREQ(reinterpret_cast<const char*>(n->name), "a");
+  EXPECT_FALSE(xpointerSelectNode(d.holder.root, "y", &n));  // two elements claim it
+  EXPECT_FALSE(xpointerSelectNode(d.holder.root, "xpointer(id('absent'))", &n));
+  EXPECT_EQ(codeOf([&] { xpointerSelectNode(d.holder.root, "xpointer(//b)", &n); }),
+            xmlrc::TRANSFORM_FAILED);
+  std::vector<xmlNodePtr> nodes;
+  EXPECT_EQ(xpointerSelectNodes(&d.holder, "xpointer(id('x'))", nodes), 0);
+  EXPECT_EQ(nodes.size(), 1u);
+  EXPECT_EQ(xpointerSelectNodes(&d.holder, "y", nodes), 0);
+  EXPECT_TRUE(nodes.empty());
+  EXPECT_EQ(xpointerSelectNodes(&d.holder, "xpointer(//b)", nodes), xmlrc::TRANSFORM_FAILED);
+}
+
+// A tree far deeper than any parsed one (built here) is walked without recursion.
+TEST(TreeWalks, DeepTreesAndDepthLimits) {
+  ParsedDoc d("<r><a><b Id='q'><c/></b></a><c/></r>");
+  ASSERT_EQ(d.rc, 0);
+  xmlNodePtr a = d.holder.root->children;
+  // Siblings are searched at every depth; children only while depth remains,
+  // and before the next sibling.
+  EXPECT_EQ(findElement(a, "c", nullptr, 0), a->next);
+  EXPECT_EQ(findElement(a, "c", nullptr, 1), a->next);
+  EXPECT_EQ(findElement(a, "c", nullptr, 2), a->children->children);
+  EXPECT_EQ(findElement(a, "c", nullptr, -1), a->children->children);
+  EXPECT_EQ(findElement(a->children, "c", nullptr, 0), nullptr);
+
+  xmlNodePtr deep = d.holder.root;
+  for (int i = 0; i < 200000; ++i) deep = xmlNewChild(deep, nullptr, BAD_CAST "n", nullptr);
+  xmlNewProp(deep, BAD_CAST "Id", BAD_CAST "bottom");
+  EXPECT_EQ(findElement(d.holder.root, "absent", nullptr, -1), nullptr);
+  registerIdAttributes(d.holder.root);
+  xmlNodePtr n = nullptr;
+  findNodeById(d.holder.root, "q", &n);
+  EXPECT_STREQ(reinterpret_cast<const char*>(n->name), "b");
+}
+
+TEST(Namespaces, ElementTestsAndChildCreation) {
+  ParsedDoc d(
+      "<Signature xmlns='http://www.w3.org/2000/09/xmldsig#' "
+      "xmlns:ds='http://www.w3.org/2000/09/xmldsig#'>"
+      "<x:o xmlns:x='urn:x'/></Signature>");
+  ASSERT_EQ(d.rc, 0);
+  xmlNodePtr sig = d.holder.root;
+  EXPECT_TRUE(isElement(sig, "Signature", xmlc::NS_DSIG.data()));
+  EXPECT_FALSE(isElement(sig, "Signature", xmlc::NS_XADES.data()));
+  EXPECT_TRUE(isElement(sig, "Signature", nullptr));
+  EXPECT_FALSE(isElement(sig->children, "o", xmlc::NS_DSIG.data()));
+  // The prefix is declared but the parent's default namespace is the same: unprefixed child.
+  xmlNodePtr obj = addChildElement(sig, "Object", "ds");
+  std::string text;
+  serializeNode(obj, text, false);
+  EXPECT_EQ(text, "<Object/>");
+  EXPECT_STREQ(reinterpret_cast<const char*>(nodeNamespaceUri(obj)), xmlc::NS_DSIG.data());
+  // A prefix not in scope is declared from the prefix table.
+  xmlNodePtr qp = addChildElement(obj, "QualifyingProperties", "xades");
+  serializeNode(qp, text, false);
+  EXPECT_EQ(text,
+            "<xades:QualifyingProperties xmlns:xades=\"http://uri.etsi.org/01903/v1.3.2#\"/>");
+  EXPECT_THROW(addChildElement(obj, "X", "nope"), std::runtime_error);
+}
+
+TEST(SignedObjects, ContentByEncodingAndMimeType) {
+  const struct {
+    const char* doc;
+    const char* expected;
+  } cases[] = {
+      {"<Object Encoding='http://www.w3.org/2000/09/xmldsig#base64'>aGVs\n bG8=</Object>", "hello"},
+      {"<Object MimeType='text/xml'>text<a x='1'><b/></a><c/></Object>", "<a x=\"1\"><b/></a>"},
+      {"<Object>plain <i>text</i></Object>", "plain text"},
+  };
+  for (const auto& c : cases) {
+    ParsedDoc d(c.doc);
+    ASSERT_EQ(d.rc, 0);
+    MemFile out;
+    EXPECT_EQ(writeSignedObjectContent(d.holder.root, &out), 0);
+    EXPECT_EQ(
+        std::string(reinterpret_cast<const char*>(out.data()), static_cast<size_t>(out.length())),
+        c.expected);
+  }
+}
+
+// r || s of equal halves to the DER of a Dss-Sig-Value (minimal INTEGERs, a
+// zero octet before a set top bit), replacing what the output held.
+TEST(DsaSignatureValue, ToDer) {
+  const uint8_t value[] = {0x00, 0x01, 0x80, 0x00};
+  MemFile out;
+  out.write(12, reinterpret_cast<const uint8_t*>("old contents"));
+  ASSERT_TRUE(dsaXmlSignatureToDer(value, sizeof value, &out));
+  const uint8_t der[] = {0x30, 0x08, 0x02, 0x01, 0x01, 0x02, 0x03, 0x00, 0x80, 0x00};
+  EXPECT_EQ(
+      std::string(reinterpret_cast<const char*>(out.data()), static_cast<size_t>(out.length())),
+      std::string(reinterpret_cast<const char*>(der), sizeof der));
+  EXPECT_FALSE(dsaXmlSignatureToDer(value, 3, &out));
+  EXPECT_FALSE(dsaXmlSignatureToDer(value, 0, &out));
+}
+
+}  // namespace
