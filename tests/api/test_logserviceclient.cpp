@@ -344,7 +344,8 @@ TEST_F(LogClient, ForkWhileInitialising) {
     }
     first.join();
     int status = 0;
-    for (int i = 0; i < 200 && ::waitpid(child, &status, WNOHANG) == 0; ++i)
+    // generous: the child loads the 3000 values itself, slowly on a loaded machine
+    for (int i = 0; i < 3000 && ::waitpid(child, &status, WNOHANG) == 0; ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (::kill(child, 0) == 0 && ::waitpid(child, &status, WNOHANG) == 0) {
       ::kill(child, SIGKILL);
