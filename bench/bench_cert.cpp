@@ -1,0 +1,212 @@
+// bench-libs: tal_pki
+// Certificates and CRLs from DER: decode a certificate and verify its
+// signature with the issuer's key (RSA-2048 and P-256 issuers) against
+// d2i_X509 + X509_verify; decode a CRL of 10,000 entries and find one serial
+// against d2i_X509_CRL + X509_CRL_get0_by_serial. The issuer keys are set up
+// once on both sides; everything about the certificate or CRL is in the loop.
+#include <openssl/bn.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+#include "pki/cert.h"
+#include "pki/crl.h"
+#include "ratio_main.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+enum Case { RSA2048 = 0, P256 = 1 };
+
+struct Fixture {
+  EVP_PKEY* key = nullptr;
+  Bytes cert, crl, spki, serial;
+  SubPubKeyInfo issuer;
+};
+
+X509_NAME* name(const char* cn) {
+  X509_NAME* n = X509_NAME_new();
+  X509_NAME_add_entry_by_txt(n, "C", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("PL"), -1,
+                             -1, 0);
+  X509_NAME_add_entry_by_txt(n, "O", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("Bench"),
+                             -1, -1, 0);
+  X509_NAME_add_entry_by_txt(n, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(cn), -1,
+                             -1, 0);
+  return n;
+}
+
+Fixture& fixture(int which) {
+  static std::map<int, std::unique_ptr<Fixture>> all;
+  auto it = all.find(which);
+  if (it != all.end()) return *it->second;
+  auto f = std::make_unique<Fixture>();
+  f->key =
+      which == RSA2048 ? EVP_RSA_gen(2048) : EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
+  EVP_PKEY* leafKey = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
+  if (!f->key || !leafKey) throw std::runtime_error("key generation");
+
+  X509* x = X509_new();
+  X509_set_version(x, 2);
+  ASN1_INTEGER_set(X509_get_serialNumber(x), 0x1234567);
+  X509_NAME* in = name("Bench CA");
+  X509_NAME* sn = name("Bench leaf");
+  X509_set_issuer_name(x, in);
+  X509_set_subject_name(x, sn);
+  X509_gmtime_adj(X509_getm_notBefore(x), 0);
+  X509_gmtime_adj(X509_getm_notAfter(x), 86400L * 365);
+  X509_set_pubkey(x, leafKey);
+  X509V3_CTX ctx;
+  X509V3_set_ctx_nodb(&ctx);
+  X509V3_set_ctx(&ctx, x, x, nullptr, nullptr, 0);
+  for (auto [n, v] : {std::pair<const char*, const char*>{"basicConstraints", "critical,CA:FALSE"},
+                      {"keyUsage", "critical,digitalSignature"},
+                      {"subjectKeyIdentifier", "hash"},
+                      {"subjectAltName", "email:bench@example.com"}}) {
+    X509_EXTENSION* e = X509V3_EXT_conf(nullptr, &ctx, n, v);
+    if (e) X509_add_ext(x, e, -1);
+    X509_EXTENSION_free(e);
+  }
+  X509_sign(x, f->key, EVP_sha256());
+  unsigned char* der = nullptr;
+  int n = i2d_X509(x, &der);
+  f->cert.assign(der, der + n);
+  OPENSSL_free(der);
+  X509_free(x);
+
+  X509_CRL* crl = X509_CRL_new();
+  X509_CRL_set_version(crl, 1);
+  X509_CRL_set_issuer_name(crl, in);
+  ASN1_TIME* t = ASN1_TIME_adj(nullptr, 0, 0, 0);
+  X509_CRL_set1_lastUpdate(crl, t);
+  ASN1_TIME* nt = ASN1_TIME_adj(nullptr, 0, 7, 0);
+  X509_CRL_set1_nextUpdate(crl, nt);
+  BIGNUM* bn = BN_new();
+  for (int i = 0; i < 10000; ++i) {
+    X509_REVOKED* r = X509_REVOKED_new();
+    BN_set_word(bn, 0x10000000u + static_cast<unsigned>(i) * 7919u);
+    ASN1_INTEGER* s = BN_to_ASN1_INTEGER(bn, nullptr);
+    X509_REVOKED_set_serialNumber(r, s);
+    if (i == 7777) f->serial.assign(s->data, s->data + s->length);
+    ASN1_INTEGER_free(s);
+    X509_REVOKED_set_revocationDate(r, t);
+    X509_CRL_add0_revoked(crl, r);
+  }
+  BN_free(bn);
+  X509_CRL_sign(crl, f->key, EVP_sha256());
+  der = nullptr;
+  n = i2d_X509_CRL(crl, &der);
+  f->crl.assign(der, der + n);
+  OPENSSL_free(der);
+  X509_CRL_free(crl);
+  ASN1_TIME_free(t);
+  ASN1_TIME_free(nt);
+  X509_NAME_free(in);
+  X509_NAME_free(sn);
+  EVP_PKEY_free(leafKey);
+
+  der = nullptr;
+  n = i2d_PUBKEY(f->key, &der);
+  f->spki.assign(der, der + n);
+  OPENSSL_free(der);
+  if (f->issuer.decodeBuffer(f->spki.data(), static_cast<int>(f->spki.size()), 0) < 1)
+    throw std::runtime_error("issuer key");
+  Fixture& ref = *f;
+  all[which] = std::move(f);
+  return ref;
+}
+
+void oursCert(benchmark::State& state, int which) {
+  Fixture& f = fixture(which);
+  for (auto _ : state) {
+    SignedCertificate c;
+    int r = c.decodeBuffer(f.cert.data(), static_cast<int>(f.cert.size()), ASN_FLAG_CONST);
+    if (r < 1 || c.verifyWithKey(f.issuer) != 1) state.SkipWithError("verification failed");
+    benchmark::DoNotOptimize(r);
+  }
+}
+
+void opensslCert(benchmark::State& state, int which) {
+  Fixture& f = fixture(which);
+  for (auto _ : state) {
+    const unsigned char* p = f.cert.data();
+    X509* x = d2i_X509(nullptr, &p, static_cast<long>(f.cert.size()));
+    int ok = x ? X509_verify(x, f.key) : 0;
+    X509_free(x);
+    if (ok != 1) state.SkipWithError("verification failed");
+    benchmark::DoNotOptimize(ok);
+  }
+}
+
+void oursCertDecode(benchmark::State& state, int which) {
+  Fixture& f = fixture(which);
+  for (auto _ : state) {
+    SignedCertificate c;
+    int r = c.decodeBuffer(f.cert.data(), static_cast<int>(f.cert.size()), ASN_FLAG_CONST);
+    benchmark::DoNotOptimize(r);
+  }
+}
+
+void opensslCertDecode(benchmark::State& state, int which) {
+  Fixture& f = fixture(which);
+  for (auto _ : state) {
+    const unsigned char* p = f.cert.data();
+    X509* x = d2i_X509(nullptr, &p, static_cast<long>(f.cert.size()));
+    benchmark::DoNotOptimize(x);
+    X509_free(x);
+  }
+}
+
+void oursCrl(benchmark::State& state) {
+  Fixture& f = fixture(RSA2048);
+  ASNinteger wanted;
+  wanted.setBytes(f.serial.data(), static_cast<int>(f.serial.size()));
+  for (auto _ : state) {
+    SignedCertRevList crl;
+    int r = crl.decodeBuffer(f.crl.data(), static_cast<int>(f.crl.size()), ASN_FLAG_CONST);
+    const CRLentry* hit = nullptr;
+    const ASNsequenceList<CRLentry>& list = crl.tbsCertList.revokedCertificates;
+    for (POSITION pos = list.GetHeadPosition(); pos && !hit;) {
+      const CRLentry* e = list.GetNext(pos);
+      if (e->userCertificate.compare(wanted) == 0) hit = e;
+    }
+    if (r < 1 || !hit) state.SkipWithError("serial not found");
+    benchmark::DoNotOptimize(hit);
+  }
+}
+
+void opensslCrl(benchmark::State& state) {
+  Fixture& f = fixture(RSA2048);
+  ASN1_INTEGER* wanted = ASN1_INTEGER_new();
+  ASN1_STRING_set(wanted, f.serial.data(), static_cast<int>(f.serial.size()));
+  for (auto _ : state) {
+    const unsigned char* p = f.crl.data();
+    X509_CRL* crl = d2i_X509_CRL(nullptr, &p, static_cast<long>(f.crl.size()));
+    X509_REVOKED* hit = nullptr;
+    int found = crl ? X509_CRL_get0_by_serial(crl, &hit, wanted) : 0;
+    X509_CRL_free(crl);
+    if (found != 1) state.SkipWithError("serial not found");
+    benchmark::DoNotOptimize(hit);
+  }
+  ASN1_INTEGER_free(wanted);
+}
+
+}  // namespace
+
+#define CERT_PAIR(label, which)                                                             \
+  BENCHMARK_CAPTURE(oursCert, label, which)->Name("ours/cert_decode_verify_" #label);       \
+  BENCHMARK_CAPTURE(opensslCert, label, which)->Name("openssl/cert_decode_verify_" #label); \
+  BENCHMARK_CAPTURE(oursCertDecode, label, which)->Name("ours/cert_decode_" #label);        \
+  BENCHMARK_CAPTURE(opensslCertDecode, label, which)->Name("openssl/cert_decode_" #label)
+
+CERT_PAIR(rsa2048, RSA2048);
+CERT_PAIR(P256, P256);
+BENCHMARK(oursCrl)->Name("ours/crl10000_decode_find")->Unit(benchmark::kMicrosecond);
+BENCHMARK(opensslCrl)->Name("openssl/crl10000_decode_find")->Unit(benchmark::kMicrosecond);
+
+TAL_BENCH_MAIN()

@@ -1,0 +1,68 @@
+// libFuzzer target over OCSP responses: decode an OCSPResponse (private and
+// in place), re-encode it, decode the BasicOCSPResponse it carries and check
+// its signature with a fixed key. A decoded value must re-encode to exactly
+// the octets it took, and every answer must be one of the documented codes.
+#include "pki/ocspresp.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+void reencode(const ASNobject& o, const unsigned char* data, int n) {
+  std::vector<unsigned char> out;
+  if (o.encodeVector(out) != n || o.encodedLength() != n) abort();
+  for (int i = 0; i < n; ++i)
+    if (out[i] != data[i]) abort();
+}
+
+// The P-256 key of the test responder (tests/data/pki/ocsp): its responses
+// in the seed corpus verify, so the whole signature path is exercised.
+const unsigned char kP256Spki[] = {
+    0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x02, 0x01, 0x06, 0x08, 0x2a,
+    0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x07, 0x03, 0x42, 0x00, 0x04, 0x81, 0x06, 0xdd, 0x12, 0x1c,
+    0xfb, 0x4b, 0xa0, 0x8a, 0x50, 0x6c, 0x9b, 0xa3, 0x66, 0x0a, 0x08, 0xb5, 0x7b, 0x99, 0xf1, 0x3b,
+    0x15, 0xc8, 0x11, 0xd8, 0x86, 0x67, 0x14, 0x7f, 0xb8, 0x45, 0xc6, 0x95, 0x3a, 0x9e, 0x90, 0x1d,
+    0x49, 0x5d, 0x97, 0xdd, 0xa9, 0x42, 0x7f, 0xde, 0xeb, 0x14, 0x2b, 0xf7, 0xf3, 0x35, 0xb6, 0x44,
+    0xfd, 0x1d, 0xf7, 0x32, 0x01, 0xdd, 0x31, 0x1f, 0xad, 0x87, 0xc5};
+
+void checkBasic(const ASNoctstr& bytes) {
+  if (!bytes.data() || bytes.length < 2) return;
+  for (unsigned char flags : {0, 1}) {
+    BasicOCSPResponse basic;
+    int r = basic.decodeBuffer(bytes.data(), bytes.length, flags);
+    if (r < -2) abort();
+    if (r <= 0) continue;
+    reencode(basic, bytes.data(), r);
+    SubPubKeyInfo key;
+    if (key.decodeBuffer(kP256Spki, sizeof kP256Spki) != static_cast<int>(sizeof kP256Spki))
+      abort();
+    int v = basic.verifySignature(key);
+    if (v < -4 || v > 1) abort();
+    if (basic.certsPresent && basic.certs->GetCount() > 0) {
+      v = basic.verifySignature(*basic.certs->GetHead());
+      if (v < -4 || v > 1) abort();
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > 1 << 16) return 0;
+  const int n = static_cast<int>(size);
+  for (unsigned char flags : {0, 1}) {
+    OCSPResponse resp;
+    int r = resp.decodeBuffer(data, n, flags);
+    if (r < -2) abort();
+    if (r > 0) {
+      reencode(resp, data, r);
+      if (resp.responseBytesPresent) checkBasic(resp.responseBytes->response);
+    }
+  }
+  // The same octets as a bare BasicOCSPResponse.
+  ASNoctstr whole;
+  if (n > 0 && whole.set(data, n) == 1) checkBasic(whole);
+  return 0;
+}

@@ -1,0 +1,167 @@
+#include "pki/poltab.h"
+
+#include <new>
+
+#include "base/commonerror.h"
+
+namespace {
+const char* const SRC = "libx509/poltab";
+}
+
+PolicyTable::PolicyTable() : columns(0) { owns = false; }
+
+PolicyTable::~PolicyTable() { clear(); }
+
+void PolicyTable::reset(uint32_t n) {
+  clear();
+  columns = n;
+}
+
+void PolicyTable::clear() {
+  while (GetCount() > 0) delete[] RemoveTail();
+  mapped.clear();
+}
+
+bool PolicyTable::roomForRow() const {
+  return columns > 0 && (int64_t(GetCount()) + 1) * int64_t(columns) <= kMaxCells;
+}
+
+PolicyInformation* PolicyTable::newRow() const {
+  return new (std::nothrow) PolicyInformation[columns];
+}
+
+int32_t PolicyTable::appendRow(PolicyInformation* cells, unsigned char flag) {
+  try {
+    mapped.push_back(flag);
+    if (!AddTail(cells)) {
+      mapped.pop_back();
+      delete[] cells;
+      return -1;
+    }
+  } catch (const std::bad_alloc&) {
+    if (mapped.size() > static_cast<size_t>(GetCount())) mapped.pop_back();
+    delete[] cells;
+    return -1;
+  }
+  return GetCount() - 1;
+}
+
+int32_t PolicyTable::addRow() {
+  if (!roomForRow()) return -1;
+  PolicyInformation* cells = newRow();
+  if (!cells) return -1;
+  return appendRow(cells, 0);
+}
+
+int32_t PolicyTable::duplicateRow(int32_t j) {
+  if (!roomForRow()) return -1;
+  const PolicyInformation* source = row(j);
+  if (!source) return -1;
+  checkInvariant(j >= 0 && static_cast<size_t>(j) < mapped.size(), SRC, 170, "pos != NULL");
+  PolicyInformation* cells = newRow();
+  if (!cells) return -1;
+  try {
+    for (uint32_t c = 0; c < columns; ++c) cells[c] = source[c];
+  } catch (const std::bad_alloc&) {
+    delete[] cells;
+    return -1;
+  }
+  return appendRow(cells, mapped[static_cast<size_t>(j)]);
+}
+
+void PolicyTable::removeRow(int32_t j) {
+  POSITION pos = j >= 0 ? FindIndex(j) : nullptr;
+  if (!pos) return;
+  delete[] RemoveAt(pos);
+  if (static_cast<size_t>(j) < mapped.size()) mapped.erase(mapped.begin() + j);
+}
+
+PolicyInformation* PolicyTable::row(int32_t j) const { return j >= 0 ? elementAt(j) : nullptr; }
+
+bool PolicyTable::isRowMapped(int32_t j) const {
+  return j >= 0 && static_cast<size_t>(j) < mapped.size() && mapped[static_cast<size_t>(j)] != 0;
+}
+
+void PolicyTable::setRowMapped(int32_t j, bool value) {
+  if (j >= 0 && static_cast<size_t>(j) < mapped.size())
+    mapped[static_cast<size_t>(j)] = value ? 1 : 0;
+}
+
+void PolicyTable::clearRowFlags() {
+  for (unsigned char& f : mapped) f = 0;
+}
+
+void PolicyTable::assign(const PolicyTable& other) {
+  if (this == &other) return;
+  clear();
+  columns = other.columns;
+  int32_t j = 0;
+  for (POSITION pos = other.GetHeadPosition(); pos; ++j) {
+    const PolicyInformation* source = other.GetNext(pos);
+    PolicyInformation* cells = newRow();
+    if (!cells) throwBadAllocation();
+    try {
+      for (uint32_t c = 0; c < columns; ++c) cells[c] = source[c];
+    } catch (...) {
+      delete[] cells;
+      throw;
+    }
+    if (appendRow(cells, other.isRowMapped(j) ? 1 : 0) < 0) throwBadAllocation();
+  }
+}
+
+int addPolicyOid(CertificatePolicies& list, const ASNobjectId& oid) {
+  PolicyInformation* p = nullptr;
+  try {
+    p = list.addNew();
+    if (!p) return 0;
+    p->policyIdentifier = oid;
+  } catch (const std::bad_alloc&) {
+    if (p) list.deleteTail();
+    return 0;
+  }
+  return 1;
+}
+
+bool findPolicyMapping(const PolicyMappings& list, const PolicyMapping* mapping) {
+  if (!mapping) return false;
+  for (POSITION pos = list.GetHeadPosition(); pos;) {
+    const PolicyMapping* m = list.GetNext(pos);
+    if (m && m->issuerDomainPolicy == mapping->issuerDomainPolicy &&
+        m->subjectDomainPolicy == mapping->subjectDomainPolicy)
+      return true;
+  }
+  return false;
+}
+
+namespace {
+// Whether target holds a qualifier with that id; the search ends at the
+// first qualifier without an id.
+bool holdsQualifier(const PolicyQualifiers& target, const ASNobjectId& id) {
+  for (POSITION pos = target.GetHeadPosition(); pos;) {
+    const PolicyQualifierInfo* q = target.GetNext(pos);
+    if (!q || q->policyQualifierId.contentLength() == 0) return false;
+    if (q->policyQualifierId == id) return true;
+  }
+  return false;
+}
+}  // namespace
+
+int mergeByOid(PolicyQualifiers& target, const PolicyQualifiers& source) {
+  if (source.GetCount() > kMaxMergedQualifiers) return 0;
+  for (POSITION pos = source.GetHeadPosition(); pos;) {
+    const PolicyQualifierInfo* q = source.GetNext(pos);
+    if (!q || holdsQualifier(target, q->policyQualifierId)) continue;
+    if (target.GetCount() >= kMaxMergedQualifiers) return 0;
+    PolicyQualifierInfo* copy = nullptr;
+    try {
+      copy = target.addNew();
+      if (!copy) return 0;
+      *copy = *q;
+    } catch (const std::bad_alloc&) {
+      if (copy) target.deleteTail();
+      return 0;
+    }
+  }
+  return 1;
+}
