@@ -750,11 +750,11 @@ const LvNamedCurve* findNextNamedCurveByKeyDomain(const LvGeneralDsaKeyDomain* d
   return nullptr;
 }
 
-const LvNamedCurve* findNamedCurveBySpecifiedDomain(const ECSpecifiedDomain& spec,
+const LvNamedCurve* findNamedCurveBySpecifiedDomain(const ECSpecifiedDomain& specifiedDomain,
                                                     bool requireOid) {
   int lastId = 0;
   for (;;) {
-    const LvGeneralDsaKeyDomain* domain = spec.getKeyDomain();
+    const LvGeneralDsaKeyDomain* domain = specifiedDomain.getKeyDomain();
     const LvNamedCurve* record = nullptr;
     if (domain) {
       record = findNextNamedCurveByKeyDomain(domain, lastId);
@@ -769,10 +769,10 @@ const LvNamedCurve* findNamedCurveBySpecifiedDomain(const ECSpecifiedDomain& spe
   }
 }
 
-bool namedCurveToSpecifiedDomain(int id, ECSpecifiedDomain& spec) {
+bool namedCurveToSpecifiedDomain(int id, ECSpecifiedDomain& specifiedDomain) {
   const LvNamedCurve* r = findNamedCurveById(id);
   const LvGeneralDsaKeyDomain* d = recordDomain(r);
-  return d && spec.setFromKeyDomain(d);
+  return d && specifiedDomain.setFromKeyDomain(d);
 }
 
 unsigned int keyDomainFieldBits(const LvGeneralDsaKeyDomain* domain) {

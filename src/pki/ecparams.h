@@ -160,8 +160,9 @@ const LvNamedCurve* findNamedCurveById(int id);
 const LvNamedCurve* findNamedCurve(const ASNobjectId& oid);
 const LvGeneralDsaKeyDomain* namedCurveKeyDomain(const ASNobjectId& oid);
 const LvNamedCurve* findNextNamedCurveByKeyDomain(const LvGeneralDsaKeyDomain* domain, int afterId);
-const LvNamedCurve* findNamedCurveBySpecifiedDomain(const ECSpecifiedDomain& spec, bool requireOid);
-bool namedCurveToSpecifiedDomain(int id, ECSpecifiedDomain& spec);
+const LvNamedCurve* findNamedCurveBySpecifiedDomain(const ECSpecifiedDomain& specifiedDomain,
+                                                    bool requireOid);
+bool namedCurveToSpecifiedDomain(int id, ECSpecifiedDomain& specifiedDomain);
 unsigned int namedCurveFieldBits(const LvNamedCurve* record);
 unsigned int keyDomainFieldBits(const LvGeneralDsaKeyDomain* domain);
 // The named curve's OID as an object (false for rows without one).

@@ -15,10 +15,10 @@ struct EcPublicLib {
 };
 
 ECPublicKey::ECPublicKey()
-    : ASNbitstr(3), lib(), domain(nullptr), spec(), specFilled(0), prepared(0) {}
+    : ASNbitstr(3), lib(), domain(nullptr), specifiedDomain(), specFilled(0), prepared(0) {}
 
 ECPublicKey::ECPublicKey(const ECPublicKey& o)
-    : ASNbitstr(o), lib(), domain(nullptr), spec(), specFilled(0), prepared(0) {}
+    : ASNbitstr(o), lib(), domain(nullptr), specifiedDomain(), specFilled(0), prepared(0) {}
 
 ECPublicKey::~ECPublicKey() = default;
 
@@ -57,13 +57,13 @@ bool ECPublicKey::setSpecifiedDomain(const ECSpecifiedDomain& s) {
   domain = nullptr;
   specFilled = 0;
   try {
-    if (!spec) spec.reset(new ECSpecifiedDomain());
-    *spec = s;
+    if (!specifiedDomain) specifiedDomain.reset(new ECSpecifiedDomain());
+    *specifiedDomain = s;
   } catch (const std::exception&) {
     return false;
   }
   specFilled = 1;
-  domain = spec->getKeyDomain();
+  domain = specifiedDomain->getKeyDomain();
   return domain != nullptr;
 }
 
@@ -87,13 +87,13 @@ const ECSpecifiedDomain* ECPublicKey::getSpecifiedDomain() {
   if (!domain) return nullptr;
   if (!specFilled) {
     const LvGeneralDsaKeyDomain* keep = domain;
-    if (!spec) spec.reset(new ECSpecifiedDomain());
-    if (!spec->setFromKeyDomain(domain)) return nullptr;
+    if (!specifiedDomain) specifiedDomain.reset(new ECSpecifiedDomain());
+    if (!specifiedDomain->setFromKeyDomain(domain)) return nullptr;
     // keep using the domain the key was given (the copy is the same curve)
     domain = keep;
     specFilled = 1;
   }
-  return spec.get();
+  return specifiedDomain.get();
 }
 
 bool ECPublicKey::getPointOctets(ASNoctstr& out) const {

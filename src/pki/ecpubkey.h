@@ -21,7 +21,7 @@ class ECPublicKey : public ASNbitstr {
 
   bool set(const ASNoctstr& point, const ECDomainParameters* params = nullptr);
   bool setDomain(const ECDomainParameters& params);
-  bool setSpecifiedDomain(const ECSpecifiedDomain& spec);
+  bool setSpecifiedDomain(const ECSpecifiedDomain& specifiedDomain);
   bool setNamedCurve(const ASNobjectId& oid);
   // Uses a library domain owned elsewhere (a named curve's, or the prepared
   // domain of parameters that outlive this key).
@@ -55,7 +55,7 @@ class ECPublicKey : public ASNbitstr {
   int prepare();
   std::unique_ptr<EcPublicLib> lib;
   const LvGeneralDsaKeyDomain* domain;
-  std::unique_ptr<ECSpecifiedDomain> spec;  // made when a caller wants it
+  std::unique_ptr<ECSpecifiedDomain> specifiedDomain;  // made when a caller wants it
   unsigned char specFilled;
   unsigned char prepared;
 };

@@ -199,21 +199,21 @@ TEST(KeyCodes, DsaAndEcPublicKeys) {
 TEST(KeyCodes, SpecifiedDomainMembers) {
   // the explicit parameters openssl wrote, re-encoded byte for byte
   SubPubKeyInfo& k = key("p256x.spki.der");
-  const ECSpecifiedDomain& spec = k.ecParameters.specifiedCurve;
+  const ECSpecifiedDomain& specifiedDomain = k.ecParameters.specifiedCurve;
   Bytes der;
-  ASSERT_GT(spec.encodeVector(der), 0);
+  ASSERT_GT(specifiedDomain.encodeVector(der), 0);
   ECSpecifiedDomain again;
   ASSERT_EQ(again.decodeVector(der), static_cast<int>(der.size()));
   ASSERT_NE(again.getKeyDomain(), nullptr);
-  EXPECT_TRUE(again == spec);
+  EXPECT_TRUE(again == specifiedDomain);
   EXPECT_EQ(again.getFieldBits(), 256u);
   const LvNamedCurve* named = findNamedCurveBySpecifiedDomain(again, true);
   ASSERT_NE(named, nullptr);
   EXPECT_STREQ(named->oid, "1.2.840.10045.3.1.7");
   // trailing members: cofactor then hash fine; hash first, two cofactors, others refused
-  ASSERT_TRUE(spec.cofactorPresent);
+  ASSERT_TRUE(specifiedDomain.cofactorPresent);
   Bytes cof;
-  spec.cofactor.encodeVector(cof);
+  specifiedDomain.cofactor.encodeVector(cof);
   Bytes hashAlg = pkitest::unhex("300b0609608648016503040201");
   Bytes body(der.begin() + (der[1] & 0x80 ? 2 + (der[1] & 0x7F) : 2),
              der.end() - static_cast<long>(cof.size()));

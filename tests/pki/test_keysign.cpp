@@ -289,12 +289,12 @@ TEST(KeySignCodes, NamedCurveReaders) {
   EXPECT_EQ(namedCurveFieldBits(findNamedCurve(ASNobjectId("1.2.840.10045.3.0.14"))), 239u)
       << "c2onb239v4";
   // explicit parameters of a named curve find it, with and without an OID required
-  ECSpecifiedDomain spec;
-  ASSERT_TRUE(namedCurveToSpecifiedDomain(static_cast<int>(p256->id), spec));
-  const LvNamedCurve* found = findNamedCurveBySpecifiedDomain(spec, true);
+  ECSpecifiedDomain specifiedDomain;
+  ASSERT_TRUE(namedCurveToSpecifiedDomain(static_cast<int>(p256->id), specifiedDomain));
+  const LvNamedCurve* found = findNamedCurveBySpecifiedDomain(specifiedDomain, true);
   ASSERT_NE(found, nullptr);
   EXPECT_NE(found->oid, nullptr);
-  EXPECT_TRUE(keyDomainFieldBits(spec.getKeyDomain()) == 256u);
+  EXPECT_TRUE(keyDomainFieldBits(specifiedDomain.getKeyDomain()) == 256u);
   ECDomainParameters none(0x99);
   Bytes enc;
   none.encodeVector(enc);
