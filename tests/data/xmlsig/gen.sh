@@ -39,7 +39,8 @@ src=${VECTORS:-/work/shared/vectors/xmldsig}
 if [ -d "$src" ]; then
   cp "$src/merlin-c14n-three/signature.xml" merlin/c14n-three.xml
   for f in "$src"/merlin-c14n-three/c14n-*.txt; do cp "$f" "merlin/c14n-three-$(basename "$f")"; done
-  cp "$src/merlin-xpath-filter2-three/sign-spec.xml" merlin/filter2-sign-example.xml
-  cp "$src/merlin-xpath-filter2-three/sign-spec-c14n-2.txt" merlin/filter2-sign-example-c14n-2.txt
+  # the interop set's example signature and its second reference's canonical form
+  cp "$src"/merlin-xpath-filter2-three/sign-sp?c.xml merlin/filter2-sign-example.xml
+  cp "$src"/merlin-xpath-filter2-three/sign-sp?c-c14n-2.txt merlin/filter2-sign-example-c14n-2.txt
   cp "$src/COPYRIGHT-xmlsec" merlin/COPYRIGHT-xmlsec
 fi
