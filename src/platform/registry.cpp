@@ -27,6 +27,29 @@ const char* const SYSTEM_ROOT = "/etc/TAL-VORIN/registry";
 
 std::atomic<uint32_t> tempCounter{0};
 
+// Owns one descriptor, so that no return path can leak it: a process that
+// creates keys by the thousand would otherwise run out of descriptors.
+class Fd {
+ public:
+  explicit Fd(int fd) : fd(fd) {}
+  ~Fd() {
+    if (fd >= 0) ::close(fd);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd; }
+  bool valid() const { return fd >= 0; }
+  // Closes now and answers whether the close succeeded (a write's last error shows here).
+  bool closeNow() {
+    int old = fd;
+    fd = -1;
+    return old < 0 || ::close(old) == 0;
+  }
+
+ private:
+  int fd;
+};
+
 RegistryStatus statusOfErrno(int error) {
   switch (error) {
     case ENOENT:
@@ -77,11 +100,11 @@ bool writeAll(int fd, const uint8_t* data, size_t length) {
 // Reads a whole regular file below dirFd, refusing links and files over maxSize.
 RegistryStatus readWhole(int dirFd, const std::string& fileName, size_t maxSize,
                          std::vector<uint8_t>& out) {
-  int fd = ::openat(dirFd, fileName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return statusOfErrno(errno);
+  Fd fd(::openat(dirFd, fileName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.valid()) return statusOfErrno(errno);
   struct stat st;
   RegistryStatus status = RegistryStatus::Ok;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
     status = RegistryStatus::Failed;
   } else if (static_cast<uint64_t>(st.st_size) > maxSize) {
     status = RegistryStatus::TooLarge;
@@ -89,7 +112,7 @@ RegistryStatus readWhole(int dirFd, const std::string& fileName, size_t maxSize,
     out.resize(static_cast<size_t>(st.st_size));
     size_t got = 0;
     while (got < out.size()) {
-      ssize_t n = ::read(fd, out.data() + got, out.size() - got);
+      ssize_t n = ::read(fd.get(), out.data() + got, out.size() - got);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
       got += static_cast<size_t>(n);
@@ -97,7 +120,6 @@ RegistryStatus readWhole(int dirFd, const std::string& fileName, size_t maxSize,
     // The file is replaced, never changed in place, so a short read means damage.
     if (got != out.size()) status = RegistryStatus::Failed;
   }
-  ::close(fd);
   return status;
 }
 
@@ -173,22 +195,24 @@ RegistryStatus createKeyFolder(int parentFd, const std::string& name, bool priva
     if (errno != EEXIST || attempt > 16) return statusOfErrno(errno);
   }
   RegistryStatus status = RegistryStatus::Failed;
-  int fd = ::openat(parentFd, temp.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd >= 0) {
-    int nameFd = ::openat(fd, KEY_NAME_FILE, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, fileMode);
-    if (nameFd >= 0) {
-      bool written = writeAll(nameFd, reinterpret_cast<const uint8_t*>(name.data()), name.size());
-      written = ::fsync(nameFd) == 0 && written;
-      ::close(nameFd);
-      std::string target = KEY_PREFIX + folded(name);
-      if (written && ::syscall(SYS_renameat2, parentFd, temp.c_str(), parentFd, target.c_str(),
-                               RENAME_NOREPLACE) == 0)
-        return RegistryStatus::Ok;
-      status = (errno == EEXIST || errno == ENOTEMPTY) ? RegistryStatus::Ok : statusOfErrno(errno);
-      if (!written) status = RegistryStatus::Failed;
-      ::unlinkat(fd, KEY_NAME_FILE, 0);
+  {
+    Fd fd(::openat(parentFd, temp.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (fd.valid()) {
+      Fd nameFd(::openat(fd.get(), KEY_NAME_FILE, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, fileMode));
+      if (nameFd.valid()) {
+        bool written = writeAll(nameFd.get(), reinterpret_cast<const uint8_t*>(name.data()),
+                                name.size());
+        written = ::fsync(nameFd.get()) == 0 && written;
+        written = nameFd.closeNow() && written;
+        std::string target = KEY_PREFIX + folded(name);
+        if (written && ::syscall(SYS_renameat2, parentFd, temp.c_str(), parentFd, target.c_str(),
+                                 RENAME_NOREPLACE) == 0)
+          return RegistryStatus::Ok;
+        status = (errno == EEXIST || errno == ENOTEMPTY) ? RegistryStatus::Ok : statusOfErrno(errno);
+        if (!written) status = RegistryStatus::Failed;
+        ::unlinkat(fd.get(), KEY_NAME_FILE, 0);
+      }
     }
-    ::close(fd);
   }
   ::unlinkat(parentFd, temp.c_str(), AT_REMOVEDIR);
   return status;
@@ -331,18 +355,17 @@ RegistryStatus RegistryKey::enumValue(uint32_t index, std::string& name, uint32_
   // A value removed or damaged since the listing is still named, as a value without a type.
   name = entry;
   type = REGISTRY_NONE;
-  int fd = ::openat(dirFd, (VALUE_PREFIX + entry).c_str(),
-                    O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-  if (fd >= 0) {
+  Fd fd(::openat(dirFd, (VALUE_PREFIX + entry).c_str(),
+                 O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+  if (fd.valid()) {
     uint8_t head[VALUE_HEADER + REGISTRY_MAX_NAME];
-    ssize_t n = ::pread(fd, head, sizeof head, 0);
+    ssize_t n = ::pread(fd.get(), head, sizeof head, 0);
     ValueHeader header;
     if (n > 0 && parseHeader(head, static_cast<size_t>(n), header) &&
         folded(header.name) == entry) {
       name = header.name;
       type = header.type;
     }
-    ::close(fd);
   }
   return RegistryStatus::Ok;
 }
@@ -354,15 +377,14 @@ RegistryStatus RegistryKey::enumSubkey(uint32_t index, std::string& name) {
   if (index >= subkeyListing.size()) return RegistryStatus::NoMoreItems;
   const std::string& entry = subkeyListing[index];
   name = entry;
-  int fd = ::openat(dirFd, (KEY_PREFIX + entry).c_str(),
-                    O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd >= 0) {
+  Fd fd(::openat(dirFd, (KEY_PREFIX + entry).c_str(),
+                 O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (fd.valid()) {
     std::vector<uint8_t> spelled;
-    if (readWhole(fd, KEY_NAME_FILE, REGISTRY_MAX_NAME, spelled) == RegistryStatus::Ok) {
+    if (readWhole(fd.get(), KEY_NAME_FILE, REGISTRY_MAX_NAME, spelled) == RegistryStatus::Ok) {
       std::string text(spelled.begin(), spelled.end());
       if (folded(text) == entry) name = text;
     }
-    ::close(fd);
   }
   return RegistryStatus::Ok;
 }
@@ -434,25 +456,21 @@ RegistryStatus RegistryKey::deleteSubkey(const std::string& name) {
   if (!writable) return RegistryStatus::AccessDenied;
   if (!validName(name, true)) return RegistryStatus::InvalidName;
   std::string entry = KEY_PREFIX + folded(name);
-  int fd = ::openat(dirFd, entry.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return statusOfErrno(errno);
+  Fd fd(::openat(dirFd, entry.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd.valid()) return statusOfErrno(errno);
   std::vector<std::string> subkeys;
-  if (!listEntries(fd, KEY_PREFIX, subkeys) || !subkeys.empty()) {
-    ::close(fd);
+  if (!listEntries(fd.get(), KEY_PREFIX, subkeys) || !subkeys.empty()) {
     return subkeys.empty() ? RegistryStatus::Failed : RegistryStatus::AccessDenied;
   }
   // Out of sight first, then emptied and removed.
   std::string temp = tempName("d");
-  if (::syscall(SYS_renameat2, dirFd, entry.c_str(), dirFd, temp.c_str(), RENAME_NOREPLACE) != 0) {
-    int error = errno;
-    ::close(fd);
-    return statusOfErrno(error);
-  }
+  if (::syscall(SYS_renameat2, dirFd, entry.c_str(), dirFd, temp.c_str(), RENAME_NOREPLACE) != 0)
+    return statusOfErrno(errno);
   std::vector<std::string> all;
-  listEntries(fd, "", all);
+  listEntries(fd.get(), "", all);
   for (const std::string& file : all)
-    if (file != "." && file != "..") ::unlinkat(fd, file.c_str(), 0);
-  ::close(fd);
+    if (file != "." && file != "..") ::unlinkat(fd.get(), file.c_str(), 0);
+  fd.closeNow();
   ::unlinkat(dirFd, temp.c_str(), AT_REMOVEDIR);
   return RegistryStatus::Ok;
 }

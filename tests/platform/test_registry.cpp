@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -209,6 +210,52 @@ TEST_F(Registry, AccessAndDeletion) {
   ASSERT_EQ(RegistryStatus::Ok, b.enumValue(0, name, type));
   EXPECT_EQ("broken", name);
   EXPECT_EQ(platform::REGISTRY_NONE, type);
+}
+
+// Creating, listing, reading and deleting keys by the thousand holds no descriptor beyond the
+// open keys: run in a child under a limit of 256 descriptors, so a leak of one per key fails fast.
+TEST_F(Registry, ManyKeysUnderADescriptorLimit) {
+  // On a memory file system where there is one: the syncs would otherwise make this a disk test.
+  char pattern[] = "/dev/shm/tal-registry-XXXXXX";
+  std::string folder = ::mkdtemp(pattern) ? pattern : root;
+  ::setenv(platform::REGISTRY_ROOT_VARIABLE, folder.c_str(), 1);
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    struct rlimit limit = {256, 256};
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(2);
+    RegistryKey parent;
+    if (parent.create(RegistryRoot::CurrentUser, "Software\\Many") != RegistryStatus::Ok)
+      ::_exit(3);
+    for (int i = 0; i < 10000; ++i) {
+      RegistryKey key;
+      std::string path = "Software\\Many\\K" + std::to_string(i);
+      if (key.create(RegistryRoot::CurrentUser, path) != RegistryStatus::Ok) ::_exit(4);
+      if (key.setValue("v", platform::REGISTRY_DWORD, &i, sizeof i) != RegistryStatus::Ok)
+        ::_exit(5);
+    }
+    std::string name;
+    uint32_t type = 0;
+    uint32_t count = 0;
+    while (parent.enumSubkey(count, name) == RegistryStatus::Ok) ++count;
+    if (count != 10000) ::_exit(6);
+    for (int i = 0; i < 10000; ++i) {
+      RegistryKey key;
+      std::vector<uint8_t> data;
+      if (key.open(RegistryRoot::CurrentUser, "Software\\Many\\K" + std::to_string(i), false) !=
+              RegistryStatus::Ok ||
+          key.queryValue("v", type, data) != RegistryStatus::Ok || key.enumValue(0, name, type) !=
+              RegistryStatus::Ok)
+        ::_exit(7);
+      if (parent.deleteSubkey("K" + std::to_string(i)) != RegistryStatus::Ok) ::_exit(8);
+    }
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(child, ::waitpid(child, &status, 0));
+  if (folder != root) std::filesystem::remove_all(folder);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(0, WEXITSTATUS(status));
 }
 
 // A value rewritten again and again by another process is always read whole: old or new.
