@@ -1,5 +1,6 @@
 #include "base/miscutils.h"
 
+#include "base/reportstream.h"
 #include "platform/fileio.h"
 #include "platform/userdirs.h"
 
@@ -33,10 +34,10 @@ bool copyOut(const std::string& text, char* out, size_t outSize)
     return true;
 }
 
-void report(GenericFile* sink, const std::string& text)
+void report(ReportStream* stream, const std::string& text)
 {
-    if (sink)
-        sink->write(static_cast<uint32_t>(text.size()), reinterpret_cast<const uint8_t*>(text.data()));
+    if (stream)
+        *stream << text.c_str();
 }
 
 } // namespace
@@ -121,7 +122,7 @@ void toBackslashPath(std::string& path)
 
 bool analyseURI(const char* uri, std::string& protocol, std::string& host, int& hasPort, uint32_t& port,
                 std::string& path, int& hasCredentials, std::string& user, std::string& password,
-                GenericFile* reportSink)
+                ReportStream* reportSink)
 {
     std::string text = uri ? uri : "";
     size_t scheme = text.find("://");

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+class ReportStream;
+
 // The user's local application-data folder (XDG data home).
 bool getLocalAppDataPath(std::string& out);
 // An absolute name is used as it is; any other is put under the data folder's
@@ -22,9 +24,9 @@ int resolveProfilePath(const char* name, char* out, size_t outSize);
 bool parseRegistryPath(const char* location, platform::RegistryRoot& rootKey, std::string& subkey,
                        std::string& valueName);
 void toBackslashPath(std::string& path);
-// Takes a URI apart; the two failure messages go to report when it is given.
+// Takes a URI apart; the two failure messages go to the report stream when it is given.
 bool analyseURI(const char* uri, std::string& protocol, std::string& host, int& hasPort, uint32_t& port,
                 std::string& path, int& hasCredentials, std::string& user, std::string& password,
-                GenericFile* report);
+                ReportStream* report);
 // Two upper-case hexadecimal digits per byte; out is left as it was for n 0.
 void bytesToHexString(const uint8_t* bytes, size_t n, std::string& out);

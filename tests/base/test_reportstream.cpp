@@ -1,0 +1,131 @@
+#include "base/miscutils.h"
+#include "base/no_oop.h"
+#include "base/reportstream.h"
+#include "platform/clock.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+
+namespace {
+
+std::string contents(MemFile& m)
+{
+    return std::string(reinterpret_cast<const char*>(m.data()), static_cast<size_t>(m.length()));
+}
+
+struct CharsetGuard
+{
+    ~CharsetGuard() { selectOutputCharset("windows"); }
+};
+
+// A time value with the layout the stream reads (as X509time and ASNutct have).
+struct Fields
+{
+    int year, month, day, hour, minute, second;
+};
+
+TEST(ReportStream, WithoutSinkWritesNothing)
+{
+    ReportStream rs;
+    rs << 1L << 2UL << 'c' << "Wartość" << static_cast<const char*>(nullptr);
+    rs.writeDateTime(2025, 1, 2, 3, 4, 5);
+    rs.writeFormatted("%s", "x");
+    rs.writeUtcTime("%s");
+    EXPECT_EQ(nullptr, rs.sink);
+}
+
+TEST(ReportStream, Numbers)
+{
+    struct Case
+    {
+        long s;
+        unsigned long u;
+        const char* signedText;
+        const char* unsignedText;
+    };
+    const Case cases[] = {
+        {0, 0, "0", "0(0x0)"},
+        {-5, 255, "-5", "255(0xff)"},
+        {LONG_MIN, ULONG_MAX, "-9223372036854775808", "18446744073709551615(0xffffffffffffffff)"},
+    };
+    for (const Case& c : cases) {
+        MemFile m;
+        ReportStream rs(&m);
+        rs << c.s << ' ' << c.u;
+        EXPECT_EQ(std::string(c.signedText) + " " + c.unsignedText, contents(m));
+    }
+}
+
+TEST(ReportStream, TextsInEachOutputCharset)
+{
+    CharsetGuard guard;
+    // Windows-1250 ś = 9C, ć = E6; ISO 8859-2 ś = B6, ć = E6; CP852 ś = 98, ć = 86.
+    struct Case
+    {
+        const char* charset;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"windows", "Warto\x9C\xE6 klucza:   "},
+        {"utf-8", u8"Wartość klucza:   "},
+        {"latin2", "Warto\xB6\xE6 klucza:   "},
+        {"852", "Warto\x98\x86 klucza:   "},
+        {"ascii", "Wartosc klucza:   "},
+    };
+    for (const Case& c : cases) {
+        selectOutputCharset(c.charset);
+        MemFile m;
+        ReportStream rs(&m);
+        rs << "Wartość klucza:   ";
+        EXPECT_EQ(c.expected, contents(m)) << c.charset;
+
+        // a formatted text is converted whole, its value included
+        MemFile f;
+        ReportStream fs(&f);
+        fs.writeFormatted("%s %ld", "Wartość", 7L);
+        EXPECT_EQ(c.expected.substr(0, c.expected.find(' ')) + " 7", contents(f)) << c.charset;
+    }
+}
+
+TEST(ReportStream, Dates)
+{
+    MemFile m;
+    ReportStream rs(&m);
+    rs.writeDateTime(Fields{2025, 1, 2, 3, 4, 5});
+    rs << '|';
+    rs.writeDateTime(999, 12, 31, 23, 59, 0);
+    EXPECT_EQ("2025.01.02 03:04:05|999.12.31 23:59:00", contents(m));
+}
+
+TEST(ReportStream, UtcTimeInTheCallersFormat)
+{
+    CharsetGuard guard;
+    selectOutputCharset("ascii");
+    platform::setTestTime(1700000000);  // 2023-11-14 22:13:20 UTC
+    MemFile m;
+    ReportStream rs(&m);
+    rs.writeUtcTime("---- RAPORT Z ODBEZPIECZANIA WIADOMOŚCI: %s ----\r\n");
+    platform::clearTestTime();
+    EXPECT_EQ("---- RAPORT Z ODBEZPIECZANIA WIADOMOSCI: 2023.11.14 22:13:20 UTC ----\r\n", contents(m));
+}
+
+TEST(ReportStream, AnalyseUriReportsThroughTheStream)
+{
+    CharsetGuard guard;
+    selectOutputCharset("utf-8");
+    std::string protocol, host, path, user, password;
+    int hasPort = 0, hasCredentials = 0;
+    uint32_t port = 0;
+    MemFile m;
+    ReportStream rs(&m);
+    EXPECT_FALSE(analyseURI("http://host:8ł/x", protocol, host, hasPort, port, path, hasCredentials, user,
+                            password, &rs));
+    // the port text is converted with the message (ł is B3 in Windows-1250)
+    EXPECT_EQ(u8"analyseURI: niepoprawny format URI - nieparsowalny port serwera: 8ł\r\n", contents(m));
+    ReportStream none;
+    EXPECT_FALSE(analyseURI("host", protocol, host, hasPort, port, path, hasCredentials, user, password, &none));
+}
+
+} // namespace
