@@ -339,6 +339,7 @@ void XmlEnvelopedTransform::applyToFilter(XmlNodeFilter* filter) {
 }
 
 int XmlEnvelopedTransform::visible(xmlNodePtr node, xmlNodePtr parent) {
-  bool in = input ? input->visible(node, parent) == 1 : selected.contains(node, parent);
-  return in && !excluded.contains(node, parent) ? 1 : 0;
+  // The signature first: an XPath filter before it is never asked about its nodes.
+  if (excluded.contains(node, parent)) return 0;
+  return (input ? input->visible(node, parent) == 1 : selected.contains(node, parent)) ? 1 : 0;
 }

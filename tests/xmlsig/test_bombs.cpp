@@ -103,6 +103,16 @@ std::string entityAttributes(int n) {
   return "<!DOCTYPE r [<!ENTITY e \"<x" + attributes(n) + "/>\">]><r>&e;</r>";
 }
 
+// The same text in UTF-16LE with a byte-order mark (the caps count decoded text).
+std::string utf16(const std::string& ascii) {
+  std::string out = "\xFF\xFE";
+  for (char c : ascii) {
+    out += c;
+    out += '\0';
+  }
+  return out;
+}
+
 // Elements with Ids and a text naming all of them (for id()).
 std::string idList(int n) {
   std::string names, elements;
@@ -166,6 +176,8 @@ TEST(XmlBombs, ProcessedOrRefusedInTime) {
       {"attributes 300", "<r" + attributes(300) + "/>", PARSE, "", 89},
       {"attributes 16384", "<r" + attributes(16384) + "/>", PARSE, "", 89},
       {"attributes 131072", "<r" + attributes(131072) + "/>", PARSE, "", 89},
+      {"attributes 16384, UTF-16", utf16("<r" + attributes(16384) + "/>"), PARSE, "", 89},
+      {"attributes 200, UTF-16", utf16("<r" + attributes(200) + "/>"), WHOLE, "", 0},
       {"declarations 300", "<r" + declarations(300) + "/>", PARSE, "", 89},
       {"declarations 65536", "<r" + declarations(65536) + "/>", PARSE, "", 89},
       {"declarations in scope 40 x 20", nestedScopes(40, 20), PARSE, "", 89},
