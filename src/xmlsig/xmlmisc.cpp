@@ -24,6 +24,36 @@ namespace {
 const char* const SRC_SIGNATURE = "XML/libxmlsignature/xmlsignature";
 const char* const SRC_MISC = "XML/libxmlsignature/xmlmisc";
 
+// Counts the attributes of start tags in text: each is one '=' outside quoted
+// values, up to the '>' outside them. Every '<' starts afresh (none can stand
+// inside a value), so text, comments or a broken tag before a tag never hide
+// its attributes; a comment that looks like a tag is at worst counted too.
+struct TagSigns {
+  int signs = 0;
+  xmlChar quote = 0;
+  bool inTag = false;
+  // True once a tag holds more than limit signs.
+  bool feed(xmlChar c, int limit) {
+    if (c == '<') {
+      signs = 0;
+      quote = 0;
+      inTag = true;
+      return false;
+    }
+    if (!inTag) return false;
+    if (quote) {
+      if (c == quote) quote = 0;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == '>') {
+      inTag = false;
+    } else if (c == '=') {
+      return ++signs > limit;
+    }
+    return false;
+  }
+};
+
 // One parse in progress on this thread: the resource loader refuses everything
 // while it is set and notes whether an external general entity was asked for.
 struct ParseGuard {
@@ -32,10 +62,10 @@ struct ParseGuard {
   bool overLimit = false;  // an element or declaration past the per-element caps
   std::map<std::string, int> declaredAttributes;  // ATTLIST definitions per element name
   // The start tag libxml2 is still waiting for the end of: where it starts (in
-  // decoded input octets), how far it was scanned and the '=' signs seen.
+  // decoded input octets), how far it was scanned and what was seen.
   uint64_t pendingTag = UINT64_MAX;
   uint64_t pendingScanned = 0;
-  int pendingEquals = 0;
+  TagSigns pendingSigns;
 };
 thread_local ParseGuard* activeGuard = nullptr;
 thread_local int guardDepth = 0;
@@ -84,12 +114,11 @@ bool isNsDecl(xmlNodePtr n) { return n && n->type == XML_NAMESPACE_DECL; }
 // anything can see the tag, and builds its attribute list by walking to the end
 // of it: time quadratic in the attributes of one element. The caps are applied
 // at three points. Before: a start tag never reaches the parser with many more
-// attributes than the caps (each is one '=' outside quotes, and no '<' stands
-// inside a tag, so the '=' signs up to the next '<' bound them), checked on the
-// decoded input while the push parser waits for the tag's end and on the
-// replacement text of every internal entity. After: the element's own count,
-// defaulted attributes and namespaces included, before its tree is built; and
-// the attribute declarations of each element name.
+// attributes than the caps, checked on the decoded input while the push parser
+// waits for the tag's end and on the replacement text of every internal
+// entity. After: the element's own count, defaulted attributes and namespaces
+// included, before its tree is built; and the attribute declarations of each
+// element name.
 const int MAX_ATTRIBUTE_SIGNS = XML_MAX_ATTRIBUTES + XML_MAX_NAMESPACE_DECLS;
 
 void refuse(void* ctx) {
@@ -98,11 +127,9 @@ void refuse(void* ctx) {
 }
 
 bool tooManySigns(const xmlChar* text, size_t length) {
-  int signs = 0;
-  for (size_t i = 0; i < length; ++i) {
-    if (text[i] == '<') signs = 0;
-    else if (text[i] == '=' && ++signs > MAX_ATTRIBUTE_SIGNS) return true;
-  }
+  TagSigns tags;
+  for (size_t i = 0; i < length; ++i)
+    if (tags.feed(text[i], MAX_ATTRIBUTE_SIGNS)) return true;
   return false;
 }
 
@@ -153,13 +180,13 @@ bool pendingTagTooLarge(xmlParserCtxtPtr ctxt, ParseGuard& guard) {
   if (at != guard.pendingTag) {
     guard.pendingTag = at;
     guard.pendingScanned = 0;
-    guard.pendingEquals = 0;
+    guard.pendingSigns = TagSigns();
   }
   size_t length = static_cast<size_t>(in->end - in->cur);
   for (size_t i = guard.pendingScanned; i < length; ++i) {
     xmlChar c = in->cur[i];
-    if (c == '<' && i > 0) break;  // past the tag: the rest is counted when it is pending
-    if (c == '=' && ++guard.pendingEquals > MAX_ATTRIBUTE_SIGNS) return true;
+    if (i > 0 && (c == '<' || !guard.pendingSigns.inTag)) break;  // past the tag
+    if (guard.pendingSigns.feed(c, MAX_ATTRIBUTE_SIGNS)) return true;
   }
   guard.pendingScanned = length;
   return false;

@@ -186,6 +186,12 @@ TEST(XmlBombs, ProcessedOrRefusedInTime) {
       {"declared defaults 20000", attlistDefaults(20000), PARSE, "", 89},
       {"entity with 20000 attributes", entityAttributes(20000), PARSE, "", 89},
       {"entity with 100 attributes", entityAttributes(100), WHOLE, "", 0},
+      // '=' signs in values and text are no attributes.
+      {"value with 20000 '='", "<r a='" + std::string(20000, '=') + "'/>", WHOLE, "", 0},
+      {"entity text with 20000 '='",
+       "<!DOCTYPE r [<!ENTITY e \"<x a='" + std::string(20000, '=') + "'/>" +
+           std::string(20000, '=') + "\">]><r>&e;</r>",
+       WHOLE, "", 0},
       // Attributes on many elements.
       {"attributes 250 x 2000", "<r>" + repeat("<a" + attributes(250) + "/>", 2000) + "</r>",
        WHOLE, "", 140},
