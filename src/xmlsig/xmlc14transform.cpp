@@ -86,7 +86,9 @@ void runC14N(xmlDocPtr doc, XmlNodeFilter& rule, XmlWorkBudget* budget, bool exc
   // libxml2 does its per-element work on every element even after a rule has
   // stopped showing nodes, so that work is paid for before it starts.
   XmlDocumentProfile profile = xmlStampDocumentOrder(doc);
-  if (!spend->charge(profile.elementWork, true)) throw TalApiException(xmlrc::TRANSFORM_FAILED);
+  uint64_t prefixWork = exclusive ? profile.scopeWork * prefixes.size() : 0;
+  if (!spend->charge(profile.elementWork, true) || !spend->charge(prefixWork, true))
+    throw TalApiException(xmlrc::TRANSFORM_FAILED);
   buffer = xmlAllocOutputBuffer(nullptr);
   if (!buffer) throw TalApiException(xmlrc::MEM);
   C14nRun run{&rule, spend, buffer, 4 * profile.size + (1u << 20)};
@@ -186,6 +188,7 @@ XmlDocumentProfile xmlStampDocumentOrder(xmlDocPtr doc) {
       }
       profile.elementWork +=
           1 + depth + declarations * (declarations + depth) + attributes * attributes;
+      profile.scopeWork += declarations + depth;
       if (n->children) {
         scope.push_back(declarations);
         n = n->children;

@@ -16,6 +16,9 @@
 struct XmlDocumentProfile {
   size_t size = 0;
   uint64_t elementWork = 0;
+  // Per element, one search of the declarations in scope (what each prefix of
+  // an exclusive canonicalisation's inclusive list costs), summed.
+  uint64_t scopeWork = 0;
 };
 // Stamps every element of the document with its position in document order
 // (libxml2's own convention, which its XPath sorting reads too) on the way.

@@ -123,7 +123,7 @@ std::string idList(int n) {
   return "<r><t>" + names + "</t>" + elements + "</r>";
 }
 
-enum Operation { PARSE, WHOLE, XPATH, SUBTREE_ENVELOPED };
+enum Operation { PARSE, WHOLE, XPATH, SUBTREE_ENVELOPED, EXCLUSIVE_PREFIXES };
 
 struct Bomb {
   const char* name;
@@ -145,6 +145,11 @@ int32_t runBomb(const Bomb& b, size_t& outputSize) {
     xmlNodePtr start = reinterpret_cast<xmlNodePtr>(d.holder.doc);
     if (b.op == WHOLE) {
       chain.add(new XmlC14DocTransform(false, 1, false));
+    } else if (b.op == EXCLUSIVE_PREFIXES) {
+      // An inclusive-prefix list as long as a stranger's signature may make it.
+      std::vector<std::string> prefixes;
+      for (int i = 0; i < 20000; ++i) prefixes.push_back("p" + std::to_string(i));
+      chain.add(new XmlC14DocTransform(false, 1, true, prefixes));
     } else if (b.op == XPATH) {
       chain.add(new XmlXPathTransform(d.holder.root, b.expression));
       chain.add(new XmlC14NodeSetTransform(d.holder.doc, false, false));
@@ -171,6 +176,8 @@ TEST(XmlBombs, ProcessedOrRefusedInTime) {
       {"ns 250 x 30000, whole", nsElements(250, 30000), WHOLE, "", 140},
       {"ns 250 x 30000, every element alone", nsElements(250, 30000), XPATH, "self::a", 140},
       {"ns 200 x 100000, whole", nsElements(200, 100000), WHOLE, "", 140},
+      {"ns 100 x 20000, exclusive, 20000 prefixes", nsElements(100, 20000), EXCLUSIVE_PREFIXES,
+       "", 140},
       // Attributes and declarations on one element, in scope, declared, in an entity.
       {"attributes 200", "<r" + attributes(200) + "/>", WHOLE, "", 0},
       {"attributes 300", "<r" + attributes(300) + "/>", PARSE, "", 89},
