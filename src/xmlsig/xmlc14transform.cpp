@@ -7,7 +7,6 @@
 
 #include <libxml/c14n.h>
 
-#include <memory>
 #include <set>
 #include <string>
 #include <unordered_set>

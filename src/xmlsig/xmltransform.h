@@ -31,8 +31,6 @@ class XmlWorkBudget {
   // Adds units; false once the count or the deadline is passed (and from then
   // on). The clock is read every few thousand units, or now when asked.
   bool charge(uint64_t units, bool readClock = false);
-  bool exceeded() const { return over; }
-  uint64_t used() const { return spent; }
 
  private:
   uint64_t spent = 0;
