@@ -2,9 +2,15 @@
 
 #include "base/commonerror.h"
 #include "base/talexception.h"
+#include "xmlsig/xmlconst.h"
 #include "xmlsig/xmlmisc.h"
 
 #include <libxml/c14n.h>
+
+#include <set>
+#include <string>
+#include <unordered_set>
+#include <utility>
 
 namespace {
 const char* const SRC = "XML/libxmlsignature/xmlc14transform";
@@ -33,6 +39,8 @@ bool inSubtree(xmlNodePtr node, xmlNodePtr start) {
   return false;
 }
 
+ptrdiff_t orderOf(xmlNodePtr element) { return -reinterpret_cast<ptrdiff_t>(element->content); }
+
 void closeBuffer(xmlOutputBufferPtr& buffer) {
   if (buffer) {
     xmlOutputBufferClose(buffer);
@@ -40,18 +48,57 @@ void closeBuffer(xmlOutputBufferPtr& buffer) {
   }
 }
 
-void runC14N(xmlDocPtr doc, xmlC14NIsVisibleCallback cb, void* user, bool exclusive,
-             const std::vector<std::string>& prefixes, bool withComments,
+// One canonicalisation: the rule, the budget it spends and the cap on its output.
+struct C14nRun {
+  XmlNodeFilter* rule;
+  XmlWorkBudget* budget;
+  xmlOutputBufferPtr buffer;
+  size_t outputCap;
+  bool stopped = false;
+};
+
+int budgetedVisible(void* user, xmlNodePtr node, xmlNodePtr parent) {
+  C14nRun* run = static_cast<C14nRun*>(user);
+  if (run->stopped) return 0;
+  if (!run->budget->charge(1) ||
+      static_cast<size_t>(xmlOutputBufferGetSize(run->buffer)) > run->outputCap) {
+    run->stopped = true;
+    return 0;
+  }
+  int v = run->rule->visible(node, parent);
+  if (run->rule->failure() != 0) {
+    run->stopped = true;
+    return 0;
+  }
+  return v;
+}
+
+// Canonicalises the nodes the rule selects into a new buffer. An empty output
+// is refused when emptyFails (a subtree always has octets).
+void runC14N(xmlDocPtr doc, XmlNodeFilter& rule, XmlWorkBudget* budget, bool exclusive,
+             const std::vector<std::string>& prefixes, bool withComments, bool emptyFails,
              xmlOutputBufferPtr& buffer) {
   closeBuffer(buffer);
+  if (!doc) throw TalApiException(xmlrc::TRANSFORM_FAILED);
+  XmlWorkBudget own;
+  XmlWorkBudget* spend = budget ? budget : &own;
+  // libxml2 does its per-element work on every element even after a rule has
+  // stopped showing nodes, so that work is paid for before it starts.
+  XmlDocumentProfile profile = xmlStampDocumentOrder(doc);
+  uint64_t prefixWork = exclusive ? profile.scopeWork * prefixes.size() : 0;
+  if (!spend->charge(profile.elementWork, true) || !spend->charge(prefixWork, true))
+    throw TalApiException(xmlrc::TRANSFORM_FAILED);
   buffer = xmlAllocOutputBuffer(nullptr);
   if (!buffer) throw TalApiException(xmlrc::MEM);
+  C14nRun run{&rule, spend, buffer, 4 * profile.size + (1u << 20)};
   PrefixArray array(exclusive, prefixes);
-  int rc = xmlC14NExecute(doc, cb, user, exclusive ? XML_C14N_EXCLUSIVE_1_0 : XML_C14N_1_0,
-                          array.get(), withComments ? 1 : 0, buffer);
-  if (rc < 0 || xmlOutputBufferGetSize(buffer) == 0) {
+  int rc = xmlC14NExecute(doc, budgetedVisible, &run,
+                          exclusive ? XML_C14N_EXCLUSIVE_1_0 : XML_C14N_1_0, array.get(),
+                          withComments ? 1 : 0, buffer);
+  int32_t failure = rule.failure();
+  if (rc < 0 || run.stopped || failure != 0 || (emptyFails && xmlOutputBufferGetSize(buffer) == 0)) {
     closeBuffer(buffer);
-    throw TalApiException(xmlrc::TRANSFORM_FAILED);
+    throw TalApiException(failure != 0 ? failure : xmlrc::TRANSFORM_FAILED);
   }
 }
 
@@ -61,7 +108,132 @@ const uint8_t* bufferBytes(xmlOutputBufferPtr buffer) {
 uint32_t bufferLength(xmlOutputBufferPtr buffer) {
   return buffer ? static_cast<uint32_t>(xmlOutputBufferGetSize(buffer)) : 0;
 }
+
+// An explicit node set: namespace nodes are copies that name their element in
+// `next`, so they are known by element and prefix.
+class NodeSetFilter : public XmlNodeFilter {
+ public:
+  explicit NodeSetFilter(xmlNodeSetPtr set) {
+    for (int i = 0; i < set->nodeNr; ++i) {
+      xmlNodePtr n = set->nodeTab[i];
+      if (!n) continue;
+      if (n->type == XML_NAMESPACE_DECL) {
+        xmlNsPtr ns = reinterpret_cast<xmlNsPtr>(n);
+        namespaces.emplace(reinterpret_cast<xmlNodePtr>(ns->next), prefixOf(ns));
+      } else {
+        nodes.insert(n);
+      }
+    }
+  }
+  int visible(xmlNodePtr node, xmlNodePtr parent) override {
+    if (!node) return 0;
+    if (node->type != XML_NAMESPACE_DECL) return nodes.count(node) ? 1 : 0;
+    // The canonicaliser names an attribute as the parent of an attribute's namespace.
+    if (parent && parent->type == XML_ATTRIBUTE_NODE) parent = parent->parent;
+    return namespaces.count({parent, prefixOf(reinterpret_cast<xmlNsPtr>(node))}) ? 1 : 0;
+  }
+
+ private:
+  static std::string prefixOf(xmlNsPtr ns) {
+    return ns->prefix ? reinterpret_cast<const char*>(ns->prefix) : "";
+  }
+  std::unordered_set<xmlNodePtr> nodes;
+  std::set<std::pair<xmlNodePtr, std::string>> namespaces;
+};
+
+// Everything: a detached document is canonicalised whole, with a budget.
+class WholeDocument : public XmlNodeFilter {
+ public:
+  int visible(xmlNodePtr, xmlNodePtr) override { return 1; }
+};
+
+xmlNodePtr lastElementInSubtree(xmlNodePtr top) {
+  xmlNodePtr last = top;
+  for (int depth = 0; depth <= XML_MAX_TREE_DEPTH * 2; ++depth) {
+    xmlNodePtr child = nullptr;
+    for (xmlNodePtr c = last->last; c; c = c->prev)
+      if (c->type == XML_ELEMENT_NODE) {
+        child = c;
+        break;
+      }
+    if (!child) break;
+    last = child;
+  }
+  return last;
+}
 }  // namespace
+
+XmlDocumentProfile xmlStampDocumentOrder(xmlDocPtr doc) {
+  XmlDocumentProfile profile;
+  if (!doc) return profile;
+  ptrdiff_t count = 0;
+  std::vector<uint64_t> scope;  // declarations in scope of each open element
+  for (xmlNodePtr n = doc->children; n;) {
+    profile.size += 8;
+    if (n->type == XML_ELEMENT_NODE) {
+      n->content = reinterpret_cast<xmlChar*>(-(++count));
+      uint64_t declarations = scope.empty() ? 0 : scope.back(), attributes = 0;
+      uint64_t depth = scope.size() + 1;
+      profile.size += 2 * static_cast<size_t>(xmlStrlen(n->name));
+      for (xmlNsPtr d = n->nsDef; d; d = d->next) {
+        ++declarations;
+        profile.size += 12 + static_cast<size_t>(xmlStrlen(d->prefix) + xmlStrlen(d->href));
+      }
+      for (xmlAttrPtr a = n->properties; a; a = a->next) {
+        ++attributes;
+        profile.size += 4 + static_cast<size_t>(xmlStrlen(a->name));
+        for (xmlNodePtr v = a->children; v; v = v->next)
+          profile.size += static_cast<size_t>(xmlStrlen(v->content));
+      }
+      profile.elementWork +=
+          1 + depth + declarations * (declarations + depth) + attributes * attributes;
+      profile.scopeWork += declarations + depth;
+      if (n->children) {
+        scope.push_back(declarations);
+        n = n->children;
+        continue;
+      }
+    } else if (n->type == XML_TEXT_NODE || n->type == XML_CDATA_SECTION_NODE ||
+               n->type == XML_COMMENT_NODE || n->type == XML_PI_NODE) {
+      profile.size += static_cast<size_t>(xmlStrlen(n->content));
+    }
+    while (n && !n->next) {
+      n = n->parent;
+      if (n == reinterpret_cast<xmlNodePtr>(doc)) n = nullptr;
+      if (n && n->type == XML_ELEMENT_NODE && !scope.empty()) scope.pop_back();
+    }
+    if (n) n = n->next;
+  }
+  return profile;
+}
+
+bool XmlSubtree::contains(xmlNodePtr node, xmlNodePtr parent) {
+  if (!node || !top) return false;
+  if (node->type == XML_NAMESPACE_DECL) node = parent;
+  if (node && node->type == XML_ATTRIBUTE_NODE) node = node->parent;
+  if (!node) return false;
+  if (top->type == XML_DOCUMENT_NODE || top->type == XML_HTML_DOCUMENT_NODE)
+    return node->doc == reinterpret_cast<xmlDocPtr>(top);
+  // A text, comment or processing instruction belongs where its element does.
+  while (node->type != XML_ELEMENT_NODE) {
+    if (node == top) return true;
+    node = node->parent;
+    if (!node) return false;
+  }
+  if (!ready) {
+    ready = true;
+    first = orderOf(top);
+    last = orderOf(lastElementInSubtree(top));
+    byOrder = top->type == XML_ELEMENT_NODE && first > 0 && last >= first;
+  }
+  ptrdiff_t order = orderOf(node);
+  if (byOrder && order > 0) return first <= order && order <= last;
+  return inSubtree(node, top);
+}
+
+int XmlSubtreeFilter::visible(xmlNodePtr node, xmlNodePtr parent) {
+  return subtree.contains(node, parent) != inverted ? 1 : 0;
+}
 
 int xmlC14SubtreeVisible(void* startNode, xmlNodePtr node, xmlNodePtr parent) {
   xmlNodePtr start = static_cast<xmlNodePtr>(startNode);
@@ -87,8 +259,8 @@ uint32_t XmlC14DocTransform::outputLength() { return bufferLength(buffer); }
 
 void XmlC14DocTransform::applyToNode(xmlNodePtr node) {
   checkInvariant(node != nullptr, SRC, 47, "idNode != NULL");
-  runC14N(node->doc, selection == 1 ? xmlC14SubtreeVisible : xmlC14ExcludingVisible, node,
-          exclusive != 0, prefixes, withComments != 0, buffer);
+  XmlSubtreeFilter rule(node, selection != 1);
+  runC14N(node->doc, rule, budget, exclusive != 0, prefixes, withComments != 0, true, buffer);
 }
 
 XmlC14NodeSetTransform::XmlC14NodeSetTransform(xmlDocPtr doc, bool withComments, bool exclusive,
@@ -99,24 +271,25 @@ XmlC14NodeSetTransform::XmlC14NodeSetTransform(xmlDocPtr doc, bool withComments,
       withComments(withComments ? 1 : 0),
       exclusive(exclusive ? 1 : 0) {}
 
-XmlC14NodeSetTransform::~XmlC14NodeSetTransform() {
-  if (output) xmlFree(output);
-}
+XmlC14NodeSetTransform::~XmlC14NodeSetTransform() { closeBuffer(buffer); }
+const uint8_t* XmlC14NodeSetTransform::outputBytes() { return bufferBytes(buffer); }
+uint32_t XmlC14NodeSetTransform::outputLength() { return bufferLength(buffer); }
 
 void XmlC14NodeSetTransform::applyToNodeSet(xmlNodeSetPtr set) {
-  if (output) xmlFree(output);
-  output = nullptr;
-  length = 0;
+  closeBuffer(buffer);
   // libxml2 reads a missing set as the whole document: a chain that lost its
   // node set must fail, not digest everything.
   if (!set) throw TalApiException(xmlrc::TRANSFORM_FAILED);
-  PrefixArray array(exclusive != 0, prefixes);
-  int n = xmlC14NDocDumpMemory(doc, set, exclusive ? XML_C14N_EXCLUSIVE_1_0 : XML_C14N_1_0,
-                               array.get(), withComments, &output);
+  NodeSetFilter rule(set);
+  applyToFilter(&rule);
+}
+
+void XmlC14NodeSetTransform::applyToFilter(XmlNodeFilter* filter) {
+  closeBuffer(buffer);
+  if (!filter) throw TalApiException(xmlrc::TRANSFORM_FAILED);
   // A node set of only namespace or excluded nodes canonicalises to no octets,
   // which is a valid input of a digest (the W3C interop vectors sign such sets).
-  if (n < 0) throw TalApiException(xmlrc::TRANSFORM_FAILED);
-  length = static_cast<uint32_t>(n);
+  runC14N(doc, *filter, budget, exclusive != 0, prefixes, withComments != 0, false, buffer);
 }
 
 XmlC14FileTransform::XmlC14FileTransform(bool withComments, bool exclusive)
@@ -135,5 +308,40 @@ void XmlC14FileTransform::applyToFile(TVxmlDoc* doc) {
   if (!doc->holder->root) throw TalApiException(xmlrc::TRANSFORM_FAILED);
   // A detached document is canonicalised whole: the nodes before and after its
   // root element (comments when asked for, processing instructions) belong to it.
-  runC14N(doc->holder->doc, nullptr, nullptr, exclusive != 0, {}, withComments != 0, buffer);
+  WholeDocument rule;
+  runC14N(doc->holder->doc, rule, budget, exclusive != 0, {}, withComments != 0, true, buffer);
+}
+
+XmlEnvelopedTransform::XmlEnvelopedTransform(xmlNodePtr transformElement, uint32_t inputKind)
+    : XmlTransform(XML_TK_ENVELOPED, XML_DATA_NODESET, inputKind), signature(nullptr) {
+  int depth = 0;
+  for (xmlNodePtr n = transformElement; n && depth <= XML_MAX_TREE_DEPTH * 2;
+       n = n->parent, ++depth)
+    if (n != transformElement && n->type == XML_ELEMENT_NODE && n->ns &&
+        xmlStrEqual(n->name, BAD_CAST xmlc::DS_SIGNATURE.data()) &&
+        xmlStrEqual(nodeNamespaceUri(n), BAD_CAST xmlc::NS_DSIG.data())) {
+      signature = n;
+      break;
+    }
+}
+
+void XmlEnvelopedTransform::applyToNode(xmlNodePtr node) {
+  if (!node) throw TalApiException(xmlrc::TRANSFORM_FAILED);
+  if (!signature) throw TalApiException(xmlrc::EMPTY_TRANSFORM);
+  input = nullptr;
+  selected = XmlSubtree(node);
+  excluded = XmlSubtree(signature);
+}
+
+void XmlEnvelopedTransform::applyToFilter(XmlNodeFilter* filter) {
+  if (!filter) throw TalApiException(xmlrc::TRANSFORM_FAILED);
+  if (!signature) throw TalApiException(xmlrc::EMPTY_TRANSFORM);
+  input = filter;
+  excluded = XmlSubtree(signature);
+}
+
+int XmlEnvelopedTransform::visible(xmlNodePtr node, xmlNodePtr parent) {
+  // The signature first: an XPath filter before it is never asked about its nodes.
+  if (excluded.contains(node, parent)) return 0;
+  return (input ? input->visible(node, parent) == 1 : selected.contains(node, parent)) ? 1 : 0;
 }

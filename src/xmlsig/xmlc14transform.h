@@ -1,10 +1,54 @@
 // Canonical XML 1.0 and Exclusive Canonical XML 1.0 (with or without comments)
-// of a subtree, of a node set and of a detached document, through libxml2's C14N.
+// of a subtree, of a node set and of a detached document, through libxml2's C14N,
+// and the enveloped-signature transform. Every selection reaches the
+// canonicaliser as a visibility rule answered in constant time per node (no
+// XPath, no materialised node set), and every run is bounded by a work budget.
 #pragma once
 
 #include "xmlsig/xmltransform.h"
 
 #include <libxml/xmlIO.h>
+
+// What one walk of a document learns: an estimate of its serialised size in
+// octets, and the work libxml2's canonicaliser does on its elements whatever
+// their visibility (per element, a search of the declarations in scope for each
+// of them, and sorted inserts of its namespaces and attributes).
+struct XmlDocumentProfile {
+  size_t size = 0;
+  uint64_t elementWork = 0;
+  // Per element, one search of the declarations in scope (what each prefix of
+  // an exclusive canonicalisation's inclusive list costs), summed.
+  uint64_t scopeWork = 0;
+};
+// Stamps every element of the document with its position in document order
+// (libxml2's own convention, which its XPath sorting reads too) on the way.
+XmlDocumentProfile xmlStampDocumentOrder(xmlDocPtr doc);
+
+// Membership of the subtree of top (an element, or the document node for the
+// whole document): an element by its document-order stamp, any other node by
+// its element. Without stamps it falls back to walking up the parents.
+class XmlSubtree {
+ public:
+  explicit XmlSubtree(xmlNodePtr top = nullptr) : top(top) {}
+  bool contains(xmlNodePtr node, xmlNodePtr parent);
+
+ private:
+  xmlNodePtr top;
+  bool ready = false;
+  bool byOrder = false;
+  ptrdiff_t first = 0, last = 0;
+};
+
+// The subtree of a start node, or (inverted) everything outside it.
+class XmlSubtreeFilter : public XmlNodeFilter {
+ public:
+  XmlSubtreeFilter(xmlNodePtr top, bool inverted) : subtree(top), inverted(inverted) {}
+  int visible(xmlNodePtr node, xmlNodePtr parent) override;
+
+ private:
+  XmlSubtree subtree;
+  bool inverted;
+};
 
 class XmlC14DocTransform : public XmlTransform {
  public:
@@ -28,16 +72,18 @@ class XmlC14NodeSetTransform : public XmlTransform {
   XmlC14NodeSetTransform(xmlDocPtr doc, bool withComments, bool exclusive,
                          const std::vector<std::string>& prefixes = {});
   ~XmlC14NodeSetTransform() override;
-  const uint8_t* outputBytes() override { return output; }
-  uint32_t outputLength() override { return length; }
+  const uint8_t* outputBytes() override;
+  uint32_t outputLength() override;
+  // An explicit node set (looked up in a hash table, not searched).
   void applyToNodeSet(xmlNodeSetPtr set) override;
+  // A node set given as a rule (an XPath filter, an enveloped signature).
+  void applyToFilter(XmlNodeFilter* filter) override;
 
   std::vector<std::string> prefixes;
   xmlDocPtr doc;
   uint8_t withComments;
   uint8_t exclusive;
-  xmlChar* output = nullptr;
-  uint32_t length = 0;
+  xmlOutputBufferPtr buffer = nullptr;
 };
 
 class XmlC14FileTransform : public XmlTransform {
@@ -51,6 +97,28 @@ class XmlC14FileTransform : public XmlTransform {
   uint8_t withComments;
   uint8_t exclusive;
   xmlOutputBufferPtr buffer = nullptr;
+};
+
+// The enveloped-signature transform: its input (a subtree, or a node set given
+// as a rule) less the subtree of the signature that holds the transform. The
+// signature is the nearest ancestor of the ds:Transform element named Signature
+// in the XML-DSig namespace, whatever prefix the document binds to it (or none).
+// No such ancestor: the expression the transform stands for selects nothing (139).
+class XmlEnvelopedTransform : public XmlTransform, public XmlNodeFilter {
+ public:
+  XmlEnvelopedTransform(xmlNodePtr transformElement, uint32_t inputKind = XML_DATA_NODE);
+  XmlNodeFilter* outputFilter() override { return this; }
+  void applyToNode(xmlNodePtr node) override;
+  void applyToFilter(XmlNodeFilter* filter) override;
+  int visible(xmlNodePtr node, xmlNodePtr parent) override;
+  int32_t failure() const override { return input ? input->failure() : 0; }
+
+  xmlNodePtr signature;
+
+ private:
+  XmlSubtree selected;
+  XmlNodeFilter* input = nullptr;
+  XmlSubtree excluded;
 };
 
 // Visibility rules of a subtree reference (user data: the start node): every

@@ -9,12 +9,14 @@
 #include "xmlsig/xmlb64transform.h"
 
 #include <libxml/parser.h>
+#include <libxml/SAX2.h>
 #include <libxml/parserInternals.h>
 #include <libxml/valid.h>
 #include <libxml/xmlIO.h>
 #include <libxml/xpathInternals.h>
 
 #include <cstring>
+#include <map>
 #include <mutex>
 
 namespace {
@@ -22,11 +24,48 @@ namespace {
 const char* const SRC_SIGNATURE = "XML/libxmlsignature/xmlsignature";
 const char* const SRC_MISC = "XML/libxmlsignature/xmlmisc";
 
+// Counts the attributes of start tags in text: each is one '=' outside quoted
+// values, up to the '>' outside them. Every '<' starts afresh (none can stand
+// inside a value), so text, comments or a broken tag before a tag never hide
+// its attributes; a comment that looks like a tag is at worst counted too.
+struct TagSigns {
+  int signs = 0;
+  xmlChar quote = 0;
+  bool inTag = false;
+  // True once a tag holds more than limit signs.
+  bool feed(xmlChar c, int limit) {
+    if (c == '<') {
+      signs = 0;
+      quote = 0;
+      inTag = true;
+      return false;
+    }
+    if (!inTag) return false;
+    if (quote) {
+      if (c == quote) quote = 0;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == '>') {
+      inTag = false;
+    } else if (c == '=') {
+      return ++signs > limit;
+    }
+    return false;
+  }
+};
+
 // One parse in progress on this thread: the resource loader refuses everything
 // while it is set and notes whether an external general entity was asked for.
 struct ParseGuard {
   xmlParserCtxtPtr mainCtxt = nullptr;
   bool externalEntity = false;
+  bool overLimit = false;  // an element or declaration past the per-element caps
+  std::map<std::string, int> declaredAttributes;  // ATTLIST definitions per element name
+  // The start tag libxml2 is still waiting for the end of: where it starts (in
+  // decoded input octets), how far it was scanned and what was seen.
+  uint64_t pendingTag = UINT64_MAX;
+  uint64_t pendingScanned = 0;
+  TagSigns pendingSigns;
 };
 thread_local ParseGuard* activeGuard = nullptr;
 thread_local int guardDepth = 0;
@@ -70,6 +109,88 @@ class GuardScope {
 };
 
 bool isNsDecl(xmlNodePtr n) { return n && n->type == XML_NAMESPACE_DECL; }
+
+// libxml2 checks every attribute of a start tag against all the others before
+// anything can see the tag, and builds its attribute list by walking to the end
+// of it: time quadratic in the attributes of one element. The caps are applied
+// at three points. Before: a start tag never reaches the parser with many more
+// attributes than the caps, checked on the decoded input while the push parser
+// waits for the tag's end and on the replacement text of every internal
+// entity. After: the element's own count, defaulted attributes and namespaces
+// included, before its tree is built; and the attribute declarations of each
+// element name.
+const int MAX_ATTRIBUTE_SIGNS = XML_MAX_ATTRIBUTES + XML_MAX_NAMESPACE_DECLS;
+
+void refuse(void* ctx) {
+  if (activeGuard) activeGuard->overLimit = true;
+  xmlStopParser(static_cast<xmlParserCtxtPtr>(ctx));
+}
+
+bool tooManySigns(const xmlChar* text, size_t length) {
+  TagSigns tags;
+  for (size_t i = 0; i < length; ++i)
+    if (tags.feed(text[i], MAX_ATTRIBUTE_SIGNS)) return true;
+  return false;
+}
+
+void cappedStartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix,
+                        const xmlChar* uri, int nbNamespaces, const xmlChar** namespaces,
+                        int nbAttributes, int nbDefaulted, const xmlChar** attributes) {
+  auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+  if (nbAttributes > XML_MAX_ATTRIBUTES || nbNamespaces > XML_MAX_NAMESPACE_DECLS ||
+      ctxt->nsNr / 2 > XML_MAX_NAMESPACES_IN_SCOPE) {
+    refuse(ctx);
+    return;
+  }
+  xmlSAX2StartElementNs(ctx, localname, prefix, uri, nbNamespaces, namespaces, nbAttributes,
+                        nbDefaulted, attributes);
+}
+
+void cappedAttributeDecl(void* ctx, const xmlChar* elem, const xmlChar* fullname, int type,
+                         int def, const xmlChar* defaultValue, xmlEnumerationPtr tree) {
+  if (activeGuard && elem &&
+      ++activeGuard->declaredAttributes[reinterpret_cast<const char*>(elem)] >
+          XML_MAX_ATTRIBUTES) {
+    xmlFreeEnumeration(tree);
+    refuse(ctx);
+    return;
+  }
+  xmlSAX2AttributeDecl(ctx, elem, fullname, type, def, defaultValue, tree);
+}
+
+void cappedEntityDecl(void* ctx, const xmlChar* name, int type, const xmlChar* publicId,
+                      const xmlChar* systemId, xmlChar* content) {
+  if (content && tooManySigns(content, static_cast<size_t>(xmlStrlen(content)))) {
+    refuse(ctx);
+    return;
+  }
+  xmlSAX2EntityDecl(ctx, name, type, publicId, systemId, content);
+}
+
+// After each chunk: the start tag the parser waits for must not have grown past
+// the caps. A chunk adds at most its length in '=' signs, so the tag libxml2
+// finally parses holds a bounded number of attributes.
+bool pendingTagTooLarge(xmlParserCtxtPtr ctxt, ParseGuard& guard) {
+  xmlParserInputPtr in = ctxt->input;
+  if (ctxt->instate != XML_PARSER_START_TAG || !in || !in->cur || !in->end || in->cur >= in->end) {
+    guard.pendingTag = UINT64_MAX;
+    return false;
+  }
+  uint64_t at = static_cast<uint64_t>(in->consumed) + static_cast<uint64_t>(in->cur - in->base);
+  if (at != guard.pendingTag) {
+    guard.pendingTag = at;
+    guard.pendingScanned = 0;
+    guard.pendingSigns = TagSigns();
+  }
+  size_t length = static_cast<size_t>(in->end - in->cur);
+  for (size_t i = guard.pendingScanned; i < length; ++i) {
+    xmlChar c = in->cur[i];
+    if (i > 0 && (c == '<' || !guard.pendingSigns.inTag)) break;  // past the tag
+    if (guard.pendingSigns.feed(c, MAX_ATTRIBUTE_SIGNS)) return true;
+  }
+  guard.pendingScanned = length;
+  return false;
+}
 
 // The next node of a depth-first walk of the subtree of top, descending only
 // while depth stays below the bound; null at the end.
@@ -161,7 +282,12 @@ void xmlQuietStructuredError(void*, xmlErrorPtr) {}
 void xmlSafeParserSetup(xmlParserCtxtPtr ctxt) {
   installLoader();
   // A stranger's document does not get to write to the process's stderr.
-  if (ctxt->sax) ctxt->sax->serror = xmlQuietStructuredError;
+  if (ctxt->sax) {
+    ctxt->sax->serror = xmlQuietStructuredError;
+    ctxt->sax->startElementNs = cappedStartElement;
+    ctxt->sax->attributeDecl = cappedAttributeDecl;
+    ctxt->sax->entityDecl = cappedEntityDecl;
+  }
   xmlCtxtUseOptions(ctxt, xmlSafeParseOptions());
   ctxt->replaceEntities = 1;
   ctxt->loadsubset = XML_DETECT_IDS | XML_COMPLETE_ATTRS;
@@ -207,14 +333,16 @@ int32_t parseXmlDocument(XmlDocHolder* holder, GenericFile* reader) {
       }
       int rc = xmlParseChunk(ctxt, reinterpret_cast<const char*>(chunk.data()), static_cast<int>(n),
                              n == 0 ? 1 : 0);
-      if (rc != 0 || guard.externalEntity || ctxt->disableSAX) {
+      if (rc != 0 || guard.externalEntity || guard.overLimit || ctxt->disableSAX ||
+          pendingTagTooLarge(ctxt, guard)) {
         result = xmlrc::INV_MSG;
         break;
       }
       if (n == 0) break;
     }
   }
-  if (result == xmlrc::OK && (!ctxt->wellFormed || guard.externalEntity)) result = xmlrc::INV_MSG;
+  if (result == xmlrc::OK && (!ctxt->wellFormed || guard.externalEntity || guard.overLimit))
+    result = xmlrc::INV_MSG;
   xmlDocPtr doc = ctxt->myDoc;
   ctxt->myDoc = nullptr;
   xmlFreeParserCtxt(ctxt);

@@ -23,9 +23,19 @@ const uint32_t XML_MAX_DOCUMENT_SIZE = 32u * 1024u * 1024u;
 const int XML_MAX_TREE_DEPTH = 512;
 const size_t XML_MAX_EXPRESSION_LENGTH = 4096;
 const unsigned long XML_XPATH_OP_LIMIT = 10000000ul;
-// Nodes, attributes and namespace nodes an XPath filter may run over (namespace
-// nodes multiply: one per element and declaration in scope).
-const size_t XML_XPATH_MAX_NODES = 2000000;
+// Operations of one evaluation of an XPath filter for one node. libxml2 merges
+// node sets and compares them in time quadratic in their sizes without counting
+// it; sets built by so few operations stay small enough for that.
+const unsigned long XML_XPATH_NODE_OP_LIMIT = 20000ul;
+// Nodes, attributes and namespace nodes an XPath filter may be asked about
+// (namespace nodes multiply: one per element and declaration in scope).
+const size_t XML_XPATH_MAX_NODES = 8000000;
+// Per element, at parse time: attributes (defaulted ones included), namespace
+// declarations, and declarations in scope (its own and its ancestors'). libxml2
+// spends time quadratic in each of them; real signed documents stay far below.
+const int XML_MAX_ATTRIBUTES = 256;
+const int XML_MAX_NAMESPACE_DECLS = 256;
+const int XML_MAX_NAMESPACES_IN_SCOPE = 512;
 
 // The parsed document of a record and its root element.
 struct XmlDocHolder {

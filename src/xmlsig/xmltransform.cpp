@@ -35,7 +35,22 @@ void XmlTransform::applyToFile(TVxmlDoc*) { checkInvariant(false, SRC, 129, "0")
 void XmlTransform::applyToMemory(const uint8_t*, uint32_t) { checkInvariant(false, SRC, 128, "0"); }
 void XmlTransform::applyToNode(xmlNodePtr) { checkInvariant(false, SRC, 127, "0"); }
 void XmlTransform::applyToNodeSet(xmlNodeSetPtr) { checkInvariant(false, SRC, 126, "0"); }
+void XmlTransform::applyToFilter(XmlNodeFilter*) { checkInvariant(false, SRC, 126, "0"); }
 void XmlTransform::apply() { checkInvariant(false, SRC, 125, "0"); }
+
+XmlWorkBudget::XmlWorkBudget(uint64_t limit, std::chrono::milliseconds time)
+    : limit(limit), deadline(std::chrono::steady_clock::now() + time) {}
+
+bool XmlWorkBudget::charge(uint64_t units, bool readClock) {
+  if (over) return false;
+  spent += units;
+  if (spent > limit || spent < units) over = true;
+  if (!over && (readClock || spent >= nextClockRead)) {
+    nextClockRead = spent + 4096;
+    if (std::chrono::steady_clock::now() > deadline) over = true;
+  }
+  return !over;
+}
 
 int32_t transformKindFromUri(const char* uri, int32_t* kind) {
   if (!uri) return xmlrc::NOT_IMPL;

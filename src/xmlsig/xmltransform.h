@@ -9,11 +9,49 @@
 #include <libxml/xpath.h>
 #include <libxslt/xsltInternals.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 class TVxmlDoc;
+
+// The work one transform chain may do on a stranger's document before it is
+// refused (code 140): units counted where libxml2's own costs hide (nodes shown
+// to the canonicaliser, weighted by the attributes and namespace declarations
+// each one drags in; XPath operations), and a deadline for what no count sees
+// (libxml2's node-set merges inside one XPath evaluation).
+const uint64_t XML_TRANSFORM_WORK_LIMIT = 300000000ull;
+const std::chrono::milliseconds XML_TRANSFORM_TIME_LIMIT{2000};
+
+class XmlWorkBudget {
+ public:
+  XmlWorkBudget(uint64_t limit = XML_TRANSFORM_WORK_LIMIT,
+                std::chrono::milliseconds time = XML_TRANSFORM_TIME_LIMIT);
+  // Adds units; false once the count or the deadline is passed (and from then
+  // on). The clock is read every few thousand units, or now when asked.
+  bool charge(uint64_t units, bool readClock = false);
+
+ private:
+  uint64_t spent = 0;
+  uint64_t limit;
+  uint64_t nextClockRead = 0;
+  std::chrono::steady_clock::time_point deadline;
+  bool over = false;
+};
+
+// A node set given as a rule: the canonicaliser asks it about every node it
+// meets instead of searching a materialised set (whose namespace nodes alone
+// can number elements x declarations in scope).
+class XmlNodeFilter {
+ public:
+  virtual ~XmlNodeFilter() = default;
+  // 1 when the node is selected; parent is the element a namespace or
+  // attribute node belongs to (libxml2's visibility-callback convention).
+  virtual int visible(xmlNodePtr node, xmlNodePtr parent) = 0;
+  // The code to throw when asking failed (an XPath error, the budget spent); 0 otherwise.
+  virtual int32_t failure() const { return 0; }
+};
 
 enum XmlDataKind : uint32_t {
   XML_DATA_OWN = 0,
@@ -36,15 +74,20 @@ class XmlTransform {
   // The output node set; the caller that takes it owns it from then on.
   virtual xmlNodeSetPtr outputNodeSet() { return nullptr; }
   virtual xmlNodePtr outputNode() { return nullptr; }
+  // A node-set output given as a rule (owned by this transform), or null.
+  virtual XmlNodeFilter* outputFilter() { return nullptr; }
   virtual void applyToFile(TVxmlDoc* doc);
   virtual void applyToMemory(const uint8_t* bytes, uint32_t length);
   virtual void applyToNode(xmlNodePtr node);
   virtual void applyToNodeSet(xmlNodeSetPtr nodeSet);
+  virtual void applyToFilter(XmlNodeFilter* filter);
   virtual void apply();
 
   uint32_t algorithmTag;
   uint32_t outputKind;
   uint32_t inputKind;
+  // The chain's budget while the chain runs; a transform run on its own uses its own.
+  XmlWorkBudget* budget = nullptr;
 };
 
 // Transform kind codes of ds:Transform Algorithm URIs.

@@ -2,6 +2,7 @@
 
 #include "base/commonerror.h"
 
+#include <list>
 #include <stdexcept>
 
 namespace {
@@ -20,9 +21,30 @@ XmlTransform* XmlTransforms::last() {
 void XmlTransforms::applyToNode(xmlNodePtr startNode) { run(startNode, nullptr); }
 void XmlTransforms::applyToFile(TVxmlDoc* doc) { run(nullptr, doc); }
 
+namespace {
+// Lends the chain's budget to its transforms while it runs.
+class BudgetLoan {
+ public:
+  BudgetLoan(std::list<XmlTransform*>& items, XmlWorkBudget* budget) : items(items) {
+    for (XmlTransform* t : items) t->budget = budget;
+  }
+  ~BudgetLoan() {
+    for (XmlTransform* t : items) t->budget = nullptr;
+  }
+
+ private:
+  std::list<XmlTransform*>& items;
+};
+}  // namespace
+
 void XmlTransforms::run(xmlNodePtr startNode, TVxmlDoc* doc) {
   last();
+  // One budget for the whole chain: a stranger's document gets one allowance
+  // however many transforms it names.
+  XmlWorkBudget budget;
+  BudgetLoan loan(items, &budget);
   xmlNodePtr pendingNode = startNode;
+  XmlNodeFilter* pendingFilter = nullptr;
   const uint8_t* pendingBytes = nullptr;
   uint32_t pendingLength = 0;
   size_t index = 0;
@@ -33,6 +55,12 @@ void XmlTransforms::run(xmlNodePtr startNode, TVxmlDoc* doc) {
         t->apply();
         break;
       case XML_DATA_NODESET: {
+        if (pendingFilter) {
+          XmlNodeFilter* filter = pendingFilter;
+          pendingFilter = nullptr;
+          t->applyToFilter(filter);
+          break;
+        }
         xmlNodeSetPtr set = pendingSet;
         pendingSet = nullptr;
         try {
@@ -62,7 +90,10 @@ void XmlTransforms::run(xmlNodePtr startNode, TVxmlDoc* doc) {
     switch (t->outputKind) {
       case XML_DATA_NODESET:
         if (pendingSet) xmlXPathFreeNodeSet(pendingSet);
-        pendingSet = t->outputNodeSet();
+        pendingSet = nullptr;
+        // A rule stays with the transform that made it (the chain owns both).
+        pendingFilter = t->outputFilter();
+        if (!pendingFilter) pendingSet = t->outputNodeSet();
         break;
       case XML_DATA_NODE:
         pendingNode = t->outputNode();

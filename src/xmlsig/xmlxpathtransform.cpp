@@ -4,9 +4,11 @@
 #include "base/talexception.h"
 #include "xmlsig/xmlmisc.h"
 
+#include <libxml/valid.h>
 #include <libxml/xpathInternals.h>
 
-#include <memory>
+#include <cstring>
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -24,10 +26,62 @@ void hereFunction(xmlXPathParserContextPtr ctxt, int nargs) {
   valuePush(ctxt, xmlXPathNewNodeSet(ctxt->context->here));
 }
 
+bool isXmlSpace(xmlChar c) { return c == 0x20 || c == 0x9 || c == 0xA || c == 0xD; }
+
+// id(), as libxml2 defines it but with duplicates found in a hash table: its
+// own version searches the result for every Id token, quadratic in the number
+// of elements a long string of Ids names. Tokens are charged to the budget.
+void boundedIdFunction(xmlXPathParserContextPtr ctxt, int nargs) {
+  if (nargs != 1) {
+    xmlXPathErr(ctxt, XPATH_INVALID_ARITY);
+    return;
+  }
+  xmlXPathObjectPtr arg = valuePop(ctxt);
+  if (!arg) {
+    xmlXPathErr(ctxt, XPATH_INVALID_OPERAND);
+    return;
+  }
+  std::vector<xmlChar*> texts;
+  if (arg->type == XPATH_NODESET || arg->type == XPATH_XSLT_TREE) {
+    for (int i = 0; arg->nodesetval && i < arg->nodesetval->nodeNr; ++i)
+      texts.push_back(xmlXPathCastNodeToString(arg->nodesetval->nodeTab[i]));
+  } else {
+    texts.push_back(xmlXPathCastToString(arg));
+  }
+  xmlXPathFreeObject(arg);
+  auto* budget = static_cast<XmlWorkBudget*>(ctxt->context->userData);
+  xmlNodeSetPtr out = xmlXPathNodeSetCreate(nullptr);
+  std::unordered_set<xmlNodePtr> seen;
+  bool ok = out != nullptr;
+  for (xmlChar* text : texts) {
+    for (const xmlChar* p = text; ok && p && *p;) {
+      while (isXmlSpace(*p)) ++p;
+      const xmlChar* end = p;
+      while (*end && !isXmlSpace(*end)) ++end;
+      if (end == p) break;
+      if (budget && !budget->charge(1)) ok = false;
+      xmlChar* token = xmlStrndup(p, static_cast<int>(end - p));
+      xmlAttrPtr attr = token ? xmlGetID(ctxt->context->doc, token) : nullptr;
+      xmlFree(token);
+      xmlNodePtr element = nullptr;
+      if (attr)
+        element = attr->type == XML_ATTRIBUTE_NODE ? attr->parent : reinterpret_cast<xmlNodePtr>(attr);
+      if (element && seen.insert(element).second && xmlXPathNodeSetAddUnique(out, element) < 0)
+        ok = false;
+      p = end;
+    }
+    xmlFree(text);
+  }
+  if (!ok) {
+    xmlXPathFreeNodeSet(out);
+    xmlXPathErr(ctxt, XPATH_MEMORY_ERROR);
+    return;
+  }
+  valuePush(ctxt, xmlXPathWrapNodeSet(out));
+}
+
 // True when the filter's input, every node, attribute and namespace node of
-// the document, would hold more than limit nodes. Counted before libxml2
-// builds it: a few hundred declarations on the root over many small elements
-// would otherwise make it allocate gigabytes of namespace nodes.
+// the document, would hold more than limit nodes: each is one evaluation.
 bool filterInputTooLarge(xmlDocPtr doc, size_t limit) {
   struct Level {
     xmlNodePtr node;
@@ -54,12 +108,23 @@ bool filterInputTooLarge(xmlDocPtr doc, size_t limit) {
   return total > limit;
 }
 
-struct ContextDeleter {
-  void operator()(xmlXPathContextPtr c) const { xmlXPathFreeContext(c); }
-};
-struct ObjectDeleter {
-  void operator()(xmlXPathObjectPtr o) const { xmlXPathFreeObject(o); }
-};
+// The namespace nodes of an element as XPath sees them: the nearest
+// declaration of each prefix in scope (undeclarations included).
+void namespacesInScope(xmlNodePtr element, std::vector<xmlNsPtr>& out) {
+  out.clear();
+  int depth = 0;
+  for (xmlNodePtr n = element; n && n->type == XML_ELEMENT_NODE && depth <= XML_MAX_TREE_DEPTH * 2;
+       n = n->parent, ++depth)
+    for (xmlNsPtr d = n->nsDef; d; d = d->next) {
+      bool shadowed = false;
+      for (xmlNsPtr seen : out)
+        if (xmlStrEqual(seen->prefix, d->prefix)) {
+          shadowed = true;
+          break;
+        }
+      if (!shadowed) out.push_back(d);
+    }
+}
 }  // namespace
 
 void xmlLimitXPathContext(xmlXPathContextPtr ctxt) {
@@ -74,43 +139,133 @@ XmlXPathTransform::XmlXPathTransform(xmlNodePtr contextNode, const std::string& 
       contextNode(contextNode),
       expression(expression) {}
 
-XmlXPathTransform::~XmlXPathTransform() {
-  if (output) xmlXPathFreeNodeSet(output);
+XmlXPathTransform::~XmlXPathTransform() { release(); }
+
+void XmlXPathTransform::release() {
+  if (comp) xmlXPathFreeCompExpr(comp);
+  if (ctxt) xmlXPathFreeContext(ctxt);
+  comp = nullptr;
+  ctxt = nullptr;
+  prepared = false;
 }
 
-xmlNodeSetPtr XmlXPathTransform::outputNodeSet() {
-  xmlNodeSetPtr set = output;
-  output = nullptr;
-  return set;
+XmlWorkBudget& XmlXPathTransform::spend() {
+  if (budget) return *budget;
+  if (!ownBudget) ownBudget = std::make_unique<XmlWorkBudget>();
+  return *ownBudget;
+}
+
+int XmlXPathTransform::visible(xmlNodePtr node, xmlNodePtr parent) {
+  if (!prepared || failed != 0 || !node) return 0;
+  XmlWorkBudget& b = spend();
+  xmlNodePtr context = node;
+  xmlNs copy;
+  if (node->type == XML_NAMESPACE_DECL) {
+    // XPath knows a namespace node by the element it belongs to (in `next`);
+    // the canonicaliser names an attribute for an attribute's namespace.
+    if (parent && parent->type == XML_ATTRIBUTE_NODE) parent = parent->parent;
+    memcpy(&copy, node, sizeof copy);
+    copy.next = reinterpret_cast<xmlNsPtr>(parent);
+    context = reinterpret_cast<xmlNodePtr>(&copy);
+  }
+  ctxt->node = context;
+  ctxt->contextSize = 1;
+  ctxt->proximityPosition = 1;
+  ctxt->opCount = 0;
+  ctxt->opLimit = XML_XPATH_NODE_OP_LIMIT;
+  ctxt->userData = &b;
+  int result;
+  {
+    XmlNoExternalScope scope;
+    result = xmlXPathCompiledEvalToBoolean(comp, ctxt);
+  }
+  // The clock is read after any evaluation that did real work, and after every
+  // sixteenth: cheap ones (a string function over a long text at most) cannot
+  // run far past the deadline in between.
+  bool withinBudget = b.charge(1 + ctxt->opCount, ctxt->opCount > 1000 || (++evaluations & 15) == 0);
+  if (result < 0 || !withinBudget) {
+    failed = xmlrc::TRANSFORM_FAILED;
+    return 0;
+  }
+  return result;
 }
 
 void XmlXPathTransform::apply() {
+  release();
+  failed = 0;
+  ownBudget.reset();
   if (!contextNode || !contextNode->doc || expression.empty() ||
       expression.size() > XML_MAX_EXPRESSION_LENGTH || expression.find('\0') != std::string::npos)
     throw TalApiException(xmlrc::TRANSFORM_FAILED);
-  if (filterInputTooLarge(contextNode->doc, XML_XPATH_MAX_NODES))
-    throw TalApiException(xmlrc::TRANSFORM_FAILED);
-  std::string text = "(//. | //@* | //namespace::*)[" + expression + "]";
-  std::unique_ptr<xmlXPathContext, ContextDeleter> ctxt(xmlXPathNewContext(contextNode->doc));
+  xmlDocPtr doc = contextNode->doc;
+  if (filterInputTooLarge(doc, XML_XPATH_MAX_NODES)) throw TalApiException(xmlrc::TRANSFORM_FAILED);
+  ctxt = xmlXPathNewContext(doc);
   if (!ctxt) throw TalApiException(xmlrc::MEM);
-  xmlLimitXPathContext(ctxt.get());
-  checkInvariant(registerInScopeNamespaces(ctxt.get(), contextNode) == 0, SRC, 58, "0");
+  xmlLimitXPathContext(ctxt);
+  checkInvariant(registerInScopeNamespaces(ctxt, contextNode) == 0, SRC, 58, "0");
   for (const auto& ns : namespaces) {
-    if (xmlXPathNsLookup(ctxt.get(), BAD_CAST ns.first.c_str())) continue;
-    if (xmlXPathRegisterNs(ctxt.get(), BAD_CAST ns.first.c_str(), BAD_CAST ns.second.c_str()) != 0)
+    if (xmlXPathNsLookup(ctxt, BAD_CAST ns.first.c_str())) continue;
+    if (xmlXPathRegisterNs(ctxt, BAD_CAST ns.first.c_str(), BAD_CAST ns.second.c_str()) != 0) {
+      release();
       throw TalApiException(xmlrc::TRANSFORM_FAILED);
+    }
   }
-  xmlXPathRegisterFunc(ctxt.get(), BAD_CAST "here", hereFunction);
+  xmlXPathRegisterFunc(ctxt, BAD_CAST "here", hereFunction);
+  xmlXPathRegisterFunc(ctxt, BAD_CAST "id", nullptr);  // drops libxml2's own
+  xmlXPathRegisterFunc(ctxt, BAD_CAST "id", boundedIdFunction);
   ctxt->xptr = 1;
   ctxt->here = contextNode;
   ctxt->node = contextNode;
-  XmlNoExternalScope scope;
-  std::unique_ptr<xmlXPathObject, ObjectDeleter> result(
-      xmlXPathEvalExpression(BAD_CAST text.c_str(), ctxt.get()));
-  if (!result) throw TalApiException(xmlrc::TRANSFORM_FAILED);
-  if (result->type != XPATH_NODESET || !result->nodesetval || result->nodesetval->nodeNr == 0)
+  {
+    XmlNoExternalScope scope;
+    comp = xmlXPathCtxtCompile(ctxt, BAD_CAST expression.c_str());
+  }
+  if (!comp) {
+    release();
+    throw TalApiException(xmlrc::TRANSFORM_FAILED);
+  }
+  prepared = true;
+  // The first selected node in document order (the document node, then each
+  // node followed by its namespace nodes and attributes): none is 139, and a
+  // failing evaluation is 140 here rather than halfway through canonicalising.
+  auto stops = [this](xmlNodePtr node, xmlNodePtr parent) {
+    return visible(node, parent) == 1 || failed != 0;
+  };
+  // libxml2's XPath shows the xml namespace on every element.
+  xmlNs xmlNamespace{};
+  xmlNamespace.type = XML_NAMESPACE_DECL;
+  xmlNamespace.href = XML_XML_NAMESPACE;
+  xmlNamespace.prefix = BAD_CAST "xml";
+  std::vector<xmlNsPtr> inScope;
+  bool found = stops(reinterpret_cast<xmlNodePtr>(doc), nullptr);
+  for (xmlNodePtr n = doc->children; n && !found;) {
+    found = stops(n, n->parent);
+    if (!found && n->type == XML_ELEMENT_NODE) {
+      namespacesInScope(n, inScope);
+      spend().charge(inScope.size() * inScope.size());
+      found = stops(reinterpret_cast<xmlNodePtr>(&xmlNamespace), n);
+      for (size_t i = 0; !found && i < inScope.size(); ++i)
+        found = stops(reinterpret_cast<xmlNodePtr>(inScope[i]), n);
+      for (xmlAttrPtr a = n->properties; a && !found; a = a->next)
+        found = stops(reinterpret_cast<xmlNodePtr>(a), n);
+      if (!found && n->children) {
+        n = n->children;
+        continue;
+      }
+    }
+    while (n && !n->next) {
+      n = n->parent;
+      if (n == reinterpret_cast<xmlNodePtr>(doc)) n = nullptr;
+    }
+    if (n) n = n->next;
+  }
+  if (failed != 0) {
+    int32_t code = failed;
+    release();
+    throw TalApiException(code);
+  }
+  if (!found) {
+    release();
     throw TalApiException(xmlrc::EMPTY_TRANSFORM);
-  if (output) xmlXPathFreeNodeSet(output);
-  output = result->nodesetval;
-  result->nodesetval = nullptr;
+  }
 }

@@ -1,26 +1,47 @@
-// The XML-DSig XPath filter: the node set of the document for which the
-// expression is true, with the here() function.
+// The XML-DSig XPath filter: the nodes of the document for which the expression
+// is true, with the here() function. The expression is evaluated for one node
+// at a time (context position and size 1, the result taken as a boolean) when
+// the canonicaliser asks about that node: the filter's input, every node,
+// attribute and namespace node of the document, is never built as a node set.
 #pragma once
 
 #include "xmlsig/xmltransform.h"
 
 #include <map>
+#include <memory>
 
-class XmlXPathTransform : public XmlTransform {
+class XmlXPathTransform : public XmlTransform, public XmlNodeFilter {
  public:
   XmlXPathTransform(xmlNodePtr contextNode, const std::string& expression,
                     uint32_t tag = XML_TK_XPATH);
   ~XmlXPathTransform() override;
-  xmlNodeSetPtr outputNodeSet() override;
+  // The result is a rule; no node set is materialised.
+  xmlNodeSetPtr outputNodeSet() override { return nullptr; }
+  XmlNodeFilter* outputFilter() override { return prepared ? this : nullptr; }
+  // Compiles the expression and looks for a first selected node in document
+  // order: 140 for a malformed expression or a failed evaluation, 139 when no
+  // node is selected.
   void apply() override;
   void addNamespace(const std::string& prefix, const std::string& uri) {
     namespaces.emplace(prefix, uri);
   }
+  int visible(xmlNodePtr node, xmlNodePtr parent) override;
+  int32_t failure() const override { return failed; }
 
   xmlNodePtr contextNode;
   std::string expression;
   std::map<std::string, std::string> namespaces;
-  xmlNodeSetPtr output = nullptr;
+
+ private:
+  XmlWorkBudget& spend();
+  void release();
+
+  xmlXPathContextPtr ctxt = nullptr;
+  xmlXPathCompExprPtr comp = nullptr;
+  bool prepared = false;
+  int32_t failed = 0;
+  uint64_t evaluations = 0;
+  std::unique_ptr<XmlWorkBudget> ownBudget;
 };
 
 // Applies the limits every evaluation runs under to a new XPath context.

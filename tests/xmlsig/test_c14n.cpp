@@ -28,6 +28,8 @@ const RefCase xmlsecCases[] = {
     // Subtree by Id: the processing instruction inside the element is kept, the
     // ones outside it are not; ancestors' namespaces and xml:lang are inherited.
     {"c14n/pis.xml", 0, "c14n/pis.ref0"},
+    // Subtree by Id of the element holding the signature, enveloped: the signature is left out.
+    {"c14n/pis.xml", 1, "c14n/pis.ref1"},
     // Whole document with the signature left out: the PIs around the root stay.
     {"c14n/pis.xml", 2, "c14n/pis.ref2"},
     {"c14n/pis.xml", 3, "c14n/pis.ref3"},

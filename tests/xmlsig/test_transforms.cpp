@@ -237,6 +237,28 @@ TEST(SelectionTransforms, RunawayFiltersAreStopped) {
   }
 }
 
+// The filter's context: position and size 1 for every node, the result taken
+// as a boolean (a number is no position to compare with).
+TEST(SelectionTransforms, FilterContextIsEachNodeAlone) {
+  ParsedDoc d("<r><a/><b/><a/></r>");
+  ASSERT_EQ(d.rc, 0);
+  const struct {
+    const char* expr;
+    const char* out;
+  } cases[] = {
+      {"self::a and position() = 1 and last() = 1", "<a></a><a></a>"},
+      {"count(self::a)", "<a></a><a></a>"},
+      {"self::b or 0", "<b></b>"},
+  };
+  for (const auto& c : cases) {
+    XmlTransforms chain;
+    chain.add(new XmlXPathTransform(d.holder.root, c.expr));
+    chain.add(new XmlC14NodeSetTransform(d.holder.doc, false, false));
+    chain.applyToNode(nullptr);
+    EXPECT_EQ(outputOf(chain), c.out) << c.expr;
+  }
+}
+
 // A detached file of exactly one block (digests by python3 hashlib).
 TEST(HashFileTransform, BlocksDigestsAndRunningDigests) {
   const struct {

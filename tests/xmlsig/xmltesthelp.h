@@ -80,7 +80,9 @@ inline xmlNodePtr nthReference(xmlNodePtr root, int n) {
 // Runs the transforms of a same-document reference: whole document ("", the
 // signature left out) or the element an Id fragment names; XPath only first,
 // canonicalisations over a node or a node set, a closing inclusive
-// canonicalisation when the last output is not octets.
+// canonicalisation when the last output is not octets. An enveloped-signature
+// transform stays in the chain of a subtree (the whole document leaves the
+// signature out already).
 inline std::string runReference(xmlNodePtr ref) {
   std::string uri = propOf(ref, "URI");
   xmlNodePtr signature = ref;
@@ -99,6 +101,7 @@ inline std::string runReference(xmlNodePtr ref) {
   }
   XmlTransforms chain;
   uint32_t pending = XML_DATA_NODE;
+  bool fromSubtree = false;  // the pending node set is a subtree less a signature
   xmlNodePtr transforms =
       findElement(ref->children, xmlc::DS_TRANSFORMS.data(), xmlc::NS_DSIG.data(), 0);
   for (xmlNodePtr t = transforms ? transforms->children : nullptr; t; t = t->next) {
@@ -111,6 +114,11 @@ inline std::string runReference(xmlNodePtr ref) {
     bool exclusive = p.kind == XML_TK_EXC_C14N || p.kind == XML_TK_EXC_C14N_COMMENTS;
     switch (p.kind) {
       case XML_TK_ENVELOPED:
+        if (uri.empty()) break;
+        if (pending == XML_DATA_OCTETS) throw TalApiException(xmlrc::TRANSFORM_FAILED);
+        chain.add(new XmlEnvelopedTransform(t, pending));
+        fromSubtree = fromSubtree || pending == XML_DATA_NODE;
+        pending = XML_DATA_NODESET;
         break;
       case XML_TK_XPATH:
         if (!chain.items.empty()) throw TalApiException(xmlrc::TRANSFORM_FAILED);
@@ -119,7 +127,9 @@ inline std::string runReference(xmlNodePtr ref) {
         break;
       default:
         if (pending == XML_DATA_NODESET)
-          chain.add(new XmlC14NodeSetTransform(ref->doc, comments, exclusive, p.inclusivePrefixes));
+          chain.add(new XmlC14NodeSetTransform(ref->doc, fromSubtree ? comments && keepComments
+                                                                     : comments,
+                                               exclusive, p.inclusivePrefixes));
         else
           chain.add(new XmlC14DocTransform(comments && keepComments, selection, exclusive,
                                            p.inclusivePrefixes));

@@ -1,0 +1,335 @@
+// Documents built to make parsing or the transforms take quadratic time or
+// memory: each is processed or refused, within a time bound, without libxml2's
+// memory growing far past the document. libxml2's allocations are counted
+// (xmlMemSetup, before anything is allocated) to see its peak.
+#include "xmlsig/xmltesthelp.h"
+
+#include "xmlsig/xmlxpointertransform.h"
+
+#include <gtest/gtest.h>
+#include <libxml/xmlmemory.h>
+#include <libxml/xpathInternals.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// libxml2's live and peak heap, through a header before each block.
+std::atomic<size_t> liveBytes{0}, peakBytes{0};
+const size_t HEADER = 16;
+
+void* countedMalloc(size_t n) {
+  auto* p = static_cast<unsigned char*>(malloc(n + HEADER));
+  if (!p) return nullptr;
+  memcpy(p, &n, sizeof n);
+  size_t now = liveBytes += n;
+  size_t peak = peakBytes.load();
+  while (now > peak && !peakBytes.compare_exchange_weak(peak, now)) {
+  }
+  return p + HEADER;
+}
+void countedFree(void* q) {
+  if (!q) return;
+  auto* p = static_cast<unsigned char*>(q) - HEADER;
+  size_t n;
+  memcpy(&n, p, sizeof n);
+  liveBytes -= n;
+  free(p);
+}
+void* countedRealloc(void* q, size_t n) {
+  if (!q) return countedMalloc(n);
+  auto* p = static_cast<unsigned char*>(q) - HEADER;
+  size_t old;
+  memcpy(&old, p, sizeof old);
+  void* fresh = countedMalloc(n);
+  if (!fresh) return nullptr;
+  memcpy(fresh, q, old < n ? old : n);
+  countedFree(q);
+  return fresh;
+}
+char* countedStrdup(const char* s) {
+  size_t n = strlen(s) + 1;
+  auto* p = static_cast<char*>(countedMalloc(n));
+  if (p) memcpy(p, s, n);
+  return p;
+}
+const bool counting = xmlMemSetup(countedFree, countedMalloc, countedRealloc, countedStrdup) == 0;
+
+std::string repeat(const std::string& s, int n) {
+  std::string out;
+  out.reserve(s.size() * static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) out += s;
+  return out;
+}
+std::string declarations(int n, const char* prefix = "p") {
+  std::string out;
+  for (int i = 0; i < n; ++i)
+    out += std::string(" xmlns:") + prefix + std::to_string(i) + "='urn:" + std::to_string(i) + "'";
+  return out;
+}
+std::string attributes(int n) {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += " a" + std::to_string(i) + "=''";
+  return out;
+}
+const char* const DS = "http://www.w3.org/2000/09/xmldsig#";
+
+// Namespaces in scope over many empty elements (the fuzzer's find).
+std::string nsElements(int ns, int elements) {
+  return "<r" + declarations(ns) + ">" + repeat("<a/>", elements) + "</r>";
+}
+// A signature over the whole document, enveloped, ahead of many elements.
+std::string signedElements(int elements, const std::string& inner = "<a/>") {
+  return std::string("<r><Signature xmlns='") + DS + "'><SignedInfo><Reference URI=''/>" +
+         "</SignedInfo></Signature>" + repeat(inner, elements) + "</r>";
+}
+std::string nestedScopes(int depth, int perLevel) {
+  std::string open, close;
+  for (int i = 0; i < depth; ++i) {
+    open += "<e" + declarations(perLevel, ("q" + std::to_string(i) + "_").c_str()) + ">";
+    close = "</e>" + close;
+  }
+  return open + close;
+}
+std::string attlistDefaults(int n) {
+  std::string decl = "<!DOCTYPE r [<!ATTLIST r";
+  for (int i = 0; i < n; ++i) decl += " d" + std::to_string(i) + " CDATA 'v'";
+  return decl + ">]><r/>";
+}
+std::string entityAttributes(int n) {
+  return "<!DOCTYPE r [<!ENTITY e \"<x" + attributes(n) + "/>\">]><r>&e;</r>";
+}
+
+// The same text in UTF-16LE with a byte-order mark (the caps count decoded text).
+std::string utf16(const std::string& ascii) {
+  std::string out = "\xFF\xFE";
+  for (char c : ascii) {
+    out += c;
+    out += '\0';
+  }
+  return out;
+}
+
+// Elements with Ids and a text naming all of them (for id()).
+std::string idList(int n) {
+  std::string names, elements;
+  for (int i = 0; i < n; ++i) {
+    names += " i" + std::to_string(i);
+    elements += "<a Id='i" + std::to_string(i) + "'/>";
+  }
+  return "<r><t>" + names + "</t>" + elements + "</r>";
+}
+
+enum Operation { PARSE, WHOLE, XPATH, SUBTREE_ENVELOPED, EXCLUSIVE_PREFIXES };
+
+struct Bomb {
+  const char* name;
+  std::string doc;
+  Operation op;
+  const char* expression;  // XPATH
+  int32_t refusal;         // the code when refused (0: must be processed)
+};
+
+// Runs the operation, returns the code (0 when processed) and the size of the output.
+int32_t runBomb(const Bomb& b, size_t& outputSize) {
+  outputSize = 0;
+  ParsedDoc d(b.doc);
+  if (d.rc != 0) return d.rc;
+  if (b.op == PARSE) return 0;
+  registerIdAttributes(d.holder.root);
+  return codeOf([&] {
+    XmlTransforms chain;
+    xmlNodePtr start = reinterpret_cast<xmlNodePtr>(d.holder.doc);
+    if (b.op == WHOLE) {
+      chain.add(new XmlC14DocTransform(false, 1, false));
+    } else if (b.op == EXCLUSIVE_PREFIXES) {
+      // An inclusive-prefix list as long as a stranger's signature may make it.
+      std::vector<std::string> prefixes;
+      for (int i = 0; i < 20000; ++i) prefixes.push_back("p" + std::to_string(i));
+      chain.add(new XmlC14DocTransform(false, 1, true, prefixes));
+    } else if (b.op == XPATH) {
+      chain.add(new XmlXPathTransform(d.holder.root, b.expression));
+      chain.add(new XmlC14NodeSetTransform(d.holder.doc, false, false));
+    } else {
+      xmlNodePtr ref = findElement(d.holder.root, "Reference", DS, -1);
+      ASSERT_NE(ref, nullptr);
+      chain.add(new XmlEnvelopedTransform(ref));
+      chain.add(new XmlC14NodeSetTransform(d.holder.doc, false, false));
+      start = d.holder.root;
+    }
+    chain.applyToNode(start);
+    outputSize = chain.outputLength();
+  });
+}
+
+TEST(XmlBombs, ProcessedOrRefusedInTime) {
+  ASSERT_TRUE(counting);
+  const std::string oneMegabyte = "<r>" + repeat("<a/>", 256 * 1024) + "</r>";
+  const Bomb bombs[] = {
+      // Namespace nodes: elements x declarations in scope.
+      {"ns 250 x 990, filter", nsElements(250, 990), XPATH, "not(self::comment())", 140},
+      {"ns 250 x 3000, filter", nsElements(250, 3000), XPATH, "not(self::comment())", 140},
+      {"ns 250 x 30000, filter", nsElements(250, 30000), XPATH, "true()", 140},
+      {"ns 250 x 30000, whole", nsElements(250, 30000), WHOLE, "", 140},
+      {"ns 250 x 30000, every element alone", nsElements(250, 30000), XPATH, "self::a", 140},
+      {"ns 200 x 100000, whole", nsElements(200, 100000), WHOLE, "", 140},
+      {"ns 100 x 20000, exclusive, 20000 prefixes", nsElements(100, 20000), EXCLUSIVE_PREFIXES,
+       "", 140},
+      // Attributes and declarations on one element, in scope, declared, in an entity.
+      {"attributes 200", "<r" + attributes(200) + "/>", WHOLE, "", 0},
+      {"attributes 300", "<r" + attributes(300) + "/>", PARSE, "", 89},
+      {"attributes 16384", "<r" + attributes(16384) + "/>", PARSE, "", 89},
+      {"attributes 131072", "<r" + attributes(131072) + "/>", PARSE, "", 89},
+      {"attributes 16384, UTF-16", utf16("<r" + attributes(16384) + "/>"), PARSE, "", 89},
+      {"attributes 200, UTF-16", utf16("<r" + attributes(200) + "/>"), WHOLE, "", 0},
+      {"declarations 300", "<r" + declarations(300) + "/>", PARSE, "", 89},
+      {"declarations 65536", "<r" + declarations(65536) + "/>", PARSE, "", 89},
+      {"declarations in scope 40 x 20", nestedScopes(40, 20), PARSE, "", 89},
+      {"declarations in scope 20 x 20", nestedScopes(20, 20), WHOLE, "", 0},
+      {"declared defaults 300", attlistDefaults(300), PARSE, "", 89},
+      {"declared defaults 20000", attlistDefaults(20000), PARSE, "", 89},
+      {"entity with 20000 attributes", entityAttributes(20000), PARSE, "", 89},
+      {"entity with 100 attributes", entityAttributes(100), WHOLE, "", 0},
+      // '=' signs in values and text are no attributes.
+      {"value with 20000 '='", "<r a='" + std::string(20000, '=') + "'/>", WHOLE, "", 0},
+      {"entity text with 20000 '='",
+       "<!DOCTYPE r [<!ENTITY e \"<x a='" + std::string(20000, '=') + "'/>" +
+           std::string(20000, '=') + "\">]><r>&e;</r>",
+       WHOLE, "", 0},
+      // Attributes on many elements.
+      {"attributes 250 x 2000", "<r>" + repeat("<a" + attributes(250) + "/>", 2000) + "</r>",
+       WHOLE, "", 140},
+      // XPath over many elements: deep, quadratic merges, Ids.
+      {"deep filter", "<r>" + repeat("<a><b><c/></b></a>", 50000) + "</r>", XPATH,
+       "count(ancestor::*) > 1", 140},
+      {"union per node", "<r>" + repeat("<a/>", 50000) + "</r>", XPATH, "count(//* | //*) > 0",
+       140},
+      {"parent merge", "<r>" + repeat("<a><b/></a>", 50000) + "</r>", XPATH,
+       "count(//b/parent::*) > 0", 140},
+      {"ids", idList(20000), XPATH, "count(id(string(/r/t))) > 0", 140},
+      // 1 MB of empty elements, the common transforms.
+      {"1 MB, whole", oneMegabyte, WHOLE, "", 0},
+      {"1 MB, filter", oneMegabyte, XPATH, "not(self::comment())", 140},
+      {"1 MB, enveloped", signedElements(256 * 1024), SUBTREE_ENVELOPED, "", 0},
+  };
+  for (const Bomb& b : bombs) {
+    size_t before = liveBytes;
+    peakBytes = before;
+    size_t output = 0;
+    auto t0 = std::chrono::steady_clock::now();
+    int32_t rc = runBomb(b, output);
+    auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    size_t peak = peakBytes - before;
+    if (b.refusal == 0)
+      EXPECT_EQ(rc, 0) << b.name;
+    else
+      EXPECT_TRUE(rc == 0 || rc == b.refusal) << b.name << ": " << rc;
+    EXPECT_LT(seconds, 10.0) << b.name;
+    // libxml2's tree of tiny elements alone is ~30 times their text; the
+    // transforms add a bounded multiple of it, never the quadratic blow-up.
+    EXPECT_LT(peak, 64 * b.doc.size() + (4u << 20)) << b.name;
+    EXPECT_LT(output, 8 * b.doc.size() + (1u << 20)) << b.name;
+    printf("%-40s %9zu octets  rc %3d  %6.2f s  peak %6.1fx  output %zu\n", b.name,
+           b.doc.size(), rc, seconds, static_cast<double>(peak) / b.doc.size(), output);
+  }
+}
+
+// The fuzzer's two finds, as found (their first octet is the fuzz target's selector).
+TEST(XmlBombs, FuzzReproducers) {
+  const struct {
+    const char* file;
+    int32_t parse;
+  } cases[] = {
+      {"fuzz/slow-xpath-ns-x-elements.xml.bin", 0},
+      {"fuzz/attrs-16384.xml.bin", 89},
+  };
+  for (const auto& c : cases) {
+    std::string bytes = readFixture(c.file).substr(1);
+    auto t0 = std::chrono::steady_clock::now();
+    ParsedDoc d(bytes);
+    EXPECT_EQ(d.rc, c.parse) << c.file;
+    if (d.rc == 0) {
+      for (bool exclusive : {false, true}) {
+        XmlTransforms chain;
+        chain.add(new XmlXPathTransform(d.holder.root, "not(self::comment())"));
+        chain.add(new XmlC14NodeSetTransform(d.holder.doc, false, exclusive));
+        int32_t rc = codeOf([&] { chain.applyToNode(nullptr); });
+        EXPECT_TRUE(rc == 0 || rc == 140) << c.file << " " << rc;
+      }
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10)) << c.file;
+  }
+}
+
+// The rules give what a node-set search gives: a filter over a small document
+// against the same nodes handed over as an explicit set (libxml2's XPath).
+TEST(XmlBombs, RulesMatchExplicitSets) {
+  ParsedDoc d(
+      "<r xmlns='urn:d' xmlns:p='urn:p'><!--c--><p:a Id='x' p:b='1'>t<?pi x?></p:a>"
+      "<c xmlns='' xml:lang='pl'><d/></c></r>");
+  ASSERT_EQ(d.rc, 0);
+  const char* expressions[] = {
+      "ancestor-or-self::p:a",
+      "not(self::comment())",
+      "self::* or self::text()",
+      "count(parent::node()/namespace::*) = count(parent::node()/namespace::* | self::node())",
+      "string(self::node()) = namespace-uri(parent::node())",
+  };
+  for (const char* e : expressions) {
+    for (bool exclusive : {false, true}) {
+      XmlTransforms chain;
+      chain.add(new XmlXPathTransform(d.holder.root, e));
+      chain.add(new XmlC14NodeSetTransform(d.holder.doc, false, exclusive));
+      chain.applyToNode(nullptr);
+      std::string byRule = outputOf(chain);
+
+      xmlXPathContextPtr ctxt = xmlXPathNewContext(d.holder.doc);
+      xmlXPathRegisterNs(ctxt, BAD_CAST "p", BAD_CAST "urn:p");
+      std::string all = std::string("(//. | //@* | //namespace::*)[") + e + "]";
+      xmlXPathObjectPtr r = xmlXPathEvalExpression(BAD_CAST all.c_str(), ctxt);
+      ASSERT_TRUE(r && r->nodesetval) << e;
+      XmlC14NodeSetTransform explicitSet(d.holder.doc, false, exclusive);
+      explicitSet.applyToNodeSet(r->nodesetval);
+      EXPECT_EQ(byRule, outputOf(explicitSet)) << e << (exclusive ? " exclusive" : "");
+      xmlXPathFreeObject(r);
+      xmlXPathFreeContext(ctxt);
+    }
+  }
+}
+
+// The enveloped-signature rule finds its signature by namespace: unprefixed,
+// with no "ds" in scope, or with "ds" bound elsewhere.
+TEST(EnvelopedRule, SignatureFoundByNamespace) {
+  const struct {
+    std::string doc;
+    int32_t rc;
+    const char* out;
+  } cases[] = {
+      {std::string("<r Id='i'><v>1</v><Signature xmlns='") + DS +
+           "'><Transform/></Signature></r>",
+       0, "<r Id=\"i\"><v>1</v></r>"},
+      {std::string("<r Id='i' xmlns:ds='urn:other'><ds:Signature/><s:Signature xmlns:s='") + DS +
+           "'><s:Transform/></s:Signature></r>",
+       0, "<r xmlns:ds=\"urn:other\" Id=\"i\"><ds:Signature></ds:Signature></r>"},
+      // No signature around the transform: the expression selects nothing.
+      {"<r Id='i'><Signature><Transform/></Signature></r>", 139, ""},
+  };
+  for (const auto& c : cases) {
+    ParsedDoc d(c.doc);
+    ASSERT_EQ(d.rc, 0) << c.doc;
+    xmlNodePtr transform = findElement(d.holder.root, "Transform", nullptr, -1);
+    ASSERT_NE(transform, nullptr);
+    XmlTransforms chain;
+    chain.add(new XmlEnvelopedTransform(transform));
+    chain.add(new XmlC14NodeSetTransform(d.holder.doc, false, false));
+    EXPECT_EQ(codeOf([&] { chain.applyToNode(d.holder.root); }), c.rc) << c.doc;
+    if (c.rc == 0) {
+      EXPECT_EQ(outputOf(chain), c.out) << c.doc;
+    }
+  }
+}
+
+}  // namespace
