@@ -57,6 +57,8 @@ void operator delete(void* p) noexcept { uncounted(p); }
 void operator delete[](void* p) noexcept { uncounted(p); }
 void operator delete(void* p, size_t) noexcept { uncounted(p); }
 void operator delete[](void* p, size_t) noexcept { uncounted(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { uncounted(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { uncounted(p); }
 
 namespace {
 
