@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -428,6 +429,19 @@ TEST(CmsStreamEncode, WholeValuesAndContentPassingThrough) {
   }
   EXPECT_GT(r, 0);
   EXPECT_EQ(Bytes(written.data(), written.data() + written.length()), ber);
+  // Nothing is left to write once the last member is out.
+  EXPECT_EQ(s.value().streamEncodeStep(nullptr, -1, true, &written), 0);
+
+  // A streaming step needs the stream context the framework creates first.
+  SignedData bare;
+  MemFile in;
+  try {
+    bare.streamDecodeStep(&in, 10, nullptr);
+    ADD_FAILURE() << "no invariant failure";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("libcms/sgndata"), std::string::npos);
+    EXPECT_NE(std::string(e.what()).find("streamCtx != NULL"), std::string::npos);
+  }
 }
 
 }  // namespace
