@@ -1,0 +1,156 @@
+// Shared by the signed-message, time-stamp and ESS/CAdES structures: a
+// member reader for contents of definite and of indefinite length (BER, as
+// streaming signers write), and a SEQUENCE base whose coding operations
+// come from one member list per class.
+#pragma once
+
+#include "asn1/asnbase.h"
+#include "asn1/asncont.h"
+#include "asn1/asnexpl.h"
+#include "pki/keymembers.h"
+#include "pki/pkiasn.h"
+
+#include <array>
+#include <cstddef>
+
+namespace cmsasn {
+
+// Reads the members of one content in order, each bounded by what is left
+// of it. A definite content ends at its length; an indefinite one at the
+// end-of-contents octets, which finish() consumes.
+class MemberReader {
+ public:
+  // length >= 0: definite content of that length. length < 0: indefinite
+  // content with at most `available` octets (unknown when not positive).
+  MemberReader(GenericFile* in, int length, int available, unsigned char flags)
+      : in_(in),
+        limit_(length >= 0 ? length : (available > 0 ? available : ASN_MAX_LENGTH)),
+        indefinite_(length < 0),
+        flags_(flags) {}
+
+  GenericFile* stream() const { return in_; }
+  unsigned char flags() const { return flags_; }
+  int64_t taken() const { return taken_; }
+  // Octets the next member may take (an indefinite content keeps two for
+  // its end-of-contents).
+  int left() const {
+    int64_t n = limit_ - taken_ - (indefinite_ ? 2 : 0);
+    return n < 0 ? 0 : static_cast<int>(n);
+  }
+  // No member follows: the length is used up, or the end-of-contents (or
+  // nothing readable, which finish() then refuses) stands next.
+  bool done() const {
+    if (!indefinite_) return taken_ >= limit_;
+    return left() < 2 || ASNobject::atEndOfContents(in_) != 0;
+  }
+  // The identifier octet of the next member, or -1.
+  int peek() const { return done() ? -1 : asnPeekIdentifier(in_); }
+  // Decodes the next member: 1, or the member's answer (0 when no room is left).
+  int read(ASNobject& member) {
+    if (left() < 2) return 0;
+    int r = member.decode(in_, left(), flags_);
+    if (r < 1) return r;
+    taken_ += r;
+    return 1;
+  }
+  // As read, when the next identifier octet is exactly `id`; 0 otherwise.
+  int readTagged(ASNobject& member, int id) { return peek() == id ? read(member) : 0; }
+  // Counts octets a caller decoded itself from stream().
+  void advance(int n) { taken_ += n; }
+  // 1 when the content ends exactly here (its end-of-contents consumed).
+  int finish() {
+    if (!indefinite_) return taken_ == limit_ ? 1 : 0;
+    if (limit_ - taken_ < 2 || ASNobject::atEndOfContents(in_) != 1) return 0;
+    if (asnSkipEndOfContents(in_) != 1) return 0;
+    taken_ += 2;
+    return 1;
+  }
+
+ private:
+  GenericFile* in_;
+  int64_t limit_;
+  bool indefinite_;
+  unsigned char flags_;
+  int64_t taken_ = 0;
+};
+
+// A SEQUENCE whose content operations derive from two lists of the class:
+// `members()` (the members in coding order, absent optional ones null) for
+// encoding, length and digest, and `decodeMembers(MemberReader&)` for
+// decoding (definite and indefinite content alike).
+template <class Derived>
+class Sequence : public ASNsequenceF {
+ public:
+  explicit Sequence(unsigned char tag = 0) : ASNsequenceF(tag) {}
+  Sequence(const Sequence& other) : ASNsequenceF(other) {}
+  Sequence& operator=(const Sequence& other) {
+    ASNobject::operator=(other);
+    return *this;
+  }
+
+  int decodeContent(GenericFile* in, int length) override {
+    MemberReader r(in, length, length, memberFlags());
+    return self().decodeMembers(r);
+  }
+  int decodeIndefinite(GenericFile* in, int available) override {
+    MemberReader r(in, -1, available, memberFlags());
+    return self().decodeMembers(r);
+  }
+  int encodeContent(GenericFile* out) const override {
+    const auto m = self().members();
+    return keyasn::encodeMembers(out, m.data(), static_cast<int>(m.size()));
+  }
+  int contentLength() const override {
+    const auto m = self().members();
+    return keyasn::membersLength(m.data(), static_cast<int>(m.size()));
+  }
+  void digestContent(LvHash* hash) const override {
+    const auto m = self().members();
+    keyasn::digestMembers(hash, m.data(), static_cast<int>(m.size()));
+  }
+
+ private:
+  Derived& self() { return static_cast<Derived&>(*this); }
+  const Derived& self() const { return static_cast<const Derived&>(*this); }
+};
+
+template <size_t N>
+using Members = std::array<const ASNobject*, N>;
+
+// An optional member: itself when present, else null (left out).
+inline const ASNobject* opt(const ASNobject& member, bool present) {
+  return present ? &member : nullptr;
+}
+
+// An optional member recognised by its exact identifier octet.
+struct Optional {
+  int identifier;
+  ASNobject* member;
+  unsigned char* present;
+};
+
+// Reads the optional members that follow, in any order, up to the end of
+// the content: 1, 0 for an element that is none of them or a member seen
+// twice, or the failing member's answer.
+template <size_t N>
+int readOptionals(MemberReader& r, const std::array<Optional, N>& table) {
+  while (!r.done()) {
+    const int id = r.peek();
+    const Optional* found = nullptr;
+    for (const Optional& o : table)
+      if (o.identifier == id) found = &o;
+    if (!found || *found->present) return 0;
+    const int x = r.read(*found->member);
+    if (x < 1) return x;
+    *found->present = 1;
+  }
+  return 1;
+}
+
+// Refuses a copy into a value read in place, as the explicit wrapper does.
+inline void refuseConstTarget(const ASNobject& target) {
+  checkInvariant(!(target.flags & ASN_FLAG_CONST), "libasn/asnexpl", 62,
+                 "!( flags & ASN_FLAG_CONST )");
+}
+
+}  // namespace cmsasn
