@@ -1,7 +1,8 @@
 // RSA private operations under memcheck: CRT signing with a 2048-bit key (also on the 1024-bit
 // vector road, emulated where the processor lacks it, on the portable Montgomery rows, and
 // without the factors) and decryption with a 4096-bit key, every private component (and what the key derived from them) marked secret
-// right before the operation; then the CRT exponent reduction of key loading on its own.
+// right before the operation; PKCS#1 v1.5 decryption of blocks with good and bad padding; then
+// the CRT exponent reduction of key loading on its own.
 #include "crypto/algebra/longvint.h"
 #include "crypto/asym/lvrsacipher.h"
 #include "crypto/asym/lvrsasig.h"
@@ -111,6 +112,42 @@ int decryption() {
   return 0;
 }
 
+// PKCS#1 v1.5 decryption: the raw block is secret (it comes from the private key), and the
+// padding check must not tell by its path where a bad block went wrong. A good block and
+// blocks bad at the start, in the middle and at the end run the same code; each answer is
+// checked after the key is public again.
+int decryptionPadding() {
+  MarkedKey key(kRsa2048N, kRsa2048E, kRsa2048D, kRsa2048P, kRsa2048Q, kRsa2048DP, kRsa2048DQ,
+                kRsa2048QINV);
+  key.mark(false);
+  LvRsaPublicKey pub{LvN(kRsa2048N), LvN(kRsa2048E)};
+  LvRsaCipher raw;
+  raw.setPublicKey(&pub);
+  LvRsaCipherPkcsV15 cipher(nullptr);
+  cipher.setPrivateKey(&key);
+  enum Kind { GOOD, WRONG_TYPE, NO_SEPARATOR, SHORT_PADDING };
+  for (Kind kind : {GOOD, WRONG_TYPE, NO_SEPARATOR, SHORT_PADDING, GOOD}) {
+    std::vector<LvOctet> block(256, 0x5C), c(256), m(256);
+    block[0] = 0x00;
+    block[1] = kind == WRONG_TYPE ? 0x01 : 0x02;
+    if (kind != NO_SEPARATOR) block[kind == SHORT_PADDING ? 9 : 200] = 0x00;
+    raw.encrypt(block.data(), 256, c.data(), 256);
+    key.mark(true);
+    unsigned int len = 0;
+    bool refused = false;
+    try {
+      len = cipher.decrypt(c.data(), 256, m.data(), 256);
+    } catch (const LvWrongSyntaxException&) {
+      refused = true;
+    }
+    key.mark(false);
+    ctPublic(m.data(), m.size());
+    if (refused != (kind != GOOD) || (kind == GOOD && len != 55))
+      return ct::fail("PKCS#1 v1.5 padding check gives a wrong answer");
+  }
+  return 0;
+}
+
 // d mod (p - 1) as key loading makes it.
 int exponentReduction() {
   const LvN d(kRsa2048D), pn(kRsa2048P);
@@ -140,5 +177,6 @@ int main() {
   longvRowAsmAllowed = true;
   if (int r = signingWithoutFactors()) return r;
   if (int r = decryption()) return r;
+  if (int r = decryptionPadding()) return r;
   return exponentReduction();
 }

@@ -3,7 +3,9 @@
 // the openssl command line (tests/data/rsa/make_openssl_fixtures.sh).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
@@ -461,4 +463,81 @@ TEST(RsaScheme, MaskingRenewedWhenTheKeyChangesInPlace) {
     EXPECT_NO_THROW(masked.sign(digest.data(), 20, b.data(), k));
     EXPECT_EQ(a, b);
   }
+}
+
+// Every way a v1.5 block can be bad gives the one answer (class and text), whether the fault
+// is in its first octets, its last, or only in the separator coming too early, and whatever
+// the caller's buffer: the buffer is only measured against a well-formed message.
+TEST(RsaScheme, V15PaddingFailuresLookAlike) {
+  auto c = keyFile("openssl_key_1024.txt");
+  LvRsaPublicKey pub;
+  loadPublic(pub, c);
+  LvRsaPrivateKey priv;
+  loadPrivate(priv, c);
+  LvRsaCipher raw;
+  raw.setPublicKey(&pub);
+  LvRsaCipherPkcsV15 dec(nullptr);
+  dec.setPrivateKey(&priv);
+  // A block of 00 02, padding 0x33 and message 0x44 with its zero octets at the given places.
+  auto block = [](LvOctet first, LvOctet type, std::initializer_list<size_t> zeros) {
+    Bytes b(128, 0x44);
+    b[0] = first;
+    b[1] = type;
+    for (size_t i = 2; i < 128; ++i) b[i] = 0x33;
+    for (size_t z : zeros) b[z] = 0x00;
+    return b;
+  };
+  const struct {
+    const char* name;
+    Bytes block;
+    int length;  // -1: refused
+  } cases[] = {
+      {"eight padding octets", block(0, 2, {10}), 117},
+      {"separator in the middle", block(0, 2, {60}), 67},
+      {"separator last: empty message", block(0, 2, {127}), 0},
+      {"a later zero is message", block(0, 2, {10, 11, 127}), 117},
+      {"first octet 01", block(1, 2, {10}), -1},
+      {"block type 01", block(0, 1, {10}), -1},
+      {"block type 00", block(0, 0, {10}), -1},
+      {"block type 82", block(0, 0x82, {10}), -1},
+      {"no separator", block(0, 2, {}), -1},
+      {"no padding", block(0, 2, {2}), -1},
+      {"one padding octet", block(0, 2, {3}), -1},
+      {"seven padding octets", block(0, 2, {9}), -1},
+      {"the first zero decides", block(0, 2, {9, 10}), -1},
+      {"all zero after the type", block(0, 2, {2, 3, 4, 5, 6, 7, 8, 9, 10, 127}), -1},
+  };
+  std::string refusal;
+  for (const auto& t : cases) {
+    Bytes ct(128), pt(128, 0xEE);
+    ASSERT_EQ(raw.encrypt(const_cast<LvOctet*>(t.block.data()), 128, ct.data(), 128), 128u)
+        << t.name;
+    for (unsigned int room : {128u, 0u}) {
+      if (t.length >= 0) {
+        if (static_cast<unsigned int>(t.length) > room) continue;
+        ASSERT_EQ(dec.decrypt(ct.data(), 128, pt.data(), room), static_cast<unsigned int>(t.length))
+            << t.name;
+        EXPECT_TRUE(std::equal(pt.begin(), pt.begin() + t.length, t.block.end() - t.length))
+            << t.name;
+        continue;
+      }
+      try {
+        dec.decrypt(ct.data(), 128, pt.data(), room);
+        ADD_FAILURE() << t.name << ": accepted";
+      } catch (const LvWrongSyntaxException& e) {
+        if (refusal.empty()) refusal = e.what();
+        EXPECT_EQ(refusal, e.what()) << t.name;
+      } catch (const LvException& e) {
+        ADD_FAILURE() << t.name << ": " << e.what();
+      }
+      EXPECT_EQ(pt[0], 0xEE) << t.name << ": written before the answer";
+    }
+  }
+  EXPECT_NE(refusal.find("REASON: Wrong padding syntax of decrypted message.\n"),
+            std::string::npos);
+  // A well-formed message longer than the caller's buffer is the buffer's fault.
+  Bytes ct(128), pt(128);
+  const Bytes good = block(0, 2, {60});
+  raw.encrypt(const_cast<LvOctet*>(good.data()), 128, ct.data(), 128);
+  EXPECT_THROW(dec.decrypt(ct.data(), 128, pt.data(), 66), LvArgumentRangeException);
 }
