@@ -541,3 +541,48 @@ TEST(RsaScheme, V15PaddingFailuresLookAlike) {
   raw.encrypt(const_cast<LvOctet*>(good.data()), 128, ct.data(), 128);
   EXPECT_THROW(dec.decrypt(ct.data(), 128, pt.data(), 66), LvArgumentRangeException);
 }
+
+// A key made from n, d and p alone derives openssl's components, for keys whose halves fill
+// their words and keys whose do not; a d that cannot be a private exponent is refused.
+TEST(RsaScheme, KeyDerivedFromNDAndP) {
+  for (const char* file : {"openssl_key_512.txt", "openssl_key_520.txt", "openssl_key_528.txt",
+                           "openssl_key_1024.txt", "openssl_key_1025.txt", "openssl_key.txt"}) {
+    SCOPED_TRACE(file);
+    auto c = keyFile(file);
+    LvRsaPrivateKey derived(num(c["n"]), num(c["d"]), num(c["p"]));
+    Bytes buf(300);
+    // e is d^-1 modulo (p - 1)(q - 1); openssl's d is an inverse modulo lcm(p - 1, q - 1),
+    // so the two exponents agree modulo the lcm (and act alike).
+    const LvN pm1 = num(c["p"]) - 1u, qm1 = num(c["q"]) - 1u;
+    const LvN lambda = pm1 * qm1 / gcd(pm1, qm1);
+    EXPECT_TRUE(derived.getE() % lambda == num(c["e"]));
+    const struct {
+      const char* name;
+      unsigned int (LvRsaPrivateKey::*get)(LvOctet*, unsigned int);
+    } parts[] = {{"q", &LvRsaPrivateKey::getQ},
+                 {"dp", &LvRsaPrivateKey::getDP},
+                 {"dq", &LvRsaPrivateKey::getDQ},
+                 {"qinv", &LvRsaPrivateKey::getQInv}};
+    for (const auto& part : parts) {
+      const unsigned int len = (derived.*part.get)(buf.data(), 300);
+      ASSERT_GT(len, 0u) << part.name;
+      EXPECT_TRUE(num(Bytes(buf.begin(), buf.begin() + len)) == num(c[part.name])) << part.name;
+    }
+    // its CRT signature is openssl's key's
+    LvRsaPrivateKey loaded;
+    loadPrivate(loaded, c);
+    LvRsaSigPkcsV15 a, b;
+    a.setHashAlgo(LV_HASH_SHA256);
+    b.setHashAlgo(LV_HASH_SHA256);
+    a.setPrivateKey(&derived);
+    b.setPrivateKey(&loaded);
+    const unsigned int k = loaded.getKeyOctets();
+    Bytes sa(k), sb(k);
+    a.sign(kSha256Abc.data(), 32, sa.data(), k);
+    b.sign(kSha256Abc.data(), 32, sb.data(), k);
+    EXPECT_EQ(sa, sb);
+    // an even d has no inverse modulo the even phi; a p that does not divide n is no factor
+    EXPECT_THROW(LvRsaPrivateKey(num(c["n"]), num(c["d"]) + 1u, num(c["p"])), LvInvException);
+    EXPECT_THROW(LvRsaPrivateKey(num(c["n"]), num(c["d"]), num(c["p"]) + 2u), LvInvException);
+  }
+}
