@@ -72,6 +72,17 @@ bool verifies2048(const LvOctet (&digest)[32], const std::vector<LvOctet>& sig, 
   return verifier.verify(digest, sizeof digest, sig.data(), len);
 }
 
+// Signs with the key's parts secret, then checks the signature with the public key.
+int signMarked(MarkedKey& key, LvRsaSigPkcsV15& signer, const LvOctet (&digest)[32],
+               const char* failure) {
+  std::vector<LvOctet> sig(256);
+  key.mark(true);
+  const unsigned int len = signer.sign(digest, sizeof digest, sig.data(), 256);
+  key.mark(false);
+  ctPublic(sig.data(), sig.size());
+  return len == 256 && verifies2048(digest, sig, len) ? 0 : ct::fail(failure);
+}
+
 int signing() {
   MarkedKey key(kRsa2048N, kRsa2048E, kRsa2048D, kRsa2048P, kRsa2048Q, kRsa2048DP, kRsa2048DQ,
                 kRsa2048QINV);
@@ -81,13 +92,7 @@ int signing() {
   signer.setHashAlgo(LV_HASH_SHA256);
   LvOctet digest[32];
   for (unsigned int i = 0; i < sizeof digest; ++i) digest[i] = static_cast<LvOctet>(3 * i + 1);
-  std::vector<LvOctet> sig(256);
-  key.mark(true);
-  const unsigned int len = signer.sign(digest, sizeof digest, sig.data(), 256);
-  key.mark(false);
-  ctPublic(sig.data(), sig.size());
-  if (len != 256 || !verifies2048(digest, sig, len))
-    return ct::fail("RSA-2048 signature does not verify");
+  if (int r = signMarked(key, signer, digest, "RSA-2048 signature does not verify")) return r;
   return 0;
 }
 
@@ -100,13 +105,8 @@ int signingWithoutFactors() {
   signer.setPrivateKey(&key);
   signer.setHashAlgo(LV_HASH_SHA256);
   LvOctet digest[32] = {0x42};
-  std::vector<LvOctet> sig(256);
-  key.mark(true);
-  const unsigned int len = signer.sign(digest, sizeof digest, sig.data(), 256);
-  key.mark(false);
-  ctPublic(sig.data(), sig.size());
-  if (len != 256 || !verifies2048(digest, sig, len))
-    return ct::fail("RSA-2048 signature without factors does not verify");
+  if (int r = signMarked(key, signer, digest, "RSA-2048 signature without factors does not verify"))
+    return r;
   return 0;
 }
 
@@ -175,13 +175,8 @@ int maskedSigning() {
   // The second signature squares the masking values of the first.
   for (LvOctet first : {0x11, 0x22}) {
     LvOctet digest[32] = {first};
-    std::vector<LvOctet> sig(256);
-    key.mark(true);
-    const unsigned int len = signer.sign(digest, sizeof digest, sig.data(), 256);
-    key.mark(false);
-    ctPublic(sig.data(), sig.size());
-    if (len != 256 || !verifies2048(digest, sig, len))
-      return ct::fail("masked RSA-2048 signature does not verify");
+    if (int r = signMarked(key, signer, digest, "masked RSA-2048 signature does not verify"))
+      return r;
   }
   return 0;
 }
