@@ -586,3 +586,48 @@ TEST(RsaScheme, KeyDerivedFromNDAndP) {
     EXPECT_THROW(LvRsaPrivateKey(num(c["n"]), num(c["d"]), num(c["p"]) + 2u), LvInvException);
   }
 }
+
+// The library's keys read octets as unsigned magnitudes: leading zero octets change nothing,
+// a zero modulus or exponent leaves the key without the part that needs it.
+TEST(RsaScheme, KeyNumbersFromOctets) {
+  auto c = keyFile("openssl_key_1024.txt");
+  Bytes padded = c["n"];
+  padded.insert(padded.begin(), 3, 0x00);
+  const Bytes zero = {0x00}, zeros = {0x00, 0x00, 0x00};
+  const struct {
+    const char* name;
+    Bytes n, e, d;
+    unsigned int bits;
+    bool publicPart, privatePart;
+  } cases[] = {
+      {"as openssl wrote it", c["n"], c["e"], c["d"], 1024, true, true},
+      {"leading zeros", padded, Bytes{0x00, 0x01, 0x00, 0x01}, c["d"], 1024, true, true},
+      {"zero modulus", zero, c["e"], c["d"], 0, false, false},
+      {"zero modulus, several octets", zeros, c["e"], c["d"], 0, false, false},
+      {"zero exponent", c["n"], zero, c["d"], 1024, false, true},
+      {"zero private exponent", c["n"], c["e"], zeros, 1024, true, false},
+  };
+  for (const auto& t : cases) {
+    SCOPED_TRACE(t.name);
+    LvRsaPublicKey pub;
+    pub.setN(t.n.data(), static_cast<unsigned int>(t.n.size()));
+    pub.setE(t.e.data(), static_cast<unsigned int>(t.e.size()));
+    EXPECT_EQ(pub.getKeyBits(), t.bits);
+    EXPECT_EQ(pub.isReady(), t.publicPart);
+    LvRsaPrivateKey priv;
+    priv.setN(t.n.data(), static_cast<unsigned int>(t.n.size()));
+    priv.setE(t.e.data(), static_cast<unsigned int>(t.e.size()));
+    priv.setD(t.d.data(), static_cast<unsigned int>(t.d.size()));
+    priv.prepare();
+    EXPECT_EQ(priv.getKeyBits(), t.bits);
+    EXPECT_EQ(priv.hasPublicPart(), t.publicPart);
+    EXPECT_EQ(priv.hasPrivatePart(), t.privatePart);
+    LvRsaCipher raw;
+    raw.setPublicKey(&pub);
+    Bytes m(1, 0x02), out(128);
+    if (t.publicPart)
+      EXPECT_EQ(raw.encrypt(m.data(), 1, out.data(), 128), 128u);
+    else
+      EXPECT_THROW(raw.encrypt(m.data(), 1, out.data(), 128), LvNotInitException);
+  }
+}
