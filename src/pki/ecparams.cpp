@@ -22,7 +22,8 @@ namespace {
 // to 1024 bits and GF(2^m) up to m = 1024; below 64 bits no curve is of use.
 constexpr unsigned int kMinFieldBits = 64;
 constexpr unsigned int kMaxFieldBits = 1024;
-// Largest cofactor the library's domain validation admits.
+// Largest cofactor the library's domain validation admits (curves from outside that are not
+// named curves).
 constexpr unsigned int kMaxCofactor = 8;
 
 struct PreparationFailed {};
@@ -433,14 +434,16 @@ int ECSpecifiedDomain::checkDomain(LvGeneralDsaKeyDomain& domain, const LvN& fie
       h = (fieldSize + 1u + (n / 2u)) / n;
       domain.setCofactor(h);
     }
-    if (h.isZero() || h > static_cast<LvWord>(kMaxCofactor)) throw PreparationFailed();
+    if (h.isZero()) throw PreparationFailed();
     domain.setGroupOrder(LvModulus(n * h, 0));
-    // A domain equal to a named curve's needs no further checks.
+    // A domain equal to a named curve's is that curve: it needs no further checks, and the
+    // limit below (which keeps the validation of a stranger's curve cheap) is not for it;
+    // several standard binary curves have cofactors far above it.
     if (findNextNamedCurveByKeyDomain(&domain, -1)) {
       domain.markValid();
       return;
     }
-    if (!domain.validate()) throw PreparationFailed();
+    if (h > static_cast<LvWord>(kMaxCofactor) || !domain.validate()) throw PreparationFailed();
   });
 }
 

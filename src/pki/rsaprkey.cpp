@@ -76,7 +76,9 @@ bool RSAPrivateKey::prepare() {
   unsigned int n[9];
   for (int i = 0; i < 9; ++i) {
     v[i] = intBytes(*m[i], &n[i]);
-    if (!v[i]) return false;
+    // A negative INTEGER is no key part (the library would read its octets as a magnitude);
+    // a zero modulus or exponent leaves the key without its public or private part below.
+    if (!v[i] || (v[i][0] & 0x80)) return false;
   }
   try {
     std::unique_ptr<RsaPrivateLib> l(new RsaPrivateLib());

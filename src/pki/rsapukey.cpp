@@ -34,6 +34,15 @@ unsigned int hashOctets(int hashId) {
 
 }  // namespace
 
+bool rsaPositiveInteger(const ASNinteger& v) {
+  unsigned int n = 0;
+  const unsigned char* d = keyasn::intBytes(v, &n);
+  if (!d || (d[0] & 0x80)) return false;
+  for (unsigned int i = 0; i < n; ++i)
+    if (d[i] != 0) return true;
+  return false;
+}
+
 RSAPublicKey::RSAPublicKey(unsigned char t)
     : ASNsequenceF(t), modulus(), publicExponent(), lib(), keyPrepared(0) {}
 
@@ -62,6 +71,7 @@ bool RSAPublicKey::set(const ASNoctstr& m, const ASNoctstr& e) {
 }
 
 unsigned int RSAPublicKey::keyBits() const {
+  if (!rsaPositiveInteger(modulus)) return 0;
   return 8u * static_cast<unsigned int>(keyasn::significantOctets(modulus));
 }
 
@@ -70,8 +80,8 @@ bool RSAPublicKey::prepareKey() {
   unsigned int nn = 0, ne = 0;
   const unsigned char* n = keyasn::intBytes(modulus, &nn);
   const unsigned char* e = keyasn::intBytes(publicExponent, &ne);
-  // Negative values are not RSA numbers.
-  if (!n || !e || (n[0] & 0x80) || (e[0] & 0x80)) return false;
+  // Negative or zero values are not RSA numbers.
+  if (!rsaPositiveInteger(modulus) || !rsaPositiveInteger(publicExponent)) return false;
   try {
     if (!lib) lib.reset(new RsaPublicLib());
     lib->key.setN(n, nn);

@@ -13,6 +13,10 @@ class MemFile;
 class LvRbg;
 struct RsaPublicLib;
 
+// An RSA number (modulus, exponent) is a positive INTEGER: content present, sign bit clear
+// and not zero (leading zero octets allowed). A negative one is no magnitude to read.
+bool rsaPositiveInteger(const ASNinteger& v);
+
 class RSAPublicKey : public ASNsequenceF {
  public:
   // Result codes of the operations.
@@ -25,7 +29,8 @@ class RSAPublicKey : public ASNsequenceF {
 
   // Unsigned big-endian magnitudes.
   bool set(const ASNoctstr& modulus, const ASNoctstr& exponent);
-  // 8 times the significant octets of the modulus (8 for an empty or zero one).
+  // 8 times the significant octets of the modulus; 0 when the modulus is not a positive
+  // INTEGER (no key has that size).
   unsigned int keyBits() const;
 
   int verify(const unsigned char* digest, int digestLen, const AlgorithmIdentifier& sigAlg,

@@ -78,7 +78,7 @@ unsigned int SubPubKeyInfo::keyBits() const {
     if (isRsaKeyOid(algorithm.algorithm)) {
       if (kind == KEYALG_RSA && params && (algorithm.parameters.getTag() & 0x1F) != 5) {
         ASNinteger size;
-        if (size.decodeAny(algorithm.parameters) == 1) {
+        if (size.decodeAny(algorithm.parameters) == 1 && rsaPositiveInteger(size)) {
           try {
             return size.toLong();
           } catch (const std::overflow_error&) {

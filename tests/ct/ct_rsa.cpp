@@ -1,7 +1,11 @@
-// RSA private operations under memcheck: CRT signing with a 2048-bit key (also on the 1024-bit
-// vector road, emulated where the processor lacks it, on the portable Montgomery rows, and
-// without the factors) and decryption with a 4096-bit key, every private component (and what the key derived from them) marked secret
-// right before the operation; then the CRT exponent reduction of key loading on its own.
+// RSA private operations under memcheck. Keys are loaded from octets with every private
+// component marked secret before the setters see them, so that key set-up (the Montgomery
+// constants of the factors, the checks of the CRT data, the CRT exponents) runs on secrets too;
+// then CRT signing with a 2048-bit key (also on the 1024-bit vector road, emulated where the
+// processor lacks it, on the portable Montgomery rows, and without the factors), signing with
+// masking values drawn from a secret generator, a key derived from n, d and p alone,
+// decryption with a 4096-bit key, PKCS#1 v1.5 decryption of blocks with good and bad padding,
+// and the CRT exponent reduction of key loading on its own.
 #include "crypto/algebra/longvint.h"
 #include "crypto/asym/lvrsacipher.h"
 #include "crypto/asym/lvrsasig.h"
@@ -10,19 +14,29 @@
 
 namespace {
 
+std::vector<LvOctet> octetsOf(const char* text) {
+  const LvN v(text);
+  return ct::octets(v, v.getOctetLength());
+}
+
 // Reaches the key's parts to mark them.
 class MarkedKey : public LvRsaPrivateKey {
  public:
   MarkedKey(const char* n, const char* e, const char* d, const char* p, const char* q,
             const char* dp, const char* dq, const char* qinv) {
-    setN(n);
-    setE(e);
-    setD(d);
-    setP(p);
-    setQ(q);
-    setDP(dp);
-    setDQ(dq);
-    setQInv(qinv);
+    std::vector<LvOctet> pub[] = {octetsOf(n), octetsOf(e)};
+    std::vector<LvOctet> priv[] = {octetsOf(d),  octetsOf(p),  octetsOf(q),
+                                   octetsOf(dp), octetsOf(dq), octetsOf(qinv)};
+    for (auto& o : priv) ctSecret(o.data(), o.size());
+    auto len = [](const std::vector<LvOctet>& o) { return static_cast<unsigned int>(o.size()); };
+    setN(pub[0].data(), len(pub[0]));
+    setE(pub[1].data(), len(pub[1]));
+    setD(priv[0].data(), len(priv[0]));
+    setP(priv[1].data(), len(priv[1]));
+    setQ(priv[2].data(), len(priv[2]));
+    setDP(priv[3].data(), len(priv[3]));
+    setDQ(priv[4].data(), len(priv[4]));
+    setQInv(priv[5].data(), len(priv[5]));
     prepare();
   }
   void mark(bool secret) {
@@ -49,6 +63,26 @@ class MarkedKey : public LvRsaPrivateKey {
   bool crtReady() const { return crtDP.getCount() != 0 && n.getCrtP() != nullptr; }
 };
 
+// The signature checked with the public key, after the private one is public again.
+bool verifies2048(const LvOctet (&digest)[32], const std::vector<LvOctet>& sig, unsigned int len) {
+  LvRsaPublicKey pub{LvN(kRsa2048N), LvN(kRsa2048E)};
+  LvRsaSigPkcsV15 verifier;
+  verifier.setPublicKey(&pub);
+  verifier.setHashAlgo(LV_HASH_SHA256);
+  return verifier.verify(digest, sizeof digest, sig.data(), len);
+}
+
+// Signs with the key's parts secret, then checks the signature with the public key.
+int signMarked(MarkedKey& key, LvRsaSigPkcsV15& signer, const LvOctet (&digest)[32],
+               const char* failure) {
+  std::vector<LvOctet> sig(256);
+  key.mark(true);
+  const unsigned int len = signer.sign(digest, sizeof digest, sig.data(), 256);
+  key.mark(false);
+  ctPublic(sig.data(), sig.size());
+  return len == 256 && verifies2048(digest, sig, len) ? 0 : ct::fail(failure);
+}
+
 int signing() {
   MarkedKey key(kRsa2048N, kRsa2048E, kRsa2048D, kRsa2048P, kRsa2048Q, kRsa2048DP, kRsa2048DQ,
                 kRsa2048QINV);
@@ -58,17 +92,7 @@ int signing() {
   signer.setHashAlgo(LV_HASH_SHA256);
   LvOctet digest[32];
   for (unsigned int i = 0; i < sizeof digest; ++i) digest[i] = static_cast<LvOctet>(3 * i + 1);
-  std::vector<LvOctet> sig(256);
-  key.mark(true);
-  const unsigned int len = signer.sign(digest, sizeof digest, sig.data(), 256);
-  key.mark(false);
-  ctPublic(sig.data(), sig.size());
-  LvRsaPublicKey pub{LvN(kRsa2048N), LvN(kRsa2048E)};
-  LvRsaSigPkcsV15 verifier;
-  verifier.setPublicKey(&pub);
-  verifier.setHashAlgo(LV_HASH_SHA256);
-  if (len != 256 || !verifier.verify(digest, sizeof digest, sig.data(), len))
-    return ct::fail("RSA-2048 signature does not verify");
+  if (int r = signMarked(key, signer, digest, "RSA-2048 signature does not verify")) return r;
   return 0;
 }
 
@@ -81,17 +105,8 @@ int signingWithoutFactors() {
   signer.setPrivateKey(&key);
   signer.setHashAlgo(LV_HASH_SHA256);
   LvOctet digest[32] = {0x42};
-  std::vector<LvOctet> sig(256);
-  key.mark(true);
-  const unsigned int len = signer.sign(digest, sizeof digest, sig.data(), 256);
-  key.mark(false);
-  ctPublic(sig.data(), sig.size());
-  LvRsaPublicKey pub{LvN(kRsa2048N), LvN(kRsa2048E)};
-  LvRsaSigPkcsV15 verifier;
-  verifier.setPublicKey(&pub);
-  verifier.setHashAlgo(LV_HASH_SHA256);
-  if (len != 256 || !verifier.verify(digest, sizeof digest, sig.data(), len))
-    return ct::fail("RSA-2048 signature without factors does not verify");
+  if (int r = signMarked(key, signer, digest, "RSA-2048 signature without factors does not verify"))
+    return r;
   return 0;
 }
 
@@ -108,6 +123,83 @@ int decryption() {
   ctPublic(m.data(), m.size());
   if (len != 512 || m != ct::octets(LvN(kRsa4096MSG), 512))
     return ct::fail("RSA-4096 decryption gives a wrong block");
+  return 0;
+}
+
+// PKCS#1 v1.5 decryption: the raw block is secret (it comes from the private key), and the
+// padding check must not tell by its path where a bad block went wrong. A good block and
+// blocks bad at the start, in the middle and at the end run the same code; each answer is
+// checked after the key is public again.
+int decryptionPadding() {
+  MarkedKey key(kRsa2048N, kRsa2048E, kRsa2048D, kRsa2048P, kRsa2048Q, kRsa2048DP, kRsa2048DQ,
+                kRsa2048QINV);
+  key.mark(false);
+  LvRsaPublicKey pub{LvN(kRsa2048N), LvN(kRsa2048E)};
+  LvRsaCipher raw;
+  raw.setPublicKey(&pub);
+  LvRsaCipherPkcsV15 cipher(nullptr);
+  cipher.setPrivateKey(&key);
+  enum Kind { GOOD, WRONG_TYPE, NO_SEPARATOR, SHORT_PADDING };
+  for (Kind kind : {GOOD, WRONG_TYPE, NO_SEPARATOR, SHORT_PADDING, GOOD}) {
+    std::vector<LvOctet> block(256, 0x5C), c(256), m(256);
+    block[0] = 0x00;
+    block[1] = kind == WRONG_TYPE ? 0x01 : 0x02;
+    if (kind != NO_SEPARATOR) block[kind == SHORT_PADDING ? 9 : 200] = 0x00;
+    raw.encrypt(block.data(), 256, c.data(), 256);
+    key.mark(true);
+    unsigned int len = 0;
+    bool refused = false;
+    try {
+      len = cipher.decrypt(c.data(), 256, m.data(), 256);
+    } catch (const LvWrongSyntaxException&) {
+      refused = true;
+    }
+    key.mark(false);
+    ctPublic(m.data(), m.size());
+    if (refused != (kind != GOOD) || (kind == GOOD && len != 55))
+      return ct::fail("PKCS#1 v1.5 padding check gives a wrong answer");
+  }
+  return 0;
+}
+
+// Masking on: the masking values come from a generator whose output is secret.
+int maskedSigning() {
+  MarkedKey key(kRsa2048N, kRsa2048E, kRsa2048D, kRsa2048P, kRsa2048Q, kRsa2048DP, kRsa2048DQ,
+                kRsa2048QINV);
+  ct::SecretRbg rbg;
+  LvRsaSigPkcsV15 signer;
+  signer.setPrivateKey(&key);
+  signer.setHashAlgo(LV_HASH_SHA256);
+  signer.setRbg(&rbg);
+  signer.setMaskingMode(1);
+  // The second signature squares the masking values of the first.
+  for (LvOctet first : {0x11, 0x22}) {
+    LvOctet digest[32] = {first};
+    if (int r = signMarked(key, signer, digest, "masked RSA-2048 signature does not verify"))
+      return r;
+  }
+  return 0;
+}
+
+// A key made from n, d and p: q, e, the CRT exponents and q^-1 mod p are derived from the
+// secrets. e is public and made so: reading its octets branches on them. (It is d^-1 modulo
+// (p - 1)(q - 1), which for this key is 65537 plus a multiple of lcm(p - 1, q - 1).)
+int derivedKey() {
+  LvN d(kRsa2048D), p(kRsa2048P);
+  ct::secretN(d);
+  ct::secretN(p);
+  LvRsaPrivateKey key(LvN(kRsa2048N), d, p);
+  LvOctet e[256];
+  if (key.getE(e, sizeof e) == 0) return ct::fail("no public exponent derived");
+  LvRsaSigPkcsV15 signer;
+  signer.setPrivateKey(&key);
+  signer.setHashAlgo(LV_HASH_SHA256);
+  LvOctet digest[32] = {0x33};
+  std::vector<LvOctet> sig(256);
+  const unsigned int len = signer.sign(digest, sizeof digest, sig.data(), 256);
+  ctPublic(sig.data(), sig.size());
+  if (len != 256 || !verifies2048(digest, sig, len))
+    return ct::fail("signature of the derived key does not verify");
   return 0;
 }
 
@@ -140,5 +232,8 @@ int main() {
   longvRowAsmAllowed = true;
   if (int r = signingWithoutFactors()) return r;
   if (int r = decryption()) return r;
+  if (int r = decryptionPadding()) return r;
+  if (int r = maskedSigning()) return r;
+  if (int r = derivedKey()) return r;
   return exponentReduction();
 }

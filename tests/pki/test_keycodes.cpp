@@ -111,6 +111,15 @@ TEST(KeyCodes, RsaKeySizeFromParameters) {
   ASSERT_EQ(decodeSpki(k, withInt), static_cast<int>(withInt.size()));
   EXPECT_EQ(k.keyBits(), 1024u);
   EXPECT_EQ(key("rsa2048.spki.der").keyBits(), 2048u);
+  // a size that is no positive number is no size: the modulus gives it
+  for (const Bytes& size : {Bytes{0xFF, 0x00}, Bytes{0x00, 0x00}}) {
+    Bytes odd = withInt;
+    odd[19] = size[0];
+    odd[20] = size[1];
+    SubPubKeyInfo s;
+    ASSERT_EQ(decodeSpki(s, odd), static_cast<int>(odd.size()));
+    EXPECT_EQ(s.keyBits(), 2048u) << int(size[0]);
+  }
 }
 
 TEST(KeyCodes, DsaAndEcPublicKeys) {

@@ -314,3 +314,87 @@ TEST(KeySignCodes, DsaSignatureMembers) {
   EXPECT_FALSE(back.decodeMembers(buf, need - 1));
   EXPECT_TRUE(back.r.equals(s.r));
 }
+
+// The key parts are INTEGERs read as positive numbers: a negative one (whose octets would
+// otherwise pass for a magnitude) or a zero modulus or exponent leaves the key unusable;
+// leading zero octets change nothing.
+TEST(KeySignCodes, RsaKeyPartsArePositive) {
+  RSAPrivateKey good;
+  decodeKey(good, readFile("rsa1024.pkcs1.der"));
+  auto content = [](const ASNinteger& v) { return Bytes(v.data(), v.data() + v.length); };
+  auto magnitude = [&](const ASNinteger& v) {
+    Bytes b = content(v);
+    while (b.size() > 1 && b[0] == 0) b.erase(b.begin());
+    return b;
+  };
+  auto withZeros = [&](const ASNinteger& v) {
+    Bytes b = magnitude(v);
+    b.insert(b.begin(), 3, 0x00);
+    return b;
+  };
+  auto negative = [&](const ASNinteger& v) {
+    Bytes b = magnitude(v);
+    b.insert(b.begin(), 0xFF);
+    return b;
+  };
+  const Bytes minus256 = {0xFF, 0x00}, zero = {0x00};
+  const struct {
+    const char* name;
+    ASNinteger RSAPrivateKey::*member;
+    Bytes value;
+    int expected;
+  } cases[] = {
+      {"as decoded", &RSAPrivateKey::modulus, content(good.modulus), 0},
+      {"modulus with leading zeros", &RSAPrivateKey::modulus, withZeros(good.modulus), 0},
+      {"prime with leading zeros", &RSAPrivateKey::prime1, withZeros(good.prime1), 0},
+      {"modulus -256", &RSAPrivateKey::modulus, minus256, 2},
+      {"modulus without its sign octet", &RSAPrivateKey::modulus, magnitude(good.modulus), 2},
+      {"modulus 0", &RSAPrivateKey::modulus, zero, 2},
+      {"public exponent negative", &RSAPrivateKey::publicExponent, Bytes{0xFF, 0xFE, 0xFF}, 2},
+      {"public exponent 0", &RSAPrivateKey::publicExponent, zero, 2},
+      {"private exponent negative", &RSAPrivateKey::privateExponent, negative(good.privateExponent),
+       2},
+      {"private exponent 0", &RSAPrivateKey::privateExponent, zero, 2},
+      {"prime negative", &RSAPrivateKey::prime1, magnitude(good.prime1), 2},
+      {"coefficient negative", &RSAPrivateKey::coefficient, Bytes{0x80, 0x01}, 2},
+  };
+  const Bytes d = digestOf(3, readFile("msg.bin"));
+  for (const auto& c : cases) {
+    RSAPrivateKey k;
+    k = good;
+    (k.*c.member).set(c.value.data(), static_cast<int>(c.value.size()));
+    MemFile out;
+    EXPECT_EQ(k.signDigest(d.data(), 32, 3, &rbg(), out), c.expected) << c.name;
+  }
+  ASSERT_GE(good.modulus.data()[1], 0x80) << "the fixture's modulus needs its sign octet";
+  ASSERT_GE(good.prime1.data()[1], 0x80);
+
+  // The public key: keyBits reads the modulus the same way.
+  RSAPublicKey pub;
+  good.getPublicKey(pub);
+  const Bytes n = content(pub.modulus);
+  const struct {
+    const char* name;
+    Bytes modulus;
+    Bytes exponent;
+    unsigned int bits;
+    int expected;
+  } pubCases[] = {
+      {"as made", n, Bytes{0x01, 0x00, 0x01}, 1024, 1},
+      {"leading zeros", withZeros(pub.modulus), Bytes{0x00, 0x01, 0x00, 0x01}, 1024, 1},
+      {"modulus -256", minus256, Bytes{0x01, 0x00, 0x01}, 0, 2},
+      {"modulus without its sign octet", magnitude(pub.modulus), Bytes{0x03}, 0, 2},
+      {"modulus 0", zero, Bytes{0x03}, 0, 2},
+      {"exponent negative", n, Bytes{0xFF}, 1024, 2},
+      {"exponent 0", n, zero, 1024, 2},
+  };
+  const Bytes sig(128, 0x11);
+  for (const auto& c : pubCases) {
+    RSAPublicKey k;
+    k.modulus.set(c.modulus.data(), static_cast<int>(c.modulus.size()));
+    k.publicExponent.set(c.exponent.data(), static_cast<int>(c.exponent.size()));
+    EXPECT_EQ(k.keyBits(), c.bits) << c.name;
+    // a made-up signature: 1 from a usable key, 2 from an unusable one
+    EXPECT_EQ(k.verifyPkcs1v15(d.data(), 32, 3, sig.data(), 128), c.expected) << c.name;
+  }
+}

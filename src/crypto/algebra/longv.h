@@ -91,6 +91,16 @@ void longvCtSelect(LvWord* out, const LvWord* table, unsigned int entries, LvWor
 // masked subtraction: for secrets such as exponent reductions, where a division would branch
 // on them.
 void longvCtMod(LvWord* r, const LvWord* a, LvWordLen na, const LvWord* m, LvWordLen nm);
+// As longvCtMod, and q (na words) receives the quotient a / m: the quotient bits are the
+// masked subtractions' answers. For a secret divisor (a prime taken out of a modulus).
+void longvCtDivMod(LvWord* q, LvWord* r, const LvWord* a, LvWordLen na, const LvWord* m,
+                   LvWordLen nm);
+// out (k words) = a^-1 mod m for an odd m and a below m (k words each), by the binary
+// extended Euclid with a fixed count of steps and masked swaps, subtractions and halvings.
+// aBits, a public bound on a's bit length (0: 32k), only sets the count of steps. Returns all
+// ones when gcd(a, m) = 1, else 0 (out is then not an inverse).
+LvWord longvCtModInverse(LvWord* out, const LvWord* a, const LvWord* m, LvWordLen k,
+                         unsigned int aBits = 0);
 // Big-endian octets of w (n words) right-aligned in len octets (high octets beyond the words
 // are 0, words beyond len octets are dropped).
 void longvCtToOctets(LvOctet* out, unsigned int len, const LvWord* w, LvWordLen n);

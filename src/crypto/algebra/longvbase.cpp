@@ -196,18 +196,25 @@ void longvCtSelect(LvWord* out, const LvWord* table, unsigned int entries, LvWor
   }
 }
 
-void longvCtMod(LvWord* r, const LvWord* a, LvWordLen na, const LvWord* m, LvWordLen nm) {
+void longvCtDivMod(LvWord* q, LvWord* r, const LvWord* a, LvWordLen na, const LvWord* m,
+                   LvWordLen nm) {
   // r stays below m; after the doubling it is below 2m, with the bit that left the top word
   // as the carry of the subtraction.
   for (LvWordLen j = 0; j < nm; ++j) r[j] = 0;
   for (LvWordLen i = na; i-- > 0;) {
+    LvWord qw = 0;
     for (int b = 31; b >= 0; --b) {
       const LvWord top = r[nm - 1] >> 31;
       longvShl(r, nm, 1);
       r[0] |= (a[i] >> b) & 1u;
-      longvCtCondSub(r, top, m, nm);
+      qw |= longvCtCondSub(r, top, m, nm) << b;
     }
+    if (q != nullptr) q[i] = qw;
   }
+}
+
+void longvCtMod(LvWord* r, const LvWord* a, LvWordLen na, const LvWord* m, LvWordLen nm) {
+  longvCtDivMod(nullptr, r, a, na, m, nm);
 }
 
 void longvCtToOctets(LvOctet* out, unsigned int len, const LvWord* w, LvWordLen n) {

@@ -342,3 +342,76 @@ int longvJacobi(const LvWord* a, LvWordLen na, const LvWord* n, LvWordLen nn) {
   }
   return longvIsOne(N, ln) ? s : 0;
 }
+
+// Invariants: x1 a = u and x2 a = v (mod m), v odd, x1 and x2 below m. A step makes u even
+// (an odd u below v first trades places with v, then loses v) and halves it, so the bit lengths
+// of u and v together drop by one a step until u is 0 and v the gcd: aBits + 32k steps suffice
+// for any values. Every step does the same work on 64-bit limbs whatever the values: a pass
+// for the comparison, one that swaps, subtracts and halves u, one that swaps and subtracts x1,
+// and one that takes m back in (after a borrow, and again to make x1 even) and halves x1.
+LvWord longvCtModInverse(LvWord* out, const LvWord* a, const LvWord* m, LvWordLen k,
+                         unsigned int aBits) {
+  if (k == 0) return 0;
+  if (aBits == 0 || aBits > 32 * k) aBits = 32 * k;
+  const LvWordLen n = (k + 1) / 2;
+  LvWordMem scratch(10 * n);
+  uint64_t* u = reinterpret_cast<uint64_t*>(scratch.ptr());
+  uint64_t* v = u + n;
+  uint64_t* x1 = v + n;
+  uint64_t* x2 = x1 + n;
+  uint64_t* mm = x2 + n;
+  longvToLimbs(u, a, k, n);
+  longvToLimbs(v, m, k, n);
+  longvToLimbs(mm, m, k, n);
+  x1[0] = 1;
+  const uint64_t steps = aBits + 32 * static_cast<uint64_t>(k);
+  for (uint64_t step = 0; step < steps; ++step) {
+    const uint64_t odd = 0 - (u[0] & 1);
+    uint64_t br = 0;
+    for (LvWordLen i = 0; i < n; ++i)
+      br = static_cast<uint64_t>((static_cast<Wide>(u[i]) - v[i] - br) >> 64) & 1;
+    const uint64_t swap = odd & (0 - br);
+    // u: swap where u is odd and below v, u -= v where u is odd, u /= 2 (u - v is even, and
+    // each limb is written one limb late to take its neighbour's low bit).
+    br = 0;
+    uint64_t prev = 0;
+    for (LvWordLen i = 0; i < n; ++i) {
+      const uint64_t t = (u[i] ^ v[i]) & swap;
+      v[i] ^= t;
+      const Wide d = static_cast<Wide>(u[i] ^ t) - (v[i] & odd) - br;
+      br = static_cast<uint64_t>(d >> 64) & 1;
+      const uint64_t cur = static_cast<uint64_t>(d);
+      if (i > 0) u[i - 1] = (prev >> 1) | (cur << 63);
+      prev = cur;
+    }
+    u[n - 1] = prev >> 1;
+    // x1: the same swap, x1 -= x2 where u was odd.
+    br = 0;
+    for (LvWordLen i = 0; i < n; ++i) {
+      const uint64_t t = (x1[i] ^ x2[i]) & swap;
+      x2[i] ^= t;
+      const Wide d = static_cast<Wide>(x1[i] ^ t) - (x2[i] & odd) - br;
+      x1[i] = static_cast<uint64_t>(d);
+      br = static_cast<uint64_t>(d >> 64) & 1;
+    }
+    // x1 += m after a borrow, then += m once more if it is odd, then x1 /= 2: below m again
+    // (the sum is below 2m, its top bit the carry out).
+    const uint64_t back = 0 - br;
+    const uint64_t addM = 0 - ((x1[0] + (mm[0] & back)) & 1);
+    Wide c = 0;
+    prev = 0;
+    for (LvWordLen i = 0; i < n; ++i) {
+      c += static_cast<Wide>(x1[i]) + (mm[i] & back) + (mm[i] & addM);
+      const uint64_t cur = static_cast<uint64_t>(c);
+      c >>= 64;
+      if (i > 0) x1[i - 1] = (prev >> 1) | (cur << 63);
+      prev = cur;
+    }
+    // The carry out counts the wrap of a borrowed x1 too, which the borrow's m undoes.
+    x1[n - 1] = (prev >> 1) | ((static_cast<uint64_t>(c) - (back & 1)) << 63);
+  }
+  uint64_t diff = v[0] ^ 1;
+  for (LvWordLen i = 1; i < n; ++i) diff |= v[i];
+  for (LvWordLen i = 0; i < k; ++i) out[i] = static_cast<LvWord>(x2[i / 2] >> (32 * (i % 2)));
+  return static_cast<LvWord>(((diff | (0 - diff)) >> 63) - 1);
+}

@@ -13,6 +13,7 @@
 #include "crypto/algebra/longv.h"
 #include "crypto/algebra/longvint.h"
 #include "crypto/algebra/longvrows.h"
+#include "crypto/basic/lvsecret.h"
 
 #define LV_INLINE inline __attribute__((always_inline))
 
@@ -760,7 +761,13 @@ LONGV_DEFINE_MONT(16)
 
 bool longvMontIsSparse(const LvWord* n, LvWordLen k) {
   if (k < 3) return false;
-  return longvIsZero(n + 1, k - 2);
+  // Every word is read: the answer, the modulus's form, is public (a sparse modulus is a
+  // special public prime, a secret prime never is one), the words may not be.
+  LvWord any = 0;
+  for (LvWordLen i = 1; i + 1 < k; ++i) any |= n[i];
+  LvWord sparse = longvCtEqMask(any, 0) & 1u;
+  lvDeclassify(&sparse, sizeof sparse);
+  return sparse != 0;
 }
 
 void longvMontFixedKernels(LvWordLen k, bool sparse, LvMontMulFixedFn* mul,

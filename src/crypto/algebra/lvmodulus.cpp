@@ -1,7 +1,9 @@
 // Moduli: set-up of the reduction data, factorisation and CRT data.
+#include <memory>
 #include <new>
 
 #include "crypto/algebra/lvnumbers.h"
+#include "crypto/basic/lvsecret.h"
 
 #define MOD_FILE "lvalgebra\\lvnumbers\\lvmodulus.cpp"
 
@@ -17,7 +19,42 @@ LvWordMem powerOfRadix(const LvN& m, LvWordLen words, LvWordLen count) {
   return out;
 }
 
+// x = 2x mod m for x below m (k words), by a masked subtraction.
+void doubleMod(LvWord* x, const LvWord* m, LvWordLen k) {
+  const LvWord top = x[k - 1] >> 31;
+  longvShl(x, k, 1);
+  longvCtCondSub(x, top, m, k);
+}
+
 }  // namespace
+
+// R, R^2 and R^3 mod m (R = 2^(32k)) for an odd m without a division, in time independent of
+// m's value (a secret prime's): R by masked doublings from 2^(32(k-1)), which is at most m;
+// R^2, the Montgomery form of 2^(32k), by squarings and doublings over the (public) bits of
+// 32k, each squaring adding the powers of two; R^3 as the Montgomery square of R^2.
+void LvModulus::setMontgomeryConstants() {
+  const LvWordLen k = used;
+  const LvWord* m = v.ptr();
+  LvWordMem x(k), t(2 * k);
+  x.ptr()[k - 1] = 1;
+  longvCtCondSub(x.ptr(), 0, m, k);
+  for (int i = 0; i < 32; ++i) doubleMod(x.ptr(), m, k);
+  r1 = x;
+  const unsigned int e = 32 * k;
+  int bit = 31;
+  while (((e >> bit) & 1u) == 0) --bit;
+  doubleMod(x.ptr(), m, k);  // 2 in Montgomery form: the top bit of e
+  while (bit-- > 0) {
+    sqrWords(t.ptr(), x.ptr());
+    longvCopy(x.ptr(), t.ptr(), k);
+    if ((e >> bit) & 1u) doubleMod(x.ptr(), m, k);
+  }
+  r2 = x;
+  sqrWords(t.ptr(), x.ptr());
+  r3 = LvWordMem(k);
+  longvCopy(r3.ptr(), t.ptr(), k);
+  lvWipe(t.ptr(), 2 * k * sizeof(LvWord));
+}
 
 LvModulus::LvModulus() {}
 
@@ -123,7 +160,10 @@ void LvModulus::setup(int opts) {
   if (opts & OPT_SPECIAL)
     specialSize = longvSpecialPrime(v.ptr(), used, &mulSpecial, &sqrSpecial, nullptr);
   if ((opts & (OPT_MONT | OPT_MONT_EXT)) == 0 || specialSize != 0) return;
-  if (isEven()) {
+  // The parity is public even for a secret prime (an even one is no key).
+  LvWord odd = v.ptr()[0] & 1u;
+  lvDeclassify(&odd, sizeof odd);
+  if (odd == 0) {
     kind = KIND_EVEN;
     return;
   }
@@ -138,9 +178,13 @@ void LvModulus::setup(int opts) {
       mulGen = longvMontMul;
       sqrGen = longvMontSqr;
     }
-    r1 = powerOfRadix(*this, k, k);
-    r2 = powerOfRadix(*this, 2 * k, k);
-    r3 = powerOfRadix(*this, 3 * k, k);
+    if (opts & OPT_SECRET) {
+      setMontgomeryConstants();
+    } else {
+      r1 = powerOfRadix(*this, k, k);
+      r2 = powerOfRadix(*this, 2 * k, k);
+      r3 = powerOfRadix(*this, 3 * k, k);
+    }
   } else {
     kind = KIND_MONT_EXT;
     ext = LvWordMem(k + 1);
@@ -164,6 +208,11 @@ bool LvModulus::setFactor(const LvN& p) {
   if (p <= 1u || p >= *this || !(p | *this)) return false;
   LvN other = *this / p;
   if (gcd(p, other) != 1u) return false;
+  setFactors(p, other);
+  return true;
+}
+
+void LvModulus::setFactors(const LvN& p, const LvN& other) {
   LvN* f = new (std::nothrow) LvN[2];
   LvWord* e = new (std::nothrow) LvWord[2];
   if (f == nullptr || e == nullptr) {
@@ -181,30 +230,64 @@ bool LvModulus::setFactor(const LvN& p) {
   exponents[1] = 1;
   factorCount = 2;
   flags |= FLAG_FACTORS;
-  return true;
 }
+
+namespace {
+
+// All ones when the k words of a equal those of b.
+LvWord ctEqualWords(const LvWord* a, const LvWord* b, LvWordLen k) {
+  LvWord diff = 0;
+  for (LvWordLen i = 0; i < k; ++i) diff |= a[i] ^ b[i];
+  return longvCtEqMask(diff, 0);
+}
+
+// All ones when the number of k words is above 1.
+LvWord ctAboveOne(const LvWord* a, LvWordLen k) {
+  LvWord high = a[0] & ~1u;
+  for (LvWordLen i = 1; i < k; ++i) high |= a[i];
+  return ~longvCtEqMask(high, 0);
+}
+
+}  // namespace
 
 void LvModulus::setCrt(const LvModulus& p, const LvModulus& q, const LvN& c) {
   LvN pv(p), qv(q), cv(c);  // p, q or c may live inside this modulus
   setup(OPT_MONT_EXT);
-  if (!setFactor(pv)) return;
-  // CRT data that does not describe this modulus would give wrong results
-  // (and a wrong signature reveals the factors): keep the plain factor path.
-  if (qv != factors[1] || cv.isZero() || cv >= pv || (qv * cv) % pv != 1u) return;
+  // The factors are secret: the checks below run in time independent of them, and only their
+  // one answer, whether the data describe this modulus, is made public. Data that do not would
+  // give wrong results (and a wrong signature reveals the factors): n stays plain.
+  const LvWordLen kp = pv.getUsed(), kq = qv.getUsed(), kc = cv.getUsed();
+  if (kp + kq < used || kp + kq > used + 1 || kc > kp) return;
+  std::unique_ptr<LvModulus> np(new LvModulus(pv, OPT_MONT | OPT_SECRET));
+  std::unique_ptr<LvModulus> nq(new LvModulus(qv, OPT_MONT | OPT_SECRET));
+  if (np->getKind() != KIND_MONT || nq->getKind() != KIND_MONT) return;
+  // p q = n, both factors above 1 (so each is a proper divisor)
+  LvWordMem prod(kp + kq), nw(kp + kq);
+  longvMul(prod.ptr(), pv.getWords(), kp, qv.getWords(), kq);
+  longvCopyResize(nw.ptr(), kp + kq, v.ptr(), used);
+  LvWord ok = ctEqualWords(prod.ptr(), nw.ptr(), kp + kq) & ctAboveOne(pv.getWords(), kp) &
+              ctAboveOne(qv.getWords(), kq);
+  // c below p and q c = 1 (mod p), which also makes p and q coprime: Montgomery products on
+  // q mod p, c and R^2 give q c mod p.
+  LvWordMem cw(kp), qr(kp), t(2 * kp), one(kp);
+  longvCopyResize(cw.ptr(), kp, cv.getWords(), kc);
+  LvWordMem diff(cw);
+  ok &= 0u - longvSub(diff.ptr(), pv.getWords(), kp, 0);
+  reduceSecretWords(qr.ptr(), qv.getWords(), kq, *np);
+  np->mulWords(t.ptr(), qr.ptr(), cw.ptr());
+  longvCopy(qr.ptr(), t.ptr(), kp);
+  np->mulWords(t.ptr(), qr.ptr(), np->getR2().ptr());
+  one.ptr()[0] = 1;
+  ok &= ctEqualWords(t.ptr(), one.ptr(), kp);
+  lvWipe(t.ptr(), 2 * kp * sizeof(LvWord));
+  lvWipe(qr.ptr(), kp * sizeof(LvWord));
+  lvDeclassify(&ok, sizeof ok);
+  if (ok == 0) return;
+  setFactors(pv, qv);
   // The halves use the per-size Montgomery kernels: the same results as the
   // extended form, at well under half the cost.
-  LvModulus* np = new LvModulus(pv, OPT_MONT);
-  LvModulus* nq = nullptr;
-  try {
-    nq = new LvModulus(qv, OPT_MONT);
-  } catch (...) {
-    delete np;
-    throw;
-  }
-  delete crtP;
-  delete crtQ;
-  crtP = np;
-  crtQ = nq;
+  crtP = np.release();
+  crtQ = nq.release();
   crtC = cv;
   flags |= FLAG_CRT;
 }

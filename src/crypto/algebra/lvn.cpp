@@ -17,6 +17,19 @@ LvWordLen effectiveLength(const LvWord* w, LvWordLen n) {
   return n == 0 ? 1 : n;
 }
 
+// The effective length (at least 1) of a secret's words, found in time independent of their
+// values: every word is looked at, and the last nonzero one wins by mask. The length is the
+// size of the number, which the encoding of a key part shows anyway; only it is made public.
+LvWordLen secretLength(const LvWord* w, LvWordLen n) {
+  LvWord len = 1;
+  for (LvWordLen i = 1; i < n; ++i) {
+    const LvWord nonzero = ~longvCtEqMask(w[i], 0);
+    len = (len & ~nonzero) | ((i + 1) & nonzero);
+  }
+  lvDeclassify(&len, sizeof len);
+  return n == 0 ? 1 : len;
+}
+
 unsigned int wordBits(LvWord w) {
   unsigned int b = 0;
   while (w != 0) {
@@ -135,6 +148,15 @@ LvWord* LvN::getWords() { return v.ptr(); }
 
 bool LvN::isZero() const { return longvIsZero(v.ptr(), used); }
 
+LvN LvN::fromSecretWords(const LvWord* w, LvWordLen n) {
+  LvN r;
+  if (w == nullptr || n == 0) return r;
+  r.v = LvWordMem(n);
+  longvCopy(r.v.ptr(), w, n);
+  r.used = secretLength(w, n);
+  return r;
+}
+
 bool isZeroSecret(const LvN& a) {
   LvWord any = 0;
   const LvWord* w = a.getWords();
@@ -187,9 +209,10 @@ void LvN::set(const LvOctet* oct, unsigned int len) {
   if (oct == nullptr)
     LV_THROW(LvArgumentRangeException, "Null source buffer.",
              "void LvN::set(const LvOctet *oct, unsigned int len)", N_CONV_FILE);
+  // Octets are how key parts arrive: their value stays unread.
   LvWordMem w(oct, len, true);
   v = w;
-  used = effectiveLength(v.ptr(), v.getCount());
+  used = secretLength(v.ptr(), v.getCount());
 }
 
 LvConvASCII LvN::toString() const {

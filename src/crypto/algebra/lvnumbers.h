@@ -25,6 +25,10 @@ class LvN {
   LvN(const LvWord* w, LvWordLen n);
   explicit LvN(const LvWordMem& w);
   virtual ~LvN();
+  // The number of n words of a secret (a key part made by the constant-time kernels): the
+  // words are read in time independent of their values and only the word length, the size of
+  // the number, becomes public. Octets given to the constructor or set() are read the same way.
+  static LvN fromSecretWords(const LvWord* w, LvWordLen n);
 
   unsigned int getOctetLength() const;
   unsigned int getBitLength() const;
@@ -117,8 +121,10 @@ LvN gcd(const LvN& a, const LvN& b);
 // A natural number prepared for fast reduction.
 class LvModulus : public LvN {
  public:
-  // Option bits of the set-up.
-  enum : int { OPT_PRIME = 1, OPT_MONT = 8, OPT_MONT_EXT = 16, OPT_SPECIAL = 32 };
+  // Option bits of the set-up. OPT_SECRET: the value is secret (an RSA factor), so the
+  // Montgomery set-up makes R, R^2 and R^3 without a division, in time independent of it
+  // (public moduli keep the faster division).
+  enum : int { OPT_PRIME = 1, OPT_MONT = 8, OPT_MONT_EXT = 16, OPT_SPECIAL = 32, OPT_SECRET = 64 };
   // Reduction kinds.
   enum : LvWord { KIND_PLAIN = 0, KIND_MONT = 1, KIND_MONT_EXT = 2, KIND_EVEN = 3 };
   // Flag word bits.
@@ -180,6 +186,9 @@ class LvModulus : public LvN {
 
  protected:
   void setup(int options);
+  void setMontgomeryConstants();
+  // Records the factorisation {p, other} (no checks).
+  void setFactors(const LvN& p, const LvN& other);
   void freeFactors();
   void copyFrom(const LvModulus& m);
 

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "crypto/basic/lvsecret.h"
 #include "crypto/rbg/lvrbg.h"
 
 #define RSACIPHER_ACCESS_FILE "lvasym\\rsacipher_access.cpp"
@@ -17,6 +18,33 @@ namespace {
 // Each padding octet is redrawn while zero; a sound generator never needs
 // this many draws for one octet.
 const unsigned int kMaxZeroDraws = 1024;
+
+// Keeps the compiler from turning a mask back into a branch.
+inline LvWord opaque(LvWord x) {
+  asm("" : "+r"(x));
+  return x;
+}
+
+// All ones when a < b, else 0 (a, b below 2^31).
+inline LvWord ctLessMask(LvWord a, LvWord b) { return opaque(0u - ((a - b) >> 31)); }
+
+// All ones when the n octets (n >= 11) are 00 02, at least eight nonzero padding octets and a
+// zero separator; *len gets the message length after the separator (0 when not). Every
+// octet is read whatever the answer, with no branch or index on their values, so a block that
+// fails in its first octets costs what one that fails at its end costs.
+LvWord checkType2Block(const LvOctet* b, unsigned int n, unsigned int* len) {
+  LvWord good = longvCtEqMask(b[0], 0x00) & longvCtEqMask(b[1], 0x02);
+  LvWord found = 0, sep = 0;
+  for (unsigned int i = 2; i < n; ++i) {
+    const LvWord first = opaque(longvCtEqMask(b[i], 0) & ~found);
+    sep |= i & first;
+    found |= first;
+  }
+  // No separator, or one before octet 10 (fewer than eight padding octets).
+  good &= found & ~ctLessMask(sep, 10);
+  *len = (n - 1 - sep) & good;
+  return good;
+}
 
 }  // namespace
 
@@ -171,28 +199,20 @@ unsigned int LvRsaCipherPkcsV15::decrypt(LvOctet* cipherText, unsigned int ciphe
   unsigned int k = getKeyOctets(0);
   LvOctMem block(k == 0 ? 1 : k);
   unsigned int count = LvRsaCipher::decrypt(cipherText, cipherTextLen, block.ptr(), k);
-  unsigned int maxPlain = getMaxPlainTextOctets();
-  const LvOctet* b = block.ptr();
-  unsigned int len = maxPlain + 1;
-  if (count >= 3 && b[0] == 0x00 && b[1] == 0x02) {
-    unsigned int start = 0;
-    if (b[2] == 0x00) {
-      start = 3;
-    } else {
-      for (unsigned int i = 3; i < count; ++i)
-        if (b[i] == 0x00) {
-          start = i + 1;
-          break;
-        }
-    }
-    if (start != 0) len = count - start;
-  }
-  if (len > maxPlain)
+  // The block is secret and a padding oracle would decrypt it (Bleichenbacher): the check
+  // reads every octet and decides by masks, and only its one answer is made public.
+  unsigned int len = 0;
+  LvWord good = count >= 11 ? checkType2Block(block.ptr(), count, &len) : 0;
+  lvDeclassify(&good, sizeof good);
+  if (good == 0)
     LV_THROW(LvWrongSyntaxException, "Wrong padding syntax of decrypted message.",
              "LvRsaCipherPkcsV15::decrypt", RSACIPHER_V15_DEC_FILE);
+  // The length of a well-formed message is the result anyway.
+  lvDeclassify(&len, sizeof len);
   if (plainTextLen < len || (plainText == nullptr && len > 0))
     LV_THROW(LvArgumentRangeException, "Buffer for plain text is too short.",
              "LvRsaCipherPkcsV15::decrypt", RSACIPHER_V15_DEC_FILE);
+  const LvOctet* b = block.ptr();
   for (unsigned int i = 0; i < len; ++i) plainText[i] = b[count - len + i];
   return len;
 }

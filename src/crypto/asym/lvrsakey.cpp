@@ -1,10 +1,15 @@
 // RSA keys: component setters and getters, derivation and CRT preparation.
 #include "crypto/asym/lvrsakey.h"
 
+#include "crypto/basic/lvsecret.h"
+
+#define RSAKEY_FILE "lvasym\\lvrsakey.cpp"
+#define RSAKEY_NO_INVERSE "There is no inversion of number a.v modulo number n->v."
+
 namespace {
 
 const int kModulusOptions = LvModulus::OPT_MONT;
-const int kPrimeOptions = LvModulus::OPT_MONT | LvModulus::OPT_PRIME;
+const int kPrimeOptions = LvModulus::OPT_MONT | LvModulus::OPT_PRIME | LvModulus::OPT_SECRET;
 
 // Moduli come from certificates: one far beyond any real key would only cost
 // quadratic set-up time.
@@ -69,13 +74,54 @@ LvRsaPrivateKey::LvRsaPrivateKey(const LvN& nv, const LvN& dv) : n(rsaModulus(nv
 
 LvRsaPrivateKey::LvRsaPrivateKey(const LvN& nv, const LvN& dv, const LvN& pv)
     : n(rsaModulus(nv)), d(dv), p(pv, kPrimeOptions) {
-  q = LvModulus(nv / pv, kPrimeOptions);
-  LvN pm1 = pv - 1u, qm1 = q - 1u;
-  LvModulus phi(pm1 * qm1, 0);
-  e = (1 / LvZn(d, &phi)).getN();
-  dP = LvN(crtExponentWords(d, p));
-  dQ = LvN(crtExponentWords(d, q));
-  qInv = (1 / LvZn(q, &p)).getN();
+  // Every value derived here comes from the secrets p and d: no division, inversion or branch
+  // looks at them; only the answers that are public anyway (whether the key is one, and e)
+  // are made so. The word buffers wipe themselves.
+  const LvWordLen kn = n.getUsed(), kp = p.getUsed(), kd = d.getUsed();
+  if (kp > kn || p.getKind() != LvModulus::KIND_MONT)
+    LV_THROW(LvInvException, RSAKEY_NO_INVERSE, "LvRsaPrivateKey::LvRsaPrivateKey", RSAKEY_FILE);
+  // q = n / p, exact.
+  LvWordMem qw(kn), rw(kp);
+  longvCtDivMod(qw.ptr(), rw.ptr(), n.getWords(), kn, p.getWords(), kp);
+  LvWord rest = 0;
+  for (LvWordLen i = 0; i < kp; ++i) rest |= rw.ptr()[i];
+  LvWord exact = longvCtEqMask(rest, 0);
+  // e = d^-1 mod phi, phi = (p - 1)(q - 1) even. With x = phi^-1 mod d (d is odd),
+  // phi x = 1 + d y for a y below phi, and d (phi - y) = 1 (mod phi): e = phi - y.
+  q = LvModulus(LvN::fromSecretWords(qw.ptr(), kn), kPrimeOptions);
+  const LvWordLen kq = q.getUsed(), kf = kp + kq;
+  LvWordMem pm1(kp), qm1(kq), phi(kf), a(kd), x(kd), prod(kf + kd), y(kf + kd), rd(kd);
+  longvCopy(pm1.ptr(), p.getWords(), kp);
+  longvCopy(qm1.ptr(), q.getWords(), kq);
+  pm1.ptr()[0] &= ~1u;
+  qm1.ptr()[0] &= ~1u;
+  longvMul(phi.ptr(), pm1.ptr(), kp, qm1.ptr(), kq);
+  longvCtMod(a.ptr(), phi.ptr(), kf, d.getWords(), kd);
+  // (d must be odd to be prime to the even phi, and for the inversion modulo d.)
+  LvWord ok =
+      exact & (0u - (d.getWords()[0] & 1u)) & longvCtModInverse(x.ptr(), a.ptr(), d.getWords(), kd);
+  longvMul(prod.ptr(), phi.ptr(), kf, x.ptr(), kd);
+  LvWordMem oneW(kf + kd);
+  oneW.ptr()[0] = 1;
+  longvSub(prod.ptr(), oneW.ptr(), kf + kd, 0);
+  longvCtDivMod(y.ptr(), rd.ptr(), prod.ptr(), kf + kd, d.getWords(), kd);
+  longvSub(phi.ptr(), y.ptr(), kf, 0);
+  lvDeclassify(&ok, sizeof ok);
+  if (ok == 0)
+    LV_THROW(LvInvException, RSAKEY_NO_INVERSE, "LvRsaPrivateKey::LvRsaPrivateKey", RSAKEY_FILE);
+  // The public exponent is public.
+  lvDeclassify(phi.ptr(), kf * sizeof(LvWord));
+  e = LvN(phi.ptr(), kf);
+  dP = LvN::fromSecretWords(crtExponentWords(d, p).ptr(), kp);
+  dQ = LvN::fromSecretWords(crtExponentWords(d, q).ptr(), kq);
+  // q^-1 = q^(p - 2) mod p (Fermat: p is prime).
+  LvWordMem qr(kp), pm2(kp), two(kp), inv(kp);
+  reduceSecretWords(qr.ptr(), q.getWords(), kq, p);
+  longvCopy(pm2.ptr(), p.getWords(), kp);
+  two.ptr()[0] = 2;
+  longvSub(pm2.ptr(), two.ptr(), kp, 0);
+  powSecretWords(inv.ptr(), qr.ptr(), pm2.ptr(), kp, p);
+  qInv = LvN::fromSecretWords(inv.ptr(), kp);
   prepare();
 }
 
@@ -88,7 +134,7 @@ bool LvRsaPrivateKey::hasPrivatePart() { return !n.isZero() && !isZeroSecret(d);
 
 void LvRsaPrivateKey::prepare() {
   forgetCrtExponents();
-  if (p.isZero() || q.isZero() || qInv.isZero()) return;
+  if (isZeroSecret(p) || isZeroSecret(q) || isZeroSecret(qInv)) return;
   n.setCrt(p, q, qInv);
   if (hasCrt() && !isZeroSecret(d)) makeCrtExponents();
 }

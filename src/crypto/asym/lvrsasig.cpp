@@ -66,6 +66,68 @@ bool publicExponentMatches(const LvN& s, const LvN& m, const LvModulus& n, const
   return pow(LvZn(s, &n), e).getN() == m;
 }
 
+// A residue of n from the words of a secret below n, put into n's working form without a look
+// at its value (an LvN would trim it, and a residue made from one compares it with n).
+LvZn secretResidue(const LvWord* w, LvWordLen nw, const LvModulus& n) {
+  LvZn z(0, &n);
+  LvWordMem t(2 * z.getCount());
+  longvCopyResize(z.getWords(), z.getCount(), w, nw);
+  n.toWorkForm(z.getWords(), t.ptr());
+  lvWipe(t.ptr(), t.getCount() * sizeof(LvWord));
+  return z;
+}
+
+// The plain value of a residue of a Montgomery modulus in n.getUsed() words, in time
+// independent of it: a value of the extended form, below 2n, is brought below n by a masked
+// subtraction.
+void plainWords(const LvZn& z, LvWord* out) {
+  const LvModulus& n = *z.getModulus();
+  const LvWordLen c = z.getCount();
+  LvWordMem y(c), t(2 * c);
+  longvCopy(y.ptr(), z.getWords(), c);
+  if (n.getKind() == LvModulus::KIND_MONT_EXT) longvCtCondSub(y.ptr(), 0, n.getReductionWords(), c);
+  longvFromMont(t.ptr(), y.ptr(), n.getReductionWords(), c);
+  longvCopyResize(out, n.getUsed(), t.ptr(), c);
+  lvWipe(y.ptr(), c * sizeof(LvWord));
+  lvWipe(t.ptr(), 2 * c * sizeof(LvWord));
+}
+
+// x^e by squarings and products over the public bits of e (e >= 1): the base may be secret.
+LvZn publicPower(const LvZn& x, const LvN& e) {
+  LvZn r(x);
+  const LvWord* ew = e.getWords();
+  for (unsigned int i = e.getBitLength() - 1; i-- > 0;) {
+    r *= r;
+    if ((ew[i / 32] >> (i % 32)) & 1u) r *= x;
+  }
+  return r;
+}
+
+// The masking values r^e and r^-1 mod n for a random r. r is secret, so it is drawn below n
+// (short of n's length) rather than reduced, and inverted by the constant-time kernel.
+void makeMaskingValues(const LvModulus& n, const LvN& e, LvRbg* rbg, LvZn& a, LvZn& b) {
+  const unsigned int bits = n.getBitLength();
+  unsigned int rb = bits <= 3072 ? 128 : bits <= 7680 ? 192 : 256;
+  if (rb >= bits) rb = bits - 1;
+  const LvWordLen k = n.getUsed(), nr = (rb + 31) / 32;
+  LvWordMem r(k), inv(k);
+  for (unsigned int draws = 0;;) {
+    if (++draws > kMaxDraws)
+      LV_THROW(LvRbgCycleException, "There is cycle in random bit generator.", "LvRsaSig::sign",
+               RSASIG_SIGN_FILE);
+    rbg->getWords(r.ptr(), nr);
+    if (rb % 32 != 0) r.ptr()[nr - 1] &= (1u << (rb % 32)) - 1;
+    // Zero, or an r that shares a factor with n, has no inverse: drawn again.
+    LvWord ok = longvCtModInverse(inv.ptr(), r.ptr(), n.getWords(), k, rb);
+    lvDeclassify(&ok, sizeof ok);
+    if (ok != 0) break;
+  }
+  a = publicPower(secretResidue(r.ptr(), k, n), e);
+  b = secretResidue(inv.ptr(), k, n);
+  lvWipe(r.ptr(), k * sizeof(LvWord));
+  lvWipe(inv.ptr(), k * sizeof(LvWord));
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -174,25 +236,17 @@ unsigned int LvRsaSig::sign(const LvOctet* em, unsigned int emLen, LvOctet* sign
       LV_THROW(LvNotInitException, "There is no random bit generator and masking mode was chosen.",
                "LvRsaSig::sign", RSASIG_SIGN_FILE);
   }
-  LvZn m(mv, &n);
+  // An even modulus is no key: the private power refuses it below, masked or not.
+  if (n.getKind() != LvModulus::KIND_MONT && n.getKind() != LvModulus::KIND_MONT_EXT)
+    masking = false;
+  // The private power is constant-time; its result is what will be published (masked by
+  // the random value when masking is on, which keeps it independent of the key anyway).
+  LvWordMem sw;
   if (masking) {
     // Values made before the key was prepared again are made anew.
     if (!maskReady || maskA.getModulus() != &n || !maskA.isCurrent() || !maskB.isCurrent() ||
         maskN != n || maskE != privateKey->getE()) {
-      unsigned int bits = n.getBitLength();
-      unsigned int b = bits <= 3072 ? 128 : bits <= 7680 ? 192 : 256;
-      LvN r;
-      unsigned int draws = 0;
-      do {
-        if (++draws > kMaxDraws)
-          LV_THROW(LvRbgCycleException, "There is cycle in random bit generator.",
-                   "LvRsaSig::sign", RSASIG_SIGN_FILE);
-        r.random(b, rbg);
-        r %= n;
-      } while (r.isZero());
-      maskA = LvZn(r, &n);
-      maskB = 1 / maskA;
-      maskA = pow(maskA, privateKey->getE());
+      makeMaskingValues(n, privateKey->getE(), rbg, maskA, maskB);
       maskN = n;
       maskE = privateKey->getE();
       maskReady = true;
@@ -200,16 +254,25 @@ unsigned int LvRsaSig::sign(const LvOctet* em, unsigned int emLen, LvOctet* sign
       maskA *= maskA;
       maskB *= maskB;
     }
+    LvZn m(mv, &n);
     m *= maskA;
+    // The masked message is secret: its words go to the private power untrimmed.
+    LvN x(0u, n.getUsed());
+    plainWords(m, x.getWords());
+    privateKey->privatePower(x, sw);
+    lvWipe(x.getWords(), x.getUsed() * sizeof(LvWord));
+  } else {
+    privateKey->privatePower(mv, sw);
   }
-  // The private power is constant-time; its result is what will be published (masked by
-  // the random value when masking is on, which keeps it independent of the key anyway).
-  LvWordMem sw;
-  privateKey->privatePower(masking ? m.getN() : mv, sw);
   lvDeclassify(sw.ptr(), sw.getCount() * sizeof(LvWord));
   LvN s(sw);
   lvWipe(sw.ptr(), sw.getCount() * sizeof(LvWord));
-  if (masking) s = (LvZn(s, &n) * maskB).getN();
+  if (masking) {
+    LvZn u = LvZn(s, &n) * maskB;
+    // The unmasked value is the signature.
+    lvDeclassify(u.getWords(), u.getCount() * sizeof(LvWord));
+    s = u.getN();
+  }
   // A fault in the private operation (or a key whose parts disagree) must not
   // leave the library as a signature: the public exponent checks it.
   if (privateKey->hasPublicPart() && !publicExponentMatches(s, mv, n, privateKey->getE()))

@@ -217,6 +217,88 @@ TEST(KernInverse, MatchesPythonIntegers) {
   EXPECT_EQ(longvModInverse(nullptr, nullptr, nullptr, 0), 1u);
 }
 
+// The constant-time inverse on the same cases, where it applies (odd modulus, value below it):
+// the inverse, or the answer that there is none.
+TEST(KernCtInverse, MatchesPythonIntegers) {
+  size_t checked = 0, none = 0;
+  for (const auto& c : kern::readCases("inv.txt")) {
+    const LvWordLen n = LvWordLen(std::stoul(c[0]));
+    const Words x = hexWords(c[1], n), m = hexWords(c[2], n);
+    if ((m[0] & 1) == 0 || longvCmp(x.data(), m.data(), n) >= 0 || longvIsOne(m.data(), n))
+      continue;
+    SCOPED_TRACE("x=" + c[1] + " m=" + c[2]);
+    ++checked;
+    Words out(n + 1, 0xA5A5A5A5u);
+    const LvWord ok = longvCtModInverse(out.data(), x.data(), m.data(), n);
+    EXPECT_EQ(out[n], 0xA5A5A5A5u);  // nothing past its words
+    out.resize(n);
+    if (c[3] == "-") {
+      EXPECT_EQ(ok, 0u);
+      ++none;
+    } else {
+      ASSERT_EQ(ok, 0xFFFFFFFFu);
+      ASSERT_EQ(out, hexWords(c[3], n));
+    }
+  }
+  EXPECT_GT(checked, 60u);
+  EXPECT_GT(none, 5u);
+  // The edges of the step count: 1, m - 1 and 2^(32n) - 1's neighbours, one word and many.
+  const Words m1 = {0xFFFFFFFFu}, m3 = {0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu};
+  for (const Words* m : {&m1, &m3}) {
+    const LvWordLen n = LvWordLen(m->size());
+    Words one(n), minus(*m), out(n);
+    one[0] = 1;
+    minus[0] -= 1;
+    EXPECT_EQ(longvCtModInverse(out.data(), one.data(), m->data(), n), 0xFFFFFFFFu);
+    EXPECT_EQ(out, one);
+    EXPECT_EQ(longvCtModInverse(out.data(), minus.data(), m->data(), n), 0xFFFFFFFFu);
+    EXPECT_EQ(out, minus);  // (-1)^-1 = -1
+    Words zero(n);
+    EXPECT_EQ(longvCtModInverse(out.data(), zero.data(), m->data(), n), 0u);
+  }
+  // A modulus whose top bit is set (the halving's carry), checked by multiplication, with the
+  // step count following a's bound.
+  const unsigned __int128 p = 0xFFFFFFFFFFFFFFC5u;  // 2^64 - 59, prime
+  const Words pw = {0xFFFFFFC5u, 0xFFFFFFFFu};
+  std::mt19937_64 rng(5);
+  for (int i = 0; i < 200; ++i) {
+    const uint64_t a = i < 2 ? 1 + i : rng() % 0xFFFFFFFFFFFFFFC5u;
+    const unsigned int bits = i % 2 ? 64 - __builtin_clzll(a | 1) : 0;
+    const Words aw = {static_cast<LvWord>(a), static_cast<LvWord>(a >> 32)};
+    Words out(2);
+    ASSERT_EQ(longvCtModInverse(out.data(), aw.data(), pw.data(), 2, bits), a ? 0xFFFFFFFFu : 0u);
+    if (a == 0) continue;
+    const unsigned __int128 inv = out[0] | static_cast<unsigned __int128>(out[1]) << 32;
+    ASSERT_LT(inv, p);
+    ASSERT_EQ(static_cast<uint64_t>(a * inv % p), 1u) << a;
+  }
+}
+
+// Quotient and remainder of the constant-time division against the python cases whose divisor
+// has its top word nonzero (as the callers give it).
+TEST(KernCtDiv, MatchesPythonIntegers) {
+  size_t checked = 0;
+  for (const auto& c : kern::readCases("div.txt")) {
+    const LvWordLen nx = LvWordLen(std::stoul(c[0])), nm = LvWordLen(std::stoul(c[1]));
+    const Words x = hexWords(c[2], nx), m = hexWords(c[3], nm);
+    if (nm == 0 || m[nm - 1] == 0) continue;
+    SCOPED_TRACE("x=" + c[2] + " m=" + c[3]);
+    ++checked;
+    Words q(nx + 1, 0xA5A5A5A5u), r(nm + 1, 0xA5A5A5A5u);
+    longvCtDivMod(q.data(), r.data(), x.data(), nx, m.data(), nm);
+    EXPECT_EQ(q[nx], 0xA5A5A5A5u);
+    EXPECT_EQ(r[nm], 0xA5A5A5A5u);
+    q.resize(nx);
+    r.resize(nm);
+    ASSERT_EQ(kern::trimmed(q), kern::trimmed(hexWords(c[4])));
+    ASSERT_EQ(r, hexWords(c[5], nm));
+    Words r2(nm);
+    longvCtMod(r2.data(), x.data(), nx, m.data(), nm);
+    ASSERT_EQ(r2, r);
+  }
+  EXPECT_GT(checked, 100u);
+}
+
 TEST(KernGcd, MatchesPythonIntegers) {
   auto cases = kern::readCases("gcd.txt");
   ASSERT_GT(cases.size(), 100u);

@@ -149,3 +149,80 @@ TEST(NumModulus, ResidueEdgeCases) {
   EXPECT_TRUE(pow(LvZn(2, &f), LvN("0x10000000000000001")).getN() ==
               pow(LvZn(2, &m), LvN("0x10000000000000001")).getN());
 }
+
+// R, R^2 and R^3 of the Montgomery set-up (made without a division for secret moduli) against
+// powers of two reduced by the division: every modulus size of the kernels, top words from 1
+// to all ones, the sparse form and the degenerate modulus 1.
+TEST(NumModulus, MontgomeryConstantsMatchTheDivision) {
+  const char* moduli[] = {
+      "1", "3", "ffffffff", "10001", "100000001", "ffffffff00000001000000000000000000000001", kP256,
+      "1000000000000000000000000000000000000000000000000000000000000000d",
+      // a long one with a full top word (the test keys' p, q and n follow)
+      "ffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff"
+      "fffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff"
+      "ffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff"
+      "ffffffffffffffffffff61"};
+  std::vector<LvN> all;
+  for (const char* m : moduli) all.push_back(fromHex(m));
+  for (const char* f : {"openssl_key_512.txt", "openssl_key_1025.txt", "openssl_key.txt"}) {
+    auto c = keyFile(f);
+    for (const char* part : {"p", "q", "n"}) all.push_back(num(c[part]));
+  }
+  for (const LvN& mv : all) {
+    SCOPED_TRACE(mv.toString().getText());
+    // Montgomery for a public modulus (the division), for a secret one and a secret prime
+    for (int options : {8, 8 | 64, 9 | 64}) {
+      const LvModulus m(mv, options);
+      ASSERT_EQ(m.getKind(), LvModulus::KIND_MONT);
+      const LvWordLen k = m.getUsed();
+      const LvWordMem* got[] = {&m.getR(), &m.getR2(), &m.getR3()};
+      for (unsigned int i = 1; i <= 3; ++i) {
+        LvN want(1u, 1);
+        want <<= 32 * k * i;
+        want %= mv;
+        ASSERT_EQ(got[i - 1]->getCount(), k);
+        EXPECT_TRUE(LvN(*got[i - 1]) == want) << "R^" << i;
+      }
+    }
+  }
+}
+
+// CRT data are installed only when they describe the modulus; each check on its own.
+TEST(NumModulus, CrtDataCheckedBeforeInstalled) {
+  auto c = keyFile("openssl_key_1024.txt");
+  const LvN p = num(c["p"]), q = num(c["q"]), qinv = num(c["qinv"]), n = num(c["n"]);
+  const LvModulus mp(p, 9), mq(q, 9), mpTwo(p + 2u, 9);
+  const LvN pinv = (1 / LvZn(p, &mq)).getN();
+  const struct {
+    const char* name;
+    const LvModulus* p;
+    const LvModulus* q;
+    LvN c;
+    bool installed;
+  } cases[] = {
+      {"openssl's data", &mp, &mq, qinv, true},
+      {"factors swapped with their coefficient", &mq, &mp, pinv, true},
+      {"factors swapped, coefficient not", &mq, &mp, qinv, false},
+      {"coefficient off by one", &mp, &mq, qinv + 1u, false},
+      {"coefficient plus p", &mp, &mq, qinv + p, false},
+      {"coefficient zero", &mp, &mq, LvN(0u, 1), false},
+      {"p q is not n", &mpTwo, &mq, qinv, false},
+  };
+  const LvN d = num(c["d"]), x = fromHex("1234567890abcdef");
+  for (const auto& t : cases) {
+    SCOPED_TRACE(t.name);
+    LvModulus m(n, 8);
+    m.setCrt(*t.p, *t.q, t.c);
+    EXPECT_EQ((m.getFlags() & LvModulus::FLAG_CRT) == LvModulus::FLAG_CRT, t.installed);
+    EXPECT_EQ(m.getCrtP() != nullptr, t.installed);
+    EXPECT_EQ(m.getFactorCount(), t.installed ? 2u : 0u);
+    // the power is right either way
+    LvModulus plain(n, 8);
+    EXPECT_TRUE(pow(LvZn(x, &m), d).getN() == pow(LvZn(x, &plain), d).getN());
+  }
+  // a factor 1 (and n itself as the other) is no factorisation
+  LvModulus one(LvN(1u, 1), 9), whole(n, 9);
+  LvModulus m(n, 8);
+  m.setCrt(one, whole, LvN(0u, 1));
+  EXPECT_EQ(m.getFactorCount(), 0u);
+}

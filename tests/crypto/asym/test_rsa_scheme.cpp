@@ -3,7 +3,9 @@
 // the openssl command line (tests/data/rsa/make_openssl_fixtures.sh).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
@@ -460,5 +462,172 @@ TEST(RsaScheme, MaskingRenewedWhenTheKeyChangesInPlace) {
     plain.sign(digest.data(), 20, a.data(), k);
     EXPECT_NO_THROW(masked.sign(digest.data(), 20, b.data(), k));
     EXPECT_EQ(a, b);
+  }
+}
+
+// Every way a v1.5 block can be bad gives the one answer (class and text), whether the fault
+// is in its first octets, its last, or only in the separator coming too early, and whatever
+// the caller's buffer: the buffer is only measured against a well-formed message.
+TEST(RsaScheme, V15PaddingFailuresLookAlike) {
+  auto c = keyFile("openssl_key_1024.txt");
+  LvRsaPublicKey pub;
+  loadPublic(pub, c);
+  LvRsaPrivateKey priv;
+  loadPrivate(priv, c);
+  LvRsaCipher raw;
+  raw.setPublicKey(&pub);
+  LvRsaCipherPkcsV15 dec(nullptr);
+  dec.setPrivateKey(&priv);
+  // A block of 00 02, padding 0x33 and message 0x44 with its zero octets at the given places.
+  auto block = [](LvOctet first, LvOctet type, std::initializer_list<size_t> zeros) {
+    Bytes b(128, 0x44);
+    b[0] = first;
+    b[1] = type;
+    for (size_t i = 2; i < 128; ++i) b[i] = 0x33;
+    for (size_t z : zeros) b[z] = 0x00;
+    return b;
+  };
+  const struct {
+    const char* name;
+    Bytes block;
+    int length;  // -1: refused
+  } cases[] = {
+      {"eight padding octets", block(0, 2, {10}), 117},
+      {"separator in the middle", block(0, 2, {60}), 67},
+      {"separator last: empty message", block(0, 2, {127}), 0},
+      {"a later zero is message", block(0, 2, {10, 11, 127}), 117},
+      {"first octet 01", block(1, 2, {10}), -1},
+      {"block type 01", block(0, 1, {10}), -1},
+      {"block type 00", block(0, 0, {10}), -1},
+      {"block type 82", block(0, 0x82, {10}), -1},
+      {"no separator", block(0, 2, {}), -1},
+      {"no padding", block(0, 2, {2}), -1},
+      {"one padding octet", block(0, 2, {3}), -1},
+      {"seven padding octets", block(0, 2, {9}), -1},
+      {"the first zero decides", block(0, 2, {9, 10}), -1},
+      {"all zero after the type", block(0, 2, {2, 3, 4, 5, 6, 7, 8, 9, 10, 127}), -1},
+  };
+  std::string refusal;
+  for (const auto& t : cases) {
+    Bytes ct(128), pt(128, 0xEE);
+    ASSERT_EQ(raw.encrypt(const_cast<LvOctet*>(t.block.data()), 128, ct.data(), 128), 128u)
+        << t.name;
+    for (unsigned int room : {128u, 0u}) {
+      if (t.length >= 0) {
+        if (static_cast<unsigned int>(t.length) > room) continue;
+        ASSERT_EQ(dec.decrypt(ct.data(), 128, pt.data(), room), static_cast<unsigned int>(t.length))
+            << t.name;
+        EXPECT_TRUE(std::equal(pt.begin(), pt.begin() + t.length, t.block.end() - t.length))
+            << t.name;
+        continue;
+      }
+      try {
+        dec.decrypt(ct.data(), 128, pt.data(), room);
+        ADD_FAILURE() << t.name << ": accepted";
+      } catch (const LvWrongSyntaxException& e) {
+        if (refusal.empty()) refusal = e.what();
+        EXPECT_EQ(refusal, e.what()) << t.name;
+      } catch (const LvException& e) {
+        ADD_FAILURE() << t.name << ": " << e.what();
+      }
+      EXPECT_EQ(pt[0], 0xEE) << t.name << ": written before the answer";
+    }
+  }
+  EXPECT_NE(refusal.find("REASON: Wrong padding syntax of decrypted message.\n"),
+            std::string::npos);
+  // A well-formed message longer than the caller's buffer is the buffer's fault.
+  Bytes ct(128), pt(128);
+  const Bytes good = block(0, 2, {60});
+  raw.encrypt(const_cast<LvOctet*>(good.data()), 128, ct.data(), 128);
+  EXPECT_THROW(dec.decrypt(ct.data(), 128, pt.data(), 66), LvArgumentRangeException);
+}
+
+// A key made from n, d and p alone derives openssl's components, for keys whose halves fill
+// their words and keys whose do not; a d that cannot be a private exponent is refused.
+TEST(RsaScheme, KeyDerivedFromNDAndP) {
+  for (const char* file : {"openssl_key_512.txt", "openssl_key_520.txt", "openssl_key_528.txt",
+                           "openssl_key_1024.txt", "openssl_key_1025.txt", "openssl_key.txt"}) {
+    SCOPED_TRACE(file);
+    auto c = keyFile(file);
+    LvRsaPrivateKey derived(num(c["n"]), num(c["d"]), num(c["p"]));
+    Bytes buf(300);
+    // e is d^-1 modulo (p - 1)(q - 1); openssl's d is an inverse modulo lcm(p - 1, q - 1),
+    // so the two exponents agree modulo the lcm (and act alike).
+    const LvN pm1 = num(c["p"]) - 1u, qm1 = num(c["q"]) - 1u;
+    const LvN lambda = pm1 * qm1 / gcd(pm1, qm1);
+    EXPECT_TRUE(derived.getE() % lambda == num(c["e"]));
+    const struct {
+      const char* name;
+      unsigned int (LvRsaPrivateKey::*get)(LvOctet*, unsigned int);
+    } parts[] = {{"q", &LvRsaPrivateKey::getQ},
+                 {"dp", &LvRsaPrivateKey::getDP},
+                 {"dq", &LvRsaPrivateKey::getDQ},
+                 {"qinv", &LvRsaPrivateKey::getQInv}};
+    for (const auto& part : parts) {
+      const unsigned int len = (derived.*part.get)(buf.data(), 300);
+      ASSERT_GT(len, 0u) << part.name;
+      EXPECT_TRUE(num(Bytes(buf.begin(), buf.begin() + len)) == num(c[part.name])) << part.name;
+    }
+    // its CRT signature is openssl's key's
+    LvRsaPrivateKey loaded;
+    loadPrivate(loaded, c);
+    LvRsaSigPkcsV15 a, b;
+    a.setHashAlgo(LV_HASH_SHA256);
+    b.setHashAlgo(LV_HASH_SHA256);
+    a.setPrivateKey(&derived);
+    b.setPrivateKey(&loaded);
+    const unsigned int k = loaded.getKeyOctets();
+    Bytes sa(k), sb(k);
+    a.sign(kSha256Abc.data(), 32, sa.data(), k);
+    b.sign(kSha256Abc.data(), 32, sb.data(), k);
+    EXPECT_EQ(sa, sb);
+    // an even d has no inverse modulo the even phi; a p that does not divide n is no factor
+    EXPECT_THROW(LvRsaPrivateKey(num(c["n"]), num(c["d"]) + 1u, num(c["p"])), LvInvException);
+    EXPECT_THROW(LvRsaPrivateKey(num(c["n"]), num(c["d"]), num(c["p"]) + 2u), LvInvException);
+  }
+}
+
+// The library's keys read octets as unsigned magnitudes: leading zero octets change nothing,
+// a zero modulus or exponent leaves the key without the part that needs it.
+TEST(RsaScheme, KeyNumbersFromOctets) {
+  auto c = keyFile("openssl_key_1024.txt");
+  Bytes padded = c["n"];
+  padded.insert(padded.begin(), 3, 0x00);
+  const Bytes zero = {0x00}, zeros = {0x00, 0x00, 0x00};
+  const struct {
+    const char* name;
+    Bytes n, e, d;
+    unsigned int bits;
+    bool publicPart, privatePart;
+  } cases[] = {
+      {"as openssl wrote it", c["n"], c["e"], c["d"], 1024, true, true},
+      {"leading zeros", padded, Bytes{0x00, 0x01, 0x00, 0x01}, c["d"], 1024, true, true},
+      {"zero modulus", zero, c["e"], c["d"], 0, false, false},
+      {"zero modulus, several octets", zeros, c["e"], c["d"], 0, false, false},
+      {"zero exponent", c["n"], zero, c["d"], 1024, false, true},
+      {"zero private exponent", c["n"], c["e"], zeros, 1024, true, false},
+  };
+  for (const auto& t : cases) {
+    SCOPED_TRACE(t.name);
+    LvRsaPublicKey pub;
+    pub.setN(t.n.data(), static_cast<unsigned int>(t.n.size()));
+    pub.setE(t.e.data(), static_cast<unsigned int>(t.e.size()));
+    EXPECT_EQ(pub.getKeyBits(), t.bits);
+    EXPECT_EQ(pub.isReady(), t.publicPart);
+    LvRsaPrivateKey priv;
+    priv.setN(t.n.data(), static_cast<unsigned int>(t.n.size()));
+    priv.setE(t.e.data(), static_cast<unsigned int>(t.e.size()));
+    priv.setD(t.d.data(), static_cast<unsigned int>(t.d.size()));
+    priv.prepare();
+    EXPECT_EQ(priv.getKeyBits(), t.bits);
+    EXPECT_EQ(priv.hasPublicPart(), t.publicPart);
+    EXPECT_EQ(priv.hasPrivatePart(), t.privatePart);
+    LvRsaCipher raw;
+    raw.setPublicKey(&pub);
+    Bytes m(1, 0x02), out(128);
+    if (t.publicPart)
+      EXPECT_EQ(raw.encrypt(m.data(), 1, out.data(), 128), 128u);
+    else
+      EXPECT_THROW(raw.encrypt(m.data(), 1, out.data(), 128), LvNotInitException);
   }
 }
