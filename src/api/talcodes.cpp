@@ -1,13 +1,8 @@
 #include "api/talcodes.h"
 
-#include "platform/codepage.h"
-
-#include <string>
-#include <vector>
-
 namespace {
 
-#define ROW(code, name, message) {code, u8##message, #name}
+#define ROW(code, name, message) {code, message, #name}
 
 const TalCodeRow CODE_ROWS[] = {
     ROW(0, TAL_OK, "OK"),
@@ -166,83 +161,50 @@ const TalCodeRow CODE_ROWS[] = {
 
 struct NumberedText {
   int32_t number;
-  const char* text;  // UTF-8
+  const char* text;
 };
 
 const NumberedText STATUS_ROWS[] = {
-    {1, u8"Brak możliwości weryfikacji podpisu"},
-    {2, u8"Podpis niepoprawny"},
-    {3, u8"Podpis częściowo zweryfikowany"},
-    {4, u8"Podpis zweryfikowany poprawnie"},
+    {1, "Brak możliwości weryfikacji podpisu"},
+    {2, "Podpis niepoprawny"},
+    {3, "Podpis częściowo zweryfikowany"},
+    {4, "Podpis zweryfikowany poprawnie"},
 };
 
 const NumberedText REASON_ROWS[] = {
-    {1, u8"Brak certyfikatu podpisującego"},
-    {2, u8"Brak możliwości zbudowania ścieżki certyfikacji"},
-    {3, u8"Niepoprawna wartość podpisu RSA/DSA/... (matematycznie)"},
-    {4, u8"Niepoprawna wartość podpisu RSA/DSA/... (składniowo)"},
-    {5, u8"Niezgodność podpisu ze skrótem wiadomości"},
-    {6, u8"Ścieżka zawiera unieważniony certyfikat"},
-    {7, u8"Ścieżka zawiera certyfikat będący poza okresem ważności"},
-    {8, u8"Ścieżka nie spełnia wymagań polityk użytkownika"},
-    {17, u8"Błąd weryfikacji ścieżki"},
-    {9, u8"Brak listy CRL lub odpowiedzi OCSP"},
-    {10, u8"Przeterminowana lista CRL lub odpowiedź OCSP"},
-    {11, u8"Lista CRL lub odpowiedź OCSP jest wcześniejsza niż data utworzenia podpisu"},
-    {12, u8"Brak listy ARL lub odpowiedzi OCSP"},
-    {13, u8"Przeterminowana lista ARL lub odpowiedź OCSP"},
-    {14, u8"Lista ARL lub odpowiedź OCSP jest wcześniejsza niż data utworzenia podpisu"},
-    {15, u8"Ścieżka zawiera zawieszony certyfikat"},
-    {21, u8"Niepoprawna struktura podpisu PKCS#7/XAdES/..."},
-    {18, u8"Nie powiodło się pobranie listy CRL niezbędnej do weryfikacji certyfikatu"},
-    {19, u8"Nie powiodło się pobranie listy ARL niezbędnej do weryfikacji certyfikatu"},
-    {20, u8"Błąd weryfikacji archiwalnego znacznika czasu"},
-    {22, u8"Brak ważnej listy CRL dla przeterminowanego certyfikatu podpisującego"},
-    {23, u8"Czas wystawienia znacznika czasu jest późniejszy od czasu, na który jest weryfikowany"},
+    {1, "Brak certyfikatu podpisującego"},
+    {2, "Brak możliwości zbudowania ścieżki certyfikacji"},
+    {3, "Niepoprawna wartość podpisu RSA/DSA/... (matematycznie)"},
+    {4, "Niepoprawna wartość podpisu RSA/DSA/... (składniowo)"},
+    {5, "Niezgodność podpisu ze skrótem wiadomości"},
+    {6, "Ścieżka zawiera unieważniony certyfikat"},
+    {7, "Ścieżka zawiera certyfikat będący poza okresem ważności"},
+    {8, "Ścieżka nie spełnia wymagań polityk użytkownika"},
+    {17, "Błąd weryfikacji ścieżki"},
+    {9, "Brak listy CRL lub odpowiedzi OCSP"},
+    {10, "Przeterminowana lista CRL lub odpowiedź OCSP"},
+    {11, "Lista CRL lub odpowiedź OCSP jest wcześniejsza niż data utworzenia podpisu"},
+    {12, "Brak listy ARL lub odpowiedzi OCSP"},
+    {13, "Przeterminowana lista ARL lub odpowiedź OCSP"},
+    {14, "Lista ARL lub odpowiedź OCSP jest wcześniejsza niż data utworzenia podpisu"},
+    {15, "Ścieżka zawiera zawieszony certyfikat"},
+    {21, "Niepoprawna struktura podpisu PKCS#7/XAdES/..."},
+    {18, "Nie powiodło się pobranie listy CRL niezbędnej do weryfikacji certyfikatu"},
+    {19, "Nie powiodło się pobranie listy ARL niezbędnej do weryfikacji certyfikatu"},
+    {20, "Błąd weryfikacji archiwalnego znacznika czasu"},
+    {22, "Brak ważnej listy CRL dla przeterminowanego certyfikatu podpisującego"},
+    {23, "Czas wystawienia znacznika czasu jest późniejszy od czasu, na który jest weryfikowany"},
 };
 
-const char* const UNKNOWN_CODE = u8"Nieznany kod błędu %d !!!";
-const char* const DEVICE_ERROR = u8"Urządzenie Karbon Ostra zwróciło błąd";
-const char* const CARD_ERROR = u8"Błąd komunikacji z kartą, biblioteka PKCS#11 zwróciła błąd: %s !!!";
+const char* const UNKNOWN_CODE = "Nieznany kod błędu %d !!!";
+const char* const DEVICE_ERROR = "Urządzenie Karbon Ostra zwróciło błąd";
+const char* const CARD_ERROR = "Błąd komunikacji z kartą, biblioteka PKCS#11 zwróciła błąd: %s !!!";
 
 const size_t CODE_COUNT = sizeof CODE_ROWS / sizeof CODE_ROWS[0];
-const size_t STATUS_COUNT = sizeof STATUS_ROWS / sizeof STATUS_ROWS[0];
-const size_t REASON_COUNT = sizeof REASON_ROWS / sizeof REASON_ROWS[0];
 
-std::string toWindows1250(const char* utf8) {
-  std::string text(utf8);
-  std::vector<uint16_t> units(text.size() + 1);
-  size_t n = platform::multiByteToWide(platform::CODE_PAGE_UTF8, text.data(), text.size(),
-                                       units.data(), units.size());
-  std::string out(n + 1, '\0');
-  size_t m = platform::wideToMultiByte(platform::CODE_PAGE_WINDOWS_1250, units.data(), n, &out[0],
-                                       out.size());
-  out.resize(m);
-  return out;
-}
-
-// Every text of this unit in Windows-1250, in one vector: codes, statuses, reasons, then the
-// three formats. Built once; the pointers handed out stay valid for the life of the process.
-struct Converted {
-  std::vector<std::string> texts;
-  Converted() {
-    texts.reserve(CODE_COUNT + STATUS_COUNT + REASON_COUNT + 3);
-    for (const TalCodeRow& row : CODE_ROWS) texts.push_back(toWindows1250(row.message));
-    for (const NumberedText& row : STATUS_ROWS) texts.push_back(toWindows1250(row.text));
-    for (const NumberedText& row : REASON_ROWS) texts.push_back(toWindows1250(row.text));
-    for (const char* text : {UNKNOWN_CODE, DEVICE_ERROR, CARD_ERROR})
-      texts.push_back(toWindows1250(text));
-  }
-};
-
-const std::vector<std::string>& converted() {
-  static const Converted all;
-  return all.texts;
-}
-
-const char* findText(const NumberedText* rows, size_t count, size_t base, int32_t number) {
+const char* findText(const NumberedText* rows, size_t count, int32_t number) {
   for (size_t i = 0; i < count; ++i)
-    if (rows[i].number == number) return converted()[base + i].c_str();
+    if (rows[i].number == number) return rows[i].text;
   return nullptr;
 }
 
@@ -254,8 +216,8 @@ const TalCodeRow* talCodeRows(size_t* count) {
 }
 
 const char* talCodeMessage(int32_t code) {
-  for (size_t i = 0; i < CODE_COUNT; ++i)
-    if (CODE_ROWS[i].code == code) return converted()[i].c_str();
+  for (const TalCodeRow& row : CODE_ROWS)
+    if (row.code == code) return row.message;
   return nullptr;
 }
 
@@ -265,20 +227,14 @@ const char* talCodeName(int32_t code) {
   return nullptr;
 }
 
-const char* talUnknownCodeFormat() {
-  return converted()[CODE_COUNT + STATUS_COUNT + REASON_COUNT].c_str();
-}
-const char* talDeviceErrorConstant() {
-  return converted()[CODE_COUNT + STATUS_COUNT + REASON_COUNT + 1].c_str();
-}
-const char* talCardErrorFormat() {
-  return converted()[CODE_COUNT + STATUS_COUNT + REASON_COUNT + 2].c_str();
-}
+const char* talUnknownCodeFormat() { return UNKNOWN_CODE; }
+const char* talDeviceErrorConstant() { return DEVICE_ERROR; }
+const char* talCardErrorFormat() { return CARD_ERROR; }
 
 const char* talStatusText(int32_t status) {
-  return findText(STATUS_ROWS, STATUS_COUNT, CODE_COUNT, status);
+  return findText(STATUS_ROWS, sizeof STATUS_ROWS / sizeof STATUS_ROWS[0], status);
 }
 
 const char* talReasonMessage(int32_t reason) {
-  return findText(REASON_ROWS, REASON_COUNT, CODE_COUNT + STATUS_COUNT, reason);
+  return findText(REASON_ROWS, sizeof REASON_ROWS / sizeof REASON_ROWS[0], reason);
 }

@@ -1,6 +1,6 @@
 // The result codes of the C API with their symbolic names and messages, and the texts of a
-// signature's status and reason. Messages are written here in UTF-8 and handed out in
-// Windows-1250, converted once on first use.
+// signature's status and reason. The sources are UTF-8; the compiler turns the texts into the
+// Windows-1250 the library hands out (narrow literals), so they are converted once, when built.
 #pragma once
 
 #include <cstddef>
@@ -8,7 +8,7 @@
 
 struct TalCodeRow {
   int32_t code;
-  const char* message;  // UTF-8
+  const char* message;  // Windows-1250
   const char* name;
 };
 
