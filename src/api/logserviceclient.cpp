@@ -214,15 +214,54 @@ void LogServiceClient::writeService(int level, const std::string& time, const ch
   if (data && dataLength > 0)
     workRecord.addField(LogRecord::FIELD_DATA, dataName ? dataName : "Data", data, dataLength);
 
-  if (!m_channel.isOpen()) return;
+  if (!m_channel.isOpen() || !mayWaitOnService()) return;
+  serviceAnswered(deliverToService(workRecord, time));
+}
+
+namespace {
+int64_t monotonicNow() {
+  struct timespec now;
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+}  // namespace
+
+bool LogServiceClient::mayWaitOnService() {
+  int64_t until = m_stalledUntil.load();
+  if (until == 0) return true;
+  int64_t now = monotonicNow();
+  if (now < until) return false;
+  // One thread takes the attempt; the others keep dropping until it is over.
+  return m_stalledUntil.compare_exchange_strong(
+      until, now + static_cast<int64_t>(m_retryMilliseconds) * 1000000);
+}
+
+void LogServiceClient::serviceAnswered(bool answered) {
+  if (answered) {
+    m_stalledUntil.store(0);
+    m_stallReported.store(false);
+    return;
+  }
+  // Counted from the end of the failed wait, so a stalled service costs one wait per interval.
+  int64_t next = monotonicNow() + static_cast<int64_t>(m_retryMilliseconds) * 1000000;
+  m_stalledUntil.store(next != 0 ? next : 1);
+  if (!m_stallReported.exchange(true))
+    std::fprintf(stderr,
+                 "TAL-VORIN: usluga logu %s nie odpowiada; komunikaty sa pomijane, kolejna proba "
+                 "co %u ms\n",
+                 m_serviceName.c_str(), static_cast<unsigned>(m_retryMilliseconds));
+}
+
+bool LogServiceClient::deliverToService(const LogRecord& workRecord, const std::string& time) {
+  uint8_t typeBytes[4];
   platform::WaitDeadline deadline(m_waitMilliseconds);
-  if (!m_channel.lock(deadline)) return;
+  if (!m_channel.lock(deadline)) return false;
   // Looked up after every lock: a service that truncated its shared memory gets no record, and the
   // caller no SIGBUS.
   uint8_t* block = m_channel.block();
   if (!block) {
     m_channel.unlock();
-    return;
+    return true;
   }
   while (block[0] != 0) {
     // Announce ourselves, let the service take the waiting record, and try again.
@@ -238,12 +277,12 @@ void LogServiceClient::writeService(int level, const std::string& time, const ch
         }
         m_channel.unlock();
       }
-      return;
+      return false;
     }
-    if (!m_channel.lock(deadline)) return;
+    if (!m_channel.lock(deadline)) return false;
     if (!(block = m_channel.block())) {
       m_channel.unlock();
-      return;
+      return true;
     }
   }
   int result =
@@ -261,6 +300,7 @@ void LogServiceClient::writeService(int level, const std::string& time, const ch
   m_channel.signalData();
   block[0] = 1;
   m_channel.unlock();
+  return true;
 }
 
 void LogServiceClient::writeFile(int level, const struct tm& local, const char* text,

@@ -55,6 +55,9 @@ class LogServiceClient {
   static const char* const DEFAULT_SERVICE_NAME;  // "Tal39LogService"
   static const char* const REGISTRY_KEY;          // "SOFTWARE\MIRVAL KSO\TALVORIN\3.9"
   static const uint32_t WAIT_MILLISECONDS = 3000;
+  // After a wait on the log service timed out, messages are dropped without waiting; one timed
+  // attempt is made per this interval until the service answers again.
+  static constexpr uint32_t RETRY_MILLISECONDS = 60000;
   // Shared block: full flag, parked-writer count, then the record.
   static const size_t RECORD_OFFSET = 5;
 
@@ -82,6 +85,8 @@ class LogServiceClient {
   // Test seam: the limit of the log service's waits, WAIT_MILLISECONDS unless changed.
   void setWaitMilliseconds(uint32_t milliseconds) { m_waitMilliseconds = milliseconds; }
   uint32_t waitMilliseconds() const { return m_waitMilliseconds; }
+  // Test seam: the interval between timed attempts at a stalled service.
+  void setRetryMilliseconds(uint32_t milliseconds) { m_retryMilliseconds = milliseconds; }
 
   // level: LOG_LEVEL_*; text, function, parameters and dataName may be NULL.
   void log(int level, const char* text, const char* function, const char* parameters,
@@ -94,6 +99,12 @@ class LogServiceClient {
   void writeService(int level, const std::string& time, const char* text, const char* function,
                     const char* parameters, const char* dataName, const uint8_t* data,
                     size_t dataLength);
+  // false when a wait on the service timed out.
+  bool deliverToService(const LogRecord& workRecord, const std::string& time);
+  // Whether this message may wait on the service: not while it is known to be stalled, except
+  // for one attempt per retry interval.
+  bool mayWaitOnService();
+  void serviceAnswered(bool answered);
   void writeFile(int level, const struct tm& local, const char* text, const char* function,
                  const char* parameters, const char* dataName, const uint8_t* data,
                  size_t dataLength);
@@ -111,4 +122,8 @@ class LogServiceClient {
   std::atomic<bool> m_initialised{false};
   std::atomic<int32_t> m_mode{OUTPUT_OFF};
   uint32_t m_waitMilliseconds = WAIT_MILLISECONDS;
+  uint32_t m_retryMilliseconds = RETRY_MILLISECONDS;
+  // Monotonic time (ns) before which a stalled service is not waited on; 0 while it answers.
+  std::atomic<int64_t> m_stalledUntil{0};
+  std::atomic<bool> m_stallReported{false};
 };

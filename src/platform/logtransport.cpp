@@ -210,8 +210,10 @@ bool AppendFile::open(const std::string& path) {
   if (path.empty()) return false;
   // Non-blocking: a FIFO without a reader fails to open, and a full one drops the message,
   // instead of holding the caller (and every other writer behind the file lock) for ever.
-  fd =
-      ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
+  // A link planted at the log's path is not followed, and a new log is the owner's alone: it
+  // records what the library does.
+  fd = ::open(path.c_str(),
+              O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW, 0600);
   return fd >= 0;
 }
 

@@ -78,8 +78,8 @@ class AppendFile {
   AppendFile(const AppendFile&) = delete;
   AppendFile& operator=(const AppendFile&) = delete;
 
-  // Opens or creates the file without ever blocking (a FIFO without a reader is refused);
-  // false when it cannot be opened.
+  // Opens or creates (mode 0600) the file without ever blocking (a FIFO without a reader is
+  // refused) and without following a symbolic link; false when it cannot be opened.
   bool open(const std::string& path);
   bool isOpen() const { return fd >= 0; }
   // Appends everything or reports false (a full disk, a broken file, a full FIFO).

@@ -7,9 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -24,6 +26,9 @@ const char* const KEY_PREFIX = "k_";
 const char* const VALUE_PREFIX = "v_";
 const char* const KEY_NAME_FILE = "name";
 const char* const SYSTEM_ROOT = "/etc/TAL-VORIN/registry";
+const char* const VALUE_TEMP_PREFIX = ".tmpv-";
+// A value's temporary file older than this and locked by nobody was left by a writer that died.
+const int STALE_TEMP_SECONDS = 10;
 
 std::atomic<uint32_t> tempCounter{0};
 
@@ -170,6 +175,27 @@ bool listEntries(int dirFd, const char* prefix, std::vector<std::string>& out) {
   return ok;
 }
 
+// A rename is durable only once the folder that holds the names reaches the disk.
+void syncFolder(int dirFd) { ::fsync(dirFd); }
+
+// Removes the temporary value files that writers killed before their rename left in a key folder.
+// A live writer holds a lock on its file from the moment it made it; the age rule covers the
+// instant between making it and locking it.
+void removeStaleTemps(int dirFd) {
+  std::vector<std::string> temps;
+  if (!listEntries(dirFd, VALUE_TEMP_PREFIX, temps)) return;
+  const time_t now = ::time(nullptr);
+  for (const std::string& suffix : temps) {
+    std::string name = VALUE_TEMP_PREFIX + suffix;
+    Fd fd(::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    struct stat st;
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (now - st.st_mtime < STALE_TEMP_SECONDS) continue;
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) continue;
+    ::unlinkat(dirFd, name.c_str(), 0);
+  }
+}
+
 bool makeFolders(const std::string& path, mode_t mode) {
   std::string partial;
   size_t pos = 0;
@@ -206,8 +232,10 @@ RegistryStatus createKeyFolder(int parentFd, const std::string& name, bool priva
         written = nameFd.closeNow() && written;
         std::string target = KEY_PREFIX + folded(name);
         if (written && ::syscall(SYS_renameat2, parentFd, temp.c_str(), parentFd, target.c_str(),
-                                 RENAME_NOREPLACE) == 0)
+                                 RENAME_NOREPLACE) == 0) {
+          syncFolder(parentFd);
           return RegistryStatus::Ok;
+        }
         status = (errno == EEXIST || errno == ENOTEMPTY) ? RegistryStatus::Ok : statusOfErrno(errno);
         if (!written) status = RegistryStatus::Failed;
         ::unlinkat(fd.get(), KEY_NAME_FILE, 0);
@@ -238,7 +266,8 @@ bool splitKeyPath(const std::string& path, std::vector<std::string>& parts) {
 }  // namespace
 
 bool registryRootFolder(RegistryRoot root, std::string& out) {
-  const char* moved = std::getenv(REGISTRY_ROOT_VARIABLE);
+  // A set-user-id program must not let its caller move the tree it trusts.
+  const char* moved = ::secure_getenv(REGISTRY_ROOT_VARIABLE);
   bool useMoved = moved && moved[0] == '/';
   if (root == RegistryRoot::LocalMachine) {
     out = useMoved ? std::string(moved) + "/HKEY_LOCAL_MACHINE" : SYSTEM_ROOT;
@@ -249,7 +278,7 @@ bool registryRootFolder(RegistryRoot root, std::string& out) {
     out = std::string(moved) + "/HKEY_CURRENT_USER";
     return true;
   }
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  const char* xdg = ::secure_getenv("XDG_CONFIG_HOME");
   if (xdg && xdg[0] == '/') {
     out = std::string(xdg) + "/TAL-VORIN/registry";
     return true;
@@ -420,6 +449,7 @@ RegistryStatus RegistryKey::setValue(const std::string& name, uint32_t type, con
     bytes.insert(bytes.end(), static_cast<const uint8_t*>(data),
                  static_cast<const uint8_t*>(data) + length);
 
+  removeStaleTemps(dirFd);
   std::string temp;
   int fd = -1;
   for (int attempt = 0; fd < 0; ++attempt) {
@@ -428,9 +458,11 @@ RegistryStatus RegistryKey::setValue(const std::string& name, uint32_t type, con
                   privateTree ? 0600 : 0644);
     if (fd < 0 && (errno != EEXIST || attempt > 16)) return statusOfErrno(errno);
   }
+  Fd file(fd);
+  // Held until the file is renamed or removed: it tells other writers that this one is alive.
+  ::flock(file.get(), LOCK_EX | LOCK_NB);
   // Contents reach the disk before the rename makes them the value.
-  bool ok = writeAll(fd, bytes.data(), bytes.size()) && ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
+  bool ok = writeAll(file.get(), bytes.data(), bytes.size()) && ::fsync(file.get()) == 0;
   int error = EIO;
   if (ok) {
     ok = ::renameat(dirFd, temp.c_str(), dirFd, (VALUE_PREFIX + folded(name)).c_str()) == 0;
@@ -440,6 +472,7 @@ RegistryStatus RegistryKey::setValue(const std::string& name, uint32_t type, con
     ::unlinkat(dirFd, temp.c_str(), 0);
     return error == EIO ? RegistryStatus::Failed : statusOfErrno(error);
   }
+  syncFolder(dirFd);
   return RegistryStatus::Ok;
 }
 

@@ -12,6 +12,10 @@
 // $XDG_CONFIG_HOME/TAL-VORIN/registry (else ~/.config/TAL-VORIN/registry). When the environment
 // variable TALVORIN_REGISTRY_ROOT names an absolute folder, both roots lie in it instead, as
 // "HKEY_LOCAL_MACHINE" and "HKEY_CURRENT_USER". The other predefined roots do not exist here.
+// Both variables are ignored in a set-user-id or set-group-id process (secure_getenv).
+//
+// A value write first removes the temporary files that writers killed in mid-write left in the
+// key's folder, and syncs the folder after its rename.
 #pragma once
 
 #include "platform/registryroot.h"

@@ -581,6 +581,7 @@ TEST_F(LogClient, WritersNeverWaitLongerThanTheTimeOut) {
   LogServiceClient client;
   ASSERT_TRUE(client.init());
   client.setWaitMilliseconds(200);
+  client.setRetryMilliseconds(0);  // every message makes its timed attempt here
   struct Row {
     const char* what;
     bool blockFull;
@@ -605,6 +606,101 @@ TEST_F(LogClient, WritersNeverWaitLongerThanTheTimeOut) {
     EXPECT_EQ(-1, ::sem_trywait(event)) << row.what;
     if (row.mutexHeld) ::sem_post(mutex);
   }
+}
+
+// After a time-out the writers stop waiting: messages are dropped at once, one timed attempt is
+// made per retry interval, the stall is said once on stderr, and a service that reads again gets
+// the next attempt's message.
+TEST_F(LogClient, StalledServiceCostsOneWaitPerInterval) {
+  createService();
+  setLong("LogOutput", 1);
+  setText("LogServiceName", serviceName);
+  LogServiceClient client;
+  ASSERT_TRUE(client.init());
+  client.setWaitMilliseconds(200);
+  EXPECT_EQ(60000u, LogServiceClient::RETRY_MILLISECONDS);
+
+  // stderr into a file for the length of the test
+  const std::string errPath = root + "/stderr.txt";
+  std::fflush(stderr);
+  int savedErr = ::dup(2);
+  int errFd = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(errFd, 0);
+  ::dup2(errFd, 2);
+  ::close(errFd);
+  auto seconds = [](const std::function<void()>& f) {
+    auto start = std::chrono::steady_clock::now();
+    f();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+  auto message = [&] { client.log(LOG_LEVEL_INFO, "x", "f", nullptr, nullptr, nullptr, 0); };
+
+  client.setRetryMilliseconds(300);
+  block[0] = 1;  // a record nobody takes
+  double first = seconds(message);
+  double next = seconds([&] {
+    for (int i = 0; i < 10; ++i) message();
+  });
+  // A writer that dies holding the service's lock: still no waiting.
+  ASSERT_EQ(0, ::sem_wait(mutex));
+  double held = seconds(message);
+  ::sem_post(mutex);
+  // The interval passes: one timed attempt, then silence again.
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  double attempt = seconds(message);
+  double afterAttempt = seconds(message);
+
+  // The service reads again: the next attempt delivers and writers wait as usual from then on.
+  block[0] = 0;
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  message();
+  std::vector<WireField> fields = takeRecord();
+  EXPECT_EQ(4u, fields.size());
+  message();
+  fields = takeRecord();
+  EXPECT_EQ(4u, fields.size()) << "not stalled any more";
+
+  std::fflush(stderr);
+  ::dup2(savedErr, 2);
+  ::close(savedErr);
+  EXPECT_GE(first, 0.19);
+  EXPECT_LT(next, 0.1) << "ten messages after a time-out";
+  EXPECT_LT(held, 0.1);
+  EXPECT_GE(attempt, 0.19);
+  EXPECT_LT(afterAttempt, 0.1);
+  std::ifstream in(errPath);
+  std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t count = 0;
+  for (size_t at = all.find(serviceName); at != std::string::npos;
+       at = all.find(serviceName, at + 1))
+    ++count;
+  EXPECT_EQ(1u, count) << all;
+  EXPECT_NE(std::string::npos, all.find("nie odpowiada")) << all;
+}
+
+// The log file: a symbolic link at its path is not followed, and a new file is the owner's alone.
+TEST_F(LogClient, LogFileRefusesLinksAndIsPrivate) {
+  const std::string target = root + "/target.txt";
+  const std::string link = root + "/link.log";
+  std::ofstream(target) << "keep";
+  ASSERT_EQ(0, ::symlink(target.c_str(), link.c_str()));
+  setLong("LogOutput", 2);
+  setText("LogFileName", link);
+  LogServiceClient linked;
+  EXPECT_FALSE(linked.init());
+  linked.log(LOG_LEVEL_ERROR, "x", "f", nullptr, nullptr, nullptr, 0);
+  EXPECT_EQ(4u, std::filesystem::file_size(target));
+
+  const std::string path = root + "/new.log";
+  setText("LogFileName", path);
+  mode_t oldMask = ::umask(0);
+  LogServiceClient fresh;
+  bool opened = fresh.init();
+  ::umask(oldMask);
+  ASSERT_TRUE(opened);
+  struct stat st;
+  ASSERT_EQ(0, ::stat(path.c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 0777u);
 }
 
 TEST_F(LogClient, AbsentServiceLeavesTheLoggerSilent) {

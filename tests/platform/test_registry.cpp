@@ -7,7 +7,11 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -291,6 +295,55 @@ TEST_F(Registry, ConcurrentRewriteIsSeenWhole) {
   }
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(0, WEXITSTATUS(status));
+}
+
+// Temporary value files: one left by a writer killed in mid-write goes with the next write of the
+// key; one a live writer still holds, and one just made, stay.
+TEST_F(Registry, KilledWritersTemporaryFilesAreCleaned) {
+  RegistryKey key;
+  ASSERT_EQ(RegistryStatus::Ok, key.create(RegistryRoot::LocalMachine, "SOFTWARE\\Temps"));
+  const std::string folder = root + "/HKEY_LOCAL_MACHINE/k_software/k_temps/";
+  auto backdate = [&](const std::string& name) {
+    struct timespec times[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+    ASSERT_EQ(0, ::utimensat(AT_FDCWD, (folder + name).c_str(), times, 0)) << name;
+  };
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // What a writer does up to its rename, then it dies.
+    std::string name = folder + ".tmpv-" + std::to_string(::getpid()) + "-0";
+    int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (fd < 0 || ::flock(fd, LOCK_EX) != 0 || ::write(fd, "TRV1", 4) != 4) ::_exit(2);
+    ::raise(SIGKILL);
+  }
+  int status = 0;
+  ASSERT_EQ(child, ::waitpid(child, &status, 0));
+  ASSERT_TRUE(WIFSIGNALED(status));
+  const std::string dead = ".tmpv-" + std::to_string(child) + "-0";
+  backdate(dead);
+  const std::string held = ".tmpv-1-held", fresh = ".tmpv-1-fresh", other = ".tmpother";
+  for (const std::string* name : {&held, &fresh, &other}) {
+    std::ofstream(folder + *name) << "x";
+  }
+  backdate(held);
+  backdate(other);
+  int heldFd = ::open((folder + held).c_str(), O_RDONLY);
+  ASSERT_GE(heldFd, 0);
+  ASSERT_EQ(0, ::flock(heldFd, LOCK_EX));
+
+  ASSERT_EQ(RegistryStatus::Ok, key.setValue("V", platform::REGISTRY_DWORD, "\1\0\0\0", 4));
+  EXPECT_FALSE(std::filesystem::exists(folder + dead));
+  EXPECT_TRUE(std::filesystem::exists(folder + held));
+  EXPECT_TRUE(std::filesystem::exists(folder + fresh));
+  EXPECT_TRUE(std::filesystem::exists(folder + other)) << "only value temporaries are touched";
+  ::close(heldFd);
+  // Released by its writer and old: the next write takes it too.
+  ASSERT_EQ(RegistryStatus::Ok, key.setValue("W", platform::REGISTRY_DWORD, "\2\0\0\0", 4));
+  EXPECT_FALSE(std::filesystem::exists(folder + held));
+  uint32_t type = 0;
+  std::vector<uint8_t> data;
+  ASSERT_EQ(RegistryStatus::Ok, key.queryValue("V", type, data));
+  EXPECT_EQ(bytes(std::string("\1\0\0\0", 4)), data);
 }
 
 }  // namespace

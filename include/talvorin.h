@@ -1,0 +1,187 @@
+/* TAL-VORIN: the C interface of the signature-verification library.
+ *
+ * Every function returns a result code of the table below (0 to 10 success, 10 success with
+ * warnings in the report, 11 and above failure) or a text; no exception leaves it. Texts are
+ * Windows-1250 and owned by the library. */
+#ifndef TALVORIN_H
+#define TALVORIN_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The library context, opaque to the caller. */
+typedef struct talCtx talCtx;
+
+/* Result codes. Code 134 ("the profile attribute has no value") shares the name of 133. */
+#define TAL_OK 0
+#define TAL_OK_NEED_CARD 1
+#define TAL_OK_NEED_CRYPTO_CARD 2
+#define TAL_OK_NEED_OSTRA 3
+#define WTAL_GENERIC_WARNING 10
+#define ETAL_API_INV_PAR 20
+#define ETAL_API_INV_CTX 21
+#define ETAL_API_NOT_INITED 22
+#define ETAL_INV_REG 24
+#define ETAL_KEYS_NOT_PRES 25
+#define ETAL_TAL_HOME 26
+#define ETAL_WSOCK 27
+#define ETAL_NO_SKEY_PATH 28
+#define ETAL_EKEYS_NOT_PRES 29
+#define ETAL_SKEYS_NOT_PRES 30
+#define ETAL_SEED_NOT_PRES 31
+#define ETAL_CONF_NOT_PRES 32
+#define ETAL_TOO_MANY_KEYS 33
+#define ETAL_TOO_MANY_EKDS 34
+#define ETAL_SGN_PIN_NOT_PRES 35
+#define ETAL_DEC_PIN_NOT_PRES 36
+#define ETAL_OST_LIB 37
+#define ETAL_OST_NOT_FOUND 38
+#define ETAL_OST 39
+#define ETAL_EKD_NOT_FOUND 40
+#define ETAL_NO_PKCS_LIB 41
+#define ETAL_PKCS_LIB_INIT 42
+#define ETAL_CRD_NOT_FOUND 43
+#define ETAL_CRD_COM 44
+#define ETAL_CRD_BLOCKED 45
+#define ETAL_PASSWORD 46
+#define ETAL_OP_INFILE 56
+#define ETAL_OP_OUTFILE 57
+#define ETAL_OP_TMPFILE 58
+#define ETAL_RD_INFILE 59
+#define ETAL_RD_TMPFILE 60
+#define ETAL_WR_TMPFILE 61
+#define ETAL_WR_OUTFILE 62
+#define ETAL_NO_CA_AUTO_CRT 63
+#define ETAL_CRTAFTER 64
+#define ETAL_CRTBEFORE 65
+#define ETAL_CRTALG 66
+#define ETAL_CRTNOTFOUND 67
+#define ETAL_CRTREV 68
+#define ETAL_CRTHANG 69
+#define ETAL_CRTSIGN 70
+#define ETAL_CRTPOL 71
+#define ETAL_USERCRT 72
+#define ETAL_INV_CRT_FMT 73
+#define ETAL_INV_CRT_PROF 74
+#define ETAL_NOT_MY_CA 75
+#define ETAL_UNP_KEY_CRT 76
+#define ETAL_DEKKEY 77
+#define ETAL_DESPAD 78
+#define ETAL_DESMOD8 79
+#define ETAL_RSA 80
+#define ETAL_PUBKEY 81
+#define ETAL_SECKEY 82
+#define ETAL_SFT_OPEN 83
+#define ETAL_SFT_FMT 84
+#define ETAL_SFT_READ 85
+#define ETAL_SFT_WRITE 86
+#define ETAL_OLD_CRL 87
+#define ETAL_INV_CRL_FMT 88
+#define ETAL_INV_TAL_MSG 89
+#define ETAL_NO_TAL_MSG 90
+#define ETAL_CANT_FIND_DN 91
+#define ETAL_DIGALG 92
+#define ETAL_SYMALG 93
+#define ETAL_MSGSIGN 94
+#define ETAL_NOTADDR 95
+#define ETAL_RECCRT 96
+#define ETAL_WRIMSG 97
+#define ETAL_FILE 98
+#define ETAL_LOCK 99
+#define ETAL_MEM 100
+#define ETAL_CRL_EXPIRED 101
+#define ETAL_CRL_NOT_FOUND 102
+#define ETAL_TCP_CON 103
+#define ETAL_TCP_SOCK 104
+#define ETAL_TCP_CLOSED 105
+#define ETAL_TCP_TIMEOUT 106
+#define ETAL_TCP_PROT 107
+#define ETAL_TCP_NO_SRV 108
+#define ETAL_SRV_BAD_CA 109
+#define ETAL_SRV_NO_CRL 110
+#define ETAL_DC_CRL_FMT 111
+#define ETAL_DC_CRL_ISS 112
+#define ETAL_INV_WRK_MODE 113
+#define ETAL_LOG 118
+#define ETAL_MSGSIGN_STR 119
+#define ETAL_KEY_IMP_DEV 114
+#define ETAL_INV_KEY_FMT 115
+#define ETAL_INV_KEY_PASS 116
+#define ETAL_INV_KEY_PROT 117
+#define ETAL_BUFF_TO_SHORT 120
+#define ETAL_NO_SENDR_CRT 122
+#define ETAL_DN_NOT_PRESENT 123
+#define ETAL_TS_REQ_SIGN 124
+#define ETAL_TS_NO_SERVER_DEF 125
+#define ETAL_TS_NETWORK_FAIL 126
+#define ETAL_TS_VERIF 127
+#define ETAL_TS_ALL_SERVERS_FAIL 128
+#define ETAL_PROFILE_NOT_LOADED 129
+#define ETAL_PKCS_NOT_INIT 130
+#define ETAL_KEY_NOT_FOUND 131
+#define ETAL_TRUSTED_CA_DIFFERENT_GROUP 132
+#define ETAL_ATTR_HAS_NO_VALUE 133
+#define ETAL_KEYLEN_NOT_OSTRAS 135
+#define ETAL_VALUE_OUTOF_RANGE 136
+#define ETAL_NOT_IMPL 137
+#define ETAL_XML_INV_POINTER 138
+#define ETAL_XML_EMPTY_TRANSFORM 139
+#define ETAL_XML_TRANSFORM_FAILED 140
+#define ETAL_INTERNAL_ERROR 141
+#define ETAL_ROOTS_PIN_NOT_PRES 144
+#define ETAL_OST_DLL_FNC_LOAD_ERR 145
+#define ETAL_ROOTS_PASSWORD 146
+#define ETAL_TOO_MANY_TOKENS 147
+#define ETAL_CRT_WITH_SUCH_USAGE_EXISTS 148
+#define ETAL_KEY_WITH_SUCH_USAGE_EXISTS 149
+#define ETAL_SGN_KEY_PIN_NOT_PRES 150
+#define ETAL_SGN_KEY_PASSWORD 151
+#define ETAL_SRV_EXIST 152
+#define ETAL_TOO_MANY_CONTEXTS 153
+#define ETAL_RECERTIFICATION_WITH_DIFF_DN 154
+#define ETAL_PATH_VER_ERR 155
+#define ETAL_ADD_ARCHIVE_ERROR 156
+#define ETAL_DB 158
+#define ETAL_SIG_WITH_DIG_NOT_SUPPORTED 159
+#define ETAL_DB_VER 160
+#define ETAL_UNKNOWN_EXCEPTION 161
+#define ETAL_PROFILE_LOAD_ERROR 163
+#define ETAL_TEXT_CONVERT 164
+#define ETAL_ACTION_CANCELLED 165
+#define ETAL_DB_ACCESS 167
+#define ETAL_SRV_NOT_FND 168
+#define ETAL_CRL_HTTPS_RECURENCE 169
+#define ETAL_INV_TSL_FORMAT 170
+#define ETAL_NO_ROOTS 171
+#define ETAL_FILE_NOT_SGN_FOR_COUNTERSGN 172
+#define ETAL_TS_REJECTED 173
+#define ETAL_LIBVORINPP_TEST_FAILED 174
+#define ETAL_NO_PROFILE_NAME 177
+#define ETAL_PDF_APP_INV_PAGE_NUM 178
+#define ETAL_PDF_APP_INV_RECT 179
+#define ETAL_PDF_IS_ENCRYPTED 180
+#define ETAL_UNSUPPORTED_ALGO_CERT_VERSION 181
+#define ETAL_UNSUPPORTED_KEY_LEN_CERT_VERSION 182
+
+/* The message of a result code. ctx may be NULL or not a context; with a context, some codes are
+ * formatted from its state. The text stays valid until the next talErrorText call with the same
+ * context (for an invalid context: on the same thread). NULL only after an internal failure. */
+const char* talErrorText(talCtx* ctx, int32_t code);
+
+/* The report of the context's last operation; never NULL ("" for an invalid context). */
+const char* talReportText(talCtx* ctx);
+
+/* The text of a signature's reason (1..23 without 16), NULL for any other value. */
+const char* talReasonText(int32_t reason);
+
+/* The text of a signature's status (1..4), NULL for any other value. Not traced. */
+const char* signatureStatusText(int32_t status);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TALVORIN_H */

@@ -1,0 +1,27 @@
+// What the key manager needs of the library's configuration, seen through a narrow interface so
+// that the key layer does not depend on the layer that owns the configuration.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+class ASNobject;
+class TalProfile;
+
+class KeyConfigAccess {
+ public:
+  virtual ~KeyConfigAccess() = default;
+  // Device type of the active profile: 1 PKCS#12, 2 hardware device, 4 PKCS#11, 6 memory.
+  virtual int32_t deviceType() const = 0;
+  virtual const TalProfile* activeProfile() const = 0;
+  virtual void writeDefaults() = 0;
+  // The DER of the configuration file; false when it cannot be encoded.
+  virtual bool encodeConfiguration(std::vector<uint8_t>& der) const = 0;
+  // Replaces the configuration by a stored one, all or nothing: 1 loaded, -2 out of memory,
+  // any other value refused.
+  virtual int loadConfiguration(const uint8_t* der, size_t length) = 0;
+  // Stores a certificate list in the configuration (first group .2.5.11, second .2.5.8):
+  // 1, or -2 when it cannot be stored.
+  virtual int storeRootList(bool firstGroup, const ASNobject& certificates) = 0;
+};

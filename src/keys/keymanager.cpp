@@ -1,0 +1,339 @@
+#include "keys/keymanager.h"
+
+#include "crypto/basic/lvexception.h"
+#include "crypto/rbg/lvrbghashiso18031.h"
+#include "keys/keyconfig.h"
+#include "keys/talprofile.h"
+#include "platform/registry.h"
+
+#include <cerrno>
+#include <new>
+#include <sys/random.h>
+
+const char* const KM_SETTINGS_KEY = "SOFTWARE\\MIRVAL KSO\\TALVORIN\\3.9";
+const char* const KM_SETTINGS_VALUE = "TVSftCfg";
+
+namespace {
+
+const size_t SYSTEM_SEED_OCTETS = 48;
+// The stored settings hold two certificate lists; a value beyond this is not ours.
+const size_t MAX_SETTINGS_OCTETS = 4u * 1024 * 1024;
+
+// Device types of the configuration.
+const int32_t DEVICE_PKCS12 = 1;
+const int32_t DEVICE_OSTRA = 2;
+const int32_t DEVICE_PKCS11 = 4;
+const int32_t DEVICE_MEMORY = 6;
+
+bool systemSeed(SecretBlock& seed) {
+  size_t got = 0;
+  while (got < seed.size()) {
+    ssize_t n = ::getrandom(seed.data() + got, seed.size() - got, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    got += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+bool sameName(const SignedCertificate& a, const SignedCertificate& b) {
+  return a.tbsCertificate.subject == b.tbsCertificate.subject;
+}
+
+}  // namespace
+
+std::string settingsToHex(const std::vector<uint8_t>& der) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string text;
+  text.reserve(der.size() * 2);
+  for (uint8_t b : der) {
+    text += digits[b >> 4];
+    text += digits[b & 15];
+  }
+  return text;
+}
+
+bool settingsFromHex(const char* text, size_t length, size_t maxOctets, std::vector<uint8_t>& der) {
+  der.clear();
+  if ((!text && length) || length % 2 != 0 || length / 2 > maxOctets) return false;
+  der.reserve(length / 2);
+  for (size_t i = 0; i < length; i += 2) {
+    int high = hexValue(text[i]), low = hexValue(text[i + 1]);
+    if (high < 0 || low < 0) {
+      der.clear();
+      return false;
+    }
+    der.push_back(static_cast<uint8_t>(high << 4 | low));
+  }
+  return true;
+}
+
+KeyManager::KeyManager() = default;
+
+KeyManager::~KeyManager() = default;
+
+int32_t KeyManager::init(KeyConfigAccess* configuration) {
+  config = configuration;
+  try {
+    SecretBlock seed(SYSTEM_SEED_OCTETS);
+    if (systemSeed(seed)) return seedRandom(seed.data(), seed.size()) == KM_NO_MEMORY ? KM_NO_MEMORY
+                                                                                       : KM_OK;
+    return KM_OK;
+  } catch (const std::bad_alloc&) {
+    return KM_NO_MEMORY;
+  }
+}
+
+int32_t KeyManager::initDevice() {
+  if (config && config->deviceType() == DEVICE_OSTRA) {
+    loaderText = "Nie można załadować biblioteki ost.dll";
+    return KM_DEVICE_LIBRARY_MISSING;
+  }
+  return KM_OK;
+}
+
+int32_t KeyManager::initProfile(int32_t signing, int32_t decryption) {
+  if (!config) return KM_BAD_ARGUMENTS;
+  flags &= ~(KM_FLAG_SIGNING_REQUIRED | KM_FLAG_DECRYPTION_REQUIRED);
+  if (signing) flags |= KM_FLAG_SIGNING_REQUIRED;
+  if (decryption) flags |= KM_FLAG_DECRYPTION_REQUIRED;
+  switch (config->deviceType()) {
+    case DEVICE_MEMORY:
+      break;
+    case DEVICE_PKCS12:
+      return KM_NO_KEY;
+    case DEVICE_PKCS11:
+      return KM_PKCS11_LIBRARY_MISSING;
+    case DEVICE_OSTRA:
+      return KM_DEVICE_LIBRARY_MISSING;
+    default:
+      return KM_BAD_ARGUMENTS;
+  }
+  try {
+    config->writeDefaults();
+  } catch (const std::bad_alloc&) {
+    return KM_NO_MEMORY;
+  }
+  int32_t loaded = loadConf();
+  if (loaded != KM_OK && loaded != KM_SETTINGS_READ) return loaded;
+  flags |= KM_FLAG_CONFIGURATION;
+  return KM_OK;
+}
+
+void KeyManager::copyFrom(const KeyManager& source) {
+  flags = source.flags & ~KM_FLAG_OWN_RANDOM;
+  keyUsage = source.keyUsage;
+  lastCkr = source.lastCkr;
+  loaderText = source.loaderText;
+  for (int qualified = 0; qualified < 2; ++qualified) {
+    const auto& from = qualified ? source.qualifiedRoots : source.otherRoots;
+    auto& to = qualified ? qualifiedRoots : otherRoots;
+    to.clear();
+    for (const auto& entry : from) to.emplace_back(new RootEntry(*entry));
+  }
+  trustedServices.clear();
+  for (const auto& service : source.trustedServices) {
+    TrustedListService& copy = trustedServices[service.first];
+    for (int kind = 0; kind < 4; ++kind)
+      for (const auto& point : service.second.points[kind])
+        copy.points[kind].emplace_back(new SignedCertificate(*point));
+  }
+}
+
+int32_t KeyManager::getRandomBytes(uint8_t* buffer, size_t length) {
+  if (!rbg || !(flags & KM_FLAG_OWN_RANDOM)) return KM_NO_SEED;
+  if (length == 0) return KM_OK;
+  if (!buffer) return KM_BAD_ARGUMENTS;
+  try {
+    while (length > 0) {
+      unsigned int step = length > 0x10000 ? 0x10000u : static_cast<unsigned int>(length);
+      rbg->fillOctets(buffer, step);
+      buffer += step;
+      length -= step;
+    }
+  } catch (const LvException&) {
+    return KM_DEVICE_ERROR;
+  }
+  return KM_OK;
+}
+
+int32_t KeyManager::seedRandom(const uint8_t* seed, size_t length) {
+  if (!seed || length < 16 || length > 64) return KM_BAD_ARGUMENTS;
+  try {
+    if (!rbg) rbg.reset(new LvRbgHashIso18031);
+    if (rbg->isInstantiated())
+      rbg->reinit(seed, static_cast<unsigned int>(length));
+    else
+      rbg->init(seed, static_cast<unsigned int>(length));
+  } catch (const std::bad_alloc&) {
+    return KM_NO_MEMORY;
+  } catch (const LvMemException&) {
+    return KM_NO_MEMORY;
+  } catch (const LvException&) {
+    return KM_BAD_ARGUMENTS;
+  }
+  flags |= KM_FLAG_OWN_RANDOM;
+  return KM_OK;
+}
+
+int32_t KeyManager::addCertificate(const SignedCertificate& certificate, int32_t group,
+                                   int32_t kind) {
+  if (kind == 3 || kind < 1 || kind > 4) return KM_NOT_AVAILABLE;
+  const TBSCertificate& tbs = certificate.tbsCertificate;
+  if (!(tbs.issuer == tbs.subject)) return KM_NOT_SELF_ISSUED;
+  if (certificate.verifySelfSigned() != SignedCertificate::CERT_SIG_VALID) return KM_BAD_SIGNATURE;
+  const bool qualified = group != 0;
+  auto& mine = qualified ? qualifiedRoots : otherRoots;
+  auto& other = qualified ? otherRoots : qualifiedRoots;
+  for (const auto& entry : mine)
+    if (entry->kind == kind && entry->certificate == certificate) return KM_ROOT_IN_GROUP;
+  for (const auto& entry : other)
+    if (entry->certificate == certificate || sameName(entry->certificate, certificate))
+      return KM_ROOT_IN_OTHER_GROUP;
+  // The hardware device's own roots need the device.
+  if (kind == 4) return KM_NOT_AVAILABLE;
+  try {
+    std::unique_ptr<RootEntry> entry(new RootEntry);
+    entry->certificate = certificate;
+    entry->kind = kind;
+    mine.push_back(std::move(entry));
+  } catch (const std::bad_alloc&) {
+    return KM_NO_MEMORY;
+  }
+  if (kind != 1) return KM_OK;
+  int32_t stored = storeRootLists();
+  if (stored != KM_OK) mine.pop_back();
+  return stored;
+}
+
+int32_t KeyManager::storeRootLists() {
+  if (!config) return KM_OK;
+  try {
+    for (int qualified = 1; qualified >= 0; --qualified) {
+      ASNsequenceList<SignedCertificate> list;
+      for (const auto& entry : qualified ? qualifiedRoots : otherRoots) {
+        if (entry->kind != 1) continue;
+        std::unique_ptr<SignedCertificate> copy(new SignedCertificate(entry->certificate));
+        if (list.append(copy.get()) != 1) return KM_NO_MEMORY;
+        copy.release();
+      }
+      if (config->storeRootList(qualified != 0, list) != 1) return KM_NO_MEMORY;
+    }
+  } catch (const std::bad_alloc&) {
+    return KM_NO_MEMORY;
+  }
+  return KM_OK;
+}
+
+int32_t KeyManager::saveConf() {
+  if (!config) return KM_BAD_ARGUMENTS;
+  try {
+    std::vector<uint8_t> der;
+    if (!config->encodeConfiguration(der)) return KM_NO_MEMORY;
+    std::string text = settingsToHex(der);
+    text += '\0';
+    platform::RegistryKey key;
+    if (key.create(platform::RegistryRoot::CurrentUser, KM_SETTINGS_KEY) !=
+        platform::RegistryStatus::Ok)
+      return KM_SETTINGS_OPEN;
+    if (key.setValue(KM_SETTINGS_VALUE, platform::REGISTRY_SZ, text.data(), text.size()) !=
+        platform::RegistryStatus::Ok)
+      return KM_SETTINGS_WRITE;
+  } catch (const std::bad_alloc&) {
+    return KM_NO_MEMORY;
+  }
+  return KM_OK;
+}
+
+int32_t KeyManager::loadConf() {
+  if (!config) return KM_BAD_ARGUMENTS;
+  try {
+    platform::RegistryKey key;
+    uint32_t type = 0;
+    std::vector<uint8_t> text;
+    if (key.open(platform::RegistryRoot::CurrentUser, KM_SETTINGS_KEY, false) !=
+            platform::RegistryStatus::Ok ||
+        key.queryValue(KM_SETTINGS_VALUE, type, text) != platform::RegistryStatus::Ok)
+      return KM_SETTINGS_READ;
+    if (type != platform::REGISTRY_SZ) return KM_SETTINGS_FORMAT;
+    size_t length = text.size();
+    if (length > 0 && text[length - 1] == 0) --length;
+    std::vector<uint8_t> der;
+    if (!settingsFromHex(reinterpret_cast<const char*>(text.data()), length, MAX_SETTINGS_OCTETS,
+                         der))
+      return KM_SETTINGS_FORMAT;
+    int loaded = config->loadConfiguration(der.data(), der.size());
+    if (loaded == -2) return KM_NO_MEMORY;
+    return loaded == 1 ? KM_OK : KM_SETTINGS_FORMAT;
+  } catch (const std::bad_alloc&) {
+    return KM_NO_MEMORY;
+  }
+}
+
+bool KeyManager::supportsDigest(int32_t) const {
+  // Only a loaded signing key limits the digests, and no profile of this build loads one.
+  return !(flags & KM_FLAG_SIGNING_LOADED);
+}
+
+uint32_t KeyManager::getKeyBits(int32_t) const { return 0; }
+
+int32_t KeyManager::decryptSesKey(const uint8_t*, size_t, SecretBlock*) { return KM_NO_KEY; }
+int32_t KeyManager::openSession(uint32_t) { return KM_NO_KEY; }
+int32_t KeyManager::processMsgInit(const uint8_t*, size_t) { return KM_NO_SESSION_KEY; }
+int32_t KeyManager::processMsgUpdate(const uint8_t*, size_t, std::vector<uint8_t>&) {
+  return KM_NO_SESSION_KEY;
+}
+int32_t KeyManager::processMsgFinish(std::vector<uint8_t>&) { return KM_NO_SESSION_KEY; }
+bool KeyManager::isRecipient(const DistinguishedName&, const ASNinteger&) const { return false; }
+int32_t KeyManager::verifyCrtOnOstra(uint32_t, const SignedCertificate&, int32_t) {
+  return KM_DEVICE_ERROR;
+}
+
+const char* getCkrErrorText(uint32_t ckr) {
+  struct Row {
+    uint32_t value;
+    const char* text;
+  };
+  static const Row rows[] = {
+      {0x000, "Operacja zakończona poprawnie"},
+      {0x001, "Operacja anulowana"},
+      {0x002, "Brak pamięci w bibliotece PKCS#11"},
+      {0x003, "Błędny identyfikator czytnika"},
+      {0x005, "Błąd ogólny biblioteki PKCS#11"},
+      {0x006, "Funkcja zakończona niepowodzeniem"},
+      {0x007, "Błędne argumenty funkcji"},
+      {0x020, "Błędne dane"},
+      {0x021, "Błędna długość danych"},
+      {0x030, "Błąd urządzenia"},
+      {0x031, "Brak pamięci w urządzeniu"},
+      {0x032, "Urządzenie zostało odłączone"},
+      {0x054, "Funkcja nieobsługiwana"},
+      {0x060, "Błędny uchwyt klucza"},
+      {0x070, "Błędny mechanizm"},
+      {0x0A0, "Błędny PIN"},
+      {0x0A1, "Niepoprawny PIN"},
+      {0x0A2, "Błędna długość PINu"},
+      {0x0A3, "PIN utracił ważność"},
+      {0x0A4, "PIN zablokowany"},
+      {0x0B1, "Zbyt wiele sesji"},
+      {0x0B3, "Błędny uchwyt sesji"},
+      {0x0C0, "Niepoprawny podpis"},
+      {0x0C1, "Błędna długość podpisu"},
+      {0x0E0, "Brak karty w czytniku"},
+      {0x0E1, "Nierozpoznana karta"},
+      {0x101, "Użytkownik niezalogowany"},
+      {0x150, "Zbyt krótki bufor"},
+      {0x190, "Biblioteka PKCS#11 nie została zainicjowana"},
+      {0x191, "Biblioteka PKCS#11 została już zainicjowana"},
+  };
+  for (const Row& row : rows)
+    if (row.value == ckr) return row.text;
+  return "Nieznany błąd biblioteki PKCS#11";
+}

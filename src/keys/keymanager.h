@@ -1,0 +1,162 @@
+// The key manager of a library context: its key device, random generator, trusted roots and the
+// persistence of the configuration of a software profile. Keys themselves come with the profile
+// types that hold them: the memory profile holds none, and the PKCS#12, PKCS#11 and hardware
+// device bindings are not part of this build, so their key operations answer as missing.
+//
+// Statuses (the callers map them to result codes):
+//   0 success; 1 bad arguments; 3 refused or not available here; 4 out of memory; 6 the stored
+//   settings cannot be opened; 7 they cannot be written; 8 they cannot be read; 12 they are
+//   malformed; 15 a root that is not self-issued; 17 a signature that does not verify; 18 no
+//   session key; 20 device error; 29 device library missing; 35 PKCS#11 library missing;
+//   37 no key of the profile; 39 the root is already in the group; 40 it (or its subject) is in
+//   the other group; 47 no seed.
+#pragma once
+
+#include "asn1/asnseql.h"
+#include "keys/secretblock.h"
+#include "pki/cert.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class KeyConfigAccess;
+class LvRbgHashIso18031;
+
+const int32_t KM_OK = 0;
+const int32_t KM_BAD_ARGUMENTS = 1;
+const int32_t KM_NOT_AVAILABLE = 3;
+const int32_t KM_NO_MEMORY = 4;
+const int32_t KM_SETTINGS_OPEN = 6;
+const int32_t KM_SETTINGS_WRITE = 7;
+const int32_t KM_SETTINGS_READ = 8;
+const int32_t KM_SETTINGS_FORMAT = 12;
+const int32_t KM_NOT_SELF_ISSUED = 15;
+const int32_t KM_BAD_SIGNATURE = 17;
+const int32_t KM_NO_SESSION_KEY = 18;
+const int32_t KM_DEVICE_ERROR = 20;
+const int32_t KM_DEVICE_LIBRARY_MISSING = 29;
+const int32_t KM_PKCS11_LIBRARY_MISSING = 35;
+const int32_t KM_NO_KEY = 37;
+const int32_t KM_ROOT_IN_GROUP = 39;
+const int32_t KM_ROOT_IN_OTHER_GROUP = 40;
+const int32_t KM_NO_SEED = 47;
+
+// Flags.
+const uint32_t KM_FLAG_SIGNING_REQUIRED = 1;
+const uint32_t KM_FLAG_DECRYPTION_REQUIRED = 2;
+const uint32_t KM_FLAG_SIGNING_LOADED = 4;
+const uint32_t KM_FLAG_DECRYPTION_LOADED = 8;
+const uint32_t KM_FLAG_OWN_RANDOM = 32;
+const uint32_t KM_FLAG_CONFIGURATION = 128;
+
+// Where the software profile's settings are kept.
+extern const char* const KM_SETTINGS_KEY;    // "SOFTWARE\MIRVAL KSO\TALVORIN\3.9"
+extern const char* const KM_SETTINGS_VALUE;  // "TVSftCfg"
+
+// The stored form: the configuration's DER as upper-case hexadecimal. The reader takes either
+// case and nothing else: false for an odd length, a non-hex character or more than maxOctets.
+std::string settingsToHex(const std::vector<uint8_t>& der);
+bool settingsFromHex(const char* text, size_t length, size_t maxOctets, std::vector<uint8_t>& der);
+
+// A trust point with its description.
+struct RootEntry {
+  SignedCertificate certificate;
+  int32_t kind = 0;
+  std::string description;
+};
+
+// A service of a trusted list: its trust points, kinds 1 to 4.
+struct TrustedListService {
+  std::vector<std::unique_ptr<SignedCertificate>> points[4];
+};
+
+// Texts of the PKCS#11 return values (CKR_*), Windows-1250.
+const char* getCkrErrorText(uint32_t ckr);
+
+class KeyManager {
+ public:
+  KeyManager();
+  ~KeyManager();
+  KeyManager(const KeyManager&) = delete;
+  KeyManager& operator=(const KeyManager&) = delete;
+
+  // Binds the manager to the configuration and gives it its own random generator, seeded from
+  // the system: 0, or 4 when its buffers cannot be prepared. Without a system seed the flag 32
+  // stays clear (getRandomBytes answers 47).
+  int32_t init(KeyConfigAccess* configuration);
+  // 0; 29 for the hardware device, whose library this system does not have.
+  int32_t initDevice();
+  // Loads the profile's keys and the stored settings (the defaults first, then the settings
+  // saved by saveConf when there are any) and sets flag 128. 0 for the memory profile; 12 for
+  // malformed stored settings; 37 for a PKCS#12 profile and 35 for a PKCS#11 one, whose readers
+  // are not built; 29 for the hardware device.
+  int32_t initProfile(int32_t signing, int32_t decryption);
+  // Copies the roots, the trusted-list map and the flags but not the random generator: a clone
+  // is seeded from its source's generator (seedRandom).
+  void copyFrom(const KeyManager& source);
+
+  // 0; 47 without a generator; 1 for a NULL buffer with a length.
+  int32_t getRandomBytes(uint8_t* buffer, size_t length);
+  // Makes (or reseeds) the own generator from 16..64 bytes: 0, 1 for another length, 4 out of
+  // memory. Sets flag 32.
+  int32_t seedRandom(const uint8_t* seed, size_t length);
+
+  // Installs a trust point: group non-zero is the first (qualified) list. Kinds 1, 2, 4; kind 3
+  // answers 3, and so does kind 4 (it needs the hardware device). A kind-1 root is also stored
+  // in the configuration's certificate list of its group.
+  int32_t addCertificate(const SignedCertificate& certificate, int32_t group, int32_t kind);
+  bool hasRoots() const { return !qualifiedRoots.empty() || !otherRoots.empty(); }
+  const std::vector<std::unique_ptr<RootEntry>>& rootList(bool qualified) const {
+    return qualified ? qualifiedRoots : otherRoots;
+  }
+  const std::map<std::string, TrustedListService>& trustedListServices() const {
+    return trustedServices;
+  }
+
+  // The configuration's DER as hexadecimal text in the registry value TVSftCfg (current user):
+  // 0, 4 out of memory, 6 the key cannot be created, 7 the value cannot be written.
+  int32_t saveConf();
+  // Reads it back into the configuration: 0, 8 absent or unreadable, 12 malformed, 4 out of
+  // memory.
+  int32_t loadConf();
+
+  bool supportsDigest(int32_t digest) const;
+  const ASNinteger* getSgnCrtSerial() const { return nullptr; }
+  const ASNinteger* getEncCrtSerial() const { return nullptr; }
+  const SignedCertificate* currentCertificate() const { return nullptr; }
+  // 0 RSA PKCS#1 v1.5, 1 DSA, 2 EC-DSA, 3 RSASSA-PSS; 0 without a signing key.
+  int32_t getSgnScheme() const { return 0; }
+  // Bit length of the key of a usage; 0 without one.
+  uint32_t getKeyBits(int32_t index) const;
+  void releaseTokenLibrary() {}
+
+  // Operations on the private key, which no profile of this build holds: decryptSesKey and
+  // openSession answer 37, the three message steps 18, verifyCrtOnOstra 20; isRecipient false.
+  int32_t decryptSesKey(const uint8_t* encrypted, size_t length, SecretBlock* sessionKey);
+  int32_t openSession(uint32_t flags);
+  int32_t processMsgInit(const uint8_t* iv, size_t ivLength);
+  int32_t processMsgUpdate(const uint8_t* in, size_t length, std::vector<uint8_t>& out);
+  int32_t processMsgFinish(std::vector<uint8_t>& out);
+  bool isRecipient(const DistinguishedName& issuer, const ASNinteger& serial) const;
+  int32_t verifyCrtOnOstra(uint32_t sequenceId, const SignedCertificate& certificate,
+                           int32_t mode);
+
+  uint32_t flags = 0;
+  uint32_t keyUsage = 0;   // bit 0 signing, bit 1 decryption, bit 2 one key for both
+  uint32_t lastCkr = 0;    // the last PKCS#11 return value
+  // The text of the last failed device-library load ("" when none).
+  std::string loaderText;
+
+ private:
+  int32_t storeRootLists();
+
+  KeyConfigAccess* config = nullptr;
+  std::unique_ptr<LvRbgHashIso18031> rbg;
+  std::vector<std::unique_ptr<RootEntry>> qualifiedRoots;
+  std::vector<std::unique_ptr<RootEntry>> otherRoots;
+  std::map<std::string, TrustedListService> trustedServices;
+};
