@@ -1318,11 +1318,12 @@ int ASNobject::streamDecodeStep(GenericFile* in, int contentLen, GenericFile*)
     }
     b->seek(0);
     int r = decodeContent(b, contentLen);
-    // The value holds its own copies now (a streamed value is never a view).
-    delete streamCtx->buffer;
-    streamCtx->buffer = nullptr;
-    if (r == 1)
+    if (r == 1) {
         streamCtx->contentSize = contentLen;
+        // The value holds its own copies now (a streamed value is never a view).
+        delete streamCtx->buffer;
+        streamCtx->buffer = nullptr;
+    }
     return r;
 }
 
