@@ -158,6 +158,8 @@ int ASNany::decodeIndefinite(GenericFile* in, int available)
                 return 1;
             }
             length = acc.length();
+            if (length > 0)
+                asnChargeHeld(asnAllocCost(acc.capacity()));
             buf = length > 0 ? acc.detach() : nullptr;
             return 1;
         }

@@ -24,6 +24,12 @@
 namespace {
 const char* const SRC = "asnbase";
 thread_local int g_depth = 0;
+
+// Hold budget of a heap MemFile a value keeps: the object and its buffer.
+int64_t memFileCost(const MemFile& m)
+{
+    return asnAllocCost(static_cast<int64_t>(sizeof(MemFile))) + (m.capacity() > 0 ? asnAllocCost(m.capacity()) : 0);
+}
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -156,6 +162,7 @@ int asnCopyTLV(GenericFile* in, int64_t avail, MemFile** out, int64_t* total)
         return c == -2 ? -2 : (c != 0 ? -1 : 0);
     }
     m->seek(0);
+    asnChargeHeld(memFileCost(*m));
     *out = m;
     return 1;
 }
@@ -243,6 +250,7 @@ int ASNStreamCtx::reset()
     headerProgress = headerSize = contentConsumed = 0;
     lengthAccum = 0;
     boundTaken = 0;
+    held = 0;
     return 0;
 }
 
@@ -578,6 +586,7 @@ int ASNobject::readOwned(GenericFile* in, int n, unsigned char** out)
             freeWiped(p, n);
             return r;
         }
+        asnChargeHeld(asnAllocCost(n));
         *out = p;
         return 1;
     }
@@ -598,6 +607,7 @@ int ASNobject::readOwned(GenericFile* in, int n, unsigned char** out)
             return EASN_MEM;
         done += got;
     }
+    asnChargeHeld(asnAllocCost(m.capacity()));
     *out = m.detach();
     return 1;
 }
@@ -890,6 +900,7 @@ int ASNobject::assignFromAny(const ASNany& anyObj)
             return EASN_MEM;
         if (stream->write(anyObj.receivedLength, anyObj.receivedEncoding()) != 0)
             return EASN_MEM;
+        asnChargeHeld(memFileCost(*stream));
         contentPos = int64_t(anyObj.contentOffset) - anyObj.offset;
         if (contentPos < 0 || contentPos + n > anyObj.receivedLength)
             return 0;
@@ -1307,8 +1318,12 @@ int ASNobject::streamDecodeStep(GenericFile* in, int contentLen, GenericFile*)
     }
     b->seek(0);
     int r = decodeContent(b, contentLen);
-    if (r == 1)
+    if (r == 1) {
         streamCtx->contentSize = contentLen;
+        // The value holds its own copies now (a streamed value is never a view).
+        delete streamCtx->buffer;
+        streamCtx->buffer = nullptr;
+    }
     return r;
 }
 

@@ -42,6 +42,64 @@ constexpr int ASN_MAX_DEPTH = 64;
 // Largest length any encoding may announce or reach.
 constexpr int64_t ASN_MAX_LENGTH = 0x7FFFFFFF;
 
+// The hold budget: what decoding keeps for the values it reads is charged, on
+// the decoding thread, where it is allocated (objects made for list elements
+// and string segments, content buffers, private copies of received octets);
+// a structure that allocates anything more while it decodes charges it with
+// asnChargeHeld too. Every decoder whose number of objects the input chooses (SEQUENCE OF, SET
+// OF, constructed strings) meters its value as it goes: what the value holds
+// so far, nested values included, must stay within ASN_HOLD_RATIO times the
+// octets it has read plus ASN_HOLD_FREE, or the decode gives EASN_MEM. Real
+// data costs well under that (a CRL of many entries some fifteen to
+// twenty-five times its size); megabytes of empty elements or segments are
+// refused instead of holding sixty to a hundred and forty times their size.
+// Charging is a thread-local addition, so the hot path stays as fast; only
+// differences of the counter mean anything. The allowance lets small values
+// through whatever their shape: a chain of one-element lists or segments as
+// deep as ASN_MAX_DEPTH (an object and a node block a level) stays within it.
+constexpr int64_t ASN_HOLD_RATIO = 40;
+constexpr int64_t ASN_HOLD_FREE = 16384;
+
+// Octets charged on this thread so far.
+inline int64_t& asnHeldCounter()
+{
+    static thread_local int64_t held = 0;
+    return held;
+}
+
+// Charges memory a decoded value keeps.
+inline void asnChargeHeld(int64_t octets) { asnHeldCounter() += octets; }
+
+// Heap taken by an allocation of n octets, the allocator's header included.
+constexpr int64_t asnAllocCost(int64_t n) { return n + 16; }
+
+inline bool asnWithinHoldBudget(int64_t held, int64_t octetsRead)
+{
+    return held <= ASN_HOLD_RATIO * octetsRead + ASN_HOLD_FREE;
+}
+
+// Meters one value's decode: what was charged since it started. A streamed
+// value carries the amount between its calls in `carried` (written back when
+// the meter goes).
+class ASNholdMeter {
+public:
+    ASNholdMeter() : start(asnHeldCounter()), carried(nullptr) {}
+    explicit ASNholdMeter(int64_t* carried) : start(asnHeldCounter() - *carried), carried(carried) {}
+    ~ASNholdMeter()
+    {
+        if (carried)
+            *carried = held();
+    }
+    int64_t held() const { return asnHeldCounter() - start; }
+    bool within(int64_t octetsRead) const { return asnWithinHoldBudget(held(), octetsRead); }
+
+private:
+    int64_t start;
+    int64_t* carried;
+    ASNholdMeter(const ASNholdMeter&) = delete;
+    ASNholdMeter& operator=(const ASNholdMeter&) = delete;
+};
+
 // Progress of one resumable streaming decode or encode (base of every stream
 // context). Derived contexts add their own fields.
 class ASNStreamCtx {
@@ -73,6 +131,7 @@ public:
     int32_t contentConsumed = 0;  // content octets counted for the result
     uint32_t lengthAccum = 0;     // long-form length accumulated so far
     int64_t boundTaken = 0;       // octets taken so far under a bounded decodeStream
+    int64_t held = 0;             // hold budget charged for the value over the calls so far
 
 private:
     ASNStreamCtx(const ASNStreamCtx&) = delete;

@@ -267,6 +267,8 @@ int ASNchoice::decodeStreamUntagged(GenericFile* in, GenericFile* out)
     int r = alt->decodeStream(in, out);
     if (r < 1)
         return r;
+    // The choice's own state answers from now on; the alternative's goes.
+    alt->freeStreamCtx();
     choose(alt);
     c->decodeState = 2;
     c->headerSize = r;

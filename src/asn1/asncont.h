@@ -8,32 +8,21 @@
 
 #include <cstdint>
 #include <new>
-#include <type_traits>
 
-// What a SEQUENCE OF or SET OF may hold for the elements it decodes. Each
-// element costs its object, its list node and the allocator's header; past the
-// first ASN_HOLD_FREE_ELEMENTS the total must stay within ASN_HOLD_RATIO times
-// the content octets the elements were read from. Real lists pass (CRL entries
-// of twenty octets and more cost well under that); a list of tiny elements
-// (megabytes of 05 00, each a full object) is refused instead of holding some
-// sixty times its size.
-constexpr int64_t ASN_HOLD_RATIO = 40;
-constexpr int64_t ASN_HOLD_FREE_ELEMENTS = 16;
+// Node blocks of the element lists: PointerList's default of eight nodes,
+// each block with a link node of its own.
+constexpr int64_t ASN_LIST_BLOCK = 8;
 
+// Hold budget charged for one more element of a list that holds `count`
+// already: the object with its allocator header and, at every eighth, a new
+// node block.
 template <class T>
-constexpr int64_t asnElementCost()
+constexpr int64_t asnElementCost(int64_t count)
 {
-    // The object with its allocator header, a list node with its share of the
-    // block's link node; an element that is itself a list has a node block
-    // from its first element on.
-    return static_cast<int64_t>(sizeof(T) + 16 + sizeof(PtrListNode) * 9 / 8 +
-                                (std::is_base_of<PointerList, T>::value ? sizeof(PtrListNode) * 9 + 16 : 0));
-}
-
-template <class T>
-inline bool asnWithinHoldBudget(int64_t elements, int64_t octets)
-{
-    return elements <= ASN_HOLD_FREE_ELEMENTS || elements * asnElementCost<T>() <= ASN_HOLD_RATIO * octets;
+    return asnAllocCost(static_cast<int64_t>(sizeof(T))) +
+           (count % ASN_LIST_BLOCK == 0
+                ? asnAllocCost(static_cast<int64_t>(sizeof(PtrListNode)) * (ASN_LIST_BLOCK + 1))
+                : 0);
 }
 
 // How a container makes a new element for decoding. The default is the
@@ -60,13 +49,15 @@ protected:
             this->RemoveAll();
     }
 
-    // A new element for decoding, appended at the tail; null when it cannot
-    // be made. A std::bad_alloc of the append leaves with the element deleted.
+    // A new element for decoding, appended at the tail and charged to the
+    // hold budget; null when it cannot be made. A std::bad_alloc of the
+    // append leaves with the element deleted.
     T* appendNew()
     {
         T* element = ASNelementFactory<T>::create();
         if (!element)
             return nullptr;
+        asnChargeHeld(asnElementCost<T>(this->GetCount()));
         try {
             this->AddTail(element);
         } catch (...) {
@@ -78,12 +69,12 @@ protected:
 
     // Reads exactly `length` octets as consecutive elements (each bounded by
     // what is left): 1, 0 when they do not fill the length exactly, or the
-    // failing element's result (that element is dropped); -2 when the elements
-// would hold more memory than the hold budget allows for their octets.
+    // failing element's result (that element is dropped); -2 when the
+    // elements would hold more than the hold budget allows for their octets.
     int decodeElements(GenericFile* in, int length, unsigned char flags)
     {
+        ASNholdMeter meter;
         int taken = 0;
-        int64_t count = 0;
         while (taken < length) {
             T* element = appendNew();
             if (!element)
@@ -94,7 +85,7 @@ protected:
                 return r;
             }
             taken += r;
-            if (!asnWithinHoldBudget<T>(++count, taken))
+            if (!meter.within(taken))
                 return EASN_MEM;
         }
         return taken == length ? 1 : 0;

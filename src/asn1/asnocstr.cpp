@@ -2,6 +2,7 @@
 // forms, whole and streamed decoding, pass-through streaming.
 #include "asn1/asnocstr.h"
 
+#include "asn1/asncont.h"
 #include "asn1/asnprivate.h"
 #include "base/commonerror.h"
 #include "base/memfile.h"
@@ -41,13 +42,13 @@ int ASNOctStrStreamCtx::reset()
 
 ASNoctstr::ASNoctstr(unsigned char t)
     : ASNobject(t == 0 ? 4 : t), length(0), buf(nullptr), ownsSegments(1),
-      univTag(t == 0 ? 4 : (t < 64 ? static_cast<unsigned char>(t & 0x1F) : 4))
+      univTag(t == 0 ? 4 : (t < 64 ? static_cast<unsigned char>(t & 0x1F) : 4)), isSegment(0)
 {
     flags |= ASN_FLAG_CONSTRUCTED;
 }
 
 ASNoctstr::ASNoctstr(const ASNoctstr& other)
-    : ASNobject(other), length(0), buf(nullptr), ownsSegments(1), univTag(other.univTag)
+    : ASNobject(other), length(0), buf(nullptr), ownsSegments(1), univTag(other.univTag), isSegment(0)
 {
     if (other.isConstructed()) {
         copySegmentsFrom(other);
@@ -72,6 +73,7 @@ void ASNoctstr::copySegmentsFrom(const ASNoctstr& other)
         ASNoctstr* copy = new (std::nothrow) ASNoctstr(4);
         if (!copy)
             throwBadAllocation();
+        copy->isSegment = 1;
         try {
             *copy = *s;
             segments.AddTail(copy);
@@ -209,6 +211,8 @@ int ASNoctstr::appendSegment(GenericFile* in, int available, int64_t* used)
     ASNoctstr* seg = new (std::nothrow) ASNoctstr(4);
     if (!seg)
         return EASN_MEM;
+    seg->isSegment = 1;
+    asnChargeHeld(asnElementCost<ASNoctstr>(segments.GetCount()));
     try {
         if (!segments.AddTail(seg)) {
             delete seg;
@@ -227,38 +231,61 @@ int ASNoctstr::appendSegment(GenericFile* in, int available, int64_t* used)
     return 1;
 }
 
-// Writes every primitive segment's content, depth first, into `out`.
-static int flattenInto(const ASNoctstr& s, MemFile& out)
+// Octets of every primitive segment's content, depth first.
+static int64_t flatLength(const ASNoctstr& s)
 {
+    int64_t n = 0;
     for (POSITION p = s.segments.GetHeadPosition(); p;) {
+        const ASNoctstr* seg = TypedPointerList<ASNoctstr>::GetNext(p);
+        if (seg)
+            n += seg->isConstructed() ? flatLength(*seg) : (seg->length > 0 ? seg->length : 0);
+    }
+    return n;
+}
+
+// Copies every primitive segment's content, depth first, to `out`: the end
+// of what was written, or null when a segment's content cannot be read.
+static unsigned char* flattenInto(const ASNoctstr& s, unsigned char* out)
+{
+    for (POSITION p = s.segments.GetHeadPosition(); p && out;) {
         const ASNoctstr* seg = TypedPointerList<ASNoctstr>::GetNext(p);
         if (!seg)
             continue;
         if (seg->isConstructed()) {
-            int r = flattenInto(*seg, out);
-            if (r != 1)
-                return r;
+            out = flattenInto(*seg, out);
         } else if (seg->length > 0) {
             const unsigned char* d = seg->data();
-            if (!d || out.write(static_cast<uint32_t>(seg->length), d) != 0)
-                return EASN_MEM;
+            if (!d)
+                return nullptr;
+            std::memcpy(out, d, static_cast<size_t>(seg->length));
+            out += seg->length;
         }
     }
-    return 1;
+    return out;
 }
 
 int ASNoctstr::flatten()
 {
     releaseOwned(buf, length);
-    MemFile m;
-    int r = flattenInto(*this, m);
-    if (r != 1)
-        return r;
-    int n = m.length();
-    if (n > 0) {
-        buf = m.detach();
-        length = n;
+    // Only the outermost value keeps the content in one piece: a copy at
+    // every level of nested segments would hold the content once per level.
+    if (isSegment)
+        return 1;
+    int64_t n = flatLength(*this);
+    if (n == 0)
+        return 1;
+    if (n > ASN_MAX_LENGTH)
+        return EASN_MEM;
+    unsigned char* p = new (std::nothrow) unsigned char[static_cast<size_t>(n)];
+    if (!p)
+        return EASN_MEM;
+    if (flattenInto(*this, p) != p + n) {
+        freeWiped(p, static_cast<size_t>(n));
+        return EASN_MEM;
     }
+    asnChargeHeld(asnAllocCost(n));
+    buf = p;
+    length = static_cast<int32_t>(n);
     return 1;
 }
 
@@ -276,11 +303,19 @@ int ASNoctstr::decodeContent(GenericFile* in, int n)
         length = n;
         return 1;
     }
+    return decodeSegments(in, n);
+}
+
+int ASNoctstr::decodeSegments(GenericFile* in, int n)
+{
+    ASNholdMeter meter;
     int64_t used = 0;
     while (used < n) {
         int r = appendSegment(in, static_cast<int>(n - used), &used);
         if (r <= 0)
             return r;
+        if (!meter.within(used))
+            return EASN_MEM;
     }
     if (used != n)
         return 0;
@@ -292,6 +327,7 @@ int ASNoctstr::decodeIndefinite(GenericFile* in, int available)
     clear();
     if (!isConstructed())
         return 0;
+    ASNholdMeter meter;
     int64_t used = 0;
     for (;;) {
         int e = asnIndefiniteStep(in, available, used);
@@ -302,6 +338,8 @@ int ASNoctstr::decodeIndefinite(GenericFile* in, int available)
         int r = appendSegment(in, available > 0 ? static_cast<int>(available - used) : -1, &used);
         if (r <= 0)
             return r;
+        if (!meter.within(used))
+            return EASN_MEM;
     }
 }
 
@@ -396,16 +434,19 @@ static bool segmentFits(const ASNOctStrStreamCtx* c, int result)
     return int64_t(c->consumed) + result <= ASN_MAX_LENGTH - 8 && int64_t(c->total) + result <= ASN_MAX_LENGTH;
 }
 
-// A finished segment joins the value (kept only when it holds content).
+// A finished segment joins the value (kept only when it holds content, and
+// then charged to the hold budget).
 static void finishSegment(ASNoctstr& value, ASNOctStrStreamCtx* c, int result)
 {
     ASNoctstr* seg = c->segment;
     c->segment = nullptr;
     const ASNOctStrStreamCtx* sc = dynamic_cast<const ASNOctStrStreamCtx*>(seg->streamCtx);
-    c->total += sc ? sc->total : 0;
+    const int32_t content = sc ? sc->total : 0;
+    c->total += content;
     c->consumed += result;
-    if (!c->passThrough && seg->length > 0) {
+    if (!c->passThrough && content > 0) {
         seg->freeStreamCtx();
+        asnChargeHeld(asnElementCost<ASNoctstr>(value.segments.GetCount()));
         try {
             if (value.segments.AddTail(seg))
                 return;
@@ -420,6 +461,7 @@ static ASNoctstr* newStreamSegment(bool passThrough)
     ASNoctstr* seg = new (std::nothrow) ASNoctstr(4);
     if (!seg)
         return nullptr;
+    seg->isSegment = 1;
     if (seg->setStreamPassThrough(passThrough) != 1) {
         delete seg;
         return nullptr;
@@ -441,7 +483,9 @@ int ASNoctstr::streamDecodeStep(GenericFile* in, int contentLen, GenericFile* ou
         c->total = 0;
         c->zeroCount = 0;
         c->betweenSegments = 1;
+        c->held = 0;
     }
+    ASNholdMeter meter(&c->held);
     if (contentLen == 0) {
         c->contentSize = 0;
         return 1;
@@ -464,6 +508,7 @@ int ASNoctstr::streamDecodeStep(GenericFile* in, int contentLen, GenericFile* ou
                 return EASN_MEM;
             if (c->consumed < contentLen)
                 return EASN_MORE;
+            asnChargeHeld(asnAllocCost(b->capacity()));
             length = b->length();
             buf = b->detach();
         } else {
@@ -501,6 +546,8 @@ int ASNoctstr::streamDecodeStep(GenericFile* in, int contentLen, GenericFile* ou
             if (!segmentFits(c, r))
                 return 0;
             finishSegment(*this, c, r);
+            if (!meter.within(c->consumed))
+                return EASN_MEM;
         }
         if (c->consumed != contentLen)
             return 0;
@@ -521,6 +568,8 @@ int ASNoctstr::streamDecodeStep(GenericFile* in, int contentLen, GenericFile* ou
             if (!segmentFits(c, r))
                 return 0;
             finishSegment(*this, c, r);
+            if (!meter.within(c->consumed))
+                return EASN_MEM;
             c->betweenSegments = 1;
             continue;
         }
@@ -558,6 +607,8 @@ int ASNoctstr::streamDecodeStep(GenericFile* in, int contentLen, GenericFile* ou
             if (!segmentFits(c, r))
                 return 0;
             finishSegment(*this, c, r);
+            if (!meter.within(c->consumed))
+                return EASN_MEM;
             c->betweenSegments = 1;
         } else if (r != EASN_MORE) {
             return r;

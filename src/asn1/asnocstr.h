@@ -59,14 +59,20 @@ public:
     int streamDecodeStep(GenericFile* in, int contentLength, GenericFile* out) override;
     int streamEncodeStep(GenericFile* in, int length, bool last, GenericFile* out) override;
 
-    int32_t length;                       // content octets (flattened for a constructed value)
+    // Content octets, flattened for a constructed value; a constructed
+    // segment inside one keeps only its segments (0 here, no buffer): the
+    // outermost value alone holds the flattened copy.
+    int32_t length;
     unsigned char* buf;                   // owned content, null when empty or read in place
     TypedPointerList<ASNoctstr> segments; // segments of a constructed value
     uint8_t ownsSegments;
     unsigned char univTag;
+    uint8_t isSegment;                    // a segment of a constructed value
 
 protected:
     int appendSegment(GenericFile* in, int available, int64_t* used);
+    // The segments of a constructed content of n octets, then the flattened copy.
+    int decodeSegments(GenericFile* in, int n);
     int flatten();
     void copySegmentsFrom(const ASNoctstr& other);
 };

@@ -18,7 +18,8 @@ int asnWrite(GenericFile* out, const uint8_t* buf, int64_t n);
 int asnSkip(GenericFile* in, int64_t n);
 // Measures the TLV at the current position (nesting bounded); the stream is left after it.
 int asnScanTLV(GenericFile* in, int64_t avail, int depth, int64_t* total);
-// Copies the TLV at the current position into a new MemFile (positioned at 0).
+// Copies the TLV at the current position into a new MemFile (positioned at
+// 0), charged to the hold budget.
 int asnCopyTLV(GenericFile* in, int64_t avail, MemFile** out, int64_t* total);
 
 // Time texts (GeneralizedTime, UTCTime).

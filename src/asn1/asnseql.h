@@ -50,6 +50,7 @@ public:
     int decodeIndefinite(GenericFile* in, int available) override
     {
         clear();
+        ASNholdMeter meter;
         int consumed = 0;
         for (;;) {
             int p = atEndOfContents(in);
@@ -69,7 +70,7 @@ public:
                 return r;
             }
             consumed += r;
-            if (!asnWithinHoldBudget<T>(this->GetCount(), consumed))
+            if (!meter.within(consumed))
                 return EASN_MEM;
         }
     }

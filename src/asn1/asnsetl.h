@@ -224,7 +224,9 @@ public:
             // The first step of a value: the elements of an earlier value go.
             clear();
             c->decodeState = 1;
+            c->held = 0;
         }
+        ASNholdMeter meter(&c->held);
         if (length == 0) {
             c->contentSize = 0;
             return 1;
@@ -287,6 +289,10 @@ public:
             c->current = nullptr;
             c->currentTaken = 0;
             checkInvariant(element->tag != TAG_ANY, SRC, __LINE__, "i->tag != TAG_ANY");
+            // A complete element needs no stream state (its buffer held a
+            // copy of the element's octets).
+            element->freeStreamCtx();
+            asnChargeHeld(asnElementCost<T>(this->GetCount()));
             try {
                 this->AddTail(element);
             } catch (const std::bad_alloc&) {
@@ -295,7 +301,7 @@ public:
             }
             keepOrder = 0;
             c->consumed += r;
-            if (!asnWithinHoldBudget<T>(this->GetCount(), c->consumed))
+            if (!meter.within(c->consumed))
                 return EASN_MEM;
             if (length < 0) {
                 c->reserved = 0;
