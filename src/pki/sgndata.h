@@ -28,6 +28,14 @@
 #include <new>
 #include <vector>
 
+// Heap that `count` list elements of type T take: the objects and their node blocks.
+template <class T>
+constexpr int64_t cmsListCost(int64_t count) {
+  return count * asnAllocCost(static_cast<int64_t>(sizeof(T))) +
+         (count + ASN_LIST_BLOCK - 1) / ASN_LIST_BLOCK *
+             asnAllocCost(static_cast<int64_t>(sizeof(PtrListNode)) * (ASN_LIST_BLOCK + 1));
+}
+
 // SET OF T as a signed message carries it. Read whole or, by the streaming
 // decoder, one complete element encoding at a time; of definite or
 // indefinite length; a set read completely keeps its received order.
@@ -58,9 +66,11 @@ class CmsSet : public ASNsetList<T> {
 
   // Elements held, kept alternatives included.
   virtual int32_t heldCount() const { return this->GetCount(); }
+  // Heap the element objects and their list nodes take, each kind at its own size.
+  virtual int64_t elementsCost() const { return cmsListCost<T>(this->GetCount()); }
   // The elements held stay within the containers' memory budget for `octets`
   // octets of input.
-  bool withinBudget(int64_t octets) const { return asnWithinHoldBudget<T>(heldCount(), octets); }
+  bool withinBudget(int64_t octets) const { return asnWithinHoldBudget(elementsCost(), octets); }
 
   // Replaces the elements by copies of the other set's (T's copy
   // construction), with its order flag and tag. Throws std::bad_alloc "bad
@@ -139,6 +149,10 @@ class CmsChoiceSet : public CmsSet<T> {
     positions.clear();
   }
   int32_t heldCount() const override { return this->GetCount() + others.GetCount(); }
+  // A kept alternative costs what its raw holder takes, not what a T would.
+  int64_t elementsCost() const override {
+    return cmsListCost<T>(this->GetCount()) + cmsListCost<ASNany>(others.GetCount());
+  }
 
   int encodeContent(GenericFile* out) const override {
     if (others.GetCount() == 0) return CmsSet<T>::encodeContent(out);
