@@ -4,6 +4,7 @@
 // empty passwords and hostile parameters refused before derivation, keys
 // wrapped here equal to openssl's and encrypted here read back by openssl.
 #include "test_cms_support.h"
+#include "test_pkcs_support.h"
 
 #include "base/commonerror.h"
 #include "pki/dsaprkey.h"
@@ -37,17 +38,7 @@ Bytes fromHex(const std::string& h) {
   return b;
 }
 
-// The BMPString form of an ASCII password with its terminator.
-Bytes bmp(const std::string& s) {
-  Bytes b;
-  for (char c : s) {
-    b.push_back(0);
-    b.push_back(static_cast<unsigned char>(c));
-  }
-  b.push_back(0);
-  b.push_back(0);
-  return b;
-}
+using pkcstest::bmp;
 
 const Bytes kPassword = bmp("vorin-test");
 
