@@ -13,8 +13,8 @@
 
 class RecipientInfo;
 template <class T>
-class CmsSet;
-using RecipientInfos = CmsSet<RecipientInfo>;
+class ASNsetList;
+using RecipientInfos = ASNsetList<RecipientInfo>;
 
 // Streaming state of a member-by-member structure: decodeState is the
 // member being read; `taken` the octets read from a definite content so

@@ -30,15 +30,9 @@ using cmstest::decodeBytes;
 using cmstest::encodeOf;
 using cmstest::octets;
 
-Bytes pkcs(const std::string& name) { return cmstest::readData("pkcs/" + name); }
-
-Bytes fromHex(const std::string& h) {
-  Bytes b;
-  for (size_t i = 0; i + 1 < h.size(); i += 2) b.push_back(static_cast<unsigned char>(std::stoul(h.substr(i, 2), nullptr, 16)));
-  return b;
-}
-
 using pkcstest::bmp;
+using pkcstest::fromHex;
+using pkcstest::pkcs;
 
 const Bytes kPassword = bmp("vorin-test");
 
