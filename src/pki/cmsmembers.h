@@ -147,6 +147,35 @@ int readOptionals(MemberReader& r, const std::array<Optional, N>& table) {
   return 1;
 }
 
+// Streaming encode of the members in order, resumed at c->encodeState
+// (absent members skipped): 1 when all are written, 0 when called again
+// after that, or the failing member's answer.
+template <size_t N>
+int streamEncodeMembers(const Members<N>& m, ASNStreamCtx* c, GenericFile* in, int length,
+                        bool last, GenericFile* out) {
+  if (c->encodeState >= static_cast<int32_t>(N)) return 0;
+  while (c->encodeState < static_cast<int32_t>(N)) {
+    const ASNobject* member = m[static_cast<size_t>(c->encodeState)];
+    if (member) {
+      const int r = const_cast<ASNobject*>(member)->encodeStream(in, length, last, out);
+      if (r < 1) return r;
+      c->passed += r;
+    }
+    ++c->encodeState;
+  }
+  return 1;
+}
+
+// The content length a member-wise streamed structure announces when its
+// innermost streamed value has `expected` octets.
+template <size_t N>
+int streamedMembersLength(const Members<N>& m, int expected) {
+  int64_t n = 0;
+  for (const ASNobject* member : m)
+    if (member) n += asnStreamedTotal(*member, expected);
+  return n > ASN_MAX_LENGTH ? static_cast<int>(ASN_MAX_LENGTH) : static_cast<int>(n);
+}
+
 // Refuses a copy into a value read in place, as the explicit wrapper does.
 inline void refuseConstTarget(const ASNobject& target) {
   checkInvariant(!(target.flags & ASN_FLAG_CONST), "libasn/asnexpl", 62,

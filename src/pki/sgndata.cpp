@@ -352,10 +352,7 @@ void SignedData::freeStreamCtx() {
 }
 
 int SignedData::streamLength(int expected) const {
-  int64_t n = 0;
-  for (const ASNobject* m : members())
-    if (m) n += asnStreamedTotal(*m, expected);
-  return n > ASN_MAX_LENGTH ? static_cast<int>(ASN_MAX_LENGTH) : static_cast<int>(n);
+  return cmsasn::streamedMembersLength(members(), expected);
 }
 
 // One member read whole from its collected encoding.
@@ -544,17 +541,5 @@ int SignedData::streamDecodeStep(GenericFile* in, int contentLength, GenericFile
 
 int SignedData::streamEncodeStep(GenericFile* in, int length, bool last, GenericFile* out) {
   checkInvariant(streamCtx != nullptr, SRC, __LINE__, "streamCtx != NULL");
-  ASNStreamCtx* c = streamCtx;
-  const auto m = members();
-  if (c->encodeState > 5) return 0;
-  while (c->encodeState <= 5) {
-    const ASNobject* member = m[static_cast<size_t>(c->encodeState)];
-    if (member) {
-      const int r = const_cast<ASNobject*>(member)->encodeStream(in, length, last, out);
-      if (r < 1) return r;
-      c->passed += r;
-    }
-    ++c->encodeState;
-  }
-  return 1;
+  return cmsasn::streamEncodeMembers(members(), streamCtx, in, length, last, out);
 }

@@ -1,0 +1,114 @@
+// libFuzzer target over PKCS#12 files read with a fixed password, and over
+// the other encrypted structures of the same family: the input is decoded as
+// a Pfx and walked (once as it is, once with its MAC made to match the
+// password, so that the safes behind it are reached); also as an enveloped
+// message, whole and streamed in pseudo-random pieces (same answer, the
+// streamed one passing the encrypted content through), and as an encrypted
+// PKCS#8 key decrypted with the password. Every answer must be one of the
+// documented codes.
+#include "base/memfile.h"
+#include "crypto/sym/lvmac.h"
+#include "pki/envdata.h"
+#include "pki/pfx.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+const unsigned char kPassword[] = {0, 'v', 0, 'o', 0, 'r', 0, 'i', 0, 'n', 0, '-',
+                                   0, 't', 0, 'e', 0, 's', 0, 't', 0, 0};
+constexpr int kPasswordLength = sizeof(kPassword);
+
+int walk(const Pfx& pfx) {
+  TypedPointerList<PrivateKeyInfo> keys;
+  TypedPointerList<SignedCertificate> certs;
+  TypedPointerList<SafeBag> bags;
+  keys.owns = certs.owns = bags.owns = true;
+  PointerList keyAttributes, certAttributes;
+  const int r = pfx.parsePfx(keys, certs, bags, kPassword, kPasswordLength, &keyAttributes,
+                             &certAttributes);
+  for (PointerList* lists : {&keyAttributes, &certAttributes})
+    for (POSITION p = lists->GetHeadPosition(); p;)
+      delete static_cast<TypedPointerList<Attribute>*>(lists->GetNext(p));
+  if (r < -3 || r > 1) abort();
+  return r;
+}
+
+// The MAC the password gives for the authSafe octets, put in place.
+void forgeMac(Pfx& pfx) {
+  const uint32_t n = keyasn::significantOctets(pfx.macData.iterations) <= 4
+                         ? pfx.macData.iterations.toLong()
+                         : 0;
+  if (n > 2048 || pfx.macData.macSalt.length < 1) return;
+  unsigned char key[20];
+  pkcs12PbeDeriveSha1(key, 20, 3, kPassword, kPasswordLength, pfx.macData.macSalt.data(),
+                      pfx.macData.macSalt.length, n);
+  LvHmac hmac(LV_HASH_SHA1);
+  hmac.setKey(key, 20);
+  hmac.init();
+  const ASNoctstr& content = pfx.authSafe.value();
+  if (content.length > 0) hmac.step(content.data(), static_cast<unsigned int>(content.length));
+  hmac.finish();
+  unsigned char* d = pfx.macData.mac.digest.allocate(20);
+  if (d) hmac.getMac(20, d);
+}
+
+// Pieces of 1 to 64 octets, chosen by a generator seeded from the input.
+int streamIn(ASNobject& o, const unsigned char* data, int n, MemFile* out) {
+  uint32_t state = 2166136261u;
+  for (int i = 0; i < n; ++i) state = (state ^ data[i]) * 16777619u;
+  int r = EASN_MORE;
+  int i = 0;
+  while (i < n && r == EASN_MORE) {
+    state = state * 1103515245u + 12345u;
+    int piece = 1 + static_cast<int>((state >> 16) % 64);
+    if (piece > n - i) piece = n - i;
+    r = o.decodeStreamBuffer(data + i, piece, out);
+    i += piece;
+  }
+  if (r > 0 && i != n) return 0;
+  return r;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > 65536) return 0;
+  const int n = static_cast<int>(size);
+  {
+    Pfx pfx;
+    const int r = pfx.decodeBuffer(data, n, 0);
+    if (r > 0) {
+      walk(pfx);
+      forgeMac(pfx);
+      walk(pfx);
+    }
+  }
+  {
+    EnvelopedMessage whole;
+    const int w = whole.decodeBuffer(data, n, 0);
+    EnvelopedMessage streamed;
+    MemFile passed;
+    const int s = streamIn(streamed, data, n, &passed);
+    if (w > 0 && s > 0 && w != s) abort();
+    if (w > 0 && s > 0 && whole.value().encryptedContentInfo.encryptedContentPresent) {
+      const ASNoctstr& c = whole.value().encryptedContentInfo.encryptedContent;
+      if (passed.length() != c.length ||
+          (c.length > 0 && std::memcmp(passed.data(), c.data(), c.length) != 0))
+        abort();
+    }
+  }
+  {
+    EncryptedPrivateKeyInfo epki;
+    if (epki.decodeBuffer(data, n, 0) > 0) {
+      PrivateKeyInfo key;
+      const int r = epki.decrypt(kPassword, kPasswordLength, key);
+      if (r < -3 || r > 1) abort();
+      if (r != 1 && key.privateKey.length != 0) abort();
+    }
+  }
+  return 0;
+}
