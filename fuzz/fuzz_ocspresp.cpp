@@ -1,20 +1,46 @@
 // libFuzzer target over OCSP responses: decode an OCSPResponse (private and
 // in place), re-encode it, decode the BasicOCSPResponse it carries and check
-// its signature with a fixed key. A decoded value must re-encode to exactly
-// the octets it took, and every answer must be one of the documented codes.
+// its signature with a fixed key. A value read in place must re-encode to
+// exactly the octets it took; a private one is written with DER lengths
+// around the parts kept as received, and that encoding must read back to
+// itself. The signed ResponseData is kept as received in both modes, and
+// every answer must be one of the documented codes.
 #include "pki/ocspresp.h"
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace {
 
-void reencode(const ASNobject& o, const unsigned char* data, int n) {
+template <class T>
+void reencode(const T& o, const unsigned char* data, int n, unsigned char flags) {
   std::vector<unsigned char> out;
-  if (o.encodeVector(out) != n || o.encodedLength() != n) abort();
-  for (int i = 0; i < n; ++i)
-    if (out[i] != data[i]) abort();
+  if (o.encodeVector(out) < 1 || o.encodedLength() != static_cast<int>(out.size())) abort();
+  if (flags & ASN_FLAG_CONST) {
+    if (static_cast<int>(out.size()) != n || std::memcmp(out.data(), data, out.size()) != 0)
+      abort();
+    return;
+  }
+  T again;
+  std::vector<unsigned char> out2;
+  if (again.decodeVector(out) != static_cast<int>(out.size())) abort();
+  if (again.encodeVector(out2) < 1 || out2 != out) abort();
+}
+
+// The signed part, first member of the response, encodes (and so hashes)
+// as the octets received there; the certificates are kept as received too.
+void signedAsReceived(const BasicOCSPResponse& basic, const unsigned char* data, int n) {
+  if (!basic.tbsResponseData.isConstView()) abort();
+  if (basic.certsPresent)
+    for (POSITION pos = basic.certs->GetHeadPosition(); pos;)
+      if (!basic.certs->GetNext(pos)->isConstView()) abort();
+  std::vector<unsigned char> tbs;
+  if (basic.tbsResponseData.encodeVector(tbs) < 1) abort();
+  const int at = data[1] > 0x80 ? 2 + (data[1] & 0x7F) : 2;
+  if (static_cast<int>(tbs.size()) > n - at || std::memcmp(tbs.data(), data + at, tbs.size()) != 0)
+    abort();
 }
 
 // The P-256 key of the test responder (tests/data/pki/ocsp): its responses
@@ -34,7 +60,8 @@ void checkBasic(const ASNoctstr& bytes) {
     int r = basic.decodeBuffer(bytes.data(), bytes.length, flags);
     if (r < -2) abort();
     if (r <= 0) continue;
-    reencode(basic, bytes.data(), r);
+    reencode(basic, bytes.data(), r, flags);
+    signedAsReceived(basic, bytes.data(), r);
     SubPubKeyInfo key;
     if (key.decodeBuffer(kP256Spki, sizeof kP256Spki) != static_cast<int>(sizeof kP256Spki))
       abort();
@@ -57,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int r = resp.decodeBuffer(data, n, flags);
     if (r < -2) abort();
     if (r > 0) {
-      reencode(resp, data, r);
+      reencode(resp, data, r, flags);
       if (resp.responseBytesPresent) checkBasic(resp.responseBytes->response);
     }
   }

@@ -142,7 +142,7 @@ int TBSCertificate::decodeContent(GenericFile* in, int length) {
     taken = r;
     // Only v1..v3 exist; a later version's members would be dropped on
     // re-encoding, so it is refused rather than silently rewritten.
-    if (version->byteLength() > 1 || version->toLong() > 2) return 0;
+    if (versionNumber() > 2) return 0;
   } else {
     dropView(version);
     dropView(*version);
@@ -153,7 +153,7 @@ int TBSCertificate::decodeContent(GenericFile* in, int length) {
   int r = keyasn::decodeMembers(in, length, memberFlags(), mm, 6, &taken);
   if (r != 1) return r;
   if (taken == length) return 1;
-  const uint32_t v = version->toLong();
+  const uint32_t v = versionNumber();
   if (v == 0) return 0;
   bool haveExtensions = false;
   for (int i = 0; i < 3 && length - taken >= 2; ++i) {
@@ -221,6 +221,11 @@ int TBSCertificate::contentLength() const {
 void TBSCertificate::digestContent(LvHash* hash) const {
   const ASNobject* mm[11];
   keyasn::digestMembers(hash, mm, tbsMembers(*this, mm));
+}
+
+uint32_t TBSCertificate::versionNumber() const {
+  uint32_t v = 0;
+  return asnSmallValue(*version, &v) ? v : 0xFFFFFFFFu;
 }
 
 int TBSCertificate::checkValidity(const X509time& t) const {

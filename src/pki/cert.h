@@ -48,8 +48,9 @@ class TBSCertificate : public ASNsequenceF {
   int checkValidity(const X509time& t) const;
   // Bits for an id-ecPublicKey key, else bytes.
   unsigned publicKeySize() const;
-  // 0 v1, 1 v2, 2 v3.
-  uint32_t versionNumber() const { return version->toLong(); }
+  // 0 v1, 1 v2, 2 v3; 0xFFFFFFFF for a version beyond 32 bits, which only a
+  // built (or failed) value can hold.
+  uint32_t versionNumber() const;
   bool hasExtensions() const { return extensions->GetCount() > 0; }
 
   ASNexpl<ASNinteger> version;  // [0] EXPLICIT, DEFAULT v1

@@ -148,10 +148,14 @@ int TBSCertRevList::decodeContent(GenericFile* in, int length) {
   int id = asnPeekIdentifier(in);
   if (id < 0) return EASN_FILE;
   int r;
+  uint32_t v = 0;
   if (id == 0x02) {
     r = version.decode(in, length, memberFlags());
     if (r < 1) return r;
     taken = r;
+    // RFC 5280 knows v1 and v2; a version beyond 32 bits cannot be weighed
+    // against v2's crlExtensions rule and is no CRL.
+    if (!asnSmallValue(version, &v)) return 0;
   } else {
     dropView(version);
     version.set(0);
@@ -163,7 +167,7 @@ int TBSCertRevList::decodeContent(GenericFile* in, int length) {
   r = decodeTime(thisUpdate, in, length - taken, memberFlags());
   if (r < 1) return r;
   taken += r;
-  const bool versioned = version.byteLength() > 0 && version.toLong() >= 1;
+  const bool versioned = v >= 1;
   bool haveExtensions = false;
   for (int i = 0; i < 3 && length - taken >= 2; ++i) {
     id = asnPeekIdentifier(in);
@@ -191,7 +195,8 @@ int TBSCertRevList::decodeContent(GenericFile* in, int length) {
 
 namespace {
 int tbsCrlMembers(const TBSCertRevList& t, const ASNobject* mm[7]) {
-  mm[0] = t.version.byteLength() > 0 && t.version.toLong() != 0 ? &t.version : nullptr;
+  uint32_t v = 0;
+  mm[0] = !asnSmallValue(t.version, &v) || v != 0 ? &t.version : nullptr;
   mm[1] = &t.signature;
   mm[2] = &t.issuer;
   mm[3] = &t.thisUpdate;

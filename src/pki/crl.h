@@ -43,6 +43,7 @@ class TBSCertRevList : public ASNsequenceF {
   // read in place is copied with its received octets.
   TBSCertRevList& operator=(const TBSCertRevList& other);
   void clear() override;
+  // A version INTEGER beyond 32 bits does not match (0).
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;

@@ -56,8 +56,6 @@ int fillDomain(F&& body) {
     return EASN_MEM;
   } catch (const LvException&) {
     return 0;
-  } catch (const std::overflow_error&) {
-    return 0;
   } catch (const PreparationFailed&) {
     return 0;
   }
@@ -483,20 +481,26 @@ int ECSpecifiedDomain::toE2nKeyDomain() {
   if (r != 1) return 0;
   if (!curve.a.data() || !curve.b.data() || !base.data() || !order.data()) return 0;
   unsigned int m = 0;
+  // Field degree and basis exponents as numbers; longer ones are no curve.
+  auto small = [](const ASNinteger& v) {
+    uint32_t n = 0;
+    if (!asnSmallValue(v, &n)) throw PreparationFailed();
+    return n;
+  };
   r = fillDomain([&]() {
     if (!e2n) e2n.reset(new LvE2nDsaKeyDomain());
-    m = f.m.toLong();
+    m = small(f.m);
     if (m < kMinFieldBits || m > kMaxFieldBits) throw PreparationFailed();
     const ASNobject* chosen = f.parameters.m_chosenObject;
     if (f.basis == tpBasis && chosen == &f.parameters.tpBasis) {
       e2n->setCurveTrinomial(curve.a.data(), static_cast<unsigned int>(curve.a.length),
                              curve.b.data(), static_cast<unsigned int>(curve.b.length), m,
-                             f.parameters.tpBasis.toLong());
+                             small(f.parameters.tpBasis));
     } else if (f.basis == ppBasis && chosen == &f.parameters.ppBasis) {
       const ECBasisPentanomial& k = f.parameters.ppBasis;
       e2n->setCurvePentanomial(curve.a.data(), static_cast<unsigned int>(curve.a.length),
                                curve.b.data(), static_cast<unsigned int>(curve.b.length), m,
-                               k.k1().toLong(), k.k2().toLong(), k.k3().toLong());
+                               small(k.k1()), small(k.k2()), small(k.k3()));
     } else {
       // Gaussian normal bases have no library domain
       throw PreparationFailed();
@@ -518,12 +522,8 @@ int ECSpecifiedDomain::toE2nKeyDomain() {
 unsigned int ECSpecifiedDomain::getFieldBits() const {
   if (fieldID.type == characteristic_two_field) {
     ECE2NFileld f;
-    if (f.decodeAny(fieldID.value) == 1) {
-      try {
-        return f.m.toLong();
-      } catch (const std::overflow_error&) {
-      }
-    }
+    uint32_t m = 0;
+    if (f.decodeAny(fieldID.value) == 1 && asnSmallValue(f.m, &m)) return m;
   } else if (fieldID.type == prime_field) {
     ASNinteger p;
     if (p.decodeAny(fieldID.value) == 1 && p.length > 0) return bitLength(p);

@@ -87,7 +87,7 @@ TBSRequest::~TBSRequest() = default;
 
 void TBSRequest::clear() {
   version.clear();
-  version.get().set(0u);
+  ocspResetInteger(version, 0);
   requestorName.clear();
   requestorName.get().clear();
   requestList.clear();
@@ -131,7 +131,7 @@ int TBSRequest::decodeContent(GenericFile* in, int length) {
       haveList = true;
   }
   if (!haveList || taken != length) return 0;
-  if (!versionPresent) version.get().set(0u);
+  if (!versionPresent) ocspResetInteger(version, 0);
   return 1;
 }
 
@@ -175,7 +175,8 @@ int Signature::decodeContent(GenericFile* in, int length) {
   int r = readMember(signatureAlgorithm, in, length, taken, memberFlags());
   if (r < 1) return r;
   if ((r = readMember(signature, in, length, taken, memberFlags())) < 1) return r;
-  return readOptionalLast(certs, 0xA0, in, length, taken, memberFlags(), certsPresent);
+  r = readOptionalLast(certs, 0xA0, in, length, taken, ocspKeptMemberFlags(*this), certsPresent);
+  return r == 1 && certsPresent && !ocspCertsKept(certs) ? 0 : r;
 }
 
 int Signature::encodeContent(GenericFile* out) const {
@@ -207,7 +208,8 @@ void OCSPRequest::clear() {
 int OCSPRequest::decodeContent(GenericFile* in, int length) {
   optionalSignaturePresent = 0;
   int taken = 0;
-  int r = readMember(tbsRequest, in, length, taken, memberFlags());
+  // The signed part keeps its received octets.
+  int r = readMember(tbsRequest, in, length, taken, ocspKeptMemberFlags(*this));
   if (r < 1) return r;
   return readOptionalLast(optionalSignature, 0xA0, in, length, taken, memberFlags(),
                           optionalSignaturePresent);

@@ -1,6 +1,8 @@
 // OCSP request structures (RFC 6960): OCSPRequest, TBSRequest, Request and
 // the optional Signature. The revocation checker fills and encodes a
-// request; decoding is checked as strictly as for responses.
+// request; decoding is checked as strictly as for responses. As there, the
+// signed TBSRequest and the requestor's certificates of a decoded request
+// are kept as received (see ocspresp.h).
 #pragma once
 
 #include "asn1/asnany.h"

@@ -16,18 +16,20 @@ struct MemberReader {
   int left() const { return length - taken; }
   bool done() const { return taken >= length; }
   // 1 when the member was read, else the member's answer (0 when fewer than
-  // two octets are left).
-  int read(ASNobject& member) {
+  // two octets are left). `f` replaces the reader's flags for one member.
+  int read(ASNobject& member) { return read(member, flags); }
+  int read(ASNobject& member, unsigned char f) {
     if (left() < 2) return 0;
-    int r = member.decode(in, left(), flags);
+    int r = member.decode(in, left(), f);
     if (r < 1) return r;
     taken += r;
     return 1;
   }
   // As read, but only when the next identifier octet is exactly `id`.
-  int readTagged(ASNobject& member, int id) {
+  int readTagged(ASNobject& member, int id) { return readTagged(member, id, flags); }
+  int readTagged(ASNobject& member, int id, unsigned char f) {
     if (left() < 2) return 0;
-    int r = ocspDecodeTagged(member, id, in, left(), flags);
+    int r = ocspDecodeTagged(member, id, in, left(), f);
     if (r < 1) return r;
     taken += r;
     return 1;
@@ -51,6 +53,25 @@ int ocspDecodeTagged(ASNobject& member, int id, GenericFile* in, int length, uns
   if (next < 0) return EASN_FILE;
   if (next != id) return 0;
   return member.decode(in, length, flags);
+}
+
+unsigned char ocspKeptMemberFlags(const ASNobject& owner) {
+  return owner.memberFlags() ? ASN_FLAG_CONST
+                             : static_cast<unsigned char>(ASN_FLAG_CONST | ASN_FLAG_COPY);
+}
+
+void ocspResetInteger(ASNexpl<ASNinteger>& member, uint32_t value) {
+  // A view's octets may be gone (or change) once its owner reads anew.
+  dropView(member);
+  dropView(*member);
+  member->set(value);
+}
+
+bool ocspCertsKept(const ASNexpl<OCSPCertList>& certs) {
+  if (!certs->isConstView()) return false;
+  for (POSITION pos = certs->GetHeadPosition(); pos;)
+    if (!certs->GetNext(pos)->isConstView()) return false;
+  return true;
 }
 
 int ocspEncodeMembers(GenericFile* out, std::initializer_list<const ASNobject*> members) {
@@ -373,7 +394,7 @@ ResponseData& ResponseData::operator=(const ResponseData& other) {
 
 void ResponseData::clear() {
   version.clear();
-  version.get().set(0u);
+  ocspResetInteger(version, 0);
   responderID.clear();
   producedAt.clear();
   responses.clear();
@@ -407,7 +428,7 @@ int ResponseData::decodeContent(GenericFile* in, int length) {
     }
   }
   if (!haveResponder) return 0;
-  if (!versionPresent) version.get().set(0u);
+  if (!versionPresent) ocspResetInteger(version, 0);
   if ((r = m.read(producedAt)) < 1) return r;
   if ((r = m.read(responses)) < 1) return r;
   if (!m.done()) {
@@ -458,12 +479,14 @@ int BasicOCSPResponse::decodeContent(GenericFile* in, int length) {
   certsPresent = 0;
   certs.get().clear();
   MemberReader m{in, length, memberFlags()};
-  int r = m.read(tbsResponseData);
+  const unsigned char kept = ocspKeptMemberFlags(*this);
+  int r = m.read(tbsResponseData, kept);
   if (r < 1) return r;
   if ((r = m.read(signatureAlgorithm)) < 1) return r;
   if ((r = m.read(signature)) < 1) return r;
   if (!m.done()) {
-    if ((r = m.readTagged(certs, 0xA0)) < 1) return r;
+    if ((r = m.readTagged(certs, 0xA0, kept)) < 1) return r;
+    if (!ocspCertsKept(certs)) return 0;
     certsPresent = 1;
   }
   return m.finish();

@@ -7,6 +7,12 @@
 // match, -1 stream error, -2 out of memory. Optional and context-tagged
 // members are recognised by their identifier octet before they are decoded,
 // since the framework would take any context tag on an implicit member.
+//
+// Responders are not all strict DER, and a signature covers the octets they
+// sent: the signed ResponseData and the certificates beside it are kept as
+// received (read in place, over a private copy of their octets when the
+// response itself is not read in place), so they hash, verify and re-encode
+// exactly as received, and are read-only like any value read in place.
 #pragma once
 
 #include <initializer_list>
@@ -136,6 +142,7 @@ class ResponseData : public ASNsequenceF {
  public:
   explicit ResponseData(unsigned char tag = 0);
   ~ResponseData() override;
+  // Member by member: the copy is a new value with its own encoding.
   ResponseData& operator=(const ResponseData& other);
 
   void clear() override;
@@ -229,3 +236,16 @@ void ocspDigestMembers(LvHash* hash, std::initializer_list<const ASNobject*> mem
 // exactly `id`: the member's answer, or 0 when another element stands there
 // (-1 when the identifier cannot be read).
 int ocspDecodeTagged(ASNobject& member, int id, GenericFile* in, int length, unsigned char flags);
+// Decode flags of a signed member (or one carrying signed values) of
+// `owner`: in place within an owner read in place, else in place over a
+// private copy of the member's received octets.
+unsigned char ocspKeptMemberFlags(const ASNobject& owner);
+// The certificates of a list read with ocspKeptMemberFlags are kept as
+// received. Under an explicit tag of indefinite length the framework reads
+// them privately, and so does the certificate reader for one given as text
+// armour: their signatures would be checked over a re-encoding, so such a
+// list is refused (false).
+bool ocspCertsKept(const ASNexpl<OCSPCertList>& certs);
+// Makes an INTEGER member that an earlier decode read in place a private
+// value again and sets it to `value` (absent versions read as 0).
+void ocspResetInteger(ASNexpl<ASNinteger>& member, uint32_t value);

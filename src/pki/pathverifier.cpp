@@ -1,11 +1,11 @@
 #include "pki/pathverifier.h"
 
 #include <new>
-#include <stdexcept>
 #include <unordered_map>
 
 #include "base/commonerror.h"
 #include "pki/oids.h"
+#include "pki/pkiasn.h"
 
 namespace {
 
@@ -37,16 +37,6 @@ bool isAnyPolicy(const PolicyInformation& cell) { return cell.policyIdentifier =
 void setCell(PolicyInformation& cell, const ASNobjectId& oid) {
   cell.policyIdentifier = oid;
   cell.policyQualifiers.clear();
-}
-
-// The value of a constraint as 32 bits; false when it needs more.
-bool readUint32(const ASNinteger& value, uint32_t* out) {
-  try {
-    *out = value.toLong();
-  } catch (const std::overflow_error&) {
-    return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -151,7 +141,7 @@ int X509PathVerifier::checkBasicConstraints(uint32_t i) {
   if (!bc.cA.get()) return ISSUER_NOT_CA;
   if (bc.pathLenConstraintPresent && !selfIssued(i)) {
     uint32_t pathLen = 0;
-    if (!readUint32(bc.pathLenConstraint, &pathLen)) return BASIC_CONSTRAINTS_UNREADABLE;
+    if (!asnSmallValue(bc.pathLenConstraint, &pathLen)) return BASIC_CONSTRAINTS_UNREADABLE;
     if (count - i - 2 > pathLen) return PATH_TOO_LONG;
   }
   return 0;
@@ -317,7 +307,7 @@ int X509PathVerifier::readConstraint(uint32_t i, bool requireExplicit, unsigned 
       requireExplicit ? pc.requireExplicitPolicyPresent : pc.inhibitPolicyMappingPresent;
   if (!present) return 0;
   uint32_t value = 0;
-  if (!readUint32(requireExplicit ? pc.requireExplicitPolicy : pc.inhibitPolicyMapping, &value))
+  if (!asnSmallValue(requireExplicit ? pc.requireExplicitPolicy : pc.inhibitPolicyMapping, &value))
     return CONSTRAINTS_UNREADABLE;
   // The counters are signed 32-bit: a value of 2^31 or more counts as
   // negative and never reaches 0, as a count that long never would.

@@ -2,10 +2,10 @@
 
 #include "asn1/asnany.h"
 #include "pki/oids.h"
+#include "pki/pkiasn.h"
 #include "pki/siganddigoid.h"
 
 #include <climits>
-#include <stdexcept>
 
 namespace {
 
@@ -13,12 +13,9 @@ namespace {
 int nonNegative(const ASNinteger& v) {
   const unsigned char* d = v.data();
   if (v.length < 1 || !d || (d[0] & 0x80)) return -1;
-  try {
-    uint32_t n = v.toLong();
-    return n > uint32_t(INT_MAX) ? -1 : static_cast<int>(n);
-  } catch (const std::overflow_error&) {
-    return -1;
-  }
+  uint32_t n = 0;
+  if (!asnSmallValue(v, &n)) return -1;
+  return n > uint32_t(INT_MAX) ? -1 : static_cast<int>(n);
 }
 
 }  // namespace

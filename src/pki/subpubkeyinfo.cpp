@@ -6,6 +6,7 @@
 #include "pki/dhparams.h"
 #include "pki/keymembers.h"
 #include "pki/oids.h"
+#include "pki/pkiasn.h"
 #include "pki/siganddigoid.h"
 
 #include <cstring>
@@ -78,12 +79,10 @@ unsigned int SubPubKeyInfo::keyBits() const {
     if (isRsaKeyOid(algorithm.algorithm)) {
       if (kind == KEYALG_RSA && params && (algorithm.parameters.getTag() & 0x1F) != 5) {
         ASNinteger size;
-        if (size.decodeAny(algorithm.parameters) == 1 && rsaPositiveInteger(size)) {
-          try {
-            return size.toLong();
-          } catch (const std::overflow_error&) {
-          }
-        }
+        uint32_t bits = 0;
+        if (size.decodeAny(algorithm.parameters) == 1 && rsaPositiveInteger(size) &&
+            asnSmallValue(size, &bits))
+          return bits;
       }
       return rsaKey.keyBits();
     }

@@ -108,4 +108,72 @@ inline Bytes close(const Signed& s) {
   return encodeTlv(0x30, join(outer));
 }
 
+// A DER value as a tree, to change one element deep inside a real
+// structure: constructed values hold their elements, others their content.
+// Written back with minimal lengths, except a node marked longForm, whose
+// length takes one octet more than it needs, or indefinite (both BER).
+struct Node {
+  unsigned char tag = 0;
+  bool longForm = false;
+  Bytes content;
+  std::vector<Node> elements;
+  bool indefinite = false;
+};
+
+inline Node parseNode(const Bytes& b, size_t i, size_t* used) {
+  Tlv t;
+  *used = readTlv(b, i, &t);
+  Node n;
+  n.tag = t.tag;
+  if (!(t.tag & 0x20)) {
+    n.content = t.content;
+    return n;
+  }
+  for (size_t j = 0; j < t.content.size();) {
+    size_t k = 0;
+    n.elements.push_back(parseNode(t.content, j, &k));
+    j += k;
+  }
+  return n;
+}
+
+inline Node parseTree(const Bytes& der) {
+  size_t used = 0;
+  return parseNode(der, 0, &used);
+}
+
+inline Bytes writeTree(const Node& n) {
+  Bytes content = n.content;
+  for (const Node& e : n.elements) {
+    Bytes w = writeTree(e);
+    content.insert(content.end(), w.begin(), w.end());
+  }
+  if (n.indefinite) {
+    Bytes out{n.tag, 0x80};
+    out.insert(out.end(), content.begin(), content.end());
+    out.insert(out.end(), {0, 0});
+    return out;
+  }
+  Bytes out = encodeTlv(n.tag, content);
+  if (n.longForm) {
+    // One length octet more: 0x81 for a short length, a leading zero else.
+    const size_t k = out[1] & 0x80 ? (out[1] & 0x7F) : 0;
+    Bytes len{static_cast<unsigned char>(0x80 | (k + 1)), 0};
+    if (k == 0)
+      len[1] = out[1];
+    else
+      len.insert(len.end(), out.begin() + 2, out.begin() + 2 + static_cast<long>(k));
+    out.erase(out.begin() + 1, out.begin() + 2 + static_cast<long>(k));
+    out.insert(out.begin() + 1, len.begin(), len.end());
+  }
+  return out;
+}
+
+// The element reached by taking the given element indices in turn.
+inline Node& nodeAt(Node& root, const std::vector<int>& path) {
+  Node* n = &root;
+  for (int i : path) n = &n->elements.at(static_cast<size_t>(i));
+  return *n;
+}
+
 }  // namespace certtest

@@ -1,11 +1,16 @@
 // OCSP requests and responses made by openssl (tests/data/pki/ocsp/gen.sh):
 // decoding, byte-exact re-encoding, the CertIDs openssl reports, the
-// response signature with the responder's key, and hand-made encodings for
-// the decoding rules of the optional and context-tagged members.
+// response signature with the responder's key, hand-made encodings for
+// the decoding rules of the optional and context-tagged members, and
+// long-form lengths in the signed parts.
 #include "pki/ocspreq.h"
 #include "pki/ocspresp.h"
 #include "pki/oids.h"
+#include "pki/vessikreq.h"
 #include "pki/fixture_lines.h"
+
+#include "certtest.h"
+#include "keytest.h"
 
 #include <gtest/gtest.h>
 
@@ -506,6 +511,236 @@ TEST(OcspResponse, DamagedInputGivesMismatch) {
         r = o.decodeVector(part);
       }
       EXPECT_EQ(r, 0) << cut;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Long-form lengths (BER, as some responders write them)
+
+Bytes basicOf(const std::string& file) {
+  OCSPResponse resp;
+  const Bytes der = readOcsp(file);
+  EXPECT_EQ(resp.decodeVector(der), static_cast<int>(der.size()));
+  return octets(resp.responseBytes->response);
+}
+
+Bytes digestOf(const ASNobject& o) {
+  Bytes d(32);
+  o.digest(3, d.data(), 32);
+  return d;
+}
+
+// openssl signed the DER of each fixture. One element of a copy is given a
+// long-form length: its re-encoding is still the signed DER, its received
+// octets are not. A signature checked over the received octets therefore
+// fails where the long form lies in the signed part, and holds elsewhere;
+// a check over a re-encoding would hold everywhere.
+struct LongFormCase {
+  const char* what;
+  std::vector<int> path;  // element given the long form (empty: none)
+  bool keptPart;          // inside a part kept as received
+  int signature;          // the message's signature check
+  int certSignature;      // the responder certificate with the CA's key
+};
+
+// `der` with the element at `path` in the long form; *signedPart: the first
+// element (the signed part) as it is then received.
+Bytes withLongForm(const Bytes& der, const std::vector<int>& path, Bytes* signedPart) {
+  certtest::Node tree = certtest::parseTree(der);
+  if (!path.empty()) certtest::nodeAt(tree, path).longForm = true;
+  *signedPart = certtest::writeTree(certtest::nodeAt(tree, {0}));
+  return certtest::writeTree(tree);
+}
+
+TEST(OcspLongForm, ResponseSignaturesCoverTheReceivedOctets) {
+  const Bytes der = basicOf("resp_good_name.der");
+  SubPubKeyInfo key = keyOf("responder_pub.der");
+  SignedCertificate ca;
+  const Bytes caDer = readOcsp("ca.der");
+  ASSERT_EQ(ca.decodeVector(caDer), static_cast<int>(caDer.size()));
+  const LongFormCase cases[] = {
+      {"as openssl made it", {}, true, 1, 1},
+      {"producedAt", {0, 1}, true, -3, 1},
+      {"responder name", {0, 0, 0}, true, -3, 1},
+      {"the ResponseData itself", {0}, true, -3, 1},
+      {"signature algorithm", {1}, false, 1, 1},
+      {"certificate list", {3}, true, 1, 1},
+      {"certificate serial", {3, 0, 0, 0, 1}, true, 1, -3},
+  };
+  for (const LongFormCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes signedPart;
+    const Bytes received = withLongForm(der, c.path, &signedPart);
+    ASSERT_EQ(received.size(), der.size() + (c.path.empty() ? 0 : 1));
+    for (unsigned char flags : {0, 1}) {
+      SCOPED_TRACE(static_cast<int>(flags));
+      BasicOCSPResponse basic;
+      ASSERT_EQ(basic.decodeVector(received, flags), static_cast<int>(received.size()));
+      // Read in place: the octets as received. Private: DER lengths
+      // around the parts kept as received.
+      EXPECT_EQ(encodeOf(basic), flags || c.keptPart ? received : der);
+      EXPECT_EQ(encodeOf(basic.tbsResponseData), signedPart);
+      EXPECT_EQ(digestOf(basic.tbsResponseData), keytest::digestOf(3, signedPart));
+      EXPECT_EQ(basic.verifySignature(key), c.signature);
+      ASSERT_EQ(basic.certs->GetCount(), 1);
+      const SignedCertificate& cert = *basic.certs->GetHead();
+      EXPECT_EQ(cert.verifySignature(ca), c.certSignature);
+      SignedCertificate certCopy(cert);
+      EXPECT_EQ(certCopy.verifySignature(ca), c.certSignature);
+      // A member-wise copy is a new value with its own (DER) encoding: it
+      // is what was signed, so a check over re-encoded octets would pass.
+      BasicOCSPResponse copy;
+      copy.tbsResponseData = basic.tbsResponseData;
+      copy.signatureAlgorithm = basic.signatureAlgorithm;
+      copy.signature = basic.signature;
+      EXPECT_EQ(copy.verifySignature(key), 1);
+    }
+  }
+}
+
+TEST(OcspLongForm, RequestSignatureCoversTheReceivedOctets) {
+  const Bytes der = readOcsp("req_signed.der");
+  const LongFormCase cases[] = {
+      {"as openssl made it", {}, true, 1, 0},
+      {"request serial", {0, 1, 0, 0, 3}, true, -3, 0},
+      {"requestor name", {0, 0}, true, -3, 0},
+      {"signature algorithm", {1, 0, 0}, false, 1, 0},
+  };
+  for (const LongFormCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes signedPart;
+    const Bytes received = withLongForm(der, c.path, &signedPart);
+    for (unsigned char flags : {0, 1}) {
+      SCOPED_TRACE(static_cast<int>(flags));
+      OCSPRequest req;
+      ASSERT_EQ(req.decodeVector(received, flags), static_cast<int>(received.size()));
+      EXPECT_EQ(encodeOf(req), flags || c.keptPart ? received : der);
+      EXPECT_EQ(encodeOf(req.tbsRequest), signedPart);
+      const Signature& sig = *req.optionalSignature;
+      ASSERT_EQ(sig.certs->GetCount(), 1);
+      const SubPubKeyInfo& requestor = sig.certs->GetHead()->tbsCertificate.subjectPublicKeyInfo;
+      EXPECT_EQ(
+          verifySignedObject(requestor, sig.signatureAlgorithm, req.tbsRequest, sig.signature),
+          c.signature);
+    }
+  }
+}
+
+// The long forms the fuzzer found (tests/data/fuzz_regress): hand-made
+// responses whose ResponseData holds them, and a request frame.
+TEST(OcspLongForm, FuzzFindingsKeepTheirOctets) {
+  auto regress = [](const std::string& name) {
+    std::ifstream f(std::string(TAL_TEST_DATA_DIR) + "/fuzz_regress/" + name, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  };
+  for (const char* name : {"ocspresp/repro-handmade-basic-ber-length.der",
+                           "ocspresp/repro-handmade-basic-respondername-ber.der"}) {
+    SCOPED_TRACE(name);
+    const Bytes in = regress(name);
+    ASSERT_FALSE(in.empty());
+    for (unsigned char flags : {0, 1}) {
+      BasicOCSPResponse basic;
+      ASSERT_EQ(basic.decodeVector(in, flags), static_cast<int>(in.size()));
+      EXPECT_TRUE(basic.tbsResponseData.isConstView());
+      EXPECT_EQ(encodeOf(basic), in);
+    }
+  }
+  // A request frame is signed by nobody: read privately it is written with
+  // DER lengths, and that encoding reads back to itself.
+  Bytes frame = regress("ocspreq/repro-crlrequest-ber-length.bin");
+  ASSERT_EQ(frame.size(), 6u);
+  frame.erase(frame.begin());  // the fuzz target's selector
+  ASNCrlRequest inPlace, priv, again;
+  ASSERT_EQ(inPlace.decodeVector(frame, 1), 5);
+  EXPECT_EQ(encodeOf(inPlace), frame);
+  ASSERT_EQ(priv.decodeVector(frame), 5);
+  const Bytes der = encodeOf(priv);
+  EXPECT_EQ(der, unhex("30023000"));
+  ASSERT_EQ(again.decodeVector(der), 4);
+  EXPECT_EQ(encodeOf(again), der);
+}
+
+// A kept ResponseData or TBSRequest is read again (with and then without a
+// version) and cleared: the version read in place the first time is a view
+// of octets that are gone then, and must not stand in the way.
+TEST(OcspLongForm, KeptPartsReadAgainAndCleared) {
+  const certtest::Node version{0xA0, false, {}, {certtest::Node{0x02, false, {0x00}, {}}}};
+  const Bytes basicDer = basicOf("resp_good_key.der");
+  certtest::Node tree = certtest::parseTree(basicDer);
+  auto& rd = certtest::nodeAt(tree, {0}).elements;
+  rd.insert(rd.begin(), version);
+  const Bytes basicVersioned = certtest::writeTree(tree);
+  const Bytes reqDer = readOcsp("req_nononce.der");
+  tree = certtest::parseTree(reqDer);
+  auto& tbs = certtest::nodeAt(tree, {0}).elements;
+  tbs.insert(tbs.begin(), version);
+  const Bytes reqVersioned = certtest::writeTree(tree);
+  for (unsigned char flags : {0, 1}) {
+    SCOPED_TRACE(static_cast<int>(flags));
+    BasicOCSPResponse basic;
+    OCSPRequest req;
+    for (int round = 0; round < 2; ++round) {
+      ASSERT_EQ(basic.decodeVector(basicVersioned, flags), static_cast<int>(basicVersioned.size()));
+      EXPECT_TRUE(basic.tbsResponseData.versionPresent);
+      int r = 0;
+      EXPECT_NO_THROW(r = basic.decodeVector(basicDer, flags));
+      EXPECT_EQ(r, static_cast<int>(basicDer.size()));
+      EXPECT_FALSE(basic.tbsResponseData.versionPresent);
+      EXPECT_EQ(basic.tbsResponseData.version->toLong(), 0u);
+      ASSERT_EQ(req.decodeVector(reqVersioned, flags), static_cast<int>(reqVersioned.size()));
+      EXPECT_NO_THROW(r = req.decodeVector(reqDer, flags));
+      EXPECT_EQ(r, static_cast<int>(reqDer.size()));
+      EXPECT_FALSE(req.tbsRequest.versionPresent);
+      ASSERT_EQ(req.decodeVector(reqVersioned, flags), static_cast<int>(reqVersioned.size()));
+      ASSERT_EQ(basic.decodeVector(basicVersioned, flags), static_cast<int>(basicVersioned.size()));
+      EXPECT_NO_THROW(basic.clear());
+      EXPECT_NO_THROW(req.clear());
+      EXPECT_FALSE(basic.tbsResponseData.versionPresent);
+      EXPECT_EQ(req.tbsRequest.version->toLong(), 0u);
+    }
+  }
+}
+
+// The certificates beside a signature must be kept as received. Under an
+// explicit [0] of indefinite length the framework would read them
+// privately, and so would the certificate reader take one given as text
+// armour: their signatures would be checked over a re-encoding, so such a
+// list is refused. A definite [0] in the long form is kept.
+TEST(OcspLongForm, CertificateListsNotKeptAreRefused) {
+  Bytes pem = readOcsp("responder.pem");
+  while (!pem.empty() && pem.back() != '-') pem.pop_back();  // up to the END line's end
+  struct Case {
+    const char* file;
+    std::vector<int> certsAt;
+    bool response;
+  } cases[] = {{"resp_good_name.der", {3}, true}, {"req_signed.der", {1, 0, 2}, false}};
+  enum { INDEFINITE, LONG_FORM, ARMOUR };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const Bytes der = c.response ? basicOf(c.file) : readOcsp(c.file);
+    for (int variant : {INDEFINITE, LONG_FORM, ARMOUR}) {
+      SCOPED_TRACE(variant);
+      certtest::Node tree = certtest::parseTree(der);
+      certtest::Node& certs = certtest::nodeAt(tree, c.certsAt);
+      if (variant == INDEFINITE) certs.indefinite = true;
+      if (variant == LONG_FORM) certs.longForm = true;
+      if (variant == ARMOUR) {
+        certs.elements.at(0).elements.clear();
+        certs.elements.at(0).content = pem;
+      }
+      const Bytes in = certtest::writeTree(tree);
+      for (unsigned char flags : {0, 1}) {
+        int r = -9;
+        if (c.response) {
+          BasicOCSPResponse basic;
+          r = basic.decodeVector(in, flags);
+        } else {
+          OCSPRequest req;
+          r = req.decodeVector(in, flags);
+        }
+        EXPECT_EQ(r, variant == LONG_FORM ? static_cast<int>(in.size()) : 0) << int(flags);
+      }
     }
   }
 }
