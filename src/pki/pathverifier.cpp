@@ -156,51 +156,68 @@ int X509PathVerifier::processPolicies(uint32_t i) {
   }
   CertificatePolicies policies;
   if (policies.decodeOctets(e->extnValue) < 1) return POLICIES_UNREADABLE;
+  // The list must hold at least one policy; read as empty it would let
+  // every row through (under anyPolicy) or none.
+  if (policies.GetCount() == 0) return POLICIES_UNREADABLE;
   try {
+    // The first entry of each OID, in the certificate's order.
     std::unordered_map<std::string, const PolicyInformation*> listed;
+    std::vector<const PolicyInformation*> entries;
     const PolicyInformation* anyEntry = nullptr;
     for (POSITION pos = policies.GetHeadPosition(); pos;) {
       const PolicyInformation* p = policies.GetNext(pos);
-      listed.emplace(oidKey(p->policyIdentifier), p);
-      if (!anyEntry && isAnyPolicy(*p)) anyEntry = p;
+      if (!listed.emplace(oidKey(p->policyIdentifier), p).second) continue;
+      entries.push_back(p);
+      if (isAnyPolicy(*p)) anyEntry = p;
     }
-    const bool rowZeroAny = isAnyPolicy(mainTable.row(0)[i]);
-    if (!rowZeroAny && !anyEntry) {
-      for (int32_t j = 0; j < mainTable.rowCount();) {
-        PolicyInformation& cell = mainTable.row(j)[i];
-        auto it = listed.find(oidKey(cell.policyIdentifier));
-        if (it == listed.end()) {
-          mainTable.removeRow(j);
-          continue;
-        }
-        if (!mergeByOid(cell.policyQualifiers, it->second->policyQualifiers)) return TABLE_FAILURE;
-        ++j;
+    // Each row is decided on its own cell. A row naming a policy stays when
+    // the certificate lists that policy (or anyPolicy), taking the listed
+    // qualifiers; otherwise it ends here.
+    const int32_t rows = mainTable.rowCount();
+    std::vector<unsigned char> drop(static_cast<size_t>(rows), 0);
+    std::vector<int32_t> anyRows;
+    std::unordered_set<std::string> matched;  // policies a named row carries on
+    for (int32_t j = 0; j < rows; ++j) {
+      PolicyInformation& cell = mainTable.row(j)[i];
+      if (isAnyPolicy(cell)) {
+        anyRows.push_back(j);
+        continue;
       }
-      return 0;
+      std::string key = oidKey(cell.policyIdentifier);
+      auto it = listed.find(key);
+      const PolicyInformation* source = it != listed.end() ? it->second : anyEntry;
+      if (!source) {
+        drop[static_cast<size_t>(j)] = 1;
+        continue;
+      }
+      if (!mergeByOid(cell.policyQualifiers, source->policyQualifiers)) return TABLE_FAILURE;
+      if (it != listed.end()) matched.insert(std::move(key));
     }
-    if (!rowZeroAny) {
-      for (int32_t j = 0; j < mainTable.rowCount(); ++j)
-        if (!mergeByOid(mainTable.row(j)[i].policyQualifiers, anyEntry->policyQualifiers))
-          return TABLE_FAILURE;
-      return 0;
+    // A row allowing any policy becomes one row per listed policy that no
+    // named row already carries (anyPolicy itself included); with none it
+    // ends. New rows are appended, so the rows decided above keep their
+    // places.
+    std::vector<const PolicyInformation*> spread;
+    if (!anyRows.empty())
+      for (const PolicyInformation* p : entries) {
+        if (matched.count(oidKey(p->policyIdentifier))) continue;
+        // Every new row gets its own copy of the qualifiers.
+        if (p->policyQualifiers.GetCount() > kMaxMergedQualifiers) return TABLE_FAILURE;
+        spread.push_back(p);
+      }
+    for (int32_t j : anyRows) {
+      if (spread.empty()) {
+        drop[static_cast<size_t>(j)] = 1;
+        continue;
+      }
+      for (size_t t = 1; t < spread.size(); ++t) {
+        const int32_t r = mainTable.duplicateRow(j);
+        if (r < 0) return TABLE_FAILURE;
+        mainTable.row(r)[i] = *spread[t];
+      }
+      mainTable.row(j)[i] = *spread[0];
     }
-    // Row 0 still allows any policy: it becomes one row per asserted
-    // policy. The copies are written where duplicateRow put them, so other
-    // rows keep their own policies.
-    const int32_t k = policies.GetCount();
-    if (k == 0) return 0;
-    for (POSITION pos = policies.GetHeadPosition(); pos;)
-      if (policies.GetNext(pos)->policyQualifiers.GetCount() > kMaxMergedQualifiers)
-        return TABLE_FAILURE;
-    std::vector<int32_t> rows(1, 0);
-    for (int32_t t = 1; t < k; ++t) {
-      int32_t r = mainTable.duplicateRow(0);
-      if (r < 0) return TABLE_FAILURE;
-      rows.push_back(r);
-    }
-    size_t t = 0;
-    for (POSITION pos = policies.GetHeadPosition(); pos; ++t)
-      mainTable.row(rows[t])[i] = *policies.GetNext(pos);
+    mainTable.removeRows(drop);
   } catch (const std::bad_alloc&) {
     return TABLE_FAILURE;
   }
@@ -221,54 +238,71 @@ int X509PathVerifier::processPolicyMappings(uint32_t i) {
       if (!copy) return TABLE_FAILURE;
       *copy = *m;
     }
-    if (mainTable.rowCount() == 0) return 0;
+    const int32_t rows = mainTable.rowCount();
+    if (rows == 0) return 0;
     if (inhibitMapping) {
       std::unordered_set<std::string> issuers;
       for (POSITION pos = list.GetHeadPosition(); pos;)
         issuers.insert(oidKey(list.GetNext(pos)->issuerDomainPolicy));
-      for (int32_t j = 0; j < mainTable.rowCount();) {
-        if (issuers.count(oidKey(mainTable.row(j)[i].policyIdentifier)))
-          mainTable.removeRow(j);
-        else
-          ++j;
-      }
+      std::vector<unsigned char> drop(static_cast<size_t>(rows), 0);
+      for (int32_t j = 0; j < rows; ++j)
+        drop[static_cast<size_t>(j)] =
+            issuers.count(oidKey(mainTable.row(j)[i].policyIdentifier)) ? 1 : 0;
+      mainTable.removeRows(drop);
       return 0;
     }
-    if (!isAnyPolicy(mainTable.row(0)[i])) {
-      std::unordered_map<std::string, std::vector<const PolicyMapping*>> byIssuer;
-      for (POSITION pos = list.GetHeadPosition(); pos;) {
-        const PolicyMapping* m = list.GetNext(pos);
-        byIssuer[oidKey(m->issuerDomainPolicy)].push_back(m);
-      }
-      const int32_t rows = mainTable.rowCount();
-      for (int32_t j = 0; j < rows; ++j) {
-        auto it = byIssuer.find(oidKey(mainTable.row(j)[i].policyIdentifier));
-        if (it == byIssuer.end()) continue;
-        bool first = true;
-        for (const PolicyMapping* m : it->second) {
-          int32_t target = j;
-          if (!first) {
-            target = mainTable.duplicateRow(j);
-            if (target < 0) return TABLE_FAILURE;
-          }
-          first = false;
-          setCell(mainTable.row(target)[i + 1], m->subjectDomainPolicy);
-          mainTable.setRowMapped(target, true);
-        }
-      }
-      return 0;
-    }
-    const PolicyMapping* m1 = list.GetHead();
-    PolicyInformation* row0 = mainTable.row(0);
-    setCell(row0[i], m1->issuerDomainPolicy);
-    setCell(row0[i + 1], m1->subjectDomainPolicy);
-    mainTable.setRowMapped(0, true);
+    // The mappings of each issuer policy, in the extension's order.
+    std::vector<std::string> issuerOrder;
+    std::unordered_map<std::string, std::vector<const PolicyMapping*>> byIssuer;
     for (POSITION pos = list.GetHeadPosition(); pos;) {
       const PolicyMapping* m = list.GetNext(pos);
-      int32_t r = mainTable.duplicateRow(0);
-      if (r < 0) return TABLE_FAILURE;
-      setCell(mainTable.row(r)[i + 1], m->subjectDomainPolicy);
-      mainTable.setRowMapped(r, true);
+      std::string key = oidKey(m->issuerDomainPolicy);
+      auto& targets = byIssuer[key];
+      if (targets.empty()) issuerOrder.push_back(key);
+      targets.push_back(m);
+    }
+    // Maps row target's next column to each subject policy of one issuer
+    // policy: the row itself takes the first, copies of it the others.
+    auto mapRow = [&](int32_t target, const std::vector<const PolicyMapping*>& targets) {
+      bool first = true;
+      for (const PolicyMapping* m : targets) {
+        int32_t r = target;
+        if (!first) {
+          r = mainTable.duplicateRow(target);
+          if (r < 0) return false;
+        }
+        first = false;
+        setCell(mainTable.row(r)[i + 1], m->subjectDomainPolicy);
+        mainTable.setRowMapped(r, true);
+      }
+      return true;
+    };
+    // Rows naming an issuer policy are mapped themselves. A row allowing any
+    // policy stays as it is and gains, beside it, a row for each issuer
+    // policy that no row names, mapped like a named one.
+    std::unordered_set<std::string> named;
+    std::vector<int32_t> anyRows;
+    for (int32_t j = 0; j < rows; ++j) {
+      const PolicyInformation& cell = mainTable.row(j)[i];
+      if (isAnyPolicy(cell)) {
+        anyRows.push_back(j);
+        continue;
+      }
+      std::string key = oidKey(cell.policyIdentifier);
+      auto it = byIssuer.find(key);
+      if (it == byIssuer.end()) continue;
+      named.insert(std::move(key));
+      if (!mapRow(j, it->second)) return TABLE_FAILURE;
+    }
+    for (int32_t j : anyRows) {
+      for (const std::string& key : issuerOrder) {
+        if (named.count(key)) continue;
+        const std::vector<const PolicyMapping*>& targets = byIssuer[key];
+        const int32_t r = mainTable.duplicateRow(j);
+        if (r < 0) return TABLE_FAILURE;
+        mainTable.row(r)[i].policyIdentifier = targets.front()->issuerDomainPolicy;
+        if (!mapRow(r, targets)) return TABLE_FAILURE;
+      }
     }
   } catch (const std::bad_alloc&) {
     return TABLE_FAILURE;
@@ -280,7 +314,7 @@ namespace {
 // A counter that is set steps down once per certificate that is not
 // self-issued; reaching 0 sets its flag.
 void stepCounter(unsigned char* flag, int32_t* counter, unsigned char counterSet, bool selfIssued) {
-  if (*flag || !counterSet || selfIssued || *counter == INT32_MIN) return;
+  if (*flag || !counterSet || selfIssued) return;
   if (--*counter == 0) *flag = 1;
 }
 }  // namespace
@@ -309,9 +343,11 @@ int X509PathVerifier::readConstraint(uint32_t i, bool requireExplicit, unsigned 
   uint32_t value = 0;
   if (!asnSmallValue(requireExplicit ? pc.requireExplicitPolicy : pc.inhibitPolicyMapping, &value))
     return CONSTRAINTS_UNREADABLE;
-  // The counters are signed 32-bit: a value of 2^31 or more counts as
-  // negative and never reaches 0, as a count that long never would.
-  const int32_t v = static_cast<int32_t>(value);
+  // The counters are signed 32-bit. A value of 2^31 or more (or a negative
+  // one read as its low 32 bits) is clamped rather than cast: a cast would
+  // make it negative, and a subordinate CA could then replace a superior's
+  // smaller count with one that never runs out.
+  const int32_t v = value > uint32_t(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(value);
   if (v == 0) {
     *flag = 1;
   } else if (!*counterSet || *counter > v) {
@@ -334,18 +370,21 @@ int X509PathVerifier::readRequireExplicitPolicy(uint32_t i) {
 int X509PathVerifier::finishPolicies() {
   if (mainTable.rowCount() == 0) return explicitPolicy ? NO_EXPLICIT_POLICY : PATH_OK;
   workTable.assign(mainTable);
-  const PolicyInformation* row0 = workTable.row(0);
-  uint32_t c = 0;
-  while (c < count && isAnyPolicy(row0[c])) ++c;
-  if (c == count) return PATH_OK;
   std::unordered_set<std::string> accepted;
   for (POSITION pos = initialSet.GetHeadPosition(); pos;)
     accepted.insert(oidKey(initialSet.GetNext(pos)->policyIdentifier));
-  for (int32_t j = 0; j < workTable.rowCount();) {
-    if (accepted.count(oidKey(workTable.row(j)[c].policyIdentifier)))
-      ++j;
-    else
-      workTable.removeRow(j);
+  // Each row is judged by its own first policy that is not anyPolicy (the
+  // one it had where anyPolicy ended). A row that is anyPolicy throughout
+  // allows any policy and stays.
+  const int32_t rows = workTable.rowCount();
+  std::vector<unsigned char> drop(static_cast<size_t>(rows), 0);
+  for (int32_t j = 0; j < rows; ++j) {
+    const PolicyInformation* cells = workTable.row(j);
+    uint32_t c = 0;
+    while (c < count && isAnyPolicy(cells[c])) ++c;
+    if (c < count && !accepted.count(oidKey(cells[c].policyIdentifier)))
+      drop[static_cast<size_t>(j)] = 1;
   }
+  workTable.removeRows(drop);
   return workTable.rowCount() == 0 && initialExplicitPolicy ? OUTSIDE_INITIAL_SET : PATH_OK;
 }

@@ -38,6 +38,10 @@ class X509PathVerifier {
 
   // path[0] is on the trust anchor's side, path[n-1] the end entity. The
   // end step's table copy may throw std::bad_alloc.
+  // The two flags are (initial explicit-policy, initial inhibit-mapping), in
+  // that order. The certificate manager's documented call names its flags
+  // (initial-any-policy, explicit-policy) in these places: a caller must
+  // map them by meaning, not pass them on by position.
   int checkCertificatePolicies(const std::vector<const SignedCertificate*>& path,
                                bool initialExplicitPolicy, bool initialInhibitMapping,
                                const CertificatePolicies& initialPolicySet);

@@ -19,6 +19,7 @@ void PolicyTable::reset(uint32_t n) {
 
 void PolicyTable::clear() {
   while (GetCount() > 0) delete[] RemoveTail();
+  index.clear();
   mapped.clear();
 }
 
@@ -31,18 +32,21 @@ PolicyInformation* PolicyTable::newRow() const {
 }
 
 int32_t PolicyTable::appendRow(PolicyInformation* cells, unsigned char flag) {
+  POSITION pos = nullptr;
   try {
-    mapped.push_back(flag);
-    if (!AddTail(cells)) {
-      mapped.pop_back();
-      delete[] cells;
-      return -1;
-    }
+    // Room first, so that nothing can fail once the row is in the list.
+    index.reserve(index.size() + 1);
+    mapped.reserve(mapped.size() + 1);
+    pos = AddTail(cells);
   } catch (const std::bad_alloc&) {
-    if (mapped.size() > static_cast<size_t>(GetCount())) mapped.pop_back();
+    pos = nullptr;
+  }
+  if (!pos) {
     delete[] cells;
     return -1;
   }
+  index.push_back(pos);
+  mapped.push_back(flag);
   return GetCount() - 1;
 }
 
@@ -70,13 +74,31 @@ int32_t PolicyTable::duplicateRow(int32_t j) {
 }
 
 void PolicyTable::removeRow(int32_t j) {
-  POSITION pos = j >= 0 ? FindIndex(j) : nullptr;
-  if (!pos) return;
-  delete[] RemoveAt(pos);
-  if (static_cast<size_t>(j) < mapped.size()) mapped.erase(mapped.begin() + j);
+  if (j < 0 || static_cast<size_t>(j) >= index.size()) return;
+  delete[] RemoveAt(index[static_cast<size_t>(j)]);
+  index.erase(index.begin() + j);
+  mapped.erase(mapped.begin() + j);
 }
 
-PolicyInformation* PolicyTable::row(int32_t j) const { return j >= 0 ? elementAt(j) : nullptr; }
+void PolicyTable::removeRows(const std::vector<unsigned char>& drop) {
+  size_t kept = 0;
+  for (size_t j = 0; j < index.size(); ++j) {
+    if (j < drop.size() && drop[j]) {
+      delete[] RemoveAt(index[j]);
+      continue;
+    }
+    index[kept] = index[j];
+    mapped[kept] = mapped[j];
+    ++kept;
+  }
+  index.resize(kept);
+  mapped.resize(kept);
+}
+
+PolicyInformation* PolicyTable::row(int32_t j) const {
+  return j >= 0 && static_cast<size_t>(j) < index.size() ? GetAt(index[static_cast<size_t>(j)])
+                                                         : nullptr;
+}
 
 bool PolicyTable::isRowMapped(int32_t j) const {
   return j >= 0 && static_cast<size_t>(j) < mapped.size() && mapped[static_cast<size_t>(j)] != 0;

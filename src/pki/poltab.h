@@ -11,7 +11,9 @@
 
 // A row is an array of columnCount() cells, made with new[]; the table owns
 // its rows and frees them itself (the base list's element deleter would
-// free a single cell).
+// free a single cell). Rows are reached through an index of list positions,
+// so row(j) does not walk the list; change the rows only through this
+// class's operations, which keep the index.
 class PolicyTable : public TypedPointerList<PolicyInformation> {
  public:
   // Upper bound of rows x columns. A path of certificates that assert or map
@@ -34,6 +36,9 @@ class PolicyTable : public TypedPointerList<PolicyInformation> {
   // Appends a copy of row j (cells and flag): its index, or -1.
   int32_t duplicateRow(int32_t j);
   void removeRow(int32_t j);
+  // Deletes every row j whose drop[j] is nonzero, in one pass; later rows
+  // keep their order. drop may be shorter than the table.
+  void removeRows(const std::vector<unsigned char>& drop);
   PolicyInformation* row(int32_t j) const;
   bool isRowMapped(int32_t j) const;
   void setRowMapped(int32_t j, bool value);
@@ -50,6 +55,7 @@ class PolicyTable : public TypedPointerList<PolicyInformation> {
   int32_t appendRow(PolicyInformation* cells, unsigned char flag);
 
   uint32_t columns;
+  std::vector<POSITION> index;        // list position of each row
   std::vector<unsigned char> mapped;  // parallel to the rows
 };
 

@@ -54,11 +54,14 @@ TEST(PolicyProcessing, AgreesWithOpensslVerify) {
   //    is anyPolicy itself, so certificates asserting P1 under an explicit
   //    policy requirement give 10 where openssl accepts;
   //  - openssl's "no explicit policy" is 6 (no valid policy) or 10 (none in
-  //    the initial set).
-  const std::map<std::string, int> differs = {{"p1_expl_user_any", 10},
-                                              {"p1p2_then_p2_ask_p1", 10}};
+  //    the initial set);
+  //  - an empty certificatePolicies is refused as undecodable (4), where
+  //    openssl reads it as a certificate without policies.
+  const std::map<std::string, int> differs = {
+      {"p1_expl_user_any", 10}, {"p1p2_then_p2_ask_p1", 10}, {"any_p1_then_p2p3", 10},
+      {"p1_any_map_then_p2", 10}, {"empty_policies", 4}};
   auto rows = pkitest::readFixture("policy/expected.txt");
-  ASSERT_GE(rows.size(), 15u);
+  ASSERT_GE(rows.size(), 25u);
   for (const auto& r : rows) {
     ASSERT_EQ(r.size(), 3u);
     SCOPED_TRACE(r[0]);
@@ -173,6 +176,15 @@ struct RuleCase {
 
 TEST(PolicyProcessing, Rules) {
   const ASNobjectId any = anyPolicy;
+  // C0 inhibits mapping from the third certificate after it; C1 sets its
+  // own, longer value; C3 maps P1 to P2 and the end entity asserts P2.
+  auto inhibitUnder2 = [&](const char* c1Constraints) {
+    return std::vector<std::vector<Ext>>{{pols({any}), pcons("3003810102")},
+                                         {pols({any}), pcons(c1Constraints)},
+                                         {pols({any})},
+                                         {pols({P(1)}), maps({{P(1), P(2)}})},
+                                         {pols({P(2)})}};
+  };
   const std::vector<RuleCase> cases = {
       {"empty path", {}, {}, false, false, {any}, 13},
       {"no policies, explicit", {{bc("30030101ff")}, {}}, {}, true, false, {any}, 6},
@@ -293,6 +305,84 @@ TEST(PolicyProcessing, Rules) {
        false,
        {any},
        0},
+      // A subordinate CA cannot lengthen a superior's count: values of 2^31
+      // and more, or read as negative, leave the smaller count in force.
+      {"requireExplicitPolicy 2^31 under 2",
+       {{pcons("3003800102"), pols({any})}, {pcons("300780050080000000"), pols({any})}, {}},
+       {},
+       false,
+       false,
+       {any},
+       6},
+      {"requireExplicitPolicy -1 under 2",
+       {{pcons("3003800102"), pols({any})}, {pcons("30068004ffffffff"), pols({any})}, {}},
+       {},
+       false,
+       false,
+       {any},
+       6},
+      {"inhibitPolicyMapping 2^31 under 2", inhibitUnder2("300781050080000000"), {}, true, false,
+       {P(1)}, 6},
+      {"inhibitPolicyMapping FFFFFFFF under 2", inhibitUnder2("30068104ffffffff"), {}, true, false,
+       {P(1)}, 6},
+      // An empty certificatePolicies is not a valid value.
+      {"empty policies under anyPolicy",
+       {{pols({any})}, {{&id_ce_certificatePolicies, hexBytes("3000")}}, {pols({any})}},
+       {},
+       false,
+       false,
+       {any},
+       4},
+      {"empty policies under P1",
+       {{pols({P(1)})}, {{&id_ce_certificatePolicies, hexBytes("3000")}}},
+       {},
+       false,
+       false,
+       {any},
+       4},
+      // Each row is decided on its own policy, not on the first row's.
+      {"anyPolicy P1, then P2, then P1",
+       {{pols({any, P(1)})}, {pols({P(2)})}, {pols({P(1)})}},
+       {},
+       true,
+       false,
+       {P(1)},
+       6},
+      {"P1 anyPolicy, then P2, then P2",
+       {{pols({P(1), any})}, {pols({P(2)})}, {pols({P(2)})}},
+       {},
+       true,
+       false,
+       {P(2)},
+       0},
+      {"P1 anyPolicy, then anyPolicy, then P1",
+       {{pols({P(1), any})}, {pols({any})}, {pols({P(1)})}},
+       {},
+       true,
+       false,
+       {P(1)},
+       0},
+      {"mapping under anyPolicy keeps anyPolicy",
+       {{pols({any}), maps({{P(1), P(2)}})}, {pols({P(5)})}, {pols({P(5)})}},
+       {},
+       true,
+       false,
+       {P(5)},
+       0},
+      {"mapping beside anyPolicy maps the named row",
+       {{pols({any, P(1)}), maps({{P(1), P(2)}, {P(3), P(4)}})}, {pols({P(2), P(4)})}},
+       {},
+       true,
+       false,
+       {P(3)},
+       0},
+      {"anyPolicy does not spread to a policy a named row carries",
+       {{pols({P(1), any}), maps({{P(1), P(2)}})}, {pols({P(2)})}},
+       {},
+       true,
+       false,
+       {P(2)},
+       10},
       {"P1 P2 then P2", {{pols({P(1), P(2)})}, {pols({P(2)})}}, {}, true, false, {P(2)}, 0},
       {"P1 P2 then P2, initial P1",
        {{pols({P(1), P(2)})}, {pols({P(2)})}},
@@ -361,28 +451,42 @@ TEST(PolicyProcessing, TableAfterSteps) {
   EXPECT_TRUE(v.policyTable().row(0)[1].policyIdentifier == P(2));
   EXPECT_TRUE(v.policyTable().row(0)[0].policyIdentifier == anyPolicy);
 
-  // Mappings under anyPolicy: row 0 plus one row per mapping, each flagged;
-  // the list keeps each distinct mapping once.
+  // Mappings under anyPolicy: the anyPolicy row stays as it is (openssl
+  // keeps it too: chain map_any_then_p5), and beside it one row per mapping,
+  // each flagged; the list keeps each distinct mapping once.
   Chain m;
   m.add({pols({anyPolicy}), maps({{P(1), P(2)}, {P(1), P(3)}, {P(1), P(2)}})});
   m.add({pols({anyPolicy})});
   ASSERT_EQ(v.checkCertificatePolicies(m.path(), false, false, policySet({anyPolicy})), 0);
   EXPECT_EQ(v.policyTable().rowCount(), 4);
   EXPECT_EQ(v.mappingList().GetCount(), 2);
-  EXPECT_TRUE(v.policyTable().row(0)[0].policyIdentifier == P(1));
+  EXPECT_TRUE(v.policyTable().row(0)[0].policyIdentifier == anyPolicy);
+  EXPECT_TRUE(v.policyTable().row(0)[1].policyIdentifier == anyPolicy);
+  EXPECT_TRUE(v.policyTable().row(1)[0].policyIdentifier == P(1));
+  EXPECT_TRUE(v.policyTable().row(2)[1].policyIdentifier == P(3));
   EXPECT_TRUE(v.policyTable().row(3)[1].policyIdentifier == P(2));
 
-  // Rows that exist beside an anyPolicy row 0 keep their own policy when
-  // row 0 is split.
+  // A row naming P1 beside an anyPolicy row ends where a certificate lists
+  // neither P1 nor anyPolicy; the anyPolicy row is split (openssl agrees:
+  // chain any_p1_then_p2p3).
   Chain s;
   s.add({pols({anyPolicy, P(1)})});
   s.add({pols({P(2), P(3)})});
   s.add({pols({anyPolicy})});
   ASSERT_EQ(v.checkCertificatePolicies(s.path(), false, false, policySet({anyPolicy})), 0);
-  ASSERT_EQ(v.policyTable().rowCount(), 3);
+  ASSERT_EQ(v.policyTable().rowCount(), 2);
   EXPECT_TRUE(v.policyTable().row(0)[1].policyIdentifier == P(2));
-  EXPECT_TRUE(v.policyTable().row(1)[1].policyIdentifier == P(1));
-  EXPECT_TRUE(v.policyTable().row(2)[1].policyIdentifier == P(3));
+  EXPECT_TRUE(v.policyTable().row(1)[1].policyIdentifier == P(3));
+  EXPECT_TRUE(v.policyTable().row(0)[0].policyIdentifier == anyPolicy);
+
+  // The end step judges each row by its own first named policy.
+  Chain e;
+  e.add({pols({P(1), anyPolicy})});
+  e.add({pols({P(2), P(1)})});
+  ASSERT_EQ(v.checkCertificatePolicies(e.path(), true, false, policySet({P(2)})), 0);
+  ASSERT_EQ(v.finalTable().rowCount(), 1);
+  EXPECT_TRUE(v.finalTable().row(0)[0].policyIdentifier == anyPolicy);
+  EXPECT_TRUE(v.finalTable().row(0)[1].policyIdentifier == P(2));
 }
 
 TEST(PolicyProcessing, QualifiersAreMerged) {

@@ -5,12 +5,14 @@
 #   chain_<case>/    small chains (root.der ... leaf.der) and what
 #                    `openssl verify -policy_check ...` says of them
 #   expected.txt     <case> <flags> <openssl verdict>
-# Run from this folder; needs openssl and python3.
+# Run from this folder; needs openssl and python3. `gen.sh chains` remakes
+# only the chains and expected.txt, leaving the ext_*.der values as they are.
 set -eu
 cd "$(dirname "$0")"
 T=$(mktemp -d)
 trap 'rm -rf "$T"' EXIT
 
+if [ "${1:-}" != chains ]; then
 # ---- one certificate with every extension the value classes read ----
 openssl ecparam -name prime256v1 -genkey -noout -out "$T/ca.key"
 openssl req -new -x509 -key "$T/ca.key" -subj "/CN=Ext CA" -days 3650 -out "$T/ca.pem"
@@ -135,6 +137,7 @@ for _, e in items(seq):
     name = NAMES[oid(parts[0][1])]
     open("ext_%s.der" % name, "wb").write(parts[-1][1])
 P
+fi
 
 # ---- policy chains: root -> ca1 -> ca2 -> leaf ----
 # Each certificate's policy extensions come from the case's line below.
@@ -174,6 +177,40 @@ certificatePolicies=2.5.29.32.0
 [notca]
 basicConstraints=critical,CA:FALSE
 certificatePolicies=2.5.29.32.0
+[any_p1_ca]
+basicConstraints=critical,CA:TRUE
+certificatePolicies=2.5.29.32.0,1.3.6.1.4.1.99999.1
+[p1_any_ca]
+basicConstraints=critical,CA:TRUE
+certificatePolicies=1.3.6.1.4.1.99999.1,2.5.29.32.0
+[p2p3_ca]
+basicConstraints=critical,CA:TRUE
+certificatePolicies=1.3.6.1.4.1.99999.2,1.3.6.1.4.1.99999.3
+[any_map_p1_p2_ca]
+basicConstraints=critical,CA:TRUE
+certificatePolicies=2.5.29.32.0
+policyMappings=1.3.6.1.4.1.99999.1:1.3.6.1.4.1.99999.2
+[p1_any_map_ca]
+basicConstraints=critical,CA:TRUE
+certificatePolicies=1.3.6.1.4.1.99999.1,2.5.29.32.0
+policyMappings=1.3.6.1.4.1.99999.1:1.3.6.1.4.1.99999.2
+[p5_ca]
+basicConstraints=critical,CA:TRUE
+certificatePolicies=1.3.6.1.4.1.99999.5
+[any_req2_ca]
+basicConstraints=critical,CA:TRUE
+certificatePolicies=2.5.29.32.0
+policyConstraints=critical,requireExplicitPolicy:2
+[any_req2p31_ca]
+basicConstraints=critical,CA:TRUE
+certificatePolicies=2.5.29.32.0
+policyConstraints=critical,requireExplicitPolicy:2147483648
+[empty_pol_ca]
+basicConstraints=critical,CA:TRUE
+2.5.29.32=DER:3000
+[leaf_p5]
+basicConstraints=CA:FALSE
+certificatePolicies=1.3.6.1.4.1.99999.5
 [leaf_p1]
 basicConstraints=CA:FALSE
 certificatePolicies=1.3.6.1.4.1.99999.1
@@ -240,5 +277,12 @@ pathlen0_fail      pathlen0_ca any_ca            leaf_any   -policy,2.5.29.32.0
 pathlen0_ok        any_ca      pathlen0_ca       leaf_any   -policy,2.5.29.32.0
 notca              notca       any_ca            leaf_any   -policy,2.5.29.32.0
 p1_expl_user_any   p1_ca       p1_ca             leaf_p1    -explicit_policy,-policy,2.5.29.32.0
+any_p1_p2_leaf_p1  any_p1_ca   p2_ca             leaf_p1    -explicit_policy,-policy,1.3.6.1.4.1.99999.1
+p1_any_p2_leaf_p2  p1_any_ca   p2_ca             leaf_p2    -explicit_policy,-policy,1.3.6.1.4.1.99999.2
+any_p1_then_p2p3   any_p1_ca   p2p3_ca           leaf_any   -explicit_policy,-policy,1.3.6.1.4.1.99999.1
+p1_any_map_then_p2 p1_any_map_ca p2_ca         leaf_p2    -explicit_policy,-policy,1.3.6.1.4.1.99999.2
+map_any_then_p5    any_map_p1_p2_ca p5_ca        leaf_p5    -explicit_policy,-policy,1.3.6.1.4.1.99999.5
+req2_then_req2p31  any_req2_ca any_req2p31_ca    leaf_nopol -policy,2.5.29.32.0
+empty_policies     any_ca      empty_pol_ca      leaf_any   -explicit_policy,-policy,2.5.29.32.0
 CASES
 echo done
