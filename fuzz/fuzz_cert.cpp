@@ -4,6 +4,8 @@
 // must answer a code, never fault; a copy of a value read in place must hash
 // as the original.
 #include "base/memfile.h"
+#include "base/reportstream.h"
+#include "pki/dnprint.h"
 #include "pki/cert.h"
 
 #include <cstdint>
@@ -47,6 +49,10 @@ void exercise(SignedCertificate& v, const SubPubKeyInfo& key) {
   (void)v.isCa();
   (void)v.fixesRsaPssParameters();
   (void)(copy == v);
+  MemFile text;
+  ReportStream report(&text, DN_TEXT_SHORT_LABELS);
+  report.writeCertificate(v);
+  report.writeCertificate(copy);
 }
 
 }  // namespace

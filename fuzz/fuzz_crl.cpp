@@ -4,6 +4,8 @@
 // must answer a code, never fault; a copy of a value read in place must hash
 // as the original.
 #include "base/memfile.h"
+#include "base/reportstream.h"
+#include "pki/algtext.h"
 #include "pki/crl.h"
 
 #include <cstdint>
@@ -43,6 +45,18 @@ void exercise(SignedCertRevList& v, const SubPubKeyInfo& key) {
     if (std::memcmp(d, e, sizeof d) != 0) std::abort();
   }
   (void)copy.verifySignature(key);
+  MemFile text;
+  ReportStream report(&text);
+  std::string alg;
+  appendAlgorithmDescription(alg, v.signatureAlgorithm, true);
+  report << v.tbsCertList.issuer;
+  report.writeDateTime(v.tbsCertList.thisUpdate);
+  report.writeDateTime(v.tbsCertList.nextUpdate);
+  for (POSITION p = v.tbsCertList.revokedCertificates.GetHeadPosition(); p;) {
+    CRLentry* e = v.tbsCertList.revokedCertificates.GetNext(p);
+    report.writeInteger(e->userCertificate);
+    report.writeDateTime(e->revocationDate);
+  }
 }
 
 }  // namespace

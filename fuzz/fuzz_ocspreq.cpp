@@ -4,6 +4,9 @@
 // DER lengths (and TBSRequest's members in schema order), so its encoding
 // must read back to itself; the signed TBSRequest of a request is kept as
 // received in both modes.
+#include "base/memfile.h"
+#include "base/reportstream.h"
+#include "pki/algtext.h"
 #include "pki/ocspreq.h"
 #include "pki/vessikreq.h"
 
@@ -25,6 +28,23 @@ std::vector<unsigned char> encodeOf(const ASNobject& o) {
 int headerSize(const uint8_t* data) { return data[1] > 0x80 ? 2 + (data[1] & 0x7F) : 2; }
 
 void keptAsReceived(const ASNobject&, const uint8_t*, int) {}
+
+void print(const ASNobject&) {}
+
+// What a request shows in a report: serials, hash names, the requestor's certificates.
+void print(const OCSPRequest& r) {
+  MemFile text;
+  ReportStream report(&text);
+  std::string h;
+  for (POSITION p = r.tbsRequest.requestList.GetHeadPosition(); p;) {
+    Request* q = r.tbsRequest.requestList.GetNext(p);
+    report.writeInteger(q->reqCert.serialNumber);
+    hashAlgorithmName(q->reqCert.hashAlgorithm.algorithm, nullptr, &h);
+  }
+  if (r.optionalSignaturePresent && r.optionalSignature->certsPresent)
+    for (POSITION p = r.optionalSignature->certs->GetHeadPosition(); p;)
+      report.writeCertificate(*r.optionalSignature->certs->GetNext(p));
+}
 
 // The signed part is the first member: its encoding is the received octets.
 // The requestor's certificates are kept as received too.
@@ -48,6 +68,7 @@ void check(const uint8_t* data, int n) {
     if (r < -2) abort();
     if (r <= 0) continue;
     keptAsReceived(v, data, r);
+    print(v);
     std::vector<unsigned char> out = encodeOf(v);
     if (flags & ASN_FLAG_CONST) {
       if (static_cast<int>(out.size()) != r || std::memcmp(out.data(), data, out.size()) != 0)

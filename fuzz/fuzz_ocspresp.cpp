@@ -5,6 +5,8 @@
 // around the parts kept as received, and that encoding must read back to
 // itself. The signed ResponseData is kept as received in both modes, and
 // every answer must be one of the documented codes.
+#include "base/memfile.h"
+#include "base/reportstream.h"
 #include "pki/ocspresp.h"
 
 #include <cstdint>
@@ -71,6 +73,16 @@ void checkBasic(const ASNoctstr& bytes) {
       v = basic.verifySignature(*basic.certs->GetHead());
       if (v < -4 || v > 1) abort();
     }
+    MemFile text;
+    ReportStream report(&text);
+    report.writeDateTime(basic.tbsResponseData.producedAt);
+    for (POSITION p = basic.tbsResponseData.responses.GetHeadPosition(); p;) {
+      SingleResponse* s = basic.tbsResponseData.responses.GetNext(p);
+      report.writeInteger(s->certID.serialNumber);
+      report.writeDateTime(s->thisUpdate);
+    }
+    if (basic.certsPresent)
+      for (POSITION p = basic.certs->GetHeadPosition(); p;) report.writeCertificate(*basic.certs->GetNext(p));
   }
 }
 
