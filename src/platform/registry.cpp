@@ -182,8 +182,10 @@ RegistryStatus createKeyFolder(int parentFd, const std::string& name, bool priva
       ::close(nameFd);
       std::string target = KEY_PREFIX + folded(name);
       if (written && ::syscall(SYS_renameat2, parentFd, temp.c_str(), parentFd, target.c_str(),
-                               RENAME_NOREPLACE) == 0)
+                               RENAME_NOREPLACE) == 0) {
+        ::close(fd);
         return RegistryStatus::Ok;
+      }
       status = (errno == EEXIST || errno == ENOTEMPTY) ? RegistryStatus::Ok : statusOfErrno(errno);
       if (!written) status = RegistryStatus::Failed;
       ::unlinkat(fd, KEY_NAME_FILE, 0);

@@ -211,6 +211,28 @@ TEST_F(Registry, AccessAndDeletion) {
   EXPECT_EQ(platform::REGISTRY_NONE, type);
 }
 
+// Creating keys, new or existing, and closing them leaves no descriptor open: a
+// long-running process creates keys without end.
+TEST_F(Registry, CreatedKeysLeaveNoDescriptorOpen) {
+  auto openDescriptors = [] {
+    size_t n = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+      (void)entry;
+      ++n;
+    }
+    return n;
+  };
+  size_t before = openDescriptors();
+  for (int i = 0; i < 50; ++i) {
+    RegistryKey key;
+    ASSERT_EQ(RegistryStatus::Ok,
+              key.create(RegistryRoot::LocalMachine, "A\\B" + std::to_string(i % 5) + "\\C"));
+    RegistryKey again;
+    ASSERT_EQ(RegistryStatus::Ok, key.openSubkey("", false, again));
+  }
+  EXPECT_EQ(before, openDescriptors());
+}
+
 // A value rewritten again and again by another process is always read whole: old or new.
 TEST_F(Registry, ConcurrentRewriteIsSeenWhole) {
   const std::string first(100000, 'A');
