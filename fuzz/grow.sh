@@ -45,13 +45,13 @@ for n in "${names[@]}"; do
   rm -rf "$scratch"
   mkdir -p "$scratch"
   cp "$corpus"/* "$scratch"/ 2>/dev/null || true
-  before="$(stats "$bin" "$corpus"), $(ls "$corpus" | wc -l) files, $(du -sk "$corpus" | cut -f1) KB"
+  before="$(stats "$bin" "$corpus"), $(ls "$corpus" | wc -l) files, $(du -sb "$corpus" | cut -f1) bytes"
   echo "grow: $n for ${secs}s"
   "$bin" "${opts[@]}" -max_total_time="$secs" -artifact_prefix="$out/artifacts/$n-" \
     "$scratch" >"$out/grow/$n.log" 2>&1 || { tail -n 40 "$out/grow/$n.log"; exit 1; }
   "$bin" "${opts[@]}" -merge=1 "$corpus" "$scratch" >"$out/grow/$n.merge.log" 2>&1 ||
     { tail -n 40 "$out/grow/$n.merge.log"; exit 1; }
-  after="$(stats "$bin" "$corpus"), $(ls "$corpus" | wc -l) files, $(du -sk "$corpus" | cut -f1) KB"
+  after="$(stats "$bin" "$corpus"), $(ls "$corpus" | wc -l) files, $(du -sb "$corpus" | cut -f1) bytes"
   echo "grow: $n before: $before"
   echo "grow: $n after:  $after"
 done
