@@ -1,14 +1,13 @@
 #!/usr/bin/env bash
-# Builds everything with AddressSanitizer and UndefinedBehaviorSanitizer and
-# runs every test; then, where clang is present, a short fuzzing run.
+# Builds everything once with clang, AddressSanitizer and UndefinedBehaviorSanitizer
+# (scripts/clang-build.sh) and runs every test; then the constant-time tests
+# under valgrind (a g++ build without sanitizers, scripts/ct.sh); then a short
+# run of every fuzz target, built from the same objects (fuzz/run.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
-jobs=$(nproc)
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAL_SANITIZE=ON -DTAL_WERROR=ON
-cmake --build build-asan -j "$jobs"
-(cd build-asan && ctest -j "$jobs" --output-on-failure)
+out=build-clang
+scripts/clang-build.sh "$out"
+(cd "$out" && ctest -j "$(nproc)" --output-on-failure)
 scripts/ct.sh
-if [ -x fuzz/run.sh ] && command -v clang++ >/dev/null; then
-  fuzz/run.sh
-fi
+FUZZ_BUILD=$out fuzz/run.sh

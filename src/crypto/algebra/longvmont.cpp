@@ -35,34 +35,6 @@ LV_INLINE uint64_t limbOf(const LvWord* a, int i, int K) {
 LV_INLINE uint64_t rLoad(const LvWord* r, int i) { return longvLoad64(r + 2 * i); }
 LV_INLINE void rStore(LvWord* r, int i, uint64_t v) { longvStore64(r + 2 * i, v); }
 
-// r (2K words) = a * b, operand scanning by limbs.
-LV_INLINE void mulCore(LvWord* __restrict r, const LvWord* __restrict a,
-                       const LvWord* __restrict b, int K) {
-  const int L = (K + 1) / 2;
-  const bool odd = (K & 1) != 0;
-  const uint64_t b0 = limbOf(b, 0, K);
-  LvDWord64 c = 0;
-#pragma GCC unroll 32
-  for (int j = 0; j < L; ++j) {
-    c += static_cast<LvDWord64>(limbOf(a, j, K)) * b0;
-    rStore(r, j, static_cast<uint64_t>(c));
-    c >>= 64;
-  }
-  if (L < 2 * L - 1 || !odd) rStore(r, L, static_cast<uint64_t>(c));
-  for (int i = 1; i < L; ++i) {
-    const uint64_t bi = limbOf(b, i, K);
-    c = 0;
-#pragma GCC unroll 32
-    for (int j = 0; j < L; ++j) {
-      c += static_cast<LvDWord64>(limbOf(a, j, K)) * bi + rLoad(r, i + j);
-      rStore(r, i + j, static_cast<uint64_t>(c));
-      c >>= 64;
-    }
-    // For an odd K the top limb lies outside the 2K words; the product leaves it zero.
-    if (i + L < 2 * L - 1 || !odd) rStore(r, i + L, static_cast<uint64_t>(c));
-  }
-}
-
 // r (2K words) = a^2: cross products, one-bit doubling, diagonal squares.
 LV_INLINE void sqrCore(LvWord* __restrict r, const LvWord* __restrict a, int K) {
   const int L = (K + 1) / 2;

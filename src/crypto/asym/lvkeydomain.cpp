@@ -166,11 +166,11 @@ LvConvOS lvExpandSeed(const LvConvOS& seedIn, unsigned int t, bool primeField) {
 
 // ------------------------------------------------------------------ LvEpDsaKeyDomain
 
-LvEpDsaKeyDomain::LvEpDsaKeyDomain() : useSpecial(false), reserved(0) {}
+LvEpDsaKeyDomain::LvEpDsaKeyDomain() : useSpecial(false) {}
 
 LvEpDsaKeyDomain::LvEpDsaKeyDomain(const char* a, const char* b, const char* p, const char* G,
                                    const char* n, const char* h, int state)
-    : useSpecial(false), reserved(0) {
+    : useSpecial(false) {
   LvConvOS A(a), B(b), P(p), GG(G), Nn(n), Hh(h);
   setCurve(A.ptr(), A.getLength(), B.ptr(), B.getLength(), P.ptr(), P.getLength());
   setGen(GG.ptr(), GG.getLength());

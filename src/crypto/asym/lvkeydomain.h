@@ -132,7 +132,6 @@ class LvEpDsaKeyDomain : public LvGeneralDsaKeyDomain {
   LvEp ep;
   LvCryptoEp cryptoEp;
   LvConvOS seed;
-  LvWord reserved;
 };
 
 // ANSI X9.62 expansion of a seed (at least 20 octets) to ceil(t/8) octets with

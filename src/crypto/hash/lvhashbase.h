@@ -106,6 +106,7 @@ class LvDhf : public LvHash {
 // defined with LV_HASH_DESCRIPTION).
 #define LV_HASH_DESCRIPTION_DECL(cls)                 \
   cls(const cls& other) = default;                    \
+  cls& operator=(const cls& other) = default;         \
   bool isApproved() const override;                   \
   LvHash* clone() const override;                     \
   LvHashAlgo getAlgo() const override;                \

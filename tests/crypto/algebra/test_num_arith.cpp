@@ -127,10 +127,11 @@ TEST(NumArith, FailuresLeaveOperandUnchanged) {
   EXPECT_TRUE(big * zero == 0u);
   // Self-referencing operands.
   LvN s(big);
-  s -= s;
+  const LvN& self = s;  // the same object, named twice
+  s -= self;
   EXPECT_TRUE(s == 0u);
   s = big;
-  s /= s;
+  s /= self;
   EXPECT_TRUE(s == 1u);
   s = big;
   s += s;

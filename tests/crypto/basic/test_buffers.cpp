@@ -61,7 +61,8 @@ TEST(LvOctMem, ResizeAssignGet) {
   LvOctMem a;
   a = m;
   EXPECT_EQ(hex(a.ptr(), a.getLength()), "0908");
-  a = a;  // self-assignment keeps the content
+  const LvOctMem& self = a;
+  a = self;  // self-assignment keeps the content
   EXPECT_EQ(hex(a.ptr(), a.getLength()), "0908");
   LvOctet out[4] = {0xEE, 0xEE, 0xEE, 0xEE};
   EXPECT_EQ(m.get(out, 1), 0u);  // one octet too small: nothing written

@@ -1,0 +1,1082 @@
+// The engine of lvepfast.h: field arithmetic on 64-bit limbs and the point
+// operations as templates over the field. Private to lvepfast*.cpp: each field
+// size is instantiated in a unit of its own (lvepfast_m<N>.cpp,
+// lvepfast_p521.cpp), so builds compile them in parallel.
+#pragma once
+
+#include "crypto/algebra/lvepfast.h"
+
+#include <cstring>
+#include <vector>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+namespace lvepfast {
+namespace engine {
+
+typedef std::uint64_t u64;
+typedef std::uint32_t u32;
+typedef unsigned __int128 u128;
+
+#define LV_INLINE __attribute__((always_inline)) inline
+
+// Wipes a vector of limbs the optimiser cannot drop.
+inline void wipe(void* p, std::size_t n) {
+  volatile unsigned char* v = static_cast<volatile unsigned char*>(p);
+  while (n--) *v++ = 0;
+}
+
+// ---------------------------------------------------------------- fields
+
+// Shared limb helpers on N limbs.
+template <unsigned N>
+struct Limbs {
+  static bool isZero(const u64* a) { return zeroMask(a) != 0; }
+  // All ones when a is zero, else 0, without a branch.
+  static u64 zeroMask(const u64* a) {
+    u64 x = 0;
+    _Pragma("GCC unroll 32")
+    for (unsigned i = 0; i < N; i++) x |= a[i];
+    return ((x | ((u64)0 - x)) >> 63) - 1;
+  }
+  static bool equal(const u64* a, const u64* b) {
+    u64 x = 0;
+    _Pragma("GCC unroll 32")
+    for (unsigned i = 0; i < N; i++) x |= a[i] ^ b[i];
+    return x == 0;
+  }
+  // a >= b
+  static bool geq(const u64* a, const u64* b) {
+    _Pragma("GCC unroll 32")
+    for (unsigned i = N; i-- > 0;) {
+      if (a[i] != b[i]) return a[i] > b[i];
+    }
+    return true;
+  }
+#if defined(__x86_64__)
+  static u64 addTo(u64* r, const u64* a, const u64* b) {
+    unsigned char c = 0;
+    _Pragma("GCC unroll 32")
+    for (unsigned i = 0; i < N; i++) {
+      unsigned long long x;
+      c = _addcarry_u64(c, a[i], b[i], &x);
+      r[i] = x;
+    }
+    return c;
+  }
+  static u64 subTo(u64* r, const u64* a, const u64* b) {
+    unsigned char br = 0;
+    _Pragma("GCC unroll 32")
+    for (unsigned i = 0; i < N; i++) {
+      unsigned long long x;
+      br = _subborrow_u64(br, a[i], b[i], &x);
+      r[i] = x;
+    }
+    return br;
+  }
+#else
+  static u64 addTo(u64* r, const u64* a, const u64* b) {
+    u64 c = 0;
+    _Pragma("GCC unroll 32")
+    for (unsigned i = 0; i < N; i++) {
+      u128 s = (u128)a[i] + b[i] + c;
+      r[i] = (u64)s;
+      c = (u64)(s >> 64);
+    }
+    return c;
+  }
+  static u64 subTo(u64* r, const u64* a, const u64* b) {
+    u64 br = 0;
+    _Pragma("GCC unroll 32")
+    for (unsigned i = 0; i < N; i++) {
+      u128 d = (u128)a[i] - b[i] - br;
+      r[i] = (u64)d;
+      br = (u64)(d >> 64) & 1;
+    }
+    return br;
+  }
+#endif
+};
+
+// Montgomery arithmetic, R = 2^(64N), for any odd p below R.
+template <unsigned N>
+class MontField {
+ public:
+  static const unsigned kLimbs = N;
+  u64 p[N];
+  u64 n0;      // -p^-1 mod 2^64
+  u64 r2[N];   // R^2 mod p
+  u64 one_[N]; // R mod p
+
+  void init(const u64* prime) {
+    std::memcpy(p, prime, sizeof(p));
+    u64 x = 1;
+    for (int i = 0; i < 7; i++) x *= 2 - p[0] * x;  // Newton: x = p^-1 mod 2^64
+    n0 = (u64)0 - x;
+    // 2^k mod p by doubling, k up to 128N.
+    u64 t[N] = {0};
+    t[0] = 1;
+    _Pragma("GCC unroll 32")
+    for (unsigned i = 0; i < 128 * N; i++) {
+      if (i == 64 * N) std::memcpy(one_, t, sizeof(t));
+      dbl(t, t);
+    }
+    std::memcpy(r2, t, sizeof(t));
+  }
+  LV_INLINE void add(u64* r, const u64* a, const u64* b) const {
+    u64 t[N];
+    u64 c = Limbs<N>::addTo(t, a, b);
+    u64 s[N];
+    u64 br = Limbs<N>::subTo(s, t, p);
+    // keep t - p when there was a carry out or no borrow (by mask: the
+    // values may be secret)
+    const u64 useS = (u64)0 - (c | (br ^ 1));
+    _Pragma("GCC unroll 32")
+    for (unsigned i = 0; i < N; i++) r[i] = t[i] ^ (useS & (t[i] ^ s[i]));
+  }
+  LV_INLINE void dbl(u64* r, const u64* a) const { add(r, a, a); }
+  LV_INLINE void sub(u64* r, const u64* a, const u64* b) const {
+    u64 t[N];
+    u64 br = Limbs<N>::subTo(t, a, b);
+    u64 pm[N];
+    const u64 mask = (u64)0 - br;
+    _Pragma("GCC unroll 32")
+    for (unsigned i = 0; i < N; i++) pm[i] = p[i] & mask;
+    Limbs<N>::addTo(r, t, pm);
+  }
+  void neg(u64* r, const u64* a) const {
+    const u64 keep = ~Limbs<N>::zeroMask(a);
+    Limbs<N>::subTo(r, p, a);
+    _Pragma("GCC unroll 32")
+    for (unsigned i = 0; i < N; i++) r[i] &= keep;
+  }
+  u64 zeroMask(const u64* a) const { return Limbs<N>::zeroMask(a); }
+  LV_INLINE void mul(u64* r, const u64* a, const u64* b) const {
+    u64 t[2 * N + 1];
+    _Pragma("GCC unroll 32")
+    for (unsigned i = 0; i < N; i++) {
+      u64 c = 0;
+      const u64 ai = a[i];
+      _Pragma("GCC unroll 32")
+      for (unsigned j = 0; j < N; j++) {
+        u128 s = (u128)ai * b[j] + (i ? t[i + j] : 0) + c;
+        t[i + j] = (u64)s;
+        c = (u64)(s >> 64);
+      }
+      t[i + N] = c;
+    }
+    t[2 * N] = 0;
+    redc(r, t);
+  }
+  const u64* prime() const { return p; }
+  bool isZero(const u64* a) const { return Limbs<N>::isZero(a); }
+  LV_INLINE void sqr(u64* r, const u64* a) const {
+    u64 t[2 * N + 1];
+    _Pragma("GCC unroll 32")
+    for (unsigned i = 0; i < 2 * N + 1; i++) t[i] = 0;
+    _Pragma("GCC unroll 32")
+    for (unsigned i = 0; i < N; i++) {
+      u64 c = 0;
+      const u64 ai = a[i];
+      _Pragma("GCC unroll 32")
+      for (unsigned j = i + 1; j < N; j++) {
+        u128 s = (u128)ai * a[j] + t[i + j] + c;
+        t[i + j] = (u64)s;
+        c = (u64)(s >> 64);
+      }
+      t[i + N] = c;
+    }
+    u64 top = 0;
+    _Pragma("GCC unroll 32")
+    for (unsigned i = 0; i < 2 * N; i++) {
+      u64 v = t[i];
+      t[i] = (v << 1) | top;
+      top = v >> 63;
+    }
+    u64 c = 0;
+    _Pragma("GCC unroll 32")
+    for (unsigned i = 0; i < N; i++) {
+      u128 sq = (u128)a[i] * a[i];
+      u128 s = (u128)t[2 * i] + (u64)sq + c;
+      t[2 * i] = (u64)s;
+      s = (u128)t[2 * i + 1] + (u64)(sq >> 64) + (u64)(s >> 64);
+      t[2 * i + 1] = (u64)s;
+      c = (u64)(s >> 64);
+    }
+    redc(r, t);
+  }
+  // r := t·R^-1 mod p for t (2N limbs, one spare) below p·R.
+  LV_INLINE void redc(u64* r, u64* t) const {
+    u64 carry = 0;
+    _Pragma("GCC unroll 32")
+    for (unsigned i = 0; i < N; i++) {
+      const u64 m = t[i] * n0;
+      u64 c = 0;
+      _Pragma("GCC unroll 32")
+      for (unsigned j = 0; j < N; j++) {
+        u128 s = (u128)m * p[j] + t[i + j] + c;
+        t[i + j] = (u64)s;
+        c = (u64)(s >> 64);
+      }
+      u128 s = (u128)t[i + N] + c + carry;
+      t[i + N] = (u64)s;
+      carry = (u64)(s >> 64);
+    }
+    u64 s2[N];
+    u64 br = Limbs<N>::subTo(s2, t + N, p);
+    const u64 useS = (u64)0 - (carry | (br ^ 1));
+    _Pragma("GCC unroll 32")
+    for (unsigned i = 0; i < N; i++) r[i] = t[N + i] ^ (useS & (t[N + i] ^ s2[i]));
+  }
+  void toField(u64* r, const u64* a) const { mul(r, a, r2); }
+  void fromField(u64* r, const u64* a) const {
+    u64 one[N] = {0};
+    one[0] = 1;
+    mul(r, a, one);
+  }
+  const u64* one() const { return one_; }
+};
+
+// Arithmetic modulo 2^521 - 1 on nine limbs of 58 bits (the top one of 57):
+// products gather in 128-bit columns without carry chains, and 2^522 = 2
+// folds the upper columns back. Values are kept loosely reduced (limbs a
+// little above 58 bits allowed); isZero and fromField bring them to the
+// canonical form.
+class P521Field {
+ public:
+  static const unsigned kLimbs = 9;
+  static const u64 M58 = (u64(1) << 58) - 1;
+  static const u64 M57 = (u64(1) << 57) - 1;
+  u64 pw[9];    // the prime in 64-bit words (exponent of the inversion)
+  u64 one_[9];
+
+  void init(const u64* prime) {
+    std::memcpy(pw, prime, sizeof(pw));
+    std::memset(one_, 0, sizeof(one_));
+    one_[0] = 1;
+  }
+  const u64* prime() const { return pw; }
+  LV_INLINE void add(u64* r, const u64* a, const u64* b) const {
+    _Pragma("GCC unroll 32")
+    for (unsigned i = 0; i < 9; i++) r[i] = a[i] + b[i];
+    carry(r);
+  }
+  LV_INLINE void dbl(u64* r, const u64* a) const { add(r, a, a); }
+  LV_INLINE void sub(u64* r, const u64* a, const u64* b) const {
+    // a + 4p - b keeps every limb positive
+    _Pragma("GCC unroll 32")
+    for (unsigned i = 0; i < 8; i++) r[i] = a[i] + (M58 << 2) - b[i];
+    r[8] = a[8] + (M57 << 2) - b[8];
+    carry(r);
+  }
+  void neg(u64* r, const u64* a) const {
+    const u64 z[9] = {0};
+    sub(r, z, a);
+  }
+  bool isZero(const u64* a) const { return zeroMask(a) != 0; }
+  u64 zeroMask(const u64* a) const {
+    u64 t[9];
+    canonical(t, a);
+    u64 x = 0;
+    _Pragma("GCC unroll 32")
+    for (unsigned i = 0; i < 9; i++) x |= t[i];
+    return ((x | ((u64)0 - x)) >> 63) - 1;
+  }
+  LV_INLINE void mul(u64* r, const u64* a, const u64* b) const {
+    u128 t[9];
+    u64 b2[9];
+    _Pragma("GCC unroll 32")
+    for (unsigned i = 0; i < 9; i++) b2[i] = b[i] << 1;
+    _Pragma("GCC unroll 32")
+    for (unsigned k = 0; k < 9; k++) {
+      u128 acc = 0;
+      _Pragma("GCC unroll 32")
+      for (unsigned i = 0; i <= k; i++) acc += (u128)a[i] * b[k - i];
+      _Pragma("GCC unroll 32")
+      for (unsigned i = k + 1; i < 9; i++) acc += (u128)a[i] * b2[k + 9 - i];
+      t[k] = acc;
+    }
+    reduceColumns(r, t);
+  }
+  LV_INLINE void sqr(u64* r, const u64* a) const {
+    // each cross product once, doubled; the folded ones doubled again
+    u128 t[9];
+    u64 a2[9], a4[9];
+    _Pragma("GCC unroll 32")
+    for (unsigned i = 0; i < 9; i++) {
+      a2[i] = a[i] << 1;
+      a4[i] = a[i] << 2;
+    }
+    _Pragma("GCC unroll 32")
+    for (unsigned k = 0; k < 9; k++) {
+      u128 acc = 0;
+      // i + j = k, i < j
+      _Pragma("GCC unroll 32")
+      for (unsigned i = 0; 2 * i < k; i++) acc += (u128)a2[i] * a[k - i];
+      if (k % 2 == 0) acc += (u128)a[k / 2] * a[k / 2];
+      // i + j = k + 9, i < j, folded with factor 2
+      _Pragma("GCC unroll 32")
+      for (unsigned i = k + 1; 2 * i < k + 9; i++) acc += (u128)a4[i] * a[k + 9 - i];
+      if ((k + 9) % 2 == 0) acc += (u128)a2[(k + 9) / 2] * a[(k + 9) / 2];
+      t[k] = acc;
+    }
+    reduceColumns(r, t);
+  }
+  void toField(u64* r, const u64* w) const {
+    // nine 64-bit words (value below 2^576) to 58-bit limbs
+    _Pragma("GCC unroll 32")
+    for (unsigned i = 0; i < 9; i++) {
+      const unsigned bit = 58 * i, word = bit / 64, sh = bit % 64;
+      u64 v = w[word] >> sh;
+      if (sh > 6 && word + 1 < 9) v |= w[word + 1] << (64 - sh);
+      r[i] = v & M58;
+    }
+    r[8] &= M57;
+  }
+  void fromField(u64* w, const u64* a) const {
+    u64 t[9];
+    canonical(t, a);
+    std::memset(w, 0, 9 * sizeof(u64));
+    _Pragma("GCC unroll 32")
+    for (unsigned i = 0; i < 9; i++) {
+      const unsigned bit = 58 * i, word = bit / 64, sh = bit % 64;
+      w[word] |= t[i] << sh;
+      if (sh > 6 && word + 1 < 9) w[word + 1] |= t[i] >> (64 - sh);
+    }
+  }
+  const u64* one() const { return one_; }
+
+ private:
+  // One carry pass over 64-bit limbs or 128-bit columns; 2^521 = 1 wraps the
+  // top.
+  template <class T>
+  static void carryLimbs(T* r) {
+    _Pragma("GCC unroll 32")
+    for (unsigned i = 0; i < 8; i++) {
+      r[i + 1] += r[i] >> 58;
+      r[i] &= M58;
+    }
+    const T c = r[8] >> 57;
+    r[8] &= M57;
+    r[0] += c;
+    r[1] += r[0] >> 58;
+    r[0] &= M58;
+  }
+  static void carry(u64* r) { carryLimbs(r); }
+  static void reduceColumns(u64* r, u128* t) {
+    carryLimbs(t);
+    _Pragma("GCC unroll 32")
+    for (unsigned k = 0; k < 9; k++) r[k] = (u64)t[k];
+  }
+  // Fully reduced limbs: below p, each limb within its width.
+  static void canonical(u64* t, const u64* a) {
+    std::memcpy(t, a, 9 * sizeof(u64));
+    // a fixed number of carry rounds (the later ones usually carry nothing):
+    // the values may be secret
+    for (int round = 0; round < 4; round++) {
+      _Pragma("GCC unroll 32")
+      for (unsigned i = 0; i < 8; i++) {
+        t[i + 1] += t[i] >> 58;
+        t[i] &= M58;
+      }
+      const u64 c = t[8] >> 57;
+      t[8] &= M57;
+      t[0] += c;
+    }
+    // now below 2^521: it is p (that is 0) exactly when every limb is all ones
+    u64 diff = t[8] ^ M57;
+    _Pragma("GCC unroll 32")
+    for (unsigned i = 0; i < 8; i++) diff |= t[i] ^ M58;
+    const u64 keep = (u64)0 - ((diff | ((u64)0 - diff)) >> 63);
+    _Pragma("GCC unroll 32")
+    for (unsigned i = 0; i < 9; i++) t[i] &= keep;
+  }
+};
+
+// ---------------------------------------------------------------- points
+
+template <class F>
+class Engine;
+
+template <class F>
+class FixedBaseImpl : public FixedBase {
+ public:
+  static const unsigned N = F::kLimbs;
+  static const unsigned kWidth = 5;                 // window bits
+  static const unsigned kHalf = 1u << (kWidth - 1);  // entries per window
+  unsigned bits = 0;
+  unsigned windows = 0;
+  // window j, entry m-1 (m = 1..kHalf): affine x, y in field form, and a flag
+  std::vector<u64> xy;
+  std::vector<unsigned char> inf;
+  ~FixedBaseImpl() override {
+    if (!xy.empty()) wipe(xy.data(), xy.size() * sizeof(u64));
+  }
+  unsigned maxBits() const override { return bits; }
+};
+
+template <class F>
+class Engine : public Curve {
+ public:
+  static const unsigned N = F::kLimbs;
+  struct Pt {
+    u64 x[N], y[N], z[N];
+  };
+
+  Engine(const u32* p, const u32* a, const u32* b, unsigned words) : words_(words) {
+    u64 pl[N], al[N], bl[N];
+    load(pl, p);
+    load(al, a);
+    load(bl, b);
+    f_.init(pl);
+    f_.toField(a_, al);
+    f_.toField(b_, bl);
+    // a = p - 3 selects the cheaper doubling, a = 0 the cheapest
+    u64 three[N] = {0};
+    three[0] = 3;
+    u64 pm3[N];
+    Limbs<N>::subTo(pm3, pl, three);
+    aMinus3_ = Limbs<N>::equal(al, pm3);
+    aZero_ = Limbs<N>::isZero(al);
+  }
+
+  unsigned words() const override { return words_; }
+
+  void mul(u32* out, const u32* k, unsigned kWords, const u32* P) const override {
+    Pt p;
+    loadPoint(p, P);
+    Pt r;
+    setInf(r);
+    std::vector<signed char> naf;
+    wnaf(naf, k, kWords, 5);
+    Pt table[8];
+    oddMultiples(table, p, 8);
+    for (std::size_t i = naf.size(); i-- > 0;) {
+      dblP(r, r);
+      int d = naf[i];
+      if (d > 0) addP(r, r, table[(d - 1) / 2]);
+      else if (d < 0) subP(r, r, table[(-d - 1) / 2]);
+    }
+    storePoint(out, r);
+    wipe(&r, sizeof(r));
+    wipe(table, sizeof(table));
+  }
+
+  void mul2(u32* out, const u32* k1, unsigned k1Words, const u32* P1, const FixedBase* base1,
+            const u32* k2, unsigned k2Words, const u32* P2) const override {
+    const FixedBaseImpl<F>* fb = static_cast<const FixedBaseImpl<F>*>(base1);
+    if (fb && bitLength(k1, k1Words) <= fb->bits) {
+      Pt r, s;
+      Pt p2;
+      loadPoint(p2, P2);
+      std::vector<signed char> naf2;
+      wnaf(naf2, k2, k2Words, 5);
+      Pt t2[8];
+      oddMultiples(t2, p2, 8);
+      setInf(r);
+      for (std::size_t i = naf2.size(); i-- > 0;) {
+        dblP(r, r);
+        int d = naf2[i];
+        if (d > 0) addP(r, r, t2[(d - 1) / 2]);
+        else if (d < 0) subP(r, r, t2[(-d - 1) / 2]);
+      }
+      fixedSum(s, k1, k1Words, *fb);
+      addP(r, r, s);
+      storePoint(out, r);
+      return;
+    }
+    // Interleaved signed windows over both scalars, one chain of doublings.
+    Pt p1, p2;
+    loadPoint(p1, P1);
+    loadPoint(p2, P2);
+    std::vector<signed char> n1, n2;
+    wnaf(n1, k1, k1Words, 5);
+    wnaf(n2, k2, k2Words, 5);
+    Pt t1[8], t2[8];
+    oddMultiples(t1, p1, 8);
+    oddMultiples(t2, p2, 8);
+    std::size_t len = n1.size() > n2.size() ? n1.size() : n2.size();
+    n1.resize(len, 0);
+    n2.resize(len, 0);
+    Pt r;
+    setInf(r);
+    for (std::size_t i = len; i-- > 0;) {
+      dblP(r, r);
+      int d = n1[i];
+      if (d > 0) addP(r, r, t1[(d - 1) / 2]);
+      else if (d < 0) subP(r, r, t1[(-d - 1) / 2]);
+      d = n2[i];
+      if (d > 0) addP(r, r, t2[(d - 1) / 2]);
+      else if (d < 0) subP(r, r, t2[(-d - 1) / 2]);
+    }
+    storePoint(out, r);
+  }
+
+  void mulFixed(u32* out, const u32* k, unsigned kWords, const u32* P,
+                const FixedBase* base) const override {
+    const FixedBaseImpl<F>* fb = static_cast<const FixedBaseImpl<F>*>(base);
+    if (!fb || bitLength(k, kWords) > fb->bits) {
+      mul(out, k, kWords, P);
+      return;
+    }
+    Pt r;
+    fixedSum(r, k, kWords, *fb);
+    storePoint(out, r);
+    wipe(&r, sizeof(r));
+  }
+
+  void mulSecretX(u32* x, const u32* k, unsigned kWords, unsigned kBits, const u32* P,
+                  const FixedBase* base) const override {
+    const FixedBaseImpl<F>* fb = static_cast<const FixedBaseImpl<F>*>(base);
+    Pt r;
+    if (fb && kBits <= fb->bits) {
+      fixedSumCt(r, k, kWords, kBits, *fb);
+    } else {
+      Pt p;
+      loadPoint(p, P);
+      windowCt(r, k, kWords, kBits, p);
+    }
+    // x = X / Z^2, by Fermat's inverse (a fixed chain); 0 for the point at
+    // infinity, whose Z is 0
+    u64 zi[N], t[N];
+    invert(zi, r.z);
+    f_.sqr(t, zi);
+    f_.mul(t, r.x, t);
+    u64 w[N];
+    f_.fromField(w, t);
+    store(x, w);
+    wipe(&r, sizeof(r));
+    wipe(zi, sizeof(zi));
+    wipe(t, sizeof(t));
+    wipe(w, sizeof(w));
+  }
+
+  std::unique_ptr<FixedBase> makeFixedBase(const u32* P, unsigned maxBits) const override {
+    typedef FixedBaseImpl<F> FB;
+    std::unique_ptr<FB> fb(new FB());
+    fb->bits = maxBits;
+    // one window more than the bits need, for the carry of the recoding
+    fb->windows = (maxBits + FB::kWidth - 1) / FB::kWidth + 1;
+    const std::size_t count = (std::size_t)fb->windows * FB::kHalf;
+    std::vector<Pt> pts(count);
+    Pt b;
+    loadPoint(b, P);
+    for (unsigned j = 0; j < fb->windows; j++) {
+      Pt* row = &pts[(std::size_t)j * FB::kHalf];
+      row[0] = b;
+      for (unsigned m = 1; m < FB::kHalf; m++) addP(row[m], row[m - 1], b);
+      // next base: 2^w · b = 2 · (2^(w-1) · b)
+      dblP(b, row[FB::kHalf - 1]);
+    }
+    // Batch conversion to affine: one inversion for the whole table.
+    fb->xy.assign(count * 2 * N, 0);
+    fb->inf.assign(count, 0);
+    std::vector<u64> prod(count * N);
+    u64 acc[N];
+    std::memcpy(acc, f_.one(), sizeof(acc));
+    for (std::size_t i = 0; i < count; i++) {
+      if (f_.isZero(pts[i].z)) {
+        fb->inf[i] = 1;
+      } else {
+        f_.mul(acc, acc, pts[i].z);
+      }
+      std::memcpy(&prod[i * N], acc, sizeof(acc));
+    }
+    u64 inv[N];
+    invert(inv, acc);
+    // Fermat's inverse is one only modulo a prime: over a composite p (an
+    // explicit domain from a stranger) the table would be wrong, so there is
+    // none and the multiplications take the ordinary road.
+    u64 chk[N];
+    f_.mul(chk, acc, inv);
+    f_.sub(chk, chk, f_.one());
+    if (!f_.isZero(chk)) {
+      wipe(pts.data(), pts.size() * sizeof(Pt));
+      return nullptr;
+    }
+    for (std::size_t i = count; i-- > 0;) {
+      if (fb->inf[i]) continue;
+      u64 zi[N];
+      // zi = inv · prod[i-1]; inv := inv · z_i
+      if (i > 0) f_.mul(zi, inv, &prod[(i - 1) * N]);
+      else std::memcpy(zi, inv, sizeof(zi));
+      f_.mul(inv, inv, pts[i].z);
+      u64 zi2[N], zi3[N];
+      f_.sqr(zi2, zi);
+      f_.mul(zi3, zi2, zi);
+      f_.mul(&fb->xy[i * 2 * N], pts[i].x, zi2);
+      f_.mul(&fb->xy[i * 2 * N + N], pts[i].y, zi3);
+    }
+    wipe(pts.data(), pts.size() * sizeof(Pt));
+    return std::unique_ptr<FixedBase>(fb.release());
+  }
+
+ private:
+  F f_;
+  unsigned words_;
+  u64 a_[N], b_[N];
+  bool aMinus3_ = false, aZero_ = false;
+
+  void load(u64* r, const u32* w) const {
+    for (unsigned i = 0; i < N; i++) {
+      u64 lo = 2 * i < words_ ? w[2 * i] : 0;
+      u64 hi = 2 * i + 1 < words_ ? w[2 * i + 1] : 0;
+      r[i] = lo | (hi << 32);
+    }
+  }
+  void store(u32* w, const u64* r) const {
+    for (unsigned i = 0; i < words_; i++) w[i] = (u32)(r[i / 2] >> (32 * (i % 2)));
+  }
+  void loadPoint(Pt& pt, const u32* P) const {
+    u64 t[N];
+    load(t, P);
+    f_.toField(pt.x, t);
+    load(t, P + words_);
+    f_.toField(pt.y, t);
+    load(t, P + 2 * words_);
+    f_.toField(pt.z, t);
+  }
+  void storePoint(u32* out, const Pt& pt) const {
+    u64 t[N];
+    if (f_.isZero(pt.z)) {
+      // neutral point (1, 1, 0)
+      std::memset(out, 0, sizeof(u32) * 3 * words_);
+      out[0] = 1;
+      out[words_] = 1;
+      return;
+    }
+    f_.fromField(t, pt.x);
+    store(out, t);
+    f_.fromField(t, pt.y);
+    store(out + words_, t);
+    f_.fromField(t, pt.z);
+    store(out + 2 * words_, t);
+  }
+  void setInf(Pt& r) const {
+    std::memcpy(r.x, f_.one(), sizeof(r.x));
+    std::memcpy(r.y, f_.one(), sizeof(r.y));
+    std::memset(r.z, 0, sizeof(r.z));
+  }
+
+  void dblP(Pt& r, const Pt& p) const {
+    if (f_.isZero(p.z) || f_.isZero(p.y)) {
+      setInf(r);
+      return;
+    }
+    dblCt(r, p);
+  }
+
+  // r := p + q (Jacobian); r may alias p or q.
+  void addP(Pt& r, const Pt& p, const Pt& q) const {
+    if (f_.isZero(q.z)) {
+      if (&r != &p) r = p;
+      return;
+    }
+    if (f_.isZero(p.z)) {
+      if (&r != &q) r = q;
+      return;
+    }
+    u64 z1z1[N], z2z2[N], u1[N], u2[N], s1[N], s2[N], h[N], rr[N], t[N];
+    f_.sqr(z1z1, p.z);
+    f_.sqr(z2z2, q.z);
+    f_.mul(u1, p.x, z2z2);
+    f_.mul(u2, q.x, z1z1);
+    f_.mul(t, q.z, z2z2);
+    f_.mul(s1, p.y, t);
+    f_.mul(t, p.z, z1z1);
+    f_.mul(s2, q.y, t);
+    f_.sub(h, u2, u1);
+    f_.sub(rr, s2, s1);
+    if (f_.isZero(h)) {
+      if (f_.isZero(rr)) {
+        Pt d = p;
+        dblP(r, d);
+      } else {
+        setInf(r);
+      }
+      return;
+    }
+    u64 hh[N], hhh[N], v[N], zz[N];
+    f_.sqr(hh, h);
+    f_.mul(hhh, h, hh);
+    f_.mul(v, u1, hh);
+    f_.mul(zz, p.z, q.z);
+    f_.mul(r.z, zz, h);
+    f_.sqr(t, rr);
+    f_.sub(t, t, hhh);
+    f_.dbl(u2, v);
+    f_.sub(r.x, t, u2);
+    f_.sub(t, v, r.x);
+    f_.mul(t, rr, t);
+    f_.mul(s2, s1, hhh);
+    f_.sub(r.y, t, s2);
+  }
+  void subP(Pt& r, const Pt& p, const Pt& q) const {
+    Pt nq = q;
+    f_.neg(nq.y, q.y);
+    addP(r, p, nq);
+  }
+  // r := r + (x, ±y) with an affine point.
+  void addAffine(Pt& r, const u64* x, const u64* y, bool negY) const {
+    u64 yy[N];
+    if (negY) f_.neg(yy, y);
+    else std::memcpy(yy, y, sizeof(yy));
+    if (f_.isZero(r.z)) {
+      std::memcpy(r.x, x, sizeof(r.x));
+      std::memcpy(r.y, yy, sizeof(r.y));
+      std::memcpy(r.z, f_.one(), sizeof(r.z));
+      return;
+    }
+    u64 z1z1[N], u2[N], s2[N], h[N], rr[N], t[N];
+    f_.sqr(z1z1, r.z);
+    f_.mul(u2, x, z1z1);
+    f_.mul(t, r.z, z1z1);
+    f_.mul(s2, yy, t);
+    f_.sub(h, u2, r.x);
+    f_.sub(rr, s2, r.y);
+    if (f_.isZero(h)) {
+      if (f_.isZero(rr)) {
+        Pt d = r;
+        dblP(r, d);
+      } else {
+        setInf(r);
+      }
+      return;
+    }
+    u64 hh[N], hhh[N], v[N];
+    f_.sqr(hh, h);
+    f_.mul(hhh, h, hh);
+    f_.mul(v, r.x, hh);
+    f_.mul(r.z, r.z, h);
+    f_.sqr(t, rr);
+    f_.sub(t, t, hhh);
+    f_.dbl(u2, v);
+    f_.sub(r.x, t, u2);
+    f_.sub(t, v, r.x);
+    f_.mul(t, rr, t);
+    f_.mul(s2, r.y, hhh);
+    f_.sub(r.y, t, s2);
+  }
+
+  // ------------------------------------------------ constant-time path
+  // The secret scalar's path: no branch and no memory index depends on the
+  // scalar or on the points made from it.
+
+  // All ones when a == b (small unsigned values).
+  static u64 eqMask(u64 a, u64 b) { return (u64)0 - (((a ^ b) - 1) >> 63); }
+
+  static void cmov(Pt& r, const Pt& s, u64 mask) {
+    u64* d = r.x;
+    const u64* q = s.x;
+    for (unsigned i = 0; i < 3 * N; i++) d[i] ^= mask & (d[i] ^ q[i]);
+  }
+
+  // The Jacobian doubling without its shortcut: for Z = 0 or Y = 0 the
+  // formula itself gives Z' = 0, the point at infinity.
+  void dblCt(Pt& r, const Pt& p) const {
+    u64 t1[N], t2[N], t3[N], m[N], s[N], yy[N];
+    if (aMinus3_) {
+      f_.sqr(t1, p.z);
+      f_.sub(t2, p.x, t1);
+      f_.add(t3, p.x, t1);
+      f_.mul(m, t2, t3);
+      f_.dbl(t1, m);
+      f_.add(m, t1, m);
+    } else {
+      f_.sqr(t1, p.x);
+      f_.dbl(m, t1);
+      f_.add(m, m, t1);
+      if (!aZero_) {
+        f_.sqr(t2, p.z);
+        f_.sqr(t2, t2);
+        f_.mul(t2, t2, a_);
+        f_.add(m, m, t2);
+      }
+    }
+    f_.mul(t1, p.y, p.z);
+    f_.dbl(r.z, t1);
+    f_.sqr(yy, p.y);
+    f_.mul(s, p.x, yy);
+    f_.dbl(s, s);
+    f_.dbl(s, s);
+    f_.sqr(t1, m);
+    f_.dbl(t2, s);
+    f_.sub(r.x, t1, t2);
+    f_.sqr(t3, yy);
+    f_.dbl(t3, t3);
+    f_.dbl(t3, t3);
+    f_.dbl(t3, t3);
+    f_.sub(t1, s, r.x);
+    f_.mul(t1, m, t1);
+    f_.sub(r.y, t1, t3);
+  }
+
+  // r := p + q for any two points: the general formula, with its exceptional
+  // cases (an operand at infinity, p = q) chosen by mask; p = -q needs
+  // nothing, the formula gives Z = 0 there. r may alias p or q.
+  void addCt(Pt& r, const Pt& p, const Pt& q) const {
+    const u64 pInf = f_.zeroMask(p.z), qInf = f_.zeroMask(q.z);
+    u64 z1z1[N], z2z2[N], u1[N], u2[N], s1[N], s2[N], h[N], rr[N], t[N];
+    f_.sqr(z1z1, p.z);
+    f_.sqr(z2z2, q.z);
+    f_.mul(u1, p.x, z2z2);
+    f_.mul(u2, q.x, z1z1);
+    f_.mul(t, q.z, z2z2);
+    f_.mul(s1, p.y, t);
+    f_.mul(t, p.z, z1z1);
+    f_.mul(s2, q.y, t);
+    f_.sub(h, u2, u1);
+    f_.sub(rr, s2, s1);
+    const u64 same = f_.zeroMask(h) & f_.zeroMask(rr) & ~pInf & ~qInf;
+    Pt a, d;
+    u64 hh[N], hhh[N], v[N], zz[N];
+    f_.sqr(hh, h);
+    f_.mul(hhh, h, hh);
+    f_.mul(v, u1, hh);
+    f_.mul(zz, p.z, q.z);
+    f_.mul(a.z, zz, h);
+    f_.sqr(t, rr);
+    f_.sub(t, t, hhh);
+    f_.dbl(u2, v);
+    f_.sub(a.x, t, u2);
+    f_.sub(t, v, a.x);
+    f_.mul(t, rr, t);
+    f_.mul(s2, s1, hhh);
+    f_.sub(a.y, t, s2);
+    dblCt(d, p);
+    cmov(a, d, same);
+    cmov(a, q, pInf);
+    cmov(a, p, qInf);
+    r = a;
+  }
+
+  // r := r + (x, y) for an affine point, by mask: the point is taken as
+  // absent (infinity) where `skip` is all ones. `mayDouble` (public) says
+  // whether r may equal the point; where it may not, the doubling is not
+  // computed.
+  void addAffineCt(Pt& r, const u64* x, const u64* y, u64 skip, bool mayDouble) const {
+    const u64 rInf = f_.zeroMask(r.z);
+    u64 z1z1[N], u2[N], s2[N], h[N], rr[N], t[N];
+    f_.sqr(z1z1, r.z);
+    f_.mul(u2, x, z1z1);
+    f_.mul(t, r.z, z1z1);
+    f_.mul(s2, y, t);
+    f_.sub(h, u2, r.x);
+    f_.sub(rr, s2, r.y);
+    const u64 same = f_.zeroMask(h) & f_.zeroMask(rr) & ~rInf;
+    Pt a, d, q;
+    u64 hh[N], hhh[N], v[N];
+    f_.sqr(hh, h);
+    f_.mul(hhh, h, hh);
+    f_.mul(v, r.x, hh);
+    f_.mul(a.z, r.z, h);
+    f_.sqr(t, rr);
+    f_.sub(t, t, hhh);
+    f_.dbl(u2, v);
+    f_.sub(a.x, t, u2);
+    f_.sub(t, v, a.x);
+    f_.mul(t, rr, t);
+    f_.mul(s2, r.y, hhh);
+    f_.sub(a.y, t, s2);
+    if (mayDouble) {
+      dblCt(d, r);
+      cmov(a, d, same);
+    }
+    std::memcpy(q.x, x, sizeof(q.x));
+    std::memcpy(q.y, y, sizeof(q.y));
+    std::memcpy(q.z, f_.one(), sizeof(q.z));
+    cmov(a, q, rInf);
+    cmov(a, r, skip);
+    r = a;
+  }
+
+  // k·P from the fixed table: every window adds one entry found by a scan of
+  // the whole row; signed digits by an arithmetic recoding.
+  // Before window j the sum holds s = sum of d_i·2^(5i) over i < j, |s| <
+  // 2^(5j), and window j adds d·2^(5j) with 1 <= |d| <= 16: the two are the
+  // same point only when they differ by a nonzero multiple of the order n,
+  // which needs 17·2^(5j) >= n. Below that (all windows but the top one or
+  // two, for an order of kBits bits) the doubling case cannot arise.
+  void fixedSumCt(Pt& r, const u32* k, unsigned kWords, unsigned kBits,
+                  const FixedBaseImpl<F>& fb) const {
+    typedef FixedBaseImpl<F> FB;
+    setInf(r);
+    u64 carry = 0;
+    u64 x[N], y[N], ny[N];
+    for (unsigned j = 0; j < fb.windows; j++) {
+      // v in 0..32; above 16 it becomes v - 32 with a carry
+      u64 v = (u64)bitsAt(k, kWords, j * FB::kWidth, FB::kWidth) + carry;
+      carry = ((u64)FB::kHalf - v) >> 63;
+      const u64 neg = (u64)0 - carry;
+      // |digit|: v, or 32 - v when negative
+      const u64 m = (v & ~neg) | (((u64)(1u << FB::kWidth) - v) & neg);
+      u64 none = eqMask(m, 0);
+      std::memset(x, 0, sizeof(x));
+      std::memset(y, 0, sizeof(y));
+      const std::size_t row = (std::size_t)j * FB::kHalf;
+      for (unsigned e = 0; e < FB::kHalf; e++) {
+        const u64 take = eqMask(m, e + 1);
+        const u64* ex = &fb.xy[(row + e) * 2 * N];
+        for (unsigned i = 0; i < N; i++) {
+          x[i] |= ex[i] & take;
+          y[i] |= ex[N + i] & take;
+        }
+        none |= take & ((u64)0 - (u64)fb.inf[row + e]);
+      }
+      f_.neg(ny, y);
+      for (unsigned i = 0; i < N; i++) y[i] ^= neg & (y[i] ^ ny[i]);
+      addAffineCt(r, x, y, none, (j + 1) * FB::kWidth + 1 >= kBits);
+    }
+    wipe(x, sizeof(x));
+    wipe(y, sizeof(y));
+    wipe(ny, sizeof(ny));
+  }
+
+  // k·P by fixed 4-bit windows over kBits bits: every window doubles four
+  // times and adds one table entry (0·P included) found by a full scan.
+  void windowCt(Pt& r, const u32* k, unsigned kWords, unsigned kBits, const Pt& p) const {
+    Pt table[16];
+    setInf(table[0]);
+    table[1] = p;
+    for (unsigned i = 2; i < 16; i++) addCt(table[i], table[i - 1], p);
+    setInf(r);
+    Pt pick;
+    for (unsigned w = (kBits + 3) / 4; w-- > 0;) {
+      for (int s = 0; s < 4; s++) dblCt(r, r);
+      const u64 d = bitsAt(k, kWords, 4 * w, 4);
+      pick = table[0];
+      for (unsigned e = 1; e < 16; e++) cmov(pick, table[e], eqMask(d, e));
+      addCt(r, r, pick);
+    }
+    wipe(table, sizeof(table));
+    wipe(&pick, sizeof(pick));
+  }
+
+  // table[i] = (2i + 1)·p
+  void oddMultiples(Pt* table, const Pt& p, unsigned count) const {
+    table[0] = p;
+    if (count < 2) return;
+    Pt twice;
+    dblP(twice, p);
+    for (unsigned i = 1; i < count; i++) addP(table[i], table[i - 1], twice);
+  }
+
+  void fixedSum(Pt& r, const u32* k, unsigned kWords, const FixedBaseImpl<F>& fb) const {
+    typedef FixedBaseImpl<F> FB;
+    setInf(r);
+    int carry = 0;
+    for (unsigned j = 0; j < fb.windows; j++) {
+      int v = (int)bitsAt(k, kWords, j * FB::kWidth, FB::kWidth) + carry;
+      if (v > (int)FB::kHalf) {
+        v -= 1 << FB::kWidth;
+        carry = 1;
+      } else {
+        carry = 0;
+      }
+      if (v == 0) continue;
+      unsigned m = (unsigned)(v < 0 ? -v : v);
+      std::size_t idx = (std::size_t)j * FB::kHalf + (m - 1);
+      if (fb.inf[idx]) continue;
+      addAffine(r, &fb.xy[idx * 2 * N], &fb.xy[idx * 2 * N + N], v < 0);
+    }
+  }
+
+  // x^(p-2) = x^-1 (p prime)
+  void invert(u64* r, const u64* x) const {
+    u64 e[N];
+    u64 two[N] = {0};
+    two[0] = 2;
+    Limbs<N>::subTo(e, f_.prime(), two);
+    u64 acc[N];
+    std::memcpy(acc, f_.one(), sizeof(acc));
+    // 4-bit fixed window
+    u64 tab[16][N];
+    std::memcpy(tab[0], f_.one(), sizeof(acc));
+    std::memcpy(tab[1], x, sizeof(acc));
+    for (unsigned i = 2; i < 16; i++) f_.mul(tab[i], tab[i - 1], x);
+    for (unsigned i = N * 16; i-- > 0;) {
+      for (int s = 0; s < 4; s++) f_.sqr(acc, acc);
+      unsigned d = (unsigned)(e[i / 16] >> (4 * (i % 16))) & 15;
+      if (d) f_.mul(acc, acc, tab[d]);
+    }
+    std::memcpy(r, acc, sizeof(acc));
+  }
+
+  static unsigned bitLength(const u32* k, unsigned n) {
+    while (n > 0 && k[n - 1] == 0) n--;
+    if (n == 0) return 0;
+    return 32 * (n - 1) + (32 - __builtin_clz(k[n - 1]));
+  }
+  static u32 bitsAt(const u32* k, unsigned n, unsigned pos, unsigned count) {
+    u64 v = 0;
+    unsigned w = pos / 32, s = pos % 32;
+    if (w < n) v = k[w];
+    if (w + 1 < n) v |= (u64)k[w + 1] << 32;
+    return (u32)(v >> s) & ((1u << count) - 1);
+  }
+
+  // Width-w non-adjacent form, least significant digit first.
+  static void wnaf(std::vector<signed char>& out, const u32* k, unsigned kWords, unsigned w) {
+    std::vector<u32> v(k, k + kWords);
+    v.push_back(0);
+    out.clear();
+    const int mod = 1 << w, half = 1 << (w - 1);
+    auto nonZero = [&v]() {
+      for (u32 x : v)
+        if (x) return true;
+      return false;
+    };
+    while (nonZero()) {
+      int d = 0;
+      if (v[0] & 1) {
+        d = (int)(v[0] & (u32)(mod - 1));
+        if (d >= half) d -= mod;
+        // v -= d
+        if (d > 0) {
+          u64 br = (u32)d;
+          for (std::size_t i = 0; i < v.size() && br; i++) {
+            u64 x = v[i];
+            v[i] = (u32)(x - br);
+            br = x < br ? 1 : 0;
+          }
+        } else {
+          u64 c = (u32)(-d);
+          for (std::size_t i = 0; i < v.size() && c; i++) {
+            u64 x = (u64)v[i] + c;
+            v[i] = (u32)x;
+            c = x >> 32;
+          }
+        }
+      }
+      out.push_back((signed char)d);
+      // v >>= 1
+      for (std::size_t i = 0; i < v.size(); i++) {
+        v[i] = (v[i] >> 1) | (i + 1 < v.size() ? (v[i + 1] << 31) : 0);
+      }
+    }
+    wipe(v.data(), v.size() * sizeof(u32));
+  }
+};
+
+
+// Engine for an N-limb Montgomery field (N = 2..9), one unit per N.
+template <unsigned N>
+std::unique_ptr<Curve> makeMont(const u32* p, const u32* a, const u32* b, unsigned words) {
+  return std::unique_ptr<Curve>(new Engine<MontField<N> >(p, a, b, words));
+}
+extern template std::unique_ptr<Curve> makeMont<2>(const u32*, const u32*, const u32*, unsigned);
+extern template std::unique_ptr<Curve> makeMont<3>(const u32*, const u32*, const u32*, unsigned);
+extern template std::unique_ptr<Curve> makeMont<4>(const u32*, const u32*, const u32*, unsigned);
+extern template std::unique_ptr<Curve> makeMont<5>(const u32*, const u32*, const u32*, unsigned);
+extern template std::unique_ptr<Curve> makeMont<6>(const u32*, const u32*, const u32*, unsigned);
+extern template std::unique_ptr<Curve> makeMont<7>(const u32*, const u32*, const u32*, unsigned);
+extern template std::unique_ptr<Curve> makeMont<8>(const u32*, const u32*, const u32*, unsigned);
+extern template std::unique_ptr<Curve> makeMont<9>(const u32*, const u32*, const u32*, unsigned);
+
+// Engine for 2^521 - 1 (lvepfast_p521.cpp).
+std::unique_ptr<Curve> makeP521(const u32* p, const u32* a, const u32* b, unsigned words);
+
+}  // namespace engine
+}  // namespace lvepfast
