@@ -5,8 +5,11 @@
 #pragma once
 
 #include "asn1/asnbase.h"
+#include "asn1/asnchoice.h"
 #include "asn1/asncont.h"
 #include "asn1/asnexpl.h"
+#include "pki/algid.h"
+#include "pki/crl.h"
 #include "pki/keymembers.h"
 #include "pki/pkiasn.h"
 
@@ -74,25 +77,93 @@ class MemberReader {
   int64_t taken_ = 0;
 };
 
+// Releases the view `m` keeps of octets an earlier decode read in place (its
+// source, even a private copy it owns, and the in-place flags); the value
+// itself is left as it is. Shallow.
+inline void releaseView(ASNobject& m) {
+  // Assigning the bare base drops the source and the view flags, keeping
+  // tag and tagging flags.
+  struct Bare final : ASNobject {
+    explicit Bare(const ASNobject& o) : ASNobject(o) {}
+    int decodeContent(GenericFile*, int) override { return 0; }
+    int encodeContent(GenericFile*) const override { return 0; }
+    int contentLength() const override { return 0; }
+    unsigned char universalTag() const override { return 0; }
+  };
+  const Bare bare(m);
+  m.ASNobject::operator=(bare);
+}
+
+// A structure that empties all its members (absent and unchosen ones too),
+// releasing every view they keep, down to the leaves.
+class MemberHolder {
+ public:
+  virtual void releaseMembers() = 0;
+
+ protected:
+  ~MemberHolder() = default;
+};
+
+// Releases every view `m` and its nested members keep, then empties it: a
+// decode that does not read it again leaves no pointer into octets an earlier
+// decode released, and nothing that refuses to be changed.
+inline void releaseTree(ASNobject& m) {
+  releaseView(m);
+  if (dynamic_cast<MemberHolder*>(&m)) {
+    // Its clear() below releases its members and its own view.
+  } else if (auto* a = dynamic_cast<AlgorithmIdentifier*>(&m)) {
+    releaseTree(a->algorithm);
+    releaseTree(a->parameters);
+  } else if (auto* d = dynamic_cast<DigestInfo*>(&m)) {
+    releaseTree(d->digestAlgorithm);
+    releaseTree(d->digest);
+  } else if (auto* i = dynamic_cast<IssuerAndSerialNumber*>(&m)) {
+    releaseTree(i->issuer);
+    releaseTree(i->serialNumber);
+  } else if (auto* c = dynamic_cast<ASNchoice*>(&m)) {
+    ASNobject* const* list = c->objectList();
+    for (int k = 0; list && list[k]; ++k) releaseTree(*list[k]);
+  }
+  m.clear();
+}
+
 // A SEQUENCE whose content operations derive from two lists of the class:
 // `members()` (the members in coding order, absent optional ones null) for
 // encoding, length and digest, and `decodeMembers(MemberReader&)` for
 // decoding (definite and indefinite content alike).
+//
+// `allMembers()` lists every member object (absent and unchosen ones, and
+// the inner values of wrappers before their wrappers): each decode first
+// empties them all, releasing what an earlier decode read in place, so no
+// member outlives the octets it viewed. clear() does that, restores the
+// constructor defaults (`restoreDefaults()`) and drops the owner's own view.
 template <class Derived>
-class Sequence : public ASNsequenceF {
+class Sequence : public ASNsequenceF, public MemberHolder {
  public:
   explicit Sequence(unsigned char tag = 0) : ASNsequenceF(tag) {}
-  Sequence(const Sequence& other) : ASNsequenceF(other) {}
+  Sequence(const Sequence& other) : ASNsequenceF(other), MemberHolder() {}
   Sequence& operator=(const Sequence& other) {
     ASNobject::operator=(other);
     return *this;
   }
 
+  void releaseMembers() override {
+    for (ASNobject* m : self().allMembers()) releaseTree(*m);
+    self().restoreDefaults();
+  }
+  void clear() override {
+    releaseMembers();
+    releaseSource();
+    flags &= ~(ASN_FLAG_CONST | ASN_FLAG_COPY);
+  }
+
   int decodeContent(GenericFile* in, int length) override {
+    releaseMembers();
     MemberReader r(in, length, length, memberFlags());
     return self().decodeMembers(r);
   }
   int decodeIndefinite(GenericFile* in, int available) override {
+    releaseMembers();
     MemberReader r(in, -1, available, memberFlags());
     return self().decodeMembers(r);
   }
@@ -116,6 +187,8 @@ class Sequence : public ASNsequenceF {
 
 template <size_t N>
 using Members = std::array<const ASNobject*, N>;
+template <size_t N>
+using AllMembers = std::array<ASNobject*, N>;
 
 // An optional member: itself when present, else null (left out).
 inline const ASNobject* opt(const ASNobject& member, bool present) {
@@ -149,7 +222,7 @@ int readOptionals(MemberReader& r, const std::array<Optional, N>& table) {
 
 // Refuses a copy into a value read in place, as the explicit wrapper does.
 inline void refuseConstTarget(const ASNobject& target) {
-  checkInvariant(!(target.flags & ASN_FLAG_CONST), "libasn/asnexpl", 62,
+  checkInvariant(!(target.flags & ASN_FLAG_CONST), "lib/libasn/asnexpl", 62,
                  "!( flags & ASN_FLAG_CONST )");
 }
 

@@ -97,26 +97,18 @@ SignerInfo& SignerInfo::operator=(const SignerInfo& other) {
   return *this;
 }
 
-void SignerInfo::clear() {
-  version.clear();
-  issuerAndSerialNumber.clear();
-  subjectKeyIdentifier.clear();
+cmsasn::AllMembers<8> SignerInfo::allMembers() {
+  return {&version,         &issuerAndSerialNumber, &subjectKeyIdentifier, &digestAlgorithm,
+          &signedAttrs,     &signatureAlgorithm,    &signature,            &unsignedAttrs};
+}
+
+void SignerInfo::restoreDefaults() {
   sidIsKeyIdentifier = 0;
-  digestAlgorithm.clear();
-  signedAttrs.clear();
   signedAttrsPresent = 0;
-  signatureAlgorithm.clear();
-  signature.clear();
-  unsignedAttrs.clear();
   unsignedAttrsPresent = 0;
 }
 
 int SignerInfo::decodeMembers(cmsasn::MemberReader& r) {
-  sidIsKeyIdentifier = 0;
-  signedAttrsPresent = 0;
-  unsignedAttrsPresent = 0;
-  signedAttrs.clear();
-  unsignedAttrs.clear();
   int x = r.read(version);
   if (x < 1) return x;
   // sid: IssuerAndSerialNumber, or subjectKeyIdentifier [0] (primitive, or
@@ -285,21 +277,19 @@ SignedData::SignedData(unsigned char t)
 
 SignedData::~SignedData() = default;
 
-void SignedData::clear() {
-  version.clear();
-  digestAlgorithms.clear();
-  encapContentInfo.contentType.clear();
-  encapContentInfo.value().clear();
+cmsasn::AllMembers<9> SignedData::allMembers() {
+  return {&version,          &digestAlgorithms,          &encapContentInfo.value(),
+          &encapContentInfo.content, &encapContentInfo.contentType, &encapContentInfo,
+          &certificates,     &crls,                      &signerInfos};
+}
+
+void SignedData::restoreDefaults() {
   encapContentInfo.contentPresent = 0;
-  certificates.clear();
   certificatesPresent = 0;
-  crls.clear();
   crlsPresent = 0;
-  signerInfos.clear();
 }
 
 int SignedData::decodeMembers(cmsasn::MemberReader& r) {
-  clear();
   int x = r.read(version);
   if (x < 1) return x;
   if ((x = r.readTagged(digestAlgorithms, 0x31)) < 1) return x;

@@ -284,9 +284,10 @@ class SignerInfo : public cmsasn::Sequence<SignerInfo> {
   // are copied with their received octets (the signature covers those).
   SignerInfo& operator=(const SignerInfo& other);
 
-  void clear() override;
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<7> members() const;
+  cmsasn::AllMembers<8> allMembers();
+  void restoreDefaults();
 
   ASNinteger version;
   IssuerAndSerialNumber issuerAndSerialNumber;
@@ -357,9 +358,11 @@ class SignedData : public cmsasn::Sequence<SignedData> {
   SignedData(const SignedData&) = delete;
   SignedData& operator=(const SignedData&) = delete;
 
-  void clear() override;
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<6> members() const;
+  cmsasn::AllMembers<9> allMembers();
+  // The encapsulated content's type and presence go too.
+  void restoreDefaults();
 
   int createStreamCtx() override;
   void resetStreamCtx() override;
