@@ -2,6 +2,7 @@
 
 #include "base/commonerror.h"
 
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
@@ -134,6 +135,65 @@ int SignerInfo::decodeMembers(cmsasn::MemberReader& r) {
     unsignedAttrsPresent = 1;
   }
   return r.finish();
+}
+
+namespace {
+
+void appendHeader(std::vector<unsigned char>& out, unsigned char id, size_t n) {
+  out.push_back(id);
+  if (n < 0x80) {
+    out.push_back(static_cast<unsigned char>(n));
+    return;
+  }
+  int k = 0;
+  for (size_t v = n; v; v >>= 8) ++k;
+  out.push_back(static_cast<unsigned char>(0x80 | k));
+  while (k-- > 0) out.push_back(static_cast<unsigned char>(n >> (8 * k)));
+}
+
+}  // namespace
+
+int SignerInfo::signedAttrsDigestInput(std::vector<unsigned char>& out) const {
+  out.clear();
+  if (!signedAttrsPresent) return 0;
+  try {
+    std::vector<std::vector<unsigned char>> attrs;
+    for (POSITION pos = signedAttrs.GetHeadPosition(); pos;) {
+      const Attribute* a = signedAttrs.GetNext(pos);
+      if (!a) continue;
+      std::vector<unsigned char> values;
+      for (POSITION v = a->attrValues.GetHeadPosition(); v;) {
+        const ASNany* value = a->attrValues.GetNext(v);
+        if (!value) continue;
+        std::vector<unsigned char> e;
+        const int r = value->encodeVector(e);
+        if (r < 1) return r == EASN_MEM ? EASN_MEM : 0;
+        values.insert(values.end(), e.begin(), e.end());
+      }
+      const unsigned char* oid = a->attrType.data();
+      const size_t oidLength = static_cast<size_t>(a->attrType.length);
+      if (!oid || oidLength == 0) return 0;
+      std::vector<unsigned char> body;
+      appendHeader(body, 0x06, oidLength);
+      body.insert(body.end(), oid, oid + oidLength);
+      appendHeader(body, 0x31, values.size());
+      body.insert(body.end(), values.begin(), values.end());
+      std::vector<unsigned char> attr;
+      appendHeader(attr, 0x30, body.size());
+      attr.insert(attr.end(), body.begin(), body.end());
+      attrs.push_back(std::move(attr));
+    }
+    if (!signedAttrs.keepOrder) std::sort(attrs.begin(), attrs.end());
+    size_t total = 0;
+    for (const auto& a : attrs) total += a.size();
+    if (total > static_cast<size_t>(ASN_MAX_LENGTH)) return 0;
+    appendHeader(out, 0x31, total);
+    for (const auto& a : attrs) out.insert(out.end(), a.begin(), a.end());
+  } catch (const std::bad_alloc&) {
+    out.clear();
+    return EASN_MEM;
+  }
+  return 1;
 }
 
 cmsasn::Members<7> SignerInfo::members() const {
