@@ -264,7 +264,9 @@ class CmsSet : public ASNsetList<T> {
   virtual int32_t heldCount() const { return this->GetCount(); }
   // The elements held stay within the containers' memory budget for `octets`
   // octets of input.
-  bool withinBudget(int64_t octets) const { return asnWithinHoldBudget<T>(heldCount(), octets); }
+  virtual bool withinBudget(int64_t octets) const {
+    return asnWithinHoldBudget<T>(heldCount(), octets);
+  }
 
   // Replaces the elements by copies of the other set's (T's copy
   // construction), with its order flag and tag. Throws std::bad_alloc "bad

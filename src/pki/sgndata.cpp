@@ -310,9 +310,9 @@ int SignedDataStreamCtx::reset() {
   setPhase = 0;
   setLength = 0;
   setTaken = 0;
-  lengthLeft = -1;
-  lengthAccum = 0;
-  headerSize = 0;
+  setLengthLeft = -1;
+  setLengthAccum = 0;
+  setHeaderSize = 0;
   peek[0] = peek[1] = 0;
   peekCount = 0;
   identifierHeld = 0;
@@ -405,7 +405,8 @@ int SignedData::streamLength(int expected) const {
   int64_t n = 0;
   for (const ASNobject* m : members())
     if (m) n += asnStreamedTotal(*m, expected);
-  return n > ASN_MAX_LENGTH ? static_cast<int>(ASN_MAX_LENGTH) : static_cast<int>(n);
+  // A length no header can announce: the streamed encoding fails.
+  return n >= ASN_MAX_LENGTH ? -1 : static_cast<int>(n);
 }
 
 // One member read whole from its collected encoding.
@@ -427,20 +428,20 @@ int SignedData::streamElement(ASNobject& member, GenericFile* in, SignedDataStre
 template <class T>
 int SignedData::streamSet(CmsSet<T>& set, GenericFile* in, SignedDataStreamCtx* c, int64_t limit) {
   if (c->setPhase == 0) {
-    if (c->lengthLeft < 0 && c->headerSize == 0) {
+    if (c->setLengthLeft < 0 && c->setHeaderSize == 0) {
       // A streamed set is held privately, whatever it was before.
       CmsSet<T> blank(set.tag);
       set.ASNobject::operator=(blank);
       set.clear();
-      c->headerSize = 1;
+      c->setHeaderSize = 1;
     }
     while (c->setPhase == 0) {
       uint8_t b = 0;
       uint32_t got = 0;
       if (in->read(1, &b, &got) != 0) return EASN_FILE;
       if (got == 0) return EASN_MORE;
-      ++c->headerSize;
-      if (c->lengthLeft < 0) {
+      ++c->setHeaderSize;
+      if (c->setLengthLeft < 0) {
         if (b == 0x80) {
           c->setLength = -1;
           c->setPhase = 1;
@@ -448,22 +449,22 @@ int SignedData::streamSet(CmsSet<T>& set, GenericFile* in, SignedDataStreamCtx* 
           c->setLength = b;
           c->setPhase = 1;
         } else {
-          c->lengthLeft = b & 0x7F;
-          c->lengthAccum = 0;
-          if (c->lengthLeft > 4) return 0;
+          c->setLengthLeft = b & 0x7F;
+          c->setLengthAccum = 0;
+          if (c->setLengthLeft > 4) return 0;
         }
         continue;
       }
-      c->lengthAccum = (c->lengthAccum << 8) | b;
-      if (--c->lengthLeft == 0) {
-        if (c->lengthAccum > static_cast<uint32_t>(ASN_MAX_LENGTH)) return 0;
-        c->setLength = static_cast<int32_t>(c->lengthAccum);
+      c->setLengthAccum = (c->setLengthAccum << 8) | b;
+      if (--c->setLengthLeft == 0) {
+        if (c->setLengthAccum > static_cast<uint32_t>(ASN_MAX_LENGTH)) return 0;
+        c->setLength = static_cast<int32_t>(c->setLengthAccum);
         c->setPhase = 1;
       }
     }
-    c->lengthLeft = -1;
-    c->consumed += c->headerSize;
-    c->headerSize = 0;
+    c->setLengthLeft = -1;
+    c->consumed += c->setHeaderSize;
+    c->setHeaderSize = 0;
     c->setTaken = 0;
     if (c->setLength >= 0 && c->setLength > limit - c->consumed) return 0;
     set.tag = c->peek[0];
@@ -597,6 +598,8 @@ int SignedData::streamEncodeStep(GenericFile* in, int length, bool last, Generic
   ASNStreamCtx* c = streamCtx;
   const auto m = members();
   if (c->encodeState > 5) return 0;
+  // No length octets can announce the whole: refused before any member.
+  if (c->encodeState == 0 && !(flags & ASN_FLAG_INDEFINITE) && streamLength(length) < 0) return 0;
   while (c->encodeState <= 5) {
     const ASNobject* member = m[static_cast<size_t>(c->encodeState)];
     if (member) {

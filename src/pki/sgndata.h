@@ -47,6 +47,13 @@ class CmsChoiceSet : public CmsSet<T> {
     positions.clear();
   }
   int32_t heldCount() const override { return this->GetCount() + others.GetCount(); }
+  // Each kept alternative costs what an ANY costs, not what a T does.
+  bool withinBudget(int64_t octets) const override {
+    const int64_t held = heldCount();
+    if (held <= ASN_HOLD_FREE_ELEMENTS) return true;
+    return this->GetCount() * asnElementCost<T>() + others.GetCount() * asnElementCost<ASNany>() <=
+           ASN_HOLD_RATIO * octets;
+  }
 
   int encodeContent(GenericFile* out) const override {
     if (others.GetCount() == 0) return CmsSet<T>::encodeContent(out);
@@ -258,9 +265,9 @@ class SignedDataStreamCtx : public ASNStreamCtx {
   int32_t setPhase = 0;     // 0 length octets of the set, 1 its elements
   int32_t setLength = 0;    // content length of the set, -1 indefinite
   int64_t setTaken = 0;     // content octets of the set taken so far
-  int32_t lengthLeft = -1;  // long-form length octets still to come (-1: first octet)
-  uint32_t lengthAccum = 0;
-  int32_t headerSize = 0;  // octets of the set's header read so far
+  int32_t setLengthLeft = -1;  // long-form length octets still to come (-1: first octet)
+  uint32_t setLengthAccum = 0;
+  int32_t setHeaderSize = 0;  // octets of the set's header read so far
   unsigned char peek[2] = {0, 0};
   int32_t peekCount = 0;
   uint8_t identifierHeld = 0;  // the digestAlgorithms identifier has been read
