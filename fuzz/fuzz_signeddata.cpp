@@ -3,7 +3,8 @@
 // pseudo-random sizes. Both decoders must accept the same inputs with the
 // same values (the streamed one passing the content through); a value read
 // in place must re-encode to exactly the octets it took; every answer must
-// be one of the documented codes.
+// be one of the documented codes. One object is also decoded again and
+// cleared, and the signers are copied.
 #include "base/memfile.h"
 #include "pki/sgndata.h"
 
@@ -64,6 +65,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if ((v > 0) != (w > 0) || (v > 0 && v != w)) abort();
   if (v > 0) reencode(view, data, v);
   if (w > 0) encoding(whole);
+
+  // One object read in place from octets then released, privately again,
+  // then in place and cleared: nothing may keep viewing released octets.
+  {
+    SignedMessage reused;
+    {
+      const Bytes copy(data, data + n);
+      const int r = reused.decodeBuffer(copy.data(), n, ASN_FLAG_CONST | ASN_FLAG_COPY);
+      if ((r > 0) != (w > 0) || (r > 0 && r != w)) abort();
+    }
+    const int r = reused.decodeBuffer(data, n, 0);
+    if ((r > 0) != (w > 0) || (r > 0 && r != w)) abort();
+    if (r > 0) same(reused, whole);
+    reused.decodeBuffer(data, n, ASN_FLAG_CONST);
+    reused.value().clear();
+    if (reused.value().isConstView()) abort();
+    const int again = reused.decodeBuffer(data, n, 0);
+    if ((again > 0) != (w > 0) || (again > 0 && again != w)) abort();
+  }
+  // A copied signer keeps the signed attributes as received.
+  if (v > 0)
+    for (POSITION p = view.value().signerInfos.GetHeadPosition(); p;) {
+      const SignerInfo* si = TypedPointerList<SignerInfo>::GetNext(p);
+      if (!si) continue;
+      const SignerInfo copy(*si);
+      encoding(copy);
+      same(copy.signedAttrs, si->signedAttrs);
+    }
 
   // Streamed: only whole messages (the stream decoder has no length bound).
   SignedMessage streamed;

@@ -3,7 +3,8 @@
 // attributes of the token's signer; the same octets as a request, a TSTInfo
 // and the CAdES references and values. Private and in-place decoding must
 // accept the same inputs, a value read in place must re-encode to exactly
-// the octets it took, and every answer must be one of the documented codes.
+// the octets it took, one object decoded again or cleared must keep no view
+// of released octets, and every answer must be one of the documented codes.
 #include "pki/esscades.h"
 #include "pki/oids.h"
 #include "pki/tsp.h"
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <vector>
 
 namespace {
@@ -19,6 +21,29 @@ void reencode(const ASNobject& o, const unsigned char* data, int n) {
   std::vector<unsigned char> out;
   if (o.encodeVector(out) != n || o.encodedLength() != n) abort();
   if (std::memcmp(out.data(), data, n) != 0) abort();
+}
+
+// One object decoded in place from octets then released, privately again,
+// then in place and cleared, then privately: nothing may still view the
+// released octets.
+template <class T>
+void reuse(const unsigned char* data, int n, int expected) {
+  T value;
+  {
+    std::vector<unsigned char> copy(data, data + n);
+    const int r = value.decodeBuffer(copy.data(), n, ASN_FLAG_CONST | ASN_FLAG_COPY);
+    if ((r > 0) != (expected > 0) || (r > 0 && r != expected)) abort();
+  }
+  const int r = value.decodeBuffer(data, n, 0);
+  if ((r > 0) != (expected > 0) || (r > 0 && r != expected)) abort();
+  std::vector<unsigned char> out;
+  if (r > 0 && value.encodeVector(out) != value.encodedLength()) abort();
+  value.decodeBuffer(data, n, ASN_FLAG_CONST);
+  value.clear();
+  if (value.isConstView()) abort();
+  // A cleared object reads the input as a new one does.
+  const int again = value.decodeBuffer(data, n, 0);
+  if ((again > 0) != (expected > 0) || (again > 0 && again != expected)) abort();
 }
 
 // Decodes privately and in place; both must agree. The in-place value when
@@ -34,7 +59,14 @@ bool check(T& view, const unsigned char* data, int n) {
     if (value.encodeVector(out) != value.encodedLength()) abort();
     reencode(view, data, v);
   }
+  reuse<T>(data, n, r);
   return v > 0;
+}
+
+template <class T>
+void checkOne(const unsigned char* data, int n) {
+  T value;
+  check(value, data, n);
 }
 
 template <class T>
@@ -62,6 +94,12 @@ void checkToken(const SignedMessage& token) {
   }
 }
 
+// The same octets as each of the types.
+template <class... T>
+void checkAs(const unsigned char* data, int n) {
+  (void)std::initializer_list<int>{(checkOne<T>(data, n), 0)...};
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -69,17 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int n = static_cast<int>(size);
   TimeStampResponse resp;
   if (check(resp, data, n) && resp.timeStampTokenPresent) checkToken(resp.timeStampToken);
-  TimeStampRequest req;
-  check(req, data, n);
-  TimeStampTokenInfo info;
-  check(info, data, n);
-  SigningCertificateV2 sc;
-  check(sc, data, n);
-  CrlOcspRef refs;
-  check(refs, data, n);
-  RevocationValues values;
-  check(values, data, n);
-  SignaturePolicyId policy;
-  check(policy, data, n);
+  checkAs<TimeStampRequest, TimeStampTokenInfo, SigningCertificateV2, CrlOcspRef,
+          RevocationValues, SignaturePolicyId, SigningCertificate, ESSCertID, ContentHints,
+          OtherCertID, CrlValidatedID>(data, n);
   return 0;
 }

@@ -73,6 +73,9 @@ Attribute& Attribute::operator=(const Attribute& other) {
     }
   }
   attrValues.keepOrder = other.attrValues.keepOrder;
+  // A value set of indefinite length is written again as it came.
+  attrValues.flags = (attrValues.flags & ~ASN_FLAG_INDEFINITE) |
+                     (other.attrValues.flags & ASN_FLAG_INDEFINITE);
   return *this;
 }
 
@@ -108,14 +111,20 @@ void Attribute::clear() {
 }
 
 int Attribute::decodeContent(GenericFile* in, int length) {
-  if (length < 2) return 0;
-  int r = attrType.decode(in, length, memberFlags());
-  if (r < 1) return r;
-  int taken = r;
-  if (length - taken < 2) return 0;
-  r = attrValues.decode(in, length - taken, memberFlags());
-  if (r < 1) return r;
-  return int64_t(taken) + r == length ? 1 : 0;
+  cmsasn::MemberReader r(in, length, length, memberFlags());
+  return decodeMembers(r);
+}
+
+int Attribute::decodeIndefinite(GenericFile* in, int available) {
+  cmsasn::MemberReader r(in, -1, available, memberFlags());
+  return decodeMembers(r);
+}
+
+int Attribute::decodeMembers(cmsasn::MemberReader& r) {
+  int x = r.read(attrType);
+  if (x < 1) return x;
+  if ((x = r.read(attrValues)) < 1) return x;
+  return r.finish();
 }
 
 int Attribute::encodeContent(GenericFile* out) const {

@@ -9,6 +9,7 @@
 #include "asn1/asnseql.h"
 #include "asn1/asnsetl.h"
 #include "asn1/stlptrlist.h"
+#include "pki/cmsmembers.h"
 
 class Attribute : public ASNsequenceF {
  public:
@@ -35,13 +36,18 @@ class Attribute : public ASNsequenceF {
   int32_t valueCount() const { return attrValues.GetCount(); }
 
   void clear() override;
+  // Definite and indefinite lengths (BER) alike, the values' set too.
   int decodeContent(GenericFile* in, int length) override;
+  int decodeIndefinite(GenericFile* in, int available) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;
   void digestContent(LvHash* hash) const override;
 
   ASNobjectId attrType;
-  ASNsetList<ASNany> attrValues;
+  CmsSet<ASNany> attrValues;
+
+ private:
+  int decodeMembers(cmsasn::MemberReader& r);
 };
 
 // The elements of a SET OF or SEQUENCE OF Attribute.

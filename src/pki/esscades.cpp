@@ -29,10 +29,9 @@ IssuerSerial::IssuerSerial(unsigned char t)
 
 IssuerSerial::~IssuerSerial() = default;
 
-void IssuerSerial::clear() {
-  issuer.clear();
-  serialNumber.clear();
-}
+cmsasn::AllMembers<2> IssuerSerial::allMembers() { return {&issuer, &serialNumber}; }
+
+void IssuerSerial::restoreDefaults() {}
 
 int IssuerSerial::decodeMembers(cmsasn::MemberReader& r) {
   int x = r.readTagged(issuer, 0x30);
@@ -51,9 +50,9 @@ ESSCertID::ESSCertID(unsigned char t)
 
 ESSCertID::~ESSCertID() = default;
 
-void ESSCertID::clear() {
-  certHash.clear();
-  issuerSerial.clear();
+cmsasn::AllMembers<2> ESSCertID::allMembers() { return {&certHash, &issuerSerial}; }
+
+void ESSCertID::restoreDefaults() {
   issuerSerialPresent = 0;
 }
 
@@ -83,10 +82,12 @@ ESSCertIDV2::ESSCertIDV2(unsigned char t)
 
 ESSCertIDV2::~ESSCertIDV2() = default;
 
-void ESSCertIDV2::clear() {
+cmsasn::AllMembers<3> ESSCertIDV2::allMembers() {
+  return {&hashAlgorithm, &certHash, &issuerSerial};
+}
+
+void ESSCertIDV2::restoreDefaults() {
   hashAlgorithm.set(id_sha256, nullptr);
-  certHash.clear();
-  issuerSerial.clear();
   issuerSerialPresent = 0;
 }
 
@@ -128,9 +129,9 @@ ContentHints::ContentHints(unsigned char t)
 
 ContentHints::~ContentHints() = default;
 
-void ContentHints::clear() {
-  contentDescription.clear();
-  contentType.clear();
+cmsasn::AllMembers<2> ContentHints::allMembers() { return {&contentDescription, &contentType}; }
+
+void ContentHints::restoreDefaults() {
   contentDescriptionPresent = 0;
 }
 
@@ -161,10 +162,9 @@ SignaturePolicyId::SignaturePolicyId(unsigned char t)
 
 SignaturePolicyId::~SignaturePolicyId() = default;
 
-void SignaturePolicyId::clear() {
-  sigPolicyId.clear();
-  sigPolicyHash.clear();
-  sigPolicyQualifiers.clear();
+cmsasn::AllMembers<3> SignaturePolicyId::allMembers() { return {&sigPolicyId, &sigPolicyHash, &sigPolicyQualifiers}; }
+
+void SignaturePolicyId::restoreDefaults() {
   sigPolicyQualifiersPresent = 0;
 }
 
@@ -193,9 +193,9 @@ OtherCertID::OtherCertID(unsigned char t)
 
 OtherCertID::~OtherCertID() = default;
 
-void OtherCertID::clear() {
-  otherCertHash.clear();
-  issuerSerial.clear();
+cmsasn::AllMembers<2> OtherCertID::allMembers() { return {&otherCertHash, &issuerSerial}; }
+
+void OtherCertID::restoreDefaults() {
   issuerSerialPresent = 0;
 }
 
@@ -226,10 +226,9 @@ CrlIdentifier::CrlIdentifier(unsigned char t)
 
 CrlIdentifier::~CrlIdentifier() = default;
 
-void CrlIdentifier::clear() {
-  crlissuer.clear();
-  crlIssuedTime.clear();
-  crlNumber.clear();
+cmsasn::AllMembers<3> CrlIdentifier::allMembers() { return {&crlissuer, &crlIssuedTime, &crlNumber}; }
+
+void CrlIdentifier::restoreDefaults() {
   crlNumberPresent = 0;
 }
 
@@ -254,9 +253,9 @@ CrlValidatedID::CrlValidatedID(unsigned char t)
 
 CrlValidatedID::~CrlValidatedID() = default;
 
-void CrlValidatedID::clear() {
-  crlHash.clear();
-  crlIdentifier.clear();
+cmsasn::AllMembers<2> CrlValidatedID::allMembers() { return {&crlHash, &crlIdentifier}; }
+
+void CrlValidatedID::restoreDefaults() {
   crlIdentifierPresent = 0;
 }
 
@@ -279,7 +278,9 @@ CrlListID::CrlListID(unsigned char t) : cmsasn::Sequence<CrlListID>(t), crls() {
 
 CrlListID::~CrlListID() = default;
 
-void CrlListID::clear() { crls.clear(); }
+cmsasn::AllMembers<1> CrlListID::allMembers() { return {&crls}; }
+
+void CrlListID::restoreDefaults() {}
 
 int CrlListID::decodeMembers(cmsasn::MemberReader& r) {
   const int x = r.readTagged(crls, 0x30);
@@ -297,10 +298,9 @@ OcspIdentifier::OcspIdentifier(unsigned char t)
 
 OcspIdentifier::~OcspIdentifier() = default;
 
-void OcspIdentifier::clear() {
-  ocspResponderID.clear();
-  producedAt.clear();
-}
+cmsasn::AllMembers<2> OcspIdentifier::allMembers() { return {&ocspResponderID, &producedAt}; }
+
+void OcspIdentifier::restoreDefaults() {}
 
 int OcspIdentifier::decodeMembers(cmsasn::MemberReader& r) {
   int x = r.read(ocspResponderID);
@@ -319,9 +319,9 @@ OcspResponsesID::OcspResponsesID(unsigned char t)
 
 OcspResponsesID::~OcspResponsesID() = default;
 
-void OcspResponsesID::clear() {
-  ocspIdentifier.clear();
-  ocspRepHash.clear();
+cmsasn::AllMembers<2> OcspResponsesID::allMembers() { return {&ocspIdentifier, &ocspRepHash}; }
+
+void OcspResponsesID::restoreDefaults() {
   ocspRepHashPresent = 0;
 }
 
@@ -344,7 +344,9 @@ OcspListID::OcspListID(unsigned char t) : cmsasn::Sequence<OcspListID>(t), ocspR
 
 OcspListID::~OcspListID() = default;
 
-void OcspListID::clear() { ocspResponses.clear(); }
+cmsasn::AllMembers<1> OcspListID::allMembers() { return {&ocspResponses}; }
+
+void OcspListID::restoreDefaults() {}
 
 int OcspListID::decodeMembers(cmsasn::MemberReader& r) {
   const int x = r.readTagged(ocspResponses, 0x30);
@@ -366,9 +368,9 @@ CrlOcspRef::CrlOcspRef(unsigned char t)
 
 CrlOcspRef::~CrlOcspRef() = default;
 
-void CrlOcspRef::clear() {
-  crlids->clear();
-  ocspids->clear();
+cmsasn::AllMembers<4> CrlOcspRef::allMembers() { return {&crlids.get(), &crlids, &ocspids.get(), &ocspids}; }
+
+void CrlOcspRef::restoreDefaults() {
   crlidsPresent = ocspidsPresent = 0;
 }
 
@@ -394,9 +396,9 @@ RevocationValues::RevocationValues(unsigned char t)
 
 RevocationValues::~RevocationValues() = default;
 
-void RevocationValues::clear() {
-  crlVals->clear();
-  ocspVals->clear();
+cmsasn::AllMembers<4> RevocationValues::allMembers() { return {&crlVals.get(), &crlVals, &ocspVals.get(), &ocspVals}; }
+
+void RevocationValues::restoreDefaults() {
   crlValsPresent = ocspValsPresent = 0;
 }
 

@@ -54,7 +54,8 @@ class IssuerSerial : public cmsasn::Sequence<IssuerSerial> {
  public:
   explicit IssuerSerial(unsigned char tag = 0);
   ~IssuerSerial() override;
-  void clear() override;
+  cmsasn::AllMembers<2> allMembers();
+  void restoreDefaults();
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<2> members() const;
 
@@ -66,7 +67,8 @@ class ESSCertID : public cmsasn::Sequence<ESSCertID> {
  public:
   explicit ESSCertID(unsigned char tag = 0);
   ~ESSCertID() override;
-  void clear() override;
+  cmsasn::AllMembers<2> allMembers();
+  void restoreDefaults();
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<2> members() const;
 
@@ -79,7 +81,8 @@ class ESSCertIDV2 : public cmsasn::Sequence<ESSCertIDV2> {
  public:
   explicit ESSCertIDV2(unsigned char tag = 0);
   ~ESSCertIDV2() override;
-  void clear() override;
+  cmsasn::AllMembers<3> allMembers();
+  void restoreDefaults();
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<3> members() const;
 
@@ -100,11 +103,8 @@ class SigningCertificateT : public cmsasn::Sequence<SigningCertificateT<CertId>>
         certs(),
         policies(),
         policiesPresent(0) {}
-  void clear() override {
-    certs.clear();
-    policies.clear();
-    policiesPresent = 0;
-  }
+  cmsasn::AllMembers<2> allMembers() { return {&certs, &policies}; }
+  void restoreDefaults() { policiesPresent = 0; }
   int decodeMembers(cmsasn::MemberReader& r) {
     policiesPresent = 0;
     policies.clear();
@@ -130,7 +130,8 @@ class ContentHints : public cmsasn::Sequence<ContentHints> {
  public:
   explicit ContentHints(unsigned char tag = 0);
   ~ContentHints() override;
-  void clear() override;
+  cmsasn::AllMembers<2> allMembers();
+  void restoreDefaults();
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<2> members() const;
 
@@ -150,7 +151,8 @@ class SignaturePolicyId : public cmsasn::Sequence<SignaturePolicyId> {
  public:
   explicit SignaturePolicyId(unsigned char tag = 0);
   ~SignaturePolicyId() override;
-  void clear() override;
+  cmsasn::AllMembers<3> allMembers();
+  void restoreDefaults();
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<3> members() const;
 
@@ -164,7 +166,8 @@ class OtherCertID : public cmsasn::Sequence<OtherCertID> {
  public:
   explicit OtherCertID(unsigned char tag = 0);
   ~OtherCertID() override;
-  void clear() override;
+  cmsasn::AllMembers<2> allMembers();
+  void restoreDefaults();
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<2> members() const;
 
@@ -177,7 +180,8 @@ class CrlIdentifier : public cmsasn::Sequence<CrlIdentifier> {
  public:
   explicit CrlIdentifier(unsigned char tag = 0);
   ~CrlIdentifier() override;
-  void clear() override;
+  cmsasn::AllMembers<3> allMembers();
+  void restoreDefaults();
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<3> members() const;
 
@@ -191,7 +195,8 @@ class CrlValidatedID : public cmsasn::Sequence<CrlValidatedID> {
  public:
   explicit CrlValidatedID(unsigned char tag = 0);
   ~CrlValidatedID() override;
-  void clear() override;
+  cmsasn::AllMembers<2> allMembers();
+  void restoreDefaults();
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<2> members() const;
 
@@ -204,7 +209,8 @@ class CrlListID : public cmsasn::Sequence<CrlListID> {
  public:
   explicit CrlListID(unsigned char tag = 0);
   ~CrlListID() override;
-  void clear() override;
+  cmsasn::AllMembers<1> allMembers();
+  void restoreDefaults();
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<1> members() const;
 
@@ -215,7 +221,8 @@ class OcspIdentifier : public cmsasn::Sequence<OcspIdentifier> {
  public:
   explicit OcspIdentifier(unsigned char tag = 0);
   ~OcspIdentifier() override;
-  void clear() override;
+  cmsasn::AllMembers<2> allMembers();
+  void restoreDefaults();
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<2> members() const;
 
@@ -227,7 +234,8 @@ class OcspResponsesID : public cmsasn::Sequence<OcspResponsesID> {
  public:
   explicit OcspResponsesID(unsigned char tag = 0);
   ~OcspResponsesID() override;
-  void clear() override;
+  cmsasn::AllMembers<2> allMembers();
+  void restoreDefaults();
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<2> members() const;
 
@@ -240,7 +248,8 @@ class OcspListID : public cmsasn::Sequence<OcspListID> {
  public:
   explicit OcspListID(unsigned char tag = 0);
   ~OcspListID() override;
-  void clear() override;
+  cmsasn::AllMembers<1> allMembers();
+  void restoreDefaults();
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<1> members() const;
 
@@ -254,7 +263,8 @@ class CrlOcspRef : public cmsasn::Sequence<CrlOcspRef> {
  public:
   explicit CrlOcspRef(unsigned char tag = 0);
   ~CrlOcspRef() override;
-  void clear() override;
+  cmsasn::AllMembers<4> allMembers();
+  void restoreDefaults();
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<2> members() const;
 
@@ -270,7 +280,8 @@ class RevocationValues : public cmsasn::Sequence<RevocationValues> {
  public:
   explicit RevocationValues(unsigned char tag = 0);
   ~RevocationValues() override;
-  void clear() override;
+  cmsasn::AllMembers<4> allMembers();
+  void restoreDefaults();
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<2> members() const;
 

@@ -2,6 +2,7 @@
 
 #include "base/commonerror.h"
 
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
@@ -97,26 +98,18 @@ SignerInfo& SignerInfo::operator=(const SignerInfo& other) {
   return *this;
 }
 
-void SignerInfo::clear() {
-  version.clear();
-  issuerAndSerialNumber.clear();
-  subjectKeyIdentifier.clear();
+cmsasn::AllMembers<8> SignerInfo::allMembers() {
+  return {&version,         &issuerAndSerialNumber, &subjectKeyIdentifier, &digestAlgorithm,
+          &signedAttrs,     &signatureAlgorithm,    &signature,            &unsignedAttrs};
+}
+
+void SignerInfo::restoreDefaults() {
   sidIsKeyIdentifier = 0;
-  digestAlgorithm.clear();
-  signedAttrs.clear();
   signedAttrsPresent = 0;
-  signatureAlgorithm.clear();
-  signature.clear();
-  unsignedAttrs.clear();
   unsignedAttrsPresent = 0;
 }
 
 int SignerInfo::decodeMembers(cmsasn::MemberReader& r) {
-  sidIsKeyIdentifier = 0;
-  signedAttrsPresent = 0;
-  unsignedAttrsPresent = 0;
-  signedAttrs.clear();
-  unsignedAttrs.clear();
   int x = r.read(version);
   if (x < 1) return x;
   // sid: IssuerAndSerialNumber, or subjectKeyIdentifier [0] (primitive, or
@@ -142,6 +135,65 @@ int SignerInfo::decodeMembers(cmsasn::MemberReader& r) {
     unsignedAttrsPresent = 1;
   }
   return r.finish();
+}
+
+namespace {
+
+void appendHeader(std::vector<unsigned char>& out, unsigned char id, size_t n) {
+  out.push_back(id);
+  if (n < 0x80) {
+    out.push_back(static_cast<unsigned char>(n));
+    return;
+  }
+  int k = 0;
+  for (size_t v = n; v; v >>= 8) ++k;
+  out.push_back(static_cast<unsigned char>(0x80 | k));
+  while (k-- > 0) out.push_back(static_cast<unsigned char>(n >> (8 * k)));
+}
+
+}  // namespace
+
+int SignerInfo::signedAttrsDigestInput(std::vector<unsigned char>& out) const {
+  out.clear();
+  if (!signedAttrsPresent) return 0;
+  try {
+    std::vector<std::vector<unsigned char>> attrs;
+    for (POSITION pos = signedAttrs.GetHeadPosition(); pos;) {
+      const Attribute* a = signedAttrs.GetNext(pos);
+      if (!a) continue;
+      std::vector<unsigned char> values;
+      for (POSITION v = a->attrValues.GetHeadPosition(); v;) {
+        const ASNany* value = a->attrValues.GetNext(v);
+        if (!value) continue;
+        std::vector<unsigned char> e;
+        const int r = value->encodeVector(e);
+        if (r < 1) return r == EASN_MEM ? EASN_MEM : 0;
+        values.insert(values.end(), e.begin(), e.end());
+      }
+      const unsigned char* oid = a->attrType.data();
+      const size_t oidLength = static_cast<size_t>(a->attrType.length);
+      if (!oid || oidLength == 0) return 0;
+      std::vector<unsigned char> body;
+      appendHeader(body, 0x06, oidLength);
+      body.insert(body.end(), oid, oid + oidLength);
+      appendHeader(body, 0x31, values.size());
+      body.insert(body.end(), values.begin(), values.end());
+      std::vector<unsigned char> attr;
+      appendHeader(attr, 0x30, body.size());
+      attr.insert(attr.end(), body.begin(), body.end());
+      attrs.push_back(std::move(attr));
+    }
+    if (!signedAttrs.keepOrder) std::sort(attrs.begin(), attrs.end());
+    size_t total = 0;
+    for (const auto& a : attrs) total += a.size();
+    if (total > static_cast<size_t>(ASN_MAX_LENGTH)) return 0;
+    appendHeader(out, 0x31, total);
+    for (const auto& a : attrs) out.insert(out.end(), a.begin(), a.end());
+  } catch (const std::bad_alloc&) {
+    out.clear();
+    return EASN_MEM;
+  }
+  return 1;
 }
 
 cmsasn::Members<7> SignerInfo::members() const {
@@ -258,9 +310,9 @@ int SignedDataStreamCtx::reset() {
   setPhase = 0;
   setLength = 0;
   setTaken = 0;
-  lengthLeft = -1;
-  lengthAccum = 0;
-  headerSize = 0;
+  setLengthLeft = -1;
+  setLengthAccum = 0;
+  setHeaderSize = 0;
   peek[0] = peek[1] = 0;
   peekCount = 0;
   identifierHeld = 0;
@@ -285,21 +337,19 @@ SignedData::SignedData(unsigned char t)
 
 SignedData::~SignedData() = default;
 
-void SignedData::clear() {
-  version.clear();
-  digestAlgorithms.clear();
-  encapContentInfo.contentType.clear();
-  encapContentInfo.value().clear();
+cmsasn::AllMembers<9> SignedData::allMembers() {
+  return {&version,          &digestAlgorithms,          &encapContentInfo.value(),
+          &encapContentInfo.content, &encapContentInfo.contentType, &encapContentInfo,
+          &certificates,     &crls,                      &signerInfos};
+}
+
+void SignedData::restoreDefaults() {
   encapContentInfo.contentPresent = 0;
-  certificates.clear();
   certificatesPresent = 0;
-  crls.clear();
   crlsPresent = 0;
-  signerInfos.clear();
 }
 
 int SignedData::decodeMembers(cmsasn::MemberReader& r) {
-  clear();
   int x = r.read(version);
   if (x < 1) return x;
   if ((x = r.readTagged(digestAlgorithms, 0x31)) < 1) return x;
@@ -352,7 +402,11 @@ void SignedData::freeStreamCtx() {
 }
 
 int SignedData::streamLength(int expected) const {
-  return cmsasn::streamedMembersLength(members(), expected);
+  int64_t n = 0;
+  for (const ASNobject* m : members())
+    if (m) n += asnStreamedTotal(*m, expected);
+  // A length no header can announce: the streamed encoding fails.
+  return n >= ASN_MAX_LENGTH ? -1 : static_cast<int>(n);
 }
 
 // One member read whole from its collected encoding.
@@ -374,20 +428,20 @@ int SignedData::streamElement(ASNobject& member, GenericFile* in, SignedDataStre
 template <class T>
 int SignedData::streamSet(CmsSet<T>& set, GenericFile* in, SignedDataStreamCtx* c, int64_t limit) {
   if (c->setPhase == 0) {
-    if (c->lengthLeft < 0 && c->headerSize == 0) {
+    if (c->setLengthLeft < 0 && c->setHeaderSize == 0) {
       // A streamed set is held privately, whatever it was before.
       CmsSet<T> blank(set.tag);
       set.ASNobject::operator=(blank);
       set.clear();
-      c->headerSize = 1;
+      c->setHeaderSize = 1;
     }
     while (c->setPhase == 0) {
       uint8_t b = 0;
       uint32_t got = 0;
       if (in->read(1, &b, &got) != 0) return EASN_FILE;
       if (got == 0) return EASN_MORE;
-      ++c->headerSize;
-      if (c->lengthLeft < 0) {
+      ++c->setHeaderSize;
+      if (c->setLengthLeft < 0) {
         if (b == 0x80) {
           c->setLength = -1;
           c->setPhase = 1;
@@ -395,22 +449,22 @@ int SignedData::streamSet(CmsSet<T>& set, GenericFile* in, SignedDataStreamCtx* 
           c->setLength = b;
           c->setPhase = 1;
         } else {
-          c->lengthLeft = b & 0x7F;
-          c->lengthAccum = 0;
-          if (c->lengthLeft > 4) return 0;
+          c->setLengthLeft = b & 0x7F;
+          c->setLengthAccum = 0;
+          if (c->setLengthLeft > 4) return 0;
         }
         continue;
       }
-      c->lengthAccum = (c->lengthAccum << 8) | b;
-      if (--c->lengthLeft == 0) {
-        if (c->lengthAccum > static_cast<uint32_t>(ASN_MAX_LENGTH)) return 0;
-        c->setLength = static_cast<int32_t>(c->lengthAccum);
+      c->setLengthAccum = (c->setLengthAccum << 8) | b;
+      if (--c->setLengthLeft == 0) {
+        if (c->setLengthAccum > static_cast<uint32_t>(ASN_MAX_LENGTH)) return 0;
+        c->setLength = static_cast<int32_t>(c->setLengthAccum);
         c->setPhase = 1;
       }
     }
-    c->lengthLeft = -1;
-    c->consumed += c->headerSize;
-    c->headerSize = 0;
+    c->setLengthLeft = -1;
+    c->consumed += c->setHeaderSize;
+    c->setHeaderSize = 0;
     c->setTaken = 0;
     if (c->setLength >= 0 && c->setLength > limit - c->consumed) return 0;
     set.tag = c->peek[0];
@@ -541,5 +595,8 @@ int SignedData::streamDecodeStep(GenericFile* in, int contentLength, GenericFile
 
 int SignedData::streamEncodeStep(GenericFile* in, int length, bool last, GenericFile* out) {
   checkInvariant(streamCtx != nullptr, SRC, __LINE__, "streamCtx != NULL");
+  // No length octets can announce the whole: refused before any member.
+  if (streamCtx->encodeState == 0 && !(flags & ASN_FLAG_INDEFINITE) && streamLength(length) < 0)
+    return 0;
   return cmsasn::streamEncodeMembers(members(), streamCtx, in, length, last, out);
 }

@@ -28,108 +28,6 @@
 #include <new>
 #include <vector>
 
-// Heap that `count` list elements of type T take: the objects and their node blocks.
-template <class T>
-constexpr int64_t cmsListCost(int64_t count) {
-  return count * asnAllocCost(static_cast<int64_t>(sizeof(T))) +
-         (count + ASN_LIST_BLOCK - 1) / ASN_LIST_BLOCK *
-             asnAllocCost(static_cast<int64_t>(sizeof(PtrListNode)) * (ASN_LIST_BLOCK + 1));
-}
-
-// SET OF T as a signed message carries it. Read whole or, by the streaming
-// decoder, one complete element encoding at a time; of definite or
-// indefinite length; a set read completely keeps its received order.
-template <class T>
-class CmsSet : public ASNsetList<T> {
- public:
-  explicit CmsSet(unsigned char tag = 0) : ASNsetList<T>(tag) {}
-
-  int decodeContent(GenericFile* in, int length) override {
-    cmsasn::MemberReader r(in, length, length, this->memberFlags());
-    return decodeElements(r);
-  }
-  int decodeIndefinite(GenericFile* in, int available) override {
-    cmsasn::MemberReader r(in, -1, available, this->memberFlags());
-    return decodeElements(r);
-  }
-
-  // Takes one element from its complete encoding (the streaming decoder
-  // hands them over one by one): 1, 0 when the octets are not exactly one
-  // element the set accepts, -2 out of memory.
-  int takeElement(const unsigned char* data, int n) {
-    if (!data || n < 2) return 0;
-    MemFile m(const_cast<unsigned char*>(data), n, false);
-    const int r = decodeElement(&m, n, 0);
-    if (r < 1) return r;
-    return r == n ? 1 : 0;
-  }
-
-  // Elements held, kept alternatives included.
-  virtual int32_t heldCount() const { return this->GetCount(); }
-  // Heap the element objects and their list nodes take, each kind at its own size.
-  virtual int64_t elementsCost() const { return cmsListCost<T>(this->GetCount()); }
-  // The elements held stay within the containers' memory budget for `octets`
-  // octets of input.
-  bool withinBudget(int64_t octets) const { return asnWithinHoldBudget(elementsCost(), octets); }
-
-  // Replaces the elements by copies of the other set's (T's copy
-  // construction), with its order flag and tag. Throws std::bad_alloc "bad
-  // allocation" when an element cannot be made.
-  void copyElements(const CmsSet& other) {
-    cmsasn::refuseConstTarget(*this);
-    if (&other == this) return;
-    this->clear();
-    for (POSITION pos = other.GetHeadPosition(); pos;) {
-      const T* source = other.GetNext(pos);
-      if (!source) continue;
-      std::unique_ptr<T> copy(new (std::nothrow) T(*source));
-      if (!copy || !keep(copy.get())) {
-        this->clear();
-        throwBadAllocation();
-      }
-      copy.release();
-    }
-    this->tag = other.tag;
-    this->keepOrder = other.keepOrder;
-  }
-
- protected:
-  // Decodes one element at the stream's position and keeps it: the octets
-  // taken, or a result code. Elements are DER (a text armour is no element).
-  virtual int decodeElement(GenericFile* in, int available, unsigned char flags) {
-    std::unique_ptr<T> element(ASNelementFactory<T>::create());
-    if (!element) return EASN_MEM;
-    const int r = element->ASNobject::decode(in, available, flags);
-    if (r < 1) return r;
-    if (!keep(element.get())) return EASN_MEM;
-    element.release();
-    return r;
-  }
-
-  // Appends without touching the order flag; false when the list cannot take it.
-  bool keep(T* element) {
-    try {
-      return this->AddTail(element) != nullptr;
-    } catch (const std::bad_alloc&) {
-      return false;
-    }
-  }
-
- private:
-  int decodeElements(cmsasn::MemberReader& r) {
-    this->clear();
-    while (!r.done()) {
-      const int n = decodeElement(r.stream(), r.left(), r.flags());
-      if (n < 1) return n;
-      r.advance(n);
-      if (!withinBudget(r.taken())) return EASN_MEM;
-    }
-    const int f = r.finish();
-    this->keepOrder = f == 1 ? 1 : 0;
-    return f;
-  }
-};
-
 // SET OF a CHOICE whose first alternative is the universal SEQUENCE T: the
 // certificates (CertificateChoices) and crls (RevocationInfoChoice) of a
 // signed message. The set is the list of the T elements, which is what
@@ -149,7 +47,7 @@ class CmsChoiceSet : public CmsSet<T> {
     positions.clear();
   }
   int32_t heldCount() const override { return this->GetCount() + others.GetCount(); }
-  // A kept alternative costs what its raw holder takes, not what a T would.
+  // Each kept alternative costs what an ANY costs, not what a T does.
   int64_t elementsCost() const override {
     return cmsListCost<T>(this->GetCount()) + cmsListCost<ASNany>(others.GetCount());
   }
@@ -298,9 +196,19 @@ class SignerInfo : public cmsasn::Sequence<SignerInfo> {
   // are copied with their received octets (the signature covers those).
   SignerInfo& operator=(const SignerInfo& other);
 
-  void clear() override;
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<7> members() const;
+
+  // The octets the signature covers when signed attributes are present
+  // (RFC 5652 5.4): the SET tag 31 with a minimal definite length, then each
+  // attribute with definite minimal headers (SEQUENCE, OBJECT IDENTIFIER,
+  // SET) around its type and its values as received, in received order (DER
+  // order once the set was changed), however the signer was read or copied.
+  // A value that is itself BER stays as received. 1, 0 without signed
+  // attributes or when a value does not encode, -2 out of memory.
+  int signedAttrsDigestInput(std::vector<unsigned char>& out) const;
+  cmsasn::AllMembers<8> allMembers();
+  void restoreDefaults();
 
   ASNinteger version;
   IssuerAndSerialNumber issuerAndSerialNumber;
@@ -354,9 +262,9 @@ class SignedDataStreamCtx : public ASNStreamCtx {
   int32_t setPhase = 0;     // 0 length octets of the set, 1 its elements
   int32_t setLength = 0;    // content length of the set, -1 indefinite
   int64_t setTaken = 0;     // content octets of the set taken so far
-  int32_t lengthLeft = -1;  // long-form length octets still to come (-1: first octet)
-  uint32_t lengthAccum = 0;
-  int32_t headerSize = 0;  // octets of the set's header read so far
+  int32_t setLengthLeft = -1;  // long-form length octets still to come (-1: first octet)
+  uint32_t setLengthAccum = 0;
+  int32_t setHeaderSize = 0;  // octets of the set's header read so far
   unsigned char peek[2] = {0, 0};
   int32_t peekCount = 0;
   uint8_t identifierHeld = 0;  // the digestAlgorithms identifier has been read
@@ -371,9 +279,11 @@ class SignedData : public cmsasn::Sequence<SignedData> {
   SignedData(const SignedData&) = delete;
   SignedData& operator=(const SignedData&) = delete;
 
-  void clear() override;
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<6> members() const;
+  cmsasn::AllMembers<9> allMembers();
+  // The encapsulated content's type and presence go too.
+  void restoreDefaults();
 
   int createStreamCtx() override;
   void resetStreamCtx() override;

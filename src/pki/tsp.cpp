@@ -23,19 +23,17 @@ TimeStampRequest::TimeStampRequest(unsigned char t)
 
 TimeStampRequest::~TimeStampRequest() = default;
 
-void TimeStampRequest::clear() {
-  version.clear();
-  messageImprint.clear();
-  reqPolicy.clear();
-  nonce.clear();
+cmsasn::AllMembers<6> TimeStampRequest::allMembers() {
+  return {&version, &messageImprint, &reqPolicy, &nonce, &certReq, &extensions};
+}
+
+void TimeStampRequest::restoreDefaults() {
+  version.set(1);
   certReq.set(false);
-  extensions.clear();
   reqPolicyPresent = noncePresent = certReqPresent = extensionsPresent = 0;
 }
 
 int TimeStampRequest::decodeMembers(cmsasn::MemberReader& r) {
-  reqPolicyPresent = noncePresent = certReqPresent = extensionsPresent = 0;
-  extensions.clear();
   int x = r.read(version);
   if (x < 1) return x;
   if ((x = r.readTagged(messageImprint, 0x30)) < 1) return x;
@@ -70,16 +68,11 @@ PKIStatusInfo::PKIStatusInfo(unsigned char t)
 
 PKIStatusInfo::~PKIStatusInfo() = default;
 
-void PKIStatusInfo::clear() {
-  status.clear();
-  statusString.clear();
-  failInfo.clear();
-  statusStringPresent = failInfoPresent = 0;
-}
+cmsasn::AllMembers<3> PKIStatusInfo::allMembers() { return {&status, &statusString, &failInfo}; }
+
+void PKIStatusInfo::restoreDefaults() { statusStringPresent = failInfoPresent = 0; }
 
 int PKIStatusInfo::decodeMembers(cmsasn::MemberReader& r) {
-  statusStringPresent = failInfoPresent = 0;
-  statusString.clear();
   int x = r.read(status);
   if (x < 1) return x;
   if (!r.done() && r.peek() != 0x03) {
@@ -108,16 +101,17 @@ TimeStampResponse::TimeStampResponse(unsigned char t)
 
 TimeStampResponse::~TimeStampResponse() = default;
 
-void TimeStampResponse::clear() {
-  status.clear();
-  timeStampToken.contentType.clear();
-  timeStampToken.value().clear();
+cmsasn::AllMembers<5> TimeStampResponse::allMembers() {
+  return {&status, &timeStampToken.value(), &timeStampToken.content, &timeStampToken.contentType,
+          &timeStampToken};
+}
+
+void TimeStampResponse::restoreDefaults() {
   timeStampToken.contentPresent = 0;
   timeStampTokenPresent = 0;
 }
 
 int TimeStampResponse::decodeMembers(cmsasn::MemberReader& r) {
-  timeStampTokenPresent = 0;
   int x = r.readTagged(status, 0x30);
   if (x < 1) return x;
   if (!r.done()) {
@@ -160,15 +154,11 @@ Accuracy& Accuracy::operator=(const Accuracy& other) {
   return *this;
 }
 
-void Accuracy::clear() {
-  seconds.clear();
-  millis.clear();
-  micros.clear();
-  secondsPresent = millisPresent = microsPresent = 0;
-}
+cmsasn::AllMembers<3> Accuracy::allMembers() { return {&seconds, &millis, &micros}; }
+
+void Accuracy::restoreDefaults() { secondsPresent = millisPresent = microsPresent = 0; }
 
 int Accuracy::decodeMembers(cmsasn::MemberReader& r) {
-  secondsPresent = millisPresent = microsPresent = 0;
   const int x = cmsasn::readOptionals<3>(r, {{{0x02, &seconds, &secondsPresent},
                                               {0x80, &millis, &millisPresent},
                                               {0x81, &micros, &microsPresent}}});
@@ -206,23 +196,18 @@ TimeStampTokenInfo::TimeStampTokenInfo(unsigned char t)
 
 TimeStampTokenInfo::~TimeStampTokenInfo() = default;
 
-void TimeStampTokenInfo::clear() {
-  version.clear();
-  policy.clear();
-  messageImprint.clear();
-  serialNumber.clear();
-  genTime.clear();
-  accuracy.clear();
+cmsasn::AllMembers<10> TimeStampTokenInfo::allMembers() {
+  return {&version,  &policy,   &messageImprint, &serialNumber, &genTime,
+          &accuracy, &ordering, &nonce,          &tsa,          &extensions};
+}
+
+void TimeStampTokenInfo::restoreDefaults() {
+  version.set(1);
   ordering.set(false);
-  nonce.clear();
-  tsa.clear();
-  extensions.clear();
   accuracyPresent = orderingPresent = noncePresent = tsaPresent = extensionsPresent = 0;
 }
 
 int TimeStampTokenInfo::decodeMembers(cmsasn::MemberReader& r) {
-  accuracyPresent = orderingPresent = noncePresent = tsaPresent = extensionsPresent = 0;
-  extensions.clear();
   for (ASNobject* m : std::initializer_list<ASNobject*>{&version, &policy, &messageImprint,
                                                         &serialNumber, &genTime}) {
     const int x = r.read(*m);

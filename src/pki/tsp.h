@@ -35,9 +35,10 @@ class TimeStampRequest : public cmsasn::Sequence<TimeStampRequest> {
  public:
   explicit TimeStampRequest(unsigned char tag = 0);
   ~TimeStampRequest() override;
-  void clear() override;
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<6> members() const;
+  cmsasn::AllMembers<6> allMembers();
+  void restoreDefaults();
 
   ASNinteger version;
   MessageImprint messageImprint;
@@ -64,9 +65,10 @@ class PKIStatusInfo : public cmsasn::Sequence<PKIStatusInfo> {
   };
   explicit PKIStatusInfo(unsigned char tag = 0);
   ~PKIStatusInfo() override;
-  void clear() override;
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<3> members() const;
+  cmsasn::AllMembers<3> allMembers();
+  void restoreDefaults();
 
   ASNinteger status;
   ASNsequenceList<ASNany> statusString;  // PKIFreeText: UTF8String texts held raw; optional
@@ -79,9 +81,10 @@ class TimeStampResponse : public cmsasn::Sequence<TimeStampResponse> {
  public:
   explicit TimeStampResponse(unsigned char tag = 0);
   ~TimeStampResponse() override;
-  void clear() override;
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<2> members() const;
+  cmsasn::AllMembers<5> allMembers();
+  void restoreDefaults();
 
   PKIStatusInfo status;
   SignedMessage timeStampToken;  // optional
@@ -94,9 +97,10 @@ class Accuracy : public cmsasn::Sequence<Accuracy> {
   Accuracy(const Accuracy& other);
   ~Accuracy() override;
   Accuracy& operator=(const Accuracy& other);
-  void clear() override;
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<3> members() const;
+  cmsasn::AllMembers<3> allMembers();
+  void restoreDefaults();
 
   ASNinteger seconds;  // optional
   ASNinteger millis;   // [0] IMPLICIT, optional; no range enforced
@@ -110,9 +114,10 @@ class TimeStampTokenInfo : public cmsasn::Sequence<TimeStampTokenInfo> {
  public:
   explicit TimeStampTokenInfo(unsigned char tag = 0);
   ~TimeStampTokenInfo() override;
-  void clear() override;
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<10> members() const;
+  cmsasn::AllMembers<10> allMembers();
+  void restoreDefaults();
 
   ASNinteger version;
   ASNobjectId policy;

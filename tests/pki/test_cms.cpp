@@ -445,3 +445,40 @@ TEST(CmsStreamEncode, WholeValuesAndContentPassingThrough) {
 }
 
 }  // namespace
+
+TEST(CmsStreamEncode, LengthPastTheLargestAnnouncedFails) {
+  // A definite pass-through content so large that the SignedData cannot
+  // announce its length: no length, and the streamed encoding fails.
+  const Bytes der = readCms("attached_sha256.der");
+  SignedMessage msg;
+  ASSERT_EQ(decodeBytes(msg, der), static_cast<int>(der.size()));
+  SignedData& sd = msg.value();
+  ASNoctstr& econtent = sd.encapContentInfo.value();
+  econtent.clear();
+  ASSERT_EQ(econtent.setStreamPassThrough(true), 1);
+  const int huge = 0x7FFFFF00;
+  EXPECT_EQ(sd.streamLength(huge), -1);
+  EXPECT_GT(sd.streamLength(1000), 1000);
+  MemFile in;
+  MemFile out;
+  EXPECT_LT(sd.encodeStream(&in, huge, false, &out), 1);
+}
+
+TEST(CmsSets, KeptAlternativesCostWhatTheyHold) {
+  // Two certificates and many empty [1] elements: each kept element costs an
+  // ANY, not a certificate, so the set stays within its memory budget.
+  auto members = cmstest::signedDataMembers(readCms("certs_crls.der"));
+  ASSERT_EQ(members.at(3).tag, 0xA0);
+  auto certs = cmstest::split(members.at(3).content);
+  for (int k : {16, 40}) {
+    SCOPED_TRACE(k);
+    auto c2 = certs;
+    for (int i = 0; i < k; ++i) c2.push_back({0xA1, {}, false});
+    auto m2 = members;
+    m2[3].content = cmstest::join(c2);
+    const Bytes der = cmstest::signedMessage(m2);
+    SignedMessage msg;
+    ASSERT_EQ(decodeBytes(msg, der), static_cast<int>(der.size()));
+    EXPECT_EQ(msg.value().certificates.others.GetCount(), k);
+  }
+}

@@ -194,8 +194,7 @@ inline int verifySigner(const SignedData& sd, const SignerInfo& si, const Bytes&
     if (!getAttributeValue(si.signedAttrs, id_messageDigest, md, 0)) return -13;
     if (octets(md) != hashOf(hashId, content)) return -10;
     // The signature covers the attributes with the SET tag (RFC 5652 5.4).
-    signedOctets = encodeOf(si.signedAttrs);
-    signedOctets[0] = 0x31;
+    if (si.signedAttrsDigestInput(signedOctets) != 1) return -14;
   }
   const Bytes digest = hashOf(hashId, signedOctets);
   SubPubKeyInfo key(cert->tbsCertificate.subjectPublicKeyInfo);

@@ -238,6 +238,8 @@ TEST(EssRules, ReferencesReadPrivatelyAndInPlace) {
       encodeTlv(0x30, cat({encodeTlv(0x30, cat({kSha256Alg, kSha256Hash})), kIssuerSerial})), true);
   expectRoundTrip<OtherCertID>(encodeTlv(0x30, unhex("020101")), false);
   expectRoundTrip<CrlValidatedID>(encodeTlv(0x30, cat({kSha1Hash, unhex("3100")})), false);
+  // crlIdentifier is optional: the hash alone is a whole CrlValidatedID.
+  expectRoundTrip<CrlValidatedID>(encodeTlv(0x30, kSha1Hash), true);
   expectRoundTrip<CrlIdentifier>(
       encodeTlv(0x30, cat({unhex("3000170d3236303130323033303430355a"), unhex("0500")})), false);
   expectRoundTrip<OcspResponsesID>(r.ocspResponses, true);

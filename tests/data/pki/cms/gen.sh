@@ -115,3 +115,15 @@ for f in attached_*.der detached_sha256.der two_signers.der cades.der keyid.der 
       want = ""
     }' >> expect.tsv
 done
+
+# sa_nonmin.der, sa_indef.der, sa_attr_indef.der, sa_values_indef.der: the
+# message attached_sha256.der with its signer's signed attributes rewritten
+# in BER, the signature unchanged: [0] with a non-minimal 3-octet length,
+# [0] of indefinite length, the first attribute of indefinite length, the
+# first attribute's value SET of indefinite length. They were made by hand
+# (header octets rewritten, content untouched) from the committed
+# attached_sha256.der, so they are not regenerated here; a regenerated
+# attached_sha256.der needs them made again the same way. Each must pass:
+for f in sa_nonmin.der sa_indef.der sa_attr_indef.der sa_values_indef.der; do
+  if [ -f "$f" ]; then openssl cms -verify -inform DER -in "$f" -CAfile ca.pem -out /dev/null; fi
+done
