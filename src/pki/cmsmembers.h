@@ -15,6 +15,9 @@
 #include "pki/keymembers.h"
 #include "pki/pkiasn.h"
 
+#include <type_traits>
+#include <utility>
+
 #include <array>
 #include <cstddef>
 #include <memory>
@@ -141,6 +144,15 @@ inline void releaseTree(ASNobject& m) {
 // empties them all, releasing what an earlier decode read in place, so no
 // member outlives the octets it viewed. clear() does that, restores the
 // constructor defaults (`restoreDefaults()`) and drops the owner's own view.
+// Whether a structure lists all its members for release (the enveloped-data and
+// PKCS#12 structures do not yet: they keep their own clear()).
+template <class T, class = void>
+struct HasMemberLists : std::false_type {};
+template <class T>
+struct HasMemberLists<T, std::void_t<decltype(std::declval<T&>().allMembers()),
+                                     decltype(std::declval<T&>().restoreDefaults())>>
+    : std::true_type {};
+
 template <class Derived>
 class Sequence : public ASNsequenceF, public MemberHolder {
  public:
@@ -152,13 +164,19 @@ class Sequence : public ASNsequenceF, public MemberHolder {
   }
 
   void releaseMembers() override {
-    for (ASNobject* m : self().allMembers()) releaseTree(*m);
-    self().restoreDefaults();
+    if constexpr (HasMemberLists<Derived>::value) {
+      for (ASNobject* m : self().allMembers()) releaseTree(*m);
+      self().restoreDefaults();
+    }
   }
   void clear() override {
-    releaseMembers();
-    releaseSource();
-    flags &= ~(ASN_FLAG_CONST | ASN_FLAG_COPY);
+    if constexpr (HasMemberLists<Derived>::value) {
+      releaseMembers();
+      releaseSource();
+      flags &= ~(ASN_FLAG_CONST | ASN_FLAG_COPY);
+    } else {
+      ASNsequenceF::clear();
+    }
   }
 
   int decodeContent(GenericFile* in, int length) override {
