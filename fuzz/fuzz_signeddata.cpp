@@ -5,6 +5,7 @@
 // in place must re-encode to exactly the octets it took; every answer must
 // be one of the documented codes. One object is also decoded again and
 // cleared, and the signers are copied.
+#include "fuzzstream.h"
 #include "base/memfile.h"
 #include "pki/sgndata.h"
 
@@ -34,22 +35,6 @@ void same(const ASNobject& a, const ASNobject& b) {
   if (encoding(a) != encoding(b)) abort();
 }
 
-// Pieces of 1 to 64 octets, chosen by a generator seeded from the input.
-int streamIn(ASNobject& o, const unsigned char* data, int n, MemFile* out) {
-  uint32_t state = 2166136261u;
-  for (int i = 0; i < n; ++i) state = (state ^ data[i]) * 16777619u;
-  int r = EASN_MORE;
-  int i = 0;
-  while (i < n && r == EASN_MORE) {
-    state = state * 1103515245u + 12345u;
-    int piece = 1 + static_cast<int>((state >> 16) % 64);
-    if (piece > n - i) piece = n - i;
-    r = o.decodeStreamBuffer(data + i, piece, out);
-    i += piece;
-  }
-  if (r > 0 && i != n) return 0;
-  return r;
-}
 
 }  // namespace
 
