@@ -40,7 +40,7 @@ class XmlXPathTransform : public XmlTransform, public XmlNodeFilter {
   xmlXPathCompExprPtr comp = nullptr;
   bool prepared = false;
   int32_t failed = 0;
-  uint64_t evaluations = 0;
+  uint64_t evaluationByteCap = 0;
   std::unique_ptr<XmlWorkBudget> ownBudget;
 };
 

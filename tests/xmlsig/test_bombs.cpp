@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -123,6 +124,49 @@ std::string idList(int n) {
   return "<r><t>" + names + "</t>" + elements + "</r>";
 }
 
+// Nested elements each carrying perLevel distinct xml:* attributes (inherited
+// by the canonicaliser into a sorted list, quadratic in their number).
+std::string xmlAttributeTower(int depth, int perLevel) {
+  std::string open, close;
+  int k = depth * perLevel;
+  for (int i = 0; i < depth; ++i) {
+    open += "<e";
+    for (int j = 0; j < perLevel; ++j) open += " xml:a" + std::to_string(--k) + "=''";
+    open += ">";
+    close = "</e>" + close;
+  }
+  return open + "<t Id='x'/>" + close;
+}
+// Entities each wrapping the next: e1 = <x ...>&e2;</x>, ... (copies of copies).
+std::string nestedEntities(int k, int perLevel, bool text) {
+  std::string dtd = "<!DOCTYPE r [";
+  for (int i = 1; i <= k; ++i) {
+    std::string inner = i < k ? "&e" + std::to_string(i + 1) + ";" : "";
+    std::string decl = text ? "" : declarations(perLevel, ("p" + std::to_string(i) + "_").c_str());
+    if (text) inner = std::string(static_cast<size_t>(perLevel) * 20, 't') + inner;
+    dtd += "<!ENTITY e" + std::to_string(i) + " \"<x" + decl + ">" + inner + "</x>\">";
+  }
+  dtd += "]><r>";
+  for (int i = k; i >= 1; --i) dtd += "&e" + std::to_string(i) + ";";
+  return dtd + "</r>";
+}
+// One entity parsed (with callbacks) where few declarations are in scope, then
+// copied (without them) where many are.
+std::string entityCopiedIntoScope() {
+  return "<!DOCTYPE r [<!ENTITY e \"<x" + declarations(200, "x") + "><y" + declarations(150, "y") +
+         "/></x>\">]><r><a>&e;</a><b" + declarations(200, "b") + ">&e;</b></r>";
+}
+// An expression concatenating the string value of the document many times.
+std::string concatOfDocument(int n) {
+  std::string e = "string-length(concat(/";
+  for (int i = 0; i < n; ++i) e += ",/";
+  return e + ")) > 0";
+}
+std::string nestedAroundText(int depth, size_t text) {
+  return "<r>" + repeat("<e>", depth) + std::string(text, 'x') + repeat("</e>", depth) +
+         repeat("<a/>", 1000) + "</r>";
+}
+
 enum Operation { PARSE, WHOLE, XPATH, SUBTREE_ENVELOPED, EXCLUSIVE_PREFIXES };
 
 struct Bomb {
@@ -168,7 +212,35 @@ int32_t runBomb(const Bomb& b, size_t& outputSize) {
 TEST(XmlBombs, ProcessedOrRefusedInTime) {
   ASSERT_TRUE(counting);
   const std::string oneMegabyte = "<r>" + repeat("<a/>", 256 * 1024) + "</r>";
+  const std::string concat200 = concatOfDocument(200);
   const Bomb bombs[] = {
+      // xml:* attributes: only lang, space, base and id are admitted.
+      {"xml:* 255 x 256 inherited", xmlAttributeTower(255, 256), PARSE, "", 89},
+      {"xml:* unknown name", "<r xml:a='1'/>", PARSE, "", 89},
+      {"xml:* unknown name, defaulted", "<!DOCTYPE r [<!ATTLIST r xml:a CDATA 'v'>]><r/>", PARSE,
+       "", 89},
+      {"xml:lang, space, base, id",
+       "<r xml:lang='pl' xml:space='preserve' xml:base='http://x/' xml:id='i'><a/></r>", WHOLE,
+       "", 0},
+      // Entities: copies of copies are refused, copies are checked like elements.
+      {"entities nested 300 x 200 declarations", nestedEntities(300, 200, false), PARSE, "", 89},
+      {"entities nested 100 x text", nestedEntities(100, 200, true), PARSE, "", 89},
+      {"entities nested 2", nestedEntities(2, 1, false), PARSE, "", 89},
+      {"entity copied into a wider scope", entityCopiedIntoScope(), PARSE, "", 89},
+      {"entity with predefined and character references",
+       "<!DOCTYPE r [<!ENTITY e \"a &amp; b &#62; &lt;c&gt; &#x26;#38;\">]><r>&e;&e;</r>", WHOLE,
+       "", 0},
+      // One XPath evaluation moving gigabytes in few operations.
+      {"concat x200 over 1 MiB", "<r>" + std::string(1 << 20, 'x') + "</r>", XPATH,
+       concat200.c_str(), 140},
+      {"node sets compared over 8 MiB", nestedAroundText(60, 8 << 20), XPATH, "//e != //e", 140},
+      {"string of the document, legitimate", "<r>" + std::string(1 << 20, 'x') + "<a/></r>",
+       XPATH, "string-length(/) > 0", 0},
+      // Escaping multiplies text by five and attribute values by six.
+      {"CDATA of 2 MiB '&'", "<r><![CDATA[" + std::string(2 << 20, '&') + "]]><x/></r>", WHOLE,
+       "", 0},
+      {"attribute of 1 MiB '\"'", "<r a='" + std::string(1 << 20, '"') + "'><x/></r>", WHOLE, "",
+       0},
       // Namespace nodes: elements x declarations in scope.
       {"ns 250 x 990, filter", nsElements(250, 990), XPATH, "not(self::comment())", 140},
       {"ns 250 x 3000, filter", nsElements(250, 3000), XPATH, "not(self::comment())", 140},
@@ -235,6 +307,85 @@ TEST(XmlBombs, ProcessedOrRefusedInTime) {
     printf("%-40s %9zu octets  rc %3d  %6.2f s  peak %6.1fx  output %zu\n", b.name,
            b.doc.size(), rc, seconds, static_cast<double>(peak) / b.doc.size(), output);
   }
+}
+
+// Nodes outside the XPath data model are never shown to a filter: with a DTD,
+// the expression that once matched the DTD node selects nothing.
+TEST(XmlBombs, DtdIsNotANode) {
+  const struct {
+    const char* doc;
+    const char* expression;
+    int32_t rc;
+    const char* out;
+  } cases[] = {
+      {"<!DOCTYPE r [<!ELEMENT r ANY>]><r/>", "not(self::*) and parent::node() and not(parent::*)",
+       139, ""},
+      {"<!DOCTYPE r [<!ELEMENT r ANY><!ATTLIST r a CDATA 'v'>]><r/>",
+       "self::node() and not(parent::*) and not(self::*)", 0, ""},
+      {"<!DOCTYPE r [<!ELEMENT r ANY><!ATTLIST r a CDATA 'v'>]><r>t</r>",
+       "count(descendant::node()) > 0", 0, "<r></r>"},
+      {"<!DOCTYPE r [<!ENTITY f 'plain'>]><r>&f;</r>", "true()", 0, "<r>plain</r>"},
+  };
+  for (const auto& c : cases) {
+    ParsedDoc d{std::string(c.doc)};
+    ASSERT_EQ(d.rc, 0) << c.doc;
+    XmlTransforms chain;
+    chain.add(new XmlXPathTransform(d.holder.root, c.expression));
+    chain.add(new XmlC14NodeSetTransform(d.holder.doc, false, false));
+    EXPECT_EQ(codeOf([&] { chain.applyToNode(nullptr); }), c.rc) << c.expression;
+    if (c.rc == 0) {
+      EXPECT_EQ(outputOf(chain), c.out) << c.expression;
+    }
+  }
+}
+
+// One budget for a whole document: what one reference spent is gone for the
+// next. The deadline's clock starts at the first charge, not at construction.
+TEST(XmlBombs, SharedBudgetAndDeadlineStart) {
+  ParsedDoc d(std::string("<r>") + repeat("<a/>", 1000) + "</r>");
+  ASSERT_EQ(d.rc, 0);
+  auto run = [&](XmlWorkBudget* shared) {
+    XmlTransforms chain;
+    chain.add(new XmlC14DocTransform(false, 1, false));
+    return codeOf([&] { chain.applyToNode(d.holder.root, shared); });
+  };
+  XmlWorkBudget small(6000);
+  EXPECT_EQ(run(&small), 0);
+  EXPECT_EQ(run(&small), 140);
+  EXPECT_EQ(run(nullptr), 0);
+  EXPECT_EQ(run(nullptr), 0);
+
+  XmlWorkBudget late(1000, std::chrono::milliseconds(50));
+  std::this_thread::sleep_for(std::chrono::milliseconds(80));
+  EXPECT_TRUE(late.charge(1, true));
+  std::this_thread::sleep_for(std::chrono::milliseconds(80));
+  EXPECT_FALSE(late.charge(1, true));
+}
+
+// A parsed tree is only read by canonicalisation: two threads canonicalise one
+// document at once and agree; membership never crosses documents.
+TEST(XmlBombs, ReadOnlyTreeAndOwnDocument) {
+  const std::string text = "<r><a Id='a'><b/></a>" + repeat("<c><d/></c>", 2000) + "</r>";
+  ParsedDoc d(text), other(text);
+  ASSERT_EQ(d.rc, 0);
+  ASSERT_EQ(other.rc, 0);
+  xmlNodePtr a = findElement(d.holder.root, "a", nullptr, -1);
+  std::string outputs[2];
+  auto work = [&](int i) {
+    XmlTransforms chain;
+    chain.add(new XmlC14DocTransform(false, i, false));
+    chain.applyToNode(a);
+    outputs[i] = outputOf(chain);
+  };
+  std::thread t0(work, 0), t1(work, 1);
+  t0.join();
+  t1.join();
+  EXPECT_EQ(outputs[1], "<a Id=\"a\"><b></b></a>");
+  EXPECT_EQ(outputs[0].find("<a"), std::string::npos);
+  XmlSubtree subtree(a);
+  xmlNodePtr otherB = findElement(other.holder.root, "b", nullptr, -1);
+  EXPECT_TRUE(subtree.contains(findElement(a, "b", nullptr, -1), nullptr));
+  EXPECT_FALSE(subtree.contains(otherB, nullptr));
 }
 
 // The fuzzer's two finds, as found (their first octet is the fuzz target's selector).
