@@ -9,6 +9,8 @@
 
 #include <set>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
@@ -97,9 +99,10 @@ void runC14N(xmlDocPtr doc, XmlNodeFilter& rule, XmlWorkBudget* budget, bool exc
   XmlWorkBudget* spend = budget ? budget : &own;
   // libxml2 does its per-element work on every element even after a rule has
   // stopped showing nodes, so that work is paid for before it starts.
-  XmlDocumentProfile profile = xmlProfileDocument(doc);
+  XmlDocumentProfile profile = xmlProfileDocument(doc, exclusive);
   uint64_t prefixWork = exclusive ? saturatingMul(profile.scopeWork, prefixes.size()) : 0;
-  if (!spend->charge(profile.elementWork, true) || !spend->charge(prefixWork, true))
+  if (!spend->charge(profile.elementWork, true) || !spend->charge(prefixWork, true) ||
+      !spend->charge(profile.exclusiveWork / 8, true))  // a step is a compare of two prefixes
     throw TalApiException(xmlrc::TRANSFORM_FAILED);
   buffer = xmlAllocOutputBuffer(nullptr);
   if (!buffer) throw TalApiException(xmlrc::MEM);
@@ -109,12 +112,13 @@ void runC14N(xmlDocPtr doc, XmlNodeFilter& rule, XmlWorkBudget* budget, bool exc
   size_t outputCap = saturatingAdd(saturatingMul(profile.size, 6), 1u << 20);
   C14nRun run{&rule, spend, buffer, outputCap};
   PrefixArray array(exclusive, prefixes);
-  int rc = xmlC14NExecute(doc, budgetedVisible, &run,
-                          exclusive ? XML_C14N_EXCLUSIVE_1_0 : XML_C14N_1_0, array.get(),
-                          withComments ? 1 : 0, buffer);
+  int rc =
+      xmlC14NExecute(doc, budgetedVisible, &run, exclusive ? XML_C14N_EXCLUSIVE_1_0 : XML_C14N_1_0,
+                     array.get(), withComments ? 1 : 0, buffer);
   int32_t failure = rule.failure();
   size_t written = static_cast<size_t>(xmlOutputBufferGetSize(buffer));
-  if (rc < 0 || run.stopped || failure != 0 || written > outputCap || (emptyFails && written == 0)) {
+  if (rc < 0 || run.stopped || failure != 0 || written > outputCap ||
+      (emptyFails && written == 0)) {
     closeBuffer(buffer);
     throw TalApiException(failure != 0 ? failure : xmlrc::TRANSFORM_FAILED);
   }
@@ -181,10 +185,44 @@ xmlNodePtr lastElementInSubtree(xmlNodePtr top) {
 }
 }  // namespace
 
-XmlDocumentProfile xmlProfileDocument(xmlDocPtr doc) {
+namespace {
+// A model of exclusive canonicalisation's stack of rendered namespaces: where
+// each prefix was last pushed, and what each open element pushed.
+class RenderedStack {
+ public:
+  // Looks up and pushes one entry; the cost of the lookup.
+  uint64_t push(const xmlChar* prefix) {
+    std::string_view p(prefix ? reinterpret_cast<const char*>(prefix) : "");
+    std::vector<uint64_t>& at = last[p];
+    uint64_t cost = size - (at.empty() ? 0 : at.back()) + 1;
+    at.push_back(++size);
+    if (!levels.empty()) levels.back().push_back(p);
+    return cost;
+  }
+  void open() { levels.emplace_back(); }
+  void close() {
+    if (levels.empty()) return;
+    for (std::string_view p : levels.back()) {
+      last[p].pop_back();
+      --size;
+    }
+    levels.pop_back();
+  }
+
+ private:
+  uint64_t size = 0;
+  std::unordered_map<std::string_view, std::vector<uint64_t>> last;
+  std::vector<std::vector<std::string_view>> levels;
+};
+
+bool isXmlNamespace(xmlNsPtr ns) { return ns && xmlStrEqual(ns->href, XML_XML_NAMESPACE); }
+}  // namespace
+
+XmlDocumentProfile xmlProfileDocument(xmlDocPtr doc, bool exclusive) {
   XmlDocumentProfile profile;
   if (!doc) return profile;
   std::vector<uint64_t> scope;  // declarations in scope of each open element
+  RenderedStack rendered;
   for (xmlNodePtr n = doc->children; n;) {
     profile.size += 8;
     if (n->type == XML_ELEMENT_NODE) {
@@ -205,11 +243,19 @@ XmlDocumentProfile xmlProfileDocument(xmlDocPtr doc) {
           profile.elementWork, 1 + depth + saturatingMul(declarations, declarations + depth) +
                                    saturatingMul(attributes, attributes));
       profile.scopeWork = saturatingAdd(profile.scopeWork, declarations + depth);
+      if (exclusive) {
+        rendered.open();
+        uint64_t lookups = n->ns && !isXmlNamespace(n->ns) ? rendered.push(n->ns->prefix) : 0;
+        for (xmlAttrPtr a = n->properties; a; a = a->next)
+          if (a->ns && !isXmlNamespace(a->ns)) lookups += rendered.push(a->ns->prefix);
+        profile.exclusiveWork = saturatingAdd(profile.exclusiveWork, lookups);
+      }
       if (n->children) {
         scope.push_back(declarations);
         n = n->children;
         continue;
       }
+      if (exclusive) rendered.close();
     } else if (n->type == XML_TEXT_NODE || n->type == XML_CDATA_SECTION_NODE ||
                n->type == XML_COMMENT_NODE || n->type == XML_PI_NODE) {
       profile.size += static_cast<size_t>(xmlStrlen(n->content));
@@ -217,7 +263,10 @@ XmlDocumentProfile xmlProfileDocument(xmlDocPtr doc) {
     while (n && !n->next) {
       n = n->parent;
       if (n == reinterpret_cast<xmlNodePtr>(doc)) n = nullptr;
-      if (n && n->type == XML_ELEMENT_NODE && !scope.empty()) scope.pop_back();
+      if (n && n->type == XML_ELEMENT_NODE && !scope.empty()) {
+        scope.pop_back();
+        if (exclusive) rendered.close();
+      }
     }
     if (n) n = n->next;
   }

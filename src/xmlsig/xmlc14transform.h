@@ -19,9 +19,14 @@ struct XmlDocumentProfile {
   // Per element, one search of the declarations in scope (what each prefix of
   // an exclusive canonicalisation's inclusive list costs), summed.
   uint64_t scopeWork = 0;
+  // Exclusive canonicalisation only: its stack of rendered namespaces gets an
+  // entry for the element's namespace and for every namespaced attribute, and
+  // each of them is first looked up from the top of the stack down to the last
+  // entry of its prefix (the whole stack when there is none), summed.
+  uint64_t exclusiveWork = 0;
 };
 // Reads the profile of a document (no writes: a parsed tree stays read-only).
-XmlDocumentProfile xmlProfileDocument(xmlDocPtr doc);
+XmlDocumentProfile xmlProfileDocument(xmlDocPtr doc, bool exclusive = false);
 // Stamps every element with its position in document order (libxml2's own
 // convention, which its XPath sorting reads too). Done once when a document is
 // parsed; from then on the tree is only read, so a parsed document may be

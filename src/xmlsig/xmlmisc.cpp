@@ -166,13 +166,13 @@ void cappedStartElement(void* ctx, const xmlChar* localname, const xmlChar* pref
                         nbDefaulted, attributes);
 }
 
-void cappedAttributeDecl(void* ctx, const xmlChar* elem, const xmlChar* fullname, int type,
-                         int def, const xmlChar* defaultValue, xmlEnumerationPtr tree) noexcept {
+void cappedAttributeDecl(void* ctx, const xmlChar* elem, const xmlChar* fullname, int type, int def,
+                         const xmlChar* defaultValue, xmlEnumerationPtr tree) noexcept {
   bool over = true;  // an exception (no memory) must not unwind through libxml2
   try {
-    over = activeGuard && elem &&
-           ++activeGuard->declaredAttributes[reinterpret_cast<const char*>(elem)] >
-               XML_MAX_ATTRIBUTES;
+    over =
+        activeGuard && elem &&
+        ++activeGuard->declaredAttributes[reinterpret_cast<const char*>(elem)] > XML_MAX_ATTRIBUTES;
   } catch (...) {
   }
   if (over) {

@@ -21,9 +21,7 @@ XmlTransform* XmlTransforms::last() {
 void XmlTransforms::applyToNode(xmlNodePtr startNode, XmlWorkBudget* shared) {
   run(startNode, nullptr, shared);
 }
-void XmlTransforms::applyToFile(TVxmlDoc* doc, XmlWorkBudget* shared) {
-  run(nullptr, doc, shared);
-}
+void XmlTransforms::applyToFile(TVxmlDoc* doc, XmlWorkBudget* shared) { run(nullptr, doc, shared); }
 
 namespace {
 // Lends the chain's budget to its transforms while it runs.

@@ -246,6 +246,11 @@ XmlXPathTransform::XmlXPathTransform(xmlNodePtr contextNode, const std::string& 
 
 XmlXPathTransform::~XmlXPathTransform() { release(); }
 
+xmlNodeSetPtr XmlXPathTransform::outputNodeSet() {
+  checkInvariant(false, SRC, __LINE__, "outputFilter() != NULL");
+  return nullptr;
+}
+
 void XmlXPathTransform::release() {
   if (comp) xmlXPathFreeCompExpr(comp);
   if (ctxt) xmlXPathFreeContext(ctxt);
