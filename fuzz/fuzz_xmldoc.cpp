@@ -3,8 +3,8 @@
 // the four canonical forms of the whole tree and of the first subtree with an
 // Id, and an XPath filter chain (evaluated per node by the canonicaliser). The
 // first input octet picks the canonical form's options; the rest is the
-// document. The canonical forms of one input share one work budget, as the
-// transforms of one reference do. The text of each element also goes
+// document. Everything run on one input shares one work budget, as all the
+// references of one document do. The text of each element also goes
 // through the value conversions (dateTime and name texts).
 #include "base/memfile.h"
 #include "base/talexception.h"
@@ -112,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     chain.add(new XmlXPathTransform(holder.root, "not(self::comment())"));
     chain.add(new XmlC14NodeSetTransform(holder.doc, false, options & 0x20));
     try {
-      chain.applyToNode(nullptr);
+      chain.applyToNode(nullptr, &budget);
     } catch (const TalApiException&) {
     }
   }

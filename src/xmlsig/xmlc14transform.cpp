@@ -9,6 +9,8 @@
 
 #include <set>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
@@ -34,10 +36,15 @@ class PrefixArray {
 };
 
 bool inSubtree(xmlNodePtr node, xmlNodePtr start) {
-  for (int i = 0; node && i <= XML_MAX_TREE_DEPTH * 2; node = node->parent, ++i)
+  for (; node; node = node->parent)
     if (node == start) return true;
   return false;
 }
+
+uint64_t saturatingMul(uint64_t a, uint64_t b) {
+  return b != 0 && a > UINT64_MAX / b ? UINT64_MAX : a * b;
+}
+uint64_t saturatingAdd(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
 
 ptrdiff_t orderOf(xmlNodePtr element) { return -reinterpret_cast<ptrdiff_t>(element->content); }
 
@@ -57,15 +64,23 @@ struct C14nRun {
   bool stopped = false;
 };
 
-int budgetedVisible(void* user, xmlNodePtr node, xmlNodePtr parent) {
+// Called from libxml2's C frames: nothing may unwind through them.
+int budgetedVisible(void* user, xmlNodePtr node, xmlNodePtr parent) noexcept {
   C14nRun* run = static_cast<C14nRun*>(user);
   if (run->stopped) return 0;
+  if (!node || xmlOutsideDataModel(node)) return 0;
   if (!run->budget->charge(1) ||
       static_cast<size_t>(xmlOutputBufferGetSize(run->buffer)) > run->outputCap) {
     run->stopped = true;
     return 0;
   }
-  int v = run->rule->visible(node, parent);
+  int v = 0;
+  try {
+    v = run->rule->visible(node, parent);
+  } catch (...) {
+    run->stopped = true;
+    return 0;
+  }
   if (run->rule->failure() != 0) {
     run->stopped = true;
     return 0;
@@ -84,19 +99,26 @@ void runC14N(xmlDocPtr doc, XmlNodeFilter& rule, XmlWorkBudget* budget, bool exc
   XmlWorkBudget* spend = budget ? budget : &own;
   // libxml2 does its per-element work on every element even after a rule has
   // stopped showing nodes, so that work is paid for before it starts.
-  XmlDocumentProfile profile = xmlStampDocumentOrder(doc);
-  uint64_t prefixWork = exclusive ? profile.scopeWork * prefixes.size() : 0;
-  if (!spend->charge(profile.elementWork, true) || !spend->charge(prefixWork, true))
+  XmlDocumentProfile profile = xmlProfileDocument(doc, exclusive);
+  uint64_t prefixWork = exclusive ? saturatingMul(profile.scopeWork, prefixes.size()) : 0;
+  if (!spend->charge(profile.elementWork, true) || !spend->charge(prefixWork, true) ||
+      !spend->charge(profile.exclusiveWork / 8, true))  // a step is a compare of two prefixes
     throw TalApiException(xmlrc::TRANSFORM_FAILED);
   buffer = xmlAllocOutputBuffer(nullptr);
   if (!buffer) throw TalApiException(xmlrc::MEM);
-  C14nRun run{&rule, spend, buffer, 4 * profile.size + (1u << 20)};
+  // Escaping multiplies an octet by at most six (" in an attribute value to
+  // &quot;), so no legitimate output exceeds this; the cap is checked at every
+  // node and once more at the end, so it overshoots by one node's text at most.
+  size_t outputCap = saturatingAdd(saturatingMul(profile.size, 6), 1u << 20);
+  C14nRun run{&rule, spend, buffer, outputCap};
   PrefixArray array(exclusive, prefixes);
-  int rc = xmlC14NExecute(doc, budgetedVisible, &run,
-                          exclusive ? XML_C14N_EXCLUSIVE_1_0 : XML_C14N_1_0, array.get(),
-                          withComments ? 1 : 0, buffer);
+  int rc =
+      xmlC14NExecute(doc, budgetedVisible, &run, exclusive ? XML_C14N_EXCLUSIVE_1_0 : XML_C14N_1_0,
+                     array.get(), withComments ? 1 : 0, buffer);
   int32_t failure = rule.failure();
-  if (rc < 0 || run.stopped || failure != 0 || (emptyFails && xmlOutputBufferGetSize(buffer) == 0)) {
+  size_t written = static_cast<size_t>(xmlOutputBufferGetSize(buffer));
+  if (rc < 0 || run.stopped || failure != 0 || written > outputCap ||
+      (emptyFails && written == 0)) {
     closeBuffer(buffer);
     throw TalApiException(failure != 0 ? failure : xmlrc::TRANSFORM_FAILED);
   }
@@ -149,7 +171,7 @@ class WholeDocument : public XmlNodeFilter {
 
 xmlNodePtr lastElementInSubtree(xmlNodePtr top) {
   xmlNodePtr last = top;
-  for (int depth = 0; depth <= XML_MAX_TREE_DEPTH * 2; ++depth) {
+  for (;;) {
     xmlNodePtr child = nullptr;
     for (xmlNodePtr c = last->last; c; c = c->prev)
       if (c->type == XML_ELEMENT_NODE) {
@@ -163,15 +185,47 @@ xmlNodePtr lastElementInSubtree(xmlNodePtr top) {
 }
 }  // namespace
 
-XmlDocumentProfile xmlStampDocumentOrder(xmlDocPtr doc) {
+namespace {
+// A model of exclusive canonicalisation's stack of rendered namespaces: where
+// each prefix was last pushed, and what each open element pushed.
+class RenderedStack {
+ public:
+  // Looks up and pushes one entry; the cost of the lookup.
+  uint64_t push(const xmlChar* prefix) {
+    std::string_view p(prefix ? reinterpret_cast<const char*>(prefix) : "");
+    std::vector<uint64_t>& at = last[p];
+    uint64_t cost = size - (at.empty() ? 0 : at.back()) + 1;
+    at.push_back(++size);
+    if (!levels.empty()) levels.back().push_back(p);
+    return cost;
+  }
+  void open() { levels.emplace_back(); }
+  void close() {
+    if (levels.empty()) return;
+    for (std::string_view p : levels.back()) {
+      last[p].pop_back();
+      --size;
+    }
+    levels.pop_back();
+  }
+
+ private:
+  uint64_t size = 0;
+  std::unordered_map<std::string_view, std::vector<uint64_t>> last;
+  std::vector<std::vector<std::string_view>> levels;
+};
+
+bool isXmlNamespace(xmlNsPtr ns) { return ns && xmlStrEqual(ns->href, XML_XML_NAMESPACE); }
+}  // namespace
+
+XmlDocumentProfile xmlProfileDocument(xmlDocPtr doc, bool exclusive) {
   XmlDocumentProfile profile;
   if (!doc) return profile;
-  ptrdiff_t count = 0;
   std::vector<uint64_t> scope;  // declarations in scope of each open element
+  RenderedStack rendered;
   for (xmlNodePtr n = doc->children; n;) {
     profile.size += 8;
     if (n->type == XML_ELEMENT_NODE) {
-      n->content = reinterpret_cast<xmlChar*>(-(++count));
       uint64_t declarations = scope.empty() ? 0 : scope.back(), attributes = 0;
       uint64_t depth = scope.size() + 1;
       profile.size += 2 * static_cast<size_t>(xmlStrlen(n->name));
@@ -185,14 +239,23 @@ XmlDocumentProfile xmlStampDocumentOrder(xmlDocPtr doc) {
         for (xmlNodePtr v = a->children; v; v = v->next)
           profile.size += static_cast<size_t>(xmlStrlen(v->content));
       }
-      profile.elementWork +=
-          1 + depth + declarations * (declarations + depth) + attributes * attributes;
-      profile.scopeWork += declarations + depth;
+      profile.elementWork = saturatingAdd(
+          profile.elementWork, 1 + depth + saturatingMul(declarations, declarations + depth) +
+                                   saturatingMul(attributes, attributes));
+      profile.scopeWork = saturatingAdd(profile.scopeWork, declarations + depth);
+      if (exclusive) {
+        rendered.open();
+        uint64_t lookups = n->ns && !isXmlNamespace(n->ns) ? rendered.push(n->ns->prefix) : 0;
+        for (xmlAttrPtr a = n->properties; a; a = a->next)
+          if (a->ns && !isXmlNamespace(a->ns)) lookups += rendered.push(a->ns->prefix);
+        profile.exclusiveWork = saturatingAdd(profile.exclusiveWork, lookups);
+      }
       if (n->children) {
         scope.push_back(declarations);
         n = n->children;
         continue;
       }
+      if (exclusive) rendered.close();
     } else if (n->type == XML_TEXT_NODE || n->type == XML_CDATA_SECTION_NODE ||
                n->type == XML_COMMENT_NODE || n->type == XML_PI_NODE) {
       profile.size += static_cast<size_t>(xmlStrlen(n->content));
@@ -200,18 +263,31 @@ XmlDocumentProfile xmlStampDocumentOrder(xmlDocPtr doc) {
     while (n && !n->next) {
       n = n->parent;
       if (n == reinterpret_cast<xmlNodePtr>(doc)) n = nullptr;
-      if (n && n->type == XML_ELEMENT_NODE && !scope.empty()) scope.pop_back();
+      if (n && n->type == XML_ELEMENT_NODE && !scope.empty()) {
+        scope.pop_back();
+        if (exclusive) rendered.close();
+      }
     }
     if (n) n = n->next;
   }
   return profile;
 }
 
+void xmlStampDocumentOrder(xmlDocPtr doc) {
+  if (!doc) return;
+  ptrdiff_t count = 0;
+  for (xmlNodePtr n = doc->children; n;) {
+    bool element = n->type == XML_ELEMENT_NODE;
+    if (element) n->content = reinterpret_cast<xmlChar*>(-(++count));
+    n = xmlNextInDocument(n, doc, element);
+  }
+}
+
 bool XmlSubtree::contains(xmlNodePtr node, xmlNodePtr parent) {
   if (!node || !top) return false;
   if (node->type == XML_NAMESPACE_DECL) node = parent;
   if (node && node->type == XML_ATTRIBUTE_NODE) node = node->parent;
-  if (!node) return false;
+  if (!node || node->doc != top->doc) return false;
   if (top->type == XML_DOCUMENT_NODE || top->type == XML_HTML_DOCUMENT_NODE)
     return node->doc == reinterpret_cast<xmlDocPtr>(top);
   // A text, comment or processing instruction belongs where its element does.
@@ -233,16 +309,6 @@ bool XmlSubtree::contains(xmlNodePtr node, xmlNodePtr parent) {
 
 int XmlSubtreeFilter::visible(xmlNodePtr node, xmlNodePtr parent) {
   return subtree.contains(node, parent) != inverted ? 1 : 0;
-}
-
-int xmlC14SubtreeVisible(void* startNode, xmlNodePtr node, xmlNodePtr parent) {
-  xmlNodePtr start = static_cast<xmlNodePtr>(startNode);
-  if (node && node->type == XML_NAMESPACE_DECL) return inSubtree(parent, start) ? 1 : 0;
-  return inSubtree(node, start) ? 1 : 0;
-}
-
-int xmlC14ExcludingVisible(void* startNode, xmlNodePtr node, xmlNodePtr parent) {
-  return xmlC14SubtreeVisible(startNode, node, parent) ? 0 : 1;
 }
 
 XmlC14DocTransform::XmlC14DocTransform(bool withComments, uint8_t selection, bool exclusive,

@@ -19,10 +19,20 @@ struct XmlDocumentProfile {
   // Per element, one search of the declarations in scope (what each prefix of
   // an exclusive canonicalisation's inclusive list costs), summed.
   uint64_t scopeWork = 0;
+  // Exclusive canonicalisation only: its stack of rendered namespaces gets an
+  // entry for the element's namespace and for every namespaced attribute, and
+  // each of them is first looked up from the top of the stack down to the last
+  // entry of its prefix (the whole stack when there is none), summed.
+  uint64_t exclusiveWork = 0;
 };
-// Stamps every element of the document with its position in document order
-// (libxml2's own convention, which its XPath sorting reads too) on the way.
-XmlDocumentProfile xmlStampDocumentOrder(xmlDocPtr doc);
+// Reads the profile of a document (no writes: a parsed tree stays read-only).
+XmlDocumentProfile xmlProfileDocument(xmlDocPtr doc, bool exclusive = false);
+// Stamps every element with its position in document order (libxml2's own
+// convention, which its XPath sorting reads too). Done once when a document is
+// parsed; from then on the tree is only read, so a parsed document may be
+// canonicalised by several threads at once but must not be modified (elements
+// added later carry no stamp and are placed by walking their parents).
+void xmlStampDocumentOrder(xmlDocPtr doc);
 
 // Membership of the subtree of top (an element, or the document node for the
 // whole document): an element by its document-order stamp, any other node by
@@ -120,9 +130,3 @@ class XmlEnvelopedTransform : public XmlTransform, public XmlNodeFilter {
   XmlNodeFilter* input = nullptr;
   XmlSubtree excluded;
 };
-
-// Visibility rules of a subtree reference (user data: the start node): every
-// node, processing instructions included, is visible when it is the start node
-// or lies inside its subtree; namespace nodes by their element.
-int xmlC14SubtreeVisible(void* startNode, xmlNodePtr node, xmlNodePtr parent);
-int xmlC14ExcludingVisible(void* startNode, xmlNodePtr node, xmlNodePtr parent);

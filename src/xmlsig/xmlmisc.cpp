@@ -4,6 +4,7 @@
 #include "base/commonerror.h"
 #include "base/talexception.h"
 #include "pki/dsaparms.h"
+#include "xmlsig/xmlc14transform.h"
 #include "xmlsig/xmlconst.h"
 #include "xmlsig/xmlxpointertransform.h"
 #include "xmlsig/xmlb64transform.h"
@@ -133,6 +134,19 @@ bool tooManySigns(const xmlChar* text, size_t length) {
   return false;
 }
 
+// The xml: attributes the canonicaliser may inherit. Every other xml:* name is
+// refused: inclusive canonicalisation collects the xml:* attributes of all
+// ancestors of each visible element under an invisible parent into a sorted
+// list by linear search, quadratic in their number and outside any budget.
+bool isAdmittedXmlAttribute(const xmlChar* name) {
+  static const char* const admitted[] = {"lang", "space", "base", "id"};
+  for (const char* a : admitted)
+    if (xmlStrEqual(name, BAD_CAST a)) return true;
+  return false;
+}
+
+bool isXmlPrefix(const xmlChar* prefix) { return prefix && xmlStrEqual(prefix, BAD_CAST "xml"); }
+
 void cappedStartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix,
                         const xmlChar* uri, int nbNamespaces, const xmlChar** namespaces,
                         int nbAttributes, int nbDefaulted, const xmlChar** attributes) {
@@ -142,15 +156,26 @@ void cappedStartElement(void* ctx, const xmlChar* localname, const xmlChar* pref
     refuse(ctx);
     return;
   }
+  // Five pointers per attribute: local name, prefix, URI, value, value end.
+  for (int i = 0; i < nbAttributes; ++i)
+    if (isXmlPrefix(attributes[5 * i + 1]) && !isAdmittedXmlAttribute(attributes[5 * i])) {
+      refuse(ctx);
+      return;
+    }
   xmlSAX2StartElementNs(ctx, localname, prefix, uri, nbNamespaces, namespaces, nbAttributes,
                         nbDefaulted, attributes);
 }
 
-void cappedAttributeDecl(void* ctx, const xmlChar* elem, const xmlChar* fullname, int type,
-                         int def, const xmlChar* defaultValue, xmlEnumerationPtr tree) {
-  if (activeGuard && elem &&
-      ++activeGuard->declaredAttributes[reinterpret_cast<const char*>(elem)] >
-          XML_MAX_ATTRIBUTES) {
+void cappedAttributeDecl(void* ctx, const xmlChar* elem, const xmlChar* fullname, int type, int def,
+                         const xmlChar* defaultValue, xmlEnumerationPtr tree) noexcept {
+  bool over = true;  // an exception (no memory) must not unwind through libxml2
+  try {
+    over =
+        activeGuard && elem &&
+        ++activeGuard->declaredAttributes[reinterpret_cast<const char*>(elem)] > XML_MAX_ATTRIBUTES;
+  } catch (...) {
+  }
+  if (over) {
     xmlFreeEnumeration(tree);
     refuse(ctx);
     return;
@@ -158,9 +183,26 @@ void cappedAttributeDecl(void* ctx, const xmlChar* elem, const xmlChar* fullname
   xmlSAX2AttributeDecl(ctx, elem, fullname, type, def, defaultValue, tree);
 }
 
+// True when an entity's replacement text refers to a general entity other than
+// the five predefined ones. libxml2 2.9 parses an entity's content once and
+// copies the tree at later references without callbacks, counting only the
+// literal length: nested references would multiply copies unseen by the caps.
+bool refersToEntity(const xmlChar* text) {
+  static const char* const predefined[] = {"lt;", "gt;", "amp;", "apos;", "quot;"};
+  for (const xmlChar* p = text; *p; ++p) {
+    if (*p != '&' || p[1] == '#') continue;
+    bool known = false;
+    for (const char* name : predefined)
+      if (xmlStrncmp(p + 1, BAD_CAST name, xmlStrlen(BAD_CAST name)) == 0) known = true;
+    if (!known) return true;
+  }
+  return false;
+}
+
 void cappedEntityDecl(void* ctx, const xmlChar* name, int type, const xmlChar* publicId,
                       const xmlChar* systemId, xmlChar* content) {
-  if (content && tooManySigns(content, static_cast<size_t>(xmlStrlen(content)))) {
+  if (content && (tooManySigns(content, static_cast<size_t>(xmlStrlen(content))) ||
+                  (type == XML_INTERNAL_GENERAL_ENTITY && refersToEntity(content)))) {
     refuse(ctx);
     return;
   }
@@ -208,18 +250,43 @@ xmlNodePtr nextInSubtree(xmlNodePtr node, xmlNodePtr top, int& depth, int maxDep
   return nullptr;
 }
 
-// True when some node of the subtree of top lies more than maxDepth levels below it.
-bool treeDepthExceeds(xmlNodePtr top, int maxDepth) {
+// The per-element caps of the start-tag callback, checked again on the tree:
+// entity content copied at a later reference never passes through the callback.
+bool elementOverCaps(xmlNodePtr n, size_t& inScope) {
+  int attributes = 0, declarations = 0;
+  for (xmlAttrPtr a = n->properties; a; a = a->next) {
+    ++attributes;
+    if (a->ns && isXmlPrefix(a->ns->prefix) && !isAdmittedXmlAttribute(a->name)) return true;
+  }
+  for (xmlNsPtr d = n->nsDef; d; d = d->next) ++declarations;
+  inScope += static_cast<size_t>(declarations);
+  return attributes > XML_MAX_ATTRIBUTES || declarations > XML_MAX_NAMESPACE_DECLS ||
+         inScope > static_cast<size_t>(XML_MAX_NAMESPACES_IN_SCOPE);
+}
+
+// True when some node of the subtree of top lies more than maxDepth levels
+// below it, an element breaks the per-element caps, or the tree holds more
+// nodes than maxNodes (only entity copies can make more nodes than octets).
+bool treeOverCaps(xmlNodePtr top, int maxDepth, uint64_t maxNodes) {
+  if (!top) return false;
   int depth = 0;
+  uint64_t nodes = 0;
+  std::vector<size_t> scope{0};  // declarations in scope of the open elements
   for (xmlNodePtr n = top; n;) {
+    if (++nodes > maxNodes) return true;
+    bool element = n->type == XML_ELEMENT_NODE;
+    size_t inScope = scope.back();
+    if (element && elementOverCaps(n, inScope)) return true;
     if (n->children && n->type != XML_ENTITY_REF_NODE && n->type != XML_ATTRIBUTE_NODE) {
       if (++depth > maxDepth) return true;
+      scope.push_back(element ? inScope : scope.back());
       n = n->children;
       continue;
     }
     while (n && n != top && !n->next) {
       n = n->parent;
       --depth;
+      scope.pop_back();
     }
     if (!n || n == top) break;
     n = n->next;
@@ -314,10 +381,10 @@ int32_t parseXmlDocument(XmlDocHolder* holder, GenericFile* reader) {
   ParseGuard guard;
   guard.mainCtxt = ctxt;
   int32_t result = xmlrc::OK;
+  uint64_t total = 4;
   {
     GuardScope scope(&guard);
     std::vector<uint8_t> chunk(4096);
-    uint64_t total = 4;
     for (;;) {
       uint32_t n = 0;
       int32_t st = reader->read(4096, chunk.data(), &n);
@@ -352,11 +419,14 @@ int32_t parseXmlDocument(XmlDocHolder* holder, GenericFile* reader) {
   }
   // Entity content restarts libxml2's own depth count, so a document can be
   // deeper than its parser limit; every bounded walk here must see the whole
-  // tree, so deeper documents are refused.
-  if (doc && treeDepthExceeds(xmlDocGetRootElement(doc), XML_MAX_TREE_DEPTH)) {
+  // tree, so deeper documents are refused. Copies of entity content bypassed
+  // the start-tag caps, so they are checked here as well.
+  if (doc && treeOverCaps(xmlDocGetRootElement(doc), XML_MAX_TREE_DEPTH, total + 1024)) {
     xmlFreeDoc(doc);
     return xmlrc::INV_MSG;
   }
+  // Stamped once here: canonicalisation only reads the tree afterwards.
+  xmlStampDocumentOrder(doc);
   if (holder->doc) xmlFreeDoc(holder->doc);
   holder->doc = doc;
   holder->root = doc ? xmlDocGetRootElement(doc) : nullptr;

@@ -16,27 +16,35 @@
 
 class TVxmlDoc;
 
-// The work one transform chain may do on a stranger's document before it is
-// refused (code 140): units counted where libxml2's own costs hide (nodes shown
-// to the canonicaliser, weighted by the attributes and namespace declarations
-// each one drags in; XPath operations), and a deadline for what no count sees
-// (libxml2's node-set merges inside one XPath evaluation).
+// The work a stranger's document may cause before it is refused (code 140):
+// units counted where libxml2's own costs hide (nodes shown to the
+// canonicaliser, weighted by the attributes and namespace declarations each one
+// drags in; XPath operations; the large blocks an XPath evaluation allocates).
+// The units are the limit, so a verdict does not depend on the machine's load;
+// the deadline is only a backstop for a cost no count sees, and its clock starts
+// at the first charge (after parsing).
 const uint64_t XML_TRANSFORM_WORK_LIMIT = 300000000ull;
-const std::chrono::milliseconds XML_TRANSFORM_TIME_LIMIT{2000};
+const std::chrono::milliseconds XML_TRANSFORM_TIME_LIMIT{15000};
 
+// One allowance, shared by everything charged to it: a chain's transforms, or
+// all the references of one document when the caller passes the same budget to
+// each chain (a document naming many references gets no more).
 class XmlWorkBudget {
  public:
   XmlWorkBudget(uint64_t limit = XML_TRANSFORM_WORK_LIMIT,
                 std::chrono::milliseconds time = XML_TRANSFORM_TIME_LIMIT);
   // Adds units; false once the count or the deadline is passed (and from then
-  // on). The clock is read every few thousand units, or now when asked.
+  // on). The clock is read every few dozen charges, or now when asked.
   bool charge(uint64_t units, bool readClock = false);
+  bool exhausted() const { return over; }
 
  private:
   uint64_t spent = 0;
   uint64_t limit;
-  uint64_t nextClockRead = 0;
+  uint32_t charges = 0;
+  std::chrono::milliseconds time;
   std::chrono::steady_clock::time_point deadline;
+  bool started = false;
   bool over = false;
 };
 
@@ -52,6 +60,13 @@ class XmlNodeFilter {
   // The code to throw when asking failed (an XPath error, the budget spent); 0 otherwise.
   virtual int32_t failure() const { return 0; }
 };
+
+// Nodes outside the XPath data model (the DTD and its declarations, entity
+// references, XInclude markers): never visible, never asked about.
+bool xmlOutsideDataModel(xmlNodePtr node);
+// The node after n in a depth-first walk of doc (its first child when descend
+// and it has one); null past the end.
+xmlNodePtr xmlNextInDocument(xmlNodePtr n, xmlDocPtr doc, bool descend);
 
 enum XmlDataKind : uint32_t {
   XML_DATA_OWN = 0,

@@ -18,8 +18,10 @@ XmlTransform* XmlTransforms::last() {
   return items.back();
 }
 
-void XmlTransforms::applyToNode(xmlNodePtr startNode) { run(startNode, nullptr); }
-void XmlTransforms::applyToFile(TVxmlDoc* doc) { run(nullptr, doc); }
+void XmlTransforms::applyToNode(xmlNodePtr startNode, XmlWorkBudget* shared) {
+  run(startNode, nullptr, shared);
+}
+void XmlTransforms::applyToFile(TVxmlDoc* doc, XmlWorkBudget* shared) { run(nullptr, doc, shared); }
 
 namespace {
 // Lends the chain's budget to its transforms while it runs.
@@ -37,12 +39,12 @@ class BudgetLoan {
 };
 }  // namespace
 
-void XmlTransforms::run(xmlNodePtr startNode, TVxmlDoc* doc) {
+void XmlTransforms::run(xmlNodePtr startNode, TVxmlDoc* doc, XmlWorkBudget* shared) {
   last();
-  // One budget for the whole chain: a stranger's document gets one allowance
-  // however many transforms it names.
-  XmlWorkBudget budget;
-  BudgetLoan loan(items, &budget);
+  // One budget for the whole chain (or the caller's for the whole document): a
+  // stranger's document gets one allowance however many transforms it names.
+  XmlWorkBudget own;
+  BudgetLoan loan(items, shared ? shared : &own);
   xmlNodePtr pendingNode = startNode;
   XmlNodeFilter* pendingFilter = nullptr;
   const uint8_t* pendingBytes = nullptr;

@@ -11,15 +11,17 @@ class XmlTransforms : public StlPointerList<XmlTransform> {
   ~XmlTransforms() override;
 
   void add(XmlTransform* t) { items.push_back(t); }
-  void applyToNode(xmlNodePtr startNode);
-  void applyToFile(TVxmlDoc* doc);
+  // shared: the budget of the whole document (every reference of one
+  // signature); null gives this chain an allowance of its own.
+  void applyToNode(xmlNodePtr startNode, XmlWorkBudget* shared = nullptr);
+  void applyToFile(TVxmlDoc* doc, XmlWorkBudget* shared = nullptr);
 
   uint32_t outputKind();
   const uint8_t* outputBytes();
   uint32_t outputLength();
 
  private:
-  void run(xmlNodePtr startNode, TVxmlDoc* doc);
+  void run(xmlNodePtr startNode, TVxmlDoc* doc, XmlWorkBudget* shared);
   XmlTransform* last();
   xmlNodeSetPtr pendingSet = nullptr;
 };

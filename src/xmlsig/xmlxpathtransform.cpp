@@ -2,17 +2,108 @@
 
 #include "base/commonerror.h"
 #include "base/talexception.h"
+#include "xmlsig/xmlc14transform.h"
 #include "xmlsig/xmlmisc.h"
 
+#include <libxml/globals.h>
 #include <libxml/valid.h>
+#include <libxml/xmlmemory.h>
 #include <libxml/xpathInternals.h>
 
 #include <cstring>
+#include <mutex>
 #include <unordered_set>
 #include <vector>
 
 namespace {
 const char* const SRC = "XML/libxmlsignature/xmlxpathtransform";
+
+// One XPath evaluation in progress on this thread. Its operation count does
+// not see the bytes it moves (string values of large node sets, concat(),
+// node-set comparisons), so the large blocks libxml2 allocates meanwhile are
+// charged: to the budget, and against a cap per evaluation. Past either, the
+// evaluation's next operation fails and further large blocks are refused, so
+// it stops within one operation instead of running to its end.
+struct EvaluationCharge {
+  XmlWorkBudget* budget;
+  xmlXPathContextPtr ctxt;
+  uint64_t cap;
+  uint64_t bytes = 0;
+  bool over = false;
+};
+thread_local EvaluationCharge* activeCharge = nullptr;
+
+const size_t LARGE_BLOCK = 4096;
+const uint64_t BYTES_PER_UNIT = 8;
+
+xmlFreeFunc previousFree = nullptr;
+xmlMallocFunc previousMalloc = nullptr;
+xmlMallocFunc previousAtomic = nullptr;
+xmlReallocFunc previousRealloc = nullptr;
+xmlStrdupFunc previousStrdup = nullptr;
+std::once_flag allocatorOnce;
+
+// False when the block must be refused.
+bool chargeBlock(size_t n) noexcept {
+  EvaluationCharge* c = activeCharge;
+  if (!c || n < LARGE_BLOCK) return true;
+  if (!c->over) {
+    c->bytes += n;
+    if (c->bytes > c->cap || !c->budget->charge(n / BYTES_PER_UNIT, true)) {
+      c->over = true;
+      c->ctxt->opCount = c->ctxt->opLimit;
+    }
+  }
+  return !c->over;
+}
+void* chargedMalloc(size_t n) { return chargeBlock(n) ? previousMalloc(n) : nullptr; }
+void* chargedAtomic(size_t n) { return chargeBlock(n) ? previousAtomic(n) : nullptr; }
+void* chargedRealloc(void* p, size_t n) { return chargeBlock(n) ? previousRealloc(p, n) : nullptr; }
+
+// Wraps whatever allocator libxml2 has (the caller's, if set before): blocks
+// still come from and go back to it, so the order of setup does not matter.
+void installChargingAllocator() {
+  std::call_once(allocatorOnce, [] {
+    if (xmlGcMemGet(&previousFree, &previousMalloc, &previousAtomic, &previousRealloc,
+                    &previousStrdup) != 0 ||
+        !previousFree || !previousMalloc || !previousAtomic || !previousRealloc || !previousStrdup)
+      return;
+    xmlGcMemSetup(previousFree, chargedMalloc, chargedAtomic, chargedRealloc, previousStrdup);
+  });
+}
+
+void quietGenericError(void*, const char*, ...) {}
+
+// While an evaluation runs: its charge is active, and libxml2's reports of the
+// blocks refused to it (sent to this thread's generic handler, stderr by
+// default) are dropped; the result carries the failure.
+class ChargeScope {
+ public:
+  explicit ChargeScope(EvaluationCharge* c)
+      : saved(activeCharge),
+        savedGeneric(xmlGenericError),
+        savedGenericContext(xmlGenericErrorContext),
+        savedStructured(xmlStructuredError),
+        savedStructuredContext(xmlStructuredErrorContext) {
+    activeCharge = c;
+    xmlSetGenericErrorFunc(nullptr, quietGenericError);
+    xmlSetStructuredErrorFunc(nullptr, xmlQuietStructuredError);
+  }
+  ~ChargeScope() {
+    activeCharge = saved;
+    xmlSetGenericErrorFunc(savedGenericContext, savedGeneric);
+    xmlSetStructuredErrorFunc(savedStructuredContext, savedStructured);
+  }
+  ChargeScope(const ChargeScope&) = delete;
+  ChargeScope& operator=(const ChargeScope&) = delete;
+
+ private:
+  EvaluationCharge* saved;
+  xmlGenericErrorFunc savedGeneric;
+  void* savedGenericContext;
+  xmlStructuredErrorFunc savedStructured;
+  void* savedStructuredContext;
+};
 
 void hereFunction(xmlXPathParserContextPtr ctxt, int nargs) {
   if (nargs != 0) {
@@ -31,7 +122,7 @@ bool isXmlSpace(xmlChar c) { return c == 0x20 || c == 0x9 || c == 0xA || c == 0x
 // id(), as libxml2 defines it but with duplicates found in a hash table: its
 // own version searches the result for every Id token, quadratic in the number
 // of elements a long string of Ids names. Tokens are charged to the budget.
-void boundedIdFunction(xmlXPathParserContextPtr ctxt, int nargs) {
+void boundedId(xmlXPathParserContextPtr ctxt, int nargs) {
   if (nargs != 1) {
     xmlXPathErr(ctxt, XPATH_INVALID_ARITY);
     return;
@@ -63,9 +154,14 @@ void boundedIdFunction(xmlXPathParserContextPtr ctxt, int nargs) {
       xmlChar* token = xmlStrndup(p, static_cast<int>(end - p));
       xmlAttrPtr attr = token ? xmlGetID(ctxt->context->doc, token) : nullptr;
       xmlFree(token);
+      // An Id names the element holding it; anything else (the document node
+      // a stale table could give) is no result.
       xmlNodePtr element = nullptr;
-      if (attr)
-        element = attr->type == XML_ATTRIBUTE_NODE ? attr->parent : reinterpret_cast<xmlNodePtr>(attr);
+      if (attr && attr->type == XML_ATTRIBUTE_NODE)
+        element = attr->parent;
+      else if (attr && reinterpret_cast<xmlNodePtr>(attr)->type == XML_ELEMENT_NODE)
+        element = reinterpret_cast<xmlNodePtr>(attr);
+      if (element && element->type != XML_ELEMENT_NODE) element = nullptr;
       if (element && seen.insert(element).second && xmlXPathNodeSetAddUnique(out, element) < 0)
         ok = false;
       p = end;
@@ -78,6 +174,15 @@ void boundedIdFunction(xmlXPathParserContextPtr ctxt, int nargs) {
     return;
   }
   valuePush(ctxt, xmlXPathWrapNodeSet(out));
+}
+
+// Called from libxml2's C frames: nothing may unwind through them.
+void boundedIdFunction(xmlXPathParserContextPtr ctxt, int nargs) noexcept {
+  try {
+    boundedId(ctxt, nargs);
+  } catch (...) {
+    xmlXPathErr(ctxt, XPATH_MEMORY_ERROR);
+  }
 }
 
 // True when the filter's input, every node, attribute and namespace node of
@@ -141,6 +246,11 @@ XmlXPathTransform::XmlXPathTransform(xmlNodePtr contextNode, const std::string& 
 
 XmlXPathTransform::~XmlXPathTransform() { release(); }
 
+xmlNodeSetPtr XmlXPathTransform::outputNodeSet() {
+  checkInvariant(false, SRC, __LINE__, "outputFilter() != NULL");
+  return nullptr;
+}
+
 void XmlXPathTransform::release() {
   if (comp) xmlXPathFreeCompExpr(comp);
   if (ctxt) xmlXPathFreeContext(ctxt);
@@ -156,7 +266,7 @@ XmlWorkBudget& XmlXPathTransform::spend() {
 }
 
 int XmlXPathTransform::visible(xmlNodePtr node, xmlNodePtr parent) {
-  if (!prepared || failed != 0 || !node) return 0;
+  if (!prepared || failed != 0 || !node || xmlOutsideDataModel(node)) return 0;
   XmlWorkBudget& b = spend();
   xmlNodePtr context = node;
   xmlNs copy;
@@ -175,15 +285,14 @@ int XmlXPathTransform::visible(xmlNodePtr node, xmlNodePtr parent) {
   ctxt->opLimit = XML_XPATH_NODE_OP_LIMIT;
   ctxt->userData = &b;
   int result;
+  EvaluationCharge charge{&b, ctxt, evaluationByteCap};
   {
     XmlNoExternalScope scope;
+    ChargeScope charging(&charge);
     result = xmlXPathCompiledEvalToBoolean(comp, ctxt);
   }
-  // The clock is read after any evaluation that did real work, and after every
-  // sixteenth: cheap ones (a string function over a long text at most) cannot
-  // run far past the deadline in between.
-  bool withinBudget = b.charge(1 + ctxt->opCount, ctxt->opCount > 1000 || (++evaluations & 15) == 0);
-  if (result < 0 || !withinBudget) {
+  bool withinBudget = b.charge(1 + ctxt->opCount, true);
+  if (result < 0 || charge.over || !withinBudget) {
     failed = xmlrc::TRANSFORM_FAILED;
     return 0;
   }
@@ -199,6 +308,9 @@ void XmlXPathTransform::apply() {
     throw TalApiException(xmlrc::TRANSFORM_FAILED);
   xmlDocPtr doc = contextNode->doc;
   if (filterInputTooLarge(doc, XML_XPATH_MAX_NODES)) throw TalApiException(xmlrc::TRANSFORM_FAILED);
+  installChargingAllocator();
+  // A few string values of the whole document per evaluation at most.
+  evaluationByteCap = 8 * static_cast<uint64_t>(xmlProfileDocument(doc).size) + (4u << 20);
   ctxt = xmlXPathNewContext(doc);
   if (!ctxt) throw TalApiException(xmlrc::MEM);
   xmlLimitXPathContext(ctxt);
@@ -239,7 +351,7 @@ void XmlXPathTransform::apply() {
   std::vector<xmlNsPtr> inScope;
   bool found = stops(reinterpret_cast<xmlNodePtr>(doc), nullptr);
   for (xmlNodePtr n = doc->children; n && !found;) {
-    found = stops(n, n->parent);
+    found = !xmlOutsideDataModel(n) && stops(n, n->parent);
     if (!found && n->type == XML_ELEMENT_NODE) {
       namespacesInScope(n, inScope);
       spend().charge(inScope.size() * inScope.size());
@@ -248,16 +360,8 @@ void XmlXPathTransform::apply() {
         found = stops(reinterpret_cast<xmlNodePtr>(inScope[i]), n);
       for (xmlAttrPtr a = n->properties; a && !found; a = a->next)
         found = stops(reinterpret_cast<xmlNodePtr>(a), n);
-      if (!found && n->children) {
-        n = n->children;
-        continue;
-      }
     }
-    while (n && !n->next) {
-      n = n->parent;
-      if (n == reinterpret_cast<xmlNodePtr>(doc)) n = nullptr;
-    }
-    if (n) n = n->next;
+    if (!found) n = xmlNextInDocument(n, doc, n->type == XML_ELEMENT_NODE);
   }
   if (failed != 0) {
     int32_t code = failed;

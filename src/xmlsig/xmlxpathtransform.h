@@ -15,8 +15,10 @@ class XmlXPathTransform : public XmlTransform, public XmlNodeFilter {
   XmlXPathTransform(xmlNodePtr contextNode, const std::string& expression,
                     uint32_t tag = XML_TK_XPATH);
   ~XmlXPathTransform() override;
-  // The result is a rule; no node set is materialised.
-  xmlNodeSetPtr outputNodeSet() override { return nullptr; }
+  // The result is a rule; no node set is materialised. A caller asking for a
+  // set (instead of outputFilter()) would get none, so asking is a failed
+  // invariant rather than a silent empty set.
+  xmlNodeSetPtr outputNodeSet() override;
   XmlNodeFilter* outputFilter() override { return prepared ? this : nullptr; }
   // Compiles the expression and looks for a first selected node in document
   // order: 140 for a malformed expression or a failed evaluation, 139 when no
@@ -40,7 +42,7 @@ class XmlXPathTransform : public XmlTransform, public XmlNodeFilter {
   xmlXPathCompExprPtr comp = nullptr;
   bool prepared = false;
   int32_t failed = 0;
-  uint64_t evaluations = 0;
+  uint64_t evaluationByteCap = 0;
   std::unique_ptr<XmlWorkBudget> ownBudget;
 };
 
