@@ -59,7 +59,7 @@ TEST(EcParamsNamed, ExplicitFormsOfOpensslCurves) {
     }
     ECDomainParameters params;
     const int decoded = params.decodeVector(explicitDer);
-    const ECSpecifiedDomain& spec = params.specifiedCurve;
+    const ECSpecifiedDomain& domain = params.specifiedCurve;
     if (byOid == nullptr) {
       ++outside;
       bool known = false;
@@ -67,28 +67,28 @@ TEST(EcParamsNamed, ExplicitFormsOfOpensslCurves) {
         if (row[0] != o.name) continue;
         known = true;
         EXPECT_EQ(decoded == static_cast<int>(explicitDer.size()), o.accepted);
-        EXPECT_EQ(spec.getKeyDomain() != nullptr, o.accepted);
+        EXPECT_EQ(domain.getKeyDomain() != nullptr, o.accepted);
       }
       EXPECT_TRUE(known) << "a curve the table lacks";
       // and it matches no row of the table
-      if (spec.getKeyDomain()) {
-        EXPECT_TRUE(matchingIds(spec.getKeyDomain()).empty());
+      if (domain.getKeyDomain()) {
+        EXPECT_TRUE(matchingIds(domain.getKeyDomain()).empty());
       }
       continue;
     }
     ++inTable;
     ASSERT_EQ(decoded, static_cast<int>(explicitDer.size()));
     ASSERT_EQ(params.kind(), ECDomainParameters::KIND_SPECIFIED);
-    ASSERT_NE(spec.getKeyDomain(), nullptr);
-    EXPECT_EQ(params.getKeyDomain(), spec.getKeyDomain());
+    ASSERT_NE(domain.getKeyDomain(), nullptr);
+    EXPECT_EQ(params.getKeyDomain(), domain.getKeyDomain());
     LvWord domainOf = byOid->id;
     for (const auto& o : kOtherDomain)
       if (row[0] == o.name) domainOf = o.opensslDomainOf;
     // Rows sharing a domain (prime192v1 and secp192r1, the WTLS rows) all match; the search
     // answers the first of them that has an OID.
-    const std::set<LvWord> ids = matchingIds(spec.getKeyDomain());
+    const std::set<LvWord> ids = matchingIds(domain.getKeyDomain());
     EXPECT_EQ(ids.count(domainOf), 1u);
-    const LvNamedCurve* found = findNamedCurveBySpecifiedDomain(spec, true);
+    const LvNamedCurve* found = findNamedCurveBySpecifiedDomain(domain, true);
     ASSERT_NE(found, nullptr);
     EXPECT_NE(found->oid, nullptr);
     EXPECT_EQ(ids.count(found->id), 1u);
@@ -97,7 +97,7 @@ TEST(EcParamsNamed, ExplicitFormsOfOpensslCurves) {
     ECSpecifiedDomain built;
     ASSERT_TRUE(namedCurveToSpecifiedDomain(static_cast<int>(domainOf), built));
     EXPECT_EQ(matchingIds(built.getKeyDomain()), ids);
-    if (spec.cofactorPresent && spec.cofactor.toLong() > 8) bigCofactor.insert(row[0]);
+    if (domain.cofactorPresent && domain.cofactor.toLong() > 8) bigCofactor.insert(row[0]);
   }
   EXPECT_EQ(curves, 82u);
   EXPECT_EQ(outside, 3u);
@@ -117,16 +117,16 @@ TEST(EcParamsNamed, EveryTableDomainHasAnExplicitForm) {
     if (!hasDomain) continue;
     ++withDomain;
     SCOPED_TRACE(r->name);
-    ECSpecifiedDomain spec;
-    ASSERT_TRUE(namedCurveToSpecifiedDomain(id, spec));
-    ASSERT_NE(spec.getKeyDomain(), nullptr);
-    EXPECT_EQ(matchingIds(spec.getKeyDomain()).count(static_cast<LvWord>(id)), 1u);
+    ECSpecifiedDomain domain;
+    ASSERT_TRUE(namedCurveToSpecifiedDomain(id, domain));
+    ASSERT_NE(domain.getKeyDomain(), nullptr);
+    EXPECT_EQ(matchingIds(domain.getKeyDomain()).count(static_cast<LvWord>(id)), 1u);
     // and its encoding decodes to the same curve again
     std::vector<unsigned char> der;
-    ASSERT_GT(spec.encodeVector(der), 0);
+    ASSERT_GT(domain.encodeVector(der), 0);
     ECSpecifiedDomain again;
     ASSERT_EQ(again.decodeVector(der), static_cast<int>(der.size()));
-    EXPECT_TRUE(again == spec);
+    EXPECT_TRUE(again == domain);
   }
   EXPECT_EQ(withDomain, 96u);
 }
