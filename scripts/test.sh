@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything once with clang, AddressSanitizer and UndefinedBehaviorSanitizer
-# (scripts/clang-build.sh) and runs every test; then the constant-time tests
+# (scripts/clang-build.sh) and runs every test, the crypto ones once more on
+# their portable paths; then the constant-time tests
 # under valgrind (a g++ build without sanitizers, scripts/ct.sh); then a short
 # run of every fuzz target, built from the same objects (fuzz/run.sh).
 set -euo pipefail
@@ -9,5 +10,7 @@ scripts/deps.sh
 out=build-clang
 scripts/clang-build.sh "$out"
 (cd "$out" && ctest -j "$(nproc)" --output-on-failure)
+# The crypto tests again with every processor-specific path switched off.
+(cd "$out" && TALVORIN_CRYPTO_PORTABLE=1 ctest -j "$(nproc)" --output-on-failure -R '^(crypto_|ct_)')
 scripts/ct.sh
 FUZZ_BUILD=$out fuzz/run.sh

@@ -8,6 +8,7 @@
 #include "crypto/algebra/longv.h"
 #include "crypto/algebra/longvint.h"
 #include "crypto/algebra/lvnumbers.h"
+#include "crypto/basic/lvcpu.h"
 
 // The vector code is compiled for its instruction set function by function and runs only
 // after the processor has been asked.
@@ -82,9 +83,7 @@ void ammScalar(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t
 
 #ifdef LONGV_IFMA
 bool haveIfma() {
-  static const bool have =
-      __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512ifma");
-  return have;
+  return lvcpu::hasAvx512Ifma();
 }
 
 // One almost-Montgomery product per stream, S independent streams interleaved so that each

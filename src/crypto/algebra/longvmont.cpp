@@ -7,7 +7,7 @@
 // reduction, because R = 2^(32k) is then no power of 2^64.
 #include <cstring>
 #if defined(__x86_64__) && defined(__GNUC__)
-#include <cpuid.h>
+#include "crypto/basic/lvcpu.h"
 #endif
 
 #include "crypto/algebra/longv.h"
@@ -356,14 +356,7 @@ LV_INLINE LvWord montSqrFixed(LvWord* t, const LvWord* a, const LvWord* n, LvWor
 #if defined(__x86_64__) && defined(__GNUC__)
 #define LONGV_ROW_ASM 1
 bool haveAdx() {
-  // cpuid leaf 7: EBX bit 8 is BMI2, bit 19 ADX (clang 14 knows no "adx" for
-  // __builtin_cpu_supports, so the bits are read as the other dispatchers do).
-  static const bool have = [] {
-    unsigned a, b, c, d;
-    if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
-    return (b & (1u << 8)) != 0 && (b & (1u << 19)) != 0;
-  }();
-  return have && longvRowAsmAllowed;
+  return lvcpu::hasBmi2Adx() && longvRowAsmAllowed;
 }
 
 // n4 groups of four limbs, then nt single limbs; returns the carry limb.

@@ -2,23 +2,14 @@
 // time; other processors use the portable code.
 #include "crypto/hash/lvshacore.h"
 
+#include "crypto/basic/lvcpu.h"
+
 #if defined(__x86_64__) || defined(__i386__)
-#include <cpuid.h>
 #include <immintrin.h>
 
 extern const std::uint32_t kLvSha256K[64];
 
-bool lvShaNiAvailable() {
-  static const bool available = [] {
-    unsigned a, b, c, d;
-    if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
-    bool ssse3 = (c & (1u << 9)) != 0, sse41 = (c & (1u << 19)) != 0;
-    if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
-    bool sha = (b & (1u << 29)) != 0;
-    return ssse3 && sse41 && sha;
-  }();
-  return available;
-}
+bool lvShaNiAvailable() { return lvcpu::hasShaNi(); }
 
 #define LV_SHANI __attribute__((target("sha,sse4.1,ssse3")))
 

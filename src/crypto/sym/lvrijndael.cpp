@@ -5,6 +5,7 @@
 
 #include "crypto/sym/lvaestables.h"
 #include "crypto/sym/lvsymfile.h"
+#include "crypto/basic/lvcpu.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -54,8 +55,7 @@ std::atomic<bool> g_forcePortable{false};
 
 #if LV_AES_HW
 bool cpuHasAes() {
-  static const bool has = __builtin_cpu_supports("aes") && __builtin_cpu_supports("sse2");
-  return has;
+  return lvcpu::hasAesNi();
 }
 
 __attribute__((target("aes,sse2"))) void hwEncrypt(const std::uint32_t* rk, unsigned int nr,

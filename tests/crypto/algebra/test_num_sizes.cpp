@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <random>
 
+#include "crypto/basic/lvcpu.h"
 #include "crypto/algebra/longvint.h"
 #include "crypto/algebra/test_num_util.h"
 
@@ -202,8 +203,7 @@ TEST_P(VectorRoad, CrtHalvesMatchVectors) {
 }
 
 TEST_P(VectorRoad, For1024BitModuli) {
-  const bool offered = GetParam() || (__builtin_cpu_supports("avx512f") &&
-                                      __builtin_cpu_supports("avx512ifma"));
+  const bool offered = GetParam() || lvcpu::hasAvx512Ifma();
   std::vector<std::vector<std::string>> rows;
   for (const auto& r : vectors("pow", "pow_sizes.txt"))
     if (r[1] == "8" && (r[2].size() + 7) / 8 == 32) rows.push_back(r);
