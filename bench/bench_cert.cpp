@@ -14,8 +14,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "pki/cert.h"
-#include "pki/crl.h"
+#include "pki/x509/cert.h"
+#include "pki/x509/crl.h"
 #include "ratio_main.h"
 
 namespace {

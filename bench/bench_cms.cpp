@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "base/memfile.h"
-#include "pki/sgndata.h"
+#include "pki/cms/sgndata.h"
 #include "ratio_main.h"
 
 // ---- allocation counting: ours at operator new, OpenSSL's through its hooks ----

@@ -18,10 +18,10 @@
 #include "crypto/asym/lvnamedcurves.h"
 #include "crypto/asym/lvrsasig.h"
 #include "crypto/hash/lvhash.h"
-#include "pki/ecparams.h"
-#include "pki/oids.h"
-#include "pki/rsapssparams.h"
-#include "pki/subpubkeyinfo.h"
+#include "pki/keys/ecparams.h"
+#include "pki/common/oids.h"
+#include "pki/common/rsapssparams.h"
+#include "pki/keys/subpubkeyinfo.h"
 #include "ratio_main.h"
 
 namespace {

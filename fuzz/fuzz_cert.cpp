@@ -5,8 +5,8 @@
 // as the original.
 #include "base/memfile.h"
 #include "base/reportstream.h"
-#include "pki/dnprint.h"
-#include "pki/cert.h"
+#include "pki/names/dnprint.h"
+#include "pki/x509/cert.h"
 
 #include <cstdint>
 #include <cstdlib>

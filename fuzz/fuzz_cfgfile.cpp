@@ -6,8 +6,8 @@
 // make an option read fail.
 #include "api/pcfgfile.h"
 
-#include "pki/algid.h"
-#include "pki/extension.h"
+#include "pki/common/algid.h"
+#include "pki/common/extension.h"
 
 #include <cstdint>
 #include <cstdlib>

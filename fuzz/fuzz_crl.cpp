@@ -5,8 +5,8 @@
 // as the original.
 #include "base/memfile.h"
 #include "base/reportstream.h"
-#include "pki/algtext.h"
-#include "pki/crl.h"
+#include "pki/keys/algtext.h"
+#include "pki/x509/crl.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -4,8 +4,8 @@
 // text; the input is also read as a DER name and compared and printed. Besides
 // crashes, a name that does not survive its own encoding stops
 // the run.
-#include "pki/dname.h"
-#include "pki/dnprint.h"
+#include "pki/names/dname.h"
+#include "pki/names/dnprint.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -4,9 +4,9 @@
 // measured length and decode again; an owned re-encoding is a fixed point. Policy-related
 // values are also put into a small path and run through policy processing,
 // which must answer a code.
-#include "pki/oids.h"
-#include "pki/pathverifier.h"
-#include "pki/x509ext.h"
+#include "pki/common/oids.h"
+#include "pki/x509/pathverifier.h"
+#include "pki/x509/x509ext.h"
 
 #include <cstdint>
 #include <cstdlib>

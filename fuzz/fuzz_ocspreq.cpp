@@ -6,9 +6,9 @@
 // received in both modes.
 #include "base/memfile.h"
 #include "base/reportstream.h"
-#include "pki/algtext.h"
-#include "pki/ocspreq.h"
-#include "pki/vessikreq.h"
+#include "pki/keys/algtext.h"
+#include "pki/ocsp/ocspreq.h"
+#include "pki/ocsp/vessikreq.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -7,7 +7,7 @@
 // every answer must be one of the documented codes.
 #include "base/memfile.h"
 #include "base/reportstream.h"
-#include "pki/ocspresp.h"
+#include "pki/ocsp/ocspresp.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -9,8 +9,8 @@
 #include "fuzzstream.h"
 #include "base/memfile.h"
 #include "crypto/sym/lvmac.h"
-#include "pki/envdata.h"
-#include "pki/pfx.h"
+#include "pki/pkcs/envdata.h"
+#include "pki/pkcs/pfx.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -5,12 +5,12 @@
 // chooses the structure.
 // Besides crashes, a decoded value whose encoding does not decode again to
 // the same octets, or whose announced length differs, stops the run.
-#include "pki/algid.h"
-#include "pki/dhparams.h"
-#include "pki/extension.h"
-#include "pki/oids.h"
-#include "pki/rsapssparams.h"
-#include "pki/siganddigoid.h"
+#include "pki/common/algid.h"
+#include "pki/keys/dhparams.h"
+#include "pki/common/extension.h"
+#include "pki/common/oids.h"
+#include "pki/common/rsapssparams.h"
+#include "pki/common/siganddigoid.h"
 
 #include <cstdint>
 #include <cstdlib>

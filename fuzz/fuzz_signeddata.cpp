@@ -7,7 +7,7 @@
 // cleared, and the signers are copied.
 #include "fuzzstream.h"
 #include "base/memfile.h"
-#include "pki/sgndata.h"
+#include "pki/cms/sgndata.h"
 
 #include <cstdint>
 #include <cstdlib>

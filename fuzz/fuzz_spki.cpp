@@ -2,10 +2,10 @@
 // then verify a fixed digest and signature with it under every signature
 // scheme (RSA PKCS#1 v1.5 and PSS, DSA, EC-DSA), the key's own algorithm
 // identifier included. Verification must answer a code, never fault.
-#include "pki/algid.h"
-#include "pki/oids.h"
-#include "pki/rsapssparams.h"
-#include "pki/subpubkeyinfo.h"
+#include "pki/common/algid.h"
+#include "pki/common/oids.h"
+#include "pki/common/rsapssparams.h"
+#include "pki/keys/subpubkeyinfo.h"
 
 #include <cstdint>
 #include <cstdlib>

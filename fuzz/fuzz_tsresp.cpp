@@ -5,9 +5,9 @@
 // accept the same inputs, a value read in place must re-encode to exactly
 // the octets it took, one object decoded again or cleared must keep no view
 // of released octets, and every answer must be one of the documented codes.
-#include "pki/esscades.h"
-#include "pki/oids.h"
-#include "pki/tsp.h"
+#include "pki/cms/esscades.h"
+#include "pki/common/oids.h"
+#include "pki/cms/tsp.h"
 
 #include <cstdint>
 #include <cstdlib>

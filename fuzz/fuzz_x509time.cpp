@@ -4,7 +4,7 @@
 // comparisons. Besides crashes, a value that does not re-encode to itself or
 // a conversion that moves the instant stops the run.
 #include "asn1/asngent.h"
-#include "pki/x509time.h"
+#include "pki/common/x509time.h"
 
 #include <cstdint>
 #include <cstdlib>

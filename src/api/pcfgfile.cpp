@@ -2,9 +2,9 @@
 
 #include "asn1/asnint.h"
 #include "base/commonerror.h"
-#include "pki/algid.h"
-#include "pki/extension.h"
-#include "pki/oids.h"
+#include "pki/common/algid.h"
+#include "pki/common/extension.h"
+#include "pki/common/oids.h"
 #include "platform/fileio.h"
 
 #include <memory>

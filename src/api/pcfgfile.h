@@ -12,7 +12,7 @@
 
 #include "asn1/asnobjid.h"
 #include "asn1/asnseql.h"
-#include "pki/attribute.h"
+#include "pki/cms/attribute.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -14,7 +14,7 @@
 
 #include "asn1/asnseql.h"
 #include "keys/secretblock.h"
-#include "pki/cert.h"
+#include "pki/x509/cert.h"
 
 #include <cstddef>
 #include <cstdint>

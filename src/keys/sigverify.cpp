@@ -1,10 +1,10 @@
 #include "keys/sigverify.h"
 
 #include "crypto/basic/lvexception.h"
-#include "pki/keymembers.h"
-#include "pki/oids.h"
-#include "pki/rsapukey.h"
-#include "pki/subpubkeyinfo.h"
+#include "pki/common/keymembers.h"
+#include "pki/common/oids.h"
+#include "pki/keys/rsapukey.h"
+#include "pki/keys/subpubkeyinfo.h"
 
 #include <climits>
 #include <new>

@@ -2,9 +2,9 @@
 #include "net/miscutils.h"
 
 #include "base/commonerror.h"
-#include "pki/dname.h"
-#include "pki/dnprint.h"
-#include "pki/oids.h"
+#include "pki/names/dname.h"
+#include "pki/names/dnprint.h"
+#include "pki/common/oids.h"
 
 #include <cstdio>
 #include <string>

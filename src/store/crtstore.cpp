@@ -1,7 +1,7 @@
 // The DN attribute-type table.
 #include "store/crtstore.h"
 
-#include "pki/oids.h"
+#include "pki/common/oids.h"
 
 const DnAttributeType* dnAttributeTypeTable() {
   // Built on first use: the OID constants of another translation unit are

@@ -5,8 +5,8 @@
 #include "base/commonerror.h"
 #include "base/memfile.h"
 #include "base/no_oop.h"
-#include "pki/dntext.h"
-#include "pki/oids.h"
+#include "pki/names/dntext.h"
+#include "pki/common/oids.h"
 #include "store/crtstore.h"
 
 #include <cstring>

@@ -11,8 +11,8 @@
 #pragma once
 
 #include "asn1/asnint.h"
-#include "pki/dname.h"
-#include "pki/dnprint.h"
+#include "pki/names/dname.h"
+#include "pki/names/dnprint.h"
 
 #include <cstdint>
 #include <string>

@@ -5,7 +5,7 @@
 #include "base/ptrlist.h"
 #include "base/talexception.h"
 #include "crypto/algebra/lvnumbers.h"
-#include "pki/dnprint.h"
+#include "pki/names/dnprint.h"
 #include "xmlsig/xmlcodes.h"
 
 #include <cstring>

@@ -6,8 +6,8 @@
 
 #include "asn1/asngent.h"
 #include "asn1/asnint.h"
-#include "pki/dname.h"
-#include "pki/x509time.h"
+#include "pki/names/dname.h"
+#include "pki/common/x509time.h"
 
 #include <cstdint>
 #include <string>

@@ -3,7 +3,7 @@
 #include "base/b64file.h"
 #include "base/commonerror.h"
 #include "base/talexception.h"
-#include "pki/dsaparms.h"
+#include "pki/keys/dsaparms.h"
 #include "xmlsig/xmlc14transform.h"
 #include "xmlsig/xmlconst.h"
 #include "xmlsig/xmlxpointertransform.h"

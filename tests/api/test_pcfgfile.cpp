@@ -4,9 +4,9 @@
 #include "api/pcfgfile.h"
 
 #include "asn1/asnint.h"
-#include "pki/algid.h"
-#include "pki/extension.h"
-#include "pki/oids.h"
+#include "pki/common/algid.h"
+#include "pki/common/extension.h"
+#include "pki/common/oids.h"
 #include "platform/buildconst.h"
 
 #include <gtest/gtest.h>

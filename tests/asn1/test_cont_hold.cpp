@@ -7,10 +7,10 @@
 #include "asn1/asnbool.h"
 #include "asn1/asnseql.h"
 #include "asn1/asnsetl.h"
-#include "pki/cert.h"
-#include "pki/crl.h"
-#include "pki/dname.h"
-#include "pki/ocspresp.h"
+#include "pki/x509/cert.h"
+#include "pki/x509/crl.h"
+#include "pki/names/dname.h"
+#include "pki/ocsp/ocspresp.h"
 #include "test_cont_helpers.h"
 
 #include <cstdio>

@@ -2,7 +2,7 @@
 // (tests/data/keys/make_signatures.sh), and each status they answer.
 #include "keys/sigverify.h"
 
-#include "pki/subpubkeyinfo.h"
+#include "pki/keys/subpubkeyinfo.h"
 
 #include <gtest/gtest.h>
 

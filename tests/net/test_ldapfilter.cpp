@@ -1,7 +1,7 @@
 // The LDAP query of the certificate and CRL searches.
 #include "net/miscutils.h"
 
-#include "pki/dname.h"
+#include "pki/names/dname.h"
 
 #include <gtest/gtest.h>
 

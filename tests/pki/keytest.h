@@ -3,10 +3,10 @@
 #pragma once
 
 #include "crypto/hash/lvhash.h"
-#include "pki/algid.h"
-#include "pki/oids.h"
-#include "pki/rsapssparams.h"
-#include "pki/subpubkeyinfo.h"
+#include "pki/common/algid.h"
+#include "pki/common/oids.h"
+#include "pki/common/rsapssparams.h"
+#include "pki/keys/subpubkeyinfo.h"
 
 #include <fstream>
 #include <iterator>

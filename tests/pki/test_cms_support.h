@@ -9,12 +9,12 @@
 #include "asn1/asnbase.h"
 #include "base/memfile.h"
 #include "crypto/hash/lvhash.h"
-#include "pki/attribute.h"
+#include "pki/cms/attribute.h"
 #include "pki/certtest.h"
 #include "pki/fixture_lines.h"
-#include "pki/oids.h"
-#include "pki/sgndata.h"
-#include "pki/siganddigoid.h"
+#include "pki/common/oids.h"
+#include "pki/cms/sgndata.h"
+#include "pki/common/siganddigoid.h"
 
 #include <gtest/gtest.h>
 

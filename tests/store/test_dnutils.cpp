@@ -4,8 +4,8 @@
 #include "store/crtstore.h"
 #include "store/dnutils.h"
 
-#include "pki/dntext.h"
-#include "pki/oids.h"
+#include "pki/names/dntext.h"
+#include "pki/common/oids.h"
 
 #include <gtest/gtest.h>
 

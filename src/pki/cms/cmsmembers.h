@@ -1,0 +1,384 @@
+// Shared by the signed-message, time-stamp and ESS/CAdES structures: a
+// member reader for contents of definite and of indefinite length (BER, as
+// streaming signers write), and a SEQUENCE base whose coding operations
+// come from one member list per class.
+#pragma once
+
+#include "asn1/asnbase.h"
+#include "asn1/asnchoice.h"
+#include "asn1/asncont.h"
+#include "asn1/asnexpl.h"
+#include "asn1/asnsetl.h"
+#include "base/memfile.h"
+#include "pki/common/algid.h"
+#include "pki/x509/crl.h"
+#include "pki/common/keymembers.h"
+#include "pki/common/pkiasn.h"
+
+#include <type_traits>
+#include <utility>
+
+#include <array>
+#include <cstddef>
+#include <memory>
+#include <new>
+
+namespace cmsasn {
+
+// Reads the members of one content in order, each bounded by what is left
+// of it. A definite content ends at its length; an indefinite one at the
+// end-of-contents octets, which finish() consumes.
+class MemberReader {
+ public:
+  // length >= 0: definite content of that length. length < 0: indefinite
+  // content with at most `available` octets (unknown when not positive).
+  MemberReader(GenericFile* in, int length, int available, unsigned char flags)
+      : in_(in),
+        limit_(length >= 0 ? length : (available > 0 ? available : ASN_MAX_LENGTH)),
+        indefinite_(length < 0),
+        flags_(flags) {}
+
+  GenericFile* stream() const { return in_; }
+  unsigned char flags() const { return flags_; }
+  int64_t taken() const { return taken_; }
+  // Octets the next member may take (an indefinite content keeps two for
+  // its end-of-contents).
+  int left() const {
+    int64_t n = limit_ - taken_ - (indefinite_ ? 2 : 0);
+    return n < 0 ? 0 : static_cast<int>(n);
+  }
+  // No member follows: the length is used up, or the end-of-contents (or
+  // nothing readable, which finish() then refuses) stands next.
+  bool done() const {
+    if (!indefinite_) return taken_ >= limit_;
+    return left() < 2 || ASNobject::atEndOfContents(in_) != 0;
+  }
+  // The identifier octet of the next member, or -1.
+  int peek() const { return done() ? -1 : asnPeekIdentifier(in_); }
+  // Decodes the next member: 1, or the member's answer (0 when no room is left).
+  int read(ASNobject& member) {
+    if (left() < 2) return 0;
+    int r = member.decode(in_, left(), flags_);
+    if (r < 1) return r;
+    taken_ += r;
+    return 1;
+  }
+  // As read, when the next identifier octet is exactly `id`; 0 otherwise.
+  int readTagged(ASNobject& member, int id) { return peek() == id ? read(member) : 0; }
+  // Counts octets a caller decoded itself from stream().
+  void advance(int n) { taken_ += n; }
+  // 1 when the content ends exactly here (its end-of-contents consumed).
+  int finish() {
+    if (!indefinite_) return taken_ == limit_ ? 1 : 0;
+    if (limit_ - taken_ < 2 || ASNobject::atEndOfContents(in_) != 1) return 0;
+    if (asnSkipEndOfContents(in_) != 1) return 0;
+    taken_ += 2;
+    return 1;
+  }
+
+ private:
+  GenericFile* in_;
+  int64_t limit_;
+  bool indefinite_;
+  unsigned char flags_;
+  int64_t taken_ = 0;
+};
+
+// Releases the view `m` keeps of octets an earlier decode read in place (its
+// source, even a private copy it owns, and the in-place flags); the value
+// itself is left as it is. Shallow.
+inline void releaseView(ASNobject& m) {
+  // Assigning the bare base drops the source and the view flags, keeping
+  // tag and tagging flags.
+  struct Bare final : ASNobject {
+    explicit Bare(const ASNobject& o) : ASNobject(o) {}
+    int decodeContent(GenericFile*, int) override { return 0; }
+    int encodeContent(GenericFile*) const override { return 0; }
+    int contentLength() const override { return 0; }
+    unsigned char universalTag() const override { return 0; }
+  };
+  const Bare bare(m);
+  m.ASNobject::operator=(bare);
+}
+
+// A structure that empties all its members (absent and unchosen ones too),
+// releasing every view they keep, down to the leaves.
+class MemberHolder {
+ public:
+  virtual void releaseMembers() = 0;
+
+ protected:
+  ~MemberHolder() = default;
+};
+
+// Releases every view `m` and its nested members keep, then empties it: a
+// decode that does not read it again leaves no pointer into octets an earlier
+// decode released, and nothing that refuses to be changed.
+inline void releaseTree(ASNobject& m) {
+  releaseView(m);
+  if (dynamic_cast<MemberHolder*>(&m)) {
+    // Its clear() below releases its members and its own view.
+  } else if (auto* a = dynamic_cast<AlgorithmIdentifier*>(&m)) {
+    releaseTree(a->algorithm);
+    releaseTree(a->parameters);
+  } else if (auto* d = dynamic_cast<DigestInfo*>(&m)) {
+    releaseTree(d->digestAlgorithm);
+    releaseTree(d->digest);
+  } else if (auto* i = dynamic_cast<IssuerAndSerialNumber*>(&m)) {
+    releaseTree(i->issuer);
+    releaseTree(i->serialNumber);
+  } else if (auto* c = dynamic_cast<ASNchoice*>(&m)) {
+    ASNobject* const* list = c->objectList();
+    for (int k = 0; list && list[k]; ++k) releaseTree(*list[k]);
+  }
+  m.clear();
+}
+
+// A SEQUENCE whose content operations derive from two lists of the class:
+// `members()` (the members in coding order, absent optional ones null) for
+// encoding, length and digest, and `decodeMembers(MemberReader&)` for
+// decoding (definite and indefinite content alike).
+//
+// `allMembers()` lists every member object (absent and unchosen ones, and
+// the inner values of wrappers before their wrappers): each decode first
+// empties them all, releasing what an earlier decode read in place, so no
+// member outlives the octets it viewed. clear() does that, restores the
+// constructor defaults (`restoreDefaults()`) and drops the owner's own view.
+// Whether a structure lists all its members for release (the enveloped-data and
+// PKCS#12 structures do not yet: they keep their own clear()).
+template <class T, class = void>
+struct HasMemberLists : std::false_type {};
+template <class T>
+struct HasMemberLists<T, std::void_t<decltype(std::declval<T&>().allMembers()),
+                                     decltype(std::declval<T&>().restoreDefaults())>>
+    : std::true_type {};
+
+template <class Derived>
+class Sequence : public ASNsequenceF, public MemberHolder {
+ public:
+  explicit Sequence(unsigned char tag = 0) : ASNsequenceF(tag) {}
+  Sequence(const Sequence& other) : ASNsequenceF(other), MemberHolder() {}
+  Sequence& operator=(const Sequence& other) {
+    ASNobject::operator=(other);
+    return *this;
+  }
+
+  void releaseMembers() override {
+    if constexpr (HasMemberLists<Derived>::value) {
+      for (ASNobject* m : self().allMembers()) releaseTree(*m);
+      self().restoreDefaults();
+    }
+  }
+  void clear() override {
+    if constexpr (HasMemberLists<Derived>::value) {
+      releaseMembers();
+      releaseSource();
+      flags &= ~(ASN_FLAG_CONST | ASN_FLAG_COPY);
+    } else {
+      ASNsequenceF::clear();
+    }
+  }
+
+  int decodeContent(GenericFile* in, int length) override {
+    releaseMembers();
+    MemberReader r(in, length, length, memberFlags());
+    return self().decodeMembers(r);
+  }
+  int decodeIndefinite(GenericFile* in, int available) override {
+    releaseMembers();
+    MemberReader r(in, -1, available, memberFlags());
+    return self().decodeMembers(r);
+  }
+  int encodeContent(GenericFile* out) const override {
+    const auto m = self().members();
+    return keyasn::encodeMembers(out, m.data(), static_cast<int>(m.size()));
+  }
+  int contentLength() const override {
+    const auto m = self().members();
+    return keyasn::membersLength(m.data(), static_cast<int>(m.size()));
+  }
+  void digestContent(LvHash* hash) const override {
+    const auto m = self().members();
+    keyasn::digestMembers(hash, m.data(), static_cast<int>(m.size()));
+  }
+
+ private:
+  Derived& self() { return static_cast<Derived&>(*this); }
+  const Derived& self() const { return static_cast<const Derived&>(*this); }
+};
+
+template <size_t N>
+using Members = std::array<const ASNobject*, N>;
+template <size_t N>
+using AllMembers = std::array<ASNobject*, N>;
+
+// An optional member: itself when present, else null (left out).
+inline const ASNobject* opt(const ASNobject& member, bool present) {
+  return present ? &member : nullptr;
+}
+
+// An optional member recognised by its exact identifier octet.
+struct Optional {
+  int identifier;
+  ASNobject* member;
+  unsigned char* present;
+};
+
+// Reads the optional members that follow, in any order, up to the end of
+// the content: 1, 0 for an element that is none of them or a member seen
+// twice, or the failing member's answer.
+template <size_t N>
+int readOptionals(MemberReader& r, const std::array<Optional, N>& table) {
+  while (!r.done()) {
+    const int id = r.peek();
+    const Optional* found = nullptr;
+    for (const Optional& o : table)
+      if (o.identifier == id) found = &o;
+    if (!found || *found->present) return 0;
+    const int x = r.read(*found->member);
+    if (x < 1) return x;
+    *found->present = 1;
+  }
+  return 1;
+}
+
+// Streaming encode of the members in order, resumed at c->encodeState
+// (absent members skipped): 1 when all are written, 0 when called again
+// after that, or the failing member's answer.
+template <size_t N>
+int streamEncodeMembers(const Members<N>& m, ASNStreamCtx* c, GenericFile* in, int length,
+                        bool last, GenericFile* out) {
+  if (c->encodeState >= static_cast<int32_t>(N)) return 0;
+  while (c->encodeState < static_cast<int32_t>(N)) {
+    const ASNobject* member = m[static_cast<size_t>(c->encodeState)];
+    if (member) {
+      const int r = const_cast<ASNobject*>(member)->encodeStream(in, length, last, out);
+      if (r < 1) return r;
+      c->passed += r;
+    }
+    ++c->encodeState;
+  }
+  return 1;
+}
+
+// The content length a member-wise streamed structure announces when its
+// innermost streamed value has `expected` octets.
+template <size_t N>
+int streamedMembersLength(const Members<N>& m, int expected) {
+  int64_t n = 0;
+  for (const ASNobject* member : m)
+    if (member) n += asnStreamedTotal(*member, expected);
+  return n > ASN_MAX_LENGTH ? static_cast<int>(ASN_MAX_LENGTH) : static_cast<int>(n);
+}
+
+// Refuses a copy into a value read in place, as the explicit wrapper does.
+inline void refuseConstTarget(const ASNobject& target) {
+  checkInvariant(!(target.flags & ASN_FLAG_CONST), "lib/libasn/asnexpl", 62,
+                 "!( flags & ASN_FLAG_CONST )");
+}
+
+}  // namespace cmsasn
+
+// Heap that `count` list elements of type T take: the objects and their node blocks.
+template <class T>
+constexpr int64_t cmsListCost(int64_t count) {
+  return count * asnAllocCost(static_cast<int64_t>(sizeof(T))) +
+         (count + ASN_LIST_BLOCK - 1) / ASN_LIST_BLOCK *
+             asnAllocCost(static_cast<int64_t>(sizeof(PtrListNode)) * (ASN_LIST_BLOCK + 1));
+}
+
+// SET OF T as a signed message carries it. Read whole or, by the streaming
+// decoder, one complete element encoding at a time; of definite or
+// indefinite length; a set read completely keeps its received order.
+template <class T>
+class CmsSet : public ASNsetList<T> {
+ public:
+  explicit CmsSet(unsigned char tag = 0) : ASNsetList<T>(tag) {}
+
+  int decodeContent(GenericFile* in, int length) override {
+    cmsasn::MemberReader r(in, length, length, this->memberFlags());
+    return decodeElements(r);
+  }
+  int decodeIndefinite(GenericFile* in, int available) override {
+    cmsasn::MemberReader r(in, -1, available, this->memberFlags());
+    return decodeElements(r);
+  }
+
+  // Takes one element from its complete encoding (the streaming decoder
+  // hands them over one by one): 1, 0 when the octets are not exactly one
+  // element the set accepts, -2 out of memory.
+  int takeElement(const unsigned char* data, int n) {
+    if (!data || n < 2) return 0;
+    MemFile m(const_cast<unsigned char*>(data), n, false);
+    const int r = decodeElement(&m, n, 0);
+    if (r < 1) return r;
+    return r == n ? 1 : 0;
+  }
+
+  // Elements held, kept alternatives included.
+  virtual int32_t heldCount() const { return this->GetCount(); }
+  // Heap the element objects and their list nodes take, each kind at its own size.
+  virtual int64_t elementsCost() const { return cmsListCost<T>(this->GetCount()); }
+  // The elements held stay within the containers' memory budget for `octets`
+  // octets of input.
+  bool withinBudget(int64_t octets) const { return asnWithinHoldBudget(elementsCost(), octets); }
+
+  // Replaces the elements by copies of the other set's (T's copy
+  // construction), with its order flag and tag. Throws std::bad_alloc "bad
+  // allocation" when an element cannot be made.
+  void copyElements(const CmsSet& other) {
+    cmsasn::refuseConstTarget(*this);
+    if (&other == this) return;
+    this->clear();
+    for (POSITION pos = other.GetHeadPosition(); pos;) {
+      const T* source = other.GetNext(pos);
+      if (!source) continue;
+      std::unique_ptr<T> copy(new (std::nothrow) T(*source));
+      if (!copy || !keep(copy.get())) {
+        this->clear();
+        throwBadAllocation();
+      }
+      copy.release();
+    }
+    this->tag = other.tag;
+    this->keepOrder = other.keepOrder;
+    // An indefinite-length set is written again as it came.
+    this->flags = (this->flags & ~ASN_FLAG_INDEFINITE) | (other.flags & ASN_FLAG_INDEFINITE);
+  }
+
+ protected:
+  // Decodes one element at the stream's position and keeps it: the octets
+  // taken, or a result code. Elements are DER (a text armour is no element).
+  virtual int decodeElement(GenericFile* in, int available, unsigned char flags) {
+    std::unique_ptr<T> element(ASNelementFactory<T>::create());
+    if (!element) return EASN_MEM;
+    const int r = element->ASNobject::decode(in, available, flags);
+    if (r < 1) return r;
+    if (!keep(element.get())) return EASN_MEM;
+    element.release();
+    return r;
+  }
+
+  // Appends without touching the order flag; false when the list cannot take it.
+  bool keep(T* element) {
+    try {
+      return this->AddTail(element) != nullptr;
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+  }
+
+ private:
+  int decodeElements(cmsasn::MemberReader& r) {
+    this->clear();
+    while (!r.done()) {
+      const int n = decodeElement(r.stream(), r.left(), r.flags());
+      if (n < 1) return n;
+      r.advance(n);
+      if (!withinBudget(r.taken())) return EASN_MEM;
+    }
+    const int f = r.finish();
+    this->keepOrder = f == 1 ? 1 : 0;
+    return f;
+  }
+};

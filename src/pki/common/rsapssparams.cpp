@@ -1,0 +1,161 @@
+#include "pki/common/rsapssparams.h"
+
+#include "asn1/asnany.h"
+#include "pki/common/oids.h"
+#include "pki/common/pkiasn.h"
+#include "pki/common/siganddigoid.h"
+
+#include <climits>
+
+namespace {
+
+// An INTEGER as a non-negative int: -1 when negative or too large.
+int nonNegative(const ASNinteger& v) {
+  const unsigned char* d = v.data();
+  if (v.length < 1 || !d || (d[0] & 0x80)) return -1;
+  uint32_t n = 0;
+  if (!asnSmallValue(v, &n)) return -1;
+  return n > uint32_t(INT_MAX) ? -1 : static_cast<int>(n);
+}
+
+}  // namespace
+
+RsaPssParams::RsaPssParams(unsigned char t)
+    : ASNsequenceF(t),
+      hashAlgorithm(0xA0),
+      maskGenAlgorithm(0xA1),
+      saltLength(0xA2),
+      trailerField(0xA3),
+      hashAlgorithmPresent(0),
+      maskGenAlgorithmPresent(0),
+      saltLengthPresent(0),
+      trailerFieldPresent(0) {}
+
+RsaPssParams::~RsaPssParams() = default;
+
+ASNobject* RsaPssParams::member(int i) {
+  ASNobject* m[] = {&hashAlgorithm, &maskGenAlgorithm, &saltLength, &trailerField};
+  return m[i];
+}
+
+const ASNobject* RsaPssParams::member(int i) const {
+  return const_cast<RsaPssParams*>(this)->member(i);
+}
+
+unsigned char& RsaPssParams::present(int i) {
+  unsigned char* p[] = {&hashAlgorithmPresent, &maskGenAlgorithmPresent, &saltLengthPresent,
+                        &trailerFieldPresent};
+  return *p[i];
+}
+
+unsigned char RsaPssParams::present(int i) const {
+  return const_cast<RsaPssParams*>(this)->present(i);
+}
+
+bool RsaPssParams::set(int hashType, int forceMgf, int mgfHashType, int salt, int trailer) {
+  clear();
+  if (salt < 0 || trailer < 0) return false;
+  if (hashType != 1) {
+    if (!hashAlgorithm->setDigest(hashType)) return false;
+    hashAlgorithmPresent = 1;
+  }
+  if (forceMgf || mgfHashType != 1) {
+    AlgorithmIdentifier mgfHash;
+    if (!mgfHash.setDigest(mgfHashType) || !maskGenAlgorithm->set(id_mgf1, &mgfHash)) return false;
+    maskGenAlgorithmPresent = 1;
+  }
+  if (salt != 20) {
+    saltLength->set(static_cast<uint32_t>(salt));
+    saltLengthPresent = 1;
+  }
+  if (trailer != 1) {
+    trailerField->set(static_cast<uint32_t>(trailer));
+    trailerFieldPresent = 1;
+  }
+  return true;
+}
+
+int RsaPssParams::getDigestType() const {
+  if (!hashAlgorithmPresent) return 1;
+  int hashId = 0;
+  return digestOidToType(hashAlgorithm->algorithm, nullptr, &hashId) ? hashId : 0;
+}
+
+int RsaPssParams::getMgf(int* mgfHashType) const {
+  int hashId = 1;
+  if (maskGenAlgorithmPresent) {
+    const AlgorithmIdentifier& mgf = maskGenAlgorithm.get();
+    if (!(mgf.algorithm == id_mgf1) || !mgf.parametersPresent || mgf.parameters.tag != 0x30)
+      return -1;
+    AlgorithmIdentifier inner;
+    if (inner.assignFromAny(mgf.parameters) != 1 ||
+        !digestOidToType(inner.algorithm, nullptr, &hashId))
+      return -1;
+  }
+  if (mgfHashType) {
+    *mgfHashType = hashId;
+    return 0;
+  }
+  return hashId == 1 ? 0 : -1;
+}
+
+int RsaPssParams::getSaltLength() const {
+  return saltLengthPresent ? nonNegative(saltLength.get()) : 20;
+}
+
+int RsaPssParams::getTrailerField() const {
+  return trailerFieldPresent ? nonNegative(trailerField.get()) : 1;
+}
+
+void RsaPssParams::clear() {
+  for (int i = 0; i < 4; ++i) present(i) = 0;
+  hashAlgorithm->clear();
+  maskGenAlgorithm->clear();
+  saltLength->clear();
+  trailerField->clear();
+}
+
+int RsaPssParams::decodeContent(GenericFile* in, int length) {
+  clear();
+  if (length < 0) return 0;
+  int taken = 0;
+  int next = 0;  // the lowest member index still allowed: members ascend, each once
+  for (int count = 0; count < 4 && taken < length; ++count) {
+    ASNany element(TAG_ANY);
+    int r = element.decode(in, length - taken, 0);
+    if (r < 1) return r;
+    taken += r;
+    const int index = element.tag - 0xA0;
+    if (index < next || index > 3) return 0;
+    int a = member(index)->assignFromAny(element);
+    if (a != 1) return a;
+    present(index) = 1;
+    next = index + 1;
+  }
+  return taken == length ? 1 : 0;
+}
+
+int RsaPssParams::encodeContent(GenericFile* out) const {
+  for (int i = 0; i < 4; ++i) {
+    if (!present(i)) continue;
+    int r = member(i)->encode(out);
+    if (r < 1) return r;
+  }
+  return 1;
+}
+
+int RsaPssParams::contentLength() const {
+  int64_t n = 0;
+  for (int i = 0; i < 4; ++i) {
+    if (!present(i)) continue;
+    int m = member(i)->encodedLength();
+    if (m < 0) return -1;
+    n += m;
+  }
+  return n > ASN_MAX_LENGTH ? -1 : static_cast<int>(n);
+}
+
+void RsaPssParams::digestContent(LvHash* hash) const {
+  for (int i = 0; i < 4; ++i)
+    if (present(i)) member(i)->updateDigest(hash);
+}

@@ -1,0 +1,176 @@
+#include "pki/common/siganddigoid.h"
+
+#include "base/commonerror.h"
+#include "crypto/basic/lvexception.h"
+#include "crypto/hash/lvhash.h"
+#include "pki/common/oids.h"
+
+namespace {
+
+const char* const SRC = "libx509/siganddigoid";
+
+struct DigestRow {
+  int hashId;
+  const ASNobjectId* oid;
+  const char* name;
+};
+
+struct SignatureRow {
+  const ASNobjectId* oid;
+  int hashId;
+};
+
+// TeleTrusT identifiers of RIPEMD-160 and of RSA with RIPEMD-160, the ones
+// other implementations write. Function-local: built on first use, never
+// before the registry.
+const ASNobjectId& teleTrustRipemd160() {
+  static const ASNobjectId oid("1.3.36.3.2.1");
+  return oid;
+}
+
+const ASNobjectId& teleTrustRsaRipemd160() {
+  static const ASNobjectId oid("1.3.36.3.3.1.2");
+  return oid;
+}
+
+// Rows hold addresses only, so the tables need no start-up order; the
+// first row of a hash id is the one written.
+const DigestRow* digestRows(size_t* count) {
+  static const DigestRow rows[] = {
+      {1, &id_sha1, "SHA-1"},
+      {2, &id_sha224, "SHA-224"},
+      {3, &id_sha256, "SHA-256"},
+      {4, &id_sha384, "SHA-384"},
+      {5, &id_sha512, "SHA-512"},
+      {7, &id_ripemd160, "RIPEMD-160"},
+      {7, &teleTrustRipemd160(), "RIPEMD-160"},
+      {8, &id_md5, "MD5"},
+  };
+  *count = sizeof rows / sizeof rows[0];
+  return rows;
+}
+
+const SignatureRow* rsaRows(size_t* count) {
+  // 1.2.840.113549.1.1.6 is rsaOAEPEncryptionSET, not a signature: it is
+  // read as RSA with RIPEMD-160 because stored signatures carry it, but
+  // RIPEMD-160 signatures are written with the TeleTrusT identifier.
+  static const SignatureRow rows[] = {
+      {&md5WithRSAEncryption, 8},    {&sha1WithRSAEncryption, 1},   {&sha1WithRSASignature, 1},
+      {&sha224WithRSAEncryption, 2}, {&sha256WithRSAEncryption, 3}, {&sha384WithRSAEncryption, 4},
+      {&sha512WithRSAEncryption, 5}, {&teleTrustRsaRipemd160(), 7}, {&rsaOAEPEncryptionSET, 7},
+  };
+  *count = sizeof rows / sizeof rows[0];
+  return rows;
+}
+
+const SignatureRow* dsaRows(size_t* count) {
+  static const SignatureRow rows[] = {{&id_dsa_with_sha1, 1}, {&oid_1_3_36_8_5_1_2_2, 7}};
+  *count = sizeof rows / sizeof rows[0];
+  return rows;
+}
+
+const SignatureRow* ecdsaRows(size_t* count) {
+  static const SignatureRow rows[] = {
+      {&ecdsa_with_SHA1, 1},   {&ecdsa_with_SHA224, 2}, {&ecdsa_with_SHA256, 3},
+      {&ecdsa_with_SHA384, 4}, {&ecdsa_with_SHA512, 5},
+  };
+  *count = sizeof rows / sizeof rows[0];
+  return rows;
+}
+
+// Digest length of a hash id; an id the hash library refuses is an
+// invariant failure carrying the library's text.
+int digestLength(int hashId) {
+  try {
+    return static_cast<int>(LvGenericHash::getGenericHashOctets(static_cast<LvHashAlgo>(hashId)));
+  } catch (const LvException& e) {
+    checkInvariant(false, SRC, __LINE__, "0", e.what());
+  }
+  return 0;
+}
+
+bool signatureToDigest(const SignatureRow* rows, size_t n, const ASNobjectId& oid, int* digestLen,
+                       int* hashId) {
+  for (size_t i = 0; i < n; ++i) {
+    if (*rows[i].oid == oid) {
+      if (hashId) *hashId = rows[i].hashId;
+      if (digestLen) *digestLen = digestLength(rows[i].hashId);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool signatureFromDigest(const SignatureRow* rows, size_t n, int hashId, const ASNobjectId** oid,
+                         int* digestLen) {
+  for (size_t i = 0; i < n; ++i) {
+    if (rows[i].hashId == hashId) {
+      if (oid) *oid = rows[i].oid;
+      if (digestLen) *digestLen = digestLength(hashId);
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+const char* digestOidToType(const ASNobjectId& oid, int* digestLen, int* hashId) {
+  size_t n;
+  const DigestRow* rows = digestRows(&n);
+  for (size_t i = 0; i < n; ++i) {
+    if (*rows[i].oid == oid) {
+      if (digestLen) *digestLen = digestLength(rows[i].hashId);
+      if (hashId) *hashId = rows[i].hashId;
+      return rows[i].name;
+    }
+  }
+  return nullptr;
+}
+
+const char* digestTypeToOid(int hashId, const ASNobjectId** oid, int* digestLen) {
+  size_t n;
+  const DigestRow* rows = digestRows(&n);
+  if (digestLen) *digestLen = digestLength(hashId);
+  for (size_t i = 0; i < n; ++i) {
+    if (rows[i].hashId == hashId) {
+      if (oid) *oid = rows[i].oid;
+      return rows[i].name;
+    }
+  }
+  return nullptr;
+}
+
+#define TAL_SIG_TABLE(kind)                                                                \
+  bool kind##SignatureOidToDigest(const ASNobjectId& oid, int* digestLen, int* hashId) {   \
+    size_t n;                                                                              \
+    const SignatureRow* rows = kind##Rows(&n);                                             \
+    return signatureToDigest(rows, n, oid, digestLen, hashId);                             \
+  }                                                                                        \
+  bool kind##SignatureOidFromDigest(int hashId, const ASNobjectId** oid, int* digestLen) { \
+    size_t n;                                                                              \
+    const SignatureRow* rows = kind##Rows(&n);                                             \
+    return signatureFromDigest(rows, n, hashId, oid, digestLen);                           \
+  }
+TAL_SIG_TABLE(rsa)
+TAL_SIG_TABLE(dsa)
+TAL_SIG_TABLE(ecdsa)
+#undef TAL_SIG_TABLE
+
+bool isRsaSignatureOid(const ASNobjectId& oid) {
+  return rsaSignatureOidToDigest(oid, nullptr, nullptr);
+}
+bool isRsaPssOid(const ASNobjectId& oid) { return oid == id_RSASSA_PSS; }
+bool isRsaSignatureAlgorithm(const ASNobjectId& oid) {
+  return isRsaSignatureOid(oid) || isRsaPssOid(oid);
+}
+bool isDsaSignatureOid(const ASNobjectId& oid) {
+  return dsaSignatureOidToDigest(oid, nullptr, nullptr);
+}
+bool isEcdsaSignatureOid(const ASNobjectId& oid) {
+  return ecdsaSignatureOidToDigest(oid, nullptr, nullptr);
+}
+
+bool isRsaKeyOid(const ASNobjectId& oid) {
+  return oid == id_ea_rsa || oid == rsaEncryption || oid == id_RSAES_OAEP || oid == id_RSASSA_PSS;
+}

@@ -1,0 +1,261 @@
+#include "pki/keys/rsapukey.h"
+
+#include "base/commonerror.h"
+#include "base/memfile.h"
+#include "crypto/asym/lvrsacipher.h"
+#include "crypto/asym/lvrsasig.h"
+#include "crypto/basic/lvexception.h"
+#include "crypto/hash/lvhash.h"
+#include "pki/common/algid.h"
+#include "pki/common/keymembers.h"
+#include "pki/common/siganddigoid.h"
+
+#define RSAPUKEY_SRC "libx509/rsapukey"
+
+struct RsaPublicLib {
+  LvRsaPublicKey key;
+  LvRsaSigPkcsV15 pkcs1v15;
+  LvRsaSig raw;
+  // The PSS verifier of the last parameters, kept for the next signature.
+  std::unique_ptr<LvRsaSigPkcsPss> pss;
+  int pssSalt = -1, pssHash = 0, pssMgf = 0, pssMgfHash = 0;
+};
+
+namespace {
+
+// Digest length of a hash id; 0 for an id the library does not know.
+unsigned int hashOctets(int hashId) {
+  try {
+    return LvGenericHash::getGenericHashOctets(static_cast<LvHashAlgo>(hashId));
+  } catch (const LvException&) {
+    return 0;
+  }
+}
+
+}  // namespace
+
+bool rsaPositiveInteger(const ASNinteger& v) {
+  unsigned int n = 0;
+  const unsigned char* d = keyasn::intBytes(v, &n);
+  if (!d || (d[0] & 0x80)) return false;
+  for (unsigned int i = 0; i < n; ++i)
+    if (d[i] != 0) return true;
+  return false;
+}
+
+RSAPublicKey::RSAPublicKey(unsigned char t)
+    : ASNsequenceF(t), modulus(), publicExponent(), lib(), keyPrepared(0) {}
+
+RSAPublicKey::RSAPublicKey(const RSAPublicKey& o)
+    : ASNsequenceF(o),
+      modulus(o.modulus),
+      publicExponent(o.publicExponent),
+      lib(),
+      keyPrepared(0) {}
+
+RSAPublicKey::~RSAPublicKey() = default;
+
+RSAPublicKey& RSAPublicKey::operator=(const RSAPublicKey& o) {
+  if (this != &o) {
+    modulus = o.modulus;
+    publicExponent = o.publicExponent;
+    keyPrepared = 0;
+  }
+  return *this;
+}
+
+bool RSAPublicKey::set(const ASNoctstr& m, const ASNoctstr& e) {
+  keyPrepared = 0;
+  return modulus.setBytes(m.data(), m.length) == 1 &&
+         publicExponent.setBytes(e.data(), e.length) == 1;
+}
+
+unsigned int RSAPublicKey::keyBits() const {
+  if (!rsaPositiveInteger(modulus)) return 0;
+  return 8u * static_cast<unsigned int>(keyasn::significantOctets(modulus));
+}
+
+bool RSAPublicKey::prepareKey() {
+  if (keyPrepared) return true;
+  unsigned int nn = 0, ne = 0;
+  const unsigned char* n = keyasn::intBytes(modulus, &nn);
+  const unsigned char* e = keyasn::intBytes(publicExponent, &ne);
+  // Negative or zero values are not RSA numbers.
+  if (!rsaPositiveInteger(modulus) || !rsaPositiveInteger(publicExponent)) return false;
+  try {
+    if (!lib) lib.reset(new RsaPublicLib());
+    lib->key.setN(n, nn);
+    lib->key.setE(e, ne);
+    if (!lib->key.isReady() || !lib->key.isValid()) return false;
+  } catch (const LvMemException&) {
+    throwBadAllocation();
+  } catch (const LvException&) {
+    // a modulus or exponent the library refuses: the key is unusable
+    return false;
+  }
+  keyPrepared = 1;
+  return true;
+}
+
+int RSAPublicKey::verify(const unsigned char* digest, int digestLen,
+                         const AlgorithmIdentifier& sigAlg, const unsigned char* signature,
+                         int sigLen) {
+  int hashId = 0;
+  if (rsaSignatureOidToDigest(sigAlg.algorithm, nullptr, &hashId))
+    return verifyPkcs1v15(digest, digestLen, hashId, signature, sigLen);
+  int salt = 0, mgf = 0, mgfHash = 0;
+  if (isRsaPssOid(sigAlg.algorithm) &&
+      sigAlg.getRsaPssParams(&hashId, &salt, &mgf, &mgfHash, nullptr, nullptr)) {
+    if (mgf != 0 || hashOctets(hashId) == 0 || (mgfHash != 0 && hashOctets(mgfHash) == 0) ||
+        salt < 0)
+      return UNSUPPORTED;
+    return verifyPss(digest, digestLen, hashId, signature, sigLen, 0, mgfHash, salt);
+  }
+  return UNSUPPORTED;
+}
+
+int RSAPublicKey::verifyPkcs1v15(const unsigned char* digest, int digestLen, int hashId,
+                                 const unsigned char* signature, int sigLen) {
+  checkInvariant(digest != nullptr && signature != nullptr, RSAPUKEY_SRC, __LINE__,
+                 "digest != NULL && signature != NULL");
+  if (!prepareKey()) return UNUSABLE;
+  unsigned int want = hashOctets(hashId);
+  if (want == 0 || digestLen < 0 || static_cast<unsigned int>(digestLen) != want) return LENGTH;
+  try {
+    lib->pkcs1v15.setPublicKey(&lib->key);
+    if (lib->pkcs1v15.getHashAlgo() != static_cast<LvHashAlgo>(hashId) ||
+        !lib->pkcs1v15.getHashObject())
+      lib->pkcs1v15.setHashAlgo(static_cast<LvHashAlgo>(hashId));
+    if (sigLen < 0 || static_cast<unsigned int>(sigLen) > lib->pkcs1v15.getMaxSignatureOctets())
+      return INVALID;
+    return lib->pkcs1v15.verify(digest, want, signature, static_cast<unsigned int>(sigLen))
+               ? OK
+               : INVALID;
+  } catch (const LvMemException&) {
+    throwBadAllocation();
+  } catch (const LvException&) {
+    // a signature value the arithmetic refuses is just not a signature
+    return INVALID;
+  }
+}
+
+int RSAPublicKey::verifyPss(const unsigned char* digest, int digestLen, int hashId,
+                            const unsigned char* signature, int sigLen, int mgf, int mgfHash,
+                            int saltLength) {
+  if (sigLen != keyasn::significantOctets(modulus)) return INVALID;
+  checkInvariant(digest != nullptr && signature != nullptr, RSAPUKEY_SRC, __LINE__,
+                 "digest != NULL && signature != NULL");
+  if (!prepareKey()) return UNUSABLE;
+  unsigned int want = hashOctets(hashId);
+  if (want == 0 || digestLen < 0 || static_cast<unsigned int>(digestLen) != want) return LENGTH;
+  if (saltLength == -1) saltLength = digestLen;
+  if (saltLength < 0) return INVALID;
+  try {
+    int64_t emLen = lib->key.getKeyOctets();
+    if (int64_t(digestLen) + saltLength + 2 > emLen || sigLen > emLen) return INVALID;
+    if (mgfHash != 0 && hashOctets(mgfHash) == 0) return UNSUPPORTED;
+    const int mh = mgfHash ? mgfHash : hashId;
+    if (!lib->pss || lib->pssSalt != saltLength || lib->pssHash != hashId || lib->pssMgf != mgf ||
+        lib->pssMgfHash != mh) {
+      lib->pss.reset();
+      lib->pss.reset(new LvRsaSigPkcsPss(static_cast<unsigned int>(saltLength), nullptr,
+                                         static_cast<LvHashAlgo>(hashId), mgf,
+                                         static_cast<LvHashAlgo>(mh)));
+      lib->pss->setHashAlgo(static_cast<LvHashAlgo>(hashId));
+      lib->pss->setPublicKey(&lib->key);
+      lib->pssSalt = saltLength;
+      lib->pssHash = hashId;
+      lib->pssMgf = mgf;
+      lib->pssMgfHash = mh;
+    }
+    return lib->pss->verify(digest, want, signature, static_cast<unsigned int>(sigLen)) ? OK
+                                                                                        : INVALID;
+  } catch (const LvMemException&) {
+    throwBadAllocation();
+  } catch (const LvException&) {
+    return INVALID;
+  }
+}
+
+int RSAPublicKey::verifyRaw(const unsigned char* message, int messageLen,
+                            const unsigned char* signature, int sigLen) {
+  checkInvariant(message != nullptr && messageLen != 0, RSAPUKEY_SRC, __LINE__,
+                 "msg != NULL && msgLen != 0");
+  if (!prepareKey()) return UNUSABLE;
+  if (sigLen < messageLen) return LENGTH;
+  if (!signature) return INVALID;
+  try {
+    lib->raw.setPublicKey(&lib->key);
+    if (static_cast<unsigned int>(sigLen) > lib->raw.getMaxSignatureOctets()) return INVALID;
+    return lib->raw.verify(message, static_cast<unsigned int>(messageLen), signature,
+                           static_cast<unsigned int>(sigLen))
+               ? OK
+               : INVALID;
+  } catch (const LvMemException&) {
+    throwBadAllocation();
+  } catch (const LvException&) {
+    return INVALID;
+  }
+}
+
+int RSAPublicKey::encryptPkcs1v15(const unsigned char* message, int messageLen, LvRbg* rbg,
+                                  MemFile& out) {
+  if (!prepareKey()) return UNUSABLE;
+  try {
+    LvRsaCipherPkcsV15 cipher(rbg);
+    cipher.setPublicKey(&lib->key);
+    if (messageLen < 0 || static_cast<unsigned int>(messageLen) > cipher.getMaxPlainTextOctets())
+      return LENGTH;
+    unsigned int max = cipher.getMaxCipherTextOctets();
+    if (!out.setSize(static_cast<int32_t>(max))) return NO_OUTPUT;
+    // The cipher pads in its own buffer; the caller's message stays as it is.
+    const size_t mLen = messageLen > 0 ? static_cast<size_t>(messageLen) : 1;
+    std::unique_ptr<unsigned char[]> m(new unsigned char[mLen]);
+    // the message is a session key: its copy is wiped whatever happens
+    struct Wipe {
+      unsigned char* p;
+      size_t n;
+      ~Wipe() { zeroizeMemory(p, n); }
+    } wipe{m.get(), mLen};
+    for (int i = 0; i < messageLen; ++i) m[static_cast<size_t>(i)] = message[i];
+    unsigned int n =
+        cipher.encrypt(m.get(), static_cast<unsigned int>(messageLen), out.data(), max);
+    out.setSize(static_cast<int32_t>(n));
+    return OK;
+  } catch (const LvException& e) {
+    checkInvariant(false, RSAPUKEY_SRC, __LINE__, "0", e.what());
+    return UNUSABLE;
+  }
+}
+
+void RSAPublicKey::clear() {
+  keyPrepared = 0;
+  modulus.clear();
+  publicExponent.clear();
+}
+
+int RSAPublicKey::decodeContent(GenericFile* in, int length) {
+  keyPrepared = 0;
+  modulus.clear();
+  publicExponent.clear();
+  ASNobject* const m[] = {&modulus, &publicExponent};
+  int taken = 0;
+  int r = keyasn::decodeMembers(in, length, memberFlags(), m, 2, &taken);
+  if (r != 1) return r;
+  return taken == length ? 1 : 0;
+}
+
+int RSAPublicKey::encodeContent(GenericFile* out) const {
+  const ASNobject* const m[] = {&modulus, &publicExponent};
+  return keyasn::encodeMembers(out, m, 2);
+}
+
+int RSAPublicKey::contentLength() const {
+  const ASNobject* const m[] = {&modulus, &publicExponent};
+  return keyasn::membersLength(m, 2);
+}
+
+void RSAPublicKey::digestContent(LvHash* hash) const {
+  const ASNobject* const m[] = {&modulus, &publicExponent};
+  keyasn::digestMembers(hash, m, 2);
+}

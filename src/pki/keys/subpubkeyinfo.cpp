@@ -1,0 +1,345 @@
+#include "pki/keys/subpubkeyinfo.h"
+
+#include "base/commonerror.h"
+#include "crypto/basic/lvexception.h"
+#include "crypto/hash/lvhash.h"
+#include "pki/keys/dhparams.h"
+#include "pki/common/keymembers.h"
+#include "pki/common/oids.h"
+#include "pki/common/pkiasn.h"
+#include "pki/common/siganddigoid.h"
+
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+
+namespace {
+
+// Decodes `obj` from exactly the key bits of a BIT STRING (no unused bits):
+// 1, 0 when they are not one whole value, or -2.
+int decodeKeyBits(ASNobject& obj, const ASNbitstr& bits) {
+  if (bits.bitsLength() < 1 || bits.unusedBits() != 0) return 0;
+  int r = obj.decodeBuffer(bits.bits(), bits.bitsLength(), 0);
+  if (r == EASN_MEM) return EASN_MEM;
+  return r == bits.bitsLength() ? 1 : 0;
+}
+
+}  // namespace
+
+SubPubKeyInfo::SubPubKeyInfo(unsigned char t)
+    : ASNsequenceF(t),
+      algorithm(),
+      subjectPublicKey(),
+      rsaKey(),
+      dsaKey(),
+      dsaParameters(),
+      ecKey(),
+      ecParameters() {}
+
+SubPubKeyInfo::SubPubKeyInfo(const SubPubKeyInfo& o)
+    : ASNsequenceF(o),
+      algorithm(),
+      subjectPublicKey(),
+      rsaKey(),
+      dsaKey(),
+      dsaParameters(),
+      ecKey(),
+      ecParameters() {
+  *this = o;
+}
+
+SubPubKeyInfo::~SubPubKeyInfo() = default;
+
+SubPubKeyInfo& SubPubKeyInfo::operator=(const SubPubKeyInfo& o) {
+  if (this == &o) return *this;
+  // our key may be prepared over our own curve, which the copy rewrites
+  ecKey.setKeyDomain(nullptr);
+  algorithm = o.algorithm;
+  subjectPublicKey = o.subjectPublicKey;
+  rsaKey = o.rsaKey;
+  // an INTEGER copy that throws "bad allocation" when it fails
+  static_cast<ASNoctstr&>(dsaKey) = o.dsaKey;
+  dsaParameters = o.dsaParameters;
+  ecParameters = o.ecParameters;
+  // the key takes its curve from our own parameters when first used
+  ecKey = o.ecKey;
+  ecKey.setKeyDomain(nullptr);
+  return *this;
+}
+
+bool SubPubKeyInfo::isEcKey() const {
+  return algorithm.algorithm == id_ecPublicKey || algorithm.algorithm == id_ecDH ||
+         algorithm.algorithm == id_ecMQV;
+}
+
+unsigned int SubPubKeyInfo::keyBits() const {
+  const int kind = keyAlgorithmKind(algorithm.algorithm);
+  const bool params = algorithm.parametersPresent != 0;
+  try {
+    if (isRsaKeyOid(algorithm.algorithm)) {
+      if (kind == KEYALG_RSA && params && (algorithm.parameters.getTag() & 0x1F) != 5) {
+        ASNinteger size;
+        uint32_t bits = 0;
+        if (size.decodeAny(algorithm.parameters) == 1 && rsaPositiveInteger(size) &&
+            asnSmallValue(size, &bits))
+          return bits;
+      }
+      return rsaKey.keyBits();
+    }
+    if (kind == KEYALG_DSA) {
+      if (params) return 8u * static_cast<unsigned int>(keyasn::significantOctets(dsaParameters.p));
+      return 8u * static_cast<unsigned int>(dsaKey.byteLength());
+    }
+    if (isEcKey()) {
+      unsigned int bits = params ? ecParameters.getFieldBits() : 0;
+      return bits ? bits : ecKey.getKeyBits();
+    }
+    if (kind == KEYALG_DH_PKCS3 || kind == KEYALG_DH_X942) {
+      ASNinteger y;
+      if (decodeKeyBits(y, subjectPublicKey) != 1) return 0;
+      unsigned int pBits = 0;
+      if (kind == KEYALG_DH_PKCS3) {
+        Pkcs3DHParameter p;
+        if (params && p.decodeAny(algorithm.parameters) == 1)
+          pBits = 8u * static_cast<unsigned int>(p.prime.byteLength());
+      } else {
+        X942DomainParameters p;
+        if (params && p.decodeAny(algorithm.parameters) == 1)
+          pBits = 8u * static_cast<unsigned int>(p.p.byteLength());
+      }
+      return pBits ? pBits : 8u * static_cast<unsigned int>(y.byteLength());
+    }
+    if (kind == KEYALG_KEA)
+      return subjectPublicKey.length > 0
+                 ? 8u * static_cast<unsigned int>(subjectPublicKey.length - 1)
+                 : 0;
+    RSAPublicKey guess;
+    return decodeKeyBits(guess, subjectPublicKey) == 1 ? guess.keyBits() : 0;
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+}
+
+bool SubPubKeyInfo::keyIdentifier(unsigned char out[20]) const {
+  if (subjectPublicKey.length < 1 || !out) return false;
+  LvGenericHash h(LV_HASH_SHA1);
+  h.init();
+  if (subjectPublicKey.bitsLength() > 0)
+    h.step(subjectPublicKey.bits(), static_cast<unsigned int>(subjectPublicKey.bitsLength()));
+  h.finish();
+  h.getHash(20, out);
+  return true;
+}
+
+bool SubPubKeyInfo::shortKeyId(unsigned char out[8]) const {
+  unsigned char h[20];
+  if (!out || !keyIdentifier(h)) return false;
+  std::memcpy(out, h + 12, 8);
+  out[0] = static_cast<unsigned char>((h[12] & 0x0F) | 0x40);
+  return true;
+}
+
+void SubPubKeyInfo::clearDerived() {
+  rsaKey.clear();
+  dsaKey.clear();
+  dsaParameters.clear();
+  ecKey.clear();
+  ecParameters.clear();
+  ecParameters.choose(&ecParameters.implicitlyCA);
+}
+
+void SubPubKeyInfo::clear() {
+  algorithm.clear();
+  subjectPublicKey.clear();
+  clearDerived();
+}
+
+int SubPubKeyInfo::decodeKey() {
+  const ASNobjectId& oid = algorithm.algorithm;
+  if (isRsaKeyOid(oid)) return decodeKeyBits(rsaKey, subjectPublicKey);
+  if (oid == id_dsa) {
+    if (!algorithm.parametersPresent) return 0;
+    int r = dsaParameters.decodeAny(algorithm.parameters);
+    if (r != 1) return r == 0 ? EASN_MEM : 0;
+    return decodeKeyBits(dsaKey, subjectPublicKey);
+  }
+  if (isEcKey()) {
+    if (!algorithm.parametersPresent || subjectPublicKey.length < 1) return 0;
+    int r = ecParameters.decodeAny(algorithm.parameters);
+    if (r != 1) return r == 0 ? EASN_MEM : 0;
+    if (ecKey.ASNbitstr::set(subjectPublicKey.data() + 1, subjectPublicKey.length - 1,
+                             subjectPublicKey.unusedBits()) != 1)
+      return EASN_MEM;
+    return 1;
+  }
+  return 1;
+}
+
+int SubPubKeyInfo::decodeContent(GenericFile* in, int length) {
+  clear();
+  ASNobject* const mm[] = {&algorithm, &subjectPublicKey};
+  int taken = 0;
+  int r = keyasn::decodeMembers(in, length, memberFlags(), mm, 2, &taken);
+  if (r != 1) return r;
+  r = decodeKey();
+  if (r != 1) {
+    clearDerived();
+    return r == EASN_MEM ? EASN_MEM : 0;
+  }
+  return taken == length ? 1 : 0;
+}
+
+int SubPubKeyInfo::encodeContent(GenericFile* out) const {
+  const ASNobject* const mm[] = {&algorithm, &subjectPublicKey};
+  return keyasn::encodeMembers(out, mm, 2);
+}
+
+int SubPubKeyInfo::contentLength() const {
+  const ASNobject* const mm[] = {&algorithm, &subjectPublicKey};
+  return keyasn::membersLength(mm, 2);
+}
+
+void SubPubKeyInfo::digestContent(LvHash* hash) const {
+  const ASNobject* const mm[] = {&algorithm, &subjectPublicKey};
+  keyasn::digestMembers(hash, mm, 2);
+}
+
+// ---- verification ----
+
+int SubPubKeyInfo::verifyRsa(const AlgorithmIdentifier& sigAlg, const unsigned char* digest,
+                             int digestLen, const unsigned char* signature, int sigLen) {
+  const ASNobjectId& keyOid = algorithm.algorithm;
+  if (!isRsaKeyOid(keyOid)) return SIG_KEY_MISMATCH;
+  const bool pssSig = isRsaPssOid(sigAlg.algorithm);
+  // An RSASSA-PSS key signs with PSS only (RFC 4055).
+  if (isRsaPssOid(keyOid) && !pssSig) return SIG_KEY_MISMATCH;
+  if (pssSig && isRsaPssOid(keyOid) && algorithm.parametersPresent) {
+    int h1 = 0, s1 = 0, m1 = 0, mh1 = 0, t1 = 0, h2 = 0, s2 = 0, m2 = 0, mh2 = 0, t2 = 0;
+    if (!sigAlg.getRsaPssParams(&h1, &s1, &m1, &mh1, &t1, nullptr) ||
+        !algorithm.getRsaPssParams(&h2, &s2, &m2, &mh2, &t2, nullptr))
+      return SIG_UNSUPPORTED;
+    if (h1 != h2 || m1 != m2 || mh1 != mh2 || t1 != t2 || s1 < s2) return SIG_KEY_MISMATCH;
+  }
+  switch (rsaKey.verify(digest, digestLen, sigAlg, signature, sigLen)) {
+    case RSAPublicKey::OK:
+      return SIG_VALID;
+    case RSAPublicKey::UNUSABLE:
+      return SIG_KEY_UNUSABLE;
+    case RSAPublicKey::UNSUPPORTED:
+      return SIG_UNSUPPORTED;
+    default:
+      return SIG_INVALID;
+  }
+}
+
+int SubPubKeyInfo::verifyDsa(const AlgorithmIdentifier& sigAlg, const unsigned char* digest,
+                             int digestLen, const unsigned char* signature, int sigLen) {
+  if (algorithm.algorithm != id_dsa) return SIG_KEY_MISMATCH;
+  int hashId = 0;
+  if (!dsaSignatureOidToDigest(sigAlg.algorithm, nullptr, &hashId)) return SIG_UNSUPPORTED;
+  DSASignature sig;
+  int r = sig.decodeDer(signature, sigLen);
+  if (r == EASN_MEM) throwBadAllocation();
+  if (r != 1) return SIG_MALFORMED;
+  switch (dsaKey.verifyDigest(digest, digestLen, hashId, dsaParameters, sig)) {
+    case 0:
+      return SIG_VALID;
+    case 2:
+      return SIG_KEY_UNUSABLE;
+    default:
+      return SIG_INVALID;
+  }
+}
+
+int SubPubKeyInfo::verifyEc(const AlgorithmIdentifier& sigAlg, const unsigned char* digest,
+                            int digestLen, const unsigned char* signature, int sigLen) {
+  if (!isEcKey()) return SIG_KEY_MISMATCH;
+  int want = 0;
+  if (!ecdsaSignatureOidToDigest(sigAlg.algorithm, &want, nullptr)) return SIG_UNSUPPORTED;
+  DSASignature sig;
+  int r = sig.decodeDer(signature, sigLen);
+  if (r == EASN_MEM) throwBadAllocation();
+  if (r != 1) return SIG_MALFORMED;
+  if (digestLen != want) return SIG_INVALID;
+  // The curve is ours (the parameters live as long as this object).
+  if (!ecKey.getKeyDomain() && !ecKey.setKeyDomain(ecParameters.getKeyDomain()))
+    return SIG_KEY_UNUSABLE;
+  switch (ecKey.verifyBySignatureOid(digest, digestLen, sigAlg.algorithm, sig)) {
+    case 1:
+      return SIG_VALID;
+    case -1:
+      return SIG_INVALID;
+    case 0:
+      throwBadAllocation();
+    case -2:
+      return SIG_UNSUPPORTED;
+    default:
+      // -3 a point the curve refuses, -4 no curve
+      return SIG_KEY_UNUSABLE;
+  }
+}
+
+int SubPubKeyInfo::verifyDigest(const AlgorithmIdentifier& sigAlg, const unsigned char* digest,
+                                int digestLen, const unsigned char* signature, int sigLen) {
+  checkInvariant(digest != nullptr, "libx509/subpubki", __LINE__, "digest != NULL");
+  if (!signature || sigLen < 1) return SIG_MALFORMED;
+  try {
+    const ASNobjectId& oid = sigAlg.algorithm;
+    if (isRsaSignatureAlgorithm(oid))
+      return verifyRsa(sigAlg, digest, digestLen, signature, sigLen);
+    if (isDsaSignatureOid(oid)) return verifyDsa(sigAlg, digest, digestLen, signature, sigLen);
+    if (isEcdsaSignatureOid(oid)) return verifyEc(sigAlg, digest, digestLen, signature, sigLen);
+    return SIG_UNSUPPORTED;
+  } catch (const LvMemException&) {
+    throwBadAllocation();
+  } catch (const LvException&) {
+    // whatever else the library finds wrong with a stranger's data
+    return SIG_INVALID;
+  }
+}
+
+int SubPubKeyInfo::verifyObject(const AlgorithmIdentifier& sigAlg, const ASNobject& signedObject,
+                                const unsigned char* signature, int sigLen) {
+  int hashId = 0, len = 0;
+  if (!sigAlg.getDigestType(&hashId, &len) || len < 1 || len > 64) return SIG_UNSUPPORTED;
+  unsigned char digest[64];
+  if (signedObject.digest(hashId, digest, len) != 1) return SIG_UNSUPPORTED;
+  return verifyDigest(sigAlg, digest, len, signature, sigLen);
+}
+
+int SubPubKeyInfo::verifyData(const AlgorithmIdentifier& sigAlg, const unsigned char* data,
+                              int dataLen, const unsigned char* signature, int sigLen) {
+  int hashId = 0, len = 0;
+  if (!sigAlg.getDigestType(&hashId, &len) || len < 1 || len > 64 || dataLen < 0 ||
+      (!data && dataLen > 0))
+    return SIG_UNSUPPORTED;
+  unsigned char digest[64];
+  try {
+    // one hash object of the algorithm, not the whole selection
+    std::unique_ptr<LvHash> h(lvHashCreateObject(static_cast<LvHashAlgo>(hashId)));
+    if (!h || h->getHashOctets() != static_cast<unsigned int>(len)) return SIG_UNSUPPORTED;
+    h->hash(dataLen > 0 ? data : digest, static_cast<unsigned int>(dataLen));
+    h->getHash(static_cast<unsigned int>(len), digest);
+  } catch (const LvException&) {
+    return SIG_UNSUPPORTED;
+  }
+  return verifyDigest(sigAlg, digest, len, signature, sigLen);
+}
+
+int SubPubKeyInfo::verifyDigest(const AlgorithmIdentifier& sigAlg, const unsigned char* digest,
+                                int digestLen, const ASNbitstr& signature) {
+  if (signature.unusedBits() != 0) return SIG_MALFORMED;
+  return verifyDigest(sigAlg, digest, digestLen, signature.bits(), signature.bitsLength());
+}
+
+int SubPubKeyInfo::verifyObject(const AlgorithmIdentifier& sigAlg, const ASNobject& signedObject,
+                                const ASNbitstr& signature) {
+  if (signature.unusedBits() != 0) return SIG_MALFORMED;
+  return verifyObject(sigAlg, signedObject, signature.bits(), signature.bitsLength());
+}
+
+int SubPubKeyInfo::verifyData(const AlgorithmIdentifier& sigAlg, const unsigned char* data,
+                              int dataLen, const ASNbitstr& signature) {
+  if (signature.unusedBits() != 0) return SIG_MALFORMED;
+  return verifyData(sigAlg, data, dataLen, signature.bits(), signature.bitsLength());
+}

@@ -1,0 +1,78 @@
+// SubjectPublicKeyInfo (RFC 5280) with the key decoded into the structure of
+// its algorithm, and the one place where signatures are verified with such a
+// key. Verification answers with a code and never throws for bad input
+// (only allocation failures leave as std::bad_alloc).
+#pragma once
+
+#include "asn1/asnbitst.h"
+#include "pki/common/algid.h"
+#include "pki/keys/dsaparms.h"
+#include "pki/keys/dsapukey.h"
+#include "pki/keys/ecparams.h"
+#include "pki/keys/ecpubkey.h"
+#include "pki/keys/rsapukey.h"
+
+class SubPubKeyInfo : public ASNsequenceF {
+ public:
+  // Results of the verifications.
+  enum {
+    SIG_VALID = 1,
+    SIG_INVALID = 0,
+    SIG_KEY_UNUSABLE = -1,
+    SIG_MALFORMED = -2,
+    SIG_KEY_MISMATCH = -3,
+    SIG_UNSUPPORTED = -4
+  };
+
+  explicit SubPubKeyInfo(unsigned char tag = 0);
+  SubPubKeyInfo(const SubPubKeyInfo& other);
+  ~SubPubKeyInfo() override;
+  SubPubKeyInfo& operator=(const SubPubKeyInfo& other);
+
+  bool isEcKey() const;
+  unsigned int keyBits() const;
+  unsigned int keyBytes() const { return (keyBits() + 7) / 8; }
+  // SHA-1 of the key bits (the BIT STRING content after its first octet).
+  bool keyIdentifier(unsigned char out[20]) const;
+  // The 8-octet form (RFC 5280 4.2.1.2 method 2).
+  bool shortKeyId(unsigned char out[8]) const;
+
+  int verifyDigest(const AlgorithmIdentifier& sigAlg, const unsigned char* digest, int digestLen,
+                   const unsigned char* signature, int sigLen);
+  int verifyObject(const AlgorithmIdentifier& sigAlg, const ASNobject& signedObject,
+                   const unsigned char* signature, int sigLen);
+  int verifyData(const AlgorithmIdentifier& sigAlg, const unsigned char* data, int dataLen,
+                 const unsigned char* signature, int sigLen);
+  // The signature as the BIT STRING of a certificate, CRL or response: a
+  // value with unused bits is malformed (-2).
+  int verifyDigest(const AlgorithmIdentifier& sigAlg, const unsigned char* digest, int digestLen,
+                   const ASNbitstr& signature);
+  int verifyObject(const AlgorithmIdentifier& sigAlg, const ASNobject& signedObject,
+                   const ASNbitstr& signature);
+  int verifyData(const AlgorithmIdentifier& sigAlg, const unsigned char* data, int dataLen,
+                 const ASNbitstr& signature);
+
+  void clear() override;
+  int decodeContent(GenericFile* in, int length) override;
+  int encodeContent(GenericFile* out) const override;
+  int contentLength() const override;
+  void digestContent(LvHash* hash) const override;
+
+  AlgorithmIdentifier algorithm;
+  ASNbitstr subjectPublicKey;
+  RSAPublicKey rsaKey;
+  DSAPublicKey dsaKey;
+  DSAParameters dsaParameters;
+  ECPublicKey ecKey;
+  ECDomainParameters ecParameters;
+
+ private:
+  void clearDerived();
+  int decodeKey();
+  int verifyRsa(const AlgorithmIdentifier& sigAlg, const unsigned char* digest, int digestLen,
+                const unsigned char* signature, int sigLen);
+  int verifyDsa(const AlgorithmIdentifier& sigAlg, const unsigned char* digest, int digestLen,
+                const unsigned char* signature, int sigLen);
+  int verifyEc(const AlgorithmIdentifier& sigAlg, const unsigned char* digest, int digestLen,
+               const unsigned char* signature, int sigLen);
+};

@@ -1,0 +1,371 @@
+// Distinguished names: structure, copies, attribute access and comparison.
+#include "pki/names/dname.h"
+
+#include "asn1/asnbitst.h"
+#include "base/commonerror.h"
+#include "base/memfile.h"
+#include "base/no_oop.h"
+
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Nesting of SEQUENCE values normalised element by element. A value comes
+// from a stranger and its nesting costs two octets a level: deeper levels are
+// left as they are instead of recursing without end.
+constexpr int MAX_NORMALISE_DEPTH = 8;
+
+bool ucs4ToUtf8(const unsigned char* in, int n, std::string& out) {
+  if (n % 4 != 0) return false;
+  out.clear();
+  out.reserve(static_cast<size_t>(n));
+  for (int i = 0; i < n; i += 4) {
+    uint32_t c = (uint32_t(in[i]) << 24) | (uint32_t(in[i + 1]) << 16) |
+                 (uint32_t(in[i + 2]) << 8) | in[i + 3];
+    if (c & 0x80000000u) return false;
+    int extra;
+    unsigned char lead;
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+      continue;
+    } else if (c < 0x800) {
+      extra = 1;
+      lead = 0xC0;
+    } else if (c < 0x10000) {
+      extra = 2;
+      lead = 0xE0;
+    } else if (c < 0x200000) {
+      extra = 3;
+      lead = 0xF0;
+    } else if (c < 0x4000000) {
+      extra = 4;
+      lead = 0xF8;
+    } else {
+      extra = 5;
+      lead = 0xFC;
+    }
+    out.push_back(static_cast<char>(lead | (c >> (6 * extra))));
+    for (int k = extra - 1; k >= 0; --k)
+      out.push_back(static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F)));
+  }
+  return true;
+}
+
+bool encodeOf(const ASNobject& object, std::vector<unsigned char>& bytes) {
+  return object.encodeVector(bytes) > 0;
+}
+
+bool normaliseAny(ASNany& value, int depth) {
+  const unsigned char* content = value.content();
+  const int n = value.length;
+  switch (value.tag) {
+    case 3: {
+      std::vector<unsigned char> der;
+      ASNbitstr bits;
+      if (!encodeOf(value, der) || bits.decodeVector(der) != static_cast<int>(der.size()))
+        return false;
+      bits.trimTrailingZeros();
+      value.setObject(bits);
+      return true;
+    }
+    case 12:
+    case 19:
+    case 22:
+    case 26:
+      value.tag = 12;
+      return true;
+    case 28: {
+      // An empty value is a whole number of code points too: it compares
+      // equal to the other empty strings.
+      if (n == 0) {
+        value.tag = 12;
+        return true;
+      }
+      std::string utf8;
+      if (content && ucs4ToUtf8(content, n, utf8))
+        return value.setEncoding(12, reinterpret_cast<const unsigned char*>(utf8.data()),
+                                 static_cast<int>(utf8.size())) == 1;
+      return true;
+    }
+    case 30: {
+      if (n <= 0 || !content) return true;
+      int32_t size = bmpToUtf8(content, n, nullptr, 0);
+      if (size <= 0) return true;
+      std::string utf8(static_cast<size_t>(size), '\0');
+      if (bmpToUtf8(content, n, reinterpret_cast<char*>(&utf8[0]), size) != size) return true;
+      return value.setEncoding(12, reinterpret_cast<const unsigned char*>(utf8.data()), size) == 1;
+    }
+    case 48: {
+      std::vector<unsigned char> der;
+      ASNsequenceList<ASNany> elements;
+      if (!encodeOf(value, der) || elements.decodeVector(der) != static_cast<int>(der.size()))
+        return false;
+      if (elements.GetCount() == 0 || depth >= MAX_NORMALISE_DEPTH) return true;
+      for (POSITION pos = elements.GetHeadPosition(); pos;) {
+        ASNany* element = elements.GetNext(pos);
+        if (!element) continue;
+        // An element that cannot be normalised stays as it was.
+        ASNany saved(*element);
+        bool ok = false;
+        try {
+          ok = normaliseAny(*element, depth + 1);
+        } catch (const std::bad_alloc&) {
+          throw;
+        } catch (const std::exception&) {
+          ok = false;
+        }
+        if (!ok) *element = saved;
+      }
+      std::vector<unsigned char> rebuilt;
+      if (!encodeOf(elements, rebuilt)) return false;
+      ASNany fresh;
+      if (fresh.decodeVector(rebuilt) != static_cast<int>(rebuilt.size())) return false;
+      value = fresh;
+      return true;
+    }
+    default:
+      return true;
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- AttributeValue
+
+AttributeValue::AttributeValue(unsigned char t) : ASNsequenceF(t), type(), value(TAG_ANY) {}
+
+AttributeValue::AttributeValue(const AttributeValue& other)
+    : ASNsequenceF(other.tag), type(), value(TAG_ANY) {
+  *this = other;
+}
+
+AttributeValue::~AttributeValue() = default;
+
+AttributeValue& AttributeValue::operator=(const AttributeValue& other) {
+  if (this == &other) return *this;
+  type = other.type;
+  value = other.value;
+  return *this;
+}
+
+bool AttributeValue::operator==(const AttributeValue& other) const {
+  return type == other.type && value.equals(other.value);
+}
+
+void AttributeValue::set(const ASNobjectId& attributeType, const ASNobject& attributeValue) {
+  type = attributeType;
+  value.setObject(attributeValue);
+}
+
+bool AttributeValue::normaliseValue() {
+  // A value read in place re-encodes what was received and cannot change.
+  if (value.flags & ASN_FLAG_CONST) return false;
+  try {
+    return normaliseAny(value, 0);
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+void AttributeValue::clear() {
+  type.clear();
+  value.clear();
+}
+
+int AttributeValue::decodeContent(GenericFile* in, int n) {
+  // Both members are mandatory: an emptier content must not let the type
+  // read past this value.
+  if (n < 4) return 0;
+  int r = type.decode(in, n, memberFlags());
+  if (r < 1) return r;
+  if (r >= n) return 0;
+  int r2 = value.decode(in, n - r, memberFlags());
+  if (r2 < 1) return r2;
+  return r + r2 == n ? 1 : 0;
+}
+
+int AttributeValue::encodeContent(GenericFile* out) const {
+  int r = type.encode(out);
+  if (r < 1) return r;
+  r = value.encode(out);
+  return r < 1 ? r : 1;
+}
+
+int AttributeValue::contentLength() const {
+  int a = type.encodedLength();
+  int b = value.encodedLength();
+  if (a < 0 || b < 0) return -1;
+  int64_t n = int64_t(a) + b;
+  return n > ASN_MAX_LENGTH ? -1 : static_cast<int>(n);
+}
+
+void AttributeValue::digestContent(LvHash* hash) const {
+  type.updateDigest(hash);
+  value.updateDigest(hash);
+}
+
+// ---------------------------------------------------------------- RDname
+
+RDname::RDname(unsigned char t) : ASNsetList<AttributeValue>(t) {}
+
+RDname::RDname(const RDname& other) : ASNsetList<AttributeValue>(other.tag) { *this = other; }
+
+RDname& RDname::operator=(const RDname& other) {
+  if (this == &other) return *this;
+  clear();
+  for (POSITION pos = other.GetHeadPosition(); pos;) {
+    const AttributeValue* source = other.GetNext(pos);
+    if (!source) continue;
+    std::unique_ptr<AttributeValue> copy(new (std::nothrow) AttributeValue(0x30));
+    if (!copy) throwBadAllocation();
+    *copy = *source;
+    try {
+      if (!AddTail(copy.get())) throwBadAllocation();
+    } catch (const std::bad_alloc&) {
+      throwBadAllocation();
+    }
+    copy.release();
+  }
+  keepOrder = other.keepOrder;
+  return *this;
+}
+
+bool RDname::operator==(const RDname& other) const {
+  if (GetCount() != other.GetCount()) return false;
+  for (POSITION pos = GetHeadPosition(); pos;) {
+    const AttributeValue* mine = GetNext(pos);
+    if (!mine) continue;
+    bool found = false;
+    for (POSITION q = other.GetHeadPosition(); q && !found;) {
+      const AttributeValue* theirs = other.GetNext(q);
+      found = theirs && *mine == *theirs;
+    }
+    if (!found) return false;
+  }
+  return true;
+}
+
+AttributeValue* RDname::getAttribute(int n) const {
+  if (n < 0 || n >= GetCount()) return nullptr;
+  return elementAt(n);
+}
+
+bool RDname::normalise() {
+  for (POSITION pos = GetHeadPosition(); pos;) {
+    AttributeValue* attribute = GetNext(pos);
+    if (attribute && !attribute->normaliseValue()) return false;
+  }
+  return sortElements() == 1;
+}
+
+// ---------------------------------------------------------------- DistinguishedName
+
+DistinguishedName::DistinguishedName(unsigned char t, const char* dnText, int length,
+                                     bool preferUtf8, bool reverseOrder)
+    : ASNsequenceList<RDname>(t) {
+  if (!dnText || length <= 0) return;
+  uint32_t f = (preferUtf8 ? DN_PREFER_UTF8 : 0) | (reverseOrder ? DN_REVERSE : 0);
+  if (!fromText(dnText, length, f))
+    throw std::invalid_argument("DistinguishedName( tag, dnText ): Unconvertable DN text: " +
+                                std::string(dnText, static_cast<size_t>(length)));
+}
+
+DistinguishedName::DistinguishedName(const DistinguishedName& other)
+    : ASNsequenceList<RDname>(other.tag) {
+  assign(other);
+}
+
+DistinguishedName& DistinguishedName::operator=(const DistinguishedName& other) {
+  assign(other);
+  return *this;
+}
+
+bool DistinguishedName::operator==(const DistinguishedName& other) const {
+  if (GetCount() != other.GetCount()) return false;
+  try {
+    DistinguishedName a(*this);
+    DistinguishedName b(other);
+    // A failing RDN ends that copy's normalisation; the comparison goes on
+    // with what was done.
+    for (DistinguishedName* copy : {&a, &b})
+      for (POSITION pos = copy->GetHeadPosition(); pos;) {
+        RDname* rdn = copy->GetNext(pos);
+        if (rdn && !rdn->normalise()) break;
+      }
+    POSITION pa = a.GetHeadPosition();
+    POSITION pb = b.GetHeadPosition();
+    while (pa && pb) {
+      const RDname* x = a.GetNext(pa);
+      const RDname* y = b.GetNext(pb);
+      if (!x || !y || !(*x == *y)) return false;
+    }
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+int DistinguishedName::attributeCount() const {
+  int n = 0;
+  for (POSITION pos = GetHeadPosition(); pos;) {
+    const RDname* rdn = GetNext(pos);
+    if (rdn) n += rdn->GetCount();
+  }
+  return n;
+}
+
+AttributeValue* DistinguishedName::getAttribute(int n) const {
+  if (n < 0) return nullptr;
+  for (POSITION pos = GetHeadPosition(); pos;) {
+    const RDname* rdn = GetNext(pos);
+    if (!rdn) continue;
+    if (n < rdn->GetCount()) return rdn->getAttribute(n);
+    n -= rdn->GetCount();
+  }
+  return nullptr;
+}
+
+bool DistinguishedName::addAttribute(const ASNobjectId& attributeType,
+                                     const ASNobject& attributeValue) {
+  std::unique_ptr<RDname> rdn(new (std::nothrow) RDname());
+  std::unique_ptr<AttributeValue> attribute(new (std::nothrow) AttributeValue(0x30));
+  if (!rdn || !attribute) return false;
+  try {
+    attribute->set(attributeType, attributeValue);
+  } catch (const std::exception&) {
+    return false;
+  }
+  if (rdn->append(attribute.get()) != 1) return false;
+  attribute.release();
+  if (append(rdn.get()) != 1) return false;
+  rdn.release();
+  return true;
+}
+
+void DistinguishedName::reverse() {
+  const int32_t n = GetCount();
+  if (n < 2) return;
+  std::vector<RDname*> rdns;
+  rdns.reserve(static_cast<size_t>(n));
+  for (POSITION pos = GetHeadPosition(); pos;) rdns.push_back(GetNext(pos));
+  // Re-linking the same pointers in the opposite order: the list keeps its
+  // nodes, so no allocation can fail half-way.
+  int32_t i = n - 1;
+  for (POSITION pos = GetHeadPosition(); pos; --i) {
+    POSITION here = pos;
+    GetNext(pos);
+    SetAt(here, rdns[static_cast<size_t>(i)]);
+  }
+}
+
+bool DistinguishedName::normalise() {
+  for (POSITION pos = GetHeadPosition(); pos;) {
+    RDname* rdn = GetNext(pos);
+    if (rdn && !rdn->normalise()) return false;
+  }
+  return true;
+}

@@ -1,0 +1,687 @@
+#include "pki/pkcs/pfx.h"
+
+#include "asn1/asnbool.h"
+#include "base/commonerror.h"
+#include "base/memfile.h"
+#include "crypto/basic/lvexception.h"
+#include "crypto/hash/lvsha.h"
+#include "crypto/sym/lvmac.h"
+#include "pki/keys/dsaprkey.h"
+#include "pki/keys/ecprvkey.h"
+#include "pki/common/oids.h"
+#include "pki/keys/rsaprkey.h"
+
+#include <cstring>
+#include <new>
+#include <stdexcept>
+#include <type_traits>
+
+namespace {
+
+const char* const SRC = "libpkcs12/pfx";
+
+constexpr uint32_t BUILD_ITERATIONS = 2048;
+constexpr int SALT_OCTETS = 8;
+constexpr int SHA1_OCTETS = 20;
+
+// The salt state: SHA-1 of itself after each use.
+void advanceSalt(unsigned char* state) {
+  try {
+    LvSha1 sha;
+    sha.hash(state, SHA1_OCTETS);
+    sha.getHash(SHA1_OCTETS, state);
+  } catch (const LvException& e) {
+    checkInvariant(false, SRC, __LINE__, "0", e.what());
+  }
+}
+
+// HMAC-SHA-1 over the authSafe octets with the key of ID 3 (20 octets).
+void authSafeMac(const ASNoctstr& content, const unsigned char* password, int passwordLength,
+                 const unsigned char* salt, int saltLength, uint32_t iterations,
+                 unsigned char* mac) {
+  try {
+    LvOctMem key(static_cast<unsigned int>(SHA1_OCTETS));
+    pkcs12PbeDeriveSha1(key.ptr(), SHA1_OCTETS, 3, password, passwordLength, salt, saltLength,
+                        iterations);
+    LvHmac hmac(LV_HASH_SHA1);
+    hmac.setKey(key.ptr(), SHA1_OCTETS);
+    hmac.init();
+    if (content.length > 0) hmac.step(content.data(), static_cast<unsigned int>(content.length));
+    hmac.finish();
+    hmac.getMac(SHA1_OCTETS, mac);
+  } catch (const LvException& e) {
+    checkInvariant(false, SRC, __LINE__, "0", e.what());
+  }
+}
+
+// The DER of an object as the content of an OCTET STRING held by an ANY.
+void setOctetStringOf(ASNany& target, const ASNobject& object) {
+  MemFile der;
+  if (object.encode(&der) < 1 || target.setEncoding(0x04, der.data(), der.length()) != 1)
+    throwBadAllocation();
+}
+
+// The octets are exactly one encoding of the object.
+bool decodeWhole(ASNobject& object, const ASNoctstr& octets) {
+  return octets.data() && object.decodeBuffer(octets.data(), octets.length, 0) == octets.length;
+}
+
+// Copies of the attributes into a new list appended to `lists`.
+void copyAttributesInto(PointerList* lists, const Attributes& attrs) {
+  if (!lists) return;
+  TypedPointerList<Attribute>* list = addNewAttributeList(*lists);
+  if (!list) throwBadAllocation();
+  for (POSITION pos = attrs.GetHeadPosition(); pos;) {
+    const Attribute* a = attrs.GetNext(pos);
+    if (!a) continue;
+    Attribute* copy = new Attribute(*a);
+    if (!list->AddTail(copy)) {
+      delete copy;
+      throwBadAllocation();
+    }
+  }
+}
+
+// Iterations spent by one reading, over all its derivations.
+class IterationBudget {
+ public:
+  // False when the item's iterations would pass the total.
+  bool spend(uint32_t n) {
+    if (n > PFX_MAX_TOTAL_ITERATIONS - spent_) return false;
+    spent_ += n;
+    return true;
+  }
+  // As spend, for the parameters of a PBE algorithm (those that do not
+  // read are refused by the decryption itself).
+  bool spend(const AlgorithmIdentifier& alg) {
+    const PbeScheme* scheme = nullptr;
+    PbeParameters params;
+    return pbeReadAlgorithm(alg, &scheme, params) != 1 || spend(pbeIterations(params));
+  }
+
+ private:
+  uint32_t spent_ = 0;
+};
+
+// The walk of one reading.
+struct PfxReader {
+  TypedPointerList<PrivateKeyInfo>& keys;
+  TypedPointerList<SignedCertificate>& certs;
+  TypedPointerList<SafeBag>& bags;
+  const unsigned char* password;
+  int passwordLength;
+  PointerList* keyAttributes;
+  PointerList* certAttributes;
+  IterationBudget budget;
+
+  // An EncryptedData of either scheme decrypted: 1, or the reading's result.
+  int decryptData(const ASNany& value, ASNoctstr& plain) {
+    EncryptedData ed;
+    if (ed.decodeAny(value) != 1) return -1;
+    const EncryptedContentInfo& eci = ed.encryptedContentInfo;
+    const PbeScheme* scheme = pbeSchemeByOid(eci.contentEncryptionAlgorithm.algorithm);
+    if (!scheme) return -2;
+    if (!budget.spend(eci.contentEncryptionAlgorithm)) return -2;
+    const int d = eci.decryptWithPassword(scheme->cipherId, password, passwordLength, plain);
+    if (d == -1) throwBadAllocation();
+    return d;
+  }
+
+  int readCertBag(const SafeBag& bag) {
+    CertBag cb;
+    if (cb.decodeAny(bag.bagValue.get()) != 1) return -1;
+    if (cb.certId != x509Certificate) return -1;
+    const ASNoctstr& der = cb.certValue.get();
+    SignedCertificate* cert = certs.addNew();
+    if (!cert) throwBadAllocation();
+    if (!decodeWhole(*cert, der)) {
+      certs.deleteTail();
+      return -1;
+    }
+    copyAttributesInto(certAttributes, bag.bagAttributes);
+    return 1;
+  }
+
+  int readShroudedKeyBag(const SafeBag& bag) {
+    EncryptedPrivateKeyInfo epki;
+    if (epki.decodeAny(bag.bagValue.get()) != 1) return -1;
+    if (!budget.spend(epki.encryptionAlgorithm)) return -2;
+    PrivateKeyInfo* key = keys.addNew();
+    if (!key) throwBadAllocation();
+    const int d = epki.decrypt(password, passwordLength, *key);
+    if (d != 1) {
+      keys.deleteTail();
+      if (d == -1) throwBadAllocation();
+      return d == -3 ? -1 : d;
+    }
+    copyAttributesInto(keyAttributes, bag.bagAttributes);
+    return 1;
+  }
+
+  int readKeyBag(const SafeBag& bag) {
+    PrivateKeyInfo* key = keys.addNew();
+    if (!key) throwBadAllocation();
+    if (key->decodeAny(bag.bagValue.get()) != 1) {
+      keys.deleteTail();
+      return -1;
+    }
+    copyAttributesInto(keyAttributes, bag.bagAttributes);
+    return 1;
+  }
+
+  int readSecretBag(const SafeBag& bag) {
+    ASNoctstr plain;
+    const int d = decryptData(bag.bagValue.get(), plain);
+    if (d != 1) return d;
+    SafeBag* inner = bags.addNew();
+    if (!inner) throwBadAllocation();
+    if (!decodeWhole(*inner, plain)) {
+      bags.deleteTail();
+      return -1;
+    }
+    return 1;
+  }
+
+  // The bags of an id-data safe.
+  int dataSafe(const ASNany& value) {
+    ASNoctstr octets;
+    if (octets.decodeAny(value) != 1) return -1;
+    SafeContents safe;
+    if (!decodeWhole(safe, octets)) return -1;
+    for (POSITION pos = safe.GetHeadPosition(); pos;) {
+      const SafeBag* bag = safe.GetNext(pos);
+      if (!bag) continue;
+      int r;
+      if (bag->bagId == pkcs8ShroudedKeyBag)
+        r = readShroudedKeyBag(*bag);
+      else if (bag->bagId == secretBag)
+        r = readSecretBag(*bag);
+      else if (bag->bagId == certBag)
+        r = readCertBag(*bag);
+      else
+        r = -1;
+      if (r != 1) return r;
+    }
+    return 1;
+  }
+
+  // The bags of an id-encryptedData safe.
+  int encryptedSafe(const ASNany& value) {
+    ASNoctstr plain;
+    const int d = decryptData(value, plain);
+    if (d != 1) return d;
+    SafeContents safe;
+    if (!decodeWhole(safe, plain)) return -1;
+    for (POSITION pos = safe.GetHeadPosition(); pos;) {
+      const SafeBag* bag = safe.GetNext(pos);
+      if (!bag) continue;
+      int r;
+      if (bag->bagId == certBag)
+        r = readCertBag(*bag);
+      else if (bag->bagId == keyBag)
+        r = readKeyBag(*bag);
+      else
+        r = -1;
+      if (r != 1) return r;
+    }
+    return 1;
+  }
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// SafeBag
+
+SafeBag::SafeBag(unsigned char valueTag)
+    : cmsasn::Sequence<SafeBag>(0),
+      bagId(),
+      bagValue(valueTag),
+      bagAttributes(),
+      bagAttributesPresent(0) {}
+
+SafeBag::~SafeBag() = default;
+
+SafeBag::SafeBag(const SafeBag& other) : SafeBag(0xA0) { *this = other; }
+
+SafeBag& SafeBag::operator=(const SafeBag& other) {
+  if (this == &other) return *this;
+  MemFile der;
+  if (other.encode(&der) < 1 || der.length() < 1) throwBadAllocation();
+  if (decodeBuffer(der.data(), der.length(), 0) != der.length()) throwBadAllocation();
+  return *this;
+}
+
+void SafeBag::clear() {
+  bagId.clear();
+  bagValue.get().clear();
+  bagAttributes.clear();
+  bagAttributesPresent = 0;
+}
+
+int SafeBag::decodeMembers(cmsasn::MemberReader& r) {
+  bagAttributes.clear();
+  bagAttributesPresent = 0;
+  int x = r.readTagged(bagId, 0x06);
+  if (x < 1) return x;
+  if ((x = r.readTagged(bagValue, 0xA0)) < 1) return x;
+  if (!r.done()) {
+    if ((x = r.readTagged(bagAttributes, 0x31)) < 1) return x;
+    bagAttributesPresent = 1;
+  }
+  return r.finish();
+}
+
+cmsasn::Members<3> SafeBag::members() const {
+  return {&bagId, &bagValue, cmsasn::opt(bagAttributes, bagAttributesPresent)};
+}
+
+int SafeBag::addAttribute(const ASNobjectId& oid, const ASNobject& value) {
+  Attribute* a = new (std::nothrow) Attribute();
+  if (!a) return 0;
+  a->attrType = oid;
+  if (!a->addValue(value) || bagAttributes.append(a) != 1) {
+    delete a;
+    return 0;
+  }
+  bagAttributesPresent = 1;
+  return 1;
+}
+
+void SafeBag::setAttributes(const unsigned char* friendlyName, int friendlyNameLength,
+                            const unsigned char* localKeyId, int localKeyIdLength) {
+  if (localKeyId && localKeyIdLength > 0) {
+    ASNoctstr id;
+    if (id.set(localKeyId, localKeyIdLength) != 1 ||
+        addAttribute(pkcs_9_at_localKeyId, id) != 1)
+      throwBadAllocation();
+  }
+  if (friendlyName && friendlyNameLength > 0) {
+    ASNany name;
+    if (name.setEncoding(0x1E, friendlyName, friendlyNameLength) != 1 ||
+        addAttribute(pkcs_9_at_friendlyName, name) != 1)
+      throwBadAllocation();
+  }
+}
+
+// ---------------------------------------------------------------------------
+// CertBag, MacData, EncryptedData
+
+CertBag::CertBag(unsigned char t) : cmsasn::Sequence<CertBag>(t), certId(), certValue(0xA0) {}
+
+CertBag::~CertBag() = default;
+
+void CertBag::clear() {
+  certId.clear();
+  certValue.get().clear();
+}
+
+int CertBag::decodeMembers(cmsasn::MemberReader& r) {
+  int x = r.readTagged(certId, 0x06);
+  if (x < 1) return x;
+  if ((x = r.readTagged(certValue, 0xA0)) < 1) return x;
+  return r.finish();
+}
+
+cmsasn::Members<2> CertBag::members() const { return {&certId, &certValue}; }
+
+MacData::MacData(unsigned char t) : cmsasn::Sequence<MacData>(t), mac(), macSalt(), iterations() {
+  iterations.set(1u);
+}
+
+MacData::~MacData() = default;
+
+void MacData::clear() {
+  mac.clear();
+  macSalt.clear();
+  iterations.set(1u);
+}
+
+int MacData::decodeMembers(cmsasn::MemberReader& r) {
+  iterations.set(1u);
+  int x = r.readTagged(mac, 0x30);
+  if (x < 1) return x;
+  if ((x = r.readTagged(macSalt, 0x04)) < 1) return x;
+  if (!r.done() && (x = r.readTagged(iterations, 0x02)) < 1) return x;
+  return r.finish();
+}
+
+cmsasn::Members<3> MacData::members() const {
+  const bool isDefault = keyasn::significantOctets(iterations) == 1 && iterations.data() &&
+                         iterations.data()[iterations.length - 1] == 1;
+  return {&mac, &macSalt, cmsasn::opt(iterations, !isDefault)};
+}
+
+EncryptedData::EncryptedData(unsigned char t)
+    : cmsasn::Sequence<EncryptedData>(t), version(), encryptedContentInfo() {
+  version.set(0u);
+}
+
+EncryptedData::~EncryptedData() = default;
+
+void EncryptedData::clear() {
+  version.clear();
+  encryptedContentInfo.clear();
+}
+
+int EncryptedData::decodeMembers(cmsasn::MemberReader& r) {
+  int x = r.readTagged(version, 0x02);
+  if (x < 1) return x;
+  if ((x = r.readTagged(encryptedContentInfo, 0x30)) < 1) return x;
+  return r.finish();
+}
+
+cmsasn::Members<2> EncryptedData::members() const { return {&version, &encryptedContentInfo}; }
+
+// ---------------------------------------------------------------------------
+// Pfx
+
+Pfx::Pfx() : cmsasn::Sequence<Pfx>(0), version(), authSafe(), macData(), authenticatedSafe() {}
+
+Pfx::~Pfx() = default;
+
+void Pfx::clear() {
+  version.clear();
+  authSafe.contentType.clear();
+  authSafe.value().clear();
+  authSafe.contentPresent = 0;
+  macData.clear();
+  authenticatedSafe.clear();
+}
+
+int Pfx::decodeMembers(cmsasn::MemberReader& r) {
+  clear();
+  int x = r.readTagged(version, 0x02);
+  if (x < 1) return x;
+  if ((x = r.readTagged(authSafe, 0x30)) < 1) return x;
+  if ((x = r.readTagged(macData, 0x30)) < 1) return x;
+  if ((x = r.finish()) < 1) return x;
+  // The authenticated safe: a SEQUENCE OF ContentInfo in the authSafe octets.
+  const ASNoctstr& octets = authSafe.value();
+  if (!authSafe.contentPresent || !octets.data()) return 0;
+  const int n = authenticatedSafe.decodeBuffer(octets.data(), octets.length, 0);
+  if (n < 1) return n;
+  return n == octets.length ? 1 : 0;
+}
+
+cmsasn::Members<3> Pfx::members() const { return {&version, &authSafe, &macData}; }
+
+int Pfx::initAuthSafe() {
+  version.set(3u);
+  authSafe.contentType = id_data;
+  certBags.reset();
+  keyBags.reset();
+  keys.reset();
+  otherBags.reset();
+  return 1;
+}
+
+int Pfx::addCertBag(const SignedCertificate& cert, const unsigned char* friendlyName,
+                    int friendlyNameLength, const unsigned char* localKeyId,
+                    int localKeyIdLength) {
+  try {
+    if (!certBags) certBags.reset(new SafeContents());
+    CertBag cb;
+    cb.certId = x509Certificate;
+    if (cert.encodeToOctets(cb.certValue.get()) < 1) return 0;
+    SafeBag* bag = certBags->addNew();
+    if (!bag) return 0;
+    try {
+      bag->bagId = certBag;
+      bag->bagValue.get().setObject(cb);
+      bag->setAttributes(friendlyName, friendlyNameLength, localKeyId, localKeyIdLength);
+    } catch (const std::bad_alloc&) {
+      certBags->deleteTail();
+      return 0;
+    }
+    return 1;
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+}
+
+template <class Key>
+int Pfx::addKey(const Key& key, const unsigned char* friendlyName, int friendlyNameLength,
+                const unsigned char* localKeyId, int localKeyIdLength) {
+  try {
+    PrivateKeyInfo info;
+    bool ok;
+    if constexpr (std::is_same<Key, ECPrivateKey>::value)
+      ok = info.setEcKey(key, true);
+    else if constexpr (std::is_same<Key, DSAPrivateKey>::value)
+      ok = info.setDsaKey(key);
+    else
+      ok = info.setRsaKey(key);
+    if (!ok) return 0;
+    if (!keyBags) keyBags.reset(new SafeContents());
+    if (!keys) keys.reset(new ASNsequenceList<PrivateKeyInfo>());
+    SafeBag* bag = keyBags->addNew();
+    if (!bag) return 0;
+    try {
+      bag->setAttributes(friendlyName, friendlyNameLength, localKeyId, localKeyIdLength);
+      PrivateKeyInfo* copy = keys->addNew();
+      if (!copy) throwBadAllocation();
+      try {
+        copyPkcs12Record(*copy, info);
+      } catch (const std::bad_alloc&) {
+        keys->deleteTail();
+        throw;
+      }
+    } catch (const std::bad_alloc&) {
+      keyBags->deleteTail();
+      return 0;
+    }
+    return 1;
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+}
+
+int Pfx::addRsaKey(const RSAPrivateKey& key, const unsigned char* friendlyName,
+                   int friendlyNameLength, const unsigned char* localKeyId, int localKeyIdLength) {
+  return addKey(key, friendlyName, friendlyNameLength, localKeyId, localKeyIdLength);
+}
+
+int Pfx::addDsaKey(const DSAPrivateKey& key, const unsigned char* friendlyName,
+                   int friendlyNameLength, const unsigned char* localKeyId, int localKeyIdLength) {
+  return addKey(key, friendlyName, friendlyNameLength, localKeyId, localKeyIdLength);
+}
+
+int Pfx::addEcKey(const ECPrivateKey& key, const unsigned char* friendlyName,
+                  int friendlyNameLength, const unsigned char* localKeyId, int localKeyIdLength) {
+  return addKey(key, friendlyName, friendlyNameLength, localKeyId, localKeyIdLength);
+}
+
+int Pfx::addBag(const ASNobject* value, const ASNobjectId* bagOid) {
+  if (!value || !bagOid) return 0;
+  return appendSafeBag(*value, *bagOid) ? 1 : 0;
+}
+
+SafeBag* Pfx::appendSafeBag(const ASNobject& value, const ASNobjectId& bagOid) {
+  try {
+    if (!otherBags) otherBags.reset(new SafeContents());
+    SafeBag* bag = otherBags->addNew();
+    if (!bag) return nullptr;
+    try {
+      bag->bagId = bagOid;
+      bag->bagValue.get().setObject(value);
+    } catch (const std::bad_alloc&) {
+      otherBags->deleteTail();
+      return nullptr;
+    }
+    return bag;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+int Pfx::buildSafes(int cipherId, const unsigned char* password, int passwordLength,
+                    unsigned char* saltState) {
+  auto newSafe = [this]() {
+    ContentInfo<ASNany>* ci = authenticatedSafe.addNew();
+    if (!ci) throwBadAllocation();
+    return ci;
+  };
+  if (certBags) {
+    ContentInfo<ASNany>* ci = newSafe();
+    EncryptedData ed;
+    if (ed.encryptedContentInfo.encryptWithPassword(cipherId, password, passwordLength, saltState,
+                                                    SALT_OCTETS, BUILD_ITERATIONS,
+                                                    *certBags) != 1)
+      return 0;
+    advanceSalt(saltState);
+    ci->contentType = id_encryptedData;
+    ci->value().setObject(ed);
+    ci->contentPresent = 1;
+  }
+  if (keyBags && keys) {
+    POSITION pb = keyBags->GetHeadPosition();
+    POSITION pk = keys->GetHeadPosition();
+    while (pb && pk) {
+      SafeBag* bag = keyBags->GetNext(pb);
+      const PrivateKeyInfo* key = keys->GetNext(pk);
+      if (!bag || !key) return 0;
+      ContentInfo<ASNany>* ci = newSafe();
+      EncryptedPrivateKeyInfo epki;
+      if (epki.encrypt(cipherId, password, passwordLength, saltState, SALT_OCTETS,
+                       BUILD_ITERATIONS, *key) != 1)
+        return 0;
+      advanceSalt(saltState);
+      bag->bagId = pkcs8ShroudedKeyBag;
+      bag->bagValue.get().setObject(epki);
+      SafeContents one;
+      SafeBag* copy = one.addNew();
+      if (!copy) throwBadAllocation();
+      *copy = *bag;
+      ci->contentType = id_data;
+      setOctetStringOf(ci->value(), one);
+      ci->contentPresent = 1;
+    }
+  }
+  if (otherBags) {
+    for (POSITION pos = otherBags->GetHeadPosition(); pos;) {
+      const SafeBag* bag = otherBags->GetNext(pos);
+      if (!bag) continue;
+      ContentInfo<ASNany>* ci = newSafe();
+      EncryptedData ed;
+      if (ed.encryptedContentInfo.encryptWithPassword(cipherId, password, passwordLength,
+                                                      saltState, SALT_OCTETS, BUILD_ITERATIONS,
+                                                      *bag) != 1)
+        return 0;
+      advanceSalt(saltState);
+      SafeContents one;
+      SafeBag* wrapper = one.addNew();
+      if (!wrapper) throwBadAllocation();
+      wrapper->bagId = secretBag;
+      wrapper->bagValue.get().setObject(ed);
+      ci->contentType = id_data;
+      setOctetStringOf(ci->value(), one);
+      ci->contentPresent = 1;
+    }
+  }
+  return 1;
+}
+
+bool Pfx::computeMac(const unsigned char* password, int passwordLength,
+                     const unsigned char* salt) {
+  if (!password || passwordLength < 1) return false;
+  AlgorithmIdentifier sha1;
+  ASNnull null;
+  if (!sha1.set(id_sha1, &null)) return false;
+  macData.mac.digestAlgorithm = sha1;
+  if (macData.macSalt.set(salt, SALT_OCTETS) != 1) return false;
+  macData.iterations.set(1u);
+  unsigned char* d = macData.mac.digest.allocate(SHA1_OCTETS);
+  if (!d) return false;
+  authSafeMac(authSafe.value(), password, passwordLength, salt, SALT_OCTETS, 1, d);
+  return true;
+}
+
+int Pfx::build(int cipherId, const unsigned char* password, int passwordLength,
+               const unsigned char* seed, int seedLength) {
+  authenticatedSafe.clear();
+  LvOctMem saltState(static_cast<unsigned int>(SHA1_OCTETS));
+  try {
+    LvSha1 sha;
+    sha.hash(seed, static_cast<unsigned int>(seedLength > 0 && seed ? seedLength : 0));
+    sha.getHash(SHA1_OCTETS, saltState.ptr());
+  } catch (const LvException& e) {
+    checkInvariant(false, SRC, __LINE__, "0", e.what());
+  }
+  bool ok = false;
+  try {
+    ok = buildSafes(cipherId, password, passwordLength, saltState.ptr()) == 1;
+    if (ok) {
+      MemFile der;
+      ok = authenticatedSafe.encode(&der) > 0 &&
+           authSafe.value().set(der.data(), der.length()) == 1;
+      authSafe.contentPresent = ok ? 1 : 0;
+    }
+    ok = ok && computeMac(password, passwordLength, saltState.ptr());
+  } catch (const std::exception&) {
+    ok = false;
+  }
+  if (!ok) {
+    // Every safe appended by this build goes again.
+    while (authenticatedSafe.GetCount() > 0) authenticatedSafe.deleteTail();
+    return 0;
+  }
+  return 1;
+}
+
+// ---------------------------------------------------------------------------
+// Reading
+
+int Pfx::verifyMac(const unsigned char* password, int passwordLength) const {
+  const AlgorithmIdentifier& alg = macData.mac.digestAlgorithm;
+  if (alg.algorithm != id_sha1) return -2;
+  if (macData.macSalt.length < 1 || keyasn::significantOctets(macData.iterations) > 4 ||
+      (macData.iterations.data()[0] & 0x80))
+    return -2;
+  uint32_t iterations = macData.iterations.toLong();
+  if (iterations > PBE_MAX_ITERATIONS) return -2;
+  if (!password || passwordLength < 1) return 0;
+  if (macData.mac.digest.length != SHA1_OCTETS) return 0;
+  unsigned char mac[SHA1_OCTETS];
+  authSafeMac(authSafe.value(), password, passwordLength, macData.macSalt.data(),
+              macData.macSalt.length, iterations, mac);
+  // Compared without an early exit.
+  unsigned char diff = 0;
+  for (int i = 0; i < SHA1_OCTETS; ++i) diff |= mac[i] ^ macData.mac.digest.data()[i];
+  return diff == 0 ? 1 : 0;
+}
+
+int Pfx::parsePfx(TypedPointerList<PrivateKeyInfo>& keyList,
+                  TypedPointerList<SignedCertificate>& certList, TypedPointerList<SafeBag>& bagList,
+                  const unsigned char* password, int passwordLength, PointerList* keyAttributes,
+                  PointerList* certAttributes) const {
+  try {
+    PfxReader reader{keyList, certList, bagList, password, passwordLength,
+                     keyAttributes, certAttributes, IterationBudget()};
+    // Integrity first: nothing is decrypted from a file whose MAC fails.
+    const uint32_t macIterations =
+        keyasn::significantOctets(macData.iterations) <= 4 ? macData.iterations.toLong() : 0;
+    const int m = verifyMac(password, passwordLength);
+    if (m != 1) return m;
+    if (!reader.budget.spend(macIterations)) return -2;
+    for (POSITION pos = authenticatedSafe.GetHeadPosition(); pos;) {
+      const ContentInfo<ASNany>* ci = authenticatedSafe.GetNext(pos);
+      if (!ci || !ci->contentPresent) continue;
+      int r = 1;
+      if (ci->contentType == id_data)
+        r = reader.dataSafe(ci->value());
+      else if (ci->contentType == id_encryptedData)
+        r = reader.encryptedSafe(ci->value());
+      if (r != 1) return r;
+    }
+    return 1;
+  } catch (...) {
+    return -3;
+  }
+}
+
+int Pfx::extract(TypedPointerList<PrivateKeyInfo>& keyList,
+                 TypedPointerList<SignedCertificate>& certList, TypedPointerList<SafeBag>& bagList,
+                 const unsigned char* password, int passwordLength) const {
+  return parsePfx(keyList, certList, bagList, password, passwordLength, nullptr, nullptr);
+}

@@ -1,0 +1,166 @@
+// PKCS#12 files (RFC 7292): the PFX with its authenticated safe, bags and
+// MAC. Writing always uses password privacy (shrouded keys, encrypted
+// safes) and password integrity (HMAC-SHA-1). Reading checks the MAC first
+// and then decrypts with the same password.
+#pragma once
+
+#include "asn1/asnany.h"
+#include "asn1/asnexpl.h"
+#include "asn1/asnint.h"
+#include "asn1/asnobjid.h"
+#include "asn1/asnocstr.h"
+#include "asn1/asnseql.h"
+#include "asn1/continfo.h"
+#include "pki/common/algid.h"
+#include "pki/cms/attribute.h"
+#include "pki/x509/cert.h"
+#include "pki/cms/cmsmembers.h"
+#include "pki/pkcs/encntinf.h"
+#include "pki/pkcs/encpkinf.h"
+
+#include <memory>
+
+class RSAPrivateKey;
+class DSAPrivateKey;
+class ECPrivateKey;
+
+// Most iterations one reading may spend over all its derivations (MAC and
+// every decryption): a file of many items each at PBE_MAX_ITERATIONS would
+// otherwise cost that many times over.
+constexpr uint32_t PFX_MAX_TOTAL_ITERATIONS = 2 * PBE_MAX_ITERATIONS;
+
+class SafeBag : public cmsasn::Sequence<SafeBag> {
+ public:
+  explicit SafeBag(unsigned char valueTag = 0xA0);
+  ~SafeBag() override;
+  SafeBag(const SafeBag& other);
+  // Through the encoding: throws std::bad_alloc "bad allocation" when the
+  // source does not encode or the copy does not decode.
+  SafeBag& operator=(const SafeBag& other);
+
+  // localKeyId (OCTET STRING) when given, then friendlyName (BMPString,
+  // UTF-16 big-endian octets as given). Throws std::bad_alloc.
+  void setAttributes(const unsigned char* friendlyName, int friendlyNameLength,
+                     const unsigned char* localKeyId, int localKeyIdLength);
+  // An attribute {oid, SET OF value}: 1, or 0 when it cannot be made.
+  int addAttribute(const ASNobjectId& oid, const ASNobject& value);
+
+  void clear() override;
+  int decodeMembers(cmsasn::MemberReader& r);
+  cmsasn::Members<3> members() const;
+
+  ASNobjectId bagId;
+  ASNexpl<ASNany> bagValue;
+  Attributes bagAttributes;
+  unsigned char bagAttributesPresent;
+};
+
+using SafeContents = ASNsequenceList<SafeBag>;
+
+class CertBag : public cmsasn::Sequence<CertBag> {
+ public:
+  explicit CertBag(unsigned char tag = 0);
+  ~CertBag() override;
+  void clear() override;
+  int decodeMembers(cmsasn::MemberReader& r);
+  cmsasn::Members<2> members() const;
+
+  ASNobjectId certId;
+  ASNexpl<ASNoctstr> certValue;
+};
+
+class MacData : public cmsasn::Sequence<MacData> {
+ public:
+  explicit MacData(unsigned char tag = 0);
+  ~MacData() override;
+  void clear() override;
+  int decodeMembers(cmsasn::MemberReader& r);
+  cmsasn::Members<3> members() const;
+
+  DigestInfo mac;
+  ASNoctstr macSalt;
+  ASNinteger iterations;  // DEFAULT 1, written only when not 1
+};
+
+// PKCS#7 EncryptedData: version (0 when built), encryptedContentInfo.
+class EncryptedData : public cmsasn::Sequence<EncryptedData> {
+ public:
+  explicit EncryptedData(unsigned char tag = 0);
+  ~EncryptedData() override;
+  void clear() override;
+  int decodeMembers(cmsasn::MemberReader& r);
+  cmsasn::Members<2> members() const;
+
+  ASNinteger version;
+  EncryptedContentInfo encryptedContentInfo;
+};
+
+class Pfx : public cmsasn::Sequence<Pfx> {
+ public:
+  Pfx();
+  ~Pfx() override;
+  Pfx(const Pfx&) = delete;
+  Pfx& operator=(const Pfx&) = delete;
+
+  // ---- writing ----
+  // Version 3, authSafe id-data, no bags or keys collected: 1.
+  int initAuthSafe();
+  // Each 1, or 0 (nothing added) when the item cannot be made.
+  int addCertBag(const SignedCertificate& cert, const unsigned char* friendlyName,
+                 int friendlyNameLength, const unsigned char* localKeyId, int localKeyIdLength);
+  int addRsaKey(const RSAPrivateKey& key, const unsigned char* friendlyName, int friendlyNameLength,
+                const unsigned char* localKeyId, int localKeyIdLength);
+  int addDsaKey(const DSAPrivateKey& key, const unsigned char* friendlyName, int friendlyNameLength,
+                const unsigned char* localKeyId, int localKeyIdLength);
+  int addEcKey(const ECPrivateKey& key, const unsigned char* friendlyName, int friendlyNameLength,
+               const unsigned char* localKeyId, int localKeyIdLength);
+  // A bag of any id holding the value's encoding; written encrypted inside
+  // a secretBag. 1, or 0.
+  int addBag(const ASNobject* value, const ASNobjectId* bagOid);
+  SafeBag* appendSafeBag(const ASNobject& value, const ASNobjectId& bagOid);
+  // Fills the authenticated safe, authSafe and MAC with cipher 4 or 7, the
+  // password and salts that follow from SHA-1 of the seed: 1, or 0 (the
+  // authenticated safe is then as before).
+  int build(int cipherId, const unsigned char* password, int passwordLength,
+            const unsigned char* seed, int seedLength);
+
+  // ---- reading (of a decoded Pfx) ----
+  // 1 every safe walked; 0 the MAC does not match or a decryption is
+  // refused (a wrong password); -1 a safe, bag or certificate that does not
+  // decode or is not taken; -2 an integrity or encryption algorithm other
+  // than HMAC-SHA-1 and the two PBE schemes, bad parameters, or more
+  // iterations than PFX_MAX_TOTAL_ITERATIONS in all; -3 any exception.
+  // Items read before a failure stay in the lists. Key and certificate
+  // attribute lists (when given) get one TypedPointerList<Attribute> per item.
+  int parsePfx(TypedPointerList<PrivateKeyInfo>& keys, TypedPointerList<SignedCertificate>& certs,
+               TypedPointerList<SafeBag>& bags, const unsigned char* password,
+               int passwordLength, PointerList* keyAttributes = nullptr,
+               PointerList* certAttributes = nullptr) const;
+  int extract(TypedPointerList<PrivateKeyInfo>& keys, TypedPointerList<SignedCertificate>& certs,
+              TypedPointerList<SafeBag>& bags, const unsigned char* password,
+              int passwordLength) const;
+  // 1 the MAC over the authSafe content matches, 0 it does not (or the
+  // password is empty), -2 not HMAC-SHA-1 or bad parameters.
+  int verifyMac(const unsigned char* password, int passwordLength) const;
+
+  void clear() override;
+  int decodeMembers(cmsasn::MemberReader& r);
+  cmsasn::Members<3> members() const;
+
+  ASNinteger version;
+  ContentInfo<ASNoctstr> authSafe;
+  MacData macData;
+  ASNsequenceList<ContentInfo<ASNany>> authenticatedSafe;  // the decoded authSafe octets
+  std::unique_ptr<SafeContents> certBags;
+  std::unique_ptr<SafeContents> keyBags;
+  std::unique_ptr<ASNsequenceList<PrivateKeyInfo>> keys;
+  std::unique_ptr<SafeContents> otherBags;
+
+ private:
+  template <class Key>
+  int addKey(const Key& key, const unsigned char* friendlyName, int friendlyNameLength,
+             const unsigned char* localKeyId, int localKeyIdLength);
+  int buildSafes(int cipherId, const unsigned char* password, int passwordLength,
+                 unsigned char* saltState);
+  bool computeMac(const unsigned char* password, int passwordLength, const unsigned char* salt);
+};

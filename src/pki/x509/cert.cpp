@@ -1,0 +1,460 @@
+#include "pki/x509/cert.h"
+
+#include "base/b64file.h"
+#include "base/commonerror.h"
+#include "base/memfile.h"
+#include "pki/common/keymembers.h"
+#include "pki/common/oids.h"
+#include "pki/common/pkiasn.h"
+#include "pki/common/siganddigoid.h"
+#include "pki/x509/x509ext.h"
+
+#include <cstring>
+#include <vector>
+
+// ---------------------------------------------------------------------------
+// Validity
+
+Validity::Validity(unsigned char tag)
+    : ASNsequenceF(tag), notBefore(TAG_GENERAL_TIME), notAfter(TAG_GENERAL_TIME) {}
+
+Validity::Validity(const Validity& other)
+    : ASNsequenceF(other), notBefore(other.notBefore), notAfter(other.notAfter) {}
+
+Validity::~Validity() = default;
+
+Validity& Validity::operator=(const Validity& other) {
+  if (this != &other) {
+    ASNobject::operator=(other);
+    notBefore = other.notBefore;
+    notAfter = other.notAfter;
+  }
+  return *this;
+}
+
+void Validity::clear() {
+  notBefore.clear();
+  notAfter.clear();
+}
+
+int Validity::decodeContent(GenericFile* in, int length) {
+  ASNobject* const mm[] = {&notBefore, &notAfter};
+  int taken = 0;
+  int r = keyasn::decodeMembers(in, length, memberFlags(), mm, 2, &taken);
+  if (r != 1) return r;
+  return taken == length ? 1 : 0;
+}
+
+int Validity::encodeContent(GenericFile* out) const {
+  const ASNobject* const mm[] = {&notBefore, &notAfter};
+  return keyasn::encodeMembers(out, mm, 2);
+}
+
+int Validity::contentLength() const {
+  const ASNobject* const mm[] = {&notBefore, &notAfter};
+  return keyasn::membersLength(mm, 2);
+}
+
+void Validity::digestContent(LvHash* hash) const {
+  const ASNobject* const mm[] = {&notBefore, &notAfter};
+  keyasn::digestMembers(hash, mm, 2);
+}
+
+// ---------------------------------------------------------------------------
+// TBSCertificate
+
+TBSCertificate::TBSCertificate(unsigned char tag)
+    : ASNsequenceF(tag),
+      version(0xA0),
+      serialNumber(),
+      signature(),
+      issuer(0x30),
+      validity(),
+      subject(0x30),
+      subjectPublicKeyInfo(),
+      issuerUniqueIDPresent(0),
+      subjectUniqueIDPresent(0),
+      issuerUniqueID(0x81),
+      subjectUniqueID(0x82),
+      extensions(0xA3) {
+  version->set(0);
+}
+
+TBSCertificate::TBSCertificate(const TBSCertificate& other) : TBSCertificate(other.tag) {
+  *this = other;
+}
+
+TBSCertificate::~TBSCertificate() = default;
+
+TBSCertificate& TBSCertificate::operator=(const TBSCertificate& other) {
+  if (this == &other) return *this;
+  // Keep the signed octets themselves: a re-encoding may differ from them.
+  if (copyAsViewed(*this, other) == 1) return *this;
+  checkInvariant(!(version.flags & ASN_FLAG_CONST), "libx509/cert", __LINE__,
+                 "!( flags & ASN_FLAG_CONST )");
+  ASNobject::operator=(other);
+  serialNumber = other.serialNumber;
+  signature = other.signature;
+  issuer = other.issuer;
+  validity = other.validity;
+  subject = other.subject;
+  subjectPublicKeyInfo = other.subjectPublicKeyInfo;
+  version = other.version;
+  issuerUniqueIDPresent = other.issuerUniqueIDPresent;
+  subjectUniqueIDPresent = other.subjectUniqueIDPresent;
+  issuerUniqueID.clear();
+  subjectUniqueID.clear();
+  if (issuerUniqueIDPresent == 1) issuerUniqueID = other.issuerUniqueID;
+  if (subjectUniqueIDPresent == 1) subjectUniqueID = other.subjectUniqueID;
+  extensions.ASNobject::operator=(other.extensions);
+  extensions->assign(other.extensions.get());
+  return *this;
+}
+
+void TBSCertificate::clear() {
+  dropView(version);
+  dropView(*version);
+  version->set(0);
+  serialNumber.clear();
+  signature.clear();
+  issuer.clear();
+  validity.clear();
+  subject.clear();
+  subjectPublicKeyInfo.clear();
+  issuerUniqueIDPresent = 0;
+  subjectUniqueIDPresent = 0;
+  issuerUniqueID.clear();
+  subjectUniqueID.clear();
+  extensions->clear();
+}
+
+int TBSCertificate::decodeContent(GenericFile* in, int length) {
+  issuerUniqueIDPresent = 0;
+  subjectUniqueIDPresent = 0;
+  extensions->clear();
+  if (length < 2) return 0;
+  int taken = 0;
+  int id = asnPeekIdentifier(in);
+  if (id < 0) return EASN_FILE;
+  if (id == 0xA0) {
+    int r = version.decode(in, length, memberFlags());
+    if (r < 1) return r;
+    taken = r;
+    // Only v1..v3 exist; a later version's members would be dropped on
+    // re-encoding, so it is refused rather than silently rewritten.
+    if (versionNumber() > 2) return 0;
+  } else {
+    dropView(version);
+    dropView(*version);
+    version->set(0);
+  }
+  ASNobject* const mm[] = {&serialNumber, &signature, &issuer,
+                           &validity,     &subject,   &subjectPublicKeyInfo};
+  int r = keyasn::decodeMembers(in, length, memberFlags(), mm, 6, &taken);
+  if (r != 1) return r;
+  if (taken == length) return 1;
+  const uint32_t v = versionNumber();
+  if (v == 0) return 0;
+  bool haveExtensions = false;
+  for (int i = 0; i < 3 && length - taken >= 2; ++i) {
+    id = asnPeekIdentifier(in);
+    if (id < 0) return EASN_FILE;
+    if ((id & 0xC0) != 0x80) return 0;
+    ASNobject* member = nullptr;
+    switch (id & 0x1F) {
+      case 1:
+        if (issuerUniqueIDPresent) return 0;
+        issuerUniqueIDPresent = 1;
+        member = &issuerUniqueID;
+        break;
+      case 2:
+        if (subjectUniqueIDPresent) return 0;
+        subjectUniqueIDPresent = 1;
+        member = &subjectUniqueID;
+        break;
+      case 3:
+        if (!(id & 0x20) || v < 2 || haveExtensions) return 0;
+        haveExtensions = true;
+        member = &extensions;
+        break;
+      default:
+        return 0;
+    }
+    r = member->decode(in, length - taken, memberFlags());
+    if (r < 1) return r == EASN_MEM || r == EASN_FILE ? r : 0;
+    taken += r;
+  }
+  return taken == length ? 1 : 0;
+}
+
+namespace {
+
+// The members a TBSCertificate writes, in order (absent ones null).
+int tbsMembers(const TBSCertificate& t, const ASNobject* mm[11]) {
+  const uint32_t v = t.versionNumber();
+  int n = 0;
+  mm[n++] = v != 0 ? &t.version : nullptr;
+  mm[n++] = &t.serialNumber;
+  mm[n++] = &t.signature;
+  mm[n++] = &t.issuer;
+  mm[n++] = &t.validity;
+  mm[n++] = &t.subject;
+  mm[n++] = &t.subjectPublicKeyInfo;
+  mm[n++] = v != 0 && t.issuerUniqueIDPresent == 1 ? &t.issuerUniqueID : nullptr;
+  mm[n++] = v != 0 && t.subjectUniqueIDPresent == 1 ? &t.subjectUniqueID : nullptr;
+  mm[n++] = v == 2 && t.hasExtensions() ? &t.extensions : nullptr;
+  return n;
+}
+
+}  // namespace
+
+int TBSCertificate::encodeContent(GenericFile* out) const {
+  const ASNobject* mm[11];
+  return keyasn::encodeMembers(out, mm, tbsMembers(*this, mm));
+}
+
+int TBSCertificate::contentLength() const {
+  const ASNobject* mm[11];
+  return keyasn::membersLength(mm, tbsMembers(*this, mm));
+}
+
+void TBSCertificate::digestContent(LvHash* hash) const {
+  const ASNobject* mm[11];
+  keyasn::digestMembers(hash, mm, tbsMembers(*this, mm));
+}
+
+uint32_t TBSCertificate::versionNumber() const {
+  uint32_t v = 0;
+  return asnSmallValue(*version, &v) ? v : 0xFFFFFFFFu;
+}
+
+int TBSCertificate::checkValidity(const X509time& t) const {
+  if (t < validity.notBefore) return -1;
+  if (t > validity.notAfter) return 1;
+  return 0;
+}
+
+unsigned TBSCertificate::publicKeySize() const {
+  if (subjectPublicKeyInfo.algorithm.algorithm == id_ecPublicKey)
+    return subjectPublicKeyInfo.keyBits();
+  return subjectPublicKeyInfo.keyBytes();
+}
+
+// ---------------------------------------------------------------------------
+// SignedCertificate
+
+SignedCertificate::SignedCertificate(unsigned char tag)
+    : ASNsequenceF(tag), tbsCertificate(), signatureAlgorithm(), signature() {}
+
+SignedCertificate::SignedCertificate(const SignedCertificate& other)
+    : SignedCertificate(other.tag) {
+  *this = other;
+}
+
+SignedCertificate::~SignedCertificate() = default;
+
+SignedCertificate& SignedCertificate::operator=(const SignedCertificate& other) {
+  if (this == &other) return *this;
+  // A private copy of the received octets, still read in place: the copy
+  // hashes exactly what the issuer signed.
+  if (copyAsViewed(*this, other) == 1) return *this;
+  ASNobject::operator=(other);
+  tbsCertificate = other.tbsCertificate;
+  signatureAlgorithm = other.signatureAlgorithm;
+  signature = other.signature;
+  return *this;
+}
+
+bool SignedCertificate::operator==(const SignedCertificate& other) const {
+  if (!(signature == other.signature) || !(signatureAlgorithm == other.signatureAlgorithm))
+    return false;
+  std::vector<unsigned char> a, b;
+  if (tbsCertificate.encodeVector(a) < 1 || other.tbsCertificate.encodeVector(b) < 1) return false;
+  return a == b;
+}
+
+int SignedCertificate::decode(GenericFile* in, int length, unsigned char f) {
+  if (certificateArmourReader) return certificateArmourReader(this, in, length, f);
+  return ASNobject::decode(in, length, f);
+}
+
+void SignedCertificate::clear() {
+  tbsCertificate.clear();
+  signatureAlgorithm.clear();
+  signature.clear();
+}
+
+int SignedCertificate::decodeContent(GenericFile* in, int length) {
+  ASNobject* const mm[] = {&tbsCertificate, &signatureAlgorithm, &signature};
+  int taken = 0;
+  int r = keyasn::decodeMembers(in, length, memberFlags(), mm, 3, &taken);
+  if (r != 1) return r;
+  return taken == length ? 1 : 0;
+}
+
+int SignedCertificate::encodeContent(GenericFile* out) const {
+  const ASNobject* const mm[] = {&tbsCertificate, &signatureAlgorithm, &signature};
+  return keyasn::encodeMembers(out, mm, 3);
+}
+
+int SignedCertificate::contentLength() const {
+  const ASNobject* const mm[] = {&tbsCertificate, &signatureAlgorithm, &signature};
+  return keyasn::membersLength(mm, 3);
+}
+
+void SignedCertificate::digestContent(LvHash* hash) const {
+  const ASNobject* const mm[] = {&tbsCertificate, &signatureAlgorithm, &signature};
+  keyasn::digestMembers(hash, mm, 3);
+}
+
+void dropView(ASNobject& member) {
+  // Members view their owner's octets and never own them.
+  if (!(member.flags & ASN_FLAG_OWNSOURCE)) {
+    member.flags &= ~(ASN_FLAG_CONST | ASN_FLAG_COPY);
+    member.source = nullptr;
+  }
+}
+
+int copyAsViewed(ASNobject& target, const ASNobject& source) {
+  const unsigned char* received = source.receivedEncoding();
+  int n = source.receivedLength;
+  std::vector<unsigned char> encoded;
+  if (!received) {
+    if (!target.isConstView() || source.encodeVector(encoded) < 1 || encoded.empty()) return 0;
+    received = encoded.data();
+    n = static_cast<int>(encoded.size());
+  }
+  // A private copy of exactly these octets, kept as the received form.
+  const int r = target.ASNobject::decodeBuffer(received, n, ASN_FLAG_CONST | ASN_FLAG_COPY);
+  if (r == EASN_MEM) throwBadAllocation();
+  return r == n ? 1 : 0;
+}
+
+int verifySignedObject(const SubPubKeyInfo& key, const AlgorithmIdentifier& alg,
+                       const ASNobject& signedObject, const ASNbitstr& signature) {
+  const unsigned char* sig = signature.bits();
+  const int n = signature.bitsLength();
+  if (!sig || n <= 0) return SignedCertificate::CERT_SIG_INVALID;
+  // The verifier prepares its key objects lazily; the key value itself is
+  // not changed.
+  const int r = const_cast<SubPubKeyInfo&>(key).verifyObject(alg, signedObject, sig, n);
+  switch (r) {
+    case SubPubKeyInfo::SIG_VALID:
+      return SignedCertificate::CERT_SIG_VALID;
+    case SubPubKeyInfo::SIG_INVALID:
+      return SignedCertificate::CERT_SIG_INVALID;
+    case SubPubKeyInfo::SIG_KEY_UNUSABLE:
+      return SignedCertificate::CERT_SIG_KEY_UNUSABLE;
+    case SubPubKeyInfo::SIG_MALFORMED:
+      return SignedCertificate::CERT_SIG_MALFORMED;
+    case SubPubKeyInfo::SIG_KEY_MISMATCH:
+      return SignedCertificate::CERT_SIG_KEY_MISMATCH;
+    case SubPubKeyInfo::SIG_UNSUPPORTED:
+      return SignedCertificate::CERT_SIG_UNSUPPORTED;
+    default:
+      return SignedCertificate::CERT_SIG_INVALID;
+  }
+}
+
+int SignedCertificate::verifyWithKey(const SubPubKeyInfo& key) const {
+  return verifySignedObject(key, tbsCertificate.signature, tbsCertificate, signature);
+}
+
+int SignedCertificate::verifySignature(const SignedCertificate& issuerCert) const {
+  return verifyWithKey(issuerCert.tbsCertificate.subjectPublicKeyInfo);
+}
+
+int SignedCertificate::verifySelfSigned() const {
+  return verifyWithKey(tbsCertificate.subjectPublicKeyInfo);
+}
+
+bool SignedCertificate::isCa() const {
+  const Extension* ext =
+      findExtensionByOid(tbsCertificate.extensions.get(), id_ce_basicConstraints);
+  if (!ext) return false;
+  BasicConstraints bc;
+  if (bc.decodeOctets(ext->extnValue) < 1) return false;
+  return bc.cA.get();
+}
+
+bool SignedCertificate::fixesRsaPssParameters() const {
+  const AlgorithmIdentifier& a = tbsCertificate.subjectPublicKeyInfo.algorithm;
+  return isRsaPssOid(a.algorithm) && a.parametersPresent;
+}
+
+// ---------------------------------------------------------------------------
+// text armour
+
+CertificateArmourReader certificateArmourReader = nullptr;
+
+int decodeArmouredObject(ASNobject* object, GenericFile* in, int length, unsigned char f,
+                         const char* beginMarker, const char* endMarker) {
+  if (!object || !in) return 0;
+  const int64_t p = static_cast<int32_t>(in->tell());
+  // The virtual decode would come back here; the DER attempt is the base's.
+  int r = object->ASNobject::decode(in, length, f);
+  if (r != 0) return r;
+  if (p < 0) return 0;
+  if (in->seek(static_cast<int32_t>(p)) != 0) return EASN_FILE;
+
+  // The text, bounded by `length` (all of the stream when negative).
+  std::vector<char> text;
+  const uint32_t want = length < 0 ? 0xFFFFFFFFu : static_cast<uint32_t>(length);
+  uint32_t total = 0;
+  char chunk[4096];
+  while (total < want) {
+    uint32_t ask = want - total < sizeof chunk ? want - total : static_cast<uint32_t>(sizeof chunk);
+    uint32_t got = 0;
+    if (in->read(ask, reinterpret_cast<uint8_t*>(chunk), &got) != 0 || got == 0) break;
+    if (text.size() + got > static_cast<size_t>(ASN_MAX_LENGTH)) return 0;
+    text.insert(text.end(), chunk, chunk + got);
+    total += got;
+  }
+  const size_t beginLen = std::strlen(beginMarker), endLen = std::strlen(endMarker);
+  auto find = [&text](const char* what, size_t n, size_t from) -> size_t {
+    if (text.size() < n) return std::string::npos;
+    for (size_t i = from; i + n <= text.size(); ++i)
+      if (text[i] == what[0] && std::memcmp(&text[i], what, n) == 0) return i;
+    return std::string::npos;
+  };
+  const size_t b = find(beginMarker, beginLen, 0);
+  if (b == std::string::npos) return 0;
+  const size_t bodyAt = b + beginLen;
+  const size_t e = find(endMarker, endLen, bodyAt);
+  if (e == std::string::npos) return 0;
+
+  // The body must be whole base64 (blanks and line ends aside): padding
+  // ends it, and the decoder refuses other characters and short groups.
+  bool padded = false;
+  for (size_t i = bodyAt; i < e; ++i) {
+    const char c = text[i];
+    if (c == '=')
+      padded = true;
+    else if (padded && c != ' ' && c != '\r' && c != '\n')
+      return 0;
+  }
+  MemFile der;
+  int32_t n = decodeBase64Text(&text[bodyAt], static_cast<int32_t>(e - bodyAt), &der, 0);
+  if (n <= 0) return 0;
+  der.seek(0);
+  // Never a view of the caller's input: the DER exists only here.
+  r = object->ASNobject::decode(&der, n, 0);
+  if (r < 1) return 0;
+  const int64_t used = static_cast<int64_t>(e) + static_cast<int64_t>(endLen);
+  if (used > ASN_MAX_LENGTH || in->seek(static_cast<int32_t>(p + used)) != 0) return EASN_FILE;
+  return static_cast<int>(used);
+}
+
+int decodeCertificateArmour(ASNobject* object, GenericFile* in, int length, unsigned char f) {
+  return decodeArmouredObject(object, in, length, f, "-----BEGIN CERTIFICATE-----",
+                              "-----END CERTIFICATE-----");
+}
+
+bool registerCertificateArmourReader() {
+  certificateArmourReader = &decodeCertificateArmour;
+  return true;
+}
+
+namespace {
+const bool certificateArmourRegistered = registerCertificateArmourReader();
+}

@@ -1,0 +1,142 @@
+// X.509 certificates (RFC 5280): SignedCertificate, TBSCertificate and
+// Validity, the reader of the RFC 7468 text armour, comparison and the
+// signature check with an issuer's key.
+#pragma once
+#include "asn1/asnbase.h"
+#include "asn1/asnbitst.h"
+#include "asn1/asnexpl.h"
+#include "asn1/asnint.h"
+#include "pki/common/algid.h"
+#include "pki/names/dname.h"
+#include "pki/common/extension.h"
+#include "pki/keys/subpubkeyinfo.h"
+#include "pki/common/x509time.h"
+
+class Validity : public ASNsequenceF {
+ public:
+  explicit Validity(unsigned char tag = 0);
+  Validity(const Validity& other);
+  ~Validity() override;
+  Validity& operator=(const Validity& other);
+  void clear() override;
+  int decodeContent(GenericFile* in, int length) override;
+  int encodeContent(GenericFile* out) const override;
+  int contentLength() const override;
+  void digestContent(LvHash* hash) const override;
+
+  X509time notBefore;  // UTCTime or GeneralizedTime, as received
+  X509time notAfter;
+};
+
+class TBSCertificate : public ASNsequenceF {
+ public:
+  explicit TBSCertificate(unsigned char tag = 0);
+  TBSCertificate(const TBSCertificate& other);
+  ~TBSCertificate() override;
+  // Copies every member. A target read in place breaks an invariant; a
+  // source read in place is copied with its received octets.
+  TBSCertificate& operator=(const TBSCertificate& other);
+  void clear() override;
+  // Versions above 2 (v3) are refused: their members could not be written
+  // back.
+  int decodeContent(GenericFile* in, int length) override;
+  int encodeContent(GenericFile* out) const override;
+  int contentLength() const override;
+  void digestContent(LvHash* hash) const override;
+
+  // -1 before notBefore, 1 after notAfter, 0 inside (both ends included).
+  int checkValidity(const X509time& t) const;
+  // Bits for an id-ecPublicKey key, else bytes.
+  unsigned publicKeySize() const;
+  // 0 v1, 1 v2, 2 v3; 0xFFFFFFFF for a version beyond 32 bits, which only a
+  // built (or failed) value can hold.
+  uint32_t versionNumber() const;
+  bool hasExtensions() const { return extensions->GetCount() > 0; }
+
+  ASNexpl<ASNinteger> version;  // [0] EXPLICIT, DEFAULT v1
+  ASNinteger serialNumber;
+  AlgorithmIdentifier signature;
+  DistinguishedName issuer;
+  Validity validity;
+  DistinguishedName subject;
+  SubPubKeyInfo subjectPublicKeyInfo;
+  unsigned char issuerUniqueIDPresent;
+  unsigned char subjectUniqueIDPresent;
+  ASNbitstr issuerUniqueID;        // [1] IMPLICIT
+  ASNbitstr subjectUniqueID;       // [2] IMPLICIT
+  ASNexpl<Extensions> extensions;  // [3] EXPLICIT, present when not empty
+};
+
+class SignedCertificate : public ASNsequenceF {
+ public:
+  // Results of verifyWithKey, verifySignature and verifySelfSigned.
+  enum {
+    CERT_SIG_VALID = 1,
+    CERT_SIG_MALFORMED = 0,      // the signature value cannot be read
+    CERT_SIG_KEY_MISMATCH = -1,  // key algorithm does not fit the signature's
+    CERT_SIG_KEY_UNUSABLE = -2,
+    CERT_SIG_INVALID = -3,  // does not match, or no signature value
+    CERT_SIG_UNSUPPORTED = -4
+  };
+
+  explicit SignedCertificate(unsigned char tag = 0);
+  SignedCertificate(const SignedCertificate& other);
+  ~SignedCertificate() override;
+  // A certificate read in place is copied with its received octets, so the
+  // copy hashes (and verifies) exactly what was signed.
+  SignedCertificate& operator=(const SignedCertificate& other);
+  // Equal signature bits, signature algorithms and TBS encodings.
+  bool operator==(const SignedCertificate& other) const;
+  bool operator!=(const SignedCertificate& other) const { return !(*this == other); }
+
+  // DER, or the text armour when the armour reader is registered.
+  int decode(GenericFile* in, int length, unsigned char flags) override;
+  void clear() override;
+  int decodeContent(GenericFile* in, int length) override;
+  int encodeContent(GenericFile* out) const override;
+  int contentLength() const override;
+  void digestContent(LvHash* hash) const override;
+
+  int verifySignature(const SignedCertificate& issuerCert) const;
+  int verifySelfSigned() const;
+  int verifyWithKey(const SubPubKeyInfo& key) const;
+  // The cA flag of basicConstraints; false without it or when it does not
+  // decode.
+  bool isCa() const;
+  // The subject key is an RSASSA-PSS key with parameters: signatures under
+  // it must use those parameters.
+  bool fixesRsaPssParameters() const;
+
+  TBSCertificate tbsCertificate;
+  AlgorithmIdentifier signatureAlgorithm;
+  ASNbitstr signature;
+};
+
+// Reader of a certificate as DER or wrapped in "-----BEGIN CERTIFICATE-----"
+// armour (text before it skipped, text after the END line left in `in`).
+// Results as decode; armoured input answers the characters taken.
+int decodeCertificateArmour(ASNobject* object, GenericFile* in, int length, unsigned char flags);
+using CertificateArmourReader = int (*)(ASNobject*, GenericFile*, int, unsigned char);
+extern CertificateArmourReader certificateArmourReader;
+bool registerCertificateArmourReader();
+
+// The signature check shared by certificates and CRLs: `signature` over the
+// DER of `signedObject` (its received octets when read in place) under
+// `alg`, with the results of SignedCertificate::verifyWithKey.
+int verifySignedObject(const SubPubKeyInfo& key, const AlgorithmIdentifier& alg,
+                       const ASNobject& signedObject, const ASNbitstr& signature);
+
+// Copies `source` into `target` as a value read in place over a private
+// copy of octets: the received octets of a source read in place, or, for a
+// target that is itself such a value (its members view octets it is about
+// to release), the source's encoding. 1 done; 0 when neither applies or the
+// octets do not decode (the caller copies member by member).
+int copyAsViewed(ASNobject& target, const ASNobject& source);
+
+// Makes a member that a decode leaves unread (or sets to a default) a private
+// value again after an earlier decode read it in place.
+void dropView(ASNobject& member);
+
+// The armour scheme with other BEGIN/END markers (shared by the CRL reader).
+int decodeArmouredObject(ASNobject* object, GenericFile* in, int length, unsigned char flags,
+                         const char* beginMarker, const char* endMarker);

@@ -1,0 +1,290 @@
+// AlgorithmIdentifier, the digest and signature OID tables, RSASSA-PSS
+// parameters and DigestInfo against what openssl writes
+// (tests/data/pki/gen_algs.sh).
+#include "pki/common/algid.h"
+
+#include "pki/fixture_lines.h"
+#include "pki/common/oids.h"
+#include "pki/common/rsapssparams.h"
+#include "pki/common/siganddigoid.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+using pkitest::hex;
+using pkitest::unhex;
+
+namespace {
+
+const auto& fixture() {
+  static const auto rows = pkitest::readFixture("algs.txt");
+  return rows;
+}
+
+std::vector<unsigned char> derOf(const std::string& kind, const std::string& label) {
+  const auto* r = pkitest::findRow(fixture(), kind, label);
+  EXPECT_NE(r, nullptr) << kind << " " << label;
+  return r ? unhex((*r)[2]) : std::vector<unsigned char>();
+}
+
+std::string encode(const ASNobject& o) {
+  std::vector<unsigned char> v;
+  EXPECT_GT(o.encodeVector(v), 0);
+  return hex(v);
+}
+
+// openssl digest names to hash ids and digest lengths (FIPS 180-4, RFC 1321).
+const std::map<std::string, std::pair<int, int>> kHashes = {
+    {"sha1", {1, 20}},   {"sha224", {2, 28}}, {"sha256", {3, 32}},
+    {"sha384", {4, 48}}, {"sha512", {5, 64}}, {"md5", {8, 16}},
+};
+
+}  // namespace
+
+TEST(PkiAlgid, SignatureAlgorithmsOfOpensslCertificates) {
+  int seen = 0;
+  for (const auto& r : fixture()) {
+    if (r[0] != "sigalg") continue;
+    ++seen;
+    SCOPED_TRACE(r[1]);
+    const int hashId = std::stoi(r[3]);
+    AlgorithmIdentifier alg;
+    ASSERT_GT(alg.decodeVector(unhex(r[2])), 0);
+    int id = 0, len = 0;
+    ASSERT_TRUE(alg.getDigestType(&id, &len));
+    EXPECT_EQ(id, hashId);
+    const std::string family = r[1].substr(0, r[1].find('-'));
+    EXPECT_EQ(len, kHashes.at(r[1].substr(r[1].find('-') + 1)).second);
+    EXPECT_EQ(isRsaSignatureOid(alg.algorithm), family == "rsa");
+    EXPECT_EQ(isRsaSignatureAlgorithm(alg.algorithm), family == "rsa");
+    EXPECT_EQ(isEcdsaSignatureOid(alg.algorithm), family == "ec");
+    EXPECT_EQ(isDsaSignatureOid(alg.algorithm), family == "dsa");
+    // Built from the hash id, the identifier is what openssl wrote: RSA
+    // with NULL parameters, DSA and EC-DSA without.
+    AlgorithmIdentifier built;
+    bool ok = family == "rsa"  ? built.setRsaSignature(hashId)
+              : family == "ec" ? built.setEcdsaSignature(hashId)
+                               : built.setDsaSignature(hashId);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(encode(built), r[2]);
+    EXPECT_TRUE(built == alg);
+  }
+  EXPECT_EQ(seen, 12);
+}
+
+TEST(PkiAlgid, AbsentAndNullParametersDiffer) {
+  AlgorithmIdentifier withNull, absent;
+  ASSERT_GT(withNull.decodeVector(derOf("der", "alg-sha256-null")), 0);
+  ASSERT_GT(absent.decodeVector(derOf("der", "alg-sha256-absent")), 0);
+  EXPECT_EQ(withNull.parametersPresent, 1);
+  EXPECT_EQ(absent.parametersPresent, 0);
+  EXPECT_FALSE(withNull == absent);
+  EXPECT_EQ(encode(withNull), hex(derOf("der", "alg-sha256-null")));
+  EXPECT_EQ(encode(absent), hex(derOf("der", "alg-sha256-absent")));
+
+  AlgorithmIdentifier copy;
+  copy = withNull;
+  EXPECT_TRUE(copy == withNull);
+  copy = absent;
+  EXPECT_TRUE(copy == absent);
+  EXPECT_EQ(encode(copy), hex(derOf("der", "alg-sha256-absent")));
+
+  AlgorithmIdentifier digest, dsaKey;
+  ASSERT_TRUE(digest.setDigest(3));
+  EXPECT_EQ(encode(digest), hex(derOf("der", "alg-sha256-null")));
+  ASSERT_TRUE(dsaKey.setDsaKey(nullptr));
+  EXPECT_EQ(encode(dsaKey), hex(derOf("der", "alg-dsa-key-null")));
+  EXPECT_FALSE(digest.setDigest(6));  // RIPEMD-128 has no OID
+}
+
+TEST(PkiAlgid, DigestAndSignatureTables) {
+  struct Case {
+    const char* oid;
+    int kind;  // 0 digest, 1 RSA, 2 DSA, 3 EC-DSA
+    int hashId;
+    int length;
+  } cases[] = {
+      {"1.3.14.3.2.26", 0, 1, 20},
+      {"2.16.840.1.101.3.4.2.4", 0, 2, 28},
+      {"2.16.840.1.101.3.4.2.3", 0, 5, 64},
+      {"1.2.840.113549.2.5", 0, 8, 16},
+      {"1.0.10118.3.0.49", 0, 7, 20},
+      {"1.3.36.3.2.1", 0, 7, 20},  // RIPEMD-160, ISO and TeleTrusT
+      {"1.3.14.3.2.29", 1, 1, 20},
+      {"1.2.840.113549.1.1.6", 1, 7, 20},  // stored signatures
+      {"1.3.36.3.3.1.2", 1, 7, 20},
+      {"1.3.36.8.5.1.2.2", 2, 7, 20},
+      {"1.2.840.10045.4.3.4", 3, 5, 64},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.oid);
+    ASNobjectId oid(c.oid);
+    int id = 0, len = 0;
+    bool ok = c.kind == 0   ? digestOidToType(oid, &len, &id) != nullptr
+              : c.kind == 1 ? rsaSignatureOidToDigest(oid, &len, &id)
+              : c.kind == 2 ? dsaSignatureOidToDigest(oid, &len, &id)
+                            : ecdsaSignatureOidToDigest(oid, &len, &id);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(id, c.hashId);
+    EXPECT_EQ(len, c.length);
+  }
+  // Written identifiers: the ISO RIPEMD-160 digest OID, the TeleTrusT RSA
+  // one (1.2.840.113549.1.1.6 is rsaOAEPEncryptionSET, no signature).
+  const ASNobjectId* oid = nullptr;
+  int len = 0;
+  EXPECT_STREQ(digestTypeToOid(7, &oid, &len), "RIPEMD-160");
+  EXPECT_TRUE(*oid == id_ripemd160);
+  EXPECT_EQ(len, 20);
+  ASSERT_TRUE(rsaSignatureOidFromDigest(7, &oid, &len));
+  EXPECT_TRUE(oid->equalsText("1.3.36.3.3.1.2"));
+  EXPECT_FALSE(rsaSignatureOidFromDigest(6, &oid, &len));
+  EXPECT_EQ(digestTypeToOid(6, nullptr, nullptr), nullptr);
+  EXPECT_FALSE(ecdsaSignatureOidFromDigest(7, nullptr, nullptr));
+  ASSERT_TRUE(rsaSignatureOidFromDigest(1, &oid, nullptr));
+  EXPECT_TRUE(*oid == sha1WithRSAEncryption);  // the OIW alias is read, never written
+  // Asking a length for an id the hash library refuses is an invariant failure.
+  EXPECT_THROW(digestTypeToOid(42, nullptr, &len), std::exception);
+
+  EXPECT_TRUE(isRsaKeyOid(id_RSAES_OAEP));
+  EXPECT_TRUE(isRsaKeyOid(id_ea_rsa));
+  EXPECT_FALSE(isRsaKeyOid(id_dsa));
+  EXPECT_TRUE(isRsaPssOid(id_RSASSA_PSS));
+  EXPECT_TRUE(isRsaSignatureAlgorithm(id_RSASSA_PSS));
+  EXPECT_FALSE(isRsaSignatureOid(id_RSASSA_PSS));
+}
+
+TEST(PkiAlgid, PssIdentifiersOfOpenssl) {
+  int seen = 0;
+  for (const auto& r : fixture()) {
+    if (r[0] != "pss") continue;
+    ++seen;
+    SCOPED_TRACE(r[1]);
+    const int hash = kHashes.at(r[3]).first, mgfHash = kHashes.at(r[4]).first,
+              salt = std::stoi(r[5]);
+    AlgorithmIdentifier alg;
+    ASSERT_GT(alg.decodeVector(unhex(r[2])), 0);
+    int h = 0, s = 0, m = -1, mh = 0, t = 0;
+    bool present = false;
+    ASSERT_TRUE(alg.getRsaPssParams(&h, &s, &m, &mh, &t, &present));
+    EXPECT_TRUE(present);
+    EXPECT_EQ(h, hash);
+    EXPECT_EQ(s, salt);
+    EXPECT_EQ(m, 0);
+    EXPECT_EQ(mh, mgfHash);
+    EXPECT_EQ(t, 1);
+    int id = 0, len = 0;
+    ASSERT_TRUE(alg.getDigestType(&id, &len));
+    EXPECT_EQ(id, hash);
+    EXPECT_EQ(len, kHashes.at(r[3]).second);
+    // Only SHA-1 as MGF hash reads without asking for it.
+    EXPECT_EQ(alg.getRsaPssParams(&h, &s, &m, nullptr, &t, &present), mgfHash == 1);
+
+    // Set again from its own members, the identifier keeps its parameters.
+    AlgorithmIdentifier again;
+    ASSERT_GT(again.decodeVector(unhex(r[2])), 0);
+    ASSERT_TRUE(again.set(again.algorithm, &again.parameters));
+    EXPECT_EQ(encode(again), r[2]);
+
+    RsaPssParams params;
+    ASSERT_TRUE(params.set(hash, 0, mgfHash, salt, 1));
+    AlgorithmIdentifier built;
+    ASSERT_TRUE(built.set(id_RSASSA_PSS, &params));
+    EXPECT_EQ(encode(built), r[2]);
+  }
+  EXPECT_EQ(seen, 7);
+}
+
+TEST(PkiAlgid, PssDefaultsAndRefusals) {
+  // Without parameters: the defaults, but only when presence is asked.
+  AlgorithmIdentifier bare;
+  ASSERT_TRUE(bare.set(id_RSASSA_PSS, nullptr));
+  int h = 0, s = 0, m = -1, mh = 0, t = 0;
+  bool present = true;
+  ASSERT_TRUE(bare.getRsaPssParams(&h, &s, &m, &mh, &t, &present));
+  EXPECT_FALSE(present);
+  EXPECT_EQ(h * 1000000 + s * 1000 + m * 100 + mh * 10 + t, 1 * 1000000 + 20 * 1000 + 0 + 10 + 1);
+  EXPECT_FALSE(bare.getRsaPssParams(&h, &s, &m, &mh, &t, nullptr));
+  EXPECT_FALSE(bare.getDigestType(&h, &s));
+
+  AlgorithmIdentifier empty;
+  ASSERT_GT(empty.decodeVector(derOf("der", "pss-empty")), 0);
+  ASSERT_TRUE(empty.getRsaPssParams(&h, nullptr, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(h, 1);
+
+  RsaPssParams forced;
+  ASSERT_TRUE(forced.set(1, 1, 1, 20, 1));
+  AlgorithmIdentifier built;
+  ASSERT_TRUE(built.set(id_RSASSA_PSS, &forced));
+  EXPECT_EQ(encode(built), hex(derOf("der", "pss-force-mgf-sha1")));
+
+  // Parameters that do not decode, told apart by their tags.
+  struct Case {
+    const char* label;
+    int decodes;  // decode result wanted (>0 any success)
+    int salt;     // getSaltLength, when it decodes
+    int trailer;  // getTrailerField, when it decodes
+  } cases[] = {
+      {"pss-1-before-0", 0, 0, 0},     {"pss-two-salts", 0, 0, 0},
+      {"pss-fifth-element", 0, 0, 0},  {"pss-implicit-salt", 0, 0, 0},
+      {"pss-salt-5-octets", 1, -1, 1}, {"pss-salt-negative", 1, -1, 1},
+      {"pss-trailer-2", 1, 20, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    RsaPssParams p;
+    int r = p.decodeVector(derOf("der", c.label));
+    if (!c.decodes) {
+      EXPECT_LE(r, 0);
+      continue;
+    }
+    ASSERT_GT(r, 0);
+    EXPECT_EQ(p.getSaltLength(), c.salt);
+    EXPECT_EQ(p.getTrailerField(), c.trailer);
+    AlgorithmIdentifier alg;
+    ASSERT_TRUE(alg.set(id_RSASSA_PSS, &p));
+    // A value that is not the default fails unless it is asked for; a
+    // negative or oversized one always fails.
+    EXPECT_FALSE(alg.getRsaPssParams(&h, nullptr, &m, &mh, nullptr, nullptr));
+    EXPECT_EQ(alg.getRsaPssParams(&h, &s, &m, &mh, &t, nullptr), c.salt >= 0);
+  }
+
+  // Parameters under a context tag are not RSASSA-PSS-params.
+  AlgorithmIdentifier tagged;
+  const unsigned char der[] = {0x30, 0x0D, 0x06, 0x09, 0x2A, 0x86, 0x48, 0x86,
+                               0xF7, 0x0D, 0x01, 0x01, 0x0A, 0xA0, 0x00};
+  ASSERT_EQ(tagged.decodeBuffer(der, sizeof der), static_cast<int>(sizeof der));
+  EXPECT_FALSE(tagged.getRsaPssParams(&h, &s, &m, &mh, &t, &present));
+}
+
+TEST(PkiAlgid, DigestInfoOfOpensslSignatures) {
+  int seen = 0;
+  for (const auto& r : fixture()) {
+    if (r[0] != "digestinfo") continue;
+    ++seen;
+    SCOPED_TRACE(r[1]);
+    DigestInfo di;
+    ASSERT_GT(di.decodeVector(unhex(r[2])), 0);
+    int id = 0, len = 0;
+    ASSERT_NE(digestOidToType(di.digestAlgorithm.algorithm, &len, &id), nullptr);
+    EXPECT_EQ(id, std::stoi(r[3]));
+    EXPECT_EQ(
+        hex(std::vector<unsigned char>(di.digest.data(), di.digest.data() + di.digest.length)),
+        r[4]);
+    EXPECT_EQ(len, di.digest.length);
+
+    DigestInfo built;
+    ASSERT_TRUE(built.digestAlgorithm.setDigest(id));
+    auto digest = unhex(r[4]);
+    ASSERT_EQ(built.digest.set(digest.data(), static_cast<int>(digest.size())), 1);
+    EXPECT_EQ(encode(built), r[2]);
+  }
+  EXPECT_EQ(seen, 4);
+  // Truncated or with a trailing element, a DigestInfo does not decode.
+  auto der = unhex(pkitest::findRow(fixture(), "digestinfo", "sha1")->at(2));
+  DigestInfo di;
+  EXPECT_LE(di.decodeBuffer(der.data(), static_cast<int>(der.size()) - 1), 0);
+  der.insert(der.end(), {0x05, 0x00});
+  der[1] = static_cast<unsigned char>(der[1] + 2);
+  EXPECT_LE(di.decodeVector(der), 0);
+}

@@ -1,0 +1,345 @@
+// Certificates made by openssl (tests/data/pki/certs/gen.sh) and taken from
+// python3-cryptography-vectors: decoding in both forms, TBS digests against
+// openssl's, signatures through SubPubKeyInfo, copies of values read in place,
+// the text armour, and malformed variants of real certificates.
+#include "pki/x509/cert.h"
+
+#include "pki/certtest.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+
+using namespace certtest;
+
+namespace {
+
+std::map<std::string, std::string> tbsDigests() {
+  std::map<std::string, std::string> m;
+  for (const auto& f : pkitest::readFixture("certs/tbs_sha256.tsv"))
+    if (f.size() == 2) m[f[0]] = f[1];
+  return m;
+}
+
+bool isCrlName(const std::string& n) { return n.find("crl") != std::string::npos; }
+
+SignedCertificate load(const std::string& name, unsigned char flags = 0) {
+  SignedCertificate c;
+  Bytes b = readFile(name);
+  EXPECT_GT(decodeBytes(c, b, flags), 0) << name;
+  return c;
+}
+
+}  // namespace
+
+TEST(CertDecode, TbsDigestEqualsOpensslInPlaceAndReencoded) {
+  int seen = 0;
+  for (const auto& [name, expected] : tbsDigests()) {
+    if (isCrlName(name)) continue;
+    ++seen;
+    Bytes b = readFile(name);
+    ASSERT_FALSE(b.empty()) << name;
+    for (unsigned char flags : {0, 1}) {
+      SignedCertificate c;
+      const int r = decodeBytes(c, b, flags);
+      // DER answers its length; armour the characters up to the END line.
+      EXPECT_GT(r, 0) << name;
+      if (name.size() > 4 && name.substr(name.size() - 4) == ".der") {
+        EXPECT_EQ(r, static_cast<int>(b.size())) << name;
+      }
+      // In place: the received octets; else the re-encoding. Both must be
+      // what openssl hashes, except where the received TBS is not DER.
+      if (flags == 0 && name == "v1_explicit.der")
+        EXPECT_NE(sha256Hex(c.tbsCertificate), expected);
+      else
+        EXPECT_EQ(sha256Hex(c.tbsCertificate), expected) << name << " flags " << int(flags);
+    }
+  }
+  EXPECT_GE(seen, 15);
+}
+
+TEST(CertDecode, DerReencodesByteForByte) {
+  for (const char* name : {"v3_rsa.der", "v1_rsa.der", "gentime_ec.der", "pss_fixed.der",
+                           "pss_free.der", "pss_signed.der", "rsa_ca.der", "ec_ca.der"}) {
+    Bytes b = readFile(name);
+    SignedCertificate c;
+    ASSERT_EQ(decodeBytes(c, b), static_cast<int>(b.size())) << name;
+    Bytes out;
+    ASSERT_GT(c.encodeVector(out), 0) << name;
+    EXPECT_EQ(out, b) << name;
+    EXPECT_EQ(c.encodedLength(), static_cast<int>(b.size())) << name;
+  }
+}
+
+TEST(CertDecode, FieldsOfKnownCertificates) {
+  SignedCertificate v1 = load("v1_rsa.der");
+  EXPECT_EQ(v1.tbsCertificate.versionNumber(), 0u);
+  EXPECT_EQ(v1.tbsCertificate.serialNumber.toLong(), 7u);
+  EXPECT_FALSE(v1.tbsCertificate.hasExtensions());
+  EXPECT_FALSE(v1.isCa());
+
+  SignedCertificate v3 = load("v3_rsa.der");
+  EXPECT_EQ(v3.tbsCertificate.versionNumber(), 2u);
+  EXPECT_EQ(v3.tbsCertificate.serialNumber.byteLength(), 12);
+  EXPECT_EQ(v3.tbsCertificate.extensions->GetCount(), 9);
+  EXPECT_FALSE(v3.isCa());
+  EXPECT_EQ(v3.tbsCertificate.publicKeySize(), 256u);  // bytes for RSA
+
+  SignedCertificate ec = load("gentime_ec.der");
+  EXPECT_EQ(ec.tbsCertificate.validity.notBefore.form(), TAG_UTCT_TIME);
+  EXPECT_EQ(ec.tbsCertificate.validity.notAfter.form(), TAG_GENERAL_TIME);
+  EXPECT_EQ(ec.tbsCertificate.validity.notAfter.year, 2068);
+  EXPECT_EQ(ec.tbsCertificate.publicKeySize(), 256u);  // bits for EC
+
+  EXPECT_TRUE(load("rsa_ca.der").isCa());
+  EXPECT_TRUE(load("ec_ca.der").isCa());
+}
+
+TEST(CertDecode, FixesRsaPssParameters) {
+  const struct {
+    const char* name;
+    bool fixes;
+  } rows[] = {{"pss_fixed.der", true},
+              {"pss_free.der", false},
+              {"pss_signed.der", false},
+              {"rsa_ca.der", false},
+              {"ec_ca.der", false}};
+  for (const auto& r : rows) EXPECT_EQ(load(r.name).fixesRsaPssParameters(), r.fixes) << r.name;
+}
+
+TEST(CertVerify, SignaturesWithTheIssuersKey) {
+  const struct {
+    const char* subject;
+    const char* issuer;
+    int expected;
+  } rows[] = {
+      {"v3_rsa.der", "rsa_ca.der", 1},
+      {"v1_rsa.der", "rsa_ca.der", 1},
+      {"pss_signed.der", "rsa_ca.der", 1},
+      {"gentime_ec.der", "ec_ca.der", 1},
+      {"rsa_ca.der", "rsa_ca.der", 1},
+      {"ec_ca.der", "ec_ca.der", 1},
+      {"pss_fixed.der", "pss_fixed.der", 1},
+      {"pss_free.der", "pss_free.der", 1},
+      {"vectors/valid_signature_cert.pem", "vectors/valid_signature_cert.pem", 1},
+      {"vectors/dsa_selfsigned_ca.pem", "vectors/dsa_selfsigned_ca.pem", 1},
+      {"vectors/ecdsa_root.pem", "vectors/ecdsa_root.pem", 1},
+      // wrong issuer of the same kind: does not match
+      {"v3_rsa.der", "v1_rsa.der", -3},
+      // an EC key for an RSA signature: the key does not fit
+      {"v3_rsa.der", "ec_ca.der", -1},
+      {"gentime_ec.der", "rsa_ca.der", -1},
+      // a PKCS#1 v1.5 signature checked with an RSASSA-PSS key
+      {"v3_rsa.der", "pss_free.der", -1},
+  };
+  for (const auto& r : rows)
+    for (unsigned char flags : {0, 1}) {
+      SignedCertificate s = load(r.subject, flags), i = load(r.issuer);
+      EXPECT_EQ(s.verifySignature(i), r.expected)
+          << r.subject << " by " << r.issuer << " flags " << int(flags);
+    }
+  EXPECT_EQ(load("rsa_ca.der").verifySelfSigned(), 1);
+  EXPECT_EQ(load("v3_rsa.der").verifySelfSigned(), -3);
+}
+
+TEST(CertVerify, AlteredOrEmptySignatureIsInvalid) {
+  SignedCertificate c = load("v3_rsa.der"), ca = load("rsa_ca.der");
+  c.signature.setBit(100, c.signature.getBit(100) ^ 1);
+  EXPECT_EQ(c.verifySignature(ca), -3);
+  c.signature.clear();
+  EXPECT_EQ(c.verifySignature(ca), -3);
+}
+
+TEST(CertCopy, ValueReadInPlaceKeepsItsReceivedOctets) {
+  // The TBS of v1_explicit carries a DEFAULT version that a re-encoding
+  // drops: only its received octets verify.
+  SignedCertificate ca = load("rsa_ca.der");
+  Bytes b = readFile("v1_explicit.der");
+  {
+    SignedCertificate plain;
+    ASSERT_EQ(decodeBytes(plain, b), static_cast<int>(b.size()));
+    EXPECT_EQ(plain.verifySignature(ca), -3);
+  }
+  auto original = std::make_unique<SignedCertificate>();
+  std::unique_ptr<Bytes> input(new Bytes(b));
+  ASSERT_EQ(original->decodeBuffer(input->data(), static_cast<int>(input->size()), ASN_FLAG_CONST),
+            static_cast<int>(b.size()));
+  ASSERT_EQ(original->verifySignature(ca), 1);
+  SignedCertificate assigned;
+  assigned = *original;
+  SignedCertificate constructed(*original);
+  TBSCertificate tbsCopy;
+  tbsCopy = original->tbsCertificate;
+  // The source and its input are gone; the copies still hold the octets.
+  std::memset(input->data(), 0, input->size());
+  input.reset();
+  original.reset();
+  EXPECT_EQ(assigned.verifySignature(ca), 1);
+  EXPECT_EQ(constructed.verifySignature(ca), 1);
+  Bytes out;
+  ASSERT_GT(constructed.encodeVector(out), 0);
+  EXPECT_EQ(out, b);
+  EXPECT_EQ(sha256Hex(tbsCopy), sha256Hex(assigned.tbsCertificate));
+  EXPECT_TRUE(assigned == constructed);
+  // A target holding such a copy takes another value, and again.
+  SignedCertificate plain = load("v3_rsa.der");
+  assigned = plain;
+  EXPECT_EQ(assigned.verifySignature(ca), 1);
+  EXPECT_TRUE(assigned == plain);
+  assigned = constructed;
+  EXPECT_EQ(assigned.verifySignature(ca), 1);
+  tbsCopy = plain.tbsCertificate;
+  EXPECT_EQ(sha256Hex(tbsCopy), sha256Hex(plain.tbsCertificate));
+}
+
+TEST(CertCopy, EqualityAndPlainCopies) {
+  SignedCertificate a = load("v3_rsa.der"), b = load("v1_rsa.der");
+  SignedCertificate c;
+  c = a;
+  EXPECT_TRUE(c == a);
+  EXPECT_FALSE(a == b);
+  EXPECT_EQ(sha256Hex(c.tbsCertificate), sha256Hex(a.tbsCertificate));
+  c.signature.setBit(9, c.signature.getBit(9) ^ 1);
+  EXPECT_FALSE(c == a);
+}
+
+TEST(CertValidity, BothEndsIncluded) {
+  SignedCertificate c = load("gentime_ec.der");
+  const Validity& v = c.tbsCertificate.validity;
+  X509time t = v.notBefore;
+  EXPECT_EQ(c.tbsCertificate.checkValidity(t), 0);
+  t = v.notAfter;
+  EXPECT_EQ(c.tbsCertificate.checkValidity(t), 0);
+  X509time before;
+  ASSERT_TRUE(before.setFromTime64(v.notBefore.toTime64(false) - 1, true));
+  EXPECT_EQ(c.tbsCertificate.checkValidity(before), -1);
+  X509time after(TAG_GENERAL_TIME);
+  ASSERT_TRUE(after.setFromTime64(v.notAfter.toTime64(false) + 1, true));
+  EXPECT_EQ(c.tbsCertificate.checkValidity(after), 1);
+}
+
+// Variants of real certificates: the TBS members rearranged.
+TEST(CertDecode, MalformedVariants) {
+  const Bytes v3 = readFile("v3_rsa.der"), v1 = readFile("v1_rsa.der");
+  const Signed s3 = open(v3), s1 = open(v1);
+  const Tlv bits{0x81, {0x00, 0xAB}}, bits2{0x82, {0x00, 0xCD}};
+  const Tlv ext = s3.tbs.back();  // [3] extensions of the v3 certificate
+  ASSERT_EQ(ext.tag, 0xA3);
+
+  auto withVersion = [](Signed s, unsigned char v) {
+    s.tbs[0].content = {0x02, 0x01, v};
+    return s;
+  };
+  auto appended = [](Signed s, std::vector<Tlv> more) {
+    s.tbs.insert(s.tbs.end(), more.begin(), more.end());
+    return s;
+  };
+  Signed noExt = s3;
+  noExt.tbs.pop_back();
+  const struct {
+    const char* what;
+    Bytes der;
+    bool ok;
+  } rows[] = {
+      {"v3 as received", close(s3), true},
+      {"version 3 (a v4)", close(withVersion(s3, 3)), false},
+      {"version 255", close(withVersion(s3, 0xFF)), false},
+      {"v2 with extensions", close(withVersion(s3, 1)), false},
+      {"v1 with a trailing [3]", close(appended(s1, {ext})), false},
+      {"v2 with unique ids", close(appended(withVersion(noExt, 1), {bits, bits2})), true},
+      {"v3 with ids after the extensions",
+       close(appended(withVersion(noExt, 2), {ext, bits2, bits})), true},
+      {"two [1]", close(appended(withVersion(noExt, 1), {bits, bits})), false},
+      {"two [3]", close(appended(s3, {ext})), false},
+      {"[4]", close(appended(withVersion(noExt, 2), {Tlv{0x84, {0}}})), false},
+      {"universal after the key", close(appended(withVersion(noExt, 2), {Tlv{0x04, {0}}})), false},
+      {"primitive [3]", close(appended(withVersion(noExt, 2), {Tlv{0x83, {0, 0}}})), false},
+      {"a fourth element",
+       close(appended(withVersion(noExt, 2), {bits, bits2, ext, Tlv{0x81, {0}}})), false},
+  };
+  for (const auto& r : rows) {
+    SignedCertificate c;
+    const int got = decodeBytes(c, r.der);
+    EXPECT_EQ(got, r.ok ? static_cast<int>(r.der.size()) : 0) << r.what;
+    if (r.ok && got > 0) {
+      Bytes out;
+      ASSERT_GT(c.encodeVector(out), 0) << r.what;
+      EXPECT_EQ(out.size(), r.der.size()) << r.what;
+      EXPECT_EQ(c.encodedLength(), static_cast<int>(out.size())) << r.what;
+    }
+  }
+  // A vector with version 7 is refused.
+  SignedCertificate bad;
+  EXPECT_EQ(decodeBytes(bad, readFile("vectors/invalid_version.pem")), 0);
+}
+
+TEST(CertDecode, SubjectUniqueIdOnlyIsWrittenBack) {
+  Signed s = open(readFile("v1_rsa.der"));
+  s.tbs.insert(s.tbs.begin(), Tlv{0xA0, {0x02, 0x01, 0x01}});
+  s.tbs.push_back(Tlv{0x82, {0x00, 0x01, 0x02}});
+  const Bytes der = close(s);
+  SignedCertificate c;
+  ASSERT_EQ(decodeBytes(c, der), static_cast<int>(der.size()));
+  EXPECT_EQ(c.tbsCertificate.issuerUniqueIDPresent, 0);
+  EXPECT_EQ(c.tbsCertificate.subjectUniqueIDPresent, 1);
+  Bytes out;
+  ASSERT_GT(c.encodeVector(out), 0);
+  EXPECT_EQ(out, der);
+  // The copy keeps the [2] member.
+  SignedCertificate d;
+  d = c;
+  out.clear();
+  ASSERT_GT(d.encodeVector(out), 0);
+  EXPECT_EQ(out, der);
+}
+
+TEST(CertArmour, LeadingTextAndASecondCertificate) {
+  Bytes text = readFile("leading_text.pem");
+  const std::string s(text.begin(), text.end());
+  const size_t end = s.find("-----END CERTIFICATE-----") + 25;
+  MemFile m(text.data(), static_cast<int32_t>(text.size()), false);
+  SignedCertificate a, b;
+  EXPECT_EQ(a.decode(&m, static_cast<int>(text.size()), 0), static_cast<int>(end));
+  EXPECT_EQ(m.tell(), end);
+  EXPECT_TRUE(a == load("v3_rsa.der"));
+  // The rest of the input holds the CA certificate.
+  const int rest = static_cast<int>(text.size() - end);
+  EXPECT_GT(b.decode(&m, rest, 0), 0);
+  EXPECT_TRUE(b == load("rsa_ca.der"));
+  EXPECT_GT(
+      load("vectors/cryptography.io.with_garbage.pem").tbsCertificate.serialNumber.byteLength(), 0);
+}
+
+TEST(CertArmour, BrokenArmourIsRefused) {
+  const Bytes pem = readFile("v3_rsa.pem");
+  const std::string good(pem.begin(), pem.end());
+  const size_t body = good.find('\n') + 1;
+  auto edit = [&](size_t at, size_t n, const std::string& with) {
+    std::string t = good;
+    t.replace(at, n, with);
+    return t;
+  };
+  const size_t endAt = good.find("-----END");
+  const struct {
+    const char* what;
+    std::string text;
+    bool ok;
+  } rows[] = {
+      {"as made", good, true},
+      {"text before", "issued by the test CA\r\n" + good, true},
+      {"no END line", good.substr(0, endAt), false},
+      {"no BEGIN line", good.substr(body), false},
+      {"a character outside the alphabet", edit(body + 10, 1, "!"), false},
+      {"a group cut short", edit(endAt - 2, 1, ""), false},
+      {"padding inside the body", edit(body + 64, 0, "=="), false},
+      {"the body missing", good.substr(0, body) + good.substr(endAt), false},
+  };
+  for (const auto& r : rows) {
+    Bytes b(r.text.begin(), r.text.end());
+    SignedCertificate c;
+    const int got = decodeBytes(c, b);
+    EXPECT_EQ(got, r.ok ? static_cast<int>(r.text.find("-----END CERTIFICATE-----") + 25) : 0)
+        << r.what;
+  }
+}
