@@ -8,6 +8,8 @@
 #include "pki/keys/algtext.h"
 #include "pki/x509/crl.h"
 
+#include "fuzzreuse.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -70,5 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     MemFile m(input.data(), static_cast<int32_t>(input.size()), false);
     if (v.decode(&m, static_cast<int>(input.size()), flags) > 0) exercise(v, fixedKey());
   }
+  SignedCertRevList fresh;
+  const int n = static_cast<int>(size);
+  reuse<SignedCertRevList>(data, n, fresh.decodeBuffer(data, n, 0));
   return 0;
 }

@@ -10,6 +10,8 @@
 #include "pki/ocsp/ocspreq.h"
 #include "pki/ocsp/vessikreq.h"
 
+#include "fuzzreuse.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -62,6 +64,10 @@ void keptAsReceived(const OCSPRequest& req, const uint8_t* data, int n) {
 
 template <class T>
 void check(const uint8_t* data, int n) {
+  {
+    T fresh;
+    reuse<T>(data, n, fresh.decodeBuffer(data, n, 0));
+  }
   for (unsigned char flags : {0, 1}) {
     T v;
     int r = v.decodeBuffer(data, n, flags);

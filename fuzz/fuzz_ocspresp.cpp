@@ -9,6 +9,8 @@
 #include "base/reportstream.h"
 #include "pki/ocsp/ocspresp.h"
 
+#include "fuzzreuse.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -99,6 +101,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       reencode(resp, data, r, flags);
       if (resp.responseBytesPresent) checkBasic(resp.responseBytes->response);
     }
+  }
+  {
+    OCSPResponse fresh;
+    reuse<OCSPResponse>(data, n, fresh.decodeBuffer(data, n, 0));
+    BasicOCSPResponse basic;
+    reuse<BasicOCSPResponse>(data, n, basic.decodeBuffer(data, n, 0));
   }
   // The same octets as a bare BasicOCSPResponse.
   ASNoctstr whole;

@@ -8,6 +8,7 @@
 #include "pki/cms/esscades.h"
 #include "pki/common/oids.h"
 #include "pki/cms/tsp.h"
+#include "fuzzreuse.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -21,29 +22,6 @@ void reencode(const ASNobject& o, const unsigned char* data, int n) {
   std::vector<unsigned char> out;
   if (o.encodeVector(out) != n || o.encodedLength() != n) abort();
   if (std::memcmp(out.data(), data, n) != 0) abort();
-}
-
-// One object decoded in place from octets then released, privately again,
-// then in place and cleared, then privately: nothing may still view the
-// released octets.
-template <class T>
-void reuse(const unsigned char* data, int n, int expected) {
-  T value;
-  {
-    std::vector<unsigned char> copy(data, data + n);
-    const int r = value.decodeBuffer(copy.data(), n, ASN_FLAG_CONST | ASN_FLAG_COPY);
-    if ((r > 0) != (expected > 0) || (r > 0 && r != expected)) abort();
-  }
-  const int r = value.decodeBuffer(data, n, 0);
-  if ((r > 0) != (expected > 0) || (r > 0 && r != expected)) abort();
-  std::vector<unsigned char> out;
-  if (r > 0 && value.encodeVector(out) != value.encodedLength()) abort();
-  value.decodeBuffer(data, n, ASN_FLAG_CONST);
-  value.clear();
-  if (value.isConstView()) abort();
-  // A cleared object reads the input as a new one does.
-  const int again = value.decodeBuffer(data, n, 0);
-  if ((again > 0) != (expected > 0) || (again > 0 && again != expected)) abort();
 }
 
 // Decodes privately and in place; both must agree. The in-place value when

@@ -125,6 +125,13 @@ bool ASNany::equals(const ASNany& other) const
     return a && b && std::memcmp(a, b, length) == 0;
 }
 
+void ASNany::releaseViews()
+{
+    if (flags & ASN_FLAG_CONST)
+        clear();
+    dropOwnView();
+}
+
 void ASNany::clear() { releaseOwned(buf, length); }
 
 int ASNany::decodeContent(GenericFile* in, int n)

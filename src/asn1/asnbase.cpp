@@ -299,6 +299,21 @@ ASNobject::~ASNobject()
     delete streamCtx;
 }
 
+void ASNobject::dropOwnView()
+{
+    releaseSource();
+    flags &= ~(ASN_FLAG_CONST | ASN_FLAG_COPY);
+}
+
+void ASNobject::releaseViews() { dropOwnView(); }
+
+void ASNobject::releaseViewsOf(std::initializer_list<ASNobject*> members)
+{
+    for (ASNobject* m : members)
+        if (m)
+            m->releaseViews();
+}
+
 void ASNobject::releaseSource()
 {
     if ((flags & ASN_FLAG_OWNSOURCE) && source)
@@ -666,7 +681,7 @@ int ASNobject::decode(GenericFile* in, int length, unsigned char f)
     ASNDepthGuard guard;
     if (guard.exceeded() || !in)
         return 0;
-    releaseSource();
+    releaseViews();
     freeStreamCtx();
     flags = (flags & ~(ASN_FLAG_CONST | ASN_FLAG_COPY)) | (f & (ASN_FLAG_CONST | ASN_FLAG_COPY));
     int64_t avail = availableIn(in, length);
@@ -910,7 +925,7 @@ int ASNobject::assignFromAny(const ASNany& anyObj)
         if (!stream)
             return EASN_MEM;
     }
-    releaseSource();
+    releaseViews();
     freeStreamCtx();
     flags &= ~(ASN_FLAG_CONST | ASN_FLAG_COPY);
 
@@ -1228,7 +1243,7 @@ int ASNobject::decodeStream(GenericFile* in, GenericFile* out)
     if (!c->headerRead) {
         if (c->headerProgress == 0) {
             // A streamed value is always held privately.
-            releaseSource();
+            releaseViews();
             flags &= ~(ASN_FLAG_CONST | ASN_FLAG_COPY);
         }
         int len = 0;

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <vector>
 
 class GenericFile;
@@ -184,6 +185,13 @@ public:
     // signed and enveloped messages override); the base streamContentLength
     // answers with it, and it defaults to contentLength().
     virtual int streamLength(int expected) const;
+    // Lets go of every view of received octets this value and all it holds
+    // keep (present or absent members, unchosen alternatives, elements): the
+    // source goes (deleted when owned) with ASN_FLAG_CONST and ASN_FLAG_COPY.
+    // A value whose content lived only in those octets is left empty; one
+    // that holds its own fields (numbers, times) keeps them. Every decode
+    // starts with it, so nothing outlives the octets an earlier decode read.
+    virtual void releaseViews();
 
     // ---- tags ----
     unsigned char getTag() const;
@@ -261,6 +269,11 @@ public:
     ASNStreamCtx* streamCtx; // owned streaming state
     int32_t contentOffset;   // position of the first content octet in source (as received)
     int32_t receivedLength;  // octets of the received encoding (in place), else 0
+
+    // Only this value's own view (releaseViews without the walk).
+    void dropOwnView();
+    // releaseViews on each member (null entries skipped).
+    static void releaseViewsOf(std::initializer_list<ASNobject*> members);
 
 protected:
     // Drops the source (deleting it when owned) and the view bookkeeping.

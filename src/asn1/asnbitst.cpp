@@ -37,6 +37,13 @@ int ASNbitstr::unusedBits() const
     return (d && length > 0) ? d[0] : 0;
 }
 
+void ASNbitstr::releaseViews()
+{
+    if (flags & ASN_FLAG_CONST)
+        clear();
+    dropOwnView();
+}
+
 void ASNbitstr::clear() { releaseOwned(memory, length); }
 
 int ASNbitstr::set(const unsigned char* bytes, int n, int unused)

@@ -27,6 +27,8 @@ public:
     int unusedBits() const;
 
     void clear() override;
+    // A value read in place is emptied: its content lived in the octets let go.
+    void releaseViews() override;
     int decodeContent(GenericFile* in, int length) override;
     int encodeContent(GenericFile* out) const override;
     int contentLength() const override { return length > 0 ? length : 1; }

@@ -136,7 +136,7 @@ int ASNchoice::decode(GenericFile* in, int len, unsigned char f)
     ASNobject* const* list = objectList();
     checkInvariant(list != nullptr, SRC, __LINE__, "objectList != NULL");
     checkInvariant(list[0] != nullptr, SRC, __LINE__, "objectList[0] != NULL");
-    releaseSource();
+    releaseViews();
     freeStreamCtx();
     m_chosenObject = nullptr;
     flags = (flags & ~(ASN_FLAG_CONST | ASN_FLAG_COPY)) | (f & (ASN_FLAG_CONST | ASN_FLAG_COPY));
@@ -236,7 +236,7 @@ int ASNchoice::decodeStreamUntagged(GenericFile* in, GenericFile* out)
     if (c->decodeState == 2)
         return c->headerSize;
     if (c->decodeState == 0) {
-        releaseSource();
+        releaseViews();
         flags &= ~(ASN_FLAG_CONST | ASN_FLAG_COPY);
         m_chosenObject = nullptr;
         uint8_t id;
@@ -283,7 +283,7 @@ int ASNchoice::assignFromAny(const ASNany& anyObj)
     ASNobject* const* list = objectList();
     checkInvariant(list != nullptr, SRC, __LINE__, "objectList != NULL");
     checkInvariant(list[0] != nullptr, SRC, __LINE__, "objectList[0] != NULL");
-    releaseSource();
+    releaseViews();
     m_chosenObject = nullptr;
     const bool constAny = anyObj.isConstView();
     if (isExplicit() && !(anyObj.flags & ASN_FLAG_EXPLICIT)) {
@@ -328,11 +328,19 @@ int ASNchoice::assignFromAny(const ASNany& anyObj)
     return 1;
 }
 
+void ASNchoice::releaseViews()
+{
+    dropOwnView();
+    ASNobject* const* list = objectList();
+    for (int i = 0; list && list[i]; ++i)
+        list[i]->releaseViews();
+}
+
 void ASNchoice::clear()
 {
     ASNobject* const* list = objectList();
     checkInvariant(list != nullptr, SRC, __LINE__, "objectList != NULL");
-    releaseSource();
+    releaseViews();
     unsigned char effective = getTag();
     if ((effective & 0xC0) && effective != TAG_ANY) {
         flags |= ASN_FLAG_EXPLICIT;

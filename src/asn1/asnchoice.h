@@ -37,7 +37,10 @@ public:
     int digest(int hashId, unsigned char* digestBuff, int digestBuffLen) const override;
     int encodedLength() const override;
     int assignFromAny(const ASNany& anyObj) override;
+    // Empties every alternative and chooses none; the views go first.
     void clear() override;
+    // Walks every alternative, chosen or not.
+    void releaseViews() override;
     int decodeContent(GenericFile* in, int length) override;
     int encodeContent(GenericFile* out) const override;
     int contentLength() const override;

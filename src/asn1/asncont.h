@@ -40,6 +40,24 @@ template <class T>
 class ASNelementList : public TypedPointerList<T>
 {
 protected:
+    // releaseViews of the list value `self` (this list): a list read in place
+    // is emptied, its elements viewed the octets let go; otherwise each
+    // element lets go of its views.
+    void releaseListViews(ASNobject& self)
+    {
+        const bool wasView = (self.flags & ASN_FLAG_CONST) != 0;
+        self.dropOwnView();
+        if (wasView) {
+            self.clear();
+            return;
+        }
+        for (POSITION pos = this->GetHeadPosition(); pos;) {
+            T* element = this->GetNext(pos);
+            if (element)
+                element->releaseViews();
+        }
+    }
+
     // Removes every element; deletes them when the list owns them.
     void removeElements()
     {

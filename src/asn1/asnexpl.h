@@ -75,6 +75,21 @@ public:
         inner.resetStreamCtx();
     }
 
+    void releaseViews() override
+    {
+        dropOwnView();
+        inner.releaseViews();
+    }
+
+    // Empties the inner value (views let go first, so it can be set again);
+    // the wrapper is written with a definite length again.
+    void clear() override
+    {
+        releaseViews();
+        flags &= ~(ASN_FLAG_INDEFINITE | ASN_FLAG_OUTER_INDEFINITE);
+        inner.clear();
+    }
+
     void freeStreamCtx() override
     {
         ASNobject::freeStreamCtx();
@@ -103,7 +118,8 @@ public:
 
     int decodeIndefinite(GenericFile* in, int available) override
     {
-        int r = inner.decode(in, available, 0);
+        // Inside a wrapper of indefinite length the inner value is a view too.
+        int r = inner.decode(in, available, memberFlags());
         if (r < 1)
             return r;
         if (available > 0 && int64_t(available) < int64_t(r) + 2)

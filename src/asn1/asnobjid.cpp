@@ -107,6 +107,13 @@ const unsigned char* ASNobjectId::data() const
     return isConstView() ? viewContent(length) : content;
 }
 
+void ASNobjectId::releaseViews()
+{
+    if (flags & ASN_FLAG_CONST)
+        clear();
+    dropOwnView();
+}
+
 void ASNobjectId::clear() { releaseOwned(content, length); }
 
 int ASNobjectId::textToDer(const char* text, const char* separators, unsigned char* buffer, int size)

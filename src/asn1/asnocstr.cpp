@@ -152,6 +152,13 @@ unsigned char* ASNoctstr::allocate(int n)
     return buf;
 }
 
+void ASNoctstr::releaseViews()
+{
+    if (flags & ASN_FLAG_CONST)
+        clear();
+    dropOwnView();
+}
+
 void ASNoctstr::clear()
 {
     releaseOwned(buf, length);

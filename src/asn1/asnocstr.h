@@ -48,6 +48,8 @@ public:
     bool isConstructed() const { return (tag & 0x20) != 0; }
 
     void clear() override;
+    // A value read in place is emptied: its content lived in the octets let go.
+    void releaseViews() override;
     int streamContentLength(int expected) const override;
     int decodeContent(GenericFile* in, int length) override;
     int encodeContent(GenericFile* out) const override;

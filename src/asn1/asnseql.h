@@ -24,6 +24,8 @@ public:
     // Removes every element; deletes them when the list owns them.
     void clear() override { this->removeElements(); }
 
+    void releaseViews() override { this->releaseListViews(*this); }
+
     // Appends an element, which must carry its tag (an ANY still waiting for
     // one could not be written), at the tail: 1, or -2 when the list cannot
     // take it.

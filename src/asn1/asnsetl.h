@@ -171,6 +171,8 @@ public:
         keepOrder = 0;
     }
 
+    void releaseViews() override { this->releaseListViews(*this); }
+
     int decodeContent(GenericFile* in, int length) override
     {
         clear();

@@ -156,6 +156,12 @@ public:
         content.resetStreamCtx();
     }
 
+    void releaseViews() override
+    {
+        dropOwnView();
+        releaseViewsOf({&contentType, &content});
+    }
+
     void freeStreamCtx() override
     {
         ASNobject::freeStreamCtx();

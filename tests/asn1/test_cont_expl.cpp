@@ -4,9 +4,11 @@
 #include "asn1/asnint.h"
 #include "asn1/asnocstr.h"
 #include "asn1/asnseql.h"
+#include "asn1/asnsetl.h"
 #include "asn1/continfo.h"
 #include "test_cont_helpers.h"
 
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -62,6 +64,66 @@ TEST(ContExplicit, CopyKeepsTheConstViewInvariant)
                   std::string(e.what()));
     }
     EXPECT_EQ(der, encoded(view));
+}
+
+TEST(ContExplicit, InPlaceInnerIsAViewWhateverTheLengthForm)
+{
+    // Definite, indefinite, and indefinite with a constructed inner string:
+    // read in place, the inner value views the received octets and the
+    // wrapper writes them back unchanged.
+    const char* const cases[] = {"A1 05 04 03 61 62 63", "A1 80 04 03 61 62 63 00 00",
+                                 "A1 80 24 80 04 01 61 04 02 62 63 00 00 00 00"};
+    for (const char* hex : cases) {
+        SCOPED_TRACE(hex);
+        const Bytes der = hexBytes(hex);
+        ASNexpl<ASNoctstr> w(0xA1);
+        ASSERT_EQ(static_cast<int>(der.size()), decodeAll(w, der, ASN_FLAG_CONST | ASN_FLAG_COPY));
+        EXPECT_TRUE(w->isConstView());
+        ASSERT_NE(nullptr, w->data());
+        EXPECT_EQ(Bytes({0x61, 0x62, 0x63}), Bytes(w->data(), w->data() + w->length));
+        EXPECT_EQ(der, encoded(w));
+        // clear() lets go of the view: the inner value takes a new one.
+        ASSERT_NO_THROW(w.clear());
+        EXPECT_FALSE(w->isConstView());
+        w->set(reinterpret_cast<const unsigned char*>("xy"), 2);
+        EXPECT_EQ(hexBytes("A1 04 04 02 78 79"), encoded(w));
+    }
+}
+
+TEST(ContExplicit, ReleasedContainersHoldNoViewAndTakeValues)
+{
+    // What each container holds after releaseViews of an in-place decode:
+    // a view's content is gone, and the container is writable again.
+    const Bytes seq = hexBytes("30 06 04 01 61 04 01 62");
+    const Bytes set = hexBytes("31 06 04 01 61 04 01 62");
+    const Bytes any = hexBytes("A3 03 04 01 61");
+    const Bytes wrapped = hexBytes("A0 05 30 03 04 01 61");
+    ASNsequenceList<ASNoctstr> s;
+    ASNsetList<ASNoctstr> t;
+    ASNany a;
+    ASNexpl<ASNsequenceList<ASNoctstr>> w(0xA0);
+    struct Row {
+        ASNobject* object;
+        const Bytes* der;
+    } rows[] = {{&s, &seq}, {&t, &set}, {&a, &any}, {&w, &wrapped}};
+    for (const Row& r : rows) {
+        SCOPED_TRACE(::testing::PrintToString(*r.der));
+        std::unique_ptr<Bytes> copy(new Bytes(*r.der));
+        ASSERT_EQ(static_cast<int>(r.der->size()),
+                  decodeAll(*r.object, *copy, ASN_FLAG_CONST | ASN_FLAG_COPY));
+        copy.reset(); // the object views its own copy only
+        r.object->releaseViews();
+        EXPECT_FALSE(r.object->flags & (ASN_FLAG_CONST | ASN_FLAG_COPY));
+        EXPECT_EQ(nullptr, r.object->source);
+    }
+    EXPECT_EQ(0, s.GetCount());
+    EXPECT_EQ(0, t.GetCount());
+    EXPECT_EQ(0, a.length);
+    EXPECT_EQ(0, w->GetCount());
+    EXPECT_EQ(1, t.append(new ASNoctstr()));
+    EXPECT_EQ(1, a.setContent(reinterpret_cast<const unsigned char*>("z"), 1));
+    EXPECT_EQ(1, w->append(new ASNoctstr()));
+    EXPECT_EQ(hexBytes("A0 04 30 02 04 00"), encoded(w));
 }
 
 TEST(ContExplicit, AssignFromAnyAndFromObject)

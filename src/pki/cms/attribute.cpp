@@ -105,7 +105,13 @@ bool Attribute::setValue(const ASNobject& object) {
   return true;
 }
 
+void Attribute::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&attrType, &attrValues});
+}
+
 void Attribute::clear() {
+  releaseViews();
   attrType.clear();
   attrValues.clear();
 }

@@ -36,6 +36,8 @@ class Attribute : public ASNsequenceF {
   int32_t valueCount() const { return attrValues.GetCount(); }
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   // Definite and indefinite lengths (BER) alike, the values' set too.
   int decodeContent(GenericFile* in, int length) override;
   int decodeIndefinite(GenericFile* in, int available) override;

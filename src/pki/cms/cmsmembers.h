@@ -84,68 +84,18 @@ class MemberReader {
   int64_t taken_ = 0;
 };
 
-// Releases the view `m` keeps of octets an earlier decode read in place (its
-// source, even a private copy it owns, and the in-place flags); the value
-// itself is left as it is. Shallow.
-inline void releaseView(ASNobject& m) {
-  // Assigning the bare base drops the source and the view flags, keeping
-  // tag and tagging flags.
-  struct Bare final : ASNobject {
-    explicit Bare(const ASNobject& o) : ASNobject(o) {}
-    int decodeContent(GenericFile*, int) override { return 0; }
-    int encodeContent(GenericFile*) const override { return 0; }
-    int contentLength() const override { return 0; }
-    unsigned char universalTag() const override { return 0; }
-  };
-  const Bare bare(m);
-  m.ASNobject::operator=(bare);
-}
-
-// A structure that empties all its members (absent and unchosen ones too),
-// releasing every view they keep, down to the leaves.
-class MemberHolder {
- public:
-  virtual void releaseMembers() = 0;
-
- protected:
-  ~MemberHolder() = default;
-};
-
-// Releases every view `m` and its nested members keep, then empties it: a
-// decode that does not read it again leaves no pointer into octets an earlier
-// decode released, and nothing that refuses to be changed.
-inline void releaseTree(ASNobject& m) {
-  releaseView(m);
-  if (dynamic_cast<MemberHolder*>(&m)) {
-    // Its clear() below releases its members and its own view.
-  } else if (auto* a = dynamic_cast<AlgorithmIdentifier*>(&m)) {
-    releaseTree(a->algorithm);
-    releaseTree(a->parameters);
-  } else if (auto* d = dynamic_cast<DigestInfo*>(&m)) {
-    releaseTree(d->digestAlgorithm);
-    releaseTree(d->digest);
-  } else if (auto* i = dynamic_cast<IssuerAndSerialNumber*>(&m)) {
-    releaseTree(i->issuer);
-    releaseTree(i->serialNumber);
-  } else if (auto* c = dynamic_cast<ASNchoice*>(&m)) {
-    ASNobject* const* list = c->objectList();
-    for (int k = 0; list && list[k]; ++k) releaseTree(*list[k]);
-  }
-  m.clear();
-}
-
 // A SEQUENCE whose content operations derive from two lists of the class:
 // `members()` (the members in coding order, absent optional ones null) for
 // encoding, length and digest, and `decodeMembers(MemberReader&)` for
 // decoding (definite and indefinite content alike).
 //
 // `allMembers()` lists every member object (absent and unchosen ones, and
-// the inner values of wrappers before their wrappers): each decode first
-// empties them all, releasing what an earlier decode read in place, so no
-// member outlives the octets it viewed. clear() does that, restores the
-// constructor defaults (`restoreDefaults()`) and drops the owner's own view.
-// Whether a structure lists all its members for release (the enveloped-data and
-// PKCS#12 structures do not yet: they keep their own clear()).
+// the inner values of wrappers before their wrappers): releaseViews() walks
+// them all, and each decode first empties them all and restores the
+// constructor defaults (`restoreDefaults()`), so no member outlives the
+// octets it viewed. clear() does the same and drops the owner's own view.
+// Whether a structure lists all its members (the enveloped-data and PKCS#12
+// structures do not yet: they keep their own clear()).
 template <class T, class = void>
 struct HasMemberLists : std::false_type {};
 template <class T>
@@ -154,38 +104,36 @@ struct HasMemberLists<T, std::void_t<decltype(std::declval<T&>().allMembers()),
     : std::true_type {};
 
 template <class Derived>
-class Sequence : public ASNsequenceF, public MemberHolder {
+class Sequence : public ASNsequenceF {
  public:
   explicit Sequence(unsigned char tag = 0) : ASNsequenceF(tag) {}
-  Sequence(const Sequence& other) : ASNsequenceF(other), MemberHolder() {}
+  Sequence(const Sequence& other) : ASNsequenceF(other) {}
   Sequence& operator=(const Sequence& other) {
     ASNobject::operator=(other);
     return *this;
   }
 
-  void releaseMembers() override {
-    if constexpr (HasMemberLists<Derived>::value) {
-      for (ASNobject* m : self().allMembers()) releaseTree(*m);
-      self().restoreDefaults();
-    }
+  void releaseViews() override {
+    dropOwnView();
+    if constexpr (HasMemberLists<Derived>::value)
+      for (ASNobject* m : self().allMembers()) m->releaseViews();
   }
   void clear() override {
     if constexpr (HasMemberLists<Derived>::value) {
-      releaseMembers();
-      releaseSource();
-      flags &= ~(ASN_FLAG_CONST | ASN_FLAG_COPY);
+      dropOwnView();
+      resetMembers();
     } else {
       ASNsequenceF::clear();
     }
   }
 
   int decodeContent(GenericFile* in, int length) override {
-    releaseMembers();
+    resetMembers();
     MemberReader r(in, length, length, memberFlags());
     return self().decodeMembers(r);
   }
   int decodeIndefinite(GenericFile* in, int available) override {
-    releaseMembers();
+    resetMembers();
     MemberReader r(in, -1, available, memberFlags());
     return self().decodeMembers(r);
   }
@@ -203,6 +151,18 @@ class Sequence : public ASNsequenceF, public MemberHolder {
   }
 
  private:
+  // Every member empty (views let go first, so each can be set again), then
+  // the constructor defaults.
+  void resetMembers() {
+    if constexpr (HasMemberLists<Derived>::value) {
+      for (ASNobject* m : self().allMembers()) {
+        m->releaseViews();
+        m->clear();
+      }
+      self().restoreDefaults();
+    }
+  }
+
   Derived& self() { return static_cast<Derived&>(*this); }
   const Derived& self() const { return static_cast<const Derived&>(*this); }
 };

@@ -155,7 +155,13 @@ bool AlgorithmIdentifier::getRsaPssParams(int* hash, int* saltLength, int* mgf, 
   return true;
 }
 
+void AlgorithmIdentifier::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&algorithm, &parameters});
+}
+
 void AlgorithmIdentifier::clear() {
+  releaseViews();
   parametersPresent = 0;
   algorithm.clear();
   parameters.clear();
@@ -200,7 +206,13 @@ DigestInfo::DigestInfo(unsigned char t) : ASNsequenceF(t), digestAlgorithm(), di
 
 DigestInfo::~DigestInfo() = default;
 
+void DigestInfo::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&digestAlgorithm, &digest});
+}
+
 void DigestInfo::clear() {
+  releaseViews();
   digestAlgorithm.clear();
   digest.clear();
 }

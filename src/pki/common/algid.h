@@ -49,6 +49,8 @@ class AlgorithmIdentifier : public ASNsequenceF {
                        bool* present) const;
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;
@@ -68,6 +70,8 @@ class DigestInfo : public ASNsequenceF {
   ~DigestInfo() override;
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;

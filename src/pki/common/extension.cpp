@@ -40,7 +40,13 @@ Extension& Extension::operator=(const Extension& other) {
   return *this;
 }
 
+void Extension::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&extnID, &critical, &extnValue});
+}
+
 void Extension::clear() {
+  releaseViews();
   extnID.clear();
   resetCritical(critical);
   extnValue.clear();
@@ -136,7 +142,13 @@ InfoTypeAndValue& InfoTypeAndValue::operator=(const InfoTypeAndValue& other) {
   return *this;
 }
 
+void InfoTypeAndValue::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&infoType, &infoValue});
+}
+
 void InfoTypeAndValue::clear() {
+  releaseViews();
   infoType.clear();
   infoValue.clear();
   infoValuePresent = 0;
@@ -194,7 +206,13 @@ PolicyIdAndNote& PolicyIdAndNote::operator=(const PolicyIdAndNote& other) {
   return *this;
 }
 
+void PolicyIdAndNote::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&policyId, &note});
+}
+
 void PolicyIdAndNote::clear() {
+  releaseViews();
   policyId.clear();
   note.clear();
 }

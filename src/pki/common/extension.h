@@ -17,6 +17,8 @@ class Extension : public ASNsequenceF {
   Extension& operator=(const Extension& other);
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   // critical is read only from a BOOLEAN (identifier 01); an explicit FALSE
   // is accepted and left out on re-encoding, as DER wants.
   int decodeContent(GenericFile* in, int length) override;
@@ -50,6 +52,8 @@ class InfoTypeAndValue : public ASNsequenceF {
   InfoTypeAndValue& operator=(const InfoTypeAndValue& other);
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;
@@ -70,6 +74,8 @@ class PolicyIdAndNote : public ASNsequenceF {
   PolicyIdAndNote& operator=(const PolicyIdAndNote& other);
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;

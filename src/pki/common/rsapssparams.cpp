@@ -107,6 +107,11 @@ int RsaPssParams::getTrailerField() const {
   return trailerFieldPresent ? nonNegative(trailerField.get()) : 1;
 }
 
+void RsaPssParams::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&hashAlgorithm, &maskGenAlgorithm, &saltLength, &trailerField});
+}
+
 void RsaPssParams::clear() {
   for (int i = 0; i < 4; ++i) present(i) = 0;
   hashAlgorithm->clear();

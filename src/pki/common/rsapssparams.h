@@ -27,6 +27,8 @@ class RsaPssParams : public ASNsequenceF {
   int getTrailerField() const;
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;

@@ -148,7 +148,14 @@ void SubPubKeyInfo::clearDerived() {
   ecParameters.choose(&ecParameters.implicitlyCA);
 }
 
+void SubPubKeyInfo::releaseViews() {
+  dropOwnView();
+  releaseViewsOf(
+      {&algorithm, &subjectPublicKey, &rsaKey, &dsaKey, &dsaParameters, &ecKey, &ecParameters});
+}
+
 void SubPubKeyInfo::clear() {
+  releaseViews();
   algorithm.clear();
   subjectPublicKey.clear();
   clearDerived();
@@ -176,7 +183,10 @@ int SubPubKeyInfo::decodeKey() {
 }
 
 int SubPubKeyInfo::decodeContent(GenericFile* in, int length) {
-  clear();
+  // Not clear(): that would drop the view this decode has just set up.
+  algorithm.clear();
+  subjectPublicKey.clear();
+  clearDerived();
   ASNobject* const mm[] = {&algorithm, &subjectPublicKey};
   int taken = 0;
   int r = keyasn::decodeMembers(in, length, memberFlags(), mm, 2, &taken);

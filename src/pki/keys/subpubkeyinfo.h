@@ -53,6 +53,8 @@ class SubPubKeyInfo : public ASNsequenceF {
                  const ASNbitstr& signature);
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;

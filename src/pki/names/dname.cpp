@@ -171,7 +171,13 @@ bool AttributeValue::normaliseValue() {
   }
 }
 
+void AttributeValue::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&type, &value});
+}
+
 void AttributeValue::clear() {
+  releaseViews();
   type.clear();
   value.clear();
 }

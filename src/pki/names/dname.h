@@ -33,6 +33,8 @@ class AttributeValue : public ASNsequenceF {
   bool fromText(const char* text, int length, bool preferUtf8, uint32_t flags);
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;

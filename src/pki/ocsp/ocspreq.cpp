@@ -37,7 +37,13 @@ Request::Request(unsigned char t)
 
 Request::~Request() = default;
 
+void Request::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&reqCert, &singleRequestExtensions});
+}
+
 void Request::clear() {
+  releaseViews();
   reqCert.clear();
   singleRequestExtensions.clear();
   singleRequestExtensions.get().clear();
@@ -85,7 +91,13 @@ TBSRequest::TBSRequest(unsigned char t)
 
 TBSRequest::~TBSRequest() = default;
 
+void TBSRequest::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&version, &requestorName, &requestList, &requestExtensions});
+}
+
 void TBSRequest::clear() {
+  releaseViews();
   version.clear();
   ocspResetInteger(version, 0);
   requestorName.clear();
@@ -160,7 +172,13 @@ Signature::Signature(unsigned char t)
 
 Signature::~Signature() = default;
 
+void Signature::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&signatureAlgorithm, &signature, &certs});
+}
+
 void Signature::clear() {
+  releaseViews();
   signatureAlgorithm.clear();
   signature.clear();
   certs.clear();
@@ -198,7 +216,13 @@ OCSPRequest::OCSPRequest(unsigned char t)
 
 OCSPRequest::~OCSPRequest() = default;
 
+void OCSPRequest::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&tbsRequest, &optionalSignature});
+}
+
 void OCSPRequest::clear() {
+  releaseViews();
   tbsRequest.clear();
   optionalSignature.clear();
   optionalSignature.get().clear();

@@ -14,6 +14,8 @@ class Request : public ASNsequenceF {
   ~Request() override;
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;
@@ -30,6 +32,8 @@ class TBSRequest : public ASNsequenceF {
   ~TBSRequest() override;
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   // version, requestorName and requestList may come in any order;
   // requestExtensions only after the list.
   int decodeContent(GenericFile* in, int length) override;
@@ -52,6 +56,8 @@ class Signature : public ASNsequenceF {
   ~Signature() override;
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;
@@ -69,6 +75,8 @@ class OCSPRequest : public ASNsequenceF {
   ~OCSPRequest() override;
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;

@@ -133,7 +133,13 @@ CertID& CertID::operator=(const CertID& other) {
   return *this;
 }
 
+void CertID::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&hashAlgorithm, &issuerNameHash, &issuerKeyHash, &serialNumber});
+}
+
 void CertID::clear() {
+  releaseViews();
   hashAlgorithm.clear();
   issuerNameHash.clear();
   issuerKeyHash.clear();
@@ -183,7 +189,13 @@ RevokedInfo& RevokedInfo::operator=(const RevokedInfo& other) {
   return *this;
 }
 
+void RevokedInfo::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&revocationTime, &revocationReason});
+}
+
 void RevokedInfo::clear() {
+  releaseViews();
   revocationTime.clear();
   revocationReason.clear();
   revocationReason.get().clear();
@@ -312,7 +324,13 @@ SingleResponse& SingleResponse::operator=(const SingleResponse& other) {
   return *this;
 }
 
+void SingleResponse::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&certID, &certStatus, &thisUpdate, &nextUpdate, &singleExtensions});
+}
+
 void SingleResponse::clear() {
+  releaseViews();
   certID.clear();
   certStatus.clear();
   thisUpdate.clear();
@@ -392,7 +410,13 @@ ResponseData& ResponseData::operator=(const ResponseData& other) {
   return *this;
 }
 
+void ResponseData::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&version, &responderID, &producedAt, &responses, &responseExtensions});
+}
+
 void ResponseData::clear() {
+  releaseViews();
   version.clear();
   ocspResetInteger(version, 0);
   responderID.clear();
@@ -466,7 +490,13 @@ BasicOCSPResponse::BasicOCSPResponse(unsigned char t)
 
 BasicOCSPResponse::~BasicOCSPResponse() = default;
 
+void BasicOCSPResponse::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&tbsResponseData, &signatureAlgorithm, &signature, &certs});
+}
+
 void BasicOCSPResponse::clear() {
+  releaseViews();
   tbsResponseData.clear();
   signatureAlgorithm.clear();
   signature.clear();
@@ -543,7 +573,13 @@ ResponseBytes::ResponseBytes(unsigned char t) : ASNsequenceF(t), responseType(),
 
 ResponseBytes::~ResponseBytes() = default;
 
+void ResponseBytes::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&responseType, &response});
+}
+
 void ResponseBytes::clear() {
+  releaseViews();
   responseType.clear();
   response.clear();
 }
@@ -573,7 +609,13 @@ OCSPResponse::OCSPResponse(unsigned char t)
 
 OCSPResponse::~OCSPResponse() = default;
 
+void OCSPResponse::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&responseStatus, &responseBytes});
+}
+
 void OCSPResponse::clear() {
+  releaseViews();
   responseStatus.clear();
   responseBytes.clear();
   responseBytes.get().clear();

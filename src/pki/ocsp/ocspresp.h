@@ -49,6 +49,8 @@ class CertID : public ASNsequenceF {
   CertID& operator=(const CertID& other);
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;
@@ -67,6 +69,8 @@ class RevokedInfo : public ASNsequenceF {
   RevokedInfo& operator=(const RevokedInfo& other);
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;
@@ -124,6 +128,8 @@ class SingleResponse : public ASNsequenceF {
   SingleResponse& operator=(const SingleResponse& other);
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;
@@ -146,6 +152,8 @@ class ResponseData : public ASNsequenceF {
   ResponseData& operator=(const ResponseData& other);
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;
@@ -166,6 +174,8 @@ class BasicOCSPResponse : public ASNsequenceF {
   ~BasicOCSPResponse() override;
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;
@@ -190,6 +200,8 @@ class ResponseBytes : public ASNsequenceF {
   ~ResponseBytes() override;
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;
@@ -214,6 +226,8 @@ class OCSPResponse : public ASNsequenceF {
   ~OCSPResponse() override;
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;

@@ -27,6 +27,8 @@ ASNVessikRequestFrame::ASNVessikRequestFrame(unsigned char t)
 ASNVessikRequestFrame::~ASNVessikRequestFrame() = default;
 
 void ASNVessikRequestFrame::setBody(const ASNobject& object) {
+  // A received body is a view of its frame's octets: it lets go of them first.
+  if (&object != &body) body.releaseViews();
   body.setObject(object);
   bodyPresent = 1;
 }
@@ -36,7 +38,13 @@ void ASNVessikRequestFrame::clearBody() {
   bodyPresent = 0;
 }
 
+void ASNVessikRequestFrame::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&kind, &time, &body});
+}
+
 void ASNVessikRequestFrame::clear() {
+  releaseViews();
   kind.clear();
   time.clear();
   clearBody();
@@ -90,7 +98,13 @@ ASNCrlRequest::ASNCrlRequest(unsigned char t)
 
 ASNCrlRequest::~ASNCrlRequest() = default;
 
+void ASNCrlRequest::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&issuer, &time});
+}
+
 void ASNCrlRequest::clear() {
+  releaseViews();
   issuer.clear();
   time.clear();
   timePresent = 0;
@@ -143,7 +157,13 @@ int ASNCertificateRequest::requestType() const {
   return (t == 0x80 || t == 0x81 || t == 0x82) ? t & 0x1F : -1;
 }
 
+void ASNCertificateRequest::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&issuer, &identifier});
+}
+
 void ASNCertificateRequest::clear() {
+  releaseViews();
   issuer.clear();
   identifier.clear();
   identifier.setTag(TAG_ANY);
@@ -194,7 +214,13 @@ bool ASNCertificateID::operator==(const ASNCertificateID& other) const {
   return issuer == other.issuer && serialNumber.equals(other.serialNumber);
 }
 
+void ASNCertificateID::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&issuer, &serialNumber});
+}
+
 void ASNCertificateID::clear() {
+  releaseViews();
   issuer.clear();
   serialNumber.clear();
 }

@@ -28,6 +28,8 @@ class ASNVessikRequestFrame : public ASNsequenceF {
   void clearBody();
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;
@@ -45,6 +47,8 @@ class ASNCrlRequest : public ASNsequenceF {
   ~ASNCrlRequest() override;
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;
@@ -70,6 +74,8 @@ class ASNCertificateRequest : public ASNsequenceF {
   int requestType() const;
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;
@@ -90,6 +96,8 @@ class ASNCertificateID : public ASNsequenceF {
   bool operator!=(const ASNCertificateID& other) const { return !(*this == other); }
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;

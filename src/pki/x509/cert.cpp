@@ -32,7 +32,13 @@ Validity& Validity::operator=(const Validity& other) {
   return *this;
 }
 
+void Validity::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&notBefore, &notAfter});
+}
+
 void Validity::clear() {
+  releaseViews();
   notBefore.clear();
   notAfter.clear();
 }
@@ -111,9 +117,14 @@ TBSCertificate& TBSCertificate::operator=(const TBSCertificate& other) {
   return *this;
 }
 
+void TBSCertificate::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&version, &serialNumber, &signature, &issuer, &validity, &subject,
+                  &subjectPublicKeyInfo, &issuerUniqueID, &subjectUniqueID, &extensions});
+}
+
 void TBSCertificate::clear() {
-  dropView(version);
-  dropView(*version);
+  releaseViews();
   version->set(0);
   serialNumber.clear();
   signature.clear();
@@ -278,7 +289,13 @@ int SignedCertificate::decode(GenericFile* in, int length, unsigned char f) {
   return ASNobject::decode(in, length, f);
 }
 
+void SignedCertificate::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&tbsCertificate, &signatureAlgorithm, &signature});
+}
+
 void SignedCertificate::clear() {
+  releaseViews();
   tbsCertificate.clear();
   signatureAlgorithm.clear();
   signature.clear();
@@ -307,13 +324,7 @@ void SignedCertificate::digestContent(LvHash* hash) const {
   keyasn::digestMembers(hash, mm, 3);
 }
 
-void dropView(ASNobject& member) {
-  // Members view their owner's octets and never own them.
-  if (!(member.flags & ASN_FLAG_OWNSOURCE)) {
-    member.flags &= ~(ASN_FLAG_CONST | ASN_FLAG_COPY);
-    member.source = nullptr;
-  }
-}
+void dropView(ASNobject& member) { member.releaseViews(); }
 
 int copyAsViewed(ASNobject& target, const ASNobject& source) {
   const unsigned char* received = source.receivedEncoding();

@@ -19,6 +19,8 @@ class Validity : public ASNsequenceF {
   ~Validity() override;
   Validity& operator=(const Validity& other);
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;
@@ -37,6 +39,8 @@ class TBSCertificate : public ASNsequenceF {
   // source read in place is copied with its received octets.
   TBSCertificate& operator=(const TBSCertificate& other);
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   // Versions above 2 (v3) are refused: their members could not be written
   // back.
   int decodeContent(GenericFile* in, int length) override;
@@ -92,6 +96,8 @@ class SignedCertificate : public ASNsequenceF {
   // DER, or the text armour when the armour reader is registered.
   int decode(GenericFile* in, int length, unsigned char flags) override;
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;
@@ -134,7 +140,8 @@ int verifySignedObject(const SubPubKeyInfo& key, const AlgorithmIdentifier& alg,
 int copyAsViewed(ASNobject& target, const ASNobject& source);
 
 // Makes a member that a decode leaves unread (or sets to a default) a private
-// value again after an earlier decode read it in place.
+// value again after an earlier decode read it in place (its releaseViews: a
+// value whose content was only viewed is left empty).
 void dropView(ASNobject& member);
 
 // The armour scheme with other BEGIN/END markers (shared by the CRL reader).

@@ -39,7 +39,13 @@ CRLentry& CRLentry::operator=(const CRLentry& other) {
   return *this;
 }
 
+void CRLentry::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&userCertificate, &revocationDate, &crlEntryExtensions});
+}
+
 void CRLentry::clear() {
+  releaseViews();
   userCertificate.clear();
   revocationDate.clear();
   crlEntryExtensions.clear();
@@ -125,8 +131,14 @@ TBSCertRevList& TBSCertRevList::operator=(const TBSCertRevList& other) {
   return *this;
 }
 
+void TBSCertRevList::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&version, &signature, &issuer, &thisUpdate, &nextUpdate, &revokedCertificates,
+                  &crlExtensions});
+}
+
 void TBSCertRevList::clear() {
-  dropView(version);
+  releaseViews();
   version.set(0);
   signature.clear();
   issuer.clear();
@@ -251,7 +263,13 @@ int SignedCertRevList::decode(GenericFile* in, int length, unsigned char f) {
   return ASNobject::decode(in, length, f);
 }
 
+void SignedCertRevList::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&tbsCertList, &signatureAlgorithm, &signature});
+}
+
 void SignedCertRevList::clear() {
+  releaseViews();
   tbsCertList.clear();
   signatureAlgorithm.clear();
   signature.clear();
@@ -322,7 +340,13 @@ IssuerAndSerialNumber& IssuerAndSerialNumber::operator=(const IssuerAndSerialNum
   return *this;
 }
 
+void IssuerAndSerialNumber::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&issuer, &serialNumber});
+}
+
 void IssuerAndSerialNumber::clear() {
+  releaseViews();
   issuer.clear();
   serialNumber.clear();
 }

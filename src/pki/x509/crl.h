@@ -24,6 +24,8 @@ class CRLentry : public ASNsequenceF {
   ~CRLentry() override;
   CRLentry& operator=(const CRLentry& other);
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;
@@ -43,6 +45,8 @@ class TBSCertRevList : public ASNsequenceF {
   // read in place is copied with its received octets.
   TBSCertRevList& operator=(const TBSCertRevList& other);
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   // A version INTEGER beyond 32 bits does not match (0).
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
@@ -72,6 +76,8 @@ class SignedCertRevList : public ASNsequenceF {
   // DER, or the "X509 CRL" text armour when its reader is registered.
   int decode(GenericFile* in, int length, unsigned char flags) override;
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;
@@ -97,6 +103,8 @@ class IssuerAndSerialNumber : public ASNsequenceF {
   ~IssuerAndSerialNumber() override;
   IssuerAndSerialNumber& operator=(const IssuerAndSerialNumber& other);
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;

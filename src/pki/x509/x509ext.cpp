@@ -70,7 +70,13 @@ BasicConstraints::BasicConstraints(unsigned char t)
 
 BasicConstraints::~BasicConstraints() = default;
 
+void BasicConstraints::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&cA, &pathLenConstraint});
+}
+
 void BasicConstraints::clear() {
+  releaseViews();
   resetBool(cA);
   pathLenConstraint.clear();
   pathLenConstraintPresent = 0;
@@ -135,7 +141,13 @@ AuthorityKeyIdentifier::AuthorityKeyIdentifier(unsigned char t)
 
 AuthorityKeyIdentifier::~AuthorityKeyIdentifier() = default;
 
+void AuthorityKeyIdentifier::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&keyIdentifier, &authorityCertIssuer, &authorityCertSerialNumber});
+}
+
 void AuthorityKeyIdentifier::clear() {
+  releaseViews();
   keyIdentifier.clear();
   authorityCertIssuer.clear();
   authorityCertSerialNumber.clear();
@@ -245,7 +257,13 @@ DistributionPoint& DistributionPoint::operator=(const DistributionPoint& other) 
   return *this;
 }
 
+void DistributionPoint::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&distributionPoint, &reasons, &cRLIssuer});
+}
+
 void DistributionPoint::clear() {
+  releaseViews();
   distributionPoint.clear();
   reasons.clear();
   cRLIssuer.clear();
@@ -322,7 +340,14 @@ IssuingDistributionPoint::IssuingDistributionPoint(unsigned char t)
 
 IssuingDistributionPoint::~IssuingDistributionPoint() = default;
 
+void IssuingDistributionPoint::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&distributionPoint, &onlyContainsUserCerts, &onlyContainsCACerts,
+                  &onlySomeReasons, &indirectCRL});
+}
+
 void IssuingDistributionPoint::clear() {
+  releaseViews();
   distributionPoint.clear();
   resetBool(onlyContainsUserCerts);
   resetBool(onlyContainsCACerts);
@@ -412,7 +437,13 @@ QcStatement& QcStatement::operator=(const QcStatement& other) {
   return *this;
 }
 
+void QcStatement::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&statementId, &statementInfo});
+}
+
 void QcStatement::clear() {
+  releaseViews();
   statementId.clear();
   statementInfo.clear();
   statementInfoPresent = 0;
@@ -463,7 +494,13 @@ AccessDescription& AccessDescription::operator=(const AccessDescription& other) 
   return *this;
 }
 
+void AccessDescription::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&accessMethod, &accessLocation});
+}
+
 void AccessDescription::clear() {
+  releaseViews();
   accessMethod.clear();
   accessLocation.clear();
 }
@@ -508,7 +545,13 @@ PolicyConstraints::PolicyConstraints(unsigned char t)
 
 PolicyConstraints::~PolicyConstraints() = default;
 
+void PolicyConstraints::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&requireExplicitPolicy, &inhibitPolicyMapping});
+}
+
 void PolicyConstraints::clear() {
+  releaseViews();
   requireExplicitPolicy.clear();
   inhibitPolicyMapping.clear();
   requireExplicitPolicyPresent = inhibitPolicyMappingPresent = 0;
@@ -569,7 +612,13 @@ PolicyQualifierInfo& PolicyQualifierInfo::operator=(const PolicyQualifierInfo& o
   return *this;
 }
 
+void PolicyQualifierInfo::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&policyQualifierId, &qualifier});
+}
+
 void PolicyQualifierInfo::clear() {
+  releaseViews();
   policyQualifierId.clear();
   qualifier.clear();
 }
@@ -614,7 +663,13 @@ PolicyInformation& PolicyInformation::operator=(const PolicyInformation& other) 
   return *this;
 }
 
+void PolicyInformation::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&policyIdentifier, &policyQualifiers});
+}
+
 void PolicyInformation::clear() {
+  releaseViews();
   policyIdentifier.clear();
   policyQualifiers.clear();
 }
@@ -661,7 +716,13 @@ PolicyMapping& PolicyMapping::operator=(const PolicyMapping& other) {
   return *this;
 }
 
+void PolicyMapping::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&issuerDomainPolicy, &subjectDomainPolicy});
+}
+
 void PolicyMapping::clear() {
+  releaseViews();
   issuerDomainPolicy.clear();
   subjectDomainPolicy.clear();
 }

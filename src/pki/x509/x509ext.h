@@ -32,6 +32,8 @@ class BasicConstraints : public ASNsequenceF {
   BasicConstraints& operator=(const BasicConstraints&) = delete;
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;
@@ -50,6 +52,8 @@ class AuthorityKeyIdentifier : public ASNsequenceF {
   AuthorityKeyIdentifier& operator=(const AuthorityKeyIdentifier&) = delete;
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   // A [1] must be followed by its [2]: the two are written together, so
   // one without the other could not be written again.
   int decodeContent(GenericFile* in, int length) override;
@@ -89,6 +93,8 @@ class DistributionPoint : public ASNsequenceF {
   DistributionPoint& operator=(const DistributionPoint& other);
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;
@@ -110,6 +116,8 @@ class IssuingDistributionPoint : public ASNsequenceF {
   IssuingDistributionPoint& operator=(const IssuingDistributionPoint&) = delete;
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;
@@ -132,6 +140,8 @@ class QcStatement : public ASNsequenceF {
   QcStatement& operator=(const QcStatement& other);
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;
@@ -150,6 +160,8 @@ class AccessDescription : public ASNsequenceF {
   AccessDescription& operator=(const AccessDescription& other);
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;
@@ -167,6 +179,8 @@ class PolicyConstraints : public ASNsequenceF {
   PolicyConstraints& operator=(const PolicyConstraints&) = delete;
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;
@@ -186,6 +200,8 @@ class PolicyQualifierInfo : public ASNsequenceF {
   PolicyQualifierInfo& operator=(const PolicyQualifierInfo& other);
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;
@@ -210,6 +226,8 @@ class PolicyInformation : public ASNsequenceF {
   PolicyInformation& operator=(const PolicyInformation& other);
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;
@@ -227,6 +245,8 @@ class PolicyMapping : public ASNsequenceF {
   PolicyMapping& operator=(const PolicyMapping& other);
 
   void clear() override;
+  // Walks every member, present or not.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;
