@@ -144,8 +144,7 @@ inline void releaseTree(ASNobject& m) {
 // empties them all, releasing what an earlier decode read in place, so no
 // member outlives the octets it viewed. clear() does that, restores the
 // constructor defaults (`restoreDefaults()`) and drops the owner's own view.
-// Whether a structure lists all its members for release (the enveloped-data and
-// PKCS#12 structures do not yet: they keep their own clear()).
+// Whether a structure lists all its members for release.
 template <class T, class = void>
 struct HasMemberLists : std::false_type {};
 template <class T>
@@ -269,6 +268,27 @@ int streamedMembersLength(const Members<N>& m, int expected) {
   for (const ASNobject* member : m)
     if (member) n += asnStreamedTotal(*member, expected);
   return n > ASN_MAX_LENGTH ? static_cast<int>(ASN_MAX_LENGTH) : static_cast<int>(n);
+}
+
+// The streaming context of a structure, made on first use: 1, or EASN_MEM.
+template <class Ctx>
+int newStreamCtx(ASNStreamCtx*& ctx) {
+  if (ctx) return 1;
+  ctx = new (std::nothrow) Ctx();
+  return ctx ? 1 : EASN_MEM;
+}
+
+// Resets (or frees) the streaming contexts of the listed members (null
+// entries, absent optional members, skipped).
+template <class List>
+void resetMemberStreams(const List& members) {
+  for (const ASNobject* m : members)
+    if (m) const_cast<ASNobject*>(m)->resetStreamCtx();
+}
+template <class List>
+void freeMemberStreams(const List& members) {
+  for (const ASNobject* m : members)
+    if (m) const_cast<ASNobject*>(m)->freeStreamCtx();
 }
 
 // Refuses a copy into a value read in place, as the explicit wrapper does.

@@ -252,16 +252,7 @@ SafeBag& SafeBag::operator=(const SafeBag& other) {
   return *this;
 }
 
-void SafeBag::clear() {
-  bagId.clear();
-  bagValue.get().clear();
-  bagAttributes.clear();
-  bagAttributesPresent = 0;
-}
-
 int SafeBag::decodeMembers(cmsasn::MemberReader& r) {
-  bagAttributes.clear();
-  bagAttributesPresent = 0;
   int x = r.readTagged(bagId, 0x06);
   if (x < 1) return x;
   if ((x = r.readTagged(bagValue, 0xA0)) < 1) return x;
@@ -311,11 +302,6 @@ CertBag::CertBag(unsigned char t) : cmsasn::Sequence<CertBag>(t), certId(), cert
 
 CertBag::~CertBag() = default;
 
-void CertBag::clear() {
-  certId.clear();
-  certValue.get().clear();
-}
-
 int CertBag::decodeMembers(cmsasn::MemberReader& r) {
   int x = r.readTagged(certId, 0x06);
   if (x < 1) return x;
@@ -331,14 +317,7 @@ MacData::MacData(unsigned char t) : cmsasn::Sequence<MacData>(t), mac(), macSalt
 
 MacData::~MacData() = default;
 
-void MacData::clear() {
-  mac.clear();
-  macSalt.clear();
-  iterations.set(1u);
-}
-
 int MacData::decodeMembers(cmsasn::MemberReader& r) {
-  iterations.set(1u);
   int x = r.readTagged(mac, 0x30);
   if (x < 1) return x;
   if ((x = r.readTagged(macSalt, 0x04)) < 1) return x;
@@ -359,11 +338,6 @@ EncryptedData::EncryptedData(unsigned char t)
 
 EncryptedData::~EncryptedData() = default;
 
-void EncryptedData::clear() {
-  version.clear();
-  encryptedContentInfo.clear();
-}
-
 int EncryptedData::decodeMembers(cmsasn::MemberReader& r) {
   int x = r.readTagged(version, 0x02);
   if (x < 1) return x;
@@ -380,17 +354,7 @@ Pfx::Pfx() : cmsasn::Sequence<Pfx>(0), version(), authSafe(), macData(), authent
 
 Pfx::~Pfx() = default;
 
-void Pfx::clear() {
-  version.clear();
-  authSafe.contentType.clear();
-  authSafe.value().clear();
-  authSafe.contentPresent = 0;
-  macData.clear();
-  authenticatedSafe.clear();
-}
-
 int Pfx::decodeMembers(cmsasn::MemberReader& r) {
-  clear();
   int x = r.readTagged(version, 0x02);
   if (x < 1) return x;
   if ((x = r.readTagged(authSafe, 0x30)) < 1) return x;

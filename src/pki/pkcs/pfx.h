@@ -45,9 +45,10 @@ class SafeBag : public cmsasn::Sequence<SafeBag> {
   // An attribute {oid, SET OF value}: 1, or 0 when it cannot be made.
   int addAttribute(const ASNobjectId& oid, const ASNobject& value);
 
-  void clear() override;
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<3> members() const;
+  cmsasn::AllMembers<4> allMembers() { return {&bagId, &bagValue.get(), &bagValue, &bagAttributes}; }
+  void restoreDefaults() { bagAttributesPresent = 0; }
 
   ASNobjectId bagId;
   ASNexpl<ASNany> bagValue;
@@ -61,9 +62,10 @@ class CertBag : public cmsasn::Sequence<CertBag> {
  public:
   explicit CertBag(unsigned char tag = 0);
   ~CertBag() override;
-  void clear() override;
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<2> members() const;
+  cmsasn::AllMembers<3> allMembers() { return {&certId, &certValue.get(), &certValue}; }
+  void restoreDefaults() {}
 
   ASNobjectId certId;
   ASNexpl<ASNoctstr> certValue;
@@ -73,9 +75,10 @@ class MacData : public cmsasn::Sequence<MacData> {
  public:
   explicit MacData(unsigned char tag = 0);
   ~MacData() override;
-  void clear() override;
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<3> members() const;
+  cmsasn::AllMembers<3> allMembers() { return {&mac, &macSalt, &iterations}; }
+  void restoreDefaults() { iterations.set(1u); }
 
   DigestInfo mac;
   ASNoctstr macSalt;
@@ -87,9 +90,10 @@ class EncryptedData : public cmsasn::Sequence<EncryptedData> {
  public:
   explicit EncryptedData(unsigned char tag = 0);
   ~EncryptedData() override;
-  void clear() override;
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<2> members() const;
+  cmsasn::AllMembers<2> allMembers() { return {&version, &encryptedContentInfo}; }
+  void restoreDefaults() { version.set(0u); }
 
   ASNinteger version;
   EncryptedContentInfo encryptedContentInfo;
@@ -120,7 +124,7 @@ class Pfx : public cmsasn::Sequence<Pfx> {
   SafeBag* appendSafeBag(const ASNobject& value, const ASNobjectId& bagOid);
   // Fills the authenticated safe, authSafe and MAC with cipher 4 or 7, the
   // password and salts that follow from SHA-1 of the seed: 1, or 0 (the
-  // authenticated safe is then as before).
+  // authenticated safe is then empty).
   int build(int cipherId, const unsigned char* password, int passwordLength,
             const unsigned char* seed, int seedLength);
 
@@ -143,9 +147,15 @@ class Pfx : public cmsasn::Sequence<Pfx> {
   // password is empty), -2 not HMAC-SHA-1 or bad parameters.
   int verifyMac(const unsigned char* password, int passwordLength) const;
 
-  void clear() override;
+  // The members and the authenticated safe; the items collected for
+  // writing stay.
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<3> members() const;
+  cmsasn::AllMembers<7> allMembers() {
+    return {&version,  &authSafe.value(), &authSafe.content,  &authSafe.contentType,
+            &authSafe, &macData,          &authenticatedSafe};
+  }
+  void restoreDefaults() { authSafe.contentPresent = 0; }
 
   ASNinteger version;
   ContentInfo<ASNoctstr> authSafe;
