@@ -87,11 +87,17 @@ EncryptedContentInfo& EncryptedContentInfo::operator=(const EncryptedContentInfo
 }
 
 void EncryptedContentInfo::clear() {
-  const ASNobjectId type(contentType);
-  const AlgorithmIdentifier algorithm(contentEncryptionAlgorithm);
-  cmsasn::Sequence<EncryptedContentInfo>::clear();
-  contentType = type;
-  contentEncryptionAlgorithm = algorithm;
+  // Values read in place go with the rest: the octets they view may be
+  // released already (a re-decode of an enclosing value releases them first).
+  if ((contentType.flags | contentEncryptionAlgorithm.flags) & ASN_FLAG_CONST) {
+    cmsasn::Sequence<EncryptedContentInfo>::clear();
+  } else {
+    const ASNobjectId type(contentType);
+    const AlgorithmIdentifier algorithm(contentEncryptionAlgorithm);
+    cmsasn::Sequence<EncryptedContentInfo>::clear();
+    contentType = type;
+    contentEncryptionAlgorithm = algorithm;
+  }
   recipientInfos = nullptr;
 }
 

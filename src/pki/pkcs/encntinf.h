@@ -42,9 +42,9 @@ class EncryptedContentInfo : public cmsasn::Sequence<EncryptedContentInfo> {
   // recipient-set reference (the copy refers to the source's set).
   EncryptedContentInfo& operator=(const EncryptedContentInfo& other);
 
-  // Empties the encrypted content (type and algorithm stay, as private
-  // values even when they were read in place), marks it present and drops
-  // the recipient-set reference.
+  // Empties the encrypted content, marks it present and drops the
+  // recipient-set reference. Type and algorithm stay unless they were read
+  // in place (then they are emptied with the rest: their octets may be gone).
   void clear() override;
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<3> members() const;
