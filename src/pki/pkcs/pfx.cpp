@@ -10,6 +10,7 @@
 #include "pki/keys/ecprvkey.h"
 #include "pki/common/oids.h"
 #include "pki/keys/rsaprkey.h"
+#include "pki/x509/crl.h"
 
 #include <cstring>
 #include <new>
@@ -229,6 +230,18 @@ struct PfxReader {
 };
 
 }  // namespace
+
+void addCopy(TypedPointerList<SignedCertRevList>& target,
+             const TypedPointerList<SignedCertRevList>& source) {
+  for (POSITION pos = source.GetHeadPosition(); pos;) {
+    const SignedCertRevList* crl = TypedPointerList<SignedCertRevList>::GetNext(pos);
+    if (!crl) continue;
+    SignedCertRevList* copy = target.addNew();
+    if (!copy) throwBadAllocation();
+    *copy = *crl;
+  }
+  target.owns = source.owns;
+}
 
 // ---------------------------------------------------------------------------
 // SafeBag

@@ -24,6 +24,13 @@ class RSAPrivateKey;
 class DSAPrivateKey;
 class ECPrivateKey;
 
+// Appends a copy of every CRL of `source` to `target`, in order (a CRL read
+// in place is copied with its received octets), then takes over the
+// source's ownership flag. Throws std::bad_alloc "bad allocation" when a
+// copy cannot be made or appended.
+void addCopy(TypedPointerList<SignedCertRevList>& target,
+             const TypedPointerList<SignedCertRevList>& source);
+
 // Most iterations one reading may spend over all its derivations (MAC and
 // every decryption): a file of many items each at PBE_MAX_ITERATIONS would
 // otherwise cost that many times over.
