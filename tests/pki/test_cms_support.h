@@ -48,6 +48,17 @@ inline Bytes octets(const ASNoctstr& s) {
 
 using certtest::decodeBytes;
 
+// Decodes `der` in place from a private copy that is freed before the
+// caller goes on, so that ASan reports any view a later decode or clear()
+// leaves behind.
+template <class T>
+void decodeInPlaceFromCopy(T& object, const Bytes& der) {
+  std::unique_ptr<Bytes> copy(new Bytes(der));
+  ASSERT_EQ(object.decodeBuffer(copy->data(), static_cast<int>(copy->size()),
+                                ASN_FLAG_CONST | ASN_FLAG_COPY),
+            static_cast<int>(der.size()));
+}
+
 // Streams `in` into `o` in pieces of `chunk` octets; what passes through
 // goes to *passed. The decoder's last answer (0 when it finished before the
 // input did).

@@ -94,8 +94,7 @@ class MemberReader {
 // them all, and each decode first empties them all and restores the
 // constructor defaults (`restoreDefaults()`), so no member outlives the
 // octets it viewed. clear() does the same and drops the owner's own view.
-// Whether a structure lists all its members (the enveloped-data and PKCS#12
-// structures do not yet: they keep their own clear()).
+// Whether a structure lists all its members.
 template <class T, class = void>
 struct HasMemberLists : std::false_type {};
 template <class T>
@@ -229,6 +228,27 @@ int streamedMembersLength(const Members<N>& m, int expected) {
   for (const ASNobject* member : m)
     if (member) n += asnStreamedTotal(*member, expected);
   return n > ASN_MAX_LENGTH ? static_cast<int>(ASN_MAX_LENGTH) : static_cast<int>(n);
+}
+
+// The streaming context of a structure, made on first use: 1, or EASN_MEM.
+template <class Ctx>
+int newStreamCtx(ASNStreamCtx*& ctx) {
+  if (ctx) return 1;
+  ctx = new (std::nothrow) Ctx();
+  return ctx ? 1 : EASN_MEM;
+}
+
+// Resets (or frees) the streaming contexts of the listed members (null
+// entries, absent optional members, skipped).
+template <class List>
+void resetMemberStreams(const List& members) {
+  for (const ASNobject* m : members)
+    if (m) const_cast<ASNobject*>(m)->resetStreamCtx();
+}
+template <class List>
+void freeMemberStreams(const List& members) {
+  for (const ASNobject* m : members)
+    if (m) const_cast<ASNobject*>(m)->freeStreamCtx();
 }
 
 // Refuses a copy into a value read in place, as the explicit wrapper does.

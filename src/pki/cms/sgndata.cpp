@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <initializer_list>
 
 namespace {
 
@@ -381,24 +380,16 @@ cmsasn::Members<6> SignedData::members() const {
           &signerInfos};
 }
 
-int SignedData::createStreamCtx() {
-  if (streamCtx) return 1;
-  streamCtx = new (std::nothrow) SignedDataStreamCtx();
-  return streamCtx ? 1 : EASN_MEM;
-}
+int SignedData::createStreamCtx() { return cmsasn::newStreamCtx<SignedDataStreamCtx>(streamCtx); }
 
 void SignedData::resetStreamCtx() {
   ASNobject::resetStreamCtx();
-  for (const ASNobject* m : members())
-    if (m) const_cast<ASNobject*>(m)->resetStreamCtx();
-  encapContentInfo.resetStreamCtx();
+  cmsasn::resetMemberStreams(members());
 }
 
 void SignedData::freeStreamCtx() {
   ASNobject::freeStreamCtx();
-  for (ASNobject* m : std::initializer_list<ASNobject*>{
-           &version, &digestAlgorithms, &encapContentInfo, &certificates, &crls, &signerInfos})
-    m->freeStreamCtx();
+  cmsasn::freeMemberStreams(allMembers());
 }
 
 int SignedData::streamLength(int expected) const {

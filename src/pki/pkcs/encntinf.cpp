@@ -87,10 +87,25 @@ EncryptedContentInfo& EncryptedContentInfo::operator=(const EncryptedContentInfo
 }
 
 void EncryptedContentInfo::clear() {
-  encryptedContent.clear();
-  encryptedContentPresent = 1;
+  // Values read in place go with the rest: the octets they view may be
+  // released already (a re-decode of an enclosing value releases them first).
+  if ((contentType.flags | contentEncryptionAlgorithm.flags) & ASN_FLAG_CONST) {
+    cmsasn::Sequence<EncryptedContentInfo>::clear();
+  } else {
+    const ASNobjectId type(contentType);
+    const AlgorithmIdentifier algorithm(contentEncryptionAlgorithm);
+    cmsasn::Sequence<EncryptedContentInfo>::clear();
+    contentType = type;
+    contentEncryptionAlgorithm = algorithm;
+  }
   recipientInfos = nullptr;
 }
+
+cmsasn::AllMembers<3> EncryptedContentInfo::allMembers() {
+  return {&contentType, &contentEncryptionAlgorithm, &encryptedContent};
+}
+
+void EncryptedContentInfo::restoreDefaults() { encryptedContentPresent = 1; }
 
 int EncryptedContentInfo::decodeMembers(cmsasn::MemberReader& r) {
   encryptedContentPresent = 0;
@@ -112,23 +127,17 @@ cmsasn::Members<3> EncryptedContentInfo::members() const {
 }
 
 int EncryptedContentInfo::createStreamCtx() {
-  if (streamCtx) return 1;
-  streamCtx = new (std::nothrow) CmsMemberStreamCtx();
-  return streamCtx ? 1 : EASN_MEM;
+  return cmsasn::newStreamCtx<CmsMemberStreamCtx>(streamCtx);
 }
 
 void EncryptedContentInfo::resetStreamCtx() {
   ASNobject::resetStreamCtx();
-  contentType.resetStreamCtx();
-  contentEncryptionAlgorithm.resetStreamCtx();
-  encryptedContent.resetStreamCtx();
+  cmsasn::resetMemberStreams(allMembers());
 }
 
 void EncryptedContentInfo::freeStreamCtx() {
   ASNobject::freeStreamCtx();
-  contentType.freeStreamCtx();
-  contentEncryptionAlgorithm.freeStreamCtx();
-  encryptedContent.freeStreamCtx();
+  cmsasn::freeMemberStreams(allMembers());
 }
 
 int EncryptedContentInfo::streamLength(int expected) const {
@@ -139,10 +148,9 @@ int EncryptedContentInfo::streamDecodeStep(GenericFile* in, int contentLength, G
   checkInvariant(streamCtx != nullptr, SRC, __LINE__, "streamCtx != NULL");
   auto* c = static_cast<CmsMemberStreamCtx*>(streamCtx);
   if (!c->started) {
-    contentType.freeStreamCtx();
-    contentEncryptionAlgorithm.freeStreamCtx();
-    encryptedContent.freeStreamCtx();
-    encryptedContent.clear();
+    cmsasn::freeMemberStreams(allMembers());
+    // Nothing an earlier decode read (in place) outlives this one.
+    releaseMembers();
     encryptedContentPresent = 0;
     // The encrypted octets pass through; they are never held.
     const int p = encryptedContent.setStreamPassThrough(true);
@@ -226,14 +234,9 @@ int EncryptedContentInfo::decryptWithPassword(int cipherId, const unsigned char*
                                               int passwordLength, ASNoctstr& target) const {
   const PbeScheme* scheme = pbeSchemeByCipher(cipherId);
   checkInvariant(scheme != nullptr, SRC, __LINE__, "0");
-  if (contentEncryptionAlgorithm.algorithm != *scheme->oid) return -2;
-  const PbeScheme* named = nullptr;
-  PbeParameters params;
-  const int p = pbeReadAlgorithm(contentEncryptionAlgorithm, &named, params);
-  if (p != 1) return p;
   LvOctMem plain;
-  const int d = pbeDecrypt(*scheme, password, passwordLength, params, encryptedContent.data(),
-                           encryptedContent.length, plain, SRC);
+  const int d = pbeDecrypt(contentEncryptionAlgorithm, scheme, password, passwordLength,
+                           encryptedContent, plain, SRC);
   if (d != 1) return d;
   return target.set(plain.ptr(), static_cast<int>(plain.getLength())) == 1 ? 1 : -1;
 }

@@ -42,11 +42,16 @@ class EncryptedContentInfo : public cmsasn::Sequence<EncryptedContentInfo> {
   // recipient-set reference (the copy refers to the source's set).
   EncryptedContentInfo& operator=(const EncryptedContentInfo& other);
 
-  // Empties the encrypted content (type and algorithm stay), marks it
-  // present and drops the recipient-set reference.
+  // Empties the encrypted content, marks it present and drops the
+  // recipient-set reference. Type and algorithm stay unless they were read
+  // in place (then they are emptied with the rest: their octets may be gone).
   void clear() override;
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<3> members() const;
+  cmsasn::AllMembers<3> allMembers();
+  // The encrypted content present; the recipient-set reference stays (the
+  // enveloping decoder sets it before this content streams in).
+  void restoreDefaults();
 
   int createStreamCtx() override;
   void resetStreamCtx() override;

@@ -7,6 +7,7 @@
 #include "pki/common/oids.h"
 #include "pki/keys/rsaprkey.h"
 
+#include <new>
 #include <vector>
 
 namespace {
@@ -32,15 +33,7 @@ PrivateKeyInfo::PrivateKeyInfo(unsigned char t)
 
 PrivateKeyInfo::~PrivateKeyInfo() = default;
 
-void PrivateKeyInfo::clear() {
-  version.clear();
-  privateKeyAlgorithm.clear();
-  privateKey.clear();
-  attributes.clear();
-}
-
 int PrivateKeyInfo::decodeMembers(cmsasn::MemberReader& r) {
-  attributes.clear();
   int x = r.readTagged(version, 0x02);
   if (x < 1) return x;
   if ((x = r.readTagged(privateKeyAlgorithm, 0x30)) < 1) return x;
@@ -130,11 +123,6 @@ EncryptedPrivateKeyInfo::EncryptedPrivateKeyInfo(unsigned char t)
 
 EncryptedPrivateKeyInfo::~EncryptedPrivateKeyInfo() = default;
 
-void EncryptedPrivateKeyInfo::clear() {
-  encryptionAlgorithm.clear();
-  encryptedData.clear();
-}
-
 int EncryptedPrivateKeyInfo::decodeMembers(cmsasn::MemberReader& r) {
   int x = r.readTagged(encryptionAlgorithm, 0x30);
   if (x < 1) return x;
@@ -158,16 +146,17 @@ int EncryptedPrivateKeyInfo::encrypt(int cipherId, const unsigned char* password
 
 int EncryptedPrivateKeyInfo::decrypt(const unsigned char* password, int passwordLength,
                                      ASNobject& out) const {
-  const PbeScheme* scheme = nullptr;
-  PbeParameters params;
-  const int p = pbeReadAlgorithm(encryptionAlgorithm, &scheme, params);
-  if (p != 1) return p;
   LvOctMem plain;
-  const int d = pbeDecrypt(*scheme, password, passwordLength, params, encryptedData.data(),
-                           encryptedData.length, plain, SRC);
+  const int d = pbeDecrypt(encryptionAlgorithm, nullptr, password, passwordLength, encryptedData,
+                           plain, SRC);
   if (d != 1) return d;
   const int n = static_cast<int>(plain.getLength());
-  const int r = out.decodeBuffer(plain.ptr(), n, 0);
+  int r;
+  try {
+    r = out.decodeBuffer(plain.ptr(), n, 0);
+  } catch (const std::bad_alloc&) {
+    r = EASN_MEM;  // a result, not an exception, out of this interface
+  }
   if (r == n && n > 0) return 1;
   // Whatever a wrong key made of the octets goes with them.
   out.clear();
@@ -181,11 +170,6 @@ RC2CBCParameter::RC2CBCParameter(unsigned char t)
     : cmsasn::Sequence<RC2CBCParameter>(t), rc2ParameterVersion(), iv() {}
 
 RC2CBCParameter::~RC2CBCParameter() = default;
-
-void RC2CBCParameter::clear() {
-  rc2ParameterVersion.clear();
-  iv.clear();
-}
 
 int RC2CBCParameter::decodeMembers(cmsasn::MemberReader& r) {
   int x = r.readTagged(rc2ParameterVersion, 0x02);

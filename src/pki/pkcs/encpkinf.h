@@ -36,9 +36,12 @@ class PrivateKeyInfo : public cmsasn::Sequence<PrivateKeyInfo> {
   // key or parameters malformed, 3 memory or stream failure.
   int getEcKey(ECPrivateKey& out) const;
 
-  void clear() override;
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<4> members() const;
+  cmsasn::AllMembers<4> allMembers() {
+    return {&version, &privateKeyAlgorithm, &privateKey, &attributes};
+  }
+  void restoreDefaults() {}
 
   ASNinteger version;
   AlgorithmIdentifier privateKeyAlgorithm;
@@ -71,9 +74,10 @@ class EncryptedPrivateKeyInfo : public cmsasn::Sequence<EncryptedPrivateKeyInfo>
   // never leaves a "decrypted" key behind.
   int decrypt(const unsigned char* password, int passwordLength, ASNobject& out) const;
 
-  void clear() override;
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<2> members() const;
+  cmsasn::AllMembers<2> allMembers() { return {&encryptionAlgorithm, &encryptedData}; }
+  void restoreDefaults() {}
 
   AlgorithmIdentifier encryptionAlgorithm;
   ASNoctstr encryptedData;
@@ -84,9 +88,10 @@ class RC2CBCParameter : public cmsasn::Sequence<RC2CBCParameter> {
  public:
   explicit RC2CBCParameter(unsigned char tag = 0);
   ~RC2CBCParameter() override;
-  void clear() override;
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<2> members() const;
+  cmsasn::AllMembers<2> allMembers() { return {&rc2ParameterVersion, &iv}; }
+  void restoreDefaults() {}
 
   ASNinteger rc2ParameterVersion;
   ASNoctstr iv;

@@ -24,15 +24,11 @@ OriginatorInfoASN::OriginatorInfoASN(unsigned char t)
 
 OriginatorInfoASN::~OriginatorInfoASN() = default;
 
-void OriginatorInfoASN::clear() {
-  certs.clear();
-  certsPresent = 0;
-  crls.clear();
-  crlsPresent = 0;
-}
+cmsasn::AllMembers<2> OriginatorInfoASN::allMembers() { return {&certs, &crls}; }
+
+void OriginatorInfoASN::restoreDefaults() { certsPresent = crlsPresent = 0; }
 
 int OriginatorInfoASN::decodeMembers(cmsasn::MemberReader& r) {
-  clear();
   int x;
   // certs [0] before crls [1], each at most once.
   while (!r.done()) {
@@ -68,12 +64,11 @@ KeyTransRecipientInfo::KeyTransRecipientInfo(unsigned char t)
 
 KeyTransRecipientInfo::~KeyTransRecipientInfo() = default;
 
-void KeyTransRecipientInfo::clear() {
-  version.clear();
-  rid.clear();
-  keyEncryptionAlgorithm.clear();
-  encryptedKey.clear();
+cmsasn::AllMembers<4> KeyTransRecipientInfo::allMembers() {
+  return {&version, &rid, &keyEncryptionAlgorithm, &encryptedKey};
 }
+
+void KeyTransRecipientInfo::restoreDefaults() { version.set(0u); }
 
 int KeyTransRecipientInfo::decodeMembers(cmsasn::MemberReader& r) {
   int x = r.readTagged(version, 0x02);
@@ -94,7 +89,9 @@ KEKIdentifier::KEKIdentifier(unsigned char t)
 
 KEKIdentifier::~KEKIdentifier() = default;
 
-void KEKIdentifier::clear() { keyIdentifier.clear(); }
+cmsasn::AllMembers<1> KEKIdentifier::allMembers() { return {&keyIdentifier}; }
+
+void KEKIdentifier::restoreDefaults() {}
 
 int KEKIdentifier::decodeMembers(cmsasn::MemberReader& r) {
   const int x = r.read(keyIdentifier);
@@ -115,12 +112,11 @@ KEKRecipientInfo::KEKRecipientInfo(unsigned char t)
 
 KEKRecipientInfo::~KEKRecipientInfo() = default;
 
-void KEKRecipientInfo::clear() {
-  version.clear();
-  kekid.clear();
-  keyEncryptionAlgorithm.clear();
-  encryptedKey.clear();
+cmsasn::AllMembers<4> KEKRecipientInfo::allMembers() {
+  return {&version, &kekid, &keyEncryptionAlgorithm, &encryptedKey};
 }
+
+void KEKRecipientInfo::restoreDefaults() { version.set(4u); }
 
 int KEKRecipientInfo::decodeMembers(cmsasn::MemberReader& r) {
   int x = r.readTagged(version, 0x02);
@@ -143,11 +139,11 @@ PasswordRecipientInfo::PasswordRecipientInfo(unsigned char t)
 
 PasswordRecipientInfo::~PasswordRecipientInfo() = default;
 
-void PasswordRecipientInfo::clear() {
-  version.clear();
-  keyEncryptionAlgorithm.clear();
-  encryptedKey.clear();
+cmsasn::AllMembers<3> PasswordRecipientInfo::allMembers() {
+  return {&version, &keyEncryptionAlgorithm, &encryptedKey};
 }
+
+void PasswordRecipientInfo::restoreDefaults() {}
 
 int PasswordRecipientInfo::decodeMembers(cmsasn::MemberReader& r) {
   int x = r.readTagged(version, 0x02);
@@ -192,18 +188,16 @@ EnvelopedData::EnvelopedData(unsigned char t)
 
 EnvelopedData::~EnvelopedData() = default;
 
-void EnvelopedData::clear() {
-  version.clear();
-  originatorInfo.clear();
-  originatorInfoPresent = 0;
-  recipientInfos.clear();
-  encryptedContentInfo.clear();
-  unprotectedAttrs.clear();
-  unprotectedAttrsPresent = 0;
+cmsasn::AllMembers<5> EnvelopedData::allMembers() {
+  return {&version, &originatorInfo, &recipientInfos, &encryptedContentInfo, &unprotectedAttrs};
+}
+
+void EnvelopedData::restoreDefaults() {
+  originatorInfoPresent = unprotectedAttrsPresent = 0;
+  encryptedContentInfo.recipientInfos = nullptr;
 }
 
 int EnvelopedData::decodeMembers(cmsasn::MemberReader& r) {
-  clear();
   int x = r.readTagged(version, 0x02);
   if (x < 1) return x;
   const int id = r.peek();
@@ -227,27 +221,17 @@ cmsasn::Members<5> EnvelopedData::members() const {
 }
 
 int EnvelopedData::createStreamCtx() {
-  if (streamCtx) return 1;
-  streamCtx = new (std::nothrow) CmsMemberStreamCtx();
-  return streamCtx ? 1 : EASN_MEM;
+  return cmsasn::newStreamCtx<CmsMemberStreamCtx>(streamCtx);
 }
 
 void EnvelopedData::resetStreamCtx() {
   ASNobject::resetStreamCtx();
-  version.resetStreamCtx();
-  originatorInfo.resetStreamCtx();
-  recipientInfos.resetStreamCtx();
-  encryptedContentInfo.resetStreamCtx();
-  unprotectedAttrs.resetStreamCtx();
+  cmsasn::resetMemberStreams(allMembers());
 }
 
 void EnvelopedData::freeStreamCtx() {
   ASNobject::freeStreamCtx();
-  version.freeStreamCtx();
-  originatorInfo.freeStreamCtx();
-  recipientInfos.freeStreamCtx();
-  encryptedContentInfo.freeStreamCtx();
-  unprotectedAttrs.freeStreamCtx();
+  cmsasn::freeMemberStreams(allMembers());
 }
 
 int EnvelopedData::streamLength(int expected) const {
@@ -261,12 +245,9 @@ int EnvelopedData::streamDecodeStep(GenericFile* in, int contentLength, GenericF
   checkInvariant(streamCtx != nullptr, SRC, __LINE__, "streamCtx != NULL");
   auto* c = static_cast<CmsMemberStreamCtx*>(streamCtx);
   if (!c->started) {
-    for (ASNobject* m : {static_cast<ASNobject*>(&version), static_cast<ASNobject*>(&originatorInfo),
-                         static_cast<ASNobject*>(&recipientInfos),
-                         static_cast<ASNobject*>(&encryptedContentInfo),
-                         static_cast<ASNobject*>(&unprotectedAttrs)})
-      m->freeStreamCtx();
-    clear();
+    cmsasn::freeMemberStreams(allMembers());
+    // Nothing an earlier decode read (in place) outlives this one.
+    releaseMembers();
     c->started = 1;
   }
   if (contentLength == 0) {

@@ -20,9 +20,10 @@ class OriginatorInfoASN : public cmsasn::Sequence<OriginatorInfoASN> {
  public:
   explicit OriginatorInfoASN(unsigned char tag = 0);
   ~OriginatorInfoASN() override;
-  void clear() override;
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<2> members() const;
+  cmsasn::AllMembers<2> allMembers();
+  void restoreDefaults();
 
   CmsSet<SignedCertificate> certs;  // [0] IMPLICIT, optional
   unsigned char certsPresent;
@@ -34,9 +35,10 @@ class KeyTransRecipientInfo : public cmsasn::Sequence<KeyTransRecipientInfo> {
  public:
   explicit KeyTransRecipientInfo(unsigned char tag = 0);
   ~KeyTransRecipientInfo() override;
-  void clear() override;
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<4> members() const;
+  cmsasn::AllMembers<4> allMembers();
+  void restoreDefaults();
 
   ASNinteger version;  // 0 when built
   IssuerAndSerialNumber rid;
@@ -49,9 +51,10 @@ class KEKIdentifier : public cmsasn::Sequence<KEKIdentifier> {
  public:
   explicit KEKIdentifier(unsigned char tag = 0);
   ~KEKIdentifier() override;
-  void clear() override;
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<1> members() const;
+  cmsasn::AllMembers<1> allMembers();
+  void restoreDefaults();
 
   ASNoctstr keyIdentifier;
 };
@@ -60,9 +63,10 @@ class KEKRecipientInfo : public cmsasn::Sequence<KEKRecipientInfo> {
  public:
   explicit KEKRecipientInfo(unsigned char tag = 0);
   ~KEKRecipientInfo() override;
-  void clear() override;
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<4> members() const;
+  cmsasn::AllMembers<4> allMembers();
+  void restoreDefaults();
 
   ASNinteger version;  // 4 when built
   KEKIdentifier kekid;
@@ -76,9 +80,10 @@ class PasswordRecipientInfo : public cmsasn::Sequence<PasswordRecipientInfo> {
  public:
   explicit PasswordRecipientInfo(unsigned char tag = 0);
   ~PasswordRecipientInfo() override;
-  void clear() override;
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<3> members() const;
+  cmsasn::AllMembers<3> allMembers();
+  void restoreDefaults();
 
   ASNinteger version;
   AlgorithmIdentifier keyEncryptionAlgorithm;
@@ -109,9 +114,10 @@ class EnvelopedData : public cmsasn::Sequence<EnvelopedData> {
   EnvelopedData(const EnvelopedData&) = delete;
   EnvelopedData& operator=(const EnvelopedData&) = delete;
 
-  void clear() override;
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<5> members() const;
+  cmsasn::AllMembers<5> allMembers();
+  void restoreDefaults();
 
   int createStreamCtx() override;
   void resetStreamCtx() override;

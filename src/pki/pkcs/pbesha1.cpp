@@ -20,11 +20,11 @@ constexpr int V = 64;  // SHA-1 block
 
 // Octets of `data` repeated to the whole blocks covering it (RFC 7292 B.2
 // steps 2 and 3).
-void repeatInto(unsigned char* dst, int blocks, const unsigned char* data, int n) {
-  for (int i = 0; i < blocks * V; ++i) dst[i] = data[i % n];
+void repeatInto(unsigned char* dst, int64_t blocks, const unsigned char* data, int n) {
+  for (int64_t i = 0; i < blocks * V; ++i) dst[i] = data[i % n];
 }
 
-int blocksFor(int n) { return (n + V - 1) / V; }
+int64_t blocksFor(int n) { return (int64_t(n) + V - 1) / V; }
 
 }  // namespace
 
@@ -34,12 +34,15 @@ void pkcs12PbeDeriveSha1(unsigned char* out, int outLength, int id, const unsign
   checkInvariant(password && salt && passwordLength > 0 && saltLength > 0, SRC, __LINE__,
                  "passwordLen > 0 && saltLen > 0");
   if (outLength <= 0) return;
-  const int sBlocks = blocksFor(saltLength);
-  const int pBlocks = blocksFor(passwordLength);
-  const int iBlocks = sBlocks + pBlocks;
+  const int64_t sBlocks = blocksFor(saltLength);
+  const int64_t pBlocks = blocksFor(passwordLength);
+  const int64_t iBlocks = sBlocks + pBlocks;
+  // Counted without overflow: D || I must fit one buffer and one hash call.
+  const int64_t total = (1 + iBlocks) * V;
+  checkInvariant(total <= int64_t(UINT32_MAX), SRC, __LINE__, "(1 + iBlocks) * V <= UINT32_MAX");
   try {
     // D || I hashed in one call; I follows the 64 octets of D.
-    LvOctMem buffer(static_cast<unsigned int>((1 + iBlocks) * V));
+    LvOctMem buffer(static_cast<unsigned int>(total));
     unsigned char* d = buffer.ptr();
     unsigned char* in = d + V;
     std::memset(d, id, V);
@@ -50,7 +53,7 @@ void pkcs12PbeDeriveSha1(unsigned char* out, int outLength, int id, const unsign
     LvSha1 sha;
     int written = 0;
     for (;;) {
-      sha.hash(d, static_cast<unsigned int>((1 + iBlocks) * V));
+      sha.hash(d, static_cast<unsigned int>(total));
       sha.getHash(U, a.ptr());
       for (uint32_t k = 1; k < iterations; ++k) {
         sha.hash(a.ptr(), U);
@@ -62,7 +65,7 @@ void pkcs12PbeDeriveSha1(unsigned char* out, int outLength, int id, const unsign
       if (written >= outLength) break;
       // Ij = (Ij + B + 1) mod 2^512 for every block of I.
       for (int j = 0; j < V; ++j) b[j] = a[j % U];
-      for (int blk = 0; blk < iBlocks; ++blk) {
+      for (int64_t blk = 0; blk < iBlocks; ++blk) {
         unsigned char* ij = in + blk * V;
         unsigned int carry = 1;
         for (int j = V - 1; j >= 0; --j) {
@@ -84,11 +87,6 @@ PbeParameters::PbeParameters(unsigned char t)
     : cmsasn::Sequence<PbeParameters>(t), salt(), iterations() {}
 
 PbeParameters::~PbeParameters() = default;
-
-void PbeParameters::clear() {
-  salt.clear();
-  iterations.clear();
-}
 
 int PbeParameters::decodeMembers(cmsasn::MemberReader& r) {
   int x = r.readTagged(salt, 0x04);
@@ -185,6 +183,8 @@ int pbeEncrypt(const PbeScheme& scheme, const unsigned char* password, int passw
     return static_cast<int>(w) == padded ? 1 : -1;
   } catch (const LvEncryptionDecryptionException&) {
     return -1;
+  } catch (const LvMemException&) {
+    return -1;
   } catch (const LvException& e) {
     checkInvariant(false, source, __LINE__, "0", e.what());
   } catch (const std::bad_alloc&) {
@@ -193,16 +193,23 @@ int pbeEncrypt(const PbeScheme& scheme, const unsigned char* password, int passw
   return -1;
 }
 
-int pbeDecrypt(const PbeScheme& scheme, const unsigned char* password, int passwordLength,
-               const PbeParameters& params, const unsigned char* cipher, int n, LvOctMem& plain,
-               const char* source) {
+int pbeDecrypt(const AlgorithmIdentifier& alg, const PbeScheme* required,
+               const unsigned char* password, int passwordLength, const ASNoctstr& cipher,
+               LvOctMem& plain, const char* source) {
+  if (required && alg.algorithm != *required->oid) return -2;
+  const PbeScheme* scheme = nullptr;
+  PbeParameters params;
+  const int p = pbeReadAlgorithm(alg, &scheme, params);
+  if (p != 1) return p;
   // No key can be derived from an empty password: nothing decrypts with it.
   if (!password || passwordLength < 1) return 0;
-  if (n > 0 && !cipher) return 0;
+  const int n = cipher.length;
+  const unsigned char* in = cipher.data();
+  if (n > 0 && !in) return 0;
   try {
     plain.resize(static_cast<unsigned int>(n < 0 ? 0 : n));
-    const unsigned int w = runCipher(scheme, 1, password, passwordLength, params.salt.data(),
-                                     params.salt.length, pbeIterations(params), cipher, n,
+    const unsigned int w = runCipher(*scheme, 1, password, passwordLength, params.salt.data(),
+                                     params.salt.length, pbeIterations(params), in, n,
                                      plain.ptr());
     plain.resize(w);
     return 1;

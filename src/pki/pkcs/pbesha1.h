@@ -35,9 +35,10 @@ class PbeParameters : public cmsasn::Sequence<PbeParameters> {
  public:
   explicit PbeParameters(unsigned char tag = 0);
   ~PbeParameters() override;
-  void clear() override;
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<2> members() const;
+  cmsasn::AllMembers<2> allMembers() { return {&salt, &iterations}; }
+  void restoreDefaults() {}
 
   ASNoctstr salt;
   ASNinteger iterations;
@@ -73,10 +74,13 @@ int pbeEncrypt(const PbeScheme& scheme, const unsigned char* password, int passw
                const ASNobject& object, AlgorithmIdentifier& alg, ASNoctstr& out,
                const char* source);
 
-// Decrypts with checked parameters into `plain` (wiped when released):
-// 1, 0 when the padding is refused or the password is empty (a wrong
-// password), -1 memory. Other library failures are the invariant failure
-// of `source`. Key and IV are wiped before the call returns.
-int pbeDecrypt(const PbeScheme& scheme, const unsigned char* password, int passwordLength,
-               const PbeParameters& params, const unsigned char* cipher, int n, LvOctMem& plain,
-               const char* source);
+// Decrypts `cipher` with the scheme and parameters `alg` names (which must
+// be the scheme `required` when one is given) into `plain` (wiped when
+// released): 1; 0 when the padding is refused or the password is empty (a
+// wrong password); -1 memory; -2 not the (required) scheme, no or bad
+// parameters, refused before any derivation. Key and IV are wiped before
+// the call returns; other library failures are the invariant failure of
+// `source`.
+int pbeDecrypt(const AlgorithmIdentifier& alg, const PbeScheme* required,
+               const unsigned char* password, int passwordLength, const ASNoctstr& cipher,
+               LvOctMem& plain, const char* source);

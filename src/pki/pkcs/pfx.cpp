@@ -10,6 +10,7 @@
 #include "pki/keys/ecprvkey.h"
 #include "pki/common/oids.h"
 #include "pki/keys/rsaprkey.h"
+#include "pki/x509/crl.h"
 
 #include <cstring>
 #include <new>
@@ -230,6 +231,18 @@ struct PfxReader {
 
 }  // namespace
 
+void addCopy(TypedPointerList<SignedCertRevList>& target,
+             const TypedPointerList<SignedCertRevList>& source) {
+  for (POSITION pos = source.GetHeadPosition(); pos;) {
+    const SignedCertRevList* crl = TypedPointerList<SignedCertRevList>::GetNext(pos);
+    if (!crl) continue;
+    SignedCertRevList* copy = target.addNew();
+    if (!copy) throwBadAllocation();
+    *copy = *crl;
+  }
+  target.owns = source.owns;
+}
+
 // ---------------------------------------------------------------------------
 // SafeBag
 
@@ -252,16 +265,7 @@ SafeBag& SafeBag::operator=(const SafeBag& other) {
   return *this;
 }
 
-void SafeBag::clear() {
-  bagId.clear();
-  bagValue.get().clear();
-  bagAttributes.clear();
-  bagAttributesPresent = 0;
-}
-
 int SafeBag::decodeMembers(cmsasn::MemberReader& r) {
-  bagAttributes.clear();
-  bagAttributesPresent = 0;
   int x = r.readTagged(bagId, 0x06);
   if (x < 1) return x;
   if ((x = r.readTagged(bagValue, 0xA0)) < 1) return x;
@@ -311,11 +315,6 @@ CertBag::CertBag(unsigned char t) : cmsasn::Sequence<CertBag>(t), certId(), cert
 
 CertBag::~CertBag() = default;
 
-void CertBag::clear() {
-  certId.clear();
-  certValue.get().clear();
-}
-
 int CertBag::decodeMembers(cmsasn::MemberReader& r) {
   int x = r.readTagged(certId, 0x06);
   if (x < 1) return x;
@@ -331,14 +330,7 @@ MacData::MacData(unsigned char t) : cmsasn::Sequence<MacData>(t), mac(), macSalt
 
 MacData::~MacData() = default;
 
-void MacData::clear() {
-  mac.clear();
-  macSalt.clear();
-  iterations.set(1u);
-}
-
 int MacData::decodeMembers(cmsasn::MemberReader& r) {
-  iterations.set(1u);
   int x = r.readTagged(mac, 0x30);
   if (x < 1) return x;
   if ((x = r.readTagged(macSalt, 0x04)) < 1) return x;
@@ -359,11 +351,6 @@ EncryptedData::EncryptedData(unsigned char t)
 
 EncryptedData::~EncryptedData() = default;
 
-void EncryptedData::clear() {
-  version.clear();
-  encryptedContentInfo.clear();
-}
-
 int EncryptedData::decodeMembers(cmsasn::MemberReader& r) {
   int x = r.readTagged(version, 0x02);
   if (x < 1) return x;
@@ -380,17 +367,7 @@ Pfx::Pfx() : cmsasn::Sequence<Pfx>(0), version(), authSafe(), macData(), authent
 
 Pfx::~Pfx() = default;
 
-void Pfx::clear() {
-  version.clear();
-  authSafe.contentType.clear();
-  authSafe.value().clear();
-  authSafe.contentPresent = 0;
-  macData.clear();
-  authenticatedSafe.clear();
-}
-
 int Pfx::decodeMembers(cmsasn::MemberReader& r) {
-  clear();
   int x = r.readTagged(version, 0x02);
   if (x < 1) return x;
   if ((x = r.readTagged(authSafe, 0x30)) < 1) return x;

@@ -24,6 +24,13 @@ class RSAPrivateKey;
 class DSAPrivateKey;
 class ECPrivateKey;
 
+// Appends a copy of every CRL of `source` to `target`, in order (a CRL read
+// in place is copied with its received octets), then takes over the
+// source's ownership flag. Throws std::bad_alloc "bad allocation" when a
+// copy cannot be made or appended.
+void addCopy(TypedPointerList<SignedCertRevList>& target,
+             const TypedPointerList<SignedCertRevList>& source);
+
 // Most iterations one reading may spend over all its derivations (MAC and
 // every decryption): a file of many items each at PBE_MAX_ITERATIONS would
 // otherwise cost that many times over.
@@ -45,9 +52,10 @@ class SafeBag : public cmsasn::Sequence<SafeBag> {
   // An attribute {oid, SET OF value}: 1, or 0 when it cannot be made.
   int addAttribute(const ASNobjectId& oid, const ASNobject& value);
 
-  void clear() override;
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<3> members() const;
+  cmsasn::AllMembers<4> allMembers() { return {&bagId, &bagValue.get(), &bagValue, &bagAttributes}; }
+  void restoreDefaults() { bagAttributesPresent = 0; }
 
   ASNobjectId bagId;
   ASNexpl<ASNany> bagValue;
@@ -61,9 +69,10 @@ class CertBag : public cmsasn::Sequence<CertBag> {
  public:
   explicit CertBag(unsigned char tag = 0);
   ~CertBag() override;
-  void clear() override;
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<2> members() const;
+  cmsasn::AllMembers<3> allMembers() { return {&certId, &certValue.get(), &certValue}; }
+  void restoreDefaults() {}
 
   ASNobjectId certId;
   ASNexpl<ASNoctstr> certValue;
@@ -73,9 +82,10 @@ class MacData : public cmsasn::Sequence<MacData> {
  public:
   explicit MacData(unsigned char tag = 0);
   ~MacData() override;
-  void clear() override;
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<3> members() const;
+  cmsasn::AllMembers<3> allMembers() { return {&mac, &macSalt, &iterations}; }
+  void restoreDefaults() { iterations.set(1u); }
 
   DigestInfo mac;
   ASNoctstr macSalt;
@@ -87,9 +97,10 @@ class EncryptedData : public cmsasn::Sequence<EncryptedData> {
  public:
   explicit EncryptedData(unsigned char tag = 0);
   ~EncryptedData() override;
-  void clear() override;
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<2> members() const;
+  cmsasn::AllMembers<2> allMembers() { return {&version, &encryptedContentInfo}; }
+  void restoreDefaults() { version.set(0u); }
 
   ASNinteger version;
   EncryptedContentInfo encryptedContentInfo;
@@ -120,7 +131,7 @@ class Pfx : public cmsasn::Sequence<Pfx> {
   SafeBag* appendSafeBag(const ASNobject& value, const ASNobjectId& bagOid);
   // Fills the authenticated safe, authSafe and MAC with cipher 4 or 7, the
   // password and salts that follow from SHA-1 of the seed: 1, or 0 (the
-  // authenticated safe is then as before).
+  // authenticated safe is then empty).
   int build(int cipherId, const unsigned char* password, int passwordLength,
             const unsigned char* seed, int seedLength);
 
@@ -143,9 +154,15 @@ class Pfx : public cmsasn::Sequence<Pfx> {
   // password is empty), -2 not HMAC-SHA-1 or bad parameters.
   int verifyMac(const unsigned char* password, int passwordLength) const;
 
-  void clear() override;
+  // The members and the authenticated safe; the items collected for
+  // writing stay.
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<3> members() const;
+  cmsasn::AllMembers<7> allMembers() {
+    return {&version,  &authSafe.value(), &authSafe.content,  &authSafe.contentType,
+            &authSafe, &macData,          &authenticatedSafe};
+  }
+  void restoreDefaults() { authSafe.contentPresent = 0; }
 
   ASNinteger version;
   ContentInfo<ASNoctstr> authSafe;

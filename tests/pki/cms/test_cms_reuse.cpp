@@ -17,15 +17,7 @@ namespace {
 
 Bytes readCms(const std::string& name) { return cmstest::readData("cms/" + name); }
 
-// A private copy the first decode views, freed before the second decode, so
-// that ASan reports any view that survives.
-template <class T>
-void decodeInPlaceFromCopy(T& object, const Bytes& der) {
-  std::unique_ptr<Bytes> copy(new Bytes(der));
-  ASSERT_EQ(object.decodeBuffer(copy->data(), static_cast<int>(copy->size()),
-                                ASN_FLAG_CONST | ASN_FLAG_COPY),
-            static_cast<int>(der.size()));
-}
+using cmstest::decodeInPlaceFromCopy;
 
 Bytes withoutCertificates(const Bytes& message) {
   auto members = cmstest::signedDataMembers(message);

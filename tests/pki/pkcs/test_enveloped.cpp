@@ -4,7 +4,10 @@
 // pieces with the same result, re-encoded, and decrypted to the content the
 // way a message layer does (RSA or AES key unwrap, then CBC). Key agreement
 // and password recipients with a key derivation are refused. The password
-// encryption of EncryptedContentInfo as PKCS#12 safes use it.
+// encryption of EncryptedContentInfo as PKCS#12 safes use it. The streaming
+// encoder writes openssl's messages again octet for octet, and new content
+// streamed out in pieces (definite and indefinite form) is read by
+// openssl asn1parse and decrypted by openssl cms -decrypt.
 #include "pki/test_cms_support.h"
 #include "pki/test_pkcs_support.h"
 
@@ -16,9 +19,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -198,6 +204,158 @@ TEST(EncryptedContentInfoPassword, EncryptsAndDecryptsAsASafe) {
   EXPECT_EQ(eci.encryptWithPassword(4, password.data(), 2, salt, 0, 1, object), -1);
   EXPECT_THROW(eci.encryptWithPassword(1, password.data(), 2, salt, 8, 1, object),
                std::runtime_error);
+}
+
+// ---------------------------------------------------------------------------
+// the streaming encoders
+
+// Writes `segments` through the encoder of `msg`, one call each (the total
+// announced when `definite`): the encoder's last answer; every call but the
+// last answers EASN_MORE.
+int streamOut(EnvelopedMessage& msg, const std::vector<Bytes>& segments, bool definite,
+              MemFile& out) {
+  size_t total = 0;
+  for (const Bytes& b : segments) total += b.size();
+  int r = EASN_MORE;
+  for (size_t i = 0; i < segments.size(); ++i) {
+    MemFile piece(const_cast<unsigned char*>(segments[i].data()),
+                  static_cast<int32_t>(segments[i].size()), false);
+    r = msg.encodeStream(&piece, definite ? static_cast<int>(total) : -1,
+                         i + 1 == segments.size(), &out);
+    if (i + 1 < segments.size()) EXPECT_EQ(r, EASN_MORE) << "piece " << i;
+  }
+  return r;
+}
+
+// The encrypted content emptied and set to pass through, in the form it was read in.
+void passThrough(EncryptedContentInfo& eci, bool indefinite) {
+  ASNoctstr& c = eci.encryptedContent;
+  c.clear();
+  if (indefinite) {
+    c.tag |= 0x20;
+    c.flags |= ASN_FLAG_INDEFINITE;
+  }
+  ASSERT_EQ(c.setStreamPassThrough(true), 1);
+}
+
+TEST(EnvelopedStreamEncode, WritesOpensslMessagesAgain) {
+  // Definite messages decoded and written by the streaming encoder: the same octets.
+  for (const char* file : {"ktri_aes.der", "kekri.der"}) {
+    const Bytes der = pkcs(file);
+    EnvelopedMessage msg;
+    ASSERT_EQ(decodeBytes(msg, der), static_cast<int>(der.size()));
+    MemFile out;
+    EXPECT_EQ(msg.encodeStream(nullptr, 0, true, &out), static_cast<int>(der.size())) << file;
+    EXPECT_EQ(Bytes(out.data(), out.data() + out.length()), der) << file;
+  }
+  // openssl's -stream messages with their encrypted content passing through
+  // in openssl's own segments: openssl's octets again.
+  for (const char* file : {"ktri_stream.der", "kekri_stream.der"}) {
+    const Bytes ber = pkcs(file);
+    EnvelopedMessage msg;
+    ASSERT_EQ(decodeBytes(msg, ber), static_cast<int>(ber.size()));
+    EncryptedContentInfo& eci = msg.value().encryptedContentInfo;
+    std::vector<Bytes> segments;
+    for (POSITION p = eci.encryptedContent.segments.GetHeadPosition(); p;)
+      segments.push_back(octets(*TypedPointerList<ASNoctstr>::GetNext(p)));
+    ASSERT_GT(segments.size(), 0u) << file;
+    passThrough(eci, true);
+    MemFile out;
+    EXPECT_GT(streamOut(msg, segments, false, out), 0) << file;
+    EXPECT_EQ(Bytes(out.data(), out.data() + out.length()), ber) << file;
+    // Nothing is left to write once the last member is out.
+    EXPECT_EQ(msg.value().streamEncodeStep(nullptr, -1, true, &out), 0);
+    EXPECT_EQ(eci.streamEncodeStep(nullptr, -1, true, &out), 0);
+  }
+}
+
+// New content, encrypted here under the content key of openssl's -secretkey
+// message, streamed out in pieces around openssl's recipient info.
+TEST(EnvelopedStreamEncode, NewContentStreamedOutIsDecryptedByOpenssl) {
+  Bytes plain;
+  for (int i = 0; i < 3000; ++i) plain.push_back(static_cast<unsigned char>('a' + i % 26));
+  const Bytes kekHex = pkcs("kek.hex");
+  const std::string kek(kekHex.begin(), kekHex.begin() + 32);
+  const bool haveOpenssl = std::system("openssl version >/dev/null 2>&1") == 0;
+  struct Form {
+    const char* file;
+    bool definite;
+  };
+  for (const Form& f : {Form{"kekri.der", true}, Form{"kekri_stream.der", false}}) {
+    SCOPED_TRACE(f.file);
+    EnvelopedMessage msg;
+    const Bytes source = pkcs(f.file);
+    ASSERT_EQ(decodeBytes(msg, source), static_cast<int>(source.size()));
+    EncryptedContentInfo& eci = msg.value().encryptedContentInfo;
+    const Bytes key = contentKey(*msg.value().recipientInfos.GetHead());
+    ASSERT_EQ(key.size(), 16u);
+    ASNoctstr iv;
+    ASSERT_EQ(iv.decodeAny(eci.contentEncryptionAlgorithm.parameters), 1);
+    LvCbc cbc(LV_BC_AES, 0);
+    cbc.setKey(key.data(), 16);
+    Bytes cipher(plain.size() + 16);
+    cipher.resize(cbc.crypt(0, iv.data(), static_cast<unsigned int>(iv.length), plain.data(),
+                            static_cast<unsigned int>(plain.size()), cipher.data()));
+    passThrough(eci, !f.definite);
+    const std::vector<Bytes> pieces = {Bytes(cipher.begin(), cipher.begin() + 1000),
+                                       Bytes(cipher.begin() + 1000, cipher.begin() + 1001),
+                                       Bytes(cipher.begin() + 1001, cipher.end())};
+    MemFile out;
+    const int written = streamOut(msg, pieces, f.definite, out);
+    const Bytes der(out.data(), out.data() + out.length());
+    // A definite encoding answers its size; an indefinite one only success.
+    if (f.definite)
+      EXPECT_EQ(written, static_cast<int>(der.size()));
+    else
+      EXPECT_GT(written, 0);
+    EXPECT_EQ(der[1] == 0x80, !f.definite) << "the length form it was read in";
+
+    // Read back here, whole: the content decrypts to the plaintext.
+    EnvelopedMessage back;
+    ASSERT_EQ(decodeBytes(back, der), static_cast<int>(der.size()));
+    const EncryptedContentInfo& b = back.value().encryptedContentInfo;
+    EXPECT_EQ(decryptContent(b, key, octets(b.encryptedContent)), plain);
+
+    if (!haveOpenssl) continue;
+    const std::string path = ::testing::TempDir() + "streamed_" + std::to_string(f.definite);
+    std::ofstream(path + ".der", std::ios::binary)
+        .write(reinterpret_cast<const char*>(der.data()), static_cast<std::streamsize>(der.size()));
+    const std::string parse = "openssl asn1parse -inform DER -in " + path + ".der >/dev/null 2>&1";
+    EXPECT_EQ(std::system(parse.c_str()), 0) << parse;
+    const std::string decrypt = "openssl cms -decrypt -binary -inform DER -in " + path +
+                                ".der -secretkey " + kek + " -secretkeyid 0a0b0c0d -out " + path +
+                                ".txt 2>/dev/null";
+    ASSERT_EQ(std::system(decrypt.c_str()), 0) << decrypt;
+    std::ifstream txt(path + ".txt", std::ios::binary);
+    EXPECT_EQ(Bytes((std::istreambuf_iterator<char>(txt)), std::istreambuf_iterator<char>()),
+              plain);
+  }
+}
+
+// A streaming step without the context the framework makes first is the
+// invariant failure of the structure's own unit.
+TEST(EnvelopedStreamEncode, StepsNeedTheirContext) {
+  EnvelopedData ed;
+  EncryptedContentInfo eci;
+  struct Step {
+    ASNobject* object;
+    bool encode;
+    const char* unit;
+  };
+  for (const Step& s : {Step{&ed, false, "libcms/envdata"}, Step{&ed, true, "libcms/envdata"},
+                        Step{&eci, false, "libcms/encntinf"}, Step{&eci, true, "libcms/encntinf"}}) {
+    MemFile in, out;
+    try {
+      if (s.encode)
+        s.object->streamEncodeStep(&in, 0, true, &out);
+      else
+        s.object->streamDecodeStep(&in, 10, &out);
+      ADD_FAILURE() << s.unit << " " << s.encode << ": no invariant failure";
+    } catch (const std::runtime_error& e) {
+      EXPECT_NE(std::string(e.what()).find(s.unit), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find("streamCtx != NULL"), std::string::npos);
+    }
+  }
 }
 
 }  // namespace

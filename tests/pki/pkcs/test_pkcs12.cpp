@@ -12,6 +12,7 @@
 #include "pki/common/oids.h"
 #include "pki/pkcs/pfx.h"
 #include "pki/keys/rsaprkey.h"
+#include "pki/x509/crl.h"
 
 #include <gtest/gtest.h>
 
@@ -273,6 +274,35 @@ TEST(Pkcs12Build, ReadsBackAndOpensslAcceptsIt) {
     const std::string cmd = "openssl pkcs12 -info -noout -legacy -passin pass:vorin-test -in " +
                             path + " >/dev/null 2>&1";
     EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  }
+}
+
+// The key manager's list operation: copies in order, read-in-place CRLs
+// with their received octets, and the source's ownership flag.
+TEST(CrlListCopy, AppendsCopiesInOrder) {
+  TypedPointerList<SignedCertRevList> source, target;
+  std::vector<Bytes> ders;
+  for (const char* f : {"certs/crl_v1.der", "certs/crl_v2_idp.der", "certs/crl_v2_ec_gentime.der"}) {
+    ders.push_back(cmstest::readData(f));
+    auto* crl = source.addNew();
+    ASSERT_NE(crl, nullptr);
+    ASSERT_EQ(decodeBytes(*crl, ders.back(), ders.size() == 2 ? ASN_FLAG_CONST : 0),
+              static_cast<int>(ders.back().size()));
+  }
+  SignedCertRevList* first = target.addNew();
+  ASSERT_EQ(decodeBytes(*first, ders[0]), static_cast<int>(ders[0].size()));
+  source.owns = false;
+  addCopy(target, source);
+  EXPECT_FALSE(target.owns);
+  target.owns = true;  // the copies are this test's to delete
+  source.owns = true;
+  ASSERT_EQ(target.GetCount(), 4);
+  POSITION p = target.GetHeadPosition();
+  target.GetNext(p);
+  for (const Bytes& der : ders) {
+    const SignedCertRevList* c = target.GetNext(p);
+    EXPECT_EQ(encodeOf(*c), der);
+    EXPECT_NE(c, source.GetHead());
   }
 }
 
