@@ -202,7 +202,7 @@ int asnWriteText(GenericFile* out, const char* text, int n)
 }
 
 // The header octets of a value into buf (at most 14 octets).
-static int buildHeader(const ASNobject& o, uint8_t* buf, int contentLength)
+static int buildHeader(const ASNobject& o, uint8_t* buf, int64_t contentLength)
 {
     int k = 0;
     if (o.flags & ASN_FLAG_EXPLICIT) {
@@ -214,7 +214,7 @@ static int buildHeader(const ASNobject& o, uint8_t* buf, int contentLength)
             int64_t inner = (o.flags & ASN_FLAG_INDEFINITE)
                                 ? int64_t(contentLength) + 4
                                 : 1 + ASNobject::lengthFieldSize(contentLength) + int64_t(contentLength);
-            k += ASNobject::writeLength(buf + k, static_cast<int>(inner));
+            k += ASNobject::writeLength(buf + k, inner);
         }
     }
     buf[k++] = o.tag;
@@ -250,6 +250,7 @@ int ASNStreamCtx::reset()
     headerProgress = headerSize = contentConsumed = 0;
     lengthAccum = 0;
     boundTaken = 0;
+    taken = 0;
     held = 0;
     return 0;
 }
@@ -376,13 +377,10 @@ int ASNobject::lengthFieldSize(int64_t n)
 {
     if (n < 128)
         return 1;
-    if (n < 256)
-        return 2;
-    if (n < 65536)
-        return 3;
-    if (n <= 0xFFFFFF)
-        return 4;
-    return 5;
+    int k = 1;
+    for (uint64_t v = static_cast<uint64_t>(n); v != 0; v >>= 8)
+        ++k;
+    return k;
 }
 
 int ASNobject::readLength(GenericFile* in, int* length)
@@ -516,7 +514,7 @@ int ASNobject::readHeader(GenericFile* in, int* length)
     return readHeaderImpl(*this, in, *length, length, &outer, &outerHdr);
 }
 
-int ASNobject::writeLength(unsigned char* buffer, int n)
+int ASNobject::writeLength(unsigned char* buffer, int64_t n)
 {
     if (n == -1) {
         buffer[0] = 0x80;
@@ -529,11 +527,11 @@ int ASNobject::writeLength(unsigned char* buffer, int n)
     int k = lengthFieldSize(n);
     buffer[0] = static_cast<unsigned char>(0x80 | (k - 1));
     for (int i = 1; i < k; ++i)
-        buffer[i] = static_cast<unsigned char>(uint32_t(n) >> (8 * (k - 1 - i)));
+        buffer[i] = static_cast<unsigned char>(uint64_t(n) >> (8 * (k - 1 - i)));
     return k;
 }
 
-int ASNobject::writeHeader(GenericFile* out, int contentLength) const
+int ASNobject::writeHeader(GenericFile* out, int64_t contentLength) const
 {
     uint8_t buf[16];
     int k = buildHeader(*this, buf, contentLength);
@@ -801,22 +799,16 @@ int ASNobject::encodedLength() const
     return static_cast<int>(inner);
 }
 
-int ASNobject::streamContentLength(int expected) const { return streamLength(expected); }
+int64_t ASNobject::streamContentLength(int64_t expected) const { return streamLength(expected); }
 
-int ASNobject::streamLength(int) const { return contentLength(); }
+int64_t ASNobject::streamLength(int64_t) const { return contentLength(); }
 
-int ASNobject::lengthWithHeader(int expected) const
+int64_t ASNobject::lengthWithHeader(int64_t expected) const
 {
-    int n = streamContentLength(expected);
-    if (n < 128)
-        return n + 2;
-    if (n < 256)
-        return n + 3;
-    if (n < 65536)
-        return n + 4;
-    if (n <= 0xFFFFFF)
-        return n + 5;
-    return n + 6;
+    int64_t n = streamContentLength(expected);
+    if (n < 0)
+        return -1;
+    return n + 1 + lengthFieldSize(n);
 }
 
 void ASNobject::clear() {}
@@ -1157,7 +1149,7 @@ void ASNobject::freeStreamCtx()
     streamCtx = nullptr;
 }
 
-int ASNobject::streamReadLength(GenericFile* in, int* length)
+int ASNobject::streamReadLength(GenericFile* in, int64_t* length)
 {
     ASNStreamCtx* c = streamCtx;
     uint8_t b;
@@ -1180,7 +1172,9 @@ int ASNobject::streamReadLength(GenericFile* in, int* length)
             flags |= ASN_FLAG_INDEFINITE;
             return 1;
         }
-        if (k > 4)
+        // A held value stays within four length octets; a value streamed
+        // through may pass 4 GiB.
+        if (k > (streamsThrough() ? 7 : 4))
             return 0;
         c->lengthOctets = k;
         c->lengthAccum = 0;
@@ -1196,14 +1190,16 @@ int ASNobject::streamReadLength(GenericFile* in, int* length)
         c->headerProgress++;
     }
     // Header and content together must stay countable: a streamed value is
-    // not bounded by what is available, so the bound is the largest result.
-    if (c->lengthAccum > static_cast<uint32_t>(ASN_MAX_LENGTH - 6))
+    // not bounded by what is available, so the bound is the largest result
+    // (of a held value, the whole-value bound).
+    const int64_t bound = streamsThrough() ? ASN_MAX_STREAM_LENGTH : ASN_MAX_LENGTH - 6;
+    if (c->lengthAccum > static_cast<uint64_t>(bound))
         return 0;
-    *length = static_cast<int>(c->lengthAccum);
+    *length = static_cast<int64_t>(c->lengthAccum);
     return 1 + c->lengthOctets;
 }
 
-int ASNobject::streamReadHeader(GenericFile* in, int* length)
+int ASNobject::streamReadHeader(GenericFile* in, int64_t* length)
 {
     ASNStreamCtx* c = streamCtx;
     if (c->headerProgress == 0) {
@@ -1225,7 +1221,7 @@ int ASNobject::streamReadHeader(GenericFile* in, int* length)
     return 1 + r;
 }
 
-int ASNobject::decodeStream(GenericFile* in, GenericFile* out)
+int64_t ASNobject::decodeStream(GenericFile* in, GenericFile* out)
 {
     ASNDepthGuard guard;
     if (guard.exceeded() || !in)
@@ -1246,7 +1242,7 @@ int ASNobject::decodeStream(GenericFile* in, GenericFile* out)
             releaseViews();
             flags &= ~(ASN_FLAG_CONST | ASN_FLAG_COPY);
         }
-        int len = 0;
+        int64_t len = 0;
         int r = streamReadHeader(in, &len);
         if (r < 1)
             return r;
@@ -1278,7 +1274,7 @@ int ASNobject::decodeStream(GenericFile* in, GenericFile* out)
     return c->headerSize + c->contentConsumed + 2;
 }
 
-int ASNobject::decodeStream(GenericFile* in, int length, unsigned char)
+int64_t ASNobject::decodeStream(GenericFile* in, int64_t length, unsigned char)
 {
     if (length <= 0 || !in)
         return decodeStream(in, static_cast<GenericFile*>(nullptr));
@@ -1290,7 +1286,7 @@ int ASNobject::decodeStream(GenericFile* in, int length, unsigned char)
     // The value never sees an octet beyond `length` (over all the calls).
     const int64_t left = int64_t(length) - streamCtx->boundTaken;
     ASNBoundedFile bounded(in, left);
-    int r = decodeStream(&bounded, static_cast<GenericFile*>(nullptr));
+    int64_t r = decodeStream(&bounded, static_cast<GenericFile*>(nullptr));
     if (streamCtx)
         streamCtx->boundTaken += left - bounded.remaining();
     if (streamCtx && streamCtx->headerRead && streamCtx->contentLen >= 0 &&
@@ -1303,7 +1299,7 @@ int ASNobject::decodeStream(GenericFile* in, int length, unsigned char)
     return r;
 }
 
-int ASNobject::decodeStreamBuffer(const unsigned char* data, int length, GenericFile* out)
+int64_t ASNobject::decodeStreamBuffer(const unsigned char* data, int length, GenericFile* out)
 {
     if (!data || length <= 0)
         return EASN_MORE;
@@ -1311,14 +1307,17 @@ int ASNobject::decodeStreamBuffer(const unsigned char* data, int length, Generic
     return decodeStream(&m, out);
 }
 
-int ASNobject::streamDecodeStep(GenericFile* in, int contentLen, GenericFile*)
+int ASNobject::streamDecodeStep(GenericFile* in, int64_t contentLen, GenericFile*)
 {
     if (contentLen < 0)
         return 0;
     MemFile* b = streamCtx ? streamCtx->getBuffer() : nullptr;
     if (!b)
         return EASN_MEM;
-    int64_t missing = int64_t(contentLen) - b->length();
+    // A value decoded whole must fit the whole-value bound.
+    if (contentLen > ASN_MAX_LENGTH)
+        return 0;
+    int64_t missing = contentLen - b->length();
     if (missing > 0) {
         // The buffer grows only with the octets that really arrive.
         b->seek(b->length());
@@ -1332,7 +1331,7 @@ int ASNobject::streamDecodeStep(GenericFile* in, int contentLen, GenericFile*)
             return EASN_MORE;
     }
     b->seek(0);
-    int r = decodeContent(b, contentLen);
+    int r = decodeContent(b, static_cast<int>(contentLen));
     if (r == 1) {
         streamCtx->contentSize = contentLen;
         // The value holds its own copies now (a streamed value is never a view).
@@ -1342,7 +1341,7 @@ int ASNobject::streamDecodeStep(GenericFile* in, int contentLen, GenericFile*)
     return r;
 }
 
-int ASNobject::encodeStream(GenericFile* in, int length, bool last, GenericFile* out)
+int64_t ASNobject::encodeStream(GenericFile* in, int64_t length, bool last, GenericFile* out)
 {
     if (!streamCtx) {
         int r = createStreamCtx();
@@ -1351,7 +1350,14 @@ int ASNobject::encodeStream(GenericFile* in, int length, bool last, GenericFile*
     }
     ASNStreamCtx* c = streamCtx;
     if (!c->headerWritten) {
-        int h = writeHeader(out, streamContentLength(length));
+        const int64_t n = streamContentLength(length);
+        // A definite length that cannot be announced (too long, or unknown)
+        // would write a wrong header: nothing is written.
+        const bool lengthWritten = !(flags & ASN_FLAG_INDEFINITE) ||
+                                   ((flags & ASN_FLAG_EXPLICIT) && !(flags & ASN_FLAG_OUTER_INDEFINITE));
+        if (lengthWritten && (n < 0 || n > ASN_MAX_STREAM_LENGTH))
+            return 0;
+        int h = writeHeader(out, n);
         if (h < 1)
             return h;
         c->headerSize = h;
@@ -1369,7 +1375,7 @@ int ASNobject::encodeStream(GenericFile* in, int length, bool last, GenericFile*
     return streamContentLength(length) + c->headerSize;
 }
 
-int ASNobject::streamEncodeStep(GenericFile*, int, bool, GenericFile* out)
+int ASNobject::streamEncodeStep(GenericFile*, int64_t, bool, GenericFile* out)
 {
     if (contentLength() == 0)
         return 1;

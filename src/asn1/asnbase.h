@@ -42,6 +42,10 @@ constexpr int ASN_MAX_DEPTH = 64;
 
 // Largest length any encoding may announce or reach.
 constexpr int64_t ASN_MAX_LENGTH = 0x7FFFFFFF;
+// Streamed values are never held whole, so their lengths and counts are 64-bit:
+// a content of many gigabytes streams through. This bound keeps every sum of
+// header, content and end-of-contents octets far from overflow.
+constexpr int64_t ASN_MAX_STREAM_LENGTH = int64_t(1) << 56;
 
 // The hold budget: what decoding keeps for the values it reads is charged, on
 // the decoding thread, where it is allocated (objects made for list elements
@@ -115,23 +119,24 @@ public:
     MemFile* getBuffer();
 
     uint32_t reserved = 0;        // free for derived contexts; zeroed by reset
-    int32_t contentSize = 0;      // content octets really consumed (indefinite content)
+    int64_t contentSize = 0;      // content octets really consumed (indefinite content)
     int32_t decodeState = 0;      // progress word of the templates' decode steps
     int32_t encodeState = 0;      // progress word of the templates' encode steps
     int32_t eocCount = 0;         // zero octets of the closing pair already read (0..2)
-    int32_t passed = 0;           // octets passed through or written by an encode step
+    int64_t passed = 0;           // octets passed through or written by an encode step
     int32_t eocDone = 0;          // nonzero once the closing pair has been read
     MemFile* buffer = nullptr;    // owned; see getBuffer
-    int32_t contentLen = 0;       // from the header: content length, -1 indefinite
+    int64_t contentLen = 0;       // from the header: content length, -1 indefinite
     int32_t lengthOctets = 0;     // long-form length octets announced
     uint8_t contentDone = 0;      // the content step has finished
     uint8_t headerWritten = 0;    // encodeStream wrote the header
     uint8_t headerRead = 0;       // decodeStream read the header
     int32_t headerProgress = 0;   // 0 nothing, 1 identifier read, 2 + k long-form octets read
     int32_t headerSize = 0;       // octets of the header read or written
-    int32_t contentConsumed = 0;  // content octets counted for the result
-    uint32_t lengthAccum = 0;     // long-form length accumulated so far
+    int64_t contentConsumed = 0;  // content octets counted for the result
+    uint64_t lengthAccum = 0;     // long-form length accumulated so far
     int64_t boundTaken = 0;       // octets taken so far under a bounded decodeStream
+    int64_t taken = 0;            // content octets a wrapper's step has read so far
     int64_t held = 0;             // hold budget charged for the value over the calls so far
 
 private:
@@ -167,8 +172,8 @@ public:
     virtual int assignFromAny(const ASNany& anyObj);
     virtual void clear();
     virtual void resetStreamCtx();
-    virtual int streamContentLength(int expected) const;
-    virtual int lengthWithHeader(int expected) const;
+    virtual int64_t streamContentLength(int64_t expected) const;
+    virtual int64_t lengthWithHeader(int64_t expected) const;
     virtual int decodeContent(GenericFile* in, int length) = 0;
     virtual int encodeContent(GenericFile* out) const = 0;
     virtual int contentLength() const = 0;
@@ -178,13 +183,17 @@ public:
     virtual void digestEndOfContents(LvHash* hash) const;
     virtual int createStreamCtx();
     virtual void freeStreamCtx();
-    virtual int streamDecodeStep(GenericFile* in, int contentLength, GenericFile* out);
-    virtual int streamEncodeStep(GenericFile* in, int length, bool last, GenericFile* out);
+    virtual int streamDecodeStep(GenericFile* in, int64_t contentLength, GenericFile* out);
+    virtual int streamEncodeStep(GenericFile* in, int64_t length, bool last, GenericFile* out);
     // The content length a streamed structure announces when its innermost
     // streamed value has `expected` octets (the name the structures of the
     // signed and enveloped messages override); the base streamContentLength
     // answers with it, and it defaults to contentLength().
-    virtual int streamLength(int expected) const;
+    virtual int64_t streamLength(int64_t expected) const;
+    // Whether a streamed decode passes this value's content on (or streams
+    // its members) instead of holding it whole: only such a value may
+    // announce a length past ASN_MAX_LENGTH.
+    virtual bool streamsThrough() const { return false; }
     // Lets go of every view of received octets this value and all it holds
     // keep (present or absent members, unchosen alternatives, elements): the
     // source goes (deleted when owned) with ASN_FLAG_CONST and ASN_FLAG_COPY.
@@ -208,8 +217,8 @@ public:
     // length (-1 indefinite). Result: header size, 0 mismatch, -1 error.
     int readHeader(GenericFile* in, int* length);
     // n = -1 writes the indefinite form. Returns the octets written (<= 6).
-    static int writeLength(unsigned char* buffer, int n);
-    int writeHeader(GenericFile* out, int contentLength) const;
+    static int writeLength(unsigned char* buffer, int64_t n);
+    int writeHeader(GenericFile* out, int64_t contentLength) const;
 
     // ---- convenience codecs ----
     // With CONST alone the value is a view of the caller's octets, which must
@@ -239,13 +248,13 @@ public:
     int readEndOfContents(GenericFile* in, int mode);
 
     // ---- streaming (resumable push decoding and encoding) ----
-    int decodeStream(GenericFile* in, GenericFile* out);
+    int64_t decodeStream(GenericFile* in, GenericFile* out);
     // Variant for structure members: `length` bounds the whole value (over
     // all the calls) when positive, and the value never reads past it;
     // `flags` are the decode flags (values are always kept privately).
-    int decodeStream(GenericFile* in, int length, unsigned char flags);
-    int decodeStreamBuffer(const unsigned char* data, int length, GenericFile* out);
-    int encodeStream(GenericFile* in, int length, bool last, GenericFile* out);
+    int64_t decodeStream(GenericFile* in, int64_t length, unsigned char flags);
+    int64_t decodeStreamBuffer(const unsigned char* data, int length, GenericFile* out);
+    int64_t encodeStream(GenericFile* in, int64_t length, bool last, GenericFile* out);
 
     // ---- values read in place ----
     // True when the value is a view of received octets (ASN_FLAG_CONST with a source).
@@ -279,8 +288,8 @@ protected:
     // Drops the source (deleting it when owned) and the view bookkeeping.
     void releaseSource();
     // Resumable header reader of the streaming decoder (own tag only).
-    int streamReadHeader(GenericFile* in, int* length);
-    int streamReadLength(GenericFile* in, int* length);
+    int streamReadHeader(GenericFile* in, int64_t* length);
+    int streamReadLength(GenericFile* in, int64_t* length);
     // Octets the kept source really holds from `pos` on (0 when unknown).
     int64_t sourceAvailable(int64_t pos) const;
     // Shared by the decoders: reads n content octets into a new owned buffer

@@ -220,7 +220,7 @@ int ASNchoice::decode(GenericFile* in, int len, unsigned char f)
     return static_cast<int>(total);
 }
 
-int ASNchoice::decodeStreamUntagged(GenericFile* in, GenericFile* out)
+int64_t ASNchoice::decodeStreamUntagged(GenericFile* in, GenericFile* out)
 {
     ASNobject* const* list = objectList();
     checkInvariant(list != nullptr, SRC, __LINE__, "objectList != NULL");
@@ -231,10 +231,10 @@ int ASNchoice::decodeStreamUntagged(GenericFile* in, GenericFile* out)
             return r;
     }
     // decodeState: 0 nothing read, 1 the alternative (index in `reserved`)
-    // is streaming, 2 complete (its size in headerSize).
+    // is streaming, 2 complete (its size in contentConsumed).
     ASNStreamCtx* c = streamCtx;
     if (c->decodeState == 2)
-        return c->headerSize;
+        return c->contentConsumed;
     if (c->decodeState == 0) {
         releaseViews();
         flags &= ~(ASN_FLAG_CONST | ASN_FLAG_COPY);
@@ -257,21 +257,21 @@ int ASNchoice::decodeStreamUntagged(GenericFile* in, GenericFile* out)
         ASNobject* alt = list[idx];
         alt->freeStreamCtx();
         // One octet never completes a value: anything but "more" is a refusal.
-        r = alt->decodeStreamBuffer(&id, 1, out);
-        if (r != EASN_MORE)
-            return r < 1 ? r : 0;
+        const int64_t first = alt->decodeStreamBuffer(&id, 1, out);
+        if (first != EASN_MORE)
+            return first < 1 ? first : 0;
         c->reserved = static_cast<uint32_t>(idx);
         c->decodeState = 1;
     }
     ASNobject* alt = list[c->reserved];
-    int r = alt->decodeStream(in, out);
+    const int64_t r = alt->decodeStream(in, out);
     if (r < 1)
         return r;
     // The choice's own state answers from now on; the alternative's goes.
     alt->freeStreamCtx();
     choose(alt);
     c->decodeState = 2;
-    c->headerSize = r;
+    c->contentConsumed = r;
     return r;
 }
 

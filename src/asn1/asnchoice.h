@@ -30,7 +30,7 @@ public:
     // decodeStream): the first identifier octet picks the alternative, which
     // then streams its whole encoding. A SET OF whose elements are such
     // choices streams through it.
-    int decodeStreamUntagged(GenericFile* in, GenericFile* out);
+    int64_t decodeStreamUntagged(GenericFile* in, GenericFile* out);
 
     int decode(GenericFile* in, int length, unsigned char flags) override;
     int encode(GenericFile* out) const override;

@@ -86,16 +86,29 @@ void asnSortRecords(ASNsortRecord* records, int32_t count)
     });
 }
 
-int asnStreamedTotal(const ASNobject& member, int expected)
+int64_t asnStreamedTotal(const ASNobject& member, int64_t expected)
 {
     int64_t total;
-    if (member.flags & ASN_FLAG_INDEFINITE)
-        total = int64_t(member.streamContentLength(expected)) + 4;
-    else
+    if (member.flags & ASN_FLAG_INDEFINITE) {
+        total = member.streamContentLength(expected);
+        if (total < 0)
+            return -1;
+        total += 4;
+    } else {
         total = member.lengthWithHeader(expected);
+    }
+    if (total < 0 || total > ASN_MAX_STREAM_LENGTH)
+        return -1;
     if (member.flags & ASN_FLAG_EXPLICIT)
         total += (member.flags & ASN_FLAG_OUTER_INDEFINITE) ? 4 : 1 + ASNobject::lengthFieldSize(total);
-    return total > ASN_MAX_LENGTH ? static_cast<int>(ASN_MAX_LENGTH) : static_cast<int>(total);
+    return total;
+}
+
+int64_t asnAddStreamed(int64_t sum, int64_t part)
+{
+    if (sum < 0 || part < 0 || part > ASN_MAX_STREAM_LENGTH - sum)
+        return -1;
+    return sum + part;
 }
 
 int asnSkipEndOfContents(GenericFile* in)

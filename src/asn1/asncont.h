@@ -192,7 +192,10 @@ void asnSortRecords(ASNsortRecord* records, int32_t count);
 // Total octets a member takes when streamed with `expected` octets of
 // innermost content: header and content, and the end-of-contents octets when
 // the member has indefinite length.
-int asnStreamedTotal(const ASNobject& member, int expected);
+int64_t asnStreamedTotal(const ASNobject& member, int64_t expected);
+// sum + part for streamed lengths: -1 when either is -1 (no length can be
+// announced) or the sum passes ASN_MAX_STREAM_LENGTH.
+int64_t asnAddStreamed(int64_t sum, int64_t part);
 
 // Fills a two-octet look-ahead from a stream that may run dry: 1 when both
 // octets are held, EASN_MORE when the input has none left yet (what was read

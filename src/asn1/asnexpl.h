@@ -133,30 +133,30 @@ public:
 
     void digestContent(LvHash* hash) const override { inner.updateDigest(hash); }
 
-    int streamDecodeStep(GenericFile* in, int contentLength, GenericFile* out) override
+    int streamDecodeStep(GenericFile* in, int64_t contentLength, GenericFile* out) override
     {
         checkInvariant(streamCtx != nullptr, SRC, __LINE__, "streamCtx != NULL");
-        // decodeState: 1 once the inner value is complete; reserved: octets
+        // decodeState: 1 once the inner value is complete; taken: octets
         // of a definite content read so far.
         ASNStreamCtx* c = streamCtx;
         if (c->decodeState != 0)
             return 0; // the inner value is already complete
         if (contentLength >= 0 && contentLength < 2)
             return 0;
-        int r;
+        int64_t r;
         if (contentLength < 0) {
             r = inner.decodeStream(in, out);
         } else {
             // The inner value sees no octet beyond the wrapper's content.
-            int64_t left = int64_t(contentLength) - c->reserved;
+            int64_t left = contentLength - c->taken;
             ASNBoundedFile bounded(in, left);
             r = inner.decodeStream(&bounded, out);
-            c->reserved += static_cast<uint32_t>(left - bounded.remaining());
+            c->taken += left - bounded.remaining();
             if (r == EASN_MORE && bounded.remaining() == 0)
                 return 0;
         }
         if (r < 1)
-            return r;
+            return static_cast<int>(r);
         c->decodeState = 1;
         c->contentSize = r;
         if (contentLength < 0)
@@ -164,23 +164,25 @@ public:
         return r == contentLength ? 1 : 0;
     }
 
-    int streamEncodeStep(GenericFile* in, int length, bool last, GenericFile* out) override
+    int streamEncodeStep(GenericFile* in, int64_t length, bool last, GenericFile* out) override
     {
         checkInvariant(streamCtx != nullptr, SRC, __LINE__, "streamCtx != NULL");
-        int r = inner.encodeStream(in, length, last, out);
+        int64_t r = inner.encodeStream(in, length, last, out);
         if (r < 1)
-            return r;
+            return static_cast<int>(r);
         streamCtx->passed += r;
         streamCtx->encodeState = 1;
         return 1;
     }
 
     // The header announces what will really be streamed.
-    int streamContentLength(int expected) const override { return streamedContentLength(expected); }
+    int64_t streamContentLength(int64_t expected) const override { return streamedContentLength(expected); }
+    // The inner value bounds its own length.
+    bool streamsThrough() const override { return true; }
 
     // The wrapper's content length when the innermost streamed value has
     // `expected` octets: the inner value with its header.
-    virtual int streamedContentLength(int expected) const { return asnStreamedTotal(inner, expected); }
+    virtual int64_t streamedContentLength(int64_t expected) const { return asnStreamedTotal(inner, expected); }
 
     T inner;
 

@@ -136,7 +136,7 @@ int ASNinteger::decodeContent(GenericFile* in, int n)
     return ASNoctstr::decodeContent(in, n);
 }
 
-int ASNinteger::streamDecodeStep(GenericFile* in, int contentLen, GenericFile* out)
+int ASNinteger::streamDecodeStep(GenericFile* in, int64_t contentLen, GenericFile* out)
 {
     if (contentLen == 0) {
         clear();

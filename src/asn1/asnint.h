@@ -23,7 +23,7 @@ public:
 
     // An INTEGER has at least one content octet: an empty content does not match.
     int decodeContent(GenericFile* in, int length) override;
-    int streamDecodeStep(GenericFile* in, int contentLength, GenericFile* out) override;
+    int streamDecodeStep(GenericFile* in, int64_t contentLength, GenericFile* out) override;
 };
 
 class ASNenum : public ASNinteger {

@@ -429,26 +429,26 @@ bool ASNoctstr::isStreamPassThrough() const
     return c && c->passThrough;
 }
 
-int ASNoctstr::streamContentLength(int expected) const
+int64_t ASNoctstr::streamContentLength(int64_t expected) const
 {
     return isStreamPassThrough() ? expected : contentLength();
 }
 
 // Whether a finished segment of `result` octets still leaves the value's
 // size countable (with room for its header and end-of-contents octets).
-static bool segmentFits(const ASNOctStrStreamCtx* c, int result)
+static bool segmentFits(const ASNOctStrStreamCtx* c, int64_t result)
 {
-    return int64_t(c->consumed) + result <= ASN_MAX_LENGTH - 8 && int64_t(c->total) + result <= ASN_MAX_LENGTH;
+    return c->consumed + result <= ASN_MAX_STREAM_LENGTH - 8 && c->total + result <= ASN_MAX_STREAM_LENGTH;
 }
 
 // A finished segment joins the value (kept only when it holds content, and
 // then charged to the hold budget).
-static void finishSegment(ASNoctstr& value, ASNOctStrStreamCtx* c, int result)
+static void finishSegment(ASNoctstr& value, ASNOctStrStreamCtx* c, int64_t result)
 {
     ASNoctstr* seg = c->segment;
     c->segment = nullptr;
     const ASNOctStrStreamCtx* sc = dynamic_cast<const ASNOctStrStreamCtx*>(seg->streamCtx);
-    const int32_t content = sc ? sc->total : 0;
+    const int64_t content = sc ? sc->total : 0;
     c->total += content;
     c->consumed += result;
     if (!c->passThrough && content > 0) {
@@ -476,7 +476,7 @@ static ASNoctstr* newStreamSegment(bool passThrough)
     return seg;
 }
 
-int ASNoctstr::streamDecodeStep(GenericFile* in, int contentLen, GenericFile* out)
+int ASNoctstr::streamDecodeStep(GenericFile* in, int64_t contentLen, GenericFile* out)
 {
     checkInvariant(streamCtx != nullptr, SRC, __LINE__, "streamCtx != NULL");
     ASNOctStrStreamCtx* c = dynamic_cast<ASNOctStrStreamCtx*>(streamCtx);
@@ -501,6 +501,9 @@ int ASNoctstr::streamDecodeStep(GenericFile* in, int contentLen, GenericFile* ou
         if (contentLen < 1)
             return 0;
         if (!c->passThrough) {
+            // A kept value must fit the whole-value bound.
+            if (contentLen > ASN_MAX_LENGTH)
+                return 0;
             // Grows with the octets that really arrive, never to the announced length.
             MemFile* b = c->getBuffer();
             if (!b)
@@ -508,7 +511,7 @@ int ASNoctstr::streamDecodeStep(GenericFile* in, int contentLen, GenericFile* ou
             uint32_t missing = static_cast<uint32_t>(contentLen - c->consumed);
             uint32_t copied = 0;
             int r = in->copyTo(b, missing, &copied);
-            c->consumed += static_cast<int32_t>(copied);
+            c->consumed += copied;
             if (r == -1)
                 return EASN_FILE;
             if (r != 0)
@@ -530,11 +533,12 @@ int ASNoctstr::streamDecodeStep(GenericFile* in, int contentLen, GenericFile* ou
                     return EASN_FILE;
                 if (got == 0)
                     return EASN_MORE;
-                c->consumed += static_cast<int32_t>(got);
+                c->consumed += got;
                 if (out && out->write(got, chunk.get()) != 0)
                     return EASN_FILE;
             }
-            length = contentLen;
+            // The size passed through, where the field can hold it.
+            length = contentLen <= ASN_MAX_LENGTH ? static_cast<int32_t>(contentLen) : 0;
         }
         c->total += contentLen;
         c->contentSize = c->consumed;
@@ -547,9 +551,9 @@ int ASNoctstr::streamDecodeStep(GenericFile* in, int contentLen, GenericFile* ou
                 if (!c->segment)
                     return EASN_MEM;
             }
-            int r = c->segment->decodeStream(in, out);
+            int64_t r = c->segment->decodeStream(in, out);
             if (r < 1)
-                return r;
+                return static_cast<int>(r);
             if (!segmentFits(c, r))
                 return 0;
             finishSegment(*this, c, r);
@@ -569,9 +573,9 @@ int ASNoctstr::streamDecodeStep(GenericFile* in, int contentLen, GenericFile* ou
     // Indefinite length: segments until two zero octets.
     for (;;) {
         if (c->segment) {
-            int r = c->segment->decodeStream(in, out);
+            int64_t r = c->segment->decodeStream(in, out);
             if (r < 1)
-                return r;
+                return static_cast<int>(r);
             if (!segmentFits(c, r))
                 return 0;
             finishSegment(*this, c, r);
@@ -609,21 +613,21 @@ int ASNoctstr::streamDecodeStep(GenericFile* in, int contentLen, GenericFile* ou
         c->zeroCount = 0;
         c->betweenSegments = 0;
         MemFile tmp(lead, k, false);
-        r = c->segment->decodeStream(&tmp, out);
-        if (r >= 1) {
-            if (!segmentFits(c, r))
+        const int64_t first = c->segment->decodeStream(&tmp, out);
+        if (first >= 1) {
+            if (!segmentFits(c, first))
                 return 0;
-            finishSegment(*this, c, r);
+            finishSegment(*this, c, first);
             if (!meter.within(c->consumed))
                 return EASN_MEM;
             c->betweenSegments = 1;
-        } else if (r != EASN_MORE) {
-            return r;
+        } else if (first != EASN_MORE) {
+            return static_cast<int>(first);
         }
     }
 }
 
-int ASNoctstr::streamEncodeStep(GenericFile* in, int len, bool last, GenericFile* out)
+int ASNoctstr::streamEncodeStep(GenericFile* in, int64_t len, bool last, GenericFile* out)
 {
     checkInvariant(streamCtx != nullptr, SRC, __LINE__, "streamCtx != NULL");
     ASNOctStrStreamCtx* c = dynamic_cast<ASNOctStrStreamCtx*>(streamCtx);
@@ -641,7 +645,7 @@ int ASNoctstr::streamEncodeStep(GenericFile* in, int len, bool last, GenericFile
                 return EASN_FILE;
             if (got == 0)
                 break;
-            c->passed += static_cast<int32_t>(got);
+            c->passed += got;
             if (out->write(got, chunk.get()) != 0)
                 return EASN_FILE;
         }
@@ -663,7 +667,7 @@ int ASNoctstr::streamEncodeStep(GenericFile* in, int len, bool last, GenericFile
     int r = seg.encode(out);
     if (r < 1)
         return r;
-    c->passed += static_cast<int32_t>(copied);
+    c->passed += copied;
     return last ? 1 : EASN_MORE;
 }
 

@@ -17,8 +17,8 @@ public:
     int reset() override;
 
     uint8_t passThrough = 0;     // copy content to the output instead of keeping it
-    int32_t total = 0;           // content octets delivered so far (all segments)
-    int32_t consumed = 0;        // octets of this value's content consumed so far
+    int64_t total = 0;           // content octets delivered so far (all segments)
+    int64_t consumed = 0;        // octets of this value's content consumed so far
     ASNoctstr* segment = nullptr; // owned segment being decoded
     uint8_t betweenSegments = 1; // the next octet starts a segment or the end-of-contents
     int32_t zeroCount = 0;       // zero octets seen where a segment's identifier was expected
@@ -45,12 +45,13 @@ public:
     int compare(const ASNoctstr& other) const;
     int setStreamPassThrough(bool on);
     bool isStreamPassThrough() const;
+    bool streamsThrough() const override { return isStreamPassThrough(); }
     bool isConstructed() const { return (tag & 0x20) != 0; }
 
     void clear() override;
     // A value read in place is emptied: its content lived in the octets let go.
     void releaseViews() override;
-    int streamContentLength(int expected) const override;
+    int64_t streamContentLength(int64_t expected) const override;
     int decodeContent(GenericFile* in, int length) override;
     int encodeContent(GenericFile* out) const override;
     int contentLength() const override;
@@ -58,8 +59,8 @@ public:
     unsigned char universalTag() const override { return univTag; }
     void digestContent(LvHash* hash) const override;
     int createStreamCtx() override;
-    int streamDecodeStep(GenericFile* in, int contentLength, GenericFile* out) override;
-    int streamEncodeStep(GenericFile* in, int length, bool last, GenericFile* out) override;
+    int streamDecodeStep(GenericFile* in, int64_t contentLength, GenericFile* out) override;
+    int streamEncodeStep(GenericFile* in, int64_t length, bool last, GenericFile* out) override;
 
     // Content octets, flattened for a constructed value; a constructed
     // segment inside one keeps only its segments (0 here, no buffer): the

@@ -38,11 +38,11 @@ public:
     }
 
     int32_t lastResult = 0;     // result of the last element step
-    int32_t consumed = 0;       // content octets of the elements completed so far
+    int64_t consumed = 0;       // content octets of the elements completed so far
     int32_t lookaheadCount = 0; // octets of lookahead held (0..2)
     unsigned char lookahead[2] = {0, 0};
     T* current = nullptr;       // element being decoded, owned; null between elements
-    int32_t currentTaken = 0;   // octets the element in progress has read (definite sets)
+    int64_t currentTaken = 0;   // octets the element in progress has read (definite sets)
 };
 
 template <class T>
@@ -218,7 +218,7 @@ public:
         return streamCtx ? 1 : EASN_MEM;
     }
 
-    int streamDecodeStep(GenericFile* in, int length, GenericFile* out) override
+    int streamDecodeStep(GenericFile* in, int64_t length, GenericFile* out) override
     {
         checkInvariant(streamCtx != nullptr, SRC, __LINE__, "streamCtx != NULL");
         auto* c = static_cast<ASNsetListStreamCtx<T>*>(streamCtx);
@@ -239,14 +239,14 @@ public:
                 if (!c->current)
                     return EASN_MEM;
             }
-            int r;
+            int64_t r;
             if (length < 0) {
                 if (c->reserved == 0) {
                     // Element boundary: two octets tell the end-of-contents
                     // from the start of the next element.
                     r = asnFillLookahead(in, c->lookahead, &c->lookaheadCount);
                     if (r != 1)
-                        return r;
+                        return static_cast<int>(r);
                     if (c->lookahead[0] == 0 && c->lookahead[1] == 0) {
                         delete c->current;
                         c->current = nullptr;
@@ -258,7 +258,7 @@ public:
                     c->lookaheadCount = 0;
                     r = c->current->decodeStreamBuffer(c->lookahead, 2, out);
                     if (r < 1 && r != EASN_MORE)
-                        return r;
+                        return static_cast<int>(r);
                     if (r == EASN_MORE)
                         r = c->current->decodeStream(in, out);
                 } else {
@@ -266,10 +266,10 @@ public:
                 }
             } else {
                 // Definite content: the element sees no octet beyond it.
-                int64_t room = int64_t(length) - c->consumed;
+                int64_t room = length - c->consumed;
                 ASNBoundedFile bounded(in, room - c->currentTaken);
                 r = c->current->decodeStream(&bounded, out);
-                c->currentTaken += static_cast<int32_t>(room - c->currentTaken - bounded.remaining());
+                c->currentTaken += room - c->currentTaken - bounded.remaining();
                 if (r == EASN_MORE) {
                     // An element announcing more than the set holds, or one
                     // still wanting octets after all of the set's, cannot match.
@@ -281,11 +281,12 @@ public:
             }
             if (r > 0 && int64_t(c->consumed) + r > ASN_MAX_LENGTH)
                 r = 0;
-            c->lastResult = r;
+            // Elements are held, so the whole-value bound applies to their sum.
+            c->lastResult = static_cast<int32_t>(r);
             if (r < 1) {
                 if (r == 0)
                     c->contentSize = c->consumed;
-                return r;
+                return static_cast<int>(r);
             }
             T* element = c->current;
             c->current = nullptr;

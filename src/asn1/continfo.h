@@ -30,10 +30,10 @@ public:
     }
 
     int32_t typeSize = 0;       // octets of the content type
-    int32_t innerSize = 0;      // octets of the [0] content
+    int64_t innerSize = 0;      // octets of the [0] content
     int32_t lookaheadCount = 0; // octets of lookahead held (0..2)
     unsigned char lookahead[2] = {0, 0};
-    int32_t taken = 0;          // octets of a definite content read so far
+    int64_t taken = 0;          // octets of a definite content read so far
 };
 
 template <class T>
@@ -169,7 +169,7 @@ public:
         content.freeStreamCtx();
     }
 
-    int streamDecodeStep(GenericFile* in, int contentLength, GenericFile* out) override
+    int streamDecodeStep(GenericFile* in, int64_t contentLength, GenericFile* out) override
     {
         checkInvariant(streamCtx != nullptr, SRC, __LINE__, "streamCtx != NULL");
         auto* c = static_cast<ContentInfoStreamCtx<T>*>(streamCtx);
@@ -178,10 +178,12 @@ public:
             return 0;
         if (c->decodeState == 0) {
             contentPresent = 0;
-            int r = streamMember(contentType, in, contentLength, c, out);
+            int64_t r = streamMember(contentType, in, contentLength, c, out);
             if (r < 1)
-                return r;
-            c->typeSize = r;
+                return static_cast<int>(r);
+            if (r > ASN_MAX_LENGTH)
+                return 0;
+            c->typeSize = static_cast<int32_t>(r);
             if (contentLength < 0) {
                 c->decodeState = 1;
             } else if (r >= contentLength) {
@@ -204,38 +206,38 @@ public:
             }
             c->decodeState = 2;
             c->lookaheadCount = 0;
-            r = content.decodeStreamBuffer(c->lookahead, 2, out);
-            if (r < 1 && r != EASN_MORE)
-                return r;
-            if (r >= 1)
-                return finishContent(c, r, contentLength);
+            const int64_t n = content.decodeStreamBuffer(c->lookahead, 2, out);
+            if (n < 1 && n != EASN_MORE)
+                return static_cast<int>(n);
+            if (n >= 1)
+                return finishContent(c, n, contentLength);
         }
         if (c->decodeState == 2) {
-            int r = streamMember(content, in, contentLength, c, out);
+            int64_t r = streamMember(content, in, contentLength, c, out);
             if (r < 1)
-                return r;
+                return static_cast<int>(r);
             return finishContent(c, r, contentLength);
         }
         return 0;
     }
 
-    int streamEncodeStep(GenericFile* in, int length, bool last, GenericFile* out) override
+    int streamEncodeStep(GenericFile* in, int64_t length, bool last, GenericFile* out) override
     {
         checkInvariant(streamCtx != nullptr, SRC, __LINE__, "streamCtx != NULL");
         ASNStreamCtx* c = streamCtx;
         if (c->encodeState == 0) {
-            int r = contentType.encodeStream(in, length, last, out);
+            int64_t r = contentType.encodeStream(in, length, last, out);
             if (r < 1)
-                return r;
+                return static_cast<int>(r);
             c->passed += r;
             c->encodeState = 1;
         } else if (c->encodeState != 1) {
             return 0;
         }
         if (contentPresent) {
-            int r = content.encodeStream(in, length, last, out);
+            int64_t r = content.encodeStream(in, length, last, out);
             if (r < 1)
-                return r;
+                return static_cast<int>(r);
             c->passed += r;
         }
         c->encodeState = 2;
@@ -243,16 +245,18 @@ public:
     }
 
     // The header announces what will really be streamed.
-    int streamContentLength(int expected) const override { return streamedContentLength(expected); }
+    int64_t streamContentLength(int64_t expected) const override { return streamedContentLength(expected); }
+    // The members bound their own lengths.
+    bool streamsThrough() const override { return true; }
 
     // This value's content length when the innermost streamed value has
     // `expected` octets.
-    virtual int streamedContentLength(int expected) const
+    virtual int64_t streamedContentLength(int64_t expected) const
     {
         int64_t n = asnStreamedTotal(contentType, expected);
         if (contentPresent)
-            n += asnStreamedTotal(content, expected);
-        return n > ASN_MAX_LENGTH ? static_cast<int>(ASN_MAX_LENGTH) : static_cast<int>(n);
+            n = asnAddStreamed(n, asnStreamedTotal(content, expected));
+        return n;
     }
 
     ASNobjectId contentType;
@@ -264,27 +268,27 @@ private:
 
     // Feeds a member; with a definite length the member sees no octet beyond
     // this value's content.
-    int streamMember(ASNobject& member, GenericFile* in, int contentLength, ContentInfoStreamCtx<T>* c,
-                     GenericFile* out)
+    int64_t streamMember(ASNobject& member, GenericFile* in, int64_t contentLength, ContentInfoStreamCtx<T>* c,
+                         GenericFile* out)
     {
         if (contentLength < 0)
             return member.decodeStream(in, out);
-        int64_t left = int64_t(contentLength) - c->taken;
+        int64_t left = contentLength - c->taken;
         ASNBoundedFile bounded(in, left);
-        int r = member.decodeStream(&bounded, out);
-        c->taken += static_cast<int32_t>(left - bounded.remaining());
+        int64_t r = member.decodeStream(&bounded, out);
+        c->taken += left - bounded.remaining();
         if (r == EASN_MORE && bounded.remaining() == 0)
             return 0;
         return r;
     }
 
-    int finishContent(ContentInfoStreamCtx<T>* c, int r, int contentLength)
+    int finishContent(ContentInfoStreamCtx<T>* c, int64_t r, int64_t contentLength)
     {
         c->innerSize = r;
         c->decodeState = 3;
         contentPresent = 1;
         int64_t size = int64_t(c->typeSize) + r;
-        c->contentSize = static_cast<int32_t>(size);
+        c->contentSize = size;
         if (contentLength < 0)
             return 1;
         return size == contentLength ? 1 : 0;

@@ -231,8 +231,8 @@ struct Announcing : ASNsequenceF {
     int encodeContent(GenericFile*) const override { return 1; }
     int contentLength() const override { return 0; }
     void digestContent(LvHash*) const override {}
-    int streamLength(int expected) const override { return expected + 2; }
-    int streamEncodeStep(GenericFile* in, int length, bool, GenericFile* out) override
+    int64_t streamLength(int64_t expected) const override { return expected + 2; }
+    int streamEncodeStep(GenericFile* in, int64_t length, bool, GenericFile* out) override
     {
         uint8_t b[64] = {0x05, 0x00};
         uint32_t got = 0;

@@ -205,13 +205,13 @@ int readOptionals(MemberReader& r, const std::array<Optional, N>& table) {
 // (absent members skipped): 1 when all are written, 0 when called again
 // after that, or the failing member's answer.
 template <size_t N>
-int streamEncodeMembers(const Members<N>& m, ASNStreamCtx* c, GenericFile* in, int length,
+int streamEncodeMembers(const Members<N>& m, ASNStreamCtx* c, GenericFile* in, int64_t length,
                         bool last, GenericFile* out) {
   if (c->encodeState >= static_cast<int32_t>(N)) return 0;
   while (c->encodeState < static_cast<int32_t>(N)) {
     const ASNobject* member = m[static_cast<size_t>(c->encodeState)];
     if (member) {
-      const int r = const_cast<ASNobject*>(member)->encodeStream(in, length, last, out);
+      const int64_t r = const_cast<ASNobject*>(member)->encodeStream(in, length, last, out);
       if (r < 1) return r;
       c->passed += r;
     }
@@ -223,11 +223,11 @@ int streamEncodeMembers(const Members<N>& m, ASNStreamCtx* c, GenericFile* in, i
 // The content length a member-wise streamed structure announces when its
 // innermost streamed value has `expected` octets.
 template <size_t N>
-int streamedMembersLength(const Members<N>& m, int expected) {
+int64_t streamedMembersLength(const Members<N>& m, int64_t expected) {
   int64_t n = 0;
   for (const ASNobject* member : m)
-    if (member) n += asnStreamedTotal(*member, expected);
-  return n > ASN_MAX_LENGTH ? static_cast<int>(ASN_MAX_LENGTH) : static_cast<int>(n);
+    if (member) n = asnAddStreamed(n, asnStreamedTotal(*member, expected));
+  return n;
 }
 
 // The streaming context of a structure, made on first use: 1, or EASN_MEM.

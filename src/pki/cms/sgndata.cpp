@@ -392,12 +392,12 @@ void SignedData::freeStreamCtx() {
   cmsasn::freeMemberStreams(allMembers());
 }
 
-int SignedData::streamLength(int expected) const {
+int64_t SignedData::streamLength(int64_t expected) const {
+  // -1 (no length can be announced) makes the streamed encoding fail.
   int64_t n = 0;
   for (const ASNobject* m : members())
-    if (m) n += asnStreamedTotal(*m, expected);
-  // A length no header can announce: the streamed encoding fails.
-  return n >= ASN_MAX_LENGTH ? -1 : static_cast<int>(n);
+    if (m) n = asnAddStreamed(n, asnStreamedTotal(*m, expected));
+  return n;
 }
 
 // One member read whole from its collected encoding.
@@ -501,7 +501,7 @@ int SignedData::streamIdentifier(GenericFile* in, SignedDataStreamCtx* c, int64_
   return 1;
 }
 
-int SignedData::streamDecodeStep(GenericFile* in, int contentLength, GenericFile* out) {
+int SignedData::streamDecodeStep(GenericFile* in, int64_t contentLength, GenericFile* out) {
   checkInvariant(streamCtx != nullptr, SRC, __LINE__, "streamCtx != NULL");
   auto* c = static_cast<SignedDataStreamCtx*>(streamCtx);
   if (!c->started) {
@@ -514,7 +514,7 @@ int SignedData::streamDecodeStep(GenericFile* in, int contentLength, GenericFile
   }
   // An empty content holds no version: no SignedData, as when read whole.
   if (contentLength == 0) return 0;
-  const int64_t limit = contentLength >= 0 ? contentLength : ASN_MAX_LENGTH;
+  const int64_t limit = contentLength >= 0 ? contentLength : ASN_MAX_STREAM_LENGTH;
   int r;
   for (;;) {
     switch (c->decodeState) {
@@ -533,18 +533,19 @@ int SignedData::streamDecodeStep(GenericFile* in, int contentLength, GenericFile
         c->decodeState = 2;
         break;
       case 2: {
+        int64_t n;
         if (contentLength < 0) {
-          r = encapContentInfo.decodeStream(in, out);
+          n = encapContentInfo.decodeStream(in, out);
         } else {
           // The member sees no octet beyond this value's content.
           const int64_t left = limit - c->consumed - c->encapTaken;
           ASNBoundedFile bounded(in, left);
-          r = encapContentInfo.decodeStream(&bounded, out);
+          n = encapContentInfo.decodeStream(&bounded, out);
           c->encapTaken += left - bounded.remaining();
-          if (r == EASN_MORE && bounded.remaining() == 0) return 0;
+          if (n == EASN_MORE && bounded.remaining() == 0) return 0;
         }
-        if (r < 1) return r;
-        c->consumed += r;
+        if (n < 1) return static_cast<int>(n);
+        c->consumed += n;
         c->decodeState = 3;
         break;
       }
@@ -575,7 +576,7 @@ int SignedData::streamDecodeStep(GenericFile* in, int contentLength, GenericFile
         c->decodeState = 8;
         break;
       case 8:
-        c->contentSize = static_cast<int32_t>(c->consumed);
+        c->contentSize = c->consumed;
         if (contentLength < 0) return 1;
         return c->consumed == contentLength ? 1 : 0;
       default:
@@ -584,7 +585,7 @@ int SignedData::streamDecodeStep(GenericFile* in, int contentLength, GenericFile
   }
 }
 
-int SignedData::streamEncodeStep(GenericFile* in, int length, bool last, GenericFile* out) {
+int SignedData::streamEncodeStep(GenericFile* in, int64_t length, bool last, GenericFile* out) {
   checkInvariant(streamCtx != nullptr, SRC, __LINE__, "streamCtx != NULL");
   // No length octets can announce the whole: refused before any member.
   if (streamCtx->encodeState == 0 && !(flags & ASN_FLAG_INDEFINITE) && streamLength(length) < 0)

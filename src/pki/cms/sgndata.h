@@ -290,11 +290,12 @@ class SignedData : public cmsasn::Sequence<SignedData> {
   void freeStreamCtx() override;
   // Reads the content as it arrives; the encapsulated content passes
   // through to `out` (when given) and is not kept.
-  int streamDecodeStep(GenericFile* in, int contentLength, GenericFile* out) override;
+  int streamDecodeStep(GenericFile* in, int64_t contentLength, GenericFile* out) override;
   // Writes the members in order; the encapsulated content is read from `in`
   // when its octet string is in pass-through mode.
-  int streamEncodeStep(GenericFile* in, int length, bool last, GenericFile* out) override;
-  int streamLength(int expected) const override;
+  int streamEncodeStep(GenericFile* in, int64_t length, bool last, GenericFile* out) override;
+  int64_t streamLength(int64_t expected) const override;
+  bool streamsThrough() const override { return true; }
 
   ASNinteger version;
   CmsSet<AlgorithmIdentifier> digestAlgorithms;

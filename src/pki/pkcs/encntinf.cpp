@@ -26,20 +26,20 @@ int CmsMemberStreamCtx::reset() {
   return ASNStreamCtx::reset();
 }
 
-int cmsStreamMember(ASNobject& member, GenericFile* in, int contentLength, CmsMemberStreamCtx* c,
+int64_t cmsStreamMember(ASNobject& member, GenericFile* in, int64_t contentLength, CmsMemberStreamCtx* c,
                     GenericFile* out) {
   if (contentLength < 0) return member.decodeStream(in, out);
-  const int64_t left = int64_t(contentLength) - c->taken;
+  const int64_t left = contentLength - c->taken;
   ASNBoundedFile bounded(in, left);
-  const int r = member.decodeStream(&bounded, out);
+  const int64_t r = member.decodeStream(&bounded, out);
   c->taken += left - bounded.remaining();
   if (r == EASN_MORE && bounded.remaining() == 0) return 0;
   return r;
 }
 
-int cmsStreamPeek(GenericFile* in, int contentLength, CmsMemberStreamCtx* c) {
+int cmsStreamPeek(GenericFile* in, int64_t contentLength, CmsMemberStreamCtx* c) {
   if (contentLength < 0) return asnFillLookahead(in, c->lookahead, &c->lookaheadCount);
-  const int64_t left = int64_t(contentLength) - c->taken;
+  const int64_t left = contentLength - c->taken;
   if (left < 2) return 0;
   ASNBoundedFile bounded(in, left);
   const int r = asnFillLookahead(&bounded, c->lookahead, &c->lookaheadCount);
@@ -47,9 +47,9 @@ int cmsStreamPeek(GenericFile* in, int contentLength, CmsMemberStreamCtx* c) {
   return r;
 }
 
-int cmsStreamMemberPeeked(ASNobject& member, GenericFile* in, int contentLength,
+int64_t cmsStreamMemberPeeked(ASNobject& member, GenericFile* in, int64_t contentLength,
                           CmsMemberStreamCtx* c, GenericFile* out) {
-  int r = EASN_MORE;
+  int64_t r = EASN_MORE;
   if (!c->memberStarted) {
     c->memberStarted = 1;
     c->lookaheadCount = 0;
@@ -140,11 +140,11 @@ void EncryptedContentInfo::freeStreamCtx() {
   cmsasn::freeMemberStreams(allMembers());
 }
 
-int EncryptedContentInfo::streamLength(int expected) const {
+int64_t EncryptedContentInfo::streamLength(int64_t expected) const {
   return cmsasn::streamedMembersLength(members(), expected);
 }
 
-int EncryptedContentInfo::streamDecodeStep(GenericFile* in, int contentLength, GenericFile* out) {
+int EncryptedContentInfo::streamDecodeStep(GenericFile* in, int64_t contentLength, GenericFile* out) {
   checkInvariant(streamCtx != nullptr, SRC, __LINE__, "streamCtx != NULL");
   auto* c = static_cast<CmsMemberStreamCtx*>(streamCtx);
   if (!c->started) {
@@ -158,17 +158,17 @@ int EncryptedContentInfo::streamDecodeStep(GenericFile* in, int contentLength, G
     c->started = 1;
   }
   if (contentLength >= 0 && contentLength < 2) return 0;
-  int r;
+  int64_t r;
   for (;;) {
     switch (c->decodeState) {
       case 0:
-        if ((r = cmsStreamMember(contentType, in, contentLength, c, out)) < 1) return r;
+        if ((r = cmsStreamMember(contentType, in, contentLength, c, out)) < 1) return static_cast<int>(r);
         c->consumed += r;
         c->decodeState = 1;
         break;
       case 1:
         if ((r = cmsStreamMember(contentEncryptionAlgorithm, in, contentLength, c, out)) < 1)
-          return r;
+          return static_cast<int>(r);
         c->consumed += r;
         c->decodeState = 2;
         break;
@@ -181,7 +181,7 @@ int EncryptedContentInfo::streamDecodeStep(GenericFile* in, int contentLength, G
           c->decodeState = 3;
           break;
         }
-        if ((r = cmsStreamPeek(in, contentLength, c)) < 1) return r;
+        if ((r = cmsStreamPeek(in, contentLength, c)) < 1) return static_cast<int>(r);
         if (c->lookahead[0] == 0 && c->lookahead[1] == 0) {
           c->eocCount = 2;  // the end-of-contents is read
           c->decodeState = 5;
@@ -195,20 +195,20 @@ int EncryptedContentInfo::streamDecodeStep(GenericFile* in, int contentLength, G
         r = c->decodeState == 3
                 ? cmsStreamMember(encryptedContent, in, contentLength, c, out)
                 : cmsStreamMemberPeeked(encryptedContent, in, contentLength, c, out);
-        if (r < 1) return r;
+        if (r < 1) return static_cast<int>(r);
         c->consumed += r;
         encryptedContentPresent = 1;
         c->decodeState = 5;
         break;
       default:
-        c->contentSize = static_cast<int32_t>(c->consumed);
+        c->contentSize = c->consumed;
         if (contentLength < 0) return 1;
         return c->consumed == contentLength ? 1 : 0;
     }
   }
 }
 
-int EncryptedContentInfo::streamEncodeStep(GenericFile* in, int length, bool last,
+int EncryptedContentInfo::streamEncodeStep(GenericFile* in, int64_t length, bool last,
                                            GenericFile* out) {
   checkInvariant(streamCtx != nullptr, SRC, __LINE__, "streamCtx != NULL");
   return cmsasn::streamEncodeMembers(members(), streamCtx, in, length, last, out);

@@ -56,9 +56,10 @@ class EncryptedContentInfo : public cmsasn::Sequence<EncryptedContentInfo> {
   int createStreamCtx() override;
   void resetStreamCtx() override;
   void freeStreamCtx() override;
-  int streamDecodeStep(GenericFile* in, int contentLength, GenericFile* out) override;
-  int streamEncodeStep(GenericFile* in, int length, bool last, GenericFile* out) override;
-  int streamLength(int expected) const override;
+  int streamDecodeStep(GenericFile* in, int64_t contentLength, GenericFile* out) override;
+  int streamEncodeStep(GenericFile* in, int64_t length, bool last, GenericFile* out) override;
+  int64_t streamLength(int64_t expected) const override;
+  bool streamsThrough() const override { return true; }
 
   // Encrypts the DER of `object` with cipher 4 (three-key triple DES) or 7
   // (40-bit RC2): contentType id-data, the scheme with {salt, iterations},
@@ -85,11 +86,11 @@ class EncryptedContentInfo : public cmsasn::Sequence<EncryptedContentInfo> {
 
 // Shared by the streamed structures of the enveloped message: feeds one
 // member, which never sees an octet beyond a definite content.
-int cmsStreamMember(ASNobject& member, GenericFile* in, int contentLength, CmsMemberStreamCtx* c,
+int64_t cmsStreamMember(ASNobject& member, GenericFile* in, int64_t contentLength, CmsMemberStreamCtx* c,
                     GenericFile* out);
 // Peeks the two octets after a member into c->lookahead: 1, EASN_MORE, or
 // EASN_FILE; with a definite content they count as taken.
-int cmsStreamPeek(GenericFile* in, int contentLength, CmsMemberStreamCtx* c);
+int cmsStreamPeek(GenericFile* in, int64_t contentLength, CmsMemberStreamCtx* c);
 // Starts a member with the two peeked octets, then goes on from `in`.
-int cmsStreamMemberPeeked(ASNobject& member, GenericFile* in, int contentLength,
+int64_t cmsStreamMemberPeeked(ASNobject& member, GenericFile* in, int64_t contentLength,
                           CmsMemberStreamCtx* c, GenericFile* out);

@@ -234,14 +234,14 @@ void EnvelopedData::freeStreamCtx() {
   cmsasn::freeMemberStreams(allMembers());
 }
 
-int EnvelopedData::streamLength(int expected) const {
+int64_t EnvelopedData::streamLength(int64_t expected) const {
   return cmsasn::streamedMembersLength(members(), expected);
 }
 
 // decodeState: 0 version, 1 the identifier after it, 2 originatorInfo, 3
 // recipientInfos started by the peeked octets, 4 recipientInfos, 5
 // encryptedContentInfo, 6 the identifier after it, 7 unprotectedAttrs, 8 done.
-int EnvelopedData::streamDecodeStep(GenericFile* in, int contentLength, GenericFile* out) {
+int EnvelopedData::streamDecodeStep(GenericFile* in, int64_t contentLength, GenericFile* out) {
   checkInvariant(streamCtx != nullptr, SRC, __LINE__, "streamCtx != NULL");
   auto* c = static_cast<CmsMemberStreamCtx*>(streamCtx);
   if (!c->started) {
@@ -254,16 +254,16 @@ int EnvelopedData::streamDecodeStep(GenericFile* in, int contentLength, GenericF
     c->contentSize = 0;
     return 1;
   }
-  int r;
+  int64_t r;
   for (;;) {
     switch (c->decodeState) {
       case 0:
-        if ((r = cmsStreamMember(version, in, contentLength, c, out)) < 1) return r;
+        if ((r = cmsStreamMember(version, in, contentLength, c, out)) < 1) return static_cast<int>(r);
         c->consumed += r;
         c->decodeState = 1;
         break;
       case 1:
-        if ((r = cmsStreamPeek(in, contentLength, c)) < 1) return r;
+        if ((r = cmsStreamPeek(in, contentLength, c)) < 1) return static_cast<int>(r);
         if ((c->lookahead[0] & 0xC0) != 0x80)
           c->decodeState = 3;
         else if ((c->lookahead[0] & 0x1F) == 0)
@@ -272,7 +272,7 @@ int EnvelopedData::streamDecodeStep(GenericFile* in, int contentLength, GenericF
           return 0;
         break;
       case 2:
-        if ((r = cmsStreamMemberPeeked(originatorInfo, in, contentLength, c, out)) < 1) return r;
+        if ((r = cmsStreamMemberPeeked(originatorInfo, in, contentLength, c, out)) < 1) return static_cast<int>(r);
         c->consumed += r;
         originatorInfoPresent = 1;
         c->decodeState = 4;
@@ -281,14 +281,14 @@ int EnvelopedData::streamDecodeStep(GenericFile* in, int contentLength, GenericF
       case 4:
         r = c->decodeState == 3 ? cmsStreamMemberPeeked(recipientInfos, in, contentLength, c, out)
                                 : cmsStreamMember(recipientInfos, in, contentLength, c, out);
-        if (r < 1) return r;
+        if (r < 1) return static_cast<int>(r);
         c->consumed += r;
         // A consumer picks its recipient before the encrypted content comes.
         encryptedContentInfo.recipientInfos = &recipientInfos;
         c->decodeState = 5;
         break;
       case 5:
-        if ((r = cmsStreamMember(encryptedContentInfo, in, contentLength, c, out)) < 1) return r;
+        if ((r = cmsStreamMember(encryptedContentInfo, in, contentLength, c, out)) < 1) return static_cast<int>(r);
         c->consumed += r;
         encryptedContentInfo.recipientInfos = &recipientInfos;
         c->decodeState = 6;
@@ -298,7 +298,7 @@ int EnvelopedData::streamDecodeStep(GenericFile* in, int contentLength, GenericF
           c->decodeState = 8;
           break;
         }
-        if ((r = cmsStreamPeek(in, contentLength, c)) < 1) return r;
+        if ((r = cmsStreamPeek(in, contentLength, c)) < 1) return static_cast<int>(r);
         if (contentLength < 0 && c->lookahead[0] == 0 && c->lookahead[1] == 0) {
           c->eocCount = 2;  // the end-of-contents is read
           c->decodeState = 8;
@@ -308,20 +308,20 @@ int EnvelopedData::streamDecodeStep(GenericFile* in, int contentLength, GenericF
         c->decodeState = 7;
         break;
       case 7:
-        if ((r = cmsStreamMemberPeeked(unprotectedAttrs, in, contentLength, c, out)) < 1) return r;
+        if ((r = cmsStreamMemberPeeked(unprotectedAttrs, in, contentLength, c, out)) < 1) return static_cast<int>(r);
         c->consumed += r;
         unprotectedAttrsPresent = 1;
         c->decodeState = 8;
         break;
       default:
-        c->contentSize = static_cast<int32_t>(c->consumed);
+        c->contentSize = c->consumed;
         if (contentLength < 0) return 1;
         return c->consumed == contentLength ? 1 : 0;
     }
   }
 }
 
-int EnvelopedData::streamEncodeStep(GenericFile* in, int length, bool last, GenericFile* out) {
+int EnvelopedData::streamEncodeStep(GenericFile* in, int64_t length, bool last, GenericFile* out) {
   checkInvariant(streamCtx != nullptr, SRC, __LINE__, "streamCtx != NULL");
   return cmsasn::streamEncodeMembers(members(), streamCtx, in, length, last, out);
 }

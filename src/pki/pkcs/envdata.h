@@ -125,9 +125,10 @@ class EnvelopedData : public cmsasn::Sequence<EnvelopedData> {
   // Reads the content as it arrives; the encrypted content passes through
   // to `out` (when given). The recipient infos are complete, and referred
   // to by the EncryptedContentInfo, before the encrypted content is read.
-  int streamDecodeStep(GenericFile* in, int contentLength, GenericFile* out) override;
-  int streamEncodeStep(GenericFile* in, int length, bool last, GenericFile* out) override;
-  int streamLength(int expected) const override;
+  int streamDecodeStep(GenericFile* in, int64_t contentLength, GenericFile* out) override;
+  int streamEncodeStep(GenericFile* in, int64_t length, bool last, GenericFile* out) override;
+  int64_t streamLength(int64_t expected) const override;
+  bool streamsThrough() const override { return true; }
 
   ASNinteger version;
   OriginatorInfoASN originatorInfo;  // [0] IMPLICIT, optional

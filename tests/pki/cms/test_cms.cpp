@@ -456,12 +456,47 @@ TEST(CmsStreamEncode, LengthPastTheLargestAnnouncedFails) {
   ASNoctstr& econtent = sd.encapContentInfo.value();
   econtent.clear();
   ASSERT_EQ(econtent.setStreamPassThrough(true), 1);
-  const int huge = 0x7FFFFF00;
+  const int64_t huge = int64_t(1) << 60;
   EXPECT_EQ(sd.streamLength(huge), -1);
   EXPECT_GT(sd.streamLength(1000), 1000);
   MemFile in;
   MemFile out;
   EXPECT_LT(sd.encodeStream(&in, huge, false, &out), 1);
+  EXPECT_EQ(out.length(), 0u);
+}
+
+TEST(CmsStreamEncode, LengthsPastTwoAndFourGiBAreAnnounced) {
+  // Rows around the 31- and 32-bit limits: the header written carries the
+  // length streamLength announces, and only the length fields of the
+  // enclosing headers grow beyond the content itself.
+  const Bytes der = readCms("attached_sha256.der");
+  int64_t overheadBefore = -1;
+  for (int64_t n : {int64_t(1000), int64_t(0x7FFFFFFF), int64_t(1) << 31, int64_t(0xFFFFFFFF),
+                    int64_t(1) << 32, int64_t(5) << 31}) {
+    SCOPED_TRACE(n);
+    SignedMessage msg;
+    ASSERT_EQ(decodeBytes(msg, der), static_cast<int>(der.size()));
+    SignedData& sd = msg.value();
+    sd.encapContentInfo.value().clear();
+    ASSERT_EQ(sd.encapContentInfo.value().setStreamPassThrough(true), 1);
+    const int64_t announced = sd.streamLength(n);
+    const int64_t overhead = announced - n;
+    EXPECT_GE(overhead, overheadBefore);
+    // Three headers enclose the content (octet string, [0], the SEQUENCE),
+    // each at most five length octets longer.
+    EXPECT_LE(overhead - sd.streamLength(0), 15);
+    overheadBefore = overhead;
+    MemFile empty, out;
+    ASSERT_EQ(sd.encodeStream(&empty, n, false, &out), EASN_MORE);
+    ASSERT_GE(out.length(), 2u);
+    const unsigned char* h = out.data();
+    int64_t read = h[1];
+    if (h[1] & 0x80) {
+      read = 0;
+      for (int i = 0; i < (h[1] & 0x7F); ++i) read = (read << 8) | h[2 + i];
+    }
+    EXPECT_EQ(read, announced);
+  }
 }
 
 TEST(CmsSets, KeptAlternativesCostWhatTheyHold) {
