@@ -66,7 +66,6 @@ class ConfigurationManager : public KeyConfigAccess {
   // runtimeOnly: the value becomes the option's override (any number), 1. Otherwise written to
   // the file: 1, or -2 when it cannot be stored.
   int setOption(int32_t option, int32_t value, bool runtimeOnly);
-  void setStringOption(int32_t option, const std::string& value) { textOverrides[option] = value; }
 
   // Writes the default configuration into the file, stopping silently at the first step that
   // fails.
@@ -91,6 +90,9 @@ class ConfigurationManager : public KeyConfigAccess {
   const std::string& profilePath() const { return profile.path; }
   const std::string& pkcs11ModulePath() const { return profile.modulePath; }
   bool profileDataInMemory() const { return profile.dataInMemory; }
+  // PKCS#11 attributes 5 and 6 are set (any length).
+  bool tokenLabelPresent() const { return profile.labelPresent[0]; }
+  bool keyLabelPresent() const { return profile.labelPresent[1]; }
 
   // ---- algorithms ----
   // The signature algorithm: the run-time override unless fileOnly, else the file's (its digest
