@@ -6,6 +6,7 @@
 #include "base/talexception.h"
 #include "crypto/basic/lvexception.h"
 #include "crypto/hash/lvsha.h"
+#include "keys/secretblock.h"
 #include "keys/talprofile.h"
 #include "pki/extension.h"
 #include "pki/oids.h"
@@ -321,7 +322,7 @@ char* ConfigurationManager::getProfileLockName(char* buffer, int32_t reserved,
         throw TalApiException(LOCK_ERROR);
       std::string hex = sha1Hex(value.data(), value.size());
       // The file's bytes may be a secret; their copy goes.
-      std::fill(value.begin(), value.end(), 0);
+      SecretBlock::wipe(value.data(), value.size());
       copyOut(buffer, global + hex);
       return buffer;
     }
