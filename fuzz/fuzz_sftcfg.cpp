@@ -1,7 +1,9 @@
 // libFuzzer target over the stored settings of a software profile: the registry value's text
 // (the configuration's DER as hexadecimal) read back as the key manager reads it, then loaded as
 // a configuration file. A text that reads must give DER whose hexadecimal reads back to the
-// same octets; a configuration that loads must store and read back unchanged.
+// same octets; a configuration that loads must store and read back unchanged, and the
+// configuration manager and key manager read its policies, algorithms and root lists.
+#include "api/cfgmgr.h"
 #include "api/pcfgfile.h"
 #include "keys/keymanager.h"
 
@@ -42,5 +44,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   require(second.load(readBack.data(), readBack.size()) == TALCFG_OK);
   std::vector<unsigned char> secondStored;
   require(second.encodeVector(secondStored) > 0 && secondStored == stored);
+
+  ConfigurationManager manager;
+  require(manager.loadConfiguration(der.data(), der.size()) == 1);
+  OidSet policies;
+  (void)manager.getAcceptablePolicies(policies);
+  AlgorithmIdentifier algorithm;
+  (void)manager.getSignatureAlgorithm(algorithm, false);
+  (void)manager.getDigestAlgorithm(false, true);
+  KeyManager keys;
+  require(keys.init(&manager) == KM_OK);
+  int32_t roots = keys.loadRoots(0);
+  require(roots == KM_OK || roots == KM_SETTINGS_FORMAT);
   return 0;
 }

@@ -50,6 +50,13 @@ const char* errorTextBody(talCtx* ctx, int32_t code) {
       std::snprintf(out, TEXT_SIZE, message, static_cast<unsigned>(ctx->deviceError));
       return out;
     }
+    case 44: {
+      // With a PKCS#11 token the text names what its library answered last.
+      if (!valid || ctx->configuration.deviceType() != 4) return message;
+      std::lock_guard<std::mutex> guard(formatting);
+      std::snprintf(out, TEXT_SIZE, talCardErrorFormat(), getCkrErrorText(ctx->keyManager.lastCkr));
+      return out;
+    }
     default:
       return message;
   }

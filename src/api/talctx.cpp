@@ -9,6 +9,7 @@ const char TAL_CTX_MARKER[17] = "TalVorinCtx3.9#A";
 talCtx::talCtx() : report(&reportBuffer) {
   std::memset(marker, 0, sizeof marker);
   std::memset(errorText, 0, sizeof errorText);
+  configuration.setContext(this);
   std::memcpy(marker, TAL_CTX_MARKER, sizeof marker);
 }
 

@@ -1,11 +1,13 @@
 // The library context behind the C API's opaque handle. The managers join it as they are built;
 // what is here now is what the entry points of the texts and codes read: the marker that proves
-// a handle, the report of the current operation, the device error number and the buffer of
-// formatted error texts.
+// a handle, the configuration and key managers, the report of the current operation, the device
+// error number and the buffer of formatted error texts.
 #pragma once
 
+#include "api/cfgmgr.h"
 #include "base/memfile.h"
 #include "base/reportstream.h"
+#include "keys/keymanager.h"
 
 #include <cstdint>
 
@@ -16,6 +18,8 @@ struct talCtx {
   // First member: a handle is a context when its first bytes are the marker. Written last by the
   // constructor, so a context under construction never passes.
   char marker[17];
+  ConfigurationManager configuration;
+  KeyManager keyManager;
   MemFile reportBuffer;
   ReportStream report;
   uint32_t deviceError = 0;

@@ -24,4 +24,7 @@ class KeyConfigAccess {
   // Stores a certificate list in the configuration (first group .2.5.11, second .2.5.8):
   // 1, or -2 when it cannot be stored.
   virtual int storeRootList(bool firstGroup, const ASNobject& certificates) = 0;
+  // Decodes the stored list of a group into certificates: 1 (also when none is stored, the
+  // object untouched), -2 out of memory, 0 malformed.
+  virtual int loadRootList(bool firstGroup, ASNobject& certificates) const = 0;
 };

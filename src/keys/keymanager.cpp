@@ -232,6 +232,34 @@ int32_t KeyManager::storeRootLists() {
   return KM_OK;
 }
 
+int32_t KeyManager::loadRoots(int32_t mode) {
+  if (!config || mode != 0) return KM_BAD_ARGUMENTS;
+  try {
+    std::vector<std::unique_ptr<RootEntry>> lists[2];
+    for (int qualified = 0; qualified < 2; ++qualified) {
+      ASNsequenceList<SignedCertificate> stored;
+      int read = config->loadRootList(qualified != 0, stored);
+      if (read == -2) return KM_NO_MEMORY;
+      if (read != 1) return KM_SETTINGS_FORMAT;
+      for (const auto& entry : qualified ? qualifiedRoots : otherRoots)
+        if (entry->kind != 1) lists[qualified].emplace_back(new RootEntry(*entry));
+      for (POSITION pos = stored.GetHeadPosition(); pos;) {
+        const SignedCertificate* certificate = stored.GetNext(pos);
+        if (!certificate) continue;
+        std::unique_ptr<RootEntry> entry(new RootEntry);
+        entry->certificate = *certificate;
+        entry->kind = 1;
+        lists[qualified].push_back(std::move(entry));
+      }
+    }
+    otherRoots.swap(lists[0]);
+    qualifiedRoots.swap(lists[1]);
+  } catch (const std::bad_alloc&) {
+    return KM_NO_MEMORY;
+  }
+  return KM_OK;
+}
+
 int32_t KeyManager::saveConf() {
   if (!config) return KM_BAD_ARGUMENTS;
   try {

@@ -109,6 +109,10 @@ class KeyManager {
   // answers 3, and so does kind 4 (it needs the hardware device). A kind-1 root is also stored
   // in the configuration's certificate list of its group.
   int32_t addCertificate(const SignedCertificate& certificate, int32_t group, int32_t kind);
+  // Reloads the kind-1 roots of both groups from the lists stored in the configuration (mode 0;
+  // another mode answers 1): 0, 4 out of memory, 12 a stored list that does not decode. The
+  // roots of other kinds stay; on failure nothing changes.
+  int32_t loadRoots(int32_t mode);
   bool hasRoots() const { return !qualifiedRoots.empty() || !otherRoots.empty(); }
   const std::vector<std::unique_ptr<RootEntry>>& rootList(bool qualified) const {
     return qualified ? qualifiedRoots : otherRoots;

@@ -6,6 +6,7 @@
 #include "api/sharedtext.h"
 #include "api/talcodes.h"
 #include "api/talctx.h"
+#include "keys/talprofile.h"
 
 #include <gtest/gtest.h>
 
@@ -117,6 +118,33 @@ TEST(ResultCodes, TextsFormattedFromTheLastErrorAndTheContext) {
   EXPECT_EQ(21, checkCtx(notContext));
   EXPECT_EQ(20, checkCtx(nullptr));
   EXPECT_EQ(0, checkCtx(&ctx));
+}
+
+// Code 44 names what the PKCS#11 library answered, only for a context whose profile is a token.
+TEST(ResultCodes, CardErrorNamesTheTokenAnswer) {
+  const char* const plain = "Błąd komunikacji z kartą !!!";
+  struct Row {
+    int32_t profileType;  // 0: no profile
+    uint32_t ckr;
+    const char* text;
+  };
+  const Row rows[] = {
+      {TALPROFILE_PKCS11, 0xA0,
+       "Błąd komunikacji z kartą, biblioteka PKCS#11 zwróciła błąd: Błędny PIN !!!"},
+      {TALPROFILE_PKCS11, 0x12345,
+       "Błąd komunikacji z kartą, biblioteka PKCS#11 zwróciła błąd: Nieznany błąd biblioteki "
+       "PKCS#11 !!!"},
+      {TALPROFILE_MEMORY, 0xA0, plain},
+      {TALPROFILE_PKCS12, 0xE0, plain},
+      {0, 0xA0, plain},
+  };
+  for (const Row& row : rows) {
+    talCtx ctx;
+    if (row.profileType) ASSERT_EQ(0, ctx.configuration.setProfile(createProfile(row.profileType)));
+    ctx.keyManager.lastCkr = row.ckr;
+    EXPECT_STREQ(row.text, talErrorText(&ctx, 44)) << row.profileType;
+  }
+  EXPECT_STREQ(plain, talErrorText(nullptr, 44));
 }
 
 // A text formatted for an invalid context stays as it was while another thread formats its own.

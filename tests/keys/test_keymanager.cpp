@@ -36,6 +36,11 @@ class FakeConfig : public KeyConfigAccess {
     ++stores;
     return 1;
   }
+  int loadRootList(bool firstGroup, ASNobject& list) const override {
+    const std::vector<unsigned char>& bytes = firstGroup ? first : second;
+    if (bytes.empty()) return 1;
+    return list.decodeVector(bytes) > 0 ? 1 : 0;
+  }
   int32_t device = 6;
   int defaultsWritten = 0;
   int stores = 0;
