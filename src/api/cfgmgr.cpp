@@ -8,10 +8,10 @@
 #include "crypto/hash/lvsha.h"
 #include "keys/secretblock.h"
 #include "keys/talprofile.h"
-#include "pki/extension.h"
-#include "pki/oids.h"
-#include "pki/rsapssparams.h"
-#include "pki/siganddigoid.h"
+#include "pki/common/extension.h"
+#include "pki/common/oids.h"
+#include "pki/common/rsapssparams.h"
+#include "pki/common/siganddigoid.h"
 
 #include <cstring>
 

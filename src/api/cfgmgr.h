@@ -6,9 +6,9 @@
 
 #include "api/pcfgfile.h"
 #include "keys/keyconfig.h"
-#include "pki/algid.h"
-#include "pki/dname.h"
-#include "pki/x509ext.h"
+#include "pki/common/algid.h"
+#include "pki/names/dname.h"
+#include "pki/x509/x509ext.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -9,8 +9,8 @@
 #include "base/talexception.h"
 #include "keys/keymanager.h"
 #include "keys/talprofile.h"
-#include "pki/extension.h"
-#include "pki/oids.h"
+#include "pki/common/extension.h"
+#include "pki/common/oids.h"
 #include "platform/buildconst.h"
 #include "platform/registrysandbox.h"
 

@@ -149,9 +149,9 @@ class Sequence : public ASNsequenceF {
     keyasn::digestMembers(hash, m.data(), static_cast<int>(m.size()));
   }
 
- private:
+ protected:
   // Every member empty (views let go first, so each can be set again), then
-  // the constructor defaults.
+  // the constructor defaults (also the first step of a streamed decode).
   void resetMembers() {
     if constexpr (HasMemberLists<Derived>::value) {
       for (ASNobject* m : self().allMembers()) {

@@ -150,7 +150,7 @@ int EncryptedContentInfo::streamDecodeStep(GenericFile* in, int64_t contentLengt
   if (!c->started) {
     cmsasn::freeMemberStreams(allMembers());
     // Nothing an earlier decode read (in place) outlives this one.
-    releaseMembers();
+    resetMembers();
     encryptedContentPresent = 0;
     // The encrypted octets pass through; they are never held.
     const int p = encryptedContent.setStreamPassThrough(true);

@@ -247,7 +247,7 @@ int EnvelopedData::streamDecodeStep(GenericFile* in, int64_t contentLength, Gene
   if (!c->started) {
     cmsasn::freeMemberStreams(allMembers());
     // Nothing an earlier decode read (in place) outlives this one.
-    releaseMembers();
+    resetMembers();
     c->started = 1;
   }
   if (contentLength == 0) {
