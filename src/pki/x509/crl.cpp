@@ -403,6 +403,10 @@ int CertificateItem::encodeContent(GenericFile*) const { return -1; }
 // Nothing can be written: the encoders give up before any header.
 int CertificateItem::contentLength() const { return -1; }
 
+int CertificateItem::encode(GenericFile*) const { return -1; }
+
+int CertificateItem::encodedLength() const { return -1; }
+
 void CertificateItem::digestContent(LvHash*) const {}
 
 CertificatePath::CertificatePath(unsigned char tag)
@@ -415,6 +419,10 @@ CertificatePath::CertificatePath(const CertificatePath& other)
       qualifiedRoot(other.qualifiedRoot),
       policyResult(other.policyResult) {
   assign(other);
+}
+
+int CertificatePath::encodedLength() const {
+  return contentLength() < 0 ? -1 : ASNsequenceList<CertificateItem>::encodedLength();
 }
 
 CertificatePath& CertificatePath::operator=(const CertificatePath& other) {

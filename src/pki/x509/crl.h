@@ -117,7 +117,10 @@ class CertificateItem : public ASNsequenceF {
   void clear() override;
   int decodeContent(GenericFile* in, int length) override;  // 0
   int encodeContent(GenericFile* out) const override;       // -1
-  int contentLength() const override;
+  int contentLength() const override;                       // -1
+  // Nothing can be written, not even a header: both answer -1.
+  int encode(GenericFile* out) const override;
+  int encodedLength() const override;
   void digestContent(LvHash* hash) const override;
 
   SignedCertificate certificate;
@@ -136,6 +139,8 @@ class CertificatePath : public ASNsequenceList<CertificateItem> {
   explicit CertificatePath(unsigned char tag = 0);
   CertificatePath(const CertificatePath& other);
   CertificatePath& operator=(const CertificatePath& other);
+  // -1 once the path holds an item (items cannot be written).
+  int encodedLength() const override;
 
   uint8_t qualifiedRoot;
   uint32_t policyResult;
