@@ -780,6 +780,8 @@ int ASNobject::encodedLength() const
     if (isConstView())
         return receivedLength;
     int64_t n = contentLength();
+    if (n < 0)
+        return -1; // the content cannot be measured, so neither can the whole
     int64_t inner = (flags & ASN_FLAG_INDEFINITE) ? n + 4 : n + lengthFieldSize(n) + 1;
     if (flags & ASN_FLAG_EXPLICIT)
         inner += (flags & ASN_FLAG_OUTER_INDEFINITE) ? 4 : lengthFieldSize(inner) + 1;

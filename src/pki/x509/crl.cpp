@@ -421,10 +421,6 @@ CertificatePath::CertificatePath(const CertificatePath& other)
   assign(other);
 }
 
-int CertificatePath::encodedLength() const {
-  return contentLength() < 0 ? -1 : ASNsequenceList<CertificateItem>::encodedLength();
-}
-
 CertificatePath& CertificatePath::operator=(const CertificatePath& other) {
   if (this != &other) {
     assign(other);

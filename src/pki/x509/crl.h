@@ -139,8 +139,6 @@ class CertificatePath : public ASNsequenceList<CertificateItem> {
   explicit CertificatePath(unsigned char tag = 0);
   CertificatePath(const CertificatePath& other);
   CertificatePath& operator=(const CertificatePath& other);
-  // -1 once the path holds an item (items cannot be written).
-  int encodedLength() const override;
 
   uint8_t qualifiedRoot;
   uint32_t policyResult;
