@@ -999,11 +999,20 @@ int ASNobject::decodeAny(const ASNany& anyObj)
 // Decodes from a heap MemFile; a value read in place takes the stream over.
 static int decodeFromOwnedStream(ASNobject& o, MemFile* m, int length, unsigned char f)
 {
-    int r = o.decode(m, length, f);
-    if (o.source == m)
-        o.flags |= ASN_FLAG_OWNSOURCE;
-    else
-        delete m;
+    auto settle = [&o, m] {
+        if (o.source == m)
+            o.flags |= ASN_FLAG_OWNSOURCE;
+        else
+            delete m;
+    };
+    int r;
+    try {
+        r = o.decode(m, length, f);
+    } catch (...) {
+        settle(); // a decode that throws (bad_alloc) must not lose the stream
+        throw;
+    }
+    settle();
     return r;
 }
 

@@ -10,6 +10,7 @@
 #include "pki/x509/x509ext.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
@@ -406,7 +407,7 @@ int decodeArmouredObject(ASNobject* object, GenericFile* in, int length, unsigne
   // Only the armour itself is kept: text before BEGIN is dropped as it is
   // read (but for a partial marker), and reading stops at the END marker.
   // `length` bounds the reading (all of the stream when negative).
-  const std::string begin(beginMarker), end(endMarker);
+  const size_t beginLen = std::strlen(beginMarker), endLen = std::strlen(endMarker);
   const uint32_t want = length < 0 ? static_cast<uint32_t>(ASN_MAX_LENGTH)
                                    : static_cast<uint32_t>(length);
   std::string text;
@@ -423,17 +424,17 @@ int decodeArmouredObject(ASNobject* object, GenericFile* in, int length, unsigne
       text.append(chunk, got);
       total += got;
       if (bodyAt == std::string::npos) {
-        const size_t b = text.find(begin);
-        const size_t cut = b != std::string::npos        ? b
-                           : text.size() >= begin.size() ? text.size() - begin.size() + 1
-                                                         : 0;
+        const size_t b = text.find(beginMarker, 0, beginLen);
+        const size_t cut = b != std::string::npos  ? b
+                           : text.size() >= beginLen ? text.size() - beginLen + 1
+                                                     : 0;
         text.erase(0, cut);
         dropped += static_cast<int64_t>(cut);
         if (b == std::string::npos) continue;
-        bodyAt = scanFrom = begin.size();
+        bodyAt = scanFrom = beginLen;
       }
-      endAt = text.find(end, scanFrom);
-      if (text.size() >= end.size()) scanFrom = std::max(bodyAt, text.size() - end.size() + 1);
+      endAt = text.find(endMarker, scanFrom, endLen);
+      if (text.size() >= endLen) scanFrom = std::max(bodyAt, text.size() - endLen + 1);
     }
   } catch (const std::bad_alloc&) {
     return 0;  // the copy of the text failed
@@ -459,7 +460,7 @@ int decodeArmouredObject(ASNobject* object, GenericFile* in, int length, unsigne
   // version stays), not over a re-encoding.
   r = object->ASNobject::decode(&der, n, ASN_FLAG_CONST | ASN_FLAG_COPY);
   if (r < 1) return 0;
-  const int64_t used = dropped + static_cast<int64_t>(endAt + end.size());
+  const int64_t used = dropped + static_cast<int64_t>(endAt + endLen);
   if (used > ASN_MAX_LENGTH || in->seek(static_cast<int32_t>(p + used)) != 0) return EASN_FILE;
   return static_cast<int>(used);
 }
