@@ -793,6 +793,8 @@ int ASNobject::encodedLength() const
     if (isConstView())
         return receivedLength;
     int64_t n = contentLength();
+    if (n < 0)
+        return -1; // the content cannot be measured, so neither can the whole
     int64_t inner = (flags & ASN_FLAG_INDEFINITE) ? n + 4 : n + lengthFieldSize(n) + 1;
     if (flags & ASN_FLAG_EXPLICIT)
         inner += (flags & ASN_FLAG_OUTER_INDEFINITE) ? 4 : lengthFieldSize(inner) + 1;
@@ -1004,11 +1006,20 @@ int ASNobject::decodeAny(const ASNany& anyObj)
 // Decodes from a heap MemFile; a value read in place takes the stream over.
 static int decodeFromOwnedStream(ASNobject& o, MemFile* m, int length, unsigned char f)
 {
-    int r = o.decode(m, length, f);
-    if (o.source == m)
-        o.flags |= ASN_FLAG_OWNSOURCE;
-    else
-        delete m;
+    auto settle = [&o, m] {
+        if (o.source == m)
+            o.flags |= ASN_FLAG_OWNSOURCE;
+        else
+            delete m;
+    };
+    int r;
+    try {
+        r = o.decode(m, length, f);
+    } catch (...) {
+        settle(); // a decode that throws (bad_alloc) must not lose the stream
+        throw;
+    }
+    settle();
     return r;
 }
 

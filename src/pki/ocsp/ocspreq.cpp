@@ -1,30 +1,21 @@
 #include "pki/ocsp/ocspreq.h"
 
+#include "pki/common/keymembers.h"
 #include "pki/common/pkiasn.h"
 
 namespace {
 
-// Decodes `member` from `in` within the octets left of a content of
-// `length`, adding what it took to `taken`: 1, or the member's answer.
-int readMember(ASNobject& member, GenericFile* in, int length, int& taken, unsigned char flags) {
-  if (length - taken < 2) return 0;
-  int r = member.decode(in, length - taken, flags);
-  if (r < 1) return r;
-  taken += r;
-  return 1;
-}
+using keyasn::MemberReader;
 
 // The optional last member of a content, taken only under identifier `id`.
-int readOptionalLast(ASNobject& member, int id, GenericFile* in, int length, int& taken,
-                     unsigned char flags, unsigned char& present) {
+int readOptionalLast(MemberReader& m, ASNobject& member, int id, unsigned char flags,
+                     unsigned char& present) {
   present = 0;
-  if (taken >= length) return taken == length ? 1 : 0;
-  if (length - taken < 2) return 0;
-  int r = ocspDecodeTagged(member, id, in, length - taken, flags);
+  if (m.done()) return m.finish();
+  const int r = m.readTagged(member, id, flags);
   if (r < 1) return r;
-  taken += r;
   present = 1;
-  return taken == length ? 1 : 0;
+  return m.finish();
 }
 
 }  // namespace
@@ -53,25 +44,25 @@ void Request::clear() {
 int Request::decodeContent(GenericFile* in, int length) {
   singleRequestExtensionsPresent = 0;
   singleRequestExtensions.get().clear();
-  int taken = 0;
-  int r = readMember(reqCert, in, length, taken, memberFlags());
+  MemberReader m{in, length, memberFlags()};
+  int r = m.read(reqCert);
   if (r < 1) return r;
-  return readOptionalLast(singleRequestExtensions, 0xA0, in, length, taken, memberFlags(),
+  return readOptionalLast(m, singleRequestExtensions, 0xA0, memberFlags(),
                           singleRequestExtensionsPresent);
 }
 
 int Request::encodeContent(GenericFile* out) const {
-  return ocspEncodeMembers(
+  return keyasn::encodeMembers(
       out, {&reqCert, singleRequestExtensionsPresent ? &singleRequestExtensions : nullptr});
 }
 
 int Request::contentLength() const {
-  return ocspMembersLength(
+  return keyasn::membersLength(
       {&reqCert, singleRequestExtensionsPresent ? &singleRequestExtensions : nullptr});
 }
 
 void Request::digestContent(LvHash* hash) const {
-  ocspDigestMembers(
+  keyasn::digestMembers(
       hash, {&reqCert, singleRequestExtensionsPresent ? &singleRequestExtensions : nullptr});
 }
 
@@ -113,12 +104,11 @@ int TBSRequest::decodeContent(GenericFile* in, int length) {
   requestList.clear();
   requestExtensions.get().clear();
   bool haveList = false;
-  int taken = 0;
-  const unsigned char f = memberFlags();
-  for (int i = 0; i < 4 && taken < length; ++i) {
-    if (length - taken < 2) return 0;
-    const int next = asnPeekIdentifier(in);
-    if (next < 0) return EASN_FILE;
+  MemberReader m{in, length, memberFlags()};
+  for (int i = 0; i < 4 && !m.done(); ++i) {
+    if (m.left() < 2) return 0;
+    const int next = m.peek();
+    if (next < 0) return next;
     ASNobject* member = nullptr;
     unsigned char* present = nullptr;
     if (next == 0xA0 && !versionPresent) {
@@ -135,32 +125,32 @@ int TBSRequest::decodeContent(GenericFile* in, int length) {
     } else {
       return 0;
     }
-    int r = readMember(*member, in, length, taken, f);
+    const int r = m.read(*member);
     if (r < 1) return r;
     if (present)
       *present = 1;
     else
       haveList = true;
   }
-  if (!haveList || taken != length) return 0;
+  if (!haveList || !m.finish()) return 0;
   if (!versionPresent) ocspResetInteger(version, 0);
   return 1;
 }
 
 int TBSRequest::encodeContent(GenericFile* out) const {
-  return ocspEncodeMembers(
+  return keyasn::encodeMembers(
       out, {versionPresent ? &version : nullptr, requestorNamePresent ? &requestorName : nullptr,
             &requestList, requestExtensionsPresent ? &requestExtensions : nullptr});
 }
 
 int TBSRequest::contentLength() const {
-  return ocspMembersLength({versionPresent ? &version : nullptr,
+  return keyasn::membersLength({versionPresent ? &version : nullptr,
                             requestorNamePresent ? &requestorName : nullptr, &requestList,
                             requestExtensionsPresent ? &requestExtensions : nullptr});
 }
 
 void TBSRequest::digestContent(LvHash* hash) const {
-  ocspDigestMembers(
+  keyasn::digestMembers(
       hash, {versionPresent ? &version : nullptr, requestorNamePresent ? &requestorName : nullptr,
              &requestList, requestExtensionsPresent ? &requestExtensions : nullptr});
 }
@@ -189,24 +179,24 @@ void Signature::clear() {
 int Signature::decodeContent(GenericFile* in, int length) {
   certsPresent = 0;
   certs.get().clear();
-  int taken = 0;
-  int r = readMember(signatureAlgorithm, in, length, taken, memberFlags());
+  MemberReader m{in, length, memberFlags()};
+  int r = m.read(signatureAlgorithm);
   if (r < 1) return r;
-  if ((r = readMember(signature, in, length, taken, memberFlags())) < 1) return r;
-  r = readOptionalLast(certs, 0xA0, in, length, taken, ocspKeptMemberFlags(*this), certsPresent);
+  if ((r = m.read(signature)) < 1) return r;
+  r = readOptionalLast(m, certs, 0xA0, ocspKeptMemberFlags(*this), certsPresent);
   return r == 1 && certsPresent && !ocspCertsKept(certs) ? 0 : r;
 }
 
 int Signature::encodeContent(GenericFile* out) const {
-  return ocspEncodeMembers(out, {&signatureAlgorithm, &signature, certsPresent ? &certs : nullptr});
+  return keyasn::encodeMembers(out, {&signatureAlgorithm, &signature, certsPresent ? &certs : nullptr});
 }
 
 int Signature::contentLength() const {
-  return ocspMembersLength({&signatureAlgorithm, &signature, certsPresent ? &certs : nullptr});
+  return keyasn::membersLength({&signatureAlgorithm, &signature, certsPresent ? &certs : nullptr});
 }
 
 void Signature::digestContent(LvHash* hash) const {
-  ocspDigestMembers(hash, {&signatureAlgorithm, &signature, certsPresent ? &certs : nullptr});
+  keyasn::digestMembers(hash, {&signatureAlgorithm, &signature, certsPresent ? &certs : nullptr});
 }
 
 // ---------------------------------------------------------------------------
@@ -231,23 +221,22 @@ void OCSPRequest::clear() {
 
 int OCSPRequest::decodeContent(GenericFile* in, int length) {
   optionalSignaturePresent = 0;
-  int taken = 0;
+  MemberReader m{in, length, memberFlags()};
   // The signed part keeps its received octets.
-  int r = readMember(tbsRequest, in, length, taken, ocspKeptMemberFlags(*this));
+  int r = m.read(tbsRequest, ocspKeptMemberFlags(*this));
   if (r < 1) return r;
-  return readOptionalLast(optionalSignature, 0xA0, in, length, taken, memberFlags(),
-                          optionalSignaturePresent);
+  return readOptionalLast(m, optionalSignature, 0xA0, memberFlags(), optionalSignaturePresent);
 }
 
 int OCSPRequest::encodeContent(GenericFile* out) const {
-  return ocspEncodeMembers(out,
+  return keyasn::encodeMembers(out,
                            {&tbsRequest, optionalSignaturePresent ? &optionalSignature : nullptr});
 }
 
 int OCSPRequest::contentLength() const {
-  return ocspMembersLength({&tbsRequest, optionalSignaturePresent ? &optionalSignature : nullptr});
+  return keyasn::membersLength({&tbsRequest, optionalSignaturePresent ? &optionalSignature : nullptr});
 }
 
 void OCSPRequest::digestContent(LvHash* hash) const {
-  ocspDigestMembers(hash, {&tbsRequest, optionalSignaturePresent ? &optionalSignature : nullptr});
+  keyasn::digestMembers(hash, {&tbsRequest, optionalSignaturePresent ? &optionalSignature : nullptr});
 }

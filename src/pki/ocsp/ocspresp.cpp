@@ -1,44 +1,23 @@
 #include "pki/ocsp/ocspresp.h"
 
 #include "base/commonerror.h"
+#include "pki/common/keymembers.h"
 #include "pki/common/pkiasn.h"
 
 namespace {
 
-// Sequential reader of the members of one content: keeps the octets taken
-// so that every member is bounded by what is left.
-struct MemberReader {
-  GenericFile* in;
-  int length;
-  unsigned char flags;
-  int taken = 0;
-
-  int left() const { return length - taken; }
-  bool done() const { return taken >= length; }
-  // 1 when the member was read, else the member's answer (0 when fewer than
-  // two octets are left). `f` replaces the reader's flags for one member.
-  int read(ASNobject& member) { return read(member, flags); }
-  int read(ASNobject& member, unsigned char f) {
-    if (left() < 2) return 0;
-    int r = member.decode(in, left(), f);
-    if (r < 1) return r;
-    taken += r;
-    return 1;
-  }
-  // As read, but only when the next identifier octet is exactly `id`.
-  int readTagged(ASNobject& member, int id) { return readTagged(member, id, flags); }
-  int readTagged(ASNobject& member, int id, unsigned char f) {
-    if (left() < 2) return 0;
-    int r = ocspDecodeTagged(member, id, in, left(), f);
-    if (r < 1) return r;
-    taken += r;
-    return 1;
-  }
-  int peek() const { return asnPeekIdentifier(in); }
-  int finish() const { return taken == length ? 1 : 0; }
-};
+using keyasn::MemberReader;
 
 void setGeneralized(X509time& t) { t.setTag(TAG_GENERAL_TIME); }
+
+// Reads a member holding `time`, which must be a GeneralizedTime (RFC 6960
+// has no UTCTime, which X509time would also take): 1, 0, or the member's
+// answer.
+int readGeneralizedTime(MemberReader& m, ASNobject& member, const X509time& time) {
+  const int r = m.read(member);
+  if (r < 1) return r;
+  return time.form() == TAG_GENERAL_TIME ? 1 : 0;
+}
 
 const char* const kExplSrc = "libasn/asnexpl";
 
@@ -47,13 +26,6 @@ void refuseConstTarget(const ASNobject& target) {
 }
 
 }  // namespace
-
-int ocspDecodeTagged(ASNobject& member, int id, GenericFile* in, int length, unsigned char flags) {
-  const int next = asnPeekIdentifier(in);
-  if (next < 0) return EASN_FILE;
-  if (next != id) return 0;
-  return member.decode(in, length, flags);
-}
 
 unsigned char ocspKeptMemberFlags(const ASNobject& owner) {
   return owner.memberFlags() ? ASN_FLAG_CONST
@@ -72,32 +44,6 @@ bool ocspCertsKept(const ASNexpl<OCSPCertList>& certs) {
   for (POSITION pos = certs->GetHeadPosition(); pos;)
     if (!certs->GetNext(pos)->isConstView()) return false;
   return true;
-}
-
-int ocspEncodeMembers(GenericFile* out, std::initializer_list<const ASNobject*> members) {
-  for (const ASNobject* m : members) {
-    if (!m) continue;
-    int r = m->encode(out);
-    if (r < 1) return r;
-  }
-  return 1;
-}
-
-int ocspMembersLength(std::initializer_list<const ASNobject*> members) {
-  int64_t sum = 0;
-  for (const ASNobject* m : members) {
-    if (!m) continue;
-    int n = m->encodedLength();
-    if (n < 0) return -1;
-    sum += n;
-    if (sum > ASN_MAX_LENGTH) return -1;
-  }
-  return static_cast<int>(sum);
-}
-
-void ocspDigestMembers(LvHash* hash, std::initializer_list<const ASNobject*> members) {
-  for (const ASNobject* m : members)
-    if (m) m->updateDigest(hash);
 }
 
 // ---------------------------------------------------------------------------
@@ -158,15 +104,15 @@ int CertID::decodeContent(GenericFile* in, int length) {
 }
 
 int CertID::encodeContent(GenericFile* out) const {
-  return ocspEncodeMembers(out, {&hashAlgorithm, &issuerNameHash, &issuerKeyHash, &serialNumber});
+  return keyasn::encodeMembers(out, {&hashAlgorithm, &issuerNameHash, &issuerKeyHash, &serialNumber});
 }
 
 int CertID::contentLength() const {
-  return ocspMembersLength({&hashAlgorithm, &issuerNameHash, &issuerKeyHash, &serialNumber});
+  return keyasn::membersLength({&hashAlgorithm, &issuerNameHash, &issuerKeyHash, &serialNumber});
 }
 
 void CertID::digestContent(LvHash* hash) const {
-  ocspDigestMembers(hash, {&hashAlgorithm, &issuerNameHash, &issuerKeyHash, &serialNumber});
+  keyasn::digestMembers(hash, {&hashAlgorithm, &issuerNameHash, &issuerKeyHash, &serialNumber});
 }
 
 // ---------------------------------------------------------------------------
@@ -205,7 +151,7 @@ void RevokedInfo::clear() {
 int RevokedInfo::decodeContent(GenericFile* in, int length) {
   revocationReasonPresent = 0;
   MemberReader m{in, length, memberFlags()};
-  int r = m.read(revocationTime);
+  int r = readGeneralizedTime(m, revocationTime, revocationTime);
   if (r < 1) return r;
   if (!m.done()) {
     r = m.readTagged(revocationReason, 0xA0);
@@ -216,30 +162,56 @@ int RevokedInfo::decodeContent(GenericFile* in, int length) {
 }
 
 int RevokedInfo::encodeContent(GenericFile* out) const {
-  return ocspEncodeMembers(
+  return keyasn::encodeMembers(
       out, {&revocationTime, revocationReasonPresent ? &revocationReason : nullptr});
 }
 
 int RevokedInfo::contentLength() const {
-  return ocspMembersLength(
+  return keyasn::membersLength(
       {&revocationTime, revocationReasonPresent ? &revocationReason : nullptr});
 }
 
 void RevokedInfo::digestContent(LvHash* hash) const {
-  ocspDigestMembers(hash, {&revocationTime, revocationReasonPresent ? &revocationReason : nullptr});
+  keyasn::digestMembers(hash, {&revocationTime, revocationReasonPresent ? &revocationReason : nullptr});
+}
+
+// ---------------------------------------------------------------------------
+
+int OcspChoice::decode(GenericFile* in, int length, unsigned char f) {
+  // A constructed [0] or a primitive [1] is no CertStatus, whatever the
+  // framework would match.
+  const int next = asnPeekIdentifier(in);
+  if (next < 0) return EASN_FILE;
+  if (!takes(next)) {
+    m_chosenObject = nullptr;
+    return 0;
+  }
+  return ASNchoice::decode(in, length, f);
+}
+
+int OcspChoice::encode(GenericFile* out) const {
+  return nothingChosen() ? 0 : ASNchoice::encode(out);
+}
+
+int OcspChoice::encodedLength() const {
+  return nothingChosen() ? -1 : ASNchoice::encodedLength();
+}
+
+int OcspChoice::digest(int hashId, unsigned char* digestBuff, int digestBuffLen) const {
+  return nothingChosen() ? 0 : ASNchoice::digest(hashId, digestBuff, digestBuffLen);
+}
+
+void OcspChoice::updateChoiceDigest(LvHash* hash) const {
+  if (!nothingChosen()) ASNchoice::updateChoiceDigest(hash);
 }
 
 // ---------------------------------------------------------------------------
 
 CertStatus::CertStatus()
-    : ASNchoice(0),
-      good(0x80),
-      revoked(0xA1),
-      unknown(0x82),
-      list{&good, &revoked, &unknown, nullptr} {}
+    : good(0x80), revoked(0xA1), unknown(0x82), list{&good, &revoked, &unknown, nullptr} {}
 
 CertStatus::CertStatus(const CertStatus& other)
-    : ASNchoice(other),
+    : OcspChoice(other),
       good(0x80),
       revoked(0xA1),
       unknown(0x82),
@@ -255,25 +227,12 @@ CertStatus& CertStatus::operator=(const CertStatus& other) {
 
 ASNobject* const* CertStatus::objectList() const { return list; }
 
-int CertStatus::decode(GenericFile* in, int length, unsigned char f) {
-  // The framework matches alternatives on class and number only; a
-  // constructed [0] or a primitive [1] is no CertStatus.
-  const int next = asnPeekIdentifier(in);
-  if (next < 0) return EASN_FILE;
-  if (next != 0x80 && next != 0xA1 && next != 0x82) {
-    m_chosenObject = nullptr;
-    return 0;
-  }
-  return ASNchoice::decode(in, length, f);
-}
-
 // ---------------------------------------------------------------------------
 
-ResponderID::ResponderID()
-    : ASNchoice(0), byName(0xA1), byKey(0xA2), list{&byName, &byKey, nullptr} {}
+ResponderID::ResponderID() : byName(0xA1), byKey(0xA2), list{&byName, &byKey, nullptr} {}
 
 ResponderID::ResponderID(const ResponderID& other)
-    : ASNchoice(other), byName(0xA1), byKey(0xA2), list{&byName, &byKey, nullptr} {
+    : OcspChoice(other), byName(0xA1), byKey(0xA2), list{&byName, &byKey, nullptr} {
   ASNchoice::operator=(other);
 }
 
@@ -284,16 +243,6 @@ ResponderID& ResponderID::operator=(const ResponderID& other) {
 }
 
 ASNobject* const* ResponderID::objectList() const { return list; }
-
-int ResponderID::decode(GenericFile* in, int length, unsigned char f) {
-  const int next = asnPeekIdentifier(in);
-  if (next < 0) return EASN_FILE;
-  if (next != 0xA1 && next != 0xA2) {
-    m_chosenObject = nullptr;
-    return 0;
-  }
-  return ASNchoice::decode(in, length, f);
-}
 
 // ---------------------------------------------------------------------------
 
@@ -349,12 +298,12 @@ int SingleResponse::decodeContent(GenericFile* in, int length) {
   int r = m.read(certID);
   if (r < 1) return r;
   if ((r = m.read(certStatus)) < 1) return r;
-  if ((r = m.read(thisUpdate)) < 1) return r;
+  if ((r = readGeneralizedTime(m, thisUpdate, thisUpdate)) < 1) return r;
   if (m.done()) return m.finish();
   const int next = m.peek();
   if (next < 0) return EASN_FILE;
   if (next == 0xA0) {
-    if ((r = m.read(nextUpdate)) < 1) return r;
+    if ((r = readGeneralizedTime(m, nextUpdate, nextUpdate.get())) < 1) return r;
     nextUpdatePresent = 1;
     if (m.done()) return m.finish();
   }
@@ -364,19 +313,19 @@ int SingleResponse::decodeContent(GenericFile* in, int length) {
 }
 
 int SingleResponse::encodeContent(GenericFile* out) const {
-  return ocspEncodeMembers(
+  return keyasn::encodeMembers(
       out, {&certID, &certStatus, &thisUpdate, nextUpdatePresent ? &nextUpdate : nullptr,
             singleExtensionsPresent ? &singleExtensions : nullptr});
 }
 
 int SingleResponse::contentLength() const {
-  return ocspMembersLength({&certID, &certStatus, &thisUpdate,
+  return keyasn::membersLength({&certID, &certStatus, &thisUpdate,
                             nextUpdatePresent ? &nextUpdate : nullptr,
                             singleExtensionsPresent ? &singleExtensions : nullptr});
 }
 
 void SingleResponse::digestContent(LvHash* hash) const {
-  ocspDigestMembers(hash,
+  keyasn::digestMembers(hash,
                     {&certID, &certStatus, &thisUpdate, nextUpdatePresent ? &nextUpdate : nullptr,
                      singleExtensionsPresent ? &singleExtensions : nullptr});
 }
@@ -453,7 +402,7 @@ int ResponseData::decodeContent(GenericFile* in, int length) {
   }
   if (!haveResponder) return 0;
   if (!versionPresent) ocspResetInteger(version, 0);
-  if ((r = m.read(producedAt)) < 1) return r;
+  if ((r = readGeneralizedTime(m, producedAt, producedAt)) < 1) return r;
   if ((r = m.read(responses)) < 1) return r;
   if (!m.done()) {
     if ((r = m.readTagged(responseExtensions, 0xA1)) < 1) return r;
@@ -463,18 +412,18 @@ int ResponseData::decodeContent(GenericFile* in, int length) {
 }
 
 int ResponseData::encodeContent(GenericFile* out) const {
-  return ocspEncodeMembers(
+  return keyasn::encodeMembers(
       out, {versionPresent ? &version : nullptr, &responderID, &producedAt, &responses,
             responseExtensionsPresent ? &responseExtensions : nullptr});
 }
 
 int ResponseData::contentLength() const {
-  return ocspMembersLength({versionPresent ? &version : nullptr, &responderID, &producedAt,
+  return keyasn::membersLength({versionPresent ? &version : nullptr, &responderID, &producedAt,
                             &responses, responseExtensionsPresent ? &responseExtensions : nullptr});
 }
 
 void ResponseData::digestContent(LvHash* hash) const {
-  ocspDigestMembers(hash, {versionPresent ? &version : nullptr, &responderID, &producedAt,
+  keyasn::digestMembers(hash, {versionPresent ? &version : nullptr, &responderID, &producedAt,
                            &responses, responseExtensionsPresent ? &responseExtensions : nullptr});
 }
 
@@ -523,48 +472,26 @@ int BasicOCSPResponse::decodeContent(GenericFile* in, int length) {
 }
 
 int BasicOCSPResponse::encodeContent(GenericFile* out) const {
-  return ocspEncodeMembers(
+  return keyasn::encodeMembers(
       out, {&tbsResponseData, &signatureAlgorithm, &signature, certsPresent ? &certs : nullptr});
 }
 
 int BasicOCSPResponse::contentLength() const {
-  return ocspMembersLength(
+  return keyasn::membersLength(
       {&tbsResponseData, &signatureAlgorithm, &signature, certsPresent ? &certs : nullptr});
 }
 
 void BasicOCSPResponse::digestContent(LvHash* hash) const {
-  ocspDigestMembers(
+  keyasn::digestMembers(
       hash, {&tbsResponseData, &signatureAlgorithm, &signature, certsPresent ? &certs : nullptr});
 }
 
 int BasicOCSPResponse::verifySignature(const SignedCertificate& signerCertificate) const {
-  // The key prepares its library objects on first use; the certificate
-  // itself is not changed.
-  return verifySignature(
-      const_cast<SubPubKeyInfo&>(signerCertificate.tbsCertificate.subjectPublicKeyInfo));
+  return verifySignature(signerCertificate.tbsCertificate.subjectPublicKeyInfo);
 }
 
-int BasicOCSPResponse::verifySignature(SubPubKeyInfo& signerKey) const {
-  const unsigned char* value = signature.data();
-  const int n = signature.length;
-  if (!value || n <= 1) return -3;
-  const int r = signerKey.verifyObject(signatureAlgorithm, tbsResponseData, value + 1, n - 1);
-  switch (r) {
-    case 1:
-      return 1;
-    case 0:
-      return -3;
-    case -1:
-      return -2;
-    case -2:
-      return 0;
-    case -3:
-      return -1;
-    case -4:
-      return -4;
-    default:
-      return -3;
-  }
+int BasicOCSPResponse::verifySignature(const SubPubKeyInfo& signerKey) const {
+  return verifySignedObject(signerKey, signatureAlgorithm, tbsResponseData, signature);
 }
 
 // ---------------------------------------------------------------------------
@@ -593,13 +520,13 @@ int ResponseBytes::decodeContent(GenericFile* in, int length) {
 }
 
 int ResponseBytes::encodeContent(GenericFile* out) const {
-  return ocspEncodeMembers(out, {&responseType, &response});
+  return keyasn::encodeMembers(out, {&responseType, &response});
 }
 
-int ResponseBytes::contentLength() const { return ocspMembersLength({&responseType, &response}); }
+int ResponseBytes::contentLength() const { return keyasn::membersLength({&responseType, &response}); }
 
 void ResponseBytes::digestContent(LvHash* hash) const {
-  ocspDigestMembers(hash, {&responseType, &response});
+  keyasn::digestMembers(hash, {&responseType, &response});
 }
 
 // ---------------------------------------------------------------------------
@@ -635,13 +562,13 @@ int OCSPResponse::decodeContent(GenericFile* in, int length) {
 }
 
 int OCSPResponse::encodeContent(GenericFile* out) const {
-  return ocspEncodeMembers(out, {&responseStatus, responseBytesPresent ? &responseBytes : nullptr});
+  return keyasn::encodeMembers(out, {&responseStatus, responseBytesPresent ? &responseBytes : nullptr});
 }
 
 int OCSPResponse::contentLength() const {
-  return ocspMembersLength({&responseStatus, responseBytesPresent ? &responseBytes : nullptr});
+  return keyasn::membersLength({&responseStatus, responseBytesPresent ? &responseBytes : nullptr});
 }
 
 void OCSPResponse::digestContent(LvHash* hash) const {
-  ocspDigestMembers(hash, {&responseStatus, responseBytesPresent ? &responseBytes : nullptr});
+  keyasn::digestMembers(hash, {&responseStatus, responseBytesPresent ? &responseBytes : nullptr});
 }

@@ -81,17 +81,38 @@ class RevokedInfo : public ASNsequenceF {
   unsigned char revocationReasonPresent;
 };
 
+// A CHOICE of these messages. The framework matches alternatives on tag
+// class and number only; here only the exact identifier octets of the
+// alternatives are taken. One built with nothing chosen answers codes, not
+// the framework's invariant: encode 0, encodedLength -1, digest 0 (nothing
+// hashed).
+class OcspChoice : public ASNchoice {
+ public:
+  int decode(GenericFile* in, int length, unsigned char flags) override;
+  int encode(GenericFile* out) const override;
+  int encodedLength() const override;
+  int digest(int hashId, unsigned char* digestBuff, int digestBuffLen) const override;
+  void updateChoiceDigest(LvHash* hash) const override;
+
+ protected:
+  OcspChoice() : ASNchoice(0) {}
+  OcspChoice(const OcspChoice& other) = default;
+  // The identifier octet `id` starts one of the alternatives.
+  virtual bool takes(int id) const = 0;
+
+ private:
+  bool nothingChosen() const { return !m_chosenObject && !isConstView(); }
+};
+
 // CHOICE { good [0] IMPLICIT NULL, revoked [1] IMPLICIT RevokedInfo,
-// unknown [2] IMPLICIT NULL }.
-class CertStatus : public ASNchoice {
+// unknown [2] IMPLICIT NULL }: identifiers 80, A1 and 82.
+class CertStatus : public OcspChoice {
  public:
   enum { STATUS_GOOD = 0, STATUS_REVOKED = 1, STATUS_UNKNOWN = 2 };
   CertStatus();
   CertStatus(const CertStatus& other);
   CertStatus& operator=(const CertStatus& other);
   ASNobject* const* objectList() const override;
-  // Only the exact identifiers 80, A1 and 82 are taken.
-  int decode(GenericFile* in, int length, unsigned char flags) override;
   // STATUS_*, or -1 when nothing is chosen.
   int status() const { return chosenIndex(); }
 
@@ -100,24 +121,24 @@ class CertStatus : public ASNchoice {
   ASNnull unknown;
 
  private:
+  bool takes(int id) const override { return id == 0x80 || id == 0xA1 || id == 0x82; }
   mutable ASNobject* list[4];
 };
 
-// CHOICE { byName [1] Name, byKey [2] KeyHash }, both EXPLICIT.
-class ResponderID : public ASNchoice {
+// CHOICE { byName [1] Name, byKey [2] KeyHash }, both EXPLICIT:
+// identifiers A1 and A2.
+class ResponderID : public OcspChoice {
  public:
   enum { BY_NAME = 0, BY_KEY = 1 };
   ResponderID();
   ResponderID(const ResponderID& other);
   ResponderID& operator=(const ResponderID& other);
   ASNobject* const* objectList() const override;
-  // Only the exact identifiers A1 and A2 are taken.
-  int decode(GenericFile* in, int length, unsigned char flags) override;
-
   ASNexpl<DistinguishedName> byName;
   ASNexpl<ASNoctstr> byKey;
 
  private:
+  bool takes(int id) const override { return id == 0xA1 || id == 0xA2; }
   mutable ASNobject* list[3];
 };
 
@@ -185,7 +206,7 @@ class BasicOCSPResponse : public ASNsequenceF {
   // signature value, -1 key does not fit the algorithm, -2 key unusable,
   // -3 does not match or no signature, -4 unsupported.
   int verifySignature(const SignedCertificate& signerCertificate) const;
-  int verifySignature(SubPubKeyInfo& signerKey) const;
+  int verifySignature(const SubPubKeyInfo& signerKey) const;
 
   ResponseData tbsResponseData;
   AlgorithmIdentifier signatureAlgorithm;
@@ -238,18 +259,7 @@ class OCSPResponse : public ASNsequenceF {
   unsigned char responseBytesPresent;
 };
 
-// Shared by the OCSP and request-frame structures. Null entries stand for
-// optional members that are absent and are passed over.
-// Encodes the members in order: 1, or the first failing member's answer.
-int ocspEncodeMembers(GenericFile* out, std::initializer_list<const ASNobject*> members);
-// Sum of the members' encoded lengths; -1 when one cannot be measured or the
-// sum leaves the framework's range.
-int ocspMembersLength(std::initializer_list<const ASNobject*> members);
-void ocspDigestMembers(LvHash* hash, std::initializer_list<const ASNobject*> members);
-// Decodes `member` from the next element when its identifier octet is
-// exactly `id`: the member's answer, or 0 when another element stands there
-// (-1 when the identifier cannot be read).
-int ocspDecodeTagged(ASNobject& member, int id, GenericFile* in, int length, unsigned char flags);
+// Shared by the OCSP and request-frame structures.
 // Decode flags of a signed member (or one carrying signed values) of
 // `owner`: in place within an owner read in place, else in place over a
 // private copy of the member's received octets.

@@ -2,6 +2,7 @@
 
 #include "base/commonerror.h"
 #include "pki/ocsp/ocspresp.h"
+#include "pki/common/keymembers.h"
 #include "pki/common/pkiasn.h"
 
 #include <cstring>
@@ -11,13 +12,7 @@ namespace {
 // What a frame without a body carries in the body's place.
 const unsigned char kNoBody[2] = {0xFF, 0x00};
 
-int readMember(ASNobject& member, GenericFile* in, int length, int& taken, unsigned char flags) {
-  if (length - taken < 2) return 0;
-  int r = member.decode(in, length - taken, flags);
-  if (r < 1) return r;
-  taken += r;
-  return 1;
-}
+using keyasn::MemberReader;
 
 }  // namespace
 
@@ -52,12 +47,11 @@ void ASNVessikRequestFrame::clear() {
 
 int ASNVessikRequestFrame::decodeContent(GenericFile* in, int length) {
   bodyPresent = 0;
-  int taken = 0;
-  const unsigned char f = memberFlags();
-  int r = readMember(kind, in, length, taken, f);
+  MemberReader m{in, length, memberFlags()};
+  int r = m.read(kind);
   if (r < 1) return r;
-  if ((r = readMember(time, in, length, taken, f)) < 1) return r;
-  if (length - taken == 2) {
+  if ((r = m.read(time)) < 1) return r;
+  if (m.left() == 2) {
     const uint32_t pos = in->tell();
     uint8_t two[2] = {0, 0};
     uint32_t got = 0;
@@ -69,25 +63,25 @@ int ASNVessikRequestFrame::decodeContent(GenericFile* in, int length) {
     }
     if (in->seek(static_cast<int32_t>(pos)) != 0) return EASN_FILE;
   }
-  if ((r = readMember(body, in, length, taken, f)) < 1) return r;
+  if ((r = m.read(body)) < 1) return r;
   bodyPresent = 1;
-  return taken == length ? 1 : 0;
+  return m.finish();
 }
 
 int ASNVessikRequestFrame::encodeContent(GenericFile* out) const {
-  int r = ocspEncodeMembers(out, {&kind, &time, bodyPresent ? &body : nullptr});
+  int r = keyasn::encodeMembers(out, {&kind, &time, bodyPresent ? &body : nullptr});
   if (r < 1 || bodyPresent) return r;
   return out->write(2, kNoBody) == 0 ? 1 : EASN_FILE;
 }
 
 int ASNVessikRequestFrame::contentLength() const {
-  int n = ocspMembersLength({&kind, &time, bodyPresent ? &body : nullptr});
+  int n = keyasn::membersLength({&kind, &time, bodyPresent ? &body : nullptr});
   if (n < 0 || bodyPresent) return n;
   return n > ASN_MAX_LENGTH - 2 ? -1 : n + 2;
 }
 
 void ASNVessikRequestFrame::digestContent(LvHash* hash) const {
-  ocspDigestMembers(hash, {&kind, &time, bodyPresent ? &body : nullptr});
+  keyasn::digestMembers(hash, {&kind, &time, bodyPresent ? &body : nullptr});
   if (!bodyPresent) updateDigestBytes(kNoBody, 2, hash);
 }
 
@@ -112,26 +106,26 @@ void ASNCrlRequest::clear() {
 
 int ASNCrlRequest::decodeContent(GenericFile* in, int length) {
   timePresent = 0;
-  int taken = 0;
-  int r = readMember(issuer, in, length, taken, memberFlags());
+  MemberReader m{in, length, memberFlags()};
+  int r = m.read(issuer);
   if (r < 1) return r;
-  if (taken < length) {
-    if ((r = readMember(time, in, length, taken, memberFlags())) < 1) return r;
+  if (!m.done()) {
+    if ((r = m.read(time)) < 1) return r;
     timePresent = 1;
   }
-  return taken == length ? 1 : 0;
+  return m.finish();
 }
 
 int ASNCrlRequest::encodeContent(GenericFile* out) const {
-  return ocspEncodeMembers(out, {&issuer, timePresent ? &time : nullptr});
+  return keyasn::encodeMembers(out, {&issuer, timePresent ? &time : nullptr});
 }
 
 int ASNCrlRequest::contentLength() const {
-  return ocspMembersLength({&issuer, timePresent ? &time : nullptr});
+  return keyasn::membersLength({&issuer, timePresent ? &time : nullptr});
 }
 
 void ASNCrlRequest::digestContent(LvHash* hash) const {
-  ocspDigestMembers(hash, {&issuer, timePresent ? &time : nullptr});
+  keyasn::digestMembers(hash, {&issuer, timePresent ? &time : nullptr});
 }
 
 // ---------------------------------------------------------------------------
@@ -170,75 +164,31 @@ void ASNCertificateRequest::clear() {
 }
 
 int ASNCertificateRequest::decodeContent(GenericFile* in, int length) {
-  int taken = 0;
-  int r = readMember(issuer, in, length, taken, memberFlags());
+  MemberReader m{in, length, memberFlags()};
+  int r = m.read(issuer);
   if (r < 1) return r;
-  if (length - taken < 2) return 0;
-  const int next = asnPeekIdentifier(in);
-  if (next < 0) return EASN_FILE;
+  if (m.left() < 2) return 0;
+  const int next = m.peek();
+  if (next < 0) return next;
   if (next != 0x80 && next != 0x81 && next != 0x82) return 0;
-  if ((r = readMember(identifier, in, length, taken, memberFlags())) < 1) return r;
-  return taken == length ? 1 : 0;
+  if ((r = m.read(identifier)) < 1) return r;
+  return m.finish();
 }
 
 int ASNCertificateRequest::encodeContent(GenericFile* out) const {
-  return ocspEncodeMembers(out, {&issuer, &identifier});
+  return keyasn::encodeMembers(out, {&issuer, &identifier});
 }
 
 int ASNCertificateRequest::contentLength() const {
-  return ocspMembersLength({&issuer, &identifier});
+  return keyasn::membersLength({&issuer, &identifier});
 }
 
 void ASNCertificateRequest::digestContent(LvHash* hash) const {
-  ocspDigestMembers(hash, {&issuer, &identifier});
+  keyasn::digestMembers(hash, {&issuer, &identifier});
 }
 
 // ---------------------------------------------------------------------------
 
-ASNCertificateID::ASNCertificateID(unsigned char t) : ASNsequenceF(t), issuer(), serialNumber() {}
-
-ASNCertificateID::ASNCertificateID(const ASNCertificateID& other)
-    : ASNsequenceF(other), issuer(other.issuer), serialNumber(other.serialNumber) {}
-
-ASNCertificateID::~ASNCertificateID() = default;
-
-ASNCertificateID& ASNCertificateID::operator=(const ASNCertificateID& other) {
-  if (this != &other) {
-    issuer = other.issuer;
-    serialNumber = other.serialNumber;
-  }
-  return *this;
-}
-
 bool ASNCertificateID::operator==(const ASNCertificateID& other) const {
   return issuer == other.issuer && serialNumber.equals(other.serialNumber);
-}
-
-void ASNCertificateID::releaseViews() {
-  dropOwnView();
-  releaseViewsOf({&issuer, &serialNumber});
-}
-
-void ASNCertificateID::clear() {
-  releaseViews();
-  issuer.clear();
-  serialNumber.clear();
-}
-
-int ASNCertificateID::decodeContent(GenericFile* in, int length) {
-  int taken = 0;
-  int r = readMember(issuer, in, length, taken, memberFlags());
-  if (r < 1) return r;
-  if ((r = readMember(serialNumber, in, length, taken, memberFlags())) < 1) return r;
-  return taken == length ? 1 : 0;
-}
-
-int ASNCertificateID::encodeContent(GenericFile* out) const {
-  return ocspEncodeMembers(out, {&issuer, &serialNumber});
-}
-
-int ASNCertificateID::contentLength() const { return ocspMembersLength({&issuer, &serialNumber}); }
-
-void ASNCertificateID::digestContent(LvHash* hash) const {
-  ocspDigestMembers(hash, {&issuer, &serialNumber});
 }

@@ -6,6 +6,7 @@
 #include "asn1/asnany.h"
 #include "asn1/asnint.h"
 #include "pki/names/dname.h"
+#include "pki/x509/crl.h"
 #include "pki/common/x509time.h"
 
 class ASNVessikRequestFrame : public ASNsequenceF {
@@ -85,24 +86,11 @@ class ASNCertificateRequest : public ASNsequenceF {
   ASNany identifier;  // tag 80, 81 or 82
 };
 
-// Issuer name and serial number of one certificate.
-class ASNCertificateID : public ASNsequenceF {
+// Issuer name and serial number of one certificate: the layout and coding
+// of IssuerAndSerialNumber.
+class ASNCertificateID : public IssuerAndSerialNumber {
  public:
-  explicit ASNCertificateID(unsigned char tag = 0);
-  ASNCertificateID(const ASNCertificateID& other);
-  ~ASNCertificateID() override;
-  ASNCertificateID& operator=(const ASNCertificateID& other);
+  explicit ASNCertificateID(unsigned char tag = 0) : IssuerAndSerialNumber(tag) {}
   bool operator==(const ASNCertificateID& other) const;
   bool operator!=(const ASNCertificateID& other) const { return !(*this == other); }
-
-  void clear() override;
-  // Walks every member, present or not.
-  void releaseViews() override;
-  int decodeContent(GenericFile* in, int length) override;
-  int encodeContent(GenericFile* out) const override;
-  int contentLength() const override;
-  void digestContent(LvHash* hash) const override;
-
-  DistinguishedName issuer;
-  ASNinteger serialNumber;
 };

@@ -135,6 +135,9 @@ struct PfxReader {
     const ASNoctstr& der = cb.certValue.get();
     SignedCertificate* cert = certs.addNew();
     if (!cert) throwBadAllocation();
+    // The certificate is an element of the PFX, not a value of its own: DER
+    // only, never the text armour a top-level read accepts.
+    ASNDepthGuard nested;
     if (!decodeWhole(*cert, der)) {
       certs.deleteTail();
       return -1;

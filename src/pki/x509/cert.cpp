@@ -9,7 +9,10 @@
 #include "pki/common/siganddigoid.h"
 #include "pki/x509/x509ext.h"
 
+#include <algorithm>
 #include <cstring>
+#include <new>
+#include <string>
 #include <vector>
 
 // ---------------------------------------------------------------------------
@@ -96,7 +99,8 @@ TBSCertificate& TBSCertificate::operator=(const TBSCertificate& other) {
   if (this == &other) return *this;
   // Keep the signed octets themselves: a re-encoding may differ from them.
   if (copyAsViewed(*this, other) == 1) return *this;
-  checkInvariant(!(version.flags & ASN_FLAG_CONST), "libx509/cert", __LINE__,
+  // The explicit version wrapper's own check, made before any member changes.
+  checkInvariant(!(version.flags & ASN_FLAG_CONST), "lib/libasn/asnexpl", 62,
                  "!( flags & ASN_FLAG_CONST )");
   ASNobject::operator=(other);
   serialNumber = other.serialNumber;
@@ -405,39 +409,53 @@ int decodeArmouredObject(ASNobject* object, GenericFile* in, int length, unsigne
   // The virtual decode would come back here; the DER attempt is the base's.
   int r = object->ASNobject::decode(in, length, f);
   if (r != 0) return r;
-  if (p < 0) return 0;
+  // Armour is a form of a value read on its own: an element inside a DER
+  // structure (a certificate list, a set, a bag read in a nested decode) is
+  // DER or nothing.
+  if (p < 0 || ASNDepthGuard::current() > 0) return 0;
   if (in->seek(static_cast<int32_t>(p)) != 0) return EASN_FILE;
 
-  // The text, bounded by `length` (all of the stream when negative).
-  std::vector<char> text;
-  const uint32_t want = length < 0 ? 0xFFFFFFFFu : static_cast<uint32_t>(length);
+  // Only the armour itself is kept: text before BEGIN is dropped as it is
+  // read (but for a partial marker), and reading stops at the END marker.
+  // `length` bounds the reading (all of the stream when negative).
+  const size_t beginLen = std::strlen(beginMarker), endLen = std::strlen(endMarker);
+  const uint32_t want = length < 0 ? static_cast<uint32_t>(ASN_MAX_LENGTH)
+                                   : static_cast<uint32_t>(length);
+  std::string text;
+  int64_t dropped = 0;  // characters read before text[0]
+  size_t bodyAt = std::string::npos, endAt = std::string::npos, scanFrom = 0;
   uint32_t total = 0;
   char chunk[4096];
-  while (total < want) {
-    uint32_t ask = want - total < sizeof chunk ? want - total : static_cast<uint32_t>(sizeof chunk);
-    uint32_t got = 0;
-    if (in->read(ask, reinterpret_cast<uint8_t*>(chunk), &got) != 0 || got == 0) break;
-    if (text.size() + got > static_cast<size_t>(ASN_MAX_LENGTH)) return 0;
-    text.insert(text.end(), chunk, chunk + got);
-    total += got;
+  try {
+    while (total < want && endAt == std::string::npos) {
+      const uint32_t ask =
+          want - total < sizeof chunk ? want - total : static_cast<uint32_t>(sizeof chunk);
+      uint32_t got = 0;
+      if (in->read(ask, reinterpret_cast<uint8_t*>(chunk), &got) != 0 || got == 0) break;
+      text.append(chunk, got);
+      total += got;
+      if (bodyAt == std::string::npos) {
+        const size_t b = text.find(beginMarker, 0, beginLen);
+        const size_t cut = b != std::string::npos  ? b
+                           : text.size() >= beginLen ? text.size() - beginLen + 1
+                                                     : 0;
+        text.erase(0, cut);
+        dropped += static_cast<int64_t>(cut);
+        if (b == std::string::npos) continue;
+        bodyAt = scanFrom = beginLen;
+      }
+      endAt = text.find(endMarker, scanFrom, endLen);
+      if (text.size() >= endLen) scanFrom = std::max(bodyAt, text.size() - endLen + 1);
+    }
+  } catch (const std::bad_alloc&) {
+    return 0;  // the copy of the text failed
   }
-  const size_t beginLen = std::strlen(beginMarker), endLen = std::strlen(endMarker);
-  auto find = [&text](const char* what, size_t n, size_t from) -> size_t {
-    if (text.size() < n) return std::string::npos;
-    for (size_t i = from; i + n <= text.size(); ++i)
-      if (text[i] == what[0] && std::memcmp(&text[i], what, n) == 0) return i;
-    return std::string::npos;
-  };
-  const size_t b = find(beginMarker, beginLen, 0);
-  if (b == std::string::npos) return 0;
-  const size_t bodyAt = b + beginLen;
-  const size_t e = find(endMarker, endLen, bodyAt);
-  if (e == std::string::npos) return 0;
+  if (endAt == std::string::npos) return 0;
 
   // The body must be whole base64 (blanks and line ends aside): padding
   // ends it, and the decoder refuses other characters and short groups.
   bool padded = false;
-  for (size_t i = bodyAt; i < e; ++i) {
+  for (size_t i = bodyAt; i < endAt; ++i) {
     const char c = text[i];
     if (c == '=')
       padded = true;
@@ -445,13 +463,15 @@ int decodeArmouredObject(ASNobject* object, GenericFile* in, int length, unsigne
       return 0;
   }
   MemFile der;
-  int32_t n = decodeBase64Text(&text[bodyAt], static_cast<int32_t>(e - bodyAt), &der, 0);
+  int32_t n = decodeBase64Text(&text[bodyAt], static_cast<int32_t>(endAt - bodyAt), &der, 0);
   if (n <= 0) return 0;
   der.seek(0);
-  // Never a view of the caller's input: the DER exists only here.
-  r = object->ASNobject::decode(&der, n, 0);
+  // Read in place over a private copy: the signature is then checked over
+  // the octets received (an explicit default such as critical FALSE or a v1
+  // version stays), not over a re-encoding.
+  r = object->ASNobject::decode(&der, n, ASN_FLAG_CONST | ASN_FLAG_COPY);
   if (r < 1) return 0;
-  const int64_t used = static_cast<int64_t>(e) + static_cast<int64_t>(endLen);
+  const int64_t used = dropped + static_cast<int64_t>(endAt + endLen);
   if (used > ASN_MAX_LENGTH || in->seek(static_cast<int32_t>(p + used)) != 0) return EASN_FILE;
   return static_cast<int>(used);
 }

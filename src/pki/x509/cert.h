@@ -120,7 +120,10 @@ class SignedCertificate : public ASNsequenceF {
 
 // Reader of a certificate as DER or wrapped in "-----BEGIN CERTIFICATE-----"
 // armour (text before it skipped, text after the END line left in `in`).
-// Results as decode; armoured input answers the characters taken.
+// Results as decode; armoured input answers the characters taken. Armour is
+// taken only by a decode of its own (not nested in another decode), and the
+// armoured DER is read in place over a private copy, so signatures are
+// checked over the octets received.
 int decodeCertificateArmour(ASNobject* object, GenericFile* in, int length, unsigned char flags);
 using CertificateArmourReader = int (*)(ASNobject*, GenericFile*, int, unsigned char);
 extern CertificateArmourReader certificateArmourReader;

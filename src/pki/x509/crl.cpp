@@ -427,6 +427,10 @@ int CertificateItem::encodeContent(GenericFile*) const { return -1; }
 // Nothing can be written: the encoders give up before any header.
 int CertificateItem::contentLength() const { return -1; }
 
+int CertificateItem::encode(GenericFile*) const { return -1; }
+
+int CertificateItem::encodedLength() const { return -1; }
+
 void CertificateItem::digestContent(LvHash*) const {}
 
 CertificatePath::CertificatePath(unsigned char tag)

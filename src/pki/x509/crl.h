@@ -125,7 +125,10 @@ class CertificateItem : public ASNsequenceF {
   void clear() override;
   int decodeContent(GenericFile* in, int length) override;  // 0
   int encodeContent(GenericFile* out) const override;       // -1
-  int contentLength() const override;
+  int contentLength() const override;                       // -1
+  // Nothing can be written, not even a header: both answer -1.
+  int encode(GenericFile* out) const override;
+  int encodedLength() const override;
   void digestContent(LvHash* hash) const override;
 
   SignedCertificate certificate;

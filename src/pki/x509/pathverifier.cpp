@@ -370,20 +370,27 @@ int X509PathVerifier::readRequireExplicitPolicy(uint32_t i) {
 int X509PathVerifier::finishPolicies() {
   if (mainTable.rowCount() == 0) return explicitPolicy ? NO_EXPLICIT_POLICY : PATH_OK;
   workTable.assign(mainTable);
+  // The OID keys and flags below are this verifier's own; their allocation
+  // failing answers the table code like every other table failure.
   std::unordered_set<std::string> accepted;
-  for (POSITION pos = initialSet.GetHeadPosition(); pos;)
-    accepted.insert(oidKey(initialSet.GetNext(pos)->policyIdentifier));
-  // Each row is judged by its own first policy that is not anyPolicy (the
-  // one it had where anyPolicy ended). A row that is anyPolicy throughout
-  // allows any policy and stays.
-  const int32_t rows = workTable.rowCount();
-  std::vector<unsigned char> drop(static_cast<size_t>(rows), 0);
-  for (int32_t j = 0; j < rows; ++j) {
-    const PolicyInformation* cells = workTable.row(j);
-    uint32_t c = 0;
-    while (c < count && isAnyPolicy(cells[c])) ++c;
-    if (c < count && !accepted.count(oidKey(cells[c].policyIdentifier)))
-      drop[static_cast<size_t>(j)] = 1;
+  std::vector<unsigned char> drop;
+  try {
+    for (POSITION pos = initialSet.GetHeadPosition(); pos;)
+      accepted.insert(oidKey(initialSet.GetNext(pos)->policyIdentifier));
+    // Each row is judged by its own first policy that is not anyPolicy (the
+    // one it had where anyPolicy ended). A row that is anyPolicy throughout
+    // allows any policy and stays.
+    const int32_t rows = workTable.rowCount();
+    drop.assign(static_cast<size_t>(rows), 0);
+    for (int32_t j = 0; j < rows; ++j) {
+      const PolicyInformation* cells = workTable.row(j);
+      uint32_t c = 0;
+      while (c < count && isAnyPolicy(cells[c])) ++c;
+      if (c < count && !accepted.count(oidKey(cells[c].policyIdentifier)))
+        drop[static_cast<size_t>(j)] = 1;
+    }
+  } catch (const std::bad_alloc&) {
+    return TABLE_FAILURE;
   }
   workTable.removeRows(drop);
   return workTable.rowCount() == 0 && initialExplicitPolicy ? OUTSIDE_INITIAL_SET : PATH_OK;

@@ -775,6 +775,16 @@ int OidList::addOid(const ASNobjectId& oid) {
   return 1;
 }
 
+int ExtendedKeyUsage::decodeContent(GenericFile* in, int length) {
+  const int r = OidList::decodeContent(in, length);
+  return r == 1 && GetCount() == 0 ? 0 : r;
+}
+
+int ExtendedKeyUsage::decodeIndefinite(GenericFile* in, int available) {
+  const int r = OidList::decodeIndefinite(in, available);
+  return r == 1 && GetCount() == 0 ? 0 : r;
+}
+
 int OidSet::addOid(const ASNobjectId& oid) { return contains(oid) ? 1 : OidList::addOid(oid); }
 
 const PolicyInformation* findExtensionByOid(const CertificatePolicies& list,

@@ -294,10 +294,13 @@ class OidList : public ASNsequenceList<ASNobjectId> {
   int addOid(const ASNobjectId& oid);
 };
 
-// ExtKeyUsageSyntax ::= SEQUENCE SIZE (1..MAX) OF KeyPurposeId.
+// ExtKeyUsageSyntax ::= SEQUENCE SIZE (1..MAX) OF KeyPurposeId. An empty
+// list is refused (0): it would pass every purpose check.
 class ExtendedKeyUsage : public OidList {
  public:
   explicit ExtendedKeyUsage(unsigned char tag = 0) : OidList(tag) {}
+  int decodeContent(GenericFile* in, int length) override;
+  int decodeIndefinite(GenericFile* in, int available) override;
 };
 
 // A set of OIDs (acceptable policies and the like): addOid keeps one copy

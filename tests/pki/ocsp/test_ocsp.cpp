@@ -745,4 +745,77 @@ TEST(OcspLongForm, CertificateListsNotKeptAreRefused) {
   }
 }
 
+// Every time of a response (producedAt, thisUpdate, nextUpdate,
+// revocationTime) is a GeneralizedTime: the same instant as a UTCTime is
+// refused wherever it stands, and the response as made still reads.
+void collectTimes(certtest::Node& n, std::vector<certtest::Node*>* out) {
+  if (n.tag == 0x18) out->push_back(&n);
+  for (certtest::Node& e : n.elements) collectTimes(e, out);
+}
+
+TEST(OcspTimes, UtcTimeIsRefusedEverywhere) {
+  int seen = 0;
+  for (const char* file : {"resp_good_name.der", "resp_revoked_key_nocerts.der"}) {
+    SCOPED_TRACE(file);
+    const Bytes der = basicOf(file);
+    certtest::Node tree = certtest::parseTree(der);
+    std::vector<certtest::Node*> times;
+    collectTimes(certtest::nodeAt(tree, {0}), &times);  // the signed part only
+    ASSERT_GE(times.size(), 3u);
+    for (size_t i = 0; i < times.size(); ++i) {
+      certtest::Node edited = certtest::parseTree(der);
+      std::vector<certtest::Node*> at;
+      collectTimes(certtest::nodeAt(edited, {0}), &at);
+      certtest::Node& t = *at[i];
+      ASSERT_GE(t.content.size(), 15u);
+      t.tag = 0x17;  // YYYYMMDDHHMMSSZ -> YYMMDDHHMMSSZ
+      t.content.erase(t.content.begin(), t.content.begin() + 2);
+      const Bytes in = certtest::writeTree(edited);
+      for (unsigned char flags : {0, 1}) {
+        BasicOCSPResponse basic;
+        EXPECT_EQ(basic.decodeVector(der, flags), static_cast<int>(der.size()));
+        EXPECT_EQ(basic.decodeVector(in, flags), 0) << "time " << i << " flags " << int(flags);
+      }
+      ++seen;
+    }
+  }
+  EXPECT_GE(seen, 7);  // two producedAt, thisUpdate and nextUpdate, a revocationTime
+}
+
+// Choices built with nothing chosen answer codes through encode, length and
+// digest, alone and inside the structures that hold them.
+TEST(OcspChoices, NothingChosenAnswersCodes) {
+  CertStatus status;
+  ResponderID responder;
+  for (OcspChoice* c : {static_cast<OcspChoice*>(&status), static_cast<OcspChoice*>(&responder)}) {
+    MemFile out;
+    unsigned char d[32];
+    EXPECT_NO_THROW({
+      EXPECT_EQ(c->encodedLength(), -1);
+      EXPECT_EQ(c->encode(&out), 0);
+      EXPECT_EQ(c->digest(3, d, 32), 0);
+    });
+    EXPECT_EQ(out.length(), 0);
+  }
+  const Bytes der = basicOf("resp_good_name.der");
+  for (int which = 0; which < 2; ++which) {
+    SCOPED_TRACE(which);
+    BasicOCSPResponse basic;
+    ASSERT_EQ(basic.decodeVector(der), static_cast<int>(der.size()));
+    // a member-wise copy is a built value (the received one is kept as read)
+    ResponseData data;
+    data = basic.tbsResponseData;
+    if (which == 0)
+      data.responderID.clear();
+    else
+      data.responses.GetHead()->certStatus.clear();
+    Bytes out;
+    EXPECT_NO_THROW({
+      EXPECT_EQ(data.encodedLength(), -1);
+      EXPECT_LT(data.encodeVector(out), 1);
+      digestOf(data);
+    });
+  }
+}
+
 }  // namespace

@@ -4,12 +4,17 @@
 // the text armour, and malformed variants of real certificates.
 #include "pki/x509/cert.h"
 
+#include "asn1/asnseql.h"
+#include "pki/x509/crl.h"
+
 #include "pki/certtest.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <map>
+#include <string>
+#include <vector>
 
 using namespace certtest;
 
@@ -341,5 +346,84 @@ TEST(CertArmour, BrokenArmourIsRefused) {
     const int got = decodeBytes(c, b);
     EXPECT_EQ(got, r.ok ? static_cast<int>(r.text.find("-----END CERTIFICATE-----") + 25) : 0)
         << r.what;
+  }
+}
+
+// TBS parts that are not DER but were signed as they stand (openssl
+// verifies both, tests/data/pki/certs/gen_explicit.sh): an explicit critical
+// FALSE and an explicit v1 version. Read from the armour, the certificate
+// keeps the received octets as a DER read in place does, so it verifies,
+// writes back the same DER and stays so when copied.
+TEST(CertArmour, NonDerTbsVerifiesInBothForms) {
+  const struct {
+    const char* file;
+    const char* issuer;
+  } rows[] = {{"critical_false.der", "critical_false.der"},
+              {"critical_false.pem", "critical_false.der"},
+              {"v1_explicit.der", "rsa_ca.der"},
+              {"v1_explicit.pem", "rsa_ca.der"}};
+  for (const auto& r : rows) {
+    const std::string name(r.file);
+    const bool armoured = name.substr(name.size() - 4) == ".pem";
+    const Bytes der = readFile(name.substr(0, name.size() - 4) + ".der");
+    ASSERT_FALSE(der.empty()) << name;
+    // DER keeps its octets only when read in place; armour always does.
+    for (unsigned char flags : armoured ? std::vector<unsigned char>{0, 1}
+                                        : std::vector<unsigned char>{1}) {
+      SCOPED_TRACE(name + " flags " + std::to_string(flags));
+      SignedCertificate c = load(r.file, flags);
+      const SignedCertificate issuer = load(r.issuer, ASN_FLAG_CONST);
+      EXPECT_EQ(c.verifySignature(issuer), SignedCertificate::CERT_SIG_VALID);
+      Bytes out;
+      ASSERT_GT(c.encodeVector(out), 0);
+      EXPECT_EQ(out, der);
+      SignedCertificate copy;
+      copy = c;
+      EXPECT_EQ(copy.verifySignature(issuer), SignedCertificate::CERT_SIG_VALID);
+    }
+  }
+}
+
+// Text armour is the form of a certificate or CRL read on its own. Inside
+// a DER list an element that holds armour text under a SEQUENCE header is
+// refused, and a list of DER elements still reads.
+TEST(CertArmour, ArmourInsideADerListIsRefused) {
+  const struct {
+    const char* file;
+    bool crl;
+  } rows[] = {{"v3_rsa", false}, {"crl_v2_idp", true}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.file);
+    const Bytes pem = readFile(std::string(r.file) + ".pem");
+    const Bytes der = readFile(std::string(r.file) + ".der");
+    std::string text(pem.begin(), pem.end());
+    const std::string endLine = r.crl ? "-----END X509 CRL-----" : "-----END CERTIFICATE-----";
+    text = text.substr(0, text.find(endLine) + endLine.size());
+    const Bytes armour(text.begin(), text.end());
+    for (bool wrapped : {false, true}) {
+      const Bytes element = wrapped ? encodeTlv(0x30, armour) : der;
+      Bytes twice = element;
+      twice.insert(twice.end(), element.begin(), element.end());
+      const Bytes list = encodeTlv(0x30, twice);
+      int got = -9;
+      if (r.crl) {
+        ASNsequenceList<SignedCertRevList> l;
+        got = decodeBytes(l, list);
+      } else {
+        ASNsequenceList<SignedCertificate> l;
+        got = decodeBytes(l, list);
+      }
+      EXPECT_EQ(got, wrapped ? 0 : static_cast<int>(list.size())) << "wrapped " << wrapped;
+    }
+    // at the top level the armour is read
+    int top = -9;
+    if (r.crl) {
+      SignedCertRevList crl;
+      top = decodeBytes(crl, armour);
+    } else {
+      SignedCertificate cert;
+      top = decodeBytes(cert, armour);
+    }
+    EXPECT_EQ(top, static_cast<int>(armour.size()));
   }
 }

@@ -316,3 +316,22 @@ TEST(CertificatePathRecords, ConstructionCopyAndNoDer) {
   Bytes out;
   EXPECT_LT(item.encodeVector(out), 1);
 }
+
+// An item (and a path holding one) cannot be written: every length and
+// encoding answers -1 (a header alone would claim one octet).
+TEST(CertificatePathRecords, LengthsOfWhatCannotBeWritten) {
+  CertificateItem item;
+  item.certificate = loadCert("v3_rsa.der");
+  EXPECT_EQ(item.contentLength(), -1);
+  EXPECT_EQ(item.encodedLength(), -1);
+  MemFile out;
+  EXPECT_EQ(item.encode(&out), -1);
+  EXPECT_EQ(out.length(), 0);
+  CertificatePath path;
+  EXPECT_EQ(path.encodedLength(), 2);  // an empty SEQUENCE OF
+  for (int n = 1; n <= 2; ++n) {
+    ASSERT_NE(path.AddTail(new CertificateItem(item)), nullptr);
+    EXPECT_EQ(path.encodedLength(), -1) << n;
+    EXPECT_LT(path.encode(&out), 1) << n;
+  }
+}

@@ -162,6 +162,17 @@ TEST(X509ExtValues, MemberRules) {
        nullptr},
       {"aki repeated [0]", make<AuthorityKeyIdentifier>(), "30088002abcd8002abcd", 0, nullptr},
       {"aki universal", make<AuthorityKeyIdentifier>(), "30040402abcd", 0, nullptr},
+      // Stricter than a plain reading: issuer and serial only together, in
+      // that order (RFC 5280 4.2.1.1).
+      {"aki [1] alone", make<AuthorityKeyIdentifier>(), "3008a106820474657374", 0, nullptr},
+      {"aki [1][2] without [0]", make<AuthorityKeyIdentifier>(), "300ba106820474657374820107", 1,
+       ""},
+      {"aki [2][1]", make<AuthorityKeyIdentifier>(), "300b820107a106820474657374", 0, nullptr},
+      // ExtendedKeyUsage is SIZE (1..MAX): an empty one would pass every
+      // purpose check.
+      {"eku one purpose", make<ExtendedKeyUsage>(), "300a06082b06010505070301", 1, ""},
+      {"eku empty", make<ExtendedKeyUsage>(), "3000", 0, nullptr},
+      {"eku empty indefinite", make<ExtendedKeyUsage>(), "30800000", 0, nullptr},
       // DistributionPoint: order free, each member once.
       {"dp [2] before [0]", make<DistributionPoint>(),
        "3014a2068604746573 74a00aa0088606687474703a2f", 1,

@@ -110,15 +110,7 @@ done
 python3 - "$W" <<'PY'
 import sys
 w = sys.argv[1]
-def tlv(b, i):
-    n = b[i + 1]; h = 2
-    if n & 0x80:
-        k = n & 0x7f; n = int.from_bytes(b[i + 2:i + 2 + k], 'big'); h = 2 + k
-    return h, n
-def hdr(tag, n):
-    if n < 128: return bytes([tag, n])
-    l = n.to_bytes((n.bit_length() + 7) // 8, 'big')
-    return bytes([tag, 0x80 | len(l)]) + l
+from tlvutil import tlv, hdr
 der = open('v1_rsa.der', 'rb').read()
 h, n = tlv(der, 0)
 th, tn = tlv(der, h)
@@ -129,10 +121,7 @@ openssl dgst -sha1 -sign rsa_ca.key -out "$W/sig" "$W/tbs_explicit.der"
 python3 - "$W" <<'PY'
 import sys
 w = sys.argv[1]
-def hdr(tag, n):
-    if n < 128: return bytes([tag, n])
-    l = n.to_bytes((n.bit_length() + 7) // 8, 'big')
-    return bytes([tag, 0x80 | len(l)]) + l
+from tlvutil import hdr
 tbs = open(w + '/tbs_explicit.der', 'rb').read()
 sig = open(w + '/sig', 'rb').read()
 alg = bytes.fromhex('300d06092a864886f70d0101050500')
