@@ -2,6 +2,9 @@
 // coordinates. The point formulas run in the points' own work elements.
 #include "crypto/algebra/lve2n.h"
 
+#include "crypto/algebra/lve2nladder.h"
+#include "crypto/algebra/lvgf2nclmul.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <memory>
@@ -64,7 +67,13 @@ class CtBinaryField {
       terms.push_back(t);
     }
   }
-  Elem make() const { return Elem(n, 0); }
+  Elem zero() const { return Elem(n, 0); }
+  Elem one() const {
+    Elem e(n, 0);
+    e[0] = 1;
+    return e;
+  }
+  static void wipe(Elem& e) { lvWipe(e.data(), e.size() * sizeof(LvWord)); }
   void mul(Elem& r, const Elem& a, const Elem& b) const {
     LvWord c[kWide] = {0};
     for (unsigned int i = 0; i < n; i++)
@@ -93,16 +102,6 @@ class CtBinaryField {
       b[i] ^= t;
     }
   }
-  // a^(2^m - 2): a^-1, and 0 for 0.
-  void inverse(Elem& r, const Elem& a) const {
-    Elem t = a;
-    for (unsigned int i = 1; i + 1 < m; i++) {
-      sqr(t, t);
-      mul(t, t, a);
-    }
-    sqr(r, t);
-  }
-
  private:
   // c (degree below 2m) modulo f, bit by bit from the top through f's terms
   // (public positions), without looking at the bits' values.
@@ -695,45 +694,15 @@ std::vector<LvWord> LvE2n::mulSecretX(const LvWord* k, unsigned int kWords, cons
   const LvWord useA = static_cast<LvWord>(0) - ((a[t / 32] >> (t % 32)) & 1u);
   for (unsigned int i = 0; i < w; i++) a[i] = b[i] ^ (useA & (a[i] ^ b[i]));
 
-  const CtBinaryField F(field);
   const unsigned int n = field.getWords();
-  CtBinaryField::Elem x(P->x.getValue(), P->x.getValue() + n), bc(getB().getValue(),
-                                                                  getB().getValue() + n);
-  CtBinaryField::Elem X1 = x, Z1 = F.make(), X2 = F.make(), Z2 = F.make(), T1 = F.make(),
-                      T2 = F.make();
-  Z1[0] = 1;
-  // (X2, Z2) = 2P: x^4 + b, x^2
-  F.sqr(Z2, x);
-  F.sqr(X2, Z2);
-  CtBinaryField::add(X2, X2, bc);
-  for (unsigned int i = t; i-- > 0;) {
-    const LvWord swap = static_cast<LvWord>(0) - ((a[i / 32] >> (i % 32)) & 1u);
-    CtBinaryField::cswap(X1, X2, swap);
-    CtBinaryField::cswap(Z1, Z2, swap);
-    // (X2, Z2) := (X1, Z1) + (X2, Z2), whose difference is P
-    F.mul(T1, X1, Z2);
-    F.mul(T2, X2, Z1);
-    CtBinaryField::add(Z2, T1, T2);
-    F.sqr(Z2, Z2);
-    F.mul(T1, T1, T2);
-    F.mul(X2, x, Z2);
-    CtBinaryField::add(X2, X2, T1);
-    // (X1, Z1) := 2·(X1, Z1): X^4 + b·Z^4, X^2·Z^2
-    F.sqr(T1, X1);
-    F.sqr(T2, Z1);
-    F.mul(Z1, T1, T2);
-    F.sqr(T1, T1);
-    F.sqr(T2, T2);
-    F.mul(T2, T2, bc);
-    CtBinaryField::add(X1, T1, T2);
-    CtBinaryField::cswap(X1, X2, swap);
-    CtBinaryField::cswap(Z1, Z2, swap);
+  std::vector<LvWord> out(n, 0);
+  if (!lvgf2nclmul::ladderX(field, P->x.getValue(), getB().getValue(), a.data(), t, out.data())) {
+    const CtBinaryField F(field);
+    const CtBinaryField::Elem x(P->x.getValue(), P->x.getValue() + n),
+        bc(getB().getValue(), getB().getValue() + n);
+    lve2nladder::ladderX(F, out, x, bc, a.data(), t, m);
   }
-  // x = X1 / Z1; Z1 = 0 (the point at infinity) gives 0
-  F.inverse(T1, Z1);
-  F.mul(T2, X1, T1);
-  for (auto* e : {&X1, &Z1, &X2, &Z2, &T1}) lvWipe(e->data(), e->size() * sizeof(LvWord));
   lvWipe(a.data(), a.size() * sizeof(LvWord));
   lvWipe(b.data(), b.size() * sizeof(LvWord));
-  return T2;
+  return out;
 }

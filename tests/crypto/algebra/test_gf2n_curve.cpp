@@ -26,7 +26,7 @@ const Params kParams[] = {
 
 const Params& params(const std::string& name) {
   static const std::map<std::string, std::string> renamed = {{"c2tnb359v1", "c2pnb359v1"},
-                                                              {"c2tnb431r1", "c2pnb431r1"}};
+                                                             {"c2tnb431r1", "c2pnb431r1"}};
   auto it = renamed.find(name);
   const std::string want = it == renamed.end() ? name : it->second;
   for (const Params& p : kParams)
@@ -65,6 +65,19 @@ Bytes encode(const LvE2n& E, const LvGroupElem* P) {
 }
 
 const LvE2nPoint* pt(const Elem& e) { return static_cast<const LvE2nPoint*>(e.get()); }
+
+// x(k·G) by the signing ladder equals the public multiplication's.
+::testing::AssertionResult ladderMatches(const LvE2n& E, const Elem& G, const LvN& n,
+                                         const LvN& k) {
+  Elem R(E.createMul(k, G.get()));
+  const LvN want = pt(R)->isInfinity() ? LvN(0u, 1) : E.asLvN(R.get());
+  std::vector<LvWord> kw(n.getUsed(), 0);
+  for (unsigned int i = 0; i < k.getUsed() && i < kw.size(); i++) kw[i] = k.getWords()[i];
+  const std::vector<LvWord> x =
+      E.mulSecretX(kw.data(), static_cast<unsigned int>(kw.size()), n, G.get());
+  if (want == LvN(x.data(), static_cast<LvWordLen>(x.size()))) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "k = " << k.toString().getText();
+}
 
 }  // namespace
 
@@ -282,14 +295,34 @@ TEST(Gf2nCurve, SecretScalarLadderAgreesWithGenericMultiplication) {
       for (auto& b : rb) b = static_cast<std::uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
       ks.push_back(LvN(rb.data(), static_cast<unsigned>(rb.size())) % n);
     }
-    for (const LvN& k : ks) {
-      Elem R(E.createMul(k, G.get()));
-      const LvN want = pt(R)->isInfinity() ? LvN(0u, 1) : E.asLvN(R.get());
-      std::vector<LvWord> kw(n.getUsed(), 0);
-      for (unsigned int i = 0; i < k.getUsed() && i < kw.size(); i++) kw[i] = k.getWords()[i];
-      const std::vector<LvWord> x =
-          E.mulSecretX(kw.data(), static_cast<unsigned int>(kw.size()), n, G.get());
-      EXPECT_EQ(want, LvN(x.data(), static_cast<LvWordLen>(x.size()))) << k.toString().getText();
+    for (const LvN& k : ks) EXPECT_TRUE(ladderMatches(E, G, n, k));
+  }
+}
+
+// The ladder on many random scalars of the curves whose fields take the
+// carry-less kernels (or, switched off, the portable ones), against the
+// public multiplication.
+TEST(Gf2nCurve, SecretScalarLadderOnRandomScalars) {
+  struct Run {
+    const char* curve;
+    int scalars;
+  };
+  const Run runs[] = {{"sect163k1", 300}, {"sect233r1", 300}, {"sect233k1", 200},
+                      {"sect283k1", 300}, {"sect409r1", 150}, {"sect571r1", 150}};
+  unsigned long long state = 0xD1B54A32D192ED03ull;
+  for (const Run& run : runs) {
+    SCOPED_TRACE(run.curve);
+    Curve c = curveOf(run.curve);
+    const LvE2n& E = *c.E;
+    Elem G = decode(E, c.G);
+    const LvN& n = c.n;
+    Bytes rb((n.getBitLength() + 7) / 8);
+    for (int i = 0; i < run.scalars; i++) {
+      for (auto& b : rb) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        b = static_cast<std::uint8_t>(state >> 56);
+      }
+      ASSERT_TRUE(ladderMatches(E, G, n, LvN(rb.data(), static_cast<unsigned>(rb.size())) % n));
     }
   }
 }
