@@ -326,3 +326,49 @@ TEST(Gf2nCurve, SecretScalarLadderOnRandomScalars) {
     }
   }
 }
+
+// Single and joint multiplications (their tables are made affine together)
+// against the group's generic double-and-add, on pairs where table entries
+// meet the neutral point or a doubling: P and -P, P and a copy of P, 2P and
+// P, the neutral point on either side, and a point of order 2.
+TEST(Gf2nCurve, MultiplicationTablesOnEdgePairs) {
+  for (const char* name : {"sect163r2", "sect233k1", "sect283r1"}) {
+    SCOPED_TRACE(name);
+    Curve c = curveOf(name);
+    const LvE2n& E = *c.E;
+    Elem P = decode(E, c.G);
+    Elem negP(E.createNegation(P.get())), copyP(E.createCopy(P.get()));
+    Elem P2(E.createSum(P.get(), P.get())), O(E.createCopy(nullptr));
+    LvGF2n root(&E.getField()), root2(&E.getField());
+    ASSERT_EQ(solve(LvGF2n(&E.getField()), E.getB(), root, root2), 1u);
+    Bytes enc(2 * E.getFieldOctets() + 1, 0);
+    enc[0] = 0x04;
+    root.asOctetString(enc.data() + 1 + E.getFieldOctets(), E.getFieldOctets());
+    Elem T = decode(E, enc);  // (0, sqrt(b)), of order 2
+    const LvN& n = c.n;
+    const std::vector<LvN> ks = {LvN(0u, 1), LvN(1u, 1), LvN(2u, 1), LvN(3u, 1), n - 1u, n,
+                                 n - 2u,     LvN(hex("0123456789ABCDEF0123456789").data(), 13)};
+    auto generic = [&](const LvN& k, const LvGroupElem* A) {
+      Elem r(E.createCopy(nullptr));
+      E.LvGroup::mul(r.get(), k, A);
+      return r;
+    };
+    const LvGroupElem* pairs[][2] = {{P.get(), negP.get()}, {P.get(), copyP.get()},
+                                     {P2.get(), P.get()},   {O.get(), P.get()},
+                                     {P.get(), O.get()},    {T.get(), P.get()}};
+    for (const auto& pr : pairs) {
+      for (std::size_t i = 0; i < ks.size(); i++) {
+        const LvN& k1 = ks[i];
+        const LvN& k2 = ks[(i * 5 + 3) % ks.size()];
+        Elem want = generic(k1, pr[0]);
+        Elem second = generic(k2, pr[1]);
+        E.addInPlace(want.get(), second.get());
+        Elem got(E.createMul2(k1, pr[0], k2, pr[1]));
+        EXPECT_TRUE(E.isEqual(want.get(), got.get())) << "pair " << (&pr - pairs) << " k " << i;
+        Elem single(E.createMul(k1, pr[0]));
+        Elem singleWant = generic(k1, pr[0]);
+        EXPECT_TRUE(E.isEqual(singleWant.get(), single.get())) << "pair " << (&pr - pairs);
+      }
+    }
+  }
+}
