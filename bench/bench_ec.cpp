@@ -195,6 +195,18 @@ Fixture* binaryFixture(const char* name) {
     if (row->name && std::string(row->name) == name && row->binaryDomain)
       f->ecSignDomain = row->binaryDomain;
   }
+  if (!f->ecSignDomain) throw std::runtime_error("no such binary curve here");
+  Bytes pub(300);
+  size_t publen = 0;
+  EVP_PKEY_get_octet_string_param(f->key, OSSL_PKEY_PARAM_PUB_KEY, pub.data(), pub.size(), &publen);
+  pub.resize(publen);
+  f->ecKey.reset(new LvGeneralDsaPublicKey());
+  f->ecKey->setDomain(f->ecSignDomain);
+  f->ecKey->setH(pub.data(), pub.size());
+  f->ecSig.reset(new LvGeneralDsaSig());
+  f->ecSig->setPublicKey(f->ecKey.get());
+  if (!f->ecSig->verify(f->digest.data(), f->digest.size(), f->rs.data(), f->rs.size()))
+    throw std::runtime_error("our EC-DSA verification refused OpenSSL's binary-curve signature");
   Bytes d = bnParam(f->key, OSSL_PKEY_PARAM_PRIV_KEY);
   f->ecPriv.reset(new LvGeneralDsaPrivateKey());
   f->ecPriv->setDomain(f->ecSignDomain);
@@ -206,7 +218,7 @@ Fixture* binaryFixture(const char* name) {
 }
 
 Fixture& fixture(int which) {
-  static Fixture* all[6] = {};
+  static Fixture* all[8] = {};
   if (!all[which]) {
     switch (which) {
       case 0: all[0] = ecFixture(NID_X9_62_prime256v1, "P-256", 32); break;
@@ -214,6 +226,8 @@ Fixture& fixture(int which) {
       case 2: all[2] = ecFixture(NID_secp521r1, "P-521", 64); break;
       case 3: all[3] = ecFixture(NID_brainpoolP256r1, "brainpoolP256r1", 32); break;
       case 5: all[5] = binaryFixture("sect283k1"); break;
+      case 6: all[6] = binaryFixture("sect233r1"); break;
+      case 7: all[7] = binaryFixture("sect571r1"); break;
       default: all[4] = dsaFixture(); break;
     }
   }
@@ -273,6 +287,10 @@ BENCHMARK_CAPTURE(oursSign, ecdsa_sign_bp256, 3)->Name("ours/ecdsa_sign_brainpoo
 BENCHMARK_CAPTURE(opensslSign, ecdsa_sign_bp256, 3)->Name("openssl/ecdsa_sign_brainpoolP256r1");
 BENCHMARK_CAPTURE(oursSign, ecdsa_sign_k283, 5)->Name("ours/ecdsa_sign_sect283k1");
 BENCHMARK_CAPTURE(opensslSign, ecdsa_sign_k283, 5)->Name("openssl/ecdsa_sign_sect283k1");
+BENCHMARK_CAPTURE(oursSign, ecdsa_sign_b233, 6)->Name("ours/ecdsa_sign_sect233r1");
+BENCHMARK_CAPTURE(opensslSign, ecdsa_sign_b233, 6)->Name("openssl/ecdsa_sign_sect233r1");
+BENCHMARK_CAPTURE(oursSign, ecdsa_sign_b571, 7)->Name("ours/ecdsa_sign_sect571r1");
+BENCHMARK_CAPTURE(opensslSign, ecdsa_sign_b571, 7)->Name("openssl/ecdsa_sign_sect571r1");
 BENCHMARK_CAPTURE(oursSign, dsa_sign_2048, 4)->Name("ours/dsa_sign_2048");
 BENCHMARK_CAPTURE(opensslSign, dsa_sign_2048, 4)->Name("openssl/dsa_sign_2048");
 BENCHMARK_CAPTURE(oursVerify, ecdsa_verify_P256, 0)->Name("ours/ecdsa_verify_P-256");
@@ -284,6 +302,12 @@ BENCHMARK_CAPTURE(opensslVerify, ecdsa_verify_P521, 2)->Name("openssl/ecdsa_veri
 BENCHMARK_CAPTURE(oursVerify, ecdsa_verify_bp256, 3)->Name("ours/ecdsa_verify_brainpoolP256r1");
 BENCHMARK_CAPTURE(opensslVerify, ecdsa_verify_bp256, 3)
     ->Name("openssl/ecdsa_verify_brainpoolP256r1");
+BENCHMARK_CAPTURE(oursVerify, ecdsa_verify_b233, 6)->Name("ours/ecdsa_verify_sect233r1");
+BENCHMARK_CAPTURE(opensslVerify, ecdsa_verify_b233, 6)->Name("openssl/ecdsa_verify_sect233r1");
+BENCHMARK_CAPTURE(oursVerify, ecdsa_verify_k283, 5)->Name("ours/ecdsa_verify_sect283k1");
+BENCHMARK_CAPTURE(opensslVerify, ecdsa_verify_k283, 5)->Name("openssl/ecdsa_verify_sect283k1");
+BENCHMARK_CAPTURE(oursVerify, ecdsa_verify_b571, 7)->Name("ours/ecdsa_verify_sect571r1");
+BENCHMARK_CAPTURE(opensslVerify, ecdsa_verify_b571, 7)->Name("openssl/ecdsa_verify_sect571r1");
 BENCHMARK_CAPTURE(oursVerify, dsa_verify_2048, 4)->Name("ours/dsa_verify_2048");
 BENCHMARK_CAPTURE(opensslVerify, dsa_verify_2048, 4)->Name("openssl/dsa_verify_2048");
 

@@ -2,6 +2,9 @@
 // coordinates. The point formulas run in the points' own work elements.
 #include "crypto/algebra/lve2n.h"
 
+#include "crypto/algebra/lve2nladder.h"
+#include "crypto/algebra/lvgf2nclmul.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <memory>
@@ -64,7 +67,13 @@ class CtBinaryField {
       terms.push_back(t);
     }
   }
-  Elem make() const { return Elem(n, 0); }
+  Elem zero() const { return Elem(n, 0); }
+  Elem one() const {
+    Elem e(n, 0);
+    e[0] = 1;
+    return e;
+  }
+  static void wipe(Elem& e) { lvWipe(e.data(), e.size() * sizeof(LvWord)); }
   void mul(Elem& r, const Elem& a, const Elem& b) const {
     LvWord c[kWide] = {0};
     for (unsigned int i = 0; i < n; i++)
@@ -93,16 +102,6 @@ class CtBinaryField {
       b[i] ^= t;
     }
   }
-  // a^(2^m - 2): a^-1, and 0 for 0.
-  void inverse(Elem& r, const Elem& a) const {
-    Elem t = a;
-    for (unsigned int i = 1; i + 1 < m; i++) {
-      sqr(t, t);
-      mul(t, t, a);
-    }
-    sqr(r, t);
-  }
-
  private:
   // c (degree below 2m) modulo f, bit by bit from the top through f's terms
   // (public positions), without looking at the bits' values.
@@ -409,7 +408,7 @@ namespace {
 class LdWalk {
  public:
   LdWalk(const LvGF2nField* f, const LvGF2n& a, const LvGF2n& b)
-      : X(f), Y(f), Z(f), t1(f), t2(f), tA(f), tB(f), tC(f), a(a), b(b), inf(true),
+      : X(f), Y(f), Z(f), t1(f), t2(f), tA(f), tB(f), tC(f), a(&a), b(&b), inf(true),
         aZero(a.isZero()), aOne(a.isOne()) {}
 
   void setAffine(const LvGF2n& x, const LvGF2n& y) {
@@ -430,7 +429,7 @@ class LdWalk {
     t2.setSquare(Z);
     Z.setProduct(t1, t2);
     tA.setSquare(t2);
-    tA *= b;
+    tA *= *b;
     X.setSquare(t1);
     X += tA;
     tB.setSquare(Y);
@@ -484,6 +483,11 @@ class LdWalk {
     Y = t1;
   }
 
+  bool isNeutral() const { return inf; }
+  const LvGF2n& getX() const { return X; }
+  const LvGF2n& getY() const { return Y; }
+  const LvGF2n& getZ() const { return Z; }
+
   // The affine coordinates; false (and nothing written) for the neutral point.
   bool toAffine(LvGF2n& x, LvGF2n& y) {
     if (inf) return false;
@@ -503,16 +507,54 @@ class LdWalk {
       t += z;
       return;
     }
-    t2.setProduct(a, z);
+    t2.setProduct(*a, z);
     t += t2;
   }
 
   LvGF2n X, Y, Z, t1, t2, tA, tB, tC;
-  const LvGF2n& a;
-  const LvGF2n& b;
+  // pointers, so that walks can be copied into a table
+  const LvGF2n* a;
+  const LvGF2n* b;
   bool inf;
-  const bool aZero, aOne;
+  bool aZero, aOne;
 };
+
+// Multiples of public points for the walks, affine.
+struct AffineTable {
+  std::vector<LvGF2n> x, y;
+  std::vector<char> neutral;
+};
+
+// The walks' points made affine with one inversion for all (Montgomery's
+// trick: the inverse of the product, then each inverse from the prefix
+// products).
+AffineTable affineAll(const std::vector<LdWalk>& w, const LvGF2nField* f) {
+  AffineTable t;
+  const std::size_t count = w.size();
+  t.x.assign(count, LvGF2n(f));
+  t.y.assign(count, LvGF2n(f));
+  t.neutral.assign(count, 1);
+  std::vector<LvGF2n> prefix(count, LvGF2n(f));
+  LvGF2n acc(f), inv(f), zi(f);
+  acc.setOne();
+  for (std::size_t i = 0; i < count; i++) {
+    prefix[i] = acc;  // the product of the earlier Z
+    if (w[i].isNeutral()) continue;
+    acc *= w[i].getZ();
+  }
+  inv = acc;
+  inv.invert();
+  for (std::size_t i = count; i-- > 0;) {
+    if (w[i].isNeutral()) continue;
+    zi.setProduct(inv, prefix[i]);  // 1 / Z_i
+    inv *= w[i].getZ();
+    t.x[i].setProduct(w[i].getX(), zi);
+    zi.square();
+    t.y[i].setProduct(w[i].getY(), zi);
+    t.neutral[i] = 0;
+  }
+  return t;
+}
 
 // The w-bit digit j of k (w divides 32).
 unsigned int digitOf(const LvN& k, unsigned int j, unsigned int w) {
@@ -530,20 +572,20 @@ void LvE2n::mul(LvGroupElem* r, const LvN& k, const LvGroupElem* g) const {
     assign(r, nullptr);
     return;
   }
-  // table[i] = i·P, affine
+  // table[i] = i·P
   const unsigned int w = 4;
-  std::vector<std::unique_ptr<LvE2nPoint>> table(1u << w);
-  table[1].reset(new LvE2nPoint(*P));
-  for (unsigned int i = 2; i < table.size(); i++) {
-    table[i].reset(new LvE2nPoint(*table[i - 1]));
-    addInPlace(table[i].get(), P);
+  std::vector<LdWalk> multiples(1u << w, LdWalk(&field, a, b));
+  for (unsigned int i = 1; i < multiples.size(); i++) {
+    multiples[i] = multiples[i - 1];
+    multiples[i].addAffine(P->x, P->y);
   }
+  const AffineTable table = affineAll(multiples, &field);
   LdWalk walk(&field, a, b);
   const unsigned int digits = (k.getBitLength() + w - 1) / w;
   for (unsigned int j = digits; j-- > 0;) {
     for (unsigned int i = 0; i < w; i++) walk.twice();
     const unsigned int d = digitOf(k, j, w);
-    if (d && !table[d]->isInfinity()) walk.addAffine(table[d]->x, table[d]->y);
+    if (d && !table.neutral[d]) walk.addAffine(table.x[d], table.y[d]);
   }
   assign(r, nullptr);
   if (walk.toAffine(R->x, R->y)) R->infinity = 0;
@@ -555,27 +597,28 @@ void LvE2n::mul2(LvGroupElem* r, const LvN& k1, const LvGroupElem* g1, const LvN
     assign(r, nullptr);
     return;
   }
-  // table[4i + j] = i·P + j·Q, affine
+  // table[4i + j] = i·P + j·Q
   const unsigned int w = 2, M = 1u << w;
-  std::vector<std::unique_ptr<LvE2nPoint>> table(M * M);
-  table[0].reset(new LvE2nPoint(this));
-  for (unsigned int j = 1; j < M; j++) {
-    table[j].reset(new LvE2nPoint(*table[j - 1]));
-    addInPlace(table[j].get(), g2);
-  }
-  for (unsigned int i = 1; i < M; i++) {
+  const LvE2nPoint* P = pointOf(g1);
+  const LvE2nPoint* Q = pointOf(g2);
+  std::vector<LdWalk> sums(M * M, LdWalk(&field, a, b));
+  for (unsigned int i = 0; i < M; i++) {
     for (unsigned int j = 0; j < M; j++) {
-      table[i * M + j].reset(new LvE2nPoint(*table[(i - 1) * M + j]));
-      addInPlace(table[i * M + j].get(), g1);
+      if (i == 0 && j == 0) continue;
+      const bool addP = i > 0;
+      sums[i * M + j] = addP ? sums[(i - 1) * M + j] : sums[j - 1];
+      const LvE2nPoint* S = addP ? P : Q;
+      if (!S->isInfinity()) sums[i * M + j].addAffine(S->x, S->y);
     }
   }
+  const AffineTable table = affineAll(sums, &field);
   LdWalk walk(&field, a, b);
   const unsigned int bits = std::max(k1.getBitLength(), k2.getBitLength());
   const unsigned int digits = (bits + w - 1) / w;
   for (unsigned int j = digits; j-- > 0;) {
     for (unsigned int i = 0; i < w; i++) walk.twice();
     const unsigned int d = digitOf(k1, j, w) * M + digitOf(k2, j, w);
-    if (d && !table[d]->isInfinity()) walk.addAffine(table[d]->x, table[d]->y);
+    if (d && !table.neutral[d]) walk.addAffine(table.x[d], table.y[d]);
   }
   LvE2nPoint* R = pointOf(r);
   assign(r, nullptr);
@@ -695,45 +738,15 @@ std::vector<LvWord> LvE2n::mulSecretX(const LvWord* k, unsigned int kWords, cons
   const LvWord useA = static_cast<LvWord>(0) - ((a[t / 32] >> (t % 32)) & 1u);
   for (unsigned int i = 0; i < w; i++) a[i] = b[i] ^ (useA & (a[i] ^ b[i]));
 
-  const CtBinaryField F(field);
   const unsigned int n = field.getWords();
-  CtBinaryField::Elem x(P->x.getValue(), P->x.getValue() + n), bc(getB().getValue(),
-                                                                  getB().getValue() + n);
-  CtBinaryField::Elem X1 = x, Z1 = F.make(), X2 = F.make(), Z2 = F.make(), T1 = F.make(),
-                      T2 = F.make();
-  Z1[0] = 1;
-  // (X2, Z2) = 2P: x^4 + b, x^2
-  F.sqr(Z2, x);
-  F.sqr(X2, Z2);
-  CtBinaryField::add(X2, X2, bc);
-  for (unsigned int i = t; i-- > 0;) {
-    const LvWord swap = static_cast<LvWord>(0) - ((a[i / 32] >> (i % 32)) & 1u);
-    CtBinaryField::cswap(X1, X2, swap);
-    CtBinaryField::cswap(Z1, Z2, swap);
-    // (X2, Z2) := (X1, Z1) + (X2, Z2), whose difference is P
-    F.mul(T1, X1, Z2);
-    F.mul(T2, X2, Z1);
-    CtBinaryField::add(Z2, T1, T2);
-    F.sqr(Z2, Z2);
-    F.mul(T1, T1, T2);
-    F.mul(X2, x, Z2);
-    CtBinaryField::add(X2, X2, T1);
-    // (X1, Z1) := 2·(X1, Z1): X^4 + b·Z^4, X^2·Z^2
-    F.sqr(T1, X1);
-    F.sqr(T2, Z1);
-    F.mul(Z1, T1, T2);
-    F.sqr(T1, T1);
-    F.sqr(T2, T2);
-    F.mul(T2, T2, bc);
-    CtBinaryField::add(X1, T1, T2);
-    CtBinaryField::cswap(X1, X2, swap);
-    CtBinaryField::cswap(Z1, Z2, swap);
+  std::vector<LvWord> out(n, 0);
+  if (!lvgf2nclmul::ladderX(field, P->x.getValue(), getB().getValue(), a.data(), t, out.data())) {
+    const CtBinaryField F(field);
+    const CtBinaryField::Elem x(P->x.getValue(), P->x.getValue() + n),
+        bc(getB().getValue(), getB().getValue() + n);
+    lve2nladder::ladderX(F, out, x, bc, a.data(), t, m);
   }
-  // x = X1 / Z1; Z1 = 0 (the point at infinity) gives 0
-  F.inverse(T1, Z1);
-  F.mul(T2, X1, T1);
-  for (auto* e : {&X1, &Z1, &X2, &Z2, &T1}) lvWipe(e->data(), e->size() * sizeof(LvWord));
   lvWipe(a.data(), a.size() * sizeof(LvWord));
   lvWipe(b.data(), b.size() * sizeof(LvWord));
-  return T2;
+  return out;
 }

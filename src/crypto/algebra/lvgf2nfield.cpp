@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "crypto/algebra/lvgf2n.h"
+#include "crypto/algebra/lvgf2nclmul.h"
 
 #define GF2NFIELD_SRC "lvalgebra/lvgf2n/lvgf2nfield"
 
@@ -140,6 +141,10 @@ LvGF2nField::LvGF2nField(const LvOctet* f, unsigned int len)
   multiply = k.multiply;
   invert = k.invert;
   findReductionTerms();
+  if (lvgf2nclmul::suits(*this)) {
+    multiply = lvgf2nclmul::multiplyKernel(n);
+    invert = lvgf2nclmul::invertKernel(n);
+  }
 }
 
 void LvGF2nField::findReductionTerms() {

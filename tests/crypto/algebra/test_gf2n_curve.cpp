@@ -26,7 +26,7 @@ const Params kParams[] = {
 
 const Params& params(const std::string& name) {
   static const std::map<std::string, std::string> renamed = {{"c2tnb359v1", "c2pnb359v1"},
-                                                              {"c2tnb431r1", "c2pnb431r1"}};
+                                                             {"c2tnb431r1", "c2pnb431r1"}};
   auto it = renamed.find(name);
   const std::string want = it == renamed.end() ? name : it->second;
   for (const Params& p : kParams)
@@ -65,6 +65,19 @@ Bytes encode(const LvE2n& E, const LvGroupElem* P) {
 }
 
 const LvE2nPoint* pt(const Elem& e) { return static_cast<const LvE2nPoint*>(e.get()); }
+
+// x(k·G) by the signing ladder equals the public multiplication's.
+::testing::AssertionResult ladderMatches(const LvE2n& E, const Elem& G, const LvN& n,
+                                         const LvN& k) {
+  Elem R(E.createMul(k, G.get()));
+  const LvN want = pt(R)->isInfinity() ? LvN(0u, 1) : E.asLvN(R.get());
+  std::vector<LvWord> kw(n.getUsed(), 0);
+  for (unsigned int i = 0; i < k.getUsed() && i < kw.size(); i++) kw[i] = k.getWords()[i];
+  const std::vector<LvWord> x =
+      E.mulSecretX(kw.data(), static_cast<unsigned int>(kw.size()), n, G.get());
+  if (want == LvN(x.data(), static_cast<LvWordLen>(x.size()))) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "k = " << k.toString().getText();
+}
 
 }  // namespace
 
@@ -282,14 +295,80 @@ TEST(Gf2nCurve, SecretScalarLadderAgreesWithGenericMultiplication) {
       for (auto& b : rb) b = static_cast<std::uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
       ks.push_back(LvN(rb.data(), static_cast<unsigned>(rb.size())) % n);
     }
-    for (const LvN& k : ks) {
-      Elem R(E.createMul(k, G.get()));
-      const LvN want = pt(R)->isInfinity() ? LvN(0u, 1) : E.asLvN(R.get());
-      std::vector<LvWord> kw(n.getUsed(), 0);
-      for (unsigned int i = 0; i < k.getUsed() && i < kw.size(); i++) kw[i] = k.getWords()[i];
-      const std::vector<LvWord> x =
-          E.mulSecretX(kw.data(), static_cast<unsigned int>(kw.size()), n, G.get());
-      EXPECT_EQ(want, LvN(x.data(), static_cast<LvWordLen>(x.size()))) << k.toString().getText();
+    for (const LvN& k : ks) EXPECT_TRUE(ladderMatches(E, G, n, k));
+  }
+}
+
+// The ladder on many random scalars of the curves whose fields take the
+// carry-less kernels (or, switched off, the portable ones), against the
+// public multiplication.
+TEST(Gf2nCurve, SecretScalarLadderOnRandomScalars) {
+  struct Run {
+    const char* curve;
+    int scalars;
+  };
+  const Run runs[] = {{"sect163k1", 300}, {"sect233r1", 300}, {"sect233k1", 200},
+                      {"sect283k1", 300}, {"sect409r1", 150}, {"sect571r1", 150}};
+  unsigned long long state = 0xD1B54A32D192ED03ull;
+  for (const Run& run : runs) {
+    SCOPED_TRACE(run.curve);
+    Curve c = curveOf(run.curve);
+    const LvE2n& E = *c.E;
+    Elem G = decode(E, c.G);
+    const LvN& n = c.n;
+    Bytes rb((n.getBitLength() + 7) / 8);
+    for (int i = 0; i < run.scalars; i++) {
+      for (auto& b : rb) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        b = static_cast<std::uint8_t>(state >> 56);
+      }
+      ASSERT_TRUE(ladderMatches(E, G, n, LvN(rb.data(), static_cast<unsigned>(rb.size())) % n));
+    }
+  }
+}
+
+// Single and joint multiplications (their tables are made affine together)
+// against the group's generic double-and-add, on pairs where table entries
+// meet the neutral point or a doubling: P and -P, P and a copy of P, 2P and
+// P, the neutral point on either side, and a point of order 2.
+TEST(Gf2nCurve, MultiplicationTablesOnEdgePairs) {
+  for (const char* name : {"sect163r2", "sect233k1", "sect283r1"}) {
+    SCOPED_TRACE(name);
+    Curve c = curveOf(name);
+    const LvE2n& E = *c.E;
+    Elem P = decode(E, c.G);
+    Elem negP(E.createNegation(P.get())), copyP(E.createCopy(P.get()));
+    Elem P2(E.createSum(P.get(), P.get())), O(E.createCopy(nullptr));
+    LvGF2n root(&E.getField()), root2(&E.getField());
+    ASSERT_EQ(solve(LvGF2n(&E.getField()), E.getB(), root, root2), 1u);
+    Bytes enc(2 * E.getFieldOctets() + 1, 0);
+    enc[0] = 0x04;
+    root.asOctetString(enc.data() + 1 + E.getFieldOctets(), E.getFieldOctets());
+    Elem T = decode(E, enc);  // (0, sqrt(b)), of order 2
+    const LvN& n = c.n;
+    const std::vector<LvN> ks = {LvN(0u, 1), LvN(1u, 1), LvN(2u, 1), LvN(3u, 1), n - 1u, n,
+                                 n - 2u,     LvN(hex("0123456789ABCDEF0123456789").data(), 13)};
+    auto generic = [&](const LvN& k, const LvGroupElem* A) {
+      Elem r(E.createCopy(nullptr));
+      E.LvGroup::mul(r.get(), k, A);
+      return r;
+    };
+    const LvGroupElem* pairs[][2] = {{P.get(), negP.get()}, {P.get(), copyP.get()},
+                                     {P2.get(), P.get()},   {O.get(), P.get()},
+                                     {P.get(), O.get()},    {T.get(), P.get()}};
+    for (const auto& pr : pairs) {
+      for (std::size_t i = 0; i < ks.size(); i++) {
+        const LvN& k1 = ks[i];
+        const LvN& k2 = ks[(i * 5 + 3) % ks.size()];
+        Elem want = generic(k1, pr[0]);
+        Elem second = generic(k2, pr[1]);
+        E.addInPlace(want.get(), second.get());
+        Elem got(E.createMul2(k1, pr[0], k2, pr[1]));
+        EXPECT_TRUE(E.isEqual(want.get(), got.get())) << "pair " << (&pr - pairs) << " k " << i;
+        Elem single(E.createMul(k1, pr[0]));
+        Elem singleWant = generic(k1, pr[0]);
+        EXPECT_TRUE(E.isEqual(singleWant.get(), single.get())) << "pair " << (&pr - pairs);
+      }
     }
   }
 }

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "crypto/algebra/lvgf2n.h"
+#include "crypto/algebra/lvgf2nclmul.h"
 #include "crypto/algebra/test_gf2n_util.h"
 
 using namespace gf2ntest;
@@ -71,14 +72,16 @@ std::string hexOf(const LvGF2n& e) {
 // x^m + the given terms + 1 as big-endian octets.
 std::unique_ptr<LvGF2nField> fieldOfTerms(unsigned int m, std::initializer_list<unsigned int> ks) {
   Bytes f(m / 8 + 1, 0);
-  auto set = [&](unsigned int e) { f[f.size() - 1 - e / 8] |= static_cast<std::uint8_t>(1u << (e % 8)); };
+  auto set = [&](unsigned int e) {
+    f[f.size() - 1 - e / 8] |= static_cast<std::uint8_t>(1u << (e % 8));
+  };
   set(m);
   set(0);
   for (unsigned int k : ks) set(k);
   return std::unique_ptr<LvGF2nField>(new LvGF2nField(f.data(), static_cast<unsigned>(f.size())));
 }
 
-const std::uint8_t kP163[21] = {0x08, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+const std::uint8_t kP163[21] = {0x08, 0, 0, 0, 0, 0, 0, 0, 0, 0,   0,
                                 0,    0, 0, 0, 0, 0, 0, 0, 0, 0xC9};
 
 }  // namespace
@@ -107,19 +110,109 @@ TEST(Gf2nField, PentanomialSetUpAndWriteBack) {
   EXPECT_EQ(g.getDegree(), 163u);
 }
 
+// With carry-less multiplication (not switched off) the fields of three and
+// five terms take its kernels; otherwise the portable kernel of the word count.
 TEST(Gf2nField, KernelChoiceByWordCount) {
-  EXPECT_EQ(LvGF2nField(kP163, sizeof kP163).multiply, &gf2nMultiply6);
+  const LvGF2nField f163(kP163, sizeof kP163);
+  const bool clmul = lvgf2nclmul::suits(f163);
+  EXPECT_EQ(f163.multiply, clmul ? lvgf2nclmul::multiplyKernel(6) : &gf2nMultiply6);
   auto f233 = fieldOfTerms(233, {74});
   EXPECT_EQ(f233->getWords(), 8u);
-  EXPECT_EQ(f233->multiply, &gf2nMultiply8);
-  EXPECT_EQ(f233->invert, &gf2nInvert8);
+  EXPECT_EQ(f233->multiply, clmul ? lvgf2nclmul::multiplyKernel(8) : &gf2nMultiply8);
+  EXPECT_EQ(f233->invert, clmul ? lvgf2nclmul::invertKernel(8) : &gf2nInvert8);
   auto f571 = fieldOfTerms(571, {2, 5, 10});
   EXPECT_EQ(f571->getWords(), 18u);
-  EXPECT_EQ(f571->invert, &gf2nInvert18);
+  EXPECT_EQ(f571->invert, clmul ? lvgf2nclmul::invertKernel(18) : &gf2nInvert18);
   auto f304 = fieldOfTerms(304, {1, 2, 11});
   EXPECT_EQ(f304->getDegree(), 304u);
-  EXPECT_EQ(f304->multiply, &gf2nMultiply);
+  EXPECT_EQ(f304->multiply, clmul ? lvgf2nclmul::multiplyKernel(10) : &gf2nMultiply);
   EXPECT_EQ(f304->add, &gf2nAdd);
+  // beyond 9 limbs, or a term too close to the top, stays portable
+  auto f1024 = fieldOfTerms(1023, {7});
+  EXPECT_FALSE(lvgf2nclmul::suits(*f1024));
+  auto f239 = fieldOfTerms(239, {36});
+  EXPECT_EQ(lvgf2nclmul::suits(*f239), clmul);
+  auto close = fieldOfTerms(163, {1, 5, 140});
+  EXPECT_FALSE(lvgf2nclmul::suits(*close));
+  EXPECT_EQ(lvGF2nKernelsFor(8).multiply, &gf2nMultiply8);
+}
+
+// The carry-less kernels against the portable ones on many random elements
+// and on the edge values (0, 1, every bit, the top bit alone), for the
+// polynomials of the standard binary curves and a few more word counts.
+TEST(Gf2nField, CarrylessKernelsEqualPortable) {
+  struct Poly {
+    unsigned int m;
+    std::initializer_list<unsigned int> terms;
+  };
+  const Poly polys[] = {{113, {9}},        {131, {2, 3, 8}},  {163, {3, 6, 7}}, {193, {15}},
+                        {233, {74}},       {239, {36}},       {239, {158}},     {283, {5, 7, 12}},
+                        {304, {1, 2, 11}}, {409, {87}},       {431, {120}},     {571, {2, 5, 10}},
+                        {127, {1}},        {191, {9}},        {359, {68}},      {448, {1, 6, 39}},
+                        {510, {1, 4, 6}},  {575, {1, 18, 25}}};
+  unsigned long long state = 0x9E3779B97F4A7C15ull;
+  auto next = [&state]() {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return static_cast<LvWord>(state >> 16);
+  };
+  unsigned int served = 0;
+  for (const Poly& p : polys) {
+    auto f = fieldOfTerms(p.m, p.terms);
+    SCOPED_TRACE("m=" + std::to_string(p.m));
+    if (!lvgf2nclmul::suits(*f)) continue;
+    served++;
+    const unsigned int n = f->getWords(), m = f->getDegree();
+    const LvGF2nKernels portable = lvGF2nKernelsFor(n);
+    const LvWord topMask = (static_cast<LvWord>(1) << (m % 32)) - 1;
+    std::vector<std::vector<LvWord>> values;
+    values.push_back(std::vector<LvWord>(n, 0));
+    values.push_back(std::vector<LvWord>(n, 0));
+    values.back()[0] = 1;
+    values.push_back(std::vector<LvWord>(n, 0xFFFFFFFFu));
+    values.back()[n - 1] = topMask;
+    values.push_back(std::vector<LvWord>(n, 0));
+    values.back()[(m - 1) / 32] = static_cast<LvWord>(1) << ((m - 1) % 32);
+    for (int i = 0; i < 600; i++) {
+      std::vector<LvWord> v(n);
+      for (LvWord& w : v) w = next();
+      v[n - 1] &= topMask;
+      values.push_back(v);
+    }
+    std::vector<LvWord> w1(lvGF2nMulWorkWords(n), 0);
+    f->initMulWork(w1.data());
+    for (std::size_t i = 0; i < values.size(); i++) {
+      // each value with the next one, and with itself (the square's road)
+      for (const std::vector<LvWord>* b : {&values[(i + 1) % values.size()], &values[i]}) {
+        for (unsigned int j = 0; j < n; j++) {
+          w1[3 + n + j] = values[i][j];
+          w1[3 + 2 * n + j] = (*b)[j];
+        }
+        std::vector<LvWord> w2 = w1;
+        portable.multiply(w1.data());
+        f->multiply(w2.data());
+        ASSERT_TRUE(
+            std::equal(w1.begin() + 3 + 3 * n, w1.begin() + 3 + 4 * n, w2.begin() + 3 + 3 * n))
+            << "value " << i;
+      }
+      if (i % 6 != 0 || i < 2) continue;  // the portable inversion is slow: a sample
+      std::vector<LvWord> v1(5 * n + 2, 0), v2;
+      f->initInvWork(v1.data());
+      for (unsigned int j = 0; j < n; j++) {
+        v1[2 + n + j] = f->getPolynomial().ptr()[j];
+        v1[2 + 2 * n + j] = values[i][j];
+      }
+      v1[2 + 4 * n] = 1;
+      v2 = v1;
+      portable.invert(v1.data());
+      f->invert(v2.data());
+      ASSERT_TRUE(std::equal(v1.begin() + 2 + n, v1.begin() + 2 + 2 * n, v2.begin() + 2 + n))
+          << "inverse of value " << i;
+    }
+  }
+  if (served == 0) GTEST_SKIP() << "no carry-less multiplication here (or switched off)";
+  EXPECT_EQ(served, 18u);
 }
 
 // A reducible polynomial would make inversion loop for ever and a zero one
@@ -209,7 +302,8 @@ TEST(Gf2nField, FixedKernelsEqualGeneric) {
       w1[3 + 4 * n] = 0;
       gf2nMultiply(w1.data());
       k.multiply(w2.data());
-      EXPECT_TRUE(std::equal(w1.begin() + 3 + 3 * n, w1.begin() + 3 + 4 * n, w2.begin() + 3 + 3 * n))
+      EXPECT_TRUE(
+          std::equal(w1.begin() + 3 + 3 * n, w1.begin() + 3 + 4 * n, w2.begin() + 3 + 3 * n))
           << "multiply n=" << n;
       // squares take a path of their own in the fixed kernels
       for (unsigned int i = 0; i < n; i++) w1[3 + 2 * n + i] = w1[3 + n + i] = a.getValue()[i];
@@ -217,7 +311,8 @@ TEST(Gf2nField, FixedKernelsEqualGeneric) {
       w1[3 + 4 * n] = 0;
       gf2nMultiply(w1.data());
       k.multiply(w2.data());
-      EXPECT_TRUE(std::equal(w1.begin() + 3 + 3 * n, w1.begin() + 3 + 4 * n, w2.begin() + 3 + 3 * n))
+      EXPECT_TRUE(
+          std::equal(w1.begin() + 3 + 3 * n, w1.begin() + 3 + 4 * n, w2.begin() + 3 + 3 * n))
           << "square n=" << n;
 
       std::vector<LvWord> v1(5 * n + 2, 0), v2;
