@@ -201,7 +201,8 @@ int asnWriteText(GenericFile* out, const char* text, int n)
     return asnWrite(out, reinterpret_cast<const uint8_t*>(text), n) == 0 ? 1 : EASN_FILE;
 }
 
-// The header octets of a value into buf (at most 14 octets).
+// The header octets of a value into buf: at most 20 (two tags and two
+// lengths of up to nine octets each).
 static int buildHeader(const ASNobject& o, uint8_t* buf, int64_t contentLength)
 {
     int k = 0;
@@ -533,7 +534,7 @@ int ASNobject::writeLength(unsigned char* buffer, int64_t n)
 
 int ASNobject::writeHeader(GenericFile* out, int64_t contentLength) const
 {
-    uint8_t buf[16];
+    uint8_t buf[20];
     int k = buildHeader(*this, buf, contentLength);
     return asnWrite(out, buf, k) == 0 ? k : -1;
 }
@@ -934,10 +935,12 @@ int ASNobject::assignFromAny(const ASNany& anyObj)
         flags &= ~ASN_FLAG_EXPLICIT;
         int r = decode(stream.get(), n, constAny ? ASN_FLAG_CONST : 0);
         flags |= ASN_FLAG_EXPLICIT;
-        if (r < 1)
-            return r;
-        if (r != n)
-            return 0;
+        if (r < 1 || r != n) {
+            // The private copy goes: nothing read from it may view it.
+            if (constAny)
+                releaseViews();
+            return r < 1 ? r : 0;
+        }
         if (anyObj.flags & ASN_FLAG_INDEFINITE)
             flags |= ASN_FLAG_OUTER_INDEFINITE;
         else
@@ -980,7 +983,8 @@ int ASNobject::assignFromAny(const ASNany& anyObj)
             source = stream.release();
             flags |= ASN_FLAG_OWNSOURCE;
         } else {
-            flags &= ~ASN_FLAG_CONST;
+            // The private copy goes: the members read from it let go of it.
+            releaseViews();
             receivedLength = 0;
         }
     }
@@ -1362,11 +1366,16 @@ int64_t ASNobject::encodeStream(GenericFile* in, int64_t length, bool last, Gene
     ASNStreamCtx* c = streamCtx;
     if (!c->headerWritten) {
         const int64_t n = streamContentLength(length);
-        // A definite length that cannot be announced (too long, or unknown)
-        // would write a wrong header: nothing is written.
-        const bool lengthWritten = !(flags & ASN_FLAG_INDEFINITE) ||
-                                   ((flags & ASN_FLAG_EXPLICIT) && !(flags & ASN_FLAG_OUTER_INDEFINITE));
-        if (lengthWritten && (n < 0 || n > ASN_MAX_STREAM_LENGTH))
+        // A definite length that cannot be announced (unknown, or longer than
+        // the seven length octets the streaming decoder reads back) would
+        // write a wrong header: nothing is written. The outer length of an
+        // explicit value counts too.
+        const int64_t largest = ASN_MAX_STREAM_LENGTH - 1;
+        const bool innerWritten = !(flags & ASN_FLAG_INDEFINITE);
+        const bool outerWritten = (flags & ASN_FLAG_EXPLICIT) && !(flags & ASN_FLAG_OUTER_INDEFINITE);
+        if ((innerWritten || outerWritten) && (n < 0 || n > largest))
+            return 0;
+        if (outerWritten && (innerWritten ? 1 + lengthFieldSize(n) + n : n + 4) > largest)
             return 0;
         int h = writeHeader(out, n);
         if (h < 1)

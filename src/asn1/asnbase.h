@@ -216,7 +216,7 @@ public:
     // On entry *length holds the octets available, on return the content
     // length (-1 indefinite). Result: header size, 0 mismatch, -1 error.
     int readHeader(GenericFile* in, int* length);
-    // n = -1 writes the indefinite form. Returns the octets written (<= 6).
+    // n = -1 writes the indefinite form. Returns the octets written (<= 9).
     static int writeLength(unsigned char* buffer, int64_t n);
     int writeHeader(GenericFile* out, int64_t contentLength) const;
 

@@ -241,8 +241,12 @@ int32_t KeyManager::loadRoots(int32_t mode) {
       int read = config->loadRootList(qualified != 0, stored);
       if (read == -2) return KM_NO_MEMORY;
       if (read != 1) return KM_SETTINGS_FORMAT;
-      for (const auto& entry : qualified ? qualifiedRoots : otherRoots)
-        if (entry->kind != 1) lists[qualified].emplace_back(new RootEntry(*entry));
+      for (const auto& entry : qualified ? qualifiedRoots : otherRoots) {
+        if (entry->kind == 1) continue;
+        // Owned before the list grows: a growth that fails frees the copy.
+        std::unique_ptr<RootEntry> copy(new RootEntry(*entry));
+        lists[qualified].push_back(std::move(copy));
+      }
       for (POSITION pos = stored.GetHeadPosition(); pos;) {
         const SignedCertificate* certificate = stored.GetNext(pos);
         if (!certificate) continue;

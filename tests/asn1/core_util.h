@@ -42,6 +42,43 @@ inline Bytes H(const char* hex)
     return out;
 }
 
+// SEQUENCE { A, B } built on the structure base; its members are read in
+// place with it and let go of their views with it.
+template <class A, class B>
+struct MemberPair : ASNsequenceF {
+    A a;
+    B b;
+    int decodeContent(GenericFile* in, int n) override
+    {
+        int r1 = a.decode(in, n, memberFlags());
+        if (r1 < 1)
+            return r1;
+        int r2 = b.decode(in, n - r1, memberFlags());
+        if (r2 < 1)
+            return r2;
+        return r1 + r2 == n ? 1 : 0;
+    }
+    int encodeContent(GenericFile* out) const override
+    {
+        int r = a.encode(out);
+        if (r < 1)
+            return r;
+        r = b.encode(out);
+        return r < 1 ? r : 1;
+    }
+    int contentLength() const override { return a.encodedLength() + b.encodedLength(); }
+    void digestContent(LvHash* h) const override
+    {
+        a.updateDigest(h);
+        b.updateDigest(h);
+    }
+    void releaseViews() override
+    {
+        dropOwnView();
+        releaseViewsOf({&a, &b});
+    }
+};
+
 inline std::string hexOf(const uint8_t* p, size_t n)
 {
     static const char d[] = "0123456789abcdef";

@@ -13,34 +13,7 @@
 namespace {
 
 // SEQUENCE { INTEGER, OCTET STRING } built on the structure base.
-struct Pair : ASNsequenceF {
-    ASNinteger a;
-    ASNoctstr b;
-    int decodeContent(GenericFile* in, int n) override
-    {
-        int r1 = a.decode(in, n, memberFlags());
-        if (r1 < 1)
-            return r1;
-        int r2 = b.decode(in, n - r1, memberFlags());
-        if (r2 < 1)
-            return r2;
-        return r1 + r2 == n ? 1 : 0;
-    }
-    int encodeContent(GenericFile* out) const override
-    {
-        int r = a.encode(out);
-        if (r < 1)
-            return r;
-        r = b.encode(out);
-        return r < 1 ? r : 1;
-    }
-    int contentLength() const override { return a.encodedLength() + b.encodedLength(); }
-    void digestContent(LvHash* h) const override
-    {
-        a.updateDigest(h);
-        b.updateDigest(h);
-    }
-};
+using Pair = MemberPair<ASNinteger, ASNoctstr>;
 
 int dec(ASNobject& o, const Bytes& b, unsigned char f = 0)
 {

@@ -347,3 +347,93 @@ TEST(ReviewStream, BoundedStreamingNeverReadsPastTheBound)
     EXPECT_EQ(next.decodeStream(&rest, 3, 0), 3);
     EXPECT_EQ(next.toLong(), 5u);
 }
+
+TEST(ReviewStream, LargeAnnouncedLengthsWriteWholeHeadersOrNone)
+{
+    // A value streamed through announces its length before any content
+    // arrives. An explicit header of such a length takes up to eighteen
+    // octets (it used to be built in a buffer of sixteen), and a length our
+    // own streaming decoder cannot read back (eight length octets or more)
+    // writes nothing.
+    struct Row {
+        bool isExplicit;
+        int64_t length;
+        const char* header; // "" : refused, nothing written
+    };
+    const int64_t top = ASN_MAX_STREAM_LENGTH;
+    const Row rows[] = {
+        {false, int64_t(1) << 50, "04 87 04 00 00 00 00 00 00"},
+        {false, top - 1, "04 87 FF FF FF FF FF FF FF"},
+        {false, top, ""},
+        {true, int64_t(1) << 50, "A0 87 04 00 00 00 00 00 09 04 87 04 00 00 00 00 00 00"},
+        {true, top - 10, "A0 87 FF FF FF FF FF FF FF 04 87 FF FF FF FF FF FF F6"},
+        {true, top - 9, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.length);
+        ASNoctstr o(row.isExplicit ? 0x80 : 0);
+        if (row.isExplicit)
+            o.makeExplicit();
+        ASSERT_EQ(o.setStreamPassThrough(true), 1);
+        MemFile in, out;
+        const int64_t r = o.encodeStream(&in, row.length, false, &out);
+        const Bytes want = H(row.header);
+        EXPECT_EQ(hexOf(out.data(), out.length()), hexOf(want));
+        EXPECT_EQ(r, want.empty() ? 0 : EASN_MORE);
+        if (want.empty() || row.isExplicit)
+            continue;
+        // What is written is read back: the decoder waits for the content.
+        ASNoctstr back;
+        ASSERT_EQ(back.setStreamPassThrough(true), 1);
+        MemFile header(const_cast<uint8_t*>(want.data()), static_cast<int32_t>(want.size()), false);
+        EXPECT_EQ(back.decodeStream(&header, static_cast<GenericFile*>(nullptr)), EASN_MORE);
+    }
+    // The first length that cannot be written is the first the decoder refuses.
+    ASNoctstr refused;
+    ASSERT_EQ(refused.setStreamPassThrough(true), 1);
+    Bytes eight = H("04 88 01 00 00 00 00 00 00 00");
+    MemFile header(eight.data(), static_cast<int32_t>(eight.size()), false);
+    EXPECT_EQ(refused.decodeStream(&header, static_cast<GenericFile*>(nullptr)), 0);
+}
+
+TEST(ReviewCodec, FailedAssignFromViewedAnyKeepsNoView)
+{
+    // An ANY read in place is re-read over a private copy of its octets; when
+    // that fails, the copy goes, and nothing may still view it (the members
+    // read before the failure and, for an explicit value, the value itself).
+    struct Row {
+        const char* any;
+        bool isExplicit;
+    };
+    const Row rows[] = {
+        {"30 06 04 01 61 02 01 05", false}, // the second member is no OCTET STRING
+        {"30 06 04 01 61 04 02 62", false}, // the second member runs past the content
+        {"A1 05 04 01 61 05 00", true},     // octets after the inner value
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.any);
+        const Bytes der = H(row.any);
+        ASNany any;
+        ASSERT_EQ(dec(any, der, ASN_FLAG_CONST | ASN_FLAG_COPY), static_cast<int>(der.size()));
+        ASSERT_TRUE(any.isConstView());
+        if (row.isExplicit) {
+            ASNoctstr o(0x81);
+            o.makeExplicit();
+            EXPECT_LT(o.assignFromAny(any), 1);
+            EXPECT_FALSE(o.isConstView());
+            EXPECT_EQ(o.data(), nullptr);
+            ASSERT_EQ(o.set(reinterpret_cast<const unsigned char*>("z"), 1), 1);
+            EXPECT_EQ(hexOf(enc(o)), "a10304017a");
+            continue;
+        }
+        MemberPair<ASNoctstr, ASNoctstr> s;
+        EXPECT_LT(s.assignFromAny(any), 1);
+        EXPECT_FALSE(s.isConstView());
+        EXPECT_FALSE(s.a.isConstView());
+        EXPECT_FALSE(s.b.isConstView());
+        // Every member takes a value again and the structure writes it.
+        ASSERT_EQ(s.a.set(reinterpret_cast<const unsigned char*>("x"), 1), 1);
+        ASSERT_EQ(s.b.set(reinterpret_cast<const unsigned char*>("y"), 1), 1);
+        EXPECT_EQ(hexOf(enc(s)), "3006040178040179");
+    }
+}

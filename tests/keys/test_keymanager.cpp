@@ -3,6 +3,7 @@
 // the operations no profile of this build can carry out.
 #include "keys/keyconfig.h"
 #include "keys/keymanager.h"
+#include "rootfiles.h"
 #include "keys/secretblock.h"
 #include "platform/registrysandbox.h"
 
@@ -48,13 +49,6 @@ class FakeConfig : public KeyConfigAccess {
   std::vector<unsigned char> first, second;
 };
 
-SignedCertificate loadCertificate(const char* name) {
-  std::ifstream in(std::string(TAL_TEST_DATA_DIR) + "/keys/" + name, std::ios::binary);
-  std::vector<uint8_t> der((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  SignedCertificate c;
-  EXPECT_GT(c.decodeVector(der), 0) << name;
-  return c;
-}
 
 TEST(KeyManagerRandom, OwnGeneratorSeededFromTheSystemAndFromASource) {
   FakeConfig config;
