@@ -241,14 +241,21 @@ RDname& RDname::operator=(const RDname& other) {
 }
 
 bool RDname::operator==(const RDname& other) const {
-  if (GetCount() != other.GetCount()) return false;
+  const int n = GetCount();
+  if (n != other.GetCount()) return false;
+  // Multisets: each attribute takes an equal one of the other's that no
+  // earlier attribute took, so {CN=x, CN=x} never equals {CN=x, O=y}.
+  std::vector<bool> taken(static_cast<size_t>(n), false);
   for (POSITION pos = GetHeadPosition(); pos;) {
     const AttributeValue* mine = GetNext(pos);
-    if (!mine) continue;
+    if (!mine) return false;
     bool found = false;
-    for (POSITION q = other.GetHeadPosition(); q && !found;) {
+    size_t i = 0;
+    for (POSITION q = other.GetHeadPosition(); q && !found; ++i) {
       const AttributeValue* theirs = other.GetNext(q);
-      found = theirs && *mine == *theirs;
+      if (taken[i] || !theirs || !(*mine == *theirs)) continue;
+      taken[i] = true;
+      found = true;
     }
     if (!found) return false;
   }

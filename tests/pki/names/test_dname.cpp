@@ -422,6 +422,32 @@ TEST(DnCompare, StringTypesBitStringsAndNesting) {
   EXPECT_TRUE(a == b);
 }
 
+// Multi-valued RDNs compare as multisets, both ways round.
+TEST(DnCompare, RdnsAreMultisets) {
+  struct Pair {
+    const char* a;
+    const char* b;
+    bool equal;
+  } pairs[] = {
+      {"CN=x+CN=x", "CN=x+O=y", false},
+      {"CN=x+O=y", "CN=x+CN=x", false},
+      {"CN=x+CN=x+O=y", "CN=x+O=y+O=y", false},
+      {"CN=x+O=y", "O=y+CN=x", true},
+      {"CN=x+CN=x+O=y", "O=y+CN=x+CN=x", true},
+      {"CN=x+CN=x,C=PL", "CN=x+O=y,C=PL", false},
+  };
+  for (const Pair& p : pairs) {
+    DistinguishedName a, b;
+    ASSERT_TRUE(parse(p.a, ESC | HEX | COMMA | PLUS, a)) << p.a;
+    ASSERT_TRUE(parse(p.b, ESC | HEX | COMMA | PLUS, b)) << p.b;
+    EXPECT_EQ(p.equal, a == b) << p.a << " / " << p.b;
+    const RDname* ra = a.GetHead();
+    const RDname* rb = b.GetHead();
+    ASSERT_TRUE(ra && rb);
+    EXPECT_EQ(p.equal, *ra == *rb) << p.a << " / " << p.b;
+  }
+}
+
 TEST(DnName, AccessCopyReverseAndConstructor) {
   DistinguishedName name;
   ASSERT_TRUE(parse("C=PL,O=Org+OU=Unit,CN=x", COMMA | PLUS, name));
