@@ -241,21 +241,19 @@ RDname& RDname::operator=(const RDname& other) {
 }
 
 bool RDname::operator==(const RDname& other) const {
-  const int n = GetCount();
-  if (n != other.GetCount()) return false;
-  // Multisets: each attribute takes an equal one of the other's that no
-  // earlier attribute took, so {CN=x, CN=x} never equals {CN=x, O=y}.
-  std::vector<bool> taken(static_cast<size_t>(n), false);
+  if (GetCount() != other.GetCount()) return false;
+  // Multisets: each attribute of the other is matched at most once, so
+  // {CN=x, CN=x} never equals {CN=x, O=y}, whichever side asks.
+  std::vector<bool> used(static_cast<size_t>(other.GetCount()), false);
   for (POSITION pos = GetHeadPosition(); pos;) {
     const AttributeValue* mine = GetNext(pos);
-    if (!mine) return false;
     bool found = false;
-    size_t i = 0;
-    for (POSITION q = other.GetHeadPosition(); q && !found; ++i) {
+    size_t index = 0;
+    for (POSITION q = other.GetHeadPosition(); q && !found; ++index) {
       const AttributeValue* theirs = other.GetNext(q);
-      if (taken[i] || !theirs || !(*mine == *theirs)) continue;
-      taken[i] = true;
-      found = true;
+      if (used[index]) continue;
+      found = mine ? theirs && *mine == *theirs : !theirs;
+      if (found) used[index] = true;
     }
     if (!found) return false;
   }

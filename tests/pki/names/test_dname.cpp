@@ -124,6 +124,34 @@ TEST(DnOpenssl, StringMasksCompareEqualOrderAndCaseDoNot) {
   EXPECT_FALSE(plain == plainorder);
 }
 
+// Multi-valued RDNs made by OpenSSL compare as multisets of attributes, from
+// either side: a repeated attribute never stands for a different one.
+TEST(DnOpenssl, MultiValuedRdnsCompareAsMultisets) {
+  const struct {
+    const char* a;
+    const char* b;
+    bool equal;
+  } cases[] = {
+      {"rdnset_xx", "rdnset_xy", false},  {"rdnset_xy", "rdnset_yx", true},
+      {"rdnset_xxy", "rdnset_xyy", false}, {"rdnset_xx", "rdnset_xx", true},
+      {"rdnset_xy", "rdnset_xy", true},
+  };
+  for (const auto& c : cases) {
+    DistinguishedName a, b;
+    ASSERT_TRUE(decodeName(readFile(std::string(c.a) + ".der"), a)) << c.a;
+    ASSERT_TRUE(decodeName(readFile(std::string(c.b) + ".der"), b)) << c.b;
+    EXPECT_EQ(c.equal, a == b) << c.a << " " << c.b;
+    EXPECT_EQ(c.equal, b == a) << c.b << " " << c.a;
+    ASSERT_GE(a.GetCount(), 1);
+    ASSERT_GE(b.GetCount(), 1);
+    const RDname* ra = a.GetHead();
+    const RDname* rb = b.GetHead();
+    ASSERT_TRUE(ra && rb);
+    EXPECT_EQ(c.equal, *ra == *rb) << c.a << " " << c.b;
+    EXPECT_EQ(c.equal, *rb == *ra) << c.b << " " << c.a;
+  }
+}
+
 TEST(DnOpenssl, RenderedTextReadsBackAndMatchesOpenssl) {
   for (const char* name : {"plain", "person", "extra"})
     for (const char* mask : {"utf8", "default"}) {
