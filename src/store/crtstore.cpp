@@ -1,7 +1,18 @@
-// The DN attribute-type table.
+// The DN attribute-type table and the matchers.
 #include "store/crtstore.h"
 
+#include "asn1/asnbitst.h"
+#include "crypto/hash/lvhash.h"
 #include "pki/common/oids.h"
+#include "pki/ocsp/ocspresp.h"
+#include "pki/x509/cert.h"
+#include "pki/x509/crl.h"
+#include "store/dnutils.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
 
 const DnAttributeType* dnAttributeTypeTable() {
   // Built on first use: the OID constants of another translation unit are
@@ -64,4 +75,161 @@ const char* dnAttributeTypeName(char code) {
 const char* dnAttributeTypeLabel(char code) {
   const DnAttributeType* row = dnAttributeTypeByCode(code);
   return row ? row->label : nullptr;
+}
+
+// ------------------------------------------------------------- matchers
+
+namespace {
+
+// keyUsage bits (RFC 5280 4.2.1.3).
+constexpr int KU_KEY_ENCIPHERMENT = 2;
+constexpr int KU_DATA_ENCIPHERMENT = 3;
+
+// The digest length of a hash id the object digests know, 0 for others.
+int digestLength(int digestId) {
+  if (digestId < 1 || digestId > 8) return 0;
+  std::unique_ptr<LvHash> hash(lvHashCreateObject(static_cast<LvHashAlgo>(digestId)));
+  return hash ? static_cast<int>(hash->getHashOctets()) : 0;
+}
+
+// The object's DER digested as the reference says, compared with its value.
+bool matchDigest(const DigestReference& reference, const ASNobject& object) {
+  const int n = digestLength(reference.digestId);
+  if (n == 0 || reference.value.size() < static_cast<size_t>(n)) return false;
+  unsigned char out[64];
+  try {
+    if (object.digest(reference.digestId, out, sizeof out) != 1) return false;
+  } catch (const std::exception&) {
+    return false;  // an object that cannot be encoded matches nothing
+  }
+  return std::memcmp(out, reference.value.data(), static_cast<size_t>(n)) == 0;
+}
+
+int nameRule(const DistinguishedName& certName, const DistinguishedName& name,
+             const SignedCertificate& cert, bool encryptionOnly) {
+  if (!(certName == name)) return CRTSTORE_NOT_FOUND;
+  return encryptionOnly ? encryptionKeyRule(cert) : CRTSTORE_FOUND;
+}
+
+}  // namespace
+
+int getExtensionValue(const Extensions& extensions, const ASNobjectId& oid, ASNobject& out) {
+  const Extension* extension = findExtensionByOid(extensions, oid);
+  if (!extension) return -1;
+  try {
+    const int r = out.decodeOctets(extension->extnValue);
+    if (r == EASN_MEM) return 0;
+    return r > 0 && r == extension->extnValue.length ? 1 : -2;
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+}
+
+int encryptionKeyRule(const SignedCertificate& cert) {
+  ASNbitstr usage;
+  switch (getExtensionValue(*cert.tbsCertificate.extensions, id_ce_keyUsage, usage)) {
+    case -1:
+      return CRTSTORE_FOUND;
+    case 1:
+      return usage.getBit(KU_KEY_ENCIPHERMENT) || usage.getBit(KU_DATA_ENCIPHERMENT)
+                 ? CRTSTORE_FOUND
+                 : CRTSTORE_NOT_FOUND;
+    case 0:
+      return CRTSTORE_FAILED;
+    default:
+      return CRTSTORE_NOT_FOUND;
+  }
+}
+
+int matchBySubject(const SignedCertificate& cert, const DistinguishedName& name,
+                   bool encryptionOnly) {
+  return nameRule(cert.tbsCertificate.subject, name, cert, encryptionOnly);
+}
+
+int matchByIssuer(const SignedCertificate& cert, const DistinguishedName& name,
+                  bool encryptionOnly) {
+  return nameRule(cert.tbsCertificate.issuer, name, cert, encryptionOnly);
+}
+
+int matchByEmail(const SignedCertificate& cert, const char* address, bool encryptionOnly) {
+  if (!address) return CRTSTORE_NOT_FOUND;
+  if (encryptionOnly) {
+    int r = encryptionKeyRule(cert);
+    if (r != CRTSTORE_FOUND) return r;
+  }
+  const DistinguishedName& subject = cert.tbsCertificate.subject;
+  try {
+    std::string value;
+    for (int i = 0, n = subject.attributeCount(); i < n; ++i) {
+      const AttributeValue* attribute = subject.getAttribute(i);
+      if (!attribute || !(attribute->type == pkcs_9_at_emailAddress)) continue;
+      if (emailValueText(attribute->value, value) && sameEmailAddress(value, address))
+        return CRTSTORE_FOUND;
+    }
+  } catch (const std::bad_alloc&) {
+    return CRTSTORE_FAILED;
+  }
+  return CRTSTORE_NOT_FOUND;
+}
+
+bool matchCertificateSelector(const CertificateSelector& selector, const SignedCertificate& cert) {
+  if (selector.hasIssuerSerial &&
+      (!(cert.tbsCertificate.issuer == selector.issuer) ||
+       !cert.tbsCertificate.serialNumber.equals(selector.serial)))
+    return false;
+  return matchDigest(selector.digest, cert);
+}
+
+bool matchCrlIdentifier(const CrlReference& reference, const SignedCertRevList& crl) {
+  const TBSCertRevList& tbs = crl.tbsCertList;
+  if (reference.hasIssuer) {
+    if (!(tbs.issuer == reference.issuer) || !(tbs.thisUpdate == reference.issuedTime))
+      return false;
+    if (reference.hasNumber) {
+      ASNinteger number;
+      if (getExtensionValue(*tbs.crlExtensions, id_ce_cRLNumber, number) != 1 ||
+          !number.equals(reference.number))
+        return false;
+    }
+  }
+  return matchDigest(reference.digest, crl);
+}
+
+bool matchOcspIdentifier(const OcspReference& reference, const BasicOCSPResponse& response) {
+  const ResponseData& data = response.tbsResponseData;
+  if (!(data.producedAt == reference.producedAt)) return false;
+  const ResponderID& responder = data.responderID;
+  switch (responder.chosenIndex()) {
+    case ResponderID::BY_KEY: {
+      const ASNoctstr& hash = *responder.byKey;
+      if (!reference.hasKeyHash || hash.length < 0 ||
+          reference.keyHash.size() != static_cast<size_t>(hash.length) ||
+          (hash.length > 0 &&
+           std::memcmp(hash.data(), reference.keyHash.data(), reference.keyHash.size()) != 0))
+        return false;
+      break;
+    }
+    case ResponderID::BY_NAME:
+      if (!reference.hasName || !(*responder.byName == reference.name)) return false;
+      break;
+    default:
+      return false;  // nothing chosen identifies no responder
+  }
+  if (reference.hasDigest) return matchDigest(reference.digest, response);
+  return reference.hasName || reference.hasKeyHash;
+}
+
+bool matchOcspResponse(const OcspReference& reference, const OCSPResponse& response) {
+  if (!response.responseBytesPresent) return false;
+  const ResponseBytes& bytes = *response.responseBytes;
+  if (!(bytes.responseType == id_pkix_ocsp_basic)) return false;
+  try {
+    BasicOCSPResponse basic;
+    // Read in place: the digest is taken over the octets received.
+    const int r = basic.decodeOctets(bytes.response, static_cast<unsigned char>(ASN_FLAG_CONST));
+    if (r <= 0 || r != bytes.response.length) return false;
+    return matchOcspIdentifier(reference, basic);
+  } catch (const std::exception&) {
+    return false;
+  }
 }

@@ -6,6 +6,8 @@
 #include "base/memfile.h"
 #include "base/no_oop.h"
 #include "pki/names/dntext.h"
+#include "pki/x509/cert.h"
+#include "pki/x509/x509ext.h"
 #include "pki/common/oids.h"
 #include "store/crtstore.h"
 
@@ -170,4 +172,78 @@ int makeDnAttribute(DistinguishedName& name, char code, const char* text, int le
       return 2;
   }
   return name.addAttribute(type, value) ? 0 : 1;
+}
+
+// ------------------------------------------------------------- e-mail
+
+bool emailValueText(const ASNany& value, std::string& out) {
+  switch (value.getTag()) {
+    case 0x16:  // IA5String
+    case 0x0C:  // UTF8String
+    case 0x13:  // PrintableString
+    case 0x1A:  // VisibleString
+      break;
+    default:
+      return false;
+  }
+  const unsigned char* content = value.content();
+  if (!content || value.length <= 0) return false;
+  out.assign(reinterpret_cast<const char*>(content), static_cast<size_t>(value.length));
+  return true;
+}
+
+namespace {
+
+char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+
+}  // namespace
+
+bool sameEmailAddress(const std::string& a, const char* b) {
+  if (!b) return false;
+  const size_t n = a.size();
+  if (std::strlen(b) != n) return false;
+  for (size_t i = 0; i < n; ++i)
+    if (asciiLower(a[i]) != asciiLower(b[i])) return false;
+  return true;
+}
+
+bool getCertEmailAddresses(const SignedCertificate& cert, std::vector<std::string>& out,
+                           bool lowerCase) {
+  try {
+    std::string text;
+    auto add = [&](bool taken) {
+      if (!taken) return;
+      if (lowerCase)
+        for (char& c : text) c = asciiLower(c);
+      out.push_back(text);
+    };
+    const DistinguishedName& subject = cert.tbsCertificate.subject;
+    for (int i = 0, n = subject.attributeCount(); i < n; ++i) {
+      const AttributeValue* attribute = subject.getAttribute(i);
+      if (attribute && attribute->type == pkcs_9_at_emailAddress)
+        add(emailValueText(attribute->value, text));
+    }
+    GeneralNames names;
+    if (getExtensionValue(*cert.tbsCertificate.extensions, id_ce_subjectAltName, names) == 0)
+      return false;
+    for (POSITION pos = names.GetHeadPosition(); pos;) {
+      const ASNany* name = names.GetNext(pos);
+      if (!name || name->getTag() != 0x81) continue;  // rfc822Name [1] IMPLICIT IA5String
+      const unsigned char* content = name->content();
+      if (!content || name->length <= 0) continue;
+      text.assign(reinterpret_cast<const char*>(content), static_cast<size_t>(name->length));
+      add(true);
+    }
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+bool certHasEmailAddress(const SignedCertificate& cert, const char* address, bool lowerCase) {
+  std::vector<std::string> addresses;
+  getCertEmailAddresses(cert, addresses, lowerCase);
+  for (const std::string& a : addresses)
+    if (sameEmailAddress(a, address)) return true;
+  return false;
 }

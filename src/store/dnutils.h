@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Two upper-case hexadecimal digits a byte; `out` (2 * count + 1 bytes) is
 // zero-filled first, so the text ends with its terminating zero.
@@ -52,3 +53,19 @@ bool dnToString(const DistinguishedName& name, char separator, std::string& out)
 // (otherwise it is in the local code page).
 int makeDnAttribute(DistinguishedName& name, char code, const char* text, int length,
                     int codePageFlag, bool raw);
+
+class SignedCertificate;
+
+// The text of an e-mail value (IA5String, or UTF8/Printable/Visible as some
+// issuers write it); false for other types and empty values.
+bool emailValueText(const ASNany& value, std::string& out);
+// Equal addresses, ASCII letter case aside.
+bool sameEmailAddress(const std::string& a, const char* b);
+// Every emailAddress of the subject in order, then every rfc822Name of
+// subjectAltName; lower-cased (ASCII) with lowerCase. False when memory runs
+// out (the list then holds what was collected); a subjectAltName that does
+// not decode adds nothing.
+bool getCertEmailAddresses(const SignedCertificate& cert, std::vector<std::string>& out,
+                           bool lowerCase);
+// One of those addresses equals `address`, letter case aside.
+bool certHasEmailAddress(const SignedCertificate& cert, const char* address, bool lowerCase);

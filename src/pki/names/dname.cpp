@@ -242,13 +242,18 @@ RDname& RDname::operator=(const RDname& other) {
 
 bool RDname::operator==(const RDname& other) const {
   if (GetCount() != other.GetCount()) return false;
+  // Multisets: each attribute of the other is matched at most once, so
+  // {CN=x, CN=x} never equals {CN=x, O=y}, whichever side asks.
+  std::vector<bool> used(static_cast<size_t>(other.GetCount()), false);
   for (POSITION pos = GetHeadPosition(); pos;) {
     const AttributeValue* mine = GetNext(pos);
-    if (!mine) continue;
     bool found = false;
-    for (POSITION q = other.GetHeadPosition(); q && !found;) {
+    size_t index = 0;
+    for (POSITION q = other.GetHeadPosition(); q && !found; ++index) {
       const AttributeValue* theirs = other.GetNext(q);
-      found = theirs && *mine == *theirs;
+      if (used[index]) continue;
+      found = mine ? theirs && *mine == *theirs : !theirs;
+      if (found) used[index] = true;
     }
     if (!found) return false;
   }

@@ -53,7 +53,9 @@ class RDname : public ASNsetList<AttributeValue> {
   // Clears, then appends a copy of every attribute and takes the other's
   // order flag; std::bad_alloc "bad allocation" on failure.
   RDname& operator=(const RDname& other);
-  // The same number of attributes, each with an equal one in the other.
+  // Equal as multisets: the same number of attributes, each paired with an
+  // equal one of the other's that no other attribute took (std::bad_alloc
+  // when the pairing cannot be held).
   bool operator==(const RDname& other) const;
   bool operator!=(const RDname& other) const { return !(*this == other); }
 

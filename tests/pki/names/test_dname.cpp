@@ -124,6 +124,34 @@ TEST(DnOpenssl, StringMasksCompareEqualOrderAndCaseDoNot) {
   EXPECT_FALSE(plain == plainorder);
 }
 
+// Multi-valued RDNs made by OpenSSL compare as multisets of attributes, from
+// either side: a repeated attribute never stands for a different one.
+TEST(DnOpenssl, MultiValuedRdnsCompareAsMultisets) {
+  const struct {
+    const char* a;
+    const char* b;
+    bool equal;
+  } cases[] = {
+      {"rdnset_xx", "rdnset_xy", false},  {"rdnset_xy", "rdnset_yx", true},
+      {"rdnset_xxy", "rdnset_xyy", false}, {"rdnset_xx", "rdnset_xx", true},
+      {"rdnset_xy", "rdnset_xy", true},
+  };
+  for (const auto& c : cases) {
+    DistinguishedName a, b;
+    ASSERT_TRUE(decodeName(readFile(std::string(c.a) + ".der"), a)) << c.a;
+    ASSERT_TRUE(decodeName(readFile(std::string(c.b) + ".der"), b)) << c.b;
+    EXPECT_EQ(c.equal, a == b) << c.a << " " << c.b;
+    EXPECT_EQ(c.equal, b == a) << c.b << " " << c.a;
+    ASSERT_GE(a.GetCount(), 1);
+    ASSERT_GE(b.GetCount(), 1);
+    const RDname* ra = a.GetHead();
+    const RDname* rb = b.GetHead();
+    ASSERT_TRUE(ra && rb);
+    EXPECT_EQ(c.equal, *ra == *rb) << c.a << " " << c.b;
+    EXPECT_EQ(c.equal, *rb == *ra) << c.b << " " << c.a;
+  }
+}
+
 TEST(DnOpenssl, RenderedTextReadsBackAndMatchesOpenssl) {
   for (const char* name : {"plain", "person", "extra"})
     for (const char* mask : {"utf8", "default"}) {
@@ -420,6 +448,32 @@ TEST(DnCompare, StringTypesBitStringsAndNesting) {
   ASSERT_TRUE(a.addAttribute(id_at_commonName, deep));
   ASSERT_TRUE(b.addAttribute(id_at_commonName, deep));
   EXPECT_TRUE(a == b);
+}
+
+// Multi-valued RDNs compare as multisets, both ways round.
+TEST(DnCompare, RdnsAreMultisets) {
+  struct Pair {
+    const char* a;
+    const char* b;
+    bool equal;
+  } pairs[] = {
+      {"CN=x+CN=x", "CN=x+O=y", false},
+      {"CN=x+O=y", "CN=x+CN=x", false},
+      {"CN=x+CN=x+O=y", "CN=x+O=y+O=y", false},
+      {"CN=x+O=y", "O=y+CN=x", true},
+      {"CN=x+CN=x+O=y", "O=y+CN=x+CN=x", true},
+      {"CN=x+CN=x,C=PL", "CN=x+O=y,C=PL", false},
+  };
+  for (const Pair& p : pairs) {
+    DistinguishedName a, b;
+    ASSERT_TRUE(parse(p.a, ESC | HEX | COMMA | PLUS, a)) << p.a;
+    ASSERT_TRUE(parse(p.b, ESC | HEX | COMMA | PLUS, b)) << p.b;
+    EXPECT_EQ(p.equal, a == b) << p.a << " / " << p.b;
+    const RDname* ra = a.GetHead();
+    const RDname* rb = b.GetHead();
+    ASSERT_TRUE(ra && rb);
+    EXPECT_EQ(p.equal, *ra == *rb) << p.a << " / " << p.b;
+  }
 }
 
 TEST(DnName, AccessCopyReverseAndConstructor) {

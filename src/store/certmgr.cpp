@@ -1,0 +1,349 @@
+// The certificate manager and its database query layer.
+#include "store/certmgr.h"
+
+#include "base/commonerror.h"
+#include "pki/common/oids.h"
+#include "store/crtstore.h"
+#include "store/dnutils.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace {
+
+const char* const SRC = "SRC/certmgr";
+
+bool digestOf(const ASNobject& object, DbHash& out) {
+  return object.digest(1, out.data(), static_cast<int>(out.size())) == 1;
+}
+
+bool subjectHash(const DistinguishedName& subject, DbHash& out) {
+  DistinguishedName normalised(subject);
+  normalised.normalise();  // a value that cannot be normalised stays as received
+  return digestOf(normalised, out);
+}
+
+// The text of a subject attribute as keys hold it; false when its value is
+// not text.
+bool fieldText(const AttributeValue& attribute, std::string& out) {
+  char buffer[1024];
+  int32_t length = sizeof buffer;
+  uint32_t flags = 0;
+  if (dnAttributeValueToText(attribute, buffer, &length, &flags) != 0) return false;
+  out.assign(buffer, static_cast<size_t>(length));
+  toUpperText(out);
+  return true;
+}
+
+std::string cut(std::string text, size_t bound) {
+  text = text.substr(0, std::min(bound, std::strlen(text.c_str())));
+  return text;
+}
+
+// Decodes the hits and appends those `accept` takes (a CRTSTORE_ code).
+template <class Accept>
+int appendHits(const DbCertList& hits, CertificateList& out, Accept accept) {
+  int result = CRTDB_NOTHING;
+  for (const DbCertRecord& hit : hits) {
+    std::unique_ptr<SignedCertificate> cert(new (std::nothrow) SignedCertificate());
+    if (!cert || cert->decodeVector(hit.der) != static_cast<int>(hit.der.size()))
+      return CRTDB_FAILED;
+    int r = accept(*cert);
+    if (r == CRTSTORE_FAILED) return CRTDB_FAILED;
+    if (r != CRTSTORE_FOUND) continue;
+    if (out.append(cert.get()) != 1) return CRTDB_FAILED;
+    cert.release();
+    result = CRTDB_FOUND;
+  }
+  return result;
+}
+
+}  // namespace
+
+void toUpperText(std::string& t) {
+  for (size_t i = 0; i < t.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(t[i]);
+    if (c >= 'a' && c <= 'z') {
+      t[i] = static_cast<char>(c - 32);
+    } else if ((c == 0xC4 || c == 0xC5) && i + 1 < t.size()) {
+      unsigned char d = static_cast<unsigned char>(t[i + 1]);
+      if ((c == 0xC4 && (d == 0x85 || d == 0x87 || d == 0x99)) ||
+          (c == 0xC5 && (d == 0x82 || d == 0x9B || d == 0xBA || d == 0xBC)))
+        t[i + 1] = static_cast<char>(d - 1);
+      else if (c == 0xC5 && d == 0xB3)
+        t[i + 1] = static_cast<char>(0x93);
+      ++i;
+    }
+  }
+}
+
+// ------------------------------------------------------------- query layer
+
+int CertificateDbStore::importCertificate(const SignedCertificate& cert) {
+  try {
+    DbCrtBase* db = source ? source->certificateDb() : nullptr;
+    if (!db) return CRTDB_FAILED;
+    const TBSCertificate& tbs = cert.tbsCertificate;
+    DbHash serial, subject, whole, keyId;
+    if (!digestOf(tbs.serialNumber, serial) || !subjectHash(tbs.subject, subject) ||
+        !digestOf(cert, whole) || !tbs.subjectPublicKeyInfo.keyIdentifier(keyId.data()))
+      return CRTDB_FAILED;
+    DbDnFieldList fields;
+    std::string email, text;
+    auto addField = [&](char tag, std::string value) {
+      value = cut(value, DB_FIELD_VALUE_MAX);
+      if (tag == 'e') email = cut(value, DB_EMAIL_MAX);
+      for (const DbDnField& f : fields)
+        if (f.tag == tag && f.value == value) return;
+      fields.push_back(DbDnField{tag, value});
+    };
+    for (int i = 0, n = tbs.subject.attributeCount(); i < n; ++i) {
+      const AttributeValue* a = tbs.subject.getAttribute(i);
+      char code = a ? findDnAttributeType(a->type) : 0;
+      if (code && fieldText(*a, text)) addField(code, text);
+    }
+    // Subject addresses again (dropped as duplicates), then subjectAltName's.
+    std::vector<std::string> addresses;
+    if (!getCertEmailAddresses(cert, addresses, false)) return CRTDB_FAILED;
+    for (std::string& address : addresses) {
+      toUpperText(address);
+      addField('e', address);
+    }
+    DbBytes der;
+    if (cert.encodeVector(der) <= 0) return CRTDB_FAILED;
+    db->insertCert(serial, subject, whole, keyId, email, der, fields, cert.isCa());
+    return CRTDB_FOUND;  // a certificate there already counts as stored
+  } catch (const std::exception&) {
+    return CRTDB_FAILED;
+  }
+}
+
+int CertificateDbStore::findBySerial(CertificateList& out, const ASNinteger& serial) {
+  try {
+    DbCrtBase* db = source ? source->certificateDb() : nullptr;
+    DbHash key;
+    if (!db || !digestOf(serial, key)) return CRTDB_FAILED;
+    DbCertList hits;
+    db->findBySerNumHash(hits, key);
+    return appendHits(hits, out, [&](const SignedCertificate& c) {
+      return c.tbsCertificate.serialNumber.equals(serial) ? CRTSTORE_FOUND : CRTSTORE_NOT_FOUND;
+    });
+  } catch (const std::exception&) {
+    return CRTDB_FAILED;
+  }
+}
+
+int CertificateDbStore::findByIssuerSerial(SignedCertificate& out, const DistinguishedName& issuer,
+                                           const ASNinteger& serial) {
+  CertificateList hits;
+  int r = findBySerial(hits, serial);
+  if (r != CRTDB_FOUND) return r;
+  for (POSITION pos = hits.GetHeadPosition(); pos;) {
+    const SignedCertificate* c = hits.GetNext(pos);
+    if (c && c->tbsCertificate.issuer == issuer) {
+      try {
+        out = *c;
+      } catch (const std::exception&) {
+        return CRTDB_FAILED;
+      }
+      return CRTDB_FOUND;
+    }
+  }
+  return CRTDB_NOTHING;
+}
+
+int CertificateDbStore::findBySubject(CertificateList& out, const DistinguishedName& subject,
+                                      bool encryptionOnly) {
+  try {
+    DbCrtBase* db = source ? source->certificateDb() : nullptr;
+    DbHash key;
+    if (!db || !subjectHash(subject, key)) return CRTDB_FAILED;
+    DbCertList hits;
+    db->findBySbjDnHash(hits, key);
+    return appendHits(hits, out, [&](const SignedCertificate& c) {
+      return matchBySubject(c, subject, encryptionOnly);
+    });
+  } catch (const std::exception&) {
+    return CRTDB_FAILED;
+  }
+}
+
+int CertificateDbStore::findByKeyId(CertificateList& out, const uint8_t* keyId, int keyIdLength,
+                                    const DistinguishedName& issuer, bool encryptionOnly) {
+  DbHash key;
+  if (!keyId || keyIdLength != static_cast<int>(key.size())) return CRTDB_NOTHING;
+  std::memcpy(key.data(), keyId, key.size());
+  try {
+    DbCrtBase* db = source ? source->certificateDb() : nullptr;
+    if (!db) return CRTDB_FAILED;
+    DbCertList hits;
+    db->findByKeyIdHash(hits, key);
+    return appendHits(hits, out, [&](const SignedCertificate& c) {
+      DbHash own;
+      if (!c.tbsCertificate.subjectPublicKeyInfo.keyIdentifier(own.data()) || own != key)
+        return int(CRTSTORE_NOT_FOUND);
+      return matchByIssuer(c, issuer, encryptionOnly);
+    });
+  } catch (const std::exception&) {
+    return CRTDB_FAILED;
+  }
+}
+
+int CertificateDbStore::findByAttribute(CertificateList& out, const ASNobjectId& type,
+                                        const std::string& text, bool encryptionOnly) {
+  const char code = findDnAttributeType(type);
+  if (!code) return CRTDB_NOTHING;
+  std::string wanted = text;
+  toUpperText(wanted);
+  const bool email = type == pkcs_9_at_emailAddress;
+  try {
+    DbCrtBase* db = source ? source->certificateDb() : nullptr;
+    if (!db) return CRTDB_FAILED;
+    DbCertList hits;
+    db->findBySbjDnFld(hits, code, cut(wanted, DB_FIELD_VALUE_MAX));
+    return appendHits(hits, out, [&](const SignedCertificate& c) {
+      bool match = email && certHasEmailAddress(c, text.c_str(), false);
+      const DistinguishedName& subject = c.tbsCertificate.subject;
+      std::string value;
+      for (int i = 0, n = subject.attributeCount(); !match && i < n; ++i) {
+        const AttributeValue* a = subject.getAttribute(i);
+        match = a && a->type == type && fieldText(*a, value) && value == wanted;
+      }
+      if (!match) return int(CRTSTORE_NOT_FOUND);
+      return encryptionOnly ? encryptionKeyRule(c) : int(CRTSTORE_FOUND);
+    });
+  } catch (const std::exception&) {
+    return CRTDB_FAILED;
+  }
+}
+
+int CertificateDbStore::findByEmail(CertificateList& out, const char* address,
+                                    bool encryptionOnly) {
+  if (!address) return CRTDB_NOTHING;
+  return findByAttribute(out, pkcs_9_at_emailAddress, address, encryptionOnly);
+}
+
+// ------------------------------------------------------------- manager
+
+CertificateManager::CertificateManager() : database(new CertificateDbStore()) {}
+
+CertificateManager::~CertificateManager() = default;
+
+void CertificateManager::setContext(CertificateDbSource* c) {
+  context = c;
+  database->setSource(c);
+}
+
+void CertificateManager::reapplyContext() { database->setSource(context); }
+
+void CertificateManager::addTemporaryStore(const CertificateStore* store) {
+  if (tempCount < MAX_STORES) temporary[tempCount++] = store;
+}
+
+void CertificateManager::addPermanentStore(const CertificateStore* store) {
+  if (permCount < MAX_STORES) permanent[permCount++] = store;
+}
+
+void CertificateManager::removeStore(const CertificateStore* store) {
+  for (int i = tempCount - 1; i >= 0; --i)
+    if (temporary[i] == store) {
+      std::copy(temporary + i + 1, temporary + tempCount, temporary + i);
+      --tempCount;
+      return;
+    }
+}
+
+namespace {
+
+int fromDatabase(int r) {
+  checkInvariant(r == CRTDB_FOUND || r == CRTDB_NOTHING || r == CRTDB_FAILED, SRC, __LINE__,
+                 "false");
+  return r == CRTDB_FOUND ? CRTSTORE_FOUND : r == CRTDB_NOTHING ? CRTSTORE_NOT_FOUND : 2;
+}
+
+// Runs `ask` over the temporary stores, then, unless temporaryOnly, the
+// database and the permanent stores; the first answer other than found and
+// nothing ends the walk.
+template <class Ask, class AskDb>
+int walkStores(const CertificateStore* const* temporary, int tempCount,
+               const CertificateStore* const* permanent, int permCount, bool temporaryOnly,
+               Ask ask, AskDb askDb) {
+  for (int i = 0; i < tempCount; ++i) {
+    int r = ask(*temporary[i]);
+    if (r != CRTSTORE_FOUND && r != CRTSTORE_NOT_FOUND) return r;
+  }
+  if (temporaryOnly) return CRTSTORE_NOT_FOUND;
+  int r = fromDatabase(askDb());
+  if (r != CRTSTORE_FOUND && r != CRTSTORE_NOT_FOUND) return r;
+  for (int i = 0; i < permCount; ++i) {
+    r = ask(*permanent[i]);
+    if (r != CRTSTORE_FOUND && r != CRTSTORE_NOT_FOUND) return r;
+  }
+  return CRTSTORE_NOT_FOUND;
+}
+
+}  // namespace
+
+int CertificateManager::importCertificate(const SignedCertificate& cert) {
+  int r = database->importCertificate(cert);
+  checkInvariant(r == CRTDB_FOUND || r == CRTDB_FAILED || r == CRTDB_REFUSED, SRC, __LINE__,
+                 "false");
+  return r == CRTDB_FOUND ? 0 : r == CRTDB_REFUSED ? 13 : 2;
+}
+
+int CertificateManager::findInStores(CertificateList& out, const DistinguishedName& subject,
+                                     const DistinguishedName* issuerFilter, bool encryptionOnly,
+                                     bool temporaryOnly) {
+  int r = walkStores(
+      temporary, tempCount, permanent, permCount, temporaryOnly,
+      [&](const CertificateStore& s) { return s.findBySubject(out, subject, encryptionOnly); },
+      [&] { return database->findBySubject(out, subject, encryptionOnly); });
+  if (r != CRTSTORE_NOT_FOUND) return r;
+  if (issuerFilter)
+    for (POSITION pos = out.GetHeadPosition(); pos;) {
+      POSITION here = pos;
+      SignedCertificate* c = out.GetNext(pos);
+      if (c && !(c->tbsCertificate.issuer == *issuerFilter)) delete out.RemoveAt(here);
+    }
+  return out.GetCount() > 0 ? CRTSTORE_FOUND : CRTSTORE_NOT_FOUND;
+}
+
+int CertificateManager::findByIssuerSerial(SignedCertificate& out,
+                                           const DistinguishedName& issuer,
+                                           const ASNinteger& serial, bool temporaryOnly) {
+  auto ask = [&](const CertificateStore& s) { return s.findByIssuerSerial(out, issuer, serial); };
+  for (int i = 0; i < tempCount; ++i) {
+    int r = ask(*temporary[i]);
+    if (r != CRTSTORE_NOT_FOUND) return r;
+  }
+  if (temporaryOnly) return CRTSTORE_NOT_FOUND;
+  for (int i = 0; i < permCount; ++i) {
+    int r = ask(*permanent[i]);
+    if (r != CRTSTORE_NOT_FOUND) return r;
+  }
+  return fromDatabase(database->findByIssuerSerial(out, issuer, serial));
+}
+
+int CertificateManager::findByIssuerKeyId(CertificateList& out, const uint8_t* keyId,
+                                          int keyIdLength, const DistinguishedName& issuer,
+                                          bool encryptionOnly, bool temporaryOnly) {
+  int r = walkStores(
+      temporary, tempCount, permanent, permCount, temporaryOnly,
+      [&](const CertificateStore& s) {
+        return s.findByIssuerKeyId(out, keyId, keyIdLength, issuer, encryptionOnly);
+      },
+      [&] { return database->findByKeyId(out, keyId, keyIdLength, issuer, encryptionOnly); });
+  if (r != CRTSTORE_NOT_FOUND) return r;
+  return out.GetCount() > 0 ? CRTSTORE_FOUND : CRTSTORE_NOT_FOUND;
+}
+
+int CertificateManager::findByEmail(CertificateList& out, const char* address,
+                                    bool encryptionOnly, bool temporaryOnly) {
+  int r = walkStores(
+      temporary, tempCount, permanent, permCount, temporaryOnly,
+      [&](const CertificateStore& s) { return s.findByEmail(out, address, encryptionOnly); },
+      [&] { return database->findByEmail(out, address, encryptionOnly); });
+  if (r != CRTSTORE_NOT_FOUND) return r;
+  return out.GetCount() > 0 ? CRTSTORE_FOUND : CRTSTORE_NOT_FOUND;
+}

@@ -1,0 +1,69 @@
+// Certificate stores held in memory: the certificates carried by a signature,
+// an OCSP response or a time-stamp token, those collected by a library
+// context and the key manager's own. Every find answers CRTSTORE_FOUND (0),
+// CRTSTORE_NOT_FOUND (14) or CRTSTORE_FAILED (1: memory or a copy that
+// failed); found certificates are appended to the caller's list as copies.
+#pragma once
+
+#include "asn1/asnint.h"
+#include "asn1/asnseql.h"
+#include "pki/names/dname.h"
+#include "pki/x509/cert.h"
+
+#include <cstdint>
+#include <functional>
+#include <list>
+
+using CertificateList = ASNsequenceList<SignedCertificate>;
+
+class CertificateStore {
+ public:
+  virtual ~CertificateStore() = default;
+  // The certificate's issuer matcher passes and the SHA-1 of its
+  // subjectPublicKey bits has exactly `keyId`'s length and octets.
+  virtual int findByIssuerKeyId(CertificateList& out, const uint8_t* keyId, int keyIdLength,
+                                const DistinguishedName& issuer, bool encryptionOnly) const;
+  // A copy of the first certificate with that issuer and serial number.
+  virtual int findByIssuerSerial(SignedCertificate& out, const DistinguishedName& issuer,
+                                 const ASNinteger& serial) const;
+  virtual int findBySubject(CertificateList& out, const DistinguishedName& subject,
+                            bool encryptionOnly) const;
+  virtual int findByEmail(CertificateList& out, const char* address, bool encryptionOnly) const;
+
+ protected:
+  // Calls `visit` for each certificate in order until it returns false.
+  using Visitor = std::function<bool(const SignedCertificate&)>;
+  virtual void walk(const Visitor& visit) const = 0;
+
+ private:
+  // Appends a copy of every certificate `match` accepts (a CRTSTORE_ code).
+  int collect(CertificateList& out, const std::function<int(const SignedCertificate&)>& match) const;
+};
+
+// A list of certificate pointers filled one by one; the certificates belong
+// to the caller and must outlive the store.
+class LCertificateStore : public CertificateStore {
+ public:
+  // Appends the pointer unless that very pointer is listed; false when
+  // memory runs out.
+  bool addCertificate(const SignedCertificate* cert);
+  int size() const { return static_cast<int>(certificates.size()); }
+
+ protected:
+  void walk(const Visitor& visit) const override;
+
+ private:
+  std::list<const SignedCertificate*> certificates;
+};
+
+// A view over a certificate list owned elsewhere; it never changes the list.
+class ListCertificateStore : public CertificateStore {
+ public:
+  explicit ListCertificateStore(const CertificateList* list) : list(list) {}
+
+ protected:
+  void walk(const Visitor& visit) const override;
+
+ private:
+  const CertificateList* list;
+};

@@ -1,0 +1,223 @@
+// The certificate manager over a database double that keeps keys as the
+// database interfaces say (20-octet hashes, field keys by dbFieldKey), and
+// over in-memory stores; certificates and expectations from openssl
+// (tests/data/store/certs).
+#include "store/certmgr.h"
+#include "store/crtstore.h"
+
+#include "pki/x509/cert.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+std::unique_ptr<SignedCertificate> load(const std::string& name) {
+  std::ifstream f(std::string(TAL_TEST_DATA_DIR) + "/store/certs/" + name, std::ios::binary);
+  Bytes der((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  auto c = std::make_unique<SignedCertificate>();
+  EXPECT_EQ(static_cast<int>(der.size()), c->decodeVector(der)) << name;
+  return c;
+}
+
+class FakeDb : public DbCrtBase, public CertificateDbSource {
+ public:
+  DbCrtBase* certificateDb() override {
+    ++asked;
+    return this;
+  }
+  void find(const std::multimap<DbHash, DbRecId>& m, DbCertList& list, const DbHash& h) {
+    for (auto r = m.equal_range(h); r.first != r.second; ++r.first)
+      list.push_back(DbCertRecord{r.first->second, records[r.first->second]});
+  }
+  void findBySerNumHash(DbCertList& l, const DbHash& h) override { find(serial, l, h); }
+  void findBySbjDnHash(DbCertList& l, const DbHash& h) override { find(subject, l, h); }
+  void findBySbjDnFld(DbCertList& l, char tag, const std::string& v) override {
+    for (auto r = fields.equal_range(dbFieldKey(tag, v)); r.first != r.second; ++r.first)
+      l.push_back(DbCertRecord{r.first->second, records[r.first->second]});
+  }
+  void findByKeyIdHash(DbCertList& l, const DbHash& h) override { find(keyId, l, h); }
+  void findByCertHash(DbCertList& l, const DbHash& h) override { find(whole, l, h); }
+  void listCa(DbCertList&) override {}
+  bool insertCert(const DbHash& s, const DbHash& d, const DbHash& c, const DbHash& k,
+                  const std::string&, const DbBytes& der, const DbDnFieldList& f, bool) override {
+    if (whole.count(c)) return false;
+    DbRecId id = static_cast<DbRecId>(records.size());
+    records.push_back(der);
+    serial.emplace(s, id);
+    subject.emplace(d, id);
+    whole.emplace(c, id);
+    keyId.emplace(k, id);
+    for (const DbDnField& x : f) fields.emplace(dbFieldKey(x.tag, x.value), id);
+    return true;
+  }
+  bool first() override { return false; }
+  bool next() override { return false; }
+  bool prev() override { return false; }
+  DbRecId getCurrentRec() override { return 0; }
+  void setCurrentRec(DbRecId) override {}
+  void get(DbBytes&) override {}
+  void deleteCert() override {}
+  void setNetCertTime(const std::string&) override {}
+  int64_t getNetCertTime(const std::string&) override { return 0; }
+
+  int asked = 0;
+  std::vector<DbBytes> records;
+  std::multimap<DbHash, DbRecId> serial, subject, whole, keyId;
+  std::multimap<std::string, DbRecId> fields;
+};
+
+class FailingStore : public LCertificateStore {
+ public:
+  int findBySubject(CertificateList&, const DistinguishedName&, bool) const override { return 1; }
+};
+
+const char* const FILES[] = {"caA.der",    "caB.der",     "leafA1.der", "leafA2.der",
+                             "leafB1.der", "leafBmp.der", "leafEvil.der"};
+
+struct Fixture {
+  FakeDb db;
+  CertificateManager mgr;
+  std::map<std::string, std::unique_ptr<SignedCertificate>> certs;
+  Fixture() {
+    mgr.setContext(&db);
+    for (const char* f : FILES) {
+      certs[f] = load(f);
+      EXPECT_EQ(0, mgr.importCertificate(*certs[f])) << f;
+    }
+  }
+  std::vector<std::string> filesOf(const CertificateList& l) {
+    std::vector<std::string> out;
+    for (POSITION p = l.GetHeadPosition(); p;) {
+      const SignedCertificate* c = l.GetNext(p);
+      for (auto& kv : certs)
+        if (*kv.second == *c) out.push_back(kv.first);
+    }
+    return out;
+  }
+};
+
+TEST(CertificateManager, DatabaseLookupsAgreeWithOpenssl) {
+  Fixture fx;
+  // A certificate met again is stored once and answers 0.
+  EXPECT_EQ(0, fx.mgr.importCertificate(*fx.certs["leafA1.der"]));
+  EXPECT_EQ(7u, fx.db.records.size());
+
+  struct Serial {
+    const char* issuerOf;
+    const char* serialOf;
+    int code;
+    const char* found;
+  } serials[] = {{"leafA1.der", "leafA1.der", 0, "leafA1.der"},
+                 {"leafB1.der", "leafA1.der", 0, "leafB1.der"},  // same serial, other CA
+                 {"caA.der", "caB.der", 0, "caA.der"},
+                 {"caB.der", "caA.der", 0, "caB.der"},
+                 {"leafB1.der", "leafA2.der", 14, nullptr}};
+  for (const Serial& s : serials) {
+    SignedCertificate out;
+    EXPECT_EQ(s.code, fx.mgr.findByIssuerSerial(out, fx.certs[s.issuerOf]->tbsCertificate.issuer,
+                                                fx.certs[s.serialOf]->tbsCertificate.serialNumber,
+                                                false))
+        << s.issuerOf << s.serialOf;
+    if (s.found) EXPECT_TRUE(out == *fx.certs[s.found]);
+  }
+
+  struct Mail {
+    const char* address;
+    bool enc;
+    std::vector<std::string> found;
+  } mails[] = {{"alice@example.com", false, {"leafA1.der", "leafA2.der"}},
+               {"ALICE@EXAMPLE.COM", true, {"leafA2.der"}},
+               {"alice.alt@example.com", false, {"leafA1.der"}},
+               {"bob@example.org", false, {"leafB1.der"}},
+               {"alice@example.co", false, {}},
+               {"alice@example.com.evil.org", false, {"leafEvil.der"}}};
+  for (const Mail& m : mails) {
+    CertificateList out;
+    EXPECT_EQ(m.found.empty() ? 14 : 0, fx.mgr.findByEmail(out, m.address, m.enc, false))
+        << m.address;
+    EXPECT_EQ(m.found, fx.filesOf(out)) << m.address;
+  }
+
+  // Subjects: leafA1 (UTF8) and leafA2 (BMP) read alike by openssl.
+  CertificateList subjects;
+  EXPECT_EQ(0, fx.mgr.findInStores(subjects, fx.certs["leafA1.der"]->tbsCertificate.subject,
+                                   nullptr, false, false));
+  EXPECT_EQ((std::vector<std::string>{"leafA1.der", "leafA2.der"}), fx.filesOf(subjects));
+  CertificateList filtered;
+  EXPECT_EQ(14, fx.mgr.findInStores(filtered, fx.certs["leafA1.der"]->tbsCertificate.subject,
+                                    &fx.certs["caB.der"]->tbsCertificate.subject, false, false));
+
+  // Key identifiers as openssl printed them (manifest.txt).
+  unsigned char id[20];
+  ASSERT_TRUE(fx.certs["leafB1.der"]->tbsCertificate.subjectPublicKeyInfo.keyIdentifier(id));
+  CertificateList byKey;
+  EXPECT_EQ(0, fx.mgr.findByIssuerKeyId(byKey, id, 20,
+                                        fx.certs["leafB1.der"]->tbsCertificate.issuer, false, false));
+  EXPECT_EQ(std::vector<std::string>{"leafB1.der"}, fx.filesOf(byKey));
+  CertificateList wrongIssuer;
+  EXPECT_EQ(14, fx.mgr.findByIssuerKeyId(wrongIssuer, id, 20,
+                                         fx.certs["leafA1.der"]->tbsCertificate.issuer, false,
+                                         false));
+}
+
+TEST(CertificateManager, StoreArraysAndTemporaryOnly) {
+  Fixture fx;
+  const DistinguishedName& alice = fx.certs["leafA1.der"]->tbsCertificate.subject;
+  int asked = fx.db.asked;
+  CertificateList out;
+  SignedCertificate one;
+  EXPECT_EQ(14, fx.mgr.findInStores(out, alice, nullptr, false, true));
+  EXPECT_EQ(14, fx.mgr.findByEmail(out, "alice@example.com", false, true));
+  EXPECT_EQ(14, fx.mgr.findByIssuerSerial(one, fx.certs["leafA1.der"]->tbsCertificate.issuer,
+                                          fx.certs["leafA1.der"]->tbsCertificate.serialNumber,
+                                          true));
+  EXPECT_EQ(asked, fx.db.asked);  // the database was never asked
+
+  FailingStore failing;
+  LCertificateStore mine;
+  mine.addCertificate(fx.certs["leafA1.der"].get());
+  fx.mgr.addTemporaryStore(&mine);
+  EXPECT_EQ(0, fx.mgr.findInStores(out, alice, nullptr, false, true));
+  EXPECT_EQ(1, out.GetCount());
+  fx.mgr.addTemporaryStore(&failing);
+  CertificateList none;
+  EXPECT_EQ(1, fx.mgr.findInStores(none, alice, nullptr, false, false));
+
+  LCertificateStore never;
+  fx.mgr.removeStore(&never);
+  EXPECT_EQ(2, fx.mgr.temporaryCount());
+  fx.mgr.addTemporaryStore(&mine);
+  fx.mgr.removeStore(&mine);  // the last occurrence goes
+  fx.mgr.removeStore(&failing);
+  EXPECT_EQ(1, fx.mgr.temporaryCount());
+  CertificateList again;
+  EXPECT_EQ(0, fx.mgr.findInStores(again, alice, nullptr, false, false));
+  EXPECT_EQ(3, again.GetCount());  // the store's copy and the database's two
+}
+
+TEST(CertificateManager, UpperTextMapsPolishLettersOnly) {
+  struct Case {
+    const char* in;
+    const char* out;
+  } cases[] = {{"abc xyz", "ABC XYZ"},
+               {"\xC4\x85\xC4\x87\xC4\x99", "\xC4\x84\xC4\x86\xC4\x98"},
+               {"\xC5\x82\xC5\x9B\xC5\xBA\xC5\xBC", "\xC5\x81\xC5\x9A\xC5\xB9\xC5\xBB"},
+               {"\xC5\xB3", "\xC5\x93"},
+               {"\xC3\xB3\xC5\x84", "\xC3\xB3\xC5\x84"}};
+  for (const Case& c : cases) {
+    std::string t = c.in;
+    toUpperText(t);
+    EXPECT_EQ(std::string(c.out), t);
+  }
+}
+
+}  // namespace
