@@ -6,6 +6,7 @@
 #include "pki/keys/ecparams.h"
 #include "pki/keys/subpubkeyinfo.h"
 #include "pki/keytest.h"
+#include "pki/x509/cert.h"
 
 #include <gtest/gtest.h>
 
@@ -130,6 +131,29 @@ TEST(EcParamsHold, ExplicitKeysStayWithinTheHoldBudget) {
     EXPECT_EQ(k.verifyDigest(alg, other.data(), static_cast<int>(other.size()), sig.data(),
                              static_cast<int>(sig.size())),
               0);
+  }
+}
+
+// Certificates whose keys have explicit parameters (openssl, each signed by
+// its own key): the certificate keeps little more than its octets, and its
+// signature verifies with the curve built on first use.
+TEST(EcParamsHold, CertificatesWithExplicitKeys) {
+  for (const char* name : {"p256x.cert.der", "othergen_prime256v1.cert.der",
+                           "othergen_brainpoolP512r1.cert.der"}) {
+    SCOPED_TRACE(name);
+    const Bytes der = readFile(name);
+    ASSERT_FALSE(der.empty());
+    SignedCertificate cert;
+    size_t before = g_live;
+    g_peak = g_live;
+    ASSERT_EQ(cert.decodeBuffer(der.data(), static_cast<int>(der.size())),
+              static_cast<int>(der.size()));
+    const size_t kept = g_live - before, peak = g_peak - before;
+    std::printf("%-36s %4zu octets: peak %7zu (%6.1fx) kept %5zu (%.1fx)\n", name, der.size(), peak,
+                double(peak) / der.size(), kept, double(kept) / der.size());
+    EXPECT_TRUE(asnWithinHoldBudget(static_cast<int64_t>(kept), static_cast<int64_t>(der.size())));
+    EXPECT_LT(kept, 20 * der.size());
+    EXPECT_EQ(cert.verifySelfSigned(), SignedCertificate::CERT_SIG_VALID);
   }
 }
 

@@ -6,6 +6,8 @@
 # msg.bin with it (and checks the signature).
 #   othergen_<curve>.spki.der  the public key with explicit parameters
 #   othergen_<curve>.sig       ECDSA with SHA-256 over msg.bin
+#   othergen_<curve>.cert.der  a certificate of the key, signed by itself
+#   p256x.cert.der             the same for p256x.prv.der (made by gen.sh first)
 set -eu
 cd "$(dirname "$0")"
 W=$(mktemp -d)
@@ -73,4 +75,8 @@ PY
   openssl dgst -sha256 -sign "$W/key.pem" -out "othergen_$curve.sig" msg.bin
   openssl dgst -sha256 -verify "othergen_$curve.spki.der" -keyform DER \
     -signature "othergen_$curve.sig" msg.bin >/dev/null
+  openssl req -new -x509 -key "$W/key.pem" -subj "/CN=othergen $curve" -days 3650 -set_serial 7 \
+    -outform DER -out "othergen_$curve.cert.der"
 done
+openssl req -new -x509 -key p256x.prv.der -keyform DER -subj /CN=p256x -days 3650 -set_serial 7 \
+  -outform DER -out p256x.cert.der
