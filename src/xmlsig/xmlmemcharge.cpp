@@ -66,8 +66,10 @@ bool refused(size_t n) {
   return false;
 }
 
+// Only the innermost scope is charged as it goes; it passes its net and its
+// peak on to the enclosing one when it ends.
 void charge(int64_t octets, size_t asked) {
-  for (XmlMemoryScope* s = topScope; s; s = s->enclosing()) s->add(octets, asked);
+  if (topScope) topScope->add(octets, asked);
 }
 
 // Runs an underlying function with the scopes of this thread charged once.
@@ -191,7 +193,8 @@ void xmlRecordDocumentMemoryLeft(xmlDocPtr doc, uint64_t left) {
 XmlMemoryScope::XmlMemoryScope(uint64_t limit, XmlWorkBudget* budget)
     : parent(topScope), budget(budget), limit(0) {
   setLimit(limit);
-  overLimit = !xmlChargingAllocatorInPlace();
+  // an enclosing scope of this thread checked the wrapper when it began
+  overLimit = !parent && !xmlChargingAllocatorInPlace();
   topScope = this;
 }
 
@@ -201,8 +204,10 @@ void XmlMemoryScope::setLimit(uint64_t octets) {
 
 XmlMemoryScope::~XmlMemoryScope() {
   topScope = parent;
+  if (!parent) return;
+  parent->absorb(live, highest);
   // blocks still held stay charged to the enclosing scopes, which may see them freed
-  if (parent && !blocks.empty()) {
+  if (!blocks.empty()) {
     try {
       parent->blocks.insert(blocks.begin(), blocks.end());
     } catch (...) {
@@ -233,6 +238,13 @@ void XmlMemoryScope::add(int64_t octets, size_t asked) noexcept {
   if (live > limit) passOver();
   else if (budget && asked >= XML_LARGE_BLOCK && !budget->charge(asked / 8, true))
     passOver();
+}
+
+void XmlMemoryScope::absorb(int64_t innerLive, int64_t innerPeak) noexcept {
+  const int64_t peakHere = live + innerPeak;
+  if (peakHere > highest) highest = peakHere;
+  live += innerLive;
+  if (!overLimit && peakHere > limit) passOver();
 }
 
 void XmlMemoryScope::passOver() noexcept {

@@ -4,7 +4,8 @@
 // libxml2's allocation functions are wrapped (xmlGcMemSetup) around whatever
 // they were: blocks still come from and go back to that allocator. While an
 // XmlMemoryScope is active on a thread, every block that thread's libxml2 asks
-// for or gives back is charged to it and to the scopes it nests in. Over libc's
+// for or gives back is charged to it, and when it ends its net and its peak to
+// the scope it nests in (whose limit is checked then). Over libc's
 // allocator the charge is exact (malloc_usable_size, frees counted). Over an
 // application's own allocator the sizes asked for are charged, and each scope
 // keeps a table of the blocks it allocated so that their frees count; the
@@ -76,7 +77,7 @@ class XmlMemoryScope {
   void refuseLargeBlocksWhenOver() { refuseLarge = true; }
   void setLimit(uint64_t octets);
 
-  // The allocator's hooks: every scope from the innermost out is charged.
+  // The allocator's hooks: the innermost scope is charged.
   void add(int64_t octets, size_t asked) noexcept;
   XmlMemoryScope* enclosing() const { return parent; }
   // Over an application's allocator: the blocks this scope allocated, by size.
@@ -85,6 +86,7 @@ class XmlMemoryScope {
 
  private:
   void passOver() noexcept;
+  void absorb(int64_t innerLive, int64_t innerPeak) noexcept;
 
   XmlMemoryScope* parent;
   XmlWorkBudget* budget;
