@@ -8,11 +8,9 @@
 
 #include <libxml/globals.h>
 #include <libxml/valid.h>
-#include <libxml/xmlmemory.h>
 #include <libxml/xpathInternals.h>
 
 #include <cstring>
-#include <mutex>
 #include <unordered_set>
 #include <vector>
 
