@@ -3,6 +3,7 @@
 #include "base/commonerror.h"
 #include "base/talexception.h"
 #include "xmlsig/xmlconst.h"
+#include "xmlsig/xmlmemcharge.h"
 #include "xmlsig/xmlmisc.h"
 
 #include <libxml/c14n.h>
@@ -61,6 +62,7 @@ struct C14nRun {
   XmlWorkBudget* budget;
   xmlOutputBufferPtr buffer;
   size_t outputCap;
+  const XmlMemoryScope* memory;
   bool stopped = false;
 };
 
@@ -69,7 +71,7 @@ int budgetedVisible(void* user, xmlNodePtr node, xmlNodePtr parent) noexcept {
   C14nRun* run = static_cast<C14nRun*>(user);
   if (run->stopped) return 0;
   if (!node || xmlOutsideDataModel(node)) return 0;
-  if (!run->budget->charge(1) ||
+  if (!run->budget->charge(1) || run->memory->over() ||
       static_cast<size_t>(xmlOutputBufferGetSize(run->buffer)) > run->outputCap) {
     run->stopped = true;
     return 0;
@@ -96,7 +98,10 @@ void runC14N(xmlDocPtr doc, XmlNodeFilter& rule, XmlWorkBudget* budget, bool exc
   closeBuffer(buffer);
   if (!doc) throw TalApiException(xmlrc::TRANSFORM_FAILED);
   XmlWorkBudget own;
-  XmlWorkBudget* spend = budget ? budget : &own;
+  XmlWorkBudget* spend = budget ? budget : rule.workBudget() ? rule.workBudget() : &own;
+  // The output and libxml2's working memory, against what the document's tree
+  // left of its allowance.
+  XmlMemoryScope memory(xmlDocumentMemoryLeft(doc));
   // libxml2 does its per-element work on every element even after a rule has
   // stopped showing nodes, so that work is paid for before it starts.
   XmlDocumentProfile profile = xmlProfileDocument(doc, exclusive);
@@ -110,16 +115,17 @@ void runC14N(xmlDocPtr doc, XmlNodeFilter& rule, XmlWorkBudget* budget, bool exc
   // &quot;), so no legitimate output exceeds this; the cap is checked at every
   // node and once more at the end, so it overshoots by one node's text at most.
   size_t outputCap = saturatingAdd(saturatingMul(profile.size, 6), 1u << 20);
-  C14nRun run{&rule, spend, buffer, outputCap};
+  C14nRun run{&rule, spend, buffer, outputCap, &memory};
   PrefixArray array(exclusive, prefixes);
   int rc =
       xmlC14NExecute(doc, budgetedVisible, &run, exclusive ? XML_C14N_EXCLUSIVE_1_0 : XML_C14N_1_0,
                      array.get(), withComments ? 1 : 0, buffer);
   int32_t failure = rule.failure();
   size_t written = static_cast<size_t>(xmlOutputBufferGetSize(buffer));
-  if (rc < 0 || run.stopped || failure != 0 || written > outputCap ||
+  if (rc < 0 || run.stopped || failure != 0 || written > outputCap || memory.over() ||
       (emptyFails && written == 0)) {
     closeBuffer(buffer);
+    if (memory.over()) throw TalApiException(xmlrc::INV_MSG);
     throw TalApiException(failure != 0 ? failure : xmlrc::TRANSFORM_FAILED);
   }
 }

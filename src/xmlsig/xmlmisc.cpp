@@ -6,6 +6,7 @@
 #include "pki/keys/dsaparms.h"
 #include "xmlsig/xmlc14transform.h"
 #include "xmlsig/xmlconst.h"
+#include "xmlsig/xmlmemcharge.h"
 #include "xmlsig/xmlxpointertransform.h"
 #include "xmlsig/xmlb64transform.h"
 
@@ -61,6 +62,7 @@ struct ParseGuard {
   xmlParserCtxtPtr mainCtxt = nullptr;
   bool externalEntity = false;
   bool overLimit = false;  // an element or declaration past the per-element caps
+  XmlMemoryScope* memory = nullptr;  // what the parse holds, against the document's allowance
   std::map<std::string, int> declaredAttributes;  // ATTLIST definitions per element name
   // The start tag libxml2 is still waiting for the end of: where it starts (in
   // decoded input octets), how far it was scanned and what was seen.
@@ -151,8 +153,10 @@ void cappedStartElement(void* ctx, const xmlChar* localname, const xmlChar* pref
                         const xmlChar* uri, int nbNamespaces, const xmlChar** namespaces,
                         int nbAttributes, int nbDefaulted, const xmlChar** attributes) {
   auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+  // the tree's memory is checked where it grows (an allocator must not stop the parser)
   if (nbAttributes > XML_MAX_ATTRIBUTES || nbNamespaces > XML_MAX_NAMESPACE_DECLS ||
-      ctxt->nsNr / 2 > XML_MAX_NAMESPACES_IN_SCOPE) {
+      ctxt->nsNr / 2 > XML_MAX_NAMESPACES_IN_SCOPE ||
+      (activeGuard && activeGuard->memory && activeGuard->memory->over())) {
     refuse(ctx);
     return;
   }
@@ -342,7 +346,7 @@ int32_t TVxmlDoc::ensureParsed() {
   return parseResult;
 }
 
-int xmlSafeParseOptions() { return XML_PARSE_NOENT | XML_PARSE_DTDATTR | XML_PARSE_NONET; }
+int xmlSafeParseOptions() { return XML_PARSE_NOENT | XML_PARSE_DTDATTR | XML_PARSE_NONET | XML_PARSE_COMPACT; }
 
 void xmlQuietStructuredError(void*, xmlErrorPtr) {}
 
@@ -374,12 +378,16 @@ int32_t parseXmlDocument(XmlDocHolder* holder, GenericFile* reader) {
   uint8_t first[4];
   uint32_t got = 0;
   if (!holder || !reader || reader->read(4, first, &got) != 0 || got < 4) return xmlrc::RD_INFILE;
+  // Everything the parse allocates, the parser's own state included, is charged
+  // against the allowance of the octets read so far.
+  XmlMemoryScope memory(xmlMemoryAllowance(4));
   xmlParserCtxtPtr ctxt =
       xmlCreatePushParserCtxt(nullptr, nullptr, reinterpret_cast<const char*>(first), 4, nullptr);
   if (!ctxt) return xmlrc::INV_MSG;
   xmlSafeParserSetup(ctxt);
   ParseGuard guard;
   guard.mainCtxt = ctxt;
+  guard.memory = &memory;
   int32_t result = xmlrc::OK;
   uint64_t total = 4;
   {
@@ -394,10 +402,11 @@ int32_t parseXmlDocument(XmlDocHolder* holder, GenericFile* reader) {
       }
       checkInvariant(st == 0, SRC_SIGNATURE, 365, "0");
       total += n;
-      if (total > XML_MAX_DOCUMENT_SIZE) {
+      if (total > XML_MAX_DOCUMENT_SIZE || memory.over()) {
         result = xmlrc::INV_MSG;
         break;
       }
+      memory.setLimit(xmlMemoryAllowance(total));
       int rc = xmlParseChunk(ctxt, reinterpret_cast<const char*>(chunk.data()), static_cast<int>(n),
                              n == 0 ? 1 : 0);
       if (rc != 0 || guard.externalEntity || guard.overLimit || ctxt->disableSAX ||
@@ -408,7 +417,8 @@ int32_t parseXmlDocument(XmlDocHolder* holder, GenericFile* reader) {
       if (n == 0) break;
     }
   }
-  if (result == xmlrc::OK && (!ctxt->wellFormed || guard.externalEntity || guard.overLimit))
+  if (result == xmlrc::OK &&
+      (!ctxt->wellFormed || guard.externalEntity || guard.overLimit || memory.over()))
     result = xmlrc::INV_MSG;
   xmlDocPtr doc = ctxt->myDoc;
   ctxt->myDoc = nullptr;
@@ -427,6 +437,10 @@ int32_t parseXmlDocument(XmlDocHolder* holder, GenericFile* reader) {
   }
   // Stamped once here: canonicalisation only reads the tree afterwards.
   xmlStampDocumentOrder(doc);
+  // What the tree holds is gone from what its transforms may take.
+  const uint64_t allowance = xmlMemoryAllowance(total);
+  const uint64_t tree = memory.held() > 0 ? static_cast<uint64_t>(memory.held()) : 0;
+  xmlRecordDocumentMemoryLeft(doc, allowance > tree ? allowance - tree : 0);
   if (holder->doc) xmlFreeDoc(holder->doc);
   holder->doc = doc;
   holder->root = doc ? xmlDocGetRootElement(doc) : nullptr;

@@ -37,6 +37,8 @@ class XmlWorkBudget {
   // on). The clock is read every few dozen charges, or now when asked.
   bool charge(uint64_t units, bool readClock = false);
   bool exhausted() const { return over; }
+  // Units left before the limit (0 once over).
+  uint64_t remaining() const { return over || spent >= limit ? 0 : limit - spent; }
 
  private:
   uint64_t spent = 0;
@@ -59,6 +61,10 @@ class XmlNodeFilter {
   virtual int visible(xmlNodePtr node, xmlNodePtr parent) = 0;
   // The code to throw when asking failed (an XPath error, the budget spent); 0 otherwise.
   virtual int32_t failure() const { return 0; }
+  // The budget asking charges, when the rule has one: a canonicaliser run
+  // without a budget of its own spends it too, so a rule and its consumer
+  // share one allowance.
+  virtual XmlWorkBudget* workBudget() { return nullptr; }
 };
 
 // Nodes outside the XPath data model (the DTD and its declarations, entity

@@ -43,8 +43,8 @@ void XmlTransforms::run(xmlNodePtr startNode, TVxmlDoc* doc, XmlWorkBudget* shar
   last();
   // One budget for the whole chain (or the caller's for the whole document): a
   // stranger's document gets one allowance however many transforms it names.
-  XmlWorkBudget own;
-  BudgetLoan loan(items, shared ? shared : &own);
+  ownBudget.reset(shared ? nullptr : new XmlWorkBudget());
+  BudgetLoan loan(items, shared ? shared : ownBudget.get());
   xmlNodePtr pendingNode = startNode;
   XmlNodeFilter* pendingFilter = nullptr;
   const uint8_t* pendingBytes = nullptr;

@@ -5,6 +5,8 @@
 #include "asn1/stlptrlist.h"
 #include "xmlsig/xmltransform.h"
 
+#include <memory>
+
 class XmlTransforms : public StlPointerList<XmlTransform> {
  public:
   XmlTransforms() = default;
@@ -24,4 +26,7 @@ class XmlTransforms : public StlPointerList<XmlTransform> {
   void run(xmlNodePtr startNode, TVxmlDoc* doc, XmlWorkBudget* shared);
   XmlTransform* last();
   xmlNodeSetPtr pendingSet = nullptr;
+  // The allowance of the last run when no shared one was given: it lives as
+  // long as the chain, whose last node-set rule may be asked after the run.
+  std::unique_ptr<XmlWorkBudget> ownBudget;
 };

@@ -3,107 +3,58 @@
 #include "base/commonerror.h"
 #include "base/talexception.h"
 #include "xmlsig/xmlc14transform.h"
+#include "xmlsig/xmlmemcharge.h"
 #include "xmlsig/xmlmisc.h"
 
 #include <libxml/globals.h>
 #include <libxml/valid.h>
-#include <libxml/xmlmemory.h>
 #include <libxml/xpathInternals.h>
 
 #include <cstring>
-#include <mutex>
 #include <unordered_set>
 #include <vector>
 
 namespace {
 const char* const SRC = "XML/libxmlsignature/xmlxpathtransform";
 
-// One XPath evaluation in progress on this thread. Its operation count does
-// not see the bytes it moves (string values of large node sets, concat(),
-// node-set comparisons), so the large blocks libxml2 allocates meanwhile are
-// charged: to the budget, and against a cap per evaluation. Past either, the
-// evaluation's next operation fails and further large blocks are refused, so
-// it stops within one operation instead of running to its end.
-struct EvaluationCharge {
-  XmlWorkBudget* budget;
-  xmlXPathContextPtr ctxt;
-  uint64_t cap;
-  uint64_t bytes = 0;
-  bool over = false;
-};
-thread_local EvaluationCharge* activeCharge = nullptr;
-
-const size_t LARGE_BLOCK = 4096;
-const uint64_t BYTES_PER_UNIT = 8;
-
-xmlFreeFunc previousFree = nullptr;
-xmlMallocFunc previousMalloc = nullptr;
-xmlMallocFunc previousAtomic = nullptr;
-xmlReallocFunc previousRealloc = nullptr;
-xmlStrdupFunc previousStrdup = nullptr;
-std::once_flag allocatorOnce;
-
-// False when the block must be refused.
-bool chargeBlock(size_t n) noexcept {
-  EvaluationCharge* c = activeCharge;
-  if (!c || n < LARGE_BLOCK) return true;
-  if (!c->over) {
-    c->bytes += n;
-    if (c->bytes > c->cap || !c->budget->charge(n / BYTES_PER_UNIT, true)) {
-      c->over = true;
-      c->ctxt->opCount = c->ctxt->opLimit;
-    }
-  }
-  return !c->over;
-}
-void* chargedMalloc(size_t n) { return chargeBlock(n) ? previousMalloc(n) : nullptr; }
-void* chargedAtomic(size_t n) { return chargeBlock(n) ? previousAtomic(n) : nullptr; }
-void* chargedRealloc(void* p, size_t n) { return chargeBlock(n) ? previousRealloc(p, n) : nullptr; }
-
-// Wraps whatever allocator libxml2 has (the caller's, if set before): blocks
-// still come from and go back to it, so the order of setup does not matter.
-void installChargingAllocator() {
-  std::call_once(allocatorOnce, [] {
-    if (xmlGcMemGet(&previousFree, &previousMalloc, &previousAtomic, &previousRealloc,
-                    &previousStrdup) != 0 ||
-        !previousFree || !previousMalloc || !previousAtomic || !previousRealloc || !previousStrdup)
-      return;
-    xmlGcMemSetup(previousFree, chargedMalloc, chargedAtomic, chargedRealloc, previousStrdup);
-  });
-}
+// Bytes an evaluation may hold, per octet of the document's serialisation: a
+// few string values of the whole document.
+const uint64_t EVALUATION_BYTES_PER_OCTET = 8;
 
 void quietGenericError(void*, const char*, ...) {}
 
-// While an evaluation runs: its charge is active, and libxml2's reports of the
-// blocks refused to it (sent to this thread's generic handler, stderr by
-// default) are dropped; the result carries the failure.
-class ChargeScope {
+// While an evaluation runs, libxml2's reports of the blocks refused to it
+// (sent to this thread's generic handler, stderr by default) are dropped; the
+// result carries the failure.
+class QuietScope {
  public:
-  explicit ChargeScope(EvaluationCharge* c)
-      : saved(activeCharge),
-        savedGeneric(xmlGenericError),
+  QuietScope()
+      : savedGeneric(xmlGenericError),
         savedGenericContext(xmlGenericErrorContext),
         savedStructured(xmlStructuredError),
         savedStructuredContext(xmlStructuredErrorContext) {
-    activeCharge = c;
     xmlSetGenericErrorFunc(nullptr, quietGenericError);
     xmlSetStructuredErrorFunc(nullptr, xmlQuietStructuredError);
   }
-  ~ChargeScope() {
-    activeCharge = saved;
+  ~QuietScope() {
     xmlSetGenericErrorFunc(savedGenericContext, savedGeneric);
     xmlSetStructuredErrorFunc(savedStructuredContext, savedStructured);
   }
-  ChargeScope(const ChargeScope&) = delete;
-  ChargeScope& operator=(const ChargeScope&) = delete;
+  QuietScope(const QuietScope&) = delete;
+  QuietScope& operator=(const QuietScope&) = delete;
 
  private:
-  EvaluationCharge* saved;
   xmlGenericErrorFunc savedGeneric;
   void* savedGenericContext;
   xmlStructuredErrorFunc savedStructured;
   void* savedStructuredContext;
 };
+
+// An evaluation past its memory stops at its next operation.
+void stopEvaluation(void* context) {
+  auto* ctxt = static_cast<xmlXPathContextPtr>(context);
+  ctxt->opCount = ctxt->opLimit;
+}
 
 void hereFunction(xmlXPathParserContextPtr ctxt, int nargs) {
   if (nargs != 0) {
@@ -259,15 +210,9 @@ void XmlXPathTransform::release() {
   prepared = false;
 }
 
-XmlWorkBudget& XmlXPathTransform::spend() {
-  if (budget) return *budget;
-  if (!ownBudget) ownBudget = std::make_unique<XmlWorkBudget>();
-  return *ownBudget;
-}
-
 int XmlXPathTransform::visible(xmlNodePtr node, xmlNodePtr parent) {
   if (!prepared || failed != 0 || !node || xmlOutsideDataModel(node)) return 0;
-  XmlWorkBudget& b = spend();
+  XmlWorkBudget& b = *spendOn;
   xmlNodePtr context = node;
   xmlNs copy;
   if (node->type == XML_NAMESPACE_DECL) {
@@ -285,14 +230,19 @@ int XmlXPathTransform::visible(xmlNodePtr node, xmlNodePtr parent) {
   ctxt->opLimit = XML_XPATH_NODE_OP_LIMIT;
   ctxt->userData = &b;
   int result;
-  EvaluationCharge charge{&b, ctxt, evaluationByteCap};
+  // Its operation count does not see the bytes it moves (string values of
+  // large node sets, concat(), node-set comparisons): what it allocates is
+  // charged, against a cap of its own and, for large blocks, to the budget.
+  XmlMemoryScope evaluation(evaluationByteCap, &b);
+  evaluation.refuseLargeBlocksWhenOver();
+  evaluation.onOver(stopEvaluation, ctxt);
   {
     XmlNoExternalScope scope;
-    ChargeScope charging(&charge);
+    QuietScope quiet;
     result = xmlXPathCompiledEvalToBoolean(comp, ctxt);
   }
   bool withinBudget = b.charge(1 + ctxt->opCount, true);
-  if (result < 0 || charge.over || !withinBudget) {
+  if (result < 0 || evaluation.over() || !withinBudget) {
     failed = xmlrc::TRANSFORM_FAILED;
     return 0;
   }
@@ -303,14 +253,20 @@ void XmlXPathTransform::apply() {
   release();
   failed = 0;
   ownBudget.reset();
+  spendOn = budget;
+  if (!spendOn) {
+    ownBudget = std::make_unique<XmlWorkBudget>();
+    spendOn = ownBudget.get();
+  }
   if (!contextNode || !contextNode->doc || expression.empty() ||
       expression.size() > XML_MAX_EXPRESSION_LENGTH || expression.find('\0') != std::string::npos)
     throw TalApiException(xmlrc::TRANSFORM_FAILED);
   xmlDocPtr doc = contextNode->doc;
   if (filterInputTooLarge(doc, XML_XPATH_MAX_NODES)) throw TalApiException(xmlrc::TRANSFORM_FAILED);
-  installChargingAllocator();
-  // A few string values of the whole document per evaluation at most.
-  evaluationByteCap = 8 * static_cast<uint64_t>(xmlProfileDocument(doc).size) + (4u << 20);
+  evaluationByteCap =
+      EVALUATION_BYTES_PER_OCTET * static_cast<uint64_t>(xmlProfileDocument(doc).size) + (4u << 20);
+  // The search below against what the document's tree left of its allowance.
+  XmlMemoryScope memory(xmlDocumentMemoryLeft(doc));
   ctxt = xmlXPathNewContext(doc);
   if (!ctxt) throw TalApiException(xmlrc::MEM);
   xmlLimitXPathContext(ctxt);
@@ -354,7 +310,7 @@ void XmlXPathTransform::apply() {
     found = !xmlOutsideDataModel(n) && stops(n, n->parent);
     if (!found && n->type == XML_ELEMENT_NODE) {
       namespacesInScope(n, inScope);
-      spend().charge(inScope.size() * inScope.size());
+      spendOn->charge(inScope.size() * inScope.size());
       found = stops(reinterpret_cast<xmlNodePtr>(&xmlNamespace), n);
       for (size_t i = 0; !found && i < inScope.size(); ++i)
         found = stops(reinterpret_cast<xmlNodePtr>(inScope[i]), n);
@@ -362,6 +318,7 @@ void XmlXPathTransform::apply() {
         found = stops(reinterpret_cast<xmlNodePtr>(a), n);
     }
     if (!found) n = xmlNextInDocument(n, doc, n->type == XML_ELEMENT_NODE);
+    if (memory.over()) failed = xmlrc::INV_MSG;
   }
   if (failed != 0) {
     int32_t code = failed;

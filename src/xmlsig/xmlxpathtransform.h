@@ -29,13 +29,17 @@ class XmlXPathTransform : public XmlTransform, public XmlNodeFilter {
   }
   int visible(xmlNodePtr node, xmlNodePtr parent) override;
   int32_t failure() const override { return failed; }
+  // The budget apply() found: the chain's it ran in (which the rule keeps
+  // charging after the chain returns, so the chain's or caller's budget must
+  // outlive the rule's use), or on its own one of its own, which the
+  // canonicaliser asking the rule then shares.
+  XmlWorkBudget* workBudget() override { return spendOn; }
 
   xmlNodePtr contextNode;
   std::string expression;
   std::map<std::string, std::string> namespaces;
 
  private:
-  XmlWorkBudget& spend();
   void release();
 
   xmlXPathContextPtr ctxt = nullptr;
@@ -44,6 +48,7 @@ class XmlXPathTransform : public XmlTransform, public XmlNodeFilter {
   int32_t failed = 0;
   uint64_t evaluationByteCap = 0;
   std::unique_ptr<XmlWorkBudget> ownBudget;
+  XmlWorkBudget* spendOn = nullptr;
 };
 
 // Applies the limits every evaluation runs under to a new XPath context.

@@ -2,6 +2,7 @@
 
 #include "base/commonerror.h"
 #include "base/talexception.h"
+#include "xmlsig/xmlmemcharge.h"
 #include "xmlsig/xmlmisc.h"
 
 #include <libxslt/security.h>
@@ -28,6 +29,14 @@ xsltSecurityPrefsPtr forbidAllPrefs() {
 
 void quietXslt(void*, const char*, ...) {}
 
+// A transformation past its memory stops at its next instruction, and its
+// XPath evaluation at its next operation.
+void stopTransformation(void* context) {
+  auto* tctxt = static_cast<xsltTransformContextPtr>(context);
+  tctxt->state = XSLT_STATE_STOPPED;
+  if (tctxt->xpathCtxt) tctxt->xpathCtxt->opCount = tctxt->xpathCtxt->opLimit;
+}
+
 }  // namespace
 
 XmlXsltBaseTransform::XmlXsltBaseTransform(uint32_t tag, uint32_t inputKind,
@@ -49,15 +58,36 @@ void XmlXsltBaseTransform::transform(xmlDocPtr doc) {
   if (!tctxt) throw TalApiException(xmlrc::MEM);
   xsltSetCtxtSecurityPrefs(prefs, tctxt);
   xsltSetTransformErrorFunc(tctxt, nullptr, quietXslt);
-  tctxt->opLimit = XML_XPATH_OP_LIMIT;
+  // Its XPath operations are the chain's work: no more than the budget has left.
+  XmlWorkBudget own;
+  XmlWorkBudget* spend = budget ? budget : &own;
+  const uint64_t left = spend->remaining();
+  if (left == 0) {
+    xsltFreeTransformContext(tctxt);
+    throw TalApiException(xmlrc::TRANSFORM_FAILED);
+  }
+  tctxt->opLimit = static_cast<unsigned long>(left < XML_XPATH_OP_LIMIT ? left : XML_XPATH_OP_LIMIT);
+  if (tctxt->xpathCtxt) {
+    tctxt->xpathCtxt->opLimit = tctxt->opLimit;
+    tctxt->xpathCtxt->opCount = 0;
+    tctxt->xpathCtxt->error = xmlQuietStructuredError;
+  }
   tctxt->maxTemplateDepth = 1000;
   tctxt->maxTemplateVars = 15000;
   xmlDocPtr result;
+  bool overMemory = false;
   {
+    XmlMemoryScope memory(xmlDocumentMemoryLeft(doc));
+    memory.onOver(stopTransformation, tctxt);
     XmlNoExternalScope scope;
     result = xsltApplyStylesheetUser(stylesheet, doc, nullptr, nullptr, nullptr, tctxt);
+    overMemory = memory.over();
   }
-  bool failed = tctxt->state != XSLT_STATE_OK;
+  // libxslt's own count and its XPath context's (whichever it keeps)
+  unsigned long ops = tctxt->opCount;
+  if (tctxt->xpathCtxt && tctxt->xpathCtxt->opCount > ops) ops = tctxt->xpathCtxt->opCount;
+  bool withinBudget = spend->charge(1 + ops, true);
+  bool failed = tctxt->state != XSLT_STATE_OK || overMemory || !withinBudget;
   xsltFreeTransformContext(tctxt);
   if (resultDoc) xmlFreeDoc(resultDoc);
   resultDoc = result;
@@ -67,7 +97,7 @@ void XmlXsltBaseTransform::transform(xmlDocPtr doc) {
     if (resultDoc) xmlFreeDoc(resultDoc);
     resultDoc = nullptr;
     resultRoot = nullptr;
-    throw TalApiException(xmlrc::TRANSFORM_FAILED);
+    throw TalApiException(overMemory ? xmlrc::INV_MSG : xmlrc::TRANSFORM_FAILED);
   }
 }
 

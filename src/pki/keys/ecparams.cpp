@@ -162,6 +162,100 @@ const LvGeneralDsaKeyDomain* recordDomain(const LvNamedCurve* r) {
                      : static_cast<const LvGeneralDsaKeyDomain*>(r->primeDomain);
 }
 
+// The one cofactor Hasse's bound admits for a field of q elements and a point
+// of order n: round((q + 1) / n).
+LvN impliedCofactor(const LvN& q, const LvN& n) { return (q + 1u + (n / 2u)) / n; }
+
+// An unsigned big-endian value without its leading zeros.
+struct Magnitude {
+  const unsigned char* d;
+  size_t n;
+};
+
+Magnitude magnitude(const unsigned char* d, size_t n) {
+  while (n > 0 && *d == 0) {
+    ++d;
+    --n;
+  }
+  return {d, n};
+}
+
+bool sameMagnitude(Magnitude x, Magnitude y) {
+  x = magnitude(x.d, x.n);
+  y = magnitude(y.d, y.n);
+  return x.n == y.n && (x.n == 0 || std::memcmp(x.d, y.d, x.n) == 0);
+}
+
+Magnitude magnitudeOf(const ASNoctstr& v) {
+  return {v.data(), v.data() && v.length > 0 ? static_cast<size_t>(v.length) : 0};
+}
+
+// The row of the table whose prime curve the explicit parameters state, read
+// from their octets alone: building a curve to compare keeps a hundred times
+// them. Null when none matches, or when an encoding is one this reading does
+// not take (a field element longer than the field, a hybrid point): the
+// built comparison decides those.
+const LvNamedCurve* namedPrimeCurveOf(Magnitude p, const ASNoctstr& a, const ASNoctstr& b,
+                                      const ASNoctstr& base, const ASNinteger& order,
+                                      const ASNinteger* cofactor) {
+  constexpr size_t kMaxOctets = kMaxFieldBits / 8;
+  p = magnitude(p.d, p.n);
+  const size_t m = p.n;
+  const unsigned char* g = base.data();
+  const size_t gl = g && base.length > 0 ? static_cast<size_t>(base.length) : 0;
+  if (m == 0 || m > kMaxOctets || static_cast<size_t>(a.length) > m ||
+      static_cast<size_t>(b.length) > m)
+    return nullptr;
+  bool compressed = false;
+  if (gl == 2 * m + 1 && g[0] == 0x04)
+    compressed = false;
+  else if (gl == m + 1 && (g[0] == 0x02 || g[0] == 0x03))
+    compressed = true;
+  else
+    return nullptr;
+  unsigned int nn = 0;
+  const unsigned char* nd = intBytes(order, &nn);
+  const Magnitude n = {nd, nn};
+  unsigned int nh = 0;
+  const unsigned char* hd = cofactor ? intBytes(*cofactor, &nh) : nullptr;
+  unsigned char buf[2 * kMaxOctets + 1];
+  auto read = [&](unsigned int len) { return Magnitude{buf, len}; };
+  try {
+    for (int id = 1; id <= static_cast<int>(NamedCurveTable::kCount); ++id) {
+      const LvNamedCurve* r = findNamedCurveById(id);
+      if (!r || r->isBinary || !r->primeDomain || !r->primeDomain->isReady()) continue;
+      const LvEpDsaKeyDomain& d = *r->primeDomain;
+      if (!sameMagnitude(p, read(d.getP(buf, sizeof buf))) ||
+          !sameMagnitude(magnitudeOf(a), read(d.getA(buf, sizeof buf))) ||
+          !sameMagnitude(magnitudeOf(b), read(d.getB(buf, sizeof buf))) ||
+          !sameMagnitude(n, read(d.getOrder(buf, sizeof buf))))
+        continue;
+      // the table's generator in the uncompressed form, x and y of m octets
+      if (d.getGen(buf, sizeof buf) != 2 * m + 1 || buf[0] != 0x04) continue;
+      if (compressed ? std::memcmp(g + 1, buf + 1, m) != 0 || (g[0] & 1) != (buf[2 * m] & 1)
+                     : std::memcmp(g, buf, gl) != 0)
+        continue;
+      // a cofactor absent (or zero) is the implied one; the table's, when it
+      // has one, must be the same
+      const LvN& tableCofactor = d.getCofactor();
+      if (!tableCofactor.isZero()) {
+        LvN h = hd ? LvN(hd, nh) : LvN(0u, 1);
+        if (h.isZero()) h = impliedCofactor(LvN(p.d, static_cast<unsigned int>(m)), LvN(nd, nn));
+        if (h != tableCofactor) continue;
+      }
+      return r;
+    }
+  } catch (const LvException&) {
+  }
+  return nullptr;
+}
+
+// Guards the first building of a domain of no name by concurrent readers.
+std::mutex& ownDomainLock() {
+  static std::mutex lock;
+  return lock;
+}
+
 }  // namespace
 
 // ---- ECE2NFileldParameters ----
@@ -303,6 +397,7 @@ ECSpecifiedDomain::ECSpecifiedDomain(unsigned char t)
       hashPresent(0),
       ep(),
       e2n(),
+      curveKind(CURVE_NONE),
       prepared(nullptr) {}
 
 ECSpecifiedDomain::~ECSpecifiedDomain() = default;
@@ -318,12 +413,11 @@ ECSpecifiedDomain& ECSpecifiedDomain::operator=(const ECSpecifiedDomain& o) {
   hash = o.hash;
   cofactorPresent = o.cofactorPresent;
   hashPresent = o.hashPresent;
-  prepared = nullptr;
-  if (o.prepared) {
-    // the other's domain passed the checks already: the same values pass again
-    int r = prepare();
-    if (r != 1) throwBadAllocation();
-  }
+  dropOwnDomain();
+  // the other's curve passed the checks already; its own domain, if built,
+  // is built again here on first use
+  curveKind = o.curveKind;
+  if (curveKind == CURVE_NAMED) prepared.store(o.prepared.load());
   return *this;
 }
 
@@ -345,7 +439,14 @@ void ECSpecifiedDomain::clear() {
   hash.clear();
   cofactorPresent = 0;
   hashPresent = 0;
-  prepared = nullptr;
+  dropOwnDomain();
+}
+
+void ECSpecifiedDomain::dropOwnDomain() {
+  curveKind = CURVE_NONE;
+  prepared.store(nullptr);
+  ep.reset();
+  e2n.reset();
 }
 
 int ECSpecifiedDomain::decodeContent(GenericFile* in, int length) {
@@ -408,19 +509,54 @@ void ECSpecifiedDomain::digestContent(LvHash* h) const {
 }
 
 int ECSpecifiedDomain::prepare() {
-  prepared = nullptr;
+  dropOwnDomain();
+  const LvNamedCurve* named = nullptr;
+  int r = build(&named);
+  // validated: a curve of no name is built again when used, a named one is
+  // the table's
+  dropOwnDomain();
+  if (r != 1) return r;
+  curveKind = named ? CURVE_NAMED : CURVE_OWN;
+  if (named) prepared.store(recordDomain(named));
+  return 1;
+}
+
+int ECSpecifiedDomain::build(const LvNamedCurve** named) const {
+  *named = nullptr;
   try {
-    if (fieldID.type == prime_field) return toEpKeyDomain();
-    if (fieldID.type == characteristic_two_field) return toE2nKeyDomain();
+    if (fieldID.type == prime_field) return toEpKeyDomain(named);
+    if (fieldID.type == characteristic_two_field) return toE2nKeyDomain(named);
   } catch (const std::bad_alloc&) {
-    prepared = nullptr;
     return EASN_MEM;
   }
   return 0;
 }
 
+const LvGeneralDsaKeyDomain* ECSpecifiedDomain::getKeyDomain() const {
+  const LvGeneralDsaKeyDomain* d = prepared.load(std::memory_order_acquire);
+  if (d || curveKind != CURVE_OWN) return d;
+  std::lock_guard<std::mutex> hold(ownDomainLock());
+  d = prepared.load(std::memory_order_acquire);
+  if (d) return d;
+  const LvNamedCurve* named = nullptr;
+  int r = build(&named);
+  if (r == 1 && !named)
+    d = fieldID.type == prime_field ? static_cast<const LvGeneralDsaKeyDomain*>(ep.get())
+                                    : static_cast<const LvGeneralDsaKeyDomain*>(e2n.get());
+  else if (r == 1)
+    // members changed into a named curve's since the decode
+    d = recordDomain(named);
+  if (!d || named) {
+    ep.reset();
+    e2n.reset();
+  }
+  if (r == EASN_MEM) throwBadAllocation();
+  prepared.store(d, std::memory_order_release);
+  return d;
+}
+
 int ECSpecifiedDomain::checkDomain(LvGeneralDsaKeyDomain& domain, const LvN& fieldSize,
-                                   unsigned int fieldBits) {
+                                   unsigned int fieldBits, const LvNamedCurve** named) {
   return fillDomain([&]() {
     const LvN n(domain.getOrder());
     // the order of a point fits the field (Hasse: n <= q + 1 + 2 sqrt(q))
@@ -428,8 +564,7 @@ int ECSpecifiedDomain::checkDomain(LvGeneralDsaKeyDomain& domain, const LvN& fie
       throw PreparationFailed();
     LvN h = domain.getCofactor();
     if (h.isZero()) {
-      // absent: the one cofactor Hasse's bound admits, round((q + 1) / n)
-      h = (fieldSize + 1u + (n / 2u)) / n;
+      h = impliedCofactor(fieldSize, n);
       domain.setCofactor(h);
     }
     if (h.isZero()) throw PreparationFailed();
@@ -437,7 +572,8 @@ int ECSpecifiedDomain::checkDomain(LvGeneralDsaKeyDomain& domain, const LvN& fie
     // A domain equal to a named curve's is that curve: it needs no further checks, and the
     // limit below (which keeps the validation of a stranger's curve cheap) is not for it;
     // several standard binary curves have cofactors far above it.
-    if (findNextNamedCurveByKeyDomain(&domain, -1)) {
+    *named = findNextNamedCurveByKeyDomain(&domain, -1);
+    if (*named) {
       domain.markValid();
       return;
     }
@@ -445,7 +581,7 @@ int ECSpecifiedDomain::checkDomain(LvGeneralDsaKeyDomain& domain, const LvN& fie
   });
 }
 
-int ECSpecifiedDomain::toEpKeyDomain() {
+int ECSpecifiedDomain::toEpKeyDomain(const LvNamedCurve** named) const {
   ASNinteger p;
   int r = p.decodeAny(fieldID.value);
   if (r == 0) throwBadAllocation();
@@ -453,10 +589,15 @@ int ECSpecifiedDomain::toEpKeyDomain() {
   const unsigned int bits = bitLength(p);
   if (!isDerNatural(p) || bits < kMinFieldBits || bits > kMaxFieldBits) return 0;
   if (!curve.a.data() || !curve.b.data() || !base.data() || !order.data()) return 0;
+  unsigned int np = 0;
+  const unsigned char* pp = intBytes(p, &np);
+  // the explicit form of a named curve needs no domain of its own (p was
+  // checked prime when the table was written)
+  *named = namedPrimeCurveOf({pp, np}, curve.a, curve.b, base, order,
+                             cofactorPresent ? &cofactor : nullptr);
+  if (*named) return 1;
   r = fillDomain([&]() {
     if (!ep) ep.reset(new LvEpDsaKeyDomain());
-    unsigned int np = 0;
-    const unsigned char* pp = intBytes(p, &np);
     if (!isProbablePrime(LvModulus(pp, np, 0, 0), nullptr)) throw PreparationFailed();
     ep->setCurve(curve.a.data(), static_cast<unsigned int>(curve.a.length), curve.b.data(),
                  static_cast<unsigned int>(curve.b.length), pp, np);
@@ -469,12 +610,11 @@ int ECSpecifiedDomain::toEpKeyDomain() {
     ep->setCofactor(LvN(0u, 1));
     if (hh) ep->setCofactor(hh, nh);
   });
-  if (r == 1) r = checkDomain(*ep, intValue(p), bits);
-  prepared = r == 1 ? ep.get() : nullptr;
+  if (r == 1) r = checkDomain(*ep, intValue(p), bits, named);
   return r;
 }
 
-int ECSpecifiedDomain::toE2nKeyDomain() {
+int ECSpecifiedDomain::toE2nKeyDomain(const LvNamedCurve** named) const {
   ECE2NFileld f;
   int r = f.decodeAny(fieldID.value);
   if (r == 0) throwBadAllocation();
@@ -514,8 +654,7 @@ int ECSpecifiedDomain::toE2nKeyDomain() {
     e2n->setCofactor(LvN(0u, 1));
     if (hh) e2n->setCofactor(hh, nh);
   });
-  if (r == 1) r = checkDomain(*e2n, LvN(1u, 1) << m, m);
-  prepared = r == 1 ? e2n.get() : nullptr;
+  if (r == 1) r = checkDomain(*e2n, LvN(1u, 1) << m, m, named);
   return r;
 }
 
@@ -755,6 +894,8 @@ const LvNamedCurve* findNextNamedCurveByKeyDomain(const LvGeneralDsaKeyDomain* d
 
 const LvNamedCurve* findNamedCurveBySpecifiedDomain(const ECSpecifiedDomain& specifiedDomain,
                                                     bool requireOid) {
+  // a curve of no name matched no row when it was validated
+  if (!specifiedDomain.isNamedCurve()) return nullptr;
   int lastId = 0;
   for (;;) {
     const LvGeneralDsaKeyDomain* domain = specifiedDomain.getKeyDomain();

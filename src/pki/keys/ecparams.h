@@ -16,6 +16,7 @@
 #include "pki/names/dname.h"
 #include "pki/keys/dsaparms.h"
 
+#include <atomic>
 #include <memory>
 
 // ppBasis exponents k1, k2, k3 (the three-INTEGER layout of DSAParameters).
@@ -88,14 +89,20 @@ class ECSpecifiedDomain : public ASNsequenceF {
  public:
   explicit ECSpecifiedDomain(unsigned char tag = 0);
   ~ECSpecifiedDomain() override;
-  // Copies every member and prepares again; std::bad_alloc ("bad
-  // allocation") when the preparation runs out of memory or fails.
+  // Copies every member and what was found of the curve; a curve of no name
+  // is built again by the copy when first used.
   ECSpecifiedDomain& operator=(const ECSpecifiedDomain& other);
   // Explicit-parameter match of the named-curve search (hash not compared).
   bool operator==(const ECSpecifiedDomain& other) const;
 
-  // The prepared library domain (null when none).
-  const LvGeneralDsaKeyDomain* getKeyDomain() const { return prepared; }
+  // The library domain (null when none). A decoded domain was validated, but a
+  // curve of no name is built only here, on first use, validated again from
+  // the members (an arithmetic of it keeps a hundred times the octets it came
+  // from); std::bad_alloc ("bad allocation") when that runs out of memory.
+  // A named curve's explicit form gives the table's own domain.
+  const LvGeneralDsaKeyDomain* getKeyDomain() const;
+  // True when the parameters are those of a curve of the named-curve table.
+  bool isNamedCurve() const { return curveKind == CURVE_NAMED; }
   unsigned int getFieldBits() const;
   // From a library domain of type 3 or 2; false for others or on failure.
   bool setFromKeyDomain(const LvGeneralDsaKeyDomain* domain);
@@ -117,19 +124,30 @@ class ECSpecifiedDomain : public ASNsequenceF {
   unsigned char hashPresent;
 
  private:
-  // 1 prepared, 0 unusable, -2 out of memory.
+  enum { CURVE_NONE = 0, CURVE_NAMED = 1, CURVE_OWN = 2 };
+  // Finds the curve and validates it (decode, setFromKeyDomain): 1 usable, 0
+  // unusable, -2 out of memory. Keeps no domain of its own.
   int prepare();
-  int toEpKeyDomain();
-  int toE2nKeyDomain();
+  // Builds and validates this object's own domain into `ep` or `e2n`; `named`
+  // is set when it equals a row of the table. Same answers as prepare.
+  int build(const LvNamedCurve** named) const;
+  int toEpKeyDomain(const LvNamedCurve** named) const;
+  int toE2nKeyDomain(const LvNamedCurve** named) const;
   // Checks what a stranger's parameters could abuse (field size, prime
   // modulus, order and cofactor, generator); 1, 0 unusable, -2 memory.
-  int checkDomain(LvGeneralDsaKeyDomain& domain, const LvN& fieldSize, unsigned int fieldBits);
+  static int checkDomain(LvGeneralDsaKeyDomain& domain, const LvN& fieldSize,
+                         unsigned int fieldBits, const LvNamedCurve** named);
   bool setFromEpKeyDomain(const LvEpDsaKeyDomain& d);
   bool setFromE2nKeyDomain(const LvE2nDsaKeyDomain& d);
-  // Made on first preparation: most keys name their curve.
-  std::unique_ptr<LvEpDsaKeyDomain> ep;
-  std::unique_ptr<LvE2nDsaKeyDomain> e2n;
-  const LvGeneralDsaKeyDomain* prepared;
+  void dropOwnDomain();
+  // Made on first use, for a curve of no name only.
+  mutable std::unique_ptr<LvEpDsaKeyDomain> ep;
+  mutable std::unique_ptr<LvE2nDsaKeyDomain> e2n;
+  int curveKind;
+  // The table's domain (CURVE_NAMED) or the own one once built (CURVE_OWN);
+  // written once under a lock by getKeyDomain, which concurrent readers of
+  // one decoded key may call.
+  mutable std::atomic<const LvGeneralDsaKeyDomain*> prepared;
 };
 
 // ECParameters: specifiedCurve, namedCurve or implicitlyCA.

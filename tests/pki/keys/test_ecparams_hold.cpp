@@ -1,0 +1,213 @@
+// Memory explicit EC parameters hold once decoded, counted by replacing the
+// global allocation functions: a key with the explicit form of a named curve
+// or of another sound curve stays within the hold budget while it decodes and
+// after, and still verifies; a domain no validation accepts is still refused.
+#include "asn1/asnbase.h"
+#include "pki/keys/ecparams.h"
+#include "pki/keys/subpubkeyinfo.h"
+#include "pki/keytest.h"
+#include "pki/x509/cert.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <thread>
+#include <vector>
+
+namespace {
+// Live and peak octets asked of the allocator, each with a 16-octet header.
+size_t g_live = 0, g_peak = 0;
+
+void* counted(size_t n) {
+  void* p = std::malloc(n + sizeof(size_t) * 2);
+  if (!p) return nullptr;
+  *static_cast<size_t*>(p) = n;
+  g_live += n + 16;
+  if (g_live > g_peak) g_peak = g_live;
+  return static_cast<char*>(p) + sizeof(size_t) * 2;
+}
+
+void uncounted(void* p) {
+  if (!p) return;
+  char* base = static_cast<char*>(p) - sizeof(size_t) * 2;
+  g_live -= *reinterpret_cast<size_t*>(base) + 16;
+  std::free(base);
+}
+}  // namespace
+
+void* operator new(size_t n) {
+  void* p = counted(n);
+  if (!p) throw std::bad_alloc();
+  return p;
+}
+void* operator new[](size_t n) { return operator new(n); }
+void* operator new(size_t n, const std::nothrow_t&) noexcept { return counted(n); }
+void* operator new[](size_t n, const std::nothrow_t&) noexcept { return counted(n); }
+void operator delete(void* p) noexcept { uncounted(p); }
+void operator delete[](void* p) noexcept { uncounted(p); }
+void operator delete(void* p, size_t) noexcept { uncounted(p); }
+void operator delete[](void* p, size_t) noexcept { uncounted(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { uncounted(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { uncounted(p); }
+
+using namespace keytest;
+
+namespace {
+
+struct Held {
+  int result;
+  size_t peak, kept;
+};
+
+// Peak and kept octets of decoding `der` into a fresh key.
+Held decodeHeld(const Bytes& der, SubPubKeyInfo& key) {
+  size_t before = g_live;
+  g_peak = g_live;
+  int r = key.decodeBuffer(der.data(), static_cast<int>(der.size()));
+  return {r, g_peak - before, g_live - before};
+}
+
+}  // namespace
+
+// The explicit forms of named curves (prime: the table's own domain, read
+// from the octets; binary: built, compared, dropped) and of two sound curves
+// the table lacks (P-256 and brainpoolP512r1 with 2G as generator, keys and
+// signatures by openssl): each decode keeps little, and each key verifies.
+// A curve of no name is validated while decoding (a transient bounded by the
+// largest field, never kept) and built again on first use.
+TEST(EcParamsHold, ExplicitKeysStayWithinTheHoldBudget) {
+  const struct {
+    const char* key;
+    const char* sig;
+    int hashId;
+    bool named;
+  } cases[] = {
+      {"p256x.spki.der", "p256x.sig", 3, true},
+      {"bp384x.spki.der", "bp384x.sig", 4, true},
+      {"b233x.spki.der", "b233x.sig", 3, true},
+      {"othergen_prime256v1.spki.der", "othergen_prime256v1.sig", 3, false},
+      {"othergen_brainpoolP512r1.spki.der", "othergen_brainpoolP512r1.sig", 3, false},
+  };
+  // the named-curve table and the library's static state are made once
+  for (const auto& c : cases) {
+    SubPubKeyInfo k;
+    Bytes der = readFile(c.key);
+    k.decodeBuffer(der.data(), static_cast<int>(der.size()));
+  }
+  const Bytes msg = readFile("msg.bin");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.key);
+    const Bytes der = readFile(c.key);
+    const Bytes sig = readFile(c.sig);
+    ASSERT_FALSE(der.empty());
+    SubPubKeyInfo k;
+    Held h = decodeHeld(der, k);
+    std::printf("%-36s %4zu octets: peak %7zu (%6.1fx) kept %5zu (%.1fx)\n", c.key, der.size(), h.peak,
+                double(h.peak) / der.size(), h.kept, double(h.kept) / der.size());
+    ASSERT_EQ(h.result, static_cast<int>(der.size()));
+    const int64_t octets = static_cast<int64_t>(der.size());
+    EXPECT_TRUE(asnWithinHoldBudget(static_cast<int64_t>(h.kept), octets));
+    // no curve of its own kept: under ten times the octets
+    EXPECT_LT(h.kept, 10 * der.size());
+    if (c.named) EXPECT_TRUE(asnWithinHoldBudget(static_cast<int64_t>(h.peak), octets));
+    // validating the largest curve the decoder admits takes some hundreds of KB, once
+    EXPECT_LT(h.peak, size_t(2) << 20);
+    const Bytes digest = digestOf(c.hashId, msg);
+    const ECSpecifiedDomain& spec = k.ecParameters.specifiedCurve;
+    EXPECT_EQ(spec.isNamedCurve(), c.named);
+    EXPECT_EQ(findNamedCurveBySpecifiedDomain(spec, false) != nullptr, c.named);
+    AlgorithmIdentifier alg = sigAlgOf("ecdsa", c.hashId, 0);
+    // a copy builds its own curve when used, the original too
+    SubPubKeyInfo copy(k);
+    EXPECT_EQ(copy.verifyDigest(alg, digest.data(), static_cast<int>(digest.size()), sig.data(),
+                                static_cast<int>(sig.size())),
+              1);
+    EXPECT_EQ(k.verifyDigest(alg, digest.data(), static_cast<int>(digest.size()), sig.data(),
+                             static_cast<int>(sig.size())),
+              1);
+    Bytes other = digestOf(c.hashId, Bytes{'x'});
+    EXPECT_EQ(k.verifyDigest(alg, other.data(), static_cast<int>(other.size()), sig.data(),
+                             static_cast<int>(sig.size())),
+              0);
+  }
+}
+
+// Certificates whose keys have explicit parameters (openssl, each signed by
+// its own key): the certificate keeps little more than its octets, and its
+// signature verifies with the curve built on first use.
+TEST(EcParamsHold, CertificatesWithExplicitKeys) {
+  for (const char* name : {"p256x.cert.der", "othergen_prime256v1.cert.der",
+                           "othergen_brainpoolP512r1.cert.der"}) {
+    SCOPED_TRACE(name);
+    const Bytes der = readFile(name);
+    ASSERT_FALSE(der.empty());
+    {
+      // the named-curve table is made on first use, once for the process
+      SignedCertificate warm;
+      warm.decodeBuffer(der.data(), static_cast<int>(der.size()));
+    }
+    SignedCertificate cert;
+    size_t before = g_live;
+    g_peak = g_live;
+    ASSERT_EQ(cert.decodeBuffer(der.data(), static_cast<int>(der.size())),
+              static_cast<int>(der.size()));
+    const size_t kept = g_live - before, peak = g_peak - before;
+    std::printf("%-36s %4zu octets: peak %7zu (%6.1fx) kept %5zu (%.1fx)\n", name, der.size(), peak,
+                double(peak) / der.size(), kept, double(kept) / der.size());
+    EXPECT_TRUE(asnWithinHoldBudget(static_cast<int64_t>(kept), static_cast<int64_t>(der.size())));
+    EXPECT_LT(kept, 20 * der.size());
+    EXPECT_EQ(cert.verifySelfSigned(), SignedCertificate::CERT_SIG_VALID);
+  }
+}
+
+// A curve of no name whose parameters no validation accepts is still refused
+// by the decode: the generator off the curve, the order not the generator's,
+// a composite prime field; the same changes to a named curve's explicit form
+// are refused too (they no longer match it).
+TEST(EcParamsHold, InvalidExplicitCurvesAreRefusedAtDecode) {
+  // offsets in the SPKI as openssl writes a 256-bit curve (openssl asn1parse):
+  // the field prime's last octet 68, the generator's first x octet 165, the
+  // order's last octet 263
+  const struct {
+    const char* key;
+    size_t offset;
+    unsigned char xorWith;
+    const char* what;
+  } cases[] = {
+      {"othergen_prime256v1.spki.der", 165, 0x01, "generator off the curve"},
+      {"othergen_prime256v1.spki.der", 263, 0x02, "another order"},
+      {"othergen_prime256v1.spki.der", 68, 0x01, "an even field modulus"},
+      {"p256x.spki.der", 165, 0x01, "named: generator off the curve"},
+      {"p256x.spki.der", 263, 0x02, "named: another order"},
+      {"p256x.spki.der", 68, 0x01, "named: an even field modulus"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes der = readFile(c.key);
+    ASSERT_GT(der.size(), c.offset);
+    SubPubKeyInfo k;
+    ASSERT_EQ(k.decodeBuffer(der.data(), static_cast<int>(der.size())), static_cast<int>(der.size()));
+    der[c.offset] ^= c.xorWith;
+    SubPubKeyInfo bad;
+    EXPECT_LE(bad.decodeBuffer(der.data(), static_cast<int>(der.size())), 0);
+    EXPECT_EQ(bad.ecParameters.specifiedCurve.getKeyDomain(), nullptr);
+  }
+}
+
+// Readers on several threads ask one decoded key of no name for its curve
+// at once: it is built once and all get the same.
+TEST(EcParamsHold, CurveOfNoNameIsBuiltOnceForConcurrentReaders) {
+  const Bytes der = readFile("othergen_prime256v1.spki.der");
+  SubPubKeyInfo k;
+  ASSERT_EQ(k.decodeBuffer(der.data(), static_cast<int>(der.size())), static_cast<int>(der.size()));
+  const ECSpecifiedDomain& spec = k.ecParameters.specifiedCurve;
+  const LvGeneralDsaKeyDomain* seen[4] = {};
+  std::vector<std::thread> readers;
+  for (auto& s : seen) readers.emplace_back([&spec, &s] { s = spec.getKeyDomain(); });
+  for (auto& t : readers) t.join();
+  ASSERT_NE(seen[0], nullptr);
+  for (auto* s : seen) EXPECT_EQ(s, seen[0]);
+  EXPECT_EQ(spec.getKeyDomain(), seen[0]);
+}
