@@ -1,5 +1,7 @@
 #include "api/talcodes.h"
 
+#include "pki/sig/sigrecords.h"
+
 namespace {
 
 #define ROW(code, name, message) {code, message, #name}
@@ -159,54 +161,11 @@ const TalCodeRow CODE_ROWS[] = {
 
 #undef ROW
 
-struct NumberedText {
-  int32_t number;
-  const char* text;
-};
-
-const NumberedText STATUS_ROWS[] = {
-    {1, "Brak możliwości weryfikacji podpisu"},
-    {2, "Podpis niepoprawny"},
-    {3, "Podpis częściowo zweryfikowany"},
-    {4, "Podpis zweryfikowany poprawnie"},
-};
-
-const NumberedText REASON_ROWS[] = {
-    {1, "Brak certyfikatu podpisującego"},
-    {2, "Brak możliwości zbudowania ścieżki certyfikacji"},
-    {3, "Niepoprawna wartość podpisu RSA/DSA/... (matematycznie)"},
-    {4, "Niepoprawna wartość podpisu RSA/DSA/... (składniowo)"},
-    {5, "Niezgodność podpisu ze skrótem wiadomości"},
-    {6, "Ścieżka zawiera unieważniony certyfikat"},
-    {7, "Ścieżka zawiera certyfikat będący poza okresem ważności"},
-    {8, "Ścieżka nie spełnia wymagań polityk użytkownika"},
-    {17, "Błąd weryfikacji ścieżki"},
-    {9, "Brak listy CRL lub odpowiedzi OCSP"},
-    {10, "Przeterminowana lista CRL lub odpowiedź OCSP"},
-    {11, "Lista CRL lub odpowiedź OCSP jest wcześniejsza niż data utworzenia podpisu"},
-    {12, "Brak listy ARL lub odpowiedzi OCSP"},
-    {13, "Przeterminowana lista ARL lub odpowiedź OCSP"},
-    {14, "Lista ARL lub odpowiedź OCSP jest wcześniejsza niż data utworzenia podpisu"},
-    {15, "Ścieżka zawiera zawieszony certyfikat"},
-    {21, "Niepoprawna struktura podpisu PKCS#7/XAdES/..."},
-    {18, "Nie powiodło się pobranie listy CRL niezbędnej do weryfikacji certyfikatu"},
-    {19, "Nie powiodło się pobranie listy ARL niezbędnej do weryfikacji certyfikatu"},
-    {20, "Błąd weryfikacji archiwalnego znacznika czasu"},
-    {22, "Brak ważnej listy CRL dla przeterminowanego certyfikatu podpisującego"},
-    {23, "Czas wystawienia znacznika czasu jest późniejszy od czasu, na który jest weryfikowany"},
-};
-
 const char* const UNKNOWN_CODE = "Nieznany kod błędu %d !!!";
 const char* const DEVICE_ERROR = "Urządzenie Karbon Ostra zwróciło błąd";
 const char* const CARD_ERROR = "Błąd komunikacji z kartą, biblioteka PKCS#11 zwróciła błąd: %s !!!";
 
 const size_t CODE_COUNT = sizeof CODE_ROWS / sizeof CODE_ROWS[0];
-
-const char* findText(const NumberedText* rows, size_t count, int32_t number) {
-  for (size_t i = 0; i < count; ++i)
-    if (rows[i].number == number) return rows[i].text;
-  return nullptr;
-}
 
 }  // namespace
 
@@ -232,9 +191,9 @@ const char* talDeviceErrorConstant() { return DEVICE_ERROR; }
 const char* talCardErrorFormat() { return CARD_ERROR; }
 
 const char* talStatusText(int32_t status) {
-  return findText(STATUS_ROWS, sizeof STATUS_ROWS / sizeof STATUS_ROWS[0], status);
+  return signatureStatusText(status);
 }
 
 const char* talReasonMessage(int32_t reason) {
-  return findText(REASON_ROWS, sizeof REASON_ROWS / sizeof REASON_ROWS[0], reason);
+  return signatureReasonText(reason);
 }
