@@ -223,6 +223,7 @@ XmlSigParser::~XmlSigParser() = default;
 
 void XmlSigParser::fault(const char* message, int32_t code) {
   if (report) *report << MSG_PREFIX << message;
+  faulted = true;
   throw TalApiException(code);
 }
 
@@ -494,6 +495,7 @@ void XmlSigParser::readReference(xmlNodePtr refNode) {
           if (others > 1) fault(MSG_DETACHED_AMBIGUOUS, xmlrc::INV_MSG);
           if (others == 0 && !skipDetached) {
             if (report) *report << MSG_PREFIX << MSG_DETACHED_MISSING << ref->uri.c_str() << "\r\n";
+            faulted = true;
             throw TalApiException(xmlrc::INV_MSG);
           }
         }
@@ -594,9 +596,8 @@ void XmlSigParser::readReference(xmlNodePtr refNode) {
         ref->digest->finishComputed();
       }
     } catch (const TalApiException& e) {
-      // Structural faults wrote their own line already.
-      if (e.getCode() != xmlrc::INV_MSG && e.getCode() != xmlrc::RD_INFILE)
-        fault(MSG_TRANSFORM_RUN, e.getCode());
+      // Structural faults wrote their own line already; a failed chain has not.
+      if (!faulted) fault(MSG_TRANSFORM_RUN, e.getCode());
       throw;
     } catch (const std::runtime_error&) {
       fault(MSG_TRANSFORM_RUN, xmlrc::TRANSFORM_FAILED);

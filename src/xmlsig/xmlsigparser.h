@@ -194,6 +194,7 @@ class XmlSigParser : public XmlSignature {
   bool skipDetached;
   uint32_t configuredDigest;
   ReportStream* report = nullptr;
+  bool faulted = false;  // a fault's line is written
   XmlWorkBudget budget;
 };
 

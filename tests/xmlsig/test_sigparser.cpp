@@ -209,6 +209,18 @@ TEST(SigParser, ChangedOctetsAreSeen) {
       EXPECT_NE(0, verifySignature(*p.parser, "rsa.der"));
     }
   }
+  // A detached document that cannot be canonicalised: the reference's line and
+  // the chain's code, never a silent refusal.
+  std::string c14n = fileOf("detached-rsa256.xml");
+  c14n.replace(c14n.find("<Reference URI=\"detached.txt\">"), 30,
+               "<Reference URI=\"detached.txt\"><Transforms><Transform Algorithm="
+               "\"http://www.w3.org/TR/2001/REC-xml-c14n-20010315\"/></Transforms>");
+  Parsed bad(c14n, "detached.txt", "not xml at all");
+  EXPECT_NE(0, bad.parse());
+  EXPECT_NE(std::string::npos,
+            bad.reportText().find(convertForOutput(
+                "błąd wykonania transformacji dla elementu wskazanego w ds:Reference.\r\n")))
+      << bad.reportText();
   // The detached file itself.
   Parsed d(fileOf("detached-rsa256.xml"), "detached.txt", "detached dat4\r\nline two\n");
   ASSERT_EQ(0, d.parse());
