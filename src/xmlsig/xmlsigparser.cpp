@@ -1,0 +1,791 @@
+#include "xmlsig/xmlsigparser.h"
+
+#include "base/b64file.h"
+#include "base/reportstream.h"
+#include "base/talexception.h"
+#include "xmlsig/xmlb64transform.h"
+#include "xmlsig/xmlc14transform.h"
+#include "xmlsig/xmlconst.h"
+#include "xmlsig/xmltransformchain.h"
+#include "xmlsig/xmlxpathtransform.h"
+#include "xmlsig/xmlxslttransform.h"
+
+#include <libxml/uri.h>
+
+#include <cstring>
+#include <new>
+#include <strings.h>
+
+namespace {
+
+const char* const MSG_PREFIX = "Błąd podczas weryfikacji podpisu: ";
+const char* const MSG_SIGNED_INFO = "błędny format podpisu XML (element ds:SignedInfo).\r\n";
+const char* const MSG_SIGNATURE_VALUE = "błędny format podpisu XML (element ds:SignatureValue).\r\n";
+const char* const MSG_OUTSIDE_SCHEMA =
+    "błędny format podpisu XML (element spoza schematu XML Signature).\r\n";
+const char* const MSG_QUALIFYING =
+    "błędny format podpisu XML (element etsi:QualifyingProperties).\r\n";
+const char* const MSG_C14N_METHOD =
+    "błędny format podpisu XML (element ds:CanonicalizationMethod).\r\n";
+const char* const MSG_SIGNATURE_METHOD =
+    "błędny format podpisu XML (element ds:SignatureMethod).\r\n";
+const char* const MSG_NO_APPLICATION_REFS =
+    "błędny format podpisu XML (brak elementów ds:Reference dla danych aplikacji).\r\n";
+const char* const MSG_TRANSFORMS = "błędny format podpisu XML (element ds:Transforms).\r\n";
+const char* const MSG_DIGEST_METHOD = "błędny format podpisu XML (element ds:DigestMethod).\r\n";
+const char* const MSG_DIGEST_METHOD_ALG =
+    "błędny format podpisu XML (element ds:DigestMethod atrybut Algorithm).\r\n";
+const char* const MSG_DIGEST_METHOD_UNKNOWN =
+    "funkcjonalność niezaimplementowana (element ds:DigestMethod atrybut Algorithm).\r\n";
+const char* const MSG_DIGEST_VALUE = "błędny format podpisu XML (element ds:DigestValue).\r\n";
+const char* const MSG_REFERENCE_URI =
+    "błędny format podpisu XML (element ds:Reference atrybut URI).\r\n";
+const char* const MSG_MANIFEST = "funkcjonalność niezaimplementowana (element ds:Manifest).\r\n";
+const char* const MSG_UNKNOWN_TYPE = "Nierozpoznana wartość atrybutu Type elementu ds:Reference!.\r\n";
+const char* const MSG_REFERENCE = "błędny format podpisu XML (element ds:Reference).\r\n";
+const char* const MSG_URI_NOT_IMPL =
+    "funkcjonalność niezaimplementowana (element ds:Reference atrybut URI).\r\n";
+const char* const MSG_DETACHED_AMBIGUOUS = "błąd otwarcia odłączonego pliku.\r\n";
+const char* const MSG_DETACHED_MISSING = "błąd otwarcia odłączonego pliku: ";
+const char* const MSG_TRANSFORM_RUN =
+    "błąd wykonania transformacji dla elementu wskazanego w ds:Reference.\r\n";
+const char* const MSG_SP_TWICE =
+    "błędny format podpisu XML (element etsi:SignedProperties może być podpisany tylko raz).\r\n";
+const char* const MSG_SP_TRANSFORM =
+    "błędny format podpisu XML (niedozwolona transformacja dla elementu etsi:SignedProperties).\r\n";
+const char* const MSG_KI_TWICE =
+    "błędny format podpisu XML (element ds:KeyInfo może być podpisany tylko raz).\r\n";
+const char* const MSG_KI_TRANSFORM =
+    "błędny format podpisu XML (niedozwolona transformacja dla elementu ds:KeyInfo).\r\n";
+const char* const MSG_TRANSFORM = "błędny format podpisu XML (element ds:Transform).\r\n";
+const char* const MSG_TRANSFORM_ALG =
+    "błędny format podpisu XML (element ds:Transform atrybut Algorithm).\r\n";
+const char* const MSG_TRANSFORM_UNKNOWN =
+    "funkcjonalność niezaimplementowana (nieobsługiwana transformacja w elemencie ds:Transform).\r\n";
+const char* const MSG_INCLUSIVE = "błędny format podpisu XML (element ec:InclusiveNamespaces).\r\n";
+const char* const MSG_INCLUSIVE_LIST =
+    "błędny format podpisu XML (element ec:InclusiveNamespaces brak atrybutu PrefixList).\r\n";
+const char* const MSG_KI_ONLY_X509 =
+    "błędny format elementu KeyInfo (elementy inne niż ds:X509Data nie są obsługiwane).\r\n";
+const char* const MSG_KI_CERT = "błędny format elementu KeyInfo (element ds:X509Certificate).\r\n";
+const char* const MSG_KI_CERT_BAD = "błędny format certyfikatu (element ds:X509Certificate).\r\n";
+const char* const MSG_KI_ISSUER_SERIAL =
+    "błędny format elementu KeyInfo (element ds:X509IsuerSerial).\r\n";
+const char* const MSG_KI_SUBJECT = "błędny format elementu KeyInfo (element ds:X509SubjectName).\r\n";
+const char* const MSG_KI_CRL = "błędny format elementu KeyInfo (element ds:X509Crl).\r\n";
+const char* const MSG_KI_CRL_BAD = "błędny format listy CRL (element ds:X509Crl).\r\n";
+const char* const MSG_KI_TOKEN =
+    "błędny format elementu KeyInfo (element wsse:BinarySecurityToken).\r\n";
+const char* const MSG_KI_TOKEN_BAD = "błędny format certyfikatu (element wsse:BinarySecurityToken).\r\n";
+const char* const MSG_SIGNER =
+    "błędny format podpisu (nie można jednoznacznie wskazać certyfikatu do weryfikacji podpisu).\r\n";
+
+const char* const X509V3_TOKEN =
+    "http://docs.oasis-open.org/wss/2004/01/oasis-200401-wss-x509-token-profile-1.0#X509v3";
+
+// Certificates, CRLs and tokens are read from base64 of at most this many octets.
+const size_t MAX_DER_VALUE = 1u << 20;
+// A DigestValue longer than any digest is refused as malformed.
+const size_t MAX_DIGEST_VALUE = 1024;
+
+struct SignatureMethodRow {
+  std::string_view uri;
+  int32_t scheme;
+  uint32_t hash;
+};
+const SignatureMethodRow SIGNATURE_METHODS[] = {
+    {xmlc::SIG_RSA_SHA1, SIG_SCHEME_RSA_PKCS1, 1},   {xmlc::SIG_RSA_SHA256, SIG_SCHEME_RSA_PKCS1, 3},
+    {xmlc::SIG_RSA_SHA384, SIG_SCHEME_RSA_PKCS1, 4}, {xmlc::SIG_RSA_SHA512, SIG_SCHEME_RSA_PKCS1, 5},
+    {xmlc::SIG_DSA_SHA1, SIG_SCHEME_DSA, 1},         {xmlc::SIG_ECDSA_SHA1, SIG_SCHEME_ECDSA, 1},
+    {xmlc::SIG_ECDSA_SHA256, SIG_SCHEME_ECDSA, 3},   {xmlc::SIG_ECDSA_SHA384, SIG_SCHEME_ECDSA, 4},
+    {xmlc::SIG_ECDSA_SHA512, SIG_SCHEME_ECDSA, 5},
+};
+
+// An element of this local name in this namespace (a namespace is required).
+bool isIn(xmlNodePtr n, std::string_view name, std::string_view ns) {
+  if (!n || n->type != XML_ELEMENT_NODE || !xmlStrEqual(n->name, BAD_CAST name.data())) return false;
+  const xmlChar* uri = nodeNamespaceUri(n);
+  return uri && xmlStrEqual(uri, BAD_CAST ns.data());
+}
+bool isDs(xmlNodePtr n, std::string_view name) { return isIn(n, name, xmlc::NS_DSIG); }
+
+xmlNodePtr nextElement(xmlNodePtr n) { return n ? firstElement(n->next) : nullptr; }
+
+bool propOf(xmlNodePtr n, const char* name, std::string& out) {
+  xmlChar* v = xmlGetProp(n, BAD_CAST name);
+  if (!v) return false;
+  out = reinterpret_cast<const char*>(v);
+  xmlFree(v);
+  return true;
+}
+
+std::string contentOf(xmlNodePtr n) {
+  std::string out;
+  if (xmlChar* v = xmlNodeGetContent(n)) {
+    out = reinterpret_cast<const char*>(v);
+    xmlFree(v);
+  }
+  return out;
+}
+
+bool isCanonicalisation(int32_t kind) {
+  return kind == XML_TK_C14N || kind == XML_TK_C14N_COMMENTS || kind == XML_TK_EXC_C14N ||
+         kind == XML_TK_EXC_C14N_COMMENTS;
+}
+bool withComments(int32_t kind) {
+  return kind == XML_TK_C14N_COMMENTS || kind == XML_TK_EXC_C14N_COMMENTS;
+}
+bool exclusive(int32_t kind) { return kind == XML_TK_EXC_C14N || kind == XML_TK_EXC_C14N_COMMENTS; }
+
+// An XPath filter over the subtree a fragment names: its result less what lies
+// outside that subtree (the filter itself is evaluated per node of the document).
+class XmlSubtreeRestriction : public XmlTransform, public XmlNodeFilter {
+ public:
+  explicit XmlSubtreeRestriction(xmlNodePtr top)
+      : XmlTransform(XML_TK_XPATH, XML_DATA_NODESET, XML_DATA_NODESET), subtree(top) {}
+  XmlNodeFilter* outputFilter() override { return this; }
+  void applyToFilter(XmlNodeFilter* filter) override {
+    if (!filter) throw TalApiException(xmlrc::TRANSFORM_FAILED);
+    input = filter;
+  }
+  int visible(xmlNodePtr node, xmlNodePtr parent) override {
+    return subtree.contains(node, parent) && input->visible(node, parent) == 1 ? 1 : 0;
+  }
+  int32_t failure() const override { return input ? input->failure() : 0; }
+
+ private:
+  XmlSubtree subtree;
+  XmlNodeFilter* input = nullptr;
+};
+
+struct TransformStep {
+  xmlNodePtr element;
+  XmlTransformParam param;
+};
+
+}  // namespace
+
+std::string xmlIdOf(xmlNodePtr element) {
+  std::string id;
+  for (const char* name : XML_ID_ATTRIBUTE_NAMES)
+    if (propOf(element, name, id)) return id;
+  return std::string();
+}
+
+bool xmlDecodeBase64(const std::string& text, std::string& out, size_t maxOut) {
+  out.clear();
+  std::string packed;
+  packed.reserve(text.size());
+  for (char c : text)
+    if (c != ' ' && c != '\t' && c != '\r' && c != '\n') packed.push_back(c);
+  if (packed.empty() || packed.size() % 4 != 0 || packed.size() / 4 * 3 > maxOut + 2 ||
+      packed.size() > 0x7FFFFFF0u)
+    return false;
+  std::string bytes(packed.size() / 4 * 3, '\0');
+  int32_t n = decodeBase64Block(packed.data(), static_cast<int32_t>(packed.size()),
+                                reinterpret_cast<uint8_t*>(&bytes[0]));
+  if (n <= 0 || static_cast<size_t>(n) > maxOut) return false;
+  bytes.resize(static_cast<size_t>(n));
+  out.swap(bytes);
+  return true;
+}
+
+MessageDigestXml::MessageDigestXml(uint32_t algorithm, const std::string& expected)
+    : expected(expected), algorithm(algorithm) {
+  addAlgorithm(algorithm);
+}
+
+void MessageDigestXml::finishComputed() {
+  context().finish();
+  computed = true;
+}
+
+void MessageDigestXml::setComputed(const std::string& digest) {
+  computed = context().setDigest(digest.data(), static_cast<uint32_t>(digest.size()));
+}
+
+bool MessageDigestXml::matches() const {
+  const MessageDigestCtx* c = m_ptrList.front();
+  return computed && c->getDigestLength() == expected.size() &&
+         memcmp(c->getDigestPtr(), expected.data(), expected.size()) == 0;
+}
+
+XmlSigParser::XmlSigParser(xmlNodePtr root, const std::vector<TVxmlDoc*>& docs, int32_t mode,
+                           bool skipDetached, uint32_t configuredDigest)
+    : xadesNamespace(xmlc::NS_XADES),
+      root(root),
+      docs(docs),
+      mode(mode),
+      skipDetached(skipDetached),
+      configuredDigest(configuredDigest) {}
+
+XmlSigParser::~XmlSigParser() = default;
+
+void XmlSigParser::fault(const char* message, int32_t code) {
+  if (report) *report << MSG_PREFIX << message;
+  faulted = true;
+  throw TalApiException(code);
+}
+
+int32_t XmlSigParser::parse(ReportStream* reportStream, xmlNodePtr signature) {
+  report = reportStream;
+  if (!signature) return xmlrc::INV_PAR;
+  try {
+    walk(signature);
+  } catch (const TalException& e) {
+    return e.getCode();
+  } catch (const std::bad_alloc&) {
+    return xmlrc::MEM;
+  }
+  return xmlrc::OK;
+}
+
+void XmlSigParser::walk(xmlNodePtr signature) {
+  signatureNode = signature;
+  propOf(signature, "Id", signatureId);
+  xmlNodePtr n = firstElement(signature->children);
+  if (!isDs(n, xmlc::DS_SIGNED_INFO)) fault(MSG_SIGNED_INFO, xmlrc::INV_MSG);
+  signedInfoNode = n;
+  n = nextElement(n);
+  if (!isDs(n, xmlc::DS_SIGNATURE_VALUE)) fault(MSG_SIGNATURE_VALUE, xmlrc::INV_MSG);
+  signatureValueNode = n;
+  if (!xmlDecodeBase64(contentOf(n), signatureValue, XMLSIG_MAX_SIGNATURE_VALUE))
+    fault(MSG_SIGNATURE_VALUE, xmlrc::INV_MSG);
+  n = nextElement(n);
+  if (isDs(n, xmlc::DS_KEY_INFO)) {
+    keyInfoNode = n;
+    n = nextElement(n);
+  }
+  for (; n; n = nextElement(n)) {
+    if (!isDs(n, xmlc::DS_OBJECT)) fault(MSG_OUTSIDE_SCHEMA, xmlrc::INV_MSG);
+    xmlNodePtr first = firstElement(n->children);
+    bool v132 = isIn(first, xmlc::XADES_QUALIFYING_PROPERTIES, xmlc::NS_XADES);
+    bool v111 = isIn(first, xmlc::XADES_QUALIFYING_PROPERTIES, xmlc::NS_XADES111);
+    if (!v132 && !v111) continue;
+    if (qualifyingPropertiesNode) fault(MSG_QUALIFYING, xmlrc::INV_MSG);
+    qualifyingPropertiesNode = first;
+    if (v111) {
+      xades111 = true;
+      xadesNamespace = std::string(xmlc::NS_XADES111);
+    }
+    if (qualifyingPropertiesReader) qualifyingPropertiesReader(*this, first);
+  }
+  if (keyInfoNode) propOf(keyInfoNode, "Id", keyInfoId);
+  readSignedInfo();
+  if (keyInfoNode) readKeyInfo();
+  chooseSigner();
+  canonicaliseSignedInfo();
+  if (scheme == SIG_SCHEME_DSA || scheme == SIG_SCHEME_ECDSA) {
+    MemFile der;
+    if (!dsaXmlSignatureToDer(reinterpret_cast<const uint8_t*>(signatureValue.data()),
+                              static_cast<uint32_t>(signatureValue.size()), &der))
+      fault(MSG_SIGNATURE_VALUE, xmlrc::MEM);
+    signatureValue.assign(reinterpret_cast<const char*>(der.data()),
+                          static_cast<size_t>(der.length()));
+  }
+}
+
+void XmlSigParser::readSignedInfo() {
+  xmlNodePtr n = firstElement(signedInfoNode->children);
+  std::string alg;
+  if (!isDs(n, xmlc::DS_CANONICALIZATION_METHOD) || !propOf(n, "Algorithm", alg))
+    fault(MSG_C14N_METHOD, xmlrc::INV_MSG);
+  if (alg == xmlc::ALG_C14N)
+    c14nMethod = XML_TK_C14N;
+  else if (alg == xmlc::ALG_C14N_COMMENTS)
+    c14nMethod = XML_TK_C14N_COMMENTS;
+  else if (alg == xmlc::ALG_EXC_C14N)
+    c14nMethod = XML_TK_EXC_C14N;
+  else if (alg == xmlc::ALG_EXC_C14N_COMMENTS)
+    c14nMethod = XML_TK_EXC_C14N_COMMENTS;
+  else
+    fault(MSG_C14N_METHOD, xmlrc::INV_MSG);
+  if (exclusive(static_cast<int32_t>(c14nMethod))) {
+    if (xmlNodePtr list = firstElement(n->children)) {
+      if (!isIn(list, xmlc::EXC_INCLUSIVE_NAMESPACES, xmlc::NS_EXC_C14N))
+        fault(MSG_INCLUSIVE, xmlrc::INV_MSG);
+      if (!xmlHasProp(list, BAD_CAST "PrefixList")) fault(MSG_INCLUSIVE_LIST, xmlrc::INV_MSG);
+      readInclusiveNamespaces(list, inclusivePrefixes);
+    }
+  }
+  n = nextElement(n);
+  alg.clear();
+  if (!isDs(n, xmlc::DS_SIGNATURE_METHOD) || !propOf(n, "Algorithm", alg))
+    fault(MSG_SIGNATURE_METHOD, xmlrc::INV_MSG);
+  signatureMethod = alg;
+  for (const auto& row : SIGNATURE_METHODS)
+    if (row.uri == alg) {
+      scheme = row.scheme;
+      hashId = row.hash;
+    }
+  if (scheme == SIG_SCHEME_NONE) fault(MSG_SIGNATURE_METHOD, xmlrc::INV_MSG);
+  // The combined digests: each requested algorithm once, then the library's own.
+  for (uint32_t id : requestedDigests)
+    if (id >= 1 && id <= 8 && id != 6) combinedDigests.addAlgorithm(id);
+  if (configuredDigest >= 1 && configuredDigest <= 8 && configuredDigest != 6)
+    combinedDigests.addAlgorithm(configuredDigest);
+  n = nextElement(n);
+  for (; isDs(n, xmlc::DS_REFERENCE); n = nextElement(n)) {
+    if (references.items.size() >= XMLSIG_MAX_REFERENCES) fault(MSG_REFERENCE, xmlrc::INV_MSG);
+    readReference(n);
+  }
+  bool application = false;
+  for (XmlRef* r : references.items) application = application || r->applicationData;
+  if (!application) fault(MSG_NO_APPLICATION_REFS, xmlrc::INV_MSG);
+  if (n) fault(MSG_OUTSIDE_SCHEMA, xmlrc::INV_MSG);
+}
+
+void XmlSigParser::readReference(xmlNodePtr refNode) {
+  xmlNodePtr child = firstElement(refNode->children);
+  if (!child) fault(MSG_TRANSFORMS, xmlrc::INV_MSG);
+  xmlNodePtr transformsNode = nullptr;
+  if (isDs(child, xmlc::DS_TRANSFORMS)) {
+    transformsNode = child;
+    child = nextElement(child);
+  }
+  if (!isDs(child, xmlc::DS_DIGEST_METHOD)) fault(MSG_DIGEST_METHOD, xmlrc::INV_MSG);
+  std::string alg;
+  if (!propOf(child, "Algorithm", alg)) fault(MSG_DIGEST_METHOD_ALG, xmlrc::INV_MSG);
+  uint32_t digestId = 0;
+  // MD5 is in the digest table but no longer binds anything: refused as unsupported.
+  if (!digestIdFromUri(alg.c_str(), &digestId) || alg == xmlc::DIGEST_MD5)
+    fault(MSG_DIGEST_METHOD_UNKNOWN, xmlrc::NOT_IMPL);
+  xmlNodePtr valueNode = nextElement(child);
+  if (!isDs(valueNode, xmlc::DS_DIGEST_VALUE)) fault(MSG_DIGEST_VALUE, xmlrc::INV_MSG);
+  if (nextElement(valueNode)) fault(MSG_OUTSIDE_SCHEMA, xmlrc::INV_MSG);
+
+  auto ref = std::make_unique<XmlRef>();
+  std::string uriText;
+  if (!propOf(refNode, "URI", uriText)) fault(MSG_REFERENCE_URI, xmlrc::INV_MSG);
+  bool hasType = propOf(refNode, "Type", ref->typeText);
+  ref->digestAlgorithm = digestId;
+  if (!xmlDecodeBase64(contentOf(valueNode), ref->digestValue, MAX_DIGEST_VALUE))
+    fault(MSG_DIGEST_VALUE, xmlrc::INV_MSG);
+
+  if (hasType && !ref->typeText.empty()) {
+    const std::string& t = ref->typeText;
+    if (t == xmlc::TYPE_OBJECT)
+      ref->type = XML_REF_OBJECT;
+    else if (t == xmlc::TYPE_SIGNED_PROPERTIES_111 || t == xmlc::TYPE_SIGNED_PROPERTIES)
+      ref->type = XML_REF_SIGNED_PROPERTIES;
+    else if (t == xmlc::TYPE_COUNTERSIGNED_SIGNATURE)
+      ref->type = XML_REF_COUNTERSIGNED;
+    else if (t == xmlc::TYPE_MANIFEST)
+      fault(MSG_MANIFEST, xmlrc::NOT_IMPL);
+    else if (report)
+      *report << MSG_PREFIX << MSG_UNKNOWN_TYPE;
+  }
+
+  if (uriText.empty()) {
+    ref->uriKind = XML_URI_DOCUMENT;
+  } else {
+    xmlURIPtr uri = xmlParseURI(uriText.c_str());
+    if (!uri) fault(MSG_REFERENCE, xmlrc::INV_MSG);
+    std::string scheme = uri->scheme ? uri->scheme : "";
+    std::string path = uri->path ? uri->path : "";
+    std::string fragment = uri->fragment ? uri->fragment : "";
+    bool hasFragment = uri->fragment != nullptr;
+    bool hasOther = uri->server || uri->query;
+    xmlFreeURI(uri);
+    if (scheme.empty()) {
+      // A fragment of another document is not this document's element.
+      if (hasFragment && path.empty() && !hasOther) {
+        ref->uriKind = XML_URI_FRAGMENT;
+        ref->uri = fragment;
+      } else if (!hasFragment && !path.empty()) {
+        ref->uriKind = XML_URI_DETACHED;
+        ref->uri = path;
+      } else {
+        fault(MSG_URI_NOT_IMPL, xmlrc::NOT_IMPL);
+      }
+    } else if (strcasecmp(scheme.c_str(), "file") == 0) {
+      if (path.empty()) fault(MSG_REFERENCE, xmlrc::INV_MSG);
+      if (hasFragment) fault(MSG_URI_NOT_IMPL, xmlrc::NOT_IMPL);
+      ref->uriKind = XML_URI_DETACHED;
+      ref->uri = path;
+    } else {
+      fault(MSG_URI_NOT_IMPL, xmlrc::NOT_IMPL);
+    }
+  }
+  if (ref->type != XML_REF_NONE && ref->uriKind != XML_URI_FRAGMENT)
+    fault(MSG_REFERENCE_URI, xmlrc::INV_MSG);
+
+  // The transforms, checked whatever the mode.
+  std::vector<TransformStep> steps;
+  if (transformsNode) {
+    xmlNodePtr t = firstElement(transformsNode->children);
+    if (!t) fault(MSG_TRANSFORM, xmlrc::INV_MSG);
+    for (; t; t = nextElement(t)) {
+      if (!isDs(t, xmlc::DS_TRANSFORM) || steps.size() >= XMLSIG_MAX_TRANSFORMS)
+        fault(MSG_TRANSFORM, xmlrc::INV_MSG);
+      std::string talg;
+      if (!propOf(t, "Algorithm", talg)) fault(MSG_TRANSFORM_ALG, xmlrc::INV_MSG);
+      TransformStep step{t, XmlTransformParam()};
+      if (transformKindFromUri(talg.c_str(), &step.param.kind) != xmlrc::OK)
+        fault(MSG_TRANSFORM_UNKNOWN, xmlrc::NOT_IMPL);
+      try {
+        readTransformParams(nullptr, t, step.param);
+      } catch (const TalApiException& e) {
+        fault(e.getCode() == xmlrc::NOT_IMPL ? MSG_TRANSFORM_UNKNOWN : MSG_TRANSFORM, e.getCode());
+      }
+      ref->transforms.push_back(step.param.kind);
+      steps.push_back(std::move(step));
+    }
+  }
+
+  if (ref->uriKind == XML_URI_FRAGMENT) {
+    std::string id;
+    XmlFragmentKind fk = parseSameDocumentFragment(ref->uri, &id);
+    if (fk == XML_FRAGMENT_INVALID) fault(MSG_URI_NOT_IMPL, xmlrc::NOT_IMPL);
+    if (fk == XML_FRAGMENT_ROOT) {
+      ref->target = reinterpret_cast<xmlNodePtr>(root->doc);
+    } else {
+      try {
+        findNodeById(root, id.c_str(), &ref->target);
+      } catch (const TalApiException& e) {
+        fault(MSG_TRANSFORM_RUN, e.getCode());
+      }
+    }
+  } else if (ref->uriKind == XML_URI_DOCUMENT) {
+    ref->target = reinterpret_cast<xmlNodePtr>(root->doc);
+  }
+
+  // Classification (before any digesting, so a forbidden transform never
+  // runs): a reference taken as SignedProperties or KeyInfo must
+  // resolve to the very element that was read as such.
+  auto onlyCanonicalisations = [&ref]() {
+    for (int32_t k : ref->transforms)
+      if (!isCanonicalisation(k) && k != XML_TK_ENVELOPED) return false;
+    return true;
+  };
+  if (ref->type == XML_REF_SIGNED_PROPERTIES) {
+    if (signedPropertiesReferenced) fault(MSG_SP_TWICE, xmlrc::INV_MSG);
+    if (signedPropertiesNode || !signedPropertiesId.empty()) {
+      if (ref->target != signedPropertiesNode || !signedPropertiesNode)
+        fault(MSG_REFERENCE, xmlrc::INV_MSG);
+      if (!onlyCanonicalisations()) fault(MSG_SP_TRANSFORM, xmlrc::INV_MSG);
+      signedPropertiesReferenced = true;
+    }
+  } else if (ref->type == XML_REF_NONE && ref->uriKind == XML_URI_FRAGMENT && keyInfoNode &&
+             (ref->target == keyInfoNode || (!keyInfoId.empty() && ref->uri == keyInfoId))) {
+    if (ref->target != keyInfoNode) fault(MSG_REFERENCE, xmlrc::INV_MSG);
+    if (keyInfoReferenced) fault(MSG_KI_TWICE, xmlrc::INV_MSG);
+    if (!onlyCanonicalisations()) fault(MSG_KI_TRANSFORM, xmlrc::INV_MSG);
+    keyInfoReferenced = true;
+  } else if (ref->type != XML_REF_SIGNED_PROPERTIES) {
+    ref->applicationData = true;
+  }
+  ref->digest = std::make_unique<MessageDigestXml>(digestId, ref->digestValue);
+  combinedDigests.addAlgorithm(digestId);
+
+  if (mode == 1) {
+    try {
+      if (ref->uriKind == XML_URI_DETACHED) {
+        // Detached data: the file chain of its canonicalisations and style sheet.
+        TVxmlDoc* doc = nullptr;
+        for (TVxmlDoc* d : docs)
+          if (d && !d->name.empty() && d->name == ref->uri) doc = d;
+        if (!doc) {
+          int others = 0;
+          for (TVxmlDoc* d : docs)
+            if (d && !(d->holder && d->holder->doc == root->doc)) {
+              doc = d;
+              ++others;
+            }
+          if (others > 1) fault(MSG_DETACHED_AMBIGUOUS, xmlrc::INV_MSG);
+          if (others == 0 && !skipDetached) {
+            if (report) *report << MSG_PREFIX << MSG_DETACHED_MISSING << ref->uri.c_str() << "\r\n";
+            faulted = true;
+            throw TalApiException(xmlrc::INV_MSG);
+          }
+        }
+        if (doc) {
+          XmlTransforms chain;
+          uint32_t pending = XML_DATA_FILE;
+          for (const TransformStep& s : steps) {
+            int32_t k = s.param.kind;
+            if (k == XML_TK_XSLT) {
+              if (!chain.items.empty()) throw TalApiException(xmlrc::TRANSFORM_FAILED);
+              chain.add(new XmlXsltFileTransform(s.param.stylesheet));
+              pending = XML_DATA_NODE;
+            } else if (isCanonicalisation(k)) {
+              if (pending == XML_DATA_FILE)
+                chain.add(new XmlC14FileTransform(withComments(k), exclusive(k)));
+              else if (pending == XML_DATA_NODE)
+                chain.add(new XmlC14DocTransform(withComments(k), 1, exclusive(k),
+                                                 s.param.inclusivePrefixes));
+              else
+                throw TalApiException(xmlrc::TRANSFORM_FAILED);
+              pending = XML_DATA_OCTETS;
+            }
+          }
+          if (chain.items.empty()) {
+            // The raw file, read once per digest set.
+            if ((doc->reader->seek(0) & 0xFFFF) == 0xFFFF ||
+                ref->digest->updateFromStream(*doc->reader) != 0 ||
+                (doc->reader->seek(0) & 0xFFFF) == 0xFFFF ||
+                combinedDigests.updateFromStream(*doc->reader) != 0)
+              throw TalApiException(xmlrc::RD_INFILE);
+          } else {
+            if (pending != XML_DATA_OCTETS)
+              chain.add(new XmlC14DocTransform(false, 1, false));
+            chain.applyToFile(doc, &budget);
+            feed(*ref, chain.outputBytes(), chain.outputLength());
+          }
+          ref->digest->finishComputed();
+        }
+      } else {
+        // Same document: the whole of it without this signature, or one subtree.
+        bool whole = ref->uriKind == XML_URI_DOCUMENT;
+        xmlNodePtr start = whole ? signatureNode : ref->target;
+        uint8_t selection = whole ? 0 : 1;
+        // Comments stay only in the XPointer forms of a fragment.
+        bool keepComments = !whole && ref->uri.compare(0, 9, "xpointer(") == 0;
+        XmlTransforms chain;
+        uint32_t pending = XML_DATA_NODE;
+        for (const TransformStep& s : steps) {
+          int32_t k = s.param.kind;
+          if (k == XML_TK_ENVELOPED) {
+            // The whole document leaves the signature out already.
+            if (whole && pending == XML_DATA_NODE) continue;
+            if (pending == XML_DATA_OCTETS) throw TalApiException(xmlrc::TRANSFORM_FAILED);
+            chain.add(new XmlEnvelopedTransform(s.element, pending));
+            pending = XML_DATA_NODESET;
+          } else if (k == XML_TK_XPATH) {
+            if (!chain.items.empty()) throw TalApiException(xmlrc::TRANSFORM_FAILED);
+            auto* xp = new XmlXPathTransform(firstElement(s.element->children), s.param.expression);
+            chain.add(xp);
+            if (transformsNode->nsDef && !transformsNode->nsDef->prefix)
+              xp->addNamespace(std::string(xmlc::PFX_DSIG), std::string(xmlc::NS_DSIG));
+            if (whole) {
+              // Its input is the whole document: nothing of it is left out but by rules.
+              start = nullptr;
+            } else {
+              chain.add(new XmlSubtreeRestriction(ref->target));
+            }
+            pending = XML_DATA_NODESET;
+          } else if (k == XML_TK_BASE64) {
+            if (chain.items.empty() && !whole) {
+              chain.add(new XmlNodeContToMemTransform());
+            } else if (pending != XML_DATA_OCTETS) {
+              throw TalApiException(xmlrc::TRANSFORM_FAILED);
+            }
+            chain.add(new XmlB64MemoryTransform(true));
+            pending = XML_DATA_OCTETS;
+          } else if (isCanonicalisation(k)) {
+            bool comments = withComments(k) && keepComments;
+            if (pending == XML_DATA_NODESET)
+              chain.add(new XmlC14NodeSetTransform(root->doc, comments, exclusive(k),
+                                                   s.param.inclusivePrefixes));
+            else if (pending == XML_DATA_NODE)
+              chain.add(new XmlC14DocTransform(comments, selection, exclusive(k),
+                                               s.param.inclusivePrefixes));
+            else
+              throw TalApiException(xmlrc::TRANSFORM_FAILED);
+            pending = XML_DATA_OCTETS;
+          } else {
+            throw TalApiException(xmlrc::TRANSFORM_FAILED);
+          }
+        }
+        if (pending == XML_DATA_NODESET)
+          chain.add(new XmlC14NodeSetTransform(root->doc, false, false));
+        else if (pending == XML_DATA_NODE)
+          chain.add(new XmlC14DocTransform(false, selection, false));
+        chain.applyToNode(start, &budget);
+        feed(*ref, chain.outputBytes(), chain.outputLength());
+        ref->digest->finishComputed();
+      }
+    } catch (const TalApiException& e) {
+      // Structural faults wrote their own line already; a failed chain has not.
+      if (!faulted) fault(MSG_TRANSFORM_RUN, e.getCode());
+      throw;
+    } catch (const std::runtime_error&) {
+      fault(MSG_TRANSFORM_RUN, xmlrc::TRANSFORM_FAILED);
+    }
+  }
+
+  references.items.push_back(ref.release());
+}
+
+void XmlSigParser::feed(XmlRef& ref, const uint8_t* bytes, uint32_t length) {
+  if (!bytes || length == 0) return;
+  ref.digest->context().update(bytes, length);
+  combinedDigests.update(bytes, length);
+  if (keepOctets) ref.octets.assign(reinterpret_cast<const char*>(bytes), length);
+}
+
+void XmlSigParser::addCertificate(xmlNodePtr element, const char* noText, const char* badValue) {
+  std::string text = contentOf(element);
+  std::string der;
+  if (text.find_first_not_of(" \t\r\n") == std::string::npos) fault(noText, xmlrc::INV_MSG);
+  if (certificates.items.size() >= XMLSIG_MAX_KEYINFO_ITEMS ||
+      !xmlDecodeBase64(text, der, MAX_DER_VALUE))
+    fault(badValue, xmlrc::INV_MSG);
+  auto cert = std::make_unique<SignedCertificate>();
+  int rc = cert->decodeBuffer(reinterpret_cast<const unsigned char*>(der.data()),
+                              static_cast<int>(der.size()), ASN_FLAG_CONST | ASN_FLAG_COPY);
+  if (rc != static_cast<int>(der.size())) fault(badValue, xmlrc::INV_MSG);
+  certificates.items.push_back(cert.release());
+}
+
+void XmlSigParser::readX509Data(xmlNodePtr data) {
+  for (xmlNodePtr c = firstElement(data->children); c; c = nextElement(c)) {
+    if (isDs(c, xmlc::DS_X509_CERTIFICATE)) {
+      addCertificate(c, MSG_KI_CERT, MSG_KI_CERT_BAD);
+    } else if (isDs(c, xmlc::DS_X509_ISSUER_SERIAL)) {
+      xmlNodePtr name = firstElement(c->children);
+      xmlNodePtr serial = nextElement(name);
+      if (!isDs(name, xmlc::DS_X509_ISSUER_NAME) || !isDs(serial, xmlc::DS_X509_SERIAL_NUMBER) ||
+          issuerSerials.items.size() >= XMLSIG_MAX_KEYINFO_ITEMS)
+        fault(MSG_KI_ISSUER_SERIAL, xmlrc::INV_MSG);
+      auto pair = std::make_unique<XmlIssuerSerial>();
+      pair->issuerName = contentOf(name);
+      try {
+        std::string digits = contentOf(serial);
+        size_t b = digits.find_first_not_of(" \t\r\n");
+        size_t e = digits.find_last_not_of(" \t\r\n");
+        convXml::decimalToInteger(b == std::string::npos ? "" : digits.substr(b, e - b + 1),
+                                  pair->serialNumber);
+      } catch (const TalApiException&) {
+        fault(MSG_KI_ISSUER_SERIAL, xmlrc::INV_MSG);
+      }
+      if (pair->issuerName.empty()) fault(MSG_KI_ISSUER_SERIAL, xmlrc::INV_MSG);
+      issuerSerials.items.push_back(pair.release());
+    } else if (isDs(c, xmlc::DS_X509_SUBJECT_NAME)) {
+      std::string name = contentOf(c);
+      if (name.empty() || subjectNames.size() >= XMLSIG_MAX_KEYINFO_ITEMS)
+        fault(MSG_KI_SUBJECT, xmlrc::INV_MSG);
+      subjectNames.push_back(name);
+    } else if (isDs(c, xmlc::DS_X509_CRL)) {
+      std::string text = contentOf(c);
+      if (text.find_first_not_of(" \t\r\n") == std::string::npos) fault(MSG_KI_CRL, xmlrc::INV_MSG);
+      std::string der;
+      if (crls.items.size() >= XMLSIG_MAX_KEYINFO_ITEMS ||
+          !xmlDecodeBase64(text, der, 16 * MAX_DER_VALUE))
+        fault(MSG_KI_CRL_BAD, xmlrc::INV_MSG);
+      auto crl = std::make_unique<SignedCertRevList>();
+      int rc = crl->decodeBuffer(reinterpret_cast<const unsigned char*>(der.data()),
+                                 static_cast<int>(der.size()), ASN_FLAG_CONST | ASN_FLAG_COPY);
+      if (rc != static_cast<int>(der.size())) fault(MSG_KI_CRL_BAD, xmlrc::INV_MSG);
+      crls.items.push_back(crl.release());
+    }
+  }
+}
+
+void XmlSigParser::readKeyInfo() {
+  std::vector<xmlNodePtr> gathered;
+  for (xmlNodePtr c = firstElement(keyInfoNode->children); c; c = nextElement(c)) {
+    if (gathered.size() >= XMLSIG_MAX_KEYINFO_ITEMS) fault(MSG_KI_ONLY_X509, xmlrc::INV_MSG);
+    if (isDs(c, xmlc::DS_X509_DATA)) {
+      gathered.push_back(c);
+    } else if (isIn(c, "SecurityTokenReference", xmlc::NS_WSSE)) {
+      xmlNodePtr first = firstElement(c->children);
+      std::string valueType, uri;
+      if (isIn(first, "Reference", xmlc::NS_WSSE) && propOf(first, "ValueType", valueType) &&
+          valueType == X509V3_TOKEN && propOf(first, "URI", uri)) {
+        if (!uri.empty() && uri[0] == '#') uri.erase(0, 1);
+        xmlNodePtr token = nullptr;
+        try {
+          findNodeById(root, uri.c_str(), &token);
+        } catch (const TalApiException&) {
+          fault(MSG_KI_TOKEN, xmlrc::INV_MSG);
+        }
+        gathered.push_back(token);
+      } else if (isDs(first, xmlc::DS_X509_DATA)) {
+        gathered.push_back(first);
+      }
+    }
+  }
+  if (gathered.empty()) fault(MSG_KI_ONLY_X509, xmlrc::INV_MSG);
+  for (xmlNodePtr g : gathered) {
+    if (isDs(g, xmlc::DS_X509_DATA))
+      readX509Data(g);
+    else if (isIn(g, "BinarySecurityToken", xmlc::NS_WSSE))
+      addCertificate(g, MSG_KI_TOKEN, MSG_KI_TOKEN_BAD);
+    else
+      fault(MSG_KI_TOKEN, xmlrc::INV_MSG);
+  }
+}
+
+void XmlSigParser::chooseSigner() {
+  signer = nullptr;
+  std::string committed;
+  int32_t committedAlg = 0;
+  if (signedPropertiesReferenced && signedAttributes &&
+      (committedAlg = signedAttributes->signingCertificateDigestAlgorithm()) != 0 &&
+      signedAttributes->signingCertificateDigest())
+    committed = *signedAttributes->signingCertificateDigest();
+  if (!committed.empty() && committedAlg >= 1 && committedAlg <= 8 && committedAlg != 6) {
+    auto matches = [&](SignedCertificate* c) {
+      unsigned char d[64];
+      MessageDigestCtx ctx(static_cast<uint32_t>(committedAlg));
+      ctx.updateWithObject(*c);
+      ctx.finish();
+      memcpy(d, ctx.getDigestPtr(), ctx.getDigestLength());
+      // The whole digest: a shorter committed value would match too much.
+      return ctx.getDigestLength() == committed.size() &&
+             memcmp(d, committed.data(), committed.size()) == 0;
+    };
+    for (SignedCertificate* c : certificates.items)
+      if (!signer && matches(c)) signer = c;
+    for (SignedCertificate* c : certificateValues.items)
+      if (!signer && matches(c)) signer = c;
+  } else {
+    for (SignedCertificate* c : certificates.items)
+      if (!c->isCa()) {
+        if (signer) fault(MSG_SIGNER, xmlrc::INV_MSG);
+        signer = c;
+      }
+  }
+  if (signer) {
+    signerFound = true;
+    signerId.issuer = signer->tbsCertificate.issuer;
+    signerId.serialNumber = signer->tbsCertificate.serialNumber;
+    signerIdSet = true;
+    return;
+  }
+  if (issuerSerials.items.size() != 1) fault(MSG_SIGNER, xmlrc::INV_MSG);
+  XmlIssuerSerial* only = issuerSerials.items.front();
+  signerId.serialNumber = only->serialNumber;
+  if (makeDnAttribute) {
+    try {
+      convXml::parseDN(only->issuerName, signerId.issuer, makeDnAttribute);
+    } catch (const TalApiException&) {
+      fault(MSG_KI_ISSUER_SERIAL, xmlrc::INV_MSG);
+    }
+    signerIdSet = true;
+  }
+}
+
+void XmlSigParser::canonicaliseSignedInfo() {
+  // The "#WithComments" methods keep SignedInfo's comments, as signers digest them.
+  int32_t k = static_cast<int32_t>(c14nMethod);
+  XmlC14DocTransform c14n(withComments(k), 1, exclusive(k), inclusivePrefixes);
+  c14n.budget = &budget;
+  try {
+    c14n.applyToNode(signedInfoNode);
+  } catch (const TalApiException& e) {
+    fault(MSG_SIGNED_INFO, e.getCode());
+  }
+  c14n.budget = nullptr;
+  canonicalSignedInfo.assign(reinterpret_cast<const char*>(c14n.outputBytes()),
+                             c14n.outputLength());
+}
+
+int32_t XmlSigParser::countSignedObjects() const {
+  int32_t n = 0;
+  for (const XmlRef* r : references.items)
+    if (r->type == XML_REF_OBJECT && r->uriKind <= XML_URI_FRAGMENT) ++n;
+  return n;
+}
+
+int32_t XmlSigParser::saveSignedObject(int32_t index, GenericFile* out) const {
+  if (index < 0 || !out) return xmlrc::INV_PAR;
+  for (const XmlRef* r : references.items) {
+    if (r->type != XML_REF_OBJECT || r->uriKind > XML_URI_FRAGMENT) continue;
+    if (index-- != 0) continue;
+    if (!r->target || r->target->type != XML_ELEMENT_NODE) return xmlrc::EMPTY_TRANSFORM;
+    return writeSignedObjectContent(r->target, out);
+  }
+  return xmlrc::INV_PAR;
+}

@@ -1,0 +1,522 @@
+// The signature parser against xmlsec1-signed documents (every reference's
+// digested octets and the canonical SignedInfo as xmlsec1 computed them, the
+// SignatureValue checked with the signer's certificate), the W3C interop
+// signatures (digests against their own DigestValues), and broken documents.
+#include "xmlsig/xmltesthelp.h"
+
+#include "base/b64file.h"
+#include "base/no_oop.h"
+#include "base/reportstream.h"
+#include "keys/sigverify.h"
+#include "store/dnutils.h"
+#include "xmlsig/xmlsigparser.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+// What a XAdES reader would hand the parser: the SignedProperties element and
+// the signing-certificate digest it read.
+class TestSignedAttributes : public SignedAttributes {
+ public:
+  int32_t count() const override { return 0; }
+  int32_t attribute(int32_t, int32_t*, char**, int32_t*) const override { return 20; }
+  const std::string* signingCertificateDigest() const override { return &digest; }
+  int32_t signingCertificateDigestAlgorithm() const override { return algorithm; }
+  const ASNgenTime* signingTime() const override { return nullptr; }
+  bool hasSigningTime() const override { return false; }
+  std::string digest;
+  int32_t algorithm = 0;
+};
+
+struct Parsed {
+  explicit Parsed(const std::string& xml, const std::string& detachedName = "",
+                  const std::string& detachedBytes = "")
+      : doc(xml), report(&sink) {
+    if (!detachedName.empty()) {
+      detached = detachedDoc(detachedBytes);
+      detached->name = detachedName;
+    }
+  }
+  int32_t parse(xmlNodePtr signature = nullptr) {
+    if (!signature)
+      signature = findElement(doc.holder.root, "Signature", xmlc::NS_DSIG.data(), -1);
+    std::vector<TVxmlDoc*> docs;
+    if (detached) docs.push_back(detached.get());
+    parser = std::make_unique<XmlSigParser>(doc.holder.root, docs, 1, false, 0);
+    parser->keepOctets = true;
+    parser->makeDnAttribute = makeDnAttribute;
+    parser->qualifyingPropertiesReader = [this](XmlSigParser& p, xmlNodePtr qp) {
+      xmlNodePtr sp = findElement(qp->children, "SignedProperties", nullptr, 0);
+      if (!sp) return;
+      p.signedPropertiesNode = sp;
+      p.signedPropertiesId = propOf(sp, "Id");
+      xmlNodePtr dv = findElement(sp, "DigestValue", xmlc::NS_DSIG.data(), -1);
+      if (dv && xmlDecodeBase64(textOf(dv), attributes.digest, 64)) {
+        attributes.algorithm = 3;
+        p.signedAttributes = &attributes;
+      }
+    };
+    return parser->parse(&report, signature);
+  }
+  std::string reportText() const {
+    return std::string(reinterpret_cast<const char*>(sink.data()), static_cast<size_t>(sink.length()));
+  }
+  static std::string textOf(xmlNodePtr n) {
+    xmlChar* c = xmlNodeGetContent(n);
+    std::string s(reinterpret_cast<const char*>(c));
+    xmlFree(c);
+    return s;
+  }
+
+  ParsedDoc doc;
+  std::unique_ptr<TVxmlDoc> detached;
+  MemFile sink;
+  ReportStream report;
+  TestSignedAttributes attributes;
+  std::unique_ptr<XmlSigParser> parser;
+};
+
+std::string fileOf(const std::string& name) { return readFixture("sig/" + name); }
+
+// The SignatureValue checked with the certificate's key over the canonical SignedInfo.
+int32_t verifySignature(const XmlSigParser& p, const std::string& certName) {
+  std::string der = fileOf(certName);
+  SignedCertificate cert;
+  EXPECT_EQ(static_cast<int>(der.size()),
+            cert.decodeBuffer(reinterpret_cast<const unsigned char*>(der.data()),
+                              static_cast<int>(der.size()), ASN_FLAG_CONST | ASN_FLAG_COPY));
+  std::vector<unsigned char> spkiDer;
+  cert.tbsCertificate.subjectPublicKeyInfo.encodeVector(spkiDer);
+  SubPubKeyInfo key;
+  EXPECT_GT(key.decodeVector(spkiDer), 0);
+  MessageDigestCtx h(p.hashId);
+  h.update(p.canonicalSignedInfo.data(), static_cast<uint32_t>(p.canonicalSignedInfo.size()));
+  h.finish();
+  const auto* sig = reinterpret_cast<const uint8_t*>(p.signatureValue.data());
+  int32_t hash = static_cast<int32_t>(p.hashId);
+  switch (p.scheme) {
+    case SIG_SCHEME_RSA_PKCS1:
+      return verifyRsaPkcs1Signature(key.rsaKey, sig, p.signatureValue.size(), h.getDigestPtr(),
+                                     h.getDigestLength(), hash);
+    case SIG_SCHEME_DSA:
+      return verifyDsaSignature(key, sig, p.signatureValue.size(), h.getDigestPtr(),
+                                h.getDigestLength(), hash);
+    default:
+      return verifyEcdsaSignature(key, sig, p.signatureValue.size(), h.getDigestPtr(),
+                                  h.getDigestLength(), hash);
+  }
+}
+
+TEST(SigParser, XmlsecSignedDocuments) {
+  const struct {
+    const char* name;
+    const char* cert;
+    int32_t scheme;
+    uint32_t hash;
+    size_t refs;
+  } cases[] = {
+      {"enveloped-rsa256", "rsa.der", SIG_SCHEME_RSA_PKCS1, 3, 1},
+      {"enveloping-rsa1", "rsa.der", SIG_SCHEME_RSA_PKCS1, 1, 1},
+      {"excl-rsa512", "rsa.der", SIG_SCHEME_RSA_PKCS1, 5, 1},
+      {"base64-rsa384", "rsa.der", SIG_SCHEME_RSA_PKCS1, 4, 1},
+      {"xpath-rsa256", "rsa.der", SIG_SCHEME_RSA_PKCS1, 3, 1},
+      {"comments-rsa256", "rsa.der", SIG_SCHEME_RSA_PKCS1, 3, 1},
+      {"ecdsa-p256", "p256.der", SIG_SCHEME_ECDSA, 3, 1},
+      {"ecdsa-p384", "p384.der", SIG_SCHEME_ECDSA, 4, 1},
+      {"ecdsa-p521", "p521.der", SIG_SCHEME_ECDSA, 5, 1},
+      {"dsa-sha1", "dsa.der", SIG_SCHEME_DSA, 1, 1},
+      {"detached-rsa256", "rsa.der", SIG_SCHEME_RSA_PKCS1, 3, 2},
+      {"xades-bes", "rsa.der", SIG_SCHEME_RSA_PKCS1, 3, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Parsed p(fileOf(std::string(c.name) + ".xml"), "detached.txt", fileOf("detached.txt"));
+    ASSERT_EQ(0, p.parse()) << p.reportText();
+    XmlSigParser& parser = *p.parser;
+    EXPECT_EQ(c.scheme, parser.scheme);
+    EXPECT_EQ(c.hash, parser.hashId);
+    ASSERT_EQ(c.refs, parser.references.items.size());
+    size_t n = 0;
+    for (XmlRef* r : parser.references.items) {
+      std::string expected = fileOf(std::string(c.name) + ".ref" + std::to_string(n++));
+      if (r->uriKind != XML_URI_DETACHED) EXPECT_EQ(expected, r->octets) << n;
+      EXPECT_TRUE(r->digest->matches()) << n;
+    }
+    EXPECT_EQ(fileOf(std::string(c.name) + ".si"), parser.canonicalSignedInfo);
+    // The end-entity certificate, not the CA's beside it.
+    ASSERT_TRUE(parser.signerFound);
+    EXPECT_FALSE(parser.signer->isCa());
+    EXPECT_EQ(0, verifySignature(parser, c.cert));
+    EXPECT_TRUE(p.reportText().empty()) << p.reportText();
+  }
+}
+
+// The signed properties are taken as such, the signer is chosen by the
+// committed digest, and they are not application data.
+TEST(SigParser, XadesSignedPropertiesAndObjects) {
+  Parsed p(fileOf("xades-bes.xml"));
+  ASSERT_EQ(0, p.parse()) << p.reportText();
+  EXPECT_TRUE(p.parser->signedPropertiesReferenced);
+  EXPECT_EQ(p.parser->signedPropertiesNode, p.parser->references.items.back()->target);
+  EXPECT_FALSE(p.parser->references.items.back()->applicationData);
+  EXPECT_TRUE(p.parser->references.items.front()->applicationData);
+  EXPECT_EQ(0, p.parser->countSignedObjects());
+
+  Parsed e(fileOf("enveloping-rsa1.xml"));
+  ASSERT_EQ(0, e.parse());
+  ASSERT_EQ(1, e.parser->countSignedObjects());
+  MemFile out;
+  EXPECT_EQ(0, e.parser->saveSignedObject(0, &out));
+  EXPECT_NE(std::string::npos,
+            std::string(reinterpret_cast<const char*>(out.data()), out.length()).find("payload"));
+  EXPECT_EQ(20, e.parser->saveSignedObject(1, &out));
+}
+
+// A digest of a changed octet in each signed part no longer matches, and a
+// changed SignedInfo no longer verifies.
+TEST(SigParser, ChangedOctetsAreSeen) {
+  const struct {
+    const char* name;
+    const char* from;
+    const char* to;
+    int ref;  // -1: SignedInfo
+  } cases[] = {
+      {"enveloped-rsa256", "two</b>", "twO</b>", 0},
+      {"enveloping-rsa1", "payload", "paylOad", 0},
+      {"xades-bes", "receipt", "receipT", 0},
+      {"xades-bes", "2024-05-01T10", "2024-05-02T10", 1},
+      {"detached-rsa256", "local", "lOcal", 1},
+      {"excl-rsa512", "<q:x>1", "<q:x>2", 0},
+      // A comment in SignedInfo is not canonicalised (no "#WithComments"), a blank is.
+      {"enveloped-rsa256", "<SignedInfo>", "<SignedInfo> ", -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.from);
+    std::string xml = fileOf(std::string(c.name) + ".xml");
+    size_t at = xml.find(c.from);
+    ASSERT_NE(std::string::npos, at);
+    xml.replace(at, strlen(c.from), c.to);
+    Parsed p(xml, "detached.txt", fileOf("detached.txt"));
+    ASSERT_EQ(0, p.parse()) << p.reportText();
+    if (c.ref >= 0) {
+      auto it = p.parser->references.items.begin();
+      std::advance(it, c.ref);
+      EXPECT_FALSE((*it)->digest->matches());
+    } else {
+      EXPECT_NE(0, verifySignature(*p.parser, "rsa.der"));
+    }
+  }
+  // A detached document that cannot be canonicalised: the reference's line and
+  // the chain's code, never a silent refusal.
+  std::string c14n = fileOf("detached-rsa256.xml");
+  c14n.replace(c14n.find("<Reference URI=\"detached.txt\">"), 30,
+               "<Reference URI=\"detached.txt\"><Transforms><Transform Algorithm="
+               "\"http://www.w3.org/TR/2001/REC-xml-c14n-20010315\"/></Transforms>");
+  Parsed bad(c14n, "detached.txt", "not xml at all");
+  EXPECT_NE(0, bad.parse());
+  EXPECT_NE(std::string::npos,
+            bad.reportText().find(convertForOutput(
+                "błąd wykonania transformacji dla elementu wskazanego w ds:Reference.\r\n")))
+      << bad.reportText();
+  // The detached file itself.
+  Parsed d(fileOf("detached-rsa256.xml"), "detached.txt", "detached dat4\r\nline two\n");
+  ASSERT_EQ(0, d.parse());
+  EXPECT_FALSE(d.parser->references.items.front()->digest->matches());
+}
+
+// Wrapping layouts: each is refused, or leaves the moved part unsigned.
+TEST(SigParser, WrappedSignaturesAreRefused) {
+  std::string xml = fileOf("xades-bes.xml");
+  // A copy of the signed properties moved out of the signature keeps the Id the
+  // reference names; the one read as properties (altered) carries another Id.
+  size_t s = xml.find("<xades:SignedProperties");
+  size_t e = xml.find("</xades:SignedProperties>") + strlen("</xades:SignedProperties>");
+  std::string original = xml.substr(s, e - s);
+  std::string altered = original;
+  altered.replace(altered.find("2024-05-01"), 10, "2030-01-01");
+  altered.replace(altered.find("Id=\"sp\""), 7, "Id=\"sp2\"");
+  std::string moved = xml;
+  moved.replace(s, e - s, altered);
+  moved.replace(moved.find("<data Id"), 0,
+                "<hidden xmlns:xades=\"http://uri.etsi.org/01903/v1.3.2#\" "
+                "xmlns:ds=\"http://www.w3.org/2000/09/xmldsig#\">" + original + "</hidden>");
+  Parsed m(moved);
+  EXPECT_EQ(89, m.parse());
+  EXPECT_EQ(convertForOutput("Błąd podczas weryfikacji podpisu: "
+                             "błędny format podpisu XML (element ds:Reference).\r\n"),
+            m.reportText());
+
+  // The same Id twice (a DTD may declare it an ID too): the reference finds no
+  // single element.
+  std::string twice = xml;
+  twice.replace(twice.find("<data Id"), 0,
+                "<!DOCTYPE doc [<!ATTLIST data Id ID #IMPLIED>]>");
+  twice.replace(twice.find("<data Id"), 0, "<data Id=\"data\">forged</data>");
+  twice.replace(twice.find("<doc>"), 5, "");
+  twice.replace(twice.find("<!DOCTYPE"), 0, "");
+  Parsed t(twice);
+  EXPECT_NE(0, t.parse());
+
+  // A second Signature inside the first one's Object is outside the schema of
+  // the first; read on its own it is a signature of its own.
+  std::string nested = fileOf("enveloping-rsa1.xml");
+  std::string inner = fileOf("enveloped-rsa256.xml");
+  inner = inner.substr(inner.find("<Signature"));
+  inner = inner.substr(0, inner.find("</Signature>") + 12);
+  nested.replace(nested.find("</Signature>"), 0, "<Object>" + inner + "</Object>");
+  Parsed n(nested);
+  ASSERT_EQ(0, n.parse());
+  EXPECT_TRUE(n.parser->references.items.front()->digest->matches());
+}
+
+// The W3C interop signatures: every same-document reference's digest equals
+// the DigestValue its signer wrote.
+TEST(SigParser, W3cInteropDigests) {
+  const struct {
+    const char* file;
+    int32_t code;  // what KeyInfo makes of it (KeyValue alone is not read)
+  } cases[] = {
+      {"merlin/c14n-three.xml", 0},
+      {"merlin/exc-signature.xml", 89},
+      {"merlin/23-signature-enveloping-rsa.xml", 89},
+      {"merlin/23-signature-enveloped-dsa.xml", 89},
+      {"merlin/23-signature-enveloping-b64-dsa.xml", 89},
+      {"merlin/23-signature-enveloping-dsa.xml", 89},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    Parsed p(readFixture(c.file));
+    EXPECT_EQ(c.code, p.parse());
+    if (c.code) EXPECT_NE(std::string::npos, p.reportText().find("KeyInfo")) << p.reportText();
+    ASSERT_FALSE(p.parser->references.items.empty());
+    for (XmlRef* r : p.parser->references.items) EXPECT_TRUE(r->digest->matches()) << r->uri;
+  }
+  // A reference over http is not fetched.
+  Parsed h(readFixture("merlin/23-signature-x509-crt-crl.xml"));
+  EXPECT_EQ(137, h.parse());
+}
+
+// Each message of the structure walk, from one valid signature broken in one place.
+TEST(SigParser, BrokenStructures) {
+  const std::string base = fileOf("enveloped-rsa256.xml");
+  const std::string dsig = "http://www.w3.org/2000/09/xmldsig#";
+  const struct {
+    const char* from;
+    const char* to;
+    int32_t code;
+    const char* message;
+  } cases[] = {
+      {"<SignedInfo>", "<KeyInfo/><SignedInfo>", 89, "(element ds:SignedInfo)"},
+      {"<SignatureValue>", "<SignatureValue>@@@@", 89, "(element ds:SignatureValue)"},
+      {"</Signature>", "<Extra/></Signature>", 89,
+       "(element spoza schematu XML Signature)"},
+      {"</Signature>",
+       "<Object><q:QualifyingProperties xmlns:q=\"http://uri.etsi.org/01903/v1.3.2#\"/></Object>"
+       "<Object><q:QualifyingProperties xmlns:q=\"http://uri.etsi.org/01903/v1.1.1#\"/></Object>"
+       "</Signature>",
+       89, "(element etsi:QualifyingProperties)"},
+      {"REC-xml-c14n-20010315\"/><Sig", "REC-xml-c14n-20010316\"/><Sig", 89,
+       "(element ds:CanonicalizationMethod)"},
+      {"xmldsig-more#rsa-sha256", "xmldsig-more#ecdsa-sha224", 89, "(element ds:SignatureMethod)"},
+      {"</Reference>", "</Reference><Reference URI=\"\"/>", 89, "(element ds:Transforms)"},
+      {"<DigestMethod Algorithm=\"http://www.w3.org/2001/04/xmlenc#sha256\"/>", "", 89,
+       "(element ds:DigestMethod)"},
+      {"<DigestMethod Algorithm=\"http://www.w3.org/2001/04/xmlenc#sha256\"/>", "<DigestMethod/>",
+       89, "(element ds:DigestMethod atrybut Algorithm)"},
+      {"xmlenc#sha256", "xmldsig-more#sha256", 137,
+       "funkcjonalność niezaimplementowana (element ds:DigestMethod atrybut Algorithm)"},
+      {"xmlenc#sha256", "xmldsig-more#md5", 137,
+       "funkcjonalność niezaimplementowana (element ds:DigestMethod atrybut Algorithm)"},
+      {"<DigestValue>", "<Extra/><DigestValue>", 89, "(element ds:DigestValue)"},
+      {"</DigestValue>", "</DigestValue><Extra/>", 89, "(element spoza schematu XML Signature)"},
+      {"<DigestValue>", "<DigestValue>!", 89, "(element ds:DigestValue)"},
+      {"<Reference URI=\"\">", "<Reference>", 89, "(element ds:Reference atrybut URI)"},
+      {"<Reference URI=\"\">",
+       "<Reference URI=\"\" Type=\"http://www.w3.org/2000/09/xmldsig#Manifest\">", 137,
+       "funkcjonalność niezaimplementowana (element ds:Manifest)"},
+      {"<Reference URI=\"\">", "<Reference URI=\"http://example.invalid/a\">", 137,
+       "funkcjonalność niezaimplementowana (element ds:Reference atrybut URI)"},
+      {"<Reference URI=\"\">", "<Reference URI=\"other.xml#x\">", 137,
+       "funkcjonalność niezaimplementowana (element ds:Reference atrybut URI)"},
+      {"<Reference URI=\"\">", "<Reference URI=\"file:\">", 89, "(element ds:Reference)"},
+      {"<Reference URI=\"\">", "<Reference URI=\"%%\">", 89, "(element ds:Reference)"},
+      {"<Reference URI=\"\">",
+       "<Reference URI=\"data.xml\" Type=\"http://uri.etsi.org/01903#SignedProperties\">", 89,
+       "(element ds:Reference atrybut URI)"},
+      {"<Reference URI=\"\">", "<Reference URI=\"missing.xml\">", 89,
+       "błąd otwarcia odłączonego pliku: missing.xml"},
+      {"<Transforms><Transform", "<Transforms><Extra/><Transform", 89, "(element ds:Transform)"},
+      {"<Transform Algorithm=\"http://www.w3.org/2000/09/xmldsig#enveloped-signature\"/>", "", 89,
+       "(element ds:Transform)"},
+      {"<Transform Algorithm=\"http://www.w3.org/2000/09/xmldsig#enveloped-signature\"/>",
+       "<Transform/>", 89, "(element ds:Transform atrybut Algorithm)"},
+      {"xmldsig#enveloped-signature", "xmldsig#nothing", 137,
+       "funkcjonalność niezaimplementowana (nieobsługiwana transformacja w elemencie ds:Transform)"},
+      {"xmldsig#enveloped-signature", "xmldsig#sha1", 137,
+       "funkcjonalność niezaimplementowana (nieobsługiwana transformacja w elemencie ds:Transform)"},
+      {"<KeyInfo><X509Data>", "<KeyInfo><KeyName>k</KeyName><X509Data>", 0, nullptr},
+      {"<KeyInfo><X509Data>", "<KeyInfo><KeyName>k</KeyName><X509Data xmlns=\"urn:other\">", 89,
+       "(elementy inne niż ds:X509Data nie są obsługiwane)"},
+      {"<X509Certificate>", "<X509Certificate>AAAA</X509Certificate><X509Certificate>", 89,
+       "błędny format certyfikatu (element ds:X509Certificate)"},
+      {"<X509Certificate>", "<X509Certificate/><X509Certificate>", 89,
+       "błędny format elementu KeyInfo (element ds:X509Certificate)"},
+      {"<X509Certificate>", "<X509CRL> </X509CRL><X509Certificate>", 89,
+       "błędny format elementu KeyInfo (element ds:X509Crl)"},
+      {"<X509Certificate>", "<X509CRL>AAAA</X509CRL><X509Certificate>", 89,
+       "błędny format listy CRL (element ds:X509Crl)"},
+      {"<X509Certificate>", "<X509IssuerSerial><X509IssuerName>CN=x</X509IssuerName>"
+                            "<X509SerialNumber>12a</X509SerialNumber></X509IssuerSerial>"
+                            "<X509Certificate>",
+       89, "(element ds:X509IsuerSerial)"},
+      {"<X509Certificate>", "<X509SubjectName/><X509Certificate>", 89,
+       "(element ds:X509SubjectName)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.from) + " -> " + c.to);
+    std::string xml = base;
+    size_t at = xml.find(c.from);
+    ASSERT_NE(std::string::npos, at);
+    xml.replace(at, strlen(c.from), c.to);
+    Parsed p(xml);
+    ASSERT_EQ(0, p.doc.rc);
+    EXPECT_EQ(c.code, p.parse());
+    if (c.message) {
+      EXPECT_EQ(0u, p.reportText().find(convertForOutput("Błąd podczas weryfikacji podpisu: ")));
+      EXPECT_NE(std::string::npos, p.reportText().find(convertForOutput(c.message)))
+          << p.reportText();
+      // One line, every line ends with CR LF.
+      EXPECT_EQ(std::string("\r\n"), p.reportText().substr(p.reportText().size() - 2));
+    }
+  }
+  (void)dsig;
+}
+
+// Reference classification: KeyInfo and SignedProperties may each be signed
+// once, with canonicalisations only, and application data is required.
+TEST(SigParser, ReferenceClassification) {
+  std::string xml = fileOf("xades-bes.xml");
+  const std::string keyInfoRef =
+      "<ds:Reference URI=\"#ki\"><ds:DigestMethod "
+      "Algorithm=\"http://www.w3.org/2000/09/xmldsig#sha1\"/><ds:DigestValue>AAAA</ds:DigestValue>"
+      "</ds:Reference>";
+  const std::string spRef =
+      "<ds:Reference URI=\"#sp\" Type=\"http://uri.etsi.org/01903#SignedProperties\">"
+      "<ds:DigestMethod Algorithm=\"http://www.w3.org/2000/09/xmldsig#sha1\"/>"
+      "<ds:DigestValue>AAAA</ds:DigestValue></ds:Reference>";
+  const struct {
+    std::string extraRefs;
+    bool dropData;
+    std::string keyInfoTransform;
+    int32_t code;
+    const char* message;
+  } cases[] = {
+      {keyInfoRef, false, "", 0, nullptr},
+      {keyInfoRef + keyInfoRef, false, "", 89,
+       "(element ds:KeyInfo może być podpisany tylko raz)"},
+      {spRef, false, "", 89, "(element etsi:SignedProperties może być podpisany tylko raz)"},
+      {keyInfoRef, true, "", 89, "(brak elementów ds:Reference dla danych aplikacji)"},
+      {keyInfoRef, false, "http://www.w3.org/2000/09/xmldsig#base64", 89,
+       "(niedozwolona transformacja dla elementu ds:KeyInfo)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message ? c.message : "ok");
+    std::string doc = xml;
+    doc.replace(doc.find("<ds:KeyInfo>"), 12, "<ds:KeyInfo Id=\"ki\">");
+    std::string refs = c.extraRefs;
+    if (!c.keyInfoTransform.empty())
+      refs.replace(refs.find("<ds:DigestMethod"), 0,
+                   "<ds:Transforms><ds:Transform Algorithm=\"" + c.keyInfoTransform +
+                       "\"/></ds:Transforms>");
+    doc.replace(doc.find("</ds:SignedInfo>"), 0, refs);
+    if (c.dropData) {
+      size_t s = doc.find("<ds:Reference URI=\"#data\">");
+      doc.erase(s, doc.find("</ds:Reference>", s) + 15 - s);
+    }
+    Parsed p(doc);
+    EXPECT_EQ(c.code, p.parse());
+    if (c.message)
+      EXPECT_NE(std::string::npos,
+                p.reportText().find(convertForOutput(c.message)))
+          << p.reportText();
+    else
+      EXPECT_TRUE(p.parser->keyInfoReferenced);
+  }
+  // A SignedProperties reference through a base64 transform.
+  std::string b64 = xml;
+  const std::string c14nTransform =
+      "<ds:Transform Algorithm=\"http://www.w3.org/TR/2001/REC-xml-c14n-20010315\"/>";
+  b64.replace(b64.find(c14nTransform), c14nTransform.size(),
+              "<ds:Transform Algorithm=\"http://www.w3.org/2000/09/xmldsig#base64\"/>");
+  Parsed p(b64);
+  EXPECT_EQ(89, p.parse());
+  EXPECT_NE(std::string::npos,
+            p.reportText().find(convertForOutput(
+                "(niedozwolona transformacja dla elementu etsi:SignedProperties)")))
+      << p.reportText();
+}
+
+// SignatureValue size limits, whitespace in base64, unprefixed signatures with
+// an enveloped transform inside a fragment, and the signer choice.
+TEST(SigParser, ValuesAndSigner) {
+  std::string base = fileOf("enveloped-rsa256.xml");
+  size_t s = base.find("<SignatureValue>") + 16;
+  size_t e = base.find("</SignatureValue>");
+  for (size_t bytes : {size_t(32768), size_t(32769)}) {
+    std::string xml = base;
+    std::string raw(bytes, '\x5a'), b64((bytes + 2) / 3 * 4 + 4, '\0');
+    b64.resize(static_cast<size_t>(
+        encodeBase64Buffer(raw.data(), static_cast<int32_t>(raw.size()), &b64[0])));
+    xml.replace(s, e - s, b64);
+    Parsed p(xml);
+    EXPECT_EQ(bytes == 32768 ? 0 : 89, p.parse()) << bytes;
+  }
+  // Lines wrapped and indented in every base64 value the parser decodes.
+  std::string wrapped = base;
+  for (size_t at = wrapped.find("<SignatureValue>") + 20; at < wrapped.find("</SignatureValue>");
+       at += 30)
+    wrapped.insert(at, "\n\t  ");
+  Parsed w(wrapped);
+  ASSERT_EQ(0, w.parse());
+  EXPECT_EQ(0, verifySignature(*w.parser, "rsa.der"));
+
+  // Two end-entity certificates and no committed digest: no single signer.
+  std::string two = base;
+  size_t cs = two.find("<X509Certificate>");
+  size_t ce = two.find("</X509Certificate>", cs) + 18;
+  std::string cert = two.substr(cs, ce - cs);
+  std::string other = fileOf("p256.der"), otherB64(other.size() * 2, '\0');
+  otherB64.resize(static_cast<size_t>(
+      encodeBase64Buffer(other.data(), static_cast<int32_t>(other.size()), &otherB64[0])));
+  two.insert(ce, "<X509Certificate>" + otherB64 + "</X509Certificate>");
+  Parsed t(two);
+  EXPECT_EQ(89, t.parse());
+  EXPECT_NE(std::string::npos,
+            t.reportText().find(convertForOutput("nie można jednoznacznie wskazać certyfikatu")));
+
+  // Only an issuer and serial: that pair names the signer.
+  std::string is = base;
+  size_t ds = is.find("<X509Data>") + 10;
+  is.replace(ds, is.find("</X509Data>") - ds,
+             "<X509IssuerSerial><X509IssuerName>CN=Test CA,O=Fixtures</X509IssuerName>"
+             "<X509SerialNumber>0042</X509SerialNumber></X509IssuerSerial>");
+  Parsed i(is);
+  ASSERT_EQ(0, i.parse()) << i.reportText();
+  EXPECT_FALSE(i.parser->signerFound);
+  EXPECT_TRUE(i.parser->signerIdSet);
+  EXPECT_EQ(42u, i.parser->signerId.serialNumber.toLong());
+
+  // An #id reference to an element holding the signature keeps the
+  // enveloped-signature transform: the signature is left out of the digest.
+  std::string env = base;
+  env.replace(env.find("<doc "), 5, "<doc Id=\"whole\" ");
+  env.replace(env.find("<Reference URI=\"\">"), 18, "<Reference URI=\"#whole\">");
+  Parsed v(env);
+  ASSERT_EQ(0, v.parse()) << v.reportText();
+  EXPECT_EQ(std::string::npos, v.parser->references.items.front()->octets.find("SignatureValue"));
+}
+
+}  // namespace
