@@ -435,10 +435,13 @@ int64_t ASNoctstr::streamContentLength(int64_t expected) const
 }
 
 // Whether a finished segment of `result` octets still leaves the value's
-// size countable (with room for its header and end-of-contents octets).
+// size countable (with room for its header and end-of-contents octets): a
+// value passed through may grow to the streaming bound, a held one only to
+// the whole-value bound, refused as soon as it passes it.
 static bool segmentFits(const ASNOctStrStreamCtx* c, int64_t result)
 {
-    return c->consumed + result <= ASN_MAX_STREAM_LENGTH - 8 && c->total + result <= ASN_MAX_STREAM_LENGTH;
+    const int64_t bound = c->passThrough ? ASN_MAX_STREAM_LENGTH : ASN_MAX_LENGTH;
+    return c->consumed + result <= bound - 8 && c->total + result <= bound;
 }
 
 // A finished segment joins the value (kept only when it holds content, and

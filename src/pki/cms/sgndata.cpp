@@ -480,6 +480,8 @@ int SignedData::streamSet(CmsSet<T>& set, GenericFile* in, SignedDataStreamCtx* 
     if (t != 1) return t;
     c->setTaken += n;
     c->consumed += n;
+    // A set is held: the whole-value bound applies to it as to any held value.
+    if (c->setTaken > ASN_MAX_LENGTH) return 0;
     if (!set.withinBudget(c->setTaken)) return EASN_MEM;
   }
   c->setPhase = 0;
