@@ -191,7 +191,7 @@ const char* talDeviceErrorConstant() { return DEVICE_ERROR; }
 const char* talCardErrorFormat() { return CARD_ERROR; }
 
 const char* talStatusText(int32_t status) {
-  return signatureStatusText(status);
+  return sigStatusText(status);
 }
 
 const char* talReasonMessage(int32_t reason) {

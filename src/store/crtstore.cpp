@@ -195,26 +195,32 @@ bool matchCrlIdentifier(const CrlReference& reference, const SignedCertRevList& 
   return matchDigest(reference.digest, crl);
 }
 
-bool matchOcspIdentifier(const OcspReference& reference, const BasicOCSPResponse& response) {
+namespace {
+
+// producedAt and the responder as the reference names them.
+bool sameResponderAndTime(const OcspReference& reference, const BasicOCSPResponse& response) {
   const ResponseData& data = response.tbsResponseData;
   if (!(data.producedAt == reference.producedAt)) return false;
   const ResponderID& responder = data.responderID;
   switch (responder.chosenIndex()) {
     case ResponderID::BY_KEY: {
       const ASNoctstr& hash = *responder.byKey;
-      if (!reference.hasKeyHash || hash.length < 0 ||
-          reference.keyHash.size() != static_cast<size_t>(hash.length) ||
-          (hash.length > 0 &&
-           std::memcmp(hash.data(), reference.keyHash.data(), reference.keyHash.size()) != 0))
-        return false;
-      break;
+      return reference.hasKeyHash && hash.length >= 0 &&
+             reference.keyHash.size() == static_cast<size_t>(hash.length) &&
+             (hash.length == 0 ||
+              std::memcmp(hash.data(), reference.keyHash.data(), reference.keyHash.size()) == 0);
     }
     case ResponderID::BY_NAME:
-      if (!reference.hasName || !(*responder.byName == reference.name)) return false;
-      break;
+      return reference.hasName && *responder.byName == reference.name;
     default:
       return false;  // nothing chosen identifies no responder
   }
+}
+
+}  // namespace
+
+bool matchOcspIdentifier(const OcspReference& reference, const BasicOCSPResponse& response) {
+  if (!sameResponderAndTime(reference, response)) return false;
   if (reference.hasDigest) return matchDigest(reference.digest, response);
   return reference.hasName || reference.hasKeyHash;
 }
@@ -225,10 +231,14 @@ bool matchOcspResponse(const OcspReference& reference, const OCSPResponse& respo
   if (!(bytes.responseType == id_pkix_ocsp_basic)) return false;
   try {
     BasicOCSPResponse basic;
-    // Read in place: the digest is taken over the octets received.
+    // Read in place: nothing of the response is copied.
     const int r = basic.decodeOctets(bytes.response, static_cast<unsigned char>(ASN_FLAG_CONST));
     if (r <= 0 || r != bytes.response.length) return false;
-    return matchOcspIdentifier(reference, basic);
+    if (!sameResponderAndTime(reference, basic)) return false;
+    // A reference's digest covers the whole OCSPResponse, as XAdES signers
+    // and our own writer of references make it, not the basic response inside.
+    if (reference.hasDigest) return matchDigest(reference.digest, response);
+    return reference.hasName || reference.hasKeyHash;
   } catch (const std::exception&) {
     return false;
   }

@@ -116,5 +116,6 @@ bool matchCertificateSelector(const CertificateSelector& selector, const SignedC
 bool matchCrlIdentifier(const CrlReference& reference, const SignedCertRevList& crl);
 bool matchOcspIdentifier(const OcspReference& reference, const BasicOCSPResponse& response);
 // A response carrying bytes of type id-pkix-ocsp-basic whose
-// BasicOCSPResponse decodes, then matchOcspIdentifier.
+// BasicOCSPResponse decodes, then matchOcspIdentifier's responder and time
+// tests; a digest is compared over the whole OCSPResponse (XAdES OCSPRef).
 bool matchOcspResponse(const OcspReference& reference, const OCSPResponse& response);

@@ -1,6 +1,9 @@
 // The result-code table and the text entry points: every code has its name and message, the
 // messages the library must say word for word, the texts formatted from a context, and lookups
 // outside the tables.
+// The records' header before the C header: their texts and the C entry
+// points live side by side in one unit.
+#include "pki/sig/sigrecords.h"
 #include "talvorin.h"
 
 #include "api/sharedtext.h"
@@ -184,6 +187,8 @@ TEST(ResultCodes, StatusAndReasonTexts) {
   EXPECT_STREQ("Podpis częściowo zweryfikowany", signatureStatusText(3));
   EXPECT_STREQ("Podpis zweryfikowany poprawnie", signatureStatusText(4));
   for (int32_t status : {0, 5, -1, 1000}) EXPECT_EQ(nullptr, signatureStatusText(status));
+  for (int32_t status = 1; status <= 4; ++status)
+    EXPECT_EQ(sigStatusText(status), signatureStatusText(status)) << status;
   EXPECT_STREQ("Ścieżka zawiera zawieszony certyfikat", talReasonText(15));
   EXPECT_STREQ("Błąd weryfikacji ścieżki", talReasonText(17));
   EXPECT_STREQ("Czas wystawienia znacznika czasu jest późniejszy od czasu, na który jest weryfikowany",

@@ -8,7 +8,9 @@
 #include "store/lcrtstore.h"
 
 #include "pki/common/oids.h"
+#include "pki/ocsp/ocspresp.h"
 #include "pki/x509/cert.h"
+#include "pki/x509/crl.h"
 
 #include <gtest/gtest.h>
 
@@ -325,6 +327,115 @@ TEST(ExtensionValue, AbsentUndecodableAndTrailing) {
   EXPECT_EQ(-2, getExtensionValue(list, id_ce_basicConstraints, n));
   EXPECT_EQ(-2, getExtensionValue(list, id_ce_cRLNumber, n));
   EXPECT_EQ(-1, getExtensionValue(list, id_ce_subjectAltName, n));
+}
+
+// CRL and OCSP references against openssl's digests of the files
+// (tests/data/store/refs.tsv, made by gen_refs.sh). An OCSP reference's
+// digest covers the whole OCSPResponse, as XAdES signers write it; the
+// identifier alone is matched against the BasicOCSPResponse.
+TEST(RevocationReferences, DigestsAsOpensslComputesThem) {
+  std::ifstream table(std::string(TAL_TEST_DATA_DIR) + "/store/refs.tsv");
+  std::string line;
+  int crls = 0, responses = 0;
+  while (std::getline(table, line)) {
+    std::vector<std::string> f = split(line, '|');
+    ASSERT_EQ(6u, f.size()) << line;
+    SCOPED_TRACE(f[0]);
+    std::ifstream in(std::string(TAL_TEST_DATA_DIR) + "/" + f[0], std::ios::binary);
+    Bytes der((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    DigestReference sha1{1, hexBytes(f[2])}, sha256{3, hexBytes(f[3])};
+    DigestReference altered = sha256;
+    altered.value.back() ^= 1;
+    if (f[1] == "crl") {
+      SignedCertRevList crl;
+      ASSERT_EQ(static_cast<int>(der.size()), crl.decodeVector(der));
+      const X509time& t = crl.tbsCertList.thisUpdate;
+      X509time later(t);
+      ASSERT_TRUE(later.set(t.year, t.month, t.day, t.hour, t.minute, (t.second + 1) % 60));
+      ASNinteger number, otherNumber;
+      if (f[5] != "-") number.set(static_cast<uint32_t>(std::stoul(f[5])));
+      otherNumber.set(7);
+      struct Case {
+        DigestReference digest;
+        bool issuer;
+        const X509time* time;
+        const ASNinteger* number;
+        bool match;
+      } cases[] = {
+          {sha1, false, nullptr, nullptr, true},
+          {sha256, false, nullptr, nullptr, true},
+          {altered, false, nullptr, nullptr, false},
+          {sha256, true, &t, nullptr, true},
+          {sha256, true, &later, nullptr, false},
+          {sha256, true, &t, &number, f[5] != "-"},
+          {sha256, true, &t, &otherNumber, false},
+      };
+      for (const Case& c : cases) {
+        CrlReference ref;
+        ref.digest = c.digest;
+        ref.hasIssuer = c.issuer;
+        if (c.issuer) {
+          ref.issuer = crl.tbsCertList.issuer;
+          ref.issuedTime = *c.time;
+        }
+        ref.hasNumber = c.number != nullptr;
+        if (c.number) ref.number = *c.number;
+        EXPECT_EQ(c.match, matchCrlIdentifier(ref, crl)) << &c - cases;
+      }
+      ++crls;
+      continue;
+    }
+    OCSPResponse response;
+    ASSERT_EQ(static_cast<int>(der.size()), response.decodeVector(der));
+    ASSERT_TRUE(response.responseBytesPresent);
+    BasicOCSPResponse basic;
+    ASSERT_EQ(response.responseBytes->response.length,
+              basic.decodeOctets(response.responseBytes->response));
+    const ResponseData& data = basic.tbsResponseData;
+    DigestReference inner{3, hexBytes(f[4])};
+    X509time later(data.producedAt);
+    const X509time& t = data.producedAt;
+    ASSERT_TRUE(later.set(t.year, t.month, t.day, t.hour, t.minute, (t.second + 1) % 60));
+    struct Case {
+      const DigestReference* digest;
+      bool sameResponder;
+      bool sameTime;
+      bool response;  // matchOcspResponse on the whole response
+      bool identifier;  // matchOcspIdentifier on the basic response
+    } cases[] = {
+        {&sha1, true, true, true, false},
+        {&sha256, true, true, true, false},
+        {&altered, true, true, false, false},
+        {&inner, true, true, false, true},
+        {nullptr, true, true, true, true},
+        {&sha256, false, true, false, false},
+        {&sha256, true, false, false, false},
+        {nullptr, false, true, false, false},
+    };
+    for (const Case& c : cases) {
+      OcspReference ref;
+      ref.hasDigest = c.digest != nullptr;
+      if (c.digest) ref.digest = *c.digest;
+      ref.producedAt = c.sameTime ? t : later;
+      // The other responder form, or a key hash one octet off.
+      if (data.responderID.chosenIndex() == ResponderID::BY_NAME) {
+        ref.hasName = c.sameResponder;
+        ref.name = *data.responderID.byName;
+        ref.hasKeyHash = !c.sameResponder;
+        ref.keyHash.assign(20, 0);
+      } else {
+        const ASNoctstr& hash = *data.responderID.byKey;
+        ref.hasKeyHash = true;
+        ref.keyHash.assign(hash.data(), hash.data() + hash.length);
+        if (!c.sameResponder) ref.keyHash[0] ^= 1;
+      }
+      EXPECT_EQ(c.response, matchOcspResponse(ref, response)) << &c - cases;
+      EXPECT_EQ(c.identifier, matchOcspIdentifier(ref, basic)) << &c - cases;
+    }
+    ++responses;
+  }
+  EXPECT_EQ(3, crls);
+  EXPECT_EQ(3, responses);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "pki/common/siganddigoid.h"
 #include "pki/common/x509time.h"
 
+#include <memory>
 #include <new>
 
 namespace {
@@ -36,9 +37,16 @@ int SignedAttributesPkcs7::load(const CmsSet<Attribute>& signedAttrs) {
   try {
     for (POSITION pos = signedAttrs.GetHeadPosition(); pos;) {
       const Attribute* a = signedAttrs.GetNext(pos);
-      if (a && attributes.append(new Attribute(*a)) != 1)
+      if (!a)
+        continue;
+      std::unique_ptr<Attribute> copy(new Attribute(*a));
+      if (attributes.append(copy.get()) != 1)
         return -2;
+      copy.release();
     }
+    // The copy writes what the signer's set writes: the octets signed when
+    // that set was received.
+    attributes.keepOrder = signedAttrs.keepOrder;
 
     if (const Attribute* a = findAttribute(signedAttrs, id_signingTime)) {
       X509time t;

@@ -18,7 +18,8 @@ class SignedAttributesPkcs7 : public SignedAttributes {
   SignedAttributesPkcs7();
   ~SignedAttributesPkcs7() override;
 
-  // Takes a copy of a signer's signed attributes and reads from it the
+  // Takes a copy of a signer's signed attributes (written back as that set
+  // writes itself: in received order when it was read) and reads from it the
   // signing time, the signing-certificate hash (the first certificate ID of
   // signingCertificate, SHA-1, or of signingCertificateV2 with its hash) and
   // the message digest. 1 read; 0 an attribute of those kinds does not

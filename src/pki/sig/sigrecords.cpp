@@ -70,7 +70,7 @@ void sortOwnList(std::list<Token*>& items) {
 
 }  // namespace
 
-const char* signatureStatusText(int32_t status) {
+const char* sigStatusText(int32_t status) {
   return status >= 1 && status <= 4 ? kStatusRows[status - 1].text : nullptr;
 }
 

@@ -79,8 +79,10 @@ enum ContextWarning : uint32_t {
   WARN_NO_SIGNING_CERTIFICATE = 0x8000,
 };
 
-// Texts (Windows-1250, static); null for a code outside the table.
-const char* signatureStatusText(int32_t status);
+// Texts (Windows-1250, static); null for a code outside the table. Not
+// named signatureStatusText: that is the C entry point of talvorin.h, and
+// one unit may include both headers.
+const char* sigStatusText(int32_t status);
 // The report line of a status for a signature or a time-stamp token,
 // without the line end; null outside 1..4.
 const char* signatureStatusReportLine(int32_t status, bool timeStamp);

@@ -152,4 +152,38 @@ TEST(SignaturePropertiesPkcs7, AccessorsGiveTheirMembers) {
   p.values.revocations.items.push_back(new CrlOrOcspValue(&crl, nullptr, 0));
 }
 
+// The copy of the signed attributes writes the octets the signer's set
+// writes: a set received out of DER order (contentType before messageDigest)
+// keeps that order, a set built here is sorted.
+TEST(SignedAttributesPkcs7, CopyKeepsTheReceivedOrder) {
+  const Bytes contentType = {0x30, 0x18, 0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09,
+                             0x03, 0x31, 0x0B, 0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01,
+                             0x07, 0x01};
+  const Bytes messageDigest = {0x30, 0x15, 0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D,
+                               0x01, 0x09, 0x04, 0x31, 0x08, 0x04, 0x06, 0x01, 0x02, 0x03,
+                               0x04, 0x05, 0x06};
+  Bytes received = {0x31, 0x31};
+  received.insert(received.end(), contentType.begin(), contentType.end());
+  received.insert(received.end(), messageDigest.begin(), messageDigest.end());
+  Bytes sorted = {0x31, 0x31};
+  sorted.insert(sorted.end(), messageDigest.begin(), messageDigest.end());
+  sorted.insert(sorted.end(), contentType.begin(), contentType.end());
+
+  struct Row {
+    bool decoded;
+    const Bytes* written;
+  } rows[] = {{true, &received}, {false, &sorted}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.decoded);
+    CmsSet<Attribute> set(0x31);
+    ASSERT_EQ(cmstest::decodeBytes(set, received), int(received.size()));
+    if (!r.decoded)
+      ASSERT_EQ(set.sortElements(), 1);
+    AttrsUnderTest view;
+    ASSERT_EQ(view.load(set), 1);
+    EXPECT_EQ(hexOf(view.messageDigest), "010203040506");
+    EXPECT_EQ(cmstest::encodeOf(view.attributes), *r.written);
+  }
+}
+
 }  // namespace

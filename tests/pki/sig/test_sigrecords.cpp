@@ -32,18 +32,18 @@ TEST(SigRecords, StatusTextsAndLines) {
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.status);
-    EXPECT_STREQ(signatureStatusText(r.status), r.text);
+    EXPECT_STREQ(sigStatusText(r.status), r.text);
     EXPECT_STREQ(signatureStatusReportLine(r.status, false), r.signatureLine);
     EXPECT_STREQ(signatureStatusReportLine(r.status, true), r.timeStampLine);
   }
   for (int32_t out : {0, 5, -1}) {
-    EXPECT_EQ(signatureStatusText(out), nullptr);
+    EXPECT_EQ(sigStatusText(out), nullptr);
     EXPECT_EQ(signatureStatusReportLine(out, false), nullptr);
   }
   // Windows-1250: 'ż' is 0xBF, 'ę' is 0xEA, one octet each.
-  EXPECT_EQ(std::strlen(signatureStatusText(1)), std::strlen("Brak mozliwosci weryfikacji podpisu"));
-  EXPECT_NE(std::strchr(signatureStatusText(1), '\xBF'), nullptr);
-  EXPECT_NE(std::strchr(signatureStatusText(3), '\xEA'), nullptr);
+  EXPECT_EQ(std::strlen(sigStatusText(1)), std::strlen("Brak mozliwosci weryfikacji podpisu"));
+  EXPECT_NE(std::strchr(sigStatusText(1), '\xBF'), nullptr);
+  EXPECT_NE(std::strchr(sigStatusText(3), '\xEA'), nullptr);
 }
 
 TEST(SigRecords, ReasonTexts) {
