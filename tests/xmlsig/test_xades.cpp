@@ -289,3 +289,120 @@ TEST(Xades, WrappedSignedProperties) {
 }
 
 }  // namespace
+
+namespace {
+
+// Names the items of an archive time-stamp by what they stand for.
+std::string itemNames(const XmlDataItems& items) {
+  std::string out;
+  for (const XmlDataItem& i : items) {
+    std::string id = propOf(i.node, "Id");
+    out += (i.reference ? "ref:" : "") + (id.empty() ? std::string(reinterpret_cast<const char*>(i.node->name)) : id) + " ";
+  }
+  return out;
+}
+
+// Which unsigned properties, earlier archive time-stamps and Objects an
+// archive time-stamp covers: by generation time for a read token (equal times
+// cover neither way, fractions compared at the finer precision), all earlier
+// ones of both namespaces for a new one, referenced Objects only in the 1.4.1 form.
+TEST(Xades, ArchiveDataItems) {
+  const std::string xml =
+      "<doc xmlns:ds=\"http://www.w3.org/2000/09/xmldsig#\" xmlns:x=\"http://uri.etsi.org/01903/v1.3.2#\" "
+      "xmlns:v4=\"http://uri.etsi.org/01903/v1.4.1#\"><d Id=\"data\"/><ds:Signature Id=\"sig\">"
+      "<ds:SignedInfo><ds:Reference URI=\"#data\"/><ds:Reference URI=\"#obj1\"/></ds:SignedInfo>"
+      "<ds:SignatureValue Id=\"sv\"/><ds:KeyInfo Id=\"ki\"/>"
+      "<ds:Object Id=\"obj1\"/><ds:Object Id=\"obj2\"/>"
+      "<ds:Object><x:QualifyingProperties><x:UnsignedProperties><x:UnsignedSignatureProperties>"
+      "<x:SignatureTimeStamp Id=\"sts\"/><x:Unknown Id=\"unk\"/><x:CompleteCertificateRefs Id=\"ccr\"/>"
+      "<x:ArchiveTimeStamp Id=\"A\"/><v4:ArchiveTimeStamp Id=\"B\"/><x:ArchiveTimeStamp Id=\"C\"/>"
+      "<x:RevocationValues Id=\"rv\"/>"
+      "</x:UnsignedSignatureProperties></x:UnsignedProperties></x:QualifyingProperties></ds:Object>"
+      "<ds:Object/></ds:Signature></doc>";
+  ParsedDoc doc(xml);
+  ASSERT_EQ(doc.rc, 0);
+  xmlNodePtr sig = findElement(doc.holder.root, "Signature", xmlc::NS_DSIG.data(), -1);
+  ArchiveTimeStampTokens tokens;
+  auto add = [&](const char* id, int day, int32_t fraction, int digits, bool v141) {
+    auto* t = new XmlArchiveTimeStampToken();
+    xmlNodePtr found = nullptr;
+    findNodeById(doc.holder.root, id, &found);
+    t->element = found;
+    t->v141 = v141;
+    t->tstInfo.genTime.set(2024, 1, day, 0, 0, 0, fraction, digits);
+    tokens.items.push_back(t);
+    return t;
+  };
+  XmlArchiveTimeStampToken* a = add("A", 1, 5, 1, false);   // .5
+  XmlArchiveTimeStampToken* b = add("B", 1, 50, 2, true);   // .50: the same instant
+  XmlArchiveTimeStampToken* c = add("C", 2, -1, 0, false);
+  const std::string head = "ref:#data ref:#obj1 SignedInfo sv ki sts ccr rv ";
+  const struct {
+    const XmlArchiveTimeStampToken* token;
+    std::string expected;
+  } cases[] = {
+      {a, head + "obj2 Object "},
+      {b, head + "obj1 obj2 Object "},
+      {c, head + "A B obj2 Object "},
+      {nullptr, head + "A B C obj2 Object "},
+  };
+  for (const auto& k : cases) {
+    XmlDataItems items;
+    buildArchiveItems(sig, &tokens, k.token, items);
+    std::string names = itemNames(items);
+    // References carry their element; name them by URI.
+    std::string expected = k.expected;
+    expected.replace(expected.find("ref:#data"), 9, "ref:Reference");
+    expected.replace(expected.find("ref:#obj1"), 9, "ref:Reference");
+    EXPECT_EQ(names, expected);
+  }
+  EXPECT_TRUE(genTimeEarlier(a->tstInfo.genTime, c->tstInfo.genTime));
+  EXPECT_FALSE(genTimeEarlier(a->tstInfo.genTime, b->tstInfo.genTime));
+  EXPECT_FALSE(genTimeEarlier(b->tstInfo.genTime, a->tstInfo.genTime));
+}
+
+// Counter-signatures within counter-signatures stop at the nesting bound.
+TEST(Xades, CounterSignatureNesting) {
+  const std::string open =
+      "<ds:Signature Id=\"s%d\"><ds:SignedInfo/><ds:SignatureValue>AAAA</ds:SignatureValue><ds:Object><x:QualifyingProperties Target=\"#s%d\">"
+      "<x:UnsignedProperties><x:UnsignedSignatureProperties><x:CounterSignature>";
+  const std::string close =
+      "</x:CounterSignature></x:UnsignedSignatureProperties></x:UnsignedProperties>"
+      "</x:QualifyingProperties></ds:Object></ds:Signature>";
+  std::string xml = "<doc xmlns:ds=\"http://www.w3.org/2000/09/xmldsig#\" "
+                    "xmlns:x=\"http://uri.etsi.org/01903/v1.3.2#\">";
+  const int levels = XADES_MAX_NESTING + 2;
+  for (int i = 0; i < levels; ++i) {
+    char buf[512];
+    snprintf(buf, sizeof buf, open.c_str(), i, i);
+    xml += buf;
+  }
+  xml += "<ds:Signature/>";
+  for (int i = 0; i < levels; ++i) xml += close;
+  xml += "</doc>";
+  ParsedDoc doc(xml);
+  ASSERT_EQ(doc.rc, 0);
+  XmlSignatureSetup setup;
+  setup.root = doc.holder.root;
+  MemFile sink;
+  ReportStream report(&sink);
+  setup.report = &report;
+  xmlNodePtr sig = findElement(doc.holder.root, "Signature", xmlc::NS_DSIG.data(), -1);
+  SignaturePropertiesXml top(nullptr, setup, sig);
+  // The walk reads QualifyingProperties before SignedInfo: each level reads
+  // its counter-signature, then fails on its empty SignedInfo (89).
+  SignaturePropertiesXml* level = &top;
+  int depth = 0;
+  while (level) {
+    EXPECT_EQ(level->analyse(), 89);
+    SigInfo* next = level->counterSignature(0);
+    level = next ? static_cast<SignaturePropertiesXml*>(next->properties) : nullptr;
+    ++depth;
+  }
+  EXPECT_EQ(depth, XADES_MAX_NESTING);
+  EXPECT_NE(std::string(reinterpret_cast<const char*>(sink.data()), static_cast<size_t>(sink.length()))
+                .find("błąd przetwarzania elementu: etsi:CounterSignature."),
+            std::string::npos);
+}
+
+}  // namespace
