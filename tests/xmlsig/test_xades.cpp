@@ -406,3 +406,23 @@ TEST(Xades, CounterSignatureNesting) {
 }
 
 }  // namespace
+
+namespace {
+
+// A token stored back goes whole, base64, into its own EncapsulatedTimeStamp.
+TEST(Xades, StoreTimeStampToken) {
+  Verified v(fileOf("t.xml"));
+  ASSERT_EQ(v.analyse(), 0);
+  TimeStampToken* token = v.props->signatureTimeStamps()->items.front();
+  xmlNodePtr ets = findElement(v.doc.holder.root, "EncapsulatedTimeStamp", xmlc::NS_XADES.data(), -1);
+  ASSERT_NE(ets, nullptr);
+  xmlNodeSetContent(ets, BAD_CAST "");
+  EXPECT_EQ(v.props->storeTimeStampToken(*token, TIMESTAMP_KIND_SIGNATURE), 0);
+  xmlChar* text = xmlNodeGetContent(ets);
+  std::string decoded;
+  ASSERT_TRUE(xmlDecodeBase64(reinterpret_cast<const char*>(text), decoded, 1 << 20));
+  xmlFree(text);
+  EXPECT_EQ(decoded, fileOf("token.der"));
+}
+
+}  // namespace
