@@ -12,6 +12,7 @@ inline constexpr std::string_view NS_DSIG = "http://www.w3.org/2000/09/xmldsig#"
 inline constexpr std::string_view NS_XSLT = "http://www.w3.org/1999/XSL/Transform";
 inline constexpr std::string_view NS_XADES = "http://uri.etsi.org/01903/v1.3.2#";
 inline constexpr std::string_view NS_XADES111 = "http://uri.etsi.org/01903/v1.1.1#";
+inline constexpr std::string_view NS_XADES141 = "http://uri.etsi.org/01903/v1.4.1#";
 inline constexpr std::string_view NS_XENC = "http://www.w3.org/2001/04/xmlenc#";
 inline constexpr std::string_view NS_WSSE =
     "http://docs.oasis-open.org/wss/2004/01/oasis-200401-wss-wssecurity-secext-1.0.xsd";
@@ -179,5 +180,7 @@ inline constexpr std::string_view XADES_OBJECT_REFERENCE = "ObjectReference";
 inline constexpr std::string_view XADES_COMMITMENT_TYPE_QUALIFIERS = "CommitmentTypeQualifiers";
 inline constexpr std::string_view XADES_IDENTIFIER = "Identifier";
 inline constexpr std::string_view XADES_DATA_OBJECT_FORMAT = "DataObjectFormat";
+inline constexpr std::string_view XADES_TIME_STAMP_VALIDATION_DATA = "TimeStampValidationData";
+inline constexpr std::string_view XADES_SIGNATURE_POLICY_IMPLIED = "SignaturePolicyImplied";
 
 }  // namespace xmlc

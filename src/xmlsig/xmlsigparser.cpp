@@ -7,6 +7,7 @@
 #include "xmlsig/xmlc14transform.h"
 #include "xmlsig/xmlconst.h"
 #include "xmlsig/xmltransformchain.h"
+#include "xmlsig/xmlwalk.h"
 #include "xmlsig/xmlxpathtransform.h"
 #include "xmlsig/xmlxslttransform.h"
 
@@ -101,32 +102,11 @@ const SignatureMethodRow SIGNATURE_METHODS[] = {
     {xmlc::SIG_ECDSA_SHA512, SIG_SCHEME_ECDSA, 5},
 };
 
-// An element of this local name in this namespace (a namespace is required).
-bool isIn(xmlNodePtr n, std::string_view name, std::string_view ns) {
-  if (!n || n->type != XML_ELEMENT_NODE || !xmlStrEqual(n->name, BAD_CAST name.data())) return false;
-  const xmlChar* uri = nodeNamespaceUri(n);
-  return uri && xmlStrEqual(uri, BAD_CAST ns.data());
-}
+using xmlwalk::contentOf;
+using xmlwalk::isIn;
+using xmlwalk::nextElement;
+using xmlwalk::propOf;
 bool isDs(xmlNodePtr n, std::string_view name) { return isIn(n, name, xmlc::NS_DSIG); }
-
-xmlNodePtr nextElement(xmlNodePtr n) { return n ? firstElement(n->next) : nullptr; }
-
-bool propOf(xmlNodePtr n, const char* name, std::string& out) {
-  xmlChar* v = xmlGetProp(n, BAD_CAST name);
-  if (!v) return false;
-  out = reinterpret_cast<const char*>(v);
-  xmlFree(v);
-  return true;
-}
-
-std::string contentOf(xmlNodePtr n) {
-  std::string out;
-  if (xmlChar* v = xmlNodeGetContent(n)) {
-    out = reinterpret_cast<const char*>(v);
-    xmlFree(v);
-  }
-  return out;
-}
 
 bool isCanonicalisation(int32_t kind) {
   return kind == XML_TK_C14N || kind == XML_TK_C14N_COMMENTS || kind == XML_TK_EXC_C14N ||

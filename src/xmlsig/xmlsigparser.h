@@ -114,6 +114,14 @@ class XmlSigParser : public XmlSignature {
   // 0, the code of a structural fault (its lines written to report), 100 when
   // memory ran out, 20 when no element is given.
   int32_t parse(ReportStream* report, xmlNodePtr signature);
+  // The report of the running parse (the XAdES reader writes its lines there).
+  ReportStream* reportStream() const { return report; }
+  // What a parser of a counter-signature inside this signature is made from.
+  xmlNodePtr documentRoot() const { return root; }
+  const std::vector<TVxmlDoc*>& documents() const { return docs; }
+  int32_t parseMode() const { return mode; }
+  bool skipsDetached() const { return skipDetached; }
+  uint32_t configuredDigestId() const { return configuredDigest; }
 
   // Called for the QualifyingProperties of an Object (the XAdES reader); it
   // may set signedPropertiesNode/Id, signedAttributes, the requested digests

@@ -1,0 +1,60 @@
+// libFuzzer target over XAdES documents from strangers: every ds:Signature of
+// the document (at most a few) analysed through SignaturePropertiesXml, so the
+// QualifyingProperties reader (signed and unsigned properties, time-stamp
+// tokens, references, values, counter-signatures, each analysed in turn) and
+// the time-stamp data digests see hostile input. Answers are codes; nothing
+// throws out or crashes.
+#include "base/memfile.h"
+#include "base/reportstream.h"
+#include "base/talexception.h"
+#include "xmlsig/sigpropsxml.h"
+#include "xmlsig/xmlconst.h"
+
+#include <libxml/parser.h>
+
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+void quiet(void*, const char*, ...) {}
+
+void exercise(SignaturePropertiesXml& props, int level) {
+  if (props.analyse() != 0) return;
+  props.checkMessageDigest();
+  std::vector<std::string> out;
+  try {
+    if (SignatureTimeStampTokens* t = props.signatureTimeStamps())
+      for (TimeStampToken* token : t->items) props.timeStampImprintData(*token, 3, out);
+    if (ArchiveTimeStampTokens* a = props.archiveTimeStamps())
+      for (TimeStampToken* token : a->items) props.archiveImprintData(*token, 3, out);
+  } catch (const TalApiException&) {
+  }
+  for (int32_t i = 0; i < props.counterSignatureCount() && level < 8; ++i)
+    if (SigInfo* info = props.counterSignature(i))
+      exercise(static_cast<SignaturePropertiesXml&>(*info->properties), level + 1);
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static bool init = [] {
+    xmlSetGenericErrorFunc(nullptr, quiet);
+    return true;
+  }();
+  (void)init;
+  MemFile in(const_cast<uint8_t*>(data), static_cast<int32_t>(size), false);
+  XmlDocHolder holder;
+  if (parseXmlDocument(&holder, &in) != 0) return 0;
+  int found = 0;
+  for (xmlNodePtr n = findElement(holder.root, "Signature", xmlc::NS_DSIG.data(), 64);
+       n && found < 4; n = findElement(n->next, "Signature", xmlc::NS_DSIG.data(), 64), ++found) {
+    MemFile sink;
+    ReportStream report(&sink);
+    XmlSignatureSetup setup;
+    setup.root = holder.root;
+    setup.configuredDigest = 3;
+    setup.report = &report;
+    SignaturePropertiesXml props(nullptr, setup, n);
+    exercise(props, 0);
+  }
+  return 0;
+}

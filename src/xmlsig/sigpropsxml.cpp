@@ -1,0 +1,253 @@
+#include "xmlsig/sigpropsxml.h"
+
+#include "base/b64file.h"
+#include "base/commonerror.h"
+#include "base/memfile.h"
+#include "base/reportstream.h"
+#include "base/talexception.h"
+#include "xmlsig/sigformxml.h"
+#include "xmlsig/xmlc14transform.h"
+#include "xmlsig/xmlconst.h"
+#include "xmlsig/xmlwalk.h"
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+const char* const SRC = "XML/libxmlsignature/signaturepropertiesxml";
+const char* const MSG_PREFIX = "Błąd podczas weryfikacji podpisu: ";
+const char* const MSG_NO_SIGNER =
+    "błędny format podpisu XML (nie można ustalić wartości certyfikatu do weryfikacji podpisu).\r\n";
+const char* const MSG_CERT_REFS =
+    "Błędny format podpisu XML (wartości elementów podanych w etsi:CompleteCertificateRefs i "
+    "etsi:CertificateValues są niespójne).\r\n";
+const char* const MSG_REV_REFS =
+    "Błędny format podpisu XML (wartości elementów podanych w etsi:CompleteRevocationRefs i "
+    "etsi:RevocationValues są niespójne).\r\n";
+const char* const MSG_NO_DIGEST = "Brak obliczonego skrótu z wiadomości.\r\n";
+
+std::string digestText(const MessageDigestCtx& c) {
+  return std::string(reinterpret_cast<const char*>(c.getDigestPtr()), c.getDigestLength());
+}
+
+}  // namespace
+
+void digestDataItems(const XmlDataItems& items, const std::string& c14nUri, int32_t hashId,
+                     const MessageDigests* running, std::string& out) {
+  const bool comments = c14nUri == xmlc::ALG_C14N_COMMENTS || c14nUri == xmlc::ALG_EXC_C14N_COMMENTS;
+  const bool exclusive = c14nUri == xmlc::ALG_EXC_C14N || c14nUri == xmlc::ALG_EXC_C14N_COMMENTS;
+  std::unique_ptr<MessageDigestCtx> digest;
+  if (running) {
+    const MessageDigestCtx* r = running->find(static_cast<uint32_t>(hashId));
+    checkInvariant(r != nullptr, SRC, __LINE__, "running digest");
+    digest.reset(r->clone());
+  }
+  if (!digest) digest = std::make_unique<MessageDigestCtx>(static_cast<uint32_t>(hashId));
+  XmlWorkBudget budget;
+  for (const XmlDataItem& item : items) {
+    if (item.reference) {
+      if (!running) throw TalApiException(xmlrc::INV_MSG);
+      continue;
+    }
+    XmlC14DocTransform c14n(comments, 1, exclusive);
+    c14n.budget = &budget;
+    c14n.applyToNode(item.node);
+    if (c14n.outputLength() > 0) digest->update(c14n.outputBytes(), c14n.outputLength());
+  }
+  digest->finish();
+  out = digestText(*digest);
+}
+
+SignaturePropertiesXml::SignaturePropertiesXml(talCtx* ctx, const XmlSignatureSetup& s,
+                                               xmlNodePtr sig, xmlNodePtr countersigned, int d)
+    : SignatureProperties(ctx, false), setup(s), signature(sig), second(countersigned), depth(d) {
+  parser = std::make_unique<XmlSigParser>(setup.root, setup.docs, setup.mode, setup.skipDetached,
+                                          setup.configuredDigest);
+  parser->makeDnAttribute = setup.makeDnAttribute;
+  parser->qualifyingPropertiesReader = [this](XmlSigParser& p, xmlNodePtr qp) {
+    readQualifyingProperties(p, xades,
+                             [this](xmlNodePtr counter) -> SigInfo* {
+                               // Each level is a parser of its own: the nesting is bounded.
+                               if (depth + 1 >= XADES_MAX_NESTING) throw TalApiException(xmlrc::INV_MSG);
+                               auto info = std::make_unique<SigInfo>();
+                               info->setProperties(new SignaturePropertiesXml(
+                                   context, setup, counter, signature, depth + 1));
+                               return info.release();
+                             },
+                             qp);
+  };
+}
+
+SignaturePropertiesXml::~SignaturePropertiesXml() {
+  parser.reset();
+}
+
+int32_t SignaturePropertiesXml::analyse() {
+  int32_t rc = parser->parse(setup.report, signature);
+  if (rc > 10) return rc;
+  scheme = parser->scheme;
+  hashId = static_cast<int32_t>(parser->hashId);
+  form = SIG_FORM_UNKNOWN;
+  if (!parser->signerIdSet) {
+    if (setup.report) *setup.report << MSG_PREFIX << MSG_NO_SIGNER;
+    return xmlrc::INV_MSG;
+  }
+  XmlFormFacts facts;
+  facts.signedPropertiesReferenced = parser->signedPropertiesReferenced;
+  facts.keyInfoReferenced = parser->keyInfoReferenced;
+  // KeyInfo carries the signer when the chosen certificate came from it.
+  for (SignedCertificate* c : parser->certificates.items)
+    facts.keyInfoCarriesSigner = facts.keyInfoCarriesSigner || c == parser->signer;
+  facts.signatureTimeStamps = xades.signatureTimeStamps ? xades.signatureTimeStamps->items.size() : 0;
+  facts.certificateRefs = parser->certificateRefs.items.size();
+  facts.revocationRefs = parser->revocationRefs.items.size();
+  facts.certificateValues = parser->certificateValues.items.size();
+  facts.revocationValues = parser->revocationValues.items.size();
+  facts.archiveTimeStamps = xades.archiveTimeStamps ? xades.archiveTimeStamps->items.size() : 0;
+  form = xmlSignatureForm(facts, [this]() {
+    if (!certificateRefsConsistent() && setup.report) *setup.report << MSG_PREFIX << MSG_CERT_REFS;
+    if (!revocationRefsConsistent() && setup.report) *setup.report << MSG_PREFIX << MSG_REV_REFS;
+  });
+  return xmlrc::OK;
+}
+
+bool SignaturePropertiesXml::certificateRefsConsistent() {
+  for (const SignatureCrtRef* ref : parser->certificateRefs.items) {
+    bool found = false;
+    if (setup.matchers.certificate) {
+      for (const SignedCertificate* c : parser->certificateValues.items)
+        found = found || setup.matchers.certificate(*ref, *c);
+      for (const SignedCertificate* c : parser->certificates.items)
+        found = found || setup.matchers.certificate(*ref, *c);
+    }
+    if (!found) return false;
+  }
+  return true;
+}
+
+bool SignaturePropertiesXml::revocationRefsConsistent() {
+  for (const SignatureCrlOrOcspRef* ref : parser->revocationRefs.items) {
+    bool found = false;
+    for (const CrlOrOcspValue* v : parser->revocationValues.items) {
+      if (ref->kind == SignatureCrlOrOcspRef::CRL && v->crl && setup.matchers.crl)
+        found = found || setup.matchers.crl(ref->crl, *v->crl);
+      if (ref->kind == SignatureCrlOrOcspRef::OCSP && v->ocsp && setup.matchers.ocsp)
+        found = found || setup.matchers.ocsp(ref->ocsp, *v->ocsp);
+    }
+    if (!found) return false;
+  }
+  return true;
+}
+
+bool SignaturePropertiesXml::checkMessageDigest() {
+  // Each reference against its own digest; one never computed fails (a
+  // verification never passes on digests nobody computed).
+  if (parser->references.items.empty()) return false;
+  for (const XmlRef* ref : parser->references.items) {
+    if (!ref->digest || !ref->digest->computed) {
+      if (setup.report) *setup.report << MSG_PREFIX << MSG_NO_DIGEST;
+      return false;
+    }
+    if (!ref->digest->matches()) return false;
+  }
+  return true;
+}
+
+int32_t SignaturePropertiesXml::signatureValue(unsigned char* buffer, int32_t* length) {
+  if (!length) return 33;
+  const std::string& v = parser->signatureValue;
+  if (!buffer) {
+    *length = static_cast<int32_t>(v.size());
+    return 0;
+  }
+  if (*length < static_cast<int32_t>(v.size())) return 34;
+  if (!v.empty()) std::memcpy(buffer, v.data(), v.size());
+  *length = static_cast<int32_t>(v.size());
+  return 0;
+}
+
+int32_t SignaturePropertiesXml::counterSignatureCount() const {
+  return static_cast<int32_t>(xades.counterSignatures.items.size());
+}
+
+SigInfo* SignaturePropertiesXml::counterSignature(int32_t index) {
+  if (index < 0 || index >= counterSignatureCount()) return nullptr;
+  auto it = xades.counterSignatures.items.begin();
+  std::advance(it, index);
+  return *it;
+}
+
+void SignaturePropertiesXml::signedDigest(int32_t hash, std::string& out) {
+  MessageDigestCtx digest(static_cast<uint32_t>(hash));
+  const std::string& si = parser->canonicalSignedInfo;
+  if (!si.empty()) digest.update(si.data(), static_cast<uint32_t>(si.size()));
+  digest.finish();
+  out = digestText(digest);
+}
+
+void SignaturePropertiesXml::timeStampImprintData(const TimeStampToken& token, int32_t hash,
+                                                  std::vector<std::string>& out) {
+  const auto* t = dynamic_cast<const XmlSignatureTimeStampToken*>(&token);
+  std::string digest;
+  digestDataItems(xades.signatureTimeStampItems, t ? t->c14nUri : std::string(), hash, nullptr,
+                  digest);
+  out.push_back(digest);
+}
+
+void SignaturePropertiesXml::archiveImprintData(const TimeStampToken& token, int32_t hash,
+                                                std::vector<std::string>& out) {
+  const auto* t = dynamic_cast<const XmlArchiveTimeStampToken*>(&token);
+  checkInvariant(t != nullptr, SRC, __LINE__, "archive token");
+  std::string digest;
+  digestDataItems(t->items, t->c14nUri, hash, &parser->combinedDigests, digest);
+  out.push_back(digest);
+}
+
+void SignaturePropertiesXml::newArchiveItems(XmlDataItems& out) const {
+  buildArchiveItems(signature, xades.archiveTimeStamps.get(), nullptr, out);
+}
+
+const IssuerAndSerialNumber* SignaturePropertiesXml::signerIdentifier() {
+  return parser->signerIdSet ? &parser->signerId : nullptr;
+}
+
+int32_t SignaturePropertiesXml::storeTimeStampToken(TimeStampToken& token, int32_t kind) {
+  checkInvariant(kind == TIMESTAMP_KIND_SIGNATURE || kind == TIMESTAMP_KIND_ARCHIVE, SRC, __LINE__,
+                 "kind");
+  xmlNodePtr element = nullptr;
+  if (const auto* s = dynamic_cast<const XmlSignatureTimeStampToken*>(&token)) element = s->element;
+  if (const auto* a = dynamic_cast<const XmlArchiveTimeStampToken*>(&token)) element = a->element;
+  xmlNodePtr target = element ? findElement(element->children, xmlc::XADES_ENCAPSULATED_TIME_STAMP.data(),
+                                            xmlc::NS_XADES.data(), -1)
+                              : nullptr;
+  checkInvariant(target != nullptr, SRC, __LINE__, "EncapsulatedTimeStamp");
+  MemFile der;
+  if (token.token.encode(&der) <= 0) throw TalApiException(xmlrc::MEM);
+  std::string text(static_cast<size_t>(der.length()) / 3 * 4 + 8, '\0');
+  int32_t n = encodeBase64Buffer(der.data(), static_cast<int32_t>(der.length()), &text[0]);
+  if (n <= 0) throw TalApiException(xmlrc::MEM);
+  text.resize(static_cast<size_t>(n));
+  xmlNodeSetContent(target, nullptr);
+  xmlNodeAddContentLen(target, BAD_CAST text.data(), n);
+  return 0;
+}
+
+ASNsequenceList<SignedCertificate>* SignaturePropertiesXml::carriedCertificates() {
+  if (parser->certificates.items.empty()) return nullptr;
+  if (!carried) {
+    auto list = std::make_unique<ASNsequenceList<SignedCertificate>>();
+    for (const SignedCertificate* c : parser->certificates.items)
+      if (list->append(new SignedCertificate(*c)) != 1) throw TalApiException(xmlrc::MEM);
+    carried = std::move(list);
+  }
+  return carried.get();
+}
+
+SignatureCrtRefs* SignaturePropertiesXml::certificateRefs() {
+  return parser->certificateRefs.items.empty() ? nullptr : &parser->certificateRefs;
+}
+
+int32_t SignaturePropertiesXml::makeArchiveForm(talCtx*) { return xmlrc::NOT_IMPL; }
+int32_t SignaturePropertiesXml::addCompleteRefs(const ValidationData&) { return xmlrc::NOT_IMPL; }
+int32_t SignaturePropertiesXml::addValues(const ValidationData&) { return xmlrc::NOT_IMPL; }

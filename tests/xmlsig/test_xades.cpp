@@ -1,0 +1,428 @@
+// The XAdES reader and the XML signature properties over documents signed by
+// xmlsec1 and time-stamped by `openssl ts` (tests/data/xmlsig/xades/gen.sh):
+// the form, the signed properties and their texts, the reference digests,
+// the signed digest checked with the signer's key, the signature time-stamp
+// imprint against openssl's own digest; then every message of the reader
+// from one valid document broken in one place.
+#include "xmlsig/xmltesthelp.h"
+
+#include "base/reportstream.h"
+#include "keys/sigverify.h"
+#include "store/dnutils.h"
+#include "xmlsig/sigpropsxml.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+std::string fileOf(const std::string& name) { return readFixture("xades/" + name); }
+
+std::string sha256(const std::string& bytes) {
+  MessageDigestCtx h(3);
+  h.update(bytes.data(), static_cast<uint32_t>(bytes.size()));
+  h.finish();
+  return std::string(reinterpret_cast<const char*>(h.getDigestPtr()), h.getDigestLength());
+}
+
+std::string hex(const std::string& bytes) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += digits[c >> 4];
+    out += digits[c & 15];
+  }
+  return out;
+}
+
+struct Verified {
+  explicit Verified(const std::string& xml) : doc(xml), report(&sink) {
+    setup.root = doc.holder.root;
+    setup.makeDnAttribute = makeDnAttribute;
+    setup.report = &report;
+  }
+  int32_t analyse() {
+    xmlNodePtr sig = findElement(doc.holder.root, "Signature", xmlc::NS_DSIG.data(), -1);
+    props = std::make_unique<SignaturePropertiesXml>(nullptr, setup, sig);
+    return props->analyse();
+  }
+  std::string reportText() const {
+    return std::string(reinterpret_cast<const char*>(sink.data()), static_cast<size_t>(sink.length()));
+  }
+  ParsedDoc doc;
+  MemFile sink;
+  ReportStream report;
+  XmlSignatureSetup setup;
+  std::unique_ptr<SignaturePropertiesXml> props;
+};
+
+std::string attributeText(SignedAttributes& a, int32_t index, int32_t* type) {
+  char* text = nullptr;
+  int32_t length = 0;
+  EXPECT_EQ(a.attribute(index, type, &text, &length), 0);
+  std::string out(text, static_cast<size_t>(length > 0 ? length - 1 : 0));
+  delete[] text;
+  return out;
+}
+
+TEST(Xades, FormsOfOutsideDocuments) {
+  const struct {
+    const char* file;
+    int32_t form;
+    size_t stamps;
+  } cases[] = {{"bes.xml", 4, 0}, {"t.xml", 5, 1}, {"t-c14n.xml", 5, 1}};
+  const std::string signerDer = fileOf("signer.der");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    Verified v(fileOf(c.file));
+    ASSERT_EQ(v.analyse(), 0) << v.reportText();
+    EXPECT_EQ(v.props->form, c.form);
+    EXPECT_TRUE(v.props->checkMessageDigest());
+    EXPECT_EQ(v.reportText(), "");
+    SignatureTimeStampTokens* stamps = v.props->signatureTimeStamps();
+    EXPECT_EQ(stamps ? stamps->items.size() : 0, c.stamps);
+    // The committed certificate is the signer's, the issuer and serial openssl's.
+    SignedAttributes* a = v.props->signedAttributes();
+    ASSERT_EQ(a->signingCertificateDigestAlgorithm(), 3);
+    EXPECT_EQ(*a->signingCertificateDigest(), sha256(signerDer));
+    ASSERT_NE(v.props->signerIdentifier(), nullptr);
+    EXPECT_EQ(v.props->signerIdentifier()->serialNumber.toLong(), 4660u);
+    // The signed digest verifies with the signer's key (xmlsec1 signed it).
+    SignedCertificate cert;
+    ASSERT_EQ(cert.decodeBuffer(reinterpret_cast<const unsigned char*>(signerDer.data()),
+                                static_cast<int>(signerDer.size()), ASN_FLAG_CONST | ASN_FLAG_COPY),
+              static_cast<int>(signerDer.size()));
+    std::vector<unsigned char> spkiDer;
+    cert.tbsCertificate.subjectPublicKeyInfo.encodeVector(spkiDer);
+    SubPubKeyInfo key;
+    ASSERT_GT(key.decodeVector(spkiDer), 0);
+    std::string digest;
+    v.props->signedDigest(3, digest);
+    int32_t length = 0;
+    ASSERT_EQ(v.props->signatureValue(nullptr, &length), 0);
+    std::vector<unsigned char> value(static_cast<size_t>(length));
+    ASSERT_EQ(v.props->signatureValue(value.data(), &length), 0);
+    EXPECT_EQ(verifyRsaPkcs1Signature(key.rsaKey, value.data(), value.size(),
+                                      reinterpret_cast<const uint8_t*>(digest.data()), digest.size(), 3),
+              0);
+    if (c.stamps) {
+      // The imprint covers the canonical SignatureValue element, as openssl digested it.
+      std::vector<std::string> imprint;
+      TimeStampToken* token = stamps->items.front();
+      v.props->timeStampImprintData(*token, 3, imprint);
+      ASSERT_EQ(imprint.size(), 1u);
+      EXPECT_EQ(imprint[0], fileOf("sigvalue.sha256"));
+      const ASNoctstr& hashed = token->tstInfo.messageImprint.digest;
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(hashed.data()), static_cast<size_t>(hashed.length)),
+                imprint[0]);
+      // openssl ts steps its serial file (1001) before it issues.
+      EXPECT_EQ(token->tstInfo.serialNumber.toLong(), 0x1002u);
+    }
+  }
+}
+
+TEST(Xades, SignedPropertiesAndTheirTexts) {
+  Verified v(fileOf("bes.xml"));
+  ASSERT_EQ(v.analyse(), 0);
+  SignedAttributes& a = *v.props->signedAttributes();
+  ASSERT_EQ(a.count(), 6);
+  const struct {
+    int32_t type;
+    std::string text;
+  } expected[] = {
+      {8, "2024.05.01 10:00:00"},
+      {9, "Skrót certyfikatu: " + hex(sha256(fileOf("signer.der"))) + " (HEX)"},
+      {14, "Potwierdzenie pochodzenia (Proof of origin)"},
+      {15, "nieokreślona wprost (implied)"},
+      {17, ""},
+      {18, ""},
+  };
+  for (int32_t i = 0; i < 6; ++i) {
+    int32_t type = 0;
+    std::string text = attributeText(a, i, &type);
+    EXPECT_EQ(type, expected[i].type);
+    if (!expected[i].text.empty()) EXPECT_EQ(text, expected[i].text);
+    if (type == 17) EXPECT_NE(text.find("<xades:ClaimedRole>Tester</xades:ClaimedRole>"), std::string::npos);
+    if (type == 18) EXPECT_NE(text.find("<xades:MimeType>text/plain</xades:MimeType>"), std::string::npos);
+  }
+  int32_t type = 0;
+  char* text = nullptr;
+  int32_t length = 0;
+  EXPECT_EQ(a.attribute(6, &type, &text, &length), 20);
+  EXPECT_TRUE(a.hasSigningTime());
+  // signatureValue: no length 33, one octet short 34 with the buffer untouched.
+  EXPECT_EQ(v.props->signatureValue(nullptr, nullptr), 33);
+  int32_t full = 0;
+  ASSERT_EQ(v.props->signatureValue(nullptr, &full), 0);
+  std::vector<unsigned char> buffer(static_cast<size_t>(full), 0xAB);
+  int32_t shortLength = full - 1;
+  EXPECT_EQ(v.props->signatureValue(buffer.data(), &shortLength), 34);
+  EXPECT_EQ(buffer[0], 0xAB);
+  EXPECT_EQ(v.props->counterSignatureCount(), 0);
+  EXPECT_EQ(v.props->counterSignature(0), nullptr);
+}
+
+// A changed octet in the signed data or the signed properties: the digest of
+// that reference fails, never the other one.
+TEST(Xades, EachReferenceAgainstItsOwnDigest) {
+  const struct {
+    const char* from;
+    const char* to;
+  } cases[] = {
+      {">receipt<", ">receipT<"},
+      {"2024-05-01T10:00:00Z", "2024-05-02T10:00:00Z"},
+  };
+  for (const auto& c : cases) {
+    std::string xml = fileOf("bes.xml");
+    xml.replace(xml.find(c.from), strlen(c.from), c.to);
+    Verified v(xml);
+    ASSERT_EQ(v.analyse(), 0);
+    EXPECT_FALSE(v.props->checkMessageDigest()) << c.to;
+  }
+  // Digests never computed never pass.
+  Verified v(fileOf("bes.xml"));
+  v.setup.mode = 0;
+  ASSERT_EQ(v.analyse(), 0);
+  EXPECT_FALSE(v.props->checkMessageDigest());
+  EXPECT_NE(v.reportText().find("Brak obliczonego skrótu z wiadomości."), std::string::npos);
+}
+
+// Each message of the reader, from the XAdES-T document broken in one place.
+TEST(Xades, BrokenProperties) {
+  const std::string qp = "<xades:QualifyingProperties xmlns:xades=\"http://uri.etsi.org/01903/v1.3.2#\" Target=\"#sig\">";
+  const std::string ssp = "<xades:SignedSignatureProperties>";
+  const std::string st = "<xades:SigningTime>2024-05-01T10:00:00Z</xades:SigningTime>";
+  const std::string ets = "<xades:EncapsulatedTimeStamp>";
+  const std::string usp = "<xades:UnsignedSignatureProperties>";
+  const struct {
+    std::string from, to;
+    int32_t code;
+    const char* message;  // null: no line
+  } cases[] = {
+      {" Target=\"#sig\"", "", 89, "(element etsi:QualifyingProperties atrybut Target)."},
+      {"Target=\"#sig\"", "Target=\"#\"", 89,
+       "(brak atrybutu Id elementu ds:Signature lub Target elementu etsi:QualifyingProperties)."},
+      {"Target=\"#sig\"", "Target=\"#other\"", 89,
+       "(atrybut Target elementu etsi:QualifyingProperties nie wskazuje na weryfikowany podpis)."},
+      {"<xades:UnsignedProperties>", "<xades:Other/><xades:UnsignedProperties>", 89,
+       "(element spoza schematu XAdES)."},
+      {"<xades:SignedProperties Id=\"sp\">", "<xades:SignedProperties>", 89,
+       "(element etsi:SignedProperties brak atrybutu Id)."},
+      {ssp, "<xades:X/>" + ssp, 89, "(element etsi:SignedSignatureProperties)."},
+      {"<xades:SignedDataObjectProperties>", "<xades:X/><xades:SignedDataObjectProperties>", 89,
+       "(element etsi:SignedDataObjectProperties)."},
+      {st, st + st, 89, "błąd przetwarzania elementu: etsi:SigningTime."},
+      {"2024-05-01T10:00:00Z", "yesterday", 89, "błąd przetwarzania elementu: etsi:SigningTime."},
+      {st, st + "<xades:Unknown/>", 89, "(element spoza schematu XAdES)."},
+      {"<xades:SigningCertificate>", "<xades:SigningCertificate><xades:Cert><xades:CertDigest/></xades:Cert>",
+       89, "błąd przetwarzania elementu: etsi:SigningCertificate."},
+      {"<ds:X509SerialNumber>", "<ds:X509SerialNumber>x", 89,
+       "błąd przetwarzania elementu: etsi:SigningCertificate."},
+      {ets, ets + "AAAA", 89, "błąd przetwarzania elementu: etsi:SignatureTimeStamp."},
+      {ets, "<ds:CanonicalizationMethod Algorithm=\"urn:other\"/>" + ets, 137,
+       "błąd przetwarzania elementu: etsi:SignatureTimeStamp."},
+      {ets, "<xades:EncapsulatedTimeStamp Encoding=\"urn:pem\">", 89,
+       "błąd przetwarzania elementu: etsi:SignatureTimeStamp."},
+      {ets, "<xades:Include URI=\"#\"/>" + ets, 89, "błąd przetwarzania elementu: etsi:SignatureTimeStamp."},
+      {usp, usp + "<xades:CertificateValues/>", 89, "błąd przetwarzania elementu: etsi:CertificateValues."},
+      {usp, usp + "<xades:RevocationValues><xades:Other/></xades:RevocationValues>", 89,
+       "błąd przetwarzania elementu: etsi:RevocationValues."},
+      {usp, usp + "<xades:CompleteCertificateRefs><xades:CertRefs/></xades:CompleteCertificateRefs>", 89,
+       "błąd przetwarzania elementu: etsi:CompleteCertificateRefs."},
+      {usp, usp + "<xades:CompleteRevocationRefs><xades:CRLRefs/></xades:CompleteRevocationRefs>", 89,
+       "błąd przetwarzania elementu: etsi:CompleteRevocationRefs."},
+      {usp, usp + "<xades:CounterSignature/>", 89, "błąd przetwarzania elementu: etsi:CounterSignature."},
+      {usp, usp + "<xades:ArchiveTimeStamp/>", 89, "błąd przetwarzania elementu: etsi:ArchiveTimeStamp."},
+      {usp, usp + "<v4:TimeStampValidationData xmlns:v4=\"http://uri.etsi.org/01903/v1.4.1#\">"
+                  "<xades:CertificateValues><xades:EncapsulatedX509Certificate>AAAA"
+                  "</xades:EncapsulatedX509Certificate></xades:CertificateValues></v4:TimeStampValidationData>",
+       89, "błąd przetwarzania elementu: etsi:TimeStampValidationData."},
+      // Accepted: unknown unsigned properties, an UnsignedProperties without
+      // UnsignedSignatureProperties, a Target without "#", a BER encoding.
+      {usp, usp + "<xades:SigAndRefsTimeStamp/>", 0, nullptr},
+      {usp, "<xades:Other>", 0, nullptr},
+      {"Target=\"#sig\"", "Target=\"sig\"", 0, nullptr},
+      {ets, "<xades:EncapsulatedTimeStamp Encoding=\"http://uri.etsi.org/01903/v1.2.2#BER\">", 0, nullptr},
+  };
+  const std::string base = fileOf("t.xml");
+  ASSERT_NE(base.find(qp), std::string::npos);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.to);
+    std::string xml = base;
+    size_t at = xml.find(c.from);
+    ASSERT_NE(at, std::string::npos);
+    xml.replace(at, c.from.size(), c.to);
+    if (c.from == usp && c.to == "<xades:Other>") {
+      size_t end = xml.find("</xades:UnsignedSignatureProperties>");
+      xml.replace(end, strlen("</xades:UnsignedSignatureProperties>"), "</xades:Other>");
+    }
+    Verified v(xml);
+    ASSERT_EQ(v.doc.rc, 0);
+    EXPECT_EQ(v.analyse(), c.code) << v.reportText();
+    if (c.message) {
+      EXPECT_NE(v.reportText().find(std::string("Błąd podczas weryfikacji podpisu: ")), std::string::npos);
+      EXPECT_NE(v.reportText().find(c.message), std::string::npos) << v.reportText();
+    } else {
+      EXPECT_EQ(v.reportText(), "");
+    }
+  }
+}
+
+// A moved copy of SignedProperties cannot carry an altered SigningTime past
+// the digest of the original: the reference must name the element read.
+TEST(Xades, WrappedSignedProperties) {
+  std::string xml = fileOf("bes.xml");
+  size_t s = xml.find("<xades:SignedProperties");
+  size_t e = xml.find("</xades:SignedProperties>") + strlen("</xades:SignedProperties>");
+  std::string original = xml.substr(s, e - s);
+  std::string altered = original;
+  altered.replace(altered.find("2024-05-01"), 10, "2030-01-01");
+  altered.replace(altered.find("Id=\"sp\""), 7, "Id=\"sp2\"");
+  xml.replace(s, e - s, altered);
+  // The original hidden elsewhere in the document, keeping its Id.
+  xml.replace(xml.find("</doc>"), 6,
+              "<hidden xmlns:xades=\"http://uri.etsi.org/01903/v1.3.2#\" "
+              "xmlns:ds=\"http://www.w3.org/2000/09/xmldsig#\">" + original + "</hidden></doc>");
+  Verified v(xml);
+  EXPECT_EQ(v.analyse(), 89);
+}
+
+}  // namespace
+
+namespace {
+
+// Names the items of an archive time-stamp by what they stand for.
+std::string itemNames(const XmlDataItems& items) {
+  std::string out;
+  for (const XmlDataItem& i : items) {
+    std::string id = propOf(i.node, "Id");
+    out += (i.reference ? "ref:" : "") + (id.empty() ? std::string(reinterpret_cast<const char*>(i.node->name)) : id) + " ";
+  }
+  return out;
+}
+
+// Which unsigned properties, earlier archive time-stamps and Objects an
+// archive time-stamp covers: by generation time for a read token (equal times
+// cover neither way, fractions compared at the finer precision), all earlier
+// ones of both namespaces for a new one, referenced Objects only in the 1.4.1 form.
+TEST(Xades, ArchiveDataItems) {
+  const std::string xml =
+      "<doc xmlns:ds=\"http://www.w3.org/2000/09/xmldsig#\" xmlns:x=\"http://uri.etsi.org/01903/v1.3.2#\" "
+      "xmlns:v4=\"http://uri.etsi.org/01903/v1.4.1#\"><d Id=\"data\"/><ds:Signature Id=\"sig\">"
+      "<ds:SignedInfo><ds:Reference URI=\"#data\"/><ds:Reference URI=\"#obj1\"/></ds:SignedInfo>"
+      "<ds:SignatureValue Id=\"sv\"/><ds:KeyInfo Id=\"ki\"/>"
+      "<ds:Object Id=\"obj1\"/><ds:Object Id=\"obj2\"/>"
+      "<ds:Object><x:QualifyingProperties><x:UnsignedProperties><x:UnsignedSignatureProperties>"
+      "<x:SignatureTimeStamp Id=\"sts\"/><x:Unknown Id=\"unk\"/><x:CompleteCertificateRefs Id=\"ccr\"/>"
+      "<x:ArchiveTimeStamp Id=\"A\"/><v4:ArchiveTimeStamp Id=\"B\"/><x:ArchiveTimeStamp Id=\"C\"/>"
+      "<x:RevocationValues Id=\"rv\"/>"
+      "</x:UnsignedSignatureProperties></x:UnsignedProperties></x:QualifyingProperties></ds:Object>"
+      "<ds:Object/></ds:Signature></doc>";
+  ParsedDoc doc(xml);
+  ASSERT_EQ(doc.rc, 0);
+  xmlNodePtr sig = findElement(doc.holder.root, "Signature", xmlc::NS_DSIG.data(), -1);
+  ArchiveTimeStampTokens tokens;
+  auto add = [&](const char* id, int day, int32_t fraction, int digits, bool v141) {
+    auto* t = new XmlArchiveTimeStampToken();
+    xmlNodePtr found = nullptr;
+    findNodeById(doc.holder.root, id, &found);
+    t->element = found;
+    t->v141 = v141;
+    t->tstInfo.genTime.set(2024, 1, day, 0, 0, 0, fraction, digits);
+    tokens.items.push_back(t);
+    return t;
+  };
+  XmlArchiveTimeStampToken* a = add("A", 1, 5, 1, false);   // .5
+  XmlArchiveTimeStampToken* b = add("B", 1, 50, 2, true);   // .50: the same instant
+  XmlArchiveTimeStampToken* c = add("C", 2, -1, 0, false);
+  const std::string head = "ref:#data ref:#obj1 SignedInfo sv ki sts ccr rv ";
+  const struct {
+    const XmlArchiveTimeStampToken* token;
+    std::string expected;
+  } cases[] = {
+      {a, head + "obj2 Object "},
+      {b, head + "obj1 obj2 Object "},
+      {c, head + "A B obj2 Object "},
+      {nullptr, head + "A B C obj2 Object "},
+  };
+  for (const auto& k : cases) {
+    XmlDataItems items;
+    buildArchiveItems(sig, &tokens, k.token, items);
+    std::string names = itemNames(items);
+    // References carry their element; name them by URI.
+    std::string expected = k.expected;
+    expected.replace(expected.find("ref:#data"), 9, "ref:Reference");
+    expected.replace(expected.find("ref:#obj1"), 9, "ref:Reference");
+    EXPECT_EQ(names, expected);
+  }
+  EXPECT_TRUE(genTimeEarlier(a->tstInfo.genTime, c->tstInfo.genTime));
+  EXPECT_FALSE(genTimeEarlier(a->tstInfo.genTime, b->tstInfo.genTime));
+  EXPECT_FALSE(genTimeEarlier(b->tstInfo.genTime, a->tstInfo.genTime));
+}
+
+// Counter-signatures within counter-signatures stop at the nesting bound.
+TEST(Xades, CounterSignatureNesting) {
+  const std::string open =
+      "<ds:Signature Id=\"s%d\"><ds:SignedInfo/><ds:SignatureValue>AAAA</ds:SignatureValue><ds:Object><x:QualifyingProperties Target=\"#s%d\">"
+      "<x:UnsignedProperties><x:UnsignedSignatureProperties><x:CounterSignature>";
+  const std::string close =
+      "</x:CounterSignature></x:UnsignedSignatureProperties></x:UnsignedProperties>"
+      "</x:QualifyingProperties></ds:Object></ds:Signature>";
+  std::string xml = "<doc xmlns:ds=\"http://www.w3.org/2000/09/xmldsig#\" "
+                    "xmlns:x=\"http://uri.etsi.org/01903/v1.3.2#\">";
+  const int levels = XADES_MAX_NESTING + 2;
+  for (int i = 0; i < levels; ++i) {
+    char buf[512];
+    snprintf(buf, sizeof buf, open.c_str(), i, i);
+    xml += buf;
+  }
+  xml += "<ds:Signature/>";
+  for (int i = 0; i < levels; ++i) xml += close;
+  xml += "</doc>";
+  ParsedDoc doc(xml);
+  ASSERT_EQ(doc.rc, 0);
+  XmlSignatureSetup setup;
+  setup.root = doc.holder.root;
+  MemFile sink;
+  ReportStream report(&sink);
+  setup.report = &report;
+  xmlNodePtr sig = findElement(doc.holder.root, "Signature", xmlc::NS_DSIG.data(), -1);
+  SignaturePropertiesXml top(nullptr, setup, sig);
+  // The walk reads QualifyingProperties before SignedInfo: each level reads
+  // its counter-signature, then fails on its empty SignedInfo (89).
+  SignaturePropertiesXml* level = &top;
+  int depth = 0;
+  while (level) {
+    EXPECT_EQ(level->analyse(), 89);
+    SigInfo* next = level->counterSignature(0);
+    level = next ? static_cast<SignaturePropertiesXml*>(next->properties) : nullptr;
+    ++depth;
+  }
+  EXPECT_EQ(depth, XADES_MAX_NESTING);
+  EXPECT_NE(std::string(reinterpret_cast<const char*>(sink.data()), static_cast<size_t>(sink.length()))
+                .find("błąd przetwarzania elementu: etsi:CounterSignature."),
+            std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// A token stored back goes whole, base64, into its own EncapsulatedTimeStamp.
+TEST(Xades, StoreTimeStampToken) {
+  Verified v(fileOf("t.xml"));
+  ASSERT_EQ(v.analyse(), 0);
+  TimeStampToken* token = v.props->signatureTimeStamps()->items.front();
+  xmlNodePtr ets = findElement(v.doc.holder.root, "EncapsulatedTimeStamp", xmlc::NS_XADES.data(), -1);
+  ASSERT_NE(ets, nullptr);
+  xmlNodeSetContent(ets, BAD_CAST "");
+  EXPECT_EQ(v.props->storeTimeStampToken(*token, TIMESTAMP_KIND_SIGNATURE), 0);
+  xmlChar* text = xmlNodeGetContent(ets);
+  std::string decoded;
+  ASSERT_TRUE(xmlDecodeBase64(reinterpret_cast<const char*>(text), decoded, 1 << 20));
+  xmlFree(text);
+  EXPECT_EQ(decoded, fileOf("token.der"));
+}
+
+}  // namespace
