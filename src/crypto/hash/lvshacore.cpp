@@ -107,7 +107,8 @@ void lvSha256CompressPortable(std::uint32_t state[8], const std::uint8_t* blocks
 
 // ---------------------------------------------------------------- SHA-512
 
-static const std::uint64_t kLvSha512K[80] = {
+extern const std::uint64_t kLvSha512K[80];
+alignas(16) const std::uint64_t kLvSha512K[80] = {
     0x428a2f98d728ae22ULL, 0x7137449123ef65cdULL, 0xb5c0fbcfec4d3b2fULL, 0xe9b5dba58189dbbcULL,
     0x3956c25bf348b538ULL, 0x59f111f1b605d019ULL, 0x923f82a4af194f9bULL, 0xab1c5ed5da6d8118ULL,
     0xd807aa98a3030242ULL, 0x12835b0145706fbeULL, 0x243185be4ee4b28cULL, 0x550c7dc3d5ffb4e2ULL,
