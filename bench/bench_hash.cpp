@@ -1,5 +1,8 @@
 // bench-libs: tal_crypto_hash
-// SHA-1, SHA-256 and SHA-512 over 16 KiB buffers, ours beside OpenSSL's EVP.
+// SHA-1, SHA-256 and SHA-512 over 64 B, 1 KiB, 16 KiB and 1 MiB messages,
+// ours beside OpenSSL's EVP. OPENSSL_ia32cap=":~0x20000000" turns OpenSSL's
+// SHA instructions off, TALVORIN_CRYPTO_PORTABLE=1 ours (and every other
+// processor-specific path).
 #include <openssl/evp.h>
 
 #include <vector>
@@ -9,27 +12,27 @@
 
 namespace {
 
-const size_t kSize = 16 * 1024;
-
-std::vector<unsigned char> buffer() {
-  std::vector<unsigned char> b(kSize);
+std::vector<unsigned char> buffer(size_t size) {
+  std::vector<unsigned char> b(size);
   for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<unsigned char>(i * 131 + 7);
   return b;
 }
 
 template <class H>
 void ours(benchmark::State& state) {
-  auto data = buffer();
+  const size_t size = static_cast<size_t>(state.range(0));
+  auto data = buffer(size);
   H h;
   for (auto _ : state) {
     h.hash(data.data(), static_cast<unsigned>(data.size()));
     benchmark::DoNotOptimize(h.getHashPtr()[0]);
   }
-  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kSize));
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(size));
 }
 
 void openssl(benchmark::State& state, const EVP_MD* md) {
-  auto data = buffer();
+  const size_t size = static_cast<size_t>(state.range(0));
+  auto data = buffer(size);
   EVP_MD_CTX* ctx = EVP_MD_CTX_new();
   unsigned char out[EVP_MAX_MD_SIZE];
   unsigned int n = 0;
@@ -40,7 +43,7 @@ void openssl(benchmark::State& state, const EVP_MD* md) {
     benchmark::DoNotOptimize(out[0]);
   }
   EVP_MD_CTX_free(ctx);
-  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kSize));
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(size));
 }
 
 void opensslSha1(benchmark::State& s) { openssl(s, EVP_sha1()); }
@@ -49,11 +52,12 @@ void opensslSha512(benchmark::State& s) { openssl(s, EVP_sha512()); }
 
 }  // namespace
 
-BENCHMARK(ours<LvSha1>)->Name("ours/sha1_16k");
-BENCHMARK(opensslSha1)->Name("openssl/sha1_16k");
-BENCHMARK(ours<LvSha256>)->Name("ours/sha256_16k");
-BENCHMARK(opensslSha256)->Name("openssl/sha256_16k");
-BENCHMARK(ours<LvSha512>)->Name("ours/sha512_16k");
-BENCHMARK(opensslSha512)->Name("openssl/sha512_16k");
+#define TAL_HASH_PAIR(ours_fn, ref_fn, name)                                     \
+  BENCHMARK(ours_fn)->Name("ours/" name)->Arg(64)->Arg(1024)->Arg(16384)->Arg(1 << 20); \
+  BENCHMARK(ref_fn)->Name("openssl/" name)->Arg(64)->Arg(1024)->Arg(16384)->Arg(1 << 20)
+
+TAL_HASH_PAIR(ours<LvSha1>, opensslSha1, "sha1");
+TAL_HASH_PAIR(ours<LvSha256>, opensslSha256, "sha256");
+TAL_HASH_PAIR(ours<LvSha512>, opensslSha512, "sha512");
 
 TAL_BENCH_MAIN()

@@ -1,14 +1,20 @@
 // Shared main() for the benchmark programs.
 //
 // Benchmarks come in pairs named "ours/<operation>" and "openssl/<operation>"
-// (arguments may follow the operation). After the run, every pair is printed
-// as one line with our speed as a ratio of OpenSSL's: above 1.0 we are faster.
+// (arguments may follow the operation). Each runs several times (5 unless
+// --benchmark_repetitions says otherwise), the repetitions of all benchmarks
+// interleaved so that a busy moment of a shared machine spreads over both
+// sides. After the run, every pair is printed as one line: the median time of
+// each side with its spread ((max - min) / median over the repetitions), and
+// our speed as a ratio of OpenSSL's: above 1.0 we are faster. A side that
+// failed (SkipWithError) prints its failure instead of a time.
 #pragma once
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -20,41 +26,95 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     benchmark::ConsoleReporter::ReportRuns(runs);
     for (const Run& r : runs) {
-      if (r.error_occurred || r.iterations == 0) continue;
-      std::string name = r.benchmark_name();
-      double t = r.GetAdjustedRealTime();
+      if (r.run_type != Run::RT_Iteration) continue;
+      std::string name = r.run_name.str();
       auto split = name.find('/');
       if (split == std::string::npos) continue;
       std::string side = name.substr(0, split), op = name.substr(split + 1);
-      if (side == "ours") ours_[op] = t;
-      else if (side == "openssl") ref_[op] = t;
+      if (side != "ours" && side != "openssl") continue;
+      Side& s = (side == "ours" ? ours_ : ref_)[op];
+      if (r.error_occurred)
+        s.failure = r.error_message.empty() ? "failed" : r.error_message;
+      else if (r.iterations > 0)
+        s.times.push_back(r.GetAdjustedRealTime());
       if (std::find(order_.begin(), order_.end(), op) == order_.end()) order_.push_back(op);
     }
   }
+
   void PrintRatios() const {
-    std::printf("\n%-44s %14s %14s %8s\n", "operation", "ours", "openssl", "ratio");
+    std::printf("\n%-44s %14s %7s %14s %7s %8s\n", "operation", "ours", "spread", "openssl",
+                "spread", "ratio");
     for (const std::string& op : order_) {
-      auto a = ours_.find(op), b = ref_.find(op);
-      if (a == ours_.end() || b == ref_.end()) continue;
-      std::printf("%-44s %14.1f %14.1f %8.2f\n", op.c_str(), a->second, b->second,
-                  b->second / a->second);
+      const Side a = find(ours_, op), b = find(ref_, op);
+      std::printf("%-44s %s %s ", op.c_str(), a.cell().c_str(), b.cell().c_str());
+      if (a.ok() && b.ok())
+        std::printf("%8.2f\n", b.median() / a.median());
+      else
+        std::printf("%8s  %s\n", "-", (!a.ok() ? "ours: " + a.why() : "openssl: " + b.why()).c_str());
     }
-    std::printf("(times per iteration in the benchmark's unit; ratio = openssl time / our time)\n");
+    std::printf(
+        "(median time per iteration in the benchmark's unit; spread = (max - min) / median over "
+        "the repetitions; ratio = openssl median / our median)\n");
   }
 
  private:
-  std::map<std::string, double> ours_, ref_;
+  struct Side {
+    std::vector<double> times;
+    std::string failure;
+    bool ok() const { return failure.empty() && !times.empty(); }
+    std::string why() const { return !failure.empty() ? failure : "no run"; }
+    double median() const {
+      std::vector<double> t = times;
+      std::sort(t.begin(), t.end());
+      const size_t n = t.size();
+      return n % 2 ? t[n / 2] : (t[n / 2 - 1] + t[n / 2]) / 2;
+    }
+    std::string cell() const {
+      char buf[64];
+      if (!ok()) {
+        std::snprintf(buf, sizeof buf, "%14s %7s", "FAILED", "");
+      } else {
+        const auto mm = std::minmax_element(times.begin(), times.end());
+        std::snprintf(buf, sizeof buf, "%14.1f %6.1f%%", median(),
+                      100.0 * (*mm.second - *mm.first) / median());
+      }
+      return buf;
+    }
+  };
+  static Side find(const std::map<std::string, Side>& m, const std::string& op) {
+    auto it = m.find(op);
+    return it == m.end() ? Side{{}, "missing"} : it->second;
+  }
+  std::map<std::string, Side> ours_, ref_;
   std::vector<std::string> order_;
 };
 
+// The arguments with repetitions and interleaving added unless given.
+inline std::vector<char*> withDefaults(int argc, char** argv) {
+  static char reps[] = "--benchmark_repetitions=5";
+  static char interleave[] = "--benchmark_enable_random_interleaving=true";
+  std::vector<char*> args(argv, argv + argc);
+  bool hasReps = false, hasInterleave = false;
+  for (int i = 1; i < argc; ++i) {
+    hasReps |= std::strncmp(argv[i], "--benchmark_repetitions", 23) == 0;
+    hasInterleave |= std::strncmp(argv[i], "--benchmark_enable_random_interleaving", 38) == 0;
+  }
+  if (!hasReps) args.push_back(reps);
+  if (!hasInterleave) args.push_back(interleave);
+  return args;
+}
+
 }  // namespace talbench
 
-#define TAL_BENCH_MAIN()                                      \
-  int main(int argc, char** argv) {                           \
-    benchmark::Initialize(&argc, argv);                       \
-    talbench::RatioReporter reporter;                         \
-    benchmark::RunSpecifiedBenchmarks(&reporter);             \
-    reporter.PrintRatios();                                   \
-    benchmark::Shutdown();                                    \
-    return 0;                                                 \
+#define TAL_BENCH_MAIN()                                          \
+  int main(int argc, char** argv) {                               \
+    std::vector<char*> args = talbench::withDefaults(argc, argv); \
+    int n = static_cast<int>(args.size());                        \
+    args.push_back(nullptr);                                      \
+    benchmark::Initialize(&n, args.data());                       \
+    talbench::RatioReporter reporter;                             \
+    benchmark::RunSpecifiedBenchmarks(&reporter);                 \
+    reporter.PrintRatios();                                       \
+    benchmark::Shutdown();                                        \
+    return 0;                                                     \
   }

@@ -2,9 +2,10 @@
 // parameters (named_curve_params.inc, generated from `openssl ecparam`).
 #include "crypto/asym/lvnamedcurves.h"
 
+#include <atomic>
 #include <cstring>
 #include <memory>
-#include <vector>
+#include <mutex>
 
 namespace {
 
@@ -139,53 +140,100 @@ const RowText kRows[NamedCurveTable::kCount] = {
     {100, 0, 5, "2.23.43.1.4.12", "WTLS PRIME 12 224", "wap-wsg-idm-ecid-wtls12", nullptr, "secp224r1"},
 };
 
-struct Store {
-  std::vector<std::unique_ptr<LvEpDsaKeyDomain>> prime;
-  std::vector<std::unique_ptr<LvE2nDsaKeyDomain>> binary;
-  LvNamedCurve rows[NamedCurveTable::kCount];
+constexpr unsigned int kParamCount = sizeof kParams / sizeof kParams[0];
 
-  Store() {
-    const unsigned int count = sizeof kParams / sizeof kParams[0];
-    std::vector<const LvEpDsaKeyDomain*> pByRow(count, nullptr);
-    std::vector<const LvE2nDsaKeyDomain*> bByRow(count, nullptr);
-    for (unsigned int i = 0; i < count; i++) {
-      const CurveParams& c = kParams[i];
-      if (c.binary) {
-        binary.emplace_back(new LvE2nDsaKeyDomain(c.a, c.b, c.field, c.G, c.n, c.h, LV_DOMAIN_VALID));
-        bByRow[i] = binary.back().get();
-      } else {
-        prime.emplace_back(new LvEpDsaKeyDomain(c.a, c.b, c.field, c.G, c.n, c.h, LV_DOMAIN_VALID));
-        pByRow[i] = prime.back().get();
-      }
-    }
+// One domain object per parameter set, made on first use. Building all of
+// them up front cost about a millisecond each, for curves most processes
+// never meet.
+struct Slot {
+  std::once_flag once;
+  std::unique_ptr<LvEpDsaKeyDomain> prime;
+  std::unique_ptr<LvE2nDsaKeyDomain> binary;
+  std::atomic<bool> ready{false};  // for isBuilt(), which may race a builder
+};
+Slot gSlots[kParamCount];
+std::atomic<unsigned int> gBuilt{0};
+
+Slot& built(int slot) {
+  Slot& s = gSlots[slot];
+  std::call_once(s.once, [&s, slot] {
+    const CurveParams& c = kParams[slot];
+    if (c.binary)
+      s.binary.reset(new LvE2nDsaKeyDomain(c.a, c.b, c.field, c.G, c.n, c.h, LV_DOMAIN_VALID));
+    else
+      s.prime.reset(new LvEpDsaKeyDomain(c.a, c.b, c.field, c.G, c.n, c.h, LV_DOMAIN_VALID));
+    s.ready.store(true, std::memory_order_release);
+    gBuilt.fetch_add(1, std::memory_order_relaxed);
+  });
+  return s;
+}
+
+int slotOf(const char* name) {
+  if (!name) return -1;
+  for (unsigned int i = 0; i < kParamCount; i++)
+    if (std::strcmp(kParams[i].name, name) == 0) return static_cast<int>(i);
+  return -1;
+}
+
+// The rows refer to parameter sets by index: cheap to make, nothing built.
+struct Rows {
+  LvNamedCurve rows[NamedCurveTable::kCount];
+  int slot[NamedCurveTable::kCount];
+
+  Rows() {
     for (unsigned int r = 0; r < NamedCurveTable::kCount; r++) {
       const RowText& t = kRows[r];
-      LvNamedCurve& row = rows[r];
-      row = LvNamedCurve{t.id, t.isBinary, t.family, t.oid, t.displayName, nullptr, nullptr,
-                         t.name, t.alias};
-      if (!t.domain) continue;
-      for (unsigned int i = 0; i < count; i++) {
-        if (std::strcmp(kParams[i].name, t.domain) != 0) continue;
-        row.primeDomain = pByRow[i];
-        row.binaryDomain = bByRow[i];
-        break;
-      }
+      const int i = slotOf(t.domain);
+      slot[r] = i;
+      const bool binary = i >= 0 && kParams[i].binary;
+      rows[r] = LvNamedCurve{t.id, t.isBinary, t.family, t.oid, t.displayName,
+                             LvNamedDomainRef<LvEpDsaKeyDomain>(i >= 0 && !binary ? i : -1),
+                             LvNamedDomainRef<LvE2nDsaKeyDomain>(binary ? i : -1), t.name,
+                             t.alias};
     }
   }
 };
 
-const Store& store() {
-  static const Store s;
-  return s;
+const Rows& table() {
+  static const Rows r;
+  return r;
 }
 
 }  // namespace
 
+template <>
+const LvEpDsaKeyDomain* LvNamedDomainRef<LvEpDsaKeyDomain>::get() const {
+  return slot_ < 0 ? nullptr : built(slot_).prime.get();
+}
+
+template <>
+const LvE2nDsaKeyDomain* LvNamedDomainRef<LvE2nDsaKeyDomain>::get() const {
+  return slot_ < 0 ? nullptr : built(slot_).binary.get();
+}
+
 const unsigned int NamedCurveTable::kNoDomainIds[4] = {77, 78, 83, 84};
 
-const LvNamedCurve* NamedCurveTable::rows() { return store().rows; }
+const LvNamedCurve* NamedCurveTable::rows() { return table().rows; }
 
 const LvNamedCurve* NamedCurveTable::byId(unsigned int id) {
   if (id < 1 || id > kCount) return nullptr;
   return &rows()[id - 1];
+}
+
+bool NamedCurveTable::params(unsigned int id, Params* out) {
+  if (id < 1 || id > kCount) return false;
+  const int i = table().slot[id - 1];
+  if (i < 0) return false;
+  const CurveParams& c = kParams[i];
+  if (out) *out = Params{c.a, c.b, c.field, c.G, c.n, c.h};
+  return true;
+}
+
+unsigned int NamedCurveTable::builtCount() { return gBuilt.load(std::memory_order_relaxed); }
+
+bool NamedCurveTable::isBuilt(unsigned int id) {
+  if (id < 1 || id > kCount) return false;
+  const int i = table().slot[id - 1];
+  if (i < 0) return false;
+  return gSlots[i].ready.load(std::memory_order_acquire);
 }

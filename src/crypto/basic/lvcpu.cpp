@@ -13,7 +13,8 @@ namespace {
 
 struct Features {
   bool portable = false;
-  bool shaNi = false, aesNi = false, pclmul = false, bmi2Adx = false, avx2 = false, ifma = false;
+  bool shaNi = false, aesNi = false, pclmul = false, bmi2Adx = false, bmi2 = false, avx2 = false,
+       ifma = false;
 };
 
 // The OS must save the wider registers too (XGETBV), or AVX code faults.
@@ -48,7 +49,8 @@ Features probe() {
   unsigned a7 = 0, b7 = 0, c7 = 0, d7 = 0;
   if (__get_cpuid_count(7, 0, &a7, &b7, &c7, &d7)) {
     f.shaNi = (b7 & (1u << 29)) != 0 && ssse3 && sse41;
-    f.bmi2Adx = (b7 & (1u << 8)) != 0 && (b7 & (1u << 19)) != 0;
+    f.bmi2 = (b7 & (1u << 8)) != 0;
+    f.bmi2Adx = f.bmi2 && (b7 & (1u << 19)) != 0;
     f.avx2 = avx && ymm && (b7 & (1u << 5)) != 0;
     f.ifma = zmm && (b7 & (1u << 16)) != 0 && (b7 & (1u << 21)) != 0;
   }
@@ -68,6 +70,7 @@ bool hasShaNi() { return features().shaNi; }
 bool hasAesNi() { return features().aesNi; }
 bool hasPclmul() { return features().pclmul; }
 bool hasBmi2Adx() { return features().bmi2Adx; }
+bool hasBmi2() { return features().bmi2; }
 bool hasAvx2() { return features().avx2; }
 bool hasAvx512Ifma() { return features().ifma; }
 

@@ -16,6 +16,7 @@ bool hasShaNi();      // SHA, SSSE3, SSE4.1
 bool hasAesNi();      // AES-NI, SSE2
 bool hasPclmul();     // PCLMULQDQ, SSE4.1
 bool hasBmi2Adx();    // BMI2 (mulx) and ADX (adcx, adox)
+bool hasBmi2();       // BMI2 (rorx, mulx)
 bool hasAvx2();
 bool hasAvx512Ifma(); // AVX-512F and AVX-512 IFMA
 

@@ -133,17 +133,18 @@ void LvSha64Bit::addCount(std::uint64_t octets) {
 void LvSha64Bit::compressBlock(const LvOctet* block) { compressBlocks(block, 1); }
 
 void LvSha64Bit::compressBlocks(const LvOctet* blocks, std::size_t count) {
-  lvSha512CompressPortable(m_h, blocks, count);
+  lvSha512CompressFn()(m_h, blocks, count);
   addCount(std::uint64_t(count) * 128);
 }
 
 void LvSha64Bit::finalBlock() {
   addCount(m_buffered);
   LvOctet* buf = m_block.ptr();
-  lvMdPad(buf, m_buffered, 128, 16, [&](const LvOctet* b) { lvSha512CompressPortable(m_h, b, 1); });
+  LvSha64CompressFn fn = lvSha512CompressFn();
+  lvMdPad(buf, m_buffered, 128, 16, [&](const LvOctet* b) { fn(m_h, b, 1); });
   lvStoreBe64(buf + 112, (m_count[1] << 3) | (m_count[0] >> 61));
   lvStoreBe64(buf + 120, m_count[0] << 3);
-  lvSha512CompressPortable(m_h, buf, 1);
+  fn(m_h, buf, 1);
   m_buffered = 0;
   unsigned int words = getHashOctets() / 8;  // six for SHA-384
   for (unsigned int i = 0; i < words; ++i) lvStoreBe64(m_digest.ptr() + 8 * i, m_h[i]);

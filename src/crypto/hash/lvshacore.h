@@ -1,6 +1,6 @@
 // Compression functions of the SHA family over whole 64- or 128-octet blocks.
 //
-// SHA-1 and SHA-256 have two versions: the portable one, and one using the
+// SHA-1, SHA-256 and SHA-512 have two versions: the portable one, and one using the
 // processor's SHA instructions (x86 SHA-NI). lvSha1Compress and
 // lvSha256Compress pick the fast one at run time when the processor has it.
 #pragma once
@@ -23,9 +23,17 @@ bool lvShaNiAvailable();
 void lvSha1CompressShaNi(std::uint32_t state[5], const std::uint8_t* blocks, std::size_t count);
 void lvSha256CompressShaNi(std::uint32_t state[8], const std::uint8_t* blocks, std::size_t count);
 
+// SHA-512 with the message schedule in AVX2 registers: true when the
+// processor has AVX2 and BMI2; the function only to be called then.
+typedef void (*LvSha64CompressFn)(std::uint64_t* state, const std::uint8_t* blocks,
+                                  std::size_t count);
+bool lvSha512Avx2Available();
+void lvSha512CompressAvx2(std::uint64_t state[8], const std::uint8_t* blocks, std::size_t count);
+
 // The version chosen for this processor.
 LvSha32CompressFn lvSha1CompressFn();
 LvSha32CompressFn lvSha256CompressFn();
+LvSha64CompressFn lvSha512CompressFn();
 
 inline std::uint32_t lvLoadBe32(const std::uint8_t* p) {
   return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) |

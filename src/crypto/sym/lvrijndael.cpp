@@ -104,27 +104,23 @@ __attribute__((target("aes,sse2"))) void hwDecryptCbc(const std::uint32_t* rk, u
   __m128i prev = _mm_loadu_si128(reinterpret_cast<const __m128i*>(chain));
   const __m128i k0 = _mm_loadu_si128(k), klast = _mm_loadu_si128(k + nr);
   unsigned int i = 0;
-  for (; i + 4 <= blocks; i += 4) {
-    __m128i c0 = _mm_loadu_si128(src + i), c1 = _mm_loadu_si128(src + i + 1),
-            c2 = _mm_loadu_si128(src + i + 2), c3 = _mm_loadu_si128(src + i + 3);
-    __m128i s0 = _mm_xor_si128(c0, k0), s1 = _mm_xor_si128(c1, k0), s2 = _mm_xor_si128(c2, k0),
-            s3 = _mm_xor_si128(c3, k0);
-    for (unsigned int r = 1; r < nr; ++r) {
-      __m128i kr = _mm_loadu_si128(k + r);
-      s0 = _mm_aesdec_si128(s0, kr);
-      s1 = _mm_aesdec_si128(s1, kr);
-      s2 = _mm_aesdec_si128(s2, kr);
-      s3 = _mm_aesdec_si128(s3, kr);
+  // Eight blocks in flight: CBC decryption does not chain, and eight
+  // independent AESDEC cover the instruction's latency. All eight are read
+  // before any is written, so the output may overlap the input.
+  for (; i + 8 <= blocks; i += 8) {
+    __m128i c[8], st[8];
+    for (int j = 0; j < 8; ++j) {
+      c[j] = _mm_loadu_si128(src + i + j);
+      st[j] = _mm_xor_si128(c[j], k0);
     }
-    s0 = _mm_xor_si128(_mm_aesdeclast_si128(s0, klast), prev);
-    s1 = _mm_xor_si128(_mm_aesdeclast_si128(s1, klast), c0);
-    s2 = _mm_xor_si128(_mm_aesdeclast_si128(s2, klast), c1);
-    s3 = _mm_xor_si128(_mm_aesdeclast_si128(s3, klast), c2);
-    _mm_storeu_si128(dst + i, s0);
-    _mm_storeu_si128(dst + i + 1, s1);
-    _mm_storeu_si128(dst + i + 2, s2);
-    _mm_storeu_si128(dst + i + 3, s3);
-    prev = c3;
+    for (unsigned int r = 1; r < nr; ++r) {
+      const __m128i kr = _mm_loadu_si128(k + r);
+      for (int j = 0; j < 8; ++j) st[j] = _mm_aesdec_si128(st[j], kr);
+    }
+    st[0] = _mm_xor_si128(_mm_aesdeclast_si128(st[0], klast), prev);
+    for (int j = 1; j < 8; ++j) st[j] = _mm_xor_si128(_mm_aesdeclast_si128(st[j], klast), c[j - 1]);
+    for (int j = 0; j < 8; ++j) _mm_storeu_si128(dst + i + j, st[j]);
+    prev = c[7];
   }
   for (; i < blocks; ++i) {
     __m128i c = _mm_loadu_si128(src + i);

@@ -3,6 +3,7 @@
 #include "base/commonerror.h"
 #include "base/memfile.h"
 #include "crypto/algebra/lvnumbers.h"
+#include "crypto/basic/lvconv.h"
 #include "crypto/basic/lvexception.h"
 #include "pki/common/keymembers.h"
 #include "pki/common/oids.h"
@@ -218,26 +219,37 @@ const LvNamedCurve* namedPrimeCurveOf(Magnitude p, const ASNoctstr& a, const ASN
   const Magnitude n = {nd, nn};
   unsigned int nh = 0;
   const unsigned char* hd = cofactor ? intBytes(*cofactor, &nh) : nullptr;
-  unsigned char buf[2 * kMaxOctets + 1];
-  auto read = [&](unsigned int len) { return Magnitude{buf, len}; };
   try {
     for (int id = 1; id <= static_cast<int>(NamedCurveTable::kCount); ++id) {
       const LvNamedCurve* r = findNamedCurveById(id);
-      if (!r || r->isBinary || !r->primeDomain || !r->primeDomain->isReady()) continue;
-      const LvEpDsaKeyDomain& d = *r->primeDomain;
-      if (!sameMagnitude(p, read(d.getP(buf, sizeof buf))) ||
-          !sameMagnitude(magnitudeOf(a), read(d.getA(buf, sizeof buf))) ||
-          !sameMagnitude(magnitudeOf(b), read(d.getB(buf, sizeof buf))) ||
-          !sameMagnitude(n, read(d.getOrder(buf, sizeof buf))))
+      NamedCurveTable::Params t;
+      // the published texts, so that matching builds none of the table's curves
+      if (!r || r->isBinary || !NamedCurveTable::params(static_cast<unsigned int>(id), &t))
         continue;
-      // the table's generator in the uncompressed form, x and y of m octets
-      if (d.getGen(buf, sizeof buf) != 2 * m + 1 || buf[0] != 0x04) continue;
-      if (compressed ? std::memcmp(g + 1, buf + 1, m) != 0 || (g[0] & 1) != (buf[2 * m] & 1)
-                     : std::memcmp(g, buf, gl) != 0)
+      const LvConvOS tp(t.field), ta(t.a), tb(t.b), tn(t.n), tg(t.G);
+      auto mag = [](const LvConvOS& v) { return Magnitude{v.ptr(), v.getLength()}; };
+      if (!sameMagnitude(p, mag(tp)) || !sameMagnitude(magnitudeOf(a), mag(ta)) ||
+          !sameMagnitude(magnitudeOf(b), mag(tb)) || !sameMagnitude(n, mag(tn)))
         continue;
+      // the table's generator as published, uncompressed (x and y of m
+      // octets) or compressed (x and the parity of y)
+      const unsigned char* buf = tg.ptr();
+      const unsigned int tl = tg.getLength();
+      if (tl == 2 * m + 1 && buf[0] == 0x04) {
+        if (compressed ? std::memcmp(g + 1, buf + 1, m) != 0 || (g[0] & 1) != (buf[2 * m] & 1)
+                       : std::memcmp(g, buf, gl) != 0)
+          continue;
+      } else if (tl == m + 1 && (buf[0] == 0x02 || buf[0] == 0x03)) {
+        if (std::memcmp(g + 1, buf + 1, m) != 0 ||
+            (compressed ? g[0] != buf[0] : (g[gl - 1] & 1) != (buf[0] & 1)))
+          continue;
+      } else {
+        continue;
+      }
       // a cofactor absent (or zero) is the implied one; the table's, when it
       // has one, must be the same
-      const LvN& tableCofactor = d.getCofactor();
+      const LvConvOS th(t.h);
+      const LvN tableCofactor(th.ptr(), th.getLength());
       if (!tableCofactor.isZero()) {
         LvN h = hd ? LvN(hd, nh) : LvN(0u, 1);
         if (h.isZero()) h = impliedCofactor(LvN(p.d, static_cast<unsigned int>(m)), LvN(nd, nn));
@@ -883,6 +895,12 @@ const LvNamedCurve* findNextNamedCurveByKeyDomain(const LvGeneralDsaKeyDomain* d
     for (int id = afterId + 1; id <= 100; ++id) {
       const LvNamedCurve* r = findNamedCurveById(id);
       if (!r || (r->isBinary != 0) != (type == LV_DOMAIN_E2N_DSA)) continue;
+      // the orders first, from the published texts: a curve is built only
+      // for a candidate, not for every row of the kind
+      NamedCurveTable::Params t;
+      if (!NamedCurveTable::params(static_cast<unsigned int>(id), &t)) continue;
+      const LvConvOS tn(t.n);
+      if (LvN(tn.ptr(), tn.getLength()) != LvN(domain->getOrder())) continue;
       const LvGeneralDsaKeyDomain* d = recordDomain(r);
       if (d && keyDomainsEqual(domain, d)) return r;
     }
