@@ -27,6 +27,9 @@ struct Underlying {
   xmlReallocFunc realloc;
   xmlStrdupFunc strdup;
   bool libc;  // sizes of blocks known (malloc_usable_size)
+  // What the wrapper stood over when this record was made: an application
+  // that laid its functions over the wrapper passes its calls on to it.
+  const Underlying* previous;
 };
 std::atomic<const Underlying*> underlying{nullptr};
 std::mutex installLock;
@@ -40,6 +43,10 @@ thread_local XmlMemoryScope* topScope = nullptr;
 // Set while one of the wrapper's functions runs on this thread: an
 // application allocator that calls back into the wrapper is charged once.
 thread_local bool charging = false;
+// The record whose function runs on this thread, and which function.
+enum Kind { FREE, MALLOC, ATOMIC, REALLOC, STRDUP };
+thread_local const Underlying* activeRecord = nullptr;
+thread_local int activeKind = -1;
 
 const int64_t MAX_LIMIT = std::numeric_limits<int64_t>::max() / 4;
 
@@ -72,22 +79,47 @@ void charge(int64_t octets, size_t asked) {
   if (topScope) topScope->add(octets, asked);
 }
 
-// Runs an underlying function with the scopes of this thread charged once.
+// Runs an underlying function with the scopes of this thread charged once,
+// and chooses the allocator that serves the call. A call that comes back
+// while a function of the same kind runs comes from an application layer over
+// the wrapper passing it on: the allocator the layer wrapped serves it (the
+// current one would call the layer again, for ever). Any other call that
+// comes back (libxml2's strdup allocating) stays with the running allocator.
 class Reentry {
  public:
-  Reentry() : outer(!charging) { charging = true; }
+  explicit Reentry(Kind kind)
+      : outer(!charging), savedRecord(activeRecord), savedKind(activeKind) {
+    if (outer || !activeRecord)
+      record = underlying.load(std::memory_order_acquire);
+    else if (kind == activeKind && activeRecord->previous)
+      record = activeRecord->previous;
+    else
+      record = activeRecord;
+    charging = true;
+    activeRecord = record;
+    activeKind = kind;
+  }
   ~Reentry() {
+    activeRecord = savedRecord;
+    activeKind = savedKind;
     if (outer) charging = false;
   }
+  Reentry(const Reentry&) = delete;
+  Reentry& operator=(const Reentry&) = delete;
   bool counts() const { return outer && topScope; }
+  const Underlying* allocator() const { return record; }
 
  private:
   bool outer;
+  const Underlying* savedRecord;
+  int savedKind;
+  const Underlying* record;
 };
 
-void* allocate(xmlMallocFunc f, size_t n) {
-  const Underlying* u = underlying.load(std::memory_order_acquire);
-  Reentry r;
+void* allocate(Kind kind, size_t n) {
+  Reentry r(kind);
+  const Underlying* u = r.allocator();
+  const xmlMallocFunc f = kind == ATOMIC ? u->atomic : u->malloc;
   if (!r.counts()) return f(n);
   if (refused(n)) return nullptr;
   void* p = f(n);
@@ -98,12 +130,12 @@ void* allocate(xmlMallocFunc f, size_t n) {
   return p;
 }
 
-void* chargedMalloc(size_t n) { return allocate(underlying.load()->malloc, n); }
-void* chargedAtomic(size_t n) { return allocate(underlying.load()->atomic, n); }
+void* chargedMalloc(size_t n) { return allocate(MALLOC, n); }
+void* chargedAtomic(size_t n) { return allocate(ATOMIC, n); }
 
 void* chargedRealloc(void* p, size_t n) {
-  const Underlying* u = underlying.load(std::memory_order_acquire);
-  Reentry r;
+  Reentry r(REALLOC);
+  const Underlying* u = r.allocator();
   if (!r.counts()) return u->realloc(p, n);
   if (refused(n)) return nullptr;
   int64_t before = static_cast<int64_t>(chargedSize(u, p));
@@ -118,15 +150,15 @@ void* chargedRealloc(void* p, size_t n) {
 }
 
 void chargedFree(void* p) {
-  const Underlying* u = underlying.load(std::memory_order_acquire);
-  Reentry r;
+  Reentry r(FREE);
+  const Underlying* u = r.allocator();
   if (p && r.counts()) charge(-static_cast<int64_t>(chargedSize(u, p)), 0);
   u->free(p);
 }
 
 char* chargedStrdup(const char* s) {
-  const Underlying* u = underlying.load(std::memory_order_acquire);
-  Reentry r;
+  Reentry r(STRDUP);
+  const Underlying* u = r.allocator();
   if (!r.counts() || !s) return u->strdup(s);
   size_t n = strlen(s) + 1;
   if (refused(n)) return nullptr;
@@ -164,7 +196,8 @@ bool xmlChargingAllocatorInPlace() {
   // Made once per replacement of libxml2's allocator, never freed (see Underlying).
   Underlying* u = nullptr;
   try {
-    allocatorRecords().push_back(std::make_unique<Underlying>(Underlying{f, m, a, r, s, false}));
+    allocatorRecords().push_back(std::make_unique<Underlying>(
+        Underlying{f, m, a, r, s, false, underlying.load(std::memory_order_acquire)}));
     u = allocatorRecords().back().get();
   } catch (const std::bad_alloc&) {
     return false;

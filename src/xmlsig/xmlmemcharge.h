@@ -16,6 +16,8 @@
 // An application that calls xmlMemSetup or xmlGcMemSetup after us replaces the
 // wrapper: every parse and transform checks that it is still in place
 // (xmlChargingAllocatorInPlace) and wraps the new functions when it is not.
+// New functions that pass their calls on to the ones they found (the wrapper)
+// are served, on that call, by the allocator the wrapper stood over then.
 // Setting libxml2's allocator while other threads use libxml2 is unsafe with or
 // without us; the application does it before, as libxml2 requires.
 #pragma once

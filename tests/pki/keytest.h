@@ -3,6 +3,7 @@
 #pragma once
 
 #include "crypto/hash/lvhash.h"
+#include "crypto/rbg/lvrbghashiso18031.h"
 #include "pki/common/algid.h"
 #include "pki/common/oids.h"
 #include "pki/common/rsapssparams.h"
@@ -16,6 +17,19 @@
 namespace keytest {
 
 using Bytes = std::vector<unsigned char>;
+
+// A generator for signing, seeded the same way in every test program.
+inline LvRbg& rbg() {
+  static LvRbgHashIso18031 r;
+  static bool seeded = false;
+  if (!seeded) {
+    const LvOctet seed[24] = {'p', 'k', 'i', 'k', 'e', 'y', 's', 1,  2,  3,  4,  5,
+                              6,   7,   8,   9,   10,  11,  12,  13, 14, 15, 16, 17};
+    r.init(seed, sizeof seed);
+    seeded = true;
+  }
+  return r;
+}
 
 inline std::string path(const std::string& name) {
   return std::string(TAL_TEST_DATA_DIR) + "/pki/keys/" + name;

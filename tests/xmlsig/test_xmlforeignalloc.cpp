@@ -92,3 +92,58 @@ TEST(XmlForeignAllocator, AllocatorSetAfterTheLibraryIsWrappedAgain) {
   EXPECT_LT(peak, xmlMemoryAllowance(tiny.size()));
   EXPECT_EQ(process("<r>" + repeat(kRecord, 100 << 10) + "</r>"), 0);
 }
+
+namespace {
+
+// An application layer over whatever libxml2 had (the wrapper, here): it
+// counts the calls and passes each on to the function it found.
+struct Found {
+  xmlFreeFunc free = nullptr;
+  xmlMallocFunc malloc = nullptr, atomic = nullptr;
+  xmlReallocFunc realloc = nullptr;
+  xmlStrdupFunc strdup = nullptr;
+} g_found;
+long g_layerCalls = 0;
+void layerFree(void* p) {
+  g_layerCalls++;
+  g_found.free(p);
+}
+void* layerMalloc(size_t n) {
+  g_layerCalls++;
+  return g_found.malloc(n);
+}
+void* layerAtomic(size_t n) {
+  g_layerCalls++;
+  return g_found.atomic(n);
+}
+void* layerRealloc(void* p, size_t n) {
+  g_layerCalls++;
+  return g_found.realloc(p, n);
+}
+char* layerStrdup(const char* s) {
+  g_layerCalls++;
+  return g_found.strdup(s);
+}
+
+}  // namespace
+
+// An application that lays its functions over the ones it finds (the wrapper)
+// after the library's first use: wrapped again, the calls that come back
+// through the layer go to what the layer wrapped, not round again (which ran
+// until the stack was gone); documents are still charged and processed.
+TEST(XmlForeignAllocator, ApplicationLayerOverTheWrapper) {
+  ASSERT_EQ(process("<r/>"), 0);
+  ASSERT_TRUE(wrapperInPlace());
+  ASSERT_EQ(xmlGcMemGet(&g_found.free, &g_found.malloc, &g_found.atomic, &g_found.realloc,
+                        &g_found.strdup),
+            0);
+  ASSERT_EQ(xmlGcMemSetup(layerFree, layerMalloc, layerAtomic, layerRealloc, layerStrdup), 0);
+  EXPECT_EQ(process("<r>" + repeat(kRecord, 100 << 10) + "</r>"), 0);
+  EXPECT_TRUE(wrapperInPlace());
+  EXPECT_GT(g_layerCalls, 1000);
+  EXPECT_EQ(process("<r>" + repeat("<a/>", 1 << 20) + "</r>"), 89);
+  // the application's count sees every block back
+  const size_t live = xmlheap::liveBytes;
+  EXPECT_EQ(process("<r>" + repeat(kRecord, 10 << 10) + "</r>"), 0);
+  EXPECT_EQ(size_t(xmlheap::liveBytes), live);
+}

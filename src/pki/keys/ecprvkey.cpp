@@ -74,9 +74,10 @@ int ECPrivateKey::signDigest(const unsigned char* digest, int digestLen, int has
 
 int ECPrivateKey::sign(const unsigned char* digest, int digestLen, LvRbg* rbg, DSASignature& out) {
   checkInvariant(digest != nullptr, ECPRVKEY_SRC, __LINE__, "digest != NULL");
-  if (!domain && parametersPresent) domain = parameters.get().getKeyDomain();
-  if (!domain) return -4;
   try {
+    // explicit parameters of no name build their curve here
+    if (!domain && parametersPresent) domain = parameters.get().getKeyDomain();
+    if (!domain) return -4;
     if (!prepared) {
       const unsigned char* d = privateKey.data();
       if (!d || privateKey.length < 1) return -3;
@@ -94,6 +95,10 @@ int ECPrivateKey::sign(const unsigned char* digest, int digestLen, LvRbg* rbg, D
     unsigned int n = lib->sig.sign(digest, static_cast<unsigned int>(digestLen), buf.data(),
                                    static_cast<unsigned int>(buf.size()));
     return out.decodeMembers(buf.data(), static_cast<int>(n)) ? 1 : 0;
+  } catch (const LvMemException&) {
+    return -2;
+  } catch (const std::bad_alloc&) {
+    return -2;
   } catch (const LvException&) {
     return -3;
   }
@@ -106,10 +111,10 @@ bool ECPrivateKey::getPublicKey(ECPublicKey& out, const ECDomainParameters* para
   }
   const ECDomainParameters* p = params ? params : (parametersPresent ? &parameters.get() : nullptr);
   if (!p) return false;
-  const LvGeneralDsaKeyDomain* dom = p->getKeyDomain();
-  const unsigned char* d = privateKey.data();
-  if (!dom || !d || privateKey.length < 1) return false;
   try {
+    const LvGeneralDsaKeyDomain* dom = p->getKeyDomain();
+    const unsigned char* d = privateKey.data();
+    if (!dom || !d || privateKey.length < 1) return false;
     LvGeneralDsaPrivateKey key;
     key.setKey(d, static_cast<unsigned int>(privateKey.length));
     key.setDomain(dom);
@@ -126,6 +131,8 @@ bool ECPrivateKey::getPublicKey(ECPublicKey& out, const ECDomainParameters* para
     ASNoctstr point;
     if (point.set(buf.data(), static_cast<int>(n)) != 1) return false;
     return out.set(point);
+  } catch (const std::bad_alloc&) {
+    return false;
   } catch (const LvException&) {
     return false;
   }

@@ -24,8 +24,8 @@ class ECPrivateKey : public ASNsequenceF {
   // -1 digest length differs from the hash's, else sign.
   int signDigest(const unsigned char* digest, int digestLen, int hashType, LvRbg* rbg,
                  DSASignature& out);
-  // 1 success, 0 nothing usable produced, -3 key not ready or refused,
-  // -4 no curve.
+  // 1 success, 0 nothing usable produced, -2 out of memory, -3 key not ready
+  // or refused, -4 no curve.
   int sign(const unsigned char* digest, int digestLen, LvRbg* rbg, DSASignature& out);
   bool getPublicKey(ECPublicKey& out, const ECDomainParameters* params = nullptr) const;
   bool getPublicKeyOctets(ASNoctstr& out, const ECDomainParameters* params = nullptr) const;

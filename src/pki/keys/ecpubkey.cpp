@@ -63,7 +63,12 @@ bool ECPublicKey::setSpecifiedDomain(const ECSpecifiedDomain& s) {
     return false;
   }
   specFilled = 1;
-  domain = specifiedDomain->getKeyDomain();
+  // a curve of no name is built here; out of memory, verify tries again
+  try {
+    domain = specifiedDomain->getKeyDomain();
+  } catch (const std::bad_alloc&) {
+    domain = nullptr;
+  }
   return domain != nullptr;
 }
 
@@ -146,6 +151,13 @@ int ECPublicKey::verifyBySignatureOid(const unsigned char* digest, int digestLen
 }
 
 int ECPublicKey::prepare() {
+  if (!domain && specFilled && specifiedDomain) {
+    try {
+      domain = specifiedDomain->getKeyDomain();
+    } catch (const std::bad_alloc&) {
+      return 0;
+    }
+  }
   if (!domain) return -4;
   const unsigned char* p = bits();
   const unsigned char* d = data();
@@ -161,6 +173,8 @@ int ECPublicKey::prepare() {
     l->sig.setPublicKey(&l->key);
     lib = std::move(l);
   } catch (const LvMemException&) {
+    return 0;
+  } catch (const std::bad_alloc&) {
     return 0;
   } catch (const LvException&) {
     return -3;
@@ -184,6 +198,8 @@ int ECPublicKey::verify(const unsigned char* digest, int digestLen, const DSASig
   try {
     return lib->sig.verify(digest, static_cast<unsigned int>(digestLen), r, nr, s, ns) ? 1 : -1;
   } catch (const LvMemException&) {
+    return 0;
+  } catch (const std::bad_alloc&) {
     return 0;
   } catch (const LvException&) {
     // r or s out of range: the signature's fault, not the key's

@@ -21,6 +21,9 @@ class ECPublicKey : public ASNbitstr {
 
   bool set(const ASNoctstr& point, const ECDomainParameters* params = nullptr);
   bool setDomain(const ECDomainParameters& params);
+  // False when the parameters give no curve or memory ran out (never
+  // std::bad_alloc); a curve whose build ran out of memory is built again by
+  // verify, which answers 0 while memory is short.
   bool setSpecifiedDomain(const ECSpecifiedDomain& specifiedDomain);
   bool setNamedCurve(const ASNobjectId& oid);
   // Uses a library domain owned elsewhere (a named curve's, or the prepared

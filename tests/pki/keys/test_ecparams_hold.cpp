@@ -182,6 +182,13 @@ TEST(EcParamsHold, InvalidExplicitCurvesAreRefusedAtDecode) {
       {"p256x.spki.der", 165, 0x01, "named: generator off the curve"},
       {"p256x.spki.der", 263, 0x02, "named: another order"},
       {"p256x.spki.der", 68, 0x01, "named: an even field modulus"},
+      // the named curve's form with one more field changed (a's and b's
+      // last octets 104 and 138, the generator's last y octet 228, the
+      // cofactor 266): none is P-256, none is a sound curve
+      {"p256x.spki.der", 104, 0x01, "named: another a"},
+      {"p256x.spki.der", 138, 0x01, "named: another b"},
+      {"p256x.spki.der", 228, 0x01, "named: generator's y changed"},
+      {"p256x.spki.der", 266, 0x03, "named: cofactor 2"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

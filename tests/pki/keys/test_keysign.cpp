@@ -7,7 +7,6 @@
 #include "pki/keys/rsapukey.h"
 
 #include "base/memfile.h"
-#include "crypto/rbg/lvrbghashiso18031.h"
 #include "pki/keytest.h"
 #include "pki/fixture_lines.h"
 
@@ -36,17 +35,6 @@ struct TempDir {
   }
 };
 
-LvRbg& rbg() {
-  static LvRbgHashIso18031 r;
-  static bool seeded = false;
-  if (!seeded) {
-    const LvOctet seed[24] = {'p', 'k', 'i', 'k', 'e', 'y', 's', 1,  2,  3,  4,  5,
-                              6,   7,   8,   9,   10,  11,  12,  13, 14, 15, 16, 17};
-    r.init(seed, sizeof seed);
-    seeded = true;
-  }
-  return r;
-}
 
 // openssl dgst -verify with the DER public key of the fixture.
 bool opensslVerifies(const std::string& spki, const char* digest, const Bytes& sig,

@@ -1,0 +1,211 @@
+// Allocation failures while a curve of no name is built on first use: the
+// public key's setSpecifiedDomain and verify, and the private key's sign and
+// getPublicKey answer result codes (never a bare std::bad_alloc), and once
+// memory is back the same objects work. This program can make the n-th
+// allocation fail, or every one from the n-th on.
+#include "pki/keys/ecparams.h"
+#include "pki/keys/ecprvkey.h"
+#include "pki/keys/ecpubkey.h"
+#include "pki/keys/subpubkeyinfo.h"
+#include "pki/keytest.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+namespace {
+
+// Allocation number g_failAt (counted from arming) fails, and with g_failOn
+// every one after it too; g_failAt 0 never.
+long g_failAt = 0, g_count = 0;
+bool g_failOn = false;
+
+void* counted(size_t n) {
+  if (g_failAt) {
+    ++g_count;
+    if (g_count == g_failAt || (g_failOn && g_count > g_failAt)) return nullptr;
+  }
+  return std::malloc(n ? n : 1);
+}
+
+}  // namespace
+
+void* operator new(size_t n) {
+  void* p = counted(n);
+  if (!p) throw std::bad_alloc();
+  return p;
+}
+void* operator new[](size_t n) { return operator new(n); }
+void* operator new(size_t n, const std::nothrow_t&) noexcept { return counted(n); }
+void* operator new[](size_t n, const std::nothrow_t&) noexcept { return counted(n); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete[](void* p, size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+
+using namespace keytest;
+
+namespace {
+
+// Runs op; false when an exception escaped it. The caller checks the result
+// only after disarming: gtest allocates as it reports.
+template <class Op>
+bool returns(Op op) {
+  try {
+    op();
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+struct FailAt {
+  FailAt(long n, bool onward) {
+    g_count = 0;
+    g_failOn = onward;
+    g_failAt = n;
+  }
+  ~FailAt() { g_failAt = 0; }
+};
+
+// Allocations `op` makes with nothing failing.
+template <class Op>
+long allocationsOf(Op op) {
+  FailAt count(-1, false);  // never reached: only counts
+  op();
+  return g_count;
+}
+
+// The failure points tried: the first ones, then spread over the rest.
+std::vector<long> failurePoints(long total) {
+  std::vector<long> out;
+  for (long n = 1; n <= total; n += n < 40 ? 1 : total / 120 + 1) out.push_back(n);
+  out.push_back(total);
+  return out;
+}
+
+struct UnnamedCurveKey {
+  SubPubKeyInfo spki;
+  ASNoctstr point;
+  DSASignature sig;
+  Bytes digest;
+};
+
+// The P-256 group with 2G as generator (no row of the table), its openssl key
+// and signature over msg.bin.
+void loadUnnamedCurveKey(UnnamedCurveKey& k) {
+  const Bytes der = readFile("othergen_prime256v1.spki.der");
+  ASSERT_EQ(k.spki.decodeBuffer(der.data(), static_cast<int>(der.size())),
+            static_cast<int>(der.size()));
+  ASSERT_FALSE(k.spki.ecParameters.specifiedCurve.isNamedCurve());
+  ASSERT_TRUE(k.spki.ecKey.getPointOctets(k.point));
+  const Bytes sig = readFile("othergen_prime256v1.sig");
+  ASSERT_EQ(k.sig.decodeBuffer(sig.data(), static_cast<int>(sig.size())),
+            static_cast<int>(sig.size()));
+  k.digest = digestOf(3, readFile("msg.bin"));
+}
+
+}  // namespace
+
+TEST(EcParamsAlloc, PublicKeyOfUnnamedCurveAnswersOutOfMemory) {
+  UnnamedCurveKey k;
+  loadUnnamedCurveKey(k);
+  const ECSpecifiedDomain& spec = k.spki.ecParameters.specifiedCurve;
+  auto run = [&](ECPublicKey& key, bool& set, int& verified) {
+    set = key.setSpecifiedDomain(spec);
+    verified = key.verify(k.digest.data(), static_cast<int>(k.digest.size()), k.sig);
+  };
+  const long total = allocationsOf([&] {
+    ECPublicKey key;
+    key.set(k.point);
+    bool set = false;
+    int verified = 0;
+    run(key, set, verified);
+    EXPECT_TRUE(set);
+    EXPECT_EQ(verified, 1);
+  });
+  ASSERT_GT(total, 10);
+  for (bool onward : {false, true}) {
+    for (long n : failurePoints(total)) {
+      SCOPED_TRACE(std::string(onward ? "from allocation " : "allocation ") + std::to_string(n));
+      ECPublicKey key;
+      ASSERT_TRUE(key.set(k.point));
+      bool set = false, returned = false;
+      int verified = -99;
+      {
+        FailAt fail(n, onward);
+        returned = returns([&] { run(key, set, verified); });
+      }
+      EXPECT_TRUE(returned);
+      // a curve that was set and then ran out of memory is not "no curve"
+      if (set) EXPECT_TRUE(verified == 0 || verified == 1) << verified;
+      // with memory back the key verifies (a refused curve is set again)
+      if (!set) EXPECT_TRUE(key.setSpecifiedDomain(spec));
+      EXPECT_EQ(key.verify(k.digest.data(), static_cast<int>(k.digest.size()), k.sig), 1);
+    }
+  }
+}
+
+TEST(EcParamsAlloc, PrivateKeyOfUnnamedCurveAnswersOutOfMemory) {
+  UnnamedCurveKey k;
+  loadUnnamedCurveKey(k);
+  rbg();
+  const Bytes scalar(32, 0x5A);  // below the order
+  auto fresh = [&](ECPrivateKey& priv) {
+    priv.privateKey.set(scalar.data(), static_cast<int>(scalar.size()));
+    priv.parameters.get() = k.spki.ecParameters;
+    priv.parametersPresent = 1;
+  };
+  // signs, derives the public point and checks the signature with it
+  auto run = [&](ECPrivateKey& priv, int& signedCode, bool& derived, DSASignature& sig,
+                 ECPublicKey& pub) {
+    signedCode = priv.sign(k.digest.data(), static_cast<int>(k.digest.size()), &rbg(), sig);
+    derived = priv.getPublicKey(pub);
+  };
+  auto check = [&](const DSASignature& sig, ECPublicKey& pub) {
+    if (!pub.setSpecifiedDomain(k.spki.ecParameters.specifiedCurve)) return -4;
+    return pub.verify(k.digest.data(), static_cast<int>(k.digest.size()), sig);
+  };
+  const long total = allocationsOf([&] {
+    ECPrivateKey priv;
+    fresh(priv);
+    int code = 0;
+    bool derived = false;
+    DSASignature sig;
+    ECPublicKey pub;
+    run(priv, code, derived, sig, pub);
+    EXPECT_EQ(code, 1);
+    EXPECT_TRUE(derived);
+  });
+  ASSERT_GT(total, 10);
+  for (bool onward : {false, true}) {
+    for (long n : failurePoints(total)) {
+      SCOPED_TRACE(std::string(onward ? "from allocation " : "allocation ") + std::to_string(n));
+      ECPrivateKey priv;
+      fresh(priv);
+      int code = -99;
+      bool derived = false;
+      DSASignature sig;
+      ECPublicKey pub;
+      bool returned = false;
+      {
+        FailAt fail(n, onward);
+        returned = returns([&] { run(priv, code, derived, sig, pub); });
+      }
+      EXPECT_TRUE(returned);
+      EXPECT_NE(code, -4);
+      if (onward) EXPECT_TRUE(code == -2 || code == 1) << code;
+      if (code == 1 && derived) EXPECT_EQ(check(sig, pub), 1);
+      // with memory back the same key signs, and its public point verifies
+      DSASignature again;
+      ECPublicKey pub2;
+      ASSERT_EQ(priv.sign(k.digest.data(), static_cast<int>(k.digest.size()), &rbg(), again), 1);
+      ASSERT_TRUE(priv.getPublicKey(pub2));
+      EXPECT_EQ(check(again, pub2), 1);
+    }
+  }
+}
