@@ -94,7 +94,8 @@ int ECPrivateKey::sign(const unsigned char* digest, int digestLen, LvRbg* rbg, D
     std::vector<unsigned char> buf(2 * orderOctets + 16);
     unsigned int n = lib->sig.sign(digest, static_cast<unsigned int>(digestLen), buf.data(),
                                    static_cast<unsigned int>(buf.size()));
-    return out.decodeMembers(buf.data(), static_cast<int>(n)) ? 1 : 0;
+    // The library's own output is well formed: only memory can fail its read.
+    return out.decodeMembers(buf.data(), static_cast<int>(n)) ? 1 : -2;
   } catch (const LvMemException&) {
     return -2;
   } catch (const std::bad_alloc&) {
