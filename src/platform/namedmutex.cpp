@@ -65,15 +65,29 @@ bool NamedMutex::create(const std::string& name)
     return fd >= 0;
 }
 
-bool NamedMutex::lock()
+namespace {
+
+bool flockRetrying(int fd, int operation)
 {
     if (fd < 0)
         return false;
     int r;
     do {
-        r = ::flock(fd, LOCK_EX);
+        r = ::flock(fd, operation);
     } while (r != 0 && errno == EINTR);
     return r == 0;
+}
+
+} // namespace
+
+bool NamedMutex::lock()
+{
+    return flockRetrying(fd, LOCK_EX);
+}
+
+bool NamedMutex::lockShared()
+{
+    return flockRetrying(fd, LOCK_SH);
 }
 
 void NamedMutex::unlock()

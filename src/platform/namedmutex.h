@@ -19,6 +19,8 @@ public:
     bool isOpen() const { return fd >= 0; }
     // Waits without a time limit.
     bool lock();
+    // Shared with other shared holders, excluded by lock(); waits without a time limit.
+    bool lockShared();
     void unlock();
     void close();
 

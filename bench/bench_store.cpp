@@ -1,0 +1,225 @@
+// bench-libs: tal_store
+// The memory database at 100,000 certificates: import, and look-ups by
+// serial-number key, key-identifier key and subject key (the keys are the
+// SHA-1 digests the certificate manager computes; here computed once before
+// the clock runs). The certificates are one OpenSSL-made template
+// re-serialised with different serials and subjects and not re-signed (the
+// database checks no signatures). Reference: OpenSSL's X509_STORE holding the
+// same certificates, looked up by subject. Memory per certificate is counted
+// by this program's operator new (requested bytes plus a 16-byte allocator
+// header per block) and compared with the DER size.
+#include <openssl/ec.h>
+#include <openssl/evp.h>
+#include <openssl/sha.h>
+#include <openssl/x509.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "ratio_main.h"
+#include "store/dbmem.h"
+
+namespace {
+
+std::atomic<size_t> allocatedBytes{0};
+std::atomic<size_t> allocatedBlocks{0};
+
+}  // namespace
+
+void* operator new(size_t size)
+{
+  void* p = std::malloc(size ? size : 1);
+  if (!p)
+    throw std::bad_alloc();
+  allocatedBytes += size;
+  ++allocatedBlocks;
+  return p;
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+
+namespace {
+
+const int COUNT = 100000;
+
+struct Cert {
+  DbBytes der;
+  DbHash serial{}, subject{}, keyId{}, certHash{};
+};
+
+DbHash sha1(const unsigned char* data, size_t length)
+{
+  DbHash h{};
+  SHA1(data, length, h.data());
+  return h;
+}
+
+struct Corpus {
+  std::vector<Cert> certs;
+  std::vector<X509*> x509;
+  size_t derBytes = 0;
+
+  Corpus()
+  {
+    EVP_PKEY* key = EVP_EC_gen("P-256");
+    X509* t = X509_new();
+    X509_set_version(t, 2);
+    X509_gmtime_adj(X509_getm_notBefore(t), 0);
+    X509_gmtime_adj(X509_getm_notAfter(t), 86400L * 365);
+    X509_set_pubkey(t, key);
+    X509_NAME* issuer = X509_NAME_new();
+    X509_NAME_add_entry_by_txt(issuer, "C", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char*>("PL"), -1, -1, 0);
+    X509_NAME_add_entry_by_txt(issuer, "CN", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char*>("Bench CA"), -1, -1, 0);
+    X509_set_issuer_name(t, issuer);
+    X509_set_subject_name(t, issuer);
+    X509_sign(t, key, EVP_sha256());
+    certs.resize(COUNT);
+    for (int i = 0; i < COUNT; ++i) {
+      X509* c = X509_dup(t);
+      ASN1_INTEGER_set(X509_get_serialNumber(c), 100000 + i);
+      X509_NAME* subject = X509_NAME_new();
+      std::string cn = "Bench Subject " + std::to_string(i);
+      X509_NAME_add_entry_by_txt(subject, "C", MBSTRING_ASC,
+                                 reinterpret_cast<const unsigned char*>("PL"), -1, -1, 0);
+      X509_NAME_add_entry_by_txt(subject, "O", MBSTRING_UTF8,
+                                 reinterpret_cast<const unsigned char*>("Organizacja testowa"), -1,
+                                 -1, 0);
+      X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_UTF8,
+                                 reinterpret_cast<const unsigned char*>(cn.c_str()), -1, -1, 0);
+      X509_set_subject_name(c, subject);
+      // Re-serialise the changed TBSCertificate (its cached encoding is
+      // dropped first); the old signature stays.
+      i2d_re_X509_tbs(c, nullptr);
+      unsigned char* der = nullptr;
+      int length = i2d_X509(c, &der);
+      Cert& out = certs[i];
+      out.der.assign(der, der + length);
+      OPENSSL_free(der);
+      derBytes += static_cast<size_t>(length);
+
+      unsigned char* part = nullptr;
+      int partLength = i2d_ASN1_INTEGER(X509_get_serialNumber(c), &part);
+      out.serial = sha1(part, static_cast<size_t>(partLength));
+      OPENSSL_free(part);
+      part = nullptr;
+      partLength = i2d_X509_NAME(subject, &part);
+      out.subject = sha1(part, static_cast<size_t>(partLength));
+      OPENSSL_free(part);
+      // Each certificate stands for its own key.
+      std::string keyText = "key " + std::to_string(i);
+      out.keyId = sha1(reinterpret_cast<const unsigned char*>(keyText.data()), keyText.size());
+      out.certHash = sha1(out.der.data(), out.der.size());
+      X509_NAME_free(subject);
+      x509.push_back(c);
+    }
+    X509_NAME_free(issuer);
+    X509_free(t);
+    EVP_PKEY_free(key);
+  }
+};
+
+Corpus& corpus()
+{
+  static Corpus* c = new Corpus;
+  return *c;
+}
+
+void importAll(DbCrtMem& db)
+{
+  for (const Cert& c : corpus().certs)
+    db.insertCert(c.serial, c.subject, c.certHash, c.keyId, "", c.der,
+                  {{'c', "BENCH SUBJECT"}, {'o', "ORGANIZACJA TESTOWA"}}, false);
+}
+
+DbCrtMem& filled()
+{
+  static DbCrtMem* db = [] {
+    DbCrtMem* d = new DbCrtMem;
+    importAll(*d);
+    return d;
+  }();
+  return *db;
+}
+
+void BM_import(benchmark::State& state)
+{
+  Corpus& all = corpus();
+  for (auto _ : state) {
+    size_t bytesBefore = allocatedBytes, blocksBefore = allocatedBlocks;
+    std::unique_ptr<DbCrtMem> db(new DbCrtMem);
+    importAll(*db);
+    size_t bytes = allocatedBytes - bytesBefore;
+    size_t blocks = allocatedBlocks - blocksBefore;
+    state.counters["bytes_per_cert"] =
+        static_cast<double>(bytes + 16 * blocks) / COUNT;
+    state.counters["der_bytes_per_cert"] = static_cast<double>(all.derBytes) / COUNT;
+    state.counters["memory_over_der"] =
+        static_cast<double>(bytes + 16 * blocks) / static_cast<double>(all.derBytes);
+  }
+  state.SetItemsProcessed(state.iterations() * COUNT);
+}
+
+template <void (DbCrtBase::*Find)(DbCertList&, const DbHash&), DbHash Cert::*Key>
+void BM_find(benchmark::State& state)
+{
+  DbCrtMem& db = filled();
+  const std::vector<Cert>& certs = corpus().certs;
+  size_t i = 0;
+  for (auto _ : state) {
+    DbCertList list;
+    (db.*Find)(list, certs[i].*Key);
+    if (list.size() != 1)
+      state.SkipWithError("lookup missed");
+    benchmark::DoNotOptimize(list.data());
+    i = (i + 7919) % certs.size();
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+void BM_openssl_subject(benchmark::State& state)
+{
+  static X509_STORE* store = [] {
+    // Pushed straight onto the store's sorted object list: X509_STORE_add_cert
+    // re-sorts the list at every addition, hours at this size. The first
+    // look-up sorts it once.
+    X509_STORE* s = X509_STORE_new();
+    STACK_OF(X509_OBJECT)* objects = X509_STORE_get0_objects(s);
+    for (X509* c : corpus().x509) {
+      X509_OBJECT* object = X509_OBJECT_new();
+      X509_OBJECT_set1_X509(object, c);
+      sk_X509_OBJECT_push(objects, object);
+    }
+    return s;
+  }();
+  const std::vector<X509*>& x509 = corpus().x509;
+  size_t i = 0;
+  for (auto _ : state) {
+    X509_OBJECT* found = X509_OBJECT_retrieve_by_subject(X509_STORE_get0_objects(store),
+                                                         X509_LU_X509,
+                                                         X509_get_subject_name(x509[i]));
+    if (!found)
+      state.SkipWithError("lookup missed");
+    // The same work as ours: a copy of the certificate's DER for the caller.
+    unsigned char* der = nullptr;
+    int length = i2d_X509(X509_OBJECT_get0_X509(found), &der);
+    benchmark::DoNotOptimize(length);
+    OPENSSL_free(der);
+    i = (i + 7919) % x509.size();
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+}  // namespace
+
+BENCHMARK(BM_import)->Name("ours/import_100000")->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_find<&DbCrtBase::findBySerNumHash, &Cert::serial>)->Name("ours/find_serial");
+BENCHMARK(BM_find<&DbCrtBase::findByKeyIdHash, &Cert::keyId>)->Name("ours/find_keyid");
+BENCHMARK(BM_find<&DbCrtBase::findBySbjDnHash, &Cert::subject>)->Name("ours/find_subject");
+BENCHMARK(BM_openssl_subject)->Name("openssl/find_subject");
+
+TAL_BENCH_MAIN()
