@@ -1078,5 +1078,10 @@ extern template std::unique_ptr<Curve> makeMont<9>(const u32*, const u32*, const
 // Engine for 2^521 - 1 (lvepfast_p521.cpp).
 std::unique_ptr<Curve> makeP521(const u32* p, const u32* a, const u32* b, unsigned words);
 
+// Engine for the P-256 prime (lvepfast_p256.cpp); null when `path` is not
+// available here.
+std::unique_ptr<Curve> makeP256(const u32* p, const u32* a, const u32* b, unsigned words,
+                                FieldPath path);
+
 }  // namespace engine
 }  // namespace lvepfast
