@@ -159,7 +159,10 @@ void LvCtMod::mul(Num& r, const Num& a, const Num& b) const {
     case 4:
 #if defined(__x86_64__)
       // the orders of the 256-bit curves: signing's inversion is mostly this
-      if (lvcpu::hasBmi2Adx()) return lvmont4::mul(r.data(), a.data(), b.data(), m.data(), n0);
+      if (lvcpu::hasBmi2Adx()) {
+        if (&a == &b) return lvmont4::sqr(r.data(), a.data(), m.data(), n0);
+        return lvmont4::mul(r.data(), a.data(), b.data(), m.data(), n0);
+      }
 #endif
       return montMulT<4>(r.data(), a.data(), b.data(), m.data(), n0);
     case 5: return montMulT<5>(r.data(), a.data(), b.data(), m.data(), n0);
@@ -208,25 +211,35 @@ void LvCtMod::fromMont(Num& r, const Num& a) const {
 }
 
 void LvCtMod::inverse(Num& r, const Num& a) const {
-  // fixed 4-bit windows over the public exponent m - 2; the table is read by
-  // a masked scan all the same, so no address depends on anything
-  std::vector<Num> tab(16, Num(L));
-  tab[0] = one;
-  tab[1] = a;
-  for (unsigned int i = 2; i < 16; i++) mul(tab[i], tab[i - 1], a);
-  Num acc = one, pick(L);
+  // fixed 4-bit windows over the exponent m - 2; the exponent is public, so
+  // its digits may pick table rows and skip zero digits: nothing here
+  // depends on a
+  std::vector<Limb> tab(16 * L);
+  Num t(L), acc = one;
+  std::copy(a.begin(), a.end(), tab.begin() + L);
+  for (unsigned int i = 2; i < 16; i++) {
+    std::copy(tab.begin() + (i - 1) * L, tab.begin() + i * L, t.begin());
+    mul(t, t, a);
+    std::copy(t.begin(), t.end(), tab.begin() + i * L);
+  }
+  bool started = false;
   for (unsigned int d = 16 * L; d-- > 0;) {
-    for (int s = 0; s < 4; s++) mul(acc, acc, acc);
+    if (started)
+      for (int s = 0; s < 4; s++) mul(acc, acc, acc);
     const unsigned int digit = (unsigned int)(exp[d / 16] >> (4 * (d % 16))) & 15;
-    for (unsigned int i = 0; i < L; i++) pick[i] = 0;
-    for (unsigned int e = 0; e < 16; e++) {
-      const Limb mask = (Limb)0 - (Limb)(e == digit);
-      for (unsigned int i = 0; i < L; i++) pick[i] |= tab[e][i] & mask;
+    if (digit == 0) continue;
+    std::copy(tab.begin() + digit * L, tab.begin() + (digit + 1) * L, t.begin());
+    if (started) {
+      mul(acc, acc, t);
+    } else {
+      acc = t;
+      started = true;
     }
-    mul(acc, acc, pick);
   }
   r = acc;
-  for (auto& t : tab) std::fill(t.begin(), t.end(), 0);
+  lvWipe(tab.data(), tab.size() * sizeof(Limb));
+  lvWipe(t.data(), t.size() * sizeof(Limb));
+  lvWipe(acc.data(), acc.size() * sizeof(Limb));
 }
 
 LvCtMod::Limb LvCtMod::zeroMask(const Num& a) const {

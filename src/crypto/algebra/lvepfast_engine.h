@@ -6,6 +6,7 @@
 
 #include "crypto/algebra/lvepfast.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -19,6 +20,8 @@ namespace engine {
 typedef std::uint64_t u64;
 typedef std::uint32_t u32;
 typedef unsigned __int128 u128;
+// two limbs in one vector register (SSE2 on x86-64), for the table scans
+typedef u64 V2 __attribute__((vector_size(16)));
 
 #define LV_INLINE __attribute__((always_inline)) inline
 
@@ -400,11 +403,25 @@ class P521Field {
 template <class F>
 class Engine;
 
+// Window bits of a field's fixed tables: wider windows mean fewer additions
+// and longer scans of a row; a field with a faster product raises it.
+template <class F>
+struct FixedWidth {
+  static const unsigned value = 5;
+};
+
+// Whether a field brings its own x^(p-2) (an addition chain for its prime)
+// instead of the engine's windows over p - 2.
+template <class F>
+struct OwnInverse {
+  static const bool value = false;
+};
+
 template <class F>
 class FixedBaseImpl : public FixedBase {
  public:
   static const unsigned N = F::kLimbs;
-  static const unsigned kWidth = 5;                 // window bits
+  static const unsigned kWidth = FixedWidth<F>::value;  // window bits
   static const unsigned kHalf = 1u << (kWidth - 1);  // entries per window
   unsigned bits = 0;
   unsigned windows = 0;
@@ -778,22 +795,41 @@ class Engine : public Curve {
   void dblCt(Pt& r, const Pt& p) const {
     u64 t1[N], t2[N], t3[N], m[N], s[N], yy[N];
     if (aMinus3_) {
+      // the products that do not wait for one another side by side, so
+      // the processor overlaps them
+      u64 yz[N];
       f_.sqr(t1, p.z);
+      f_.sqr(yy, p.y);
+      f_.mul(yz, p.y, p.z);
       f_.sub(t2, p.x, t1);
       f_.add(t3, p.x, t1);
+      f_.mul(s, p.x, yy);
       f_.mul(m, t2, t3);
+      f_.sqr(t3, yy);
+      f_.dbl(r.z, yz);
+      f_.dbl(s, s);
+      f_.dbl(s, s);
       f_.dbl(t1, m);
       f_.add(m, t1, m);
-    } else {
-      f_.sqr(t1, p.x);
-      f_.dbl(m, t1);
-      f_.add(m, m, t1);
-      if (!aZero_) {
-        f_.sqr(t2, p.z);
-        f_.sqr(t2, t2);
-        f_.mul(t2, t2, a_);
-        f_.add(m, m, t2);
-      }
+      f_.sqr(t1, m);
+      f_.dbl(t2, s);
+      f_.dbl(t3, t3);
+      f_.dbl(t3, t3);
+      f_.dbl(t3, t3);
+      f_.sub(r.x, t1, t2);
+      f_.sub(t1, s, r.x);
+      f_.mul(t1, m, t1);
+      f_.sub(r.y, t1, t3);
+      return;
+    }
+    f_.sqr(t1, p.x);
+    f_.dbl(m, t1);
+    f_.add(m, m, t1);
+    if (!aZero_) {
+      f_.sqr(t2, p.z);
+      f_.sqr(t2, t2);
+      f_.mul(t2, t2, a_);
+      f_.add(m, m, t2);
     }
     f_.mul(t1, p.y, p.z);
     f_.dbl(r.z, t1);
@@ -894,43 +930,52 @@ class Engine : public Curve {
 
   // k·P from the fixed table: every window adds one entry found by a scan of
   // the whole row; signed digits by an arithmetic recoding.
-  // Before window j the sum holds s = sum of d_i·2^(5i) over i < j, |s| <
-  // 2^(5j), and window j adds d·2^(5j) with 1 <= |d| <= 16: the two are the
-  // same point only when they differ by a nonzero multiple of the order n,
-  // which needs 17·2^(5j) >= n. Below that (all windows but the top one or
-  // two, for an order of kBits bits) the doubling case cannot arise.
+  // Before window j (w bits each) the sum holds s = sum of d_i·2^(wi) over
+  // i < j, |s| < 2^(wj), and window j adds d·2^(wj) with 1 <= |d| <=
+  // 2^(w-1): the two are the same point only when they differ by a nonzero
+  // multiple of the order n, which needs (2^(w-1) + 1)·2^(wj) >= n. Below
+  // that (all windows but the top one or two, for an order of kBits bits) the
+  // doubling case cannot arise. k below 2^kBits needs the windows of kBits + 1
+  // bits only (the top one takes the last carry).
   void fixedSumCt(Pt& r, const u32* k, unsigned kWords, unsigned kBits,
                   const FixedBaseImpl<F>& fb) const {
     typedef FixedBaseImpl<F> FB;
     setInf(r);
     u64 carry = 0;
-    u64 x[N], y[N], ny[N];
-    for (unsigned j = 0; j < fb.windows; j++) {
-      // v in 0..32; above 16 it becomes v - 32 with a carry
+    u64 xy[2 * N], ny[N];
+    u64* x = xy;
+    u64* y = xy + N;
+    const unsigned windows = std::min(fb.windows, (kBits + FB::kWidth) / FB::kWidth);
+    for (unsigned j = 0; j < windows; j++) {
+      // v in 0..2^w; above 2^(w-1) it becomes v - 2^w with a carry
       u64 v = (u64)bitsAt(k, kWords, j * FB::kWidth, FB::kWidth) + carry;
       carry = ((u64)FB::kHalf - v) >> 63;
       const u64 neg = (u64)0 - carry;
-      // |digit|: v, or 32 - v when negative
+      // |digit|: v, or 2^w - v when negative
       const u64 m = (v & ~neg) | (((u64)(1u << FB::kWidth) - v) & neg);
       u64 none = eqMask(m, 0);
-      std::memset(x, 0, sizeof(x));
-      std::memset(y, 0, sizeof(y));
       const std::size_t row = (std::size_t)j * FB::kHalf;
-      for (unsigned e = 0; e < FB::kHalf; e++) {
+      // x and y lie side by side: the row is read in pairs of limbs
+      const u64* ex = &fb.xy[row * 2 * N];
+      V2 acc[N];
+      for (unsigned i = 0; i < N; i++) acc[i] = V2{0, 0};
+      for (unsigned e = 0; e < FB::kHalf; e++, ex += 2 * N) {
         const u64 take = eqMask(m, e + 1);
-        const u64* ex = &fb.xy[(row + e) * 2 * N];
+        const V2 t = {take, take};
         for (unsigned i = 0; i < N; i++) {
-          x[i] |= ex[i] & take;
-          y[i] |= ex[N + i] & take;
+          V2 v;
+          std::memcpy(&v, ex + 2 * i, sizeof(v));
+          acc[i] |= v & t;
         }
         none |= take & ((u64)0 - (u64)fb.inf[row + e]);
       }
+      std::memcpy(xy, acc, sizeof(xy));
+      wipe(acc, sizeof(acc));
       f_.neg(ny, y);
       for (unsigned i = 0; i < N; i++) y[i] ^= neg & (y[i] ^ ny[i]);
       addAffineCt(r, x, y, none, (j + 1) * FB::kWidth + 1 >= kBits);
     }
-    wipe(x, sizeof(x));
-    wipe(y, sizeof(y));
+    wipe(xy, sizeof(xy));
     wipe(ny, sizeof(ny));
   }
 
@@ -985,6 +1030,10 @@ class Engine : public Curve {
 
   // x^(p-2) = x^-1 (p prime)
   void invert(u64* r, const u64* x) const {
+    if constexpr (OwnInverse<F>::value) {
+      f_.invert(r, x);
+      return;
+    }
     u64 e[N];
     u64 two[N] = {0};
     two[0] = 2;

@@ -91,6 +91,74 @@ namespace lvmont4 {
   RED("r11", "r12", "r13", "r8", "r9", "r10")          \
   LV_M4_FINAL("r12", "r13", "r8", "r9", "r10", "r11")
 
+// The square: the six cross products once (r9..r14), doubled into r9..r15,
+// the four squares added, r8..r15 = a^2. The upper half waits in %[r] (a
+// is read no more) while RED reduces the lower one, which then stays below
+// the modulus; the upper half is added back and the sum (below 2m) brought
+// below m. Clobbers rax, rdx, r8..r15.
+#define LV_M4_SQR(RED)                            \
+  "movq 0(%[a]), %%rdx\n\t"                       \
+  "mulxq 8(%[a]), %%r9, %%r10\n\t"                \
+  "mulxq 16(%[a]), %%rax, %%r11\n\t"              \
+  "addq %%rax, %%r10\n\t"                         \
+  "mulxq 24(%[a]), %%rax, %%r12\n\t"              \
+  "adcq %%rax, %%r11\n\t"                         \
+  "adcq $0, %%r12\n\t"                            \
+  "movq 8(%[a]), %%rdx\n\t"                       \
+  "mulxq 16(%[a]), %%rax, %%r14\n\t"              \
+  "mulxq 24(%[a]), %%r15, %%r13\n\t"              \
+  "addq %%rax, %%r11\n\t"                         \
+  "adcq %%r14, %%r12\n\t"                         \
+  "adcq $0, %%r13\n\t"                            \
+  "addq %%r15, %%r12\n\t"                         \
+  "adcq $0, %%r13\n\t"                            \
+  "movq 16(%[a]), %%rdx\n\t"                      \
+  "mulxq 24(%[a]), %%rax, %%r14\n\t"              \
+  "addq %%rax, %%r13\n\t"                         \
+  "adcq $0, %%r14\n\t"                            \
+  "xorq %%r15, %%r15\n\t"                         \
+  "addq %%r9, %%r9\n\t"                           \
+  "adcq %%r10, %%r10\n\t"                         \
+  "adcq %%r11, %%r11\n\t"                         \
+  "adcq %%r12, %%r12\n\t"                         \
+  "adcq %%r13, %%r13\n\t"                         \
+  "adcq %%r14, %%r14\n\t"                         \
+  "adcq $0, %%r15\n\t"                            \
+  "movq 0(%[a]), %%rdx\n\t"                       \
+  "mulxq %%rdx, %%r8, %%rax\n\t"                  \
+  "addq %%rax, %%r9\n\t"                          \
+  "movq 8(%[a]), %%rdx\n\t"                       \
+  "mulxq %%rdx, %%rax, %%rdx\n\t"                 \
+  "adcq %%rax, %%r10\n\t"                         \
+  "adcq %%rdx, %%r11\n\t"                         \
+  "movq 16(%[a]), %%rdx\n\t"                      \
+  "mulxq %%rdx, %%rax, %%rdx\n\t"                 \
+  "adcq %%rax, %%r12\n\t"                         \
+  "adcq %%rdx, %%r13\n\t"                         \
+  "movq 24(%[a]), %%rdx\n\t"                      \
+  "mulxq %%rdx, %%rax, %%rdx\n\t"                 \
+  "adcq %%rax, %%r14\n\t"                         \
+  "adcq %%rdx, %%r15\n\t"                         \
+  "movq %%r12, 0(%[r])\n\t"                       \
+  "movq %%r13, 8(%[r])\n\t"                       \
+  "movq %%r14, 16(%[r])\n\t"                      \
+  "movq %%r15, 24(%[r])\n\t"                      \
+  "xorq %%r12, %%r12\n\t"                         \
+  "xorq %%r13, %%r13\n\t"                         \
+  RED("r8", "r9", "r10", "r11", "r12", "r13")     \
+  "xorq %%r8, %%r8\n\t"                           \
+  RED("r9", "r10", "r11", "r12", "r13", "r8")     \
+  "xorq %%r9, %%r9\n\t"                           \
+  RED("r10", "r11", "r12", "r13", "r8", "r9")     \
+  "xorq %%r10, %%r10\n\t"                         \
+  RED("r11", "r12", "r13", "r8", "r9", "r10")     \
+  "addq 0(%[r]), %%r12\n\t"                       \
+  "adcq 8(%[r]), %%r13\n\t"                       \
+  "adcq 16(%[r]), %%r8\n\t"                       \
+  "adcq 24(%[r]), %%r9\n\t"                       \
+  "adcq $0, %%r10\n\t"                            \
+  LV_M4_FINAL("r12", "r13", "r8", "r9", "r10", "r11")
+
 // r := a·b·2^-256 mod m for a, b below m; n0 = -m^-1 mod 2^64.
 inline void mul(std::uint64_t* r, const std::uint64_t* a, const std::uint64_t* b,
                 const std::uint64_t* m, std::uint64_t n0) {
@@ -99,6 +167,16 @@ inline void mul(std::uint64_t* r, const std::uint64_t* a, const std::uint64_t* b
       :
       : [r] "r"(r), [a] "r"(a), [b] "r"(b), [m] "r"(m), [n0] "m"(n0)
       : "rdx", "r8", "r9", "r10", "r11", "r12", "r13", "r14", "r15", "cc", "memory");
+}
+
+// r := a^2·2^-256 mod m for a below m.
+inline void sqr(std::uint64_t* r, const std::uint64_t* a, const std::uint64_t* m,
+                std::uint64_t n0) {
+  __asm__ volatile(LV_M4_SQR(LV_M4_RED)
+                   :
+                   : [r] "r"(r), [a] "r"(a), [m] "r"(m), [n0] "m"(n0)
+                   : "rax", "rdx", "r8", "r9", "r10", "r11", "r12", "r13", "r14", "r15", "cc",
+                     "memory");
 }
 
 }  // namespace lvmont4

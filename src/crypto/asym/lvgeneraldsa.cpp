@@ -402,8 +402,7 @@ bool LvGeneralDsaSig::verify(const LvOctet* digest, unsigned int digestLen, cons
     const LvN u1 = (LvZn(e, &n) * w).getN();
     const LvN u2 = (LvZn(rN, &n) * w).getN();
     std::unique_ptr<LvGroupElem> X(g->createMul2(u1, dom->getGen(), u2, pub->getH()));
-    const LvN v = g->asLvN(X.get()) % n;
-    return v == rN;
+    return g->xModEquals(X.get(), rN, n);
   } catch (const LvException&) {
     // no inverse modulo a composite order, the point at infinity: no signature
     return false;

@@ -9,6 +9,7 @@
 #include <random>
 
 #include "crypto/algebra/ec_curves.h"
+#include "crypto/algebra/lvcryptoep.h"
 #include "crypto/algebra/lvnumbers.h"
 #include "crypto/algebra/lvp256field.h"
 #include "crypto/basic/lvcpu.h"
@@ -270,6 +271,33 @@ TEST(EcP256Engine, EdgeCasesAgreeWithGenericField) {
           EXPECT_EQ(wantX, x);
         }
       }
+    }
+  }
+}
+
+// EC-DSA's last check without the inversion (X = r·Z^2) against the affine
+// x: random points with Z != 1, r one off either way, the neutral point.
+TEST(EcP256Engine, XModOrderWithoutInversion) {
+  std::mt19937 rng(5);
+  for (const char* name : {"secp256r1", "secp384r1", "secp521r1", "secp224r1"}) {
+    SCOPED_TRACE(name);
+    const auto& c = ectest::curve(name);
+    LvCryptoEp g(c.a.data(), static_cast<unsigned int>(c.a.size()), c.b.data(),
+                 static_cast<unsigned int>(c.b.size()), c.p.data(),
+                 static_cast<unsigned int>(c.p.size()));
+    const LvN n(c.n.data(), static_cast<unsigned int>(c.n.size()));
+    std::unique_ptr<LvGroupElem> G(g.createNew(c.G.data(), static_cast<unsigned int>(c.G.size())));
+    std::unique_ptr<LvGroupElem> O(g.createCopy(nullptr));
+    EXPECT_FALSE(g.xModEquals(O.get(), LvN(0u, 1), n));
+    for (int i = 0; i < 20; i++) {
+      std::vector<std::uint8_t> kb(c.n.size());
+      for (auto& b : kb) b = static_cast<std::uint8_t>(rng());
+      const LvN k = LvN(kb.data(), static_cast<unsigned int>(kb.size())) % n;
+      std::unique_ptr<LvGroupElem> X(g.createMul2(k, G.get(), k + 3u, G.get()));
+      const LvN r = g.asLvN(X.get()) % n;
+      EXPECT_TRUE(g.xModEquals(X.get(), r, n));
+      EXPECT_FALSE(g.xModEquals(X.get(), (r + 1u) % n, n));
+      EXPECT_FALSE(g.xModEquals(X.get(), r.isZero() ? n - 1u : r - 1u, n));
     }
   }
 }
