@@ -206,6 +206,11 @@ struct OwnInverse<P256Field<K> > {
   static const bool value = true;
 };
 
+template <class K>
+struct SideBySide<P256Field<K> > {
+  static const bool value = true;
+};
+
 // Tables of the generator with 7-bit windows: 37 additions for a 256-bit
 // scalar (53 with 5 bits), 64 entries of 64 octets in each row scanned.
 template <class K>
