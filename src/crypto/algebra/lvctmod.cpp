@@ -82,6 +82,10 @@ LvCtMod::LvCtMod(const LvN& mod) : L(0), mBits(0), n0(0) {
   loadN(one, R % mod, L);
   loadN(r2, (R * R) % mod, L);
   loadN(exp, mod - LvN(2u, 1), L);
+  if (L == 4) {
+    lvctinv4::prepare(inv4, m.data());
+    mul(r3, r2, r2);
+  }
 }
 
 void LvCtMod::fromOctets(Num& r, const LvOctet* oct, unsigned int len) const {
@@ -211,6 +215,14 @@ void LvCtMod::fromMont(Num& r, const Num& a) const {
 }
 
 void LvCtMod::inverse(Num& r, const Num& a) const {
+  if (L == 4) {
+    // divsteps: (aR)^-1 = a^-1·R^-1, brought back to a^-1·R by R^3
+    Num t(4);
+    lvctinv4::inverse(t.data(), a.data(), inv4);
+    mul(r, t, r3);
+    lvWipe(t.data(), t.size() * sizeof(Limb));
+    return;
+  }
   // fixed 4-bit windows over the exponent m - 2; the exponent is public, so
   // its digits may pick table rows and skip zero digits: nothing here
   // depends on a
