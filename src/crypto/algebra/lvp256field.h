@@ -13,6 +13,7 @@
 // Inputs are below p, outputs too.
 #pragma once
 
+#include "crypto/algebra/lvctinv4.h"
 #include "crypto/algebra/lvepfast_engine.h"
 #include "crypto/algebra/lvmont4mulx.h"
 
@@ -165,40 +166,24 @@ class P256Field : public MontField<4> {
     const u64 one[4] = {1, 0, 0, 0};
     K::mul(r, a, one);
   }
-  // r := x^(p-2) by a fixed chain (255 squarings, 13 products): p - 2 is 32
-  // ones, 31 zeros, a one, 96 zeros, 94 ones, a zero and a one (high to low).
+  void init(const u64* prime) {
+    MontField<4>::init(prime);
+    lvctinv4::prepare(inv_, prime);
+    K::mul(r3_, r2, r2);
+  }
+  // r := x^-1 (Montgomery form in and out; 0 for 0) by the constant-time
+  // divsteps of lvctinv4: (xR)^-1 = x^-1·R^-1, brought back by R^3. About
+  // half the time of Fermat's chain of 255 squarings.
   void invert(u64* r, const u64* x) const {
-    u64 t2[4], t4[4], t8[4], t16[4], t30[4], t32[4], acc[4];  // tk = x^(2^k - 1)
-    sqrMul(t2, x, 1, x);
-    sqrMul(t4, t2, 2, t2);
-    sqrMul(t8, t4, 4, t4);
-    sqrMul(t16, t8, 8, t8);
-    sqrMul(acc, t16, 8, t8);   // 24 ones
-    sqrMul(acc, acc, 4, t4);   // 28
-    sqrMul(t30, acc, 2, t2);
-    sqrMul(t32, t30, 2, t2);
-    sqrMul(acc, t32, 32, x);   // 32 ones, 31 zeros, a one
-    sqrMul(acc, acc, 128, t32);  // 96 zeros, 32 ones
-    sqrMul(acc, acc, 32, t32);   // 64 ones
-    sqrMul(acc, acc, 30, t30);   // 94 ones
-    sqrMul(r, acc, 2, x);        // a zero and a one
-    wipe(t2, sizeof(t2));
-    wipe(t4, sizeof(t4));
-    wipe(t8, sizeof(t8));
-    wipe(t16, sizeof(t16));
-    wipe(t30, sizeof(t30));
-    wipe(t32, sizeof(t32));
-    wipe(acc, sizeof(acc));
+    u64 t[4];
+    lvctinv4::inverse(t, x, inv_);
+    K::mul(r, t, r3_);
+    wipe(t, sizeof(t));
   }
 
  private:
-  // r := a^(2^n)·b
-  void sqrMul(u64* r, const u64* a, unsigned n, const u64* b) const {
-    u64 t[4];
-    K::sqr(t, a);
-    for (unsigned i = 1; i < n; i++) K::sqr(t, t);
-    K::mul(r, t, b);
-  }
+  lvctinv4::Modulus inv_;
+  u64 r3_[4];  // R^3 mod p
 };
 
 template <class K>

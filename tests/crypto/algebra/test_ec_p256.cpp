@@ -80,6 +80,18 @@ void checkFieldPath() {
     K::sqr(got, a.data());
     ASSERT_EQ(0, std::memcmp(want, got, sizeof(want))) << std::hex << a[3] << ":" << a[0];
   }
+  // the inverse: x·x^-1 = 1 (R in Montgomery form), 0 for 0
+  P256Field<K> f;
+  f.init(kP);
+  for (const auto& a : vals) {
+    u64 inv[4], prod[4];
+    f.invert(inv, a.data());
+    f.mul(prod, inv, a.data());
+    const bool zero = (a[0] | a[1] | a[2] | a[3]) == 0;
+    const u64 zeros[4] = {0, 0, 0, 0};
+    ASSERT_EQ(0, std::memcmp(zero ? zeros : f.one(), zero ? inv : prod, sizeof(prod)))
+        << std::hex << a[3] << ":" << a[0];
+  }
   // a product of operands not below p (loads into Montgomery form): 2^256 - 1
   // times R^2 gives (2^256 - 1)·R mod p
   const u64 top[4] = {~0ull, ~0ull, ~0ull, ~0ull};
