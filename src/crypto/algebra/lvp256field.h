@@ -44,6 +44,36 @@ struct P256Portable {
     r[2] = s2 ^ (keep & (s2 ^ t2));
     r[3] = s3 ^ (keep & (s3 ^ t3));
   }
+  // r := a + b mod p
+  static LV_INLINE void add(u64* r, const u64* a, const u64* b) {
+    u128 s = (u128)a[0] + b[0];
+    const u64 t0 = (u64)s;
+    s = (u128)a[1] + b[1] + (u64)(s >> 64);
+    const u64 t1 = (u64)s;
+    s = (u128)a[2] + b[2] + (u64)(s >> 64);
+    const u64 t2 = (u64)s;
+    s = (u128)a[3] + b[3] + (u64)(s >> 64);
+    finalSub(r, t0, t1, t2, (u64)s, (u64)(s >> 64));
+  }
+  // r := a - b mod p: p added back by mask when the difference borrows
+  static LV_INLINE void sub(u64* r, const u64* a, const u64* b) {
+    u128 d = (u128)a[0] - b[0];
+    const u64 t0 = (u64)d;
+    d = (u128)a[1] - b[1] - ((u64)(d >> 64) & 1);
+    const u64 t1 = (u64)d;
+    d = (u128)a[2] - b[2] - ((u64)(d >> 64) & 1);
+    const u64 t2 = (u64)d;
+    d = (u128)a[3] - b[3] - ((u64)(d >> 64) & 1);
+    const u64 t3 = (u64)d;
+    const u64 m = (u64)0 - ((u64)(d >> 64) & 1);
+    u128 s = (u128)t0 + m;
+    r[0] = (u64)s;
+    s = (u128)t1 + (m & P256Prime::k1) + (u64)(s >> 64);
+    r[1] = (u64)s;
+    s = (u128)t2 + (u64)(s >> 64);
+    r[2] = (u64)s;
+    r[3] = t3 + (m & P256Prime::k3) + (u64)(s >> 64);
+  }
   // t (8 limbs, below p·R) · R^-1 mod p
   static LV_INLINE void reduce(u64* r, u64* t) {
     u64 hi = 0;
@@ -142,6 +172,66 @@ struct P256Mulx {
         : [r] "r"(r), [a] "r"(a), [b] "r"(b), [m] "r"(prime), [k3] "m"(k3)
         : "rdx", "r8", "r9", "r10", "r11", "r12", "r13", "r14", "r15", "cc", "memory");
   }
+  // r := a + b mod p (a + b below 2p: one conditional subtraction)
+  static LV_INLINE void add(u64* r, const u64* a, const u64* b) {
+    static const u64 k1 = P256Prime::k1, k3 = P256Prime::k3;
+    u64 t0 = a[0], t1 = a[1], t2 = a[2], t3 = a[3], t4, s0, s1, s2, s3;
+    __asm__(
+        "xorl %k[t4], %k[t4]\n\t"
+        "addq %[b0], %[t0]\n\t"
+        "adcq %[b1], %[t1]\n\t"
+        "adcq %[b2], %[t2]\n\t"
+        "adcq %[b3], %[t3]\n\t"
+        "adcq $0, %[t4]\n\t"
+        "movq %[t0], %[s0]\n\t"
+        "movq %[t1], %[s1]\n\t"
+        "movq %[t2], %[s2]\n\t"
+        "movq %[t3], %[s3]\n\t"
+        "subq $-1, %[s0]\n\t"
+        "sbbq %[k1], %[s1]\n\t"
+        "sbbq $0, %[s2]\n\t"
+        "sbbq %[k3], %[s3]\n\t"
+        "sbbq $0, %[t4]\n\t"
+        "cmovcq %[t0], %[s0]\n\t"
+        "cmovcq %[t1], %[s1]\n\t"
+        "cmovcq %[t2], %[s2]\n\t"
+        "cmovcq %[t3], %[s3]\n\t"
+        : [t0] "+&r"(t0), [t1] "+&r"(t1), [t2] "+&r"(t2), [t3] "+&r"(t3), [t4] "=&r"(t4),
+          [s0] "=&r"(s0), [s1] "=&r"(s1), [s2] "=&r"(s2), [s3] "=&r"(s3)
+        : [b0] "m"(b[0]), [b1] "m"(b[1]), [b2] "m"(b[2]), [b3] "m"(b[3]), [k1] "m"(k1),
+          [k3] "m"(k3)
+        : "cc");
+    r[0] = s0;
+    r[1] = s1;
+    r[2] = s2;
+    r[3] = s3;
+  }
+  // r := a - b mod p: p added back by mask when the difference borrows
+  static LV_INLINE void sub(u64* r, const u64* a, const u64* b) {
+    static const u64 k3 = P256Prime::k3;
+    u64 t0 = a[0], t1 = a[1], t2 = a[2], t3 = a[3], m = 0, s1, s3;
+    __asm__(
+        "subq %[b0], %[t0]\n\t"
+        "sbbq %[b1], %[t1]\n\t"
+        "sbbq %[b2], %[t2]\n\t"
+        "sbbq %[b3], %[t3]\n\t"
+        "sbbq %[m], %[m]\n\t"
+        "movl %k[m], %k[s1]\n\t"
+        "movq %[m], %[s3]\n\t"
+        "andq %[k3], %[s3]\n\t"
+        "addq %[m], %[t0]\n\t"
+        "adcq %[s1], %[t1]\n\t"
+        "adcq $0, %[t2]\n\t"
+        "adcq %[s3], %[t3]\n\t"
+        : [t0] "+&r"(t0), [t1] "+&r"(t1), [t2] "+&r"(t2), [t3] "+&r"(t3), [m] "+&r"(m),
+          [s1] "=&r"(s1), [s3] "=&r"(s3)
+        : [b0] "m"(b[0]), [b1] "m"(b[1]), [b2] "m"(b[2]), [b3] "m"(b[3]), [k3] "m"(k3)
+        : "cc");
+    r[0] = t0;
+    r[1] = t1;
+    r[2] = t2;
+    r[3] = t3;
+  }
   static LV_INLINE void sqr(u64* r, const u64* a) {
     static const u64 k3 = P256Prime::k3;
     static const u64 prime[4] = {P256Prime::k0, P256Prime::k1, P256Prime::k2, P256Prime::k3};
@@ -161,6 +251,9 @@ class P256Field : public MontField<4> {
  public:
   LV_INLINE void mul(u64* r, const u64* a, const u64* b) const { K::mul(r, a, b); }
   LV_INLINE void sqr(u64* r, const u64* a) const { K::sqr(r, a); }
+  LV_INLINE void add(u64* r, const u64* a, const u64* b) const { K::add(r, a, b); }
+  LV_INLINE void dbl(u64* r, const u64* a) const { K::add(r, a, a); }
+  LV_INLINE void sub(u64* r, const u64* a, const u64* b) const { K::sub(r, a, b); }
   void toField(u64* r, const u64* a) const { K::mul(r, a, r2); }
   void fromField(u64* r, const u64* a) const {
     const u64 one[4] = {1, 0, 0, 0};

@@ -1,6 +1,6 @@
-// The P-256 prime's own field arithmetic (portable and MULX/ADX paths) against
-// the generic Montgomery field, and the curve engine on it against the engine
-// on the generic field: random scalars and points, and the edge cases of the
+// The P-256 prime's own field arithmetic (portable and MULX/ADX paths: sums,
+// differences, products, squares, inverses) against the generic Montgomery
+// field, and the curve engine on it against the engine on the generic field: random scalars and points, and the edge cases of the
 // additions (scalar 0, 1, n - 1, n, the point at infinity, P = Q, P = -Q).
 #include <gtest/gtest.h>
 
@@ -74,6 +74,14 @@ void checkFieldPath() {
       K::mul(got, a.data(), b.data());
       ASSERT_EQ(0, std::memcmp(want, got, sizeof(want)))
           << std::hex << a[3] << ":" << a[0] << " * " << b[3] << ":" << b[0];
+      g.add(want, a.data(), b.data());
+      K::add(got, a.data(), b.data());
+      ASSERT_EQ(0, std::memcmp(want, got, sizeof(want)))
+          << std::hex << a[3] << ":" << a[0] << " + " << b[3] << ":" << b[0];
+      g.sub(want, a.data(), b.data());
+      K::sub(got, a.data(), b.data());
+      ASSERT_EQ(0, std::memcmp(want, got, sizeof(want)))
+          << std::hex << a[3] << ":" << a[0] << " - " << b[3] << ":" << b[0];
     }
     u64 want[4], got[4];
     g.sqr(want, a.data());
