@@ -1170,7 +1170,9 @@ extern template std::unique_ptr<Curve> makeMont<2>(const u32*, const u32*, const
 extern template std::unique_ptr<Curve> makeMont<3>(const u32*, const u32*, const u32*, unsigned);
 extern template std::unique_ptr<Curve> makeMont<4>(const u32*, const u32*, const u32*, unsigned);
 extern template std::unique_ptr<Curve> makeMont<5>(const u32*, const u32*, const u32*, unsigned);
-extern template std::unique_ptr<Curve> makeMont<6>(const u32*, const u32*, const u32*, unsigned);
+// six limbs: the MULX product where present (lvepfast_m6.cpp)
+template <>
+std::unique_ptr<Curve> makeMont<6>(const u32*, const u32*, const u32*, unsigned);
 extern template std::unique_ptr<Curve> makeMont<7>(const u32*, const u32*, const u32*, unsigned);
 extern template std::unique_ptr<Curve> makeMont<8>(const u32*, const u32*, const u32*, unsigned);
 extern template std::unique_ptr<Curve> makeMont<9>(const u32*, const u32*, const u32*, unsigned);
