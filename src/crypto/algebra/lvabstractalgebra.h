@@ -63,6 +63,11 @@ class LvGroup {
   virtual std::vector<LvWord> mulSecretX(const LvWord* k, unsigned int kWords, const LvN& order,
                                          const LvGroupElem* a) const;
 
+  // Whether the x-coordinate of a, taken as an integer, is r modulo n (the
+  // last check of EC-DSA, r below n); false for the neutral element. The
+  // default goes through asLvN; curves may compare without the inversion.
+  virtual bool xModEquals(const LvGroupElem* a, const LvN& r, const LvN& n) const;
+
   // Lets an element keep a table of its multiples (generators, long-lived
   // public keys); a no-op for elements without one.
   virtual void precompute(LvGroupElem* g) const;

@@ -546,6 +546,26 @@ LvN LvCryptoEp::asLvN(const LvGroupElem* g) const {
   return toN(x.data());
 }
 
+bool LvCryptoEp::xModEquals(const LvGroupElem* a, const LvN& r, const LvN& order) const {
+  const LvCryptoEpPoint* P = static_cast<const LvCryptoEpPoint*>(a);
+  if (ops->isZero(P->Z())) return false;
+  // an order far below p (an explicit domain) would leave many candidates
+  if (order.isZero() || order.getBitLength() + 3 < p.getBitLength())
+    return LvGroup::xModEquals(a, r, order);
+  const SpecialPrimeFieldOps& f = *ops;
+  Cells w;
+  LvWord *z2 = w.c[0], *t = w.c[1];
+  f.copy(z2, P->Z());
+  f.sqr(z2);
+  for (LvN c = r; c < p; c += order) {
+    std::memset(t, 0, n * sizeof(LvWord));
+    std::memcpy(t, c.getWords(), c.getUsed() * sizeof(LvWord));
+    f.mul(t, z2);
+    if (f.equal(t, P->X())) return true;
+  }
+  return false;
+}
+
 // ------------------------------------------------------------------ fast path
 
 namespace {

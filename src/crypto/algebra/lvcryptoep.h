@@ -84,6 +84,8 @@ class LvCryptoEp : public LvAbelianGroup {
   LvConvOS asDhSecret(const LvGroupElem* g) const override;
   LvN asLvN(const LvGroupElem* g) const override;
   void precompute(LvGroupElem* g) const override;
+  // X = c·Z^2 for the few c = r + j·n below p: no inversion.
+  bool xModEquals(const LvGroupElem* a, const LvN& r, const LvN& order) const override;
   // Constant-time through the 64-bit engine (its fixed table when g has one).
   std::vector<LvWord> mulSecretX(const LvWord* k, unsigned int kWords, const LvN& order,
                                  const LvGroupElem* g) const override;

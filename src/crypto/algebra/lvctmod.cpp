@@ -3,6 +3,9 @@
 
 #include <cstring>
 
+#include "crypto/algebra/lvmont4mulx.h"
+#include "crypto/basic/lvcpu.h"
+
 namespace {
 
 typedef LvCtMod::Limb Limb;
@@ -79,6 +82,10 @@ LvCtMod::LvCtMod(const LvN& mod) : L(0), mBits(0), n0(0) {
   loadN(one, R % mod, L);
   loadN(r2, (R * R) % mod, L);
   loadN(exp, mod - LvN(2u, 1), L);
+  if (L == 4) {
+    lvctinv4::prepare(inv4, m.data());
+    mul(r3, r2, r2);
+  }
 }
 
 void LvCtMod::fromOctets(Num& r, const LvOctet* oct, unsigned int len) const {
@@ -153,7 +160,15 @@ void LvCtMod::mul(Num& r, const Num& a, const Num& b) const {
     case 1: return montMulT<1>(r.data(), a.data(), b.data(), m.data(), n0);
     case 2: return montMulT<2>(r.data(), a.data(), b.data(), m.data(), n0);
     case 3: return montMulT<3>(r.data(), a.data(), b.data(), m.data(), n0);
-    case 4: return montMulT<4>(r.data(), a.data(), b.data(), m.data(), n0);
+    case 4:
+#if defined(__x86_64__)
+      // the orders of the 256-bit curves: signing's inversion is mostly this
+      if (lvcpu::hasBmi2Adx()) {
+        if (&a == &b) return lvmont4::sqr(r.data(), a.data(), m.data(), n0);
+        return lvmont4::mul(r.data(), a.data(), b.data(), m.data(), n0);
+      }
+#endif
+      return montMulT<4>(r.data(), a.data(), b.data(), m.data(), n0);
     case 5: return montMulT<5>(r.data(), a.data(), b.data(), m.data(), n0);
     case 6: return montMulT<6>(r.data(), a.data(), b.data(), m.data(), n0);
     case 7: return montMulT<7>(r.data(), a.data(), b.data(), m.data(), n0);
@@ -200,25 +215,43 @@ void LvCtMod::fromMont(Num& r, const Num& a) const {
 }
 
 void LvCtMod::inverse(Num& r, const Num& a) const {
-  // fixed 4-bit windows over the public exponent m - 2; the table is read by
-  // a masked scan all the same, so no address depends on anything
-  std::vector<Num> tab(16, Num(L));
-  tab[0] = one;
-  tab[1] = a;
-  for (unsigned int i = 2; i < 16; i++) mul(tab[i], tab[i - 1], a);
-  Num acc = one, pick(L);
+  if (L == 4) {
+    // divsteps: (aR)^-1 = a^-1·R^-1, brought back to a^-1·R by R^3
+    Num t(4);
+    lvctinv4::inverse(t.data(), a.data(), inv4);
+    mul(r, t, r3);
+    lvWipe(t.data(), t.size() * sizeof(Limb));
+    return;
+  }
+  // fixed 4-bit windows over the exponent m - 2; the exponent is public, so
+  // its digits may pick table rows and skip zero digits: nothing here
+  // depends on a
+  std::vector<Limb> tab(16 * L);
+  Num t(L), acc = one;
+  std::copy(a.begin(), a.end(), tab.begin() + L);
+  for (unsigned int i = 2; i < 16; i++) {
+    std::copy(tab.begin() + (i - 1) * L, tab.begin() + i * L, t.begin());
+    mul(t, t, a);
+    std::copy(t.begin(), t.end(), tab.begin() + i * L);
+  }
+  bool started = false;
   for (unsigned int d = 16 * L; d-- > 0;) {
-    for (int s = 0; s < 4; s++) mul(acc, acc, acc);
+    if (started)
+      for (int s = 0; s < 4; s++) mul(acc, acc, acc);
     const unsigned int digit = (unsigned int)(exp[d / 16] >> (4 * (d % 16))) & 15;
-    for (unsigned int i = 0; i < L; i++) pick[i] = 0;
-    for (unsigned int e = 0; e < 16; e++) {
-      const Limb mask = (Limb)0 - (Limb)(e == digit);
-      for (unsigned int i = 0; i < L; i++) pick[i] |= tab[e][i] & mask;
+    if (digit == 0) continue;
+    std::copy(tab.begin() + digit * L, tab.begin() + (digit + 1) * L, t.begin());
+    if (started) {
+      mul(acc, acc, t);
+    } else {
+      acc = t;
+      started = true;
     }
-    mul(acc, acc, pick);
   }
   r = acc;
-  for (auto& t : tab) std::fill(t.begin(), t.end(), 0);
+  lvWipe(tab.data(), tab.size() * sizeof(Limb));
+  lvWipe(t.data(), t.size() * sizeof(Limb));
+  lvWipe(acc.data(), acc.size() * sizeof(Limb));
 }
 
 LvCtMod::Limb LvCtMod::zeroMask(const Num& a) const {

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "crypto/algebra/lvctinv4.h"
 #include "crypto/algebra/lvnumbers.h"
 #include "crypto/basic/lvsecret.h"
 
@@ -45,7 +46,9 @@ class LvCtMod {
   void fromMont(Num& r, const Num& a) const;
   void add(Num& r, const Num& a, const Num& b) const;
   void mul(Num& r, const Num& a, const Num& b) const;
-  // r := a^(m-2): the inverse of a when m is prime (Montgomery form in, out).
+  // r := a^-1 for a prime to m (Montgomery form in, out): a^(m-2) for a prime
+  // m; for four limbs by divsteps, for any odd m. a = 0 gives 0; an a sharing
+  // a factor with m gives no inverse (check the product).
   void inverse(Num& r, const Num& a) const;
   // All ones when a is zero, else 0 (either form).
   Limb zeroMask(const Num& a) const;
@@ -62,4 +65,6 @@ class LvCtMod {
   Num r2;    // R^2 mod m
   Num one;   // R mod m
   Num exp;   // m - 2, plain
+  Num r3;    // R^3 mod m (four limbs: the divsteps inverse leaves R^-1 to undo)
+  lvctinv4::Modulus inv4;
 };

@@ -16,14 +16,28 @@ bool isP521(const u32* p, unsigned words) {
   return true;
 }
 
+// 2^256 - 2^224 + 2^192 + 2^96 - 1, least significant word first
+bool isP256(const u32* p, unsigned words) {
+  static const u32 k[8] = {0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0, 0, 0, 1, 0xFFFFFFFFu};
+  if (words != 8) return false;
+  for (unsigned i = 0; i < 8; i++)
+    if (p[i] != k[i]) return false;
+  return true;
+}
+
 }  // namespace
 
 FixedBase::~FixedBase() {}
 Curve::~Curve() {}
 
-std::unique_ptr<Curve> Curve::create(const u32* p, const u32* a, const u32* b, unsigned words) {
+std::unique_ptr<Curve> Curve::create(const u32* p, const u32* a, const u32* b, unsigned words,
+                                     FieldPath path) {
   if (words == 0 || (p[0] & 1) == 0) return nullptr;
-  if (isP521(p, words)) return engine::makeP521(p, a, b, words);
+  if (path != FieldPath::kGeneric) {
+    if (isP256(p, words)) return engine::makeP256(p, a, b, words, path);
+    if (path != FieldPath::kAuto) return nullptr;
+  }
+  if (path == FieldPath::kAuto && isP521(p, words)) return engine::makeP521(p, a, b, words);
   switch ((words + 1) / 2) {
     case 1:
     case 2:

@@ -25,14 +25,22 @@ class FixedBase {
   virtual unsigned maxBits() const = 0;
 };
 
+// The field arithmetic behind a curve: kAuto picks the best the processor
+// and the prime allow; the others exist so tests can set the paths side by
+// side (kGeneric: Montgomery for any prime; kPortable and kMulx: the P-256
+// prime's own, on unsigned __int128 or with MULX/ADCX/ADOX).
+enum class FieldPath { kAuto, kGeneric, kPortable, kMulx };
+
 class Curve {
  public:
   virtual ~Curve();
 
   // p (odd prime), a and b below p, each `words` words. Null when p is longer
-  // than the engine handles (more than 576 bits).
+  // than the engine handles (more than 576 bits), or when `path` is not
+  // available for p on this processor.
   static std::unique_ptr<Curve> create(const std::uint32_t* p, const std::uint32_t* a,
-                                       const std::uint32_t* b, unsigned words);
+                                       const std::uint32_t* b, unsigned words,
+                                       FieldPath path = FieldPath::kAuto);
 
   virtual unsigned words() const = 0;
 

@@ -5,7 +5,9 @@
 #pragma once
 
 #include "crypto/algebra/lvepfast.h"
+#include "crypto/basic/lvcpu.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -19,6 +21,8 @@ namespace engine {
 typedef std::uint64_t u64;
 typedef std::uint32_t u32;
 typedef unsigned __int128 u128;
+// two limbs in one vector register (SSE2 on x86-64), for the table scans
+typedef u64 V2 __attribute__((vector_size(16)));
 
 #define LV_INLINE __attribute__((always_inline)) inline
 
@@ -400,11 +404,34 @@ class P521Field {
 template <class F>
 class Engine;
 
+// Window bits of a field's fixed tables: wider windows mean fewer additions
+// and longer scans of a row; a field with a faster product raises it.
+template <class F>
+struct FixedWidth {
+  static const unsigned value = 5;
+};
+
+// Whether the doubling should issue its independent products side by side:
+// a field whose product is an opaque block of assembly leaves the processor
+// little to overlap otherwise; with inline C products (more values live at
+// once) the compiler's own order is better.
+template <class F>
+struct SideBySide {
+  static const bool value = false;
+};
+
+// Whether a field brings its own x^(p-2) (an addition chain for its prime)
+// instead of the engine's windows over p - 2.
+template <class F>
+struct OwnInverse {
+  static const bool value = false;
+};
+
 template <class F>
 class FixedBaseImpl : public FixedBase {
  public:
   static const unsigned N = F::kLimbs;
-  static const unsigned kWidth = 5;                 // window bits
+  static const unsigned kWidth = FixedWidth<F>::value;  // window bits
   static const unsigned kHalf = 1u << (kWidth - 1);  // entries per window
   unsigned bits = 0;
   unsigned windows = 0;
@@ -440,6 +467,7 @@ class Engine : public Curve {
     Limbs<N>::subTo(pm3, pl, three);
     aMinus3_ = Limbs<N>::equal(al, pm3);
     aZero_ = Limbs<N>::isZero(al);
+    avx2_ = lvcpu::hasAvx2();
   }
 
   unsigned words() const override { return words_; }
@@ -618,6 +646,7 @@ class Engine : public Curve {
   unsigned words_;
   u64 a_[N], b_[N];
   bool aMinus3_ = false, aZero_ = false;
+  bool avx2_ = false;  // the table rows scanned with AVX2
 
   void load(u64* r, const u32* w) const {
     for (unsigned i = 0; i < N; i++) {
@@ -678,15 +707,18 @@ class Engine : public Curve {
       if (&r != &q) r = q;
       return;
     }
-    u64 z1z1[N], z2z2[N], u1[N], u2[N], s1[N], s2[N], h[N], rr[N], t[N];
+    // products that do not wait for one another side by side (here and in
+    // the other additions), so the processor overlaps them
+    u64 z1z1[N], z2z2[N], u1[N], u2[N], s1[N], s2[N], h[N], rr[N], t[N], t2[N], zz[N];
     f_.sqr(z1z1, p.z);
     f_.sqr(z2z2, q.z);
+    f_.mul(zz, p.z, q.z);
     f_.mul(u1, p.x, z2z2);
     f_.mul(u2, q.x, z1z1);
     f_.mul(t, q.z, z2z2);
+    f_.mul(t2, p.z, z1z1);
     f_.mul(s1, p.y, t);
-    f_.mul(t, p.z, z1z1);
-    f_.mul(s2, q.y, t);
+    f_.mul(s2, q.y, t2);
     f_.sub(h, u2, u1);
     f_.sub(rr, s2, s1);
     if (f_.isZero(h)) {
@@ -698,19 +730,18 @@ class Engine : public Curve {
       }
       return;
     }
-    u64 hh[N], hhh[N], v[N], zz[N];
+    u64 hh[N], hhh[N], v[N];
     f_.sqr(hh, h);
+    f_.sqr(t, rr);
+    f_.mul(r.z, zz, h);
     f_.mul(hhh, h, hh);
     f_.mul(v, u1, hh);
-    f_.mul(zz, p.z, q.z);
-    f_.mul(r.z, zz, h);
-    f_.sqr(t, rr);
+    f_.mul(s2, s1, hhh);
     f_.sub(t, t, hhh);
     f_.dbl(u2, v);
     f_.sub(r.x, t, u2);
     f_.sub(t, v, r.x);
     f_.mul(t, rr, t);
-    f_.mul(s2, s1, hhh);
     f_.sub(r.y, t, s2);
   }
   void subP(Pt& r, const Pt& p, const Pt& q) const {
@@ -747,16 +778,16 @@ class Engine : public Curve {
     }
     u64 hh[N], hhh[N], v[N];
     f_.sqr(hh, h);
+    f_.sqr(t, rr);
+    f_.mul(r.z, r.z, h);
     f_.mul(hhh, h, hh);
     f_.mul(v, r.x, hh);
-    f_.mul(r.z, r.z, h);
-    f_.sqr(t, rr);
+    f_.mul(s2, r.y, hhh);
     f_.sub(t, t, hhh);
     f_.dbl(u2, v);
     f_.sub(r.x, t, u2);
     f_.sub(t, v, r.x);
     f_.mul(t, rr, t);
-    f_.mul(s2, r.y, hhh);
     f_.sub(r.y, t, s2);
   }
 
@@ -777,6 +808,34 @@ class Engine : public Curve {
   // formula itself gives Z' = 0, the point at infinity.
   void dblCt(Pt& r, const Pt& p) const {
     u64 t1[N], t2[N], t3[N], m[N], s[N], yy[N];
+    if constexpr (SideBySide<F>::value) {
+      if (aMinus3_) {
+        u64 yz[N];
+        f_.sqr(t1, p.z);
+        f_.sqr(yy, p.y);
+        f_.mul(yz, p.y, p.z);
+        f_.sub(t2, p.x, t1);
+        f_.add(t3, p.x, t1);
+        f_.mul(s, p.x, yy);
+        f_.mul(m, t2, t3);
+        f_.sqr(t3, yy);
+        f_.dbl(r.z, yz);
+        f_.dbl(s, s);
+        f_.dbl(s, s);
+        f_.dbl(t1, m);
+        f_.add(m, t1, m);
+        f_.sqr(t1, m);
+        f_.dbl(t2, s);
+        f_.dbl(t3, t3);
+        f_.dbl(t3, t3);
+        f_.dbl(t3, t3);
+        f_.sub(r.x, t1, t2);
+        f_.sub(t1, s, r.x);
+        f_.mul(t1, m, t1);
+        f_.sub(r.y, t1, t3);
+        return;
+      }
+    }
     if (aMinus3_) {
       f_.sqr(t1, p.z);
       f_.sub(t2, p.x, t1);
@@ -869,16 +928,16 @@ class Engine : public Curve {
     Pt a, d, q;
     u64 hh[N], hhh[N], v[N];
     f_.sqr(hh, h);
+    f_.sqr(t, rr);
+    f_.mul(a.z, r.z, h);
     f_.mul(hhh, h, hh);
     f_.mul(v, r.x, hh);
-    f_.mul(a.z, r.z, h);
-    f_.sqr(t, rr);
+    f_.mul(s2, r.y, hhh);
     f_.sub(t, t, hhh);
     f_.dbl(u2, v);
     f_.sub(a.x, t, u2);
     f_.sub(t, v, a.x);
     f_.mul(t, rr, t);
-    f_.mul(s2, r.y, hhh);
     f_.sub(a.y, t, s2);
     if (mayDouble) {
       dblCt(d, r);
@@ -894,45 +953,82 @@ class Engine : public Curve {
 
   // k·P from the fixed table: every window adds one entry found by a scan of
   // the whole row; signed digits by an arithmetic recoding.
-  // Before window j the sum holds s = sum of d_i·2^(5i) over i < j, |s| <
-  // 2^(5j), and window j adds d·2^(5j) with 1 <= |d| <= 16: the two are the
-  // same point only when they differ by a nonzero multiple of the order n,
-  // which needs 17·2^(5j) >= n. Below that (all windows but the top one or
-  // two, for an order of kBits bits) the doubling case cannot arise.
+  // Before window j (w bits each) the sum holds s = sum of d_i·2^(wi) over
+  // i < j, |s| < 2^(wj), and window j adds d·2^(wj) with 1 <= |d| <=
+  // 2^(w-1): the two are the same point only when they differ by a nonzero
+  // multiple of the order n, which needs (2^(w-1) + 1)·2^(wj) >= n. Below
+  // that (all windows but the top one or two, for an order of kBits bits) the
+  // doubling case cannot arise. k below 2^kBits needs the windows of kBits + 1
+  // bits only (the top one takes the last carry).
   void fixedSumCt(Pt& r, const u32* k, unsigned kWords, unsigned kBits,
                   const FixedBaseImpl<F>& fb) const {
     typedef FixedBaseImpl<F> FB;
     setInf(r);
     u64 carry = 0;
-    u64 x[N], y[N], ny[N];
-    for (unsigned j = 0; j < fb.windows; j++) {
-      // v in 0..32; above 16 it becomes v - 32 with a carry
+    u64 xy[2 * N], ny[N];
+    u64* x = xy;
+    u64* y = xy + N;
+    const unsigned windows = std::min(fb.windows, (kBits + FB::kWidth) / FB::kWidth);
+    for (unsigned j = 0; j < windows; j++) {
+      // v in 0..2^w; above 2^(w-1) it becomes v - 2^w with a carry
       u64 v = (u64)bitsAt(k, kWords, j * FB::kWidth, FB::kWidth) + carry;
       carry = ((u64)FB::kHalf - v) >> 63;
       const u64 neg = (u64)0 - carry;
-      // |digit|: v, or 32 - v when negative
+      // |digit|: v, or 2^w - v when negative
       const u64 m = (v & ~neg) | (((u64)(1u << FB::kWidth) - v) & neg);
       u64 none = eqMask(m, 0);
-      std::memset(x, 0, sizeof(x));
-      std::memset(y, 0, sizeof(y));
       const std::size_t row = (std::size_t)j * FB::kHalf;
-      for (unsigned e = 0; e < FB::kHalf; e++) {
-        const u64 take = eqMask(m, e + 1);
-        const u64* ex = &fb.xy[(row + e) * 2 * N];
-        for (unsigned i = 0; i < N; i++) {
-          x[i] |= ex[i] & take;
-          y[i] |= ex[N + i] & take;
-        }
-        none |= take & ((u64)0 - (u64)fb.inf[row + e]);
-      }
+      scanRow(xy, &fb.xy[row * 2 * N], FB::kHalf, m);
+      for (unsigned e = 0; e < FB::kHalf; e++)
+        none |= eqMask(m, e + 1) & ((u64)0 - (u64)fb.inf[row + e]);
       f_.neg(ny, y);
       for (unsigned i = 0; i < N; i++) y[i] ^= neg & (y[i] ^ ny[i]);
       addAffineCt(r, x, y, none, (j + 1) * FB::kWidth + 1 >= kBits);
     }
-    wipe(x, sizeof(x));
-    wipe(y, sizeof(y));
+    wipe(xy, sizeof(xy));
     wipe(ny, sizeof(ny));
   }
+
+  // xy := entry m - 1 of a row of `count` entries (x and y side by side, 2N
+  // limbs), all zero for m = 0: every entry is read and masked.
+  void scanRow(u64* xy, const u64* ex, unsigned count, u64 m) const {
+#if defined(__x86_64__)
+    if constexpr (N % 2 == 0) {
+      if (avx2_) return scanRowAvx2(xy, ex, count, m);
+    }
+#endif
+    V2 acc[N];
+    for (unsigned i = 0; i < N; i++) acc[i] = V2{0, 0};
+    for (unsigned e = 0; e < count; e++, ex += 2 * N) {
+      const u64 take = eqMask(m, e + 1);
+      const V2 t = {take, take};
+      for (unsigned i = 0; i < N; i++) {
+        V2 v;
+        std::memcpy(&v, ex + 2 * i, sizeof(v));
+        acc[i] |= v & t;
+      }
+    }
+    std::memcpy(xy, acc, sizeof(acc));
+    wipe(acc, sizeof(acc));
+  }
+#if defined(__x86_64__)
+  // The same four limbs at a time (AVX2; N even).
+  __attribute__((target("avx2"))) static void scanRowAvx2(u64* xy, const u64* ex,
+                                                          unsigned count, u64 m) {
+    __m256i acc[N / 2];
+    for (unsigned i = 0; i < N / 2; i++) acc[i] = _mm256_setzero_si256();
+    const __m256i want = _mm256_set1_epi64x((long long)m);
+    for (unsigned e = 0; e < count; e++, ex += 2 * N) {
+      const __m256i t = _mm256_cmpeq_epi64(_mm256_set1_epi64x((long long)e + 1), want);
+      for (unsigned i = 0; i < N / 2; i++)
+        acc[i] = _mm256_or_si256(
+            acc[i], _mm256_and_si256(t, _mm256_loadu_si256((const __m256i*)(ex + 4 * i))));
+    }
+    for (unsigned i = 0; i < N / 2; i++) _mm256_storeu_si256((__m256i*)(xy + 4 * i), acc[i]);
+    for (unsigned i = 0; i < N / 2; i++) acc[i] = _mm256_setzero_si256();
+    wipe(acc, sizeof(acc));
+  }
+#endif
 
   // k·P by fixed 4-bit windows over kBits bits: every window doubles four
   // times and adds one table entry (0·P included) found by a full scan.
@@ -985,6 +1081,10 @@ class Engine : public Curve {
 
   // x^(p-2) = x^-1 (p prime)
   void invert(u64* r, const u64* x) const {
+    if constexpr (OwnInverse<F>::value) {
+      f_.invert(r, x);
+      return;
+    }
     u64 e[N];
     u64 two[N] = {0};
     two[0] = 2;
@@ -1070,13 +1170,20 @@ extern template std::unique_ptr<Curve> makeMont<2>(const u32*, const u32*, const
 extern template std::unique_ptr<Curve> makeMont<3>(const u32*, const u32*, const u32*, unsigned);
 extern template std::unique_ptr<Curve> makeMont<4>(const u32*, const u32*, const u32*, unsigned);
 extern template std::unique_ptr<Curve> makeMont<5>(const u32*, const u32*, const u32*, unsigned);
-extern template std::unique_ptr<Curve> makeMont<6>(const u32*, const u32*, const u32*, unsigned);
+// six limbs: the MULX product where present (lvepfast_m6.cpp)
+template <>
+std::unique_ptr<Curve> makeMont<6>(const u32*, const u32*, const u32*, unsigned);
 extern template std::unique_ptr<Curve> makeMont<7>(const u32*, const u32*, const u32*, unsigned);
 extern template std::unique_ptr<Curve> makeMont<8>(const u32*, const u32*, const u32*, unsigned);
 extern template std::unique_ptr<Curve> makeMont<9>(const u32*, const u32*, const u32*, unsigned);
 
 // Engine for 2^521 - 1 (lvepfast_p521.cpp).
 std::unique_ptr<Curve> makeP521(const u32* p, const u32* a, const u32* b, unsigned words);
+
+// Engine for the P-256 prime (lvepfast_p256.cpp); null when `path` is not
+// available here.
+std::unique_ptr<Curve> makeP256(const u32* p, const u32* a, const u32* b, unsigned words,
+                                FieldPath path);
 
 }  // namespace engine
 }  // namespace lvepfast

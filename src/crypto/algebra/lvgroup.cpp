@@ -135,6 +135,14 @@ std::vector<LvWord> LvGroup::mulSecretX(const LvWord* k, unsigned int kWords, co
   return std::vector<LvWord>(x.getWords(), x.getWords() + x.getUsed());
 }
 
+bool LvGroup::xModEquals(const LvGroupElem* a, const LvN& r, const LvN& n) const {
+  try {
+    return asLvN(a) % n == r;
+  } catch (const LvException&) {
+    return false;  // the neutral element has no coordinate
+  }
+}
+
 LvGroupElem* LvGroup::createSum(const LvGroupElem* a, const LvGroupElem* b) const {
   std::unique_ptr<LvGroupElem> T(createCopy(a));
   if (a == b) doubleInPlace(T.get());

@@ -82,3 +82,89 @@ TEST(CtMod, AgreesWithNumberArithmetic) {
   EXPECT_THROW(LvCtMod(LvN(10u, 1)), LvArgumentRangeException);
   EXPECT_THROW(LvCtMod(LvN(1u, 1)), LvArgumentRangeException);
 }
+
+// Four-limb moduli take the processor's MULX/ADX product where it has one:
+// operands at the edges (0, 1, m - 2, m - 1, limbs all ones) and random ones,
+// products and Fermat's inverse against the number arithmetic.
+TEST(CtMod, FourLimbProductsAtTheEdges) {
+  const char* moduli[] = {
+      "0xFFFFFFFF00000000FFFFFFFFFFFFFFFFBCE6FAADA7179E84F3B9CAC2FC632551",  // P-256 order
+      "0xA9FB57DBA1EEA9BC3E660A909D838D718C397AA3B561A6F7901E0E82974856A7",  // brainpoolP256r1
+      "0xFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFEBAAEDCE6AF48A03BBFD25E8CD0364141",  // secp256k1
+      "0xC000000000000000000000000000000000000000000000000000000000000001"};  // top bits set
+  std::mt19937 rng(7);
+  for (const char* text : moduli) {
+    SCOPED_TRACE(text);
+    const LvN m(text);
+    const LvCtMod c(m);
+    ASSERT_EQ(4u, c.limbs());
+    std::vector<LvN> vals = {LvN(0u, 1), LvN(1u, 1), m - 1u, m - 2u,
+                             (LvN(1u, 1) << 255) % m, ((LvN(1u, 1) << 256) - 1u) % m};
+    for (int i = 0; i < 10; i++) vals.push_back(randomN(rng, 33) % m);
+    for (const LvN& a : vals) {
+      for (const LvN& b : vals) {
+        LvCtMod::Num am, bm, t;
+        c.fromN(am, a);
+        c.fromN(bm, b);
+        c.toMont(am, am);
+        c.toMont(bm, bm);
+        c.mul(t, am, bm);
+        c.fromMont(t, t);
+        ASSERT_EQ((a * b) % m, plain(c, t)) << a.toString().getText() << " * "
+                                             << b.toString().getText();
+      }
+    }
+  }
+  // Fermat's inverse of m - 1 (itself) and of 2 modulo the P-256 order
+  const LvN n(moduli[0]);
+  const LvCtMod c(n);
+  for (const LvN& a : {n - 1u, LvN(2u, 1)}) {
+    LvCtMod::Num am, t;
+    c.fromN(am, a);
+    c.toMont(am, am);
+    c.inverse(t, am);
+    c.fromMont(t, t);
+    EXPECT_EQ(LvN(1u, 1), (plain(c, t) * a) % n);
+  }
+}
+
+// The four-limb inverse (divsteps) against the number arithmetic: prime and
+// composite moduli of 256 bits and shorter, edge operands and random ones.
+TEST(CtMod, FourLimbInverseByDivsteps) {
+  const char* moduli[] = {
+      "0xFFFFFFFF00000000FFFFFFFFFFFFFFFFBCE6FAADA7179E84F3B9CAC2FC632551",  // P-256 order
+      "0xFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF43",  // 2^256 - 189
+      "0xFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF",  // 2^256 - 1 (composite)
+      "0x8000000000000000000000000000000000000000000000000000000000000001",  // composite
+      "0x1000000000000000000000000000000000000000000000001",                 // 193 bits
+  };
+  std::mt19937 rng(11);
+  for (const char* text : moduli) {
+    SCOPED_TRACE(text);
+    const LvN m(text);
+    const LvCtMod c(m);
+    ASSERT_EQ(4u, c.limbs());
+    std::vector<LvN> vals = {LvN(1u, 1), LvN(2u, 1), m - 1u, m - 2u, (LvN(1u, 1) << 255) % m};
+    for (int i = 0; i < 200; i++) vals.push_back(randomN(rng, 33) % m);
+    for (const LvN& a : vals) {
+      LvCtMod::Num am, t;
+      c.fromN(am, a);
+      c.toMont(am, am);
+      c.inverse(t, am);
+      c.fromMont(t, t);
+      const LvN inv = plain(c, t);
+      EXPECT_LT(inv, m);
+      // an inverse exactly where a is prime to m
+      LvN g = a, h = m;
+      while (!h.isZero()) {
+        const LvN r = g % h;
+        g = h;
+        h = r;
+      }
+      if (g == LvN(1u, 1)) EXPECT_EQ(LvN(1u, 1), (inv * a) % m) << a.toString().getText();
+    }
+    LvCtMod::Num z = c.zero(), t;
+    c.inverse(t, z);
+    EXPECT_NE(0u, c.zeroMask(t));
+  }
+}
