@@ -528,11 +528,15 @@ void XmlSigParser::readReference(xmlNodePtr refNode) {
         bool keepComments = !whole && ref->uri.compare(0, 9, "xpointer(") == 0;
         XmlTransforms chain;
         uint32_t pending = XML_DATA_NODE;
+        xmlNodePtr envelopedLeftOut = nullptr;  // an enveloped transform the selection stands for
         for (const TransformStep& s : steps) {
           int32_t k = s.param.kind;
           if (k == XML_TK_ENVELOPED) {
             // The whole document leaves the signature out already.
-            if (whole && pending == XML_DATA_NODE) continue;
+            if (whole && pending == XML_DATA_NODE) {
+              envelopedLeftOut = s.element;
+              continue;
+            }
             if (pending == XML_DATA_OCTETS) throw TalApiException(xmlrc::TRANSFORM_FAILED);
             chain.add(new XmlEnvelopedTransform(s.element, pending));
             pending = XML_DATA_NODESET;
@@ -543,8 +547,11 @@ void XmlSigParser::readReference(xmlNodePtr refNode) {
             if (transformsNode->nsDef && !transformsNode->nsDef->prefix)
               xp->addNamespace(std::string(xmlc::PFX_DSIG), std::string(xmlc::NS_DSIG));
             if (whole) {
-              // Its input is the whole document: nothing of it is left out but by rules.
+              // Its input is the whole document: nothing of it is left out but by
+              // rules, so an enveloped transform before it becomes one again.
               start = nullptr;
+              if (envelopedLeftOut)
+                chain.add(new XmlEnvelopedTransform(envelopedLeftOut, XML_DATA_NODESET));
             } else {
               chain.add(new XmlSubtreeRestriction(ref->target));
             }

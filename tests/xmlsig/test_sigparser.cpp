@@ -175,6 +175,16 @@ TEST(SigParser, XadesSignedPropertiesAndObjects) {
   EXPECT_EQ(20, e.parser->saveSignedObject(1, &out));
 }
 
+// The enveloped-signature transform before an XPath filter on the whole
+// document still leaves the signature out (xmlsec1 signed and digested it).
+TEST(SigParser, EnvelopedBeforeXPath) {
+  Parsed p(fileOf("envxpath-rsa256.xml"));
+  ASSERT_EQ(0, p.parse()) << p.reportText();
+  const XmlRef& r = *p.parser->references.items.front();
+  EXPECT_EQ(fileOf("envxpath-rsa256.ref0"), r.octets);
+  EXPECT_TRUE(r.digest->matches());
+}
+
 // A saved object is what the digest covered: an object read through a filter,
 // or through base64 while its attributes say otherwise, is not handed out
 // (an element added where the base64 transform does not look still digests
