@@ -154,6 +154,10 @@ bool SignaturePropertiesXml::checkMessageDigest() {
   return true;
 }
 
+SignedAttributes* SignaturePropertiesXml::signedAttributes() {
+  return parser->signedPropertiesReferenced ? &xades.signedAttributes : nullptr;
+}
+
 int32_t SignaturePropertiesXml::signatureValue(unsigned char* buffer, int32_t* length) {
   if (!length) return 33;
   const std::string& v = parser->signatureValue;

@@ -50,7 +50,9 @@ class SignaturePropertiesXml : public SignatureProperties {
   bool isXml() const override { return true; }
   // Every reference's own digest was computed and equals its DigestValue.
   bool checkMessageDigest() override;
-  SignedAttributes* signedAttributes() override { return &xades.signedAttributes; }
+  // Null unless a reference covers the SignedProperties read: properties no
+  // digest binds (an Object added to a signed document) are nobody's word.
+  SignedAttributes* signedAttributes() override;
   int32_t signatureValue(unsigned char* buffer, int32_t* length) override;
   int32_t counterSignatureCount() const override;
   SigInfo* counterSignature(int32_t index) override;

@@ -161,6 +161,8 @@ bool xmlDecodeBase64(const std::string& text, std::string& out, size_t maxOut) {
   if (packed.empty() || packed.size() % 4 != 0 || packed.size() / 4 * 3 > maxOut + 2 ||
       packed.size() > 0x7FFFFFF0u)
     return false;
+  // Padding ends the value: "QQ==QUFB" is not one base64Binary.
+  if (packed.find('=') < packed.size() - 4) return false;
   std::string bytes(packed.size() / 4 * 3, '\0');
   int32_t n = decodeBase64Block(packed.data(), static_cast<int32_t>(packed.size()),
                                 reinterpret_cast<uint8_t*>(&bytes[0]));
@@ -256,6 +258,9 @@ void XmlSigParser::walk(xmlNodePtr signature) {
   chooseSigner();
   canonicaliseSignedInfo();
   if (scheme == SIG_SCHEME_DSA || scheme == SIG_SCHEME_ECDSA) {
+    // r and s of equal length: an odd value is a stranger's malformed
+    // signature (89), not a lack of memory that would end the verification.
+    if (signatureValue.size() % 2 != 0) fault(MSG_SIGNATURE_VALUE, xmlrc::INV_MSG);
     MemFile der;
     if (!dsaXmlSignatureToDer(reinterpret_cast<const uint8_t*>(signatureValue.data()),
                               static_cast<uint32_t>(signatureValue.size()), &der))
@@ -523,11 +528,15 @@ void XmlSigParser::readReference(xmlNodePtr refNode) {
         bool keepComments = !whole && ref->uri.compare(0, 9, "xpointer(") == 0;
         XmlTransforms chain;
         uint32_t pending = XML_DATA_NODE;
+        xmlNodePtr envelopedLeftOut = nullptr;  // an enveloped transform the selection stands for
         for (const TransformStep& s : steps) {
           int32_t k = s.param.kind;
           if (k == XML_TK_ENVELOPED) {
             // The whole document leaves the signature out already.
-            if (whole && pending == XML_DATA_NODE) continue;
+            if (whole && pending == XML_DATA_NODE) {
+              envelopedLeftOut = s.element;
+              continue;
+            }
             if (pending == XML_DATA_OCTETS) throw TalApiException(xmlrc::TRANSFORM_FAILED);
             chain.add(new XmlEnvelopedTransform(s.element, pending));
             pending = XML_DATA_NODESET;
@@ -538,8 +547,11 @@ void XmlSigParser::readReference(xmlNodePtr refNode) {
             if (transformsNode->nsDef && !transformsNode->nsDef->prefix)
               xp->addNamespace(std::string(xmlc::PFX_DSIG), std::string(xmlc::NS_DSIG));
             if (whole) {
-              // Its input is the whole document: nothing of it is left out but by rules.
+              // Its input is the whole document: nothing of it is left out but by
+              // rules, so an enveloped transform before it becomes one again.
               start = nullptr;
+              if (envelopedLeftOut)
+                chain.add(new XmlEnvelopedTransform(envelopedLeftOut, XML_DATA_NODESET));
             } else {
               chain.add(new XmlSubtreeRestriction(ref->target));
             }
@@ -765,6 +777,18 @@ int32_t XmlSigParser::saveSignedObject(int32_t index, GenericFile* out) const {
     if (r->type != XML_REF_OBJECT || r->uriKind > XML_URI_FRAGMENT) continue;
     if (index-- != 0) continue;
     if (!r->target || r->target->type != XML_ELEMENT_NODE) return xmlrc::EMPTY_TRANSFORM;
+    // Only what the digest covered is handed out: canonicalisations keep the
+    // whole element; a lone base64 transform covers exactly the decoded text
+    // the saved base64 object is. Anything else (a filter, the enveloped
+    // transform, base64 under an Encoding the signature did not cover) could
+    // hand out content nobody signed.
+    bool covered = true;
+    for (int32_t k : r->transforms) covered = covered && isCanonicalisation(k);
+    std::string encoding;
+    if (!covered)
+      covered = r->transforms.size() == 1 && r->transforms[0] == XML_TK_BASE64 &&
+                propOf(r->target, "Encoding", encoding) && encoding == xmlc::ENCODING_BASE64;
+    if (!covered) return xmlrc::EMPTY_TRANSFORM;
     return writeSignedObjectContent(r->target, out);
   }
   return xmlrc::INV_PAR;

@@ -175,6 +175,78 @@ TEST(SigParser, XadesSignedPropertiesAndObjects) {
   EXPECT_EQ(20, e.parser->saveSignedObject(1, &out));
 }
 
+// The enveloped-signature transform before an XPath filter on the whole
+// document still leaves the signature out (xmlsec1 signed and digested it).
+TEST(SigParser, EnvelopedBeforeXPath) {
+  Parsed p(fileOf("envxpath-rsa256.xml"));
+  ASSERT_EQ(0, p.parse()) << p.reportText();
+  const XmlRef& r = *p.parser->references.items.front();
+  EXPECT_EQ(fileOf("envxpath-rsa256.ref0"), r.octets);
+  EXPECT_TRUE(r.digest->matches());
+}
+
+// A saved object is what the digest covered: an object read through a filter,
+// or through base64 while its attributes say otherwise, is not handed out
+// (an element added where the base64 transform does not look still digests
+// the same).
+TEST(SigParser, SavedObjectsAreWhatWasSigned) {
+  const std::string object = "<Reference URI=\"#obj\" Type=\"http://www.w3.org/2000/09/xmldsig#Object\">";
+  const struct {
+    const char* file;
+    const char* transforms;  // replaces the reference's own, when given
+    const char* from;
+    const char* to;
+    bool digestMatches;
+    int32_t saved;
+    const char* content;
+  } cases[] = {
+      {"enveloping-rsa1.xml", nullptr, "", "", true, 0, "payload"},
+      {"enveloping-rsa1.xml",
+       "<Transforms><Transform Algorithm=\"http://www.w3.org/TR/2001/REC-xml-c14n-20010315\"/>"
+       "</Transforms>",
+       "", "", true, 0, "payload"},
+      {"enveloping-rsa1.xml",
+       "<Transforms><Transform Algorithm=\"http://www.w3.org/TR/1999/REC-xpath-19991116\">"
+       "<XPath>not(self::text())</XPath></Transform></Transforms>",
+       "", "", false, 139, nullptr},
+      {"enveloping-rsa1.xml",
+       "<Transforms><Transform Algorithm=\"http://www.w3.org/2000/09/xmldsig#enveloped-signature\"/>"
+       "</Transforms>",
+       "", "", false, 139, nullptr},
+      {"base64-rsa384.xml", nullptr, "<Object Id=\"obj\">",
+       "<Object Id=\"obj\" Encoding=\"http://www.w3.org/2000/09/xmldsig#base64\">", true, 0,
+       "Hello, world!"},
+      {"base64-rsa384.xml", nullptr, "<Object Id=\"obj\">",
+       "<Object Id=\"obj\" MimeType=\"text/xml\"><forged amount=\"1000000\"/>", true, 139,
+       nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.file) + " " + (c.transforms ? c.transforms : "") + c.to);
+    std::string xml = fileOf(c.file);
+    size_t r = xml.find("<Reference URI=\"#obj\"");
+    size_t rEnd = xml.find(">", r) + 1;
+    xml.replace(r, rEnd - r, object);
+    if (c.transforms) {
+      size_t t = xml.find("<Transforms>", r);
+      size_t d = xml.find("<DigestMethod", r);
+      if (t != std::string::npos && t < d)
+        xml.replace(t, d - t, c.transforms);
+      else
+        xml.insert(d, c.transforms);
+    }
+    if (*c.from) xml.replace(xml.find(c.from), strlen(c.from), c.to);
+    Parsed p(xml);
+    ASSERT_EQ(0, p.parse()) << p.reportText();
+    ASSERT_EQ(1, p.parser->countSignedObjects());
+    EXPECT_EQ(c.digestMatches, p.parser->references.items.front()->digest->matches());
+    MemFile out;
+    EXPECT_EQ(c.saved, p.parser->saveSignedObject(0, &out));
+    if (c.content)
+      EXPECT_NE(std::string::npos,
+                std::string(reinterpret_cast<const char*>(out.data()), out.length()).find(c.content));
+  }
+}
+
 // A digest of a changed octet in each signed part no longer matches, and a
 // changed SignedInfo no longer verifies.
 TEST(SigParser, ChangedOctetsAreSeen) {
@@ -333,6 +405,9 @@ TEST(SigParser, BrokenStructures) {
       {"<DigestValue>", "<Extra/><DigestValue>", 89, "(element ds:DigestValue)"},
       {"</DigestValue>", "</DigestValue><Extra/>", 89, "(element spoza schematu XML Signature)"},
       {"<DigestValue>", "<DigestValue>!", 89, "(element ds:DigestValue)"},
+      // Padding ends a base64Binary value; none may follow it.
+      {"<DigestValue>", "<DigestValue>QQ==", 89, "(element ds:DigestValue)"},
+      {"<SignatureValue>", "<SignatureValue>QQ==", 89, "(element ds:SignatureValue)"},
       {"<Reference URI=\"\">", "<Reference>", 89, "(element ds:Reference atrybut URI)"},
       {"<Reference URI=\"\">",
        "<Reference URI=\"\" Type=\"http://www.w3.org/2000/09/xmldsig#Manifest\">", 137,
@@ -483,6 +558,30 @@ TEST(SigParser, ValuesAndSigner) {
   ASSERT_EQ(0, w.parse());
   EXPECT_EQ(0, verifySignature(*w.parser, "rsa.der"));
 
+  // DSA and EC-DSA values are r and s of equal length: an odd value is a
+  // malformed signature (89), never an out-of-memory end of the verification.
+  const struct {
+    const char* file;
+    const char* value;
+    int32_t code;
+  } halves[] = {
+      {"ecdsa-p256.xml", "AAAA", 89},      // 3 octets
+      {"dsa-sha1.xml", "AAAAAAA=", 89},    // 5 octets
+      {"ecdsa-p256.xml", "AQEBAQ==", 0},   // 4 octets: r and s of 2, for the verifier to judge
+      {"ecdsa-p256.xml", "AAAAAA==", 0},   // r and s zero: the verifier's to refuse
+  };
+  for (const auto& h : halves) {
+    SCOPED_TRACE(std::string(h.file) + " " + h.value);
+    std::string xml = fileOf(h.file);
+    size_t vs = xml.find("<SignatureValue>") + 16;
+    xml.replace(vs, xml.find("</SignatureValue>") - vs, h.value);
+    Parsed p(xml);
+    EXPECT_EQ(h.code, p.parse());
+    if (h.code != 0)
+      EXPECT_EQ(convertForOutput("Błąd podczas weryfikacji podpisu: "
+                                 "błędny format podpisu XML (element ds:SignatureValue).\r\n"),
+                p.reportText());
+  }
   // Two end-entity certificates and no committed digest: no single signer.
   std::string two = base;
   size_t cs = two.find("<X509Certificate>");

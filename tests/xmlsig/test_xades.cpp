@@ -288,6 +288,41 @@ TEST(Xades, WrappedSignedProperties) {
   EXPECT_EQ(v.analyse(), 89);
 }
 
+// Properties no reference covers are nobody's word: a QualifyingProperties
+// Object added to a signed document (or one whose reference lost its Type)
+// leaves the signature without signed attributes, whatever SigningTime it says.
+TEST(Xades, UncoveredSignedPropertiesAreNotSigned) {
+  const std::string bes = fileOf("bes.xml");
+  const std::string spRef = "<ds:Reference URI=\"#sp\" Type=\"http://uri.etsi.org/01903#SignedProperties\">";
+  const struct {
+    const char* change;
+    std::string to;  // replaces the SignedProperties reference's start tag
+    bool dropReference;
+    int32_t form;
+    bool attributes;
+  } cases[] = {
+      {"as signed", spRef, false, 4, true},
+      {"reference removed", "", true, 3, false},
+      {"Type removed", "<ds:Reference URI=\"#sp\">", false, 3, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.change);
+    std::string xml = bes;
+    size_t at = xml.find(spRef);
+    ASSERT_NE(at, std::string::npos);
+    if (c.dropReference)
+      xml.erase(at, xml.find("</ds:Reference>", at) + strlen("</ds:Reference>") - at);
+    else
+      xml.replace(at, spRef.size(), c.to);
+    Verified v(xml);
+    ASSERT_EQ(v.analyse(), 0) << v.reportText();
+    EXPECT_EQ(v.props->form, c.form);
+    SignedAttributes* a = v.props->signedAttributes();
+    EXPECT_EQ(a != nullptr, c.attributes);
+    if (a) EXPECT_TRUE(a->hasSigningTime());
+  }
+}
+
 }  // namespace
 
 namespace {
