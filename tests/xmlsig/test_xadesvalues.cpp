@@ -1,4 +1,4 @@
-// The C, X-L and A forms and the 1.1.1 form over documents whose references
+// The C, X-L and A forms, the 1.1.1 form and xadesjs's BES and T over documents whose references
 // and values are openssl's certificates, CRL and OCSP responses, whose
 // time-stamps are `openssl ts` tokens over data canonicalised by xmllint and
 // xmlsec1 (tests/data/xmlsig/xades/gen.sh): the store matchers as the
@@ -71,6 +71,9 @@ TEST(XadesValues, FormsOfOutsideDocuments) {
       {"xl.xml", 9, 1, 3, 3, 2, 3, 0},
       {"a.xml", 12, 1, 3, 3, 2, 3, 2},
       {"v111.xml", 5, 1, 0, 0, 0, 0, 0},
+      // Made by the npm package xadesjs (enveloped reference, SigningTime with milliseconds).
+      {"npm-bes.xml", 4, 0, 0, 0, 0, 0, 0},
+      {"npm-t.xml", 5, 1, 0, 0, 0, 0, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
@@ -164,9 +167,9 @@ TEST(XadesValues, ReferencesAgainstValues) {
   } cases[] = {
       {"agreeing", crr, "<xades:Number>26<", "<xades:Number>26<", false, false},
       {"CRL number", crr, "<xades:Number>26<", "<xades:Number>27<", false, true},
-      {"CRL issue time", crr, ":41Z</xades:IssueTime>", ":42Z</xades:IssueTime>", false, true},
+      {"CRL issue time", crr, "<xades:IssueTime>20", "<xades:IssueTime>19", false, true},
       {"CRL issuer", crr, "<xades:Issuer>CN=XAdES Test CA", "<xades:Issuer>CN=XAdES Test CB", false, true},
-      {"OCSP producedAt", crr, ":41Z</xades:ProducedAt>", ":40Z</xades:ProducedAt>", false, true},
+      {"OCSP producedAt", crr, "<xades:ProducedAt>20", "<xades:ProducedAt>19", false, true},
       {"OCSP responder name", crr, "<xades:ByName>CN=XAdES OCSP", "<xades:ByName>CN=XAdES OCSQ", false, true},
       {"OCSP key hash", crr, "<xades:ByKey>" + byKey, "<xades:ByKey>" + std::string(byKey == "AAAA" ? "BBBB" : "AAAA"),
        false, true},
@@ -196,8 +199,8 @@ TEST(XadesValues, ReferencesAgainstValues) {
   EXPECT_NE(bare.reportText().find(REV_MESSAGE), std::string::npos);
 }
 
-// Archive time-stamps (1.3.2, then 1.4.1 covering the first) and the 1.1.1
-// signature time-stamp: our imprint equals the digest openssl computed over
+// Archive time-stamps (1.3.2, then 1.4.1 covering the first), the 1.1.1
+// signature time-stamp and the one over xadesjs's signature: our imprint equals the digest openssl computed over
 // data canonicalised by xmllint and xmlsec1, and the imprint in the token.
 TEST(XadesValues, TimeStampImprints) {
   Signature a(fileOf("a.xml"));
@@ -216,15 +219,22 @@ TEST(XadesValues, TimeStampImprints) {
   }
   EXPECT_EQ(i, 2u);
 
-  Signature v(fileOf("v111.xml"));
-  ASSERT_EQ(v.rc, 0) << v.reportText();
-  ASSERT_EQ(v.props->signedAttributes()->signingCertificateDigestAlgorithm(), 3);
-  TimeStampToken* token = v.props->signatureTimeStamps()->items.front();
-  std::vector<std::string> imprint;
-  v.props->timeStampImprintData(*token, 3, imprint);
-  ASSERT_EQ(imprint.size(), 1u);
-  EXPECT_EQ(imprint[0], fileOf("v111-sigvalue.sha256"));
-  EXPECT_EQ(octets(token->tstInfo.messageImprint.digest), imprint[0]);
+  const struct {
+    const char* file;
+    const char* digest;
+  } stamped[] = {{"v111.xml", "v111-sigvalue.sha256"}, {"npm-t.xml", "npm-sigvalue.sha256"}};
+  for (const auto& c : stamped) {
+    SCOPED_TRACE(c.file);
+    Signature v(fileOf(c.file));
+    ASSERT_EQ(v.rc, 0) << v.reportText();
+    ASSERT_EQ(v.props->signedAttributes()->signingCertificateDigestAlgorithm(), 3);
+    TimeStampToken* token = v.props->signatureTimeStamps()->items.front();
+    std::vector<std::string> imprint;
+    v.props->timeStampImprintData(*token, 3, imprint);
+    ASSERT_EQ(imprint.size(), 1u);
+    EXPECT_EQ(imprint[0], fileOf(c.digest));
+    EXPECT_EQ(octets(token->tstInfo.messageImprint.digest), imprint[0]);
+  }
 }
 
 }  // namespace

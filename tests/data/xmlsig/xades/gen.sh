@@ -208,3 +208,25 @@ printf '<xades:SignatureTimeStamp><xades:HashDataInfo URI="#sv"><ds:Transforms><
   "$(b64 "$W/v111.tok")" > "$P/v111"
 python3 xades_extend.py insert "$W/v111-bes.xml" v111.xml "$P/v111"
 xmlsec1 --verify --trusted-pem ca.pem --id-attr:Id data --id-attr:Id SignedProperties v111.xml >/dev/null 2>&1
+
+# ---------------------------------------------------------------- xadesjs
+# With XADESJS naming a folder where `npm install xadesjs @peculiar/webcrypto
+# @xmldom/xmldom xpath` was run (never committed): the signer's XAdES-BES made
+# by xadesjs (gen_xadesjs.js), and its XAdES-T form stamped as above.
+if [ -n "${XADESJS:-}" ]; then
+  openssl pkcs8 -topk8 -nocrypt -in "$W/signer.key" -outform DER -out "$W/signer.p8"
+  NODE_PATH="$XADESJS/node_modules" node gen_xadesjs.js "$W/signer.p8" signer.der npm-bes.xml
+  xmlsec1 --verify --trusted-pem ca.pem --id-attr:Id SignedProperties npm-bes.xml >/dev/null 2>&1
+  python3 xades_extend.py sigvalue npm-bes.xml "$W/npm-sv.c14n"
+  tsa_token "$W/npm-sv.c14n" "$W/npm.tok"
+  openssl dgst -sha256 -binary "$W/npm-sv.c14n" > npm-sigvalue.sha256
+  printf '<xades:UnsignedProperties><xades:UnsignedSignatureProperties><xades:SignatureTimeStamp><xades:EncapsulatedTimeStamp>%s</xades:EncapsulatedTimeStamp></xades:SignatureTimeStamp></xades:UnsignedSignatureProperties></xades:UnsignedProperties></xades:QualifyingProperties>' \
+    "$(b64 "$W/npm.tok")" > "$W/npm.props"
+  python3 - npm-bes.xml npm-t.xml "$W/npm.props" <<'PY'
+import sys
+text = open(sys.argv[1], encoding='utf-8').read()
+text = text.replace('</xades:QualifyingProperties>', open(sys.argv[3], encoding='utf-8').read(), 1)
+open(sys.argv[2], 'w', encoding='utf-8', newline='').write(text)
+PY
+  xmlsec1 --verify --trusted-pem ca.pem --id-attr:Id SignedProperties npm-t.xml >/dev/null 2>&1
+fi
