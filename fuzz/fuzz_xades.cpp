@@ -3,10 +3,11 @@
 // QualifyingProperties reader (signed and unsigned properties, time-stamp
 // tokens, references, values, counter-signatures, each analysed in turn) and
 // the time-stamp data digests see hostile input. Answers are codes; nothing
-// throws out or crashes.
+// throws out or crashes. The store matchers compare references with values.
 #include "base/memfile.h"
 #include "base/reportstream.h"
 #include "base/talexception.h"
+#include "api/xmlrefmatch.h"
 #include "xmlsig/sigpropsxml.h"
 #include "xmlsig/xmlconst.h"
 
@@ -53,6 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     setup.root = holder.root;
     setup.configuredDigest = 3;
     setup.report = &report;
+    // The store matchers read the references against the values.
+    useStoreMatchers(setup);
     SignaturePropertiesXml props(nullptr, setup, n);
     exercise(props, 0);
   }

@@ -1,0 +1,90 @@
+#include "api/xmlrefmatch.h"
+
+#include "pki/common/oids.h"
+#include "pki/ocsp/ocspresp.h"
+#include "store/crtstore.h"
+#include "store/dnutils.h"
+
+#include <exception>
+
+namespace {
+
+DigestReference digestOf(int32_t hashId, const std::string& digest) {
+  DigestReference out;
+  out.digestId = hashId;
+  out.value.assign(digest.begin(), digest.end());
+  return out;
+}
+
+// `basic` as the value of a successful OCSPResponse; false when it cannot be encoded.
+bool rewrap(const BasicOCSPResponse& basic, OCSPResponse& out) {
+  std::vector<unsigned char> der;
+  if (basic.encodeVector(der) <= 0) return false;
+  out.responseStatus.set(static_cast<uint32_t>(OCSPResponse::OCSP_SUCCESSFUL));
+  ResponseBytes& bytes = *out.responseBytes;
+  bytes.responseType = id_pkix_ocsp_basic;
+  if (bytes.response.set(der.data(), static_cast<int>(der.size())) <= 0) return false;
+  out.responseBytesPresent = 1;
+  return true;
+}
+
+}  // namespace
+
+bool matchXmlCertificateRef(const CertRefRecord& reference, const SignedCertificate& cert) {
+  CertificateSelector selector;
+  selector.digest = digestOf(reference.hashId, reference.digest);
+  // The reader requires IssuerSerial in every Cert.
+  selector.hasIssuerSerial = true;
+  selector.issuer = reference.issuer;
+  selector.serial = reference.serial;
+  return matchCertificateSelector(selector, cert);
+}
+
+bool matchXmlCrlRef(const CrlRefRecord& reference, const SignedCertRevList& crl) {
+  CrlReference r;
+  r.digest = digestOf(reference.hashId, reference.digest);
+  // CRLIdentifier is optional; when read, its Issuer holds a name.
+  r.hasIssuer = reference.issuer.attributeCount() > 0;
+  if (r.hasIssuer) {
+    r.issuer = reference.issuer;
+    r.issuedTime = reference.issueTime;
+    r.hasNumber = reference.crlNumberPresent;
+    if (r.hasNumber) r.number = reference.crlNumber;
+  }
+  return matchCrlIdentifier(r, crl);
+}
+
+bool matchXmlOcspRef(const OcspRefRecord& reference, const BasicOCSPResponse& response) {
+  OcspReference r;
+  r.hasDigest = !reference.digest.empty();
+  if (r.hasDigest) r.digest = digestOf(reference.hashId, reference.digest);
+  if (reference.byKey) {
+    r.hasKeyHash = true;
+    const ASNoctstr& hash = reference.responderKeyHash;
+    if (hash.length > 0) r.keyHash.assign(hash.data(), hash.data() + hash.length);
+  } else {
+    r.hasName = true;
+    r.name = reference.responder;
+  }
+  r.producedAt = reference.producedAt;
+  try {
+    OCSPResponse whole;
+    if (rewrap(response, whole) && matchOcspResponse(r, whole)) return true;
+  } catch (const std::exception&) {
+    // A response that cannot be re-wrapped is still matched as it is.
+  }
+  return matchOcspIdentifier(r, response);
+}
+
+XmlRefValueMatchers storeRefValueMatchers() {
+  XmlRefValueMatchers m;
+  m.certificate = matchXmlCertificateRef;
+  m.crl = matchXmlCrlRef;
+  m.ocsp = matchXmlOcspRef;
+  return m;
+}
+
+void useStoreMatchers(XmlSignatureSetup& setup) {
+  setup.matchers = storeRefValueMatchers();
+  setup.makeDnAttribute = makeDnAttribute;
+}
