@@ -9,14 +9,15 @@
 
 namespace {
 
-// 2^(32 * words) mod m as exactly `count` words.
-LvWordMem powerOfRadix(const LvN& m, LvWordLen words, LvWordLen count) {
-  LvN r(1u, 1);
-  r <<= 32 * words;
-  r %= m;
-  LvWordMem out(count);
-  longvCopyResize(out.ptr(), count, r.getWords(), r.getUsed());
-  return out;
+// R^1..R^count for a public modulus (R = 2^(32 radixWords)), each in w words.
+void radixPowers(const LvN& m, LvWordLen radixWords, LvWordLen w, unsigned int count,
+                 LvWordMem* out) {
+  LvWordMem all(count * w);
+  longvRadixPowers(all.ptr(), w, count, m.getWords(), m.getUsed(), radixWords);
+  for (unsigned int i = 0; i < count; ++i) {
+    out[i] = LvWordMem(w);
+    longvCopy(out[i].ptr(), all.ptr() + i * w, w);
+  }
 }
 
 // x = 2x mod m for x below m (k words), by a masked subtraction.
@@ -53,7 +54,20 @@ void LvModulus::setMontgomeryConstants() {
   sqrWords(t.ptr(), x.ptr());
   r3 = LvWordMem(k);
   longvCopy(r3.ptr(), t.ptr(), k);
+  r3Ready.store(true, std::memory_order_release);
   lvWipe(t.ptr(), 2 * k * sizeof(LvWord));
+}
+
+void LvModulus::makeR3() const {
+  std::lock_guard<std::mutex> hold(r3Lock);
+  if (r3Ready.load(std::memory_order_relaxed)) return;
+  if (kind == KIND_MONT || kind == KIND_MONT_EXT) {
+    const LvWordLen w = getWorkWords();
+    LvWordMem r[3];
+    radixPowers(*this, w, w, 3, r);
+    r3 = r[2];
+  }
+  r3Ready.store(true, std::memory_order_release);
 }
 
 LvModulus::LvModulus() {}
@@ -102,7 +116,9 @@ void LvModulus::copyFrom(const LvModulus& m) {
   nPrime = m.nPrime;
   r1 = m.r1;
   r2 = m.r2;
-  r3 = m.r3;
+  const bool ready = m.r3Ready.load(std::memory_order_acquire);
+  r3 = ready ? m.r3 : LvWordMem();
+  r3Ready.store(ready, std::memory_order_release);
   ext = m.ext;
   specialSize = m.specialSize;
   options = m.options;
@@ -154,6 +170,7 @@ void LvModulus::setup(int opts) {
   r1 = LvWordMem();
   r2 = LvWordMem();
   r3 = LvWordMem();
+  r3Ready.store(false, std::memory_order_release);
   ext = LvWordMem();
   if (opts == 0) return;
   if (opts & OPT_PRIME) flags = FLAG_PRIME;
@@ -181,9 +198,10 @@ void LvModulus::setup(int opts) {
     if (opts & OPT_SECRET) {
       setMontgomeryConstants();
     } else {
-      r1 = powerOfRadix(*this, k, k);
-      r2 = powerOfRadix(*this, 2 * k, k);
-      r3 = powerOfRadix(*this, 3 * k, k);
+      LvWordMem r[2];
+      radixPowers(*this, k, k, 2, r);
+      r1 = r[0];
+      r2 = r[1];
     }
   } else {
     kind = KIND_MONT_EXT;
@@ -191,9 +209,10 @@ void LvModulus::setup(int opts) {
     longvCopy(ext.ptr(), v.ptr(), k);
     mulGen = longvMontMulExt;
     sqrGen = longvMontSqrExt;
-    r1 = powerOfRadix(*this, k + 1, k + 1);
-    r2 = powerOfRadix(*this, 2 * (k + 1), k + 1);
-    r3 = powerOfRadix(*this, 3 * (k + 1), k + 1);
+    LvWordMem r[2];
+    radixPowers(*this, k + 1, k + 1, 2, r);
+    r1 = r[0];
+    r2 = r[1];
   }
 }
 

@@ -2,6 +2,9 @@
 // residues (LvZn) and the Miller-Rabin probable-prime test.
 #pragma once
 
+#include <atomic>
+#include <mutex>
+
 #include "crypto/algebra/longv.h"
 #include "crypto/basic/lvconv.h"
 #include "crypto/basic/lvoctmem.h"
@@ -123,7 +126,7 @@ class LvModulus : public LvN {
  public:
   // Option bits of the set-up. OPT_SECRET: the value is secret (an RSA factor), so the
   // Montgomery set-up makes R, R^2 and R^3 without a division, in time independent of it
-  // (public moduli keep the faster division).
+  // (public moduli: by limbs with estimated quotient limbs, in time that depends on them).
   enum : int { OPT_PRIME = 1, OPT_MONT = 8, OPT_MONT_EXT = 16, OPT_SPECIAL = 32, OPT_SECRET = 64 };
   // Reduction kinds.
   enum : LvWord { KIND_PLAIN = 0, KIND_MONT = 1, KIND_MONT_EXT = 2, KIND_EVEN = 3 };
@@ -159,7 +162,12 @@ class LvModulus : public LvN {
   // R, R^2, R^3 mod m in the working word count.
   const LvWordMem& getR() const { return r1; }
   const LvWordMem& getR2() const { return r2; }
-  const LvWordMem& getR3() const { return r3; }
+  // R^3 of a public modulus is made on its first use (only a division of residues needs it,
+  // and most public keys never divide); safe from several threads at once.
+  const LvWordMem& getR3() const {
+    if (!r3Ready.load(std::memory_order_acquire)) makeR3();
+    return r3;
+  }
   unsigned int getFactorCount() const { return factorCount; }
   const LvN* getFactors() const { return factors; }
   const LvWord* getExponents() const { return exponents; }
@@ -187,6 +195,7 @@ class LvModulus : public LvN {
  protected:
   void setup(int options);
   void setMontgomeryConstants();
+  void makeR3() const;
   // Records the factorisation {p, other} (no checks).
   void setFactors(const LvN& p, const LvN& other);
   void freeFactors();
@@ -201,7 +210,10 @@ class LvModulus : public LvN {
   LvN crtC;
   LvWord kind = KIND_PLAIN;
   LvWord nPrime = 0;
-  LvWordMem r1, r2, r3;
+  LvWordMem r1, r2;
+  mutable LvWordMem r3;
+  mutable std::atomic<bool> r3Ready{false};
+  mutable std::mutex r3Lock;
   LvWordMem ext;  // modulus words plus one zero word (kind 2)
   unsigned int specialSize = 0;
   int options = 0;
