@@ -178,3 +178,32 @@ bool LvE2nDsaKeyDomain::validate() {
   validity = ok ? LV_DOMAIN_VALID : LV_DOMAIN_INVALID;
   return ok;
 }
+
+// On y^2 + xy = x^3 + a x^2 + b over GF(2^m) a point (x, y) other than O is twice a point of the
+// curve exactly when Tr(x) = Tr(a) (the doubling gives x = l^2 + l + a; G. Seroussi, "Compact
+// representation of elliptic curve points over F_2^n", 1998; E. Knudsen, "Elliptic scalar
+// multiplication using point halving", ASIACRYPT 1999). The curve has one point of order 2,
+// so the part of the group of order h is cyclic: with h = 2 (Tr(a) = 1) the subgroup of order
+// n is 2E, with h = 4 (Tr(a) = 0) it is 4E, tested on a half Q of P (either: they differ by
+// the point of order 2, itself in 2E), whose x satisfies x_Q^2 = x (l + 1) + y for a root l
+// of l^2 + l = x + a. The test answers for the group order h n only: it is used where n is
+// above 4 sqrt(2^m), so that h n is the one multiple of n the Hasse bound allows, and the
+// domain was validated.
+bool LvE2nDsaKeyDomain::inOrderSubgroup(const LvGroupElem* g) const {
+  const unsigned int m = curve.getField().getDegree();
+  const unsigned int ta = trace(curve.getA());
+  const bool two = cofactor == 2u && ta == 1, four = cofactor == 4u && ta == 0;
+  const LvE2nPoint* P = dynamic_cast<const LvE2nPoint*>(g);
+  if ((!two && !four) || m % 2 == 0 || order.getBitLength() < m / 2 + 4 ||
+      validity != LV_DOMAIN_VALID || P == nullptr || P->isInfinity() ||
+      P->getCurve() != &curve)
+    return LvGeneralDsaKeyDomain::inOrderSubgroup(g);
+  const LvGF2n xa = P->getX() + curve.getA();
+  if (trace(xa) != 0) return false;
+  if (two) return true;
+  LvGF2n l = halfTrace(xa);
+  l += LvGF2n("01", &curve.getField());
+  LvGF2n u2 = P->getX() * l;
+  u2 += P->getY();
+  return trace(u2) == 0;
+}

@@ -54,6 +54,8 @@ class LvE2nDsaKeyDomain : public LvGeneralDsaKeyDomain {
   virtual unsigned int getSeed(LvOctet* oct, unsigned int len) const;
 
   const LvE2n& getCurve() const { return curve; }
+  // With cofactor 2 or 4 on a curve of odd degree, by traces instead of n P.
+  bool inOrderSubgroup(const LvGroupElem* P) const override;
 
  private:
   bool validateCurve();
