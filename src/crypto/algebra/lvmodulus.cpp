@@ -61,7 +61,16 @@ void LvModulus::setMontgomeryConstants() {
 void LvModulus::makeR3() const {
   std::lock_guard<std::mutex> hold(r3Lock);
   if (r3Ready.load(std::memory_order_relaxed)) return;
-  if (kind == KIND_MONT || kind == KIND_MONT_EXT) {
+  if (kind == KIND_MONT) {
+    // R^3 = R^2 R^2 R^-1 by the constant-time kernel: a modulus made public may be a secret's
+    // by the time R^3 is first asked for.
+    const LvWordLen k = used;
+    LvWordMem t(2 * k);
+    sqrWords(t.ptr(), r2.ptr());
+    r3 = LvWordMem(k);
+    longvCopy(r3.ptr(), t.ptr(), k);
+  } else if (kind == KIND_MONT_EXT) {
+    // (the extended kernels leave results up to 2n: by limbs; n is a public modulus here)
     const LvWordLen w = getWorkWords();
     LvWordMem r[3];
     radixPowers(*this, w, w, 3, r);
