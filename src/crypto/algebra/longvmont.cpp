@@ -595,8 +595,10 @@ uint64_t reciprocalLimb(uint64_t d) {
   }
 }
 
-// floor((u1:u0) / d) for u1 < d, d >= 2^63 and v its reciprocal (Moeller and Granlund).
-LV_INLINE uint64_t quotientLimb(uint64_t u1, uint64_t u0, uint64_t d, uint64_t v) {
+// floor((u1:u0) / d) for u1 < d, d >= 2^63 and v its reciprocal (Moeller and Granlund); the
+// remainder into rem.
+LV_INLINE uint64_t quotientLimb(uint64_t u1, uint64_t u0, uint64_t d, uint64_t v,
+                                uint64_t& rem) {
   LvDWord64 q = static_cast<LvDWord64>(v) * u1 + ((static_cast<LvDWord64>(u1) << 64) | u0);
   uint64_t q1 = static_cast<uint64_t>(q >> 64) + 1;
   const uint64_t q0 = static_cast<uint64_t>(q);
@@ -605,18 +607,26 @@ LV_INLINE uint64_t quotientLimb(uint64_t u1, uint64_t u0, uint64_t d, uint64_t v
     --q1;
     r += d;
   }
-  if (r >= d) ++q1;
+  if (r >= d) {
+    ++q1;
+    r -= d;
+  }
+  rem = r;
   return q1;
 }
 
 class RadixReducer {
  public:
   // n: k words, odd, top word nonzero, above 1.
-  RadixReducer(const LvWord* n, LvWordLen k) : L(static_cast<int>((k + 1) / 2)) {
-    buf.assign(2 * (3 * static_cast<size_t>(L) + 1), 0);
+  // room: limb shifts expected, each of which moves the value's window down one limb instead
+  // of moving the value.
+  RadixReducer(const LvWord* n, LvWordLen k, unsigned int room)
+      : L(static_cast<int>((k + 1) / 2)), room(room) {
+    buf.assign(2 * (3 * static_cast<size_t>(L) + 1 + room), 0);
     N = buf.data();
     Nneg = N + 2 * L;
-    z = Nneg + 2 * L;
+    low = Nneg + 2 * L;
+    z = low + 2 * room;
     longvCopy(N, n, k);
     sh = static_cast<unsigned int>(__builtin_clzll(rLoad(N, L - 1)));
     if (sh != 0) {
@@ -648,7 +658,12 @@ class RadixReducer {
   // y := y 2^bits mod N.
   void advance(unsigned int bits) {
     for (; bits >= 64; bits -= 64) {
-      std::memmove(z + 2, z, 8 * static_cast<size_t>(L));
+      if (z == low) {
+        std::memmove(low + 2 * room, z, 8 * static_cast<size_t>(L));
+        z = low + 2 * room;
+        rStore(z, L, 0);
+      }
+      z -= 2;
       rStore(z, 0, 0);
       reduceTop();
     }
@@ -681,7 +696,22 @@ class RadixReducer {
   // z (L + 1 limbs, below N 2^64) := z mod N.
   void reduceTop() {
     const uint64_t u1 = rLoad(z, L), u0 = rLoad(z, L - 1);
-    const uint64_t q = u1 >= d ? ~uint64_t{0} : quotientLimb(u1, u0, d, v);
+    uint64_t q = ~uint64_t{0}, r = 0;
+    if (u1 < d) {
+      q = quotientLimb(u1, u0, d, v, r);
+      // The next limbs of N and z take q down to the true quotient limb but rarely (Knuth's
+      // algorithm D, step D3), which saves the adding back below.
+      if (L >= 2) {
+        const uint64_t n2 = rLoad(N, L - 2), u2 = rLoad(z, L - 2);
+        for (int i = 0; i < 2; ++i) {
+          if (static_cast<LvDWord64>(q) * n2 <= ((static_cast<LvDWord64>(r) << 64) | u2)) break;
+          --q;
+          const uint64_t r2 = r + d;
+          if (r2 < r) break;
+          r = r2;
+        }
+      }
+    }
     // z - q N = z + q Nneg - q 2^(64L); the top is small and at most 0 (q is never short).
     const uint64_t c = addmulRow(z, Nneg, L, q, adx);
     int64_t top = static_cast<int64_t>(u1 + c - q);
@@ -698,13 +728,15 @@ class RadixReducer {
   }
 
   int L;
+  unsigned int room;
   unsigned int sh = 0;
   uint64_t d = 0, v = 0;
   bool adx = false;
   std::vector<LvWord> buf;
   LvWord* N;
   LvWord* Nneg;
-  LvWord* z;  // L + 1 limbs: the value in the low L
+  LvWord* low;  // the lowest place of z
+  LvWord* z;    // L + 1 limbs: the value in the low L
 };
 
 }  // namespace
@@ -906,8 +938,8 @@ void longvRadixPowers(LvWord* out, LvWordLen w, unsigned int count, const LvWord
                       LvWordLen radixWords) {
   for (LvWordLen i = 0; i < w * count; ++i) out[i] = 0;
   if (k == 0 || count == 0 || (k == 1 && n[0] == 1)) return;  // everything is 0 modulo 1
-  RadixReducer r(n, k);
   const unsigned int bits = 32 * radixWords;
+  RadixReducer r(n, k, count * (bits / 64 + 1) + 2);
   r.start(bits);
   r.take(out, w);
   for (unsigned int i = 1; i < count; ++i) {
