@@ -622,8 +622,14 @@ class RadixReducer {
   // of moving the value.
   RadixReducer(const LvWord* n, LvWordLen k, unsigned int room)
       : L(static_cast<int>((k + 1) / 2)), room(room) {
-    buf.assign(2 * (3 * static_cast<size_t>(L) + 1 + room), 0);
-    N = buf.data();
+    const size_t words = 2 * (3 * static_cast<size_t>(L) + 1 + room);
+    if (words <= sizeof local / sizeof local[0]) {
+      std::memset(local, 0, words * sizeof(LvWord));
+      N = local;
+    } else {
+      buf.assign(words, 0);
+      N = buf.data();
+    }
     Nneg = N + 2 * L;
     low = Nneg + 2 * L;
     z = low + 2 * room;
@@ -653,6 +659,17 @@ class RadixReducer {
     const unsigned int top = b < t ? b : t;
     y()[top / 32] = 1u << (top % 32);
     advance(t - top);
+  }
+
+  // y := x 2^sh for x below n (k words).
+  void load(const LvWord* x, LvWordLen k) {
+    for (int i = 0; i < L; ++i) rStore(y(), i, 0);
+    longvCopy(y(), x, k);
+    if (sh != 0) {
+      for (int i = L - 1; i > 0; --i)
+        rStore(z, i, (rLoad(z, i) << sh) | (rLoad(z, i - 1) >> (64 - sh)));
+      rStore(z, 0, rLoad(z, 0) << sh);
+    }
   }
 
   // y := y 2^bits mod N.
@@ -732,6 +749,7 @@ class RadixReducer {
   unsigned int sh = 0;
   uint64_t d = 0, v = 0;
   bool adx = false;
+  LvWord local[1024];  // RSA moduli up to 4096 bits without an allocation
   std::vector<LvWord> buf;
   LvWord* N;
   LvWord* Nneg;
@@ -934,16 +952,26 @@ void longvMontFixedKernels(LvWordLen k, bool sparse, LvMontMulFixedFn* mul,
   if (sqr) *sqr = s;
 }
 
-void longvRadixPowers(LvWord* out, LvWordLen w, unsigned int count, const LvWord* n, LvWordLen k,
-                      LvWordLen radixWords) {
-  for (LvWordLen i = 0; i < w * count; ++i) out[i] = 0;
+void longvRadixPowers(LvWord* const* out, LvWordLen w, unsigned int count, const LvWord* n,
+                      LvWordLen k, LvWordLen radixWords) {
+  for (unsigned int i = 0; i < count; ++i)
+    for (LvWordLen j = 0; j < w; ++j) out[i][j] = 0;
   if (k == 0 || count == 0 || (k == 1 && n[0] == 1)) return;  // everything is 0 modulo 1
   const unsigned int bits = 32 * radixWords;
   RadixReducer r(n, k, count * (bits / 64 + 1) + 2);
   r.start(bits);
-  r.take(out, w);
+  r.take(out[0], w);
   for (unsigned int i = 1; i < count; ++i) {
     r.advance(bits);
-    r.take(out + i * w, w);
+    r.take(out[i], w);
   }
+}
+
+void longvToMontPublic(LvWord* out, const LvWord* x, const LvWord* n, LvWordLen k) {
+  for (LvWordLen j = 0; j < k; ++j) out[j] = 0;
+  if (k == 0 || (k == 1 && n[0] == 1)) return;
+  RadixReducer r(n, k, (32 * k) / 64 + 2);
+  r.load(x, k);
+  r.advance(32 * k);
+  r.take(out, k);
 }

@@ -127,7 +127,16 @@ class LvModulus : public LvN {
   // Option bits of the set-up. OPT_SECRET: the value is secret (an RSA factor), so the
   // Montgomery set-up makes R, R^2 and R^3 without a division, in time independent of it
   // (public moduli: by limbs with estimated quotient limbs, in time that depends on them).
-  enum : int { OPT_PRIME = 1, OPT_MONT = 8, OPT_MONT_EXT = 16, OPT_SPECIAL = 32, OPT_SECRET = 64 };
+  // OPT_LAZY (with OPT_MONT, for a public modulus): R and R^2 are made on first use, for keys
+  // whose own operation converts its public input without them (RSA verification).
+  enum : int {
+    OPT_PRIME = 1,
+    OPT_MONT = 8,
+    OPT_MONT_EXT = 16,
+    OPT_SPECIAL = 32,
+    OPT_SECRET = 64,
+    OPT_LAZY = 128
+  };
   // Reduction kinds.
   enum : LvWord { KIND_PLAIN = 0, KIND_MONT = 1, KIND_MONT_EXT = 2, KIND_EVEN = 3 };
   // Flag word bits.
@@ -141,6 +150,11 @@ class LvModulus : public LvN {
   LvModulus(const LvModulus& m);
   LvModulus& operator=(const LvModulus& m);
   ~LvModulus() override;
+  // Takes the value v and prepares it with the options, in place (no temporary modulus).
+  void assign(const LvN& v, int options) {
+    LvN::operator=(v);
+    setup(options);
+  }
 
   // Record the factorisation {p, this / p} when p is a proper divisor coprime
   // to this / p; true when it did.
@@ -160,8 +174,14 @@ class LvModulus : public LvN {
   const LvWord* getReductionWords() const;
   LvWordLen getWorkWords() const;
   // R, R^2, R^3 mod m in the working word count.
-  const LvWordMem& getR() const { return r1; }
-  const LvWordMem& getR2() const { return r2; }
+  const LvWordMem& getR() const {
+    if (!r12Ready.load(std::memory_order_acquire)) makeR12();
+    return r1;
+  }
+  const LvWordMem& getR2() const {
+    if (!r12Ready.load(std::memory_order_acquire)) makeR12();
+    return r2;
+  }
   // R^3 of a public modulus is made on its first use (only a division of residues needs it,
   // and most public keys never divide); safe from several threads at once.
   const LvWordMem& getR3() const {
@@ -196,6 +216,7 @@ class LvModulus : public LvN {
   void setup(int options);
   void setMontgomeryConstants();
   void makeR3() const;
+  void makeR12() const;
   // Records the factorisation {p, other} (no checks).
   void setFactors(const LvN& p, const LvN& other);
   void freeFactors();
@@ -210,10 +231,9 @@ class LvModulus : public LvN {
   LvN crtC;
   LvWord kind = KIND_PLAIN;
   LvWord nPrime = 0;
-  LvWordMem r1, r2;
-  mutable LvWordMem r3;
-  mutable std::atomic<bool> r3Ready{false};
-  mutable std::mutex r3Lock;
+  mutable LvWordMem r1, r2, r3;
+  mutable std::atomic<bool> r12Ready{true}, r3Ready{false};
+  mutable std::mutex lazyLock;
   LvWordMem ext;  // modulus words plus one zero word (kind 2)
   unsigned int specialSize = 0;
   int options = 0;

@@ -103,6 +103,28 @@ LvZn publicPower(const LvZn& x, const LvN& e) {
   return r;
 }
 
+// s^e mod n for a public s below n and e >= 1, all public: s enters the Montgomery form by
+// limbs rather than by a product with R^2, which a key decoded for one verification then never
+// makes; then squarings and products over the bits of e.
+LvN publicPowerOfPublic(const LvN& s, const LvModulus& n, const LvN& e) {
+  const LvWordLen k = n.getUsed();
+  LvWordMem base(k), acc(k), t(2 * k);
+  longvCopyResize(acc.ptr(), k, s.getWords(), s.getUsed());
+  longvToMontPublic(base.ptr(), acc.ptr(), n.getWords(), k);
+  longvCopy(acc.ptr(), base.ptr(), k);
+  const LvWord* ew = e.getWords();
+  for (unsigned int i = e.getBitLength() - 1; i-- > 0;) {
+    n.sqrWords(t.ptr(), acc.ptr());
+    longvCopy(acc.ptr(), t.ptr(), k);
+    if ((ew[i / 32] >> (i % 32)) & 1u) {
+      n.mulWords(t.ptr(), acc.ptr(), base.ptr());
+      longvCopy(acc.ptr(), t.ptr(), k);
+    }
+  }
+  longvFromMont(t.ptr(), acc.ptr(), n.getWords(), k);
+  return LvN(t.ptr(), k);
+}
+
 // The masking values r^e and r^-1 mod n for a random r. r is secret, so it is drawn below n
 // (short of n's length) rather than reduced, and inverted by the constant-time kernel.
 void makeMaskingValues(const LvModulus& n, const LvN& e, LvRbg* rbg, LvZn& a, LvZn& b) {
@@ -189,6 +211,10 @@ bool LvRsaSig::publicOperation(const LvOctet* signature, unsigned int signatureL
   // A value at or above n is no signature: reducing it would let several
   // octet strings pass for one.
   if (s >= n) return false;
+  if (n.getKind() == LvModulus::KIND_MONT && !publicKey->getE().isZero()) {
+    v = publicPowerOfPublic(s, n, publicKey->getE());
+    return true;
+  }
   try {
     v = pow(LvZn(s, &n), publicKey->getE()).getN();
   } catch (const LvInvException&) {

@@ -192,9 +192,10 @@ TEST(NumModulus, MontgomeryConstantsMatchTheDivision) {
 }
 
 // The public set-up's limb-wise powers of the radix against the division on a few thousand
-// random odd moduli of 1 to 130 words, for both Montgomery kinds, with top words that stress
-// the quotient estimate (all ones, just above a power of two, a single bit) and runs of ones
-// below them; R^3, made on first use, also in a copy made before that use.
+// random odd moduli of 1 to 130 words, for both Montgomery kinds and the set-up that makes R
+// and R^2 on first use, with top words that stress the quotient estimate (all ones, just above
+// a power of two, a single bit) and runs of ones below them; R^3, made on first use, also in a
+// copy made before that use. The Montgomery form by limbs equals the product with R^2.
 TEST(NumModulus, PublicRadixPowersMatchTheDivision) {
   std::mt19937 gen(20240611);
   const LvWord tops[] = {0, 0xffffffffu, 1u, 0x80000000u, 0x80000001u, 0x0000ffffu};
@@ -210,7 +211,14 @@ TEST(NumModulus, PublicRadixPowersMatchTheDivision) {
     w[0] |= 1;
     LvN mv(w.data(), k);
     if (mv <= 1u) continue;
-    for (int options : {8, 16}) {
+    std::vector<LvWord> x(k), viaR2(2 * k), viaLimbs(k);
+    for (auto& v : x) v = gen();
+    x[k - 1] %= w[k - 1];
+    LvModulus product(mv, 8);
+    product.mulWords(viaR2.data(), x.data(), product.getR2().ptr());
+    longvToMontPublic(viaLimbs.data(), x.data(), mv.getWords(), k);
+    ASSERT_TRUE(LvN(viaLimbs.data(), k) == LvN(viaR2.data(), k));
+    for (int options : {8, 16, 8 | 128}) {
       SCOPED_TRACE(std::to_string(options) + " " + mv.toString().getText());
       const LvModulus m(mv, options);
       const LvModulus early(m);
