@@ -21,6 +21,23 @@ const unsigned int kMaxDraws = 64;
 
 LvOctet drawOctet(LvRbg* rbg) { return rbg->getOctet(); }
 
+// acc := base^e (Montgomery forms of m, e >= 1) by squarings and products over the public
+// bits of e; the kernels are m's, constant-time where base is secret. t: 2k words of work.
+void powByPublicBits(LvWord* acc, const LvWord* base, LvWord* t, const LvN& e,
+                     const LvModulus& m) {
+  const LvWordLen k = m.getUsed();
+  longvCopy(acc, base, k);
+  const LvWord* ew = e.getWords();
+  for (unsigned int i = e.getBitLength() - 1; i-- > 0;) {
+    m.sqrWords(t, acc);
+    longvCopy(acc, t, k);
+    if ((ew[i / 32] >> (i % 32)) & 1u) {
+      m.mulWords(t, acc, base);
+      longvCopy(acc, t, k);
+    }
+  }
+}
+
 // Nonzero unless s^e = m (mod p). p is a secret prime, so the reductions and products are the
 // constant-time word kernels; only the public exponent steers the square-and-multiply.
 LvWord halfMismatch(const LvN& s, const LvN& m, const LvModulus& p, const LvN& e) {
@@ -30,16 +47,7 @@ LvWord halfMismatch(const LvN& s, const LvN& m, const LvModulus& p, const LvN& e
   reduceSecretWords(want.ptr(), m.getWords(), m.getUsed(), p);
   p.mulWords(t.ptr(), acc.ptr(), p.getR2().ptr());
   longvCopy(base.ptr(), t.ptr(), k);
-  longvCopy(acc.ptr(), t.ptr(), k);
-  const LvWord* ew = e.getWords();
-  for (unsigned int i = e.getBitLength() - 1; i-- > 0;) {
-    p.sqrWords(t.ptr(), acc.ptr());
-    longvCopy(acc.ptr(), t.ptr(), k);
-    if ((ew[i / 32] >> (i % 32)) & 1u) {
-      p.mulWords(t.ptr(), acc.ptr(), base.ptr());
-      longvCopy(acc.ptr(), t.ptr(), k);
-    }
-  }
+  powByPublicBits(acc.ptr(), base.ptr(), t.ptr(), e, p);
   longvFromMont(t.ptr(), acc.ptr(), p.getWords(), k);
   LvWord diff = 0;
   for (LvWordLen i = 0; i < k; ++i) diff |= t.ptr()[i] ^ want.ptr()[i];
@@ -111,16 +119,7 @@ LvN publicPowerOfPublic(const LvN& s, const LvModulus& n, const LvN& e) {
   LvWordMem base(k), acc(k), t(2 * k);
   longvCopyResize(acc.ptr(), k, s.getWords(), s.getUsed());
   longvToMontPublic(base.ptr(), acc.ptr(), n.getWords(), k);
-  longvCopy(acc.ptr(), base.ptr(), k);
-  const LvWord* ew = e.getWords();
-  for (unsigned int i = e.getBitLength() - 1; i-- > 0;) {
-    n.sqrWords(t.ptr(), acc.ptr());
-    longvCopy(acc.ptr(), t.ptr(), k);
-    if ((ew[i / 32] >> (i % 32)) & 1u) {
-      n.mulWords(t.ptr(), acc.ptr(), base.ptr());
-      longvCopy(acc.ptr(), t.ptr(), k);
-    }
-  }
+  powByPublicBits(acc.ptr(), base.ptr(), t.ptr(), e, n);
   longvFromMont(t.ptr(), acc.ptr(), n.getWords(), k);
   return LvN(t.ptr(), k);
 }
