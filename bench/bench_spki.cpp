@@ -1,8 +1,9 @@
 // bench-libs: tal_pki
 // Signature verification through SubPubKeyInfo from DER (decode the key, then
 // hash and verify) against OpenSSL's d2i_PUBKEY + EVP_DigestVerify on the same
-// keys and signatures: RSA-2048 PKCS#1 v1.5 and PSS, P-256, P-384 and
-// brainpoolP256r1. The bare library verification with a key set up once
+// keys and signatures: RSA-2048 PKCS#1 v1.5 and PSS, P-256, P-384,
+// brainpoolP256r1 and the binary curves sect233r1 (cofactor 2), sect283k1 and
+// sect233k1 (Koblitz, cofactor 4) and sect571r1 (cofactor 2). The bare library verification with a key set up once
 // ("bare_" pairs, against EVP_PKEY_verify with a ready context) shows what
 // the ASN.1 decoding and the key objects add.
 #include <openssl/evp.h>
@@ -28,7 +29,17 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-enum Case { RSA_V15 = 0, RSA_PSS = 1, P256 = 2, P384 = 3, BP256 = 4 };
+enum Case {
+  RSA_V15 = 0,
+  RSA_PSS = 1,
+  P256 = 2,
+  P384 = 3,
+  BP256 = 4,
+  B233 = 5,
+  K283 = 6,
+  B571 = 7,
+  K233 = 8
+};
 
 struct Fixture {
   EVP_PKEY* pkey = nullptr;
@@ -54,7 +65,9 @@ Fixture& fixture(int which) {
   f->pss = which == RSA_PSS;
   f->md = which == P384 ? EVP_sha384() : EVP_sha256();
   f->hashId = which == P384 ? 4 : 3;
-  static const char* curves[] = {nullptr, nullptr, "P-256", "P-384", "brainpoolP256r1"};
+  static const char* curves[] = {nullptr,     nullptr,           "P-256",
+                                 "P-384",     "brainpoolP256r1", "sect233r1",
+                                 "sect283k1", "sect571r1",       "sect233k1"};
   f->pkey = rsa ? EVP_RSA_gen(2048) : EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", curves[which]);
   if (!f->pkey) throw std::runtime_error("key generation");
   unsigned char* der = nullptr;
@@ -199,8 +212,8 @@ void oursBare(benchmark::State& state, int which) {
   }
   LvGeneralDsaSig s;
   s.setPublicKey(&f.ec);
-  // r and s as the library takes them: the SEQUENCE's content
-  const unsigned int hdr = 2;
+  // r and s as the library takes them: the SEQUENCE's content (a long-form length past 127)
+  const unsigned int hdr = 2 + ((f.sig[1] & 0x80) ? (f.sig[1] & 0x7F) : 0);
   for (auto _ : state) {
     bool ok = s.verify(f.digest.data(), dl, f.sig.data() + hdr,
                        static_cast<unsigned int>(f.sig.size()) - hdr);
@@ -245,5 +258,9 @@ SPKI_PAIR(rsa2048_pss, RSA_PSS);
 SPKI_PAIR(P256, P256);
 SPKI_PAIR(P384, P384);
 SPKI_PAIR(brainpoolP256r1, BP256);
+SPKI_PAIR(sect233r1, B233);
+SPKI_PAIR(sect283k1, K283);
+SPKI_PAIR(sect571r1, B571);
+SPKI_PAIR(sect233k1, K233);
 
 TAL_BENCH_MAIN()

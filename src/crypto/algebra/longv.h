@@ -123,6 +123,14 @@ typedef LvWord (*LvMontSqrFixedFn)(LvWord* t, const LvWord* a, const LvWord* n, 
 // Plain square kernel shape (t of 2k words = a^2).
 typedef void (*LvSqrFn)(LvWord* t, const LvWord* a, LvWordLen k);
 
+// out[i] (w >= k words) = 2^(32 radixWords (i + 1)) mod n for i below count, for a public odd
+// modulus n of k words, top word nonzero: by 64-bit limbs without a division, in time that
+// depends on n.
+void longvRadixPowers(LvWord* const* out, LvWordLen w, unsigned int count, const LvWord* n,
+                      LvWordLen k, LvWordLen radixWords);
+// out (k words) = x 2^(32k) mod n for x below n, both public (time depends on them): the
+// Montgomery form without R^2.
+void longvToMontPublic(LvWord* out, const LvWord* x, const LvWord* n, LvWordLen k);
 // -n^-1 mod 2^32 for odd n0word (five Newton steps).
 LvWord longvMontN0(LvWord nLow);
 

@@ -6,6 +6,7 @@
 // multiplications. Odd word counts have a half top limb (products) or use the word-wise
 // reduction, because R = 2^(32k) is then no power of 2^64.
 #include <cstring>
+#include <vector>
 #if defined(__x86_64__) && defined(__GNUC__)
 #include "crypto/basic/lvcpu.h"
 #endif
@@ -566,6 +567,196 @@ const LvWordLen kRowMaxWords = 256;
 
 inline bool byRows(LvWordLen k) { return (k & 1) == 0 && k >= kRowMinWords; }
 
+// ---- Powers of the radix for a public modulus: y := y * 2^s mod N by 64-bit limbs, the
+// quotient limb estimated from the two top limbs with a reciprocal of N's top limb (made by
+// Newton steps, then checked exactly), so neither a division instruction nor a long division
+// runs. Variable time: only public moduli come here.
+
+// floor((2^128 - 1) / d) - 2^64 for d >= 2^63.
+uint64_t reciprocalLimb(uint64_t d) {
+  const long double D = static_cast<long double>(d) * 0x1p-64L;  // in [1/2, 1)
+  long double x = 48.0L / 17.0L - 32.0L / 17.0L * D;               // 1/D within 1/17
+  for (int i = 0; i < 6; ++i) x = x * (2.0L - D * x);
+  const long double f = (x - 1.0L) * 0x1p64L;
+  uint64_t v = f <= 0.0L ? 0 : f >= 0x1p64L - 1.0L ? ~uint64_t{0} : static_cast<uint64_t>(f);
+  // P = d (2^64 + v) as (c:hi:lo); v is right when P < 2^128 <= P + d.
+  for (;;) {
+    const LvDWord64 dv = static_cast<LvDWord64>(d) * v;
+    const LvDWord64 hi = static_cast<LvDWord64>(d) + static_cast<uint64_t>(dv >> 64);
+    const bool over = (hi >> 64) != 0;
+    const LvDWord64 p = (hi << 64) | static_cast<uint64_t>(dv);
+    if (over) {
+      --v;
+    } else if (p + d >= p) {  // P + d < 2^128: v is short
+      ++v;
+    } else {
+      return v;
+    }
+  }
+}
+
+// floor((u1:u0) / d) for u1 < d, d >= 2^63 and v its reciprocal (Moeller and Granlund); the
+// remainder into rem.
+LV_INLINE uint64_t quotientLimb(uint64_t u1, uint64_t u0, uint64_t d, uint64_t v,
+                                uint64_t& rem) {
+  LvDWord64 q = static_cast<LvDWord64>(v) * u1 + ((static_cast<LvDWord64>(u1) << 64) | u0);
+  uint64_t q1 = static_cast<uint64_t>(q >> 64) + 1;
+  const uint64_t q0 = static_cast<uint64_t>(q);
+  uint64_t r = u0 - q1 * d;
+  if (r > q0) {
+    --q1;
+    r += d;
+  }
+  if (r >= d) {
+    ++q1;
+    r -= d;
+  }
+  rem = r;
+  return q1;
+}
+
+class RadixReducer {
+ public:
+  // n: k words, odd, top word nonzero, above 1.
+  // room: limb shifts expected, each of which moves the value's window down one limb instead
+  // of moving the value.
+  RadixReducer(const LvWord* n, LvWordLen k, unsigned int room)
+      : L(static_cast<int>((k + 1) / 2)), room(room) {
+    const size_t words = 2 * (3 * static_cast<size_t>(L) + 1 + room);
+    if (words <= sizeof local / sizeof local[0]) {
+      std::memset(local, 0, words * sizeof(LvWord));
+      N = local;
+    } else {
+      buf.assign(words, 0);
+      N = buf.data();
+    }
+    Nneg = N + 2 * L;
+    low = Nneg + 2 * L;
+    z = low + 2 * room;
+    longvCopy(N, n, k);
+    sh = static_cast<unsigned int>(__builtin_clzll(rLoad(N, L - 1)));
+    if (sh != 0) {
+      for (int i = L - 1; i > 0; --i)
+        rStore(N, i, (rLoad(N, i) << sh) | (rLoad(N, i - 1) >> (64 - sh)));
+      rStore(N, 0, rLoad(N, 0) << sh);
+    }
+    uint64_t b = 1;  // Nneg = 2^(64L) - N
+    for (int i = 0; i < L; ++i) {
+      const uint64_t x = ~rLoad(N, i) + b;
+      b = b & (x == 0);
+      rStore(Nneg, i, x);
+    }
+    d = rLoad(N, L - 1);
+    v = reciprocalLimb(d);
+    adx = haveAdx();
+  }
+
+  // y := 2^(e + sh) mod N for the first power's exponent e, 64(L - 1) < e + sh + 64; then
+  // advance() moves to further exponents.
+  void start(unsigned int e) {
+    const unsigned int t = e + sh, b = 64 * static_cast<unsigned int>(L - 1) + t % 64;
+    for (int i = 0; i < L; ++i) rStore(y(), i, 0);
+    const unsigned int top = b < t ? b : t;
+    y()[top / 32] = 1u << (top % 32);
+    advance(t - top);
+  }
+
+  // y := x 2^sh for x below n (k words).
+  void load(const LvWord* x, LvWordLen k) {
+    for (int i = 0; i < L; ++i) rStore(y(), i, 0);
+    longvCopy(y(), x, k);
+    if (sh != 0) {
+      for (int i = L - 1; i > 0; --i)
+        rStore(z, i, (rLoad(z, i) << sh) | (rLoad(z, i - 1) >> (64 - sh)));
+      rStore(z, 0, rLoad(z, 0) << sh);
+    }
+  }
+
+  // y := y 2^bits mod N.
+  void advance(unsigned int bits) {
+    for (; bits >= 64; bits -= 64) {
+      if (z == low) {
+        std::memmove(low + 2 * room, z, 8 * static_cast<size_t>(L));
+        z = low + 2 * room;
+        rStore(z, L, 0);
+      }
+      z -= 2;
+      rStore(z, 0, 0);
+      reduceTop();
+    }
+    if (bits == 0) return;
+    uint64_t carry = 0;
+    for (int i = 0; i < L; ++i) {
+      const uint64_t x = rLoad(z, i);
+      rStore(z, i, (x << bits) | carry);
+      carry = x >> (64 - bits);
+    }
+    rStore(z, L, carry);
+    reduceTop();
+  }
+
+  // The current value divided by 2^sh (exact) into out (w >= k words, zero above).
+  void take(LvWord* out, LvWordLen w) const {
+    for (LvWordLen i = 0; i < w; ++i) out[i] = 0;
+    for (int i = 0; i < L; ++i) {
+      const uint64_t lo = rLoad(z, i) >> sh;
+      const uint64_t hi = (sh != 0 && i + 1 < L) ? rLoad(z, i + 1) << (64 - sh) : 0;
+      const uint64_t x = lo | hi;
+      if (static_cast<LvWordLen>(2 * i) < w) out[2 * i] = static_cast<LvWord>(x);
+      if (static_cast<LvWordLen>(2 * i + 1) < w) out[2 * i + 1] = static_cast<LvWord>(x >> 32);
+    }
+  }
+
+ private:
+  LvWord* y() { return z; }
+
+  // z (L + 1 limbs, below N 2^64) := z mod N.
+  void reduceTop() {
+    const uint64_t u1 = rLoad(z, L), u0 = rLoad(z, L - 1);
+    uint64_t q = ~uint64_t{0}, r = 0;
+    if (u1 < d) {
+      q = quotientLimb(u1, u0, d, v, r);
+      // The next limbs of N and z take q down to the true quotient limb but rarely (Knuth's
+      // algorithm D, step D3), which saves the adding back below.
+      if (L >= 2) {
+        const uint64_t n2 = rLoad(N, L - 2), u2 = rLoad(z, L - 2);
+        for (int i = 0; i < 2; ++i) {
+          if (static_cast<LvDWord64>(q) * n2 <= ((static_cast<LvDWord64>(r) << 64) | u2)) break;
+          --q;
+          const uint64_t r2 = r + d;
+          if (r2 < r) break;
+          r = r2;
+        }
+      }
+    }
+    // z - q N = z + q Nneg - q 2^(64L); the top is small and at most 0 (q is never short).
+    const uint64_t c = addmulRow(z, Nneg, L, q, adx);
+    int64_t top = static_cast<int64_t>(u1 + c - q);
+    while (top < 0) {
+      uint64_t carry = 0;
+      for (int i = 0; i < L; ++i) {
+        const LvDWord64 s = static_cast<LvDWord64>(rLoad(z, i)) + rLoad(N, i) + carry;
+        rStore(z, i, static_cast<uint64_t>(s));
+        carry = static_cast<uint64_t>(s >> 64);
+      }
+      top += static_cast<int64_t>(carry);
+    }
+    rStore(z, L, 0);
+  }
+
+  int L;
+  unsigned int room;
+  unsigned int sh = 0;
+  uint64_t d = 0, v = 0;
+  bool adx = false;
+  LvWord local[1024];  // RSA moduli up to 4096 bits without an allocation
+  std::vector<LvWord> buf;
+  LvWord* N;
+  LvWord* Nneg;
+  LvWord* low;  // the lowest place of z
+  LvWord* z;    // L + 1 limbs: the value in the low L
+};
+
 }  // namespace
 
 // ------------------------------------------------------------------------------ generic group
@@ -759,4 +950,28 @@ void longvMontFixedKernels(LvWordLen k, bool sparse, LvMontMulFixedFn* mul,
 #undef LONGV_PICK
   if (mul) *mul = m;
   if (sqr) *sqr = s;
+}
+
+void longvRadixPowers(LvWord* const* out, LvWordLen w, unsigned int count, const LvWord* n,
+                      LvWordLen k, LvWordLen radixWords) {
+  for (unsigned int i = 0; i < count; ++i)
+    for (LvWordLen j = 0; j < w; ++j) out[i][j] = 0;
+  if (k == 0 || count == 0 || (k == 1 && n[0] == 1)) return;  // everything is 0 modulo 1
+  const unsigned int bits = 32 * radixWords;
+  RadixReducer r(n, k, count * (bits / 64 + 1) + 2);
+  r.start(bits);
+  r.take(out[0], w);
+  for (unsigned int i = 1; i < count; ++i) {
+    r.advance(bits);
+    r.take(out[i], w);
+  }
+}
+
+void longvToMontPublic(LvWord* out, const LvWord* x, const LvWord* n, LvWordLen k) {
+  for (LvWordLen j = 0; j < k; ++j) out[j] = 0;
+  if (k == 0 || (k == 1 && n[0] == 1)) return;
+  RadixReducer r(n, k, (32 * k) / 64 + 2);
+  r.load(x, k);
+  r.advance(32 * k);
+  r.take(out, k);
 }

@@ -9,14 +9,15 @@
 
 namespace {
 
-// 2^(32 * words) mod m as exactly `count` words.
-LvWordMem powerOfRadix(const LvN& m, LvWordLen words, LvWordLen count) {
-  LvN r(1u, 1);
-  r <<= 32 * words;
-  r %= m;
-  LvWordMem out(count);
-  longvCopyResize(out.ptr(), count, r.getWords(), r.getUsed());
-  return out;
+// R^1..R^count for a public modulus (R = 2^(32 radixWords)), each in w words.
+void radixPowers(const LvN& m, LvWordLen radixWords, LvWordLen w, unsigned int count,
+                 LvWordMem* const* out) {
+  LvWord* to[3];
+  for (unsigned int i = 0; i < count; ++i) {
+    if (out[i]->getCount() != w) *out[i] = LvWordMem(w);
+    to[i] = out[i]->ptr();
+  }
+  longvRadixPowers(to, w, count, m.getWords(), m.getUsed(), radixWords);
 }
 
 // x = 2x mod m for x below m (k words), by a masked subtraction.
@@ -53,7 +54,38 @@ void LvModulus::setMontgomeryConstants() {
   sqrWords(t.ptr(), x.ptr());
   r3 = LvWordMem(k);
   longvCopy(r3.ptr(), t.ptr(), k);
+  r3Ready.store(true, std::memory_order_release);
   lvWipe(t.ptr(), 2 * k * sizeof(LvWord));
+}
+
+void LvModulus::makeR12() const {
+  std::lock_guard<std::mutex> hold(lazyLock);
+  if (r12Ready.load(std::memory_order_relaxed)) return;
+  LvWordMem* const r[] = {&r1, &r2};
+  radixPowers(*this, used, used, 2, r);
+  r12Ready.store(true, std::memory_order_release);
+}
+
+void LvModulus::makeR3() const {
+  const LvWordMem& rr2 = getR2();  // before the lock, which making R^2 takes too
+  std::lock_guard<std::mutex> hold(lazyLock);
+  if (r3Ready.load(std::memory_order_relaxed)) return;
+  if (kind == KIND_MONT) {
+    // R^3 = R^2 R^2 R^-1 by the constant-time kernel: a modulus made public may be a secret's
+    // by the time R^3 is first asked for.
+    const LvWordLen k = used;
+    LvWordMem t(2 * k);
+    sqrWords(t.ptr(), rr2.ptr());
+    r3 = LvWordMem(k);
+    longvCopy(r3.ptr(), t.ptr(), k);
+  } else if (kind == KIND_MONT_EXT) {
+    // (the extended kernels leave results up to 2n: by limbs; n is a public modulus here)
+    const LvWordLen w = getWorkWords();
+    LvWordMem a, b;
+    LvWordMem* const r[] = {&a, &b, &r3};
+    radixPowers(*this, w, w, 3, r);
+  }
+  r3Ready.store(true, std::memory_order_release);
 }
 
 LvModulus::LvModulus() {}
@@ -100,9 +132,13 @@ void LvModulus::copyFrom(const LvModulus& m) {
   flags = m.flags & FLAG_PRIME;
   kind = m.kind;
   nPrime = m.nPrime;
-  r1 = m.r1;
-  r2 = m.r2;
-  r3 = m.r3;
+  const bool made = m.r12Ready.load(std::memory_order_acquire);
+  r1 = made ? m.r1 : LvWordMem();
+  r2 = made ? m.r2 : LvWordMem();
+  r12Ready.store(made, std::memory_order_release);
+  const bool ready = m.r3Ready.load(std::memory_order_acquire);
+  r3 = ready ? m.r3 : LvWordMem();
+  r3Ready.store(ready, std::memory_order_release);
   ext = m.ext;
   specialSize = m.specialSize;
   options = m.options;
@@ -153,7 +189,9 @@ void LvModulus::setup(int opts) {
   sqrSpecial = nullptr;
   r1 = LvWordMem();
   r2 = LvWordMem();
+  r12Ready.store(true, std::memory_order_release);
   r3 = LvWordMem();
+  r3Ready.store(false, std::memory_order_release);
   ext = LvWordMem();
   if (opts == 0) return;
   if (opts & OPT_PRIME) flags = FLAG_PRIME;
@@ -180,10 +218,11 @@ void LvModulus::setup(int opts) {
     }
     if (opts & OPT_SECRET) {
       setMontgomeryConstants();
+    } else if (opts & OPT_LAZY) {
+      r12Ready.store(false, std::memory_order_release);
     } else {
-      r1 = powerOfRadix(*this, k, k);
-      r2 = powerOfRadix(*this, 2 * k, k);
-      r3 = powerOfRadix(*this, 3 * k, k);
+      LvWordMem* const r[] = {&r1, &r2};
+      radixPowers(*this, k, k, 2, r);
     }
   } else {
     kind = KIND_MONT_EXT;
@@ -191,9 +230,8 @@ void LvModulus::setup(int opts) {
     longvCopy(ext.ptr(), v.ptr(), k);
     mulGen = longvMontMulExt;
     sqrGen = longvMontSqrExt;
-    r1 = powerOfRadix(*this, k + 1, k + 1);
-    r2 = powerOfRadix(*this, 2 * (k + 1), k + 1);
-    r3 = powerOfRadix(*this, 3 * (k + 1), k + 1);
+    LvWordMem* const r[] = {&r1, &r2};
+    radixPowers(*this, k + 1, k + 1, 2, r);
   }
 }
 
@@ -340,7 +378,7 @@ void LvModulus::sqrWords(LvWord* t, const LvWord* a) const {
 
 void LvModulus::toWorkForm(LvWord* x, LvWord* t) const {
   if (kind != KIND_MONT && kind != KIND_MONT_EXT) return;
-  mulWords(t, x, r2.ptr());
+  mulWords(t, x, getR2().ptr());
   longvCopy(x, t, getWorkWords());
 }
 

@@ -2,6 +2,9 @@
 // residues (LvZn) and the Miller-Rabin probable-prime test.
 #pragma once
 
+#include <atomic>
+#include <mutex>
+
 #include "crypto/algebra/longv.h"
 #include "crypto/basic/lvconv.h"
 #include "crypto/basic/lvoctmem.h"
@@ -123,8 +126,17 @@ class LvModulus : public LvN {
  public:
   // Option bits of the set-up. OPT_SECRET: the value is secret (an RSA factor), so the
   // Montgomery set-up makes R, R^2 and R^3 without a division, in time independent of it
-  // (public moduli keep the faster division).
-  enum : int { OPT_PRIME = 1, OPT_MONT = 8, OPT_MONT_EXT = 16, OPT_SPECIAL = 32, OPT_SECRET = 64 };
+  // (public moduli: by limbs with estimated quotient limbs, in time that depends on them).
+  // OPT_LAZY (with OPT_MONT, for a public modulus): R and R^2 are made on first use, for keys
+  // whose own operation converts its public input without them (RSA verification).
+  enum : int {
+    OPT_PRIME = 1,
+    OPT_MONT = 8,
+    OPT_MONT_EXT = 16,
+    OPT_SPECIAL = 32,
+    OPT_SECRET = 64,
+    OPT_LAZY = 128
+  };
   // Reduction kinds.
   enum : LvWord { KIND_PLAIN = 0, KIND_MONT = 1, KIND_MONT_EXT = 2, KIND_EVEN = 3 };
   // Flag word bits.
@@ -138,6 +150,11 @@ class LvModulus : public LvN {
   LvModulus(const LvModulus& m);
   LvModulus& operator=(const LvModulus& m);
   ~LvModulus() override;
+  // Takes the value v and prepares it with the options, in place (no temporary modulus).
+  void assign(const LvN& v, int options) {
+    LvN::operator=(v);
+    setup(options);
+  }
 
   // Record the factorisation {p, this / p} when p is a proper divisor coprime
   // to this / p; true when it did.
@@ -157,9 +174,20 @@ class LvModulus : public LvN {
   const LvWord* getReductionWords() const;
   LvWordLen getWorkWords() const;
   // R, R^2, R^3 mod m in the working word count.
-  const LvWordMem& getR() const { return r1; }
-  const LvWordMem& getR2() const { return r2; }
-  const LvWordMem& getR3() const { return r3; }
+  const LvWordMem& getR() const {
+    if (!r12Ready.load(std::memory_order_acquire)) makeR12();
+    return r1;
+  }
+  const LvWordMem& getR2() const {
+    if (!r12Ready.load(std::memory_order_acquire)) makeR12();
+    return r2;
+  }
+  // R^3 of a public modulus is made on its first use (only a division of residues needs it,
+  // and most public keys never divide); safe from several threads at once.
+  const LvWordMem& getR3() const {
+    if (!r3Ready.load(std::memory_order_acquire)) makeR3();
+    return r3;
+  }
   unsigned int getFactorCount() const { return factorCount; }
   const LvN* getFactors() const { return factors; }
   const LvWord* getExponents() const { return exponents; }
@@ -187,6 +215,8 @@ class LvModulus : public LvN {
  protected:
   void setup(int options);
   void setMontgomeryConstants();
+  void makeR3() const;
+  void makeR12() const;
   // Records the factorisation {p, other} (no checks).
   void setFactors(const LvN& p, const LvN& other);
   void freeFactors();
@@ -201,7 +231,9 @@ class LvModulus : public LvN {
   LvN crtC;
   LvWord kind = KIND_PLAIN;
   LvWord nPrime = 0;
-  LvWordMem r1, r2, r3;
+  mutable LvWordMem r1, r2, r3;
+  mutable std::atomic<bool> r12Ready{true}, r3Ready{false};
+  mutable std::mutex lazyLock;
   LvWordMem ext;  // modulus words plus one zero word (kind 2)
   unsigned int specialSize = 0;
   int options = 0;

@@ -33,6 +33,44 @@ void LvE2nDsaKeyDomain::setCurve(const LvOctet* a, unsigned int aLen, const LvOc
   dropGen();
   curve = c;
   setGroup(&curve);
+  makeTraceMask();
+}
+
+// Newton's identities over GF(2): with f = t^m + sum of e_j t^(m-j), the power sums of its
+// roots, s_k = Tr(t^k), are s_k = sum over j < k of e_j s_(k-j), plus e_k for odd k; s_0 = m.
+void LvE2nDsaKeyDomain::makeTraceMask() {
+  const LvGF2nField& f = curve.getField();
+  const unsigned int m = f.getDegree();
+  traceMask.assign((m + 31) / 32, 0);
+  if (m == 0) return;
+  LvOctMem poly(m / 8 + 1);
+  unsigned int deg = 0;
+  const unsigned int len = getPolynomial(&deg, poly.ptr(), m / 8 + 1);
+  auto coef = [&](unsigned int e) { return (poly[len - 1 - e / 8] >> (e % 8)) & 1u; };
+  std::vector<unsigned int> terms;  // j with e_j = 1
+  for (unsigned int j = 1; j <= m; j++)
+    if (coef(m - j)) terms.push_back(j);
+  std::vector<unsigned char> s(m);
+  s[0] = static_cast<unsigned char>(m & 1u);
+  for (unsigned int k = 1; k < m; k++) {
+    unsigned int v = (k & 1u) ? coef(m - k) : 0u;
+    for (unsigned int j : terms) {
+      if (j >= k) break;
+      v ^= s[k - j];
+    }
+    s[k] = static_cast<unsigned char>(v);
+  }
+  for (unsigned int k = 0; k < m; k++)
+    if (s[k]) traceMask[k / 32] |= 1u << (k % 32);
+}
+
+unsigned int LvE2nDsaKeyDomain::traceOf(const LvGF2n& x) const {
+  const LvWord* w = x.getValue();
+  const unsigned int n =
+      x.getWords() < traceMask.size() ? x.getWords() : static_cast<unsigned int>(traceMask.size());
+  LvWord acc = 0;
+  for (unsigned int i = 0; i < n; i++) acc ^= w[i] & traceMask[i];
+  return static_cast<unsigned int>(__builtin_parity(acc));
 }
 
 void LvE2nDsaKeyDomain::setCurveTerms(const LvOctet* a, unsigned int aLen, const LvOctet* b,
@@ -177,4 +215,33 @@ bool LvE2nDsaKeyDomain::validate() {
   }
   validity = ok ? LV_DOMAIN_VALID : LV_DOMAIN_INVALID;
   return ok;
+}
+
+// On y^2 + xy = x^3 + a x^2 + b over GF(2^m) a point (x, y) other than O is twice a point of the
+// curve exactly when Tr(x) = Tr(a) (the doubling gives x = l^2 + l + a; G. Seroussi, "Compact
+// representation of elliptic curve points over F_2^n", 1998; E. Knudsen, "Elliptic scalar
+// multiplication using point halving", ASIACRYPT 1999). The curve has one point of order 2,
+// so the part of the group of order h is cyclic: with h = 2 (Tr(a) = 1) the subgroup of order
+// n is 2E, with h = 4 (Tr(a) = 0) it is 4E, tested on a half Q of P (either: they differ by
+// the point of order 2, itself in 2E), whose x satisfies x_Q^2 = x (l + 1) + y for a root l
+// of l^2 + l = x + a. The test answers for the group order h n only: it is used where n is
+// above 4 sqrt(2^m), so that h n is the one multiple of n the Hasse bound allows, and the
+// domain was validated.
+bool LvE2nDsaKeyDomain::inOrderSubgroup(const LvGroupElem* g) const {
+  const unsigned int m = curve.getField().getDegree();
+  const unsigned int ta = traceOf(curve.getA());
+  const bool two = cofactor == 2u && ta == 1, four = cofactor == 4u && ta == 0;
+  const LvE2nPoint* P = dynamic_cast<const LvE2nPoint*>(g);
+  if ((!two && !four) || m % 2 == 0 || order.getBitLength() < m / 2 + 4 ||
+      validity != LV_DOMAIN_VALID || traceMask.empty() || P == nullptr || P->isInfinity() ||
+      P->getCurve() != &curve)
+    return LvGeneralDsaKeyDomain::inOrderSubgroup(g);
+  const LvGF2n xa = P->getX() + curve.getA();
+  if (traceOf(xa) != 0) return false;
+  if (two) return true;
+  LvGF2n l = halfTrace(xa);
+  l += LvGF2n("01", &curve.getField());
+  LvGF2n u2 = P->getX() * l;
+  u2 += P->getY();
+  return traceOf(u2) == 0;
 }

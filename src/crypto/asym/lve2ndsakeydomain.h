@@ -2,6 +2,8 @@
 // point G, its order n, the cofactor h and an optional seed (domain type 2).
 #pragma once
 
+#include <vector>
+
 #include "crypto/algebra/lve2n.h"
 #include "crypto/asym/lvkeydomain.h"
 
@@ -54,12 +56,19 @@ class LvE2nDsaKeyDomain : public LvGeneralDsaKeyDomain {
   virtual unsigned int getSeed(LvOctet* oct, unsigned int len) const;
 
   const LvE2n& getCurve() const { return curve; }
+  // With cofactor 2 or 4 on a curve of odd degree, by traces instead of n P.
+  bool inOrderSubgroup(const LvGroupElem* P) const override;
 
  private:
   bool validateCurve();
+  // Tr(t^i) for the field's basis t^0..t^(m-1), one bit each, from the reduction polynomial.
+  void makeTraceMask();
+  unsigned int traceOf(const LvGF2n& x) const;
   void setCurveTerms(const LvOctet* a, unsigned int aLen, const LvOctet* b, unsigned int bLen,
                      unsigned int m, const unsigned int* k, unsigned int count);
 
   LvE2n curve;
   LvConvOS seed;
+  // Trace as a linear form: Tr(x) is the parity of x AND the mask.
+  std::vector<LvWord> traceMask;
 };

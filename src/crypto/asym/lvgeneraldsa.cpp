@@ -187,8 +187,7 @@ LvGroupElem* acceptPoint(const LvGeneralDsaKeyDomain* domain, const LvOctet* oct
   // With a cofactor above 1 the curve holds points of small order that leak
   // or forge: only points of the subgroup of order n are keys.
   if (domain->getCofactor() > 1u) {
-    std::unique_ptr<LvGroupElem> T(g->createMul(domain->getOrder(), e.get()));
-    if (!g->isEqual(T.get(), O.get()))
+    if (!domain->inOrderSubgroup(e.get()))
       LV_THROW(LvWrongSyntaxException, "The point is not an element of the group.",
                "setH(const LvOctet *oct, unsigned int len)", "lvasym/lvgeneraldsakey");
   }
@@ -237,8 +236,9 @@ bool LvGeneralDsaPublicKey::isValid() {
   try {
     std::unique_ptr<LvGroupElem> O(g->createCopy(nullptr));
     if (!g->isElement(H) || g->isEqual(H, O.get())) return false;
-    std::unique_ptr<LvGroupElem> T(g->createMul(domain->getOrder(), H));
-    return g->isEqual(T.get(), O.get());
+    // setH checked the order already where the domain has a cofactor
+    if (orderCheckedIn == domain && domain->getValidity() == LV_DOMAIN_VALID) return true;
+    return domain->inOrderSubgroup(H);
   } catch (const LvException&) {
     return false;
   }
@@ -260,12 +260,14 @@ void LvGeneralDsaPublicKey::setH(const LvGroupElem* h) {
   LvGroupElem* e = acceptPoint(domain, nullptr, 0, h);
   delete H;
   H = e;
+  orderCheckedIn = domain->getCofactor() > 1u ? domain : nullptr;
 }
 
 void LvGeneralDsaPublicKey::setH(const LvOctet* oct, unsigned int len) {
   LvGroupElem* e = acceptPoint(domain, oct, len, nullptr);
   delete H;
   H = e;
+  orderCheckedIn = domain->getCofactor() > 1u ? domain : nullptr;
 }
 
 // ------------------------------------------------------------------ private key

@@ -31,6 +31,8 @@ class LvGeneralDsaPublicKey : public LvPublicKey {
  private:
   const LvGeneralDsaKeyDomain* domain;
   LvGroupElem* H;
+  // The domain in which setH found H of order n (null when it did not look).
+  const LvGeneralDsaKeyDomain* orderCheckedIn = nullptr;
 };
 
 class LvGeneralDsaPrivateKey : public LvPrivateKey {

@@ -113,6 +113,12 @@ unsigned int LvGeneralDsaKeyDomain::getCofactor(LvOctet* oct, unsigned int len) 
 }
 const LvN& LvGeneralDsaKeyDomain::getCofactor() const { return cofactor; }
 
+bool LvGeneralDsaKeyDomain::inOrderSubgroup(const LvGroupElem* P) const {
+  std::unique_ptr<LvGroupElem> T(group->createMul(order, P));
+  std::unique_ptr<LvGroupElem> O(group->createCopy(nullptr));
+  return group->isEqual(T.get(), O.get());
+}
+
 bool LvGeneralDsaKeyDomain::validateGeneric() {
   if (validity == LV_DOMAIN_VALID) return true;
   if (validity == LV_DOMAIN_INVALID) return false;

@@ -76,6 +76,9 @@ class LvGeneralDsaKeyDomain : public LvAsymKeyDomain {
   virtual const LvModulus& getOrder() const;
   virtual unsigned int getCofactor(LvOctet* oct, unsigned int len) const;
   virtual const LvN& getCofactor() const;
+  // Whether P, an element of the group, lies in the subgroup of order n (n P is the neutral
+  // element); a domain with a cheaper test of the same answer overrides it.
+  virtual bool inOrderSubgroup(const LvGroupElem* P) const;
 
  protected:
   // The checks common to every domain; sets the state, never throws.

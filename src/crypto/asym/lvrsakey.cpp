@@ -9,18 +9,23 @@
 namespace {
 
 const int kModulusOptions = LvModulus::OPT_MONT;
+// A public key's verification converts the signature without R^2 (see LvRsaSig), so a key
+// decoded to check one signature does not make it.
+const int kPublicModulusOptions = LvModulus::OPT_MONT | LvModulus::OPT_LAZY;
 const int kPrimeOptions = LvModulus::OPT_MONT | LvModulus::OPT_PRIME | LvModulus::OPT_SECRET;
 
 // Moduli come from certificates: one far beyond any real key would only cost
 // quadratic set-up time.
 const unsigned int kMaxModulusBits = 16384;
 
-LvModulus rsaModulus(const LvN& n) {
+const LvN& rsaModulusValue(const LvN& n) {
   if (n.getBitLength() > kMaxModulusBits)
     LV_THROW(LvArgumentRangeException, "RSA modulus is too long.", "LvRsaKey::setN",
              "lvasym\\lvrsakey.cpp");
-  return LvModulus(n, kModulusOptions);
+  return n;
 }
+
+LvModulus rsaModulus(const LvN& n) { return LvModulus(rsaModulusValue(n), kModulusOptions); }
 
 // Public exponents above 2^256 exist in no standard key, and one of a
 // megabyte would make every verification take seconds.
@@ -42,7 +47,7 @@ LvN rsaPublicExponent(const LvN& e) {
 LvRsaPublicKey::LvRsaPublicKey() {}
 
 LvRsaPublicKey::LvRsaPublicKey(const LvN& nv, const LvN& ev)
-    : n(rsaModulus(nv)), e(rsaPublicExponent(ev)) {}
+    : n(rsaModulusValue(nv), kPublicModulusOptions), e(rsaPublicExponent(ev)) {}
 
 LvRsaPublicKey::~LvRsaPublicKey() {}
 
@@ -56,9 +61,11 @@ unsigned int LvRsaPublicKey::getE(LvOctet* dst, unsigned int len) { return e.get
 const LvN& LvRsaPublicKey::getE() { return e; }
 
 void LvRsaPublicKey::setN(const LvOctet* oct, unsigned int len) {
-  n = rsaModulus(LvN(oct, len));
+  n.assign(rsaModulusValue(LvN(oct, len)), kPublicModulusOptions);
 }
-void LvRsaPublicKey::setN(const char* text) { n = rsaModulus(LvN(text)); }
+void LvRsaPublicKey::setN(const char* text) {
+  n.assign(rsaModulusValue(LvN(text)), kPublicModulusOptions);
+}
 void LvRsaPublicKey::setE(const LvOctet* oct, unsigned int len) {
   e = rsaPublicExponent(LvN(oct, len));
 }
@@ -184,11 +191,11 @@ void LvRsaPrivateKey::privatePower(const LvN& x, LvWordMem& out) {
 void LvRsaPrivateKey::setVersion(const LvOctet* oct, unsigned int len) { version.set(oct, len); }
 void LvRsaPrivateKey::setVersion(const char* text) { version = LvN(text); }
 void LvRsaPrivateKey::setN(const LvOctet* oct, unsigned int len) {
-  n = rsaModulus(LvN(oct, len));
+  n.assign(rsaModulusValue(LvN(oct, len)), kModulusOptions);
   forgetCrtExponents();
 }
 void LvRsaPrivateKey::setN(const char* text) {
-  n = rsaModulus(LvN(text));
+  n.assign(rsaModulusValue(LvN(text)), kModulusOptions);
   forgetCrtExponents();
 }
 void LvRsaPrivateKey::setE(const LvOctet* oct, unsigned int len) { e.set(oct, len); }

@@ -21,6 +21,23 @@ const unsigned int kMaxDraws = 64;
 
 LvOctet drawOctet(LvRbg* rbg) { return rbg->getOctet(); }
 
+// acc := base^e (Montgomery forms of m, e >= 1) by squarings and products over the public
+// bits of e; the kernels are m's, constant-time where base is secret. t: 2k words of work.
+void powByPublicBits(LvWord* acc, const LvWord* base, LvWord* t, const LvN& e,
+                     const LvModulus& m) {
+  const LvWordLen k = m.getUsed();
+  longvCopy(acc, base, k);
+  const LvWord* ew = e.getWords();
+  for (unsigned int i = e.getBitLength() - 1; i-- > 0;) {
+    m.sqrWords(t, acc);
+    longvCopy(acc, t, k);
+    if ((ew[i / 32] >> (i % 32)) & 1u) {
+      m.mulWords(t, acc, base);
+      longvCopy(acc, t, k);
+    }
+  }
+}
+
 // Nonzero unless s^e = m (mod p). p is a secret prime, so the reductions and products are the
 // constant-time word kernels; only the public exponent steers the square-and-multiply.
 LvWord halfMismatch(const LvN& s, const LvN& m, const LvModulus& p, const LvN& e) {
@@ -30,16 +47,7 @@ LvWord halfMismatch(const LvN& s, const LvN& m, const LvModulus& p, const LvN& e
   reduceSecretWords(want.ptr(), m.getWords(), m.getUsed(), p);
   p.mulWords(t.ptr(), acc.ptr(), p.getR2().ptr());
   longvCopy(base.ptr(), t.ptr(), k);
-  longvCopy(acc.ptr(), t.ptr(), k);
-  const LvWord* ew = e.getWords();
-  for (unsigned int i = e.getBitLength() - 1; i-- > 0;) {
-    p.sqrWords(t.ptr(), acc.ptr());
-    longvCopy(acc.ptr(), t.ptr(), k);
-    if ((ew[i / 32] >> (i % 32)) & 1u) {
-      p.mulWords(t.ptr(), acc.ptr(), base.ptr());
-      longvCopy(acc.ptr(), t.ptr(), k);
-    }
-  }
+  powByPublicBits(acc.ptr(), base.ptr(), t.ptr(), e, p);
   longvFromMont(t.ptr(), acc.ptr(), p.getWords(), k);
   LvWord diff = 0;
   for (LvWordLen i = 0; i < k; ++i) diff |= t.ptr()[i] ^ want.ptr()[i];
@@ -101,6 +109,19 @@ LvZn publicPower(const LvZn& x, const LvN& e) {
     if ((ew[i / 32] >> (i % 32)) & 1u) r *= x;
   }
   return r;
+}
+
+// s^e mod n for a public s below n and e >= 1, all public: s enters the Montgomery form by
+// limbs rather than by a product with R^2, which a key decoded for one verification then never
+// makes; then squarings and products over the bits of e.
+LvN publicPowerOfPublic(const LvN& s, const LvModulus& n, const LvN& e) {
+  const LvWordLen k = n.getUsed();
+  LvWordMem base(k), acc(k), t(2 * k);
+  longvCopyResize(acc.ptr(), k, s.getWords(), s.getUsed());
+  longvToMontPublic(base.ptr(), acc.ptr(), n.getWords(), k);
+  powByPublicBits(acc.ptr(), base.ptr(), t.ptr(), e, n);
+  longvFromMont(t.ptr(), acc.ptr(), n.getWords(), k);
+  return LvN(t.ptr(), k);
 }
 
 // The masking values r^e and r^-1 mod n for a random r. r is secret, so it is drawn below n
@@ -189,6 +210,10 @@ bool LvRsaSig::publicOperation(const LvOctet* signature, unsigned int signatureL
   // A value at or above n is no signature: reducing it would let several
   // octet strings pass for one.
   if (s >= n) return false;
+  if (n.getKind() == LvModulus::KIND_MONT && !publicKey->getE().isZero()) {
+    v = publicPowerOfPublic(s, n, publicKey->getE());
+    return true;
+  }
   try {
     v = pow(LvZn(s, &n), publicKey->getE()).getN();
   } catch (const LvInvException&) {

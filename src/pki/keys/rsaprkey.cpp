@@ -1,5 +1,7 @@
 #include "pki/keys/rsaprkey.h"
 
+#include <memory>
+
 #include "base/commonerror.h"
 #include "base/memfile.h"
 #include "crypto/asym/lvrsacipher.h"
@@ -13,10 +15,34 @@ using namespace keyasn;
 
 #define RSAPRKEY_SRC "libx509/rsaprkey"
 
+// The prepared key and its signers. A signer keeps its masking values from one signature to
+// the next (squared each time, as the crypto layer refreshes them), so it is given the key
+// once; a new key comes with a new RsaPrivateLib.
 struct RsaPrivateLib {
   LvRsaPrivateKey key;
   LvRsaSig raw;
   LvRsaSigPkcsV15 pkcs1v15;
+  // The PSS signer of the last parameters.
+  std::unique_ptr<LvRsaSigPkcsPss> pss;
+  int pssSalt = -1, pssHash = 0, pssMgf = 0, pssMgfHash = 0;
+
+  // s signs with this key and keeps the masking values it already has.
+  void attach(LvRsaSig& s) {
+    if (s.getPrivateKey() != &key) s.setPrivateKey(&key);
+  }
+  LvRsaSigPkcsPss& pssSigner(int salt, int hash, int mgfOption, int mgfHash, LvRbg* rbg) {
+    if (!pss || salt != pssSalt || hash != pssHash || mgfOption != pssMgf ||
+        mgfHash != pssMgfHash) {
+      pss.reset(new LvRsaSigPkcsPss(static_cast<unsigned int>(salt), rbg,
+                                    static_cast<LvHashAlgo>(hash), mgfOption,
+                                    static_cast<LvHashAlgo>(mgfHash)));
+      pssSalt = salt;
+      pssHash = hash;
+      pssMgf = mgfOption;
+      pssMgfHash = mgfHash;
+    }
+    return *pss;
+  }
 };
 
 namespace {
@@ -134,7 +160,7 @@ int RSAPrivateKey::signDigest(const unsigned char* digest, int digestLen, int ha
   return guarded(
       [&]() {
         LvRsaSigPkcsV15& s = lib->pkcs1v15;
-        s.setPrivateKey(&lib->key);
+        lib->attach(s);
         s.setRbg(rbg);
         s.setMaskingMode(1);
         s.setHashAlgo(static_cast<LvHashAlgo>(hashType));
@@ -159,11 +185,9 @@ int RSAPrivateKey::signDigestPss(const unsigned char* digest, int digestLen, int
   if (saltLength < 0 || int64_t(digestLen) + saltLength + 2 > significantOctets(modulus)) return 3;
   return guarded(
       [&]() {
-        LvRsaSigPkcsPss s(static_cast<unsigned int>(saltLength), rbg,
-                          static_cast<LvHashAlgo>(hashType), mgfOption,
-                          static_cast<LvHashAlgo>(mgfHashType));
+        LvRsaSigPkcsPss& s = lib->pssSigner(saltLength, hashType, mgfOption, mgfHashType, rbg);
         s.setHashAlgo(static_cast<LvHashAlgo>(hashType));
-        s.setPrivateKey(&lib->key);
+        lib->attach(s);
         s.setRbg(rbg);
         s.setMaskingMode(1);
         unsigned int max = s.getMaxSignatureOctets();
@@ -181,7 +205,7 @@ int RSAPrivateKey::signRaw(const unsigned char* block, int blockLen, LvRbg* rbg,
       [&]() {
         LvRsaSig& s = lib->raw;
         s.setRbg(rbg);
-        s.setPrivateKey(&lib->key);
+        lib->attach(s);
         s.setMaskingMode(1);
         unsigned int max = s.getMaxSignatureOctets();
         if (!block || blockLen < 0 || static_cast<unsigned int>(blockLen) > max) return 3;

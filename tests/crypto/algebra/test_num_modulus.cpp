@@ -2,6 +2,10 @@
 // for every reduction kind, the CRT and factor paths, and the edge cases.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <random>
+#include <thread>
+
 #include "crypto/algebra/test_num_util.h"
 
 namespace {
@@ -185,6 +189,66 @@ TEST(NumModulus, MontgomeryConstantsMatchTheDivision) {
       }
     }
   }
+}
+
+// The public set-up's limb-wise powers of the radix against the division on a few thousand
+// random odd moduli of 1 to 130 words, for both Montgomery kinds and the set-up that makes R
+// and R^2 on first use, with top words that stress the quotient estimate (all ones, just above
+// a power of two, a single bit) and runs of ones below them; R^3, made on first use, also in a
+// copy made before that use. The Montgomery form by limbs equals the product with R^2.
+TEST(NumModulus, PublicRadixPowersMatchTheDivision) {
+  std::mt19937 gen(20240611);
+  const LvWord tops[] = {0, 0xffffffffu, 1u, 0x80000000u, 0x80000001u, 0x0000ffffu};
+  for (int it = 0; it < 2400; ++it) {
+    const unsigned int k = 1 + gen() % 130;
+    std::vector<LvWord> w(k);
+    for (auto& x : w) x = gen();
+    const LvWord top = tops[it % 6];
+    if (top != 0) w[k - 1] = top;
+    if (it % 5 == 0)
+      for (unsigned int i = 0; i + 1 < k && i < 3; ++i) w[k - 2 - i] = 0xffffffffu;
+    if (w[k - 1] == 0) w[k - 1] = 1;
+    w[0] |= 1;
+    LvN mv(w.data(), k);
+    if (mv <= 1u) continue;
+    std::vector<LvWord> x(k), viaR2(2 * k), viaLimbs(k);
+    for (auto& v : x) v = gen();
+    x[k - 1] %= w[k - 1];
+    LvModulus product(mv, 8);
+    product.mulWords(viaR2.data(), x.data(), product.getR2().ptr());
+    longvToMontPublic(viaLimbs.data(), x.data(), mv.getWords(), k);
+    ASSERT_TRUE(LvN(viaLimbs.data(), k) == LvN(viaR2.data(), k));
+    for (int options : {8, 16, 8 | 128}) {
+      SCOPED_TRACE(std::to_string(options) + " " + mv.toString().getText());
+      const LvModulus m(mv, options);
+      const LvModulus early(m);
+      const LvWordLen kw = m.getWorkWords();
+      const LvWordMem* got[] = {&m.getR(), &m.getR2(), &m.getR3(), &early.getR3()};
+      for (unsigned int i = 1; i <= 4; ++i) {
+        LvN want(1u, 1);
+        want <<= 32 * kw * (i == 4 ? 3 : i);
+        want %= mv;
+        ASSERT_EQ(got[i - 1]->getCount(), kw);
+        ASSERT_TRUE(LvN(*got[i - 1]) == want) << "R^" << i;
+      }
+    }
+  }
+}
+
+// R^3 asked for by several threads at once is made once and right for all of them.
+TEST(NumModulus, LazyR3IsSafeAcrossThreads) {
+  auto c = keyFile("openssl_key.txt");
+  const LvN n = num(c["n"]);
+  LvN want(1u, 1);
+  const LvModulus m(n, 8);
+  want <<= 32 * m.getUsed() * 3;
+  want %= n;
+  std::vector<std::thread> pool;
+  std::atomic<int> right{0};
+  for (int i = 0; i < 4; ++i)
+    pool.emplace_back([&] { right += LvN(m.getR3()) == want ? 1 : 0; });
+  for (auto& t : pool) t.join();
+  EXPECT_EQ(right.load(), 4);
 }
 
 // CRT data are installed only when they describe the modulus; each check on its own.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -138,6 +139,59 @@ TEST(EcPublicInputs, PointsOutsideTheSubgroupRefusedAsKeys) {
     EXPECT_NO_THROW(key.setH(gen.data(), static_cast<unsigned>(gen.size()))) << name;
     EXPECT_TRUE(key.isValid()) << name;
   }
+}
+
+// The trace test of the binary curves with cofactor 2 or 4 gives the answer of n P = O on every
+// such named curve: for multiples of G, for G plus points of order 2 and 4 (orders 2n, 4n), for
+// those small points, and for random points of the curve (mostly of order h n).
+TEST(EcPublicInputs, SubgroupTraceTestAgreesWithTheOrder) {
+  std::mt19937 gen(4242);
+  int curves = 0;
+  for (unsigned int id = 1; id <= NamedCurveTable::kCount; id++) {
+    const LvNamedCurve* c = NamedCurveTable::byId(id);
+    if (!c->isBinary || c->binaryDomain == nullptr) continue;
+    const LvE2nDsaKeyDomain* d = c->binaryDomain;
+    if (!(d->getCofactor() == 2u) && !(d->getCofactor() == 4u)) continue;
+    if (d->getValidity() != LV_DOMAIN_VALID) const_cast<LvE2nDsaKeyDomain*>(d)->validate();
+    ++curves;
+    SCOPED_TRACE(c->name);
+    const LvE2n& e = d->getCurve();
+    const LvGF2nField& f = e.getField();
+    const unsigned int mo = e.getFieldOctets();
+    std::vector<std::unique_ptr<LvGroupElem>> small;  // points of order 1, 2 or 4
+    std::vector<std::unique_ptr<LvGroupElem>> pts;
+    int in = 0, out = 0;
+    for (int i = 0; i < 40; i++) {
+      // a random point of the curve: y^2 + x y = x^3 + a x^2 + b
+      Bytes xo(mo);
+      for (auto& o : xo) o = static_cast<LvOctet>(gen());
+      xo[0] &= static_cast<LvOctet>((1u << (f.getDegree() % 8 == 0 ? 8 : f.getDegree() % 8)) - 1);
+      LvGF2n x(xo.data(), mo, &f), y1(&f), y2(&f);
+      LvGF2n rhs = (x + e.getA()) * x * x + e.getB();
+      if (x.isZero() || solve(x, rhs, y1, y2) == 0) continue;
+      Bytes po(1 + 2 * mo, 0);
+      po[0] = 0x04;
+      x.asOctetString(po.data() + 1, mo);
+      y1.asOctetString(po.data() + 1 + mo, mo);
+      std::unique_ptr<LvGroupElem> R(e.createNew(po.data(), static_cast<unsigned>(po.size())));
+      ASSERT_TRUE(e.isElement(R.get()));
+      small.emplace_back(e.createMul(d->getOrder(), R.get()));
+      pts.emplace_back(e.createMul(LvN(static_cast<LvWord>(gen() | 1), 1), d->getGen()));
+      pts.push_back(std::move(R));
+    }
+    for (const auto& t : small) pts.emplace_back(e.createSum(d->getGen(), t.get()));
+    for (auto& t : small) pts.push_back(std::move(t));
+    for (const auto& P : pts) {
+      std::unique_ptr<LvGroupElem> O(e.createCopy(nullptr));
+      if (e.isEqual(P.get(), O.get())) continue;
+      const bool want = d->LvGeneralDsaKeyDomain::inOrderSubgroup(P.get());
+      EXPECT_EQ(d->inOrderSubgroup(P.get()), want);
+      (want ? in : out)++;
+    }
+    EXPECT_GT(in, 10);
+    EXPECT_GT(out, 10);
+  }
+  EXPECT_GE(curves, 8);
 }
 
 // RFC 5114 A.1 (1024-bit p, 160-bit q).

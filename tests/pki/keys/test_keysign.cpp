@@ -167,6 +167,72 @@ TEST(KeySignState, DecodeAndClearDropPreparedKeys) {
   EXPECT_TRUE(opensslVerifies("bp256.spki.der", "sha256", sigDer));
 }
 
+namespace {
+
+// Counts the octets a signer draws, from the seeded generator.
+class CountingRbg : public LvRbg {
+ public:
+  void init(const LvOctet*, unsigned int) override {}
+  void reinit(const LvOctet*, unsigned int) override {}
+  void reset() override {}
+  void fillOctets(LvOctet* dst, unsigned int octets) override {
+    drawn += octets;
+    rbg().fillOctets(dst, octets);
+  }
+  unsigned int getMinSeedOctets() const override { return 0; }
+  unsigned int getMaxSeedOctets() const override { return 0; }
+  unsigned int getSeedStepOctets() const override { return 0; }
+  const char* getName() const override { return "counting"; }
+  unsigned int take() {
+    unsigned int n = drawn;
+    drawn = 0;
+    return n;
+  }
+
+ private:
+  unsigned int drawn = 0;
+};
+
+}  // namespace
+
+// The masking values are made once per prepared key and then only refreshed (no draws but
+// the PSS salt); a new key makes them anew. The signatures stay right all along: PKCS#1 v1.5
+// is deterministic, so every masked signature equals the first, and openssl verifies them.
+TEST(KeySignState, MaskingValuesMadeOncePerKey) {
+  Bytes d = digestOf(3, readFile("msg.bin"));
+  CountingRbg g;
+  RSAPrivateKey k;
+  for (const char* name : {"rsa2048", "rsa1024"}) {
+    SCOPED_TRACE(name);
+    decodeKey(k, readFile(std::string(name) + ".pkcs1.der"));
+    const std::string spki = std::string(name) + ".spki.der";
+    MemFile out;
+    ASSERT_EQ(k.signDigest(d.data(), 32, 3, &g, out), 0);
+    EXPECT_GT(g.take(), 0u) << "the first signature makes the masking values";
+    const Bytes first = memBytes(out);
+    EXPECT_TRUE(opensslVerifies(spki, "sha256", first));
+    for (int i = 0; i < 3; ++i) {
+      ASSERT_EQ(k.signDigest(d.data(), 32, 3, &g, out), 0);
+      EXPECT_EQ(g.take(), 0u);
+      EXPECT_EQ(memBytes(out), first);
+    }
+    ASSERT_EQ(k.signRaw(first.data(), 16, &g, out), 0);
+    g.take();
+    // PSS: a first signature with these parameters makes its masking values, later ones draw
+    // only their salt
+    for (int i = 0; i < 3; ++i) {
+      ASSERT_EQ(k.signDigestPss(d.data(), 32, 3, &g, out, 0, 0, 20), 0);
+      const unsigned int drawn = g.take();
+      if (i == 0)
+        EXPECT_GT(drawn, 20u);
+      else
+        EXPECT_EQ(drawn, 20u);
+      EXPECT_TRUE(opensslVerifies(spki, "sha256", memBytes(out),
+                                  "-sigopt rsa_padding_mode:pss -sigopt rsa_pss_saltlen:20"));
+    }
+  }
+}
+
 TEST(KeySignCodes, RsaPrivateKeyResults) {
   RSAPrivateKey k1024, k2048;
   decodeKey(k1024, readFile("rsa1024.pkcs1.der"));
