@@ -208,7 +208,7 @@ bool PathVerification::checkCertificateExtensions(const SignedCertificate& cert,
         if (!k) continue;
         bool ok = *k == privateOid_2_1_1_1 ||
                   (purpose == PATH_PURPOSE_TSA && *k == id_kp_timeStamping) ||
-                  ((purpose == PATH_PURPOSE_OCSP_1 || purpose == PATH_PURPOSE_OCSP_2) &&
+                  ((purpose == PATH_PURPOSE_OCSP || purpose == PATH_PURPOSE_OCSP_OTHER) &&
                    *k == id_kp_OCSPSigning);
         for (const ASNobjectId& listed : profileKeyUsages) ok = ok || listed == *k;
         if (!ok) {
@@ -526,7 +526,7 @@ int PathVerification::checkRevocation(CertificateItem& item, const CertificateIt
 
   // 2. OCSP evidence first.
   std::unique_ptr<BasicOCSPResponse> ocsp;
-  if (!(purpose == PATH_PURPOSE_OCSP_1 && !isCa)) {
+  if (!(purpose == PATH_PURPOSE_OCSP && !isCa)) {
     PathCollector local;
     ocsp = revocation->findOcspResponse(cert, issuer, args, local);
     if (ocsp && collector) mergeCollector(local, *collector);

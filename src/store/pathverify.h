@@ -10,20 +10,12 @@
 #include "pki/sig/sigprops.h"
 #include "pki/x509/crl.h"
 #include "pki/x509/x509ext.h"
+#include "store/pathbuild.h"  // the path purposes
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
-
-// Purpose of a path, handed to every build and verification.
-enum PathPurpose : int32_t {
-  PATH_PURPOSE_TSA = 0,
-  PATH_PURPOSE_OCSP_1 = 1,
-  PATH_PURPOSE_OCSP_2 = 2,
-  PATH_PURPOSE_CRL_ISSUER = 3,
-  PATH_PURPOSE_SIGNER = 4
-};
 
 // Results of path building and verification.
 enum PathResult : int32_t {

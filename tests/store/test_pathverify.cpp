@@ -66,7 +66,7 @@ TEST(PathVerification, ExtensionChecks) {
   } cases[] = {
       {"EKU timeStamping, TSA path", kEku, true, kEkuTs, PATH_PURPOSE_TSA, true},
       {"EKU timeStamping, signer path", kEku, true, kEkuTs, PATH_PURPOSE_SIGNER, false},
-      {"EKU OCSPSigning, responder path", kEku, true, "300a06082b06010505070309", PATH_PURPOSE_OCSP_2, true},
+      {"EKU OCSPSigning, responder path", kEku, true, "300a06082b06010505070309", PATH_PURPOSE_OCSP_OTHER, true},
       {"EKU OCSPSigning, CRL issuer path", kEku, true, "300a06082b06010505070309", PATH_PURPOSE_CRL_ISSUER, false},
       {"EKU maker's arc 2.1.1.1", kEku, true, "300e060c2b0601040184c05902010101", PATH_PURPOSE_SIGNER, true},
       {"EKU serverAuth non-critical", kEku, false, "300a06082b06010505070301", PATH_PURPOSE_SIGNER, true},
@@ -270,7 +270,7 @@ TEST(PathVerification, NestingIsBounded) {
     ++calls;
     deepest = std::max(deepest, pv.nestingDepth());
     CertificatePath responder = pathOf({"GoodCACert.crt", "TrustAnchorRootCertificate.crt"});
-    if (pv.verifyPath(responder, args, false, PATH_PURPOSE_OCSP_2, true, nullptr, nullptr) ==
+    if (pv.verifyPath(responder, args, false, PATH_PURPOSE_OCSP_OTHER, true, nullptr, nullptr) ==
         PATH_RESULT_NO_PATH)
       ++refused;
   };
