@@ -142,7 +142,12 @@ int X509PathVerifier::checkBasicConstraints(uint32_t i) {
   if (bc.pathLenConstraintPresent && !selfIssued(i)) {
     uint32_t pathLen = 0;
     if (!asnSmallValue(bc.pathLenConstraint, &pathLen)) return BASIC_CONSTRAINTS_UNREADABLE;
-    if (count - i - 2 > pathLen) return PATH_TOO_LONG;
+    // Self-issued certificates below do not count (RFC 5280, 4.2.1.9): a
+    // CA's key rollover must not shorten the paths it may certify.
+    uint32_t below = 0;
+    for (uint32_t k = i + 1; k + 1 < count; ++k)
+      if (!selfIssued(k)) ++below;
+    if (below > pathLen) return PATH_TOO_LONG;
   }
   return 0;
 }
@@ -230,6 +235,12 @@ int X509PathVerifier::processPolicyMappings(uint32_t i) {
   PolicyMappings list;
   if (list.decodeOctets(e->extnValue) < 1) return MAPPINGS_UNREADABLE;
   if (list.GetCount() == 0) return 0;
+  // anyPolicy is never mapped nor mapped to (RFC 5280, 6.1.4 (a)).
+  for (POSITION pos = list.GetHeadPosition(); pos;) {
+    const PolicyMapping* m = list.GetNext(pos);
+    if (m->issuerDomainPolicy == anyPolicy || m->subjectDomainPolicy == anyPolicy)
+      return MAPPINGS_UNREADABLE;
+  }
   try {
     for (POSITION pos = list.GetHeadPosition(); pos;) {
       const PolicyMapping* m = list.GetNext(pos);
@@ -370,6 +381,9 @@ int X509PathVerifier::readRequireExplicitPolicy(uint32_t i) {
 int X509PathVerifier::finishPolicies() {
   if (mainTable.rowCount() == 0) return explicitPolicy ? NO_EXPLICIT_POLICY : PATH_OK;
   workTable.assign(mainTable);
+  // An initial set that is empty or holds anyPolicy admits every policy: the
+  // caller asked for no particular one.
+  if (initialSet.GetCount() == 0 || findExtensionByOid(initialSet, anyPolicy)) return PATH_OK;
   // The OID keys and flags below are this verifier's own; their allocation
   // failing answers the table code like every other table failure.
   std::unordered_set<std::string> accepted;

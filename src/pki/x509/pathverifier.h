@@ -20,7 +20,7 @@ class X509PathVerifier {
     PATH_TOO_LONG = 3,
     POLICIES_UNREADABLE = 4,
     NO_EXPLICIT_POLICY = 6,
-    MAPPINGS_UNREADABLE = 8,
+    MAPPINGS_UNREADABLE = 8,  // also a mapping from or to anyPolicy
     CONSTRAINTS_UNREADABLE = 9,  // also a value above 32 bits
     OUTSIDE_INITIAL_SET = 10,
     TABLE_FAILURE = 13

@@ -1,0 +1,410 @@
+#include "store/pathbuild.h"
+
+#include "base/commonerror.h"
+#include "base/memfile.h"
+#include "base/reportstream.h"
+#include "pki/common/oids.h"
+#include "pki/x509/x509ext.h"
+#include "store/certmgr.h"
+#include "store/crtstore.h"
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace {
+
+const char* const SRC = "SRC/certmgr";
+
+// Counts the certificates of a candidate list while it is alive.
+class HeldCandidates {
+ public:
+  HeldCandidates(int& held, int count) : held(held), count(count) { held += count; }
+  ~HeldCandidates() { held -= count; }
+  HeldCandidates(const HeldCandidates&) = delete;
+  HeldCandidates& operator=(const HeldCandidates&) = delete;
+  bool within() const { return held <= MAX_PATH_CANDIDATES_HELD; }
+
+ private:
+  int& held;
+  int count;
+};
+
+std::unique_ptr<CertificateItem> newItem(const SignedCertificate& certificate) {
+  std::unique_ptr<CertificateItem> item(new CertificateItem());
+  item->certificate = certificate;
+  return item;
+}
+
+void appendItem(CertificatePath& path, std::unique_ptr<CertificateItem> item) {
+  if (path.append(item.get()) != 1) throwBadAllocation();
+  item.release();
+}
+
+bool sameIssuerSerial(const SignedCertificate& a, const SignedCertificate& b) {
+  return a.tbsCertificate.serialNumber.equals(b.tbsCertificate.serialNumber) &&
+         a.tbsCertificate.issuer == b.tbsCertificate.issuer;
+}
+
+bool isRejected(const CertificateList& rejected, const SignedCertificate& c) {
+  for (POSITION pos = rejected.GetHeadPosition(); pos;) {
+    const SignedCertificate* r = rejected.GetNext(pos);
+    if (r && *r == c) return true;
+  }
+  return false;
+}
+
+bool sameOctets(const ASNoctstr& s, const uint8_t* bytes, int n) {
+  return s.length == n && (n == 0 || std::memcmp(s.data(), bytes, static_cast<size_t>(n)) == 0);
+}
+
+bool issuerNamedIn(const GeneralNames& names, const DistinguishedName& issuer) {
+  for (POSITION pos = names.GetHeadPosition(); pos;) {
+    const ASNany* name = names.GetNext(pos);
+    if (!name || name->getTag() != 0xA4) continue;  // directoryName [4], explicit (Name is a CHOICE)
+    const unsigned char* content = name->content();
+    if (!content || name->length <= 0) continue;
+    DistinguishedName dn;
+    if (dn.decodeBuffer(content, name->length) == name->length && dn == issuer) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+CertSignature certSignatureOutcome(int verifyResult) {
+  // The one reading of the certificate signature codes for paths.
+  static const struct {
+    int code;
+    CertSignature outcome;
+  } table[] = {
+      {SignedCertificate::CERT_SIG_VALID, CertSignature::Verified},
+      {SignedCertificate::CERT_SIG_INVALID, CertSignature::Mismatch},
+      {SignedCertificate::CERT_SIG_MALFORMED, CertSignature::Unusable},
+      {SignedCertificate::CERT_SIG_KEY_MISMATCH, CertSignature::Unusable},
+      {SignedCertificate::CERT_SIG_KEY_UNUSABLE, CertSignature::Unusable},
+      {SignedCertificate::CERT_SIG_UNSUPPORTED, CertSignature::Unusable},
+  };
+  for (const auto& row : table)
+    if (row.code == verifyResult) return row.outcome;
+  checkInvariant(false, SRC, __LINE__, "false");
+  return CertSignature::Unusable;
+}
+
+bool matchesKeyIdentifier(const SignedCertificate& x, const AuthorityKeyIdentifier& akid) {
+  const TBSCertificate& tbs = x.tbsCertificate;
+  if (akid.authorityCertIssuerPresent && akid.authorityCertSerialNumber.equals(tbs.serialNumber) &&
+      issuerNamedIn(akid.authorityCertIssuer, tbs.issuer))
+    return true;
+  if (!akid.keyIdentifierPresent) return false;
+  ASNoctstr ski;
+  const int r = getExtensionValue(*tbs.extensions, id_ce_subjectKeyIdentifier, ski);
+  if (r == 0) throwBadAllocation();
+  if (r == 1) return ski.equals(akid.keyIdentifier);
+  if (r == -2) return false;  // present but unreadable: no identifier to compare
+  uint8_t sha1[20];
+  if (!tbs.subjectPublicKeyInfo.keyIdentifier(sha1)) return false;
+  const ASNoctstr& id = akid.keyIdentifier;
+  if (id.length == 20) return sameOctets(id, sha1, 20);
+  if (id.length == 8 && (id.data()[0] & 0xF0) == 0x40) {
+    uint8_t guid[8];
+    std::memcpy(guid, sha1 + 12, 8);
+    guid[0] = static_cast<uint8_t>((guid[0] & 0x0F) | 0x40);
+    return sameOctets(id, guid, 8);
+  }
+  return false;
+}
+
+void moveSubPath(CertificatePath& path, CertificatePath& sub) {
+  while (sub.GetCount() > 0) {
+    CertificateItem* item = sub.RemoveHead();
+    if (path.append(item) != 1) {
+      delete item;
+      throwBadAllocation();
+    }
+  }
+  path.qualifiedRoot = sub.qualifiedRoot;
+  path.policyResult = sub.policyResult;
+}
+
+void PathBuilder::describe(const char* label, const SignedCertificate& certificate) {
+  report << label;
+  report.writeCertificate(certificate);
+  report << "\r\n";
+}
+
+int PathBuilder::buildPathForCertificate(CertificatePath& path,
+                                         const SignedCertificate& certificate, int32_t purpose,
+                                         bool temporaryOnly) {
+  report << "Budowanie ścieżki dla zadanego certyfikatu.\r\n";
+  describe("CRT: ", certificate);
+  Build build;
+  build.purpose = purpose;
+  build.temporaryOnly = temporaryOnly;
+  return startBuild(path, certificate, build);
+}
+
+int PathBuilder::startBuild(CertificatePath& path, const SignedCertificate& certificate,
+                            Build& build) {
+  std::unique_ptr<CertificateItem> item = newItem(certificate);
+  const Visited visited{&item->certificate};
+  return buildFrom(path, item.release(), visited, 1, build);
+}
+
+int PathBuilder::buildPathForIssuerSerial(CertificatePath& path, const DistinguishedName& issuer,
+                                          const ASNinteger& serial, int32_t purpose,
+                                          bool temporaryOnly, bool& found) {
+  report << "Budowanie ścieżki dla zadanego identyfikatora wyróżniającego wystawcy oraz numeru "
+            "seryjnego.\r\n";
+  report << "CA_DN: " << issuer << "\r\n";
+  report << "SER_NUM: ";
+  report.writeInteger(serial);
+  report << "\r\n";
+  found = false;
+  Build build;
+  build.purpose = purpose;
+  build.temporaryOnly = temporaryOnly;
+  SignedCertificate certificate;
+  const int r = manager.findByIssuerSerial(certificate, issuer, serial, temporaryOnly);
+  if (r == CRTSTORE_FOUND) {
+    found = true;
+    report << "Szukany certyfikat znaleziony w lokalnej bazie danych.\r\n";
+    describe("CRT: ", certificate);
+    return startBuild(path, certificate, build);
+  }
+  if (r != CRTSTORE_NOT_FOUND) return r;
+  if (temporaryOnly || !env.canQueryCertificates(issuer)) return PATH_NOT_FOUND;
+  report << "Lokalna baza danych nie zawiera szukanego certyfikatu.\r\n";
+  report << "Pobieram certyfikat z sieci:\r\n\t";
+  CertificateList fetched;
+  if (env.queryCertificateById(issuer, serial, fetched) != 0 || fetched.GetCount() == 0 ||
+      !fetched.GetHead()) {
+    report << "Nieznaleziono certyfikatu na serwerze sieciowym\r\n";
+    return PATH_NOT_FOUND;
+  }
+  found = true;
+  report << "Certyfikat poprawnie pobrany.\r\n";
+  const SignedCertificate& first = *fetched.GetHead();
+  env.rememberCertificate(first);
+  return startBuild(path, first, build);
+}
+
+int PathBuilder::buildPathForIssuerKeyId(CertificatePath& path, const DistinguishedName& issuer,
+                                         const AuthorityKeyIdentifier& akid, int32_t purpose,
+                                         bool temporaryOnly, bool& found) {
+  report << "Budowanie ścieżki dla zadanego identyfikatora wyróżniającego wystawcy oraz "
+            "identyfikatora klucza.\r\n";
+  report << "CA_DN: " << issuer << "\r\n";
+  if (akid.keyIdentifierPresent) {
+    const int n = akid.keyIdentifier.length;
+    std::string hex(static_cast<size_t>(bytesToHex(akid.keyIdentifier.data(), n, nullptr, " ")),
+                    '\0');
+    if (!hex.empty()) bytesToHex(akid.keyIdentifier.data(), n, &hex[0], " ");
+    report << "KEY_ID: " << hex.c_str() << "\r\n";
+  }
+  if (akid.authorityCertIssuerPresent) {
+    report << "ISSUER_CRT_SER_NUM: ";
+    report.writeInteger(akid.authorityCertSerialNumber);
+    report << "\r\n";
+  }
+  found = false;
+  CertificateList candidates;
+  bool fromNetwork = false;
+  const int r = manager.findInStores(candidates, issuer, nullptr, false, temporaryOnly);
+  if (r == CRTSTORE_FOUND) {
+    report << "Znaleziono " << static_cast<long>(candidates.GetCount())
+           << " certyfikatów w lokalnej bazie danych\r\n";
+    found = true;
+  } else if (r != CRTSTORE_NOT_FOUND) {
+    return r;
+  } else {
+    report << "Lokalna baza danych nie zawiera szukanego certyfikatu.\r\n";
+    if (temporaryOnly) return PATH_NOT_FOUND;
+    report << "Pobieram certyfikat z sieci:\r\n\t";
+    if (env.queryCertificatesByDn(issuer, candidates) != 0) {
+      report << "Nieznaleziono certyfikatu na serwerze sieciowym\r\n";
+      return PATH_NOT_FOUND;
+    }
+    report << "Znaleziono " << static_cast<long>(candidates.GetCount())
+           << " certyfikatów na serwerach sieciowych\r\n";
+    found = true;
+    fromNetwork = true;
+  }
+  Build build;
+  build.purpose = purpose;
+  build.temporaryOnly = temporaryOnly;
+  HeldCandidates held(build.candidatesHeld, candidates.GetCount());
+  if (!held.within()) return PATH_NOT_FOUND;
+  for (POSITION pos = candidates.GetHeadPosition(); pos;) {
+    const SignedCertificate* candidate = candidates.GetNext(pos);
+    if (!candidate) continue;
+    report << "Budowa ścieżki dla certyfikatu:\r\n";
+    report.writeCertificate(*candidate);
+    report << "\r\n";
+    if (!matchesKeyIdentifier(*candidate, akid)) continue;
+    CertificatePath fresh;
+    std::unique_ptr<CertificateItem> item = newItem(*candidate);
+    if (fromNetwork) env.rememberCertificate(*candidate);
+    const Visited visited{candidate};
+    if (buildFrom(fresh, item.release(), visited, 1, build) == PATH_BUILT) {
+      moveSubPath(path, fresh);
+      return PATH_BUILT;
+    }
+  }
+  return PATH_NOT_FOUND;
+}
+
+int PathBuilder::buildFrom(CertificatePath& path, CertificateItem* item, const Visited& visited,
+                           int depth, Build& build) {
+  appendItem(path, std::unique_ptr<CertificateItem>(item));
+  if (env.endCertificateOnly()) return PATH_BUILT;
+  // Bounds first: a crafted set ends here with "no path".
+  if (depth > MAX_PATH_CERTIFICATES || !build.spend()) return PATH_NOT_FOUND;
+  const SignedCertificate& cert = item->certificate;
+  if (!env.extensionsAccepted(cert, build.purpose)) return PATH_NOT_FOUND;
+
+  AuthorityKeyIdentifier akidValue;
+  const int a = getExtensionValue(*cert.tbsCertificate.extensions, id_ce_authorityKeyIdentifier,
+                                  akidValue);
+  if (a == 0) throwBadAllocation();
+  if (a == -2) return PATH_NOT_FOUND;  // an identifier no issuer could be matched against
+  const AuthorityKeyIdentifier* akid = a == 1 ? &akidValue : nullptr;
+
+  if (!akid || matchesKeyIdentifier(cert, *akid)) {
+    if (!build.spend()) return PATH_NOT_FOUND;
+    if (certSignatureOutcome(cert.verifySelfSigned()) == CertSignature::Verified) {
+      // A self-signed certificate met as an issuer is never a trust point by
+      // itself (depth counts the whole path, not this sub-path); trust points
+      // come from the search of its subject.
+      if (depth > 1) return PATH_NOT_FOUND;
+      for (bool qualified : {true, false}) {
+        std::vector<const SignedCertificate*> roots;
+        env.rootList(qualified, roots);
+        for (const SignedCertificate* root : roots)
+          if (root && *root == cert) {
+            path.qualifiedRoot = qualified ? 1 : 0;
+            return PATH_BUILT;
+          }
+      }
+    }
+  }
+
+  // The trust point is one more certificate of the path.
+  const int t = depth < MAX_PATH_CERTIFICATES ? searchTrustPoints(path, cert, akid, build) : -1;
+  if (t >= 0) return t;
+
+  CertificateList candidates;
+  const DistinguishedName& issuer = cert.tbsCertificate.issuer;
+  int r = manager.findInStores(candidates, issuer, nullptr, false, build.temporaryOnly);
+  if (r == CRTSTORE_FOUND) {
+    HeldCandidates held(build.candidatesHeld, candidates.GetCount());
+    if (!held.within()) return PATH_NOT_FOUND;
+    r = issuerStep(path, cert, candidates, akid, false, visited, depth, build);
+    if (r != PATH_NOT_FOUND) return r;
+  } else if (r != CRTSTORE_NOT_FOUND) {
+    return r;
+  }
+  if (build.temporaryOnly) return PATH_NOT_FOUND;
+  CertificateList fetched;
+  if (env.queryCertificatesByDn(issuer, fetched) != 0) return PATH_NOT_FOUND;
+  if (fetched.GetCount() == 0) report << "Nieznaleziono certyfikatów na serwerze sieciowym\r\n";
+  HeldCandidates held(build.candidatesHeld, fetched.GetCount());
+  if (!held.within()) return PATH_NOT_FOUND;
+  return issuerStep(path, cert, fetched, akid, true, visited, depth, build);
+}
+
+// -1 when no source answered; else the result of the build.
+int PathBuilder::searchTrustPoints(CertificatePath& path, const SignedCertificate& cert,
+                                   const AuthorityKeyIdentifier* akid, Build& build) {
+  struct Source {
+    int kind;  // trusted-list kind, or 0 for a root list
+    bool qualified;
+  };
+  Source sources[5];
+  int n = 0;
+  sources[n++] = {2, true};
+  sources[n++] = {1, false};
+  if (build.purpose == PATH_PURPOSE_TSA) sources[n++] = {3, true};
+  if (build.purpose == PATH_PURPOSE_OCSP || build.purpose == PATH_PURPOSE_OCSP_OTHER)
+    sources[n++] = {4, true};
+  sources[n++] = {0, true};
+  sources[n++] = {0, false};
+  for (int i = 0; i < n; ++i) {
+    std::vector<const SignedCertificate*> points;
+    if (sources[i].kind)
+      env.trustedListPoints(sources[i].kind, points);
+    else
+      env.rootList(sources[i].qualified, points);
+    for (const SignedCertificate* point : points) {
+      if (!point) continue;
+      const int r = trustPointTest(path, *point, cert, akid, build);
+      if (r < 0) continue;
+      if (r == PATH_BUILT) path.qualifiedRoot = sources[i].qualified ? 1 : 0;
+      return r;
+    }
+  }
+  return -1;
+}
+
+// -1 nothing found; PATH_BUILT, PATH_SIGNATURE_MISMATCH or PATH_NOT_FOUND.
+int PathBuilder::trustPointTest(CertificatePath& path, const SignedCertificate& trustPoint,
+                                const SignedCertificate& cert, const AuthorityKeyIdentifier* akid,
+                                Build& build) {
+  if (!(trustPoint.tbsCertificate.subject == cert.tbsCertificate.issuer)) return -1;
+  if (akid && !matchesKeyIdentifier(trustPoint, *akid)) return -1;
+  if (!build.spend()) return PATH_NOT_FOUND;
+  switch (certSignatureOutcome(cert.verifySignature(trustPoint))) {
+    case CertSignature::Verified:
+      appendItem(path, newItem(trustPoint));
+      report << "Certyfikat został zweryfikowany przez punkt zaufania:\r\n";
+      report.writeCertificate(trustPoint);
+      report << "\r\n";
+      return PATH_BUILT;
+    case CertSignature::Mismatch:
+      return PATH_SIGNATURE_MISMATCH;
+    case CertSignature::Unusable:
+      break;
+  }
+  return PATH_NOT_FOUND;
+}
+
+int PathBuilder::issuerStep(CertificatePath& path, const SignedCertificate& subject,
+                            const CertificateList& candidates, const AuthorityKeyIdentifier* akid,
+                            bool fromNetwork, const Visited& visited, int depth, Build& build) {
+  int result = PATH_NOT_FOUND;
+  for (POSITION pos = candidates.GetHeadPosition(); pos;) {
+    const SignedCertificate* candidate = candidates.GetNext(pos);
+    if (!candidate || isRejected(build.rejected, *candidate)) continue;
+    bool seen = false;
+    for (const SignedCertificate* v : visited) seen = seen || sameIssuerSerial(*v, *candidate);
+    if (seen || !candidate->isCa()) continue;
+    if (akid && !matchesKeyIdentifier(*candidate, *akid)) continue;
+    if (!build.spend()) return PATH_NOT_FOUND;
+    switch (certSignatureOutcome(subject.verifySignature(*candidate))) {
+      case CertSignature::Verified:
+        break;
+      case CertSignature::Mismatch:
+        return PATH_SIGNATURE_MISMATCH;
+      case CertSignature::Unusable:
+        if (akid) return PATH_NOT_FOUND;
+        continue;
+    }
+    Visited next(visited);
+    next.push_back(candidate);
+    if (fromNetwork) env.rememberCertificate(*candidate);
+    CertificatePath fresh;
+    const int r = buildFrom(fresh, newItem(*candidate).release(), next, depth + 1, build);
+    if (r == PATH_BUILT) {
+      moveSubPath(path, fresh);
+      return PATH_BUILT;
+    }
+    if (r == PATH_NOT_FOUND) {
+      std::unique_ptr<SignedCertificate> copy(new SignedCertificate(*candidate));
+      if (build.rejected.append(copy.get()) != 1) throwBadAllocation();
+      copy.release();
+    } else {
+      result = r;
+    }
+  }
+  return result;
+}

@@ -1,0 +1,130 @@
+// Certification-path building: from a certificate (or an issuer name with a
+// serial number or an authority key identifier) up through candidate issuers
+// of the stores, the database and the network to a trust point, narrated into
+// the report in Polish.
+#pragma once
+
+#include "pki/x509/crl.h"
+#include "store/lcrtstore.h"
+
+#include <cstdint>
+#include <vector>
+
+class AuthorityKeyIdentifier;
+class CertificateManager;
+class ReportStream;
+
+// Path purposes: what the certificate at the head of the path is for.
+enum : int32_t {
+  PATH_PURPOSE_TSA = 0,
+  PATH_PURPOSE_OCSP = 1,
+  PATH_PURPOSE_OCSP_OTHER = 2,
+  PATH_PURPOSE_CRL_ISSUER = 3,
+  PATH_PURPOSE_SIGNER = 4
+};
+
+// Results of the building operations; a store's own code passes up as it is.
+enum : int {
+  PATH_BUILT = 0,
+  PATH_SIGNATURE_MISMATCH = 1,
+  PATH_DATABASE_FAILED = 2,
+  PATH_NOT_FOUND = 10
+};
+
+// Bounds against crafted certificate sets (cross-certificate loops, long
+// self-issued chains): a path never holds more certificates than this, one
+// build does at most this much work (builder calls and signature checks),
+// and the candidate lists alive at once hold at most this many certificates.
+// Past any of them the answer is "no path".
+constexpr int MAX_PATH_CERTIFICATES = 32;
+constexpr int MAX_PATH_BUILD_WORK = 2048;
+constexpr int MAX_PATH_CANDIDATES_HELD = 4096;
+
+// SignedCertificate::verifySignature and verifySelfSigned as path building and
+// verification read them: verified, the signature does not match the key
+// (or is absent), or it cannot be checked at all (malformed value, key of
+// another algorithm, unusable or unsupported key).
+enum class CertSignature { Verified, Mismatch, Unusable };
+CertSignature certSignatureOutcome(int verifyResult);
+
+// What the builder needs of its library context: the configuration, the
+// verification's extension checks, the key manager's trust points and the
+// network. The defaults are a context with no trust point and no network.
+class PathBuildEnvironment {
+ public:
+  virtual ~PathBuildEnvironment() = default;
+  // Configuration option 37: every path ends at its end certificate, unchecked.
+  virtual bool endCertificateOnly() { return false; }
+  // The per-certificate extension checks of path verification for `purpose`.
+  virtual bool extensionsAccepted(const SignedCertificate&, int32_t /*purpose*/) { return true; }
+  // Trust points of the trusted-list services of `kind` (1 to 4), services in
+  // map order, each service's list in its order.
+  virtual void trustedListPoints(int /*kind*/, std::vector<const SignedCertificate*>&) {}
+  // The key manager's qualified root list, or the other root list, in order.
+  virtual void rootList(bool /*qualified*/, std::vector<const SignedCertificate*>&) {}
+  // The network may be asked for certificates of this issuer.
+  virtual bool canQueryCertificates(const DistinguishedName& /*issuer*/) { return false; }
+  // 0 when the query ran (the list may stay empty), else a failure.
+  virtual int queryCertificateById(const DistinguishedName& /*issuer*/, const ASNinteger& /*serial*/,
+                                   CertificateList& /*out*/) {
+    return 1;
+  }
+  virtual int queryCertificatesByDn(const DistinguishedName& /*subject*/, CertificateList& /*out*/) {
+    return 1;
+  }
+  // The context's record of certificates met (fetched from the network).
+  virtual void rememberCertificate(const SignedCertificate&) {}
+};
+
+// Issuer certificate `x` against an authority key identifier: by issuer name
+// and serial number, else by key identifier (subjectKeyIdentifier, else the
+// SHA-1 of the key or its 8-octet form of RFC 5280 4.2.1.2 method 2).
+bool matchesKeyIdentifier(const SignedCertificate& x, const AuthorityKeyIdentifier& akid);
+
+// Appends every item of `sub` to `path` (emptying `sub`) and takes its
+// qualifiedRoot and policyResult.
+void moveSubPath(CertificatePath& path, CertificatePath& sub);
+
+class PathBuilder {
+ public:
+  PathBuilder(CertificateManager& manager, PathBuildEnvironment& environment, ReportStream& report)
+      : manager(manager), env(environment), report(report) {}
+
+  int buildPathForCertificate(CertificatePath& path, const SignedCertificate& certificate,
+                              int32_t purpose, bool temporaryOnly);
+  int buildPathForIssuerSerial(CertificatePath& path, const DistinguishedName& issuer,
+                               const ASNinteger& serial, int32_t purpose, bool temporaryOnly,
+                               bool& found);
+  int buildPathForIssuerKeyId(CertificatePath& path, const DistinguishedName& issuer,
+                              const AuthorityKeyIdentifier& akid, int32_t purpose,
+                              bool temporaryOnly, bool& found);
+
+ private:
+  using Visited = std::vector<const SignedCertificate*>;
+  // State of one entry operation.
+  struct Build {
+    CertificateList rejected;
+    int32_t purpose = 0;
+    bool temporaryOnly = false;
+    int work = 0;
+    int candidatesHeld = 0;
+    bool spend() { return ++work <= MAX_PATH_BUILD_WORK; }
+  };
+
+  int startBuild(CertificatePath& path, const SignedCertificate& certificate, Build& build);
+  int buildFrom(CertificatePath& path, CertificateItem* item, const Visited& visited, int depth,
+                Build& build);
+  int searchTrustPoints(CertificatePath& path, const SignedCertificate& cert,
+                        const AuthorityKeyIdentifier* akid, Build& build);
+  int trustPointTest(CertificatePath& path, const SignedCertificate& trustPoint,
+                     const SignedCertificate& cert, const AuthorityKeyIdentifier* akid,
+                     Build& build);
+  int issuerStep(CertificatePath& path, const SignedCertificate& subject,
+                 const CertificateList& candidates, const AuthorityKeyIdentifier* akid,
+                 bool fromNetwork, const Visited& visited, int depth, Build& build);
+  void describe(const char* label, const SignedCertificate& certificate);
+
+  CertificateManager& manager;
+  PathBuildEnvironment& env;
+  ReportStream& report;
+};

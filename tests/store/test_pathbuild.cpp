@@ -1,0 +1,404 @@
+// Path building over chains made with openssl (tests/data/store/paths/gen.sh):
+// the path each set should give, the report texts, and crafted sets (loops,
+// mutual cross-certification, long self-issued chains) that must end with
+// "no path" in bounded time.
+#include "store/pathbuild.h"
+
+#include "base/memfile.h"
+#include "base/reportstream.h"
+#include "pki/common/oids.h"
+#include "pki/x509/cert.h"
+#include "pki/x509/x509ext.h"
+#include "store/certmgr.h"
+#include "store/crtstore.h"
+#include "store/fakecrtdb.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+Bytes readFile(const std::string& name) {
+  std::ifstream f(std::string(TAL_TEST_DATA_DIR) + "/store/paths/" + name, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+std::shared_ptr<SignedCertificate> load(const std::string& name) {
+  Bytes der = readFile(name);
+  auto c = std::make_shared<SignedCertificate>();
+  EXPECT_EQ(static_cast<int>(der.size()), c->decodeVector(der)) << name;
+  return c;
+}
+
+struct Env : PathBuildEnvironment {
+  std::vector<std::shared_ptr<SignedCertificate>> roots[2];  // [1] qualified
+  std::vector<std::shared_ptr<SignedCertificate>> lists[5];  // trusted-list kinds 1..4
+  std::vector<std::shared_ptr<SignedCertificate>> network;
+  bool option37 = false;
+  bool networkOn = false;
+  int remembered = 0, queries = 0;
+
+  bool endCertificateOnly() override { return option37; }
+  void trustedListPoints(int kind, std::vector<const SignedCertificate*>& out) override {
+    for (auto& c : lists[kind]) out.push_back(c.get());
+  }
+  void rootList(bool qualified, std::vector<const SignedCertificate*>& out) override {
+    for (auto& c : roots[qualified ? 1 : 0]) out.push_back(c.get());
+  }
+  bool canQueryCertificates(const DistinguishedName&) override { return networkOn; }
+  int queryCertificateById(const DistinguishedName& issuer, const ASNinteger& serial,
+                           CertificateList& out) override {
+    ++queries;
+    for (auto& c : network)
+      if (c->tbsCertificate.issuer == issuer && c->tbsCertificate.serialNumber.equals(serial))
+        out.append(new SignedCertificate(*c));
+    return networkOn ? 0 : 1;
+  }
+  int queryCertificatesByDn(const DistinguishedName& dn, CertificateList& out) override {
+    ++queries;
+    if (!networkOn) return 1;
+    for (auto& c : network)
+      if (c->tbsCertificate.subject == dn) out.append(new SignedCertificate(*c));
+    return 0;
+  }
+  void rememberCertificate(const SignedCertificate&) override { ++remembered; }
+};
+
+struct Fixture {
+  FakeDb db;
+  CertificateManager mgr;
+  LCertificateStore store;
+  Env env;
+  MemFile text;
+  ReportStream report{&text};
+  PathBuilder builder{mgr, env, report};
+  std::map<std::string, std::shared_ptr<SignedCertificate>> certs;
+
+  Fixture() {
+    mgr.setContext(&db);
+    mgr.addTemporaryStore(&store);
+  }
+  std::shared_ptr<SignedCertificate> get(const std::string& name) {
+    auto& c = certs[name];
+    if (!c) c = load(name + ".der");
+    return c;
+  }
+  // Into the temporary store, in the order given.
+  void inStore(std::initializer_list<const char*> names) {
+    for (const char* n : names) store.addCertificate(get(n).get());
+  }
+  void root(const char* name, bool qualified = false) {
+    env.roots[qualified ? 1 : 0].push_back(get(name));
+  }
+  std::vector<std::string> namesOf(const CertificatePath& path) {
+    std::vector<std::string> out;
+    for (POSITION p = path.GetHeadPosition(); p;) {
+      const CertificateItem* item = path.GetNext(p);
+      std::string name = "?";
+      for (auto& kv : certs)
+        if (kv.second && *kv.second == item->certificate) name = kv.first;
+      out.push_back(name);
+    }
+    return out;
+  }
+  std::string reportText() {
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size());
+  }
+};
+
+using Names = std::vector<std::string>;
+
+// Each chain with its trust point installed and the rest in a store: the
+// path the builder must give.
+TEST(PathBuild, ChainsMadeByOpensslGiveTheirPaths) {
+  struct Row {
+    const char* dir;
+    bool qualified;
+  } rows[] = {{"rsa", false}, {"p256", true}, {"b283", false}, {"akiser", true}, {"akikey", false}};
+  for (const Row& r : rows) {
+    Fixture fx;
+    const std::string d = std::string(r.dir) + "/";
+    // The store holds the root too, and an unrelated chain's CA first.
+    fx.inStore({"rsa/int1"});
+    for (const char* n : {"root", "int1", "int2"}) fx.inStore({(d + n).c_str()});
+    fx.root((d + "root").c_str(), r.qualified);
+    CertificatePath path;
+    EXPECT_EQ(PATH_BUILT, fx.builder.buildPathForCertificate(path, *fx.get(d + "ee"),
+                                                             PATH_PURPOSE_SIGNER, false))
+        << r.dir;
+    EXPECT_EQ((Names{d + "ee", d + "int2", d + "int1", d + "root"}), fx.namesOf(path)) << r.dir;
+    EXPECT_EQ(r.qualified ? 1 : 0, path.qualifiedRoot) << r.dir;
+  }
+}
+
+TEST(PathBuild, TrustPointSourcesInOrder) {
+  // The same root in several sources: the first source in the order decides
+  // qualifiedRoot; kinds 3 and 4 count only for their purposes.
+  struct Row {
+    std::vector<int> kinds;  // trusted-list kinds holding the root; 5 qualified list, 6 other
+    int32_t purpose;
+    int result;
+    int qualified;
+  } rows[] = {
+      {{1, 6}, PATH_PURPOSE_SIGNER, PATH_BUILT, 0},
+      {{2, 1}, PATH_PURPOSE_SIGNER, PATH_BUILT, 1},
+      {{5, 6}, PATH_PURPOSE_SIGNER, PATH_BUILT, 1},
+      {{6}, PATH_PURPOSE_SIGNER, PATH_BUILT, 0},
+      {{3, 6}, PATH_PURPOSE_TSA, PATH_BUILT, 1},
+      {{3}, PATH_PURPOSE_SIGNER, PATH_NOT_FOUND, 0},
+      {{4, 6}, PATH_PURPOSE_OCSP, PATH_BUILT, 1},
+      {{4, 6}, PATH_PURPOSE_OCSP_OTHER, PATH_BUILT, 1},
+      {{4}, PATH_PURPOSE_CRL_ISSUER, PATH_NOT_FOUND, 0},
+      {{4}, PATH_PURPOSE_TSA, PATH_NOT_FOUND, 0},
+  };
+  for (const Row& r : rows) {
+    Fixture fx;
+    fx.inStore({"p256/int1", "p256/int2"});
+    for (int k : r.kinds) {
+      if (k <= 4) fx.env.lists[k].push_back(fx.get("p256/root"));
+      else fx.root("p256/root", k == 5);
+    }
+    CertificatePath path;
+    EXPECT_EQ(r.result, fx.builder.buildPathForCertificate(path, *fx.get("p256/ee"), r.purpose, true))
+        << r.kinds[0] << " " << r.purpose;
+    EXPECT_EQ(r.qualified, path.qualifiedRoot) << r.kinds[0] << " " << r.purpose;
+  }
+}
+
+TEST(PathBuild, SelfSignedEndCertificate) {
+  Fixture fx;
+  fx.root("rsa/root", true);
+  CertificatePath path;
+  EXPECT_EQ(PATH_BUILT, fx.builder.buildPathForCertificate(path, *fx.get("rsa/root"), 4, true));
+  EXPECT_EQ(Names{"rsa/root"}, fx.namesOf(path));
+  EXPECT_EQ(1, path.qualifiedRoot);
+  // Not installed: searched like any other, and nothing is found.
+  CertificatePath none;
+  EXPECT_EQ(PATH_NOT_FOUND,
+            fx.builder.buildPathForCertificate(none, *fx.get("p256/root"), 4, true));
+}
+
+TEST(PathBuild, TwoIssuersOfOneName) {
+  Fixture fx;
+  fx.inStore({"twins/twinA", "twins/twinB"});
+  fx.root("twins/root");
+  // With a key identifier, twinA (listed first) is passed over.
+  CertificatePath path;
+  EXPECT_EQ(PATH_BUILT, fx.builder.buildPathForCertificate(path, *fx.get("twins/ee"), 4, true));
+  EXPECT_EQ((Names{"twins/ee", "twins/twinB", "twins/root"}), fx.namesOf(path));
+  // Without one, the first candidate's signature does not match: 1.
+  CertificatePath noAki;
+  EXPECT_EQ(PATH_SIGNATURE_MISMATCH,
+            fx.builder.buildPathForCertificate(noAki, *fx.get("twins/ee-noaki"), 4, true));
+}
+
+TEST(PathBuild, CrossCertifiedRoots) {
+  Fixture fx;
+  // The self-signed root B is met first: never accepted as an issuer by
+  // itself, so the path goes through the cross-certificate to root A.
+  fx.inStore({"cross/rootB", "cross/crossB", "cross/int"});
+  fx.root("cross/rootA");
+  CertificatePath path;
+  EXPECT_EQ(PATH_BUILT, fx.builder.buildPathForCertificate(path, *fx.get("cross/ee"), 4, true));
+  EXPECT_EQ((Names{"cross/ee", "cross/int", "cross/crossB", "cross/rootA"}), fx.namesOf(path));
+}
+
+TEST(PathBuild, LoopsEndWithNoPath) {
+  // Mutual cross-certification, and a self-signed root reached as an
+  // issuer, with no trust point: 10, each candidate tried a bounded number of times.
+  Fixture fx;
+  fx.inStore({"cross/crossA", "cross/crossB", "cross/rootA", "cross/rootB", "cross/int"});
+  CertificatePath path;
+  EXPECT_EQ(PATH_NOT_FOUND, fx.builder.buildPathForCertificate(path, *fx.get("cross/ee"), 4, true));
+}
+
+TEST(PathBuild, PathLengthIsBounded) {
+  // c1 <- c2 <- ... <- c40 <- root, all "CN=Self CA": from c_i the path holds
+  // 41 - i + 1 certificates; at most 32 are allowed.
+  Fixture fx;
+  for (int i = 40; i >= 1; --i) fx.inStore({("selfchain/c" + std::to_string(i)).c_str()});
+  fx.root("selfchain/root");
+  struct Row {
+    int start;
+    int result;
+  } rows[] = {{40, PATH_BUILT}, {10, PATH_BUILT}, {9, PATH_NOT_FOUND}, {1, PATH_NOT_FOUND}};
+  for (const Row& r : rows) {
+    CertificatePath path;
+    auto c = fx.get("selfchain/c" + std::to_string(r.start));
+    EXPECT_EQ(r.result, fx.builder.buildPathForCertificate(path, *c, 4, true)) << r.start;
+    if (r.result == PATH_BUILT) EXPECT_EQ(42 - r.start, path.GetCount()) << r.start;
+  }
+}
+
+TEST(PathBuild, TenThousandSelfIssuedEndInBoundedTime) {
+  Fixture fx;
+  const Bytes all = readFile("flood.der");
+  std::vector<std::unique_ptr<SignedCertificate>> flood;
+  for (size_t at = 0; at < all.size();) {
+    auto c = std::make_unique<SignedCertificate>();
+    const int n = c->decodeBuffer(all.data() + at, static_cast<int>(all.size() - at));
+    ASSERT_GT(n, 0);
+    at += static_cast<size_t>(n);
+    fx.store.addCertificate(c.get());
+    flood.push_back(std::move(c));
+  }
+  ASSERT_EQ(10000u, flood.size());
+  const auto start = std::chrono::steady_clock::now();
+  CertificatePath path;
+  EXPECT_EQ(PATH_NOT_FOUND, fx.builder.buildPathForCertificate(path, *flood[0], 4, true));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+}
+
+TEST(PathBuild, RejectionsAndOptions) {
+  Fixture fx;
+  fx.root("rsa/root");
+  // The issuer is in no store: no path.
+  fx.inStore({"rsa/int1"});
+  CertificatePath missing;
+  EXPECT_EQ(PATH_NOT_FOUND, fx.builder.buildPathForCertificate(missing, *fx.get("rsa/ee"), 4, true));
+  // Option 37: every build ends at once with the end certificate.
+  fx.env.option37 = true;
+  CertificatePath one;
+  EXPECT_EQ(PATH_BUILT, fx.builder.buildPathForCertificate(one, *fx.get("rsa/ee"), 4, true));
+  EXPECT_EQ(Names{"rsa/ee"}, fx.namesOf(one));
+  // Temporary stores only: the database copy of int2 is not seen, the network not asked.
+  fx.env.option37 = false;
+  fx.env.networkOn = true;
+  EXPECT_EQ(0, fx.mgr.importCertificate(*fx.get("rsa/int2")));
+  CertificatePath temp;
+  EXPECT_EQ(PATH_NOT_FOUND, fx.builder.buildPathForCertificate(temp, *fx.get("rsa/ee"), 4, true));
+  EXPECT_EQ(0, fx.env.queries);
+  CertificatePath all;
+  EXPECT_EQ(PATH_BUILT, fx.builder.buildPathForCertificate(all, *fx.get("rsa/ee"), 4, false));
+  EXPECT_EQ((Names{"rsa/ee", "rsa/int2", "rsa/int1", "rsa/root"}), fx.namesOf(all));
+}
+
+TEST(PathBuild, NetworkCandidatesAreRemembered) {
+  Fixture fx;
+  fx.env.networkOn = true;
+  fx.env.network = {fx.get("p256/int2"), fx.get("p256/int1")};
+  fx.root("p256/root");
+  CertificatePath path;
+  EXPECT_EQ(PATH_BUILT, fx.builder.buildPathForCertificate(path, *fx.get("p256/ee"), 4, false));
+  EXPECT_EQ((Names{"p256/ee", "p256/int2", "p256/int1", "p256/root"}), fx.namesOf(path));
+  EXPECT_EQ(2, fx.env.remembered);
+}
+
+// The openssl text of an AKI key identifier ("keyid:AB:CD..." or "AB:CD...") in the report's form.
+std::string keyIdText(const char* file) {
+  Bytes t = readFile(file);
+  std::string s(t.begin(), t.end());
+  if (s.rfind("keyid:", 0) == 0) s = s.substr(6);
+  while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+  for (char& ch : s)
+    if (ch == ':') ch = ' ';
+  return s;
+}
+
+TEST(PathBuild, IssuerSerialAndKeyIdEntriesAndTheirTexts) {
+  Fixture fx;
+  fx.inStore({"twins/twinA", "twins/twinB"});
+  fx.root("twins/root");
+  const SignedCertificate& ee = *fx.get("twins/ee");
+  // By issuer and serial: the end certificate is found in the store.
+  CertificatePath path;
+  bool found = false;
+  fx.inStore({"twins/ee"});
+  EXPECT_EQ(PATH_BUILT, fx.builder.buildPathForIssuerSerial(path, ee.tbsCertificate.issuer,
+                                                            ee.tbsCertificate.serialNumber, 4,
+                                                            true, found));
+  EXPECT_TRUE(found);
+  EXPECT_EQ(3, path.GetCount());
+  std::string r = fx.reportText();
+  EXPECT_EQ(0u, r.find("Budowanie ścieżki dla zadanego identyfikatora wyróżniającego wystawcy "
+                       "oraz numeru seryjnego.\r\nCA_DN: "));
+  EXPECT_NE(std::string::npos, r.find("\r\nSER_NUM: 23 (HEX: 0017)\r\n"
+                                      "Szukany certyfikat znaleziony w lokalnej bazie danych.\r\nCRT: "));
+  EXPECT_NE(std::string::npos, r.find("Certyfikat został zweryfikowany przez punkt zaufania:\r\n"));
+
+  // By key identifier: both twins are candidates, twinB matches.
+  fx.text.clear();
+  AuthorityKeyIdentifier akid;
+  ASSERT_EQ(1, getExtensionValue(*ee.tbsCertificate.extensions, id_ce_authorityKeyIdentifier, akid));
+  CertificatePath byKey;
+  found = false;
+  EXPECT_EQ(PATH_BUILT, fx.builder.buildPathForIssuerKeyId(byKey, ee.tbsCertificate.issuer, akid,
+                                                           4, true, found));
+  EXPECT_TRUE(found);
+  EXPECT_EQ((Names{"twins/twinB", "twins/root"}), fx.namesOf(byKey));
+  r = fx.reportText();
+  EXPECT_EQ(0u, r.find("Budowanie ścieżki dla zadanego identyfikatora wyróżniającego wystawcy "
+                       "oraz identyfikatora klucza.\r\nCA_DN: "));
+  EXPECT_NE(std::string::npos, r.find("\r\nKEY_ID: " + keyIdText("keyid-twins.txt") +
+                                      "\r\nISSUER_CRT_SER_NUM: 22 (HEX: 0016)\r\n"
+                                      "Znaleziono 2 certyfikatów w lokalnej bazie danych\r\n"
+                                      "Budowa ścieżki dla certyfikatu:\r\n"));
+
+  // Nothing in the stores, temporary only: the text and 10.
+  fx.text.clear();
+  CertificatePath none;
+  EXPECT_EQ(PATH_NOT_FOUND, fx.builder.buildPathForIssuerKeyId(
+                                none, fx.get("rsa/ee")->tbsCertificate.issuer, akid, 4, true, found));
+  EXPECT_FALSE(found);
+  EXPECT_NE(std::string::npos,
+            fx.reportText().find("Lokalna baza danych nie zawiera szukanego certyfikatu.\r\n"));
+}
+
+TEST(PathBuild, IssuerSerialFromTheNetwork) {
+  Fixture fx;
+  fx.inStore({"rsa/int1", "rsa/int2"});
+  fx.root("rsa/root");
+  fx.env.networkOn = true;
+  fx.env.network = {fx.get("rsa/ee")};
+  const SignedCertificate& ee = *fx.get("rsa/ee");
+  CertificatePath path;
+  bool found = false;
+  EXPECT_EQ(PATH_BUILT, fx.builder.buildPathForIssuerSerial(path, ee.tbsCertificate.issuer,
+                                                            ee.tbsCertificate.serialNumber, 4,
+                                                            false, found));
+  EXPECT_TRUE(found);
+  EXPECT_EQ(1, fx.env.remembered);
+  EXPECT_NE(std::string::npos,
+            fx.reportText().find("Lokalna baza danych nie zawiera szukanego certyfikatu.\r\n"
+                                 "Pobieram certyfikat z sieci:\r\n\tCertyfikat poprawnie pobrany.\r\n"));
+  // Nothing on the server.
+  fx.env.network.clear();
+  fx.text.clear();
+  CertificatePath none;
+  EXPECT_EQ(PATH_NOT_FOUND, fx.builder.buildPathForIssuerSerial(none, ee.tbsCertificate.issuer,
+                                                                ee.tbsCertificate.serialNumber, 4,
+                                                                false, found));
+  EXPECT_FALSE(found);
+  EXPECT_NE(std::string::npos,
+            fx.reportText().find("\tNieznaleziono certyfikatu na serwerze sieciowym\r\n"));
+}
+
+TEST(PathBuild, SignatureCodesAndSubPathMove) {
+  // Every verify result has one reading; the move carries both path fields.
+  EXPECT_EQ(CertSignature::Verified, certSignatureOutcome(SignedCertificate::CERT_SIG_VALID));
+  EXPECT_EQ(CertSignature::Mismatch, certSignatureOutcome(SignedCertificate::CERT_SIG_INVALID));
+  for (int code : {SignedCertificate::CERT_SIG_MALFORMED, SignedCertificate::CERT_SIG_KEY_MISMATCH,
+                   SignedCertificate::CERT_SIG_KEY_UNUSABLE, SignedCertificate::CERT_SIG_UNSUPPORTED})
+    EXPECT_EQ(CertSignature::Unusable, certSignatureOutcome(code)) << code;
+  CertificatePath path, sub;
+  auto* item = new CertificateItem();
+  ASSERT_EQ(1, sub.append(item));
+  sub.qualifiedRoot = 1;
+  sub.policyResult = 2;
+  moveSubPath(path, sub);
+  EXPECT_EQ(1, path.GetCount());
+  EXPECT_EQ(0, sub.GetCount());
+  EXPECT_EQ(1, path.qualifiedRoot);
+  EXPECT_EQ(2u, path.policyResult);
+}
+
+}  // namespace
