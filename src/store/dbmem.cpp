@@ -249,8 +249,10 @@ void DbCrlMem::insertCrl(const DbBytes& indexDer, const DbBytes& crlDer, int32_t
                          int32_t removeNumber)
 {
   Lock lock(mutex);
+  // Copies first: a failed allocation leaves the store as it was.
   DbBytes newIndex = indexDer;
-  crls[n] = crlDer;
+  DbBytes newCrl = crlDer;
+  crls[n].swap(newCrl);
   index.swap(newIndex);
   if (removeNumber != n)
     crls.erase(removeNumber);

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -300,6 +301,42 @@ TEST(DbCrlMem, IndexStartsEmptyAndCrlsAreReplaced)
   other.join();
   // An unlock from a thread that holds nothing changes nothing.
   crl.unlock();
+}
+
+// True when another thread takes the store's index lock within two seconds
+// (the thread is left behind when it cannot, so a leaked lock fails the test
+// instead of hanging it).
+bool freeForAnotherThread(DbCrlBase& crl)
+{
+  auto taken = std::make_shared<std::atomic<bool>>(false);
+  std::thread([&crl, taken] {
+    DbCrlGuard guard(1);
+    DbBytes index;
+    crl.getCrlIndex(index, guard);
+    *taken = true;
+  }).detach();
+  for (int i = 0; i < 200 && !*taken; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return *taken;
+}
+
+TEST(DbCrlMem, AGuardUsedTwiceLeavesNoLockBehind)
+{
+  const struct {
+    const char* name;
+    bool secondStore;
+  } cases[] = {{"same store twice", false}, {"two stores", true}};
+  for (const auto& c : cases) {
+    std::unique_ptr<DbMem> one(freshDb("guard")), two(freshDb("guard"));
+    {
+      DbCrlGuard guard(0);
+      DbBytes index;
+      one->crl()->getCrlIndex(index, guard);
+      (c.secondStore ? two : one)->crl()->getCrlIndex(index, guard);
+    }
+    EXPECT_TRUE(freeForAnotherThread(*one->crl())) << c.name;
+    EXPECT_TRUE(freeForAnotherThread(*two->crl())) << c.name;
+  }
 }
 
 TEST(DbSrvMem, ImportNumbersByLowerCasedName)
