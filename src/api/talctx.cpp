@@ -6,10 +6,11 @@
 
 const char TAL_CTX_MARKER[17] = "TalVorinCtx3.9#A";
 
-talCtx::talCtx() : report(&reportBuffer) {
+talCtx::talCtx() : dbSettings(configuration), report(&reportBuffer) {
   std::memset(marker, 0, sizeof marker);
   std::memset(errorText, 0, sizeof errorText);
   configuration.setContext(this);
+  database.setContext(&dbSettings);
   std::memcpy(marker, TAL_CTX_MARKER, sizeof marker);
 }
 

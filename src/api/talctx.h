@@ -5,6 +5,7 @@
 #pragma once
 
 #include "api/cfgmgr.h"
+#include "api/dbsettings.h"
 #include "base/memfile.h"
 #include "base/reportstream.h"
 #include "keys/keymanager.h"
@@ -20,6 +21,9 @@ struct talCtx {
   char marker[17];
   ConfigurationManager configuration;
   KeyManager keyManager;
+  // The database door, reading its settings from the configuration's profile.
+  ContextDbSettings dbSettings;
+  DbManager database;
   MemFile reportBuffer;
   ReportStream report;
   uint32_t deviceError = 0;

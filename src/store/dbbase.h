@@ -99,8 +99,9 @@ class DbCrlGuard {
 
   int getMode() const { return mode; }
   bool holds() const { return store != nullptr; }
-  // Called by the store once it holds its lock.
-  void attach(DbCrlBase* locked) { store = locked; }
+  // Called by the store once it holds its lock. A lock the guard held before
+  // (a second getCrlIndex through one guard) is released, so none is lost.
+  void attach(DbCrlBase* locked);
   // Unlocks the store when it is held; an unlock failure is swallowed here
   // (call the store's unlock directly to see it).
   void release() noexcept;
@@ -126,6 +127,12 @@ class DbCrlBase {
   // Releases the lock of getCrlIndex.
   virtual void unlock() = 0;
 };
+
+inline void DbCrlGuard::attach(DbCrlBase* locked)
+{
+  release();
+  store = locked;
+}
 
 inline void DbCrlGuard::release() noexcept
 {

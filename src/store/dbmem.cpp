@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <random>
 #include <stdexcept>
 
 namespace {
@@ -61,58 +62,139 @@ void DbMem::connect(const std::string& name)
 
 // ---- certificates ----
 
-void DbCrtMem::appendRecord(DbCertList& list, DbRecId id) const
+namespace {
+
+// A seed of this process for the index hashes, so no one can choose keys that
+// all fall into one run of buckets.
+uint64_t processSeed()
 {
-  auto record = records.find(id);
-  if (record == records.end())
+  static const uint64_t seed = [] {
+    std::random_device source;
+    return (static_cast<uint64_t>(source()) << 32) ^ source();
+  }();
+  return seed;
+}
+
+std::string_view keyView(const DbHash& hash)
+{
+  return std::string_view(reinterpret_cast<const char*>(hash.data()), hash.size());
+}
+
+}  // namespace
+
+std::string_view DbCrtMem::keyOf(int index, uint32_t item) const
+{
+  if (index < HASH_INDEXES)
+    return keyView(records[item].keys[index]);
+  const FieldEntry& entry = fieldEntries[item];
+  const Record& record = records[entry.slot];
+  const uint8_t* at = record.data.get() + record.derLength + entry.offset;
+  return std::string_view(reinterpret_cast<const char*>(at + 1), at[0]);
+}
+
+uint32_t& DbCrtMem::nextOf(int index, uint32_t item)
+{
+  return index < HASH_INDEXES ? records[item].next[index] : fieldEntries[item].next;
+}
+
+uint64_t DbCrtMem::hashOf(std::string_view key) const
+{
+  uint64_t h = 14695981039346656037ull ^ processSeed();
+  for (char c : key)
+    h = (h ^ static_cast<uint8_t>(c)) * 1099511628211ull;
+  // The final mix of splitmix64: every input bit reaches the low bits.
+  h = (h ^ (h >> 30)) * 0xbf58476d1ce4e5b9ull;
+  h = (h ^ (h >> 27)) * 0x94d049bb133111ebull;
+  return h ^ (h >> 31);
+}
+
+uint32_t& DbCrtMem::bucket(int index, std::string_view key)
+{
+  std::vector<uint32_t>& heads = indexes[index].heads;
+  size_t mask = heads.size() - 1;
+  // The load bound keeps empty buckets, so the probe ends.
+  for (size_t i = hashOf(key) & mask;; i = (i + 1) & mask)
+    if (heads[i] == NONE || keyOf(index, heads[i]) == key)
+      return heads[i];
+}
+
+void DbCrtMem::reserve(int index, size_t more)
+{
+  Index& ix = indexes[index];
+  size_t need = ix.used + more;
+  // At most four fifths of the buckets in use.
+  size_t size = ix.heads.empty() ? 16 : ix.heads.size();
+  while (need * 5 > size * 4)
+    size *= 2;
+  if (size == ix.heads.size())
     return;
+  std::vector<uint32_t> old(size, NONE);
+  old.swap(ix.heads);
+  for (uint32_t head : old)
+    if (head != NONE)
+      bucket(index, keyOf(index, head)) = head;
+}
+
+void DbCrtMem::link(int index, uint32_t item)
+{
+  uint32_t& head = bucket(index, keyOf(index, item));
+  if (head == NONE)
+    ++indexes[index].used;
+  nextOf(index, item) = head;
+  head = item;
+}
+
+void DbCrtMem::appendRecord(DbCertList& list, uint32_t slot) const
+{
+  const Record& record = records[slot];
   DbCertRecord found;
-  found.id = id;
-  found.der = record->second;
+  found.id = record.id;
+  found.der.assign(record.data.get(), record.data.get() + record.derLength);
   list.push_back(std::move(found));
 }
 
-void DbCrtMem::findByHash(int index, DbCertList& list, const DbHash& hash)
+void DbCrtMem::findByKey(int index, DbCertList& list, std::string_view key)
 {
   Lock lock(mutex);
-  auto range = hashes[index].equal_range(hash);
-  for (auto it = range.first; it != range.second; ++it)
-    appendRecord(list, it->second);
+  if (indexes[index].heads.empty())
+    return;
+  size_t first = list.size();
+  for (uint32_t item = bucket(index, key); item != NONE; item = nextOf(index, item))
+    appendRecord(list, index < HASH_INDEXES ? item : fieldEntries[item].slot);
+  // Chains run newest first.
+  std::reverse(list.begin() + static_cast<std::ptrdiff_t>(first), list.end());
 }
 
 void DbCrtMem::findBySerNumHash(DbCertList& list, const DbHash& hash)
 {
-  findByHash(SER_NUM, list, hash);
+  findByKey(SER_NUM, list, keyView(hash));
 }
 
 void DbCrtMem::findBySbjDnHash(DbCertList& list, const DbHash& hash)
 {
-  findByHash(SBJ_DN, list, hash);
+  findByKey(SBJ_DN, list, keyView(hash));
 }
 
 void DbCrtMem::findByKeyIdHash(DbCertList& list, const DbHash& hash)
 {
-  findByHash(KEY_ID, list, hash);
+  findByKey(KEY_ID, list, keyView(hash));
 }
 
 void DbCrtMem::findByCertHash(DbCertList& list, const DbHash& hash)
 {
-  findByHash(CERT, list, hash);
+  findByKey(CERT, list, keyView(hash));
 }
 
 void DbCrtMem::findBySbjDnFld(DbCertList& list, char tag, const std::string& value)
 {
-  Lock lock(mutex);
-  auto range = fields.equal_range(dbFieldKey(tag, value));
-  for (auto it = range.first; it != range.second; ++it)
-    appendRecord(list, it->second);
+  findByKey(FIELDS, list, dbFieldKey(tag, value));
 }
 
 void DbCrtMem::listCa(DbCertList& list)
 {
   Lock lock(mutex);
   for (DbRecId id : caList)
-    appendRecord(list, id);
+    appendRecord(list, slotOf(id));
 }
 
 bool DbCrtMem::insertCert(const DbHash& serNumHash, const DbHash& sbjDnHash,
@@ -120,31 +202,67 @@ bool DbCrtMem::insertCert(const DbHash& serNumHash, const DbHash& sbjDnHash,
                           const DbBytes& der, const DbDnFieldList& fieldList, bool isCa)
 {
   Lock lock(mutex);
-  if (hashes[CERT].count(certHash))
+  if (!indexes[CERT].heads.empty() && bucket(CERT, keyView(certHash)) != NONE)
     return false;
-  // Build every key first: an allocation failure then leaves the store as it was.
+  // Slots, DER lengths and field offsets are 32-bit.
+  if (records.size() >= NONE || der.size() > NONE / 2 || fieldList.size() > NONE / 1024)
+    throw std::length_error("DbCrtMem::insertCert");
+  // Everything that allocates comes before the first change that could not be
+  // undone: a failed allocation leaves the store as it was.
   std::vector<std::string> fieldKeys;
   fieldKeys.reserve(fieldList.size());
-  for (const DbDnField& field : fieldList)
+  size_t length = der.size() + 1;
+  for (const DbDnField& field : fieldList) {
     fieldKeys.push_back(dbFieldKey(field.tag, field.value));
-  DbRecId id = nextId;
-  auto stored = records.emplace(id, der).first;
+    length += 1 + fieldKeys.back().size();
+  }
+  Record record;
+  record.keys[SER_NUM] = serNumHash;
+  record.keys[SBJ_DN] = sbjDnHash;
+  record.keys[KEY_ID] = keyIdHash;
+  record.keys[CERT] = certHash;
+  record.id = nextId;
+  record.derLength = static_cast<uint32_t>(der.size());
+  record.data.reset(new uint8_t[length]);
+  uint8_t* at = std::copy(der.begin(), der.end(), record.data.get());
+  std::vector<uint32_t> offsets;
+  offsets.reserve(fieldKeys.size());
+  for (const std::string& key : fieldKeys) {
+    offsets.push_back(static_cast<uint32_t>(at - record.data.get()) - record.derLength);
+    *at++ = static_cast<uint8_t>(key.size());  // at most 1 + DB_FIELD_VALUE_MAX
+    at = std::copy(key.begin(), key.end(), at);
+  }
+  *at = 0;
+  for (int index = 0; index < HASH_INDEXES; ++index)
+    reserve(index, 1);
+  reserve(FIELDS, offsets.size());
+
+  const uint32_t slot = static_cast<uint32_t>(records.size());
+  records.push_back(std::move(record));
+  const size_t firstEntry = fieldEntries.size();
   try {
-    hashes[SER_NUM].emplace(serNumHash, id);
-    hashes[SBJ_DN].emplace(sbjDnHash, id);
-    hashes[KEY_ID].emplace(keyIdHash, id);
-    hashes[CERT].emplace(certHash, id);
-    for (std::string& key : fieldKeys)
-      fields.emplace(std::move(key), id);
+    for (uint32_t offset : offsets)
+      fieldEntries.push_back(FieldEntry{slot, offset, NONE});
     if (isCa)
-      caList.push_back(id);
+      caList.push_back(nextId);
   } catch (...) {
-    records.erase(stored);
-    eraseFromIndexes(id);
+    fieldEntries.resize(firstEntry);
+    records.pop_back();
     throw;
   }
+  for (int index = 0; index < HASH_INDEXES; ++index)
+    link(index, slot);
+  for (size_t entry = firstEntry; entry < fieldEntries.size(); ++entry)
+    link(FIELDS, static_cast<uint32_t>(entry));
   ++nextId;
   return true;
+}
+
+uint32_t DbCrtMem::slotOf(DbRecId id) const
+{
+  auto it = std::lower_bound(records.begin(), records.end(), id,
+                             [](const Record& r, DbRecId wanted) { return r.id < wanted; });
+  return it != records.end() && it->id == id ? static_cast<uint32_t>(it - records.begin()) : NONE;
 }
 
 bool DbCrtMem::first()
@@ -152,7 +270,7 @@ bool DbCrtMem::first()
   Lock lock(mutex);
   cursorAtEnd = records.empty();
   if (!cursorAtEnd)
-    cursor = records.begin()->first;
+    cursor = records.front().id;
   return !cursorAtEnd;
 }
 
@@ -160,10 +278,11 @@ bool DbCrtMem::next()
 {
   Lock lock(mutex);
   if (!cursorAtEnd) {
-    auto it = records.upper_bound(cursor);
+    auto it = std::upper_bound(records.begin(), records.end(), cursor,
+                               [](DbRecId wanted, const Record& r) { return wanted < r.id; });
     cursorAtEnd = it == records.end();
     if (!cursorAtEnd)
-      cursor = it->first;
+      cursor = it->id;
   }
   return !cursorAtEnd;
 }
@@ -172,60 +291,75 @@ bool DbCrtMem::prev()
 {
   Lock lock(mutex);
   if (!cursorAtEnd) {
-    auto it = records.lower_bound(cursor);
+    auto it = std::lower_bound(records.begin(), records.end(), cursor,
+                               [](const Record& r, DbRecId wanted) { return r.id < wanted; });
     cursorAtEnd = it == records.begin();
     if (!cursorAtEnd)
-      cursor = std::prev(it)->first;
+      cursor = std::prev(it)->id;
   }
   return !cursorAtEnd;
 }
 
-std::map<DbRecId, DbBytes>::iterator DbCrtMem::cursorRecord(const char* operation)
+uint32_t DbCrtMem::cursorSlot(const char* operation)
 {
-  auto it = cursorAtEnd ? records.end() : records.find(cursor);
-  checkInvariant(it != records.end(), SRC_CRT, __LINE__, "cursor on a record", operation);
-  return it;
+  uint32_t slot = cursorAtEnd ? NONE : slotOf(cursor);
+  checkInvariant(slot != NONE, SRC_CRT, __LINE__, "cursor on a record", operation);
+  return slot;
 }
 
 DbRecId DbCrtMem::getCurrentRec()
 {
   Lock lock(mutex);
-  return cursorRecord("getCurrentRec")->first;
+  return records[cursorSlot("getCurrentRec")].id;
 }
 
 void DbCrtMem::setCurrentRec(DbRecId id)
 {
   Lock lock(mutex);
   cursor = id;
-  cursorAtEnd = records.count(id) == 0;
+  cursorAtEnd = slotOf(id) == NONE;
 }
 
 void DbCrtMem::get(DbBytes& der)
 {
   Lock lock(mutex);
-  der = cursorRecord("get")->second;
+  const Record& record = records[cursorSlot("get")];
+  der.assign(record.data.get(), record.data.get() + record.derLength);
 }
 
 void DbCrtMem::deleteCert()
 {
   Lock lock(mutex);
-  auto it = cursorRecord("deleteCert");
-  DbRecId id = it->first;
-  it = records.erase(it);
-  cursorAtEnd = it == records.end();
+  uint32_t slot = cursorSlot("deleteCert");
+  DbRecId id = records[slot].id;
+  records.erase(records.begin() + slot);
+  cursorAtEnd = slot == records.size();
   if (!cursorAtEnd)
-    cursor = it->first;
-  eraseFromIndexes(id);
+    cursor = records[slot].id;
+  caList.erase(std::remove(caList.begin(), caList.end(), id), caList.end());
+  rebuildIndexes();
 }
 
-void DbCrtMem::eraseFromIndexes(DbRecId id)
+void DbCrtMem::rebuildIndexes()
 {
-  for (HashIndex& index : hashes)
-    for (auto entry = index.begin(); entry != index.end();)
-      entry = entry->second == id ? index.erase(entry) : std::next(entry);
-  for (auto entry = fields.begin(); entry != fields.end();)
-    entry = entry->second == id ? fields.erase(entry) : std::next(entry);
-  caList.erase(std::remove(caList.begin(), caList.end(), id), caList.end());
+  // Fewer keys than before: the buckets and entries in place suffice, so
+  // nothing here allocates and a delete cannot fail half done.
+  for (Index& ix : indexes) {
+    std::fill(ix.heads.begin(), ix.heads.end(), NONE);
+    ix.used = 0;
+  }
+  size_t entry = 0;
+  for (uint32_t slot = 0; slot < records.size(); ++slot) {
+    const Record& record = records[slot];
+    const uint8_t* fields = record.data.get() + record.derLength;
+    for (uint32_t offset = 0; fields[offset] != 0; offset += 1 + fields[offset])
+      fieldEntries[entry++] = FieldEntry{slot, offset, NONE};
+    for (int index = 0; index < HASH_INDEXES; ++index)
+      link(index, slot);
+  }
+  fieldEntries.resize(entry);
+  for (size_t e = 0; e < entry; ++e)
+    link(FIELDS, static_cast<uint32_t>(e));
 }
 
 size_t DbCrtMem::size()
@@ -249,8 +383,10 @@ void DbCrlMem::insertCrl(const DbBytes& indexDer, const DbBytes& crlDer, int32_t
                          int32_t removeNumber)
 {
   Lock lock(mutex);
+  // Copies first: a failed allocation leaves the store as it was.
   DbBytes newIndex = indexDer;
-  crls[n] = crlDer;
+  DbBytes newCrl = crlDer;
+  crls[n].swap(newCrl);
   index.swap(newIndex);
   if (removeNumber != n)
     crls.erase(removeNumber);

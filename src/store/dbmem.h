@@ -8,8 +8,12 @@
 #include "store/dbbase.h"
 
 #include <atomic>
+#include <cstdint>
+#include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <string_view>
 #include <thread>
 
 class DbCrtMem : public DbCrtBase {
@@ -39,21 +43,59 @@ class DbCrtMem : public DbCrtBase {
   size_t size();
 
  private:
-  typedef std::multimap<DbHash, DbRecId> HashIndex;
-  enum { SER_NUM, SBJ_DN, KEY_ID, CERT, HASH_INDEXES };
+  // Four indexes of 20-octet keys, then the field index.
+  enum { SER_NUM, SBJ_DN, KEY_ID, CERT, HASH_INDEXES, FIELDS = HASH_INDEXES, INDEXES };
+  static constexpr uint32_t NONE = UINT32_MAX;
 
-  void findByHash(int index, DbCertList& list, const DbHash& hash);
-  void appendRecord(DbCertList& list, DbRecId id) const;
-  // Removes the id from every index and the CA list (a whole scan: deletes are rare).
-  void eraseFromIndexes(DbRecId id);
-  // The cursor's record; an invariant failure when it is at the end.
-  std::map<DbRecId, DbBytes>::iterator cursorRecord(const char* operation);
+  // A record keeps its own keys; the indexes hold only positions. Records
+  // are in id order (ids only grow), so a record's position is its slot.
+  struct Record {
+    DbHash keys[HASH_INDEXES];
+    // The next older record with the same key, per 20-octet index.
+    uint32_t next[HASH_INDEXES];
+    DbRecId id;
+    uint32_t derLength;
+    // The DER, then each field key as one length octet and the key.
+    std::unique_ptr<uint8_t[]> data;
+  };
+  // One field key of a record: where it stands in the record's data.
+  struct FieldEntry {
+    uint32_t slot;
+    uint32_t offset;
+    uint32_t next;
+  };
+  // Open addressing, linear probing: each bucket holds the newest item (a
+  // record slot, or a field entry) of the chain of items with one key.
+  struct Index {
+    std::vector<uint32_t> heads;
+    size_t used = 0;
+  };
+
+  std::string_view keyOf(int index, uint32_t item) const;
+  uint32_t& nextOf(int index, uint32_t item);
+  uint64_t hashOf(std::string_view key) const;
+  // The bucket of the key's chain, or the empty bucket where it would go.
+  uint32_t& bucket(int index, std::string_view key);
+  // Room for `more` new keys without passing the load bound (may throw; the
+  // index is unchanged then).
+  void reserve(int index, size_t more);
+  // Puts the item at the head of its key's chain (room reserved before).
+  void link(int index, uint32_t item);
+  // Appends the records of the key's chain, oldest first.
+  void findByKey(int index, DbCertList& list, std::string_view key);
+  void appendRecord(DbCertList& list, uint32_t slot) const;
+  // Builds every index again from the records (after a delete: deletes are rare).
+  void rebuildIndexes();
+  // The slot of the record with the id, or NONE.
+  uint32_t slotOf(DbRecId id) const;
+  // The cursor's slot; an invariant failure when it is at the end.
+  uint32_t cursorSlot(const char* operation);
 
   std::recursive_mutex mutex;
   DbRecId nextId = 0;
-  std::map<DbRecId, DbBytes> records;
-  HashIndex hashes[HASH_INDEXES];
-  std::multimap<std::string, DbRecId> fields;
+  std::deque<Record> records;
+  std::deque<FieldEntry> fieldEntries;
+  Index indexes[INDEXES];
   std::vector<DbRecId> caList;
   // The record under the cursor; cursorAtEnd when none.
   DbRecId cursor = 0;

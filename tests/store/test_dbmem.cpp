@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -268,6 +269,73 @@ TEST(DbCrtMem, KeysAreBoundedAndCutTheSameWayOnBothSides)
   }
 }
 
+// Thousands of records, keys shared by groups of every size (one record, a
+// few, all of them): each find returns exactly its group in insertion order,
+// while the indexes grow and after deletes rebuild them.
+TEST(DbCrtMem, ManyRecordsFoundInInsertionOrderThroughGrowthAndDeletes)
+{
+  std::unique_ptr<DbMem> db(freshDb("many"));
+  DbCrtBase& crt = *db->crt();
+  const uint32_t count = 3000;
+  auto key = [](uint32_t group, uint8_t kind) {
+    DbHash h{};
+    h.fill(kind);
+    h[0] = static_cast<uint8_t>(group);
+    h[1] = static_cast<uint8_t>(group >> 8);
+    return h;
+  };
+  // Groups of records sharing a key: the record number divided by the size.
+  const struct {
+    const char* name;
+    uint32_t groupSize;
+  } groups[] = {{"serial", 1}, {"subject", 7}, {"keyId", 250}, {"field", count}};
+  auto groupOf = [&](int g, uint32_t i) { return i / groups[g].groupSize; };
+  for (uint32_t i = 0; i < count; ++i) {
+    DbBytes der = {0x30, static_cast<uint8_t>(i), static_cast<uint8_t>(i >> 8)};
+    ASSERT_TRUE(crt.insertCert(key(groupOf(0, i), 1), key(groupOf(1, i), 2), key(i, 3),
+                               key(groupOf(2, i), 4), "", der, {{'c', "PL"}}, i % 100 == 0));
+  }
+  std::set<DbRecId> deleted;
+  auto check = [&](const char* when) {
+    for (int g = 0; g < 4; ++g)
+      for (uint32_t probe : {0u, 1u, 6u, 7u, 1234u, count - 1}) {
+        std::vector<DbRecId> expected;
+        for (uint32_t i = 0; i < count; ++i)
+          if (groupOf(g, i) == groupOf(g, probe) && !deleted.count(i))
+            expected.push_back(i);
+        DbCertList found;
+        uint32_t group = groupOf(g, probe);
+        if (g == 0)
+          crt.findBySerNumHash(found, key(group, 1));
+        else if (g == 1)
+          crt.findBySbjDnHash(found, key(group, 2));
+        else if (g == 2)
+          crt.findByKeyIdHash(found, key(group, 4));
+        else
+          crt.findBySbjDnFld(found, 'c', "PL");
+        std::vector<DbRecId> ids;
+        for (const DbCertRecord& r : found) {
+          ids.push_back(r.id);
+          EXPECT_EQ((DbBytes{0x30, static_cast<uint8_t>(r.id), static_cast<uint8_t>(r.id >> 8)}),
+                    r.der);
+        }
+        EXPECT_EQ(expected, ids) << when << " " << groups[g].name << " " << probe;
+      }
+  };
+  check("after the inserts");
+  for (DbRecId id : {0u, 7u, 1234u, 2999u, 1500u}) {
+    crt.setCurrentRec(id);
+    crt.deleteCert();
+    deleted.insert(id);
+  }
+  check("after the deletes");
+  DbCertList cas;
+  crt.listCa(cas);
+  EXPECT_EQ(28u, cas.size());
+  EXPECT_EQ(100u, cas.front().id);
+  EXPECT_EQ(static_cast<size_t>(count - deleted.size()), static_cast<DbCrtMem&>(crt).size());
+}
+
 TEST(DbCrlMem, IndexStartsEmptyAndCrlsAreReplaced)
 {
   std::unique_ptr<DbMem> db(freshDb("crl"));
@@ -300,6 +368,42 @@ TEST(DbCrlMem, IndexStartsEmptyAndCrlsAreReplaced)
   other.join();
   // An unlock from a thread that holds nothing changes nothing.
   crl.unlock();
+}
+
+// True when another thread takes the store's index lock within two seconds
+// (the thread is left behind when it cannot, so a leaked lock fails the test
+// instead of hanging it).
+bool freeForAnotherThread(DbCrlBase& crl)
+{
+  auto taken = std::make_shared<std::atomic<bool>>(false);
+  std::thread([&crl, taken] {
+    DbCrlGuard guard(1);
+    DbBytes index;
+    crl.getCrlIndex(index, guard);
+    *taken = true;
+  }).detach();
+  for (int i = 0; i < 200 && !*taken; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return *taken;
+}
+
+TEST(DbCrlMem, AGuardUsedTwiceLeavesNoLockBehind)
+{
+  const struct {
+    const char* name;
+    bool secondStore;
+  } cases[] = {{"same store twice", false}, {"two stores", true}};
+  for (const auto& c : cases) {
+    std::unique_ptr<DbMem> one(freshDb("guard")), two(freshDb("guard"));
+    {
+      DbCrlGuard guard(0);
+      DbBytes index;
+      one->crl()->getCrlIndex(index, guard);
+      (c.secondStore ? two : one)->crl()->getCrlIndex(index, guard);
+    }
+    EXPECT_TRUE(freeForAnotherThread(*one->crl())) << c.name;
+    EXPECT_TRUE(freeForAnotherThread(*two->crl())) << c.name;
+  }
 }
 
 TEST(DbSrvMem, ImportNumbersByLowerCasedName)
