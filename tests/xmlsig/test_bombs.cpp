@@ -14,9 +14,18 @@
 
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+
+namespace {
+double threadSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+}  // namespace
 
 namespace {
 
@@ -288,7 +297,9 @@ TEST(XmlBombs, ProcessedOrRefusedInTime) {
   };
   for (const Bomb& b : bombs) {
     size_t output = 0;
-    auto t0 = std::chrono::steady_clock::now();
+    // Processor time of this thread: the bound is on the work done, which a
+    // loaded machine (other tests running beside this one) does not change.
+    const double t0 = threadSeconds();
     int32_t rc;
     size_t peak;
     {
@@ -296,7 +307,7 @@ TEST(XmlBombs, ProcessedOrRefusedInTime) {
       rc = runBomb(b, output);
       peak = static_cast<size_t>(all.peak());
     }
-    auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double seconds = threadSeconds() - t0;
     // Where processing is allowed, so is refusing a tree above its memory
     // allowance while parsing (89).
     if (b.refusal == 0 || b.mustRefuse)
@@ -486,7 +497,7 @@ TEST(XmlBombs, FuzzReproducers) {
   };
   for (const auto& c : cases) {
     std::string bytes = readFixture(c.file).substr(1);
-    auto t0 = std::chrono::steady_clock::now();
+    const double t0 = threadSeconds();
     ParsedDoc d(bytes);
     EXPECT_EQ(d.rc, c.parse) << c.file;
     if (d.rc == 0) {
@@ -498,7 +509,7 @@ TEST(XmlBombs, FuzzReproducers) {
         EXPECT_TRUE(rc == 0 || rc == 140) << c.file << " " << rc;
       }
     }
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10)) << c.file;
+    EXPECT_LT(threadSeconds() - t0, 10.0) << c.file;
   }
 }
 
