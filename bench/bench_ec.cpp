@@ -16,7 +16,7 @@
 #include "crypto/asym/lvdsa.h"
 #include "crypto/asym/lvgeneraldsa.h"
 #include "crypto/asym/lvnamedcurves.h"
-#include "crypto/rbg/lvrbg.h"
+#include "bench_rbg.h"
 #include "ratio_main.h"
 
 namespace {
@@ -43,25 +43,6 @@ Bytes rsOf(const Bytes& der) {
   std::size_t hdr = (der[1] & 0x80) ? 2 + (der[1] & 0x7F) : 2;
   return Bytes(der.begin() + hdr, der.end());
 }
-
-// Nonce octets for the signing runs (their source does not change the work).
-class BenchRbg : public LvRbg {
- public:
-  void init(const LvOctet*, unsigned int) override {}
-  void reinit(const LvOctet*, unsigned int) override {}
-  void reset() override {}
-  void fillOctets(LvOctet* dst, unsigned int n) override {
-    for (unsigned int i = 0; i < n; i++) {
-      state = state * 6364136223846793005ull + 1442695040888963407ull;
-      dst[i] = static_cast<LvOctet>(state >> 56);
-    }
-  }
-  unsigned int getMinSeedOctets() const override { return 0; }
-  unsigned int getMaxSeedOctets() const override { return 0; }
-  unsigned int getSeedStepOctets() const override { return 1; }
-  const char* getName() const override { return "BENCH"; }
-  unsigned long long state = 1;
-};
 
 struct Fixture {
   EVP_PKEY* key = nullptr;

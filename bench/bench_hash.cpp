@@ -1,8 +1,8 @@
 // bench-libs: tal_crypto_hash
 // SHA-1, SHA-256 and SHA-512 over 64 B, 1 KiB, 16 KiB and 1 MiB messages,
 // ours beside OpenSSL's EVP. OPENSSL_ia32cap=":~0x20000000" turns OpenSSL's
-// SHA instructions off, TALVORIN_CRYPTO_PORTABLE=1 ours (and every other
-// processor-specific path).
+// SHA instructions off (leaf 7 EBX bit 29), TALVORIN_CRYPTO_NO_SHANI=1 ours;
+// TALVORIN_CRYPTO_PORTABLE=1 turns every processor-specific path of ours off.
 #include <openssl/evp.h>
 
 #include <vector>

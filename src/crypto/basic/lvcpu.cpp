@@ -13,7 +13,7 @@ namespace {
 
 struct Features {
   bool portable = false;
-  bool shaNi = false, aesNi = false, pclmul = false, bmi2Adx = false, bmi2 = false, avx2 = false,
+  bool shaNi = false, aesNi = false, pclmul = false, bmi2Adx = false, bmi1 = false, bmi2 = false, avx2 = false,
        ifma = false;
 };
 
@@ -26,14 +26,18 @@ unsigned long long xcr0() {
 }
 #endif
 
+// Read with secure_getenv: a set-uid caller's environment picks no code path.
+bool envSet(const char* name) {
+  const char* env = secure_getenv(name);
+  return env != nullptr && env[0] != '\0' && std::strcmp(env, "0") != 0;
+}
+
 Features probe() {
   Features f;
 #ifdef TAL_CRYPTO_PORTABLE
   f.portable = true;
 #endif
-  // Read with secure_getenv: a set-uid caller's environment picks no code path.
-  const char* env = secure_getenv("TALVORIN_CRYPTO_PORTABLE");
-  if (env != nullptr && env[0] != '\0' && std::strcmp(env, "0") != 0) f.portable = true;
+  if (envSet("TALVORIN_CRYPTO_PORTABLE")) f.portable = true;
   if (f.portable) return f;
 #ifdef LVCPU_X86
   unsigned a, b, c, d;
@@ -48,7 +52,8 @@ Features probe() {
   f.pclmul = pclmul && sse41;
   unsigned a7 = 0, b7 = 0, c7 = 0, d7 = 0;
   if (__get_cpuid_count(7, 0, &a7, &b7, &c7, &d7)) {
-    f.shaNi = (b7 & (1u << 29)) != 0 && ssse3 && sse41;
+    f.shaNi = (b7 & (1u << 29)) != 0 && ssse3 && sse41 && !envSet("TALVORIN_CRYPTO_NO_SHANI");
+    f.bmi1 = (b7 & (1u << 3)) != 0;
     f.bmi2 = (b7 & (1u << 8)) != 0;
     f.bmi2Adx = f.bmi2 && (b7 & (1u << 19)) != 0;
     f.avx2 = avx && ymm && (b7 & (1u << 5)) != 0;
@@ -70,6 +75,7 @@ bool hasShaNi() { return features().shaNi; }
 bool hasAesNi() { return features().aesNi; }
 bool hasPclmul() { return features().pclmul; }
 bool hasBmi2Adx() { return features().bmi2Adx; }
+bool hasBmi1() { return features().bmi1; }
 bool hasBmi2() { return features().bmi2; }
 bool hasAvx2() { return features().avx2; }
 bool hasAvx512Ifma() { return features().ifma; }

@@ -2,7 +2,8 @@
 // Every processor-specific path asks here, so one switch turns them all off:
 // the environment variable TALVORIN_CRYPTO_PORTABLE (any value but "" or "0")
 // or the build option TAL_CRYPTO_PORTABLE. Then the portable paths run and can
-// be measured and tested on any machine.
+// be measured and tested on any machine. TALVORIN_CRYPTO_NO_SHANI turns off
+// the SHA instructions alone, for the paths of processors without them.
 #ifndef TAL_CRYPTO_BASIC_LVCPU_H
 #define TAL_CRYPTO_BASIC_LVCPU_H
 
@@ -16,6 +17,7 @@ bool hasShaNi();      // SHA, SSSE3, SSE4.1
 bool hasAesNi();      // AES-NI, SSE2
 bool hasPclmul();     // PCLMULQDQ, SSE4.1
 bool hasBmi2Adx();    // BMI2 (mulx) and ADX (adcx, adox)
+bool hasBmi1();       // BMI1 (andn)
 bool hasBmi2();       // BMI2 (rorx, mulx)
 bool hasAvx2();
 bool hasAvx512Ifma(); // AVX-512F and AVX-512 IFMA

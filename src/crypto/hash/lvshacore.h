@@ -1,8 +1,8 @@
 // Compression functions of the SHA family over whole 64- or 128-octet blocks.
 //
-// SHA-1, SHA-256 and SHA-512 have two versions: the portable one, and one using the
-// processor's SHA instructions (x86 SHA-NI). lvSha1Compress and
-// lvSha256Compress pick the fast one at run time when the processor has it.
+// Each has a portable version and faster ones for x86: SHA-1 and SHA-256 with
+// the processor's SHA instructions (SHA-NI), else with the message schedule in
+// AVX2 registers, as SHA-512. lvSha*CompressFn pick one at run time.
 #pragma once
 
 #include <cstddef>
@@ -23,11 +23,14 @@ bool lvShaNiAvailable();
 void lvSha1CompressShaNi(std::uint32_t state[5], const std::uint8_t* blocks, std::size_t count);
 void lvSha256CompressShaNi(std::uint32_t state[8], const std::uint8_t* blocks, std::size_t count);
 
-// SHA-512 with the message schedule in AVX2 registers: true when the
-// processor has AVX2 and BMI2; the function only to be called then.
+// The message schedule in AVX2 registers, two blocks at a time: true when the
+// processor has AVX2, BMI1 and BMI2; the functions only to be called then. SHA-1 and
+// SHA-256 take this path where the SHA instructions are missing.
 typedef void (*LvSha64CompressFn)(std::uint64_t* state, const std::uint8_t* blocks,
                                   std::size_t count);
-bool lvSha512Avx2Available();
+bool lvShaAvx2Available();
+void lvSha1CompressAvx2(std::uint32_t state[5], const std::uint8_t* blocks, std::size_t count);
+void lvSha256CompressAvx2(std::uint32_t state[8], const std::uint8_t* blocks, std::size_t count);
 void lvSha512CompressAvx2(std::uint64_t state[8], const std::uint8_t* blocks, std::size_t count);
 
 // The version chosen for this processor.

@@ -188,13 +188,23 @@ static void lvSha256Portable32(std::uint32_t* s, const std::uint8_t* b, std::siz
 static void lvSha256ShaNi32(std::uint32_t* s, const std::uint8_t* b, std::size_t n) {
   lvSha256CompressShaNi(s, b, n);
 }
+static void lvSha1Avx2_32(std::uint32_t* s, const std::uint8_t* b, std::size_t n) {
+  lvSha1CompressAvx2(s, b, n);
+}
+static void lvSha256Avx2_32(std::uint32_t* s, const std::uint8_t* b, std::size_t n) {
+  lvSha256CompressAvx2(s, b, n);
+}
 
 LvSha32CompressFn lvSha1CompressFn() {
-  static const LvSha32CompressFn fn = lvShaNiAvailable() ? lvSha1ShaNi32 : lvSha1Portable32;
+  static const LvSha32CompressFn fn = lvShaNiAvailable()     ? lvSha1ShaNi32
+                                      : lvShaAvx2Available() ? lvSha1Avx2_32
+                                                             : lvSha1Portable32;
   return fn;
 }
 
 LvSha32CompressFn lvSha256CompressFn() {
-  static const LvSha32CompressFn fn = lvShaNiAvailable() ? lvSha256ShaNi32 : lvSha256Portable32;
+  static const LvSha32CompressFn fn = lvShaNiAvailable()     ? lvSha256ShaNi32
+                                      : lvShaAvx2Available() ? lvSha256Avx2_32
+                                                             : lvSha256Portable32;
   return fn;
 }

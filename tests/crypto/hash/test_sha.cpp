@@ -170,7 +170,7 @@ TEST(Sha, ShaInstructionsMatchPortableCode) {
 // last block alone), aligned and not. The CAVP files above run through the
 // path chosen for this processor.
 TEST(Sha, Sha512Avx2MatchesPortableCode) {
-  if (!lvSha512Avx2Available()) GTEST_SKIP() << "no AVX2 and BMI2 on this processor";
+  if (!lvShaAvx2Available()) GTEST_SKIP() << "no AVX2 and BMI2 on this processor";
   std::mt19937_64 rng(54321);
   std::vector<std::uint8_t> data(128 * 9 + 1);
   for (auto& b : data) b = static_cast<std::uint8_t>(rng());
@@ -181,6 +181,91 @@ TEST(Sha, Sha512Avx2MatchesPortableCode) {
       lvSha512CompressPortable(a, data.data() + offset, blocks);
       lvSha512CompressAvx2(b, data.data() + offset, blocks);
       EXPECT_TRUE(std::equal(a, a + 8, b)) << "blocks " << blocks << " offset " << offset;
+    }
+  }
+}
+
+// A digest over one compression function with the test's own padding, so that
+// a path the processor would not choose (the AVX2 schedule where it has the SHA
+// instructions) is checked too. `offset` misaligns the input.
+template <class Word, size_t N>
+std::string digestWith(void (*compress)(Word*, const std::uint8_t*, size_t), const Word (&iv)[N],
+                       const std::vector<std::uint8_t>& m, size_t offset) {
+  const size_t block = 16 * sizeof(Word), field = 2 * sizeof(Word);
+  std::vector<std::uint8_t> p(offset);
+  p.insert(p.end(), m.begin(), m.end());
+  p.push_back(0x80);
+  while ((p.size() - offset) % block != block - field) p.push_back(0);
+  p.insert(p.end(), field - 8, 0);
+  for (int i = 7; i >= 0; --i) p.push_back(static_cast<std::uint8_t>((m.size() * 8) >> (8 * i)));
+  Word st[N];
+  std::copy(iv, iv + N, st);
+  compress(st, p.data() + offset, (p.size() - offset) / block);
+  std::string out;
+  for (Word w : st)
+    for (int i = sizeof(Word) - 1; i >= 0; --i) {
+      const std::uint8_t b = static_cast<std::uint8_t>(w >> (8 * i));
+      out += rsp::tohex(&b, 1);
+    }
+  return out;
+}
+
+const std::uint32_t kIv1[5] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0};
+const std::uint32_t kIv256[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                                 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+const std::uint64_t kIv512[8] = {0x6a09e667f3bcc908ULL, 0xbb67ae8584caa73bULL,
+                                 0x3c6ef372fe94f82bULL, 0xa54ff53a5f1d36f1ULL,
+                                 0x510e527fade682d1ULL, 0x9b05688c2b3e6c1fULL,
+                                 0x1f83d9abfb41bd6bULL, 0x5be0cd19137e2179ULL};
+
+// The AVX2 schedule and the portable code, each as a whole digest.
+struct Path {
+  const char* file;  // CAVP file prefix
+  size_t block;
+  std::string (*fast)(const std::vector<std::uint8_t>&, size_t);
+  std::string (*portable)(const std::vector<std::uint8_t>&, size_t);
+};
+const Path kAvx2Paths[] = {
+    {"SHA1", 64,
+     [](const std::vector<std::uint8_t>& m, size_t o) { return digestWith(lvSha1CompressAvx2, kIv1, m, o); },
+     [](const std::vector<std::uint8_t>& m, size_t o) { return digestWith(lvSha1CompressPortable, kIv1, m, o); }},
+    {"SHA256", 64,
+     [](const std::vector<std::uint8_t>& m, size_t o) { return digestWith(lvSha256CompressAvx2, kIv256, m, o); },
+     [](const std::vector<std::uint8_t>& m, size_t o) { return digestWith(lvSha256CompressPortable, kIv256, m, o); }},
+    {"SHA512", 128,
+     [](const std::vector<std::uint8_t>& m, size_t o) { return digestWith(lvSha512CompressAvx2, kIv512, m, o); },
+     [](const std::vector<std::uint8_t>& m, size_t o) { return digestWith(lvSha512CompressPortable, kIv512, m, o); }},
+};
+
+TEST(Sha, Avx2ScheduleOnCavpMessages) {
+  if (!lvShaAvx2Available()) GTEST_SKIP() << "no AVX2 and BMI2 on this processor";
+  for (const Path& p : kAvx2Paths)
+    for (const char* kind : {"ShortMsg.rsp", "LongMsg.rsp"}) {
+      size_t checked = 0;
+      for (const auto& r : rsp::load(rsp::dataPath(std::string(p.file) + kind))) {
+        if (!r.has("MD") || !r.has("Msg")) continue;
+        EXPECT_EQ(p.fast(rsp::message(r), checked % 2), r["MD"]) << p.file << " Len=" << r["Len"];
+        ++checked;
+      }
+      EXPECT_GT(checked, 0u) << p.file << kind;
+    }
+}
+
+// Random lengths up to 1000 octets and every length around the first block
+// boundaries (pairs of blocks and a lone last one), aligned and not.
+TEST(Sha, Avx2ScheduleMatchesPortableCode) {
+  if (!lvShaAvx2Available()) GTEST_SKIP() << "no AVX2 and BMI2 on this processor";
+  std::mt19937 rng(777);
+  std::vector<std::uint8_t> data(1000);
+  for (auto& b : data) b = static_cast<std::uint8_t>(rng());
+  for (const Path& p : kAvx2Paths) {
+    std::vector<size_t> lengths;
+    for (size_t n = 0; n <= 5 * p.block; ++n) lengths.push_back(n);
+    for (int i = 0; i < 200; ++i) lengths.push_back(rng() % 1001);
+    for (size_t n : lengths) {
+      const std::vector<std::uint8_t> m(data.begin(), data.begin() + static_cast<long>(n));
+      const size_t offset = n % 3;
+      EXPECT_EQ(p.fast(m, offset), p.portable(m, 0)) << p.file << " length " << n;
     }
   }
 }
