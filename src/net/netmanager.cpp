@@ -110,12 +110,12 @@ std::string ldapDnText(const DistinguishedName& name)
 
 int32_t NetworkManager::init()
 {
+  // A zero is no time-out at all: the machine's value, or the default, stands then.
   uint64_t seconds = 0;
-  if (readTimeoutSeconds(platform::RegistryRoot::CurrentUser, seconds) ||
-      readTimeoutSeconds(platform::RegistryRoot::LocalMachine, seconds)) {
-    if (seconds > 0)
-      timeout = static_cast<long>(std::min(seconds, MAX_TIMEOUT_SECONDS) * 1000);
-  }
+  if (!readTimeoutSeconds(platform::RegistryRoot::CurrentUser, seconds) || seconds == 0)
+    readTimeoutSeconds(platform::RegistryRoot::LocalMachine, seconds);
+  if (seconds > 0)
+    timeout = static_cast<long>(std::min(seconds, MAX_TIMEOUT_SECONDS) * 1000);
   return netStartup() ? 0 : 23;
 }
 
