@@ -7,6 +7,9 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -14,6 +17,8 @@
 #include <functional>
 #include <string>
 #include <thread>
+
+extern char** environ;
 
 struct LocalRequest {
   std::string head;  // request line and headers
@@ -175,4 +180,24 @@ inline int closedLocalPort()
   ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
   ::close(s);
   return ntohs(a.sin_port);
+}
+
+// Runs a program with its output thrown away: its exit status when waited for, else 0 and its
+// process id in *started (-1 when it cannot start).
+inline int runQuiet(const char* const* argv, bool wait, pid_t* started)
+{
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  int status = -1;
+  if (posix_spawnp(&pid, argv[0], &actions, nullptr, const_cast<char**>(argv), environ) == 0) {
+    if (wait)
+      waitpid(pid, &status, 0);
+    else
+      *started = pid, status = 0;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  return status;
 }

@@ -24,24 +24,6 @@ std::string dataPath(const std::string& name)
   return std::string(TAL_TEST_DATA_DIR) + "/net/" + name;
 }
 
-int runQuiet(const char* const* argv, bool wait, pid_t* started)
-{
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  int status = -1;
-  if (posix_spawnp(&pid, argv[0], &actions, nullptr, const_cast<char**>(argv), environ) == 0) {
-    if (wait)
-      waitpid(pid, &status, 0);
-    else
-      *started = pid, status = 0;
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  return status;
-}
-
 // slapd in a temporary folder, on a free port of 127.0.0.1, loaded with directory.ldif.
 class LocalSlapd {
  public:

@@ -219,15 +219,7 @@ LocalAnswer ocspResponder(const LocalRequest& r)
   const char* argv[] = {"openssl", "ocsp", "-index", files[0].c_str(), "-CA", files[1].c_str(),
                         "-rsigner", files[2].c_str(), "-rkey", files[3].c_str(), "-reqin",
                         in.c_str(), "-respout", out.c_str(), nullptr};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  int status = -1;
-  if (posix_spawnp(&pid, "openssl", &actions, nullptr, const_cast<char**>(argv), environ) == 0)
-    waitpid(pid, &status, 0);
-  posix_spawn_file_actions_destroy(&actions);
+  const int status = runQuiet(argv, true, nullptr);
   std::ifstream answer(out, std::ios::binary);
   const std::string der((std::istreambuf_iterator<char>(answer)), {});
   a.bytes = status == 0 ? httpAnswer(200, "application/ocsp-response", der) : httpAnswer(500, "", "");
