@@ -1,0 +1,142 @@
+#include "net/ldapclient.h"
+
+#include "net/netclient.h"
+
+#include <ldap.h>
+
+#include <cstdio>
+#include <memory>
+#include <new>
+
+namespace {
+
+struct LdapErrorRow {
+  int ldapCode;
+  int32_t result;
+};
+
+const LdapErrorRow ldapErrorTable[] = {
+    {LDAP_SUCCESS, NET_OK},
+    {LDAP_SERVER_DOWN, NET_CONNECT_FAILED},
+    {LDAP_CONNECT_ERROR, NET_CONNECT_FAILED},
+    {LDAP_TIMEOUT, NET_TIMEOUT},
+    {LDAP_TIMELIMIT_EXCEEDED, NET_TIMEOUT},
+    {LDAP_NO_SUCH_OBJECT, NET_NOT_FOUND},
+    {LDAP_INVALID_CREDENTIALS, NET_BAD_LOGIN},
+    {LDAP_INSUFFICIENT_ACCESS, NET_REFUSED},
+    {LDAP_UNWILLING_TO_PERFORM, NET_REFUSED},
+    {LDAP_SIZELIMIT_EXCEEDED, NET_TOO_LARGE},
+    {LDAP_NO_MEMORY, NET_NO_MEMORY},
+    {LDAP_DECODING_ERROR, NET_BAD_FORMAT},
+    {LDAP_INVALID_DN_SYNTAX, NET_NOT_FOUND},
+    {LDAP_FILTER_ERROR, NET_PROTOCOL},
+};
+
+struct LdapDeleter {
+  void operator()(LDAP* ld) const { ldap_unbind_ext_s(ld, nullptr, nullptr); }
+};
+struct UrlDeleter {
+  void operator()(LDAPURLDesc* d) const { ldap_free_urldesc(d); }
+};
+struct MessageDeleter {
+  void operator()(LDAPMessage* m) const { ldap_msgfree(m); }
+};
+struct ValuesDeleter {
+  void operator()(berval** v) const { ldap_value_free_len(v); }
+};
+
+}  // namespace
+
+int32_t ldapResultOf(int ldapCode)
+{
+  for (const LdapErrorRow& row : ldapErrorTable)
+    if (row.ldapCode == ldapCode)
+      return row.result;
+  return NET_PROTOCOL;
+}
+
+std::string ldapFilterValue(const std::string& value)
+{
+  std::string out;
+  for (unsigned char c : value) {
+    if (c == '*' || c == '(' || c == ')' || c == '\\' || c == 0) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "\\%02x", c);
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+int32_t ldapFetch(const LdapQuery& query, std::vector<std::vector<uint8_t>>& values)
+{
+  if (netUrlScheme(query.url) != "ldap")
+    return NET_PROTOCOL;
+  LDAPURLDesc* parsed = nullptr;
+  if (ldap_url_parse(query.url.c_str(), &parsed) != LDAP_URL_SUCCESS)
+    return NET_PROTOCOL;
+  std::unique_ptr<LDAPURLDesc, UrlDeleter> url(parsed);
+  if (!url->lud_host || !*url->lud_host)
+    return NET_NO_SERVER;
+  const int port = url->lud_port ? url->lud_port : 389;
+  const std::string server = "ldap://" + std::string(url->lud_host) + ":" + std::to_string(port);
+  const std::string base = !query.base.empty() ? query.base : (url->lud_dn ? url->lud_dn : "");
+
+  LDAP* raw = nullptr;
+  if (ldap_initialize(&raw, server.c_str()) != LDAP_SUCCESS || !raw)
+    return NET_NO_MEMORY;
+  std::unique_ptr<LDAP, LdapDeleter> ld(raw);
+  const int version = LDAP_VERSION3;
+  ldap_set_option(raw, LDAP_OPT_PROTOCOL_VERSION, &version);
+  ldap_set_option(raw, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
+  timeval tv{query.timeoutMs / 1000, static_cast<long>((query.timeoutMs % 1000) * 1000)};
+  ldap_set_option(raw, LDAP_OPT_NETWORK_TIMEOUT, &tv);
+  ldap_set_option(raw, LDAP_OPT_TIMEOUT, &tv);
+  ldap_set_option(raw, LDAP_OPT_SIZELIMIT, &query.maxEntries);
+  // No single message may grow past the cap while libldap reads it.
+  Sockbuf* sb = nullptr;
+  if (ldap_get_option(raw, LDAP_OPT_SOCKBUF, &sb) == LDAP_OPT_SUCCESS && sb) {
+    ber_len_t most = static_cast<ber_len_t>(query.maxBytes) + 4096;
+    ber_sockbuf_ctrl(sb, LBER_SB_OPT_SET_MAX_INCOMING, &most);
+  }
+
+  berval anonymous{0, nullptr};
+  int rc = ldap_sasl_bind_s(raw, "", LDAP_SASL_SIMPLE, &anonymous, nullptr, nullptr, nullptr);
+  if (rc != LDAP_SUCCESS)
+    return ldapResultOf(rc);
+
+  std::vector<char*> attrs;
+  for (const std::string& a : query.attributes)
+    attrs.push_back(const_cast<char*>(a.c_str()));
+  attrs.push_back(nullptr);
+  const int scope = query.scope == LDAP_QUERY_SUBTREE ? LDAP_SCOPE_SUBTREE : LDAP_SCOPE_BASE;
+  LDAPMessage* found = nullptr;
+  rc = ldap_search_ext_s(raw, base.c_str(), scope, query.filter.c_str(), attrs.data(), 0, nullptr,
+                         nullptr, &tv, query.maxEntries, &found);
+  std::unique_ptr<LDAPMessage, MessageDeleter> result(found);
+  if (rc != LDAP_SUCCESS && !(rc == LDAP_SIZELIMIT_EXCEEDED && found))
+    return ldapResultOf(rc);
+
+  size_t total = 0;
+  try {
+    for (LDAPMessage* e = ldap_first_entry(raw, found); e; e = ldap_next_entry(raw, e)) {
+      for (const std::string& a : query.attributes) {
+        std::unique_ptr<berval*, ValuesDeleter> vals(ldap_get_values_len(raw, e, a.c_str()));
+        if (!vals)
+          continue;
+        for (berval** v = vals.get(); *v; ++v) {
+          if ((*v)->bv_len > query.maxBytes - total)
+            return NET_TOO_LARGE;
+          total += (*v)->bv_len;
+          const uint8_t* p = reinterpret_cast<const uint8_t*>((*v)->bv_val);
+          values.emplace_back(p, p + (*v)->bv_len);
+        }
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    return NET_NO_MEMORY;
+  }
+  return NET_OK;
+}

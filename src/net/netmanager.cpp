@@ -1,0 +1,400 @@
+#include "net/netmanager.h"
+
+#include "asn1/asnint.h"
+#include "base/reportstream.h"
+#include "net/ldapclient.h"
+#include "pki/cms/tsp.h"
+#include "pki/names/dname.h"
+#include "pki/names/dnprint.h"
+#include "pki/ocsp/ocspresp.h"
+#include "pki/x509/cert.h"
+#include "pki/x509/crl.h"
+#include "platform/registry.h"
+
+#include <algorithm>
+#include <new>
+
+const char* const NET_REGISTRY_KEY = "SOFTWARE\\MIRVAL KSO\\TALVORIN\\3.9";
+const char* const NET_TIMEOUT_VALUE = "nettimeout";
+
+namespace {
+
+// A time-out above an hour is a mistyped value, not a wish.
+constexpr uint64_t MAX_TIMEOUT_SECONDS = 3600;
+
+bool readTimeoutSeconds(platform::RegistryRoot root, uint64_t& seconds)
+{
+  platform::RegistryKey key;
+  if (key.open(root, NET_REGISTRY_KEY, false) != platform::RegistryStatus::Ok)
+    return false;
+  uint32_t type = 0;
+  std::vector<uint8_t> data;
+  if (key.queryValue(NET_TIMEOUT_VALUE, type, data) != platform::RegistryStatus::Ok)
+    return false;
+  if ((type == platform::REGISTRY_DWORD && data.size() == 4) ||
+      (type == platform::REGISTRY_QWORD && data.size() == 8)) {
+    seconds = 0;
+    for (size_t i = data.size(); i-- > 0;)
+      seconds = (seconds << 8) | data[i];
+    return true;
+  }
+  return false;
+}
+
+// Decodes one whole DER value that keeps a private copy of its octets.
+bool decodeWhole(ASNobject& object, const std::vector<uint8_t>& der)
+{
+  if (der.empty() || der.size() > static_cast<size_t>(ASN_MAX_LENGTH))
+    return false;
+  return object.decodeVector(der, ASN_FLAG_CONST | ASN_FLAG_COPY) == static_cast<int>(der.size());
+}
+
+const char* const CERTIFICATE_ATTRIBUTES[] = {"userCertificate;binary", "cACertificate;binary"};
+const char* const CRL_ATTRIBUTES[] = {"certificateRevocationList;binary",
+                                      "authorityRevocationList;binary"};
+
+// Whether the ldap URL names a base DN of its own.
+bool ldapUrlHasBase(const std::string& url)
+{
+  const size_t slash = url.find('/', url.find("://") + 3);
+  return slash != std::string::npos && slash + 1 < url.size() && url[slash + 1] != '?';
+}
+
+// The time-stamp list knows fewer codes than the transfers give; the rest fold into the
+// nearest one it knows.
+int32_t timeStampResult(int32_t code)
+{
+  switch (code) {
+    case NET_OK: case NET_NO_MEMORY: case 2: case NET_CONNECT_FAILED: case NET_CLOSED:
+    case NET_SOCKET: case NET_TIMEOUT: case NET_PROTOCOL: case NET_NOT_FOUND: case NET_REFUSED:
+    case NET_BAD_FORMAT: case NET_NO_SERVER: case NET_PROXY_AUTH: case NET_PROXY_BAD_LOGIN:
+      return code;
+    case NET_TOO_LARGE:
+      return NET_BAD_FORMAT;  // no time-stamp answer is that large
+    case NET_BAD_LOGIN:
+      return NET_REFUSED;
+    default:
+      return NET_PROTOCOL;
+  }
+}
+
+}  // namespace
+
+std::string ldapDnText(const DistinguishedName& name)
+{
+  std::string out;
+  DnTextStyle style;
+  style.shortLabel = true;
+  for (int i = name.attributeCount(); i-- > 0;) {
+    const AttributeValue* attribute = name.getAttribute(i);
+    std::string type;
+    std::string value;
+    if (!attribute || dnAppendType(type, attribute->type, style) == DNTEXT_OID ||
+        dnAppendValue(value, attribute->value) != DNTEXT_OK)
+      return std::string();
+    if (!out.empty())
+      out += ',';
+    out += type;
+    out += '=';
+    for (size_t k = 0; k < value.size(); ++k) {
+      const char c = value[k];
+      const bool edge = (k == 0 && (c == ' ' || c == '#')) || (k + 1 == value.size() && c == ' ');
+      if (edge || c == ',' || c == '+' || c == '"' || c == '\\' || c == '<' || c == '>' ||
+          c == ';' || c == '=')
+        out += '\\';
+      out += c;
+    }
+  }
+  return out;
+}
+
+int32_t NetworkManager::init()
+{
+  // A zero is no time-out at all: the machine's value, or the default, stands then.
+  uint64_t seconds = 0;
+  if (!readTimeoutSeconds(platform::RegistryRoot::CurrentUser, seconds) || seconds == 0)
+    readTimeoutSeconds(platform::RegistryRoot::LocalMachine, seconds);
+  if (seconds > 0)
+    timeout = static_cast<long>(std::min(seconds, MAX_TIMEOUT_SECONDS) * 1000);
+  return netStartup() ? 0 : 23;
+}
+
+bool NetworkManager::networkOff(ReportStream* report) const
+{
+  if (settings && settings->option(NET_OPTION_NO_NETWORK) != 0) {
+    if (report)
+      *report << "Praca sieciowa jest wyłączona.\r\n";
+    return true;
+  }
+  return false;
+}
+
+bool NetworkManager::crlOcspOff(ReportStream* report) const
+{
+  if (networkOff(report))
+    return true;
+  if (settings && settings->option(NET_OPTION_NO_CRL_OCSP) != 0) {
+    if (report)
+      *report << "Pobieranie list CRL/odpowiedzi OSCP z sieci jest wyłączone.\r\n";
+    return true;
+  }
+  return false;
+}
+
+std::vector<std::string> NetworkManager::serverUrls(int32_t kind,
+                                                    const DistinguishedName* issuer) const
+{
+  std::vector<std::string> urls;
+  if (settings)
+    settings->servers(kind, issuer, urls);
+  return urls;
+}
+
+bool NetworkManager::canQueryNetwork(int32_t kind, const DistinguishedName* issuer,
+                                     ReportStream* report) const
+{
+  const bool off = (kind == NET_SERVER_CRL || kind == NET_SERVER_OCSP) ? crlOcspOff(report)
+                                                                        : networkOff(report);
+  return !off && !serverUrls(kind, issuer).empty();
+}
+
+int32_t NetworkManager::post(const std::string& url, const char* type, const uint8_t* body,
+                             size_t length, NetResponse& answer) const
+{
+  const NetProxy proxy = settings ? settings->proxy() : NetProxy();
+  NetRequest request;
+  request.url = url;
+  request.post = true;
+  request.contentType = type;
+  request.body = body;
+  request.bodyLength = length;
+  request.maxBytes = NET_SMALL_ANSWER_CAP;
+  request.timeoutMs = timeout;
+  request.proxy = &proxy;
+  const std::string scheme = netUrlScheme(url);
+  if (scheme != "http" && scheme != "https")
+    return NET_PROTOCOL;
+  return netFetch(request, answer);
+}
+
+int32_t NetworkManager::queryForOcsp(const std::string& url, const std::vector<uint8_t>& request,
+                                     OCSPResponse& response)
+{
+  if (crlOcspOff(nullptr))
+    return NET_NO_SERVER;
+  NetResponse answer;
+  const int32_t rc = post(url, "application/ocsp-request", request.data(), request.size(), answer);
+  if (rc != NET_OK)
+    return rc;
+  if (answer.contentType != "application/ocsp-response" || !decodeWhole(response, answer.body))
+    return NET_BAD_FORMAT;
+  return NET_OK;
+}
+
+int32_t NetworkManager::findOcspServers(const SignedCertificate& certificate,
+                                        const SignedCertificate& issuer,
+                                        const std::vector<uint8_t>& request,
+                                        OCSPResponse& response)
+{
+  (void)certificate;  // the request already names it
+  if (crlOcspOff(nullptr))
+    return NET_NO_SERVER;
+  int32_t rc = NET_NO_SERVER;
+  for (const std::string& url : serverUrls(NET_SERVER_OCSP, &issuer.tbsCertificate.subject)) {
+    rc = queryForOcsp(url, request, response);
+    if (rc == NET_OK || rc == NET_NO_MEMORY)
+      return rc;
+  }
+  return rc;
+}
+
+int32_t NetworkManager::fetchValues(LdapQuery& query,
+                                    std::vector<std::vector<uint8_t>>& bodies) const
+{
+  query.timeoutMs = timeout;
+  if (netUrlScheme(query.url) == "ldap")
+    return ldapFetch(query, bodies);
+  const NetProxy proxy = settings ? settings->proxy() : NetProxy();
+  NetRequest request;
+  request.url = query.url;
+  request.maxBytes = query.maxBytes;
+  request.timeoutMs = timeout;
+  request.proxy = &proxy;
+  NetResponse answer;
+  const int32_t rc = netFetch(request, answer);
+  if (rc == NET_OK)
+    bodies.push_back(std::move(answer.body));
+  return rc;
+}
+
+int32_t NetworkManager::queryForCRL(const std::string& uri, const DistinguishedName* issuer,
+                                    CrlList& out, int32_t flag, ReportStream* report)
+{
+  (void)flag;  // kept for the callers; every fetch is fresh
+  if (crlOcspOff(report))
+    return NET_CRL_NOT_FOUND;
+  LdapQuery query;
+  query.url = uri;
+  if (!ldapUrlHasBase(uri) && issuer)
+    query.base = ldapDnText(*issuer);
+  query.attributes.assign(std::begin(CRL_ATTRIBUTES), std::end(CRL_ATTRIBUTES));
+  query.maxBytes = crlCap;
+  std::vector<std::vector<uint8_t>> bodies;
+  const int32_t rc = fetchValues(query, bodies);
+  if (rc != NET_OK)
+    return rc;
+  size_t found = 0;
+  for (const std::vector<uint8_t>& body : bodies) {
+    std::unique_ptr<SignedCertRevList> crl(new (std::nothrow) SignedCertRevList());
+    if (!crl)
+      return NET_NO_MEMORY;
+    if (!decodeWhole(*crl, body))
+      return NET_BAD_FORMAT;
+    out.push_back(std::move(crl));
+    ++found;
+  }
+  return found ? NET_OK : NET_CRL_NOT_FOUND;
+}
+
+int32_t NetworkManager::queryForIssuerCrl(const DistinguishedName& issuer, CrlList& out,
+                                          ReportStream* report, int32_t flag)
+{
+  if (crlOcspOff(report))
+    return NET_CRL_NOT_FOUND;
+  int32_t rc = NET_CRL_NOT_FOUND;
+  for (const std::string& url : serverUrls(NET_SERVER_CRL, &issuer)) {
+    rc = queryForCRL(url, &issuer, out, flag, nullptr);
+    if (rc == NET_OK || rc == NET_NO_MEMORY)
+      return rc;
+  }
+  return rc;
+}
+
+int32_t NetworkManager::fetchCertificates(const std::string& url, const std::string& base,
+                                          int scope, const std::string& filter,
+                                          CertList& out) const
+{
+  LdapQuery query;
+  query.url = url;
+  query.base = base;
+  query.scope = scope;
+  query.filter = filter;
+  query.attributes.assign(std::begin(CERTIFICATE_ATTRIBUTES), std::end(CERTIFICATE_ATTRIBUTES));
+  query.maxBytes = NET_SMALL_ANSWER_CAP;
+  std::vector<std::vector<uint8_t>> bodies;
+  const int32_t rc = fetchValues(query, bodies);
+  if (rc != NET_OK)
+    return rc;
+  for (const std::vector<uint8_t>& body : bodies) {
+    std::unique_ptr<SignedCertificate> certificate(new (std::nothrow) SignedCertificate());
+    if (!certificate)
+      return NET_NO_MEMORY;
+    if (decodeWhole(*certificate, body))  // a stranger's bad entry spoils only itself
+      out.push_back(std::move(certificate));
+  }
+  return NET_OK;
+}
+
+int32_t NetworkManager::queryForCertificateById(const DistinguishedName& issuer,
+                                                const ASNinteger& serial, CertList& out)
+{
+  if (networkOff(nullptr))
+    return NET_NO_SERVER;
+  char hex[2 * 64 + 1];
+  if (!serial.toHex(hex, sizeof hex))
+    return NET_NOT_FOUND;  // no certificate has a serial number that long
+  bool ran = false;
+  for (const std::string& url : serverUrls(NET_SERVER_CERTIFICATES, &issuer)) {
+    CertList fetched;
+    if (fetchCertificates(url, std::string(), LDAP_QUERY_SUBTREE,
+                          "(serialNumber=" + ldapFilterValue(hex) + ")", fetched) != NET_OK)
+      continue;
+    ran = true;
+    for (std::unique_ptr<SignedCertificate>& c : fetched) {
+      char got[sizeof hex];
+      if (c->tbsCertificate.issuer == issuer && c->tbsCertificate.serialNumber.toHex(got, sizeof got) &&
+          std::string(got) == hex)
+        out.push_back(std::move(c));
+    }
+    if (!out.empty())
+      break;
+  }
+  return ran ? NET_OK : NET_NO_SERVER;
+}
+
+int32_t NetworkManager::fetchCertificatesByName(const DistinguishedName& name, CertList& out)
+{
+  if (networkOff(nullptr))
+    return NET_NO_SERVER;
+  const std::string dn = ldapDnText(name);
+  bool ran = false;
+  for (const std::string& url : serverUrls(NET_SERVER_CERTIFICATES, nullptr)) {
+    CertList fetched;
+    if (fetchCertificates(url, dn, LDAP_QUERY_BASE, "(objectClass=*)", fetched) != NET_OK)
+      continue;
+    ran = true;
+    for (std::unique_ptr<SignedCertificate>& c : fetched)
+      if (c->tbsCertificate.subject == name)
+        out.push_back(std::move(c));
+  }
+  return ran ? NET_OK : NET_NO_SERVER;
+}
+
+int32_t NetworkManager::queryForCertificatesByDn(const DistinguishedName& name, CertList& out)
+{
+  return fetchCertificatesByName(name, out);
+}
+
+int32_t NetworkManager::queryForTimeStamp(const uint8_t* request, size_t length,
+                                          TimeStampResponse& response, uint32_t serverMask)
+{
+  if (networkOff(nullptr))
+    return NET_NO_SERVER;
+  const std::vector<std::string> urls = serverUrls(NET_SERVER_TIMESTAMP, nullptr);
+  int32_t rc = NET_NO_SERVER;
+  for (size_t i = 0; i < urls.size() && i < 32; ++i) {
+    if (!(serverMask & (1u << i)))
+      continue;
+    NetResponse answer;
+    rc = post(urls[i], "application/timestamp-query", request, length, answer);
+    if (rc == NET_OK) {
+      if (answer.contentType != "application/timestamp-reply" ||
+          !decodeWhole(response, answer.body))
+        rc = NET_BAD_FORMAT;
+      return rc;
+    }
+    if (rc == NET_NO_MEMORY)
+      break;
+  }
+  return timeStampResult(rc);
+}
+
+CacheManager& CacheManager::instance()
+{
+  static CacheManager cache;
+  return cache;
+}
+
+void CacheManager::addCrlItem(std::unique_ptr<SignedCertRevList> crl, bool marked)
+{
+  MIRVALLIBS::Abs_Lock hold(mutex);
+  crlItems.push_back(CrlItem{std::move(crl), marked});
+}
+
+void CacheManager::removeMarkedCrlItems()
+{
+  MIRVALLIBS::Abs_Lock hold(mutex);
+  crlItems.erase(std::remove_if(crlItems.begin(), crlItems.end(),
+                                [](const CrlItem& item) { return item.marked; }),
+                 crlItems.end());
+}
+
+size_t CacheManager::crlItemCount()
+{
+  MIRVALLIBS::Abs_Lock hold(mutex);
+  return crlItems.size();
+}
+
+void importRefreshedData(talCtx*) {}
+
+void startNetworkThread(const TalProfile*, talCtx*) {}

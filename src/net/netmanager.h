@@ -1,0 +1,158 @@
+// The network manager of a library context: fetches CRLs, OCSP answers, certificates and
+// time-stamps from the configured servers over netFetch (http, https, ftp) and ldapFetch. Every
+// query itself honours the switches that turn network work off (option 18) and CRL/OCSP
+// fetching off (option 16), whoever calls it. The configuration is seen through
+// NetworkSettings, so this layer stays below the context's.
+#pragma once
+
+#include "net/absmutex.h"
+#include "net/netclient.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class ASNinteger;
+struct LdapQuery;
+class DistinguishedName;
+class OCSPResponse;
+class ReportStream;
+class SignedCertRevList;
+class SignedCertificate;
+class TimeStampResponse;
+class TalProfile;
+struct talCtx;
+
+// Server kinds of the configuration's server table.
+constexpr int32_t NET_SERVER_CERTIFICATES = 1;
+constexpr int32_t NET_SERVER_CRL = 2;
+constexpr int32_t NET_SERVER_TIMESTAMP = 3;
+constexpr int32_t NET_SERVER_OCSP = 4;
+
+// Options the queries read.
+constexpr int32_t NET_OPTION_NO_CRL_OCSP = 16;
+constexpr int32_t NET_OPTION_NO_NETWORK = 18;
+
+// The registry value of the time-out in seconds, under HKEY_CURRENT_USER, then
+// HKEY_LOCAL_MACHINE.
+extern const char* const NET_REGISTRY_KEY;    // "SOFTWARE\MIRVAL KSO\TALVORIN\3.9"
+extern const char* const NET_TIMEOUT_VALUE;   // "nettimeout"
+constexpr long NET_DEFAULT_TIMEOUT_MS = 30000;
+
+// What the network manager asks of the context's configuration.
+class NetworkSettings {
+ public:
+  virtual ~NetworkSettings() = default;
+  // A numbered option's value.
+  virtual int32_t option(int32_t number) const = 0;
+  // The URLs of the servers of a kind, of one issuer, or of all issuers when issuer is NULL.
+  virtual void servers(int32_t kind, const DistinguishedName* issuer,
+                       std::vector<std::string>& urls) const = 0;
+  // The proxy of the profile (an empty host: none).
+  virtual NetProxy proxy() const { return NetProxy(); }
+};
+
+using CrlList = std::vector<std::unique_ptr<SignedCertRevList>>;
+using CertList = std::vector<std::unique_ptr<SignedCertificate>>;
+
+class NetworkManager {
+ public:
+  explicit NetworkManager(const NetworkSettings* settings = nullptr) : settings(settings) {}
+  void setSettings(const NetworkSettings* s) { settings = s; }
+
+  // Reads the time-out from the registry; 0, or 23 when the transfer library cannot start.
+  int32_t init();
+  long timeoutMs() const { return timeout; }
+  void setTimeoutMs(long ms) { timeout = ms; }
+  // The cap on one CRL download (NET_DEFAULT_CRL_CAP until set).
+  void setCrlCap(size_t bytes) { crlCap = bytes; }
+
+  // False when network work is off, for kinds 2 and 4 also when CRL/OCSP fetching is off (the
+  // reason written into report when one is given), or when no server of the kind (and issuer)
+  // is configured.
+  bool canQueryNetwork(int32_t kind, const DistinguishedName* issuer,
+                       ReportStream* report = nullptr) const;
+
+  // POSTs the DER request as "application/ocsp-request" to one http or https URL. 0 and the
+  // decoded answer, or a network result (28 for an answer of another type or one that does not
+  // decode; 31 while OCSP fetching is off).
+  int32_t queryForOcsp(const std::string& url, const std::vector<uint8_t>& request,
+                       OCSPResponse& response);
+  // Sends the request to the configured OCSP servers of the certificate's issuer in turn; 0 at
+  // the first answer, else the last failure (31 without a server).
+  int32_t findOcspServers(const SignedCertificate& certificate, const SignedCertificate& issuer,
+                          const std::vector<uint8_t>& request, OCSPResponse& response);
+
+  // The CRLs at one ldap, http, https or ftp URI (for ldap without a base DN in the URI, the
+  // issuer's entry). 0 and at least one CRL appended; 16 while CRL fetching is off; else a
+  // network result (28 for data that is no CRL).
+  int32_t queryForCRL(const std::string& uri, const DistinguishedName* issuer, CrlList& out,
+                      int32_t flag, ReportStream* report);
+  // The issuer's CRLs from its configured CRL servers, the first that answers; 0, 16 when none
+  // was found or fetching is off, or the last failure.
+  int32_t queryForIssuerCrl(const DistinguishedName& issuer, CrlList& out, ReportStream* report,
+                            int32_t flag);
+
+  // Certificates of the issuer with the serial number from the configured certificate servers
+  // of the issuer; 0 when a query ran (the list may stay empty), 31 when none could.
+  int32_t queryForCertificateById(const DistinguishedName& issuer, const ASNinteger& serial,
+                                  CertList& out);
+  // Certificates whose subject is the name, from every configured certificate server; 0 when a
+  // query ran (the list may stay empty), 31 when none could.
+  int32_t fetchCertificatesByName(const DistinguishedName& name, CertList& out);
+  int32_t queryForCertificatesByDn(const DistinguishedName& name, CertList& out);
+
+  // POSTs the request as "application/timestamp-query" to the time-stamp servers whose index
+  // bits are set in the mask, the first that answers. 0 and the decoded answer; 28 for an
+  // answer of another type or one that does not decode; 31 when no server of the mask exists
+  // or network work is off; else a code of the time-stamp list (17, 19, 20, 21, 25, 26, 27, 1,
+  // 50, 51).
+  int32_t queryForTimeStamp(const uint8_t* request, size_t length, TimeStampResponse& response,
+                            uint32_t serverMask);
+
+ private:
+  bool networkOff(ReportStream* report) const;
+  bool crlOcspOff(ReportStream* report) const;
+  std::vector<std::string> serverUrls(int32_t kind, const DistinguishedName* issuer) const;
+  int32_t post(const std::string& url, const char* type, const uint8_t* body, size_t length,
+               NetResponse& answer) const;
+  // The values at an ldap URL (the query's attributes), or the one body at another URL.
+  int32_t fetchValues(LdapQuery& query, std::vector<std::vector<uint8_t>>& bodies) const;
+  int32_t fetchCertificates(const std::string& url, const std::string& base, int scope,
+                            const std::string& filter, CertList& out) const;
+
+  const NetworkSettings* settings;
+  long timeout = NET_DEFAULT_TIMEOUT_MS;
+  size_t crlCap = NET_DEFAULT_CRL_CAP;
+};
+
+// The process-wide cache of network results.
+class CacheManager {
+ public:
+  static CacheManager& instance();
+  // Keeps a CRL; marked items go at the next removeMarkedCrlItems.
+  void addCrlItem(std::unique_ptr<SignedCertRevList> crl, bool marked);
+  // Under the cache's mutex deletes every cached CRL item whose flag is set.
+  void removeMarkedCrlItems();
+  size_t crlItemCount();
+
+ private:
+  struct CrlItem {
+    std::unique_ptr<SignedCertRevList> crl;
+    bool marked = false;
+  };
+  MIRVALLIBS::Abs_Mutex mutex;
+  std::vector<CrlItem> crlItems;
+};
+
+// What the background refresh threads fetched is imported into the context's databases, and
+// the threads are started, only with the file-backed database; with the memory database (the
+// only one there is yet) both do nothing.
+void importRefreshedData(talCtx* context);
+void startNetworkThread(const TalProfile* profile, talCtx* context);
+
+// The name as an LDAP distinguished name (RFC 4514: last RDN first, special characters
+// escaped); empty when a value cannot be shown.
+std::string ldapDnText(const DistinguishedName& name);

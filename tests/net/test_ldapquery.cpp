@@ -1,0 +1,134 @@
+#include "net/netmanager.h"
+
+#include "net/ldapclient.h"
+#include "net/localhttp.h"
+#include "pki/x509/cert.h"
+#include "pki/x509/crl.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <iterator>
+
+extern char** environ;
+
+namespace {
+
+std::string dataPath(const std::string& name)
+{
+  return std::string(TAL_TEST_DATA_DIR) + "/net/" + name;
+}
+
+// slapd in a temporary folder, on a free port of 127.0.0.1, loaded with directory.ldif.
+class LocalSlapd {
+ public:
+  LocalSlapd()
+  {
+    char folder[] = "/tmp/talslapdXXXXXX";
+    if (!mkdtemp(folder))
+      return;
+    dir = folder;
+    mkdir((dir + "/db").c_str(), 0700);
+    std::ofstream(dir + "/slapd.conf") << "include /etc/ldap/schema/core.schema\n"
+                                          "modulepath /usr/lib/ldap\nmoduleload back_mdb\n"
+                                          "database mdb\nsuffix \"c=PL\"\nmaxsize 10485760\n"
+                                          "directory " << dir << "/db\n";
+    const std::string conf = dir + "/slapd.conf", ldif = dataPath("directory.ldif");
+    const char* add[] = {"slapadd", "-f", conf.c_str(), "-l", ldif.c_str(), nullptr};
+    if (runQuiet(add, true, nullptr) != 0)
+      return;
+    port = closedLocalPort();
+    const std::string listen = "ldap://127.0.0.1:" + std::to_string(port) + "/";
+    const char* run[] = {"slapd", "-d", "0", "-f", conf.c_str(), "-h", listen.c_str(), nullptr};
+    runQuiet(run, false, &pid);
+    for (int i = 0; pid && i < 100; ++i) {  // ready once a search answers
+      std::vector<std::vector<uint8_t>> v;
+      LdapQuery probe;
+      probe.url = url("c=PL");
+      probe.timeoutMs = 500;
+      if (ldapFetch(probe, v) == NET_OK)
+        break;
+      usleep(50 * 1000);
+    }
+  }
+  ~LocalSlapd()
+  {
+    if (pid) {
+      kill(pid, SIGTERM);
+      waitpid(pid, nullptr, 0);
+    }
+    if (!dir.empty()) {
+      const std::string rm = "rm -rf " + dir;
+      if (system(rm.c_str()) != 0)
+        ADD_FAILURE() << rm;
+    }
+  }
+  std::string url(const std::string& dn) const
+  {
+    return "ldap://127.0.0.1:" + std::to_string(port) + "/" + dn;
+  }
+  std::string dir;
+  pid_t pid = 0;
+  int port = 0;
+};
+
+class TestSettings : public NetworkSettings {
+ public:
+  int32_t option(int32_t) const override { return 0; }
+  void servers(int32_t, const DistinguishedName*, std::vector<std::string>& urls) const override
+  {
+    urls.insert(urls.end(), list.begin(), list.end());
+  }
+  std::vector<std::string> list;
+};
+
+TEST(LdapQuery, CrlsAndCertificatesFromSlapd)
+{
+  LocalSlapd slapd;
+  ASSERT_NE(0, slapd.pid) << "slapd did not start";
+  SignedCertificate ca;
+  std::ifstream in(dataPath("ca.der"), std::ios::binary);
+  const std::vector<uint8_t> der((std::istreambuf_iterator<char>(in)), {});
+  ASSERT_EQ(static_cast<int>(der.size()), ca.decodeVector(der, ASN_FLAG_CONST | ASN_FLAG_COPY));
+  const DistinguishedName& name = ca.tbsCertificate.subject;
+  EXPECT_EQ("CN=Test CA,O=Siec testowa,C=PL", ldapDnText(name));
+
+  TestSettings settings;
+  NetworkManager manager(&settings);
+  manager.setTimeoutMs(3000);
+  struct Row {
+    std::string uri;
+    int32_t expected;
+    size_t crls;
+  };
+  const Row rows[] = {
+      {slapd.url("cn=Test%20CA,o=Siec%20testowa,c=PL"), NET_OK, 2},  // both revocation lists
+      {slapd.url(""), NET_OK, 2},                                    // the issuer's entry
+      {slapd.url("cn=Nobody,c=PL"), NET_NOT_FOUND, 0},
+      {slapd.url("o=Siec%20testowa,c=PL"), NET_CRL_NOT_FOUND, 0},    // an entry without a CRL
+      {"ldap://127.0.0.1:" + std::to_string(closedLocalPort()) + "/c=PL", NET_CONNECT_FAILED, 0},
+  };
+  for (const Row& row : rows) {
+    CrlList crls;
+    EXPECT_EQ(row.expected, manager.queryForCRL(row.uri, &name, crls, 0, nullptr)) << row.uri;
+    ASSERT_EQ(row.crls, crls.size()) << row.uri;
+    for (const auto& crl : crls)
+      EXPECT_TRUE(crl->tbsCertList.issuer == name);
+  }
+  manager.setCrlCap(100);  // smaller than one CRL
+  CrlList crls;
+  EXPECT_EQ(NET_TOO_LARGE, manager.queryForCRL(rows[0].uri, &name, crls, 0, nullptr));
+
+  settings.list = {slapd.url("")};
+  CertList certs;
+  ASSERT_EQ(NET_OK, manager.queryForCertificatesByDn(name, certs));
+  ASSERT_EQ(1u, certs.size());
+  EXPECT_TRUE(*certs[0] == ca);
+}
+
+}  // namespace

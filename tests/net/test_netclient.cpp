@@ -1,0 +1,252 @@
+#include "net/ldapclient.h"
+#include "net/netclient.h"
+
+#include "net/localhttp.h"
+
+#include <curl/curl.h>
+#include <ldap.h>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct TableRow {
+  int curlCode;
+  long status;
+  long proxyStatus;
+  bool credentials;
+  int32_t expected;
+};
+
+// Every row of the table, and the proxy answers decided before it.
+const TableRow tableRows[] = {
+    {CURLE_OK, 0, 0, false, NET_OK},
+    {CURLE_OK, 200, 0, false, NET_OK},
+    {CURLE_OK, 204, 200, false, NET_OK},
+    {CURLE_OK, 401, 0, false, NET_BAD_LOGIN},
+    {CURLE_OK, 404, 0, false, NET_NOT_FOUND},
+    {CURLE_OK, 410, 0, false, NET_NOT_FOUND},
+    {CURLE_OK, 403, 0, false, NET_REFUSED},
+    {CURLE_OK, 503, 0, false, NET_REFUSED},
+    {CURLE_OK, 302, 0, false, NET_PROTOCOL},
+    {CURLE_OK, 407, 0, false, NET_PROXY_AUTH},
+    {CURLE_OK, 407, 0, true, NET_PROXY_BAD_LOGIN},
+    {CURLE_RECV_ERROR, 0, 407, false, NET_PROXY_AUTH},
+    {CURLE_RECV_ERROR, 0, 407, true, NET_PROXY_BAD_LOGIN},
+    {CURLE_RECV_ERROR, 0, 502, false, NET_REFUSED},
+    {CURLE_OUT_OF_MEMORY, 0, 0, false, NET_NO_MEMORY},
+    {CURLE_COULDNT_RESOLVE_HOST, 0, 0, false, NET_NO_SERVER},
+    {CURLE_COULDNT_RESOLVE_PROXY, 0, 0, false, NET_NO_SERVER},
+    {CURLE_COULDNT_CONNECT, 0, 0, false, NET_CONNECT_FAILED},
+    {CURLE_SSL_CONNECT_ERROR, 0, 0, false, NET_CONNECT_FAILED},
+    {CURLE_OPERATION_TIMEDOUT, 200, 0, false, NET_TIMEOUT},
+    {CURLE_GOT_NOTHING, 0, 0, false, NET_CLOSED},
+    {CURLE_PARTIAL_FILE, 200, 0, false, NET_CLOSED},
+    {CURLE_RECV_ERROR, 0, 0, false, NET_CLOSED},
+    {CURLE_SEND_ERROR, 0, 0, false, NET_SOCKET},
+    {CURLE_WRITE_ERROR, 200, 0, false, NET_TOO_LARGE},
+    {CURLE_FILESIZE_EXCEEDED, 200, 0, false, NET_TOO_LARGE},
+    {CURLE_REMOTE_FILE_NOT_FOUND, 0, 0, false, NET_NOT_FOUND},
+    {CURLE_FTP_COULDNT_RETR_FILE, 0, 0, false, NET_NOT_FOUND},
+    {CURLE_LOGIN_DENIED, 0, 0, false, NET_BAD_LOGIN},
+    {CURLE_REMOTE_ACCESS_DENIED, 0, 0, false, NET_REFUSED},
+    {CURLE_TOO_MANY_REDIRECTS, 301, 0, false, NET_PROTOCOL},
+    {CURLE_UNSUPPORTED_PROTOCOL, 0, 0, false, NET_PROTOCOL},
+    {CURLE_WEIRD_SERVER_REPLY, 0, 0, false, NET_PROTOCOL},
+    {CURLE_URL_MALFORMAT, 0, 0, false, NET_PROTOCOL},  // not in the table: the default
+};
+
+TEST(NetErrorTable, EveryRowGivesItsCode)
+{
+  for (const TableRow& row : tableRows)
+    EXPECT_EQ(row.expected, netResultOf(row.curlCode, row.status, row.proxyStatus, row.credentials))
+        << "curl " << row.curlCode << " status " << row.status << " proxy " << row.proxyStatus;
+}
+
+TEST(NetErrorTable, LdapRowsGiveTheirCodes)
+{
+  const std::pair<int, int32_t> rows[] = {
+      {LDAP_SUCCESS, NET_OK},
+      {LDAP_SERVER_DOWN, NET_CONNECT_FAILED},
+      {LDAP_CONNECT_ERROR, NET_CONNECT_FAILED},
+      {LDAP_TIMEOUT, NET_TIMEOUT},
+      {LDAP_TIMELIMIT_EXCEEDED, NET_TIMEOUT},
+      {LDAP_NO_SUCH_OBJECT, NET_NOT_FOUND},
+      {LDAP_INVALID_CREDENTIALS, NET_BAD_LOGIN},
+      {LDAP_INSUFFICIENT_ACCESS, NET_REFUSED},
+      {LDAP_UNWILLING_TO_PERFORM, NET_REFUSED},
+      {LDAP_SIZELIMIT_EXCEEDED, NET_TOO_LARGE},
+      {LDAP_NO_MEMORY, NET_NO_MEMORY},
+      {LDAP_DECODING_ERROR, NET_BAD_FORMAT},
+      {LDAP_INVALID_DN_SYNTAX, NET_NOT_FOUND},
+      {LDAP_FILTER_ERROR, NET_PROTOCOL},
+      {LDAP_OTHER, NET_PROTOCOL},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(row.second, ldapResultOf(row.first)) << "ldap " << row.first;
+}
+
+TEST(NetErrorTable, FilterValuesAreEscaped)
+{
+  EXPECT_EQ("a\\2a\\28b\\29\\5c", ldapFilterValue("a*(b)\\"));
+  EXPECT_EQ("jan@example.pl", ldapFilterValue("jan@example.pl"));
+}
+
+// The server's behaviour on each path, and what a fetch of that path gives.
+struct LiveRow {
+  const char* path;
+  int32_t expected;
+};
+
+LocalAnswer behave(const LocalRequest& r)
+{
+  const std::string p = r.path();
+  LocalAnswer a;
+  if (p == "/ok")
+    a.bytes = httpAnswer(200, "application/pkix-crl", "DATA");
+  else if (p == "/missing")
+    a.bytes = httpAnswer(404, "text/html", "no");
+  else if (p == "/gone")
+    a.bytes = httpAnswer(410, "text/html", "no");
+  else if (p == "/forbidden")
+    a.bytes = httpAnswer(403, "text/html", "no");
+  else if (p == "/broken")
+    a.bytes = httpAnswer(500, "text/html", "no");
+  else if (p == "/login")
+    a.bytes = httpAnswer(401, "text/html", "no", "WWW-Authenticate: Basic realm=\"x\"\r\n");
+  else if (p == "/close")
+    a.mode = LocalAnswer::Close;
+  else if (p == "/stall")
+    a.mode = LocalAnswer::Stall;
+  else if (p == "/garbage")
+    a.bytes = "HELLO THERE\r\n\r\n";
+  else if (p == "/truncated")
+    a.bytes = "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789";
+  else if (p == "/announced-huge")
+    a.bytes = "HTTP/1.1 200 OK\r\nContent-Length: 10737418240\r\n\r\n0123456789";
+  else if (p == "/endless") {
+    a.mode = LocalAnswer::Endless;
+    a.bytes = "HTTP/1.0 200 OK\r\n\r\n";
+  } else if (p == "/to-file")
+    a.bytes = httpAnswer(302, "", "", "Location: file:///etc/passwd\r\n");
+  else if (p == "/to-ftp")
+    a.bytes = httpAnswer(302, "", "", "Location: ftp://127.0.0.1/x\r\n");
+  else if (p == "/loop")
+    a.bytes = httpAnswer(302, "", "", "Location: /loop\r\n");
+  else if (p == "/moved")
+    a.bytes = httpAnswer(301, "", "", "Location: /ok\r\n");
+  else
+    a.bytes = httpAnswer(400, "", "");
+  return a;
+}
+
+TEST(NetFetch, EachServerBehaviourGivesItsCode)
+{
+  LocalHttpServer server(behave);
+  ASSERT_NE(0, server.port);
+  const LiveRow rows[] = {
+      {"/ok", NET_OK},
+      {"/moved", NET_OK},
+      {"/missing", NET_NOT_FOUND},
+      {"/gone", NET_NOT_FOUND},
+      {"/forbidden", NET_REFUSED},
+      {"/broken", NET_REFUSED},
+      {"/login", NET_BAD_LOGIN},
+      {"/close", NET_CLOSED},
+      {"/stall", NET_TIMEOUT},
+      {"/garbage", NET_PROTOCOL},
+      {"/truncated", NET_CLOSED},
+      {"/announced-huge", NET_TOO_LARGE},
+      {"/endless", NET_TOO_LARGE},
+      {"/to-file", NET_PROTOCOL},
+      {"/to-ftp", NET_PROTOCOL},
+      {"/loop", NET_PROTOCOL},
+  };
+  for (const LiveRow& row : rows) {
+    NetRequest request;
+    request.url = server.url(row.path);
+    request.maxBytes = 256 * 1024;
+    request.timeoutMs = 700;
+    NetResponse response;
+    EXPECT_EQ(row.expected, netFetch(request, response)) << row.path;
+    if (row.expected == NET_OK) {
+      EXPECT_EQ("DATA", std::string(response.body.begin(), response.body.end()));
+      EXPECT_EQ("application/pkix-crl", response.contentType);
+    } else if (row.expected == NET_TOO_LARGE) {
+      EXPECT_TRUE(response.body.empty()) << row.path;
+    }
+  }
+}
+
+TEST(NetFetch, ClosedPortAndForeignSchemesFail)
+{
+  NetRequest request;
+  request.url = "http://127.0.0.1:" + std::to_string(closedLocalPort()) + "/x";
+  request.timeoutMs = 2000;
+  NetResponse response;
+  EXPECT_EQ(NET_CONNECT_FAILED, netFetch(request, response));
+  for (const char* url : {"file:///etc/passwd", "gopher://127.0.0.1/", "127.0.0.1/x", ""}) {
+    request.url = url;
+    EXPECT_EQ(NET_PROTOCOL, netFetch(request, response)) << url;
+  }
+}
+
+TEST(NetFetch, PostSendsBodyAndType)
+{
+  LocalRequest seen;
+  LocalHttpServer server([&](const LocalRequest& r) {
+    seen = r;
+    LocalAnswer a;
+    a.bytes = httpAnswer(200, "Application/OCSP-Response; charset=x", "R");
+    return a;
+  });
+  const uint8_t body[] = {0x30, 0x00, 0xff};
+  NetRequest request;
+  request.url = server.url("/ocsp");
+  request.post = true;
+  request.contentType = "application/ocsp-request";
+  request.body = body;
+  request.bodyLength = sizeof body;
+  NetResponse response;
+  ASSERT_EQ(NET_OK, netFetch(request, response));
+  EXPECT_EQ(0u, seen.head.find("POST /ocsp "));
+  EXPECT_NE(std::string::npos, seen.head.find("Content-Type: application/ocsp-request\r\n"));
+  EXPECT_EQ(std::string("\x30\x00\xff", 3), seen.body);
+  EXPECT_EQ("application/ocsp-response", response.contentType);
+}
+
+// The test server stands in for a proxy: it wants "user:secret" in Basic form.
+TEST(NetFetch, ProxyAuthenticationRows)
+{
+  LocalHttpServer proxy([](const LocalRequest& r) {
+    LocalAnswer a;
+    if (r.head.find("Proxy-Authorization: Basic dXNlcjpzZWNyZXQ=\r\n") != std::string::npos &&
+        r.head.find("GET http://origin.test/x ") == 0)
+      a.bytes = httpAnswer(200, "text/plain", "DATA");
+    else
+      a.bytes = httpAnswer(407, "", "", "Proxy-Authenticate: Basic realm=\"p\"\r\n");
+    return a;
+  });
+  struct Row {
+    const char* user;
+    const char* password;
+    int32_t expected;
+  };
+  const Row rows[] = {{"", "", NET_PROXY_AUTH},
+                      {"user", "wrong", NET_PROXY_BAD_LOGIN},
+                      {"user", "secret", NET_OK}};
+  for (const Row& row : rows) {
+    NetProxy p;
+    p.host = "127.0.0.1";
+    p.port = static_cast<uint32_t>(proxy.port);
+    p.user = row.user;
+    p.password = row.password;
+    NetRequest request;
+    request.url = "http://origin.test/x";
+    request.proxy = &p;
+    request.timeoutMs = 3000;
+    NetResponse response;
+    EXPECT_EQ(row.expected, netFetch(request, response)) << row.user << ":" << row.password;
+  }
+}
+
+}  // namespace

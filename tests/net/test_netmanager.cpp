@@ -1,0 +1,289 @@
+#include "net/netmanager.h"
+
+#include "asn1/asnint.h"
+#include "base/memfile.h"
+#include "base/reportstream.h"
+#include "net/localhttp.h"
+#include "pki/cms/tsp.h"
+#include "pki/names/dname.h"
+#include "pki/ocsp/ocspresp.h"
+#include "pki/x509/cert.h"
+#include "pki/x509/crl.h"
+#include "platform/registry.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <map>
+
+extern char** environ;
+
+namespace {
+
+std::string dataPath(const std::string& name)
+{
+  return std::string(TAL_TEST_DATA_DIR) + "/net/" + name;
+}
+
+std::vector<uint8_t> readData(const std::string& name)
+{
+  std::ifstream in(dataPath(name), std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string text(const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); }
+
+class TestSettings : public NetworkSettings {
+ public:
+  int32_t option(int32_t number) const override
+  {
+    auto it = options.find(number);
+    return it == options.end() ? 0 : it->second;
+  }
+  void servers(int32_t kind, const DistinguishedName*, std::vector<std::string>& urls) const override
+  {
+    auto it = table.find(kind);
+    if (it != table.end())
+      urls.insert(urls.end(), it->second.begin(), it->second.end());
+  }
+  std::map<int32_t, int32_t> options;
+  std::map<int32_t, std::vector<std::string>> table;
+};
+
+SignedCertificate loadCertificate(const char* name)
+{
+  SignedCertificate c;
+  const std::vector<uint8_t> der = readData(name);
+  EXPECT_EQ(static_cast<int>(der.size()), c.decodeVector(der, ASN_FLAG_CONST | ASN_FLAG_COPY));
+  return c;
+}
+
+// Serves the fixtures: the CRL, a certificate, a time-stamp answer, and wrong answers.
+LocalAnswer fixtures(const LocalRequest& r)
+{
+  const std::string p = r.path();
+  LocalAnswer a;
+  if (p == "/ca.crl")
+    a.bytes = httpAnswer(200, "application/pkix-crl", text(readData("ca.crl")));
+  else if (p == "/end.der")
+    a.bytes = httpAnswer(200, "application/pkix-cert", text(readData("end.der")));
+  else if (p == "/tsa" && r.head.find("Content-Type: application/timestamp-query\r\n") !=
+                              std::string::npos)
+    a.bytes = httpAnswer(200, "application/timestamp-reply", text(readData("ts.resp")));
+  else if (p == "/tsa-html")
+    a.bytes = httpAnswer(200, "text/html", text(readData("ts.resp")));
+  else if (p == "/garbage")
+    a.bytes = httpAnswer(200, "application/timestamp-reply", "not DER at all");
+  else
+    a.bytes = httpAnswer(404, "", "");
+  return a;
+}
+
+TEST(NetworkManager, OptionsStopEveryQueryBeforeAnyConnection)
+{
+  LocalHttpServer server(fixtures);
+  TestSettings settings;
+  for (int32_t kind : {1, 2, 3, 4})
+    settings.table[kind] = {server.url("/ca.crl")};
+  NetworkManager manager(&settings);
+  SignedCertificate ca = loadCertificate("ca.der");
+  const DistinguishedName& issuer = ca.tbsCertificate.subject;
+  const std::vector<uint8_t> request = readData("ocsp.req");
+
+  struct Row {
+    int32_t option;
+    bool certificatesToo;  // option 16 leaves certificates and time-stamps alone
+  };
+  for (const Row row : {Row{18, true}, Row{16, false}}) {
+    settings.options = {{row.option, 1}};
+    MemFile sink;
+    ReportStream report(&sink);
+    CrlList crls;
+    CertList certs;
+    OCSPResponse ocsp;
+    EXPECT_EQ(NET_CRL_NOT_FOUND, manager.queryForCRL(server.url("/ca.crl"), &issuer, crls, 0, &report));
+    EXPECT_EQ(NET_CRL_NOT_FOUND, manager.queryForIssuerCrl(issuer, crls, nullptr, 0));
+    EXPECT_EQ(NET_NO_SERVER, manager.queryForOcsp(server.url("/ocsp"), request, ocsp));
+    EXPECT_EQ(NET_NO_SERVER, manager.findOcspServers(ca, ca, request, ocsp));
+    EXPECT_FALSE(manager.canQueryNetwork(NET_SERVER_CRL, &issuer));
+    EXPECT_FALSE(manager.canQueryNetwork(NET_SERVER_OCSP, &issuer));
+    EXPECT_EQ(!row.certificatesToo, manager.canQueryNetwork(NET_SERVER_CERTIFICATES, &issuer));
+    EXPECT_TRUE(crls.empty());
+    const std::string said(reinterpret_cast<const char*>(sink.data()), sink.size());
+    EXPECT_EQ(row.option == 18 ? "Praca sieciowa jest wy\xb3\xb9" "czona.\r\n"
+                               : "Pobieranie list CRL/odpowiedzi OSCP z sieci jest wy\xb3\xb9" "czone.\r\n",
+              said);
+    if (row.certificatesToo) {
+      ASNinteger serial;
+      serial.set(1);
+      TimeStampResponse ts;
+      EXPECT_EQ(NET_NO_SERVER, manager.queryForCertificateById(issuer, serial, certs));
+      EXPECT_EQ(NET_NO_SERVER, manager.queryForCertificatesByDn(issuer, certs));
+      EXPECT_EQ(NET_NO_SERVER, manager.queryForTimeStamp(request.data(), request.size(), ts, 1));
+    }
+  }
+  EXPECT_EQ(0, server.connections.load());
+}
+
+TEST(NetworkManager, CrlsOverHttpWithTheirCap)
+{
+  LocalHttpServer server(fixtures);
+  TestSettings settings;
+  NetworkManager manager(&settings);
+  CrlList crls;
+  ASSERT_EQ(NET_OK, manager.queryForCRL(server.url("/ca.crl"), nullptr, crls, 0, nullptr));
+  ASSERT_EQ(1u, crls.size());
+  SignedCertificate ca = loadCertificate("ca.der");
+  EXPECT_TRUE(crls[0]->tbsCertList.issuer == ca.tbsCertificate.subject);
+
+  EXPECT_EQ(NET_BAD_FORMAT, manager.queryForCRL(server.url("/garbage"), nullptr, crls, 0, nullptr));
+  EXPECT_EQ(NET_NOT_FOUND, manager.queryForCRL(server.url("/none"), nullptr, crls, 0, nullptr));
+  manager.setCrlCap(100);  // the fixture is larger
+  EXPECT_EQ(NET_TOO_LARGE, manager.queryForCRL(server.url("/ca.crl"), nullptr, crls, 0, nullptr));
+  manager.setCrlCap(NET_DEFAULT_CRL_CAP);
+
+  // The issuer's servers in turn: a missing file, then the CRL.
+  settings.table[NET_SERVER_CRL] = {server.url("/none"), server.url("/ca.crl")};
+  crls.clear();
+  EXPECT_TRUE(manager.canQueryNetwork(NET_SERVER_CRL, &ca.tbsCertificate.subject));
+  EXPECT_EQ(NET_OK, manager.queryForIssuerCrl(ca.tbsCertificate.subject, crls, nullptr, 0));
+  EXPECT_EQ(1u, crls.size());
+  settings.table[NET_SERVER_CRL] = {server.url("/none")};
+  EXPECT_EQ(NET_NOT_FOUND, manager.queryForIssuerCrl(ca.tbsCertificate.subject, crls, nullptr, 0));
+}
+
+TEST(NetworkManager, TimeStampAnswersByServerMask)
+{
+  LocalHttpServer server(fixtures);
+  TestSettings settings;
+  const std::string refused = "http://127.0.0.1:" + std::to_string(closedLocalPort()) + "/tsa";
+  settings.table[NET_SERVER_TIMESTAMP] = {refused, server.url("/tsa"), server.url("/tsa-html"),
+                                          server.url("/garbage")};
+  NetworkManager manager(&settings);
+  manager.setTimeoutMs(3000);
+  const std::vector<uint8_t> query = readData("ts.req");
+  struct Row {
+    uint32_t mask;
+    int32_t expected;
+  };
+  const Row rows[] = {{1u << 0, NET_CONNECT_FAILED}, {1u << 1, NET_OK}, {3u, NET_OK},
+                      {1u << 2, NET_BAD_FORMAT},     {1u << 3, NET_BAD_FORMAT},
+                      {1u << 4, NET_NO_SERVER},      {0u, NET_NO_SERVER}};
+  for (const Row& row : rows) {
+    TimeStampResponse response;
+    EXPECT_EQ(row.expected, manager.queryForTimeStamp(query.data(), query.size(), response, row.mask))
+        << "mask " << row.mask;
+    if (row.expected == NET_OK)
+      EXPECT_EQ(0u, response.status.status.toLong());  // granted
+  }
+}
+
+TEST(NetworkManager, CertificateByNameOverHttpKeepsOnlyThatSubject)
+{
+  LocalHttpServer server(fixtures);
+  TestSettings settings;
+  settings.table[NET_SERVER_CERTIFICATES] = {server.url("/end.der")};
+  NetworkManager manager(&settings);
+  SignedCertificate end = loadCertificate("end.der");
+  CertList certs;
+  ASSERT_EQ(NET_OK, manager.queryForCertificatesByDn(end.tbsCertificate.subject, certs));
+  ASSERT_EQ(1u, certs.size());
+  EXPECT_TRUE(*certs[0] == end);
+  certs.clear();
+  ASSERT_EQ(NET_OK, manager.queryForCertificatesByDn(end.tbsCertificate.issuer, certs));
+  EXPECT_TRUE(certs.empty());
+}
+
+// openssl's OCSP responder behind the local server: each posted request goes through
+// "openssl ocsp -index ... -reqin", whose answer is served back.
+LocalAnswer ocspResponder(const LocalRequest& r)
+{
+  LocalAnswer a;
+  char folder[] = "/tmp/talnetocspXXXXXX";
+  if (r.head.find("Content-Type: application/ocsp-request\r\n") == std::string::npos ||
+      !mkdtemp(folder)) {
+    a.bytes = httpAnswer(400, "", "");
+    return a;
+  }
+  const std::string in = std::string(folder) + "/req", out = std::string(folder) + "/resp";
+  std::ofstream(in, std::ios::binary) << r.body;
+  const std::string files[] = {dataPath("index.txt"), dataPath("ca.pem"), dataPath("ocsp.pem"),
+                               dataPath("ocsp.key")};
+  const char* argv[] = {"openssl", "ocsp", "-index", files[0].c_str(), "-CA", files[1].c_str(),
+                        "-rsigner", files[2].c_str(), "-rkey", files[3].c_str(), "-reqin",
+                        in.c_str(), "-respout", out.c_str(), nullptr};
+  const int status = runQuiet(argv, true, nullptr);
+  std::ifstream answer(out, std::ios::binary);
+  const std::string der((std::istreambuf_iterator<char>(answer)), {});
+  a.bytes = status == 0 ? httpAnswer(200, "application/ocsp-response", der) : httpAnswer(500, "", "");
+  std::remove(in.c_str());
+  std::remove(out.c_str());
+  rmdir(folder);
+  return a;
+}
+
+TEST(NetworkManager, OcspFromTheOpensslResponder)
+{
+  LocalHttpServer responder(ocspResponder);
+  TestSettings settings;
+  const std::string refused = "http://127.0.0.1:" + std::to_string(closedLocalPort()) + "/";
+  settings.table[NET_SERVER_OCSP] = {refused, responder.url("/")};
+  NetworkManager manager(&settings);
+  manager.setTimeoutMs(5000);
+  SignedCertificate ca = loadCertificate("ca.der");
+  SignedCertificate end = loadCertificate("end.der");
+  OCSPResponse response;
+  ASSERT_EQ(NET_OK, manager.findOcspServers(end, ca, readData("ocsp.req"), response));
+  EXPECT_EQ(0u, response.responseStatus.toLong());  // successful
+  EXPECT_EQ(NET_CONNECT_FAILED, manager.queryForOcsp(refused, readData("ocsp.req"), response));
+  EXPECT_EQ(NET_PROTOCOL, manager.queryForOcsp("ftp://127.0.0.1/", readData("ocsp.req"), response));
+}
+
+TEST(NetworkManager, TimeOutFromTheRegistry)
+{
+  char folder[] = "/tmp/talnetregXXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(folder));
+  setenv(platform::REGISTRY_ROOT_VARIABLE, folder, 1);
+  struct Row {
+    platform::RegistryRoot root;
+    uint32_t seconds;
+    long expectedMs;
+  };
+  const Row rows[] = {{platform::RegistryRoot::LocalMachine, 9, 9000},
+                      {platform::RegistryRoot::CurrentUser, 7, 7000},  // the user's wins
+                      {platform::RegistryRoot::CurrentUser, 0, 9000},  // 0 is no value
+                      {platform::RegistryRoot::CurrentUser, 999999, 3600000}};
+  for (const Row& row : rows) {
+    platform::RegistryKey key;
+    ASSERT_EQ(platform::RegistryStatus::Ok, key.create(row.root, NET_REGISTRY_KEY));
+    const uint8_t le[4] = {static_cast<uint8_t>(row.seconds), static_cast<uint8_t>(row.seconds >> 8),
+                           static_cast<uint8_t>(row.seconds >> 16), static_cast<uint8_t>(row.seconds >> 24)};
+    ASSERT_EQ(platform::RegistryStatus::Ok,
+              key.setValue(NET_TIMEOUT_VALUE, platform::REGISTRY_DWORD, le, sizeof le));
+    NetworkManager manager;
+    EXPECT_EQ(0, manager.init());
+    EXPECT_EQ(row.expectedMs, manager.timeoutMs()) << row.seconds;
+  }
+  unsetenv(platform::REGISTRY_ROOT_VARIABLE);
+  const std::string rm = std::string("rm -rf ") + folder;
+  EXPECT_EQ(0, system(rm.c_str()));
+}
+
+TEST(CacheManager, RemovesOnlyMarkedCrlItems)
+{
+  CacheManager& cache = CacheManager::instance();
+  const size_t before = cache.crlItemCount();
+  cache.addCrlItem(std::unique_ptr<SignedCertRevList>(new SignedCertRevList()), true);
+  cache.addCrlItem(std::unique_ptr<SignedCertRevList>(new SignedCertRevList()), false);
+  cache.removeMarkedCrlItems();
+  EXPECT_EQ(before + 1, cache.crlItemCount());
+}
+
+}  // namespace
