@@ -1,0 +1,360 @@
+#include "store/crldb.h"
+
+#include "base/commonerror.h"
+#include "base/talexception.h"
+#include "pki/common/keymembers.h"
+#include "pki/common/oids.h"
+#include "pki/x509/x509ext.h"
+#include "store/dbmanager.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace {
+
+const char* const SRC = "SRC/crldb";
+const int32_t ETAL_INV_CRL_FMT = 88;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// CrlItem, CrlIndex
+
+CrlItem::CrlItem(unsigned char tag) : ASNsequenceF(tag), issuer(0x30) {
+  fileNumber.set(0u);
+  crlNumber.set(0u);
+  hasNextUpdate.set(false);
+  flag.set(0u);
+  word.set(0u);
+}
+
+CrlItem::~CrlItem() = default;
+
+// The members in their order, listed once for the four codings.
+std::array<ASNobject*, 9> CrlItem::members() const {
+  CrlItem* self = const_cast<CrlItem*>(this);
+  return {&self->fileNumber, &self->crlNumber,  &self->issuer, &self->thisUpdate, &self->hasNextUpdate,
+          &self->nextUpdate, &self->flag,       &self->word,   &self->extensions};
+}
+
+void CrlItem::releaseViews() {
+  dropOwnView();
+  for (ASNobject* m : members()) m->releaseViews();
+}
+
+void CrlItem::clear() {
+  releaseViews();
+  for (ASNobject* m : members()) m->clear();
+}
+
+int CrlItem::decodeContent(GenericFile* in, int length) {
+  const auto m = members();
+  int taken = 0;
+  const int r = keyasn::decodeMembers(in, length, memberFlags(), m.data(), 9, &taken);
+  if (r != 1) return r;
+  return taken == length ? 1 : 0;
+}
+
+int CrlItem::encodeContent(GenericFile* out) const {
+  const auto m = members();
+  std::array<const ASNobject*, 9> c;
+  std::copy(m.begin(), m.end(), c.begin());
+  return keyasn::encodeMembers(out, c.data(), 9);
+}
+
+int CrlItem::contentLength() const {
+  const auto m = members();
+  std::array<const ASNobject*, 9> c;
+  std::copy(m.begin(), m.end(), c.begin());
+  return keyasn::membersLength(c.data(), 9);
+}
+
+void CrlItem::digestContent(LvHash* hash) const {
+  const auto m = members();
+  std::array<const ASNobject*, 9> c;
+  std::copy(m.begin(), m.end(), c.begin());
+  keyasn::digestMembers(hash, c.data(), 9);
+}
+
+CrlIndex::CrlIndex(unsigned char tag) : ASNsequenceF(tag) { lastNumber.set(0u); }
+CrlIndex::~CrlIndex() = default;
+
+void CrlIndex::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&lastNumber, &items});
+}
+
+void CrlIndex::clear() {
+  releaseViews();
+  lastNumber.clear();
+  items.clear();
+}
+
+int CrlIndex::decodeContent(GenericFile* in, int length) {
+  ASNobject* const m[] = {&lastNumber, &items};
+  int taken = 0;
+  const int r = keyasn::decodeMembers(in, length, memberFlags(), m, 2, &taken);
+  if (r != 1) return r;
+  return taken == length ? 1 : 0;
+}
+
+int CrlIndex::encodeContent(GenericFile* out) const {
+  return keyasn::encodeMembers(out, {&lastNumber, &items});
+}
+
+int CrlIndex::contentLength() const { return keyasn::membersLength({&lastNumber, &items}); }
+
+void CrlIndex::digestContent(LvHash* hash) const {
+  keyasn::digestMembers(hash, {&lastNumber, &items});
+}
+
+// ---------------------------------------------------------------------------
+// Scope
+
+const Extensions& crlExtensionsOf(const SignedCertRevList& crl) {
+  return crl.tbsCertList.crlExtensions.inner;
+}
+
+int crlScope(const Extensions& extensions) {
+  const Extension* e = findExtensionByOid(extensions, id_ce_issuingDistributionPoint);
+  if (!e) return CRL_SCOPE_ALL;
+  IssuingDistributionPoint idp;
+  if (idp.decodeOctets(e->extnValue) < 1)
+    throw TalApiException("Niepoprawny format rozszerzenia ISSUING_DISTRIBUTION_POINT w liście CRL",
+                          ETAL_INV_CRL_FMT);
+  const bool ca = idp.onlyContainsCACerts.get();
+  const bool user = idp.onlyContainsUserCerts.get();
+  if (ca && user)
+    throw TalApiException(
+        "Lista CRL, rozszerzenie ISSUING_DISTRIBUTION_POINT: pola onlyCACerts i onlyUserCerts nie "
+        "mogą być jednocześnie ustawione",
+        ETAL_INV_CRL_FMT);
+  return ca ? CRL_SCOPE_CA : user ? CRL_SCOPE_USER : CRL_SCOPE_ALL;
+}
+
+bool checkIssuingDistributionPoint(const SignedCertificate& cert, const DistinguishedName& crlIssuer,
+                                   const Extensions& extensions) {
+  if (!(cert.tbsCertificate.issuer == crlIssuer)) return false;
+  int scope;
+  try {
+    scope = crlScope(extensions);
+  } catch (const TalApiException&) {
+    return false;  // a CRL of unreadable scope clears nothing
+  }
+  const bool ca = cert.isCa();
+  if (ca && scope == CRL_SCOPE_USER) return false;
+  if (!ca && scope == CRL_SCOPE_CA) return false;
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Database operations
+
+namespace {
+
+// Reads and decodes the index under `guard`; false on failure or an empty index.
+bool readIndex(DbManager& db, DbCrlGuard& guard, CrlIndex& index) {
+  DbBytes der;
+  if (db.getCrlIndex(der, guard) != 1 || der.empty()) return false;
+  return index.decodeVector(der) == static_cast<int>(der.size());
+}
+
+bool copyExtensions(const Extensions& from, Extensions& to) {
+  std::vector<unsigned char> der;
+  if (from.encodeVector(der) < 1) return false;
+  return to.decodeVector(der) == static_cast<int>(der.size());
+}
+
+std::unique_ptr<SignedCertRevList> decodeCrl(const DbBytes& der) {
+  if (der.empty()) return nullptr;
+  auto crl = std::make_unique<SignedCertRevList>();
+  if (crl->decodeVector(der) != static_cast<int>(der.size())) return nullptr;
+  return crl;
+}
+
+int crlNumberOf(const SignedCertRevList& crl, ASNinteger& out) {
+  const Extension* e = findExtensionByOid(crlExtensionsOf(crl), id_ce_cRLNumber);
+  if (!e) return 0;
+  return out.decodeOctets(e->extnValue) > 0 ? 1 : -1;
+}
+
+// Scope of a stored item; -1 when its extensions do not give one.
+int itemScope(const CrlItem& item) {
+  try {
+    return crlScope(item.extensions);
+  } catch (const TalApiException&) {
+    return -1;
+  }
+}
+
+}  // namespace
+
+int CrlDatabase::importCrl(const SignedCertRevList& crl) {
+  DbCrlGuard guard(1);
+  CrlIndex index;
+  if (!readIndex(db, guard, index)) return CRLDB_FAILURE;
+  const TBSCertRevList& tbs = crl.tbsCertList;
+  const int scope = crlScope(crlExtensionsOf(crl));
+
+  int32_t removeNumber = -1;
+  for (POSITION pos = index.items.GetHeadPosition(); pos;) {
+    const POSITION here = pos;
+    CrlItem* item = index.items.GetNext(pos);
+    if (!(item->issuer == tbs.issuer) || itemScope(*item) != scope) continue;
+    if (tbs.thisUpdate < item->thisUpdate) return CRLDB_OLDER;
+    if (tbs.thisUpdate == item->thisUpdate) return CRLDB_OK;
+    removeNumber = static_cast<int32_t>(item->fileNumber.toLong());
+    delete index.items.RemoveAt(here);
+    break;
+  }
+
+  auto item = std::make_unique<CrlItem>();
+  const uint32_t number = index.lastNumber.toLong();
+  item->fileNumber.set(number);
+  index.lastNumber.set(number + 1);
+  if (crlNumberOf(crl, item->crlNumber) < 0) return CRLDB_FAILURE;
+  item->issuer = tbs.issuer;
+  item->thisUpdate = tbs.thisUpdate;
+  item->hasNextUpdate.set(tbs.nextUpdatePresent != 0);
+  item->nextUpdate = tbs.nextUpdatePresent ? tbs.nextUpdate : tbs.thisUpdate;
+  if (!copyExtensions(crlExtensionsOf(crl), item->extensions)) return CRLDB_FAILURE;
+  if (index.items.append(item.release()) != 1) return CRLDB_FAILURE;
+
+  DbBytes crlDer, indexDer;
+  checkInvariant(crl.encodeVector(crlDer) >= 1, SRC, 127, "crl.encode >= 1");
+  checkInvariant(index.encodeVector(indexDer) >= 1, SRC, 130, "index.encode >= 1");
+  const int r = db.insertCrl(indexDer, crlDer, static_cast<int32_t>(number), removeNumber);
+  if (r == 0) return CRLDB_FAILURE;
+  checkInvariant(r == 1, SRC, 138, "r == 1");
+  return CRLDB_OK;
+}
+
+namespace {
+
+// The buffer is the start of a longer SEQUENCE: its header is cut, or announces
+// more content than is there. (The decoder's codes do not tell a short input
+// from a malformed one.)
+bool endsEarly(const std::vector<unsigned char>& b) {
+  if (b.empty() || b[0] != 0x30) return false;
+  if (b.size() < 2) return true;
+  uint64_t length = b[1];
+  size_t header = 2;
+  if (b[1] & 0x80) {
+    const size_t n = b[1] & 0x7F;
+    if (n == 0 || n > 4) return false;
+    if (b.size() < 2 + n) return true;
+    length = 0;
+    for (size_t i = 0; i < n; ++i) length = (length << 8) | b[2 + i];
+    header += n;
+  }
+  return header + length > b.size();
+}
+
+}  // namespace
+
+int CrlDatabase::importCrlBuffer(const std::vector<unsigned char>& buffer) {
+  SignedCertRevList crl;
+  const int r = crl.decodeVector(buffer);
+  if (r == EASN_MEM) return CRLDB_FAILURE;
+  if (r < 1 && endsEarly(buffer)) return CRLDB_INCOMPLETE;
+  if (r < 1 || r != static_cast<int>(buffer.size())) return CRLDB_UNDECODABLE;
+  try {
+    return importCrl(crl);
+  } catch (const TalApiException&) {
+    return CRLDB_UNDECODABLE;
+  }
+}
+
+int CrlDatabase::findLatestCrl(const SignedCertificate& cert,
+                               std::unique_ptr<SignedCertRevList>& out, const X509time* newerThan) {
+  out.reset();
+  int32_t fileNumber = -1;
+  {
+    DbCrlGuard guard(0);
+    CrlIndex index;
+    if (!readIndex(db, guard, index)) return CRLDB_FAILURE;
+    const CrlItem* best = nullptr;
+    for (POSITION pos = index.items.GetHeadPosition(); pos;) {
+      const CrlItem* item = index.items.GetNext(pos);
+      if (!checkIssuingDistributionPoint(cert, item->issuer, item->extensions)) continue;
+      if (!best || best->thisUpdate < item->thisUpdate) best = item;
+    }
+    if (!best || (newerThan && !(*newerThan < best->thisUpdate))) return CRLDB_OK;
+    fileNumber = static_cast<int32_t>(best->fileNumber.toLong());
+  }
+  DbBytes der;
+  if (db.getCrlByFileNum(fileNumber, der) != 1) return CRLDB_FAILURE;
+  out = decodeCrl(der);
+  return out ? CRLDB_OK : CRLDB_FAILURE;
+}
+
+int CrlDatabase::listDatabaseCrls(const DistinguishedName& issuer,
+                                  std::vector<std::unique_ptr<SignedCertRevList>>& out) {
+  std::vector<int32_t> numbers;
+  {
+    DbCrlGuard guard(0);
+    CrlIndex index;
+    if (!readIndex(db, guard, index)) return CRLDB_FAILURE;
+    for (POSITION pos = index.items.GetHeadPosition(); pos;) {
+      const CrlItem* item = index.items.GetNext(pos);
+      if (item->issuer == issuer) numbers.push_back(static_cast<int32_t>(item->fileNumber.toLong()));
+    }
+  }
+  for (int32_t n : numbers) {
+    DbBytes der;
+    if (db.getCrlByFileNum(n, der) != 1) return CRLDB_FAILURE;
+    auto crl = decodeCrl(der);
+    if (!crl) return CRLDB_FAILURE;
+    out.push_back(std::move(crl));
+  }
+  return CRLDB_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Serial index
+
+namespace {
+
+// The magnitude octets of a serial: leading zero octets dropped, so BER and
+// DER forms of one number meet.
+void serialBytes(const ASNinteger& serial, const unsigned char*& bytes, size_t& length) {
+  bytes = serial.data();
+  length = bytes ? static_cast<size_t>(serial.contentLength()) : 0;
+  while (length > 1 && bytes[0] == 0) {
+    ++bytes;
+    --length;
+  }
+}
+
+bool keyLess(const unsigned char* a, size_t an, const unsigned char* b, size_t bn) {
+  if (an != bn) return an < bn;
+  return an && std::memcmp(a, b, an) < 0;
+}
+
+}  // namespace
+
+CrlSerialIndex::CrlSerialIndex(const SignedCertRevList& crl) {
+  const auto& list = crl.tbsCertList.revokedCertificates;
+  entries.reserve(static_cast<size_t>(list.GetCount()));
+  for (POSITION pos = list.GetHeadPosition(); pos;) {
+    const CRLentry* e = list.GetNext(pos);
+    Key k{nullptr, 0, e};
+    serialBytes(e->userCertificate, k.bytes, k.length);
+    entries.push_back(k);
+  }
+  // Stable, so of two entries for one serial the first listed is found.
+  std::stable_sort(entries.begin(), entries.end(), [](const Key& a, const Key& b) {
+    return keyLess(a.bytes, a.length, b.bytes, b.length);
+  });
+}
+
+const CRLentry* CrlSerialIndex::find(const ASNinteger& serial) const {
+  Key k{nullptr, 0, nullptr};
+  serialBytes(serial, k.bytes, k.length);
+  auto it = std::lower_bound(entries.begin(), entries.end(), k, [](const Key& a, const Key& b) {
+    return keyLess(a.bytes, a.length, b.bytes, b.length);
+  });
+  if (it == entries.end() || keyLess(k.bytes, k.length, it->bytes, it->length)) return nullptr;
+  return it->entry;
+}

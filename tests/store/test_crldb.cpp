@@ -1,0 +1,276 @@
+// CRL database operations, the serial index of one CRL and the verified cache,
+// over CRLs made by `openssl ca -gencrl` (tests/data/store/revoc/gen.sh).
+#include "store/crldb.h"
+#include "store/dbmanager.h"
+#include "store/revcache.h"
+
+#include "base/talexception.h"
+#include "pki/common/oids.h"
+#include "pki/x509/x509ext.h"
+#include "revocation_double.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <unistd.h>
+
+namespace {
+
+const std::string kDir = std::string(TAL_TEST_DATA_DIR) + "/store/revoc/";
+using revdouble::load;
+using revdouble::readFile;
+
+std::unique_ptr<SignedCertRevList> crl(const std::string& name) {
+  auto c = load<SignedCertRevList>(kDir + name);
+  EXPECT_TRUE(c) << name;
+  return c;
+}
+std::unique_ptr<SignedCertificate> cert(const std::string& name) {
+  auto c = load<SignedCertificate>(kDir + name);
+  EXPECT_TRUE(c) << name;
+  return c;
+}
+
+class Settings : public DbSettingsSource {
+ public:
+  DbConfig config;
+  DbConfig* dbSettings() override { return &config; }
+};
+
+struct MemoryDb {
+  Settings settings;
+  DbManager manager;
+  explicit MemoryDb(const std::string& name) {
+    settings.config.setParam("dbtype", "w pamieci");
+    settings.config.setParam("dbname", name + "-" + std::to_string(::getpid()));
+    manager.setContext(&settings);
+  }
+};
+
+TEST(CrlScope, FromOpensslIssuingDistributionPoints) {
+  const struct {
+    const char* file;
+    int scope;
+  } cases[] = {{"crl-reasons.der", CRL_SCOPE_ALL},
+               {"crl-user-only.der", CRL_SCOPE_USER},
+               {"crl-ca-only.der", CRL_SCOPE_CA}};
+  for (const auto& c : cases) EXPECT_EQ(c.scope, crlScope(crlExtensionsOf(*crl(c.file)))) << c.file;
+}
+
+TEST(CrlScope, BothOnlyFlagsOrUndecodableRefusedWithCode88) {
+  IssuingDistributionPoint idp;
+  idp.onlyContainsCACerts.set(true);
+  idp.onlyContainsUserCerts.set(true);
+  std::vector<unsigned char> der;
+  ASSERT_GT(idp.encodeVector(der), 0);
+  for (bool garbled : {false, true}) {
+    if (garbled) der = {0x30, 0x03, 0x81, 0x01};
+    Extensions exts;
+    auto* e = new Extension;
+    e->extnID = id_ce_issuingDistributionPoint;
+    e->critical.set(true);
+    e->extnValue.set(der.data(), static_cast<int>(der.size()));
+    ASSERT_EQ(1, exts.append(e));
+    try {
+      crlScope(exts);
+      ADD_FAILURE() << "no exception";
+    } catch (const TalApiException& x) {
+      EXPECT_EQ(88, x.getCode());
+    }
+    // Such a CRL decides about nothing.
+    auto user = cert("user.der");
+    EXPECT_FALSE(checkIssuingDistributionPoint(*user, user->tbsCertificate.issuer, exts));
+  }
+}
+
+TEST(CrlScope, CertificateKindAgainstScopeAndIssuer) {
+  const struct {
+    const char* cert;
+    const char* crl;
+    bool admitted;
+  } cases[] = {
+      {"user.der", "crl-reasons.der", true},     {"subca.der", "crl-reasons.der", true},
+      {"user.der", "crl-user-only.der", true},   {"subca.der", "crl-user-only.der", false},
+      {"user.der", "crl-ca-only.der", false},    {"subca.der", "crl-ca-only.der", true},
+      {"ca.der", "crl-reasons.der", false},  // ca.der is issued by the root
+  };
+  for (const auto& c : cases) {
+    auto l = crl(c.crl);
+    EXPECT_EQ(c.admitted, checkIssuingDistributionPoint(*cert(c.cert), l->tbsCertList.issuer,
+                                                        crlExtensionsOf(*l)))
+        << c.cert << " " << c.crl;
+  }
+}
+
+TEST(CrlDatabase, ImportKeepsTheNewestOfEachIssuerAndScope) {
+  MemoryDb m("crldb-import");
+  CrlDatabase db(m.manager);
+  auto reasons = crl("crl-reasons.der");
+  auto later = crl("crl-later.der");
+  ASSERT_LT(reasons->tbsCertList.thisUpdate, later->tbsCertList.thisUpdate);
+  EXPECT_EQ(CRLDB_OK, db.importCrl(*reasons));
+  EXPECT_EQ(CRLDB_OK, db.importCrl(*reasons));  // the same again: stored once
+  std::vector<std::unique_ptr<SignedCertRevList>> list;
+  ASSERT_EQ(CRLDB_OK, db.listDatabaseCrls(reasons->tbsCertList.issuer, list));
+  ASSERT_EQ(1u, list.size());
+  EXPECT_TRUE(sameCrl(*reasons, *list[0]));
+
+  EXPECT_EQ(CRLDB_OK, db.importCrl(*later));
+  EXPECT_EQ(CRLDB_OLDER, db.importCrl(*reasons));
+  list.clear();
+  ASSERT_EQ(CRLDB_OK, db.listDatabaseCrls(reasons->tbsCertList.issuer, list));
+  ASSERT_EQ(1u, list.size());
+  EXPECT_TRUE(sameCrl(*later, *list[0]));
+
+  // Another scope of the same issuer is a second item.
+  EXPECT_EQ(CRLDB_OK, db.importCrl(*crl("crl-ca-only.der")));
+  list.clear();
+  ASSERT_EQ(CRLDB_OK, db.listDatabaseCrls(reasons->tbsCertList.issuer, list));
+  EXPECT_EQ(2u, list.size());
+  list.clear();
+  ASSERT_EQ(CRLDB_OK, db.listDatabaseCrls(cert("ca.der")->tbsCertificate.issuer, list));
+  EXPECT_TRUE(list.empty());
+}
+
+TEST(CrlDatabase, LatestCrlHonoursScopeAndLimit) {
+  MemoryDb m("crldb-latest");
+  CrlDatabase db(m.manager);
+  auto reasons = crl("crl-reasons.der");
+  auto caOnly = crl("crl-ca-only.der");
+  auto userOnly = crl("crl-user-only.der");
+  ASSERT_LT(reasons->tbsCertList.thisUpdate, caOnly->tbsCertList.thisUpdate);
+  for (auto* c : {reasons.get(), caOnly.get(), userOnly.get()}) ASSERT_EQ(CRLDB_OK, db.importCrl(*c));
+  const struct {
+    const char* cert;
+    const SignedCertRevList* expected;
+  } cases[] = {{"subca.der", caOnly.get()}, {"user.der", userOnly.get()}, {"ca.der", nullptr}};
+  for (const auto& c : cases) {
+    std::unique_ptr<SignedCertRevList> out;
+    ASSERT_EQ(CRLDB_OK, db.findLatestCrl(*cert(c.cert), out, nullptr)) << c.cert;
+    if (!c.expected) {
+      EXPECT_FALSE(out) << c.cert;
+      continue;
+    }
+    ASSERT_TRUE(out) << c.cert;
+    EXPECT_TRUE(sameCrl(*c.expected, *out)) << c.cert;
+    // A limit not earlier than the newest thisUpdate leaves none.
+    ASSERT_EQ(CRLDB_OK, db.findLatestCrl(*cert(c.cert), out, &c.expected->tbsCertList.thisUpdate));
+    EXPECT_FALSE(out);
+    ASSERT_EQ(CRLDB_OK, db.findLatestCrl(*cert(c.cert), out, &reasons->tbsCertList.thisUpdate));
+    EXPECT_TRUE(out);
+  }
+}
+
+TEST(CrlDatabase, BuffersAndFailures) {
+  MemoryDb m("crldb-buffers");
+  CrlDatabase db(m.manager);
+  std::vector<unsigned char> der = readFile(kDir + "crl-hold.der");
+  std::vector<unsigned char> cut(der.begin(), der.begin() + static_cast<long>(der.size() / 2));
+  EXPECT_EQ(CRLDB_INCOMPLETE, db.importCrlBuffer(cut));
+  EXPECT_EQ(CRLDB_UNDECODABLE, db.importCrlBuffer({0x04, 0x01, 0x00}));
+  EXPECT_EQ(CRLDB_OK, db.importCrlBuffer(der));
+
+  // No database: every operation answers 2.
+  DbManager none;
+  CrlDatabase broken(none);
+  std::unique_ptr<SignedCertRevList> out;
+  std::vector<std::unique_ptr<SignedCertRevList>> list;
+  EXPECT_EQ(CRLDB_FAILURE, broken.importCrl(*crl("crl-hold.der")));
+  EXPECT_EQ(CRLDB_FAILURE, broken.findLatestCrl(*cert("user.der"), out, nullptr));
+  EXPECT_EQ(CRLDB_FAILURE, broken.listDatabaseCrls(cert("user.der")->tbsCertificate.issuer, list));
+}
+
+// Every serial openssl listed is found, others are not; BER leading zeros meet DER.
+TEST(CrlSerialIndex, FindsEachOfTwoThousandEntries) {
+  auto big = crl("crl-big.der");
+  CrlSerialIndex index(*big);
+  EXPECT_EQ(2000u, index.size());
+  std::ifstream serials(kDir + "big-serials.txt");
+  std::string hex;
+  int found = 0;
+  while (serials >> hex) {
+    std::vector<unsigned char> bytes;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+      bytes.push_back(static_cast<unsigned char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    ASNinteger s;
+    s.setBytes(bytes.data(), static_cast<int>(bytes.size()));
+    const CRLentry* e = index.find(s);
+    ASSERT_TRUE(e) << hex;
+    EXPECT_TRUE(e->userCertificate.equals(s) || e->userCertificate.compare(s) != 0);
+    ++found;
+  }
+  EXPECT_EQ(2000, found);
+  ASNinteger missing;
+  missing.set(100u);
+  EXPECT_EQ(nullptr, index.find(missing));
+
+  auto reasons = crl("crl-reasons.der");
+  CrlSerialIndex small(*reasons);
+  const unsigned char padded[] = {0x00, 0x00, 0x65};  // 0x65 = 101 with BER zeros
+  ASNinteger ber;
+  ber.set(padded, 3);
+  const CRLentry* e = small.find(ber);
+  ASSERT_TRUE(e);
+  EXPECT_EQ(101u, e->userCertificate.toLong());
+}
+
+TEST(VerifiedRevocationCache, OptionGateExpiryAndIssuers) {
+  FixedPathClock clock;
+  bool on = false;
+  VerifiedRevocationCache cache([&] { return on; }, clock);
+  CertificatePath path;
+  for (const char* f : {"user.der", "ca.der", "root.der"}) {
+    auto* item = new CertificateItem;
+    item->certificate = *cert(f);
+    ASSERT_EQ(1, path.append(item));
+  }
+  auto user = cert("user.der");
+  IssuerAndSerialNumber is;
+  is.issuer = user->tbsCertificate.issuer;
+  is.serialNumber = user->tbsCertificate.serialNumber;
+  clock.set(user->tbsCertificate.validity.notBefore.toTime64(true) + 10);
+
+  EXPECT_FALSE(cache.insertEntry(path, 2));
+  EXPECT_FALSE(cache.hasValidEntry(is));
+  on = true;
+  EXPECT_FALSE(cache.hasValidEntry(is));
+  EXPECT_TRUE(cache.insertEntry(path, 2));
+  EXPECT_TRUE(cache.hasValidEntry(is));
+  const VerifiedPathEntry* entry = cache.findEntry(is);
+  ASSERT_TRUE(entry);
+  EXPECT_EQ(2u, entry->qualification);
+  EXPECT_EQ(3, entry->path->GetCount());
+
+  // The earliest notAfter of the path bounds the entry (ca.der and user.der
+  // end before the root).
+  int64_t earliest = INT64_MAX;
+  for (const char* f : {"user.der", "ca.der", "root.der"})
+    earliest = std::min(earliest, cert(f)->tbsCertificate.validity.notAfter.toTime64(true));
+  EXPECT_EQ(earliest, entry->validUntil.toTime64(true));
+
+  // Same serial, another issuer: a miss.
+  IssuerAndSerialNumber other = is;
+  other.issuer = cert("ca.der")->tbsCertificate.issuer;
+  EXPECT_FALSE(cache.hasValidEntry(other));
+
+  clock.set(earliest);
+  EXPECT_TRUE(cache.hasValidEntry(is));
+  clock.set(earliest + 1);
+  EXPECT_FALSE(cache.hasValidEntry(is));
+  EXPECT_EQ(nullptr, cache.findEntry(is));  // gone
+
+  auto hold = crl("crl-hold.der");
+  clock.set(hold->tbsCertList.thisUpdate.toTime64(true));
+  cache.storeRevocationResult(*hold, hold->tbsCertList.nextUpdate);
+  EXPECT_TRUE(cache.matchesEntry(*hold));
+  EXPECT_FALSE(cache.matchesEntry(*crl("crl-reasons.der")));
+  on = false;
+  EXPECT_FALSE(cache.matchesEntry(*hold));
+  on = true;
+  clock.set(hold->tbsCertList.nextUpdate.toTime64(true) + 1);
+  EXPECT_FALSE(cache.matchesEntry(*hold));
+  clock.set(hold->tbsCertList.thisUpdate.toTime64(true));
+  EXPECT_FALSE(cache.matchesEntry(*hold));  // erased on the expired look-up
+}
+
+}  // namespace

@@ -1,0 +1,170 @@
+// The status of one certificate over CRLs of `openssl ca -gencrl` and OCSP
+// responses of `openssl ocsp` (tests/data/store/revoc/gen.sh).
+#include "store/revmgr.h"
+#include "store/dbmanager.h"
+
+#include "pki/common/oids.h"
+#include "revocation_double.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::string kDir = std::string(TAL_TEST_DATA_DIR) + "/store/revoc/";
+using revdouble::load;
+
+template <class T>
+std::unique_ptr<T> get(const std::string& name) {
+  auto x = load<T>(kDir + name);
+  EXPECT_TRUE(x) << name;
+  return x;
+}
+
+std::unique_ptr<BasicOCSPResponse> basic(const std::string& name) {
+  auto r = get<OCSPResponse>(name);
+  if (!r) return nullptr;
+  auto b = std::make_unique<BasicOCSPResponse>();
+  EXPECT_GT(b->decodeOctets(r->responseBytes.inner.response), 0) << name;
+  return b;
+}
+
+X509time at(const X509time& base, int64_t delta) {
+  X509time t;
+  t.setFromTime64(base.toTime64(true) + delta, true);
+  return t;
+}
+
+// A time or timemark at the certificate's notBefore (before the CRLs and responses).
+const int64_t kAtNotBefore = INT64_MIN;
+
+struct Outcome {
+  uint32_t wwc, state, source, fresh;
+};
+
+TEST(RevocationManager, StatusFromOpensslCrlsAndResponses) {
+  auto issuer = get<SignedCertificate>("ca.der");
+  const X509time base = get<SignedCertRevList>("crl-big.der")->tbsCertList.thisUpdate;
+  const struct {
+    const char* cert;
+    const char* crl;   // given CRL or ""
+    const char* ocsp;  // given response or ""
+    int64_t time;      // seconds after `base`
+    int64_t timemark;  // 0: none; else seconds after base
+    Outcome expected;
+  } cases[] = {
+      {"user.der", "crl-reasons.der", "", 60, 0, {2, 1, 1, 0}},    // keyCompromise
+      {"user2.der", "crl-reasons.der", "", 60, 0, {2, 1, 1, 0}},   // hold, instruction reject
+      {"user2.der", "crl-hold.der", "", 60, 0, {5, 1, 1, 0}},      // hold, no instruction
+      {"subca.der", "crl-reasons.der", "", 60, 0, {2, 1, 1, 0}},   // removeFromCRL
+      {"user.der", "crl-hold.der", "", 60, 0, {1, 1, 1, 0}},       // not listed
+      {"user.der", "crl-expired.der", "", 7200, 0, {2, 3, 1, 1}},  // nextUpdate passed
+      {"user.der", "crl-reasons.der", "", 60, kAtNotBefore, {1, 1, 1, 0}},  // revoked after
+                                                                            // signing
+      {"subca.der", "crl-hold.der", "", 60, 60, {1, 1, 1, 0}},     // CA: lenient grading
+      {"user2.der", "", "ocsp-good.der", 60, 0, {1, 1, 2, 0}},
+      {"user.der", "", "ocsp-revoked.der", 60, 0, {2, 1, 2, 0}},
+      {"subca.der", "", "ocsp-unknown.der", 60, 0, {1, 2, 0, 1}},  // unknown status dropped
+      {"user.der", "", "ocsp-good.der", 60, 0, {1, 2, 0, 1}},      // another certificate
+      {"user2.der", "", "ocsp-good.der", kAtNotBefore, 0, {1, 2, 0, 1}},  // thisUpdate after R
+      {"user.der", "crl-hold.der", "", 60, 30, {1, 4, 1, 1}},  // end entity, CRL before timemark
+      {"user2.der", "", "ocsp-good.der", 8 * 86400, 0, {1, 2, 0, 1}},  // nextUpdate passed
+      {"user2.der", "crl-hold.der", "ocsp-good.der", 60, 0, {1, 1, 2, 0}},  // OCSP later
+      {"user2.der", "crl-big.der", "ocsp-good.der", 60, 0, {1, 1, 2, 0}},   // tie: OCSP
+  };
+  for (const auto& c : cases) {
+    CertificateItem item;
+    item.certificate = *get<SignedCertificate>(c.cert);
+    const X509time& notBefore = item.certificate.tbsCertificate.validity.notBefore;
+    FixedPathClock clock(c.time == kAtNotBefore ? notBefore.toTime64(true)
+                                                : base.toTime64(true) + c.time);
+    RevocationManager m(clock, nullptr);
+    std::unique_ptr<SignedCertRevList> crl;
+    if (*c.crl) crl = get<SignedCertRevList>(c.crl);
+    std::unique_ptr<BasicOCSPResponse> ocsp;
+    if (*c.ocsp) ocsp = basic(c.ocsp);
+    X509time mark = c.timemark == kAtNotBefore ? notBefore : at(base, c.timemark);
+    RevocationArgs args;
+    if (c.timemark) args.timemark = &mark;
+    UsedRevocationData used;
+    ASSERT_EQ(0, m.checkStatus(item, args, ocsp.get(), *issuer, crl.get(), used));
+    const std::string what = std::string(c.cert) + " " + c.crl + " " + c.ocsp;
+    EXPECT_EQ(c.expected.wwc, item.wwc) << what;
+    EXPECT_EQ(c.expected.state, item.revocationState) << what;
+    EXPECT_EQ(c.expected.source, item.revocationSource) << what;
+    EXPECT_EQ(c.expected.fresh, item.freshCrlWanted & 0xFF) << what;
+  }
+}
+
+// The lists and the database: scope applies to listed CRLs, a database
+// failure leaves "no data, fresh CRL wanted", a database CRL is handed back.
+TEST(RevocationManager, ListsAndDatabase) {
+  auto issuer = get<SignedCertificate>("ca.der");
+  auto subca = get<SignedCertificate>("subca.der");
+  FixedPathClock clock(get<SignedCertRevList>("crl-big.der")->tbsCertList.thisUpdate.toTime64(true));
+  RevocationArgs args;
+  {
+    RevocationManager m(clock, nullptr);
+    m.verifiedCrls.emplace_back(get<SignedCertRevList>("crl-user-only.der").release());
+    CertificateItem item;
+    item.certificate = *subca;
+    UsedRevocationData used;
+    m.checkStatus(item, args, nullptr, *issuer, nullptr, used);
+    EXPECT_EQ(REVSTATE_NO_DATA, item.revocationState);  // a user-only CRL cannot clear a CA
+    m.pendingCrls.emplace_back(get<SignedCertRevList>("crl-ca-only.der").release());
+    m.checkStatus(item, args, nullptr, *issuer, nullptr, used);
+    EXPECT_EQ(WWC_REVOKED, item.wwc);
+    ASSERT_TRUE(used.crlToVerify);  // pending: to be verified
+  }
+  {
+    DbManager none;  // no database: every look-up fails
+    CrlDatabase broken(none);
+    RevocationManager m(clock, nullptr);
+    m.database = &broken;
+    CertificateItem item;
+    item.certificate = *subca;
+    UsedRevocationData used;
+    EXPECT_EQ(0, m.checkStatus(item, args, nullptr, *issuer, nullptr, used));
+    EXPECT_EQ(WWC_OK, item.wwc);
+    EXPECT_EQ(REVSTATE_NO_DATA, item.revocationState);
+    EXPECT_EQ(1u, item.freshCrlWanted & 0xFF);
+  }
+}
+
+TEST(RevocationManager, CrlAndEntryExtensionChecks) {
+  FixedPathClock clock(0);
+  RevocationManager m(clock, nullptr);
+  for (const char* f : {"crl-reasons.der", "crl-user-only.der", "crl-ca-only.der"})
+    EXPECT_TRUE(m.checkCrlExtensions(*get<SignedCertRevList>(f))) << f;
+  auto crl = get<SignedCertRevList>("crl-hold.der");
+  const CRLentry* e = crl->tbsCertList.revokedCertificates.GetAt(
+      crl->tbsCertList.revokedCertificates.GetHeadPosition());
+  EXPECT_TRUE(m.checkEntryExtensions(e->crlEntryExtensions));
+  // A critical deltaCRLIndicator (2.5.29.27) fails both checks.
+  auto* delta = new Extension;
+  delta->extnID = ASNobjectId("2.5.29.27");
+  delta->critical.set(true);
+  const unsigned char one[] = {0x02, 0x01, 0x01};
+  delta->extnValue.set(one, 3);
+  Extensions exts;
+  exts.append(new Extension(*delta));
+  EXPECT_FALSE(m.checkEntryExtensions(exts));
+  crl->tbsCertList.crlExtensions.inner.append(delta);
+  EXPECT_FALSE(m.checkCrlExtensions(*crl));
+}
+
+TEST(RevocationManager, VerifiedAndPendingMoves) {
+  FixedPathClock clock(0);
+  RevocationManager m(clock, nullptr);
+  auto reasons = get<SignedCertRevList>("crl-reasons.der");
+  m.pendingCrls.emplace_back(new SignedCertRevList(*reasons));
+  m.recordVerifiedCrl(*reasons);
+  EXPECT_EQ(1u, m.verifiedCrls.size());
+  EXPECT_TRUE(m.pendingCrls.empty());
+  m.recordVerifiedCrl(*reasons);  // same issuer and number replaces
+  EXPECT_EQ(1u, m.verifiedCrls.size());
+  m.demoteVerifiedCrls();
+  EXPECT_TRUE(m.verifiedCrls.empty());
+  EXPECT_EQ(1u, m.pendingCrls.size());
+}
+
+}  // namespace
