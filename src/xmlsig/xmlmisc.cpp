@@ -9,6 +9,7 @@
 #include "xmlsig/xmlmemcharge.h"
 #include "xmlsig/xmlxpointertransform.h"
 #include "xmlsig/xmlb64transform.h"
+#include "xmlsig/xmlwalk.h"
 
 #include <libxml/parser.h>
 #include <libxml/SAX2.h>
@@ -481,10 +482,41 @@ bool xpointerSelectNode(xmlNodePtr contextNode, const char* expression, xmlNodeP
   return one;
 }
 
+const std::string XPOINTER_SIGNATURES =
+    "xmlns(ds=" + std::string(xmlc::NS_DSIG) + ") xmlns(etsi=" + std::string(xmlc::NS_XADES) +
+    ") xpointer(//ds:Signature[not(parent::etsi:CounterSignature)])";
+const std::string XPOINTER_ENCRYPTED_DATA =
+    "xmlns(xenc=" + std::string(xmlc::NS_XENC) + ") xpointer(//xenc:EncryptedData)";
+
+namespace {
+
+// Elements of the subtree of root, in document order, that the predicate keeps.
+template <typename Keep>
+void selectElements(xmlNodePtr root, std::vector<xmlNodePtr>& nodes, Keep keep) {
+  int depth = 0;
+  for (xmlNodePtr n = root; n; n = nextInSubtree(n, root, depth, XML_MAX_TREE_DEPTH))
+    if (n->type == XML_ELEMENT_NODE && keep(n)) nodes.push_back(n);
+}
+
+}  // namespace
+
 int32_t xpointerSelectNodes(XmlDocHolder* holder, const char* expression,
                             std::vector<xmlNodePtr>& nodes) {
   nodes.clear();
   checkInvariant(holder && holder->root && expression, SRC_SIGNATURE, 404, "false");
+  if (expression == XPOINTER_SIGNATURES) {
+    selectElements(holder->root, nodes, [](xmlNodePtr n) {
+      return xmlwalk::isIn(n, xmlc::DS_SIGNATURE, xmlc::NS_DSIG) &&
+             !xmlwalk::isIn(n->parent, xmlc::XADES_COUNTER_SIGNATURE, xmlc::NS_XADES);
+    });
+    return xmlrc::OK;
+  }
+  if (expression == XPOINTER_ENCRYPTED_DATA) {
+    selectElements(holder->root, nodes, [](xmlNodePtr n) {
+      return xmlwalk::isIn(n, "EncryptedData", xmlc::NS_XENC);
+    });
+    return xmlrc::OK;
+  }
   XmlXPointerTransform t(holder->root, expression);
   try {
     t.apply();

@@ -110,7 +110,16 @@ int32_t parseXmlDocument(XmlDocHolder* holder, GenericFile* reader);
 enum XmlFragmentKind { XML_FRAGMENT_INVALID = 0, XML_FRAGMENT_ID = 1, XML_FRAGMENT_ROOT = 2 };
 XmlFragmentKind parseSameDocumentFragment(const std::string& fragment, std::string* id);
 
+// The library's own selections, written as XPointer: the signatures of a
+// message (ds:Signature not directly inside an XAdES 1.3.2 CounterSignature)
+// and the encrypted elements (xenc:EncryptedData).
+extern const std::string XPOINTER_SIGNATURES;
+extern const std::string XPOINTER_ENCRYPTED_DATA;
+
 bool xpointerSelectNode(xmlNodePtr contextNode, const char* expression, xmlNodePtr* node);
+// The library's own selections above are evaluated by a walk of the document
+// in document order (linear, no XPath engine); any other expression is read
+// with the same-document fragment grammar, as a URI from a document is.
 int32_t xpointerSelectNodes(XmlDocHolder* holder, const char* expression,
                             std::vector<xmlNodePtr>& nodes);
 
