@@ -15,6 +15,7 @@
 #include <libxml/SAX2.h>
 #include <libxml/parserInternals.h>
 #include <libxml/valid.h>
+#include <libxml/globals.h>
 #include <libxml/xmlIO.h>
 #include <libxml/xpathInternals.h>
 
@@ -351,6 +352,24 @@ int xmlSafeParseOptions() { return XML_PARSE_NOENT | XML_PARSE_DTDATTR | XML_PAR
 
 void xmlQuietStructuredError(void*, xmlErrorPtr) {}
 
+namespace {
+void quietGenericError(void*, const char*, ...) {}
+}  // namespace
+
+XmlQuietErrors::XmlQuietErrors()
+    : savedGeneric(xmlGenericError),
+      savedGenericContext(xmlGenericErrorContext),
+      savedStructured(xmlStructuredError),
+      savedStructuredContext(xmlStructuredErrorContext) {
+  xmlSetGenericErrorFunc(nullptr, quietGenericError);
+  xmlSetStructuredErrorFunc(nullptr, xmlQuietStructuredError);
+}
+
+XmlQuietErrors::~XmlQuietErrors() {
+  xmlSetGenericErrorFunc(savedGenericContext, savedGeneric);
+  xmlSetStructuredErrorFunc(savedStructuredContext, savedStructured);
+}
+
 void xmlSafeParserSetup(xmlParserCtxtPtr ctxt) {
   installLoader();
   // A stranger's document does not get to write to the process's stderr.
@@ -382,6 +401,7 @@ int32_t parseXmlDocument(XmlDocHolder* holder, GenericFile* reader) {
   // Everything the parse allocates, the parser's own state included, is charged
   // against the allowance of the octets read so far.
   XmlMemoryScope memory(xmlMemoryAllowance(4));
+  XmlQuietErrors quiet;
   xmlParserCtxtPtr ctxt =
       xmlCreatePushParserCtxt(nullptr, nullptr, reinterpret_cast<const char*>(first), 4, nullptr);
   if (!ctxt) return xmlrc::INV_MSG;

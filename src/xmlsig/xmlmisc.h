@@ -12,6 +12,7 @@
 #include "xmlsig/xmlcodes.h"
 
 #include <libxml/tree.h>
+#include <libxml/xmlerror.h>
 #include <libxml/xpath.h>
 
 #include <cstdint>
@@ -96,6 +97,23 @@ int xmlSafeParseOptions();
 void xmlSafeParserSetup(xmlParserCtxtPtr ctxt);
 // Error handler that drops libxml2's messages (results carry the failure).
 void xmlQuietStructuredError(void* context, xmlErrorPtr error);
+// While one lives, libxml2's reports on this thread (parse warnings, C14N and
+// XPath errors, sent to stderr by default) are dropped: a stranger's document
+// does not write to the process's stderr; results and the verification report
+// carry the failure. Nests; the handlers before it come back at its end.
+class XmlQuietErrors {
+ public:
+  XmlQuietErrors();
+  ~XmlQuietErrors();
+  XmlQuietErrors(const XmlQuietErrors&) = delete;
+  XmlQuietErrors& operator=(const XmlQuietErrors&) = delete;
+
+ private:
+  xmlGenericErrorFunc savedGeneric;
+  void* savedGenericContext;
+  xmlStructuredErrorFunc savedStructured;
+  void* savedStructuredContext;
+};
 // Parses bytes in memory with the same guards (fragments, tests): null when refused.
 xmlDocPtr xmlSafeParseMemory(const uint8_t* bytes, size_t length);
 

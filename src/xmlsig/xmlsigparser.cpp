@@ -212,6 +212,7 @@ void XmlSigParser::fault(const char* message, int32_t code) {
 int32_t XmlSigParser::parse(ReportStream* reportStream, xmlNodePtr signature) {
   report = reportStream;
   if (!signature) return xmlrc::INV_PAR;
+  XmlQuietErrors quiet;
   try {
     walk(signature);
   } catch (const TalException& e) {
