@@ -362,6 +362,55 @@ TEST(Xades, UnknownAlgorithmsAndMalformedValues) {
   EXPECT_GT(checked, 500);
 }
 
+// MD5 digests of certificates, CRLs and OCSP responses are refused as in a
+// ds:Reference (137): they choose the signer's certificate and the values a
+// reference stands for. SHA-1 in the same places is still read.
+TEST(Xades, Md5CertificateAndValueDigestsRefused) {
+  const struct {
+    const char* file;
+    const char* after;  // the first digest after this text is changed
+    const char* algorithm;
+    const char* value;
+    int32_t code;
+    const char* element;
+  } cases[] = {
+      // The signer's own MD5 and SHA-1 digests (openssl dgst over signer.der).
+      {"bes.xml", "<xades:SigningCertificate>", "md5", "AEfXu/t6X171jjGp5XZa5Q==", 137,
+       "etsi:SigningCertificate"},
+      {"v111.xml", "<xades:SigningCertificate>", "md5", "AEfXu/t6X171jjGp5XZa5Q==", 137,
+       "etsi:SigningCertificate"},
+      {"xl.xml", "<xades:CompleteCertificateRefs>", "md5", "AAAAAAAAAAAAAAAAAAAAAA==", 137,
+       "etsi:CompleteCertificateRefs"},
+      {"xl.xml", "<xades:CRLRef>", "md5", "AAAAAAAAAAAAAAAAAAAAAA==", 137,
+       "etsi:CompleteRevocationRefs"},
+      {"xl.xml", "<xades:OCSPRef>", "md5", "AAAAAAAAAAAAAAAAAAAAAA==", 137,
+       "etsi:CompleteRevocationRefs"},
+      {"bes.xml", "<xades:SigningCertificate>", "sha1", "rJVxZcTu3WqlhPXIiEoxRk2p9Xg=", 0, nullptr},
+      {"xl.xml", "<xades:CRLRef>", "sha1", "AAAAAAAAAAAAAAAAAAAAAAAAAAA=", 0, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.file) + " " + c.after + " " + c.algorithm);
+    std::string xml = fileOf(c.file);
+    size_t at = xml.find(c.after);
+    ASSERT_NE(at, std::string::npos);
+    size_t b = xml.find("Algorithm=\"", at) + strlen("Algorithm=\"");
+    xml.replace(b, xml.find('"', b) - b,
+                std::string(strcmp(c.algorithm, "md5") == 0
+                                ? "http://www.w3.org/2001/04/xmldsig-more#"
+                                : "http://www.w3.org/2000/09/xmldsig#") +
+                    c.algorithm);
+    size_t v = xml.find("DigestValue>", b) + strlen("DigestValue>");
+    xml.replace(v, xml.find('<', v) - v, c.value);
+    Verified ver(xml);
+    ASSERT_EQ(ver.doc.rc, 0);
+    EXPECT_EQ(ver.analyse(), c.code) << ver.reportText();
+    if (c.element)
+      EXPECT_NE(ver.reportText().find(std::string("błąd przetwarzania elementu: ") + c.element),
+                std::string::npos)
+          << ver.reportText();
+  }
+}
+
 // A moved copy of SignedProperties cannot carry an altered SigningTime past
 // the digest of the original: the reference must name the element read.
 TEST(Xades, WrappedSignedProperties) {
