@@ -13,7 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <map>
 
 namespace {
 
@@ -582,6 +584,63 @@ TEST(Xades, CounterSignatureNesting) {
             std::string::npos);
 }
 
+
+// Counter-signatures each digesting the whole document share the work
+// allowance of the one verification: past it they are refused (140), and the
+// whole walk ends in bounded time, however many there are.
+TEST(Xades, CounterSignaturesShareOneBudget) {
+  const std::string ds = "http://www.w3.org/2000/09/xmldsig#";
+  const std::string counter =
+      "<x:CounterSignature><ds:Signature><ds:SignedInfo>"
+      "<ds:CanonicalizationMethod Algorithm=\"http://www.w3.org/TR/2001/REC-xml-c14n-20010315\"/>"
+      "<ds:SignatureMethod Algorithm=\"http://www.w3.org/2001/04/xmldsig-more#rsa-sha256\"/>"
+      "<ds:Reference URI=\"\"><ds:DigestMethod Algorithm=\"http://www.w3.org/2001/04/xmlenc#sha256\"/>"
+      "<ds:DigestValue>AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=</ds:DigestValue></ds:Reference>"
+      "</ds:SignedInfo><ds:SignatureValue>AAAA</ds:SignatureValue></ds:Signature></x:CounterSignature>";
+  const size_t counters = XADES_MAX_ENTRIES;
+  std::string xml = "<doc xmlns:ds=\"" + ds + "\" xmlns:x=\"http://uri.etsi.org/01903/v1.3.2#\">";
+  for (int i = 0; i < 2000; ++i) xml += "<p a=\"1\" b=\"2\">text</p>";
+  xml += "<ds:Signature Id=\"s\"><ds:SignedInfo/><ds:SignatureValue>AAAA</ds:SignatureValue><ds:Object>"
+         "<x:QualifyingProperties Target=\"#s\"><x:UnsignedProperties><x:UnsignedSignatureProperties>";
+  for (size_t i = 0; i < counters; ++i) xml += counter;
+  xml += "</x:UnsignedSignatureProperties></x:UnsignedProperties></x:QualifyingProperties>"
+         "</ds:Object></ds:Signature></doc>";
+  ParsedDoc doc(xml);
+  ASSERT_EQ(doc.rc, 0);
+  xmlNodePtr sig = findElement(doc.holder.root, "Signature", ds.c_str(), -1);
+  // Without a budget from the caller, the top signature's is every counter-signature's.
+  {
+    XmlSignatureSetup setup;
+    setup.root = doc.holder.root;
+    SignaturePropertiesXml top(nullptr, setup, sig);
+    EXPECT_EQ(top.analyse(), 89);
+    ASSERT_NE(top.sigParser().sharedBudget, nullptr);
+    for (int32_t i : {0, static_cast<int32_t>(counters) - 1})
+      EXPECT_EQ(static_cast<SignaturePropertiesXml*>(top.counterSignature(i)->properties)
+                    ->sigParser().sharedBudget,
+                top.sigParser().sharedBudget);
+  }
+  // A caller's budget (a tenth of the default, to keep the test short) spent
+  // by all of them together.
+  XmlWorkBudget budget(XML_TRANSFORM_WORK_LIMIT / 10);
+  XmlSignatureSetup setup;
+  setup.root = doc.holder.root;
+  setup.budget = &budget;
+  SignaturePropertiesXml top(nullptr, setup, sig);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(top.analyse(), 89);  // the empty SignedInfo, after the properties
+  ASSERT_EQ(top.counterSignatureCount(), static_cast<int32_t>(counters));
+  std::map<int32_t, size_t> codes;
+  for (size_t i = 0; i < counters; ++i) {
+    auto* p = static_cast<SignaturePropertiesXml*>(top.counterSignature(static_cast<int32_t>(i))->properties);
+    ++codes[p->analyse()];  // 89: digested, no signer; 140: past the allowance
+  }
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_GT(codes[89], 0u);
+  EXPECT_GT(codes[140], counters / 2);
+  EXPECT_EQ(codes[89] + codes[140], counters);
+  EXPECT_LT(seconds, 30.0);
+}
 }  // namespace
 
 namespace {
