@@ -43,8 +43,9 @@ bool matchXmlCertificateRef(const CertRefRecord& reference, const SignedCertific
 bool matchXmlCrlRef(const CrlRefRecord& reference, const SignedCertRevList& crl) {
   CrlReference r;
   r.digest = digestOf(reference.hashId, reference.digest);
-  // CRLIdentifier is optional; when read, its Issuer holds a name.
-  r.hasIssuer = reference.issuer.attributeCount() > 0;
+  // CRLIdentifier is optional; when present it is checked whole, even when its
+  // Issuer could not be read as a name (then no CRL matches it).
+  r.hasIssuer = reference.identifierPresent;
   if (r.hasIssuer) {
     r.issuer = reference.issuer;
     r.issuedTime = reference.issueTime;

@@ -34,7 +34,7 @@ std::string digestText(const MessageDigestCtx& c) {
 }  // namespace
 
 void digestDataItems(const XmlDataItems& items, const std::string& c14nUri, int32_t hashId,
-                     const MessageDigests* running, std::string& out) {
+                     const MessageDigests* running, std::string& out, XmlWorkBudget* budget) {
   const bool comments = c14nUri == xmlc::ALG_C14N_COMMENTS || c14nUri == xmlc::ALG_EXC_C14N_COMMENTS;
   const bool exclusive = c14nUri == xmlc::ALG_EXC_C14N || c14nUri == xmlc::ALG_EXC_C14N_COMMENTS;
   std::unique_ptr<MessageDigestCtx> digest;
@@ -44,14 +44,15 @@ void digestDataItems(const XmlDataItems& items, const std::string& c14nUri, int3
     digest.reset(r->clone());
   }
   if (!digest) digest = std::make_unique<MessageDigestCtx>(static_cast<uint32_t>(hashId));
-  XmlWorkBudget budget;
+  XmlWorkBudget own;
+  XmlWorkBudget* spend = budget ? budget : &own;
   for (const XmlDataItem& item : items) {
     if (item.reference) {
       if (!running) throw TalApiException(xmlrc::INV_MSG);
       continue;
     }
     XmlC14DocTransform c14n(comments, 1, exclusive);
-    c14n.budget = &budget;
+    c14n.budget = spend;
     c14n.applyToNode(item.node);
     if (c14n.outputLength() > 0) digest->update(c14n.outputBytes(), c14n.outputLength());
   }
@@ -62,9 +63,14 @@ void digestDataItems(const XmlDataItems& items, const std::string& c14nUri, int3
 SignaturePropertiesXml::SignaturePropertiesXml(talCtx* ctx, const XmlSignatureSetup& s,
                                                xmlNodePtr sig, xmlNodePtr countersigned, int d)
     : SignatureProperties(ctx, false), setup(s), signature(sig), second(countersigned), depth(d) {
+  if (!setup.budget) {
+    ownBudget = std::make_unique<XmlWorkBudget>();
+    setup.budget = ownBudget.get();  // copied into every counter-signature's setup
+  }
   parser = std::make_unique<XmlSigParser>(setup.root, setup.docs, setup.mode, setup.skipDetached,
                                           setup.configuredDigest);
   parser->makeDnAttribute = setup.makeDnAttribute;
+  parser->sharedBudget = setup.budget;
   parser->qualifyingPropertiesReader = [this](XmlSigParser& p, xmlNodePtr qp) {
     readQualifyingProperties(p, xades,
                              [this](xmlNodePtr counter) -> SigInfo* {
@@ -84,6 +90,7 @@ SignaturePropertiesXml::~SignaturePropertiesXml() {
 }
 
 int32_t SignaturePropertiesXml::analyse() {
+  setup.budget->restartClock();
   int32_t rc = parser->parse(setup.report, signature);
   if (rc > 10) return rc;
   scheme = parser->scheme;
@@ -194,8 +201,9 @@ void SignaturePropertiesXml::timeStampImprintData(const TimeStampToken& token, i
                                                   std::vector<std::string>& out) {
   const auto* t = dynamic_cast<const XmlSignatureTimeStampToken*>(&token);
   std::string digest;
+  setup.budget->restartClock();
   digestDataItems(xades.signatureTimeStampItems, t ? t->c14nUri : std::string(), hash, nullptr,
-                  digest);
+                  digest, setup.budget);
   out.push_back(digest);
 }
 
@@ -204,7 +212,8 @@ void SignaturePropertiesXml::archiveImprintData(const TimeStampToken& token, int
   const auto* t = dynamic_cast<const XmlArchiveTimeStampToken*>(&token);
   checkInvariant(t != nullptr, SRC, __LINE__, "archive token");
   std::string digest;
-  digestDataItems(t->items, t->c14nUri, hash, &parser->combinedDigests, digest);
+  setup.budget->restartClock();
+  digestDataItems(t->items, t->c14nUri, hash, &parser->combinedDigests, digest, setup.budget);
   out.push_back(digest);
 }
 

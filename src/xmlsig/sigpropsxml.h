@@ -35,6 +35,11 @@ struct XmlSignatureSetup {
   convXml::DnMakeAttribute makeDnAttribute = nullptr;
   ReportStream* report = nullptr;
   XmlRefValueMatchers matchers;
+  // The work allowance of the whole verification, not owned. Without one the
+  // top signature's properties make one and hand it to every counter-signature
+  // below them, so 1024 counter-signatures per level, each digesting the whole
+  // document, together get no more than one signature.
+  XmlWorkBudget* budget = nullptr;
 };
 
 class SignaturePropertiesXml : public SignatureProperties {
@@ -91,6 +96,7 @@ class SignaturePropertiesXml : public SignatureProperties {
 
  private:
   XmlSignatureSetup setup;
+  std::unique_ptr<XmlWorkBudget> ownBudget;  // when the setup gave none
   std::unique_ptr<XmlSigParser> parser;
   XadesProperties xades;
   xmlNodePtr signature;
@@ -104,5 +110,7 @@ class SignaturePropertiesXml : public SignatureProperties {
 // for any other text), reference items standing for `running`'s digest of the
 // referenced data, which the result starts from when given. Throws
 // TalApiException 89 for a reference item without running digests.
+// The work is charged to budget (one of its own when null).
 void digestDataItems(const XmlDataItems& items, const std::string& c14nUri, int32_t hashId,
-                     const MessageDigests* running, std::string& out);
+                     const MessageDigests* running, std::string& out,
+                     XmlWorkBudget* budget = nullptr);

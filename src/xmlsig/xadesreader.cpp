@@ -224,6 +224,10 @@ void Reader::readDigestAlgAndValue(xmlNodePtr node, int32_t& hashId, std::string
   std::string alg;
   uint32_t id = 0;
   if (!propOf(method, "Algorithm", alg) || !digestIdFromUri(alg.c_str(), &id)) fail();
+  // MD5 is refused here as in ds:Reference (137): these digests choose the
+  // signer's certificate and the values a reference stands for, and MD5
+  // collisions are cheap, so a colliding certificate or CRL could stand in.
+  if (alg == xmlc::DIGEST_MD5) fail(xmlrc::NOT_IMPL);
   xmlNodePtr value = nextElement(method);
   if (!inEither(value, xmlc::DS_DIGEST_VALUE)) fail();
   if (!xmlDecodeBase64(contentOf(value), digest, MAX_DIGEST_VALUE)) fail();
@@ -443,6 +447,7 @@ void Reader::readCrlRef(xmlNodePtr node) {
   readDigestAlgAndValue(c, ref->crl.hashId, ref->crl.digest);
   c = nextElement(c);
   if (is132(c, xmlc::XADES_CRL_IDENTIFIER)) {
+    ref->crl.identifierPresent = true;
     xmlNodePtr issuer = firstElement(c->children);
     if (!is132(issuer, xmlc::XADES_ISSUER)) fail();
     readName(contentOf(issuer), ref->crl.issuer);

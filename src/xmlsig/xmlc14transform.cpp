@@ -117,6 +117,7 @@ void runC14N(xmlDocPtr doc, XmlNodeFilter& rule, XmlWorkBudget* budget, bool exc
   size_t outputCap = saturatingAdd(saturatingMul(profile.size, 6), 1u << 20);
   C14nRun run{&rule, spend, buffer, outputCap, &memory};
   PrefixArray array(exclusive, prefixes);
+  XmlQuietErrors quiet;
   int rc =
       xmlC14NExecute(doc, budgetedVisible, &run, exclusive ? XML_C14N_EXCLUSIVE_1_0 : XML_C14N_1_0,
                      array.get(), withComments ? 1 : 0, buffer);

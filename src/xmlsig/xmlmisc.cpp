@@ -9,11 +9,13 @@
 #include "xmlsig/xmlmemcharge.h"
 #include "xmlsig/xmlxpointertransform.h"
 #include "xmlsig/xmlb64transform.h"
+#include "xmlsig/xmlwalk.h"
 
 #include <libxml/parser.h>
 #include <libxml/SAX2.h>
 #include <libxml/parserInternals.h>
 #include <libxml/valid.h>
+#include <libxml/globals.h>
 #include <libxml/xmlIO.h>
 #include <libxml/xpathInternals.h>
 
@@ -350,6 +352,24 @@ int xmlSafeParseOptions() { return XML_PARSE_NOENT | XML_PARSE_DTDATTR | XML_PAR
 
 void xmlQuietStructuredError(void*, xmlErrorPtr) {}
 
+namespace {
+void quietGenericError(void*, const char*, ...) {}
+}  // namespace
+
+XmlQuietErrors::XmlQuietErrors()
+    : savedGeneric(xmlGenericError),
+      savedGenericContext(xmlGenericErrorContext),
+      savedStructured(xmlStructuredError),
+      savedStructuredContext(xmlStructuredErrorContext) {
+  xmlSetGenericErrorFunc(nullptr, quietGenericError);
+  xmlSetStructuredErrorFunc(nullptr, xmlQuietStructuredError);
+}
+
+XmlQuietErrors::~XmlQuietErrors() {
+  xmlSetGenericErrorFunc(savedGenericContext, savedGeneric);
+  xmlSetStructuredErrorFunc(savedStructuredContext, savedStructured);
+}
+
 void xmlSafeParserSetup(xmlParserCtxtPtr ctxt) {
   installLoader();
   // A stranger's document does not get to write to the process's stderr.
@@ -381,6 +401,7 @@ int32_t parseXmlDocument(XmlDocHolder* holder, GenericFile* reader) {
   // Everything the parse allocates, the parser's own state included, is charged
   // against the allowance of the octets read so far.
   XmlMemoryScope memory(xmlMemoryAllowance(4));
+  XmlQuietErrors quiet;
   xmlParserCtxtPtr ctxt =
       xmlCreatePushParserCtxt(nullptr, nullptr, reinterpret_cast<const char*>(first), 4, nullptr);
   if (!ctxt) return xmlrc::INV_MSG;
@@ -481,10 +502,41 @@ bool xpointerSelectNode(xmlNodePtr contextNode, const char* expression, xmlNodeP
   return one;
 }
 
+const std::string XPOINTER_SIGNATURES =
+    "xmlns(ds=" + std::string(xmlc::NS_DSIG) + ") xmlns(etsi=" + std::string(xmlc::NS_XADES) +
+    ") xpointer(//ds:Signature[not(parent::etsi:CounterSignature)])";
+const std::string XPOINTER_ENCRYPTED_DATA =
+    "xmlns(xenc=" + std::string(xmlc::NS_XENC) + ") xpointer(//xenc:EncryptedData)";
+
+namespace {
+
+// Elements of the subtree of root, in document order, that the predicate keeps.
+template <typename Keep>
+void selectElements(xmlNodePtr root, std::vector<xmlNodePtr>& nodes, Keep keep) {
+  int depth = 0;
+  for (xmlNodePtr n = root; n; n = nextInSubtree(n, root, depth, XML_MAX_TREE_DEPTH))
+    if (n->type == XML_ELEMENT_NODE && keep(n)) nodes.push_back(n);
+}
+
+}  // namespace
+
 int32_t xpointerSelectNodes(XmlDocHolder* holder, const char* expression,
                             std::vector<xmlNodePtr>& nodes) {
   nodes.clear();
   checkInvariant(holder && holder->root && expression, SRC_SIGNATURE, 404, "false");
+  if (expression == XPOINTER_SIGNATURES) {
+    selectElements(holder->root, nodes, [](xmlNodePtr n) {
+      return xmlwalk::isIn(n, xmlc::DS_SIGNATURE, xmlc::NS_DSIG) &&
+             !xmlwalk::isIn(n->parent, xmlc::XADES_COUNTER_SIGNATURE, xmlc::NS_XADES);
+    });
+    return xmlrc::OK;
+  }
+  if (expression == XPOINTER_ENCRYPTED_DATA) {
+    selectElements(holder->root, nodes, [](xmlNodePtr n) {
+      return xmlwalk::isIn(n, "EncryptedData", xmlc::NS_XENC);
+    });
+    return xmlrc::OK;
+  }
   XmlXPointerTransform t(holder->root, expression);
   try {
     t.apply();

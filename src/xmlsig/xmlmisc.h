@@ -12,6 +12,7 @@
 #include "xmlsig/xmlcodes.h"
 
 #include <libxml/tree.h>
+#include <libxml/xmlerror.h>
 #include <libxml/xpath.h>
 
 #include <cstdint>
@@ -96,6 +97,23 @@ int xmlSafeParseOptions();
 void xmlSafeParserSetup(xmlParserCtxtPtr ctxt);
 // Error handler that drops libxml2's messages (results carry the failure).
 void xmlQuietStructuredError(void* context, xmlErrorPtr error);
+// While one lives, libxml2's reports on this thread (parse warnings, C14N and
+// XPath errors, sent to stderr by default) are dropped: a stranger's document
+// does not write to the process's stderr; results and the verification report
+// carry the failure. Nests; the handlers before it come back at its end.
+class XmlQuietErrors {
+ public:
+  XmlQuietErrors();
+  ~XmlQuietErrors();
+  XmlQuietErrors(const XmlQuietErrors&) = delete;
+  XmlQuietErrors& operator=(const XmlQuietErrors&) = delete;
+
+ private:
+  xmlGenericErrorFunc savedGeneric;
+  void* savedGenericContext;
+  xmlStructuredErrorFunc savedStructured;
+  void* savedStructuredContext;
+};
 // Parses bytes in memory with the same guards (fragments, tests): null when refused.
 xmlDocPtr xmlSafeParseMemory(const uint8_t* bytes, size_t length);
 
@@ -110,7 +128,16 @@ int32_t parseXmlDocument(XmlDocHolder* holder, GenericFile* reader);
 enum XmlFragmentKind { XML_FRAGMENT_INVALID = 0, XML_FRAGMENT_ID = 1, XML_FRAGMENT_ROOT = 2 };
 XmlFragmentKind parseSameDocumentFragment(const std::string& fragment, std::string* id);
 
+// The library's own selections, written as XPointer: the signatures of a
+// message (ds:Signature not directly inside an XAdES 1.3.2 CounterSignature)
+// and the encrypted elements (xenc:EncryptedData).
+extern const std::string XPOINTER_SIGNATURES;
+extern const std::string XPOINTER_ENCRYPTED_DATA;
+
 bool xpointerSelectNode(xmlNodePtr contextNode, const char* expression, xmlNodePtr* node);
+// The library's own selections above are evaluated by a walk of the document
+// in document order (linear, no XPath engine); any other expression is read
+// with the same-document fragment grammar, as a URI from a document is.
 int32_t xpointerSelectNodes(XmlDocHolder* holder, const char* expression,
                             std::vector<xmlNodePtr>& nodes);
 

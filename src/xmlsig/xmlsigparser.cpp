@@ -212,6 +212,7 @@ void XmlSigParser::fault(const char* message, int32_t code) {
 int32_t XmlSigParser::parse(ReportStream* reportStream, xmlNodePtr signature) {
   report = reportStream;
   if (!signature) return xmlrc::INV_PAR;
+  XmlQuietErrors quiet;
   try {
     walk(signature);
   } catch (const TalException& e) {
@@ -514,7 +515,7 @@ void XmlSigParser::readReference(xmlNodePtr refNode) {
           } else {
             if (pending != XML_DATA_OCTETS)
               chain.add(new XmlC14DocTransform(false, 1, false));
-            chain.applyToFile(doc, &budget);
+            chain.applyToFile(doc, workBudget());
             feed(*ref, chain.outputBytes(), chain.outputLength());
           }
           ref->digest->finishComputed();
@@ -583,7 +584,7 @@ void XmlSigParser::readReference(xmlNodePtr refNode) {
           chain.add(new XmlC14NodeSetTransform(root->doc, false, false));
         else if (pending == XML_DATA_NODE)
           chain.add(new XmlC14DocTransform(false, selection, false));
-        chain.applyToNode(start, &budget);
+        chain.applyToNode(start, workBudget());
         feed(*ref, chain.outputBytes(), chain.outputLength());
         ref->digest->finishComputed();
       }
@@ -753,7 +754,7 @@ void XmlSigParser::canonicaliseSignedInfo() {
   // The "#WithComments" methods keep SignedInfo's comments, as signers digest them.
   int32_t k = static_cast<int32_t>(c14nMethod);
   XmlC14DocTransform c14n(withComments(k), 1, exclusive(k), inclusivePrefixes);
-  c14n.budget = &budget;
+  c14n.budget = workBudget();
   try {
     c14n.applyToNode(signedInfoNode);
   } catch (const TalApiException& e) {

@@ -132,6 +132,9 @@ class XmlSigParser : public XmlSignature {
   convXml::DnMakeAttribute makeDnAttribute = nullptr;
   // Keep each reference's canonical octets in XmlRef::octets.
   bool keepOctets = false;
+  // The budget of the whole verification (counter-signatures and time-stamp
+  // data included), not owned; without one the parser spends its own.
+  XmlWorkBudget* sharedBudget = nullptr;
 
   // Inputs of the XAdES reader.
   xmlNodePtr signedPropertiesNode = nullptr;
@@ -195,6 +198,7 @@ class XmlSigParser : public XmlSignature {
   void chooseSigner();
   void canonicaliseSignedInfo();
   void feed(XmlRef& ref, const uint8_t* bytes, uint32_t length);
+  XmlWorkBudget* workBudget() { return sharedBudget ? sharedBudget : &budget; }
 
   xmlNodePtr root;
   std::vector<TVxmlDoc*> docs;

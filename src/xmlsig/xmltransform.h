@@ -37,6 +37,10 @@ class XmlWorkBudget {
   // on). The clock is read every few dozen charges, or now when asked.
   bool charge(uint64_t units, bool readClock = false);
   bool exhausted() const { return over; }
+  // Arms the deadline afresh at the next charge, the units spent kept: a
+  // budget shared by the steps of a verification bounds their work together,
+  // and the time of each step (not the waits between them, such as a fetch).
+  void restartClock() { started = false; }
   // Units left before the limit (0 once over).
   uint64_t remaining() const { return over || spent >= limit ? 0 : limit - spent; }
 

@@ -21,35 +21,6 @@ const char* const SRC = "XML/libxmlsignature/xmlxpathtransform";
 // few string values of the whole document.
 const uint64_t EVALUATION_BYTES_PER_OCTET = 8;
 
-void quietGenericError(void*, const char*, ...) {}
-
-// While an evaluation runs, libxml2's reports of the blocks refused to it
-// (sent to this thread's generic handler, stderr by default) are dropped; the
-// result carries the failure.
-class QuietScope {
- public:
-  QuietScope()
-      : savedGeneric(xmlGenericError),
-        savedGenericContext(xmlGenericErrorContext),
-        savedStructured(xmlStructuredError),
-        savedStructuredContext(xmlStructuredErrorContext) {
-    xmlSetGenericErrorFunc(nullptr, quietGenericError);
-    xmlSetStructuredErrorFunc(nullptr, xmlQuietStructuredError);
-  }
-  ~QuietScope() {
-    xmlSetGenericErrorFunc(savedGenericContext, savedGeneric);
-    xmlSetStructuredErrorFunc(savedStructuredContext, savedStructured);
-  }
-  QuietScope(const QuietScope&) = delete;
-  QuietScope& operator=(const QuietScope&) = delete;
-
- private:
-  xmlGenericErrorFunc savedGeneric;
-  void* savedGenericContext;
-  xmlStructuredErrorFunc savedStructured;
-  void* savedStructuredContext;
-};
-
 // An evaluation past its memory stops at its next operation.
 void stopEvaluation(void* context) {
   auto* ctxt = static_cast<xmlXPathContextPtr>(context);
@@ -238,7 +209,7 @@ int XmlXPathTransform::visible(xmlNodePtr node, xmlNodePtr parent) {
   evaluation.onOver(stopEvaluation, ctxt);
   {
     XmlNoExternalScope scope;
-    QuietScope quiet;
+    XmlQuietErrors quiet;
     result = xmlXPathCompiledEvalToBoolean(comp, ctxt);
   }
   bool withinBudget = b.charge(1 + ctxt->opCount, true);

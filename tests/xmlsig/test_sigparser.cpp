@@ -14,6 +14,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+
+#include <unistd.h>
 
 namespace {
 
@@ -468,6 +471,75 @@ TEST(SigParser, BrokenStructures) {
     }
   }
   (void)dsig;
+}
+
+// What goes to file descriptor 2 while f runs.
+std::string stderrOf(const std::function<void()>& f) {
+  fflush(stderr);
+  FILE* tmp = tmpfile();
+  int saved = dup(2);
+  dup2(fileno(tmp), 2);
+  f();
+  fflush(stderr);
+  dup2(saved, 2);
+  close(saved);
+  std::string out;
+  rewind(tmp);
+  for (int c; (c = fgetc(tmp)) != EOF;) out.push_back(static_cast<char>(c));
+  fclose(tmp);
+  return out;
+}
+
+// libxml2's complaints about a stranger's document (parse errors and warnings,
+// canonicalisation failures) never reach the process's stderr: the result and
+// the report carry the failure.
+TEST(SigParser, NothingWrittenToStderr) {
+  const std::string base = fileOf("enveloped-rsa256.xml");
+  const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+  const struct {
+    std::vector<std::pair<std::string, std::string>> edits;
+    int32_t parseCode;  // of the document
+    int32_t code;       // of the signature parser, and of the canonicaliser
+  } cases[] = {
+      {{{"<b>two</b>", "<b>two</c>"}}, 89, 0},  // malformed
+      // Relative namespace URIs: a parser warning, then the canonicaliser refuses them.
+      {{{"<doc xmlns:a=\"urn:a\">", "<doc xmlns:a=\"a\">"}}, 0, 140},
+      {{{"<b>two</b>", "<b xmlns=\"rel/ative\">two</b>"}}, 0, 140},
+      {{{"<b>two</b>", "<b xml:space=\"sideways\">two</b>"}}, 0, 0},
+      // The same ID twice through the DTD.
+      {{{head, head + "<!DOCTYPE doc [<!ATTLIST b i ID #IMPLIED>]>"},
+        {"<b>two</b>", "<b i=\"x\">two</b><b i=\"x\">two</b>"}},
+       0, 0},
+  };
+  for (const auto& c : cases) {
+    std::string xml = base;
+    for (const auto& e : c.edits) {
+      SCOPED_TRACE(e.second);
+      size_t at = xml.find(e.first);
+      ASSERT_NE(std::string::npos, at);
+      xml.replace(at, e.first.size(), e.second);
+    }
+    SCOPED_TRACE(c.edits.front().second);
+    std::string written = stderrOf([&] {
+      Parsed p(xml);
+      EXPECT_EQ(c.parseCode, p.doc.rc);
+      if (p.doc.rc != 0) return;
+      int32_t code = p.parse();
+      if (c.code == 0)
+        EXPECT_NE(89, code);
+      else
+        EXPECT_EQ(c.code, code) << p.reportText();
+      if (code != 0) EXPECT_NE(std::string::npos, p.reportText().find("ds:Reference"));
+      // The canonicaliser on its own is just as quiet.
+      XmlC14DocTransform t(false, 1, false);
+      try {
+        t.applyToNode(p.doc.holder.root);
+      } catch (const TalApiException& e) {
+        EXPECT_EQ(c.code, e.getCode());
+      }
+    });
+    EXPECT_EQ("", written);
+  }
 }
 
 // Reference classification: KeyInfo and SignedProperties may each be signed

@@ -13,7 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <map>
 
 namespace {
 
@@ -269,6 +271,148 @@ TEST(Xades, BrokenProperties) {
   }
 }
 
+// Every algorithm URI made unknown or malformed and every value made malformed,
+// one at a time, in documents of outside signers: each gives a status and a
+// report line, never an exception out of the call.
+TEST(Xades, UnknownAlgorithmsAndMalformedValues) {
+  const char* const files[] = {
+      "sig/base64-rsa384.xml", "sig/comments-rsa256.xml", "sig/dsa-sha1.xml",
+      "sig/ecdsa-p256.xml",    "sig/enveloped-rsa256.xml", "sig/enveloping-rsa1.xml",
+      "sig/envxpath-rsa256.xml", "sig/excl-rsa512.xml",  "sig/xpath-rsa256.xml",
+      "sig/xades-bes.xml",     "xades/bes.xml",          "xades/t.xml",
+      "xades/xl.xml",          "xades/npm-bes.xml",      "xades/npm-t.xml",
+      "xades/v111.xml"};
+  const char* const algorithms[] = {"urn:unknown", "", "http://www.w3.org/2000/09/xmldsig#"};
+  const struct {
+    const char* element;  // local name
+    std::vector<const char*> values;
+  } values[] = {
+      {"DigestValue", {"", "!!!!", "QQ==QQ==", "A"}},
+      {"SignatureValue", {"", "!!!!", "QQ==QQ==", "A"}},
+      {"X509Certificate", {"", "!!!!", "AAAA"}},
+      {"EncapsulatedTimeStamp", {"", "!!!!", "AAAA"}},
+      {"EncapsulatedX509Certificate", {"", "!!!!", "AAAA"}},
+      {"EncapsulatedCRLValue", {"", "!!!!", "AAAA"}},
+      {"EncapsulatedOCSPValue", {"", "!!!!", "AAAA"}},
+      {"ByKey", {"", "!!!!"}},
+      {"SigningTime", {"", "2024-13-45T99:00:00Z", "x"}},
+      {"IssueTime", {"", "x"}},
+      {"ProducedAt", {"", "x"}},
+      {"X509SerialNumber", {"", "-", "12a"}},
+      {"Number", {"", "12a"}},
+      {"X509IssuerName", {"", "=", "CN"}},
+      {"Issuer", {"", "=", "CN"}},
+      {"ByName", {"", "=", "CN"}},
+      {"XPath", {"", "((", "here(1)", "count(//*) div 0 = 1 or"}},
+  };
+  struct Mutation {
+    size_t at, length;
+    std::string text;
+    bool harmless = false;  // may still read as a valid signature
+  };
+  int checked = 0;
+  for (const char* file : files) {
+    const std::string base = readFixture(file);
+    std::vector<Mutation> mutations;
+    for (size_t at = base.find("Algorithm=\""); at != std::string::npos;
+         at = base.find("Algorithm=\"", at + 1)) {
+      size_t b = at + strlen("Algorithm=\""), e = base.find('"', b);
+      for (const char* a : algorithms) mutations.push_back({b, e - b, a});
+      mutations.push_back({b, e - b, base.substr(b, e - b - 1)});  // cut short
+    }
+    for (size_t at = base.find("PrefixList=\""); at != std::string::npos;
+         at = base.find("PrefixList=\"", at + 1)) {
+      size_t b = at + strlen("PrefixList=\""), e = base.find('"', b);
+      // Tokens naming no prefix in scope leave the namespaces as they were.
+      for (const char* list : {"%%", "a:b", "xmlns"}) mutations.push_back({b, e - b, list, true});
+    }
+    for (const auto& v : values) {
+      // Start tags "<name>" or "<prefix:name>" without attributes.
+      for (size_t at = base.find('<'); at != std::string::npos; at = base.find('<', at + 1)) {
+        size_t close = base.find('>', at);
+        if (base[at + 1] == '/') continue;
+        std::string name = base.substr(at + 1, close - at - 1);
+        if (name.find(':') != std::string::npos) name.erase(0, name.find(':') + 1);
+        if (name != v.element) continue;
+        size_t e = base.find('<', close);
+        for (const char* text : v.values) mutations.push_back({close + 1, e - close - 1, text});
+      }
+    }
+    // A base64 transform over an element left empty.
+    size_t data = base.find(">SGVsbG8");
+    if (data != std::string::npos) mutations.push_back({data + 1, base.find('<', data) - data - 1, ""});
+    for (const Mutation& m : mutations) {
+      std::string xml = base;
+      xml.replace(m.at, m.length, m.text);
+      SCOPED_TRACE(std::string(file) + ": \"" + base.substr(m.at, m.length).substr(0, 60) +
+                   "\" -> \"" + m.text + "\"");
+      Verified v(xml);
+      if (v.doc.rc != 0) continue;
+      int32_t code = -1;
+      try {
+        code = v.analyse();
+      } catch (const std::exception& e) {
+        ADD_FAILURE() << "exception " << e.what();
+        continue;
+      }
+      ++checked;
+      if (m.harmless && code == 0) continue;
+      EXPECT_TRUE(code == 89 || code == 137 || code == 139 || code == 140) << code;
+      EXPECT_EQ(v.reportText().rfind("Błąd podczas weryfikacji podpisu: ", 0), 0u) << v.reportText();
+    }
+  }
+  EXPECT_GT(checked, 500);
+}
+
+// MD5 digests of certificates, CRLs and OCSP responses are refused as in a
+// ds:Reference (137): they choose the signer's certificate and the values a
+// reference stands for. SHA-1 in the same places is still read.
+TEST(Xades, Md5CertificateAndValueDigestsRefused) {
+  const struct {
+    const char* file;
+    const char* after;  // the first digest after this text is changed
+    const char* algorithm;
+    const char* value;
+    int32_t code;
+    const char* element;
+  } cases[] = {
+      // The signer's own MD5 and SHA-1 digests (openssl dgst over signer.der).
+      {"bes.xml", "<xades:SigningCertificate>", "md5", "AEfXu/t6X171jjGp5XZa5Q==", 137,
+       "etsi:SigningCertificate"},
+      {"v111.xml", "<xades:SigningCertificate>", "md5", "AEfXu/t6X171jjGp5XZa5Q==", 137,
+       "etsi:SigningCertificate"},
+      {"xl.xml", "<xades:CompleteCertificateRefs>", "md5", "AAAAAAAAAAAAAAAAAAAAAA==", 137,
+       "etsi:CompleteCertificateRefs"},
+      {"xl.xml", "<xades:CRLRef>", "md5", "AAAAAAAAAAAAAAAAAAAAAA==", 137,
+       "etsi:CompleteRevocationRefs"},
+      {"xl.xml", "<xades:OCSPRef>", "md5", "AAAAAAAAAAAAAAAAAAAAAA==", 137,
+       "etsi:CompleteRevocationRefs"},
+      {"bes.xml", "<xades:SigningCertificate>", "sha1", "rJVxZcTu3WqlhPXIiEoxRk2p9Xg=", 0, nullptr},
+      {"xl.xml", "<xades:CRLRef>", "sha1", "AAAAAAAAAAAAAAAAAAAAAAAAAAA=", 0, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.file) + " " + c.after + " " + c.algorithm);
+    std::string xml = fileOf(c.file);
+    size_t at = xml.find(c.after);
+    ASSERT_NE(at, std::string::npos);
+    size_t b = xml.find("Algorithm=\"", at) + strlen("Algorithm=\"");
+    xml.replace(b, xml.find('"', b) - b,
+                std::string(strcmp(c.algorithm, "md5") == 0
+                                ? "http://www.w3.org/2001/04/xmldsig-more#"
+                                : "http://www.w3.org/2000/09/xmldsig#") +
+                    c.algorithm);
+    size_t v = xml.find("DigestValue>", b) + strlen("DigestValue>");
+    xml.replace(v, xml.find('<', v) - v, c.value);
+    Verified ver(xml);
+    ASSERT_EQ(ver.doc.rc, 0);
+    EXPECT_EQ(ver.analyse(), c.code) << ver.reportText();
+    if (c.element)
+      EXPECT_NE(ver.reportText().find(std::string("błąd przetwarzania elementu: ") + c.element),
+                std::string::npos)
+          << ver.reportText();
+  }
+}
+
 // A moved copy of SignedProperties cannot carry an altered SigningTime past
 // the digest of the original: the reference must name the element read.
 TEST(Xades, WrappedSignedProperties) {
@@ -440,6 +584,63 @@ TEST(Xades, CounterSignatureNesting) {
             std::string::npos);
 }
 
+
+// Counter-signatures each digesting the whole document share the work
+// allowance of the one verification: past it they are refused (140), and the
+// whole walk ends in bounded time, however many there are.
+TEST(Xades, CounterSignaturesShareOneBudget) {
+  const std::string ds = "http://www.w3.org/2000/09/xmldsig#";
+  const std::string counter =
+      "<x:CounterSignature><ds:Signature><ds:SignedInfo>"
+      "<ds:CanonicalizationMethod Algorithm=\"http://www.w3.org/TR/2001/REC-xml-c14n-20010315\"/>"
+      "<ds:SignatureMethod Algorithm=\"http://www.w3.org/2001/04/xmldsig-more#rsa-sha256\"/>"
+      "<ds:Reference URI=\"\"><ds:DigestMethod Algorithm=\"http://www.w3.org/2001/04/xmlenc#sha256\"/>"
+      "<ds:DigestValue>AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=</ds:DigestValue></ds:Reference>"
+      "</ds:SignedInfo><ds:SignatureValue>AAAA</ds:SignatureValue></ds:Signature></x:CounterSignature>";
+  const size_t counters = XADES_MAX_ENTRIES;
+  std::string xml = "<doc xmlns:ds=\"" + ds + "\" xmlns:x=\"http://uri.etsi.org/01903/v1.3.2#\">";
+  for (int i = 0; i < 2000; ++i) xml += "<p a=\"1\" b=\"2\">text</p>";
+  xml += "<ds:Signature Id=\"s\"><ds:SignedInfo/><ds:SignatureValue>AAAA</ds:SignatureValue><ds:Object>"
+         "<x:QualifyingProperties Target=\"#s\"><x:UnsignedProperties><x:UnsignedSignatureProperties>";
+  for (size_t i = 0; i < counters; ++i) xml += counter;
+  xml += "</x:UnsignedSignatureProperties></x:UnsignedProperties></x:QualifyingProperties>"
+         "</ds:Object></ds:Signature></doc>";
+  ParsedDoc doc(xml);
+  ASSERT_EQ(doc.rc, 0);
+  xmlNodePtr sig = findElement(doc.holder.root, "Signature", ds.c_str(), -1);
+  // Without a budget from the caller, the top signature's is every counter-signature's.
+  {
+    XmlSignatureSetup setup;
+    setup.root = doc.holder.root;
+    SignaturePropertiesXml top(nullptr, setup, sig);
+    EXPECT_EQ(top.analyse(), 89);
+    ASSERT_NE(top.sigParser().sharedBudget, nullptr);
+    for (int32_t i : {0, static_cast<int32_t>(counters) - 1})
+      EXPECT_EQ(static_cast<SignaturePropertiesXml*>(top.counterSignature(i)->properties)
+                    ->sigParser().sharedBudget,
+                top.sigParser().sharedBudget);
+  }
+  // A caller's budget (a tenth of the default, to keep the test short) spent
+  // by all of them together.
+  XmlWorkBudget budget(XML_TRANSFORM_WORK_LIMIT / 10);
+  XmlSignatureSetup setup;
+  setup.root = doc.holder.root;
+  setup.budget = &budget;
+  SignaturePropertiesXml top(nullptr, setup, sig);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(top.analyse(), 89);  // the empty SignedInfo, after the properties
+  ASSERT_EQ(top.counterSignatureCount(), static_cast<int32_t>(counters));
+  std::map<int32_t, size_t> codes;
+  for (size_t i = 0; i < counters; ++i) {
+    auto* p = static_cast<SignaturePropertiesXml*>(top.counterSignature(static_cast<int32_t>(i))->properties);
+    ++codes[p->analyse()];  // 89: digested, no signer; 140: past the allowance
+  }
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_GT(codes[89], 0u);
+  EXPECT_GT(codes[140], counters / 2);
+  EXPECT_EQ(codes[89] + codes[140], counters);
+  EXPECT_LT(seconds, 30.0);
+}
 }  // namespace
 
 namespace {

@@ -199,6 +199,54 @@ TEST(XadesValues, ReferencesAgainstValues) {
   EXPECT_NE(bare.reportText().find(REV_MESSAGE), std::string::npos);
 }
 
+// A CRL reference with a CRLIdentifier is checked against it whole, whatever
+// the digest says; an identifier whose Issuer could not be read as a name
+// matches no CRL (it used to be skipped, leaving the digest alone).
+TEST(XadesValues, CrlIdentifierCheckedWhenPresent) {
+  SignedCertRevList crl;
+  decodeFile("crl.der", crl);
+  const std::string der = fileOf("crl.der");
+  MessageDigestCtx h(3);
+  h.update(der.data(), static_cast<uint32_t>(der.size()));
+  h.finish();
+  const std::string digest(reinterpret_cast<const char*>(h.getDigestPtr()), h.getDigestLength());
+  enum Issuer { SAME, OTHER, UNREAD };
+  const struct {
+    const char* what;
+    bool identifier;
+    Issuer issuer;
+    const char* time;    // null: the CRL's own thisUpdate
+    const char* number;  // null: none given
+    bool matches;
+  } cases[] = {
+      {"digest alone", false, UNREAD, nullptr, nullptr, true},
+      {"identifier agreeing", true, SAME, nullptr, "26", true},
+      {"identifier without number", true, SAME, nullptr, nullptr, true},
+      {"another issuer", true, OTHER, nullptr, "26", false},
+      {"issuer unread", true, UNREAD, nullptr, nullptr, false},
+      {"another time", true, SAME, "2001-01-01T00:00:00Z", nullptr, false},
+      {"another number", true, SAME, nullptr, "27", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    CrlRefRecord ref;
+    ref.hashId = 3;
+    ref.digest = digest;
+    ref.identifierPresent = c.identifier;
+    if (c.issuer == SAME) ref.issuer = crl.tbsCertList.issuer;
+    if (c.issuer == OTHER) convXml::parseDN("CN=XAdES Other CA,O=Fixtures,C=PL", ref.issuer, makeDnAttribute);
+    if (c.time)
+      convXml::dateTimeToTime(c.time, ref.issueTime);
+    else
+      ref.issueTime = crl.tbsCertList.thisUpdate;
+    if (c.number) {
+      convXml::decimalToInteger(c.number, ref.crlNumber);
+      ref.crlNumberPresent = true;
+    }
+    EXPECT_EQ(matchXmlCrlRef(ref, crl), c.matches);
+  }
+}
+
 // Archive time-stamps (1.3.2, then 1.4.1 covering the first), the 1.1.1
 // signature time-stamp and the one over xadesjs's signature: our imprint equals the digest openssl computed over
 // data canonicalised by xmllint and xmlsec1, and the imprint in the token.

@@ -202,6 +202,60 @@ TEST(XPointerSelect, OnlyFragmentsAndOnlyUniqueIds) {
   EXPECT_EQ(xpointerSelectNodes(&d.holder, "xpointer(//b)", nodes), xmlrc::TRANSFORM_FAILED);
 }
 
+// The library's own selections, evaluated by namespace URI whatever the
+// document's prefixes; every other expression keeps the fragment grammar.
+TEST(XPointerSelect, LibraryExpressionsByNamespace) {
+  const std::string ds = "http://www.w3.org/2000/09/xmldsig#";
+  const std::string e132 = "http://uri.etsi.org/01903/v1.3.2#";
+  const std::string e141 = "http://uri.etsi.org/01903/v1.4.1#";
+  const std::string xenc = "http://www.w3.org/2001/04/xmlenc#";
+  const struct {
+    const std::string* expression;
+    std::string xml;
+    const char* selectedIds;  // the Id of each selected element, in document order
+  } cases[] = {
+      {&XPOINTER_SIGNATURES, "<Signature xmlns='" + ds + "' Id='root'/>", "root"},
+      {&XPOINTER_SIGNATURES,
+       "<r xmlns:ds='urn:other'><ds:Signature Id='no'/><s:Signature xmlns:s='" + ds +
+           "' Id='a'/><Signature xmlns='" + ds + "' Id='b'/></r>",
+       "a b"},
+      // A counter-signature of 1.3.2 is reached through its signature; one of
+      // another namespace is not a CounterSignature of the message's format.
+      {&XPOINTER_SIGNATURES,
+       "<r xmlns:d='" + ds + "'><d:Signature Id='s'><d:Object><x:CounterSignature xmlns:x='" +
+           e132 + "'><d:Signature Id='c132'/></x:CounterSignature><y:CounterSignature xmlns:y='" +
+           e141 + "'><d:Signature Id='c141'/></y:CounterSignature></d:Object></d:Signature></r>",
+       "s c141"},
+      {&XPOINTER_SIGNATURES, "<r><Signature Id='plain'/></r>", ""},
+      {&XPOINTER_ENCRYPTED_DATA,
+       "<r><e:EncryptedData xmlns:e='" + xenc + "' Id='1'/><p><EncryptedData xmlns='" + xenc +
+           "' Id='2'/><EncryptedData Id='no'/></p></r>",
+       "1 2"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.xml);
+    ParsedDoc d(c.xml);
+    ASSERT_EQ(d.rc, 0);
+    std::vector<xmlNodePtr> nodes;
+    ASSERT_EQ(xpointerSelectNodes(&d.holder, c.expression->c_str(), nodes), 0);
+    std::string ids;
+    for (xmlNodePtr n : nodes) {
+      xmlChar* id = xmlGetProp(n, BAD_CAST "Id");
+      ids += (ids.empty() ? "" : " ") + std::string(reinterpret_cast<const char*>(id));
+      xmlFree(id);
+    }
+    EXPECT_EQ(ids, c.selectedIds);
+  }
+  // The same text with another namespace is no longer the library's own.
+  ParsedDoc d("<Signature xmlns='" + ds + "'/>");
+  std::vector<xmlNodePtr> nodes;
+  std::string other = XPOINTER_SIGNATURES;
+  other.replace(other.find("xmldsig#"), 8, "xmldsig2#");
+  EXPECT_EQ(xpointerSelectNodes(&d.holder, other.c_str(), nodes), xmlrc::TRANSFORM_FAILED);
+  EXPECT_EQ(xpointerSelectNodes(&d.holder, "xpointer(//Signature)", nodes),
+            xmlrc::TRANSFORM_FAILED);
+}
+
 // A tree far deeper than any parsed one (built here) is walked without recursion.
 TEST(TreeWalks, DeepTreesAndDepthLimits) {
   ParsedDoc d("<r><a><b Id='q'><c/></b></a><c/></r>");

@@ -304,6 +304,8 @@ struct CertRefRecord {
 struct CrlRefRecord {
   std::string digest;
   int32_t hashId = 0;
+  // The reference names its CRL (issuer, time, number), not only a digest.
+  bool identifierPresent = false;
   DistinguishedName issuer;
   X509time issueTime{TAG_UTCT_TIME};
   bool crlNumberPresent = false;
