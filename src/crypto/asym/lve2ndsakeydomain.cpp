@@ -50,7 +50,7 @@ void LvE2nDsaKeyDomain::makeTraceMask() {
   std::vector<unsigned int> terms;  // j with e_j = 1
   for (unsigned int j = 1; j <= m; j++)
     if (coef(m - j)) terms.push_back(j);
-  std::vector<unsigned char> s(m);
+  std::vector<unsigned char> s(static_cast<size_t>(m) + 1, 0);  // s_0 .. s_(m-1), one spare
   s[0] = static_cast<unsigned char>(m & 1u);
   for (unsigned int k = 1; k < m; k++) {
     unsigned int v = (k & 1u) ? coef(m - k) : 0u;
