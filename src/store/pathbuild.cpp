@@ -4,6 +4,7 @@
 #include "base/memfile.h"
 #include "base/reportstream.h"
 #include "pki/common/oids.h"
+#include "pki/x509/pathverifier.h"
 #include "pki/x509/x509ext.h"
 #include "store/certmgr.h"
 #include "store/crtstore.h"
@@ -13,8 +14,6 @@
 #include <string>
 
 namespace {
-
-const char* const SRC = "SRC/certmgr";
 
 // Counts the certificates of a candidate list while it is alive.
 class HeldCandidates {
@@ -71,25 +70,6 @@ bool issuerNamedIn(const GeneralNames& names, const DistinguishedName& issuer) {
 }
 
 }  // namespace
-
-CertSignature certSignatureOutcome(int verifyResult) {
-  // The one reading of the certificate signature codes for paths.
-  static const struct {
-    int code;
-    CertSignature outcome;
-  } table[] = {
-      {SignedCertificate::CERT_SIG_VALID, CertSignature::Verified},
-      {SignedCertificate::CERT_SIG_INVALID, CertSignature::Mismatch},
-      {SignedCertificate::CERT_SIG_MALFORMED, CertSignature::Unusable},
-      {SignedCertificate::CERT_SIG_KEY_MISMATCH, CertSignature::Unusable},
-      {SignedCertificate::CERT_SIG_KEY_UNUSABLE, CertSignature::Unusable},
-      {SignedCertificate::CERT_SIG_UNSUPPORTED, CertSignature::Unusable},
-  };
-  for (const auto& row : table)
-    if (row.code == verifyResult) return row.outcome;
-  checkInvariant(false, SRC, __LINE__, "false");
-  return CertSignature::Unusable;
-}
 
 bool matchesKeyIdentifier(const SignedCertificate& x, const AuthorityKeyIdentifier& akid) {
   const TBSCertificate& tbs = x.tbsCertificate;
@@ -272,7 +252,7 @@ int PathBuilder::buildFrom(CertificatePath& path, CertificateItem* item, const V
 
   if (!akid || matchesKeyIdentifier(cert, *akid)) {
     if (!build.spend()) return PATH_NOT_FOUND;
-    if (certSignatureOutcome(cert.verifySelfSigned()) == CertSignature::Verified) {
+    if (certSignatureOutcome(cert.verifySelfSigned(), cert.signature) == CertSignature::Verified) {
       // A self-signed certificate met as an issuer is never a trust point by
       // itself (depth counts the whole path, not this sub-path); trust points
       // come from the search of its subject.
@@ -353,7 +333,7 @@ int PathBuilder::trustPointTest(CertificatePath& path, const SignedCertificate& 
   if (!(trustPoint.tbsCertificate.subject == cert.tbsCertificate.issuer)) return -1;
   if (akid && !matchesKeyIdentifier(trustPoint, *akid)) return -1;
   if (!build.spend()) return PATH_NOT_FOUND;
-  switch (certSignatureOutcome(cert.verifySignature(trustPoint))) {
+  switch (certSignatureOutcome(cert.verifySignature(trustPoint), cert.signature)) {
     case CertSignature::Verified:
       appendItem(path, newItem(trustPoint));
       report << "Certyfikat został zweryfikowany przez punkt zaufania:\r\n";
@@ -377,10 +357,12 @@ int PathBuilder::issuerStep(CertificatePath& path, const SignedCertificate& subj
     if (!candidate || isRejected(build.rejected, *candidate)) continue;
     bool seen = false;
     for (const SignedCertificate* v : visited) seen = seen || sameIssuerSerial(*v, *candidate);
-    if (seen || !candidate->isCa()) continue;
+    // A CA whose key may not sign certificates is no issuer (RFC 5280, 6.1.4(n)).
+    if (seen || !candidate->isCa() || !keyUsagePermits(*candidate, KEY_USAGE_KEY_CERT_SIGN))
+      continue;
     if (akid && !matchesKeyIdentifier(*candidate, *akid)) continue;
     if (!build.spend()) return PATH_NOT_FOUND;
-    switch (certSignatureOutcome(subject.verifySignature(*candidate))) {
+    switch (certSignatureOutcome(subject.verifySignature(*candidate), subject.signature)) {
       case CertSignature::Verified:
         break;
       case CertSignature::Mismatch:

@@ -6,6 +6,7 @@
 
 #include "pki/x509/crl.h"
 #include "store/lcrtstore.h"
+#include "store/sigcodes.h"
 
 #include <cstdint>
 #include <vector>
@@ -40,12 +41,6 @@ constexpr int MAX_PATH_CERTIFICATES = 32;
 constexpr int MAX_PATH_BUILD_WORK = 2048;
 constexpr int MAX_PATH_CANDIDATES_HELD = 4096;
 
-// SignedCertificate::verifySignature and verifySelfSigned as path building and
-// verification read them: verified, the signature does not match the key
-// (or is absent), or it cannot be checked at all (malformed value, key of
-// another algorithm, unusable or unsupported key).
-enum class CertSignature { Verified, Mismatch, Unusable };
-CertSignature certSignatureOutcome(int verifyResult);
 
 // What the builder needs of its library context: the configuration, the
 // verification's extension checks, the key manager's trust points and the

@@ -405,6 +405,7 @@ int PathVerification::checkPathPolicies(CertificatePath& path) {
     case X509PathVerifier::TABLE_FAILURE:
       return 1;
     case X509PathVerifier::BASIC_CONSTRAINTS_UNREADABLE:
+    case X509PathVerifier::ISSUER_KEY_NOT_FOR_CERTIFICATES:
     case X509PathVerifier::POLICIES_UNREADABLE:
     case X509PathVerifier::MAPPINGS_UNREADABLE:
     case X509PathVerifier::CONSTRAINTS_UNREADABLE:
@@ -546,6 +547,12 @@ int PathVerification::checkRevocation(CertificateItem& item, const CertificateIt
   UsedRevocationData used;
   const DistinguishedName& crlIssuer = cert.tbsCertificate.issuer;
   auto verifyFetched = [&](const SignedCertRevList& crl, std::string& message) {
+    // A CA whose key may not sign CRLs does not vouch for its own (RFC 5280, 6.3.3(f)).
+    if (crl.tbsCertList.issuer == issuer.tbsCertificate.subject &&
+        !keyUsagePermits(issuer, KEY_USAGE_CRL_SIGN)) {
+      message = "klucz wystawcy nie służy do podpisywania list CRL";
+      return 1;
+    }
     PathCollector local;
     const int r = revocation->verifyCrl(crl, args, local, message);
     if (r == 0 && collector) mergeCollector(local, *collector);

@@ -1,6 +1,7 @@
 #include "store/sigcodes.h"
 
 #include "asn1/asnbitst.h"
+#include "base/commonerror.h"
 #include "pki/x509/cert.h"
 
 namespace {
@@ -49,4 +50,17 @@ int crlSignatureAnswer(int code, const ASNbitstr& signature) {
   if (emptySignature(code, signature)) return CRL_ANSWER_ERROR;
   const SignatureCodeRow* r = findRow(code);
   return r ? r->crl : CRL_ANSWER_UNSUPPORTED;
+}
+
+CertSignature certSignatureOutcome(int code, const ASNbitstr& signature) {
+  // A code the verifier does not give is a fault of this library, not of the input.
+  checkInvariant(findRow(code) != nullptr, "SRC/certmgr", __LINE__, "false");
+  switch (certificateSignatureAnswer(code, signature)) {
+    case CERT_ANSWER_VERIFIES:
+      return CertSignature::Verified;
+    case CERT_ANSWER_DOES_NOT_VERIFY:
+      return CertSignature::Mismatch;
+    default:
+      return CertSignature::Unusable;
+  }
 }

@@ -40,3 +40,9 @@ const SignatureCodeRow* signatureCodeTable(int* count);
 // taken as "could not be carried out" (unsupported).
 int certificateSignatureAnswer(int verifierCode, const ASNbitstr& signature);
 int crlSignatureAnswer(int verifierCode, const ASNbitstr& signature);
+
+// The certificate answer as path building acts on it: verified, a signature
+// that does not match (or cannot be read), or a check that could not be made
+// (no signature value, key of another algorithm, unusable or unsupported key).
+enum class CertSignature { Verified, Mismatch, Unusable };
+CertSignature certSignatureOutcome(int verifierCode, const ASNbitstr& signature);

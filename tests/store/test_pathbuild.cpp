@@ -4,6 +4,7 @@
 // "no path" in bounded time.
 #include "store/pathbuild.h"
 
+#include "asn1/asnbitst.h"
 #include "base/memfile.h"
 #include "base/reportstream.h"
 #include "pki/common/oids.h"
@@ -138,6 +139,17 @@ TEST(PathBuild, ChainsMadeByOpensslGiveTheirPaths) {
     EXPECT_EQ((Names{d + "ee", d + "int2", d + "int1", d + "root"}), fx.namesOf(path)) << r.dir;
     EXPECT_EQ(r.qualified ? 1 : 0, path.qualifiedRoot) << r.dir;
   }
+}
+
+// The only CA of the right name has a key that may not sign certificates
+// (openssl's chain, which openssl rejects too): no path.
+TEST(PathBuild, IssuerKeyMustSignCertificates) {
+  Fixture fx;
+  fx.inStore({"kusage/int"});
+  fx.root("kusage/root");
+  CertificatePath path;
+  EXPECT_EQ(PATH_NOT_FOUND, fx.builder.buildPathForCertificate(path, *fx.get("kusage/ee"),
+                                                               PATH_PURPOSE_SIGNER, true));
 }
 
 TEST(PathBuild, TrustPointSourcesInOrder) {
@@ -383,12 +395,31 @@ TEST(PathBuild, IssuerSerialFromTheNetwork) {
 }
 
 TEST(PathBuild, SignatureCodesAndSubPathMove) {
-  // Every verify result has one reading; the move carries both path fields.
-  EXPECT_EQ(CertSignature::Verified, certSignatureOutcome(SignedCertificate::CERT_SIG_VALID));
-  EXPECT_EQ(CertSignature::Mismatch, certSignatureOutcome(SignedCertificate::CERT_SIG_INVALID));
-  for (int code : {SignedCertificate::CERT_SIG_MALFORMED, SignedCertificate::CERT_SIG_KEY_MISMATCH,
-                   SignedCertificate::CERT_SIG_KEY_UNUSABLE, SignedCertificate::CERT_SIG_UNSUPPORTED})
-    EXPECT_EQ(CertSignature::Unusable, certSignatureOutcome(code)) << code;
+  // Every verify result has one reading, the same as path verification's
+  // table (an unreadable value is a mismatch, an empty one a check that could
+  // not be made); the move carries both path fields.
+  ASNbitstr some, none;
+  const uint8_t bits[] = {0x5A};
+  some.set(bits, 1, 0);
+  const struct {
+    int code;
+    const ASNbitstr* signature;
+    CertSignature outcome;
+  } rows[] = {
+      {SignedCertificate::CERT_SIG_VALID, &some, CertSignature::Verified},
+      {SignedCertificate::CERT_SIG_INVALID, &some, CertSignature::Mismatch},
+      {SignedCertificate::CERT_SIG_MALFORMED, &some, CertSignature::Mismatch},
+      {SignedCertificate::CERT_SIG_INVALID, &none, CertSignature::Unusable},
+      {SignedCertificate::CERT_SIG_KEY_MISMATCH, &some, CertSignature::Unusable},
+      {SignedCertificate::CERT_SIG_KEY_UNUSABLE, &some, CertSignature::Unusable},
+      {SignedCertificate::CERT_SIG_UNSUPPORTED, &some, CertSignature::Unusable},
+  };
+  for (const auto& r : rows) {
+    EXPECT_EQ(r.outcome, certSignatureOutcome(r.code, *r.signature)) << r.code;
+    const int answer = certificateSignatureAnswer(r.code, *r.signature);
+    EXPECT_EQ(r.outcome == CertSignature::Verified, answer == CERT_ANSWER_VERIFIES) << r.code;
+    EXPECT_EQ(r.outcome == CertSignature::Mismatch, answer == CERT_ANSWER_DOES_NOT_VERIFY) << r.code;
+  }
   CertificatePath path, sub;
   auto* item = new CertificateItem();
   ASSERT_EQ(1, sub.append(item));

@@ -255,6 +255,78 @@ TEST(PathVerification, CollectorAndTrustPoint) {
   EXPECT_EQ(v.path.GetHead()->wwc, WWC_OK);
 }
 
+// A CA whose keyUsage lacks keyCertSign issues no certificate of a path, and
+// one without cRLSign signs no CRL that is accepted (RFC 5280, 6.1.4(n) and
+// 6.3.3(f)). openssl rejects the chain made for this ("invalid CA certificate").
+TEST(PathVerification, KeyUsageOfIssuers) {
+  const std::string paths = std::string(TAL_TEST_DATA_DIR) + "/store/paths/";
+  const Bytes verdict = readFile(paths + "kusage/verify.txt");
+  EXPECT_NE(std::string(verdict.begin(), verdict.end()).find("invalid CA certificate"),
+            std::string::npos);
+  struct Case {
+    const char* name;
+    std::vector<std::string> files;  // end certificate first
+    int expect;
+    uint32_t policyResult;
+  } cases[] = {
+      {"openssl, CA without keyCertSign",
+       {paths + "kusage/ee.der", paths + "kusage/int.der", paths + "kusage/root.der"},
+       PATH_RESULT_FAILED, 2},
+      {"openssl, CA with keyCertSign",
+       {paths + "rsa/ee.der", paths + "rsa/int2.der", paths + "rsa/int1.der", paths + "rsa/root.der"},
+       0, 0},
+      {"PKITS, critical keyUsage without keyCertSign",
+       {kDir + "certs/InvalidkeyUsageCriticalkeyCertSignFalseTest1EE.crt",
+        kDir + "certs/keyUsageCriticalkeyCertSignFalseCACert.crt",
+        kDir + "certs/TrustAnchorRootCertificate.crt"},
+       PATH_RESULT_FAILED, 2},
+      {"PKITS, non-critical keyUsage with keyCertSign",
+       {kDir + "certs/ValidkeyUsageNotCriticalTest3EE.crt",
+        kDir + "certs/keyUsageNotCriticalCACert.crt", kDir + "certs/TrustAnchorRootCertificate.crt"},
+       0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CertificatePath p;
+    for (const std::string& f : c.files) {
+      auto x = load<SignedCertificate>(f);
+      ASSERT_TRUE(x) << f;
+      p.addNew()->certificate = *x;
+    }
+    PathVerification pv;
+    EXPECT_EQ(pv.checkPathPolicies(p), c.expect);
+    EXPECT_EQ(p.policyResult, c.policyResult);
+  }
+  // The CRL of a CA without cRLSign fails verification: no revocation data.
+  for (const char* test : {"Critical", "NotCritical"}) {
+    SCOPED_TRACE(test);
+    const std::string ca = std::string("keyUsage") + test + "cRLSignFalseCA";
+    const int number = std::string(test) == "Critical" ? 4 : 5;
+    RevocationDouble rev;
+    Verified v;
+    v.path = pathOf({("InvalidkeyUsage" + std::string(test) + "cRLSignFalseTest" +
+                      std::to_string(number) + "EE.crt").c_str(),
+                     (ca + "Cert.crt").c_str(), "TrustAnchorRootCertificate.crt"});
+    auto crls = std::make_unique<CrlList>();
+    crls->push_back(crl((ca + "CRL.crl").c_str()));
+    crls->push_back(crl("TrustAnchorRootCRL.crl"));
+    rev.database = crls.get();
+    rev.now.set(2020, 1, 1, 0, 0, 0);
+    MemFile text;
+    ReportStream report(&text);
+    PathVerification pv;
+    pv.revocation = &rev;
+    RevocationArgs args;
+    args.time = &rev.now;
+    EXPECT_EQ(pv.verifyPath(v.path, args, false, PATH_PURPOSE_SIGNER, true, &report, &v.collector), 0);
+    EXPECT_EQ(v.path.GetHead()->revocationState, REVSTATE_NO_DATA);
+    EXPECT_EQ(v.path.elementAt(1)->revocationState, REVSTATE_FOUND);
+    const std::string said(reinterpret_cast<const char*>(text.data()), text.size());
+    EXPECT_NE(said.find("Błąd weryfikacji listy CRL: klucz wystawcy nie służy do podpisywania list CRL"),
+              std::string::npos);
+  }
+}
+
 TEST(PathVerification, NestingIsBounded) {
   // A revocation manager that verifies a responder path for every
   // certificate, whose certificates again need a responder: without a bound

@@ -59,6 +59,13 @@ int X509PathVerifier::checkCertificate(const SignedCertificate&) { return 0; }
 
 int X509PathVerifier::checkIssuerCertificate(const SignedCertificate&) { return 0; }
 
+bool keyUsagePermits(const SignedCertificate& cert, KeyUsageBit bit) {
+  const Extension* e = findExtensionByOid(*cert.tbsCertificate.extensions, id_ce_keyUsage);
+  if (!e) return true;
+  ASNbitstr usage;
+  return usage.decodeOctets(e->extnValue) > 0 && usage.getBit(bit) == 1;
+}
+
 const Extension* X509PathVerifier::extension(uint32_t i, const ASNobjectId& oid) const {
   return findExtensionByOid(*(*path)[i]->tbsCertificate.extensions, oid);
 }
@@ -108,6 +115,7 @@ int X509PathVerifier::processCertificatePoliciesStep(uint32_t i) {
   mainTable.clearRowFlags();
   int r = checkCertificate(*current);
   if (r == 0) r = checkBasicConstraints(i);
+  if (r == 0) r = checkIssuerKeyUsage(i);
   if (r == 0) r = processPolicies(i);
   if (r != 0) return r;
   if (i + 1 < count) {
@@ -150,6 +158,11 @@ int X509PathVerifier::checkBasicConstraints(uint32_t i) {
     if (below > pathLen) return PATH_TOO_LONG;
   }
   return 0;
+}
+
+int X509PathVerifier::checkIssuerKeyUsage(uint32_t i) {
+  if (i + 1 >= count) return 0;
+  return keyUsagePermits(*(*path)[i], KEY_USAGE_KEY_CERT_SIGN) ? 0 : ISSUER_KEY_NOT_FOR_CERTIFICATES;
 }
 
 int X509PathVerifier::processPolicies(uint32_t i) {

@@ -11,6 +11,14 @@
 #include "pki/x509/poltab.h"
 #include "pki/x509/x509ext.h"
 
+// keyUsage bits of a CA's key (RFC 5280, 4.2.1.3).
+enum KeyUsageBit { KEY_USAGE_KEY_CERT_SIGN = 5, KEY_USAGE_CRL_SIGN = 6 };
+
+// The certificate's key may be used for `bit`: keyUsage is absent, or it is
+// readable and has that bit. A CA whose key may not sign certificates (or
+// CRLs) must not vouch for them (RFC 5280, 6.1.4(n) and 6.3.3(f)).
+bool keyUsagePermits(const SignedCertificate& cert, KeyUsageBit bit);
+
 class X509PathVerifier {
  public:
   enum Result {
@@ -23,7 +31,8 @@ class X509PathVerifier {
     MAPPINGS_UNREADABLE = 8,  // also a mapping from or to anyPolicy
     CONSTRAINTS_UNREADABLE = 9,  // also a value above 32 bits
     OUTSIDE_INITIAL_SET = 10,
-    TABLE_FAILURE = 13
+    TABLE_FAILURE = 13,
+    ISSUER_KEY_NOT_FOR_CERTIFICATES = 14  // keyUsage without keyCertSign, or unreadable
   };
 
   X509PathVerifier();
@@ -56,6 +65,7 @@ class X509PathVerifier {
  private:
   int processCertificatePoliciesStep(uint32_t i);
   int checkBasicConstraints(uint32_t i);
+  int checkIssuerKeyUsage(uint32_t i);
   int processPolicies(uint32_t i);
   int processPolicyMappings(uint32_t i);
   int readInhibitPolicyMapping(uint32_t i);

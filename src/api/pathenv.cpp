@@ -1,0 +1,29 @@
+#include "api/pathenv.h"
+
+#include "api/cfgmgr.h"
+#include "keys/keymanager.h"
+#include "store/pathverify.h"
+
+namespace {
+const int32_t OPTION_END_CERTIFICATE_ONLY = 37;
+}
+
+bool ContextPathEnvironment::endCertificateOnly() {
+  return configuration.getIntOption(OPTION_END_CERTIFICATE_ONLY) != 0;
+}
+
+bool ContextPathEnvironment::extensionsAccepted(const SignedCertificate& certificate,
+                                                int32_t purpose) {
+  return verification.checkCertificateExtensions(certificate, purpose);
+}
+
+void ContextPathEnvironment::trustedListPoints(int kind,
+                                               std::vector<const SignedCertificate*>& out) {
+  if (kind < 1 || kind > 4) return;
+  for (const auto& service : keys.trustedListServices())
+    for (const auto& point : service.second.points[kind - 1]) out.push_back(point.get());
+}
+
+void ContextPathEnvironment::rootList(bool qualified, std::vector<const SignedCertificate*>& out) {
+  for (const auto& entry : keys.rootList(qualified)) out.push_back(&entry->certificate);
+}

@@ -1,0 +1,119 @@
+// The library context's side of path building: the key manager's roots as
+// trust points, configuration option 37, and the extension checks of path
+// verification, over openssl's chain and NIST PKITS certificates.
+#include "api/pathenv.h"
+
+#include "api/cfgmgr.h"
+#include "base/memfile.h"
+#include "base/reportstream.h"
+#include "keys/keymanager.h"
+#include "keys/talprofile.h"
+#include "store/certmgr.h"
+#include "store/lcrtstore.h"
+#include "store/pathverify.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::unique_ptr<SignedCertificate> load(const std::string& name) {
+  std::ifstream f(std::string(TAL_TEST_DATA_DIR) + "/store/" + name, std::ios::binary);
+  std::vector<unsigned char> der((std::istreambuf_iterator<char>(f)), {});
+  auto c = std::make_unique<SignedCertificate>();
+  EXPECT_EQ(static_cast<int>(der.size()), c->decodeVector(der)) << name;
+  return c;
+}
+
+struct Context {
+  ConfigurationManager cfg;
+  KeyManager keys;
+  PathVerification verification;
+  ContextPathEnvironment env{cfg, keys, verification};
+  CertificateManager manager;
+  LCertificateStore store;
+  std::vector<std::unique_ptr<SignedCertificate>> held;
+  MemFile text;
+  ReportStream report{&text};
+  PathBuilder builder{manager, env, report};
+
+  Context() {
+    TalProfile* p = createProfile(TALPROFILE_MEMORY);
+    EXPECT_EQ(0, p->setAttribute(0, "profil", 6));
+    EXPECT_EQ(0, cfg.setProfile(p));
+    EXPECT_EQ(KM_OK, keys.init(&cfg));
+    EXPECT_EQ(KM_OK, keys.initProfile(1, 1));
+    manager.addTemporaryStore(&store);
+  }
+  void inStore(const std::string& name) {
+    held.push_back(load(name));
+    store.addCertificate(held.back().get());
+  }
+  int build(const std::string& name, CertificatePath& path) {
+    return builder.buildPathForCertificate(path, *load(name), PATH_PURPOSE_SIGNER, true);
+  }
+};
+
+TEST(ContextPathEnvironment, RootsOptionAndExtensionChecks) {
+  struct Row {
+    const char* name;
+    const char* root;
+    int group;  // 1 qualified
+    bool option37;
+    std::vector<const char*> intermediates;
+    const char* end;
+    int result;
+    int items;
+    int qualified;
+  } rows[] = {
+      {"other root", "paths/rsa/root.der", 0, false, {"paths/rsa/int1.der", "paths/rsa/int2.der"},
+       "paths/rsa/ee.der", PATH_BUILT, 4, 0},
+      {"qualified root", "paths/p256/root.der", 1, false,
+       {"paths/p256/int1.der", "paths/p256/int2.der"}, "paths/p256/ee.der", PATH_BUILT, 4, 1},
+      {"no root installed", nullptr, 0, false, {"paths/rsa/int1.der", "paths/rsa/int2.der"},
+       "paths/rsa/ee.der", PATH_NOT_FOUND, -1, -1},
+      {"option 37: the end certificate alone", nullptr, 0, true, {}, "paths/rsa/ee.der",
+       PATH_BUILT, 1, 0},
+      {"unknown critical extension rejected", "pkits/certs/TrustAnchorRootCertificate.crt", 0,
+       false, {}, "pkits/certs/InvalidUnknownCriticalCertificateExtensionTest2EE.crt",
+       PATH_NOT_FOUND, -1, -1},
+      {"unknown non-critical extension passed over", "pkits/certs/TrustAnchorRootCertificate.crt",
+       0, false, {}, "pkits/certs/ValidUnknownNotCriticalCertificateExtensionTest1EE.crt",
+       PATH_BUILT, 2, 0},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    Context ctx;
+    if (r.root) ASSERT_EQ(KM_OK, ctx.keys.addCertificate(*load(r.root), r.group, 1));
+    if (r.option37) ASSERT_EQ(1, ctx.cfg.setOption(37, 1, true));
+    for (const char* i : r.intermediates) ctx.inStore(i);
+    CertificatePath path;
+    EXPECT_EQ(r.result, ctx.build(r.end, path));
+    if (r.items >= 0) EXPECT_EQ(r.items, path.GetCount());
+    if (r.qualified >= 0) EXPECT_EQ(r.qualified, path.qualifiedRoot);
+  }
+}
+
+// Trusted-list services give their points of the asked kind only.
+TEST(ContextPathEnvironment, TrustedListPointsByKind) {
+  Context ctx;
+  ASSERT_EQ(KM_OK, ctx.keys.addCertificate(*load("paths/rsa/root.der"), 1, 2));
+  std::vector<const SignedCertificate*> points;
+  size_t total = 0;
+  for (int kind = 0; kind <= 5; ++kind) {
+    points.clear();
+    ctx.env.trustedListPoints(kind, points);
+    if (kind < 1 || kind > 4) EXPECT_TRUE(points.empty()) << kind;
+    total += points.size();
+  }
+  std::vector<const SignedCertificate*> roots;
+  ctx.env.rootList(true, roots);
+  EXPECT_EQ(1u, total + roots.size()) << "the root stands in one source";
+}
+
+}  // namespace
