@@ -1,0 +1,78 @@
+// The ".dta" file of a table: a 48-byte header naming the indexes' key
+// lengths, then records appended one after another and never moved. A record
+// is {deleted flag, magic, length, capacity}, its keys over their full key
+// lengths, then capacity bytes of data; its position is its byte offset.
+// The file is untrusted: sizes are checked against the file before anything
+// is read or allocated, and a record that fails its check answers error 4.
+#pragma once
+
+#include "base/file.h"
+#include "store/db/indexfile.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+constexpr uint32_t DTA_HEADER_SIZE = 48;
+constexpr uint32_t DTA_RECORD_HEADER = 16;
+
+// The data file answers the index file's error codes.
+constexpr int DTA_ERR_IO = IDX_ERR_IO;
+constexpr int DTA_ERR_MEMORY = IDX_ERR_MEMORY;
+constexpr int DTA_ERR_NOT_OPEN = IDX_ERR_NOT_OPEN;
+constexpr int DTA_ERR_DAMAGED = IDX_ERR_DAMAGED;
+
+// Owns n key buffers, all null at first; each is freed with the array.
+class KeyBufferArray {
+ public:
+  explicit KeyBufferArray(int n);
+  int size() const { return static_cast<int>(buffers.size()); }
+  char* operator[](int i) const;
+  void set(int i, std::unique_ptr<char[]> buffer);
+
+ private:
+  std::vector<std::unique_ptr<char[]>> buffers;
+};
+
+class DataFile {
+ public:
+  DataFile();
+  DataFile(const DataFile&) = delete;
+  DataFile& operator=(const DataFile&) = delete;
+
+  bool create(const char* path, int n, const IndexDescriptor* descriptors);
+  bool open(const char* path);
+  bool close();
+
+  // The new record's position, 0 on error.
+  uint32_t append(const char* const* keys, const uint8_t* data, uint32_t length);
+  // 1 live, 2 deleted (nothing read unless acceptDeleted), 0 error. keys,
+  // data and length may each be null.
+  int read(uint32_t position, KeyBufferArray* keys, std::vector<uint8_t>* data, uint32_t* length,
+           bool acceptDeleted = false);
+  // 1 written, 2 deleted, 4 longer than the capacity (nothing written), 0 error.
+  int update(uint32_t position, const uint8_t* data, uint32_t length);
+  bool markDeleted(uint32_t position);
+  // 1 with the position of the first / following record, -1 at the end, 0 error.
+  int firstPosition(uint32_t* position);
+  int nextPosition(uint32_t position, uint32_t* next);
+
+  int indexCount() const { return count_; }
+  uint16_t keyLength(int i) const { return keyLength_[i]; }
+  bool isOpen() const { return open_; }
+  int error() const { return error_; }
+
+ private:
+  struct RecordHeader {
+    uint32_t deleted, length, capacity;
+  };
+  bool fail(int code);
+  bool readRecordHeader(uint32_t position, RecordHeader& h);
+
+  File file_;
+  bool open_ = false;
+  int count_ = 0;
+  uint16_t keyLength_[IDX_MAX_INDEX] = {};
+  uint32_t keysTotal_ = 0;
+  int error_ = 0;
+};

@@ -1,0 +1,200 @@
+#include "store/db/dbtable.h"
+
+#include "base/commonerror.h"
+
+#include <cstring>
+
+bool DbTable::create(const char* name, int n, const IndexDescriptor* descriptors)
+{
+  clearErrors();
+  idxPath_ = std::string(name) + ".idx";
+  dtaPath_ = std::string(name) + ".dta";
+  if (!index_.create(idxPath_.c_str(), n, descriptors)) return error_ = TBL_ERR_INDEX, false;
+  if (!data_.create(dtaPath_.c_str(), n, descriptors)) return error_ = TBL_ERR_DATA, false;
+  return true;
+}
+
+bool DbTable::open(const char* name)
+{
+  clearErrors();
+  if (index_.isOpen() && data_.isOpen()) return true;
+  idxPath_ = std::string(name) + ".idx";
+  dtaPath_ = std::string(name) + ".dta";
+  if (!index_.open(idxPath_.c_str())) return error_ = TBL_ERR_INDEX, false;
+  if (!data_.open(dtaPath_.c_str())) {
+    index_.close();
+    return error_ = TBL_ERR_DATA, false;
+  }
+  // The two halves must describe the same indexes.
+  bool same = data_.indexCount() == index_.indexCount();
+  for (int i = 0; same && i < index_.indexCount(); ++i) same = data_.keyLength(i) == index_.keyLength(i);
+  if (!same) {
+    close();
+    return error_ = TBL_ERR_DATA, false;
+  }
+  for (int i = index_.indexCount() - 1; i >= 0; --i) {
+    index_.setIndex(i);
+    if (first() == 0) {
+      close();
+      return false;
+    }
+  }
+  return true;
+}
+
+bool DbTable::close()
+{
+  clearErrors();
+  bool ok = index_.close();
+  if (!ok) error_ = TBL_ERR_INDEX;
+  if (!data_.close()) ok = false, error_ = TBL_ERR_DATA;
+  return ok;
+}
+
+void DbTable::setIndex(int i) { index_.setIndex(i); }
+
+int DbTable::fromIndex(int r)
+{
+  if (r == 0) error_ = TBL_ERR_INDEX;
+  return r;
+}
+
+int DbTable::entryState(uint32_t* position)
+{
+  if (index_.current(nullptr, position) != 1) return 0;
+  int r = data_.read(*position, nullptr, nullptr, nullptr);
+  if (r == 0) error_ = TBL_ERR_DATA;
+  return r;
+}
+
+int DbTable::liveFrom(int r, int direction)
+{
+  // Every step meets a new entry, and the index holds no more entries than
+  // inserts, so the walk ends even over a damaged chain (the index checks that).
+  while (r == 1) {
+    uint32_t position;
+    int state = entryState(&position);
+    if (state == 1) return 1;
+    if (state == 0) return error_ ? 0 : (error_ = TBL_ERR_INDEX, 0);
+    r = fromIndex(index_.move(direction));
+  }
+  return r;
+}
+
+bool DbTable::insert(const char* const* keys, const uint8_t* data, uint32_t length, uint32_t* position)
+{
+  clearErrors();
+  uint32_t pos = data_.append(keys, data, length);
+  if (pos == 0) return error_ = TBL_ERR_DATA, false;
+  if (!index_.insert(keys, pos)) {
+    data_.markDeleted(pos);
+    return error_ = TBL_ERR_INDEX, false;
+  }
+  if (position) *position = pos;
+  return true;
+}
+
+int DbTable::first()
+{
+  clearErrors();
+  return liveFrom(fromIndex(index_.first()), 1);
+}
+
+int DbTable::last()
+{
+  clearErrors();
+  return liveFrom(fromIndex(index_.last()), -1);
+}
+
+int DbTable::skip(int n)
+{
+  clearErrors();
+  uint32_t page;
+  int pos;
+  index_.cursor(&page, &pos);
+  int direction = n > 0 ? 1 : -1;
+  for (int64_t left = n > 0 ? int64_t{n} : -int64_t{n}; left > 0; --left) {
+    int r = liveFrom(fromIndex(index_.move(direction)), direction);
+    if (r == 1) continue;
+    if (r == -1 && !index_.setCursor(page, pos)) return error_ = TBL_ERR_INDEX, 0;
+    return r;
+  }
+  return 1;
+}
+
+int DbTable::find(const char* key)
+{
+  clearErrors();
+  int r = fromIndex(index_.seek(key));
+  if (r == 0) return 0;
+  if (r == -1) return last() == 0 ? 0 : -1;
+  std::vector<char> wanted(index_.keyLength(index_.index()));
+  std::vector<char> found(wanted.size());
+  storeKey(wanted.data(), key, static_cast<uint16_t>(wanted.size()));
+  for (;;) {
+    uint32_t position;
+    if (index_.current(found.data(), &position) != 1) return error_ = TBL_ERR_INDEX, 0;
+    int state = entryState(&position);
+    if (state == 0) return 0;
+    if (state == 1) return std::strcmp(wanted.data(), found.data()) == 0 ? 1 : 3;
+    int m = fromIndex(index_.move(1));
+    if (m == 0) return 0;
+    if (m == -1) return last() == 0 ? 0 : -1;
+  }
+}
+
+int DbTable::data(KeyBufferArray* keys, std::vector<uint8_t>* out, uint32_t* length)
+{
+  clearErrors();
+  uint32_t position;
+  if (index_.current(nullptr, &position) != 1) return -1;
+  int r = data_.read(position, keys, out, length);
+  if (r == 0) return error_ = TBL_ERR_DATA, 0;
+  return r == 2 ? -1 : 1;
+}
+
+int DbTable::update(const uint8_t* data, uint32_t length)
+{
+  clearErrors();
+  uint32_t position;
+  if (index_.current(nullptr, &position) != 1) return -1;
+  int r = data_.update(position, data, length);
+  if (r == 0) return error_ = TBL_ERR_DATA, 0;
+  return r == 2 ? -1 : r;
+}
+
+int DbTable::deleteRec()
+{
+  clearErrors();
+  uint32_t position;
+  if (index_.current(nullptr, &position) != 1) return -1;
+  if (!data_.markDeleted(position)) return error_ = TBL_ERR_DATA, 0;
+  return 1;
+}
+
+int64_t DbTable::recNo()
+{
+  clearErrors();
+  uint32_t position;
+  if (index_.current(nullptr, &position) != 1) return -1;
+  int state = entryState(&position);
+  return state == 1 ? int64_t{position} : -1;
+}
+
+int DbTable::setRec(uint32_t position)
+{
+  clearErrors();
+  KeyBufferArray keys(data_.indexCount());
+  int r = data_.read(position, &keys, nullptr, nullptr);
+  if (r != 1) return r == 0 ? (error_ = TBL_ERR_DATA, 0) : 0;
+  const char* key = keys[index_.index()];
+  if (fromIndex(index_.seek(key)) != 1) return 0;
+  std::vector<char> found(index_.keyLength(index_.index()));
+  for (;;) {
+    uint32_t at;
+    if (index_.current(found.data(), &at) != 1) return 0;
+    if (std::strcmp(found.data(), key) != 0) return 0;
+    if (at == position) return 1;
+    if (fromIndex(index_.move(1)) != 1) return 0;
+  }
+}

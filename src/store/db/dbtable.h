@@ -1,0 +1,57 @@
+// A table of the file-backed database: "<name>.dta" holds the records,
+// "<name>.idx" indexes them. The table keeps a cursor per index and walks
+// live records only; deleted records stay indexed and are stepped over.
+#pragma once
+
+#include "store/db/datafile.h"
+#include "store/db/indexfile.h"
+
+#include <string>
+
+enum : int {
+  TBL_ERR_INDEX = 1,
+  TBL_ERR_DATA = 2,
+};
+
+class DbTable {
+ public:
+  bool create(const char* name, int n, const IndexDescriptor* descriptors);
+  bool open(const char* name);
+  bool close();
+  void setIndex(int i);
+
+  bool insert(const char* const* keys, const uint8_t* data, uint32_t length, uint32_t* position);
+  // 1 on a live record, -1 none, 0 error.
+  int first();
+  int last();
+  // Over |n| live records; at an end the cursor returns where it was: -1.
+  int skip(int n);
+  // 1 equal key, 3 first greater key, -1 none as great (cursor on the last), 0 error.
+  int find(const char* key);
+  int data(KeyBufferArray* keys, std::vector<uint8_t>* out, uint32_t* length);
+  int update(const uint8_t* data, uint32_t length);
+  int deleteRec();
+  // The record position under the cursor; -1 when it is deleted or none.
+  int64_t recNo();
+  int setRec(uint32_t position);
+
+  int error() const { return error_; }
+  int indexError() const { return index_.error(); }
+  int dataError() const { return data_.error(); }
+  IndexFile& indexFile() { return index_; }
+  DataFile& dataFile() { return data_; }
+
+ private:
+  void clearErrors() { error_ = 0; }
+  int fromIndex(int r);
+  // From the index result r, steps in direction over deleted records: 1 on a
+  // live one, -1 at an end, 0 error.
+  int liveFrom(int r, int direction);
+  // 1 live, 2 deleted, 0 error, for the entry under the index cursor.
+  int entryState(uint32_t* position);
+
+  std::string idxPath_, dtaPath_;
+  IndexFile index_;
+  DataFile data_;
+  int error_ = 0;
+};

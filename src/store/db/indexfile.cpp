@@ -1,0 +1,527 @@
+#include "store/db/indexfile.h"
+
+#include "base/commonerror.h"
+
+#include <cstring>
+
+namespace {
+
+const char* const UNIT = "DB/indxuser";
+constexpr int MAX_DEPTH = 40;  // far beyond any tree a 2 GiB file can hold
+
+}  // namespace
+
+using namespace dbbytes;
+
+uint16_t indexOrder(uint16_t keyLength, uint16_t pageSize)
+{
+  if (pageSize <= IDX_PAGE_HEADER) return 0;
+  uint32_t order = (pageSize - IDX_PAGE_HEADER) / (keyLength + 8u);
+  return static_cast<uint16_t>(order & ~1u);
+}
+
+void storeKey(char* slot, const char* key, uint16_t keyLength)
+{
+  size_t n = key ? strnlen(key, keyLength - 1u) : 0;
+  std::memcpy(slot, key, n);
+  std::memset(slot + n, 0, keyLength - n);
+}
+
+void IndexPage::reset(uint16_t keyLen, uint16_t order)
+{
+  keyLength = keyLen;
+  count = 0;
+  next = prev = IDX_NO_PAGE;
+  entries.assign(order + 2u, Entry{0, IDX_NO_PAGE});
+  keys.assign(static_cast<size_t>(order + 2u) * keyLen, 0);
+}
+
+IndexFile::IndexFile() : file_(true) {}
+
+IndexFile::~IndexFile() { close(); }
+
+bool IndexFile::fail(int code)
+{
+  error_ = code;
+  return false;
+}
+
+bool IndexFile::create(const char* path, int n, const IndexDescriptor* descriptors)
+{
+  checkInvariant(n <= IDX_MAX_INDEX, UNIT, __LINE__, "idxNumb <= MAX_INDEX");
+  error_ = 0;
+  if (n < 1) return fail(IDX_ERR_DAMAGED);
+  for (int i = 0; i < n; ++i)
+    if (descriptors[i].keyLength < 1 || indexOrder(descriptors[i].keyLength, descriptors[i].pageSize) < 2)
+      return fail(IDX_ERR_DAMAGED);
+  File f(true);
+  if (f.create(path) != 0 || f.grow(IDX_HEADER_AREA) != 0) return fail(IDX_ERR_IO);
+  uint8_t h[IDX_HEADER_SIZE] = {};
+  put16(h, static_cast<uint16_t>(n));
+  for (int i = 0; i < n; ++i) {
+    uint8_t* s = h + 8 + 24 * i;
+    put32(s, IDX_MAGIC);
+    put32(s + 4, IDX_NO_PAGE);
+    put32(s + 8, IDX_NO_PAGE);
+    put32(s + 12, IDX_NO_PAGE);
+    put16(s + 16, descriptors[i].pageSize);
+    put16(s + 18, descriptors[i].keyLength);
+    put16(s + 20, indexOrder(descriptors[i].keyLength, descriptors[i].pageSize));
+  }
+  bool ok = f.seek(0) == 0 && f.write(IDX_HEADER_SIZE, h) == 0 && f.flush() == 0;
+  ok = f.close() == 0 && ok;
+  return ok ? true : fail(IDX_ERR_IO);
+}
+
+bool IndexFile::open(const char* path)
+{
+  close();
+  error_ = 0;
+  if (file_.open(path, "rb+") != 0) return fail(IDX_ERR_IO);
+  if (!readHeader()) {
+    int e = error_;
+    close();
+    error_ = e;
+    return false;
+  }
+  open_ = true;
+  current_ = 0;
+  return true;
+}
+
+bool IndexFile::readHeader()
+{
+  fileSize_ = file_.size();
+  if (fileSize_ == 0xFFFFFFFFu || fileSize_ > 0x7FFFFFFFu || fileSize_ < IDX_HEADER_AREA)
+    return fail(IDX_ERR_DAMAGED);
+  uint8_t h[IDX_HEADER_SIZE];
+  uint32_t got = 0;
+  if (file_.seek(0) != 0 || file_.read(IDX_HEADER_SIZE, h, &got) != 0 || got != IDX_HEADER_SIZE)
+    return fail(IDX_ERR_IO);
+  count_ = get16(h);
+  records_ = get32(h + 4);
+  if (count_ < 1 || count_ > IDX_MAX_INDEX) return fail(IDX_ERR_DAMAGED);
+  try {
+    trees_.assign(count_, Tree());
+    for (int i = 0; i < count_; ++i) {
+      const uint8_t* s = h + 8 + 24 * i;
+      Tree& t = trees_[i];
+      if (get32(s) != IDX_MAGIC) return fail(IDX_ERR_DAMAGED);
+      t.root = get32(s + 4);
+      t.firstLeaf = get32(s + 8);
+      t.lastLeaf = get32(s + 12);
+      t.pageSize = get16(s + 16);
+      t.keyLength = get16(s + 18);
+      t.order = get16(s + 20);
+      if (t.keyLength < 1 || t.order < 2 || t.order != indexOrder(t.keyLength, t.pageSize))
+        return fail(IDX_ERR_DAMAGED);
+      bool empty = t.root == IDX_NO_PAGE;
+      if (empty != (t.firstLeaf == IDX_NO_PAGE) || empty != (t.lastLeaf == IDX_NO_PAGE))
+        return fail(IDX_ERR_DAMAGED);
+      t.half = t.order / 2;
+      t.cursorPage.reset(t.keyLength, t.order);
+      t.spare.reset(t.keyLength, t.order);
+      t.neighbour.reset(t.keyLength, t.order);
+      t.levels.assign(MAX_DEPTH + 1, IndexPage());
+      t.io.assign(t.pageSize, 0);
+      if (!empty) {
+        // The root and the first leaf must read back as pages; the rest is
+        // checked as it is met.
+        if (!readPage(t, t.root, t.spare) || !readPage(t, t.firstLeaf, t.spare)) return false;
+        if (!t.spare.isLeaf()) return fail(IDX_ERR_DAMAGED);
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    return fail(IDX_ERR_MEMORY);
+  }
+  return true;
+}
+
+bool IndexFile::writeHeader()
+{
+  uint8_t h[IDX_HEADER_SIZE] = {};
+  put16(h, static_cast<uint16_t>(count_));
+  put32(h + 4, records_);
+  for (int i = 0; i < count_; ++i) {
+    const Tree& t = trees_[i];
+    uint8_t* s = h + 8 + 24 * i;
+    put32(s, IDX_MAGIC);
+    put32(s + 4, t.root);
+    put32(s + 8, t.firstLeaf);
+    put32(s + 12, t.lastLeaf);
+    put16(s + 16, t.pageSize);
+    put16(s + 18, t.keyLength);
+    put16(s + 20, t.order);
+  }
+  if (file_.seek(0) != 0 || file_.write(IDX_HEADER_SIZE, h) != 0) return fail(IDX_ERR_IO);
+  return true;
+}
+
+bool IndexFile::close()
+{
+  bool ok = file_.close() == 0;
+  open_ = false;
+  trees_.clear();
+  count_ = 0;
+  return ok ? true : fail(IDX_ERR_IO);
+}
+
+void IndexFile::setIndex(int i)
+{
+  checkInvariant(i >= 0 && i < count_, UNIT, __LINE__, "idx < numIdx");
+  current_ = i;
+}
+
+uint32_t IndexFile::maxPages(const Tree& t) const
+{
+  return (fileSize_ - IDX_HEADER_AREA) / t.pageSize + 1;
+}
+
+bool IndexFile::stepLimit(Tree& t, int direction)
+{
+  if ((t.walked > 0) != (direction > 0)) t.walked = 0;
+  t.walked += direction > 0 ? 1 : -1;
+  uint32_t steps = static_cast<uint32_t>(t.walked < 0 ? -t.walked : t.walked);
+  return steps <= maxPages(t) ? true : fail(IDX_ERR_DAMAGED);
+}
+
+bool IndexFile::readPage(Tree& t, uint32_t pageNo, IndexPage& page)
+{
+  if (pageNo < IDX_HEADER_AREA || pageNo > fileSize_ || fileSize_ - pageNo < t.pageSize) {
+    // Another process may have grown the file since it was measured.
+    uint32_t size = file_.size();
+    if (size != 0xFFFFFFFFu && size <= 0x7FFFFFFFu) fileSize_ = size;
+    if (pageNo < IDX_HEADER_AREA || pageNo > fileSize_ || fileSize_ - pageNo < t.pageSize)
+      return fail(IDX_ERR_DAMAGED);
+  }
+  uint32_t got = 0;
+  if (file_.seek(static_cast<int32_t>(pageNo)) != 0 || file_.read(t.pageSize, t.io.data(), &got) != 0 ||
+      got != t.pageSize)
+    return fail(IDX_ERR_IO);
+  const uint8_t* p = t.io.data();
+  uint16_t c = get16(p);
+  if (c < 1 || c > t.order) return fail(IDX_ERR_DAMAGED);
+  if (page.entries.size() != t.order + 2u || page.keyLength != t.keyLength) page.reset(t.keyLength, t.order);
+  page.count = c;
+  page.next = get32(p + 4);
+  page.prev = get32(p + 8);
+  page.entries[0].child = get32(p + 12);
+  bool leaf = page.entries[0].child == IDX_NO_PAGE;
+  for (int k = 1; k <= c; ++k) {
+    page.entries[k].position = get32(p + 16 + 8 * (k - 1));
+    page.entries[k].child = get32(p + 20 + 8 * (k - 1));
+    if ((page.entries[k].child == IDX_NO_PAGE) != leaf) return fail(IDX_ERR_DAMAGED);
+  }
+  std::memcpy(page.keys.data(), p + 16 + 8 * c, static_cast<size_t>(c) * t.keyLength);
+  for (int k = 1; k <= c; ++k) page.key(k)[t.keyLength - 1] = 0;
+  return true;
+}
+
+bool IndexFile::writePage(Tree& t, uint32_t pageNo, const IndexPage& page)
+{
+  uint8_t* p = t.io.data();
+  std::memset(p, 0, t.pageSize);
+  put16(p, page.count);
+  put32(p + 4, page.next);
+  put32(p + 8, page.prev);
+  put32(p + 12, page.entries[0].child);
+  for (int k = 1; k <= page.count; ++k) {
+    put32(p + 16 + 8 * (k - 1), page.entries[k].position);
+    put32(p + 20 + 8 * (k - 1), page.entries[k].child);
+  }
+  std::memcpy(p + 16 + 8 * page.count, page.keys.data(), static_cast<size_t>(page.count) * t.keyLength);
+  if (file_.seek(static_cast<int32_t>(pageNo)) != 0 || file_.write(t.pageSize, p) != 0)
+    return fail(IDX_ERR_IO);
+  return true;
+}
+
+bool IndexFile::appendPage(Tree& t, uint32_t* pageNo)
+{
+  int32_t old = file_.grow(t.pageSize);
+  if (old < static_cast<int32_t>(IDX_HEADER_AREA)) return fail(IDX_ERR_IO);
+  *pageNo = static_cast<uint32_t>(old);
+  fileSize_ = static_cast<uint32_t>(old) + t.pageSize;
+  return true;
+}
+
+bool IndexFile::placeCursor(Tree& t, uint32_t pageNo, const IndexPage& page, int pos)
+{
+  if (&page != &t.cursorPage) {
+    t.cursorPage.count = page.count;
+    t.cursorPage.next = page.next;
+    t.cursorPage.prev = page.prev;
+    std::copy(page.entries.begin(), page.entries.begin() + page.count + 1, t.cursorPage.entries.begin());
+    std::memcpy(t.cursorPage.keys.data(), page.keys.data(), static_cast<size_t>(page.count) * t.keyLength);
+  }
+  t.cursorPageNo = pageNo;
+  t.cursorPos = pos;
+  return true;
+}
+
+bool IndexFile::insertAt(Tree& t, IndexPage& page, uint32_t pageNo, int at, uint32_t position,
+                         uint32_t child, const char* key, bool leaf, Promotion& up)
+{
+  const size_t kl = t.keyLength;
+  int c = page.count;
+  for (int k = c; k >= at; --k) page.entries[k + 1] = page.entries[k];
+  std::memmove(page.key(at + 1), page.key(at), (c - at + 1) * kl);
+  page.entries[at] = {position, child};
+  std::memcpy(page.key(at), key, kl);
+  page.count = static_cast<uint16_t>(++c);
+  up.split = false;
+  if (c <= t.order) {
+    if (!writePage(t, pageNo, page)) return false;
+    if (leaf) placeCursor(t, pageNo, page, at);
+    return true;
+  }
+  const int m = t.half + 1;  // the promoted entry
+  uint32_t newNo;
+  if (!appendPage(t, &newNo)) return false;
+  IndexPage& right = t.spare;
+  right.count = static_cast<uint16_t>(c - m);
+  right.entries[0].child = leaf ? IDX_NO_PAGE : page.entries[m].child;
+  for (int j = 1; j <= right.count; ++j) right.entries[j] = page.entries[m + j];
+  std::memcpy(right.key(1), page.key(m + 1), right.count * kl);
+  up.split = true;
+  up.position = page.entries[m].position;
+  up.child = newNo;
+  up.key.assign(page.key(m), page.key(m) + kl);
+  uint32_t oldNext = page.next;
+  if (leaf) {
+    right.next = oldNext;
+    right.prev = pageNo;
+    page.next = newNo;
+  } else {
+    right.next = right.prev = IDX_NO_PAGE;
+  }
+  page.count = static_cast<uint16_t>(leaf ? m : m - 1);
+  // The new page is on disk before anything points at it.
+  if (!writePage(t, newNo, right)) return false;
+  if (file_.flush() != 0) return fail(IDX_ERR_IO);
+  if (!writePage(t, pageNo, page)) return false;
+  if (leaf) {
+    if (oldNext != IDX_NO_PAGE) {
+      if (!readPage(t, oldNext, t.neighbour)) return false;
+      t.neighbour.prev = newNo;
+      if (!writePage(t, oldNext, t.neighbour)) return false;
+    } else {
+      t.lastLeaf = newNo;
+    }
+    if (at <= m)
+      placeCursor(t, pageNo, page, at);
+    else
+      placeCursor(t, newNo, right, at - m);
+  }
+  return true;
+}
+
+int IndexFile::searchLeaf(Tree& t, IndexPage& page, uint32_t pageNo, bool insert, const char* key,
+                          uint32_t position, Promotion& up)
+{
+  uint32_t steps = 0;
+  int b, k;
+  for (;;) {
+    b = 0;
+    for (k = 1; k <= page.count && std::strcmp(key, page.key(k)) > 0; ++k) b = k;
+    // Off the right end with a next leaf: a split whose parent was never
+    // written left these keys there.
+    if (k <= page.count || page.next == IDX_NO_PAGE) break;
+    if (++steps > maxPages(t)) return fail(IDX_ERR_DAMAGED), 0;
+    pageNo = page.next;
+    if (!readPage(t, pageNo, page)) return 0;
+    if (!page.isLeaf()) return fail(IDX_ERR_DAMAGED), 0;
+  }
+  if (insert) return insertAt(t, page, pageNo, b + 1, position, IDX_NO_PAGE, key, true, up) ? 1 : 0;
+  t.walked = 0;
+  if (k <= page.count) {
+    placeCursor(t, pageNo, page, k);
+    return std::strcmp(key, page.key(k)) == 0 ? 3 : 4;
+  }
+  placeCursor(t, pageNo, page, page.count);
+  return 5;
+}
+
+int IndexFile::descend(Tree& t, uint32_t pageNo, int depth, bool insert, const char* key,
+                       uint32_t position, Promotion& up)
+{
+  if (pageNo == IDX_NO_PAGE) {
+    if (!insert) return 5;
+    up.split = true;
+    up.position = position;
+    up.child = IDX_NO_PAGE;
+    up.key.assign(key, key + t.keyLength);
+    return 1;
+  }
+  if (depth > MAX_DEPTH) return fail(IDX_ERR_DAMAGED), 0;
+  IndexPage& page = t.levels[depth];
+  if (!readPage(t, pageNo, page)) return 0;
+  if (page.isLeaf()) return searchLeaf(t, page, pageNo, insert, key, position, up);
+  int b = 0;
+  for (int k = 1; k <= page.count && std::strcmp(key, page.key(k)) > 0; ++k) b = k;
+  int r = descend(t, page.entries[b].child, depth + 1, insert, key, position, up);
+  if (!insert || r == 0 || !up.split) return r;
+  Promotion child = std::move(up);
+  return insertAt(t, page, pageNo, b + 1, child.position, child.child, child.key.data(), false, up) ? 1 : 0;
+}
+
+bool IndexFile::insert(const char* const* keys, uint32_t position)
+{
+  error_ = 0;
+  if (!open_) return fail(IDX_ERR_NOT_OPEN);
+  try {
+    for (int i = 0; i < count_; ++i) {
+      Tree& t = trees_[i];
+      std::vector<char> key(t.keyLength);
+      storeKey(key.data(), keys[i], t.keyLength);
+      Promotion up;
+      if (descend(t, t.root, 0, true, key.data(), position, up) == 0) {
+        writeHeader();
+        return false;
+      }
+      if (!up.split) continue;
+      uint32_t newRoot;
+      if (!appendPage(t, &newRoot)) return writeHeader(), false;
+      IndexPage& root = t.levels[0];
+      root.reset(t.keyLength, t.order);
+      root.count = 1;
+      root.entries[0].child = t.root;
+      root.entries[1] = {up.position, t.root == IDX_NO_PAGE ? IDX_NO_PAGE : up.child};
+      std::memcpy(root.key(1), up.key.data(), t.keyLength);
+      if (!writePage(t, newRoot, root) || file_.flush() != 0) return writeHeader(), fail(IDX_ERR_IO);
+      if (t.root == IDX_NO_PAGE) {
+        t.firstLeaf = t.lastLeaf = newRoot;
+        placeCursor(t, newRoot, root, 1);
+      }
+      t.root = newRoot;
+    }
+  } catch (const std::bad_alloc&) {
+    return fail(IDX_ERR_MEMORY);
+  }
+  ++records_;
+  return writeHeader();
+}
+
+int IndexFile::seek(const char* key)
+{
+  error_ = 0;
+  if (!open_) return fail(IDX_ERR_NOT_OPEN), 0;
+  Tree& t = trees_[current_];
+  std::vector<char> k(t.keyLength);
+  storeKey(k.data(), key, t.keyLength);
+  Promotion none;
+  switch (descend(t, t.root, 0, false, k.data(), 0, none)) {
+  case 3: return 1;
+  case 4: return 3;
+  case 5: return -1;
+  default: return 0;
+  }
+}
+
+int IndexFile::first()
+{
+  error_ = 0;
+  if (!open_) return fail(IDX_ERR_NOT_OPEN), 0;
+  Tree& t = trees_[current_];
+  if (records_ == 0 || t.firstLeaf == IDX_NO_PAGE) return -1;
+  if (!readPage(t, t.firstLeaf, t.cursorPage)) return 0;
+  if (!t.cursorPage.isLeaf()) return fail(IDX_ERR_DAMAGED), 0;
+  t.walked = 0;
+  placeCursor(t, t.firstLeaf, t.cursorPage, 1);
+  return 1;
+}
+
+int IndexFile::last()
+{
+  error_ = 0;
+  if (!open_) return fail(IDX_ERR_NOT_OPEN), 0;
+  Tree& t = trees_[current_];
+  if (records_ == 0 || t.lastLeaf == IDX_NO_PAGE) return -1;
+  uint32_t pageNo = t.lastLeaf;
+  t.walked = 0;
+  t.cursorPos = 0;
+  for (;;) {
+    if (!readPage(t, pageNo, t.cursorPage)) return 0;
+    if (!t.cursorPage.isLeaf()) return fail(IDX_ERR_DAMAGED), 0;
+    // A split of the last leaf whose header was never written.
+    if (t.cursorPage.next == IDX_NO_PAGE) break;
+    if (!stepLimit(t, 1)) return 0;
+    pageNo = t.cursorPage.next;
+  }
+  t.walked = 0;
+  placeCursor(t, pageNo, t.cursorPage, t.cursorPage.count);
+  return 1;
+}
+
+int IndexFile::move(int direction)
+{
+  error_ = 0;
+  if (!open_) return fail(IDX_ERR_NOT_OPEN), 0;
+  Tree& t = trees_[current_];
+  if (t.cursorPos == 0) return -1;
+  IndexPage& cur = t.cursorPage;
+  if (direction > 0) {
+    if (t.cursorPos < cur.count) return ++t.cursorPos, 1;
+    if (cur.next == IDX_NO_PAGE) return -1;
+    if (!stepLimit(t, 1)) return 0;
+    uint32_t nextNo = cur.next;
+    if (!readPage(t, nextNo, t.spare)) return 0;
+    if (!t.spare.isLeaf()) return fail(IDX_ERR_DAMAGED), 0;
+    std::swap(t.cursorPage, t.spare);
+    t.cursorPageNo = nextNo;
+    t.cursorPos = 1;
+    return 1;
+  }
+  if (t.cursorPos > 1) return --t.cursorPos, 1;
+  if (cur.prev == IDX_NO_PAGE) return -1;
+  if (!stepLimit(t, -1)) return 0;
+  uint32_t prevNo = cur.prev;
+  if (!readPage(t, prevNo, t.spare) || !t.spare.isLeaf()) return error_ ? 0 : (fail(IDX_ERR_DAMAGED), 0);
+  if (t.spare.next != t.cursorPageNo) {
+    // The previous page was split and this page's back link not yet
+    // rewritten: the page between them is the one the forward chain names.
+    uint32_t between = t.spare.next;
+    if (between == IDX_NO_PAGE || !readPage(t, between, t.neighbour)) return error_ ? 0 : (fail(IDX_ERR_DAMAGED), 0);
+    if (!t.neighbour.isLeaf() || t.neighbour.next != t.cursorPageNo || t.neighbour.prev != prevNo)
+      return fail(IDX_ERR_DAMAGED), 0;
+    std::swap(t.spare, t.neighbour);
+    prevNo = between;
+  }
+  std::swap(t.cursorPage, t.spare);
+  t.cursorPageNo = prevNo;
+  t.cursorPos = t.cursorPage.count;
+  return 1;
+}
+
+int IndexFile::current(char* key, uint32_t* position)
+{
+  if (!open_) return fail(IDX_ERR_NOT_OPEN), 0;
+  Tree& t = trees_[current_];
+  if (t.cursorPos == 0 || records_ == 0) return -1;
+  if (key) std::memcpy(key, t.cursorPage.key(t.cursorPos), t.keyLength);
+  if (position) *position = t.cursorPage.entries[t.cursorPos].position;
+  return 1;
+}
+
+void IndexFile::cursor(uint32_t* page, int* pos) const
+{
+  const Tree& t = trees_[current_];
+  *page = t.cursorPageNo;
+  *pos = t.cursorPos;
+}
+
+bool IndexFile::setCursor(uint32_t page, int pos)
+{
+  error_ = 0;
+  if (!open_) return fail(IDX_ERR_NOT_OPEN);
+  Tree& t = trees_[current_];
+  t.walked = 0;
+  if (pos == 0 || page == IDX_NO_PAGE) {
+    t.cursorPos = 0;
+    return true;
+  }
+  if (!readPage(t, page, t.cursorPage)) return false;
+  if (!t.cursorPage.isLeaf() || pos > t.cursorPage.count) return fail(IDX_ERR_DAMAGED);
+  t.cursorPageNo = page;
+  t.cursorPos = pos;
+  return true;
+}

@@ -1,0 +1,170 @@
+// The ".idx" file of a table: up to ten B+-trees in one file, each mapping a
+// fixed-width NUL-terminated key to a 32-bit record position, leaves chained
+// both ways, one cursor per tree. Pages are byte offsets; 0xFFFFFFFF is none.
+//
+// The file is untrusted: every page is checked when it is read (inside the
+// file, entry count within the order, leaf links), descents and walks are
+// bounded, and a file that fails a check answers IDX_ERR_DAMAGED.
+//
+// Crash safety: a split writes the new page, syncs, then the left page and
+// then the parent, and the header (the root) last. A search that runs off the
+// right end of a leaf continues in the next leaf, and a backward step that
+// meets a half-linked page takes the page the forward chain names, so every
+// key written before a crash stays reachable.
+#pragma once
+
+#include "base/file.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+constexpr uint32_t IDX_NO_PAGE = 0xFFFFFFFFu;
+constexpr uint32_t IDX_MAGIC = 0x12344321u;
+constexpr int IDX_MAX_INDEX = 10;
+constexpr uint32_t IDX_HEADER_AREA = 2048;
+constexpr uint32_t IDX_HEADER_SIZE = 248;
+constexpr uint32_t IDX_PAGE_HEADER = 16;
+
+// Last error of an index file.
+enum : int {
+  IDX_ERR_IO = 1,
+  IDX_ERR_MEMORY = 2,
+  IDX_ERR_NOT_OPEN = 3,
+  IDX_ERR_DAMAGED = 4,  // bad magic or a structure that fails its check
+};
+
+// Little-endian fields of both files of a table.
+namespace dbbytes {
+inline uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+inline uint32_t get32(const uint8_t* p)
+{
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+         static_cast<uint32_t>(p[3]) << 24;
+}
+inline void put16(uint8_t* p, uint16_t v)
+{
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+inline void put32(uint8_t* p, uint32_t v)
+{
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+}  // namespace dbbytes
+
+struct IndexDescriptor {
+  uint16_t keyLength;  // NUL included
+  uint16_t pageSize;
+};
+
+// The order of an index: entries that fit a page, rounded down to even.
+uint16_t indexOrder(uint16_t keyLength, uint16_t pageSize);
+
+// Copies a key into a slot of keyLength bytes: at most keyLength - 1 bytes,
+// then NULs. Insert and query cut keys with this one bound.
+void storeKey(char* slot, const char* key, uint16_t keyLength);
+
+// One page in memory; entry 0 carries child 0, entries 1..count the rest.
+struct IndexPage {
+  struct Entry {
+    uint32_t position;
+    uint32_t child;
+  };
+  uint16_t keyLength = 0;
+  uint16_t count = 0;
+  uint32_t next = IDX_NO_PAGE;
+  uint32_t prev = IDX_NO_PAGE;
+  std::vector<Entry> entries;  // order + 2
+  std::vector<char> keys;      // (order + 2) x keyLength; key k at (k - 1) x keyLength
+
+  void reset(uint16_t keyLen, uint16_t order);
+  char* key(int k) { return keys.data() + static_cast<size_t>(k - 1) * keyLength; }
+  const char* key(int k) const { return keys.data() + static_cast<size_t>(k - 1) * keyLength; }
+  bool isLeaf() const { return entries[0].child == IDX_NO_PAGE; }
+};
+
+class IndexFile {
+ public:
+  IndexFile();
+  ~IndexFile();
+  IndexFile(const IndexFile&) = delete;
+  IndexFile& operator=(const IndexFile&) = delete;
+
+  bool create(const char* path, int n, const IndexDescriptor* descriptors);
+  bool open(const char* path);
+  bool close();
+
+  // One key per index, all for the same record position.
+  bool insert(const char* const* keys, uint32_t position);
+
+  void setIndex(int i);
+  int index() const { return current_; }
+  int indexCount() const { return count_; }
+  uint32_t recordCount() const { return records_; }
+  uint16_t keyLength(int i) const { return trees_[i].keyLength; }
+
+  // 1 exact (first of equal keys), 3 on the first greater key, -1 every key
+  // smaller (cursor on the last entry), 0 error.
+  int seek(const char* key);
+  int first();
+  int last();
+  // +1 forward, -1 backward; -1 past either end (cursor unchanged), 0 error.
+  int move(int direction);
+  // Copies the cursor's key (keyLength bytes) and position; -1 when no position.
+  int current(char* key, uint32_t* position);
+
+  // The cursor of the current index, to come back to it.
+  void cursor(uint32_t* page, int* pos) const;
+  bool setCursor(uint32_t page, int pos);
+
+  int error() const { return error_; }
+  bool isOpen() const { return open_; }
+
+ private:
+  struct Tree {
+    uint32_t root = IDX_NO_PAGE, firstLeaf = IDX_NO_PAGE, lastLeaf = IDX_NO_PAGE;
+    uint16_t keyLength = 0, pageSize = 0, order = 0, half = 0;
+    IndexPage cursorPage;
+    uint32_t cursorPageNo = IDX_NO_PAGE;
+    int cursorPos = 0;
+    int walked = 0;  // page steps in one direction since the last turn or placement
+    std::vector<IndexPage> levels;  // one work page per depth of a descent
+    IndexPage spare, neighbour;
+    std::vector<uint8_t> io;
+  };
+  struct Promotion {
+    bool split = false;
+    uint32_t position = 0, child = IDX_NO_PAGE;
+    std::vector<char> key;
+  };
+
+  bool fail(int code);
+  bool readHeader();
+  bool writeHeader();
+  bool readPage(Tree& t, uint32_t pageNo, IndexPage& page);
+  bool writePage(Tree& t, uint32_t pageNo, const IndexPage& page);
+  bool appendPage(Tree& t, uint32_t* pageNo);
+  // Counts one page step of a walk; false (damaged) once a walk in one
+  // direction has met more pages than the file can hold.
+  bool stepLimit(Tree& t, int direction);
+  uint32_t maxPages(const Tree& t) const;
+  // Descends from pageNo; mode insert or search. Search results: 3 exact, 4
+  // greater, 5 beyond; insert: 1, with a split handed up in up.
+  int descend(Tree& t, uint32_t pageNo, int depth, bool insert, const char* key,
+              uint32_t position, Promotion& up);
+  int searchLeaf(Tree& t, IndexPage& page, uint32_t pageNo, bool insert, const char* key,
+                 uint32_t position, Promotion& up);
+  bool insertAt(Tree& t, IndexPage& page, uint32_t pageNo, int at, uint32_t position,
+                uint32_t child, const char* key, bool leaf, Promotion& up);
+  bool placeCursor(Tree& t, uint32_t pageNo, const IndexPage& page, int pos);
+
+  File file_;
+  bool open_ = false;
+  int error_ = 0;
+  int count_ = 0;
+  int current_ = 0;
+  uint32_t records_ = 0;
+  uint32_t fileSize_ = 0;
+  std::vector<Tree> trees_;
+};

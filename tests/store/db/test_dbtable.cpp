@@ -1,0 +1,122 @@
+// The data file and the table: updates within the capacity, walks over
+// deleted records, find/skip/setRec, duplicates, and damaged ".dta" files.
+#include "store/db/dbtable.h"
+
+#include "dbtestutil.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const IndexDescriptor kDesc[2] = {{9, 4096}, {41, 4096}};
+
+bool put(DbTable& t, const char* k0, const char* k1, const std::string& data, uint32_t* pos)
+{
+  const char* keys[] = {k0, k1};
+  return t.insert(keys, reinterpret_cast<const uint8_t*>(data.data()), static_cast<uint32_t>(data.size()), pos);
+}
+
+TEST(DbTable, UpdateKeepsTheCapacityAndDeletedRecordsAreSkipped)
+{
+  std::string name = scratchPath("table");
+  DbTable t;
+  ASSERT_TRUE(t.create(name.c_str(), 2, kDesc));
+  ASSERT_TRUE(t.open(name.c_str()));
+  uint32_t a, b, c, d;
+  ASSERT_TRUE(put(t, "b", "x", "hello", &a));
+  ASSERT_TRUE(put(t, "a", "y", "12", &b));
+  ASSERT_TRUE(put(t, "b", "z", "dup", &c));
+  ASSERT_TRUE(put(t, "c", "w", "last", &d));
+  EXPECT_EQ(48u, a);
+  std::vector<uint8_t> file = readBytes(name + ".dta");
+  EXPECT_EQ(0x12344321u, le32(file, 0));
+  EXPECT_EQ(2, le16(file, 4));
+  EXPECT_EQ(9u | 4096u << 16, le32(file, 6));
+  EXPECT_EQ(5u, le32(file, a + 8));
+  EXPECT_EQ(b, a + 16 + 50 + 5);
+
+  t.setIndex(0);
+  ASSERT_EQ(1, t.find("b"));
+  EXPECT_EQ(int64_t{c}, t.recNo()) << "newest duplicate first";
+  EXPECT_EQ(1, t.skip(1));
+  EXPECT_EQ(int64_t{a}, t.recNo());
+  EXPECT_EQ(4, t.update(reinterpret_cast<const uint8_t*>("toolong"), 7));
+  EXPECT_EQ(1, t.update(reinterpret_cast<const uint8_t*>("hi"), 2));
+  std::vector<uint8_t> out;
+  uint32_t len = 0;
+  EXPECT_EQ(1, t.data(nullptr, &out, &len));
+  EXPECT_EQ(std::string("hi"), std::string(out.begin(), out.end()));
+  uint32_t next = 0;
+  EXPECT_EQ(1, t.dataFile().nextPosition(a, &next));
+  EXPECT_EQ(b, next) << "the capacity keeps the walk";
+
+  ASSERT_EQ(1, t.setRec(c));
+  EXPECT_EQ(1, t.deleteRec());
+  ASSERT_EQ(1, t.find("b"));
+  EXPECT_EQ(int64_t{a}, t.recNo()) << "a live duplicate after a deleted one is exact";
+  EXPECT_EQ(0, t.setRec(c));
+  EXPECT_EQ(1, t.skip(1));
+  EXPECT_EQ(int64_t{d}, t.recNo());
+  EXPECT_EQ(-1, t.skip(1));
+  EXPECT_EQ(int64_t{d}, t.recNo()) << "an end puts the cursor back";
+  EXPECT_EQ(3, t.find("bb"));
+  EXPECT_EQ(-1, t.find("zz"));
+  EXPECT_EQ(int64_t{d}, t.recNo());
+  for (uint32_t p : {a, b, d}) {
+    ASSERT_EQ(1, t.setRec(p));
+    ASSERT_EQ(1, t.deleteRec());
+  }
+  EXPECT_EQ(-1, t.first());
+  EXPECT_EQ(-1, t.last());
+  ASSERT_TRUE(t.close());
+  ASSERT_TRUE(t.open(name.c_str()));
+  EXPECT_EQ(-1, t.first());
+}
+
+TEST(DataFile, DamagedRecordsAnswerAnError)
+{
+  std::string name = scratchPath("damaged");
+  uint32_t pos;
+  {
+    DbTable t;
+    ASSERT_TRUE(t.create(name.c_str(), 2, kDesc));
+    ASSERT_TRUE(t.open(name.c_str()));
+    ASSERT_TRUE(put(t, "a", "b", "payload", &pos));
+  }
+  const std::vector<uint8_t> good = readBytes(name + ".dta");
+  struct Row {
+    const char* what;
+    size_t at;
+    uint32_t value;
+    bool opens;
+  };
+  const Row rows[] = {
+      {"header magic", 0, 1, false},
+      {"record magic", 48 + 4, 7, true},
+      {"deleted flag", 48, 5, true},
+      {"length above capacity", 48 + 8, 8, true},
+      {"capacity past the end", 48 + 12, 0x7FFFFFF0, true},
+  };
+  for (const Row& row : rows) {
+    std::vector<uint8_t> b = good;
+    setLe32(b, row.at, row.value);
+    std::string bad = scratchPath("bad.dta");
+    writeBytes(bad, b);
+    DataFile f;
+    ASSERT_EQ(row.opens, f.open(bad.c_str())) << row.what;
+    if (!row.opens) continue;
+    std::vector<uint8_t> out;
+    uint32_t next;
+    EXPECT_EQ(0, f.read(pos, nullptr, &out, nullptr)) << row.what;
+    EXPECT_EQ(DTA_ERR_DAMAGED, f.error()) << row.what;
+    EXPECT_EQ(0, f.nextPosition(pos, &next)) << row.what;
+  }
+  std::vector<uint8_t> cut(good.begin(), good.end() - 3);
+  std::string bad = scratchPath("cut.dta");
+  writeBytes(bad, cut);
+  DataFile f;
+  ASSERT_TRUE(f.open(bad.c_str()));
+  EXPECT_EQ(0, f.read(pos, nullptr, nullptr, nullptr));
+}
+
+}  // namespace
