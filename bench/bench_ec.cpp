@@ -199,7 +199,7 @@ Fixture* binaryFixture(const char* name) {
 }
 
 Fixture& fixture(int which) {
-  static Fixture* all[8] = {};
+  static Fixture* all[10] = {};
   if (!all[which]) {
     switch (which) {
       case 0: all[0] = ecFixture(NID_X9_62_prime256v1, "P-256", 32); break;
@@ -209,6 +209,8 @@ Fixture& fixture(int which) {
       case 5: all[5] = binaryFixture("sect283k1"); break;
       case 6: all[6] = binaryFixture("sect233r1"); break;
       case 7: all[7] = binaryFixture("sect571r1"); break;
+      case 8: all[8] = ecFixture(NID_secp256k1, "secp256k1", 32); break;
+      case 9: all[9] = ecFixture(NID_brainpoolP512r1, "brainpoolP512r1", 64); break;
       default: all[4] = dsaFixture(); break;
     }
   }
@@ -283,6 +285,11 @@ BENCHMARK_CAPTURE(opensslVerify, ecdsa_verify_P521, 2)->Name("openssl/ecdsa_veri
 BENCHMARK_CAPTURE(oursVerify, ecdsa_verify_bp256, 3)->Name("ours/ecdsa_verify_brainpoolP256r1");
 BENCHMARK_CAPTURE(opensslVerify, ecdsa_verify_bp256, 3)
     ->Name("openssl/ecdsa_verify_brainpoolP256r1");
+BENCHMARK_CAPTURE(oursVerify, ecdsa_verify_k256, 8)->Name("ours/ecdsa_verify_secp256k1");
+BENCHMARK_CAPTURE(opensslVerify, ecdsa_verify_k256, 8)->Name("openssl/ecdsa_verify_secp256k1");
+BENCHMARK_CAPTURE(oursVerify, ecdsa_verify_bp512, 9)->Name("ours/ecdsa_verify_brainpoolP512r1");
+BENCHMARK_CAPTURE(opensslVerify, ecdsa_verify_bp512, 9)
+    ->Name("openssl/ecdsa_verify_brainpoolP512r1");
 BENCHMARK_CAPTURE(oursVerify, ecdsa_verify_b233, 6)->Name("ours/ecdsa_verify_sect233r1");
 BENCHMARK_CAPTURE(opensslVerify, ecdsa_verify_b233, 6)->Name("openssl/ecdsa_verify_sect233r1");
 BENCHMARK_CAPTURE(oursVerify, ecdsa_verify_k283, 5)->Name("ours/ecdsa_verify_sect283k1");

@@ -71,6 +71,10 @@ class LvGroup {
   // Lets an element keep a table of its multiples (generators, long-lived
   // public keys); a no-op for elements without one.
   virtual void precompute(LvGroupElem* g) const;
+  // The same table made in stages over the element's first multiplications,
+  // each paying a bounded share (domain generators: a domain made and used
+  // once costs little). The default makes it at once.
+  virtual void precomputeInStages(LvGroupElem* g) const { precompute(g); }
 
  protected:
   LvGroup(const LvGroup&) = default;

@@ -2,6 +2,7 @@
 #include "crypto/algebra/lvcryptoep.h"
 
 #include <cstring>
+#include <utility>
 
 #include "crypto/algebra/lvep.h"
 #include "crypto/algebra/lvepfast.h"
@@ -594,7 +595,8 @@ void LvCryptoEp::mul(LvGroupElem* r, const LvN& k, const LvGroupElem* src) const
   }
   std::vector<LvWord> in, out(3 * n);
   pointWords(P, n, in);
-  if (P->fixed) fast->mulFixed(out.data(), k.getWords(), k.getUsed(), in.data(), P->fixed.get());
+  const lvepfast::FixedBase* table = P->fixed ? P->fixed->use() : nullptr;
+  if (table) fast->mulFixed(out.data(), k.getWords(), k.getUsed(), in.data(), table);
   else fast->mul(out.data(), k.getWords(), k.getUsed(), in.data());
   setPointWords(R, n, out);
   R->fixed.reset();
@@ -608,27 +610,39 @@ void LvCryptoEp::mul2(LvGroupElem* r, const LvN& k1, const LvGroupElem* x, const
   }
   const LvCryptoEpPoint* P1 = static_cast<const LvCryptoEpPoint*>(x);
   const LvCryptoEpPoint* P2 = static_cast<const LvCryptoEpPoint*>(y);
-  if (!P1->fixed && P2->fixed) {
-    mul2(r, k2, y, k1, x);
-    return;
-  }
+  bool kSwap = false;
+  const lvepfast::FixedBase* t1 = lvepfast::tableOfPair(P1->fixed.get(), P2->fixed.get(), &kSwap);
+  if (kSwap) std::swap(P1, P2);
+  const LvN& ka = kSwap ? k2 : k1;
+  const LvN& kb = kSwap ? k1 : k2;
   std::vector<LvWord> in1, in2, out(3 * n);
   pointWords(P1, n, in1);
   pointWords(P2, n, in2);
-  fast->mul2(out.data(), k1.getWords(), k1.getUsed(), in1.data(), P1->fixed.get(), k2.getWords(),
-             k2.getUsed(), in2.data());
+  fast->mul2(out.data(), ka.getWords(), ka.getUsed(), in1.data(), t1, kb.getWords(),
+             kb.getUsed(), in2.data());
   LvCryptoEpPoint* R = static_cast<LvCryptoEpPoint*>(r);
   setPointWords(R, n, out);
   R->fixed.reset();
 }
+
+bool LvCryptoEpPoint::hasTable() const { return fixed && fixed->complete(); }
 
 void LvCryptoEp::precompute(LvGroupElem* g) const {
   LvCryptoEpPoint* P = static_cast<LvCryptoEpPoint*>(g);
   if (!fast) return;
   std::vector<LvWord> in;
   pointWords(P, n, in);
-  P->fixed = std::shared_ptr<const lvepfast::FixedBase>(
-      fast->makeFixedBase(in.data(), p.getBitLength() + 1).release());
+  P->fixed = std::make_shared<lvepfast::FixedTable>(
+      fast->makeFixedBase(in.data(), p.getBitLength() + 1));
+}
+
+void LvCryptoEp::precomputeInStages(LvGroupElem* g) const {
+  LvCryptoEpPoint* P = static_cast<LvCryptoEpPoint*>(g);
+  if (!fast) return;
+  std::vector<LvWord> in;
+  pointWords(P, n, in);
+  P->fixed = std::make_shared<lvepfast::FixedTable>(
+      fast, fast->fixedBaseInStages(in.data(), p.getBitLength() + 1));
 }
 
 std::vector<LvWord> LvCryptoEp::mulSecretX(const LvWord* k, unsigned int kWords, const LvN& order,
@@ -637,6 +651,7 @@ std::vector<LvWord> LvCryptoEp::mulSecretX(const LvWord* k, unsigned int kWords,
   const LvCryptoEpPoint* P = static_cast<const LvCryptoEpPoint*>(g);
   std::vector<LvWord> in, x(n);
   pointWords(P, n, in);
-  fast->mulSecretX(x.data(), k, kWords, order.getBitLength(), in.data(), P->fixed.get());
+  fast->mulSecretX(x.data(), k, kWords, order.getBitLength(), in.data(),
+                   P->fixed ? P->fixed->use() : nullptr);
   return x;
 }

@@ -12,6 +12,7 @@
 namespace lvepfast {
 class Curve;
 class FixedBase;
+class FixedTable;
 }  // namespace lvepfast
 
 // Nine routines on n-word values. Each value starts a cell of 3n words: the
@@ -45,13 +46,14 @@ class LvCryptoEpPoint : public LvGroupElem {
   const LvWord* X() const { return buf.ptr(); }
   const LvWord* Y() const;
   const LvWord* Z() const;
-  bool hasTable() const { return fixed != nullptr; }
+  // Whether the point has its complete table of multiples.
+  bool hasTable() const;
 
  private:
   friend class LvCryptoEp;
   const LvCryptoEp* curve;
   LvWordMem buf;  // X, Y, Z cells
-  std::shared_ptr<const lvepfast::FixedBase> fixed;
+  std::shared_ptr<lvepfast::FixedTable> fixed;
 };
 
 class LvCryptoEp : public LvAbelianGroup {
@@ -84,6 +86,7 @@ class LvCryptoEp : public LvAbelianGroup {
   LvConvOS asDhSecret(const LvGroupElem* g) const override;
   LvN asLvN(const LvGroupElem* g) const override;
   void precompute(LvGroupElem* g) const override;
+  void precomputeInStages(LvGroupElem* g) const override;
   // X = c·Z^2 for the few c = r + j·n below p: no inversion.
   bool xModEquals(const LvGroupElem* a, const LvN& r, const LvN& order) const override;
   // Constant-time through the 64-bit engine (its fixed table when g has one).

@@ -2,6 +2,7 @@
 #include "crypto/algebra/lvep.h"
 
 #include <cstring>
+#include <utility>
 
 #include "crypto/algebra/lvepfast.h"
 
@@ -471,7 +472,8 @@ void LvEp::mul(LvGroupElem* r, const LvN& k, const LvGroupElem* src) const {
   std::vector<LvWord> in, out;
   toWords(P, in);
   out.resize(in.size());
-  if (P->fixed) fast->mulFixed(out.data(), k.getWords(), k.getUsed(), in.data(), P->fixed.get());
+  const lvepfast::FixedBase* table = P->fixed ? P->fixed->use() : nullptr;
+  if (table) fast->mulFixed(out.data(), k.getWords(), k.getUsed(), in.data(), table);
   else fast->mul(out.data(), k.getWords(), k.getUsed(), in.data());
   fromWords(static_cast<LvEpPoint*>(r), out);
 }
@@ -484,16 +486,17 @@ void LvEp::mul2(LvGroupElem* r, const LvN& k1, const LvGroupElem* x, const LvN& 
   }
   const LvEpPoint* P1 = static_cast<const LvEpPoint*>(x);
   const LvEpPoint* P2 = static_cast<const LvEpPoint*>(y);
-  if (!P1->fixed && P2->fixed) {
-    mul2(r, k2, y, k1, x);
-    return;
-  }
+  bool kSwap = false;
+  const lvepfast::FixedBase* t1 = lvepfast::tableOfPair(P1->fixed.get(), P2->fixed.get(), &kSwap);
+  if (kSwap) std::swap(P1, P2);
+  const LvN& ka = kSwap ? k2 : k1;
+  const LvN& kb = kSwap ? k1 : k2;
   std::vector<LvWord> in1, in2, out;
   toWords(P1, in1);
   toWords(P2, in2);
   out.resize(in1.size());
-  fast->mul2(out.data(), k1.getWords(), k1.getUsed(), in1.data(), P1->fixed.get(), k2.getWords(),
-             k2.getUsed(), in2.data());
+  fast->mul2(out.data(), ka.getWords(), ka.getUsed(), in1.data(), t1, kb.getWords(),
+             kb.getUsed(), in2.data());
   fromWords(static_cast<LvEpPoint*>(r), out);
 }
 
@@ -504,8 +507,17 @@ void LvEp::precompute(LvGroupElem* g) const {
   toWords(P, in);
   // scalars up to the order's size; the order of a curve point is at most
   // p + 1 + 2·sqrt(p), one bit above p
-  P->fixed = std::shared_ptr<const lvepfast::FixedBase>(
-      fast->makeFixedBase(in.data(), p.getBitLength() + 1).release());
+  P->fixed = std::make_shared<lvepfast::FixedTable>(
+      fast->makeFixedBase(in.data(), p.getBitLength() + 1));
+}
+
+void LvEp::precomputeInStages(LvGroupElem* g) const {
+  LvEpPoint* P = static_cast<LvEpPoint*>(g);
+  if (!fast) return;
+  std::vector<LvWord> in;
+  toWords(P, in);
+  P->fixed = std::make_shared<lvepfast::FixedTable>(
+      fast, fast->fixedBaseInStages(in.data(), p.getBitLength() + 1));
 }
 
 std::vector<LvWord> LvEp::mulSecretX(const LvWord* k, unsigned int kWords, const LvN& order,
@@ -514,6 +526,7 @@ std::vector<LvWord> LvEp::mulSecretX(const LvWord* k, unsigned int kWords, const
   const LvEpPoint* P = static_cast<const LvEpPoint*>(g);
   std::vector<LvWord> in, x(p.getUsed());
   toWords(P, in);
-  fast->mulSecretX(x.data(), k, kWords, order.getBitLength(), in.data(), P->fixed.get());
+  fast->mulSecretX(x.data(), k, kWords, order.getBitLength(), in.data(),
+                   P->fixed ? P->fixed->use() : nullptr);
   return x;
 }

@@ -11,6 +11,7 @@
 namespace lvepfast {
 class Curve;
 class FixedBase;
+class FixedTable;
 }  // namespace lvepfast
 
 class LvEp;
@@ -42,7 +43,7 @@ class LvEpPoint : public LvGroupElem {
   const LvEp* curve;
   LvZn X, Y, Z;
   // Table of multiples for fixed points (kept until the point changes hands).
-  std::shared_ptr<const lvepfast::FixedBase> fixed;
+  std::shared_ptr<lvepfast::FixedTable> fixed;
 };
 
 class LvEp : public LvAbelianGroup {
@@ -72,6 +73,7 @@ class LvEp : public LvAbelianGroup {
   LvConvOS asDhSecret(const LvGroupElem* g) const override;
   LvN asLvN(const LvGroupElem* g) const override;
   void precompute(LvGroupElem* g) const override;
+  void precomputeInStages(LvGroupElem* g) const override;
   // Constant-time through the 64-bit engine (its fixed table when g has one).
   std::vector<LvWord> mulSecretX(const LvWord* k, unsigned int kWords, const LvN& order,
                                  const LvGroupElem* g) const override;

@@ -28,7 +28,37 @@ bool isP256(const u32* p, unsigned words) {
 }  // namespace
 
 FixedBase::~FixedBase() {}
+FixedBaseBuilder::~FixedBaseBuilder() {}
 Curve::~Curve() {}
+
+std::unique_ptr<FixedBase> Curve::makeFixedBase(const u32* P, unsigned maxBits) const {
+  std::unique_ptr<FixedBaseBuilder> b = fixedBaseInStages(P, maxBits);
+  while (!b->step()) {
+  }
+  return b->finish();
+}
+
+FixedTable::FixedTable(std::unique_ptr<FixedBase> complete) : table_(std::move(complete)) {
+  done_.store(table_.get(), std::memory_order_release);
+}
+
+FixedTable::FixedTable(std::shared_ptr<const Curve> curve, std::unique_ptr<FixedBaseBuilder> builder)
+    : curve_(std::move(curve)), builder_(std::move(builder)) {}
+
+FixedTable::~FixedTable() {}
+
+const FixedBase* FixedTable::use() {
+  if (const FixedBase* t = complete()) return t;
+  std::unique_lock<std::mutex> lock(m_, std::try_to_lock);
+  // another thread is making a stage: this multiplication goes without
+  if (!lock.owns_lock() || !builder_) return complete();
+  if (builder_->step()) {
+    table_ = builder_->finish();
+    builder_.reset();
+    done_.store(table_.get(), std::memory_order_release);
+  }
+  return complete();
+}
 
 std::unique_ptr<Curve> Curve::create(const u32* p, const u32* a, const u32* b, unsigned words,
                                      FieldPath path) {
@@ -59,6 +89,15 @@ std::unique_ptr<Curve> Curve::create(const u32* p, const u32* a, const u32* b, u
     default:
       return nullptr;
   }
+}
+
+const FixedBase* tableOfPair(FixedTable* t1, FixedTable* t2, bool* swap) {
+  *swap = false;
+  if (const FixedBase* t = t1 ? t1->use() : nullptr) return t;
+  if (!t2 || t2 == t1) return nullptr;
+  const FixedBase* t = t2->use();
+  *swap = t != nullptr;
+  return t;
 }
 
 }  // namespace lvepfast

@@ -12,8 +12,10 @@
 // in ordinary (not Montgomery) form; Z = 0 is the point at infinity.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 namespace lvepfast {
 
@@ -23,6 +25,18 @@ class FixedBase {
   virtual ~FixedBase();
   // Largest scalar bit length the table covers.
   virtual unsigned maxBits() const = 0;
+};
+
+// A table made in stages, each a bounded share of the work (a few hundred
+// entries with their conversion to affine form), so no single call pays for
+// the whole: made by Curve::fixedBaseInStages.
+class FixedBaseBuilder {
+ public:
+  virtual ~FixedBaseBuilder();
+  // Makes the next stage; true once the last one is done.
+  virtual bool step() = 0;
+  // The table after the last stage; null when p proved not to be prime.
+  virtual std::unique_ptr<FixedBase> finish() = 0;
 };
 
 // The field arithmetic behind a curve: kAuto picks the best the processor
@@ -67,8 +81,40 @@ class Curve {
 
   // Table of P for scalars of up to `maxBits` bits; null when p proves not to
   // be prime (the table's inversion fails).
-  virtual std::unique_ptr<FixedBase> makeFixedBase(const std::uint32_t* P,
-                                                   unsigned maxBits) const = 0;
+  std::unique_ptr<FixedBase> makeFixedBase(const std::uint32_t* P, unsigned maxBits) const;
+
+  // The same table, made a stage at a time.
+  virtual std::unique_ptr<FixedBaseBuilder> fixedBaseInStages(const std::uint32_t* P,
+                                                              unsigned maxBits) const = 0;
 };
+
+// A fixed point's table as the curve groups keep it: complete from the
+// start, or made in stages over the point's first fixed-base
+// multiplications, so that a domain costs little until it is used often.
+// Thread-safe; copies of a point share it.
+class FixedTable {
+ public:
+  explicit FixedTable(std::unique_ptr<FixedBase> complete);
+  FixedTable(std::shared_ptr<const Curve> curve, std::unique_ptr<FixedBaseBuilder> builder);
+  ~FixedTable();
+  // The table when complete; else makes one more stage (unless another
+  // thread is at it) and gives the table if that stage completed it, else
+  // null.
+  const FixedBase* use();
+  // The table when complete, doing no work.
+  const FixedBase* complete() const { return done_.load(std::memory_order_acquire); }
+
+ private:
+  std::mutex m_;
+  std::atomic<const FixedBase*> done_{nullptr};
+  std::unique_ptr<FixedBase> table_;
+  std::shared_ptr<const Curve> curve_;  // keeps the builder's engine alive
+  std::unique_ptr<FixedBaseBuilder> builder_;
+};
+
+// The table for k1·P1 + k2·P2 from the points' tables (either may be null):
+// one stage of a table in the making per multiplication, whichever point has
+// it. Sets `swap` when it is P2's: the tabled point goes first.
+const FixedBase* tableOfPair(FixedTable* t1, FixedTable* t2, bool* swap);
 
 }  // namespace lvepfast

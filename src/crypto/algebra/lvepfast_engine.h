@@ -581,51 +581,79 @@ class Engine : public Curve {
     wipe(w, sizeof(w));
   }
 
-  std::unique_ptr<FixedBase> makeFixedBase(const u32* P, unsigned maxBits) const override {
+  // The table a stage at a time: each stage makes the rows of a few windows
+  // (about 192 entries) and brings them to affine form with one inversion.
+  class Builder : public FixedBaseBuilder {
+   public:
     typedef FixedBaseImpl<F> FB;
-    std::unique_ptr<FB> fb(new FB());
-    fb->bits = maxBits;
-    // one window more than the bits need, for the carry of the recoding
-    fb->windows = (maxBits + FB::kWidth - 1) / FB::kWidth + 1;
-    const std::size_t count = (std::size_t)fb->windows * FB::kHalf;
-    std::vector<Pt> pts(count);
-    Pt b;
-    loadPoint(b, P);
-    for (unsigned j = 0; j < fb->windows; j++) {
-      Pt* row = &pts[(std::size_t)j * FB::kHalf];
-      row[0] = b;
-      for (unsigned m = 1; m < FB::kHalf; m++) addP(row[m], row[m - 1], b);
-      // next base: 2^w · b = 2 · (2^(w-1) · b)
-      dblP(b, row[FB::kHalf - 1]);
+    static const unsigned kStageWindows = FB::kHalf >= 192 ? 1 : 192 / FB::kHalf;
+
+    Builder(const Engine& e, const u32* P, unsigned maxBits) : e_(e), fb_(new FB()) {
+      fb_->bits = maxBits;
+      // one window more than the bits need, for the carry of the recoding
+      fb_->windows = (maxBits + FB::kWidth - 1) / FB::kWidth + 1;
+      const std::size_t count = (std::size_t)fb_->windows * FB::kHalf;
+      fb_->xy.assign(count * 2 * N, 0);
+      fb_->inf.assign(count, 0);
+      e_.loadPoint(base_, P);
     }
-    // Batch conversion to affine: one inversion for the whole table.
-    fb->xy.assign(count * 2 * N, 0);
-    fb->inf.assign(count, 0);
+    bool step() override {
+      if (bad_ || next_ == fb_->windows) return true;
+      const unsigned j1 = std::min(fb_->windows, next_ + kStageWindows);
+      const std::size_t first = (std::size_t)next_ * FB::kHalf;
+      const std::size_t count = (std::size_t)(j1 - next_) * FB::kHalf;
+      std::vector<Pt> pts(count);
+      for (unsigned j = next_; j < j1; j++) {
+        Pt* row = &pts[(std::size_t)(j - next_) * FB::kHalf];
+        row[0] = base_;
+        for (unsigned m = 1; m < FB::kHalf; m++) e_.addP(row[m], row[m - 1], base_);
+        // next base: 2^w · b = 2 · (2^(w-1) · b)
+        e_.dblP(base_, row[FB::kHalf - 1]);
+      }
+      bad_ = !e_.toAffine(&fb_->xy[first * 2 * N], &fb_->inf[first], pts.data(), count);
+      next_ = j1;
+      return bad_ || next_ == fb_->windows;
+    }
+    std::unique_ptr<FixedBase> finish() override {
+      if (bad_ || !fb_ || next_ < fb_->windows) return nullptr;
+      return std::unique_ptr<FixedBase>(fb_.release());
+    }
+
+   private:
+    const Engine& e_;
+    std::unique_ptr<FB> fb_;
+    Pt base_;
+    unsigned next_ = 0;  // first window not made yet
+    bool bad_ = false;
+  };
+
+  std::unique_ptr<FixedBaseBuilder> fixedBaseInStages(const u32* P,
+                                                      unsigned maxBits) const override {
+    return std::unique_ptr<FixedBaseBuilder>(new Builder(*this, P, maxBits));
+  }
+
+  // Affine (x, y) of `count` points into xy (2N limbs each), inf set for the
+  // points at infinity: one inversion for all. False when the inversion
+  // fails, as Fermat's inverse does over a composite p (an explicit domain
+  // from a stranger): the table would be wrong, so there is none and the
+  // multiplications take the ordinary road.
+  bool toAffine(u64* xy, unsigned char* inf, const Pt* pts, std::size_t count) const {
     std::vector<u64> prod(count * N);
     u64 acc[N];
     std::memcpy(acc, f_.one(), sizeof(acc));
     for (std::size_t i = 0; i < count; i++) {
-      if (f_.isZero(pts[i].z)) {
-        fb->inf[i] = 1;
-      } else {
-        f_.mul(acc, acc, pts[i].z);
-      }
+      if (f_.isZero(pts[i].z)) inf[i] = 1;
+      else f_.mul(acc, acc, pts[i].z);
       std::memcpy(&prod[i * N], acc, sizeof(acc));
     }
     u64 inv[N];
     invert(inv, acc);
-    // Fermat's inverse is one only modulo a prime: over a composite p (an
-    // explicit domain from a stranger) the table would be wrong, so there is
-    // none and the multiplications take the ordinary road.
     u64 chk[N];
     f_.mul(chk, acc, inv);
     f_.sub(chk, chk, f_.one());
-    if (!f_.isZero(chk)) {
-      wipe(pts.data(), pts.size() * sizeof(Pt));
-      return nullptr;
-    }
+    if (!f_.isZero(chk)) return false;
     for (std::size_t i = count; i-- > 0;) {
-      if (fb->inf[i]) continue;
+      if (inf[i]) continue;
       u64 zi[N];
       // zi = inv · prod[i-1]; inv := inv · z_i
       if (i > 0) f_.mul(zi, inv, &prod[(i - 1) * N]);
@@ -634,11 +662,10 @@ class Engine : public Curve {
       u64 zi2[N], zi3[N];
       f_.sqr(zi2, zi);
       f_.mul(zi3, zi2, zi);
-      f_.mul(&fb->xy[i * 2 * N], pts[i].x, zi2);
-      f_.mul(&fb->xy[i * 2 * N + N], pts[i].y, zi3);
+      f_.mul(&xy[i * 2 * N], pts[i].x, zi2);
+      f_.mul(&xy[i * 2 * N + N], pts[i].y, zi3);
     }
-    wipe(pts.data(), pts.size() * sizeof(Pt));
-    return std::unique_ptr<FixedBase>(fb.release());
+    return true;
   }
 
  private:

@@ -39,8 +39,38 @@ void reduce(Poly& a, const Poly& b) {
     xorShifted(a, b, static_cast<unsigned int>(da - db), db);
 }
 
-// a² mod f (f of degree m).
-Poly squareMod(const Poly& a, const Poly& f) {
+// The exponents of f's terms below its degree m when f is sparse (a trinomial
+// or pentanomial, as every named binary curve has) and its second term at
+// most m/2: then a mod f folds whole words, a few passes instead of one pass
+// per bit. Empty otherwise.
+std::vector<unsigned int> sparseTerms(const Poly& f, int m) {
+  std::vector<unsigned int> t;
+  for (int i = 0; i < m; i++) {
+    if (!bitOf(f, static_cast<unsigned int>(i))) continue;
+    if (t.size() == 8 || 2 * i > m) return {};
+    t.push_back(static_cast<unsigned int>(i));
+  }
+  return t;
+}
+
+// a mod f by folding: the part h above x^m is replaced by h·(f - x^m).
+void reduceSparse(Poly& a, const std::vector<unsigned int>& terms, unsigned int m) {
+  const unsigned int mw = m / 64, mb = m % 64;
+  for (int da = degreeOf(a); da >= static_cast<int>(m); da = degreeOf(a)) {
+    Poly h(a.size() - mw, 0);
+    for (std::size_t i = mw; i < a.size(); i++) {
+      h[i - mw] = a[i] >> mb;
+      if (mb && i + 1 < a.size()) h[i - mw] |= a[i + 1] << (64 - mb);
+    }
+    for (std::size_t i = mw + 1; i < a.size(); i++) a[i] = 0;
+    a[mw] &= (std::uint64_t(1) << mb) - 1;
+    const int dh = da - static_cast<int>(m);
+    for (unsigned int t : terms) xorShifted(a, h, t, dh);
+  }
+}
+
+// a² mod f (f of degree m; `terms` from sparseTerms).
+Poly squareMod(const Poly& a, const Poly& f, const std::vector<unsigned int>& terms, int m) {
   Poly r(2 * a.size() + 1, 0);
   for (std::size_t i = 0; i < a.size(); i++) {
     std::uint64_t w = a[i];
@@ -52,7 +82,8 @@ Poly squareMod(const Poly& a, const Poly& f) {
     r[2 * i] = lo;
     r[2 * i + 1] = hi;
   }
-  reduce(r, f);
+  if (terms.empty()) reduce(r, f);
+  else reduceSparse(r, terms, static_cast<unsigned int>(m));
   r.resize(a.size());
   return r;
 }
@@ -87,9 +118,10 @@ bool lvGF2nIsIrreducible(const LvWord* fw, unsigned int words, unsigned int m) {
     }
   }
   std::vector<Poly> marks(primes.size());
+  const std::vector<unsigned int> terms = sparseTerms(f, static_cast<int>(m));
   Poly h = x;
   for (unsigned int i = 1; i <= m; i++) {
-    h = squareMod(h, f);
+    h = squareMod(h, f, terms, static_cast<int>(m));
     h.resize(n64 + 1, 0);
     for (std::size_t j = 0; j < primes.size(); j++)
       if (i == m / primes[j]) marks[j] = h;

@@ -42,7 +42,7 @@ void LvGeneralDsaKeyDomain::setGen(const LvOctet* oct, unsigned int len) {
     LV_THROW(LvNotInitException, "Uninitialised group.",
              "void LvGeneralDsaKeyDomain::setGen(LvOctet *oct, unsigned int len)", GDKD_SRC);
   std::unique_ptr<LvGroupElem> g(group->createNew(oct, len));
-  group->precompute(g.get());
+  group->precomputeInStages(g.get());
   dropGen();
   gen = g.release();
 }
@@ -53,7 +53,7 @@ void LvGeneralDsaKeyDomain::setGen(const LvGroupElem* src) {
     LV_THROW(LvNotInitException, "Uninitialised group.",
              "void LvGeneralDsaKeyDomain::setGen(LvOctet *oct, unsigned int len)", GDKD_SRC);
   std::unique_ptr<LvGroupElem> g(group->createCopy(src));
-  group->precompute(g.get());
+  group->precomputeInStages(g.get());
   dropGen();
   gen = g.release();
 }

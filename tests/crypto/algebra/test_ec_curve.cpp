@@ -515,3 +515,54 @@ TEST(EcCurve, SecretScalarMultiplicationAgreesWithGenericMethods) {
     }
   }
 }
+
+// A table made in stages, as the key domains make their generators': every
+// multiplication on the way (one scalar, two scalars, the secret one) agrees
+// with the generic formulas whether the table is absent, partly made or
+// complete, and the table is complete after a bounded number of uses.
+TEST(EcCurve, TableMadeInStagesAgreesAtEveryStage) {
+  std::mt19937 rng(91);
+  for (const char* name : {"secp256r1", "secp384r1", "secp521r1", "brainpoolP512r1", "secp256k1"}) {
+    SCOPED_TRACE(name);
+    const auto& c = curve(name);
+    auto g = makeCurve(c);
+    const LvN n(c.n.data(), c.n.size());
+    Elem G(g->createNew(c.G.data(), static_cast<unsigned int>(c.G.size())));
+    Elem T(g->createCopy(G.get()));
+    g->precomputeInStages(T.get());
+    const auto* special = dynamic_cast<const LvCryptoEpPoint*>(T.get());
+    int completeAt = -1;
+    for (int use = 0; use < 40 && (completeAt < 0 || use < completeAt + 3); use++) {
+      const LvN k1 = randomScalar(rng, n.getBitLength()) % n;
+      const LvN k2 = randomScalar(rng, n.getBitLength()) % n;
+      Elem H(g->createMul(k2 + 3u, G.get()));
+      Elem want(g->createCopy(nullptr));
+      switch (use % 3) {
+        case 0: {
+          g->LvGroup::mul(want.get(), k1, G.get());
+          Elem got(g->createMul(k1, T.get()));
+          EXPECT_TRUE(g->isEqual(got.get(), want.get())) << "use " << use;
+          break;
+        }
+        case 1: {
+          g->LvAbelianGroup::mul2(want.get(), k1, G.get(), k2, H.get());
+          // the tabled point second: the group puts it first
+          Elem got(g->createMul2(k2, H.get(), k1, T.get()));
+          EXPECT_TRUE(g->isEqual(got.get(), want.get())) << "use " << use;
+          break;
+        }
+        default: {
+          std::vector<LvWord> kw(n.getUsed() + 1, 0);
+          for (unsigned int i = 0; i < k1.getUsed(); i++) kw[i] = k1.getWords()[i];
+          const std::vector<LvWord> x =
+              g->mulSecretX(kw.data(), static_cast<unsigned int>(kw.size()), n, T.get());
+          EXPECT_EQ(referenceX(*g, k1, G.get()), LvN(x.data(), static_cast<LvWordLen>(x.size())))
+              << "use " << use;
+        }
+      }
+      if (special && completeAt < 0 && special->hasTable()) completeAt = use;
+    }
+    if (special) EXPECT_GE(completeAt, 1) << "a table made in stages is not made at once";
+    if (special) EXPECT_GE(completeAt, 0) << "the table was never completed";
+  }
+}
