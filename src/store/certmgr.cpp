@@ -347,3 +347,26 @@ int CertificateManager::findByEmail(CertificateList& out, const char* address,
   if (r != CRTSTORE_NOT_FOUND) return r;
   return out.GetCount() > 0 ? CRTSTORE_FOUND : CRTSTORE_NOT_FOUND;
 }
+
+int CertificateManager::buildDevicePath(uint32_t sequenceId, const CertificatePath& path,
+                                        DeviceCertificateCheck& device) {
+  checkInvariant(device.hardwareDeviceActive(), SRC, __LINE__,
+                 "talCtx->cfgManager.getDevType() == KDEV_OSTRA");
+  checkInvariant(path.GetCount() > 0, SRC, __LINE__, "path.GetCount() > 0");
+  checkInvariant(sequenceId != 0, SRC, __LINE__, "ostraSeqId != 0");
+  bool first = true;
+  for (POSITION pos = path.GetTailPosition(); pos;) {
+    const CertificateItem* item = path.GetPrev(pos);
+    if (!item) continue;
+    const SignedCertificate& certificate = item->certificate;
+    // The size is in octets; the device's limit is in bits.
+    if (uint64_t(certificate.tbsCertificate.publicKeySize()) * 8 > device.deviceKeySizeLimit())
+      return 44;
+    const int32_t answer = device.verifyOnDevice(sequenceId, certificate, first ? 3 : 2);
+    first = false;
+    if (answer == 4) return 1;
+    if (answer == 20) return 9;
+    if (answer != 0) return answer;
+  }
+  return 0;
+}

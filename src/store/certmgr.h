@@ -6,6 +6,7 @@
 
 #include "store/dbbase.h"
 #include "store/lcrtstore.h"
+#include "pki/x509/crl.h"
 
 #include <cstdint>
 #include <memory>
@@ -14,6 +15,18 @@
 // What the manager needs of its library context: the certificate store of
 // the connected database (null when there is none). Throws what the
 // database facade throws.
+// What the device path check needs of the library context: whether the
+// hardware device is the active key device, its key-size limit in bits, and
+// its certificate check (the key manager's verifyCrtOnOstra).
+class DeviceCertificateCheck {
+ public:
+  virtual ~DeviceCertificateCheck() = default;
+  virtual bool hardwareDeviceActive() const = 0;
+  virtual unsigned deviceKeySizeLimit() const = 0;
+  virtual int32_t verifyOnDevice(uint32_t sequenceId, const SignedCertificate& certificate,
+                                 int32_t mode) = 0;
+};
+
 class CertificateDbSource {
  public:
   virtual ~CertificateDbSource() = default;
@@ -84,6 +97,13 @@ class CertificateManager {
                         const DistinguishedName& issuer, bool encryptionOnly, bool temporaryOnly);
   int findByEmail(CertificateList& out, const char* address, bool encryptionOnly,
                   bool temporaryOnly);
+  // Checks a path on the hardware device, from the trust point (mode 3)
+  // towards the end certificate (mode 2): 0 every certificate passed, 44 a
+  // key longer than the device takes, 1 the device refused a certificate
+  // (its answer 4), 9 the device could not check it (its answer 20); any
+  // other device answer is handed back as it is.
+  static int buildDevicePath(uint32_t sequenceId, const CertificatePath& path,
+                             DeviceCertificateCheck& device);
 
  private:
   std::unique_ptr<CertificateDbStore> database;
