@@ -46,7 +46,8 @@ bool signingKey(const talCtx* ctx, int32_t& type, uint32_t& length) {
     else if (oid == rsaEncryption) type = 0;
     else if (oid == id_dsa) type = 1;
     else if (oid == id_ecPublicKey) type = 2;
-    length = key.keyBytes();
+    // As the certificate states it: bytes, but bits for an EC key.
+    length = ctx->signerCertificate->tbsCertificate.publicKeySize();
     return true;
   }
   if (ctx->keyManager.flags & KM_FLAG_SIGNING_LOADED) {
