@@ -530,3 +530,30 @@ TEST_F(Ctx, CloneStoresCollectedCertificatesAndWorksOnAnotherThread) {
 }
 
 }  // namespace
+
+namespace {
+
+// A database door without a certificate store: every import fails.
+class NoCertificateDb : public CertificateDbSource {
+ public:
+  DbCrtBase* certificateDb() override { return nullptr; }
+};
+
+TEST_F(Ctx, DeinitKeepsTheContextWhileTheDatabaseFailsAndTriesAgain) {
+  talCtx* ctx = open();
+  SignedCertificate leaf;
+  ASSERT_LT(0, leaf.decodeVector(readFile(DATA + "leaf.der")));
+  ctx->rememberCertificate(leaf);
+  NoCertificateDb broken;
+  ctx->certificates.setContext(&broken);
+  EXPECT_EQ(158, talDeinit(ctx));
+  talCtx* clone = nullptr;
+  EXPECT_EQ(158, talCloneCtx(ctx, &clone));
+  EXPECT_EQ(nullptr, clone);
+  EXPECT_EQ(0, checkCtx(ctx));
+  EXPECT_EQ(1, ctx->collected.GetCount());
+  ctx->certificates.setContext(&ctx->certificateDb);
+  EXPECT_EQ(0, talDeinit(ctx));
+}
+
+}  // namespace
