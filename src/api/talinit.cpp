@@ -121,7 +121,11 @@ int32_t authenticateBody(talCtx* handle, int32_t flags) {
   ctx->warnings = 0;
 
   char lockName[CFG_LOCK_NAME_SIZE];
-  ctx->configuration.getProfileLockName(lockName, 0);
+  try {
+    ctx->configuration.getProfileLockName(lockName, 0);
+  } catch (const TalApiException& e) {
+    return e.getCode();  // 99: a lock that cannot be named cannot be taken
+  }
   int32_t device = ctx->configuration.deviceType();
   ProfileLock lock(lockName, device == 4 || device == 5);
   if (!lock.take()) return 99;
