@@ -14,6 +14,14 @@ extern "C" {
 
 /* The library context, opaque to the caller. */
 typedef struct talCtx talCtx;
+/* A key profile (talCreateProfile), a certificate (talAllocateCertFromFile), a server iterator,
+ * the results of a verification (a message and its signatures) and a byte stream: opaque. */
+typedef struct talProfile talProfile;
+typedef struct talCert talCert;
+typedef struct talServerIterator talServerIterator;
+typedef struct talMsgInfo talMsgInfo;
+typedef struct talSigInfo talSigInfo;
+typedef struct talStream talStream;
 
 /* Result codes. Code 134 ("the profile attribute has no value") shares the name of 133. */
 #define TAL_OK 0
@@ -179,6 +187,97 @@ const char* talReasonText(int32_t reason);
 
 /* The text of a signature's status (1..4), NULL for any other value. Not traced. */
 const char* signatureStatusText(int32_t status);
+
+/* ---- Opening and closing a context ---- */
+
+/* Builds a context from a profile, which the call takes on every path (deleted on failure).
+ * TAL_OK for a memory or PKCS#12 profile, TAL_OK_NEED_CRYPTO_CARD for PKCS#11,
+ * TAL_OK_NEED_OSTRA for the hardware device; ETAL_LIBVORINPP_TEST_FAILED when the self-tests of
+ * the cryptographic library fail (tried again on the next call). */
+int32_t talInitEx(talCtx** ctx, talProfile* profile);
+/* Opens the profile's database and keys and writes the initialisation report; flags must be 0. */
+int32_t talAuthenticateEx(talCtx* ctx, int32_t flags);
+/* Stores what the context collected and destroys it; on failure the context stays open. */
+int32_t talDeinit(talCtx* ctx);
+/* A ready copy of the context for another thread, closed with talDeinit. */
+int32_t talCloneCtx(talCtx* source, talCtx** clone);
+/* Fills the buffer with random bytes from a ready context. */
+int32_t talRbgFill(talCtx* ctx, uint8_t* buffer, int32_t length);
+
+/* ---- Options ---- */
+
+/* Option 2: 3 or 4. Option 15 (digest for signing) and the low byte of option 25 (signature
+ * algorithm) take the hash numbers below; option 25's second byte is the scheme: 0x100
+ * RSA PKCS#1 v1.5, 0x200 DSA, 0x300 ECDSA, 0x400 RSA-PSS. Option 21: 2 3DES, 4/5/6 AES-128/
+ * 192/256 (CBC). A refusal leaves the reasons in the report. */
+int32_t talSetOption(talCtx* ctx, int32_t option, int32_t value);
+/* Reads an option back in the numbering of talSetOption. */
+int32_t talGetOption(talCtx* ctx, int32_t option, int32_t* value);
+
+/* ---- Certificates, roots and hashing ---- */
+
+/* Hash numbers: 1 SHA-1, 2 MD5, 3 SHA-224, 4 SHA-256, 5 SHA-384, 6 SHA-512, 7 RIPEMD-128,
+ * 8 RIPEMD-160. */
+#define TAL_HASH_SHA1 1
+#define TAL_HASH_MD5 2
+#define TAL_HASH_SHA224 3
+#define TAL_HASH_SHA256 4
+#define TAL_HASH_SHA384 5
+#define TAL_HASH_SHA512 6
+#define TAL_HASH_RIPEMD128 7
+#define TAL_HASH_RIPEMD160 8
+
+/* Reads a DER (or armoured) certificate file; free it with talDeleteCertificate. */
+int32_t talAllocateCertFromFile(const char* path, talCert** certificate);
+int32_t talDeleteCertificate(talCert* certificate);
+/* *flag 1 for a self-signed CA certificate whose signature verifies, else 0. */
+int32_t talIsCAAutoCert(talCert* certificate, int32_t* flag);
+/* Installs a trusted root of kind 1 to 4; a non-zero group selects the first trust group. */
+int32_t talInstallRoot(talCtx* ctx, talCert* certificate, int32_t kind, int32_t group);
+/* Stores the DER certificates of the buffer (flag must be 1); *count gets how many. */
+int32_t talInstallMemCrt(talCtx* ctx, const uint8_t* buffer, int32_t length, int32_t flag,
+                         int32_t* count);
+/* The certificate's DER in a new buffer, freed with talDeleteBuffer. */
+int32_t talGetCrtMem(talCert* certificate, uint8_t** buffer, int32_t* length);
+/* The digest of a file's content at the start of the buffer. */
+int32_t talHashFile(const char* path, int32_t hash, uint8_t* buffer, int32_t length);
+/* Zeros over the first length bytes of a buffer handed out by the library, then freed. */
+int32_t talDeleteBuffer(void* buffer, int32_t length);
+int32_t talNetCacheSetTimeout(int32_t value);
+
+/* ---- Profiles, proxies and results ---- */
+
+#define TAL_PROFILE_PKCS12 1
+#define TAL_PROFILE_OSTRA 3
+#define TAL_PROFILE_PKCS11 5
+#define TAL_PROFILE_MEMORY 7
+
+/* NULL for another type. */
+talProfile* talCreateProfile(int32_t type);
+int32_t talDeleteProfile(talProfile* profile);
+int32_t talSetProfileAttr(talProfile* profile, int32_t number, const void* value,
+                          int32_t length);
+int32_t talGetProfileAttr(talProfile* profile, int32_t number, void* buffer, int32_t* length);
+/* login and password may be NULL for a proxy without authentication. */
+int32_t talAddProxy(talProfile* profile, const char* address, int32_t port, const char* login,
+                    const char* password);
+/* New copies for each non-NULL text pointer, freed with talDeleteBuffer. */
+int32_t talGetProxy(talProfile* profile, char** address, int32_t* port, char** login,
+                    char** password);
+int32_t talDeleteServerIterator(talServerIterator* iterator);
+int32_t talMsgStatus(const talMsgInfo* message, int32_t* status);
+int32_t talGetMessageSignatureCount(const talMsgInfo* message, int32_t* count);
+int32_t talGetMessageSignature(const talMsgInfo* message, int32_t index,
+                               talSigInfo** signature);
+int32_t talSignatureStatus(const talSigInfo* signature, int32_t* status,
+                           int32_t* qualification, int32_t* reason);
+int32_t talGetSignatureTimeStampCount(const talSigInfo* signature, int32_t* count);
+int32_t talGetCounterSignatureCount(const talSigInfo* signature, int32_t* count);
+/* Protects a message stream: flags 1 encrypt, 2 sign, 64 sign when option 3 asks for it, 128
+ * no key manager. The S/MIME engine is not part of this build yet: after the checks of the
+ * context, the keys and the flags, the call answers ETAL_NOT_IMPL. */
+int32_t talProtectMessageGF(talCtx* ctx, const void* recipients, talStream* input,
+                            talStream* output, int32_t flags);
 
 #ifdef __cplusplus
 }

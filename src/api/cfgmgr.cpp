@@ -130,24 +130,27 @@ void copyOut(char* buffer, const std::string& text) {
 
 }  // namespace
 
-bool cfgDefaultSignatureAlgorithm(int32_t scheme, AlgorithmIdentifier& out) {
+bool cfgSignatureAlgorithm(int32_t scheme, int32_t digest, AlgorithmIdentifier& out) {
   switch (scheme) {
     case 0:
-      return out.setRsaSignature(DEFAULT_DIGEST);
+      return out.setRsaSignature(digest);
     case 1:
-      return out.setDsaSignature(DEFAULT_DIGEST);
+      return out.setDsaSignature(digest);
     case 2:
-      return out.setEcdsaSignature(DEFAULT_DIGEST);
+      return out.setEcdsaSignature(digest);
     case 3: {
       RsaPssParams params;
       int length = 0;
-      return digestTypeToOid(PSS_DEFAULT_DIGEST, nullptr, &length) &&
-             params.set(PSS_DEFAULT_DIGEST, 0, PSS_DEFAULT_DIGEST, length, 1) &&
-             out.set(id_RSASSA_PSS, &params);
+      return digestTypeToOid(digest, nullptr, &length) &&
+             params.set(digest, 0, digest, length, 1) && out.set(id_RSASSA_PSS, &params);
     }
     default:
       return false;
   }
+}
+
+bool cfgDefaultSignatureAlgorithm(int32_t scheme, AlgorithmIdentifier& out) {
+  return cfgSignatureAlgorithm(scheme, scheme == 3 ? PSS_DEFAULT_DIGEST : DEFAULT_DIGEST, out);
 }
 
 ConfigurationManager::ConfigurationManager() = default;

@@ -45,6 +45,9 @@ const size_t CFG_LOCK_NAME_SIZE = 260;
 // SHA-256, MGF1 with SHA-256 and a 32-octet salt); the others with SHA-1. False for another
 // scheme.
 bool cfgDefaultSignatureAlgorithm(int32_t scheme, AlgorithmIdentifier& out);
+// The signature algorithm of a scheme with a digest (the hash library's ids; RSASSA-PSS with MGF1
+// over the same digest and a salt as long as it). False when it cannot be built.
+bool cfgSignatureAlgorithm(int32_t scheme, int32_t digest, AlgorithmIdentifier& out);
 
 class ConfigurationManager : public KeyConfigAccess {
  public:

@@ -1,22 +1,194 @@
 #include "api/talctx.h"
 
+#include "api/logserviceclient.h"
+#include "base/commonerror.h"
 #include "base/talexception.h"
+#include "keys/secretblock.h"
+#include "keys/talprofile.h"
+#include "pki/x509/crl.h"
 
 #include <cstring>
 
 const char TAL_CTX_MARKER[17] = "TalVorinCtx3.9#A";
 
-talCtx::talCtx() : dbSettings(configuration), report(&reportBuffer) {
+#define CTX_UNIT "API/talctx"
+#define AUTH_UNIT "API/talauth"
+
+// ---- adapters ----
+
+DbCrtBase* ContextCertificateDb::certificateDb() {
+  if (!connection) connection.reset(database.getConnection());
+  return connection ? connection->crt() : nullptr;
+}
+
+int32_t ContextNetworkSettings::option(int32_t number) const {
+  return configuration.getIntOption(number);
+}
+
+void ContextNetworkSettings::servers(int32_t kind, const DistinguishedName* issuer,
+                                     std::vector<std::string>& urls) const {
+  ServerSearch search;
+  std::string url;
+  for (int32_t r = configuration.findFirstServer(search, kind, issuer, url); r == 0;
+       r = configuration.findNextServer(search, url))
+    urls.push_back(url);
+}
+
+NetProxy ContextNetworkSettings::proxy() const {
+  NetProxy proxy;
+  const TalProfile* profile = configuration.activeProfile();
+  if (!profile) return proxy;
+  int32_t port = 0;
+  profile->getProxy(proxy.host, port, proxy.user, proxy.password);
+  proxy.port = port > 0 ? static_cast<uint32_t>(port) : 0;
+  return proxy;
+}
+
+// ---- the context ----
+
+talCtx::talCtx(const ConfigurationManager* source)
+    : configuration(source ? ConfigurationManager(*source) : ConfigurationManager()),
+      networkSettings(configuration),
+      network(&networkSettings),
+      dbSettings(configuration),
+      certificateDb(database),
+      report(&reportBuffer),
+      collectedStore(&collected) {
   std::memset(marker, 0, sizeof marker);
   std::memset(errorText, 0, sizeof errorText);
   configuration.setContext(this);
   database.setContext(&dbSettings);
+  certificates.setContext(&certificateDb);
+  certificates.addPermanentStore(&collectedStore);
+  self = this;
   std::memcpy(marker, TAL_CTX_MARKER, sizeof marker);
 }
 
 talCtx::~talCtx() {
   // A freed context must not pass the handle check.
   std::memset(marker, 0, sizeof marker);
+  signerCertificate.reset();
+  wipePins();
+}
+
+void talCtx::wipePins() {
+  for (CachedPin& cached : pins) {
+    if (!cached.pin) continue;
+    SecretBlock::wipe(cached.pin, std::strlen(cached.pin));
+    delete[] cached.pin;
+    cached.pin = nullptr;
+    cached.stamp[0] = cached.stamp[1] = 0;
+  }
+}
+
+static CachedPin* pinOfUsage(CachedPin* pins, int32_t usage) {
+  for (int i = 0; i < 4; ++i)
+    if (TAL_PIN_USAGES[i] == usage) return &pins[i];
+  return nullptr;
+}
+
+void talCtx::setPin(int32_t usage, const char* pin) {
+  CachedPin* cached = pinOfUsage(pins, usage);
+  checkInvariant(cached != nullptr && pin != nullptr, AUTH_UNIT, __LINE__, "cached && pin");
+  size_t length = std::strlen(pin);
+  char* copy = new char[length + 1];
+  std::memcpy(copy, pin, length + 1);
+  if (cached->pin) {
+    SecretBlock::wipe(cached->pin, std::strlen(cached->pin));
+    delete[] cached->pin;
+  }
+  cached->pin = copy;
+}
+
+int32_t talCtx::getPin(int32_t usage, char* buffer, size_t* length, int32_t* externalEntry,
+                       bool keep) {
+  CachedPin* cached = pinOfUsage(pins, usage);
+  checkInvariant(cached != nullptr, AUTH_UNIT, __LINE__,
+                 "usage == 1 || usage == 2 || usage == 8 || usage == 16");
+  checkInvariant(length != nullptr, AUTH_UNIT, __LINE__, "len != NULL");
+  if (externalEntry) *externalEntry = 0;
+  const TalProfile* profile = configuration.activeProfile();
+  if (profile && usage != 8) {
+    int32_t externPinL = 0;
+    size_t valLen = sizeof externPinL;
+    int32_t attribute = usage == 2 ? 22 : 21;
+    int32_t r = profile->getAttribute(attribute, &externPinL, &valLen);
+    if (r == PROFILE_ATTR_OK || r == PROFILE_ATTR_DEFAULT) {
+      checkInvariant(valLen == sizeof(externPinL), AUTH_UNIT, __LINE__,
+                     "valLen == sizeof(externPinL)");
+      if (externPinL != 0) {
+        if (externalEntry) *externalEntry = 1;
+        *length = 0;
+        return 0;
+      }
+    }
+  }
+  if (!cached->pin) return 41;
+  size_t pinLength = std::strlen(cached->pin);
+  if (!buffer || *length < pinLength + 1) {
+    *length = pinLength + 1;
+    return 34;
+  }
+  std::memcpy(buffer, cached->pin, pinLength + 1);
+  *length = pinLength;
+  if (!keep && configuration.getIntOption(5) == 0 && !keepPins) {
+    // Handed out once.
+    SecretBlock::wipe(cached->pin, pinLength);
+    delete[] cached->pin;
+    cached->pin = nullptr;
+    cached->stamp[0] = cached->stamp[1] = 0;
+  }
+  return 0;
+}
+
+int32_t talCtx::loadSignerCertificate() {
+  const SignedCertificate* current = keyManager.currentCertificate();
+  if (!current) return 72;
+  signerCertificate.reset(new SignedCertificate(*current));
+  return 0;
+}
+
+void talCtx::rememberCertificate(const SignedCertificate& certificate) {
+  if (configuration.getIntOption(18) == 2) return;
+  SignedCertificate found;
+  int r = collectedStore.findByIssuerSerial(found, certificate.tbsCertificate.issuer,
+                                            certificate.tbsCertificate.serialNumber);
+  if (r == 0) return;
+  checkInvariant(r == 14, CTX_UNIT, __LINE__, "r == 14");
+  std::unique_ptr<SignedCertificate> copy(new SignedCertificate(certificate));
+  if (collected.append(copy.get()) < 1) throw std::bad_alloc();
+  copy.release();
+  nothingCollected = false;
+}
+
+int32_t talCtx::flushNewCertificates() {
+  if (collected.GetCount() == 0 && collectedCrls.empty()) return 0;
+  for (POSITION pos = collected.GetHeadPosition(); pos;) {
+    const SignedCertificate* certificate = collected.GetNext(pos);
+    int r = certificates.importCertificate(*certificate);
+    if (r == 2) return 158;
+    if (r == 13) {
+      // Refused for its content (an e-mail address longer than the database keeps): dropped,
+      // so the context can still close.
+      LogServiceClient* log = LogServiceClient::instance();
+      if (log)
+        log->log(LOG_LEVEL_WARNING, "Certyfikat odrzucony przez baz\xea danych",
+                 "flushNewCertificates", nullptr, nullptr, nullptr, 0);
+      continue;
+    }
+    checkInvariant(r == 0, CTX_UNIT, __LINE__, "r == 0 || r == 13");
+  }
+  collected.clear();
+  nothingCollected = true;
+  for (const std::unique_ptr<SignedCertRevList>& crl : collectedCrls) {
+    if (!revocation) break;  // no CRL database until the revocation layer is attached
+    int32_t r = revocation->importCrl(*crl);
+    if (r == 1) return 100;
+    if (r == 2) return 158;
+    checkInvariant(r == 0 || r == 4 || r == 6, CTX_UNIT, __LINE__, "r == 0 || r == 4 || r == 6");
+  }
+  collectedCrls.clear();
+  return 0;
 }
 
 int32_t checkCtx(const void* handle) {
@@ -38,3 +210,54 @@ talCtx* checkCtxAndResetReport(void* handle) {
 }
 
 int32_t endOfOperation(const talCtx* ctx) { return ctx->warnings > 0 ? 10 : 0; }
+
+int32_t cloneContext(talCtx* source, talCtx** out) {
+  int32_t flushed = source->flushNewCertificates();
+  if (flushed > 10) return flushed;
+  std::unique_ptr<talCtx> clone;
+  try {
+    clone.reset(new talCtx(&source->configuration));
+  } catch (const std::bad_alloc&) {
+    return 100;
+  }
+  clone->initialised = clone->ready = clone->completeKeys = true;
+  clone->stateWords[0] = source->stateWords[0];
+  clone->stateWords[1] = source->stateWords[1];
+  clone->operationMask = source->operationMask;
+  if (source->signerCertificate)
+    clone->signerCertificate.reset(new SignedCertificate(*source->signerCertificate));
+  clone->keepPins = source->keepPins;
+  clone->deviceError = source->deviceError;
+  std::memcpy(clone->errorText, source->errorText, sizeof clone->errorText);
+  for (const auto& description : source->caDescriptions)
+    clone->caDescriptions.emplace_back(new CADescription(*description));
+  for (const auto& description : source->rootDescriptions)
+    clone->rootDescriptions.emplace_back(new RootDescription(*description));
+  for (int i = 0; i < 4; ++i) {
+    if (source->pins[i].pin) clone->setPin(TAL_PIN_USAGES[i], source->pins[i].pin);
+    clone->pins[i].stamp[0] = source->pins[i].stamp[0];
+    clone->pins[i].stamp[1] = source->pins[i].stamp[1];
+  }
+  if (source->timeMark) clone->timeMark.reset(new ASNgenTime(*source->timeMark));
+  clone->verificationTime = source->verificationTime;
+
+  if (clone->keyManager.init(&clone->configuration) == KM_NO_MEMORY) return 100;
+  clone->keyManager.copyFrom(source->keyManager);
+
+  if (source->keyManager.flags & KM_FLAG_OWN_RANDOM) {
+    SecretBlock seed(40);
+    int32_t drawn = source->keyManager.getRandomBytes(seed.data(), seed.size());
+    if (drawn == 20) return 39;
+    if (drawn == 47) return 31;
+    checkInvariant(drawn == 0, CTX_UNIT, __LINE__, "r == 0");
+    if (clone->keyManager.seedRandom(seed.data(), seed.size()) != 0) return 100;
+  }
+
+  if (source->revocation) clone->revocation.reset(source->revocation->cloneFor(clone.get()));
+  clone->certificates.reapplyContext();
+  clone->network.init();  // a clone works without the network when it cannot start
+  clone->network.setTimeoutMs(source->network.timeoutMs());
+  clone->self = clone.get();
+  *out = clone.release();
+  return endOfOperation(source);
+}

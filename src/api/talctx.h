@@ -1,19 +1,86 @@
-// The library context behind the C API's opaque handle. The managers join it as they are built;
-// what is here now is what the entry points of the texts and codes read: the marker that proves
-// a handle, the configuration and key managers, the report of the current operation, the device
-// error number and the buffer of formatted error texts.
+// The library context behind the C API's opaque handle: the managers every service reaches the
+// configuration and its siblings through, the report of the current operation, the cached PINs,
+// the certificates and CRLs collected while verifying and the trust-point descriptions. The
+// members are built in the order they are declared and destroyed in reverse.
 #pragma once
 
 #include "api/cfgmgr.h"
 #include "api/dbsettings.h"
+#include "asn1/asngent.h"
 #include "base/memfile.h"
 #include "base/reportstream.h"
 #include "keys/keymanager.h"
+#include "net/netmanager.h"
+#include "store/certmgr.h"
+#include "store/lcrtstore.h"
 
 #include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class SignedCertRevList;
 
 // 16 printable ASCII characters and a zero; the first bytes of every context.
 extern const char TAL_CTX_MARKER[17];
+
+// What the context needs of the revocation layer: the CRL database import of the CRLs met while
+// verifying, and the copy of its data into a clone. Until the revocation manager is attached
+// (talCtx::revocation stays NULL) collected CRLs are dropped at the flush.
+class RevocationLink {
+ public:
+  virtual ~RevocationLink() = default;
+  // 0 stored, 4 and 6 nothing to store, 1 out of memory, 2 database failure.
+  virtual int32_t importCrl(const SignedCertRevList& crl) = 0;
+  virtual RevocationLink* cloneFor(talCtx* clone) const = 0;
+};
+
+// The certificate store of the connected database, for the certificate manager: one connection
+// made on first use and kept for the context's life.
+class ContextCertificateDb : public CertificateDbSource {
+ public:
+  explicit ContextCertificateDb(DbManager& database) : database(database) {}
+  DbCrtBase* certificateDb() override;
+
+ private:
+  DbManager& database;
+  std::unique_ptr<DbBase> connection;
+};
+
+// The network manager's view of the configuration and of the profile's proxy.
+class ContextNetworkSettings : public NetworkSettings {
+ public:
+  explicit ContextNetworkSettings(const ConfigurationManager& configuration)
+      : configuration(configuration) {}
+  int32_t option(int32_t number) const override;
+  void servers(int32_t kind, const DistinguishedName* issuer,
+               std::vector<std::string>& urls) const override;
+  NetProxy proxy() const override;
+
+ private:
+  const ConfigurationManager& configuration;
+};
+
+struct CADescription {
+  DistinguishedName name;
+  uint32_t words[2] = {0, 0};
+};
+
+struct RootDescription {
+  SignedCertificate certificate;
+  uint32_t word = 0;
+  uint8_t byte = 0;
+};
+
+// A cached PIN of one key usage: an owned NUL-terminated string and when it was given.
+struct CachedPin {
+  char* pin = nullptr;
+  uint32_t stamp[2] = {0, 0};
+};
+
+// The PIN usages in cache order.
+const int32_t TAL_PIN_USAGES[4] = {1, 2, 8, 16};
 
 struct talCtx {
   // First member: a handle is a context when its first bytes are the marker. Written last by the
@@ -21,19 +88,64 @@ struct talCtx {
   char marker[17];
   ConfigurationManager configuration;
   KeyManager keyManager;
+  CertificateManager certificates;
+  // The revocation manager is built elsewhere and joins through this link (NULL until then).
+  std::unique_ptr<RevocationLink> revocation;
+  ContextNetworkSettings networkSettings;
+  NetworkManager network;
   // The database door, reading its settings from the configuration's profile.
   ContextDbSettings dbSettings;
   DbManager database;
+  ContextCertificateDb certificateDb;
   MemFile reportBuffer;
   ReportStream report;
   uint32_t deviceError = 0;
   char errorText[256];
+  std::unique_ptr<SignedCertificate> signerCertificate;
+  bool initialised = false;
+  bool ready = false;
+  bool completeKeys = false;
+  uint32_t stateWords[2] = {0, 0};
+  uint32_t operationMask = 0;
+  CachedPin pins[4];
+  bool keepPins = false;
+  bool option31 = false;
+  CertificateList collected;
+  bool nothingCollected = true;
+  ListCertificateStore collectedStore;
+  std::vector<std::unique_ptr<SignedCertRevList>> collectedCrls;
   int32_t warnings = 0;
+  std::vector<std::unique_ptr<CADescription>> caDescriptions;
+  std::vector<std::unique_ptr<RootDescription>> rootDescriptions;
+  std::vector<std::vector<uint8_t>> records;
+  std::unique_ptr<ASNgenTime> timeMark;
+  uint32_t verificationTime = 0;
+  std::map<std::string, int32_t> stylesheets;
+  // The verified-revocation cache belongs to the revocation layer and joins with it.
+  talCtx* self = nullptr;
 
-  talCtx();
+  // With a source configuration (a clone), a copy of it with a clone of its profile.
+  explicit talCtx(const ConfigurationManager* source = nullptr);
   ~talCtx();
   talCtx(const talCtx&) = delete;
   talCtx& operator=(const talCtx&) = delete;
+
+  // Zeros over each cached PIN, then freed; the time stamps cleared.
+  void wipePins();
+  // The cached PIN of a usage (1, 2, 8, 16). 0 with the PIN copied; 41 none cached; 34 the
+  // buffer is NULL or too short (the length needed stored); 0 with externalEntry 1 when the
+  // profile enters that PIN outside the library.
+  int32_t getPin(int32_t usage, char* buffer, size_t* length, int32_t* externalEntry, bool keep);
+  // Stores a copy of the PIN of a usage (replacing a cached one).
+  void setPin(int32_t usage, const char* pin);
+  // 0 with a copy of the key manager's current certificate, 72 without one.
+  int32_t loadSignerCertificate();
+  // Collects a certificate met while verifying unless the context's store has it.
+  void rememberCertificate(const SignedCertificate& certificate);
+  // Stores what was collected: 0, 100 out of memory, 158 database failure.
+  int32_t flushNewCertificates();
+  // A numbered option in the C API's numbering (see taloptions.cpp).
+  int32_t getOption(int32_t option, int32_t* value);
 };
 
 // 20 for NULL, 21 when the handle's first bytes are not the marker (compared byte by byte up to
@@ -43,3 +155,6 @@ int32_t checkCtx(const void* handle);
 talCtx* checkCtxAndResetReport(void* handle);
 // 10 when the operation wrote warnings, else 0: how a body that reached its end answers.
 int32_t endOfOperation(const talCtx* ctx);
+// The clone of a context for another thread: 0 or 10 (the source's warnings) and the clone;
+// 31, 39, 100 or a flush failure otherwise. Exceptions pass.
+int32_t cloneContext(talCtx* source, talCtx** out);

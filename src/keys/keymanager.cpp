@@ -106,6 +106,8 @@ int32_t KeyManager::initProfile(int32_t signing, int32_t decryption) {
   if (decryption) flags |= KM_FLAG_DECRYPTION_REQUIRED;
   switch (config->deviceType()) {
     case DEVICE_MEMORY:
+      // Keys in memory are handed over by the caller later, if ever: none is required now.
+      flags &= ~(KM_FLAG_SIGNING_REQUIRED | KM_FLAG_DECRYPTION_REQUIRED);
       break;
     case DEVICE_PKCS12:
       return KM_NO_KEY;

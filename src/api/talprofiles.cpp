@@ -1,0 +1,237 @@
+// Key profiles and their proxy settings, server iterators, the results of a verification (the
+// message and its signatures) and the protection of a message stream.
+#include "talvorin.h"
+
+#include "api/apitrace.h"
+#include "api/talctx.h"
+#include "base/commonerror.h"
+#include "keys/talprofile.h"
+#include "pki/sig/sigprops.h"
+#include "pki/sig/sigrecords.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#define PRF_UNIT "API/talprofile"
+
+namespace {
+
+TalProfile* validProfile(talProfile* handle) {
+  if (!TalProfile::isValidHandle(handle)) throw TalApiException(20);
+  return reinterpret_cast<TalProfile*>(handle);
+}
+
+// A heap copy the caller frees with talDeleteBuffer.
+char* copyText(const std::string& text) {
+  char* copy = static_cast<char*>(std::malloc(text.size() + 1));
+  if (!copy) throw std::bad_alloc();
+  std::memcpy(copy, text.c_str(), text.size() + 1);
+  return copy;
+}
+
+const MsgInfo* asMessage(const talMsgInfo* handle) {
+  return reinterpret_cast<const MsgInfo*>(handle);
+}
+const SigInfo* asSignature(const talSigInfo* handle) {
+  return reinterpret_cast<const SigInfo*>(handle);
+}
+
+int32_t protectBody(talCtx* handle, int32_t flags) {
+  int32_t check = checkCtx(handle);
+  if (check != 0) return check;
+  talCtx* ctx = checkCtxAndResetReport(handle);
+  if (!ctx->ready) return 22;
+  if (ctx->operationMask == 0) return 25;
+  if (flags & 256) return 20;
+  if (ctx->configuration.deviceType() == 2 && (flags & 3) == 3) return 20;
+  uint32_t km = ctx->keyManager.flags;
+  if (!(km & KM_FLAG_CONFIGURATION)) return 32;
+  if ((flags & 1) && !(km & KM_FLAG_OWN_RANDOM)) return 31;
+  bool signs = (flags & 2) || ((flags & 64) && ctx->configuration.getIntOption(3) != 0);
+  if (signs && (km & (KM_FLAG_SIGNING_REQUIRED | KM_FLAG_SIGNING_LOADED)) !=
+                   (KM_FLAG_SIGNING_REQUIRED | KM_FLAG_SIGNING_LOADED))
+    return 30;
+  // The S/MIME context that signs and encrypts the stream is not part of this build: it
+  // answers "not implemented".
+  return 137;
+}
+
+}  // namespace
+
+extern "C" {
+
+talProfile* talCreateProfile(int32_t type) {
+  return tracePointer("talCreateProfile", [&]() -> talProfile* {
+    return catchAll(static_cast<talProfile*>(nullptr), [&] {
+      return reinterpret_cast<talProfile*>(createProfile(type));
+    });
+  });
+}
+
+int32_t talDeleteProfile(talProfile* profile) {
+  return traceCode("talDeleteProfile", [&] {
+    return catchWithText([&] {
+      delete validProfile(profile);
+      return 0;
+    });
+  });
+}
+
+int32_t talSetProfileAttr(talProfile* profile, int32_t number, const void* value,
+                          int32_t length) {
+  return traceCode("talSetProfileAttr", [&] {
+    return catchWithText([&]() -> int32_t {
+      TalProfile* p = validProfile(profile);
+      if (length < 0) return 20;
+      return p->setAttribute(number, value, static_cast<size_t>(length)) != 0 ? 20 : 0;
+    });
+  });
+}
+
+int32_t talGetProfileAttr(talProfile* profile, int32_t number, void* buffer, int32_t* length) {
+  return traceCode("talGetProfileAttr", [&] {
+    return catchWithText([&]() -> int32_t {
+      const TalProfile* p = validProfile(profile);
+      if (!length || *length < 0) return 20;
+      size_t size = static_cast<size_t>(*length);
+      int32_t r = p->getAttribute(number, buffer, &size);
+      if (r == PROFILE_ATTR_OK || r == PROFILE_ATTR_SHORT_BUFFER || r == PROFILE_ATTR_DEFAULT)
+        *length = static_cast<int32_t>(size);
+      switch (r) {
+        case PROFILE_ATTR_OK: return 0;
+        case PROFILE_ATTR_INVALID: return 20;
+        case PROFILE_ATTR_SHORT_BUFFER: return 120;
+        case PROFILE_ATTR_DEFAULT: return 133;
+        case PROFILE_ATTR_NO_VALUE: return 134;
+        default: checkInvariant(false, PRF_UNIT, __LINE__, "false");
+      }
+      return 141;
+    });
+  });
+}
+
+int32_t talAddProxy(talProfile* profile, const char* address, int32_t port, const char* login,
+                    const char* password) {
+  return traceCode("talAddProxy", [&] {
+    return catchWithText([&] {
+      validProfile(profile)->setProxy(address, port, login, password);
+      return 0;
+    });
+  });
+}
+
+int32_t talGetProxy(talProfile* profile, char** address, int32_t* port, char** login,
+                    char** password) {
+  return traceCode("talGetProxy", [&] {
+    return catchWithText([&] {
+      const TalProfile* p = validProfile(profile);
+      std::string host, user, secret;
+      int32_t proxyPort = 0;
+      p->getProxy(host, proxyPort, user, secret);
+      // Each copy is made before any is handed out, so a failure leaks none.
+      std::unique_ptr<char, decltype(&std::free)> a(address ? copyText(host) : nullptr,
+                                                     std::free);
+      std::unique_ptr<char, decltype(&std::free)> l(login ? copyText(user) : nullptr, std::free);
+      std::unique_ptr<char, decltype(&std::free)> s(password ? copyText(secret) : nullptr,
+                                                     std::free);
+      if (address) *address = a.release();
+      if (login) *login = l.release();
+      if (password) *password = s.release();
+      if (port) *port = proxyPort;
+      return 0;
+    });
+  });
+}
+
+int32_t talDeleteServerIterator(talServerIterator* iterator) {
+  return traceCode("talDeleteServerIterator", [&] {
+    return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&] {
+      if (iterator) TalProfile::destroyServerList(reinterpret_cast<ServerIterator*>(iterator));
+      return 0;
+    });
+  });
+}
+
+int32_t talMsgStatus(const talMsgInfo* message, int32_t* status) {
+  return traceCode("talMsgStatus", [&] {
+    return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
+      if (!message || !status) return 20;
+      *status = asMessage(message)->status;
+      return 0;
+    });
+  });
+}
+
+int32_t talGetMessageSignatureCount(const talMsgInfo* message, int32_t* count) {
+  return traceCode("talGetMessageSignatureCount", [&] {
+    return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
+      if (!message || !count) return 20;
+      *count = asMessage(message)->GetCount();
+      return 0;
+    });
+  });
+}
+
+int32_t talGetMessageSignature(const talMsgInfo* message, int32_t index, talSigInfo** signature) {
+  return traceCode("talGetMessageSignature", [&] {
+    return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
+      if (!message || !signature) return 20;
+      const MsgInfo* info = asMessage(message);
+      if (index < 0 || index >= info->GetCount()) return 20;
+      POSITION position = info->FindIndex(index);
+      if (!position) return 20;
+      SigInfo* found = static_cast<SigInfo*>(PointerList::GetAt(position));
+      if (!found) return 20;
+      *signature = reinterpret_cast<talSigInfo*>(found);
+      return 0;
+    });
+  });
+}
+
+int32_t talSignatureStatus(const talSigInfo* signature, int32_t* status, int32_t* qualification,
+                           int32_t* reason) {
+  return traceCode("talSignatureStatus", [&] {
+    return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
+      if (!signature || !status || !qualification || !reason) return 20;
+      const SigInfo* info = asSignature(signature);
+      *status = info->status;
+      *qualification = info->qualification;
+      *reason = info->reason;
+      return 0;
+    });
+  });
+}
+
+int32_t talGetSignatureTimeStampCount(const talSigInfo* signature, int32_t* count) {
+  return traceCode("talGetSignatureTimeStampCount", [&] {
+    return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
+      if (!signature || !count) return 20;
+      *count = static_cast<int32_t>(asSignature(signature)->timeStampTokens.items.size());
+      return 0;
+    });
+  });
+}
+
+int32_t talGetCounterSignatureCount(const talSigInfo* signature, int32_t* count) {
+  return traceCode("talGetCounterSignatureCount", [&] {
+    return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
+      if (!signature || !count) return 20;
+      const SigInfo* info = asSignature(signature);
+      *count = info->form >= 4 && info->properties ? info->properties->counterSignatureCount() : 0;
+      return 0;
+    });
+  });
+}
+
+int32_t talProtectMessageGF(talCtx* ctx, const void* recipients, talStream* input,
+                            talStream* output, int32_t flags) {
+  (void)recipients;
+  (void)input;
+  (void)output;
+  return traceCode("talProtectMessageGF", [&] {
+    return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&] { return protectBody(ctx, flags); });
+  });
+}
+
+}  // extern "C"
