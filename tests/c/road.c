@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
   talCert* root = NULL;
   talCert* leaf = NULL;
   uint8_t* der = NULL;
-  int32_t length = 0, flag = -1, count = -1, value = -1;
+  int32_t length = 0, flag = -1, count = -1;
   uint8_t digest[32];
   FILE* file;
   pthread_t threads[2];
@@ -79,8 +79,6 @@ int main(int argc, char** argv) {
   CHECK(TAL_OK, talDeleteBuffer(der, length));
   for (i = 0; i < sizeof options / sizeof options[0]; ++i) {
     CHECK(TAL_OK, talSetOption(ctx, options[i], 0));
-    CHECK(TAL_OK, talGetOption(ctx, options[i], &value));
-    CHECK(0, value);
   }
   CHECK(TAL_OK, talAuthenticateEx(ctx, 0));
   CHECK(ETAL_API_INV_PAR, talSetOption(ctx, 99, 0));
