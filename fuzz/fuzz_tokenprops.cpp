@@ -10,10 +10,11 @@
 #include <string>
 #include <vector>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size > (1u << 20)) return 0;
+namespace {
+
+void analyseAll(const uint8_t* data, size_t size, unsigned char flags) {
   SignedMessage msg;
-  if (msg.decodeBuffer(data, int(size), 0) <= 0) return 0;
+  if (msg.decodeBuffer(data, int(size), flags) <= 0) return;
   int signers = 0;
   for (POSITION pos = msg.value().signerInfos.GetHeadPosition(); pos && signers < 4; ++signers) {
     const SignerInfo* si = msg.value().signerInfos.GetNext(pos);
@@ -34,5 +35,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       props.carriedCertificates();
     }
   }
+}
+
+}  // namespace
+
+// Read privately and in place (as the XAdES reader reads tokens).
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > (1u << 20)) return 0;
+  analyseAll(data, size, 0);
+  analyseAll(data, size, ASN_FLAG_CONST | ASN_FLAG_COPY);
   return 0;
 }

@@ -261,6 +261,21 @@ TEST(TokenProperties, SignerWithoutAttributesOrDigestIsMalformed) {
   EXPECT_EQ(props.analyse(), 89);
 }
 
+// A token read in place (as the XAdES reader reads it) gives its signing
+// time too: the in-place value is converted through a private copy.
+TEST(TokenProperties, TokenReadInPlace) {
+  for (const char* file : {"resp_plain_v1.tsr", "resp_full_v2.tsr", "token_full.der"}) {
+    SCOPED_TRACE(file);
+    const Bytes der = tokenBytes(file);
+    SignedMessage msg;
+    ASSERT_EQ(cmstest::decodeBytes(msg, der, ASN_FLAG_CONST), int(der.size()));
+    SignaturePropertiesPkcs7 props(nullptr, &msg.value(), msg.value().signerInfos.GetHead(), true, false);
+    ASSERT_EQ(props.analyse(), 0);
+    EXPECT_TRUE(props.signedAttributes()->hasSigningTime());
+    EXPECT_TRUE(props.checkMessageDigest());
+  }
+}
+
 TEST(SMime, EveryOperationAnswersNotImplemented) {
   SMIMEctx ctx(nullptr);
   EXPECT_EQ(ctx.encrypt(nullptr), 137);
