@@ -7,7 +7,7 @@
 set -eu
 cd "$(dirname "$0")"
 for f in resp_plain_v1.tsr resp_full_v2.tsr resp_v2_sha512.tsr resp_reject_policy.tsr \
-         resp_reject_digest.tsr token_full.der tsa.der verify.txt; do
+         resp_reject_digest.tsr token_full.der tsa.der verify.txt data.txt; do
   cp "../pki/tsp/$f" .
 done
 : > status.tsv
@@ -15,3 +15,4 @@ for f in resp_plain_v1.tsr resp_full_v2.tsr resp_v2_sha512.tsr resp_reject_polic
   s=$(openssl ts -reply -in "$f" -text 2>/dev/null | awk -F': ' '/^Status:/ { print $2; exit }')
   printf '%s\t%s\n' "$f" "$s" >> status.tsv
 done
+openssl ts -query -data data.txt -sha256 -cert -no_nonce -out req_cert.tsq 2>/dev/null
