@@ -7,7 +7,6 @@
 #include "pki/fixture_lines.h"
 #include "pki/test_cms_support.h"
 
-#include "cms/smime.h"
 #include "pki/cms/tsp.h"
 #include "pki/keys/subpubkeyinfo.h"
 #include "pki/sig/sigpropspkcs7.h"
@@ -274,17 +273,6 @@ TEST(TokenProperties, TokenReadInPlace) {
     EXPECT_TRUE(props.signedAttributes()->hasSigningTime());
     EXPECT_TRUE(props.checkMessageDigest());
   }
-}
-
-TEST(SMime, EveryOperationAnswersNotImplemented) {
-  SMIMEctx ctx(nullptr);
-  EXPECT_EQ(ctx.encrypt(nullptr), 137);
-  EXPECT_EQ(ctx.sign(0, nullptr), 137);
-  EXPECT_EQ(ctx.copyStream(nullptr, nullptr), 137);
-  EXPECT_EQ(ctx.encryptMimeBody(nullptr), 137);
-  int32_t type = 7;
-  EXPECT_FALSE(isSMimeMessage(nullptr, &type));
-  EXPECT_EQ(type, 0);
 }
 
 }  // namespace

@@ -290,4 +290,59 @@ TEST(ArchiveForm, ChainFromLatestToOldest) {
   }
 }
 
+TEST(CompleteForm, TimesAndTheMissingTokenWarning) {
+  Signature probe("xl.xml");
+  ASSERT_EQ(probe.analysed, 0);
+  ASSERT_GE(probe.props->form, SIG_FORM_C);
+  ASSERT_EQ(probe.props->signatureTimeStamps()->items.size(), 1u);
+  const std::string g = reportTimeText(probe.props->signatureTimeStamps()->items.front()->tstInfo.genTime);
+  const ASNgenTime earlier = timeOf(2020, 1, 2, 3, 4, 5);
+  const std::string warning = "Uwaga: Brak poprawnie zweryfikowanego znacznika czasu i nie podano z zewnątrz czasu "
+                              "weryfikacji podpisu!\r\n";
+  const struct {
+    const char* name;
+    bool dropTokens;
+    std::vector<Outcome> paths;
+    const ASNgenTime* timemark;
+    std::string basic;
+    int32_t status;
+    bool warned;
+  } cases[] = {
+      {"valid token", false, {}, nullptr, g + " / -", 4, false},
+      {"every token fails, no timemark", false, {{1, 2, 2}}, nullptr, "- / -", 3, true},
+      {"timemark before the token: the token is later", false, {}, &earlier,
+       "2020.01.02 03:04:05 / 2020.01.02 03:04:05", 4, false},
+      {"no tokens, no timemark", true, {}, nullptr, "- / -", 4, false},
+      {"no tokens, a timemark", true, {}, &earlier, "2020.01.02 03:04:05 / 2020.01.02 03:04:05", 4, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Signature s("xl.xml");
+    if (c.dropTokens) {
+      for (TimeStampToken* t : s.props->signatureTimeStamps()->items) delete t;
+      s.props->signatureTimeStamps()->items.clear();
+    }
+    DriverDouble driver;
+    driver.paths = c.paths;
+    driver.clock = timeOf(2040, 1, 1, 0, 0, 0);
+    SigInfo info;
+    verifyCompleteForm(driver, info, *s.props, c.timemark, nullptr);
+    ASSERT_EQ(driver.basicCalls.size(), 1u);
+    EXPECT_EQ(driver.basicCalls[0], c.basic);
+    EXPECT_EQ(info.status, c.status);
+    EXPECT_EQ(driver.report.find(warning) != std::string::npos, c.warned) << driver.report;
+  }
+  // A token's own properties: the basic form at the verification time only.
+  Signature s("xl.xml");
+  std::unique_ptr<XmlSignatureTimeStampToken> token(loadToken(cmsFile("tok1.der")));
+  SignaturePropertiesPkcs7 tokenProps(nullptr, &token->token.value(), token->token.value().signerInfos.GetHead(),
+                                      true, false);
+  DriverDouble driver;
+  SigInfo info;
+  const ASNgenTime v = timeOf(2030, 5, 6, 7, 8, 9);
+  verifyCompleteForm(driver, info, tokenProps, &earlier, &v);
+  ASSERT_EQ(driver.basicCalls.size(), 1u);
+  EXPECT_EQ(driver.basicCalls[0], "- / 2030.05.06 07:08:09");
+}
+
 }  // namespace
