@@ -1,8 +1,10 @@
 // The CMS side of the signature description: the signed-attribute view of a
 // signer (SignedAttributesPkcs7) and the accessors of the CMS signature
-// properties (SignaturePropertiesPkcs7). The CMS signature layer completes
-// both classes (attribute listing, analysis, digests, extension): count and
-// attribute of the view, and every operation of the properties not given here.
+// properties (SignaturePropertiesPkcs7). Both are defined in the CMS
+// signature layer (src/cms, library tal_cms): the attribute reading, the
+// analysis, digests, signer and certificates, and the extension answers.
+// What it covers is a signer whose content is carried (a time-stamp token's
+// TSTInfo): no counter-signatures, no references, values or nested tokens.
 #pragma once
 
 #include "asn1/asngent.h"
@@ -27,6 +29,10 @@ class SignedAttributesPkcs7 : public SignedAttributes {
   // then stay); -2 out of memory.
   int load(const CmsSet<Attribute>& signedAttrs);
 
+  // No attribute is listed for a CMS signer: 0, and 20 for every index.
+  int32_t count() const override;
+  int32_t attribute(int32_t index, int32_t* type, char** text, int32_t* length) const override;
+
   const std::string* signingCertificateDigest() const override { return &certHash; }
   int32_t signingCertificateDigestAlgorithm() const override { return certHashId; }
   const ASNgenTime* signingTime() const override { return &signingTimeValue; }
@@ -47,7 +53,36 @@ class SignaturePropertiesPkcs7 : public SignatureProperties {
                            bool isTimeStampToken, bool skipDigestVerdict);
   ~SignaturePropertiesPkcs7() override;
 
+  // Scheme, digest and form from the signer; the signed attributes (which
+  // must hold the content type of the content and its messageDigest); the
+  // signer's certificate when the message carries it. 0 ready, 89
+  // malformed, 92 unknown digest algorithm, 100 out of memory.
+  int32_t analyse() override;
   bool isXml() const override { return false; }
+  // messageDigest equals the digest of the encapsulated content octets.
+  bool checkMessageDigest() override;
+  int32_t signatureValue(unsigned char* buffer, int32_t* length) override;
+  int32_t counterSignatureCount() const override { return 0; }
+  SigInfo* counterSignature(int32_t) override { return nullptr; }
+  // Over the DER SET OF signed attributes; over the content without them.
+  // Empty when the digest cannot be made.
+  void signedDigest(int32_t hashId, std::string& out) override;
+  // A CMS signer here carries no tokens of its own: nothing is appended.
+  void timeStampImprintData(const TimeStampToken& token, int32_t hashId,
+                            std::vector<std::string>& out) override;
+  void archiveImprintData(const TimeStampToken& token, int32_t hashId,
+                          std::vector<std::string>& out) override;
+  // Null when the signer is named by a subject key identifier.
+  const IssuerAndSerialNumber* signerIdentifier() override;
+  int32_t storeTimeStampToken(TimeStampToken& token, int32_t kind) override;
+  ASNsequenceList<SignedCertificate>* carriedCertificates() override;
+  SignatureCrtValues* timeStampCertificateValues() override { return &timeStampValues.certificates; }
+  SignatureRevValues* timeStampRevocationValues() override { return &timeStampValues.revocations; }
+  SignatureCrtRefs* certificateRefs() override { return &crtRefs; }
+  // Extension of a CMS signature is not built: 137.
+  int32_t makeArchiveForm(talCtx* secondContext) override;
+  int32_t addCompleteRefs(const ValidationData& data) override;
+  int32_t addValues(const ValidationData& data) override;
   SignedAttributes* signedAttributes() override { return signedAttrs.get(); }
   SignatureCrtValues* certificateValues() override { return &values.certificates; }
   SignatureRevValues* revocationValues() override { return &values.revocations; }
@@ -62,4 +97,7 @@ class SignaturePropertiesPkcs7 : public SignatureProperties {
   CrtAndRevValues values;  // certificate values first, revocation values second
   std::unique_ptr<SignatureTimeStampTokens> timeStamps;
   std::unique_ptr<ArchiveTimeStampTokens> archiveStamps;
+  CrtAndRevValues timeStampValues;  // always empty here
+  SignatureCrtRefs crtRefs;         // always empty here
+  std::unique_ptr<ASNsequenceList<SignedCertificate>> carried;  // copies, made once
 };

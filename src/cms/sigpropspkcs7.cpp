@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <new>
+#include <vector>
 
 namespace {
 
@@ -49,8 +50,13 @@ int SignedAttributesPkcs7::load(const CmsSet<Attribute>& signedAttrs) {
     attributes.keepOrder = signedAttrs.keepOrder;
 
     if (const Attribute* a = findAttribute(signedAttrs, id_signingTime)) {
+      X509time viewed;
+      if (!a->getValue(0, viewed))
+        return 0;
+      // A value read in place cannot be changed: convert a private copy.
+      std::vector<unsigned char> der;
       X509time t;
-      if (!a->getValue(0, t))
+      if (viewed.encodeVector(der) < 1 || t.decodeBuffer(der.data(), int(der.size()), 0) != int(der.size()))
         return 0;
       t.toUtc();
       uint64_t fraction = t.fractionPresent ? t.fraction : 0;
