@@ -234,23 +234,27 @@ class RenderedStack {
     std::vector<uint64_t>& at = last[p];
     uint64_t cost = size - (at.empty() ? 0 : at.back()) + 1;
     at.push_back(++size);
-    if (!levels.empty()) levels.back().push_back(p);
+    if (!levels.empty()) pushed.push_back(&at);
     return cost;
   }
-  void open() { levels.emplace_back(); }
+  // One flat list of what the open elements pushed (no allocation per element).
+  void open() { levels.push_back(pushed.size()); }
   void close() {
     if (levels.empty()) return;
-    for (std::string_view p : levels.back()) {
-      last[p].pop_back();
+    for (size_t i = levels.back(); i < pushed.size(); ++i) {
+      pushed[i]->pop_back();
       --size;
     }
+    pushed.resize(levels.back());
     levels.pop_back();
   }
 
  private:
   uint64_t size = 0;
+  // Elements of an unordered_map stay where they are as it grows.
   std::unordered_map<std::string_view, std::vector<uint64_t>> last;
-  std::vector<std::vector<std::string_view>> levels;
+  std::vector<std::vector<uint64_t>*> pushed;
+  std::vector<size_t> levels;
 };
 
 bool isXmlNamespace(xmlNsPtr ns) { return ns && xmlStrEqual(ns->href, XML_XML_NAMESPACE); }
