@@ -8,6 +8,7 @@
 
 #include <libxml/c14n.h>
 
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
@@ -63,7 +64,27 @@ struct C14nRun {
   xmlOutputBufferPtr buffer;
   size_t outputCap;
   const XmlMemoryScope* memory;
+  // The stand-in for the apex the walk starts at (see ApexWalk), and the apex.
+  xmlNodePtr standIn = nullptr;
+  xmlNodePtr apex = nullptr;
   bool stopped = false;
+};
+
+// libxml2 walks from a document's first child to its last, asking about every
+// node. To walk one subtree only, without writing to the shared tree, the
+// walk gets a copy of the document whose only child is a copy of the apex
+// element without siblings; both copies share everything else (children,
+// attributes, namespaces, parents) with the real tree, and the rule is asked
+// about the real apex in place of the copy.
+struct ApexWalk {
+  ApexWalk(xmlDocPtr real, xmlNodePtr apex) : doc(*real), element(*apex) {
+    element.prev = element.next = nullptr;
+    doc.children = doc.last = &element;
+  }
+  ApexWalk(const ApexWalk&) = delete;
+  ApexWalk& operator=(const ApexWalk&) = delete;
+  xmlDoc doc;
+  xmlNode element;
 };
 
 // Called from libxml2's C frames: nothing may unwind through them.
@@ -71,6 +92,8 @@ int budgetedVisible(void* user, xmlNodePtr node, xmlNodePtr parent) noexcept {
   C14nRun* run = static_cast<C14nRun*>(user);
   if (run->stopped) return 0;
   if (!node || xmlOutsideDataModel(node)) return 0;
+  if (node == run->standIn) node = run->apex;
+  if (parent == run->standIn) parent = run->apex;
   if (!run->budget->charge(1) || run->memory->over() ||
       static_cast<size_t>(xmlOutputBufferGetSize(run->buffer)) > run->outputCap) {
     run->stopped = true;
@@ -104,7 +127,9 @@ void runC14N(xmlDocPtr doc, XmlNodeFilter& rule, XmlWorkBudget* budget, bool exc
   XmlMemoryScope memory(xmlDocumentMemoryLeft(doc));
   // libxml2 does its per-element work on every element even after a rule has
   // stopped showing nodes, so that work is paid for before it starts.
-  XmlDocumentProfile profile = xmlProfileDocument(doc, exclusive);
+  xmlNodePtr apex = rule.apex();
+  if (apex && (apex->type != XML_ELEMENT_NODE || apex->doc != doc)) apex = nullptr;
+  XmlDocumentProfile profile = xmlProfileDocument(doc, exclusive, apex);
   uint64_t prefixWork = exclusive ? saturatingMul(profile.scopeWork, prefixes.size()) : 0;
   if (!spend->charge(profile.elementWork, true) || !spend->charge(prefixWork, true) ||
       !spend->charge(profile.exclusiveWork / 8, true))  // a step is a compare of two prefixes
@@ -116,11 +141,17 @@ void runC14N(xmlDocPtr doc, XmlNodeFilter& rule, XmlWorkBudget* budget, bool exc
   // node and once more at the end, so it overshoots by one node's text at most.
   size_t outputCap = saturatingAdd(saturatingMul(profile.size, 6), 1u << 20);
   C14nRun run{&rule, spend, buffer, outputCap, &memory};
+  std::unique_ptr<ApexWalk> walk;
+  if (apex) {
+    walk.reset(new ApexWalk(doc, apex));
+    run.standIn = &walk->element;
+    run.apex = apex;
+  }
   PrefixArray array(exclusive, prefixes);
   XmlQuietErrors quiet;
-  int rc =
-      xmlC14NExecute(doc, budgetedVisible, &run, exclusive ? XML_C14N_EXCLUSIVE_1_0 : XML_C14N_1_0,
-                     array.get(), withComments ? 1 : 0, buffer);
+  int rc = xmlC14NExecute(walk ? &walk->doc : doc, budgetedVisible, &run,
+                          exclusive ? XML_C14N_EXCLUSIVE_1_0 : XML_C14N_1_0, array.get(),
+                          withComments ? 1 : 0, buffer);
   int32_t failure = rule.failure();
   size_t written = static_cast<size_t>(xmlOutputBufferGetSize(buffer));
   if (rc < 0 || run.stopped || failure != 0 || written > outputCap || memory.over() ||
@@ -203,34 +234,64 @@ class RenderedStack {
     std::vector<uint64_t>& at = last[p];
     uint64_t cost = size - (at.empty() ? 0 : at.back()) + 1;
     at.push_back(++size);
-    if (!levels.empty()) levels.back().push_back(p);
+    if (!levels.empty()) pushed.push_back(&at);
     return cost;
   }
-  void open() { levels.emplace_back(); }
+  // One flat list of what the open elements pushed (no allocation per element).
+  void open() { levels.push_back(pushed.size()); }
   void close() {
     if (levels.empty()) return;
-    for (std::string_view p : levels.back()) {
-      last[p].pop_back();
+    for (size_t i = levels.back(); i < pushed.size(); ++i) {
+      pushed[i]->pop_back();
       --size;
     }
+    pushed.resize(levels.back());
     levels.pop_back();
   }
 
  private:
   uint64_t size = 0;
+  // Elements of an unordered_map stay where they are as it grows.
   std::unordered_map<std::string_view, std::vector<uint64_t>> last;
-  std::vector<std::vector<std::string_view>> levels;
+  std::vector<std::vector<uint64_t>*> pushed;
+  std::vector<size_t> levels;
 };
 
 bool isXmlNamespace(xmlNsPtr ns) { return ns && xmlStrEqual(ns->href, XML_XML_NAMESPACE); }
 }  // namespace
 
-XmlDocumentProfile xmlProfileDocument(xmlDocPtr doc, bool exclusive) {
+XmlDocumentProfile xmlProfileDocument(xmlDocPtr doc, bool exclusive, xmlNodePtr apex) {
   XmlDocumentProfile profile;
   if (!doc) return profile;
   std::vector<uint64_t> scope;  // declarations in scope of each open element
   RenderedStack rendered;
-  for (xmlNodePtr n = doc->children; n;) {
+  xmlNodePtr end = reinterpret_cast<xmlNodePtr>(doc);
+  xmlNodePtr n = doc->children;
+  if (apex) {
+    // Only the apex's subtree is walked, but its ancestors' declarations are
+    // searched at every element, and their declarations and xml: attributes
+    // may be rendered on the apex.
+    std::vector<xmlNodePtr> ancestors;
+    for (xmlNodePtr a = apex->parent; a && a->type == XML_ELEMENT_NODE; a = a->parent)
+      ancestors.push_back(a);
+    for (auto it = ancestors.rbegin(); it != ancestors.rend(); ++it) {
+      uint64_t declarations = scope.empty() ? 0 : scope.back();
+      for (xmlNsPtr d = (*it)->nsDef; d; d = d->next) {
+        ++declarations;
+        profile.size += 12 + static_cast<size_t>(xmlStrlen(d->prefix) + xmlStrlen(d->href));
+      }
+      for (xmlAttrPtr a = (*it)->properties; a; a = a->next) {
+        profile.size += 4 + static_cast<size_t>(xmlStrlen(a->name));
+        for (xmlNodePtr v = a->children; v; v = v->next)
+          profile.size += static_cast<size_t>(xmlStrlen(v->content));
+      }
+      scope.push_back(declarations);
+    }
+    n = apex;
+    end = apex;
+  }
+  const size_t outside = scope.size();
+  for (; n;) {
     profile.size += 8;
     if (n->type == XML_ELEMENT_NODE) {
       uint64_t declarations = scope.empty() ? 0 : scope.back(), attributes = 0;
@@ -267,13 +328,15 @@ XmlDocumentProfile xmlProfileDocument(xmlDocPtr doc, bool exclusive) {
                n->type == XML_COMMENT_NODE || n->type == XML_PI_NODE) {
       profile.size += static_cast<size_t>(xmlStrlen(n->content));
     }
+    if (n == end) break;
     while (n && !n->next) {
       n = n->parent;
       if (n == reinterpret_cast<xmlNodePtr>(doc)) n = nullptr;
-      if (n && n->type == XML_ELEMENT_NODE && !scope.empty()) {
+      if (n && n->type == XML_ELEMENT_NODE && scope.size() > outside) {
         scope.pop_back();
         if (exclusive) rendered.close();
       }
+      if (n == end) n = nullptr;
     }
     if (n) n = n->next;
   }

@@ -25,8 +25,10 @@ struct XmlDocumentProfile {
   // entry of its prefix (the whole stack when there is none), summed.
   uint64_t exclusiveWork = 0;
 };
-// Reads the profile of a document (no writes: a parsed tree stays read-only).
-XmlDocumentProfile xmlProfileDocument(xmlDocPtr doc, bool exclusive = false);
+// Reads the profile of a document (no writes: a parsed tree stays read-only),
+// or, given an apex element, of what canonicalising only its subtree walks.
+XmlDocumentProfile xmlProfileDocument(xmlDocPtr doc, bool exclusive = false,
+                                      xmlNodePtr apex = nullptr);
 // Stamps every element with its position in document order (libxml2's own
 // convention, which its XPath sorting reads too). Done once when a document is
 // parsed; from then on the tree is only read, so a parsed document may be
@@ -41,6 +43,8 @@ class XmlSubtree {
  public:
   explicit XmlSubtree(xmlNodePtr top = nullptr) : top(top) {}
   bool contains(xmlNodePtr node, xmlNodePtr parent);
+  // The top when it is an element (a document node selects everything).
+  xmlNodePtr apex() const { return top && top->type == XML_ELEMENT_NODE ? top : nullptr; }
 
  private:
   xmlNodePtr top;
@@ -54,6 +58,7 @@ class XmlSubtreeFilter : public XmlNodeFilter {
  public:
   XmlSubtreeFilter(xmlNodePtr top, bool inverted) : subtree(top), inverted(inverted) {}
   int visible(xmlNodePtr node, xmlNodePtr parent) override;
+  xmlNodePtr apex() const override { return inverted ? nullptr : subtree.apex(); }
 
  private:
   XmlSubtree subtree;
@@ -122,6 +127,7 @@ class XmlEnvelopedTransform : public XmlTransform, public XmlNodeFilter {
   void applyToFilter(XmlNodeFilter* filter) override;
   int visible(xmlNodePtr node, xmlNodePtr parent) override;
   int32_t failure() const override { return input ? input->failure() : 0; }
+  xmlNodePtr apex() const override { return input ? input->apex() : selected.apex(); }
 
   xmlNodePtr signature;
 

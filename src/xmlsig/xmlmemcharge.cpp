@@ -116,7 +116,23 @@ class Reentry {
   const Underlying* record;
 };
 
+// libc's allocator under the wrapper, called from outside it (the common
+// case): libc never calls back into the wrapper, so the bookkeeping of Reentry
+// is not needed; the null when any other allocator serves the call.
+const Underlying* directLibc() {
+  if (charging) return nullptr;
+  const Underlying* u = underlying.load(std::memory_order_acquire);
+  return u && u->libc ? u : nullptr;
+}
+
 void* allocate(Kind kind, size_t n) {
+  if (directLibc()) {
+    if (!topScope) return ::malloc(n);
+    if (refused(n)) return nullptr;
+    void* p = ::malloc(n);
+    if (p) charge(static_cast<int64_t>(malloc_usable_size(p)), n);
+    return p;
+  }
   Reentry r(kind);
   const Underlying* u = r.allocator();
   const xmlMallocFunc f = kind == ATOMIC ? u->atomic : u->malloc;
@@ -150,6 +166,11 @@ void* chargedRealloc(void* p, size_t n) {
 }
 
 void chargedFree(void* p) {
+  if (directLibc()) {
+    if (p && topScope) charge(-static_cast<int64_t>(malloc_usable_size(p)), 0);
+    ::free(p);
+    return;
+  }
   Reentry r(FREE);
   const Underlying* u = r.allocator();
   if (p && r.counts()) charge(-static_cast<int64_t>(chargedSize(u, p)), 0);

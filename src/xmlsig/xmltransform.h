@@ -69,6 +69,9 @@ class XmlNodeFilter {
   // without a budget of its own spends it too, so a rule and its consumer
   // share one allowance.
   virtual XmlWorkBudget* workBudget() { return nullptr; }
+  // An element outside whose subtree nothing is visible, when the rule knows
+  // one: the canonicaliser then walks that subtree only.
+  virtual xmlNodePtr apex() const { return nullptr; }
 };
 
 // Nodes outside the XPath data model (the DTD and its declarations, entity

@@ -107,3 +107,55 @@ TEST(C14nXPathContext, NamespacesOfTheXPathElement) {
   EXPECT_THROW(fromTransforms.apply(), TalApiException);
 }
 }  // namespace
+
+namespace {
+// The subtree rule without its apex: the canonicaliser walks the whole document
+// and asks about every node, libxml2's own way of canonicalising a subtree.
+class WholeWalkSubtree : public XmlNodeFilter {
+ public:
+  explicit WholeWalkSubtree(xmlNodePtr top) : subtree(top) {}
+  int visible(xmlNodePtr node, xmlNodePtr parent) override {
+    return subtree.contains(node, parent) ? 1 : 0;
+  }
+
+ private:
+  XmlSubtree subtree;
+};
+
+// A subtree is canonicalised by walking it alone; every element of a document
+// with inherited namespaces (default, undeclared, prefixed, redeclared),
+// xml: attributes, comments and PIs inside and around gives the octets of the
+// whole-document walk, in all four methods.
+TEST(C14nSubtreeWalk, SameOctetsAsTheWholeDocumentWalk) {
+  const char* docs[] = {
+      "<?pi before?><!--c0--><r xmlns='urn:d' xmlns:a='urn:a' xml:lang='pl' xml:space='preserve'>"
+      "<!--c1--><a:x a:at='1' xmlns:b='urn:b'><?pi in?><y xmlns='' b:q='2'>t<!--c2--><z "
+      "xmlns:a='urn:a2' xml:lang='en'><a:w/>&#13;</z></y></a:x><e Id='e'><!--c3--></e></r>"
+      "<!--c4--><?pi after?>",
+      "<a:r xmlns:a='urn:a'><a:s xmlns='urn:d'><t/><u xmlns:c='urn:c' c:k='v'><c:v/></u></a:s>"
+      "<Signature xmlns='http://www.w3.org/2000/09/xmldsig#'><SignedInfo><Reference/>"
+      "</SignedInfo></Signature></a:r>",
+  };
+  for (const char* text : docs) {
+    const std::string bytes(text);
+    ParsedDoc d(bytes);
+    ASSERT_EQ(d.rc, 0) << text;
+    int elements = 0;
+    for (xmlNodePtr n = d.holder.root; n; n = xmlNextInDocument(n, d.holder.doc, true)) {
+      if (n->type != XML_ELEMENT_NODE) continue;
+      ++elements;
+      for (int mode = 0; mode < 4; ++mode) {
+        const bool comments = mode & 1, exclusive = mode & 2;
+        XmlC14DocTransform apex(comments, 1, exclusive);
+        apex.applyToNode(n);
+        WholeWalkSubtree rule(n);
+        XmlC14NodeSetTransform whole(d.holder.doc, comments, exclusive);
+        whole.applyToFilter(&rule);
+        EXPECT_EQ(outputOf(apex), outputOf(whole)) << text << " element " << elements
+                                                   << " mode " << mode;
+      }
+    }
+    EXPECT_GE(elements, 6);
+  }
+}
+}  // namespace
