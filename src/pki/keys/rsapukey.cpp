@@ -105,13 +105,18 @@ int RSAPublicKey::verify(const unsigned char* digest, int digestLen,
     return verifyPkcs1v15(digest, digestLen, hashId, signature, sigLen);
   int salt = 0, mgf = 0, mgfHash = 0;
   if (isRsaPssOid(sigAlg.algorithm) &&
-      sigAlg.getRsaPssParams(&hashId, &salt, &mgf, &mgfHash, nullptr, nullptr)) {
-    if (mgf != 0 || hashOctets(hashId) == 0 || (mgfHash != 0 && hashOctets(mgfHash) == 0) ||
-        salt < 0)
-      return UNSUPPORTED;
-    return verifyPss(digest, digestLen, hashId, signature, sigLen, 0, mgfHash, salt);
-  }
+      sigAlg.getRsaPssParams(&hashId, &salt, &mgf, &mgfHash, nullptr, nullptr))
+    return verifyPssDecoded(digest, digestLen, hashId, salt, mgf, mgfHash, signature, sigLen);
   return UNSUPPORTED;
+}
+
+int RSAPublicKey::verifyPssDecoded(const unsigned char* digest, int digestLen, int hashId,
+                                   int saltLength, int mgf, int mgfHash,
+                                   const unsigned char* signature, int sigLen) {
+  if (mgf != 0 || hashOctets(hashId) == 0 || (mgfHash != 0 && hashOctets(mgfHash) == 0) ||
+      saltLength < 0)
+    return UNSUPPORTED;
+  return verifyPss(digest, digestLen, hashId, signature, sigLen, 0, mgfHash, saltLength);
 }
 
 int RSAPublicKey::verifyPkcs1v15(const unsigned char* digest, int digestLen, int hashId,

@@ -35,6 +35,11 @@ class RSAPublicKey : public ASNsequenceF {
 
   int verify(const unsigned char* digest, int digestLen, const AlgorithmIdentifier& sigAlg,
              const unsigned char* signature, int sigLen);
+  // RSASSA-PSS with parameters already decoded from the signature algorithm (trailer 1):
+  // UNSUPPORTED for a mask function other than MGF1, a hash the library lacks or a negative
+  // salt length, else as verifyPss.
+  int verifyPssDecoded(const unsigned char* digest, int digestLen, int hashId, int saltLength,
+                       int mgf, int mgfHash, const unsigned char* signature, int sigLen);
   int verifyPkcs1v15(const unsigned char* digest, int digestLen, int hashId,
                      const unsigned char* signature, int sigLen);
   // mgf: 0 MGF1 (over mgfHash, 0 meaning hashId); saltLength -1: digestLen.

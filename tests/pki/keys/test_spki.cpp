@@ -223,6 +223,36 @@ TEST(SpkiResults, EveryCode) {
   EXPECT_EQ(k.verifyObject(unknown, k, rsaSig.data(), 256), -4);
 }
 
+// The PSS parameters read once for the hash serve the key check too: hashing the data first
+// gives every code the digest road gives.
+TEST(SpkiResults, PssCodesAlikeFromDataAndDigest) {
+  Bytes msg = readFile("msg.bin");
+  Bytes d256 = digestOf(3, msg);
+  Bytes rsaSig = readFile("rsa2048.v15.sig");
+  AlgorithmIdentifier pss20 = sigAlgOf("pss", 3, 20), pss32 = sigAlgOf("pss", 3, 32);
+  AlgorithmIdentifier pssNoParams;
+  pssNoParams.set(id_RSASSA_PSS, nullptr);
+  const struct {
+    const char* name;
+    const char* key;
+    const AlgorithmIdentifier* alg;
+    int expected;
+  } cases[] = {
+      {"salt below the key's", "rsapss_params.spki.der", &pss20, -3},
+      {"pss without parameters", "rsapss_params.spki.der", &pssNoParams, -4},
+      {"salt as the key's, wrong sig", "rsapss_params.spki.der", &pss32, 0},
+      {"rsaEncryption key, wrong sig", "rsa2048.spki.der", &pss20, 0},
+  };
+  for (const auto& c : cases) {
+    SubPubKeyInfo k;
+    ASSERT_GT(decodeSpki(k, readFile(c.key)), 0) << c.name;
+    EXPECT_EQ(k.verifyDigest(*c.alg, d256.data(), 32, rsaSig.data(), 256), c.expected) << c.name;
+    EXPECT_EQ(k.verifyData(*c.alg, msg.data(), static_cast<int>(msg.size()), rsaSig.data(), 256),
+              c.expected)
+        << c.name;
+  }
+}
+
 // Signature values must be DER exactly and keys from strangers are checked.
 TEST(SpkiHostile, SignatureValuesAndKeys) {
   Bytes msg = readFile("msg.bin");
