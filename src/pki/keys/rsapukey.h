@@ -5,13 +5,13 @@
 #pragma once
 
 #include "asn1/asnint.h"
+#include "crypto/asym/lvrsakey.h"
 
-#include <memory>
+#include <optional>
 
 class AlgorithmIdentifier;
 class MemFile;
 class LvRbg;
-struct RsaPublicLib;
 
 // An RSA number (modulus, exponent) is a positive INTEGER: content present, sign bit clear
 // and not zero (leading zero octets allowed). A negative one is no magnitude to read.
@@ -61,6 +61,8 @@ class RSAPublicKey : public ASNsequenceF {
  private:
   // 1 ready (the key passed the library's public-key check), 0 unusable.
   bool prepareKey();
-  std::unique_ptr<RsaPublicLib> lib;
+  // The library key, made in place on first use (no allocation of its own: a key is often
+  // decoded for one verification).
+  std::optional<LvRsaPublicKey> lib;
   unsigned char keyPrepared;
 };
