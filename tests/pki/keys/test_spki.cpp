@@ -9,8 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <thread>
+#include <vector>
 
 using namespace keytest;
 
@@ -251,6 +254,31 @@ TEST(SpkiResults, PssCodesAlikeFromDataAndDigest) {
               c.expected)
         << c.name;
   }
+}
+
+// The verifiers are shared by every key of a thread: keys alternating on several threads at
+// once each keep their own answer.
+TEST(SpkiResults, KeysAlternatingOnThreads) {
+  Bytes msg = readFile("msg.bin");
+  Bytes sig = readFile("rsa2048.v15.sig");
+  Bytes good = readFile("rsa2048.spki.der"), other = readFile("rsa3072.spki.der");
+  AlgorithmIdentifier v15 = sigAlgOf("v15", 3, 0), pss32 = sigAlgOf("pss", 3, 32);
+  std::atomic<int> wrong{0};
+  auto run = [&]() {
+    for (int i = 0; i < 20; ++i) {
+      SubPubKeyInfo a, b;
+      if (decodeSpki(a, good) <= 0 || decodeSpki(b, other) <= 0) ++wrong;
+      const int n = static_cast<int>(msg.size()), sl = static_cast<int>(sig.size());
+      if (a.verifyData(v15, msg.data(), n, sig.data(), sl) != 1) ++wrong;
+      if (b.verifyData(v15, msg.data(), n, sig.data(), sl) == 1) ++wrong;
+      if (a.verifyData(pss32, msg.data(), n, sig.data(), sl) == 1) ++wrong;
+      if (a.verifyData(v15, msg.data(), n, sig.data(), sl) != 1) ++wrong;
+    }
+  };
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) threads.emplace_back(run);
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(wrong.load(), 0);
 }
 
 // Signature values must be DER exactly and keys from strangers are checked.
