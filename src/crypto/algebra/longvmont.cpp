@@ -948,12 +948,6 @@ void longvMontFixedKernels(LvWordLen k, bool sparse, LvMontMulFixedFn* mul,
       break;
   }
 #undef LONGV_PICK
-  // From 16 words on, the rows' mulx/adcx/adox carry chains beat the product scanning in C
-  // (a 512-bit product in about two thirds of the time: RSA-1024's CRT halves).
-  if (k >= 16 && haveAdx()) {
-    m = nullptr;
-    s = nullptr;
-  }
   if (mul) *mul = m;
   if (sqr) *sqr = s;
 }
