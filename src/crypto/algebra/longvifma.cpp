@@ -211,8 +211,30 @@ void bind(Stream& st, LvWord* out, const LvWord* x, const LvWord* e, LvWordLen n
   st.rr = rr;
 }
 
+#ifdef LONGV_IFMA
+// The masked scan below, three registers per entry rather than 24 words.
+__attribute__((target("avx512f"))) void selectEntryVec(uint64_t* out, const uint64_t* table,
+                                                       unsigned int entries, unsigned int idx) {
+  __m512i o0 = _mm512_setzero_si512(), o1 = o0, o2 = o0;
+  for (unsigned int i = 0; i < entries; ++i) {
+    const __m512i mask = _mm512_set1_epi64(
+        static_cast<long long>(0 - static_cast<uint64_t>(longvCtEqMask(i, idx) & 1u)));
+    const uint64_t* t = table + static_cast<size_t>(kLanes) * i;
+    o0 = _mm512_or_si512(o0, _mm512_and_si512(_mm512_loadu_si512(t), mask));
+    o1 = _mm512_or_si512(o1, _mm512_and_si512(_mm512_loadu_si512(t + 8), mask));
+    o2 = _mm512_or_si512(o2, _mm512_and_si512(_mm512_loadu_si512(t + 16), mask));
+  }
+  _mm512_storeu_si512(out, o0);
+  _mm512_storeu_si512(out + 8, o1);
+  _mm512_storeu_si512(out + 16, o2);
+}
+#endif
+
 // Entry idx of the table into out, reading every entry (the index is a secret digit).
 void selectEntry(uint64_t* out, const uint64_t* table, unsigned int entries, unsigned int idx) {
+#ifdef LONGV_IFMA
+  if (useVector) return selectEntryVec(out, table, entries, idx);
+#endif
   for (int j = 0; j < kLanes; ++j) out[j] = 0;
   for (unsigned int i = 0; i < entries; ++i) {
     const uint64_t mask = 0 - static_cast<uint64_t>(longvCtEqMask(i, idx) & 1u);

@@ -10,10 +10,16 @@
 #include "pki/common/keymembers.h"
 #include "pki/common/siganddigoid.h"
 
+#include <memory>
+
 #define RSAPUKEY_SRC "libx509/rsapukey"
 
-struct RsaPublicLib {
-  LvRsaPublicKey key;
+namespace {
+
+// The verifiers hold no key of their own between checks, only the hash objects and PSS
+// parameters of the last one: one set per thread serves every key, where a set per key cost
+// more than decoding the key (a certificate path decodes a new key for every signature).
+struct RsaVerifiers {
   LvRsaSigPkcsV15 pkcs1v15;
   LvRsaSig raw;
   // The PSS verifier of the last parameters, kept for the next signature.
@@ -21,7 +27,22 @@ struct RsaPublicLib {
   int pssSalt = -1, pssHash = 0, pssMgf = 0, pssMgfHash = 0;
 };
 
-namespace {
+RsaVerifiers& verifiers() {
+  thread_local RsaVerifiers v;
+  return v;
+}
+
+// Lends a verifier the key for one check; it forgets the key afterwards, however the check ends.
+class KeyLoan {
+ public:
+  KeyLoan(LvRsaSig& sig, LvRsaPublicKey& key) : sig(sig) { sig.setPublicKey(&key); }
+  ~KeyLoan() { sig.setPublicKey(nullptr); }
+  KeyLoan(const KeyLoan&) = delete;
+  KeyLoan& operator=(const KeyLoan&) = delete;
+
+ private:
+  LvRsaSig& sig;
+};
 
 // Digest length of a hash id; 0 for an id the library does not know.
 unsigned int hashOctets(int hashId) {
@@ -83,10 +104,10 @@ bool RSAPublicKey::prepareKey() {
   // Negative or zero values are not RSA numbers.
   if (!rsaPositiveInteger(modulus) || !rsaPositiveInteger(publicExponent)) return false;
   try {
-    if (!lib) lib.reset(new RsaPublicLib());
-    lib->key.setN(n, nn);
-    lib->key.setE(e, ne);
-    if (!lib->key.isReady() || !lib->key.isValid()) return false;
+    if (!lib) lib.emplace();
+    lib->setN(n, nn);
+    lib->setE(e, ne);
+    if (!lib->isReady() || !lib->isValid()) return false;
   } catch (const LvMemException&) {
     throwBadAllocation();
   } catch (const LvException&) {
@@ -105,13 +126,18 @@ int RSAPublicKey::verify(const unsigned char* digest, int digestLen,
     return verifyPkcs1v15(digest, digestLen, hashId, signature, sigLen);
   int salt = 0, mgf = 0, mgfHash = 0;
   if (isRsaPssOid(sigAlg.algorithm) &&
-      sigAlg.getRsaPssParams(&hashId, &salt, &mgf, &mgfHash, nullptr, nullptr)) {
-    if (mgf != 0 || hashOctets(hashId) == 0 || (mgfHash != 0 && hashOctets(mgfHash) == 0) ||
-        salt < 0)
-      return UNSUPPORTED;
-    return verifyPss(digest, digestLen, hashId, signature, sigLen, 0, mgfHash, salt);
-  }
+      sigAlg.getRsaPssParams(&hashId, &salt, &mgf, &mgfHash, nullptr, nullptr))
+    return verifyPssDecoded(digest, digestLen, hashId, salt, mgf, mgfHash, signature, sigLen);
   return UNSUPPORTED;
+}
+
+int RSAPublicKey::verifyPssDecoded(const unsigned char* digest, int digestLen, int hashId,
+                                   int saltLength, int mgf, int mgfHash,
+                                   const unsigned char* signature, int sigLen) {
+  if (mgf != 0 || hashOctets(hashId) == 0 || (mgfHash != 0 && hashOctets(mgfHash) == 0) ||
+      saltLength < 0)
+    return UNSUPPORTED;
+  return verifyPss(digest, digestLen, hashId, signature, sigLen, 0, mgfHash, saltLength);
 }
 
 int RSAPublicKey::verifyPkcs1v15(const unsigned char* digest, int digestLen, int hashId,
@@ -122,15 +148,13 @@ int RSAPublicKey::verifyPkcs1v15(const unsigned char* digest, int digestLen, int
   unsigned int want = hashOctets(hashId);
   if (want == 0 || digestLen < 0 || static_cast<unsigned int>(digestLen) != want) return LENGTH;
   try {
-    lib->pkcs1v15.setPublicKey(&lib->key);
-    if (lib->pkcs1v15.getHashAlgo() != static_cast<LvHashAlgo>(hashId) ||
-        !lib->pkcs1v15.getHashObject())
-      lib->pkcs1v15.setHashAlgo(static_cast<LvHashAlgo>(hashId));
-    if (sigLen < 0 || static_cast<unsigned int>(sigLen) > lib->pkcs1v15.getMaxSignatureOctets())
+    LvRsaSigPkcsV15& v15 = verifiers().pkcs1v15;
+    KeyLoan loan(v15, *lib);
+    if (v15.getHashAlgo() != static_cast<LvHashAlgo>(hashId) || !v15.getHashObject())
+      v15.setHashAlgo(static_cast<LvHashAlgo>(hashId));
+    if (sigLen < 0 || static_cast<unsigned int>(sigLen) > v15.getMaxSignatureOctets())
       return INVALID;
-    return lib->pkcs1v15.verify(digest, want, signature, static_cast<unsigned int>(sigLen))
-               ? OK
-               : INVALID;
+    return v15.verify(digest, want, signature, static_cast<unsigned int>(sigLen)) ? OK : INVALID;
   } catch (const LvMemException&) {
     throwBadAllocation();
   } catch (const LvException&) {
@@ -151,25 +175,26 @@ int RSAPublicKey::verifyPss(const unsigned char* digest, int digestLen, int hash
   if (saltLength == -1) saltLength = digestLen;
   if (saltLength < 0) return INVALID;
   try {
-    int64_t emLen = lib->key.getKeyOctets();
+    int64_t emLen = lib->getKeyOctets();
     if (int64_t(digestLen) + saltLength + 2 > emLen || sigLen > emLen) return INVALID;
     if (mgfHash != 0 && hashOctets(mgfHash) == 0) return UNSUPPORTED;
     const int mh = mgfHash ? mgfHash : hashId;
-    if (!lib->pss || lib->pssSalt != saltLength || lib->pssHash != hashId || lib->pssMgf != mgf ||
-        lib->pssMgfHash != mh) {
-      lib->pss.reset();
-      lib->pss.reset(new LvRsaSigPkcsPss(static_cast<unsigned int>(saltLength), nullptr,
-                                         static_cast<LvHashAlgo>(hashId), mgf,
-                                         static_cast<LvHashAlgo>(mh)));
-      lib->pss->setHashAlgo(static_cast<LvHashAlgo>(hashId));
-      lib->pss->setPublicKey(&lib->key);
-      lib->pssSalt = saltLength;
-      lib->pssHash = hashId;
-      lib->pssMgf = mgf;
-      lib->pssMgfHash = mh;
+    RsaVerifiers& v = verifiers();
+    if (!v.pss || v.pssSalt != saltLength || v.pssHash != hashId || v.pssMgf != mgf ||
+        v.pssMgfHash != mh) {
+      v.pss.reset();
+      v.pss.reset(new LvRsaSigPkcsPss(static_cast<unsigned int>(saltLength), nullptr,
+                                      static_cast<LvHashAlgo>(hashId), mgf,
+                                      static_cast<LvHashAlgo>(mh)));
+      v.pss->setHashAlgo(static_cast<LvHashAlgo>(hashId));
+      v.pssSalt = saltLength;
+      v.pssHash = hashId;
+      v.pssMgf = mgf;
+      v.pssMgfHash = mh;
     }
-    return lib->pss->verify(digest, want, signature, static_cast<unsigned int>(sigLen)) ? OK
-                                                                                        : INVALID;
+    KeyLoan loan(*v.pss, *lib);
+    return v.pss->verify(digest, want, signature, static_cast<unsigned int>(sigLen)) ? OK
+                                                                                     : INVALID;
   } catch (const LvMemException&) {
     throwBadAllocation();
   } catch (const LvException&) {
@@ -185,10 +210,11 @@ int RSAPublicKey::verifyRaw(const unsigned char* message, int messageLen,
   if (sigLen < messageLen) return LENGTH;
   if (!signature) return INVALID;
   try {
-    lib->raw.setPublicKey(&lib->key);
-    if (static_cast<unsigned int>(sigLen) > lib->raw.getMaxSignatureOctets()) return INVALID;
-    return lib->raw.verify(message, static_cast<unsigned int>(messageLen), signature,
-                           static_cast<unsigned int>(sigLen))
+    LvRsaSig& raw = verifiers().raw;
+    KeyLoan loan(raw, *lib);
+    if (static_cast<unsigned int>(sigLen) > raw.getMaxSignatureOctets()) return INVALID;
+    return raw.verify(message, static_cast<unsigned int>(messageLen), signature,
+                      static_cast<unsigned int>(sigLen))
                ? OK
                : INVALID;
   } catch (const LvMemException&) {
@@ -203,7 +229,7 @@ int RSAPublicKey::encryptPkcs1v15(const unsigned char* message, int messageLen, 
   if (!prepareKey()) return UNUSABLE;
   try {
     LvRsaCipherPkcsV15 cipher(rbg);
-    cipher.setPublicKey(&lib->key);
+    cipher.setPublicKey(&*lib);
     if (messageLen < 0 || static_cast<unsigned int>(messageLen) > cipher.getMaxPlainTextOctets())
       return LENGTH;
     unsigned int max = cipher.getMaxCipherTextOctets();

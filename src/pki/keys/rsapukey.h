@@ -5,13 +5,13 @@
 #pragma once
 
 #include "asn1/asnint.h"
+#include "crypto/asym/lvrsakey.h"
 
-#include <memory>
+#include <optional>
 
 class AlgorithmIdentifier;
 class MemFile;
 class LvRbg;
-struct RsaPublicLib;
 
 // An RSA number (modulus, exponent) is a positive INTEGER: content present, sign bit clear
 // and not zero (leading zero octets allowed). A negative one is no magnitude to read.
@@ -35,6 +35,11 @@ class RSAPublicKey : public ASNsequenceF {
 
   int verify(const unsigned char* digest, int digestLen, const AlgorithmIdentifier& sigAlg,
              const unsigned char* signature, int sigLen);
+  // RSASSA-PSS with parameters already decoded from the signature algorithm (trailer 1):
+  // UNSUPPORTED for a mask function other than MGF1, a hash the library lacks or a negative
+  // salt length, else as verifyPss.
+  int verifyPssDecoded(const unsigned char* digest, int digestLen, int hashId, int saltLength,
+                       int mgf, int mgfHash, const unsigned char* signature, int sigLen);
   int verifyPkcs1v15(const unsigned char* digest, int digestLen, int hashId,
                      const unsigned char* signature, int sigLen);
   // mgf: 0 MGF1 (over mgfHash, 0 meaning hashId); saltLength -1: digestLen.
@@ -56,6 +61,8 @@ class RSAPublicKey : public ASNsequenceF {
  private:
   // 1 ready (the key passed the library's public-key check), 0 unusable.
   bool prepareKey();
-  std::unique_ptr<RsaPublicLib> lib;
+  // The library key, made in place on first use (no allocation of its own: a key is often
+  // decoded for one verification).
+  std::optional<LvRsaPublicKey> lib;
   unsigned char keyPrepared;
 };

@@ -216,21 +216,45 @@ void SubPubKeyInfo::digestContent(LvHash* hash) const {
 
 // ---- verification ----
 
-int SubPubKeyInfo::verifyRsa(const AlgorithmIdentifier& sigAlg, const unsigned char* digest,
-                             int digestLen, const unsigned char* signature, int sigLen) {
+bool SubPubKeyInfo::readSigAlg(const AlgorithmIdentifier& sigAlg, SigAlgParams& out) {
+  if (!isRsaPssOid(sigAlg.algorithm)) return sigAlg.getDigestType(&out.hashId, &out.digestLen);
+  out.pss = true;
+  if (!sigAlg.getRsaPssParams(&out.hashId, &out.salt, &out.mgf, &out.mgfHash, &out.trailer,
+                              nullptr))
+    return false;
+  digestTypeToOid(out.hashId, nullptr, &out.digestLen);
+  return true;
+}
+
+int SubPubKeyInfo::verifyRsa(const AlgorithmIdentifier& sigAlg, const SigAlgParams* sp,
+                             const unsigned char* digest, int digestLen,
+                             const unsigned char* signature, int sigLen) {
   const ASNobjectId& keyOid = algorithm.algorithm;
   if (!isRsaKeyOid(keyOid)) return SIG_KEY_MISMATCH;
   const bool pssSig = isRsaPssOid(sigAlg.algorithm);
   // An RSASSA-PSS key signs with PSS only (RFC 4055).
   if (isRsaPssOid(keyOid) && !pssSig) return SIG_KEY_MISMATCH;
-  if (pssSig && isRsaPssOid(keyOid) && algorithm.parametersPresent) {
-    int h1 = 0, s1 = 0, m1 = 0, mh1 = 0, t1 = 0, h2 = 0, s2 = 0, m2 = 0, mh2 = 0, t2 = 0;
-    if (!sigAlg.getRsaPssParams(&h1, &s1, &m1, &mh1, &t1, nullptr) ||
-        !algorithm.getRsaPssParams(&h2, &s2, &m2, &mh2, &t2, nullptr))
-      return SIG_UNSUPPORTED;
-    if (h1 != h2 || m1 != m2 || mh1 != mh2 || t1 != t2 || s1 < s2) return SIG_KEY_MISMATCH;
+  int r = RSAPublicKey::UNSUPPORTED;
+  if (!pssSig) {
+    r = rsaKey.verify(digest, digestLen, sigAlg, signature, sigLen);
+  } else {
+    SigAlgParams own;
+    if (!sp) {
+      if (!readSigAlg(sigAlg, own)) return SIG_UNSUPPORTED;
+      sp = &own;
+    }
+    if (isRsaPssOid(keyOid) && algorithm.parametersPresent) {
+      int h = 0, s = 0, m = 0, mh = 0, t = 0;
+      if (!algorithm.getRsaPssParams(&h, &s, &m, &mh, &t, nullptr)) return SIG_UNSUPPORTED;
+      if (sp->hashId != h || sp->mgf != m || sp->mgfHash != mh || sp->trailer != t ||
+          sp->salt < s)
+        return SIG_KEY_MISMATCH;
+    }
+    if (sp->trailer != 1) return SIG_UNSUPPORTED;
+    r = rsaKey.verifyPssDecoded(digest, digestLen, sp->hashId, sp->salt, sp->mgf, sp->mgfHash,
+                                signature, sigLen);
   }
-  switch (rsaKey.verify(digest, digestLen, sigAlg, signature, sigLen)) {
+  switch (r) {
     case RSAPublicKey::OK:
       return SIG_VALID;
     case RSAPublicKey::UNUSABLE:
@@ -291,12 +315,18 @@ int SubPubKeyInfo::verifyEc(const AlgorithmIdentifier& sigAlg, const unsigned ch
 
 int SubPubKeyInfo::verifyDigest(const AlgorithmIdentifier& sigAlg, const unsigned char* digest,
                                 int digestLen, const unsigned char* signature, int sigLen) {
+  return verifyDigestWith(sigAlg, nullptr, digest, digestLen, signature, sigLen);
+}
+
+int SubPubKeyInfo::verifyDigestWith(const AlgorithmIdentifier& sigAlg, const SigAlgParams* sp,
+                                    const unsigned char* digest, int digestLen,
+                                    const unsigned char* signature, int sigLen) {
   checkInvariant(digest != nullptr, "libx509/subpubki", __LINE__, "digest != NULL");
   if (!signature || sigLen < 1) return SIG_MALFORMED;
   try {
     const ASNobjectId& oid = sigAlg.algorithm;
     if (isRsaSignatureAlgorithm(oid))
-      return verifyRsa(sigAlg, digest, digestLen, signature, sigLen);
+      return verifyRsa(sigAlg, sp, digest, digestLen, signature, sigLen);
     if (isDsaSignatureOid(oid)) return verifyDsa(sigAlg, digest, digestLen, signature, sigLen);
     if (isEcdsaSignatureOid(oid)) return verifyEc(sigAlg, digest, digestLen, signature, sigLen);
     return SIG_UNSUPPORTED;
@@ -310,19 +340,21 @@ int SubPubKeyInfo::verifyDigest(const AlgorithmIdentifier& sigAlg, const unsigne
 
 int SubPubKeyInfo::verifyObject(const AlgorithmIdentifier& sigAlg, const ASNobject& signedObject,
                                 const unsigned char* signature, int sigLen) {
-  int hashId = 0, len = 0;
-  if (!sigAlg.getDigestType(&hashId, &len) || len < 1 || len > 64) return SIG_UNSUPPORTED;
+  SigAlgParams sp;
+  if (!readSigAlg(sigAlg, sp) || sp.digestLen < 1 || sp.digestLen > 64) return SIG_UNSUPPORTED;
+  const int hashId = sp.hashId, len = sp.digestLen;
   unsigned char digest[64];
   if (signedObject.digest(hashId, digest, len) != 1) return SIG_UNSUPPORTED;
-  return verifyDigest(sigAlg, digest, len, signature, sigLen);
+  return verifyDigestWith(sigAlg, &sp, digest, len, signature, sigLen);
 }
 
 int SubPubKeyInfo::verifyData(const AlgorithmIdentifier& sigAlg, const unsigned char* data,
                               int dataLen, const unsigned char* signature, int sigLen) {
-  int hashId = 0, len = 0;
-  if (!sigAlg.getDigestType(&hashId, &len) || len < 1 || len > 64 || dataLen < 0 ||
+  SigAlgParams sp;
+  if (!readSigAlg(sigAlg, sp) || sp.digestLen < 1 || sp.digestLen > 64 || dataLen < 0 ||
       (!data && dataLen > 0))
     return SIG_UNSUPPORTED;
+  const int hashId = sp.hashId, len = sp.digestLen;
   unsigned char digest[64];
   try {
     // one hash object of the algorithm, not the whole selection
@@ -333,7 +365,7 @@ int SubPubKeyInfo::verifyData(const AlgorithmIdentifier& sigAlg, const unsigned 
   } catch (const LvException&) {
     return SIG_UNSUPPORTED;
   }
-  return verifyDigest(sigAlg, digest, len, signature, sigLen);
+  return verifyDigestWith(sigAlg, &sp, digest, len, signature, sigLen);
 }
 
 int SubPubKeyInfo::verifyDigest(const AlgorithmIdentifier& sigAlg, const unsigned char* digest,

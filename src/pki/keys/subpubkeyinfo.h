@@ -69,10 +69,24 @@ class SubPubKeyInfo : public ASNsequenceF {
   ECDomainParameters ecParameters;
 
  private:
+  // A signature algorithm's digest and, for RSASSA-PSS, its parameters: decoded once per
+  // check rather than by every layer that needs one of them.
+  struct SigAlgParams {
+    int hashId = 0, digestLen = 0;
+    bool pss = false;
+    int salt = 0, mgf = 0, mgfHash = 0, trailer = 0;
+  };
+  static bool readSigAlg(const AlgorithmIdentifier& sigAlg, SigAlgParams& out);
+
   void clearDerived();
   int decodeKey();
-  int verifyRsa(const AlgorithmIdentifier& sigAlg, const unsigned char* digest, int digestLen,
-                const unsigned char* signature, int sigLen);
+  // sp: sigAlg already read, or null.
+  int verifyDigestWith(const AlgorithmIdentifier& sigAlg, const SigAlgParams* sp,
+                       const unsigned char* digest, int digestLen, const unsigned char* signature,
+                       int sigLen);
+  int verifyRsa(const AlgorithmIdentifier& sigAlg, const SigAlgParams* sp,
+                const unsigned char* digest, int digestLen, const unsigned char* signature,
+                int sigLen);
   int verifyDsa(const AlgorithmIdentifier& sigAlg, const unsigned char* digest, int digestLen,
                 const unsigned char* signature, int sigLen);
   int verifyEc(const AlgorithmIdentifier& sigAlg, const unsigned char* digest, int digestLen,

@@ -9,8 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <thread>
+#include <vector>
 
 using namespace keytest;
 
@@ -221,6 +224,61 @@ TEST(SpkiResults, EveryCode) {
   EXPECT_EQ(k.verifyData(unknown, msg.data(), static_cast<int>(msg.size()), rsaSig.data(), 256),
             -4);
   EXPECT_EQ(k.verifyObject(unknown, k, rsaSig.data(), 256), -4);
+}
+
+// The PSS parameters read once for the hash serve the key check too: hashing the data first
+// gives every code the digest road gives.
+TEST(SpkiResults, PssCodesAlikeFromDataAndDigest) {
+  Bytes msg = readFile("msg.bin");
+  Bytes d256 = digestOf(3, msg);
+  Bytes rsaSig = readFile("rsa2048.v15.sig");
+  AlgorithmIdentifier pss20 = sigAlgOf("pss", 3, 20), pss32 = sigAlgOf("pss", 3, 32);
+  AlgorithmIdentifier pssNoParams;
+  pssNoParams.set(id_RSASSA_PSS, nullptr);
+  const struct {
+    const char* name;
+    const char* key;
+    const AlgorithmIdentifier* alg;
+    int expected;
+  } cases[] = {
+      {"salt below the key's", "rsapss_params.spki.der", &pss20, -3},
+      {"pss without parameters", "rsapss_params.spki.der", &pssNoParams, -4},
+      {"salt as the key's, wrong sig", "rsapss_params.spki.der", &pss32, 0},
+      {"rsaEncryption key, wrong sig", "rsa2048.spki.der", &pss20, 0},
+  };
+  for (const auto& c : cases) {
+    SubPubKeyInfo k;
+    ASSERT_GT(decodeSpki(k, readFile(c.key)), 0) << c.name;
+    EXPECT_EQ(k.verifyDigest(*c.alg, d256.data(), 32, rsaSig.data(), 256), c.expected) << c.name;
+    EXPECT_EQ(k.verifyData(*c.alg, msg.data(), static_cast<int>(msg.size()), rsaSig.data(), 256),
+              c.expected)
+        << c.name;
+  }
+}
+
+// The verifiers are shared by every key of a thread: keys alternating on several threads at
+// once each keep their own answer.
+TEST(SpkiResults, KeysAlternatingOnThreads) {
+  Bytes msg = readFile("msg.bin");
+  Bytes sig = readFile("rsa2048.v15.sig");
+  Bytes good = readFile("rsa2048.spki.der"), other = readFile("rsa3072.spki.der");
+  AlgorithmIdentifier v15 = sigAlgOf("v15", 3, 0), pss32 = sigAlgOf("pss", 3, 32);
+  std::atomic<int> wrong{0};
+  auto run = [&]() {
+    for (int i = 0; i < 20; ++i) {
+      SubPubKeyInfo a, b;
+      if (decodeSpki(a, good) <= 0 || decodeSpki(b, other) <= 0) ++wrong;
+      const int n = static_cast<int>(msg.size()), sl = static_cast<int>(sig.size());
+      if (a.verifyData(v15, msg.data(), n, sig.data(), sl) != 1) ++wrong;
+      if (b.verifyData(v15, msg.data(), n, sig.data(), sl) == 1) ++wrong;
+      if (a.verifyData(pss32, msg.data(), n, sig.data(), sl) == 1) ++wrong;
+      if (a.verifyData(v15, msg.data(), n, sig.data(), sl) != 1) ++wrong;
+    }
+  };
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) threads.emplace_back(run);
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(wrong.load(), 0);
 }
 
 // Signature values must be DER exactly and keys from strangers are checked.
