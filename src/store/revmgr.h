@@ -6,6 +6,7 @@
 #pragma once
 
 #include "base/reportstream.h"
+#include "pki/ocsp/ocspreq.h"
 #include "pki/ocsp/ocspresp.h"
 #include "pki/x509/crl.h"
 #include "store/crldb.h"
@@ -17,6 +18,52 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+class AuthorityKeyIdentifier;
+
+// What the revocation manager needs of its library context: trust points,
+// the local stores, path building and verification of responder and CRL
+// issuer certificates, and the network. The defaults: none of them.
+class RevocationEnvironment {
+ public:
+  virtual ~RevocationEnvironment() = default;
+  // Certificates of the trusted-list services (two lists per service).
+  virtual void trustedListCertificates(std::vector<const SignedCertificate*>&) {}
+  // The context's first (qualified) or second trust-point list.
+  virtual void trustPoints(bool /*qualified*/, std::vector<const SignedCertificate*>&) {}
+  // Certificates of the local stores with this subject, or with this issuer.
+  virtual void certificatesBySubject(const DistinguishedName&, CertificateList&) {}
+  virtual void certificatesByIssuer(const DistinguishedName&, CertificateList&) {}
+  // Builds the path of `cert` and verifies it; 0 good, else the failure.
+  virtual int verifyCertificatePath(const SignedCertificate& /*cert*/, int32_t /*purpose*/,
+                                    const RevocationArgs&) {
+    return PATH_RESULT_NO_PATH;
+  }
+  // Builds a path by issuer name and key identifier and verifies it; on 0
+  // `end` is the path's end certificate.
+  virtual int verifyPathByKeyId(const DistinguishedName&, const AuthorityKeyIdentifier&,
+                                const RevocationArgs&, SignedCertificate& /*end*/) {
+    return PATH_RESULT_NO_PATH;
+  }
+  // Network: may this kind of query go out for the issuer (the network
+  // options included); configured OCSP servers; queries (0 success).
+  virtual bool canQueryNetwork(int /*kind*/, const DistinguishedName&) { return false; }
+  virtual void ocspServers(const DistinguishedName&, std::vector<std::string>&) {}
+  virtual int queryOcsp(const std::string& /*url*/, const std::vector<unsigned char>& /*request*/,
+                        std::vector<unsigned char>& /*response*/) {
+    return 1;
+  }
+  virtual int queryCertificatesByDn(const DistinguishedName&, CertificateList&) { return 1; }
+  // The context's record of certificates met.
+  virtual void rememberCertificate(const SignedCertificate&) {}
+};
+
+// Results of the OCSP responder check.
+enum : int { OCSP_RESPONDER_OTHER = 0, OCSP_RESPONDER_GOOD = 1, OCSP_RESPONDER_MALFORMED = 48 };
+
+// A copy through its encoding (the response class does not copy); null when
+// it does not encode.
+std::unique_ptr<BasicOCSPResponse> copyResponse(const BasicOCSPResponse& response);
 
 class RevocationManager {
  public:
@@ -54,8 +101,38 @@ class RevocationManager {
   void demoteVerifiedCrls();
   void copyRevocationData(const RevocationManager& other);
 
+  // The library context's services (none: no trust point, store or network).
+  RevocationEnvironment* environment = nullptr;
+
+  // The request for one certificate; false when it cannot be built.
+  bool prepareOCSPRequest(const SignedCertificate& cert, const SignedCertificate* issuer,
+                          const ASNobjectId& digestAlgorithm, OCSPRequest& request);
+  // A successful response whose basic response decodes into `basic`.
+  bool checkResponseFormat(const OCSPResponse& response, BasicOCSPResponse& basic);
+  // The response may be used for the certificate at `time` (null: now).
+  bool verifyOcspResponse(const BasicOCSPResponse& response, const SignedCertificate& cert,
+                          const SignedCertificate& issuer, const X509time* time,
+                          const std::vector<const BasicOCSPResponse*>* alreadyVerified = nullptr);
+  // OCSP_RESPONDER_GOOD: `candidate` is the responder named and its key
+  // verifies the response; OTHER otherwise; MALFORMED responderID.
+  int checkResponder(const SignedCertificate& candidate, const BasicOCSPResponse& response);
+  // Finds the responder and verifies it: 0 good, 10 none authorised, 48
+  // malformed, else the responder path's failure.
+  int verifyResponder(const BasicOCSPResponse& response, const SignedCertificate& cert,
+                      const SignedCertificate& issuer, const X509time* time);
+
+  // Responses this manager verified for the used-data record.
+  std::vector<std::unique_ptr<BasicOCSPResponse>> usedResponses;
+
  private:
   ReportStream& out();
+  void writeTime(const X509time& t);
+  void writeWindow(const char* head, const char* endLabel, const SingleResponse& s);
+  // The digest of the issuer's key for a CertID; false when it cannot be had.
+  bool issuerKeyHash(const SignedCertificate& cert, const SignedCertificate* issuer, int hashId,
+                     int length, std::vector<unsigned char>& hash);
+  bool delegatedResponder(const SignedCertificate& candidate, const SignedCertificate& cert,
+                          const SignedCertificate& issuer);
   const CRLentry* findEntry(const SignedCertRevList& crl, const ASNinteger& serial);
   const SignedCertRevList* chooseFromList(const CrlList& list, const SignedCertificate& cert);
 

@@ -1,0 +1,206 @@
+// OCSP request building, the response format check and responder
+// authorisation over responses of `openssl ocsp` (tests/data/store/revoc/gen.sh).
+#include "store/revmgr.h"
+
+#include "base/memfile.h"
+#include "pki/common/oids.h"
+#include "revoc_fixtures.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using revfix::basic;
+using revfix::get;
+
+// Local stores and path verification of a context; counts path requests.
+class Environment : public RevocationEnvironment {
+ public:
+  CertificateList byIssuer;
+  std::vector<const SignedCertificate*> roots;
+  int pathAnswer = 0;
+  int pathRequests = 0;
+  void trustPoints(bool qualified, std::vector<const SignedCertificate*>& out) override {
+    if (!qualified) out.insert(out.end(), roots.begin(), roots.end());
+  }
+  void certificatesByIssuer(const DistinguishedName& issuer, CertificateList& out) override {
+    for (POSITION p = byIssuer.GetHeadPosition(); p;) {
+      const SignedCertificate* c = byIssuer.GetNext(p);
+      if (c->tbsCertificate.issuer == issuer) out.AddTail(new SignedCertificate(*c));
+    }
+  }
+  int verifyCertificatePath(const SignedCertificate&, int32_t, const RevocationArgs&) override {
+    ++pathRequests;
+    return pathAnswer;
+  }
+};
+
+// A report written to memory; text() is what was written so far.
+struct Report {
+  MemFile sink;
+  ReportStream stream{&sink};
+  std::string text() const {
+    return std::string(reinterpret_cast<const char*>(sink.data()), static_cast<size_t>(sink.length()));
+  }
+};
+
+X509time at(const X509time& base, int64_t delta) {
+  X509time t;
+  t.setFromTime64(base.toTime64(true) + delta, true);
+  return t;
+}
+
+// The request's CertID is the one openssl put in its answer to its own request.
+TEST(OcspChecks, RequestMatchesOpensslCertId) {
+  auto user2 = get<SignedCertificate>("user2.der");
+  auto ca = get<SignedCertificate>("ca.der");
+  auto resp = basic("ocsp-good.der");
+  const SingleResponse* s =
+      resp->tbsResponseData.responses.GetAt(resp->tbsResponseData.responses.GetHeadPosition());
+  std::vector<unsigned char> expected, got;
+  ASSERT_GT(s->certID.encodeVector(expected), 0);
+  FixedPathClock clock(0);
+  RevocationManager m(clock, nullptr);
+  // With the issuer, and without it from the 20-byte authority key identifier.
+  for (const SignedCertificate* issuer : {static_cast<const SignedCertificate*>(ca.get()), static_cast<const SignedCertificate*>(nullptr)}) {
+    OCSPRequest req;
+    ASSERT_TRUE(m.prepareOCSPRequest(*user2, issuer, id_sha1, req));
+    ASSERT_EQ(1, req.tbsRequest.requestList.GetCount());
+    const Request* r = req.tbsRequest.requestList.GetAt(req.tbsRequest.requestList.GetHeadPosition());
+    ASSERT_GT(r->reqCert.encodeVector(got), 0);
+    EXPECT_EQ(expected, got);
+    EXPECT_FALSE(req.tbsRequest.requestExtensionsPresent);
+  }
+  OCSPRequest req;
+  Report report;
+
+  RevocationManager loud(clock, &report.stream);
+  EXPECT_FALSE(loud.prepareOCSPRequest(*user2, nullptr, id_sha256, req));  // no key hash
+  EXPECT_FALSE(loud.prepareOCSPRequest(*user2, ca.get(), id_kp_OCSPSigning, req));
+  EXPECT_EQ(0, req.tbsRequest.requestList.GetCount());
+  EXPECT_NE(std::string::npos, report.text().find("Niewspierany algorytm skrótu"));
+  EXPECT_NE(std::string::npos, report.text().find("stworzenia żądania OCSP"));
+}
+
+TEST(OcspChecks, ResponseFormat) {
+  FixedPathClock clock(0);
+  const struct {
+    uint32_t status;
+    const char* message;  // null: accepted
+  } cases[] = {
+      {0, nullptr},
+      {1, "Niepoprawne żądanie OCSP."},
+      {2, "Błąd wewnętrzny serwera OCSP."},
+      {3, "Proszę spróbować później."},
+      {4, "Odpowiedź OCSP zawiera nieznany kod błędu."},
+      {5, "Wymagane podpisane żądanie OCSP."},
+      {6, "Brak autoryzacji do otrzymania odpowiedzi OCSP."},
+      {9, "Odpowiedź OCSP zawiera nieznany kod błędu."},
+  };
+  for (const auto& c : cases) {
+    auto r = get<OCSPResponse>("ocsp-good.der");
+    r->responseStatus.set(c.status);
+    Report report;
+
+    RevocationManager m(clock, &report.stream);
+    BasicOCSPResponse b;
+    EXPECT_EQ(c.message == nullptr, m.checkResponseFormat(*r, b)) << c.status;
+    if (c.message) EXPECT_NE(std::string::npos, report.text().find(c.message)) << c.status << report.text();
+  }
+  auto r = get<OCSPResponse>("ocsp-good.der");
+  BasicOCSPResponse b;
+  Report report;
+
+  RevocationManager m(clock, &report.stream);
+  r->responseBytes.inner.responseType = id_kp_OCSPSigning;
+  EXPECT_FALSE(m.checkResponseFormat(*r, b));
+  EXPECT_NE(std::string::npos, report.text().find("typ podstawowy (basic)"));
+  r->responseBytesPresent = 0;
+  EXPECT_FALSE(m.checkResponseFormat(*r, b));
+  EXPECT_NE(std::string::npos, report.text().find("nie zawierała ona bajtów odpowiedzi"));
+}
+
+// Responder authorisation: a delegated responder must be issued by the
+// certificate's CA and carry id-kp-OCSPSigning, even when its own path verifies.
+TEST(OcspChecks, ResponderAuthorisation) {
+  auto ca = get<SignedCertificate>("ca.der");
+  auto root = get<SignedCertificate>("root.der");
+  auto user2 = get<SignedCertificate>("user2.der");
+  const X509time produced = basic("ocsp-good.der")->tbsResponseData.producedAt;
+  const X509time when = at(produced, 60);
+  const struct {
+    const char* response;
+    const char* localCert;  // a certificate of the local stores, or ""
+    bool rootTrusted;
+    bool usable;
+    int pathRequests;
+  } cases[] = {
+      {"ocsp-good.der", "", false, true, 1},         // delegated, carried in the response
+      {"ocsp-keyid.der", "", false, true, 1},        // responder by key hash
+      {"ocsp-nocerts.der", "", false, false, 0},     // responder nowhere
+      {"ocsp-nocerts.der", "ocsp.der", false, true, 1},  // responder from the local stores
+      {"ocsp-byca.der", "", false, true, 1},         // the CA itself
+      {"ocsp-nosign.der", "", false, false, 0},      // same CA, no OCSPSigning
+      {"ocsp-nosign.der", "nosign.der", false, false, 0},
+      {"ocsp-rogue.der", "", false, false, 0},       // OCSPSigning, another CA
+      {"ocsp-rogue.der", "rogue-ocsp.der", true, false, 0},
+  };
+  for (const auto& c : cases) {
+    Environment env;
+    if (*c.localCert) env.byIssuer.AddTail(get<SignedCertificate>(c.localCert).release());
+    if (c.rootTrusted) env.roots.push_back(root.get());
+    FixedPathClock clock(when.toTime64(true));
+    Report report;
+
+    RevocationManager m(clock, &report.stream);
+    m.environment = &env;
+    auto resp = basic(c.response);
+    EXPECT_EQ(c.usable, m.verifyOcspResponse(*resp, *user2, *ca, &when))
+        << c.response << " " << c.localCert << "\n" << report.text();
+    EXPECT_EQ(c.pathRequests, env.pathRequests) << c.response;
+    EXPECT_EQ(c.usable, report.text().find("została pozytywnie zweryfikowana") != std::string::npos);
+  }
+  // A responder whose own path fails makes the response unusable.
+  Environment env;
+  env.pathAnswer = PATH_RESULT_NO_PATH;
+  FixedPathClock clock(when.toTime64(true));
+  RevocationManager m(clock, nullptr);
+  m.environment = &env;
+  EXPECT_FALSE(m.verifyOcspResponse(*basic("ocsp-good.der"), *user2, *ca, &when));
+  // A response verified before is accepted without a responder search.
+  auto good = basic("ocsp-good.der");
+  std::vector<const BasicOCSPResponse*> seen{good.get()};
+  EXPECT_TRUE(m.verifyOcspResponse(*good, *user2, *ca, &when, &seen));
+  EXPECT_EQ(1, env.pathRequests);
+}
+
+TEST(OcspChecks, ResponderIdAndCriticalExtension) {
+  auto ca = get<SignedCertificate>("ca.der");
+  auto ocsp = get<SignedCertificate>("ocsp.der");
+  auto user2 = get<SignedCertificate>("user2.der");
+  FixedPathClock clock(0);
+  RevocationManager m(clock, nullptr);
+  auto keyid = basic("ocsp-keyid.der");
+  EXPECT_EQ(OCSP_RESPONDER_GOOD, m.checkResponder(*ocsp, *keyid));
+  EXPECT_EQ(OCSP_RESPONDER_OTHER, m.checkResponder(*ca, *keyid));
+  // A critical response extension makes a well-signed response unusable.
+  auto good = basic("ocsp-good.der");
+  const X509time when = at(good->tbsResponseData.producedAt, 60);
+  auto* e = new Extension;
+  e->extnID = ASNobjectId("1.3.6.1.5.5.7.48.1.2");
+  e->critical.set(true);
+  const unsigned char nonce[] = {0x04, 0x01, 0x00};
+  e->extnValue.set(nonce, 3);
+  good->tbsResponseData.responseExtensions.inner.append(e);
+  good->tbsResponseData.responseExtensionsPresent = 1;
+  Environment env;
+  Report report;
+
+  RevocationManager loud(clock, &report.stream);
+  loud.environment = &env;
+  EXPECT_FALSE(loud.verifyOcspResponse(*good, *user2, *ca, &when));
+  EXPECT_NE(std::string::npos, report.text().find("Odpowiedź OCSP posiada niepoprawne rozszerzenia."));
+  EXPECT_EQ(0, env.pathRequests);
+}
+
+}  // namespace
