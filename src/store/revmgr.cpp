@@ -676,3 +676,93 @@ bool RevocationManager::verifyOcspResponse(
   if (auto copy = copyResponse(response)) usedResponses.push_back(std::move(copy));
   return true;
 }
+
+// ---- CRL verification ----
+
+int RevocationManager::crlIssuerCandidate(const SignedCertRevList& crl,
+                                          const SignedCertificate& issuer,
+                                          const RevocationArgs& args, bool pathKnown) {
+  if (!issuer.isCa()) return -1;
+  switch (crlSignatureAnswer(crl.verifySignature(issuer), crl.signature)) {
+    case CRL_ANSWER_GOOD:
+      break;
+    case CRL_ANSWER_BAD:
+      return 1;
+    case CRL_ANSWER_KEY_DOES_NOT_FIT:
+      return -1;
+    default:
+      return 4;
+  }
+  if (pathKnown) return 0;
+  return environment ? environment->verifyCertificatePath(issuer, PATH_PURPOSE_CRL_ISSUER, args)
+                     : PATH_RESULT_NO_PATH;
+}
+
+int RevocationManager::verifyCrl(const SignedCertRevList& crl, const RevocationArgs& args,
+                                 bool* expired) {
+  const TBSCertRevList& tbs = crl.tbsCertList;
+  X509time now;
+  const X509time* reference = args.timemark ? args.timemark : args.time;
+  if (!reference) {
+    if (!clock.nowAsTime(now)) return PATH_RESULT_NO_PATH;
+    reference = &now;
+  }
+  if (expired) {
+    *expired = tbs.nextUpdatePresent && tbs.nextUpdate < *reference;
+    if (*expired) out() << "CRL przeterminowany";
+  }
+  if (!checkCrlExtensions(crl)) return 4;
+  const Extension* akidExt = findExtensionByOid(crlExtensionsOf(crl), id_ce_authorityKeyIdentifier);
+  AuthorityKeyIdentifier akid;
+  const bool hasAkid = akidExt && akid.decodeOctets(akidExt->extnValue) > 0;
+
+  // Direct trust: trusted-list services, then the two trust-point lists.
+  std::vector<const SignedCertificate*> points;
+  if (environment) {
+    environment->trustedListCertificates(points);
+    environment->trustPoints(true, points);
+    environment->trustPoints(false, points);
+  }
+  for (const SignedCertificate* p : points) {
+    if (!(p->tbsCertificate.subject == tbs.issuer) || (hasAkid && !matchesKeyIdentifier(*p, akid)))
+      continue;
+    const int answer = crlSignatureAnswer(crl.verifySignature(*p), crl.signature);
+    if (answer == CRL_ANSWER_GOOD) {
+      out() << "CRL został bezpośrednio zweryfikowany przez punkt zaufania:\r\n";
+      out().writeCertificate(*p);
+      recordVerifiedCrl(crl);
+      return 0;
+    }
+    if (answer != CRL_ANSWER_BAD && answer != CRL_ANSWER_KEY_DOES_NOT_FIT) return 7;
+  }
+  out() << "CRL nie został zweryfikowany bezpośrednio przez żaden punkt zaufania ";
+
+  int result = PATH_RESULT_NO_PATH;
+  if (hasAkid) {
+    // The path's end certificate signed the CRL and must be a CA.
+    SignedCertificate end;
+    result = environment ? environment->verifyPathByKeyId(tbs.issuer, akid, args, end)
+                         : PATH_RESULT_NO_PATH;
+    if (result != 0) return result;
+    result = crlIssuerCandidate(crl, end, args, true);
+    if (result < 0) result = PATH_RESULT_NO_PATH;
+  } else if (environment) {
+    for (int source = 0; source < 2 && result == PATH_RESULT_NO_PATH; ++source) {
+      CertificateList found;
+      if (source == 0)
+        environment->certificatesBySubject(tbs.issuer, found);
+      else if (environment->queryCertificatesByDn(tbs.issuer, found) != 0)
+        break;
+      for (POSITION p = found.GetHeadPosition(); p;) {
+        const SignedCertificate* c = found.GetNext(p);
+        const int r = crlIssuerCandidate(crl, *c, args, false);
+        if (r < 0) continue;
+        if (source == 1 && r == 0) environment->rememberCertificate(*c);
+        result = r;
+        break;
+      }
+    }
+  }
+  if (result == 0) recordVerifiedCrl(crl);
+  return result;
+}

@@ -54,6 +54,8 @@ class RevocationEnvironment {
     return 1;
   }
   virtual int queryCertificatesByDn(const DistinguishedName&, CertificateList&) { return 1; }
+  // OCSP may be fetched at all (network options 18 and 16), servers or not.
+  virtual bool ocspFetchAllowed() { return false; }
   // The context's record of certificates met.
   virtual void rememberCertificate(const SignedCertificate&) {}
 };
@@ -121,6 +123,13 @@ class RevocationManager {
   int verifyResponder(const BasicOCSPResponse& response, const SignedCertificate& cert,
                       const SignedCertificate& issuer, const X509time* time);
 
+  // Verifies a CRL: 0 verified (and moved to the verified list); 1 its
+  // signature does not verify with its issuer's key; 4 unsupported
+  // extensions or a signature check error; 7 a trust point's check failed;
+  // 10 no issuer; else the issuer path's failure. `expired`, when given, is
+  // set when nextUpdate passed (that alone does not fail it).
+  int verifyCrl(const SignedCertRevList& crl, const RevocationArgs& args, bool* expired = nullptr);
+
   // Responses this manager verified for the used-data record.
   std::vector<std::unique_ptr<BasicOCSPResponse>> usedResponses;
 
@@ -131,6 +140,10 @@ class RevocationManager {
   // The digest of the issuer's key for a CertID; false when it cannot be had.
   bool issuerKeyHash(const SignedCertificate& cert, const SignedCertificate* issuer, int hashId,
                      int length, std::vector<unsigned char>& hash);
+  // 0 the CA certificate `issuer` signed the CRL, whose path verifies; 1
+  // bad signature, 4 check error, -1 the key does not fit; else the path's failure.
+  int crlIssuerCandidate(const SignedCertRevList& crl, const SignedCertificate& issuer,
+                         const RevocationArgs& args, bool pathKnown);
   bool delegatedResponder(const SignedCertificate& candidate, const SignedCertificate& cert,
                           const SignedCertificate& issuer);
   const CRLentry* findEntry(const SignedCertRevList& crl, const ASNinteger& serial);

@@ -1,5 +1,6 @@
 // OCSP request building, the response format check and responder
-// authorisation over responses of `openssl ocsp` (tests/data/store/revoc/gen.sh).
+// authorisation over responses of `openssl ocsp`, and CRL verification over
+// CRLs of `openssl ca -gencrl` (tests/data/store/revoc/gen.sh).
 #include "store/revmgr.h"
 
 #include "base/memfile.h"
@@ -31,6 +32,15 @@ class Environment : public RevocationEnvironment {
   }
   int verifyCertificatePath(const SignedCertificate&, int32_t, const RevocationArgs&) override {
     ++pathRequests;
+    return pathAnswer;
+  }
+  // The path by key identifier ends at `keyIdPathEnd` (none: no path).
+  const SignedCertificate* keyIdPathEnd = nullptr;
+  int verifyPathByKeyId(const DistinguishedName&, const AuthorityKeyIdentifier&,
+                        const RevocationArgs&, SignedCertificate& end) override {
+    ++pathRequests;
+    if (!keyIdPathEnd) return PATH_RESULT_NO_PATH;
+    if (pathAnswer == 0) end = *keyIdPathEnd;
     return pathAnswer;
   }
 };
@@ -201,6 +211,79 @@ TEST(OcspChecks, ResponderIdAndCriticalExtension) {
   EXPECT_FALSE(loud.verifyOcspResponse(*good, *user2, *ca, &when));
   EXPECT_NE(std::string::npos, report.text().find("Odpowiedź OCSP posiada niepoprawne rozszerzenia."));
   EXPECT_EQ(0, env.pathRequests);
+}
+
+// CRL verification: a trust point settles it directly; otherwise the path
+// found by the authority key identifier must end at a CA whose key signed the CRL.
+TEST(CrlVerification, TrustPointsAndIssuerPath) {
+  auto ca = get<SignedCertificate>("ca.der");
+  auto other = get<SignedCertificate>("other-ca.der");
+  auto user = get<SignedCertificate>("user.der");
+  const struct {
+    const char* crl;
+    const SignedCertificate* trustPoint;  // or null
+    const SignedCertificate* pathEnd;     // end of the key-identifier path, or null
+    int pathAnswer;
+    int result;
+    int pathRequests;
+  } cases[] = {
+      {"crl-reasons.der", ca.get(), nullptr, 0, 0, 0},  // directly by the trust point
+      {"crl-reasons.der", other.get(), nullptr, 0, 10, 1},  // same name, other key: no path
+      {"crl-reasons.der", nullptr, ca.get(), 0, 0, 1},
+      {"crl-reasons.der", nullptr, other.get(), 0, 1, 1},  // path to the wrong key
+      {"crl-reasons.der", nullptr, user.get(), 0, 10, 1},  // path end is no CA
+      {"crl-reasons.der", nullptr, ca.get(), PATH_RESULT_FAILED, PATH_RESULT_FAILED, 1},
+      {"crl-otherkey.der", nullptr, other.get(), 0, 0, 1},
+      {"crl-otherkey.der", nullptr, ca.get(), 0, 1, 1},
+      {"crl-otherkey.der", ca.get(), nullptr, 0, 10, 1},  // the trust point's key did not sign
+  };
+  for (const auto& c : cases) {
+    Environment env;
+    if (c.trustPoint) env.roots.push_back(c.trustPoint);
+    env.keyIdPathEnd = c.pathEnd;
+    env.pathAnswer = c.pathAnswer;
+    auto crl = get<SignedCertRevList>(c.crl);
+    FixedPathClock clock(crl->tbsCertList.thisUpdate.toTime64(true) + 60);
+    RevocationManager m(clock, nullptr);
+    m.environment = &env;
+    m.pendingCrls.emplace_back(new SignedCertRevList(*crl));
+    RevocationArgs args;
+    EXPECT_EQ(c.result, m.verifyCrl(*crl, args)) << c.crl;
+    EXPECT_EQ(c.pathRequests, env.pathRequests) << c.crl;
+    EXPECT_EQ(c.result == 0 ? 1u : 0u, m.verifiedCrls.size()) << c.crl;
+    EXPECT_EQ(c.result == 0 ? 0u : 1u, m.pendingCrls.size()) << c.crl;
+  }
+}
+
+TEST(CrlVerification, ExpiryAndExtensions) {
+  auto ca = get<SignedCertificate>("ca.der");
+  Environment env;
+  env.roots.push_back(ca.get());
+  auto crl = get<SignedCertRevList>("crl-expired.der");
+  const int64_t thisUpdate = crl->tbsCertList.thisUpdate.toTime64(true);
+  for (int64_t later : {60, 7200}) {
+    FixedPathClock clock(thisUpdate + later);
+    Report report;
+    RevocationManager m(clock, &report.stream);
+    m.environment = &env;
+    bool expired = false;
+    RevocationArgs args;
+    EXPECT_EQ(0, m.verifyCrl(*crl, args, &expired));  // expiry alone does not fail it
+    EXPECT_EQ(later > 3600, expired);
+    EXPECT_EQ(later > 3600, report.text().find("CRL przeterminowany") != std::string::npos);
+  }
+  // A critical deltaCRLIndicator: 4, before any signature check.
+  auto* delta = new Extension;
+  delta->extnID = ASNobjectId("2.5.29.27");
+  delta->critical.set(true);
+  const unsigned char one[] = {0x02, 0x01, 0x01};
+  delta->extnValue.set(one, 3);
+  crl->tbsCertList.crlExtensions.inner.append(delta);
+  FixedPathClock clock(thisUpdate);
+  RevocationManager m(clock, nullptr);
+  m.environment = &env;
+  RevocationArgs args;
+  EXPECT_EQ(4, m.verifyCrl(*crl, args));
 }
 
 }  // namespace
