@@ -218,6 +218,42 @@ const SignedCertRevList* RevocationManager::chooseFromList(const CrlList& list,
   return choice;
 }
 
+void RevocationManager::reportCrl(const SignedCertRevList& crl) {
+  const TBSCertRevList& t = crl.tbsCertList;
+  out() << "Użyta lista CRL:\r\n--------\r\nWystawca: \"" << t.issuer
+        << "\".\r\nOstatnia aktualizacja: ";
+  writeTime(t.thisUpdate);
+  out() << " (UTC).\r\n";
+  if (t.nextUpdatePresent) {
+    out() << "Następna aktualizacja: ";
+    writeTime(t.nextUpdate);
+    out() << " (UTC).\r\n";
+  }
+  const char* name = oidName(crl.signatureAlgorithm.algorithm);
+  out() << "Algorytm podpisu w CRL: " << (name ? name : "") << "\r\n--------\r\n\r\n";
+}
+
+void RevocationManager::reportResponse(const BasicOCSPResponse& response,
+                                       const SingleResponse& single) {
+  const ResponseData& data = response.tbsResponseData;
+  out() << "Użyta odpowiedź OCSP:\r\n--------\r\n";
+  if (data.responderID.chosenIndex() == 0)
+    out() << "Wystawca: \"" << data.responderID.byName.inner << "\".\r\n";
+  out() << "Utworzona: ";
+  writeTime(data.producedAt);
+  out() << "\r\nWażna od: ";
+  writeTime(single.thisUpdate);
+  out() << "\r\n";
+  if (single.nextUpdatePresent) {
+    out() << "Ważna do: ";
+    writeTime(single.nextUpdate.inner);
+    out() << "\r\n";
+  }
+  if (const char* name = oidName(response.signatureAlgorithm.algorithm))
+    out() << "Algorytm podpisu w odpowiedzi OCSP: " << name << "\r\n";
+  out() << "--------\r\n\r\n";
+}
+
 int RevocationManager::checkStatus(CertificateItem& item, const RevocationArgs& args,
                                    const BasicOCSPResponse* ocsp, const SignedCertificate& issuer,
                                    const SignedCertRevList* givenCrl, UsedRevocationData& used) {
@@ -228,7 +264,16 @@ int RevocationManager::checkStatus(CertificateItem& item, const RevocationArgs& 
   const X509time& r = args.time ? *args.time : now;
   const X509time* timemark = args.timemark;
   out() << "Sprawdzanie statusu certyfikatu:\r\nWystawiony przez: " << tbs.issuer
-        << "\r\nWystawiony dla: " << tbs.subject << "\r\n";
+        << "\r\nWystawiony dla: " << tbs.subject << "\r\nCzas aktualny: ";
+  writeTime(r);
+  out() << " UTC\r\n";
+  if (timemark) {
+    out() << "Timemark: ";
+    writeTime(*timemark);
+    out() << " UTC\r\n\r\n";
+  } else {
+    out() << "Timemark: brak\r\n\r\n";
+  }
 
   item.revocationState = REVSTATE_NONE;
   item.revocationSource = REVSOURCE_NONE;
@@ -296,7 +341,10 @@ int RevocationManager::checkStatus(CertificateItem& item, const RevocationArgs& 
   const X509time& thisUpdate = useCrl ? crl->tbsCertList.thisUpdate : single->thisUpdate;
   const bool hasNext = useCrl ? crl->tbsCertList.nextUpdatePresent != 0 : single->nextUpdatePresent != 0;
   const X509time& nextUpdate = useCrl ? crl->tbsCertList.nextUpdate : single->nextUpdate.inner;
-  out() << (useCrl ? "Użyta lista CRL:\r\n--------\r\n" : "Użyta odpowiedź OCSP:\r\n--------\r\n");
+  if (useCrl)
+    reportCrl(*crl);
+  else
+    reportResponse(*ocsp, *single);
 
   // Grading.
   item.revocationState = REVSTATE_FOUND;
@@ -348,7 +396,11 @@ int RevocationManager::checkStatus(CertificateItem& item, const RevocationArgs& 
   const bool accepted = checkEntryExtensions(*exts);
   if (timemark && *timemark < *revocationDate) {
     out() << "Certyfikat znajduje się na CRL/OCSP, ale data unieważnienia jest późniejsza od daty "
-             "złożenia podpisu.\r\n";
+             "złożenia podpisu.\r\nData unieważnienia: ";
+    writeTime(*revocationDate);
+    out() << " (UTC).\r\nData złożenia podpisu: ";
+    writeTime(*timemark);
+    out() << " (UTC).\r\n\r\n";
     return 0;
   }
   if (reason == 6) {
@@ -402,6 +454,8 @@ void RevocationManager::demoteVerifiedCrls() {
 void RevocationManager::copyRevocationData(const RevocationManager& other) {
   for (const auto& c : other.verifiedCrls) verifiedCrls.emplace_back(new SignedCertRevList(*c));
   for (const auto& c : other.pendingCrls) pendingCrls.emplace_back(new SignedCertRevList(*c));
+  for (const auto& r : other.ocspCache)
+    if (auto copy = copyResponse(*r)) ocspCache.push_back(std::move(copy));
 }
 
 // ---- OCSP request and response checks ----
@@ -751,7 +805,7 @@ int RevocationManager::verifyCrl(const SignedCertRevList& crl, const RevocationA
       CertificateList found;
       if (source == 0)
         environment->certificatesBySubject(tbs.issuer, found);
-      else if (environment->queryCertificatesByDn(tbs.issuer, found) != 0)
+      else if (!network || network->queryForCertificatesByDn(tbs.issuer, found) != 0)
         break;
       for (POSITION p = found.GetHeadPosition(); p;) {
         const SignedCertificate* c = found.GetNext(p);
@@ -765,4 +819,70 @@ int RevocationManager::verifyCrl(const SignedCertRevList& crl, const RevocationA
   }
   if (result == 0) recordVerifiedCrl(crl);
   return result;
+}
+
+// ---- OCSP sources ----
+
+void RevocationManager::clearUsedLists() {
+  signatureCrls.clear();
+  signatureOcsp.clear();
+}
+
+std::unique_ptr<BasicOCSPResponse> RevocationManager::acceptAnswer(const OCSPResponse& answer,
+                                                                   const SignedCertificate& cert,
+                                                                   const SignedCertificate& issuer,
+                                                                   const X509time* time,
+                                                                   bool& stop) {
+  auto basic = std::make_unique<BasicOCSPResponse>();
+  if (!checkResponseFormat(answer, *basic)) {
+    stop = true;
+    return nullptr;
+  }
+  if (!verifyOcspResponse(*basic, cert, issuer, time)) return nullptr;
+  if (auto copy = copyResponse(*basic)) ocspCache.push_back(std::move(copy));
+  return basic;
+}
+
+std::unique_ptr<BasicOCSPResponse> RevocationManager::findOcspResponse(
+    const SignedCertificate& cert, const SignedCertificate& issuer, const RevocationArgs& args) {
+  for (const BasicOCSPResponse* r : signatureOcsp) {
+    if (!r || !findSingleResponse(*r, cert, issuer, args.time)) continue;
+    if (!verifyOcspResponse(*r, cert, issuer, args.time)) continue;
+    out() << "Znaleziono odpowiedź OCSP w podpisie archiwalnym.\r\n";
+    return copyResponse(*r);
+  }
+  if (args.offline) return nullptr;
+  for (const auto& r : ocspCache) {
+    if (!findSingleResponse(*r, cert, issuer, args.time)) continue;
+    out() << "Znaleziono ważną odpowiedź OCSP w cache zweryfikowanych odpowiedzi.\r\n";
+    return copyResponse(*r);
+  }
+  // The network honours options 18 and 16 for configured servers and the
+  // certificate's own access locations alike.
+  if (!network || !network->ocspFetchAllowed()) return nullptr;
+  OCSPRequest request;
+  std::vector<uint8_t> der;
+  if (!prepareOCSPRequest(cert, &issuer, *ocspDigest, request) || request.encodeVector(der) < 1)
+    return nullptr;
+  bool stop = false;
+  if (network->canQueryNetwork(4, &cert.tbsCertificate.issuer)) {
+    OCSPResponse answer;
+    if (network->findOcspServers(cert, issuer, der, answer) == 0) {
+      if (auto r = acceptAnswer(answer, cert, issuer, args.time, stop)) return r;
+    }
+  }
+  const Extension* e = findExtensionByOid(cert.tbsCertificate.extensions.inner,
+                                          id_pe_authorityInfoAccess);
+  AuthorityInfoAccess aia;
+  std::vector<std::string> uris;
+  if (!e || aia.decodeOctets(e->extnValue) < 1 || !PathVerification::collectOcspUris(aia, uris))
+    return nullptr;
+  stop = false;
+  for (const std::string& uri : uris) {
+    OCSPResponse answer;
+    if (network->queryForOcsp(uri, der, answer) != 0) continue;
+    auto r = acceptAnswer(answer, cert, issuer, args.time, stop);
+    if (r || stop) return r;
+  }
+  return nullptr;
 }

@@ -8,6 +8,7 @@
 #include "base/reportstream.h"
 #include "pki/ocsp/ocspreq.h"
 #include "pki/ocsp/ocspresp.h"
+#include "pki/common/oids.h"
 #include "pki/x509/crl.h"
 #include "store/crldb.h"
 #include "store/pathclock.h"
@@ -45,19 +46,25 @@ class RevocationEnvironment {
                                 const RevocationArgs&, SignedCertificate& /*end*/) {
     return PATH_RESULT_NO_PATH;
   }
-  // Network: may this kind of query go out for the issuer (the network
-  // options included); configured OCSP servers; queries (0 success).
-  virtual bool canQueryNetwork(int /*kind*/, const DistinguishedName&) { return false; }
-  virtual void ocspServers(const DistinguishedName&, std::vector<std::string>&) {}
-  virtual int queryOcsp(const std::string& /*url*/, const std::vector<unsigned char>& /*request*/,
-                        std::vector<unsigned char>& /*response*/) {
-    return 1;
-  }
-  virtual int queryCertificatesByDn(const DistinguishedName&, CertificateList&) { return 1; }
-  // OCSP may be fetched at all (network options 18 and 16), servers or not.
-  virtual bool ocspFetchAllowed() { return false; }
   // The context's record of certificates met.
   virtual void rememberCertificate(const SignedCertificate&) {}
+};
+
+// The network manager's queries the revocation manager makes (0 success).
+class RevocationNetwork {
+ public:
+  virtual ~RevocationNetwork() = default;
+  // A query of this kind may go out for the issuer: network on, and for CRLs
+  // and OCSP (kinds 2 and 4) fetching on, and a server of the kind configured.
+  virtual bool canQueryNetwork(int kind, const DistinguishedName* issuer) = 0;
+  // OCSP may be fetched at all (network options 18 and 16), servers or not.
+  virtual bool ocspFetchAllowed() = 0;
+  // The request to the configured OCSP servers of the issuer, the first answer.
+  virtual int findOcspServers(const SignedCertificate& cert, const SignedCertificate& issuer,
+                              const std::vector<uint8_t>& request, OCSPResponse& response) = 0;
+  virtual int queryForOcsp(const std::string& url, const std::vector<uint8_t>& request,
+                           OCSPResponse& response) = 0;
+  virtual int queryForCertificatesByDn(const DistinguishedName& name, CertificateList& out) = 0;
 };
 
 // Results of the OCSP responder check.
@@ -103,8 +110,27 @@ class RevocationManager {
   void demoteVerifiedCrls();
   void copyRevocationData(const RevocationManager& other);
 
-  // The library context's services (none: no trust point, store or network).
+  // The library context's services (none: no trust point or store) and its
+  // network (none: no query).
   RevocationEnvironment* environment = nullptr;
+  RevocationNetwork* network = nullptr;
+  // The configured digest of OCSP requests.
+  const ASNobjectId* ocspDigest = &id_sha1;
+
+  // The signature's revocation values, filled by the signature verification
+  // and emptied by clearUsedLists.
+  std::vector<const SignedCertRevList*> signatureCrls;
+  std::vector<const BasicOCSPResponse*> signatureOcsp;
+  // Verified OCSP responses.
+  std::vector<std::unique_ptr<BasicOCSPResponse>> ocspCache;
+
+  // A verified response for the certificate, or null: the signature's
+  // responses, then (online) the cache, the configured servers and the
+  // certificate's OCSP access locations.
+  std::unique_ptr<BasicOCSPResponse> findOcspResponse(const SignedCertificate& cert,
+                                                      const SignedCertificate& issuer,
+                                                      const RevocationArgs& args);
+  void clearUsedLists();
 
   // The request for one certificate; false when it cannot be built.
   bool prepareOCSPRequest(const SignedCertificate& cert, const SignedCertificate* issuer,
@@ -136,6 +162,8 @@ class RevocationManager {
  private:
   ReportStream& out();
   void writeTime(const X509time& t);
+  void reportCrl(const SignedCertRevList& crl);
+  void reportResponse(const BasicOCSPResponse& response, const SingleResponse& single);
   void writeWindow(const char* head, const char* endLabel, const SingleResponse& s);
   // The digest of the issuer's key for a CertID; false when it cannot be had.
   bool issuerKeyHash(const SignedCertificate& cert, const SignedCertificate* issuer, int hashId,
@@ -144,6 +172,11 @@ class RevocationManager {
   // bad signature, 4 check error, -1 the key does not fit; else the path's failure.
   int crlIssuerCandidate(const SignedCertRevList& crl, const SignedCertificate& issuer,
                          const RevocationArgs& args, bool pathKnown);
+  // Null when no answer passes (`stop` set when the format check failed).
+  std::unique_ptr<BasicOCSPResponse> acceptAnswer(const OCSPResponse& answer,
+                                                  const SignedCertificate& cert,
+                                                  const SignedCertificate& issuer,
+                                                  const X509time* time, bool& stop);
   bool delegatedResponder(const SignedCertificate& candidate, const SignedCertificate& cert,
                           const SignedCertificate& issuer);
   const CRLentry* findEntry(const SignedCertRevList& crl, const ASNinteger& serial);

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 namespace {
 
 using revfix::basic;
@@ -284,6 +286,163 @@ TEST(CrlVerification, ExpiryAndExtensions) {
   m.environment = &env;
   RevocationArgs args;
   EXPECT_EQ(4, m.verifyCrl(*crl, args));
+}
+
+// The network manager's OCSP queries: answers by URL, options 18/16 as one switch.
+class Network : public RevocationNetwork {
+ public:
+  bool allowed = true;
+  bool configured = false;  // a configured OCSP server of the issuer answers `serverAnswer`
+  std::string serverAnswer;
+  std::map<std::string, std::string> answers;  // URL -> response file
+  std::vector<std::string> queried;
+  bool canQueryNetwork(int kind, const DistinguishedName*) override {
+    return allowed && kind == 4 && configured;
+  }
+  bool ocspFetchAllowed() override { return allowed; }
+  int findOcspServers(const SignedCertificate&, const SignedCertificate&,
+                      const std::vector<uint8_t>& request, OCSPResponse& response) override {
+    return queryForOcsp("configured", request, response);
+  }
+  int queryForOcsp(const std::string& url, const std::vector<uint8_t>& request,
+                   OCSPResponse& response) override {
+    queried.push_back(url);
+    OCSPRequest parsed;  // the request goes out well formed
+    EXPECT_EQ(static_cast<int>(request.size()), parsed.decodeVector(request));
+    const std::string file = url == "configured" ? serverAnswer : answers[url];
+    if (file.empty()) return 31;
+    auto r = get<OCSPResponse>(file);
+    std::vector<unsigned char> der;
+    r->encodeVector(der);
+    return response.decodeVector(der) == static_cast<int>(der.size()) ? 0 : 28;
+  }
+  int queryForCertificatesByDn(const DistinguishedName&, CertificateList&) override { return 31; }
+};
+
+// The sources of an OCSP response in their order; the access locations of the
+// certificate are asked only while OCSP fetching is allowed.
+TEST(OcspSources, OrderAndNetworkOptions) {
+  auto ca = get<SignedCertificate>("aia-ca.der");
+  auto user = get<SignedCertificate>("aia-user.der");
+  auto good = basic("aia-good.der");
+  const X509time when = at(good->tbsResponseData.producedAt, 60);
+  const struct {
+    const char* name;
+    bool inSignature, inCache, offline, allowed, configured;
+    const char* server;  // answer of the configured server
+    const char* first;   // answer at the first access location
+    bool found;
+    std::vector<std::string> queried;
+    const char* line;  // written when found, or ""
+  } cases[] = {
+      {"signature", true, true, false, true, true, "aia-good.der", "", true, {},
+       "Znaleziono odpowiedź OCSP w podpisie archiwalnym."},
+      {"offline", false, true, true, true, true, "aia-good.der", "", false, {}, ""},
+      {"cache", false, true, false, true, true, "", "", true, {},
+       "Znaleziono ważną odpowiedź OCSP w cache zweryfikowanych odpowiedzi."},
+      {"server", false, false, false, true, true, "aia-good.der", "", true, {"configured"},
+       "pozytywnie zweryfikowana"},
+      {"access location", false, false, false, true, false, "", "aia-good.der", true,
+       {"http://ocsp-a.example/"}, "pozytywnie zweryfikowana"},
+      {"server fails, access location", false, false, false, true, true, "", "aia-good.der", true,
+       {"configured", "http://ocsp-a.example/"}, ""},
+      {"second access location", false, false, false, true, false, "", "", false,
+       {"http://ocsp-a.example/", "http://ocsp-b.example/"}, ""},
+      {"another certificate's answer", false, false, false, true, false, "", "ocsp-good.der", false,
+       {"http://ocsp-a.example/", "http://ocsp-b.example/"}, ""},
+      {"fetching off", false, false, false, false, false, "", "aia-good.der", false, {}, ""},
+      {"fetching off, server", false, false, false, false, true, "aia-good.der", "", false, {}, ""},
+  };
+  for (const auto& c : cases) {
+    Environment env;
+    Network net;
+    net.allowed = c.allowed;
+    net.configured = c.configured;
+    net.serverAnswer = c.server;
+    net.answers["http://ocsp-a.example/"] = c.first;
+    FixedPathClock clock(when.toTime64(true));
+    Report report;
+    RevocationManager m(clock, &report.stream);
+    m.environment = &env;
+    m.network = &net;
+    if (c.inSignature) m.signatureOcsp.push_back(good.get());
+    if (c.inCache) m.ocspCache.push_back(copyResponse(*good));
+    RevocationArgs args;
+    args.time = &when;
+    args.offline = c.offline;
+    auto found = m.findOcspResponse(*user, *ca, args);
+    EXPECT_EQ(c.found, found != nullptr) << c.name << "\n" << report.text();
+    EXPECT_EQ(c.queried, net.queried) << c.name;
+    EXPECT_NE(std::string::npos, report.text().find(c.line)) << c.name;
+    // A response fetched and verified is cached.
+    if (c.found && !c.inCache && !c.inSignature) EXPECT_EQ(1u, m.ocspCache.size()) << c.name;
+  }
+  // A failed format check at an access location ends the search.
+  Network net;
+  net.answers["http://ocsp-a.example/"] = "aia-good.der";
+  net.answers["http://ocsp-b.example/"] = "aia-good.der";
+  FixedPathClock clock(when.toTime64(true));
+  RevocationManager m(clock, nullptr);
+  m.network = &net;
+  Environment env;
+  m.environment = &env;
+  RevocationArgs args;
+  args.time = &when;
+  struct TryLater : Network {
+    int queryForOcsp(const std::string& url, const std::vector<uint8_t>& request,
+                     OCSPResponse& response) override {
+      const int r = Network::queryForOcsp(url, request, response);
+      response.responseStatus.set(3);
+      return r;
+    }
+  } later;
+  later.answers = net.answers;
+  m.network = &later;
+  EXPECT_FALSE(m.findOcspResponse(*user, *ca, args));
+  EXPECT_EQ(1u, later.queried.size());
+  m.clearUsedLists();
+  EXPECT_TRUE(m.signatureOcsp.empty());
+}
+
+// The report of the status check: the times, the data used and a revocation
+// after the signing time.
+TEST(StatusReport, Lines) {
+  auto ca = get<SignedCertificate>("ca.der");
+  auto crl = get<SignedCertRevList>("crl-reasons.der");
+  auto ocsp = basic("ocsp-good.der");
+  const X509time when = at(crl->tbsCertList.thisUpdate, 60);
+  const struct {
+    const char* cert;
+    bool withCrl, withOcsp, timemarkAtNotBefore;
+    std::vector<const char*> lines;
+  } cases[] = {
+      {"user.der", true, false, true,
+       {"Czas aktualny: ", "Timemark: ", "Użyta lista CRL:\r\n--------\r\nWystawca: \"",
+        "Ostatnia aktualizacja: ", "Następna aktualizacja: ", "Algorytm podpisu w CRL: ",
+        "data unieważnienia jest późniejsza od daty złożenia podpisu.\r\nData unieważnienia: ",
+        "Data złożenia podpisu: "}},
+      {"user2.der", false, true, false,
+       {"Timemark: brak\r\n\r\n", "Użyta odpowiedź OCSP:\r\n--------\r\nWystawca: \"",
+        "Utworzona: ", "Ważna od: ", "Ważna do: ", "Algorytm podpisu w odpowiedzi OCSP: "}},
+  };
+  for (const auto& c : cases) {
+    CertificateItem item;
+    item.certificate = *get<SignedCertificate>(c.cert);
+    FixedPathClock clock(when.toTime64(true));
+    Report report;
+    RevocationManager m(clock, &report.stream);
+    RevocationArgs args;
+    args.time = &when;
+    X509time timemark = item.certificate.tbsCertificate.validity.notBefore;
+    if (c.timemarkAtNotBefore) args.timemark = &timemark;
+    UsedRevocationData used;
+    m.checkStatus(item, args, c.withOcsp ? ocsp.get() : nullptr, *ca,
+                  c.withCrl ? crl.get() : nullptr, used);
+    EXPECT_EQ(WWC_OK, item.wwc) << c.cert;
+    for (const char* line : c.lines)
+      EXPECT_NE(std::string::npos, report.text().find(line)) << c.cert << ": " << line << "\n"
+                                                              << report.text();
+  }
 }
 
 }  // namespace
