@@ -419,6 +419,16 @@ int RevocationManager::checkStatus(CertificateItem& item, const RevocationArgs& 
   return 0;
 }
 
+// Moves the CRLs of `list` for which `drop` holds to the retired list: a
+// status evaluation of an enclosing verification may still point at them.
+template <class Drop>
+void RevocationManager::retire(CrlList& list, Drop drop) {
+  auto keep = std::stable_partition(list.begin(), list.end(),
+                                    [&](const std::unique_ptr<SignedCertRevList>& c) { return !drop(c); });
+  for (auto it = keep; it != list.end(); ++it) retiredCrls.push_back(std::move(*it));
+  list.erase(keep, list.end());
+}
+
 void RevocationManager::recordVerifiedCrl(const SignedCertRevList& crl) {
   ASNinteger number, other;
   const Extension* n = findExtensionByOid(crlExtensionsOf(crl), id_ce_cRLNumber);
@@ -429,23 +439,17 @@ void RevocationManager::recordVerifiedCrl(const SignedCertRevList& crl) {
     const bool has = m && other.decodeOctets(m->extnValue) > 0;
     return has == hasNumber && (!has || other.equals(number));
   };
-  verifiedCrls.erase(std::remove_if(verifiedCrls.begin(), verifiedCrls.end(), sameNumber),
-                     verifiedCrls.end());
-  pendingCrls.erase(std::remove_if(pendingCrls.begin(), pendingCrls.end(),
-                                   [&](const std::unique_ptr<SignedCertRevList>& c) {
-                                     return sameCrl(*c, crl);
-                                   }),
-                    pendingCrls.end());
-  verifiedCrls.emplace_back(new SignedCertRevList(crl));
+  std::unique_ptr<SignedCertRevList> copy(new SignedCertRevList(crl));
+  retire(verifiedCrls, sameNumber);
+  retire(pendingCrls, [&](const std::unique_ptr<SignedCertRevList>& c) { return sameCrl(*c, *copy); });
+  verifiedCrls.push_back(std::move(copy));
 }
 
 void RevocationManager::demoteVerifiedCrls() {
+  // Called between verifications: nothing points at retired CRLs any more.
+  retiredCrls.clear();
   for (auto& v : verifiedCrls) {
-    pendingCrls.erase(std::remove_if(pendingCrls.begin(), pendingCrls.end(),
-                                     [&](const std::unique_ptr<SignedCertRevList>& c) {
-                                       return sameCrl(*c, *v);
-                                     }),
-                      pendingCrls.end());
+    retire(pendingCrls, [&](const std::unique_ptr<SignedCertRevList>& c) { return sameCrl(*c, *v); });
     pendingCrls.push_back(std::move(v));
   }
   verifiedCrls.clear();

@@ -65,6 +65,9 @@ class RevocationNetwork {
   virtual int queryForOcsp(const std::string& url, const std::vector<uint8_t>& request,
                            OCSPResponse& response) = 0;
   virtual int queryForCertificatesByDn(const DistinguishedName& name, CertificateList& out) = 0;
+  // CRLs at one URI, or from the issuer's configured CRL servers (16: none, fetching off).
+  virtual int queryForCrl(const std::string&, const DistinguishedName&, CrlList&) { return 16; }
+  virtual int queryForIssuerCrl(const DistinguishedName&, CrlList&) { return 16; }
 };
 
 // Results of the OCSP responder check.
@@ -87,6 +90,9 @@ class RevocationManager {
 
   CrlList verifiedCrls;
   CrlList pendingCrls;
+  // CRLs dropped from the two lists during a verification, kept alive until
+  // the next demoteVerifiedCrls.
+  CrlList retiredCrls;
 
   // The status of the item's certificate (PathRevocation::checkStatus). A CRL
   // taken from the pending list or the database is handed back in
@@ -161,6 +167,8 @@ class RevocationManager {
 
  private:
   ReportStream& out();
+  template <class Drop>
+  void retire(CrlList& list, Drop drop);
   void writeTime(const X509time& t);
   void reportCrl(const SignedCertRevList& crl);
   void reportResponse(const BasicOCSPResponse& response, const SingleResponse& single);

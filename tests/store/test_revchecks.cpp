@@ -445,4 +445,24 @@ TEST(StatusReport, Lines) {
   }
 }
 
+// A CRL an enclosing status evaluation still points at outlives its move to
+// the verified list (a nested CRL-issuer verification may verify it).
+TEST(CrlVerification, MovedCrlsOutliveTheVerification) {
+  auto crl = get<SignedCertRevList>("crl-reasons.der");
+  FixedPathClock clock(0);
+  RevocationManager m(clock, nullptr);
+  m.pendingCrls.emplace_back(new SignedCertRevList(*crl));
+  m.verifiedCrls.emplace_back(new SignedCertRevList(*crl));
+  const SignedCertRevList* pending = m.pendingCrls[0].get();
+  const SignedCertRevList* verified = m.verifiedCrls[0].get();
+  m.recordVerifiedCrl(*crl);
+  EXPECT_TRUE(m.pendingCrls.empty());
+  EXPECT_EQ(1u, m.verifiedCrls.size());
+  EXPECT_TRUE(sameCrl(*pending, *crl));  // still alive
+  EXPECT_TRUE(sameCrl(*verified, *crl));
+  m.demoteVerifiedCrls();
+  EXPECT_TRUE(m.retiredCrls.empty());
+  EXPECT_EQ(1u, m.pendingCrls.size());
+}
+
 }  // namespace
