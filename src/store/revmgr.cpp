@@ -59,6 +59,12 @@ bool holdInstructionOtherThanNone(const Extensions& exts) {
 
 }  // namespace
 
+// Equal CRLs; the signature values are compared first, so CRLs that differ
+// are told apart without encoding them (a CRL may hold millions of entries).
+bool equalCrls(const SignedCertRevList& a, const SignedCertRevList& b) {
+  return &a == &b || (a.signature == b.signature && sameCrl(a, b));
+}
+
 ReportStream& RevocationManager::out() { return report ? *report : silent(); }
 
 bool RevocationManager::checkCrlExtensions(const SignedCertRevList& crl) {
@@ -196,7 +202,7 @@ const CRLentry* RevocationManager::findEntry(const SignedCertRevList& crl,
                                              const ASNinteger& serial) {
   std::vector<unsigned char> key = signatureKey(crl);
   auto it = indexes.find(key);
-  if (it == indexes.end() || !sameCrl(*it->second.crl, crl)) {
+  if (it == indexes.end() || !equalCrls(*it->second.crl, crl)) {
     IndexedCrl x;
     x.crl.reset(new SignedCertRevList(crl));
     x.index.reset(new CrlSerialIndex(*x.crl));
@@ -310,11 +316,11 @@ int RevocationManager::checkStatus(CertificateItem& item, const RevocationArgs& 
       if (fromDatabase && (!crl || (crl->tbsCertList.thisUpdate < fromDatabase->tbsCertList.thisUpdate &&
                                     insideValidity(tbs, fromDatabase->tbsCertList.thisUpdate)))) {
         bool held = false;
-        for (const auto& p : pendingCrls) held = held || sameCrl(*p, *fromDatabase);
+        for (const auto& p : pendingCrls) held = held || equalCrls(*p, *fromDatabase);
         if (!held) pendingCrls.emplace_back(new SignedCertRevList(*fromDatabase));
         crl = pendingCrls.back().get();
         for (const auto& p : pendingCrls)
-          if (sameCrl(*p, *fromDatabase)) crl = p.get();
+          if (equalCrls(*p, *fromDatabase)) crl = p.get();
         toVerify = true;
       }
     }
@@ -441,7 +447,7 @@ void RevocationManager::recordVerifiedCrl(const SignedCertRevList& crl) {
   };
   std::unique_ptr<SignedCertRevList> copy(new SignedCertRevList(crl));
   retire(verifiedCrls, sameNumber);
-  retire(pendingCrls, [&](const std::unique_ptr<SignedCertRevList>& c) { return sameCrl(*c, *copy); });
+  retire(pendingCrls, [&](const std::unique_ptr<SignedCertRevList>& c) { return equalCrls(*c, *copy); });
   verifiedCrls.push_back(std::move(copy));
 }
 
@@ -449,7 +455,7 @@ void RevocationManager::demoteVerifiedCrls() {
   // Called between verifications: nothing points at retired CRLs any more.
   retiredCrls.clear();
   for (auto& v : verifiedCrls) {
-    retire(pendingCrls, [&](const std::unique_ptr<SignedCertRevList>& c) { return sameCrl(*c, *v); });
+    retire(pendingCrls, [&](const std::unique_ptr<SignedCertRevList>& c) { return equalCrls(*c, *v); });
     pendingCrls.push_back(std::move(v));
   }
   verifiedCrls.clear();

@@ -77,6 +77,9 @@ enum : int { OCSP_RESPONDER_OTHER = 0, OCSP_RESPONDER_GOOD = 1, OCSP_RESPONDER_M
 // it does not encode.
 std::unique_ptr<BasicOCSPResponse> copyResponse(const BasicOCSPResponse& response);
 
+// Equal CRLs, told apart by their signature values before their encodings.
+bool equalCrls(const SignedCertRevList& a, const SignedCertRevList& b);
+
 class RevocationManager {
  public:
   RevocationManager(const PathClock& clock, ReportStream* report) : clock(clock), report(report) {}

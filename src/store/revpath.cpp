@@ -4,7 +4,7 @@ namespace {
 
 bool held(const CrlList& list, const SignedCertRevList& crl) {
   for (const auto& c : list)
-    if (sameCrl(*c, crl)) return true;
+    if (equalCrls(*c, crl)) return true;
   return false;
 }
 
