@@ -65,6 +65,10 @@ bool equalCrls(const SignedCertRevList& a, const SignedCertRevList& b) {
   return &a == &b || (a.signature == b.signature && sameCrl(a, b));
 }
 
+bool sameSignatureValue(const SignedCertRevList& a, const SignedCertRevList& b) {
+  return &a == &b || (a.signature == b.signature && a.tbsCertList.issuer == b.tbsCertList.issuer);
+}
+
 ReportStream& RevocationManager::out() { return report ? *report : silent(); }
 
 bool RevocationManager::checkCrlExtensions(const SignedCertRevList& crl) {
@@ -447,7 +451,8 @@ void RevocationManager::recordVerifiedCrl(const SignedCertRevList& crl) {
   };
   std::unique_ptr<SignedCertRevList> copy(new SignedCertRevList(crl));
   retire(verifiedCrls, sameNumber);
-  retire(pendingCrls, [&](const std::unique_ptr<SignedCertRevList>& c) { return equalCrls(*c, *copy); });
+  retire(pendingCrls,
+         [&](const std::unique_ptr<SignedCertRevList>& c) { return sameSignatureValue(*c, *copy); });
   verifiedCrls.push_back(std::move(copy));
 }
 
@@ -455,7 +460,8 @@ void RevocationManager::demoteVerifiedCrls() {
   // Called between verifications: nothing points at retired CRLs any more.
   retiredCrls.clear();
   for (auto& v : verifiedCrls) {
-    retire(pendingCrls, [&](const std::unique_ptr<SignedCertRevList>& c) { return equalCrls(*c, *v); });
+    retire(pendingCrls,
+           [&](const std::unique_ptr<SignedCertRevList>& c) { return sameSignatureValue(*c, *v); });
     pendingCrls.push_back(std::move(v));
   }
   verifiedCrls.clear();

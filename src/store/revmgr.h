@@ -79,6 +79,10 @@ std::unique_ptr<BasicOCSPResponse> copyResponse(const BasicOCSPResponse& respons
 
 // Equal CRLs, told apart by their signature values before their encodings.
 bool equalCrls(const SignedCertRevList& a, const SignedCertRevList& b);
+// One signature value of one issuer: equal CRLs, or a copy of a genuine CRL's
+// signature over other contents, which cannot verify. Enough where a pending
+// CRL is dropped as a duplicate (never to take a CRL as verified).
+bool sameSignatureValue(const SignedCertRevList& a, const SignedCertRevList& b);
 
 class RevocationManager {
  public:

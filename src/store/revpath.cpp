@@ -2,9 +2,10 @@
 
 namespace {
 
-bool held(const CrlList& list, const SignedCertRevList& crl) {
+template <class Same>
+bool held(const CrlList& list, const SignedCertRevList& crl, Same same) {
   for (const auto& c : list)
-    if (equalCrls(*c, crl)) return true;
+    if (same(*c, crl)) return true;
   return false;
 }
 
@@ -23,11 +24,14 @@ int ManagedRevocation::checkStatus(CertificateItem& item, const RevocationArgs& 
 }
 
 bool ManagedRevocation::isVerifiedCrl(const SignedCertRevList& crl) {
-  return held(manager.verifiedCrls, crl);
+  return held(manager.verifiedCrls, crl, equalCrls);
 }
 
 bool ManagedRevocation::isNewCrl(const SignedCertRevList& crl) {
-  return !held(manager.verifiedCrls, crl) && !held(manager.pendingCrls, crl);
+  // A CRL sharing a held one's signature value is either that CRL or one that
+  // cannot verify: neither is new.
+  return !held(manager.verifiedCrls, crl, sameSignatureValue) &&
+         !held(manager.pendingCrls, crl, sameSignatureValue);
 }
 
 int ManagedRevocation::verifyCrl(const SignedCertRevList& crl, const RevocationArgs& args,
@@ -52,5 +56,5 @@ int ManagedRevocation::queryForIssuerCrl(const SignedCertificate& issuer, CrlLis
 }
 
 void ManagedRevocation::rememberCrl(const SignedCertRevList& crl) {
-  if (!held(metCrls, crl)) metCrls.emplace_back(new SignedCertRevList(crl));
+  if (!held(metCrls, crl, equalCrls)) metCrls.emplace_back(new SignedCertRevList(crl));
 }
