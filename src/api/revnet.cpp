@@ -29,3 +29,12 @@ int RevocationNetworkAdapter::queryForCertificatesByDn(const DistinguishedName& 
   for (auto& c : got) out.AddTail(c.release());
   return r;
 }
+
+int RevocationNetworkAdapter::queryForCrl(const std::string& uri, const DistinguishedName& issuer,
+                                          CrlList& out) {
+  return manager.queryForCRL(uri, &issuer, out, 0, nullptr);
+}
+
+int RevocationNetworkAdapter::queryForIssuerCrl(const DistinguishedName& issuer, CrlList& out) {
+  return manager.queryForIssuerCrl(issuer, out, nullptr, 0);
+}

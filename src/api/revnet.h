@@ -18,6 +18,8 @@ class RevocationNetworkAdapter : public RevocationNetwork {
   int queryForOcsp(const std::string& url, const std::vector<uint8_t>& request,
                    OCSPResponse& response) override;
   int queryForCertificatesByDn(const DistinguishedName& name, CertificateList& out) override;
+  int queryForCrl(const std::string& uri, const DistinguishedName& issuer, CrlList& out) override;
+  int queryForIssuerCrl(const DistinguishedName& issuer, CrlList& out) override;
 
  private:
   NetworkManager& manager;

@@ -55,6 +55,11 @@ TEST(RevocationNetworkAdapter, OptionsStopOcspFetching) {
     EXPECT_FALSE(m.findOcspResponse(user, ca, args));
     OCSPResponse answer;
     EXPECT_NE(0, adapter.queryForOcsp("http://ocsp-a.example/", {0x30, 0x00}, answer));
+    // CRL queries are stopped the same way (16: fetching off).
+    CrlList crls;
+    EXPECT_EQ(16, adapter.queryForCrl("http://crl.example/ca.crl", ca.tbsCertificate.subject, crls));
+    EXPECT_EQ(16, adapter.queryForIssuerCrl(ca.tbsCertificate.subject, crls));
+    EXPECT_TRUE(crls.empty());
   }
 }
 
