@@ -321,7 +321,9 @@ namespace {
 void serialBytes(const ASNinteger& serial, const unsigned char*& bytes, size_t& length) {
   bytes = serial.data();
   length = bytes ? static_cast<size_t>(serial.contentLength()) : 0;
-  while (length > 1 && bytes[0] == 0) {
+  // Redundant sign octets only: 00 FF (255) stays apart from FF (-1).
+  while (length > 1 && ((bytes[0] == 0 && !(bytes[1] & 0x80)) ||
+                        (bytes[0] == 0xFF && (bytes[1] & 0x80)))) {
     ++bytes;
     --length;
   }

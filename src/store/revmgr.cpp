@@ -4,6 +4,8 @@
 #include "pki/common/oids.h"
 #include "pki/common/siganddigoid.h"
 #include "pki/x509/x509ext.h"
+#include "base/commonerror.h"
+#include "store/sigcodes.h"
 
 #include <algorithm>
 
@@ -56,6 +58,16 @@ bool holdInstructionOtherThanNone(const Extensions& exts) {
 }
 
 }  // namespace
+
+// Equal CRLs; the signature values are compared first, so CRLs that differ
+// are told apart without encoding them (a CRL may hold millions of entries).
+bool equalCrls(const SignedCertRevList& a, const SignedCertRevList& b) {
+  return &a == &b || (a.signature == b.signature && sameCrl(a, b));
+}
+
+bool sameSignatureValue(const SignedCertRevList& a, const SignedCertRevList& b) {
+  return &a == &b || (a.signature == b.signature && a.tbsCertList.issuer == b.tbsCertList.issuer);
+}
 
 ReportStream& RevocationManager::out() { return report ? *report : silent(); }
 
@@ -116,6 +128,21 @@ bool RevocationManager::checkEntryExtensions(const Extensions& exts) {
   return true;
 }
 
+void RevocationManager::writeTime(const X509time& t) { out().writeDateTime(t); }
+
+// "Początek ... koniec ...: <next> UTC" or "nieznany." without nextUpdate.
+void RevocationManager::writeWindow(const char* head, const char* endLabel, const SingleResponse& s) {
+  out() << head;
+  writeTime(s.thisUpdate);
+  out() << endLabel;
+  if (s.nextUpdatePresent) {
+    writeTime(s.nextUpdate.inner);
+    out() << " UTC";
+  } else {
+    out() << "nieznany.";
+  }
+}
+
 const SingleResponse* RevocationManager::findSingleResponse(const BasicOCSPResponse& response,
                                                             const SignedCertificate& cert,
                                                             const SignedCertificate& issuer,
@@ -123,7 +150,6 @@ const SingleResponse* RevocationManager::findSingleResponse(const BasicOCSPRespo
   const TBSCertificate& tbs = cert.tbsCertificate;
   std::vector<unsigned char> nameDer;
   if (tbs.issuer.encodeVector(nameDer) < 1) return nullptr;
-  const ASNbitstr& key = issuer.tbsCertificate.subjectPublicKeyInfo.subjectPublicKey;
   X509time now;
   const auto& list = response.tbsResponseData.responses;
   for (POSITION pos = list.GetHeadPosition(); pos;) {
@@ -136,23 +162,39 @@ const SingleResponse* RevocationManager::findSingleResponse(const BasicOCSPRespo
     std::vector<unsigned char> h;
     digest(hashId, length, nameDer.data(), nameDer.size(), h);
     if (!sameOctets(id.issuerNameHash, h)) continue;
-    digest(hashId, length, key.bits(), static_cast<size_t>(key.bitsLength()), h);
+    if (!issuerKeyHash(cert, &issuer, hashId, length, h)) {
+      out() << "Nie można ustalić skrótu z klucza wystawcy certyfikatu, co jest niezbędne do "
+               "zweryfikowania odpowiedzi OCSP.\r\n";
+      continue;
+    }
     if (!sameOctets(id.issuerKeyHash, h)) continue;
     if (!insideValidity(tbs, s->thisUpdate)) {
-      out() << "Odpowiedź OCSP jest poza okresem ważności certyfikatu.";
+      writeWindow("Odpowiedź OCSP jest poza okresem ważności certyfikatu. Początek okresu ważności "
+                  "OCSP: ",
+                  " UTC, koniec okresu ważności OCSP: ", *s);
+      if (s->nextUpdatePresent) out() << ".";
+      out() << "\r\n";
       continue;
     }
     if (!time) {
-      out() << "Pobranie aktualnego czasu.";
+      out() << "Pobranie aktualnego czasu.\r\n";
       if (!clock.nowAsTime(now)) return nullptr;
       time = &now;
     }
     if (*time < s->thisUpdate) {
-      out() << "Odpowiedź OCSP jest późniejsza niż data aktualna.";
+      writeWindow("Odpowiedź OCSP jest późniejsza niż data aktualna. Początek okresu ważności: ",
+                  " UTC, koniec okresu ważności: ", *s);
+      out() << ", data aktualna: ";
+      writeTime(*time);
+      out() << "\r\n";
       continue;
     }
     if (s->nextUpdatePresent && s->nextUpdate.inner < *time) {
-      out() << "Odpowiedź OCSP jest przeterminowana.";
+      writeWindow("Odpowiedź OCSP jest przeterminowana. Początek okresu ważności: ",
+                  " UTC, koniec okresu ważności: ", *s);
+      out() << ", data aktualna: ";
+      writeTime(*time);
+      out() << " UTC\r\n";
       continue;
     }
     return s;
@@ -164,7 +206,7 @@ const CRLentry* RevocationManager::findEntry(const SignedCertRevList& crl,
                                              const ASNinteger& serial) {
   std::vector<unsigned char> key = signatureKey(crl);
   auto it = indexes.find(key);
-  if (it == indexes.end() || !sameCrl(*it->second.crl, crl)) {
+  if (it == indexes.end() || !equalCrls(*it->second.crl, crl)) {
     IndexedCrl x;
     x.crl.reset(new SignedCertRevList(crl));
     x.index.reset(new CrlSerialIndex(*x.crl));
@@ -186,6 +228,42 @@ const SignedCertRevList* RevocationManager::chooseFromList(const CrlList& list,
   return choice;
 }
 
+void RevocationManager::reportCrl(const SignedCertRevList& crl) {
+  const TBSCertRevList& t = crl.tbsCertList;
+  out() << "Użyta lista CRL:\r\n--------\r\nWystawca: \"" << t.issuer
+        << "\".\r\nOstatnia aktualizacja: ";
+  writeTime(t.thisUpdate);
+  out() << " (UTC).\r\n";
+  if (t.nextUpdatePresent) {
+    out() << "Następna aktualizacja: ";
+    writeTime(t.nextUpdate);
+    out() << " (UTC).\r\n";
+  }
+  const char* name = oidName(crl.signatureAlgorithm.algorithm);
+  out() << "Algorytm podpisu w CRL: " << (name ? name : "") << "\r\n--------\r\n\r\n";
+}
+
+void RevocationManager::reportResponse(const BasicOCSPResponse& response,
+                                       const SingleResponse& single) {
+  const ResponseData& data = response.tbsResponseData;
+  out() << "Użyta odpowiedź OCSP:\r\n--------\r\n";
+  if (data.responderID.chosenIndex() == 0)
+    out() << "Wystawca: \"" << data.responderID.byName.inner << "\".\r\n";
+  out() << "Utworzona: ";
+  writeTime(data.producedAt);
+  out() << "\r\nWażna od: ";
+  writeTime(single.thisUpdate);
+  out() << "\r\n";
+  if (single.nextUpdatePresent) {
+    out() << "Ważna do: ";
+    writeTime(single.nextUpdate.inner);
+    out() << "\r\n";
+  }
+  if (const char* name = oidName(response.signatureAlgorithm.algorithm))
+    out() << "Algorytm podpisu w odpowiedzi OCSP: " << name << "\r\n";
+  out() << "--------\r\n\r\n";
+}
+
 int RevocationManager::checkStatus(CertificateItem& item, const RevocationArgs& args,
                                    const BasicOCSPResponse* ocsp, const SignedCertificate& issuer,
                                    const SignedCertRevList* givenCrl, UsedRevocationData& used) {
@@ -196,7 +274,16 @@ int RevocationManager::checkStatus(CertificateItem& item, const RevocationArgs& 
   const X509time& r = args.time ? *args.time : now;
   const X509time* timemark = args.timemark;
   out() << "Sprawdzanie statusu certyfikatu:\r\nWystawiony przez: " << tbs.issuer
-        << "\r\nWystawiony dla: " << tbs.subject << "\r\n";
+        << "\r\nWystawiony dla: " << tbs.subject << "\r\nCzas aktualny: ";
+  writeTime(r);
+  out() << " UTC\r\n";
+  if (timemark) {
+    out() << "Timemark: ";
+    writeTime(*timemark);
+    out() << " UTC\r\n\r\n";
+  } else {
+    out() << "Timemark: brak\r\n\r\n";
+  }
 
   item.revocationState = REVSTATE_NONE;
   item.revocationSource = REVSOURCE_NONE;
@@ -233,11 +320,11 @@ int RevocationManager::checkStatus(CertificateItem& item, const RevocationArgs& 
       if (fromDatabase && (!crl || (crl->tbsCertList.thisUpdate < fromDatabase->tbsCertList.thisUpdate &&
                                     insideValidity(tbs, fromDatabase->tbsCertList.thisUpdate)))) {
         bool held = false;
-        for (const auto& p : pendingCrls) held = held || sameCrl(*p, *fromDatabase);
+        for (const auto& p : pendingCrls) held = held || equalCrls(*p, *fromDatabase);
         if (!held) pendingCrls.emplace_back(new SignedCertRevList(*fromDatabase));
         crl = pendingCrls.back().get();
         for (const auto& p : pendingCrls)
-          if (sameCrl(*p, *fromDatabase)) crl = p.get();
+          if (equalCrls(*p, *fromDatabase)) crl = p.get();
         toVerify = true;
       }
     }
@@ -264,7 +351,10 @@ int RevocationManager::checkStatus(CertificateItem& item, const RevocationArgs& 
   const X509time& thisUpdate = useCrl ? crl->tbsCertList.thisUpdate : single->thisUpdate;
   const bool hasNext = useCrl ? crl->tbsCertList.nextUpdatePresent != 0 : single->nextUpdatePresent != 0;
   const X509time& nextUpdate = useCrl ? crl->tbsCertList.nextUpdate : single->nextUpdate.inner;
-  out() << (useCrl ? "Użyta lista CRL:\r\n--------\r\n" : "Użyta odpowiedź OCSP:\r\n--------\r\n");
+  if (useCrl)
+    reportCrl(*crl);
+  else
+    reportResponse(*ocsp, *single);
 
   // Grading.
   item.revocationState = REVSTATE_FOUND;
@@ -316,7 +406,11 @@ int RevocationManager::checkStatus(CertificateItem& item, const RevocationArgs& 
   const bool accepted = checkEntryExtensions(*exts);
   if (timemark && *timemark < *revocationDate) {
     out() << "Certyfikat znajduje się na CRL/OCSP, ale data unieważnienia jest późniejsza od daty "
-             "złożenia podpisu.\r\n";
+             "złożenia podpisu.\r\nData unieważnienia: ";
+    writeTime(*revocationDate);
+    out() << " (UTC).\r\nData złożenia podpisu: ";
+    writeTime(*timemark);
+    out() << " (UTC).\r\n\r\n";
     return 0;
   }
   if (reason == 6) {
@@ -335,6 +429,16 @@ int RevocationManager::checkStatus(CertificateItem& item, const RevocationArgs& 
   return 0;
 }
 
+// Moves the CRLs of `list` for which `drop` holds to the retired list: a
+// status evaluation of an enclosing verification may still point at them.
+template <class Drop>
+void RevocationManager::retire(CrlList& list, Drop drop) {
+  auto keep = std::stable_partition(list.begin(), list.end(),
+                                    [&](const std::unique_ptr<SignedCertRevList>& c) { return !drop(c); });
+  for (auto it = keep; it != list.end(); ++it) retiredCrls.push_back(std::move(*it));
+  list.erase(keep, list.end());
+}
+
 void RevocationManager::recordVerifiedCrl(const SignedCertRevList& crl) {
   ASNinteger number, other;
   const Extension* n = findExtensionByOid(crlExtensionsOf(crl), id_ce_cRLNumber);
@@ -345,23 +449,19 @@ void RevocationManager::recordVerifiedCrl(const SignedCertRevList& crl) {
     const bool has = m && other.decodeOctets(m->extnValue) > 0;
     return has == hasNumber && (!has || other.equals(number));
   };
-  verifiedCrls.erase(std::remove_if(verifiedCrls.begin(), verifiedCrls.end(), sameNumber),
-                     verifiedCrls.end());
-  pendingCrls.erase(std::remove_if(pendingCrls.begin(), pendingCrls.end(),
-                                   [&](const std::unique_ptr<SignedCertRevList>& c) {
-                                     return sameCrl(*c, crl);
-                                   }),
-                    pendingCrls.end());
-  verifiedCrls.emplace_back(new SignedCertRevList(crl));
+  std::unique_ptr<SignedCertRevList> copy(new SignedCertRevList(crl));
+  retire(verifiedCrls, sameNumber);
+  retire(pendingCrls,
+         [&](const std::unique_ptr<SignedCertRevList>& c) { return sameSignatureValue(*c, *copy); });
+  verifiedCrls.push_back(std::move(copy));
 }
 
 void RevocationManager::demoteVerifiedCrls() {
+  // Called between verifications: nothing points at retired CRLs any more.
+  retiredCrls.clear();
   for (auto& v : verifiedCrls) {
-    pendingCrls.erase(std::remove_if(pendingCrls.begin(), pendingCrls.end(),
-                                     [&](const std::unique_ptr<SignedCertRevList>& c) {
-                                       return sameCrl(*c, *v);
-                                     }),
-                      pendingCrls.end());
+    retire(pendingCrls,
+           [&](const std::unique_ptr<SignedCertRevList>& c) { return sameSignatureValue(*c, *v); });
     pendingCrls.push_back(std::move(v));
   }
   verifiedCrls.clear();
@@ -370,4 +470,435 @@ void RevocationManager::demoteVerifiedCrls() {
 void RevocationManager::copyRevocationData(const RevocationManager& other) {
   for (const auto& c : other.verifiedCrls) verifiedCrls.emplace_back(new SignedCertRevList(*c));
   for (const auto& c : other.pendingCrls) pendingCrls.emplace_back(new SignedCertRevList(*c));
+  for (const auto& r : other.ocspCache)
+    if (auto copy = copyResponse(*r)) ocspCache.push_back(std::move(copy));
+}
+
+// ---- OCSP request and response checks ----
+
+namespace {
+
+bool hasOcspSigning(const SignedCertificate& cert) {
+  const Extension* e = findExtensionByOid(cert.tbsCertificate.extensions.inner, id_ce_extKeyUsage);
+  ExtendedKeyUsage eku;
+  if (!e || eku.decodeOctets(e->extnValue) < 1) return false;
+  for (POSITION p = eku.GetHeadPosition(); p;) {
+    const ASNobjectId* k = eku.GetNext(p);
+    if (k && *k == id_kp_OCSPSigning) return true;
+  }
+  return false;
+}
+
+template <class T>
+bool sameEncoding(const T& a, const T& b) {
+  std::vector<unsigned char> x, y;
+  return a.encodeVector(x) > 0 && b.encodeVector(y) > 0 && x == y;
+}
+
+}  // namespace
+
+std::unique_ptr<BasicOCSPResponse> copyResponse(const BasicOCSPResponse& r) {
+  std::vector<unsigned char> der;
+  auto copy = std::make_unique<BasicOCSPResponse>();
+  if (r.encodeVector(der) < 1 || copy->decodeVector(der) != static_cast<int>(der.size()))
+    return nullptr;
+  return copy;
+}
+
+namespace {
+
+bool sameCertificate(const SignedCertificate& a, const SignedCertificate& b) {
+  return sameEncoding(a, b);
+}
+
+bool signedBy(const SignedCertificate& cert, const SignedCertificate& issuer) {
+  return cert.tbsCertificate.issuer == issuer.tbsCertificate.subject &&
+         certificateSignatureAnswer(cert.verifySignature(issuer), cert.signature) ==
+             CERT_ANSWER_VERIFIES;
+}
+
+}  // namespace
+
+bool RevocationManager::issuerKeyHash(const SignedCertificate& cert, const SignedCertificate* issuer,
+                                      int hashId, int length, std::vector<unsigned char>& hash) {
+  if (issuer) {
+    const ASNbitstr& key = issuer->tbsCertificate.subjectPublicKeyInfo.subjectPublicKey;
+    return digest(hashId, length, key.bits(), static_cast<size_t>(key.bitsLength()), hash);
+  }
+  // Without the issuer only SHA-1 can be had: the 20-byte key identifier.
+  if (hashId != LV_HASH_SHA1) return false;
+  const Extension* e =
+      findExtensionByOid(cert.tbsCertificate.extensions.inner, id_ce_authorityKeyIdentifier);
+  AuthorityKeyIdentifier akid;
+  if (!e || akid.decodeOctets(e->extnValue) < 1 || !akid.keyIdentifierPresent ||
+      akid.keyIdentifier.contentLength() != 20)
+    return false;
+  hash.assign(akid.keyIdentifier.data(), akid.keyIdentifier.data() + 20);
+  return true;
+}
+
+bool RevocationManager::prepareOCSPRequest(const SignedCertificate& cert,
+                                           const SignedCertificate* issuer,
+                                           const ASNobjectId& digestAlgorithm,
+                                           OCSPRequest& request) {
+  int length = 0, hashId = 0;
+  if (!digestOidToType(digestAlgorithm, &length, &hashId)) {
+    out() << "RevocationManager::prepareOCSPRequest: Niewspierany algorytm skrótu\r\n";
+    return false;
+  }
+  std::unique_ptr<Request> one(new Request());
+  CertID& id = one->reqCert;
+  std::vector<unsigned char> h;
+  if (!issuerKeyHash(cert, issuer, hashId, length, h)) {
+    out() << "Nie można ustalić skrótu z klucza wystawcy certyfikatu, co jest niezbędne do "
+             "stworzenia żądania OCSP.\r\n";
+    return false;
+  }
+  id.issuerKeyHash.set(h.data(), static_cast<int>(h.size()));
+  std::vector<unsigned char> nameDer;
+  if (cert.tbsCertificate.issuer.encodeVector(nameDer) < 1) return false;
+  digest(hashId, length, nameDer.data(), nameDer.size(), h);
+  id.issuerNameHash.set(h.data(), static_cast<int>(h.size()));
+  ASNnull none;
+  if (!id.hashAlgorithm.set(digestAlgorithm, &none)) return false;
+  id.serialNumber = cert.tbsCertificate.serialNumber;
+  request.tbsRequest.requestList.AddTail(one.release());
+  return true;
+}
+
+bool RevocationManager::checkResponseFormat(const OCSPResponse& response, BasicOCSPResponse& basic) {
+  switch (response.responseStatus.toLong()) {
+    case OCSPResponse::OCSP_SUCCESSFUL:
+      if (!response.responseBytesPresent) {
+        out() << "Błędny format odpowiedzi OCSP: nie zawierała ona bajtów odpowiedzi.\r\n";
+        return false;
+      }
+      if (!(response.responseBytes.inner.responseType == id_pkix_ocsp_basic)) {
+        out() << "Odpowiedź OCSP jest innego typu niż obsługiwany typ podstawowy (basic).\r\n";
+        return false;
+      }
+      if (basic.decodeOctets(response.responseBytes.inner.response) !=
+          response.responseBytes.inner.response.contentLength()) {
+        out() << "Błędny format odpowiedzi OCSP.\r\n";
+        return false;
+      }
+      return true;
+    case OCSPResponse::OCSP_MALFORMED_REQUEST:
+      out() << "Odpowiedź OCSP zawiera kod błędu: Niepoprawne żądanie OCSP.\r\n";
+      return false;
+    case OCSPResponse::OCSP_INTERNAL_ERROR:
+      out() << "Odpowiedź OCSP zawiera kod błędu: Błąd wewnętrzny serwera OCSP.\r\n";
+      return false;
+    case OCSPResponse::OCSP_TRY_LATER:
+      out() << "Odpowiedź OCSP zawiera kod błędu: Proszę spróbować później.\r\n";
+      return false;
+    case OCSPResponse::OCSP_SIG_REQUIRED:
+      out() << "Odpowiedź OCSP zawiera kod błędu: Wymagane podpisane żądanie OCSP.\r\n";
+      return false;
+    case OCSPResponse::OCSP_UNAUTHORIZED:
+      out() << "Odpowiedź OCSP zawiera kod błędu: Brak autoryzacji do otrzymania odpowiedzi OCSP.\r\n";
+      return false;
+    default:
+      out() << "Odpowiedź OCSP zawiera nieznany kod błędu.\r\n";
+      return false;
+  }
+}
+
+int RevocationManager::checkResponder(const SignedCertificate& candidate,
+                                      const BasicOCSPResponse& response) {
+  const ResponderID& rid = response.tbsResponseData.responderID;
+  if (rid.chosenIndex() == 0) {
+    if (!(rid.byName.inner == candidate.tbsCertificate.subject)) return OCSP_RESPONDER_OTHER;
+  } else if (rid.chosenIndex() == 1) {
+    const ASNoctstr& k = rid.byKey.inner;
+    const ASNbitstr& key = candidate.tbsCertificate.subjectPublicKeyInfo.subjectPublicKey;
+    std::vector<unsigned char> h;
+    digest(LV_HASH_SHA1, 20, key.bits(), static_cast<size_t>(key.bitsLength()), h);
+    if (k.contentLength() != 20 || !sameOctets(k, h)) return OCSP_RESPONDER_OTHER;
+  } else {
+    out() << "Odpowiedź OCSP ma niepoprawny format (responderID).\r\n";
+    return OCSP_RESPONDER_MALFORMED;
+  }
+  return response.verifySignature(candidate) == 1 ? OCSP_RESPONDER_GOOD : OCSP_RESPONDER_OTHER;
+}
+
+// RFC 6960 4.2.2.2: a delegated responder is issued by the CA that issued the
+// certificate in question and carries id-kp-OCSPSigning.
+bool RevocationManager::delegatedResponder(const SignedCertificate& candidate,
+                                           const SignedCertificate& cert,
+                                           const SignedCertificate& issuer) {
+  return !sameCertificate(candidate, cert) && hasOcspSigning(candidate) &&
+         cert.tbsCertificate.issuer == candidate.tbsCertificate.issuer &&
+         signedBy(candidate, issuer);
+}
+
+int RevocationManager::verifyResponder(const BasicOCSPResponse& response,
+                                       const SignedCertificate& cert,
+                                       const SignedCertificate& issuer, const X509time* time) {
+  checkInvariant(issuer.tbsCertificate.subject == cert.tbsCertificate.issuer, "SRC/revmgr", __LINE__,
+                 "certIssuerCert == NULL || certIssuerCert->certificate.subject == "
+                 "cert.certificate.issuer");
+  if (!findSingleResponse(response, cert, issuer, time)) {
+    out() << "Odpowiedź OCSP nie odpowiada weryfikowanemu certyfikatowi.\r\n";
+    return OCSP_RESPONDER_MALFORMED;
+  }
+  CertificateList carried;
+  if (response.certsPresent) {
+    for (POSITION p = response.certs.inner.GetHeadPosition(); p;) {
+      const SignedCertificate* c = response.certs.inner.GetNext(p);
+      out() << "Certyfikat dostarczony w odpowiedzi OCSP:\r\nWystawiony przez: "
+            << c->tbsCertificate.issuer << "\r\nWystawiony dla: " << c->tbsCertificate.subject
+            << "\r\n";
+      carried.AddTail(new SignedCertificate(*c));
+      if (environment) environment->rememberCertificate(*c);
+    }
+  }
+  const SignedCertificate* responder = nullptr;
+  bool trusted = false;
+  std::vector<const SignedCertificate*> points;
+  if (environment) {
+    environment->trustPoints(true, points);
+    environment->trustPoints(false, points);
+  }
+  auto tryOne = [&](const SignedCertificate& c) {
+    const int r = checkResponder(c, response);
+    if (r == OCSP_RESPONDER_GOOD) responder = &c;
+    return r;
+  };
+  for (const SignedCertificate* p : points) {
+    if (tryOne(*p) == OCSP_RESPONDER_MALFORMED) return OCSP_RESPONDER_MALFORMED;
+    if (responder) {
+      trusted = true;
+      break;
+    }
+  }
+  if (!responder && tryOne(issuer) == OCSP_RESPONDER_MALFORMED) return OCSP_RESPONDER_MALFORMED;
+  // Delegated responders: from the local stores and the response's own
+  // certificates, each held to RFC 6960 4.2.2.2.
+  CertificateList local;
+  if (!responder && environment) environment->certificatesByIssuer(cert.tbsCertificate.issuer, local);
+  for (const CertificateList* list : {&local, &carried}) {
+    for (POSITION p = list->GetHeadPosition(); p && !responder;) {
+      const SignedCertificate* c = list->GetNext(p);
+      if (!delegatedResponder(*c, cert, issuer)) continue;
+      if (tryOne(*c) == OCSP_RESPONDER_MALFORMED) return OCSP_RESPONDER_MALFORMED;
+    }
+  }
+  if (!responder) {
+    out() << "Nie znaleziono certyfikatu wystawcy odpowiedzi OCSP, bądź znaleziony certyfikat nie "
+             "należy do serwera OCSP autoryzowanego dla tego wystawcy certyfikatów.\r\n";
+    return PATH_RESULT_NO_PATH;
+  }
+  if (sameCertificate(*responder, cert)) {
+    out() << "Próba weryfikacji odpowiedzi OCSP wystawionej dla samego siebie przez podmiot (\""
+          << cert.tbsCertificate.subject
+          << "\")! Zakłada się że odpowiedź została negatywnie zweryfikowana.\r\n";
+    return PATH_RESULT_NO_PATH;
+  }
+  if (!trusted) {
+    RevocationArgs at;
+    at.time = &response.tbsResponseData.producedAt;
+    const int r = environment ? environment->verifyCertificatePath(*responder, PATH_PURPOSE_OCSP, at)
+                              : PATH_RESULT_NO_PATH;
+    if (r != 0) return r;
+  }
+  return 0;
+}
+
+bool RevocationManager::verifyOcspResponse(
+    const BasicOCSPResponse& response, const SignedCertificate& cert,
+    const SignedCertificate& issuer, const X509time* time,
+    const std::vector<const BasicOCSPResponse*>* alreadyVerified) {
+  const ResponseData& data = response.tbsResponseData;
+  if (data.responderID.chosenIndex() == 0)
+    out() << "\r\nWystawca OCSP: \"" << data.responderID.byName.inner << "\"";
+  out() << "\r\nData utworzenia OCSP: ";
+  writeTime(data.producedAt);
+  out() << " UTC\r\n";
+  if (!findSingleResponse(response, cert, issuer, time)) return false;
+  out() << "Odpowiedź OCSP odpowiada zadanemu certyfikatowi.\r\n";
+  if (data.responseExtensionsPresent) {
+    for (POSITION p = data.responseExtensions.inner.GetHeadPosition(); p;) {
+      const Extension* e = data.responseExtensions.inner.GetNext(p);
+      if (!e->critical.get()) continue;
+      std::string text;
+      e->extnID.toString(text);
+      out() << "Nieobsługiwane krytyczne rozszerzenie listy CRL: ";
+      out().writeFormatted("%s", text.c_str());
+      out() << "\r\nOdpowiedź OCSP posiada niepoprawne rozszerzenia.\r\n";
+      return false;
+    }
+  }
+  if (alreadyVerified) {
+    for (const BasicOCSPResponse* v : *alreadyVerified)
+      if (v && v->signature == response.signature && sameEncoding(v->tbsResponseData, data))
+        return true;
+  }
+  out() << "Przystępuję do weryfikacji odpowiedzi OCSP.\r\n";
+  if (verifyResponder(response, cert, issuer, time) != 0) {
+    out() << "Weryfikacja odpowiedzi OCSP nie powiodła się.\r\n\r\n";
+    return false;
+  }
+  out() << "Odpowiedź OCSP dla certyfikatu podmiotu \"" << cert.tbsCertificate.subject
+        << "\", numer: ";
+  out().writeInteger(cert.tbsCertificate.serialNumber);
+  out() << " została pozytywnie zweryfikowana.\r\n\r\n";
+  if (auto copy = copyResponse(response)) usedResponses.push_back(std::move(copy));
+  return true;
+}
+
+// ---- CRL verification ----
+
+int RevocationManager::crlIssuerCandidate(const SignedCertRevList& crl,
+                                          const SignedCertificate& issuer,
+                                          const RevocationArgs& args, bool pathKnown) {
+  if (!issuer.isCa()) return -1;
+  switch (crlSignatureAnswer(crl.verifySignature(issuer), crl.signature)) {
+    case CRL_ANSWER_GOOD:
+      break;
+    case CRL_ANSWER_BAD:
+      return 1;
+    case CRL_ANSWER_KEY_DOES_NOT_FIT:
+      return -1;
+    default:
+      return 4;
+  }
+  if (pathKnown) return 0;
+  return environment ? environment->verifyCertificatePath(issuer, PATH_PURPOSE_CRL_ISSUER, args)
+                     : PATH_RESULT_NO_PATH;
+}
+
+int RevocationManager::verifyCrl(const SignedCertRevList& crl, const RevocationArgs& args,
+                                 bool* expired) {
+  const TBSCertRevList& tbs = crl.tbsCertList;
+  X509time now;
+  const X509time* reference = args.timemark ? args.timemark : args.time;
+  if (!reference) {
+    if (!clock.nowAsTime(now)) return PATH_RESULT_NO_PATH;
+    reference = &now;
+  }
+  if (expired) {
+    *expired = tbs.nextUpdatePresent && tbs.nextUpdate < *reference;
+    if (*expired) out() << "CRL przeterminowany";
+  }
+  if (!checkCrlExtensions(crl)) return 4;
+  const Extension* akidExt = findExtensionByOid(crlExtensionsOf(crl), id_ce_authorityKeyIdentifier);
+  AuthorityKeyIdentifier akid;
+  const bool hasAkid = akidExt && akid.decodeOctets(akidExt->extnValue) > 0;
+
+  // Direct trust: trusted-list services, then the two trust-point lists.
+  std::vector<const SignedCertificate*> points;
+  if (environment) {
+    environment->trustedListCertificates(points);
+    environment->trustPoints(true, points);
+    environment->trustPoints(false, points);
+  }
+  for (const SignedCertificate* p : points) {
+    if (!(p->tbsCertificate.subject == tbs.issuer) || (hasAkid && !matchesKeyIdentifier(*p, akid)))
+      continue;
+    const int answer = crlSignatureAnswer(crl.verifySignature(*p), crl.signature);
+    if (answer == CRL_ANSWER_GOOD) {
+      out() << "CRL został bezpośrednio zweryfikowany przez punkt zaufania:\r\n";
+      out().writeCertificate(*p);
+      recordVerifiedCrl(crl);
+      return 0;
+    }
+    if (answer != CRL_ANSWER_BAD && answer != CRL_ANSWER_KEY_DOES_NOT_FIT) return 7;
+  }
+  out() << "CRL nie został zweryfikowany bezpośrednio przez żaden punkt zaufania ";
+
+  int result = PATH_RESULT_NO_PATH;
+  if (hasAkid) {
+    // The path's end certificate signed the CRL and must be a CA.
+    SignedCertificate end;
+    result = environment ? environment->verifyPathByKeyId(tbs.issuer, akid, args, end)
+                         : PATH_RESULT_NO_PATH;
+    if (result != 0) return result;
+    result = crlIssuerCandidate(crl, end, args, true);
+    if (result < 0) result = PATH_RESULT_NO_PATH;
+  } else if (environment) {
+    for (int source = 0; source < 2 && result == PATH_RESULT_NO_PATH; ++source) {
+      CertificateList found;
+      if (source == 0)
+        environment->certificatesBySubject(tbs.issuer, found);
+      else if (!network || network->queryForCertificatesByDn(tbs.issuer, found) != 0)
+        break;
+      for (POSITION p = found.GetHeadPosition(); p;) {
+        const SignedCertificate* c = found.GetNext(p);
+        const int r = crlIssuerCandidate(crl, *c, args, false);
+        if (r < 0) continue;
+        if (source == 1 && r == 0) environment->rememberCertificate(*c);
+        result = r;
+        break;
+      }
+    }
+  }
+  if (result == 0) recordVerifiedCrl(crl);
+  return result;
+}
+
+// ---- OCSP sources ----
+
+void RevocationManager::clearUsedLists() {
+  signatureCrls.clear();
+  signatureOcsp.clear();
+}
+
+std::unique_ptr<BasicOCSPResponse> RevocationManager::acceptAnswer(const OCSPResponse& answer,
+                                                                   const SignedCertificate& cert,
+                                                                   const SignedCertificate& issuer,
+                                                                   const X509time* time,
+                                                                   bool& stop) {
+  auto basic = std::make_unique<BasicOCSPResponse>();
+  if (!checkResponseFormat(answer, *basic)) {
+    stop = true;
+    return nullptr;
+  }
+  if (!verifyOcspResponse(*basic, cert, issuer, time)) return nullptr;
+  if (auto copy = copyResponse(*basic)) ocspCache.push_back(std::move(copy));
+  return basic;
+}
+
+std::unique_ptr<BasicOCSPResponse> RevocationManager::findOcspResponse(
+    const SignedCertificate& cert, const SignedCertificate& issuer, const RevocationArgs& args) {
+  for (const BasicOCSPResponse* r : signatureOcsp) {
+    if (!r || !findSingleResponse(*r, cert, issuer, args.time)) continue;
+    if (!verifyOcspResponse(*r, cert, issuer, args.time)) continue;
+    out() << "Znaleziono odpowiedź OCSP w podpisie archiwalnym.\r\n";
+    return copyResponse(*r);
+  }
+  if (args.offline) return nullptr;
+  for (const auto& r : ocspCache) {
+    if (!findSingleResponse(*r, cert, issuer, args.time)) continue;
+    out() << "Znaleziono ważną odpowiedź OCSP w cache zweryfikowanych odpowiedzi.\r\n";
+    return copyResponse(*r);
+  }
+  // The network honours options 18 and 16 for configured servers and the
+  // certificate's own access locations alike.
+  if (!network || !network->ocspFetchAllowed()) return nullptr;
+  OCSPRequest request;
+  std::vector<uint8_t> der;
+  if (!prepareOCSPRequest(cert, &issuer, *ocspDigest, request) || request.encodeVector(der) < 1)
+    return nullptr;
+  bool stop = false;
+  if (network->canQueryNetwork(4, &cert.tbsCertificate.issuer)) {
+    OCSPResponse answer;
+    if (network->findOcspServers(cert, issuer, der, answer) == 0) {
+      if (auto r = acceptAnswer(answer, cert, issuer, args.time, stop)) return r;
+    }
+  }
+  const Extension* e = findExtensionByOid(cert.tbsCertificate.extensions.inner,
+                                          id_pe_authorityInfoAccess);
+  AuthorityInfoAccess aia;
+  std::vector<std::string> uris;
+  if (!e || aia.decodeOctets(e->extnValue) < 1 || !PathVerification::collectOcspUris(aia, uris))
+    return nullptr;
+  stop = false;
+  for (const std::string& uri : uris) {
+    OCSPResponse answer;
+    if (network->queryForOcsp(uri, der, answer) != 0) continue;
+    auto r = acceptAnswer(answer, cert, issuer, args.time, stop);
+    if (r || stop) return r;
+  }
+  return nullptr;
 }

@@ -6,7 +6,9 @@
 #pragma once
 
 #include "base/reportstream.h"
+#include "pki/ocsp/ocspreq.h"
 #include "pki/ocsp/ocspresp.h"
+#include "pki/common/oids.h"
 #include "pki/x509/crl.h"
 #include "store/crldb.h"
 #include "store/pathclock.h"
@@ -17,6 +19,70 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+class AuthorityKeyIdentifier;
+
+// What the revocation manager needs of its library context: trust points,
+// the local stores, path building and verification of responder and CRL
+// issuer certificates, and the network. The defaults: none of them.
+class RevocationEnvironment {
+ public:
+  virtual ~RevocationEnvironment() = default;
+  // Certificates of the trusted-list services (two lists per service).
+  virtual void trustedListCertificates(std::vector<const SignedCertificate*>&) {}
+  // The context's first (qualified) or second trust-point list.
+  virtual void trustPoints(bool /*qualified*/, std::vector<const SignedCertificate*>&) {}
+  // Certificates of the local stores with this subject, or with this issuer.
+  virtual void certificatesBySubject(const DistinguishedName&, CertificateList&) {}
+  virtual void certificatesByIssuer(const DistinguishedName&, CertificateList&) {}
+  // Builds the path of `cert` and verifies it; 0 good, else the failure.
+  virtual int verifyCertificatePath(const SignedCertificate& /*cert*/, int32_t /*purpose*/,
+                                    const RevocationArgs&) {
+    return PATH_RESULT_NO_PATH;
+  }
+  // Builds a path by issuer name and key identifier and verifies it; on 0
+  // `end` is the path's end certificate.
+  virtual int verifyPathByKeyId(const DistinguishedName&, const AuthorityKeyIdentifier&,
+                                const RevocationArgs&, SignedCertificate& /*end*/) {
+    return PATH_RESULT_NO_PATH;
+  }
+  // The context's record of certificates met.
+  virtual void rememberCertificate(const SignedCertificate&) {}
+};
+
+// The network manager's queries the revocation manager makes (0 success).
+class RevocationNetwork {
+ public:
+  virtual ~RevocationNetwork() = default;
+  // A query of this kind may go out for the issuer: network on, and for CRLs
+  // and OCSP (kinds 2 and 4) fetching on, and a server of the kind configured.
+  virtual bool canQueryNetwork(int kind, const DistinguishedName* issuer) = 0;
+  // OCSP may be fetched at all (network options 18 and 16), servers or not.
+  virtual bool ocspFetchAllowed() = 0;
+  // The request to the configured OCSP servers of the issuer, the first answer.
+  virtual int findOcspServers(const SignedCertificate& cert, const SignedCertificate& issuer,
+                              const std::vector<uint8_t>& request, OCSPResponse& response) = 0;
+  virtual int queryForOcsp(const std::string& url, const std::vector<uint8_t>& request,
+                           OCSPResponse& response) = 0;
+  virtual int queryForCertificatesByDn(const DistinguishedName& name, CertificateList& out) = 0;
+  // CRLs at one URI, or from the issuer's configured CRL servers (16: none, fetching off).
+  virtual int queryForCrl(const std::string&, const DistinguishedName&, CrlList&) { return 16; }
+  virtual int queryForIssuerCrl(const DistinguishedName&, CrlList&) { return 16; }
+};
+
+// Results of the OCSP responder check.
+enum : int { OCSP_RESPONDER_OTHER = 0, OCSP_RESPONDER_GOOD = 1, OCSP_RESPONDER_MALFORMED = 48 };
+
+// A copy through its encoding (the response class does not copy); null when
+// it does not encode.
+std::unique_ptr<BasicOCSPResponse> copyResponse(const BasicOCSPResponse& response);
+
+// Equal CRLs, told apart by their signature values before their encodings.
+bool equalCrls(const SignedCertRevList& a, const SignedCertRevList& b);
+// One signature value of one issuer: equal CRLs, or a copy of a genuine CRL's
+// signature over other contents, which cannot verify. Enough where a pending
+// CRL is dropped as a duplicate (never to take a CRL as verified).
+bool sameSignatureValue(const SignedCertRevList& a, const SignedCertRevList& b);
 
 class RevocationManager {
  public:
@@ -31,6 +97,9 @@ class RevocationManager {
 
   CrlList verifiedCrls;
   CrlList pendingCrls;
+  // CRLs dropped from the two lists during a verification, kept alive until
+  // the next demoteVerifiedCrls.
+  CrlList retiredCrls;
 
   // The status of the item's certificate (PathRevocation::checkStatus). A CRL
   // taken from the pending list or the database is handed back in
@@ -54,8 +123,77 @@ class RevocationManager {
   void demoteVerifiedCrls();
   void copyRevocationData(const RevocationManager& other);
 
+  // The library context's services (none: no trust point or store) and its
+  // network (none: no query).
+  RevocationEnvironment* environment = nullptr;
+  RevocationNetwork* network = nullptr;
+  // The configured digest of OCSP requests.
+  const ASNobjectId* ocspDigest = &id_sha1;
+
+  // The signature's revocation values, filled by the signature verification
+  // and emptied by clearUsedLists.
+  std::vector<const SignedCertRevList*> signatureCrls;
+  std::vector<const BasicOCSPResponse*> signatureOcsp;
+  // Verified OCSP responses.
+  std::vector<std::unique_ptr<BasicOCSPResponse>> ocspCache;
+
+  // A verified response for the certificate, or null: the signature's
+  // responses, then (online) the cache, the configured servers and the
+  // certificate's OCSP access locations.
+  std::unique_ptr<BasicOCSPResponse> findOcspResponse(const SignedCertificate& cert,
+                                                      const SignedCertificate& issuer,
+                                                      const RevocationArgs& args);
+  void clearUsedLists();
+
+  // The request for one certificate; false when it cannot be built.
+  bool prepareOCSPRequest(const SignedCertificate& cert, const SignedCertificate* issuer,
+                          const ASNobjectId& digestAlgorithm, OCSPRequest& request);
+  // A successful response whose basic response decodes into `basic`.
+  bool checkResponseFormat(const OCSPResponse& response, BasicOCSPResponse& basic);
+  // The response may be used for the certificate at `time` (null: now).
+  bool verifyOcspResponse(const BasicOCSPResponse& response, const SignedCertificate& cert,
+                          const SignedCertificate& issuer, const X509time* time,
+                          const std::vector<const BasicOCSPResponse*>* alreadyVerified = nullptr);
+  // OCSP_RESPONDER_GOOD: `candidate` is the responder named and its key
+  // verifies the response; OTHER otherwise; MALFORMED responderID.
+  int checkResponder(const SignedCertificate& candidate, const BasicOCSPResponse& response);
+  // Finds the responder and verifies it: 0 good, 10 none authorised, 48
+  // malformed, else the responder path's failure.
+  int verifyResponder(const BasicOCSPResponse& response, const SignedCertificate& cert,
+                      const SignedCertificate& issuer, const X509time* time);
+
+  // Verifies a CRL: 0 verified (and moved to the verified list); 1 its
+  // signature does not verify with its issuer's key; 4 unsupported
+  // extensions or a signature check error; 7 a trust point's check failed;
+  // 10 no issuer; else the issuer path's failure. `expired`, when given, is
+  // set when nextUpdate passed (that alone does not fail it).
+  int verifyCrl(const SignedCertRevList& crl, const RevocationArgs& args, bool* expired = nullptr);
+
+  // Responses this manager verified for the used-data record.
+  std::vector<std::unique_ptr<BasicOCSPResponse>> usedResponses;
+
  private:
   ReportStream& out();
+  template <class Drop>
+  void retire(CrlList& list, Drop drop);
+  void writeTime(const X509time& t);
+  void reportCrl(const SignedCertRevList& crl);
+  void reportResponse(const BasicOCSPResponse& response, const SingleResponse& single);
+  void writeWindow(const char* head, const char* endLabel, const SingleResponse& s);
+  // The digest of the issuer's key for a CertID; false when it cannot be had.
+  bool issuerKeyHash(const SignedCertificate& cert, const SignedCertificate* issuer, int hashId,
+                     int length, std::vector<unsigned char>& hash);
+  // 0 the CA certificate `issuer` signed the CRL, whose path verifies; 1
+  // bad signature, 4 check error, -1 the key does not fit; else the path's failure.
+  int crlIssuerCandidate(const SignedCertRevList& crl, const SignedCertificate& issuer,
+                         const RevocationArgs& args, bool pathKnown);
+  // Null when no answer passes (`stop` set when the format check failed).
+  std::unique_ptr<BasicOCSPResponse> acceptAnswer(const OCSPResponse& answer,
+                                                  const SignedCertificate& cert,
+                                                  const SignedCertificate& issuer,
+                                                  const X509time* time, bool& stop);
+  bool delegatedResponder(const SignedCertificate& candidate, const SignedCertificate& cert,
+                          const SignedCertificate& issuer);
   const CRLentry* findEntry(const SignedCertRevList& crl, const ASNinteger& serial);
   const SignedCertRevList* chooseFromList(const CrlList& list, const SignedCertificate& cert);
 

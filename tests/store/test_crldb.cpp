@@ -214,6 +214,25 @@ TEST(CrlSerialIndex, FindsEachOfTwoThousandEntries) {
   EXPECT_EQ(101u, e->userCertificate.toLong());
 }
 
+// Signs stay apart: PKITS's CRL lists -1 (FF); 255 (00 FF) is not listed.
+TEST(CrlSerialIndex, NegativeAndPositiveSerialsStayApart) {
+  auto pkits = revdouble::load<SignedCertRevList>(std::string(TAL_TEST_DATA_DIR) +
+                                                  "/store/pkits/crls/NegativeSerialNumberCACRL.crl");
+  ASSERT_TRUE(pkits);
+  CrlSerialIndex index(*pkits);
+  const struct {
+    std::vector<unsigned char> bytes;
+    bool listed;
+  } cases[] = {
+      {{0xFF}, true}, {{0xFF, 0xFF}, true}, {{0x00, 0xFF}, false}, {{0x01}, false}, {{0x7F}, false},
+  };
+  for (const auto& c : cases) {
+    ASNinteger serial;
+    serial.set(c.bytes.data(), static_cast<int>(c.bytes.size()));
+    EXPECT_EQ(c.listed, index.find(serial) != nullptr) << c.bytes.size() << " " << int(c.bytes.back());
+  }
+}
+
 TEST(VerifiedRevocationCache, OptionGateExpiryAndIssuers) {
   FixedPathClock clock;
   bool on = false;

@@ -1,7 +1,8 @@
 // NIST PKITS through path verification, twice: each test's path as paths.tsv lists
 // it (made by tests/data/store/pkits/gen.py), the builder's own checks on it
 // (extensions, issuer is a CA, each signature under the next certificate's
-// key), then verifyPath with the revocation double over every PKITS CRL; and
+// key), then verifyPath with the revocation manager, every PKITS CRL met
+// (pending), CRL issuers' paths built from the intermediates; and
 // each path as buildPathForCertificate finds it from a temporary store of
 // every intermediate, the trust anchor installed as a root.
 // The expected outcome of each test is in expected.tsv with its reason;
@@ -12,6 +13,7 @@
 #include "store/certmgr.h"
 #include "store/lcrtstore.h"
 #include "store/pathbuild.h"
+#include "store/revpath.h"
 
 #include <gtest/gtest.h>
 
@@ -85,34 +87,90 @@ struct Suite {
   std::unique_ptr<SignedCertificate> anchor;
 };
 
-std::string verified(PathVerification& pv, RevocationDouble& rev, CertificatePath& path);
+std::string verified(PathVerification& pv, const X509time& now, CertificatePath& path);
 
-// With `suite`: the path built by buildPathForCertificate from a temporary
-// store holding every intermediate. Without: the path paths.tsv lists.
+// The context the revocation manager sees: the anchor as the trust point, the
+// suite's intermediates as the local store, CRL-issuer and responder paths
+// built from them and verified by the same path verification.
+struct ManagerContext : RevocationEnvironment {
+  CertificateManager* manager = nullptr;
+  PkitsEnvironment* build = nullptr;
+  PathVerification* verification = nullptr;
+  const Suite* suite = nullptr;
+  void trustPoints(bool qualified, std::vector<const SignedCertificate*>& out) override {
+    if (!qualified) out.push_back(suite->anchor.get());
+  }
+  void certificatesBySubject(const DistinguishedName& name, CertificateList& out) override {
+    for (auto& c : suite->intermediates)
+      if (c->tbsCertificate.subject == name) out.AddTail(new SignedCertificate(*c));
+  }
+  void certificatesByIssuer(const DistinguishedName& name, CertificateList& out) override {
+    for (auto& c : suite->intermediates)
+      if (c->tbsCertificate.issuer == name) out.AddTail(new SignedCertificate(*c));
+  }
+  int verified(CertificatePath& path, int32_t purpose, const RevocationArgs& args) {
+    return verification->verifyPath(path, args, false, purpose, true, nullptr, nullptr);
+  }
+  int verifyCertificatePath(const SignedCertificate& cert, int32_t purpose,
+                            const RevocationArgs& args) override {
+    MemFile text;
+    ReportStream report(&text);
+    PathBuilder builder(*manager, *build, report);
+    CertificatePath path;
+    const int r = builder.buildPathForCertificate(path, cert, purpose, true);
+    return r != 0 ? r : verified(path, purpose, args);
+  }
+  int verifyPathByKeyId(const DistinguishedName& name, const AuthorityKeyIdentifier& akid,
+                        const RevocationArgs& args, SignedCertificate& end) override {
+    MemFile text;
+    ReportStream report(&text);
+    PathBuilder builder(*manager, *build, report);
+    CertificatePath path;
+    bool found = false;
+    int r = builder.buildPathForIssuerKeyId(path, name, akid, PATH_PURPOSE_CRL_ISSUER, true, found);
+    if (r == 0 && !found) r = PATH_RESULT_NO_PATH;
+    if (r == 0) r = verified(path, PATH_PURPOSE_CRL_ISSUER, args);
+    if (r == 0) end = path.elementAt(0)->certificate;
+    return r;
+  }
+};
+
+// With `build`: the path built by buildPathForCertificate from a temporary
+// store holding every intermediate. Without: the path paths.tsv lists. Either
+// verified with the revocation manager, every PKITS CRL met (pending).
 std::string outcome(const std::string& test, const std::string& files, const Suite& suite,
                     bool build) {
-  RevocationDouble rev;
-  rev.database = &suite.crls;
-  rev.now.set(2020, 1, 1, 0, 0, 0);
+  X509time now;
+  now.set(2020, 1, 1, 0, 0, 0);
+  FixedPathClock clock(now.toTime64(true));
+  RevocationManager rev(clock, nullptr);
+  for (auto& c : suite.crls) rev.pendingCrls.emplace_back(new SignedCertRevList(*c));
+  ManagedRevocation managed(rev);
   PathVerification pv;
-  pv.revocation = &rev;
+  pv.revocation = &managed;
+  CertificateManager manager;
+  LCertificateStore store;
+  for (auto& c : suite.intermediates) store.addCertificate(c.get());
+  manager.addTemporaryStore(&store);
+  PkitsEnvironment env;
+  env.verification = &pv;
+  env.anchor = suite.anchor.get();
+  ManagerContext context;
+  context.manager = &manager;
+  context.build = &env;
+  context.verification = &pv;
+  context.suite = &suite;
+  rev.environment = &context;
   CertificatePath path;
   if (build) {
     auto ee = load<SignedCertificate>(kDir + "certs/" + test + "EE.crt");
     if (!ee) return "undecodable";
-    CertificateManager manager;
-    LCertificateStore store;
-    for (auto& c : suite.intermediates) store.addCertificate(c.get());
-    manager.addTemporaryStore(&store);
-    PkitsEnvironment env;
-    env.verification = &pv;
-    env.anchor = suite.anchor.get();
     MemFile text;
     ReportStream report(&text);
     PathBuilder builder(manager, env, report);
     const int r = builder.buildPathForCertificate(path, *ee, PATH_PURPOSE_SIGNER, true);
     if (r != 0) return std::to_string(r);
-    return verified(pv, rev, path);
+    return verified(pv, now, path);
   }
   if (files == "-") return "10";
   for (const std::string& f : split(files, ',')) {
@@ -123,12 +181,12 @@ std::string outcome(const std::string& test, const std::string& files, const Sui
   }
   std::string built = builderAnswer(pv, path);
   if (!built.empty()) return built;
-  return verified(pv, rev, path);
+  return verified(pv, now, path);
 }
 
-std::string verified(PathVerification& pv, RevocationDouble& rev, CertificatePath& path) {
+std::string verified(PathVerification& pv, const X509time& now, CertificatePath& path) {
   RevocationArgs args;
-  args.time = &rev.now;
+  args.time = &now;
   PathCollector collector;
   const int r = pv.verifyPath(path, args, false, PATH_PURPOSE_SIGNER, true, nullptr, &collector);
   std::string out = std::to_string(r);
@@ -142,7 +200,7 @@ std::string verified(PathVerification& pv, RevocationDouble& rev, CertificatePat
 }
 
 void loadSuite(Suite& suite) {
-  // Every CRL of the suite is in the memory database.
+  // Every CRL of the suite is handed to the revocation manager.
   std::ifstream list(kDir + "crls.txt");
   for (std::string f; std::getline(list, f);) {
     auto c = load<SignedCertRevList>(kDir + "crls/" + f);

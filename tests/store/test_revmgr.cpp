@@ -4,29 +4,14 @@
 #include "store/dbmanager.h"
 
 #include "pki/common/oids.h"
-#include "revocation_double.h"
+#include "revoc_fixtures.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-const std::string kDir = std::string(TAL_TEST_DATA_DIR) + "/store/revoc/";
-using revdouble::load;
-
-template <class T>
-std::unique_ptr<T> get(const std::string& name) {
-  auto x = load<T>(kDir + name);
-  EXPECT_TRUE(x) << name;
-  return x;
-}
-
-std::unique_ptr<BasicOCSPResponse> basic(const std::string& name) {
-  auto r = get<OCSPResponse>(name);
-  if (!r) return nullptr;
-  auto b = std::make_unique<BasicOCSPResponse>();
-  EXPECT_GT(b->decodeOctets(r->responseBytes.inner.response), 0) << name;
-  return b;
-}
+using revfix::basic;
+using revfix::get;
 
 X509time at(const X509time& base, int64_t delta) {
   X509time t;

@@ -1,0 +1,40 @@
+#include "api/revnet.h"
+
+bool RevocationNetworkAdapter::canQueryNetwork(int kind, const DistinguishedName* issuer) {
+  return manager.canQueryNetwork(kind, issuer);
+}
+
+bool RevocationNetworkAdapter::ocspFetchAllowed() {
+  return !settings || (settings->option(NET_OPTION_NO_NETWORK) == 0 &&
+                       settings->option(NET_OPTION_NO_CRL_OCSP) == 0);
+}
+
+int RevocationNetworkAdapter::findOcspServers(const SignedCertificate& cert,
+                                              const SignedCertificate& issuer,
+                                              const std::vector<uint8_t>& request,
+                                              OCSPResponse& response) {
+  return manager.findOcspServers(cert, issuer, request, response);
+}
+
+int RevocationNetworkAdapter::queryForOcsp(const std::string& url,
+                                           const std::vector<uint8_t>& request,
+                                           OCSPResponse& response) {
+  return manager.queryForOcsp(url, request, response);
+}
+
+int RevocationNetworkAdapter::queryForCertificatesByDn(const DistinguishedName& name,
+                                                       CertificateList& out) {
+  CertList got;
+  const int r = manager.queryForCertificatesByDn(name, got);
+  for (auto& c : got) out.AddTail(c.release());
+  return r;
+}
+
+int RevocationNetworkAdapter::queryForCrl(const std::string& uri, const DistinguishedName& issuer,
+                                          CrlList& out) {
+  return manager.queryForCRL(uri, &issuer, out, 0, nullptr);
+}
+
+int RevocationNetworkAdapter::queryForIssuerCrl(const DistinguishedName& issuer, CrlList& out) {
+  return manager.queryForIssuerCrl(issuer, out, nullptr, 0);
+}

@@ -1,0 +1,60 @@
+#include "store/revpath.h"
+
+namespace {
+
+template <class Same>
+bool held(const CrlList& list, const SignedCertRevList& crl, Same same) {
+  for (const auto& c : list)
+    if (same(*c, crl)) return true;
+  return false;
+}
+
+}  // namespace
+
+std::unique_ptr<BasicOCSPResponse> ManagedRevocation::findOcspResponse(
+    const SignedCertificate& cert, const SignedCertificate& issuer, const RevocationArgs& args,
+    PathCollector&) {
+  return manager.findOcspResponse(cert, issuer, args);
+}
+
+int ManagedRevocation::checkStatus(CertificateItem& item, const RevocationArgs& args,
+                                   const BasicOCSPResponse* ocsp, const SignedCertificate& issuer,
+                                   const SignedCertRevList* crl, UsedRevocationData& used) {
+  return manager.checkStatus(item, args, ocsp, issuer, crl, used);
+}
+
+bool ManagedRevocation::isVerifiedCrl(const SignedCertRevList& crl) {
+  return held(manager.verifiedCrls, crl, equalCrls);
+}
+
+bool ManagedRevocation::isNewCrl(const SignedCertRevList& crl) {
+  // A CRL sharing a held one's signature value is either that CRL or one that
+  // cannot verify: neither is new.
+  return !held(manager.verifiedCrls, crl, sameSignatureValue) &&
+         !held(manager.pendingCrls, crl, sameSignatureValue);
+}
+
+int ManagedRevocation::verifyCrl(const SignedCertRevList& crl, const RevocationArgs& args,
+                                 PathCollector&, std::string& message) {
+  const int r = manager.verifyCrl(crl, args);
+  if (r != 0) message = "kod " + std::to_string(r);
+  return r;
+}
+
+bool ManagedRevocation::canQueryNetwork(int kind, const DistinguishedName& issuer) {
+  return manager.network && manager.network->canQueryNetwork(kind, &issuer);
+}
+
+int ManagedRevocation::queryForCrl(const std::string& uri, const DistinguishedName& issuer,
+                                   CrlList& out) {
+  return manager.network ? manager.network->queryForCrl(uri, issuer, out) : 16;
+}
+
+int ManagedRevocation::queryForIssuerCrl(const SignedCertificate& issuer, CrlList& out) {
+  return manager.network ? manager.network->queryForIssuerCrl(issuer.tbsCertificate.subject, out)
+                         : 16;
+}
+
+void ManagedRevocation::rememberCrl(const SignedCertRevList& crl) {
+  if (!held(metCrls, crl, equalCrls)) metCrls.emplace_back(new SignedCertRevList(crl));
+}

@@ -1,0 +1,468 @@
+// OCSP request building, the response format check and responder
+// authorisation over responses of `openssl ocsp`, and CRL verification over
+// CRLs of `openssl ca -gencrl` (tests/data/store/revoc/gen.sh).
+#include "store/revmgr.h"
+
+#include "base/memfile.h"
+#include "pki/common/oids.h"
+#include "revoc_fixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace {
+
+using revfix::basic;
+using revfix::get;
+
+// Local stores and path verification of a context; counts path requests.
+class Environment : public RevocationEnvironment {
+ public:
+  CertificateList byIssuer;
+  std::vector<const SignedCertificate*> roots;
+  int pathAnswer = 0;
+  int pathRequests = 0;
+  void trustPoints(bool qualified, std::vector<const SignedCertificate*>& out) override {
+    if (!qualified) out.insert(out.end(), roots.begin(), roots.end());
+  }
+  void certificatesByIssuer(const DistinguishedName& issuer, CertificateList& out) override {
+    for (POSITION p = byIssuer.GetHeadPosition(); p;) {
+      const SignedCertificate* c = byIssuer.GetNext(p);
+      if (c->tbsCertificate.issuer == issuer) out.AddTail(new SignedCertificate(*c));
+    }
+  }
+  int verifyCertificatePath(const SignedCertificate&, int32_t, const RevocationArgs&) override {
+    ++pathRequests;
+    return pathAnswer;
+  }
+  // The path by key identifier ends at `keyIdPathEnd` (none: no path).
+  const SignedCertificate* keyIdPathEnd = nullptr;
+  int verifyPathByKeyId(const DistinguishedName&, const AuthorityKeyIdentifier&,
+                        const RevocationArgs&, SignedCertificate& end) override {
+    ++pathRequests;
+    if (!keyIdPathEnd) return PATH_RESULT_NO_PATH;
+    if (pathAnswer == 0) end = *keyIdPathEnd;
+    return pathAnswer;
+  }
+};
+
+// A report written to memory; text() is what was written so far.
+struct Report {
+  MemFile sink;
+  ReportStream stream{&sink};
+  std::string text() const {
+    return std::string(reinterpret_cast<const char*>(sink.data()), static_cast<size_t>(sink.length()));
+  }
+};
+
+X509time at(const X509time& base, int64_t delta) {
+  X509time t;
+  t.setFromTime64(base.toTime64(true) + delta, true);
+  return t;
+}
+
+// The request's CertID is the one openssl put in its answer to its own request.
+TEST(OcspChecks, RequestMatchesOpensslCertId) {
+  auto user2 = get<SignedCertificate>("user2.der");
+  auto ca = get<SignedCertificate>("ca.der");
+  auto resp = basic("ocsp-good.der");
+  const SingleResponse* s =
+      resp->tbsResponseData.responses.GetAt(resp->tbsResponseData.responses.GetHeadPosition());
+  std::vector<unsigned char> expected, got;
+  ASSERT_GT(s->certID.encodeVector(expected), 0);
+  FixedPathClock clock(0);
+  RevocationManager m(clock, nullptr);
+  // With the issuer, and without it from the 20-byte authority key identifier.
+  for (const SignedCertificate* issuer : {static_cast<const SignedCertificate*>(ca.get()), static_cast<const SignedCertificate*>(nullptr)}) {
+    OCSPRequest req;
+    ASSERT_TRUE(m.prepareOCSPRequest(*user2, issuer, id_sha1, req));
+    ASSERT_EQ(1, req.tbsRequest.requestList.GetCount());
+    const Request* r = req.tbsRequest.requestList.GetAt(req.tbsRequest.requestList.GetHeadPosition());
+    ASSERT_GT(r->reqCert.encodeVector(got), 0);
+    EXPECT_EQ(expected, got);
+    EXPECT_FALSE(req.tbsRequest.requestExtensionsPresent);
+  }
+  OCSPRequest req;
+  Report report;
+
+  RevocationManager loud(clock, &report.stream);
+  EXPECT_FALSE(loud.prepareOCSPRequest(*user2, nullptr, id_sha256, req));  // no key hash
+  EXPECT_FALSE(loud.prepareOCSPRequest(*user2, ca.get(), id_kp_OCSPSigning, req));
+  EXPECT_EQ(0, req.tbsRequest.requestList.GetCount());
+  EXPECT_NE(std::string::npos, report.text().find("Niewspierany algorytm skrótu"));
+  EXPECT_NE(std::string::npos, report.text().find("stworzenia żądania OCSP"));
+}
+
+TEST(OcspChecks, ResponseFormat) {
+  FixedPathClock clock(0);
+  const struct {
+    uint32_t status;
+    const char* message;  // null: accepted
+  } cases[] = {
+      {0, nullptr},
+      {1, "Niepoprawne żądanie OCSP."},
+      {2, "Błąd wewnętrzny serwera OCSP."},
+      {3, "Proszę spróbować później."},
+      {4, "Odpowiedź OCSP zawiera nieznany kod błędu."},
+      {5, "Wymagane podpisane żądanie OCSP."},
+      {6, "Brak autoryzacji do otrzymania odpowiedzi OCSP."},
+      {9, "Odpowiedź OCSP zawiera nieznany kod błędu."},
+  };
+  for (const auto& c : cases) {
+    auto r = get<OCSPResponse>("ocsp-good.der");
+    r->responseStatus.set(c.status);
+    Report report;
+
+    RevocationManager m(clock, &report.stream);
+    BasicOCSPResponse b;
+    EXPECT_EQ(c.message == nullptr, m.checkResponseFormat(*r, b)) << c.status;
+    if (c.message) EXPECT_NE(std::string::npos, report.text().find(c.message)) << c.status << report.text();
+  }
+  auto r = get<OCSPResponse>("ocsp-good.der");
+  BasicOCSPResponse b;
+  Report report;
+
+  RevocationManager m(clock, &report.stream);
+  r->responseBytes.inner.responseType = id_kp_OCSPSigning;
+  EXPECT_FALSE(m.checkResponseFormat(*r, b));
+  EXPECT_NE(std::string::npos, report.text().find("typ podstawowy (basic)"));
+  r->responseBytesPresent = 0;
+  EXPECT_FALSE(m.checkResponseFormat(*r, b));
+  EXPECT_NE(std::string::npos, report.text().find("nie zawierała ona bajtów odpowiedzi"));
+}
+
+// Responder authorisation: a delegated responder must be issued by the
+// certificate's CA and carry id-kp-OCSPSigning, even when its own path verifies.
+TEST(OcspChecks, ResponderAuthorisation) {
+  auto ca = get<SignedCertificate>("ca.der");
+  auto root = get<SignedCertificate>("root.der");
+  auto user2 = get<SignedCertificate>("user2.der");
+  const X509time produced = basic("ocsp-good.der")->tbsResponseData.producedAt;
+  const X509time when = at(produced, 60);
+  const struct {
+    const char* response;
+    const char* localCert;  // a certificate of the local stores, or ""
+    bool rootTrusted;
+    bool usable;
+    int pathRequests;
+  } cases[] = {
+      {"ocsp-good.der", "", false, true, 1},         // delegated, carried in the response
+      {"ocsp-keyid.der", "", false, true, 1},        // responder by key hash
+      {"ocsp-nocerts.der", "", false, false, 0},     // responder nowhere
+      {"ocsp-nocerts.der", "ocsp.der", false, true, 1},  // responder from the local stores
+      {"ocsp-byca.der", "", false, true, 1},         // the CA itself
+      {"ocsp-nosign.der", "", false, false, 0},      // same CA, no OCSPSigning
+      {"ocsp-nosign.der", "nosign.der", false, false, 0},
+      {"ocsp-rogue.der", "", false, false, 0},       // OCSPSigning, another CA
+      {"ocsp-rogue.der", "rogue-ocsp.der", true, false, 0},
+  };
+  for (const auto& c : cases) {
+    Environment env;
+    if (*c.localCert) env.byIssuer.AddTail(get<SignedCertificate>(c.localCert).release());
+    if (c.rootTrusted) env.roots.push_back(root.get());
+    FixedPathClock clock(when.toTime64(true));
+    Report report;
+
+    RevocationManager m(clock, &report.stream);
+    m.environment = &env;
+    auto resp = basic(c.response);
+    EXPECT_EQ(c.usable, m.verifyOcspResponse(*resp, *user2, *ca, &when))
+        << c.response << " " << c.localCert << "\n" << report.text();
+    EXPECT_EQ(c.pathRequests, env.pathRequests) << c.response;
+    EXPECT_EQ(c.usable, report.text().find("została pozytywnie zweryfikowana") != std::string::npos);
+  }
+  // A responder whose own path fails makes the response unusable.
+  Environment env;
+  env.pathAnswer = PATH_RESULT_NO_PATH;
+  FixedPathClock clock(when.toTime64(true));
+  RevocationManager m(clock, nullptr);
+  m.environment = &env;
+  EXPECT_FALSE(m.verifyOcspResponse(*basic("ocsp-good.der"), *user2, *ca, &when));
+  // A response verified before is accepted without a responder search.
+  auto good = basic("ocsp-good.der");
+  std::vector<const BasicOCSPResponse*> seen{good.get()};
+  EXPECT_TRUE(m.verifyOcspResponse(*good, *user2, *ca, &when, &seen));
+  EXPECT_EQ(1, env.pathRequests);
+}
+
+TEST(OcspChecks, ResponderIdAndCriticalExtension) {
+  auto ca = get<SignedCertificate>("ca.der");
+  auto ocsp = get<SignedCertificate>("ocsp.der");
+  auto user2 = get<SignedCertificate>("user2.der");
+  FixedPathClock clock(0);
+  RevocationManager m(clock, nullptr);
+  auto keyid = basic("ocsp-keyid.der");
+  EXPECT_EQ(OCSP_RESPONDER_GOOD, m.checkResponder(*ocsp, *keyid));
+  EXPECT_EQ(OCSP_RESPONDER_OTHER, m.checkResponder(*ca, *keyid));
+  // A critical response extension makes a well-signed response unusable.
+  auto good = basic("ocsp-good.der");
+  const X509time when = at(good->tbsResponseData.producedAt, 60);
+  auto* e = new Extension;
+  e->extnID = ASNobjectId("1.3.6.1.5.5.7.48.1.2");
+  e->critical.set(true);
+  const unsigned char nonce[] = {0x04, 0x01, 0x00};
+  e->extnValue.set(nonce, 3);
+  good->tbsResponseData.responseExtensions.inner.append(e);
+  good->tbsResponseData.responseExtensionsPresent = 1;
+  Environment env;
+  Report report;
+
+  RevocationManager loud(clock, &report.stream);
+  loud.environment = &env;
+  EXPECT_FALSE(loud.verifyOcspResponse(*good, *user2, *ca, &when));
+  EXPECT_NE(std::string::npos, report.text().find("Odpowiedź OCSP posiada niepoprawne rozszerzenia."));
+  EXPECT_EQ(0, env.pathRequests);
+}
+
+// CRL verification: a trust point settles it directly; otherwise the path
+// found by the authority key identifier must end at a CA whose key signed the CRL.
+TEST(CrlVerification, TrustPointsAndIssuerPath) {
+  auto ca = get<SignedCertificate>("ca.der");
+  auto other = get<SignedCertificate>("other-ca.der");
+  auto user = get<SignedCertificate>("user.der");
+  const struct {
+    const char* crl;
+    const SignedCertificate* trustPoint;  // or null
+    const SignedCertificate* pathEnd;     // end of the key-identifier path, or null
+    int pathAnswer;
+    int result;
+    int pathRequests;
+  } cases[] = {
+      {"crl-reasons.der", ca.get(), nullptr, 0, 0, 0},  // directly by the trust point
+      {"crl-reasons.der", other.get(), nullptr, 0, 10, 1},  // same name, other key: no path
+      {"crl-reasons.der", nullptr, ca.get(), 0, 0, 1},
+      {"crl-reasons.der", nullptr, other.get(), 0, 1, 1},  // path to the wrong key
+      {"crl-reasons.der", nullptr, user.get(), 0, 10, 1},  // path end is no CA
+      {"crl-reasons.der", nullptr, ca.get(), PATH_RESULT_FAILED, PATH_RESULT_FAILED, 1},
+      {"crl-otherkey.der", nullptr, other.get(), 0, 0, 1},
+      {"crl-otherkey.der", nullptr, ca.get(), 0, 1, 1},
+      {"crl-otherkey.der", ca.get(), nullptr, 0, 10, 1},  // the trust point's key did not sign
+  };
+  for (const auto& c : cases) {
+    Environment env;
+    if (c.trustPoint) env.roots.push_back(c.trustPoint);
+    env.keyIdPathEnd = c.pathEnd;
+    env.pathAnswer = c.pathAnswer;
+    auto crl = get<SignedCertRevList>(c.crl);
+    FixedPathClock clock(crl->tbsCertList.thisUpdate.toTime64(true) + 60);
+    RevocationManager m(clock, nullptr);
+    m.environment = &env;
+    m.pendingCrls.emplace_back(new SignedCertRevList(*crl));
+    RevocationArgs args;
+    EXPECT_EQ(c.result, m.verifyCrl(*crl, args)) << c.crl;
+    EXPECT_EQ(c.pathRequests, env.pathRequests) << c.crl;
+    EXPECT_EQ(c.result == 0 ? 1u : 0u, m.verifiedCrls.size()) << c.crl;
+    EXPECT_EQ(c.result == 0 ? 0u : 1u, m.pendingCrls.size()) << c.crl;
+  }
+}
+
+TEST(CrlVerification, ExpiryAndExtensions) {
+  auto ca = get<SignedCertificate>("ca.der");
+  Environment env;
+  env.roots.push_back(ca.get());
+  auto crl = get<SignedCertRevList>("crl-expired.der");
+  const int64_t thisUpdate = crl->tbsCertList.thisUpdate.toTime64(true);
+  for (int64_t later : {60, 7200}) {
+    FixedPathClock clock(thisUpdate + later);
+    Report report;
+    RevocationManager m(clock, &report.stream);
+    m.environment = &env;
+    bool expired = false;
+    RevocationArgs args;
+    EXPECT_EQ(0, m.verifyCrl(*crl, args, &expired));  // expiry alone does not fail it
+    EXPECT_EQ(later > 3600, expired);
+    EXPECT_EQ(later > 3600, report.text().find("CRL przeterminowany") != std::string::npos);
+  }
+  // A critical deltaCRLIndicator: 4, before any signature check.
+  auto* delta = new Extension;
+  delta->extnID = ASNobjectId("2.5.29.27");
+  delta->critical.set(true);
+  const unsigned char one[] = {0x02, 0x01, 0x01};
+  delta->extnValue.set(one, 3);
+  crl->tbsCertList.crlExtensions.inner.append(delta);
+  FixedPathClock clock(thisUpdate);
+  RevocationManager m(clock, nullptr);
+  m.environment = &env;
+  RevocationArgs args;
+  EXPECT_EQ(4, m.verifyCrl(*crl, args));
+}
+
+// The network manager's OCSP queries: answers by URL, options 18/16 as one switch.
+class Network : public RevocationNetwork {
+ public:
+  bool allowed = true;
+  bool configured = false;  // a configured OCSP server of the issuer answers `serverAnswer`
+  std::string serverAnswer;
+  std::map<std::string, std::string> answers;  // URL -> response file
+  std::vector<std::string> queried;
+  bool canQueryNetwork(int kind, const DistinguishedName*) override {
+    return allowed && kind == 4 && configured;
+  }
+  bool ocspFetchAllowed() override { return allowed; }
+  int findOcspServers(const SignedCertificate&, const SignedCertificate&,
+                      const std::vector<uint8_t>& request, OCSPResponse& response) override {
+    return queryForOcsp("configured", request, response);
+  }
+  int queryForOcsp(const std::string& url, const std::vector<uint8_t>& request,
+                   OCSPResponse& response) override {
+    queried.push_back(url);
+    OCSPRequest parsed;  // the request goes out well formed
+    EXPECT_EQ(static_cast<int>(request.size()), parsed.decodeVector(request));
+    const std::string file = url == "configured" ? serverAnswer : answers[url];
+    if (file.empty()) return 31;
+    auto r = get<OCSPResponse>(file);
+    std::vector<unsigned char> der;
+    r->encodeVector(der);
+    return response.decodeVector(der) == static_cast<int>(der.size()) ? 0 : 28;
+  }
+  int queryForCertificatesByDn(const DistinguishedName&, CertificateList&) override { return 31; }
+};
+
+// The sources of an OCSP response in their order; the access locations of the
+// certificate are asked only while OCSP fetching is allowed.
+TEST(OcspSources, OrderAndNetworkOptions) {
+  auto ca = get<SignedCertificate>("aia-ca.der");
+  auto user = get<SignedCertificate>("aia-user.der");
+  auto good = basic("aia-good.der");
+  const X509time when = at(good->tbsResponseData.producedAt, 60);
+  const struct {
+    const char* name;
+    bool inSignature, inCache, offline, allowed, configured;
+    const char* server;  // answer of the configured server
+    const char* first;   // answer at the first access location
+    bool found;
+    std::vector<std::string> queried;
+    const char* line;  // written when found, or ""
+  } cases[] = {
+      {"signature", true, true, false, true, true, "aia-good.der", "", true, {},
+       "Znaleziono odpowiedź OCSP w podpisie archiwalnym."},
+      {"offline", false, true, true, true, true, "aia-good.der", "", false, {}, ""},
+      {"cache", false, true, false, true, true, "", "", true, {},
+       "Znaleziono ważną odpowiedź OCSP w cache zweryfikowanych odpowiedzi."},
+      {"server", false, false, false, true, true, "aia-good.der", "", true, {"configured"},
+       "pozytywnie zweryfikowana"},
+      {"access location", false, false, false, true, false, "", "aia-good.der", true,
+       {"http://ocsp-a.example/"}, "pozytywnie zweryfikowana"},
+      {"server fails, access location", false, false, false, true, true, "", "aia-good.der", true,
+       {"configured", "http://ocsp-a.example/"}, ""},
+      {"second access location", false, false, false, true, false, "", "", false,
+       {"http://ocsp-a.example/", "http://ocsp-b.example/"}, ""},
+      {"another certificate's answer", false, false, false, true, false, "", "ocsp-good.der", false,
+       {"http://ocsp-a.example/", "http://ocsp-b.example/"}, ""},
+      {"fetching off", false, false, false, false, false, "", "aia-good.der", false, {}, ""},
+      {"fetching off, server", false, false, false, false, true, "aia-good.der", "", false, {}, ""},
+  };
+  for (const auto& c : cases) {
+    Environment env;
+    Network net;
+    net.allowed = c.allowed;
+    net.configured = c.configured;
+    net.serverAnswer = c.server;
+    net.answers["http://ocsp-a.example/"] = c.first;
+    FixedPathClock clock(when.toTime64(true));
+    Report report;
+    RevocationManager m(clock, &report.stream);
+    m.environment = &env;
+    m.network = &net;
+    if (c.inSignature) m.signatureOcsp.push_back(good.get());
+    if (c.inCache) m.ocspCache.push_back(copyResponse(*good));
+    RevocationArgs args;
+    args.time = &when;
+    args.offline = c.offline;
+    auto found = m.findOcspResponse(*user, *ca, args);
+    EXPECT_EQ(c.found, found != nullptr) << c.name << "\n" << report.text();
+    EXPECT_EQ(c.queried, net.queried) << c.name;
+    EXPECT_NE(std::string::npos, report.text().find(c.line)) << c.name;
+    // A response fetched and verified is cached.
+    if (c.found && !c.inCache && !c.inSignature) EXPECT_EQ(1u, m.ocspCache.size()) << c.name;
+  }
+  // A failed format check at an access location ends the search.
+  Network net;
+  net.answers["http://ocsp-a.example/"] = "aia-good.der";
+  net.answers["http://ocsp-b.example/"] = "aia-good.der";
+  FixedPathClock clock(when.toTime64(true));
+  RevocationManager m(clock, nullptr);
+  m.network = &net;
+  Environment env;
+  m.environment = &env;
+  RevocationArgs args;
+  args.time = &when;
+  struct TryLater : Network {
+    int queryForOcsp(const std::string& url, const std::vector<uint8_t>& request,
+                     OCSPResponse& response) override {
+      const int r = Network::queryForOcsp(url, request, response);
+      response.responseStatus.set(3);
+      return r;
+    }
+  } later;
+  later.answers = net.answers;
+  m.network = &later;
+  EXPECT_FALSE(m.findOcspResponse(*user, *ca, args));
+  EXPECT_EQ(1u, later.queried.size());
+  m.clearUsedLists();
+  EXPECT_TRUE(m.signatureOcsp.empty());
+}
+
+// The report of the status check: the times, the data used and a revocation
+// after the signing time.
+TEST(StatusReport, Lines) {
+  auto ca = get<SignedCertificate>("ca.der");
+  auto crl = get<SignedCertRevList>("crl-reasons.der");
+  auto ocsp = basic("ocsp-good.der");
+  const X509time when = at(crl->tbsCertList.thisUpdate, 60);
+  const struct {
+    const char* cert;
+    bool withCrl, withOcsp, timemarkAtNotBefore;
+    std::vector<const char*> lines;
+  } cases[] = {
+      {"user.der", true, false, true,
+       {"Czas aktualny: ", "Timemark: ", "Użyta lista CRL:\r\n--------\r\nWystawca: \"",
+        "Ostatnia aktualizacja: ", "Następna aktualizacja: ", "Algorytm podpisu w CRL: ",
+        "data unieważnienia jest późniejsza od daty złożenia podpisu.\r\nData unieważnienia: ",
+        "Data złożenia podpisu: "}},
+      {"user2.der", false, true, false,
+       {"Timemark: brak\r\n\r\n", "Użyta odpowiedź OCSP:\r\n--------\r\nWystawca: \"",
+        "Utworzona: ", "Ważna od: ", "Ważna do: ", "Algorytm podpisu w odpowiedzi OCSP: "}},
+  };
+  for (const auto& c : cases) {
+    CertificateItem item;
+    item.certificate = *get<SignedCertificate>(c.cert);
+    FixedPathClock clock(when.toTime64(true));
+    Report report;
+    RevocationManager m(clock, &report.stream);
+    RevocationArgs args;
+    args.time = &when;
+    X509time timemark = item.certificate.tbsCertificate.validity.notBefore;
+    if (c.timemarkAtNotBefore) args.timemark = &timemark;
+    UsedRevocationData used;
+    m.checkStatus(item, args, c.withOcsp ? ocsp.get() : nullptr, *ca,
+                  c.withCrl ? crl.get() : nullptr, used);
+    EXPECT_EQ(WWC_OK, item.wwc) << c.cert;
+    for (const char* line : c.lines)
+      EXPECT_NE(std::string::npos, report.text().find(line)) << c.cert << ": " << line << "\n"
+                                                              << report.text();
+  }
+}
+
+// A CRL an enclosing status evaluation still points at outlives its move to
+// the verified list (a nested CRL-issuer verification may verify it).
+TEST(CrlVerification, MovedCrlsOutliveTheVerification) {
+  auto crl = get<SignedCertRevList>("crl-reasons.der");
+  FixedPathClock clock(0);
+  RevocationManager m(clock, nullptr);
+  m.pendingCrls.emplace_back(new SignedCertRevList(*crl));
+  m.verifiedCrls.emplace_back(new SignedCertRevList(*crl));
+  const SignedCertRevList* pending = m.pendingCrls[0].get();
+  const SignedCertRevList* verified = m.verifiedCrls[0].get();
+  m.recordVerifiedCrl(*crl);
+  EXPECT_TRUE(m.pendingCrls.empty());
+  EXPECT_EQ(1u, m.verifiedCrls.size());
+  EXPECT_TRUE(sameCrl(*pending, *crl));  // still alive
+  EXPECT_TRUE(sameCrl(*verified, *crl));
+  m.demoteVerifiedCrls();
+  EXPECT_TRUE(m.retiredCrls.empty());
+  EXPECT_EQ(1u, m.pendingCrls.size());
+}
+
+}  // namespace
