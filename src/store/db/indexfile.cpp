@@ -476,13 +476,15 @@ int IndexFile::move(int direction)
   if (!stepLimit(t, -1)) return 0;
   uint32_t prevNo = cur.prev;
   if (!readPage(t, prevNo, t.spare) || !t.spare.isLeaf()) return error_ ? 0 : (fail(IDX_ERR_DAMAGED), 0);
-  if (t.spare.next != t.cursorPageNo) {
-    // The previous page was split and this page's back link not yet
-    // rewritten: the page between them is the one the forward chain names.
-    uint32_t between = t.spare.next;
-    if (between == IDX_NO_PAGE || !readPage(t, between, t.neighbour)) return error_ ? 0 : (fail(IDX_ERR_DAMAGED), 0);
-    if (!t.neighbour.isLeaf() || t.neighbour.next != t.cursorPageNo || t.neighbour.prev != prevNo)
-      return fail(IDX_ERR_DAMAGED), 0;
+  // A split whose writer died before it rewrote this page's back link leaves
+  // the link on the page the new pages were split from, and later splits of
+  // those pages can add more: the page before this one is the last of the
+  // forward chain from there that names this page.
+  for (uint32_t hops = 0; t.spare.next != t.cursorPageNo; ++hops) {
+    const uint32_t between = t.spare.next;
+    if (between == IDX_NO_PAGE || hops >= maxPages(t) || !readPage(t, between, t.neighbour))
+      return error_ ? 0 : (fail(IDX_ERR_DAMAGED), 0);
+    if (!t.neighbour.isLeaf()) return fail(IDX_ERR_DAMAGED), 0;
     std::swap(t.spare, t.neighbour);
     prevNo = between;
   }
