@@ -20,5 +20,8 @@ if(TAL_SANITIZE)
     set(TAL_PC_LIBS "-fsanitize-link-c++-runtime ${TAL_PC_LIBS}")
   endif()
 endif()
+include(${PROJECT_SOURCE_DIR}/cmake/pcprefix.cmake)
+tal_pc_dirs("${CMAKE_INSTALL_LIBDIR}" "${CMAKE_INSTALL_INCLUDEDIR}" "${CMAKE_INSTALL_PREFIX}"
+            TAL_PC_PREFIX TAL_PC_LIBDIR TAL_PC_INCLUDEDIR)
 configure_file(${PROJECT_SOURCE_DIR}/cmake/talvorin.pc.in ${CMAKE_BINARY_DIR}/talvorin.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/talvorin.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -132,16 +132,18 @@ int32_t hashFileBody(const char* path, int32_t hash, uint8_t* buffer, int32_t bu
   static const int32_t DIGEST_LENGTH[9] = {0, 20, 16, 28, 32, 48, 64, 16, 20};
   if (DIGEST_LENGTH[hash] > bufferLength) return 20;
   MessageDigestCtx digest(static_cast<uint32_t>(apiHashToDigest(hash)));
+  // The size only sizes the chunk: it is 0 for a pipe and 0xFFFFFFFF from 4 GiB on, so the
+  // file is read to its end rather than to its size.
   uint32_t size = file.size();
-  uint32_t chunk = size < HASH_CHUNK ? size : HASH_CHUNK;
+  uint32_t chunk = size > 0 && size < HASH_CHUNK ? size : HASH_CHUNK;
   // The chunk buffer is wiped and freed on every way out.
-  SecretBlock block(chunk > 0 ? chunk : 1);
+  SecretBlock block(chunk);
   file.seek(0);
-  for (uint32_t done = 0; done < size;) {
+  for (;;) {
     uint32_t got = 0;
-    if (file.read(chunk, block.data(), &got) != 0 || got == 0) return 59;
+    if (file.read(chunk, block.data(), &got) != 0) return 59;
+    if (got == 0) break;
     digest.update(block.data(), got);
-    done += got;
   }
   digest.finish();
   std::memcpy(buffer, digest.getDigestPtr(), digest.getDigestLength());

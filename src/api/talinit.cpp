@@ -55,8 +55,9 @@ const AnswerRow CREATE_DB_ANSWERS[] = {
 
 int32_t initBody(talCtx** out, talProfile* handle) {
   selectOutputCharset(nullptr);
+  // A pointer that is no profile (or one already freed) is refused, never deleted.
+  if (!TalProfile::isValidHandle(handle)) return 20;
   TalProfile* profile = reinterpret_cast<TalProfile*>(handle);
-  if (!profile) return 20;
   std::unique_ptr<TalProfile> owned(profile);
   if (!out) return 20;
   if (!selfTestPassed.load()) {

@@ -5,6 +5,7 @@
 #include "api/apitrace.h"
 #include "api/talctx.h"
 #include "base/commonerror.h"
+#include "keys/secretblock.h"
 #include "keys/talprofile.h"
 #include "pki/sig/sigprops.h"
 #include "pki/sig/sigrecords.h"
@@ -127,6 +128,11 @@ int32_t talGetProxy(talProfile* profile, char** address, int32_t* port, char** l
     return catchWithText([&] {
       const TalProfile* p = validProfile(profile);
       std::string host, user, secret;
+      // The password's copy is wiped before its memory goes back, on every way out.
+      struct Wipe {
+        std::string& text;
+        ~Wipe() { SecretBlock::wipe(&text[0], text.size()); }
+      } wipeSecret{secret};
       int32_t proxyPort = 0;
       p->getProxy(host, proxyPort, user, secret);
       // Each copy is made before any is handed out, so a failure leaks none.

@@ -21,8 +21,10 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -105,6 +107,27 @@ TEST_F(Ctx, InitAnswersByProfileTypeAndTakesTheProfileOnEveryPath) {
   EXPECT_EQ(20, talInitEx(nullptr, talCreateProfile(TAL_PROFILE_MEMORY)));  // profile freed
   talCtx* ctx = nullptr;
   EXPECT_EQ(20, talInitEx(&ctx, nullptr));
+}
+
+TEST_F(Ctx, InitRefusesAPointerThatIsNoProfileAndFreesNothing) {
+  // A zeroed block and a live context handed over by mistake: neither may be deleted.
+  alignas(16) unsigned char zeros[256] = {0};
+  talCtx* other = open();
+  struct Row {
+    const char* what;
+    void* handle;
+  };
+  const Row rows[] = {{"zeros", zeros}, {"context", other}};
+  for (const Row& row : rows) {
+    talProfile* handle = static_cast<talProfile*>(row.handle);
+    talCtx* ctx = nullptr;
+    EXPECT_EQ(20, talInitEx(&ctx, handle)) << row.what;
+    EXPECT_EQ(nullptr, ctx) << row.what;
+    EXPECT_EQ(20, talInitEx(nullptr, handle)) << row.what;
+    EXPECT_EQ(20, talDeleteProfile(handle)) << row.what;
+  }
+  EXPECT_EQ(0, checkCtx(other));
+  EXPECT_EQ(0, talDeinit(other));
 }
 
 TEST_F(Ctx, FailedSelfTestsAnswer174UntilTheyPass) {
@@ -404,6 +427,45 @@ TEST_F(Ctx, FileDigestsMatchOpenssl) {
   EXPECT_EQ(20, talHashFile(path, 0, buffer, 64));
   EXPECT_EQ(20, talHashFile(path, 9, buffer, 64));
   EXPECT_EQ(0, talHashFile(path, 7, buffer, 16));  // RIPEMD-128, which openssl lacks
+}
+
+TEST_F(Ctx, FileDigestsReadToTheEndWhateverTheSizeSays) {
+  // A pipe reports size 0: its content is hashed all the same, in one chunk or in several.
+  std::map<std::pair<long, std::string>, std::string> expected;
+  std::ifstream lines(DATA + "digests.txt");
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream fields(line);
+    long size;
+    std::string hash, hex;
+    fields >> size >> hash >> hex;
+    expected[{size, hash}] = hex;
+  }
+  struct Row {
+    long size;
+    const char* hash;
+    int32_t number;
+  };
+  const Row rows[] = {{1, "sha256", 4}, {40960, "sha1", 1}, {40961, "sha512", 6}, {0, "md5", 2}};
+  for (const Row& row : rows) {
+    std::string path = root + "/pipe" + std::to_string(row.size);
+    ASSERT_EQ(0, ::mkfifo(path.c_str(), 0600));
+    std::thread writer([&] {
+      std::ofstream out(path, std::ios::binary);
+      for (long i = 0; i < row.size; ++i) out.put(static_cast<char>(i % 251));
+    });
+    uint8_t digest[64];
+    int32_t result = talHashFile(path.c_str(), row.number, digest, sizeof digest);
+    writer.join();
+    ASSERT_EQ(0, result) << row.size;
+    const std::string& hex = expected.at({row.size, row.hash});
+    std::string got;
+    char two[3];
+    for (size_t i = 0; i < hex.size() / 2; ++i) {
+      std::snprintf(two, sizeof two, "%02x", digest[i]);
+      got += two;
+    }
+    EXPECT_EQ(hex, got) << row.size << " " << row.hash;
+  }
 }
 
 TEST_F(Ctx, ProfilesAndProxies) {

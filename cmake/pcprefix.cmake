@@ -1,0 +1,27 @@
+# The folder variables of talvorin.pc. The file finds its prefix from where it lies, so an
+# install moved with --prefix still works: one ".." for each folder between the prefix and the
+# pkgconfig folder (libdir may be lib, lib64 or lib/<multiarch>). An absolute libdir pins the
+# prefix given at configure time.
+function(tal_pc_dirs libdir includedir install_prefix out_prefix out_libdir out_includedir)
+  if(IS_ABSOLUTE "${libdir}")
+    set(prefix "${install_prefix}")
+    set(lib "${libdir}")
+  else()
+    set(prefix "\${pcfiledir}/..")
+    string(REPLACE "/" ";" parts "${libdir}")
+    foreach(part ${parts})
+      if(NOT part STREQUAL "" AND NOT part STREQUAL ".")
+        string(APPEND prefix "/..")
+      endif()
+    endforeach()
+    set(lib "\${prefix}/${libdir}")
+  endif()
+  if(IS_ABSOLUTE "${includedir}")
+    set(include "${includedir}")
+  else()
+    set(include "\${prefix}/${includedir}")
+  endif()
+  set(${out_prefix} "${prefix}" PARENT_SCOPE)
+  set(${out_libdir} "${lib}" PARENT_SCOPE)
+  set(${out_includedir} "${include}" PARENT_SCOPE)
+endfunction()
