@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 namespace {
 
@@ -104,18 +105,37 @@ int32_t SignaturePropertiesPkcs7::analyse() {
     if (!archiveStamps)
       archiveStamps = std::make_unique<ArchiveTimeStampTokens>();
 
+    // The signer certificate is the one the identifier names and, when the
+    // signing-certificate attribute is there, the one its hash commits to:
+    // issuer and serial alone can be copied into another certificate.
     signerCertificate = nullptr;
+    bool named = false;
     for (POSITION pos = signedData->certificates.GetHeadPosition(); pos;) {
       SignedCertificate* c = signedData->certificates.GetNext(pos);
-      if (c && namesSigner(*c, *signer)) {
+      if (!c || !namesSigner(*c, *signer))
+        continue;
+      named = true;
+      if (signingCertificateMatches(*c)) {
         signerCertificate = c;
         break;
       }
     }
+    if (named && !signerCertificate)
+      return RC_MALFORMED;
   } catch (const std::bad_alloc&) {
     return RC_MEM;
   }
   return 0;
+}
+
+bool SignaturePropertiesPkcs7::signingCertificateMatches(const SignedCertificate& certificate) const {
+  if (!signedAttrs || signedAttrs->certHashId == 0)
+    return true;
+  std::vector<unsigned char> der;
+  std::string digest;
+  if (certificate.encodeVector(der) < 1 || !digestOf(signedAttrs->certHashId, der.data(), der.size(), digest))
+    return false;
+  return !digest.empty() && digest == signedAttrs->certHash;
 }
 
 bool SignaturePropertiesPkcs7::checkMessageDigest() {

@@ -276,3 +276,44 @@ TEST(TokenProperties, TokenReadInPlace) {
 }
 
 }  // namespace
+
+namespace {
+
+// The signer certificate must be the one the ESS signing-certificate hash
+// commits to: a token whose committed hash names another certificate than
+// the carried one is refused, and a certificate found elsewhere is checked
+// against the hash before use.
+TEST(TokenProperties, SignerCertificateIsTheOneEssNames) {
+  const Bytes tsa = readCms("tsa.der");
+  const Bytes tsa2 = readCms("tsa2.der");
+  SignedCertificate tsaCert, otherCert;
+  ASSERT_EQ(cmstest::decodeBytes(tsaCert, tsa), int(tsa.size()));
+  ASSERT_EQ(cmstest::decodeBytes(otherCert, tsa2), int(tsa2.size()));
+  const struct {
+    const char* file;
+    int certHashId;
+    bool carried;
+  } cases[] = {
+      {"resp_plain_v1.tsr", 1, false},
+      {"resp_full_v2.tsr", 3, true},
+      {"resp_v2_sha512.tsr", 5, true},
+      {"token_full.der", 3, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const Bytes good = tokenBytes(c.file);
+    Token original(good);
+    ASSERT_EQ(original.analysed, 0);
+    EXPECT_TRUE(original.props->signingCertificateMatches(tsaCert));
+    EXPECT_FALSE(original.props->signingCertificateMatches(otherCert));
+
+    // The committed hash changed: it names no carried certificate.
+    Token changed(flipIn(good, cmstest::hashOf(c.certHashId, tsa)));
+    EXPECT_EQ(changed.analysed, c.carried ? 89 : 0);
+    if (c.carried) continue;
+    EXPECT_EQ(changed.props->signerCertificate, nullptr);
+    EXPECT_FALSE(changed.props->signingCertificateMatches(tsaCert));
+  }
+}
+
+}  // namespace
