@@ -54,6 +54,25 @@ bool namesSigner(const SignedCertificate& c, const SignerInfo& si) {
          tbs.issuer == si.issuerAndSerialNumber.issuer;
 }
 
+// RFC 5652 11 and RFC 5035 allow one instance of each attribute the
+// verdict rests on, with one value: with two, which one is read would decide
+// what is trusted.
+bool verdictAttributesSingle(const CmsSet<Attribute>& attrs) {
+  const ASNobjectId* kinds[] = {&id_contentType, &id_messageDigest, &id_signingTime, &id_aa_signingCertificate,
+                                &id_aa_signingCertificateV2};
+  for (const ASNobjectId* kind : kinds) {
+    int instances = 0;
+    for (POSITION pos = attrs.GetHeadPosition(); pos;) {
+      const Attribute* a = attrs.GetNext(pos);
+      if (!a || !(a->attrType == *kind))
+        continue;
+      if (++instances > 1 || a->attrValues.GetCount() != 1)
+        return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int32_t SignedAttributesPkcs7::count() const { return 0; }
@@ -83,7 +102,7 @@ int32_t SignaturePropertiesPkcs7::analyse() {
     // Without signed attributes the signature would sign the content
     // directly; RFC 3161 and RFC 5652 5.3 want them whenever the content is
     // not id-data, so their absence is malformed.
-    if (!signer->signedAttrsPresent)
+    if (!signer->signedAttrsPresent || !verdictAttributesSingle(signer->signedAttrs))
       return RC_MALFORMED;
     auto attrs = std::make_unique<SignedAttributesPkcs7>();
     int r = attrs->load(signer->signedAttrs);

@@ -317,3 +317,41 @@ TEST(TokenProperties, SignerCertificateIsTheOneEssNames) {
 }
 
 }  // namespace
+
+namespace {
+
+// An attribute the verdict rests on twice, or with two values, leaves it
+// open which one counts: malformed, whichever of them a reader would take.
+TEST(TokenProperties, VerdictAttributesAreSingle) {
+  const struct {
+    const char* file;
+    const ASNobjectId* kind;
+    bool twice;  // else a second value
+  } cases[] = {
+      {"resp_full_v2.tsr", &id_contentType, true},        {"resp_full_v2.tsr", &id_contentType, false},
+      {"resp_full_v2.tsr", &id_messageDigest, true},      {"resp_full_v2.tsr", &id_messageDigest, false},
+      {"resp_full_v2.tsr", &id_signingTime, true},        {"resp_full_v2.tsr", &id_signingTime, false},
+      {"resp_full_v2.tsr", &id_aa_signingCertificateV2, true},
+      {"resp_full_v2.tsr", &id_aa_signingCertificateV2, false},
+      {"resp_plain_v1.tsr", &id_aa_signingCertificate, true},
+      {"resp_plain_v1.tsr", &id_aa_signingCertificate, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.file) + (c.twice ? " twice" : " two values"));
+    Token original(tokenBytes(c.file));
+    ASSERT_EQ(original.analysed, 0);
+    const SignedData& sd = original.msg.value();
+    SignerInfo si(*sd.signerInfos.GetHead());
+    Attribute* a = findAttribute(si.signedAttrs, *c.kind);
+    ASSERT_NE(a, nullptr);
+    if (c.twice) {
+      ASSERT_EQ(si.signedAttrs.append(new Attribute(*a)), 1);
+    } else {
+      ASSERT_TRUE(a->addValue(id_data));
+    }
+    SignaturePropertiesPkcs7 props(nullptr, &sd, &si, true, false);
+    EXPECT_EQ(props.analyse(), 89);
+  }
+}
+
+}  // namespace
