@@ -89,6 +89,15 @@ int32_t SignaturePropertiesPkcs7::analyse() {
     hashId = id;
     scheme = schemeOf(signer->signatureAlgorithm.algorithm);
     signatureAlgorithm = signer->signatureAlgorithm;
+    // A signature OID that names its own digest must name the signer's:
+    // the digest made is the signer's, the value is checked as the OID says.
+    int namedDigest = 0, namedLength = 0;
+    const ASNobjectId& sigOid = signatureAlgorithm.algorithm;
+    if ((rsaSignatureOidToDigest(sigOid, &namedLength, &namedDigest) ||
+         dsaSignatureOidToDigest(sigOid, &namedLength, &namedDigest) ||
+         ecdsaSignatureOidToDigest(sigOid, &namedLength, &namedDigest)) &&
+        namedDigest != id)
+      return RC_MALFORMED;
     // CMS names RSA PKCS#1 v1.5 by the key's OID; the digest comes from the signer.
     if (signatureAlgorithm.algorithm == rsaEncryption && !signatureAlgorithm.setRsaSignature(id))
       return RC_UNKNOWN_DIGEST;

@@ -355,3 +355,32 @@ TEST(TokenProperties, VerdictAttributesAreSingle) {
 }
 
 }  // namespace
+
+namespace {
+
+// A signature OID naming another digest than the signer's digestAlgorithm is
+// refused; the key's OID (as openssl writes it) and the matching OIDs pass.
+TEST(TokenProperties, SignatureOidAgreesWithTheDigest) {
+  const struct {
+    const char* file;  // signer digest SHA-256
+    const ASNobjectId* signature;
+    int32_t expected;
+  } cases[] = {
+      {"resp_full_v2.tsr", &rsaEncryption, 0},
+      {"resp_full_v2.tsr", &sha256WithRSAEncryption, 0},
+      {"resp_full_v2.tsr", &sha1WithRSAEncryption, 89},
+      {"resp_full_v2.tsr", &sha512WithRSAEncryption, 89},
+      {"resp_plain_v1.tsr", &ecdsa_with_SHA256, 0},
+  };
+  for (const auto& c : cases) {
+    Token original(tokenBytes(c.file));
+    ASSERT_EQ(original.analysed, 0);
+    const SignedData& sd = original.msg.value();
+    SignerInfo si(*sd.signerInfos.GetHead());
+    si.signatureAlgorithm.algorithm = *c.signature;
+    SignaturePropertiesPkcs7 props(nullptr, &sd, &si, true, false);
+    EXPECT_EQ(props.analyse(), c.expected) << &c - cases;
+  }
+}
+
+}  // namespace
