@@ -107,6 +107,9 @@ int32_t SignaturePropertiesPkcs7::analyse() {
       return RC_MALFORMED;
     if (isTimeStamp && !(encap.contentType == id_ct_TSTInfo))
       return RC_MALFORMED;
+    // RFC 3161 2.4.2: a token carries the TSA's signature and no other.
+    if (isTimeStamp && signedData->signerInfos.GetCount() != 1)
+      return RC_MALFORMED;
 
     // Without signed attributes the signature would sign the content
     // directly; RFC 3161 and RFC 5652 5.3 want them whenever the content is

@@ -384,3 +384,27 @@ TEST(TokenProperties, SignatureOidAgreesWithTheDigest) {
 }
 
 }  // namespace
+
+namespace {
+
+// A time-stamp token is signed by its TSA alone: a second signer makes it
+// malformed as a token, not as a CMS signature in general.
+TEST(TokenProperties, TokenHasOneSigner) {
+  const struct {
+    int signers;
+    bool timeStamp;
+    int32_t expected;
+  } cases[] = {{1, true, 0}, {2, true, 89}, {3, true, 89}, {2, false, 0}};
+  const Bytes der = tokenBytes("resp_full_v2.tsr");
+  for (const auto& c : cases) {
+    SignedMessage msg;
+    ASSERT_EQ(cmstest::decodeBytes(msg, der), int(der.size()));
+    SignedData& sd = msg.value();
+    const SignerInfo* first = sd.signerInfos.GetHead();
+    for (int i = 1; i < c.signers; ++i) ASSERT_EQ(sd.signerInfos.append(new SignerInfo(*first)), 1);
+    SignaturePropertiesPkcs7 props(nullptr, &sd, first, c.timeStamp, false);
+    EXPECT_EQ(props.analyse(), c.expected) << c.signers << " signers, token " << c.timeStamp;
+  }
+}
+
+}  // namespace
