@@ -33,6 +33,7 @@ void analyseAll(const uint8_t* data, size_t size, unsigned char flags) {
       if (props.signatureValue(value.data(), &n) != 0) abort();
       props.signerIdentifier();
       props.carriedCertificates();
+      if (props.signerCertificate) props.signingCertificateMatches(*props.signerCertificate);
     }
   }
 }

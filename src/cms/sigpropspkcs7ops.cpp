@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 namespace {
 
@@ -53,6 +54,25 @@ bool namesSigner(const SignedCertificate& c, const SignerInfo& si) {
          tbs.issuer == si.issuerAndSerialNumber.issuer;
 }
 
+// RFC 5652 11 and RFC 5035 allow one instance of each attribute the
+// verdict rests on, with one value: with two, which one is read would decide
+// what is trusted.
+bool verdictAttributesSingle(const CmsSet<Attribute>& attrs) {
+  const ASNobjectId* kinds[] = {&id_contentType, &id_messageDigest, &id_signingTime, &id_aa_signingCertificate,
+                                &id_aa_signingCertificateV2};
+  for (const ASNobjectId* kind : kinds) {
+    int instances = 0;
+    for (POSITION pos = attrs.GetHeadPosition(); pos;) {
+      const Attribute* a = attrs.GetNext(pos);
+      if (!a || !(a->attrType == *kind))
+        continue;
+      if (++instances > 1 || a->attrValues.GetCount() != 1)
+        return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int32_t SignedAttributesPkcs7::count() const { return 0; }
@@ -69,6 +89,15 @@ int32_t SignaturePropertiesPkcs7::analyse() {
     hashId = id;
     scheme = schemeOf(signer->signatureAlgorithm.algorithm);
     signatureAlgorithm = signer->signatureAlgorithm;
+    // A signature OID that names its own digest must name the signer's:
+    // the digest made is the signer's, the value is checked as the OID says.
+    int namedDigest = 0, namedLength = 0;
+    const ASNobjectId& sigOid = signatureAlgorithm.algorithm;
+    if ((rsaSignatureOidToDigest(sigOid, &namedLength, &namedDigest) ||
+         dsaSignatureOidToDigest(sigOid, &namedLength, &namedDigest) ||
+         ecdsaSignatureOidToDigest(sigOid, &namedLength, &namedDigest)) &&
+        namedDigest != id)
+      return RC_MALFORMED;
     // CMS names RSA PKCS#1 v1.5 by the key's OID; the digest comes from the signer.
     if (signatureAlgorithm.algorithm == rsaEncryption && !signatureAlgorithm.setRsaSignature(id))
       return RC_UNKNOWN_DIGEST;
@@ -78,11 +107,14 @@ int32_t SignaturePropertiesPkcs7::analyse() {
       return RC_MALFORMED;
     if (isTimeStamp && !(encap.contentType == id_ct_TSTInfo))
       return RC_MALFORMED;
+    // RFC 3161 2.4.2: a token carries the TSA's signature and no other.
+    if (isTimeStamp && signedData->signerInfos.GetCount() != 1)
+      return RC_MALFORMED;
 
     // Without signed attributes the signature would sign the content
     // directly; RFC 3161 and RFC 5652 5.3 want them whenever the content is
     // not id-data, so their absence is malformed.
-    if (!signer->signedAttrsPresent)
+    if (!signer->signedAttrsPresent || !verdictAttributesSingle(signer->signedAttrs))
       return RC_MALFORMED;
     auto attrs = std::make_unique<SignedAttributesPkcs7>();
     int r = attrs->load(signer->signedAttrs);
@@ -104,18 +136,37 @@ int32_t SignaturePropertiesPkcs7::analyse() {
     if (!archiveStamps)
       archiveStamps = std::make_unique<ArchiveTimeStampTokens>();
 
+    // The signer certificate is the one the identifier names and, when the
+    // signing-certificate attribute is there, the one its hash commits to:
+    // issuer and serial alone can be copied into another certificate.
     signerCertificate = nullptr;
+    bool named = false;
     for (POSITION pos = signedData->certificates.GetHeadPosition(); pos;) {
       SignedCertificate* c = signedData->certificates.GetNext(pos);
-      if (c && namesSigner(*c, *signer)) {
+      if (!c || !namesSigner(*c, *signer))
+        continue;
+      named = true;
+      if (signingCertificateMatches(*c)) {
         signerCertificate = c;
         break;
       }
     }
+    if (named && !signerCertificate)
+      return RC_MALFORMED;
   } catch (const std::bad_alloc&) {
     return RC_MEM;
   }
   return 0;
+}
+
+bool SignaturePropertiesPkcs7::signingCertificateMatches(const SignedCertificate& certificate) const {
+  if (!signedAttrs || signedAttrs->certHashId == 0)
+    return true;
+  std::vector<unsigned char> der;
+  std::string digest;
+  if (certificate.encodeVector(der) < 1 || !digestOf(signedAttrs->certHashId, der.data(), der.size(), digest))
+    return false;
+  return !digest.empty() && digest == signedAttrs->certHash;
 }
 
 bool SignaturePropertiesPkcs7::checkMessageDigest() {

@@ -169,8 +169,10 @@ int32_t requestTimeStampToken(TimeStampRequestEnv& env, const uint8_t* digest, s
           env.addWarning(WARN_TIMESTAMP_RESPONSE_REFUSED);
           // A token that could not be checked here (status 1) may still be
           // checked later; one proven wrong (status 2: another imprint, a
-          // bad signature) is never kept.
-          *keep = fresh.status == SIG_STATUS_NOT_VERIFIABLE;
+          // bad signature) is never kept, nor one whose imprint was never
+          // compared (another digest algorithm than asked for: no
+          // properties were built for it).
+          *keep = fresh.status == SIG_STATUS_NOT_VERIFIABLE && tokenInfo.properties != nullptr;
           return 0;
         }
         *keep = true;

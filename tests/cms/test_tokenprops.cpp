@@ -276,3 +276,135 @@ TEST(TokenProperties, TokenReadInPlace) {
 }
 
 }  // namespace
+
+namespace {
+
+// The signer certificate must be the one the ESS signing-certificate hash
+// commits to: a token whose committed hash names another certificate than
+// the carried one is refused, and a certificate found elsewhere is checked
+// against the hash before use.
+TEST(TokenProperties, SignerCertificateIsTheOneEssNames) {
+  const Bytes tsa = readCms("tsa.der");
+  const Bytes tsa2 = readCms("tsa2.der");
+  SignedCertificate tsaCert, otherCert;
+  ASSERT_EQ(cmstest::decodeBytes(tsaCert, tsa), int(tsa.size()));
+  ASSERT_EQ(cmstest::decodeBytes(otherCert, tsa2), int(tsa2.size()));
+  const struct {
+    const char* file;
+    int certHashId;
+    bool carried;
+  } cases[] = {
+      {"resp_plain_v1.tsr", 1, false},
+      {"resp_full_v2.tsr", 3, true},
+      {"resp_v2_sha512.tsr", 5, true},
+      {"token_full.der", 3, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const Bytes good = tokenBytes(c.file);
+    Token original(good);
+    ASSERT_EQ(original.analysed, 0);
+    EXPECT_TRUE(original.props->signingCertificateMatches(tsaCert));
+    EXPECT_FALSE(original.props->signingCertificateMatches(otherCert));
+
+    // The committed hash changed: it names no carried certificate.
+    Token changed(flipIn(good, cmstest::hashOf(c.certHashId, tsa)));
+    EXPECT_EQ(changed.analysed, c.carried ? 89 : 0);
+    if (c.carried) continue;
+    EXPECT_EQ(changed.props->signerCertificate, nullptr);
+    EXPECT_FALSE(changed.props->signingCertificateMatches(tsaCert));
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// An attribute the verdict rests on twice, or with two values, leaves it
+// open which one counts: malformed, whichever of them a reader would take.
+TEST(TokenProperties, VerdictAttributesAreSingle) {
+  const struct {
+    const char* file;
+    const ASNobjectId* kind;
+    bool twice;  // else a second value
+  } cases[] = {
+      {"resp_full_v2.tsr", &id_contentType, true},        {"resp_full_v2.tsr", &id_contentType, false},
+      {"resp_full_v2.tsr", &id_messageDigest, true},      {"resp_full_v2.tsr", &id_messageDigest, false},
+      {"resp_full_v2.tsr", &id_signingTime, true},        {"resp_full_v2.tsr", &id_signingTime, false},
+      {"resp_full_v2.tsr", &id_aa_signingCertificateV2, true},
+      {"resp_full_v2.tsr", &id_aa_signingCertificateV2, false},
+      {"resp_plain_v1.tsr", &id_aa_signingCertificate, true},
+      {"resp_plain_v1.tsr", &id_aa_signingCertificate, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.file) + (c.twice ? " twice" : " two values"));
+    Token original(tokenBytes(c.file));
+    ASSERT_EQ(original.analysed, 0);
+    const SignedData& sd = original.msg.value();
+    SignerInfo si(*sd.signerInfos.GetHead());
+    Attribute* a = findAttribute(si.signedAttrs, *c.kind);
+    ASSERT_NE(a, nullptr);
+    if (c.twice) {
+      ASSERT_EQ(si.signedAttrs.append(new Attribute(*a)), 1);
+    } else {
+      ASSERT_TRUE(a->addValue(id_data));
+    }
+    SignaturePropertiesPkcs7 props(nullptr, &sd, &si, true, false);
+    EXPECT_EQ(props.analyse(), 89);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A signature OID naming another digest than the signer's digestAlgorithm is
+// refused; the key's OID (as openssl writes it) and the matching OIDs pass.
+TEST(TokenProperties, SignatureOidAgreesWithTheDigest) {
+  const struct {
+    const char* file;  // signer digest SHA-256
+    const ASNobjectId* signature;
+    int32_t expected;
+  } cases[] = {
+      {"resp_full_v2.tsr", &rsaEncryption, 0},
+      {"resp_full_v2.tsr", &sha256WithRSAEncryption, 0},
+      {"resp_full_v2.tsr", &sha1WithRSAEncryption, 89},
+      {"resp_full_v2.tsr", &sha512WithRSAEncryption, 89},
+      {"resp_plain_v1.tsr", &ecdsa_with_SHA256, 0},
+  };
+  for (const auto& c : cases) {
+    Token original(tokenBytes(c.file));
+    ASSERT_EQ(original.analysed, 0);
+    const SignedData& sd = original.msg.value();
+    SignerInfo si(*sd.signerInfos.GetHead());
+    si.signatureAlgorithm.algorithm = *c.signature;
+    SignaturePropertiesPkcs7 props(nullptr, &sd, &si, true, false);
+    EXPECT_EQ(props.analyse(), c.expected) << &c - cases;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A time-stamp token is signed by its TSA alone: a second signer makes it
+// malformed as a token, not as a CMS signature in general.
+TEST(TokenProperties, TokenHasOneSigner) {
+  const struct {
+    int signers;
+    bool timeStamp;
+    int32_t expected;
+  } cases[] = {{1, true, 0}, {2, true, 89}, {3, true, 89}, {2, false, 0}};
+  const Bytes der = tokenBytes("resp_full_v2.tsr");
+  for (const auto& c : cases) {
+    SignedMessage msg;
+    ASSERT_EQ(cmstest::decodeBytes(msg, der), int(der.size()));
+    SignedData& sd = msg.value();
+    const SignerInfo* first = sd.signerInfos.GetHead();
+    for (int i = 1; i < c.signers; ++i) ASSERT_EQ(sd.signerInfos.append(new SignerInfo(*first)), 1);
+    SignaturePropertiesPkcs7 props(nullptr, &sd, first, c.timeStamp, false);
+    EXPECT_EQ(props.analyse(), c.expected) << c.signers << " signers, token " << c.timeStamp;
+  }
+}
+
+}  // namespace

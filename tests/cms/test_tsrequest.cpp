@@ -141,6 +141,11 @@ TEST(TimeStampRequest, NetworkResultsAnswersAndVerdicts) {
       // Without its TSA certificate the token cannot be checked here (status 1): kept under option 4 only.
       {"unverifiable here", {{0, "resp_plain_v1.tsr"}}, 0, 1, 127, false, 0, "wyniku weryfikacji\r\n", 1},
       {"unverifiable here, option 4", {{0, "resp_plain_v1.tsr"}}, 1, 1, 0, true, 0x200, "wyniku weryfikacji\r\n", 1},
+      // The imprint's algorithm is not the one asked for (SHA-256 for SHA-512): status 1, yet the
+      // imprint was never compared, so it is not kept either.
+      {"another imprint algorithm", {{0, "resp_full_v2.tsr"}}, 0, 5, 127, false, 0, "wyniku weryfikacji\r\n", 1},
+      {"another imprint algorithm, option 4", {{0, "resp_full_v2.tsr"}}, 1, 5, 0, false, 0x200,
+       "wyniku weryfikacji\r\n", 1},
   };
   const std::string data = cmsFile("data.txt");
   for (const auto& c : cases) {

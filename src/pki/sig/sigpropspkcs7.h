@@ -56,9 +56,15 @@ class SignaturePropertiesPkcs7 : public SignatureProperties {
   // Scheme, digest and form from the signer; the signed attributes (which
   // must hold the content type of the content and its messageDigest); the
   // signer's certificate when the message carries it. 0 ready, 89
-  // malformed, 92 unknown digest algorithm, 100 out of memory.
+  // malformed (also a carried signer certificate that is not the one the
+  // signing-certificate attribute names), 92 unknown digest algorithm, 100 out of memory.
   int32_t analyse() override;
   bool isXml() const override { return false; }
+  // True when `certificate` is the one the signing-certificate attribute
+  // commits to (its hash over the certificate's DER), or when there is no
+  // such attribute. A signer certificate found outside the message must
+  // pass this before it is trusted.
+  bool signingCertificateMatches(const SignedCertificate& certificate) const;
   // messageDigest equals the digest of the encapsulated content octets.
   bool checkMessageDigest() override;
   int32_t signatureValue(unsigned char* buffer, int32_t* length) override;
