@@ -41,17 +41,13 @@ std::string cut(std::string text, size_t bound) {
   return text;
 }
 
-// Decodes the hits and appends those `accept` takes (a CRTSTORE_ code). Each
-// hit is read in place over a private copy of its stored octets: its digest
-// (the signature check) hashes those octets instead of rebuilding them, and
-// copies of it (path items) keep them.
+// Decodes the hits and appends those `accept` takes (a CRTSTORE_ code).
 template <class Accept>
 int appendHits(const DbCertList& hits, CertificateList& out, Accept accept) {
   int result = CRTDB_NOTHING;
   for (const DbCertRecord& hit : hits) {
     std::unique_ptr<SignedCertificate> cert(new (std::nothrow) SignedCertificate());
-    if (!cert || cert->decodeVector(hit.der, ASN_FLAG_CONST | ASN_FLAG_COPY) !=
-                     static_cast<int>(hit.der.size()))
+    if (!cert || cert->decodeVector(hit.der) != static_cast<int>(hit.der.size()))
       return CRTDB_FAILED;
     int r = accept(*cert);
     if (r == CRTSTORE_FAILED) return CRTDB_FAILED;
