@@ -6,7 +6,6 @@
 #include "base/memfile.h"
 #include "base/no_oop.h"
 
-#include <cstring>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -298,28 +297,27 @@ DistinguishedName& DistinguishedName::operator=(const DistinguishedName& other) 
 
 namespace {
 
-// The octets of a name: those received for a value read in place, else its
-// encoding in `buffer`; null when it cannot be encoded.
-const unsigned char* nameOctets(const DistinguishedName& name, std::vector<unsigned char>& buffer,
-                                int& length) {
-  if (const unsigned char* received = name.receivedEncoding()) {
-    length = name.receivedLength;
-    return received;
+// Names whose attributes are equal one by one, in order, normalise alike
+// (normalising is done in that order, a failure stopping both at the same
+// attribute), so they are equal without the copies and normalisation of the
+// full comparison: the common case of an issuer looked up by its name.
+bool sameAttributesInOrder(const DistinguishedName& a, const DistinguishedName& b) {
+  POSITION pa = a.GetHeadPosition();
+  POSITION pb = b.GetHeadPosition();
+  while (pa && pb) {
+    const RDname* x = a.GetNext(pa);
+    const RDname* y = b.GetNext(pb);
+    if (!x || !y || x->GetCount() != y->GetCount()) return false;
+    POSITION qa = x->GetHeadPosition();
+    POSITION qb = y->GetHeadPosition();
+    while (qa && qb) {
+      const AttributeValue* u = x->GetNext(qa);
+      const AttributeValue* v = y->GetNext(qb);
+      if (!u || !v || !(*u == *v)) return false;
+    }
+    if (qa || qb) return false;
   }
-  if (name.encodeVector(buffer) < 1 || buffer.empty()) return nullptr;
-  length = static_cast<int>(buffer.size());
-  return buffer.data();
-}
-
-// Names of equal octets normalise alike, so they are equal without the
-// copies and normalisation of the full comparison (the common case of an
-// issuer looked up by its name).
-bool sameOctets(const DistinguishedName& a, const DistinguishedName& b) {
-  std::vector<unsigned char> ea, eb;
-  int na = 0, nb = 0;
-  const unsigned char* pa = nameOctets(a, ea, na);
-  const unsigned char* pb = pa ? nameOctets(b, eb, nb) : nullptr;
-  return pb && na == nb && std::memcmp(pa, pb, static_cast<size_t>(na)) == 0;
+  return !pa && !pb;
 }
 
 }  // namespace
@@ -327,7 +325,7 @@ bool sameOctets(const DistinguishedName& a, const DistinguishedName& b) {
 bool DistinguishedName::operator==(const DistinguishedName& other) const {
   if (GetCount() != other.GetCount()) return false;
   try {
-    if (sameOctets(*this, other)) return true;
+    if (sameAttributesInOrder(*this, other)) return true;
     DistinguishedName a(*this);
     DistinguishedName b(other);
     // A failing RDN ends that copy's normalisation; the comparison goes on
