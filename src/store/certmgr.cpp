@@ -41,24 +41,6 @@ std::string cut(std::string text, size_t bound) {
   return text;
 }
 
-// Decodes the hits and appends those `accept` takes (a CRTSTORE_ code).
-template <class Accept>
-int appendHits(const DbCertList& hits, CertificateList& out, Accept accept) {
-  int result = CRTDB_NOTHING;
-  for (const DbCertRecord& hit : hits) {
-    std::unique_ptr<SignedCertificate> cert(new (std::nothrow) SignedCertificate());
-    if (!cert || cert->decodeVector(hit.der) != static_cast<int>(hit.der.size()))
-      return CRTDB_FAILED;
-    int r = accept(*cert);
-    if (r == CRTSTORE_FAILED) return CRTDB_FAILED;
-    if (r != CRTSTORE_FOUND) continue;
-    if (out.append(cert.get()) != 1) return CRTDB_FAILED;
-    cert.release();
-    result = CRTDB_FOUND;
-  }
-  return result;
-}
-
 }  // namespace
 
 void toUpperText(std::string& t) {
@@ -79,6 +61,37 @@ void toUpperText(std::string& t) {
 }
 
 // ------------------------------------------------------------- query layer
+
+std::unique_ptr<SignedCertificate> CertificateDbStore::decodeHit(const DbCertRecord& hit) {
+  std::lock_guard<std::mutex> hold(decodedLock);
+  auto known = decoded.find(hit.id);
+  if (known != decoded.end() && known->second.der == hit.der)
+    return std::unique_ptr<SignedCertificate>(new SignedCertificate(*known->second.certificate));
+  std::unique_ptr<SignedCertificate> cert(new SignedCertificate());
+  if (cert->decodeVector(hit.der) != static_cast<int>(hit.der.size())) return nullptr;
+  if (decoded.size() >= MAX_DECODED) decoded.clear();
+  Decoded& entry = decoded[hit.id];
+  entry.der = hit.der;
+  entry.certificate.reset(new SignedCertificate(*cert));
+  return cert;
+}
+
+// Decodes the hits and appends those `accept` takes (a CRTSTORE_ code).
+template <class Accept>
+int CertificateDbStore::appendHits(const DbCertList& hits, CertificateList& out, Accept accept) {
+  int result = CRTDB_NOTHING;
+  for (const DbCertRecord& hit : hits) {
+    std::unique_ptr<SignedCertificate> cert = decodeHit(hit);
+    if (!cert) return CRTDB_FAILED;
+    int r = accept(*cert);
+    if (r == CRTSTORE_FAILED) return CRTDB_FAILED;
+    if (r != CRTSTORE_FOUND) continue;
+    if (out.append(cert.get()) != 1) return CRTDB_FAILED;
+    cert.release();
+    result = CRTDB_FOUND;
+  }
+  return result;
+}
 
 int CertificateDbStore::importCertificate(const SignedCertificate& cert) {
   try {

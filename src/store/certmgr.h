@@ -9,7 +9,9 @@
 #include "pki/x509/crl.h"
 
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 // What the manager needs of its library context: the certificate store of
@@ -59,6 +61,20 @@ class CertificateDbStore {
   int findByEmail(CertificateList& out, const char* address, bool encryptionOnly);
 
  private:
+  // A database hit decoded: from the cache when the record still holds the
+  // octets it was decoded from (a member copy costs a fraction of a decode),
+  // else decoded afresh and remembered. Null when the octets do not decode.
+  std::unique_ptr<SignedCertificate> decodeHit(const DbCertRecord& hit);
+  template <class Accept>
+  int appendHits(const DbCertList& hits, CertificateList& out, Accept accept);
+
+  struct Decoded {
+    DbBytes der;
+    std::unique_ptr<SignedCertificate> certificate;
+  };
+  static constexpr size_t MAX_DECODED = 1024;  // emptied when full
+  std::mutex decodedLock;
+  std::map<DbRecId, Decoded> decoded;
   CertificateDbSource* source = nullptr;
 };
 

@@ -175,3 +175,34 @@ TEST(CertificateManager, UpperTextMapsPolishLettersOnly) {
 }
 
 }  // namespace
+
+TEST(CertificateManager, RewrittenRecordIsDecodedAgain) {
+  // Hits are remembered decoded; a record rewritten under the same id must
+  // answer what it holds now, never the certificate remembered.
+  Fixture fx;
+  const DistinguishedName& caA = fx.certs["caA.der"]->tbsCertificate.subject;
+  Bytes caDer, leafDer;
+  ASSERT_GT(fx.certs["caA.der"]->encodeVector(caDer), 0);
+  ASSERT_GT(fx.certs["leafB1.der"]->encodeVector(leafDer), 0);
+  size_t id = fx.db.records.size();
+  for (size_t i = 0; i < fx.db.records.size(); ++i)
+    if (fx.db.records[i] == caDer) id = i;
+  ASSERT_LT(id, fx.db.records.size());
+  for (int round = 0; round < 2; ++round) {  // the second round answers from memory
+    CertificateList found;
+    EXPECT_EQ(0, fx.mgr.findInStores(found, caA, nullptr, false, false)) << round;
+    EXPECT_EQ(std::vector<std::string>{"caA.der"}, fx.filesOf(found)) << round;
+  }
+  fx.db.records[id] = leafDer;  // another subject under the same id
+  CertificateList other;
+  EXPECT_EQ(14, fx.mgr.findInStores(other, caA, nullptr, false, false));
+  Bytes cut(caDer.begin(), caDer.end() - 1);  // no longer decodes
+  fx.db.records[id] = cut;
+  CertificateList broken;
+  EXPECT_EQ(2, fx.mgr.findInStores(broken, caA, nullptr, false, false));
+  EXPECT_EQ(0, broken.GetCount());
+  fx.db.records[id] = caDer;
+  CertificateList back;
+  EXPECT_EQ(0, fx.mgr.findInStores(back, caA, nullptr, false, false));
+  EXPECT_EQ(std::vector<std::string>{"caA.der"}, fx.filesOf(back));
+}

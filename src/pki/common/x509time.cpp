@@ -6,6 +6,7 @@
 #include "base/memfile.h"  // GenericFile
 #include "platform/clock.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -476,47 +477,81 @@ int X509time::format(char* text, size_t size) const {
   checkInvariant(f == TAG_UTCT_TIME || f == TAG_GENERAL_TIME, SRC, __LINE__,
                  "X509time::encode(): invalid type of X509time!!!");
   if (!text || size == 0 || !writable(*this, f)) return -1;
+  // Digits are written by hand: every signature check over a certificate
+  // built in memory formats its two times, and printf costs more than the
+  // hash of them. `writable` has bounded every field, none is negative.
   size_t k = 0;
-  auto put = [&](int w) {
-    if (w < 0 || static_cast<size_t>(w) >= size - k) return false;
-    k += static_cast<size_t>(w);
+  auto put = [&](uint64_t value, int width) {
+    char digits[40];
+    int n = 0;
+    do {
+      digits[n++] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    } while (value != 0 && n < 40);
+    while (n < width && n < 40) digits[n++] = '0';
+    if (static_cast<size_t>(n) >= size - k) return false;
+    while (n > 0) text[k++] = digits[--n];
     return true;
   };
+  auto putChar = [&](char c) {
+    if (size - k < 2) return false;
+    text[k++] = c;
+    return true;
+  };
+  bool ok;
   if (f == TAG_GENERAL_TIME) {
-    if (!put(std::snprintf(text, size, "%.4d%.2d%.2d%.2d%.2d%.2d", year, month, day, hour, minute,
-                           second)))
-      return -1;
+    ok = put(static_cast<uint64_t>(year), 4);
+    for (int field : {month, day, hour, minute, second})
+      ok = ok && put(static_cast<uint64_t>(field), 2);
     uint64_t value;
     int digits;
     fractionOf(*this, value, digits);
-    if ((fractionPresent || fraction != 0) &&
-        !put(std::snprintf(text + k, size - k, ".%0*llu", digits,
-                           static_cast<unsigned long long>(value))))
-      return -1;
+    if (fractionPresent || fraction != 0) ok = ok && putChar('.') && put(value, digits);
   } else {
-    if (!put(std::snprintf(text, size, "%.2d%.2d%.2d%.2d%.2d", year % 100, month, day, hour,
-                           minute)))
-      return -1;
+    ok = put(static_cast<uint64_t>(year % 100), 2);
+    for (int field : {month, day, hour, minute}) ok = ok && put(static_cast<uint64_t>(field), 2);
     // Seconds that are there are written even when marked absent.
-    if ((secondsPresent || second != 0) && !put(std::snprintf(text + k, size - k, "%.2d", second)))
-      return -1;
+    if (secondsPresent || second != 0) ok = ok && put(static_cast<uint64_t>(second), 2);
   }
-  if (isUtc) {
-    if (!put(std::snprintf(text + k, size - k, "Z"))) return -1;
-  } else if (hasOffset) {
+  if (ok && isUtc) {
+    ok = putChar('Z');
+  } else if (ok && hasOffset) {
     // The sign belongs to the whole offset (-0030 has zero hours).
     bool negative = offsetHours < 0 || offsetMinutes < 0;
     int h = offsetHours < 0 ? -offsetHours : offsetHours;
     int m = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
-    if (!put(std::snprintf(text + k, size - k, "%c%.2d%.2d", negative ? '-' : '+', h, m)))
-      return -1;
+    ok = putChar(negative ? '-' : '+') && put(static_cast<uint64_t>(h), 2) &&
+         put(static_cast<uint64_t>(m), 2);
   }
+  if (!ok) return -1;
+  text[k] = '\0';
   return static_cast<int>(k);
 }
 
 int X509time::contentLength() const {
-  char text[TEXT_BUFFER];
-  return format(text, sizeof text);
+  // Counted, not formatted: lengths are asked for again at every level of an
+  // encoding or digest of the structure holding the time. Mirrors format().
+  const int f = form();
+  checkInvariant(f == TAG_UTCT_TIME || f == TAG_GENERAL_TIME, SRC, __LINE__,
+                 "X509time::encode(): invalid type of X509time!!!");
+  if (!writable(*this, f)) return -1;
+  int n;
+  if (f == TAG_GENERAL_TIME) {
+    n = 14;
+    if (fractionPresent || fraction != 0) {
+      uint64_t value;
+      int digits;
+      fractionOf(*this, value, digits);
+      n += 1 + std::max(digits, digitCount(value));
+    }
+  } else {
+    n = 10 + (secondsPresent || second != 0 ? 2 : 0);
+  }
+  if (isUtc)
+    n += 1;
+  else if (hasOffset)
+    n += 5;
+  return n < TEXT_BUFFER ? n : -1;
 }
 
 int X509time::encodedLength() const {

@@ -295,9 +295,37 @@ DistinguishedName& DistinguishedName::operator=(const DistinguishedName& other) 
   return *this;
 }
 
+namespace {
+
+// Names whose attributes are equal one by one, in order, normalise alike
+// (normalising is done in that order, a failure stopping both at the same
+// attribute), so they are equal without the copies and normalisation of the
+// full comparison: the common case of an issuer looked up by its name.
+bool sameAttributesInOrder(const DistinguishedName& a, const DistinguishedName& b) {
+  POSITION pa = a.GetHeadPosition();
+  POSITION pb = b.GetHeadPosition();
+  while (pa && pb) {
+    const RDname* x = a.GetNext(pa);
+    const RDname* y = b.GetNext(pb);
+    if (!x || !y || x->GetCount() != y->GetCount()) return false;
+    POSITION qa = x->GetHeadPosition();
+    POSITION qb = y->GetHeadPosition();
+    while (qa && qb) {
+      const AttributeValue* u = x->GetNext(qa);
+      const AttributeValue* v = y->GetNext(qb);
+      if (!u || !v || !(*u == *v)) return false;
+    }
+    if (qa || qb) return false;
+  }
+  return !pa && !pb;
+}
+
+}  // namespace
+
 bool DistinguishedName::operator==(const DistinguishedName& other) const {
   if (GetCount() != other.GetCount()) return false;
   try {
+    if (sameAttributesInOrder(*this, other)) return true;
     DistinguishedName a(*this);
     DistinguishedName b(other);
     // A failing RDN ends that copy's normalisation; the comparison goes on

@@ -316,3 +316,43 @@ TEST(X509Time, ExtremeTimesAndLongFractions) {
     EXPECT_EQ(textOf(t), c.want ? c.want : "240101120000Z") << c.digits;
   }
 }
+
+TEST(X509Time, CountedLengthMatchesWrittenText) {
+  // The length is counted apart from the text; both must agree on every form
+  // (seconds, fractions, zones) and on refusing what cannot be written.
+  X509time withOffset = parsed("20240101120000Z");
+  ASSERT_TRUE(withOffset.setZoneOffset(-1800));
+  X509time fraction(24);
+  fraction.set(2024, 1, 1, 12, 0, 0, 123);
+  X509time noSeconds = parsed("2401011200Z");
+  X509time longFraction(24);
+  longFraction.set(2024, 1, 1, 12, 0, 0, 7);
+  longFraction.fractionDigits = 10;
+  X509time tooLong = longFraction;
+  tooLong.fractionDigits = 36;  // past the text buffer
+  X509time badDay(23);
+  badDay.set(2024, 1, 1, 0, 0, 0);
+  badDay.day = 32;
+  const struct {
+    const X509time* time;
+    const char* want;  // nullptr: refused
+  } cases[] = {{&withOffset, "20240101113000-0030"},
+               {&fraction, "20240101120000.123Z"},
+               {&noSeconds, "2401011200Z"},
+               {&longFraction, "20240101120000.0000000007Z"},
+               {&tooLong, nullptr},
+               {&badDay, nullptr}};
+  for (const auto& c : cases) {
+    X509time copy = *c.time;  // built in memory: nothing received to count
+    const int n = copy.contentLength();
+    if (!c.want) {
+      EXPECT_EQ(n, -1) << textOf(copy);
+      EXPECT_EQ(textOf(copy), "<none>");
+      continue;
+    }
+    EXPECT_EQ(textOf(copy), c.want);
+    EXPECT_EQ(n, static_cast<int>(std::strlen(c.want))) << c.want;
+    const int tag = copy.form();
+    EXPECT_EQ(encoded(copy), der(static_cast<unsigned char>(tag), c.want)) << c.want;
+  }
+}

@@ -463,6 +463,10 @@ TEST(DnCompare, RdnsAreMultisets) {
       {"CN=x+O=y", "O=y+CN=x", true},
       {"CN=x+CN=x+O=y", "O=y+CN=x+CN=x", true},
       {"CN=x+CN=x,C=PL", "CN=x+O=y,C=PL", false},
+      // The same attributes in the same order, grouped into other RDNs.
+      {"CN=x,O=y+C=PL", "CN=x+O=y,C=PL", false},
+      {"CN=x+O=y,C=PL", "CN=x+O=y,C=PL", true},
+      {"CN=x+O=y,C=PL", "O=y+CN=x,C=PL", true},
   };
   for (const Pair& p : pairs) {
     DistinguishedName a, b;
