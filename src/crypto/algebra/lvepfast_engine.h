@@ -245,9 +245,10 @@ class MontField {
 
 // Arithmetic modulo 2^521 - 1 on nine limbs of 58 bits (the top one of 57):
 // products gather in 128-bit columns without carry chains, and 2^522 = 2
-// folds the upper columns back. Values are kept loosely reduced (limbs a
-// little above 58 bits allowed); isZero and fromField bring them to the
-// canonical form.
+// folds the upper columns back. Values are kept loosely reduced: limbs below
+// 2^59 + 2^11, the top one below 2^59 - 4, which the products take (their
+// columns stay below 2^125) and the difference's 4p covers; isZero and
+// fromField bring them to the canonical form.
 class P521Field {
  public:
   static const unsigned kLimbs = 9;
@@ -353,26 +354,39 @@ class P521Field {
   const u64* one() const { return one_; }
 
  private:
-  // One carry pass over 64-bit limbs or 128-bit columns; 2^521 = 1 wraps the
-  // top.
-  template <class T>
-  static void carryLimbs(T* r) {
+  // One carry step on every limb at once, with no chain through them (the
+  // sums and differences are short of the products' latency): limb i keeps
+  // its low bits and takes the carry out of limb i - 1, the top's wrapping
+  // to limb 0. Limbs below 2^62 in, limbs at most 32 above their width out.
+  static LV_INLINE void carry(u64* r) {
+    u64 c[9];
     _Pragma("GCC unroll 32")
-    for (unsigned i = 0; i < 8; i++) {
-      r[i + 1] += r[i] >> 58;
-      r[i] &= M58;
-    }
-    const T c = r[8] >> 57;
-    r[8] &= M57;
-    r[0] += c;
-    r[1] += r[0] >> 58;
-    r[0] &= M58;
+    for (unsigned i = 0; i < 8; i++) c[i] = r[i] >> 58;
+    c[8] = r[8] >> 57;
+    r[8] = (r[8] & M57) + c[7];
+    _Pragma("GCC unroll 32")
+    for (unsigned i = 8; --i > 0;) r[i] = (r[i] & M58) + c[i - 1];
+    r[0] = (r[0] & M58) + c[8];
   }
-  static void carry(u64* r) { carryLimbs(r); }
-  static void reduceColumns(u64* r, u128* t) {
-    carryLimbs(t);
+  // The columns (each below 2^125) to limbs, again without a chain: column k
+  // splits into 58-bit parts for limbs k, k + 1 and k + 2, the top column at
+  // 57 bits; what passes 2^521 wraps to limb 0 (2^522 = 2). Limbs below
+  // 2^59 + 2^11 out.
+  static LV_INLINE void reduceColumns(u64* r, const u128* t) {
+    u64 lo[9], mid[9], top[9];
     _Pragma("GCC unroll 32")
-    for (unsigned k = 0; k < 9; k++) r[k] = (u64)t[k];
+    for (unsigned k = 0; k < 8; k++) {
+      lo[k] = (u64)t[k] & M58;
+      mid[k] = (u64)(t[k] >> 58) & M58;
+      top[k] = (u64)(t[k] >> 116);
+    }
+    lo[8] = (u64)t[8] & M57;
+    mid[8] = (u64)(t[8] >> 57) & M58;
+    top[8] = (u64)(t[8] >> 115);
+    r[0] = lo[0] + mid[8] + (top[7] << 1);
+    r[1] = lo[1] + mid[0] + top[8];
+    _Pragma("GCC unroll 32")
+    for (unsigned k = 2; k < 9; k++) r[k] = lo[k] + mid[k - 1] + top[k - 2];
   }
   // Fully reduced limbs: below p, each limb within its width.
   static void canonical(u64* t, const u64* a) {
