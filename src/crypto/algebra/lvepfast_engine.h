@@ -289,7 +289,11 @@ class P521Field {
     for (unsigned i = 0; i < 9; i++) x |= t[i];
     return ((x | ((u64)0 - x)) >> 63) - 1;
   }
-  LV_INLINE void mul(u64* r, const u64* a, const u64* b) const {
+  LV_INLINE void mul(u64* r, const u64* a, const u64* b) const { product(r, a, b); }
+  LV_INLINE void sqr(u64* r, const u64* a) const { square(r, a); }
+  // The products as such, for the paths that compile them for other
+  // instructions (P521FieldMulx).
+  static LV_INLINE void product(u64* r, const u64* a, const u64* b) {
     u128 t[9];
     u64 b2[9];
     _Pragma("GCC unroll 32")
@@ -305,7 +309,7 @@ class P521Field {
     }
     reduceColumns(r, t);
   }
-  LV_INLINE void sqr(u64* r, const u64* a) const {
+  static LV_INLINE void square(u64* r, const u64* a) {
     // each cross product once, doubled; the folded ones doubled again
     u128 t[9];
     u64 a2[9], a4[9];
@@ -391,9 +395,11 @@ class P521Field {
   // Fully reduced limbs: below p, each limb within its width.
   static void canonical(u64* t, const u64* a) {
     std::memcpy(t, a, 9 * sizeof(u64));
-    // a fixed number of carry rounds (the later ones usually carry nothing):
-    // the values may be secret
-    for (int round = 0; round < 4; round++) {
+    // two carry rounds whatever the value (it may be secret): for limbs
+    // below 2^60 the first leaves limb 0 at most a few above 2^58 and the
+    // others within their widths; the second ripples at most 1 past the top,
+    // which limb 0, now small, takes without a further carry
+    for (int round = 0; round < 2; round++) {
       _Pragma("GCC unroll 32")
       for (unsigned i = 0; i < 8; i++) {
         t[i + 1] += t[i] >> 58;
@@ -412,6 +418,24 @@ class P521Field {
     for (unsigned i = 0; i < 9; i++) t[i] &= keep;
   }
 };
+
+#if defined(__x86_64__)
+// The same field with its products compiled for MULX (BMI2), which leaves the
+// flags alone and takes any registers, so the columns' additions interleave
+// with the next products (lvepfast_p521.cpp; the caller checks
+// lvcpu::hasBmi2). Out of line, so no code built for those instructions
+// is shared with the portable path.
+namespace p521mulx {
+void product(u64* r, const u64* a, const u64* b);
+void square(u64* r, const u64* a);
+}  // namespace p521mulx
+
+class P521FieldMulx : public P521Field {
+ public:
+  LV_INLINE void mul(u64* r, const u64* a, const u64* b) const { p521mulx::product(r, a, b); }
+  LV_INLINE void sqr(u64* r, const u64* a) const { p521mulx::square(r, a); }
+};
+#endif
 
 // ---------------------------------------------------------------- points
 
@@ -1218,8 +1242,10 @@ extern template std::unique_ptr<Curve> makeMont<7>(const u32*, const u32*, const
 extern template std::unique_ptr<Curve> makeMont<8>(const u32*, const u32*, const u32*, unsigned);
 extern template std::unique_ptr<Curve> makeMont<9>(const u32*, const u32*, const u32*, unsigned);
 
-// Engine for 2^521 - 1 (lvepfast_p521.cpp).
-std::unique_ptr<Curve> makeP521(const u32* p, const u32* a, const u32* b, unsigned words);
+// Engine for 2^521 - 1 (lvepfast_p521.cpp); null when `path` is not
+// available here.
+std::unique_ptr<Curve> makeP521(const u32* p, const u32* a, const u32* b, unsigned words,
+                                FieldPath path);
 
 // Engine for the P-256 prime (lvepfast_p256.cpp); null when `path` is not
 // available here.

@@ -1,7 +1,8 @@
-// The field of 2^521 - 1 on 58-bit limbs (sums, differences, products,
-// squares, with the loosely reduced limbs they hand on) against big-number
-// arithmetic, and the curve engine on it against the engine on the generic
-// Montgomery field: random scalars, the edge scalars and points.
+// The field of 2^521 - 1 on 58-bit limbs, portable and with MULX (sums,
+// differences, products, squares, with the loosely reduced limbs they hand
+// on) against big-number arithmetic, and the curve engine on each against the
+// engine on the generic Montgomery field: random scalars, the edge scalars
+// and points.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -11,6 +12,7 @@
 #include "crypto/algebra/ec_curves.h"
 #include "crypto/algebra/lvepfast_engine.h"
 #include "crypto/algebra/lvnumbers.h"
+#include "crypto/basic/lvcpu.h"
 
 using namespace lvepfast;
 using namespace lvepfast::engine;
@@ -35,6 +37,14 @@ LvN valueOf(const u64* l) {
   return v;
 }
 
+bool haveMulx() {
+#if defined(__x86_64__)
+  return lvcpu::hasBmi2();
+#else
+  return false;
+#endif
+}
+
 LvN canonicalValue(const P521Field& f, const u64* l) {
   u64 w[9];
   f.fromField(w, l);
@@ -55,9 +65,17 @@ Limbs9 load(const P521Field& f, const LvN& v) {
 // random ones.
 std::vector<Limbs9> fieldValues(const P521Field& f, std::mt19937_64& rng, int randoms) {
   const LvN p = prime(), one(1u, 1);
-  std::vector<LvN> v = {LvN(0u, 1), one,           LvN(2u, 1),     p - 1u,
-                        p - 2u,     one << 520,    (one << 520) - 1u, (one << 464) - 1u,
-                        one << 58,  (one << 58) - 1u, p - (one << 58)};
+  std::vector<LvN> v = {LvN(0u, 1),
+                        one,
+                        LvN(2u, 1),
+                        p - 1u,
+                        p - 2u,
+                        one << 520,
+                        (one << 520) - 1u,
+                        (one << 464) - 1u,
+                        one << 58,
+                        (one << 58) - 1u,
+                        p - (one << 58)};
   for (int i = 0; i < randoms; i++) {
     u32 w[17];
     for (auto& x : w) x = (u32)rng();
@@ -83,8 +101,9 @@ std::vector<Limbs9> fieldValues(const P521Field& f, std::mt19937_64& rng, int ra
   return out;
 }
 
-TEST(EcP521Field, OperationsAgreeWithBigNumbers) {
-  P521Field f;
+template <class F>
+void checkOperations() {
+  F f;
   const u64 pw[9] = {~0ull, ~0ull, ~0ull, ~0ull, ~0ull, ~0ull, ~0ull, ~0ull, 0x1FF};
   f.init(pw);
   std::mt19937_64 rng(521);
@@ -96,8 +115,8 @@ TEST(EcP521Field, OperationsAgreeWithBigNumbers) {
       const LvN bv = valueOf(b.data()) % p;
       u64 r[9];
       f.mul(r, a.data(), b.data());
-      ASSERT_EQ(av * bv % p, canonicalValue(f, r)) << av.toString().getText() << " * "
-                                                     << bv.toString().getText();
+      ASSERT_EQ(av * bv % p, canonicalValue(f, r))
+          << av.toString().getText() << " * " << bv.toString().getText();
       f.add(r, a.data(), b.data());
       ASSERT_EQ((av + bv) % p, canonicalValue(f, r));
       f.sub(r, a.data(), b.data());
@@ -115,8 +134,9 @@ TEST(EcP521Field, OperationsAgreeWithBigNumbers) {
 // Long chains where each result feeds the next operations unreduced, as the
 // point formulas use them (repeated doublings of a sum, differences of
 // products), against the same chain on big numbers.
-TEST(EcP521Field, ChainedLooseResultsStayExact) {
-  P521Field f;
+template <class F>
+void checkChains() {
+  F f;
   const u64 pw[9] = {~0ull, ~0ull, ~0ull, ~0ull, ~0ull, ~0ull, ~0ull, ~0ull, 0x1FF};
   f.init(pw);
   std::mt19937_64 rng(58);
@@ -163,6 +183,21 @@ TEST(EcP521Field, ChainedLooseResultsStayExact) {
   }
 }
 
+TEST(EcP521Field, PortableAgreesWithBigNumbers) {
+  checkOperations<P521Field>();
+  checkChains<P521Field>();
+}
+
+TEST(EcP521Field, MulxAgreesWithBigNumbers) {
+#if defined(__x86_64__)
+  if (!haveMulx()) GTEST_SKIP() << "no BMI2 here (or the portable switch is on)";
+  checkOperations<P521FieldMulx>();
+  checkChains<P521FieldMulx>();
+#else
+  GTEST_SKIP() << "x86-64 only";
+#endif
+}
+
 LvN num(const u32* w, unsigned n) { return LvN(w, n); }
 
 Words words(const std::uint8_t* b, std::size_t len, unsigned n) {
@@ -187,7 +222,8 @@ struct P521 {
   Words p = words(c.p.data(), c.p.size(), W), a = words(c.a.data(), c.a.size(), W),
         b = words(c.b.data(), c.b.size(), W), n = words(c.n.data(), c.n.size(), W);
   Words G;
-  std::unique_ptr<Curve> ref, fast;
+  std::unique_ptr<Curve> ref;
+  std::vector<std::pair<const char*, std::unique_ptr<Curve>>> engines;
   P521() {
     const std::size_t m = (c.G.size() - 1) / 2;
     G = words(c.G.data() + 1, m, W);
@@ -196,7 +232,11 @@ struct P521 {
     G.push_back(1);
     G.resize(3 * W, 0);
     ref = Curve::create(p.data(), a.data(), b.data(), W, FieldPath::kGeneric);
-    fast = Curve::create(p.data(), a.data(), b.data(), W, FieldPath::kAuto);
+    engines.emplace_back("portable",
+                         Curve::create(p.data(), a.data(), b.data(), W, FieldPath::kPortable));
+    if (haveMulx())
+      engines.emplace_back("mulx",
+                           Curve::create(p.data(), a.data(), b.data(), W, FieldPath::kMulx));
   }
   bool same(const Words& P, const Words& Q) const {
     const LvN pp = num(p.data(), W);
@@ -214,69 +254,87 @@ struct P521 {
 TEST(EcP521Engine, AgreesWithGenericField) {
   P521 e;
   const unsigned W = P521::W;
-  ASSERT_TRUE(e.ref && e.fast);
-  const LvN n = num(e.n.data(), W);
-  std::unique_ptr<FixedBase> refT = e.ref->makeFixedBase(e.G.data(), 522);
-  std::unique_ptr<FixedBase> t = e.fast->makeFixedBase(e.G.data(), 522);
-  std::mt19937 rng(2026);
-  auto randomK = [&]() {
-    Words k(W);
-    for (auto& w : k) w = rng();
-    k[W - 1] &= 0x1FF;
-    return scalarWords(num(k.data(), W) % n, W);
-  };
-  std::vector<Words> pts = {e.G};
-  Words G2(3 * W), negG = e.G;
-  e.ref->mul(G2.data(), scalarWords(LvN(2u, 1), W).data(), W, e.G.data());
-  pts.push_back(G2);
-  const LvN ny = num(e.p.data(), W) - num(&e.G[W], W);
-  const Words nyw = scalarWords(ny, W);
-  std::copy(nyw.begin(), nyw.end(), negG.begin() + W);
-  pts.push_back(negG);
-  for (int i = 0; i < 2; i++) {
-    Words Q(3 * W);
-    e.ref->mul(Q.data(), randomK().data(), W, e.G.data());
-    pts.push_back(Q);
-  }
-  std::vector<Words> ks;
-  for (const LvN& k : {LvN(0u, 1), LvN(1u, 1), LvN(2u, 1), n - 2u, n - 1u, n, n + 1u})
-    ks.push_back(scalarWords(k, W));
-  for (int i = 0; i < 40; i++) ks.push_back(randomK());
-  for (std::size_t ki = 0; ki < ks.size(); ki++) {
-    const Words& k1 = ks[ki];
-    const Words& k2 = ks[(ki * 7 + 3) % ks.size()];
-    for (std::size_t pi = 0; pi < pts.size(); pi++) {
-      SCOPED_TRACE("scalar " + std::to_string(ki) + ", point " + std::to_string(pi));
-      const Words& Q = pts[pi];
-      Words want(3 * W), got(3 * W);
-      e.ref->mul(want.data(), k1.data(), W, Q.data());
-      e.fast->mul(got.data(), k1.data(), W, Q.data());
-      ASSERT_TRUE(e.same(want, got));
-      e.ref->mul2(want.data(), k1.data(), W, e.G.data(), nullptr, k2.data(), W, Q.data());
-      e.fast->mul2(got.data(), k1.data(), W, e.G.data(), nullptr, k2.data(), W, Q.data());
-      ASSERT_TRUE(e.same(want, got));
-      e.fast->mul2(got.data(), k1.data(), W, e.G.data(), t.get(), k2.data(), W, Q.data());
-      ASSERT_TRUE(e.same(want, got));
-      // k·Q + k·Q and k·Q + k·(-Q) meet the doubling and the neutral point
-      e.ref->mul2(want.data(), k1.data(), W, Q.data(), nullptr, k1.data(), W, Q.data());
-      e.fast->mul2(got.data(), k1.data(), W, Q.data(), nullptr, k1.data(), W, Q.data());
-      ASSERT_TRUE(e.same(want, got));
-      if (num(k1.data(), W) < n) {
-        Words wantX(W), x(W);
-        e.ref->mulSecretX(wantX.data(), k1.data(), W, 521, Q.data(), nullptr);
-        e.fast->mulSecretX(x.data(), k1.data(), W, 521, Q.data(), nullptr);
-        ASSERT_EQ(wantX, x);
-        if (pi == 0) {
-          e.fast->mulSecretX(x.data(), k1.data(), W, 521, Q.data(), t.get());
+  ASSERT_TRUE(e.ref);
+  for (const auto& en : e.engines) {
+    SCOPED_TRACE(en.first);
+    ASSERT_TRUE(en.second);
+    const Curve* fast = en.second.get();
+    const LvN n = num(e.n.data(), W);
+    std::unique_ptr<FixedBase> refT = e.ref->makeFixedBase(e.G.data(), 522);
+    std::unique_ptr<FixedBase> t = fast->makeFixedBase(e.G.data(), 522);
+    std::mt19937 rng(2026);
+    auto randomK = [&]() {
+      Words k(W);
+      for (auto& w : k) w = rng();
+      k[W - 1] &= 0x1FF;
+      return scalarWords(num(k.data(), W) % n, W);
+    };
+    std::vector<Words> pts = {e.G};
+    Words G2(3 * W), negG = e.G;
+    e.ref->mul(G2.data(), scalarWords(LvN(2u, 1), W).data(), W, e.G.data());
+    pts.push_back(G2);
+    const LvN ny = num(e.p.data(), W) - num(&e.G[W], W);
+    const Words nyw = scalarWords(ny, W);
+    std::copy(nyw.begin(), nyw.end(), negG.begin() + W);
+    pts.push_back(negG);
+    for (int i = 0; i < 2; i++) {
+      Words Q(3 * W);
+      e.ref->mul(Q.data(), randomK().data(), W, e.G.data());
+      pts.push_back(Q);
+    }
+    std::vector<Words> ks;
+    for (const LvN& k : {LvN(0u, 1), LvN(1u, 1), LvN(2u, 1), n - 2u, n - 1u, n, n + 1u})
+      ks.push_back(scalarWords(k, W));
+    for (int i = 0; i < 40; i++) ks.push_back(randomK());
+    for (std::size_t ki = 0; ki < ks.size(); ki++) {
+      const Words& k1 = ks[ki];
+      const Words& k2 = ks[(ki * 7 + 3) % ks.size()];
+      for (std::size_t pi = 0; pi < pts.size(); pi++) {
+        SCOPED_TRACE("scalar " + std::to_string(ki) + ", point " + std::to_string(pi));
+        const Words& Q = pts[pi];
+        Words want(3 * W), got(3 * W);
+        e.ref->mul(want.data(), k1.data(), W, Q.data());
+        fast->mul(got.data(), k1.data(), W, Q.data());
+        ASSERT_TRUE(e.same(want, got));
+        e.ref->mul2(want.data(), k1.data(), W, e.G.data(), nullptr, k2.data(), W, Q.data());
+        fast->mul2(got.data(), k1.data(), W, e.G.data(), nullptr, k2.data(), W, Q.data());
+        ASSERT_TRUE(e.same(want, got));
+        fast->mul2(got.data(), k1.data(), W, e.G.data(), t.get(), k2.data(), W, Q.data());
+        ASSERT_TRUE(e.same(want, got));
+        // k·Q + k·Q and k·Q + k·(-Q) meet the doubling and the neutral point
+        e.ref->mul2(want.data(), k1.data(), W, Q.data(), nullptr, k1.data(), W, Q.data());
+        fast->mul2(got.data(), k1.data(), W, Q.data(), nullptr, k1.data(), W, Q.data());
+        ASSERT_TRUE(e.same(want, got));
+        if (num(k1.data(), W) < n) {
+          Words wantX(W), x(W);
+          e.ref->mulSecretX(wantX.data(), k1.data(), W, 521, Q.data(), nullptr);
+          fast->mulSecretX(x.data(), k1.data(), W, 521, Q.data(), nullptr);
           ASSERT_EQ(wantX, x);
+          if (pi == 0) {
+            fast->mulSecretX(x.data(), k1.data(), W, 521, Q.data(), t.get());
+            ASSERT_EQ(wantX, x);
+          }
         }
       }
+      Words want(3 * W), got(3 * W);
+      e.ref->mulFixed(want.data(), k1.data(), W, e.G.data(), refT.get());
+      fast->mulFixed(got.data(), k1.data(), W, e.G.data(), t.get());
+      ASSERT_TRUE(e.same(want, got)) << ki;
     }
-    Words want(3 * W), got(3 * W);
-    e.ref->mulFixed(want.data(), k1.data(), W, e.G.data(), refT.get());
-    e.fast->mulFixed(got.data(), k1.data(), W, e.G.data(), t.get());
-    ASSERT_TRUE(e.same(want, got)) << ki;
   }
+}
+
+// The dedicated paths exist for the P-521 prime alone; MULX only where the
+// processor has it.
+TEST(EcP521Engine, DedicatedPathsOnlyForTheP521Prime) {
+  P521 e;
+  Words other = e.p;
+  other[3] ^= 4;  // another odd number
+  EXPECT_EQ(nullptr, Curve::create(other.data(), e.a.data(), e.b.data(), 17, FieldPath::kPortable));
+  EXPECT_EQ(nullptr, Curve::create(other.data(), e.a.data(), e.b.data(), 17, FieldPath::kMulx));
+  EXPECT_NE(nullptr, Curve::create(other.data(), e.a.data(), e.b.data(), 17, FieldPath::kGeneric));
+  EXPECT_EQ(haveMulx(),
+            Curve::create(e.p.data(), e.a.data(), e.b.data(), 17, FieldPath::kMulx) != nullptr);
 }
 
 }  // namespace
