@@ -24,6 +24,13 @@ template <>
 struct SideBySide<Mont6Mulx> {
   static const bool value = true;
 };
+
+// Generator tables with 7-bit windows: 56 additions for a 384-bit scalar
+// (78 with 5 bits).
+template <>
+struct FixedWidth<Mont6Mulx> {
+  static const unsigned value = 7;
+};
 #endif
 
 template <>
