@@ -78,6 +78,26 @@ namespace lvmont6 {
   "movq %%r10, 32(%%rdx)\n\t"      \
   "movq %%r11, 40(%%rdx)\n\t"
 
+// (r12 r11 r10 r9 r8 r15 r14), below 2m, to r (at 8(%[c])): kept there,
+// minus m unless that borrows, else taken back from r
+#define LV_M6_FINAL                \
+  "movq 8(%[c]), %%rdx\n\t"       \
+  LV_M6_STORE                      \
+  "subq 0(%[m]), %%r14\n\t"       \
+  "sbbq 8(%[m]), %%r15\n\t"       \
+  "sbbq 16(%[m]), %%r8\n\t"       \
+  "sbbq 24(%[m]), %%r9\n\t"       \
+  "sbbq 32(%[m]), %%r10\n\t"      \
+  "sbbq 40(%[m]), %%r11\n\t"      \
+  "sbbq $0, %%r12\n\t"            \
+  "cmovcq 0(%%rdx), %%r14\n\t"    \
+  "cmovcq 8(%%rdx), %%r15\n\t"    \
+  "cmovcq 16(%%rdx), %%r8\n\t"    \
+  "cmovcq 24(%%rdx), %%r9\n\t"    \
+  "cmovcq 32(%%rdx), %%r10\n\t"   \
+  "cmovcq 40(%%rdx), %%r11\n\t"   \
+  LV_M6_STORE
+
 // r := a·b·2^-384 mod m for a, b below m; n0 = -m^-1 mod 2^64. The
 // registers are all taken: b, r and n0 wait in memory, reached through one.
 inline void mul(std::uint64_t* r, const std::uint64_t* a, const std::uint64_t* b,
@@ -96,24 +116,7 @@ inline void mul(std::uint64_t* r, const std::uint64_t* a, const std::uint64_t* b
       LV_M6_RED("r12", "r13", "r14", "r15", "r8", "r9", "r10", "r11")
       LV_M6_ROW("40", "r13", "r14", "r15", "r8", "r9", "r10", "r11", "r12")
       LV_M6_RED("r13", "r14", "r15", "r8", "r9", "r10", "r11", "r12")
-      // (r12 r11 r10 r9 r8 r15 r14), below 2m: kept in r, minus m unless that
-      // borrows, else taken back from r
-      "movq 8(%[c]), %%rdx\n\t"
-      LV_M6_STORE
-      "subq 0(%[m]), %%r14\n\t"
-      "sbbq 8(%[m]), %%r15\n\t"
-      "sbbq 16(%[m]), %%r8\n\t"
-      "sbbq 24(%[m]), %%r9\n\t"
-      "sbbq 32(%[m]), %%r10\n\t"
-      "sbbq 40(%[m]), %%r11\n\t"
-      "sbbq $0, %%r12\n\t"
-      "cmovcq 0(%%rdx), %%r14\n\t"
-      "cmovcq 8(%%rdx), %%r15\n\t"
-      "cmovcq 16(%%rdx), %%r8\n\t"
-      "cmovcq 24(%%rdx), %%r9\n\t"
-      "cmovcq 32(%%rdx), %%r10\n\t"
-      "cmovcq 40(%%rdx), %%r11\n\t"
-      LV_M6_STORE
+      LV_M6_FINAL
       :
       : [a] "r"(a), [m] "r"(m), [c] "r"(c)
       : "rax", "rcx", "rdx", "r8", "r9", "r10", "r11", "r12", "r13", "r14", "r15", "cc",
@@ -270,22 +273,7 @@ inline void sqr(std::uint64_t* r, const std::uint64_t* a, const std::uint64_t* m
       // (low half + q·m)/2^384 is at most m, the high half below m: the sum
       // (r12 r11 r10 r9 r8 r15 r14) is below 2m
       LV_M6_ADDHIGH("r14", "r15", "r8", "r9", "r10", "r11", "r12")
-      "movq 8(%[c]), %%rdx\n\t"
-      LV_M6_STORE
-      "subq 0(%[m]), %%r14\n\t"
-      "sbbq 8(%[m]), %%r15\n\t"
-      "sbbq 16(%[m]), %%r8\n\t"
-      "sbbq 24(%[m]), %%r9\n\t"
-      "sbbq 32(%[m]), %%r10\n\t"
-      "sbbq 40(%[m]), %%r11\n\t"
-      "sbbq $0, %%r12\n\t"
-      "cmovcq 0(%%rdx), %%r14\n\t"
-      "cmovcq 8(%%rdx), %%r15\n\t"
-      "cmovcq 16(%%rdx), %%r8\n\t"
-      "cmovcq 24(%%rdx), %%r9\n\t"
-      "cmovcq 32(%%rdx), %%r10\n\t"
-      "cmovcq 40(%%rdx), %%r11\n\t"
-      LV_M6_STORE
+      LV_M6_FINAL
       :
       : [t] "r"(t), [m] "r"(m), [c] "r"(c)
       : "rax", "rcx", "rdx", "r8", "r9", "r10", "r11", "r12", "r13", "r14", "r15", "cc",
@@ -301,6 +289,7 @@ inline void sqr(std::uint64_t* r, const std::uint64_t* a, const std::uint64_t* m
 #undef LV_M6_ROW
 #undef LV_M6_RED
 #undef LV_M6_STORE
+#undef LV_M6_FINAL
 
 }  // namespace lvmont6
 
