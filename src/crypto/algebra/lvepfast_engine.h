@@ -449,6 +449,19 @@ struct FixedWidth {
   static const unsigned value = 5;
 };
 
+// The P-521 generator tables: 6-bit windows, 88 additions for a 521-bit
+// scalar (105 with 5 bits), rows of 32 entries.
+template <>
+struct FixedWidth<P521Field> {
+  static const unsigned value = 6;
+};
+#if defined(__x86_64__)
+template <>
+struct FixedWidth<P521FieldMulx> {
+  static const unsigned value = 6;
+};
+#endif
+
 // Whether the doubling should issue its independent products side by side:
 // a field whose product is an opaque block of assembly leaves the processor
 // little to overlap otherwise; with inline C products (more values live at
