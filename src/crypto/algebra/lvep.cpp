@@ -444,6 +444,18 @@ LvN LvEp::asLvN(const LvGroupElem* g) const {
   return (P->X * zi).getN();
 }
 
+bool LvEp::xModEquals(const LvGroupElem* a, const LvN& r, const LvN& order) const {
+  const LvEpPoint* P = static_cast<const LvEpPoint*>(a);
+  if (P->Z.isZero()) return false;
+  // an order far below p (an explicit domain) would leave many candidates
+  if (order.isZero() || order.getBitLength() + 3 < p.getBitLength())
+    return LvGroup::xModEquals(a, r, order);
+  const LvZn z2 = P->Z * P->Z;
+  for (LvN c = r; c < p; c += order)
+    if (LvZn(c, &p) * z2 == P->X) return true;
+  return false;
+}
+
 // ------------------------------------------------------------------ fast path
 
 void LvEp::toWords(const LvEpPoint* P, std::vector<LvWord>& w) const {

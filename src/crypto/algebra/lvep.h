@@ -72,6 +72,8 @@ class LvEp : public LvAbelianGroup {
   unsigned int asOctetString(const LvGroupElem* g, LvOctet* oct, unsigned int len) const override;
   LvConvOS asDhSecret(const LvGroupElem* g) const override;
   LvN asLvN(const LvGroupElem* g) const override;
+  // Without the inversion: some x = r + j·order below p with x·Z^2 = X.
+  bool xModEquals(const LvGroupElem* a, const LvN& r, const LvN& order) const override;
   void precompute(LvGroupElem* g) const override;
   void precomputeInStages(LvGroupElem* g) const override;
   // Constant-time through the 64-bit engine (its fixed table when g has one).

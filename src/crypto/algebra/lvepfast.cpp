@@ -65,9 +65,9 @@ std::unique_ptr<Curve> Curve::create(const u32* p, const u32* a, const u32* b, u
   if (words == 0 || (p[0] & 1) == 0) return nullptr;
   if (path != FieldPath::kGeneric) {
     if (isP256(p, words)) return engine::makeP256(p, a, b, words, path);
+    if (isP521(p, words)) return engine::makeP521(p, a, b, words, path);
     if (path != FieldPath::kAuto) return nullptr;
   }
-  if (path == FieldPath::kAuto && isP521(p, words)) return engine::makeP521(p, a, b, words);
   switch ((words + 1) / 2) {
     case 1:
     case 2:

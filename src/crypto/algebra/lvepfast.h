@@ -41,8 +41,9 @@ class FixedBaseBuilder {
 
 // The field arithmetic behind a curve: kAuto picks the best the processor
 // and the prime allow; the others exist so tests can set the paths side by
-// side (kGeneric: Montgomery for any prime; kPortable and kMulx: the P-256
-// prime's own, on unsigned __int128 or with MULX/ADCX/ADOX).
+// side (kGeneric: Montgomery for any prime; kPortable and kMulx: the own
+// field of the P-256 or the P-521 prime, on unsigned __int128 or with MULX
+// (and ADCX/ADOX for P-256)).
 enum class FieldPath { kAuto, kGeneric, kPortable, kMulx };
 
 class Curve {

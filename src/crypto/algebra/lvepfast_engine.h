@@ -245,9 +245,10 @@ class MontField {
 
 // Arithmetic modulo 2^521 - 1 on nine limbs of 58 bits (the top one of 57):
 // products gather in 128-bit columns without carry chains, and 2^522 = 2
-// folds the upper columns back. Values are kept loosely reduced (limbs a
-// little above 58 bits allowed); isZero and fromField bring them to the
-// canonical form.
+// folds the upper columns back. Values are kept loosely reduced: limbs below
+// 2^59 + 2^11, the top one below 2^59 - 4, which the products take (their
+// columns stay below 2^125) and the difference's 4p covers; isZero and
+// fromField bring them to the canonical form.
 class P521Field {
  public:
   static const unsigned kLimbs = 9;
@@ -288,7 +289,11 @@ class P521Field {
     for (unsigned i = 0; i < 9; i++) x |= t[i];
     return ((x | ((u64)0 - x)) >> 63) - 1;
   }
-  LV_INLINE void mul(u64* r, const u64* a, const u64* b) const {
+  LV_INLINE void mul(u64* r, const u64* a, const u64* b) const { product(r, a, b); }
+  LV_INLINE void sqr(u64* r, const u64* a) const { square(r, a); }
+  // The products as such, for the paths that compile them for other
+  // instructions (P521FieldMulx).
+  static LV_INLINE void product(u64* r, const u64* a, const u64* b) {
     u128 t[9];
     u64 b2[9];
     _Pragma("GCC unroll 32")
@@ -304,7 +309,7 @@ class P521Field {
     }
     reduceColumns(r, t);
   }
-  LV_INLINE void sqr(u64* r, const u64* a) const {
+  static LV_INLINE void square(u64* r, const u64* a) {
     // each cross product once, doubled; the folded ones doubled again
     u128 t[9];
     u64 a2[9], a4[9];
@@ -353,33 +358,48 @@ class P521Field {
   const u64* one() const { return one_; }
 
  private:
-  // One carry pass over 64-bit limbs or 128-bit columns; 2^521 = 1 wraps the
-  // top.
-  template <class T>
-  static void carryLimbs(T* r) {
+  // One carry step on every limb at once, with no chain through them (the
+  // sums and differences are short of the products' latency): limb i keeps
+  // its low bits and takes the carry out of limb i - 1, the top's wrapping
+  // to limb 0. Limbs below 2^62 in, limbs at most 32 above their width out.
+  static LV_INLINE void carry(u64* r) {
+    u64 c[9];
     _Pragma("GCC unroll 32")
-    for (unsigned i = 0; i < 8; i++) {
-      r[i + 1] += r[i] >> 58;
-      r[i] &= M58;
-    }
-    const T c = r[8] >> 57;
-    r[8] &= M57;
-    r[0] += c;
-    r[1] += r[0] >> 58;
-    r[0] &= M58;
+    for (unsigned i = 0; i < 8; i++) c[i] = r[i] >> 58;
+    c[8] = r[8] >> 57;
+    r[8] = (r[8] & M57) + c[7];
+    _Pragma("GCC unroll 32")
+    for (unsigned i = 8; --i > 0;) r[i] = (r[i] & M58) + c[i - 1];
+    r[0] = (r[0] & M58) + c[8];
   }
-  static void carry(u64* r) { carryLimbs(r); }
-  static void reduceColumns(u64* r, u128* t) {
-    carryLimbs(t);
+  // The columns (each below 2^125) to limbs, again without a chain: column k
+  // splits into 58-bit parts for limbs k, k + 1 and k + 2, the top column at
+  // 57 bits; what passes 2^521 wraps to limb 0 (2^522 = 2). Limbs below
+  // 2^59 + 2^11 out.
+  static LV_INLINE void reduceColumns(u64* r, const u128* t) {
+    u64 lo[9], mid[9], top[9];
     _Pragma("GCC unroll 32")
-    for (unsigned k = 0; k < 9; k++) r[k] = (u64)t[k];
+    for (unsigned k = 0; k < 8; k++) {
+      lo[k] = (u64)t[k] & M58;
+      mid[k] = (u64)(t[k] >> 58) & M58;
+      top[k] = (u64)(t[k] >> 116);
+    }
+    lo[8] = (u64)t[8] & M57;
+    mid[8] = (u64)(t[8] >> 57) & M58;
+    top[8] = (u64)(t[8] >> 115);
+    r[0] = lo[0] + mid[8] + (top[7] << 1);
+    r[1] = lo[1] + mid[0] + top[8];
+    _Pragma("GCC unroll 32")
+    for (unsigned k = 2; k < 9; k++) r[k] = lo[k] + mid[k - 1] + top[k - 2];
   }
   // Fully reduced limbs: below p, each limb within its width.
   static void canonical(u64* t, const u64* a) {
     std::memcpy(t, a, 9 * sizeof(u64));
-    // a fixed number of carry rounds (the later ones usually carry nothing):
-    // the values may be secret
-    for (int round = 0; round < 4; round++) {
+    // two carry rounds whatever the value (it may be secret): for limbs
+    // below 2^60 the first leaves limb 0 at most a few above 2^58 and the
+    // others within their widths; the second ripples at most 1 past the top,
+    // which limb 0, now small, takes without a further carry
+    for (int round = 0; round < 2; round++) {
       _Pragma("GCC unroll 32")
       for (unsigned i = 0; i < 8; i++) {
         t[i + 1] += t[i] >> 58;
@@ -399,6 +419,24 @@ class P521Field {
   }
 };
 
+#if defined(__x86_64__)
+// The same field with its products compiled for MULX (BMI2), which leaves the
+// flags alone and takes any registers, so the columns' additions interleave
+// with the next products (lvepfast_p521.cpp; the caller checks
+// lvcpu::hasBmi2). Out of line, so no code built for those instructions
+// is shared with the portable path.
+namespace p521mulx {
+void product(u64* r, const u64* a, const u64* b);
+void square(u64* r, const u64* a);
+}  // namespace p521mulx
+
+class P521FieldMulx : public P521Field {
+ public:
+  LV_INLINE void mul(u64* r, const u64* a, const u64* b) const { p521mulx::product(r, a, b); }
+  LV_INLINE void sqr(u64* r, const u64* a) const { p521mulx::square(r, a); }
+};
+#endif
+
 // ---------------------------------------------------------------- points
 
 template <class F>
@@ -410,6 +448,19 @@ template <class F>
 struct FixedWidth {
   static const unsigned value = 5;
 };
+
+// The P-521 generator tables: 6-bit windows, 88 additions for a 521-bit
+// scalar (105 with 5 bits), rows of 32 entries.
+template <>
+struct FixedWidth<P521Field> {
+  static const unsigned value = 6;
+};
+#if defined(__x86_64__)
+template <>
+struct FixedWidth<P521FieldMulx> {
+  static const unsigned value = 6;
+};
+#endif
 
 // Whether the doubling should issue its independent products side by side:
 // a field whose product is an opaque block of assembly leaves the processor
@@ -1204,8 +1255,10 @@ extern template std::unique_ptr<Curve> makeMont<7>(const u32*, const u32*, const
 extern template std::unique_ptr<Curve> makeMont<8>(const u32*, const u32*, const u32*, unsigned);
 extern template std::unique_ptr<Curve> makeMont<9>(const u32*, const u32*, const u32*, unsigned);
 
-// Engine for 2^521 - 1 (lvepfast_p521.cpp).
-std::unique_ptr<Curve> makeP521(const u32* p, const u32* a, const u32* b, unsigned words);
+// Engine for 2^521 - 1 (lvepfast_p521.cpp); null when `path` is not
+// available here.
+std::unique_ptr<Curve> makeP521(const u32* p, const u32* a, const u32* b, unsigned words,
+                                FieldPath path);
 
 // Engine for the P-256 prime (lvepfast_p256.cpp); null when `path` is not
 // available here.

@@ -566,3 +566,36 @@ TEST(EcCurve, TableMadeInStagesAgreesAtEveryStage) {
     if (special) EXPECT_GE(completeAt, 0) << "the table was never completed";
   }
 }
+
+// EC-DSA's last check without the inversion (X = x·Z^2 for a candidate x) on
+// the generic curves, against the affine x: points with Z != 1, r one off
+// either way, a candidate at or past p (secp160r1's order exceeds p), the
+// neutral point, an order too small for the shortcut.
+TEST(EcCurve, XModOrderWithoutInversionOnAnyPrime) {
+  std::mt19937 rng(17);
+  for (const char* name :
+       {"brainpoolP256r1", "brainpoolP512r1", "secp256k1", "secp160r1", "secp521r1"}) {
+    SCOPED_TRACE(name);
+    const auto& c = curve(name);
+    LvEp g(c.a.data(), c.a.size(), c.b.data(), c.b.size(), c.p.data(), c.p.size());
+    const LvN n(c.n.data(), c.n.size()), p(c.p.data(), c.p.size());
+    Elem G(g.createNew(c.G.data(), static_cast<unsigned int>(c.G.size())));
+    Elem O(g.createCopy(nullptr));
+    EXPECT_FALSE(g.xModEquals(O.get(), LvN(0u, 1), n));
+    for (int i = 0; i < 12; i++) {
+      const LvN k = randomScalar(rng, n.getBitLength()) % n;
+      Elem X(g.createMul2(k, G.get(), k + 3u, G.get()));
+      const LvN x = g.asLvN(X.get());
+      const LvN r = x % n;
+      for (const LvN& cand : {r, (r + 1u) % n, r.isZero() ? n - 1u : r - 1u, (x + p) % n}) {
+        EXPECT_EQ(g.LvGroup::xModEquals(X.get(), cand, n), g.xModEquals(X.get(), cand, n))
+            << cand.toString().getText();
+      }
+      EXPECT_TRUE(g.xModEquals(X.get(), r, n));
+      // a small order takes the affine road: x mod 2^16 + 1
+      const LvN small(65537u, 1);
+      EXPECT_TRUE(g.xModEquals(X.get(), x % small, small));
+      EXPECT_FALSE(g.xModEquals(X.get(), (x + 1u) % small, small));
+    }
+  }
+}

@@ -1,6 +1,6 @@
-// The six-limb MULX/ADX Montgomery product (P-384 and brainpoolP384r1 fields)
-// against the portable one: operands at the edges and random ones, the
-// result written over an operand.
+// The six-limb MULX/ADX Montgomery product and square (P-384 and
+// brainpoolP384r1 fields) against the portable ones: operands at the edges and
+// random ones, the result written over an operand.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -33,7 +33,10 @@ TEST(EcMont6, MulxAgreesWithPortableProduct) {
     pm2 = pm1;
     pm2[0] -= 1;
     one[0] = 1;
-    vals = {zero, one, pm1, pm2};
+    std::array<u64, 6> ones;  // every limb but the top all ones: the longest carries
+    ones.fill(~0ull);
+    ones[5] = p[5] - 1;
+    vals = {zero, one, pm1, pm2, ones};
     for (int i = 0; i < 60; i++) {
       std::array<u64, 6> a;
       for (auto& x : a) x = rng();
@@ -52,6 +55,13 @@ TEST(EcMont6, MulxAgreesWithPortableProduct) {
       std::memcpy(sq, a.data(), sizeof(sq));
       lvmont6::mul(sq, sq, sq, g.p, g.n0);
       ASSERT_EQ(0, std::memcmp(want, sq, sizeof(want)));
+      // the dedicated square, apart and over its operand
+      u64 got[6];
+      lvmont6::sqr(got, a.data(), g.p, g.n0);
+      ASSERT_EQ(0, std::memcmp(want, got, sizeof(want))) << std::hex << a[5];
+      std::memcpy(sq, a.data(), sizeof(sq));
+      lvmont6::sqr(sq, sq, g.p, g.n0);
+      ASSERT_EQ(0, std::memcmp(want, sq, sizeof(want))) << std::hex << a[5];
     }
   }
 #else

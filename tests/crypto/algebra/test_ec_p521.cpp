@@ -1,0 +1,340 @@
+// The field of 2^521 - 1 on 58-bit limbs, portable and with MULX (sums,
+// differences, products, squares, with the loosely reduced limbs they hand
+// on) against big-number arithmetic, and the curve engine on each against the
+// engine on the generic Montgomery field: random scalars, the edge scalars
+// and points.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <random>
+
+#include "crypto/algebra/ec_curves.h"
+#include "crypto/algebra/lvepfast_engine.h"
+#include "crypto/algebra/lvnumbers.h"
+#include "crypto/basic/lvcpu.h"
+
+using namespace lvepfast;
+using namespace lvepfast::engine;
+
+namespace {
+
+typedef std::vector<u32> Words;
+typedef std::array<u64, 9> Limbs9;
+
+const LvN& prime() {
+  static const LvN p = (LvN(1u, 1) << 521) - 1u;
+  return p;
+}
+
+// The value of limbs (58 bits apart, any size each), not reduced.
+LvN valueOf(const u64* l) {
+  LvN v(0u, 1);
+  for (unsigned i = 9; i-- > 0;) {
+    const u32 w[2] = {(u32)l[i], (u32)(l[i] >> 32)};
+    v = (v << 58) + LvN(w, 2);
+  }
+  return v;
+}
+
+bool haveMulx() {
+#if defined(__x86_64__)
+  return lvcpu::hasBmi2();
+#else
+  return false;
+#endif
+}
+
+LvN canonicalValue(const P521Field& f, const u64* l) {
+  u64 w[9];
+  f.fromField(w, l);
+  u32 ws[18];
+  for (unsigned i = 0; i < 18; i++) ws[i] = (u32)(w[i / 2] >> (32 * (i % 2)));
+  return LvN(ws, 18);
+}
+
+Limbs9 load(const P521Field& f, const LvN& v) {
+  u64 w[9] = {0};
+  for (unsigned i = 0; i < v.getUsed(); i++) w[i / 2] |= (u64)v.getWords()[i] << (32 * (i % 2));
+  Limbs9 r;
+  f.toField(r.data(), w);
+  return r;
+}
+
+// Canonical values that stress the carries and the wrap at 2^521, and
+// random ones.
+std::vector<Limbs9> fieldValues(const P521Field& f, std::mt19937_64& rng, int randoms) {
+  const LvN p = prime(), one(1u, 1);
+  std::vector<LvN> v = {LvN(0u, 1),
+                        one,
+                        LvN(2u, 1),
+                        p - 1u,
+                        p - 2u,
+                        one << 520,
+                        (one << 520) - 1u,
+                        (one << 464) - 1u,
+                        one << 58,
+                        (one << 58) - 1u,
+                        p - (one << 58)};
+  for (int i = 0; i < randoms; i++) {
+    u32 w[17];
+    for (auto& x : w) x = (u32)rng();
+    w[16] &= 0x1FF;
+    v.push_back(LvN(w, 17) % p);
+  }
+  std::vector<Limbs9> out;
+  for (const LvN& x : v) out.push_back(load(f, x));
+  // limbs at the bounds the operations promise (loosely reduced forms), and
+  // p itself in limbs, which stands for 0
+  Limbs9 hi, pl;
+  for (unsigned i = 0; i < 8; i++) {
+    hi[i] = (u64(1) << 59) + (u64(1) << 11) - 1;
+    pl[i] = P521Field::M58;
+  }
+  hi[8] = (u64(1) << 59) - 5;
+  pl[8] = P521Field::M57;
+  out.push_back(hi);
+  out.push_back(pl);
+  Limbs9 mixed = hi;
+  for (unsigned i = 0; i < 9; i += 2) mixed[i] = 0;
+  out.push_back(mixed);
+  return out;
+}
+
+template <class F>
+void checkOperations() {
+  F f;
+  const u64 pw[9] = {~0ull, ~0ull, ~0ull, ~0ull, ~0ull, ~0ull, ~0ull, ~0ull, 0x1FF};
+  f.init(pw);
+  std::mt19937_64 rng(521);
+  const auto vals = fieldValues(f, rng, 60);
+  const LvN& p = prime();
+  for (const auto& a : vals) {
+    const LvN av = valueOf(a.data()) % p;
+    for (const auto& b : vals) {
+      const LvN bv = valueOf(b.data()) % p;
+      u64 r[9];
+      f.mul(r, a.data(), b.data());
+      ASSERT_EQ(av * bv % p, canonicalValue(f, r))
+          << av.toString().getText() << " * " << bv.toString().getText();
+      f.add(r, a.data(), b.data());
+      ASSERT_EQ((av + bv) % p, canonicalValue(f, r));
+      f.sub(r, a.data(), b.data());
+      ASSERT_EQ((av + p - bv) % p, canonicalValue(f, r));
+    }
+    u64 r[9];
+    f.sqr(r, a.data());
+    ASSERT_EQ(av * av % p, canonicalValue(f, r)) << av.toString().getText();
+    f.neg(r, a.data());
+    ASSERT_EQ((p - av) % p, canonicalValue(f, r));
+    ASSERT_EQ(av.isZero(), f.isZero(a.data()));
+  }
+}
+
+// Long chains where each result feeds the next operations unreduced, as the
+// point formulas use them (repeated doublings of a sum, differences of
+// products), against the same chain on big numbers.
+template <class F>
+void checkChains() {
+  F f;
+  const u64 pw[9] = {~0ull, ~0ull, ~0ull, ~0ull, ~0ull, ~0ull, ~0ull, ~0ull, 0x1FF};
+  f.init(pw);
+  std::mt19937_64 rng(58);
+  const auto vals = fieldValues(f, rng, 8);
+  const LvN& p = prime();
+  std::vector<Limbs9> reg(vals.begin(), vals.end());
+  std::vector<LvN> ref;
+  for (const auto& v : reg) ref.push_back(valueOf(v.data()) % p);
+  for (int step = 0; step < 20000; step++) {
+    const std::size_t d = rng() % reg.size(), x = rng() % reg.size(), y = rng() % reg.size();
+    Limbs9 r;
+    LvN want;
+    switch (rng() % 6) {
+      case 0:
+        f.mul(r.data(), reg[x].data(), reg[y].data());
+        want = ref[x] * ref[y] % p;
+        break;
+      case 1:
+        f.sqr(r.data(), reg[x].data());
+        want = ref[x] * ref[x] % p;
+        break;
+      case 2:
+        f.add(r.data(), reg[x].data(), reg[y].data());
+        want = (ref[x] + ref[y]) % p;
+        break;
+      case 3:
+        f.sub(r.data(), reg[x].data(), reg[y].data());
+        want = (ref[x] + p - ref[y]) % p;
+        break;
+      case 4:  // three doublings in a row, as the doubling formula makes 8·Y^4
+        f.dbl(r.data(), reg[x].data());
+        f.dbl(r.data(), r.data());
+        f.dbl(r.data(), r.data());
+        want = (ref[x] << 3) % p;
+        break;
+      default:
+        f.neg(r.data(), reg[x].data());
+        want = (p - ref[x]) % p;
+        break;
+    }
+    reg[d] = r;
+    ref[d] = want;
+    ASSERT_EQ(want, canonicalValue(f, r.data())) << "step " << step;
+  }
+}
+
+TEST(EcP521Field, PortableAgreesWithBigNumbers) {
+  checkOperations<P521Field>();
+  checkChains<P521Field>();
+}
+
+TEST(EcP521Field, MulxAgreesWithBigNumbers) {
+#if defined(__x86_64__)
+  if (!haveMulx()) GTEST_SKIP() << "no BMI2 here (or the portable switch is on)";
+  checkOperations<P521FieldMulx>();
+  checkChains<P521FieldMulx>();
+#else
+  GTEST_SKIP() << "x86-64 only";
+#endif
+}
+
+LvN num(const u32* w, unsigned n) { return LvN(w, n); }
+
+Words words(const std::uint8_t* b, std::size_t len, unsigned n) {
+  Words w(n, 0);
+  for (std::size_t i = 0; i < len; i++) {
+    const std::size_t k = len - 1 - i;
+    if (k / 4 < n) w[k / 4] |= static_cast<u32>(b[i]) << (8 * (k % 4));
+  }
+  return w;
+}
+
+Words scalarWords(const LvN& k, unsigned n) {
+  Words w(n, 0);
+  for (unsigned i = 0; i < k.getUsed() && i < n; i++) w[i] = k.getWords()[i];
+  return w;
+}
+
+// P-521 on its own field and on the generic one (the reference).
+struct P521 {
+  static const unsigned W = 17;
+  const ectest::CurveParams& c = ectest::curve("secp521r1");
+  Words p = words(c.p.data(), c.p.size(), W), a = words(c.a.data(), c.a.size(), W),
+        b = words(c.b.data(), c.b.size(), W), n = words(c.n.data(), c.n.size(), W);
+  Words G;
+  std::unique_ptr<Curve> ref;
+  std::vector<std::pair<const char*, std::unique_ptr<Curve>>> engines;
+  P521() {
+    const std::size_t m = (c.G.size() - 1) / 2;
+    G = words(c.G.data() + 1, m, W);
+    Words y = words(c.G.data() + 1 + m, m, W);
+    G.insert(G.end(), y.begin(), y.end());
+    G.push_back(1);
+    G.resize(3 * W, 0);
+    ref = Curve::create(p.data(), a.data(), b.data(), W, FieldPath::kGeneric);
+    engines.emplace_back("portable",
+                         Curve::create(p.data(), a.data(), b.data(), W, FieldPath::kPortable));
+    if (haveMulx())
+      engines.emplace_back("mulx",
+                           Curve::create(p.data(), a.data(), b.data(), W, FieldPath::kMulx));
+  }
+  bool same(const Words& P, const Words& Q) const {
+    const LvN pp = num(p.data(), W);
+    const LvN x1 = num(&P[0], W), y1 = num(&P[W], W), z1 = num(&P[2 * W], W);
+    const LvN x2 = num(&Q[0], W), y2 = num(&Q[W], W), z2 = num(&Q[2 * W], W);
+    if (z1.isZero() || z2.isZero()) return z1.isZero() && z2.isZero();
+    const LvN z1s = z1 * z1 % pp, z2s = z2 * z2 % pp;
+    return x1 * z2s % pp == x2 * z1s % pp && y1 * (z2s * z2 % pp) % pp == y2 * (z1s * z1 % pp) % pp;
+  }
+};
+
+// Random and edge scalars, on G, on random points, on -G and 2G: k·P,
+// k1·G + k2·Q with and without G's table, the table alone, the secret
+// scalar's x.
+TEST(EcP521Engine, AgreesWithGenericField) {
+  P521 e;
+  const unsigned W = P521::W;
+  ASSERT_TRUE(e.ref);
+  for (const auto& en : e.engines) {
+    SCOPED_TRACE(en.first);
+    ASSERT_TRUE(en.second);
+    const Curve* fast = en.second.get();
+    const LvN n = num(e.n.data(), W);
+    std::unique_ptr<FixedBase> refT = e.ref->makeFixedBase(e.G.data(), 522);
+    std::unique_ptr<FixedBase> t = fast->makeFixedBase(e.G.data(), 522);
+    std::mt19937 rng(2026);
+    auto randomK = [&]() {
+      Words k(W);
+      for (auto& w : k) w = rng();
+      k[W - 1] &= 0x1FF;
+      return scalarWords(num(k.data(), W) % n, W);
+    };
+    std::vector<Words> pts = {e.G};
+    Words G2(3 * W), negG = e.G;
+    e.ref->mul(G2.data(), scalarWords(LvN(2u, 1), W).data(), W, e.G.data());
+    pts.push_back(G2);
+    const LvN ny = num(e.p.data(), W) - num(&e.G[W], W);
+    const Words nyw = scalarWords(ny, W);
+    std::copy(nyw.begin(), nyw.end(), negG.begin() + W);
+    pts.push_back(negG);
+    for (int i = 0; i < 2; i++) {
+      Words Q(3 * W);
+      e.ref->mul(Q.data(), randomK().data(), W, e.G.data());
+      pts.push_back(Q);
+    }
+    std::vector<Words> ks;
+    for (const LvN& k : {LvN(0u, 1), LvN(1u, 1), LvN(2u, 1), n - 2u, n - 1u, n, n + 1u})
+      ks.push_back(scalarWords(k, W));
+    for (int i = 0; i < 40; i++) ks.push_back(randomK());
+    for (std::size_t ki = 0; ki < ks.size(); ki++) {
+      const Words& k1 = ks[ki];
+      const Words& k2 = ks[(ki * 7 + 3) % ks.size()];
+      for (std::size_t pi = 0; pi < pts.size(); pi++) {
+        SCOPED_TRACE("scalar " + std::to_string(ki) + ", point " + std::to_string(pi));
+        const Words& Q = pts[pi];
+        Words want(3 * W), got(3 * W);
+        e.ref->mul(want.data(), k1.data(), W, Q.data());
+        fast->mul(got.data(), k1.data(), W, Q.data());
+        ASSERT_TRUE(e.same(want, got));
+        e.ref->mul2(want.data(), k1.data(), W, e.G.data(), nullptr, k2.data(), W, Q.data());
+        fast->mul2(got.data(), k1.data(), W, e.G.data(), nullptr, k2.data(), W, Q.data());
+        ASSERT_TRUE(e.same(want, got));
+        fast->mul2(got.data(), k1.data(), W, e.G.data(), t.get(), k2.data(), W, Q.data());
+        ASSERT_TRUE(e.same(want, got));
+        // k·Q + k·Q and k·Q + k·(-Q) meet the doubling and the neutral point
+        e.ref->mul2(want.data(), k1.data(), W, Q.data(), nullptr, k1.data(), W, Q.data());
+        fast->mul2(got.data(), k1.data(), W, Q.data(), nullptr, k1.data(), W, Q.data());
+        ASSERT_TRUE(e.same(want, got));
+        if (num(k1.data(), W) < n) {
+          Words wantX(W), x(W);
+          e.ref->mulSecretX(wantX.data(), k1.data(), W, 521, Q.data(), nullptr);
+          fast->mulSecretX(x.data(), k1.data(), W, 521, Q.data(), nullptr);
+          ASSERT_EQ(wantX, x);
+          if (pi == 0) {
+            fast->mulSecretX(x.data(), k1.data(), W, 521, Q.data(), t.get());
+            ASSERT_EQ(wantX, x);
+          }
+        }
+      }
+      Words want(3 * W), got(3 * W);
+      e.ref->mulFixed(want.data(), k1.data(), W, e.G.data(), refT.get());
+      fast->mulFixed(got.data(), k1.data(), W, e.G.data(), t.get());
+      ASSERT_TRUE(e.same(want, got)) << ki;
+    }
+  }
+}
+
+// The dedicated paths exist for the P-521 prime alone; MULX only where the
+// processor has it.
+TEST(EcP521Engine, DedicatedPathsOnlyForTheP521Prime) {
+  P521 e;
+  Words other = e.p;
+  other[3] ^= 4;  // another odd number
+  EXPECT_EQ(nullptr, Curve::create(other.data(), e.a.data(), e.b.data(), 17, FieldPath::kPortable));
+  EXPECT_EQ(nullptr, Curve::create(other.data(), e.a.data(), e.b.data(), 17, FieldPath::kMulx));
+  EXPECT_NE(nullptr, Curve::create(other.data(), e.a.data(), e.b.data(), 17, FieldPath::kGeneric));
+  EXPECT_EQ(haveMulx(),
+            Curve::create(e.p.data(), e.a.data(), e.b.data(), 17, FieldPath::kMulx) != nullptr);
+}
+
+}  // namespace
