@@ -2,9 +2,10 @@
 // ("<n>.crl"), the DER index of them ("crl_idx.asn") that the CRL logic reads
 // and rewrites whole, an 8-byte check file beside each ("<n>.chk",
 // "crl_idx.chk") and ".bak" copies of the state before the last update.
-// A torn update (a check that fails, a missing index, or a newest index item
-// whose CRL file is missing) is rolled back from the ".bak" copies and noted
-// in "crl_rollback_log.txt". The files are untrusted: sizes are bounded and
+// An update cut short (a missing index or check file, or a newest index item
+// whose files are missing) is rolled back from the ".bak" copies when the
+// index is next read, and bytes that fail their check when the next update
+// begins; each rollback is noted in "crl_rollback_log.txt". The files are untrusted: sizes are bounded and
 // every decode is checked.
 #pragma once
 
@@ -48,9 +49,9 @@ class DbCrlTal : public DbCrlBase {
 
  private:
   std::string crlPath(int32_t n, const char* extension) const;
-  // True when an update was cut short (there is a ".bak" index to go back to,
-  // and the index, its check file or the newest CRL file is missing or
-  // differs); newest is the number of the torn index's newest item, or -1.
+  // True when an update was cut short: there is a ".bak" index to go back to,
+  // and the index, its check file or the newest CRL or its check file is
+  // missing; newest is the number of the index's newest item, or -1.
   bool isTorn(int32_t& newest);
 
   std::string directory;
