@@ -212,6 +212,29 @@ bool DbCrlTal::isTorn(int32_t& newest)
                          !platform::pathExists(crlPath(newest, ".chk").c_str()));
 }
 
+void DbCrlTal::recoverHeld(bool exclusive)
+{
+  int32_t newest;
+  if (!isTorn(newest))
+    return;
+  // A reader restores only under the exclusive lock (and looks again once it
+  // holds it), then takes its own mode back.
+  if (!exclusive && !lock.lock(true))
+    fail("FileSemaphore::p: blad zajecia semafora");
+  if (exclusive || isTorn(newest))
+    restore(newest);
+  if (!exclusive && !lock.lock(false))
+    fail("FileSemaphore::p: blad zajecia semafora");
+}
+
+void DbCrlTal::recover()
+{
+  FileSemaphore guard(lock, InterProcessLock::SHARED);
+  guard.p();
+  recoverHeld(false);
+  guard.v();
+}
+
 void DbCrlTal::readAll(std::vector<DbBytes>& out)
 {
   FileSemaphore guard(lock, InterProcessLock::SHARED);
@@ -262,18 +285,7 @@ void DbCrlTal::getCrlIndex(DbBytes& out, DbCrlGuard& guard)
   taken->p();
   semaphore = std::move(taken);
   guard.attach(this);
-  int32_t newest;
-  if (isTorn(newest)) {
-    // A reader restores only under the exclusive lock (and looks again once it
-    // holds it), then takes its own mode back.
-    bool shared = guard.getMode() != InterProcessLock::EXCLUSIVE;
-    if (shared && !lock.lock(true))
-      fail("FileSemaphore::p: blad zajecia semafora");
-    if (!shared || isTorn(newest))
-      restore(newest);
-    if (shared && !lock.lock(false))
-      fail("FileSemaphore::p: blad zajecia semafora");
-  }
+  recoverHeld(guard.getMode() == InterProcessLock::EXCLUSIVE);
   readOrThrow(indexPath, out);
 }
 

@@ -39,6 +39,9 @@ class DbCrlTal : public DbCrlBase {
   void getCrlByFileNum(int32_t n, DbBytes& out) override;
   void unlock() override;
 
+  // Rolls back an update cut short (as getCrlIndex does), under the lock.
+  void recover();
+
   int check(const std::string& dataPath, const std::string& checkPath);
   // Logs the rollback of number p, deletes CRL file p and its check file, and
   // copies every ".bak" file over the file it was made from.
@@ -48,6 +51,8 @@ class DbCrlTal : public DbCrlBase {
   static constexpr size_t MAX_FILE = 64u << 20;
 
  private:
+  // recover with the lock held in the mode given.
+  void recoverHeld(bool exclusive);
   std::string crlPath(int32_t n, const char* extension) const;
   // True when an update was cut short: there is a ".bak" index to go back to,
   // and the index, its check file or the newest CRL or its check file is

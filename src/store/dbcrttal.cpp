@@ -264,8 +264,12 @@ bool DbCrtTal::insertCert(const DbHash& serNumHash, const DbHash& sbjDnHash, con
   DbCertList same;
   searchCertificates(CRT_SERIAL, serial, same);
   for (const DbCertRecord& r : same)
-    if (r.der == der)
-      return false;
+    if (r.der == der) {
+      if (isWhole(r.id, certHash))
+        return false;
+      // A crash cut this insert short: the record goes and is stored anew.
+      removeRecord(r.id);
+    }
   if (der.size() > UINT32_MAX)
     fail("DbCrtTal::insertCert. Blad zapisu do crtTb");
   uint32_t position = 0;
@@ -328,22 +332,24 @@ void DbCrtTal::get(DbBytes& der)
     fail("DbCrtTal::get: blad funkcji crtTb.data");
 }
 
-void DbCrtTal::deleteCert()
+bool DbCrtTal::isWhole(DbRecId position, const DbHash& certHash)
 {
-  Session session(*this, InterProcessLock::EXCLUSIVE);
+  DbCertList list;
+  searchByRecordNumber(addIdxTb, ADD_CERT, rawHashKey(certHash).c_str(), list);
+  for (const DbCertRecord& r : list)
+    if (r.id == position)
+      return true;
+  return false;
+}
+
+void DbCrtTal::removeRecord(DbRecId position)
+{
   crtTb.setIndex(CRT_SERIAL);
-  DbRecId deleted = current;
-  DbRecId following = current;
-  if (crtTb.setRec(current) != 1)
-    fail("DbCrtTal::deleteCert. Blad wywolania setRec");
-  if (crtTb.skip(1) == 1 && crtTb.recNo() >= 0)
-    following = static_cast<DbRecId>(crtTb.recNo());
-  if (crtTb.setRec(current) != 1)
+  if (crtTb.setRec(position) != 1)
     fail("DbCrtTal::deleteCert. Blad wywolania setRec");
   if (crtTb.deleteRec() != 1)
     fail("DbCrtTal::deleteCert. Blad usuniecia crtTb");
-  current = following;
-  std::string number = recordNumber(deleted);
+  std::string number = recordNumber(position);
   for (DbTable* t : {&dnTb, &caTb, &addIdxTb}) {
     t->setIndex(0);
     // find answers live records only, so each round deletes one more.
@@ -351,6 +357,19 @@ void DbCrtTal::deleteCert()
       if (!found(t->deleteRec()))
         break;
   }
+}
+
+void DbCrtTal::deleteCert()
+{
+  Session session(*this, InterProcessLock::EXCLUSIVE);
+  crtTb.setIndex(CRT_SERIAL);
+  DbRecId following = current;
+  if (crtTb.setRec(current) != 1)
+    fail("DbCrtTal::deleteCert. Blad wywolania setRec");
+  if (crtTb.skip(1) == 1 && crtTb.recNo() >= 0)
+    following = static_cast<DbRecId>(crtTb.recNo());
+  removeRecord(current);
+  current = following;
 }
 
 void DbCrtTal::setNetCertTime(const std::string& key)

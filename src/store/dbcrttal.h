@@ -33,7 +33,8 @@ class DbCrtTal : public DbCrtBase {
   void findByKeyIdHash(DbCertList& list, const DbHash& hash) override;
   void findByCertHash(DbCertList& list, const DbHash& hash) override;
   void listCa(DbCertList& list) override;
-  // False when a record with the same serial-number hash holds the same DER.
+  // False when a whole record with the same serial-number hash holds the
+  // same DER; one that a crash left half-indexed is replaced.
   bool insertCert(const DbHash& serNumHash, const DbHash& sbjDnHash, const DbHash& certHash,
                   const DbHash& keyIdHash, const std::string& email, const DbBytes& der,
                   const DbDnFieldList& fields, bool isCa) override;
@@ -58,6 +59,11 @@ class DbCrtTal : public DbCrtBase {
   // Appends the certificate of every live record of an index table whose key
   // at index equals key (the whole table when key is null).
   void searchByRecordNumber(DbTable& table, int index, const char* key, DbCertList& list);
+  // A record is whole once its certificate-hash key of "addidx" (the last key
+  // an insert writes) names it.
+  bool isWhole(DbRecId position, const DbHash& certHash);
+  // Deletes a certificate record and the entries of the other tables naming it.
+  void removeRecord(DbRecId position);
   // Moves the cursor one live record in the direction (0: to the first);
   // false at an end.
   bool step(int direction);

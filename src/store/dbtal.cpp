@@ -227,6 +227,12 @@ int DbTal::verify()
     return DB_VERIFY_MISSING;
   if (platform::accessPath(dirNoSlash.c_str(), R_OK | X_OK) != 0)
     return DB_VERIFY_NO_ACCESS;
+  // A CRL update cut short by a crash leaves "crl_idx.asn" aside: put it back first.
+  try {
+    static_cast<DbCrlTal*>(crlStore)->recover();
+  } catch (const std::exception&) {
+    // The count below reports what is missing.
+  }
   int count = 0;
   for (const char* file : FILES) {
     std::string path = dir + file;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -48,3 +49,42 @@ inline bool insertNumbered(DbCrtBase& crt, uint32_t id, bool isCa = false)
   return crt.insertCert(hashOf(id, 1), hashOf(id % 7, 2), hashOf(id, 3), hashOf(id, 4),
                         "user" + std::to_string(id) + "@example.com", derOf(id), fields, isCa);
 }
+
+inline DbBytes derTlv(uint8_t tag, const DbBytes& content)
+{
+  DbBytes out{tag};
+  size_t n = content.size();
+  if (n < 0x80) {
+    out.push_back(static_cast<uint8_t>(n));
+  } else {
+    out.insert(out.end(), {0x83, static_cast<uint8_t>(n >> 16), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)});
+  }
+  out.insert(out.end(), content.begin(), content.end());
+  return out;
+}
+
+inline DbBytes derInt(int n)
+{
+  DbBytes content;
+  for (int v = n; ; v >>= 8) {
+    content.insert(content.begin(), static_cast<uint8_t>(v));
+    if (v >= -128 && v < 128) break;
+  }
+  return derTlv(0x02, content);
+}
+
+// An index in the store's outline: SEQUENCE { next INTEGER, SEQUENCE OF SEQUENCE { number INTEGER } }.
+inline DbBytes indexOf(const std::vector<int>& numbers)
+{
+  DbBytes items;
+  for (int n : numbers) {
+    DbBytes item = derTlv(0x30, derInt(n));
+    items.insert(items.end(), item.begin(), item.end());
+  }
+  DbBytes content = derInt(numbers.empty() ? 0 : numbers.back() + 1);
+  DbBytes list = derTlv(0x30, items);
+  content.insert(content.end(), list.begin(), list.end());
+  return derTlv(0x30, content);
+}
+
+inline DbBytes crlOf(int n) { return derOf(1000000 + static_cast<uint32_t>(n), 64); }

@@ -25,20 +25,6 @@ void writeFile(const std::string& path, const DbBytes& bytes)
 
 bool exists(const std::string& path) { return std::ifstream(path).good(); }
 
-// An index in the store's outline: SEQUENCE { next INTEGER, SEQUENCE OF SEQUENCE { number INTEGER } }.
-DbBytes indexOf(const std::vector<int>& numbers)
-{
-  DbBytes items;
-  for (int n : numbers) items.insert(items.end(), {0x30, 0x03, 0x02, 0x01, static_cast<uint8_t>(n)});
-  int next = numbers.empty() ? 0 : numbers.back() + 1;
-  DbBytes out{0x30, static_cast<uint8_t>(5 + items.size()), 0x02, 0x01, static_cast<uint8_t>(next), 0x30,
-              static_cast<uint8_t>(items.size())};
-  out.insert(out.end(), items.begin(), items.end());
-  return out;
-}
-
-DbBytes crlOf(int n) { return derOf(1000 + n, 64); }
-
 struct Store {
   Store() : Store(scratchDbDir("crl"), true) {}
   Store(const std::string& dir, bool create) : dir(dir), db(openDb(dir, create)), crl(*db->crl()) {}
