@@ -186,10 +186,16 @@ void DbCrlTal::restore(int32_t p)
     deleteFile(crlPath(p, ".crl").c_str());
     deleteFile(crlPath(p, ".chk").c_str());
   }
-  std::vector<std::string> backups;
-  listDirectory(directory, backups, BAK);
-  for (const std::string& name : backups)
-    copyWhole(directory + name, directory + name.substr(0, name.size() - std::strlen(BAK)));
+  std::vector<std::string> names;
+  listDirectory(directory, names, nullptr);
+  for (const std::string& name : names) {
+    // A file being replaced when the writer died leaves its new content
+    // behind under a temporary name; writers hold the lock, so none is live now.
+    if (name.find(".tmp-") != std::string::npos)
+      deleteFile((directory + name).c_str());
+    else if (name.size() > std::strlen(BAK) && name.compare(name.size() - std::strlen(BAK), std::string::npos, BAK) == 0)
+      copyWhole(directory + name, directory + name.substr(0, name.size() - std::strlen(BAK)));
+  }
 }
 
 bool DbCrlTal::isTorn(int32_t& newest)

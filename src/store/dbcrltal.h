@@ -44,7 +44,8 @@ class DbCrlTal : public DbCrlBase {
 
   int check(const std::string& dataPath, const std::string& checkPath);
   // Logs the rollback of number p, deletes CRL file p and its check file, and
-  // copies every ".bak" file over the file it was made from.
+  // copies every ".bak" file over the file it was made from; temporary files
+  // of writes a crash cut short go too.
   void restore(int32_t p);
 
   // Files larger than this are refused as damaged.
