@@ -124,6 +124,16 @@ void DbCrtTal::create()
       fail(std::string("DbCrtTal::create. Blad tworzenia tabeli ") + t.member);
 }
 
+bool DbCrtTal::tablesOpen()
+{
+  try {
+    Session session(*this, InterProcessLock::SHARED);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
 void DbCrtTal::connect(int mode)
 {
   semaphore.reset(new FileSemaphore(lock, mode));

@@ -26,6 +26,9 @@ class DbCrtTal : public DbCrtBase {
 
   // Creates the four main tables ("netCertTime" is made on first use).
   void create();
+  // True when the four main tables open (their headers and first pages pass
+  // their checks); a damaged table answers false here and an exception to queries.
+  bool tablesOpen();
 
   void findBySerNumHash(DbCertList& list, const DbHash& hash) override;
   void findBySbjDnHash(DbCertList& list, const DbHash& hash) override;

@@ -254,7 +254,10 @@ int DbTal::verify()
   std::fclose(version);
   if (n != 1 || text[0] != VERSION[0])
     return DB_VERIFY_WRONG_VERSION;
-  return count == 11 ? DB_VERIFY_VALID : DB_VERIFY_INCOMPLETE;
+  if (count != 11)
+    return DB_VERIFY_INCOMPLETE;
+  // Every file is there: a table that fails its checks makes the database incomplete.
+  return static_cast<DbCrtTal*>(crtStore)->tablesOpen() ? DB_VERIFY_VALID : DB_VERIFY_INCOMPLETE;
 }
 
 bool DbTal::copyDb(const std::string& sourceDirectory)

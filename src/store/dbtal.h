@@ -59,6 +59,9 @@ class DbTal : public DbBase {
   std::string createSemaforeName() const;
 
   void create() override;
+  // As the file list and "version.txt" say; a complete database whose
+  // certificate tables fail their checks on open is incomplete (2). A CRL
+  // update a crash cut short is rolled back first.
   int verify() override;
   bool copyDb(const std::string& sourceDirectory) override;
 

@@ -170,6 +170,9 @@ TEST(DbTal, VerifyAnswersForEachKindOfDirectory)
        },
        DB_VERIFY_WRONG_VERSION},
       {"no ca.dta", [](const std::string& d) { std::remove((d + "/ca.dta").c_str()); }, DB_VERIFY_MISSING},
+      {"damaged certific.idx", [](const std::string& d) { writeText(d + "/certific.idx", std::string(2048, 'x')); },
+       DB_VERIFY_INCOMPLETE},
+      {"truncated dnfld.dta", [](const std::string& d) { writeText(d + "/dnfld.dta", "!C4"); }, DB_VERIFY_INCOMPLETE},
       {"no directory", [](const std::string& d) { std::system(("rm -rf '" + d + "'").c_str()); }, DB_VERIFY_MISSING},
   };
   for (const auto& c : cases) {
@@ -178,6 +181,24 @@ TEST(DbTal, VerifyAnswersForEachKindOfDirectory)
     c.damage(dir);
     EXPECT_EQ(c.result, db->verify()) << c.name;
   }
+}
+
+TEST(DbCrtTal, ADamagedTableAnswersAnErrorToQueries)
+{
+  std::string dir = scratchDbDir("damaged");
+  auto db = openDb(dir, true);
+  ASSERT_TRUE(insertNumbered(*db->crt(), 1));
+  writeText(dir + "/addidx.idx", std::string(4096, '\xFF'));
+  DbCertList list;
+  try {
+    db->crt()->findByCertHash(list, hashOf(1, 3));
+    ADD_FAILURE();
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ("DbCrtTal::connect. Blad otwrcia tabeli addIdxTb", e.what());
+  }
+  // The lock was given back: a writer gets it.
+  EXPECT_EQ(DB_VERIFY_INCOMPLETE, db->verify());
+  EXPECT_THROW(insertNumbered(*openDb(dir)->crt(), 2), std::runtime_error);
 }
 
 TEST(DbTal, CopyDbCopiesTheListedFiles)
