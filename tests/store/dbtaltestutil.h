@@ -27,12 +27,15 @@ inline std::unique_ptr<DbTal> openDb(const std::string& dir, bool create = false
   return db;
 }
 
-// A hash made from a number; no octet is zero, so raw-text keys keep all 20.
+// A hash made from a number: the number's base-255 digits (so no two numbers
+// share one), then the salt; no octet is zero, so raw-text keys keep all 20.
 inline DbHash hashOf(uint32_t id, uint8_t salt)
 {
   DbHash h;
-  for (size_t i = 0; i < h.size(); ++i)
-    h[i] = static_cast<uint8_t>(1 + ((id >> (8 * (i % 4))) + salt + i) % 255);
+  for (size_t i = 0; i < h.size(); ++i) {
+    h[i] = static_cast<uint8_t>(1 + (salt * 7u + i) % 255);
+    if (i < 5) h[i] = static_cast<uint8_t>(1 + id % 255), id /= 255;
+  }
   return h;
 }
 
