@@ -1,7 +1,8 @@
 // Shared main() for the benchmark programs.
 //
 // Benchmarks come in pairs named "ours/<operation>" and "openssl/<operation>"
-// (arguments may follow the operation). Each runs several times (5 unless
+// (or "sqlite/<operation>" where SQLite is the reference; arguments may follow
+// the operation). Each runs several times (5 unless
 // --benchmark_repetitions says otherwise), the repetitions of all benchmarks
 // interleaved so that a busy moment of a shared machine spreads over both
 // sides. After the run, every pair is printed as one line: the median time of
@@ -31,7 +32,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
       auto split = name.find('/');
       if (split == std::string::npos) continue;
       std::string side = name.substr(0, split), op = name.substr(split + 1);
-      if (side != "ours" && side != "openssl") continue;
+      if (side != "ours" && side != "openssl" && side != "sqlite") continue;
+      if (side != "ours") refName_ = side;
       Side& s = (side == "ours" ? ours_ : ref_)[op];
       if (r.error_occurred)
         s.failure = r.error_message.empty() ? "failed" : r.error_message;
@@ -42,7 +44,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
 
   void PrintRatios() const {
-    std::printf("\n%-44s %14s %7s %14s %7s %8s\n", "operation", "ours", "spread", "openssl",
+    std::printf("\n%-44s %14s %7s %14s %7s %8s\n", "operation", "ours", "spread", refName_.c_str(),
                 "spread", "ratio");
     for (const std::string& op : order_) {
       const Side a = find(ours_, op), b = find(ref_, op);
@@ -50,11 +52,12 @@ class RatioReporter : public benchmark::ConsoleReporter {
       if (a.ok() && b.ok())
         std::printf("%8.2f\n", b.median() / a.median());
       else
-        std::printf("%8s  %s\n", "-", (!a.ok() ? "ours: " + a.why() : "openssl: " + b.why()).c_str());
+        std::printf("%8s  %s\n", "-", (!a.ok() ? "ours: " + a.why() : refName_ + ": " + b.why()).c_str());
     }
     std::printf(
         "(median time per iteration in the benchmark's unit; spread = (max - min) / median over "
-        "the repetitions; ratio = openssl median / our median)\n");
+        "the repetitions; ratio = %s median / our median)\n",
+        refName_.c_str());
   }
 
  private:
@@ -87,6 +90,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
   std::map<std::string, Side> ours_, ref_;
   std::vector<std::string> order_;
+  std::string refName_ = "openssl";
 };
 
 // The arguments with repetitions and interleaving added unless given.

@@ -43,23 +43,6 @@ std::string cut(std::string text, size_t bound) {
 
 }  // namespace
 
-void toUpperText(std::string& t) {
-  for (size_t i = 0; i < t.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(t[i]);
-    if (c >= 'a' && c <= 'z') {
-      t[i] = static_cast<char>(c - 32);
-    } else if ((c == 0xC4 || c == 0xC5) && i + 1 < t.size()) {
-      unsigned char d = static_cast<unsigned char>(t[i + 1]);
-      if ((c == 0xC4 && (d == 0x85 || d == 0x87 || d == 0x99)) ||
-          (c == 0xC5 && (d == 0x82 || d == 0x9B || d == 0xBA || d == 0xBC)))
-        t[i + 1] = static_cast<char>(d - 1);
-      else if (c == 0xC5 && d == 0xB3)
-        t[i + 1] = static_cast<char>(0x93);
-      ++i;
-    }
-  }
-}
-
 // ------------------------------------------------------------- query layer
 
 std::unique_ptr<SignedCertificate> CertificateDbStore::decodeHit(const DbCertRecord& hit) {
@@ -104,12 +87,11 @@ int CertificateDbStore::importCertificate(const SignedCertificate& cert) {
       return CRTDB_FAILED;
     DbDnFieldList fields;
     std::string email, text;
-    auto addField = [&](char tag, std::string value) {
-      value = cut(value, DB_FIELD_VALUE_MAX);
-      if (tag == 'e') email = cut(value, DB_EMAIL_MAX);
-      for (const DbDnField& f : fields)
-        if (f.tag == tag && f.value == value) return;
-      fields.push_back(DbDnField{tag, value});
+    // Values are cut before they are compared, so a long duplicate is dropped;
+    // the e-mail bound equals the field bound.
+    static_assert(DB_EMAIL_MAX == DB_FIELD_VALUE_MAX, "one cut serves both");
+    auto addField = [&](char tag, const std::string& value) {
+      addDnField(fields, tag, cut(value, DB_FIELD_VALUE_MAX), email);
     };
     for (int i = 0, n = tbs.subject.attributeCount(); i < n; ++i) {
       const AttributeValue* a = tbs.subject.getAttribute(i);

@@ -78,10 +78,6 @@ class CertificateDbStore {
   CertificateDbSource* source = nullptr;
 };
 
-// Upper-cases ASCII letters and the Polish letters of UTF-8 text in place,
-// as the database keys are stored.
-void toUpperText(std::string& text);
-
 class CertificateManager {
  public:
   static constexpr int MAX_STORES = 256;

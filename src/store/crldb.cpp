@@ -4,6 +4,7 @@
 #include "base/talexception.h"
 #include "pki/common/keymembers.h"
 #include "pki/common/oids.h"
+#include "pki/common/pkiasn.h"
 #include "pki/x509/x509ext.h"
 #include "store/dbmanager.h"
 
@@ -16,6 +17,16 @@ namespace {
 const char* const SRC = "SRC/crldb";
 const int32_t ETAL_INV_CRL_FMT = 88;
 
+// A time of an item in the form it carries (UTCTime or GeneralizedTime).
+int decodeTime(X509time& t, GenericFile* in, int available, unsigned char f) {
+  const int id = asnPeekIdentifier(in);
+  if (id < 0) return EASN_FILE;
+  if (id != TAG_UTCT_TIME && id != TAG_GENERAL_TIME) return 0;
+  t.setTag(static_cast<unsigned char>(id));
+  t.type = static_cast<uint8_t>(id);
+  return t.decode(in, available, f);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -23,6 +34,7 @@ const int32_t ETAL_INV_CRL_FMT = 88;
 
 CrlItem::CrlItem(unsigned char tag) : ASNsequenceF(tag), issuer(0x30) {
   fileNumber.set(0u);
+  version.set(0u);
   crlNumber.set(0u);
   hasNextUpdate.set(false);
   flag.set(0u);
@@ -31,11 +43,21 @@ CrlItem::CrlItem(unsigned char tag) : ASNsequenceF(tag), issuer(0x30) {
 
 CrlItem::~CrlItem() = default;
 
-// The members in their order, listed once for the four codings.
-std::array<ASNobject*, 9> CrlItem::members() const {
+// Every member, listed once for clearing and releasing.
+std::array<ASNobject*, 10> CrlItem::members() const {
   CrlItem* self = const_cast<CrlItem*>(this);
-  return {&self->fileNumber, &self->crlNumber,  &self->issuer, &self->thisUpdate, &self->hasNextUpdate,
-          &self->nextUpdate, &self->flag,       &self->word,   &self->extensions};
+  return {&self->fileNumber, &self->version,       &self->crlNumber,  &self->issuer, &self->thisUpdate,
+          &self->hasNextUpdate, &self->nextUpdate, &self->flag,       &self->word,   &self->extensions};
+}
+
+std::array<const ASNobject*, 6> CrlItem::written() const {
+  uint32_t v = 0;
+  return {&fileNumber,
+          !asnSmallValue(version, &v) || v != 0 ? &version : nullptr,
+          &issuer,
+          &thisUpdate,
+          hasNextUpdate.get() ? &nextUpdate : nullptr,
+          extensions->GetCount() > 0 ? &extensions : nullptr};
 }
 
 void CrlItem::releaseViews() {
@@ -49,32 +71,66 @@ void CrlItem::clear() {
 }
 
 int CrlItem::decodeContent(GenericFile* in, int length) {
-  const auto m = members();
+  hasNextUpdate.set(false);
+  extensions->clear();
+  crlNumber.set(0u);
+  flag.set(0u);
+  word.set(0u);
   int taken = 0;
-  const int r = keyasn::decodeMembers(in, length, memberFlags(), m.data(), 9, &taken);
+  ASNobject* const head[] = {&fileNumber};
+  int r = keyasn::decodeMembers(in, length, memberFlags(), head, 1, &taken);
   if (r != 1) return r;
+  if (length - taken < 2) return 0;
+  int id = asnPeekIdentifier(in);
+  if (id < 0) return EASN_FILE;
+  uint32_t v = 0;
+  if (id == 0x02) {
+    ASNobject* const m[] = {&version};
+    r = keyasn::decodeMembers(in, length, memberFlags(), m, 1, &taken);
+    if (r != 1) return r;
+    if (!asnSmallValue(version, &v)) return 0;
+  } else {
+    version.set(0u);
+  }
+  ASNobject* const named[] = {&issuer};
+  r = keyasn::decodeMembers(in, length, memberFlags(), named, 1, &taken);
+  if (r != 1) return r;
+  r = decodeTime(thisUpdate, in, length - taken, memberFlags());
+  if (r < 1) return r < 0 ? r : 0;
+  taken += r;
+  bool haveExtensions = false;
+  for (int i = 0; i < 2 && length - taken >= 2; ++i) {
+    id = asnPeekIdentifier(in);
+    if (id < 0) return EASN_FILE;
+    if ((id == TAG_UTCT_TIME || id == TAG_GENERAL_TIME) && !hasNextUpdate.get() && !haveExtensions) {
+      hasNextUpdate.set(true);
+      r = decodeTime(nextUpdate, in, length - taken, memberFlags());
+    } else if (id == 0xA0 && !haveExtensions && v > 0) {
+      haveExtensions = true;
+      r = extensions.decode(in, length - taken, memberFlags());
+    } else {
+      return 0;
+    }
+    if (r < 1) return r < 0 ? r : 0;
+    taken += r;
+  }
+  if (!hasNextUpdate.get()) nextUpdate = thisUpdate;
   return taken == length ? 1 : 0;
 }
 
 int CrlItem::encodeContent(GenericFile* out) const {
-  const auto m = members();
-  std::array<const ASNobject*, 9> c;
-  std::copy(m.begin(), m.end(), c.begin());
-  return keyasn::encodeMembers(out, c.data(), 9);
+  const auto m = written();
+  return keyasn::encodeMembers(out, m.data(), static_cast<int>(m.size()));
 }
 
 int CrlItem::contentLength() const {
-  const auto m = members();
-  std::array<const ASNobject*, 9> c;
-  std::copy(m.begin(), m.end(), c.begin());
-  return keyasn::membersLength(c.data(), 9);
+  const auto m = written();
+  return keyasn::membersLength(m.data(), static_cast<int>(m.size()));
 }
 
 void CrlItem::digestContent(LvHash* hash) const {
-  const auto m = members();
-  std::array<const ASNobject*, 9> c;
-  std::copy(m.begin(), m.end(), c.begin());
-  keyasn::digestMembers(hash, c.data(), 9);
+  const auto m = written();
+  keyasn::digestMembers(hash, m.data(), static_cast<int>(m.size()));
 }
 
 CrlIndex::CrlIndex(unsigned char tag) : ASNsequenceF(tag) { lastNumber.set(0u); }
@@ -182,7 +238,7 @@ int crlNumberOf(const SignedCertRevList& crl, ASNinteger& out) {
 // Scope of a stored item; -1 when its extensions do not give one.
 int itemScope(const CrlItem& item) {
   try {
-    return crlScope(item.extensions);
+    return crlScope(item.extensions.inner);
   } catch (const TalApiException&) {
     return -1;
   }
@@ -218,7 +274,8 @@ int CrlDatabase::importCrl(const SignedCertRevList& crl) {
   item->thisUpdate = tbs.thisUpdate;
   item->hasNextUpdate.set(tbs.nextUpdatePresent != 0);
   item->nextUpdate = tbs.nextUpdatePresent ? tbs.nextUpdate : tbs.thisUpdate;
-  if (!copyExtensions(crlExtensionsOf(crl), item->extensions)) return CRLDB_FAILURE;
+  if (!copyExtensions(crlExtensionsOf(crl), item->extensions.inner)) return CRLDB_FAILURE;
+  item->version = tbs.version;
   if (index.items.append(item.release()) != 1) return CRLDB_FAILURE;
 
   DbBytes crlDer, indexDer;
@@ -277,7 +334,7 @@ int CrlDatabase::findLatestCrl(const SignedCertificate& cert,
     const CrlItem* best = nullptr;
     for (POSITION pos = index.items.GetHeadPosition(); pos;) {
       const CrlItem* item = index.items.GetNext(pos);
-      if (!checkIssuingDistributionPoint(cert, item->issuer, item->extensions)) continue;
+      if (!checkIssuingDistributionPoint(cert, item->issuer, item->extensions.inner)) continue;
       if (!best || best->thisUpdate < item->thisUpdate) best = item;
     }
     if (!best || (newerThan && !(*newerThan < best->thisUpdate))) return CRLDB_OK;

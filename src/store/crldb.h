@@ -7,6 +7,7 @@
 #pragma once
 
 #include "asn1/asnbool.h"
+#include "asn1/asnexpl.h"
 #include "asn1/asnint.h"
 #include "asn1/asnseql.h"
 #include "pki/common/extension.h"
@@ -22,6 +23,11 @@
 
 class DbManager;
 
+// One stored CRL. On disk (DER): SEQUENCE { fileNumber INTEGER, version
+// INTEGER OPTIONAL (omitted when 0), issuer Name, thisUpdate Time, nextUpdate
+// Time OPTIONAL, extensions [0] EXPLICIT Extensions OPTIONAL }. crlNumber,
+// hasNextUpdate's own value, flag and word live in memory only: a decoded item
+// has crlNumber, flag and word 0, and hasNextUpdate says whether nextUpdate was there.
 class CrlItem : public ASNsequenceF {
  public:
   explicit CrlItem(unsigned char tag = 0);
@@ -31,12 +37,16 @@ class CrlItem : public ASNsequenceF {
 
   void clear() override;
   void releaseViews() override;
+  // After fileNumber an INTEGER is the version; after thisUpdate at most a
+  // time (nextUpdate, once, before the extensions) and a [0] (extensions,
+  // only when version > 0); nothing else, and the content consumed exactly.
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;
   void digestContent(LvHash* hash) const override;
 
   ASNinteger fileNumber;
+  ASNinteger version;    // the CRL's version: 0 (v1) or 1 (v2)
   ASNinteger crlNumber;  // 0 when the CRL has none
   DistinguishedName issuer;
   X509time thisUpdate;
@@ -44,10 +54,12 @@ class CrlItem : public ASNsequenceF {
   X509time nextUpdate;  // thisUpdate's value when the CRL has none
   ASNinteger flag;
   ASNinteger word;
-  Extensions extensions;
+  ASNexpl<Extensions> extensions;
 
  private:
-  std::array<ASNobject*, 9> members() const;
+  // The members written, in order (null where one is left out).
+  std::array<const ASNobject*, 6> written() const;
+  std::array<ASNobject*, 10> members() const;
 };
 
 class CrlIndex : public ASNsequenceF {

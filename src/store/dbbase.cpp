@@ -14,6 +14,35 @@ std::string dbFieldKey(char tag, const std::string& value)
   return key;
 }
 
+void toUpperText(std::string& t)
+{
+  for (size_t i = 0; i < t.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(t[i]);
+    if (c >= 'a' && c <= 'z') {
+      t[i] = static_cast<char>(c - 32);
+    } else if ((c == 0xC4 || c == 0xC5) && i + 1 < t.size()) {
+      unsigned char d = static_cast<unsigned char>(t[i + 1]);
+      if ((c == 0xC4 && (d == 0x85 || d == 0x87 || d == 0x99)) ||
+          (c == 0xC5 && (d == 0x82 || d == 0x9B || d == 0xBA || d == 0xBC)))
+        t[i + 1] = static_cast<char>(d - 1);
+      else if (c == 0xC5 && d == 0xB3)
+        t[i + 1] = static_cast<char>(0x93);
+      ++i;
+    }
+  }
+}
+
+void addDnField(DbDnFieldList& fields, char tag, std::string value, std::string& email)
+{
+  toUpperText(value);
+  if (tag == 'e')
+    email = value;
+  for (const DbDnField& f : fields)
+    if (f.tag == tag && f.value == value)
+      return;
+  fields.push_back(DbDnField{tag, value});
+}
+
 DbBase::~DbBase()
 {
   if (ownsStores) {

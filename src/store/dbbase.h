@@ -52,6 +52,15 @@ constexpr size_t DB_FIELD_VALUE_MAX = 128;
 // so a long value finds what it stored.
 std::string dbFieldKey(char tag, const std::string& value);
 
+// Upper-cases, in place and byte by byte, ASCII letters and the Polish
+// lower-case letters of UTF-8 text, exactly as the stored keys were made.
+void toUpperText(std::string& text);
+
+// Adds a subject field to the list: the value upper-cased with toUpperText;
+// an "e" field also becomes the e-mail (a later one replaces an earlier one);
+// an equal pair already in the list is not added again.
+void addDnField(DbDnFieldList& fields, char tag, std::string value, std::string& email);
+
 class DbCrtBase {
  public:
   virtual ~DbCrtBase() = default;

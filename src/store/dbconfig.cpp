@@ -2,6 +2,7 @@
 
 #include "store/dbmem.h"
 #include "store/dbnone.h"
+#include "store/dbtal.h"
 
 const char* const DB_TYPE_FILE = "talvorin";
 const char* const DB_TYPE_NONE = "brak";
@@ -59,14 +60,15 @@ class OneParamFactory : public DbConnFactoryIfs<Db> {
   const char* paramName;
 };
 
-// "talvorin": the file-backed database in a directory. Until the file-backed
-// database is built, connecting fails as a directory that cannot be resolved.
+// "talvorin": the file-backed database in a directory.
 class TalConnFactory : public OneParamFactory<DbBase> {
  public:
   TalConnFactory() : OneParamFactory(DB_TYPE_FILE, "db") {}
   DbBase* connect() override
   {
-    throw EnDb_Exception("DbTal::connect. Blad wywolania funkcji: buildDBDirectory");
+    std::unique_ptr<DbTal> db(new DbTal);
+    db->connect(value);
+    return db.release();
   }
   void checkParams() override
   {

@@ -2,6 +2,7 @@
 // over CRLs made by `openssl ca -gencrl` (tests/data/store/revoc/gen.sh).
 #include "store/crldb.h"
 #include "store/dbmanager.h"
+#include "store/dbtal.h"
 #include "store/revcache.h"
 
 #include "base/talexception.h"
@@ -290,6 +291,82 @@ TEST(VerifiedRevocationCache, OptionGateExpiryAndIssuers) {
   EXPECT_FALSE(cache.matchesEntry(*hold));
   clock.set(hold->tbsCertList.thisUpdate.toTime64(true));
   EXPECT_FALSE(cache.matchesEntry(*hold));  // erased on the expired look-up
+}
+
+ASNinteger intOf(uint32_t v) {
+  ASNinteger i;
+  i.set(v);
+  return i;
+}
+
+DbBytes derOfMember(const ASNobject& o) {
+  DbBytes out;
+  EXPECT_GT(o.encodeVector(out), 0);
+  return out;
+}
+
+DbBytes tlv(uint8_t tag, std::initializer_list<DbBytes> parts) {
+  DbBytes content;
+  for (const DbBytes& p : parts) content.insert(content.end(), p.begin(), p.end());
+  DbBytes out{tag};
+  if (content.size() >= 0x80) out.push_back(content.size() >= 0x100 ? 0x82 : 0x81);
+  if (content.size() >= 0x100) out.push_back(static_cast<uint8_t>(content.size() >> 8));
+  out.push_back(static_cast<uint8_t>(content.size()));
+  out.insert(out.end(), content.begin(), content.end());
+  return out;
+}
+
+// Through the file-backed database: the index file holds each item as the
+// head of its CRL (file number, version, issuer, times, [0] extensions), and
+// the fields kept in memory only are not written.
+TEST(CrlIndex, ItemsOnDiskMirrorTheCrlHead) {
+  std::string dir = "/tmp/talvorin-crldb-" + std::to_string(::getpid());
+  std::system(("rm -rf '" + dir + "'").c_str());
+  Settings settings;
+  settings.config.setParam("db", dir);
+  DbManager manager;
+  manager.setContext(&settings);
+  {
+    DbTal created;
+    created.connect(dir);
+    created.create();
+  }
+  ASSERT_EQ(0, manager.createDb());
+  CrlDatabase db(manager);
+  auto scoped = crl("crl-ca-only.der");
+  ASSERT_EQ(CRLDB_OK, db.importCrl(*scoped));
+  const TBSCertRevList& tbs = scoped->tbsCertList;
+  ASSERT_TRUE(tbs.nextUpdatePresent);
+  DbBytes item = tlv(0x30, {derOfMember(intOf(0)), derOfMember(tbs.version), derOfMember(tbs.issuer),
+                            derOfMember(tbs.thisUpdate), derOfMember(tbs.nextUpdate),
+                            derOfMember(tbs.crlExtensions)});
+  EXPECT_EQ(tlv(0x30, {derOfMember(intOf(1)), tlv(0x30, {item})}), readFile(dir + "/crl_idx.asn"));
+
+  // Decoding: each case changes what follows thisUpdate, or the version.
+  DbBytes head = derOfMember(intOf(7));
+  DbBytes v2 = derOfMember(intOf(1));
+  DbBytes issuer = derOfMember(tbs.issuer), time = derOfMember(tbs.thisUpdate);
+  DbBytes ext = derOfMember(tbs.crlExtensions);
+  const struct {
+    const char* name;
+    DbBytes der;
+    bool ok;
+  } cases[] = {
+      {"v1 with nextUpdate", tlv(0x30, {head, issuer, time, time}), true},
+      {"v2 with extensions", tlv(0x30, {head, v2, issuer, time, ext}), true},
+      {"extensions at v1", tlv(0x30, {head, issuer, time, ext}), false},
+      {"nextUpdate after extensions", tlv(0x30, {head, v2, issuer, time, ext, time}), false},
+      {"two nextUpdates", tlv(0x30, {head, issuer, time, time, time}), false},
+      {"a third element", tlv(0x30, {head, v2, issuer, time, time, ext, head}), false},
+      {"no thisUpdate", tlv(0x30, {head, issuer}), false},
+  };
+  for (const auto& k : cases) {
+    CrlItem decoded;
+    bool ok = decoded.decodeVector(k.der) == static_cast<int>(k.der.size());
+    EXPECT_EQ(k.ok, ok) << k.name;
+    if (ok) EXPECT_EQ(k.der, derOfMember(decoded)) << k.name;
+  }
+  std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 }  // namespace

@@ -155,10 +155,13 @@ TEST(DbConfig, ConnectingEachKind)
 {
   DbConfig config;
   EXPECT_EQ("Brak parametru konfiguracyjnego: db", errorOf([&] { delete config.connect(); }));
-  config.setParam("db", "/tmp/somewhere");
-  // The file-backed database cannot be connected yet.
+  // A name too long for any path cannot be resolved to a directory.
+  config.setParam("db", std::string(5000, 'a'));
   EXPECT_EQ("DbTal::connect. Blad wywolania funkcji: buildDBDirectory",
             errorOf([&] { delete config.connect(); }));
+  config.setParam("db", "/tmp/somewhere");
+  std::unique_ptr<DbBase> file(config.connect());
+  ASSERT_TRUE(file && file->crt() && file->crl() && file->srv());
 
   config.setParam("dbtype", "brak");
   std::unique_ptr<DbBase> none(config.connect());
@@ -297,9 +300,9 @@ TEST(DbManager, FailuresBecomeResultsAndDebuggerTexts)
         << c.name;
   }
 
-  // The file-backed choice: the connection fails with its own text.
+  // The file-backed choice: a directory that cannot be resolved fails with its own text.
   config->setParam("dbtype", "talvorin");
-  config->setParam("db", "/tmp/x");
+  config->setParam("db", std::string(5000, 'x'));
   debug.lines.clear();
   EXPECT_EQ(2, manager.createDb());
   EXPECT_EQ((std::vector<std::string>{"Wyjatek w funkcji: DbManager::getConnection()",

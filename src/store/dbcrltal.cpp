@@ -1,0 +1,310 @@
+#include "store/dbcrltal.h"
+
+#include "base/file.h"
+#include "platform/clock.h"
+#include "platform/fileio.h"
+
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+namespace {
+
+const char* const BAK = ".bak";
+// DER of an empty index: nextNumber 0 and no items.
+const uint8_t EMPTY_INDEX[] = {0x30, 0x05, 0x02, 0x01, 0x00, 0x30, 0x00};
+
+[[noreturn]] void fail(const std::string& text) { throw std::runtime_error(text); }
+
+enum class Read { OK, MISSING, TOO_LARGE };
+
+// Reads a whole file of at most DbCrlTal::MAX_FILE bytes.
+Read readWhole(const std::string& path, DbBytes& out)
+{
+  out.clear();
+  int fd = platform::openFile(path.c_str(), true, false, platform::OpenDisposition::OpenExisting);
+  if (fd == platform::INVALID_FILE)
+    return Read::MISSING;
+  int64_t size = platform::fileSize(fd);
+  Read result = Read::OK;
+  if (size < 0 || static_cast<uint64_t>(size) > DbCrlTal::MAX_FILE) {
+    result = size < 0 ? Read::MISSING : Read::TOO_LARGE;
+  } else {
+    out.resize(static_cast<size_t>(size));
+    size_t done = 0;
+    while (done < out.size()) {
+      int64_t n = platform::readFile(fd, out.data() + done, out.size() - done);
+      if (n <= 0)
+        break;
+      done += static_cast<size_t>(n);
+    }
+    // A file that shrank while it was read is read as it is now.
+    out.resize(done);
+  }
+  platform::closeFile(fd);
+  return result;
+}
+
+void readOrThrow(const std::string& path, DbBytes& out)
+{
+  if (readWhole(path, out) != Read::OK)
+    fail("readFile(): Blad otwarcia bliku: " + path);
+}
+
+// Every file is replaced as one step (a new file renamed over the old), so a
+// crash leaves the old content or the new, never a part.
+void writeWhole(const std::string& path, const uint8_t* data, size_t length)
+{
+  if (!platform::replaceFileContent(path.c_str(), data, length, 0600))
+    fail("writeFile: blad otwarcia pliku: " + path);
+}
+
+bool copyWhole(const std::string& from, const std::string& to)
+{
+  DbBytes bytes;
+  return readWhole(from, bytes) == Read::OK &&
+         platform::replaceFileContent(to.c_str(), bytes.data(), bytes.size(), 0600);
+}
+
+// One DER header inside [p, end): definite lengths of at most four octets.
+bool derHeader(const uint8_t*& p, const uint8_t* end, uint8_t& tag, size_t& length)
+{
+  if (end - p < 2)
+    return false;
+  tag = *p++;
+  size_t first = *p++;
+  if (first < 0x80) {
+    length = first;
+  } else {
+    size_t n = first & 0x7F;
+    if (n == 0 || n > 4 || static_cast<size_t>(end - p) < n)
+      return false;
+    length = 0;
+    for (size_t i = 0; i < n; ++i)
+      length = length << 8 | *p++;
+  }
+  return length <= static_cast<size_t>(end - p);
+}
+
+bool derInt32(const uint8_t* p, size_t length, int32_t& value)
+{
+  if (length < 1 || length > 4)
+    return false;
+  int64_t v = (p[0] & 0x80) ? -1 : 0;
+  for (size_t i = 0; i < length; ++i)
+    v = v * 256 + p[i];
+  value = static_cast<int32_t>(v);
+  return true;
+}
+
+}  // namespace
+
+std::array<uint8_t, 8> crlCheckBytes(const uint8_t* data, size_t length)
+{
+  std::array<uint8_t, 8> check{};
+  check[3] = static_cast<uint8_t>(length % 256);
+  for (size_t i = 0; i < 4 && i < length; ++i)
+    check[7 - i] = data[length - 1 - i];
+  return check;
+}
+
+bool crlIndexNewestNumber(const DbBytes& indexDer, int32_t& number)
+{
+  const uint8_t* p = indexDer.data();
+  const uint8_t* end = p + indexDer.size();
+  uint8_t tag;
+  size_t length;
+  int32_t next;
+  if (!derHeader(p, end, tag, length) || tag != 0x30)
+    return false;
+  end = p + length;
+  if (!derHeader(p, end, tag, length) || tag != 0x02 || !derInt32(p, length, next))
+    return false;
+  p += length;
+  if (!derHeader(p, end, tag, length) || tag != 0x30)
+    return false;
+  const uint8_t* itemsEnd = p + length;
+  number = -1;
+  while (p < itemsEnd) {
+    if (!derHeader(p, itemsEnd, tag, length) || tag != 0x30)
+      return false;
+    const uint8_t* item = p;
+    size_t numberLength;
+    if (!derHeader(item, p + length, tag, numberLength) || tag != 0x02 ||
+        !derInt32(item, numberLength, number))
+      return false;
+    p += length;
+  }
+  return true;
+}
+
+DbCrlTal::DbCrlTal(const std::string& directory, InterProcessLock& lock)
+    : directory(directory),
+      indexPath(directory + "crl_idx.asn"),
+      indexCheckPath(directory + "crl_idx.chk"),
+      lock(lock)
+{
+}
+
+DbCrlTal::~DbCrlTal() = default;
+
+std::string DbCrlTal::crlPath(int32_t n, const char* extension) const
+{
+  return directory + std::to_string(n) + extension;
+}
+
+void DbCrlTal::create()
+{
+  writeWhole(indexPath, EMPTY_INDEX, sizeof EMPTY_INDEX);
+}
+
+int DbCrlTal::check(const std::string& dataPath, const std::string& checkPath)
+{
+  DbBytes stored, data;
+  if (readWhole(checkPath, stored) == Read::MISSING)
+    return CHECK_NO_CHECK_FILE;
+  if (readWhole(dataPath, data) != Read::OK)
+    return CHECK_DIFFERS;
+  std::array<uint8_t, 8> wanted = crlCheckBytes(data.data(), data.size());
+  return stored.size() == wanted.size() && std::equal(wanted.begin(), wanted.end(), stored.begin())
+             ? CHECK_EQUAL
+             : CHECK_DIFFERS;
+}
+
+void DbCrlTal::restore(int32_t p)
+{
+  struct tm t = {};
+  platform::toLocalTime(platform::currentTime(), t);
+  char stamp[64];
+  std::snprintf(stamp, sizeof stamp, "%04d.%02d.%02d %02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1,
+                t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+  if (std::FILE* log = std::fopen((directory + "crl_rollback_log.txt").c_str(), "ab")) {
+    std::fprintf(log, "%s   rollback crlNUm = %ld\n", stamp, static_cast<long>(p));
+    std::fclose(log);
+  }
+  if (p >= 0) {
+    deleteFile(crlPath(p, ".crl").c_str());
+    deleteFile(crlPath(p, ".chk").c_str());
+  }
+  std::vector<std::string> names;
+  listDirectory(directory, names, nullptr);
+  for (const std::string& name : names) {
+    // A file being replaced when the writer died leaves its new content
+    // behind under a temporary name; writers hold the lock, so none is live now.
+    if (name.find(".tmp-") != std::string::npos)
+      deleteFile((directory + name).c_str());
+    else if (name.size() > std::strlen(BAK) && name.compare(name.size() - std::strlen(BAK), std::string::npos, BAK) == 0)
+      copyWhole(directory + name, directory + name.substr(0, name.size() - std::strlen(BAK)));
+  }
+}
+
+bool DbCrlTal::isTorn(int32_t& newest)
+{
+  newest = -1;
+  // Without the index copy of an update there is nothing to go back to.
+  if (!platform::pathExists((indexPath + BAK).c_str()))
+    return false;
+  DbBytes index;
+  if (readWhole(indexPath, index) != Read::OK)
+    return true;
+  // Files are replaced whole, so a crash leaves files missing, never a part of
+  // one; bytes that differ are left to the check of the next update.
+  if (!crlIndexNewestNumber(index, newest))
+    newest = -1;
+  if (!platform::pathExists(indexCheckPath.c_str()) && platform::pathExists((indexCheckPath + BAK).c_str()))
+    return true;
+  // The newest CRL and its check file are written after the index.
+  return newest >= 0 && (!platform::pathExists(crlPath(newest, ".crl").c_str()) ||
+                         !platform::pathExists(crlPath(newest, ".chk").c_str()));
+}
+
+void DbCrlTal::recoverHeld(bool exclusive)
+{
+  int32_t newest;
+  if (!isTorn(newest))
+    return;
+  // A reader restores only under the exclusive lock (and looks again once it
+  // holds it), then takes its own mode back.
+  if (!exclusive && !lock.lock(true))
+    fail("FileSemaphore::p: blad zajecia semafora");
+  if (exclusive || isTorn(newest))
+    restore(newest);
+  if (!exclusive && !lock.lock(false))
+    fail("FileSemaphore::p: blad zajecia semafora");
+}
+
+void DbCrlTal::recover()
+{
+  FileSemaphore guard(lock, InterProcessLock::SHARED);
+  guard.p();
+  recoverHeld(false);
+  guard.v();
+}
+
+void DbCrlTal::readAll(std::vector<DbBytes>& out)
+{
+  FileSemaphore guard(lock, InterProcessLock::SHARED);
+  guard.p();
+  std::vector<std::string> names;
+  listDirectory(directory, names, ".crl");
+  for (const std::string& name : names) {
+    DbBytes bytes;
+    if (readWhole(directory + name, bytes) == Read::OK)
+      out.push_back(std::move(bytes));
+  }
+  guard.v();
+}
+
+void DbCrlTal::insertCrl(const DbBytes& indexDer, const DbBytes& crlDer, int32_t n, int32_t removeNumber)
+{
+  int32_t p = n - 1;
+  int r = check(crlPath(p, ".crl"), crlPath(p, ".chk"));
+  if (r == CHECK_DIFFERS) {
+    restore(p);
+    fail("Naruszona integralność bazy CRL (plik CRL). Wykonano operację restore");
+  }
+  if (r == CHECK_EQUAL && check(indexPath, indexCheckPath) == CHECK_DIFFERS) {
+    restore(p);
+    fail("Naruszona integralność bazy CRL (plik indeksu CRL-i). Wykonano operację restore");
+  }
+  std::vector<std::string> backups;
+  listDirectory(directory, backups, BAK);
+  for (const std::string& name : backups)
+    deleteFile((directory + name).c_str());
+  moveFile(indexPath.c_str(), (indexPath + BAK).c_str());
+  moveFile(indexCheckPath.c_str(), (indexCheckPath + BAK).c_str());
+  copyWhole(crlPath(p, ".crl"), crlPath(p, ".crl") + BAK);
+  moveFile(crlPath(p, ".chk").c_str(), (crlPath(p, ".chk") + BAK).c_str());
+  std::array<uint8_t, 8> indexCheck = crlCheckBytes(indexDer.data(), indexDer.size());
+  writeWhole(indexPath, indexDer.data(), indexDer.size());
+  writeWhole(indexCheckPath, indexCheck.data(), indexCheck.size());
+  std::array<uint8_t, 8> crlCheck = crlCheckBytes(crlDer.data(), crlDer.size());
+  writeWhole(crlPath(n, ".crl"), crlDer.data(), crlDer.size());
+  writeWhole(crlPath(n, ".chk"), crlCheck.data(), crlCheck.size());
+  if (removeNumber >= 0)
+    deleteFile(crlPath(removeNumber, ".crl").c_str());
+}
+
+void DbCrlTal::getCrlIndex(DbBytes& out, DbCrlGuard& guard)
+{
+  std::unique_ptr<FileSemaphore> taken(new FileSemaphore(lock, guard.getMode()));
+  taken->p();
+  semaphore = std::move(taken);
+  guard.attach(this);
+  recoverHeld(guard.getMode() == InterProcessLock::EXCLUSIVE);
+  readOrThrow(indexPath, out);
+}
+
+void DbCrlTal::getCrlByFileNum(int32_t n, DbBytes& out)
+{
+  readOrThrow(crlPath(n, ".crl"), out);
+}
+
+void DbCrlTal::unlock()
+{
+  std::unique_ptr<FileSemaphore> held(std::move(semaphore));
+  if (held)
+    held->v();
+  else if (!lock.unlock())
+    fail("FileSemaphore::v: blad zwolnienia semafora");
+}

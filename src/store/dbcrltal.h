@@ -1,0 +1,71 @@
+// The CRL store of the file-backed database: each CRL in its own file
+// ("<n>.crl"), the DER index of them ("crl_idx.asn") that the CRL logic reads
+// and rewrites whole, an 8-byte check file beside each ("<n>.chk",
+// "crl_idx.chk") and ".bak" copies of the state before the last update.
+// An update cut short (a missing index or check file, or a newest index item
+// whose files are missing) is rolled back from the ".bak" copies when the
+// index is next read, and bytes that fail their check when the next update
+// begins; each rollback is noted in "crl_rollback_log.txt". The files are untrusted: sizes are bounded and
+// every decode is checked.
+#pragma once
+
+#include "store/dbbase.h"
+#include "store/dblock.h"
+
+#include <memory>
+#include <string>
+
+// The check bytes of data: three zeros, the length modulo 256, the last four
+// bytes (zeros stand for missing bytes of data shorter than four).
+std::array<uint8_t, 8> crlCheckBytes(const uint8_t* data, size_t length);
+
+class DbCrlTal : public DbCrlBase {
+ public:
+  // Results of checking a file against its check file.
+  enum { CHECK_EQUAL = 0, CHECK_DIFFERS = 1, CHECK_NO_CHECK_FILE = 2 };
+
+  // directory ends with '/'; the lock is the database's and is not owned.
+  DbCrlTal(const std::string& directory, InterProcessLock& lock);
+  ~DbCrlTal() override;
+
+  // Writes "crl_idx.asn" holding an empty index (no check file).
+  void create();
+
+  void readAll(std::vector<DbBytes>& out) override;
+  void insertCrl(const DbBytes& indexDer, const DbBytes& crlDer, int32_t n,
+                 int32_t removeNumber) override;
+  // Before reading, a store left torn by a crash is restored (see above).
+  void getCrlIndex(DbBytes& out, DbCrlGuard& guard) override;
+  void getCrlByFileNum(int32_t n, DbBytes& out) override;
+  void unlock() override;
+
+  // Rolls back an update cut short (as getCrlIndex does), under the lock.
+  void recover();
+
+  int check(const std::string& dataPath, const std::string& checkPath);
+  // Logs the rollback of number p, deletes CRL file p and its check file, and
+  // copies every ".bak" file over the file it was made from; temporary files
+  // of writes a crash cut short go too.
+  void restore(int32_t p);
+
+  // Files larger than this are refused as damaged.
+  static constexpr size_t MAX_FILE = 64u << 20;
+
+ private:
+  // recover with the lock held in the mode given.
+  void recoverHeld(bool exclusive);
+  std::string crlPath(int32_t n, const char* extension) const;
+  // True when an update was cut short: there is a ".bak" index to go back to,
+  // and the index, its check file or the newest CRL or its check file is
+  // missing; newest is the number of the index's newest item, or -1.
+  bool isTorn(int32_t& newest);
+
+  std::string directory;
+  std::string indexPath, indexCheckPath;
+  InterProcessLock& lock;
+  std::unique_ptr<FileSemaphore> semaphore;
+};
+
+// The newest item's file number of an encoded CRL index, -1 when it has no
+// items; false when the bytes are no index.
+bool crlIndexNewestNumber(const DbBytes& indexDer, int32_t& number);

@@ -1,0 +1,422 @@
+#include "store/dbcrttal.h"
+
+#include "platform/clock.h"
+
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+namespace {
+
+const uint16_t PAGE = 4096;
+const uint16_t RECNO_KEY = 9;
+const uint16_t HASH_KEY = 41;
+const uint16_t TEXT_KEY = 129;
+const uint16_t FIELD_KEY = 130;
+
+const IndexDescriptor CRT_INDEXES[] = {{HASH_KEY, PAGE}, {TEXT_KEY, PAGE}, {HASH_KEY, PAGE}};
+const IndexDescriptor DN_INDEXES[] = {{RECNO_KEY, PAGE}, {FIELD_KEY, PAGE}};
+const IndexDescriptor CA_INDEXES[] = {{RECNO_KEY, PAGE}};
+const IndexDescriptor ADD_INDEXES[] = {{RECNO_KEY, PAGE}, {HASH_KEY, PAGE}, {HASH_KEY, PAGE}};
+const IndexDescriptor TIME_INDEXES[] = {{TEXT_KEY, PAGE}};
+
+enum { CRT_SERIAL = 0, CRT_EMAIL = 1, CRT_SUBJECT = 2 };
+enum { ADD_KEY_ID = 1, ADD_CERT = 2 };
+
+[[noreturn]] void fail(const std::string& text) { throw std::runtime_error(text); }
+
+// Table results: 1 success; -1, 2 and 3 nothing there; 0 a failure.
+bool found(int r)
+{
+  if (r == 0)
+    fail("Blad bazy danych");
+  return r == 1;
+}
+
+std::string recordNumber(uint32_t position)
+{
+  char text[16];
+  std::snprintf(text, sizeof text, "%.8lX", static_cast<unsigned long>(position));
+  return text;
+}
+
+// False when the text is not eight hexadecimal digits (a damaged table).
+bool parseRecordNumber(const char* text, uint32_t& position)
+{
+  if (std::strlen(text) != 8 || std::strspn(text, "0123456789abcdefABCDEF") != 8)
+    return false;
+  unsigned long value = 0;
+  if (std::sscanf(text, "%lx", &value) != 1)
+    return false;
+  position = static_cast<uint32_t>(value);
+  return true;
+}
+
+// A hash used as text as it is: its octets up to the first zero octet.
+std::string rawHashKey(const DbHash& hash)
+{
+  const void* zero = std::memchr(hash.data(), 0, hash.size());
+  size_t n = zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - hash.data()) : hash.size();
+  return std::string(reinterpret_cast<const char*>(hash.data()), n);
+}
+
+// The key as a slot of the index holds it, for comparing with stored keys.
+std::string slotKey(const std::string& key, uint16_t keyLength)
+{
+  std::vector<char> slot(keyLength);
+  storeKey(slot.data(), key.c_str(), keyLength);
+  return slot.data();
+}
+
+bool insertRecord(DbTable& table, std::initializer_list<const char*> keys, const uint8_t* data,
+                  uint32_t length, uint32_t* position)
+{
+  std::vector<const char*> list(keys);
+  return table.insert(list.data(), data, length, position);
+}
+
+}  // namespace
+
+std::string dbHashText(const DbHash& hash)
+{
+  std::string text;
+  for (uint8_t b : hash) {
+    text += static_cast<char>(0x30 + (b >> 4));
+    text += static_cast<char>(0x30 + (b & 0x0F));
+  }
+  return text;
+}
+
+// Connects in a mode for the life of one operation; disconnects on every path.
+class DbCrtTal::Session {
+ public:
+  Session(DbCrtTal& store, int mode) : store(store) { store.connect(mode); }
+  ~Session() { store.disconnect(); }
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+ private:
+  DbCrtTal& store;
+};
+
+DbCrtTal::DbCrtTal(const std::string& directory, InterProcessLock& lock)
+    : directory(directory), lock(lock)
+{
+}
+
+DbCrtTal::~DbCrtTal() { disconnect(); }
+
+void DbCrtTal::create()
+{
+  struct Table {
+    DbTable* table;
+    const char* name;
+    int n;
+    const IndexDescriptor* indexes;
+    const char* member;
+  };
+  const Table tables[] = {{&crtTb, "certific", 3, CRT_INDEXES, "crtTb"},
+                          {&dnTb, "dnfld", 2, DN_INDEXES, "dnTb"},
+                          {&caTb, "ca", 1, CA_INDEXES, "caTb"},
+                          {&addIdxTb, "addidx", 3, ADD_INDEXES, "addIdxTb"}};
+  for (const Table& t : tables)
+    if (!t.table->create((directory + t.name).c_str(), t.n, t.indexes))
+      fail(std::string("DbCrtTal::create. Blad tworzenia tabeli ") + t.member);
+}
+
+bool DbCrtTal::tablesOpen()
+{
+  try {
+    Session session(*this, InterProcessLock::SHARED);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+void DbCrtTal::connect(int mode)
+{
+  semaphore.reset(new FileSemaphore(lock, mode));
+  semaphore->p();
+  struct Table {
+    DbTable* table;
+    const char* name;
+    const char* member;
+  };
+  const Table tables[] = {{&crtTb, "certific", "crtTb"},
+                          {&dnTb, "dnfld", "dnTb"},
+                          {&caTb, "ca", "caTb"},
+                          {&addIdxTb, "addidx", "addIdxTb"}};
+  for (const Table& t : tables)
+    if (!t.table->open((directory + t.name).c_str())) {
+      disconnect();
+      fail(std::string("DbCrtTal::connect. Blad otwrcia tabeli ") + t.member);
+    }
+  std::string time = directory + "netCertTime";
+  // Two processes may both miss the table: the loser of the create opens it.
+  timeOpen = timeTb.open(time.c_str()) ||
+             ((timeTb.create(time.c_str(), 1, TIME_INDEXES) || true) && timeTb.open(time.c_str()));
+}
+
+void DbCrtTal::closeTables()
+{
+  for (DbTable* t : {&crtTb, &dnTb, &caTb, &addIdxTb, &timeTb})
+    t->close();
+  timeOpen = false;
+}
+
+void DbCrtTal::disconnect()
+{
+  closeTables();
+  if (semaphore) {
+    std::unique_ptr<FileSemaphore> held(std::move(semaphore));
+    held->v();
+  }
+}
+
+void DbCrtTal::searchCertificates(int index, const std::string& key, DbCertList& list)
+{
+  crtTb.setIndex(index);
+  std::string wanted = slotKey(key, crtTb.indexFile().keyLength(index));
+  if (!found(crtTb.find(key.c_str())))
+    return;
+  for (;;) {
+    KeyBufferArray keys(crtTb.dataFile().indexCount());
+    DbCertRecord record;
+    if (!found(crtTb.data(&keys, &record.der, nullptr)) || wanted != keys[index])
+      return;
+    int64_t position = crtTb.recNo();
+    if (position < 0)
+      return;
+    record.id = static_cast<DbRecId>(position);
+    list.push_back(std::move(record));
+    if (!found(crtTb.skip(1)))
+      return;
+  }
+}
+
+void DbCrtTal::searchByRecordNumber(DbTable& table, int index, const char* key, DbCertList& list)
+{
+  table.setIndex(index);
+  std::string wanted;
+  if (key) {
+    wanted = slotKey(key, table.indexFile().keyLength(index));
+    if (!found(table.find(key)))
+      return;
+  } else if (!found(table.first())) {
+    return;
+  }
+  for (;;) {
+    KeyBufferArray keys(table.dataFile().indexCount());
+    if (!found(table.data(&keys, nullptr, nullptr)) || (key && wanted != keys[index]))
+      return;
+    uint32_t position = 0;
+    if (!parseRecordNumber(keys[0], position))
+      fail("Blad bazy danych");
+    DbCertRecord record;
+    record.id = position;
+    // A certificate deleted after its entry was written (a crash between the
+    // two) is skipped, as its entry would have been deleted with it.
+    int r = crtTb.dataFile().read(position, nullptr, &record.der, nullptr);
+    if (r == 0)
+      fail("Blad bazy danych");
+    if (r == 1)
+      list.push_back(std::move(record));
+    if (!found(table.skip(1)))
+      return;
+  }
+}
+
+void DbCrtTal::findBySerNumHash(DbCertList& list, const DbHash& hash)
+{
+  Session session(*this, InterProcessLock::SHARED);
+  searchCertificates(CRT_SERIAL, dbHashText(hash), list);
+}
+
+void DbCrtTal::findBySbjDnHash(DbCertList& list, const DbHash& hash)
+{
+  Session session(*this, InterProcessLock::SHARED);
+  searchCertificates(CRT_SUBJECT, dbHashText(hash), list);
+}
+
+void DbCrtTal::findBySbjDnFld(DbCertList& list, char tag, const std::string& value)
+{
+  Session session(*this, InterProcessLock::SHARED);
+  searchByRecordNumber(dnTb, 1, dbFieldKey(tag, value).c_str(), list);
+}
+
+void DbCrtTal::findByKeyIdHash(DbCertList& list, const DbHash& hash)
+{
+  Session session(*this, InterProcessLock::SHARED);
+  searchByRecordNumber(addIdxTb, ADD_KEY_ID, rawHashKey(hash).c_str(), list);
+}
+
+void DbCrtTal::findByCertHash(DbCertList& list, const DbHash& hash)
+{
+  Session session(*this, InterProcessLock::SHARED);
+  searchByRecordNumber(addIdxTb, ADD_CERT, rawHashKey(hash).c_str(), list);
+}
+
+void DbCrtTal::listCa(DbCertList& list)
+{
+  Session session(*this, InterProcessLock::SHARED);
+  searchByRecordNumber(caTb, 0, nullptr, list);
+}
+
+bool DbCrtTal::insertCert(const DbHash& serNumHash, const DbHash& sbjDnHash, const DbHash& certHash,
+                          const DbHash& keyIdHash, const std::string& email, const DbBytes& der,
+                          const DbDnFieldList& fields, bool isCa)
+{
+  Session session(*this, InterProcessLock::EXCLUSIVE);
+  if (email.size() > DB_EMAIL_MAX)
+    fail("DbCrtTal::insertCert. Za dlugie pole email w certyfikacie");
+  std::string serial = dbHashText(serNumHash);
+  DbCertList same;
+  searchCertificates(CRT_SERIAL, serial, same);
+  for (const DbCertRecord& r : same)
+    if (r.der == der) {
+      if (isWhole(r.id, certHash))
+        return false;
+      // A crash cut this insert short: the record goes and is stored anew.
+      removeRecord(r.id);
+    }
+  if (der.size() > UINT32_MAX)
+    fail("DbCrtTal::insertCert. Blad zapisu do crtTb");
+  uint32_t position = 0;
+  if (!insertRecord(crtTb, {serial.c_str(), email.c_str(), dbHashText(sbjDnHash).c_str()}, der.data(),
+                    static_cast<uint32_t>(der.size()), &position))
+    fail("DbCrtTal::insertCert. Blad zapisu do crtTb");
+  std::string number = recordNumber(position);
+  uint32_t ignored;
+  for (const DbDnField& f : fields)
+    if (!insertRecord(dnTb, {number.c_str(), dbFieldKey(f.tag, f.value).c_str()}, nullptr, 0, &ignored))
+      fail("DbCrtTal::insertIntoDnTb. Blad wstawienie do dnTb");
+  if (isCa && !insertRecord(caTb, {number.c_str()}, nullptr, 0, &ignored))
+    fail("DbCrtTal::insertIntoCaTb. Blad wstawienie do caTb");
+  // The certificate hash is written last: a record with it is whole.
+  if (!insertRecord(addIdxTb, {number.c_str(), rawHashKey(keyIdHash).c_str(), rawHashKey(certHash).c_str()},
+                    nullptr, 0, &ignored))
+    fail("DbCrtTal::insertIntoCaTb. Blad wstawienie do addIdxTb");
+  return true;
+}
+
+bool DbCrtTal::step(int direction)
+{
+  crtTb.setIndex(CRT_SERIAL);
+  if (direction == 0 ? !found(crtTb.first())
+                     : crtTb.setRec(current) != 1 || !found(crtTb.skip(direction)))
+    return false;
+  int64_t position = crtTb.recNo();
+  if (position < 0)
+    return false;
+  current = static_cast<DbRecId>(position);
+  return true;
+}
+
+bool DbCrtTal::first()
+{
+  Session session(*this, InterProcessLock::SHARED);
+  return step(0);
+}
+
+bool DbCrtTal::next()
+{
+  Session session(*this, InterProcessLock::SHARED);
+  return step(1);
+}
+
+bool DbCrtTal::prev()
+{
+  Session session(*this, InterProcessLock::SHARED);
+  return step(-1);
+}
+
+void DbCrtTal::get(DbBytes& der)
+{
+  Session session(*this, InterProcessLock::SHARED);
+  crtTb.setIndex(CRT_SERIAL);
+  if (crtTb.setRec(current) != 1)
+    fail("DbCrtTal::get: blad funkcji crtTb.setRec");
+  der.clear();
+  if (crtTb.data(nullptr, &der, nullptr) != 1)
+    fail("DbCrtTal::get: blad funkcji crtTb.data");
+}
+
+bool DbCrtTal::isWhole(DbRecId position, const DbHash& certHash)
+{
+  DbCertList list;
+  searchByRecordNumber(addIdxTb, ADD_CERT, rawHashKey(certHash).c_str(), list);
+  for (const DbCertRecord& r : list)
+    if (r.id == position)
+      return true;
+  return false;
+}
+
+void DbCrtTal::removeRecord(DbRecId position)
+{
+  crtTb.setIndex(CRT_SERIAL);
+  if (crtTb.setRec(position) != 1)
+    fail("DbCrtTal::deleteCert. Blad wywolania setRec");
+  if (crtTb.deleteRec() != 1)
+    fail("DbCrtTal::deleteCert. Blad usuniecia crtTb");
+  std::string number = recordNumber(position);
+  for (DbTable* t : {&dnTb, &caTb, &addIdxTb}) {
+    t->setIndex(0);
+    // find answers live records only, so each round deletes one more.
+    while (found(t->find(number.c_str())))
+      if (!found(t->deleteRec()))
+        break;
+  }
+}
+
+void DbCrtTal::deleteCert()
+{
+  Session session(*this, InterProcessLock::EXCLUSIVE);
+  crtTb.setIndex(CRT_SERIAL);
+  DbRecId following = current;
+  if (crtTb.setRec(current) != 1)
+    fail("DbCrtTal::deleteCert. Blad wywolania setRec");
+  if (crtTb.skip(1) == 1 && crtTb.recNo() >= 0)
+    following = static_cast<DbRecId>(crtTb.recNo());
+  removeRecord(current);
+  current = following;
+}
+
+void DbCrtTal::setNetCertTime(const std::string& key)
+{
+  Session session(*this, InterProcessLock::EXCLUSIVE);
+  if (!timeOpen)
+    fail("Blad bazy danych");
+  std::string k = slotKey(key, TEXT_KEY);
+  uint8_t bytes[8];
+  uint64_t now = static_cast<uint64_t>(platform::currentTime());
+  for (int i = 0; i < 8; ++i)
+    bytes[i] = static_cast<uint8_t>(now >> (8 * i));
+  timeTb.setIndex(0);
+  if (found(timeTb.find(k.c_str()))) {
+    if (timeTb.update(bytes, sizeof bytes) != 1)
+      fail("Blad bazy danych");
+    return;
+  }
+  uint32_t ignored;
+  if (!insertRecord(timeTb, {k.c_str()}, bytes, sizeof bytes, &ignored))
+    fail("Blad bazy danych");
+}
+
+int64_t DbCrtTal::getNetCertTime(const std::string& key)
+{
+  Session session(*this, InterProcessLock::SHARED);
+  if (!timeOpen)
+    return 0;
+  std::string k = slotKey(key, TEXT_KEY);
+  timeTb.setIndex(0);
+  if (!found(timeTb.find(k.c_str())))
+    return 0;
+  DbBytes data;
+  if (!found(timeTb.data(nullptr, &data, nullptr)) || data.size() != 8)
+    return 0;
+  uint64_t t = 0;
+  for (int i = 0; i < 8; ++i)
+    t |= static_cast<uint64_t>(data[i]) << (8 * i);
+  return static_cast<int64_t>(t);
+}

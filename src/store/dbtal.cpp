@@ -1,0 +1,278 @@
+#include "store/dbtal.h"
+
+#include "base/file.h"
+#include "base/miscutils.h"
+#include "base/talexception.h"
+#include "crypto/hash/lvsha.h"
+#include "platform/fileio.h"
+#include "platform/userdirs.h"
+#include "store/dbcrltal.h"
+#include "store/dbcrttal.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char* const VERSION = "7";
+const char* const DATA_FOLDER = "TAL-VORIN";
+
+[[noreturn]] void importsFailure()
+{
+  throw TalApiException("Błąd otwarcia tabeli numerów importów", 158);
+}
+
+// One line of "imports.dat": digits, one blank, a name of non-blank characters.
+bool parseImportLine(const std::string& line, uint32_t& number, std::string& name)
+{
+  size_t blank = line.find(' ');
+  if (blank == 0 || blank == std::string::npos || blank > 10)
+    return false;
+  uint64_t value = 0;
+  for (size_t i = 0; i < blank; ++i) {
+    if (line[i] < '0' || line[i] > '9')
+      return false;
+    value = value * 10 + static_cast<uint64_t>(line[i] - '0');
+  }
+  name = line.substr(blank + 1);
+  if (value > UINT32_MAX || name.empty() || name.find_first_of(" \t\r") != std::string::npos)
+    return false;
+  number = static_cast<uint32_t>(value);
+  return true;
+}
+
+// The per-user folder of databases is the user's alone.
+void makePrivateDataFolder(const std::string& directory)
+{
+  std::string data;
+  if (!platform::localAppDataFolder(data) || data.empty())
+    return;
+  if (data.back() != '/')
+    data += '/';
+  std::string folder = data + DATA_FOLDER;
+  if (directory.compare(0, folder.size() + 1, folder + "/") != 0)
+    return;
+  makeDirectories(data.c_str());
+  if (::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST)
+    ::chmod(folder.c_str(), 0700);
+}
+
+}  // namespace
+
+// ------------------------------------------------------------- server table
+
+DbSrvTal::DbSrvTal(const std::string& directory, InterProcessLock& lock)
+    : path(directory + "imports.dat"), lock(lock)
+{
+}
+
+void DbSrvTal::create()
+{
+  if (!platform::replaceFileContent(path.c_str(), "", 0, 0600))
+    importsFailure();
+}
+
+void DbSrvTal::load()
+{
+  int fd = platform::openFile(path.c_str(), true, false, platform::OpenDisposition::OpenExisting);
+  if (fd == platform::INVALID_FILE)
+    importsFailure();
+  std::string text;
+  int64_t size = platform::fileSize(fd);
+  bool ok = size >= 0 && static_cast<uint64_t>(size) <= MAX_FILE;
+  if (ok) {
+    text.resize(static_cast<size_t>(size));
+    size_t done = 0;
+    while (done < text.size()) {
+      int64_t n = platform::readFile(fd, &text[done], text.size() - done);
+      if (n <= 0)
+        break;
+      done += static_cast<size_t>(n);
+    }
+    text.resize(done);
+  }
+  platform::closeFile(fd);
+  if (!ok)
+    importsFailure();
+  std::map<std::string, uint32_t> read;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos)
+      end = text.size();
+    std::string line = text.substr(at, end - at);
+    at = end + 1;
+    if (!line.empty() && line.back() == '\r')
+      line.pop_back();
+    if (line.empty())
+      continue;
+    uint32_t number;
+    std::string name;
+    if (!parseImportLine(line, number, name))
+      importsFailure();
+    read[name] = number;
+  }
+  numbers.swap(read);
+}
+
+void DbSrvTal::save()
+{
+  std::string text;
+  for (const auto& entry : numbers)
+    text += std::to_string(entry.second) + " " + entry.first + "\n";
+  if (!platform::replaceFileContent(path.c_str(), text.data(), text.size(), 0600))
+    importsFailure();
+}
+
+void DbSrvTal::removeServer(int32_t type, const std::string& name)
+{
+  if (type != DB_SERVER_CERTIFICATES)
+    return;
+  std::lock_guard<std::recursive_mutex> inProcess(mutex);
+  FileSemaphore guard(lock, InterProcessLock::EXCLUSIVE);
+  guard.p();
+  load();
+  DbSrvMem::removeServer(type, name);
+  save();
+  guard.v();
+}
+
+void DbSrvTal::getImportNumber(int32_t type, const std::string& name, uint32_t& number)
+{
+  std::lock_guard<std::recursive_mutex> inProcess(mutex);
+  if (type == DB_SERVER_CERTIFICATES) {
+    FileSemaphore guard(lock, InterProcessLock::SHARED);
+    guard.p();
+    load();
+    guard.v();
+  }
+  DbSrvMem::getImportNumber(type, name, number);
+}
+
+void DbSrvTal::setImportNumber(int32_t type, const std::string& name, uint32_t number)
+{
+  std::lock_guard<std::recursive_mutex> inProcess(mutex);
+  if (type != DB_SERVER_CERTIFICATES) {
+    DbSrvMem::setImportNumber(type, name, number);  // refuses the type
+    return;
+  }
+  FileSemaphore guard(lock, InterProcessLock::EXCLUSIVE);
+  guard.p();
+  load();
+  DbSrvMem::setImportNumber(type, name, number);
+  save();
+  guard.v();
+}
+
+// ------------------------------------------------------------- database
+
+const char* const DbTal::FILES[11] = {"ca.dta",      "ca.idx",     "certific.dta", "certific.idx",
+                                      "dnfld.dta",   "dnfld.idx",  "version.txt",  "addidx.dta",
+                                      "addidx.idx",  "imports.dat", "crl_idx.asn"};
+
+DbTal::~DbTal()
+{
+  delete crtStore;
+  delete crlStore;
+  delete srvStore;
+  crtStore = nullptr;
+  crlStore = nullptr;
+  srvStore = nullptr;
+}
+
+void DbTal::connect(const std::string& directoryName)
+{
+  char resolved[4096];
+  if (!buildDBDirectory(directoryName.c_str(), resolved, sizeof resolved) || !resolved[0])
+    throw EnDb_Exception("DbTal::connect. Blad wywolania funkcji: buildDBDirectory");
+  dir = resolved;
+  if (dir.back() != '/')
+    dir += '/';
+  dirNoSlash = dir.size() > 1 ? dir.substr(0, dir.size() - 1) : dir;
+  lock.reset(new InterProcessLock(createSemaforeName(), false));
+  crtStore = new DbCrtTal(dir, *lock);
+  crlStore = new DbCrlTal(dir, *lock);
+  srvStore = new DbSrvTal(dir, *lock);
+}
+
+std::string DbTal::createSemaforeName() const
+{
+  if (getSystemInfo().osCode <= 5)
+    return dir + "db.lck";
+  LvSha1 sha;
+  sha.hash(reinterpret_cast<const LvOctet*>(dir.data()), static_cast<unsigned int>(dir.size()));
+  std::string hex;
+  bytesToHexString(sha.getHashPtr(), 20, hex);
+  return "Global\\" + hex;
+}
+
+void DbTal::create()
+{
+  makePrivateDataFolder(dir);
+  if (!makeDirectories(dirNoSlash.c_str()))
+    throw EnDb_Exception("DbTal::create. Blad tworzenia katalogu baz danych");
+  static_cast<DbCrtTal*>(crtStore)->create();
+  static_cast<DbCrlTal*>(crlStore)->create();
+  static_cast<DbSrvTal*>(srvStore)->create();
+  std::string version = dir + "version.txt";
+  if (!platform::replaceFileContent(version.c_str(), VERSION, 1, 0600))
+    throw EnDb_Exception("writeFile: blad otwarcia pliku: " + version);
+}
+
+int DbTal::verify()
+{
+  if (platform::accessPath(dirNoSlash.c_str(), F_OK) != 0)
+    return DB_VERIFY_MISSING;
+  if (platform::accessPath(dirNoSlash.c_str(), R_OK | X_OK) != 0)
+    return DB_VERIFY_NO_ACCESS;
+  // A CRL update cut short by a crash leaves "crl_idx.asn" aside: put it back first.
+  try {
+    static_cast<DbCrlTal*>(crlStore)->recover();
+  } catch (const std::exception&) {
+    // The count below reports what is missing.
+  }
+  int count = 0;
+  for (const char* file : FILES) {
+    std::string path = dir + file;
+    if (platform::accessPath(path.c_str(), F_OK) != 0)
+      break;
+    if (platform::accessPath(path.c_str(), R_OK) != 0) {
+      count = -1;
+      break;
+    }
+    ++count;
+  }
+  if (count == 0)
+    return DB_VERIFY_MISSING;
+  std::FILE* version = std::fopen((dir + "version.txt").c_str(), "rb");
+  if (!version)
+    return count == 6 ? DB_VERIFY_WRONG_VERSION : DB_VERIFY_INCOMPLETE;
+  char text[4];
+  size_t n = std::fread(text, 1, sizeof text, version);
+  std::fclose(version);
+  if (n != 1 || text[0] != VERSION[0])
+    return DB_VERIFY_WRONG_VERSION;
+  if (count != 11)
+    return DB_VERIFY_INCOMPLETE;
+  // Every file is there: a table that fails its checks makes the database incomplete.
+  return static_cast<DbCrtTal*>(crtStore)->tablesOpen() ? DB_VERIFY_VALID : DB_VERIFY_INCOMPLETE;
+}
+
+bool DbTal::copyDb(const std::string& sourceDirectory)
+{
+  if (!makeDirectories(dirNoSlash.c_str()))
+    throw EnDb_Exception("DbTal::copyDb");
+  std::string source = sourceDirectory;
+  if (source.empty() || source.back() != '/')
+    source += '/';
+  for (const char* file : FILES) {
+    std::string from = source + file, to = dir + file;
+    if (!platform::pathExists(from.c_str()))
+      return false;
+    if (!copyFile(from.c_str(), to.c_str(), true))
+      throw EnDb_Exception("Blad kopiowania pliku: " + from + " do polozenia: " + to);
+  }
+  return true;
+}

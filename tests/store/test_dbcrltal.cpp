@@ -1,0 +1,185 @@
+// The CRL files of the file-backed database: check bytes, the files each
+// update leaves, restores after a damaged file or a cut-short update (on the
+// next update and on the next open), and damaged index bytes.
+#include "dbtaltestutil.h"
+#include "store/dbcrltal.h"
+
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <regex>
+
+namespace {
+
+DbBytes readFile(const std::string& path)
+{
+  std::ifstream in(path, std::ios::binary);
+  return DbBytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const std::string& path, const DbBytes& bytes)
+{
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+bool exists(const std::string& path) { return std::ifstream(path).good(); }
+
+struct Store {
+  Store() : Store(scratchDbDir("crl"), true) {}
+  Store(const std::string& dir, bool create) : dir(dir), db(openDb(dir, create)), crl(*db->crl()) {}
+  std::string dir;
+  std::unique_ptr<DbTal> db;
+  DbCrlBase& crl;
+  std::vector<int> numbers;
+
+  DbBytes index()
+  {
+    DbCrlGuard guard(InterProcessLock::SHARED);
+    DbBytes out;
+    crl.getCrlIndex(out, guard);
+    return out;
+  }
+  void add(int removed = -1)
+  {
+    int n = numbers.empty() ? 0 : numbers.back() + 1;
+    std::vector<int> next;
+    for (int k : numbers)
+      if (k != removed) next.push_back(k);
+    next.push_back(n);
+    DbCrlGuard guard(InterProcessLock::EXCLUSIVE);
+    DbBytes old;
+    crl.getCrlIndex(old, guard);
+    crl.insertCrl(indexOf(next), crlOf(n), n, removed);
+    numbers = next;
+  }
+  std::string path(const std::string& name) { return dir + "/" + name; }
+};
+
+TEST(DbCrlTal, CheckBytesHoldTheLengthAndTheLastFourBytes)
+{
+  const struct {
+    DbBytes data;
+    std::array<uint8_t, 8> check;
+  } cases[] = {
+      {{'A', 'B', 'C', 'D', 'E', 'F', 'G'}, {0, 0, 0, 7, 'D', 'E', 'F', 'G'}},
+      {DbBytes(300, 0x5A), {0, 0, 0, 44, 0x5A, 0x5A, 0x5A, 0x5A}},
+      {{1, 2}, {0, 0, 0, 2, 0, 0, 1, 2}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.check, crlCheckBytes(c.data.data(), c.data.size()));
+}
+
+TEST(DbCrlTal, UpdatesLeaveCheckFilesAndBackups)
+{
+  Store s;
+  EXPECT_EQ(indexOf({}), s.index());
+  s.add();
+  s.add(0);
+  EXPECT_EQ(indexOf({1}), s.index());
+  EXPECT_EQ(crlOf(1), readFile(s.path("1.crl")));
+  std::array<uint8_t, 8> check = crlCheckBytes(crlOf(1).data(), crlOf(1).size());
+  EXPECT_EQ(DbBytes(check.begin(), check.end()), readFile(s.path("1.chk")));
+  EXPECT_FALSE(exists(s.path("0.crl"))) << "the replaced CRL is removed";
+  EXPECT_TRUE(exists(s.path("0.crl.bak")));
+  EXPECT_TRUE(exists(s.path("0.chk.bak")));
+  EXPECT_EQ(indexOf({0}), readFile(s.path("crl_idx.asn.bak")));
+  DbBytes out;
+  s.crl.getCrlByFileNum(1, out);
+  EXPECT_EQ(crlOf(1), out);
+  try {
+    s.crl.getCrlByFileNum(0, out);
+    ADD_FAILURE();
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ("readFile(): Blad otwarcia bliku: " + s.path("0.crl"), e.what());
+  }
+  std::vector<DbBytes> all;
+  s.crl.readAll(all);
+  EXPECT_EQ(std::vector<DbBytes>{crlOf(1)}, all);
+}
+
+TEST(DbCrlTal, ADamagedFileIsRestoredByTheNextUpdate)
+{
+  const struct {
+    const char* damaged;
+    const char* text;
+  } cases[] = {
+      {"1.crl", "Naruszona integralność bazy CRL (plik CRL). Wykonano operację restore"},
+      {"crl_idx.asn", "Naruszona integralność bazy CRL (plik indeksu CRL-i). Wykonano operację restore"},
+  };
+  for (const auto& c : cases) {
+    Store s;
+    s.add();
+    s.add();
+    // The CRL's last byte changes; the index grows by a byte (its last one
+    // holds the newest item's number, which must stay).
+    DbBytes bytes = readFile(s.path(c.damaged));
+    if (std::string(c.damaged) == "1.crl")
+      bytes.back() ^= 1;
+    else
+      bytes.push_back(0);
+    writeFile(s.path(c.damaged), bytes);
+    DbCrlGuard guard(InterProcessLock::EXCLUSIVE);
+    DbBytes index;
+    s.crl.getCrlIndex(index, guard);
+    try {
+      s.crl.insertCrl(indexOf({0, 1, 2}), crlOf(2), 2, -1);
+      ADD_FAILURE() << c.damaged;
+    } catch (const std::runtime_error& e) {
+      EXPECT_STREQ(c.text, e.what());
+    }
+    guard.release();
+    EXPECT_EQ(indexOf({0}), s.index()) << c.damaged;
+    EXPECT_FALSE(exists(s.path("1.crl")));
+    EXPECT_EQ(crlOf(0), readFile(s.path("0.crl")));
+    std::string log(reinterpret_cast<const char*>(readFile(s.path("crl_rollback_log.txt")).data()),
+                    readFile(s.path("crl_rollback_log.txt")).size());
+    EXPECT_TRUE(std::regex_match(log, std::regex(R"(\d{4}\.\d\d\.\d\d \d\d:\d\d:\d\d   rollback crlNUm = 1\n)")))
+        << log;
+  }
+}
+
+// A crash leaves the store as one of the steps of an update left it; the
+// next reader goes back to the state before that update.
+TEST(DbCrlTal, ACutShortUpdateIsRestoredOnOpen)
+{
+  const struct {
+    const char* name;
+    std::function<void(Store&)> cut;
+  } cases[] = {
+      {"index moved away",
+       [](Store& s) {
+         std::remove(s.path("crl_idx.asn.bak").c_str());
+         std::rename(s.path("crl_idx.asn").c_str(), s.path("crl_idx.asn.bak").c_str());
+       }},
+      {"newest CRL missing", [](Store& s) { std::remove(s.path("2.crl").c_str()); }},
+      {"newest check missing", [](Store& s) { std::remove(s.path("2.chk").c_str()); }},
+      {"index check missing", [](Store& s) { std::remove(s.path("crl_idx.chk").c_str()); }},
+  };
+  for (const auto& c : cases) {
+    Store s;
+    s.add();
+    s.add();
+    bool cutBeforeIndex = std::string(c.name) == "index moved away";
+    if (!cutBeforeIndex) s.add();
+    c.cut(s);
+    Store reopened(s.dir, false);
+    EXPECT_EQ(indexOf({0, 1}), reopened.index()) << c.name;
+  }
+}
+
+TEST(DbCrlTal, TruncatedOrAlteredIndexBytesAreNoIndex)
+{
+  DbBytes good = indexOf({3, 4, 5});
+  int32_t newest = 0;
+  ASSERT_TRUE(crlIndexNewestNumber(good, newest));
+  EXPECT_EQ(5, newest);
+  for (size_t cut = 0; cut < good.size(); ++cut)
+    EXPECT_FALSE(crlIndexNewestNumber(DbBytes(good.begin(), good.begin() + cut), newest)) << cut;
+  DbBytes wrongTag = good;
+  wrongTag[7] = 0x31;
+  EXPECT_FALSE(crlIndexNewestNumber(wrongTag, newest));
+  DbBytes longLength = {0x30, 0x84, 0xFF, 0xFF, 0xFF, 0xFF};
+  EXPECT_FALSE(crlIndexNewestNumber(longLength, newest));
+}
+
+}  // namespace

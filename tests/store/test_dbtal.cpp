@@ -1,0 +1,277 @@
+// The file-backed database: the certificate tables and their keys, the
+// directory checks of verify and copyDb, the per-user folder, and the server
+// table "imports.dat" (its lines as bytes, damaged files).
+#include "base/talexception.h"
+#include "dbtaltestutil.h"
+#include "platform/clock.h"
+#include "store/dbcrttal.h"
+
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace {
+
+std::string fileText(const std::string& path)
+{
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeText(const std::string& path, const std::string& text)
+{
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+std::vector<DbRecId> idsOf(const DbCertList& list)
+{
+  std::vector<DbRecId> ids;
+  for (const DbCertRecord& r : list) ids.push_back(r.id);
+  return ids;
+}
+
+TEST(DbCrtTal, HashTextUsesTheCharactersAfterTheDigits)
+{
+  DbHash h{};
+  h[0] = 0x09;
+  h[1] = 0xAF;
+  h[19] = 0xBC;
+  std::string text = dbHashText(h);
+  ASSERT_EQ(40u, text.size());
+  EXPECT_EQ("09:?", text.substr(0, 4));
+  EXPECT_EQ(";<", text.substr(38));
+}
+
+TEST(DbCrtTal, EveryKeyFindsItsCertificateAndDeletedOnesAreGone)
+{
+  std::string dir = scratchDbDir("crt");
+  auto db = openDb(dir, true);
+  DbCrtBase& crt = *db->crt();
+  for (uint32_t id = 0; id < 40; ++id) ASSERT_TRUE(insertNumbered(crt, id, id % 10 == 0));
+  EXPECT_FALSE(insertNumbered(crt, 5)) << "the same certificate is stored once";
+  // Another certificate with the same serial-number hash is stored beside it.
+  ASSERT_TRUE(crt.insertCert(hashOf(5, 1), hashOf(99, 2), hashOf(99, 3), hashOf(99, 4), "", derOf(99), {}, false));
+
+  const struct {
+    const char* name;
+    std::function<void(DbCertList&)> find;
+    size_t count;
+  } queries[] = {
+      {"serial", [&](DbCertList& l) { crt.findBySerNumHash(l, hashOf(5, 1)); }, 2},
+      {"subject", [&](DbCertList& l) { crt.findBySbjDnHash(l, hashOf(5, 2)); }, 5},
+      {"field", [&](DbCertList& l) { crt.findBySbjDnFld(l, 'n', "NAME 5"); }, 1},
+      {"shared field", [&](DbCertList& l) { crt.findBySbjDnFld(l, 'c', "PL"); }, 40},
+      {"key id", [&](DbCertList& l) { crt.findByKeyIdHash(l, hashOf(5, 4)); }, 1},
+      {"cert hash", [&](DbCertList& l) { crt.findByCertHash(l, hashOf(5, 3)); }, 1},
+      {"ca", [&](DbCertList& l) { crt.listCa(l); }, 4},
+      {"absent", [&](DbCertList& l) { crt.findBySerNumHash(l, hashOf(1000, 1)); }, 0},
+  };
+  DbRecId five = 0;
+  for (const auto& q : queries) {
+    DbCertList list;
+    q.find(list);
+    EXPECT_EQ(q.count, list.size()) << q.name;
+    if (std::string(q.name) == "cert hash" && list.size() == 1) {
+      EXPECT_EQ(derOf(5), list[0].der);
+      five = list[0].id;
+    }
+  }
+
+  crt.setCurrentRec(five);
+  DbBytes der;
+  crt.get(der);
+  EXPECT_EQ(derOf(5), der);
+  crt.deleteCert();
+  EXPECT_NE(five, crt.getCurrentRec()) << "the cursor moves on";
+  for (const auto& q : queries) {
+    DbCertList list;
+    q.find(list);
+    for (DbRecId id : idsOf(list)) EXPECT_NE(five, id) << q.name;
+  }
+  crt.setCurrentRec(five);
+  EXPECT_THROW(crt.get(der), std::runtime_error);
+
+  // The cursor walks every live record once, both ways.
+  size_t forward = 0, backward = 0;
+  for (bool on = crt.first(); on && forward < 100; on = crt.next()) ++forward;
+  for (bool on = true; on && backward < 100; on = crt.prev()) ++backward;
+  EXPECT_EQ(40u, forward);
+  EXPECT_EQ(40u, backward);
+
+  // Another connection (as another process would) reads the same records.
+  auto again = openDb(dir);
+  DbCertList list;
+  again->crt()->findBySbjDnFld(list, 'n', "NAME 39");
+  ASSERT_EQ(1u, list.size());
+  EXPECT_EQ(derOf(39), list[0].der);
+}
+
+TEST(DbCrtTal, KeyBoundsAndTimes)
+{
+  auto db = openDb(scratchDbDir("bounds"), true);
+  DbCrtBase& crt = *db->crt();
+  std::string email(DB_EMAIL_MAX, 'm');
+  EXPECT_TRUE(crt.insertCert(hashOf(1, 1), hashOf(1, 2), hashOf(1, 3), hashOf(1, 4), email, derOf(1), {}, false));
+  try {
+    crt.insertCert(hashOf(2, 1), hashOf(2, 2), hashOf(2, 3), hashOf(2, 4), email + "m", derOf(2), {}, false);
+    ADD_FAILURE() << "a 129-character e-mail is refused";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ("DbCrtTal::insertCert. Za dlugie pole email w certyfikacie", e.what());
+  }
+  // A field value longer than its key is cut the same way at insert and query.
+  std::string longValue(300, 'V');
+  ASSERT_TRUE(crt.insertCert(hashOf(3, 1), hashOf(3, 2), hashOf(3, 3), hashOf(3, 4), "", derOf(3),
+                             {{'o', longValue}}, false));
+  DbCertList list;
+  crt.findBySbjDnFld(list, 'o', longValue);
+  EXPECT_EQ(1u, list.size());
+
+  EXPECT_EQ(0, crt.getNetCertTime("ldap://never"));
+  platform::setTestTime(int64_t{5} << 33);
+  crt.setNetCertTime("ldap://a");
+  platform::setTestTime(1700000000);
+  crt.setNetCertTime(std::string(200, 'k'));
+  crt.setNetCertTime("ldap://b");
+  platform::clearTestTime();
+  EXPECT_EQ(int64_t{5} << 33, crt.getNetCertTime("ldap://a"));
+  EXPECT_EQ(1700000000, crt.getNetCertTime(std::string(128, 'k') + "ignored"));
+}
+
+TEST(DbCrtTal, AddDnFieldUpperCasesAndTakesTheLastEmail)
+{
+  DbDnFieldList fields;
+  std::string email;
+  addDnField(fields, 'e', "a@b.pl", email);
+  addDnField(fields, 'n', "\xC5\x82ukasz", email);
+  addDnField(fields, 'n', "\xC5\x81UKASZ", email);
+  addDnField(fields, 'e', "c@d.pl", email);
+  ASSERT_EQ(3u, fields.size());
+  EXPECT_EQ("\xC5\x81UKASZ", fields[1].value);
+  EXPECT_EQ("C@D.PL", email);
+}
+
+TEST(DbTal, VerifyAnswersForEachKindOfDirectory)
+{
+  const struct {
+    const char* name;
+    std::function<void(const std::string&)> damage;
+    int result;
+  } cases[] = {
+      {"fresh", [](const std::string&) {}, DB_VERIFY_VALID},
+      {"version 6", [](const std::string& d) { writeText(d + "/version.txt", "6"); }, DB_VERIFY_WRONG_VERSION},
+      {"empty version", [](const std::string& d) { writeText(d + "/version.txt", ""); }, DB_VERIFY_WRONG_VERSION},
+      {"version with a line end", [](const std::string& d) { writeText(d + "/version.txt", "7\n"); },
+       DB_VERIFY_WRONG_VERSION},
+      {"no addidx.idx", [](const std::string& d) { std::remove((d + "/addidx.idx").c_str()); }, DB_VERIFY_INCOMPLETE},
+      {"first six only",
+       [](const std::string& d) {
+         for (int i = 6; i < 11; ++i) std::remove((d + "/" + DbTal::FILES[i]).c_str());
+       },
+       DB_VERIFY_WRONG_VERSION},
+      {"no ca.dta", [](const std::string& d) { std::remove((d + "/ca.dta").c_str()); }, DB_VERIFY_MISSING},
+      {"damaged certific.idx", [](const std::string& d) { writeText(d + "/certific.idx", std::string(2048, 'x')); },
+       DB_VERIFY_INCOMPLETE},
+      {"truncated dnfld.dta", [](const std::string& d) { writeText(d + "/dnfld.dta", "!C4"); }, DB_VERIFY_INCOMPLETE},
+      {"no directory", [](const std::string& d) { std::system(("rm -rf '" + d + "'").c_str()); }, DB_VERIFY_MISSING},
+  };
+  for (const auto& c : cases) {
+    std::string dir = scratchDbDir("verify");
+    auto db = openDb(dir, true);
+    c.damage(dir);
+    EXPECT_EQ(c.result, db->verify()) << c.name;
+  }
+}
+
+TEST(DbCrtTal, ADamagedTableAnswersAnErrorToQueries)
+{
+  std::string dir = scratchDbDir("damaged");
+  auto db = openDb(dir, true);
+  ASSERT_TRUE(insertNumbered(*db->crt(), 1));
+  writeText(dir + "/addidx.idx", std::string(4096, '\xFF'));
+  DbCertList list;
+  try {
+    db->crt()->findByCertHash(list, hashOf(1, 3));
+    ADD_FAILURE();
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ("DbCrtTal::connect. Blad otwrcia tabeli addIdxTb", e.what());
+  }
+  // The lock was given back: a writer gets it.
+  EXPECT_EQ(DB_VERIFY_INCOMPLETE, db->verify());
+  EXPECT_THROW(insertNumbered(*openDb(dir)->crt(), 2), std::runtime_error);
+}
+
+TEST(DbTal, CopyDbCopiesTheListedFiles)
+{
+  std::string source = scratchDbDir("source");
+  auto from = openDb(source, true);
+  ASSERT_TRUE(insertNumbered(*from->crt(), 7));
+  auto to = openDb(scratchDbDir("target"));
+  ASSERT_TRUE(to->copyDb(source));
+  EXPECT_EQ(DB_VERIFY_VALID, to->verify());
+  DbCertList list;
+  to->crt()->findByCertHash(list, hashOf(7, 3));
+  EXPECT_EQ(1u, list.size());
+  std::remove((source + "/imports.dat").c_str());
+  EXPECT_FALSE(openDb(scratchDbDir("target2"))->copyDb(source));
+}
+
+TEST(DbTal, RelativeNamesLiveInThePrivateUserFolder)
+{
+  std::string home = scratchDbDir("home");
+  const char* old = std::getenv("XDG_DATA_HOME");
+  std::string saved = old ? old : "";
+  setenv("XDG_DATA_HOME", home.c_str(), 1);
+  auto db = openDb("profile-db", true);
+  old ? setenv("XDG_DATA_HOME", saved.c_str(), 1) : unsetenv("XDG_DATA_HOME");
+  EXPECT_EQ(home + "/TAL-VORIN/profile-db/", db->directory());
+  EXPECT_EQ(home + "/TAL-VORIN/profile-db/db.lck", db->createSemaforeName());
+  struct stat st;
+  ASSERT_EQ(0, ::stat((home + "/TAL-VORIN").c_str(), &st));
+  EXPECT_EQ(0700u, st.st_mode & 0777u);
+  EXPECT_EQ(DB_VERIFY_VALID, db->verify());
+}
+
+int apiCode(const std::function<void()>& call)
+{
+  try {
+    call();
+  } catch (const TalApiException& e) {
+    return e.getCode();
+  }
+  return -1;
+}
+
+TEST(DbSrvTal, ImportNumbersPersistAsLines)
+{
+  std::string dir = scratchDbDir("srv");
+  auto db = openDb(dir, true);
+  DbSrvBase& srv = *db->srv();
+  srv.setImportNumber(1, "LDAP.Example", 12);
+  srv.setImportNumber(1, "b", 4294967295u);
+  srv.setImportNumber(1, "c", 3);
+  srv.removeServer(1, "C");
+  srv.removeServer(2, "b");
+  EXPECT_EQ("4294967295 b\n12 ldap.example\n", fileText(dir + "/imports.dat"));
+  uint32_t n = 0;
+  openDb(dir)->srv()->getImportNumber(1, "ldap.example", n);
+  EXPECT_EQ(12u, n);
+  EXPECT_EQ(20, apiCode([&] { srv.getImportNumber(2, "b", n); }));
+  EXPECT_EQ(20, apiCode([&] { srv.setImportNumber(3, "b", 1); }));
+  EXPECT_THROW(srv.getImportNumber(1, "c", n), std::runtime_error);
+
+  writeText(dir + "/imports.dat", "7 crlf\r\n\r\n8 lf\n9 last");
+  for (const char* name : {"crlf", "lf", "last"}) {
+    srv.getImportNumber(1, name, n);
+    EXPECT_EQ(std::string(name) == "crlf" ? 7u : name[0] == 'l' && name[1] == 'f' ? 8u : 9u, n) << name;
+  }
+  for (const char* damaged : {"x b\n", "1\n", "1 \n", "99999999999 big\n", "1 two words\n", " 1 a\n"}) {
+    writeText(dir + "/imports.dat", damaged);
+    EXPECT_EQ(158, apiCode([&] { srv.getImportNumber(1, "b", n); })) << damaged;
+    EXPECT_EQ(158, apiCode([&] { srv.setImportNumber(1, "b", 1); })) << damaged;
+  }
+  std::remove((dir + "/imports.dat").c_str());
+  EXPECT_EQ(158, apiCode([&] { srv.getImportNumber(1, "b", n); }));
+}
+
+}  // namespace

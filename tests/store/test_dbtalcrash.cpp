@@ -1,0 +1,210 @@
+// The file-backed database between processes: two writers at once, and a
+// writer killed with SIGKILL at random points while it stores certificates
+// and CRLs. After each kill the database opens, verifies, and gives back
+// every record committed before the kill, whole. Rounds: 30 here, more with
+// TALVORIN_CRASH_ROUNDS (1000 for the long run).
+#include "dbtaltestutil.h"
+#include "store/dbcrltal.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <random>
+#include <set>
+#include <sys/wait.h>
+#include <thread>
+
+namespace {
+
+// One committed step as the writer reports it through a pipe.
+struct Report {
+  char kind;  // 'C' certificate, 'R' CRL
+  int32_t id;
+};
+
+void send(int fd, char kind, int32_t id)
+{
+  Report r{kind, id};
+  if (::write(fd, &r, sizeof r) != sizeof r) _exit(3);
+}
+
+// Stores certificates from firstId on and, after every crlEvery-th one, a CRL;
+// reports each step once it returned.
+[[noreturn]] void writer(const std::string& dir, uint32_t firstId, uint32_t count, uint32_t crlEvery, int fd)
+{
+  try {
+    auto db = openDb(dir);
+    for (uint32_t id = firstId; id < firstId + count; ++id) {
+      insertNumbered(*db->crt(), id, id % 3 == 0);
+      send(fd, 'C', static_cast<int32_t>(id));
+      if (id % crlEvery != 0) continue;
+      DbCrlGuard guard(InterProcessLock::EXCLUSIVE);
+      DbBytes index;
+      db->crl()->getCrlIndex(index, guard);
+      int32_t newest = -1;
+      if (!crlIndexNewestNumber(index, newest)) _exit(4);
+      std::vector<int> numbers;
+      for (int n = 0; n <= newest + 1; ++n) numbers.push_back(n);
+      db->crl()->insertCrl(indexOf(numbers), crlOf(newest + 1), newest + 1, -1);
+      guard.release();
+      send(fd, 'R', newest + 1);
+    }
+  } catch (...) {
+    _exit(2);
+  }
+  _exit(0);
+}
+
+pid_t startWriter(const std::string& dir, uint32_t firstId, uint32_t count, uint32_t crlEvery, int& readEnd)
+{
+  int fds[2];
+  if (::pipe(fds) != 0) return -1;
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(fds[0]);
+    writer(dir, firstId, count, crlEvery, fds[1]);
+  }
+  ::close(fds[1]);
+  readEnd = fds[0];
+  return pid;
+}
+
+std::vector<Report> drain(int fd)
+{
+  std::vector<Report> out;
+  Report r;
+  while (::read(fd, &r, sizeof r) == sizeof r) out.push_back(r);
+  ::close(fd);
+  return out;
+}
+
+void expectCertificate(DbCrtBase& crt, uint32_t id)
+{
+  DbCertList list;
+  crt.findByCertHash(list, hashOf(id, 3));
+  ASSERT_EQ(1u, list.size()) << id;
+  EXPECT_EQ(derOf(id), list[0].der) << id;
+  list.clear();
+  crt.findBySbjDnFld(list, 'n', "NAME " + std::to_string(id));
+  EXPECT_EQ(1u, list.size()) << id;
+}
+
+TEST(DbTalProcesses, TwoWritersAtOnceLoseNothing)
+{
+  std::string dir = scratchDbDir("two");
+  openDb(dir, true);
+  int ends[2];
+  pid_t pids[2] = {startWriter(dir, 0, 150, 4, ends[0]), startWriter(dir, 1000, 150, 4, ends[1])};
+  for (int i = 0; i < 2; ++i) {
+    int status = 0;
+    ASSERT_EQ(pids[i], ::waitpid(pids[i], &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(150u + 38u, drain(ends[i]).size()) << "150 certificates, a CRL at each multiple of 4";
+  }
+  auto db = openDb(dir);
+  EXPECT_EQ(DB_VERIFY_VALID, db->verify());
+  for (uint32_t base : {0u, 1000u})
+    for (uint32_t id = base; id < base + 150; ++id) expectCertificate(*db->crt(), id);
+  DbCrlGuard guard(InterProcessLock::SHARED);
+  DbBytes index;
+  db->crl()->getCrlIndex(index, guard);
+  int32_t newest = 0;
+  ASSERT_TRUE(crlIndexNewestNumber(index, newest));
+  EXPECT_EQ(2 * 38 - 1, newest) << "every CRL of both writers has its own number";
+}
+
+TEST(DbTalProcesses, TwoProcessesUpdatingTheServerTableLoseNoUpdate)
+{
+  std::string dir = scratchDbDir("servers");
+  openDb(dir, true);
+  pid_t pids[2];
+  for (int w = 0; w < 2; ++w) {
+    pids[w] = ::fork();
+    if (pids[w] == 0) {
+      auto db = openDb(dir);
+      for (uint32_t i = 0; i < 60; ++i) db->srv()->setImportNumber(1, "srv" + std::to_string(w * 100 + i), i);
+      _exit(0);
+    }
+  }
+  for (pid_t pid : pids) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  auto db = openDb(dir);
+  for (uint32_t w = 0; w < 2; ++w)
+    for (uint32_t i = 0; i < 60; ++i) {
+      uint32_t n = 99;
+      db->srv()->getImportNumber(1, "SRV" + std::to_string(w * 100 + i), n);
+      EXPECT_EQ(i, n);
+    }
+}
+
+TEST(DbTalProcesses, AWriterKilledAnywhereLosesNothingCommitted)
+{
+  const char* env = std::getenv("TALVORIN_CRASH_ROUNDS");
+  int rounds = env ? std::atoi(env) : 30;
+  unsigned seed = static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
+  std::mt19937 random(seed);
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::string dir = scratchDbDir("crash");
+  openDb(dir, true);
+  std::set<uint32_t> certificates;
+  std::set<int32_t> crls;
+  uint32_t next = 1;
+  for (int round = 0; round < rounds && !HasFailure(); ++round) {
+    int fd;
+    pid_t pid = startWriter(dir, next, 100000, 2, fd);
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 40000));
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended by itself: " << status;
+    for (const Report& r : drain(fd)) {
+      if (r.kind == 'C') certificates.insert(static_cast<uint32_t>(r.id));
+      else crls.insert(r.id);
+    }
+    // The next writer starts again at the first uncommitted certificate, which
+    // may be half there.
+    if (!certificates.empty()) next = *certificates.rbegin() + 1;
+
+    auto db = openDb(dir);
+    ASSERT_EQ(DB_VERIFY_VALID, db->verify()) << "round " << round;
+    DbCrlGuard guard(InterProcessLock::SHARED);
+    DbBytes index;
+    db->crl()->getCrlIndex(index, guard);
+    int32_t newest = -1;
+    ASSERT_TRUE(crlIndexNewestNumber(index, newest)) << "round " << round;
+    for (int32_t n : crls) {
+      ASSERT_LE(n, newest) << "round " << round;
+      DbBytes crl;
+      db->crl()->getCrlByFileNum(n, crl);
+      EXPECT_EQ(crlOf(n), crl) << n;
+    }
+    guard.release();
+    // Only the newest certificates are looked up each round; all at the end.
+    for (auto it = certificates.lower_bound(next > 50 ? next - 50 : 0); it != certificates.end(); ++it)
+      expectCertificate(*db->crt(), *it);
+    // Every record a walk meets is whole: some certificate's exact bytes
+    // (every tenth round and the last: a walk connects once per record).
+    if (round % 10 != 0 && round + 1 != rounds) continue;
+    size_t walked = 0;
+    for (bool on = db->crt()->first(); on; on = db->crt()->next()) {
+      DbBytes der;
+      db->crt()->get(der);
+      uint32_t id = static_cast<uint32_t>(std::atoi(reinterpret_cast<const char*>(der.data()) + 5));
+      EXPECT_EQ(derOf(id), der);
+      EXPECT_LE(id, next) << "no record of a certificate never attempted";
+      ++walked;
+    }
+    EXPECT_GE(walked, certificates.size());
+  }
+  auto db = openDb(dir);
+  for (uint32_t id : certificates) expectCertificate(*db->crt(), id);
+  std::printf("%d rounds: %zu certificates and %zu CRLs committed\n", rounds, certificates.size(), crls.size());
+}
+
+}  // namespace
