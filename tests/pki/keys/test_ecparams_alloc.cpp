@@ -114,9 +114,9 @@ void loadUnnamedCurveKey(UnnamedCurveKey& k) {
 TEST(EcParamsAlloc, PublicKeyOfUnnamedCurveAnswersOutOfMemory) {
   UnnamedCurveKey k;
   loadUnnamedCurveKey(k);
-  const ECSpecifiedDomain& spec = k.spki.ecParameters.specifiedCurve;
+  const ECSpecifiedDomain& domain = k.spki.ecParameters.specifiedCurve;
   auto run = [&](ECPublicKey& key, bool& set, int& verified) {
-    set = key.setSpecifiedDomain(spec);
+    set = key.setSpecifiedDomain(domain);
     verified = key.verify(k.digest.data(), static_cast<int>(k.digest.size()), k.sig);
   };
   const long total = allocationsOf([&] {
@@ -144,7 +144,7 @@ TEST(EcParamsAlloc, PublicKeyOfUnnamedCurveAnswersOutOfMemory) {
       // a curve that was set and then ran out of memory is not "no curve"
       if (set) EXPECT_TRUE(verified == 0 || verified == 1) << verified;
       // with memory back the key verifies (a refused curve is set again)
-      if (!set) EXPECT_TRUE(key.setSpecifiedDomain(spec));
+      if (!set) EXPECT_TRUE(key.setSpecifiedDomain(domain));
       EXPECT_EQ(key.verify(k.digest.data(), static_cast<int>(k.digest.size()), k.sig), 1);
     }
   }

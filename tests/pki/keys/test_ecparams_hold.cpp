@@ -115,9 +115,9 @@ TEST(EcParamsHold, ExplicitKeysStayWithinTheHoldBudget) {
     // validating the largest curve the decoder admits takes some hundreds of KB, once
     EXPECT_LT(h.peak, size_t(2) << 20);
     const Bytes digest = digestOf(c.hashId, msg);
-    const ECSpecifiedDomain& spec = k.ecParameters.specifiedCurve;
-    EXPECT_EQ(spec.isNamedCurve(), c.named);
-    EXPECT_EQ(findNamedCurveBySpecifiedDomain(spec, false) != nullptr, c.named);
+    const ECSpecifiedDomain& domain = k.ecParameters.specifiedCurve;
+    EXPECT_EQ(domain.isNamedCurve(), c.named);
+    EXPECT_EQ(findNamedCurveBySpecifiedDomain(domain, false) != nullptr, c.named);
     AlgorithmIdentifier alg = sigAlgOf("ecdsa", c.hashId, 0);
     // a copy builds its own curve when used, the original too
     SubPubKeyInfo copy(k);
@@ -209,12 +209,12 @@ TEST(EcParamsHold, CurveOfNoNameIsBuiltOnceForConcurrentReaders) {
   const Bytes der = readFile("othergen_prime256v1.spki.der");
   SubPubKeyInfo k;
   ASSERT_EQ(k.decodeBuffer(der.data(), static_cast<int>(der.size())), static_cast<int>(der.size()));
-  const ECSpecifiedDomain& spec = k.ecParameters.specifiedCurve;
+  const ECSpecifiedDomain& domain = k.ecParameters.specifiedCurve;
   const LvGeneralDsaKeyDomain* seen[4] = {};
   std::vector<std::thread> readers;
-  for (auto& s : seen) readers.emplace_back([&spec, &s] { s = spec.getKeyDomain(); });
+  for (auto& s : seen) readers.emplace_back([&domain, &s] { s = domain.getKeyDomain(); });
   for (auto& t : readers) t.join();
   ASSERT_NE(seen[0], nullptr);
   for (auto* s : seen) EXPECT_EQ(s, seen[0]);
-  EXPECT_EQ(spec.getKeyDomain(), seen[0]);
+  EXPECT_EQ(domain.getKeyDomain(), seen[0]);
 }

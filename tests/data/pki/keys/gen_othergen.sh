@@ -30,8 +30,8 @@ def items(c):
         t, v, i = parse(c, i)
         out.append((t, v))
     return out
-_, spec, _ = parse(open(sys.argv[1], 'rb').read())
-version, field, curve, base, order = items(spec)[:5]
+_, domain, _ = parse(open(sys.argv[1], 'rb').read())
+version, field, curve, base, order = items(domain)[:5]
 p = int.from_bytes(items(field[1])[1][1], 'big')
 a, b = (int.from_bytes(v, 'big') for _, v in items(curve[1])[:2])
 n = int.from_bytes(order[1], 'big')
