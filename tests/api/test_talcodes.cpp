@@ -76,6 +76,13 @@ TEST(ResultCodes, MessagesGivenWordForWord) {
       {161, "Nieznany wyjątek"},
       {165, "Użytkownik anulował akcję"},
       {174, "Błąd testów poprawności biblioteki kryptograficznej libvorinpp"},
+      // Messages the report lines of the time-stamp, signature and database
+      // code quote as these codes' own: the table must give the same words.
+      {92, "Nieznany algorytm skrótu !!!"},
+      {128, "Z żadnego serwera nie udało się pobrać znacznika czasu !!!"},
+      {158, "Błąd bazy danych !!!"},
+      {160, "Niepoprawna wersja bazy danych"},
+      {167, "Brak uprawnień do bazy danych"},
   };
   for (const Row& row : rows) EXPECT_STREQ(row.text, talErrorText(nullptr, row.code)) << row.code;
   // Windows-1250 bytes, not UTF-8: "ą" is one byte 0xB9.
