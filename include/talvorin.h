@@ -277,6 +277,24 @@ int32_t talGetCounterSignatureCount(const talSigInfo* signature, int32_t* count)
 int32_t talProtectMessageGF(talCtx* ctx, const void* recipients, talStream* input,
                             talStream* output, int32_t flags);
 
+/* XML signatures. A context (tvXmlCreateCtx) holds the documents loaded into it; tvXmlUnprotect
+ * verifies every signature of one document inside an open library context and hands back the
+ * results, read with the talMsg and talSignature functions above. With option 4 set the results
+ * own the XML context, which then dies with them. */
+typedef struct tvXmlCtx tvXmlCtx;
+typedef struct tvXmlDoc tvXmlDoc;
+int32_t tvXmlCreateCtx(tvXmlCtx** context);
+int32_t tvXmlDeleteCtx(tvXmlCtx* context);
+int32_t tvXmlSetOption(tvXmlCtx* context, int32_t option, const void* value, int32_t length);
+int32_t tvXmlLoadDocFile(tvXmlCtx* context, const char* path, void* owner, tvXmlDoc** document);
+int32_t tvXmlUnprotect(talCtx* ctx, tvXmlCtx* context, tvXmlDoc* document, const char* expression,
+                       talMsgInfo** message);
+int32_t tvXmlGetObjCount(tvXmlCtx* context, const talSigInfo* signature, int32_t* count);
+int32_t tvXmlSaveObjFile(tvXmlCtx* context, const talSigInfo* signature, int32_t index,
+                         const char* path);
+/* Releases the results of tvXmlUnprotect (and the XML context they own under option 4). */
+int32_t tvXmlDeleteMsgInfo(talMsgInfo* message);
+
 #ifdef __cplusplus
 }
 #endif
