@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <malloc.h>
 #include <memory>
 
 #define CRT_UNIT "API/talcrt"
@@ -210,7 +211,10 @@ int32_t talDeleteBuffer(void* buffer, int32_t length) {
   return traceCode("talDeleteBuffer", [&] {
     return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
       if (!buffer || length < 0) return 20;
-      SecretBlock::wipe(buffer, static_cast<size_t>(length));
+      // A length past the allocation is the caller's mistake: the wipe stops at its end.
+      size_t usable = malloc_usable_size(buffer);
+      size_t wipe = static_cast<size_t>(length);
+      SecretBlock::wipe(buffer, wipe < usable ? wipe : usable);
       std::free(buffer);
       return 0;
     });

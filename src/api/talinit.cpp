@@ -58,7 +58,10 @@ int32_t initBody(talCtx** out, talProfile* handle) {
   // A pointer that is no profile (or one already freed) is refused, never deleted.
   if (!TalProfile::isValidHandle(handle)) return 20;
   TalProfile* profile = reinterpret_cast<TalProfile*>(handle);
+  // A profile another context holds cannot be taken a second time.
+  if (profile->isHeldByContext()) return 20;
   std::unique_ptr<TalProfile> owned(profile);
+  profile->markHeldByContext();
   if (!out) return 20;
   if (!selfTestPassed.load()) {
     if (!selfTest.load()()) return 174;

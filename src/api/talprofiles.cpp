@@ -73,7 +73,11 @@ talProfile* talCreateProfile(int32_t type) {
 int32_t talDeleteProfile(talProfile* profile) {
   return traceCode("talDeleteProfile", [&] {
     return catchWithText([&] {
-      delete validProfile(profile);
+      TalProfile* p = validProfile(profile);
+      // The context that took it at talInitEx deletes it; deleting it here would leave the
+      // context with a freed profile.
+      if (p->isHeldByContext()) return 20;
+      delete p;
       return 0;
     });
   });

@@ -4,11 +4,27 @@
 #include "keys/secretblock.h"
 
 #include <cstring>
+#include <mutex>
+#include <set>
 
 const char TalProfile::MAGIC[TalProfile::MAGIC_LENGTH + 1] = "TalVorinProfile#3.9!";
 
 namespace {
 const int32_t ATTR_TYPE = 1;
+
+// The live profiles, so that a handle check never reads memory behind a stranger's pointer.
+std::mutex& registryLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::set<const void*>& registry() {
+  static std::set<const void*> live;
+  return live;
+}
+void enlist(const void* profile) {
+  std::lock_guard<std::mutex> guard(registryLock());
+  registry().insert(profile);
+}
 const int32_t ATTR_DATABASE_TYPE = 17;
 }  // namespace
 
@@ -19,7 +35,10 @@ bool ProfileParameters::get(const std::string& name, std::string& value) const {
   return true;
 }
 
-TalProfile::TalProfile() { std::memcpy(magic, MAGIC, sizeof magic); }
+TalProfile::TalProfile() {
+  std::memcpy(magic, MAGIC, sizeof magic);
+  enlist(this);
+}
 
 TalProfile::TalProfile(const TalProfile& other)
     : params(other.params),
@@ -31,6 +50,7 @@ TalProfile::TalProfile(const TalProfile& other)
       extKeyUsages(other.extKeyUsages),
       servers(other.servers) {
   std::memcpy(magic, MAGIC, sizeof magic);
+  enlist(this);
 }
 
 TalProfile::~TalProfile() {
@@ -40,10 +60,17 @@ TalProfile::~TalProfile() {
   for (auto& attribute : attributes)
     SecretBlock::wipe(attribute.second.data(), attribute.second.size());
   SecretBlock::wipe(magic, sizeof magic);
+  std::lock_guard<std::mutex> guard(registryLock());
+  registry().erase(this);
 }
 
 bool TalProfile::isValidHandle(const void* handle) {
   if (!handle) return false;
+  {
+    std::lock_guard<std::mutex> guard(registryLock());
+    // Handles are the object's address (single inheritance, no offset).
+    if (!registry().count(handle)) return false;
+  }
   const char* bytes = static_cast<const char*>(handle) + sizeof(void*);
   // Byte by byte, stopping at the first difference: the handle may be any caller's pointer.
   for (size_t i = 0; i < MAGIC_LENGTH; ++i)

@@ -67,8 +67,13 @@ class TalProfile {
   int32_t setAttribute(int32_t number, const void* value, size_t length);
   int32_t getAttribute(int32_t number, void* buffer, size_t* length) const;
 
-  // A handle is a profile when the bytes behind its object header are the magic.
+  // A handle is a profile when it names a live profile object (every profile registers itself
+  // while it lives, so a foreign or freed pointer is never read) whose bytes behind the object
+  // header are the magic.
   static bool isValidHandle(const void* handle);
+  // A library context took the profile (talInitEx): the caller's handle can no longer delete it.
+  void markHeldByContext() { heldByContext = true; }
+  bool isHeldByContext() const { return heldByContext; }
 
   // NULL texts are kept as empty ones.
   void setProxy(const char* address, int32_t port, const char* login, const char* password);
@@ -112,6 +117,7 @@ class TalProfile {
   int32_t proxyPort = 0;
   std::vector<std::pair<std::string, std::string>> extKeyUsages;
   std::vector<ProfileServer> servers;
+  bool heldByContext = false;
 };
 
 // Keys in memory: no device and no file; what a verifier without keys uses.

@@ -327,6 +327,10 @@ TEST_F(Ctx, CertificateFilesAndTheSelfSignedCaTest) {
   EXPECT_EQ(0, talDeleteBuffer(bytes, length));
   EXPECT_EQ(20, talDeleteBuffer(nullptr, 0));
   EXPECT_EQ(0, talDeleteBuffer(std::malloc(4), 0));
+  // A length past the buffer's end (a caller's mistake) wipes up to the end, never beyond: the
+  // sanitizer catches any write past it.
+  ASSERT_EQ(0, talGetCrtMem(root, &bytes, &length));
+  EXPECT_EQ(0, talDeleteBuffer(bytes, length + 4096));
   EXPECT_EQ(0, talDeleteCertificate(root));
 }
 
@@ -500,6 +504,24 @@ TEST_F(Ctx, ProfilesAndProxies) {
   }
   EXPECT_EQ(0, talDeleteProfile(p));
   EXPECT_EQ(0, talDeleteServerIterator(nullptr));
+  // A deleted profile's handle is refused without reading the freed object.
+  EXPECT_EQ(20, talDeleteProfile(p));
+  EXPECT_EQ(20, talSetProfileAttr(p, 0, "abc", 4));
+}
+
+// talInitEx takes the profile: the caller's handle can neither delete it under the context nor
+// give it to a second context; once the context is gone the handle is refused.
+TEST_F(Ctx, AProfileHeldByAContextIsNotTheCallersToDelete) {
+  talProfile* p = memoryProfile();
+  talCtx* ctx = nullptr;
+  ASSERT_EQ(0, talInitEx(&ctx, p));
+  EXPECT_EQ(20, talDeleteProfile(p));
+  talCtx* second = nullptr;
+  EXPECT_EQ(20, talInitEx(&second, p));
+  EXPECT_EQ(nullptr, second);
+  EXPECT_EQ(0, talAuthenticateEx(ctx, 0));
+  EXPECT_EQ(0, talDeinit(ctx));
+  EXPECT_EQ(20, talDeleteProfile(p));
 }
 
 TEST(Results, MessageAndSignatureGetters) {
