@@ -47,6 +47,21 @@ void addCrls(SignatureRevValues& list, const std::vector<std::string>& names) {
     list.items.push_back(new CrlOrOcspValue(load<SignedCertRevList>(n).release(), nullptr, 1));
 }
 
+// An XML document of the fixtures parsed, with the setup its signature's
+// properties are made from (the context's report as the parser's).
+struct XmlDocument {
+  XmlDocument(const std::string& file, talCtx* ctx) : text(fileText(file)), doc(text) {
+    setup.root = doc.holder.root;
+    setup.makeDnAttribute = makeDnAttribute;
+    setup.report = &ctx->report;
+    signature = findElement(doc.holder.root, "Signature", xmlc::NS_DSIG.data(), -1);
+  }
+  std::string text;
+  ParsedDoc doc;
+  XmlSignatureSetup setup;
+  xmlNodePtr signature = nullptr;
+};
+
 class AttributesDouble : public SignedAttributes {
  public:
   int32_t count() const override { return 0; }
@@ -403,19 +418,12 @@ TEST_F(Driver, XmlSignatureByXmlsec1) {
   for (const auto& r : rows) {
     SCOPED_TRACE(r.file);
     reopen(0);
-    const std::string xml = fileText(r.file);
-    ParsedDoc doc(xml);
-    ASSERT_EQ(0, doc.rc);
-    XmlSignatureSetup setup;
-    setup.root = doc.holder.root;
-    setup.makeDnAttribute = makeDnAttribute;
-    setup.report = &ctx->report;
-    xmlNodePtr sig = findElement(doc.holder.root, "Signature", xmlc::NS_DSIG.data(), -1);
-    ASSERT_NE(nullptr, sig);
+    XmlDocument xml(r.file, ctx);
+    ASSERT_NE(nullptr, xml.signature);
     SignatureRevValues crls;
     addCrls(crls, r.crls);
     SigInfo info;
-    auto* props = new SignaturePropertiesXml(ctx, setup, sig);
+    auto* props = new SignaturePropertiesXml(ctx, xml.setup, xml.signature);
     info.setProperties(props);
     SignatureVerifier verifier(ctx);
     verifier.extraRevocations = &crls;
@@ -424,6 +432,45 @@ TEST_F(Driver, XmlSignatureByXmlsec1) {
     EXPECT_EQ(r.reason, info.reason);
     EXPECT_EQ(SIG_FORM_BES, info.form);
     EXPECT_EQ(3, info.GetCount());
+  }
+}
+
+// The XAdES-T form: the token (stamped by the fixtures' TSA in December 2026)
+// is verified by a nested driver first; the signature is then verified as of
+// the token's time, so a CRL issued before it is older than the signing.
+TEST_F(Driver, TimeStampedXmlSignatureVerifiedAtTheTokensTime) {
+  const struct {
+    const char* name;
+    std::vector<std::string> crls;  // in the CRL database
+    int32_t status, reason, tokenStatus;
+  } rows[] = {
+      {"CRLs issued before the token", CRLS, 3, 11, 4},
+      {"CRLs issued after the token", {"sub-crl-2027.der", "root-crl-2027.der"}, 4, 0, 4},
+      {"no CRL", {}, 3, 9, 3},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    reopen(0);
+    storeSubAndCrls(r.crls);
+    XmlDocument xml("xades-t.xml", ctx);
+    ASSERT_NE(nullptr, xml.signature);
+    SigInfo info;
+    auto* props = new SignaturePropertiesXml(ctx, xml.setup, xml.signature);
+    info.setProperties(props);
+    SignatureVerifier(ctx).verifyAt(&info, props, nullptr, nullptr);
+    EXPECT_EQ(SIG_FORM_T, info.form);
+    EXPECT_EQ(r.status, info.status) << report();
+    EXPECT_EQ(r.reason, info.reason);
+    ASSERT_EQ(1u, info.timeStampTokens.items.size());
+    const SignatureTimeStampToken& token = *info.timeStampTokens.items.front();
+    EXPECT_EQ(r.tokenStatus, token.status);
+    EXPECT_TRUE(token.used);
+    ASSERT_TRUE(token.signerCertificate);
+    EXPECT_TRUE(*token.signerCertificate == *load<SignedCertificate>("tsa.der"));
+    const ASNgenTime& at = token.tstInfo.genTime;
+    EXPECT_EQ(at.year, info.verificationTime.year);
+    EXPECT_EQ(at.day, info.verificationTime.day);
+    EXPECT_EQ(at.second, info.verificationTime.second);
   }
 }
 

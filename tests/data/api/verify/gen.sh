@@ -8,7 +8,9 @@
 # by `openssl dgst -sign` over the SHA-256 of "data" (SHA-1 for DSA;
 # <name>.sig), an
 # `openssl ts -reply` token signed by the TSA, and XAdES-BES documents signed
-# by xmlsec1 with the signer's and the revoked signer's keys.
+# by xmlsec1 with the signer's and the revoked signer's keys, and the XAdES-T
+# form of the signer's: the TSA stamps the SHA-256 of the canonical
+# ds:SignatureValue element, the token goes into an EncapsulatedTimeStamp.
 # Run from anywhere; the outputs are committed (signatures are not
 # reproducible).
 set -euo pipefail
@@ -98,6 +100,8 @@ crl sub "${S[@]}" 20260101000000Z 20400101000000Z sub-crl
 crl root "$W/root.pem" "$W/root.key" 20260101000000Z 20400101000000Z root-crl
 crl sub "${S[@]}" 20210701000000Z 20400101000000Z sub-crl-2021
 crl root "$W/root.pem" "$W/root.key" 20210701000000Z 20400101000000Z root-crl-2021
+crl sub "${S[@]}" 20270101000000Z 20400101000000Z sub-crl-2027
+crl root "$W/root.pem" "$W/root.key" 20270101000000Z 20400101000000Z root-crl-2027
 crl sub "${S[@]}" 20230101000000Z 20400101000000Z sub-crl-2023
 crl root "$W/root.pem" "$W/root.key" 20230101000000Z 20400101000000Z root-crl-2023
 
@@ -152,3 +156,28 @@ for who in signer revoked; do
   xmlsec1 --verify --trusted-pem "$W/root.pem" --untrusted-pem "$W/sub.pem" --id-attr:Id data \
     --id-attr:Id SignedProperties "xades-$who.xml" >/dev/null 2>&1
 done
+
+# The XAdES-T form of the signer's document.
+python3 - xades-signer.xml "$W/sv.c14n" <<'PY'
+import sys, re
+text = open(sys.argv[1], encoding='utf-8').read()
+m = re.search(r'<ds:SignatureValue>(.*?)</ds:SignatureValue>', text, re.S)
+value = m.group(1).replace('\r\n', '\n').replace('\r', '\n')
+out = '<ds:SignatureValue xmlns:ds="http://www.w3.org/2000/09/xmldsig#">' + value + '</ds:SignatureValue>'
+open(sys.argv[2], 'w', encoding='utf-8', newline='').write(out)
+PY
+echo 41 > "$W/tsserial"
+openssl ts -query -data "$W/sv.c14n" -sha256 -cert -out "$W/sv.tsq" 2>/dev/null
+openssl ts -reply -config "$W/tsa.cnf" -queryfile "$W/sv.tsq" -token_out -out "$W/sv.tsr" 2>/dev/null
+openssl ts -verify -data "$W/sv.c14n" -in "$W/sv.tsr" -token_in -CAfile "$W/chain.pem" >/dev/null
+python3 - xades-signer.xml xades-t.xml "$(base64 -w 76 "$W/sv.tsr")" <<'PY'
+import sys
+text = open(sys.argv[1], encoding='utf-8').read()
+stamp = ('<xades:SignatureTimeStamp Id="ts1"><xades:EncapsulatedTimeStamp>' + sys.argv[3] +
+         '</xades:EncapsulatedTimeStamp></xades:SignatureTimeStamp>')
+text = text.replace('<xades:UnsignedSignatureProperties/>',
+                    '<xades:UnsignedSignatureProperties>' + stamp + '</xades:UnsignedSignatureProperties>')
+open(sys.argv[2], 'w', encoding='utf-8', newline='').write(text)
+PY
+xmlsec1 --verify --trusted-pem "$W/root.pem" --untrusted-pem "$W/sub.pem" --id-attr:Id data \
+  --id-attr:Id SignedProperties xades-t.xml >/dev/null 2>&1
