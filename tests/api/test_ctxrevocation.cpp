@@ -54,6 +54,22 @@ TEST_F(Services, PathOfTheInstalledRootWithCrlsFromTheDatabase) {
   }
 }
 
+// The revocation manager's network is the context's: OCSP and CRL fetching
+// follow options 18 (no network) and 16 (no CRL or OCSP fetching).
+TEST_F(Services, NetworkFollowsTheContextsOptions) {
+  ContextRevocation& services = contextServices(*ctx);
+  EXPECT_EQ(&services.network, services.manager.network);
+  const struct {
+    int option18, option16;
+    bool allowed;
+  } rows[] = {{0, 0, true}, {1, 0, false}, {0, 1, false}, {1, 1, false}};
+  for (const auto& r : rows) {
+    ASSERT_EQ(1, ctx->configuration.setOption(18, r.option18, true));
+    ASSERT_EQ(1, ctx->configuration.setOption(16, r.option16, true));
+    EXPECT_EQ(r.allowed, services.network.ocspFetchAllowed()) << r.option18 << r.option16;
+  }
+}
+
 TEST_F(Services, NoRootNoPath) {
   storeSubAndCrls({});
   CertificatePath path;

@@ -238,6 +238,8 @@ TEST_F(Driver, OrderOfChecksOverSignaturesMadeByOpenssl) {
        4, 0, 3, 0, nullptr},
       {"keyEncipherment only", 0, "kenc.der", "kenc.sig", SIG_SCHEME_RSA_PKCS1, CRLS, nullptr, nullptr, 1, 2,
        3, 0, " znaleziony certyfikat nie posiada zastosowania do podpisywania lub niezaprzeczalnosci."},
+      {"keyUsage that does not decode: no signing key", 0, "badku.der", "signer.sig", SIG_SCHEME_RSA_PKCS1,
+       CRLS, nullptr, nullptr, 1, 2, 3, 0, nullptr},
       {"DSA value that does not decode", 0, "dsa.der", "=\x30\x06\x02\x01\x01\x02", SIG_SCHEME_DSA, CRLS,
        nullptr, nullptr, 2, 3, 3, 0, "(matematycznie)"},
       {"DSA value empty", 0, "dsa.der", "=", SIG_SCHEME_DSA, CRLS, nullptr, nullptr, 2, 3, 3, 0, nullptr},
@@ -304,6 +306,9 @@ TEST_F(Driver, OrderOfChecksOverSignaturesMadeByOpenssl) {
     EXPECT_EQ(r.flags, o.flags & both);
     if (r.line) EXPECT_NE(std::string::npos, o.report.find(r.line)) << o.report;
   }
+  // Under a qualified root the grading reads that keyUsage: a malformed certificate.
+  Outcome o = run(1, [](PropsDouble& p) { p.signer("badku.der", true); });
+  EXPECT_EQ(73, o.code);
 }
 
 TEST_F(Driver, FormsOtherThanTheVerifiableAreNamedThenRefused) {

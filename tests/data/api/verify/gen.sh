@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # A small PKI made by openssl for the verification services and the signature
-# driver: a root and an intermediate CA (validity 2020-2045), end-entity
-# certificates under the intermediate (a signer, a revoked signer, a
-# keyEncipherment-only one, one valid only in 2021, a DSA signer, a
-# time-stamping authority and its twin: same issuer, serial and subject, another
-# key), CRLs of both CAs (current, and issued in 2021 and 2023), signatures
-# by `openssl dgst -sign` over the SHA-256 of "data" (SHA-1 for DSA;
-# <name>.sig), an
-# `openssl ts -reply` token signed by the TSA, and XAdES-BES documents signed
+# driver: a root and an intermediate CA (validity 2020-2045); end-entity
+# certificates under the intermediate: a signer, a revoked signer, a
+# keyEncipherment-only one, one with the signer's key and a keyUsage that is
+# no BIT STRING, one valid only in 2021, a DSA signer, a time-stamping
+# authority and its twin (same issuer, serial and subject, another key); CRLs
+# of both CAs (current, and issued in 2021, 2023 and 2027); signatures by
+# `openssl dgst -sign` over the SHA-256 of "data" (SHA-1 for DSA; <name>.sig);
+# an `openssl ts -reply` token signed by the TSA; XAdES-BES documents signed
 # by xmlsec1 with the signer's and the revoked signer's keys, and the XAdES-T
 # form of the signer's: the TSA stamps the SHA-256 of the canonical
 # ds:SignatureValue element, the token goes into an EncapsulatedTimeStamp.
@@ -49,6 +49,9 @@ keyUsage = critical,digitalSignature,nonRepudiation
 [kenc]
 basicConstraints = CA:FALSE
 keyUsage = critical,keyEncipherment
+[badku]
+basicConstraints = CA:FALSE
+2.5.29.15 = critical,DER:01:01:FF
 [tsa]
 basicConstraints = CA:FALSE
 keyUsage = critical,digitalSignature
@@ -85,6 +88,8 @@ sign sub "${S[@]}" 1001 "/C=PL/O=Driver Tests/CN=Signer" signer 20200101000000Z 
 sign sub "${S[@]}" 1002 "/C=PL/O=Driver Tests/CN=Revoked Signer" signer 20200101000000Z 20450101000000Z revoked
 sign sub "${S[@]}" 1003 "/C=PL/O=Driver Tests/CN=Encryption Only" kenc 20200101000000Z 20450101000000Z kenc
 sign sub "${S[@]}" 1004 "/C=PL/O=Driver Tests/CN=Signer 2021" signer 20210101000000Z 20220101000000Z expired
+sign sub "${S[@]}" 1007 "/C=PL/O=Driver Tests/CN=Unreadable Key Usage" badku 20200101000000Z 20450101000000Z \
+  badku "$W/signer.key"
 openssl dsaparam -genkey -out "$W/dsa.key" 2048 2>/dev/null
 sign sub "${S[@]}" 1006 "/C=PL/O=Driver Tests/CN=DSA Signer" signer 20200101000000Z 20450101000000Z dsa "$W/dsa.key"
 sign sub "${S[@]}" 1005 "/C=PL/O=Driver Tests/CN=Driver TSA" tsa 20200101000000Z 20450101000000Z tsa
