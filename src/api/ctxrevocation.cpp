@@ -104,6 +104,8 @@ void ContextRevocationEnvironment::rememberCertificate(const SignedCertificate& 
   context.rememberCertificate(certificate);
 }
 
+void ContextManagedRevocation::removeMarkedCrlItems() { CacheManager::instance().removeMarkedCrlItems(); }
+
 void ContextManagedRevocation::rememberCrl(const SignedCertRevList& crl) {
   context.rememberCrl(crl);
 }

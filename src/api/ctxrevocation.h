@@ -56,11 +56,13 @@ class ContextRevocationEnvironment : public RevocationEnvironment {
 };
 
 // The path verification's revocation interface, with the CRLs met going
-// into the context's list (imported into the CRL database at the flush).
+// into the context's list (imported into the CRL database at the flush) and
+// the network cache's marked CRLs dropped once per verification.
 class ContextManagedRevocation : public ManagedRevocation {
  public:
   ContextManagedRevocation(RevocationManager& manager, talCtx& context)
       : ManagedRevocation(manager), context(context) {}
+  void removeMarkedCrlItems() override;
   void rememberCrl(const SignedCertRevList& crl) override;
 
  private:
