@@ -115,9 +115,14 @@ class PropsDouble : public SignatureProperties {
   SignatureCrlOrOcspRefs* revocationRefs() override { return &revRefs; }
   SignatureTimeStampTokens* signatureTimeStamps() override { return nullptr; }
   ArchiveTimeStampTokens* archiveTimeStamps() override { return nullptr; }
-  int32_t makeArchiveForm(talCtx*) override { return 137; }
-  int32_t addCompleteRefs(const ValidationData&) override { return 137; }
-  int32_t addValues(const ValidationData&) override { return 137; }
+  // The extension steps record themselves and answer `extension`.
+  int32_t makeArchiveForm(talCtx*) override { return step("archive"); }
+  int32_t addCompleteRefs(const ValidationData&) override { return step("refs"); }
+  int32_t addValues(const ValidationData&) override { return step("values"); }
+  int32_t step(const char* name) {
+    steps += steps.empty() ? name : std::string(" ") + name;
+    return extension;
+  }
 
   // The signer named by `certificate`, carried with the intermediate unless `carry` is off.
   void signer(const std::string& certificate, bool carry) {
@@ -133,6 +138,8 @@ class PropsDouble : public SignatureProperties {
   int32_t formCode = SIG_FORM_BES;
   int32_t schemeCode = SIG_SCHEME_RSA_PKCS1;
   int32_t analyseResult = 0;
+  int32_t extension = 0;
+  std::string steps;
   bool digestMatches = true;
   bool withAttributes = false;
   AttributesDouble attributes;
@@ -476,6 +483,59 @@ TEST_F(Driver, TimeStampedXmlSignatureVerifiedAtTheTokensTime) {
     EXPECT_EQ(at.year, info.verificationTime.year);
     EXPECT_EQ(at.day, info.verificationTime.day);
     EXPECT_EQ(at.second, info.verificationTime.second);
+  }
+}
+
+// With collecting on, the path's certificates (the signer's too) and the CRLs
+// used are gathered and handed to a signature being extended: complete
+// references under option 34 below the C form, values below the X form, then
+// the archive form (not in the variant without finish); a failing step ends it.
+TEST_F(Driver, CollectedValidationDataGoesToTheExtendedSignature) {
+  reopen(0);
+  SigInfo info;
+  auto* props = new PropsDouble(ctx);
+  info.setProperties(props);
+  props->signer("signer.der", true);
+  const std::string v = fileText("signer.sig");
+  props->value.assign(v.begin(), v.end());
+  addCrls(props->revocations, CRLS);
+  SignatureVerifier verifier(ctx);
+  verifier.collect = true;
+  verifier.verifyAt(&info, props, nullptr, nullptr);
+  ASSERT_EQ(SIG_STATUS_VALID, info.status);
+  const CrtAndRevValues& path = verifier.validationData.path;
+  ASSERT_EQ(3u, path.certificates.items.size());
+  for (const char* name : {"signer.der", "sub.der", "root.der"}) {
+    auto c = load<SignedCertificate>(name);
+    bool held = false;
+    for (const SignedCertificate* x : path.certificates.items) held = held || *x == *c;
+    EXPECT_TRUE(held) << name;
+  }
+  ASSERT_EQ(2u, path.revocations.items.size());
+  for (const CrlOrOcspValue* x : path.revocations.items) EXPECT_TRUE(x->crl && !x->ocsp);
+
+  const struct {
+    int32_t option34, form, failing;
+    bool finish;
+    const char* steps;
+    int32_t result;
+  } rows[] = {
+      {0, SIG_FORM_BES, 0, true, "values archive", 0},
+      {1, SIG_FORM_BES, 0, true, "refs values archive", 0},
+      {1, SIG_FORM_T, 0, false, "refs values", 0},
+      {1, SIG_FORM_C, 0, true, "values archive", 0},
+      {1, SIG_FORM_X, 0, true, "archive", 0},
+      {0, SIG_FORM_BES, 137, true, "values", 137},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.steps);
+    ASSERT_EQ(1, ctx->configuration.setOption(34, r.option34, true));
+    PropsDouble target(ctx);
+    target.form = r.form;
+    target.extension = r.failing;
+    EXPECT_EQ(r.result, r.finish ? verifier.exportValidationData(target, nullptr)
+                                 : verifier.exportValidationDataNoFinish(target));
+    EXPECT_EQ(r.steps, target.steps);
   }
 }
 
