@@ -20,6 +20,7 @@ namespace {
 const char* const SRC = "API/signatureproperties";
 const char* const CRLF = "\r\n";
 const char* const KEY_USAGE_LINE = "Niepoprawne zastosowanie klucza w certyfikacie do weryfikacji podpisu";
+const char* const NO_PATH_LINE = "Brak możliwości zbudowania ścieżki certyfikatów";
 const char* const DIGEST_REGULATION_LINE =
     "Wykryto algorytm funkcji skrótu niewymieniony w Rozporządzeniu Rady Ministrów !!!";
 
@@ -284,17 +285,17 @@ bool SignatureVerifier::buildPath(CertificatePath& path, const DistinguishedName
       // data from outside, not a lack of memory: no path, and the next
       // signature is still verified.
       found = true;
-      write(prefix(token) + "Brak możliwości zbudowania ścieżki certyfikatów" + CRLF);
+      write(prefix(token) + NO_PATH_LINE + CRLF);
       return false;
     case PATH_NOT_FOUND:
-      write(prefix(token) + "Brak możliwości zbudowania ścieżki certyfikatów" + CRLF);
+      write(prefix(token) + NO_PATH_LINE + CRLF);
       return false;
     default:
       checkInvariant(false, SRC, __LINE__, "false");
   }
   // A built path that is empty names no signer.
   if (path.GetCount() == 0) {
-    write(prefix(token) + "Brak możliwości zbudowania ścieżki certyfikatów" + CRLF);
+    write(prefix(token) + NO_PATH_LINE + CRLF);
     return false;
   }
   found = true;
@@ -372,8 +373,12 @@ bool SignatureVerifier::findSigner(SigInfo& info, SignatureProperties& props) {
   if (const IssuerAndSerialNumber* id = props.signerIdentifier()) {
     if (ctx->verifiedCache.hasValidEntry(*id)) {
       const VerifiedPathEntry* entry = ctx->verifiedCache.findEntry(*id);
-      if (entry && entry->path && entry->path->GetCount() > 0 &&
-          committedTo(props, entry->path->elementAt(0)->certificate)) {
+      // The cached path serves only the certificate this signature names:
+      // the one it carries, else the one its signed attributes commit to.
+      const SignedCertificate* cached =
+          entry && entry->path && entry->path->GetCount() > 0 ? &entry->path->elementAt(0)->certificate : nullptr;
+      if (cached && (!props.signerCertificate || *props.signerCertificate == *cached) &&
+          committedTo(props, *cached)) {
         static_cast<CertificatePath&>(info) = *entry->path;
         info.qualification = static_cast<int32_t>(entry->qualification);
         info.status = SIG_STATUS_VALID;
