@@ -221,6 +221,8 @@ TEST_F(Driver, OrderOfChecksOverSignaturesMadeByOpenssl) {
          p.attributes.digest = sha256(fileText("signer.der"));
        },
        4, 0, 2, WARN_DIGEST_NOT_SHA1_RIPEMD160, nullptr},
+      {"C form without tokens: the basic form", 0, "signer.der", "signer.sig", SIG_SCHEME_RSA_PKCS1, CRLS,
+       nullptr, [](PropsDouble& p) { p.formCode = SIG_FORM_C; }, 4, 0, 3, 0, "Forma podpisu: XAdES-C"},
       {"signing-certificate reference to another certificate", 0, "signer.der", "signer.sig",
        SIG_SCHEME_RSA_PKCS1, CRLS, nullptr,
        [](PropsDouble& p) {
