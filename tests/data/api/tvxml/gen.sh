@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Makes the XML C API fixtures: a root CA and two signers (RSA 2048, EC P-256)
+# made by openssl, and documents signed by xmlsec1 from the templates here:
+#   objects.xml   one enveloping signature over two ds:Objects (Type Object):
+#                 a text one and a text/xml one;
+#   two.xml       two signatures, each over its own element (signed in turn);
+#   two-bad.xml   two.xml with the second signature's element changed after signing;
+#   ec.xml        one signature by the EC signer;
+#   encrypted.xml a signature over one element beside xenc:EncryptedData elements,
+#                 one nested inside another (nothing is really encrypted).
+# Hand-written: nosig.xml, counter-only.xml (the one signature sits in an XAdES
+# 1.3.2 CounterSignature) and counter-other.xml (in a CounterSignature of
+# another namespace, which does not hide it).
+# Outputs are committed (signatures are not reproducible).
+set -euo pipefail
+DS=http://www.w3.org/2000/09/xmldsig#
+cd "$(dirname "$0")"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/root.key" -subj "/CN=TVXML Root/O=Fixtures" \
+  -days 7300 -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign \
+  -out "$work/root.pem" 2>/dev/null
+openssl x509 -in "$work/root.pem" -outform DER -out root.der
+openssl genrsa -out "$work/rsa.key" 2048 2>/dev/null
+openssl ecparam -name prime256v1 -genkey -noout -out "$work/ec.key"
+for k in rsa ec; do
+  openssl req -new -key "$work/$k.key" -subj "/CN=TVXML Signer $k/O=Fixtures" -out "$work/$k.csr"
+  printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature,nonRepudiation\n' > "$work/ext"
+  openssl x509 -req -in "$work/$k.csr" -CA "$work/root.pem" -CAkey "$work/root.key" -CAcreateserial \
+    -days 7300 -extfile "$work/ext" -out "$work/$k.pem" 2>/dev/null
+  openssl x509 -in "$work/$k.pem" -outform DER -out "signer-$k.der"
+done
+sign() {  # key template output [node-id]
+  local extra=()
+  [ $# -ge 4 ] && extra=(--node-id "$4")
+  xmlsec1 --sign --privkey-pem "$work/$1.key,$work/$1.pem" --id-attr:Id data --id-attr:Id Object --id-attr:Id "$DS:Signature" \
+    "${extra[@]}" --output "$3" "$2"
+}
+verify() {  # file node-id
+  xmlsec1 --verify --trusted-pem "$work/root.pem" --id-attr:Id data --id-attr:Id Object --id-attr:Id "$DS:Signature" \
+    --node-id "$2" "$1" >/dev/null 2>&1
+}
+sign rsa objects.tmpl objects.xml
+verify objects.xml sig
+sign rsa two.tmpl "$work/one.xml" s1
+sign rsa "$work/one.xml" two.xml s2
+verify two.xml s1 && verify two.xml s2
+sed 's|>zwei<|>drei<|' two.xml > two-bad.xml
+verify two-bad.xml s1 && ! verify two-bad.xml s2
+sign ec ec.tmpl ec.xml
+verify ec.xml sig
+sign rsa encrypted.tmpl encrypted.xml
+verify encrypted.xml sig
