@@ -7,6 +7,7 @@
 #include "api/talctx.h"
 #include "api/tvxml.h"
 #include "base/no_oop.h"
+#include "base/talexception.h"
 #include "platform/registrysandbox.h"
 #include "pki/sig/sigrecords.h"
 
@@ -17,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -544,6 +546,49 @@ TEST_F(TvXml, ReportEnd) {
   const std::string end = "---- KONIEC RAPORTU: ";
   ASSERT_EQ(0u, l[3].find(end)) << l[3];
   EXPECT_EQ(end.size() + 19 + std::string(" UTC ----").size(), l[3].size()) << l[3];
+}
+
+// Without option 4 the caller may free the context before the message: what
+// the message keeps never reaches into the freed documents.
+TEST_F(TvXml, AMessageMayOutliveItsContext) {
+  talCtx* ctx = library();
+  ctx->operationMask |= 8;
+  xmlDecryptElement = replaceElement;
+  for (const char* file : {"two.xml", "objects.xml", "encrypted.xml", "counter-other.xml"}) {
+    tvXmlCtx* c = nullptr;
+    ASSERT_EQ(0, tvXmlCreateCtx(&c));
+    talMsgInfo* m = nullptr;
+    ASSERT_EQ(0, tvXmlUnprotect(ctx, c, load(c, file), nullptr, &m)) << file;
+    EXPECT_EQ(0, tvXmlDeleteCtx(c));
+    talSigInfo* s = nullptr;
+    ASSERT_EQ(0, talGetMessageSignature(m, 0, &s));
+    int32_t status = 0, qualification = 0, reason = 0, counter = -1;
+    EXPECT_EQ(0, talSignatureStatus(s, &status, &qualification, &reason));
+    EXPECT_EQ(0, talGetCounterSignatureCount(s, &counter));
+    EXPECT_EQ(0, tvXmlDeleteMsgInfo(m));
+  }
+}
+
+// What cannot be carried out ends the call with its code and no message; what
+// escapes otherwise is 161.
+int32_t throwRuntime(talCtx*, XmlSigContext*, xmlNodePtr) { throw std::runtime_error("x"); }
+int32_t throwNoMemory(talCtx*, XmlSigContext*, xmlNodePtr) { throw std::bad_alloc(); }
+int32_t throwCode(talCtx*, XmlSigContext*, xmlNodePtr) { throw TalApiException(140); }
+
+TEST_F(TvXml, FailuresEndTheCall) {
+  talCtx* ctx = library();
+  talMsgInfo* m = nullptr;
+  std::string report;
+  EXPECT_EQ(137, unprotect(ctx, "unsupported.xml", &m, &report));
+  EXPECT_EQ(nullptr, m);
+  EXPECT_NE(std::string::npos, report.find("---- PODPIS NUMER: 1 ----")) << report;
+
+  ctx->operationMask |= 8;
+  for (XmlDecryptFunction f : {throwRuntime, throwNoMemory, throwCode}) {
+    xmlDecryptElement = f;
+    EXPECT_EQ(161, unprotect(ctx, "encrypted.xml", &m));
+    EXPECT_EQ(nullptr, m);
+  }
 }
 
 }  // namespace

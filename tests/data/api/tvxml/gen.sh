@@ -8,7 +8,8 @@
 #   ec.xml        one signature by the EC signer;
 #   encrypted.xml a signature over one element beside xenc:EncryptedData elements,
 #                 one nested inside another (nothing is really encrypted).
-# Hand-written: nosig.xml, counter-only.xml (the one signature sits in an XAdES
+# Hand-written: nosig.xml, unsupported.xml (a digest method nobody knows),
+# counter-only.xml (the one signature sits in an XAdES
 # 1.3.2 CounterSignature) and counter-other.xml (in a CounterSignature of
 # another namespace, which does not hide it).
 # Outputs are committed (signatures are not reproducible).
