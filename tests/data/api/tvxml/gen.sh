@@ -6,6 +6,10 @@
 #   two.xml       two signatures, each over its own element (signed in turn);
 #   two-bad.xml   two.xml with the second signature's element changed after signing;
 #   ec.xml        one signature by the EC signer;
+#   single.xml    one signature by the RSA signer; badvalue.xml is it with one
+#                 octet of the SignatureValue changed;
+#   foreign.xml   signed under another root (not installed by the tests);
+#   keyusage.xml  signed by a certificate for key encipherment only;
 #   encrypted.xml a signature over one element beside xenc:EncryptedData elements,
 #                 one nested inside another (nothing is really encrypted).
 # Hand-written: nosig.xml, unsupported.xml (a digest method nobody knows),
@@ -23,13 +27,19 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/root.key" -subj "/CN=TV
   -out "$work/root.pem" 2>/dev/null
 openssl x509 -in "$work/root.pem" -outform DER -out root.der
 openssl genrsa -out "$work/rsa.key" 2048 2>/dev/null
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/other.key" -subj "/CN=TVXML Other Root/O=Fixtures" \
+  -days 7300 -addext basicConstraints=critical,CA:TRUE -out "$work/other.pem" 2>/dev/null
 openssl ecparam -name prime256v1 -genkey -noout -out "$work/ec.key"
-for k in rsa ec; do
+openssl genrsa -out "$work/foreign.key" 2048 2>/dev/null
+openssl genrsa -out "$work/keyenc.key" 2048 2>/dev/null
+for k in rsa ec foreign keyenc; do
+  ca=root usage=digitalSignature,nonRepudiation
+  [ "$k" = foreign ] && ca=other
+  [ "$k" = keyenc ] && usage=keyEncipherment
   openssl req -new -key "$work/$k.key" -subj "/CN=TVXML Signer $k/O=Fixtures" -out "$work/$k.csr"
-  printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature,nonRepudiation\n' > "$work/ext"
-  openssl x509 -req -in "$work/$k.csr" -CA "$work/root.pem" -CAkey "$work/root.key" -CAcreateserial \
+  printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,%s\n' "$usage" > "$work/ext"
+  openssl x509 -req -in "$work/$k.csr" -CA "$work/$ca.pem" -CAkey "$work/$ca.key" -CAcreateserial \
     -days 7300 -extfile "$work/ext" -out "$work/$k.pem" 2>/dev/null
-  openssl x509 -in "$work/$k.pem" -outform DER -out "signer-$k.der"
 done
 sign() {  # key template output [node-id]
   local extra=()
@@ -52,3 +62,14 @@ sign ec ec.tmpl ec.xml
 verify ec.xml sig
 sign rsa encrypted.tmpl encrypted.xml
 verify encrypted.xml sig
+sign rsa single.tmpl single.xml
+verify single.xml sig
+python3 - <<'PY'
+text = open('single.xml').read()
+at = text.index('<ds:SignatureValue>') + len('<ds:SignatureValue>') + 20
+text = text[:at] + ('B' if text[at] != 'B' else 'C') + text[at + 1:]
+open('badvalue.xml', 'w').write(text)
+PY
+! verify badvalue.xml sig
+sign foreign single.tmpl foreign.xml
+sign keyenc single.tmpl keyusage.xml
