@@ -7,6 +7,7 @@
 #include "talvorin.h"
 
 #include "api/apitrace.h"
+#include "api/sigverifier.h"
 #include "api/talctx.h"
 #include "api/xmlrefmatch.h"
 #include "asn1/asngent.h"
@@ -229,8 +230,8 @@ int32_t verifySignatures(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, con
     info->owner = message;
     info->setProperties(new SignaturePropertiesXml(ctx, setup, element));
     try {
-      verifyXmlSignature(ctx, info.get(), info->properties, ctx->timeMark.get(),
-                         verificationTime.get());
+      SignatureVerifier verifier(ctx);
+      verifier.verifyAt(info.get(), info->properties, ctx->timeMark.get(), verificationTime.get());
     } catch (const TalApiException& e) {
       return e.getCode();
     }

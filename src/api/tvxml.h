@@ -16,8 +16,6 @@
 
 struct talCtx;
 class XmlSigContext;
-class SignatureProperties;
-class ASNgenTime;
 
 // The creator of signatures; the library verifies only, so it stays empty.
 class XmlSigCreator {
@@ -105,7 +103,3 @@ void writeReportEnd(talCtx* ctx, int32_t code);
 typedef int32_t (*XmlDecryptFunction)(talCtx* ctx, XmlSigContext* context, xmlNodePtr element);
 extern XmlDecryptFunction xmlDecryptElement;
 
-// Runs the per-signature driver on one signature (timemark t, verification
-// time v, either null); a TalApiException means it could not be carried out.
-void verifyXmlSignature(talCtx* ctx, SigInfo* info, SignatureProperties* props, const ASNgenTime* t,
-                        const ASNgenTime* v);
