@@ -20,10 +20,12 @@
 
 #include <libxml/tree.h>
 
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
+#include <unordered_set>
 
 namespace {
 
@@ -155,14 +157,12 @@ int32_t decryptDocument(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, cons
   if (!(ctx->operationMask & MASK_DECRYPT)) return ETAL_KEYS_NOT_PRES;
   // An element inside another selected one is replaced with its ancestor and
   // freed: it is marked now, while every selected node is alive, and skipped.
+  // Ancestors are at most the tree's depth: linear in the selection.
+  std::unordered_set<xmlNodePtr> selected(found.begin(), found.end());
   std::vector<bool> nested(found.size(), false);
   for (size_t i = 0; i < found.size(); ++i)
-    for (size_t j = 0; j < i && !nested[i]; ++j)
-      for (xmlNodePtr up = found[i]->parent; up; up = up->parent)
-        if (up == found[j]) {
-          nested[i] = true;
-          break;
-        }
+    for (xmlNodePtr up = found[i]->parent; up && !nested[i]; up = up->parent)
+      nested[i] = selected.count(up) != 0;
   int32_t result = 0;
   for (size_t i = 0; i < found.size() && result == 0; ++i) {
     if (nested[i]) continue;
@@ -347,7 +347,9 @@ int32_t tvXmlGetObjCount(tvXmlCtx* handle, const talSigInfo* signature, int32_t*
     if (!handle || !signature || !count) return ETAL_API_INV_PAR;
     const XmlSigParser* parser = parserOf(signature);
     if (!parser) return ETAL_API_INV_PAR;
-    *count += parser->countSignedObjects();
+    const int64_t total = static_cast<int64_t>(*count) + parser->countSignedObjects();
+    if (total > INT32_MAX) return ETAL_API_INV_PAR;  // the caller's counter would wrap
+    *count = static_cast<int32_t>(total);
     return 0;
   });
 }

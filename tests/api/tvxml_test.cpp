@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -182,7 +183,9 @@ TEST_F(TvXml, OptionTable) {
     Options before = optionsOf(c);
     EXPECT_EQ(row.expected, tvXmlSetOption(c, row.option, &row.value, row.length))
         << row.option << " " << row.value << " " << row.length;
-    if (row.expected != 0) EXPECT_TRUE(before == optionsOf(c)) << row.option << " changed";
+    if (row.expected != 0) {
+      EXPECT_TRUE(before == optionsOf(c)) << row.option << " changed";
+    }
   }
   Options after = optionsOf(c);
   EXPECT_EQ(0, after.o0);
@@ -410,6 +413,9 @@ TEST_F(TvXml, SignedObjectsAreCountedAndSaved) {
   SigInfo bare;  // a signature without XML properties
   EXPECT_EQ(20, tvXmlGetObjCount(c, reinterpret_cast<talSigInfo*>(&bare), &count));
   EXPECT_EQ(4, count);
+  int32_t nearTheTop = INT32_MAX - 1;
+  EXPECT_EQ(20, tvXmlGetObjCount(c, s, &nearTheTop));  // would wrap
+  EXPECT_EQ(INT32_MAX - 1, nearTheTop);
 
   const std::string out = root + "/object.out";
   EXPECT_EQ(0, tvXmlSaveObjFile(c, s, 0, out.c_str()));
