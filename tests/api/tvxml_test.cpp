@@ -591,6 +591,15 @@ TEST_F(TvXml, FailuresEndTheCall) {
   EXPECT_EQ(nullptr, m);
   EXPECT_NE(std::string::npos, report.find("---- PODPIS NUMER: 1 ----")) << report;
 
+  // A document that does not parse: the parser's code, after the banner only.
+  tvXmlCtx* c = context();
+  writeText(root + "/broken.xml", "<doc><data>");
+  tvXmlDoc* d = nullptr;
+  ASSERT_EQ(0, tvXmlLoadDocFile(c, (root + "/broken.xml").c_str(), nullptr, &d));
+  EXPECT_EQ(89, tvXmlUnprotect(ctx, c, d, nullptr, &m));
+  EXPECT_EQ(nullptr, m);
+  EXPECT_EQ(1u, lines(talReportText(ctx)).size());
+
   ctx->operationMask |= 8;
   for (XmlDecryptFunction f : {throwRuntime, throwNoMemory, throwCode}) {
     xmlDecryptElement = f;
