@@ -277,10 +277,15 @@ bool SignatureVerifier::buildPath(CertificatePath& path, const DistinguishedName
   switch (r) {
     case PATH_BUILT:
       break;
-    case PATH_SIGNATURE_MISMATCH:
-      throw TalApiException(RC_MEM);
     case PATH_DATABASE_FAILED:
       throw TalApiException(RC_DB);
+    case PATH_SIGNATURE_MISMATCH:
+      // A certificate its issuer's key does not verify (altered, forged) is
+      // data from outside, not a lack of memory: no path, and the next
+      // signature is still verified.
+      found = true;
+      write(prefix(token) + "Brak możliwości zbudowania ścieżki certyfikatów" + CRLF);
+      return false;
     case PATH_NOT_FOUND:
       write(prefix(token) + "Brak możliwości zbudowania ścieżki certyfikatów" + CRLF);
       return false;

@@ -87,8 +87,20 @@ TEST_F(Services, VerifiedPathCacheAnswersTheSecondTimeWhileOption23IsOn) {
     else
       EXPECT_EQ(written[0], written[1]);
   }
-  // The revoked certificate is judged, not cached.
+  // A certificate with a cached one's issuer and serial but other octets (its
+  // signature altered) is judged on its own, not taken from the cache.
   ASSERT_EQ(1, ctx->configuration.setOption(23, 1, true));
+  std::vector<unsigned char> der = verifyfix::bytes("signer.der");
+  der.back() ^= 1;
+  SignedCertificate altered;
+  ASSERT_EQ(static_cast<int>(der.size()), altered.decodeVector(der));
+  for (const SignedCertificate* c : {signer.get(), &altered, signer.get()}) {
+    SignatureVerifier verifier(ctx);
+    CertificateVerdict verdict;
+    verifier.verifyCertificate(&verdict, c);
+    EXPECT_EQ(c == signer.get() ? SIG_STATUS_VALID : SIG_STATUS_NOT_VERIFIABLE, verdict.status);
+  }
+  // The revoked certificate is judged, not cached.
   auto revoked = load<SignedCertificate>("revoked.der");
   for (int round = 0; round < 2; ++round) {
     SignatureVerifier verifier(ctx);

@@ -3,9 +3,14 @@
 # driver: a root and an intermediate CA (validity 2020-2045), end-entity
 # certificates under the intermediate (a signer, a revoked signer, a
 # keyEncipherment-only one, one valid only in 2021, a DSA signer, a
-# time-stamping authority), CRLs of both CAs (current, and issued in 2023),
-# an `openssl ts -reply` token signed by the TSA, and XAdES-BES documents
-# signed by xmlsec1 with the signer's and the revoked signer's keys.
+# time-stamping authority and its twin: same issuer, serial and subject, another
+# key), CRLs of both CAs (current, and issued in 2021 and 2023), signatures
+# by `openssl dgst -sign` over the SHA-256 of "data" (SHA-1 for DSA;
+# <name>.sig), an
+# `openssl ts -reply` token signed by the TSA, and XAdES-BES documents signed
+# by xmlsec1 with the signer's and the revoked signer's keys, and the XAdES-T
+# form of the signer's: the TSA stamps the SHA-256 of the canonical
+# ds:SignatureValue element, the token goes into an EncapsulatedTimeStamp.
 # Run from anywhere; the outputs are committed (signatures are not
 # reproducible).
 set -euo pipefail
@@ -93,8 +98,29 @@ crl() { # ca caCert caKey last next out
 }
 crl sub "${S[@]}" 20260101000000Z 20400101000000Z sub-crl
 crl root "$W/root.pem" "$W/root.key" 20260101000000Z 20400101000000Z root-crl
+crl sub "${S[@]}" 20210701000000Z 20400101000000Z sub-crl-2021
+crl root "$W/root.pem" "$W/root.key" 20210701000000Z 20400101000000Z root-crl-2021
+crl sub "${S[@]}" 20270101000000Z 20400101000000Z sub-crl-2027
+crl root "$W/root.pem" "$W/root.key" 20270101000000Z 20400101000000Z root-crl-2027
 crl sub "${S[@]}" 20230101000000Z 20400101000000Z sub-crl-2023
 crl root "$W/root.pem" "$W/root.key" 20230101000000Z 20400101000000Z root-crl-2023
+
+# The TSA's twin, signed by the intermediate outside its database.
+openssl req -new -newkey rsa:2048 -nodes -keyout "$W/twin.key" -subj "/C=PL/O=Driver Tests/CN=Driver TSA" \
+  -out "$W/twin.csr" 2>/dev/null
+printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=critical,timeStamping\n' \
+  > "$W/twin.ext"
+openssl x509 -req -in "$W/twin.csr" -CA "$W/sub.pem" -CAkey "$W/sub.key" -set_serial 0x1005 -days 3650 \
+  -extfile "$W/twin.ext" -outform DER -out tsa-twin.der 2>/dev/null
+
+printf 'data' > "$W/data"
+for k in signer kenc expired dsa; do
+  md=-sha256
+  [ $k = dsa ] && md=-sha1  # DSA signs with SHA-1 or RIPEMD-160 here
+  openssl dgst $md -sign "$W/$k.key" -out "$k.sig" "$W/data"
+  openssl dgst $md -verify <(openssl x509 -inform DER -in "$k.der" -pubkey -noout) -signature "$k.sig" \
+    "$W/data" >/dev/null
+done
 
 # A time-stamp token of the TSA over the digest of "data".
 cat > "$W/tsa.cnf" <<CNF
@@ -112,18 +138,46 @@ digests = sha256
 ess_cert_id_alg = sha256
 CNF
 echo 31 > "$W/tsserial"
-printf 'data' > "$W/data"
 openssl ts -query -data "$W/data" -sha256 -cert -out "$W/q.tsq" 2>/dev/null
 openssl ts -reply -config "$W/tsa.cnf" -queryfile "$W/q.tsq" -token_out -out token.der 2>/dev/null
 cat "$W/root.pem" "$W/sub.pem" > "$W/chain.pem"
 openssl ts -verify -data "$W/data" -in token.der -token_in -CAfile "$W/chain.pem" >/dev/null 2>&1
 
-# XAdES-BES documents: the template's CERTDIGEST is the SHA-256 of the signer's DER.
+# XAdES-BES documents: the template's CERTDIGEST is the SHA-256 of the signer's DER,
+# ISSUERNAME and SERIAL its issuer (RFC 2253) and serial number.
 for who in signer revoked; do
   digest=$(openssl dgst -sha256 -binary "$who.der" | base64)
-  sed "s|CERTDIGEST|$digest|" xades-bes.tmpl > "$W/$who.xml"
+  issuer=$(openssl x509 -in "$W/$who.pem" -noout -issuer -nameopt RFC2253 | sed 's/^issuer=//')
+  serial=$(printf '%d' "0x$(openssl x509 -in "$W/$who.pem" -noout -serial | sed 's/^serial=//')")
+  sed -e "s|CERTDIGEST|$digest|" -e "s|ISSUERNAME|$issuer|" -e "s|SERIAL|$serial|" xades-bes.tmpl \
+    > "$W/$who.xml"
   xmlsec1 --sign --privkey-pem "$W/$who.key,$W/$who.pem,$W/sub.pem" --id-attr:Id data \
     --id-attr:Id SignedProperties --output "xades-$who.xml" "$W/$who.xml"
   xmlsec1 --verify --trusted-pem "$W/root.pem" --untrusted-pem "$W/sub.pem" --id-attr:Id data \
     --id-attr:Id SignedProperties "xades-$who.xml" >/dev/null 2>&1
 done
+
+# The XAdES-T form of the signer's document.
+python3 - xades-signer.xml "$W/sv.c14n" <<'PY'
+import sys, re
+text = open(sys.argv[1], encoding='utf-8').read()
+m = re.search(r'<ds:SignatureValue>(.*?)</ds:SignatureValue>', text, re.S)
+value = m.group(1).replace('\r\n', '\n').replace('\r', '\n')
+out = '<ds:SignatureValue xmlns:ds="http://www.w3.org/2000/09/xmldsig#">' + value + '</ds:SignatureValue>'
+open(sys.argv[2], 'w', encoding='utf-8', newline='').write(out)
+PY
+echo 41 > "$W/tsserial"
+openssl ts -query -data "$W/sv.c14n" -sha256 -cert -out "$W/sv.tsq" 2>/dev/null
+openssl ts -reply -config "$W/tsa.cnf" -queryfile "$W/sv.tsq" -token_out -out "$W/sv.tsr" 2>/dev/null
+openssl ts -verify -data "$W/sv.c14n" -in "$W/sv.tsr" -token_in -CAfile "$W/chain.pem" >/dev/null
+python3 - xades-signer.xml xades-t.xml "$(base64 -w 76 "$W/sv.tsr")" <<'PY'
+import sys
+text = open(sys.argv[1], encoding='utf-8').read()
+stamp = ('<xades:SignatureTimeStamp Id="ts1"><xades:EncapsulatedTimeStamp>' + sys.argv[3] +
+         '</xades:EncapsulatedTimeStamp></xades:SignatureTimeStamp>')
+text = text.replace('<xades:UnsignedSignatureProperties/>',
+                    '<xades:UnsignedSignatureProperties>' + stamp + '</xades:UnsignedSignatureProperties>')
+open(sys.argv[2], 'w', encoding='utf-8', newline='').write(text)
+PY
+xmlsec1 --verify --trusted-pem "$W/root.pem" --untrusted-pem "$W/sub.pem" --id-attr:Id data \
+  --id-attr:Id SignedProperties xades-t.xml >/dev/null 2>&1
