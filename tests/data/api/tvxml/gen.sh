@@ -12,8 +12,8 @@
 #                 octet of the SignatureValue changed;
 #   foreign.xml   signed under another root (not installed by the tests);
 #   keyusage.xml  signed by a certificate for key encipherment only;
-#   xades.xml     XAdES-BES (SigningCertificate with CertDigest and IssuerSerial)
-#                 by the RSA signer; xades-revoked.xml the same by a signer that
+#   xades.xml     XAdES-BES (SigningCertificate with CertDigest and IssuerSerial,
+#                 SigningTime now) by the RSA signer; xades-revoked.xml the same by a signer that
 #                 root-crl.der (the root's CRL, valid 20 years) revokes;
 #                 xades-changed.xml is xades.xml with the signed element changed;
 #   encrypted.xml a signature over one element beside xenc:EncryptedData elements,
@@ -82,6 +82,23 @@ PY
 ! verify badvalue.xml sig
 sign foreign single.tmpl foreign.xml
 sign keyenc single.tmpl keyusage.xml
+xades() {  # key output
+  local digest issuer serial
+  digest=$(openssl x509 -in "$work/$1.pem" -outform DER | openssl dgst -sha256 -binary | base64)
+  issuer=$(openssl x509 -in "$work/$1.pem" -noout -issuer -nameopt RFC2253 | sed 's/^issuer=//')
+  serial=$(python3 -c "import sys; print(int(sys.argv[1], 16))" \
+    "$(openssl x509 -in "$work/$1.pem" -noout -serial | sed 's/^serial=//')")
+  sed -e "s|CERTDIGEST|$digest|" -e "s|ISSUER|$issuer|" -e "s|SERIAL|$serial|" \
+    -e "s|SIGNINGTIME|$(date -u +%Y-%m-%dT%H:%M:%SZ)|" xades.tmpl > "$work/x.xml"
+  xmlsec1 --sign --privkey-pem "$work/$1.key,$work/$1.pem" --id-attr:Id data \
+    --id-attr:Id SignedProperties --output "$2" "$work/x.xml"
+  xmlsec1 --verify --trusted-pem "$work/root.pem" --id-attr:Id data --id-attr:Id SignedProperties \
+    "$2" >/dev/null 2>&1
+}
+xades rsa xades.xml
+xades revoked xades-revoked.xml
+# The CRL after the signatures: it is not older than their signing time.
+sleep 1
 mkdir "$work/ca"
 : > "$work/ca/index.txt"
 echo 1000 > "$work/ca/crlnumber"
@@ -99,18 +116,4 @@ openssl ca "${ca[@]}" -valid "$work/rsa.pem" 2>/dev/null
 openssl ca "${ca[@]}" -revoke "$work/revoked.pem" 2>/dev/null
 openssl ca "${ca[@]}" -gencrl -out "$work/crl.pem" 2>/dev/null
 openssl crl -in "$work/crl.pem" -outform DER -out root-crl.der
-xades() {  # key output
-  local digest issuer serial
-  digest=$(openssl x509 -in "$work/$1.pem" -outform DER | openssl dgst -sha256 -binary | base64)
-  issuer=$(openssl x509 -in "$work/$1.pem" -noout -issuer -nameopt RFC2253 | sed 's/^issuer=//')
-  serial=$(python3 -c "import sys; print(int(sys.argv[1], 16))" \
-    "$(openssl x509 -in "$work/$1.pem" -noout -serial | sed 's/^serial=//')")
-  sed -e "s|CERTDIGEST|$digest|" -e "s|ISSUER|$issuer|" -e "s|SERIAL|$serial|" xades.tmpl > "$work/x.xml"
-  xmlsec1 --sign --privkey-pem "$work/$1.key,$work/$1.pem" --id-attr:Id data \
-    --id-attr:Id SignedProperties --output "$2" "$work/x.xml"
-  xmlsec1 --verify --trusted-pem "$work/root.pem" --id-attr:Id data --id-attr:Id SignedProperties \
-    "$2" >/dev/null 2>&1
-}
-xades rsa xades.xml
-xades revoked xades-revoked.xml
 sed 's|>eins<|>zwei<|' xades.xml > xades-changed.xml
