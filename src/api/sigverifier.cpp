@@ -503,13 +503,15 @@ bool SignatureVerifier::checkSignedAttributes(SigInfo& info, SignatureProperties
       return false;
     }
   }
-  if (!props.checkMessageDigest() && !props.skipDigestVerdict) {
-    write(prefix(token) + signatureReasonText(SIG_REASON_DIGEST_MISMATCH) + CRLF);
-    info.status = SIG_STATUS_NEGATIVE;
-    info.reason = SIG_REASON_DIGEST_MISMATCH;
-    return false;
-  }
-  return true;
+  return checkDigest(info, props);
+}
+
+bool SignatureVerifier::checkDigest(SigInfo& info, SignatureProperties& props) {
+  if (props.checkMessageDigest() || props.skipDigestVerdict) return true;
+  write(prefix(props.isTimeStamp != 0) + signatureReasonText(SIG_REASON_DIGEST_MISMATCH) + CRLF);
+  info.status = SIG_STATUS_NEGATIVE;
+  info.reason = SIG_REASON_DIGEST_MISMATCH;
+  return false;
 }
 
 void SignatureVerifier::offerRevocationValues(SignatureRevValues* values) {
@@ -559,6 +561,9 @@ void SignatureVerifier::verifyBasicForm(SigInfo& info, SignatureProperties& prop
 
   SignedAttributes* attributes = props.signedAttributes();
   if (attributes && !checkSignedAttributes(info, props)) return;
+  // An XML signature value covers SignedInfo only: the references' digests are what bind the
+  // signed data, and without signed properties nothing above has compared them.
+  if (!attributes && props.isXml() && !checkDigest(info, props)) return;
   if (info.qualification != SIG_QUALIFICATION_ORDINARY &&
       (!attributes || attributes->signingCertificateDigestAlgorithm() == 0)) {
     write(std::string("Brak w podpisie elektronicznym atrybutu: wskazanie certyfikatu (SigningCertificate) !!!") +

@@ -85,6 +85,8 @@ class SignatureVerifier : public TimeStampDriver {
   bool buildSignerPath(SigInfo& info, SignatureProperties& props, bool& found);
   bool checkSignatureValue(SigInfo& info, SignatureProperties& props);
   bool checkSignedAttributes(SigInfo& info, SignatureProperties& props);
+  // The signature's message digest (status 2, reason 5 when it does not match).
+  bool checkDigest(SigInfo& info, SignatureProperties& props);
   void digestRegulation(int32_t hashId);
   void pathAndRevocation(CertificatePath& path, PathOutcome& outcome, int32_t qualification,
                          const ASNgenTime* t, const ASNgenTime* v, bool token);
