@@ -95,8 +95,11 @@ function(tal_test name)
     set(A_TIMEOUT 600)
   endif()
   include(GoogleTest)
+  # No test reads or writes the registry of the user running it: each program gets one of its
+  # own under the build folder (tests that need an empty one make a sandbox of their own).
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST TEST_PREFIX "${name}."
-                       PROPERTIES TIMEOUT ${A_TIMEOUT})
+                       PROPERTIES TIMEOUT ${A_TIMEOUT}
+                       ENVIRONMENT "TALVORIN_REGISTRY_ROOT=${CMAKE_BINARY_DIR}/test-registry/${name}")
 endfunction()
 
 # tal_folder_library(<name> [DEPS ...]) : the folder's library from every
