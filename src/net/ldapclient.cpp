@@ -3,6 +3,8 @@
 #include "net/netclient.h"
 
 #include <ldap.h>
+#include <netdb.h>
+#include <sys/socket.h>
 
 #include <cstdio>
 #include <memory>
@@ -45,6 +47,17 @@ struct ValuesDeleter {
   void operator()(berval** v) const { ldap_value_free_len(v); }
 };
 
+bool hostResolves(const char* host)
+{
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int rc = getaddrinfo(host, nullptr, &hints, &found);
+  if (found)
+    freeaddrinfo(found);
+  return rc != EAI_NONAME && rc != EAI_FAIL && rc != EAI_NODATA;
+}
+
 }  // namespace
 
 int32_t ldapResultOf(int ldapCode)
@@ -68,6 +81,15 @@ std::string ldapFilterValue(const std::string& value)
     }
   }
   return out;
+}
+
+std::string ldapUrlBase(const std::string& url)
+{
+  LDAPURLDesc* parsed = nullptr;
+  if (netUrlScheme(url) != "ldap" || ldap_url_parse(url.c_str(), &parsed) != LDAP_URL_SUCCESS)
+    return std::string();
+  std::unique_ptr<LDAPURLDesc, UrlDeleter> owned(parsed);
+  return parsed->lud_dn ? parsed->lud_dn : "";
 }
 
 int32_t ldapFetch(const LdapQuery& query, std::vector<std::vector<uint8_t>>& values)
@@ -104,6 +126,8 @@ int32_t ldapFetch(const LdapQuery& query, std::vector<std::vector<uint8_t>>& val
 
   berval anonymous{0, nullptr};
   int rc = ldap_sasl_bind_s(raw, "", LDAP_SASL_SIMPLE, &anonymous, nullptr, nullptr, nullptr);
+  if (rc == LDAP_SERVER_DOWN && !hostResolves(url->lud_host))
+    return NET_NO_SERVER;  // libldap tells a name that does not resolve from a dead server no more
   if (rc != LDAP_SUCCESS)
     return ldapResultOf(rc);
 

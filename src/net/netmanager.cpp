@@ -1,17 +1,22 @@
 #include "net/netmanager.h"
 
+#include "asn1/asnbitst.h"
 #include "asn1/asnint.h"
 #include "base/reportstream.h"
 #include "net/ldapclient.h"
 #include "pki/cms/tsp.h"
+#include "pki/common/extension.h"
+#include "pki/common/oids.h"
 #include "pki/names/dname.h"
 #include "pki/names/dnprint.h"
 #include "pki/ocsp/ocspresp.h"
 #include "pki/x509/cert.h"
 #include "pki/x509/crl.h"
+#include "pki/x509/x509ext.h"
 #include "platform/registry.h"
 
 #include <algorithm>
+#include <cctype>
 #include <new>
 
 const char* const NET_REGISTRY_KEY = "SOFTWARE\\MIRVAL KSO\\TALVORIN\\3.9";
@@ -53,11 +58,54 @@ const char* const CERTIFICATE_ATTRIBUTES[] = {"userCertificate;binary", "cACerti
 const char* const CRL_ATTRIBUTES[] = {"certificateRevocationList;binary",
                                       "authorityRevocationList;binary"};
 
-// Whether the ldap URL names a base DN of its own.
-bool ldapUrlHasBase(const std::string& url)
+bool sameAsciiText(const std::string& a, const char* b, size_t length)
 {
-  const size_t slash = url.find('/', url.find("://") + 3);
-  return slash != std::string::npos && slash + 1 < url.size() && url[slash + 1] != '?';
+  if (a.size() != length)
+    return false;
+  for (size_t i = 0; i < length; ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+// The certificate carries the address in its subject's emailAddress or its subjectAltName's
+// rfc822Name. Throws std::bad_alloc.
+bool carriesAddress(const SignedCertificate& certificate, const std::string& address)
+{
+  const DistinguishedName& subject = certificate.tbsCertificate.subject;
+  for (int i = 0; i < subject.attributeCount(); ++i) {
+    const AttributeValue* a = subject.getAttribute(i);
+    if (a && a->type == pkcs_9_at_emailAddress && a->value.length > 0 && a->value.content() &&
+        sameAsciiText(address, reinterpret_cast<const char*>(a->value.content()),
+                      static_cast<size_t>(a->value.length)))
+      return true;
+  }
+  const Extension* e =
+      findExtensionByOid(*certificate.tbsCertificate.extensions, id_ce_subjectAltName);
+  GeneralNames names;
+  if (!e || names.decodeOctets(e->extnValue) != e->extnValue.length)
+    return false;
+  for (POSITION pos = names.GetHeadPosition(); pos;) {
+    const ASNany* name = names.GetNext(pos);
+    if (name && name->getTag() == 0x81 && name->length > 0 && name->content() &&  // rfc822Name
+        sameAsciiText(address, reinterpret_cast<const char*>(name->content()),
+                      static_cast<size_t>(name->length)))
+      return true;
+  }
+  return false;
+}
+
+// Without keyUsage any use is open; an unreadable one opens none.
+bool mayEncrypt(const SignedCertificate& certificate)
+{
+  const Extension* e = findExtensionByOid(*certificate.tbsCertificate.extensions, id_ce_keyUsage);
+  if (!e)
+    return true;
+  constexpr int KEY_ENCIPHERMENT = 2, DATA_ENCIPHERMENT = 3;
+  ASNbitstr usage;
+  return usage.decodeOctets(e->extnValue) == e->extnValue.length &&
+         (usage.getBit(KEY_ENCIPHERMENT) == 1 || usage.getBit(DATA_ENCIPHERMENT) == 1);
 }
 
 // The time-stamp list knows fewer codes than the transfers give; the rest fold into the
@@ -158,19 +206,28 @@ bool NetworkManager::canQueryNetwork(int32_t kind, const DistinguishedName* issu
   return !off && !serverUrls(kind, issuer).empty();
 }
 
+NetRequest NetworkManager::transfer(const std::string& url, const NetProxy& proxy,
+                                    size_t maxBytes) const
+{
+  NetRequest request;
+  request.url = url;
+  request.maxBytes = maxBytes;
+  request.timeoutMs = timeout;
+  request.proxy = &proxy;
+  if (settings)
+    request.caFile = settings->caFile();
+  return request;
+}
+
 int32_t NetworkManager::post(const std::string& url, const char* type, const uint8_t* body,
                              size_t length, NetResponse& answer) const
 {
-  const NetProxy proxy = settings ? settings->proxy() : NetProxy();
-  NetRequest request;
-  request.url = url;
+  const NetProxy proxy = configuredProxy();
+  NetRequest request = transfer(url, proxy, NET_SMALL_ANSWER_CAP);
   request.post = true;
   request.contentType = type;
   request.body = body;
   request.bodyLength = length;
-  request.maxBytes = NET_SMALL_ANSWER_CAP;
-  request.timeoutMs = timeout;
-  request.proxy = &proxy;
   const std::string scheme = netUrlScheme(url);
   if (scheme != "http" && scheme != "https")
     return NET_PROTOCOL;
@@ -214,14 +271,9 @@ int32_t NetworkManager::fetchValues(LdapQuery& query,
   query.timeoutMs = timeout;
   if (netUrlScheme(query.url) == "ldap")
     return ldapFetch(query, bodies);
-  const NetProxy proxy = settings ? settings->proxy() : NetProxy();
-  NetRequest request;
-  request.url = query.url;
-  request.maxBytes = query.maxBytes;
-  request.timeoutMs = timeout;
-  request.proxy = &proxy;
+  const NetProxy proxy = configuredProxy();
   NetResponse answer;
-  const int32_t rc = netFetch(request, answer);
+  const int32_t rc = netFetch(transfer(query.url, proxy, query.maxBytes), answer);
   if (rc == NET_OK)
     bodies.push_back(std::move(answer.body));
   return rc;
@@ -235,7 +287,7 @@ int32_t NetworkManager::queryForCRL(const std::string& uri, const DistinguishedN
     return NET_CRL_NOT_FOUND;
   LdapQuery query;
   query.url = uri;
-  if (!ldapUrlHasBase(uri) && issuer)
+  if (ldapUrlBase(uri).empty() && issuer)
     query.base = ldapDnText(*issuer);
   query.attributes.assign(std::begin(CRL_ATTRIBUTES), std::end(CRL_ATTRIBUTES));
   query.maxBytes = crlCap;
@@ -343,6 +395,33 @@ int32_t NetworkManager::fetchCertificatesByName(const DistinguishedName& name, C
 int32_t NetworkManager::queryForCertificatesByDn(const DistinguishedName& name, CertList& out)
 {
   return fetchCertificatesByName(name, out);
+}
+
+int32_t NetworkManager::queryForCertificates(const std::string& base, const std::string& address,
+                                             CertList& out, bool encryptionOnly,
+                                             int32_t parameter)
+{
+  (void)parameter;
+  if (networkOff(nullptr) || address.empty())
+    return NET_OK;
+  try {
+    for (const std::string& url : serverUrls(NET_SERVER_CERTIFICATES, nullptr)) {
+      const std::string own = ldapUrlBase(url);
+      if (netUrlScheme(url) != "ldap" || !sameAsciiText(base, own.c_str(), own.size()))
+        continue;
+      CertList fetched;
+      const int32_t rc = fetchCertificates(url, base, LDAP_QUERY_SUBTREE,
+                                           "(mail=" + ldapFilterValue(address) + ")", fetched);
+      if (rc == NET_NO_MEMORY)
+        return NET_NO_MEMORY;
+      for (std::unique_ptr<SignedCertificate>& c : fetched)
+        if (carriesAddress(*c, address) && (!encryptionOnly || mayEncrypt(*c)))
+          out.push_back(std::move(c));
+    }
+  } catch (const std::bad_alloc&) {
+    return NET_NO_MEMORY;
+  }
+  return NET_OK;
 }
 
 int32_t NetworkManager::queryForTimeStamp(const uint8_t* request, size_t length,

@@ -14,6 +14,8 @@
 
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <set>
 
 extern char** environ;
 
@@ -35,6 +37,8 @@ class LocalSlapd {
     dir = folder;
     mkdir((dir + "/db").c_str(), 0700);
     std::ofstream(dir + "/slapd.conf") << "include /etc/ldap/schema/core.schema\n"
+                                          "include /etc/ldap/schema/cosine.schema\n"
+                                          "include /etc/ldap/schema/inetorgperson.schema\n"
                                           "modulepath /usr/lib/ldap\nmoduleload back_mdb\n"
                                           "database mdb\nsuffix \"c=PL\"\nmaxsize 10485760\n"
                                           "directory " << dir << "/db\n";
@@ -79,12 +83,17 @@ class LocalSlapd {
 
 class TestSettings : public NetworkSettings {
  public:
-  int32_t option(int32_t) const override { return 0; }
+  int32_t option(int32_t number) const override
+  {
+    auto it = options.find(number);
+    return it == options.end() ? 0 : it->second;
+  }
   void servers(int32_t, const DistinguishedName*, std::vector<std::string>& urls) const override
   {
     urls.insert(urls.end(), list.begin(), list.end());
   }
   std::vector<std::string> list;
+  std::map<int32_t, int32_t> options;
 };
 
 TEST(LdapQuery, CrlsAndCertificatesFromSlapd)
@@ -129,6 +138,64 @@ TEST(LdapQuery, CrlsAndCertificatesFromSlapd)
   ASSERT_EQ(NET_OK, manager.queryForCertificatesByDn(name, certs));
   ASSERT_EQ(1u, certs.size());
   EXPECT_TRUE(*certs[0] == ca);
+}
+
+// The serial numbers of the certificates, as hex text.
+std::set<std::string> serials(const CertList& certs)
+{
+  std::set<std::string> out;
+  for (const auto& c : certs) {
+    char hex[64];
+    EXPECT_TRUE(c->tbsCertificate.serialNumber.toHex(hex, sizeof hex));
+    out.insert(hex);
+  }
+  return out;
+}
+
+// Jan's entry holds certificates 10 (keyEncipherment), 11 (dataEncipherment, the address in
+// the subject in other case), 12 (no keyUsage), 13 (signing only), 14 (no address) and 15
+// (another's address); his entry under o=Inna holds 16 (keyEncipherment).
+TEST(LdapQuery, CertificatesByEmailAddress)
+{
+  LocalSlapd slapd;
+  ASSERT_NE(0, slapd.pid) << "slapd did not start";
+  TestSettings settings;
+  const std::string closed = "ldap://127.0.0.1:" + std::to_string(closedLocalPort());
+  settings.list = {closed + "/o=Siec%20testowa,c=PL",  // down: passed over
+                   slapd.url("O=Siec%20testowa,c=PL"), slapd.url("c=PL"), slapd.url("o=Inna,c=PL"),
+                   "http://127.0.0.1:" + std::to_string(closedLocalPort()) + "/c=PL"};
+  NetworkManager manager(&settings);
+  manager.setTimeoutMs(3000);
+  struct Row {
+    const char* base;
+    const char* address;
+    bool encryptionOnly;
+    int32_t option;  // set to 1 (0: none)
+    std::set<std::string> expected;
+  };
+  const std::set<std::string> jansEncryption = {"10", "11", "12"};
+  const Row rows[] = {
+      {"o=Siec testowa,c=PL", "jan@siec.test", true, 0, jansEncryption},
+      {"o=Siec testowa,c=PL", "jan@siec.test", false, 0, {"10", "11", "12", "13"}},
+      {"o=Siec testowa,c=PL", "JAN@Siec.test", true, 0, jansEncryption},
+      {"c=PL", "jan@siec.test", true, 0, {"10", "11", "12", "16"}},
+      {"o=Inna,c=PL", "jan@siec.test", true, 0, {"16"}},
+      {"o=Siec testowa,c=PL", "*", false, 0, {}},  // no wildcard from the address
+      {"o=Siec testowa,c=PL", "ewa@siec.test", false, 0, {}},
+      {"o=Nikt,c=PL", "jan@siec.test", true, 0, {}},  // no server of that base
+      {"o=Siec testowa,c=PL", "jan@siec.test", true, NET_OPTION_NO_NETWORK, {}},
+      {"o=Siec testowa,c=PL", "jan@siec.test", true, NET_OPTION_NO_CRL_OCSP, jansEncryption},
+  };
+  for (const Row& row : rows) {
+    settings.options.clear();
+    if (row.option)
+      settings.options[row.option] = 1;
+    CertList certs;
+    EXPECT_EQ(0, manager.queryForCertificates(row.base, row.address, certs, row.encryptionOnly, 0))
+        << row.base << " " << row.address;
+    EXPECT_EQ(row.expected, serials(certs)) << row.base << " " << row.address << " "
+                                            << row.encryptionOnly << " option " << row.option;
+  }
 }
 
 }  // namespace

@@ -59,4 +59,6 @@ openssl ts -query -data work/data.txt -sha256 -cert -no_nonce -out ts.req
 openssl ts -reply -config work/ca.cnf -queryfile ts.req -signer tsa.pem -inkey tsa.key \
   -chain ca.pem -out ts.resp 2>/dev/null
 rm -rf work
+./make-mail.sh
+./make-tls.sh
 ./make-ldif.sh
