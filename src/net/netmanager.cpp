@@ -9,6 +9,7 @@
 #include "pki/common/oids.h"
 #include "pki/names/dname.h"
 #include "pki/names/dnprint.h"
+#include "pki/names/dntext.h"
 #include "pki/ocsp/ocspresp.h"
 #include "pki/x509/cert.h"
 #include "pki/x509/crl.h"
@@ -126,31 +127,49 @@ int32_t timeStampResult(int32_t code)
   }
 }
 
+// RFC 4514 names the types every server knows by their short names; any other type goes as
+// its dotted OID (dnAppendType writes it when the label is null), which every server reads.
+const char* ldapTypeLabel(const ASNobjectId& type, bool)
+{
+  const DnAttributeRecord* row = dnAttributeByOid(type);
+  return row ? row->ldapShortName : nullptr;
+}
+
 }  // namespace
 
 std::string ldapDnText(const DistinguishedName& name)
 {
   std::string out;
   DnTextStyle style;
-  style.shortLabel = true;
-  for (int i = name.attributeCount(); i-- > 0;) {
-    const AttributeValue* attribute = name.getAttribute(i);
-    std::string type;
-    std::string value;
-    if (!attribute || dnAppendType(type, attribute->type, style) == DNTEXT_OID ||
-        dnAppendValue(value, attribute->value) != DNTEXT_OK)
+  style.label = ldapTypeLabel;
+  for (int r = name.GetCount(); r-- > 0;) {
+    const RDname* rdn = name.elementAt(r);
+    if (!rdn || rdn->GetCount() == 0)
       return std::string();
     if (!out.empty())
       out += ',';
-    out += type;
-    out += '=';
-    for (size_t k = 0; k < value.size(); ++k) {
-      const char c = value[k];
-      const bool edge = (k == 0 && (c == ' ' || c == '#')) || (k + 1 == value.size() && c == ' ');
-      if (edge || c == ',' || c == '+' || c == '"' || c == '\\' || c == '<' || c == '>' ||
-          c == ';' || c == '=')
-        out += '\\';
-      out += c;
+    for (int i = 0; i < rdn->GetCount(); ++i) {
+      const AttributeValue* attribute = rdn->elementAt(i);
+      std::string type;
+      std::string value;
+      if (!attribute)
+        return std::string();
+      const int typeCode = dnAppendType(type, attribute->type, style);
+      if ((typeCode != DNTEXT_OK && typeCode != DNTEXT_OID) ||
+          dnAppendValue(value, attribute->value) != DNTEXT_OK)
+        return std::string();
+      if (i > 0)
+        out += '+';
+      out += type;
+      out += '=';
+      for (size_t k = 0; k < value.size(); ++k) {
+        const char c = value[k];
+        const bool edge = (k == 0 && (c == ' ' || c == '#')) || (k + 1 == value.size() && c == ' ');
+        if (edge || c == ',' || c == '+' || c == '"' || c == '\\' || c == '<' || c == '>' ||
+            c == ';' || c == '=')
+          out += '\\';
+        out += c;
+      }
     }
   }
   return out;

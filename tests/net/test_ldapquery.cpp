@@ -26,6 +26,15 @@ std::string dataPath(const std::string& name)
   return std::string(TAL_TEST_DATA_DIR) + "/net/" + name;
 }
 
+// A whole DER certificate of the data folder.
+bool loadCertificate(const char* name, SignedCertificate& out)
+{
+  std::ifstream in(dataPath(name), std::ios::binary);
+  const std::vector<uint8_t> der((std::istreambuf_iterator<char>(in)), {});
+  return !der.empty() &&
+         out.decodeVector(der, ASN_FLAG_CONST | ASN_FLAG_COPY) == static_cast<int>(der.size());
+}
+
 // slapd in a temporary folder, on a free port of 127.0.0.1, loaded with directory.ldif.
 class LocalSlapd {
  public:
@@ -101,9 +110,7 @@ TEST(LdapQuery, CrlsAndCertificatesFromSlapd)
   LocalSlapd slapd;
   ASSERT_NE(0, slapd.pid) << "slapd did not start";
   SignedCertificate ca;
-  std::ifstream in(dataPath("ca.der"), std::ios::binary);
-  const std::vector<uint8_t> der((std::istreambuf_iterator<char>(in)), {});
-  ASSERT_EQ(static_cast<int>(der.size()), ca.decodeVector(der, ASN_FLAG_CONST | ASN_FLAG_COPY));
+  ASSERT_TRUE(loadCertificate("ca.der", ca));
   const DistinguishedName& name = ca.tbsCertificate.subject;
   EXPECT_EQ("CN=Test CA,O=Siec testowa,C=PL", ldapDnText(name));
 
@@ -196,6 +203,49 @@ TEST(LdapQuery, CertificatesByEmailAddress)
     EXPECT_EQ(row.expected, serials(certs)) << row.base << " " << row.address << " "
                                             << row.encryptionOnly << " option " << row.option;
   }
+}
+
+// Names as LDAP DNs: the last RDN first, "+" inside a multi-valued RDN, the types RFC 4514
+// names by their short names and any other type by its dotted OID (LDAP servers know no "E" or
+// "T"), special characters escaped.
+TEST(LdapQuery, NamesAsLdapDns)
+{
+  const struct {
+    const char* name;
+    const char* dn;
+  } rows[] = {
+      {"C=PL,O=Siec testowa,CN=Test CA", "CN=Test CA,O=Siec testowa,C=PL"},
+      {"C=PL,CN=Jan+SERIALNUMBER=PESEL-1", "CN=Jan+2.5.4.5=PESEL-1,C=PL"},
+      {"C=PL,CN=Mail CA,E=ca@siec.test", "1.2.840.113549.1.9.1=ca@siec.test,CN=Mail CA,C=PL"},
+      {"C=PL,T=Dyrektor,L=Warszawa", "L=Warszawa,2.5.4.12=Dyrektor,C=PL"},
+      {"C=PL,O=a\\,b+c", "O=a\\,b\\+c,C=PL"},
+      {"C=PL,O=#0C022341", "O=\\#A,C=PL"},
+  };
+  for (const auto& row : rows) {
+    DistinguishedName name;
+    ASSERT_TRUE(name.fromText(row.name, -1, 0x800 | 0x20000 | 0x20 | 0x3)) << row.name;
+    EXPECT_EQ(row.dn, ldapDnText(name)) << row.name;
+  }
+}
+
+TEST(LdapQuery, CertificateOfANameEndingInAnEmailAddress)
+{
+  LocalSlapd slapd;
+  ASSERT_NE(0, slapd.pid) << "slapd did not start";
+  SignedCertificate authority;
+  ASSERT_TRUE(loadCertificate("mail-authority.der", authority));
+  TestSettings settings;
+  settings.list = {slapd.url("")};
+  NetworkManager manager(&settings);
+  manager.setTimeoutMs(3000);
+  CertList certs;
+  ASSERT_EQ(NET_OK, manager.queryForCertificatesByDn(authority.tbsCertificate.subject, certs));
+  ASSERT_EQ(1u, certs.size());
+  EXPECT_TRUE(*certs[0] == authority);
+  CrlList crls;
+  EXPECT_EQ(NET_OK, manager.queryForCRL(slapd.url(""), &authority.tbsCertificate.subject, crls, 0,
+                                        nullptr));
+  EXPECT_EQ(2u, crls.size());
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Makes the certificates of the e-mail search (mail-*.der), signed by the test CA of make.sh:
 # which of them a search for jan@siec.test keeps depends on the address they carry and on their
-# key usage. Run from this folder; the generated files are committed.
+# key usage; and mail-authority.der, whose subject ends in an emailAddress, as some CAs' do.
+# Run from this folder; the generated files are committed.
 set -euo pipefail
 cd "$(dirname "$0")"
 rm -rf work-mail && mkdir work-mail
@@ -26,4 +27,6 @@ make other 0x15 "/C=PL/O=Siec testowa/CN=Jan Kowalski" \
   "keyUsage = critical,keyEncipherment" "subjectAltName = email:ewa@siec.test"
 make elsewhere 0x16 "/C=PL/O=Inna/CN=Jan Kowalski" \
   "keyUsage = critical,keyEncipherment" "subjectAltName = email:jan@siec.test"
+make authority 0x17 "/C=PL/O=Siec testowa/CN=Mail CA/emailAddress=ca@siec.test" \
+  "basicConstraints = critical,CA:TRUE"
 rm -rf work-mail
