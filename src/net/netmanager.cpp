@@ -314,17 +314,24 @@ int32_t NetworkManager::queryForCRL(const std::string& uri, const DistinguishedN
   const int32_t rc = fetchValues(query, bodies);
   if (rc != NET_OK)
     return rc;
-  size_t found = 0;
-  for (const std::vector<uint8_t>& body : bodies) {
-    std::unique_ptr<SignedCertRevList> crl(new (std::nothrow) SignedCertRevList());
-    if (!crl)
-      return NET_NO_MEMORY;
-    if (!decodeWhole(*crl, body))
-      return NET_BAD_FORMAT;
-    out.push_back(std::move(crl));
-    ++found;
+  // A value that is no CRL spoils only itself (an entry may hold a good CRL beside a bad ARL);
+  // nothing is handed out unless the query succeeds.
+  CrlList found;
+  try {
+    for (const std::vector<uint8_t>& body : bodies) {
+      std::unique_ptr<SignedCertRevList> crl(new SignedCertRevList());
+      if (decodeWhole(*crl, body))
+        found.push_back(std::move(crl));
+    }
+    if (found.empty())
+      return bodies.empty() ? NET_CRL_NOT_FOUND : NET_BAD_FORMAT;
+    out.reserve(out.size() + found.size());
+  } catch (const std::bad_alloc&) {
+    return NET_NO_MEMORY;
   }
-  return found ? NET_OK : NET_CRL_NOT_FOUND;
+  for (std::unique_ptr<SignedCertRevList>& crl : found)
+    out.push_back(std::move(crl));
+  return NET_OK;
 }
 
 int32_t NetworkManager::queryForIssuerCrl(const DistinguishedName& issuer, CrlList& out,

@@ -127,6 +127,7 @@ TEST(LdapQuery, CrlsAndCertificatesFromSlapd)
       {slapd.url(""), NET_OK, 2},                                    // the issuer's entry
       {slapd.url("cn=Nobody,c=PL"), NET_NOT_FOUND, 0},
       {slapd.url("o=Siec%20testowa,c=PL"), NET_CRL_NOT_FOUND, 0},    // an entry without a CRL
+      {slapd.url("cn=Broken%20CA,o=Siec%20testowa,c=PL"), NET_OK, 1},  // its ARL is no CRL
       {"ldap://127.0.0.1:" + std::to_string(closedLocalPort()) + "/c=PL", NET_CONNECT_FAILED, 0},
   };
   for (const Row& row : rows) {
