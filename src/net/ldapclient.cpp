@@ -6,6 +6,7 @@
 #include <netdb.h>
 #include <sys/socket.h>
 
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -136,23 +137,59 @@ int32_t ldapFetch(const LdapQuery& query, std::vector<std::vector<uint8_t>>& val
     attrs.push_back(const_cast<char*>(a.c_str()));
   attrs.push_back(nullptr);
   const int scope = query.scope == LDAP_QUERY_SUBTREE ? LDAP_SCOPE_SUBTREE : LDAP_SCOPE_BASE;
-  LDAPMessage* found = nullptr;
-  rc = ldap_search_ext_s(raw, base.c_str(), scope, query.filter.c_str(), attrs.data(), 0, nullptr,
-                         nullptr, &tv, query.maxEntries, &found);
-  std::unique_ptr<LDAPMessage, MessageDeleter> result(found);
-  if (rc != LDAP_SUCCESS && !(rc == LDAP_SIZELIMIT_EXCEEDED && found))
+  int id = 0;
+  rc = ldap_search_ext(raw, base.c_str(), scope, query.filter.c_str(), attrs.data(), 0, nullptr,
+                       nullptr, &tv, query.maxEntries, &id);
+  if (rc != LDAP_SUCCESS)
     return ldapResultOf(rc);
-
+  // One entry at a time, so that the cap bounds what is held, not only what is kept: a server
+  // may send any number of entries, each up to the size of one message.
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(query.timeoutMs);
   size_t total = 0;
+  int entries = 0;
+  auto stop = [&](int32_t result) {
+    ldap_abandon_ext(raw, id, nullptr, nullptr);
+    return result;
+  };
   try {
-    for (LDAPMessage* e = ldap_first_entry(raw, found); e; e = ldap_next_entry(raw, e)) {
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0)
+        return stop(NET_TIMEOUT);
+      timeval wait{static_cast<time_t>(left.count() / 1000000),
+                   static_cast<suseconds_t>(left.count() % 1000000)};
+      LDAPMessage* message = nullptr;
+      const int type = ldap_result(raw, id, LDAP_MSG_ONE, &wait, &message);
+      std::unique_ptr<LDAPMessage, MessageDeleter> held(message);
+      if (type == 0)
+        return stop(NET_TIMEOUT);
+      if (type < 0) {
+        int code = LDAP_OTHER;
+        ldap_get_option(raw, LDAP_OPT_RESULT_CODE, &code);
+        return ldapResultOf(code);
+      }
+      if (type == LDAP_RES_SEARCH_RESULT) {
+        int code = LDAP_OTHER;
+        if (ldap_parse_result(raw, message, &code, nullptr, nullptr, nullptr, nullptr, 0) !=
+            LDAP_SUCCESS)
+          return NET_PROTOCOL;
+        return code == LDAP_SUCCESS || (code == LDAP_SIZELIMIT_EXCEEDED && entries > 0)
+                   ? NET_OK
+                   : ldapResultOf(code);
+      }
+      if (type != LDAP_RES_SEARCH_ENTRY)
+        continue;  // references are not followed
+      if (++entries > query.maxEntries)
+        return stop(NET_OK);  // what a server that ignores the size limit sent first
       for (const std::string& a : query.attributes) {
-        std::unique_ptr<berval*, ValuesDeleter> vals(ldap_get_values_len(raw, e, a.c_str()));
+        std::unique_ptr<berval*, ValuesDeleter> vals(ldap_get_values_len(raw, message, a.c_str()));
         if (!vals)
           continue;
         for (berval** v = vals.get(); *v; ++v) {
           if ((*v)->bv_len > query.maxBytes - total)
-            return NET_TOO_LARGE;
+            return stop(NET_TOO_LARGE);
           total += (*v)->bv_len;
           const uint8_t* p = reinterpret_cast<const uint8_t*>((*v)->bv_val);
           values.emplace_back(p, p + (*v)->bv_len);
@@ -160,7 +197,6 @@ int32_t ldapFetch(const LdapQuery& query, std::vector<std::vector<uint8_t>>& val
       }
     }
   } catch (const std::bad_alloc&) {
-    return NET_NO_MEMORY;
+    return stop(NET_NO_MEMORY);
   }
-  return NET_OK;
 }

@@ -61,4 +61,5 @@ openssl ts -reply -config work/ca.cnf -queryfile ts.req -signer tsa.pem -inkey t
 rm -rf work
 ./make-mail.sh
 ./make-tls.sh
+./make-bigcrl.sh
 ./make-ldif.sh
