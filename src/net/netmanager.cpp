@@ -59,6 +59,7 @@ const char* const CERTIFICATE_ATTRIBUTES[] = {"userCertificate;binary", "cACerti
 const char* const CRL_ATTRIBUTES[] = {"certificateRevocationList;binary",
                                       "authorityRevocationList;binary"};
 
+// Equal texts, ASCII letter case aside (e-mail addresses and DNs as people type them).
 bool sameAsciiText(const std::string& a, const char* b, size_t length)
 {
   if (a.size() != length)
