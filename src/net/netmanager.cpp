@@ -128,6 +128,27 @@ int32_t timeStampResult(int32_t code)
   }
 }
 
+// A hexadecimal number as decimal digits.
+std::string decimalOfHex(const char* hex)
+{
+  std::vector<uint8_t> digits;  // least significant first
+  for (const char* p = hex; *p; ++p) {
+    const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
+    unsigned carry = static_cast<unsigned>(c >= 'a' ? c - 'a' + 10 : c - '0');
+    for (uint8_t& d : digits) {
+      const unsigned x = d * 16u + carry;
+      d = static_cast<uint8_t>(x % 10);
+      carry = x / 10;
+    }
+    for (; carry; carry /= 10)
+      digits.push_back(static_cast<uint8_t>(carry % 10));
+  }
+  std::string out;
+  for (size_t i = digits.size(); i-- > 0;)
+    out += static_cast<char>('0' + digits[i]);
+  return out.empty() ? "0" : out;
+}
+
 // RFC 4514 names the types every server knows by their short names; any other type goes as
 // its dotted OID (dnAppendType writes it when the label is null), which every server reads.
 const char* ldapTypeLabel(const ASNobjectId& type, bool)
@@ -382,11 +403,22 @@ int32_t NetworkManager::queryForCertificateById(const DistinguishedName& issuer,
   char hex[2 * 64 + 1];
   if (!serial.toHex(hex, sizeof hex))
     return NET_NOT_FOUND;  // no certificate has a serial number that long
+  const std::string issuerDn = ldapDnText(issuer);
+  if (issuerDn.empty())
+    return NET_NOT_FOUND;
+  // The certificate values themselves are matched (RFC 4523 certificateExactMatch, its GSER
+  // form: a decimal serial number, the issuer's DN in quotes with quotes doubled).
+  std::string quoted;
+  for (char c : issuerDn)
+    quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  const std::string exact = ldapFilterValue("{ serialNumber " + decimalOfHex(hex) +
+                                            ", issuer rdnSequence:\"" + quoted + "\" }");
+  const std::string filter =
+      "(|(userCertificate=" + exact + ")(cACertificate=" + exact + "))";
   bool ran = false;
   for (const std::string& url : serverUrls(NET_SERVER_CERTIFICATES, &issuer)) {
     CertList fetched;
-    if (fetchCertificates(url, std::string(), LDAP_QUERY_SUBTREE,
-                          "(serialNumber=" + ldapFilterValue(hex) + ")", fetched) != NET_OK)
+    if (fetchCertificates(url, std::string(), LDAP_QUERY_SUBTREE, filter, fetched) != NET_OK)
       continue;
     ran = true;
     for (std::unique_ptr<SignedCertificate>& c : fetched) {

@@ -3,6 +3,7 @@
 #include "net/ldapclient.h"
 #include "net/localhttp.h"
 #include "net/localslapd.h"
+#include "asn1/asnint.h"
 #include "pki/x509/cert.h"
 #include "pki/x509/crl.h"
 
@@ -193,6 +194,46 @@ TEST(LdapQuery, CertificateOfANameEndingInAnEmailAddress)
   EXPECT_EQ(NET_OK, manager.queryForCRL(slapd.url(""), &authority.tbsCertificate.subject, crls, 0,
                                         nullptr));
   EXPECT_EQ(2u, crls.size());
+}
+
+// Certificates by issuer and serial number, wherever they are below the server's base: the
+// directory matches the certificate values themselves (RFC 4523 certificateExactMatch).
+TEST(LdapQuery, CertificatesByIssuerAndSerialNumber)
+{
+  LocalSlapd slapd;
+  ASSERT_NE(0, slapd.pid) << "slapd did not start";
+  SignedCertificate ca, mailCa;
+  ASSERT_TRUE(loadCertificate("ca.der", ca));
+  ASSERT_TRUE(loadCertificate("mail-authority.der", mailCa));
+  char caSerial[64];
+  ASSERT_TRUE(ca.tbsCertificate.serialNumber.toHex(caSerial, sizeof caSerial));
+  TestSettings settings;
+  settings.list = {slapd.url("c=PL")};
+  NetworkManager manager(&settings);
+  manager.setTimeoutMs(3000);
+  ASNinteger serial10, serial16, serial99;
+  serial10.set(0x10);
+  serial16.set(0x16);
+  serial99.set(0x99);
+  struct Row {
+    const SignedCertificate* issuer;
+    const ASNinteger* serial;
+    std::set<std::string> expected;
+  };
+  const Row rows[] = {
+      {&ca, &serial10, {"10"}},  // a user certificate
+      {&ca, &serial16, {"16"}},  // under another organisation
+      {&ca, &ca.tbsCertificate.serialNumber, {caSerial}},  // a CA certificate
+      {&ca, &serial99, {}},
+      {&mailCa, &serial10, {}},  // another issuer's number
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.serial == &serial10 ? "10" : row.serial == &serial16 ? "16" : "other");
+    CertList certs;
+    EXPECT_EQ(NET_OK, manager.queryForCertificateById(row.issuer->tbsCertificate.subject,
+                                                      *row.serial, certs));
+    EXPECT_EQ(row.expected, serials(certs));
+  }
 }
 
 }  // namespace
