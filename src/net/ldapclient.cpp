@@ -6,8 +6,11 @@
 #include <netdb.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <strings.h>
 #include <memory>
 #include <new>
 
@@ -44,9 +47,29 @@ struct UrlDeleter {
 struct MessageDeleter {
   void operator()(LDAPMessage* m) const { ldap_msgfree(m); }
 };
+struct AttributeNameDeleter {
+  void operator()(char* name) const { ldap_memfree(name); }
+};
+struct BerDeleter {
+  void operator()(BerElement* ber) const { ber_free(ber, 0); }
+};
 struct ValuesDeleter {
   void operator()(berval** v) const { ldap_value_free_len(v); }
 };
+
+// The attribute description was asked for: the same type, options such as ";binary" aside
+// (a server may add the option to a type asked without it, or the reverse).
+bool asked(const std::vector<std::string>& attributes, const char* description)
+{
+  const char* end = std::strchr(description, ';');
+  const size_t length = end ? static_cast<size_t>(end - description) : std::strlen(description);
+  for (const std::string& a : attributes) {
+    const size_t own = std::min(a.find(';'), a.size());
+    if (own == length && strncasecmp(a.c_str(), description, length) == 0)
+      return true;
+  }
+  return false;
+}
 
 bool hostResolves(const char* host)
 {
@@ -84,13 +107,31 @@ std::string ldapFilterValue(const std::string& value)
   return out;
 }
 
-std::string ldapUrlBase(const std::string& url)
+namespace {
+
+std::unique_ptr<LDAPURLDesc, UrlDeleter> parseLdapUrl(const std::string& url)
 {
   LDAPURLDesc* parsed = nullptr;
   if (netUrlScheme(url) != "ldap" || ldap_url_parse(url.c_str(), &parsed) != LDAP_URL_SUCCESS)
-    return std::string();
-  std::unique_ptr<LDAPURLDesc, UrlDeleter> owned(parsed);
-  return parsed->lud_dn ? parsed->lud_dn : "";
+    return nullptr;
+  return std::unique_ptr<LDAPURLDesc, UrlDeleter>(parsed);
+}
+
+}  // namespace
+
+std::string ldapUrlBase(const std::string& url)
+{
+  const auto parsed = parseLdapUrl(url);
+  return parsed && parsed->lud_dn ? parsed->lud_dn : "";
+}
+
+std::vector<std::string> ldapUrlAttributes(const std::string& url)
+{
+  std::vector<std::string> out;
+  const auto parsed = parseLdapUrl(url);
+  for (char** a = parsed ? parsed->lud_attrs : nullptr; a && *a; ++a)
+    out.push_back(*a);
+  return out;
 }
 
 int32_t ldapFetch(const LdapQuery& query, std::vector<std::vector<uint8_t>>& values)
@@ -183,8 +224,14 @@ int32_t ldapFetch(const LdapQuery& query, std::vector<std::vector<uint8_t>>& val
         continue;  // references are not followed
       if (++entries > query.maxEntries)
         return stop(NET_OK);  // what a server that ignores the size limit sent first
-      for (const std::string& a : query.attributes) {
-        std::unique_ptr<berval*, ValuesDeleter> vals(ldap_get_values_len(raw, message, a.c_str()));
+      BerElement* walk = nullptr;
+      char* first = ldap_first_attribute(raw, message, &walk);
+      std::unique_ptr<BerElement, BerDeleter> walking(walk);
+      for (char* name = first; name; name = ldap_next_attribute(raw, message, walk)) {
+        std::unique_ptr<char, AttributeNameDeleter> ownedName(name);
+        if (!asked(query.attributes, name))
+          continue;
+        std::unique_ptr<berval*, ValuesDeleter> vals(ldap_get_values_len(raw, message, name));
         if (!vals)
           continue;
         for (berval** v = vals.get(); *v; ++v) {

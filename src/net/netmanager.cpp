@@ -330,7 +330,10 @@ int32_t NetworkManager::queryForCRL(const std::string& uri, const DistinguishedN
   query.url = uri;
   if (ldapUrlBase(uri).empty() && issuer)
     query.base = ldapDnText(*issuer);
-  query.attributes.assign(std::begin(CRL_ATTRIBUTES), std::end(CRL_ATTRIBUTES));
+  // A distribution point's URL may name the one list it means (the CRL beside an ARL).
+  query.attributes = ldapUrlAttributes(uri);
+  if (query.attributes.empty())
+    query.attributes.assign(std::begin(CRL_ATTRIBUTES), std::end(CRL_ATTRIBUTES));
   query.maxBytes = crlCap;
   std::vector<std::vector<uint8_t>> bodies;
   const int32_t rc = fetchValues(query, bodies);

@@ -71,6 +71,11 @@ TEST(LdapQuery, CrlsAndCertificatesFromSlapd)
   };
   const Row rows[] = {
       {slapd.url("cn=Test%20CA,o=Siec%20testowa,c=PL"), NET_OK, 2},  // both revocation lists
+      // The attribute a distribution point's URL names, alone.
+      {slapd.url("cn=Test%20CA,o=Siec%20testowa,c=PL?certificateRevocationList;binary"), NET_OK, 1},
+      {slapd.url("cn=Test%20CA,o=Siec%20testowa,c=PL?authorityRevocationList;binary?base"), NET_OK,
+       1},
+      {slapd.url("cn=Test%20CA,o=Siec%20testowa,c=PL?certificateRevocationList"), NET_OK, 1},
       {slapd.url(""), NET_OK, 2},                                    // the issuer's entry
       {slapd.url("cn=Nobody,c=PL"), NET_NOT_FOUND, 0},
       {slapd.url("o=Siec%20testowa,c=PL"), NET_CRL_NOT_FOUND, 0},    // an entry without a CRL
