@@ -3,8 +3,14 @@
 #include "net/netclient.h"
 
 #include <ldap.h>
+#include <netdb.h>
+#include <sys/socket.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <strings.h>
 #include <memory>
 #include <new>
 
@@ -41,9 +47,40 @@ struct UrlDeleter {
 struct MessageDeleter {
   void operator()(LDAPMessage* m) const { ldap_msgfree(m); }
 };
+struct AttributeNameDeleter {
+  void operator()(char* name) const { ldap_memfree(name); }
+};
+struct BerDeleter {
+  void operator()(BerElement* ber) const { ber_free(ber, 0); }
+};
 struct ValuesDeleter {
   void operator()(berval** v) const { ldap_value_free_len(v); }
 };
+
+// The attribute description was asked for: the same type, options such as ";binary" aside
+// (a server may add the option to a type asked without it, or the reverse).
+bool asked(const std::vector<std::string>& attributes, const char* description)
+{
+  const char* end = std::strchr(description, ';');
+  const size_t length = end ? static_cast<size_t>(end - description) : std::strlen(description);
+  for (const std::string& a : attributes) {
+    const size_t own = std::min(a.find(';'), a.size());
+    if (own == length && strncasecmp(a.c_str(), description, length) == 0)
+      return true;
+  }
+  return false;
+}
+
+bool hostResolves(const char* host)
+{
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int rc = getaddrinfo(host, nullptr, &hints, &found);
+  if (found)
+    freeaddrinfo(found);
+  return rc != EAI_NONAME && rc != EAI_FAIL && rc != EAI_NODATA;
+}
 
 }  // namespace
 
@@ -67,6 +104,33 @@ std::string ldapFilterValue(const std::string& value)
       out += static_cast<char>(c);
     }
   }
+  return out;
+}
+
+namespace {
+
+std::unique_ptr<LDAPURLDesc, UrlDeleter> parseLdapUrl(const std::string& url)
+{
+  LDAPURLDesc* parsed = nullptr;
+  if (netUrlScheme(url) != "ldap" || ldap_url_parse(url.c_str(), &parsed) != LDAP_URL_SUCCESS)
+    return nullptr;
+  return std::unique_ptr<LDAPURLDesc, UrlDeleter>(parsed);
+}
+
+}  // namespace
+
+std::string ldapUrlBase(const std::string& url)
+{
+  const auto parsed = parseLdapUrl(url);
+  return parsed && parsed->lud_dn ? parsed->lud_dn : "";
+}
+
+std::vector<std::string> ldapUrlAttributes(const std::string& url)
+{
+  std::vector<std::string> out;
+  const auto parsed = parseLdapUrl(url);
+  for (char** a = parsed ? parsed->lud_attrs : nullptr; a && *a; ++a)
+    out.push_back(*a);
   return out;
 }
 
@@ -104,6 +168,8 @@ int32_t ldapFetch(const LdapQuery& query, std::vector<std::vector<uint8_t>>& val
 
   berval anonymous{0, nullptr};
   int rc = ldap_sasl_bind_s(raw, "", LDAP_SASL_SIMPLE, &anonymous, nullptr, nullptr, nullptr);
+  if (rc == LDAP_SERVER_DOWN && !hostResolves(url->lud_host))
+    return NET_NO_SERVER;  // libldap tells a name that does not resolve from a dead server no more
   if (rc != LDAP_SUCCESS)
     return ldapResultOf(rc);
 
@@ -112,23 +178,65 @@ int32_t ldapFetch(const LdapQuery& query, std::vector<std::vector<uint8_t>>& val
     attrs.push_back(const_cast<char*>(a.c_str()));
   attrs.push_back(nullptr);
   const int scope = query.scope == LDAP_QUERY_SUBTREE ? LDAP_SCOPE_SUBTREE : LDAP_SCOPE_BASE;
-  LDAPMessage* found = nullptr;
-  rc = ldap_search_ext_s(raw, base.c_str(), scope, query.filter.c_str(), attrs.data(), 0, nullptr,
-                         nullptr, &tv, query.maxEntries, &found);
-  std::unique_ptr<LDAPMessage, MessageDeleter> result(found);
-  if (rc != LDAP_SUCCESS && !(rc == LDAP_SIZELIMIT_EXCEEDED && found))
+  int id = 0;
+  rc = ldap_search_ext(raw, base.c_str(), scope, query.filter.c_str(), attrs.data(), 0, nullptr,
+                       nullptr, &tv, query.maxEntries, &id);
+  if (rc != LDAP_SUCCESS)
     return ldapResultOf(rc);
-
+  // One entry at a time, so that the cap bounds what is held, not only what is kept: a server
+  // may send any number of entries, each up to the size of one message.
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(query.timeoutMs);
   size_t total = 0;
+  int entries = 0;
+  auto stop = [&](int32_t result) {
+    ldap_abandon_ext(raw, id, nullptr, nullptr);
+    return result;
+  };
   try {
-    for (LDAPMessage* e = ldap_first_entry(raw, found); e; e = ldap_next_entry(raw, e)) {
-      for (const std::string& a : query.attributes) {
-        std::unique_ptr<berval*, ValuesDeleter> vals(ldap_get_values_len(raw, e, a.c_str()));
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0)
+        return stop(NET_TIMEOUT);
+      timeval wait{static_cast<time_t>(left.count() / 1000000),
+                   static_cast<suseconds_t>(left.count() % 1000000)};
+      LDAPMessage* message = nullptr;
+      const int type = ldap_result(raw, id, LDAP_MSG_ONE, &wait, &message);
+      std::unique_ptr<LDAPMessage, MessageDeleter> held(message);
+      if (type == 0)
+        return stop(NET_TIMEOUT);
+      if (type < 0) {
+        int code = LDAP_OTHER;
+        ldap_get_option(raw, LDAP_OPT_RESULT_CODE, &code);
+        return ldapResultOf(code);
+      }
+      if (type == LDAP_RES_SEARCH_RESULT) {
+        int code = LDAP_OTHER;
+        if (ldap_parse_result(raw, message, &code, nullptr, nullptr, nullptr, nullptr, 0) !=
+            LDAP_SUCCESS)
+          return NET_PROTOCOL;
+        return code == LDAP_SUCCESS || (code == LDAP_SIZELIMIT_EXCEEDED && entries > 0)
+                   ? NET_OK
+                   : ldapResultOf(code);
+      }
+      if (type != LDAP_RES_SEARCH_ENTRY)
+        continue;  // references are not followed
+      if (++entries > query.maxEntries)
+        return stop(NET_OK);  // what a server that ignores the size limit sent first
+      BerElement* walk = nullptr;
+      char* first = ldap_first_attribute(raw, message, &walk);
+      std::unique_ptr<BerElement, BerDeleter> walking(walk);
+      for (char* name = first; name; name = ldap_next_attribute(raw, message, walk)) {
+        std::unique_ptr<char, AttributeNameDeleter> ownedName(name);
+        if (!asked(query.attributes, name))
+          continue;
+        std::unique_ptr<berval*, ValuesDeleter> vals(ldap_get_values_len(raw, message, name));
         if (!vals)
           continue;
         for (berval** v = vals.get(); *v; ++v) {
           if ((*v)->bv_len > query.maxBytes - total)
-            return NET_TOO_LARGE;
+            return stop(NET_TOO_LARGE);
           total += (*v)->bv_len;
           const uint8_t* p = reinterpret_cast<const uint8_t*>((*v)->bv_val);
           values.emplace_back(p, p + (*v)->bv_len);
@@ -136,7 +244,6 @@ int32_t ldapFetch(const LdapQuery& query, std::vector<std::vector<uint8_t>>& val
       }
     }
   } catch (const std::bad_alloc&) {
-    return NET_NO_MEMORY;
+    return stop(NET_NO_MEMORY);
   }
-  return NET_OK;
 }

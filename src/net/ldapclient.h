@@ -28,5 +28,10 @@ int32_t ldapResultOf(int ldapCode);
 // or a network result code.
 int32_t ldapFetch(const LdapQuery& query, std::vector<std::vector<uint8_t>>& values);
 
+// The base DN an ldap URL names, percent-decoded; empty for none or for another URL.
+std::string ldapUrlBase(const std::string& url);
+// The attributes an ldap URL names (none for none or for another URL).
+std::vector<std::string> ldapUrlAttributes(const std::string& url);
+
 // A value escaped for a search filter (RFC 4515).
 std::string ldapFilterValue(const std::string& value);

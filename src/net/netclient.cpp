@@ -35,6 +35,9 @@ const NetErrorRow netErrorTable[] = {
     {CURLE_COULDNT_RESOLVE_PROXY, ANY, ANY, NET_NO_SERVER},
     {CURLE_COULDNT_CONNECT, ANY, ANY, NET_CONNECT_FAILED},
     {CURLE_SSL_CONNECT_ERROR, ANY, ANY, NET_CONNECT_FAILED},
+    // A server we cannot trust, or no trust to check it with: no secure connection.
+    {CURLE_PEER_FAILED_VERIFICATION, ANY, ANY, NET_CONNECT_FAILED},
+    {CURLE_SSL_CACERT_BADFILE, ANY, ANY, NET_CONNECT_FAILED},
     {CURLE_OPERATION_TIMEDOUT, ANY, ANY, NET_TIMEOUT},
     {CURLE_GOT_NOTHING, ANY, ANY, NET_CLOSED},
     {CURLE_PARTIAL_FILE, ANY, ANY, NET_CLOSED},
@@ -167,6 +170,13 @@ int32_t netFetch(const NetRequest& request, NetResponse& response)
   curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
   // No compressed answers: the cap must bound what we hold, not what came over the wire.
   curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, nullptr);
+  curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+  if (!request.caFile.empty()) {
+    // The given file replaces the system's store rather than adding to it.
+    curl_easy_setopt(c, CURLOPT_CAINFO, request.caFile.c_str());
+    curl_easy_setopt(c, CURLOPT_CAPATH, nullptr);
+  }
 
   if (request.post) {
     curl_slist* list = nullptr;

@@ -47,6 +47,8 @@ struct NetRequest {
   size_t maxBytes = NET_SMALL_ANSWER_CAP;
   long timeoutMs = 30000;  // the whole transfer, connection included
   const NetProxy* proxy = nullptr;
+  // The certificates an https server must chain to (PEM); empty: the system's store.
+  std::string caFile;
 };
 
 struct NetResponse {

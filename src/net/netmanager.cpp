@@ -1,17 +1,23 @@
 #include "net/netmanager.h"
 
+#include "asn1/asnbitst.h"
 #include "asn1/asnint.h"
 #include "base/reportstream.h"
 #include "net/ldapclient.h"
 #include "pki/cms/tsp.h"
+#include "pki/common/extension.h"
+#include "pki/common/oids.h"
 #include "pki/names/dname.h"
 #include "pki/names/dnprint.h"
+#include "pki/names/dntext.h"
 #include "pki/ocsp/ocspresp.h"
 #include "pki/x509/cert.h"
 #include "pki/x509/crl.h"
+#include "pki/x509/x509ext.h"
 #include "platform/registry.h"
 
 #include <algorithm>
+#include <cctype>
 #include <new>
 
 const char* const NET_REGISTRY_KEY = "SOFTWARE\\MIRVAL KSO\\TALVORIN\\3.9";
@@ -53,11 +59,55 @@ const char* const CERTIFICATE_ATTRIBUTES[] = {"userCertificate;binary", "cACerti
 const char* const CRL_ATTRIBUTES[] = {"certificateRevocationList;binary",
                                       "authorityRevocationList;binary"};
 
-// Whether the ldap URL names a base DN of its own.
-bool ldapUrlHasBase(const std::string& url)
+// Equal texts, ASCII letter case aside (e-mail addresses and DNs as people type them).
+bool sameAsciiText(const std::string& a, const char* b, size_t length)
 {
-  const size_t slash = url.find('/', url.find("://") + 3);
-  return slash != std::string::npos && slash + 1 < url.size() && url[slash + 1] != '?';
+  if (a.size() != length)
+    return false;
+  for (size_t i = 0; i < length; ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+// The certificate carries the address in its subject's emailAddress or its subjectAltName's
+// rfc822Name. Throws std::bad_alloc.
+bool carriesAddress(const SignedCertificate& certificate, const std::string& address)
+{
+  const DistinguishedName& subject = certificate.tbsCertificate.subject;
+  for (int i = 0; i < subject.attributeCount(); ++i) {
+    const AttributeValue* a = subject.getAttribute(i);
+    if (a && a->type == pkcs_9_at_emailAddress && a->value.length > 0 && a->value.content() &&
+        sameAsciiText(address, reinterpret_cast<const char*>(a->value.content()),
+                      static_cast<size_t>(a->value.length)))
+      return true;
+  }
+  const Extension* e =
+      findExtensionByOid(*certificate.tbsCertificate.extensions, id_ce_subjectAltName);
+  GeneralNames names;
+  if (!e || names.decodeOctets(e->extnValue) != e->extnValue.length)
+    return false;
+  for (POSITION pos = names.GetHeadPosition(); pos;) {
+    const ASNany* name = names.GetNext(pos);
+    if (name && name->getTag() == 0x81 && name->length > 0 && name->content() &&  // rfc822Name
+        sameAsciiText(address, reinterpret_cast<const char*>(name->content()),
+                      static_cast<size_t>(name->length)))
+      return true;
+  }
+  return false;
+}
+
+// Without keyUsage any use is open; an unreadable one opens none.
+bool mayEncrypt(const SignedCertificate& certificate)
+{
+  const Extension* e = findExtensionByOid(*certificate.tbsCertificate.extensions, id_ce_keyUsage);
+  if (!e)
+    return true;
+  constexpr int KEY_ENCIPHERMENT = 2, DATA_ENCIPHERMENT = 3;
+  ASNbitstr usage;
+  return usage.decodeOctets(e->extnValue) == e->extnValue.length &&
+         (usage.getBit(KEY_ENCIPHERMENT) == 1 || usage.getBit(DATA_ENCIPHERMENT) == 1);
 }
 
 // The time-stamp list knows fewer codes than the transfers give; the rest fold into the
@@ -78,31 +128,70 @@ int32_t timeStampResult(int32_t code)
   }
 }
 
+// A hexadecimal number as decimal digits.
+std::string decimalOfHex(const char* hex)
+{
+  std::vector<uint8_t> digits;  // least significant first
+  for (const char* p = hex; *p; ++p) {
+    const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
+    unsigned carry = static_cast<unsigned>(c >= 'a' ? c - 'a' + 10 : c - '0');
+    for (uint8_t& d : digits) {
+      const unsigned x = d * 16u + carry;
+      d = static_cast<uint8_t>(x % 10);
+      carry = x / 10;
+    }
+    for (; carry; carry /= 10)
+      digits.push_back(static_cast<uint8_t>(carry % 10));
+  }
+  std::string out;
+  for (size_t i = digits.size(); i-- > 0;)
+    out += static_cast<char>('0' + digits[i]);
+  return out.empty() ? "0" : out;
+}
+
+// RFC 4514 names the types every server knows by their short names; any other type goes as
+// its dotted OID (dnAppendType writes it when the label is null), which every server reads.
+const char* ldapTypeLabel(const ASNobjectId& type, bool)
+{
+  const DnAttributeRecord* row = dnAttributeByOid(type);
+  return row ? row->ldapShortName : nullptr;
+}
+
 }  // namespace
 
 std::string ldapDnText(const DistinguishedName& name)
 {
   std::string out;
   DnTextStyle style;
-  style.shortLabel = true;
-  for (int i = name.attributeCount(); i-- > 0;) {
-    const AttributeValue* attribute = name.getAttribute(i);
-    std::string type;
-    std::string value;
-    if (!attribute || dnAppendType(type, attribute->type, style) == DNTEXT_OID ||
-        dnAppendValue(value, attribute->value) != DNTEXT_OK)
+  style.label = ldapTypeLabel;
+  for (int r = name.GetCount(); r-- > 0;) {
+    const RDname* rdn = name.elementAt(r);
+    if (!rdn || rdn->GetCount() == 0)
       return std::string();
     if (!out.empty())
       out += ',';
-    out += type;
-    out += '=';
-    for (size_t k = 0; k < value.size(); ++k) {
-      const char c = value[k];
-      const bool edge = (k == 0 && (c == ' ' || c == '#')) || (k + 1 == value.size() && c == ' ');
-      if (edge || c == ',' || c == '+' || c == '"' || c == '\\' || c == '<' || c == '>' ||
-          c == ';' || c == '=')
-        out += '\\';
-      out += c;
+    for (int i = 0; i < rdn->GetCount(); ++i) {
+      const AttributeValue* attribute = rdn->elementAt(i);
+      std::string type;
+      std::string value;
+      if (!attribute)
+        return std::string();
+      const int typeCode = dnAppendType(type, attribute->type, style);
+      if ((typeCode != DNTEXT_OK && typeCode != DNTEXT_OID) ||
+          dnAppendValue(value, attribute->value) != DNTEXT_OK)
+        return std::string();
+      if (i > 0)
+        out += '+';
+      out += type;
+      out += '=';
+      for (size_t k = 0; k < value.size(); ++k) {
+        const char c = value[k];
+        const bool edge = (k == 0 && (c == ' ' || c == '#')) || (k + 1 == value.size() && c == ' ');
+        if (edge || c == ',' || c == '+' || c == '"' || c == '\\' || c == '<' || c == '>' ||
+            c == ';' || c == '=')
+          out += '\\';
+        out += c;
+      }
     }
   }
   return out;
@@ -158,19 +247,28 @@ bool NetworkManager::canQueryNetwork(int32_t kind, const DistinguishedName* issu
   return !off && !serverUrls(kind, issuer).empty();
 }
 
+NetRequest NetworkManager::transfer(const std::string& url, const NetProxy& proxy,
+                                    size_t maxBytes) const
+{
+  NetRequest request;
+  request.url = url;
+  request.maxBytes = maxBytes;
+  request.timeoutMs = timeout;
+  request.proxy = &proxy;
+  if (settings)
+    request.caFile = settings->caFile();
+  return request;
+}
+
 int32_t NetworkManager::post(const std::string& url, const char* type, const uint8_t* body,
                              size_t length, NetResponse& answer) const
 {
-  const NetProxy proxy = settings ? settings->proxy() : NetProxy();
-  NetRequest request;
-  request.url = url;
+  const NetProxy proxy = configuredProxy();
+  NetRequest request = transfer(url, proxy, NET_SMALL_ANSWER_CAP);
   request.post = true;
   request.contentType = type;
   request.body = body;
   request.bodyLength = length;
-  request.maxBytes = NET_SMALL_ANSWER_CAP;
-  request.timeoutMs = timeout;
-  request.proxy = &proxy;
   const std::string scheme = netUrlScheme(url);
   if (scheme != "http" && scheme != "https")
     return NET_PROTOCOL;
@@ -214,14 +312,9 @@ int32_t NetworkManager::fetchValues(LdapQuery& query,
   query.timeoutMs = timeout;
   if (netUrlScheme(query.url) == "ldap")
     return ldapFetch(query, bodies);
-  const NetProxy proxy = settings ? settings->proxy() : NetProxy();
-  NetRequest request;
-  request.url = query.url;
-  request.maxBytes = query.maxBytes;
-  request.timeoutMs = timeout;
-  request.proxy = &proxy;
+  const NetProxy proxy = configuredProxy();
   NetResponse answer;
-  const int32_t rc = netFetch(request, answer);
+  const int32_t rc = netFetch(transfer(query.url, proxy, query.maxBytes), answer);
   if (rc == NET_OK)
     bodies.push_back(std::move(answer.body));
   return rc;
@@ -235,25 +328,35 @@ int32_t NetworkManager::queryForCRL(const std::string& uri, const DistinguishedN
     return NET_CRL_NOT_FOUND;
   LdapQuery query;
   query.url = uri;
-  if (!ldapUrlHasBase(uri) && issuer)
+  if (ldapUrlBase(uri).empty() && issuer)
     query.base = ldapDnText(*issuer);
-  query.attributes.assign(std::begin(CRL_ATTRIBUTES), std::end(CRL_ATTRIBUTES));
+  // A distribution point's URL may name the one list it means (the CRL beside an ARL).
+  query.attributes = ldapUrlAttributes(uri);
+  if (query.attributes.empty())
+    query.attributes.assign(std::begin(CRL_ATTRIBUTES), std::end(CRL_ATTRIBUTES));
   query.maxBytes = crlCap;
   std::vector<std::vector<uint8_t>> bodies;
   const int32_t rc = fetchValues(query, bodies);
   if (rc != NET_OK)
     return rc;
-  size_t found = 0;
-  for (const std::vector<uint8_t>& body : bodies) {
-    std::unique_ptr<SignedCertRevList> crl(new (std::nothrow) SignedCertRevList());
-    if (!crl)
-      return NET_NO_MEMORY;
-    if (!decodeWhole(*crl, body))
-      return NET_BAD_FORMAT;
-    out.push_back(std::move(crl));
-    ++found;
+  // A value that is no CRL spoils only itself (an entry may hold a good CRL beside a bad ARL);
+  // nothing is handed out unless the query succeeds.
+  CrlList found;
+  try {
+    for (const std::vector<uint8_t>& body : bodies) {
+      std::unique_ptr<SignedCertRevList> crl(new SignedCertRevList());
+      if (decodeWhole(*crl, body))
+        found.push_back(std::move(crl));
+    }
+    if (found.empty())
+      return bodies.empty() ? NET_CRL_NOT_FOUND : NET_BAD_FORMAT;
+    out.reserve(out.size() + found.size());
+  } catch (const std::bad_alloc&) {
+    return NET_NO_MEMORY;
   }
-  return found ? NET_OK : NET_CRL_NOT_FOUND;
+  for (std::unique_ptr<SignedCertRevList>& crl : found)
+    out.push_back(std::move(crl));
+  return NET_OK;
 }
 
 int32_t NetworkManager::queryForIssuerCrl(const DistinguishedName& issuer, CrlList& out,
@@ -303,11 +406,22 @@ int32_t NetworkManager::queryForCertificateById(const DistinguishedName& issuer,
   char hex[2 * 64 + 1];
   if (!serial.toHex(hex, sizeof hex))
     return NET_NOT_FOUND;  // no certificate has a serial number that long
+  const std::string issuerDn = ldapDnText(issuer);
+  if (issuerDn.empty())
+    return NET_NOT_FOUND;
+  // The certificate values themselves are matched (RFC 4523 certificateExactMatch, its GSER
+  // form: a decimal serial number, the issuer's DN in quotes with quotes doubled).
+  std::string quoted;
+  for (char c : issuerDn)
+    quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  const std::string exact = ldapFilterValue("{ serialNumber " + decimalOfHex(hex) +
+                                            ", issuer rdnSequence:\"" + quoted + "\" }");
+  const std::string filter =
+      "(|(userCertificate=" + exact + ")(cACertificate=" + exact + "))";
   bool ran = false;
   for (const std::string& url : serverUrls(NET_SERVER_CERTIFICATES, &issuer)) {
     CertList fetched;
-    if (fetchCertificates(url, std::string(), LDAP_QUERY_SUBTREE,
-                          "(serialNumber=" + ldapFilterValue(hex) + ")", fetched) != NET_OK)
+    if (fetchCertificates(url, std::string(), LDAP_QUERY_SUBTREE, filter, fetched) != NET_OK)
       continue;
     ran = true;
     for (std::unique_ptr<SignedCertificate>& c : fetched) {
@@ -343,6 +457,33 @@ int32_t NetworkManager::fetchCertificatesByName(const DistinguishedName& name, C
 int32_t NetworkManager::queryForCertificatesByDn(const DistinguishedName& name, CertList& out)
 {
   return fetchCertificatesByName(name, out);
+}
+
+int32_t NetworkManager::queryForCertificates(const std::string& base, const std::string& address,
+                                             CertList& out, bool encryptionOnly,
+                                             int32_t parameter)
+{
+  (void)parameter;
+  if (networkOff(nullptr) || address.empty())
+    return NET_OK;
+  try {
+    for (const std::string& url : serverUrls(NET_SERVER_CERTIFICATES, nullptr)) {
+      const std::string own = ldapUrlBase(url);
+      if (netUrlScheme(url) != "ldap" || !sameAsciiText(base, own.c_str(), own.size()))
+        continue;
+      CertList fetched;
+      const int32_t rc = fetchCertificates(url, base, LDAP_QUERY_SUBTREE,
+                                           "(mail=" + ldapFilterValue(address) + ")", fetched);
+      if (rc == NET_NO_MEMORY)
+        return NET_NO_MEMORY;
+      for (std::unique_ptr<SignedCertificate>& c : fetched)
+        if (carriesAddress(*c, address) && (!encryptionOnly || mayEncrypt(*c)))
+          out.push_back(std::move(c));
+    }
+  } catch (const std::bad_alloc&) {
+    return NET_NO_MEMORY;
+  }
+  return NET_OK;
 }
 
 int32_t NetworkManager::queryForTimeStamp(const uint8_t* request, size_t length,

@@ -52,6 +52,8 @@ class NetworkSettings {
                        std::vector<std::string>& urls) const = 0;
   // The proxy of the profile (an empty host: none).
   virtual NetProxy proxy() const { return NetProxy(); }
+  // The certificates https servers must chain to (a PEM file; empty: the system's store).
+  virtual std::string caFile() const { return std::string(); }
 };
 
 using CrlList = std::vector<std::unique_ptr<SignedCertRevList>>;
@@ -103,6 +105,15 @@ class NetworkManager {
   // query ran (the list may stay empty), 31 when none could.
   int32_t fetchCertificatesByName(const DistinguishedName& name, CertList& out);
   int32_t queryForCertificatesByDn(const DistinguishedName& name, CertList& out);
+  // Certificates of the e-mail address: a subtree search "(mail=address)" under `base` on every
+  // configured ldap certificate server whose URL names that base DN (ASCII case aside). Kept
+  // are the certificates that carry the address (subject emailAddress or subjectAltName
+  // rfc822Name) and, with encryptionOnly, whose key may encrypt (keyUsage absent, or with
+  // keyEncipherment or dataEncipherment). No effect of `parameter` is known; it is taken for
+  // the callers. 0, also when network work is off or no server answered (the list may stay
+  // empty); 1 when memory ran out.
+  int32_t queryForCertificates(const std::string& base, const std::string& address,
+                               CertList& out, bool encryptionOnly, int32_t parameter);
 
   // POSTs the request as "application/timestamp-query" to the time-stamp servers whose index
   // bits are set in the mask, the first that answers. 0 and the decoded answer; 28 for an
@@ -116,6 +127,9 @@ class NetworkManager {
   bool networkOff(ReportStream* report) const;
   bool crlOcspOff(ReportStream* report) const;
   std::vector<std::string> serverUrls(int32_t kind, const DistinguishedName* issuer) const;
+  // A transfer of the URL with the configured time-out, trust and proxy (which must outlive it).
+  NetRequest transfer(const std::string& url, const NetProxy& proxy, size_t maxBytes) const;
+  NetProxy configuredProxy() const { return settings ? settings->proxy() : NetProxy(); }
   int32_t post(const std::string& url, const char* type, const uint8_t* body, size_t length,
                NetResponse& answer) const;
   // The values at an ldap URL (the query's attributes), or the one body at another URL.

@@ -2,6 +2,10 @@
 // 16 stop OCSP fetching, the certificate's own access locations included.
 #include "api/revnet.h"
 
+#include "net/localhttp.h"
+#include "net/localocsp.h"
+#include "store/revpath.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -17,12 +21,17 @@ class Settings : public NetworkSettings {
     auto it = options.find(number);
     return it == options.end() ? 0 : it->second;
   }
-  void servers(int32_t, const DistinguishedName*, std::vector<std::string>&) const override {}
+  void servers(int32_t kind, const DistinguishedName*,
+               std::vector<std::string>& urls) const override {
+    auto it = table.find(kind);
+    if (it != table.end()) urls.insert(urls.end(), it->second.begin(), it->second.end());
+  }
+  std::map<int32_t, std::vector<std::string>> table;
 };
 
 template <class T>
-T load(const std::string& name) {
-  std::ifstream f(std::string(TAL_TEST_DATA_DIR) + "/store/revoc/" + name, std::ios::binary);
+T load(const std::string& name, const char* folder = "/store/revoc/") {
+  std::ifstream f(std::string(TAL_TEST_DATA_DIR) + folder + name, std::ios::binary);
   std::vector<unsigned char> der((std::istreambuf_iterator<char>(f)),
                                  std::istreambuf_iterator<char>());
   T x;
@@ -61,6 +70,94 @@ TEST(RevocationNetworkAdapter, OptionsStopOcspFetching) {
     EXPECT_EQ(16, adapter.queryForIssuerCrl(ca.tbsCertificate.subject, crls));
     EXPECT_TRUE(crls.empty());
   }
+}
+
+// The test CA of tests/data/net is the only trust point.
+class TrustTheCa : public RevocationEnvironment {
+ public:
+  explicit TrustTheCa(const SignedCertificate& ca) : ca(ca) {}
+  void trustPoints(bool qualified, std::vector<const SignedCertificate*>& out) override {
+    if (!qualified) out.push_back(&ca);
+  }
+  const SignedCertificate& ca;
+};
+
+// The path verification's revocation step for one certificate, its evidence fetched by the
+// revocation manager through the adapter: the CA's CRL from a local HTTP server, or an answer
+// of openssl's OCSP responder (signing with the CA's key). The CA revoked "Jan Testowy" (03)
+// and not "Test OCSP" (01).
+TEST(RevocationNetworkAdapter, FetchedCrlAndOcspAnswerDecideTheStatus) {
+  const SignedCertificate ca = load<SignedCertificate>("ca.der", "/net/");
+  const SignedCertificate revoked = load<SignedCertificate>("end.der", "/net/");
+  const SignedCertificate good = load<SignedCertificate>("ocsp.der", "/net/");
+
+  LocalHttpServer crlServer([](const LocalRequest& r) {
+    LocalAnswer a;
+    std::ifstream f(std::string(TAL_TEST_DATA_DIR) + "/net/ca.crl", std::ios::binary);
+    const std::string der((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    a.bytes = r.path() == "/ca.crl" ? httpAnswer(200, "application/pkix-crl", der)
+                                    : httpAnswer(404, "", "");
+    return a;
+  });
+  LocalHttpServer responder(opensslOcspResponder("ca.pem", "ca.key"));
+
+  struct Case {
+    const char* what;
+    int32_t kind;  // the one kind of server configured
+    std::string url;
+    int32_t option;  // set to 1 (0: none)
+    const SignedCertificate* cert;
+    uint32_t wwc, state, source;
+  };
+  const Case cases[] = {
+      {"crl", NET_SERVER_CRL, crlServer.url("/ca.crl"), 0, &revoked, WWC_REVOKED, REVSTATE_FOUND,
+       REVSOURCE_CRL},
+      {"crl", NET_SERVER_CRL, crlServer.url("/ca.crl"), 0, &good, WWC_OK, REVSTATE_FOUND,
+       REVSOURCE_CRL},
+      {"ocsp", NET_SERVER_OCSP, responder.url("/"), 0, &revoked, WWC_REVOKED, REVSTATE_FOUND,
+       REVSOURCE_OCSP},
+      {"ocsp", NET_SERVER_OCSP, responder.url("/"), 0, &good, WWC_OK, REVSTATE_FOUND,
+       REVSOURCE_OCSP},
+      {"crl, fetching off", NET_SERVER_CRL, crlServer.url("/ca.crl"), NET_OPTION_NO_CRL_OCSP,
+       &revoked, WWC_OK, REVSTATE_NO_DATA, REVSOURCE_NONE},
+      {"ocsp, network off", NET_SERVER_OCSP, responder.url("/"), NET_OPTION_NO_NETWORK, &revoked,
+       WWC_OK, REVSTATE_NO_DATA, REVSOURCE_NONE},
+      {"crl missing", NET_SERVER_CRL, crlServer.url("/none.crl"), 0, &revoked, WWC_OK,
+       REVSTATE_NO_DATA, REVSOURCE_NONE},
+  };
+  for (const Case& c : cases) {
+    Settings settings;
+    settings.table[c.kind] = {c.url};
+    if (c.option) settings.options[c.option] = 1;
+    NetworkManager network(&settings);
+    network.setTimeoutMs(10000);
+    RevocationNetworkAdapter adapter(network, &settings);
+    // After every answer's thisUpdate: the responder dates its answers now.
+    FixedPathClock clock(static_cast<int64_t>(time(nullptr)) + 60);
+    RevocationManager manager(clock, nullptr);
+    TrustTheCa trust(ca);
+    manager.environment = &trust;
+    manager.network = &adapter;
+    ManagedRevocation managed(manager);
+    PathVerification verification;
+    verification.revocation = &managed;
+
+    CertificateItem item, issuer;
+    item.certificate = *c.cert;
+    issuer.certificate = ca;
+    RevocationArgs args;
+    EXPECT_EQ(0, verification.checkRevocation(item, issuer, args, false, PATH_PURPOSE_SIGNER,
+                                              false, nullptr, nullptr))
+        << c.what;
+    const std::string row = std::string(c.what) + " " + (c.cert == &good ? "good" : "revoked");
+    EXPECT_EQ(c.wwc, item.wwc) << row;
+    EXPECT_EQ(c.state, item.revocationState) << row;
+    EXPECT_EQ(c.source, item.revocationSource) << row;
+    if (c.source == REVSOURCE_CRL) EXPECT_EQ(1u, manager.verifiedCrls.size()) << row;
+  }
+  // The switched-off rows asked nothing.
+  EXPECT_EQ(3, crlServer.connections.load());
+  EXPECT_EQ(2, responder.connections.load());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // A small HTTP server for the network tests: listens on 127.0.0.1 on a free port, in a thread
 // of its own, and answers each request with what the test's handler decides (a canned answer,
-// silence, an endless body, a closed connection). Stopped and joined by its destructor.
+// silence, an endless body, a closed connection, a tunnel to another local port as a CONNECT
+// proxy opens one). Stopped and joined by its destructor.
 #pragma once
 
 #include <arpa/inet.h>
@@ -32,9 +33,11 @@ struct LocalRequest {
 };
 
 struct LocalAnswer {
-  enum Mode { Send, Close, Stall, Endless };
+  enum Mode { Send, Close, Stall, Endless, Tunnel };
   Mode mode = Send;
-  std::string bytes;  // sent as they are (Send), or once before the endless filler (Endless)
+  // Sent as they are (Send), or once before the endless filler (Endless) or the tunnel (Tunnel).
+  std::string bytes;
+  int tunnelPort = 0;  // Tunnel: the port of 127.0.0.1 the connection is joined to
 };
 
 inline std::string httpAnswer(int status, const std::string& type, const std::string& body,
@@ -104,15 +107,17 @@ class LocalHttpServer {
       ::close(fd);
     }
   }
-  void sendAll(int fd, const std::string& s) const
+  bool sendAll(int fd, const std::string& s) const { return sendAll(fd, s.data(), s.size()); }
+  bool sendAll(int fd, const char* data, size_t size) const
   {
     size_t done = 0;
-    while (done < s.size()) {
-      const ssize_t k = ::send(fd, s.data() + done, s.size() - done, MSG_NOSIGNAL);
+    while (done < size) {
+      const ssize_t k = ::send(fd, data + done, size - done, MSG_NOSIGNAL);
       if (k <= 0)
-        return;
+        return false;
       done += static_cast<size_t>(k);
     }
+    return true;
   }
   void serve(int fd)
   {
@@ -149,6 +154,10 @@ class LocalHttpServer {
         while (!stopping && !waitReadable(fd, 50)) {
         }
         break;
+      case LocalAnswer::Tunnel:
+        sendAll(fd, answer.bytes);
+        relay(fd, answer.tunnelPort);
+        break;
       case LocalAnswer::Endless: {
         sendAll(fd, answer.bytes);
         const std::string filler(65536, 'x');
@@ -160,6 +169,33 @@ class LocalHttpServer {
       }
     }
     ::shutdown(fd, SHUT_WR);
+  }
+
+  // Copies bytes both ways between the client and 127.0.0.1:port until either side ends.
+  void relay(int fd, int port)
+  {
+    const int target = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    if (target >= 0 && ::connect(target, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+      char buffer[16384];
+      pollfd p[2] = {{fd, POLLIN, 0}, {target, POLLIN, 0}};
+      bool open = true;
+      while (open && !stopping) {
+        if (::poll(p, 2, 50) <= 0)
+          continue;
+        for (int i = 0; i < 2 && open; ++i) {
+          if (!(p[i].revents & (POLLIN | POLLHUP | POLLERR)))
+            continue;
+          const ssize_t k = ::recv(p[i].fd, buffer, sizeof buffer, 0);
+          open = k > 0 && sendAll(p[1 - i].fd, buffer, static_cast<size_t>(k));
+        }
+      }
+    }
+    if (target >= 0)
+      ::close(target);
   }
 
   Handler handler;
@@ -180,6 +216,24 @@ inline int closedLocalPort()
   ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
   ::close(s);
   return ntohs(a.sin_port);
+}
+
+// Whether something accepts connections on the port of 127.0.0.1 within the time.
+inline bool localPortOpen(int port, int ms)
+{
+  for (int waited = 0; waited < ms; waited += 50) {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    const bool open = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(s);
+    if (open)
+      return true;
+    usleep(50 * 1000);
+  }
+  return false;
 }
 
 // Runs a program with its output thrown away: its exit status when waited for, else 0 and its

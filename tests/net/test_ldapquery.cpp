@@ -2,6 +2,8 @@
 
 #include "net/ldapclient.h"
 #include "net/localhttp.h"
+#include "net/localslapd.h"
+#include "asn1/asnint.h"
 #include "pki/x509/cert.h"
 #include "pki/x509/crl.h"
 
@@ -14,6 +16,8 @@
 
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <set>
 
 extern char** environ;
 
@@ -24,67 +28,28 @@ std::string dataPath(const std::string& name)
   return std::string(TAL_TEST_DATA_DIR) + "/net/" + name;
 }
 
-// slapd in a temporary folder, on a free port of 127.0.0.1, loaded with directory.ldif.
-class LocalSlapd {
- public:
-  LocalSlapd()
-  {
-    char folder[] = "/tmp/talslapdXXXXXX";
-    if (!mkdtemp(folder))
-      return;
-    dir = folder;
-    mkdir((dir + "/db").c_str(), 0700);
-    std::ofstream(dir + "/slapd.conf") << "include /etc/ldap/schema/core.schema\n"
-                                          "modulepath /usr/lib/ldap\nmoduleload back_mdb\n"
-                                          "database mdb\nsuffix \"c=PL\"\nmaxsize 10485760\n"
-                                          "directory " << dir << "/db\n";
-    const std::string conf = dir + "/slapd.conf", ldif = dataPath("directory.ldif");
-    const char* add[] = {"slapadd", "-f", conf.c_str(), "-l", ldif.c_str(), nullptr};
-    if (runQuiet(add, true, nullptr) != 0)
-      return;
-    port = closedLocalPort();
-    const std::string listen = "ldap://127.0.0.1:" + std::to_string(port) + "/";
-    const char* run[] = {"slapd", "-d", "0", "-f", conf.c_str(), "-h", listen.c_str(), nullptr};
-    runQuiet(run, false, &pid);
-    for (int i = 0; pid && i < 100; ++i) {  // ready once a search answers
-      std::vector<std::vector<uint8_t>> v;
-      LdapQuery probe;
-      probe.url = url("c=PL");
-      probe.timeoutMs = 500;
-      if (ldapFetch(probe, v) == NET_OK)
-        break;
-      usleep(50 * 1000);
-    }
-  }
-  ~LocalSlapd()
-  {
-    if (pid) {
-      kill(pid, SIGTERM);
-      waitpid(pid, nullptr, 0);
-    }
-    if (!dir.empty()) {
-      const std::string rm = "rm -rf " + dir;
-      if (system(rm.c_str()) != 0)
-        ADD_FAILURE() << rm;
-    }
-  }
-  std::string url(const std::string& dn) const
-  {
-    return "ldap://127.0.0.1:" + std::to_string(port) + "/" + dn;
-  }
-  std::string dir;
-  pid_t pid = 0;
-  int port = 0;
-};
+// A whole DER certificate of the data folder.
+bool loadCertificate(const char* name, SignedCertificate& out)
+{
+  std::ifstream in(dataPath(name), std::ios::binary);
+  const std::vector<uint8_t> der((std::istreambuf_iterator<char>(in)), {});
+  return !der.empty() &&
+         out.decodeVector(der, ASN_FLAG_CONST | ASN_FLAG_COPY) == static_cast<int>(der.size());
+}
 
 class TestSettings : public NetworkSettings {
  public:
-  int32_t option(int32_t) const override { return 0; }
+  int32_t option(int32_t number) const override
+  {
+    auto it = options.find(number);
+    return it == options.end() ? 0 : it->second;
+  }
   void servers(int32_t, const DistinguishedName*, std::vector<std::string>& urls) const override
   {
     urls.insert(urls.end(), list.begin(), list.end());
   }
   std::vector<std::string> list;
+  std::map<int32_t, int32_t> options;
 };
 
 TEST(LdapQuery, CrlsAndCertificatesFromSlapd)
@@ -92,9 +57,7 @@ TEST(LdapQuery, CrlsAndCertificatesFromSlapd)
   LocalSlapd slapd;
   ASSERT_NE(0, slapd.pid) << "slapd did not start";
   SignedCertificate ca;
-  std::ifstream in(dataPath("ca.der"), std::ios::binary);
-  const std::vector<uint8_t> der((std::istreambuf_iterator<char>(in)), {});
-  ASSERT_EQ(static_cast<int>(der.size()), ca.decodeVector(der, ASN_FLAG_CONST | ASN_FLAG_COPY));
+  ASSERT_TRUE(loadCertificate("ca.der", ca));
   const DistinguishedName& name = ca.tbsCertificate.subject;
   EXPECT_EQ("CN=Test CA,O=Siec testowa,C=PL", ldapDnText(name));
 
@@ -108,9 +71,15 @@ TEST(LdapQuery, CrlsAndCertificatesFromSlapd)
   };
   const Row rows[] = {
       {slapd.url("cn=Test%20CA,o=Siec%20testowa,c=PL"), NET_OK, 2},  // both revocation lists
+      // The attribute a distribution point's URL names, alone.
+      {slapd.url("cn=Test%20CA,o=Siec%20testowa,c=PL?certificateRevocationList;binary"), NET_OK, 1},
+      {slapd.url("cn=Test%20CA,o=Siec%20testowa,c=PL?authorityRevocationList;binary?base"), NET_OK,
+       1},
+      {slapd.url("cn=Test%20CA,o=Siec%20testowa,c=PL?certificateRevocationList"), NET_OK, 1},
       {slapd.url(""), NET_OK, 2},                                    // the issuer's entry
       {slapd.url("cn=Nobody,c=PL"), NET_NOT_FOUND, 0},
       {slapd.url("o=Siec%20testowa,c=PL"), NET_CRL_NOT_FOUND, 0},    // an entry without a CRL
+      {slapd.url("cn=Broken%20CA,o=Siec%20testowa,c=PL"), NET_OK, 1},  // its ARL is no CRL
       {"ldap://127.0.0.1:" + std::to_string(closedLocalPort()) + "/c=PL", NET_CONNECT_FAILED, 0},
   };
   for (const Row& row : rows) {
@@ -129,6 +98,147 @@ TEST(LdapQuery, CrlsAndCertificatesFromSlapd)
   ASSERT_EQ(NET_OK, manager.queryForCertificatesByDn(name, certs));
   ASSERT_EQ(1u, certs.size());
   EXPECT_TRUE(*certs[0] == ca);
+}
+
+// The serial numbers of the certificates, as hex text.
+std::set<std::string> serials(const CertList& certs)
+{
+  std::set<std::string> out;
+  for (const auto& c : certs) {
+    char hex[64];
+    EXPECT_TRUE(c->tbsCertificate.serialNumber.toHex(hex, sizeof hex));
+    out.insert(hex);
+  }
+  return out;
+}
+
+// Jan's entry holds certificates 10 (keyEncipherment), 11 (dataEncipherment, the address in
+// the subject in other case), 12 (no keyUsage), 13 (signing only), 14 (no address) and 15
+// (another's address); his entry under o=Inna holds 16 (keyEncipherment).
+TEST(LdapQuery, CertificatesByEmailAddress)
+{
+  LocalSlapd slapd;
+  ASSERT_NE(0, slapd.pid) << "slapd did not start";
+  TestSettings settings;
+  const std::string closed = "ldap://127.0.0.1:" + std::to_string(closedLocalPort());
+  settings.list = {closed + "/o=Siec%20testowa,c=PL",  // down: passed over
+                   slapd.url("O=Siec%20testowa,c=PL"), slapd.url("c=PL"), slapd.url("o=Inna,c=PL"),
+                   "http://127.0.0.1:" + std::to_string(closedLocalPort()) + "/c=PL"};
+  NetworkManager manager(&settings);
+  manager.setTimeoutMs(3000);
+  struct Row {
+    const char* base;
+    const char* address;
+    bool encryptionOnly;
+    int32_t option;  // set to 1 (0: none)
+    std::set<std::string> expected;
+  };
+  const std::set<std::string> jansEncryption = {"10", "11", "12"};
+  const Row rows[] = {
+      {"o=Siec testowa,c=PL", "jan@siec.test", true, 0, jansEncryption},
+      {"o=Siec testowa,c=PL", "jan@siec.test", false, 0, {"10", "11", "12", "13"}},
+      {"o=Siec testowa,c=PL", "JAN@Siec.test", true, 0, jansEncryption},
+      {"c=PL", "jan@siec.test", true, 0, {"10", "11", "12", "16"}},
+      {"o=Inna,c=PL", "jan@siec.test", true, 0, {"16"}},
+      {"o=Siec testowa,c=PL", "*", false, 0, {}},  // no wildcard from the address
+      {"o=Siec testowa,c=PL", "ewa@siec.test", false, 0, {}},
+      {"o=Nikt,c=PL", "jan@siec.test", true, 0, {}},  // no server of that base
+      {"o=Siec testowa,c=PL", "jan@siec.test", true, NET_OPTION_NO_NETWORK, {}},
+      {"o=Siec testowa,c=PL", "jan@siec.test", true, NET_OPTION_NO_CRL_OCSP, jansEncryption},
+  };
+  for (const Row& row : rows) {
+    settings.options.clear();
+    if (row.option)
+      settings.options[row.option] = 1;
+    CertList certs;
+    EXPECT_EQ(0, manager.queryForCertificates(row.base, row.address, certs, row.encryptionOnly, 0))
+        << row.base << " " << row.address;
+    EXPECT_EQ(row.expected, serials(certs)) << row.base << " " << row.address << " "
+                                            << row.encryptionOnly << " option " << row.option;
+  }
+}
+
+// Names as LDAP DNs: the last RDN first, "+" inside a multi-valued RDN, the types RFC 4514
+// names by their short names and any other type by its dotted OID (LDAP servers know no "E" or
+// "T"), special characters escaped.
+TEST(LdapQuery, NamesAsLdapDns)
+{
+  const struct {
+    const char* name;
+    const char* dn;
+  } rows[] = {
+      {"C=PL,O=Siec testowa,CN=Test CA", "CN=Test CA,O=Siec testowa,C=PL"},
+      {"C=PL,CN=Jan+SERIALNUMBER=PESEL-1", "CN=Jan+2.5.4.5=PESEL-1,C=PL"},
+      {"C=PL,CN=Mail CA,E=ca@siec.test", "1.2.840.113549.1.9.1=ca@siec.test,CN=Mail CA,C=PL"},
+      {"C=PL,T=Dyrektor,L=Warszawa", "L=Warszawa,2.5.4.12=Dyrektor,C=PL"},
+      {"C=PL,O=a\\,b+c", "O=a\\,b\\+c,C=PL"},
+      {"C=PL,O=#0C022341", "O=\\#A,C=PL"},
+  };
+  for (const auto& row : rows) {
+    DistinguishedName name;
+    ASSERT_TRUE(name.fromText(row.name, -1, 0x800 | 0x20000 | 0x20 | 0x3)) << row.name;
+    EXPECT_EQ(row.dn, ldapDnText(name)) << row.name;
+  }
+}
+
+TEST(LdapQuery, CertificateOfANameEndingInAnEmailAddress)
+{
+  LocalSlapd slapd;
+  ASSERT_NE(0, slapd.pid) << "slapd did not start";
+  SignedCertificate authority;
+  ASSERT_TRUE(loadCertificate("mail-authority.der", authority));
+  TestSettings settings;
+  settings.list = {slapd.url("")};
+  NetworkManager manager(&settings);
+  manager.setTimeoutMs(3000);
+  CertList certs;
+  ASSERT_EQ(NET_OK, manager.queryForCertificatesByDn(authority.tbsCertificate.subject, certs));
+  ASSERT_EQ(1u, certs.size());
+  EXPECT_TRUE(*certs[0] == authority);
+  CrlList crls;
+  EXPECT_EQ(NET_OK, manager.queryForCRL(slapd.url(""), &authority.tbsCertificate.subject, crls, 0,
+                                        nullptr));
+  EXPECT_EQ(2u, crls.size());
+}
+
+// Certificates by issuer and serial number, wherever they are below the server's base: the
+// directory matches the certificate values themselves (RFC 4523 certificateExactMatch).
+TEST(LdapQuery, CertificatesByIssuerAndSerialNumber)
+{
+  LocalSlapd slapd;
+  ASSERT_NE(0, slapd.pid) << "slapd did not start";
+  SignedCertificate ca, mailCa;
+  ASSERT_TRUE(loadCertificate("ca.der", ca));
+  ASSERT_TRUE(loadCertificate("mail-authority.der", mailCa));
+  char caSerial[64];
+  ASSERT_TRUE(ca.tbsCertificate.serialNumber.toHex(caSerial, sizeof caSerial));
+  TestSettings settings;
+  settings.list = {slapd.url("c=PL")};
+  NetworkManager manager(&settings);
+  manager.setTimeoutMs(3000);
+  ASNinteger serial10, serial16, serial99;
+  serial10.set(0x10);
+  serial16.set(0x16);
+  serial99.set(0x99);
+  struct Row {
+    const SignedCertificate* issuer;
+    const ASNinteger* serial;
+    std::set<std::string> expected;
+  };
+  const Row rows[] = {
+      {&ca, &serial10, {"10"}},  // a user certificate
+      {&ca, &serial16, {"16"}},  // under another organisation
+      {&ca, &ca.tbsCertificate.serialNumber, {caSerial}},  // a CA certificate
+      {&ca, &serial99, {}},
+      {&mailCa, &serial10, {}},  // another issuer's number
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.serial == &serial10 ? "10" : row.serial == &serial16 ? "16" : "other");
+    CertList certs;
+    EXPECT_EQ(NET_OK, manager.queryForCertificateById(row.issuer->tbsCertificate.subject,
+                                                      *row.serial, certs));
+    EXPECT_EQ(row.expected, serials(certs));
+  }
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <ldap.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 namespace {
 
 struct TableRow {
@@ -38,6 +40,8 @@ const TableRow tableRows[] = {
     {CURLE_COULDNT_RESOLVE_PROXY, 0, 0, false, NET_NO_SERVER},
     {CURLE_COULDNT_CONNECT, 0, 0, false, NET_CONNECT_FAILED},
     {CURLE_SSL_CONNECT_ERROR, 0, 0, false, NET_CONNECT_FAILED},
+    {CURLE_PEER_FAILED_VERIFICATION, 0, 0, false, NET_CONNECT_FAILED},
+    {CURLE_SSL_CACERT_BADFILE, 0, 0, false, NET_CONNECT_FAILED},
     {CURLE_OPERATION_TIMEDOUT, 200, 0, false, NET_TIMEOUT},
     {CURLE_GOT_NOTHING, 0, 0, false, NET_CLOSED},
     {CURLE_PARTIAL_FILE, 200, 0, false, NET_CLOSED},
@@ -247,6 +251,25 @@ TEST(NetFetch, ProxyAuthenticationRows)
     NetResponse response;
     EXPECT_EQ(row.expected, netFetch(request, response)) << row.user << ":" << row.password;
   }
+}
+
+// A server that takes the connection and never answers the bind holds an LDAP query no longer
+// than the time-out.
+TEST(LdapFetch, SilentServerTimesOut)
+{
+  LocalHttpServer silent([](const LocalRequest&) {
+    LocalAnswer a;
+    a.mode = LocalAnswer::Stall;
+    return a;
+  });
+  LdapQuery query;
+  query.url = "ldap://127.0.0.1:" + std::to_string(silent.port) + "/c=PL";
+  query.timeoutMs = 700;
+  std::vector<std::vector<uint8_t>> values;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(NET_TIMEOUT, ldapFetch(query, values));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3 * 700));
+  EXPECT_TRUE(values.empty());
 }
 
 }  // namespace

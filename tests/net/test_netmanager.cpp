@@ -4,6 +4,7 @@
 #include "base/memfile.h"
 #include "base/reportstream.h"
 #include "net/localhttp.h"
+#include "net/localocsp.h"
 #include "pki/cms/tsp.h"
 #include "pki/names/dname.h"
 #include "pki/ocsp/ocspresp.h"
@@ -201,37 +202,9 @@ TEST(NetworkManager, CertificateByNameOverHttpKeepsOnlyThatSubject)
   EXPECT_TRUE(certs.empty());
 }
 
-// openssl's OCSP responder behind the local server: each posted request goes through
-// "openssl ocsp -index ... -reqin", whose answer is served back.
-LocalAnswer ocspResponder(const LocalRequest& r)
-{
-  LocalAnswer a;
-  char folder[] = "/tmp/talnetocspXXXXXX";
-  if (r.head.find("Content-Type: application/ocsp-request\r\n") == std::string::npos ||
-      !mkdtemp(folder)) {
-    a.bytes = httpAnswer(400, "", "");
-    return a;
-  }
-  const std::string in = std::string(folder) + "/req", out = std::string(folder) + "/resp";
-  std::ofstream(in, std::ios::binary) << r.body;
-  const std::string files[] = {dataPath("index.txt"), dataPath("ca.pem"), dataPath("ocsp.pem"),
-                               dataPath("ocsp.key")};
-  const char* argv[] = {"openssl", "ocsp", "-index", files[0].c_str(), "-CA", files[1].c_str(),
-                        "-rsigner", files[2].c_str(), "-rkey", files[3].c_str(), "-reqin",
-                        in.c_str(), "-respout", out.c_str(), nullptr};
-  const int status = runQuiet(argv, true, nullptr);
-  std::ifstream answer(out, std::ios::binary);
-  const std::string der((std::istreambuf_iterator<char>(answer)), {});
-  a.bytes = status == 0 ? httpAnswer(200, "application/ocsp-response", der) : httpAnswer(500, "", "");
-  std::remove(in.c_str());
-  std::remove(out.c_str());
-  rmdir(folder);
-  return a;
-}
-
 TEST(NetworkManager, OcspFromTheOpensslResponder)
 {
-  LocalHttpServer responder(ocspResponder);
+  LocalHttpServer responder(opensslOcspResponder("ocsp.pem", "ocsp.key"));
   TestSettings settings;
   const std::string refused = "http://127.0.0.1:" + std::to_string(closedLocalPort()) + "/";
   settings.table[NET_SERVER_OCSP] = {refused, responder.url("/")};

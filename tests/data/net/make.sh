@@ -52,11 +52,14 @@ openssl ca -config work/ca.cnf -cert ca.pem -keyfile ca.key -revoke end.pem 2>/d
 openssl ca -gencrl -config work/ca.cnf -cert ca.pem -keyfile ca.key -out work/ca.crl.pem 2>/dev/null
 openssl crl -in work/ca.crl.pem -outform DER -out ca.crl
 cp work/index.txt index.txt
-for n in ca end; do openssl x509 -in $n.pem -outform DER -out $n.der; done
+for n in ca end ocsp; do openssl x509 -in $n.pem -outform DER -out $n.der; done
 openssl ocsp -issuer ca.pem -cert end.pem -no_nonce -reqout ocsp.req
 echo "a document" > work/data.txt
 openssl ts -query -data work/data.txt -sha256 -cert -no_nonce -out ts.req
 openssl ts -reply -config work/ca.cnf -queryfile ts.req -signer tsa.pem -inkey tsa.key \
   -chain ca.pem -out ts.resp 2>/dev/null
 rm -rf work
+./make-mail.sh
+./make-tls.sh
+./make-bigcrl.sh
 ./make-ldif.sh
