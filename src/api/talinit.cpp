@@ -77,6 +77,14 @@ int32_t initBody(talCtx** out, talProfile* handle) {
   ctx->configuration.setContext(ctx.get());
   if (ctx->configuration.setProfile(owned.release()) != 0) return 24;
   if (ctx->keyManager.init(&ctx->configuration) == KM_NO_MEMORY) return 100;
+  // The defaults go into the file now, before anything can save it: a root installed before
+  // talAuthenticateEx saves the configuration, and authentication loads that copy back, so a
+  // copy saved without them would leave option 37 at its empty-file value (no path built).
+  try {
+    ctx->configuration.writeDefaults();
+  } catch (const std::bad_alloc&) {
+    return 100;
+  }
   ctx->certificates.reapplyContext();
   ctx->self = ctx.get();
   if (ctx->network.init() != 0) return 27;

@@ -574,6 +574,21 @@ TEST_F(Ctx, ProtectMessageChecksThenAnswersNotImplemented) {
   EXPECT_EQ(0, talDeinit(ctx));
 }
 
+// The road installs roots between talInitEx and talAuthenticateEx; the configuration it saves
+// then and loads back keeps the defaults (option 37 at 0: paths are built and checked).
+TEST_F(Ctx, RootsInstalledBeforeAuthenticationKeepTheDefaults) {
+  talCtx* ctx = nullptr;
+  ASSERT_EQ(0, talInitEx(&ctx, memoryProfile()));
+  talCert* root = cert("root.der");
+  ASSERT_EQ(0, talInstallRoot(ctx, root, 1, 1));
+  ASSERT_EQ(0, talAuthenticateEx(ctx, 0));
+  EXPECT_EQ(0, ctx->configuration.getIntOption(37));
+  EXPECT_EQ(0, ctx->configuration.getIntOption(35));
+  EXPECT_EQ(30, ctx->configuration.getIntOption(17));
+  EXPECT_EQ(0, talDeleteCertificate(root));
+  EXPECT_EQ(0, talDeinit(ctx));
+}
+
 TEST_F(Ctx, CloneStoresCollectedCertificatesAndWorksOnAnotherThread) {
   talCtx* ctx = open();
   std::vector<uint8_t> der = readFile(DATA + "leaf.der");
