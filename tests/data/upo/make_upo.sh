@@ -1,7 +1,8 @@
 #!/bin/sh
 # Sample receipts (UPO) signed by xmlsec1 over the PKI of make_pki.sh.
 #
-# A receipt is a ds:Signature whose ds:Object "Dokument-0" holds the receipt
+# A receipt is a ds:Signature whose ds:Object "Dokument-0" (MimeType text/xml,
+# so the signed object is saved as XML) holds the receipt
 # element (pot:Potwierdzenie); the signature is XAdES-BES made by hand: a
 # reference to the object and one to xades:SignedProperties (SigningTime,
 # SigningCertificate with a SHA-256 CertDigest and IssuerSerial), xmlsec1
@@ -90,7 +91,7 @@ doc = (
  '<ds:Transforms><ds:Transform Algorithm="%s"/></ds:Transforms>'
  '<ds:DigestMethod Algorithm="%s"/><ds:DigestValue/></ds:Reference></ds:SignedInfo>'
  '<ds:SignatureValue/><ds:KeyInfo><ds:X509Data/></ds:KeyInfo>'
- '<ds:Object Id="Dokument-0">%s</ds:Object>'
+ '<ds:Object Id="Dokument-0" MimeType="text/xml">%s</ds:Object>'
  '<ds:Object><xades:QualifyingProperties xmlns:xades="http://uri.etsi.org/01903/v1.3.2#" Target="#ID-UPO-Signature">'
  '<xades:SignedProperties Id="ID-UPO-SignedProperties"><xades:SignedSignatureProperties>'
  '<xades:SigningTime>%s</xades:SigningTime><xades:SigningCertificate><xades:Cert><xades:CertDigest>'
