@@ -7,7 +7,9 @@
  * The program prints the library's verification report, the receipt's fields, the signature's
  * status and reason, and one verdict line; it exits 0 only when the signature is verified and the
  * declaration's digest equals the receipt's "SkrotDokumentu", 1 when either fails, 2 when the
- * verification could not be run. The library's texts are Windows-1250; they are printed as UTF-8.
+ * verification could not be run. The library's fixed texts (codes, statuses, reasons) are
+ * Windows-1250 and are printed in the terminal's character set; its report already comes in the
+ * character set the environment (LANG and the like) chooses and is printed as it is.
  * Build against an installed copy:
  *   cc -std=c99 verify_upo.c $(pkg-config --cflags --libs talvorin libxml-2.0) */
 #define _POSIX_C_SOURCE 200809L
@@ -15,8 +17,10 @@
 
 #include <dirent.h>
 #include <iconv.h>
+#include <langinfo.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <locale.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -33,14 +37,15 @@ static const char* const FIELDS[] = {
 #define FIELD_COUNT (sizeof FIELDS / sizeof FIELDS[0])
 enum { DIGEST_FIELD = 2 };
 
-/* Prints a Windows-1250 text of the library as UTF-8 (unchanged when iconv lacks the page). */
+/* Prints a Windows-1250 text of the library in the terminal's character set (a byte the set
+ * lacks, or a set iconv lacks, passes unchanged). */
 static void printLibraryText(FILE* stream, const char* text) {
   iconv_t cd;
   char buffer[4096];
   char* in;
   size_t inLeft;
   if (!text) return;
-  cd = iconv_open("UTF-8", "CP1250");
+  cd = iconv_open(nl_langinfo(CODESET), "CP1250");
   if (cd == (iconv_t)-1) {
     fputs(text, stream);
     return;
@@ -314,7 +319,7 @@ static int verify(const char* receipt, const char* declaration, const char* trus
     failed(ctx, "tvXmlLoadDocFile", code);
   } else {
     code = tvXmlUnprotect(ctx, xml, doc, NULL, &message);
-    printLibraryText(stdout, talReportText(ctx));
+    fputs(talReportText(ctx), stdout);
     if (code > 10) {
       failed(ctx, "tvXmlUnprotect", code);
       printf("Werdykt: UPO odrzucone: weryfikacja podpisu nie mogla zostac przeprowadzona.\n");
@@ -338,6 +343,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: %s [--offline] RECEIPT.xml DECLARATION TRUST-FOLDER\n", argv[0]);
     return EXIT_NOT_RUN;
   }
+  setlocale(LC_CTYPE, "");
   LIBXML_TEST_VERSION
   result = verify(argv[1 + offline], argv[2 + offline], argv[3 + offline], offline);
   xmlCleanupParser();
