@@ -126,8 +126,7 @@ Fixture& fixture() {
   static bool made = false;
   if (made) return f;
   made = true;
-  std::string here = __FILE__;
-  f.data = here.substr(0, here.rfind('/')) + "/../tests/data/upo";
+  f.data = TAL_UPO_DATA;
   char dir[] = "/tmp/bench_upo.XXXXXX";
   if (!mkdtemp(dir)) {
     f.error = "mkdtemp";

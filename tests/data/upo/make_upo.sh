@@ -60,9 +60,9 @@ fields = [
 out = ['<pot:Potwierdzenie xmlns:pot="http://e-deklaracje.example.pl/Repozytorium/Potwierdzenie/">']
 for name, value in fields:
   out.append('  <pot:%s>%s</pot:%s>' % (name, value, name))
-if pad:
-  line = 'UE9XVElFUkRaRU5JRSBPVFJaWU1BTklBIERPS1VNRU5UVSBFTEVLVFJPTklDWk5FR08gLSBQT0xFIFpBUEFTT1dF\n'
-  out.append('  <pot:Zalacznik>' + line * (pad * 1024 * 1024 // len(line)) + '  </pot:Zalacznik>')
+if pad:  # many small elements, as a long list of entries would be
+  line = '  <pot:Pozycja Lp="%d"><pot:Opis>Wpis rejestru przyjetych dokumentow</pot:Opis></pot:Pozycja>'
+  out += [line % i for i in range(pad * 1024 * 1024 // (len(line) + 6))]
 out.append('</pot:Potwierdzenie>')
 sys.stdout.write('\n'.join(out))
 PY
