@@ -1,5 +1,6 @@
 #include "api/talctx.h"
 
+#include "api/ctxrevocation.h"
 #include "api/logserviceclient.h"
 #include "base/commonerror.h"
 #include "base/talexception.h"
@@ -53,13 +54,15 @@ talCtx::talCtx(const ConfigurationManager* source)
       dbSettings(configuration),
       certificateDb(database),
       report(&reportBuffer),
-      collectedStore(&collected) {
+      collectedStore(&collected),
+      verifiedCache([this] { return configuration.getIntOption(23) != 0; }, clock) {
   std::memset(marker, 0, sizeof marker);
   std::memset(errorText, 0, sizeof errorText);
   configuration.setContext(this);
   database.setContext(&dbSettings);
   certificates.setContext(&certificateDb);
   certificates.addPermanentStore(&collectedStore);
+  revocation.reset(new ContextRevocation(*this));
   self = this;
   std::memcpy(marker, TAL_CTX_MARKER, sizeof marker);
 }
@@ -161,6 +164,12 @@ void talCtx::rememberCertificate(const SignedCertificate& certificate) {
   nothingCollected = false;
 }
 
+void talCtx::rememberCrl(const SignedCertRevList& crl) {
+  for (const std::unique_ptr<SignedCertRevList>& held : collectedCrls)
+    if (equalCrls(*held, crl)) return;
+  collectedCrls.emplace_back(new SignedCertRevList(crl));
+}
+
 int32_t talCtx::flushNewCertificates() {
   if (collected.GetCount() == 0 && collectedCrls.empty()) return 0;
   for (POSITION pos = collected.GetHeadPosition(); pos;) {
@@ -181,7 +190,6 @@ int32_t talCtx::flushNewCertificates() {
   collected.clear();
   nothingCollected = true;
   for (const std::unique_ptr<SignedCertRevList>& crl : collectedCrls) {
-    if (!revocation) break;  // no CRL database until the revocation layer is attached
     int32_t r = revocation->importCrl(*crl);
     if (r == 1) return 100;
     if (r == 2) return 158;

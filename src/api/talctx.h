@@ -13,6 +13,8 @@
 #include "net/netmanager.h"
 #include "store/certmgr.h"
 #include "store/lcrtstore.h"
+#include "store/pathclock.h"
+#include "store/revcache.h"
 
 #include <cstdint>
 #include <map>
@@ -26,8 +28,8 @@ class SignedCertRevList;
 extern const char TAL_CTX_MARKER[17];
 
 // What the context needs of the revocation layer: the CRL database import of the CRLs met while
-// verifying, and the copy of its data into a clone. Until the revocation manager is attached
-// (talCtx::revocation stays NULL) collected CRLs are dropped at the flush.
+// verifying, and the copy of its data into a clone. The context makes its own (ContextRevocation)
+// at construction.
 class RevocationLink {
  public:
   virtual ~RevocationLink() = default;
@@ -87,9 +89,12 @@ struct talCtx {
   // constructor, so a context under construction never passes.
   char marker[17];
   ConfigurationManager configuration;
+  // The one clock of paths, revocation and the verified cache (platform::setTestTime fixes it).
+  SystemPathClock clock;
   KeyManager keyManager;
   CertificateManager certificates;
-  // The revocation manager is built elsewhere and joins through this link (NULL until then).
+  // The revocation manager with path building and verification (ContextRevocation), made by
+  // the constructor.
   std::unique_ptr<RevocationLink> revocation;
   ContextNetworkSettings networkSettings;
   NetworkManager network;
@@ -115,13 +120,16 @@ struct talCtx {
   ListCertificateStore collectedStore;
   std::vector<std::unique_ptr<SignedCertRevList>> collectedCrls;
   int32_t warnings = 0;
+  // Warning bits (WARN_* of pki/sig/sigrecords.h) a caller reads after the warning code 10.
+  uint32_t warningFlags = 0;
   std::vector<std::unique_ptr<CADescription>> caDescriptions;
   std::vector<std::unique_ptr<RootDescription>> rootDescriptions;
   std::vector<std::vector<uint8_t>> records;
   std::unique_ptr<ASNgenTime> timeMark;
   uint32_t verificationTime = 0;
   std::map<std::string, int32_t> stylesheets;
-  // The verified-revocation cache belongs to the revocation layer and joins with it.
+  // Verified paths and revocation results; answers while option 23 is on.
+  VerifiedRevocationCache verifiedCache;
   talCtx* self = nullptr;
 
   // With a source configuration (a clone), a copy of it with a clone of its profile.
@@ -142,6 +150,8 @@ struct talCtx {
   int32_t loadSignerCertificate();
   // Collects a certificate met while verifying unless the context's store has it.
   void rememberCertificate(const SignedCertificate& certificate);
+  // Collects a CRL met while verifying unless an equal one is collected.
+  void rememberCrl(const SignedCertRevList& crl);
   // Stores what was collected: 0, 100 out of memory, 158 database failure.
   int32_t flushNewCertificates();
   // A numbered option in the C API's numbering (see taloptions.cpp).

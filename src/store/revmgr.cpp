@@ -381,6 +381,7 @@ int RevocationManager::checkStatus(CertificateItem& item, const RevocationArgs& 
   }
 
   item.revocationSource = useCrl ? REVSOURCE_CRL : REVSOURCE_OCSP;
+  item.time1 = thisUpdate;  // the data's thisUpdate, read with the source
   if (useCrl)
     used.crl = crl;
   else

@@ -1,0 +1,373 @@
+// The tvXml* entry points: XML contexts and their options, documents loaded
+// from files, the signed objects of a verified signature, and the unprotect
+// flow that verifies every signature of a document and writes the report.
+// These entry points write no trace lines; anything thrown becomes 161.
+#include "api/tvxml.h"
+
+#include "talvorin.h"
+
+#include "api/apitrace.h"
+#include "api/sigverifier.h"
+#include "api/talctx.h"
+#include "api/xmlrefmatch.h"
+#include "asn1/asngent.h"
+#include "base/file.h"
+#include "platform/clock.h"
+#include "platform/fileio.h"
+#include "xmlsig/sigpropsxml.h"
+#include "xmlsig/xmlcodes.h"
+#include "xmlsig/xmlconst.h"
+
+#include <libxml/tree.h>
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <unordered_set>
+
+namespace {
+
+const uint32_t MASK_VERIFY = 1;
+const uint32_t MASK_DECRYPT = 8;
+
+XmlSigContext* asContext(tvXmlCtx* handle) { return reinterpret_cast<XmlSigContext*>(handle); }
+
+// The document handle when it is one of the context's documents.
+TVxmlDoc* documentOf(XmlSigContext* context, tvXmlDoc* handle) {
+  for (TVxmlDoc* doc : context->docs.items)
+    if (reinterpret_cast<tvXmlDoc*>(doc) == handle) return doc;
+  return nullptr;
+}
+
+// The parser of an XML signature handle; null for anything else.
+const XmlSigParser* parserOf(const talSigInfo* handle) {
+  const SigInfo* info = reinterpret_cast<const SigInfo*>(handle);
+  auto* props = dynamic_cast<SignaturePropertiesXml*>(info->properties);
+  return props ? &props->sigParser() : nullptr;
+}
+
+// "XPath: " and the node's path; nothing when libxml2 gives no path.
+void writeNodePath(talCtx* ctx, xmlNodePtr node) {
+  xmlChar* path = xmlGetNodePath(node);
+  if (!path) return;
+  ctx->report << "XPath: " << reinterpret_cast<const char*>(path) << "\r\n";
+  xmlFree(path);
+}
+
+// Everything up to the last separator cut off ('/' and '\' both count).
+std::string documentName(const char* path) {
+  std::string name(path);
+  size_t cut = name.find_last_of("/\\");
+  return cut == std::string::npos ? name : name.substr(cut + 1);
+}
+
+int32_t decryptionNotBuilt(talCtx*, XmlSigContext*, xmlNodePtr) { return ETAL_KEYS_NOT_PRES; }
+
+int32_t setOptionBody(XmlSigContext* context, int32_t option, const void* value, int32_t length) {
+  if (!context || !value || length != 4 || option < 0 || option > 5) return ETAL_API_INV_PAR;
+  uint32_t v;
+  std::memcpy(&v, value, sizeof v);
+  switch (option) {
+    case 0:
+      if (v > 2) return ETAL_API_INV_PAR;
+      context->option0 = static_cast<int32_t>(v);
+      return 0;
+    case 1:
+      if (v != 0 && (v & 7u) == 0) return ETAL_API_INV_PAR;
+      context->option1 = v;
+      return 0;
+    case 2:
+      if (v != 0 && (v & 2u) == 0) return ETAL_API_INV_PAR;
+      context->option2 = v;
+      return 0;
+    case 3:
+      context->option3 = v;
+      context->option3Set = 1;
+      return 0;
+    case 4:
+      // Once asked for, ownership stays asked for.
+      if (v != 0) context->option4 = 1;
+      return 0;
+    default:
+      context->option5 = v != 0 ? 1 : 0;
+      return 0;
+  }
+}
+
+int32_t loadDocFileBody(XmlSigContext* context, const char* path, void* owner, tvXmlDoc** out) {
+  if (!context || !path || !out) return ETAL_API_INV_PAR;
+  auto file = std::make_unique<File>();
+  if (file->open(path, "rb") != 0) return ETAL_OP_INFILE;
+  if (file->size() == 0) return ETAL_RD_INFILE;
+  std::string name = documentName(path);
+  if (name.empty()) return ETAL_API_INV_PAR;
+  std::unique_ptr<TVxmlDoc> doc(
+      new (std::nothrow) TVxmlDoc(owner ? 1 : 0, name.c_str(), file.get(), true, 0, context));
+  if (!doc) return ETAL_MEM;
+  file.release();
+  context->docs.items.push_back(doc.get());
+  *out = reinterpret_cast<tvXmlDoc*>(doc.release());
+  return 0;
+}
+
+int32_t saveObjFileBody(XmlSigContext* context, const talSigInfo* signature, int32_t index,
+                        const char* path) {
+  if (!context || !signature || index < 0 || !path) return ETAL_API_INV_PAR;
+  const XmlSigParser* parser = parserOf(signature);
+  // The index is checked before the path is touched: a wrong index leaves
+  // whatever the path holds as it was.
+  if (!parser || index >= parser->countSignedObjects()) return ETAL_API_INV_PAR;
+  MemFile object;
+  int32_t result = parser->saveSignedObject(index, &object);
+  if (result > 10) return result;
+  // Through a temporary file renamed over the path: a failure never leaves a
+  // half-written file, nor touches a file that was there.
+  if (!platform::replaceFileContent(path, object.data(), object.length(), 0666))
+    return ETAL_OP_OUTFILE;
+  return result;
+}
+
+// The selection of the encrypted elements (the context's array replaced) and
+// their decryption: 0 and whether something was decrypted, or a result code.
+int32_t decryptDocument(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, const char* expression,
+                        bool* decrypted) {
+  *decrypted = false;
+  if (doc->owner != 0) return ETAL_API_INV_PAR;
+  int32_t parsed = doc->ensureParsed();
+  if (parsed != 0) return parsed;
+  std::vector<xmlNodePtr> found;
+  if (!expression) {
+    int32_t rc = xpointerSelectNodes(doc->holder, XPOINTER_ENCRYPTED_DATA.c_str(), found);
+    if (rc > 10) return rc;
+  } else {
+    // An explicit expression names what to verify; of what it selects only
+    // encrypted elements are decrypted before the signatures are looked for.
+    if (!*expression) return ETAL_API_INV_PAR;
+    std::vector<xmlNodePtr> nodes;
+    int32_t rc = xpointerSelectNodes(doc->holder, expression, nodes);
+    if (rc > 10) return rc;
+    for (xmlNodePtr n : nodes)
+      if (isElement(n, "EncryptedData", xmlc::NS_XENC.data())) found.push_back(n);
+  }
+  context->encryptedData = found;
+  if (found.empty()) return 0;
+  context->selectedRoot = doc->holder->root;
+  if (!(ctx->operationMask & MASK_DECRYPT)) return ETAL_KEYS_NOT_PRES;
+  // An element inside another selected one is replaced with its ancestor and
+  // freed: it is marked now, while every selected node is alive, and skipped.
+  // Ancestors are at most the tree's depth: linear in the selection.
+  std::unordered_set<xmlNodePtr> selected(found.begin(), found.end());
+  std::vector<bool> nested(found.size(), false);
+  for (size_t i = 0; i < found.size(); ++i)
+    for (xmlNodePtr up = found[i]->parent; up && !nested[i]; up = up->parent)
+      nested[i] = selected.count(up) != 0;
+  int32_t result = 0;
+  for (size_t i = 0; i < found.size() && result == 0; ++i) {
+    if (nested[i]) continue;
+    writeNodePath(ctx, found[i]);
+    result = xmlDecryptElement(ctx, context, found[i]);
+    *decrypted = true;
+  }
+  // The elements were replaced (or may have been): none is pointed at again.
+  context->encryptedData.clear();
+  return result;
+}
+
+// Selection of the signatures into the context's array: 0 or a result code.
+int32_t selectSignatures(XmlSigContext* context, TVxmlDoc* doc, const char* expression) {
+  if (doc->owner != 0) return ETAL_API_INV_PAR;
+  int32_t parsed = doc->ensureParsed();
+  if (parsed != 0) return parsed;
+  std::vector<xmlNodePtr> found;
+  int32_t rc = xpointerSelectNodes(doc->holder,
+                                   expression ? expression : XPOINTER_SIGNATURES.c_str(), found);
+  if (rc > 10) return rc;
+  context->signatures = found;
+  if (!found.empty()) {
+    context->selectedRoot = doc->holder->root;
+    context->selectedDocument = doc;
+  }
+  return 0;
+}
+
+// The verification time word as a time (seconds since 1970, UTC); null for 0.
+std::unique_ptr<ASNgenTime> verificationTimeOf(const talCtx* ctx) {
+  if (ctx->verificationTime == 0) return nullptr;
+  struct tm t = {};
+  if (!platform::toUtcTime(ctx->verificationTime, t)) return nullptr;
+  auto time = std::make_unique<ASNgenTime>();
+  time->set(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+  return time;
+}
+
+int32_t verifySignatures(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, const char* expression,
+                         MsgInfoXml* message) {
+  if (!(ctx->operationMask & MASK_VERIFY)) return ETAL_KEYS_NOT_PRES;
+  int32_t rc = selectSignatures(context, doc, expression);
+  if (rc != 0) return rc;
+  if (context->signatures.empty()) {
+    ctx->report << "Brak podpisów Xml Signature w podanym dokumencie!\r\n";
+    return ETAL_INV_TAL_MSG;
+  }
+  message->status = SIG_STATUS_VALID;
+  XmlSignatureSetup setup;
+  setup.root = context->selectedRoot;
+  setup.docs = context->documentList();
+  setup.mode = 1;
+  int32_t digest = ctx->configuration.getDigestAlgorithm(false, true);
+  setup.configuredDigest = digest > 0 ? static_cast<uint32_t>(digest) : 0;
+  setup.report = &ctx->report;
+  useStoreMatchers(setup);
+  std::unique_ptr<ASNgenTime> verificationTime = verificationTimeOf(ctx);
+  int number = 0;
+  for (xmlNodePtr element : context->signatures) {
+    ctx->report << "\r\n";
+    ctx->report.writeFormatted("---- PODPIS NUMER: %d ----\r\n", ++number);
+    writeNodePath(ctx, element);
+    auto info = std::make_unique<SigInfo>();
+    info->owner = message;
+    info->setProperties(new SignaturePropertiesXml(ctx, setup, element));
+    try {
+      SignatureVerifier verifier(ctx);
+      verifier.verifyAt(info.get(), info->properties, ctx->timeMark.get(), verificationTime.get());
+    } catch (const TalApiException& e) {
+      return e.getCode();
+    }
+    if (!message->addSignature(info.get())) return ETAL_MEM;
+    info.release();
+  }
+  return 0;
+}
+
+int32_t unprotectBody(talCtx* handle, XmlSigContext* context, tvXmlDoc* document,
+                      const char* expression, talMsgInfo** out) {
+  if (!handle || !context || !document || !out) return ETAL_API_INV_PAR;
+  // A context that a message owns already is that message's: a second
+  // ownership would free it twice.
+  if (context->owner) return ETAL_API_INV_PAR;
+  TVxmlDoc* doc = documentOf(context, document);
+  if (!doc) return ETAL_API_INV_PAR;
+  int32_t check = checkCtx(handle);
+  if (check != 0) return check;
+  talCtx* ctx = checkCtxAndResetReport(handle);
+  ctx->report.writeUtcTime("---- RAPORT Z ODBEZPIECZANIA WIADOMOŚCI: %s ----\r\n");
+  bool decrypted = false;
+  int32_t rc = decryptDocument(ctx, context, doc, expression, &decrypted);
+  if (rc != 0) return rc;
+  auto message = std::make_unique<MsgInfoXml>();
+  rc = verifySignatures(ctx, context, doc, expression, message.get());
+  if (rc != 0) return rc;
+  message->messageType = decrypted ? XML_MESSAGE_SIGNED_DECRYPTED : XML_MESSAGE_SIGNED;
+  if (context->option4 && !message->adopt(context)) return ETAL_API_INV_PAR;
+  *out = reinterpret_cast<talMsgInfo*>(static_cast<MsgInfo*>(message.release()));
+  return 0;
+}
+
+}  // namespace
+
+XmlDecryptFunction xmlDecryptElement = decryptionNotBuilt;
+
+XmlSigContext::XmlSigContext() : creator(nullptr), documentSet(nullptr) {
+  std::unique_ptr<XmlSigCreator> c(new XmlSigCreator(this));
+  documentSet = new XmlDocumentSet(this);
+  creator = c.release();
+}
+
+XmlSigContext::~XmlSigContext() {
+  delete creator;
+  delete documentSet;
+}
+
+std::vector<TVxmlDoc*> XmlSigContext::documentList() const {
+  return std::vector<TVxmlDoc*>(docs.items.begin(), docs.items.end());
+}
+
+MsgInfoXml::~MsgInfoXml() {
+  deleteAll();
+  if (context) {
+    context->owner = nullptr;
+    delete context;
+  }
+}
+
+bool MsgInfoXml::adopt(XmlSigContext* c) {
+  if (!c || c->owner || context) return false;
+  c->owner = this;
+  context = c;
+  return true;
+}
+
+void writeReportEnd(talCtx* ctx, int32_t code) {
+  const char* text = talErrorText(ctx, code);
+  ctx->report << (text ? text : "") << "\r\n";
+  ctx->report.writeUtcTime("---- KONIEC RAPORTU: %s ----\r\n");
+}
+
+extern "C" {
+
+int32_t tvXmlCreateCtx(tvXmlCtx** out) {
+  return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
+    if (!out) return ETAL_API_INV_PAR;
+    *out = reinterpret_cast<tvXmlCtx*>(new XmlSigContext());
+    return 0;
+  });
+}
+
+int32_t tvXmlDeleteCtx(tvXmlCtx* handle) {
+  return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
+    XmlSigContext* context = asContext(handle);
+    // An owned context dies with its message (tvXmlDeleteMsgInfo).
+    if (!context || context->owner) return ETAL_API_INV_PAR;
+    delete context;
+    return 0;
+  });
+}
+
+int32_t tvXmlSetOption(tvXmlCtx* handle, int32_t option, const void* value, int32_t length) {
+  return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION,
+                  [&] { return setOptionBody(asContext(handle), option, value, length); });
+}
+
+int32_t tvXmlLoadDocFile(tvXmlCtx* handle, const char* path, void* owner, tvXmlDoc** document) {
+  return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION,
+                  [&] { return loadDocFileBody(asContext(handle), path, owner, document); });
+}
+
+int32_t tvXmlUnprotect(talCtx* ctx, tvXmlCtx* handle, tvXmlDoc* document, const char* expression,
+                       talMsgInfo** message) {
+  return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&] {
+    return unprotectBody(ctx, asContext(handle), document, expression, message);
+  });
+}
+
+int32_t tvXmlGetObjCount(tvXmlCtx* handle, const talSigInfo* signature, int32_t* count) {
+  return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
+    if (!handle || !signature || !count) return ETAL_API_INV_PAR;
+    const XmlSigParser* parser = parserOf(signature);
+    if (!parser) return ETAL_API_INV_PAR;
+    const int64_t total = static_cast<int64_t>(*count) + parser->countSignedObjects();
+    if (total > INT32_MAX) return ETAL_API_INV_PAR;  // the caller's counter would wrap
+    *count = static_cast<int32_t>(total);
+    return 0;
+  });
+}
+
+int32_t tvXmlSaveObjFile(tvXmlCtx* handle, const talSigInfo* signature, int32_t index,
+                         const char* path) {
+  return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION,
+                  [&] { return saveObjFileBody(asContext(handle), signature, index, path); });
+}
+
+int32_t tvXmlDeleteMsgInfo(talMsgInfo* handle) {
+  return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
+    if (!handle) return ETAL_API_INV_PAR;
+    auto* message = dynamic_cast<MsgInfoXml*>(reinterpret_cast<MsgInfo*>(handle));
+    if (!message) return ETAL_API_INV_PAR;
+    delete message;
+    return 0;
+  });
+}
+
+}  // extern "C"

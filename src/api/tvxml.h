@@ -1,0 +1,105 @@
+// The XML signature C API behind its opaque handles: the XML context (its
+// documents, the elements its last selections found, its options), the message
+// information that tvXmlUnprotect hands out, and the pieces of the unprotect
+// flow the other roads share (the closing report line).
+#pragma once
+
+#include "asn1/stlptrlist.h"
+#include "pki/sig/sigrecords.h"
+#include "xmlsig/xmlmisc.h"
+
+#include <libxml/tree.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct talCtx;
+class XmlSigContext;
+
+// The creator of signatures; the library verifies only, so it stays empty.
+class XmlSigCreator {
+ public:
+  explicit XmlSigCreator(XmlSigContext* context) : context(context) {}
+
+  XmlSigContext* context;  // not owned
+  std::string texts[4];
+  TVxmlRefs refs;
+};
+
+// The documents a signature being created would cover; empty for the same reason.
+class XmlDocumentSet {
+ public:
+  explicit XmlDocumentSet(XmlSigContext* context) : context(context) {}
+
+  XmlSigContext* context;  // not owned
+  TVxmlDoc* mainDocument = nullptr;
+  std::vector<TVxmlDoc*> documents;  // not owned
+  TVxmlRefs refs;
+};
+
+class MsgInfoXml;
+
+// The object behind a tvXmlCtx handle.
+class XmlSigContext {
+ public:
+  XmlSigContext();
+  ~XmlSigContext();
+  XmlSigContext(const XmlSigContext&) = delete;
+  XmlSigContext& operator=(const XmlSigContext&) = delete;
+
+  // The loaded documents as the signature parser takes them.
+  std::vector<TVxmlDoc*> documentList() const;
+
+  XmlSigCreator* creator;
+  XmlDocumentSet* documentSet;
+  std::vector<xmlNodePtr> signatures;
+  std::vector<xmlNodePtr> encryptedData;
+  xmlNodePtr selectedRoot = nullptr;
+  StlPointerList<TVxmlDoc> docs;
+  TVxmlDoc* selectedDocument = nullptr;
+  int32_t option0 = 1;
+  uint32_t option1 = 4;
+  uint32_t option2 = 2;
+  uint32_t option3Set = 0;
+  uint32_t option3 = 0;
+  std::string texts[3];
+  uint8_t option4 = 0;
+  uint8_t option5 = 1;
+  // The message that owns this context (option 4 after a successful
+  // unprotect); only it may destroy the context then.
+  MsgInfoXml* owner = nullptr;
+};
+
+// Message types of MsgInfoXml.
+const int32_t XML_MESSAGE_SIGNED = 4;
+const int32_t XML_MESSAGE_SIGNED_DECRYPTED = 12;
+
+// The results of one tvXmlUnprotect: one SigInfo per signature, the message
+// status, and under option 4 the XML context, which dies with it.
+class MsgInfoXml : public MsgInfo {
+ public:
+  MsgInfoXml() = default;
+  // The signatures first (they point into the context's documents), then the
+  // owned context.
+  ~MsgInfoXml() override;
+  MsgInfoXml(const MsgInfoXml&) = delete;
+  MsgInfoXml& operator=(const MsgInfoXml&) = delete;
+
+  // Takes the context; false when another message owns it already.
+  bool adopt(XmlSigContext* context);
+
+  int32_t messageType = XML_MESSAGE_SIGNED;
+  XmlSigContext* context = nullptr;  // owned when not null
+};
+
+// Appends the message of a result code, CR LF and the closing line with the
+// current time to the context's report.
+void writeReportEnd(talCtx* ctx, int32_t code);
+
+// Decrypts one xenc:EncryptedData element in place (it is replaced and freed):
+// 0 or a result code. Decryption is not built yet: the default answers 25
+// ("no key"). Tests put their own in place.
+typedef int32_t (*XmlDecryptFunction)(talCtx* ctx, XmlSigContext* context, xmlNodePtr element);
+extern XmlDecryptFunction xmlDecryptElement;
+
