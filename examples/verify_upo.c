@@ -269,7 +269,10 @@ static int judge(tvXmlCtx* xml, const talMsgInfo* message, const char* declarati
 /* The session of one verification: profile, context, certificates, options, then the receipt. */
 static int verify(const char* receipt, const char* declaration, const char* trust, int offline) {
   static const char NAME[] = "UpoVerifierProfile", DATABASE[] = "w pamieci";
-  static const int32_t OFF[] = {12, 27, 23};
+  /* Options 12, 27 and 23 off as the original application sets them, and 37 off too: at its
+   * default (1) no certification path is built, the signer is taken as it is and nothing of its
+   * path is checked for revocation, so a revoked signer's receipt would verify. */
+  static const int32_t OFF[] = {12, 27, 23, 37};
   talProfile* profile;
   talCtx* ctx = NULL;
   tvXmlCtx* xml = NULL;

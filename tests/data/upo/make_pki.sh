@@ -4,8 +4,8 @@
 #   root (self-signed) -> intermediate -> signers, TSA, OCSP responder
 #   signer-rsa (RSA 2048), signer-ec (EC P-256), signer-revoked,
 #   signer-hold (certificateHold), signer-expired (2020-01-01 .. 2021-01-01)
-# and three CRLs: the root's (empty), the intermediate's with the revoked
-# signer, the intermediate's with the held signer. Revocations are dated
+# and four CRLs: the root's (empty), the intermediate's with the revoked
+# signer, the intermediate's with the held signer, the intermediate's of 2020. Revocations are dated
 # 2026-10-01 (before every signing time the receipts carry).
 # Outputs: pki/NAME.{key,pem,der}, roots/ (the trust folder the example
 # reads: root and intermediate), crl/*.{der,pem}. Keys are test keys, kept so
@@ -111,6 +111,12 @@ crl() { # ca-name cert key out
   openssl crl -in "crl/$4.pem" -outform DER -out "crl/$4.der"
 }
 crl root pki/root.pem pki/root.key root
+# The intermediate's CRL of 2020-07-01 (empty): issued while the expired signer was valid and
+# after its 2020 time-stamp, the revocation data a receipt of that signer can carry.
+openssl ca -batch -config "$W/ca.cnf" -name inter -cert pki/intermediate.pem \
+  -keyfile pki/intermediate.key -gencrl -crlexts v_crl -crl_lastupdate 20200701000000Z \
+  -crl_nextupdate 20210701000000Z -out crl/intermediate-2020.pem 2>/dev/null
+openssl crl -in crl/intermediate-2020.pem -outform DER -out crl/intermediate-2020.der
 # The index files are copied so the two intermediate CRLs list one entry each.
 cp "$W/inter/index.txt" "$W/inter/index.clean"
 faketime '2026-10-01 08:00:00' openssl ca -batch -config "$W/ca.cnf" -name inter \

@@ -21,7 +21,10 @@
 #   upo-revoked.xml            revoked signer (CRL)
 #   upo-hold.xml               signer on certificateHold (CRL)
 #   upo-expired.xml            expired signer, signed in 2020, no time-stamp
-#   upo-expired-t.xml          the same with a time-stamp from 2020 (before expiry)
+#   upo-expired-t.xml          the same with a time-stamp from 2020 (before expiry), the
+#                              intermediate's CRL of 2020 (after the time-stamp, before
+#                              expiry) for the signer and its current one for the TSA
+#   upo-expired-t-late-crl.xml the same with only the current CRL (issued after expiry)
 #   upo-t-bad-imprint.xml      a token whose imprint is not the SignatureValue's
 #
 #   make_upo.sh --big OUT MB   a receipt of about MB megabytes (for benchmarks)
@@ -113,19 +116,21 @@ sign() {
   xmlsec1 --sign --privkey-pem "pki/$1.key,pki/$1.pem" $XS --output "$3" "$2"
 }
 
-# unsigned IN OUT INTERMEDIATE-CRL [TOKEN-FILE]: the unsigned properties.
+# unsigned IN OUT INTERMEDIATE-CRLS [TOKEN-FILE]: the unsigned properties (CRL names
+# separated by commas).
 unsigned() {
-  python3 - "$1" "$2" crl/root.der "crl/$3.der" "${4:-}" <<'PY'
+  python3 - "$1" "$2" "$3" "${4:-}" <<'PY'
 import sys, base64
-src, out, root_crl, inter_crl, token = sys.argv[1:]
+src, out, inter_crls, token = sys.argv[1:]
 b64 = lambda p: base64.encodebytes(open(p, 'rb').read()).decode().strip()
 props = ''
 if token:
   props += ('<xades:SignatureTimeStamp Id="ID-UPO-SignatureTimeStamp"><xades:EncapsulatedTimeStamp>%s'
             '</xades:EncapsulatedTimeStamp></xades:SignatureTimeStamp>') % b64(token)
-props += ('<xades:RevocationValues><xades:CRLValues><xades:EncapsulatedCRLValue>%s</xades:EncapsulatedCRLValue>'
-          '<xades:EncapsulatedCRLValue>%s</xades:EncapsulatedCRLValue></xades:CRLValues></xades:RevocationValues>'
-          ) % (b64(root_crl), b64(inter_crl))
+props += '<xades:RevocationValues><xades:CRLValues>'
+for crl in ['root'] + inter_crls.split(','):
+  props += '<xades:EncapsulatedCRLValue>%s</xades:EncapsulatedCRLValue>' % b64('crl/%s.der' % crl)
+props += '</xades:CRLValues></xades:RevocationValues>'
 text = open(src, encoding='utf-8').read()
 empty = '<xades:UnsignedSignatureProperties/>'
 assert text.count(empty) == 1
@@ -257,6 +262,8 @@ build upo-expired signer-expired rsa-sha256 $E0 "$SHA256" intermediate-revoked
 echo CRL=intermediate-revoked > "$W/upo-expired.crl"
 stamp upo upo-t "$T1"
 stamp upo upo-t-bad-imprint "$T1" broken
+stamp upo-expired upo-expired-t-late-crl "$E1"
+echo CRL=intermediate-2020,intermediate-revoked > "$W/upo-expired.crl"
 stamp upo-expired upo-expired-t "$E1"
 python3 - upo.xml upo-zmienione-pole.xml <<'PY'
 import sys, re
@@ -278,4 +285,5 @@ check yes upo-revoked.xml intermediate-hold
 check no upo-hold.xml intermediate-hold
 check no upo-expired.xml $R
 check yes upo-expired.xml $R --verification-gmt-time "2020-06-15 10:00:30"
+check yes upo-expired-t.xml intermediate-2020 --verification-gmt-time "2020-07-02 00:00:00"
 echo "receipts made in $(pwd)"
