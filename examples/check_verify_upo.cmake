@@ -1,7 +1,13 @@
 # Runs verify_upo offline on one receipt and checks its exit code and the lines its output must
-# hold ('|'-separated in LINES).
+# hold ('|'-separated in LINES). The library's registry and per-user folder are a fresh folder
+# (HOME_DIR): a configuration another program stored there must not decide the outcome.
+file(REMOVE_RECURSE ${HOME_DIR})
+file(MAKE_DIRECTORY ${HOME_DIR})
+set(ENV{TALVORIN_REGISTRY_ROOT} ${HOME_DIR})
+set(ENV{XDG_DATA_HOME} ${HOME_DIR}/data)
 execute_process(COMMAND ${PROGRAM} --offline ${RECEIPT} ${DECLARATION} ${TRUST}
                 RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
+file(REMOVE_RECURSE ${HOME_DIR})
 string(REPLACE "|" ";" lines "${LINES}")
 set(missing "")
 foreach(line IN LISTS lines)
