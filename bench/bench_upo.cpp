@@ -133,6 +133,10 @@ Fixture& fixture() {
     return f;
   }
   f.dir = dir;
+  // The library's registry and per-user folder in the scratch folder: a session stores its
+  // configuration there, and the user's own must neither change nor decide the run.
+  setenv("TALVORIN_REGISTRY_ROOT", (f.dir + "/registry").c_str(), 1);
+  setenv("XDG_DATA_HOME", (f.dir + "/data").c_str(), 1);
   f.sample = f.data + "/upo.xml";
   f.xmlsecSample = f.dir + "/upo-xmlsec.xml";
   f.bare = f.dir + "/bare.xml";
