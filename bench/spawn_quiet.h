@@ -15,6 +15,7 @@ namespace talbench {
 
 struct ProcessRun {
   double seconds = -1;  // wall time; -1 when the process could not be started or waited for
+  double cpuSeconds = 0;  // its user and system time
   long peakKb = 0;      // its peak resident size
   bool ok = false;      // it exited with 0
 };
@@ -33,6 +34,8 @@ inline ProcessRun runQuiet(const char* const argv[]) {
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0 || wait4(pid, &status, 0, &usage) != pid) return run;
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  run.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                   static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   run.peakKb = usage.ru_maxrss;
   run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
   return run;
