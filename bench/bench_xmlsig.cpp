@@ -12,9 +12,6 @@
 //            measured on a tiny document signed the same way in the same
 //            iteration and subtracted, so the time left is its verification.
 // The xmlsec1 side is printed in the "openssl" column of the ratio table.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -29,11 +26,10 @@
 #include "base/reportstream.h"
 #include "keys/sigverify.h"
 #include "ratio_main.h"
+#include "spawn_quiet.h"
 #include "xmlsig/xmlconst.h"
 #include "xmlsig/xmlmisc.h"
 #include "xmlsig/xmlsigparser.h"
-
-extern char** environ;
 
 namespace {
 
@@ -141,18 +137,8 @@ double runXmlsec(const Fixture& f, const std::string& path) {
   const char* argv[] = {"xmlsec1", "--verify", "--pubkey-pem", f.pubPath.c_str(),
                         "--enabled-key-data", "key-value", "--id-attr:Id", "data",
                         path.c_str(), nullptr};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  auto start = std::chrono::steady_clock::now();
-  pid_t pid = 0;
-  int status = 0;
-  int rc = posix_spawnp(&pid, "xmlsec1", &actions, nullptr, const_cast<char**>(argv), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0 || waitpid(pid, &status, 0) != pid) return -1;
-  double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? s : -1;
+  talbench::ProcessRun run = talbench::runQuiet(argv);
+  return run.ok ? run.seconds : -1;
 }
 
 void BM_ours(benchmark::State& state) {

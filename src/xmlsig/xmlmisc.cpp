@@ -734,15 +734,45 @@ bool dsaXmlSignatureToDer(const uint8_t* value, uint32_t length, GenericFile* ou
   return out->write(static_cast<uint32_t>(der.size()), der.data()) == 0;
 }
 
+std::string nodeTextContent(xmlNodePtr node) {
+  std::string text;
+  auto append = [&text](xmlNodePtr n) {
+    if (n->type == XML_TEXT_NODE || n->type == XML_CDATA_SECTION_NODE) {
+      if (n->content) text += reinterpret_cast<const char*>(n->content);
+    } else if (n->type == XML_ENTITY_REF_NODE) {
+      if (xmlChar* v = xmlNodeGetContent(n)) {
+        text += reinterpret_cast<const char*>(v);
+        xmlFree(v);
+      }
+    }
+  };
+  if (!node) return text;
+  if (node->type != XML_ELEMENT_NODE && node->type != XML_DOCUMENT_FRAG_NODE) {
+    if (xmlChar* v = xmlNodeGetContent(node)) {
+      text = reinterpret_cast<const char*>(v);
+      xmlFree(v);
+    }
+    return text;
+  }
+  // Depth first without recursion; entity references are not entered (append reads them).
+  xmlNodePtr cur = node->children;
+  while (cur) {
+    append(cur);
+    if (cur->type == XML_ELEMENT_NODE && cur->children) {
+      cur = cur->children;
+      continue;
+    }
+    while (cur != node && !cur->next) cur = cur->parent;
+    if (cur == node) break;
+    cur = cur->next;
+  }
+  return text;
+}
+
 int32_t writeSignedObjectContent(xmlNodePtr objectNode, GenericFile* out) {
   checkInvariant(objectNode != nullptr, SRC_SIGNATURE, 1154, "idNode != NULL");
-  xmlChar* content = xmlNodeGetContent(objectNode);
-  if (!content || !*content) {
-    if (content) xmlFree(content);
-    return xmlrc::EMPTY_TRANSFORM;
-  }
-  std::string value(reinterpret_cast<const char*>(content));
-  xmlFree(content);
+  std::string value = nodeTextContent(objectNode);
+  if (value.empty()) return xmlrc::EMPTY_TRANSFORM;
   std::string output;
   xmlChar* encoding = xmlGetProp(objectNode, BAD_CAST "Encoding");
   xmlChar* mime = xmlGetProp(objectNode, BAD_CAST "MimeType");

@@ -172,6 +172,10 @@ void serializeNode(xmlNodePtr node, std::string& text, bool format = true);
 // SEQUENCE; a MemFile output is cut to the encoding. False for an odd length.
 bool dsaXmlSignatureToDer(const uint8_t* value, uint32_t length, GenericFile* out);
 
+// The text content of a node as xmlNodeGetContent gives it, collected in one pass
+// (libxml2 grows its buffer by exact sizes: quadratic for an element of many children).
+std::string nodeTextContent(xmlNodePtr node);
+
 // The content of a signed object element as saved by the C API: base64-decoded
 // when Encoding says base64, the first element child serialised when MimeType is
 // "text/xml", else the text content. Codes: 0, 62 (write failure), 139 (no content).

@@ -1,0 +1,279 @@
+// bench-libs: tal_api
+// The receipt road on the sample of tests/data/upo, offline, through the C interface:
+//   ours:    in an open session (memory profile, root and intermediate installed, network off):
+//            tvXmlCreateCtx, tvXmlLoadDocFile, tvXmlUnprotect (signature, path, the receipt's
+//            own CRLs), the status read, tvXmlSaveObjFile of the receipt object.
+//   xmlsec1: `xmlsec1 --verify` as a process with the root and the intermediate and the two
+//            CRLs. xmlsec1 1.2 has no --crl-pem: it reads CRLs from ds:X509CRL in the KeyInfo
+//            (a copy of the receipt gets them) and checks a CRL's signature only against
+//            trusted certificates, so the intermediate is given as trusted. Its start-up
+//            (libraries, OpenSSL, the certificates) is measured in the same iteration on a
+//            document without a signature and subtracted.
+// The xmlsec1 side is printed in the "openssl" column of the ratio table; each side's CPU time
+// per verification is its "cpu_ms" counter (our wall time also waits for the fsync with which
+// the saved object is written).
+// Then the memory peak of the road on a receipt of about 10 MB that make_upo.sh --big signs
+// at start (not kept): a child process opens the session and runs the road once; its peak
+// resident size (getrusage of the child) is printed beside xmlsec1's on the same document
+// and the document's size ("memory/..." rows, outside the ratio table). Under the sanitizer
+// build the peaks include the sanitizers' own memory.
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <ctime>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ratio_main.h"
+#include "spawn_quiet.h"
+#include "talvorin.h"
+
+namespace {
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// The receipt with both CRLs as ds:X509CRL in its KeyInfo, for xmlsec1.
+bool writeXmlsecCopy(const std::string& data, const std::string& in, const std::string& out) {
+  std::string doc = readFile(in), crls;
+  for (const char* name : {"root", "intermediate-revoked"}) {
+    std::string pem = readFile(data + "/crl/" + name + ".pem");
+    size_t begin = pem.find('\n'), end = pem.find("-----END");
+    if (begin == std::string::npos || end == std::string::npos) return false;
+    crls += "<ds:X509CRL>" + pem.substr(begin + 1, end - begin - 1) + "</ds:X509CRL>";
+  }
+  size_t at = doc.find("</ds:X509Data>");
+  if (at == std::string::npos) return false;
+  doc.insert(at, crls);
+  std::ofstream(out, std::ios::binary) << doc;
+  return true;
+}
+
+struct Fixture {
+  ~Fixture() {
+    if (session) talDeinit(session);
+    if (!dir.empty()) std::system(("rm -rf " + dir).c_str());
+  }
+  std::string data, dir, sample, xmlsecSample, bare, big, xmlsecBig, error;
+  talCtx* session = nullptr;
+};
+
+// A session as the receipt verifier opens it, offline.
+talCtx* openSession(const std::string& data) {
+  static const char NAME[] = "UpoVerifierProfile", DATABASE[] = "w pamieci";
+  talNetCacheSetTimeout(10);
+  talProfile* profile = talCreateProfile(TAL_PROFILE_MEMORY);
+  if (!profile) return nullptr;
+  talSetProfileAttr(profile, 0, NAME, sizeof NAME);
+  talSetProfileAttr(profile, 17, DATABASE, sizeof DATABASE);
+  talCtx* ctx = nullptr;
+  if (talInitEx(&ctx, profile) > 10) return nullptr;
+  talCert* root = nullptr;
+  std::string inter = readFile(data + "/pki/intermediate.der");
+  int32_t installed = 0;
+  bool ok = talAllocateCertFromFile((data + "/roots/root.crt").c_str(), &root) <= 10 &&
+            talInstallRoot(ctx, root, 1, 1) <= 10 &&
+            talInstallMemCrt(ctx, reinterpret_cast<const uint8_t*>(inter.data()),
+                             static_cast<int32_t>(inter.size()), 1, &installed) <= 10;
+  if (root) talDeleteCertificate(root);
+  for (int32_t option : {12, 27, 23}) ok = ok && talSetOption(ctx, option, 0) <= 10;
+  ok = ok && talSetOption(ctx, 18, 1) <= 10 && talAuthenticateEx(ctx, 0) <= 10;
+  if (!ok) {
+    talDeinit(ctx);
+    return nullptr;
+  }
+  return ctx;
+}
+
+// CPU time of this process (all threads): on a busy machine the wall time alone says little.
+double processCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+// Load, verify, read the status, save the receipt object: 0 for a verified receipt.
+int road(talCtx* ctx, const std::string& receipt, const std::string& object) {
+  tvXmlCtx* xml = nullptr;
+  tvXmlDoc* doc = nullptr;
+  talMsgInfo* message = nullptr;
+  talSigInfo* signature = nullptr;
+  int32_t one = 1, status = 0, count = 0;
+  if (tvXmlCreateCtx(&xml) > 10) return 1;
+  if (tvXmlSetOption(xml, 4, &one, sizeof one) > 10 ||
+      tvXmlLoadDocFile(xml, receipt.c_str(), nullptr, &doc) > 10 ||
+      tvXmlUnprotect(ctx, xml, doc, nullptr, &message) > 10) {
+    tvXmlDeleteCtx(xml);
+    return 2;
+  }
+  int rc = 0;
+  if (talMsgStatus(message, &status) > 10 || status != 4)
+    rc = 3;
+  else if (talGetMessageSignature(message, 0, &signature) > 10 ||
+           tvXmlGetObjCount(xml, signature, &count) > 10 || count < 1)
+    rc = 4;
+  else {
+    unlink(object.c_str());
+    if (tvXmlSaveObjFile(xml, signature, 0, object.c_str()) > 10) rc = 5;
+  }
+  tvXmlDeleteMsgInfo(message);
+  return rc;
+}
+
+Fixture& fixture() {
+  static Fixture f;
+  static bool made = false;
+  if (made) return f;
+  made = true;
+  f.data = TAL_UPO_DATA;
+  char dir[] = "/tmp/bench_upo.XXXXXX";
+  if (!mkdtemp(dir)) {
+    f.error = "mkdtemp";
+    return f;
+  }
+  f.dir = dir;
+  // The library's registry and per-user folder in the scratch folder: a session stores its
+  // configuration there, and the user's own must neither change nor decide the run.
+  setenv("TALVORIN_REGISTRY_ROOT", (f.dir + "/registry").c_str(), 1);
+  setenv("XDG_DATA_HOME", (f.dir + "/data").c_str(), 1);
+  f.sample = f.data + "/upo.xml";
+  f.xmlsecSample = f.dir + "/upo-xmlsec.xml";
+  f.bare = f.dir + "/bare.xml";
+  f.big = f.dir + "/upo-10MB.xml";
+  f.xmlsecBig = f.dir + "/upo-10MB-xmlsec.xml";
+  std::ofstream(f.bare) << "<?xml version=\"1.0\"?><a/>\n";
+  if (std::system((f.data + "/make_upo.sh --big " + f.big + " 10").c_str()) != 0) {
+    f.error = "make_upo.sh --big failed";
+    return f;
+  }
+  if (!writeXmlsecCopy(f.data, f.sample, f.xmlsecSample) ||
+      !writeXmlsecCopy(f.data, f.big, f.xmlsecBig)) {
+    f.error = "xmlsec1 copies";
+    return f;
+  }
+  f.session = openSession(f.data);
+  if (!f.session) f.error = "the session could not be opened";
+  return f;
+}
+
+using talbench::ProcessRun;
+
+// One `xmlsec1 --verify` process with the trust of our session.
+ProcessRun runXmlsec(const Fixture& f, const std::string& path) {
+  const std::string root = f.data + "/pki/root.pem", inter = f.data + "/pki/intermediate.pem";
+  const char* argv[] = {"xmlsec1", "--verify", "--trusted-pem", root.c_str(), "--trusted-pem",
+                        inter.c_str(), "--id-attr:Id", "Object", "--id-attr:Id",
+                        "SignedProperties", path.c_str(), nullptr};
+  return talbench::runQuiet(argv);
+}
+
+void BM_ours(benchmark::State& state) {
+  Fixture& f = fixture();
+  if (!f.error.empty()) {
+    state.SkipWithError(f.error.c_str());
+    return;
+  }
+  const std::string object = f.dir + "/object.xml";
+  double cpu = 0;
+  for (auto _ : state) {
+    auto start = std::chrono::steady_clock::now();
+    double cpuStart = processCpuSeconds();
+    int rc = road(f.session, f.sample, object);
+    cpu += processCpuSeconds() - cpuStart;
+    state.SetIterationTime(
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    if (rc != 0) {
+      state.SkipWithError(("the road failed at step " + std::to_string(rc)).c_str());
+      break;
+    }
+  }
+  if (state.iterations() > 0) state.counters["cpu_ms"] = 1e3 * cpu / state.iterations();
+}
+
+void BM_xmlsec1(benchmark::State& state) {
+  Fixture& f = fixture();
+  if (!f.error.empty()) {
+    state.SkipWithError(f.error.c_str());
+    return;
+  }
+  double cpu = 0;
+  for (auto _ : state) {
+    ProcessRun bare = runXmlsec(f, f.bare), sample = runXmlsec(f, f.xmlsecSample);
+    if (bare.seconds < 0 || !sample.ok) {
+      state.SkipWithError("xmlsec1 --verify failed");
+      break;
+    }
+    state.SetIterationTime(sample.seconds > bare.seconds ? sample.seconds - bare.seconds : 0);
+    cpu += sample.cpuSeconds - bare.cpuSeconds;
+  }
+  if (state.iterations() > 0) state.counters["cpu_ms"] = 1e3 * cpu / state.iterations();
+}
+
+// Peak resident sizes in MB for the 10 MB receipt: ours (a child that opens the session and
+// runs the road once), ours without the road (the session alone), and xmlsec1.
+void BM_memory(benchmark::State& state) {
+  Fixture& f = fixture();
+  if (!f.error.empty()) {
+    state.SkipWithError(f.error.c_str());
+    return;
+  }
+  auto child = [&](bool withRoad) -> ProcessRun {
+    ProcessRun run;
+    pid_t pid = fork();
+    if (pid == 0) {
+      talCtx* ctx = openSession(f.data);
+      int rc = !ctx ? 10 : withRoad ? road(ctx, f.big, f.dir + "/big-object.xml") : 0;
+      _exit(rc);
+    }
+    int status = 0;
+    struct rusage usage {};
+    if (pid < 0 || wait4(pid, &status, 0, &usage) != pid) return run;
+    run.peakKb = usage.ru_maxrss;
+    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return run;
+  };
+  for (auto _ : state) {
+    ProcessRun ours = child(true), session = child(false), xmlsec = runXmlsec(f, f.xmlsecBig);
+    if (!ours.ok || !session.ok || !xmlsec.ok) {
+      state.SkipWithError(!ours.ok ? "our road failed on the 10 MB receipt"
+                                   : !session.ok ? "the session failed" : "xmlsec1 failed");
+      break;
+    }
+    struct stat st {};
+    stat(f.big.c_str(), &st);
+    state.counters["doc_MB"] = static_cast<double>(st.st_size) / (1 << 20);
+    state.counters["ours_peak_MB"] = ours.peakKb / 1024.0;
+    state.counters["ours_session_MB"] = session.peakKb / 1024.0;
+    state.counters["xmlsec1_peak_MB"] = xmlsec.peakKb / 1024.0;
+    state.counters["ours_road_over_doc"] =
+        (ours.peakKb - session.peakKb) * 1024.0 / static_cast<double>(st.st_size);
+  }
+}
+
+// The same settings on both sides, so the ratio table pairs them.
+BENCHMARK(BM_ours)
+    ->Name("ours/receipt_road_offline")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0);
+BENCHMARK(BM_xmlsec1)
+    ->Name("openssl/receipt_road_offline")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0);
+BENCHMARK(BM_memory)->Name("memory/receipt_10MB_peak")->Iterations(1)->Repetitions(1);
+
+}  // namespace
+
+TAL_BENCH_MAIN()

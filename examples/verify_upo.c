@@ -1,0 +1,355 @@
+/* Verifies a receipt (UPO) and the declaration it confirms, over the public C API only:
+ *   verify_upo [--offline] RECEIPT.xml DECLARATION TRUST-FOLDER
+ * TRUST-FOLDER holds certificates (*.crt, *.pem, *.der): self-signed CA certificates become
+ * trusted roots, the others additional certificates. --offline turns the network off (option 18):
+ * revocation data then comes only from the receipt itself (its xades:RevocationValues), since the
+ * C interface takes no CRL file.
+ * The program prints the library's verification report, the receipt's fields, the signature's
+ * status and reason, and one verdict line; it exits 0 only when the signature is verified and the
+ * declaration's digest equals the receipt's "SkrotDokumentu", 1 when either fails, 2 when the
+ * verification could not be run. The library's fixed texts (codes, statuses, reasons) are
+ * Windows-1250 and are printed in the terminal's character set; its report already comes in the
+ * character set the environment (LANG and the like) chooses and is printed as it is.
+ * Build against an installed copy:
+ *   cc -std=c99 verify_upo.c $(pkg-config --cflags --libs talvorin libxml-2.0) */
+#define _POSIX_C_SOURCE 200809L
+#include <talvorin.h>
+
+#include <dirent.h>
+#include <iconv.h>
+#include <langinfo.h>
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+#include <locale.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+#include <unistd.h>
+
+enum { EXIT_VERIFIED = 0, EXIT_REJECTED = 1, EXIT_NOT_RUN = 2 };
+
+/* The receipt's elements, in the order they are printed. */
+static const char* const FIELDS[] = {
+    "NazwaPodmiotuPrzyjmujacego", "NumerReferencyjny", "SkrotDokumentu", "SkrotZlozonejStruktury",
+    "NazwaStrukturyLogicznej", "DataWplyniecia", "StempelCzasu", "PESEL1", "NIP1",
+    "NumerIdentyfikacyjny", "PESEL2", "NIP2", "KodUrzedu", "KodFormularza", "Przyjeto"};
+#define FIELD_COUNT (sizeof FIELDS / sizeof FIELDS[0])
+enum { DIGEST_FIELD = 2 };
+
+/* Prints a Windows-1250 text of the library in the terminal's character set (a byte the set
+ * lacks, or a set iconv lacks, passes unchanged). */
+static void printLibraryText(FILE* stream, const char* text) {
+  iconv_t cd;
+  char buffer[4096];
+  char* in;
+  size_t inLeft;
+  if (!text) return;
+  cd = iconv_open(nl_langinfo(CODESET), "CP1250");
+  if (cd == (iconv_t)-1) {
+    fputs(text, stream);
+    return;
+  }
+  in = (char*)text;
+  inLeft = strlen(text);
+  while (inLeft > 0) {
+    char* out = buffer;
+    size_t outLeft = sizeof buffer;
+    size_t r = iconv(cd, &in, &inLeft, &out, &outLeft);
+    fwrite(buffer, 1, (size_t)(out - buffer), stream);
+    if (r == (size_t)-1 && out == buffer) { /* a byte the page lacks: pass it as it is */
+      fputc(*in++, stream);
+      --inLeft;
+    }
+  }
+  iconv_close(cd);
+}
+
+static void failed(talCtx* ctx, const char* call, int32_t code) {
+  fprintf(stderr, "%s: %d ", call, (int)code);
+  printLibraryText(stderr, talErrorText(ctx, code));
+  fputc('\n', stderr);
+}
+
+static int hasCertExtension(const char* name) {
+  const char* dot = strrchr(name, '.');
+  return dot && (!strcasecmp(dot, ".crt") || !strcasecmp(dot, ".pem") || !strcasecmp(dot, ".der"));
+}
+
+static int byName(const void* a, const void* b) {
+  return strcmp(*(char* const*)a, *(char* const*)b);
+}
+
+/* Installs the folder's certificates, in name order: roots through talInstallRoot, the others
+ * through talInstallMemCrt. Returns the number of roots, or -1 when the folder cannot be read. */
+static int installFolder(talCtx* ctx, const char* folder) {
+  DIR* dir = opendir(folder);
+  struct dirent* entry;
+  char** names = NULL;
+  size_t count = 0, capacity = 0, i;
+  int roots = 0;
+  if (!dir) return -1;
+  while ((entry = readdir(dir)) != NULL) {
+    if (!hasCertExtension(entry->d_name)) continue;
+    if (count == capacity) {
+      char** grown;
+      capacity = capacity ? capacity * 2 : 16;
+      grown = realloc(names, capacity * sizeof *names);
+      if (!grown) break;
+      names = grown;
+    }
+    names[count] = malloc(strlen(folder) + strlen(entry->d_name) + 2);
+    if (!names[count]) break;
+    sprintf(names[count], "%s/%s", folder, entry->d_name);
+    ++count;
+  }
+  closedir(dir);
+  if (count) qsort(names, count, sizeof *names, byName);
+  for (i = 0; i < count; ++i) {
+    talCert* cert = NULL;
+    int32_t code, isRoot = 0;
+    if ((code = talAllocateCertFromFile(names[i], &cert)) > 10) {
+      fprintf(stderr, "%s: ", names[i]);
+      failed(ctx, "talAllocateCertFromFile", code);
+    } else if ((code = talIsCAAutoCert(cert, &isRoot)) > 10) {
+      failed(ctx, "talIsCAAutoCert", code);
+    } else if (isRoot) {
+      if ((code = talInstallRoot(ctx, cert, 1, 1)) > 10)
+        failed(ctx, "talInstallRoot", code);
+      else
+        ++roots;
+    } else {
+      uint8_t* der = NULL;
+      int32_t length = 0, installed = 0;
+      if ((code = talGetCrtMem(cert, &der, &length)) > 10) {
+        failed(ctx, "talGetCrtMem", code);
+      } else {
+        if ((code = talInstallMemCrt(ctx, der, length, 1, &installed)) > 10)
+          failed(ctx, "talInstallMemCrt", code);
+        talDeleteBuffer(der, length);
+      }
+    }
+    if (cert) talDeleteCertificate(cert);
+    free(names[i]);
+  }
+  free(names);
+  return roots;
+}
+
+/* The receipt fields: the text of the first element of each name, namespace aside. */
+static void readFields(xmlNode* node, xmlChar* values[FIELD_COUNT]) {
+  for (; node; node = node->next) {
+    if (node->type == XML_ELEMENT_NODE) {
+      size_t i;
+      for (i = 0; i < FIELD_COUNT; ++i)
+        if (!values[i] && !strcmp((const char*)node->name, FIELDS[i]))
+          values[i] = xmlNodeGetContent(node);
+      readFields(node->children, values);
+    }
+  }
+}
+
+/* The digest as the receipt writes it: trimmed, without the brackets the comparison adds. */
+static size_t trimDigest(const char* text, const char** start) {
+  const char* end = text + strlen(text);
+  while (*text == ' ' || *text == '\t' || *text == '\r' || *text == '\n' || *text == '[') ++text;
+  while (end > text && (end[-1] == ' ' || end[-1] == '\t' || end[-1] == '\r' ||
+                        end[-1] == '\n' || end[-1] == ']'))
+    --end;
+  *start = text;
+  return (size_t)(end - text);
+}
+
+/* Hashes the declaration with the algorithm the receipt digest's length implies and compares
+ * "[" + upper-case hex + "]" with the receipt's digest, case-blind. 1 equal, 0 not, -1 error. */
+static int declarationMatches(const char* declaration, const char* receiptDigest) {
+  static const struct { size_t hexLength; int32_t hash; } BY_LENGTH[] = {
+      {40, TAL_HASH_SHA1}, {56, TAL_HASH_SHA224}, {64, TAL_HASH_SHA256},
+      {96, TAL_HASH_SHA384}, {128, TAL_HASH_SHA512}};
+  uint8_t digest[64];
+  char ours[2 * sizeof digest + 3], theirs[2 * sizeof digest + 3];
+  const char* start;
+  size_t length = trimDigest(receiptDigest, &start), i;
+  int32_t hash = 0, code;
+  for (i = 0; i < sizeof BY_LENGTH / sizeof BY_LENGTH[0]; ++i)
+    if (BY_LENGTH[i].hexLength == length) hash = BY_LENGTH[i].hash;
+  if (!hash) {
+    printf("SkrotDokumentu ma %lu znakow: nie wiadomo, jaka funkcja skrotu go dala.\n",
+           (unsigned long)length);
+    return 0;
+  }
+  if ((code = talHashFile(declaration, hash, digest, (int32_t)(length / 2))) > 10) {
+    failed(NULL, "talHashFile", code);
+    return -1;
+  }
+  ours[0] = '[';
+  for (i = 0; i < length / 2; ++i) sprintf(ours + 1 + 2 * i, "%02X", digest[i]);
+  strcpy(ours + 1 + length, "]");
+  sprintf(theirs, "[%.*s]", (int)length, start);
+  printf("Skrot deklaracji: %s\n", ours);
+  return strcasecmp(ours, theirs) == 0;
+}
+
+/* The signature's results, the saved object's fields and the digest comparison. */
+static int judge(tvXmlCtx* xml, const talMsgInfo* message, const char* declaration) {
+  talSigInfo* signature = NULL;
+  int32_t count = 0, msgStatus = 0, status = 0, qualification = 0, reason = 0, code;
+  int32_t stamps = 0, counters = 0;
+  xmlChar* values[FIELD_COUNT] = {0};
+  char folder[] = "/tmp/verify_upo-XXXXXX", object[sizeof folder + 16];
+  xmlDoc* doc;
+  size_t i;
+  int verified, matches;
+
+  if ((code = talGetMessageSignatureCount(message, &count)) > 10 || count != 1) {
+    printf("Werdykt: UPO odrzucone: ma %d podpisow, wymagany jest dokladnie jeden.\n", (int)count);
+    return EXIT_REJECTED;
+  }
+  if ((code = talGetMessageSignature(message, 0, &signature)) > 10 ||
+      (code = talMsgStatus(message, &msgStatus)) > 10 ||
+      (code = talSignatureStatus(signature, &status, &qualification, &reason)) > 10) {
+    failed(NULL, "talSignatureStatus", code);
+    return EXIT_NOT_RUN;
+  }
+  talGetSignatureTimeStampCount(signature, &stamps);
+  talGetCounterSignatureCount(signature, &counters);
+
+  count = 0;
+  if ((code = tvXmlGetObjCount(xml, signature, &count)) > 10 || count < 1) {
+    printf("Werdykt: UPO odrzucone: podpis nie obejmuje obiektu z potwierdzeniem.\n");
+    return EXIT_REJECTED;
+  }
+  if (!mkdtemp(folder)) {
+    perror("mkdtemp");
+    return EXIT_NOT_RUN;
+  }
+  sprintf(object, "%s/upo.xml", folder);
+  if ((code = tvXmlSaveObjFile(xml, signature, 0, object)) > 10) {
+    failed(NULL, "tvXmlSaveObjFile", code);
+    rmdir(folder);
+    return EXIT_NOT_RUN;
+  }
+  doc = xmlReadFile(object, NULL, XML_PARSE_NONET);
+  unlink(object);
+  rmdir(folder);
+  if (!doc) {
+    printf("Werdykt: UPO odrzucone: podpisany obiekt nie jest dokumentem XML.\n");
+    return EXIT_REJECTED;
+  }
+  readFields(xmlDocGetRootElement(doc), values);
+  xmlFreeDoc(doc);
+
+  printf("\n");
+  for (i = 0; i < FIELD_COUNT; ++i)
+    printf("%s: %s\n", FIELDS[i], values[i] ? (const char*)values[i] : "(brak)");
+  printf("Status podpisu: %d ", (int)status);
+  printLibraryText(stdout, signatureStatusText(status));
+  printf("\nPowod: %d ", (int)reason);
+  printLibraryText(stdout, reason ? talReasonText(reason) : "-");
+  printf("\nZnaczniki czasu: %d, kontrasygnaty: %d\n", (int)stamps, (int)counters);
+
+  verified = msgStatus == 4 && status == 4;
+  matches = values[DIGEST_FIELD] ? declarationMatches(declaration, (const char*)values[DIGEST_FIELD])
+                                 : 0;
+  for (i = 0; i < FIELD_COUNT; ++i) xmlFree(values[i]);
+  if (matches < 0) return EXIT_NOT_RUN;
+  if (!verified) {
+    printf("Werdykt: UPO odrzucone: podpis nie zostal zweryfikowany poprawnie (status %d, powod %d).\n",
+           (int)status, (int)reason);
+    return EXIT_REJECTED;
+  }
+  if (!matches) {
+    printf("Werdykt: UPO odrzucone: skrot deklaracji nie zgadza sie z SkrotDokumentu.\n");
+    return EXIT_REJECTED;
+  }
+  printf("Werdykt: UPO poprawne, deklaracja zgodna z SkrotDokumentu.\n");
+  return EXIT_VERIFIED;
+}
+
+/* The session of one verification: profile, context, certificates, options, then the receipt. */
+static int verify(const char* receipt, const char* declaration, const char* trust, int offline) {
+  static const char NAME[] = "UpoVerifierProfile", DATABASE[] = "w pamieci";
+  /* Options 12, 27 and 23 off as the original application sets them, and 37 off too. Installing
+   * a root stores the configuration before talAuthenticateEx writes its defaults, and
+   * authentication loads it back, so 37 reads the table's 1 there: no certification path is
+   * built, nothing of it is checked for revocation, and a revoked signer's receipt verifies. */
+  static const int32_t OFF[] = {12, 27, 23, 37};
+  talProfile* profile;
+  talCtx* ctx = NULL;
+  tvXmlCtx* xml = NULL;
+  tvXmlDoc* doc = NULL;
+  talMsgInfo* message = NULL;
+  int32_t code, one = 1;
+  int result = EXIT_NOT_RUN, roots;
+  size_t i;
+
+  talNetCacheSetTimeout(10);
+  profile = talCreateProfile(TAL_PROFILE_MEMORY);
+  if (!profile) {
+    failed(NULL, "talCreateProfile", ETAL_MEM);
+    return EXIT_NOT_RUN;
+  }
+  if ((code = talSetProfileAttr(profile, 0, NAME, (int32_t)sizeof NAME)) > 10 ||
+      (code = talSetProfileAttr(profile, 17, DATABASE, (int32_t)sizeof DATABASE)) > 10) {
+    failed(NULL, "talSetProfileAttr", code);
+    talDeleteProfile(profile);
+    return EXIT_NOT_RUN;
+  }
+  if ((code = talInitEx(&ctx, profile)) > 10) { /* the call took the profile */
+    failed(NULL, "talInitEx", code);
+    return EXIT_NOT_RUN;
+  }
+  roots = installFolder(ctx, trust);
+  if (roots <= 0) {
+    fprintf(stderr, "%s: %s\n", trust,
+            roots < 0 ? "the folder cannot be read" : "no trusted root certificate in it");
+    talDeinit(ctx);
+    return EXIT_NOT_RUN;
+  }
+  for (i = 0; i < sizeof OFF / sizeof OFF[0]; ++i)
+    if ((code = talSetOption(ctx, OFF[i], 0)) > 10) failed(ctx, "talSetOption", code);
+  if (offline && (code = talSetOption(ctx, 18, 1)) > 10) failed(ctx, "talSetOption", code);
+  if ((code = talAuthenticateEx(ctx, 0)) > 10) {
+    failed(ctx, "talAuthenticateEx", code);
+    talDeinit(ctx);
+    return EXIT_NOT_RUN;
+  }
+
+  if ((code = tvXmlCreateCtx(&xml)) > 10) {
+    failed(ctx, "tvXmlCreateCtx", code);
+  } else if ((code = tvXmlSetOption(xml, 4, &one, (int32_t)sizeof one)) > 10) {
+    failed(ctx, "tvXmlSetOption", code);
+  } else if ((code = tvXmlLoadDocFile(xml, receipt, NULL, &doc)) > 10) {
+    failed(ctx, "tvXmlLoadDocFile", code);
+  } else {
+    code = tvXmlUnprotect(ctx, xml, doc, NULL, &message);
+    fputs(talReportText(ctx), stdout);
+    if (code > 10) {
+      failed(ctx, "tvXmlUnprotect", code);
+      printf("Werdykt: UPO odrzucone: weryfikacja podpisu nie mogla zostac przeprowadzona.\n");
+      result = EXIT_REJECTED;
+    } else {
+      result = judge(xml, message, declaration);
+    }
+  }
+  if (message)
+    tvXmlDeleteMsgInfo(message); /* and the XML context it owns */
+  else if (xml)
+    tvXmlDeleteCtx(xml);
+  if ((code = talDeinit(ctx)) > 10) failed(NULL, "talDeinit", code);
+  return result;
+}
+
+int main(int argc, char** argv) {
+  int offline = argc > 1 && !strcmp(argv[1], "--offline");
+  int result;
+  if (argc != 4 + offline) {
+    fprintf(stderr, "usage: %s [--offline] RECEIPT.xml DECLARATION TRUST-FOLDER\n", argv[0]);
+    return EXIT_NOT_RUN;
+  }
+  setlocale(LC_CTYPE, "");
+  LIBXML_TEST_VERSION
+  result = verify(argv[1 + offline], argv[2 + offline], argv[3 + offline], offline);
+  xmlCleanupParser();
+  return result;
+}

@@ -1,0 +1,289 @@
+#!/bin/sh
+# Sample receipts (UPO) signed by xmlsec1 over the PKI of make_pki.sh.
+#
+# A receipt is a ds:Signature whose ds:Object "Dokument-0" (MimeType text/xml,
+# so the signed object is saved as XML) holds the receipt
+# element (pot:Potwierdzenie); the signature is XAdES-BES made by hand: a
+# reference to the object and one to xades:SignedProperties (SigningTime,
+# SigningCertificate with a SHA-256 CertDigest and IssuerSerial), xmlsec1
+# computes digests and value. The CRLs of the path go into
+# xades:RevocationValues (unsigned) since the C interface takes no CRL: that
+# is how a receipt carries its revocation data offline. The XAdES-T forms add
+# a xades:SignatureTimeStamp whose token `openssl ts -reply` makes (under
+# faketime, so the time is fixed) over the canonical ds:SignatureValue.
+#
+#   deklaracja.xml             the declaration; SkrotDokumentu = its SHA-256
+#   deklaracja-zmieniona.xml   the same with one amount changed
+#   upo.xml                    RSA signer, BES: the sample
+#   upo-ec.xml                 EC P-256 signer, BES; SkrotDokumentu is SHA-1
+#   upo-t.xml                  upo.xml with a signature time-stamp
+#   upo-zmienione-pole.xml     upo.xml with NumerReferencyjny changed after signing
+#   upo-revoked.xml            revoked signer (CRL)
+#   upo-hold.xml               signer on certificateHold (CRL)
+#   upo-expired.xml            expired signer, signed in 2020, no time-stamp
+#   upo-expired-t.xml          the same with a time-stamp from 2020 (before expiry), the
+#                              intermediate's CRL of 2020 (after the time-stamp, before
+#                              expiry) for the signer and its current one for the TSA
+#   upo-expired-t-late-crl.xml the same with only the current CRL (issued after expiry)
+#   upo-t-bad-imprint.xml      a token whose imprint is not the SignatureValue's
+#
+#   make_upo.sh --big OUT MB   a receipt of about MB megabytes (for benchmarks)
+#
+# Every document is checked with `xmlsec1 --verify` (trusted root,
+# intermediate, CRLs in a copy's KeyInfo) the way the tests expect it to come out.
+set -eu
+cd "$(dirname "$0")"
+W=$(mktemp -d)
+trap 'rm -rf "$W"' EXIT
+XS="--id-attr:Id Object --id-attr:Id SignedProperties"
+
+# receipt ID-OF-FILE DIGEST-HEX [PADDING-MB]: the receipt element.
+receipt() {
+  python3 - "$@" <<'PY'
+import sys
+ref, digest = sys.argv[1], sys.argv[2]
+pad = int(sys.argv[3]) if len(sys.argv) > 3 else 0
+fields = [
+  ("NazwaPodmiotuPrzyjmujacego", "Urząd Testowy Przyjmowania Deklaracji"),
+  ("NumerReferencyjny", ref),
+  ("SkrotDokumentu", digest),
+  ("SkrotZlozonejStruktury", "7D3F0A9C5B21E4F8A6C0D9B3E1F27A4C8B5D6E90"),
+  ("NazwaStrukturyLogicznej", "PIT-37(26)_v1-0E.xsd"),
+  ("DataWplyniecia", "2026-11-02T10:14:58.000+01:00"),
+  ("StempelCzasu", "2026-11-02T10:14:59.412+01:00"),
+  ("PESEL1", "85010112348"),
+  ("NIP1", "5270103391"),
+  ("NumerIdentyfikacyjny", "ZT/2026/11/0042137"),
+  ("PESEL2", "87061523456"),
+  ("NIP2", "7010003215"),
+  ("KodUrzedu", "1471"),
+  ("KodFormularza", "PIT-37"),
+  ("Przyjeto", "true"),
+]
+out = ['<pot:Potwierdzenie xmlns:pot="http://e-deklaracje.example.pl/Repozytorium/Potwierdzenie/">']
+for name, value in fields:
+  out.append('  <pot:%s>%s</pot:%s>' % (name, value, name))
+if pad:  # many small elements, as a long list of entries would be
+  line = '  <pot:Pozycja Lp="%d"><pot:Opis>Wpis rejestru przyjetych dokumentow</pot:Opis></pot:Pozycja>'
+  out += [line % i for i in range(pad * 1024 * 1024 // (len(line) + 6))]
+out.append('</pot:Potwierdzenie>')
+sys.stdout.write('\n'.join(out))
+PY
+}
+
+# template SIGNER SIGALG SIGNING-TIME RECEIPT-FILE OUT: the unsigned template.
+template() {
+  digest=$(openssl dgst -sha256 -binary "pki/$1.der" | base64 -w 0)
+  issuer=$(openssl x509 -in "pki/$1.pem" -noout -issuer -nameopt RFC2253 | sed 's/^issuer=//')
+  serial=$(printf '%d' "0x$(openssl x509 -in "pki/$1.pem" -noout -serial | sed 's/^serial=//')")
+  python3 - "$2" "$3" "$digest" "$issuer" "$serial" "$4" "$5" <<'PY'
+import sys
+alg, when, digest, issuer, serial, receipt_file, out = sys.argv[1:]
+DS = 'http://www.w3.org/2000/09/xmldsig#'
+C14N = 'http://www.w3.org/TR/2001/REC-xml-c14n-20010315'
+SHA256 = 'http://www.w3.org/2001/04/xmlenc#sha256'
+receipt = open(receipt_file, encoding='utf-8').read()
+doc = (
+ '<?xml version="1.0" encoding="UTF-8"?>\n'
+ '<ds:Signature xmlns:ds="%s" Id="ID-UPO-Signature">'
+ '<ds:SignedInfo><ds:CanonicalizationMethod Algorithm="%s"/>'
+ '<ds:SignatureMethod Algorithm="http://www.w3.org/2001/04/xmldsig-more#%s"/>'
+ '<ds:Reference URI="#Dokument-0" Type="%sObject"><ds:Transforms><ds:Transform Algorithm="%s"/></ds:Transforms>'
+ '<ds:DigestMethod Algorithm="%s"/><ds:DigestValue/></ds:Reference>'
+ '<ds:Reference URI="#ID-UPO-SignedProperties" Type="http://uri.etsi.org/01903#SignedProperties">'
+ '<ds:Transforms><ds:Transform Algorithm="%s"/></ds:Transforms>'
+ '<ds:DigestMethod Algorithm="%s"/><ds:DigestValue/></ds:Reference></ds:SignedInfo>'
+ '<ds:SignatureValue/><ds:KeyInfo><ds:X509Data/></ds:KeyInfo>'
+ '<ds:Object Id="Dokument-0" MimeType="text/xml">%s</ds:Object>'
+ '<ds:Object><xades:QualifyingProperties xmlns:xades="http://uri.etsi.org/01903/v1.3.2#" Target="#ID-UPO-Signature">'
+ '<xades:SignedProperties Id="ID-UPO-SignedProperties"><xades:SignedSignatureProperties>'
+ '<xades:SigningTime>%s</xades:SigningTime><xades:SigningCertificate><xades:Cert><xades:CertDigest>'
+ '<ds:DigestMethod Algorithm="%s"/><ds:DigestValue>%s</ds:DigestValue></xades:CertDigest>'
+ '<xades:IssuerSerial><ds:X509IssuerName>%s</ds:X509IssuerName><ds:X509SerialNumber>%s</ds:X509SerialNumber>'
+ '</xades:IssuerSerial></xades:Cert></xades:SigningCertificate></xades:SignedSignatureProperties>'
+ '<xades:SignedDataObjectProperties><xades:DataObjectFormat ObjectReference="#Dokument-0">'
+ '<xades:MimeType>text/xml</xades:MimeType></xades:DataObjectFormat></xades:SignedDataObjectProperties>'
+ '</xades:SignedProperties><xades:UnsignedProperties><xades:UnsignedSignatureProperties/>'
+ '</xades:UnsignedProperties></xades:QualifyingProperties></ds:Object></ds:Signature>\n'
+) % (DS, C14N, alg, DS, C14N, SHA256, C14N, SHA256, receipt, when, SHA256, digest, issuer, serial)
+open(out, 'w', encoding='utf-8', newline='').write(doc)
+PY
+}
+
+# sign SIGNER TEMPLATE OUT
+sign() {
+  # shellcheck disable=SC2086
+  xmlsec1 --sign --privkey-pem "pki/$1.key,pki/$1.pem" $XS --output "$3" "$2"
+}
+
+# unsigned IN OUT INTERMEDIATE-CRLS [TOKEN-FILE]: the unsigned properties (CRL names
+# separated by commas).
+unsigned() {
+  python3 - "$1" "$2" "$3" "${4:-}" <<'PY'
+import sys, base64
+src, out, inter_crls, token = sys.argv[1:]
+b64 = lambda p: base64.encodebytes(open(p, 'rb').read()).decode().strip()
+props = ''
+if token:
+  props += ('<xades:SignatureTimeStamp Id="ID-UPO-SignatureTimeStamp"><xades:EncapsulatedTimeStamp>%s'
+            '</xades:EncapsulatedTimeStamp></xades:SignatureTimeStamp>') % b64(token)
+props += '<xades:RevocationValues><xades:CRLValues>'
+for crl in ['root'] + inter_crls.split(','):
+  props += '<xades:EncapsulatedCRLValue>%s</xades:EncapsulatedCRLValue>' % b64('crl/%s.der' % crl)
+props += '</xades:CRLValues></xades:RevocationValues>'
+text = open(src, encoding='utf-8').read()
+empty = '<xades:UnsignedSignatureProperties/>'
+assert text.count(empty) == 1
+text = text.replace(empty, '<xades:UnsignedSignatureProperties>' + props + '</xades:UnsignedSignatureProperties>')
+open(out, 'w', encoding='utf-8', newline='').write(text)
+PY
+}
+
+# sigvalue SIGNED OUT: the canonical ds:SignatureValue, by the helper of the
+# XAdES fixtures.
+sigvalue() { python3 ../xmlsig/xades/xades_extend.py sigvalue "$1" "$2"; }
+
+cat > "$W/tsa.cnf" <<CNF
+[tsa]
+default_tsa = t
+[t]
+serial = $W/tsaserial
+signer_cert = $PWD/pki/tsa.pem
+certs = $PWD/pki/intermediate.pem
+signer_key = $PWD/pki/tsa.key
+signer_digest = sha256
+default_policy = 1.2.616.1.113527.2.5.1.7
+digests = sha256
+ess_cert_id_alg = sha256
+accuracy = secs:1
+CNF
+printf '3001\n' > "$W/tsaserial"
+# token DATA WHEN OUT: a time-stamp token over DATA made at the fixed time WHEN.
+token() {
+  openssl ts -query -data "$1" -sha256 -cert -out "$W/q.tsq" 2>/dev/null
+  faketime "$2" openssl ts -reply -config "$W/tsa.cnf" -queryfile "$W/q.tsq" -token_out -out "$3" 2>/dev/null
+  cat pki/intermediate.pem pki/root.pem > "$W/chain.pem"
+  openssl ts -verify -data "$1" -in "$3" -token_in -CAfile pki/root.pem -untrusted "$W/chain.pem" \
+    -attime "$(date -d "$2 UTC" +%s)" >/dev/null 2>&1
+}
+
+# withcrl DOC OUT CRL...: DOC with the CRLs as ds:X509CRL in its KeyInfo (not
+# signed), where xmlsec1 1.2 takes CRLs from (it has no --crl-pem); it checks
+# a CRL's signature only against trusted certificates, so the intermediate
+# is given as trusted there.
+withcrl() {
+  python3 - "$@" <<'PY2'
+import sys, base64
+src, out, crls = sys.argv[1], sys.argv[2], sys.argv[3:]
+text = open(src, encoding='utf-8').read()
+add = ''.join('<ds:X509CRL>%s</ds:X509CRL>' % base64.encodebytes(open('crl/%s.der' % c, 'rb').read()).decode().strip()
+              for c in crls)
+assert text.count('</ds:X509Data>') == 1
+open(out, 'w', encoding='utf-8', newline='').write(text.replace('</ds:X509Data>', add + '</ds:X509Data>'))
+PY2
+}
+# check yes|no DOC CRL [xmlsec1 options]: xmlsec1's own verdict must be as given.
+check() {
+  want=$1 doc=$2 crl=$3
+  shift 3
+  withcrl "$doc" "$W/check.xml" root $crl
+  # shellcheck disable=SC2086
+  if xmlsec1 --verify --trusted-pem pki/root.pem --trusted-pem pki/intermediate.pem \
+      $XS "$@" "$W/check.xml" >/dev/null 2>&1; then got=yes; else got=no; fi
+  [ "$got" = "$want" ] || { echo "xmlsec1 on $doc: expected $want, got $got" >&2; exit 1; }
+}
+
+# build NAME SIGNER SIGALG SIGNING-TIME DIGEST CRL: a signed BES receipt.
+build() {
+  receipt "$(printf '%s' "$1" | sha1sum | cut -c1-32)" "$5" > "$W/$1.receipt"
+  template "$2" "$3" "$4" "$W/$1.receipt" "$W/$1.tmpl"
+  sign "$2" "$W/$1.tmpl" "$W/$1.signed"
+  unsigned "$W/$1.signed" "$1.xml" "$6"
+}
+# stamp NAME OUT TIME [BROKEN]: NAME.xml with a signature time-stamp.
+stamp() {
+  sigvalue "$W/$1.signed" "$W/$1.sv"
+  if [ -n "${4:-}" ]; then printf ' ' >> "$W/$1.sv"; fi
+  token "$W/$1.sv" "$3" "$W/$2.tok"
+  unsigned "$W/$1.signed" "$2.xml" "$(sed -n 's/^CRL=//p' "$W/$1.crl")" "$W/$2.tok"
+}
+
+if [ "${1:-}" = "--big" ]; then
+  out=$2 mb=$3
+  receipt "0f1e2d3c4b5a69788796a5b4c3d2e1f0" "$(openssl dgst -sha256 -r deklaracja.xml | cut -c1-64 | tr a-f A-F)" "$mb" > "$W/big.receipt"
+  template signer-rsa rsa-sha256 2026-11-02T09:15:00Z "$W/big.receipt" "$W/big.tmpl"
+  sign signer-rsa "$W/big.tmpl" "$W/big.signed"
+  unsigned "$W/big.signed" "$out" intermediate-revoked
+  exit 0
+fi
+
+cat > deklaracja.xml <<'XML'
+<?xml version="1.0" encoding="UTF-8"?>
+<Deklaracja xmlns="http://e-deklaracje.example.pl/Repozytorium/PIT-37/">
+  <Naglowek>
+    <KodFormularza kodSystemowy="PIT-37 (26)" wersjaSchemy="1-0E">PIT-37</KodFormularza>
+    <WariantFormularza>26</WariantFormularza>
+    <CelZlozenia poz="P_6">1</CelZlozenia>
+    <Rok>2025</Rok>
+    <KodUrzedu>1471</KodUrzedu>
+  </Naglowek>
+  <Podmiot1 rola="Podatnik">
+    <NIP>5270103391</NIP>
+    <ImiePierwsze>JAN</ImiePierwsze>
+    <Nazwisko>KOWALSKI</Nazwisko>
+    <DataUrodzenia>1985-01-01</DataUrodzenia>
+  </Podmiot1>
+  <PozycjeSzczegolowe>
+    <P_29>84250.00</P_29>
+    <P_30>6912.00</P_30>
+    <P_127>1245</P_127>
+  </PozycjeSzczegolowe>
+  <Pouczenie>1</Pouczenie>
+</Deklaracja>
+XML
+sed 's|<P_127>1245</P_127>|<P_127>1254</P_127>|' deklaracja.xml > deklaracja-zmieniona.xml
+cmp -s deklaracja.xml deklaracja-zmieniona.xml && { echo "declaration not changed" >&2; exit 1; }
+SHA256=$(openssl dgst -sha256 -r deklaracja.xml | cut -c1-64 | tr a-f A-F)
+SHA1=$(openssl dgst -sha1 -r deklaracja.xml | cut -c1-40 | tr a-f A-F)
+printf '%s\n' "$SHA256" > deklaracja.sha256
+printf '%s\n' "$SHA1" > deklaracja.sha1
+
+T0=2026-11-02T09:15:00Z    # signing time of the live receipts
+T1='2026-11-02 09:15:30'   # their time-stamps
+E0=2020-06-15T10:00:00Z    # signing time of the expired signer
+E1='2020-06-15 10:00:30'   # its time-stamp, before the certificate expired
+
+build upo signer-rsa rsa-sha256 $T0 "$SHA256" intermediate-revoked
+echo CRL=intermediate-revoked > "$W/upo.crl"
+build upo-ec signer-ec ecdsa-sha256 $T0 "$SHA1" intermediate-revoked
+build upo-revoked signer-revoked rsa-sha256 $T0 "$SHA256" intermediate-revoked
+build upo-hold signer-hold rsa-sha256 $T0 "$SHA256" intermediate-hold
+build upo-expired signer-expired rsa-sha256 $E0 "$SHA256" intermediate-revoked
+echo CRL=intermediate-revoked > "$W/upo-expired.crl"
+stamp upo upo-t "$T1"
+stamp upo upo-t-bad-imprint "$T1" broken
+stamp upo-expired upo-expired-t-late-crl "$E1"
+echo CRL=intermediate-2020,intermediate-revoked > "$W/upo-expired.crl"
+stamp upo-expired upo-expired-t "$E1"
+python3 - upo.xml upo-zmienione-pole.xml <<'PY'
+import sys, re
+text = open(sys.argv[1], encoding='utf-8').read()
+new = re.sub(r'(<pot:NumerReferencyjny>)([0-9a-f])', lambda m: m.group(1) + ('1' if m.group(2) != '1' else '2'), text, 1)
+assert new != text
+open(sys.argv[2], 'w', encoding='utf-8', newline='').write(new)
+PY
+
+# What xmlsec1 (OpenSSL's path and CRL checks) says of each.
+R=intermediate-revoked
+check yes upo.xml $R
+check yes upo-ec.xml $R
+check yes upo-t.xml $R
+check yes upo-t-bad-imprint.xml $R
+check no upo-zmienione-pole.xml $R
+check no upo-revoked.xml $R
+check yes upo-revoked.xml intermediate-hold
+check no upo-hold.xml intermediate-hold
+check no upo-expired.xml $R
+check yes upo-expired.xml $R --verification-gmt-time "2020-06-15 10:00:30"
+check yes upo-expired-t.xml intermediate-2020 --verification-gmt-time "2020-07-02 00:00:00"
+echo "receipts made in $(pwd)"
