@@ -269,11 +269,8 @@ static int judge(tvXmlCtx* xml, const talMsgInfo* message, const char* declarati
 /* The session of one verification: profile, context, certificates, options, then the receipt. */
 static int verify(const char* receipt, const char* declaration, const char* trust, int offline) {
   static const char NAME[] = "UpoVerifierProfile", DATABASE[] = "w pamieci";
-  /* Options 12, 27 and 23 off as the original application sets them, and 37 off too. Installing
-   * a root stores the configuration before talAuthenticateEx writes its defaults, and
-   * authentication loads it back, so 37 reads the table's 1 there: no certification path is
-   * built, nothing of it is checked for revocation, and a revoked signer's receipt verifies. */
-  static const int32_t OFF[] = {12, 27, 23, 37};
+  /* Options 12, 27 and 23 off, as a receipt verifier sets them. */
+  static const int32_t OFF[] = {12, 27, 23};
   talProfile* profile;
   talCtx* ctx = NULL;
   tvXmlCtx* xml = NULL;
