@@ -84,6 +84,12 @@ TEST(CrlScope, BothOnlyFlagsOrUndecodableRefusedWithCode88) {
   }
 }
 
+// checkIssuingDistributionPoint over two fixture files.
+bool admits(const char* certFile, const char* crlFile) {
+  auto l = crl(crlFile);
+  return checkIssuingDistributionPoint(*cert(certFile), l->tbsCertList.issuer, crlExtensionsOf(*l));
+}
+
 TEST(CrlScope, CertificateKindAgainstScopeAndIssuer) {
   const struct {
     const char* cert;
@@ -95,12 +101,28 @@ TEST(CrlScope, CertificateKindAgainstScopeAndIssuer) {
       {"user.der", "crl-ca-only.der", false},    {"subca.der", "crl-ca-only.der", true},
       {"ca.der", "crl-reasons.der", false},  // ca.der is issued by the root
   };
-  for (const auto& c : cases) {
-    auto l = crl(c.crl);
-    EXPECT_EQ(c.admitted, checkIssuingDistributionPoint(*cert(c.cert), l->tbsCertList.issuer,
-                                                        crlExtensionsOf(*l)))
-        << c.cert << " " << c.crl;
-  }
+  for (const auto& c : cases) EXPECT_EQ(c.admitted, admits(c.cert, c.crl)) << c.cert << " " << c.crl;
+}
+
+// A CRL whose issuingDistributionPoint names its point covers only the
+// certificates that name that point (RFC 5280, 6.3.3 (b)(2)(i)); a
+// certificate without cRLDistributionPoints has its issuer as its point.
+TEST(CrlScope, DistributionPointNames) {
+  const struct {
+    const char* cert;
+    const char* crl;
+    bool admitted;
+  } cases[] = {
+      {"user.der", "crl-dp-a.der", false},        {"user.der", "crl-dp-issuer.der", true},
+      {"user.der", "crl-dp-rel1.der", false},     {"user.der", "crl-reasons.der", true},
+      {"dp-uri.der", "crl-dp-a.der", true},       {"dp-uri.der", "crl-dp-b.der", false},
+      {"dp-uri.der", "crl-dp-issuer.der", false}, {"dp-uri.der", "crl-reasons.der", true},
+      {"dp-rel.der", "crl-dp-rel1.der", true},    {"dp-rel.der", "crl-dp-rel2.der", false},
+      {"dp-rel.der", "crl-dp-joined.der", true},  {"dp-rel.der", "crl-dp-a.der", false},
+      {"dp-issuer.der", "crl-dp-issuer.der", true}, {"dp-issuer.der", "crl-dp-a.der", false},
+      {"dp-issuer.der", "crl-dp-joined.der", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.admitted, admits(c.cert, c.crl)) << c.cert << " " << c.crl;
 }
 
 TEST(CrlDatabase, ImportKeepsTheNewestOfEachIssuerAndScope) {

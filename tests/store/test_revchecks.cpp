@@ -404,6 +404,50 @@ TEST(OcspSources, OrderAndNetworkOptions) {
   EXPECT_TRUE(m.signatureOcsp.empty());
 }
 
+// Every request goes out with the configured digest, byte for byte as
+// `openssl ocsp` builds it; openssl's answer to either digest is matched
+// through the CertID's own algorithm.
+TEST(OcspSources, ConfiguredDigest) {
+  auto ca = get<SignedCertificate>("ca.der");
+  auto user2 = get<SignedCertificate>("user2.der");
+  const X509time when = at(basic("ocsp-sha256.der")->tbsResponseData.producedAt, 60);
+  struct Recording : Network {
+    std::vector<uint8_t> sent;
+    int queryForOcsp(const std::string& url, const std::vector<uint8_t>& request,
+                     OCSPResponse& response) override {
+      sent = request;
+      return Network::queryForOcsp(url, request, response);
+    }
+  };
+  const struct {
+    const ASNobjectId* digest;
+    const char* request;  // openssl's request with that digest
+    const char* answer;
+  } cases[] = {
+      {&id_sha1, "ocsp-req-sha1.der", "ocsp-good.der"},
+      {&id_sha256, "ocsp-req-sha256.der", "ocsp-sha256.der"},
+      {&id_sha256, "ocsp-req-sha256.der", "ocsp-good.der"},
+      {&id_sha1, "ocsp-req-sha1.der", "ocsp-sha256.der"},
+  };
+  for (const auto& c : cases) {
+    Environment env;
+    Recording net;
+    net.configured = true;
+    net.serverAnswer = c.answer;
+    FixedPathClock clock(when.toTime64(true));
+    Report report;
+    RevocationManager m(clock, &report.stream);
+    m.environment = &env;
+    m.network = &net;
+    m.ocspDigest = c.digest;
+    RevocationArgs args;
+    args.time = &when;
+    EXPECT_TRUE(m.findOcspResponse(*user2, *ca, args)) << c.request << " " << c.answer << "\n"
+                                                       << report.text();
+    EXPECT_EQ(revdouble::readFile(revfix::kDir + c.request), net.sent) << c.request;
+  }
+}
+
 // The report of the status check: the times, the data used and a revocation
 // after the signing time.
 TEST(StatusReport, Lines) {
