@@ -57,6 +57,27 @@ bool holdInstructionOtherThanNone(const Extensions& exts) {
   return !(oid == id_holdinstruction_none);
 }
 
+// The signature's references admit the data: none were given, or one of
+// their kind matches it.
+template <class Data, class Record, class Match>
+bool referenced(const RevocationReferences* refs, int32_t kind, Record SignatureCrlOrOcspRef::*record,
+                const Match& match, const Data& data) {
+  if (!refs || !refs->list) return true;
+  for (const SignatureCrlOrOcspRef* ref : refs->list->items)
+    if (ref && ref->kind == kind && match && match(ref->*record, data)) return true;
+  return false;
+}
+
+bool referencedResponse(const RevocationReferences* refs, const BasicOCSPResponse& response) {
+  return referenced(refs, SignatureCrlOrOcspRef::OCSP, &SignatureCrlOrOcspRef::ocsp,
+                    refs ? refs->matchOcsp : nullptr, response);
+}
+
+bool referencedCrl(const RevocationReferences* refs, const SignedCertRevList& crl) {
+  return referenced(refs, SignatureCrlOrOcspRef::CRL, &SignatureCrlOrOcspRef::crl,
+                    refs ? refs->matchCrl : nullptr, crl);
+}
+
 }  // namespace
 
 // Equal CRLs; the signature values are compared first, so CRLs that differ
@@ -216,11 +237,14 @@ const CRLentry* RevocationManager::findEntry(const SignedCertRevList& crl,
 }
 
 const SignedCertRevList* RevocationManager::chooseFromList(const CrlList& list,
-                                                           const SignedCertificate& cert) {
+                                                           const SignedCertificate& cert,
+                                                           const RevocationReferences* refs) {
   const SignedCertRevList* choice = nullptr;
   for (const auto& c : list) {
     // A CRL of the lists is held to its scope like any other.
-    if (!checkIssuingDistributionPoint(cert, c->tbsCertList.issuer, crlExtensionsOf(*c))) continue;
+    if (!checkIssuingDistributionPoint(cert, c->tbsCertList.issuer, crlExtensionsOf(*c)) ||
+        !referencedCrl(refs, *c))
+      continue;
     if (!choice || (choice->tbsCertList.thisUpdate < c->tbsCertList.thisUpdate &&
                     insideValidity(cert.tbsCertificate, c->tbsCertList.thisUpdate)))
       choice = c.get();
@@ -297,8 +321,8 @@ int RevocationManager::checkStatus(CertificateItem& item, const RevocationArgs& 
   const SignedCertRevList* crl = givenCrl;
   std::unique_ptr<SignedCertRevList> fromDatabase;
   if (!crl) {
-    const SignedCertRevList* verified = chooseFromList(verifiedCrls, cert);
-    const SignedCertRevList* pending = chooseFromList(pendingCrls, cert);
+    const SignedCertRevList* verified = chooseFromList(verifiedCrls, cert, args.references);
+    const SignedCertRevList* pending = chooseFromList(pendingCrls, cert, args.references);
     crl = verified;
     bool toVerify = false;
     if (pending && (!verified || (verified->tbsCertList.thisUpdate < pending->tbsCertList.thisUpdate &&
@@ -862,7 +886,9 @@ std::unique_ptr<BasicOCSPResponse> RevocationManager::acceptAnswer(const OCSPRes
 std::unique_ptr<BasicOCSPResponse> RevocationManager::findOcspResponse(
     const SignedCertificate& cert, const SignedCertificate& issuer, const RevocationArgs& args) {
   for (const BasicOCSPResponse* r : signatureOcsp) {
-    if (!r || !findSingleResponse(*r, cert, issuer, args.time)) continue;
+    if (!r || !findSingleResponse(*r, cert, issuer, args.time) ||
+        !referencedResponse(args.references, *r))
+      continue;
     if (!verifyOcspResponse(*r, cert, issuer, args.time)) continue;
     out() << "Znaleziono odpowiedź OCSP w podpisie archiwalnym.\r\n";
     return copyResponse(*r);

@@ -138,7 +138,7 @@ class RevocationManager {
   std::vector<std::unique_ptr<BasicOCSPResponse>> ocspCache;
 
   // A verified response for the certificate, or null: the signature's
-  // responses, then (online) the cache, the configured servers and the
+  // responses (those the references admit), then (online) the cache, the configured servers and the
   // certificate's OCSP access locations.
   std::unique_ptr<BasicOCSPResponse> findOcspResponse(const SignedCertificate& cert,
                                                       const SignedCertificate& issuer,
@@ -195,7 +195,8 @@ class RevocationManager {
   bool delegatedResponder(const SignedCertificate& candidate, const SignedCertificate& cert,
                           const SignedCertificate& issuer);
   const CRLentry* findEntry(const SignedCertRevList& crl, const ASNinteger& serial);
-  const SignedCertRevList* chooseFromList(const CrlList& list, const SignedCertificate& cert);
+  const SignedCertRevList* chooseFromList(const CrlList& list, const SignedCertificate& cert,
+                                          const RevocationReferences* refs);
 
   const PathClock& clock;
   ReportStream* report;

@@ -448,6 +448,78 @@ TEST(OcspSources, ConfiguredDigest) {
   }
 }
 
+// The signature's references: with a list, a response of the signature and
+// a CRL of the lists are taken only when a reference of their kind matches.
+TEST(OcspSources, SignatureReferences) {
+  auto ca = get<SignedCertificate>("ca.der");
+  auto user = get<SignedCertificate>("user.der");
+  auto user2 = get<SignedCertificate>("user2.der");
+  auto good = basic("ocsp-good.der");
+  auto reasons = get<SignedCertRevList>("crl-reasons.der");
+  auto later = get<SignedCertRevList>("crl-later.der");
+  const X509time when = at(good->tbsResponseData.producedAt, 60);
+  // Doubles of the XAdES matchers: the responder and time, the issuer and time.
+  RevocationReferences refs;
+  refs.matchOcsp = [](const OcspRefRecord& r, const BasicOCSPResponse& b) {
+    return r.producedAt == b.tbsResponseData.producedAt &&
+           r.responder == *b.tbsResponseData.responderID.byName;
+  };
+  refs.matchCrl = [](const CrlRefRecord& r, const SignedCertRevList& c) {
+    return r.issuer == c.tbsCertList.issuer && r.issueTime == c.tbsCertList.thisUpdate;
+  };
+  auto ocspRef = [&](int64_t shift) {
+    auto r = std::make_unique<SignatureCrlOrOcspRef>();
+    r->kind = SignatureCrlOrOcspRef::OCSP;
+    r->ocsp.responder = *good->tbsResponseData.responderID.byName;
+    r->ocsp.producedAt = at(good->tbsResponseData.producedAt, shift);
+    return r;
+  };
+  auto crlRef = [&](const SignedCertRevList& c) {
+    auto r = std::make_unique<SignatureCrlOrOcspRef>();
+    r->kind = SignatureCrlOrOcspRef::CRL;
+    r->crl.identifierPresent = true;
+    r->crl.issuer = c.tbsCertList.issuer;
+    r->crl.issueTime = c.tbsCertList.thisUpdate;
+    return r;
+  };
+  const struct {
+    const char* name;
+    bool list;
+    int64_t ocspShift;              // -1: no OCSP reference
+    const SignedCertRevList* crl;   // the CRL referenced, or none
+    bool ocspFound, crlUsed;
+  } cases[] = {
+      {"no references", false, -1, nullptr, true, true},
+      {"both referenced", true, 0, reasons.get(), true, true},
+      {"OCSP reference of another time", true, 1, reasons.get(), false, true},
+      {"CRL reference of another CRL", true, 0, later.get(), true, false},
+      {"empty list", true, -1, nullptr, false, false},
+  };
+  for (const auto& c : cases) {
+    SignatureCrlOrOcspRefs list;  // owns its references
+    if (c.ocspShift >= 0) list.items.push_back(ocspRef(c.ocspShift).release());
+    if (c.crl) list.items.push_back(crlRef(*c.crl).release());
+    refs.list = c.list ? &list : nullptr;
+    Environment env;
+    FixedPathClock clock(when.toTime64(true));
+    RevocationManager m(clock, nullptr);
+    m.environment = &env;
+    m.signatureOcsp.push_back(good.get());
+    m.pendingCrls.emplace_back(new SignedCertRevList(*reasons));
+    RevocationArgs args;
+    args.time = &when;
+    args.offline = true;
+    args.references = &refs;
+    EXPECT_EQ(c.ocspFound, m.findOcspResponse(*user2, *ca, args) != nullptr) << c.name;
+    CertificateItem item;
+    item.certificate = *user;
+    UsedRevocationData used;
+    ASSERT_EQ(0, m.checkStatus(item, args, nullptr, *ca, nullptr, used));
+    EXPECT_EQ(c.crlUsed ? WWC_REVOKED : WWC_OK, item.wwc) << c.name;
+    EXPECT_EQ(c.crlUsed ? REVSTATE_FOUND : REVSTATE_NO_DATA, item.revocationState) << c.name;
+  }
+}
+
 // The report of the status check: the times, the data used and a revocation
 // after the signing time.
 TEST(StatusReport, Lines) {
