@@ -78,6 +78,21 @@ bool referencedCrl(const RevocationReferences* refs, const SignedCertRevList& cr
                     refs ? refs->matchCrl : nullptr, crl);
 }
 
+// Sets a collector slot for as long as it lives.
+class Collecting {
+ public:
+  Collecting(PathCollector*& slot, PathCollector* collector) : slot(slot), saved(slot) {
+    slot = collector;
+  }
+  ~Collecting() { slot = saved; }
+  Collecting(const Collecting&) = delete;
+  Collecting& operator=(const Collecting&) = delete;
+
+ private:
+  PathCollector*& slot;
+  PathCollector* saved;
+};
+
 }  // namespace
 
 // Equal CRLs; the signature values are compared first, so CRLs that differ
@@ -722,7 +737,8 @@ int RevocationManager::verifyResponder(const BasicOCSPResponse& response,
   if (!trusted) {
     RevocationArgs at;
     at.time = &response.tbsResponseData.producedAt;
-    const int r = environment ? environment->verifyCertificatePath(*responder, PATH_PURPOSE_OCSP, at)
+    const int r = environment ? environment->verifyCertificatePathCollecting(*responder, PATH_PURPOSE_OCSP,
+                                                                               at, collecting)
                               : PATH_RESULT_NO_PATH;
     if (r != 0) return r;
   }
@@ -788,12 +804,14 @@ int RevocationManager::crlIssuerCandidate(const SignedCertRevList& crl,
       return 4;
   }
   if (pathKnown) return 0;
-  return environment ? environment->verifyCertificatePath(issuer, PATH_PURPOSE_CRL_ISSUER, args)
+  return environment ? environment->verifyCertificatePathCollecting(issuer, PATH_PURPOSE_CRL_ISSUER,
+                                                                     args, collecting)
                      : PATH_RESULT_NO_PATH;
 }
 
 int RevocationManager::verifyCrl(const SignedCertRevList& crl, const RevocationArgs& args,
-                                 bool* expired) {
+                                 bool* expired, PathCollector* collector) {
+  Collecting scope(collecting, collector);
   const TBSCertRevList& tbs = crl.tbsCertList;
   X509time now;
   const X509time* reference = args.timemark ? args.timemark : args.time;
@@ -835,7 +853,7 @@ int RevocationManager::verifyCrl(const SignedCertRevList& crl, const RevocationA
   if (hasAkid) {
     // The path's end certificate signed the CRL and must be a CA.
     SignedCertificate end;
-    result = environment ? environment->verifyPathByKeyId(tbs.issuer, akid, args, end)
+    result = environment ? environment->verifyPathByKeyIdCollecting(tbs.issuer, akid, args, end, collecting)
                          : PATH_RESULT_NO_PATH;
     if (result != 0) return result;
     result = crlIssuerCandidate(crl, end, args, true);
@@ -884,7 +902,9 @@ std::unique_ptr<BasicOCSPResponse> RevocationManager::acceptAnswer(const OCSPRes
 }
 
 std::unique_ptr<BasicOCSPResponse> RevocationManager::findOcspResponse(
-    const SignedCertificate& cert, const SignedCertificate& issuer, const RevocationArgs& args) {
+    const SignedCertificate& cert, const SignedCertificate& issuer, const RevocationArgs& args,
+    PathCollector* collector) {
+  Collecting scope(collecting, collector);
   for (const BasicOCSPResponse* r : signatureOcsp) {
     if (!r || !findSingleResponse(*r, cert, issuer, args.time) ||
         !referencedResponse(args.references, *r))

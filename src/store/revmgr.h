@@ -46,6 +46,19 @@ class RevocationEnvironment {
                                 const RevocationArgs&, SignedCertificate& /*end*/) {
     return PATH_RESULT_NO_PATH;
   }
+  // The two verifications above, the nested path verification collecting the
+  // certificates and revocation data it meets into `collector` (null: none).
+  // By default nothing is collected.
+  virtual int verifyCertificatePathCollecting(const SignedCertificate& cert, int32_t purpose,
+                                              const RevocationArgs& args, PathCollector*) {
+    return verifyCertificatePath(cert, purpose, args);
+  }
+  virtual int verifyPathByKeyIdCollecting(const DistinguishedName& name,
+                                          const AuthorityKeyIdentifier& akid,
+                                          const RevocationArgs& args, SignedCertificate& end,
+                                          PathCollector*) {
+    return verifyPathByKeyId(name, akid, args, end);
+  }
   // The context's record of certificates met.
   virtual void rememberCertificate(const SignedCertificate&) {}
 };
@@ -140,9 +153,11 @@ class RevocationManager {
   // A verified response for the certificate, or null: the signature's
   // responses (those the references admit), then (online) the cache, the configured servers and the
   // certificate's OCSP access locations.
+  // The responder's path verification collects into `collector` (null: none).
   std::unique_ptr<BasicOCSPResponse> findOcspResponse(const SignedCertificate& cert,
                                                       const SignedCertificate& issuer,
-                                                      const RevocationArgs& args);
+                                                      const RevocationArgs& args,
+                                                      PathCollector* collector = nullptr);
   void clearUsedLists();
 
   // The request for one certificate; false when it cannot be built.
@@ -166,8 +181,10 @@ class RevocationManager {
   // signature does not verify with its issuer's key; 4 unsupported
   // extensions or a signature check error; 7 a trust point's check failed;
   // 10 no issuer; else the issuer path's failure. `expired`, when given, is
-  // set when nextUpdate passed (that alone does not fail it).
-  int verifyCrl(const SignedCertRevList& crl, const RevocationArgs& args, bool* expired = nullptr);
+  // set when nextUpdate passed (that alone does not fail it). The issuer's
+  // path verification collects into `collector` (null: none).
+  int verifyCrl(const SignedCertRevList& crl, const RevocationArgs& args, bool* expired = nullptr,
+                PathCollector* collector = nullptr);
 
   // Responses this manager verified for the used-data record.
   std::vector<std::unique_ptr<BasicOCSPResponse>> usedResponses;
@@ -200,6 +217,8 @@ class RevocationManager {
 
   const PathClock& clock;
   ReportStream* report;
+  // The collector of the OCSP search or CRL verification under way.
+  PathCollector* collecting = nullptr;
   // Serial indexes of the CRLs met, by their signature value: built once per CRL.
   struct IndexedCrl {
     std::unique_ptr<SignedCertRevList> crl;

@@ -2,6 +2,7 @@
 // authorisation over responses of `openssl ocsp`, and CRL verification over
 // CRLs of `openssl ca -gencrl` (tests/data/store/revoc/gen.sh).
 #include "store/revmgr.h"
+#include "store/revpath.h"
 
 #include "base/memfile.h"
 #include "pki/common/oids.h"
@@ -518,6 +519,78 @@ TEST(OcspSources, SignatureReferences) {
     EXPECT_EQ(c.crlUsed ? WWC_REVOKED : WWC_OK, item.wwc) << c.name;
     EXPECT_EQ(c.crlUsed ? REVSTATE_FOUND : REVSTATE_NO_DATA, item.revocationState) << c.name;
   }
+}
+
+// Responder and CRL-issuer paths verified for real ([certificate,] ca, root),
+// collecting into the collector they are given.
+struct NestedPaths : Environment {
+  PathVerification* verification = nullptr;
+  const SignedCertificate* ca = nullptr;
+  int nested(std::vector<const SignedCertificate*> certs, int32_t purpose,
+             const RevocationArgs& args, PathCollector* collector) {
+    CertificatePath path;
+    certs.push_back(roots.front());
+    for (const SignedCertificate* c : certs) path.addNew()->certificate = *c;
+    return verification->verifyPath(path, args, false, purpose, true, nullptr, collector);
+  }
+  int verifyCertificatePathCollecting(const SignedCertificate& cert, int32_t purpose,
+                                      const RevocationArgs& args,
+                                      PathCollector* collector) override {
+    return nested({&cert, ca}, purpose, args, collector);
+  }
+  int verifyPathByKeyIdCollecting(const DistinguishedName&, const AuthorityKeyIdentifier&,
+                                  const RevocationArgs& args, SignedCertificate& end,
+                                  PathCollector* collector) override {
+    const int r = nested({ca}, PATH_PURPOSE_CRL_ISSUER, args, collector);
+    if (r == 0) end = *ca;
+    return r;
+  }
+};
+
+bool collected(const PathCollector& collector, const SignedCertificate& cert) {
+  for (const SignedCertificate* c : collector.path.certificates.items)
+    if (c && *c == cert) return true;
+  return false;
+}
+
+// The certificates of a delegated responder's path and of a CRL issuer's
+// path go into the collector of the verification that met them.
+TEST(Collector, ResponderAndCrlIssuerPaths) {
+  auto root = get<SignedCertificate>("root.der");
+  auto ca = get<SignedCertificate>("ca.der");
+  auto user2 = get<SignedCertificate>("user2.der");
+  auto responder = get<SignedCertificate>("ocsp.der");
+  auto good = basic("ocsp-good.der");
+  const X509time when = at(good->tbsResponseData.producedAt, 60);
+  FixedPathClock clock(when.toTime64(true));
+  RevocationManager m(clock, nullptr);
+  ManagedRevocation managed(m);
+  PathVerification pv;
+  pv.revocation = &managed;
+  NestedPaths env;
+  env.roots.push_back(root.get());
+  env.verification = &pv;
+  env.ca = ca.get();
+  m.environment = &env;
+  m.signatureOcsp.push_back(good.get());
+  RevocationArgs args;
+  args.time = &when;
+
+  CertificatePath path;
+  for (const SignedCertificate* c : {user2.get(), ca.get(), root.get()})
+    path.addNew()->certificate = *c;
+  PathCollector collector;
+  ASSERT_EQ(0, pv.verifyPath(path, args, false, PATH_PURPOSE_SIGNER, true, nullptr, &collector));
+  EXPECT_EQ(REVSOURCE_OCSP, path.elementAt(0)->revocationSource);
+  EXPECT_TRUE(collected(collector, *responder));
+
+  PathCollector crlCollector;
+  std::string message;
+  EXPECT_EQ(0, managed.verifyCrl(*get<SignedCertRevList>("crl-hold.der"), args, crlCollector,
+                                 message))
+      << message;
+  EXPECT_TRUE(collected(crlCollector, *ca));
+  EXPECT_TRUE(collected(crlCollector, *root));
 }
 
 // The report of the status check: the times, the data used and a revocation
