@@ -10,7 +10,9 @@
 // entity's issuer's lists 100,000 serials), verified by our path verification
 // with the revocation manager (each CRL verified again per verification, its
 // issuer's path built by key identifier) against X509_verify_cert with
-// X509_V_FLAG_CRL_CHECK_ALL; and an OCSP response for the end entity signed
+// X509_V_FLAG_CRL_CHECK_ALL (our CRLs read in place over a copy of their
+// octets, as the CRL database reads them; both sides verify every CRL's
+// signature in every verification); and an OCSP response for the end entity signed
 // by its CA, our response verification against OCSP_basic_verify.
 #include <openssl/evp.h>
 #include <openssl/ocsp.h>
@@ -214,12 +216,14 @@ X509_CRL* makeCrl(X509* issuer, EVP_PKEY* key, int count) {
   return crl;
 }
 
+// `flags`: as the library reads such data (CRLs from its database are read in
+// place over a private copy of their octets).
 template <class T, class F>
-std::unique_ptr<T> toOursDer(F encode) {
+std::unique_ptr<T> toOursDer(F encode, unsigned char flags = 0) {
   unsigned char* der = nullptr;
   const int n = encode(&der);
   auto x = std::make_unique<T>();
-  if (n <= 0 || x->decodeBuffer(der, n) != n) throw std::runtime_error("decode");
+  if (n <= 0 || x->decodeBuffer(der, n, flags) != n) throw std::runtime_error("decode");
   OPENSSL_free(der);
   return x;
 }
@@ -328,8 +332,9 @@ RevocationFixture& revocationFixture(int which) {
   f->rev = std::make_unique<RevocationManager>(*f->clock, nullptr);
   f->plain = std::make_unique<RevocationManager>(*f->clock, nullptr);
   for (X509_CRL* c : crls)
-    f->rev->pendingCrls.push_back(
-        toOursDer<SignedCertRevList>([&](unsigned char** p) { return i2d_X509_CRL(c, p); }));
+    f->rev->pendingCrls.push_back(toOursDer<SignedCertRevList>(
+        [&](unsigned char** p) { return i2d_X509_CRL(c, p); },
+        static_cast<unsigned char>(ASN_FLAG_CONST | ASN_FLAG_COPY)));
   for (RevocationManager* m : {f->rev.get(), f->plain.get()}) m->environment = f.get();
   f->managed = std::make_unique<ManagedRevocation>(*f->rev);
   f->plainManaged = std::make_unique<ManagedRevocation>(*f->plain);

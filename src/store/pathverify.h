@@ -84,9 +84,12 @@ using CrlList = std::vector<std::unique_ptr<SignedCertRevList>>;
 struct UsedRevocationData {
   const SignedCertRevList* crl = nullptr;
   const BasicOCSPResponse* ocsp = nullptr;
+  // The keeper of `crl` when it is shared (the revocation manager's lists),
+  // null otherwise: evidence shares it instead of copying it.
+  std::shared_ptr<SignedCertRevList> crlOwner;
   // A CRL the evaluation took from the pending list or the database, which the
-  // path verification must verify (null when none).
-  std::unique_ptr<SignedCertRevList> crlToVerify;
+  // path verification must verify (null when none); shared with its list.
+  std::shared_ptr<SignedCertRevList> crlToVerify;
 };
 
 // What the path verification asks of the revocation manager, the network
@@ -186,5 +189,7 @@ class PathVerification {
   int nesting = 0;
 };
 
-// Equal DER encodings.
+// Equal CRLs: the same object, or equal signature values and equal SHA-256
+// digests of their encodings (the received octets of a CRL read in place).
+// The encodings are never built side by side: a CRL may hold millions of entries.
 bool sameCrl(const SignedCertRevList& a, const SignedCertRevList& b);

@@ -95,11 +95,7 @@ class Collecting {
 
 }  // namespace
 
-// Equal CRLs; the signature values are compared first, so CRLs that differ
-// are told apart without encoding them (a CRL may hold millions of entries).
-bool equalCrls(const SignedCertRevList& a, const SignedCertRevList& b) {
-  return &a == &b || (a.signature == b.signature && sameCrl(a, b));
-}
+bool equalCrls(const SignedCertRevList& a, const SignedCertRevList& b) { return sameCrl(a, b); }
 
 bool sameSignatureValue(const SignedCertRevList& a, const SignedCertRevList& b) {
   return &a == &b || (a.signature == b.signature && a.tbsCertList.issuer == b.tbsCertList.issuer);
@@ -239,30 +235,35 @@ const SingleResponse* RevocationManager::findSingleResponse(const BasicOCSPRespo
 }
 
 const CRLentry* RevocationManager::findEntry(const SignedCertRevList& crl,
+                                             const std::shared_ptr<SignedCertRevList>* owner,
                                              const ASNinteger& serial) {
   std::vector<unsigned char> key = signatureKey(crl);
   auto it = indexes.find(key);
+  // The CRL the index was built for, or an equal one (the index keeps its CRL
+  // alive, so the same address is the same CRL).
   if (it == indexes.end() || !equalCrls(*it->second.crl, crl)) {
     IndexedCrl x;
-    x.crl.reset(new SignedCertRevList(crl));
+    if (owner && owner->get() == &crl)
+      x.crl = *owner;
+    else
+      x.crl = std::make_shared<const SignedCertRevList>(crl);
     x.index.reset(new CrlSerialIndex(*x.crl));
     it = indexes.insert_or_assign(std::move(key), std::move(x)).first;
   }
   return it->second.index->find(serial);
 }
 
-const SignedCertRevList* RevocationManager::chooseFromList(const CrlList& list,
-                                                           const SignedCertificate& cert,
-                                                           const RevocationReferences* refs) {
-  const SignedCertRevList* choice = nullptr;
+const std::shared_ptr<SignedCertRevList>* RevocationManager::chooseFromList(
+    const SharedCrlList& list, const SignedCertificate& cert, const RevocationReferences* refs) {
+  const std::shared_ptr<SignedCertRevList>* choice = nullptr;
   for (const auto& c : list) {
     // A CRL of the lists is held to its scope like any other.
     if (!checkIssuingDistributionPoint(cert, c->tbsCertList.issuer, crlExtensionsOf(*c)) ||
         !referencedCrl(refs, *c))
       continue;
-    if (!choice || (choice->tbsCertList.thisUpdate < c->tbsCertList.thisUpdate &&
+    if (!choice || ((*choice)->tbsCertList.thisUpdate < c->tbsCertList.thisUpdate &&
                     insideValidity(cert.tbsCertificate, c->tbsCertList.thisUpdate)))
-      choice = c.get();
+      choice = &c;
   }
   return choice;
 }
@@ -334,17 +335,23 @@ int RevocationManager::checkStatus(CertificateItem& item, const RevocationArgs& 
   item.wwc = WWC_OK;
 
   const SignedCertRevList* crl = givenCrl;
+  // The list entry holding `crl` when it comes from the lists (shared, never copied).
+  std::shared_ptr<SignedCertRevList> held;
   std::unique_ptr<SignedCertRevList> fromDatabase;
   if (!crl) {
-    const SignedCertRevList* verified = chooseFromList(verifiedCrls, cert, args.references);
-    const SignedCertRevList* pending = chooseFromList(pendingCrls, cert, args.references);
-    crl = verified;
+    const std::shared_ptr<SignedCertRevList>* verified =
+        chooseFromList(verifiedCrls, cert, args.references);
+    const std::shared_ptr<SignedCertRevList>* pending =
+        chooseFromList(pendingCrls, cert, args.references);
+    if (verified) held = *verified;
     bool toVerify = false;
-    if (pending && (!verified || (verified->tbsCertList.thisUpdate < pending->tbsCertList.thisUpdate &&
-                                  insideValidity(tbs, pending->tbsCertList.thisUpdate)))) {
-      crl = pending;
+    if (pending &&
+        (!verified || ((*verified)->tbsCertList.thisUpdate < (*pending)->tbsCertList.thisUpdate &&
+                       insideValidity(tbs, (*pending)->tbsCertList.thisUpdate)))) {
+      held = *pending;
       toVerify = true;
     }
+    crl = held.get();
     if (database && !args.offline) {
       // A database failure is not a verdict: the check goes on without it.
       if (database->findLatestCrl(cert, fromDatabase, crl ? &crl->tbsCertList.thisUpdate : nullptr) !=
@@ -358,16 +365,18 @@ int RevocationManager::checkStatus(CertificateItem& item, const RevocationArgs& 
       }
       if (fromDatabase && (!crl || (crl->tbsCertList.thisUpdate < fromDatabase->tbsCertList.thisUpdate &&
                                     insideValidity(tbs, fromDatabase->tbsCertList.thisUpdate)))) {
-        bool held = false;
-        for (const auto& p : pendingCrls) held = held || equalCrls(*p, *fromDatabase);
-        if (!held) pendingCrls.emplace_back(new SignedCertRevList(*fromDatabase));
-        crl = pendingCrls.back().get();
+        held = nullptr;
         for (const auto& p : pendingCrls)
-          if (equalCrls(*p, *fromDatabase)) crl = p.get();
+          if (!held && equalCrls(*p, *fromDatabase)) held = p;
+        if (!held) {
+          held = std::shared_ptr<SignedCertRevList>(std::move(fromDatabase));
+          pendingCrls.push_back(held);
+        }
+        crl = held.get();
         toVerify = true;
       }
     }
-    if (crl && toVerify) used.crlToVerify.reset(new SignedCertRevList(*crl));
+    if (crl && toVerify) used.crlToVerify = held;
   }
 
   const SingleResponse* single = nullptr;
@@ -420,17 +429,19 @@ int RevocationManager::checkStatus(CertificateItem& item, const RevocationArgs& 
   }
 
   item.revocationSource = useCrl ? REVSOURCE_CRL : REVSOURCE_OCSP;
-  if (useCrl)
+  if (useCrl) {
     used.crl = crl;
-  else
+    if (held.get() == crl) used.crlOwner = held;
+  } else {
     used.ocsp = ocsp;
+  }
 
   // The listed entry.
   const X509time* revocationDate = nullptr;
   const Extensions* exts = nullptr;
   long reason = -1;
   if (useCrl) {
-    const CRLentry* e = findEntry(*crl, tbs.serialNumber);
+    const CRLentry* e = findEntry(*crl, held.get() == crl ? &held : nullptr, tbs.serialNumber);
     if (!e) return 0;
     revocationDate = &e->revocationDate;
     exts = &e->crlEntryExtensions;
@@ -471,9 +482,9 @@ int RevocationManager::checkStatus(CertificateItem& item, const RevocationArgs& 
 // Moves the CRLs of `list` for which `drop` holds to the retired list: a
 // status evaluation of an enclosing verification may still point at them.
 template <class Drop>
-void RevocationManager::retire(CrlList& list, Drop drop) {
+void RevocationManager::retire(SharedCrlList& list, Drop drop) {
   auto keep = std::stable_partition(list.begin(), list.end(),
-                                    [&](const std::unique_ptr<SignedCertRevList>& c) { return !drop(c); });
+                                    [&](const std::shared_ptr<SignedCertRevList>& c) { return !drop(c); });
   for (auto it = keep; it != list.end(); ++it) retiredCrls.push_back(std::move(*it));
   list.erase(keep, list.end());
 }
@@ -482,17 +493,23 @@ void RevocationManager::recordVerifiedCrl(const SignedCertRevList& crl) {
   ASNinteger number, other;
   const Extension* n = findExtensionByOid(crlExtensionsOf(crl), id_ce_cRLNumber);
   const bool hasNumber = n && number.decodeOctets(n->extnValue) > 0;
-  auto sameNumber = [&](const std::unique_ptr<SignedCertRevList>& c) {
+  auto sameNumber = [&](const std::shared_ptr<SignedCertRevList>& c) {
     if (!(c->tbsCertList.issuer == crl.tbsCertList.issuer)) return false;
     const Extension* m = findExtensionByOid(crlExtensionsOf(*c), id_ce_cRLNumber);
     const bool has = m && other.decodeOctets(m->extnValue) > 0;
     return has == hasNumber && (!has || other.equals(number));
   };
-  std::unique_ptr<SignedCertRevList> copy(new SignedCertRevList(crl));
+  // A list entry that is this very CRL moves over (or stays); anything else is copied.
+  std::shared_ptr<SignedCertRevList> entry;
+  for (const SharedCrlList* list : {&verifiedCrls, &pendingCrls})
+    for (const auto& p : *list)
+      if (p.get() == &crl) entry = p;
+  if (!entry) entry = std::make_shared<SignedCertRevList>(crl);
   retire(verifiedCrls, sameNumber);
-  retire(pendingCrls,
-         [&](const std::unique_ptr<SignedCertRevList>& c) { return sameSignatureValue(*c, *copy); });
-  verifiedCrls.push_back(std::move(copy));
+  retire(pendingCrls, [&](const std::shared_ptr<SignedCertRevList>& c) {
+    return sameSignatureValue(*c, *entry);
+  });
+  verifiedCrls.push_back(std::move(entry));
 }
 
 void RevocationManager::demoteVerifiedCrls() {
@@ -500,7 +517,7 @@ void RevocationManager::demoteVerifiedCrls() {
   retiredCrls.clear();
   for (auto& v : verifiedCrls) {
     retire(pendingCrls,
-           [&](const std::unique_ptr<SignedCertRevList>& c) { return sameSignatureValue(*c, *v); });
+           [&](const std::shared_ptr<SignedCertRevList>& c) { return sameSignatureValue(*c, *v); });
     pendingCrls.push_back(std::move(v));
   }
   verifiedCrls.clear();

@@ -90,8 +90,13 @@ enum : int { OCSP_RESPONDER_OTHER = 0, OCSP_RESPONDER_GOOD = 1, OCSP_RESPONDER_M
 // it does not encode.
 std::unique_ptr<BasicOCSPResponse> copyResponse(const BasicOCSPResponse& response);
 
-// Equal CRLs, told apart by their signature values before their encodings.
+// Equal CRLs (sameCrl): the same object, or equal signature values and
+// digests of their encodings.
 bool equalCrls(const SignedCertRevList& a, const SignedCertRevList& b);
+
+// CRLs the revocation manager keeps, shared with the evidence and the checks
+// that use them rather than copied (a CRL may hold millions of entries).
+using SharedCrlList = std::vector<std::shared_ptr<SignedCertRevList>>;
 // One signature value of one issuer: equal CRLs, or a copy of a genuine CRL's
 // signature over other contents, which cannot verify. Enough where a pending
 // CRL is dropped as a duplicate (never to take a CRL as verified).
@@ -108,11 +113,11 @@ class RevocationManager {
   // Option 27: CA certificates are graded strictly too.
   bool strictForCa = false;
 
-  CrlList verifiedCrls;
-  CrlList pendingCrls;
+  SharedCrlList verifiedCrls;
+  SharedCrlList pendingCrls;
   // CRLs dropped from the two lists during a verification, kept alive until
   // the next demoteVerifiedCrls.
-  CrlList retiredCrls;
+  SharedCrlList retiredCrls;
 
   // The status of the item's certificate (PathRevocation::checkStatus). A CRL
   // taken from the pending list or the database is handed back in
@@ -192,7 +197,7 @@ class RevocationManager {
  private:
   ReportStream& out();
   template <class Drop>
-  void retire(CrlList& list, Drop drop);
+  void retire(SharedCrlList& list, Drop drop);
   void writeTime(const X509time& t);
   void reportCrl(const SignedCertRevList& crl);
   void reportResponse(const BasicOCSPResponse& response, const SingleResponse& single);
@@ -211,17 +216,23 @@ class RevocationManager {
                                                   const X509time* time, bool& stop);
   bool delegatedResponder(const SignedCertificate& candidate, const SignedCertificate& cert,
                           const SignedCertificate& issuer);
-  const CRLentry* findEntry(const SignedCertRevList& crl, const ASNinteger& serial);
-  const SignedCertRevList* chooseFromList(const CrlList& list, const SignedCertificate& cert,
-                                          const RevocationReferences* refs);
+  // The CRL's entry for the serial through its index (built once per CRL);
+  // `owner`, when given, keeps the CRL alive for its index (no copy).
+  const CRLentry* findEntry(const SignedCertRevList& crl,
+                            const std::shared_ptr<SignedCertRevList>* owner,
+                            const ASNinteger& serial);
+  const std::shared_ptr<SignedCertRevList>* chooseFromList(const SharedCrlList& list,
+                                                           const SignedCertificate& cert,
+                                                           const RevocationReferences* refs);
 
   const PathClock& clock;
   ReportStream* report;
   // The collector of the OCSP search or CRL verification under way.
   PathCollector* collecting = nullptr;
-  // Serial indexes of the CRLs met, by their signature value: built once per CRL.
+  // Serial indexes of the CRLs met, by their signature value: built once per
+  // CRL, which the index keeps alive (shared with the lists, or a copy).
   struct IndexedCrl {
-    std::unique_ptr<SignedCertRevList> crl;
+    std::shared_ptr<const SignedCertRevList> crl;
     std::unique_ptr<CrlSerialIndex> index;
   };
   std::map<std::vector<unsigned char>, IndexedCrl> indexes;

@@ -2,8 +2,8 @@
 
 namespace {
 
-template <class Same>
-bool held(const CrlList& list, const SignedCertRevList& crl, Same same) {
+template <class List, class Same>
+bool held(const List& list, const SignedCertRevList& crl, Same same) {
   for (const auto& c : list)
     if (same(*c, crl)) return true;
   return false;

@@ -591,6 +591,28 @@ TEST(Collector, ResponderAndCrlIssuerPaths) {
       << message;
   EXPECT_TRUE(collected(crlCollector, *ca));
   EXPECT_TRUE(collected(crlCollector, *root));
+
+  // The CRL evidence shares the manager's CRL and keeps it alive past the manager.
+  auto manager = std::make_unique<RevocationManager>(clock, nullptr);
+  ManagedRevocation shared(*manager);
+  pv.revocation = &shared;
+  manager->environment = &env;
+  manager->pendingCrls.emplace_back(get<SignedCertRevList>("crl-hold.der").release());
+  const SignedCertRevList* held = manager->pendingCrls[0].get();
+  auto user = get<SignedCertificate>("user.der");
+  CertificatePath userPath;
+  for (const SignedCertificate* c : {user.get(), ca.get(), root.get()})
+    userPath.addNew()->certificate = *c;
+  PathCollector evidence;
+  ASSERT_EQ(0, pv.verifyPath(userPath, args, false, PATH_PURPOSE_SIGNER, true, nullptr, &evidence));
+  const CrlOrOcspValue* used = nullptr;
+  for (const CrlOrOcspValue* v : evidence.path.revocations.items)
+    if (v && v->crl == held) used = v;
+  ASSERT_TRUE(used);
+  EXPECT_EQ(0, used->owns);
+  pv.revocation = &managed;
+  manager.reset();
+  EXPECT_EQ(ca->tbsCertificate.subject, used->crl->tbsCertList.issuer);
 }
 
 // The report of the status check: the times, the data used and a revocation
