@@ -4,6 +4,7 @@
 #include "store/dbmanager.h"
 #include "store/dbtal.h"
 #include "store/revcache.h"
+#include "store/revmgr.h"
 
 #include "base/talexception.h"
 #include "pki/common/oids.h"
@@ -182,6 +183,44 @@ TEST(CrlDatabase, LatestCrlHonoursScopeAndLimit) {
     ASSERT_EQ(CRLDB_OK, db.findLatestCrl(*cert(c.cert), out, &reasons->tbsCertList.thisUpdate));
     EXPECT_TRUE(out);
   }
+}
+
+// A CRL from the database is read in place over its stored octets; its
+// entries still decide, and its digest is that of the octets openssl wrote.
+TEST(CrlDatabase, CrlsReadInPlaceDecideStatus) {
+  MemoryDb m("crldb-inplace");
+  CrlDatabase db(m.manager);
+  auto reasons = crl("crl-reasons.der");
+  ASSERT_EQ(CRLDB_OK, db.importCrl(*reasons));
+  auto user = cert("user.der");
+  std::unique_ptr<SignedCertRevList> stored;
+  ASSERT_EQ(CRLDB_OK, db.findLatestCrl(*user, stored, nullptr));
+  ASSERT_TRUE(stored);
+  EXPECT_TRUE(stored->isConstView());
+  EXPECT_TRUE(sameCrl(*stored, *reasons));
+  const auto der = revdouble::readFile(kDir + "crl-reasons.der");
+  EXPECT_EQ(der, std::vector<unsigned char>(stored->receivedEncoding(),
+                                            stored->receivedEncoding() + stored->receivedLength));
+
+  FixedPathClock clock(reasons->tbsCertList.thisUpdate.toTime64(true) + 60);
+  RevocationManager manager(clock, nullptr);
+  manager.database = &db;
+  const struct {
+    const char* cert;
+    uint32_t wwc;
+  } cases[] = {{"user.der", WWC_REVOKED}, {"user2.der", WWC_REVOKED}, {"dp-uri.der", WWC_OK}};
+  for (const auto& c : cases) {
+    CertificateItem item;
+    item.certificate = *cert(c.cert);
+    UsedRevocationData used;
+    RevocationArgs args;
+    ASSERT_EQ(0, manager.checkStatus(item, args, nullptr, *cert("ca.der"), nullptr, used));
+    EXPECT_EQ(c.wwc, item.wwc) << c.cert;
+    EXPECT_EQ(REVSTATE_FOUND, item.revocationState) << c.cert;
+    ASSERT_TRUE(used.crlToVerify) << c.cert;  // from the database: to be verified
+    EXPECT_TRUE(used.crlToVerify->isConstView()) << c.cert;
+  }
+  EXPECT_EQ(1u, manager.pendingCrls.size());  // held once
 }
 
 TEST(CrlDatabase, BuffersAndFailures) {
