@@ -161,13 +161,21 @@ void ASNbitstr::copyFrom(const ASNbitstr& other)
 
 bool ASNbitstr::operator==(const ASNbitstr& other) const
 {
-    int n = bitCount();
+    // Whole octets at once (signatures and keys are compared often), then the
+    // used bits of the last one; the unused bits do not count.
+    const int n = bitCount();
     if (n != other.bitCount())
         return false;
-    for (int i = 0; i < n; ++i)
-        if (getBit(i) != other.getBit(i))
-            return false;
-    return true;
+    if (n == 0)
+        return true;
+    const unsigned char* a = data() + 1;
+    const unsigned char* b = other.data() + 1;
+    const int whole = n / 8;
+    if (std::memcmp(a, b, static_cast<size_t>(whole)) != 0)
+        return false;
+    const int rest = n % 8;
+    const unsigned mask = (0xFFu << (8 - rest)) & 0xFFu;
+    return rest == 0 || ((a[whole] ^ b[whole]) & mask) == 0;
 }
 
 int ASNbitstr::decodeContent(GenericFile* in, int n)

@@ -172,36 +172,156 @@ const Extensions& crlExtensionsOf(const SignedCertRevList& crl) {
   return crl.tbsCertList.crlExtensions.inner;
 }
 
-int crlScope(const Extensions& extensions) {
+namespace {
+
+// The issuingDistributionPoint among `extensions`, null when absent; throws
+// as crlScope does when it does not decode or sets both only-flags.
+std::unique_ptr<IssuingDistributionPoint> readIssuingPoint(const Extensions& extensions) {
   const Extension* e = findExtensionByOid(extensions, id_ce_issuingDistributionPoint);
-  if (!e) return CRL_SCOPE_ALL;
-  IssuingDistributionPoint idp;
-  if (idp.decodeOctets(e->extnValue) < 1)
+  if (!e) return nullptr;
+  auto idp = std::make_unique<IssuingDistributionPoint>();
+  if (idp->decodeOctets(e->extnValue) < 1)
     throw TalApiException("Niepoprawny format rozszerzenia ISSUING_DISTRIBUTION_POINT w liście CRL",
                           ETAL_INV_CRL_FMT);
-  const bool ca = idp.onlyContainsCACerts.get();
-  const bool user = idp.onlyContainsUserCerts.get();
-  if (ca && user)
+  if (idp->onlyContainsCACerts.get() && idp->onlyContainsUserCerts.get())
     throw TalApiException(
         "Lista CRL, rozszerzenie ISSUING_DISTRIBUTION_POINT: pola onlyCACerts i onlyUserCerts nie "
         "mogą być jednocześnie ustawione",
         ETAL_INV_CRL_FMT);
-  return ca ? CRL_SCOPE_CA : user ? CRL_SCOPE_USER : CRL_SCOPE_ALL;
+  return idp;
 }
+
+int scopeOf(const IssuingDistributionPoint* idp) {
+  if (!idp) return CRL_SCOPE_ALL;
+  return idp->onlyContainsCACerts.get()     ? CRL_SCOPE_CA
+         : idp->onlyContainsUserCerts.get() ? CRL_SCOPE_USER
+                                            : CRL_SCOPE_ALL;
+}
+
+constexpr unsigned char GN_DIRECTORY_NAME = 0xA4;
+
+// One name of a distribution point: a directory name, compared as names are,
+// or another GeneralName, compared by its tag and octets.
+struct PointName {
+  bool directory = false;
+  DistinguishedName dn;
+  unsigned char tag = 0;
+  std::vector<unsigned char> octets;
+
+  bool operator==(const PointName& o) const {
+    return directory == o.directory && (directory ? dn == o.dn : tag == o.tag && octets == o.octets);
+  }
+};
+
+bool addGeneralName(const ASNany& name, std::vector<PointName>& out) {
+  const unsigned char* c = name.content();
+  const size_t n = c && name.length > 0 ? static_cast<size_t>(name.length) : 0;
+  PointName p;
+  if (name.getTag() == GN_DIRECTORY_NAME) {
+    if (n == 0) return false;
+    std::vector<unsigned char> der(c, c + n);
+    if (p.dn.decodeVector(der) != static_cast<int>(der.size())) return false;
+    p.directory = true;
+  } else {
+    p.tag = name.getTag();
+    if (n) p.octets.assign(c, c + n);
+  }
+  out.push_back(std::move(p));
+  return true;
+}
+
+bool addGeneralNames(const GeneralNames& names, std::vector<PointName>& out) {
+  for (POSITION pos = names.GetHeadPosition(); pos;)
+    if (!addGeneralName(*names.GetNext(pos), out)) return false;
+  return true;
+}
+
+// The names a distribution point name stands for: its fullName, or `base`
+// with nameRelativeToCRLIssuer appended (RFC 5280, 4.2.1.13).
+bool pointNames(const DistributionPointName& point, const DistinguishedName& base,
+                std::vector<PointName>& out) {
+  switch (point.chosenIndex()) {
+    case 0:
+      return addGeneralNames(point.fullName, out);
+    case 1: {
+      PointName p;
+      p.directory = true;
+      p.dn = base;
+      auto relative = std::make_unique<RDname>(point.nameRelativeToCRLIssuer);
+      if (!p.dn.AddTail(relative.get())) return false;
+      relative.release();
+      out.push_back(std::move(p));
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+bool anyInCommon(const std::vector<PointName>& a, const std::vector<PointName>& b) {
+  for (const PointName& x : a)
+    for (const PointName& y : b)
+      if (x == y) return true;
+  return false;
+}
+
+// A CRL whose issuingDistributionPoint names its distribution point covers a
+// certificate only when that name stands in one of the certificate's CRL
+// distribution points, or, for a point without a name, in its cRLIssuer (RFC
+// 5280, 6.3.3 (b)(2)(i)). A certificate without the extension has its issuer
+// as its only point.
+bool distributionPointCovers(const SignedCertificate& cert, const DistinguishedName& crlIssuer,
+                             const IssuingDistributionPoint& idp) {
+  std::vector<PointName> crlNames;
+  if (!pointNames(idp.distributionPoint, crlIssuer, crlNames)) return false;
+  const DistinguishedName& issuer = cert.tbsCertificate.issuer;
+  const Extension* e =
+      findExtensionByOid(cert.tbsCertificate.extensions.inner, id_ce_cRLDistributionPoints);
+  if (!e) {
+    PointName own;
+    own.directory = true;
+    own.dn = issuer;
+    return anyInCommon(crlNames, {own});
+  }
+  CRLDistributionPoints points;
+  if (points.decodeOctets(e->extnValue) < 1) return false;
+  for (POSITION pos = points.GetHeadPosition(); pos;) {
+    const DistributionPoint* dp = points.GetNext(pos);
+    std::vector<PointName> issuers, names;
+    if (dp->cRLIssuerPresent && !addGeneralNames(dp->cRLIssuer, issuers)) continue;
+    if (dp->distributionPointPresent) {
+      // A relative name extends the point's CRL issuer, else the certificate's issuer.
+      const DistinguishedName* base = &issuer;
+      for (const PointName& i : issuers)
+        if (i.directory) base = &i.dn;
+      if (pointNames(dp->distributionPoint, *base, names) && anyInCommon(crlNames, names))
+        return true;
+    } else if (anyInCommon(crlNames, issuers)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+int crlScope(const Extensions& extensions) { return scopeOf(readIssuingPoint(extensions).get()); }
 
 bool checkIssuingDistributionPoint(const SignedCertificate& cert, const DistinguishedName& crlIssuer,
                                    const Extensions& extensions) {
   if (!(cert.tbsCertificate.issuer == crlIssuer)) return false;
-  int scope;
+  std::unique_ptr<IssuingDistributionPoint> idp;
   try {
-    scope = crlScope(extensions);
+    idp = readIssuingPoint(extensions);
   } catch (const TalApiException&) {
     return false;  // a CRL of unreadable scope clears nothing
   }
+  const int scope = scopeOf(idp.get());
   const bool ca = cert.isCa();
   if (ca && scope == CRL_SCOPE_USER) return false;
   if (!ca && scope == CRL_SCOPE_CA) return false;
-  return true;
+  return !idp || !idp->distributionPointPresent ||
+         distributionPointCovers(cert, crlIssuer, *idp);
 }
 
 // ---------------------------------------------------------------------------
@@ -225,7 +345,11 @@ bool copyExtensions(const Extensions& from, Extensions& to) {
 std::unique_ptr<SignedCertRevList> decodeCrl(const DbBytes& der) {
   if (der.empty()) return nullptr;
   auto crl = std::make_unique<SignedCertRevList>();
-  if (crl->decodeVector(der) != static_cast<int>(der.size())) return nullptr;
+  // Read in place over a private copy: its digests and encodings are then the
+  // received octets, not a walk over every entry.
+  if (crl->decodeVector(der, static_cast<unsigned char>(ASN_FLAG_CONST | ASN_FLAG_COPY)) !=
+      static_cast<int>(der.size()))
+    return nullptr;
   return crl;
 }
 

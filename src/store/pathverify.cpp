@@ -1,11 +1,13 @@
 #include "store/pathverify.h"
 
 #include "base/commonerror.h"
+#include "crypto/hash/lvhashbase.h"
 #include "pki/common/extension.h"
 #include "pki/common/oids.h"
 #include "pki/x509/pathverifier.h"
 #include "store/crtstore.h"
 
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -125,8 +127,15 @@ void mergeCollector(PathCollector& from, PathCollector& into) {
   }
 }
 
+// A copy of the CRL, or the CRL itself shared with its keeper.
 void addEvidence(PathCollector& collector, const SignedCertRevList* crl,
-                 const BasicOCSPResponse* ocsp) {
+                 const std::shared_ptr<SignedCertRevList>& crlOwner, const BasicOCSPResponse* ocsp) {
+  if (crl && crlOwner.get() == crl) {
+    auto* v = new CrlOrOcspValue(crlOwner.get(), nullptr, 0);
+    v->sharedCrl = crlOwner;
+    collector.path.revocations.items.push_back(v);
+    crl = nullptr;
+  }
   std::unique_ptr<SignedCertRevList> c(crl ? new SignedCertRevList(*crl) : nullptr);
   // A response has no copy of its own: its DER is read again.
   std::unique_ptr<BasicOCSPResponse> o;
@@ -160,8 +169,11 @@ class NestingGuard {
 }  // namespace
 
 bool sameCrl(const SignedCertRevList& a, const SignedCertRevList& b) {
-  std::vector<unsigned char> x, y;
-  return a.encodeVector(x) > 0 && b.encodeVector(y) > 0 && x == y;
+  if (&a == &b) return true;
+  if (!(a.signature == b.signature)) return false;
+  unsigned char x[32], y[32];
+  return a.digest(LV_HASH_SHA256, x, sizeof x) == 1 && b.digest(LV_HASH_SHA256, y, sizeof y) == 1 &&
+         std::memcmp(x, y, sizeof x) == 0;
 }
 
 // ---- per-certificate extension checks ----
@@ -561,8 +573,8 @@ int PathVerification::checkRevocation(CertificateItem& item, const CertificateIt
   const bool critical = dps.freshestKind == DistributionPointsInfo::CRITICAL ||
                         dps.pointsKind == DistributionPointsInfo::CRITICAL;
   // The CRLs the status evaluation may point at live to the end.
-  std::unique_ptr<SignedCertRevList> downloaded;  // fetched in step 6
-  std::unique_ptr<SignedCertRevList> candidate;   // step 5
+  std::shared_ptr<SignedCertRevList> downloaded;  // fetched in step 6
+  std::shared_ptr<SignedCertRevList> candidate;   // step 5
   CrlList concerning;                             // step 4
   int r = 0;
   if (critical && !temporaryOnly) {
@@ -613,15 +625,21 @@ int PathVerification::checkRevocation(CertificateItem& item, const CertificateIt
       if (fetchCrls(dps.freshestUris, crlIssuer, fetched, false) == 0) {
         line("Pobrano świeżą liste ", "");
         SignedCertRevList* c = latest(fetched);
-        if (c && revocation->isNewCrl(*c)) candidate.reset(new SignedCertRevList(*c));
+        if (c && revocation->isNewCrl(*c)) {
+          // Moved out of the fetched list, not copied.
+          for (auto& f : fetched)
+            if (f.get() == c) candidate = std::move(f);
+        }
       } else {
         line("Pobranie listy ", " nie powiodło się");
       }
     }
     r = revocation->checkStatus(item, args, ocsp.get(), issuer, candidate.get(), used);
     if (r != 0) return r;
-    if (candidate && used.crl == candidate.get() && !used.crlToVerify)
-      used.crlToVerify.reset(new SignedCertRevList(*candidate));
+    if (candidate && used.crl == candidate.get()) {
+      used.crlOwner = candidate;
+      if (!used.crlToVerify) used.crlToVerify = candidate;
+    }
 
     // 6. A fresh CRL wanted.
     if (!temporaryOnly && (freshCrl || (item.freshCrlWanted & 0xFF) != 0)) {
@@ -647,13 +665,16 @@ int PathVerification::checkRevocation(CertificateItem& item, const CertificateIt
         if (revocation->isNewCrl(*c)) fresh.push_back(std::move(c));
       SignedCertRevList* newest = latest(fresh);
       if (newest) {
-        downloaded.reset(new SignedCertRevList(*newest));
+        for (auto& f : fresh)
+          if (f.get() == newest) downloaded = std::move(f);
         UsedRevocationData again;
         r = revocation->checkStatus(item, args, ocsp.get(), issuer, downloaded.get(), again);
         if (r != 0) return r;
         used = std::move(again);
-        if (used.crl == downloaded.get() && !used.crlToVerify)
-          used.crlToVerify.reset(new SignedCertRevList(*downloaded));
+        if (used.crl == downloaded.get()) {
+          used.crlOwner = downloaded;
+          if (!used.crlToVerify) used.crlToVerify = downloaded;
+        }
       }
     }
 
@@ -664,7 +685,7 @@ int PathVerification::checkRevocation(CertificateItem& item, const CertificateIt
       if (verifyFetched(*used.crlToVerify, message) == 0) {
         revocation->recordVerifiedCrl(*used.crlToVerify);
         out << "Lista CRL zweryfikowana\r\n";
-        if (downloaded && sameCrl(*downloaded, *used.crlToVerify))
+        if (downloaded && used.crlToVerify == downloaded)
           revocation->rememberCrl(*used.crlToVerify);
       } else {
         out << "Błąd weryfikacji listy CRL: " << message.c_str() << "\r\n";
@@ -679,6 +700,6 @@ int PathVerification::checkRevocation(CertificateItem& item, const CertificateIt
   // 8. The evidence used goes with the path's data.
   if (collector && item.revocationState != REVSTATE_NONE &&
       item.revocationState != REVSTATE_NO_DATA)
-    addEvidence(*collector, used.crl, used.ocsp);
+    addEvidence(*collector, used.crl, used.crlOwner, used.ocsp);
   return 0;
 }

@@ -13,6 +13,7 @@
 #include "store/pathbuild.h"  // the path purposes
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -55,12 +56,22 @@ enum RevocationSource : uint32_t { REVSOURCE_NONE = 0, REVSOURCE_CRL = 1, REVSOU
 // met on the way second.
 using PathCollector = ValidationData;
 
+// The signature's revocation references (its complete revocation refs) and
+// how one is matched against a response or a CRL; the XAdES matchers live
+// above this layer. With a list, only data some reference of its kind
+// matches is taken from the signature's responses and the CRL lists.
+struct RevocationReferences {
+  const SignatureCrlOrOcspRefs* list = nullptr;
+  std::function<bool(const OcspRefRecord&, const BasicOCSPResponse&)> matchOcsp;
+  std::function<bool(const CrlRefRecord&, const SignedCertRevList&)> matchCrl;
+};
+
 // What verifyPath hands through to the revocation manager unchanged.
 struct RevocationArgs {
   const X509time* timemark = nullptr;  // the signing time, none when null
   const X509time* time = nullptr;      // the instant asked about; null: now
   bool strict = false;
-  const void* references = nullptr;  // the signature's revocation references
+  const RevocationReferences* references = nullptr;  // none: no references given
   bool offline = false;
   // CRLs the caller already holds as evidence; such a CRL is not verified again.
   const SignatureRevValues* knownCrls = nullptr;
@@ -73,9 +84,12 @@ using CrlList = std::vector<std::unique_ptr<SignedCertRevList>>;
 struct UsedRevocationData {
   const SignedCertRevList* crl = nullptr;
   const BasicOCSPResponse* ocsp = nullptr;
+  // The keeper of `crl` when it is shared (the revocation manager's lists),
+  // null otherwise: evidence shares it instead of copying it.
+  std::shared_ptr<SignedCertRevList> crlOwner;
   // A CRL the evaluation took from the pending list or the database, which the
-  // path verification must verify (null when none).
-  std::unique_ptr<SignedCertRevList> crlToVerify;
+  // path verification must verify (null when none); shared with its list.
+  std::shared_ptr<SignedCertRevList> crlToVerify;
 };
 
 // What the path verification asks of the revocation manager, the network
@@ -175,5 +189,7 @@ class PathVerification {
   int nesting = 0;
 };
 
-// Equal DER encodings.
+// Equal CRLs: the same object, or equal signature values and equal SHA-256
+// digests of their encodings (the received octets of a CRL read in place).
+// The encodings are never built side by side: a CRL may hold millions of entries.
 bool sameCrl(const SignedCertRevList& a, const SignedCertRevList& b);

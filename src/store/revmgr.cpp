@@ -57,13 +57,45 @@ bool holdInstructionOtherThanNone(const Extensions& exts) {
   return !(oid == id_holdinstruction_none);
 }
 
+// The signature's references admit the data: none were given, or one of
+// their kind matches it.
+template <class Data, class Record, class Match>
+bool referenced(const RevocationReferences* refs, int32_t kind, Record SignatureCrlOrOcspRef::*record,
+                const Match& match, const Data& data) {
+  if (!refs || !refs->list) return true;
+  for (const SignatureCrlOrOcspRef* ref : refs->list->items)
+    if (ref && ref->kind == kind && match && match(ref->*record, data)) return true;
+  return false;
+}
+
+bool referencedResponse(const RevocationReferences* refs, const BasicOCSPResponse& response) {
+  return referenced(refs, SignatureCrlOrOcspRef::OCSP, &SignatureCrlOrOcspRef::ocsp,
+                    refs ? refs->matchOcsp : nullptr, response);
+}
+
+bool referencedCrl(const RevocationReferences* refs, const SignedCertRevList& crl) {
+  return referenced(refs, SignatureCrlOrOcspRef::CRL, &SignatureCrlOrOcspRef::crl,
+                    refs ? refs->matchCrl : nullptr, crl);
+}
+
+// Sets a collector slot for as long as it lives.
+class Collecting {
+ public:
+  Collecting(PathCollector*& slot, PathCollector* collector) : slot(slot), saved(slot) {
+    slot = collector;
+  }
+  ~Collecting() { slot = saved; }
+  Collecting(const Collecting&) = delete;
+  Collecting& operator=(const Collecting&) = delete;
+
+ private:
+  PathCollector*& slot;
+  PathCollector* saved;
+};
+
 }  // namespace
 
-// Equal CRLs; the signature values are compared first, so CRLs that differ
-// are told apart without encoding them (a CRL may hold millions of entries).
-bool equalCrls(const SignedCertRevList& a, const SignedCertRevList& b) {
-  return &a == &b || (a.signature == b.signature && sameCrl(a, b));
-}
+bool equalCrls(const SignedCertRevList& a, const SignedCertRevList& b) { return sameCrl(a, b); }
 
 bool sameSignatureValue(const SignedCertRevList& a, const SignedCertRevList& b) {
   return &a == &b || (a.signature == b.signature && a.tbsCertList.issuer == b.tbsCertList.issuer);
@@ -203,27 +235,35 @@ const SingleResponse* RevocationManager::findSingleResponse(const BasicOCSPRespo
 }
 
 const CRLentry* RevocationManager::findEntry(const SignedCertRevList& crl,
+                                             const std::shared_ptr<SignedCertRevList>* owner,
                                              const ASNinteger& serial) {
   std::vector<unsigned char> key = signatureKey(crl);
   auto it = indexes.find(key);
+  // The CRL the index was built for, or an equal one (the index keeps its CRL
+  // alive, so the same address is the same CRL).
   if (it == indexes.end() || !equalCrls(*it->second.crl, crl)) {
     IndexedCrl x;
-    x.crl.reset(new SignedCertRevList(crl));
+    if (owner && owner->get() == &crl)
+      x.crl = *owner;
+    else
+      x.crl = std::make_shared<const SignedCertRevList>(crl);
     x.index.reset(new CrlSerialIndex(*x.crl));
     it = indexes.insert_or_assign(std::move(key), std::move(x)).first;
   }
   return it->second.index->find(serial);
 }
 
-const SignedCertRevList* RevocationManager::chooseFromList(const CrlList& list,
-                                                           const SignedCertificate& cert) {
-  const SignedCertRevList* choice = nullptr;
+const std::shared_ptr<SignedCertRevList>* RevocationManager::chooseFromList(
+    const SharedCrlList& list, const SignedCertificate& cert, const RevocationReferences* refs) {
+  const std::shared_ptr<SignedCertRevList>* choice = nullptr;
   for (const auto& c : list) {
     // A CRL of the lists is held to its scope like any other.
-    if (!checkIssuingDistributionPoint(cert, c->tbsCertList.issuer, crlExtensionsOf(*c))) continue;
-    if (!choice || (choice->tbsCertList.thisUpdate < c->tbsCertList.thisUpdate &&
+    if (!checkIssuingDistributionPoint(cert, c->tbsCertList.issuer, crlExtensionsOf(*c)) ||
+        !referencedCrl(refs, *c))
+      continue;
+    if (!choice || ((*choice)->tbsCertList.thisUpdate < c->tbsCertList.thisUpdate &&
                     insideValidity(cert.tbsCertificate, c->tbsCertList.thisUpdate)))
-      choice = c.get();
+      choice = &c;
   }
   return choice;
 }
@@ -295,17 +335,23 @@ int RevocationManager::checkStatus(CertificateItem& item, const RevocationArgs& 
   item.wwc = WWC_OK;
 
   const SignedCertRevList* crl = givenCrl;
+  // The list entry holding `crl` when it comes from the lists (shared, never copied).
+  std::shared_ptr<SignedCertRevList> held;
   std::unique_ptr<SignedCertRevList> fromDatabase;
   if (!crl) {
-    const SignedCertRevList* verified = chooseFromList(verifiedCrls, cert);
-    const SignedCertRevList* pending = chooseFromList(pendingCrls, cert);
-    crl = verified;
+    const std::shared_ptr<SignedCertRevList>* verified =
+        chooseFromList(verifiedCrls, cert, args.references);
+    const std::shared_ptr<SignedCertRevList>* pending =
+        chooseFromList(pendingCrls, cert, args.references);
+    if (verified) held = *verified;
     bool toVerify = false;
-    if (pending && (!verified || (verified->tbsCertList.thisUpdate < pending->tbsCertList.thisUpdate &&
-                                  insideValidity(tbs, pending->tbsCertList.thisUpdate)))) {
-      crl = pending;
+    if (pending &&
+        (!verified || ((*verified)->tbsCertList.thisUpdate < (*pending)->tbsCertList.thisUpdate &&
+                       insideValidity(tbs, (*pending)->tbsCertList.thisUpdate)))) {
+      held = *pending;
       toVerify = true;
     }
+    crl = held.get();
     if (database && !args.offline) {
       // A database failure is not a verdict: the check goes on without it.
       if (database->findLatestCrl(cert, fromDatabase, crl ? &crl->tbsCertList.thisUpdate : nullptr) !=
@@ -319,16 +365,18 @@ int RevocationManager::checkStatus(CertificateItem& item, const RevocationArgs& 
       }
       if (fromDatabase && (!crl || (crl->tbsCertList.thisUpdate < fromDatabase->tbsCertList.thisUpdate &&
                                     insideValidity(tbs, fromDatabase->tbsCertList.thisUpdate)))) {
-        bool held = false;
-        for (const auto& p : pendingCrls) held = held || equalCrls(*p, *fromDatabase);
-        if (!held) pendingCrls.emplace_back(new SignedCertRevList(*fromDatabase));
-        crl = pendingCrls.back().get();
+        held = nullptr;
         for (const auto& p : pendingCrls)
-          if (equalCrls(*p, *fromDatabase)) crl = p.get();
+          if (!held && equalCrls(*p, *fromDatabase)) held = p;
+        if (!held) {
+          held = std::shared_ptr<SignedCertRevList>(std::move(fromDatabase));
+          pendingCrls.push_back(held);
+        }
+        crl = held.get();
         toVerify = true;
       }
     }
-    if (crl && toVerify) used.crlToVerify.reset(new SignedCertRevList(*crl));
+    if (crl && toVerify) used.crlToVerify = held;
   }
 
   const SingleResponse* single = nullptr;
@@ -382,17 +430,19 @@ int RevocationManager::checkStatus(CertificateItem& item, const RevocationArgs& 
 
   item.revocationSource = useCrl ? REVSOURCE_CRL : REVSOURCE_OCSP;
   item.time1 = thisUpdate;  // the data's thisUpdate, read with the source
-  if (useCrl)
+  if (useCrl) {
     used.crl = crl;
-  else
+    if (held.get() == crl) used.crlOwner = held;
+  } else {
     used.ocsp = ocsp;
+  }
 
   // The listed entry.
   const X509time* revocationDate = nullptr;
   const Extensions* exts = nullptr;
   long reason = -1;
   if (useCrl) {
-    const CRLentry* e = findEntry(*crl, tbs.serialNumber);
+    const CRLentry* e = findEntry(*crl, held.get() == crl ? &held : nullptr, tbs.serialNumber);
     if (!e) return 0;
     revocationDate = &e->revocationDate;
     exts = &e->crlEntryExtensions;
@@ -433,9 +483,9 @@ int RevocationManager::checkStatus(CertificateItem& item, const RevocationArgs& 
 // Moves the CRLs of `list` for which `drop` holds to the retired list: a
 // status evaluation of an enclosing verification may still point at them.
 template <class Drop>
-void RevocationManager::retire(CrlList& list, Drop drop) {
+void RevocationManager::retire(SharedCrlList& list, Drop drop) {
   auto keep = std::stable_partition(list.begin(), list.end(),
-                                    [&](const std::unique_ptr<SignedCertRevList>& c) { return !drop(c); });
+                                    [&](const std::shared_ptr<SignedCertRevList>& c) { return !drop(c); });
   for (auto it = keep; it != list.end(); ++it) retiredCrls.push_back(std::move(*it));
   list.erase(keep, list.end());
 }
@@ -444,17 +494,23 @@ void RevocationManager::recordVerifiedCrl(const SignedCertRevList& crl) {
   ASNinteger number, other;
   const Extension* n = findExtensionByOid(crlExtensionsOf(crl), id_ce_cRLNumber);
   const bool hasNumber = n && number.decodeOctets(n->extnValue) > 0;
-  auto sameNumber = [&](const std::unique_ptr<SignedCertRevList>& c) {
+  auto sameNumber = [&](const std::shared_ptr<SignedCertRevList>& c) {
     if (!(c->tbsCertList.issuer == crl.tbsCertList.issuer)) return false;
     const Extension* m = findExtensionByOid(crlExtensionsOf(*c), id_ce_cRLNumber);
     const bool has = m && other.decodeOctets(m->extnValue) > 0;
     return has == hasNumber && (!has || other.equals(number));
   };
-  std::unique_ptr<SignedCertRevList> copy(new SignedCertRevList(crl));
+  // A list entry that is this very CRL moves over (or stays); anything else is copied.
+  std::shared_ptr<SignedCertRevList> entry;
+  for (const SharedCrlList* list : {&verifiedCrls, &pendingCrls})
+    for (const auto& p : *list)
+      if (p.get() == &crl) entry = p;
+  if (!entry) entry = std::make_shared<SignedCertRevList>(crl);
   retire(verifiedCrls, sameNumber);
-  retire(pendingCrls,
-         [&](const std::unique_ptr<SignedCertRevList>& c) { return sameSignatureValue(*c, *copy); });
-  verifiedCrls.push_back(std::move(copy));
+  retire(pendingCrls, [&](const std::shared_ptr<SignedCertRevList>& c) {
+    return sameSignatureValue(*c, *entry);
+  });
+  verifiedCrls.push_back(std::move(entry));
 }
 
 void RevocationManager::demoteVerifiedCrls() {
@@ -462,7 +518,7 @@ void RevocationManager::demoteVerifiedCrls() {
   retiredCrls.clear();
   for (auto& v : verifiedCrls) {
     retire(pendingCrls,
-           [&](const std::unique_ptr<SignedCertRevList>& c) { return sameSignatureValue(*c, *v); });
+           [&](const std::shared_ptr<SignedCertRevList>& c) { return sameSignatureValue(*c, *v); });
     pendingCrls.push_back(std::move(v));
   }
   verifiedCrls.clear();
@@ -699,7 +755,8 @@ int RevocationManager::verifyResponder(const BasicOCSPResponse& response,
   if (!trusted) {
     RevocationArgs at;
     at.time = &response.tbsResponseData.producedAt;
-    const int r = environment ? environment->verifyCertificatePath(*responder, PATH_PURPOSE_OCSP, at)
+    const int r = environment ? environment->verifyCertificatePathCollecting(*responder, PATH_PURPOSE_OCSP,
+                                                                               at, collecting)
                               : PATH_RESULT_NO_PATH;
     if (r != 0) return r;
   }
@@ -765,12 +822,14 @@ int RevocationManager::crlIssuerCandidate(const SignedCertRevList& crl,
       return 4;
   }
   if (pathKnown) return 0;
-  return environment ? environment->verifyCertificatePath(issuer, PATH_PURPOSE_CRL_ISSUER, args)
+  return environment ? environment->verifyCertificatePathCollecting(issuer, PATH_PURPOSE_CRL_ISSUER,
+                                                                     args, collecting)
                      : PATH_RESULT_NO_PATH;
 }
 
 int RevocationManager::verifyCrl(const SignedCertRevList& crl, const RevocationArgs& args,
-                                 bool* expired) {
+                                 bool* expired, PathCollector* collector) {
+  Collecting scope(collecting, collector);
   const TBSCertRevList& tbs = crl.tbsCertList;
   X509time now;
   const X509time* reference = args.timemark ? args.timemark : args.time;
@@ -812,7 +871,7 @@ int RevocationManager::verifyCrl(const SignedCertRevList& crl, const RevocationA
   if (hasAkid) {
     // The path's end certificate signed the CRL and must be a CA.
     SignedCertificate end;
-    result = environment ? environment->verifyPathByKeyId(tbs.issuer, akid, args, end)
+    result = environment ? environment->verifyPathByKeyIdCollecting(tbs.issuer, akid, args, end, collecting)
                          : PATH_RESULT_NO_PATH;
     if (result != 0) return result;
     result = crlIssuerCandidate(crl, end, args, true);
@@ -861,9 +920,13 @@ std::unique_ptr<BasicOCSPResponse> RevocationManager::acceptAnswer(const OCSPRes
 }
 
 std::unique_ptr<BasicOCSPResponse> RevocationManager::findOcspResponse(
-    const SignedCertificate& cert, const SignedCertificate& issuer, const RevocationArgs& args) {
+    const SignedCertificate& cert, const SignedCertificate& issuer, const RevocationArgs& args,
+    PathCollector* collector) {
+  Collecting scope(collecting, collector);
   for (const BasicOCSPResponse* r : signatureOcsp) {
-    if (!r || !findSingleResponse(*r, cert, issuer, args.time)) continue;
+    if (!r || !findSingleResponse(*r, cert, issuer, args.time) ||
+        !referencedResponse(args.references, *r))
+      continue;
     if (!verifyOcspResponse(*r, cert, issuer, args.time)) continue;
     out() << "Znaleziono odpowiedź OCSP w podpisie archiwalnym.\r\n";
     return copyResponse(*r);

@@ -46,6 +46,19 @@ class RevocationEnvironment {
                                 const RevocationArgs&, SignedCertificate& /*end*/) {
     return PATH_RESULT_NO_PATH;
   }
+  // The two verifications above, the nested path verification collecting the
+  // certificates and revocation data it meets into `collector` (null: none).
+  // By default nothing is collected.
+  virtual int verifyCertificatePathCollecting(const SignedCertificate& cert, int32_t purpose,
+                                              const RevocationArgs& args, PathCollector*) {
+    return verifyCertificatePath(cert, purpose, args);
+  }
+  virtual int verifyPathByKeyIdCollecting(const DistinguishedName& name,
+                                          const AuthorityKeyIdentifier& akid,
+                                          const RevocationArgs& args, SignedCertificate& end,
+                                          PathCollector*) {
+    return verifyPathByKeyId(name, akid, args, end);
+  }
   // The context's record of certificates met.
   virtual void rememberCertificate(const SignedCertificate&) {}
 };
@@ -77,8 +90,13 @@ enum : int { OCSP_RESPONDER_OTHER = 0, OCSP_RESPONDER_GOOD = 1, OCSP_RESPONDER_M
 // it does not encode.
 std::unique_ptr<BasicOCSPResponse> copyResponse(const BasicOCSPResponse& response);
 
-// Equal CRLs, told apart by their signature values before their encodings.
+// Equal CRLs (sameCrl): the same object, or equal signature values and
+// digests of their encodings.
 bool equalCrls(const SignedCertRevList& a, const SignedCertRevList& b);
+
+// CRLs the revocation manager keeps, shared with the evidence and the checks
+// that use them rather than copied (a CRL may hold millions of entries).
+using SharedCrlList = std::vector<std::shared_ptr<SignedCertRevList>>;
 // One signature value of one issuer: equal CRLs, or a copy of a genuine CRL's
 // signature over other contents, which cannot verify. Enough where a pending
 // CRL is dropped as a duplicate (never to take a CRL as verified).
@@ -95,11 +113,11 @@ class RevocationManager {
   // Option 27: CA certificates are graded strictly too.
   bool strictForCa = false;
 
-  CrlList verifiedCrls;
-  CrlList pendingCrls;
+  SharedCrlList verifiedCrls;
+  SharedCrlList pendingCrls;
   // CRLs dropped from the two lists during a verification, kept alive until
   // the next demoteVerifiedCrls.
-  CrlList retiredCrls;
+  SharedCrlList retiredCrls;
 
   // The status of the item's certificate (PathRevocation::checkStatus). A CRL
   // taken from the pending list or the database is handed back in
@@ -138,11 +156,13 @@ class RevocationManager {
   std::vector<std::unique_ptr<BasicOCSPResponse>> ocspCache;
 
   // A verified response for the certificate, or null: the signature's
-  // responses, then (online) the cache, the configured servers and the
+  // responses (those the references admit), then (online) the cache, the configured servers and the
   // certificate's OCSP access locations.
+  // The responder's path verification collects into `collector` (null: none).
   std::unique_ptr<BasicOCSPResponse> findOcspResponse(const SignedCertificate& cert,
                                                       const SignedCertificate& issuer,
-                                                      const RevocationArgs& args);
+                                                      const RevocationArgs& args,
+                                                      PathCollector* collector = nullptr);
   void clearUsedLists();
 
   // The request for one certificate; false when it cannot be built.
@@ -166,8 +186,10 @@ class RevocationManager {
   // signature does not verify with its issuer's key; 4 unsupported
   // extensions or a signature check error; 7 a trust point's check failed;
   // 10 no issuer; else the issuer path's failure. `expired`, when given, is
-  // set when nextUpdate passed (that alone does not fail it).
-  int verifyCrl(const SignedCertRevList& crl, const RevocationArgs& args, bool* expired = nullptr);
+  // set when nextUpdate passed (that alone does not fail it). The issuer's
+  // path verification collects into `collector` (null: none).
+  int verifyCrl(const SignedCertRevList& crl, const RevocationArgs& args, bool* expired = nullptr,
+                PathCollector* collector = nullptr);
 
   // Responses this manager verified for the used-data record.
   std::vector<std::unique_ptr<BasicOCSPResponse>> usedResponses;
@@ -175,7 +197,7 @@ class RevocationManager {
  private:
   ReportStream& out();
   template <class Drop>
-  void retire(CrlList& list, Drop drop);
+  void retire(SharedCrlList& list, Drop drop);
   void writeTime(const X509time& t);
   void reportCrl(const SignedCertRevList& crl);
   void reportResponse(const BasicOCSPResponse& response, const SingleResponse& single);
@@ -194,14 +216,23 @@ class RevocationManager {
                                                   const X509time* time, bool& stop);
   bool delegatedResponder(const SignedCertificate& candidate, const SignedCertificate& cert,
                           const SignedCertificate& issuer);
-  const CRLentry* findEntry(const SignedCertRevList& crl, const ASNinteger& serial);
-  const SignedCertRevList* chooseFromList(const CrlList& list, const SignedCertificate& cert);
+  // The CRL's entry for the serial through its index (built once per CRL);
+  // `owner`, when given, keeps the CRL alive for its index (no copy).
+  const CRLentry* findEntry(const SignedCertRevList& crl,
+                            const std::shared_ptr<SignedCertRevList>* owner,
+                            const ASNinteger& serial);
+  const std::shared_ptr<SignedCertRevList>* chooseFromList(const SharedCrlList& list,
+                                                           const SignedCertificate& cert,
+                                                           const RevocationReferences* refs);
 
   const PathClock& clock;
   ReportStream* report;
-  // Serial indexes of the CRLs met, by their signature value: built once per CRL.
+  // The collector of the OCSP search or CRL verification under way.
+  PathCollector* collecting = nullptr;
+  // Serial indexes of the CRLs met, by their signature value: built once per
+  // CRL, which the index keeps alive (shared with the lists, or a copy).
   struct IndexedCrl {
-    std::unique_ptr<SignedCertRevList> crl;
+    std::shared_ptr<const SignedCertRevList> crl;
     std::unique_ptr<CrlSerialIndex> index;
   };
   std::map<std::vector<unsigned char>, IndexedCrl> indexes;

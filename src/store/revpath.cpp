@@ -2,8 +2,8 @@
 
 namespace {
 
-template <class Same>
-bool held(const CrlList& list, const SignedCertRevList& crl, Same same) {
+template <class List, class Same>
+bool held(const List& list, const SignedCertRevList& crl, Same same) {
   for (const auto& c : list)
     if (same(*c, crl)) return true;
   return false;
@@ -13,8 +13,8 @@ bool held(const CrlList& list, const SignedCertRevList& crl, Same same) {
 
 std::unique_ptr<BasicOCSPResponse> ManagedRevocation::findOcspResponse(
     const SignedCertificate& cert, const SignedCertificate& issuer, const RevocationArgs& args,
-    PathCollector&) {
-  return manager.findOcspResponse(cert, issuer, args);
+    PathCollector& collector) {
+  return manager.findOcspResponse(cert, issuer, args, &collector);
 }
 
 int ManagedRevocation::checkStatus(CertificateItem& item, const RevocationArgs& args,
@@ -35,8 +35,8 @@ bool ManagedRevocation::isNewCrl(const SignedCertRevList& crl) {
 }
 
 int ManagedRevocation::verifyCrl(const SignedCertRevList& crl, const RevocationArgs& args,
-                                 PathCollector&, std::string& message) {
-  const int r = manager.verifyCrl(crl, args);
+                                 PathCollector& collector, std::string& message) {
+  const int r = manager.verifyCrl(crl, args, nullptr, &collector);
   if (r != 0) message = "kod " + std::to_string(r);
   return r;
 }

@@ -274,6 +274,39 @@ TEST(CoreBitString, Construction)
     EXPECT_TRUE(z == x);
 }
 
+// Equality counts the used bits only, the last octet's as well as whole ones.
+TEST(CoreBitString, EqualityByBits)
+{
+    const Bytes longA(300, 0x5A);
+    Bytes longB = longA;
+    longB[150] = 0x5B;
+    const struct {
+        Bytes a;
+        int unusedA;
+        Bytes b;
+        int unusedB;
+        bool equal;
+    } cases[] = {
+        {H("F0"), 4, H("FF"), 4, true},            // unused bits differ
+        {H("F0"), 4, H("E0"), 4, false},           // the last used bit differs
+        {H("80"), 7, H("80"), 6, false},           // one bit against two
+        {H("12 34"), 0, H("12 34"), 0, true},
+        {H("12 34"), 0, H("13 34"), 0, false},     // the first octet
+        {H("12 34"), 0, H("12 35"), 0, false},     // the last bit of a whole octet
+        {H("12 34 C0"), 6, H("12 34 FF"), 6, true},
+        {H("12 34 C0"), 6, H("12 34 80"), 6, false},
+        {longA, 0, longA, 0, true},
+        {longA, 0, longB, 0, false},
+    };
+    for (const auto& c : cases) {
+        ASNbitstr x, y;
+        ASSERT_EQ(x.set(c.a.data(), static_cast<int>(c.a.size()), c.unusedA), 1);
+        ASSERT_EQ(y.set(c.b.data(), static_cast<int>(c.b.size()), c.unusedB), 1);
+        EXPECT_EQ(c.equal, x == y) << hexOf(c.a) << " " << hexOf(c.b);
+        EXPECT_EQ(c.equal, y == x);
+    }
+}
+
 TEST(CoreBitString, UnusedBitsRefusedEverywhere)
 {
     for (const char* bad : {"03 02 08 00", "03 02 FF 00", "03 01 03"}) {

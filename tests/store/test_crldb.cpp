@@ -4,6 +4,7 @@
 #include "store/dbmanager.h"
 #include "store/dbtal.h"
 #include "store/revcache.h"
+#include "store/revmgr.h"
 
 #include "base/talexception.h"
 #include "pki/common/oids.h"
@@ -84,6 +85,12 @@ TEST(CrlScope, BothOnlyFlagsOrUndecodableRefusedWithCode88) {
   }
 }
 
+// checkIssuingDistributionPoint over two fixture files.
+bool admits(const char* certFile, const char* crlFile) {
+  auto l = crl(crlFile);
+  return checkIssuingDistributionPoint(*cert(certFile), l->tbsCertList.issuer, crlExtensionsOf(*l));
+}
+
 TEST(CrlScope, CertificateKindAgainstScopeAndIssuer) {
   const struct {
     const char* cert;
@@ -95,12 +102,28 @@ TEST(CrlScope, CertificateKindAgainstScopeAndIssuer) {
       {"user.der", "crl-ca-only.der", false},    {"subca.der", "crl-ca-only.der", true},
       {"ca.der", "crl-reasons.der", false},  // ca.der is issued by the root
   };
-  for (const auto& c : cases) {
-    auto l = crl(c.crl);
-    EXPECT_EQ(c.admitted, checkIssuingDistributionPoint(*cert(c.cert), l->tbsCertList.issuer,
-                                                        crlExtensionsOf(*l)))
-        << c.cert << " " << c.crl;
-  }
+  for (const auto& c : cases) EXPECT_EQ(c.admitted, admits(c.cert, c.crl)) << c.cert << " " << c.crl;
+}
+
+// A CRL whose issuingDistributionPoint names its point covers only the
+// certificates that name that point (RFC 5280, 6.3.3 (b)(2)(i)); a
+// certificate without cRLDistributionPoints has its issuer as its point.
+TEST(CrlScope, DistributionPointNames) {
+  const struct {
+    const char* cert;
+    const char* crl;
+    bool admitted;
+  } cases[] = {
+      {"user.der", "crl-dp-a.der", false},        {"user.der", "crl-dp-issuer.der", true},
+      {"user.der", "crl-dp-rel1.der", false},     {"user.der", "crl-reasons.der", true},
+      {"dp-uri.der", "crl-dp-a.der", true},       {"dp-uri.der", "crl-dp-b.der", false},
+      {"dp-uri.der", "crl-dp-issuer.der", false}, {"dp-uri.der", "crl-reasons.der", true},
+      {"dp-rel.der", "crl-dp-rel1.der", true},    {"dp-rel.der", "crl-dp-rel2.der", false},
+      {"dp-rel.der", "crl-dp-joined.der", true},  {"dp-rel.der", "crl-dp-a.der", false},
+      {"dp-issuer.der", "crl-dp-issuer.der", true}, {"dp-issuer.der", "crl-dp-a.der", false},
+      {"dp-issuer.der", "crl-dp-joined.der", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.admitted, admits(c.cert, c.crl)) << c.cert << " " << c.crl;
 }
 
 TEST(CrlDatabase, ImportKeepsTheNewestOfEachIssuerAndScope) {
@@ -160,6 +183,44 @@ TEST(CrlDatabase, LatestCrlHonoursScopeAndLimit) {
     ASSERT_EQ(CRLDB_OK, db.findLatestCrl(*cert(c.cert), out, &reasons->tbsCertList.thisUpdate));
     EXPECT_TRUE(out);
   }
+}
+
+// A CRL from the database is read in place over its stored octets; its
+// entries still decide, and its digest is that of the octets openssl wrote.
+TEST(CrlDatabase, CrlsReadInPlaceDecideStatus) {
+  MemoryDb m("crldb-inplace");
+  CrlDatabase db(m.manager);
+  auto reasons = crl("crl-reasons.der");
+  ASSERT_EQ(CRLDB_OK, db.importCrl(*reasons));
+  auto user = cert("user.der");
+  std::unique_ptr<SignedCertRevList> stored;
+  ASSERT_EQ(CRLDB_OK, db.findLatestCrl(*user, stored, nullptr));
+  ASSERT_TRUE(stored);
+  EXPECT_TRUE(stored->isConstView());
+  EXPECT_TRUE(sameCrl(*stored, *reasons));
+  const auto der = revdouble::readFile(kDir + "crl-reasons.der");
+  EXPECT_EQ(der, std::vector<unsigned char>(stored->receivedEncoding(),
+                                            stored->receivedEncoding() + stored->receivedLength));
+
+  FixedPathClock clock(reasons->tbsCertList.thisUpdate.toTime64(true) + 60);
+  RevocationManager manager(clock, nullptr);
+  manager.database = &db;
+  const struct {
+    const char* cert;
+    uint32_t wwc;
+  } cases[] = {{"user.der", WWC_REVOKED}, {"user2.der", WWC_REVOKED}, {"dp-uri.der", WWC_OK}};
+  for (const auto& c : cases) {
+    CertificateItem item;
+    item.certificate = *cert(c.cert);
+    UsedRevocationData used;
+    RevocationArgs args;
+    ASSERT_EQ(0, manager.checkStatus(item, args, nullptr, *cert("ca.der"), nullptr, used));
+    EXPECT_EQ(c.wwc, item.wwc) << c.cert;
+    EXPECT_EQ(REVSTATE_FOUND, item.revocationState) << c.cert;
+    ASSERT_TRUE(used.crlToVerify) << c.cert;  // from the database: to be verified
+    EXPECT_TRUE(used.crlToVerify->isConstView()) << c.cert;
+  }
+  EXPECT_EQ(1u, manager.pendingCrls.size());  // held once
 }
 
 TEST(CrlDatabase, BuffersAndFailures) {

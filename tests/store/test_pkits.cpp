@@ -108,20 +108,32 @@ struct ManagerContext : RevocationEnvironment {
     for (auto& c : suite->intermediates)
       if (c->tbsCertificate.issuer == name) out.AddTail(new SignedCertificate(*c));
   }
-  int verified(CertificatePath& path, int32_t purpose, const RevocationArgs& args) {
-    return verification->verifyPath(path, args, false, purpose, true, nullptr, nullptr);
+  int verified(CertificatePath& path, int32_t purpose, const RevocationArgs& args,
+               PathCollector* collector = nullptr) {
+    return verification->verifyPath(path, args, false, purpose, true, nullptr, collector);
   }
   int verifyCertificatePath(const SignedCertificate& cert, int32_t purpose,
                             const RevocationArgs& args) override {
+    return verifyCertificatePathCollecting(cert, purpose, args, nullptr);
+  }
+  // The nested verifications collect into the collector of the one that met them.
+  int verifyCertificatePathCollecting(const SignedCertificate& cert, int32_t purpose,
+                                      const RevocationArgs& args,
+                                      PathCollector* collector) override {
     MemFile text;
     ReportStream report(&text);
     PathBuilder builder(*manager, *build, report);
     CertificatePath path;
     const int r = builder.buildPathForCertificate(path, cert, purpose, true);
-    return r != 0 ? r : verified(path, purpose, args);
+    return r != 0 ? r : verified(path, purpose, args, collector);
   }
   int verifyPathByKeyId(const DistinguishedName& name, const AuthorityKeyIdentifier& akid,
                         const RevocationArgs& args, SignedCertificate& end) override {
+    return verifyPathByKeyIdCollecting(name, akid, args, end, nullptr);
+  }
+  int verifyPathByKeyIdCollecting(const DistinguishedName& name, const AuthorityKeyIdentifier& akid,
+                                  const RevocationArgs& args, SignedCertificate& end,
+                                  PathCollector* collector) override {
     MemFile text;
     ReportStream report(&text);
     PathBuilder builder(*manager, *build, report);
@@ -129,7 +141,7 @@ struct ManagerContext : RevocationEnvironment {
     bool found = false;
     int r = builder.buildPathForIssuerKeyId(path, name, akid, PATH_PURPOSE_CRL_ISSUER, true, found);
     if (r == 0 && !found) r = PATH_RESULT_NO_PATH;
-    if (r == 0) r = verified(path, PATH_PURPOSE_CRL_ISSUER, args);
+    if (r == 0) r = verified(path, PATH_PURPOSE_CRL_ISSUER, args, collector);
     if (r == 0) end = path.elementAt(0)->certificate;
     return r;
   }

@@ -2,6 +2,7 @@
 // authorisation over responses of `openssl ocsp`, and CRL verification over
 // CRLs of `openssl ca -gencrl` (tests/data/store/revoc/gen.sh).
 #include "store/revmgr.h"
+#include "store/revpath.h"
 
 #include "base/memfile.h"
 #include "pki/common/oids.h"
@@ -402,6 +403,216 @@ TEST(OcspSources, OrderAndNetworkOptions) {
   EXPECT_EQ(1u, later.queried.size());
   m.clearUsedLists();
   EXPECT_TRUE(m.signatureOcsp.empty());
+}
+
+// Every request goes out with the configured digest, byte for byte as
+// `openssl ocsp` builds it; openssl's answer to either digest is matched
+// through the CertID's own algorithm.
+TEST(OcspSources, ConfiguredDigest) {
+  auto ca = get<SignedCertificate>("ca.der");
+  auto user2 = get<SignedCertificate>("user2.der");
+  const X509time when = at(basic("ocsp-sha256.der")->tbsResponseData.producedAt, 60);
+  struct Recording : Network {
+    std::vector<uint8_t> sent;
+    int queryForOcsp(const std::string& url, const std::vector<uint8_t>& request,
+                     OCSPResponse& response) override {
+      sent = request;
+      return Network::queryForOcsp(url, request, response);
+    }
+  };
+  const struct {
+    const ASNobjectId* digest;
+    const char* request;  // openssl's request with that digest
+    const char* answer;
+  } cases[] = {
+      {&id_sha1, "ocsp-req-sha1.der", "ocsp-good.der"},
+      {&id_sha256, "ocsp-req-sha256.der", "ocsp-sha256.der"},
+      {&id_sha256, "ocsp-req-sha256.der", "ocsp-good.der"},
+      {&id_sha1, "ocsp-req-sha1.der", "ocsp-sha256.der"},
+  };
+  for (const auto& c : cases) {
+    Environment env;
+    Recording net;
+    net.configured = true;
+    net.serverAnswer = c.answer;
+    FixedPathClock clock(when.toTime64(true));
+    Report report;
+    RevocationManager m(clock, &report.stream);
+    m.environment = &env;
+    m.network = &net;
+    m.ocspDigest = c.digest;
+    RevocationArgs args;
+    args.time = &when;
+    EXPECT_TRUE(m.findOcspResponse(*user2, *ca, args)) << c.request << " " << c.answer << "\n"
+                                                       << report.text();
+    EXPECT_EQ(revdouble::readFile(revfix::kDir + c.request), net.sent) << c.request;
+  }
+}
+
+// The signature's references: with a list, a response of the signature and
+// a CRL of the lists are taken only when a reference of their kind matches.
+TEST(OcspSources, SignatureReferences) {
+  auto ca = get<SignedCertificate>("ca.der");
+  auto user = get<SignedCertificate>("user.der");
+  auto user2 = get<SignedCertificate>("user2.der");
+  auto good = basic("ocsp-good.der");
+  auto reasons = get<SignedCertRevList>("crl-reasons.der");
+  auto later = get<SignedCertRevList>("crl-later.der");
+  const X509time when = at(good->tbsResponseData.producedAt, 60);
+  // Doubles of the XAdES matchers: the responder and time, the issuer and time.
+  RevocationReferences refs;
+  refs.matchOcsp = [](const OcspRefRecord& r, const BasicOCSPResponse& b) {
+    return r.producedAt == b.tbsResponseData.producedAt &&
+           r.responder == *b.tbsResponseData.responderID.byName;
+  };
+  refs.matchCrl = [](const CrlRefRecord& r, const SignedCertRevList& c) {
+    return r.issuer == c.tbsCertList.issuer && r.issueTime == c.tbsCertList.thisUpdate;
+  };
+  auto ocspRef = [&](int64_t shift) {
+    auto r = std::make_unique<SignatureCrlOrOcspRef>();
+    r->kind = SignatureCrlOrOcspRef::OCSP;
+    r->ocsp.responder = *good->tbsResponseData.responderID.byName;
+    r->ocsp.producedAt = at(good->tbsResponseData.producedAt, shift);
+    return r;
+  };
+  auto crlRef = [&](const SignedCertRevList& c) {
+    auto r = std::make_unique<SignatureCrlOrOcspRef>();
+    r->kind = SignatureCrlOrOcspRef::CRL;
+    r->crl.identifierPresent = true;
+    r->crl.issuer = c.tbsCertList.issuer;
+    r->crl.issueTime = c.tbsCertList.thisUpdate;
+    return r;
+  };
+  const struct {
+    const char* name;
+    bool list;
+    int64_t ocspShift;              // -1: no OCSP reference
+    const SignedCertRevList* crl;   // the CRL referenced, or none
+    bool ocspFound, crlUsed;
+  } cases[] = {
+      {"no references", false, -1, nullptr, true, true},
+      {"both referenced", true, 0, reasons.get(), true, true},
+      {"OCSP reference of another time", true, 1, reasons.get(), false, true},
+      {"CRL reference of another CRL", true, 0, later.get(), true, false},
+      {"empty list", true, -1, nullptr, false, false},
+  };
+  for (const auto& c : cases) {
+    SignatureCrlOrOcspRefs list;  // owns its references
+    if (c.ocspShift >= 0) list.items.push_back(ocspRef(c.ocspShift).release());
+    if (c.crl) list.items.push_back(crlRef(*c.crl).release());
+    refs.list = c.list ? &list : nullptr;
+    Environment env;
+    FixedPathClock clock(when.toTime64(true));
+    RevocationManager m(clock, nullptr);
+    m.environment = &env;
+    m.signatureOcsp.push_back(good.get());
+    m.pendingCrls.emplace_back(new SignedCertRevList(*reasons));
+    RevocationArgs args;
+    args.time = &when;
+    args.offline = true;
+    args.references = &refs;
+    EXPECT_EQ(c.ocspFound, m.findOcspResponse(*user2, *ca, args) != nullptr) << c.name;
+    CertificateItem item;
+    item.certificate = *user;
+    UsedRevocationData used;
+    ASSERT_EQ(0, m.checkStatus(item, args, nullptr, *ca, nullptr, used));
+    EXPECT_EQ(c.crlUsed ? WWC_REVOKED : WWC_OK, item.wwc) << c.name;
+    EXPECT_EQ(c.crlUsed ? REVSTATE_FOUND : REVSTATE_NO_DATA, item.revocationState) << c.name;
+  }
+}
+
+// Responder and CRL-issuer paths verified for real ([certificate,] ca, root),
+// collecting into the collector they are given.
+struct NestedPaths : Environment {
+  PathVerification* verification = nullptr;
+  const SignedCertificate* ca = nullptr;
+  int nested(std::vector<const SignedCertificate*> certs, int32_t purpose,
+             const RevocationArgs& args, PathCollector* collector) {
+    CertificatePath path;
+    certs.push_back(roots.front());
+    for (const SignedCertificate* c : certs) path.addNew()->certificate = *c;
+    return verification->verifyPath(path, args, false, purpose, true, nullptr, collector);
+  }
+  int verifyCertificatePathCollecting(const SignedCertificate& cert, int32_t purpose,
+                                      const RevocationArgs& args,
+                                      PathCollector* collector) override {
+    return nested({&cert, ca}, purpose, args, collector);
+  }
+  int verifyPathByKeyIdCollecting(const DistinguishedName&, const AuthorityKeyIdentifier&,
+                                  const RevocationArgs& args, SignedCertificate& end,
+                                  PathCollector* collector) override {
+    const int r = nested({ca}, PATH_PURPOSE_CRL_ISSUER, args, collector);
+    if (r == 0) end = *ca;
+    return r;
+  }
+};
+
+bool collected(const PathCollector& collector, const SignedCertificate& cert) {
+  for (const SignedCertificate* c : collector.path.certificates.items)
+    if (c && *c == cert) return true;
+  return false;
+}
+
+// The certificates of a delegated responder's path and of a CRL issuer's
+// path go into the collector of the verification that met them.
+TEST(Collector, ResponderAndCrlIssuerPaths) {
+  auto root = get<SignedCertificate>("root.der");
+  auto ca = get<SignedCertificate>("ca.der");
+  auto user2 = get<SignedCertificate>("user2.der");
+  auto responder = get<SignedCertificate>("ocsp.der");
+  auto good = basic("ocsp-good.der");
+  const X509time when = at(good->tbsResponseData.producedAt, 60);
+  FixedPathClock clock(when.toTime64(true));
+  RevocationManager m(clock, nullptr);
+  ManagedRevocation managed(m);
+  PathVerification pv;
+  pv.revocation = &managed;
+  NestedPaths env;
+  env.roots.push_back(root.get());
+  env.verification = &pv;
+  env.ca = ca.get();
+  m.environment = &env;
+  m.signatureOcsp.push_back(good.get());
+  RevocationArgs args;
+  args.time = &when;
+
+  CertificatePath path;
+  for (const SignedCertificate* c : {user2.get(), ca.get(), root.get()})
+    path.addNew()->certificate = *c;
+  PathCollector collector;
+  ASSERT_EQ(0, pv.verifyPath(path, args, false, PATH_PURPOSE_SIGNER, true, nullptr, &collector));
+  EXPECT_EQ(REVSOURCE_OCSP, path.elementAt(0)->revocationSource);
+  EXPECT_TRUE(collected(collector, *responder));
+
+  PathCollector crlCollector;
+  std::string message;
+  EXPECT_EQ(0, managed.verifyCrl(*get<SignedCertRevList>("crl-hold.der"), args, crlCollector,
+                                 message))
+      << message;
+  EXPECT_TRUE(collected(crlCollector, *ca));
+  EXPECT_TRUE(collected(crlCollector, *root));
+
+  // The CRL evidence shares the manager's CRL and keeps it alive past the manager.
+  auto manager = std::make_unique<RevocationManager>(clock, nullptr);
+  ManagedRevocation shared(*manager);
+  pv.revocation = &shared;
+  manager->environment = &env;
+  manager->pendingCrls.emplace_back(get<SignedCertRevList>("crl-hold.der").release());
+  const SignedCertRevList* held = manager->pendingCrls[0].get();
+  auto user = get<SignedCertificate>("user.der");
+  CertificatePath userPath;
+  for (const SignedCertificate* c : {user.get(), ca.get(), root.get()})
+    userPath.addNew()->certificate = *c;
+  PathCollector evidence;
+  ASSERT_EQ(0, pv.verifyPath(userPath, args, false, PATH_PURPOSE_SIGNER, true, nullptr, &evidence));
+  const CrlOrOcspValue* used = nullptr;
+  for (const CrlOrOcspValue* v : evidence.path.revocations.items)
+    if (v && v->crl == held) used = v;
+  ASSERT_TRUE(used);
+  EXPECT_EQ(0, used->owns);
+  pv.revocation = &managed;
+  manager.reset();
+  EXPECT_EQ(ca->tbsCertificate.subject, used->crl->tbsCertList.issuer);
 }
 
 // The report of the status check: the times, the data used and a revocation

@@ -115,6 +115,67 @@ TEST(RevocationManager, ListsAndDatabase) {
   }
 }
 
+// CRLs are told apart by signature value and a digest of their encodings,
+// whether read in place (received octets) or decoded into values.
+TEST(RevocationManager, CrlEquality) {
+  auto inPlace = [](const char* name) {
+    auto c = std::make_unique<SignedCertRevList>();
+    const auto der = revdouble::readFile(revfix::kDir + name);
+    EXPECT_EQ(static_cast<int>(der.size()),
+              c->decodeVector(der, static_cast<unsigned char>(ASN_FLAG_CONST | ASN_FLAG_COPY)));
+    return c;
+  };
+  auto tampered = get<SignedCertRevList>("crl-reasons.der");
+  CRLentry* first = tampered->tbsCertList.revokedCertificates.GetAt(
+      tampered->tbsCertList.revokedCertificates.GetHeadPosition());
+  first->userCertificate.set(7u);  // same signature value, other contents
+  const struct {
+    const char* name;
+    std::unique_ptr<SignedCertRevList> a, b;
+    bool equal;
+  } cases[] = {
+      {"decoded twice", get<SignedCertRevList>("crl-big.der"), get<SignedCertRevList>("crl-big.der"),
+       true},
+      {"in place and decoded", inPlace("crl-big.der"), get<SignedCertRevList>("crl-big.der"), true},
+      {"two CRLs of one issuer", get<SignedCertRevList>("crl-reasons.der"),
+       get<SignedCertRevList>("crl-later.der"), false},
+      {"a changed entry", get<SignedCertRevList>("crl-reasons.der"), std::move(tampered), false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.equal, equalCrls(*c.a, *c.b)) << c.name;
+    EXPECT_EQ(c.equal, sameCrl(*c.b, *c.a)) << c.name;
+  }
+}
+
+// A CRL of the lists is handed to its verification, moved between the lists
+// and indexed as the same object: never copied.
+TEST(RevocationManager, ListedCrlsAreShared) {
+  auto issuer = get<SignedCertificate>("ca.der");
+  FixedPathClock clock(get<SignedCertRevList>("crl-hold.der")->tbsCertList.thisUpdate.toTime64(true));
+  RevocationManager m(clock, nullptr);
+  m.pendingCrls.emplace_back(get<SignedCertRevList>("crl-hold.der").release());
+  const SignedCertRevList* held = m.pendingCrls[0].get();
+  RevocationArgs args;
+  for (int round = 0; round < 2; ++round) {
+    CertificateItem item;
+    item.certificate = *get<SignedCertificate>("user2.der");
+    UsedRevocationData used;
+    ASSERT_EQ(0, m.checkStatus(item, args, nullptr, *issuer, nullptr, used));
+    EXPECT_EQ(WWC_SUSPENDED, item.wwc);
+    EXPECT_EQ(held, used.crl);
+    EXPECT_EQ(held, used.crlOwner.get());
+    ASSERT_EQ(held, used.crlToVerify.get());
+    m.recordVerifiedCrl(*used.crlToVerify);
+    m.recordVerifiedCrl(*used.crlToVerify);  // recorded twice: still the one entry
+    ASSERT_EQ(1u, m.verifiedCrls.size());
+    EXPECT_EQ(held, m.verifiedCrls[0].get());
+    EXPECT_TRUE(m.pendingCrls.empty());
+    m.demoteVerifiedCrls();
+    ASSERT_EQ(1u, m.pendingCrls.size());
+    EXPECT_EQ(held, m.pendingCrls[0].get());
+  }
+}
+
 TEST(RevocationManager, CrlAndEntryExtensionChecks) {
   FixedPathClock clock(0);
   RevocationManager m(clock, nullptr);

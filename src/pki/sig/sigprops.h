@@ -14,6 +14,7 @@
 #include "pki/x509/crl.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,9 @@ struct CrlOrOcspValue {
   uint8_t owns = 1;
   SignedCertRevList* crl = nullptr;
   BasicOCSPResponse* ocsp = nullptr;
+  // Keeps `crl` alive when it is shared with its keeper rather than owned (a
+  // CRL may hold millions of entries: it is not copied for each record).
+  std::shared_ptr<const SignedCertRevList> sharedCrl;
 };
 
 class SignatureCrtRefs : public StlPointerList<SignatureCrtRef> {};

@@ -280,12 +280,34 @@ SignedCertificate& SignedCertificate::operator=(const SignedCertificate& other) 
   return *this;
 }
 
+namespace {
+
+// The encoding of a value: its received octets when it was read in place (no
+// copy), else written into `buffer`. False when it cannot be encoded.
+bool encodingOf(const ASNobject& value, std::vector<unsigned char>& buffer,
+                const unsigned char*& data, size_t& length) {
+  if (value.isConstView() && value.receivedEncoding()) {
+    data = value.receivedEncoding();
+    length = static_cast<size_t>(value.receivedLength);
+    return true;
+  }
+  if (value.encodeVector(buffer) < 1) return false;
+  data = buffer.data();
+  length = buffer.size();
+  return true;
+}
+
+}  // namespace
+
 bool SignedCertificate::operator==(const SignedCertificate& other) const {
+  if (this == &other) return true;
   if (!(signature == other.signature) || !(signatureAlgorithm == other.signatureAlgorithm))
     return false;
-  std::vector<unsigned char> a, b;
-  if (tbsCertificate.encodeVector(a) < 1 || other.tbsCertificate.encodeVector(b) < 1) return false;
-  return a == b;
+  std::vector<unsigned char> x, y;
+  const unsigned char *a = nullptr, *b = nullptr;
+  size_t n = 0, m = 0;
+  return encodingOf(tbsCertificate, x, a, n) && encodingOf(other.tbsCertificate, y, b, m) &&
+         n == m && std::memcmp(a, b, n) == 0;
 }
 
 int SignedCertificate::decode(GenericFile* in, int length, unsigned char f) {

@@ -51,7 +51,10 @@ X509PathVerifier::X509PathVerifier()
       inhibitMappingCounter(0),
       explicitPolicyCounter(0),
       inhibitMappingCounterSet(0),
-      explicitPolicyCounterSet(0) {}
+      explicitPolicyCounterSet(0),
+      inhibitAny(0),
+      inhibitAnyCounter(0),
+      inhibitAnyCounterSet(0) {}
 
 X509PathVerifier::~X509PathVerifier() = default;
 
@@ -101,8 +104,9 @@ int X509PathVerifier::checkCertificatePolicies(const std::vector<const SignedCer
   } catch (const std::bad_alloc&) {
     return TABLE_FAILURE;
   }
-  inhibitMappingCounterSet = explicitPolicyCounterSet = 0;
-  inhibitMappingCounter = explicitPolicyCounter = 0;
+  inhibitMappingCounterSet = explicitPolicyCounterSet = inhibitAnyCounterSet = 0;
+  inhibitMappingCounter = explicitPolicyCounter = inhibitAnyCounter = 0;
+  inhibitAny = 0;
   for (uint32_t i = 0; i < count; ++i) {
     current = certs[i];
     int r = processCertificatePoliciesStep(i);
@@ -123,7 +127,10 @@ int X509PathVerifier::processCertificatePoliciesStep(uint32_t i) {
     if (r == 0) r = processPolicyMappings(i);
     if (r != 0) return r;
     stepInhibitMappingCounter();
+    stepInhibitAnyCounter();
     r = readInhibitPolicyMapping(i);
+    if (r != 0) return r;
+    r = readInhibitAnyPolicy(i);
     if (r != 0) return r;
     const int32_t rows = mainTable.rowCount();
     try {
@@ -177,6 +184,9 @@ int X509PathVerifier::processPolicies(uint32_t i) {
   // The list must hold at least one policy; read as empty it would let
   // every row through (under anyPolicy) or none.
   if (policies.GetCount() == 0) return POLICIES_UNREADABLE;
+  // Under inhibitAnyPolicy the certificate's anyPolicy counts only in a
+  // self-issued intermediate certificate (RFC 5280, 6.1.3 (d)(2)).
+  const bool anyCounts = !inhibitAny || (i + 1 < count && selfIssued(i));
   try {
     // The first entry of each OID, in the certificate's order.
     std::unordered_map<std::string, const PolicyInformation*> listed;
@@ -184,6 +194,7 @@ int X509PathVerifier::processPolicies(uint32_t i) {
     const PolicyInformation* anyEntry = nullptr;
     for (POSITION pos = policies.GetHeadPosition(); pos;) {
       const PolicyInformation* p = policies.GetNext(pos);
+      if (isAnyPolicy(*p) && !anyCounts) continue;
       if (!listed.emplace(oidKey(p->policyIdentifier), p).second) continue;
       entries.push_back(p);
       if (isAnyPolicy(*p)) anyEntry = p;
@@ -341,12 +352,33 @@ void stepCounter(unsigned char* flag, int32_t* counter, unsigned char counterSet
   if (*flag || !counterSet || selfIssued) return;
   if (--*counter == 0) *flag = 1;
 }
+
+// A constraint's value: 0 sets the flag now, another value the counter when
+// it is shorter than the one running. The counters are signed 32-bit. A value
+// of 2^31 or more (or a negative one read as its low 32 bits) is clamped
+// rather than cast: a cast would make it negative, and a subordinate CA could
+// then replace a superior's smaller count with one that never runs out.
+void setConstraint(uint32_t value, unsigned char* flag, int32_t* counter,
+                   unsigned char* counterSet) {
+  const int32_t v = value > uint32_t(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(value);
+  if (v == 0) {
+    *flag = 1;
+  } else if (!*counterSet || *counter > v) {
+    *counter = v;
+    *counterSet = 1;
+  }
+}
 }  // namespace
 
 void X509PathVerifier::stepInhibitMappingCounter() {
   const TBSCertificate& tbs = current->tbsCertificate;
   stepCounter(&inhibitMapping, &inhibitMappingCounter, inhibitMappingCounterSet,
               tbs.subject == tbs.issuer);
+}
+
+void X509PathVerifier::stepInhibitAnyCounter() {
+  const TBSCertificate& tbs = current->tbsCertificate;
+  stepCounter(&inhibitAny, &inhibitAnyCounter, inhibitAnyCounterSet, tbs.subject == tbs.issuer);
 }
 
 void X509PathVerifier::stepExplicitPolicyCounter() {
@@ -367,23 +399,25 @@ int X509PathVerifier::readConstraint(uint32_t i, bool requireExplicit, unsigned 
   uint32_t value = 0;
   if (!asnSmallValue(requireExplicit ? pc.requireExplicitPolicy : pc.inhibitPolicyMapping, &value))
     return CONSTRAINTS_UNREADABLE;
-  // The counters are signed 32-bit. A value of 2^31 or more (or a negative
-  // one read as its low 32 bits) is clamped rather than cast: a cast would
-  // make it negative, and a subordinate CA could then replace a superior's
-  // smaller count with one that never runs out.
-  const int32_t v = value > uint32_t(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(value);
-  if (v == 0) {
-    *flag = 1;
-  } else if (!*counterSet || *counter > v) {
-    *counter = v;
-    *counterSet = 1;
-  }
+  setConstraint(value, flag, counter, counterSet);
   return 0;
 }
 
 int X509PathVerifier::readInhibitPolicyMapping(uint32_t i) {
   return readConstraint(i, false, &inhibitMapping, &inhibitMappingCounter,
                         &inhibitMappingCounterSet);
+}
+
+int X509PathVerifier::readInhibitAnyPolicy(uint32_t i) {
+  const Extension* e = extension(i, id_ce_inhibitAnyPolicy);
+  if (!e) return 0;
+  ASNinteger skipCerts;  // InhibitAnyPolicy ::= SkipCerts ::= INTEGER (0..MAX)
+  uint32_t value = 0;
+  if (skipCerts.decodeOctets(e->extnValue) != e->extnValue.contentLength() ||
+      !asnSmallValue(skipCerts, &value))
+    return CONSTRAINTS_UNREADABLE;
+  setConstraint(value, &inhibitAny, &inhibitAnyCounter, &inhibitAnyCounterSet);
+  return 0;
 }
 
 int X509PathVerifier::readRequireExplicitPolicy(uint32_t i) {

@@ -70,7 +70,9 @@ class X509PathVerifier {
   int processPolicyMappings(uint32_t i);
   int readInhibitPolicyMapping(uint32_t i);
   int readRequireExplicitPolicy(uint32_t i);
+  int readInhibitAnyPolicy(uint32_t i);
   void stepInhibitMappingCounter();
+  void stepInhibitAnyCounter();
   void stepExplicitPolicyCounter();
   int finishPolicies();
 
@@ -95,4 +97,9 @@ class X509PathVerifier {
   int32_t explicitPolicyCounter;
   unsigned char inhibitMappingCounterSet;
   unsigned char explicitPolicyCounterSet;
+  // inhibitAnyPolicy (RFC 5280, 6.1.3 (d)(2) and 6.1.4 (j)): once set, a
+  // certificate's anyPolicy no longer stands for the policies expected.
+  unsigned char inhibitAny;
+  int32_t inhibitAnyCounter;
+  unsigned char inhibitAnyCounterSet;
 };

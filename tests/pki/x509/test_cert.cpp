@@ -209,6 +209,32 @@ TEST(CertCopy, EqualityAndPlainCopies) {
   EXPECT_FALSE(c == a);
 }
 
+// Equality compares the encodings, a certificate read in place by its
+// received octets, in either order and form.
+TEST(CertCopy, EqualityReadInPlaceOrDecoded) {
+  const unsigned char inPlace = ASN_FLAG_CONST | ASN_FLAG_COPY;
+  SignedCertificate tampered = load("v3_rsa.der");
+  tampered.tbsCertificate.serialNumber.set(99u);  // the same signature over other contents
+  const struct {
+    const char* name;
+    SignedCertificate a, b;
+    bool equal;
+  } cases[] = {
+      {"both in place", load("v3_rsa.der", inPlace), load("v3_rsa.der", inPlace), true},
+      {"in place and decoded", load("v3_rsa.der", inPlace), load("v3_rsa.der"), true},
+      {"other certificates in place", load("v3_rsa.der", inPlace), load("v1_rsa.der", inPlace),
+       false},
+      {"changed contents", load("v3_rsa.der", inPlace), tampered, false},
+      // Its re-encoding drops a DEFAULT version: not the octets that were signed.
+      {"received and re-encoded", load("v1_explicit.der", inPlace), load("v1_explicit.der"), false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.equal, c.a == c.b) << c.name;
+    EXPECT_EQ(c.equal, c.b == c.a) << c.name;
+    EXPECT_TRUE(c.a == c.a) << c.name;
+  }
+}
+
 TEST(CertValidity, BothEndsIncluded) {
   SignedCertificate c = load("gentime_ec.der");
   const Validity& v = c.tbsCertificate.validity;

@@ -160,6 +160,7 @@ Ext maps(const std::vector<std::pair<ASNobjectId, ASNobjectId>>& m) {
   return {&id_ce_policyMappings, mappingsValue(m)};
 }
 Ext pcons(const char* hex) { return {&id_ce_policyConstraints, hexBytes(hex)}; }
+Ext inhibitAny(const char* hex) { return {&id_ce_inhibitAnyPolicy, hexBytes(hex)}; }
 
 struct RuleCase {
   const char* name;
@@ -423,6 +424,38 @@ TEST(PolicyProcessing, Rules) {
        false,
        {any},
        6},
+      // inhibitAnyPolicy: once it runs out, a certificate's anyPolicy no
+      // longer stands for the policy a row expects, except in a self-issued
+      // intermediate certificate.
+      {"anyPolicy not inhibited", {{pols({P(1)})}, {pols({any})}, {pols({P(1)})}}, {}, true, false,
+       {any}, 0},
+      {"inhibitAnyPolicy 0", {{pols({P(1)}), inhibitAny("020100")}, {pols({any})}, {pols({P(1)})}},
+       {}, true, false, {any}, 6},
+      {"inhibitAnyPolicy 0, self-issued intermediate",
+       {{pols({P(1)}), inhibitAny("020100")}, {pols({any})}, {pols({P(1)})}},
+       {false, true, false}, true, false, {any}, 0},
+      {"inhibitAnyPolicy 0, end certificate's anyPolicy",
+       {{pols({any}), inhibitAny("020100")}, {pols({any})}}, {}, true, false, {any}, 6},
+      {"inhibitAnyPolicy 0, self-issued end certificate",
+       {{pols({P(1)}), inhibitAny("020100")}, {pols({any})}}, {false, true}, true, false, {any}, 6},
+      {"inhibitAnyPolicy 1: the next certificate's anyPolicy counts",
+       {{pols({P(1)}), inhibitAny("020101")}, {pols({any})}, {pols({P(1)})}}, {}, true, false,
+       {any}, 0},
+      {"inhibitAnyPolicy 1: the one after does not",
+       {{pols({P(1)}), inhibitAny("020101")}, {pols({any})}, {pols({any})}, {pols({P(1)})}}, {},
+       true, false, {any}, 6},
+      {"inhibitAnyPolicy 1: self-issued certificates do not count down",
+       {{pols({P(1)}), inhibitAny("020101")}, {pols({any})}, {pols({any})}, {pols({P(1)})}},
+       {false, true, false, false}, true, false, {any}, 0},
+      {"inhibitAnyPolicy 2 below 1 keeps the shorter",
+       {{pols({P(1)}), inhibitAny("020101")}, {pols({any}), inhibitAny("020102")}, {pols({any})},
+        {pols({P(1)})}}, {}, true, false, {any}, 6},
+      {"inhibitAnyPolicy without explicit policy", {{pols({P(1)}), inhibitAny("020100")},
+       {pols({any})}, {pols({P(1)})}}, {}, false, false, {any}, 0},
+      {"inhibitAnyPolicy unreadable", {{pols({any}), inhibitAny("0500")}, {pols({any})}}, {}, false,
+       false, {any}, 9},
+      {"inhibitAnyPolicy 5 octets", {{pols({any}), inhibitAny("02050100000000")}, {pols({any})}}, {},
+       false, false, {any}, 9},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -10,8 +10,17 @@
 #     crl-reasons.der   user revoked keyCompromise, user2 certificateHold
 #                       with holdInstructionCode reject, subca removeFromCRL
 #     crl-hold.der      user2 certificateHold without instruction
-#     crl-user-only.der critical IDP onlyContainsUserCerts, lists nothing
-#     crl-ca-only.der   critical IDP onlyContainsCACerts, lists subca
+#     crl-user-only.der critical IDP onlyContainsUserCerts (no point name), lists nothing
+#     crl-ca-only.der   critical IDP onlyContainsCACerts (no point name), lists subca
+#   distribution-point names (certificates of ca, CRLs of ca whose critical IDP
+#   names a point):
+#     dp-uri.der      cRLDistributionPoints fullName URI:http://crl.example/a.crl
+#     dp-rel.der      cRLDistributionPoints nameRelativeToCRLIssuer CN=part1
+#     dp-issuer.der   cRLDistributionPoints with only cRLIssuer dirName:/CN=Revoc CA
+#     crl-dp-a.der, crl-dp-b.der   IDP fullName URI .../a.crl, .../b.crl
+#     crl-dp-rel1.der, crl-dp-rel2.der   IDP nameRelativeToCRLIssuer CN=part1, CN=part2
+#     crl-dp-joined.der  IDP fullName dirName:/CN=Revoc CA/CN=part1
+#     crl-dp-issuer.der  IDP fullName dirName:/CN=Revoc CA
 #     crl-expired.der   nextUpdate one hour after thisUpdate (checked later)
 #     crl-otherkey.der  same issuer name, signed by other-ca's key
 #     crl-later.der     a later CRL of the same scope as crl-reasons.der
@@ -22,6 +31,8 @@
 #     index), ocsp-keyid.der (-resp_key_id), ocsp-nocerts.der (-resp_no_certs),
 #     ocsp-nosign.der (signed by nosign.der), ocsp-rogue.der (signed by
 #     rogue-ocsp.der), ocsp-byca.der (signed by ca itself).
+#     ocsp-sha256.der (user2 good, answering a request whose CertID uses SHA-256),
+#     ocsp-req-sha1.der, ocsp-req-sha256.der (openssl's requests for user2).
 #     -ndays 7: tests move the clock past nextUpdate or before thisUpdate
 #   dates.txt: thisUpdate/nextUpdate of each CRL and OCSP response, as openssl reads them.
 set -euo pipefail
@@ -47,8 +58,31 @@ keyUsage=critical,digitalSignature
 extendedKeyUsage=OCSPSigning
 subjectKeyIdentifier=hash
 authorityKeyIdentifier=keyid
+[dpuri]
+basicConstraints=critical,CA:FALSE
+keyUsage=critical,digitalSignature
+authorityKeyIdentifier=keyid
+crlDistributionPoints=URI:http://crl.example/a.crl
+[dprel]
+basicConstraints=critical,CA:FALSE
+keyUsage=critical,digitalSignature
+authorityKeyIdentifier=keyid
+crlDistributionPoints=dprelsect
+[dprelsect]
+relativename=part1
+[part1]
+CN=part1
+[dpissuer]
+basicConstraints=critical,CA:FALSE
+keyUsage=critical,digitalSignature
+authorityKeyIdentifier=keyid
+crlDistributionPoints=dpissuersect
+[dpissuersect]
+CRLissuer=dirName:issuername
+[issuername]
+CN=Revoc CA
 X
-for k in root ca other user user2 subca ocsp nosign rogue; do key $k; done
+for k in root ca other user user2 subca ocsp nosign rogue dpuri dprel dpissuer; do key $k; done
 openssl req -new -x509 -key "$work/root.key" -subj "/CN=Revoc Root" -days 3650 \
   -set_serial 1 -extensions ca -config "$work/ext.cnf" -out "$work/root.pem" 2>/dev/null
 issue() {  # name subject issuerpem issuerkey ext serial
@@ -64,8 +98,12 @@ issue subca "/CN=Revoc Sub CA" "$work/ca.pem" "$work/ca.key" ca 102
 issue ocsp "/CN=Revoc OCSP" "$work/ca.pem" "$work/ca.key" ocsp 103
 issue nosign "/CN=Revoc No OCSP" "$work/ca.pem" "$work/ca.key" ee 104
 issue rogue "/CN=Revoc Rogue OCSP" "$work/root.pem" "$work/root.key" ocsp 4
-for c in root ca other user user2 subca ocsp nosign rogue; do
+issue dpuri "/CN=Revoc DP URI" "$work/ca.pem" "$work/ca.key" dpuri 110
+issue dprel "/CN=Revoc DP Relative" "$work/ca.pem" "$work/ca.key" dprel 111
+issue dpissuer "/CN=Revoc DP Issuer" "$work/ca.pem" "$work/ca.key" dpissuer 112
+for c in root ca other user user2 subca ocsp nosign rogue dpuri dprel dpissuer; do
   n=$c; [ $c = other ] && n=other-ca; [ $c = rogue ] && n=rogue-ocsp
+  case $c in dpuri) n=dp-uri ;; dprel) n=dp-rel ;; dpissuer) n=dp-issuer ;; esac
   openssl x509 -in "$work/$c.pem" -outform DER -out "$n.der"
 done
 
@@ -87,14 +125,45 @@ authorityKeyIdentifier=keyid
 authorityKeyIdentifier=keyid
 issuingDistributionPoint=critical,@idpu
 [idpu]
-fullname=URI:http://crl.example/user.crl
 onlyuser=TRUE
 [caonly]
 authorityKeyIdentifier=keyid
 issuingDistributionPoint=critical,@idpc
 [idpc]
-fullname=URI:http://crl.example/ca.crl
 onlyCA=TRUE
+[dpa]
+issuingDistributionPoint=critical,@idpa
+[idpa]
+fullname=URI:http://crl.example/a.crl
+[dpb]
+issuingDistributionPoint=critical,@idpb
+[idpb]
+fullname=URI:http://crl.example/b.crl
+[dprel1]
+issuingDistributionPoint=critical,@idprel1
+[idprel1]
+relativename=rel1
+[rel1]
+CN=part1
+[dprel2]
+issuingDistributionPoint=critical,@idprel2
+[idprel2]
+relativename=rel2
+[rel2]
+CN=part2
+[dpjoined]
+issuingDistributionPoint=critical,@idpjoined
+[idpjoined]
+fullname=dirName:joinedname
+[joinedname]
+CN=Revoc CA
+1.CN=part1
+[dpissuer]
+issuingDistributionPoint=critical,@idpissuer
+[idpissuer]
+fullname=dirName:issuername
+[issuername]
+CN=Revoc CA
 X
 }
 gencrl() {  # dir out key cert [extra args]
@@ -125,6 +194,11 @@ revoke "$d" "$work/subca.pem" -crl_reason caCompromise
 gencrl "$d" crl-user-only.der "$work/ca.key" "$work/ca.pem" -crlexts useronly
 gencrl "$d" crl-ca-only.der "$work/ca.key" "$work/ca.pem" -crlexts caonly
 
+d="$work/db5"; cadb "$d"
+for x in a b rel1 rel2 joined issuer; do
+  gencrl "$d" crl-dp-$x.der "$work/ca.key" "$work/ca.pem" -crlexts dp$x
+done
+
 # 2000 entries: an index.txt written directly (revoked lines, random serials).
 d="$work/db4"; cadb "$d"
 : > big-serials.txt
@@ -139,8 +213,14 @@ gencrl "$d" crl-big.der "$work/ca.key" "$work/ca.pem"
 d="$work/ocspdb"; mkdir -p "$d"
 printf 'R\t351231000000Z\t250101000000Z,keyCompromise\t64\tunknown\t/CN=Revoc User\n' > "$d/index.txt"
 printf 'V\t351231000000Z\t\t65\tunknown\t/CN=Revoc User 2\n' >> "$d/index.txt"
-req() { openssl ocsp -issuer "$work/ca.pem" -cert "$work/$1.pem" -no_nonce -reqout "$work/$1.req" 2>/dev/null; }
-req user; req user2; req subca
+req() {  # cert [digest]
+  # The digest option applies to the -cert options after it.
+  openssl ocsp ${2:+-$2} -issuer "$work/ca.pem" -cert "$work/$1.pem" -no_nonce \
+    -reqout "$work/$1${2:-}.req" 2>/dev/null
+}
+req user; req user2; req subca; req user2 sha256
+cp "$work/user2.req" ocsp-req-sha1.der
+cp "$work/user2sha256.req" ocsp-req-sha256.der
 resp() {  # out reqname signer signerkey [args]
   local out=$1 r=$2 s=$3 k=$4; shift 4
   openssl ocsp -index "$d/index.txt" -CA "$work/ca.pem" -rsigner "$s" -rkey "$k" \
@@ -154,11 +234,13 @@ resp ocsp-nocerts.der user2 "$work/ocsp.pem" "$work/ocsp.key" -resp_no_certs
 resp ocsp-nosign.der user2 "$work/nosign.pem" "$work/nosign.key"
 resp ocsp-rogue.der user2 "$work/rogue.pem" "$work/rogue.key"
 resp ocsp-byca.der user2 "$work/ca.pem" "$work/ca.key"
+resp ocsp-sha256.der user2sha256 "$work/ocsp.pem" "$work/ocsp.key"
 
 : > dates.txt
 for f in crl-*.der; do
   echo "$f $(openssl crl -inform DER -in "$f" -noout -lastupdate -nextupdate 2>/dev/null | tr '\n' ' ')" >> dates.txt
 done
 for f in ocsp-*.der; do
+  case $f in ocsp-req-*) continue ;; esac
   echo "$f $(openssl ocsp -respin "$f" -resp_text -noverify 2>/dev/null | grep -E 'This Update|Next Update' | tr -s ' ' | tr '\n' ' ')" >> dates.txt
 done
