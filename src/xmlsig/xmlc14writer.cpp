@@ -128,8 +128,18 @@ int compareAttributes(xmlAttrPtr a, xmlAttrPtr b) {
 // equal items end up in reverse order of arrival.
 template <typename T, typename Compare>
 void sortAsInserted(std::vector<T>& items, Compare compare) {
-  std::stable_sort(items.begin(), items.end(),
-                   [&](T x, T y) { return compare(x, y) < 0; });
+  if (items.size() < 2) return;
+  if (items.size() <= 16) {
+    // Few items (the usual case): a stable insertion sort, no allocation.
+    for (size_t i = 1; i < items.size(); ++i) {
+      T x = items[i];
+      size_t j = i;
+      for (; j > 0 && compare(items[j - 1], x) > 0; --j) items[j] = items[j - 1];
+      items[j] = x;
+    }
+  } else {
+    std::stable_sort(items.begin(), items.end(), [&](T x, T y) { return compare(x, y) < 0; });
+  }
   for (size_t i = 0; i < items.size();) {
     size_t j = i + 1;
     while (j < items.size() && compare(items[i], items[j]) == 0) ++j;
@@ -185,9 +195,13 @@ class Canonicaliser {
   bool find(xmlNsPtr ns, bool whole);
   void push(xmlNsPtr ns);
   void truncate(size_t entries);
-  bool within() {
-    if (!budget.charge(units)) return false;
-    units = 0;
+  // Charges what was done (in batches: a charge may read the clock) and
+  // checks the output cap; false to stop.
+  bool within(bool now = false) {
+    if (now || units >= 256) {
+      if (!budget.charge(units)) return false;
+      units = 0;
+    }
     return out.count() <= 6 * size + (1u << 20);
   }
   bool parentVisible() const { return frames.empty() ? topVisible : frames.back().visible; }
@@ -461,8 +475,7 @@ bool Canonicaliser::open(xmlNodePtr e) {
   units = saturatingAdd(units, 2 + depth + declarations + attributeCount);
   units = saturatingAdd(units, saturatingMul(declarations, declarations + depth));
   units = saturatingAdd(units, saturatingMul(attributeCount, attributeCount));
-  if (!budget.charge(units)) return false;
-  units = 0;
+  if (!within()) return false;
   // Canonical XML refuses relative namespace URIs, in what it leaves out too.
   if (relativeNamespace(e)) return false;
   bool visible = parentVisible() && e != sel.hole;
@@ -615,7 +628,7 @@ int32_t Canonicaliser::run() {
   }
   out.flush();
   units += (steps + 7) >> 3;
-  return within() ? 0 : xmlrc::TRANSFORM_FAILED;
+  return within(true) ? 0 : xmlrc::TRANSFORM_FAILED;
 }
 
 }  // namespace
