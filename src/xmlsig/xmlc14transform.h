@@ -1,8 +1,11 @@
 // Canonical XML 1.0 and Exclusive Canonical XML 1.0 (with or without comments)
-// of a subtree, of a node set and of a detached document, through libxml2's C14N,
-// and the enveloped-signature transform. Every selection reaches the
-// canonicaliser as a visibility rule answered in constant time per node (no
-// XPath, no materialised node set), and every run is bounded by a work budget.
+// of a subtree, of a node set and of a detached document, and the
+// enveloped-signature transform. Every selection reaches the canonicaliser as
+// a visibility rule answered in constant time per node (no XPath, no
+// materialised node set), and every run is bounded by a work budget. Rules
+// that select whole elements (a subtree, the whole document, either less a
+// signature) go to our own canonicaliser (xmlc14writer.h), which can write
+// straight into a digest; every other rule to libxml2's C14N.
 #pragma once
 
 #include "xmlsig/xmltransform.h"

@@ -527,6 +527,8 @@ void XmlSigParser::readReference(xmlNodePtr refNode) {
           } else {
             if (pending != XML_DATA_OCTETS)
               chain.add(new XmlC14DocTransform(false, 1, false));
+            ReferenceSink digests(*this, *ref);
+            chain.items.back()->sink = &digests;
             chain.applyToFile(doc, workBudget());
             feed(*ref, chain.outputBytes(), chain.outputLength());
           }
