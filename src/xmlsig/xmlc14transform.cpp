@@ -161,8 +161,8 @@ void runC14N(xmlDocPtr doc, XmlNodeFilter& rule, XmlWorkBudget* budget, bool exc
   if (!throughLibxml && elementSelection(rule, doc, selection)) {
     XmlStringSink keep(output.text);
     CountingSink counted(sink ? *sink : keep);
-    int32_t rc = xmlCanonicaliseElements(selection, exclusive, prefixes, withComments, *spend,
-                                         counted);
+    int32_t rc =
+        xmlCanonicaliseElements(selection, exclusive, prefixes, withComments, *spend, counted);
     if (rc == 0 && rule.failure() != 0) rc = rule.failure();
     if (rc == 0 && emptyFails && counted.count == 0) rc = xmlrc::TRANSFORM_FAILED;
     if (rc != 0) {

@@ -29,14 +29,29 @@ const EscapeTables tables;
 const char* replacement(xmlChar c, size_t& length) {
   const char* r = "";
   switch (c) {
-    case '&': r = "&amp;"; break;
-    case '<': r = "&lt;"; break;
-    case '>': r = "&gt;"; break;
-    case '"': r = "&quot;"; break;
-    case '\t': r = "&#x9;"; break;
-    case '\n': r = "&#xA;"; break;
-    case '\r': r = "&#xD;"; break;
-    default: break;
+    case '&':
+      r = "&amp;";
+      break;
+    case '<':
+      r = "&lt;";
+      break;
+    case '>':
+      r = "&gt;";
+      break;
+    case '"':
+      r = "&quot;";
+      break;
+    case '\t':
+      r = "&#x9;";
+      break;
+    case '\n':
+      r = "&#xA;";
+      break;
+    case '\r':
+      r = "&#xD;";
+      break;
+    default:
+      break;
   }
   length = std::strlen(r);
   return r;
@@ -101,8 +116,7 @@ bool samePrefix(const xmlChar* a, const xmlChar* b) {
   return (!a && !b) || (a && b && xmlStrEqual(a, b));
 }
 bool isXmlNamespace(xmlNsPtr ns) {
-  return ns && xmlStrEqual(ns->prefix, BAD_CAST "xml") &&
-         xmlStrEqual(ns->href, XML_XML_NAMESPACE);
+  return ns && xmlStrEqual(ns->prefix, BAD_CAST "xml") && xmlStrEqual(ns->href, XML_XML_NAMESPACE);
 }
 bool isXmlPrefix(const xmlChar* prefix) { return xmlStrEqual(prefix, BAD_CAST "xml") != 0; }
 
@@ -143,7 +157,8 @@ void sortAsInserted(std::vector<T>& items, Compare compare) {
   for (size_t i = 0; i < items.size();) {
     size_t j = i + 1;
     while (j < items.size() && compare(items[i], items[j]) == 0) ++j;
-    std::reverse(items.begin() + static_cast<ptrdiff_t>(i), items.begin() + static_cast<ptrdiff_t>(j));
+    std::reverse(items.begin() + static_cast<ptrdiff_t>(i),
+                 items.begin() + static_cast<ptrdiff_t>(j));
     i = j;
   }
 }
@@ -162,8 +177,8 @@ std::string_view keyOf(const xmlChar* prefix) {
 class Canonicaliser {
  public:
   Canonicaliser(const XmlElementSelection& selection, bool exclusive,
-                const std::vector<std::string>& prefixes, bool withComments,
-                XmlWorkBudget& budget, XmlOctetSink& sink)
+                const std::vector<std::string>& prefixes, bool withComments, XmlWorkBudget& budget,
+                XmlOctetSink& sink)
       : sel(selection),
         exclusive(exclusive),
         prefixes(prefixes),
@@ -223,7 +238,7 @@ class Canonicaliser {
   // Where each prefix stands in that stack, nearest last, so a search costs
   // one lookup; it is charged as the walk down the stack it stands for.
   std::unordered_map<std::string_view, std::vector<size_t>> positions;
-  std::vector<std::vector<size_t>*> owners;  // of each stack entry
+  std::vector<std::vector<size_t>*> owners;        // of each stack entry
   uint64_t outerDeclarations = 0, outerDepth = 0;  // of the apex's ancestors
   std::vector<xmlNsPtr> namespaces;
   std::vector<xmlAttrPtr> attrs;
@@ -345,11 +360,10 @@ void Canonicaliser::inclusiveNamespaces(xmlNodePtr e, bool top) {
         if (nearer) continue;
         namespaces.push_back(ns);
       }
-    namespaces.erase(std::remove_if(namespaces.begin(), namespaces.end(),
-                                    [](xmlNsPtr ns) {
-                                      return emptyText(ns->prefix) && emptyText(ns->href);
-                                    }),
-                     namespaces.end());
+    namespaces.erase(
+        std::remove_if(namespaces.begin(), namespaces.end(),
+                       [](xmlNsPtr ns) { return emptyText(ns->prefix) && emptyText(ns->href); }),
+        namespaces.end());
   } else {
     // Below a rendered parent only this element's declarations can differ
     // from what is in scope there.

@@ -6,7 +6,10 @@
 // refusal. Then the octets written straight into a digest, and the bounds.
 #include "xmltesthelp.h"
 
+#include "base/memfile.h"
+#include "base/reportstream.h"
 #include "xmlsig/xmlc14writer.h"
+#include "xmlsig/xmlsigparser.h"
 
 #include <gtest/gtest.h>
 
@@ -95,8 +98,8 @@ size_t compareAll(const std::string& name, const std::string& text) {
       for (int form = 0; form < 4; ++form) {
         Outcome ours = enveloped(e, start, form & 1, form & 2, false);
         Outcome theirs = enveloped(e, start, form & 1, form & 2, true);
-        EXPECT_EQ(ours, theirs) << name << " enveloped form " << form << ": " << ours.octets
-                                << "\n" << theirs.octets;
+        EXPECT_EQ(ours, theirs) << name << " enveloped form " << form << ": " << ours.octets << "\n"
+                                << theirs.octets;
         ++compared;
       }
   }
@@ -149,12 +152,14 @@ TEST(XmlC14Writer, SameOctetsAsLibxml2OnCorners) {
        "a:t='1'/></c></b></r>"},
       {"default undeclared",
        "<r xmlns='urn:x'><a xmlns=''><b/><c xmlns='urn:y'><d xmlns=''/></c></a>" + sig + "</r>"},
-      {"empty default at the top", "<r xmlns=''><a xmlns=''/><b xmlns='urn:b'><c xmlns=''/></b></r>"},
+      {"empty default at the top",
+       "<r xmlns=''><a xmlns=''/><b xmlns='urn:b'><c xmlns=''/></b></r>"},
       {"attribute order",
        "<r xmlns:b='urn:a' xmlns:a='urn:b' xmlns:c='urn:c'><e c:z='1' a:y='2' b:y2='3' x='4' "
        "a:a='5' w='6' xml:lang='pl'/></r>"},
-      {"entities", "<!DOCTYPE r [<!ENTITY e 'v&amp;w'><!ATTLIST r d CDATA 'def'>]>"
-                   "<r a='x&e;y'>&e;<s b='&e;'/></r>"},
+      {"entities",
+       "<!DOCTYPE r [<!ENTITY e 'v&amp;w'><!ATTLIST r d CDATA 'def'>]>"
+       "<r a='x&e;y'>&e;<s b='&e;'/></r>"},
       {"exclusive prefixes",
        "<r xmlns='urn:d' xmlns:p='urn:p' xmlns:q='urn:q' xmlns:a='urn:a'><p:a><b q:at='1'>"
        "<c xmlns=''><d a:x='1'/></c></b></p:a>" +
@@ -166,15 +171,19 @@ TEST(XmlC14Writer, SameOctetsAsLibxml2OnCorners) {
        "<ds:Transform Algorithm='http://www.w3.org/2000/09/xmldsig#enveloped-signature'/>"
        "</ds:Signature><a/></r>"},
       {"comments only", "<!--a--><r><!--b--><!--\r--></r><!--c-->"},
-      {"text with characters", "<r>\xC5\x82\xC3\xB3" "d\xC5\xBA &#x10000; ]]&gt;</r>"},
-      {"deep", std::string(200, ' ') + "<r>" + [] {
-                 std::string s;
-                 for (int i = 0; i < 60; ++i) s += "<e n='" + std::to_string(i) + "' xmlns:p" +
-                                                   std::to_string(i % 3) + "='urn:" +
-                                                   std::to_string(i) + "'>";
-                 for (int i = 0; i < 60; ++i) s += "</e>";
-                 return s;
-               }() + "</r>"},
+      {"text with characters",
+       "<r>\xC5\x82\xC3\xB3"
+       "d\xC5\xBA &#x10000; ]]&gt;</r>"},
+      {"deep", std::string(200, ' ') + "<r>" +
+                   [] {
+                     std::string s;
+                     for (int i = 0; i < 60; ++i)
+                       s += "<e n='" + std::to_string(i) + "' xmlns:p" + std::to_string(i % 3) +
+                            "='urn:" + std::to_string(i) + "'>";
+                     for (int i = 0; i < 60; ++i) s += "</e>";
+                     return s;
+                   }() +
+                   "</r>"},
   };
   for (const auto& d : docs) EXPECT_GT(compareAll(d.name, d.text), 0u) << d.name;
 }
@@ -188,15 +197,27 @@ TEST(XmlC14Writer, NamespaceAxis) {
     std::vector<std::string> prefixes;
     const char* expected;
   } cases[] = {
-      {"<r xmlns='urn:x' xmlns:a='urn:a'><e/></r>", "e", false, {},
+      {"<r xmlns='urn:x' xmlns:a='urn:a'><e/></r>",
+       "e",
+       false,
+       {},
        "<e xmlns=\"urn:x\" xmlns:a=\"urn:a\"></e>"},
       {"<r xmlns='urn:x' xmlns:a='urn:a'><e/></r>", "e", true, {}, "<e xmlns=\"urn:x\"></e>"},
-      {"<r xmlns='urn:x' xmlns:a='urn:a'><e/></r>", "e", true, {"a"},
+      {"<r xmlns='urn:x' xmlns:a='urn:a'><e/></r>",
+       "e",
+       true,
+       {"a"},
        "<e xmlns=\"urn:x\" xmlns:a=\"urn:a\"></e>"},
-      {"<r xmlns='urn:x'><e xmlns=''><f/></e></r>", "r", false, {},
+      {"<r xmlns='urn:x'><e xmlns=''><f/></e></r>",
+       "r",
+       false,
+       {},
        "<r xmlns=\"urn:x\"><e xmlns=\"\"><f></f></e></r>"},
       {"<r xmlns='urn:x'><e xmlns=''><f/></e></r>", "e", false, {}, "<e><f></f></e>"},
-      {"<r xmlns:a='urn:a'><a:e><a:f xmlns:a='urn:a'/></a:e></r>", "r", true, {},
+      {"<r xmlns:a='urn:a'><a:e><a:f xmlns:a='urn:a'/></a:e></r>",
+       "r",
+       true,
+       {},
        "<r><a:e xmlns:a=\"urn:a\"><a:f></a:f></a:e></r>"},
       {"<r xml:lang='pl'><e a='1'/></r>", "e", false, {}, "<e a=\"1\" xml:lang=\"pl\"></e>"},
       {"<r xml:lang='pl'><e a='1'/></r>", "e", true, {}, "<e a=\"1\"></e>"},
@@ -276,4 +297,73 @@ TEST(XmlC14Writer, Bounded) {
   ASSERT_EQ(ww.rc, 0);
   XmlC14DocTransform refused(false, 1, true);
   EXPECT_EQ(codeOf([&] { refused.applyToNode(ww.holder.root); }), 140);
+}
+
+// The signature parser digests each reference as its octets are made, block
+// by block: the kept octets are libxml2's canonical form, and both the
+// reference's digest and the combined one are the digest of those octets
+// taken whole.
+TEST(XmlC14Writer, ParserDigestsWhileCanonicalising) {
+  const std::string sha256 = "<DigestMethod Algorithm='http://www.w3.org/2001/04/xmlenc#sha256'/>";
+  std::string doc = "<r xmlns='urn:r' xmlns:x='urn:x'><data Id='d'>";
+  for (int i = 0; i < 8000; ++i)
+    doc += "<x:e a='" + std::to_string(i) + "'>t &amp; " + std::to_string(i) + "</x:e>";
+  doc +=
+      "</data><Signature xmlns='http://www.w3.org/2000/09/xmldsig#'><SignedInfo>"
+      "<CanonicalizationMethod Algorithm='http://www.w3.org/2001/10/xml-exc-c14n#'/>"
+      "<SignatureMethod Algorithm='http://www.w3.org/2001/04/xmldsig-more#rsa-sha256'/>"
+      "<Reference URI=''><Transforms><Transform "
+      "Algorithm='http://www.w3.org/2000/09/xmldsig#enveloped-signature'/></Transforms>" +
+      sha256 +
+      "<DigestValue>AAAA</DigestValue></Reference><Reference URI='#d'><Transforms><Transform "
+      "Algorithm='http://www.w3.org/2001/10/xml-exc-c14n#'/></Transforms>" +
+      sha256 +
+      "<DigestValue>AAAA</DigestValue></Reference></SignedInfo>"
+      "<SignatureValue>AAAA</SignatureValue>";
+  // A signer's certificate, as an xmlsec1-signed fixture carries it.
+  const std::string signed_ = readFixture("sig/enveloped-rsa256.xml");
+  size_t from = signed_.find("<KeyInfo>"), to = signed_.find("</KeyInfo>");
+  ASSERT_NE(to, std::string::npos);
+  doc += signed_.substr(from, to + 10 - from) + "</Signature></r>";
+  ParsedDoc d(doc);
+  ASSERT_EQ(d.rc, 0);
+  xmlNodePtr signature = findElement(d.holder.root, "Signature", xmlc::NS_DSIG.data(), -1);
+  XmlSigParser parser(d.holder.root, {}, 1);
+  parser.keepOctets = true;
+  MemFile sink;
+  ReportStream report(&sink);
+  ASSERT_EQ(parser.parse(&report, signature), 0) << std::string(
+      reinterpret_cast<const char*>(sink.data()), static_cast<size_t>(sink.length()));
+  ASSERT_EQ(parser.references.items.size(), 2u);
+  const XmlRef* whole = parser.references.items.front();
+  const XmlRef* subtree = parser.references.items.back();
+  // The same selections through libxml2's canonicaliser.
+  XmlC14DocTransform lessSignature(false, 0, false), data(false, 1, true);
+  lessSignature.throughLibxml = data.throughLibxml = 1;
+  lessSignature.applyToNode(signature);
+  data.applyToNode(findElement(d.holder.root, "data", nullptr, 1));
+  EXPECT_EQ(whole->octets, outputOf(lessSignature));
+  EXPECT_EQ(subtree->octets, outputOf(data));
+  EXPECT_GT(whole->octets.size(), 4u * 16384u);
+  std::string all;
+  for (const XmlRef* r : {whole, subtree}) {
+    MessageDigestCtx h(3);
+    h.update(r->octets.data(), static_cast<uint32_t>(r->octets.size()));
+    h.finish();
+    std::string expected, computed;
+    ASSERT_TRUE(h.getDigest(expected));
+    ASSERT_TRUE(r->digest->context().getDigest(computed));
+    EXPECT_EQ(computed, expected);
+    all += r->octets;
+  }
+  MessageDigestCtx h(3);
+  h.update(all.data(), static_cast<uint32_t>(all.size()));
+  h.finish();
+  MessageDigestCtx* running = parser.combinedDigests.find(3);
+  ASSERT_NE(running, nullptr);
+  if (!running->isFinished()) running->finish();
+  std::string combined, expected;
+  ASSERT_TRUE(running->getDigest(combined));
+  ASSERT_TRUE(h.getDigest(expected));
+  EXPECT_EQ(combined, expected);
 }
