@@ -62,6 +62,12 @@ class Output {
  public:
   explicit Output(XmlOctetSink& sink) : sink(sink) {}
   void put(const char* s, size_t n) {
+    if (n <= 16 && n <= sizeof(block) - used) {
+      // Names and markup: shorter than a call to copy them.
+      for (size_t i = 0; i < n; ++i) block[used + i] = static_cast<uint8_t>(s[i]);
+      used += n;
+      return;
+    }
     if (n > sizeof(block) - used) {
       flush();
       if (n >= sizeof(block)) {
@@ -73,12 +79,21 @@ class Output {
     std::memcpy(block + used, s, n);
     used += n;
   }
-  void put(const xmlChar* s) {
-    if (s) put(reinterpret_cast<const char*>(s), std::strlen(reinterpret_cast<const char*>(s)));
+  // Its length.
+  size_t put(const xmlChar* s) {
+    if (!s) return 0;
+    size_t n = std::strlen(reinterpret_cast<const char*>(s));
+    put(reinterpret_cast<const char*>(s), n);
+    return n;
   }
-  void put(const char* s) { put(s, std::strlen(s)); }
-  void escaped(const xmlChar* s, Escape kind) {
-    if (!s) return;
+  template <size_t N>
+  void put(const char (&literal)[N]) {
+    put(literal, N - 1);
+  }
+  // The number of octets read.
+  size_t escaped(const xmlChar* s, Escape kind) {
+    if (!s) return 0;
+    const xmlChar* begin = s;
     const bool* special = tables.special[kind];
     const xmlChar* run = s;
     for (; *s; ++s) {
@@ -90,6 +105,7 @@ class Output {
       run = s + 1;
     }
     put(reinterpret_cast<const char*>(run), static_cast<size_t>(s - run));
+    return static_cast<size_t>(s - begin);
   }
   void flush() {
     if (used == 0) return;
@@ -194,6 +210,7 @@ class Canonicaliser {
     xmlNodePtr element;
     bool visible;
     bool endsDocumentElement;
+    size_t nameLength;
     size_t curEnd, prevStart, prevEnd;
     uint64_t declarations;  // in scope of the element
   };
@@ -295,15 +312,15 @@ void Canonicaliser::printAttribute(xmlAttrPtr a) {
     out.put(a->ns->prefix);
     out.put(":");
   }
-  out.put(a->name);
+  size += 4 + out.put(a->name);
   out.put("=\"");
   xmlNodePtr v = a->children;
   if (v && !v->next && (v->type == XML_TEXT_NODE || v->type == XML_CDATA_SECTION_NODE)) {
-    out.escaped(v->content, ESC_ATTR);
+    size += out.escaped(v->content, ESC_ATTR);
   } else if (v) {
     // Entity references and split text: joined as libxml2 joins them.
     if (xmlChar* value = xmlNodeListGetString(sel.doc, v, 1)) {
-      out.escaped(value, ESC_ATTR);
+      size += out.escaped(value, ESC_ATTR);
       xmlFree(value);
     }
   }
@@ -443,11 +460,7 @@ void Canonicaliser::exclusiveNamespaces(xmlNodePtr e) {
 
 void Canonicaliser::attributes(xmlNodePtr e) {
   attrs.clear();
-  for (xmlAttrPtr a = e->properties; a; a = a->next) {
-    size += 4 + lengthOf(a->name);
-    for (xmlNodePtr v = a->children; v; v = v->next) size += lengthOf(v->content);
-    attrs.push_back(a);
-  }
+  for (xmlAttrPtr a = e->properties; a; a = a->next) attrs.push_back(a);
   sortAsInserted(attrs, compareAttributes);
   // Canonical XML 1.0: an apex whose parent is left out takes the nearest
   // xml:* attributes of its ancestors that it does not carry itself.
@@ -456,8 +469,6 @@ void Canonicaliser::attributes(xmlNodePtr e) {
       for (xmlAttrPtr a = n->properties; a; a = a->next) {
         ++units;
         if (!a->ns || !isXmlNamespace(a->ns)) continue;
-        size += 4 + lengthOf(a->name);
-        for (xmlNodePtr v = a->children; v; v = v->next) size += lengthOf(v->content);
         bool present = false;
         size_t at = attrs.size();
         for (size_t i = 0; i < attrs.size(); ++i) {
@@ -472,7 +483,8 @@ void Canonicaliser::attributes(xmlNodePtr e) {
 }
 
 bool Canonicaliser::open(xmlNodePtr e) {
-  size += 8 + 2 * lengthOf(e->name);
+  const size_t nameLength = lengthOf(e->name);
+  size += 8 + 2 * nameLength;
   uint64_t declarations = frames.empty() ? outerDeclarations : frames.back().declarations;
   uint64_t attributeCount = 0;
   for (xmlNsPtr ns = e->nsDef; ns; ns = ns->next) {
@@ -494,7 +506,7 @@ bool Canonicaliser::open(xmlNodePtr e) {
   if (relativeNamespace(e)) return false;
   bool visible = parentVisible() && e != sel.hole;
   bool top = visible && (frames.empty() || !frames.back().visible);
-  Frame f{e, visible, false, rendered.size(), prevStart, prevEnd, declarations};
+  Frame f{e, visible, false, nameLength, rendered.size(), prevStart, prevEnd, declarations};
   if (visible) {
     if (parentIsDoc) {
       f.endsDocumentElement = true;
@@ -506,7 +518,7 @@ bool Canonicaliser::open(xmlNodePtr e) {
       out.put(e->ns->prefix);
       out.put(":");
     }
-    out.put(e->name);
+    out.put(reinterpret_cast<const char*>(e->name), nameLength);
     if (exclusive)
       exclusiveNamespaces(e);
     else
@@ -531,7 +543,7 @@ void Canonicaliser::close() {
       out.put(f.element->ns->prefix);
       out.put(":");
     }
-    out.put(f.element->name);
+    out.put(reinterpret_cast<const char*>(f.element->name), f.nameLength);
     out.put(">");
     if (f.endsDocumentElement) {
       parentIsDoc = true;
@@ -550,26 +562,37 @@ bool Canonicaliser::leaf(xmlNodePtr n) {
   switch (n->type) {
     case XML_TEXT_NODE:
     case XML_CDATA_SECTION_NODE:
-      size += lengthOf(n->content);
-      if (visible) out.escaped(n->content, ESC_TEXT);
+      size += visible ? out.escaped(n->content, ESC_TEXT) : lengthOf(n->content);
       break;
     case XML_PI_NODE:
       size += lengthOf(n->content);
       if (!visible) break;
-      out.put(pos == AFTER ? "\n<?" : "<?");
+      if (pos == AFTER)
+        out.put("\n<?");
+      else
+        out.put("<?");
       out.put(n->name);
       if (!emptyText(n->content)) {
         out.put(" ");
         out.escaped(n->content, ESC_CR);
       }
-      out.put(pos == BEFORE ? "?>\n" : "?>");
+      if (pos == BEFORE)
+        out.put("?>\n");
+      else
+        out.put("?>");
       break;
     case XML_COMMENT_NODE:
       size += lengthOf(n->content);
       if (!visible || !withComments) break;
-      out.put(pos == AFTER ? "\n<!--" : "<!--");
+      if (pos == AFTER)
+        out.put("\n<!--");
+      else
+        out.put("<!--");
       out.escaped(n->content, ESC_CR);
-      out.put(pos == BEFORE ? "-->\n" : "-->");
+      if (pos == BEFORE)
+        out.put("-->\n");
+      else
+        out.put("-->");
       break;
     case XML_DOCUMENT_TYPE_NODE:
     case XML_NOTATION_NODE:
