@@ -17,11 +17,11 @@ namespace {
 enum Escape { ESC_TEXT, ESC_ATTR, ESC_CR };
 
 struct EscapeTables {
-  bool special[3][256] = {};
+  bool escapes[3][256] = {};
   EscapeTables() {
-    for (unsigned char c : {'&', '<', '>', '\r'}) special[ESC_TEXT][c] = true;
-    for (unsigned char c : {'&', '<', '"', '\t', '\n', '\r'}) special[ESC_ATTR][c] = true;
-    special[ESC_CR][static_cast<unsigned char>('\r')] = true;
+    for (unsigned char c : {'&', '<', '>', '\r'}) escapes[ESC_TEXT][c] = true;
+    for (unsigned char c : {'&', '<', '"', '\t', '\n', '\r'}) escapes[ESC_ATTR][c] = true;
+    escapes[ESC_CR][static_cast<unsigned char>('\r')] = true;
   }
 };
 const EscapeTables tables;
@@ -94,10 +94,10 @@ class Output {
   size_t escaped(const xmlChar* s, Escape kind) {
     if (!s) return 0;
     const xmlChar* begin = s;
-    const bool* special = tables.special[kind];
+    const bool* escapes = tables.escapes[kind];
     const xmlChar* run = s;
     for (; *s; ++s) {
-      if (!special[*s]) continue;
+      if (!escapes[*s]) continue;
       put(reinterpret_cast<const char*>(run), static_cast<size_t>(s - run));
       size_t length = 0;
       const char* r = replacement(*s, length);
