@@ -1,6 +1,7 @@
 #include "xmlsig/xmlc14transform.h"
 
 #include "base/commonerror.h"
+#include "xmlsig/xmlc14writer.h"
 #include "base/talexception.h"
 #include "xmlsig/xmlconst.h"
 #include "xmlsig/xmlmemcharge.h"
@@ -113,15 +114,64 @@ int budgetedVisible(void* user, xmlNodePtr node, xmlNodePtr parent) noexcept {
   return v;
 }
 
-// Canonicalises the nodes the rule selects into a new buffer. An empty output
-// is refused when emptyFails (a subtree always has octets).
+// Counts what passes to the sink.
+class CountingSink : public XmlOctetSink {
+ public:
+  explicit CountingSink(XmlOctetSink& to) : to(to) {}
+  void write(const uint8_t* bytes, size_t length) override {
+    count += length;
+    to.write(bytes, length);
+  }
+  uint64_t count = 0;
+
+ private:
+  XmlOctetSink& to;
+};
+
+// The selection of whole elements the rule stands for, within doc, when it is one.
+bool elementSelection(XmlNodeFilter& rule, xmlDocPtr doc, XmlElementSelection& selection) {
+  xmlNodePtr apex = nullptr, hole = nullptr;
+  if (!rule.wholeElements(apex, hole)) return false;
+  if (apex && apex->type != XML_ELEMENT_NODE) {
+    // A document node: the whole of that document.
+    if (apex != reinterpret_cast<xmlNodePtr>(doc)) return false;
+    apex = nullptr;
+  }
+  if (apex && apex->doc != doc) return false;
+  if (hole && hole->type != XML_ELEMENT_NODE) return false;
+  if (hole && hole->doc != doc) hole = nullptr;  // leaves nothing of doc out
+  selection.doc = doc;
+  selection.apex = apex;
+  selection.hole = hole;
+  return true;
+}
+
+// Canonicalises the nodes the rule selects into output, or into sink when one
+// is given. An empty output is refused when emptyFails (a subtree always has
+// octets). Selections of whole elements take our canonicaliser, unless
+// throughLibxml; every other rule is asked by libxml2's.
 void runC14N(xmlDocPtr doc, XmlNodeFilter& rule, XmlWorkBudget* budget, bool exclusive,
              const std::vector<std::string>& prefixes, bool withComments, bool emptyFails,
-             xmlOutputBufferPtr& buffer) {
-  closeBuffer(buffer);
+             XmlC14Output& output, XmlOctetSink* sink, bool throughLibxml) {
+  output.clear();
   if (!doc) throw TalApiException(xmlrc::TRANSFORM_FAILED);
   XmlWorkBudget own;
   XmlWorkBudget* spend = budget ? budget : rule.workBudget() ? rule.workBudget() : &own;
+  XmlElementSelection selection;
+  if (!throughLibxml && elementSelection(rule, doc, selection)) {
+    XmlStringSink keep(output.text);
+    CountingSink counted(sink ? *sink : keep);
+    int32_t rc =
+        xmlCanonicaliseElements(selection, exclusive, prefixes, withComments, *spend, counted);
+    if (rc == 0 && rule.failure() != 0) rc = rule.failure();
+    if (rc == 0 && emptyFails && counted.count == 0) rc = xmlrc::TRANSFORM_FAILED;
+    if (rc != 0) {
+      output.clear();
+      throw TalApiException(rc);
+    }
+    return;
+  }
+  xmlOutputBufferPtr& buffer = output.buffer;
   // The output and libxml2's working memory, against what the document's tree
   // left of its allowance.
   XmlMemoryScope memory(xmlDocumentMemoryLeft(doc));
@@ -156,17 +206,14 @@ void runC14N(xmlDocPtr doc, XmlNodeFilter& rule, XmlWorkBudget* budget, bool exc
   size_t written = static_cast<size_t>(xmlOutputBufferGetSize(buffer));
   if (rc < 0 || run.stopped || failure != 0 || written > outputCap || memory.over() ||
       (emptyFails && written == 0)) {
-    closeBuffer(buffer);
+    output.clear();
     if (memory.over()) throw TalApiException(xmlrc::INV_MSG);
     throw TalApiException(failure != 0 ? failure : xmlrc::TRANSFORM_FAILED);
   }
-}
-
-const uint8_t* bufferBytes(xmlOutputBufferPtr buffer) {
-  return buffer ? reinterpret_cast<const uint8_t*>(xmlOutputBufferGetContent(buffer)) : nullptr;
-}
-uint32_t bufferLength(xmlOutputBufferPtr buffer) {
-  return buffer ? static_cast<uint32_t>(xmlOutputBufferGetSize(buffer)) : 0;
+  if (sink) {
+    sink->write(output.bytes(), output.length());
+    output.clear();
+  }
 }
 
 // An explicit node set: namespace nodes are copies that name their element in
@@ -205,6 +252,10 @@ class NodeSetFilter : public XmlNodeFilter {
 class WholeDocument : public XmlNodeFilter {
  public:
   int visible(xmlNodePtr, xmlNodePtr) override { return 1; }
+  bool wholeElements(xmlNodePtr& apex, xmlNodePtr& hole) const override {
+    apex = hole = nullptr;
+    return true;
+  }
 };
 
 xmlNodePtr lastElementInSubtree(xmlNodePtr top) {
@@ -353,6 +404,18 @@ void xmlStampDocumentOrder(xmlDocPtr doc) {
   }
 }
 
+void XmlC14Output::clear() {
+  closeBuffer(buffer);
+  text.clear();
+}
+const uint8_t* XmlC14Output::bytes() const {
+  return buffer ? reinterpret_cast<const uint8_t*>(xmlOutputBufferGetContent(buffer))
+                : reinterpret_cast<const uint8_t*>(text.data());
+}
+uint32_t XmlC14Output::length() const {
+  return static_cast<uint32_t>(buffer ? xmlOutputBufferGetSize(buffer) : text.size());
+}
+
 bool XmlSubtree::contains(xmlNodePtr node, xmlNodePtr parent) {
   if (!node || !top) return false;
   if (node->type == XML_NAMESPACE_DECL) node = parent;
@@ -381,6 +444,21 @@ int XmlSubtreeFilter::visible(xmlNodePtr node, xmlNodePtr parent) {
   return subtree.contains(node, parent) != inverted ? 1 : 0;
 }
 
+bool XmlSubtreeFilter::wholeElements(xmlNodePtr& apex, xmlNodePtr& hole) const {
+  xmlNodePtr top = subtree.node();
+  if (!top) return false;
+  if (inverted) {
+    if (top->type != XML_ELEMENT_NODE) return false;
+    apex = nullptr;
+    hole = top;
+    return true;
+  }
+  if (top->type != XML_ELEMENT_NODE && top->type != XML_DOCUMENT_NODE) return false;
+  apex = top;
+  hole = nullptr;
+  return true;
+}
+
 XmlC14DocTransform::XmlC14DocTransform(bool withComments, uint8_t selection, bool exclusive,
                                        const std::vector<std::string>& prefixes)
     : XmlTransform(withComments ? 2 : 1, XML_DATA_OCTETS, XML_DATA_NODE),
@@ -389,14 +467,15 @@ XmlC14DocTransform::XmlC14DocTransform(bool withComments, uint8_t selection, boo
       selection(selection),
       exclusive(exclusive ? 1 : 0) {}
 
-XmlC14DocTransform::~XmlC14DocTransform() { closeBuffer(buffer); }
-const uint8_t* XmlC14DocTransform::outputBytes() { return bufferBytes(buffer); }
-uint32_t XmlC14DocTransform::outputLength() { return bufferLength(buffer); }
+XmlC14DocTransform::~XmlC14DocTransform() = default;
+const uint8_t* XmlC14DocTransform::outputBytes() { return output.bytes(); }
+uint32_t XmlC14DocTransform::outputLength() { return output.length(); }
 
 void XmlC14DocTransform::applyToNode(xmlNodePtr node) {
   checkInvariant(node != nullptr, SRC, 47, "idNode != NULL");
   XmlSubtreeFilter rule(node, selection != 1);
-  runC14N(node->doc, rule, budget, exclusive != 0, prefixes, withComments != 0, true, buffer);
+  runC14N(node->doc, rule, budget, exclusive != 0, prefixes, withComments != 0, true, output, sink,
+          throughLibxml != 0);
 }
 
 XmlC14NodeSetTransform::XmlC14NodeSetTransform(xmlDocPtr doc, bool withComments, bool exclusive,
@@ -407,12 +486,12 @@ XmlC14NodeSetTransform::XmlC14NodeSetTransform(xmlDocPtr doc, bool withComments,
       withComments(withComments ? 1 : 0),
       exclusive(exclusive ? 1 : 0) {}
 
-XmlC14NodeSetTransform::~XmlC14NodeSetTransform() { closeBuffer(buffer); }
-const uint8_t* XmlC14NodeSetTransform::outputBytes() { return bufferBytes(buffer); }
-uint32_t XmlC14NodeSetTransform::outputLength() { return bufferLength(buffer); }
+XmlC14NodeSetTransform::~XmlC14NodeSetTransform() = default;
+const uint8_t* XmlC14NodeSetTransform::outputBytes() { return output.bytes(); }
+uint32_t XmlC14NodeSetTransform::outputLength() { return output.length(); }
 
 void XmlC14NodeSetTransform::applyToNodeSet(xmlNodeSetPtr set) {
-  closeBuffer(buffer);
+  output.clear();
   // libxml2 reads a missing set as the whole document: a chain that lost its
   // node set must fail, not digest everything.
   if (!set) throw TalApiException(xmlrc::TRANSFORM_FAILED);
@@ -421,11 +500,12 @@ void XmlC14NodeSetTransform::applyToNodeSet(xmlNodeSetPtr set) {
 }
 
 void XmlC14NodeSetTransform::applyToFilter(XmlNodeFilter* filter) {
-  closeBuffer(buffer);
+  output.clear();
   if (!filter) throw TalApiException(xmlrc::TRANSFORM_FAILED);
   // A node set of only namespace or excluded nodes canonicalises to no octets,
   // which is a valid input of a digest (the W3C interop vectors sign such sets).
-  runC14N(doc, *filter, budget, exclusive != 0, prefixes, withComments != 0, false, buffer);
+  runC14N(doc, *filter, budget, exclusive != 0, prefixes, withComments != 0, false, output, sink,
+          throughLibxml != 0);
 }
 
 XmlC14FileTransform::XmlC14FileTransform(bool withComments, bool exclusive)
@@ -433,9 +513,9 @@ XmlC14FileTransform::XmlC14FileTransform(bool withComments, bool exclusive)
       withComments(withComments ? 1 : 0),
       exclusive(exclusive ? 1 : 0) {}
 
-XmlC14FileTransform::~XmlC14FileTransform() { closeBuffer(buffer); }
-const uint8_t* XmlC14FileTransform::outputBytes() { return bufferBytes(buffer); }
-uint32_t XmlC14FileTransform::outputLength() { return bufferLength(buffer); }
+XmlC14FileTransform::~XmlC14FileTransform() = default;
+const uint8_t* XmlC14FileTransform::outputBytes() { return output.bytes(); }
+uint32_t XmlC14FileTransform::outputLength() { return output.length(); }
 
 void XmlC14FileTransform::applyToFile(TVxmlDoc* doc) {
   checkInvariant(doc != nullptr, SRC, 244, "detachedDoc != NULL");
@@ -445,7 +525,8 @@ void XmlC14FileTransform::applyToFile(TVxmlDoc* doc) {
   // A detached document is canonicalised whole: the nodes before and after its
   // root element (comments when asked for, processing instructions) belong to it.
   WholeDocument rule;
-  runC14N(doc->holder->doc, rule, budget, exclusive != 0, {}, withComments != 0, true, buffer);
+  runC14N(doc->holder->doc, rule, budget, exclusive != 0, {}, withComments != 0, true, output, sink,
+          throughLibxml != 0);
 }
 
 XmlEnvelopedTransform::XmlEnvelopedTransform(xmlNodePtr transformElement, uint32_t inputKind)
@@ -474,6 +555,19 @@ void XmlEnvelopedTransform::applyToFilter(XmlNodeFilter* filter) {
   if (!signature) throw TalApiException(xmlrc::EMPTY_TRANSFORM);
   input = filter;
   excluded = XmlSubtree(signature);
+}
+
+bool XmlEnvelopedTransform::wholeElements(xmlNodePtr& apex, xmlNodePtr& hole) const {
+  if (!signature) return false;
+  xmlNodePtr inner = nullptr;
+  if (input) {
+    if (!input->wholeElements(apex, inner) || inner) return false;
+  } else {
+    apex = selected.node();
+    if (!apex || (apex->type != XML_ELEMENT_NODE && apex->type != XML_DOCUMENT_NODE)) return false;
+  }
+  hole = signature;
+  return true;
 }
 
 int XmlEnvelopedTransform::visible(xmlNodePtr node, xmlNodePtr parent) {

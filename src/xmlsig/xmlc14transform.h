@@ -1,13 +1,18 @@
 // Canonical XML 1.0 and Exclusive Canonical XML 1.0 (with or without comments)
-// of a subtree, of a node set and of a detached document, through libxml2's C14N,
-// and the enveloped-signature transform. Every selection reaches the
-// canonicaliser as a visibility rule answered in constant time per node (no
-// XPath, no materialised node set), and every run is bounded by a work budget.
+// of a subtree, of a node set and of a detached document, and the
+// enveloped-signature transform. Every selection reaches the canonicaliser as
+// a visibility rule answered in constant time per node (no XPath, no
+// materialised node set), and every run is bounded by a work budget. Rules
+// that select whole elements (a subtree, the whole document, either less a
+// signature) go to our own canonicaliser (xmlc14writer.h), which can write
+// straight into a digest; every other rule to libxml2's C14N.
 #pragma once
 
 #include "xmlsig/xmltransform.h"
 
 #include <libxml/xmlIO.h>
+
+#include <string>
 
 // What one walk of a document learns: an estimate of its serialised size in
 // octets, and the work libxml2's canonicaliser does on its elements whatever
@@ -45,6 +50,7 @@ class XmlSubtree {
   bool contains(xmlNodePtr node, xmlNodePtr parent);
   // The top when it is an element (a document node selects everything).
   xmlNodePtr apex() const { return top && top->type == XML_ELEMENT_NODE ? top : nullptr; }
+  xmlNodePtr node() const { return top; }
 
  private:
   xmlNodePtr top;
@@ -59,10 +65,25 @@ class XmlSubtreeFilter : public XmlNodeFilter {
   XmlSubtreeFilter(xmlNodePtr top, bool inverted) : subtree(top), inverted(inverted) {}
   int visible(xmlNodePtr node, xmlNodePtr parent) override;
   xmlNodePtr apex() const override { return inverted ? nullptr : subtree.apex(); }
+  bool wholeElements(xmlNodePtr& apex, xmlNodePtr& hole) const override;
 
  private:
   XmlSubtree subtree;
   bool inverted;
+};
+
+// The octets of one canonicalisation: in libxml2's buffer or in a text.
+struct XmlC14Output {
+  XmlC14Output() = default;
+  XmlC14Output(const XmlC14Output&) = delete;
+  XmlC14Output& operator=(const XmlC14Output&) = delete;
+  ~XmlC14Output() { clear(); }
+  void clear();
+  const uint8_t* bytes() const;
+  uint32_t length() const;
+
+  xmlOutputBufferPtr buffer = nullptr;
+  std::string text;
 };
 
 class XmlC14DocTransform : public XmlTransform {
@@ -79,7 +100,10 @@ class XmlC14DocTransform : public XmlTransform {
   uint8_t withComments;
   uint8_t selection;
   uint8_t exclusive;
-  xmlOutputBufferPtr buffer = nullptr;
+  // Through libxml2's canonicaliser whatever the selection (the reference the
+  // tests hold ours against).
+  uint8_t throughLibxml = 0;
+  XmlC14Output output;
 };
 
 class XmlC14NodeSetTransform : public XmlTransform {
@@ -98,7 +122,8 @@ class XmlC14NodeSetTransform : public XmlTransform {
   xmlDocPtr doc;
   uint8_t withComments;
   uint8_t exclusive;
-  xmlOutputBufferPtr buffer = nullptr;
+  uint8_t throughLibxml = 0;  // as in XmlC14DocTransform
+  XmlC14Output output;
 };
 
 class XmlC14FileTransform : public XmlTransform {
@@ -111,7 +136,8 @@ class XmlC14FileTransform : public XmlTransform {
 
   uint8_t withComments;
   uint8_t exclusive;
-  xmlOutputBufferPtr buffer = nullptr;
+  uint8_t throughLibxml = 0;  // as in XmlC14DocTransform
+  XmlC14Output output;
 };
 
 // The enveloped-signature transform: its input (a subtree, or a node set given
@@ -128,6 +154,7 @@ class XmlEnvelopedTransform : public XmlTransform, public XmlNodeFilter {
   int visible(xmlNodePtr node, xmlNodePtr parent) override;
   int32_t failure() const override { return input ? input->failure() : 0; }
   xmlNodePtr apex() const override { return input ? input->apex() : selected.apex(); }
+  bool wholeElements(xmlNodePtr& apex, xmlNodePtr& hole) const override;
 
   xmlNodePtr signature;
 

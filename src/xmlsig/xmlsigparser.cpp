@@ -5,6 +5,7 @@
 #include "base/talexception.h"
 #include "xmlsig/xmlb64transform.h"
 #include "xmlsig/xmlc14transform.h"
+#include "xmlsig/xmlc14writer.h"
 #include "xmlsig/xmlconst.h"
 #include "xmlsig/xmltransformchain.h"
 #include "xmlsig/xmlwalk.h"
@@ -13,6 +14,7 @@
 
 #include <libxml/uri.h>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <strings.h>
@@ -191,6 +193,16 @@ bool MessageDigestXml::matches() const {
   return computed && c->getDigestLength() == expected.size() &&
          memcmp(c->getDigestPtr(), expected.data(), expected.size()) == 0;
 }
+
+class XmlSigParser::ReferenceSink : public XmlOctetSink {
+ public:
+  ReferenceSink(XmlSigParser& parser, XmlRef& ref) : parser(parser), ref(ref) {}
+  void write(const uint8_t* bytes, size_t length) override { parser.feed(ref, bytes, length); }
+
+ private:
+  XmlSigParser& parser;
+  XmlRef& ref;
+};
 
 XmlSigParser::XmlSigParser(xmlNodePtr root, const std::vector<TVxmlDoc*>& docs, int32_t mode,
                            bool skipDetached, uint32_t configuredDigest)
@@ -515,6 +527,8 @@ void XmlSigParser::readReference(xmlNodePtr refNode) {
           } else {
             if (pending != XML_DATA_OCTETS)
               chain.add(new XmlC14DocTransform(false, 1, false));
+            ReferenceSink digests(*this, *ref);
+            chain.items.back()->sink = &digests;
             chain.applyToFile(doc, workBudget());
             feed(*ref, chain.outputBytes(), chain.outputLength());
           }
@@ -584,6 +598,9 @@ void XmlSigParser::readReference(xmlNodePtr refNode) {
           chain.add(new XmlC14NodeSetTransform(root->doc, false, false));
         else if (pending == XML_DATA_NODE)
           chain.add(new XmlC14DocTransform(false, selection, false));
+        // The last transform writes into the digests as it goes, when it can.
+        ReferenceSink digests(*this, *ref);
+        chain.items.back()->sink = &digests;
         chain.applyToNode(start, workBudget());
         feed(*ref, chain.outputBytes(), chain.outputLength());
         ref->digest->finishComputed();
@@ -600,11 +617,16 @@ void XmlSigParser::readReference(xmlNodePtr refNode) {
   references.items.push_back(ref.release());
 }
 
-void XmlSigParser::feed(XmlRef& ref, const uint8_t* bytes, uint32_t length) {
-  if (!bytes || length == 0) return;
-  ref.digest->context().update(bytes, length);
-  combinedDigests.update(bytes, length);
-  if (keepOctets) ref.octets.assign(reinterpret_cast<const char*>(bytes), length);
+void XmlSigParser::feed(XmlRef& ref, const uint8_t* bytes, size_t length) {
+  // Digest updates take 32-bit lengths: a longer run goes in pieces.
+  while (bytes && length > 0) {
+    uint32_t n = static_cast<uint32_t>(std::min<size_t>(length, 1u << 30));
+    ref.digest->context().update(bytes, n);
+    combinedDigests.update(bytes, n);
+    if (keepOctets) ref.octets.append(reinterpret_cast<const char*>(bytes), n);
+    bytes += n;
+    length -= n;
+  }
 }
 
 void XmlSigParser::addCertificate(xmlNodePtr element, const char* noText, const char* badValue) {
@@ -755,13 +777,18 @@ void XmlSigParser::canonicaliseSignedInfo() {
   int32_t k = static_cast<int32_t>(c14nMethod);
   XmlC14DocTransform c14n(withComments(k), 1, exclusive(k), inclusivePrefixes);
   c14n.budget = workBudget();
+  canonicalSignedInfo.clear();
+  XmlStringSink text(canonicalSignedInfo);
+  c14n.sink = &text;
   try {
     c14n.applyToNode(signedInfoNode);
   } catch (const TalApiException& e) {
+    canonicalSignedInfo.clear();
     fault(MSG_SIGNED_INFO, e.getCode());
   }
   c14n.budget = nullptr;
-  canonicalSignedInfo.assign(reinterpret_cast<const char*>(c14n.outputBytes()),
+  // Octets the canonicaliser kept rather than wrote.
+  canonicalSignedInfo.append(reinterpret_cast<const char*>(c14n.outputBytes()),
                              c14n.outputLength());
 }
 

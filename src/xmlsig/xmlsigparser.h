@@ -197,7 +197,9 @@ class XmlSigParser : public XmlSignature {
   void addCertificate(xmlNodePtr element, const char* noText, const char* badValue);
   void chooseSigner();
   void canonicaliseSignedInfo();
-  void feed(XmlRef& ref, const uint8_t* bytes, uint32_t length);
+  void feed(XmlRef& ref, const uint8_t* bytes, size_t length);
+  // Feeds a reference's digests as its last transform writes.
+  class ReferenceSink;
   XmlWorkBudget* workBudget() { return sharedBudget ? sharedBudget : &budget; }
 
   xmlNodePtr root;

@@ -15,6 +15,7 @@
 #include <vector>
 
 class TVxmlDoc;
+class XmlOctetSink;
 
 // The work a stranger's document may cause before it is refused (code 140):
 // units counted where libxml2's own costs hide (nodes shown to the
@@ -72,6 +73,10 @@ class XmlNodeFilter {
   // An element outside whose subtree nothing is visible, when the rule knows
   // one: the canonicaliser then walks that subtree only.
   virtual xmlNodePtr apex() const { return nullptr; }
+  // When the rule selects whole elements (each with its attributes,
+  // namespaces and children): the subtree of apex (the whole document when
+  // null) less the subtree of hole (nothing when null). False otherwise.
+  virtual bool wholeElements(xmlNodePtr& /*apex*/, xmlNodePtr& /*hole*/) const { return false; }
 };
 
 // Nodes outside the XPath data model (the DTD and its declarations, entity
@@ -116,6 +121,10 @@ class XmlTransform {
   uint32_t inputKind;
   // The chain's budget while the chain runs; a transform run on its own uses its own.
   XmlWorkBudget* budget = nullptr;
+  // Where a transform that makes octets sends them instead of keeping them
+  // (its outputBytes are then empty), when it can: a canonicaliser writes
+  // straight into a reference's digests. Not owned.
+  XmlOctetSink* sink = nullptr;
 };
 
 // Transform kind codes of ds:Transform Algorithm URIs.

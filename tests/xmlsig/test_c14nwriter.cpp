@@ -1,0 +1,369 @@
+// Our canonicaliser of whole-element selections against libxml2's, which the
+// W3C and merlin vectors already hold to the standard: on the fixtures and on
+// documents built around the rules' corners (namespace inheritance and
+// undeclaration, xml:* attributes, attribute order, escaping, nodes outside
+// the document element), every selection gives the same octets or the same
+// refusal. Then the octets written straight into a digest, and the bounds.
+#include "xmltesthelp.h"
+
+#include "base/memfile.h"
+#include "base/reportstream.h"
+#include "xmlsig/xmlc14writer.h"
+#include "xmlsig/xmlsigparser.h"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include <functional>
+#include <vector>
+
+namespace {
+
+struct Outcome {
+  int32_t rc;
+  std::string octets;
+  bool operator==(const Outcome& o) const { return rc == o.rc && octets == o.octets; }
+};
+
+// Runs one canonicaliser, ours or libxml2's.
+Outcome canonicalise(const std::function<XmlTransform*()>& make, xmlNodePtr start, bool libxml) {
+  XmlTransforms chain;
+  XmlTransform* t = make();
+  chain.add(t);
+  if (auto* d = dynamic_cast<XmlC14DocTransform*>(t)) d->throughLibxml = libxml;
+  Outcome o{codeOf([&] { chain.applyToNode(start); }), ""};
+  if (o.rc == 0) o.octets = outputOf(chain);
+  return o;
+}
+
+// The enveloped-signature transform over a subtree, then a node-set canonicaliser.
+Outcome enveloped(xmlNodePtr transform, xmlNodePtr start, bool comments, bool exclusive,
+                  bool libxml) {
+  XmlTransforms chain;
+  chain.add(new XmlEnvelopedTransform(transform));
+  auto* c = new XmlC14NodeSetTransform(start->doc, comments, exclusive, {"#default", "ds"});
+  c->throughLibxml = libxml;
+  chain.add(c);
+  Outcome o{codeOf([&] { chain.applyToNode(start); }), ""};
+  if (o.rc == 0) o.octets = outputOf(chain);
+  return o;
+}
+
+std::vector<xmlNodePtr> elementsOf(xmlNodePtr root, size_t most) {
+  std::vector<xmlNodePtr> out;
+  for (xmlNodePtr n = root; n && out.size() < most;) {
+    if (n->type == XML_ELEMENT_NODE) out.push_back(n);
+    n = xmlNextInDocument(n, root->doc, n->type == XML_ELEMENT_NODE);
+  }
+  return out;
+}
+
+// Every selection of whole elements of the document, in the four forms and
+// with inclusive-prefix lists; the number of selections compared.
+size_t compareAll(const std::string& name, const std::string& text) {
+  ParsedDoc d(text);
+  EXPECT_EQ(d.rc, 0) << name;
+  if (d.rc != 0) return 0;
+  registerIdAttributes(d.holder.root);
+  const std::vector<std::vector<std::string>> lists = {
+      {}, {"#default"}, {"a", "p", "ds", "xml", "", "none", "a"}};
+  std::vector<xmlNodePtr> elements = elementsOf(d.holder.root, 60);
+  size_t compared = 0;
+  for (int form = 0; form < 4; ++form) {
+    bool comments = form & 1, exclusive = form & 2;
+    for (const auto& prefixes : lists) {
+      if (!exclusive && !prefixes.empty()) continue;
+      auto check = [&](uint8_t selection, xmlNodePtr start, const char* what) {
+        auto make = [&]() -> XmlTransform* {
+          return new XmlC14DocTransform(comments, selection, exclusive, prefixes);
+        };
+        Outcome ours = canonicalise(make, start, false);
+        Outcome theirs = canonicalise(make, start, true);
+        EXPECT_EQ(ours.rc, theirs.rc) << name << " " << what << " form " << form;
+        EXPECT_EQ(ours.octets, theirs.octets) << name << " " << what << " form " << form;
+        ++compared;
+      };
+      check(1, reinterpret_cast<xmlNodePtr>(d.holder.doc), "whole");
+      for (xmlNodePtr e : elements) {
+        check(1, e, "subtree");
+        check(0, e, "all but the subtree");
+      }
+    }
+  }
+  // Enveloped signatures over the document element and over every element.
+  for (xmlNodePtr e : elements) {
+    if (!isElement(e, xmlc::DS_TRANSFORM.data(), xmlc::NS_DSIG.data())) continue;
+    for (xmlNodePtr start : {d.holder.root, elements[elements.size() / 2], e})
+      for (int form = 0; form < 4; ++form) {
+        Outcome ours = enveloped(e, start, form & 1, form & 2, false);
+        Outcome theirs = enveloped(e, start, form & 1, form & 2, true);
+        EXPECT_EQ(ours, theirs) << name << " enveloped form " << form << ": " << ours.octets << "\n"
+                                << theirs.octets;
+        ++compared;
+      }
+  }
+  return compared;
+}
+
+void fixturesIn(const std::string& dir, std::vector<std::string>& names) {
+  DIR* d = opendir((std::string(TAL_TEST_DATA_DIR) + "/xmlsig/" + dir).c_str());
+  if (!d) return;
+  while (dirent* e = readdir(d)) {
+    std::string n = e->d_name;
+    if (n.size() > 4 && n.compare(n.size() - 4, 4, ".xml") == 0) names.push_back(dir + "/" + n);
+  }
+  closedir(d);
+}
+
+}  // namespace
+
+TEST(XmlC14Writer, SameOctetsAsLibxml2OnFixtures) {
+  std::vector<std::string> names;
+  for (const char* dir : {"c14n", "merlin", "sig", "xades"}) fixturesIn(dir, names);
+  ASSERT_GE(names.size(), 25u);
+  size_t compared = 0;
+  for (const std::string& n : names) compared += compareAll(n, readFixture(n));
+  EXPECT_GT(compared, 10000u);
+}
+
+TEST(XmlC14Writer, SameOctetsAsLibxml2OnCorners) {
+  const std::string sig =
+      "<ds:Signature xmlns:ds='http://www.w3.org/2000/09/xmldsig#'><ds:SignedInfo>"
+      "<ds:Reference URI=''><ds:Transforms><ds:Transform "
+      "Algorithm='http://www.w3.org/2000/09/xmldsig#enveloped-signature'/></ds:Transforms>"
+      "</ds:Reference></ds:SignedInfo></ds:Signature>";
+  const struct {
+    const char* name;
+    std::string text;
+  } docs[] = {
+      {"outside the document element",
+       "<?xml version='1.0'?>\n<?before data?><!--c1-->\n<r xmlns='urn:d' xmlns:a='urn:a'>"
+       "<a:e a:x='1' y='2' xmlns:b='urn:b' b:z='3'>t&amp;&lt;&gt;&#13;\"'</a:e>"
+       "<e xmlns=''><f xmlns='urn:d'/></e><![CDATA[<&>\r]]><?inside?><!--c2-->" +
+           sig + "</r><!--c3--><?after data ?>"},
+      {"xml attributes inherited",
+       "<r xml:lang='pl' xml:space='preserve'><a xml:lang='en'><b xml:base='http://x/' "
+       "xml:id='i'><c a='1'/></b></a>" +
+           sig + "</r>"},
+      {"escaping in values", "<r a='&quot;&apos;&#9;&#10;&#13;&lt;&amp;>' b='x\"y' c=''>&#9;</r>"},
+      {"redeclarations",
+       "<r xmlns:a='urn:a'><b xmlns:a='urn:a'><c xmlns:a='urn:b'><d xmlns:a='urn:a' "
+       "a:t='1'/></c></b></r>"},
+      {"default undeclared",
+       "<r xmlns='urn:x'><a xmlns=''><b/><c xmlns='urn:y'><d xmlns=''/></c></a>" + sig + "</r>"},
+      {"empty default at the top",
+       "<r xmlns=''><a xmlns=''/><b xmlns='urn:b'><c xmlns=''/></b></r>"},
+      {"attribute order",
+       "<r xmlns:b='urn:a' xmlns:a='urn:b' xmlns:c='urn:c'><e c:z='1' a:y='2' b:y2='3' x='4' "
+       "a:a='5' w='6' xml:lang='pl'/></r>"},
+      {"entities",
+       "<!DOCTYPE r [<!ENTITY e 'v&amp;w'><!ATTLIST r d CDATA 'def'>]>"
+       "<r a='x&e;y'>&e;<s b='&e;'/></r>"},
+      {"exclusive prefixes",
+       "<r xmlns='urn:d' xmlns:p='urn:p' xmlns:q='urn:q' xmlns:a='urn:a'><p:a><b q:at='1'>"
+       "<c xmlns=''><d a:x='1'/></c></b></p:a>" +
+           sig + "</r>"},
+      {"unused declarations", "<r xmlns:u='urn:u'><a xmlns:v='urn:v'><u:b/></a></r>"},
+      {"relative namespace", "<r><a xmlns:n='rel/x'><n:e/></a><b/></r>"},
+      {"relative namespace in the signature",
+       "<r><ds:Signature xmlns:ds='http://www.w3.org/2000/09/xmldsig#' xmlns:n='rel'>"
+       "<ds:Transform Algorithm='http://www.w3.org/2000/09/xmldsig#enveloped-signature'/>"
+       "</ds:Signature><a/></r>"},
+      {"comments only", "<!--a--><r><!--b--><!--\r--></r><!--c-->"},
+      {"text with characters",
+       "<r>\xC5\x82\xC3\xB3"
+       "d\xC5\xBA &#x10000; ]]&gt;</r>"},
+      {"deep", std::string(200, ' ') + "<r>" +
+                   [] {
+                     std::string s;
+                     for (int i = 0; i < 60; ++i)
+                       s += "<e n='" + std::to_string(i) + "' xmlns:p" + std::to_string(i % 3) +
+                            "='urn:" + std::to_string(i) + "'>";
+                     for (int i = 0; i < 60; ++i) s += "</e>";
+                     return s;
+                   }() +
+                   "</r>"},
+  };
+  for (const auto& d : docs) EXPECT_GT(compareAll(d.name, d.text), 0u) << d.name;
+}
+
+// Known answers of the corners that decide the namespace axis.
+TEST(XmlC14Writer, NamespaceAxis) {
+  const struct {
+    const char* doc;
+    const char* apex;  // local name of the apex element
+    bool exclusive;
+    std::vector<std::string> prefixes;
+    const char* expected;
+  } cases[] = {
+      {"<r xmlns='urn:x' xmlns:a='urn:a'><e/></r>",
+       "e",
+       false,
+       {},
+       "<e xmlns=\"urn:x\" xmlns:a=\"urn:a\"></e>"},
+      {"<r xmlns='urn:x' xmlns:a='urn:a'><e/></r>", "e", true, {}, "<e xmlns=\"urn:x\"></e>"},
+      {"<r xmlns='urn:x' xmlns:a='urn:a'><e/></r>",
+       "e",
+       true,
+       {"a"},
+       "<e xmlns=\"urn:x\" xmlns:a=\"urn:a\"></e>"},
+      {"<r xmlns='urn:x'><e xmlns=''><f/></e></r>",
+       "r",
+       false,
+       {},
+       "<r xmlns=\"urn:x\"><e xmlns=\"\"><f></f></e></r>"},
+      {"<r xmlns='urn:x'><e xmlns=''><f/></e></r>", "e", false, {}, "<e><f></f></e>"},
+      {"<r xmlns:a='urn:a'><a:e><a:f xmlns:a='urn:a'/></a:e></r>",
+       "r",
+       true,
+       {},
+       "<r><a:e xmlns:a=\"urn:a\"><a:f></a:f></a:e></r>"},
+      {"<r xml:lang='pl'><e a='1'/></r>", "e", false, {}, "<e a=\"1\" xml:lang=\"pl\"></e>"},
+      {"<r xml:lang='pl'><e a='1'/></r>", "e", true, {}, "<e a=\"1\"></e>"},
+  };
+  for (const auto& c : cases) {
+    ParsedDoc d(c.doc);
+    ASSERT_EQ(d.rc, 0) << c.doc;
+    xmlNodePtr apex = findElement(d.holder.root, c.apex, nullptr, -1);
+    ASSERT_NE(apex, nullptr);
+    XmlC14DocTransform t(false, 1, c.exclusive, c.prefixes);
+    t.applyToNode(apex);
+    EXPECT_EQ(outputOf(t), c.expected) << c.doc << " at " << c.apex;
+  }
+}
+
+// A sink takes the octets as they are made, in blocks, and the transform keeps none.
+TEST(XmlC14Writer, WritesStraightIntoASink) {
+  std::string big = "<r xmlns='urn:r'>";
+  for (int i = 0; i < 20000; ++i) big += "<e a='" + std::to_string(i) + "'>x&amp;y</e>";
+  big += "</r>";
+  ParsedDoc d(big);
+  ASSERT_EQ(d.rc, 0);
+  struct Blocks : XmlOctetSink {
+    void write(const uint8_t* b, size_t n) override {
+      text.append(reinterpret_cast<const char*>(b), n);
+      ++calls;
+    }
+    std::string text;
+    int calls = 0;
+  } blocks;
+  XmlC14DocTransform kept(false, 1, false), sent(false, 1, false);
+  kept.applyToNode(d.holder.root);
+  sent.sink = &blocks;
+  sent.applyToNode(d.holder.root);
+  EXPECT_EQ(sent.outputLength(), 0u);
+  EXPECT_EQ(blocks.text, outputOf(kept));
+  EXPECT_GT(blocks.calls, 10);
+  // libxml2's canonicaliser hands its octets to the sink too, once finished.
+  Blocks late;
+  XmlC14DocTransform reference(false, 1, false);
+  reference.throughLibxml = 1;
+  reference.sink = &late;
+  reference.applyToNode(d.holder.root);
+  EXPECT_EQ(late.text, blocks.text);
+  EXPECT_EQ(reference.outputLength(), 0u);
+}
+
+// The walk is charged to the budget and stops when it is spent; the output
+// stays within six times what was read.
+TEST(XmlC14Writer, Bounded) {
+  std::string doc = "<r>";
+  for (int i = 0; i < 5000; ++i) doc += "<e/>";
+  doc += "</r>";
+  ParsedDoc d(doc);
+  ASSERT_EQ(d.rc, 0);
+  XmlWorkBudget small(1000);
+  XmlC14DocTransform t(false, 1, false);
+  t.budget = &small;
+  EXPECT_EQ(codeOf([&] { t.applyToNode(d.holder.root); }), 140);
+  EXPECT_TRUE(small.exhausted());
+  EXPECT_EQ(t.outputLength(), 0u);
+  // Exclusive canonicalisation renders a namespace again on every sibling
+  // that uses it: past six times the document plus 1 MiB, it is refused.
+  std::string uri(3000, 'u');
+  std::string wide = "<r xmlns:p='urn:" + uri + "'>";
+  for (int i = 0; i < 300; ++i) wide += "<p:e/>";
+  wide += "</r>";
+  ParsedDoc w(wide);
+  ASSERT_EQ(w.rc, 0);
+  XmlC14DocTransform fits(false, 1, true);
+  fits.applyToNode(w.holder.root);
+  EXPECT_GT(fits.outputLength(), 300u * 3000u);
+  std::string wider = "<r xmlns:p='urn:" + std::string(30000, 'u') + "'>";
+  for (int i = 0; i < 4000; ++i) wider += "<p:e/>";
+  wider += "</r>";
+  ParsedDoc ww(wider);
+  ASSERT_EQ(ww.rc, 0);
+  XmlC14DocTransform refused(false, 1, true);
+  EXPECT_EQ(codeOf([&] { refused.applyToNode(ww.holder.root); }), 140);
+}
+
+// The signature parser digests each reference as its octets are made, block
+// by block: the kept octets are libxml2's canonical form, and both the
+// reference's digest and the combined one are the digest of those octets
+// taken whole.
+TEST(XmlC14Writer, ParserDigestsWhileCanonicalising) {
+  const std::string sha256 = "<DigestMethod Algorithm='http://www.w3.org/2001/04/xmlenc#sha256'/>";
+  std::string doc = "<r xmlns='urn:r' xmlns:x='urn:x'><data Id='d'>";
+  for (int i = 0; i < 8000; ++i)
+    doc += "<x:e a='" + std::to_string(i) + "'>t &amp; " + std::to_string(i) + "</x:e>";
+  doc +=
+      "</data><Signature xmlns='http://www.w3.org/2000/09/xmldsig#'><SignedInfo>"
+      "<CanonicalizationMethod Algorithm='http://www.w3.org/2001/10/xml-exc-c14n#'/>"
+      "<SignatureMethod Algorithm='http://www.w3.org/2001/04/xmldsig-more#rsa-sha256'/>"
+      "<Reference URI=''><Transforms><Transform "
+      "Algorithm='http://www.w3.org/2000/09/xmldsig#enveloped-signature'/></Transforms>" +
+      sha256 +
+      "<DigestValue>AAAA</DigestValue></Reference><Reference URI='#d'><Transforms><Transform "
+      "Algorithm='http://www.w3.org/2001/10/xml-exc-c14n#'/></Transforms>" +
+      sha256 +
+      "<DigestValue>AAAA</DigestValue></Reference></SignedInfo>"
+      "<SignatureValue>AAAA</SignatureValue>";
+  // A signer's certificate, as an xmlsec1-signed fixture carries it.
+  const std::string signed_ = readFixture("sig/enveloped-rsa256.xml");
+  size_t from = signed_.find("<KeyInfo>"), to = signed_.find("</KeyInfo>");
+  ASSERT_NE(to, std::string::npos);
+  doc += signed_.substr(from, to + 10 - from) + "</Signature></r>";
+  ParsedDoc d(doc);
+  ASSERT_EQ(d.rc, 0);
+  xmlNodePtr signature = findElement(d.holder.root, "Signature", xmlc::NS_DSIG.data(), -1);
+  XmlSigParser parser(d.holder.root, {}, 1);
+  parser.keepOctets = true;
+  MemFile sink;
+  ReportStream report(&sink);
+  ASSERT_EQ(parser.parse(&report, signature), 0) << std::string(
+      reinterpret_cast<const char*>(sink.data()), static_cast<size_t>(sink.length()));
+  ASSERT_EQ(parser.references.items.size(), 2u);
+  const XmlRef* whole = parser.references.items.front();
+  const XmlRef* subtree = parser.references.items.back();
+  // The same selections through libxml2's canonicaliser.
+  XmlC14DocTransform lessSignature(false, 0, false), data(false, 1, true);
+  lessSignature.throughLibxml = data.throughLibxml = 1;
+  lessSignature.applyToNode(signature);
+  data.applyToNode(findElement(d.holder.root, "data", nullptr, 1));
+  EXPECT_EQ(whole->octets, outputOf(lessSignature));
+  EXPECT_EQ(subtree->octets, outputOf(data));
+  EXPECT_GT(whole->octets.size(), 4u * 16384u);
+  std::string all;
+  for (const XmlRef* r : {whole, subtree}) {
+    MessageDigestCtx h(3);
+    h.update(r->octets.data(), static_cast<uint32_t>(r->octets.size()));
+    h.finish();
+    std::string expected, computed;
+    ASSERT_TRUE(h.getDigest(expected));
+    ASSERT_TRUE(r->digest->context().getDigest(computed));
+    EXPECT_EQ(computed, expected);
+    all += r->octets;
+  }
+  MessageDigestCtx h(3);
+  h.update(all.data(), static_cast<uint32_t>(all.size()));
+  h.finish();
+  MessageDigestCtx* running = parser.combinedDigests.find(3);
+  ASSERT_NE(running, nullptr);
+  if (!running->isFinished()) running->finish();
+  std::string combined, expected;
+  ASSERT_TRUE(running->getDigest(combined));
+  ASSERT_TRUE(h.getDigest(expected));
+  EXPECT_EQ(combined, expected);
+}
