@@ -574,7 +574,12 @@ void SignatureVerifier::verifyBasicForm(SigInfo& info, SignatureProperties& prop
   SignatureListsScope lists(contextServices(*ctx).manager);
   offerRevocationValues(props.revocationValues());
   offerRevocationValues(extraRevocations);
-  if (signerFromCache) return;
+  // A cached path is a signer's path found valid as of now: it stands for the
+  // check only of a signature verified as of now, and only such a verdict is
+  // cached. A path valid at a timemark may have been revoked since, and a
+  // time-stamping authority's path was checked for another purpose.
+  const bool asOfNow = !token && !t && !v;
+  if (signerFromCache && asOfNow) return;
 
   PathOutcome outcome;
   outcome.status = info.status;
@@ -602,7 +607,7 @@ void SignatureVerifier::verifyBasicForm(SigInfo& info, SignatureProperties& prop
       }
     }
   }
-  if (valid) ctx->verifiedCache.insertEntry(info, static_cast<uint32_t>(info.qualification));
+  if (valid && asOfNow) ctx->verifiedCache.insertEntry(info, static_cast<uint32_t>(info.qualification));
 }
 
 // ---- path and revocation ----

@@ -99,7 +99,9 @@ class PropsDouble : public SignatureProperties {
   }
   int32_t counterSignatureCount() const override { return 0; }
   SigInfo* counterSignature(int32_t) override { return nullptr; }
-  void signedDigest(int32_t id, std::string& out) override { out = digestOf(id, "data"); }
+  void signedDigest(int32_t id, std::string& out) override {
+    out = signedDigestValue.empty() ? digestOf(id, "data") : signedDigestValue;
+  }
   void timeStampImprintData(const TimeStampToken&, int32_t, std::vector<std::string>&) override {}
   void archiveImprintData(const TimeStampToken&, int32_t, std::vector<std::string>&) override {}
   const IssuerAndSerialNumber* signerIdentifier() override { return &id; }
@@ -134,6 +136,9 @@ class PropsDouble : public SignatureProperties {
     carried.append(load<SignedCertificate>("sub.der").release());
   }
 
+  // The signer carried with the intermediate, the value from a file, the current CRLs.
+  void signedBy(const std::string& certificate, const std::string& valueFile);
+
   int32_t hashCode = 3;  // SHA-256; openssl's DSA value is over SHA-1 (1)
   int32_t formCode = SIG_FORM_BES;
   int32_t schemeCode = SIG_SCHEME_RSA_PKCS1;
@@ -144,6 +149,7 @@ class PropsDouble : public SignatureProperties {
   bool withAttributes = false;
   AttributesDouble attributes;
   std::string value;
+  std::string signedDigestValue;  // when set, the digest signed in place of "data"'s
   IssuerAndSerialNumber id;
   ASNsequenceList<SignedCertificate> carried;
   SignatureCrtValues certificates, none;
@@ -153,6 +159,13 @@ class PropsDouble : public SignatureProperties {
 };
 
 const std::vector<std::string> CRLS = {"sub-crl.der", "root-crl.der"};
+
+void PropsDouble::signedBy(const std::string& certificate, const std::string& valueFile) {
+  signer(certificate, true);
+  const std::string v = fileText(valueFile);
+  value.assign(v.begin(), v.end());
+  addCrls(revocations, CRLS);
+}
 
 class Driver : public verifyfix::VerifyContext {
  protected:
@@ -168,6 +181,20 @@ class Driver : public verifyfix::VerifyContext {
     ctx = open();
     if (group >= 0) installRoot(group);
     checkCtxAndResetReport(ctx);
+  }
+
+  // Verifies the signature of an XML file of the fixtures into `info`, the CRLs given beside it.
+  void verifyXml(SigInfo& info, const std::string& file, const std::vector<std::string>& crlNames,
+                 const ASNgenTime* t) {
+    XmlDocument xml(file, ctx);
+    ASSERT_NE(nullptr, xml.signature);
+    SignatureRevValues crls;
+    addCrls(crls, crlNames);
+    auto* props = new SignaturePropertiesXml(ctx, xml.setup, xml.signature);
+    info.setProperties(props);
+    SignatureVerifier verifier(ctx);
+    verifier.extraRevocations = &crls;
+    verifier.verifyAt(&info, props, t, nullptr);
   }
 
   // Verifies the double made by `make` in a fresh context.
@@ -366,6 +393,93 @@ TEST_F(Driver, CachedSignerPathStillChecksTheValue) {
   }
 }
 
+// A cached path (option 23) stands for a verdict reached as of now about a
+// signer: a path found valid as of a timemark (its certificate revoked since)
+// or for a time-stamping authority must not pass a signature verified now.
+TEST_F(Driver, CachedPathServesOnlyASignatureVerifiedAsOfNow) {
+  const ASNgenTime beforeRevocation = timeOf(2026, 6, 1);
+  const std::vector<std::string> crls2027 = {"sub-crl-2027.der", "root-crl-2027.der"};
+  auto xml = [&](const ASNgenTime* t) {
+    SigInfo info;
+    verifyXml(info, "xades-revoked.xml", crls2027, t);
+    return std::make_pair(info.status, info.reason);
+  };
+  // The token's own signature, by the authority's key, as a signer's.
+  const std::string tokenDer = fileText("token.der");
+  auto decodeToken = [&](SignedMessage& message) -> SignedData& {
+    EXPECT_EQ(static_cast<int>(tokenDer.size()),
+              message.decodeBuffer(reinterpret_cast<const unsigned char*>(tokenDer.data()),
+                                   static_cast<int>(tokenDer.size()), ASN_FLAG_CONST | ASN_FLAG_COPY));
+    return message.value();
+  };
+  auto asSigner = [&]() {
+    SignedMessage message;
+    SignedData& sd = decodeToken(message);
+    SignaturePropertiesPkcs7 own(ctx, &sd, sd.signerInfos.GetHead(), true, false);
+    EXPECT_EQ(0, own.analyse());
+    SigInfo info;
+    auto* props = new PropsDouble(ctx);
+    info.setProperties(props);
+    props->signer("tsa.der", true);
+    own.signedDigest(3, props->signedDigestValue);
+    int32_t length = 0;
+    own.signatureValue(nullptr, &length);
+    props->value.assign(static_cast<size_t>(length), 0);
+    own.signatureValue(reinterpret_cast<unsigned char*>(&props->value[0]), &length);
+    addCrls(props->revocations, CRLS);
+    SignatureVerifier(ctx).verifyAt(&info, props, nullptr, nullptr);
+    return std::make_pair(info.status, info.reason);
+  };
+  auto token = [&]() {
+    SignedMessage message;
+    SignedData& sd = decodeToken(message);
+    SignatureRevValues crls;
+    addCrls(crls, CRLS);
+    SigInfo info;
+    auto* props = new SignaturePropertiesPkcs7(ctx, &sd, sd.signerInfos.GetHead(), true, false);
+    info.setProperties(props);
+    SignatureVerifier verifier(ctx);
+    verifier.extraRevocations = &crls;
+    verifier.verifyAt(&info, props, nullptr, nullptr);
+    return std::make_pair(info.status, info.reason);
+  };
+  const ASNgenTime beforeIssue = timeOf(2019, 6, 1);
+  auto signer = [&](const ASNgenTime* t) {
+    SigInfo info;
+    auto* props = new PropsDouble(ctx);
+    info.setProperties(props);
+    props->signedBy("signer.der", "signer.sig");
+    SignatureVerifier(ctx).verifyAt(&info, props, t, nullptr);
+    return std::make_pair(info.status, info.reason);
+  };
+  using Verdict = std::pair<int32_t, int32_t>;
+  const struct {
+    const char* name;
+    std::function<Verdict()> first, second;
+    Verdict firstVerdict, secondVerdict;
+  } rows[] = {
+      // Revoked in December 2026: not yet at the timemark, revoked now.
+      {"valid at a timemark, revoked now", [&] { return xml(&beforeRevocation); }, [&] { return xml(nullptr); },
+       {4, 0}, {2, 6}},
+      // The authority's certificate names time-stamping alone (critical): no signer's path.
+      {"a time-stamping authority's path", token, asSigner, {4, 0}, {1, 2}},
+      // Cached now; its certificate was not yet issued at the timemark.
+      {"valid now, not yet at a timemark", [&] { return signer(nullptr); }, [&] { return signer(&beforeIssue); },
+       {4, 0}, {2, 7}},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    reopen(0);
+    ASSERT_EQ(1, ctx->configuration.setOption(23, 1, true));
+    EXPECT_EQ(r.firstVerdict, r.first()) << report();
+    EXPECT_EQ(r.secondVerdict, r.second()) << report();
+  }
+  // Without the first verification the second comes out the same.
+  reopen(0);
+  ASSERT_EQ(1, ctx->configuration.setOption(23, 1, true));
+  EXPECT_EQ(Verdict(1, 2), asSigner());
+}
+
 // An `openssl ts -reply` token as a CMS signature: its own certificates or
 // ones from outside, which must be the certificate the token commits to.
 TEST_F(Driver, TimeStampTokenByOpenssl) {
@@ -432,16 +546,8 @@ TEST_F(Driver, XmlSignatureByXmlsec1) {
   for (const auto& r : rows) {
     SCOPED_TRACE(r.file);
     reopen(0);
-    XmlDocument xml(r.file, ctx);
-    ASSERT_NE(nullptr, xml.signature);
-    SignatureRevValues crls;
-    addCrls(crls, r.crls);
     SigInfo info;
-    auto* props = new SignaturePropertiesXml(ctx, xml.setup, xml.signature);
-    info.setProperties(props);
-    SignatureVerifier verifier(ctx);
-    verifier.extraRevocations = &crls;
-    verifier.verifyAt(&info, props, nullptr, nullptr);
+    verifyXml(info, r.file, r.crls, nullptr);
     EXPECT_EQ(r.status, info.status) << report();
     EXPECT_EQ(r.reason, info.reason);
     EXPECT_EQ(SIG_FORM_BES, info.form);
@@ -497,10 +603,7 @@ TEST_F(Driver, CollectedValidationDataGoesToTheExtendedSignature) {
   SigInfo info;
   auto* props = new PropsDouble(ctx);
   info.setProperties(props);
-  props->signer("signer.der", true);
-  const std::string v = fileText("signer.sig");
-  props->value.assign(v.begin(), v.end());
-  addCrls(props->revocations, CRLS);
+  props->signedBy("signer.der", "signer.sig");
   SignatureVerifier verifier(ctx);
   verifier.collect = true;
   verifier.verifyAt(&info, props, nullptr, nullptr);
