@@ -438,7 +438,10 @@ bool SignatureVerifier::checkSignatureValue(SigInfo& info, SignatureProperties& 
       }
       break;
     default:
-      return true;  // no value check for another scheme
+      // A value no scheme here checks proves nothing (a CMS signer may name any
+      // algorithm): the signature cannot be verified, never passes unchecked.
+      write(prefix(props.isTimeStamp != 0) + signatureReasonText(SIG_REASON_MALFORMED) + CRLF);
+      return fail(SIG_STATUS_NOT_VERIFIABLE, SIG_REASON_MALFORMED);
   }
 
   std::string digest;

@@ -289,6 +289,8 @@ TEST_F(Driver, OrderOfChecksOverSignaturesMadeByOpenssl) {
        1, 3, 0, nullptr},
       {"ECDSA scheme with an RSA key", 0, "signer.der", "signer.sig", SIG_SCHEME_ECDSA, CRLS, nullptr,
        nullptr, 1, 1, 3, 0, nullptr},
+      {"a scheme no value check knows: nothing proven", 0, "signer.der", "=", SIG_SCHEME_NONE, CRLS, nullptr,
+       nullptr, 1, 21, 3, 0, "PKCS#7/XAdES"},
       {"no revocation data: the signer's reason outranks the CA's", 0, "signer.der", "signer.sig",
        SIG_SCHEME_RSA_PKCS1, {}, nullptr, nullptr, 3, 9, 3, 0, nullptr},
       {"only the CA's CRL missing", 0, "signer.der", "signer.sig", SIG_SCHEME_RSA_PKCS1, {"sub-crl.der"},
@@ -489,17 +491,28 @@ TEST_F(Driver, TimeStampTokenByOpenssl) {
     std::vector<std::string> outside;
     std::vector<std::string> crls;
     int32_t status, reason;
+    bool unknownAlgorithm = false;  // the signer's signature algorithm made one nobody reads, its value altered
   } rows[] = {
       {"carried certificates", false, {}, CRLS, 4, 0},
+      {"a signature algorithm nobody reads", false, {}, CRLS, 1, 21, true},
       {"carried certificates, no CRL", false, {}, {}, 3, 9},
       {"the TSA's certificate from outside", true, {"tsa.der", "sub.der"}, CRLS, 4, 0},
       {"its twin from outside", true, {"tsa-twin.der", "sub.der"}, CRLS, 1, 1},
       {"the twin met before the TSA", true, {"tsa-twin.der", "tsa.der", "sub.der"}, CRLS, 4, 0},
       {"no certificate", true, {}, CRLS, 1, 1},
   };
-  const std::string der = fileText("token.der");
+  const std::string original = fileText("token.der");
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
+    std::string der = original;
+    if (r.unknownAlgorithm) {
+      // rsaEncryption's last arc (the signer's is the last OID) made 99, and the value's last octet changed.
+      const std::string rsa("\x06\x09\x2a\x86\x48\x86\xf7\x0d\x01\x01\x01", 11);
+      const size_t at = der.rfind(rsa);
+      ASSERT_NE(std::string::npos, at);
+      der[at + 10] = 99;
+      der.back() ^= 1;
+    }
     SignedMessage token;
     ASSERT_EQ(static_cast<int>(der.size()),
               token.decodeBuffer(reinterpret_cast<const unsigned char*>(der.data()), static_cast<int>(der.size()),
