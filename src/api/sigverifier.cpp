@@ -454,10 +454,9 @@ bool SignatureVerifier::checkSignatureValue(SigInfo& info, SignatureProperties& 
   if (digest.empty() || !signatureAlgorithmOf(props, algorithm)) throw TalApiException(RC_UNSUPPORTED);
   if (props.scheme == SIG_SCHEME_RSA_PSS) {
     int h = 0, s = 0, m = 0, mh = 0, tr = 0;
-    if (!algorithm.getRsaPssParams(&h, &s, &m, &mh, &tr, nullptr)) {
-      write(std::string(KEY_USAGE_LINE) + CRLF);
+    // Parameters that do not read are the value's fault, not the key's: no key-usage line.
+    if (!algorithm.getRsaPssParams(&h, &s, &m, &mh, &tr, nullptr))
       return fail(SIG_STATUS_NEGATIVE, SIG_REASON_VALUE_SYNTAX);
-    }
   }
 
   const int r = key.verifyDigest(algorithm, reinterpret_cast<const unsigned char*>(digest.data()),

@@ -235,6 +235,7 @@ TEST_F(Driver, OrderOfChecksOverSignaturesMadeByOpenssl) {
     int32_t status, reason, qualification;
     uint32_t flags;
     const char* line;  // in the report, when given
+    const char* absentLine = nullptr;  // not in the report, when given
   } rows[] = {
       {"ordinary signer: no digest or SigningCertificate warning", 0, "signer.der", "signer.sig",
        SIG_SCHEME_RSA_PKCS1, CRLS, nullptr, nullptr, 4, 0, 3, 0, "Podpis poprawnie zweryfikowany"},
@@ -289,6 +290,15 @@ TEST_F(Driver, OrderOfChecksOverSignaturesMadeByOpenssl) {
        1, 3, 0, nullptr},
       {"ECDSA scheme with an RSA key", 0, "signer.der", "signer.sig", SIG_SCHEME_ECDSA, CRLS, nullptr,
        nullptr, 1, 1, 3, 0, nullptr},
+      {"PSS parameters that do not read: no key-usage line", 0, "signer.der", "signer.sig", SIG_SCHEME_RSA_PSS,
+       CRLS, nullptr,
+       [](PropsDouble& p) {
+         // id-RSASSA-PSS with an INTEGER where its parameters' SEQUENCE belongs.
+         const std::vector<unsigned char> der = {0x30, 0x0e, 0x06, 0x09, 0x2a, 0x86, 0x48, 0x86,
+                                                 0xf7, 0x0d, 0x01, 0x01, 0x0a, 0x02, 0x01, 0x05};
+         ASSERT_EQ(static_cast<int>(der.size()), p.signatureAlgorithm.decodeVector(der));
+       },
+       2, 4, 3, 0, "(sk", "Niepoprawne zastosowanie klucza"},
       {"a scheme no value check knows: nothing proven", 0, "signer.der", "=", SIG_SCHEME_NONE, CRLS, nullptr,
        nullptr, 1, 21, 3, 0, "PKCS#7/XAdES"},
       {"no revocation data: the signer's reason outranks the CA's", 0, "signer.der", "signer.sig",
@@ -343,6 +353,7 @@ TEST_F(Driver, OrderOfChecksOverSignaturesMadeByOpenssl) {
     EXPECT_EQ(r.qualification, o.qualification);
     EXPECT_EQ(r.flags, o.flags & both);
     if (r.line) EXPECT_NE(std::string::npos, o.report.find(r.line)) << o.report;
+    if (r.absentLine) EXPECT_EQ(std::string::npos, o.report.find(r.absentLine)) << o.report;
   }
   // Under a qualified root the grading reads that keyUsage: a malformed certificate.
   Outcome o = run(1, [](PropsDouble& p) { p.signer("badku.der", true); });
