@@ -457,6 +457,13 @@ bool SignatureVerifier::checkSignatureValue(SigInfo& info, SignatureProperties& 
     // Parameters that do not read are the value's fault, not the key's: no key-usage line.
     if (!algorithm.getRsaPssParams(&h, &s, &m, &mh, &tr, nullptr))
       return fail(SIG_STATUS_NEGATIVE, SIG_REASON_VALUE_SYNTAX);
+    // A key's own parameters that do not read agree with none: a verdict on
+    // this signature, not an unsupported feature ending the whole verification.
+    if (keyOid == id_RSASSA_PSS && key.algorithm.parametersPresent &&
+        !key.algorithm.getRsaPssParams(&h, &s, &m, &mh, &tr, nullptr)) {
+      write(std::string(KEY_USAGE_LINE) + CRLF);
+      return fail(SIG_STATUS_NEGATIVE, SIG_REASON_VALUE_SYNTAX);
+    }
   }
 
   const int r = key.verifyDigest(algorithm, reinterpret_cast<const unsigned char*>(digest.data()),

@@ -386,6 +386,41 @@ TEST_F(Driver, FormsOtherThanTheVerifiableAreNamedThenRefused) {
   EXPECT_THROW(SignatureVerifier(ctx).verifyAt(nullptr, nullptr, nullptr, nullptr), TalApiException);
 }
 
+// An RSASSA-PSS signer (openssl) whose key's own parameters do not read: the
+// key cannot agree with the signature's, so the value is not its (status 2,
+// reason 4, the key-usage line), a verdict and no exception.
+TEST_F(Driver, PssKeyWhoseOwnParametersDoNotRead) {
+  reopen(-1);
+  talCert* root = nullptr;
+  ASSERT_EQ(0, talAllocateCertFromFile((verifyfix::DIR + "pss-root.der").c_str(), &root));
+  EXPECT_EQ(0, talInstallRoot(ctx, root, 1, 0));
+  talDeleteCertificate(root);
+  SigInfo info;
+  auto* props = new PropsDouble(ctx);
+  info.setProperties(props);
+  props->signer("pss-badparams.der", true);
+  props->schemeCode = SIG_SCHEME_RSA_PSS;
+  // What openssl wrote into the key before the change: PSS with SHA-256, MGF1 with SHA-256, salt 32.
+  const std::vector<unsigned char> pss = {
+      0x30, 0x41, 0x06, 0x09, 0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x01, 0x0a, 0x30, 0x34, 0xa0, 0x0f,
+      0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0xa1, 0x1c,
+      0x30, 0x1a, 0x06, 0x09, 0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x01, 0x08, 0x30, 0x0d, 0x06, 0x09,
+      0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0xa2, 0x03, 0x02, 0x01, 0x20};
+  ASSERT_EQ(static_cast<int>(pss.size()), props->signatureAlgorithm.decodeVector(pss));
+  const std::string v = fileText("pss-badparams.sig");
+  props->value.assign(v.begin(), v.end());
+  int32_t code = 0;
+  try {
+    SignatureVerifier(ctx).verifyAt(&info, props, nullptr, nullptr);
+  } catch (const TalApiException& e) {
+    code = e.getCode();
+  }
+  EXPECT_EQ(0, code);
+  EXPECT_EQ(SIG_STATUS_NEGATIVE, info.status) << report();
+  EXPECT_EQ(SIG_REASON_VALUE_SYNTAX, info.reason);
+  EXPECT_NE(std::string::npos, report().find("Niepoprawne zastosowanie klucza w certyfikacie do weryfikacji podpisu"));
+}
+
 // The second signature of a signer already verified takes its path from the
 // cache (option 23) and still has its value checked.
 TEST_F(Driver, CachedSignerPathStillChecksTheValue) {
