@@ -438,7 +438,10 @@ bool SignatureVerifier::checkSignatureValue(SigInfo& info, SignatureProperties& 
       }
       break;
     default:
-      return true;  // no value check for another scheme
+      // A value no scheme here checks proves nothing (a CMS signer may name any
+      // algorithm): the signature cannot be verified, never passes unchecked.
+      write(prefix(props.isTimeStamp != 0) + signatureReasonText(SIG_REASON_MALFORMED) + CRLF);
+      return fail(SIG_STATUS_NOT_VERIFIABLE, SIG_REASON_MALFORMED);
   }
 
   std::string digest;
@@ -451,7 +454,13 @@ bool SignatureVerifier::checkSignatureValue(SigInfo& info, SignatureProperties& 
   if (digest.empty() || !signatureAlgorithmOf(props, algorithm)) throw TalApiException(RC_UNSUPPORTED);
   if (props.scheme == SIG_SCHEME_RSA_PSS) {
     int h = 0, s = 0, m = 0, mh = 0, tr = 0;
-    if (!algorithm.getRsaPssParams(&h, &s, &m, &mh, &tr, nullptr)) {
+    // Parameters that do not read are the value's fault, not the key's: no key-usage line.
+    if (!algorithm.getRsaPssParams(&h, &s, &m, &mh, &tr, nullptr))
+      return fail(SIG_STATUS_NEGATIVE, SIG_REASON_VALUE_SYNTAX);
+    // A key's own parameters that do not read agree with none: a verdict on
+    // this signature, not an unsupported feature ending the whole verification.
+    if (keyOid == id_RSASSA_PSS && key.algorithm.parametersPresent &&
+        !key.algorithm.getRsaPssParams(&h, &s, &m, &mh, &tr, nullptr)) {
       write(std::string(KEY_USAGE_LINE) + CRLF);
       return fail(SIG_STATUS_NEGATIVE, SIG_REASON_VALUE_SYNTAX);
     }
@@ -574,7 +583,12 @@ void SignatureVerifier::verifyBasicForm(SigInfo& info, SignatureProperties& prop
   SignatureListsScope lists(contextServices(*ctx).manager);
   offerRevocationValues(props.revocationValues());
   offerRevocationValues(extraRevocations);
-  if (signerFromCache) return;
+  // A cached path is a signer's path found valid as of now: it stands for the
+  // check only of a signature verified as of now, and only such a verdict is
+  // cached. A path valid at a timemark may have been revoked since, and a
+  // time-stamping authority's path was checked for another purpose.
+  const bool asOfNow = !token && !t && !v;
+  if (signerFromCache && asOfNow) return;
 
   PathOutcome outcome;
   outcome.status = info.status;
@@ -602,7 +616,7 @@ void SignatureVerifier::verifyBasicForm(SigInfo& info, SignatureProperties& prop
       }
     }
   }
-  if (valid) ctx->verifiedCache.insertEntry(info, static_cast<uint32_t>(info.qualification));
+  if (valid && asOfNow) ctx->verifiedCache.insertEntry(info, static_cast<uint32_t>(info.qualification));
 }
 
 // ---- path and revocation ----

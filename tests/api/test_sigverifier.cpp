@@ -99,7 +99,9 @@ class PropsDouble : public SignatureProperties {
   }
   int32_t counterSignatureCount() const override { return 0; }
   SigInfo* counterSignature(int32_t) override { return nullptr; }
-  void signedDigest(int32_t id, std::string& out) override { out = digestOf(id, "data"); }
+  void signedDigest(int32_t id, std::string& out) override {
+    out = signedDigestValue.empty() ? digestOf(id, "data") : signedDigestValue;
+  }
   void timeStampImprintData(const TimeStampToken&, int32_t, std::vector<std::string>&) override {}
   void archiveImprintData(const TimeStampToken&, int32_t, std::vector<std::string>&) override {}
   const IssuerAndSerialNumber* signerIdentifier() override { return &id; }
@@ -134,6 +136,9 @@ class PropsDouble : public SignatureProperties {
     carried.append(load<SignedCertificate>("sub.der").release());
   }
 
+  // The signer carried with the intermediate, the value from a file, the current CRLs.
+  void signedBy(const std::string& certificate, const std::string& valueFile);
+
   int32_t hashCode = 3;  // SHA-256; openssl's DSA value is over SHA-1 (1)
   int32_t formCode = SIG_FORM_BES;
   int32_t schemeCode = SIG_SCHEME_RSA_PKCS1;
@@ -144,6 +149,7 @@ class PropsDouble : public SignatureProperties {
   bool withAttributes = false;
   AttributesDouble attributes;
   std::string value;
+  std::string signedDigestValue;  // when set, the digest signed in place of "data"'s
   IssuerAndSerialNumber id;
   ASNsequenceList<SignedCertificate> carried;
   SignatureCrtValues certificates, none;
@@ -153,6 +159,13 @@ class PropsDouble : public SignatureProperties {
 };
 
 const std::vector<std::string> CRLS = {"sub-crl.der", "root-crl.der"};
+
+void PropsDouble::signedBy(const std::string& certificate, const std::string& valueFile) {
+  signer(certificate, true);
+  const std::string v = fileText(valueFile);
+  value.assign(v.begin(), v.end());
+  addCrls(revocations, CRLS);
+}
 
 class Driver : public verifyfix::VerifyContext {
  protected:
@@ -168,6 +181,20 @@ class Driver : public verifyfix::VerifyContext {
     ctx = open();
     if (group >= 0) installRoot(group);
     checkCtxAndResetReport(ctx);
+  }
+
+  // Verifies the signature of an XML file of the fixtures into `info`, the CRLs given beside it.
+  void verifyXml(SigInfo& info, const std::string& file, const std::vector<std::string>& crlNames,
+                 const ASNgenTime* t) {
+    XmlDocument xml(file, ctx);
+    ASSERT_NE(nullptr, xml.signature);
+    SignatureRevValues crls;
+    addCrls(crls, crlNames);
+    auto* props = new SignaturePropertiesXml(ctx, xml.setup, xml.signature);
+    info.setProperties(props);
+    SignatureVerifier verifier(ctx);
+    verifier.extraRevocations = &crls;
+    verifier.verifyAt(&info, props, t, nullptr);
   }
 
   // Verifies the double made by `make` in a fresh context.
@@ -208,6 +235,7 @@ TEST_F(Driver, OrderOfChecksOverSignaturesMadeByOpenssl) {
     int32_t status, reason, qualification;
     uint32_t flags;
     const char* line;  // in the report, when given
+    const char* absentLine = nullptr;  // not in the report, when given
   } rows[] = {
       {"ordinary signer: no digest or SigningCertificate warning", 0, "signer.der", "signer.sig",
        SIG_SCHEME_RSA_PKCS1, CRLS, nullptr, nullptr, 4, 0, 3, 0, "Podpis poprawnie zweryfikowany"},
@@ -262,6 +290,17 @@ TEST_F(Driver, OrderOfChecksOverSignaturesMadeByOpenssl) {
        1, 3, 0, nullptr},
       {"ECDSA scheme with an RSA key", 0, "signer.der", "signer.sig", SIG_SCHEME_ECDSA, CRLS, nullptr,
        nullptr, 1, 1, 3, 0, nullptr},
+      {"PSS parameters that do not read: no key-usage line", 0, "signer.der", "signer.sig", SIG_SCHEME_RSA_PSS,
+       CRLS, nullptr,
+       [](PropsDouble& p) {
+         // id-RSASSA-PSS with an INTEGER where its parameters' SEQUENCE belongs.
+         const std::vector<unsigned char> der = {0x30, 0x0e, 0x06, 0x09, 0x2a, 0x86, 0x48, 0x86,
+                                                 0xf7, 0x0d, 0x01, 0x01, 0x0a, 0x02, 0x01, 0x05};
+         ASSERT_EQ(static_cast<int>(der.size()), p.signatureAlgorithm.decodeVector(der));
+       },
+       2, 4, 3, 0, "(sk", "Niepoprawne zastosowanie klucza"},
+      {"a scheme no value check knows: nothing proven", 0, "signer.der", "=", SIG_SCHEME_NONE, CRLS, nullptr,
+       nullptr, 1, 21, 3, 0, "PKCS#7/XAdES"},
       {"no revocation data: the signer's reason outranks the CA's", 0, "signer.der", "signer.sig",
        SIG_SCHEME_RSA_PKCS1, {}, nullptr, nullptr, 3, 9, 3, 0, nullptr},
       {"only the CA's CRL missing", 0, "signer.der", "signer.sig", SIG_SCHEME_RSA_PKCS1, {"sub-crl.der"},
@@ -314,6 +353,7 @@ TEST_F(Driver, OrderOfChecksOverSignaturesMadeByOpenssl) {
     EXPECT_EQ(r.qualification, o.qualification);
     EXPECT_EQ(r.flags, o.flags & both);
     if (r.line) EXPECT_NE(std::string::npos, o.report.find(r.line)) << o.report;
+    if (r.absentLine) EXPECT_EQ(std::string::npos, o.report.find(r.absentLine)) << o.report;
   }
   // Under a qualified root the grading reads that keyUsage: a malformed certificate.
   Outcome o = run(1, [](PropsDouble& p) { p.signer("badku.der", true); });
@@ -346,6 +386,41 @@ TEST_F(Driver, FormsOtherThanTheVerifiableAreNamedThenRefused) {
   EXPECT_THROW(SignatureVerifier(ctx).verifyAt(nullptr, nullptr, nullptr, nullptr), TalApiException);
 }
 
+// An RSASSA-PSS signer (openssl) whose key's own parameters do not read: the
+// key cannot agree with the signature's, so the value is not its (status 2,
+// reason 4, the key-usage line), a verdict and no exception.
+TEST_F(Driver, PssKeyWhoseOwnParametersDoNotRead) {
+  reopen(-1);
+  talCert* root = nullptr;
+  ASSERT_EQ(0, talAllocateCertFromFile((verifyfix::DIR + "pss-root.der").c_str(), &root));
+  EXPECT_EQ(0, talInstallRoot(ctx, root, 1, 0));
+  talDeleteCertificate(root);
+  SigInfo info;
+  auto* props = new PropsDouble(ctx);
+  info.setProperties(props);
+  props->signer("pss-badparams.der", true);
+  props->schemeCode = SIG_SCHEME_RSA_PSS;
+  // What openssl wrote into the key before the change: PSS with SHA-256, MGF1 with SHA-256, salt 32.
+  const std::vector<unsigned char> pss = {
+      0x30, 0x41, 0x06, 0x09, 0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x01, 0x0a, 0x30, 0x34, 0xa0, 0x0f,
+      0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0xa1, 0x1c,
+      0x30, 0x1a, 0x06, 0x09, 0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x01, 0x08, 0x30, 0x0d, 0x06, 0x09,
+      0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0xa2, 0x03, 0x02, 0x01, 0x20};
+  ASSERT_EQ(static_cast<int>(pss.size()), props->signatureAlgorithm.decodeVector(pss));
+  const std::string v = fileText("pss-badparams.sig");
+  props->value.assign(v.begin(), v.end());
+  int32_t code = 0;
+  try {
+    SignatureVerifier(ctx).verifyAt(&info, props, nullptr, nullptr);
+  } catch (const TalApiException& e) {
+    code = e.getCode();
+  }
+  EXPECT_EQ(0, code);
+  EXPECT_EQ(SIG_STATUS_NEGATIVE, info.status) << report();
+  EXPECT_EQ(SIG_REASON_VALUE_SYNTAX, info.reason);
+  EXPECT_NE(std::string::npos, report().find("Niepoprawne zastosowanie klucza w certyfikacie do weryfikacji podpisu"));
+}
+
 // The second signature of a signer already verified takes its path from the
 // cache (option 23) and still has its value checked.
 TEST_F(Driver, CachedSignerPathStillChecksTheValue) {
@@ -366,6 +441,93 @@ TEST_F(Driver, CachedSignerPathStillChecksTheValue) {
   }
 }
 
+// A cached path (option 23) stands for a verdict reached as of now about a
+// signer: a path found valid as of a timemark (its certificate revoked since)
+// or for a time-stamping authority must not pass a signature verified now.
+TEST_F(Driver, CachedPathServesOnlyASignatureVerifiedAsOfNow) {
+  const ASNgenTime beforeRevocation = timeOf(2026, 6, 1);
+  const std::vector<std::string> crls2027 = {"sub-crl-2027.der", "root-crl-2027.der"};
+  auto xml = [&](const ASNgenTime* t) {
+    SigInfo info;
+    verifyXml(info, "xades-revoked.xml", crls2027, t);
+    return std::make_pair(info.status, info.reason);
+  };
+  // The token's own signature, by the authority's key, as a signer's.
+  const std::string tokenDer = fileText("token.der");
+  auto decodeToken = [&](SignedMessage& message) -> SignedData& {
+    EXPECT_EQ(static_cast<int>(tokenDer.size()),
+              message.decodeBuffer(reinterpret_cast<const unsigned char*>(tokenDer.data()),
+                                   static_cast<int>(tokenDer.size()), ASN_FLAG_CONST | ASN_FLAG_COPY));
+    return message.value();
+  };
+  auto asSigner = [&]() {
+    SignedMessage message;
+    SignedData& sd = decodeToken(message);
+    SignaturePropertiesPkcs7 own(ctx, &sd, sd.signerInfos.GetHead(), true, false);
+    EXPECT_EQ(0, own.analyse());
+    SigInfo info;
+    auto* props = new PropsDouble(ctx);
+    info.setProperties(props);
+    props->signer("tsa.der", true);
+    own.signedDigest(3, props->signedDigestValue);
+    int32_t length = 0;
+    own.signatureValue(nullptr, &length);
+    props->value.assign(static_cast<size_t>(length), 0);
+    own.signatureValue(reinterpret_cast<unsigned char*>(&props->value[0]), &length);
+    addCrls(props->revocations, CRLS);
+    SignatureVerifier(ctx).verifyAt(&info, props, nullptr, nullptr);
+    return std::make_pair(info.status, info.reason);
+  };
+  auto token = [&]() {
+    SignedMessage message;
+    SignedData& sd = decodeToken(message);
+    SignatureRevValues crls;
+    addCrls(crls, CRLS);
+    SigInfo info;
+    auto* props = new SignaturePropertiesPkcs7(ctx, &sd, sd.signerInfos.GetHead(), true, false);
+    info.setProperties(props);
+    SignatureVerifier verifier(ctx);
+    verifier.extraRevocations = &crls;
+    verifier.verifyAt(&info, props, nullptr, nullptr);
+    return std::make_pair(info.status, info.reason);
+  };
+  const ASNgenTime beforeIssue = timeOf(2019, 6, 1);
+  auto signer = [&](const ASNgenTime* t) {
+    SigInfo info;
+    auto* props = new PropsDouble(ctx);
+    info.setProperties(props);
+    props->signedBy("signer.der", "signer.sig");
+    SignatureVerifier(ctx).verifyAt(&info, props, t, nullptr);
+    return std::make_pair(info.status, info.reason);
+  };
+  using Verdict = std::pair<int32_t, int32_t>;
+  const struct {
+    const char* name;
+    std::function<Verdict()> first, second;
+    Verdict firstVerdict, secondVerdict;
+  } rows[] = {
+      // Revoked in December 2026: not yet at the timemark, revoked now.
+      {"valid at a timemark, revoked now", [&] { return xml(&beforeRevocation); }, [&] { return xml(nullptr); },
+       {4, 0}, {2, 6}},
+      // The authority's certificate names time-stamping alone (critical): no signer's path.
+      {"a time-stamping authority's path", token, asSigner, {4, 0}, {1, 2}},
+      // Cached now; its certificate was not yet issued at the timemark.
+      {"valid now, not yet at a timemark", [&] { return signer(nullptr); }, [&] { return signer(&beforeIssue); },
+       {4, 0}, {2, 7}},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    reopen(0);
+    ASSERT_EQ(1, ctx->configuration.setOption(23, 1, true));
+    EXPECT_EQ(r.firstVerdict, r.first()) << report();
+    EXPECT_EQ(r.secondVerdict, r.second()) << report();
+  }
+  // Without the first verification the second comes out the same.
+  reopen(0);
+  ASSERT_EQ(1, ctx->configuration.setOption(23, 1, true));
+  EXPECT_EQ(Verdict(1, 2), asSigner());
+}
+
 // An `openssl ts -reply` token as a CMS signature: its own certificates or
 // ones from outside, which must be the certificate the token commits to.
 TEST_F(Driver, TimeStampTokenByOpenssl) {
@@ -375,17 +537,28 @@ TEST_F(Driver, TimeStampTokenByOpenssl) {
     std::vector<std::string> outside;
     std::vector<std::string> crls;
     int32_t status, reason;
+    bool unknownAlgorithm = false;  // the signer's signature algorithm made one nobody reads, its value altered
   } rows[] = {
       {"carried certificates", false, {}, CRLS, 4, 0},
+      {"a signature algorithm nobody reads", false, {}, CRLS, 1, 21, true},
       {"carried certificates, no CRL", false, {}, {}, 3, 9},
       {"the TSA's certificate from outside", true, {"tsa.der", "sub.der"}, CRLS, 4, 0},
       {"its twin from outside", true, {"tsa-twin.der", "sub.der"}, CRLS, 1, 1},
       {"the twin met before the TSA", true, {"tsa-twin.der", "tsa.der", "sub.der"}, CRLS, 4, 0},
       {"no certificate", true, {}, CRLS, 1, 1},
   };
-  const std::string der = fileText("token.der");
+  const std::string original = fileText("token.der");
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
+    std::string der = original;
+    if (r.unknownAlgorithm) {
+      // rsaEncryption's last arc (the signer's is the last OID) made 99, and the value's last octet changed.
+      const std::string rsa("\x06\x09\x2a\x86\x48\x86\xf7\x0d\x01\x01\x01", 11);
+      const size_t at = der.rfind(rsa);
+      ASSERT_NE(std::string::npos, at);
+      der[at + 10] = 99;
+      der.back() ^= 1;
+    }
     SignedMessage token;
     ASSERT_EQ(static_cast<int>(der.size()),
               token.decodeBuffer(reinterpret_cast<const unsigned char*>(der.data()), static_cast<int>(der.size()),
@@ -432,16 +605,8 @@ TEST_F(Driver, XmlSignatureByXmlsec1) {
   for (const auto& r : rows) {
     SCOPED_TRACE(r.file);
     reopen(0);
-    XmlDocument xml(r.file, ctx);
-    ASSERT_NE(nullptr, xml.signature);
-    SignatureRevValues crls;
-    addCrls(crls, r.crls);
     SigInfo info;
-    auto* props = new SignaturePropertiesXml(ctx, xml.setup, xml.signature);
-    info.setProperties(props);
-    SignatureVerifier verifier(ctx);
-    verifier.extraRevocations = &crls;
-    verifier.verifyAt(&info, props, nullptr, nullptr);
+    verifyXml(info, r.file, r.crls, nullptr);
     EXPECT_EQ(r.status, info.status) << report();
     EXPECT_EQ(r.reason, info.reason);
     EXPECT_EQ(SIG_FORM_BES, info.form);
@@ -497,10 +662,7 @@ TEST_F(Driver, CollectedValidationDataGoesToTheExtendedSignature) {
   SigInfo info;
   auto* props = new PropsDouble(ctx);
   info.setProperties(props);
-  props->signer("signer.der", true);
-  const std::string v = fileText("signer.sig");
-  props->value.assign(v.begin(), v.end());
-  addCrls(props->revocations, CRLS);
+  props->signedBy("signer.der", "signer.sig");
   SignatureVerifier verifier(ctx);
   verifier.collect = true;
   verifier.verifyAt(&info, props, nullptr, nullptr);

@@ -10,13 +10,60 @@
 # an `openssl ts -reply` token signed by the TSA; XAdES-BES documents signed
 # by xmlsec1 with the signer's and the revoked signer's keys, and the XAdES-T
 # form of the signer's: the TSA stamps the SHA-256 of the canonical
-# ds:SignatureValue element, the token goes into an EncapsulatedTimeStamp.
+# ds:SignatureValue element, the token goes into an EncapsulatedTimeStamp; an
+# RSASSA-PSS signer under a root of its own (pss() below).
 # Run from anywhere; the outputs are committed (signatures are not
 # reproducible).
 set -euo pipefail
 cd "$(dirname "$0")"
 W=$(mktemp -d)
 trap 'rm -rf "$W"' EXIT
+
+# An RSASSA-PSS signer (SHA-256, MGF1 with SHA-256, salt 32) under a root of its own,
+# whose key's own parameters name a digest nobody knows (the last octet of their SHA-256
+# OID changed, the certificate signed again by the root over the changed TBS), and its
+# PSS signature over "data": pss-root.der, pss-badparams.der, pss-badparams.sig.
+# Self-contained: run on its own with `gen.sh pss`.
+pss() {
+  openssl req -new -x509 -newkey rsa:2048 -nodes -keyout "$W/pssroot.key" -subj "/C=PL/O=Driver Tests/CN=PSS Root" \
+    -set_serial 0x2000 -days 7300 -addext "basicConstraints=critical,CA:TRUE" \
+    -addext "keyUsage=critical,keyCertSign,cRLSign" -outform DER -out pss-root.der 2>/dev/null
+  openssl genpkey -algorithm RSA-PSS -pkeyopt rsa_keygen_bits:2048 -pkeyopt rsa_pss_keygen_md:sha256 \
+    -pkeyopt rsa_pss_keygen_mgf1_md:sha256 -pkeyopt rsa_pss_keygen_saltlen:32 -out "$W/pss.key" 2>/dev/null
+  openssl req -new -key "$W/pss.key" -subj "/C=PL/O=Driver Tests/CN=PSS Signer" -out "$W/pss.csr"
+  printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature,nonRepudiation\n' > "$W/pss.ext"
+  openssl x509 -req -in "$W/pss.csr" -CA pss-root.der -CAform DER -CAkey "$W/pssroot.key" -set_serial 0x2001 \
+    -days 7300 -sha256 -extfile "$W/pss.ext" -outform DER -out "$W/pss.der" 2>/dev/null
+  python3 - "$W/pss.der" "$W/tbs.der" <<'PY'
+import sys
+der = bytearray(open(sys.argv[1], 'rb').read())
+pss = bytes.fromhex('06092a864886f70d01010a')
+sha256 = bytes.fromhex('0609608648016503040201')
+at = der.index(sha256, der.index(pss))  # inside the key's algorithm parameters
+der[at + len(sha256) - 1] = 0x7f
+assert der[0:2] == b'\x30\x82' and der[4:6] == b'\x30\x82'
+tbs = der[4:8 + (der[6] << 8 | der[7])]
+open(sys.argv[1], 'wb').write(der)
+open(sys.argv[2], 'wb').write(tbs)
+PY
+  openssl dgst -sha256 -sign "$W/pssroot.key" -out "$W/tbs.sig" "$W/tbs.der"
+  python3 - "$W/pss.der" "$W/tbs.sig" pss-badparams.der <<'PY'
+import sys
+der = open(sys.argv[1], 'rb').read()
+sig = open(sys.argv[2], 'rb').read()
+assert len(sig) == 256
+open(sys.argv[3], 'wb').write(der[:-256] + sig)
+PY
+  openssl verify -CAfile <(openssl x509 -inform DER -in pss-root.der) \
+    <(openssl x509 -inform DER -in pss-badparams.der) >/dev/null 2>&1 || true  # openssl cannot read the key
+  printf 'data' > "$W/data"
+  openssl dgst -sha256 -sigopt rsa_padding_mode:pss -sigopt rsa_pss_saltlen:32 -sigopt rsa_mgf1_md:sha256 \
+    -sign "$W/pss.key" -out pss-badparams.sig "$W/data"
+}
+if [ "${1:-}" = pss ]; then
+  pss
+  exit 0
+fi
 
 cadir() { # name
   mkdir -p "$W/$1"
@@ -186,3 +233,5 @@ open(sys.argv[2], 'w', encoding='utf-8', newline='').write(text)
 PY
 xmlsec1 --verify --trusted-pem "$W/root.pem" --untrusted-pem "$W/sub.pem" --id-attr:Id data \
   --id-attr:Id SignedProperties xades-t.xml >/dev/null 2>&1
+
+pss
