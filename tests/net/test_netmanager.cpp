@@ -186,6 +186,26 @@ TEST(NetworkManager, TimeStampAnswersByServerMask)
   }
 }
 
+// A host whose 70-letter label no resolver accepts: the lookup fails on this machine, no query
+// leaves it.
+const std::string unresolvable = "http://" + std::string(70, 'a') + ".invalid/tsa";
+
+// The caller asks one server at a time and stops at 31; a server whose name does not resolve
+// must not end the search before the next one is asked.
+TEST(NetworkManager, TimeStampServerWithAnUnresolvableNameIsOneFailure)
+{
+  LocalHttpServer server(fixtures);
+  TestSettings settings;
+  settings.table[NET_SERVER_TIMESTAMP] = {unresolvable, server.url("/tsa")};
+  NetworkManager manager(&settings);
+  manager.setTimeoutMs(3000);
+  const std::vector<uint8_t> query = readData("ts.req");
+  TimeStampResponse response;
+  EXPECT_EQ(NET_CONNECT_FAILED, manager.queryForTimeStamp(query.data(), query.size(), response, 1u));
+  EXPECT_EQ(NET_OK, manager.queryForTimeStamp(query.data(), query.size(), response, 2u));
+  EXPECT_EQ(NET_NO_SERVER, manager.queryForTimeStamp(query.data(), query.size(), response, 4u));
+}
+
 TEST(NetworkManager, CertificateByNameOverHttpKeepsOnlyThatSubject)
 {
   LocalHttpServer server(fixtures);
