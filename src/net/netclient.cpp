@@ -220,7 +220,8 @@ int32_t netFetch(const NetRequest& request, NetResponse& response)
   }
   long status = 0;
   long proxyStatus = 0;
-  if (scheme != "ftp")
+  // Through an HTTP proxy an ftp URL travels as HTTP, and the proxy's status decides.
+  if (scheme != "ftp" || viaProxy)
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
   curl_easy_getinfo(c, CURLINFO_HTTP_CONNECTCODE, &proxyStatus);
   char* type = nullptr;

@@ -52,7 +52,7 @@ struct NetRequest {
 };
 
 struct NetResponse {
-  long status = 0;          // HTTP status (0 for ftp)
+  long status = 0;          // HTTP status (0 for ftp, unless through a proxy)
   std::string contentType;  // lower case, parameters cut off
   std::vector<uint8_t> body;
 };

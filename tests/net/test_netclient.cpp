@@ -253,6 +253,41 @@ TEST(NetFetch, ProxyAuthenticationRows)
   }
 }
 
+// An ftp URL through an HTTP proxy travels as HTTP: the proxy's status decides, as for http.
+TEST(NetFetch, FtpThroughAProxyTakesTheProxyStatus)
+{
+  LocalHttpServer proxy([](const LocalRequest& r) {
+    LocalAnswer a;
+    const std::string p = r.path();
+    if (p == "ftp://origin.test/ca.crl")
+      a.bytes = httpAnswer(200, "application/pkix-crl", "DATA");
+    else if (p == "ftp://origin.test/login")
+      a.bytes = httpAnswer(407, "text/html", "login page", "Proxy-Authenticate: Basic realm=\"p\"\r\n");
+    else if (p == "ftp://origin.test/refused")
+      a.bytes = httpAnswer(403, "text/html", "refused page");
+    else
+      a.bytes = httpAnswer(404, "text/html", "error page");
+    return a;
+  });
+  const LiveRow rows[] = {{"/ca.crl", NET_OK},
+                          {"/none.crl", NET_NOT_FOUND},
+                          {"/login", NET_PROXY_AUTH},
+                          {"/refused", NET_REFUSED}};
+  NetProxy p;
+  p.host = "127.0.0.1";
+  p.port = static_cast<uint32_t>(proxy.port);
+  for (const LiveRow& row : rows) {
+    NetRequest request;
+    request.url = std::string("ftp://origin.test") + row.path;
+    request.proxy = &p;
+    request.timeoutMs = 3000;
+    NetResponse response;
+    EXPECT_EQ(row.expected, netFetch(request, response)) << row.path;
+    if (row.expected == NET_OK)
+      EXPECT_EQ("DATA", std::string(response.body.begin(), response.body.end()));
+  }
+}
+
 // A server that takes the connection and never answers the bind holds an LDAP query no longer
 // than the time-out.
 TEST(LdapFetch, SilentServerTimesOut)
