@@ -1,5 +1,7 @@
 #include "net/netclient.h"
 
+#include "base/memfile.h"
+
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -105,6 +107,13 @@ std::string mediaType(const char* header)
 }
 
 }  // namespace
+
+NetProxy::~NetProxy()
+{
+  // The whole buffer, not only the text: a shorter value may have left a longer one's tail.
+  password.resize(password.capacity());
+  zeroizeMemory(&password[0], password.size());
+}
 
 bool netStartup()
 {

@@ -253,6 +253,23 @@ TEST(NetFetch, ProxyAuthenticationRows)
   }
 }
 
+// The network layer copies the profile's proxy for every transfer: each copy's password is
+// wiped before its memory goes back. A short password sits inside the object itself, so the
+// storage it leaves behind can be searched.
+TEST(NetProxy, PasswordIsWipedWhenTheCopyGoes)
+{
+  alignas(NetProxy) unsigned char storage[sizeof(NetProxy)];
+  const std::string secret = "tajne-haslo";
+  NetProxy original;
+  original.password = secret;
+  NetProxy* copy = new (storage) NetProxy(original);
+  ASSERT_EQ(secret, copy->password);
+  copy->~NetProxy();
+  const std::string left(reinterpret_cast<const char*>(storage), sizeof storage);
+  EXPECT_EQ(std::string::npos, left.find(secret));
+  EXPECT_EQ(std::string::npos, left.find("tajne"));
+}
+
 // An ftp URL through an HTTP proxy travels as HTTP: the proxy's status decides, as for http.
 TEST(NetFetch, FtpThroughAProxyTakesTheProxyStatus)
 {
