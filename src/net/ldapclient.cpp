@@ -149,8 +149,9 @@ int32_t ldapFetch(const LdapQuery& query, std::vector<std::vector<uint8_t>>& val
   const std::string base = !query.base.empty() ? query.base : (url->lud_dn ? url->lud_dn : "");
 
   LDAP* raw = nullptr;
-  if (ldap_initialize(&raw, server.c_str()) != LDAP_SUCCESS || !raw)
-    return NET_NO_MEMORY;
+  const int made = ldap_initialize(&raw, server.c_str());
+  if (made != LDAP_SUCCESS || !raw)  // else a host libldap cannot take (a decoded blank ...)
+    return made == LDAP_NO_MEMORY ? NET_NO_MEMORY : NET_PROTOCOL;
   std::unique_ptr<LDAP, LdapDeleter> ld(raw);
   const int version = LDAP_VERSION3;
   ldap_set_option(raw, LDAP_OPT_PROTOCOL_VERSION, &version);

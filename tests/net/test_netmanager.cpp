@@ -160,6 +160,22 @@ TEST(NetworkManager, CrlsOverHttpWithTheirCap)
   EXPECT_EQ(NET_NOT_FOUND, manager.queryForIssuerCrl(ca.tbsCertificate.subject, crls, nullptr, 0));
 }
 
+// A configured LDAP URL whose host libldap cannot take is a bad URL, not a lack of memory: the
+// next server is still asked.
+TEST(NetworkManager, LdapUrlWithAHostLibldapRefusesIsPassedOver)
+{
+  LocalHttpServer server(fixtures);
+  TestSettings settings;
+  NetworkManager manager(&settings);
+  SignedCertificate ca = loadCertificate("ca.der");
+  const std::string bad = "ldap://a%20b/c=PL";  // refused before any look-up or connection
+  CrlList crls;
+  EXPECT_EQ(NET_PROTOCOL, manager.queryForCRL(bad, nullptr, crls, 0, nullptr));
+  settings.table[NET_SERVER_CRL] = {bad, server.url("/ca.crl")};
+  EXPECT_EQ(NET_OK, manager.queryForIssuerCrl(ca.tbsCertificate.subject, crls, nullptr, 0));
+  EXPECT_EQ(1u, crls.size());
+}
+
 TEST(NetworkManager, TimeStampAnswersByServerMask)
 {
   LocalHttpServer server(fixtures);
