@@ -209,6 +209,8 @@ int32_t netFetch(const NetRequest& request, NetResponse& response)
     curl_easy_setopt(c, CURLOPT_PROXY, request.proxy->host.c_str());
     curl_easy_setopt(c, CURLOPT_PROXYPORT, static_cast<long>(request.proxy->port));
     curl_easy_setopt(c, CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP));
+    // Every host goes through it: curl would read a no_proxy list from the environment.
+    curl_easy_setopt(c, CURLOPT_NOPROXY, "");
     if (proxyCredentials) {
       curl_easy_setopt(c, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
       curl_easy_setopt(c, CURLOPT_PROXYUSERNAME, request.proxy->user.c_str());

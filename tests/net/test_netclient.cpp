@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 
 namespace {
 
@@ -268,6 +269,36 @@ TEST(NetProxy, PasswordIsWipedWhenTheCopyGoes)
   const std::string left(reinterpret_cast<const char*>(storage), sizeof storage);
   EXPECT_EQ(std::string::npos, left.find(secret));
   EXPECT_EQ(std::string::npos, left.find("tajne"));
+}
+
+// The configured proxy is used for every host: a no_proxy list in the environment does not
+// send a transfer past it.
+TEST(NetFetch, ConfiguredProxyOutranksTheEnvironment)
+{
+  LocalHttpServer origin([](const LocalRequest&) {
+    LocalAnswer a;
+    a.bytes = httpAnswer(200, "text/plain", "DIRECT");
+    return a;
+  });
+  LocalHttpServer proxy([](const LocalRequest&) {
+    LocalAnswer a;
+    a.bytes = httpAnswer(200, "text/plain", "PROXIED");
+    return a;
+  });
+  NetProxy p;
+  p.host = "127.0.0.1";
+  p.port = static_cast<uint32_t>(proxy.port);
+  for (const char* variable : {"no_proxy", "NO_PROXY"}) {
+    setenv(variable, "127.0.0.1", 1);
+    NetRequest request;
+    request.url = origin.url("/x");
+    request.proxy = &p;
+    request.timeoutMs = 3000;
+    NetResponse response;
+    EXPECT_EQ(NET_OK, netFetch(request, response)) << variable;
+    EXPECT_EQ("PROXIED", std::string(response.body.begin(), response.body.end())) << variable;
+    unsetenv(variable);
+  }
 }
 
 // An ftp URL through an HTTP proxy travels as HTTP: the proxy's status decides, as for http.
