@@ -202,17 +202,13 @@ TEST(NetworkManager, TimeStampAnswersByServerMask)
   }
 }
 
-// A host whose 70-letter label no resolver accepts: the lookup fails on this machine, no query
-// leaves it.
-const std::string unresolvable = "http://" + std::string(70, 'a') + ".invalid/tsa";
-
 // The caller asks one server at a time and stops at 31; a server whose name does not resolve
 // must not end the search before the next one is asked.
 TEST(NetworkManager, TimeStampServerWithAnUnresolvableNameIsOneFailure)
 {
   LocalHttpServer server(fixtures);
   TestSettings settings;
-  settings.table[NET_SERVER_TIMESTAMP] = {unresolvable, server.url("/tsa")};
+  settings.table[NET_SERVER_TIMESTAMP] = {"http://" + unresolvableHost() + "/tsa", server.url("/tsa")};
   NetworkManager manager(&settings);
   manager.setTimeoutMs(3000);
   const std::vector<uint8_t> query = readData("ts.req");
