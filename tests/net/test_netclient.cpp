@@ -355,4 +355,49 @@ TEST(LdapFetch, SilentServerTimesOut)
   EXPECT_TRUE(values.empty());
 }
 
+// A directory that accepts the anonymous bind, then drips its answer to the search one byte at a
+// time: an entry announced as a megabyte. The query ends at its time-out all the same.
+TEST(LdapFetch, DrippingAnswerEndsAtTheTimeOut)
+{
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t n = sizeof a;
+  ASSERT_EQ(0, ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a));
+  ASSERT_EQ(0, ::listen(listener, 1));
+  ASSERT_EQ(0, ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &n));
+  std::atomic<bool> stop{false};
+  std::thread directory([&] {
+    pollfd p{listener, POLLIN, 0};
+    if (::poll(&p, 1, 5000) <= 0)
+      return;
+    const int fd = ::accept(listener, nullptr, nullptr);
+    char buffer[512];
+    ::recv(fd, buffer, sizeof buffer, 0);  // the bind (message 1)
+    const unsigned char bound[] = {0x30, 0x0c, 0x02, 0x01, 0x01, 0x61, 0x07, 0x0a,
+                                   0x01, 0x00, 0x04, 0x00, 0x04, 0x00};
+    ::send(fd, bound, sizeof bound, MSG_NOSIGNAL);
+    ::recv(fd, buffer, sizeof buffer, 0);  // the search (message 2)
+    const unsigned char entry[] = {0x30, 0x83, 0x0f, 0x42, 0x40, 0x02, 0x01, 0x02, 0x64, 0x83, 0x0f, 0x42, 0x38};
+    for (unsigned char c : entry)
+      ::send(fd, &c, 1, MSG_NOSIGNAL);
+    for (int i = 0; i < 200 && !stop; ++i) {
+      ::send(fd, "x", 1, MSG_NOSIGNAL);
+      usleep(50 * 1000);
+    }
+    ::close(fd);
+  });
+  LdapQuery query;
+  query.url = "ldap://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/c=PL";
+  query.timeoutMs = 700;
+  std::vector<std::vector<uint8_t>> values;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(NET_TIMEOUT, ldapFetch(query, values));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3 * 700));
+  stop = true;
+  directory.join();
+  ::close(listener);
+}
+
 }  // namespace
