@@ -3,11 +3,14 @@
 
 #include "net/localhttp.h"
 
+#include <sys/un.h>
+
 #include <curl/curl.h>
 #include <ldap.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -353,6 +356,46 @@ TEST(LdapFetch, SilentServerTimesOut)
   EXPECT_EQ(NET_TIMEOUT, ldapFetch(query, values));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3 * 700));
   EXPECT_TRUE(values.empty());
+}
+
+// libldap takes a blank- or comma-separated list of URLs when it opens a connection: a host
+// that decodes to such a list must not reach another server, nor another scheme (ldapi: a
+// local socket). The URL's host is refused before anything is opened.
+TEST(LdapFetch, HostThatDecodesToAListOfUrlsIsRefused)
+{
+  char folder[] = "/tmp/talldapiXXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(folder));
+  // libldap appends the port to the socket's path: the socket is named so that it is reached.
+  const std::string named = std::string(folder) + "/s";
+  const std::string path = named + ":389";
+  const int local = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un u{};
+  u.sun_family = AF_UNIX;
+  std::snprintf(u.sun_path, sizeof u.sun_path, "%s", path.c_str());
+  ASSERT_EQ(0, ::bind(local, reinterpret_cast<sockaddr*>(&u), sizeof u));
+  ASSERT_EQ(0, ::listen(local, 4));
+  std::string encoded;  // the socket path, percent-encoded twice (the URL's host is decoded once)
+  for (char c : named)
+    encoded += c == '/' ? std::string("%252F") : std::string(1, c);
+  const std::string closed = std::to_string(closedLocalPort());
+  const std::string urls[] = {
+      "ldap://127.0.0.1%3a" + closed + "%20ldapi%3a%2f%2f" + encoded + "/c=PL",
+      "ldap://127.0.0.1%3a" + closed + "%2cldapi%3a%2f%2f" + encoded + "/c=PL",
+  };
+  for (const std::string& url : urls) {
+    LdapQuery query;
+    query.url = url;
+    query.timeoutMs = 700;
+    std::vector<std::vector<uint8_t>> values;
+    EXPECT_EQ(NET_PROTOCOL, ldapFetch(query, values)) << url;
+    pollfd p{local, POLLIN, 0};
+    EXPECT_EQ(0, ::poll(&p, 1, 100)) << "the local socket was reached: " << url;
+    if (p.revents & POLLIN)
+      ::close(::accept(local, nullptr, nullptr));
+  }
+  ::close(local);
+  ::unlink(path.c_str());
+  ::rmdir(folder);
 }
 
 // A directory that accepts the anonymous bind, then drips its answer to the search one byte at a
