@@ -166,7 +166,7 @@ int32_t ldapFetch(const LdapQuery& query, std::vector<std::vector<uint8_t>>& val
 
   LDAP* raw = nullptr;
   const int made = ldap_initialize(&raw, server.c_str());
-  if (made != LDAP_SUCCESS || !raw)  // else a host libldap cannot take (a decoded blank ...)
+  if (made != LDAP_SUCCESS || !raw)  // out of memory, or a server text libldap cannot read
     return made == LDAP_NO_MEMORY ? NET_NO_MEMORY : NET_PROTOCOL;
   std::unique_ptr<LDAP, LdapDeleter> ld(raw);
   const int version = LDAP_VERSION3;

@@ -160,8 +160,8 @@ TEST(NetworkManager, CrlsOverHttpWithTheirCap)
   EXPECT_EQ(NET_NOT_FOUND, manager.queryForIssuerCrl(ca.tbsCertificate.subject, crls, nullptr, 0));
 }
 
-// A configured LDAP URL whose host libldap cannot take is a bad URL, not a lack of memory: the
-// next server is still asked.
+// A configured LDAP URL whose host is no host name (a decoded blank) is a bad URL, not a lack of
+// memory: the next server is still asked.
 TEST(NetworkManager, LdapUrlWithAHostLibldapRefusesIsPassedOver)
 {
   LocalHttpServer server(fixtures);
