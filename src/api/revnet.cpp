@@ -1,5 +1,7 @@
 #include "api/revnet.h"
 
+#include <new>
+
 bool RevocationNetworkAdapter::canQueryNetwork(int kind, const DistinguishedName* issuer) {
   return manager.canQueryNetwork(kind, issuer);
 }
@@ -26,7 +28,11 @@ int RevocationNetworkAdapter::queryForCertificatesByDn(const DistinguishedName& 
                                                        CertificateList& out) {
   CertList got;
   const int r = manager.queryForCertificatesByDn(name, got);
-  for (auto& c : got) out.AddTail(c.release());
+  for (auto& c : got) {
+    // Released only once the list holds it: a failed append must not drop the certificate.
+    if (out.append(c.get()) != 1) throw std::bad_alloc();
+    c.release();
+  }
   return r;
 }
 

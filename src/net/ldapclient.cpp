@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -69,6 +70,17 @@ bool asked(const std::vector<std::string>& attributes, const char* description)
       return true;
   }
   return false;
+}
+
+// A host name or an IP address, and nothing else: libldap reads the text it opens as a list of
+// URLs split at blanks and commas, so a decoded host could name other servers and schemes.
+bool plainHost(const char* host)
+{
+  for (const char* p = host; *p; ++p)
+    if (!std::isalnum(static_cast<unsigned char>(*p)) && *p != '-' && *p != '.' && *p != '_' &&
+        *p != ':')
+      return false;
+  return true;
 }
 
 bool hostResolves(const char* host)
@@ -144,13 +156,18 @@ int32_t ldapFetch(const LdapQuery& query, std::vector<std::vector<uint8_t>>& val
   std::unique_ptr<LDAPURLDesc, UrlDeleter> url(parsed);
   if (!url->lud_host || !*url->lud_host)
     return NET_NO_SERVER;
+  if (!plainHost(url->lud_host))
+    return NET_PROTOCOL;
   const int port = url->lud_port ? url->lud_port : 389;
-  const std::string server = "ldap://" + std::string(url->lud_host) + ":" + std::to_string(port);
+  const bool ipv6 = std::strchr(url->lud_host, ':') != nullptr;
+  const std::string server = "ldap://" + std::string(ipv6 ? "[" : "") + url->lud_host +
+                             (ipv6 ? "]" : "") + ":" + std::to_string(port);
   const std::string base = !query.base.empty() ? query.base : (url->lud_dn ? url->lud_dn : "");
 
   LDAP* raw = nullptr;
-  if (ldap_initialize(&raw, server.c_str()) != LDAP_SUCCESS || !raw)
-    return NET_NO_MEMORY;
+  const int made = ldap_initialize(&raw, server.c_str());
+  if (made != LDAP_SUCCESS || !raw)  // out of memory, or a server text libldap cannot read
+    return made == LDAP_NO_MEMORY ? NET_NO_MEMORY : NET_PROTOCOL;
   std::unique_ptr<LDAP, LdapDeleter> ld(raw);
   const int version = LDAP_VERSION3;
   ldap_set_option(raw, LDAP_OPT_PROTOCOL_VERSION, &version);

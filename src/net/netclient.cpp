@@ -1,5 +1,7 @@
 #include "net/netclient.h"
 
+#include "base/memfile.h"
+
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -106,6 +108,13 @@ std::string mediaType(const char* header)
 
 }  // namespace
 
+NetProxy::~NetProxy()
+{
+  // The whole buffer, not only the text: a shorter value may have left a longer one's tail.
+  password.resize(password.capacity());
+  zeroizeMemory(&password[0], password.size());
+}
+
 bool netStartup()
 {
   return curlReady();
@@ -200,6 +209,8 @@ int32_t netFetch(const NetRequest& request, NetResponse& response)
     curl_easy_setopt(c, CURLOPT_PROXY, request.proxy->host.c_str());
     curl_easy_setopt(c, CURLOPT_PROXYPORT, static_cast<long>(request.proxy->port));
     curl_easy_setopt(c, CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP));
+    // Every host goes through it: curl would read a no_proxy list from the environment.
+    curl_easy_setopt(c, CURLOPT_NOPROXY, "");
     if (proxyCredentials) {
       curl_easy_setopt(c, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
       curl_easy_setopt(c, CURLOPT_PROXYUSERNAME, request.proxy->user.c_str());
@@ -220,7 +231,8 @@ int32_t netFetch(const NetRequest& request, NetResponse& response)
   }
   long status = 0;
   long proxyStatus = 0;
-  if (scheme != "ftp")
+  // Through an HTTP proxy an ftp URL travels as HTTP, and the proxy's status decides.
+  if (scheme != "ftp" || viaProxy)
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
   curl_easy_getinfo(c, CURLINFO_HTTP_CONNECTCODE, &proxyStatus);
   char* type = nullptr;

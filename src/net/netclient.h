@@ -32,6 +32,12 @@ constexpr size_t NET_SMALL_ANSWER_CAP = 1024 * 1024;  // OCSP and time-stamp ans
 constexpr long NET_MAX_REDIRECTS = 5;
 
 struct NetProxy {
+  NetProxy() = default;
+  NetProxy(const NetProxy&) = default;
+  NetProxy& operator=(const NetProxy&) = default;
+  // Wipes the password: every transfer takes a copy of the profile's proxy.
+  ~NetProxy();
+
   std::string host;  // empty: no proxy
   uint32_t port = 0;
   std::string user;  // empty: no Proxy-Authorization
@@ -52,7 +58,7 @@ struct NetRequest {
 };
 
 struct NetResponse {
-  long status = 0;          // HTTP status (0 for ftp)
+  long status = 0;          // HTTP status (0 for ftp, unless through a proxy)
   std::string contentType;  // lower case, parameters cut off
   std::vector<uint8_t> body;
 };

@@ -498,6 +498,9 @@ int32_t NetworkManager::queryForTimeStamp(const uint8_t* request, size_t length,
       continue;
     NetResponse answer;
     rc = post(urls[i], "application/timestamp-query", request, length, answer);
+    // A name that does not resolve fails this server only: 31 would end the caller's search.
+    if (rc == NET_NO_SERVER)
+      rc = NET_CONNECT_FAILED;
     if (rc == NET_OK) {
       if (answer.contentType != "application/timestamp-reply" ||
           !decodeWhole(response, answer.body))

@@ -119,7 +119,7 @@ class NetworkManager {
   // bits are set in the mask, the first that answers. 0 and the decoded answer; 28 for an
   // answer of another type or one that does not decode; 31 when no server of the mask exists
   // or network work is off; else a code of the time-stamp list (17, 19, 20, 21, 25, 26, 27, 1,
-  // 50, 51).
+  // 50, 51; 17 also for a server whose name does not resolve).
   int32_t queryForTimeStamp(const uint8_t* request, size_t length, TimeStampResponse& response,
                             uint32_t serverMask);
 

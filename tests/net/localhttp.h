@@ -204,6 +204,13 @@ class LocalHttpServer {
   std::thread worker;
 };
 
+// A host name no lookup can succeed for that sends no query off the machine: a label longer
+// than DNS allows (63 octets) is refused by the resolver before it asks a name server.
+inline std::string unresolvableHost()
+{
+  return std::string(70, 'a') + ".invalid";
+}
+
 // A port on 127.0.0.1 that nothing listens on (bound, then closed).
 inline int closedLocalPort()
 {

@@ -3,11 +3,15 @@
 
 #include "net/localhttp.h"
 
+#include <sys/un.h>
+
 #include <curl/curl.h>
 #include <ldap.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -253,6 +257,88 @@ TEST(NetFetch, ProxyAuthenticationRows)
   }
 }
 
+// The network layer copies the profile's proxy for every transfer: each copy's password is
+// wiped before its memory goes back. A short password sits inside the object itself, so the
+// storage it leaves behind can be searched.
+TEST(NetProxy, PasswordIsWipedWhenTheCopyGoes)
+{
+  alignas(NetProxy) unsigned char storage[sizeof(NetProxy)];
+  const std::string secret = "tajne-haslo";
+  NetProxy original;
+  original.password = secret;
+  NetProxy* copy = new (storage) NetProxy(original);
+  ASSERT_EQ(secret, copy->password);
+  copy->~NetProxy();
+  const std::string left(reinterpret_cast<const char*>(storage), sizeof storage);
+  EXPECT_EQ(std::string::npos, left.find(secret));
+  EXPECT_EQ(std::string::npos, left.find("tajne"));
+}
+
+// The configured proxy is used for every host: a no_proxy list in the environment does not
+// send a transfer past it.
+TEST(NetFetch, ConfiguredProxyOutranksTheEnvironment)
+{
+  LocalHttpServer origin([](const LocalRequest&) {
+    LocalAnswer a;
+    a.bytes = httpAnswer(200, "text/plain", "DIRECT");
+    return a;
+  });
+  LocalHttpServer proxy([](const LocalRequest&) {
+    LocalAnswer a;
+    a.bytes = httpAnswer(200, "text/plain", "PROXIED");
+    return a;
+  });
+  NetProxy p;
+  p.host = "127.0.0.1";
+  p.port = static_cast<uint32_t>(proxy.port);
+  for (const char* variable : {"no_proxy", "NO_PROXY"}) {
+    setenv(variable, "127.0.0.1", 1);
+    NetRequest request;
+    request.url = origin.url("/x");
+    request.proxy = &p;
+    request.timeoutMs = 3000;
+    NetResponse response;
+    EXPECT_EQ(NET_OK, netFetch(request, response)) << variable;
+    EXPECT_EQ("PROXIED", std::string(response.body.begin(), response.body.end())) << variable;
+    unsetenv(variable);
+  }
+}
+
+// An ftp URL through an HTTP proxy travels as HTTP: the proxy's status decides, as for http.
+TEST(NetFetch, FtpThroughAProxyTakesTheProxyStatus)
+{
+  LocalHttpServer proxy([](const LocalRequest& r) {
+    LocalAnswer a;
+    const std::string p = r.path();
+    if (p == "ftp://origin.test/ca.crl")
+      a.bytes = httpAnswer(200, "application/pkix-crl", "DATA");
+    else if (p == "ftp://origin.test/login")
+      a.bytes = httpAnswer(407, "text/html", "login page", "Proxy-Authenticate: Basic realm=\"p\"\r\n");
+    else if (p == "ftp://origin.test/refused")
+      a.bytes = httpAnswer(403, "text/html", "refused page");
+    else
+      a.bytes = httpAnswer(404, "text/html", "error page");
+    return a;
+  });
+  const LiveRow rows[] = {{"/ca.crl", NET_OK},
+                          {"/none.crl", NET_NOT_FOUND},
+                          {"/login", NET_PROXY_AUTH},
+                          {"/refused", NET_REFUSED}};
+  NetProxy p;
+  p.host = "127.0.0.1";
+  p.port = static_cast<uint32_t>(proxy.port);
+  for (const LiveRow& row : rows) {
+    NetRequest request;
+    request.url = std::string("ftp://origin.test") + row.path;
+    request.proxy = &p;
+    request.timeoutMs = 3000;
+    NetResponse response;
+    EXPECT_EQ(row.expected, netFetch(request, response)) << row.path;
+    if (row.expected == NET_OK)
+      EXPECT_EQ("DATA", std::string(response.body.begin(), response.body.end()));
+  }
+}
+
 // A server that takes the connection and never answers the bind holds an LDAP query no longer
 // than the time-out.
 TEST(LdapFetch, SilentServerTimesOut)
@@ -270,6 +356,91 @@ TEST(LdapFetch, SilentServerTimesOut)
   EXPECT_EQ(NET_TIMEOUT, ldapFetch(query, values));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3 * 700));
   EXPECT_TRUE(values.empty());
+}
+
+// libldap takes a blank- or comma-separated list of URLs when it opens a connection: a host
+// that decodes to such a list must not reach another server, nor another scheme (ldapi: a
+// local socket). The URL's host is refused before anything is opened.
+TEST(LdapFetch, HostThatDecodesToAListOfUrlsIsRefused)
+{
+  char folder[] = "/tmp/talldapiXXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(folder));
+  // libldap appends the port to the socket's path: the socket is named so that it is reached.
+  const std::string named = std::string(folder) + "/s";
+  const std::string path = named + ":389";
+  const int local = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un u{};
+  u.sun_family = AF_UNIX;
+  std::snprintf(u.sun_path, sizeof u.sun_path, "%s", path.c_str());
+  ASSERT_EQ(0, ::bind(local, reinterpret_cast<sockaddr*>(&u), sizeof u));
+  ASSERT_EQ(0, ::listen(local, 4));
+  std::string encoded;  // the socket path, percent-encoded twice (the URL's host is decoded once)
+  for (char c : named)
+    encoded += c == '/' ? std::string("%252F") : std::string(1, c);
+  const std::string closed = std::to_string(closedLocalPort());
+  const std::string urls[] = {
+      "ldap://127.0.0.1%3a" + closed + "%20ldapi%3a%2f%2f" + encoded + "/c=PL",
+      "ldap://127.0.0.1%3a" + closed + "%2cldapi%3a%2f%2f" + encoded + "/c=PL",
+  };
+  for (const std::string& url : urls) {
+    LdapQuery query;
+    query.url = url;
+    query.timeoutMs = 700;
+    std::vector<std::vector<uint8_t>> values;
+    EXPECT_EQ(NET_PROTOCOL, ldapFetch(query, values)) << url;
+    pollfd p{local, POLLIN, 0};
+    EXPECT_EQ(0, ::poll(&p, 1, 100)) << "the local socket was reached: " << url;
+    if (p.revents & POLLIN)
+      ::close(::accept(local, nullptr, nullptr));
+  }
+  ::close(local);
+  ::unlink(path.c_str());
+  ::rmdir(folder);
+}
+
+// A directory that accepts the anonymous bind, then drips its answer to the search one byte at a
+// time: an entry announced as a megabyte. The query ends at its time-out all the same.
+TEST(LdapFetch, DrippingAnswerEndsAtTheTimeOut)
+{
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t n = sizeof a;
+  ASSERT_EQ(0, ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a));
+  ASSERT_EQ(0, ::listen(listener, 1));
+  ASSERT_EQ(0, ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &n));
+  std::atomic<bool> stop{false};
+  std::thread directory([&] {
+    pollfd p{listener, POLLIN, 0};
+    if (::poll(&p, 1, 5000) <= 0)
+      return;
+    const int fd = ::accept(listener, nullptr, nullptr);
+    char buffer[512];
+    ::recv(fd, buffer, sizeof buffer, 0);  // the bind (message 1)
+    const unsigned char bound[] = {0x30, 0x0c, 0x02, 0x01, 0x01, 0x61, 0x07, 0x0a,
+                                   0x01, 0x00, 0x04, 0x00, 0x04, 0x00};
+    ::send(fd, bound, sizeof bound, MSG_NOSIGNAL);
+    ::recv(fd, buffer, sizeof buffer, 0);  // the search (message 2)
+    const unsigned char entry[] = {0x30, 0x83, 0x0f, 0x42, 0x40, 0x02, 0x01, 0x02, 0x64, 0x83, 0x0f, 0x42, 0x38};
+    for (unsigned char c : entry)
+      ::send(fd, &c, 1, MSG_NOSIGNAL);
+    for (int i = 0; i < 200 && !stop; ++i) {
+      ::send(fd, "x", 1, MSG_NOSIGNAL);
+      usleep(50 * 1000);
+    }
+    ::close(fd);
+  });
+  LdapQuery query;
+  query.url = "ldap://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/c=PL";
+  query.timeoutMs = 700;
+  std::vector<std::vector<uint8_t>> values;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(NET_TIMEOUT, ldapFetch(query, values));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3 * 700));
+  stop = true;
+  directory.join();
+  ::close(listener);
 }
 
 }  // namespace

@@ -160,6 +160,22 @@ TEST(NetworkManager, CrlsOverHttpWithTheirCap)
   EXPECT_EQ(NET_NOT_FOUND, manager.queryForIssuerCrl(ca.tbsCertificate.subject, crls, nullptr, 0));
 }
 
+// A configured LDAP URL whose host is no host name (a decoded blank) is a bad URL, not a lack of
+// memory: the next server is still asked.
+TEST(NetworkManager, LdapUrlWithAHostLibldapRefusesIsPassedOver)
+{
+  LocalHttpServer server(fixtures);
+  TestSettings settings;
+  NetworkManager manager(&settings);
+  SignedCertificate ca = loadCertificate("ca.der");
+  const std::string bad = "ldap://a%20b/c=PL";  // refused before any look-up or connection
+  CrlList crls;
+  EXPECT_EQ(NET_PROTOCOL, manager.queryForCRL(bad, nullptr, crls, 0, nullptr));
+  settings.table[NET_SERVER_CRL] = {bad, server.url("/ca.crl")};
+  EXPECT_EQ(NET_OK, manager.queryForIssuerCrl(ca.tbsCertificate.subject, crls, nullptr, 0));
+  EXPECT_EQ(1u, crls.size());
+}
+
 TEST(NetworkManager, TimeStampAnswersByServerMask)
 {
   LocalHttpServer server(fixtures);
@@ -184,6 +200,22 @@ TEST(NetworkManager, TimeStampAnswersByServerMask)
     if (row.expected == NET_OK)
       EXPECT_EQ(0u, response.status.status.toLong());  // granted
   }
+}
+
+// The caller asks one server at a time and stops at 31; a server whose name does not resolve
+// must not end the search before the next one is asked.
+TEST(NetworkManager, TimeStampServerWithAnUnresolvableNameIsOneFailure)
+{
+  LocalHttpServer server(fixtures);
+  TestSettings settings;
+  settings.table[NET_SERVER_TIMESTAMP] = {"http://" + unresolvableHost() + "/tsa", server.url("/tsa")};
+  NetworkManager manager(&settings);
+  manager.setTimeoutMs(3000);
+  const std::vector<uint8_t> query = readData("ts.req");
+  TimeStampResponse response;
+  EXPECT_EQ(NET_CONNECT_FAILED, manager.queryForTimeStamp(query.data(), query.size(), response, 1u));
+  EXPECT_EQ(NET_OK, manager.queryForTimeStamp(query.data(), query.size(), response, 2u));
+  EXPECT_EQ(NET_NO_SERVER, manager.queryForTimeStamp(query.data(), query.size(), response, 4u));
 }
 
 TEST(NetworkManager, CertificateByNameOverHttpKeepsOnlyThatSubject)
