@@ -9,6 +9,7 @@
 #include "pki/common/oids.h"
 #include "pki/common/siganddigoid.h"
 #include "pki/sig/sigpropspkcs7.h"
+#include "pki/x509/x509ext.h"
 #include "store/crtstore.h"
 
 #include <memory>
@@ -562,6 +563,15 @@ void SignatureVerifier::verifyBasicForm(SigInfo& info, SignatureProperties& prop
     info.reason = SIG_REASON_NO_PATH;
     write(std::string(KEY_USAGE_LINE) + CRLF + prefix(token) +
           " znaleziony certyfikat nie posiada zastosowania do podpisywania lub niezaprzeczalnosci." + CRLF);
+    return;
+  }
+  // A time-stamp is only a time-stamping authority's word: any other certificate with a valid
+  // path could otherwise date a signature as it liked.
+  if (token && !extensionsGrantPurpose(*props.signerCertificate->tbsCertificate.extensions,
+                                       id_kp_timeStamping)) {
+    info.status = SIG_STATUS_NOT_VERIFIABLE;
+    info.reason = SIG_REASON_NO_PATH;
+    write(std::string(KEY_USAGE_LINE) + CRLF);
     return;
   }
 

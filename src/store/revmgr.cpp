@@ -536,14 +536,7 @@ void RevocationManager::copyRevocationData(const RevocationManager& other) {
 namespace {
 
 bool hasOcspSigning(const SignedCertificate& cert) {
-  const Extension* e = findExtensionByOid(cert.tbsCertificate.extensions.inner, id_ce_extKeyUsage);
-  ExtendedKeyUsage eku;
-  if (!e || eku.decodeOctets(e->extnValue) < 1) return false;
-  for (POSITION p = eku.GetHeadPosition(); p;) {
-    const ASNobjectId* k = eku.GetNext(p);
-    if (k && *k == id_kp_OCSPSigning) return true;
-  }
-  return false;
+  return extensionsGrantPurpose(cert.tbsCertificate.extensions.inner, id_kp_OCSPSigning);
 }
 
 template <class T>

@@ -1,5 +1,7 @@
 #include "pki/x509/x509ext.h"
 
+#include "pki/common/oids.h"
+
 #include "base/commonerror.h"
 #include "pki/common/pkiasn.h"
 
@@ -760,6 +762,12 @@ bool OidList::contains(const ASNobjectId& oid) const {
     if (e && *e == oid) return true;
   }
   return false;
+}
+
+bool extensionsGrantPurpose(const Extensions& extensions, const ASNobjectId& purpose) {
+  const Extension* e = findExtensionByOid(extensions, id_ce_extKeyUsage);
+  ExtendedKeyUsage usage;
+  return e && usage.decodeOctets(e->extnValue) >= 1 && usage.contains(purpose);
 }
 
 int OidList::addOid(const ASNobjectId& oid) {

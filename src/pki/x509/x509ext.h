@@ -16,6 +16,7 @@
 #include "asn1/asnobjid.h"
 #include "asn1/asnocstr.h"
 #include "asn1/asnseql.h"
+#include "pki/common/extension.h"
 #include "pki/names/dname.h"
 
 // GeneralNames: each GeneralName is kept as one undecoded element.
@@ -302,6 +303,10 @@ class ExtendedKeyUsage : public OidList {
   int decodeContent(GenericFile* in, int length) override;
   int decodeIndefinite(GenericFile* in, int available) override;
 };
+
+// The extendedKeyUsage among `extensions` names `purpose`; false when the
+// extension is absent or does not decode.
+bool extensionsGrantPurpose(const Extensions& extensions, const ASNobjectId& purpose);
 
 // A set of OIDs (acceptable policies and the like): addOid keeps one copy
 // of each OID.
