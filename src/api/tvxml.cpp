@@ -20,6 +20,7 @@
 
 #include <libxml/tree.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -148,6 +149,7 @@ int32_t decryptDocument(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, cons
     std::vector<xmlNodePtr> nodes;
     int32_t rc = xpointerSelectNodes(doc->holder, expression, nodes);
     if (rc > 10) return rc;
+    if (nodes.empty()) return ETAL_XML_EMPTY_TRANSFORM;
     for (xmlNodePtr n : nodes)
       if (isElement(n, "EncryptedData", xmlc::NS_XENC.data())) found.push_back(n);
   }
@@ -172,6 +174,11 @@ int32_t decryptDocument(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, cons
   }
   // The elements were replaced (or may have been): none is pointed at again.
   context->encryptedData.clear();
+  // The root element itself may have been one of them (a whole document
+  // encrypted): the one there now is the root from here on.
+  doc->holder->root = xmlDocGetRootElement(doc->holder->doc);
+  context->selectedRoot = doc->holder->root;
+  if (result == 0 && !doc->holder->root) return ETAL_INV_TAL_MSG;
   return result;
 }
 
@@ -260,6 +267,7 @@ int32_t unprotectBody(talCtx* handle, XmlSigContext* context, tvXmlDoc* document
   rc = verifySignatures(ctx, context, doc, expression, message.get());
   if (rc != 0) return rc;
   message->messageType = decrypted ? XML_MESSAGE_SIGNED_DECRYPTED : XML_MESSAGE_SIGNED;
+  message->attach(context);  // first: it may throw, and then nothing is adopted
   if (context->option4 && !message->adopt(context)) return ETAL_API_INV_PAR;
   *out = reinterpret_cast<talMsgInfo*>(static_cast<MsgInfo*>(message.release()));
   return 0;
@@ -276,6 +284,10 @@ XmlSigContext::XmlSigContext() : creator(nullptr), documentSet(nullptr) {
 }
 
 XmlSigContext::~XmlSigContext() {
+  for (MsgInfoXml* m : messages) {
+    m->forgetDocuments();
+    m->source = nullptr;
+  }
   delete creator;
   delete documentSet;
 }
@@ -286,6 +298,10 @@ std::vector<TVxmlDoc*> XmlSigContext::documentList() const {
 
 MsgInfoXml::~MsgInfoXml() {
   deleteAll();
+  if (source) {
+    std::vector<MsgInfoXml*>& list = source->messages;
+    list.erase(std::remove(list.begin(), list.end(), this), list.end());
+  }
   if (context) {
     context->owner = nullptr;
     delete context;
@@ -297,6 +313,28 @@ bool MsgInfoXml::adopt(XmlSigContext* c) {
   c->owner = this;
   context = c;
   return true;
+}
+
+void MsgInfoXml::attach(XmlSigContext* c) {
+  c->messages.push_back(this);
+  source = c;
+}
+
+namespace {
+
+// The elements of a signature and of its counter-signatures, forgotten.
+void forgetElements(SigInfo* info) {
+  auto* props = info ? dynamic_cast<SignaturePropertiesXml*>(info->properties) : nullptr;
+  if (!props) return;
+  for (XmlRef* r : props->sigParser().references.items) r->target = nullptr;
+  for (int32_t i = 0; i < props->counterSignatureCount(); ++i)
+    forgetElements(props->counterSignature(i));
+}
+
+}  // namespace
+
+void MsgInfoXml::forgetDocuments() {
+  for (POSITION p = GetHeadPosition(); p;) forgetElements(GetNext(p));
 }
 
 void writeReportEnd(talCtx* ctx, int32_t code) {

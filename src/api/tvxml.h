@@ -69,6 +69,10 @@ class XmlSigContext {
   // The message that owns this context (option 4 after a successful
   // unprotect); only it may destroy the context then.
   MsgInfoXml* owner = nullptr;
+  // The messages handed out whose signatures point into these documents (not
+  // owned; without option 4 they may outlive the context, which then makes
+  // them forget the elements).
+  std::vector<MsgInfoXml*> messages;
 };
 
 // Message types of MsgInfoXml.
@@ -88,9 +92,14 @@ class MsgInfoXml : public MsgInfo {
 
   // Takes the context; false when another message owns it already.
   bool adopt(XmlSigContext* context);
+  // Ties the message to the context whose documents its signatures point into.
+  void attach(XmlSigContext* source);
+  // The documents are going: no signature points at their elements any more.
+  void forgetDocuments();
 
   int32_t messageType = XML_MESSAGE_SIGNED;
   XmlSigContext* context = nullptr;  // owned when not null
+  XmlSigContext* source = nullptr;   // not owned; null once it is gone
 };
 
 // Appends the message of a result code, CR LF and the closing line with the

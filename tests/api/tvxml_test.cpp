@@ -12,6 +12,7 @@
 #include "platform/registrysandbox.h"
 #include "pki/sig/sigrecords.h"
 #include "pki/x509/crl.h"
+#include "xmlsig/xmlmisc.h"
 
 #include <gtest/gtest.h>
 
@@ -703,6 +704,114 @@ TEST_F(TvXml, DISABLED_AChangedElementUnderAPlainSignatureIsNegative) {
   int32_t status = 0;
   ASSERT_EQ(0, talMsgStatus(m, &status));
   EXPECT_EQ(SIG_STATUS_NEGATIVE, status);
+}
+
+// Reading the report does not hide what is written after it: the closing
+// lines of another road stay readable.
+TEST_F(TvXml, LinesWrittenAfterTheReportWasReadAreReadable) {
+  talCtx* ctx = library();
+  talMsgInfo* m = nullptr;
+  std::string report;
+  ASSERT_EQ(89, unprotect(ctx, "nosig.xml", &m, &report));
+  ASSERT_EQ(2u, lines(report).size()) << report;
+  writeReportEnd(ctx, 89);
+  std::vector<std::string> l = lines(talReportText(ctx));
+  ASSERT_EQ(4u, l.size());
+  EXPECT_EQ(noSignatures(), l[1]);
+  EXPECT_EQ(convertForOutput(talErrorText(ctx, 89)), l[2]);
+  EXPECT_EQ(0u, l[3].find("---- KONIEC RAPORTU: ")) << l[3];
+}
+
+// Stands in for the decryption of a whole document: the root element is
+// replaced by the signed document single.xml holds (a copy of its root).
+int32_t replaceBySignedDocument(talCtx*, XmlSigContext*, xmlNodePtr element) {
+  const std::string bytes = readText(DATA + "single.xml");
+  xmlDocPtr plain = xmlSafeParseMemory(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  if (!plain) return 89;
+  xmlNodePtr copy = xmlDocCopyNode(xmlDocGetRootElement(plain), element->doc, 1);
+  xmlFreeDoc(plain);
+  if (!copy) return 100;
+  xmlReplaceNode(element, copy);
+  xmlFreeNode(element);
+  return 0;
+}
+
+// A document that is one encrypted element: decryption replaces its root, and
+// the signatures are then looked for in the new one.
+TEST_F(TvXml, DecryptionMayReplaceTheRootElement) {
+  talCtx* ctx = library();
+  ctx->operationMask |= 8;
+  xmlDecryptElement = replaceBySignedDocument;
+  writeText(root + "/whole.xml",
+            "<xenc:EncryptedData xmlns:xenc=\"http://www.w3.org/2001/04/xmlenc#\" Id=\"whole\">"
+            "<xenc:CipherData><xenc:CipherValue>AAAA</xenc:CipherValue></xenc:CipherData>"
+            "</xenc:EncryptedData>");
+  tvXmlCtx* c = context();
+  tvXmlDoc* d = nullptr;
+  ASSERT_EQ(0, tvXmlLoadDocFile(c, (root + "/whole.xml").c_str(), nullptr, &d));
+  talMsgInfo* m = nullptr;
+  ASSERT_EQ(0, tvXmlUnprotect(ctx, c, d, nullptr, &m));
+  messages.push_back(m);
+  std::vector<std::string> l = lines(talReportText(ctx));
+  ASSERT_GE(l.size(), 5u);
+  EXPECT_EQ("XPath: /xenc:EncryptedData", l[1]);
+  EXPECT_EQ("XPath: /doc/ds:Signature", l[4]);
+  EXPECT_EQ(XML_MESSAGE_SIGNED_DECRYPTED,
+            dynamic_cast<MsgInfoXml*>(reinterpret_cast<MsgInfo*>(m))->messageType);
+  std::vector<Outcome> got = outcomes(m);
+  ASSERT_EQ(1u, got.size());
+  EXPECT_LT(SIG_STATUS_NEGATIVE, got[0].status);  // the digest over the new tree holds
+}
+
+// A message whose context was deleted hands out no object from the freed
+// documents, whichever context the caller names.
+TEST_F(TvXml, NoObjectIsSavedFromADeletedContext) {
+  talCtx* ctx = library();
+  tvXmlCtx* c = nullptr;
+  ASSERT_EQ(0, tvXmlCreateCtx(&c));
+  talMsgInfo* m = nullptr;
+  ASSERT_EQ(0, tvXmlUnprotect(ctx, c, load(c, "objects.xml"), nullptr, &m));
+  messages.push_back(m);
+  talSigInfo* s = nullptr;
+  ASSERT_EQ(0, talGetMessageSignature(m, 0, &s));
+  ASSERT_EQ(0, tvXmlDeleteCtx(c));
+  tvXmlCtx* other = context();
+  load(other, "objects.xml");
+  const std::string out = root + "/object.out";
+  for (int32_t index : {0, 1}) EXPECT_LT(10, tvXmlSaveObjFile(other, s, index, out.c_str()));
+  EXPECT_FALSE(exists(out));
+}
+
+// An explicit expression: an Id names the one signature to verify; an Id
+// that names nothing is an empty selection (139) before any signature line.
+TEST_F(TvXml, AnExplicitExpressionSelects) {
+  talCtx* ctx = library();
+  struct Row {
+    const char* expression;
+    int32_t expected;
+    int32_t reportLines;  // -1: any
+  } rows[] = {
+      {"s2", 0, -1},
+      {"nosuchid", 139, 1},
+      {"", 20, 1},
+      {"xpointer(//ds:Signature)", 140, 1},  // only the same-document forms
+  };
+  for (const Row& row : rows) {
+    tvXmlCtx* c = context();
+    talMsgInfo* m = nullptr;
+    EXPECT_EQ(row.expected, tvXmlUnprotect(ctx, c, load(c, "two.xml"), row.expression, &m))
+        << row.expression;
+    std::vector<std::string> l = lines(talReportText(ctx));
+    if (row.reportLines >= 0) EXPECT_EQ(static_cast<size_t>(row.reportLines), l.size()) << row.expression;
+    if (row.expected != 0) {
+      EXPECT_EQ(nullptr, m);
+      continue;
+    }
+    messages.push_back(m);
+    ASSERT_GE(l.size(), 4u);
+    EXPECT_EQ("XPath: /doc/ds:Signature[2]", l[3]);
+    EXPECT_EQ(1u, outcomes(m).size());
+  }
 }
 
 }  // namespace
