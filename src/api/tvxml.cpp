@@ -165,6 +165,9 @@ int32_t decryptDocument(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, cons
   for (size_t i = 0; i < found.size(); ++i)
     for (xmlNodePtr up = found[i]->parent; up && !nested[i]; up = up->parent)
       nested[i] = selected.count(up) != 0;
+  // The elements go: messages handed out earlier, whose signatures may point
+  // at them, hand out nothing of the changed documents any more.
+  for (MsgInfoXml* m : context->messages) m->forgetDocuments();
   int32_t result = 0;
   for (size_t i = 0; i < found.size() && result == 0; ++i) {
     if (nested[i]) continue;

@@ -814,4 +814,41 @@ TEST_F(TvXml, AnExplicitExpressionSelects) {
   }
 }
 
+// A second unprotect that decrypts an element an earlier message's signature
+// points at: that message hands the freed element out no more.
+TEST_F(TvXml, DecryptionLaterLeavesNoEarlierMessagePointingAtTheElement) {
+  talCtx* ctx = library();
+  ctx->operationMask |= 8;
+  xmlDecryptElement = replaceElement;
+  decrypted.clear();
+  std::string signature = readText(DATA + "objects.xml");
+  const std::string object = "<ds:Object Id=\"o1\">Potwierdzenie odbioru nr 17</ds:Object>";
+  ASSERT_NE(std::string::npos, signature.find(object));
+  signature.erase(signature.find(object), object.size());
+  signature.erase(0, signature.find("<ds:Signature"));
+  writeText(root + "/signed-ciphertext.xml",
+            "<doc><xenc:EncryptedData xmlns:xenc=\"http://www.w3.org/2001/04/xmlenc#\" Id=\"o1\">"
+            "<xenc:CipherData><xenc:CipherValue>AAAA</xenc:CipherValue></xenc:CipherData>"
+            "</xenc:EncryptedData>" + signature + "</doc>");
+  tvXmlCtx* c = context();
+  tvXmlDoc* d = nullptr;
+  ASSERT_EQ(0, tvXmlLoadDocFile(c, (root + "/signed-ciphertext.xml").c_str(), nullptr, &d));
+  talMsgInfo* first = nullptr;
+  ASSERT_EQ(0, tvXmlUnprotect(ctx, c, d, "sig", &first));  // the signature only: nothing decrypted
+  messages.push_back(first);
+  talSigInfo* s = nullptr;
+  ASSERT_EQ(0, talGetMessageSignature(first, 0, &s));
+  int32_t count = 0;
+  ASSERT_EQ(0, tvXmlGetObjCount(c, s, &count));
+  ASSERT_EQ(2, count);
+  // The element is decrypted; the signature's reference then names nothing.
+  talMsgInfo* second = nullptr;
+  EXPECT_EQ(139, tvXmlUnprotect(ctx, c, d, nullptr, &second));
+  EXPECT_EQ(nullptr, second);
+  EXPECT_EQ(std::vector<std::string>{"o1"}, decrypted);
+  const std::string out = root + "/object.out";
+  EXPECT_LT(10, tvXmlSaveObjFile(c, s, 0, out.c_str()));
+  EXPECT_FALSE(exists(out));
+}
+
 }  // namespace
