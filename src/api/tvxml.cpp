@@ -28,6 +28,8 @@
 #include <string>
 #include <unordered_set>
 
+#include <sys/stat.h>
+
 namespace {
 
 const uint32_t MASK_VERIFY = 1;
@@ -99,6 +101,10 @@ int32_t setOptionBody(XmlSigContext* context, int32_t option, const void* value,
 
 int32_t loadDocFileBody(XmlSigContext* context, const char* path, void* owner, tvXmlDoc** out) {
   if (!context || !path || !out) return ETAL_API_INV_PAR;
+  // Only a regular file is a document: opening a named pipe would wait for a
+  // writer, a device would be read without end.
+  struct stat st;
+  if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return ETAL_OP_INFILE;
   auto file = std::make_unique<File>();
   if (file->open(path, "rb") != 0) return ETAL_OP_INFILE;
   if (file->size() == 0) return ETAL_RD_INFILE;

@@ -17,15 +17,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -849,6 +852,26 @@ TEST_F(TvXml, DecryptionLaterLeavesNoEarlierMessagePointingAtTheElement) {
   const std::string out = root + "/object.out";
   EXPECT_LT(10, tvXmlSaveObjFile(c, s, 0, out.c_str()));
   EXPECT_FALSE(exists(out));
+}
+
+// A path that is not a regular file (a named pipe nobody writes to) is not
+// opened: the call answers instead of waiting for a writer.
+TEST_F(TvXml, APipeIsNotADocument) {
+  tvXmlCtx* c = context();
+  const std::string pipe = root + "/pipe.xml";
+  ASSERT_EQ(0, ::mkfifo(pipe.c_str(), 0600));
+  auto loading = std::async(std::launch::async, [&] {
+    tvXmlDoc* d = nullptr;
+    return tvXmlLoadDocFile(c, pipe.c_str(), nullptr, &d);
+  });
+  const bool answered = loading.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  if (!answered) {
+    // Release the waiting open so that the test ends.
+    int fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) ::close(fd);
+  }
+  EXPECT_TRUE(answered);
+  EXPECT_EQ(56, loading.get());
 }
 
 }  // namespace
