@@ -14,6 +14,7 @@
 #include "base/file.h"
 #include "platform/clock.h"
 #include "platform/fileio.h"
+#include "pki/names/dnprint.h"
 #include "xmlsig/sigpropsxml.h"
 #include "xmlsig/xmlcodes.h"
 #include "xmlsig/xmlconst.h"
@@ -51,12 +52,19 @@ const XmlSigParser* parserOf(const talSigInfo* handle) {
   return props ? &props->sigParser() : nullptr;
 }
 
-// "XPath: " and the node's path; nothing when libxml2 gives no path.
+// "XPath: " and the node's path; nothing when libxml2 gives no path. The path
+// is UTF-8 (element names as the document spells them): it is converted to the
+// report's character set, not read as a Windows-1250 text.
 void writeNodePath(talCtx* ctx, xmlNodePtr node) {
-  xmlChar* path = xmlGetNodePath(node);
+  std::unique_ptr<xmlChar, void (*)(xmlChar*)> path(xmlGetNodePath(node),
+                                                    [](xmlChar* p) { xmlFree(p); });
   if (!path) return;
-  ctx->report << "XPath: " << reinterpret_cast<const char*>(path) << "\r\n";
-  xmlFree(path);
+  const std::string text = dnUtf8ToOutput(reinterpret_cast<const char*>(path.get()));
+  ctx->report << "XPath: ";
+  if (ctx->report.sink)
+    ctx->report.sink->write(static_cast<uint32_t>(text.size()),
+                            reinterpret_cast<const uint8_t*>(text.data()));
+  ctx->report << "\r\n";
 }
 
 // Everything up to the last separator cut off ('/' and '\' both count).

@@ -874,4 +874,21 @@ TEST_F(TvXml, APipeIsNotADocument) {
   EXPECT_EQ(56, loading.get());
 }
 
+// Element names beyond ASCII: the path libxml2 gives (UTF-8) reaches the
+// report in the report's character set, as every other Polish text does.
+TEST_F(TvXml, TheElementPathIsInTheReportsCharacterSet) {
+  talCtx* ctx = library();
+  writeText(root + "/polish.xml",
+            u8"<Załącznik><ds:Signature xmlns:ds=\"http://www.w3.org/2000/09/xmldsig#\"/></Załącznik>");
+  tvXmlCtx* c = context();
+  tvXmlDoc* d = nullptr;
+  ASSERT_EQ(0, tvXmlLoadDocFile(c, (root + "/polish.xml").c_str(), nullptr, &d));
+  talMsgInfo* m = nullptr;
+  ASSERT_EQ(0, tvXmlUnprotect(ctx, c, d, nullptr, &m));  // not verifiable, but selected
+  messages.push_back(m);
+  std::vector<std::string> l = lines(talReportText(ctx));
+  ASSERT_GE(l.size(), 4u);
+  EXPECT_EQ(convertForOutput("XPath: /Załącznik/ds:Signature"), l[3]);
+}
+
 }  // namespace
