@@ -268,13 +268,13 @@ int32_t verifySignatures(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, con
 int32_t unprotectBody(talCtx* handle, XmlSigContext* context, tvXmlDoc* document,
                       const char* expression, talMsgInfo** out) {
   if (!handle || !context || !document || !out) return ETAL_API_INV_PAR;
+  int32_t check = checkCtx(handle);
+  if (check != 0) return check;
   // A context that a message owns already is that message's: a second
   // ownership would free it twice.
   if (context->owner) return ETAL_API_INV_PAR;
   TVxmlDoc* doc = documentOf(context, document);
   if (!doc) return ETAL_API_INV_PAR;
-  int32_t check = checkCtx(handle);
-  if (check != 0) return check;
   talCtx* ctx = checkCtxAndResetReport(handle);
   ctx->report.writeUtcTime("---- RAPORT Z ODBEZPIECZANIA WIADOMOŚCI: %s ----\r\n");
   bool decrypted = false;

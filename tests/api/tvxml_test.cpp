@@ -383,6 +383,7 @@ TEST_F(TvXml, UnprotectRefusesBadArguments) {
       {ctx, c, d, nullptr, 20},
       {ctx, c, foreign, &m, 20},  // a document of another context
       {reinterpret_cast<talCtx*>(notAContext), c, d, &m, 21},
+      {reinterpret_cast<talCtx*>(notAContext), c, foreign, &m, 21},  // the library context first
   };
   for (const Row& row : rows) {
     EXPECT_EQ(row.expected,
