@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
 #include <unordered_set>
@@ -36,7 +37,38 @@ namespace {
 const uint32_t MASK_VERIFY = 1;
 const uint32_t MASK_DECRYPT = 8;
 
-XmlSigContext* asContext(tvXmlCtx* handle) { return reinterpret_cast<XmlSigContext*>(handle); }
+// The contexts tvXmlCreateCtx handed out that are still alive. A handle that
+// is gone (deleted, or released with the message that owned it) is refused
+// instead of being used or freed again. Never destroyed: a context may die
+// after the statics do.
+struct LiveContexts {
+  std::mutex mutex;
+  std::unordered_set<const XmlSigContext*> contexts;
+};
+LiveContexts& liveContexts() {
+  static LiveContexts* live = new LiveContexts();
+  return *live;
+}
+
+void registerContext(const XmlSigContext* context) {
+  LiveContexts& live = liveContexts();
+  std::lock_guard<std::mutex> guard(live.mutex);
+  live.contexts.insert(context);
+}
+
+void unregisterContext(const XmlSigContext* context) {
+  LiveContexts& live = liveContexts();
+  std::lock_guard<std::mutex> guard(live.mutex);
+  live.contexts.erase(context);
+}
+
+// The context behind a handle; null for a handle that is none (any more).
+XmlSigContext* asContext(tvXmlCtx* handle) {
+  XmlSigContext* context = reinterpret_cast<XmlSigContext*>(handle);
+  LiveContexts& live = liveContexts();
+  std::lock_guard<std::mutex> guard(live.mutex);
+  return live.contexts.count(context) != 0 ? context : nullptr;
+}
 
 // The document handle when it is one of the context's documents.
 TVxmlDoc* documentOf(XmlSigContext* context, tvXmlDoc* handle) {
@@ -110,7 +142,7 @@ int32_t setOptionBody(XmlSigContext* context, int32_t option, const void* value,
 int32_t loadDocFileBody(XmlSigContext* context, const char* path, void* owner, tvXmlDoc** out) {
   if (!context || !path || !out) return ETAL_API_INV_PAR;
   // Only a regular file is a document: opening a named pipe would wait for a
-  // writer, a device would be read without end.
+  // writer.
   struct stat st;
   if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return ETAL_OP_INFILE;
   auto file = std::make_unique<File>();
@@ -301,6 +333,7 @@ XmlSigContext::XmlSigContext() : creator(nullptr), documentSet(nullptr) {
 }
 
 XmlSigContext::~XmlSigContext() {
+  unregisterContext(this);
   for (MsgInfoXml* m : messages) {
     m->forgetDocuments();
     m->source = nullptr;
@@ -365,7 +398,9 @@ extern "C" {
 int32_t tvXmlCreateCtx(tvXmlCtx** out) {
   return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
     if (!out) return ETAL_API_INV_PAR;
-    *out = reinterpret_cast<tvXmlCtx*>(new XmlSigContext());
+    auto context = std::make_unique<XmlSigContext>();
+    registerContext(context.get());
+    *out = reinterpret_cast<tvXmlCtx*>(context.release());
     return 0;
   });
 }
@@ -399,7 +434,7 @@ int32_t tvXmlUnprotect(talCtx* ctx, tvXmlCtx* handle, tvXmlDoc* document, const 
 
 int32_t tvXmlGetObjCount(tvXmlCtx* handle, const talSigInfo* signature, int32_t* count) {
   return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
-    if (!handle || !signature || !count) return ETAL_API_INV_PAR;
+    if (!asContext(handle) || !signature || !count) return ETAL_API_INV_PAR;
     const XmlSigParser* parser = parserOf(signature);
     if (!parser) return ETAL_API_INV_PAR;
     const int64_t total = static_cast<int64_t>(*count) + parser->countSignedObjects();

@@ -900,4 +900,37 @@ TEST_F(TvXml, TheElementPathIsInTheReportsCharacterSet) {
   EXPECT_EQ(convertForOutput("XPath: /Załącznik/ds:Signature"), l[3]);
 }
 
+// A context handle that is gone (deleted, or released with the message that
+// owned it) is refused by every entry point instead of being freed again.
+TEST_F(TvXml, AContextThatIsGoneIsRefused) {
+  talCtx* ctx = library();
+  tvXmlCtx* owned = nullptr;
+  ASSERT_EQ(0, tvXmlCreateCtx(&owned));
+  int32_t one = 1;
+  ASSERT_EQ(0, tvXmlSetOption(owned, 4, &one, 4));
+  talMsgInfo* m = nullptr;
+  ASSERT_EQ(0, tvXmlUnprotect(ctx, owned, load(owned, "objects.xml"), nullptr, &m));
+  talSigInfo* s = nullptr;
+  ASSERT_EQ(0, talGetMessageSignature(m, 0, &s));
+  ASSERT_EQ(0, tvXmlDeleteMsgInfo(m));  // the context goes with it
+
+  tvXmlCtx* deleted = nullptr;
+  ASSERT_EQ(0, tvXmlCreateCtx(&deleted));
+  ASSERT_EQ(0, tvXmlDeleteCtx(deleted));
+
+  SigInfo bare;
+  const talSigInfo* signature = reinterpret_cast<talSigInfo*>(&bare);
+  for (tvXmlCtx* gone : {owned, deleted}) {
+    tvXmlDoc* d = nullptr;
+    int32_t count = 0;
+    talMsgInfo* again = nullptr;
+    EXPECT_EQ(20, tvXmlSetOption(gone, 4, &one, 4));
+    EXPECT_EQ(20, tvXmlLoadDocFile(gone, (DATA + "two.xml").c_str(), nullptr, &d));
+    EXPECT_EQ(20, tvXmlUnprotect(ctx, gone, reinterpret_cast<tvXmlDoc*>(&bare), nullptr, &again));
+    EXPECT_EQ(20, tvXmlGetObjCount(gone, signature, &count));
+    EXPECT_EQ(20, tvXmlSaveObjFile(gone, signature, 0, (root + "/x.out").c_str()));
+    EXPECT_EQ(20, tvXmlDeleteCtx(gone));
+  }
+}
+
 }  // namespace
