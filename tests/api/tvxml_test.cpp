@@ -765,6 +765,14 @@ TEST_F(TvXml, DecryptionMayReplaceTheRootElement) {
   std::vector<Outcome> got = outcomes(m);
   ASSERT_EQ(1u, got.size());
   EXPECT_LT(SIG_STATUS_NEGATIVE, got[0].status);  // the digest over the new tree holds
+
+  // Decrypted into text only: no root element is left, a malformed message.
+  xmlDecryptElement = replaceElement;
+  tvXmlCtx* other = context();
+  ASSERT_EQ(0, tvXmlLoadDocFile(other, (root + "/whole.xml").c_str(), nullptr, &d));
+  talMsgInfo* none = nullptr;
+  EXPECT_EQ(89, tvXmlUnprotect(ctx, other, d, nullptr, &none));
+  EXPECT_EQ(nullptr, none);
 }
 
 // A message whose context was deleted hands out no object from the freed
