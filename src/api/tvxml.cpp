@@ -84,19 +84,40 @@ const XmlSigParser* parserOf(const talSigInfo* handle) {
   return props ? &props->sigParser() : nullptr;
 }
 
-// "XPath: " and the node's path; nothing when libxml2 gives no path. The path
-// is UTF-8 (element names as the document spells them): it is converted to the
+// "XPath: " and the node's path; nothing when there is none. The path is
+// UTF-8 (element names as the document spells them): it is converted to the
 // report's character set, not read as a Windows-1250 text.
-void writeNodePath(talCtx* ctx, xmlNodePtr node) {
-  std::unique_ptr<xmlChar, void (*)(xmlChar*)> path(xmlGetNodePath(node),
-                                                    [](xmlChar* p) { xmlFree(p); });
-  if (!path) return;
-  const std::string text = dnUtf8ToOutput(reinterpret_cast<const char*>(path.get()));
+void writeNodePath(talCtx* ctx, XmlNodePaths& paths, xmlNodePtr node) {
+  std::string path;
+  if (!paths.path(node, path)) return;
+  const std::string text = dnUtf8ToOutput(path);
   ctx->report << "XPath: ";
   if (ctx->report.sink)
     ctx->report.sink->write(static_cast<uint32_t>(text.size()),
                             reinterpret_cast<const uint8_t*>(text.data()));
   ctx->report << "\r\n";
+}
+
+// The step name xmlGetNodePath gives an element: "prefix:name" (cut as its
+// 100-byte buffer cuts it), the name without a namespace, "*" in a default
+// namespace.
+std::string stepName(xmlNodePtr e) {
+  const char* name = reinterpret_cast<const char*>(e->name);
+  if (!e->ns) return name;
+  if (!e->ns->prefix) return "*";
+  std::string prefixed = std::string(reinterpret_cast<const char*>(e->ns->prefix)) + ":" + name;
+  if (prefixed.size() > 98) prefixed.resize(98);
+  return prefixed;
+}
+
+// What xmlGetNodePath counts as the same name: the name and, with a
+// namespace, its prefix ("" for none; never "*", which counts every element).
+std::string sameNameKey(xmlNodePtr e) {
+  std::string key(reinterpret_cast<const char*>(e->name));
+  key += '\0';
+  if (e->ns && e->ns->prefix) key += reinterpret_cast<const char*>(e->ns->prefix);
+  else if (e->ns) key += '\0';
+  return key;
 }
 
 // Everything up to the last separator cut off ('/' and '\' both count).
@@ -217,7 +238,8 @@ int32_t decryptDocument(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, cons
   int32_t result = 0;
   for (size_t i = 0; i < found.size() && result == 0; ++i) {
     if (nested[i]) continue;
-    writeNodePath(ctx, found[i]);
+    XmlNodePaths paths;  // the tree changes with every element decrypted
+    writeNodePath(ctx, paths, found[i]);
     result = xmlDecryptElement(ctx, context, found[i]);
     *decrypted = true;
   }
@@ -278,10 +300,11 @@ int32_t verifySignatures(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, con
   useStoreMatchers(setup);
   std::unique_ptr<ASNgenTime> verificationTime = verificationTimeOf(ctx);
   int number = 0;
+  XmlNodePaths paths;
   for (xmlNodePtr element : context->signatures) {
     ctx->report << "\r\n";
     ctx->report.writeFormatted("---- PODPIS NUMER: %d ----\r\n", ++number);
-    writeNodePath(ctx, element);
+    writeNodePath(ctx, paths, element);
     auto info = std::make_unique<SigInfo>();
     info->owner = message;
     info->setProperties(new SignaturePropertiesXml(ctx, setup, element));
@@ -385,6 +408,57 @@ void forgetElements(SigInfo* info) {
 
 void MsgInfoXml::forgetDocuments() {
   for (POSITION p = GetHeadPosition(); p;) forgetElements(GetNext(p));
+}
+
+void XmlNodePaths::countChildren(xmlNodePtr parent) {
+  if (!counted.insert(parent).second) return;
+  std::unordered_map<std::string, int> seen;
+  std::vector<xmlNodePtr> elements;
+  for (xmlNodePtr c = parent->children; c; c = c->next) {
+    if (c->type != XML_ELEMENT_NODE) continue;
+    Occurrence& o = occurrences[c];
+    o.sameName = seen[sameNameKey(c)]++;
+    o.elements = static_cast<int>(elements.size());
+    elements.push_back(c);
+  }
+  for (xmlNodePtr c : elements) {
+    Occurrence& o = occurrences[c];
+    o.shared = seen[sameNameKey(c)] > 1;
+    o.alone = elements.size() == 1;
+  }
+}
+
+bool XmlNodePaths::path(xmlNodePtr node, std::string& out) {
+  out.clear();
+  if (!node) return false;
+  if (node->type == XML_DOCUMENT_NODE) {
+    out = "/";
+    return true;
+  }
+  if (node->type != XML_ELEMENT_NODE) return false;
+  std::vector<const std::string*> steps;
+  size_t length = 0;
+  for (xmlNodePtr e = node; e && e->type != XML_DOCUMENT_NODE; e = e->parent) {
+    if (e->type != XML_ELEMENT_NODE || !e->parent) return false;
+    countChildren(e->parent);
+    Occurrence& o = occurrences[e];
+    if (o.step.empty()) {
+      const bool generic = e->ns && !e->ns->prefix;  // "*": every element counts
+      const int before = generic ? o.elements : o.sameName;
+      const bool others = generic ? !o.alone : o.shared;
+      o.step = "/" + stepName(e);
+      if (before > 0)
+        o.step += "[" + std::to_string(before + 1) + "]";
+      else if (others)
+        o.step += "[1]";
+    }
+    length += o.step.size();
+    if (length > XML_MAX_EXPRESSION_LENGTH) return false;
+    steps.push_back(&o.step);
+  }
+  out.reserve(length);
+  for (auto it = steps.rbegin(); it != steps.rend(); ++it) out += **it;
+  return true;
 }
 
 void writeReportEnd(talCtx* ctx, int32_t code) {

@@ -941,4 +941,94 @@ TEST_F(TvXml, AContextThatIsGoneIsRefused) {
   }
 }
 
+// The element paths of the report are libxml2's (xmlGetNodePath): compared
+// with it over every element of documents that mix names, prefixes, default
+// namespaces and long names.
+TEST(XmlNodePathsTest, AsLibxml2WritesThem) {
+  const std::string longName(120, 'n');
+  const std::string documents[] = {
+      "<doc/>",
+      "<doc><a/><b/><a/><c><a/></c></doc>",
+      "<doc xmlns:p=\"urn:p\" xmlns:q=\"urn:p\"><p:a/><a/><q:a/><p:a><p:a/><a/></p:a><x/></doc>",
+      "<doc xmlns=\"urn:d\"><a/><b/><a xmlns=\"\"/><a xmlns=\"\"/><c><d/></c></doc>",
+      "<r xmlns:p=\"urn:p\"><p:a xmlns=\"urn:d\"><b/><p:b/><b xmlns=\"\"/></p:a><p:a/></r>",
+      "<r xmlns:prefix=\"urn:p\"><prefix:" + longName + "/><prefix:" + longName + "/><" + longName +
+          "/></r>",
+      "<r><!-- c --><?pi x?><a/>text<a/><b>t<a/></b></r>",
+  };
+  for (const std::string& text : documents) {
+    xmlDocPtr doc = xmlSafeParseMemory(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    ASSERT_NE(nullptr, doc) << text;
+    XmlNodePaths paths;
+    std::string ours;
+    ASSERT_TRUE(paths.path(reinterpret_cast<xmlNodePtr>(doc), ours));
+    EXPECT_EQ("/", ours);
+    std::vector<xmlNodePtr> stack{xmlDocGetRootElement(doc)};
+    while (!stack.empty()) {
+      xmlNodePtr n = stack.back();
+      stack.pop_back();
+      for (xmlNodePtr c = n->children; c; c = c->next)
+        if (c->type == XML_ELEMENT_NODE) stack.push_back(c);
+      xmlChar* theirs = xmlGetNodePath(n);
+      ASSERT_NE(nullptr, theirs);
+      EXPECT_TRUE(paths.path(n, ours));
+      EXPECT_EQ(reinterpret_cast<const char*>(theirs), ours) << text;
+      xmlFree(theirs);
+    }
+    xmlFreeDoc(doc);
+  }
+  XmlNodePaths paths;
+  std::string ours;
+  EXPECT_FALSE(paths.path(nullptr, ours));
+}
+
+// A path longer than any expression the library takes is not written: a deep
+// chain of long names would be repeated for every signature below it.
+TEST(XmlNodePathsTest, ALongPathIsNone) {
+  const std::string name(1000, 'n');
+  std::string text;
+  for (int i = 0; i < 5; ++i) text += "<" + name + ">";
+  text += "<s/>";
+  for (int i = 0; i < 5; ++i) text += "</" + name + ">";
+  xmlDocPtr doc = xmlSafeParseMemory(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  ASSERT_NE(nullptr, doc);
+  xmlNodePtr fourth = xmlDocGetRootElement(doc);
+  for (int i = 0; i < 3; ++i) fourth = fourth->children;
+  XmlNodePaths paths;
+  std::string ours;
+  ASSERT_TRUE(paths.path(fourth, ours));  // four steps of 1001 bytes
+  EXPECT_EQ(4004u, ours.size());
+  EXPECT_FALSE(paths.path(fourth->children, ours));            // five: over 4096
+  EXPECT_FALSE(paths.path(fourth->children->children, ours));  // the element below
+  xmlFreeDoc(doc);
+}
+
+// A stranger's document with very many siblings beside the signatures' parent:
+// every path counts them once, not once per signature (libxml2 would take time
+// quadratic in the document for the report alone).
+TEST_F(TvXml, ThePathsOfManySignaturesCostTheDocumentOnce) {
+  talCtx* ctx = library();
+  std::string text = "<r xmlns:ds=\"http://www.w3.org/2000/09/xmldsig#\">";
+  for (int i = 0; i < 400000; ++i) text += "<abcdefgh/>";
+  text += "<w>";
+  for (int i = 0; i < 3000; ++i) text += "<ds:Signature/>";
+  text += "</w></r>";
+  writeText(root + "/many.xml", text);
+  tvXmlCtx* c = context();
+  tvXmlDoc* d = nullptr;
+  ASSERT_EQ(0, tvXmlLoadDocFile(c, (root + "/many.xml").c_str(), nullptr, &d));
+  talMsgInfo* m = nullptr;
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(0, tvXmlUnprotect(ctx, c, d, nullptr, &m));
+  const auto seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  messages.push_back(m);
+  EXPECT_GT(10.0, seconds);
+  const std::string report = talReportText(ctx);
+  EXPECT_NE(std::string::npos, report.find("XPath: /r/w/ds:Signature[3000]\r\n"));
+  int32_t count = 0;
+  ASSERT_EQ(0, talGetMessageSignatureCount(m, &count));
+  EXPECT_EQ(3000, count);
+}
+
 }  // namespace
