@@ -2,8 +2,9 @@
 // a file (tvXmlLoadDocFile) and unprotected (tvXmlUnprotect) in one open library
 // context of a memory profile with one trusted root and the network off, then
 // its signed objects counted and saved, and the results released, with the
-// context owned by the message (option 4) on every other input. Each call must
-// answer a code; a message comes with result 0 only.
+// context owned by the message (option 4) on every other input, else deleted
+// before the message. Each call must answer a code; a message comes with
+// result 0 only.
 #include "talvorin.h"
 
 #include <cstdint>
@@ -137,8 +138,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     // An owned context is the message's to free.
     if (owned && tvXmlDeleteCtx(context) != 20) std::abort();
+    if (!owned) {
+      // Otherwise the message may outlive its context: what it keeps reaches
+      // into no freed document, whichever context the caller names then.
+      if (tvXmlDeleteCtx(context) != TAL_OK) std::abort();
+      tvXmlCtx* other = nullptr;
+      if (tvXmlCreateCtx(&other) != TAL_OK) std::abort();
+      talSigInfo* signature = nullptr;
+      if (talGetMessageSignature(message, 0, &signature) != TAL_OK) std::abort();
+      if (tvXmlSaveObjFile(other, signature, 0, output.c_str()) == TAL_OK) std::abort();
+      if (tvXmlDeleteCtx(other) != TAL_OK) std::abort();
+    }
     if (tvXmlDeleteMsgInfo(message) != TAL_OK) std::abort();
-    if (owned) return 0;
+    return 0;
   }
   if (tvXmlDeleteCtx(context) != TAL_OK) std::abort();
   return 0;

@@ -70,6 +70,9 @@ const char* reportTextBody(talCtx* ctx) {
     report.seek(report.length());
     if (report.write(1, &zero) != 0) return "";
   }
+  // The stream goes on at the terminator: what is written later replaces it
+  // instead of hiding behind it, and the next call ends the text again.
+  report.seek(report.length() - 1);
   return reinterpret_cast<const char*>(report.data());
 }
 

@@ -14,25 +14,61 @@
 #include "base/file.h"
 #include "platform/clock.h"
 #include "platform/fileio.h"
+#include "pki/names/dnprint.h"
 #include "xmlsig/sigpropsxml.h"
 #include "xmlsig/xmlcodes.h"
 #include "xmlsig/xmlconst.h"
 
 #include <libxml/tree.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
 #include <unordered_set>
+
+#include <sys/stat.h>
 
 namespace {
 
 const uint32_t MASK_VERIFY = 1;
 const uint32_t MASK_DECRYPT = 8;
 
-XmlSigContext* asContext(tvXmlCtx* handle) { return reinterpret_cast<XmlSigContext*>(handle); }
+// The contexts tvXmlCreateCtx handed out that are still alive. A handle that
+// is gone (deleted, or released with the message that owned it) is refused
+// instead of being used or freed again. Never destroyed: a context may die
+// after the statics do.
+struct LiveContexts {
+  std::mutex mutex;
+  std::unordered_set<const XmlSigContext*> contexts;
+};
+LiveContexts& liveContexts() {
+  static LiveContexts* live = new LiveContexts();
+  return *live;
+}
+
+void registerContext(const XmlSigContext* context) {
+  LiveContexts& live = liveContexts();
+  std::lock_guard<std::mutex> guard(live.mutex);
+  live.contexts.insert(context);
+}
+
+void unregisterContext(const XmlSigContext* context) {
+  LiveContexts& live = liveContexts();
+  std::lock_guard<std::mutex> guard(live.mutex);
+  live.contexts.erase(context);
+}
+
+// The context behind a handle; null for a handle that is none (any more).
+XmlSigContext* asContext(tvXmlCtx* handle) {
+  XmlSigContext* context = reinterpret_cast<XmlSigContext*>(handle);
+  LiveContexts& live = liveContexts();
+  std::lock_guard<std::mutex> guard(live.mutex);
+  return live.contexts.count(context) != 0 ? context : nullptr;
+}
 
 // The document handle when it is one of the context's documents.
 TVxmlDoc* documentOf(XmlSigContext* context, tvXmlDoc* handle) {
@@ -48,12 +84,40 @@ const XmlSigParser* parserOf(const talSigInfo* handle) {
   return props ? &props->sigParser() : nullptr;
 }
 
-// "XPath: " and the node's path; nothing when libxml2 gives no path.
-void writeNodePath(talCtx* ctx, xmlNodePtr node) {
-  xmlChar* path = xmlGetNodePath(node);
-  if (!path) return;
-  ctx->report << "XPath: " << reinterpret_cast<const char*>(path) << "\r\n";
-  xmlFree(path);
+// "XPath: " and the node's path; nothing when there is none. The path is
+// UTF-8 (element names as the document spells them): it is converted to the
+// report's character set, not read as a Windows-1250 text.
+void writeNodePath(talCtx* ctx, XmlNodePaths& paths, xmlNodePtr node) {
+  std::string path;
+  if (!paths.path(node, path)) return;
+  const std::string text = dnUtf8ToOutput(path);
+  ctx->report << "XPath: ";
+  if (ctx->report.sink)
+    ctx->report.sink->write(static_cast<uint32_t>(text.size()),
+                            reinterpret_cast<const uint8_t*>(text.data()));
+  ctx->report << "\r\n";
+}
+
+// The step name xmlGetNodePath gives an element: "prefix:name" (cut as its
+// 100-byte buffer cuts it), the name without a namespace, "*" in a default
+// namespace.
+std::string stepName(xmlNodePtr e) {
+  const char* name = reinterpret_cast<const char*>(e->name);
+  if (!e->ns) return name;
+  if (!e->ns->prefix) return "*";
+  std::string prefixed = std::string(reinterpret_cast<const char*>(e->ns->prefix)) + ":" + name;
+  if (prefixed.size() > 98) prefixed.resize(98);
+  return prefixed;
+}
+
+// What xmlGetNodePath counts as the same name: the name and, with a
+// namespace, its prefix ("" for none; never "*", which counts every element).
+std::string sameNameKey(xmlNodePtr e) {
+  std::string key(reinterpret_cast<const char*>(e->name));
+  key += '\0';
+  if (e->ns && e->ns->prefix) key += reinterpret_cast<const char*>(e->ns->prefix);
+  else if (e->ns) key += '\0';
+  return key;
 }
 
 // Everything up to the last separator cut off ('/' and '\' both count).
@@ -98,6 +162,10 @@ int32_t setOptionBody(XmlSigContext* context, int32_t option, const void* value,
 
 int32_t loadDocFileBody(XmlSigContext* context, const char* path, void* owner, tvXmlDoc** out) {
   if (!context || !path || !out) return ETAL_API_INV_PAR;
+  // Only a regular file is a document: opening a named pipe would wait for a
+  // writer.
+  struct stat st;
+  if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return ETAL_OP_INFILE;
   auto file = std::make_unique<File>();
   if (file->open(path, "rb") != 0) return ETAL_OP_INFILE;
   if (file->size() == 0) return ETAL_RD_INFILE;
@@ -148,6 +216,7 @@ int32_t decryptDocument(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, cons
     std::vector<xmlNodePtr> nodes;
     int32_t rc = xpointerSelectNodes(doc->holder, expression, nodes);
     if (rc > 10) return rc;
+    if (nodes.empty()) return ETAL_XML_EMPTY_TRANSFORM;
     for (xmlNodePtr n : nodes)
       if (isElement(n, "EncryptedData", xmlc::NS_XENC.data())) found.push_back(n);
   }
@@ -163,15 +232,24 @@ int32_t decryptDocument(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, cons
   for (size_t i = 0; i < found.size(); ++i)
     for (xmlNodePtr up = found[i]->parent; up && !nested[i]; up = up->parent)
       nested[i] = selected.count(up) != 0;
+  // The elements go: messages handed out earlier, whose signatures may point
+  // at them, hand out nothing of the changed documents any more.
+  for (MsgInfoXml* m : context->messages) m->forgetDocuments();
   int32_t result = 0;
   for (size_t i = 0; i < found.size() && result == 0; ++i) {
     if (nested[i]) continue;
-    writeNodePath(ctx, found[i]);
+    XmlNodePaths paths;  // the tree changes with every element decrypted
+    writeNodePath(ctx, paths, found[i]);
     result = xmlDecryptElement(ctx, context, found[i]);
     *decrypted = true;
   }
   // The elements were replaced (or may have been): none is pointed at again.
   context->encryptedData.clear();
+  // The root element itself may have been one of them (a whole document
+  // encrypted): the one there now is the root from here on.
+  doc->holder->root = xmlDocGetRootElement(doc->holder->doc);
+  context->selectedRoot = doc->holder->root;
+  if (result == 0 && !doc->holder->root) return ETAL_INV_TAL_MSG;
   return result;
 }
 
@@ -222,10 +300,11 @@ int32_t verifySignatures(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, con
   useStoreMatchers(setup);
   std::unique_ptr<ASNgenTime> verificationTime = verificationTimeOf(ctx);
   int number = 0;
+  XmlNodePaths paths;
   for (xmlNodePtr element : context->signatures) {
     ctx->report << "\r\n";
     ctx->report.writeFormatted("---- PODPIS NUMER: %d ----\r\n", ++number);
-    writeNodePath(ctx, element);
+    writeNodePath(ctx, paths, element);
     auto info = std::make_unique<SigInfo>();
     info->owner = message;
     info->setProperties(new SignaturePropertiesXml(ctx, setup, element));
@@ -244,13 +323,13 @@ int32_t verifySignatures(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, con
 int32_t unprotectBody(talCtx* handle, XmlSigContext* context, tvXmlDoc* document,
                       const char* expression, talMsgInfo** out) {
   if (!handle || !context || !document || !out) return ETAL_API_INV_PAR;
+  int32_t check = checkCtx(handle);
+  if (check != 0) return check;
   // A context that a message owns already is that message's: a second
   // ownership would free it twice.
   if (context->owner) return ETAL_API_INV_PAR;
   TVxmlDoc* doc = documentOf(context, document);
   if (!doc) return ETAL_API_INV_PAR;
-  int32_t check = checkCtx(handle);
-  if (check != 0) return check;
   talCtx* ctx = checkCtxAndResetReport(handle);
   ctx->report.writeUtcTime("---- RAPORT Z ODBEZPIECZANIA WIADOMOŚCI: %s ----\r\n");
   bool decrypted = false;
@@ -260,6 +339,7 @@ int32_t unprotectBody(talCtx* handle, XmlSigContext* context, tvXmlDoc* document
   rc = verifySignatures(ctx, context, doc, expression, message.get());
   if (rc != 0) return rc;
   message->messageType = decrypted ? XML_MESSAGE_SIGNED_DECRYPTED : XML_MESSAGE_SIGNED;
+  message->attach(context);  // first: it may throw, and then nothing is adopted
   if (context->option4 && !message->adopt(context)) return ETAL_API_INV_PAR;
   *out = reinterpret_cast<talMsgInfo*>(static_cast<MsgInfo*>(message.release()));
   return 0;
@@ -276,6 +356,11 @@ XmlSigContext::XmlSigContext() : creator(nullptr), documentSet(nullptr) {
 }
 
 XmlSigContext::~XmlSigContext() {
+  unregisterContext(this);
+  for (MsgInfoXml* m : messages) {
+    m->forgetDocuments();
+    m->source = nullptr;
+  }
   delete creator;
   delete documentSet;
 }
@@ -286,6 +371,10 @@ std::vector<TVxmlDoc*> XmlSigContext::documentList() const {
 
 MsgInfoXml::~MsgInfoXml() {
   deleteAll();
+  if (source) {
+    std::vector<MsgInfoXml*>& list = source->messages;
+    list.erase(std::remove(list.begin(), list.end(), this), list.end());
+  }
   if (context) {
     context->owner = nullptr;
     delete context;
@@ -296,6 +385,79 @@ bool MsgInfoXml::adopt(XmlSigContext* c) {
   if (!c || c->owner || context) return false;
   c->owner = this;
   context = c;
+  return true;
+}
+
+void MsgInfoXml::attach(XmlSigContext* c) {
+  c->messages.push_back(this);
+  source = c;
+}
+
+namespace {
+
+// The elements of a signature and of its counter-signatures, forgotten.
+void forgetElements(SigInfo* info) {
+  auto* props = info ? dynamic_cast<SignaturePropertiesXml*>(info->properties) : nullptr;
+  if (!props) return;
+  for (XmlRef* r : props->sigParser().references.items) r->target = nullptr;
+  for (int32_t i = 0; i < props->counterSignatureCount(); ++i)
+    forgetElements(props->counterSignature(i));
+}
+
+}  // namespace
+
+void MsgInfoXml::forgetDocuments() {
+  for (POSITION p = GetHeadPosition(); p;) forgetElements(GetNext(p));
+}
+
+void XmlNodePaths::countChildren(xmlNodePtr parent) {
+  if (!counted.insert(parent).second) return;
+  std::unordered_map<std::string, int> seen;
+  std::vector<xmlNodePtr> elements;
+  for (xmlNodePtr c = parent->children; c; c = c->next) {
+    if (c->type != XML_ELEMENT_NODE) continue;
+    Occurrence& o = occurrences[c];
+    o.sameName = seen[sameNameKey(c)]++;
+    o.elements = static_cast<int>(elements.size());
+    elements.push_back(c);
+  }
+  for (xmlNodePtr c : elements) {
+    Occurrence& o = occurrences[c];
+    o.shared = seen[sameNameKey(c)] > 1;
+    o.alone = elements.size() == 1;
+  }
+}
+
+bool XmlNodePaths::path(xmlNodePtr node, std::string& out) {
+  out.clear();
+  if (!node) return false;
+  if (node->type == XML_DOCUMENT_NODE) {
+    out = "/";
+    return true;
+  }
+  if (node->type != XML_ELEMENT_NODE) return false;
+  std::vector<const std::string*> steps;
+  size_t length = 0;
+  for (xmlNodePtr e = node; e && e->type != XML_DOCUMENT_NODE; e = e->parent) {
+    if (e->type != XML_ELEMENT_NODE || !e->parent) return false;
+    countChildren(e->parent);
+    Occurrence& o = occurrences[e];
+    if (o.step.empty()) {
+      const bool generic = e->ns && !e->ns->prefix;  // "*": every element counts
+      const int before = generic ? o.elements : o.sameName;
+      const bool others = generic ? !o.alone : o.shared;
+      o.step = "/" + stepName(e);
+      if (before > 0)
+        o.step += "[" + std::to_string(before + 1) + "]";
+      else if (others)
+        o.step += "[1]";
+    }
+    length += o.step.size();
+    if (length > XML_MAX_EXPRESSION_LENGTH) return false;
+    steps.push_back(&o.step);
+  }
+  out.reserve(length);
+  for (auto it = steps.rbegin(); it != steps.rend(); ++it) out += **it;
   return true;
 }
 
@@ -310,7 +472,9 @@ extern "C" {
 int32_t tvXmlCreateCtx(tvXmlCtx** out) {
   return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
     if (!out) return ETAL_API_INV_PAR;
-    *out = reinterpret_cast<tvXmlCtx*>(new XmlSigContext());
+    auto context = std::make_unique<XmlSigContext>();
+    registerContext(context.get());
+    *out = reinterpret_cast<tvXmlCtx*>(context.release());
     return 0;
   });
 }
@@ -344,7 +508,7 @@ int32_t tvXmlUnprotect(talCtx* ctx, tvXmlCtx* handle, tvXmlDoc* document, const 
 
 int32_t tvXmlGetObjCount(tvXmlCtx* handle, const talSigInfo* signature, int32_t* count) {
   return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
-    if (!handle || !signature || !count) return ETAL_API_INV_PAR;
+    if (!asContext(handle) || !signature || !count) return ETAL_API_INV_PAR;
     const XmlSigParser* parser = parserOf(signature);
     if (!parser) return ETAL_API_INV_PAR;
     const int64_t total = static_cast<int64_t>(*count) + parser->countSignedObjects();

@@ -12,6 +12,8 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 struct talCtx;
@@ -69,6 +71,10 @@ class XmlSigContext {
   // The message that owns this context (option 4 after a successful
   // unprotect); only it may destroy the context then.
   MsgInfoXml* owner = nullptr;
+  // The messages handed out whose signatures point into these documents (not
+  // owned; without option 4 they may outlive the context, which then makes
+  // them forget the elements).
+  std::vector<MsgInfoXml*> messages;
 };
 
 // Message types of MsgInfoXml.
@@ -88,9 +94,38 @@ class MsgInfoXml : public MsgInfo {
 
   // Takes the context; false when another message owns it already.
   bool adopt(XmlSigContext* context);
+  // Ties the message to the context whose documents its signatures point into.
+  void attach(XmlSigContext* source);
+  // The documents are going: no signature points at their elements any more.
+  void forgetDocuments();
 
   int32_t messageType = XML_MESSAGE_SIGNED;
   XmlSigContext* context = nullptr;  // owned when not null
+  XmlSigContext* source = nullptr;   // not owned; null once it is gone
+};
+
+// The paths of elements as libxml2's xmlGetNodePath writes them ("/doc/ds:
+// Signature[2]"), for many elements of one unchanged tree: each parent's
+// children are counted once, where xmlGetNodePath scans every ancestor's
+// siblings for every path (time quadratic in a stranger's sibling count).
+class XmlNodePaths {
+ public:
+  // False when there is no path (no node, a node of another kind) or when it
+  // is longer than XML_MAX_EXPRESSION_LENGTH: a stranger's deep chain of long
+  // names would otherwise be written again for every signature below it.
+  bool path(xmlNodePtr node, std::string& out);
+
+ private:
+  struct Occurrence {
+    int sameName = 0;     // same-named siblings before it
+    int elements = 0;     // element siblings before it
+    bool shared = false;  // another sibling has its name
+    bool alone = true;    // no other element sibling
+    std::string step;     // "/name[n]", once asked for
+  };
+  void countChildren(xmlNodePtr parent);
+  std::unordered_map<xmlNodePtr, Occurrence> occurrences;
+  std::unordered_set<xmlNodePtr> counted;
 };
 
 // Appends the message of a result code, CR LF and the closing line with the

@@ -190,6 +190,18 @@ TEST(ResultCodes, ReportText) {
   EXPECT_STREQ("", talReportText(&ctx));
 }
 
+// Lines written after the text was read are read with it the next time.
+TEST(ResultCodes, ReportTextHidesNothingWrittenLater) {
+  talCtx ctx;
+  ctx.report << "Podpis zweryfikowany\r\n";
+  EXPECT_STREQ("Podpis zweryfikowany\r\n", talReportText(&ctx));
+  ctx.report << "Koniec\r\n";
+  EXPECT_STREQ("Podpis zweryfikowany\r\nKoniec\r\n", talReportText(&ctx));
+  EXPECT_STREQ("Podpis zweryfikowany\r\nKoniec\r\n", talReportText(&ctx));
+  EXPECT_EQ(static_cast<int32_t>(std::strlen("Podpis zweryfikowany\r\nKoniec\r\n") + 1),
+            ctx.reportBuffer.length());
+}
+
 TEST(ResultCodes, StatusAndReasonTexts) {
   EXPECT_STREQ("Podpis częściowo zweryfikowany", signatureStatusText(3));
   EXPECT_STREQ("Podpis zweryfikowany poprawnie", signatureStatusText(4));

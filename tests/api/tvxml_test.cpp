@@ -12,19 +12,23 @@
 #include "platform/registrysandbox.h"
 #include "pki/sig/sigrecords.h"
 #include "pki/x509/crl.h"
+#include "xmlsig/xmlmisc.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -379,6 +383,7 @@ TEST_F(TvXml, UnprotectRefusesBadArguments) {
       {ctx, c, d, nullptr, 20},
       {ctx, c, foreign, &m, 20},  // a document of another context
       {reinterpret_cast<talCtx*>(notAContext), c, d, &m, 21},
+      {reinterpret_cast<talCtx*>(notAContext), c, foreign, &m, 21},  // the library context first
   };
   for (const Row& row : rows) {
     EXPECT_EQ(row.expected,
@@ -702,6 +707,327 @@ TEST_F(TvXml, AChangedElementUnderAPlainSignatureIsNegative) {
   int32_t status = 0;
   ASSERT_EQ(0, talMsgStatus(m, &status));
   EXPECT_EQ(SIG_STATUS_NEGATIVE, status);
+}
+
+// Reading the report does not hide what is written after it: the closing
+// lines of another road stay readable.
+TEST_F(TvXml, LinesWrittenAfterTheReportWasReadAreReadable) {
+  talCtx* ctx = library();
+  talMsgInfo* m = nullptr;
+  std::string report;
+  ASSERT_EQ(89, unprotect(ctx, "nosig.xml", &m, &report));
+  ASSERT_EQ(2u, lines(report).size()) << report;
+  writeReportEnd(ctx, 89);
+  std::vector<std::string> l = lines(talReportText(ctx));
+  ASSERT_EQ(4u, l.size());
+  EXPECT_EQ(noSignatures(), l[1]);
+  EXPECT_EQ(convertForOutput(talErrorText(ctx, 89)), l[2]);
+  EXPECT_EQ(0u, l[3].find("---- KONIEC RAPORTU: ")) << l[3];
+}
+
+// Stands in for the decryption of a whole document: the root element is
+// replaced by the signed document single.xml holds (a copy of its root).
+int32_t replaceBySignedDocument(talCtx*, XmlSigContext*, xmlNodePtr element) {
+  const std::string bytes = readText(DATA + "single.xml");
+  xmlDocPtr plain = xmlSafeParseMemory(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  if (!plain) return 89;
+  xmlNodePtr copy = xmlDocCopyNode(xmlDocGetRootElement(plain), element->doc, 1);
+  xmlFreeDoc(plain);
+  if (!copy) return 100;
+  xmlReplaceNode(element, copy);
+  xmlFreeNode(element);
+  return 0;
+}
+
+// A document that is one encrypted element: decryption replaces its root, and
+// the signatures are then looked for in the new one.
+TEST_F(TvXml, DecryptionMayReplaceTheRootElement) {
+  talCtx* ctx = library();
+  ctx->operationMask |= 8;
+  xmlDecryptElement = replaceBySignedDocument;
+  writeText(root + "/whole.xml",
+            "<xenc:EncryptedData xmlns:xenc=\"http://www.w3.org/2001/04/xmlenc#\" Id=\"whole\">"
+            "<xenc:CipherData><xenc:CipherValue>AAAA</xenc:CipherValue></xenc:CipherData>"
+            "</xenc:EncryptedData>");
+  tvXmlCtx* c = context();
+  tvXmlDoc* d = nullptr;
+  ASSERT_EQ(0, tvXmlLoadDocFile(c, (root + "/whole.xml").c_str(), nullptr, &d));
+  talMsgInfo* m = nullptr;
+  ASSERT_EQ(0, tvXmlUnprotect(ctx, c, d, nullptr, &m));
+  messages.push_back(m);
+  std::vector<std::string> l = lines(talReportText(ctx));
+  ASSERT_GE(l.size(), 5u);
+  EXPECT_EQ("XPath: /xenc:EncryptedData", l[1]);
+  EXPECT_EQ("XPath: /doc/ds:Signature", l[4]);
+  EXPECT_EQ(XML_MESSAGE_SIGNED_DECRYPTED,
+            dynamic_cast<MsgInfoXml*>(reinterpret_cast<MsgInfo*>(m))->messageType);
+  std::vector<Outcome> got = outcomes(m);
+  ASSERT_EQ(1u, got.size());
+  EXPECT_LT(SIG_STATUS_NEGATIVE, got[0].status);  // the digest over the new tree holds
+
+  // Decrypted into text only: no root element is left, a malformed message.
+  xmlDecryptElement = replaceElement;
+  tvXmlCtx* other = context();
+  ASSERT_EQ(0, tvXmlLoadDocFile(other, (root + "/whole.xml").c_str(), nullptr, &d));
+  talMsgInfo* none = nullptr;
+  EXPECT_EQ(89, tvXmlUnprotect(ctx, other, d, nullptr, &none));
+  EXPECT_EQ(nullptr, none);
+}
+
+// A message whose context was deleted hands out no object from the freed
+// documents, whichever context the caller names.
+TEST_F(TvXml, NoObjectIsSavedFromADeletedContext) {
+  talCtx* ctx = library();
+  tvXmlCtx* c = nullptr;
+  ASSERT_EQ(0, tvXmlCreateCtx(&c));
+  talMsgInfo* m = nullptr;
+  ASSERT_EQ(0, tvXmlUnprotect(ctx, c, load(c, "objects.xml"), nullptr, &m));
+  messages.push_back(m);
+  talSigInfo* s = nullptr;
+  ASSERT_EQ(0, talGetMessageSignature(m, 0, &s));
+  ASSERT_EQ(0, tvXmlDeleteCtx(c));
+  tvXmlCtx* other = context();
+  load(other, "objects.xml");
+  const std::string out = root + "/object.out";
+  for (int32_t index : {0, 1}) EXPECT_LT(10, tvXmlSaveObjFile(other, s, index, out.c_str()));
+  EXPECT_FALSE(exists(out));
+}
+
+// An explicit expression: an Id names the one signature to verify; an Id
+// that names nothing is an empty selection (139) before any signature line.
+TEST_F(TvXml, AnExplicitExpressionSelects) {
+  talCtx* ctx = library();
+  struct Row {
+    const char* expression;
+    int32_t expected;
+    int32_t reportLines;  // -1: any
+  } rows[] = {
+      {"s2", 0, -1},
+      {"nosuchid", 139, 1},
+      {"", 20, 1},
+      {"xpointer(//ds:Signature)", 140, 1},  // only the same-document forms
+      {"xpointer(/)", 0, -1},                 // the document: selected, not verifiable
+      {"d1", 0, -1},                          // an element that is no signature: the same
+  };
+  for (const Row& row : rows) {
+    tvXmlCtx* c = context();
+    talMsgInfo* m = nullptr;
+    EXPECT_EQ(row.expected, tvXmlUnprotect(ctx, c, load(c, "two.xml"), row.expression, &m))
+        << row.expression;
+    std::vector<std::string> l = lines(talReportText(ctx));
+    if (row.reportLines >= 0) EXPECT_EQ(static_cast<size_t>(row.reportLines), l.size()) << row.expression;
+    if (row.expected != 0) {
+      EXPECT_EQ(nullptr, m);
+      continue;
+    }
+    messages.push_back(m);
+    ASSERT_GE(l.size(), 4u);
+    std::vector<Outcome> got = outcomes(m);
+    ASSERT_EQ(1u, got.size());
+    if (std::string(row.expression) == "s2") {
+      EXPECT_EQ("XPath: /doc/ds:Signature[2]", l[3]);
+      EXPECT_LT(SIG_STATUS_NOT_VERIFIABLE, got[0].status);
+    } else {
+      EXPECT_EQ(SIG_STATUS_NOT_VERIFIABLE, got[0].status) << row.expression;
+    }
+  }
+}
+
+// A second unprotect that decrypts an element an earlier message's signature
+// points at: that message hands the freed element out no more.
+TEST_F(TvXml, DecryptionLaterLeavesNoEarlierMessagePointingAtTheElement) {
+  talCtx* ctx = library();
+  ctx->operationMask |= 8;
+  xmlDecryptElement = replaceElement;
+  decrypted.clear();
+  std::string signature = readText(DATA + "objects.xml");
+  const std::string object = "<ds:Object Id=\"o1\">Potwierdzenie odbioru nr 17</ds:Object>";
+  ASSERT_NE(std::string::npos, signature.find(object));
+  signature.erase(signature.find(object), object.size());
+  signature.erase(0, signature.find("<ds:Signature"));
+  writeText(root + "/signed-ciphertext.xml",
+            "<doc><xenc:EncryptedData xmlns:xenc=\"http://www.w3.org/2001/04/xmlenc#\" Id=\"o1\">"
+            "<xenc:CipherData><xenc:CipherValue>AAAA</xenc:CipherValue></xenc:CipherData>"
+            "</xenc:EncryptedData>" + signature + "</doc>");
+  tvXmlCtx* c = context();
+  tvXmlDoc* d = nullptr;
+  ASSERT_EQ(0, tvXmlLoadDocFile(c, (root + "/signed-ciphertext.xml").c_str(), nullptr, &d));
+  talMsgInfo* first = nullptr;
+  ASSERT_EQ(0, tvXmlUnprotect(ctx, c, d, "sig", &first));  // the signature only: nothing decrypted
+  messages.push_back(first);
+  talSigInfo* s = nullptr;
+  ASSERT_EQ(0, talGetMessageSignature(first, 0, &s));
+  int32_t count = 0;
+  ASSERT_EQ(0, tvXmlGetObjCount(c, s, &count));
+  ASSERT_EQ(2, count);
+  // The element is decrypted; the signature's reference then names nothing.
+  talMsgInfo* second = nullptr;
+  EXPECT_EQ(139, tvXmlUnprotect(ctx, c, d, nullptr, &second));
+  EXPECT_EQ(nullptr, second);
+  EXPECT_EQ(std::vector<std::string>{"o1"}, decrypted);
+  const std::string out = root + "/object.out";
+  EXPECT_LT(10, tvXmlSaveObjFile(c, s, 0, out.c_str()));
+  EXPECT_FALSE(exists(out));
+}
+
+// A path that is not a regular file (a named pipe nobody writes to) is not
+// opened: the call answers instead of waiting for a writer.
+TEST_F(TvXml, APipeIsNotADocument) {
+  tvXmlCtx* c = context();
+  const std::string pipe = root + "/pipe.xml";
+  ASSERT_EQ(0, ::mkfifo(pipe.c_str(), 0600));
+  auto loading = std::async(std::launch::async, [&] {
+    tvXmlDoc* d = nullptr;
+    return tvXmlLoadDocFile(c, pipe.c_str(), nullptr, &d);
+  });
+  const bool answered = loading.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  if (!answered) {
+    // Release the waiting open so that the test ends.
+    int fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) ::close(fd);
+  }
+  EXPECT_TRUE(answered);
+  EXPECT_EQ(56, loading.get());
+}
+
+// Element names beyond ASCII: the path libxml2 gives (UTF-8) reaches the
+// report in the report's character set, as every other Polish text does.
+TEST_F(TvXml, TheElementPathIsInTheReportsCharacterSet) {
+  talCtx* ctx = library();
+  writeText(root + "/polish.xml",
+            u8"<Załącznik><ds:Signature xmlns:ds=\"http://www.w3.org/2000/09/xmldsig#\"/></Załącznik>");
+  tvXmlCtx* c = context();
+  tvXmlDoc* d = nullptr;
+  ASSERT_EQ(0, tvXmlLoadDocFile(c, (root + "/polish.xml").c_str(), nullptr, &d));
+  talMsgInfo* m = nullptr;
+  ASSERT_EQ(0, tvXmlUnprotect(ctx, c, d, nullptr, &m));  // not verifiable, but selected
+  messages.push_back(m);
+  std::vector<std::string> l = lines(talReportText(ctx));
+  ASSERT_GE(l.size(), 4u);
+  EXPECT_EQ(convertForOutput("XPath: /Załącznik/ds:Signature"), l[3]);
+}
+
+// A context handle that is gone (deleted, or released with the message that
+// owned it) is refused by every entry point instead of being freed again.
+TEST_F(TvXml, AContextThatIsGoneIsRefused) {
+  talCtx* ctx = library();
+  tvXmlCtx* owned = nullptr;
+  ASSERT_EQ(0, tvXmlCreateCtx(&owned));
+  int32_t one = 1;
+  ASSERT_EQ(0, tvXmlSetOption(owned, 4, &one, 4));
+  talMsgInfo* m = nullptr;
+  ASSERT_EQ(0, tvXmlUnprotect(ctx, owned, load(owned, "objects.xml"), nullptr, &m));
+  talSigInfo* s = nullptr;
+  ASSERT_EQ(0, talGetMessageSignature(m, 0, &s));
+  ASSERT_EQ(0, tvXmlDeleteMsgInfo(m));  // the context goes with it
+
+  tvXmlCtx* deleted = nullptr;
+  ASSERT_EQ(0, tvXmlCreateCtx(&deleted));
+  ASSERT_EQ(0, tvXmlDeleteCtx(deleted));
+
+  SigInfo bare;
+  const talSigInfo* signature = reinterpret_cast<talSigInfo*>(&bare);
+  for (tvXmlCtx* gone : {owned, deleted}) {
+    tvXmlDoc* d = nullptr;
+    int32_t count = 0;
+    talMsgInfo* again = nullptr;
+    EXPECT_EQ(20, tvXmlSetOption(gone, 4, &one, 4));
+    EXPECT_EQ(20, tvXmlLoadDocFile(gone, (DATA + "two.xml").c_str(), nullptr, &d));
+    EXPECT_EQ(20, tvXmlUnprotect(ctx, gone, reinterpret_cast<tvXmlDoc*>(&bare), nullptr, &again));
+    EXPECT_EQ(20, tvXmlGetObjCount(gone, signature, &count));
+    EXPECT_EQ(20, tvXmlSaveObjFile(gone, signature, 0, (root + "/x.out").c_str()));
+    EXPECT_EQ(20, tvXmlDeleteCtx(gone));
+  }
+}
+
+// The element paths of the report are libxml2's (xmlGetNodePath): compared
+// with it over every element of documents that mix names, prefixes, default
+// namespaces and long names.
+TEST(XmlNodePathsTest, AsLibxml2WritesThem) {
+  const std::string longName(120, 'n');
+  const std::string documents[] = {
+      "<doc/>",
+      "<doc><a/><b/><a/><c><a/></c></doc>",
+      "<doc xmlns:p=\"urn:p\" xmlns:q=\"urn:p\"><p:a/><a/><q:a/><p:a><p:a/><a/></p:a><x/></doc>",
+      "<doc xmlns=\"urn:d\"><a/><b/><a xmlns=\"\"/><a xmlns=\"\"/><c><d/></c></doc>",
+      "<r xmlns:p=\"urn:p\"><p:a xmlns=\"urn:d\"><b/><p:b/><b xmlns=\"\"/></p:a><p:a/></r>",
+      "<r xmlns:prefix=\"urn:p\"><prefix:" + longName + "/><prefix:" + longName + "/><" + longName +
+          "/></r>",
+      "<r><!-- c --><?pi x?><a/>text<a/><b>t<a/></b></r>",
+  };
+  for (const std::string& text : documents) {
+    xmlDocPtr doc = xmlSafeParseMemory(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    ASSERT_NE(nullptr, doc) << text;
+    XmlNodePaths paths;
+    std::string ours;
+    ASSERT_TRUE(paths.path(reinterpret_cast<xmlNodePtr>(doc), ours));
+    EXPECT_EQ("/", ours);
+    std::vector<xmlNodePtr> stack{xmlDocGetRootElement(doc)};
+    while (!stack.empty()) {
+      xmlNodePtr n = stack.back();
+      stack.pop_back();
+      for (xmlNodePtr c = n->children; c; c = c->next)
+        if (c->type == XML_ELEMENT_NODE) stack.push_back(c);
+      xmlChar* theirs = xmlGetNodePath(n);
+      ASSERT_NE(nullptr, theirs);
+      EXPECT_TRUE(paths.path(n, ours));
+      EXPECT_EQ(reinterpret_cast<const char*>(theirs), ours) << text;
+      xmlFree(theirs);
+    }
+    xmlFreeDoc(doc);
+  }
+  XmlNodePaths paths;
+  std::string ours;
+  EXPECT_FALSE(paths.path(nullptr, ours));
+}
+
+// A path longer than any expression the library takes is not written: a deep
+// chain of long names would be repeated for every signature below it.
+TEST(XmlNodePathsTest, ALongPathIsNone) {
+  const std::string name(1000, 'n');
+  std::string text;
+  for (int i = 0; i < 5; ++i) text += "<" + name + ">";
+  text += "<s/>";
+  for (int i = 0; i < 5; ++i) text += "</" + name + ">";
+  xmlDocPtr doc = xmlSafeParseMemory(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  ASSERT_NE(nullptr, doc);
+  xmlNodePtr fourth = xmlDocGetRootElement(doc);
+  for (int i = 0; i < 3; ++i) fourth = fourth->children;
+  XmlNodePaths paths;
+  std::string ours;
+  ASSERT_TRUE(paths.path(fourth, ours));  // four steps of 1001 bytes
+  EXPECT_EQ(4004u, ours.size());
+  EXPECT_FALSE(paths.path(fourth->children, ours));            // five: over 4096
+  EXPECT_FALSE(paths.path(fourth->children->children, ours));  // the element below
+  xmlFreeDoc(doc);
+}
+
+// A stranger's document with very many siblings beside the signatures' parent:
+// every path counts them once, not once per signature (libxml2 would take time
+// quadratic in the document for the report alone).
+TEST_F(TvXml, ThePathsOfManySignaturesCostTheDocumentOnce) {
+  talCtx* ctx = library();
+  std::string text = "<r xmlns:ds=\"http://www.w3.org/2000/09/xmldsig#\">";
+  for (int i = 0; i < 400000; ++i) text += "<abcdefgh/>";
+  text += "<w>";
+  for (int i = 0; i < 3000; ++i) text += "<ds:Signature/>";
+  text += "</w></r>";
+  writeText(root + "/many.xml", text);
+  tvXmlCtx* c = context();
+  tvXmlDoc* d = nullptr;
+  ASSERT_EQ(0, tvXmlLoadDocFile(c, (root + "/many.xml").c_str(), nullptr, &d));
+  talMsgInfo* m = nullptr;
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(0, tvXmlUnprotect(ctx, c, d, nullptr, &m));
+  const auto seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  messages.push_back(m);
+  EXPECT_GT(10.0, seconds);
+  const std::string report = talReportText(ctx);
+  EXPECT_NE(std::string::npos, report.find("XPath: /r/w/ds:Signature[3000]\r\n"));
+  int32_t count = 0;
+  ASSERT_EQ(0, talGetMessageSignatureCount(m, &count));
+  EXPECT_EQ(3000, count);
 }
 
 }  // namespace
