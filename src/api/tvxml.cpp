@@ -253,6 +253,11 @@ int32_t decryptDocument(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, cons
   return result;
 }
 
+// More signatures than one document may carry (selection answers TOO_MANY_SIGNATURES, which
+// is no result code of the table and never leaves this unit).
+const size_t MAX_SIGNATURES_PER_DOCUMENT = 4096;
+const int32_t TOO_MANY_SIGNATURES = -1;
+
 // Selection of the signatures into the context's array: 0 or a result code.
 int32_t selectSignatures(XmlSigContext* context, TVxmlDoc* doc, const char* expression) {
   if (doc->owner != 0) return ETAL_API_INV_PAR;
@@ -262,6 +267,9 @@ int32_t selectSignatures(XmlSigContext* context, TVxmlDoc* doc, const char* expr
   int32_t rc = xpointerSelectNodes(doc->holder,
                                    expression ? expression : XPOINTER_SIGNATURES.c_str(), found);
   if (rc > 10) return rc;
+  // Each signature keeps its records and report lines until the message goes: a document of
+  // tens of thousands of tiny signatures would hold hundreds of megabytes.
+  if (found.size() > MAX_SIGNATURES_PER_DOCUMENT) return TOO_MANY_SIGNATURES;
   context->signatures = found;
   if (!found.empty()) {
     context->selectedRoot = doc->holder->root;
@@ -284,6 +292,10 @@ int32_t verifySignatures(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, con
                          MsgInfoXml* message) {
   if (!(ctx->operationMask & MASK_VERIFY)) return ETAL_KEYS_NOT_PRES;
   int32_t rc = selectSignatures(context, doc, expression);
+  if (rc == TOO_MANY_SIGNATURES) {
+    ctx->report << "Zbyt wiele podpisów Xml Signature w podanym dokumencie!\r\n";
+    return ETAL_INV_TAL_MSG;
+  }
   if (rc != 0) return rc;
   if (context->signatures.empty()) {
     ctx->report << "Brak podpisów Xml Signature w podanym dokumencie!\r\n";

@@ -1030,4 +1030,21 @@ TEST_F(TvXml, ThePathsOfManySignaturesCostTheDocumentOnce) {
   EXPECT_EQ(3000, count);
 }
 
+// A document of more signatures than one may carry is refused before any is verified (each
+// would hold its records and report lines until the message goes).
+TEST_F(TvXml, TooManySignaturesAreRefused) {
+  talCtx* ctx = library();
+  std::string text = "<r xmlns:ds=\"http://www.w3.org/2000/09/xmldsig#\">";
+  for (int i = 0; i < 4097; ++i) text += "<ds:Signature/>";
+  text += "</r>";
+  writeText(root + "/toomany.xml", text);
+  tvXmlCtx* c = context();
+  tvXmlDoc* d = nullptr;
+  ASSERT_EQ(0, tvXmlLoadDocFile(c, (root + "/toomany.xml").c_str(), nullptr, &d));
+  talMsgInfo* m = nullptr;
+  EXPECT_EQ(89, tvXmlUnprotect(ctx, c, d, nullptr, &m));
+  EXPECT_EQ(nullptr, m);
+  EXPECT_NE(std::string::npos, std::string(talReportText(ctx)).find("Zbyt wiele podpis"));
+}
+
 }  // namespace
