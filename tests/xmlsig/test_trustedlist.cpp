@@ -5,6 +5,7 @@
 // documents; the registry by operator name.
 #include "xmlsig/trustedlist.h"
 
+#include "base/b64file.h"
 #include "base/talexception.h"
 
 #include <gtest/gtest.h>
@@ -264,6 +265,33 @@ TEST(TrustedList, ServiceTypeAndStatusIdentifiers) {
       {"http://uri.etsi.org/TrstSvc/TrustedList/Svcstatus/granted", 0},
   };
   for (const Row& r : statuses) EXPECT_EQ(r.type, trustedServiceStatusOf(r.uri)) << r.uri;
+}
+
+// A later DigitalId replaces what an earlier one set, even when its
+// certificate fails: the record never keeps the earlier certificate beside
+// the later octets.
+TEST(TrustedList, FailedLaterIdentityLeavesNoEarlierCertificate) {
+  std::string der = tlFile("qc_ca.der");
+  std::string b64(der.size() / 3 * 4 + 8, '\0');
+  b64.resize(static_cast<size_t>(encodeBase64Buffer(der.data(), static_cast<int32_t>(der.size()),
+                                                    &b64[0])));
+  const std::string doc =
+      "<TrustServiceStatusList><TrustServiceProviderList><TrustServiceProvider><TSPServices>"
+      "<TSPService><ServiceInformation>"
+      "<ServiceTypeIdentifier>http://uri.etsi.org/TrstSvc/Svctype/CA/QC</ServiceTypeIdentifier>"
+      "<ServiceStatus>http://uri.etsi.org/TrstSvc/eSigDir-1999-93-EC-TrustedList/Svcstatus/"
+      "accredited</ServiceStatus><ServiceDigitalIdentity>"
+      "<DigitalId><X509Certificate>" + b64 + "</X509Certificate></DigitalId>"
+      "<DigitalId><X509Certificate>MAMCAQU=</X509Certificate></DigitalId>"
+      "</ServiceDigitalIdentity></ServiceInformation></TSPService>"
+      "</TSPServices></TrustServiceProvider></TrustServiceProviderList></TrustServiceStatusList>";
+  TrustedList list;
+  Fault f = load(list, doc);
+  EXPECT_EQ("Niepoprawny format certyfikatu", f.text);
+  ASSERT_EQ(1u, list.services().size());
+  EXPECT_EQ(nullptr, list.services()[0]->certificate);
+  EXPECT_EQ(std::string("\x30\x03\x02\x01\x05", 5), list.services()[0]->der);
+  EXPECT_TRUE(list.caQcServices().empty());
 }
 
 // A second load replaces the first whole: records, indexes and names.
