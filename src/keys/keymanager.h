@@ -21,6 +21,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 class KeyConfigAccess;
@@ -119,6 +120,11 @@ class KeyManager {
   }
   const std::map<std::string, TrustedListService>& trustedListServices() const {
     return trustedServices;
+  }
+  // The trust points of a trusted list, under its scheme operator's name, in place of those of
+  // a list registered under that name before.
+  void setTrustedListService(const std::string& name, TrustedListService service) {
+    trustedServices[name] = std::move(service);
   }
 
   // The configuration's DER as hexadecimal text in the registry value TVSftCfg (current user):

@@ -3,14 +3,7 @@
 // verification, over openssl's chain and NIST PKITS certificates.
 #include "api/pathenv.h"
 
-#include "api/cfgmgr.h"
-#include "base/memfile.h"
-#include "base/reportstream.h"
-#include "keys/keymanager.h"
-#include "keys/talprofile.h"
-#include "store/certmgr.h"
-#include "store/lcrtstore.h"
-#include "store/pathverify.h"
+#include "api/pathctx.h"
 
 #include <gtest/gtest.h>
 
@@ -22,42 +15,8 @@
 
 namespace {
 
-std::unique_ptr<SignedCertificate> load(const std::string& name) {
-  std::ifstream f(std::string(TAL_TEST_DATA_DIR) + "/store/" + name, std::ios::binary);
-  std::vector<unsigned char> der((std::istreambuf_iterator<char>(f)), {});
-  auto c = std::make_unique<SignedCertificate>();
-  EXPECT_EQ(static_cast<int>(der.size()), c->decodeVector(der)) << name;
-  return c;
-}
-
-struct Context {
-  ConfigurationManager cfg;
-  KeyManager keys;
-  PathVerification verification;
-  ContextPathEnvironment env{cfg, keys, verification};
-  CertificateManager manager;
-  LCertificateStore store;
-  std::vector<std::unique_ptr<SignedCertificate>> held;
-  MemFile text;
-  ReportStream report{&text};
-  PathBuilder builder{manager, env, report};
-
-  Context() {
-    TalProfile* p = createProfile(TALPROFILE_MEMORY);
-    EXPECT_EQ(0, p->setAttribute(0, "profil", 6));
-    EXPECT_EQ(0, cfg.setProfile(p));
-    EXPECT_EQ(KM_OK, keys.init(&cfg));
-    EXPECT_EQ(KM_OK, keys.initProfile(1, 1));
-    manager.addTemporaryStore(&store);
-  }
-  void inStore(const std::string& name) {
-    held.push_back(load(name));
-    store.addCertificate(held.back().get());
-  }
-  int build(const std::string& name, CertificatePath& path) {
-    return builder.buildPathForCertificate(path, *load(name), PATH_PURPOSE_SIGNER, true);
-  }
-};
+using pathctx::Context;
+using pathctx::load;
 
 TEST(ContextPathEnvironment, RootsOptionAndExtensionChecks) {
   struct Row {
