@@ -234,8 +234,10 @@ class Canonicaliser {
       if (!budget.charge(units)) return false;
       units = 0;
     }
-    return out.count() <= 6 * size + (1u << 20);
+    if (out.count() <= 6 * size + (1u << 20)) return true;
+    return fitsSelection();
   }
+  bool fitsSelection();
   bool parentVisible() const { return frames.empty() ? topVisible : frames.back().visible; }
 
   const XmlElementSelection& sel;
@@ -262,7 +264,22 @@ class Canonicaliser {
   uint64_t units = 0;  // work not yet charged
   uint64_t steps = 0;  // stack searches, charged by eights
   uint64_t size = 0;   // what the walk read, as the output cap counts it
+  uint64_t selectionSize = 0;
+  bool selectionMeasured = false;
 };
+
+// Exclusive canonicalisation renders a namespace again on every element that
+// uses it, which may come before the text that makes up most of a document:
+// past six times what was read, the cap is six times the whole selection (as
+// libxml2's canonicaliser is held to), measured once when first needed.
+bool Canonicaliser::fitsSelection() {
+  if (!exclusive) return false;
+  if (!selectionMeasured) {
+    selectionSize = xmlProfileDocument(sel.doc, false, sel.apex).size;
+    selectionMeasured = true;
+  }
+  return out.count() <= saturatingAdd(saturatingMul(selectionSize, 6), 1u << 20);
+}
 
 bool Canonicaliser::relativeNamespace(xmlNodePtr e) {
   for (xmlNsPtr ns = e->nsDef; ns; ns = ns->next) {
