@@ -326,7 +326,7 @@ void Canonicaliser::printNamespace(xmlNsPtr ns) {
 void Canonicaliser::printAttribute(xmlAttrPtr a) {
   out.put(" ");
   if (a->ns && !emptyText(a->ns->prefix)) {
-    out.put(a->ns->prefix);
+    size += 1 + out.put(a->ns->prefix);
     out.put(":");
   }
   size += 4 + out.put(a->name);
@@ -501,7 +501,8 @@ void Canonicaliser::attributes(xmlNodePtr e) {
 
 bool Canonicaliser::open(xmlNodePtr e) {
   const size_t nameLength = lengthOf(e->name);
-  size += 8 + 2 * nameLength;
+  // The prefix too: written in both tags, as long as the name may be.
+  size += 8 + 2 * nameLength + (e->ns && e->ns->prefix ? 2 * (lengthOf(e->ns->prefix) + 1) : 0);
   uint64_t declarations = frames.empty() ? outerDeclarations : frames.back().declarations;
   uint64_t attributeCount = 0;
   for (xmlNsPtr ns = e->nsDef; ns; ns = ns->next) {
@@ -582,7 +583,7 @@ bool Canonicaliser::leaf(xmlNodePtr n) {
       size += visible ? out.escaped(n->content, ESC_TEXT) : lengthOf(n->content);
       break;
     case XML_PI_NODE:
-      size += lengthOf(n->content);
+      size += lengthOf(n->content) + lengthOf(n->name);
       if (!visible) break;
       if (pos == AFTER)
         out.put("\n<?");
