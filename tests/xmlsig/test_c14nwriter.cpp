@@ -468,3 +468,61 @@ TEST(XmlC14Writer, CapFitsLegitimateOutput) {
     EXPECT_TRUE(outputOf(ours) == outputOf(reference)) << c.name;
   }
 }
+
+// The worked examples of W3C Canonical XML 1.0 (nodes outside the document
+// element, start and end tags, character modifications), whole documents
+// through our canonicaliser.
+TEST(XmlC14Writer, W3cExamples) {
+  const std::string outside =
+      "<?xml version=\"1.0\"?>\n\n<?xml-stylesheet   href=\"doc.xsl\"\n   type=\"text/xsl\"   ?>\n\n"
+      "<doc>Hello, world!<!-- Comment 1 --></doc>\n\n<?pi-without-data     ?>\n\n"
+      "<!-- Comment 2 -->\n\n<!-- Comment 3 -->\n";
+  const std::string tags =
+      "<!DOCTYPE doc [<!ATTLIST e9 attr CDATA \"default\">]>\n<doc>\n   <e1   />\n   <e2   ></e2>\n"
+      "   <e3   name = \"elem3\"   id=\"elem3\"   />\n   <e4   name=\"elem4\"   id=\"elem4\"   ></e4>\n"
+      "   <e5 a:attr=\"out\" b:attr=\"sorted\" attr2=\"all\" attr=\"I'm\"\n"
+      "      xmlns:b=\"http://www.ietf.org\"\n      xmlns:a=\"http://www.w3.org\"\n"
+      "      xmlns=\"http://example.org\"/>\n   <e6 xmlns=\"\" xmlns:a=\"http://www.w3.org\">\n"
+      "      <e7 xmlns=\"http://www.ietf.org\">\n         <e8 xmlns=\"\" xmlns:a=\"http://www.w3.org\">\n"
+      "            <e9 xmlns=\"\" xmlns:a=\"http://www.ietf.org\"/>\n         </e8>\n      </e7>\n"
+      "   </e6>\n</doc>";
+  const std::string characters =
+      "<doc>\n   <text>First line&#x0d;&#10;Second line</text>\n   <value>&#x32;</value>\n"
+      "   <compute><![CDATA[value>\"0\" && value<\"10\" ?\"valid\":\"error\"]]></compute>\n"
+      "   <compute expr='value>\"0\" &amp;&amp; value&lt;\"10\" ?\"valid\":\"error\"'>valid</compute>\n"
+      "   <norm attr=' &apos;   &#x20;&#13;&#xa;&#9;   &apos; '/>\n</doc>";
+  const struct {
+    const std::string& doc;
+    bool comments;
+    const char* expected;
+  } cases[] = {
+      {outside, false,
+       "<?xml-stylesheet href=\"doc.xsl\"\n   type=\"text/xsl\"   ?>\n<doc>Hello, world!</doc>\n"
+       "<?pi-without-data?>"},
+      {outside, true,
+       "<?xml-stylesheet href=\"doc.xsl\"\n   type=\"text/xsl\"   ?>\n"
+       "<doc>Hello, world!<!-- Comment 1 --></doc>\n<?pi-without-data?>\n<!-- Comment 2 -->\n"
+       "<!-- Comment 3 -->"},
+      {tags, false,
+       "<doc>\n   <e1></e1>\n   <e2></e2>\n   <e3 id=\"elem3\" name=\"elem3\"></e3>\n"
+       "   <e4 id=\"elem4\" name=\"elem4\"></e4>\n   <e5 xmlns=\"http://example.org\" "
+       "xmlns:a=\"http://www.w3.org\" xmlns:b=\"http://www.ietf.org\" attr=\"I'm\" attr2=\"all\" "
+       "b:attr=\"sorted\" a:attr=\"out\"></e5>\n   <e6 xmlns:a=\"http://www.w3.org\">\n"
+       "      <e7 xmlns=\"http://www.ietf.org\">\n         <e8 xmlns=\"\">\n"
+       "            <e9 xmlns:a=\"http://www.ietf.org\" attr=\"default\"></e9>\n         </e8>\n"
+       "      </e7>\n   </e6>\n</doc>"},
+      {characters, false,
+       "<doc>\n   <text>First line&#xD;\nSecond line</text>\n   <value>2</value>\n"
+       "   <compute>value&gt;\"0\" &amp;&amp; value&lt;\"10\" ?\"valid\":\"error\"</compute>\n"
+       "   <compute expr=\"value>&quot;0&quot; &amp;&amp; value&lt;&quot;10&quot; "
+       "?&quot;valid&quot;:&quot;error&quot;\">valid</compute>\n"
+       "   <norm attr=\" '    &#xD;&#xA;&#x9;   ' \"></norm>\n</doc>"},
+  };
+  for (const auto& c : cases) {
+    ParsedDoc d(c.doc);
+    ASSERT_EQ(d.rc, 0) << c.doc;
+    XmlC14DocTransform t(c.comments, 1, false);
+    t.applyToNode(reinterpret_cast<xmlNodePtr>(d.holder.doc));
+    EXPECT_EQ(outputOf(t), c.expected);
+  }
+}
