@@ -219,6 +219,10 @@ TEST(XmlC14Writer, SameOctetsAsLibxml2OnCorners) {
 
 // Known answers of the corners that decide the namespace axis.
 TEST(XmlC14Writer, NamespaceAxis) {
+  static const char kExclusiveExample[] =
+      "<n0:local xmlns:n0=\"foo:bar\" xmlns:n3=\"ftp://example.org\">\n"
+      "  <n1:elem2 xmlns:n1=\"http://example.net\" xml:lang=\"en\">\n"
+      "    <n3:stuff xmlns:n3=\"ftp://example.org\"/>\n  </n1:elem2>\n</n0:local>";
   const struct {
     const char* doc;
     const char* apex;  // local name of the apex element
@@ -250,6 +254,13 @@ TEST(XmlC14Writer, NamespaceAxis) {
        "<r><a:e xmlns:a=\"urn:a\"><a:f></a:f></a:e></r>"},
       {"<r xml:lang='pl'><e a='1'/></r>", "e", false, {}, "<e a=\"1\" xml:lang=\"pl\"></e>"},
       {"<r xml:lang='pl'><e a='1'/></r>", "e", true, {}, "<e a=\"1\"></e>"},
+      // The example of W3C Exclusive XML Canonicalization, both ways.
+      {kExclusiveExample, "elem2", false, {},
+       "<n1:elem2 xmlns:n0=\"foo:bar\" xmlns:n1=\"http://example.net\" "
+       "xmlns:n3=\"ftp://example.org\" xml:lang=\"en\">\n    <n3:stuff></n3:stuff>\n  </n1:elem2>"},
+      {kExclusiveExample, "elem2", true, {},
+       "<n1:elem2 xmlns:n1=\"http://example.net\" xml:lang=\"en\">\n"
+       "    <n3:stuff xmlns:n3=\"ftp://example.org\"></n3:stuff>\n  </n1:elem2>"},
   };
   for (const auto& c : cases) {
     ParsedDoc d(c.doc);
