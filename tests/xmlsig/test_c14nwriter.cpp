@@ -207,6 +207,8 @@ TEST(XmlC14Writer, SameOctetsAsLibxml2OnCorners) {
        "<r xmlns:xml='http://www.w3.org/XML/1998/namespace' xml:lang='pl'><e xml:space='x'/></r>"},
       {"one URI under two prefixes",
        "<r xmlns:a='urn:s' xmlns:b='urn:s'><e b:y='1' a:z='2' a:a='0' z='3'/><a:f b:g='1'/></r>"},
+      {"one attribute under two prefixes",
+       "<r xmlns:a='urn:s' xmlns:b='urn:s'><e a:x='1' b:x='2' c='3' b:y='4' a:y='5'/></r>"},
       {"processing instructions", "<?p?><?p   ?><r><?q   x  ?><?q?></r><?p ?><!---->"},
       {"exclusive empty default",
        "<r xmlns='urn:d'><a xmlns=''><b/></a><c xmlns='' xmlns:p='urn:p' p:x='1'><p:d/></c></r>"},
