@@ -309,6 +309,13 @@ class RenderedStack {
 };
 
 bool isXmlNamespace(xmlNsPtr ns) { return ns && xmlStrEqual(ns->href, XML_XML_NAMESPACE); }
+
+// A name as written, with its prefix: a prefix may be as long as the name.
+size_t qualifiedLength(xmlNsPtr ns, const xmlChar* name) {
+  size_t length = static_cast<size_t>(xmlStrlen(name));
+  if (ns && ns->prefix) length += 1 + static_cast<size_t>(xmlStrlen(ns->prefix));
+  return length;
+}
 }  // namespace
 
 XmlDocumentProfile xmlProfileDocument(xmlDocPtr doc, bool exclusive, xmlNodePtr apex) {
@@ -332,7 +339,7 @@ XmlDocumentProfile xmlProfileDocument(xmlDocPtr doc, bool exclusive, xmlNodePtr 
         profile.size += 12 + static_cast<size_t>(xmlStrlen(d->prefix) + xmlStrlen(d->href));
       }
       for (xmlAttrPtr a = (*it)->properties; a; a = a->next) {
-        profile.size += 4 + static_cast<size_t>(xmlStrlen(a->name));
+        profile.size += 4 + qualifiedLength(a->ns, a->name);
         for (xmlNodePtr v = a->children; v; v = v->next)
           profile.size += static_cast<size_t>(xmlStrlen(v->content));
       }
@@ -347,14 +354,14 @@ XmlDocumentProfile xmlProfileDocument(xmlDocPtr doc, bool exclusive, xmlNodePtr 
     if (n->type == XML_ELEMENT_NODE) {
       uint64_t declarations = scope.empty() ? 0 : scope.back(), attributes = 0;
       uint64_t depth = scope.size() + 1;
-      profile.size += 2 * static_cast<size_t>(xmlStrlen(n->name));
+      profile.size += 2 * qualifiedLength(n->ns, n->name);
       for (xmlNsPtr d = n->nsDef; d; d = d->next) {
         ++declarations;
         profile.size += 12 + static_cast<size_t>(xmlStrlen(d->prefix) + xmlStrlen(d->href));
       }
       for (xmlAttrPtr a = n->properties; a; a = a->next) {
         ++attributes;
-        profile.size += 4 + static_cast<size_t>(xmlStrlen(a->name));
+        profile.size += 4 + qualifiedLength(a->ns, a->name);
         for (xmlNodePtr v = a->children; v; v = v->next)
           profile.size += static_cast<size_t>(xmlStrlen(v->content));
       }
@@ -378,6 +385,7 @@ XmlDocumentProfile xmlProfileDocument(xmlDocPtr doc, bool exclusive, xmlNodePtr 
     } else if (n->type == XML_TEXT_NODE || n->type == XML_CDATA_SECTION_NODE ||
                n->type == XML_COMMENT_NODE || n->type == XML_PI_NODE) {
       profile.size += static_cast<size_t>(xmlStrlen(n->content));
+      if (n->type == XML_PI_NODE) profile.size += static_cast<size_t>(xmlStrlen(n->name));
     }
     if (n == end) break;
     while (n && !n->next) {

@@ -234,8 +234,10 @@ class Canonicaliser {
       if (!budget.charge(units)) return false;
       units = 0;
     }
-    return out.count() <= 6 * size + (1u << 20);
+    if (out.count() <= 6 * size + (1u << 20)) return true;
+    return fitsSelection();
   }
+  bool fitsSelection();
   bool parentVisible() const { return frames.empty() ? topVisible : frames.back().visible; }
 
   const XmlElementSelection& sel;
@@ -262,7 +264,22 @@ class Canonicaliser {
   uint64_t units = 0;  // work not yet charged
   uint64_t steps = 0;  // stack searches, charged by eights
   uint64_t size = 0;   // what the walk read, as the output cap counts it
+  uint64_t selectionSize = 0;
+  bool selectionMeasured = false;
 };
+
+// Exclusive canonicalisation renders a namespace again on every element that
+// uses it, which may come before the text that makes up most of a document:
+// past six times what was read, the cap is six times the whole selection (as
+// libxml2's canonicaliser is held to), measured once when first needed.
+bool Canonicaliser::fitsSelection() {
+  if (!exclusive) return false;
+  if (!selectionMeasured) {
+    selectionSize = xmlProfileDocument(sel.doc, false, sel.apex).size;
+    selectionMeasured = true;
+  }
+  return out.count() <= saturatingAdd(saturatingMul(selectionSize, 6), 1u << 20);
+}
 
 bool Canonicaliser::relativeNamespace(xmlNodePtr e) {
   for (xmlNsPtr ns = e->nsDef; ns; ns = ns->next) {
@@ -309,7 +326,7 @@ void Canonicaliser::printNamespace(xmlNsPtr ns) {
 void Canonicaliser::printAttribute(xmlAttrPtr a) {
   out.put(" ");
   if (a->ns && !emptyText(a->ns->prefix)) {
-    out.put(a->ns->prefix);
+    size += 1 + out.put(a->ns->prefix);
     out.put(":");
   }
   size += 4 + out.put(a->name);
@@ -484,7 +501,8 @@ void Canonicaliser::attributes(xmlNodePtr e) {
 
 bool Canonicaliser::open(xmlNodePtr e) {
   const size_t nameLength = lengthOf(e->name);
-  size += 8 + 2 * nameLength;
+  // The prefix too: written in both tags, as long as the name may be.
+  size += 8 + 2 * nameLength + (e->ns && e->ns->prefix ? 2 * (lengthOf(e->ns->prefix) + 1) : 0);
   uint64_t declarations = frames.empty() ? outerDeclarations : frames.back().declarations;
   uint64_t attributeCount = 0;
   for (xmlNsPtr ns = e->nsDef; ns; ns = ns->next) {
@@ -565,7 +583,7 @@ bool Canonicaliser::leaf(xmlNodePtr n) {
       size += visible ? out.escaped(n->content, ESC_TEXT) : lengthOf(n->content);
       break;
     case XML_PI_NODE:
-      size += lengthOf(n->content);
+      size += lengthOf(n->content) + lengthOf(n->name);
       if (!visible) break;
       if (pos == AFTER)
         out.put("\n<?");

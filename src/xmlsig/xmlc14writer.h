@@ -45,7 +45,8 @@ struct XmlElementSelection {
 // Canonicalises the selection into sink: 0, or 140 when the document cannot be
 // canonicalised (a relative namespace URI, a node canonical XML has no form
 // for), the budget is spent or the output outgrows its cap (six times what the
-// walk read, plus 1 MiB: no escaping multiplies an octet by more). Octets
+// walk read, plus 1 MiB: no escaping multiplies an octet by more; in exclusive
+// canonicalisation, past that, six times the whole selection). Octets
 // already written stay written; the caller discards them on failure.
 int32_t xmlCanonicaliseElements(const XmlElementSelection& selection, bool exclusive,
                                 const std::vector<std::string>& prefixes, bool withComments,
