@@ -79,7 +79,7 @@ struct Scratch {
   "adcxq %%rax, %%" T0 "\n\t"
 
 // s->t := a·s->b (16 limbs)
-__attribute__((always_inline)) inline void product(Scratch* s, const std::uint64_t* a) {
+__attribute__((always_inline)) inline void product(Scratch* s, const void* a) {
   __asm__ volatile(
       // row 0 on its own: one carry chain into fresh limbs
       "movq 128(%[s]), %%rdx\n\t"
@@ -125,7 +125,7 @@ __attribute__((always_inline)) inline void product(Scratch* s, const std::uint64
 // j > i, in two carry chains; each row leaves two limbs final), then doubled
 // and the eight squares added in one pass: 36 products where the general one
 // takes 64.
-__attribute__((always_inline)) inline void square(Scratch* s, const std::uint64_t* a) {
+__attribute__((always_inline)) inline void square(Scratch* s, const void* a) {
   __asm__ volatile(
       // row a0: positions 1..8 in r8..r15
       "movq 0(%[a]), %%rdx\n\t"
@@ -335,7 +335,7 @@ __attribute__((always_inline)) inline void square(Scratch* s, const std::uint64_
 // steps over the low half, then the high half added. (low + q·m)/2^512 is at
 // most m and the high half below m, so the sum is below 2m and one
 // subtraction of m, kept unless it borrows, ends it.
-__attribute__((always_inline)) inline void reduce(Scratch* s, const std::uint64_t* m) {
+__attribute__((always_inline)) inline void reduce(Scratch* s, const void* m) {
   __asm__ volatile(
       "movq 0(%[s]), %%r8\n\t"
       "movq 8(%[s]), %%r9\n\t"
@@ -409,13 +409,13 @@ __attribute__((always_inline)) inline void reduce(Scratch* s, const std::uint64_
 #undef LV_M8_ROW
 #undef LV_M8_RED
 
-// r := a·b·2^-512 mod m for a, b below m; n0 = -m^-1 mod 2^64. r may be a or b.
-inline void mul(std::uint64_t* r, const std::uint64_t* a, const std::uint64_t* b,
-                const std::uint64_t* m, std::uint64_t n0) {
+// r := a·b·2^-512 mod m for a, b below m; n0 = -m^-1 mod 2^64. r may be a or b. The
+// operands are eight little-endian limbs at any alignment (the RSA kernels pass 32-bit words).
+inline void mul(void* r, const void* a, const void* b, const void* m, std::uint64_t n0) {
   Scratch s;
   std::memcpy(s.b, b, sizeof(s.b));
   s.n0 = n0;
-  s.r = (std::uint64_t)r;
+  s.r = reinterpret_cast<std::uintptr_t>(r);
   product(&s, a);
   reduce(&s, m);
   // the product of secrets is secret: no copy stays on the stack
@@ -424,11 +424,10 @@ inline void mul(std::uint64_t* r, const std::uint64_t* a, const std::uint64_t* b
 }
 
 // r := a^2·2^-512 mod m for a below m. r may be a.
-inline void sqr(std::uint64_t* r, const std::uint64_t* a, const std::uint64_t* m,
-                std::uint64_t n0) {
+inline void sqr(void* r, const void* a, const void* m, std::uint64_t n0) {
   Scratch s;
   s.n0 = n0;
-  s.r = (std::uint64_t)r;
+  s.r = reinterpret_cast<std::uintptr_t>(r);
   square(&s, a);
   reduce(&s, m);
   volatile std::uint64_t* v = s.t;
