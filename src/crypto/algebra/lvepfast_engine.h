@@ -742,37 +742,43 @@ class Engine : public Curve {
   // doubling with a = -3 takes two squarings fewer (brainpool's curves).
   // For p = 3 mod 4, -1 is no square, so of the two square roots of a
   // square exactly one is a square again: -3/a has a fourth root exactly
-  // when it is a square, found by two square roots c^((p+1)/4). Every root
-  // is checked, so a composite p (an explicit domain from a stranger) finds
-  // none or a true one.
+  // when it is a square, found by two powers z^((p+1)/4) (the second gives
+  // the root of s or of -s, whichever is the square). One inversion,
+  // x = 1/(3a), gives both c = -3/a = -9x and 1/c = -a^2·x, hence u^-1 =
+  // u^3/c. Every root is checked, so a composite p (an explicit domain from
+  // a stranger) finds none or a true one.
   bool findTwist(const u64* pl) {
-    u64 e[N], one[N] = {0}, c[N], s[N], u[N], iu[N], t[N];
+    u64 e[N], one[N] = {0}, c[N], s[N], u[N], iu[N], x[N], t[N], t3[N];
     // e = (p + 1)/4 = (p >> 2) + 1
     for (unsigned i = 0; i < N; i++) e[i] = (pl[i] >> 2) | (i + 1 < N ? pl[i + 1] << 62 : 0);
     one[0] = 1;
     Limbs<N>::addTo(e, e, one);
     u64 three[N] = {0};
     three[0] = 3;
-    f_.toField(t, three);
-    invert(c, a_);
-    f_.mul(c, c, t);
-    f_.neg(c, c);
+    f_.toField(t3, three);
+    f_.mul(t, a_, t3);
+    invert(x, t);  // x = 1/(3a)
+    f_.sqr(t, t3);
+    f_.mul(c, x, t);
+    f_.neg(c, c);  // c = -9/(3a) = -3/a
     power(s, c, e);
     f_.sqr(t, s);
     if (!same(t, c)) return false;
-    power(u, s, e);
+    power(u, s, e);  // u^2 = s or -s
     f_.sqr(t, u);
     if (!same(t, s)) {
       f_.neg(s, s);
-      power(u, s, e);
-      f_.sqr(t, u);
       if (!same(t, s)) return false;
     }
-    invert(iu, u);
+    // u^4 = c, so u^-1 = u^3/c, and 1/c = -a/3 = -a^2·x
+    f_.mul(u3_, s, u);
+    f_.sqr(t, a_);
+    f_.mul(t, t, x);
+    f_.neg(t, t);
+    f_.mul(iu, u3_, t);
     f_.mul(t, iu, u);
     if (!same(t, f_.one())) return false;
     std::memcpy(u2_, s, sizeof(u2_));
-    f_.mul(u3_, s, u);
     f_.sqr(iu2_, iu);
     f_.mul(iu3_, iu2_, iu);
     return true;
