@@ -1,5 +1,5 @@
-// EC-DSA signing over P-256, P-384, P-521, brainpoolP256r1, sect233r1,
-// sect283k1 and sect571r1 with the private key and every nonce octet marked secret: memcheck must see no
+// EC-DSA signing over P-256, P-384, P-521, brainpoolP256r1, brainpoolP512r1,
+// sect233r1, sect283k1 and sect571r1 with the private key and every nonce octet marked secret: memcheck must see no
 // branch and no memory index that depends on them. The signatures are made
 // public and checked.
 #include <cstdio>
@@ -103,8 +103,8 @@ bool signAndVerify(const char* name, int rounds) {
 int main() {
   const int rounds = ctUnderValgrind() ? 2 : 20;
   bool ok = true;
-  for (const char* name : {"secp256r1", "secp384r1", "secp521r1", "brainpoolP256r1", "sect233r1",
-                           "sect283k1", "sect571r1"})
+  for (const char* name : {"secp256r1", "secp384r1", "secp521r1", "brainpoolP256r1",
+                           "brainpoolP512r1", "sect233r1", "sect283k1", "sect571r1"})
     ok = signAndVerify(name, rounds) && ok;
   std::printf(ok ? "ct_ecdsa: all signatures verify\n" : "ct_ecdsa: FAILED\n");
   return ok ? 0 : 1;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 #if defined(__x86_64__) && defined(__GNUC__)
+#include "crypto/algebra/lvmont8mulx.h"
 #include "crypto/basic/lvcpu.h"
 #endif
 
@@ -870,6 +871,40 @@ LvWord longvFromMont(LvWord* t, const LvWord* a, const LvWord* n, LvWordLen k) {
 
 // --------------------------------------------------------------------------- fixed-size group
 
+namespace {
+
+// The sixteen-word (512-bit) kernels, RSA-1024's primes: with MULX/ADX the eight-limb
+// product and square of the EC fields (lvmont8mulx.h), twice as fast as the C columns.
+// The words are the limbs' bytes in order (little-endian). Sparse moduli keep their kernels.
+template <int KC>
+LV_INLINE LvWord montMulKernel(LvWord* t, const LvWord* a, const LvWord* b, const LvWord* n,
+                               LvWord n0, bool sparse) {
+#ifdef LONGV_ROW_ASM
+  if constexpr (KC == 16) {
+    if (!sparse && haveAdx()) {
+      lvmont8::mul(t, a, b, n, n0To64(n0, longvLoad64(n)));
+      return 0;
+    }
+  }
+#endif
+  return montMulFixed<KC>(t, a, b, n, n0, sparse);
+}
+template <int KC>
+LV_INLINE LvWord montSqrKernel(LvWord* t, const LvWord* a, const LvWord* n, LvWord n0,
+                               bool sparse) {
+#ifdef LONGV_ROW_ASM
+  if constexpr (KC == 16) {
+    if (!sparse && haveAdx()) {
+      lvmont8::sqr(t, a, n, n0To64(n0, longvLoad64(n)));
+      return 0;
+    }
+  }
+#endif
+  return montSqrFixed<KC>(t, a, n, n0, sparse);
+}
+
+}  // namespace
+
 #define LONGV_DEFINE_PRODUCTS(K)                                                  \
   void longvMul##K(LvWord* t, const LvWord* a, const LvWord* b) { combaMul<K>(t, a, b); } \
   void longvSqr##K(LvWord* t, const LvWord* a) { combaSqr<K>(t, a); }
@@ -883,10 +918,10 @@ LvWord longvFromMont(LvWord* t, const LvWord* a, const LvWord* n, LvWordLen k) {
   }                                                                                       \
   LvWord longvMontMul##K(LvWord* t, const LvWord* a, const LvWord* b, const LvWord* n,    \
                          LvWord n0) {                                                     \
-    return montMulFixed<K>(t, a, b, n, n0, false);                                        \
+    return montMulKernel<K>(t, a, b, n, n0, false);                                       \
   }                                                                                       \
   LvWord longvMontSqr##K(LvWord* t, const LvWord* a, const LvWord* n, LvWord n0) {        \
-    return montSqrFixed<K>(t, a, n, n0, false);                                           \
+    return montSqrKernel<K>(t, a, n, n0, false);                                          \
   }                                                                                       \
   LvWord longvMontMulSparse##K(LvWord* t, const LvWord* a, const LvWord* b,               \
                                const LvWord* n, LvWord n0) {                              \

@@ -1,6 +1,6 @@
 // Constant-time inverse modulo an odd modulus of up to 256 bits (see
-// lvctinv4.h). Long values are five signed limbs of 62 bits: limbs 0..3 in
-// [0, 2^62), the top one signed.
+// lvctinv4.h), and the same for up to 576 bits. Long values are signed limbs
+// of 62 bits: all but the top one in [0, 2^62), the top one signed.
 #include "crypto/algebra/lvctinv4.h"
 
 namespace lvctinv4 {
@@ -12,9 +12,6 @@ typedef std::uint64_t u64;
 typedef __int128 i128;
 
 const u64 kM62 = (u64(1) << 62) - 1;
-// Steps for 256-bit inputs: the bound (49·256 + 57)/17 = 741 of the paper,
-// in batches of 62.
-const int kBatches = 12;
 
 struct Matrix {
   i64 u, v, q, r;
@@ -59,106 +56,151 @@ i64 divsteps62(i64 delta, u64 f, u64 g, Matrix& t) {
 
 u64 low64(const i64* a) { return (u64)a[0] | ((u64)a[1] << 62); }
 
-// (f, g) := t·(f, g) / 2^62 (exact).
-void updateFG(i64* f, i64* g, const Matrix& t) {
-  i128 cf = (i128)t.u * f[0] + (i128)t.v * g[0];
-  i128 cg = (i128)t.q * f[0] + (i128)t.r * g[0];
-  cf >>= 62;
-  cg >>= 62;
-  for (int i = 1; i < 5; i++) {
-    cf += (i128)t.u * f[i] + (i128)t.v * g[i];
-    cg += (i128)t.q * f[i] + (i128)t.r * g[i];
-    f[i - 1] = (i64)((u64)cf & kM62);
-    g[i - 1] = (i64)((u64)cg & kM62);
+// The steps on values of W 64-bit words (below 2^(64W), with room for a sign
+// and the range (-2m, m) of d and e in L limbs of 62 bits).
+template <int W>
+struct Sized {
+  static const int L = (64 * W + 2 + 61) / 62;
+  // Steps for inputs of 64W bits: the bound (49·bits + 57)/17 of the paper,
+  // in batches of 62.
+  static const int kBatches = ((49 * 64 * W + 57) / 17 + 61) / 62;
+
+  // (f, g) := t·(f, g) / 2^62 (exact).
+  static void updateFG(i64* f, i64* g, const Matrix& t) {
+    i128 cf = (i128)t.u * f[0] + (i128)t.v * g[0];
+    i128 cg = (i128)t.q * f[0] + (i128)t.r * g[0];
     cf >>= 62;
     cg >>= 62;
+    for (int i = 1; i < L; i++) {
+      cf += (i128)t.u * f[i] + (i128)t.v * g[i];
+      cg += (i128)t.q * f[i] + (i128)t.r * g[i];
+      f[i - 1] = (i64)((u64)cf & kM62);
+      g[i - 1] = (i64)((u64)cg & kM62);
+      cf >>= 62;
+      cg >>= 62;
+    }
+    f[L - 1] = (i64)cf;
+    g[L - 1] = (i64)cg;
   }
-  f[4] = (i64)cf;
-  g[4] = (i64)cg;
-}
 
-// (d, e) := (t·(d, e) + m·(md, me)) / 2^62 with md, me making the division
-// exact; d and e stay in (-2m, m). Negative inputs first take m (by mask).
-void updateDE(i64* d, i64* e, const Matrix& t, const Modulus& mod) {
-  const i64 sd = d[4] >> 63, se = e[4] >> 63;
-  i64 md = (t.u & sd) + (t.v & se);
-  i64 me = (t.q & sd) + (t.r & se);
-  i128 cd = (i128)t.u * d[0] + (i128)t.v * e[0];
-  i128 ce = (i128)t.q * d[0] + (i128)t.r * e[0];
-  md -= (i64)((mod.inv62 * (u64)cd + (u64)md) & kM62);
-  me -= (i64)((mod.inv62 * (u64)ce + (u64)me) & kM62);
-  cd += (i128)mod.m[0] * md;
-  ce += (i128)mod.m[0] * me;
-  cd >>= 62;
-  ce >>= 62;
-  for (int i = 1; i < 5; i++) {
-    cd += (i128)t.u * d[i] + (i128)t.v * e[i] + (i128)mod.m[i] * md;
-    ce += (i128)t.q * d[i] + (i128)t.r * e[i] + (i128)mod.m[i] * me;
-    d[i - 1] = (i64)((u64)cd & kM62);
-    e[i - 1] = (i64)((u64)ce & kM62);
+  // (d, e) := (t·(d, e) + m·(md, me)) / 2^62 with md, me making the division
+  // exact; d and e stay in (-2m, m). Negative inputs first take m (by mask).
+  static void updateDE(i64* d, i64* e, const Matrix& t, const i64* m, u64 inv62) {
+    const i64 sd = d[L - 1] >> 63, se = e[L - 1] >> 63;
+    i64 md = (t.u & sd) + (t.v & se);
+    i64 me = (t.q & sd) + (t.r & se);
+    i128 cd = (i128)t.u * d[0] + (i128)t.v * e[0];
+    i128 ce = (i128)t.q * d[0] + (i128)t.r * e[0];
+    md -= (i64)((inv62 * (u64)cd + (u64)md) & kM62);
+    me -= (i64)((inv62 * (u64)ce + (u64)me) & kM62);
+    cd += (i128)m[0] * md;
+    ce += (i128)m[0] * me;
     cd >>= 62;
     ce >>= 62;
+    for (int i = 1; i < L; i++) {
+      cd += (i128)t.u * d[i] + (i128)t.v * e[i] + (i128)m[i] * md;
+      ce += (i128)t.q * d[i] + (i128)t.r * e[i] + (i128)m[i] * me;
+      d[i - 1] = (i64)((u64)cd & kM62);
+      e[i - 1] = (i64)((u64)ce & kM62);
+      cd >>= 62;
+      ce >>= 62;
+    }
+    d[L - 1] = (i64)cd;
+    e[L - 1] = (i64)ce;
   }
-  d[4] = (i64)cd;
-  e[4] = (i64)ce;
-}
 
-void toLimbs62(i64* v, const u64* a) {
-  v[0] = (i64)(a[0] & kM62);
-  v[1] = (i64)(((a[0] >> 62) | (a[1] << 2)) & kM62);
-  v[2] = (i64)(((a[1] >> 60) | (a[2] << 4)) & kM62);
-  v[3] = (i64)(((a[2] >> 58) | (a[3] << 6)) & kM62);
-  v[4] = (i64)(a[3] >> 56);
-}
-
-// limbs 0..3 into [0, 2^62), the rest carried up
-void carry(i64* v) {
-  for (int i = 0; i < 4; i++) {
-    v[i + 1] += v[i] >> 62;
-    v[i] = (i64)((u64)v[i] & kM62);
+  static void toLimbs62(i64* v, const u64* a) {
+    for (int i = 0; i < L; i++) {
+      const int bit = 62 * i, w = bit / 64, s = bit % 64;
+      u64 x = w < W ? a[w] >> s : 0;
+      if (s > 2 && w + 1 < W) x |= a[w + 1] << (64 - s);
+      v[i] = (i64)(i + 1 < L ? x & kM62 : x);
+    }
   }
-}
+  static void fromLimbs62(u64* a, const i64* v) {
+    for (int w = 0; w < W; w++) a[w] = 0;
+    for (int i = 0; i < L; i++) {
+      const int bit = 62 * i, w = bit / 64, s = bit % 64;
+      if (w < W) a[w] |= (u64)v[i] << s;
+      if (s > 2 && w + 1 < W) a[w + 1] |= (u64)v[i] >> (64 - s);
+    }
+  }
 
-// v := v + m where `mask` is all ones
-void addMasked(i64* v, const Modulus& mod, i64 mask) {
-  for (int i = 0; i < 5; i++) v[i] += mod.m[i] & mask;
-  carry(v);
-}
+  // all limbs but the top into [0, 2^62), the rest carried up
+  static void carry(i64* v) {
+    for (int i = 0; i + 1 < L; i++) {
+      v[i + 1] += v[i] >> 62;
+      v[i] = (i64)((u64)v[i] & kM62);
+    }
+  }
+
+  // v := v + m where `mask` is all ones
+  static void addMasked(i64* v, const i64* m, i64 mask) {
+    for (int i = 0; i < L; i++) v[i] += m[i] & mask;
+    carry(v);
+  }
+
+  // r := x^-1 mod m (m in limbs of 62 bits, inv62 = m^-1 mod 2^62)
+  static void inverse(u64* r, const u64* x, const i64* m, u64 inv62) {
+    i64 f[L], g[L], d[L] = {0}, e[L] = {0};
+    e[0] = 1;
+    for (int i = 0; i < L; i++) f[i] = m[i];
+    toLimbs62(g, x);
+    i64 delta = 1;
+    Matrix t;
+    for (int b = 0; b < kBatches; b++) {
+      delta = divsteps62(delta, low64(f), low64(g), t);
+      updateDE(d, e, t, m, inv62);
+      updateFG(f, g, t);
+    }
+    // f = ±1 now (for x prime to m) and d·x = f: x^-1 = ±d, brought into [0, m)
+    addMasked(d, m, d[L - 1] >> 63);
+    const i64 neg = f[L - 1] >> 63;
+    for (int i = 0; i < L; i++) d[i] = (d[i] ^ neg) - neg;
+    carry(d);
+    addMasked(d, m, d[L - 1] >> 63);
+    fromLimbs62(r, d);
+    volatile i64* w[] = {f, g, d, e};
+    for (volatile i64* p : w)
+      for (int i = 0; i < L; i++) p[i] = 0;
+    t = Matrix{0, 0, 0, 0};
+  }
+
+  static void inverseWords(u64* r, const u64* x, const u64* mw) {
+    i64 m[L];
+    toLimbs62(m, mw);
+    inverse(r, x, m, inv62Of(mw[0]));
+  }
+  static u64 inv62Of(u64 m0) {
+    u64 x = 1;
+    for (int i = 0; i < 6; i++) x *= 2 - m0 * x;  // Newton: m^-1 mod 2^64
+    return x & kM62;
+  }
+};
+
+static_assert(Sized<4>::L == 5 && Sized<4>::kBatches == 12, "the 256-bit form");
 
 }  // namespace
 
 void prepare(Modulus& mod, const u64* m) {
-  toLimbs62(mod.m, m);
-  u64 x = 1;
-  for (int i = 0; i < 6; i++) x *= 2 - m[0] * x;  // Newton: m^-1 mod 2^64
-  mod.inv62 = x & kM62;
+  Sized<4>::toLimbs62(mod.m, m);
+  mod.inv62 = Sized<4>::inv62Of(m[0]);
 }
 
 void inverse(u64* r, const u64* x, const Modulus& mod) {
-  i64 f[5], g[5], d[5] = {0, 0, 0, 0, 0}, e[5] = {1, 0, 0, 0, 0};
-  for (int i = 0; i < 5; i++) f[i] = mod.m[i];
-  toLimbs62(g, x);
-  i64 delta = 1;
-  Matrix t;
-  for (int b = 0; b < kBatches; b++) {
-    delta = divsteps62(delta, low64(f), low64(g), t);
-    updateDE(d, e, t, mod);
-    updateFG(f, g, t);
+  Sized<4>::inverse(r, x, mod.m, mod.inv62);
+}
+
+bool inverseWords(u64* r, const u64* x, const u64* m, unsigned words) {
+  switch (words) {
+    case 4: Sized<4>::inverseWords(r, x, m); return true;
+    case 5: Sized<5>::inverseWords(r, x, m); return true;
+    case 6: Sized<6>::inverseWords(r, x, m); return true;
+    case 7: Sized<7>::inverseWords(r, x, m); return true;
+    case 8: Sized<8>::inverseWords(r, x, m); return true;
+    case 9: Sized<9>::inverseWords(r, x, m); return true;
+    default: return false;
   }
-  // f = ±1 now (for x prime to m) and d·x = f: x^-1 = ±d, brought into [0, m)
-  addMasked(d, mod, d[4] >> 63);
-  const i64 neg = f[4] >> 63;
-  for (int i = 0; i < 5; i++) d[i] = (d[i] ^ neg) - neg;
-  carry(d);
-  addMasked(d, mod, d[4] >> 63);
-  r[0] = (u64)d[0] | ((u64)d[1] << 62);
-  r[1] = ((u64)d[1] >> 2) | ((u64)d[2] << 60);
-  r[2] = ((u64)d[2] >> 4) | ((u64)d[3] << 58);
-  r[3] = ((u64)d[3] >> 6) | ((u64)d[4] << 56);
-  volatile i64* w[] = {f, g, d, e};
-  for (volatile i64* p : w)
-    for (int i = 0; i < 5; i++) p[i] = 0;
-  t = Matrix{0, 0, 0, 0};
 }
 
 }  // namespace lvctinv4

@@ -23,4 +23,9 @@ void prepare(Modulus& mod, const std::uint64_t* m);
 // gives 0, and an x sharing a factor with m gives no inverse (callers check).
 void inverse(std::uint64_t* r, const std::uint64_t* x, const Modulus& mod);
 
+// The same for an odd m of `words` 64-bit words, 4 to 9 (up to 576 bits): r,
+// x and m have that many words. False for other sizes.
+bool inverseWords(std::uint64_t* r, const std::uint64_t* x, const std::uint64_t* m,
+                  unsigned words);
+
 }  // namespace lvctinv4

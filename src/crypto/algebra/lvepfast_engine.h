@@ -518,6 +518,7 @@ class Engine : public Curve {
     Limbs<N>::subTo(pm3, pl, three);
     aMinus3_ = Limbs<N>::equal(al, pm3);
     aZero_ = Limbs<N>::isZero(al);
+    if (!aMinus3_ && !aZero_ && (pl[0] & 3) == 3 && findTwist(pl)) aMinus3_ = twisted_ = true;
     avx2_ = lvcpu::hasAvx2();
   }
 
@@ -623,6 +624,7 @@ class Engine : public Curve {
     invert(zi, r.z);
     f_.sqr(t, zi);
     f_.mul(t, r.x, t);
+    if (twisted_) f_.mul(t, t, iu2_);
     u64 w[N];
     f_.fromField(w, t);
     store(x, w);
@@ -724,6 +726,63 @@ class Engine : public Curve {
   unsigned words_;
   u64 a_[N], b_[N];
   bool aMinus3_ = false, aZero_ = false;
+  // The points live on an isomorphic curve with a = -3 (see findTwist):
+  // u^2, u^3 and their inverses map them there and back.
+  bool twisted_ = false;
+  u64 u2_[N], u3_[N], iu2_[N], iu3_[N];
+
+  // x == y in field form (loosely reduced fields too)
+  bool same(const u64* x, const u64* y) const {
+    u64 d[N];
+    f_.sub(d, x, y);
+    return f_.isZero(d);
+  }
+  // A curve y^2 = x^3 + ax + b is isomorphic to y^2 = x^3 - 3x + b·u^6 by
+  // (x, y) -> (x·u^2, y·u^3) wherever a·u^4 = -3 has a solution u, and the
+  // doubling with a = -3 takes two squarings fewer (brainpool's curves).
+  // For p = 3 mod 4, -1 is no square, so of the two square roots of a
+  // square exactly one is a square again: -3/a has a fourth root exactly
+  // when it is a square, found by two powers z^((p+1)/4) (the second gives
+  // the root of s or of -s, whichever is the square). One inversion,
+  // x = 1/(3a), gives both c = -3/a = -9x and 1/c = -a^2·x, hence u^-1 =
+  // u^3/c. Every root is checked, so a composite p (an explicit domain from
+  // a stranger) finds none or a true one.
+  bool findTwist(const u64* pl) {
+    u64 e[N], one[N] = {0}, c[N], s[N], u[N], iu[N], x[N], t[N], t3[N];
+    // e = (p + 1)/4 = (p >> 2) + 1
+    for (unsigned i = 0; i < N; i++) e[i] = (pl[i] >> 2) | (i + 1 < N ? pl[i + 1] << 62 : 0);
+    one[0] = 1;
+    Limbs<N>::addTo(e, e, one);
+    u64 three[N] = {0};
+    three[0] = 3;
+    f_.toField(t3, three);
+    f_.mul(t, a_, t3);
+    invert(x, t);  // x = 1/(3a)
+    f_.sqr(t, t3);
+    f_.mul(c, x, t);
+    f_.neg(c, c);  // c = -9/(3a) = -3/a
+    power(s, c, e);
+    f_.sqr(t, s);
+    if (!same(t, c)) return false;
+    power(u, s, e);  // u^2 = s or -s
+    f_.sqr(t, u);
+    if (!same(t, s)) {
+      f_.neg(s, s);
+      if (!same(t, s)) return false;
+    }
+    // u^4 = c, so u^-1 = u^3/c, and 1/c = -a/3 = -a^2·x
+    f_.mul(u3_, s, u);
+    f_.sqr(t, a_);
+    f_.mul(t, t, x);
+    f_.neg(t, t);
+    f_.mul(iu, u3_, t);
+    f_.mul(t, iu, u);
+    if (!same(t, f_.one())) return false;
+    std::memcpy(u2_, s, sizeof(u2_));
+    f_.sqr(iu2_, iu);
+    f_.mul(iu3_, iu2_, iu);
+    return true;
+  }
   bool avx2_ = false;  // the table rows scanned with AVX2
 
   void load(u64* r, const u32* w) const {
@@ -744,6 +803,10 @@ class Engine : public Curve {
     f_.toField(pt.y, t);
     load(t, P + 2 * words_);
     f_.toField(pt.z, t);
+    if (twisted_) {
+      f_.mul(pt.x, pt.x, u2_);
+      f_.mul(pt.y, pt.y, u3_);
+    }
   }
   void storePoint(u32* out, const Pt& pt) const {
     u64 t[N];
@@ -754,9 +817,16 @@ class Engine : public Curve {
       out[words_] = 1;
       return;
     }
-    f_.fromField(t, pt.x);
+    u64 x[N], y[N];
+    std::memcpy(x, pt.x, sizeof(x));
+    std::memcpy(y, pt.y, sizeof(y));
+    if (twisted_) {
+      f_.mul(x, x, iu2_);
+      f_.mul(y, y, iu3_);
+    }
+    f_.fromField(t, x);
     store(out, t);
-    f_.fromField(t, pt.y);
+    f_.fromField(t, y);
     store(out + words_, t);
     f_.fromField(t, pt.z);
     store(out + 2 * words_, t);
@@ -1167,6 +1237,11 @@ class Engine : public Curve {
     u64 two[N] = {0};
     two[0] = 2;
     Limbs<N>::subTo(e, f_.prime(), two);
+    power(r, x, e);
+  }
+
+  // r := x^e (e public: the windows skip its zero digits)
+  void power(u64* r, const u64* x, const u64* e) const {
     u64 acc[N];
     std::memcpy(acc, f_.one(), sizeof(acc));
     // 4-bit fixed window
@@ -1252,7 +1327,9 @@ extern template std::unique_ptr<Curve> makeMont<5>(const u32*, const u32*, const
 template <>
 std::unique_ptr<Curve> makeMont<6>(const u32*, const u32*, const u32*, unsigned);
 extern template std::unique_ptr<Curve> makeMont<7>(const u32*, const u32*, const u32*, unsigned);
-extern template std::unique_ptr<Curve> makeMont<8>(const u32*, const u32*, const u32*, unsigned);
+// eight limbs: the MULX product where present (lvepfast_m8.cpp)
+template <>
+std::unique_ptr<Curve> makeMont<8>(const u32*, const u32*, const u32*, unsigned);
 extern template std::unique_ptr<Curve> makeMont<9>(const u32*, const u32*, const u32*, unsigned);
 
 // Engine for 2^521 - 1 (lvepfast_p521.cpp); null when `path` is not

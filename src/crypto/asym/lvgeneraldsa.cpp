@@ -393,23 +393,24 @@ unsigned int LvGeneralDsaSig::sign(const LvOctet* digest, unsigned int digestLen
 
 namespace {
 
-// s^-1 modulo the order: by divsteps for orders of up to 256 bits (a third of
-// the binary inversion's time), checked, since a composite order (an explicit
-// domain) may leave s without an inverse; else by the residues' division,
-// which throws then.
+// s^-1 modulo the order: by divsteps for orders of up to 576 bits (a fifth to
+// a third of the binary inversion's time), checked, since a composite order
+// (an explicit domain) may leave s without an inverse; else by the residues'
+// division, which throws then.
 LvZn inverseOf(const LvN& s, const LvModulus& n) {
-  if (n.isEven() || n.getBitLength() > 256) return 1 / LvZn(s, &n);
-  std::uint64_t nl[4] = {0, 0, 0, 0}, sl[4] = {0, 0, 0, 0}, wl[4];
+  const unsigned int bits = n.getBitLength();
+  if (n.isEven() || bits > 576) return 1 / LvZn(s, &n);
+  const unsigned int words = bits <= 256 ? 4 : (bits + 63) / 64;
+  std::uint64_t nl[9] = {0}, sl[9] = {0}, wl[9];
   for (unsigned int i = 0; i < n.getUsed(); i++)
     nl[i / 2] |= (std::uint64_t)n.getWords()[i] << (32 * (i % 2));
   for (unsigned int i = 0; i < s.getUsed(); i++)
     sl[i / 2] |= (std::uint64_t)s.getWords()[i] << (32 * (i % 2));
-  lvctinv4::Modulus mod;
-  lvctinv4::prepare(mod, nl);
-  lvctinv4::inverse(wl, sl, mod);
-  LvWord ww[8];
-  for (unsigned int i = 0; i < 8; i++) ww[i] = static_cast<LvWord>(wl[i / 2] >> (32 * (i % 2)));
-  const LvZn w(ww, 8, &n);
+  lvctinv4::inverseWords(wl, sl, nl, words);
+  LvWord ww[18];
+  for (unsigned int i = 0; i < 2 * words; i++)
+    ww[i] = static_cast<LvWord>(wl[i / 2] >> (32 * (i % 2)));
+  const LvZn w(ww, 2 * words, &n);
   if (!(w * LvZn(s, &n) == 1))
     LV_THROW(LvDivByZeroException, "s has no inverse modulo the group order.",
              "LvZn inverseOf(const LvN &s, const LvModulus &n)", VERIFY_SRC);

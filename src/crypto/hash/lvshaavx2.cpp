@@ -159,9 +159,21 @@ struct Scheduler {
   }
 };
 
+// What the rounds of one block schedule beside them (R::run<kMode, kHalf>).
+enum RoundMode {
+  kAlone = 0,     // nothing
+  kNextHalf = 1,  // half kHalf of the next pair's steps
+  kOwn = 2,       // the rest of their own pair's steps, the loaded ones made before
+  kNextAll = 3    // all of the next pair's steps
+};
+
 // Runs the blocks in pairs: the rounds of one pair schedule the next, the
 // first block's rounds the first half of the steps, the second's the rest.
-// R::run<kNext, kHalf> are the rounds of one block.
+// Where the rounds can (R::kOwnSteps), the first pair is not scheduled ahead
+// either: its first block's rounds make their own pair's steps as they go,
+// each a few rounds before its words are due, and the second block's rounds
+// all of the next pair's. A short message (one or two blocks, the padding
+// block of a longer one) then pays for no schedule outside the rounds.
 template <class S, class R>
 LV_AVX2 void compressPairs(typename S::Word* state, const std::uint8_t* blocks,
                            std::size_t count) {
@@ -169,27 +181,47 @@ LV_AVX2 void compressPairs(typename S::Word* state, const std::uint8_t* blocks,
   alignas(32) typename Sched::Out wk[2][S::kSteps];
   Sched sched;
   int cur = 0;
+  bool fresh = false;  // wk[cur] holds the loaded steps only
   if (count) {
     sched.start(blocks, count >= 2 ? blocks + S::kBlock : blocks, wk[cur]);
-    sched.all();
+    if constexpr (R::kOwnSteps) {
+      for (int j = 0; j < Sched::kLoads; ++j) sched.step(j);
+      fresh = true;
+    } else {
+      sched.all();
+    }
   }
   while (count > 2) {
     const std::uint8_t* next = blocks + 2 * S::kBlock;
     count -= 2;
+    if constexpr (R::kOwnSteps) {
+      if (fresh) {
+        R::template run<kOwn, 0>(state, &wk[cur][0][0], sched);
+        sched.start(next, count >= 2 ? next + S::kBlock : next, wk[cur ^ 1]);
+        R::template run<kNextAll, 0>(state, &wk[cur][0][Sched::kLane], sched);
+        fresh = false;
+        cur ^= 1;
+        blocks = next;
+        continue;
+      }
+    }
     sched.start(next, count >= 2 ? next + S::kBlock : next, wk[cur ^ 1]);
-    R::template run<true, 0>(state, &wk[cur][0][0], sched);
-    R::template run<true, 1>(state, &wk[cur][0][Sched::kLane], sched);
+    R::template run<kNextHalf, 0>(state, &wk[cur][0][0], sched);
+    R::template run<kNextHalf, 1>(state, &wk[cur][0][Sched::kLane], sched);
     cur ^= 1;
     blocks = next;
   }
-  if (count) R::template run<false, 0>(state, &wk[cur][0][0], sched);
-  if (count == 2) R::template run<false, 0>(state, &wk[cur][0][Sched::kLane], sched);
+  if (count) {
+    if (fresh) R::template run<kOwn, 0>(state, &wk[cur][0][0], sched);
+    else R::template run<kAlone, 0>(state, &wk[cur][0][0], sched);
+  }
+  if (count == 2) R::template run<kAlone, 0>(state, &wk[cur][0][Sched::kLane], sched);
   lvWipe(wk, sizeof wk);
   lvWipe(sched.x, sizeof sched.x);
 }
 
 #define LV_STEP(j) \
-  if (kNext) next.step(j)
+  if (kMode == kNextHalf) next.step(j)
 
 // ---------------------------------------------------------------- SHA-1
 
@@ -219,7 +251,8 @@ LV_AVX2 void compressPairs(typename S::Word* state, const std::uint8_t* blocks,
   LV_S1R5(i + 15, F)
 
 struct Sha1Rounds {
-  template <bool kNext, int kHalf>
+  static constexpr bool kOwnSteps = false;
+  template <int kMode, int kHalf>
   LV_AVX2 static void run(std::uint32_t* state, const std::uint32_t* wk,
                           Scheduler<Sha1Step>& next) {
     std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3], e = state[4];
@@ -268,8 +301,9 @@ LV_AVX2 __attribute__((always_inline)) inline void sha2Round(typename G::W a, ty
   bc = ab;
 }
 
-// Eight rounds of group n, then this block's share of the next pair's steps.
-template <class S, class G, bool kNext, int kHalf, int n>
+// Eight rounds of group n, then the steps of kMode: this block's share of the
+// next pair's, all of them, or of its own pair those two groups ahead need.
+template <class S, class G, int kMode, int kHalf, int n>
 LV_AVX2 __attribute__((always_inline)) inline void sha2Group(typename G::W (&v)[8],
                                                              typename G::W& bc,
                                                              const typename G::W* wk,
@@ -283,29 +317,38 @@ LV_AVX2 __attribute__((always_inline)) inline void sha2Group(typename G::W (&v)[
                  wk[(i / lane) * 2 * lane + i % lane]);
   }
   constexpr int perGroup = S::kSteps / 2 / (S::kRounds / 8);
-  if (kNext)
+  if constexpr (kMode == kNextHalf) {
     for (int k = 0; k < perGroup; ++k) next.step(kHalf * S::kSteps / 2 + n * perGroup + k);
+  } else if constexpr (kMode == kNextAll) {
+    for (int k = 0; k < 2 * perGroup; ++k) next.step(2 * perGroup * n + k);
+  } else if constexpr (kMode == kOwn) {
+    // group n uses the steps 2·perGroup·n on; the loaded ones cover groups 0 and 1
+    constexpr int first = Scheduler<S>::kLoads + 2 * perGroup * n;
+    if constexpr (first < S::kSteps)
+      for (int k = 0; k < 2 * perGroup; ++k) next.step(first + k);
+  }
 }
 
-template <class S, class G, bool kNext, int kHalf, int... n>
+template <class S, class G, int kMode, int kHalf, int... n>
 LV_AVX2 __attribute__((always_inline)) inline void sha2Groups(typename G::W (&v)[8],
                                                               typename G::W& bc,
                                                               const typename G::W* wk,
                                                               Scheduler<S>& next,
                                                               std::integer_sequence<int, n...>) {
-  (sha2Group<S, G, kNext, kHalf, n>(v, bc, wk, next), ...);
+  (sha2Group<S, G, kMode, kHalf, n>(v, bc, wk, next), ...);
 }
 
 template <class S, class G>
 struct Sha2Rounds {
   typedef typename G::W W;
-  template <bool kNext, int kHalf>
+  static constexpr bool kOwnSteps = true;
+  template <int kMode, int kHalf>
   LV_AVX2 static void run(W* state, const W* wk, Scheduler<S>& next) {
     W v[8];
 #pragma GCC unroll 8
     for (int i = 0; i < 8; ++i) v[i] = state[i];
     W bc = v[1] ^ v[2];
-    sha2Groups<S, G, kNext, kHalf>(v, bc, wk, next,
+    sha2Groups<S, G, kMode, kHalf>(v, bc, wk, next,
                                    std::make_integer_sequence<int, S::kRounds / 8>());
 #pragma GCC unroll 8
     for (int i = 0; i < 8; ++i) state[i] += v[i];
