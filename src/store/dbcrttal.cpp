@@ -153,9 +153,10 @@ void DbCrtTal::connect(int mode)
       fail(std::string("DbCrtTal::connect. Blad otwrcia tabeli ") + t.member);
     }
   std::string time = directory + "netCertTime";
-  // Two processes may both miss the table: the loser of the create opens it.
-  timeOpen = timeTb.open(time.c_str()) ||
-             ((timeTb.create(time.c_str(), 1, TIME_INDEXES) || true) && timeTb.open(time.c_str()));
+  // The table is made on first use, by a writer alone; a reader finds it or
+  // finds nothing stored.
+  timeOpen = mode == InterProcessLock::EXCLUSIVE ? timeTb.openOrCreate(time.c_str(), 1, TIME_INDEXES)
+                                                 : timeTb.open(time.c_str());
 }
 
 void DbCrtTal::closeTables()

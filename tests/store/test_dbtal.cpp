@@ -138,6 +138,66 @@ TEST(DbCrtTal, KeyBoundsAndTimes)
   EXPECT_EQ(1700000000, crt.getNetCertTime(std::string(128, 'k') + "ignored"));
 }
 
+// What a crash while "netCertTime" was first made can leave; the next writer
+// makes the table anew. Halves holding a record are never replaced.
+TEST(DbCrtTal, TimeTableLeftHalfMadeIsMadeAnew)
+{
+  const IndexDescriptor timeIndex{129, 4096};
+  const struct {
+    const char* name;
+    std::function<void(const std::string&)> leave;
+    bool usable;
+  } cases[] = {
+      {"index only", [](const std::string& t) { std::remove((t + ".dta").c_str()); }, true},
+      {"empty index only",
+       [](const std::string& t) {
+         std::remove((t + ".dta").c_str());
+         writeText(t + ".idx", "");
+       },
+       true},
+      {"index area without its header",
+       [](const std::string& t) {
+         std::remove((t + ".dta").c_str());
+         writeText(t + ".idx", std::string(2048, '\0'));
+       },
+       true},
+      {"data only", [](const std::string& t) { std::remove((t + ".idx").c_str()); }, true},
+      {"data header cut", [](const std::string& t) { writeText(t + ".dta", "!C4"); }, true},
+      {"new halves beside the data",
+       [](const std::string& t) {
+         std::rename((t + ".idx").c_str(), (t + ".new.idx").c_str());
+         writeText(t + ".new.dta", "x");
+       },
+       true},
+      {"a record without its index", [](const std::string& t) { std::remove((t + ".idx").c_str()); }, false},
+  };
+  for (const auto& c : cases) {
+    std::string dir = scratchDbDir("timetable");
+    auto db = openDb(dir, true);
+    std::string table = dir + "/netCertTime";
+    if (c.usable) {
+      DbTable made;  // the halves as the first writer makes them
+      ASSERT_TRUE(made.create(table.c_str(), 1, &timeIndex)) << c.name;
+    } else {
+      db->crt()->setNetCertTime("ldap://kept");
+    }
+    c.leave(table);
+    const std::string dataBefore = fileText(table + ".dta");
+    auto again = openDb(dir);
+    EXPECT_EQ(0, again->crt()->getNetCertTime("ldap://a")) << c.name;
+    if (!c.usable) {
+      EXPECT_THROW(again->crt()->setNetCertTime("ldap://a"), std::runtime_error) << c.name;
+      EXPECT_EQ(dataBefore, fileText(table + ".dta")) << c.name << ": the record stays";
+      continue;
+    }
+    platform::setTestTime(1800000000);
+    again->crt()->setNetCertTime("ldap://a");
+    platform::clearTestTime();
+    EXPECT_EQ(1800000000, openDb(dir)->crt()->getNetCertTime("ldap://a")) << c.name;
+    EXPECT_EQ(DB_VERIFY_VALID, again->verify()) << c.name;
+  }
+}
+
 TEST(DbCrtTal, AddDnFieldUpperCasesAndTakesTheLastEmail)
 {
   DbDnFieldList fields;

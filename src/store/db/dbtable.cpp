@@ -1,7 +1,9 @@
 #include "store/db/dbtable.h"
 
 #include "base/commonerror.h"
+#include "platform/fileio.h"
 
+#include <cstdio>
 #include <cstring>
 
 bool DbTable::create(const char* name, int n, const IndexDescriptor* descriptors)
@@ -40,6 +42,29 @@ bool DbTable::open(const char* name)
     }
   }
   return true;
+}
+
+bool DbTable::openOrCreate(const char* name, int n, const IndexDescriptor* descriptors)
+{
+  if (open(name)) return true;
+  const std::string base(name);
+  // An index without a page and a data file without a record hold nothing;
+  // anything larger is left alone, damaged or not.
+  int64_t idxSize = platform::pathFileSize((base + ".idx").c_str());
+  int64_t dtaSize = platform::pathFileSize((base + ".dta").c_str());
+  if (idxSize > int64_t{IDX_HEADER_AREA} || dtaSize > int64_t{DTA_HEADER_SIZE}) return false;
+  const std::string fresh = base + ".new";
+  std::remove((fresh + ".idx").c_str());
+  std::remove((fresh + ".dta").c_str());
+  DbTable made;
+  if (!made.create(fresh.c_str(), n, descriptors)) {
+    error_ = made.error();
+    return false;
+  }
+  if (std::rename((fresh + ".dta").c_str(), (base + ".dta").c_str()) != 0 ||
+      std::rename((fresh + ".idx").c_str(), (base + ".idx").c_str()) != 0)
+    return error_ = TBL_ERR_INDEX, false;
+  return open(name);
 }
 
 bool DbTable::close()

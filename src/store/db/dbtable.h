@@ -17,6 +17,12 @@ class DbTable {
  public:
   bool create(const char* name, int n, const IndexDescriptor* descriptors);
   bool open(const char* name);
+  // Opens the table, making it first when neither half holds anything: a
+  // crash while it was being made leaves at most empty halves, and they are
+  // made anew. A half that holds records is never touched. The new halves are
+  // made under other names and then take theirs, the index last, so a crash
+  // here leaves such a state again. The caller holds the database exclusively.
+  bool openOrCreate(const char* name, int n, const IndexDescriptor* descriptors);
   bool close();
   void setIndex(int i);
 
