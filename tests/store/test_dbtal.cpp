@@ -325,13 +325,42 @@ TEST(DbSrvTal, ImportNumbersPersistAsLines)
     srv.getImportNumber(1, name, n);
     EXPECT_EQ(std::string(name) == "crlf" ? 7u : name[0] == 'l' && name[1] == 'f' ? 8u : 9u, n) << name;
   }
-  for (const char* damaged : {"x b\n", "1\n", "1 \n", "99999999999 big\n", "1 two words\n", " 1 a\n"}) {
+  // A name is the rest of its line, blanks and all.
+  writeText(dir + "/imports.dat", "1 two words\n");
+  srv.getImportNumber(1, "two words", n);
+  EXPECT_EQ(1u, n);
+  for (const char* damaged : {"x b\n", "1\n", "1 \n", "99999999999 big\n", " 1 a\n"}) {
     writeText(dir + "/imports.dat", damaged);
     EXPECT_EQ(158, apiCode([&] { srv.getImportNumber(1, "b", n); })) << damaged;
     EXPECT_EQ(158, apiCode([&] { srv.setImportNumber(1, "b", 1); })) << damaged;
   }
   std::remove((dir + "/imports.dat").c_str());
   EXPECT_EQ(158, apiCode([&] { srv.getImportNumber(1, "b", n); }));
+}
+
+TEST(DbSrvTal, NamesWithBlanksSurviveAReload)
+{
+  std::string dir = scratchDbDir("srvblanks");
+  auto db = openDb(dir, true);
+  const struct {
+    const char* name;
+    uint32_t number;
+  } servers[] = {{"Serwer LDAP 2", 5}, {" leading", 6}, {"trailing ", 7}, {"tab\there", 8}, {"one", 9}};
+  for (const auto& s : servers) db->srv()->setImportNumber(1, s.name, s.number);
+  auto again = openDb(dir);
+  for (const auto& s : servers) {
+    uint32_t n = 0;
+    again->srv()->getImportNumber(1, dbLowerCase(s.name), n);
+    EXPECT_EQ(s.number, n) << s.name;
+  }
+  // A line end cannot be part of a line: refused, and the table stays as it was.
+  const std::string before = fileText(dir + "/imports.dat");
+  for (const char* bad : {"two\nlines", "cr\r", "\n"})
+    EXPECT_THROW(db->srv()->setImportNumber(1, bad, 1), std::runtime_error) << bad;
+  EXPECT_EQ(before, fileText(dir + "/imports.dat"));
+  uint32_t n = 0;
+  again->srv()->getImportNumber(1, "serwer ldap 2", n);
+  EXPECT_EQ(5u, n);
 }
 
 }  // namespace
