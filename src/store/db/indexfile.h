@@ -6,17 +6,25 @@
 // file, entry count within the order, leaf links), descents and walks are
 // bounded, and a file that fails a check answers IDX_ERR_DAMAGED.
 //
-// Crash safety: a split writes the new page, syncs, then the left page and
-// then the parent, and the header (the root) last. A search that runs off the
-// right end of a leaf continues in the next leaf, and a backward step that
-// meets a half-linked page takes the page the forward chain names, so every
-// key written before a crash stays reachable.
+// Crash safety: an insert writes its new pages first, where nothing points at
+// them yet; the pages it changes in place are written last, children before
+// parents, and the header (the roots) after them. Pages of 4096 bytes lie
+// across two pages of the system's file cache, so a writer killed inside one
+// write can leave a page half new: the changed pages' images therefore go to a
+// journal file ("<index>.jnl") first, a record of them (with a checksum) is
+// armed in the header area, and the next open (or refresh) writes them again.
+// On a split, one sync puts the new pages (and whatever earlier inserts
+// changed) on the disk before the record is armed and pages are changed. A search that runs off the right end of a leaf continues
+// in the next leaf, and a backward step that meets a half-linked page takes
+// the page the forward chain names, so every key written before a crash stays
+// reachable.
 #pragma once
 
 #include "base/file.h"
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 constexpr uint32_t IDX_NO_PAGE = 0xFFFFFFFFu;
@@ -25,6 +33,13 @@ constexpr int IDX_MAX_INDEX = 10;
 constexpr uint32_t IDX_HEADER_AREA = 2048;
 constexpr uint32_t IDX_HEADER_SIZE = 248;
 constexpr uint32_t IDX_PAGE_HEADER = 16;
+// After the header, in the area the layout leaves free: the record of page
+// images about to be written in place {u32 magic, u16 count, u16, u64
+// checksum of the images, count x {u32 page, u32 size}}; magic 0 when none.
+constexpr uint32_t IDX_PENDING_AT = IDX_HEADER_SIZE;
+constexpr uint32_t IDX_PENDING_MAGIC = 0x4A504731u;
+constexpr uint32_t IDX_PENDING_ENTRIES = IDX_PENDING_AT + 16;
+constexpr int IDX_PENDING_MAX = static_cast<int>((IDX_HEADER_AREA - IDX_PENDING_ENTRIES) / 8);
 
 // Last error of an index file.
 enum : int {
@@ -122,6 +137,16 @@ class IndexFile {
   bool isOpen() const { return open_; }
 
  private:
+  // A page changed in place by the insert under way: its image waits in images_.
+  struct Dirty {
+    uint32_t pageNo, size, offset;
+  };
+  struct Promotion {
+    bool split = false;
+    uint32_t position = 0, child = IDX_NO_PAGE;
+    std::vector<char> key;
+  };
+
   struct Tree {
     uint32_t root = IDX_NO_PAGE, firstLeaf = IDX_NO_PAGE, lastLeaf = IDX_NO_PAGE;
     uint16_t keyLength = 0, pageSize = 0, order = 0, half = 0;
@@ -132,18 +157,22 @@ class IndexFile {
     std::vector<IndexPage> levels;  // one work page per depth of a descent
     IndexPage spare, neighbour;
     std::vector<uint8_t> io;
+    std::vector<char> key;  // the key of the operation under way, cut to the slot
+    Promotion up;
   };
-  struct Promotion {
-    bool split = false;
-    uint32_t position = 0, child = IDX_NO_PAGE;
-    std::vector<char> key;
-  };
-
   bool fail(int code);
   bool readHeader();
+  // The header, with no record armed.
   bool writeHeader();
+  // Writes again the images an armed record names when the journal holds
+  // them whole, then disarms it.
+  bool recover(const uint8_t* area);
   bool readPage(Tree& t, uint32_t pageNo, IndexPage& page);
-  bool writePage(Tree& t, uint32_t pageNo, const IndexPage& page);
+  // A new page is written at once; a page changed in place waits for commit.
+  bool writePage(Tree& t, uint32_t pageNo, const IndexPage& page, bool fresh = false);
+  // The waiting images through the journal, then the header.
+  bool commit();
+  bool openJournal();
   bool appendPage(Tree& t, uint32_t* pageNo);
   // Counts one page step of a walk; false (damaged) once a walk in one
   // direction has met more pages than the file can hold.
@@ -160,6 +189,11 @@ class IndexFile {
   bool placeCursor(Tree& t, uint32_t pageNo, const IndexPage& page, int pos);
 
   File file_;
+  File journal_;
+  std::string journalPath_;
+  std::vector<Dirty> dirty_;
+  std::vector<uint8_t> images_;
+  bool grew_ = false;  // new pages were written since the last commit
   bool open_ = false;
   int error_ = 0;
   int count_ = 0;
