@@ -363,4 +363,53 @@ TEST(DbSrvTal, NamesWithBlanksSurviveAReload)
   EXPECT_EQ(5u, n);
 }
 
+// Two connections to one directory, as two processes hold them: each keeps
+// its tables open between operations and still finds what the other wrote,
+// by every key, through splits at every level, and writes on top of it.
+TEST(DbCrtTal, ConnectionsKeptOpenSeeEachOthersWrites)
+{
+  std::string dir = scratchDbDir("keptopen");
+  auto a = openDb(dir, true);
+  auto b = openDb(dir);
+  DbCrtBase* side[2] = {a->crt(), b->crt()};
+  EXPECT_EQ(0, side[1]->getNetCertTime("ldap://x")) << "the time table is not there yet";
+  for (uint32_t id = 0; id < 600; ++id) {
+    DbCrtBase& writer = *side[id % 2];
+    DbCrtBase& reader = *side[1 - id % 2];
+    ASSERT_TRUE(insertNumbered(writer, id, id % 5 == 0));
+    const struct {
+      const char* name;
+      std::function<void(DbCertList&)> find;
+    } queries[] = {
+        {"serial", [&](DbCertList& l) { reader.findBySerNumHash(l, hashOf(id, 1)); }},
+        {"field", [&](DbCertList& l) { reader.findBySbjDnFld(l, 'n', "NAME " + std::to_string(id)); }},
+        {"key id", [&](DbCertList& l) { reader.findByKeyIdHash(l, hashOf(id, 4)); }},
+        {"cert hash", [&](DbCertList& l) { reader.findByCertHash(l, hashOf(id, 3)); }},
+    };
+    for (const auto& q : queries) {
+      DbCertList list;
+      q.find(list);
+      ASSERT_EQ(1u, list.size()) << q.name << " " << id;
+      EXPECT_EQ(derOf(id), list[0].der) << q.name << " " << id;
+    }
+    EXPECT_FALSE(insertNumbered(reader, id)) << "the other side knows it is stored: " << id;
+  }
+  DbCertList ca;
+  side[1]->listCa(ca);
+  EXPECT_EQ(120u, ca.size());
+  platform::setTestTime(1900000000);
+  side[0]->setNetCertTime("ldap://x");
+  platform::clearTestTime();
+  EXPECT_EQ(1900000000, side[1]->getNetCertTime("ldap://x"));
+  // A deletion through one side is seen by the other's walk.
+  DbCertList list;
+  side[0]->findByCertHash(list, hashOf(7, 3));
+  ASSERT_EQ(1u, list.size());
+  side[0]->setCurrentRec(list[0].id);
+  side[0]->deleteCert();
+  size_t walked = 0;
+  for (bool on = side[1]->first(); on && walked < 1000; on = side[1]->next()) ++walked;
+  EXPECT_EQ(599u, walked);
+}
+
 }  // namespace

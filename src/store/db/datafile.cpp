@@ -71,8 +71,20 @@ bool DataFile::open(const char* path)
     keyLength_[i] = static_cast<uint16_t>(get32(h + 6 + 4 * i));
     keysTotal_ += keyLength_[i];
   }
+  size_ = file_.size();
   open_ = true;
   return true;
+}
+
+bool DataFile::covers(uint32_t position, uint32_t length)
+{
+  // Records are only ever appended: another process may have added some
+  // since the size was last measured.
+  for (bool measured = false;; measured = true) {
+    if (size_ != 0xFFFFFFFFu && position <= size_ && size_ - position >= length) return true;
+    if (measured) return false;
+    size_ = file_.size();
+  }
 }
 
 bool DataFile::close()
@@ -100,7 +112,8 @@ uint32_t DataFile::append(const char* const* keys, const uint8_t* data, uint32_t
     if (length) std::memcpy(p, data, length);
     int32_t position = file_.grow(static_cast<int32_t>(total));
     if (position < static_cast<int32_t>(DTA_HEADER_SIZE)) return fail(DTA_ERR_IO), 0;
-    if (file_.seek(position) != 0 || file_.write(static_cast<uint32_t>(total), record.data()) != 0)
+    size_ = static_cast<uint32_t>(position) + static_cast<uint32_t>(total);
+    if (file_.writeAt(static_cast<uint32_t>(position), static_cast<uint32_t>(total), record.data()) != 0)
       return fail(DTA_ERR_IO), 0;
     return static_cast<uint32_t>(position);
   } catch (const std::bad_alloc&) {
@@ -111,20 +124,17 @@ uint32_t DataFile::append(const char* const* keys, const uint8_t* data, uint32_t
 bool DataFile::readRecordHeader(uint32_t position, RecordHeader& h)
 {
   if (!open_) return fail(DTA_ERR_NOT_OPEN);
-  uint32_t size = file_.size();
-  if (position < DTA_HEADER_SIZE || size == 0xFFFFFFFFu || position > size ||
-      size - position < DTA_RECORD_HEADER + keysTotal_)
+  if (position < DTA_HEADER_SIZE || !covers(position, DTA_RECORD_HEADER + keysTotal_))
     return fail(DTA_ERR_DAMAGED);
   uint8_t b[DTA_RECORD_HEADER];
   uint32_t got = 0;
-  if (file_.seek(static_cast<int32_t>(position)) != 0 || file_.read(DTA_RECORD_HEADER, b, &got) != 0 ||
-      got != DTA_RECORD_HEADER)
+  if (file_.readAt(position, DTA_RECORD_HEADER, b, &got) != 0 || got != DTA_RECORD_HEADER)
     return fail(DTA_ERR_IO);
   h.deleted = get32(b);
   h.length = get32(b + 8);
   h.capacity = get32(b + 12);
   if (get32(b + 4) != IDX_MAGIC || h.deleted > 1 || h.length > h.capacity ||
-      h.capacity > size - position - DTA_RECORD_HEADER - keysTotal_)
+      !covers(position, DTA_RECORD_HEADER + keysTotal_ + h.capacity))
     return fail(DTA_ERR_DAMAGED);
   return true;
 }
@@ -139,20 +149,24 @@ int DataFile::read(uint32_t position, KeyBufferArray* keys, std::vector<uint8_t>
   if (h.deleted && !acceptDeleted) return 2;
   try {
     if (keys) {
+      keyBytes_.resize(keysTotal_);
+      uint32_t got = 0;
+      if (file_.readAt(position + DTA_RECORD_HEADER, keysTotal_, keyBytes_.data(), &got) != 0 || got != keysTotal_)
+        return fail(DTA_ERR_IO), 0;
+      const uint8_t* at = keyBytes_.data();
       for (int i = 0; i < count_ && i < keys->size(); ++i) {
         std::unique_ptr<char[]> key(new char[keyLength_[i]]);
-        uint32_t got = 0;
-        if (file_.read(keyLength_[i], reinterpret_cast<uint8_t*>(key.get()), &got) != 0 || got != keyLength_[i])
-          return fail(DTA_ERR_IO), 0;
+        std::memcpy(key.get(), at, keyLength_[i]);
         if (keyLength_[i]) key[keyLength_[i] - 1] = 0;
         keys->set(i, std::move(key));
+        at += keyLength_[i];
       }
     }
     if (data) {
       data->resize(h.length);
       uint32_t got = 0;
-      if (file_.seek(static_cast<int32_t>(position + DTA_RECORD_HEADER + keysTotal_)) != 0 ||
-          file_.read(h.length, data->data(), &got) != 0 || got != h.length)
+      if (file_.readAt(position + DTA_RECORD_HEADER + keysTotal_, h.length, data->data(), &got) != 0 ||
+          got != h.length)
         return fail(DTA_ERR_IO), 0;
     }
   } catch (const std::bad_alloc&) {
@@ -172,9 +186,8 @@ int DataFile::update(uint32_t position, const uint8_t* data, uint32_t length)
   uint8_t b[4];
   put32(b, length);
   // The data first: a crash in between leaves the old length over valid bytes.
-  if (file_.seek(static_cast<int32_t>(position + DTA_RECORD_HEADER + keysTotal_)) != 0 ||
-      file_.write(length, data) != 0 || file_.seek(static_cast<int32_t>(position + 8)) != 0 ||
-      file_.write(4, b) != 0)
+  if (file_.writeAt(position + DTA_RECORD_HEADER + keysTotal_, length, data) != 0 ||
+      file_.writeAt(position + 8, 4, b) != 0)
     return fail(DTA_ERR_IO), 0;
   return 1;
 }
@@ -185,7 +198,7 @@ bool DataFile::markDeleted(uint32_t position)
   RecordHeader h;
   if (!readRecordHeader(position, h)) return false;
   uint8_t one[4] = {1, 0, 0, 0};
-  if (file_.seek(static_cast<int32_t>(position)) != 0 || file_.write(4, one) != 0) return fail(DTA_ERR_IO);
+  if (file_.writeAt(position, 4, one) != 0) return fail(DTA_ERR_IO);
   return true;
 }
 
@@ -193,7 +206,7 @@ int DataFile::firstPosition(uint32_t* position)
 {
   error_ = 0;
   if (!open_) return fail(DTA_ERR_NOT_OPEN), 0;
-  if (file_.size() <= DTA_HEADER_SIZE) return -1;
+  if (!covers(DTA_HEADER_SIZE, 1)) return -1;
   *position = DTA_HEADER_SIZE;
   return 1;
 }
@@ -204,7 +217,7 @@ int DataFile::nextPosition(uint32_t position, uint32_t* next)
   RecordHeader h;
   if (!readRecordHeader(position, h)) return 0;
   uint32_t following = position + DTA_RECORD_HEADER + keysTotal_ + h.capacity;  // checked inside the file
-  if (following >= file_.size()) return -1;
+  if (!covers(following, 1)) return -1;
   *next = following;
   return 1;
 }

@@ -68,11 +68,15 @@ class DataFile {
   };
   bool fail(int code);
   bool readRecordHeader(uint32_t position, RecordHeader& h);
+  // True when length bytes from position lie inside the file.
+  bool covers(uint32_t position, uint32_t length);
 
   File file_;
   bool open_ = false;
   int count_ = 0;
   uint16_t keyLength_[IDX_MAX_INDEX] = {};
   uint32_t keysTotal_ = 0;
+  uint32_t size_ = 0;  // the file's size when last measured
+  std::vector<uint8_t> keyBytes_;
   int error_ = 0;
 };

@@ -78,6 +78,12 @@ bool DbTable::close()
 
 void DbTable::setIndex(int i) { index_.setIndex(i); }
 
+bool DbTable::refresh()
+{
+  clearErrors();
+  return index_.refresh() ? true : (error_ = TBL_ERR_INDEX, false);
+}
+
 int DbTable::fromIndex(int r)
 {
   if (r == 0) error_ = TBL_ERR_INDEX;
@@ -153,15 +159,16 @@ int DbTable::find(const char* key)
   int r = fromIndex(index_.seek(key));
   if (r == 0) return 0;
   if (r == -1) return last() == 0 ? 0 : -1;
-  std::vector<char> wanted(index_.keyLength(index_.index()));
-  std::vector<char> found(wanted.size());
-  storeKey(wanted.data(), key, static_cast<uint16_t>(wanted.size()));
+  uint16_t keyLength = index_.keyLength(index_.index());
+  if (key_.size() < keyLength) key_.resize(keyLength);
+  storeKey(key_.data(), key, keyLength);
   for (;;) {
+    const char* found = index_.currentKey();
+    if (!found) return error_ = TBL_ERR_INDEX, 0;
     uint32_t position;
-    if (index_.current(found.data(), &position) != 1) return error_ = TBL_ERR_INDEX, 0;
     int state = entryState(&position);
     if (state == 0) return 0;
-    if (state == 1) return std::strcmp(wanted.data(), found.data()) == 0 ? 1 : 3;
+    if (state == 1) return std::strcmp(key_.data(), found) == 0 ? 1 : 3;
     int m = fromIndex(index_.move(1));
     if (m == 0) return 0;
     if (m == -1) return last() == 0 ? 0 : -1;

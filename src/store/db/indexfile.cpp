@@ -114,26 +114,37 @@ bool IndexFile::readHeader()
   uint32_t got = 0;
   if (file_.readAt(0, IDX_HEADER_AREA, h, &got) != 0 || got != IDX_HEADER_AREA) return fail(IDX_ERR_IO);
   if (get32(h + IDX_PENDING_AT) != 0 && !recover(h)) return false;
-  count_ = get16(h);
+  return takeHeader(h, true);
+}
+
+bool IndexFile::takeHeader(const uint8_t* h, bool fresh)
+{
+  int count = get16(h);
+  if (count < 1 || count > IDX_MAX_INDEX || (!fresh && count != count_)) return fail(IDX_ERR_DAMAGED);
+  count_ = count;
   records_ = get32(h + 4);
-  if (count_ < 1 || count_ > IDX_MAX_INDEX) return fail(IDX_ERR_DAMAGED);
   try {
-    trees_.assign(count_, Tree());
+    if (fresh) trees_.assign(count_, Tree());
     for (int i = 0; i < count_; ++i) {
       const uint8_t* s = h + 8 + 24 * i;
       Tree& t = trees_[i];
-      if (get32(s) != IDX_MAGIC) return fail(IDX_ERR_DAMAGED);
+      uint16_t pageSize = get16(s + 16), keyLength = get16(s + 18), order = get16(s + 20);
+      if (get32(s) != IDX_MAGIC || keyLength < 1 || order < 2 || order != indexOrder(keyLength, pageSize))
+        return fail(IDX_ERR_DAMAGED);
+      if (!fresh && (pageSize != t.pageSize || keyLength != t.keyLength)) return fail(IDX_ERR_DAMAGED);
       t.root = get32(s + 4);
       t.firstLeaf = get32(s + 8);
       t.lastLeaf = get32(s + 12);
-      t.pageSize = get16(s + 16);
-      t.keyLength = get16(s + 18);
-      t.order = get16(s + 20);
-      if (t.keyLength < 1 || t.order < 2 || t.order != indexOrder(t.keyLength, t.pageSize))
-        return fail(IDX_ERR_DAMAGED);
       bool empty = t.root == IDX_NO_PAGE;
       if (empty != (t.firstLeaf == IDX_NO_PAGE) || empty != (t.lastLeaf == IDX_NO_PAGE))
         return fail(IDX_ERR_DAMAGED);
+      // Pages may have changed under the cursor.
+      t.cursorPos = 0;
+      t.walked = 0;
+      if (!fresh) continue;
+      t.pageSize = pageSize;
+      t.keyLength = keyLength;
+      t.order = order;
       t.half = t.order / 2;
       t.cursorPage.reset(t.keyLength, t.order);
       t.spare.reset(t.keyLength, t.order);
@@ -152,6 +163,23 @@ bool IndexFile::readHeader()
     return fail(IDX_ERR_MEMORY);
   }
   return true;
+}
+
+bool IndexFile::refresh()
+{
+  error_ = 0;
+  if (!open_) return fail(IDX_ERR_NOT_OPEN);
+  uint8_t h[IDX_HEADER_SIZE + 4];
+  uint32_t got = 0;
+  if (file_.readAt(0, sizeof h, h, &got) != 0 || got != sizeof h) return fail(IDX_ERR_IO);
+  if (get32(h + IDX_PENDING_AT) != 0) {
+    // A writer died inside an insert: finish it, as an open would.
+    open_ = false;
+    bool ok = readHeader();
+    open_ = ok;
+    return ok;
+  }
+  return takeHeader(h, false);
 }
 
 bool IndexFile::recover(const uint8_t* area)
@@ -627,6 +655,13 @@ int IndexFile::move(int direction)
   t.cursorPageNo = prevNo;
   t.cursorPos = t.cursorPage.count;
   return 1;
+}
+
+const char* IndexFile::currentKey() const
+{
+  if (!open_) return nullptr;
+  const Tree& t = trees_[current_];
+  return t.cursorPos == 0 || records_ == 0 ? nullptr : t.cursorPage.key(t.cursorPos);
 }
 
 int IndexFile::current(char* key, uint32_t* position)

@@ -109,6 +109,11 @@ class IndexFile {
   bool create(const char* path, int n, const IndexDescriptor* descriptors);
   bool open(const char* path);
   bool close();
+  // Takes in what other processes wrote since the last look (the header: roots
+  // and record count; an insert a dead writer left armed is finished) and
+  // drops the cursors. Called under the database lock before each operation
+  // of an index kept open; false when the header changed shape (damaged).
+  bool refresh();
 
   // One key per index, all for the same record position.
   bool insert(const char* const* keys, uint32_t position);
@@ -128,6 +133,9 @@ class IndexFile {
   int move(int direction);
   // Copies the cursor's key (keyLength bytes) and position; -1 when no position.
   int current(char* key, uint32_t* position);
+  // The cursor's key in place (NUL-terminated within the key length); null
+  // when there is no position.
+  const char* currentKey() const;
 
   // The cursor of the current index, to come back to it.
   void cursor(uint32_t* page, int* pos) const;
@@ -162,6 +170,9 @@ class IndexFile {
   };
   bool fail(int code);
   bool readHeader();
+  // The fields of the header h: a fresh open takes the shape, a refresh
+  // checks that it is unchanged.
+  bool takeHeader(const uint8_t* h, bool fresh);
   // The header, with no record armed.
   bool writeHeader();
   // Writes again the images an armed record names when the journal holds
