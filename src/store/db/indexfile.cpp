@@ -8,6 +8,7 @@ namespace {
 
 const char* const UNIT = "DB/indxuser";
 constexpr int MAX_DEPTH = 40;  // far beyond any tree a 2 GiB file can hold
+constexpr size_t CACHED_PAGES = 1024;  // internal pages kept per index
 
 // Tells images written whole from images a crash cut short.
 uint64_t imageChecksum(const uint8_t* p, size_t n)
@@ -22,6 +23,22 @@ uint64_t imageChecksum(const uint8_t* p, size_t n)
   }
   for (; i < n; ++i) h = (h ^ p[i]) * 0x100000001B3ull;
   return h;
+}
+
+// The first entry whose key is not smaller than key (count + 1 when none):
+// where the scan of the keys in order stops, found by halving. In a damaged
+// page whose keys are out of order it is still an entry of the page.
+int firstNotSmaller(const IndexPage& page, const char* key)
+{
+  int low = 1, high = page.count + 1;
+  while (low < high) {
+    int middle = low + (high - low) / 2;
+    if (std::strcmp(key, page.key(middle)) > 0)
+      low = middle + 1;
+    else
+      high = middle;
+  }
+  return low;
 }
 
 }  // namespace
@@ -40,6 +57,15 @@ void storeKey(char* slot, const char* key, uint16_t keyLength)
   size_t n = key ? strnlen(key, keyLength - 1u) : 0;
   std::memcpy(slot, key, n);
   std::memset(slot + n, 0, keyLength - n);
+}
+
+void IndexPage::copyFrom(const IndexPage& other)
+{
+  count = other.count;
+  next = other.next;
+  prev = other.prev;
+  std::copy(other.entries.begin(), other.entries.begin() + other.count + 1, entries.begin());
+  std::memcpy(keys.data(), other.keys.data(), static_cast<size_t>(other.count) * keyLength);
 }
 
 void IndexPage::reset(uint16_t keyLen, uint16_t order)
@@ -122,7 +148,10 @@ bool IndexFile::takeHeader(const uint8_t* h, bool fresh)
   int count = get16(h);
   if (count < 1 || count > IDX_MAX_INDEX || (!fresh && count != count_)) return fail(IDX_ERR_DAMAGED);
   count_ = count;
+  // Another writer since the last look: no kept page can be trusted.
+  bool unchanged = !fresh && records_ == get32(h + 4) && generation_ == get16(h + 2);
   records_ = get32(h + 4);
+  generation_ = get16(h + 2);
   try {
     if (fresh) trees_.assign(count_, Tree());
     for (int i = 0; i < count_; ++i) {
@@ -141,6 +170,7 @@ bool IndexFile::takeHeader(const uint8_t* h, bool fresh)
       // Pages may have changed under the cursor.
       t.cursorPos = 0;
       t.walked = 0;
+      if (!unchanged) t.cache.clear();
       if (!fresh) continue;
       t.pageSize = pageSize;
       t.keyLength = keyLength;
@@ -273,6 +303,9 @@ bool IndexFile::writeHeader()
 {
   uint8_t h[IDX_HEADER_SIZE + 4] = {};
   put16(h, static_cast<uint16_t>(count_));
+  // Bytes 2 and 3 (free in the layout) count the writes of the header, so a
+  // refresh knows whether the pages it keeps may have changed.
+  put16(h + 2, ++generation_);
   put32(h + 4, records_);
   for (int i = 0; i < count_; ++i) {
     const Tree& t = trees_[i];
@@ -328,6 +361,14 @@ bool IndexFile::readPage(Tree& t, uint32_t pageNo, IndexPage& page)
   const Dirty* changed = nullptr;
   for (const Dirty& d : dirty_)
     if (d.pageNo == pageNo) changed = &d;
+  if (page.entries.size() != t.order + 2u || page.keyLength != t.keyLength) page.reset(t.keyLength, t.order);
+  if (!changed) {
+    auto cached = t.cache.find(pageNo);
+    if (cached != t.cache.end()) {
+      page.copyFrom(cached->second);
+      return true;
+    }
+  }
   if (changed) {
     // A damaged file can name one page from two trees.
     if (changed->size != t.pageSize) return fail(IDX_ERR_DAMAGED);
@@ -345,7 +386,6 @@ bool IndexFile::readPage(Tree& t, uint32_t pageNo, IndexPage& page)
   }
   uint16_t c = get16(p);
   if (c < 1 || c > t.order) return fail(IDX_ERR_DAMAGED);
-  if (page.entries.size() != t.order + 2u || page.keyLength != t.keyLength) page.reset(t.keyLength, t.order);
   page.count = c;
   page.next = get32(p + 4);
   page.prev = get32(p + 8);
@@ -358,11 +398,18 @@ bool IndexFile::readPage(Tree& t, uint32_t pageNo, IndexPage& page)
   }
   std::memcpy(page.keys.data(), p + 16 + 8 * c, static_cast<size_t>(c) * t.keyLength);
   for (int k = 1; k <= c; ++k) page.key(k)[t.keyLength - 1] = 0;
+  // Internal pages are few and met by every descent: they are kept.
+  if (!leaf && !changed && t.cache.size() < CACHED_PAGES) {
+    IndexPage& kept = t.cache[pageNo];
+    kept.reset(t.keyLength, t.order);
+    kept.copyFrom(page);
+  }
   return true;
 }
 
 bool IndexFile::writePage(Tree& t, uint32_t pageNo, const IndexPage& page, bool fresh)
 {
+  t.cache.erase(pageNo);
   uint8_t* p = t.io.data();
   std::memset(p, 0, t.pageSize);
   put16(p, page.count);
@@ -401,13 +448,7 @@ bool IndexFile::appendPage(Tree& t, uint32_t* pageNo)
 
 bool IndexFile::placeCursor(Tree& t, uint32_t pageNo, const IndexPage& page, int pos)
 {
-  if (&page != &t.cursorPage) {
-    t.cursorPage.count = page.count;
-    t.cursorPage.next = page.next;
-    t.cursorPage.prev = page.prev;
-    std::copy(page.entries.begin(), page.entries.begin() + page.count + 1, t.cursorPage.entries.begin());
-    std::memcpy(t.cursorPage.keys.data(), page.keys.data(), static_cast<size_t>(page.count) * t.keyLength);
-  }
+  if (&page != &t.cursorPage) t.cursorPage.copyFrom(page);
   t.cursorPageNo = pageNo;
   t.cursorPos = pos;
   return true;
@@ -474,8 +515,8 @@ int IndexFile::searchLeaf(Tree& t, IndexPage& page, uint32_t pageNo, bool insert
   uint32_t steps = 0;
   int b, k;
   for (;;) {
-    b = 0;
-    for (k = 1; k <= page.count && std::strcmp(key, page.key(k)) > 0; ++k) b = k;
+    k = firstNotSmaller(page, key);
+    b = k - 1;
     // Off the right end with a next leaf: a split whose parent was never
     // written left these keys there.
     if (k <= page.count || page.next == IDX_NO_PAGE) break;
@@ -509,8 +550,7 @@ int IndexFile::descend(Tree& t, uint32_t pageNo, int depth, bool insert, const c
   IndexPage& page = t.levels[depth];
   if (!readPage(t, pageNo, page)) return 0;
   if (page.isLeaf()) return searchLeaf(t, page, pageNo, insert, key, position, up);
-  int b = 0;
-  for (int k = 1; k <= page.count && std::strcmp(key, page.key(k)) > 0; ++k) b = k;
+  int b = firstNotSmaller(page, key) - 1;
   int r = descend(t, page.entries[b].child, depth + 1, insert, key, position, up);
   if (!insert || r == 0 || !up.split) return r;
   Promotion child = std::move(up);

@@ -2,6 +2,10 @@
 // fixed-width NUL-terminated key to a 32-bit record position, leaves chained
 // both ways, one cursor per tree. Pages are byte offsets; 0xFFFFFFFF is none.
 //
+// Internal pages, met by every descent, are kept in memory once read (at most
+// 1024 per index); a page this object writes is dropped from them, and all
+// are dropped when a refresh finds that another writer changed the header.
+//
 // The file is untrusted: every page is checked when it is read (inside the
 // file, entry count within the order, leaf links), descents and walks are
 // bounded, and a file that fails a check answers IDX_ERR_DAMAGED.
@@ -25,6 +29,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 constexpr uint32_t IDX_NO_PAGE = 0xFFFFFFFFu;
@@ -94,6 +99,8 @@ struct IndexPage {
   std::vector<char> keys;      // (order + 2) x keyLength; key k at (k - 1) x keyLength
 
   void reset(uint16_t keyLen, uint16_t order);
+  // The used part of a page of the same index.
+  void copyFrom(const IndexPage& other);
   char* key(int k) { return keys.data() + static_cast<size_t>(k - 1) * keyLength; }
   const char* key(int k) const { return keys.data() + static_cast<size_t>(k - 1) * keyLength; }
   bool isLeaf() const { return entries[0].child == IDX_NO_PAGE; }
@@ -167,6 +174,7 @@ class IndexFile {
     std::vector<uint8_t> io;
     std::vector<char> key;  // the key of the operation under way, cut to the slot
     Promotion up;
+    std::unordered_map<uint32_t, IndexPage> cache;  // internal pages as last read
   };
   bool fail(int code);
   bool readHeader();
@@ -210,6 +218,7 @@ class IndexFile {
   int count_ = 0;
   int current_ = 0;
   uint32_t records_ = 0;
+  uint16_t generation_ = 0;
   uint32_t fileSize_ = 0;
   std::vector<Tree> trees_;
 };
