@@ -100,7 +100,8 @@ uint32_t DataFile::append(const char* const* keys, const uint8_t* data, uint32_t
   uint64_t total = uint64_t{DTA_RECORD_HEADER} + keysTotal_ + length;
   if (total > 0x7FFFFFFFu) return fail(DTA_ERR_IO), 0;
   try {
-    std::vector<uint8_t> record(static_cast<size_t>(total), 0);
+    std::vector<uint8_t>& record = recordBytes_;
+    record.assign(static_cast<size_t>(total), 0);
     put32(record.data() + 4, IDX_MAGIC);
     put32(record.data() + 8, length);
     put32(record.data() + 12, length);
@@ -110,12 +111,14 @@ uint32_t DataFile::append(const char* const* keys, const uint8_t* data, uint32_t
       p += keyLength_[i];
     }
     if (length) std::memcpy(p, data, length);
-    int32_t position = file_.grow(static_cast<int32_t>(total));
-    if (position < static_cast<int32_t>(DTA_HEADER_SIZE)) return fail(DTA_ERR_IO), 0;
-    size_ = static_cast<uint32_t>(position) + static_cast<uint32_t>(total);
-    if (file_.writeAt(static_cast<uint32_t>(position), static_cast<uint32_t>(total), record.data()) != 0)
+    // The end as it is now (another process may have appended); the write
+    // there extends the file.
+    uint32_t position = file_.size();
+    if (position > 0x7FFFFFFFu || position < DTA_HEADER_SIZE || total > 0x7FFFFFFFu - position)
       return fail(DTA_ERR_IO), 0;
-    return static_cast<uint32_t>(position);
+    if (file_.writeAt(position, static_cast<uint32_t>(total), record.data()) != 0) return fail(DTA_ERR_IO), 0;
+    size_ = position + static_cast<uint32_t>(total);
+    return position;
   } catch (const std::bad_alloc&) {
     return fail(DTA_ERR_MEMORY), 0;
   }

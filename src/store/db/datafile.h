@@ -78,5 +78,6 @@ class DataFile {
   uint32_t keysTotal_ = 0;
   uint32_t size_ = 0;  // the file's size when last measured
   std::vector<uint8_t> keyBytes_;
+  std::vector<uint8_t> recordBytes_;  // a record being appended
   int error_ = 0;
 };
