@@ -266,16 +266,26 @@ void DbCrtTal::searchCertificates(int index, const char* key, DbCertList& list)
   crtTb.setIndex(index);
   if (!found(crtTb.find(key)))
     return;
-  // find answered an equal key: the rest of the run of equal keys follows.
+  // find answered a live record with an equal key: the rest of the run of
+  // equal keys follows; the key is looked at before the record is read.
   KeyCopy wanted(crtTb.currentKey());
+  IndexFile& entries = crtTb.indexFile();
   for (;;) {
     DbCertRecord record;
     uint32_t position = 0;
-    if (!found(crtTb.data(nullptr, &record.der, nullptr)) || !crtTb.currentPosition(&position))
+    if (!crtTb.currentPosition(&position))
       return;
-    record.id = position;
-    list.push_back(std::move(record));
-    if (!found(crtTb.skip(1)) || !wanted.equals(crtTb.currentKey()))
+    int r = crtTb.data(nullptr, &record.der, nullptr);  // -1: deleted
+    if (r == 0)
+      fail("Blad bazy danych");
+    if (r == 1) {
+      record.id = position;
+      list.push_back(std::move(record));
+    }
+    r = entries.move(1);
+    if (r == 0)
+      fail("Blad bazy danych");
+    if (r != 1 || !wanted.equals(entries.currentKey()))
       return;
   }
 }
@@ -283,6 +293,7 @@ void DbCrtTal::searchCertificates(int index, const char* key, DbCertList& list)
 void DbCrtTal::searchByRecordNumber(DbTable& table, int index, const char* key, DbCertList& list)
 {
   ready(table);
+  ready(crtTb);
   table.setIndex(index);
   KeyCopy wanted(nullptr);
   if (key) {

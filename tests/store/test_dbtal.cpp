@@ -401,12 +401,19 @@ TEST(DbCrtTal, ConnectionsKeptOpenSeeEachOthersWrites)
   side[0]->setNetCertTime("ldap://x");
   platform::clearTestTime();
   EXPECT_EQ(1900000000, side[1]->getNetCertTime("ldap://x"));
-  // A deletion through one side is seen by the other's walk.
+  // A deletion through one side is seen by the other's searches, right after
+  // it read the record, and by its walk.
   DbCertList list;
-  side[0]->findByCertHash(list, hashOf(7, 3));
-  ASSERT_EQ(1u, list.size());
+  side[1]->findBySerNumHash(list, hashOf(7, 1));
+  side[1]->findByCertHash(list, hashOf(7, 3));
+  ASSERT_EQ(2u, list.size());
   side[0]->setCurrentRec(list[0].id);
   side[0]->deleteCert();
+  list.clear();
+  side[1]->findBySerNumHash(list, hashOf(7, 1));
+  side[1]->findByCertHash(list, hashOf(7, 3));
+  side[1]->findBySbjDnFld(list, 'n', "NAME 7");
+  EXPECT_TRUE(list.empty());
   size_t walked = 0;
   for (bool on = side[1]->first(); on && walked < 1000; on = side[1]->next()) ++walked;
   EXPECT_EQ(599u, walked);

@@ -90,6 +90,7 @@ bool DataFile::covers(uint32_t position, uint32_t length)
 bool DataFile::close()
 {
   open_ = false;
+  known_ = false;
   return file_.close() == 0 ? true : fail(DTA_ERR_IO);
 }
 
@@ -127,6 +128,10 @@ uint32_t DataFile::append(const char* const* keys, const uint8_t* data, uint32_t
 bool DataFile::readRecordHeader(uint32_t position, RecordHeader& h)
 {
   if (!open_) return fail(DTA_ERR_NOT_OPEN);
+  if (known_ && position == knownPosition_) {
+    h = knownHeader_;
+    return true;
+  }
   if (position < DTA_HEADER_SIZE || !covers(position, DTA_RECORD_HEADER + keysTotal_))
     return fail(DTA_ERR_DAMAGED);
   uint8_t b[DTA_RECORD_HEADER];
@@ -139,6 +144,9 @@ bool DataFile::readRecordHeader(uint32_t position, RecordHeader& h)
   if (get32(b + 4) != IDX_MAGIC || h.deleted > 1 || h.length > h.capacity ||
       !covers(position, DTA_RECORD_HEADER + keysTotal_ + h.capacity))
     return fail(DTA_ERR_DAMAGED);
+  known_ = true;
+  knownPosition_ = position;
+  knownHeader_ = h;
   return true;
 }
 
@@ -186,6 +194,7 @@ int DataFile::update(uint32_t position, const uint8_t* data, uint32_t length)
   if (!readRecordHeader(position, h)) return 0;
   if (h.deleted) return 2;
   if (length > h.capacity) return 4;
+  known_ = false;
   uint8_t b[4];
   put32(b, length);
   // The data first: a crash in between leaves the old length over valid bytes.
@@ -200,6 +209,7 @@ bool DataFile::markDeleted(uint32_t position)
   error_ = 0;
   RecordHeader h;
   if (!readRecordHeader(position, h)) return false;
+  known_ = false;
   uint8_t one[4] = {1, 0, 0, 0};
   if (file_.writeAt(position, 4, one) != 0) return fail(DTA_ERR_IO);
   return true;

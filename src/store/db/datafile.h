@@ -57,6 +57,10 @@ class DataFile {
   int firstPosition(uint32_t* position);
   int nextPosition(uint32_t position, uint32_t* next);
 
+  // Forgets the record header kept from the last read (another process may
+  // have changed the record since): called when a table is brought up to date.
+  void forget() { known_ = false; }
+
   int indexCount() const { return count_; }
   uint16_t keyLength(int i) const { return keyLength_[i]; }
   bool isOpen() const { return open_; }
@@ -79,5 +83,10 @@ class DataFile {
   uint32_t size_ = 0;  // the file's size when last measured
   std::vector<uint8_t> keyBytes_;
   std::vector<uint8_t> recordBytes_;  // a record being appended
+  // The header of the record read last, so that reading its data after its
+  // state reads it once.
+  bool known_ = false;
+  uint32_t knownPosition_ = 0;
+  RecordHeader knownHeader_{};
   int error_ = 0;
 };

@@ -81,6 +81,7 @@ void DbTable::setIndex(int i) { index_.setIndex(i); }
 bool DbTable::refresh()
 {
   clearErrors();
+  data_.forget();
   return index_.refresh() ? true : (error_ = TBL_ERR_INDEX, false);
 }
 
