@@ -304,11 +304,17 @@ void DbCrtTal::searchByRecordNumber(DbTable& table, int index, const char* key, 
     return;
   }
   for (;;) {
-    KeyBufferArray keys(table.dataFile().indexCount());
-    if (!found(table.data(&keys, nullptr, nullptr)) || (key && !wanted.equals(table.currentKey())))
+    uint32_t entry = 0;
+    if (!table.currentPosition(&entry) || (key && !wanted.equals(table.currentKey())))
       return;
+    const char* number = table.dataFile().key(entry, 0);
+    if (!number) {
+      if (table.dataFile().error() != 0)
+        fail("Blad bazy danych");
+      return;
+    }
     uint32_t position = 0;
-    if (!parseRecordNumber(keys[0], position))
+    if (!parseRecordNumber(number, position))
       fail("Blad bazy danych");
     DbCertRecord record;
     record.id = position;

@@ -187,6 +187,23 @@ int DataFile::read(uint32_t position, KeyBufferArray* keys, std::vector<uint8_t>
   return result;
 }
 
+const char* DataFile::key(uint32_t position, int i)
+{
+  error_ = 0;
+  RecordHeader h;
+  if (i < 0 || i >= count_ || !readRecordHeader(position, h) || h.deleted) return nullptr;
+  uint32_t at = 0;
+  for (int j = 0; j < i; ++j) at += keyLength_[j];
+  keyBytes_.resize(keyLength_[i]);
+  uint32_t got = 0;
+  if (keyLength_[i] == 0 ||
+      file_.readAt(position + DTA_RECORD_HEADER + at, keyLength_[i], keyBytes_.data(), &got) != 0 ||
+      got != keyLength_[i])
+    return fail(DTA_ERR_IO), nullptr;
+  keyBytes_[keyLength_[i] - 1] = 0;
+  return reinterpret_cast<const char*>(keyBytes_.data());
+}
+
 int DataFile::update(uint32_t position, const uint8_t* data, uint32_t length)
 {
   error_ = 0;

@@ -50,6 +50,10 @@ class DataFile {
   // data and length may each be null.
   int read(uint32_t position, KeyBufferArray* keys, std::vector<uint8_t>* data, uint32_t* length,
            bool acceptDeleted = false);
+  // Key i of a live record, NUL-terminated within its key length, in a buffer
+  // of this object that the next read reuses; null when the record is deleted
+  // (error 0) or cannot be read (the error set).
+  const char* key(uint32_t position, int i);
   // 1 written, 2 deleted, 4 longer than the capacity (nothing written), 0 error.
   int update(uint32_t position, const uint8_t* data, uint32_t length);
   bool markDeleted(uint32_t position);

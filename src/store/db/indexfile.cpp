@@ -267,7 +267,10 @@ bool IndexFile::commit()
   // sync takes the pages the inserts before this one changed, so those are
   // on the disk before this one changes any.
   if (ok && grew_) ok = file_.flush() == 0;
-  if (ok && !dirty_.empty()) {
+  // Nothing was changed in place: the header stays as it is on the disk, and
+  // the roots held here are taken back from it.
+  if (!ok) return abandon();
+  if (!dirty_.empty()) {
     uint8_t record[IDX_HEADER_AREA - IDX_PENDING_AT] = {};
     put32(record, IDX_PENDING_MAGIC);
     put16(record + 4, static_cast<uint16_t>(dirty_.size()));
@@ -284,19 +287,23 @@ bool IndexFile::commit()
     // Children before parents, as they were changed.
     for (size_t j = 0; ok && j < dirty_.size(); ++j)
       ok = file_.writeAt(dirty_[j].pageNo, dirty_[j].size, images_.data() + dirty_[j].offset) == 0;
-    if (!ok) {
-      // An armed record stays for the next open to finish.
-      dirty_.clear();
-      images_.clear();
-      grew_ = false;
-      return fail(IDX_ERR_IO);
-    }
+    // The armed record stays: the refresh finishes it.
+    if (!ok) return abandon();
   }
   dirty_.clear();
   images_.clear();
   ok = writeHeader() && ok;
   grew_ = false;
   return ok ? true : fail(IDX_ERR_IO);
+}
+
+bool IndexFile::abandon()
+{
+  dirty_.clear();
+  images_.clear();
+  grew_ = false;
+  refresh();
+  return fail(IDX_ERR_IO);
 }
 
 bool IndexFile::writeHeader()

@@ -191,6 +191,9 @@ class IndexFile {
   bool writePage(Tree& t, uint32_t pageNo, const IndexPage& page, bool fresh = false);
   // The waiting images through the journal, then the header.
   bool commit();
+  // After a failed write: drops what waits and takes the header from the disk
+  // again (finishing an armed record); false with an input/output error.
+  bool abandon();
   bool openJournal();
   bool appendPage(Tree& t, uint32_t* pageNo);
   // Counts one page step of a walk; false (damaged) once a walk in one
