@@ -5,6 +5,7 @@
 #include "platform/clock.h"
 #include "platform/fileio.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -154,6 +155,44 @@ int32_t File::write(uint32_t length, const uint8_t* buffer)
     if (handle < 0 || (!buffer && length > 0))
         return -1;
     return platform::writeFile(handle, buffer, length) == length ? 0 : -1;
+}
+
+int32_t File::readAt(uint32_t offset, uint32_t length, uint8_t* buffer, uint32_t* count)
+{
+    if (count)
+        *count = 0;
+    if (handle < 0 || (!buffer && length > 0))
+        return -1;
+    uint32_t done = 0;
+    while (done < length) {
+        ssize_t n = ::pread(handle, buffer + done, length - done, static_cast<off_t>(offset) + done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        done += static_cast<uint32_t>(n);
+    }
+    if (count)
+        *count = done;
+    return 0;
+}
+
+int32_t File::writeAt(uint32_t offset, uint32_t length, const uint8_t* buffer)
+{
+    if (handle < 0 || (!buffer && length > 0))
+        return -1;
+    uint32_t done = 0;
+    while (done < length) {
+        ssize_t n = ::pwrite(handle, buffer + done, length - done, static_cast<off_t>(offset) + done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return -1;
+        done += static_cast<uint32_t>(n);
+    }
+    return 0;
 }
 
 int32_t File::seek(int32_t position)

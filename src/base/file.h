@@ -31,6 +31,10 @@ public:
     int32_t read(uint32_t length, uint8_t* buffer, uint32_t* count) override;
     int32_t write(uint32_t length, const uint8_t* buffer) override;
     int32_t seek(int32_t position) override;
+    // At an offset, leaving the position alone (one system call where seek and
+    // read take two): 0 or -1; a read answers the bytes it got in count.
+    int32_t readAt(uint32_t offset, uint32_t length, uint8_t* buffer, uint32_t* count);
+    int32_t writeAt(uint32_t offset, uint32_t length, const uint8_t* buffer);
     uint32_t tell() override;
     // Files of 4 GiB or more report 0xFFFFFFFF (unknown) rather than a wrapped size.
     uint32_t size() override;

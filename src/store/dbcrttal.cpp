@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <tuple>
 #include <stdexcept>
 
 namespace {
@@ -68,6 +70,22 @@ std::string slotKey(const std::string& key, uint16_t keyLength)
   return slot.data();
 }
 
+// A key as an index holds it (at most 255 characters here), kept without
+// allocating while a run of equal keys is walked.
+class KeyCopy {
+ public:
+  explicit KeyCopy(const char* key)
+  {
+    size_t n = key ? strnlen(key, sizeof text - 1) : 0;
+    std::memcpy(text, key ? key : "", n);
+    text[n] = 0;
+  }
+  bool equals(const char* key) const { return key && std::strcmp(text, key) == 0; }
+
+ private:
+  char text[256];
+};
+
 bool insertRecord(DbTable& table, std::initializer_list<const char*> keys, const uint8_t* data,
                   uint32_t length, uint32_t* position)
 {
@@ -77,26 +95,48 @@ bool insertRecord(DbTable& table, std::initializer_list<const char*> keys, const
 
 }  // namespace
 
-std::string dbHashText(const DbHash& hash)
+namespace {
+
+const size_t DB_HASH_TEXT = 2 * std::tuple_size<DbHash>::value;
+
+// The hash text into a caller's buffer of DB_HASH_TEXT + 1 characters.
+const char* hashText(const DbHash& hash, char* text)
 {
-  std::string text;
+  char* p = text;
   for (uint8_t b : hash) {
-    text += static_cast<char>(0x30 + (b >> 4));
-    text += static_cast<char>(0x30 + (b & 0x0F));
+    *p++ = static_cast<char>(0x30 + (b >> 4));
+    *p++ = static_cast<char>(0x30 + (b & 0x0F));
   }
+  *p = 0;
   return text;
 }
 
-// Connects in a mode for the life of one operation; disconnects on every path.
+}  // namespace
+
+std::string dbHashText(const DbHash& hash)
+{
+  char text[DB_HASH_TEXT + 1];
+  return hashText(hash, text);
+}
+
+// Holds the lock in a mode for the life of one operation and gives it back on
+// every path; an operation that fails closes the tables, so the next one
+// opens and checks them again.
 class DbCrtTal::Session {
  public:
-  Session(DbCrtTal& store, int mode) : store(store) { store.connect(mode); }
-  ~Session() { store.disconnect(); }
+  Session(DbCrtTal& store, int mode) : store(store), failures(std::uncaught_exceptions()) { store.connect(mode); }
+  ~Session()
+  {
+    if (std::uncaught_exceptions() > failures)
+      store.closeTables();
+    store.disconnect();
+  }
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
  private:
   DbCrtTal& store;
+  int failures;
 };
 
 DbCrtTal::DbCrtTal(const std::string& directory, InterProcessLock& lock)
@@ -104,7 +144,11 @@ DbCrtTal::DbCrtTal(const std::string& directory, InterProcessLock& lock)
 {
 }
 
-DbCrtTal::~DbCrtTal() { disconnect(); }
+DbCrtTal::~DbCrtTal()
+{
+  closeTables();
+  disconnect();
+}
 
 void DbCrtTal::create()
 {
@@ -124,9 +168,21 @@ void DbCrtTal::create()
       fail(std::string("DbCrtTal::create. Blad tworzenia tabeli ") + t.member);
 }
 
+namespace {
+
+struct TableName {
+  const char* name;
+  const char* member;
+};
+const TableName MAIN_TABLES[] = {{"certific", "crtTb"}, {"dnfld", "dnTb"}, {"ca", "caTb"}, {"addidx", "addIdxTb"}};
+
+}  // namespace
+
 bool DbCrtTal::tablesOpen()
 {
   try {
+    // Opened anew, so their headers and first pages are checked again.
+    closeTables();
     Session session(*this, InterProcessLock::SHARED);
     return true;
   } catch (const std::exception&) {
@@ -134,84 +190,131 @@ bool DbCrtTal::tablesOpen()
   }
 }
 
+DbTable* DbCrtTal::mainTable(int i)
+{
+  DbTable* tables[] = {&crtTb, &dnTb, &caTb, &addIdxTb};
+  return tables[i];
+}
+
 void DbCrtTal::connect(int mode)
 {
   semaphore.reset(new FileSemaphore(lock, mode));
   semaphore->p();
-  struct Table {
-    DbTable* table;
-    const char* name;
-    const char* member;
-  };
-  const Table tables[] = {{&crtTb, "certific", "crtTb"},
-                          {&dnTb, "dnfld", "dnTb"},
-                          {&caTb, "ca", "caTb"},
-                          {&addIdxTb, "addidx", "addIdxTb"}};
-  for (const Table& t : tables)
-    if (!t.table->open((directory + t.name).c_str())) {
-      disconnect();
-      fail(std::string("DbCrtTal::connect. Blad otwrcia tabeli ") + t.member);
+  if (!mainOpen) {
+    for (int i = 0; i < 4; ++i)
+      if (!mainTable(i)->open((directory + MAIN_TABLES[i].name).c_str())) {
+        closeTables();
+        disconnect();
+        fail(std::string("DbCrtTal::connect. Blad otwrcia tabeli ") + MAIN_TABLES[i].member);
+      }
+    mainOpen = true;
+    stale = 0;
+  } else {
+    // Kept open since the last operation: each table takes in what other
+    // processes wrote when it is first used.
+    stale = 0x1F;
+  }
+}
+
+bool DbCrtTal::timeTable(int mode)
+{
+  if (!timeOpen) {
+    std::string time = directory + "netCertTime";
+    // The table is made on first use, by a writer alone; a reader finds it or
+    // finds nothing stored.
+    timeOpen = mode == InterProcessLock::EXCLUSIVE ? timeTb.openOrCreate(time.c_str(), 1, TIME_INDEXES)
+                                                   : timeTb.open(time.c_str());
+    if (timeOpen)
+      stale &= ~0x10u;
+  }
+  if (timeOpen)
+    ready(timeTb);
+  return timeOpen;
+}
+
+void DbCrtTal::ready(DbTable& table)
+{
+  DbTable* tables[] = {&crtTb, &dnTb, &caTb, &addIdxTb, &timeTb};
+  for (unsigned i = 0; i < 5; ++i)
+    if (tables[i] == &table && (stale & (1u << i))) {
+      if (!table.refresh())
+        fail(i < 4 ? std::string("DbCrtTal::connect. Blad otwrcia tabeli ") + MAIN_TABLES[i].member
+                   : std::string("Blad bazy danych"));
+      stale &= ~(1u << i);
     }
-  std::string time = directory + "netCertTime";
-  // Two processes may both miss the table: the loser of the create opens it.
-  timeOpen = timeTb.open(time.c_str()) ||
-             ((timeTb.create(time.c_str(), 1, TIME_INDEXES) || true) && timeTb.open(time.c_str()));
 }
 
 void DbCrtTal::closeTables()
 {
   for (DbTable* t : {&crtTb, &dnTb, &caTb, &addIdxTb, &timeTb})
     t->close();
+  mainOpen = false;
   timeOpen = false;
 }
 
 void DbCrtTal::disconnect()
 {
-  closeTables();
   if (semaphore) {
     std::unique_ptr<FileSemaphore> held(std::move(semaphore));
     held->v();
   }
 }
 
-void DbCrtTal::searchCertificates(int index, const std::string& key, DbCertList& list)
+void DbCrtTal::searchCertificates(int index, const char* key, DbCertList& list)
 {
+  ready(crtTb);
   crtTb.setIndex(index);
-  std::string wanted = slotKey(key, crtTb.indexFile().keyLength(index));
-  if (!found(crtTb.find(key.c_str())))
+  if (!found(crtTb.find(key)))
     return;
+  // find answered a live record with an equal key: the rest of the run of
+  // equal keys follows; the key is looked at before the record is read.
+  KeyCopy wanted(crtTb.currentKey());
+  IndexFile& entries = crtTb.indexFile();
   for (;;) {
-    KeyBufferArray keys(crtTb.dataFile().indexCount());
     DbCertRecord record;
-    if (!found(crtTb.data(&keys, &record.der, nullptr)) || wanted != keys[index])
+    uint32_t position = 0;
+    if (!crtTb.currentPosition(&position))
       return;
-    int64_t position = crtTb.recNo();
-    if (position < 0)
-      return;
-    record.id = static_cast<DbRecId>(position);
-    list.push_back(std::move(record));
-    if (!found(crtTb.skip(1)))
+    int r = crtTb.data(nullptr, &record.der, nullptr);  // -1: deleted
+    if (r == 0)
+      fail("Blad bazy danych");
+    if (r == 1) {
+      record.id = position;
+      list.push_back(std::move(record));
+    }
+    r = entries.move(1);
+    if (r == 0)
+      fail("Blad bazy danych");
+    if (r != 1 || !wanted.equals(entries.currentKey()))
       return;
   }
 }
 
 void DbCrtTal::searchByRecordNumber(DbTable& table, int index, const char* key, DbCertList& list)
 {
+  ready(table);
+  ready(crtTb);
   table.setIndex(index);
-  std::string wanted;
+  KeyCopy wanted(nullptr);
   if (key) {
-    wanted = slotKey(key, table.indexFile().keyLength(index));
     if (!found(table.find(key)))
       return;
+    wanted = KeyCopy(table.currentKey());
   } else if (!found(table.first())) {
     return;
   }
   for (;;) {
-    KeyBufferArray keys(table.dataFile().indexCount());
-    if (!found(table.data(&keys, nullptr, nullptr)) || (key && wanted != keys[index]))
+    uint32_t entry = 0;
+    if (!table.currentPosition(&entry) || (key && !wanted.equals(table.currentKey())))
       return;
+    const char* number = table.dataFile().key(entry, 0);
+    if (!number) {
+      if (table.dataFile().error() != 0)
+        fail("Blad bazy danych");
+      return;
+    }
     uint32_t position = 0;
-    if (!parseRecordNumber(keys[0], position))
+    if (!parseRecordNumber(number, position))
       fail("Blad bazy danych");
     DbCertRecord record;
     record.id = position;
@@ -230,13 +333,15 @@ void DbCrtTal::searchByRecordNumber(DbTable& table, int index, const char* key, 
 void DbCrtTal::findBySerNumHash(DbCertList& list, const DbHash& hash)
 {
   Session session(*this, InterProcessLock::SHARED);
-  searchCertificates(CRT_SERIAL, dbHashText(hash), list);
+  char text[DB_HASH_TEXT + 1];
+  searchCertificates(CRT_SERIAL, hashText(hash, text), list);
 }
 
 void DbCrtTal::findBySbjDnHash(DbCertList& list, const DbHash& hash)
 {
   Session session(*this, InterProcessLock::SHARED);
-  searchCertificates(CRT_SUBJECT, dbHashText(hash), list);
+  char text[DB_HASH_TEXT + 1];
+  searchCertificates(CRT_SUBJECT, hashText(hash, text), list);
 }
 
 void DbCrtTal::findBySbjDnFld(DbCertList& list, char tag, const std::string& value)
@@ -270,9 +375,11 @@ bool DbCrtTal::insertCert(const DbHash& serNumHash, const DbHash& sbjDnHash, con
   Session session(*this, InterProcessLock::EXCLUSIVE);
   if (email.size() > DB_EMAIL_MAX)
     fail("DbCrtTal::insertCert. Za dlugie pole email w certyfikacie");
+  for (DbTable* t : {&crtTb, &dnTb, &caTb, &addIdxTb})
+    ready(*t);
   std::string serial = dbHashText(serNumHash);
   DbCertList same;
-  searchCertificates(CRT_SERIAL, serial, same);
+  searchCertificates(CRT_SERIAL, serial.c_str(), same);
   for (const DbCertRecord& r : same)
     if (r.der == der) {
       if (isWhole(r.id, certHash))
@@ -302,6 +409,7 @@ bool DbCrtTal::insertCert(const DbHash& serNumHash, const DbHash& sbjDnHash, con
 
 bool DbCrtTal::step(int direction)
 {
+  ready(crtTb);
   crtTb.setIndex(CRT_SERIAL);
   if (direction == 0 ? !found(crtTb.first())
                      : crtTb.setRec(current) != 1 || !found(crtTb.skip(direction)))
@@ -334,6 +442,7 @@ bool DbCrtTal::prev()
 void DbCrtTal::get(DbBytes& der)
 {
   Session session(*this, InterProcessLock::SHARED);
+  ready(crtTb);
   crtTb.setIndex(CRT_SERIAL);
   if (crtTb.setRec(current) != 1)
     fail("DbCrtTal::get: blad funkcji crtTb.setRec");
@@ -372,6 +481,8 @@ void DbCrtTal::removeRecord(DbRecId position)
 void DbCrtTal::deleteCert()
 {
   Session session(*this, InterProcessLock::EXCLUSIVE);
+  for (DbTable* t : {&crtTb, &dnTb, &caTb, &addIdxTb})
+    ready(*t);
   crtTb.setIndex(CRT_SERIAL);
   DbRecId following = current;
   if (crtTb.setRec(current) != 1)
@@ -385,7 +496,7 @@ void DbCrtTal::deleteCert()
 void DbCrtTal::setNetCertTime(const std::string& key)
 {
   Session session(*this, InterProcessLock::EXCLUSIVE);
-  if (!timeOpen)
+  if (!timeTable(InterProcessLock::EXCLUSIVE))
     fail("Blad bazy danych");
   std::string k = slotKey(key, TEXT_KEY);
   uint8_t bytes[8];
@@ -406,7 +517,7 @@ void DbCrtTal::setNetCertTime(const std::string& key)
 int64_t DbCrtTal::getNetCertTime(const std::string& key)
 {
   Session session(*this, InterProcessLock::SHARED);
-  if (!timeOpen)
+  if (!timeTable(InterProcessLock::SHARED))
     return 0;
   std::string k = slotKey(key, TEXT_KEY);
   timeTb.setIndex(0);

@@ -2,9 +2,10 @@
 // database directory - "certific" (the DER, keyed by serial-number hash,
 // e-mail and subject hash), "dnfld" (subject fields), "ca" (CA records),
 // "addidx" (key-identifier and certificate hashes) and "netCertTime" (when a
-// key's certificates were last fetched). Every operation opens the tables
-// under the database's inter-process lock, works and closes them, so several
-// processes may share the directory. One object serves one thread at a time.
+// key's certificates were last fetched). Every operation takes the
+// database's inter-process lock; the tables stay open between operations and
+// each takes in, under the lock, what other processes wrote since (so several
+// processes may share the directory). One object serves one thread at a time.
 #pragma once
 
 #include "store/db/dbtable.h"
@@ -54,11 +55,19 @@ class DbCrtTal : public DbCrtBase {
 
  private:
   class Session;
+  // Takes the lock; opens the tables when they are not open.
   void connect(int mode);
+  // Gives the lock back; the tables stay open.
   void disconnect();
   void closeTables();
+  DbTable* mainTable(int i);
+  // Brings a table kept open up to date before its first use in an operation.
+  void ready(DbTable& table);
+  // Opens "netCertTime" when it is not open (making it in exclusive mode);
+  // false when it is not there.
+  bool timeTable(int mode);
   // Appends every live crtTb record whose key at index equals key.
-  void searchCertificates(int index, const std::string& key, DbCertList& list);
+  void searchCertificates(int index, const char* key, DbCertList& list);
   // Appends the certificate of every live record of an index table whose key
   // at index equals key (the whole table when key is null).
   void searchByRecordNumber(DbTable& table, int index, const char* key, DbCertList& list);
@@ -75,6 +84,8 @@ class DbCrtTal : public DbCrtBase {
   InterProcessLock& lock;
   std::unique_ptr<FileSemaphore> semaphore;
   DbTable crtTb, dnTb, caTb, addIdxTb, timeTb;
+  bool mainOpen = false;
   bool timeOpen = false;
+  unsigned stale = 0;  // tables (bit i: crtTb, dnTb, caTb, addIdxTb, timeTb) not yet brought up to date
   DbRecId current = 0;
 };

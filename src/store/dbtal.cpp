@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,7 +25,8 @@ const char* const DATA_FOLDER = "TAL-VORIN";
   throw TalApiException("Błąd otwarcia tabeli numerów importów", 158);
 }
 
-// One line of "imports.dat": digits, one blank, a name of non-blank characters.
+// One line of "imports.dat": digits, one blank, and the rest of the line is
+// the name, blanks and all (a name is written whole, so it is read whole).
 bool parseImportLine(const std::string& line, uint32_t& number, std::string& name)
 {
   size_t blank = line.find(' ');
@@ -37,7 +39,7 @@ bool parseImportLine(const std::string& line, uint32_t& number, std::string& nam
     value = value * 10 + static_cast<uint64_t>(line[i] - '0');
   }
   name = line.substr(blank + 1);
-  if (value > UINT32_MAX || name.empty() || name.find_first_of(" \t\r") != std::string::npos)
+  if (value > UINT32_MAX || name.empty())
     return false;
   number = static_cast<uint32_t>(value);
   return true;
@@ -158,6 +160,9 @@ void DbSrvTal::setImportNumber(int32_t type, const std::string& name, uint32_t n
     DbSrvMem::setImportNumber(type, name, number);  // refuses the type
     return;
   }
+  // A line end inside a name would split its line and spoil the table.
+  if (name.find_first_of("\r\n") != std::string::npos)
+    throw std::runtime_error("Niepoprawna nazwa serwera: " + name);
   FileSemaphore guard(lock, InterProcessLock::EXCLUSIVE);
   guard.p();
   load();

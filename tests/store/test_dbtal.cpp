@@ -138,6 +138,66 @@ TEST(DbCrtTal, KeyBoundsAndTimes)
   EXPECT_EQ(1700000000, crt.getNetCertTime(std::string(128, 'k') + "ignored"));
 }
 
+// What a crash while "netCertTime" was first made can leave; the next writer
+// makes the table anew. Halves holding a record are never replaced.
+TEST(DbCrtTal, TimeTableLeftHalfMadeIsMadeAnew)
+{
+  const IndexDescriptor timeIndex{129, 4096};
+  const struct {
+    const char* name;
+    std::function<void(const std::string&)> leave;
+    bool usable;
+  } cases[] = {
+      {"index only", [](const std::string& t) { std::remove((t + ".dta").c_str()); }, true},
+      {"empty index only",
+       [](const std::string& t) {
+         std::remove((t + ".dta").c_str());
+         writeText(t + ".idx", "");
+       },
+       true},
+      {"index area without its header",
+       [](const std::string& t) {
+         std::remove((t + ".dta").c_str());
+         writeText(t + ".idx", std::string(2048, '\0'));
+       },
+       true},
+      {"data only", [](const std::string& t) { std::remove((t + ".idx").c_str()); }, true},
+      {"data header cut", [](const std::string& t) { writeText(t + ".dta", "!C4"); }, true},
+      {"new halves beside the data",
+       [](const std::string& t) {
+         std::rename((t + ".idx").c_str(), (t + ".new.idx").c_str());
+         writeText(t + ".new.dta", "x");
+       },
+       true},
+      {"a record without its index", [](const std::string& t) { std::remove((t + ".idx").c_str()); }, false},
+  };
+  for (const auto& c : cases) {
+    std::string dir = scratchDbDir("timetable");
+    auto db = openDb(dir, true);
+    std::string table = dir + "/netCertTime";
+    if (c.usable) {
+      DbTable made;  // the halves as the first writer makes them
+      ASSERT_TRUE(made.create(table.c_str(), 1, &timeIndex)) << c.name;
+    } else {
+      db->crt()->setNetCertTime("ldap://kept");
+    }
+    c.leave(table);
+    const std::string dataBefore = fileText(table + ".dta");
+    auto again = openDb(dir);
+    EXPECT_EQ(0, again->crt()->getNetCertTime("ldap://a")) << c.name;
+    if (!c.usable) {
+      EXPECT_THROW(again->crt()->setNetCertTime("ldap://a"), std::runtime_error) << c.name;
+      EXPECT_EQ(dataBefore, fileText(table + ".dta")) << c.name << ": the record stays";
+      continue;
+    }
+    platform::setTestTime(1800000000);
+    again->crt()->setNetCertTime("ldap://a");
+    platform::clearTestTime();
+    EXPECT_EQ(1800000000, openDb(dir)->crt()->getNetCertTime("ldap://a")) << c.name;
+    EXPECT_EQ(DB_VERIFY_VALID, again->verify()) << c.name;
+  }
+}
+
 TEST(DbCrtTal, AddDnFieldUpperCasesAndTakesTheLastEmail)
 {
   DbDnFieldList fields;
@@ -265,13 +325,98 @@ TEST(DbSrvTal, ImportNumbersPersistAsLines)
     srv.getImportNumber(1, name, n);
     EXPECT_EQ(std::string(name) == "crlf" ? 7u : name[0] == 'l' && name[1] == 'f' ? 8u : 9u, n) << name;
   }
-  for (const char* damaged : {"x b\n", "1\n", "1 \n", "99999999999 big\n", "1 two words\n", " 1 a\n"}) {
+  // A name is the rest of its line, blanks and all.
+  writeText(dir + "/imports.dat", "1 two words\n");
+  srv.getImportNumber(1, "two words", n);
+  EXPECT_EQ(1u, n);
+  for (const char* damaged : {"x b\n", "1\n", "1 \n", "99999999999 big\n", " 1 a\n"}) {
     writeText(dir + "/imports.dat", damaged);
     EXPECT_EQ(158, apiCode([&] { srv.getImportNumber(1, "b", n); })) << damaged;
     EXPECT_EQ(158, apiCode([&] { srv.setImportNumber(1, "b", 1); })) << damaged;
   }
   std::remove((dir + "/imports.dat").c_str());
   EXPECT_EQ(158, apiCode([&] { srv.getImportNumber(1, "b", n); }));
+}
+
+TEST(DbSrvTal, NamesWithBlanksSurviveAReload)
+{
+  std::string dir = scratchDbDir("srvblanks");
+  auto db = openDb(dir, true);
+  const struct {
+    const char* name;
+    uint32_t number;
+  } servers[] = {{"Serwer LDAP 2", 5}, {" leading", 6}, {"trailing ", 7}, {"tab\there", 8}, {"one", 9}};
+  for (const auto& s : servers) db->srv()->setImportNumber(1, s.name, s.number);
+  auto again = openDb(dir);
+  for (const auto& s : servers) {
+    uint32_t n = 0;
+    again->srv()->getImportNumber(1, dbLowerCase(s.name), n);
+    EXPECT_EQ(s.number, n) << s.name;
+  }
+  // A line end cannot be part of a line: refused, and the table stays as it was.
+  const std::string before = fileText(dir + "/imports.dat");
+  for (const char* bad : {"two\nlines", "cr\r", "\n"})
+    EXPECT_THROW(db->srv()->setImportNumber(1, bad, 1), std::runtime_error) << bad;
+  EXPECT_EQ(before, fileText(dir + "/imports.dat"));
+  uint32_t n = 0;
+  again->srv()->getImportNumber(1, "serwer ldap 2", n);
+  EXPECT_EQ(5u, n);
+}
+
+// Two connections to one directory, as two processes hold them: each keeps
+// its tables open between operations and still finds what the other wrote,
+// by every key, through splits at every level, and writes on top of it.
+TEST(DbCrtTal, ConnectionsKeptOpenSeeEachOthersWrites)
+{
+  std::string dir = scratchDbDir("keptopen");
+  auto a = openDb(dir, true);
+  auto b = openDb(dir);
+  DbCrtBase* side[2] = {a->crt(), b->crt()};
+  EXPECT_EQ(0, side[1]->getNetCertTime("ldap://x")) << "the time table is not there yet";
+  for (uint32_t id = 0; id < 600; ++id) {
+    DbCrtBase& writer = *side[id % 2];
+    DbCrtBase& reader = *side[1 - id % 2];
+    ASSERT_TRUE(insertNumbered(writer, id, id % 5 == 0));
+    const struct {
+      const char* name;
+      std::function<void(DbCertList&)> find;
+    } queries[] = {
+        {"serial", [&](DbCertList& l) { reader.findBySerNumHash(l, hashOf(id, 1)); }},
+        {"field", [&](DbCertList& l) { reader.findBySbjDnFld(l, 'n', "NAME " + std::to_string(id)); }},
+        {"key id", [&](DbCertList& l) { reader.findByKeyIdHash(l, hashOf(id, 4)); }},
+        {"cert hash", [&](DbCertList& l) { reader.findByCertHash(l, hashOf(id, 3)); }},
+    };
+    for (const auto& q : queries) {
+      DbCertList list;
+      q.find(list);
+      ASSERT_EQ(1u, list.size()) << q.name << " " << id;
+      EXPECT_EQ(derOf(id), list[0].der) << q.name << " " << id;
+    }
+    EXPECT_FALSE(insertNumbered(reader, id)) << "the other side knows it is stored: " << id;
+  }
+  DbCertList ca;
+  side[1]->listCa(ca);
+  EXPECT_EQ(120u, ca.size());
+  platform::setTestTime(1900000000);
+  side[0]->setNetCertTime("ldap://x");
+  platform::clearTestTime();
+  EXPECT_EQ(1900000000, side[1]->getNetCertTime("ldap://x"));
+  // A deletion through one side is seen by the other's searches, right after
+  // it read the record, and by its walk.
+  DbCertList list;
+  side[1]->findBySerNumHash(list, hashOf(7, 1));
+  side[1]->findByCertHash(list, hashOf(7, 3));
+  ASSERT_EQ(2u, list.size());
+  side[0]->setCurrentRec(list[0].id);
+  side[0]->deleteCert();
+  list.clear();
+  side[1]->findBySerNumHash(list, hashOf(7, 1));
+  side[1]->findByCertHash(list, hashOf(7, 3));
+  side[1]->findBySbjDnFld(list, 'n', "NAME 7");
+  EXPECT_TRUE(list.empty());
+  size_t walked = 0;
+  for (bool on = side[1]->first(); on && walked < 1000; on = side[1]->next()) ++walked;
+  EXPECT_EQ(599u, walked);
 }
 
 }  // namespace

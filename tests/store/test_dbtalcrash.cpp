@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -140,6 +141,58 @@ TEST(DbTalProcesses, TwoProcessesUpdatingTheServerTableLoseNoUpdate)
       db->srv()->getImportNumber(1, "SRV" + std::to_string(w * 100 + i), n);
       EXPECT_EQ(i, n);
     }
+}
+
+// A writer killed while it makes "netCertTime" on first use: the next writer
+// makes the table and stores times, and a time reported stored stays.
+TEST(DbTalProcesses, AWriterKilledWhileMakingTheTimeTableLeavesItUsable)
+{
+  const char* env = std::getenv("TALVORIN_CRASH_ROUNDS");
+  int rounds = env ? std::max(40, std::atoi(env) / 10) : 40;
+  unsigned seed = static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
+  std::mt19937 random(seed);
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::string dir = scratchDbDir("timecrash");
+  openDb(dir, true);
+  int stored = 0;
+  for (int round = 0; round < rounds && !HasFailure(); ++round) {
+    for (const char* half : {"netCertTime.idx", "netCertTime.dta"}) std::remove((dir + "/" + half).c_str());
+    int fds[2];
+    ASSERT_EQ(0, ::pipe(fds));
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      ::close(fds[0]);
+      try {
+        auto db = openDb(dir);
+        if (::write(fds[1], "s", 1) != 1) _exit(3);
+        db->crt()->setNetCertTime("ldap://killed");
+        if (::write(fds[1], "d", 1) != 1) _exit(3);
+      } catch (...) {
+        _exit(2);
+      }
+      _exit(0);
+    }
+    ::close(fds[1]);
+    char started = 0;
+    ASSERT_EQ(1, ::read(fds[0], &started, 1));
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    char done = 0;
+    bool reported = ::read(fds[0], &done, 1) == 1;
+    ::close(fds[0]);
+    ASSERT_TRUE(WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) << status;
+    auto db = openDb(dir);
+    if (reported) {
+      ++stored;
+      EXPECT_NE(0, db->crt()->getNetCertTime("ldap://killed")) << "round " << round;
+    }
+    db->crt()->setNetCertTime("ldap://after");
+    EXPECT_NE(0, db->crt()->getNetCertTime("ldap://after")) << "round " << round;
+    EXPECT_EQ(DB_VERIFY_VALID, db->verify()) << "round " << round;
+  }
+  std::printf("%d rounds, %d of them stored before the kill\n", rounds, stored);
 }
 
 TEST(DbTalProcesses, AWriterKilledAnywhereLosesNothingCommitted)

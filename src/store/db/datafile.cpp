@@ -71,13 +71,26 @@ bool DataFile::open(const char* path)
     keyLength_[i] = static_cast<uint16_t>(get32(h + 6 + 4 * i));
     keysTotal_ += keyLength_[i];
   }
+  size_ = file_.size();
   open_ = true;
   return true;
+}
+
+bool DataFile::covers(uint32_t position, uint32_t length)
+{
+  // Records are only ever appended: another process may have added some
+  // since the size was last measured.
+  for (bool measured = false;; measured = true) {
+    if (size_ != 0xFFFFFFFFu && position <= size_ && size_ - position >= length) return true;
+    if (measured) return false;
+    size_ = file_.size();
+  }
 }
 
 bool DataFile::close()
 {
   open_ = false;
+  known_ = false;
   return file_.close() == 0 ? true : fail(DTA_ERR_IO);
 }
 
@@ -88,7 +101,8 @@ uint32_t DataFile::append(const char* const* keys, const uint8_t* data, uint32_t
   uint64_t total = uint64_t{DTA_RECORD_HEADER} + keysTotal_ + length;
   if (total > 0x7FFFFFFFu) return fail(DTA_ERR_IO), 0;
   try {
-    std::vector<uint8_t> record(static_cast<size_t>(total), 0);
+    std::vector<uint8_t>& record = recordBytes_;
+    record.assign(static_cast<size_t>(total), 0);
     put32(record.data() + 4, IDX_MAGIC);
     put32(record.data() + 8, length);
     put32(record.data() + 12, length);
@@ -98,11 +112,14 @@ uint32_t DataFile::append(const char* const* keys, const uint8_t* data, uint32_t
       p += keyLength_[i];
     }
     if (length) std::memcpy(p, data, length);
-    int32_t position = file_.grow(static_cast<int32_t>(total));
-    if (position < static_cast<int32_t>(DTA_HEADER_SIZE)) return fail(DTA_ERR_IO), 0;
-    if (file_.seek(position) != 0 || file_.write(static_cast<uint32_t>(total), record.data()) != 0)
+    // The end as it is now (another process may have appended); the write
+    // there extends the file.
+    uint32_t position = file_.size();
+    if (position > 0x7FFFFFFFu || position < DTA_HEADER_SIZE || total > 0x7FFFFFFFu - position)
       return fail(DTA_ERR_IO), 0;
-    return static_cast<uint32_t>(position);
+    if (file_.writeAt(position, static_cast<uint32_t>(total), record.data()) != 0) return fail(DTA_ERR_IO), 0;
+    size_ = position + static_cast<uint32_t>(total);
+    return position;
   } catch (const std::bad_alloc&) {
     return fail(DTA_ERR_MEMORY), 0;
   }
@@ -111,21 +128,25 @@ uint32_t DataFile::append(const char* const* keys, const uint8_t* data, uint32_t
 bool DataFile::readRecordHeader(uint32_t position, RecordHeader& h)
 {
   if (!open_) return fail(DTA_ERR_NOT_OPEN);
-  uint32_t size = file_.size();
-  if (position < DTA_HEADER_SIZE || size == 0xFFFFFFFFu || position > size ||
-      size - position < DTA_RECORD_HEADER + keysTotal_)
+  if (known_ && position == knownPosition_) {
+    h = knownHeader_;
+    return true;
+  }
+  if (position < DTA_HEADER_SIZE || !covers(position, DTA_RECORD_HEADER + keysTotal_))
     return fail(DTA_ERR_DAMAGED);
   uint8_t b[DTA_RECORD_HEADER];
   uint32_t got = 0;
-  if (file_.seek(static_cast<int32_t>(position)) != 0 || file_.read(DTA_RECORD_HEADER, b, &got) != 0 ||
-      got != DTA_RECORD_HEADER)
+  if (file_.readAt(position, DTA_RECORD_HEADER, b, &got) != 0 || got != DTA_RECORD_HEADER)
     return fail(DTA_ERR_IO);
   h.deleted = get32(b);
   h.length = get32(b + 8);
   h.capacity = get32(b + 12);
   if (get32(b + 4) != IDX_MAGIC || h.deleted > 1 || h.length > h.capacity ||
-      h.capacity > size - position - DTA_RECORD_HEADER - keysTotal_)
+      !covers(position, DTA_RECORD_HEADER + keysTotal_ + h.capacity))
     return fail(DTA_ERR_DAMAGED);
+  known_ = true;
+  knownPosition_ = position;
+  knownHeader_ = h;
   return true;
 }
 
@@ -139,20 +160,24 @@ int DataFile::read(uint32_t position, KeyBufferArray* keys, std::vector<uint8_t>
   if (h.deleted && !acceptDeleted) return 2;
   try {
     if (keys) {
+      keyBytes_.resize(keysTotal_);
+      uint32_t got = 0;
+      if (file_.readAt(position + DTA_RECORD_HEADER, keysTotal_, keyBytes_.data(), &got) != 0 || got != keysTotal_)
+        return fail(DTA_ERR_IO), 0;
+      const uint8_t* at = keyBytes_.data();
       for (int i = 0; i < count_ && i < keys->size(); ++i) {
         std::unique_ptr<char[]> key(new char[keyLength_[i]]);
-        uint32_t got = 0;
-        if (file_.read(keyLength_[i], reinterpret_cast<uint8_t*>(key.get()), &got) != 0 || got != keyLength_[i])
-          return fail(DTA_ERR_IO), 0;
+        std::memcpy(key.get(), at, keyLength_[i]);
         if (keyLength_[i]) key[keyLength_[i] - 1] = 0;
         keys->set(i, std::move(key));
+        at += keyLength_[i];
       }
     }
     if (data) {
       data->resize(h.length);
       uint32_t got = 0;
-      if (file_.seek(static_cast<int32_t>(position + DTA_RECORD_HEADER + keysTotal_)) != 0 ||
-          file_.read(h.length, data->data(), &got) != 0 || got != h.length)
+      if (file_.readAt(position + DTA_RECORD_HEADER + keysTotal_, h.length, data->data(), &got) != 0 ||
+          got != h.length)
         return fail(DTA_ERR_IO), 0;
     }
   } catch (const std::bad_alloc&) {
@@ -162,6 +187,23 @@ int DataFile::read(uint32_t position, KeyBufferArray* keys, std::vector<uint8_t>
   return result;
 }
 
+const char* DataFile::key(uint32_t position, int i)
+{
+  error_ = 0;
+  RecordHeader h;
+  if (i < 0 || i >= count_ || !readRecordHeader(position, h) || h.deleted) return nullptr;
+  uint32_t at = 0;
+  for (int j = 0; j < i; ++j) at += keyLength_[j];
+  keyBytes_.resize(keyLength_[i]);
+  uint32_t got = 0;
+  if (keyLength_[i] == 0 ||
+      file_.readAt(position + DTA_RECORD_HEADER + at, keyLength_[i], keyBytes_.data(), &got) != 0 ||
+      got != keyLength_[i])
+    return fail(DTA_ERR_IO), nullptr;
+  keyBytes_[keyLength_[i] - 1] = 0;
+  return reinterpret_cast<const char*>(keyBytes_.data());
+}
+
 int DataFile::update(uint32_t position, const uint8_t* data, uint32_t length)
 {
   error_ = 0;
@@ -169,12 +211,12 @@ int DataFile::update(uint32_t position, const uint8_t* data, uint32_t length)
   if (!readRecordHeader(position, h)) return 0;
   if (h.deleted) return 2;
   if (length > h.capacity) return 4;
+  known_ = false;
   uint8_t b[4];
   put32(b, length);
   // The data first: a crash in between leaves the old length over valid bytes.
-  if (file_.seek(static_cast<int32_t>(position + DTA_RECORD_HEADER + keysTotal_)) != 0 ||
-      file_.write(length, data) != 0 || file_.seek(static_cast<int32_t>(position + 8)) != 0 ||
-      file_.write(4, b) != 0)
+  if (file_.writeAt(position + DTA_RECORD_HEADER + keysTotal_, length, data) != 0 ||
+      file_.writeAt(position + 8, 4, b) != 0)
     return fail(DTA_ERR_IO), 0;
   return 1;
 }
@@ -184,8 +226,9 @@ bool DataFile::markDeleted(uint32_t position)
   error_ = 0;
   RecordHeader h;
   if (!readRecordHeader(position, h)) return false;
+  known_ = false;
   uint8_t one[4] = {1, 0, 0, 0};
-  if (file_.seek(static_cast<int32_t>(position)) != 0 || file_.write(4, one) != 0) return fail(DTA_ERR_IO);
+  if (file_.writeAt(position, 4, one) != 0) return fail(DTA_ERR_IO);
   return true;
 }
 
@@ -193,7 +236,7 @@ int DataFile::firstPosition(uint32_t* position)
 {
   error_ = 0;
   if (!open_) return fail(DTA_ERR_NOT_OPEN), 0;
-  if (file_.size() <= DTA_HEADER_SIZE) return -1;
+  if (!covers(DTA_HEADER_SIZE, 1)) return -1;
   *position = DTA_HEADER_SIZE;
   return 1;
 }
@@ -204,7 +247,7 @@ int DataFile::nextPosition(uint32_t position, uint32_t* next)
   RecordHeader h;
   if (!readRecordHeader(position, h)) return 0;
   uint32_t following = position + DTA_RECORD_HEADER + keysTotal_ + h.capacity;  // checked inside the file
-  if (following >= file_.size()) return -1;
+  if (!covers(following, 1)) return -1;
   *next = following;
   return 1;
 }

@@ -50,12 +50,20 @@ class DataFile {
   // data and length may each be null.
   int read(uint32_t position, KeyBufferArray* keys, std::vector<uint8_t>* data, uint32_t* length,
            bool acceptDeleted = false);
+  // Key i of a live record, NUL-terminated within its key length, in a buffer
+  // of this object that the next read reuses; null when the record is deleted
+  // (error 0) or cannot be read (the error set).
+  const char* key(uint32_t position, int i);
   // 1 written, 2 deleted, 4 longer than the capacity (nothing written), 0 error.
   int update(uint32_t position, const uint8_t* data, uint32_t length);
   bool markDeleted(uint32_t position);
   // 1 with the position of the first / following record, -1 at the end, 0 error.
   int firstPosition(uint32_t* position);
   int nextPosition(uint32_t position, uint32_t* next);
+
+  // Forgets the record header kept from the last read (another process may
+  // have changed the record since): called when a table is brought up to date.
+  void forget() { known_ = false; }
 
   int indexCount() const { return count_; }
   uint16_t keyLength(int i) const { return keyLength_[i]; }
@@ -68,11 +76,21 @@ class DataFile {
   };
   bool fail(int code);
   bool readRecordHeader(uint32_t position, RecordHeader& h);
+  // True when length bytes from position lie inside the file.
+  bool covers(uint32_t position, uint32_t length);
 
   File file_;
   bool open_ = false;
   int count_ = 0;
   uint16_t keyLength_[IDX_MAX_INDEX] = {};
   uint32_t keysTotal_ = 0;
+  uint32_t size_ = 0;  // the file's size when last measured
+  std::vector<uint8_t> keyBytes_;
+  std::vector<uint8_t> recordBytes_;  // a record being appended
+  // The header of the record read last, so that reading its data after its
+  // state reads it once.
+  bool known_ = false;
+  uint32_t knownPosition_ = 0;
+  RecordHeader knownHeader_{};
   int error_ = 0;
 };

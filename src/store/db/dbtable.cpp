@@ -1,7 +1,9 @@
 #include "store/db/dbtable.h"
 
 #include "base/commonerror.h"
+#include "platform/fileio.h"
 
+#include <cstdio>
 #include <cstring>
 
 bool DbTable::create(const char* name, int n, const IndexDescriptor* descriptors)
@@ -42,6 +44,29 @@ bool DbTable::open(const char* name)
   return true;
 }
 
+bool DbTable::openOrCreate(const char* name, int n, const IndexDescriptor* descriptors)
+{
+  if (open(name)) return true;
+  const std::string base(name);
+  // An index without a page and a data file without a record hold nothing;
+  // anything larger is left alone, damaged or not.
+  int64_t idxSize = platform::pathFileSize((base + ".idx").c_str());
+  int64_t dtaSize = platform::pathFileSize((base + ".dta").c_str());
+  if (idxSize > int64_t{IDX_HEADER_AREA} || dtaSize > int64_t{DTA_HEADER_SIZE}) return false;
+  const std::string fresh = base + ".new";
+  std::remove((fresh + ".idx").c_str());
+  std::remove((fresh + ".dta").c_str());
+  DbTable made;
+  if (!made.create(fresh.c_str(), n, descriptors)) {
+    error_ = made.error();
+    return false;
+  }
+  if (std::rename((fresh + ".dta").c_str(), (base + ".dta").c_str()) != 0 ||
+      std::rename((fresh + ".idx").c_str(), (base + ".idx").c_str()) != 0)
+    return error_ = TBL_ERR_INDEX, false;
+  return open(name);
+}
+
 bool DbTable::close()
 {
   clearErrors();
@@ -52,6 +77,13 @@ bool DbTable::close()
 }
 
 void DbTable::setIndex(int i) { index_.setIndex(i); }
+
+bool DbTable::refresh()
+{
+  clearErrors();
+  data_.forget();
+  return index_.refresh() ? true : (error_ = TBL_ERR_INDEX, false);
+}
 
 int DbTable::fromIndex(int r)
 {
@@ -128,15 +160,16 @@ int DbTable::find(const char* key)
   int r = fromIndex(index_.seek(key));
   if (r == 0) return 0;
   if (r == -1) return last() == 0 ? 0 : -1;
-  std::vector<char> wanted(index_.keyLength(index_.index()));
-  std::vector<char> found(wanted.size());
-  storeKey(wanted.data(), key, static_cast<uint16_t>(wanted.size()));
+  uint16_t keyLength = index_.keyLength(index_.index());
+  if (key_.size() < keyLength) key_.resize(keyLength);
+  storeKey(key_.data(), key, keyLength);
   for (;;) {
+    const char* found = index_.currentKey();
+    if (!found) return error_ = TBL_ERR_INDEX, 0;
     uint32_t position;
-    if (index_.current(found.data(), &position) != 1) return error_ = TBL_ERR_INDEX, 0;
     int state = entryState(&position);
     if (state == 0) return 0;
-    if (state == 1) return std::strcmp(wanted.data(), found.data()) == 0 ? 1 : 3;
+    if (state == 1) return std::strcmp(key_.data(), found) == 0 ? 1 : 3;
     int m = fromIndex(index_.move(1));
     if (m == 0) return 0;
     if (m == -1) return last() == 0 ? 0 : -1;

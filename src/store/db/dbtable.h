@@ -17,7 +17,17 @@ class DbTable {
  public:
   bool create(const char* name, int n, const IndexDescriptor* descriptors);
   bool open(const char* name);
+  // Opens the table, making it first when neither half holds anything: a
+  // crash while it was being made leaves at most empty halves, and they are
+  // made anew. A half that holds records is never touched. The new halves are
+  // made under other names and then take theirs, the index last, so a crash
+  // here leaves such a state again. The caller holds the database exclusively.
+  bool openOrCreate(const char* name, int n, const IndexDescriptor* descriptors);
   bool close();
+  // For a table kept open between operations: takes in what other processes
+  // wrote (see IndexFile::refresh); false when the index is damaged.
+  bool refresh();
+  bool isOpen() const { return index_.isOpen() && data_.isOpen(); }
   void setIndex(int i);
 
   bool insert(const char* const* keys, const uint8_t* data, uint32_t length, uint32_t* position);
@@ -33,6 +43,10 @@ class DbTable {
   int deleteRec();
   // The record position under the cursor; -1 when it is deleted or none.
   int64_t recNo();
+  // The key of the current index under the cursor as the index holds it, and
+  // the record position, whether live or not; null / false when no position.
+  const char* currentKey() const { return index_.currentKey(); }
+  bool currentPosition(uint32_t* position) { return index_.current(nullptr, position) == 1; }
   int setRec(uint32_t position);
 
   int error() const { return error_; }
@@ -51,6 +65,7 @@ class DbTable {
   int entryState(uint32_t* position);
 
   std::string idxPath_, dtaPath_;
+  std::vector<char> key_;  // the key of a find, cut as the index cuts it
   IndexFile index_;
   DataFile data_;
   int error_ = 0;

@@ -8,6 +8,38 @@ namespace {
 
 const char* const UNIT = "DB/indxuser";
 constexpr int MAX_DEPTH = 40;  // far beyond any tree a 2 GiB file can hold
+constexpr size_t CACHED_PAGES = 1024;  // internal pages kept per index
+
+// Tells images written whole from images a crash cut short.
+uint64_t imageChecksum(const uint8_t* p, size_t n)
+{
+  uint64_t h = 0x9E3779B97F4A7C15ull ^ n;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t w = 0;
+    for (int b = 7; b >= 0; --b) w = w << 8 | p[i + b];
+    h = (h ^ w) * 0x100000001B3ull;
+    h ^= h >> 29;
+  }
+  for (; i < n; ++i) h = (h ^ p[i]) * 0x100000001B3ull;
+  return h;
+}
+
+// The first entry whose key is not smaller than key (count + 1 when none):
+// where the scan of the keys in order stops, found by halving. In a damaged
+// page whose keys are out of order it is still an entry of the page.
+int firstNotSmaller(const IndexPage& page, const char* key)
+{
+  int low = 1, high = page.count + 1;
+  while (low < high) {
+    int middle = low + (high - low) / 2;
+    if (std::strcmp(key, page.key(middle)) > 0)
+      low = middle + 1;
+    else
+      high = middle;
+  }
+  return low;
+}
 
 }  // namespace
 
@@ -27,6 +59,15 @@ void storeKey(char* slot, const char* key, uint16_t keyLength)
   std::memset(slot + n, 0, keyLength - n);
 }
 
+void IndexPage::copyFrom(const IndexPage& other)
+{
+  count = other.count;
+  next = other.next;
+  prev = other.prev;
+  std::copy(other.entries.begin(), other.entries.begin() + other.count + 1, entries.begin());
+  std::memcpy(keys.data(), other.keys.data(), static_cast<size_t>(other.count) * keyLength);
+}
+
 void IndexPage::reset(uint16_t keyLen, uint16_t order)
 {
   keyLength = keyLen;
@@ -36,7 +77,7 @@ void IndexPage::reset(uint16_t keyLen, uint16_t order)
   keys.assign(static_cast<size_t>(order + 2u) * keyLen, 0);
 }
 
-IndexFile::IndexFile() : file_(true) {}
+IndexFile::IndexFile() : file_(true), journal_(false) {}
 
 IndexFile::~IndexFile() { close(); }
 
@@ -78,6 +119,7 @@ bool IndexFile::open(const char* path)
   close();
   error_ = 0;
   if (file_.open(path, "rb+") != 0) return fail(IDX_ERR_IO);
+  journalPath_ = std::string(path) + ".jnl";
   if (!readHeader()) {
     int e = error_;
     close();
@@ -94,36 +136,52 @@ bool IndexFile::readHeader()
   fileSize_ = file_.size();
   if (fileSize_ == 0xFFFFFFFFu || fileSize_ > 0x7FFFFFFFu || fileSize_ < IDX_HEADER_AREA)
     return fail(IDX_ERR_DAMAGED);
-  uint8_t h[IDX_HEADER_SIZE];
+  uint8_t h[IDX_HEADER_AREA];
   uint32_t got = 0;
-  if (file_.seek(0) != 0 || file_.read(IDX_HEADER_SIZE, h, &got) != 0 || got != IDX_HEADER_SIZE)
-    return fail(IDX_ERR_IO);
-  count_ = get16(h);
+  if (file_.readAt(0, IDX_HEADER_AREA, h, &got) != 0 || got != IDX_HEADER_AREA) return fail(IDX_ERR_IO);
+  if (get32(h + IDX_PENDING_AT) != 0 && !recover(h)) return false;
+  return takeHeader(h, true);
+}
+
+bool IndexFile::takeHeader(const uint8_t* h, bool fresh)
+{
+  int count = get16(h);
+  if (count < 1 || count > IDX_MAX_INDEX || (!fresh && count != count_)) return fail(IDX_ERR_DAMAGED);
+  count_ = count;
+  // Another writer since the last look: no kept page can be trusted.
+  bool unchanged = !fresh && records_ == get32(h + 4) && generation_ == get16(h + 2);
   records_ = get32(h + 4);
-  if (count_ < 1 || count_ > IDX_MAX_INDEX) return fail(IDX_ERR_DAMAGED);
+  generation_ = get16(h + 2);
   try {
-    trees_.assign(count_, Tree());
+    if (fresh) trees_.assign(count_, Tree());
     for (int i = 0; i < count_; ++i) {
       const uint8_t* s = h + 8 + 24 * i;
       Tree& t = trees_[i];
-      if (get32(s) != IDX_MAGIC) return fail(IDX_ERR_DAMAGED);
+      uint16_t pageSize = get16(s + 16), keyLength = get16(s + 18), order = get16(s + 20);
+      if (get32(s) != IDX_MAGIC || keyLength < 1 || order < 2 || order != indexOrder(keyLength, pageSize))
+        return fail(IDX_ERR_DAMAGED);
+      if (!fresh && (pageSize != t.pageSize || keyLength != t.keyLength)) return fail(IDX_ERR_DAMAGED);
       t.root = get32(s + 4);
       t.firstLeaf = get32(s + 8);
       t.lastLeaf = get32(s + 12);
-      t.pageSize = get16(s + 16);
-      t.keyLength = get16(s + 18);
-      t.order = get16(s + 20);
-      if (t.keyLength < 1 || t.order < 2 || t.order != indexOrder(t.keyLength, t.pageSize))
-        return fail(IDX_ERR_DAMAGED);
       bool empty = t.root == IDX_NO_PAGE;
       if (empty != (t.firstLeaf == IDX_NO_PAGE) || empty != (t.lastLeaf == IDX_NO_PAGE))
         return fail(IDX_ERR_DAMAGED);
+      // Pages may have changed under the cursor.
+      t.cursorPos = 0;
+      t.walked = 0;
+      if (!unchanged) t.cache.clear();
+      if (!fresh) continue;
+      t.pageSize = pageSize;
+      t.keyLength = keyLength;
+      t.order = order;
       t.half = t.order / 2;
       t.cursorPage.reset(t.keyLength, t.order);
       t.spare.reset(t.keyLength, t.order);
       t.neighbour.reset(t.keyLength, t.order);
       t.levels.assign(MAX_DEPTH + 1, IndexPage());
       t.io.assign(t.pageSize, 0);
+      t.key.assign(t.keyLength, 0);
       if (!empty) {
         // The root and the first leaf must read back as pages; the rest is
         // checked as it is met.
@@ -137,10 +195,124 @@ bool IndexFile::readHeader()
   return true;
 }
 
+bool IndexFile::refresh()
+{
+  error_ = 0;
+  if (!open_) return fail(IDX_ERR_NOT_OPEN);
+  uint8_t h[IDX_HEADER_SIZE + 4];
+  uint32_t got = 0;
+  if (file_.readAt(0, sizeof h, h, &got) != 0 || got != sizeof h) return fail(IDX_ERR_IO);
+  if (get32(h + IDX_PENDING_AT) != 0) {
+    // A writer died inside an insert: finish it, as an open would.
+    open_ = false;
+    bool ok = readHeader();
+    open_ = ok;
+    return ok;
+  }
+  return takeHeader(h, false);
+}
+
+bool IndexFile::recover(const uint8_t* area)
+{
+  // Only a record of the expected shape naming pages inside the file is
+  // trusted; any other is disarmed (the images never went in place then).
+  int n = get32(area + IDX_PENDING_AT) == IDX_PENDING_MAGIC ? get16(area + IDX_PENDING_AT + 4) : 0;
+  uint64_t total = 0;
+  bool valid = n >= 1 && n <= IDX_PENDING_MAX;
+  for (int j = 0; valid && j < n; ++j) {
+    uint32_t page = get32(area + IDX_PENDING_ENTRIES + 8 * j), size = get32(area + IDX_PENDING_ENTRIES + 8 * j + 4);
+    valid = page >= IDX_HEADER_AREA && size > IDX_PAGE_HEADER && size <= 0xFFFFu && page <= fileSize_ &&
+            fileSize_ - page >= size;
+    total += size;
+  }
+  if (valid) {
+    uint64_t sum = 0;
+    for (int b = 7; b >= 0; --b) sum = sum << 8 | area[IDX_PENDING_AT + 8 + b];
+    File journal(false);
+    std::vector<uint8_t> images(static_cast<size_t>(total));
+    uint32_t got = 0;
+    valid = journal.open(journalPath_.c_str(), "rb") == 0 &&
+            journal.readAt(0, static_cast<uint32_t>(total), images.data(), &got) == 0 && got == total &&
+            imageChecksum(images.data(), images.size()) == sum;
+    for (uint32_t j = 0, at = 0; valid && j < static_cast<uint32_t>(n); ++j) {
+      uint32_t page = get32(area + IDX_PENDING_ENTRIES + 8 * j), size = get32(area + IDX_PENDING_ENTRIES + 8 * j + 4);
+      if (file_.writeAt(page, size, images.data() + at) != 0) return fail(IDX_ERR_IO);
+      at += size;
+    }
+  }
+  const uint8_t none[4] = {};
+  return file_.writeAt(IDX_PENDING_AT, 4, none) == 0 ? true : fail(IDX_ERR_IO);
+}
+
+bool IndexFile::openJournal()
+{
+  if (journal_.isOpen()) return true;
+  // Writers alone make it, one at a time under the table's lock.
+  if (journal_.open(journalPath_.c_str(), "rb+") == 0 || journal_.create(journalPath_.c_str()) == 0 ||
+      journal_.open(journalPath_.c_str(), "rb+") == 0)
+    return true;
+  return fail(IDX_ERR_IO);
+}
+
+bool IndexFile::commit()
+{
+  bool ok = true;
+  if (!dirty_.empty()) {
+    // Not synced: the checksum tells images a power loss cut short, and a
+    // kill cannot undo a write that returned.
+    ok = openJournal() &&
+         journal_.writeAt(0, static_cast<uint32_t>(images_.size()), images_.data()) == 0;
+  }
+  // The new pages reach the disk before anything points at them; the same
+  // sync takes the pages the inserts before this one changed, so those are
+  // on the disk before this one changes any.
+  if (ok && grew_) ok = file_.flush() == 0;
+  // Nothing was changed in place: the header stays as it is on the disk, and
+  // the roots held here are taken back from it.
+  if (!ok) return abandon();
+  if (!dirty_.empty()) {
+    uint8_t record[IDX_HEADER_AREA - IDX_PENDING_AT] = {};
+    put32(record, IDX_PENDING_MAGIC);
+    put16(record + 4, static_cast<uint16_t>(dirty_.size()));
+    uint64_t sum = imageChecksum(images_.data(), images_.size());
+    for (int b = 0; b < 8; ++b) record[8 + b] = static_cast<uint8_t>(sum >> (8 * b));
+    uint8_t* entry = record + (IDX_PENDING_ENTRIES - IDX_PENDING_AT);
+    for (const Dirty& d : dirty_) {
+      put32(entry, d.pageNo);
+      put32(entry + 4, d.size);
+      entry += 8;
+    }
+    uint32_t length = static_cast<uint32_t>(entry - record);
+    ok = file_.writeAt(IDX_PENDING_AT, length, record) == 0;
+    // Children before parents, as they were changed.
+    for (size_t j = 0; ok && j < dirty_.size(); ++j)
+      ok = file_.writeAt(dirty_[j].pageNo, dirty_[j].size, images_.data() + dirty_[j].offset) == 0;
+    // The armed record stays: the refresh finishes it.
+    if (!ok) return abandon();
+  }
+  dirty_.clear();
+  images_.clear();
+  ok = writeHeader() && ok;
+  grew_ = false;
+  return ok ? true : fail(IDX_ERR_IO);
+}
+
+bool IndexFile::abandon()
+{
+  dirty_.clear();
+  images_.clear();
+  grew_ = false;
+  refresh();
+  return fail(IDX_ERR_IO);
+}
+
 bool IndexFile::writeHeader()
 {
-  uint8_t h[IDX_HEADER_SIZE] = {};
+  uint8_t h[IDX_HEADER_SIZE + 4] = {};
   put16(h, static_cast<uint16_t>(count_));
+  // Bytes 2 and 3 (free in the layout) count the writes of the header, so a
+  // refresh knows whether the pages it keeps may have changed.
+  put16(h + 2, ++generation_);
   put32(h + 4, records_);
   for (int i = 0; i < count_; ++i) {
     const Tree& t = trees_[i];
@@ -153,13 +325,18 @@ bool IndexFile::writeHeader()
     put16(s + 18, t.keyLength);
     put16(s + 20, t.order);
   }
-  if (file_.seek(0) != 0 || file_.write(IDX_HEADER_SIZE, h) != 0) return fail(IDX_ERR_IO);
+  // The header area lies within the first page of the file cache: one write is whole.
+  if (file_.writeAt(0, sizeof h, h) != 0) return fail(IDX_ERR_IO);
   return true;
 }
 
 bool IndexFile::close()
 {
   bool ok = file_.close() == 0;
+  journal_.close();
+  dirty_.clear();
+  images_.clear();
+  grew_ = false;
   open_ = false;
   trees_.clear();
   count_ = 0;
@@ -187,21 +364,35 @@ bool IndexFile::stepLimit(Tree& t, int direction)
 
 bool IndexFile::readPage(Tree& t, uint32_t pageNo, IndexPage& page)
 {
-  if (pageNo < IDX_HEADER_AREA || pageNo > fileSize_ || fileSize_ - pageNo < t.pageSize) {
-    // Another process may have grown the file since it was measured.
-    uint32_t size = file_.size();
-    if (size != 0xFFFFFFFFu && size <= 0x7FFFFFFFu) fileSize_ = size;
-    if (pageNo < IDX_HEADER_AREA || pageNo > fileSize_ || fileSize_ - pageNo < t.pageSize)
-      return fail(IDX_ERR_DAMAGED);
-  }
-  uint32_t got = 0;
-  if (file_.seek(static_cast<int32_t>(pageNo)) != 0 || file_.read(t.pageSize, t.io.data(), &got) != 0 ||
-      got != t.pageSize)
-    return fail(IDX_ERR_IO);
   const uint8_t* p = t.io.data();
+  const Dirty* changed = nullptr;
+  for (const Dirty& d : dirty_)
+    if (d.pageNo == pageNo) changed = &d;
+  if (page.entries.size() != t.order + 2u || page.keyLength != t.keyLength) page.reset(t.keyLength, t.order);
+  if (!changed) {
+    auto cached = t.cache.find(pageNo);
+    if (cached != t.cache.end()) {
+      page.copyFrom(cached->second);
+      return true;
+    }
+  }
+  if (changed) {
+    // A damaged file can name one page from two trees.
+    if (changed->size != t.pageSize) return fail(IDX_ERR_DAMAGED);
+    p = images_.data() + changed->offset;
+  } else {
+    if (pageNo < IDX_HEADER_AREA || pageNo > fileSize_ || fileSize_ - pageNo < t.pageSize) {
+      // Another process may have grown the file since it was measured.
+      uint32_t size = file_.size();
+      if (size != 0xFFFFFFFFu && size <= 0x7FFFFFFFu) fileSize_ = size;
+      if (pageNo < IDX_HEADER_AREA || pageNo > fileSize_ || fileSize_ - pageNo < t.pageSize)
+        return fail(IDX_ERR_DAMAGED);
+    }
+    uint32_t got = 0;
+    if (file_.readAt(pageNo, t.pageSize, t.io.data(), &got) != 0 || got != t.pageSize) return fail(IDX_ERR_IO);
+  }
   uint16_t c = get16(p);
   if (c < 1 || c > t.order) return fail(IDX_ERR_DAMAGED);
-  if (page.entries.size() != t.order + 2u || page.keyLength != t.keyLength) page.reset(t.keyLength, t.order);
   page.count = c;
   page.next = get32(p + 4);
   page.prev = get32(p + 8);
@@ -214,11 +405,18 @@ bool IndexFile::readPage(Tree& t, uint32_t pageNo, IndexPage& page)
   }
   std::memcpy(page.keys.data(), p + 16 + 8 * c, static_cast<size_t>(c) * t.keyLength);
   for (int k = 1; k <= c; ++k) page.key(k)[t.keyLength - 1] = 0;
+  // Internal pages are few and met by every descent: they are kept.
+  if (!leaf && !changed && t.cache.size() < CACHED_PAGES) {
+    IndexPage& kept = t.cache[pageNo];
+    kept.reset(t.keyLength, t.order);
+    kept.copyFrom(page);
+  }
   return true;
 }
 
-bool IndexFile::writePage(Tree& t, uint32_t pageNo, const IndexPage& page)
+bool IndexFile::writePage(Tree& t, uint32_t pageNo, const IndexPage& page, bool fresh)
 {
+  t.cache.erase(pageNo);
   uint8_t* p = t.io.data();
   std::memset(p, 0, t.pageSize);
   put16(p, page.count);
@@ -230,8 +428,19 @@ bool IndexFile::writePage(Tree& t, uint32_t pageNo, const IndexPage& page)
     put32(p + 20 + 8 * (k - 1), page.entries[k].child);
   }
   std::memcpy(p + 16 + 8 * page.count, page.keys.data(), static_cast<size_t>(page.count) * t.keyLength);
-  if (file_.seek(static_cast<int32_t>(pageNo)) != 0 || file_.write(t.pageSize, p) != 0)
-    return fail(IDX_ERR_IO);
+  if (fresh) {
+    grew_ = true;
+    return file_.writeAt(pageNo, t.pageSize, p) == 0 ? true : fail(IDX_ERR_IO);
+  }
+  for (const Dirty& d : dirty_)
+    if (d.pageNo == pageNo) {
+      if (d.size != t.pageSize) return fail(IDX_ERR_DAMAGED);
+      std::memcpy(images_.data() + d.offset, p, t.pageSize);
+      return true;
+    }
+  if (dirty_.size() == static_cast<size_t>(IDX_PENDING_MAX) && !commit()) return false;
+  dirty_.push_back({pageNo, t.pageSize, static_cast<uint32_t>(images_.size())});
+  images_.insert(images_.end(), p, p + t.pageSize);
   return true;
 }
 
@@ -246,13 +455,7 @@ bool IndexFile::appendPage(Tree& t, uint32_t* pageNo)
 
 bool IndexFile::placeCursor(Tree& t, uint32_t pageNo, const IndexPage& page, int pos)
 {
-  if (&page != &t.cursorPage) {
-    t.cursorPage.count = page.count;
-    t.cursorPage.next = page.next;
-    t.cursorPage.prev = page.prev;
-    std::copy(page.entries.begin(), page.entries.begin() + page.count + 1, t.cursorPage.entries.begin());
-    std::memcpy(t.cursorPage.keys.data(), page.keys.data(), static_cast<size_t>(page.count) * t.keyLength);
-  }
+  if (&page != &t.cursorPage) t.cursorPage.copyFrom(page);
   t.cursorPageNo = pageNo;
   t.cursorPos = pos;
   return true;
@@ -295,9 +498,7 @@ bool IndexFile::insertAt(Tree& t, IndexPage& page, uint32_t pageNo, int at, uint
     right.next = right.prev = IDX_NO_PAGE;
   }
   page.count = static_cast<uint16_t>(leaf ? m : m - 1);
-  // The new page is on disk before anything points at it.
-  if (!writePage(t, newNo, right)) return false;
-  if (file_.flush() != 0) return fail(IDX_ERR_IO);
+  if (!writePage(t, newNo, right, true)) return false;
   if (!writePage(t, pageNo, page)) return false;
   if (leaf) {
     if (oldNext != IDX_NO_PAGE) {
@@ -321,8 +522,8 @@ int IndexFile::searchLeaf(Tree& t, IndexPage& page, uint32_t pageNo, bool insert
   uint32_t steps = 0;
   int b, k;
   for (;;) {
-    b = 0;
-    for (k = 1; k <= page.count && std::strcmp(key, page.key(k)) > 0; ++k) b = k;
+    k = firstNotSmaller(page, key);
+    b = k - 1;
     // Off the right end with a next leaf: a split whose parent was never
     // written left these keys there.
     if (k <= page.count || page.next == IDX_NO_PAGE) break;
@@ -356,8 +557,7 @@ int IndexFile::descend(Tree& t, uint32_t pageNo, int depth, bool insert, const c
   IndexPage& page = t.levels[depth];
   if (!readPage(t, pageNo, page)) return 0;
   if (page.isLeaf()) return searchLeaf(t, page, pageNo, insert, key, position, up);
-  int b = 0;
-  for (int k = 1; k <= page.count && std::strcmp(key, page.key(k)) > 0; ++k) b = k;
+  int b = firstNotSmaller(page, key) - 1;
   int r = descend(t, page.entries[b].child, depth + 1, insert, key, position, up);
   if (!insert || r == 0 || !up.split) return r;
   Promotion child = std::move(up);
@@ -368,26 +568,33 @@ bool IndexFile::insert(const char* const* keys, uint32_t position)
 {
   error_ = 0;
   if (!open_) return fail(IDX_ERR_NOT_OPEN);
+  bool ok = true;
   try {
-    for (int i = 0; i < count_; ++i) {
+    for (int i = 0; ok && i < count_; ++i) {
       Tree& t = trees_[i];
-      std::vector<char> key(t.keyLength);
-      storeKey(key.data(), keys[i], t.keyLength);
-      Promotion up;
-      if (descend(t, t.root, 0, true, key.data(), position, up) == 0) {
-        writeHeader();
-        return false;
+      storeKey(t.key.data(), keys[i], t.keyLength);
+      Promotion& up = t.up;
+      up.split = false;
+      if (descend(t, t.root, 0, true, t.key.data(), position, up) == 0) {
+        ok = false;
+        break;
       }
       if (!up.split) continue;
       uint32_t newRoot;
-      if (!appendPage(t, &newRoot)) return writeHeader(), false;
+      if (!appendPage(t, &newRoot)) {
+        ok = false;
+        break;
+      }
       IndexPage& root = t.levels[0];
       root.reset(t.keyLength, t.order);
       root.count = 1;
       root.entries[0].child = t.root;
       root.entries[1] = {up.position, t.root == IDX_NO_PAGE ? IDX_NO_PAGE : up.child};
       std::memcpy(root.key(1), up.key.data(), t.keyLength);
-      if (!writePage(t, newRoot, root) || file_.flush() != 0) return writeHeader(), fail(IDX_ERR_IO);
+      if (!writePage(t, newRoot, root, true)) {
+        ok = false;
+        break;
+      }
       if (t.root == IDX_NO_PAGE) {
         t.firstLeaf = t.lastLeaf = newRoot;
         placeCursor(t, newRoot, root, 1);
@@ -395,10 +602,15 @@ bool IndexFile::insert(const char* const* keys, uint32_t position)
       t.root = newRoot;
     }
   } catch (const std::bad_alloc&) {
-    return fail(IDX_ERR_MEMORY);
+    error_ = IDX_ERR_MEMORY;
+    ok = false;
   }
-  ++records_;
-  return writeHeader();
+  // What the failed index changed stays, as the indexes before it do.
+  if (ok) ++records_;
+  int failure = error_;
+  bool committed = commit();
+  if (!ok) return fail(failure ? failure : IDX_ERR_IO);
+  return committed;
 }
 
 int IndexFile::seek(const char* key)
@@ -406,10 +618,8 @@ int IndexFile::seek(const char* key)
   error_ = 0;
   if (!open_) return fail(IDX_ERR_NOT_OPEN), 0;
   Tree& t = trees_[current_];
-  std::vector<char> k(t.keyLength);
-  storeKey(k.data(), key, t.keyLength);
-  Promotion none;
-  switch (descend(t, t.root, 0, false, k.data(), 0, none)) {
+  storeKey(t.key.data(), key, t.keyLength);
+  switch (descend(t, t.root, 0, false, t.key.data(), 0, t.up)) {
   case 3: return 1;
   case 4: return 3;
   case 5: return -1;
@@ -492,6 +702,13 @@ int IndexFile::move(int direction)
   t.cursorPageNo = prevNo;
   t.cursorPos = t.cursorPage.count;
   return 1;
+}
+
+const char* IndexFile::currentKey() const
+{
+  if (!open_) return nullptr;
+  const Tree& t = trees_[current_];
+  return t.cursorPos == 0 || records_ == 0 ? nullptr : t.cursorPage.key(t.cursorPos);
 }
 
 int IndexFile::current(char* key, uint32_t* position)

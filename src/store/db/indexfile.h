@@ -2,21 +2,34 @@
 // fixed-width NUL-terminated key to a 32-bit record position, leaves chained
 // both ways, one cursor per tree. Pages are byte offsets; 0xFFFFFFFF is none.
 //
+// Internal pages, met by every descent, are kept in memory once read (at most
+// 1024 per index); a page this object writes is dropped from them, and all
+// are dropped when a refresh finds that another writer changed the header.
+//
 // The file is untrusted: every page is checked when it is read (inside the
 // file, entry count within the order, leaf links), descents and walks are
 // bounded, and a file that fails a check answers IDX_ERR_DAMAGED.
 //
-// Crash safety: a split writes the new page, syncs, then the left page and
-// then the parent, and the header (the root) last. A search that runs off the
-// right end of a leaf continues in the next leaf, and a backward step that
-// meets a half-linked page takes the page the forward chain names, so every
-// key written before a crash stays reachable.
+// Crash safety: an insert writes its new pages first, where nothing points at
+// them yet; the pages it changes in place are written last, children before
+// parents, and the header (the roots) after them. Pages of 4096 bytes lie
+// across two pages of the system's file cache, so a writer killed inside one
+// write can leave a page half new: the changed pages' images therefore go to a
+// journal file ("<index>.jnl") first, a record of them (with a checksum) is
+// armed in the header area, and the next open (or refresh) writes them again.
+// On a split, one sync puts the new pages (and whatever earlier inserts
+// changed) on the disk before the record is armed and pages are changed. A search that runs off the right end of a leaf continues
+// in the next leaf, and a backward step that meets a half-linked page takes
+// the page the forward chain names, so every key written before a crash stays
+// reachable.
 #pragma once
 
 #include "base/file.h"
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 constexpr uint32_t IDX_NO_PAGE = 0xFFFFFFFFu;
@@ -25,6 +38,13 @@ constexpr int IDX_MAX_INDEX = 10;
 constexpr uint32_t IDX_HEADER_AREA = 2048;
 constexpr uint32_t IDX_HEADER_SIZE = 248;
 constexpr uint32_t IDX_PAGE_HEADER = 16;
+// After the header, in the area the layout leaves free: the record of page
+// images about to be written in place {u32 magic, u16 count, u16, u64
+// checksum of the images, count x {u32 page, u32 size}}; magic 0 when none.
+constexpr uint32_t IDX_PENDING_AT = IDX_HEADER_SIZE;
+constexpr uint32_t IDX_PENDING_MAGIC = 0x4A504731u;
+constexpr uint32_t IDX_PENDING_ENTRIES = IDX_PENDING_AT + 16;
+constexpr int IDX_PENDING_MAX = static_cast<int>((IDX_HEADER_AREA - IDX_PENDING_ENTRIES) / 8);
 
 // Last error of an index file.
 enum : int {
@@ -79,6 +99,8 @@ struct IndexPage {
   std::vector<char> keys;      // (order + 2) x keyLength; key k at (k - 1) x keyLength
 
   void reset(uint16_t keyLen, uint16_t order);
+  // The used part of a page of the same index.
+  void copyFrom(const IndexPage& other);
   char* key(int k) { return keys.data() + static_cast<size_t>(k - 1) * keyLength; }
   const char* key(int k) const { return keys.data() + static_cast<size_t>(k - 1) * keyLength; }
   bool isLeaf() const { return entries[0].child == IDX_NO_PAGE; }
@@ -94,6 +116,11 @@ class IndexFile {
   bool create(const char* path, int n, const IndexDescriptor* descriptors);
   bool open(const char* path);
   bool close();
+  // Takes in what other processes wrote since the last look (the header: roots
+  // and record count; an insert a dead writer left armed is finished) and
+  // drops the cursors. Called under the database lock before each operation
+  // of an index kept open; false when the header changed shape (damaged).
+  bool refresh();
 
   // One key per index, all for the same record position.
   bool insert(const char* const* keys, uint32_t position);
@@ -113,6 +140,9 @@ class IndexFile {
   int move(int direction);
   // Copies the cursor's key (keyLength bytes) and position; -1 when no position.
   int current(char* key, uint32_t* position);
+  // The cursor's key in place (NUL-terminated within the key length); null
+  // when there is no position.
+  const char* currentKey() const;
 
   // The cursor of the current index, to come back to it.
   void cursor(uint32_t* page, int* pos) const;
@@ -122,6 +152,16 @@ class IndexFile {
   bool isOpen() const { return open_; }
 
  private:
+  // A page changed in place by the insert under way: its image waits in images_.
+  struct Dirty {
+    uint32_t pageNo, size, offset;
+  };
+  struct Promotion {
+    bool split = false;
+    uint32_t position = 0, child = IDX_NO_PAGE;
+    std::vector<char> key;
+  };
+
   struct Tree {
     uint32_t root = IDX_NO_PAGE, firstLeaf = IDX_NO_PAGE, lastLeaf = IDX_NO_PAGE;
     uint16_t keyLength = 0, pageSize = 0, order = 0, half = 0;
@@ -132,18 +172,29 @@ class IndexFile {
     std::vector<IndexPage> levels;  // one work page per depth of a descent
     IndexPage spare, neighbour;
     std::vector<uint8_t> io;
+    std::vector<char> key;  // the key of the operation under way, cut to the slot
+    Promotion up;
+    std::unordered_map<uint32_t, IndexPage> cache;  // internal pages as last read
   };
-  struct Promotion {
-    bool split = false;
-    uint32_t position = 0, child = IDX_NO_PAGE;
-    std::vector<char> key;
-  };
-
   bool fail(int code);
   bool readHeader();
+  // The fields of the header h: a fresh open takes the shape, a refresh
+  // checks that it is unchanged.
+  bool takeHeader(const uint8_t* h, bool fresh);
+  // The header, with no record armed.
   bool writeHeader();
+  // Writes again the images an armed record names when the journal holds
+  // them whole, then disarms it.
+  bool recover(const uint8_t* area);
   bool readPage(Tree& t, uint32_t pageNo, IndexPage& page);
-  bool writePage(Tree& t, uint32_t pageNo, const IndexPage& page);
+  // A new page is written at once; a page changed in place waits for commit.
+  bool writePage(Tree& t, uint32_t pageNo, const IndexPage& page, bool fresh = false);
+  // The waiting images through the journal, then the header.
+  bool commit();
+  // After a failed write: drops what waits and takes the header from the disk
+  // again (finishing an armed record); false with an input/output error.
+  bool abandon();
+  bool openJournal();
   bool appendPage(Tree& t, uint32_t* pageNo);
   // Counts one page step of a walk; false (damaged) once a walk in one
   // direction has met more pages than the file can hold.
@@ -160,11 +211,17 @@ class IndexFile {
   bool placeCursor(Tree& t, uint32_t pageNo, const IndexPage& page, int pos);
 
   File file_;
+  File journal_;
+  std::string journalPath_;
+  std::vector<Dirty> dirty_;
+  std::vector<uint8_t> images_;
+  bool grew_ = false;  // new pages were written since the last commit
   bool open_ = false;
   int error_ = 0;
   int count_ = 0;
   int current_ = 0;
   uint32_t records_ = 0;
+  uint16_t generation_ = 0;
   uint32_t fileSize_ = 0;
   std::vector<Tree> trees_;
 };

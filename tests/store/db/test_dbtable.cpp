@@ -6,6 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <random>
+#include <set>
+
 namespace {
 
 const IndexDescriptor kDesc[2] = {{9, 4096}, {41, 4096}};
@@ -117,6 +123,106 @@ TEST(DataFile, DamagedRecordsAnswerAnError)
   DataFile f;
   ASSERT_TRUE(f.open(bad.c_str()));
   EXPECT_EQ(0, f.read(pos, nullptr, nullptr, nullptr));
+}
+
+// Random inserts (many equal keys), deletes, finds and walks both ways over
+// live records, checked against a model of the live entries of each index in
+// the table's order: keys ascending, the newest of equal keys first. Small
+// pages give deep trees; TALVORIN_DB_OPS sets the count (1000000 for the long run).
+TEST(DbTable, AgreesWithAModelUnderInsertsAndDeletes)
+{
+  const char* env = std::getenv("TALVORIN_DB_OPS");
+  const long ops = env ? std::atol(env) : 8000;
+  const IndexDescriptor desc[2] = {{6, 64}, {12, 256}};  // orders 2 and 12
+  std::string name = scratchPath("modeltable");
+  DbTable t;
+  ASSERT_TRUE(t.create(name.c_str(), 2, desc));
+  ASSERT_TRUE(t.open(name.c_str()));
+  struct Order {
+    bool operator()(const std::pair<std::string, uint32_t>& a, const std::pair<std::string, uint32_t>& b) const
+    {
+      return a.first != b.first ? a.first < b.first : a.second > b.second;
+    }
+  };
+  std::set<std::pair<std::string, uint32_t>, Order> live[2];
+  std::map<uint32_t, std::pair<std::string, std::string>> keysOf;
+  std::vector<uint32_t> livePositions;
+  std::mt19937 rng(29);
+  auto randomKey = [&](int len) {
+    std::string k;
+    for (int n = 1 + rng() % len; n > 0; --n) k += static_cast<char>('a' + rng() % 4);
+    return k;
+  };
+  auto expectAt = [&](int i, const std::pair<std::string, uint32_t>& entry) {
+    ASSERT_EQ(int64_t{entry.second}, t.recNo());
+    KeyBufferArray keys(2);
+    ASSERT_EQ(1, t.data(&keys, nullptr, nullptr));
+    ASSERT_EQ(entry.first, std::string(keys[i]));
+  };
+  for (long op = 0; op < ops; ++op) {
+    unsigned what = rng() % 10;
+    if (what < 5 || livePositions.empty()) {
+      std::string k0 = randomKey(5), k1 = randomKey(11);
+      uint32_t position;
+      ASSERT_TRUE(put(t, k0.c_str(), k1.c_str(), "", &position));
+      live[0].insert({k0, position});
+      live[1].insert({k1, position});
+      keysOf[position] = {k0, k1};
+      livePositions.push_back(position);
+      continue;
+    }
+    int i = rng() % 2;
+    t.setIndex(i);
+    if (what < 7) {
+      size_t victim = rng() % livePositions.size();
+      uint32_t position = livePositions[victim];
+      livePositions[victim] = livePositions.back();
+      livePositions.pop_back();
+      ASSERT_EQ(1, t.setRec(position)) << op;
+      ASSERT_EQ(1, t.deleteRec());
+      live[0].erase({keysOf[position].first, position});
+      live[1].erase({keysOf[position].second, position});
+      continue;
+    }
+    std::string k = randomKey(i ? 11 : 5);
+    int r = t.find(k.c_str());
+    auto it = live[i].lower_bound({k, UINT32_MAX});
+    if (it == live[i].end()) {
+      ASSERT_EQ(-1, r) << op;
+      if (!live[i].empty()) expectAt(i, *live[i].rbegin());
+      continue;
+    }
+    ASSERT_EQ(it->first == k ? 1 : 3, r) << op << " " << k;
+    expectAt(i, *it);
+    int direction = what < 9 ? 1 : -1;
+    for (int step = 0; step < 20; ++step) {
+      bool atEnd = direction > 0 ? std::next(it) == live[i].end() : it == live[i].begin();
+      int moved = t.skip(direction);
+      if (atEnd) {
+        ASSERT_EQ(-1, moved) << op;
+        expectAt(i, *it);
+        break;
+      }
+      ASSERT_EQ(1, moved) << op;
+      direction > 0 ? ++it : --it;
+      expectAt(i, *it);
+    }
+  }
+  // Whole walks from either end meet every live record once, in order.
+  for (int i = 0; i < 2; ++i) {
+    t.setIndex(i);
+    for (int direction : {1, -1}) {
+      std::vector<std::pair<std::string, uint32_t>> want(live[i].begin(), live[i].end());
+      if (direction < 0) std::reverse(want.begin(), want.end());
+      int r = direction > 0 ? t.first() : t.last();
+      for (const auto& entry : want) {
+        ASSERT_EQ(1, r);
+        expectAt(i, entry);
+        r = t.skip(direction);
+      }
+      EXPECT_EQ(-1, r);
+    }
+  }
 }
 
 }  // namespace

@@ -282,6 +282,49 @@ TEST(IndexFile, DamagedFilesAnswerAnErrorNeverACrash)
   }
 }
 
+// Starts a writer that inserts keyOf(i) into both indexes for i = counter on,
+// kills it with SIGKILL after delay microseconds, and adds the keys it
+// reported inserted to committed; counter moves past the insert in flight,
+// which may or may not be there, so its key is never used again.
+void killWriterOnce(const std::string& path, unsigned delay, const std::function<std::string(uint32_t)>& keyOf,
+                    uint32_t& counter, std::set<std::string>& committed)
+{
+  int pipefd[2];
+  ASSERT_EQ(0, ::pipe(pipefd));
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::close(pipefd[0]);
+    IndexFile f;
+    if (!f.open(path.c_str())) ::_exit(2);
+    for (uint32_t i = counter;; ++i) {
+      std::string k = keyOf(i);
+      const char* keys[] = {k.c_str(), k.c_str()};
+      if (!f.insert(keys, 48 + i)) ::_exit(3);
+      if (::write(pipefd[1], &i, sizeof i) != sizeof i) ::_exit(4);
+    }
+  }
+  ::close(pipefd[1]);
+  // A few inserts reported before the random moment of the kill, however slow a loaded
+  // machine makes the writer: the tests count on some work in every round, not on speed.
+  uint32_t i;
+  for (int seen = 0; seen < 5 && ::read(pipefd[0], &i, sizeof i) == sizeof i; ++seen) {
+    committed.insert(keyOf(i));
+    counter = i + 1;
+  }
+  ::usleep(delay);
+  ::kill(pid, SIGKILL);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "writer ended on its own: " << status;
+  while (::read(pipefd[0], &i, sizeof i) == sizeof i) {
+    committed.insert(keyOf(i));
+    counter = i + 1;
+  }
+  ::close(pipefd[0]);
+  ++counter;
+}
+
 // A writer killed with SIGKILL at random points; what it reported inserted
 // stays reachable by seek and by walks both ways.
 TEST(IndexFile, WriterKilledAtRandomPoints)
@@ -298,40 +341,9 @@ TEST(IndexFile, WriterKilledAtRandomPoints)
   std::mt19937 rng(11);
   uint32_t counter = 0;
   for (int round = 0; round < rounds; ++round) {
-    int pipefd[2];
-    ASSERT_EQ(0, ::pipe(pipefd));
-    pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      ::close(pipefd[0]);
-      IndexFile f;
-      if (!f.open(path.c_str())) ::_exit(2);
-      for (uint32_t i = counter;; ++i) {
-        std::string k = std::to_string(i * 2654435761u % 100000);
-        const char* keys[] = {k.c_str(), k.c_str()};
-        if (!f.insert(keys, 48 + i)) ::_exit(3);
-        if (::write(pipefd[1], &i, sizeof i) != sizeof i) ::_exit(4);
-      }
-    }
-    ::close(pipefd[1]);
-    // A few inserts reported before the random moment of the kill, however slow a loaded
-    // machine makes the writer: the test counts on some work in every round, not on speed.
-    uint32_t i;
-    for (int seen = 0; seen < 5 && ::read(pipefd[0], &i, sizeof i) == sizeof i; ++seen) {
-      committed.insert(std::to_string(i * 2654435761u % 100000));
-      counter = i + 1;
-    }
-    ::usleep(rng() % 20000);
-    ::kill(pid, SIGKILL);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "writer ended on its own: " << status;
-    while (::read(pipefd[0], &i, sizeof i) == sizeof i) {
-      committed.insert(std::to_string(i * 2654435761u % 100000));
-      counter = i + 1;
-    }
-    ::close(pipefd[0]);
-    ++counter;  // the insert in flight may or may not be there: never reuse its key
+    killWriterOnce(path, rng() % 20000, [](uint32_t i) { return std::to_string(i * 2654435761u % 100000); },
+                   counter, committed);
+    if (HasFatalFailure()) return;
     IndexFile f;
     ASSERT_TRUE(f.open(path.c_str())) << "round " << round << " error " << f.error();
     for (int x = 0; x < 2; ++x) {
@@ -349,6 +361,116 @@ TEST(IndexFile, WriterKilledAtRandomPoints)
     }
   }
   EXPECT_GT(committed.size(), 100u);
+}
+
+// Pages of 4096 bytes lie across two pages of the system's file cache (the
+// first starts 2048 bytes in), and a writer killed inside a page write leaves
+// the first half new and the second half old. Kills at random points, many
+// of them inside writes: what the writer reported inserted stays reachable.
+TEST(IndexFile, WriterKilledInsideAPageWriteLosesNoKey)
+{
+  const char* env = std::getenv("TALVORIN_DB_KILLS");
+  const int rounds = env ? std::atoi(env) * 4 : 100;
+  std::string path = scratchPath("torn.idx");
+  IndexDescriptor d[2] = {{41, 4096}, {129, 4096}};
+  {
+    IndexFile f;
+    ASSERT_TRUE(f.create(path.c_str(), 2, d));
+  }
+  std::set<std::string> committed;
+  std::mt19937 rng(std::random_device{}());
+  uint32_t counter = 0;
+  // Keys spread over the whole tree, so most inserts shift a leaf's second half.
+  auto keyOf = [](uint32_t i) {
+    char key[48];
+    std::snprintf(key, sizeof key, "%08x-%u", i * 2654435761u, i);
+    return std::string(key);
+  };
+  // On a busy machine a writer may get little done before its kill: more
+  // rounds then, up to four times as many.
+  for (int round = 0; (round < rounds || committed.size() <= 300) && round < 4 * rounds && !HasFailure();
+       ++round) {
+    killWriterOnce(path, 200 + rng() % 3000, keyOf, counter, committed);
+    if (HasFatalFailure()) return;
+    IndexFile f;
+    ASSERT_TRUE(f.open(path.c_str())) << "round " << round << " error " << f.error();
+    for (int x = 0; x < 2; ++x) {
+      f.setIndex(x);
+      for (const std::string& k : committed) ASSERT_EQ(1, f.seek(k.c_str())) << k << " round " << round;
+      auto forward = walk(f, d[x].keyLength, 1);
+      ASSERT_TRUE(std::is_sorted(forward.begin(), forward.end(),
+                                 [](auto& a, auto& b) { return a.first < b.first; }))
+          << "round " << round;
+      ASSERT_GE(forward.size(), committed.size()) << "round " << round;
+    }
+  }
+  EXPECT_GT(committed.size(), 300u);
+}
+
+// The record an insert arms before it changes pages in place stays in the
+// header area, disarmed, with its images in the journal: armed again over a
+// page torn in half, the next open writes the page whole; a record whose
+// images or entries do not hold up is disarmed and nothing is written.
+TEST(IndexFile, AnArmedRecordRestoresATornPageAndABadOneIsDropped)
+{
+  std::string path = scratchPath("journal.idx");
+  std::remove((path + ".jnl").c_str());
+  IndexDescriptor d{41, 4096};
+  std::vector<std::string> keys;
+  {
+    IndexFile f;
+    ASSERT_TRUE(f.create(path.c_str(), 1, &d));
+    ASSERT_TRUE(f.open(path.c_str()));
+    for (int i = 0; i < 60; ++i) {
+      keys.push_back("key" + std::to_string(i * 7 % 60 + 100));
+      const char* k[] = {keys.back().c_str()};
+      ASSERT_TRUE(f.insert(k, 48 + i));
+    }
+  }
+  const std::vector<uint8_t> good = readBytes(path);
+  const std::vector<uint8_t> journal = readBytes(path + ".jnl");
+  ASSERT_EQ(0u, le32(good, 248)) << "disarmed after the insert";
+  ASSERT_EQ(1u, le16(good, 252)) << "the last insert changed one leaf";
+  const uint32_t leaf = le32(good, 264);
+  ASSERT_EQ(4096u, le32(good, 268));
+  ASSERT_EQ(4096u, journal.size());
+  struct Row {
+    const char* what;
+    std::function<void(std::vector<uint8_t>& idx, std::vector<uint8_t>& jnl)> alter;
+    bool restored;
+  };
+  const Row rows[] = {
+      {"armed", [](auto&, auto&) {}, true},
+      {"journal cut short", [](auto&, auto& j) { j.resize(4000); }, false},
+      {"image altered", [](auto&, auto& j) { j[100] ^= 1; }, false},
+      {"page past the end", [](auto& b, auto&) { setLe32(b, 264, 0x10000000); }, false},
+      {"page in the header area", [](auto& b, auto&) { setLe32(b, 264, 1024); }, false},
+      {"count above the maximum", [](auto& b, auto&) { b[252] = 0xFF; }, false},
+      {"other magic", [](auto& b, auto&) { setLe32(b, 248, 0x1234); }, false},
+  };
+  for (const Row& row : rows) {
+    std::vector<uint8_t> idx = good, jnl = journal;
+    setLe32(idx, 248, IDX_PENDING_MAGIC);
+    row.alter(idx, jnl);
+    // The leaf's second half as a writer killed inside its write leaves it.
+    std::fill(idx.begin() + leaf + 2048, idx.begin() + leaf + 4096, row.restored ? 0xAB : 0);
+    std::vector<uint8_t> before = idx;
+    writeBytes(path, idx);
+    writeBytes(path + ".jnl", jnl);
+    IndexFile f;
+    ASSERT_TRUE(f.open(path.c_str())) << row.what;
+    f.close();
+    std::vector<uint8_t> after = readBytes(path);
+    EXPECT_EQ(0u, le32(after, 248)) << row.what << ": disarmed";
+    before[248] = before[249] = before[250] = before[251] = 0;
+    if (row.restored) {
+      EXPECT_EQ(good, after) << row.what;
+      ASSERT_TRUE(f.open(path.c_str()));
+      for (const std::string& k : keys) EXPECT_EQ(1, f.seek(k.c_str())) << k;
+    } else {
+      EXPECT_EQ(before, after) << row.what << ": nothing written but the disarming";
+    }
+  }
 }
 
 }  // namespace
