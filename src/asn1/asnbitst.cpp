@@ -161,13 +161,22 @@ void ASNbitstr::copyFrom(const ASNbitstr& other)
 
 bool ASNbitstr::operator==(const ASNbitstr& other) const
 {
+    // Whole octets at once (signature values are compared on every CRL lookup); the
+    // unused bits of the last octet do not count, whatever a BER sender put there.
     int n = bitCount();
     if (n != other.bitCount())
         return false;
-    for (int i = 0; i < n; ++i)
-        if (getBit(i) != other.getBit(i))
-            return false;
-    return true;
+    if (n == 0)
+        return true;
+    const unsigned char* a = data() + 1;
+    const unsigned char* b = other.data() + 1;
+    size_t whole = static_cast<size_t>(n / 8);
+    if (std::memcmp(a, b, whole) != 0)
+        return false;
+    if (n % 8 == 0)
+        return true;
+    unsigned char mask = static_cast<unsigned char>(0xFF << (8 - n % 8));
+    return ((a[whole] ^ b[whole]) & mask) == 0;
 }
 
 int ASNbitstr::decodeContent(GenericFile* in, int n)
