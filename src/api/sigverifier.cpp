@@ -346,7 +346,7 @@ bool SignatureVerifier::buildSignerPath(SigInfo& info, SignatureProperties& prop
     found = false;
     return false;
   }
-  static_cast<CertificatePath&>(info) = path;
+  static_cast<CertificatePath&>(info).takeFrom(path);
   info.qualification = qualification;
   return true;
 }

@@ -153,11 +153,9 @@ int32_t talCtx::loadSignerCertificate() {
 
 void talCtx::rememberCertificate(const SignedCertificate& certificate) {
   if (configuration.getIntOption(18) == 2) return;
-  SignedCertificate found;
-  int r = collectedStore.findByIssuerSerial(found, certificate.tbsCertificate.issuer,
-                                            certificate.tbsCertificate.serialNumber);
-  if (r == 0) return;
-  checkInvariant(r == 14, CTX_UNIT, __LINE__, "r == 14");
+  if (collectedStore.holdsIssuerSerial(certificate.tbsCertificate.issuer,
+                                       certificate.tbsCertificate.serialNumber))
+    return;
   std::unique_ptr<SignedCertificate> copy(new SignedCertificate(certificate));
   if (collected.append(copy.get()) < 1) throw std::bad_alloc();
   copy.release();

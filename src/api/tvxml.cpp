@@ -29,6 +29,7 @@
 #include <new>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -180,6 +181,41 @@ int32_t loadDocFileBody(XmlSigContext* context, const char* path, void* owner, t
   return 0;
 }
 
+// A write-only stream over a file descriptor, in blocks: the signed object goes
+// to its file as it is serialised, never held whole in memory.
+class DescriptorSink : public GenericFile {
+ public:
+  explicit DescriptorSink(int fd) : fd(fd) {}
+  int32_t read(uint32_t, uint8_t*, uint32_t*) override { return -1; }
+  int32_t seek(int32_t) override { return -1; }
+  uint32_t tell() override { return static_cast<uint32_t>(total); }
+  uint32_t size() override { return static_cast<uint32_t>(total); }
+  int32_t write(uint32_t length, const uint8_t* data) override {
+    if (failed || (length && !data)) return -1;
+    if (pending.size() + length > BLOCK && !flush()) return -1;
+    if (length >= BLOCK) {
+      failed = platform::writeFile(fd, data, length) != length;
+    } else {
+      pending.insert(pending.end(), data, data + length);
+    }
+    total += length;
+    return failed ? -1 : 0;
+  }
+  bool flush() {
+    if (!failed && !pending.empty())
+      failed = platform::writeFile(fd, pending.data(), pending.size()) != pending.size();
+    pending.clear();
+    return !failed;
+  }
+
+ private:
+  static constexpr size_t BLOCK = 1 << 16;
+  int fd;
+  std::vector<uint8_t> pending;
+  uint64_t total = 0;
+  bool failed = false;
+};
+
 int32_t saveObjFileBody(XmlSigContext* context, const talSigInfo* signature, int32_t index,
                         const char* path) {
   if (!context || !signature || index < 0 || !path) return ETAL_API_INV_PAR;
@@ -187,13 +223,21 @@ int32_t saveObjFileBody(XmlSigContext* context, const talSigInfo* signature, int
   // The index is checked before the path is touched: a wrong index leaves
   // whatever the path holds as it was.
   if (!parser || index >= parser->countSignedObjects()) return ETAL_API_INV_PAR;
-  MemFile object;
-  int32_t result = parser->saveSignedObject(index, &object);
-  if (result > 10) return result;
   // Through a temporary file renamed over the path: a failure never leaves a
-  // half-written file, nor touches a file that was there.
-  if (!platform::replaceFileContent(path, object.data(), object.length(), 0666))
-    return ETAL_OP_OUTFILE;
+  // half-written file, nor touches a file that was there. Not synced: an output
+  // file like any other, which the receipt can give again.
+  int32_t result = ETAL_OP_OUTFILE;
+  bool saved = platform::replaceFileContentWith(
+      path,
+      [&](int fd) {
+        DescriptorSink sink(fd);
+        result = parser->saveSignedObject(index, &sink);
+        if (result > 10) return false;
+        if (!sink.flush()) result = ETAL_WR_OUTFILE;
+        return result <= 10;
+      },
+      0666, false);
+  if (!saved) return result > 10 ? result : ETAL_OP_OUTFILE;
   return result;
 }
 

@@ -546,7 +546,7 @@ bool ASNobject::isConstView() const { return (flags & ASN_FLAG_CONST) && source 
 
 const unsigned char* ASNobject::sourceAt(int64_t pos) const
 {
-    MemFile* m = dynamic_cast<MemFile*>(source);
+    const MemFile* m = source;
     if (!m || !m->data() || pos < 0 || pos > m->length())
         return nullptr;
     return m->data() + pos;
@@ -554,7 +554,7 @@ const unsigned char* ASNobject::sourceAt(int64_t pos) const
 
 int64_t ASNobject::sourceAvailable(int64_t pos) const
 {
-    MemFile* m = dynamic_cast<MemFile*>(source);
+    const MemFile* m = source;
     if (!m || pos < 0 || pos > m->length())
         return 0;
     return m->length() - pos;
@@ -721,7 +721,7 @@ int ASNobject::prepareView(GenericFile*& in, int64_t& avail)
         avail = total;
         return 1;
     }
-    source = in;
+    source = mem;
     flags &= ~ASN_FLAG_COPY;
     offset = static_cast<int32_t>(in->tell());
     return 1;

@@ -273,7 +273,7 @@ public:
     unsigned char tag;
     uint32_t flags;
     unsigned char explTag;
-    GenericFile* source;     // kept encoding of a value read in place
+    MemFile* source;         // kept encoding of a value read in place (always a memory stream)
     int32_t offset;          // position of the first identifier octet in source
     ASNStreamCtx* streamCtx; // owned streaming state
     int32_t contentOffset;   // position of the first content octet in source (as received)

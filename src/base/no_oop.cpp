@@ -357,6 +357,12 @@ std::string convertForOutput(const char* text)
     if (!text)
         return std::string();
     std::string result(text);
+    // ASCII is the same in every output set; most report lines are nothing else.
+    bool ascii = true;
+    for (unsigned char c : result)
+        ascii = ascii && c < 0x80;
+    if (ascii)
+        return result;
     switch (outputMode) {
     case 'U': {
         int32_t n = cp1250ToUtf8(text, -1, nullptr, 0);

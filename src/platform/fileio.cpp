@@ -213,9 +213,18 @@ bool moveFileNoReplace(const char* from, const char* to)
     return false;
 }
 
-bool replaceFileContent(const char* path, const void* data, size_t length, unsigned mode)
+bool replaceFileContent(const char* path, const void* data, size_t length, unsigned mode, bool sync)
 {
-    if (!path || !*path || (!data && length))
+    if (!data && length)
+        return false;
+    return replaceFileContentWith(
+        path, [data, length](int fd) { return writeFile(fd, data, length) == length; }, mode, sync);
+}
+
+bool replaceFileContentWith(const char* path, const std::function<bool(int fd)>& write, unsigned mode,
+                            bool sync)
+{
+    if (!path || !*path || !write)
         return false;
     std::string target(path);
     if (target.back() == '/')
@@ -241,7 +250,15 @@ bool replaceFileContent(const char* path, const void* data, size_t length, unsig
     }
     if (fd < 0)
         return false;
-    bool ok = writeFile(fd, data, length) == length && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+    bool ok = false;
+    try {
+        ok = write(fd);
+    } catch (...) {
+        ::close(fd);
+        ::unlink(temp.c_str());
+        throw;
+    }
+    ok = ok && ::fchmod(fd, mode) == 0 && (!sync || ::fsync(fd) == 0);
     ok = ::close(fd) == 0 && ok;
     if (ok)
         ok = ::rename(temp.c_str(), path) == 0;
@@ -249,6 +266,8 @@ bool replaceFileContent(const char* path, const void* data, size_t length, unsig
         ::unlink(temp.c_str());
         return false;
     }
+    if (!sync)
+        return true;
     // The new name itself reaches the disk.
     int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd >= 0) {

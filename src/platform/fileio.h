@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,8 +40,15 @@ bool moveFileNoReplace(const char* from, const char* to);
 // Replaces the content of the file at path as one step: the bytes go to a new temporary file in
 // the same folder, reach the disk, and the temporary file then takes the name. A reader sees the
 // old content or the new, never a mixture; on failure the old file is untouched. A new file gets
-// the permissions mode (less the umask), a replaced one keeps its own.
-bool replaceFileContent(const char* path, const void* data, size_t length, unsigned mode = 0600);
+// the permissions mode (less the umask), a replaced one keeps its own. Without sync the bytes and
+// the new name are left to the kernel's write-back (an output file written as fopen/fclose would
+// write it): still all or nothing for readers and failures, though not across a power loss.
+bool replaceFileContent(const char* path, const void* data, size_t length, unsigned mode = 0600,
+                        bool sync = true);
+// The same with the content written by `write` to the temporary file's descriptor, so a large
+// content need not be held in memory first; when `write` answers false nothing is renamed.
+bool replaceFileContentWith(const char* path, const std::function<bool(int fd)>& write,
+                            unsigned mode = 0600, bool sync = true);
 // Copies a regular file's content; refuses to copy a file onto itself.
 bool copyFileContent(const char* from, const char* to, bool overwrite);
 // access(2): 0 when allowed, -1 otherwise.

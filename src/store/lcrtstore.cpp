@@ -62,12 +62,28 @@ int CertificateStore::findByIssuerKeyId(CertificateList& out, const uint8_t* key
   });
 }
 
+namespace {
+bool hasIssuerSerial(const SignedCertificate& cert, const DistinguishedName& issuer,
+                     const ASNinteger& serial) {
+  return cert.tbsCertificate.serialNumber.equals(serial) && cert.tbsCertificate.issuer == issuer;
+}
+}  // namespace
+
+bool CertificateStore::holdsIssuerSerial(const DistinguishedName& issuer,
+                                         const ASNinteger& serial) const {
+  bool held = false;
+  walk([&](const SignedCertificate& cert) {
+    held = hasIssuerSerial(cert, issuer, serial);
+    return !held;
+  });
+  return held;
+}
+
 int CertificateStore::findByIssuerSerial(SignedCertificate& out, const DistinguishedName& issuer,
                                          const ASNinteger& serial) const {
   int result = CRTSTORE_NOT_FOUND;
   walk([&](const SignedCertificate& cert) {
-    if (!cert.tbsCertificate.serialNumber.equals(serial) || !(cert.tbsCertificate.issuer == issuer))
-      return true;
+    if (!hasIssuerSerial(cert, issuer, serial)) return true;
     try {
       out = cert;
       result = CRTSTORE_FOUND;

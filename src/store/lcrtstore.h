@@ -26,6 +26,8 @@ class CertificateStore {
   // A copy of the first certificate with that issuer and serial number.
   virtual int findByIssuerSerial(SignedCertificate& out, const DistinguishedName& issuer,
                                  const ASNinteger& serial) const;
+  // Whether a certificate with that issuer and serial number is held (no copy made).
+  bool holdsIssuerSerial(const DistinguishedName& issuer, const ASNinteger& serial) const;
   virtual int findBySubject(CertificateList& out, const DistinguishedName& subject,
                             bool encryptionOnly) const;
   virtual int findByEmail(CertificateList& out, const char* address, bool encryptionOnly) const;

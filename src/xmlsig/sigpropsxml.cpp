@@ -86,6 +86,7 @@ SignaturePropertiesXml::SignaturePropertiesXml(talCtx* ctx, const XmlSignatureSe
 }
 
 SignaturePropertiesXml::~SignaturePropertiesXml() {
+  carried.reset();
   parser.reset();
 }
 
@@ -249,9 +250,12 @@ int32_t SignaturePropertiesXml::storeTimeStampToken(TimeStampToken& token, int32
 ASNsequenceList<SignedCertificate>* SignaturePropertiesXml::carriedCertificates() {
   if (parser->certificates.items.empty()) return nullptr;
   if (!carried) {
+    // A view of the parser's own certificates (they live as long as it does,
+    // and the list goes first): copying each cost a decode per signature.
     auto list = std::make_unique<ASNsequenceList<SignedCertificate>>();
-    for (const SignedCertificate* c : parser->certificates.items)
-      if (list->append(new SignedCertificate(*c)) != 1) throw TalApiException(xmlrc::MEM);
+    list->owns = false;
+    for (SignedCertificate* c : parser->certificates.items)
+      if (list->append(c) != 1) throw TalApiException(xmlrc::MEM);
     carried = std::move(list);
   }
   return carried.get();

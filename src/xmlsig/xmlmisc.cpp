@@ -20,6 +20,7 @@
 #include <libxml/xpathInternals.h>
 
 #include <cstring>
+#include <functional>
 #include <map>
 #include <mutex>
 
@@ -697,27 +698,29 @@ xmlNodePtr addChildElement(xmlNodePtr parent, const char* name, const char* pref
 }
 
 namespace {
-int memWrite(void* context, const char* buffer, int len) {
-  if (len < 0 || static_cast<MemFile*>(context)->write(
-                     static_cast<uint32_t>(len), reinterpret_cast<const uint8_t*>(buffer)) != 0)
-    return -1;
-  return len;
+int streamWrite(void* context, const char* buffer, int len) {
+  if (len < 0) return -1;
+  int32_t st = static_cast<GenericFile*>(context)->write(static_cast<uint32_t>(len),
+                                                         reinterpret_cast<const uint8_t*>(buffer));
+  return (st & 0xFFFF) == 0xFFFF || st < 0 ? -1 : len;
 }
-int memClose(void*) { return 0; }
+int streamClose(void*) { return 0; }
 
-void dumpNode(xmlNodePtr node, int format, std::string& text) {
-  MemFile mem;
-  xmlOutputBufferPtr out = xmlOutputBufferCreateIO(memWrite, memClose, &mem, nullptr);
-  if (!out) throw TalApiException(xmlrc::MEM);
-  xmlNodeDumpOutput(out, node->doc, node, 0, format, "UTF-8");
-  xmlOutputBufferClose(out);
-  text.assign(reinterpret_cast<const char*>(mem.data()), static_cast<size_t>(mem.length()));
+// The node's serialisation written to `out` as it is made: false when a write failed.
+bool dumpNode(xmlNodePtr node, int format, GenericFile* out) {
+  xmlOutputBufferPtr buffer = xmlOutputBufferCreateIO(streamWrite, streamClose, out, nullptr);
+  if (!buffer) throw TalApiException(xmlrc::MEM);
+  xmlNodeDumpOutput(buffer, node->doc, node, 0, format, "UTF-8");
+  return xmlOutputBufferClose(buffer) >= 0;
 }
 }  // namespace
 
 void serializeNode(xmlNodePtr node, std::string& text, bool format) {
   text.clear();
-  if (node) dumpNode(node, format ? 1 : 0, text);
+  if (!node) return;
+  MemFile mem;
+  dumpNode(node, format ? 1 : 0, &mem);
+  text.assign(reinterpret_cast<const char*>(mem.data()), static_cast<size_t>(mem.length()));
 }
 
 bool dsaXmlSignatureToDer(const uint8_t* value, uint32_t length, GenericFile* out) {
@@ -734,30 +737,31 @@ bool dsaXmlSignatureToDer(const uint8_t* value, uint32_t length, GenericFile* ou
   return out->write(static_cast<uint32_t>(der.size()), der.data()) == 0;
 }
 
-std::string nodeTextContent(xmlNodePtr node) {
-  std::string text;
-  auto append = [&text](xmlNodePtr n) {
-    if (n->type == XML_TEXT_NODE || n->type == XML_CDATA_SECTION_NODE) {
-      if (n->content) text += reinterpret_cast<const char*>(n->content);
-    } else if (n->type == XML_ENTITY_REF_NODE) {
-      if (xmlChar* v = xmlNodeGetContent(n)) {
-        text += reinterpret_cast<const char*>(v);
-        xmlFree(v);
-      }
-    }
+namespace {
+// Hands each piece of the node's text content to `take` in document order, until it answers
+// false.
+void walkTextContent(xmlNodePtr node, const std::function<bool(const char*)>& take) {
+  auto owned = [&take](xmlChar* v) {
+    if (!v) return true;
+    bool more = take(reinterpret_cast<const char*>(v));
+    xmlFree(v);
+    return more;
   };
-  if (!node) return text;
+  if (!node) return;
   if (node->type != XML_ELEMENT_NODE && node->type != XML_DOCUMENT_FRAG_NODE) {
-    if (xmlChar* v = xmlNodeGetContent(node)) {
-      text = reinterpret_cast<const char*>(v);
-      xmlFree(v);
-    }
-    return text;
+    owned(xmlNodeGetContent(node));
+    return;
   }
-  // Depth first without recursion; entity references are not entered (append reads them).
+  // Depth first without recursion; entity references are not entered (their content is read).
   xmlNodePtr cur = node->children;
   while (cur) {
-    append(cur);
+    bool more = true;
+    if (cur->type == XML_TEXT_NODE || cur->type == XML_CDATA_SECTION_NODE) {
+      if (cur->content) more = take(reinterpret_cast<const char*>(cur->content));
+    } else if (cur->type == XML_ENTITY_REF_NODE) {
+      more = owned(xmlNodeGetContent(cur));
+    }
+    if (!more) return;
     if (cur->type == XML_ELEMENT_NODE && cur->children) {
       cur = cur->children;
       continue;
@@ -766,35 +770,52 @@ std::string nodeTextContent(xmlNodePtr node) {
     if (cur == node) break;
     cur = cur->next;
   }
+}
+}  // namespace
+
+std::string nodeTextContent(xmlNodePtr node) {
+  std::string text;
+  walkTextContent(node, [&text](const char* piece) {
+    text += piece;
+    return true;
+  });
   return text;
 }
 
 int32_t writeSignedObjectContent(xmlNodePtr objectNode, GenericFile* out) {
   checkInvariant(objectNode != nullptr, SRC_SIGNATURE, 1154, "idNode != NULL");
-  std::string value = nodeTextContent(objectNode);
-  if (value.empty()) return xmlrc::EMPTY_TRANSFORM;
-  std::string output;
   xmlChar* encoding = xmlGetProp(objectNode, BAD_CAST "Encoding");
   xmlChar* mime = xmlGetProp(objectNode, BAD_CAST "MimeType");
   bool base64 = encoding && xmlc::ENCODING_BASE64 == reinterpret_cast<const char*>(encoding);
   bool textXml = mime && xmlStrEqual(mime, BAD_CAST "text/xml");
   if (encoding) xmlFree(encoding);
   if (mime) xmlFree(mime);
-  if (base64) {
-    XmlB64MemoryTransform b64(true);
-    b64.applyToMemory(reinterpret_cast<const uint8_t*>(value.data()),
-                      static_cast<uint32_t>(value.size()));
-    output.assign(reinterpret_cast<const char*>(b64.outputBytes()), b64.outputLength());
-  } else if (textXml) {
+  auto written = [](int32_t st) { return !((st & 0xFFFF) == 0xFFFF || st < 0); };
+  auto put = [&out, &written](const void* data, size_t length) {
+    if (length > 0xFFFFFFF0u) return false;
+    return written(out->write(static_cast<uint32_t>(length), static_cast<const uint8_t*>(data)));
+  };
+  if (textXml) {
+    // The element is serialised straight into the output: neither its text
+    // nor its serialisation is held whole (a receipt may be large).
+    bool hasText = false;
+    walkTextContent(objectNode, [&hasText](const char* piece) {
+      hasText = *piece != '\0';
+      return !hasText;
+    });
+    if (!hasText) return xmlrc::EMPTY_TRANSFORM;
     xmlNodePtr child = firstElement(objectNode->children);
-    if (child) dumpNode(child, 0, output);
-  } else {
-    output = value;
+    if (!child) return put("", 0) ? xmlrc::OK : xmlrc::WR_OUTFILE;
+    return dumpNode(child, 0, out) ? xmlrc::OK : xmlrc::WR_OUTFILE;
   }
-  if (output.size() > 0xFFFFFFF0u) return xmlrc::WR_OUTFILE;
-  int32_t st = out->write(static_cast<uint32_t>(output.size()),
-                          reinterpret_cast<const uint8_t*>(output.data()));
-  return (st & 0xFFFF) == 0xFFFF || st < 0 ? xmlrc::WR_OUTFILE : xmlrc::OK;
+  std::string value = nodeTextContent(objectNode);
+  if (value.empty()) return xmlrc::EMPTY_TRANSFORM;
+  if (!base64) return put(value.data(), value.size()) ? xmlrc::OK : xmlrc::WR_OUTFILE;
+  XmlB64MemoryTransform b64(true);
+  b64.applyToMemory(reinterpret_cast<const uint8_t*>(value.data()),
+                    static_cast<uint32_t>(value.size()));
+  value = std::string();
+  return put(b64.outputBytes(), b64.outputLength()) ? xmlrc::OK : xmlrc::WR_OUTFILE;
 }
 
 XmlNoExternalScope::XmlNoExternalScope() {

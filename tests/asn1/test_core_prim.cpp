@@ -307,6 +307,40 @@ TEST(CoreBitString, EqualityByBits)
     }
 }
 
+TEST(CoreBitString, EqualityCountsUsedBitsOnly)
+{
+    // Values read in place (BER padding bits kept) against owned ones; lengths around the
+    // octet boundaries where a whole-octet comparison and the last partial octet meet.
+    struct Case {
+        const char* left;
+        const char* right;
+        bool equal;
+    } cases[] = {
+        {"03 02 04 F0", "03 02 04 FF", true},          // padding differs only
+        {"03 02 04 F0", "03 02 04 E0", false},         // last used bit differs
+        {"03 02 04 F0", "03 02 03 F0", false},         // one bit more
+        {"03 03 00 12 34", "03 03 00 12 34", true},
+        {"03 03 00 12 34", "03 03 00 12 35", false},   // last bit of a whole octet
+        {"03 03 00 12 34", "03 03 00 13 34", false},   // in the first octet
+        {"03 04 07 AA BB 80", "03 04 07 AA BB FF", true},
+        {"03 04 07 AA BB 80", "03 04 07 AB BB 80", false},
+        {"03 04 07 AA BB 80", "03 04 07 AA BB 00", false},
+        {"03 03 00 00 00", "03 02 00 00", false},      // zero bits still count
+        {"03 01 00", "03 02 00 00", false},
+        {"03 01 00", "03 01 00", true},
+    };
+    for (const Case& c : cases) {
+        for (unsigned char flags : {static_cast<unsigned char>(0), static_cast<unsigned char>(ASN_FLAG_CONST)}) {
+            Bytes l = H(c.left), r = H(c.right);
+            ASNbitstr a, b;
+            ASSERT_EQ(dec(a, l, flags), static_cast<int>(l.size())) << c.left;
+            ASSERT_EQ(dec(b, r), static_cast<int>(r.size())) << c.right;
+            EXPECT_EQ(a == b, c.equal) << c.left << " / " << c.right;
+            EXPECT_EQ(b == a, c.equal) << c.right << " / " << c.left;
+        }
+    }
+}
+
 TEST(CoreBitString, UnusedBitsRefusedEverywhere)
 {
     for (const char* bad : {"03 02 08 00", "03 02 FF 00", "03 01 03"}) {

@@ -7,9 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <iterator>
 #include <map>
+#include <stdexcept>
 #include <signal.h>
 #include <string>
 #include <sys/file.h>
@@ -102,6 +106,60 @@ TEST_F(PlatformFiles, MoveAndCopy)
     EXPECT_EQ(1, platform::pathFileSize(a.c_str()));
     EXPECT_FALSE(platform::copyFileContent(moved.c_str(), (dir + "/c").c_str(), true)); // not a file
     EXPECT_EQ(platform::INVALID_FILE, platform::openFile(moved.c_str(), true, false, platform::OpenDisposition::OpenExisting));
+}
+
+TEST_F(PlatformFiles, ReplaceIsAllOrNothing)
+{
+    // Content from a writer: a new file or a replaced one; a writer that fails (or throws)
+    // leaves the path as it was and no temporary file behind, synced or not.
+    auto read = [](const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    struct Case {
+        const char* before; // null: no file
+        int writer;         // 0 writes "new", 1 writes "half" then fails, 2 throws
+        bool sync;
+        bool ok;
+        const char* after; // null: no file
+    } cases[] = {
+        {nullptr, 0, true, true, "new"},  {nullptr, 0, false, true, "new"},
+        {"old", 0, true, true, "new"},    {"old", 0, false, true, "new"},
+        {nullptr, 1, false, false, nullptr}, {"old", 1, true, false, "old"},
+        {"old", 1, false, false, "old"},  {nullptr, 2, false, false, nullptr},
+        {"old", 2, true, false, "old"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        std::string path = dir + "/out" + std::to_string(n++);
+        if (c.before)
+            std::ofstream(path) << c.before;
+        auto writer = [&c](int fd) {
+            const char* text = c.writer == 0 ? "new" : "half";
+            if (platform::writeFile(fd, text, std::strlen(text)) != std::strlen(text))
+                return false;
+            if (c.writer == 2)
+                throw std::runtime_error("writer");
+            return c.writer == 0;
+        };
+        bool ok = false;
+        if (c.writer == 2)
+            EXPECT_THROW(platform::replaceFileContentWith(path.c_str(), writer, 0600, c.sync), std::runtime_error);
+        else
+            ok = platform::replaceFileContentWith(path.c_str(), writer, 0600, c.sync);
+        EXPECT_EQ(c.ok, ok) << path;
+        EXPECT_EQ(c.after != nullptr, platform::pathExists(path.c_str())) << path;
+        if (c.after)
+            EXPECT_EQ(c.after, read(path)) << path;
+    }
+    DIR* folder = opendir(dir.c_str());
+    ASSERT_NE(nullptr, folder);
+    while (dirent* entry = readdir(folder))
+        EXPECT_EQ(nullptr, std::strstr(entry->d_name, ".tmp")) << entry->d_name;
+    closedir(folder);
+    // The buffer form refuses a missing buffer with a length, before touching the path.
+    EXPECT_FALSE(platform::replaceFileContent((dir + "/x").c_str(), nullptr, 3));
+    EXPECT_FALSE(platform::pathExists((dir + "/x").c_str()));
 }
 
 TEST(AbsolutePath, Normalises)

@@ -164,6 +164,9 @@ TEST_F(Stores, ByIssuerSerialNeverTakesOneIssuerForAnother) {
         int r = store->findByIssuerSerial(out, issuerSide->cert->tbsCertificate.issuer,
                                           serialSide->cert->tbsCertificate.serialNumber);
         ASSERT_EQ(code(want), r) << issuerSide->file << " " << serialSide->file;
+        EXPECT_EQ(!want.empty(), store->holdsIssuerSerial(issuerSide->cert->tbsCertificate.issuer,
+                                                          serialSide->cert->tbsCertificate.serialNumber))
+            << issuerSide->file << " " << serialSide->file;
         if (r == CRTSTORE_FOUND) {
           CertificateList one;
           one.append(new SignedCertificate(out));
@@ -296,6 +299,7 @@ TEST_F(Stores, EmptyStoresAndPointerDeduplication) {
     EXPECT_EQ(CRTSTORE_NOT_FOUND, s->findByEmail(out, "alice@example.com", false));
     EXPECT_EQ(CRTSTORE_NOT_FOUND,
               s->findByIssuerSerial(one, c.tbsCertificate.issuer, c.tbsCertificate.serialNumber));
+    EXPECT_FALSE(s->holdsIssuerSerial(c.tbsCertificate.issuer, c.tbsCertificate.serialNumber));
     EXPECT_EQ(CRTSTORE_NOT_FOUND,
               s->findByIssuerKeyId(out, id.data(), 20, c.tbsCertificate.issuer, false));
     EXPECT_EQ(0, out.GetCount());

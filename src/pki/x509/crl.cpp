@@ -453,3 +453,25 @@ CertificatePath& CertificatePath::operator=(const CertificatePath& other) {
   }
   return *this;
 }
+
+void CertificatePath::takeFrom(CertificatePath& other) {
+  if (this == &other) return;
+  clear();
+  while (other.GetCount() > 0) {
+    CertificateItem* item = other.RemoveHead();
+    if (!item) continue;
+    POSITION added = nullptr;
+    try {
+      added = AddTail(item);
+    } catch (...) {
+      delete item;
+      throw;
+    }
+    if (!added) {
+      delete item;
+      throwBadAllocation();
+    }
+  }
+  qualifiedRoot = other.qualifiedRoot;
+  policyResult = other.policyResult;
+}

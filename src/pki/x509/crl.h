@@ -147,6 +147,8 @@ class CertificatePath : public ASNsequenceList<CertificateItem> {
   explicit CertificatePath(unsigned char tag = 0);
   CertificatePath(const CertificatePath& other);
   CertificatePath& operator=(const CertificatePath& other);
+  // Takes the other path's items (no copy: a certificate copy is a decode), leaving it empty.
+  void takeFrom(CertificatePath& other);
 
   uint8_t qualifiedRoot;
   uint32_t policyResult;

@@ -27,7 +27,9 @@
 #   upo-expired-t-late-crl.xml the same with only the current CRL (issued after expiry)
 #   upo-t-bad-imprint.xml      a token whose imprint is not the SignatureValue's
 #
-#   make_upo.sh --big OUT MB   a receipt of about MB megabytes (for benchmarks)
+#   make_upo.sh --big OUT MB [elements|text]
+#                              a receipt of about MB megabytes (for benchmarks): many
+#                              small elements, or one element of base64 text
 #
 # Every document is checked with `xmlsec1 --verify` (trusted root,
 # intermediate, CRLs in a copy's KeyInfo) the way the tests expect it to come out.
@@ -43,6 +45,7 @@ receipt() {
 import sys
 ref, digest = sys.argv[1], sys.argv[2]
 pad = int(sys.argv[3]) if len(sys.argv) > 3 else 0
+shape = sys.argv[4] if len(sys.argv) > 4 else 'elements'
 fields = [
   ("NazwaPodmiotuPrzyjmujacego", "Urząd Testowy Przyjmowania Deklaracji"),
   ("NumerReferencyjny", ref),
@@ -63,7 +66,12 @@ fields = [
 out = ['<pot:Potwierdzenie xmlns:pot="http://e-deklaracje.example.pl/Repozytorium/Potwierdzenie/">']
 for name, value in fields:
   out.append('  <pot:%s>%s</pot:%s>' % (name, value, name))
-if pad:  # many small elements, as a long list of entries would be
+if pad and shape == 'text':  # one large element: an attachment as base64 text in lines of 76
+  # (57 octets a line of 77 characters), kept under libxml2's 10,000,000 characters a text node
+  import base64, random
+  data = random.Random(pad).randbytes(min(pad * 1000 * 1000, 9900000) // 77 * 57)
+  out.append('  <pot:Zalacznik>%s</pot:Zalacznik>' % base64.encodebytes(data).decode().strip())
+elif pad:  # many small elements, as a long list of entries would be
   line = '  <pot:Pozycja Lp="%d"><pot:Opis>Wpis rejestru przyjetych dokumentow</pot:Opis></pot:Pozycja>'
   out += [line % i for i in range(pad * 1024 * 1024 // (len(line) + 6))]
 out.append('</pot:Potwierdzenie>')
@@ -209,8 +217,8 @@ stamp() {
 }
 
 if [ "${1:-}" = "--big" ]; then
-  out=$2 mb=$3
-  receipt "0f1e2d3c4b5a69788796a5b4c3d2e1f0" "$(openssl dgst -sha256 -r deklaracja.xml | cut -c1-64 | tr a-f A-F)" "$mb" > "$W/big.receipt"
+  out=$2 mb=$3 shape=${4:-elements}
+  receipt "0f1e2d3c4b5a69788796a5b4c3d2e1f0" "$(openssl dgst -sha256 -r deklaracja.xml | cut -c1-64 | tr a-f A-F)" "$mb" "$shape" > "$W/big.receipt"
   template signer-rsa rsa-sha256 2026-11-02T09:15:00Z "$W/big.receipt" "$W/big.tmpl"
   sign signer-rsa "$W/big.tmpl" "$W/big.signed"
   unsigned "$W/big.signed" "$out" intermediate-revoked
