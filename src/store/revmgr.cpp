@@ -558,7 +558,9 @@ std::unique_ptr<BasicOCSPResponse> copyResponse(const BasicOCSPResponse& r) {
 namespace {
 
 bool sameCertificate(const SignedCertificate& a, const SignedCertificate& b) {
-  return sameEncoding(a, b);
+  // Different signature bits are different encodings: most pairs end there,
+  // without encoding both.
+  return a.signature == b.signature && sameEncoding(a, b);
 }
 
 bool signedBy(const SignedCertificate& cert, const SignedCertificate& issuer) {

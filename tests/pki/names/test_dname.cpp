@@ -14,6 +14,7 @@
 #include <iterator>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -448,6 +449,50 @@ TEST(DnCompare, StringTypesBitStringsAndNesting) {
   ASSERT_TRUE(a.addAttribute(id_at_commonName, deep));
   ASSERT_TRUE(b.addAttribute(id_at_commonName, deep));
   EXPECT_TRUE(a == b);
+}
+
+// Names of several RDNs: a difference in an RDN that needs no normalising
+// decides, and values that normalise alike in any RDN still match.
+TEST(DnCompare, SeveralRdnsNormalisedOrNot) {
+  struct Rdn {
+    const ASNobjectId* type;
+    const char* value;
+  };
+  struct Pair {
+    std::vector<Rdn> a, b;
+    bool equal;
+  };
+  const ASNobjectId* c = &id_at_countryName;
+  const ASNobjectId* o = &id_at_organizationName;
+  const ASNobjectId* cn = &id_at_commonName;
+  const Pair pairs[] = {
+      // Printable and BMP "Jan" after an equal RDN.
+      {{{c, "1302504C"}, {cn, "13034A616E"}}, {{c, "1302504C"}, {cn, "1E06004A0061006E"}}, true},
+      // ... and with another organisation before it.
+      {{{o, "0C0141"}, {cn, "13034A616E"}}, {{o, "0C0142"}, {cn, "1E06004A0061006E"}}, false},
+      // Equal text in Printable and UTF8 before a BMP value that differs.
+      {{{o, "13034A616E"}, {cn, "1E020041"}}, {{o, "0C034A616E"}, {cn, "1E020042"}}, false},
+      {{{o, "13034A616E"}, {cn, "1E020041"}}, {{o, "0C034A616E"}, {cn, "0C0141"}}, true},
+      // The same value under other types.
+      {{{c, "1302504C"}, {o, "0C0141"}}, {{c, "1302504C"}, {cn, "0C0141"}}, false},
+      // Trailing zero bits in one RDN, the next equal or not.
+      {{{o, "03020080"}, {cn, "0C0141"}}, {{o, "03020780"}, {cn, "0C0141"}}, true},
+      {{{o, "03020080"}, {cn, "0C0141"}}, {{o, "03020780"}, {cn, "0C0142"}}, false},
+      // Lengths differ, and an empty value against a UniversalString.
+      {{{cn, "0C0141"}}, {{cn, "0C024141"}}, false},
+      {{{o, "1C00"}, {cn, "0C0141"}}, {{o, "1300"}, {cn, "130141"}}, true},
+  };
+  for (const Pair& p : pairs) {
+    DistinguishedName a, b;
+    for (auto side : {std::make_pair(&a, &p.a), std::make_pair(&b, &p.b)})
+      for (const Rdn& r : *side.second) {
+        ASNany v;
+        ASSERT_GT(v.decodeVector(hexBytes(r.value)), 0);
+        ASSERT_TRUE(side.first->addAttribute(*r.type, v));
+      }
+    EXPECT_EQ(p.equal, a == b) << p.a.back().value << " " << p.b.back().value;
+    EXPECT_EQ(p.equal, b == a) << p.a.back().value << " " << p.b.back().value;
+  }
 }
 
 // Multi-valued RDNs compare as multisets, both ways round.
