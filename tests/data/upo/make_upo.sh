@@ -30,6 +30,11 @@
 #   make_upo.sh --big OUT MB [elements|text]
 #                              a receipt of about MB megabytes (for benchmarks): many
 #                              small elements, or one element of base64 text
+#   make_upo.sh --ocsp URL OUT receipts whose signers' certificates name the OCSP
+#                              responder URL (a test's local one, so made when the
+#                              test runs): OUT/upo-ocsp-good.xml, OUT/upo-ocsp-revoked.xml
+#                              (BES, no revocation values) and the responder's
+#                              OUT/index.txt
 #
 # Every document is checked with `xmlsec1 --verify` (trusted root,
 # intermediate, CRLs in a copy's KeyInfo) the way the tests expect it to come out.
@@ -38,6 +43,7 @@ cd "$(dirname "$0")"
 W=$(mktemp -d)
 trap 'rm -rf "$W"' EXIT
 XS="--id-attr:Id Object --id-attr:Id SignedProperties"
+P=pki  # the folder of the signers' keys and certificates
 
 # receipt ID-OF-FILE DIGEST-HEX [PADDING-MB]: the receipt element.
 receipt() {
@@ -81,9 +87,9 @@ PY
 
 # template SIGNER SIGALG SIGNING-TIME RECEIPT-FILE OUT: the unsigned template.
 template() {
-  digest=$(openssl dgst -sha256 -binary "pki/$1.der" | base64 -w 0)
-  issuer=$(openssl x509 -in "pki/$1.pem" -noout -issuer -nameopt RFC2253 | sed 's/^issuer=//')
-  serial=$(printf '%d' "0x$(openssl x509 -in "pki/$1.pem" -noout -serial | sed 's/^serial=//')")
+  digest=$(openssl dgst -sha256 -binary "$P/$1.der" | base64 -w 0)
+  issuer=$(openssl x509 -in "$P/$1.pem" -noout -issuer -nameopt RFC2253 | sed 's/^issuer=//')
+  serial=$(printf '%d' "0x$(openssl x509 -in "$P/$1.pem" -noout -serial | sed 's/^serial=//')")
   python3 - "$2" "$3" "$digest" "$issuer" "$serial" "$4" "$5" <<'PY'
 import sys
 alg, when, digest, issuer, serial, receipt_file, out = sys.argv[1:]
@@ -121,7 +127,7 @@ PY
 # sign SIGNER TEMPLATE OUT
 sign() {
   # shellcheck disable=SC2086
-  xmlsec1 --sign --privkey-pem "pki/$1.key,pki/$1.pem" $XS --output "$3" "$2"
+  xmlsec1 --sign --privkey-pem "$P/$1.key,$P/$1.pem" $XS --output "$3" "$2"
 }
 
 # unsigned IN OUT INTERMEDIATE-CRLS [TOKEN-FILE]: the unsigned properties (CRL names
@@ -222,6 +228,36 @@ if [ "${1:-}" = "--big" ]; then
   template signer-rsa rsa-sha256 2026-11-02T09:15:00Z "$W/big.receipt" "$W/big.tmpl"
   sign signer-rsa "$W/big.tmpl" "$W/big.signed"
   unsigned "$W/big.signed" "$out" intermediate-revoked
+  exit 0
+fi
+
+if [ "${1:-}" = "--ocsp" ]; then
+  url=$2 out=$3 P=$W/pki
+  mkdir -p "$P"
+  printf 'basicConstraints = CA:FALSE\nkeyUsage = critical,digitalSignature,nonRepudiation\n' > "$W/aia.ext"
+  printf 'authorityInfoAccess = OCSP;URI:%s\n' "$url" >> "$W/aia.ext"
+  : > "$out/index.txt"
+  sha256=$(openssl dgst -sha256 -r deklaracja.xml | cut -c1-64 | tr a-f A-F)
+  # The keys of signer-rsa and signer-revoked under new serial numbers.
+  for entry in good:signer-rsa:7001:V revoked:signer-revoked:7002:R; do
+    name=${entry%%:*} rest=${entry#*:}
+    key=${rest%%:*} rest=${rest#*:}
+    serial=${rest%%:*} state=${rest#*:}
+    cp "pki/$key.key" "$P/$name.key"
+    openssl req -new -key "$P/$name.key" -out "$W/$name.csr" \
+      -subj "/C=PL/O=Urzad Testowy Przyjmowania Deklaracji/OU=Bramka/CN=Serwer UPO $name"
+    openssl x509 -req -in "$W/$name.csr" -CA pki/intermediate.pem -CAkey pki/intermediate.key \
+      -set_serial "0x$serial" -days 3650 -sha256 -extfile "$W/aia.ext" -out "$P/$name.pem" 2>/dev/null
+    openssl x509 -in "$P/$name.pem" -outform DER -out "$P/$name.der"
+    subject=$(openssl x509 -in "$P/$name.pem" -noout -subject -nameopt compat | sed 's/^subject=//')
+    revoked=
+    [ "$state" = R ] && revoked=261101000000Z
+    printf '%s\t%s\t%s\t%s\tunknown\t%s\n' "$state" 361201000000Z "$revoked" "$serial" "$subject" \
+      >> "$out/index.txt"
+    receipt "$(printf '%s' "$name" | sha1sum | cut -c1-32)" "$sha256" > "$W/$name.receipt"
+    template "$name" rsa-sha256 2026-11-02T09:15:00Z "$W/$name.receipt" "$W/$name.tmpl"
+    sign "$name" "$W/$name.tmpl" "$out/upo-ocsp-$name.xml"
+  done
   exit 0
 fi
 

@@ -1,0 +1,58 @@
+// A library context over the PKI of tests/data/upo/ (make_pki.sh there): the verify
+// fixture's context with the receipts' root installed, their intermediate CA in the
+// certificate database and the root's CRL in the CRL database.
+#pragma once
+
+#include "verify_fixture.h"
+
+#include "api/tvxml.h"
+#include "pki/sig/sigrecords.h"
+#include "pki/x509/cert.h"
+#include "pki/x509/crl.h"
+
+namespace upofix {
+
+const std::string UPO = std::string(TAL_TEST_DATA_DIR) + "/upo/";
+
+template <class T>
+std::unique_ptr<T> loadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  const std::vector<unsigned char> der((std::istreambuf_iterator<char>(in)), {});
+  auto x = std::make_unique<T>();
+  EXPECT_EQ(static_cast<int>(der.size()), x->decodeVector(der)) << path;
+  return x;
+}
+
+class UpoContext : public verifyfix::VerifyContext {
+ protected:
+  void SetUp() override {
+    VerifyContext::SetUp();
+    talCert* root = nullptr;
+    ASSERT_EQ(0, talAllocateCertFromFile((UPO + "pki/root.der").c_str(), &root));
+    EXPECT_EQ(0, talInstallRoot(ctx, root, 1, 1));
+    talDeleteCertificate(root);
+    ASSERT_EQ(0, ctx->certificates.importCertificate(*loadFile<SignedCertificate>(UPO + "pki/intermediate.der")));
+    ASSERT_EQ(0, ctx->revocation->importCrl(*loadFile<SignedCertRevList>(UPO + "crl/root.der")));
+  }
+
+  // tvXmlUnprotect over one file: the only signature's status and reason.
+  void verifyOne(const std::string& path, int32_t& status, int32_t& reason, int32_t* form = nullptr) {
+    tvXmlCtx* c = nullptr;
+    ASSERT_EQ(0, tvXmlCreateCtx(&c));
+    tvXmlDoc* d = nullptr;
+    ASSERT_EQ(0, tvXmlLoadDocFile(c, path.c_str(), nullptr, &d));
+    talMsgInfo* m = nullptr;
+    ASSERT_EQ(0, tvXmlUnprotect(ctx, c, d, nullptr, &m));
+    int32_t count = 0, qualification = 0;
+    EXPECT_EQ(0, talGetMessageSignatureCount(m, &count));
+    EXPECT_EQ(1, count);
+    talSigInfo* s = nullptr;
+    ASSERT_EQ(0, talGetMessageSignature(m, 0, &s));
+    EXPECT_EQ(0, talSignatureStatus(s, &status, &qualification, &reason));
+    if (form) *form = reinterpret_cast<SigInfo*>(s)->form;
+    EXPECT_EQ(0, tvXmlDeleteMsgInfo(m));
+    EXPECT_EQ(0, tvXmlDeleteCtx(c));
+  }
+};
+
+}  // namespace upofix
