@@ -350,7 +350,10 @@ int findAllRecipientCertificates(std::vector<RecipientPaths>& out, const uint8_t
     RecipientPaths paths;
     const int r = findRecipientCertificates(context, data, length, paths, bytesRead);
     if (r > RECIP_WARNINGS) {
-      if (context.option(RECIP_OPT_SKIP_FAILED) == 0 || r == RECIP_NO_MEMORY) {
+      // Out of memory, or a descriptor whose end is unknown, ends the run
+      // whatever option 30 says.
+      if (context.option(RECIP_OPT_SKIP_FAILED) == 0 || r == RECIP_NO_MEMORY ||
+          (bytesRead && *bytesRead == 0)) {
         result = r;
         return false;
       }
@@ -381,10 +384,6 @@ int findAllRecipientCertificates(std::vector<RecipientPaths>& out, const uint8_t
         if (recipients[at + 1] == 0) break;
         size_t used = 0;
         if (!run(recipients + at, size - at, &used)) break;
-        if (used == 0) {  // a failed descriptor that was skipped: its length is unknown
-          result = RECIP_BAD_PARAMETER;
-          break;
-        }
         at += used;
       }
     }

@@ -538,6 +538,8 @@ TEST(Recipients, AllRecipients) {
   Bytes closed = run;
   closed.insert(closed.end(), {0, 0});
   // A kind-2 descriptor's closing byte starts the next one.
+  Bytes badMiddle{0, 9, 0, 0, 0, 0};
+  badMiddle.insert(badMiddle.end(), closed.begin(), closed.end());
   Bytes shared = fieldsDescriptor({{'c', "PL"}, {'o', "Recip Test"}, {'n', "Bob"}});
   shared.push_back(0);
   const Row rows[] = {
@@ -553,6 +555,8 @@ TEST(Recipients, AllRecipients) {
       {"descriptors", closed, 0, RECIP_OK, {{"bob-enc"}, {"alice-enc"}}, 0},
       {"fields then end", shared, 0, RECIP_OK, {{"bob-enc"}}, 0},
       {"descriptors not closed", run, 0, RECIP_BAD_PARAMETER, {}, 0},
+      // A descriptor that does not decode has no known end: the run cannot go on.
+      {"bad descriptor skipped", badMiddle, 1, RECIP_BAD_PARAMETER, {}, 0},
       {"empty", Bytes{}, 0, RECIP_NO_VALID_CERTIFICATE, {}, 0},
   };
   for (const Row& row : rows) {
