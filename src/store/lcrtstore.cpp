@@ -9,11 +9,6 @@
 #include <memory>
 #include <new>
 
-namespace {
-
-const char* const SRC = "SRC/lcrtstore";
-
-// Appends a copy; false when memory runs out or the copy fails.
 bool appendCopy(CertificateList& out, const SignedCertificate& cert) {
   try {
     std::unique_ptr<SignedCertificate> copy(new SignedCertificate(cert));
@@ -24,6 +19,10 @@ bool appendCopy(CertificateList& out, const SignedCertificate& cert) {
     return false;
   }
 }
+
+namespace {
+
+const char* const SRC = "SRC/lcrtstore";
 
 bool sameKeyId(const SignedCertificate& cert, const uint8_t* keyId, int keyIdLength) {
   unsigned char own[20];

@@ -16,6 +16,9 @@
 
 using CertificateList = ASNsequenceList<SignedCertificate>;
 
+// Appends a copy; false when memory runs out or the copy fails.
+bool appendCopy(CertificateList& out, const SignedCertificate& cert);
+
 class CertificateStore {
  public:
   virtual ~CertificateStore() = default;
