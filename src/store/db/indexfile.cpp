@@ -10,10 +10,12 @@ const char* const UNIT = "DB/indxuser";
 constexpr int MAX_DEPTH = 40;  // far beyond any tree a 2 GiB file can hold
 constexpr size_t CACHED_PAGES = 1024;  // internal pages kept per index
 
-// Tells images written whole from images a crash cut short.
-uint64_t imageChecksum(const uint8_t* p, size_t n)
+// Tells images written whole from images a crash cut short; chained over the
+// record's page list first, so a damaged page number never sends a sound image
+// over another page.
+uint64_t imageChecksum(const uint8_t* p, size_t n, uint64_t seed = 0x9E3779B97F4A7C15ull)
 {
-  uint64_t h = 0x9E3779B97F4A7C15ull ^ n;
+  uint64_t h = seed ^ n;
   size_t i = 0;
   for (; i + 8 <= n; i += 8) {
     uint64_t w = 0;
@@ -233,7 +235,8 @@ bool IndexFile::recover(const uint8_t* area)
     uint32_t got = 0;
     valid = journal.open(journalPath_.c_str(), "rb") == 0 &&
             journal.readAt(0, static_cast<uint32_t>(total), images.data(), &got) == 0 && got == total &&
-            imageChecksum(images.data(), images.size()) == sum;
+            imageChecksum(images.data(), images.size(),
+                          imageChecksum(area + IDX_PENDING_ENTRIES, 8u * static_cast<size_t>(n))) == sum;
     for (uint32_t j = 0, at = 0; valid && j < static_cast<uint32_t>(n); ++j) {
       uint32_t page = get32(area + IDX_PENDING_ENTRIES + 8 * j), size = get32(area + IDX_PENDING_ENTRIES + 8 * j + 4);
       if (file_.writeAt(page, size, images.data() + at) != 0) return fail(IDX_ERR_IO);
@@ -274,14 +277,16 @@ bool IndexFile::commit()
     uint8_t record[IDX_HEADER_AREA - IDX_PENDING_AT] = {};
     put32(record, IDX_PENDING_MAGIC);
     put16(record + 4, static_cast<uint16_t>(dirty_.size()));
-    uint64_t sum = imageChecksum(images_.data(), images_.size());
-    for (int b = 0; b < 8; ++b) record[8 + b] = static_cast<uint8_t>(sum >> (8 * b));
-    uint8_t* entry = record + (IDX_PENDING_ENTRIES - IDX_PENDING_AT);
+    uint8_t* const entries = record + (IDX_PENDING_ENTRIES - IDX_PENDING_AT);
+    uint8_t* entry = entries;
     for (const Dirty& d : dirty_) {
       put32(entry, d.pageNo);
       put32(entry + 4, d.size);
       entry += 8;
     }
+    uint64_t sum = imageChecksum(images_.data(), images_.size(),
+                                 imageChecksum(entries, static_cast<size_t>(entry - entries)));
+    for (int b = 0; b < 8; ++b) record[8 + b] = static_cast<uint8_t>(sum >> (8 * b));
     uint32_t length = static_cast<uint32_t>(entry - record);
     ok = file_.writeAt(IDX_PENDING_AT, length, record) == 0;
     // Children before parents, as they were changed.

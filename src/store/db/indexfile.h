@@ -40,7 +40,7 @@ constexpr uint32_t IDX_HEADER_SIZE = 248;
 constexpr uint32_t IDX_PAGE_HEADER = 16;
 // After the header, in the area the layout leaves free: the record of page
 // images about to be written in place {u32 magic, u16 count, u16, u64
-// checksum of the images, count x {u32 page, u32 size}}; magic 0 when none.
+// checksum of the page list then the images, count x {u32 page, u32 size}}; magic 0 when none.
 constexpr uint32_t IDX_PENDING_AT = IDX_HEADER_SIZE;
 constexpr uint32_t IDX_PENDING_MAGIC = 0x4A504731u;
 constexpr uint32_t IDX_PENDING_ENTRIES = IDX_PENDING_AT + 16;

@@ -445,6 +445,13 @@ TEST(IndexFile, AnArmedRecordRestoresATornPageAndABadOneIsDropped)
       {"image altered", [](auto&, auto& j) { j[100] ^= 1; }, false},
       {"page past the end", [](auto& b, auto&) { setLe32(b, 264, 0x10000000); }, false},
       {"page in the header area", [](auto& b, auto&) { setLe32(b, 264, 1024); }, false},
+      // A sound image sent over another page of the file would lose that page's keys.
+      {"page number changed to another page",
+       [](auto& b, auto&) {
+         setLe32(b, 264, static_cast<uint32_t>(b.size()));
+         b.resize(b.size() + 4096, 0x5A);
+       },
+       false},
       {"count above the maximum", [](auto& b, auto&) { b[252] = 0xFF; }, false},
       {"other magic", [](auto& b, auto&) { setLe32(b, 248, 0x1234); }, false},
   };
