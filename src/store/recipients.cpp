@@ -302,7 +302,8 @@ int findRecipientCertificates(RecipientContext& context, const uint8_t* data, si
     bool network = !valid;
     if (valid && !address.empty()) {
       const int32_t interval = context.option(RECIP_OPT_SEARCH_INTERVAL);
-      network = interval > 0 && context.lastNetworkSearch(address) + interval < context.now();
+      // Compared by subtraction: a time the database holds cannot overflow.
+      network = interval > 0 && context.lastNetworkSearch(address) < context.now() - interval;
     }
     // A certificate given in the descriptor is the only candidate.
     if (network && descriptor.kind != KIND_CERTIFICATE &&

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -517,6 +518,22 @@ TEST(Recipients, NetworkRefreshAndSubjects) {
     EXPECT_EQ(s.result, findRecipientCertificates(ctx, d.data(), d.size(), paths, &used)) << s.issuer;
     EXPECT_EQ((std::vector<std::string>{"dn"}), ctx.queries);
     EXPECT_EQ(s.remembered, ctx.remembered);
+  }
+}
+
+// The time the database gives for the last network search may be anything:
+// one far in the future neither overflows nor forces a search.
+TEST(Recipients, LastSearchTimeFromDatabase) {
+  for (int64_t last : {int64_t(INT64_MAX), int64_t(INT64_MAX - 30), int64_t(1000000 - 61)}) {
+    Ctx ctx;
+    ctx.inStore({"alice-enc"});
+    ctx.options = {{RECIP_OPT_NETWORK_SEARCH, 1}, {RECIP_OPT_SEARCH_INTERVAL, 60}};
+    ctx.lastSearch = last;
+    ctx.bases = {"o=Recip"};
+    RecipientPaths paths;
+    Bytes a = addressBytes("alice@example.com");
+    EXPECT_EQ(RECIP_OK, findRecipientCertificates(ctx, a.data(), a.size(), paths, nullptr));
+    EXPECT_EQ(last < 1000000 ? 1u : 0u, ctx.queries.size()) << last;
   }
 }
 
