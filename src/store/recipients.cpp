@@ -94,6 +94,12 @@ bool listHolds(const CertificateList& list, const SignedCertificate& cert) {
   return false;
 }
 
+bool hasPathFor(const RecipientPaths& paths, const SignedCertificate& cert) {
+  for (const std::unique_ptr<CertificatePath>& p : paths)
+    if (p->GetHead() && p->GetHead()->certificate == cert) return true;
+  return false;
+}
+
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 void writeWarning(ReportStream& report, const char* message, const DistinguishedName& subject) {
@@ -322,7 +328,8 @@ int findRecipientCertificates(RecipientContext& context, const uint8_t* data, si
             !(c->tbsCertificate.issuer == descriptor.issuer))
           continue;
         context.rememberCertificate(*c);
-        if (!appendCopy(kept, *c)) return RECIP_NO_MEMORY;
+        // A certificate already given a path locally keeps that one path.
+        if (!hasPathFor(paths, *c) && !appendCopy(kept, *c)) return RECIP_NO_MEMORY;
       }
       report << "Certyfikaty poprawnie pobrane\r\n";
       const int b = buildRecipientPath(context, kept, paths);

@@ -537,6 +537,23 @@ TEST(Recipients, LastSearchTimeFromDatabase) {
   }
 }
 
+// A refresh from the network that fetches the certificate already found
+// locally must not give the recipient a second path to the same key.
+TEST(Recipients, RefreshKeepsOnePathPerCertificate) {
+  Ctx ctx;
+  ctx.inStore({"alice-enc"});
+  ctx.options = {{RECIP_OPT_NETWORK_SEARCH, 1}, {RECIP_OPT_SEARCH_INTERVAL, 60}};
+  ctx.lastSearch = 1000000 - 100;
+  ctx.bases = {"o=Recip"};
+  ctx.served = {"alice-enc", "dave-second"};
+  RecipientPaths paths;
+  Bytes a = addressBytes("alice@example.com");
+  EXPECT_EQ(RECIP_OK, findRecipientCertificates(ctx, a.data(), a.size(), paths, nullptr));
+  EXPECT_EQ(1u, ctx.queries.size());
+  EXPECT_EQ((Names{"alice-enc", "dave-second"}), endNames(ctx, paths));
+  EXPECT_EQ(2, ctx.remembered);
+}
+
 // Whole recipient lists, text and binary.
 TEST(Recipients, AllRecipients) {
   struct Row {
