@@ -207,6 +207,12 @@ int buildRecipientPath(RecipientContext& context, const CertificateList& candida
   bool kept = false;
   for (POSITION pos = candidates.GetHeadPosition(); pos;) {
     const SignedCertificate* candidate = candidates.GetNext(pos);
+    // Several stores, or the network and a store, may give the same
+    // certificate: it keeps the one path it has.
+    if (hasPathFor(paths, *candidate)) {
+      kept = true;
+      continue;
+    }
     std::unique_ptr<CertificatePath> path(new CertificatePath);
     const int r = buildRecipientCertificatePath(context, *candidate, *path);
     if (r == RECIP_OK) {
@@ -328,8 +334,7 @@ int findRecipientCertificates(RecipientContext& context, const uint8_t* data, si
             !(c->tbsCertificate.issuer == descriptor.issuer))
           continue;
         context.rememberCertificate(*c);
-        // A certificate already given a path locally keeps that one path.
-        if (!hasPathFor(paths, *c) && !appendCopy(kept, *c)) return RECIP_NO_MEMORY;
+        if (!appendCopy(kept, *c)) return RECIP_NO_MEMORY;
       }
       report << "Certyfikaty poprawnie pobrane\r\n";
       const int b = buildRecipientPath(context, kept, paths);

@@ -554,6 +554,29 @@ TEST(Recipients, RefreshKeepsOnePathPerCertificate) {
   EXPECT_EQ(2, ctx.remembered);
 }
 
+// A certificate that two stores hold is one candidate: it gets one path and
+// one verdict, and an existing path for it counts as found.
+TEST(Recipients, CertificateInTwoStoresVerifiedOnce) {
+  Ctx ctx;
+  LCertificateStore second;
+  ctx.mgr.addTemporaryStore(&second);
+  ctx.inStore({"alice-enc"});
+  second.addCertificate(ctx.get("alice-enc").get());
+  RecipientPaths paths;
+  Bytes a = addressBytes("alice@example.com");
+  EXPECT_EQ(RECIP_OK, findRecipientCertificates(ctx, a.data(), a.size(), paths, nullptr));
+  EXPECT_EQ((Names{"alice-enc"}), endNames(ctx, paths));
+  const std::string r = ctx.reportText();
+  const std::string valid = reported("Certyfikat korespondenta jest ważny.\r\n\r\n");
+  ASSERT_NE(std::string::npos, r.find(valid));
+  EXPECT_EQ(std::string::npos, r.find(valid, r.find(valid) + 1));
+
+  CertificateList again;
+  ASSERT_TRUE(appendCopy(again, *ctx.get("alice-enc")));
+  EXPECT_EQ(RECIP_OK, buildRecipientPath(ctx, again, paths));
+  EXPECT_EQ(1u, paths.size());
+}
+
 // Whole recipient lists, text and binary.
 TEST(Recipients, AllRecipients) {
   struct Row {
