@@ -94,6 +94,12 @@ bool listHolds(const CertificateList& list, const SignedCertificate& cert) {
   return false;
 }
 
+bool hasPathFor(const RecipientPaths& paths, const SignedCertificate& cert) {
+  for (const std::unique_ptr<CertificatePath>& p : paths)
+    if (p->GetHead() && p->GetHead()->certificate == cert) return true;
+  return false;
+}
+
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 void writeWarning(ReportStream& report, const char* message, const DistinguishedName& subject) {
@@ -201,6 +207,12 @@ int buildRecipientPath(RecipientContext& context, const CertificateList& candida
   bool kept = false;
   for (POSITION pos = candidates.GetHeadPosition(); pos;) {
     const SignedCertificate* candidate = candidates.GetNext(pos);
+    // Several stores, or the network and a store, may give the same
+    // certificate: it keeps the one path it has.
+    if (hasPathFor(paths, *candidate)) {
+      kept = true;
+      continue;
+    }
     std::unique_ptr<CertificatePath> path(new CertificatePath);
     const int r = buildRecipientCertificatePath(context, *candidate, *path);
     if (r == RECIP_OK) {
@@ -302,7 +314,8 @@ int findRecipientCertificates(RecipientContext& context, const uint8_t* data, si
     bool network = !valid;
     if (valid && !address.empty()) {
       const int32_t interval = context.option(RECIP_OPT_SEARCH_INTERVAL);
-      network = interval > 0 && context.lastNetworkSearch(address) + interval < context.now();
+      // Compared by subtraction: a time the database holds cannot overflow.
+      network = interval > 0 && context.lastNetworkSearch(address) < context.now() - interval;
     }
     // A certificate given in the descriptor is the only candidate.
     if (network && descriptor.kind != KIND_CERTIFICATE &&

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -518,6 +519,62 @@ TEST(Recipients, NetworkRefreshAndSubjects) {
     EXPECT_EQ((std::vector<std::string>{"dn"}), ctx.queries);
     EXPECT_EQ(s.remembered, ctx.remembered);
   }
+}
+
+// The time the database gives for the last network search may be anything:
+// one far in the future neither overflows nor forces a search.
+TEST(Recipients, LastSearchTimeFromDatabase) {
+  for (int64_t last : {int64_t(INT64_MAX), int64_t(INT64_MAX - 30), int64_t(1000000 - 61)}) {
+    Ctx ctx;
+    ctx.inStore({"alice-enc"});
+    ctx.options = {{RECIP_OPT_NETWORK_SEARCH, 1}, {RECIP_OPT_SEARCH_INTERVAL, 60}};
+    ctx.lastSearch = last;
+    ctx.bases = {"o=Recip"};
+    RecipientPaths paths;
+    Bytes a = addressBytes("alice@example.com");
+    EXPECT_EQ(RECIP_OK, findRecipientCertificates(ctx, a.data(), a.size(), paths, nullptr));
+    EXPECT_EQ(last < 1000000 ? 1u : 0u, ctx.queries.size()) << last;
+  }
+}
+
+// A refresh from the network that fetches the certificate already found
+// locally must not give the recipient a second path to the same key.
+TEST(Recipients, RefreshKeepsOnePathPerCertificate) {
+  Ctx ctx;
+  ctx.inStore({"alice-enc"});
+  ctx.options = {{RECIP_OPT_NETWORK_SEARCH, 1}, {RECIP_OPT_SEARCH_INTERVAL, 60}};
+  ctx.lastSearch = 1000000 - 100;
+  ctx.bases = {"o=Recip"};
+  ctx.served = {"alice-enc", "dave-second"};
+  RecipientPaths paths;
+  Bytes a = addressBytes("alice@example.com");
+  EXPECT_EQ(RECIP_OK, findRecipientCertificates(ctx, a.data(), a.size(), paths, nullptr));
+  EXPECT_EQ(1u, ctx.queries.size());
+  EXPECT_EQ((Names{"alice-enc", "dave-second"}), endNames(ctx, paths));
+  EXPECT_EQ(2, ctx.remembered);
+}
+
+// A certificate that two stores hold is one candidate: it gets one path and
+// one verdict, and an existing path for it counts as found.
+TEST(Recipients, CertificateInTwoStoresVerifiedOnce) {
+  Ctx ctx;
+  LCertificateStore second;
+  ctx.mgr.addTemporaryStore(&second);
+  ctx.inStore({"alice-enc"});
+  second.addCertificate(ctx.get("alice-enc").get());
+  RecipientPaths paths;
+  Bytes a = addressBytes("alice@example.com");
+  EXPECT_EQ(RECIP_OK, findRecipientCertificates(ctx, a.data(), a.size(), paths, nullptr));
+  EXPECT_EQ((Names{"alice-enc"}), endNames(ctx, paths));
+  const std::string r = ctx.reportText();
+  const std::string valid = reported("Certyfikat korespondenta jest ważny.\r\n\r\n");
+  ASSERT_NE(std::string::npos, r.find(valid));
+  EXPECT_EQ(std::string::npos, r.find(valid, r.find(valid) + 1));
+
+  CertificateList again;
+  ASSERT_TRUE(appendCopy(again, *ctx.get("alice-enc")));
+  EXPECT_EQ(RECIP_OK, buildRecipientPath(ctx, again, paths));
+  EXPECT_EQ(1u, paths.size());
 }
 
 // Whole recipient lists, text and binary.
