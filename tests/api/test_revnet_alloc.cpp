@@ -44,20 +44,9 @@ void* allocate(size_t n) {
 
 }  // namespace
 
-void* operator new(size_t n) {
-  void* p = allocate(n);
-  if (!p) throw std::bad_alloc();
-  return p;
-}
-void* operator new[](size_t n) { return operator new(n); }
-void* operator new(size_t n, const std::nothrow_t&) noexcept { return allocate(n); }
-void* operator new[](size_t n, const std::nothrow_t&) noexcept { return allocate(n); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
-void operator delete[](void* p, size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void* testAllocate(size_t n) { return allocate(n); }
+
+#include "failingnew.h"
 
 namespace {
 

@@ -26,20 +26,9 @@ void* counted(size_t n) {
 
 }  // namespace
 
-void* operator new(size_t n) {
-  void* p = counted(n);
-  if (!p) throw std::bad_alloc();
-  return p;
-}
-void* operator new[](size_t n) { return operator new(n); }
-void* operator new(size_t n, const std::nothrow_t&) noexcept { return counted(n); }
-void* operator new[](size_t n, const std::nothrow_t&) noexcept { return counted(n); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
-void operator delete[](void* p, size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void* testAllocate(size_t n) { return counted(n); }
+
+#include "failingnew.h"
 
 namespace {
 
