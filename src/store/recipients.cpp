@@ -4,6 +4,7 @@
 #include "base/commonerror.h"
 #include "base/reportstream.h"
 #include "store/certmgr.h"
+#include "store/crtstore.h"
 #include "store/dnutils.h"
 #include "store/pathbuild.h"
 #include "store/pathverify.h"
@@ -44,7 +45,7 @@ bool nameFromText(DistinguishedName& out, const uint8_t* text, uint32_t length) 
 // A lookup answer as a search result: -1 found, 1 nothing, else the code.
 int lookupResult(int r) {
   if (r == 0) return -1;
-  if (r == PATH_RESULT_NOTHING_FOUND) return 1;
+  if (r == CRTSTORE_NOT_FOUND) return 1;
   if (r == 1) return RECIP_NO_MEMORY;
   if (r == 2) return RECIP_DATABASE_ERROR;
   return r;
