@@ -53,7 +53,8 @@ LvN::LvN() : v(1), used(1) {}
 
 LvN::LvN(const LvN& a) : v(a.used), used(a.used) { longvCopy(v.ptr(), a.v.ptr(), used); }
 
-LvN::LvN(const LvOctet* oct, unsigned int len, int noValue) : v(1), used(1) {
+LvN::LvN(const LvOctet* oct, unsigned int len, int noValue)
+    : v(noValue != 0 || len == 0 ? 1u : 0u), used(1) {
   if (noValue != 0 || len == 0) return;
   set(oct, len);
 }
@@ -211,7 +212,7 @@ void LvN::set(const LvOctet* oct, unsigned int len) {
              "void LvN::set(const LvOctet *oct, unsigned int len)", N_CONV_FILE);
   // Octets are how key parts arrive: their value stays unread.
   LvWordMem w(oct, len, true);
-  v = w;
+  v.swap(w);
   used = secretLength(v.ptr(), v.getCount());
 }
 

@@ -73,6 +73,8 @@ class LvWordMem {
   ~LvWordMem();
 
   LvWordMem& operator=(const LvWordMem& other);
+  // Exchanges the words of two buffers without copying them.
+  void swap(LvWordMem& other) noexcept;
   // Only grows: the old words are kept and the new ones are zero.
   void resize(unsigned int n);
   // Writes the words as octets, least significant first, into dst from its
