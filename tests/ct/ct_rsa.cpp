@@ -181,6 +181,19 @@ int maskedSigning() {
   return 0;
 }
 
+// Signs a digest with the key (its parts secret), then checks the signature with the public key.
+int signsAndVerifies(LvRsaPrivateKey& key, LvOctet digestByte, const char* failure) {
+  LvRsaSigPkcsV15 signer;
+  signer.setPrivateKey(&key);
+  signer.setHashAlgo(LV_HASH_SHA256);
+  LvOctet digest[32] = {digestByte};
+  std::vector<LvOctet> sig(256);
+  const unsigned int len = signer.sign(digest, sizeof digest, sig.data(), 256);
+  ctPublic(sig.data(), sig.size());
+  if (len != 256 || !verifies2048(digest, sig, len)) return ct::fail(failure);
+  return 0;
+}
+
 // A key made from n, d and p: q, e, the CRT exponents and q^-1 mod p are derived from the
 // secrets. e is public and made so: reading its octets branches on them. (It is d^-1 modulo
 // (p - 1)(q - 1), which for this key is 65537 plus a multiple of lcm(p - 1, q - 1).)
@@ -191,16 +204,33 @@ int derivedKey() {
   LvRsaPrivateKey key(LvN(kRsa2048N), d, p);
   LvOctet e[256];
   if (key.getE(e, sizeof e) == 0) return ct::fail("no public exponent derived");
-  LvRsaSigPkcsV15 signer;
-  signer.setPrivateKey(&key);
-  signer.setHashAlgo(LV_HASH_SHA256);
-  LvOctet digest[32] = {0x33};
-  std::vector<LvOctet> sig(256);
-  const unsigned int len = signer.sign(digest, sizeof digest, sig.data(), 256);
-  ctPublic(sig.data(), sig.size());
-  if (len != 256 || !verifies2048(digest, sig, len))
-    return ct::fail("signature of the derived key does not verify");
-  return 0;
+  return signsAndVerifies(key, 0x33, "signature of the derived key does not verify");
+}
+
+// A key set from decimal text (the setters' other form): the value bits of the digits of the
+// private parts are undefined, then the key signs. The end of the text stays findable ('0'..'9'
+// share their high bits), and so does the first digit, whose being '0' or not is the text's
+// form (a leading zero means octal), not its value.
+std::vector<char> secretDecimal(const char* hex) {
+  const LvConvASCII text = LvN(hex).toString();
+  const char* digits = reinterpret_cast<const char*>(text.data());
+  std::vector<char> out(digits, digits + std::strlen(digits) + 1);
+  std::vector<unsigned char> vbits(out.size() - 2, 0x0F);
+  VALGRIND_SET_VBITS(out.data() + 1, vbits.data(), vbits.size());
+  return out;
+}
+
+int textKey() {
+  LvRsaPrivateKey key;
+  key.setN(kRsa2048N);
+  key.setE(kRsa2048E);
+  key.setD(secretDecimal(kRsa2048D).data());
+  key.setP(secretDecimal(kRsa2048P).data());
+  key.setQ(secretDecimal(kRsa2048Q).data());
+  key.setDP(secretDecimal(kRsa2048DP).data());
+  key.setDQ(secretDecimal(kRsa2048DQ).data());
+  key.setQInv(secretDecimal(kRsa2048QINV).data());
+  return signsAndVerifies(key, 0x44, "signature of the key set from text does not verify");
 }
 
 // d mod (p - 1) as key loading makes it.
@@ -235,5 +265,6 @@ int main() {
   if (int r = decryptionPadding()) return r;
   if (int r = maskedSigning()) return r;
   if (int r = derivedKey()) return r;
+  if (int r = textKey()) return r;
   return exponentReduction();
 }

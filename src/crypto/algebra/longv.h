@@ -80,6 +80,10 @@ inline LvWord longvCtEqMask(LvWord a, LvWord b) {
   const LvWord x = a ^ b;
   return static_cast<LvWord>(((static_cast<uint64_t>(x) | (0 - static_cast<uint64_t>(x))) >> 63) - 1);
 }
+// The index of the top nonzero word plus one, at least 1, found with every word read and the
+// last nonzero one taken by mask. The length is the size of the number, which an encoding
+// shows anyway: only it is made public.
+LvWordLen longvCtSigLen(const LvWord* w, LvWordLen n);
 // a -= m when carry is nonzero or a >= m (k words), by a masked subtraction; returns 1 when it
 // subtracted. The caller knows a + carry * 2^(32k) < 2m.
 LvWord longvCtCondSub(LvWord* a, LvWord carry, const LvWord* m, LvWordLen k);

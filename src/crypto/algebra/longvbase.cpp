@@ -3,6 +3,7 @@
 
 #include "crypto/algebra/longv.h"
 #include "crypto/algebra/longvint.h"
+#include "crypto/basic/lvsecret.h"
 
 LvWord longvAddLong(LvWord* a, LvWordLen na, const LvWord* b, LvWordLen nb, LvWord carry) {
   if (nb > na) {
@@ -143,6 +144,16 @@ void longvShr1(LvWord* a, LvWordLen n) {
 }
 
 // ------------------------------------------------------------------ constant-time helpers
+
+LvWordLen longvCtSigLen(const LvWord* w, LvWordLen n) {
+  LvWord len = 1;
+  for (LvWordLen i = 1; i < n; ++i) {
+    const LvWord nonzero = ~longvCtEqMask(w[i], 0);
+    len = (len & ~nonzero) | ((i + 1) & nonzero);
+  }
+  lvDeclassify(&len, sizeof len);
+  return len;
+}
 
 LvWord longvCtCondSub(LvWord* a, LvWord carry, const LvWord* m, LvWordLen k) {
   // First the borrow of a - m without writing, then the subtraction of m or of 0.

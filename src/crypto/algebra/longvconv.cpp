@@ -3,52 +3,64 @@
 
 #include "crypto/algebra/longv.h"
 #include "crypto/algebra/longvint.h"
+#include "crypto/basic/lvsecret.h"
 
 namespace {
 
-// Digit value of c in the base, or -1.
-int digitValue(char c, unsigned int base) {
-  int v;
-  if (c >= '0' && c <= '9') v = c - '0';
-  else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-  else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-  else return -1;
-  return v < static_cast<int>(base) ? v : -1;
+// All ones when a < b (both below 2^32), else 0, without a branch.
+LvWord ctLessMask(LvWord a, LvWord b) {
+  return static_cast<LvWord>(0 - ((static_cast<uint64_t>(a) - b) >> 63));
+}
+
+// Digit value of c in the base; valid receives all ones when c is a digit of the base, else 0.
+// No branch or index depends on c: private keys can be set from text.
+LvWord digitValue(char c, unsigned int base, LvWord& valid) {
+  const LvWord u = static_cast<unsigned char>(c);
+  const LvWord dec = u - '0', low = u - 'a', up = u - 'A';
+  const LvWord mDec = ctLessMask(dec, 10), mLow = ctLessMask(low, 6), mUp = ctLessMask(up, 6);
+  const LvWord v = (dec & mDec) | ((low + 10) & mLow) | ((up + 10) & mUp);
+  valid = (mDec | mLow | mUp) & ctLessMask(v, base);
+  return v & valid;
 }
 
 // Text parse shared by the three bases: validates every character first (so that nothing is
-// written for bad text), then accumulates chunks w = w * base^c + chunk, c digits at a time.
-// The value never needs more words than the documented buffer size, since it is below
-// base^len.
+// written for bad text; whether the text is a number is public), then accumulates chunks
+// w = w * base^c + chunk, c digits at a time, over every word of the value's bound, so time
+// depends on the text's length only. The value never needs more words than the documented
+// buffer size, since it is below base^len.
 LvWordLen parseDigits(LvWord* w, const char* text, unsigned int base, unsigned int chunk,
-                      const char* badText) {
+                      unsigned int bitsPerDigit, const char* badText) {
   const size_t len = std::strlen(text);
+  LvWord valid = ~LvWord{0};
   for (size_t i = 0; i < len; ++i) {
-    if (digitValue(text[i], base) < 0) {
-      LvWrongSyntaxException e;
-      e.setMessage(badText);
-      throw e;
-    }
+    LvWord ok;
+    digitValue(text[i], base, ok);
+    valid &= ok;
   }
-  LvWordLen used = 1;
-  w[0] = 0;
+  lvDeclassify(&valid, sizeof valid);
+  if (valid == 0) {
+    LvWrongSyntaxException e;
+    e.setMessage(badText);
+    throw e;
+  }
+  const LvWordLen words = static_cast<LvWordLen>((len * bitsPerDigit) / 32 + 1);
+  for (LvWordLen j = 0; j < words; ++j) w[j] = 0;
   size_t i = 0;
-  while (i < len && text[i] == '0') ++i;
   while (i < len) {
     LvWord d = 0, mul = 1;
     for (unsigned int c = 0; c < chunk && i < len; ++c, ++i) {
-      d = d * base + static_cast<LvWord>(digitValue(text[i], base));
+      LvWord ok;
+      d = d * base + digitValue(text[i], base, ok);
       mul *= base;
     }
     uint64_t acc = d;
-    for (LvWordLen j = 0; j < used; ++j) {
+    for (LvWordLen j = 0; j < words; ++j) {
       acc += static_cast<uint64_t>(w[j]) * mul;
       w[j] = static_cast<LvWord>(acc);
       acc >>= 32;
     }
-    if (acc != 0) w[used++] = static_cast<LvWord>(acc);
   }
-  return used;
+  return longvCtSigLen(w, words);
 }
 
 #define LV_CONV_TEXT(fn)                                                            \
@@ -91,17 +103,17 @@ bool derHeader(const LvOctet* p, size_t avail, size_t* header, unsigned int* con
 }  // namespace
 
 LvWordLen longvFromDecimal(LvWord* w, const char* text) {
-  return parseDigits(w, text ? text : "", 10, 9,
+  return parseDigits(w, text ? text : "", 10, 9, 4,
                      LV_CONV_TEXT("LvWordLen longvFromDecimal(LvWord *w, const char *text)"));
 }
 
 LvWordLen longvFromOctal(LvWord* w, const char* text) {
-  return parseDigits(w, text ? text : "", 8, 10,
+  return parseDigits(w, text ? text : "", 8, 10, 3,
                      LV_CONV_TEXT("LvWordLen longvFromOctal(LvWord *w, const char *text)"));
 }
 
 LvWordLen longvFromHex(LvWord* w, const char* text) {
-  return parseDigits(w, text ? text : "", 16, 7,
+  return parseDigits(w, text ? text : "", 16, 7, 4,
                      LV_CONV_TEXT("LvWordLen longvFromHex(LvWord *w, const char *text)"));
 }
 
@@ -134,7 +146,9 @@ void lvOctalToDecimal(char* text) {
   if (text == nullptr) return;
   const size_t len = std::strlen(text);
   for (size_t i = 0; i < len; ++i) {
-    if (digitValue(text[i], 8) < 0) {
+    LvWord ok;
+    digitValue(text[i], 8, ok);
+    if (ok == 0) {
       LvWrongSyntaxException e;
       e.setMessage(LV_CONV_TEXT("void lvOctalToDecimal(char *text)"));
       throw e;

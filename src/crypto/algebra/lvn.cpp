@@ -17,19 +17,6 @@ LvWordLen effectiveLength(const LvWord* w, LvWordLen n) {
   return n == 0 ? 1 : n;
 }
 
-// The effective length (at least 1) of a secret's words, found in time independent of their
-// values: every word is looked at, and the last nonzero one wins by mask. The length is the
-// size of the number, which the encoding of a key part shows anyway; only it is made public.
-LvWordLen secretLength(const LvWord* w, LvWordLen n) {
-  LvWord len = 1;
-  for (LvWordLen i = 1; i < n; ++i) {
-    const LvWord nonzero = ~longvCtEqMask(w[i], 0);
-    len = (len & ~nonzero) | ((i + 1) & nonzero);
-  }
-  lvDeclassify(&len, sizeof len);
-  return n == 0 ? 1 : len;
-}
-
 unsigned int wordBits(LvWord w) {
   unsigned int b = 0;
   while (w != 0) {
@@ -67,21 +54,18 @@ LvN::LvN(const char* text) : v(1), used(1) {
              N_CONV_FILE);
   if (text[0] != '0') {
     LvWordMem w(static_cast<unsigned int>((len * 4) / 32 + 1));
-    LvWordLen n = longvFromDecimal(w.ptr(), text);
-    v = w;
-    used = effectiveLength(v.ptr(), n);
+    used = longvFromDecimal(w.ptr(), text);
+    v.swap(w);
   } else if (text[1] == 0) {
     return;
   } else if (text[1] == 'x') {
     LvWordMem w(static_cast<unsigned int>((len * 4) / 32 + 1));
-    LvWordLen n = longvFromHex(w.ptr(), text + 2);
-    v = w;
-    used = effectiveLength(v.ptr(), n);
+    used = longvFromHex(w.ptr(), text + 2);
+    v.swap(w);
   } else {
     LvWordMem w(static_cast<unsigned int>((len * 3) / 32 + 1));
-    LvWordLen n = longvFromOctal(w.ptr(), text + 1);
-    v = w;
-    used = effectiveLength(v.ptr(), n);
+    used = longvFromOctal(w.ptr(), text + 1);
+    v.swap(w);
   }
 }
 
@@ -154,7 +138,7 @@ LvN LvN::fromSecretWords(const LvWord* w, LvWordLen n) {
   if (w == nullptr || n == 0) return r;
   r.v = LvWordMem(n);
   longvCopy(r.v.ptr(), w, n);
-  r.used = secretLength(w, n);
+  r.used = longvCtSigLen(w, n);
   return r;
 }
 
@@ -213,7 +197,7 @@ void LvN::set(const LvOctet* oct, unsigned int len) {
   // Octets are how key parts arrive: their value stays unread.
   LvWordMem w(oct, len, true);
   v.swap(w);
-  used = secretLength(v.ptr(), v.getCount());
+  used = longvCtSigLen(v.ptr(), v.getCount());
 }
 
 LvConvASCII LvN::toString() const {
