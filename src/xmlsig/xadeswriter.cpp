@@ -24,7 +24,7 @@ const char* const XADES = xmlc::PFX_XADES.data();
 std::string base64Of(const std::vector<unsigned char>& der) {
   std::string text(der.size() / 3 * 4 + 8, '\0');
   const int32_t n = encodeBase64Buffer(der.data(), static_cast<int32_t>(der.size()), &text[0]);
-  if (n < 0) throw TalApiException(xmlrc::MEM);
+  if (n < 0 || (n == 0 && !der.empty())) throw TalApiException(xmlrc::MEM);
   text.resize(static_cast<size_t>(n));
   return text;
 }
