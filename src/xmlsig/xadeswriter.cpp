@@ -229,7 +229,10 @@ xmlNodePtr findOrCreateUnsignedSignatureProperties(XmlUniqueIds& ids, xmlNodePtr
     undo.created(object);
     qp = add(object, xmlc::XADES_QUALIFYING_PROPERTIES, XADES);
     std::string id;
-    if (!propOf(signature, "Id", id) || id.empty()) {
+    const bool hasId = propOf(signature, "Id", id);
+    // An empty Id names nothing a Target could point at; it is not replaced.
+    if (hasId && id.empty()) throw TalApiException(xmlrc::INV_MSG);
+    if (!hasId) {
       id = ids.make("Sgn_");
       if (!xmlSetProp(signature, BAD_CAST "Id", BAD_CAST id.c_str())) throw TalApiException(xmlrc::MEM);
       undo.idSet(signature);

@@ -1,8 +1,8 @@
 // Extending a signature in its document: the references and values written
 // for openssl's certificates, CRL and OCSP responses compared with those
-// gen.sh wrote from openssl's own output (tests/data/xmlsig/xades), archive
-// time-stamps made by `openssl ts -reply` over the digest asked for and read
-// back, where the unsigned properties are found or created, and the document
+// gen.sh wrote from openssl's own output (tests/data/xmlsig/xades), the
+// order and Ids of what is appended, archive time-stamps refused unless
+// `openssl ts -reply` made them over the digest asked for, where the unsigned properties are found or created, and the document
 // left as it was by every failure.
 #include "xmlsig/xmltesthelp.h"
 
@@ -258,10 +258,9 @@ TEST(XadesWriter, ReferencesAndValuesAsGenShWroteThem) {
   EXPECT_TRUE(again.props->checkMessageDigest());
 }
 
-// Appended in the order of extension, each with the Id its kind takes; two
-// archive time-stamps, the second covering the first, both read back with
-// imprints equal to the data a reader digests.
-TEST(XadesWriter, ElementOrderIdsAndArchiveTimeStampsReadBack) {
+// Appended in the order of extension, each with an Id of its own of the
+// prefix its kind takes (the tokens are read back in the api tests).
+TEST(XadesWriter, ElementOrderAndIds) {
   GenShData collected;
   Authority tsa;
   Signature s(fileOf("t.xml"), &tsa);
@@ -303,20 +302,6 @@ TEST(XadesWriter, ElementOrderIdsAndArchiveTimeStampsReadBack) {
   }
   EXPECT_EQ(c, nullptr);
 
-  Signature again(s.text());
-  ASSERT_EQ(again.rc, 0) << again.reportText();
-  EXPECT_EQ(again.props->form, SIG_FORM_A);
-  ASSERT_EQ(again.props->archiveTimeStamps()->items.size(), 2u);
-  for (const ArchiveTimeStampToken* token : again.props->archiveTimeStamps()->items) {
-    std::vector<std::string> digest;
-    again.props->archiveImprintData(*token, SHA256, digest);
-    const ASNoctstr& imprint = token->tstInfo.messageImprint.digest;
-    EXPECT_EQ(digest.at(0), std::string(reinterpret_cast<const char*>(imprint.data()), imprint.length));
-  }
-  const auto* second = static_cast<const XmlArchiveTimeStampToken*>(again.props->archiveTimeStamps()->items.back());
-  EXPECT_EQ(second->items.size(), static_cast<const XmlArchiveTimeStampToken*>(
-                                      again.props->archiveTimeStamps()->items.front())->items.size() + 1)
-      << "the second covers the first";
 }
 
 // A failed extension leaves the document byte for byte as it was, whatever
@@ -368,23 +353,6 @@ TEST(XadesWriter, FailuresLeaveTheDocumentAsItWas) {
       EXPECT_EQ(report.substr(report.size() - line.size()), line);
     }
   }
-}
-
-// Without KeyInfo's certificate the values start with the signer's
-// certificate that the verification found.
-TEST(XadesWriter, ValuesStartWithTheSignerFound) {
-  GenShData collected;
-  Signature s(dataFile("upo/upo-issuer-serial.xml"));
-  ASSERT_EQ(s.rc, 0);
-  const std::string signer = dataFile("upo/pki/signer-rsa.der");
-  std::unique_ptr<SignedCertificate> found(decoded<SignedCertificate>(signer));
-  s.props->signerCertificate = found.get();
-  ASSERT_EQ(s.props->addValues(collected.data), 0);
-  const std::vector<std::string> values =
-      valuesOf(xadesChild(usp(s.doc.holder.root), xmlc::XADES_CERTIFICATE_VALUES),
-               xmlc::XADES_ENCAPSULATED_X509_CERTIFICATE);
-  ASSERT_EQ(values.size(), 4u);
-  EXPECT_EQ(values.front(), signer);
 }
 
 // Where the unsigned signature properties come from: found, completed, or
@@ -445,14 +413,6 @@ TEST(XadesWriter, UnsignedPropertiesFoundOrCreated) {
     undo.rollback();
     EXPECT_EQ(serialised(doc.holder.doc), before);
   }
-}
-
-TEST(XadesWriter, IdsOfOneGeneratorDiffer) {
-  XmlUniqueIds ids;
-  const std::string a = ids.make("CCRefs_"), b = ids.make("CCRefs_");
-  EXPECT_NE(a, b);
-  EXPECT_TRUE(std::regex_match(a, std::regex("CCRefs_[0-9]+_0")));
-  EXPECT_TRUE(std::regex_match(b, std::regex("CCRefs_[0-9]+_1")));
 }
 
 // A CRL without a number gets no Number; with CRLs only there are no OCSP
