@@ -303,6 +303,18 @@ bool imprintIs(const TimeStampToken& token, const std::string& digest, int32_t h
 
 }  // namespace
 
+bool SignaturePropertiesXml::laterThanEveryArchiveTimeStamp(const ASNgenTime& time) const {
+  // A reader covers only archive time-stamps made strictly before a token:
+  // one of the same time is in the data digested here but not in the data
+  // the token is checked against, so such a token would never verify.
+  const ArchiveTimeStampTokens* lists[] = {xades.archiveTimeStamps.get(), &addedArchiveTimeStamps};
+  for (const ArchiveTimeStampTokens* list : lists)
+    if (list)
+      for (const ArchiveTimeStampToken* t : list->items)
+        if (!genTimeEarlier(t->tstInfo.genTime, time)) return false;
+  return true;
+}
+
 XmlUniqueIds& SignaturePropertiesXml::uniqueIds() {
   if (setup.ids) return *setup.ids;
   if (!ownIds) ownIds = std::make_unique<XmlUniqueIds>();
@@ -334,7 +346,8 @@ int32_t SignaturePropertiesXml::makeArchiveForm(talCtx* secondContext) {
       // The request keeps a token it could not check (status 1) under option
       // 4; one proven wrong, or over other data, is never embedded.
       const TimeStampToken& token = *tokens.items.front();
-      if (!token.checked || token.status == SIG_STATUS_NEGATIVE || !imprintIs(token, digest, hash))
+      if (!token.checked || token.status == SIG_STATUS_NEGATIVE || !imprintIs(token, digest, hash) ||
+          !laterThanEveryArchiveTimeStamp(token.tstInfo.genTime))
         refused = MSG_TOKEN_REFUSED;
     }
     if (refused) {
@@ -343,6 +356,8 @@ int32_t SignaturePropertiesXml::makeArchiveForm(talCtx* secondContext) {
     }
     writeArchiveTimeStamp(usp, uniqueIds(), *tokens.items.front(), undo);
     undo.commit();
+    addedArchiveTimeStamps.items.push_back(tokens.items.front());
+    tokens.items.pop_front();
   });
 }
 

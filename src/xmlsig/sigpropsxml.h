@@ -95,8 +95,9 @@ class SignaturePropertiesXml : public SignatureProperties {
   // verification found (signerCertificate) unless ds:KeyInfo carries it,
   // and without one they are not written (89). The archive time-stamp is
   // embedded only when the token the authority returned verified (status 3
-  // or 4, or 1 when the request kept it unchecked under option 4; never 2)
-  // and its imprint is the digest asked for (else 156).
+  // or 4, or 1 when the request kept it unchecked under option 4; never 2),
+  // its imprint is the digest asked for and it is strictly later than every
+  // archive time-stamp there (else 156).
   int32_t makeArchiveForm(talCtx* secondContext) override;
   int32_t addCompleteRefs(const ValidationData& data) override;
   int32_t addValues(const ValidationData& data) override;
@@ -119,6 +120,9 @@ class SignaturePropertiesXml : public SignatureProperties {
   std::unique_ptr<XmlUniqueIds> ownIds;      // the same
   bool keyInfoCarriesSigner() const;
   XmlUniqueIds& uniqueIds();
+  bool laterThanEveryArchiveTimeStamp(const ASNgenTime& time) const;
+  // The archive time-stamps this object embedded (the parser's lists are not updated).
+  ArchiveTimeStampTokens addedArchiveTimeStamps;
   std::unique_ptr<XmlSigParser> parser;
   XadesProperties xades;
   xmlNodePtr signature;

@@ -69,8 +69,9 @@ std::string serialised(xmlDocPtr doc) {
 }
 
 // A token of `openssl ts -reply` (the TSA of tests/data/net) over a SHA-256
-// digest, its generation time with milliseconds.
-std::string opensslToken(const std::string& digest) {
+// digest, its generation time with milliseconds, or (fixed) always the same
+// second, under faketime.
+std::string opensslToken(const std::string& digest, bool fixed) {
   char folder[] = "/tmp/talxextXXXXXX";
   if (!mkdtemp(folder)) return "";
   const std::string w = folder, net = std::string(TAL_TEST_DATA_DIR) + "/net/";
@@ -83,14 +84,15 @@ std::string opensslToken(const std::string& digest) {
   std::ofstream(w + "/serial") << "01\n";
   std::ofstream(w + "/tsa.cnf") << "[tsa]\ndefault_tsa = t\n[t]\nserial = " << w
                                 << "/serial\nsigner_digest = sha256\ndefault_policy = 1.2.3.4.1\n"
-                                   "digests = sha256\ness_cert_id_alg = sha256\nclock_precision_digits = 3\n";
+                                   "digests = sha256\ness_cert_id_alg = sha256\n"
+                                << (fixed ? "" : "clock_precision_digits = 3\n");
   const std::string q = w + "/q", t = w + "/t", cnf = w + "/tsa.cnf", cert = net + "tsa.pem", key = net + "tsa.key";
   const char* query[] = {"openssl", "ts", "-query", "-digest", hex.c_str(), "-sha256", "-cert", "-out", q.c_str(),
                          nullptr};
-  const char* reply[] = {"openssl", "ts", "-reply", "-config", cnf.c_str(), "-queryfile", q.c_str(), "-signer",
+  const char* reply[] = {"faketime", "2026-12-01 12:00:00", "openssl", "ts", "-reply", "-config", cnf.c_str(), "-queryfile", q.c_str(), "-signer",
                          cert.c_str(), "-inkey", key.c_str(), "-token_out", "-out", t.c_str(), nullptr};
   std::string token;
-  if (runQuiet(query, true, nullptr) == 0 && runQuiet(reply, true, nullptr) == 0) {
+  if (runQuiet(query, true, nullptr) == 0 && runQuiet(fixed ? reply : reply + 2, true, nullptr) == 0) {
     std::ifstream in(t, std::ios::binary);
     token.assign(std::istreambuf_iterator<char>(in), {});
   }
@@ -106,6 +108,7 @@ struct Authority {
   bool token = true;
   bool otherDigest = false;
   int32_t status = 4;
+  bool fixedTime = false;
   int asked = 0;
 
   XmlTimeStampRequester requester() {
@@ -115,7 +118,7 @@ struct Authority {
       if (token) {
         std::string over = digest;
         if (otherDigest) over[0] = static_cast<char>(over[0] ^ 1);
-        const std::string der = opensslToken(over);
+        const std::string der = opensslToken(over, fixedTime);
         EXPECT_FALSE(der.empty()) << "openssl ts";
         auto t = std::make_unique<XmlArchiveTimeStampToken>();
         EXPECT_EQ(t->token.decodeVector(std::vector<unsigned char>(der.begin(), der.end())),
@@ -302,6 +305,15 @@ TEST(XadesWriter, ElementOrderAndIds) {
   }
   EXPECT_EQ(c, nullptr);
 
+  // A token of the same second as the last one would never verify: a reader
+  // leaves the last one out of its data. Refused, the document as it was.
+  Authority sameSecond;
+  sameSecond.fixedTime = true;
+  Signature t(fileOf("t.xml"), &sameSecond);
+  ASSERT_EQ(t.props->makeArchiveForm(nullptr), 0) << t.reportText();
+  const std::string before = t.text();
+  EXPECT_EQ(t.props->makeArchiveForm(nullptr), 156);
+  EXPECT_EQ(t.text(), before);
 }
 
 // A failed extension leaves the document byte for byte as it was, whatever
@@ -320,12 +332,12 @@ TEST(XadesWriter, FailuresLeaveTheDocumentAsItWas) {
     int32_t code;
     const char* line;  // the report's last line, or null
   } rows[] = {
-      {"no authority answered", plain, ARCHIVE, {128, false, false, 4, 0}, true, 128, nullptr},
-      {"failure tolerated, no token", plain, ARCHIVE, {0, false, false, 4, 0}, true, 156,
+      {"no authority answered", plain, ARCHIVE, {128, false, false, 4}, true, 128, nullptr},
+      {"failure tolerated, no token", plain, ARCHIVE, {0, false, false, 4}, true, 156,
        "Błąd podczas tworzenia postaci archiwalnej: Z żadnego serwera nie udało się pobrać znacznika czasu !!!\r\n"},
-      {"token proven wrong (status 2)", fileOf("t.xml"), ARCHIVE, {0, true, false, 2, 0}, true, 156,
+      {"token proven wrong (status 2)", fileOf("t.xml"), ARCHIVE, {0, true, false, 2}, true, 156,
        "Błąd podczas tworzenia postaci archiwalnej: Błąd dodawania danych archiwalnych !!!\r\n"},
-      {"token over other data", plain, ARCHIVE, {0, true, true, 4, 0}, true, 156,
+      {"token over other data", plain, ARCHIVE, {0, true, true, 4}, true, 156,
        "Błąd podczas tworzenia postaci archiwalnej: Błąd dodawania danych archiwalnych !!!\r\n"},
       {"no requester", plain, ARCHIVE, {}, false, 137, nullptr},
       {"1.1.1 form", fileOf("v111.xml"), ARCHIVE, {}, true, 89, nullptr},
