@@ -275,8 +275,9 @@ TEST_F(Extend, AFailedRequestLeavesTheDocumentUnchanged) {
     extend(UPO + row.file, archive, status, result, after);
     EXPECT_EQ(row.result, result) << report();
     EXPECT_EQ(before, after);
-    if (row.result == 156)
+    if (row.result == 156) {
       EXPECT_NE(std::string::npos, report().find(u8"Błąd podczas tworzenia postaci archiwalnej: ")) << report();
+    }
   }
 }
 
