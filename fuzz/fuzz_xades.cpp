@@ -4,6 +4,8 @@
 // tokens, references, values, counter-signatures, each analysed in turn) and
 // the time-stamp data digests see hostile input. Answers are codes; nothing
 // throws out or crashes. The store matchers compare references with values.
+// Each analysed signature is then extended; a failed extension leaves the
+// document as it was.
 #include "base/memfile.h"
 #include "base/reportstream.h"
 #include "base/talexception.h"
@@ -34,6 +36,25 @@ void exercise(SignaturePropertiesXml& props, int level) {
     if (SigInfo* info = props.counterSignature(i))
       exercise(static_cast<SignaturePropertiesXml&>(*info->properties), level + 1);
 }
+std::string serialised(xmlDocPtr doc) {
+  xmlChar* text = nullptr;
+  int size = 0;
+  xmlDocDumpMemory(doc, &text, &size);
+  std::string out(text ? reinterpret_cast<const char*>(text) : "", text ? static_cast<size_t>(size) : 0);
+  xmlFree(text);
+  return out;
+}
+
+// The extension over the stranger's signature, with nothing collected and an
+// authority that never answers: a failed archive step must leave the
+// document as it was.
+void extend(SignaturePropertiesXml& props, xmlDocPtr doc) {
+  ValidationData none;
+  props.addCompleteRefs(none);
+  props.addValues(none);
+  const std::string before = serialised(doc);
+  if (props.makeArchiveForm(nullptr) != 0 && serialised(doc) != before) abort();
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -56,8 +77,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     setup.report = &report;
     // The store matchers read the references against the values.
     useStoreMatchers(setup);
+    setup.requestTimeStamp = [](talCtx*, const std::string&, int32_t, ArchiveTimeStampTokens&) { return 128; };
     SignaturePropertiesXml props(nullptr, setup, n);
     exercise(props, 0);
+    if (props.form != SIG_FORM_UNKNOWN) extend(props, holder.doc);
   }
   return 0;
 }

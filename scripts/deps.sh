@@ -3,7 +3,7 @@
 set -euo pipefail
 pkgs=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libssl-dev openssl
       libxml2-dev libxslt1-dev nlohmann-json3-dev clang libclang-rt-14-dev
-      pkg-config valgrind xmlsec1 ccache ninja-build
+      pkg-config valgrind xmlsec1 faketime ccache ninja-build
       libcurl4-openssl-dev libldap-dev slapd python3-pyftpdlib)
 missing=()
 for p in "${pkgs[@]}"; do

@@ -7,6 +7,7 @@
 #include "talvorin.h"
 
 #include "api/apitrace.h"
+#include "api/ctxtimestamp.h"
 #include "api/sigverifier.h"
 #include "api/talctx.h"
 #include "api/xmlrefmatch.h"
@@ -346,14 +347,7 @@ int32_t verifySignatures(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, con
     return ETAL_INV_TAL_MSG;
   }
   message->status = SIG_STATUS_VALID;
-  XmlSignatureSetup setup;
-  setup.root = context->selectedRoot;
-  setup.docs = context->documentList();
-  setup.mode = 1;
-  int32_t digest = ctx->configuration.getDigestAlgorithm(false, true);
-  setup.configuredDigest = digest > 0 ? static_cast<uint32_t>(digest) : 0;
-  setup.report = &ctx->report;
-  useStoreMatchers(setup);
+  const XmlSignatureSetup setup = xmlSignatureSetup(ctx, context);
   std::unique_ptr<ASNgenTime> verificationTime = verificationTimeOf(ctx);
   int number = 0;
   XmlNodePaths paths;
@@ -404,6 +398,20 @@ int32_t unprotectBody(talCtx* handle, XmlSigContext* context, tvXmlDoc* document
 }  // namespace
 
 XmlDecryptFunction xmlDecryptElement = decryptionNotBuilt;
+
+XmlSignatureSetup xmlSignatureSetup(talCtx* ctx, XmlSigContext* context) {
+  XmlSignatureSetup setup;
+  setup.root = context->selectedRoot;
+  setup.docs = context->documentList();
+  setup.mode = 1;
+  int32_t digest = ctx->configuration.getDigestAlgorithm(false, true);
+  setup.configuredDigest = digest > 0 ? static_cast<uint32_t>(digest) : 0;
+  setup.report = &ctx->report;
+  setup.ids = &context->ids;
+  useStoreMatchers(setup);
+  useContextTimeStamps(setup, ctx);
+  return setup;
+}
 
 XmlSigContext::XmlSigContext() : creator(nullptr), documentSet(nullptr) {
   std::unique_ptr<XmlSigCreator> c(new XmlSigCreator(this));

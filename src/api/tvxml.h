@@ -6,6 +6,7 @@
 
 #include "asn1/stlptrlist.h"
 #include "pki/sig/sigrecords.h"
+#include "xmlsig/sigpropsxml.h"
 #include "xmlsig/xmlmisc.h"
 
 #include <libxml/tree.h>
@@ -66,6 +67,8 @@ class XmlSigContext {
   uint32_t option3Set = 0;
   uint32_t option3 = 0;
   std::string texts[3];
+  // The Ids of elements that extending a signature creates.
+  XmlUniqueIds ids;
   uint8_t option4 = 0;
   uint8_t option5 = 1;
   // The message that owns this context (option 4 after a successful
@@ -127,6 +130,11 @@ class XmlNodePaths {
   std::unordered_map<xmlNodePtr, Occurrence> occurrences;
   std::unordered_set<xmlNodePtr> counted;
 };
+
+// How the signatures of the context's selected document are parsed: the
+// configured digest, the context's report, the store matchers, the XML
+// context's Ids and the context's time-stamp requests.
+XmlSignatureSetup xmlSignatureSetup(talCtx* ctx, XmlSigContext* context);
 
 // Appends the message of a result code, CR LF and the closing line with the
 // current time to the context's report.

@@ -4,6 +4,7 @@
 #include "pki/ocsp/ocspresp.h"
 #include "store/crtstore.h"
 #include "store/dnutils.h"
+#include "xmlsig/xadeswriter.h"
 
 #include <exception>
 
@@ -14,18 +15,6 @@ DigestReference digestOf(int32_t hashId, const std::string& digest) {
   out.digestId = hashId;
   out.value.assign(digest.begin(), digest.end());
   return out;
-}
-
-// `basic` as the value of a successful OCSPResponse; false when it cannot be encoded.
-bool rewrap(const BasicOCSPResponse& basic, OCSPResponse& out) {
-  std::vector<unsigned char> der;
-  if (basic.encodeVector(der) <= 0) return false;
-  out.responseStatus.set(static_cast<uint32_t>(OCSPResponse::OCSP_SUCCESSFUL));
-  ResponseBytes& bytes = *out.responseBytes;
-  bytes.responseType = id_pkix_ocsp_basic;
-  if (bytes.response.set(der.data(), static_cast<int>(der.size())) <= 0) return false;
-  out.responseBytesPresent = 1;
-  return true;
 }
 
 }  // namespace
@@ -70,7 +59,7 @@ bool matchXmlOcspRef(const OcspRefRecord& reference, const BasicOCSPResponse& re
   r.producedAt = reference.producedAt;
   try {
     OCSPResponse whole;
-    if (rewrap(response, whole) && matchOcspResponse(r, whole)) return true;
+    if (wrapBasicOcspResponse(response, whole) && matchOcspResponse(r, whole)) return true;
   } catch (const std::exception&) {
     // A response that cannot be re-wrapped is still matched as it is.
   }

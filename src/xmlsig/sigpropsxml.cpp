@@ -5,7 +5,9 @@
 #include "base/memfile.h"
 #include "base/reportstream.h"
 #include "base/talexception.h"
+#include "pki/common/siganddigoid.h"
 #include "xmlsig/sigformxml.h"
+#include "xmlsig/xadeswriter.h"
 #include "xmlsig/xmlc14transform.h"
 #include "xmlsig/xmlconst.h"
 #include "xmlsig/xmlwalk.h"
@@ -26,6 +28,10 @@ const char* const MSG_REV_REFS =
     "Błędny format podpisu XML (wartości elementów podanych w etsi:CompleteRevocationRefs i "
     "etsi:RevocationValues są niespójne).\r\n";
 const char* const MSG_NO_DIGEST = "Brak obliczonego skrótu z wiadomości.\r\n";
+const char* const MSG_ARCHIVE = "Błąd podczas tworzenia postaci archiwalnej: ";
+const char* const MSG_NO_SERVER = "Z żadnego serwera nie udało się pobrać znacznika czasu !!!\r\n";
+const char* const MSG_TOKEN_REFUSED = "Błąd dodawania danych archiwalnych !!!\r\n";
+const int32_t RC_ADD_ARCHIVE = 156;  // ETAL_ADD_ARCHIVE_ERROR
 
 std::string digestText(const MessageDigestCtx& c) {
   return std::string(reinterpret_cast<const char*>(c.getDigestPtr()), c.getDigestLength());
@@ -104,9 +110,7 @@ int32_t SignaturePropertiesXml::analyse() {
   XmlFormFacts facts;
   facts.signedPropertiesReferenced = parser->signedPropertiesReferenced;
   facts.keyInfoReferenced = parser->keyInfoReferenced;
-  // KeyInfo carries the signer when the chosen certificate came from it.
-  for (SignedCertificate* c : parser->certificates.items)
-    facts.keyInfoCarriesSigner = facts.keyInfoCarriesSigner || c == parser->signer;
+  facts.keyInfoCarriesSigner = keyInfoCarriesSigner();
   facts.signatureTimeStamps = xades.signatureTimeStamps ? xades.signatureTimeStamps->items.size() : 0;
   facts.certificateRefs = parser->certificateRefs.items.size();
   facts.revocationRefs = parser->revocationRefs.items.size();
@@ -265,6 +269,116 @@ SignatureCrtRefs* SignaturePropertiesXml::certificateRefs() {
   return parser->certificateRefs.items.empty() ? nullptr : &parser->certificateRefs;
 }
 
-int32_t SignaturePropertiesXml::makeArchiveForm(talCtx*) { return xmlrc::NOT_IMPL; }
-int32_t SignaturePropertiesXml::addCompleteRefs(const ValidationData&) { return xmlrc::NOT_IMPL; }
-int32_t SignaturePropertiesXml::addValues(const ValidationData&) { return xmlrc::NOT_IMPL; }
+bool SignaturePropertiesXml::keyInfoCarriesSigner() const {
+  // KeyInfo carries the signer when the chosen certificate came from it.
+  for (const SignedCertificate* c : parser->certificates.items)
+    if (c == parser->signer) return true;
+  return false;
+}
+
+namespace {
+
+// An extension step: 0, or the code of what stopped it (the undo record
+// then takes back what the step created).
+int32_t extension(const std::function<void()>& step) {
+  try {
+    step();
+  } catch (const TalApiException& e) {
+    return e.getCode();
+  } catch (const std::bad_alloc&) {
+    return xmlrc::MEM;
+  }
+  return xmlrc::OK;
+}
+
+// The token's imprint is `digest` under hash `hashId`.
+bool imprintIs(const TimeStampToken& token, const std::string& digest, int32_t hashId) {
+  const ASNobjectId* oid = nullptr;
+  int length = 0;
+  const MessageImprint& imprint = token.tstInfo.messageImprint;
+  return digestTypeToOid(hashId, &oid, &length) && oid && imprint.digestAlgorithm.algorithm == *oid &&
+         imprint.digest.length == static_cast<int32_t>(digest.size()) && !digest.empty() &&
+         std::memcmp(imprint.digest.data(), digest.data(), digest.size()) == 0;
+}
+
+}  // namespace
+
+bool SignaturePropertiesXml::laterThanEveryArchiveTimeStamp(const ASNgenTime& time) const {
+  // A reader covers only archive time-stamps made strictly before a token:
+  // one of the same time is in the data digested here but not in the data
+  // the token is checked against, so such a token would never verify.
+  const ArchiveTimeStampTokens* lists[] = {xades.archiveTimeStamps.get(), &addedArchiveTimeStamps};
+  for (const ArchiveTimeStampTokens* list : lists)
+    if (list)
+      for (const ArchiveTimeStampToken* t : list->items)
+        if (!genTimeEarlier(t->tstInfo.genTime, time)) return false;
+  return true;
+}
+
+XmlUniqueIds& SignaturePropertiesXml::uniqueIds() {
+  if (setup.ids) return *setup.ids;
+  if (!ownIds) ownIds = std::make_unique<XmlUniqueIds>();
+  return *ownIds;
+}
+
+int32_t SignaturePropertiesXml::makeArchiveForm(talCtx* secondContext) {
+  const int32_t hash = static_cast<int32_t>(parser->configuredDigestId());
+  const ASNobjectId* oid = nullptr;
+  int length = 0;
+  if (!setup.requestTimeStamp || !digestTypeToOid(hash, &oid, &length) || !oid ||
+      !parser->combinedDigests.find(static_cast<uint32_t>(hash)))
+    return xmlrc::NOT_IMPL;
+  XadesUndo undo;
+  return extension([&]() {
+    xmlNodePtr usp = findOrCreateUnsignedSignatureProperties(uniqueIds(), signature, undo);
+    XmlDataItems items;
+    newArchiveItems(items);
+    std::string digest;
+    setup.budget->restartClock();
+    digestDataItems(items, std::string(xmlc::ALG_C14N), hash, &parser->combinedDigests, digest, setup.budget);
+    ArchiveTimeStampTokens tokens;
+    const int32_t r = setup.requestTimeStamp(secondContext, digest, hash, tokens);
+    if (r > 10) throw TalApiException(r);
+    const char* refused = nullptr;
+    if (tokens.items.size() != 1) {
+      refused = MSG_NO_SERVER;
+    } else {
+      // The request keeps a token it could not check (status 1) under option
+      // 4; one proven wrong, or over other data, is never embedded.
+      const TimeStampToken& token = *tokens.items.front();
+      if (!token.checked || token.status == SIG_STATUS_NEGATIVE || !imprintIs(token, digest, hash) ||
+          !laterThanEveryArchiveTimeStamp(token.tstInfo.genTime))
+        refused = MSG_TOKEN_REFUSED;
+    }
+    if (refused) {
+      if (setup.report) *setup.report << MSG_ARCHIVE << refused;
+      throw TalApiException(RC_ADD_ARCHIVE);
+    }
+    writeArchiveTimeStamp(usp, uniqueIds(), *tokens.items.front(), undo);
+    undo.commit();
+    addedArchiveTimeStamps.items.push_back(tokens.items.front());
+    tokens.items.pop_front();
+  });
+}
+
+int32_t SignaturePropertiesXml::addCompleteRefs(const ValidationData& data) {
+  XadesUndo undo;
+  return extension([&]() {
+    xmlNodePtr usp = unsignedSignaturePropertiesOfExisting(signature, undo);
+    writeCompleteRefs(usp, uniqueIds(), parser->configuredDigestId(), data, undo);
+    undo.commit();
+  });
+}
+
+int32_t SignaturePropertiesXml::addValues(const ValidationData& data) {
+  // The signer's certificate is the one the verification found, never
+  // another; without it the values would not let the signature be checked.
+  const SignedCertificate* signer = keyInfoCarriesSigner() ? nullptr : signerCertificate;
+  if (!keyInfoCarriesSigner() && !signer) return xmlrc::INV_MSG;
+  XadesUndo undo;
+  return extension([&]() {
+    xmlNodePtr usp = unsignedSignaturePropertiesOfExisting(signature, undo);
+    writeValues(usp, uniqueIds(), signer, data, undo);
+    undo.commit();
+  });
+}

@@ -24,6 +24,13 @@ struct XmlRefValueMatchers {
   std::function<bool(const OcspRefRecord&, const BasicOCSPResponse&)> ocsp;
 };
 
+// Asks the time-stamp authorities for one token over `digest` (hash
+// `hashId`), the options, key and network taken from `second` when given;
+// handed in by the layer that sees the network. The request's result code
+// (0, or 11 and above); a token kept is appended to `out`.
+using XmlTimeStampRequester = std::function<int32_t(talCtx* second, const std::string& digest, int32_t hashId,
+                                                    ArchiveTimeStampTokens& out)>;
+
 // What a parser of one document is made from; counter-signatures inside it
 // get the same.
 struct XmlSignatureSetup {
@@ -40,6 +47,11 @@ struct XmlSignatureSetup {
   // below them, so 1024 counter-signatures per level, each digesting the whole
   // document, together get no more than one signature.
   XmlWorkBudget* budget = nullptr;
+  // The Ids of elements the extension creates (the XML context's; not
+  // owned). Without one the properties use their own.
+  XmlUniqueIds* ids = nullptr;
+  // Without one no archive time-stamp can be made (137).
+  XmlTimeStampRequester requestTimeStamp;
 };
 
 class SignaturePropertiesXml : public SignatureProperties {
@@ -77,7 +89,15 @@ class SignaturePropertiesXml : public SignatureProperties {
   SignatureCrlOrOcspRefs* revocationRefs() override { return &parser->revocationRefs; }
   SignatureTimeStampTokens* signatureTimeStamps() override { return xades.signatureTimeStamps.get(); }
   ArchiveTimeStampTokens* archiveTimeStamps() override { return xades.archiveTimeStamps.get(); }
-  // Extending a signature is not built: 137.
+  // Extending the signature in its document: 0, or a result code with the
+  // document as it was. References and values digest with the configured
+  // hash; the values begin with the signer's certificate that the
+  // verification found (signerCertificate) unless ds:KeyInfo carries it,
+  // and without one they are not written (89). The archive time-stamp is
+  // embedded only when the token the authority returned verified (status 3
+  // or 4, or 1 when the request kept it unchecked under option 4; never 2),
+  // its imprint is the digest asked for and it is strictly later than every
+  // archive time-stamp there (else 156).
   int32_t makeArchiveForm(talCtx* secondContext) override;
   int32_t addCompleteRefs(const ValidationData& data) override;
   int32_t addValues(const ValidationData& data) override;
@@ -97,6 +117,12 @@ class SignaturePropertiesXml : public SignatureProperties {
  private:
   XmlSignatureSetup setup;
   std::unique_ptr<XmlWorkBudget> ownBudget;  // when the setup gave none
+  std::unique_ptr<XmlUniqueIds> ownIds;      // the same
+  bool keyInfoCarriesSigner() const;
+  XmlUniqueIds& uniqueIds();
+  bool laterThanEveryArchiveTimeStamp(const ASNgenTime& time) const;
+  // The archive time-stamps this object embedded (the parser's lists are not updated).
+  ArchiveTimeStampTokens addedArchiveTimeStamps;
   std::unique_ptr<XmlSigParser> parser;
   XadesProperties xades;
   xmlNodePtr signature;

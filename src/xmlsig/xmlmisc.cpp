@@ -24,6 +24,8 @@
 #include <map>
 #include <mutex>
 
+#include <time.h>
+
 namespace {
 
 const char* const SRC_SIGNATURE = "XML/libxmlsignature/xmlsignature";
@@ -674,9 +676,15 @@ const char* xmlPrefixTableLookup(const char* prefix) {
 xmlNodePtr addChildElement(xmlNodePtr parent, const char* name, const char* prefix) {
   checkInvariant(parent && name && *name, SRC_MISC, 677, "false");
   xmlNodePtr child = nullptr;
+  // A prefix of the table that the document binds to another namespace is
+  // declared again on the new element: the element goes into the table's
+  // namespace, never into whatever the stranger bound the prefix to.
+  xmlNsPtr ns = prefix && *prefix ? xmlSearchNs(parent->doc, parent, BAD_CAST prefix) : nullptr;
+  const char* known = prefix && *prefix ? xmlPrefixTableLookup(prefix) : nullptr;
+  if (ns && known && !xmlStrEqual(ns->href, BAD_CAST known)) ns = nullptr;
   if (!prefix || !*prefix) {
     child = xmlNewChild(parent, nullptr, BAD_CAST name, nullptr);
-  } else if (xmlNsPtr ns = xmlSearchNs(parent->doc, parent, BAD_CAST prefix)) {
+  } else if (ns) {
     bool defaultSame = parent->ns && !parent->ns->prefix && parent->ns->href && ns->href &&
                        xmlStrEqual(parent->ns->href, ns->href);
     child = xmlNewChild(parent, defaultSame ? nullptr : ns, BAD_CAST name, nullptr);
@@ -721,6 +729,14 @@ void serializeNode(xmlNodePtr node, std::string& text, bool format) {
   MemFile mem;
   dumpNode(node, format ? 1 : 0, &mem);
   text.assign(reinterpret_cast<const char*>(mem.data()), static_cast<size_t>(mem.length()));
+}
+
+std::string XmlUniqueIds::make(const char* prefix) {
+  struct timespec now = {};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const uint64_t ticks = static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
+  return std::string(prefix ? prefix : "") + std::to_string(ticks >> 32) +
+         std::to_string(ticks & 0xFFFFFFFFu) + "_" + std::to_string(counter++);
 }
 
 bool dsaXmlSignatureToDer(const uint8_t* value, uint32_t length, GenericFile* out) {

@@ -168,6 +168,17 @@ xmlNodePtr addChildElement(xmlNodePtr parent, const char* name, const char* pref
 
 void serializeNode(xmlNodePtr node, std::string& text, bool format = true);
 
+// Ids of created elements: the prefix, the monotonic clock's high and low 32
+// bits in decimal, "_" and a running number, so two Ids of one generator
+// differ even within one clock tick.
+class XmlUniqueIds {
+ public:
+  std::string make(const char* prefix);
+
+ private:
+  uint64_t counter = 0;
+};
+
 // XML-DSig DSA value (r || s, equal halves) to the DER of a DSASignature
 // SEQUENCE; a MemFile output is cut to the encoding. False for an odd length.
 bool dsaXmlSignatureToDer(const uint8_t* value, uint32_t length, GenericFile* out);

@@ -6,7 +6,7 @@
 #include "cms/tsdriver_double.h"
 
 #include "cms/tsrequest.h"
-#include "net/localhttp.h"
+#include "net/localtsa.h"
 #include "net/netmanager.h"
 
 #include <gtest/gtest.h>
@@ -55,32 +55,10 @@ class NetEnv : public TimeStampRequestEnv {
 
 // The TSA: SHA-256 imprints only, so a SHA-512 request is refused by openssl itself.
 LocalAnswer opensslTsa(const LocalRequest& r, int* served) {
-  LocalAnswer a;
-  char folder[] = "/tmp/taltsaXXXXXX";
-  if (r.head.find("Content-Type: application/timestamp-query\r\n") == std::string::npos || !mkdtemp(folder)) {
-    a.bytes = httpAnswer(400, "", "");
-    return a;
-  }
-  ++*served;
-  const std::string dir = std::string(TAL_TEST_DATA_DIR) + "/net/", w = folder;
-  std::ofstream(w + "/serial") << "01\n";
-  std::ofstream(w + "/tsa.cnf") << "[tsa]\ndefault_tsa = t\n[t]\nserial = " << w
-                                << "/serial\nsigner_digest = sha256\ndefault_policy = 1.2.3.4.1\n"
-                                   "digests = sha256\ness_cert_id_alg = sha256\naccuracy = secs:1\n";
-  std::ofstream(w + "/req", std::ios::binary) << r.body;
-  const std::string files[] = {w + "/tsa.cnf", w + "/req", dir + "tsa.pem", dir + "tsa.key", dir + "ca.pem",
-                               w + "/resp"};
-  const char* argv[] = {"openssl", "ts", "-reply", "-config", files[0].c_str(), "-queryfile", files[1].c_str(),
-                        "-signer", files[2].c_str(), "-inkey", files[3].c_str(), "-chain", files[4].c_str(),
-                        "-out", files[5].c_str(), nullptr};
-  const int status = runQuiet(argv, true, nullptr);
-  std::ifstream answer(files[5], std::ios::binary);
-  const std::string der((std::istreambuf_iterator<char>(answer)), {});
-  a.bytes = status == 0 && !der.empty() ? httpAnswer(200, "application/timestamp-reply", der)
-                                        : httpAnswer(500, "", "");
-  for (const char* f : {"/serial", "/tsa.cnf", "/req", "/resp", "/serial.old"}) std::remove((w + f).c_str());
-  rmdir(folder);
-  return a;
+  static const std::string dir = std::string(TAL_TEST_DATA_DIR) + "/net/";
+  static const LocalHttpServer::Handler tsa = opensslTsaOf({dir + "tsa.pem", dir + "tsa.key", dir + "ca.pem"});
+  if (r.head.find("Content-Type: application/timestamp-query\r\n") != std::string::npos) ++*served;
+  return tsa(r);
 }
 
 struct Case {

@@ -30,6 +30,12 @@
 #   make_upo.sh --big OUT MB [elements|text]
 #                              a receipt of about MB megabytes (for benchmarks): many
 #                              small elements, or one element of base64 text
+#   make_upo.sh --bare         receipts to be extended, with nothing unsigned:
+#                              upo-bare.xml (BES), upo-t-bare.xml (a signature
+#                              time-stamp only), upo-issuer-serial.xml (BES whose
+#                              KeyInfo names the signer by issuer and serial, not by
+#                              certificate), upo-plain.xml (no XAdES properties and no
+#                              Id on ds:Signature)
 #   make_upo.sh --ocsp URL OUT receipts whose signers' certificates name the OCSP
 #                              responder URL (a test's local one, so made when the
 #                              test runs): OUT/upo-ocsp-good.xml, OUT/upo-ocsp-revoked.xml
@@ -141,10 +147,11 @@ props = ''
 if token:
   props += ('<xades:SignatureTimeStamp Id="ID-UPO-SignatureTimeStamp"><xades:EncapsulatedTimeStamp>%s'
             '</xades:EncapsulatedTimeStamp></xades:SignatureTimeStamp>') % b64(token)
-props += '<xades:RevocationValues><xades:CRLValues>'
-for crl in ['root'] + inter_crls.split(','):
-  props += '<xades:EncapsulatedCRLValue>%s</xades:EncapsulatedCRLValue>' % b64('crl/%s.der' % crl)
-props += '</xades:CRLValues></xades:RevocationValues>'
+if inter_crls != '-':  # '-': no revocation values
+  props += '<xades:RevocationValues><xades:CRLValues>'
+  for crl in ['root'] + inter_crls.split(','):
+    props += '<xades:EncapsulatedCRLValue>%s</xades:EncapsulatedCRLValue>' % b64('crl/%s.der' % crl)
+  props += '</xades:CRLValues></xades:RevocationValues>'
 text = open(src, encoding='utf-8').read()
 empty = '<xades:UnsignedSignatureProperties/>'
 assert text.count(empty) == 1
@@ -228,6 +235,32 @@ if [ "${1:-}" = "--big" ]; then
   template signer-rsa rsa-sha256 2026-11-02T09:15:00Z "$W/big.receipt" "$W/big.tmpl"
   sign signer-rsa "$W/big.tmpl" "$W/big.signed"
   unsigned "$W/big.signed" "$out" intermediate-revoked
+  exit 0
+fi
+
+if [ "${1:-}" = "--bare" ]; then
+  sha256=$(openssl dgst -sha256 -r deklaracja.xml | cut -c1-64 | tr a-f A-F)
+  receipt "$(printf 'bare' | sha1sum | cut -c1-32)" "$sha256" > "$W/bare.receipt"
+  template signer-rsa rsa-sha256 2026-11-02T09:15:00Z "$W/bare.receipt" "$W/bare.tmpl"
+  sign signer-rsa "$W/bare.tmpl" upo-bare.xml
+  sigvalue upo-bare.xml "$W/bare.sv"
+  token "$W/bare.sv" '2026-11-02 09:15:30' "$W/bare.tok"
+  unsigned upo-bare.xml upo-t-bare.xml - "$W/bare.tok"
+  sed 's|<ds:X509Data/>|<ds:X509Data><ds:X509IssuerSerial/></ds:X509Data>|' "$W/bare.tmpl" > "$W/is.tmpl"
+  sign signer-rsa "$W/is.tmpl" upo-issuer-serial.xml
+  python3 - "$W/bare.tmpl" "$W/plain.tmpl" <<'PY'
+import sys, re
+text = open(sys.argv[1], encoding='utf-8').read()
+text = text.replace(' Id="ID-UPO-Signature"', '', 1)
+text, n = re.subn(r'<ds:Reference URI="#ID-UPO-SignedProperties".*?</ds:Reference>', '', text, 1, re.S)
+assert n == 1
+text, n = re.subn(r'<ds:Object><xades:QualifyingProperties.*?</ds:Object>', '', text, 1, re.S)
+assert n == 1
+open(sys.argv[2], 'w', encoding='utf-8', newline='').write(text)
+PY
+  sign signer-rsa "$W/plain.tmpl" upo-plain.xml
+  for f in upo-bare.xml upo-t-bare.xml upo-plain.xml; do check yes $f intermediate-revoked; done
+  check yes upo-issuer-serial.xml intermediate-revoked --untrusted-pem pki/signer-rsa.pem
   exit 0
 fi
 

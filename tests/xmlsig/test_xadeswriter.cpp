@@ -1,0 +1,460 @@
+// Extending a signature in its document: the references and values written
+// for openssl's certificates, CRL and OCSP responses compared with those
+// gen.sh wrote from openssl's own output (tests/data/xmlsig/xades), the
+// order and Ids of what is appended, archive time-stamps refused unless
+// `openssl ts -reply` made them over the digest asked for, where the unsigned properties are found or created, and the document
+// left as it was by every failure.
+#include "xmlsig/xmltesthelp.h"
+
+#include "api/xmlrefmatch.h"
+#include "base/b64file.h"
+#include "base/reportstream.h"
+#include "crypto/hash/messagedigests.h"
+#include "net/localhttp.h"
+#include "pki/ocsp/ocspresp.h"
+#include "xmlsig/sigpropsxml.h"
+#include "xmlsig/xadeswriter.h"
+#include "xmlsig/xmlwalk.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <regex>
+#include <set>
+
+#include <stdlib.h>
+#include <unistd.h>
+
+namespace {
+
+const uint32_t SHA256 = 3;
+const std::string SHA256_URI = "http://www.w3.org/2001/04/xmlenc#sha256";
+
+std::string fileOf(const std::string& name) { return readFixture("xades/" + name); }
+std::string dataFile(const std::string& path) {
+  std::ifstream in(std::string(TAL_TEST_DATA_DIR) + "/" + path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+template <class T>
+T* decoded(const std::string& der) {
+  auto* x = new T();
+  EXPECT_EQ(x->decodeBuffer(reinterpret_cast<const unsigned char*>(der.data()), static_cast<int>(der.size()), 0),
+            static_cast<int>(der.size()));
+  return x;
+}
+
+std::string sha256Base64(const std::string& bytes) {
+  MessageDigestCtx d(SHA256);
+  d.update(bytes.data(), static_cast<uint32_t>(bytes.size()));
+  d.finish();
+  char out[64] = {};
+  const int32_t n = encodeBase64Buffer(d.getDigestPtr(), static_cast<int32_t>(d.getDigestLength()), out);
+  return std::string(out, static_cast<size_t>(n));
+}
+
+std::string unbase64(const std::string& text) {
+  MemFile out;
+  decodeBase64Text(text.data(), static_cast<int32_t>(text.size()), &out, 0);
+  return std::string(reinterpret_cast<const char*>(out.data()), static_cast<size_t>(out.length()));
+}
+
+std::string serialised(xmlDocPtr doc) {
+  xmlChar* text = nullptr;
+  int size = 0;
+  xmlDocDumpMemory(doc, &text, &size);
+  std::string out(reinterpret_cast<const char*>(text), static_cast<size_t>(size));
+  xmlFree(text);
+  return out;
+}
+
+// A token of `openssl ts -reply` (the TSA of tests/data/net) over a SHA-256
+// digest, its generation time with milliseconds, or (fixed) always the same
+// second, under faketime.
+std::string opensslToken(const std::string& digest, bool fixed) {
+  char folder[] = "/tmp/talxextXXXXXX";
+  if (!mkdtemp(folder)) return "";
+  const std::string w = folder, net = std::string(TAL_TEST_DATA_DIR) + "/net/";
+  std::string hex;
+  for (unsigned char c : digest) {
+    char two[3];
+    snprintf(two, sizeof two, "%02x", c);
+    hex += two;
+  }
+  std::ofstream(w + "/serial") << "01\n";
+  std::ofstream(w + "/tsa.cnf") << "[tsa]\ndefault_tsa = t\n[t]\nserial = " << w
+                                << "/serial\nsigner_digest = sha256\ndefault_policy = 1.2.3.4.1\n"
+                                   "digests = sha256\ness_cert_id_alg = sha256\n"
+                                << (fixed ? "" : "clock_precision_digits = 3\n");
+  const std::string q = w + "/q", t = w + "/t", cnf = w + "/tsa.cnf", cert = net + "tsa.pem", key = net + "tsa.key";
+  const char* query[] = {"openssl", "ts", "-query", "-digest", hex.c_str(), "-sha256", "-cert", "-out", q.c_str(),
+                         nullptr};
+  const char* reply[] = {"faketime", "2026-12-01 12:00:00", "openssl", "ts", "-reply", "-config", cnf.c_str(), "-queryfile", q.c_str(), "-signer",
+                         cert.c_str(), "-inkey", key.c_str(), "-token_out", "-out", t.c_str(), nullptr};
+  std::string token;
+  if (runQuiet(query, true, nullptr) == 0 && runQuiet(fixed ? reply : reply + 2, true, nullptr) == 0) {
+    std::ifstream in(t, std::ios::binary);
+    token.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  for (const char* f : {"/serial", "/serial.old", "/tsa.cnf", "/q", "/t"}) std::remove((w + f).c_str());
+  rmdir(folder);
+  return token;
+}
+
+// What a fake time-stamp authority answers: the request's code, and a token
+// over the digest asked for (or over other data), with a verification status.
+struct Authority {
+  int32_t code = 0;
+  bool token = true;
+  bool otherDigest = false;
+  int32_t status = 4;
+  bool fixedTime = false;
+  int asked = 0;
+
+  XmlTimeStampRequester requester() {
+    return [this](talCtx*, const std::string& digest, int32_t hashId, ArchiveTimeStampTokens& out) {
+      ++asked;
+      EXPECT_EQ(hashId, static_cast<int32_t>(SHA256));
+      if (token) {
+        std::string over = digest;
+        if (otherDigest) over[0] = static_cast<char>(over[0] ^ 1);
+        const std::string der = opensslToken(over, fixedTime);
+        EXPECT_FALSE(der.empty()) << "openssl ts";
+        auto t = std::make_unique<XmlArchiveTimeStampToken>();
+        EXPECT_EQ(t->token.decodeVector(std::vector<unsigned char>(der.begin(), der.end())),
+                  static_cast<int>(der.size()));
+        const ASNoctstr& content = t->token.value().encapContentInfo.value();
+        EXPECT_EQ(t->tstInfo.decodeOctets(content), content.length);
+        t->checked = true;
+        t->status = status;
+        out.items.push_back(t.release());
+      }
+      return code;
+    };
+  }
+};
+
+// One signature of a document, parsed and analysed as the verification does.
+struct Signature {
+  explicit Signature(const std::string& xml, Authority* tsa = nullptr) : doc(xml), report(&sink) {
+    setup.root = doc.holder.root;
+    useStoreMatchers(setup);
+    setup.report = &report;
+    setup.configuredDigest = SHA256;
+    setup.ids = &ids;
+    if (tsa) setup.requestTimeStamp = tsa->requester();
+    signature = findElement(doc.holder.root, "Signature", xmlc::NS_DSIG.data(), -1);
+    props = std::make_unique<SignaturePropertiesXml>(nullptr, setup, signature);
+    rc = props->analyse();
+  }
+  std::string text() const { return serialised(doc.holder.doc); }
+  std::string reportText() const {
+    return std::string(reinterpret_cast<const char*>(sink.data()), static_cast<size_t>(sink.length()));
+  }
+  ParsedDoc doc;
+  MemFile sink;
+  ReportStream report;
+  XmlUniqueIds ids;
+  XmlSignatureSetup setup;
+  xmlNodePtr signature = nullptr;
+  std::unique_ptr<SignaturePropertiesXml> props;
+  int32_t rc = -1;
+};
+
+xmlNodePtr xadesChild(xmlNodePtr parent, std::string_view name) {
+  for (xmlNodePtr c = firstElement(parent ? parent->children : nullptr); c; c = xmlwalk::nextElement(c))
+    if (xmlwalk::isIn(c, name, xmlc::NS_XADES)) return c;
+  return nullptr;
+}
+
+xmlNodePtr usp(xmlNodePtr root) {
+  return findElement(root, xmlc::XADES_UNSIGNED_SIGNATURE_PROPERTIES.data(), xmlc::NS_XADES.data(), -1);
+}
+
+// The leaves below an element in document order: name, Algorithm and text.
+std::vector<std::string> leaves(xmlNodePtr e) {
+  std::vector<std::string> out;
+  for (xmlNodePtr c = firstElement(e ? e->children : nullptr); c; c = xmlwalk::nextElement(c)) {
+    if (!firstElement(c->children)) {
+      out.push_back(std::string(reinterpret_cast<const char*>(c->name)) + " " + propOf(c, "Algorithm") + " " +
+                    xmlwalk::contentOf(c));
+      continue;
+    }
+    for (const std::string& l : leaves(c)) out.push_back(l);
+  }
+  return out;
+}
+
+// The decoded values of one kind under an element.
+std::vector<std::string> valuesOf(xmlNodePtr e, std::string_view name) {
+  std::vector<std::string> out;
+  for (xmlNodePtr c = firstElement(e ? e->children : nullptr); c; c = xmlwalk::nextElement(c)) {
+    if (xmlwalk::isIn(c, name, xmlc::NS_XADES)) out.push_back(unbase64(xmlwalk::contentOf(c)));
+    for (const std::string& v : valuesOf(c, name)) out.push_back(v);
+  }
+  return out;
+}
+
+// The data gen.sh referenced: the signer, the CA (as carried in xl.xml), the
+// OCSP responder; the CRL and both responses. The signer is given twice.
+struct GenShData {
+  GenShData() {
+    Signature xl(fileOf("xl.xml"));
+    ca = derOf(*xl.props->certificateValues()->items.front());
+    data.path.certificates.items.push_back(decoded<SignedCertificate>(fileOf("signer.der")));
+    data.path.certificates.items.push_back(decoded<SignedCertificate>(ca));
+    data.other.certificates.items.push_back(decoded<SignedCertificate>(fileOf("ocsp.der")));
+    data.other.certificates.items.push_back(decoded<SignedCertificate>(fileOf("signer.der")));
+    data.path.revocations.items.push_back(new CrlOrOcspValue(decoded<SignedCertRevList>(fileOf("crl.der")), nullptr, 1));
+    std::unique_ptr<OCSPResponse> whole(decoded<OCSPResponse>(fileOf("ocsp-name.der")));
+    const ASNoctstr& inner = whole->responseBytes->response;
+    data.path.revocations.items.push_back(new CrlOrOcspValue(
+        nullptr, decoded<BasicOCSPResponse>(std::string(reinterpret_cast<const char*>(inner.data()), inner.length)),
+        1));
+    data.other.revocations.items.push_back(
+        new CrlOrOcspValue(nullptr, decoded<BasicOCSPResponse>(fileOf("ocsp-key.basic")), 1));
+  }
+  template <class T>
+  static std::string derOf(const T& value) {
+    std::vector<unsigned char> der;
+    value.encodeVector(der);
+    return std::string(der.begin(), der.end());
+  }
+  ValidationData data;
+  std::string ca;
+};
+
+// References and values written for openssl's data are gen.sh's, element by
+// element: digests of the DER (the OCSP responses re-wrapped exactly as
+// openssl wrapped them), names, serials, CRL time and number, responder and
+// production time. Read back, the document is X-L with consistent lists.
+TEST(XadesWriter, ReferencesAndValuesAsGenShWroteThem) {
+  GenShData collected;
+  Signature s(fileOf("t.xml"));
+  ASSERT_EQ(s.rc, 0) << s.reportText();
+  ASSERT_EQ(s.props->form, SIG_FORM_T);
+  ASSERT_EQ(s.props->addCompleteRefs(collected.data), 0);
+  ASSERT_EQ(s.props->addValues(collected.data), 0) << "KeyInfo carries the signer: no signer certificate needed";
+
+  Signature xl(fileOf("xl.xml"));
+  xmlNodePtr ours = usp(s.doc.holder.root), theirs = usp(xl.doc.holder.root);
+  EXPECT_EQ(leaves(xadesChild(ours, xmlc::XADES_COMPLETE_CERTIFICATE_REFS)),
+            leaves(xadesChild(theirs, xmlc::XADES_COMPLETE_CERTIFICATE_REFS)));
+  // gen.sh left out the digest of the response named by key; it is that of openssl's whole response.
+  std::vector<std::string> revocation = leaves(xadesChild(theirs, xmlc::XADES_COMPLETE_REVOCATION_REFS));
+  revocation.push_back("DigestMethod " + SHA256_URI + " ");
+  revocation.push_back("DigestValue  " + sha256Base64(fileOf("ocsp-key.der")));
+  EXPECT_EQ(leaves(xadesChild(ours, xmlc::XADES_COMPLETE_REVOCATION_REFS)), revocation);
+
+  const std::vector<std::string> certificates = {fileOf("signer.der"), collected.ca, fileOf("ocsp.der")};
+  EXPECT_EQ(valuesOf(xadesChild(ours, xmlc::XADES_CERTIFICATE_VALUES), xmlc::XADES_ENCAPSULATED_X509_CERTIFICATE),
+            certificates);
+  xmlNodePtr rv = xadesChild(ours, xmlc::XADES_REVOCATION_VALUES);
+  EXPECT_EQ(valuesOf(rv, xmlc::XADES_ENCAPSULATED_CRL_VALUE), std::vector<std::string>{fileOf("crl.der")});
+  EXPECT_EQ(valuesOf(rv, xmlc::XADES_ENCAPSULATED_OCSP_VALUE),
+            (std::vector<std::string>{fileOf("ocsp-name.der"), fileOf("ocsp-key.der")}));
+
+  Signature again(s.text());
+  ASSERT_EQ(again.rc, 0) << again.reportText();
+  EXPECT_EQ(again.props->form, SIG_FORM_XL);
+  EXPECT_EQ(again.reportText(), "") << "references and values agree";
+  EXPECT_TRUE(again.props->checkMessageDigest());
+}
+
+// Appended in the order of extension, each with an Id of its own of the
+// prefix its kind takes (the tokens are read back in the api tests).
+TEST(XadesWriter, ElementOrderAndIds) {
+  GenShData collected;
+  Authority tsa;
+  Signature s(fileOf("t.xml"), &tsa);
+  ASSERT_EQ(s.rc, 0);
+  ASSERT_EQ(s.props->addCompleteRefs(collected.data), 0);
+  ASSERT_EQ(s.props->addValues(collected.data), 0);
+  ASSERT_EQ(s.props->makeArchiveForm(nullptr), 0) << s.reportText();
+  ASSERT_EQ(s.props->makeArchiveForm(nullptr), 0) << s.reportText();
+  EXPECT_EQ(tsa.asked, 2);
+
+  const struct {
+    std::string_view name;
+    const char* id;  // the Id's pattern
+  } order[] = {
+      {xmlc::XADES_SIGNATURE_TIME_STAMP, "ts1"},
+      {xmlc::XADES_COMPLETE_CERTIFICATE_REFS, "CCRefs_[0-9]+_[0-9]+"},
+      {xmlc::XADES_COMPLETE_REVOCATION_REFS, "CRRefs_[0-9]+_[0-9]+"},
+      {xmlc::XADES_CERTIFICATE_VALUES, "CertVals_[0-9]+_[0-9]+"},
+      {xmlc::XADES_REVOCATION_VALUES, "RevVals_[0-9]+_[0-9]+"},
+      {xmlc::XADES_ARCHIVE_TIME_STAMP, "ArchTS_[0-9]+_[0-9]+"},
+      {xmlc::XADES_ARCHIVE_TIME_STAMP, "ArchTS_[0-9]+_[0-9]+"},
+  };
+  std::set<std::string> ids;
+  xmlNodePtr c = firstElement(usp(s.doc.holder.root)->children);
+  for (const auto& row : order) {
+    SCOPED_TRACE(std::string(row.name));
+    ASSERT_TRUE(xmlwalk::isIn(c, row.name, xmlc::NS_XADES));
+    EXPECT_TRUE(std::regex_match(propOf(c, "Id"), std::regex(row.id))) << propOf(c, "Id");
+    EXPECT_TRUE(ids.insert(propOf(c, "Id")).second);
+    if (row.name == xmlc::XADES_ARCHIVE_TIME_STAMP) {
+      xmlNodePtr inner = firstElement(c->children);
+      ASSERT_TRUE(xmlwalk::isIn(inner, xmlc::XADES_ENCAPSULATED_TIME_STAMP, xmlc::NS_XADES));
+      EXPECT_TRUE(std::regex_match(propOf(inner, "Id"), std::regex("EncTS_[0-9]+_[0-9]+")));
+      EXPECT_EQ(xmlwalk::nextElement(inner), nullptr) << "no canonicalisation method";
+      EXPECT_EQ(propOf(inner, "Encoding"), "");
+      EXPECT_TRUE(ids.insert(propOf(inner, "Id")).second);
+    }
+    c = xmlwalk::nextElement(c);
+  }
+  EXPECT_EQ(c, nullptr);
+
+  // A token of the same second as the last one would never verify: a reader
+  // leaves the last one out of its data. Refused, the document as it was.
+  Authority sameSecond;
+  sameSecond.fixedTime = true;
+  Signature t(fileOf("t.xml"), &sameSecond);
+  ASSERT_EQ(t.props->makeArchiveForm(nullptr), 0) << t.reportText();
+  const std::string before = t.text();
+  EXPECT_EQ(t.props->makeArchiveForm(nullptr), 156);
+  EXPECT_EQ(t.text(), before);
+}
+
+// A failed extension leaves the document byte for byte as it was, whatever
+// it had to create first; the reasons have their codes.
+TEST(XadesWriter, FailuresLeaveTheDocumentAsItWas) {
+  GenShData collected;
+  const std::string upo = dataFile("upo/upo.xml"), plain = dataFile("upo/upo-plain.xml"),
+                    issuerSerial = dataFile("upo/upo-issuer-serial.xml");
+  enum Step { ARCHIVE, REFS, VALUES };
+  const struct {
+    const char* name;
+    std::string doc;
+    Step step;
+    Authority tsa;
+    bool requester;
+    int32_t code;
+    const char* line;  // the report's last line, or null
+  } rows[] = {
+      {"no authority answered", plain, ARCHIVE, {128, false, false, 4}, true, 128, nullptr},
+      {"failure tolerated, no token", plain, ARCHIVE, {0, false, false, 4}, true, 156,
+       "Błąd podczas tworzenia postaci archiwalnej: Z żadnego serwera nie udało się pobrać znacznika czasu !!!\r\n"},
+      {"token proven wrong (status 2)", fileOf("t.xml"), ARCHIVE, {0, true, false, 2}, true, 156,
+       "Błąd podczas tworzenia postaci archiwalnej: Błąd dodawania danych archiwalnych !!!\r\n"},
+      {"token over other data", plain, ARCHIVE, {0, true, true, 4}, true, 156,
+       "Błąd podczas tworzenia postaci archiwalnej: Błąd dodawania danych archiwalnych !!!\r\n"},
+      {"no requester", plain, ARCHIVE, {}, false, 137, nullptr},
+      {"1.1.1 form", fileOf("v111.xml"), ARCHIVE, {}, true, 89, nullptr},
+      {"revocation values there", upo, VALUES, {}, false, 89, nullptr},
+      {"certificate values there", fileOf("xl.xml"), VALUES, {}, false, 89, nullptr},
+      {"references there", fileOf("xl.xml"), REFS, {}, false, 89, nullptr},
+      {"no qualifying properties for references", plain, REFS, {}, false, 89, nullptr},
+      {"no qualifying properties for values", plain, VALUES, {}, false, 89, nullptr},
+      {"signer neither in KeyInfo nor found", issuerSerial, VALUES, {}, false, 89, nullptr},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Authority tsa = row.tsa;
+    Signature s(row.doc, row.requester ? &tsa : nullptr);
+    ASSERT_EQ(s.rc, 0) << s.reportText();
+    const std::string before = s.text();
+    const int32_t code = row.step == ARCHIVE ? s.props->makeArchiveForm(nullptr)
+                         : row.step == REFS  ? s.props->addCompleteRefs(collected.data)
+                                             : s.props->addValues(collected.data);
+    EXPECT_EQ(code, row.code);
+    EXPECT_EQ(s.text(), before);
+    if (row.line) {
+      const std::string report = s.reportText(), line = row.line;
+      ASSERT_GE(report.size(), line.size()) << report;
+      EXPECT_EQ(report.substr(report.size() - line.size()), line);
+    }
+  }
+}
+
+// Where the unsigned signature properties come from: found, completed, or
+// made with their ds:Object, QualifyingProperties and (when missing) an Id
+// on ds:Signature; every element in the right namespace whatever prefixes
+// the document binds. Taken back, the document is as it was.
+TEST(XadesWriter, UnsignedPropertiesFoundOrCreated) {
+  const std::string DS = "xmlns:ds=\"http://www.w3.org/2000/09/xmldsig#\"",
+                    XA = "xmlns:xades=\"http://uri.etsi.org/01903/v1.3.2#\"";
+  const struct {
+    const char* name;
+    std::string doc;
+    size_t created;     // elements made
+    const char* id;     // ds:Signature's Id after (pattern)
+    const char* path;   // local names from ds:Signature to the properties
+  } rows[] = {
+      {"all there", "<ds:Signature " + DS + " Id=\"S\"><ds:Object><xades:QualifyingProperties " + XA +
+                        " Target=\"#S\"><xades:UnsignedProperties><xades:UnsignedSignatureProperties/>"
+                        "</xades:UnsignedProperties></xades:QualifyingProperties></ds:Object></ds:Signature>",
+       0, "S", "Object/QualifyingProperties/UnsignedProperties/UnsignedSignatureProperties"},
+      {"no unsigned signature properties", "<ds:Signature " + DS + " Id=\"S\"><ds:Object><xades:QualifyingProperties " +
+                        XA + " Target=\"#S\"><xades:UnsignedProperties/></xades:QualifyingProperties></ds:Object>"
+                        "</ds:Signature>",
+       1, "S", "Object/QualifyingProperties/UnsignedProperties/UnsignedSignatureProperties"},
+      {"no unsigned properties", "<ds:Signature " + DS + " Id=\"S\"><ds:Object><q:QualifyingProperties "
+                        "xmlns:q=\"http://uri.etsi.org/01903/v1.3.2#\" Target=\"#S\"><q:SignedProperties/>"
+                        "</q:QualifyingProperties></ds:Object></ds:Signature>",
+       2, "S", "Object/QualifyingProperties/UnsignedProperties/UnsignedSignatureProperties"},
+      {"no properties, an Id", "<ds:Signature " + DS + " Id=\"S\"><ds:SignedInfo/></ds:Signature>", 3, "S",
+       "Object/QualifyingProperties/UnsignedProperties/UnsignedSignatureProperties"},
+      {"no properties, no Id", "<ds:Signature " + DS + "><ds:SignedInfo/></ds:Signature>", 3, "Sgn_[0-9]+_[0-9]+",
+       "Object/QualifyingProperties/UnsignedProperties/UnsignedSignatureProperties"},
+      {"default namespace", "<Signature xmlns=\"http://www.w3.org/2000/09/xmldsig#\"><SignedInfo/></Signature>", 3,
+       "Sgn_[0-9]+_[0-9]+", "Object/QualifyingProperties/UnsignedProperties/UnsignedSignatureProperties"},
+      {"xades bound to another namespace",
+       "<ds:Signature " + DS + " xmlns:xades=\"http://uri.etsi.org/01903/v1.4.1#\"><ds:SignedInfo/></ds:Signature>", 3,
+       "Sgn_[0-9]+_[0-9]+", "Object/QualifyingProperties/UnsignedProperties/UnsignedSignatureProperties"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ParsedDoc doc(row.doc);
+    ASSERT_EQ(doc.rc, 0);
+    const std::string before = serialised(doc.holder.doc);
+    XmlUniqueIds ids;
+    XadesUndo undo;
+    xmlNodePtr found = findOrCreateUnsignedSignatureProperties(ids, doc.holder.root, undo);
+    std::string path;
+    for (xmlNodePtr n = found; n && n != doc.holder.root; n = n->parent) {
+      const std::string_view ns = xmlStrEqual(n->name, BAD_CAST "Object") ? xmlc::NS_DSIG : xmlc::NS_XADES;
+      EXPECT_STREQ(reinterpret_cast<const char*>(nodeNamespaceUri(n)), std::string(ns).c_str()) << n->name;
+      path = std::string(reinterpret_cast<const char*>(n->name)) + (path.empty() ? "" : "/") + path;
+    }
+    EXPECT_EQ(path, row.path);
+    const std::string id = propOf(doc.holder.root, "Id");
+    EXPECT_TRUE(std::regex_match(id, std::regex(row.id))) << id;
+    EXPECT_EQ(propOf(found->parent->parent, "Target"), "#" + id);
+    EXPECT_EQ(serialised(doc.holder.doc) == before, row.created == 0);
+    undo.rollback();
+    EXPECT_EQ(serialised(doc.holder.doc), before);
+  }
+}
+
+// A CRL without a number gets no Number; with CRLs only there are no OCSP
+// lists; a hash without a digest-method URI writes nothing.
+TEST(XadesWriter, CrlWithoutNumberAndCrlsOnly) {
+  ValidationData data;
+  const std::string crl = dataFile("pki/certs/crl_v1.der");
+  data.path.revocations.items.push_back(new CrlOrOcspValue(decoded<SignedCertRevList>(crl), nullptr, 1));
+  Signature s(fileOf("t.xml"));
+  ASSERT_EQ(s.rc, 0);
+  xmlNodePtr properties = usp(s.doc.holder.root);
+  XadesUndo undo;
+  EXPECT_EQ(codeOf([&] { writeCompleteRefs(properties, s.ids, 6, data, undo); }), xmlrc::NOT_IMPL);
+  writeCompleteRefs(properties, s.ids, SHA256, data, undo);
+  writeValues(properties, s.ids, nullptr, data, undo);
+  undo.commit();
+  EXPECT_EQ(xadesChild(properties, xmlc::XADES_COMPLETE_CERTIFICATE_REFS), nullptr) << "no certificate: no list";
+  EXPECT_EQ(xadesChild(properties, xmlc::XADES_CERTIFICATE_VALUES), nullptr);
+  xmlNodePtr refs = xadesChild(properties, xmlc::XADES_COMPLETE_REVOCATION_REFS);
+  ASSERT_NE(refs, nullptr);
+  EXPECT_NE(xadesChild(refs, xmlc::XADES_CRL_REFS), nullptr);
+  EXPECT_EQ(xadesChild(refs, xmlc::XADES_OCSP_REFS), nullptr);
+  const std::vector<std::string> l = leaves(refs);
+  ASSERT_EQ(l.size(), 4u);
+  EXPECT_EQ(l[1], "DigestValue  " + sha256Base64(crl));
+  EXPECT_EQ(l[2], "Issuer  CN=RSA CA,O=Test,C=PL");
+  EXPECT_EQ(l[3].substr(0, 9), "IssueTime");
+  xmlNodePtr values = xadesChild(properties, xmlc::XADES_REVOCATION_VALUES);
+  EXPECT_NE(xadesChild(values, xmlc::XADES_CRL_VALUES), nullptr);
+  EXPECT_EQ(xadesChild(values, xmlc::XADES_OCSP_VALUES), nullptr);
+}
+
+}  // namespace
