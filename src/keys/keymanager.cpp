@@ -134,6 +134,9 @@ void KeyManager::copyFrom(const KeyManager& source) {
   keyUsage = source.keyUsage;
   lastCkr = source.lastCkr;
   loaderText = source.loaderText;
+  // A clone signs and decrypts with its source's keys.
+  signingHolder = source.signingHolder;
+  decryptionHolder = source.decryptionHolder;
   for (int qualified = 0; qualified < 2; ++qualified) {
     const auto& from = qualified ? source.qualifiedRoots : source.otherRoots;
     auto& to = qualified ? qualifiedRoots : otherRoots;
@@ -311,16 +314,63 @@ int32_t KeyManager::loadConf() {
   }
 }
 
-bool KeyManager::supportsDigest(int32_t) const {
-  // Only a loaded signing key limits the digests, and no profile of this build loads one.
-  return !(flags & KM_FLAG_SIGNING_LOADED);
+void KeyManager::setKeyHolders(std::shared_ptr<KeyHolder> signing,
+                               std::shared_ptr<KeyHolder> decryption) {
+  signingHolder = std::move(signing);
+  decryptionHolder = std::move(decryption);
+  flags &= ~(KM_FLAG_SIGNING_LOADED | KM_FLAG_DECRYPTION_LOADED);
+  keyUsage = 0;
+  if (signingHolder) {
+    flags |= KM_FLAG_SIGNING_LOADED;
+    keyUsage |= 1;
+  }
+  if (decryptionHolder) {
+    flags |= KM_FLAG_DECRYPTION_LOADED;
+    keyUsage |= 2;
+  }
+  if (signingHolder && signingHolder == decryptionHolder) keyUsage |= 4;
 }
 
-uint32_t KeyManager::getKeyBits(int32_t) const { return 0; }
+bool KeyManager::supportsDigest(int32_t digest) const {
+  // Only a loaded signing key limits the digests.
+  if (!(flags & KM_FLAG_SIGNING_LOADED) || !signingHolder) return true;
+  return signingHolder->supportsDigest(digest);
+}
+
+const ASNinteger* KeyManager::getSgnCrtSerial() const {
+  const SignedCertificate* c = signingHolder ? signingHolder->certificate() : nullptr;
+  return c ? &c->tbsCertificate.serialNumber : nullptr;
+}
+
+const ASNinteger* KeyManager::getEncCrtSerial() const {
+  const SignedCertificate* c = decryptionHolder ? decryptionHolder->certificate() : nullptr;
+  return c ? &c->tbsCertificate.serialNumber : nullptr;
+}
+
+const SignedCertificate* KeyManager::currentCertificate() const {
+  if (signingHolder) return signingHolder->certificate();
+  return decryptionHolder ? decryptionHolder->certificate() : nullptr;
+}
+
+int32_t KeyManager::getSgnScheme() const { return signingHolder ? signingHolder->scheme() : 0; }
+
+uint32_t KeyManager::getKeyBits(int32_t index) const {
+  const KeyHolder* holder = index == 0 ? signingHolder.get()
+                            : index == 1 ? decryptionHolder.get()
+                                         : nullptr;
+  return holder ? holder->keyBits() : 0;
+}
+
+int32_t KeyManager::sign(int32_t digestId, const uint8_t* digest, size_t digestLength,
+                         std::vector<uint8_t>& signature) {
+  if (!signingHolder) return KM_NO_KEY;
+  if (!digest || digestLength == 0) return KM_BAD_ARGUMENTS;
+  return signingHolder->sign(digestId, digest, digestLength, signature);
+}
 
 int32_t KeyManager::decryptSesKey(const uint8_t*, size_t, SecretBlock*) { return KM_NO_KEY; }
 int32_t KeyManager::openSession(uint32_t) { return KM_NO_KEY; }
-int32_t KeyManager::processMsgInit(const uint8_t*, size_t) { return KM_NO_SESSION_KEY; }
+int32_t KeyManager::processMsgInit(int32_t, const uint8_t*, size_t) { return KM_NO_SESSION_KEY; }
 int32_t KeyManager::processMsgUpdate(const uint8_t*, size_t, std::vector<uint8_t>&) {
   return KM_NO_SESSION_KEY;
 }
