@@ -361,11 +361,11 @@ uint32_t KeyManager::getKeyBits(int32_t index) const {
   return holder ? holder->keyBits() : 0;
 }
 
-int32_t KeyManager::sign(int32_t digestId, const uint8_t* digest, size_t digestLength,
-                         std::vector<uint8_t>& signature) {
+int32_t KeyManager::sign(int32_t scheme, int32_t digestId, const uint8_t* digest,
+                         size_t digestLength, std::vector<uint8_t>& signature) {
   if (!signingHolder) return KM_NO_KEY;
   if (!digest || digestLength == 0) return KM_BAD_ARGUMENTS;
-  return signingHolder->sign(digestId, digest, digestLength, signature);
+  return signingHolder->sign(scheme, digestId, digest, digestLength, signature);
 }
 
 int32_t KeyManager::decryptSesKey(const uint8_t*, size_t, SecretBlock*) { return KM_NO_KEY; }

@@ -160,7 +160,7 @@ class KeyManager {
   // Bit length of the key of a usage (0 signing, 1 decryption); 0 without one.
   uint32_t getKeyBits(int32_t index) const;
   // Signs a digest with the signing key (KeyHolder::sign): 37 without one, 1 for NULL data.
-  int32_t sign(int32_t digestId, const uint8_t* digest, size_t digestLength,
+  int32_t sign(int32_t scheme, int32_t digestId, const uint8_t* digest, size_t digestLength,
                std::vector<uint8_t>& signature);
   void releaseTokenLibrary() {}
 
