@@ -26,6 +26,7 @@
 #include <vector>
 
 class KeyConfigAccess;
+class LvCbc;
 class LvRbgHashIso18031;
 
 const int32_t KM_OK = 0;
@@ -103,8 +104,11 @@ class KeyManager {
   int32_t initDevice();
   // Loads the profile's keys and the stored settings (the defaults first, then the settings
   // saved by saveConf when there are any) and sets flag 128. 0 for the memory profile; 12 for
-  // malformed stored settings; 37 for a PKCS#12 profile and 35 for a PKCS#11 one, whose readers
-  // are not built; 29 for the hardware device.
+  // malformed stored settings; 35 for a PKCS#11 profile, whose reader is not built; 29 for the
+  // hardware device. A PKCS#12 profile reads its file (attribute 30, the bytes, else 9, the
+  // path) with the PIN of getPin: besides readPkcs12Keys's statuses (pkcs12key.h), 6 no file
+  // given or it cannot be opened, 8 it cannot be read, 12 larger than a key file is, 49 no PIN.
+  // A usage asked for but without a key in the file is no longer required.
   int32_t initProfile(int32_t signing, int32_t decryption);
   // Copies the roots, the trusted-list map, the flags and (shared) the key holders but not the
   // random generator: a clone is seeded from its source's generator (seedRandom).
@@ -201,4 +205,14 @@ class KeyManager {
   std::map<std::string, TrustedListService> trustedServices;
   std::shared_ptr<KeyHolder> signingHolder;
   std::shared_ptr<KeyHolder> decryptionHolder;
+
+  int32_t loadPkcs12();
+  void endMessage();
+  // The last session key and the message being decrypted with it: its cipher, the state
+  // (0 none, 1 started, 2 finished) and the last decrypted block, held back for finish.
+  std::unique_ptr<SecretBlock> sessionKey;
+  std::unique_ptr<LvCbc> contentCipher;
+  int32_t messageState = 0;
+  std::unique_ptr<SecretBlock> heldBlock;
+  size_t heldOctets = 0;
 };
