@@ -405,8 +405,7 @@ const ASNinteger* KeyManager::getEncCrtSerial() const {
 }
 
 const SignedCertificate* KeyManager::currentCertificate() const {
-  if (signingHolder) return signingHolder->certificate();
-  return decryptionHolder ? decryptionHolder->certificate() : nullptr;
+  return signingHolder ? signingHolder->certificate() : nullptr;
 }
 
 int32_t KeyManager::getSgnScheme() const { return signingHolder ? signingHolder->scheme() : 0; }

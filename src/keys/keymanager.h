@@ -157,7 +157,7 @@ class KeyManager {
   bool supportsDigest(int32_t digest) const;
   const ASNinteger* getSgnCrtSerial() const;
   const ASNinteger* getEncCrtSerial() const;
-  // The signing key's certificate, else the decryption key's; NULL without keys.
+  // The signing key's certificate (the context's signer); NULL without one.
   const SignedCertificate* currentCertificate() const;
   // 0 RSA PKCS#1 v1.5, 1 DSA, 2 EC-DSA, 3 RSASSA-PSS; 0 without a signing key.
   int32_t getSgnScheme() const;

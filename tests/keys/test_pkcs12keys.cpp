@@ -159,7 +159,7 @@ TEST_F(Pkcs12Profiles, InitProfileAnswersAndKeysByUsage) {
                                          cert.tbsCertificate.serialNumber))
           << usage;
     }
-    const char* current = row.signingCert ? row.signingCert : row.decryptionCert;
+    const char* current = row.signingCert;
     if (current && *current) {
       ASSERT_NE(nullptr, km.currentCertificate());
       EXPECT_TRUE(*km.currentCertificate() == readCert(current));
