@@ -113,6 +113,7 @@ TEST_F(Pkcs12Profiles, InitProfileAnswersAndKeysByUsage) {
       {"dec.p12", false, PIN, KM_OK, nullptr, "dec.der", 2, 0},
       {"sign-dec.p12", false, PIN, KM_OK, "sign.der", "dec.der", 3, 0},
       {"ec.p12", true, PIN, KM_OK, "ec.der", nullptr, 1, 2},
+      {"ec-nopub.p12", false, PIN, KM_OK, "ec.der", nullptr, 1, 2},
       {"pss.p12", true, PIN, KM_OK, "pss.der", nullptr, 1, 3},
       {"nocert.p12", false, PIN, KM_OK, "", "", 7, 0},
       // Two keys that sign: which one is the user's is not known.
