@@ -1,15 +1,18 @@
 // The key manager of a library context: its key device, random generator, trusted roots and the
 // persistence of the configuration of a software profile. Keys themselves come with the profile
-// types that hold them: the memory profile holds none, and the PKCS#12, PKCS#11 and hardware
-// device bindings are not part of this build, so their key operations answer as missing.
+// types that hold them, as KeyHolder objects: the memory profile holds none, a PKCS#12 profile
+// the keys of its file (pkcs12key.h); the PKCS#11 and hardware device bindings are not part of
+// this build, so their key operations answer as missing.
 //
 // Statuses (the callers map them to result codes):
-//   0 success; 1 bad arguments; 3 refused or not available here; 4 out of memory; 6 the stored
-//   settings cannot be opened; 7 they cannot be written; 8 they cannot be read; 12 they are
-//   malformed; 15 a root that is not self-issued; 17 a signature that does not verify; 18 no
-//   session key; 20 device error; 29 device library missing; 35 PKCS#11 library missing;
-//   37 no key of the profile; 39 the root is already in the group; 40 it (or its subject) is in
-//   the other group; 47 no seed.
+//   0 success; 1 bad arguments; 2 a message step out of order; 3 refused or not available here;
+//   4 out of memory; 6 the stored settings (or the key file) cannot be opened; 7 they cannot be
+//   written; 8 they cannot be read; 9 message input after its end; 10 bad padding of a message;
+//   12 malformed settings or key file; 13 a wrong PIN; 15 a root that is not self-issued; 17 a
+//   signature that does not verify; 18 no (usable) session key; 19 a key file's algorithm not
+//   taken; 20 device error; 29 device library missing; 35 PKCS#11 library missing; 37 no key of
+//   the profile; 39 the root is already in the group; 40 it (or its subject) is in the other
+//   group; 42 two keys for one usage; 47 no seed; 49 no PIN.
 #pragma once
 
 #include "asn1/asnseql.h"
