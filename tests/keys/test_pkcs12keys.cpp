@@ -276,8 +276,10 @@ TEST_F(Pkcs12Profiles, MessageStepsRefuseWhatIsNotACiphertextOfTheKey) {
   // A cipher of another key length, an IV of another length, an unknown cipher.
   EXPECT_EQ(KM_NO_SESSION_KEY, o.km.processMsgInit(KM_CIPHER_AES256, iv16.data(), 16));
   EXPECT_EQ(KM_NO_SESSION_KEY, o.km.processMsgInit(KM_CIPHER_TDES, iv16.data(), 8));
-  EXPECT_EQ(KM_BAD_ARGUMENTS, o.km.processMsgInit(KM_CIPHER_AES128, iv16.data(), 8));
-  EXPECT_EQ(KM_BAD_ARGUMENTS, o.km.processMsgInit(9, iv16.data(), 16));
+  // Only answers XML decryption maps: 2 for an IV that is not one block and a cipher not known.
+  EXPECT_EQ(KM_WRONG_ORDER, o.km.processMsgInit(KM_CIPHER_AES128, iv16.data(), 8));
+  EXPECT_EQ(KM_WRONG_ORDER, o.km.processMsgInit(9, iv16.data(), 16));
+  EXPECT_EQ(KM_WRONG_ORDER, o.km.processMsgInit(KM_CIPHER_AES128, nullptr, 16));
   struct Row {
     const char* what;
     size_t length;     // octets of the content given
