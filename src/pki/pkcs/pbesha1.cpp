@@ -312,7 +312,7 @@ int pbes2Read(const AlgorithmIdentifier& alg, Pbes2Setup& out) {
       keyasn::significantOctets(out.kdf.iterations) > 4)
     return -2;
   out.iterations = out.kdf.iterations.toLong();
-  if (out.iterations == 0 || out.iterations > PBE_MAX_ITERATIONS) return -2;
+  if (out.iterations == 0 || out.iterations > PBES2_MAX_ITERATIONS) return -2;
   if (out.kdf.keyLengthPresent) {
     const unsigned char* k = out.kdf.keyLength.data();
     if (!k || (k[0] & 0x80) || keyasn::significantOctets(out.kdf.keyLength) > 4 ||

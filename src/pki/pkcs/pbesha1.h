@@ -82,7 +82,9 @@ int pbeEncrypt(const PbeScheme& scheme, const unsigned char* password, int passw
 
 // PBES2 (RFC 8018, 6.2) with PBKDF2 over HMAC-SHA-1 or SHA-2 and AES-CBC, as openssl 3 writes
 // PKCS#12 files. PBKDF2 takes the password as text (its UTF-8 form), not as the BMPString the
-// two schemes above take; pbeDecrypt converts it.
+// two schemes above take; pbeDecrypt converts it. An iteration of PBKDF2 costs about four hash
+// blocks where one of the PKCS#12 derivation costs one, so its count has a bound of its own.
+constexpr uint32_t PBES2_MAX_ITERATIONS = PBE_MAX_ITERATIONS / 4;
 bool pbeIsPbes2(const AlgorithmIdentifier& alg);
 // The iteration count of a PBES2 identifier; 0 when it is refused.
 uint32_t pbes2Iterations(const AlgorithmIdentifier& alg);

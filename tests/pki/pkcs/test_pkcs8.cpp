@@ -172,7 +172,8 @@ TEST(Pkcs8Openssl, HostilePbes2ParametersAreRefusedBeforeDerivation) {
   const Bytes aes256 = tlv(0x30, {oid("2.16.840.1.101.3.4.1.42"), iv16});
   const std::vector<P> cases = {
       {"control", pbkdf2({0x08, 0x00}, {hmac256}), aes256, 0},
-      {"bound + 1", pbkdf2({0x0F, 0x42, 0x41}, {hmac256}), aes256, -2},
+      {"bound + 1", pbkdf2({0x03, 0xD0, 0x91}, {hmac256}), aes256, -2},
+      {"the bound of the PKCS#12 schemes", pbkdf2({0x0F, 0x42, 0x40}, {hmac256}), aes256, -2},
       {"zero iterations", pbkdf2({0x00}, {hmac256}), aes256, -2},
       {"negative", pbkdf2({0xFF}, {hmac256}), aes256, -2},
       {"HMAC-MD5", pbkdf2({0x08, 0x00}, {tlv(0x30, {oid("1.2.840.113549.2.6")})}), aes256, -2},
