@@ -5,7 +5,6 @@
 #include "crypto/basic/lvexception.h"
 #include "crypto/hash/lvhash.h"
 #include "crypto/sym/lvmac.h"
-#include "base/no_oop.h"
 #include "crypto/sym/lvcbc.h"
 #include "pki/common/oids.h"
 
@@ -365,14 +364,44 @@ void pbkdf2(LvHashAlgo prf, const unsigned char* password, int passwordLength,
 }
 
 // The PKCS#12 schemes take the password as a BMPString with its terminator; PBES2 takes the
-// text itself, which PKCS#12 files hold as UTF-8.
+// text itself, which PKCS#12 files hold as UTF-8 (a surrogate pair is one character). False
+// for an odd length or a lone surrogate.
 bool utf8Password(const unsigned char* bmp, int length, LvOctMem& out) {
   if (length >= 2 && bmp[length - 1] == 0 && bmp[length - 2] == 0) length -= 2;
-  out.resize(static_cast<unsigned int>(3 * (length / 2) + 1));
-  const int32_t n = bmpToUtf8(bmp, length, reinterpret_cast<char*>(out.ptr()),
-                              static_cast<int32_t>(out.getLength()));
-  if (n < 0 || (n == 0 && length > 0)) return false;
-  out.resize(static_cast<unsigned int>(n));
+  if (length % 2 != 0) return false;
+  out.resize(static_cast<unsigned int>(2 * length));
+  unsigned int at = 0;
+  for (int i = 0; i < length; i += 2) {
+    uint32_t c = static_cast<uint32_t>(bmp[i] << 8 | bmp[i + 1]);
+    if (c >= 0xDC00 && c < 0xE000) return false;
+    if (c >= 0xD800 && c < 0xDC00) {
+      const uint32_t low = i + 3 < length ? static_cast<uint32_t>(bmp[i + 2] << 8 | bmp[i + 3]) : 0;
+      if (low < 0xDC00 || low >= 0xE000) return false;
+      c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+      i += 2;
+    }
+    unsigned char* o = out.ptr() + at;
+    if (c < 0x80) {
+      o[0] = static_cast<unsigned char>(c);
+      at += 1;
+    } else if (c < 0x800) {
+      o[0] = static_cast<unsigned char>(0xC0 | c >> 6);
+      o[1] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+      at += 2;
+    } else if (c < 0x10000) {
+      o[0] = static_cast<unsigned char>(0xE0 | c >> 12);
+      o[1] = static_cast<unsigned char>(0x80 | (c >> 6 & 0x3F));
+      o[2] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+      at += 3;
+    } else {
+      o[0] = static_cast<unsigned char>(0xF0 | c >> 18);
+      o[1] = static_cast<unsigned char>(0x80 | (c >> 12 & 0x3F));
+      o[2] = static_cast<unsigned char>(0x80 | (c >> 6 & 0x3F));
+      o[3] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+      at += 4;
+    }
+  }
+  out.resize(at);
   return true;
 }
 
