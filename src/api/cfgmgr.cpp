@@ -495,7 +495,9 @@ int ConfigurationManager::loadRootList(bool firstGroup, ASNobject& certificates)
   return firstGroup ? cfgFile.getAttr11(certificates) : cfgFile.getAttr8(certificates);
 }
 
-int32_t ConfigurationManager::getPin(int32_t usage, char* buffer, size_t* length,
-                                     int32_t* externalEntry, bool keep) {
-  return context ? context->getPin(usage, buffer, length, externalEntry, keep) : 41;
+int32_t ConfigurationManager::getPin(int32_t usage, char* buffer, size_t* length) {
+  if (!context) return 41;
+  int32_t external = 0;
+  int32_t r = context->getPin(usage, buffer, length, &external, false);
+  return r == 0 && external ? 41 : r;
 }

@@ -22,10 +22,10 @@ class KeyHolder {
  public:
   virtual ~KeyHolder() = default;
 
-  // The certificate of the key; never NULL for a holder the key manager keeps.
+  // The certificate of the key; NULL for a key that came without one.
   virtual const SignedCertificate* certificate() const = 0;
-  // 0 RSA PKCS#1 v1.5, 1 DSA, 2 EC-DSA, 3 RSASSA-PSS (MGF1 over the message digest, a salt as
-  // long as the digest).
+  // The key's own scheme: 0 RSA PKCS#1 v1.5 (an RSA key that may sign either way), 1 DSA,
+  // 2 EC-DSA, 3 RSASSA-PSS (an RSA key restricted to PSS).
   virtual int32_t scheme() const = 0;
   // Bit length of the modulus or of the group order.
   virtual uint32_t keyBits() const = 0;
@@ -33,11 +33,13 @@ class KeyHolder {
   // 4 SHA-384, 5 SHA-512, 6 RIPEMD-128, 7 RIPEMD-160, 8 MD5).
   virtual bool supportsDigest(int32_t digestId) const = 0;
 
-  // Signs a digest computed with digestId. RSA gives exactly the modulus octets, DSA and EC-DSA
-  // the DER Dss-Sig-Value / ECDSA-Sig-Value. 0; 1 when the digest length is not the hash's or
-  // the digest is not supported; 4; 20; 37 when the key cannot sign.
-  virtual int32_t sign(int32_t digestId, const uint8_t* digest, size_t digestLength,
-                       std::vector<uint8_t>& signature) = 0;
+  // Signs a digest computed with digestId under a scheme (numbered as scheme(); an RSA key of
+  // scheme 0 takes 0 and 3, PSS being MGF1 over the same digest with a salt as long as it).
+  // RSA gives exactly the modulus octets, DSA and EC-DSA the DER Dss-Sig-Value /
+  // ECDSA-Sig-Value. 0; 1 when the digest length is not the hash's, the digest is not
+  // supported or the scheme is not the key's; 4; 20; 37 when the key cannot sign.
+  virtual int32_t sign(int32_t scheme, int32_t digestId, const uint8_t* digest,
+                       size_t digestLength, std::vector<uint8_t>& signature) = 0;
 
   // Undoes RSA PKCS#1 v1.5 encryption (block type 2) of a session key. 0 with the key in
   // sessionKey (a block of exactly its length); 18 for every wrong length, bad padding or

@@ -26,6 +26,7 @@
 #include <vector>
 
 class KeyConfigAccess;
+class LvCbc;
 class LvRbgHashIso18031;
 class Pkcs11Library;
 class Pkcs11Session;
@@ -103,14 +104,19 @@ class KeyManager {
   int32_t init(KeyConfigAccess* configuration);
   // 0; 29 for the hardware device, whose library this system does not have. A PKCS#11
   // profile's module is loaded here: 29 it cannot be loaded, 30 it lacks C_GetFunctionList or
-  // a function, 31 it refuses to initialise; loaderText names the module then.
+  // a function, 31 it refuses to initialise; loaderText names the module then. A profile
+  // without a module path loads nothing here.
   int32_t initDevice();
   // Loads the profile's keys and the stored settings (the defaults first, then the settings
   // saved by saveConf when there are any) and sets flag 128. 0 for the memory profile; 12 for
-  // malformed stored settings; 37 for a PKCS#12 profile; 29 for the hardware device. A PKCS#11
-  // profile logs in to its token (the PIN from the context) and takes its keys: 35 without a
-  // loaded module, else the statuses of openPkcs11Keys (pkcs11key.h); lastCkr keeps the
-  // token's answer. Its attributes 27 and 32 drop the decryption or the signing requirement.
+  // malformed stored settings; 29 for the hardware device. A PKCS#12 profile reads its file
+  // (attribute 30, the bytes, else 9, the path) with the PIN of getPin: besides
+  // readPkcs12Keys's statuses (pkcs12key.h), 6 no file given or it cannot be opened, 8 it
+  // cannot be read, 12 larger than a key file is, 49 no PIN. A usage asked for but without a
+  // key in the file is no longer required. A PKCS#11 profile logs in to its token (the PIN
+  // from getPin) and takes its keys: 35 without a loaded module, else the statuses of
+  // openPkcs11Keys (pkcs11key.h); lastCkr keeps the token's answer. Its attributes 27 and 32
+  // drop the decryption or the signing requirement.
   int32_t initProfile(int32_t signing, int32_t decryption);
   // Copies the roots, the trusted-list map, the flags and (shared) the key holders but not the
   // random generator: a clone is seeded from its source's generator (seedRandom).
@@ -159,14 +165,14 @@ class KeyManager {
   bool supportsDigest(int32_t digest) const;
   const ASNinteger* getSgnCrtSerial() const;
   const ASNinteger* getEncCrtSerial() const;
-  // The signing key's certificate, else the decryption key's; NULL without keys.
+  // The signing key's certificate (the context's signer); NULL without one.
   const SignedCertificate* currentCertificate() const;
   // 0 RSA PKCS#1 v1.5, 1 DSA, 2 EC-DSA, 3 RSASSA-PSS; 0 without a signing key.
   int32_t getSgnScheme() const;
   // Bit length of the key of a usage (0 signing, 1 decryption); 0 without one.
   uint32_t getKeyBits(int32_t index) const;
   // Signs a digest with the signing key (KeyHolder::sign): 37 without one, 1 for NULL data.
-  int32_t sign(int32_t digestId, const uint8_t* digest, size_t digestLength,
+  int32_t sign(int32_t scheme, int32_t digestId, const uint8_t* digest, size_t digestLength,
                std::vector<uint8_t>& signature);
   // Lets the PKCS#11 token and its module go (clones may still hold them): the keys are gone.
   void releaseTokenLibrary();
@@ -213,4 +219,14 @@ class KeyManager {
   int32_t openToken();
   std::shared_ptr<Pkcs11Library> tokenLibrary;
   std::shared_ptr<Pkcs11Session> tokenSession;
+
+  int32_t loadPkcs12();
+  void endMessage();
+  // The last session key and the message being decrypted with it: its cipher, the state
+  // (0 none, 1 started, 2 finished) and the last decrypted block, held back for finish.
+  std::unique_ptr<SecretBlock> sessionKey;
+  std::unique_ptr<LvCbc> contentCipher;
+  int32_t messageState = 0;
+  std::unique_ptr<SecretBlock> heldBlock;
+  size_t heldOctets = 0;
 };

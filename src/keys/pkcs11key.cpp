@@ -127,6 +127,27 @@ class Finder {
   CK_SESSION_HANDLE session;
 };
 
+// PSS over one of the SHA digests: MGF1 with the same hash, a salt as long as the digest.
+bool pssParameters(int32_t digestId, size_t digestLength, CK_RSA_PKCS_PSS_PARAMS& params) {
+  static const struct {
+    int32_t id;
+    CK_MECHANISM_TYPE hash;
+    CK_RSA_PKCS_MGF_TYPE mgf;
+  } rows[] = {{1, CKM_SHA_1, CKG_MGF1_SHA1},
+              {2, CKM_SHA224, CKG_MGF1_SHA224},
+              {3, CKM_SHA256, CKG_MGF1_SHA256},
+              {4, CKM_SHA384, CKG_MGF1_SHA384},
+              {5, CKM_SHA512, CKG_MGF1_SHA512}};
+  for (const auto& row : rows) {
+    if (row.id != digestId) continue;
+    params.hashAlg = row.hash;
+    params.mgf = row.mgf;
+    params.sLen = digestLength;
+    return true;
+  }
+  return false;
+}
+
 struct Candidate {
   CK_OBJECT_HANDLE object;
   CK_KEY_TYPE type;
@@ -213,24 +234,24 @@ int32_t chooseSlot(CK_FUNCTION_LIST* fn, const std::string& label, CK_SLOT_ID& s
 }
 
 int32_t login(CK_FUNCTION_LIST* fn, CK_SESSION_HANDLE session, const CK_TOKEN_INFO& info,
-              int32_t usage, const Pkcs11PinSource& pin, CK_RV& ckr) {
+              int32_t usage, bool external, const Pkcs11PinSource& pin, CK_RV& ckr) {
   ckr = CKR_OK;
   if (!(info.flags & CKF_LOGIN_REQUIRED)) return STATUS_OK;
   if (info.flags & CKF_USER_PIN_LOCKED) {
     ckr = CKR_PIN_LOCKED;
     return P11_PIN_LOCKED;
   }
+  if (external) {
+    ckr = fn->C_Login(session, CKU_USER, nullptr, 0);  // the reader asks for it
+    return loginStatus(ckr);
+  }
   const int32_t noPin = usage == 2 ? P11_NO_DECRYPTION_PIN : P11_NO_SIGNING_PIN;
   if (!pin) return noPin;
   SecretBlock buffer(MAX_PIN + 1);
   size_t length = buffer.size();
-  int32_t external = 0;
-  int32_t r = pin(usage, reinterpret_cast<char*>(buffer.data()), &length, &external);
+  int32_t r = pin(usage, reinterpret_cast<char*>(buffer.data()), &length);
   if (r != 0 || length > MAX_PIN) return noPin;
-  if (external)
-    ckr = fn->C_Login(session, CKU_USER, nullptr, 0);  // entered on the reader
-  else
-    ckr = fn->C_Login(session, CKU_USER, buffer.data(), static_cast<CK_ULONG>(length));
+  ckr = fn->C_Login(session, CKU_USER, buffer.data(), static_cast<CK_ULONG>(length));
   return loginStatus(ckr);
 }
 
@@ -245,11 +266,12 @@ Pkcs11Session::~Pkcs11Session() {
   library->functions()->C_CloseSession(handle);
 }
 
-CK_RV Pkcs11Session::sign(CK_MECHANISM_TYPE mechanism, CK_OBJECT_HANDLE key, const uint8_t* in,
-                          size_t length, size_t maxOut, std::vector<uint8_t>& out) {
+CK_RV Pkcs11Session::sign(const CK_MECHANISM& mechanism, CK_OBJECT_HANDLE key,
+                          const uint8_t* in, size_t length, size_t maxOut,
+                          std::vector<uint8_t>& out) {
   out.clear();
   CK_FUNCTION_LIST* fn = library->functions();
-  CK_MECHANISM m = {mechanism, nullptr, 0};
+  CK_MECHANISM m = mechanism;
   std::lock_guard<std::mutex> guard(lock);
   CK_RV rv = fn->C_SignInit(handle, &m, key);
   if (rv == CKR_OK) {
@@ -306,8 +328,8 @@ bool Pkcs11Key::supportsDigest(int32_t digestId) const {
   return digestTypeToOid(digestId, nullptr, &length) != nullptr && length > 0;
 }
 
-int32_t Pkcs11Key::sign(int32_t digestId, const uint8_t* digest, size_t digestLength,
-                        std::vector<uint8_t>& signature) {
+int32_t Pkcs11Key::sign(int32_t scheme, int32_t digestId, const uint8_t* digest,
+                        size_t digestLength, std::vector<uint8_t>& signature) {
   signature.clear();
   if (!signs) return P11_NO_KEY;
   int expected = 0;
@@ -317,32 +339,43 @@ int32_t Pkcs11Key::sign(int32_t digestId, const uint8_t* digest, size_t digestLe
   const size_t k = (bits + 7) / 8;
   try {
     std::vector<uint8_t> out;
-    if (keyType == CKK_RSA) {
+    if (keyType == CKK_RSA && scheme == 0) {
       DigestInfo info;
       std::vector<uint8_t> der;
       if (!info.digestAlgorithm.setDigest(digestId) ||
           info.digest.set(digest, static_cast<int>(digestLength)) != 1 ||
           info.encodeVector(der) <= 0)
         return STATUS_NO_MEMORY;
-      if (session->sign(CKM_RSA_PKCS, object, der.data(), der.size(), k, out) != CKR_OK)
+      const CK_MECHANISM m = {CKM_RSA_PKCS, nullptr, 0};
+      if (session->sign(m, object, der.data(), der.size(), k, out) != CKR_OK)
         return STATUS_DEVICE_ERROR;
-      // I2OSP: a module that dropped leading zero octets gets them back.
-      if (out.empty()) return STATUS_DEVICE_ERROR;
-      signature.assign(k - out.size(), 0);
-      signature.insert(signature.end(), out.begin(), out.end());
+    } else if (keyType == CKK_RSA && scheme == 3) {
+      CK_RSA_PKCS_PSS_PARAMS params;
+      if (!pssParameters(digestId, digestLength, params)) return STATUS_BAD_ARGUMENTS;
+      const CK_MECHANISM m = {CKM_RSA_PKCS_PSS, &params, sizeof params};
+      if (session->sign(m, object, digest, digestLength, k, out) != CKR_OK)
+        return STATUS_DEVICE_ERROR;
+    } else if (keyType == CKK_EC && scheme == 2) {
+      // r and s, each as long as the group order, one after the other.
+      const CK_MECHANISM m = {CKM_ECDSA, nullptr, 0};
+      if (session->sign(m, object, digest, digestLength, 2 * k, out) != CKR_OK)
+        return STATUS_DEVICE_ERROR;
+      if (out.empty() || out.size() % 2 != 0) return STATUS_DEVICE_ERROR;
+      const int half = static_cast<int>(out.size() / 2);
+      DSASignature sig;
+      if (sig.r.setBytes(out.data(), half) != 1 ||
+          sig.s.setBytes(out.data() + half, half) != 1 || sig.encodeVector(signature) <= 0) {
+        signature.clear();
+        return STATUS_NO_MEMORY;
+      }
       return STATUS_OK;
+    } else {
+      return STATUS_BAD_ARGUMENTS;
     }
-    // EC-DSA: r and s, each as long as the group order, one after the other.
-    if (session->sign(CKM_ECDSA, object, digest, digestLength, 2 * k, out) != CKR_OK)
-      return STATUS_DEVICE_ERROR;
-    if (out.empty() || out.size() % 2 != 0) return STATUS_DEVICE_ERROR;
-    const int half = static_cast<int>(out.size() / 2);
-    DSASignature sig;
-    if (sig.r.setBytes(out.data(), half) != 1 || sig.s.setBytes(out.data() + half, half) != 1 ||
-        sig.encodeVector(signature) <= 0) {
-      signature.clear();
-      return STATUS_NO_MEMORY;
-    }
+    // I2OSP: a module that dropped leading zero octets gets them back.
+    if (out.empty()) return STATUS_DEVICE_ERROR;
+    signature.assign(k - out.size(), 0);
+    signature.insert(signature.end(), out.begin(), out.end());
     return STATUS_OK;
   } catch (const std::bad_alloc&) {
     signature.clear();
@@ -402,7 +435,8 @@ int32_t openPkcs11Keys(const std::shared_ptr<Pkcs11Library>& library, const Pkcs
       fn->C_CloseSession(handle);
       throw;
     }
-    int32_t logged = login(fn, handle, info, choice.decryptionOnly ? 2 : 1, pin, ckr);
+    const int32_t usage = choice.decryptionOnly ? 2 : 1;
+    int32_t logged = login(fn, handle, info, usage, choice.externalPin[usage - 1], pin, ckr);
     if (logged != STATUS_OK) return logged;
 
     Finder finder(fn, handle);
@@ -507,5 +541,7 @@ Pkcs11Choice pkcs11Choice(const TalProfile& profile) {
   choice.signingOnly = profileFlag(profile, 27);
   choice.decryptionOnly = profileFlag(profile, 32);
   choice.oneKeyForBoth = profileFlag(profile, 34);
+  choice.externalPin[0] = profileFlag(profile, 21);
+  choice.externalPin[1] = profileFlag(profile, 22);
   return choice;
 }

@@ -35,13 +35,13 @@ struct Pkcs11Choice {
   bool signingOnly = false;     // 27: no decryption key is looked for
   bool decryptionOnly = false;  // 32: no signing key is looked for
   bool oneKeyForBoth = false;   // 34: the signing key also decrypts (key-usage bit 2)
+  bool externalPin[2] = {false, false};  // 21, 22: the signing / decryption PIN is entered on
+                                         // the reader (C_Login without a PIN)
 };
 
-// The PIN of a usage (1 signing, 2 decryption), as the library context's getPin answers:
-// 0, 34 (length needed stored), 41 none; externalEntry 1 when the PIN is entered outside the
-// library (on the reader), and then the length is 0.
-using Pkcs11PinSource =
-    std::function<int32_t(int32_t usage, char* buffer, size_t* length, int32_t* externalEntry)>;
+// The PIN of a usage (1 signing, 2 decryption), as KeyConfigAccess::getPin answers: 0,
+// 34 (length needed stored), 41 none.
+using Pkcs11PinSource = std::function<int32_t(int32_t usage, char* buffer, size_t* length)>;
 
 // One session on a token. Its operations are serialised: a session runs one operation at a
 // time, and clones of a context share it from several threads.
@@ -52,9 +52,9 @@ class Pkcs11Session {
   Pkcs11Session(const Pkcs11Session&) = delete;
   Pkcs11Session& operator=(const Pkcs11Session&) = delete;
 
-  // One mechanism without parameters over `in`; `out` receives at most `maxOut` octets.
-  CK_RV sign(CK_MECHANISM_TYPE mechanism, CK_OBJECT_HANDLE key, const uint8_t* in, size_t length,
-             size_t maxOut, std::vector<uint8_t>& out);
+  // One signature over `in`; `out` receives at most `maxOut` octets.
+  CK_RV sign(const CK_MECHANISM& mechanism, CK_OBJECT_HANDLE key, const uint8_t* in,
+             size_t length, size_t maxOut, std::vector<uint8_t>& out);
   // CKM_RSA_PKCS; `started` tells whether the block reached the token (C_DecryptInit passed).
   CK_RV decrypt(CK_OBJECT_HANDLE key, const uint8_t* in, size_t length, uint8_t* out,
                 size_t maxOut, size_t& outLength, bool& started);
@@ -79,7 +79,9 @@ class Pkcs11Key : public KeyHolder {
   int32_t scheme() const override;
   uint32_t keyBits() const override { return bits; }
   bool supportsDigest(int32_t digestId) const override;
-  int32_t sign(int32_t digestId, const uint8_t* digest, size_t digestLength,
+  // RSA: scheme 0 (CKM_RSA_PKCS over a DigestInfo) or 3 (CKM_RSA_PKCS_PSS, MGF1 over the
+  // digest, a salt as long as it; the SHA-1 and SHA-2 digests); EC: scheme 2 (CKM_ECDSA).
+  int32_t sign(int32_t scheme, int32_t digestId, const uint8_t* digest, size_t digestLength,
                std::vector<uint8_t>& signature) override;
   int32_t decryptSessionKey(const uint8_t* encrypted, size_t length,
                             std::unique_ptr<SecretBlock>& sessionKey) override;

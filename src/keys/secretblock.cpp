@@ -2,7 +2,9 @@
 
 #include "base/memfile.h"
 
+#include <cerrno>
 #include <new>
+#include <sys/random.h>
 #include <sys/mman.h>
 
 SecretBlock::SecretBlock(size_t size)
@@ -27,4 +29,15 @@ void SecretBlock::shrink(size_t newLength) {
 
 void SecretBlock::wipe(void* block, size_t size) {
   if (block && size) zeroizeMemory(block, size);
+}
+
+bool SecretBlock::fillFromSystem() {
+  size_t got = 0;
+  while (got < length) {
+    ssize_t n = ::getrandom(bytes + got, length - got, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    got += static_cast<size_t>(n);
+  }
+  return true;
 }

@@ -21,6 +21,9 @@ class SecretBlock {
   // stay allocated and are wiped again with the block.
   void shrink(size_t newLength);
 
+  // Fills the block from the system's random source: false when it gives nothing.
+  bool fillFromSystem();
+
   // Zeros over any block (nothing for NULL or a zero length).
   static void wipe(void* block, size_t length);
 

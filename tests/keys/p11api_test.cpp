@@ -47,7 +47,7 @@ TEST_F(Pkcs11Api, OpensSignsAndCloses) {
   EXPECT_EQ(10u, ctx->operationMask & 10) << "sign and decrypt with the one key";
   ASSERT_NE(nullptr, ctx->signerCertificate);
   std::vector<uint8_t> digest(32, 1), signature;
-  EXPECT_EQ(0, ctx->keyManager.sign(3, digest.data(), digest.size(), signature));
+  EXPECT_EQ(0, ctx->keyManager.sign(0, 3, digest.data(), digest.size(), signature));
   EXPECT_EQ(256u, signature.size());
   EXPECT_EQ(0, talDeinit(ctx));
 }
@@ -66,6 +66,7 @@ TEST_F(Pkcs11Api, AnswersOfTheModuleAndTheToken) {
   const Row rows[] = {
       {"missing module", token.dir + "/missing.so", "rsa", 0, "1234", 37, 0, "missing.so"},
       {"not a module", P11_EMPTY_MODULE, "rsa", 0, "1234", 145, 0, "C_GetFunctionList"},
+      {"no module named", "", "rsa", 0, "1234", 2, 41, ""},
       {"wrong PIN", token.module, "rsa", 0, "0000", 2, 46, "Błędne hasło/PIN"},
       {"no PIN", token.module, "rsa", 0, nullptr, 2, 35, ""},
       {"no such key", token.module, "none", 0, "1234", 2, 131, "Brak klucza"},

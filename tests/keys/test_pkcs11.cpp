@@ -34,10 +34,8 @@ class TokenConfig : public KeyConfigAccess {
   int loadConfiguration(const uint8_t*, size_t) override { return 1; }
   int storeRootList(bool, const ASNobject&) override { return 1; }
   int loadRootList(bool, ASNobject&) const override { return 1; }
-  int32_t getPin(int32_t usage, char* buffer, size_t* length, int32_t* external,
-                 bool) override {
+  int32_t getPin(int32_t usage, char* buffer, size_t* length) override {
     asked.push_back(usage);
-    if (external) *external = 0;
     auto it = pins.find(usage);
     if (it == pins.end()) return 41;
     if (!buffer || *length < it->second.size() + 1) {
@@ -94,7 +92,7 @@ TEST_F(Pkcs11Token, ChoosesTokenAndKeysByTheProfile) {
     const char* what;
     const char* tokenLabel;  // NULL: not set
     const char* keyLabel;
-    int32_t flag;  // 0, 27, 32 or 34
+    int32_t flag;  // 0, 21, 27, 32 or 34
     const char* pin;  // NULL: no PIN cached
     int32_t status;
     uint32_t loaded;  // flags 4 and 8
@@ -114,6 +112,9 @@ TEST_F(Pkcs11Token, ChoosesTokenAndKeysByTheProfile) {
       {"no such token", "other-token", "rsa", 0, "1234", 24, 0, 0, 3, CKR_OK},
       {"wrong PIN", nullptr, "rsa", 0, "4321", 13, 0, 0, 3, CKR_PIN_INCORRECT},
       {"no PIN", nullptr, "rsa", 0, nullptr, 49, 0, 0, 3, CKR_OK},
+      // Entered on the reader: no PIN is asked for, the login goes without one (and SoftHSM,
+      // which has no reader, refuses it).
+      {"PIN on the reader", nullptr, "rsa", 21, "1234", 25, 0, 0, 3, CKR_ARGUMENTS_BAD},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -133,13 +134,18 @@ TEST_F(Pkcs11Token, ChoosesTokenAndKeysByTheProfile) {
               m.flags & (KM_FLAG_SIGNING_REQUIRED | KM_FLAG_DECRYPTION_REQUIRED));
     EXPECT_EQ(row.ckr, m.lastCkr);
     // The login takes the PIN of the usage the profile needs.
-    if (row.pin && row.status != 24) {
+    if (row.flag == 21) {
+      EXPECT_TRUE(c.asked.empty());
+    } else if (row.pin && row.status != 24) {
       ASSERT_FALSE(c.asked.empty());
       EXPECT_EQ(row.flag == 32 ? 2 : 1, c.asked.front());
     }
     if (row.status == 0) {
       EXPECT_TRUE(m.flags & KM_FLAG_CONFIGURATION);
-      ASSERT_NE(nullptr, m.currentCertificate());
+      KeyHolder* key = m.signingKey() ? m.signingKey() : m.decryptionKey();
+      ASSERT_NE(nullptr, key);
+      ASSERT_NE(nullptr, key->certificate());
+      EXPECT_EQ(m.signingKey() != nullptr, m.currentCertificate() != nullptr);
     }
     m.releaseTokenLibrary();
     EXPECT_EQ(nullptr, m.signingKey());
@@ -149,17 +155,20 @@ TEST_F(Pkcs11Token, ChoosesTokenAndKeysByTheProfile) {
 TEST_F(Pkcs11Token, SignaturesVerifiedByOpensslAndByOurVerifier) {
   struct Row {
     const char* label;
+    int32_t scheme;  // 0 PKCS#1 v1.5, 2 EC-DSA, 3 PSS
     const char* digestName;
     int32_t hashId;
   };
   const Row rows[] = {
-      {"rsa", "sha1", 1}, {"rsa", "sha256", 3}, {"rsa", "sha512", 5},
-      {"ec", "sha256", 3}, {"ec", "sha384", 4}, {"ec", "sha1", 1},
+      {"rsa", 0, "sha1", 1}, {"rsa", 0, "sha256", 3}, {"rsa", 0, "sha512", 5},
+      {"rsa", 3, "sha256", 3}, {"rsa", 3, "sha384", 4},
+      {"ec", 2, "sha256", 3}, {"ec", 2, "sha384", 4}, {"ec", 2, "sha1", 1},
   };
   const std::string message = token.dir + "/message.txt";
   writeFile(message, std::vector<uint8_t>(3000, 'a'));
   for (const Row& row : rows) {
-    SCOPED_TRACE(std::string(row.label) + " " + row.digestName);
+    SCOPED_TRACE(std::string(row.label) + " " + std::to_string(row.scheme) + " " +
+                 row.digestName);
     TokenConfig c;
     c.set(3, token.module);
     c.set(6, row.label);
@@ -177,21 +186,29 @@ TEST_F(Pkcs11Token, SignaturesVerifiedByOpensslAndByOurVerifier) {
                         "' '" + message + "'"));
     std::vector<uint8_t> digest = readFile(digestFile);
     std::vector<uint8_t> signature;
-    ASSERT_EQ(KM_OK, m.sign(row.hashId, digest.data(), digest.size(), signature));
+    ASSERT_EQ(KM_OK, m.sign(row.scheme, row.hashId, digest.data(), digest.size(), signature));
     EXPECT_EQ(CKR_OK, m.lastCkr);
     const std::string sigFile = token.dir + "/signature.bin";
     writeFile(sigFile, signature);
-    const std::string verify = std::string("dgst -") + row.digestName + " -verify '" +
+    const std::string pss =
+        row.scheme == 3 ? " -sigopt rsa_padding_mode:pss -sigopt rsa_pss_saltlen:digest" : "";
+    const std::string verify = std::string("dgst -") + row.digestName + pss + " -verify '" +
                                dataPath(std::string(row.label) + ".pub.pem") +
                                "' -signature '" + sigFile + "' '" + message + "'";
     EXPECT_TRUE(openssl(verify));
 
     SubPubKeyInfo key(m.currentCertificate()->tbsCertificate.subjectPublicKeyInfo);
-    if (std::string(row.label) == "rsa") {
+    if (row.scheme == 0) {
       EXPECT_EQ(256u, signature.size()) << "as long as the modulus";
       EXPECT_EQ(SIGCHECK_OK, verifyRsaPkcs1Signature(key.rsaKey, signature.data(),
                                                      signature.size(), digest.data(),
                                                      digest.size(), row.hashId));
+    } else if (row.scheme == 3) {
+      EXPECT_EQ(256u, signature.size());
+      EXPECT_EQ(SIGCHECK_OK,
+                verifyRsaPssSignature(key.rsaKey, signature.data(), signature.size(),
+                                      digest.data(), digest.size(), row.hashId, row.hashId,
+                                      static_cast<int32_t>(digest.size())));
     } else {
       EXPECT_EQ(SIGCHECK_OK, verifyEcdsaSignature(key, signature.data(), signature.size(),
                                                   digest.data(), digest.size(), row.hashId));
@@ -201,9 +218,14 @@ TEST_F(Pkcs11Token, SignaturesVerifiedByOpensslAndByOurVerifier) {
     writeFile(sigFile, signature);
     EXPECT_FALSE(openssl(verify));
 
-    // A digest of the wrong length, or one the key cannot name, is refused before the token.
-    EXPECT_EQ(KM_BAD_ARGUMENTS, m.sign(row.hashId, digest.data(), digest.size() - 1, signature));
-    EXPECT_EQ(KM_BAD_ARGUMENTS, m.sign(6, digest.data(), 16, signature));
+    // A digest of the wrong length, one the key cannot name, or a scheme of another kind of
+    // key is refused before the token.
+    EXPECT_EQ(KM_BAD_ARGUMENTS,
+              m.sign(row.scheme, row.hashId, digest.data(), digest.size() - 1, signature));
+    EXPECT_EQ(KM_BAD_ARGUMENTS, m.sign(row.scheme, 6, digest.data(), 16, signature));
+    EXPECT_EQ(KM_BAD_ARGUMENTS,
+              m.sign(row.scheme == 2 ? 0 : 2, row.hashId, digest.data(), digest.size(),
+                     signature));
     EXPECT_FALSE(m.supportsDigest(6)) << "RIPEMD-128 has no OID for a DigestInfo";
     EXPECT_TRUE(m.supportsDigest(row.hashId));
   }
@@ -263,7 +285,7 @@ TEST_F(Pkcs11Token, ModulesThatCannotServe) {
   const std::string missing = token.dir + "/no-such-module.so";
   const Row rows[] = {
       {"missing module", missing, nullptr, 29, "no-such-module.so"},
-      {"no path", "", nullptr, 29, "PKCS#11"},
+      {"no path: nothing to load", "", nullptr, 0, ""},
       {"no C_GetFunctionList", P11_EMPTY_MODULE, nullptr, 30, "C_GetFunctionList"},
       {"C_Initialize refuses", token.module, "/nonexistent/softhsm2.conf", 31, "PKCS#11"},
   };
@@ -299,17 +321,17 @@ TEST_F(Pkcs11Token, ContextsShareTheModuleUntilTheLastLetsItGo) {
     ASSERT_EQ(KM_OK, second.init(&c));
     ASSERT_EQ(KM_OK, second.initDevice());
     ASSERT_EQ(KM_OK, second.initProfile(1, 1));
-    ASSERT_EQ(KM_OK, second.sign(3, digest.data(), digest.size(), signature));
+    ASSERT_EQ(KM_OK, second.sign(0, 3, digest.data(), digest.size(), signature));
     second.releaseTokenLibrary();
   }
-  EXPECT_EQ(KM_OK, km.sign(3, digest.data(), digest.size(), signature));
+  EXPECT_EQ(KM_OK, km.sign(2, 3, digest.data(), digest.size(), signature));
 
   // A copy (a clone's key manager) keeps signing after its source let the token go.
   KeyManager copy;
   copy.copyFrom(km);
   km.releaseTokenLibrary();
-  EXPECT_EQ(KM_NO_KEY, km.sign(3, digest.data(), digest.size(), signature));
-  EXPECT_EQ(KM_OK, copy.sign(3, digest.data(), digest.size(), signature));
+  EXPECT_EQ(KM_NO_KEY, km.sign(2, 3, digest.data(), digest.size(), signature));
+  EXPECT_EQ(KM_OK, copy.sign(2, 3, digest.data(), digest.size(), signature));
 }
 
 TEST(Pkcs11Texts, ReturnValues) {
