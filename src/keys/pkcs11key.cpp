@@ -69,8 +69,11 @@ class Finder {
  public:
   Finder(CK_FUNCTION_LIST* f, CK_SESSION_HANDLE s) : fn(f), session(s) {}
 
-  CK_RV find(CK_ATTRIBUTE* tmpl, CK_ULONG count, std::vector<CK_OBJECT_HANDLE>& out) {
+  // At most MAX_OBJECTS objects; more set tooMany (and the answer is not CKR_OK).
+  CK_RV find(CK_ATTRIBUTE* tmpl, CK_ULONG count, std::vector<CK_OBJECT_HANDLE>& out,
+             bool* tooMany = nullptr) {
     out.clear();
+    if (tooMany) *tooMany = false;
     CK_RV rv = fn->C_FindObjectsInit(session, tmpl, count);
     if (rv != CKR_OK) return rv;
     CK_OBJECT_HANDLE batch[FIND_BATCH];
@@ -84,6 +87,7 @@ class Finder {
       }
       if (got == 0) break;
       if (out.size() + got > MAX_OBJECTS) {
+        if (tooMany) *tooMany = true;
         rv = OUT_OF_BOUNDS;
         break;
       }
@@ -446,8 +450,9 @@ int32_t openPkcs11Keys(const std::shared_ptr<Pkcs11Library>& library, const Pkcs
       tmpl.push_back({CKA_LABEL, const_cast<char*>(choice.keyLabel.data()),
                       static_cast<CK_ULONG>(choice.keyLabel.size())});
     std::vector<CK_OBJECT_HANDLE> found;
-    ckr = finder.find(tmpl.data(), static_cast<CK_ULONG>(tmpl.size()), found);
-    if (ckr == OUT_OF_BOUNDS) return P11_TOO_MANY_KEYS;
+    bool tooMany = false;
+    ckr = finder.find(tmpl.data(), static_cast<CK_ULONG>(tmpl.size()), found, &tooMany);
+    if (tooMany) return P11_TOO_MANY_KEYS;
     if (ckr != CKR_OK) return P11_TOKEN_ERROR;
     if (found.empty() && !choice.keyLabel.empty()) return P11_NO_KEY;
 

@@ -41,7 +41,13 @@ Pkcs11Library::Pkcs11Library(void* module, CK_FUNCTION_LIST* functionList, bool 
 
 Pkcs11Library::~Pkcs11Library() {
   if (finaliseAtEnd) list->C_Finalize(nullptr);
-  dlclose(handle);
+  if (handle) dlclose(handle);
+}
+
+std::shared_ptr<Pkcs11Library> Pkcs11Library::linked(CK_FUNCTION_LIST* functionList) {
+  if (!functionList || !complete(*functionList)) return nullptr;
+  return std::shared_ptr<Pkcs11Library>(new Pkcs11Library(nullptr, functionList, false),
+                                        [](Pkcs11Library* l) { delete l; });
 }
 
 void Pkcs11Library::release(Pkcs11Library* library) {

@@ -30,6 +30,10 @@ class Pkcs11Library {
   static int32_t load(const std::string& path, std::shared_ptr<Pkcs11Library>& library,
                       std::string& failureText, CK_RV& ckr);
 
+  // A module linked into the process (tests, fuzzing): its functions used as they are,
+  // nothing loaded, initialised or finalised; NULL for an incomplete list.
+  static std::shared_ptr<Pkcs11Library> linked(CK_FUNCTION_LIST* functionList);
+
   CK_FUNCTION_LIST* functions() const { return list; }
 
  private:
