@@ -15,8 +15,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <map>
+#include <thread>
 
 using softhsm::dataPath;
 using softhsm::readFile;
@@ -332,6 +334,25 @@ TEST_F(Pkcs11Token, ContextsShareTheModuleUntilTheLastLetsItGo) {
   km.releaseTokenLibrary();
   EXPECT_EQ(KM_NO_KEY, km.sign(2, 3, digest.data(), digest.size(), signature));
   EXPECT_EQ(KM_OK, copy.sign(2, 3, digest.data(), digest.size(), signature));
+}
+
+TEST_F(Pkcs11Token, ClonesSignFromTwoThreadsThroughOneSession) {
+  // A session runs one operation at a time: without the session's lock the token answers
+  // CKR_OPERATION_ACTIVE to one of two signatures started together.
+  config.set(6, "rsa");
+  ASSERT_EQ(KM_OK, open());
+  KeyManager clone;
+  clone.copyFrom(km);
+  std::atomic<int> failures{0};
+  auto work = [&failures](KeyManager* m) {
+    std::vector<uint8_t> digest(32, 0x42), signature;
+    for (int i = 0; i < 25; ++i)
+      if (m->sign(0, 3, digest.data(), digest.size(), signature) != KM_OK) ++failures;
+  };
+  std::thread a(work, &km), b(work, &clone);
+  a.join();
+  b.join();
+  EXPECT_EQ(0, failures.load());
 }
 
 TEST(Pkcs11Texts, ReturnValues) {
