@@ -64,6 +64,29 @@ int32_t loginStatus(CK_RV rv) {
   }
 }
 
+// A token that will not start a decryption, in the statuses session-key decryption answers.
+int32_t decryptRefusal(CK_RV rv) {
+  switch (rv) {
+    case CKR_HOST_MEMORY:
+      return STATUS_NO_MEMORY;
+    case CKR_USER_NOT_LOGGED_IN:
+    case CKR_PIN_EXPIRED:
+      return P11_WRONG_PIN;
+    case CKR_PIN_LOCKED:
+      return P11_PIN_LOCKED;
+    case CKR_DEVICE_ERROR:
+    case CKR_DEVICE_MEMORY:
+    case CKR_DEVICE_REMOVED:
+    case CKR_TOKEN_NOT_PRESENT:
+    case CKR_SESSION_CLOSED:
+    case CKR_SESSION_HANDLE_INVALID:
+    case CKR_CRYPTOKI_NOT_INITIALIZED:
+      return P11_TOKEN_ERROR;
+    default:
+      return P11_RSA_FAILED;
+  }
+}
+
 // Reading the objects of one session while it is being set up (no other user yet).
 class Finder {
  public:
@@ -400,8 +423,9 @@ int32_t Pkcs11Key::decryptSessionKey(const uint8_t* encrypted, size_t length,
     CK_RV rv =
         session->decrypt(object, encrypted, length, plain.data(), plain.size(), got, started);
     // Once the block reached the token, every refusal is one answer (modules report bad
-    // padding as anything, even as a general error): no session key.
-    if (rv != CKR_OK) return started ? STATUS_NO_SESSION_KEY : STATUS_DEVICE_ERROR;
+    // padding as anything, even as a general error): no session key. Before, the token
+    // refused the operation itself.
+    if (rv != CKR_OK) return started ? STATUS_NO_SESSION_KEY : decryptRefusal(rv);
     if (got == 0) return STATUS_NO_SESSION_KEY;
     plain.shrink(got);
     std::unique_ptr<SecretBlock> key(new SecretBlock(got));

@@ -18,6 +18,7 @@
 
 // Key-manager statuses of the token (the callers map them to result codes).
 const int32_t P11_WRONG_PIN = 13;
+const int32_t P11_RSA_FAILED = 14;  // the token refused to start an RSA decryption
 const int32_t P11_TOKEN_NOT_FOUND = 24;
 const int32_t P11_TOKEN_ERROR = 25;  // any other refusal; the return value is kept
 const int32_t P11_PIN_LOCKED = 27;
@@ -83,6 +84,8 @@ class Pkcs11Key : public KeyHolder {
   // digest, a salt as long as it; the SHA-1 and SHA-2 digests); EC: scheme 2 (CKM_ECDSA).
   int32_t sign(int32_t scheme, int32_t digestId, const uint8_t* digest, size_t digestLength,
                std::vector<uint8_t>& signature) override;
+  // CKM_RSA_PKCS. A block the token took and refused is 18, whatever the token said; a
+  // token that will not start: 13 not logged in, 27 PIN blocked, 25 gone, 14 otherwise.
   int32_t decryptSessionKey(const uint8_t* encrypted, size_t length,
                             std::unique_ptr<SecretBlock>& sessionKey) override;
 

@@ -120,7 +120,10 @@ CK_RV fakeSign(CK_SESSION_HANDLE, unsigned char*, CK_ULONG, unsigned char* out, 
   if (lie == Lie::SignatureTooLong) *length += 1;
   return CKR_OK;
 }
-CK_RV fakeDecryptInit(CK_SESSION_HANDLE, CK_MECHANISM*, CK_OBJECT_HANDLE) { return CKR_OK; }
+CK_RV decryptInitAnswer = CKR_OK;
+CK_RV fakeDecryptInit(CK_SESSION_HANDLE, CK_MECHANISM*, CK_OBJECT_HANDLE) {
+  return decryptInitAnswer;
+}
 CK_RV fakeDecrypt(CK_SESSION_HANDLE, unsigned char*, CK_ULONG, unsigned char* out,
                   CK_ULONG* length) {
   const CK_ULONG key = 16;
@@ -210,6 +213,30 @@ TEST(Pkcs11Hostile, EveryLieIsRefused) {
     EXPECT_EQ(row.decrypt == KM_OK, sessionKey != nullptr);
   }
   lie = Lie::None;
+
+  // A token that will not start a decryption says why in the statuses of session-key
+  // decryption, never as a bad block.
+  struct Refusal {
+    CK_RV ckr;
+    int32_t status;
+  };
+  const Refusal refusals[] = {{CKR_USER_NOT_LOGGED_IN, 13}, {CKR_PIN_LOCKED, 27},
+                              {CKR_DEVICE_REMOVED, 25},     {CKR_MECHANISM_INVALID, 14},
+                              {CKR_HOST_MEMORY, KM_NO_MEMORY}};
+  std::shared_ptr<Pkcs11Library> module = Pkcs11Library::linked(&list);
+  Pkcs11Keys keys;
+  CK_RV ckr = CKR_OK;
+  ASSERT_EQ(0, openPkcs11Keys(module, Pkcs11Choice(), pin, keys, ckr));
+  ASSERT_TRUE(keys.decryption);
+  for (const Refusal& r : refusals) {
+    decryptInitAnswer = r.ckr;
+    std::vector<uint8_t> block(256, 0x33);
+    std::unique_ptr<SecretBlock> sessionKey;
+    EXPECT_EQ(r.status, keys.decryption->decryptSessionKey(block.data(), block.size(), sessionKey))
+        << r.ckr;
+  }
+  decryptInitAnswer = CKR_OK;
+
   // A list without a function the binding calls is not taken.
   list.C_Decrypt = nullptr;
   EXPECT_FALSE(Pkcs11Library::linked(&list));
