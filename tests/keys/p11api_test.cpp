@@ -29,10 +29,13 @@ class Pkcs11Api : public RegistrySandbox {
     EXPECT_EQ(0, talSetProfileAttr(p, 0, "p11-test", 9));
     EXPECT_EQ(0, talSetProfileAttr(p, 17, "w pamieci", 10));
     EXPECT_EQ(0, talSetProfileAttr(p, 3, module.c_str(), static_cast<int32_t>(module.size() + 1)));
-    if (keyLabel)
+    if (keyLabel) {
       EXPECT_EQ(0, talSetProfileAttr(p, 6, keyLabel, static_cast<int32_t>(strlen(keyLabel) + 1)));
+    }
     int32_t one = 1;
-    if (flag) EXPECT_EQ(0, talSetProfileAttr(p, flag, &one, 4));
+    if (flag) {
+      EXPECT_EQ(0, talSetProfileAttr(p, flag, &one, 4));
+    }
     return p;
   }
 

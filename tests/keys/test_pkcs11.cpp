@@ -252,6 +252,10 @@ TEST_F(Pkcs11Token, SessionKeyWrappedByOpensslIsUnwrapped) {
     ASSERT_EQ(KM_OK, key->decryptSessionKey(block.data(), block.size(), out));
     ASSERT_TRUE(out);
     EXPECT_EQ(sessionKey, std::vector<uint8_t>(out->data(), out->data() + out->size()));
+    // And through the key manager, which keeps it for the message.
+    SecretBlock copy(32);
+    ASSERT_EQ(KM_OK, km.decryptSesKey(block.data(), block.size(), &copy));
+    EXPECT_EQ(sessionKey, std::vector<uint8_t>(copy.data(), copy.data() + copy.size()));
 
     // A damaged block, a short one and a long one give one answer and no key.
     block[0] ^= 0x40;
