@@ -526,6 +526,7 @@ int32_t KeyManager::decryptSesKey(const uint8_t* encrypted, size_t length, Secre
   messageState = 0;
   std::unique_ptr<SecretBlock> key;
   int32_t r = decryptionHolder->decryptSessionKey(encrypted, length, key);
+  if (tokenSession) lastCkr = static_cast<uint32_t>(tokenSession->lastCkr());
   if (r != KM_OK) return r;
   if (copy) {
     if (copy->size() < key->size()) return KM_BAD_ARGUMENTS;

@@ -257,8 +257,12 @@ TEST_F(Pkcs11Token, SessionKeyWrappedByOpensslIsUnwrapped) {
     ASSERT_EQ(KM_OK, km.decryptSesKey(block.data(), block.size(), &copy));
     EXPECT_EQ(sessionKey, std::vector<uint8_t>(copy.data(), copy.data() + copy.size()));
 
-    // A damaged block, a short one and a long one give one answer and no key.
+    EXPECT_EQ(CKR_OK, km.lastCkr);
+    // A damaged block, a short one and a long one give one answer and no key; the token's
+    // refusal is kept for the card error's text.
     block[0] ^= 0x40;
+    EXPECT_EQ(KM_NO_SESSION_KEY, km.decryptSesKey(block.data(), block.size(), nullptr));
+    EXPECT_NE(CKR_OK, km.lastCkr);
     EXPECT_EQ(KM_NO_SESSION_KEY, key->decryptSessionKey(block.data(), block.size(), out));
     EXPECT_FALSE(out);
     EXPECT_EQ(KM_NO_SESSION_KEY, key->decryptSessionKey(block.data(), block.size() - 1, out));
