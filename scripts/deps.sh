@@ -4,7 +4,8 @@ set -euo pipefail
 pkgs=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libssl-dev openssl
       libxml2-dev libxslt1-dev nlohmann-json3-dev clang libclang-rt-14-dev
       pkg-config valgrind xmlsec1 faketime ccache ninja-build
-      libcurl4-openssl-dev libldap-dev slapd python3-pyftpdlib)
+      libcurl4-openssl-dev libldap-dev slapd python3-pyftpdlib
+      libp11-kit-dev softhsm2 opensc)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -90,6 +90,9 @@ int32_t initBody(talCtx** out, talProfile* handle) {
   if (ctx->network.init() != 0) return 27;
   ctx->initialised = true;
   int32_t device = ctx->keyManager.initDevice();
+  // The loader's text names the module that failed; talErrorText hands it out.
+  if (device != 0 && !ctx->keyManager.loaderText.empty())
+    lastErrorText.set(ctx->keyManager.loaderText.c_str());
   switch (device) {
     case 0: break;
     case 28: return 38;

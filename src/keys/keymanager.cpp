@@ -4,6 +4,7 @@
 #include "crypto/rbg/lvrbghashiso18031.h"
 #include "crypto/sym/lvcbc.h"
 #include "keys/keyconfig.h"
+#include "keys/pkcs11key.h"
 #include "keys/pkcs12key.h"
 #include "keys/talprofile.h"
 #include "platform/registry.h"
@@ -144,6 +145,7 @@ int32_t KeyManager::init(KeyConfigAccess* configuration) {
 }
 
 int32_t KeyManager::initDevice() {
+  if (config && config->deviceType() == DEVICE_PKCS11) return loadTokenLibrary();
   if (config && config->deviceType() == DEVICE_OSTRA) {
     loaderText = "Nie można załadować biblioteki ost.dll";
     return KM_DEVICE_LIBRARY_MISSING;
@@ -168,8 +170,11 @@ int32_t KeyManager::initProfile(int32_t signing, int32_t decryption) {
       if (!decryptionHolder) flags &= ~KM_FLAG_DECRYPTION_REQUIRED;
       break;
     }
-    case DEVICE_PKCS11:
-      return KM_PKCS11_LIBRARY_MISSING;
+    case DEVICE_PKCS11: {
+      int32_t opened = openToken();
+      if (opened != KM_OK) return opened;
+      break;
+    }
     case DEVICE_OSTRA:
       return KM_DEVICE_LIBRARY_MISSING;
     default:
@@ -194,6 +199,8 @@ void KeyManager::copyFrom(const KeyManager& source) {
   // A clone signs and decrypts with its source's keys.
   signingHolder = source.signingHolder;
   decryptionHolder = source.decryptionHolder;
+  tokenLibrary = source.tokenLibrary;
+  tokenSession = source.tokenSession;
   for (int qualified = 0; qualified < 2; ++qualified) {
     const auto& from = qualified ? source.qualifiedRoots : source.otherRoots;
     auto& to = qualified ? qualifiedRoots : otherRoots;
@@ -421,7 +428,59 @@ int32_t KeyManager::sign(int32_t scheme, int32_t digestId, const uint8_t* digest
                          size_t digestLength, std::vector<uint8_t>& signature) {
   if (!signingHolder) return KM_NO_KEY;
   if (!digest || digestLength == 0) return KM_BAD_ARGUMENTS;
-  return signingHolder->sign(scheme, digestId, digest, digestLength, signature);
+  int32_t signed_ = signingHolder->sign(scheme, digestId, digest, digestLength, signature);
+  if (tokenSession) lastCkr = static_cast<uint32_t>(tokenSession->lastCkr());
+  return signed_;
+}
+
+int32_t KeyManager::loadTokenLibrary() {
+  tokenSession.reset();
+  tokenLibrary.reset();
+  const TalProfile* profile = config ? config->activeProfile() : nullptr;
+  CK_RV ckr = CKR_OK;
+  try {
+    std::string path = profile ? pkcs11ModulePath(*profile) : std::string();
+    // A profile that names no module opens (the context answers that keys are on a card);
+    // its keys are then missing: initProfile answers 35.
+    if (path.empty()) return KM_OK;
+    int32_t loaded = Pkcs11Library::load(path, tokenLibrary, loaderText, ckr);
+    lastCkr = static_cast<uint32_t>(ckr);
+    return loaded;
+  } catch (const std::bad_alloc&) {
+    return P11_INIT_FAILED;
+  }
+}
+
+int32_t KeyManager::openToken() {
+  if (!tokenLibrary) return KM_PKCS11_LIBRARY_MISSING;
+  const TalProfile* profile = config->activeProfile();
+  if (!profile) return KM_BAD_ARGUMENTS;
+  try {
+    Pkcs11Choice choice = pkcs11Choice(*profile);
+    KeyConfigAccess* source = config;
+    Pkcs11PinSource pin = [source](int32_t usage, char* buffer, size_t* length) {
+      return source->getPin(usage, buffer, length);
+    };
+    Pkcs11Keys keys;
+    CK_RV ckr = CKR_OK;
+    int32_t opened = openPkcs11Keys(tokenLibrary, choice, pin, keys, ckr);
+    lastCkr = static_cast<uint32_t>(ckr);
+    if (opened != KM_OK) return opened;
+    tokenSession = keys.session;
+    setKeyHolders(keys.signing, keys.decryption);
+    if (choice.signingOnly) flags &= ~KM_FLAG_DECRYPTION_REQUIRED;
+    if (choice.decryptionOnly) flags &= ~KM_FLAG_SIGNING_REQUIRED;
+    return KM_OK;
+  } catch (const std::bad_alloc&) {
+    return KM_NO_MEMORY;
+  }
+}
+
+void KeyManager::releaseTokenLibrary() {
+  if (!tokenLibrary && !tokenSession) return;
+  setKeyHolders(nullptr, nullptr);
+  tokenSession.reset();
+  tokenLibrary.reset();
 }
 
 int32_t KeyManager::loadPkcs12() {
@@ -467,6 +526,7 @@ int32_t KeyManager::decryptSesKey(const uint8_t* encrypted, size_t length, Secre
   messageState = 0;
   std::unique_ptr<SecretBlock> key;
   int32_t r = decryptionHolder->decryptSessionKey(encrypted, length, key);
+  if (tokenSession) lastCkr = static_cast<uint32_t>(tokenSession->lastCkr());
   if (r != KM_OK) return r;
   if (copy) {
     if (copy->size() < key->size()) return KM_BAD_ARGUMENTS;
@@ -588,46 +648,4 @@ bool KeyManager::isRecipient(const DistinguishedName& issuer, const ASNinteger& 
 }
 int32_t KeyManager::verifyCrtOnOstra(uint32_t, const SignedCertificate&, int32_t) {
   return KM_DEVICE_ERROR;
-}
-
-const char* getCkrErrorText(uint32_t ckr) {
-  struct Row {
-    uint32_t value;
-    const char* text;
-  };
-  static const Row rows[] = {
-      {0x000, "Operacja zakończona poprawnie"},
-      {0x001, "Operacja anulowana"},
-      {0x002, "Brak pamięci w bibliotece PKCS#11"},
-      {0x003, "Błędny identyfikator czytnika"},
-      {0x005, "Błąd ogólny biblioteki PKCS#11"},
-      {0x006, "Funkcja zakończona niepowodzeniem"},
-      {0x007, "Błędne argumenty funkcji"},
-      {0x020, "Błędne dane"},
-      {0x021, "Błędna długość danych"},
-      {0x030, "Błąd urządzenia"},
-      {0x031, "Brak pamięci w urządzeniu"},
-      {0x032, "Urządzenie zostało odłączone"},
-      {0x054, "Funkcja nieobsługiwana"},
-      {0x060, "Błędny uchwyt klucza"},
-      {0x070, "Błędny mechanizm"},
-      {0x0A0, "Błędny PIN"},
-      {0x0A1, "Niepoprawny PIN"},
-      {0x0A2, "Błędna długość PINu"},
-      {0x0A3, "PIN utracił ważność"},
-      {0x0A4, "PIN zablokowany"},
-      {0x0B1, "Zbyt wiele sesji"},
-      {0x0B3, "Błędny uchwyt sesji"},
-      {0x0C0, "Niepoprawny podpis"},
-      {0x0C1, "Błędna długość podpisu"},
-      {0x0E0, "Brak karty w czytniku"},
-      {0x0E1, "Nierozpoznana karta"},
-      {0x101, "Użytkownik niezalogowany"},
-      {0x150, "Zbyt krótki bufor"},
-      {0x190, "Biblioteka PKCS#11 nie została zainicjowana"},
-      {0x191, "Biblioteka PKCS#11 została już zainicjowana"},
-  };
-  for (const Row& row : rows)
-    if (row.value == ckr) return row.text;
-  return "Nieznany błąd biblioteki PKCS#11";
 }

@@ -31,6 +31,8 @@
 class KeyConfigAccess;
 class LvCbc;
 class LvRbgHashIso18031;
+class Pkcs11Library;
+class Pkcs11Session;
 
 const int32_t KM_OK = 0;
 const int32_t KM_BAD_ARGUMENTS = 1;
@@ -104,15 +106,21 @@ class KeyManager {
   // the system: 0, or 4 when its buffers cannot be prepared. Without a system seed the flag 32
   // stays clear (getRandomBytes answers 47).
   int32_t init(KeyConfigAccess* configuration);
-  // 0; 29 for the hardware device, whose library this system does not have.
+  // 0; 29 for the hardware device, whose library this system does not have. A PKCS#11
+  // profile's module is loaded here: 29 it cannot be loaded, 30 it lacks C_GetFunctionList or
+  // a function, 31 it refuses to initialise; loaderText names the module then. A profile
+  // without a module path loads nothing here.
   int32_t initDevice();
   // Loads the profile's keys and the stored settings (the defaults first, then the settings
   // saved by saveConf when there are any) and sets flag 128. 0 for the memory profile; 12 for
-  // malformed stored settings; 35 for a PKCS#11 profile, whose reader is not built; 29 for the
-  // hardware device. A PKCS#12 profile reads its file (attribute 30, the bytes, else 9, the
-  // path) with the PIN of getPin: besides readPkcs12Keys's statuses (pkcs12key.h), 6 no file
-  // given or it cannot be opened, 8 it cannot be read, 12 larger than a key file is, 49 no PIN.
-  // A usage asked for but without a key in the file is no longer required.
+  // malformed stored settings; 29 for the hardware device. A PKCS#12 profile reads its file
+  // (attribute 30, the bytes, else 9, the path) with the PIN of getPin: besides
+  // readPkcs12Keys's statuses (pkcs12key.h), 6 no file given or it cannot be opened, 8 it
+  // cannot be read, 12 larger than a key file is, 49 no PIN. A usage asked for but without a
+  // key in the file is no longer required. A PKCS#11 profile logs in to its token (the PIN
+  // from getPin) and takes its keys: 35 without a loaded module, else the statuses of
+  // openPkcs11Keys (pkcs11key.h); lastCkr keeps the token's answer. Its attributes 27 and 32
+  // drop the decryption or the signing requirement.
   int32_t initProfile(int32_t signing, int32_t decryption);
   // Copies the roots, the trusted-list map, the flags and (shared) the key holders but not the
   // random generator: a clone is seeded from its source's generator (seedRandom).
@@ -170,7 +178,8 @@ class KeyManager {
   // Signs a digest with the signing key (KeyHolder::sign): 37 without one, 1 for NULL data.
   int32_t sign(int32_t scheme, int32_t digestId, const uint8_t* digest, size_t digestLength,
                std::vector<uint8_t>& signature);
-  void releaseTokenLibrary() {}
+  // Lets the PKCS#11 token and its module go (clones may still hold them): the keys are gone.
+  void releaseTokenLibrary();
 
   // Operations on the decryption key. decryptSesKey undoes RSA PKCS#1 v1.5 with the
   // decryption key and keeps the session key for the message steps; sessionKey, when given,
@@ -211,6 +220,11 @@ class KeyManager {
   std::map<std::string, TrustedListService> trustedServices;
   std::shared_ptr<KeyHolder> signingHolder;
   std::shared_ptr<KeyHolder> decryptionHolder;
+  // The PKCS#11 module (loaded by initDevice) and the session of the profile's token.
+  int32_t loadTokenLibrary();
+  int32_t openToken();
+  std::shared_ptr<Pkcs11Library> tokenLibrary;
+  std::shared_ptr<Pkcs11Session> tokenSession;
 
   int32_t loadPkcs12();
   void endMessage();

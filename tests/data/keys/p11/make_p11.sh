@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Keys and certificates that the PKCS#11 tests load into a SoftHSM2 token: an RSA key and a
+# P-256 EC key (PKCS#8, as softhsm2-util --import takes them), self-signed certificates (DER,
+# as pkcs11-tool --write-object takes them) and the public keys (PEM, for openssl's checks).
+set -euo pipefail
+cd "$(dirname "$0")"
+openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out rsa.key
+openssl req -new -x509 -key rsa.key -subj "/CN=Token RSA/O=TAL-VORIN" -days 7300 -sha256 \
+  -outform DER -out rsa.crt.der
+openssl pkey -in rsa.key -pubout -out rsa.pub.pem
+openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out ec.key
+openssl req -new -x509 -key ec.key -subj "/CN=Token EC/O=TAL-VORIN" -days 7300 -sha256 \
+  -outform DER -out ec.crt.der
+openssl pkey -in ec.key -pubout -out ec.pub.pem

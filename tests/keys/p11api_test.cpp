@@ -1,0 +1,109 @@
+// A PKCS#11 profile through the C API against a SoftHSM2 token (softhsm.h): what talInitEx and
+// talAuthenticateEx answer for the module's and the token's failures, and the texts
+// talErrorText gives for them.
+#include "talvorin.h"
+
+#include "api/talctx.h"
+#include "keys/pkcs11lib.h"
+#include "platform/registrysandbox.h"
+#include "softhsm.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+class Pkcs11Api : public RegistrySandbox {
+ protected:
+  void SetUp() override {
+    RegistrySandbox::SetUp();
+    ASSERT_TRUE(token.make());
+  }
+
+  talProfile* profile(const std::string& module, const char* keyLabel, int32_t flag = 0) {
+    talProfile* p = talCreateProfile(TAL_PROFILE_PKCS11);
+    EXPECT_NE(nullptr, p);
+    EXPECT_EQ(0, talSetProfileAttr(p, 0, "p11-test", 9));
+    EXPECT_EQ(0, talSetProfileAttr(p, 17, "w pamieci", 10));
+    EXPECT_EQ(0, talSetProfileAttr(p, 3, module.c_str(), static_cast<int32_t>(module.size() + 1)));
+    if (keyLabel) {
+      EXPECT_EQ(0, talSetProfileAttr(p, 6, keyLabel, static_cast<int32_t>(strlen(keyLabel) + 1)));
+    }
+    int32_t one = 1;
+    if (flag) {
+      EXPECT_EQ(0, talSetProfileAttr(p, flag, &one, 4));
+    }
+    return p;
+  }
+
+  softhsm::Token token;
+};
+
+TEST_F(Pkcs11Api, OpensSignsAndCloses) {
+  talCtx* ctx = nullptr;
+  ASSERT_EQ(TAL_OK_NEED_CRYPTO_CARD, talInitEx(&ctx, profile(token.module, "rsa", 34)));
+  ctx->setPin(1, softhsm::USER_PIN);
+  ASSERT_EQ(0, talAuthenticateEx(ctx, 0));
+  EXPECT_EQ(10u, ctx->operationMask & 10) << "sign and decrypt with the one key";
+  ASSERT_NE(nullptr, ctx->signerCertificate);
+  std::vector<uint8_t> digest(32, 1), signature;
+  EXPECT_EQ(0, ctx->keyManager.sign(0, 3, digest.data(), digest.size(), signature));
+  EXPECT_EQ(256u, signature.size());
+  EXPECT_EQ(0, talDeinit(ctx));
+}
+
+TEST_F(Pkcs11Api, AnswersOfTheModuleAndTheToken) {
+  struct Row {
+    const char* what;
+    std::string module;
+    const char* keyLabel;
+    int32_t flag;
+    const char* pin;  // NULL: none cached
+    int32_t init;
+    int32_t authenticate;
+    const char* text;  // a part of talErrorText of the failing answer
+  };
+  const Row rows[] = {
+      {"missing module", token.dir + "/missing.so", "rsa", 0, "1234", 37, 0, "missing.so"},
+      {"not a module", P11_EMPTY_MODULE, "rsa", 0, "1234", 145, 0, "C_GetFunctionList"},
+      {"no module named", "", "rsa", 0, "1234", 2, 41, ""},
+      {"wrong PIN", token.module, "rsa", 0, "0000", 2, 46, "Błędne hasło/PIN"},
+      {"no PIN", token.module, "rsa", 0, nullptr, 2, 35, ""},
+      {"no such key", token.module, "none", 0, "1234", 2, 131, "Brak klucza"},
+      {"two signing keys", token.module, nullptr, 27, "1234", 2, 33, ""},
+      {"no decryption key", token.module, "ec", 0, "1234", 2, 29, ""},
+      {"signs only", token.module, "ec", 27, "1234", 2, 0, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    talCtx* ctx = nullptr;
+    ASSERT_EQ(row.init, talInitEx(&ctx, profile(row.module, row.keyLabel, row.flag)));
+    if (row.init != TAL_OK_NEED_CRYPTO_CARD) {
+      EXPECT_EQ(nullptr, ctx);
+      EXPECT_NE(std::string::npos, std::string(talErrorText(nullptr, row.init)).find(row.text));
+      continue;
+    }
+    if (row.pin) ctx->setPin(1, row.pin);
+    EXPECT_EQ(row.authenticate, talAuthenticateEx(ctx, 0));
+    EXPECT_NE(std::string::npos,
+              std::string(talErrorText(ctx, row.authenticate)).find(row.text));
+    EXPECT_EQ(0, talDeinit(ctx));
+  }
+}
+
+TEST_F(Pkcs11Api, CardErrorTextNamesTheTokensAnswer) {
+  // The token's refusal of the PIN is kept, and the card error's text names it.
+  talCtx* ctx = nullptr;
+  ASSERT_EQ(TAL_OK_NEED_CRYPTO_CARD, talInitEx(&ctx, profile(token.module, "rsa")));
+  ctx->setPin(1, "9999");
+  EXPECT_EQ(46, talAuthenticateEx(ctx, 0));
+  EXPECT_EQ(std::string("Błąd komunikacji z kartą, biblioteka PKCS#11 zwróciła błąd: ") +
+                getCkrErrorText(CKR_PIN_INCORRECT) + " !!!",
+            talErrorText(ctx, 44));
+  EXPECT_EQ(0, talDeinit(ctx));
+}
+
+}  // namespace

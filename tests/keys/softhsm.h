@@ -1,0 +1,99 @@
+// A SoftHSM2 token of the test's own: a private SOFTHSM2_CONF and token folder in a temporary
+// directory, the token made by softhsm2-util and loaded with the keys and certificates openssl
+// made (tests/data/keys/p11/make_p11.sh): the RSA pair under CKA_ID 01 and label "rsa", the
+// P-256 pair under 02 and "ec". User PIN "1234". Missing tools fail the test: CI installs them
+// (scripts/deps.sh).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace softhsm {
+
+const char* const TOKEN_LABEL = "tal-token";
+const char* const USER_PIN = "1234";
+
+inline std::string dataPath(const std::string& name) {
+  return std::string(TAL_TEST_DATA_DIR) + "/keys/p11/" + name;
+}
+
+inline std::vector<uint8_t> readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
+}
+
+inline void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// The module as Debian installs it.
+inline std::string modulePath() {
+  for (const char* p : {"/usr/lib/softhsm/libsofthsm2.so",
+                        "/usr/lib/x86_64-linux-gnu/softhsm/libsofthsm2.so",
+                        "/usr/lib64/softhsm/libsofthsm2.so"}) {
+    std::ifstream probe(p);
+    if (probe) return p;
+  }
+  return "";
+}
+
+class Token {
+ public:
+  // Makes the token; false (with the failure reported) when a tool is missing or fails.
+  bool make() {
+    char pattern[] = "/tmp/tal-p11-XXXXXX";
+    if (!mkdtemp(pattern)) {
+      ADD_FAILURE() << "no temporary directory";
+      return false;
+    }
+    dir = pattern;
+    module = modulePath();
+    if (module.empty()) {
+      ADD_FAILURE() << "SoftHSM2 is not installed (scripts/deps.sh installs softhsm2 and opensc)";
+      return false;
+    }
+    if (!run("mkdir -p '" + dir + "/tokens'")) return false;
+    std::ofstream conf(dir + "/softhsm2.conf");
+    conf << "directories.tokendir = " << dir << "/tokens\nobjectstore.backend = file\n"
+         << "log.level = ERROR\n";
+    conf.close();
+    setenv("SOFTHSM2_CONF", (dir + "/softhsm2.conf").c_str(), 1);
+    const std::string pin = std::string(" --pin ") + USER_PIN;
+    const std::string tool = "pkcs11-tool --module '" + module + "' --token-label " +
+                             TOKEN_LABEL + " --login" + pin + " --write-object ";
+    return run(std::string("softhsm2-util --init-token --free --label ") + TOKEN_LABEL +
+               " --so-pin 87654321" + pin) &&
+           run("softhsm2-util --import '" + dataPath("rsa.key") + "' --token " + TOKEN_LABEL +
+               " --label rsa --id 01" + pin) &&
+           run("softhsm2-util --import '" + dataPath("ec.key") + "' --token " + TOKEN_LABEL +
+               " --label ec --id 02" + pin) &&
+           run(tool + "'" + dataPath("rsa.crt.der") + "' --type cert --id 01 --label rsa") &&
+           run(tool + "'" + dataPath("ec.crt.der") + "' --type cert --id 02 --label ec");
+  }
+
+  ~Token() {
+    if (!dir.empty()) std::system(("rm -rf '" + dir + "'").c_str());
+  }
+
+  // Runs a command, its output kept in the directory and shown when it fails.
+  bool run(const std::string& command) {
+    const std::string log = dir + "/command.log";
+    if (std::system((command + " > '" + log + "' 2>&1").c_str()) == 0) return true;
+    std::vector<uint8_t> out = readFile(log);
+    ADD_FAILURE() << command << "\n" << std::string(out.begin(), out.end());
+    return false;
+  }
+
+  std::string dir;
+  std::string module;
+};
+
+}  // namespace softhsm
