@@ -4,11 +4,13 @@
 // password, so that the safes behind it are reached); also as an enveloped
 // message, whole and streamed in pseudo-random pieces (same answer, the
 // streamed one passing the encrypted content through), and as an encrypted
-// PKCS#8 key decrypted with the password. Every answer must be one of the
-// documented codes.
+// PKCS#8 key decrypted with the password; the key manager's reading of a key
+// file (keys paired with certificates, usages chosen) over the file with its
+// MAC made to match. Every answer must be one of the documented codes.
 #include "fuzzstream.h"
 #include "base/memfile.h"
 #include "crypto/sym/lvmac.h"
+#include "keys/pkcs12key.h"
 #include "pki/pkcs/envdata.h"
 #include "pki/pkcs/pfx.h"
 
@@ -22,6 +24,16 @@ namespace {
 const unsigned char kPassword[] = {0, 'v', 0, 'o', 0, 'r', 0, 'i', 0, 'n', 0, '-',
                                    0, 't', 0, 'e', 0, 's', 0, 't', 0, 0};
 constexpr int kPasswordLength = sizeof(kPassword);
+
+// The key manager's reading of the file: one of its statuses.
+void readKeys(const Pfx& pfx) {
+  std::vector<unsigned char> der;
+  if (pfx.encodeVector(der) < 1) return;
+  Pkcs12Keys keys;
+  const int32_t r = readPkcs12Keys(der.data(), der.size(), "vorin-test", 10, keys);
+  if (r != 0 && r != 4 && r != 12 && r != 13 && r != 19 && r != 37 && r != 42 && r != 20) abort();
+  if ((r == 0) != (keys.signing || keys.decryption)) abort();
+}
 
 int walk(const Pfx& pfx) {
   TypedPointerList<PrivateKeyInfo> keys;
@@ -69,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (r > 0) {
       walk(pfx);
       forgeMac(pfx);
-      walk(pfx);
+      if (walk(pfx) == 1) readKeys(pfx);
     }
   }
   {

@@ -1,5 +1,7 @@
 #include "api/cfgmgr.h"
 
+#include "api/talctx.h"
+
 #include "base/commonerror.h"
 #include "base/file.h"
 #include "base/miscutils.h"
@@ -491,4 +493,11 @@ int ConfigurationManager::storeRootList(bool firstGroup, const ASNobject& certif
 
 int ConfigurationManager::loadRootList(bool firstGroup, ASNobject& certificates) const {
   return firstGroup ? cfgFile.getAttr11(certificates) : cfgFile.getAttr8(certificates);
+}
+
+int32_t ConfigurationManager::getPin(int32_t usage, char* buffer, size_t* length) {
+  if (!context) return 41;
+  int32_t external = 0;
+  int32_t r = context->getPin(usage, buffer, length, &external, false);
+  return r == 0 && external ? 41 : r;
 }

@@ -134,6 +134,7 @@ class ConfigurationManager : public KeyConfigAccess {
   int loadConfiguration(const uint8_t* der, size_t length) override;
   int storeRootList(bool firstGroup, const ASNobject& certificates) override;
   int loadRootList(bool firstGroup, ASNobject& certificates) const override;
+  int32_t getPin(int32_t usage, char* buffer, size_t* length) override;
 
  private:
   // What setProfile reads from a profile; replaced whole.

@@ -27,4 +27,13 @@ class KeyConfigAccess {
   // Decodes the stored list of a group into certificates: 1 (also when none is stored, the
   // object untouched), -2 out of memory, 0 malformed.
   virtual int loadRootList(bool firstGroup, ASNobject& certificates) const = 0;
+  // The PIN the user gave for a key usage (1 signing, 2 decryption), copied into buffer with a
+  // terminating zero and its length (without the zero) in *length: 0; 34 the buffer is too
+  // short (*length the size needed); 41 none given, or one entered on an external pad.
+  virtual int32_t getPin(int32_t usage, char* buffer, size_t* length) {
+    (void)usage;
+    (void)buffer;
+    (void)length;
+    return 41;
+  }
 };

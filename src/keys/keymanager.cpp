@@ -2,13 +2,17 @@
 
 #include "crypto/basic/lvexception.h"
 #include "crypto/rbg/lvrbghashiso18031.h"
+#include "crypto/sym/lvcbc.h"
 #include "keys/keyconfig.h"
+#include "keys/pkcs12key.h"
 #include "keys/talprofile.h"
 #include "platform/registry.h"
 
 #include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <new>
-#include <sys/random.h>
+#include <unistd.h>
 
 const char* const KM_SETTINGS_KEY = "SOFTWARE\\MIRVAL KSO\\TALVORIN\\3.9";
 const char* const KM_SETTINGS_VALUE = "TVSftCfg";
@@ -25,15 +29,63 @@ const int32_t DEVICE_OSTRA = 2;
 const int32_t DEVICE_PKCS11 = 4;
 const int32_t DEVICE_MEMORY = 6;
 
-bool systemSeed(SecretBlock& seed) {
-  size_t got = 0;
-  while (got < seed.size()) {
-    ssize_t n = ::getrandom(seed.data() + got, seed.size() - got, 0);
+const int32_t KM_NO_PIN = 49;
+const int32_t PROFILE_PKCS12_PATH = 9;
+const int32_t PROFILE_PKCS12_BYTES = 30;
+
+// The whole file, when it is no larger than PKCS12_MAX_FILE_OCTETS: 0, 6 it cannot be opened,
+// 8 a read fails, 12 it is larger.
+int32_t readKeyFile(const std::string& path, std::vector<uint8_t>& bytes) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return KM_SETTINGS_OPEN;
+  bytes.clear();
+  int32_t result = KM_OK;
+  uint8_t chunk[4096];
+  for (;;) {
+    ssize_t n = ::read(fd, chunk, sizeof chunk);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    got += static_cast<size_t>(n);
+    if (n < 0) {
+      result = KM_SETTINGS_READ;
+      break;
+    }
+    if (n == 0) break;
+    if (bytes.size() + static_cast<size_t>(n) > PKCS12_MAX_FILE_OCTETS) {
+      result = KM_SETTINGS_FORMAT;
+      break;
+    }
+    bytes.insert(bytes.end(), chunk, chunk + n);
   }
-  return true;
+  ::close(fd);
+  return result;
+}
+
+// A profile attribute's bytes; false when it is not set or empty.
+bool profileBytes(const TalProfile& profile, int32_t number, std::vector<uint8_t>& out) {
+  size_t length = 0;
+  if (profile.getAttribute(number, nullptr, &length) != PROFILE_ATTR_OK || length == 0)
+    return false;
+  out.resize(length);
+  if (profile.getAttribute(number, out.data(), &length) != PROFILE_ATTR_OK) return false;
+  out.resize(length);
+  return length > 0;
+}
+
+// The user's PIN (signing usage first, then decryption) in a block cut to its length: 0, 49.
+int32_t userPin(KeyConfigAccess& config, std::unique_ptr<SecretBlock>& pin) {
+  for (int32_t usage : {1, 2}) {
+    size_t length = 0;
+    int32_t r = config.getPin(usage, nullptr, &length);
+    if (r != 34 || length == 0) continue;
+    std::unique_ptr<SecretBlock> block(new SecretBlock(length));
+    size_t got = block->size();
+    if (config.getPin(usage, reinterpret_cast<char*>(block->data()), &got) != 0 ||
+        got >= block->size())
+      continue;
+    block->shrink(got);
+    pin = std::move(block);
+    return KM_OK;
+  }
+  return KM_NO_PIN;
 }
 
 int hexValue(char c) {
@@ -83,7 +135,7 @@ int32_t KeyManager::init(KeyConfigAccess* configuration) {
   config = configuration;
   try {
     SecretBlock seed(SYSTEM_SEED_OCTETS);
-    if (systemSeed(seed)) return seedRandom(seed.data(), seed.size()) == KM_NO_MEMORY ? KM_NO_MEMORY
+    if (seed.fillFromSystem()) return seedRandom(seed.data(), seed.size()) == KM_NO_MEMORY ? KM_NO_MEMORY
                                                                                        : KM_OK;
     return KM_OK;
   } catch (const std::bad_alloc&) {
@@ -109,8 +161,13 @@ int32_t KeyManager::initProfile(int32_t signing, int32_t decryption) {
       // Keys in memory are handed over by the caller later, if ever: none is required now.
       flags &= ~(KM_FLAG_SIGNING_REQUIRED | KM_FLAG_DECRYPTION_REQUIRED);
       break;
-    case DEVICE_PKCS12:
-      return KM_NO_KEY;
+    case DEVICE_PKCS12: {
+      int32_t keys = loadPkcs12();
+      if (keys != KM_OK) return keys;
+      if (!signingHolder) flags &= ~KM_FLAG_SIGNING_REQUIRED;
+      if (!decryptionHolder) flags &= ~KM_FLAG_DECRYPTION_REQUIRED;
+      break;
+    }
     case DEVICE_PKCS11:
       return KM_PKCS11_LIBRARY_MISSING;
     case DEVICE_OSTRA:
@@ -134,6 +191,9 @@ void KeyManager::copyFrom(const KeyManager& source) {
   keyUsage = source.keyUsage;
   lastCkr = source.lastCkr;
   loaderText = source.loaderText;
+  // A clone signs and decrypts with its source's keys.
+  signingHolder = source.signingHolder;
+  decryptionHolder = source.decryptionHolder;
   for (int qualified = 0; qualified < 2; ++qualified) {
     const auto& from = qualified ? source.qualifiedRoots : source.otherRoots;
     auto& to = qualified ? qualifiedRoots : otherRoots;
@@ -311,21 +371,226 @@ int32_t KeyManager::loadConf() {
   }
 }
 
-bool KeyManager::supportsDigest(int32_t) const {
-  // Only a loaded signing key limits the digests, and no profile of this build loads one.
-  return !(flags & KM_FLAG_SIGNING_LOADED);
+void KeyManager::setKeyHolders(std::shared_ptr<KeyHolder> signing,
+                               std::shared_ptr<KeyHolder> decryption) {
+  signingHolder = std::move(signing);
+  decryptionHolder = std::move(decryption);
+  flags &= ~(KM_FLAG_SIGNING_LOADED | KM_FLAG_DECRYPTION_LOADED);
+  keyUsage = 0;
+  if (signingHolder) {
+    flags |= KM_FLAG_SIGNING_LOADED;
+    keyUsage |= 1;
+  }
+  if (decryptionHolder) {
+    flags |= KM_FLAG_DECRYPTION_LOADED;
+    keyUsage |= 2;
+  }
+  if (signingHolder && signingHolder == decryptionHolder) keyUsage |= 4;
 }
 
-uint32_t KeyManager::getKeyBits(int32_t) const { return 0; }
+bool KeyManager::supportsDigest(int32_t digest) const {
+  // Only a loaded signing key limits the digests.
+  if (!(flags & KM_FLAG_SIGNING_LOADED) || !signingHolder) return true;
+  return signingHolder->supportsDigest(digest);
+}
 
-int32_t KeyManager::decryptSesKey(const uint8_t*, size_t, SecretBlock*) { return KM_NO_KEY; }
+const ASNinteger* KeyManager::getSgnCrtSerial() const {
+  const SignedCertificate* c = signingHolder ? signingHolder->certificate() : nullptr;
+  return c ? &c->tbsCertificate.serialNumber : nullptr;
+}
+
+const ASNinteger* KeyManager::getEncCrtSerial() const {
+  const SignedCertificate* c = decryptionHolder ? decryptionHolder->certificate() : nullptr;
+  return c ? &c->tbsCertificate.serialNumber : nullptr;
+}
+
+const SignedCertificate* KeyManager::currentCertificate() const {
+  return signingHolder ? signingHolder->certificate() : nullptr;
+}
+
+int32_t KeyManager::getSgnScheme() const { return signingHolder ? signingHolder->scheme() : 0; }
+
+uint32_t KeyManager::getKeyBits(int32_t index) const {
+  const KeyHolder* holder = index == 0 ? signingHolder.get()
+                            : index == 1 ? decryptionHolder.get()
+                                         : nullptr;
+  return holder ? holder->keyBits() : 0;
+}
+
+int32_t KeyManager::sign(int32_t scheme, int32_t digestId, const uint8_t* digest,
+                         size_t digestLength, std::vector<uint8_t>& signature) {
+  if (!signingHolder) return KM_NO_KEY;
+  if (!digest || digestLength == 0) return KM_BAD_ARGUMENTS;
+  return signingHolder->sign(scheme, digestId, digest, digestLength, signature);
+}
+
+int32_t KeyManager::loadPkcs12() {
+  const TalProfile* profile = config->activeProfile();
+  if (!profile) return KM_NO_KEY;
+  try {
+    std::vector<uint8_t> file;
+    if (!profileBytes(*profile, PROFILE_PKCS12_BYTES, file)) {
+      std::vector<uint8_t> path;
+      if (!profileBytes(*profile, PROFILE_PKCS12_PATH, path)) return KM_SETTINGS_OPEN;
+      std::string name(path.begin(), path.end());
+      name.resize(std::strlen(name.c_str()));
+      if (name.empty()) return KM_SETTINGS_OPEN;
+      int32_t read = readKeyFile(name, file);
+      if (read != KM_OK) return read;
+    }
+    std::unique_ptr<SecretBlock> pin;
+    int32_t given = userPin(*config, pin);
+    if (given != KM_OK) return given;
+    Pkcs12Keys keys;
+    int32_t r = readPkcs12Keys(file.data(), file.size(), reinterpret_cast<const char*>(pin->data()),
+                               pin->size(), keys);
+    if (r != KM_OK) return r;
+    setKeyHolders(keys.signing, keys.decryption);
+  } catch (const std::bad_alloc&) {
+    return KM_NO_MEMORY;
+  }
+  return KM_OK;
+}
+
+void KeyManager::endMessage() {
+  contentCipher.reset();
+  heldBlock.reset();
+  heldOctets = 0;
+}
+
+int32_t KeyManager::decryptSesKey(const uint8_t* encrypted, size_t length, SecretBlock* copy) {
+  if (!decryptionHolder) return KM_NO_KEY;
+  if (!encrypted || length == 0) return KM_BAD_ARGUMENTS;
+  // A failed decryption leaves no key of an earlier message behind.
+  sessionKey.reset();
+  endMessage();
+  messageState = 0;
+  std::unique_ptr<SecretBlock> key;
+  int32_t r = decryptionHolder->decryptSessionKey(encrypted, length, key);
+  if (r != KM_OK) return r;
+  if (copy) {
+    if (copy->size() < key->size()) return KM_BAD_ARGUMENTS;
+    std::memcpy(copy->data(), key->data(), key->size());
+    copy->shrink(key->size());
+  }
+  sessionKey = std::move(key);
+  return KM_OK;
+}
+
 int32_t KeyManager::openSession(uint32_t) { return KM_NO_KEY; }
-int32_t KeyManager::processMsgInit(const uint8_t*, size_t) { return KM_NO_SESSION_KEY; }
-int32_t KeyManager::processMsgUpdate(const uint8_t*, size_t, std::vector<uint8_t>&) {
-  return KM_NO_SESSION_KEY;
+
+int32_t KeyManager::processMsgInit(int32_t cipher, const uint8_t* iv, size_t ivLength) {
+  if (!sessionKey) return KM_NO_SESSION_KEY;
+  endMessage();
+  messageState = 0;
+  struct Cipher {
+    int32_t id;
+    LvBcAlgo algo;
+    size_t keyOctets, blockOctets;
+  };
+  static const Cipher ciphers[] = {{KM_CIPHER_TDES, LV_BC_TDES, 24, 8},
+                                   {KM_CIPHER_AES128, LV_BC_AES, 16, 16},
+                                   {KM_CIPHER_AES192, LV_BC_AES, 24, 16},
+                                   {KM_CIPHER_AES256, LV_BC_AES, 32, 16}};
+  const Cipher* chosen = nullptr;
+  for (const Cipher& c : ciphers)
+    if (c.id == cipher) chosen = &c;
+  if (!chosen || !iv || ivLength != chosen->blockOctets) return KM_BAD_ARGUMENTS;
+  if (sessionKey->size() != chosen->keyOctets) return KM_NO_SESSION_KEY;
+  try {
+    // No padding here: the padding of XML Encryption is taken off at finish.
+    std::unique_ptr<LvCbc> cbc(new LvCbc(chosen->algo, 3));
+    try {
+      cbc->setKey(sessionKey->data(), static_cast<unsigned int>(sessionKey->size()));
+    } catch (const LvMemException&) {
+      return KM_NO_MEMORY;
+    } catch (const LvException&) {
+      return KM_NO_SESSION_KEY;  // a weak DES key
+    }
+    cbc->init(LvSymEnc::DECRYPT, iv, static_cast<unsigned int>(ivLength));
+    heldBlock.reset(new SecretBlock(chosen->blockOctets));
+    contentCipher = std::move(cbc);
+  } catch (const std::bad_alloc&) {
+    endMessage();
+    return KM_NO_MEMORY;
+  } catch (const LvMemException&) {
+    endMessage();
+    return KM_NO_MEMORY;
+  } catch (const LvException&) {
+    endMessage();
+    return KM_DEVICE_ERROR;
+  }
+  messageState = 1;
+  return KM_OK;
 }
-int32_t KeyManager::processMsgFinish(std::vector<uint8_t>&) { return KM_NO_SESSION_KEY; }
-bool KeyManager::isRecipient(const DistinguishedName&, const ASNinteger&) const { return false; }
+
+int32_t KeyManager::processMsgUpdate(const uint8_t* in, size_t length, std::vector<uint8_t>& out) {
+  if (messageState == 2) return KM_INPUT_AFTER_END;
+  if (messageState != 1) return sessionKey ? KM_WRONG_ORDER : KM_NO_SESSION_KEY;
+  if (!in && length) return KM_BAD_ARGUMENTS;
+  const size_t block = heldBlock->size();
+  try {
+    std::vector<uint8_t> plain;
+    while (length > 0) {
+      const size_t step = length > (1u << 20) ? (1u << 20) : length;
+      plain.resize(step + block);
+      unsigned int n = contentCipher->step(in, static_cast<unsigned int>(step), plain.data());
+      in += step;
+      length -= step;
+      if (n == 0) continue;
+      // Whole blocks: all but the last go out now, the last waits for finish.
+      if (heldOctets) out.insert(out.end(), heldBlock->data(), heldBlock->data() + heldOctets);
+      out.insert(out.end(), plain.data(), plain.data() + n - block);
+      std::memcpy(heldBlock->data(), plain.data() + n - block, block);
+      heldOctets = block;
+    }
+  } catch (const std::bad_alloc&) {
+    return KM_NO_MEMORY;
+  } catch (const LvMemException&) {
+    return KM_NO_MEMORY;
+  } catch (const LvException&) {
+    return KM_DEVICE_ERROR;
+  }
+  return KM_OK;
+}
+
+int32_t KeyManager::processMsgFinish(std::vector<uint8_t>& out) {
+  if (messageState != 1) return sessionKey ? KM_WRONG_ORDER : KM_NO_SESSION_KEY;
+  messageState = 2;
+  const size_t block = heldBlock->size();
+  uint8_t rest[32];
+  bool whole = true;
+  try {
+    // Without padding CBC leaves nothing, or refuses a part of a block.
+    whole = contentCipher->finish(rest) == 0;
+  } catch (const LvMemException&) {
+    endMessage();
+    return KM_NO_MEMORY;
+  } catch (const LvException&) {
+    whole = false;
+  }
+  // XML Encryption: the last octet counts the padding octets, 1 to a whole block; the others
+  // are arbitrary.
+  const size_t pad = heldOctets ? heldBlock->data()[block - 1] : 0;
+  if (!whole || pad == 0 || pad > block) {
+    endMessage();
+    return KM_BAD_PADDING;
+  }
+  try {
+    out.insert(out.end(), heldBlock->data(), heldBlock->data() + block - pad);
+  } catch (const std::bad_alloc&) {
+    endMessage();
+    return KM_NO_MEMORY;
+  }
+  endMessage();
+  return KM_OK;
+}
+
+bool KeyManager::isRecipient(const DistinguishedName& issuer, const ASNinteger& serial) const {
+  const SignedCertificate* cert = decryptionHolder ? decryptionHolder->certificate() : nullptr;
+  return cert && cert->tbsCertificate.issuer == issuer &&
+         cert->tbsCertificate.serialNumber.equals(serial);
+}
 int32_t KeyManager::verifyCrtOnOstra(uint32_t, const SignedCertificate&, int32_t) {
   return KM_DEVICE_ERROR;
 }

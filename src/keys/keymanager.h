@@ -13,6 +13,7 @@
 #pragma once
 
 #include "asn1/asnseql.h"
+#include "keys/keyholder.h"
 #include "keys/secretblock.h"
 #include "pki/x509/cert.h"
 
@@ -25,15 +26,19 @@
 #include <vector>
 
 class KeyConfigAccess;
+class LvCbc;
 class LvRbgHashIso18031;
 
 const int32_t KM_OK = 0;
 const int32_t KM_BAD_ARGUMENTS = 1;
+const int32_t KM_WRONG_ORDER = 2;
 const int32_t KM_NOT_AVAILABLE = 3;
 const int32_t KM_NO_MEMORY = 4;
 const int32_t KM_SETTINGS_OPEN = 6;
 const int32_t KM_SETTINGS_WRITE = 7;
 const int32_t KM_SETTINGS_READ = 8;
+const int32_t KM_INPUT_AFTER_END = 9;
+const int32_t KM_BAD_PADDING = 10;
 const int32_t KM_SETTINGS_FORMAT = 12;
 const int32_t KM_NOT_SELF_ISSUED = 15;
 const int32_t KM_BAD_SIGNATURE = 17;
@@ -45,6 +50,12 @@ const int32_t KM_NO_KEY = 37;
 const int32_t KM_ROOT_IN_GROUP = 39;
 const int32_t KM_ROOT_IN_OTHER_GROUP = 40;
 const int32_t KM_NO_SEED = 47;
+
+// Content ciphers of the message steps (CBC).
+const int32_t KM_CIPHER_TDES = 1;    // three-key triple DES, 24-octet key
+const int32_t KM_CIPHER_AES128 = 2;
+const int32_t KM_CIPHER_AES192 = 3;
+const int32_t KM_CIPHER_AES256 = 4;
 
 // Flags.
 const uint32_t KM_FLAG_SIGNING_REQUIRED = 1;
@@ -93,11 +104,14 @@ class KeyManager {
   int32_t initDevice();
   // Loads the profile's keys and the stored settings (the defaults first, then the settings
   // saved by saveConf when there are any) and sets flag 128. 0 for the memory profile; 12 for
-  // malformed stored settings; 37 for a PKCS#12 profile and 35 for a PKCS#11 one, whose readers
-  // are not built; 29 for the hardware device.
+  // malformed stored settings; 35 for a PKCS#11 profile, whose reader is not built; 29 for the
+  // hardware device. A PKCS#12 profile reads its file (attribute 30, the bytes, else 9, the
+  // path) with the PIN of getPin: besides readPkcs12Keys's statuses (pkcs12key.h), 6 no file
+  // given or it cannot be opened, 8 it cannot be read, 12 larger than a key file is, 49 no PIN.
+  // A usage asked for but without a key in the file is no longer required.
   int32_t initProfile(int32_t signing, int32_t decryption);
-  // Copies the roots, the trusted-list map and the flags but not the random generator: a clone
-  // is seeded from its source's generator (seedRandom).
+  // Copies the roots, the trusted-list map, the flags and (shared) the key holders but not the
+  // random generator: a clone is seeded from its source's generator (seedRandom).
   void copyFrom(const KeyManager& source);
 
   // 0; 47 without a generator; 1 for a NULL buffer with a length.
@@ -134,21 +148,41 @@ class KeyManager {
   // memory.
   int32_t loadConf();
 
+  // Installs the profile's keys (either may be NULL; the same holder for both when one key
+  // serves both usages) and sets flags 4 and 8 and the key-usage bits from what is given.
+  void setKeyHolders(std::shared_ptr<KeyHolder> signing, std::shared_ptr<KeyHolder> decryption);
+  KeyHolder* signingKey() const { return signingHolder.get(); }
+  KeyHolder* decryptionKey() const { return decryptionHolder.get(); }
+
   bool supportsDigest(int32_t digest) const;
-  const ASNinteger* getSgnCrtSerial() const { return nullptr; }
-  const ASNinteger* getEncCrtSerial() const { return nullptr; }
-  const SignedCertificate* currentCertificate() const { return nullptr; }
+  const ASNinteger* getSgnCrtSerial() const;
+  const ASNinteger* getEncCrtSerial() const;
+  // The signing key's certificate (the context's signer); NULL without one.
+  const SignedCertificate* currentCertificate() const;
   // 0 RSA PKCS#1 v1.5, 1 DSA, 2 EC-DSA, 3 RSASSA-PSS; 0 without a signing key.
-  int32_t getSgnScheme() const { return 0; }
-  // Bit length of the key of a usage; 0 without one.
+  int32_t getSgnScheme() const;
+  // Bit length of the key of a usage (0 signing, 1 decryption); 0 without one.
   uint32_t getKeyBits(int32_t index) const;
+  // Signs a digest with the signing key (KeyHolder::sign): 37 without one, 1 for NULL data.
+  int32_t sign(int32_t scheme, int32_t digestId, const uint8_t* digest, size_t digestLength,
+               std::vector<uint8_t>& signature);
   void releaseTokenLibrary() {}
 
-  // Operations on the private key, which no profile of this build holds: decryptSesKey and
-  // openSession answer 37, the three message steps 18, verifyCrtOnOstra 20; isRecipient false.
+  // Operations on the decryption key. decryptSesKey undoes RSA PKCS#1 v1.5 with the
+  // decryption key and keeps the session key for the message steps; sessionKey, when given,
+  // gets a copy and is cut to the key's length (32 octets hold the key of every cipher here).
+  // 0; 1 bad arguments or a sessionKey block too small; 4; 18 not a PKCS#1 v1.5 block of this
+  // key, one answer for every cause; 20; 37 without a decryption key.
+  // The message steps decrypt CBC with the kept session key and remove the padding of XML
+  // Encryption (the last octet counts the padding octets, 1 to a block): 0; 1 bad arguments;
+  // 2 a step out of order; 4; 9 input after finish; 10 bad padding or not whole blocks;
+  // 18 no session key, or one of another length than the cipher's; 20 a cipher failure.
+  // openSession 37, verifyCrtOnOstra 20; isRecipient true when the issuer and serial name the
+  // decryption key's certificate.
   int32_t decryptSesKey(const uint8_t* encrypted, size_t length, SecretBlock* sessionKey);
   int32_t openSession(uint32_t flags);
-  int32_t processMsgInit(const uint8_t* iv, size_t ivLength);
+  // cipher: one of KM_CIPHER_*; the IV is one block of it.
+  int32_t processMsgInit(int32_t cipher, const uint8_t* iv, size_t ivLength);
   int32_t processMsgUpdate(const uint8_t* in, size_t length, std::vector<uint8_t>& out);
   int32_t processMsgFinish(std::vector<uint8_t>& out);
   bool isRecipient(const DistinguishedName& issuer, const ASNinteger& serial) const;
@@ -169,4 +203,16 @@ class KeyManager {
   std::vector<std::unique_ptr<RootEntry>> qualifiedRoots;
   std::vector<std::unique_ptr<RootEntry>> otherRoots;
   std::map<std::string, TrustedListService> trustedServices;
+  std::shared_ptr<KeyHolder> signingHolder;
+  std::shared_ptr<KeyHolder> decryptionHolder;
+
+  int32_t loadPkcs12();
+  void endMessage();
+  // The last session key and the message being decrypted with it: its cipher, the state
+  // (0 none, 1 started, 2 finished) and the last decrypted block, held back for finish.
+  std::unique_ptr<SecretBlock> sessionKey;
+  std::unique_ptr<LvCbc> contentCipher;
+  int32_t messageState = 0;
+  std::unique_ptr<SecretBlock> heldBlock;
+  size_t heldOctets = 0;
 };

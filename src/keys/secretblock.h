@@ -17,6 +17,12 @@ class SecretBlock {
   size_t size() const { return length; }
   // Zeros over the whole block; the block stays allocated.
   void clear();
+  // Cuts the block to newLength (no more than its size), zeros over the octets given up; they
+  // stay allocated and are wiped again with the block.
+  void shrink(size_t newLength);
+
+  // Fills the block from the system's random source: false when it gives nothing.
+  bool fillFromSystem();
 
   // Zeros over any block (nothing for NULL or a zero length).
   static void wipe(void* block, size_t length);
@@ -24,4 +30,5 @@ class SecretBlock {
  private:
   uint8_t* bytes;
   size_t length;
+  size_t allocated;
 };

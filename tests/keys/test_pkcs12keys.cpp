@@ -1,0 +1,458 @@
+// The PKCS#12 profile of the key manager over files made by openssl pkcs12 -export and keytool
+// (tests/data/keys/p12/make_p12.sh): the answers of initProfile, the keys chosen by key usage,
+// session keys wrapped by openssl pkeyutl decrypted (and every bad block refused with one
+// answer), contents encrypted by openssl enc decrypted, and signatures equal to openssl's or
+// verified by the library's verifier.
+#include "keys/keyconfig.h"
+#include "keys/keymanager.h"
+#include "keys/pkcs12key.h"
+#include "keys/secretblock.h"
+#include "keys/sigverify.h"
+#include "keys/talprofile.h"
+#include "platform/registrysandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+const char* const PIN = "vorin-PIN";
+// Narrow literals are Windows-1250 here; the PIN of the file is UTF-8.
+const char* const UTF8_PIN = reinterpret_cast<const char*>(u8"zażółć gęślą");
+
+std::string dataPath(const std::string& name) {
+  return std::string(TAL_TEST_DATA_DIR) + "/keys/p12/" + name;
+}
+
+Bytes readData(const std::string& name) {
+  std::ifstream in(dataPath(name), std::ios::binary);
+  EXPECT_TRUE(in.good()) << name;
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+SignedCertificate readCert(const std::string& name) {
+  SignedCertificate cert;
+  Bytes der = readData(name);
+  EXPECT_EQ(static_cast<int>(der.size()), cert.decodeVector(der)) << name;
+  return cert;
+}
+
+class Pkcs12Config : public KeyConfigAccess {
+ public:
+  int32_t deviceType() const override { return 1; }
+  const TalProfile* activeProfile() const override { return &profile; }
+  void writeDefaults() override {}
+  bool encodeConfiguration(std::vector<uint8_t>&) const override { return false; }
+  int loadConfiguration(const uint8_t*, size_t) override { return 0; }
+  int storeRootList(bool, const ASNobject&) override { return 1; }
+  int loadRootList(bool, ASNobject&) const override { return 1; }
+  int32_t getPin(int32_t usage, char* buffer, size_t* length) override {
+    ++pinQueries;
+    if (!pinGiven || usage != pinUsage) return 41;
+    if (!buffer || *length < pin.size() + 1) {
+      *length = pin.size() + 1;
+      return 34;
+    }
+    std::memcpy(buffer, pin.c_str(), pin.size() + 1);
+    *length = pin.size();
+    return 0;
+  }
+
+  Pkcs12Profile profile;
+  std::string pin = PIN;
+  bool pinGiven = true;
+  int32_t pinUsage = 1;
+  int pinQueries = 0;
+};
+
+// A key manager over a profile of the file, by its path or its bytes.
+struct Opened {
+  Pkcs12Config config;
+  KeyManager km;
+  int32_t status = -1;
+  Opened(const std::string& file, bool inMemory, const char* pin = PIN) {
+    if (inMemory) {
+      Bytes bytes = readData(file);
+      config.profile.setAttribute(30, bytes.data(), bytes.size());
+    } else {
+      std::string path = dataPath(file);
+      config.profile.setAttribute(9, path.c_str(), path.size() + 1);
+    }
+    config.pinGiven = pin != nullptr;
+    if (pin) config.pin = pin;
+    EXPECT_EQ(KM_OK, km.init(&config));
+    status = km.initProfile(1, 1);
+  }
+};
+
+class Pkcs12Profiles : public RegistrySandbox {};
+
+TEST_F(Pkcs12Profiles, InitProfileAnswersAndKeysByUsage) {
+  struct Row {
+    const char* file;
+    bool inMemory;
+    const char* pin;  // NULL: none given
+    int32_t status;
+    const char* signingCert;     // "": a key without certificate, NULL: no signing key
+    const char* decryptionCert;  // as above
+    uint32_t usage;
+    int32_t scheme;
+  };
+  const Row rows[] = {
+      {"both-legacy.p12", false, PIN, KM_OK, "both.der", "both.der", 7, 0},
+      {"both-3des.p12", true, PIN, KM_OK, "both.der", "both.der", 7, 0},
+      {"both-utf8pin.p12", true, UTF8_PIN, KM_OK, "both.der", "both.der", 7, 0},
+      {"sign.p12", false, PIN, KM_OK, "sign.der", nullptr, 1, 0},
+      {"dec.p12", false, PIN, KM_OK, nullptr, "dec.der", 2, 0},
+      {"sign-dec.p12", false, PIN, KM_OK, "sign.der", "dec.der", 3, 0},
+      {"ec.p12", true, PIN, KM_OK, "ec.der", nullptr, 1, 2},
+      {"pss.p12", true, PIN, KM_OK, "pss.der", nullptr, 1, 3},
+      {"nocert.p12", false, PIN, KM_OK, "", "", 7, 0},
+      // Two keys that sign: which one is the user's is not known.
+      {"sign-ec.p12", false, PIN, 42, nullptr, nullptr, 0, 0},
+      {"both-legacy.p12", false, "vorin-pin", 13, nullptr, nullptr, 0, 0},
+      {"both-utf8pin.p12", true, "zazolc gesla", 13, nullptr, nullptr, 0, 0},
+      {"both-legacy.p12", true, nullptr, 49, nullptr, nullptr, 0, 0},
+      // PBES2 and an HMAC-SHA-256 MAC are not read; a file without MAC is no key file.
+      {"both-aes.p12", false, PIN, 19, nullptr, nullptr, 0, 0},
+      {"both-nomac.p12", false, PIN, KM_SETTINGS_FORMAT, nullptr, nullptr, 0, 0},
+      {"garbage.p12", false, PIN, KM_SETTINGS_FORMAT, nullptr, nullptr, 0, 0},
+      {"missing.p12", false, PIN, KM_SETTINGS_OPEN, nullptr, nullptr, 0, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.file) + (row.inMemory ? " in memory" : " by path") + " " +
+                 (row.pin ? row.pin : "(no PIN)"));
+    Opened o(row.file, row.inMemory, row.pin);
+    EXPECT_EQ(row.status, o.status);
+    KeyManager& km = o.km;
+    EXPECT_EQ(row.usage, km.keyUsage);
+    EXPECT_EQ(row.signingCert != nullptr, (km.flags & KM_FLAG_SIGNING_LOADED) != 0);
+    EXPECT_EQ(row.decryptionCert != nullptr, (km.flags & KM_FLAG_DECRYPTION_LOADED) != 0);
+    EXPECT_EQ(row.status == KM_OK, (km.flags & KM_FLAG_CONFIGURATION) != 0);
+    if (row.status == KM_OK) {
+      // Only usages the file has a key for stay required.
+      EXPECT_EQ(row.signingCert != nullptr, (km.flags & KM_FLAG_SIGNING_REQUIRED) != 0);
+      EXPECT_EQ(row.decryptionCert != nullptr, (km.flags & KM_FLAG_DECRYPTION_REQUIRED) != 0);
+    }
+    EXPECT_EQ(row.scheme, km.getSgnScheme());
+    EXPECT_EQ(row.signingCert ? (row.scheme == 2 ? 256u : 2048u) : 0u, km.getKeyBits(0));
+    EXPECT_EQ(row.decryptionCert ? 2048u : 0u, km.getKeyBits(1));
+    for (int usage = 0; usage < 2; ++usage) {
+      const char* expected = usage == 0 ? row.signingCert : row.decryptionCert;
+      const ASNinteger* serial = usage == 0 ? km.getSgnCrtSerial() : km.getEncCrtSerial();
+      if (!expected || !*expected) {
+        EXPECT_EQ(nullptr, serial) << usage;
+        continue;
+      }
+      SignedCertificate cert = readCert(expected);
+      ASSERT_NE(nullptr, serial) << usage;
+      EXPECT_TRUE(serial->equals(cert.tbsCertificate.serialNumber)) << usage;
+      const bool decrypts = row.decryptionCert && std::string(expected) == row.decryptionCert;
+      EXPECT_EQ(decrypts, km.isRecipient(cert.tbsCertificate.issuer,
+                                         cert.tbsCertificate.serialNumber))
+          << usage;
+    }
+    const char* current = row.signingCert;
+    if (current && *current) {
+      ASSERT_NE(nullptr, km.currentCertificate());
+      EXPECT_TRUE(*km.currentCertificate() == readCert(current));
+    } else {
+      EXPECT_EQ(nullptr, km.currentCertificate());
+    }
+  }
+}
+
+TEST_F(Pkcs12Profiles, ThePinOfEitherUsageAndNoProfileFile) {
+  Opened decryptionPin("both-legacy.p12", false, nullptr);
+  decryptionPin.config.pinGiven = true;
+  decryptionPin.config.pinUsage = 2;
+  EXPECT_EQ(KM_OK, decryptionPin.km.initProfile(1, 1));
+
+  Pkcs12Config none;
+  KeyManager km;
+  ASSERT_EQ(KM_OK, km.init(&none));
+  EXPECT_EQ(KM_SETTINGS_OPEN, km.initProfile(1, 1)) << "neither path nor bytes";
+  EXPECT_EQ(0, none.pinQueries) << "no PIN asked for a file that is not there";
+}
+
+TEST_F(Pkcs12Profiles, SessionKeysWrappedByOpenssl) {
+  Opened dec("dec.p12", false);
+  Opened both("both-legacy.p12", true);
+  Opened sign("sign.p12", true);
+  ASSERT_EQ(KM_OK, dec.status);
+  ASSERT_EQ(KM_OK, both.status);
+  struct Row {
+    KeyManager* km;
+    const char* wrapped;
+    const char* key;
+  };
+  const Row rows[] = {{&dec.km, "ses-dec-16.bin", "ses-dec-16.key"},
+                      {&dec.km, "ses-dec-24.bin", "ses-dec-24.key"},
+                      {&dec.km, "ses-dec-32.bin", "ses-dec-32.key"},
+                      {&both.km, "ses-both-16.bin", "ses-both-16.key"}};
+  for (const Row& row : rows) {
+    Bytes wrapped = readData(row.wrapped), expected = readData(row.key);
+    SecretBlock key(32);
+    ASSERT_EQ(KM_OK, row.km->decryptSesKey(wrapped.data(), wrapped.size(), &key)) << row.wrapped;
+    EXPECT_EQ(expected, Bytes(key.data(), key.data() + key.size())) << row.wrapped;
+    EXPECT_EQ(KM_OK, row.km->decryptSesKey(wrapped.data(), wrapped.size(), nullptr));
+  }
+  Bytes wrapped = readData("ses-dec-32.bin");
+  SecretBlock small(16);
+  EXPECT_EQ(KM_BAD_ARGUMENTS, dec.km.decryptSesKey(wrapped.data(), wrapped.size(), &small));
+  EXPECT_EQ(KM_BAD_ARGUMENTS, dec.km.decryptSesKey(nullptr, 256, nullptr));
+  // The key of another certificate does not decrypt, and a signing key does not at all.
+  EXPECT_EQ(KM_NO_SESSION_KEY, both.km.decryptSesKey(wrapped.data(), wrapped.size(), nullptr));
+  EXPECT_EQ(KM_NO_KEY, sign.km.decryptSesKey(wrapped.data(), wrapped.size(), nullptr));
+}
+
+TEST_F(Pkcs12Profiles, EveryBadBlockGetsOneAnswer) {
+  Opened o("dec.p12", false);
+  ASSERT_EQ(KM_OK, o.status);
+  Bytes good = readData("ses-dec-16.bin");
+  Bytes shorter(good.begin() + 1, good.end()), longer(good);
+  longer.insert(longer.begin(), 0);
+  Bytes aboveModulus(256, 0xFF);
+  struct Row {
+    const char* what;
+    Bytes block;
+  };
+  const Row rows[] = {{"block type 1", readData("bad-type1.bin")},
+                      {"no zero after the padding", readData("bad-nozero.bin")},
+                      {"seven padding octets", readData("bad-short.bin")},
+                      {"an empty message", readData("bad-empty.bin")},
+                      {"one octet short", shorter},
+                      {"a zero octet in front", longer},
+                      {"not below the modulus", aboveModulus},
+                      {"one octet", Bytes{2}}};
+  for (const Row& row : rows) {
+    SecretBlock key(32);
+    ASSERT_EQ(KM_OK, o.km.decryptSesKey(good.data(), good.size(), nullptr));
+    EXPECT_EQ(KM_NO_SESSION_KEY, o.km.decryptSesKey(row.block.data(), row.block.size(), &key))
+        << row.what;
+    // The key of the earlier message is gone too.
+    uint8_t iv[16] = {0};
+    EXPECT_EQ(KM_NO_SESSION_KEY, o.km.processMsgInit(KM_CIPHER_AES128, iv, sizeof iv))
+        << row.what;
+  }
+}
+
+TEST_F(Pkcs12Profiles, ContentsEncryptedByOpenssl) {
+  Opened o("dec.p12", false);
+  ASSERT_EQ(KM_OK, o.status);
+  const Bytes plain = readData("content.plain");
+  struct Row {
+    const char* wrapped;
+    int32_t cipher;
+    const char* iv;
+    const char* content;
+  };
+  const Row rows[] = {{"ses-dec-16.bin", KM_CIPHER_AES128, "iv16.bin", "content-aes128.enc"},
+                      {"ses-dec-24.bin", KM_CIPHER_AES192, "iv16.bin", "content-aes192.enc"},
+                      {"ses-dec-32.bin", KM_CIPHER_AES256, "iv16.bin", "content-aes256.enc"},
+                      {"ses-dec-24.bin", KM_CIPHER_TDES, "iv8.bin", "content-3des.enc"}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.content);
+    Bytes wrapped = readData(row.wrapped), iv = readData(row.iv), content = readData(row.content);
+    ASSERT_EQ(KM_OK, o.km.decryptSesKey(wrapped.data(), wrapped.size(), nullptr));
+    // In one piece, and in pieces of every size up to two blocks.
+    for (size_t piece : {content.size(), size_t(1), size_t(5), size_t(16), size_t(17), size_t(32)}) {
+      Bytes out;
+      ASSERT_EQ(KM_OK, o.km.processMsgInit(row.cipher, iv.data(), iv.size()));
+      for (size_t at = 0; at < content.size(); at += piece) {
+        size_t n = std::min(piece, content.size() - at);
+        ASSERT_EQ(KM_OK, o.km.processMsgUpdate(content.data() + at, n, out)) << piece;
+      }
+      ASSERT_EQ(KM_OK, o.km.processMsgFinish(out)) << piece;
+      EXPECT_EQ(plain, out) << piece;
+      EXPECT_EQ(KM_INPUT_AFTER_END, o.km.processMsgUpdate(content.data(), 16, out));
+      EXPECT_EQ(KM_WRONG_ORDER, o.km.processMsgFinish(out));
+    }
+  }
+}
+
+TEST_F(Pkcs12Profiles, MessageStepsRefuseWhatIsNotACiphertextOfTheKey) {
+  Opened o("dec.p12", false);
+  ASSERT_EQ(KM_OK, o.status);
+  Bytes wrapped16 = readData("ses-dec-16.bin"), iv16 = readData("iv16.bin");
+  Bytes content = readData("content-aes128.enc");
+  ASSERT_EQ(KM_OK, o.km.decryptSesKey(wrapped16.data(), wrapped16.size(), nullptr));
+  std::vector<uint8_t> out;
+  EXPECT_EQ(KM_WRONG_ORDER, o.km.processMsgUpdate(content.data(), content.size(), out));
+  EXPECT_EQ(KM_WRONG_ORDER, o.km.processMsgFinish(out));
+  // A cipher of another key length, an IV of another length, an unknown cipher.
+  EXPECT_EQ(KM_NO_SESSION_KEY, o.km.processMsgInit(KM_CIPHER_AES256, iv16.data(), 16));
+  EXPECT_EQ(KM_NO_SESSION_KEY, o.km.processMsgInit(KM_CIPHER_TDES, iv16.data(), 8));
+  EXPECT_EQ(KM_BAD_ARGUMENTS, o.km.processMsgInit(KM_CIPHER_AES128, iv16.data(), 8));
+  EXPECT_EQ(KM_BAD_ARGUMENTS, o.km.processMsgInit(9, iv16.data(), 16));
+  struct Row {
+    const char* what;
+    size_t length;     // octets of the content given
+    uint8_t lastXor;   // changes the last octet of the content's last block
+    int32_t finish;
+  };
+  const Row rows[] = {{"nothing", 0, 0, KM_BAD_PADDING},
+                      {"part of a block", content.size() - 1, 0, KM_BAD_PADDING},
+                      {"the last block's count changed", content.size(), 0x55, KM_BAD_PADDING},
+                      {"whole", content.size(), 0, KM_OK}};
+  for (const Row& row : rows) {
+    Bytes c(content.begin(), content.begin() + static_cast<long>(row.length));
+    if (!c.empty()) c[c.size() - 1 - 16] ^= row.lastXor;  // the block before steers the count
+    out.clear();
+    ASSERT_EQ(KM_OK, o.km.processMsgInit(KM_CIPHER_AES128, iv16.data(), 16)) << row.what;
+    ASSERT_EQ(KM_OK, o.km.processMsgUpdate(c.data(), c.size(), out)) << row.what;
+    EXPECT_EQ(row.finish, o.km.processMsgFinish(out)) << row.what;
+  }
+}
+
+TEST_F(Pkcs12Profiles, RsaPkcs1SignaturesEqualOpenssls) {
+  Opened sign("sign.p12", true);
+  Opened both("both-legacy.p12", false);
+  ASSERT_EQ(KM_OK, sign.status);
+  ASSERT_EQ(KM_OK, both.status);
+  struct Row {
+    KeyManager* km;
+    int32_t digestId;
+    const char* digest;
+    const char* signature;
+  };
+  const Row rows[] = {{&sign.km, 1, "digest-sha1.bin", "sign-pkcs1-sha1.sig"},
+                      {&sign.km, 3, "digest-sha256.bin", "sign-pkcs1-sha256.sig"},
+                      {&sign.km, 4, "digest-sha384.bin", "sign-pkcs1-sha384.sig"},
+                      {&sign.km, 5, "digest-sha512.bin", "sign-pkcs1-sha512.sig"},
+                      {&both.km, 3, "digest-sha256.bin", "both-pkcs1-sha256.sig"}};
+  for (const Row& row : rows) {
+    Bytes digest = readData(row.digest), signature;
+    ASSERT_EQ(KM_OK, row.km->sign(0, row.digestId, digest.data(), digest.size(), signature))
+        << row.signature;
+    EXPECT_EQ(readData(row.signature), signature) << row.signature;
+    // Masked with fresh values each time, the result stays the same.
+    Bytes again;
+    ASSERT_EQ(KM_OK, row.km->sign(0, row.digestId, digest.data(), digest.size(), again));
+    EXPECT_EQ(signature, again) << row.signature;
+  }
+}
+
+TEST_F(Pkcs12Profiles, PssAndEcdsaSignaturesVerify) {
+  Opened rsa("sign.p12", true);
+  Opened pss("pss.p12", true);
+  Opened ec("ec.p12", true);
+  ASSERT_EQ(KM_OK, rsa.status);
+  ASSERT_EQ(KM_OK, pss.status);
+  ASSERT_EQ(KM_OK, ec.status);
+  struct Row {
+    Opened* key;
+    const char* cert;
+    int32_t scheme;
+    int32_t digestId;
+    const char* digest;
+  };
+  const Row rows[] = {{&rsa, "sign.der", 3, 3, "digest-sha256.bin"},
+                      {&pss, "pss.der", 3, 3, "digest-sha256.bin"},
+                      {&pss, "pss.der", 3, 5, "digest-sha512.bin"},
+                      {&ec, "ec.der", 2, 3, "digest-sha256.bin"},
+                      {&ec, "ec.der", 2, 4, "digest-sha384.bin"},
+                      {&ec, "ec.der", 2, 1, "digest-sha1.bin"}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.cert) + " " + row.digest);
+    Bytes digest = readData(row.digest), first, second;
+    ASSERT_EQ(KM_OK, row.key->km.sign(row.scheme, row.digestId, digest.data(), digest.size(),
+                                      first));
+    ASSERT_EQ(KM_OK, row.key->km.sign(row.scheme, row.digestId, digest.data(), digest.size(),
+                                      second));
+    EXPECT_NE(first, second) << "a fresh salt or nonce each time";
+    SignedCertificate cert = readCert(row.cert);
+    SubPubKeyInfo& spki = cert.tbsCertificate.subjectPublicKeyInfo;
+    for (const Bytes& s : {first, second}) {
+      if (row.scheme == 2) {
+        EXPECT_EQ(SIGCHECK_OK, verifyEcdsaSignature(spki, s.data(), s.size(), digest.data(),
+                                                    digest.size(), row.digestId));
+      } else {
+        EXPECT_EQ(SIGCHECK_OK, verifyRsaPssSignature(spki.rsaKey, s.data(), s.size(),
+                                                     digest.data(), digest.size(), row.digestId,
+                                                     row.digestId,
+                                                     static_cast<int32_t>(digest.size())));
+      }
+    }
+    // Another digest is not what was signed.
+    Bytes other(digest);
+    other[0] ^= 1;
+    if (row.scheme == 2)
+      EXPECT_NE(SIGCHECK_OK, verifyEcdsaSignature(spki, first.data(), first.size(), other.data(),
+                                                  other.size(), row.digestId));
+  }
+}
+
+TEST_F(Pkcs12Profiles, SigningRefusesWhatTheKeyCannotDo) {
+  Opened pss("pss.p12", true);
+  Opened ec("ec.p12", true);
+  Opened dec("dec.p12", true);
+  Bytes d256 = readData("digest-sha256.bin"), out;
+  struct Row {
+    const char* what;
+    KeyManager* km;
+    int32_t scheme;
+    int32_t digestId;
+    size_t length;
+    int32_t status;
+  };
+  const Row rows[] = {
+      {"PKCS#1 v1.5 with a PSS key", &pss.km, 0, 3, 32, KM_BAD_ARGUMENTS},
+      {"RSA with an EC key", &ec.km, 0, 3, 32, KM_BAD_ARGUMENTS},
+      {"a digest of another length", &ec.km, 2, 3, 31, KM_BAD_ARGUMENTS},
+      {"MD5", &ec.km, 2, 8, 16, KM_BAD_ARGUMENTS},
+      {"an unknown digest", &pss.km, 3, 42, 32, KM_BAD_ARGUMENTS},
+      {"a key that only decrypts", &dec.km, 0, 3, 32, KM_NO_KEY},
+  };
+  for (const Row& row : rows)
+    EXPECT_EQ(row.status, row.km->sign(row.scheme, row.digestId, d256.data(), row.length, out))
+        << row.what;
+  EXPECT_TRUE(ec.km.supportsDigest(5));
+  EXPECT_FALSE(ec.km.supportsDigest(8));
+  EXPECT_TRUE(pss.km.supportsDigest(5));
+  EXPECT_TRUE(dec.km.supportsDigest(8)) << "no signing key limits nothing";
+}
+
+TEST_F(Pkcs12Profiles, ClonesShareTheKeys) {
+  Opened o("both-legacy.p12", false);
+  ASSERT_EQ(KM_OK, o.status);
+  KeyManager clone;
+  clone.copyFrom(o.km);
+  EXPECT_EQ(7u, clone.keyUsage);
+  EXPECT_TRUE(clone.flags & KM_FLAG_SIGNING_LOADED);
+  Bytes wrapped = readData("ses-both-16.bin"), expected = readData("ses-both-16.key");
+  SecretBlock key(16);
+  ASSERT_EQ(KM_OK, clone.decryptSesKey(wrapped.data(), wrapped.size(), &key));
+  EXPECT_EQ(expected, Bytes(key.data(), key.data() + key.size()));
+}
+
+TEST(Pkcs12Read, ThePinIsTakenAsUtf8ElseOctetByOctet) {
+  Bytes file = readData("both-utf8pin.p12");
+  struct Row {
+    const char* pin;
+    int32_t status;
+  };
+  // The same characters in Windows-1250 octets are not the PIN.
+  const Row rows[] = {{UTF8_PIN, KM_OK}, {"za\xbf\xf3\xb3\xe6 g\xea\x9cl\xb9", 13},
+                      {"", 13}};
+  for (const Row& row : rows) {
+    Pkcs12Keys keys;
+    EXPECT_EQ(row.status, readPkcs12Keys(file.data(), file.size(), row.pin, std::strlen(row.pin),
+                                         keys))
+        << row.pin;
+    EXPECT_EQ(row.status == KM_OK, keys.signing != nullptr);
+    EXPECT_EQ(keys.signing, keys.decryption);
+  }
+  Pkcs12Keys keys;
+  EXPECT_EQ(KM_SETTINGS_FORMAT, readPkcs12Keys(file.data(), 0, PIN, 9, keys));
+  EXPECT_EQ(KM_SETTINGS_FORMAT, readPkcs12Keys(file.data(), file.size() - 1, PIN, 9, keys));
+}
+
+}  // namespace
