@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Makes the XML decryption fixtures with openssl and xmlsec1 --encrypt:
-#   root.der                     a root CA; alice and bob are recipients under it
-#                                (RSA 2048, keyEncipherment), signer signs
-#   alice.p12, bob.p12           their keys and certificates (openssl pkcs12 -export,
+#   root.der, root-crl.der       a root CA and its CRL (nobody revoked); alice and bob are
+#                                recipients under it (RSA 2048, keyEncipherment), signer signs
+#   alice.p12, bob.p12           their keys and certificates (openssl pkcs12 -export -legacy,
 #                                password in PIN below)
 #   plain.xml                    the document before encryption
 #   aes128.xml aes192.xml aes256.xml tdes.xml
@@ -49,7 +49,7 @@ for who in alice bob signer; do
 done
 for who in alice bob; do
   openssl x509 -in "$work/$who.pem" -outform DER -out "$who.der"
-  openssl pkcs12 -export -inkey "$work/$who.key" -in "$work/$who.pem" -name "$who" \
+  openssl pkcs12 -export -legacy -inkey "$work/$who.key" -in "$work/$who.pem" -name "$who" \
     -passout "pass:$PIN" -out "$who.p12"
 done
 
@@ -161,4 +161,15 @@ encrypt "$work/latin2.xml" latin2.xml aes-128 "${ALICE[@]}"
 # (xmlsec1 itself puts the UTF-8 octets back into the ISO-8859-2 document.)
 decrypts latin2.xml || { echo "latin2.xml does not decrypt" >&2; exit 1; }
 grep -q "Zażółć gęślą jaźń" "$work/dec.xml" || { echo "latin2.xml: no UTF-8 plaintext" >&2; exit 1; }
+
+# The root's CRL (nobody revoked, valid 20 years), after the signature: not older than it.
+sleep 1
+mkdir "$work/ca"
+: > "$work/ca/index.txt"
+echo 1000 > "$work/ca/crlnumber"
+printf '[ca]\ndefault_ca = c\n[c]\ndatabase = %s\ncrlnumber = %s\ndefault_md = sha256\ndefault_crl_days = 7300\n' \
+  "$work/ca/index.txt" "$work/ca/crlnumber" > "$work/ca/ca.cnf"
+openssl ca -config "$work/ca/ca.cnf" -keyfile "$work/root.key" -cert "$work/root.pem" -gencrl \
+  -out "$work/crl.pem" 2>/dev/null
+openssl crl -in "$work/crl.pem" -outform DER -out root-crl.der
 echo done
