@@ -472,12 +472,20 @@ int32_t parseXmlDocument(XmlDocHolder* holder, GenericFile* reader) {
 
 namespace {
 
+// What the entity references of text may bring in beyond its own octets.
+const uint64_t XML_MAX_CHUNK_EXPANSION = XML_MEMORY_ALLOWANCE / 4;
+
 // True when text refers to a general entity of the document that is not
-// internal: parsing it in the document's context would load the entity (a
-// declared but unused one passed the document's own parse).
-bool refersToExternalEntity(xmlDocPtr doc, const uint8_t* text, size_t length) {
+// internal (parsing it in the document's context would load the entity: a
+// declared but unused one passed the document's own parse), or when the
+// internal ones it refers to would bring in more than XML_MAX_CHUNK_EXPANSION
+// octets: libxml2 copies them into one text in time quadratic in the copies,
+// and the chunk is parsed in one call, never stopped between pieces as a
+// document is.
+bool entityReferencesRefused(xmlDocPtr doc, const uint8_t* text, size_t length) {
   if (!doc->intSubset && !doc->extSubset) return false;
   static const char stops[] = " \t\r\n<>&;'\"=/";
+  uint64_t expansion = 0;
   for (size_t i = 0; i < length; ++i) {
     if (text[i] != '&') continue;
     // The name ends at the first octet no name holds: each octet is scanned
@@ -487,8 +495,10 @@ bool refersToExternalEntity(xmlDocPtr doc, const uint8_t* text, size_t length) {
     if (end == i + 1) continue;
     std::string name(reinterpret_cast<const char*>(text + i + 1), end - i - 1);
     xmlEntityPtr e = xmlGetDocEntity(doc, BAD_CAST name.c_str());
-    if (e && e->etype != XML_INTERNAL_GENERAL_ENTITY && e->etype != XML_INTERNAL_PREDEFINED_ENTITY)
-      return true;
+    if (!e || e->etype == XML_INTERNAL_PREDEFINED_ENTITY) continue;
+    if (e->etype != XML_INTERNAL_GENERAL_ENTITY) return true;
+    expansion += static_cast<uint64_t>(e->length > 0 ? e->length : 0);
+    if (expansion > XML_MAX_CHUNK_EXPANSION) return true;
   }
   return false;
 }
@@ -520,11 +530,11 @@ int32_t xmlSafeParseInNodeContext(xmlNodePtr context, const uint8_t* bytes, size
   bool atDocument = context->type == XML_DOCUMENT_NODE;
   if (!atDocument && context->type != XML_ELEMENT_NODE) return xmlrc::INV_PAR;
   // What the document parse refuses before libxml2 sees it: too many octets,
-  // start tags past the attribute caps, and (new here) external entities the
-  // document declared.
+  // start tags past the attribute caps; and (new here) external entities the
+  // document declared, and copies of its entities past a bound.
   if (length == 0 || length > XML_MAX_DOCUMENT_SIZE ||
       tooManySigns(reinterpret_cast<const xmlChar*>(bytes), length) ||
-      refersToExternalEntity(doc, bytes, length))
+      entityReferencesRefused(doc, bytes, length))
     return xmlrc::INV_MSG;
   int depth = 0;
   for (xmlNodePtr n = context; n && n->type == XML_ELEMENT_NODE; n = n->parent) ++depth;
