@@ -10,6 +10,8 @@
 #include "base/no_oop.h"
 #include "pki/sig/sigrecords.h"
 #include "pki/x509/crl.h"
+#include "store/dnutils.h"
+#include "base/reportstream.h"
 #include "platform/registrysandbox.h"
 #include "xmlsig/xmlmisc.h"
 
@@ -81,24 +83,47 @@ class XmlDecrypt : public RegistrySandbox {
 
   // Unprotects a file of the data folder in a fresh XML context (kept until
   // the next call): the result, the report, and the document as it is after.
+  // A path that starts with '/' is taken as it is.
   int32_t unprotect(const std::string& file, std::string* report = nullptr,
-                    talMsgInfo** message = nullptr) {
-    if (xml) EXPECT_EQ(0, tvXmlDeleteCtx(xml));
-    EXPECT_EQ(0, tvXmlCreateCtx(&xml));
-    EXPECT_EQ(0, tvXmlLoadDocFile(xml, (DATA + file).c_str(), nullptr, &doc));
+                    talMsgInfo** message = nullptr, bool again = false,
+                    const char* expression = nullptr) {
+    if (!again) {
+      if (xml) EXPECT_EQ(0, tvXmlDeleteCtx(xml));
+      EXPECT_EQ(0, tvXmlCreateCtx(&xml));
+      const std::string path = file[0] == '/' ? file : DATA + file;
+      EXPECT_EQ(0, tvXmlLoadDocFile(xml, path.c_str(), nullptr, &doc));
+    }
     talMsgInfo* m = nullptr;
-    int32_t rc = tvXmlUnprotect(ctx, xml, doc, nullptr, &m);
+    int32_t rc = tvXmlUnprotect(ctx, xml, doc, expression, &m);
     if (m) messages.push_back(m);
     if (message) *message = m;
     if (report) *report = talReportText(ctx);
     return rc;
   }
-  xmlNodePtr root() const { return reinterpret_cast<TVxmlDoc*>(doc)->holder->root; }
+  xmlNodePtr docRoot() const { return reinterpret_cast<TVxmlDoc*>(doc)->holder->root; }
 
   talCtx* ctx = nullptr;
   tvXmlCtx* xml = nullptr;
   tvXmlDoc* doc = nullptr;
   std::vector<talMsgInfo*> messages;
+};
+
+XmlSigContext* inside(tvXmlCtx* c) { return reinterpret_cast<XmlSigContext*>(c); }
+
+// The first encrypted key of a document, as its reader gives it.
+struct Encrypted {
+  explicit Encrypted(const std::string& bytes) {
+    MemFile file(reinterpret_cast<uint8_t*>(const_cast<char*>(bytes.data())),
+                 static_cast<int32_t>(bytes.size()), false);
+    EXPECT_EQ(0, parseXmlDocument(&holder, &file));
+    XmlEncryptedData data;
+    ReportStream none;
+    EXPECT_EQ(0, data.read(findElement(holder.root, "EncryptedData", nullptr, -1), &none,
+                           makeDnAttribute));
+    key = data.encryptedKeys.items.front()->encryptedKey;
+  }
+  XmlDocHolder holder;
+  std::vector<uint8_t> key;
 };
 
 std::string plainRoot() {
@@ -120,7 +145,7 @@ TEST_F(XmlDecrypt, DocumentsEncryptedByXmlsec1) {
     EXPECT_EQ(89, unprotect(file, &report)) << file;
     EXPECT_NE(std::string::npos, report.find(decrypted)) << file << "\n" << report;
     EXPECT_NE(std::string::npos, report.find(noSignature)) << file;
-    EXPECT_EQ(plainRoot(), serialised(root())) << file;
+    EXPECT_EQ(plainRoot(), serialised(docRoot())) << file;
   }
 }
 
@@ -138,7 +163,7 @@ TEST_F(XmlDecrypt, RefusedDocuments) {
     std::string report;
     EXPECT_EQ(row.code, unprotect(row.file, &report)) << row.file;
     EXPECT_NE(std::string::npos, report.find(convertForOutput(row.line))) << report;
-    EXPECT_NE(std::string::npos, serialised(root()).find("xenc:EncryptedData"));
+    EXPECT_NE(std::string::npos, serialised(docRoot()).find("xenc:EncryptedData"));
   }
 }
 
@@ -180,9 +205,81 @@ TEST_F(XmlDecrypt, SignedThenEncrypted) {
 // The plaintext is UTF-8 in a document declared ISO-8859-2.
 TEST_F(XmlDecrypt, PlaintextOfALatin2Document) {
   EXPECT_EQ(89, unprotect("latin2.xml"));
-  xmlNodePtr data = findElement(root(), "data", nullptr, -1);
+  xmlNodePtr data = findElement(docRoot(), "data", nullptr, -1);
   ASSERT_TRUE(data);
   EXPECT_EQ(u8"Zażółć gęślą jaźń", nodeTextContent(data));
+}
+
+// A signature inside an encrypted element, verified first on its own: the
+// second unprotect of the same document frees it with the element (and then
+// fails on another one), and neither the message of the first nor the XML
+// context points at it any more.
+TEST_F(XmlDecrypt, WhatPointedIntoTheElementIsForgotten) {
+  // signed.xml with its signature moved into the EncryptedData of aes128.xml,
+  // put after the signed element.
+  std::string text = readText(DATA + "signed.xml");
+  const size_t signature = text.find("<ds:Signature");
+  const size_t end = text.find("</ds:Signature>") + 15;
+  std::string element = text.substr(signature, end - signature);
+  text.erase(signature, end - signature);
+  element.insert(13, " Id=\"inside\"");
+  const std::string other = readText(DATA + "aes128.xml");
+  const size_t from = other.find("<xenc:EncryptedData");
+  std::string encrypted = other.substr(from, other.find("</xenc:EncryptedData>") - from);
+  // After it, an element that does not decrypt: the call fails once the first is freed.
+  const std::string bad = readText(DATA + "badpad.xml");
+  const size_t at = bad.find("<xenc:EncryptedData");
+  const std::string undecryptable = bad.substr(at, bad.find("</xenc:EncryptedData>") + 21 - at);
+  text.insert(text.find("</data>") + 7,
+              encrypted + element + "</xenc:EncryptedData>" + undecryptable);
+  const std::string path = RegistrySandbox::root + "/inside.xml";
+  std::ofstream(path, std::ios::binary) << text;
+
+  talMsgInfo* first = nullptr;
+  ASSERT_EQ(0, unprotect(path, nullptr, &first, false, "inside"));
+  EXPECT_NE(std::string::npos, serialised(docRoot()).find("xenc:EncryptedData"));
+  std::string report;
+  EXPECT_EQ(77, unprotect(path, &report, nullptr, true));
+  EXPECT_NE(std::string::npos,
+            report.find(convertForOutput("Klucz sesyjny został poprawnie odszyfrowany")));
+  EXPECT_EQ(std::string::npos, serialised(docRoot()).find("Id=\"inside\""));
+  talSigInfo* s = nullptr;
+  ASSERT_EQ(0, talGetMessageSignature(first, 0, &s));
+  int32_t status = 0, qualification = 0, reason = 0, count = -1;
+  EXPECT_EQ(0, talSignatureStatus(s, &status, &qualification, &reason));
+  tvXmlGetObjCount(xml, s, &count);
+  EXPECT_EQ(20, tvXmlSaveObjFile(xml, s, 0, (RegistrySandbox::root + "/object").c_str()));
+  EXPECT_TRUE(inside(xml)->signatures.empty());
+}
+
+// The key manager's side: a block that gives no session key, and a session key
+// of another length than the cipher's, still take the content through every
+// step (under a decoy key) and end as bad padding.
+TEST_F(XmlDecrypt, NoSessionKeyStillRunsTheContent) {
+  const std::string iv(16, '\x01');
+  const std::vector<uint8_t> content(4096, 0x5A);
+  std::string bad(256, '\x07');
+  struct Row {
+    int32_t cipher;
+    bool goodBlock;  // a block of alice's key (16 octets inside)
+  } rows[] = {{KM_CIPHER_AES128, false}, {KM_CIPHER_AES256, true}, {KM_CIPHER_TDES, false}};
+  // The session key of aes128.xml, wrapped for alice: 16 octets.
+  Encrypted wrapped(readText(DATA + "aes128.xml"));
+  for (const Row& row : rows) {
+    KeyManagerDecryption keys(ctx->keyManager);
+    const std::vector<uint8_t>& block =
+        row.goodBlock ? wrapped.key : std::vector<uint8_t>(bad.begin(), bad.end());
+    EXPECT_EQ(row.goodBlock ? 0 : KM_NO_SESSION_KEY,
+              keys.decryptSessionKey(block.data(), block.size()));
+    const size_t ivLength = row.cipher == KM_CIPHER_TDES ? 8 : 16;
+    EXPECT_EQ(0,
+              keys.startContent(row.cipher, reinterpret_cast<const uint8_t*>(iv.data()), ivLength));
+    std::vector<uint8_t> out;
+    EXPECT_EQ(0, keys.continueContent(content.data(), content.size(), out));
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(KM_BAD_PADDING, keys.finishContent(out));
+    EXPECT_TRUE(out.empty());
+  }
 }
 
 }  // namespace
