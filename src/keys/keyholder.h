@@ -7,7 +7,10 @@
 //
 // Statuses are the key manager's (keymanager.h): 0 success, 1 bad arguments, 4 out of memory,
 // 20 device error, 37 no key for the operation; a decryption that does not give a session key
-// answers 18, whatever the cause.
+// answers 18, whatever the cause. XML decryption maps only 0, 1, 2, 4, 13, 14, 18, 25, 27 and
+// 37 of a session-key decryption (any other is a failed invariant there): a device reports its
+// failures there as 13 (PIN refused), 14 (the RSA operation failed), 25 (no answer from the
+// device) or 27 (device blocked), not as 20.
 #pragma once
 
 #include <cstddef>
@@ -44,7 +47,7 @@ class KeyHolder {
   // Undoes RSA PKCS#1 v1.5 encryption (block type 2) of a session key. 0 with the key in
   // sessionKey (a block of exactly its length); 18 for every wrong length, bad padding or
   // value not below the modulus, through one path whose time does not depend on which; 4;
-  // 20; 37 when the key cannot decrypt.
+  // 13, 14, 25, 27 (above); 37 when the key cannot decrypt.
   virtual int32_t decryptSessionKey(const uint8_t* encrypted, size_t length,
                                     std::unique_ptr<SecretBlock>& sessionKey) = 0;
 };

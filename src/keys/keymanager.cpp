@@ -495,7 +495,7 @@ int32_t KeyManager::processMsgInit(int32_t cipher, const uint8_t* iv, size_t ivL
   const Cipher* chosen = nullptr;
   for (const Cipher& c : ciphers)
     if (c.id == cipher) chosen = &c;
-  if (!chosen || !iv || ivLength != chosen->blockOctets) return KM_BAD_ARGUMENTS;
+  if (!chosen || !iv || ivLength != chosen->blockOctets) return KM_WRONG_ORDER;
   if (sessionKey->size() != chosen->keyOctets) return KM_NO_SESSION_KEY;
   try {
     // No padding here: the padding of XML Encryption is taken off at finish.
@@ -503,7 +503,7 @@ int32_t KeyManager::processMsgInit(int32_t cipher, const uint8_t* iv, size_t ivL
     try {
       cbc->setKey(sessionKey->data(), static_cast<unsigned int>(sessionKey->size()));
     } catch (const LvMemException&) {
-      return KM_NO_MEMORY;
+      return KM_DEVICE_ERROR;
     } catch (const LvException&) {
       return KM_NO_SESSION_KEY;  // a weak DES key
     }
@@ -512,10 +512,7 @@ int32_t KeyManager::processMsgInit(int32_t cipher, const uint8_t* iv, size_t ivL
     contentCipher = std::move(cbc);
   } catch (const std::bad_alloc&) {
     endMessage();
-    return KM_NO_MEMORY;
-  } catch (const LvMemException&) {
-    endMessage();
-    return KM_NO_MEMORY;
+    return KM_DEVICE_ERROR;
   } catch (const LvException&) {
     endMessage();
     return KM_DEVICE_ERROR;
@@ -527,7 +524,7 @@ int32_t KeyManager::processMsgInit(int32_t cipher, const uint8_t* iv, size_t ivL
 int32_t KeyManager::processMsgUpdate(const uint8_t* in, size_t length, std::vector<uint8_t>& out) {
   if (messageState == 2) return KM_INPUT_AFTER_END;
   if (messageState != 1) return sessionKey ? KM_WRONG_ORDER : KM_NO_SESSION_KEY;
-  if (!in && length) return KM_BAD_ARGUMENTS;
+  if (!in && length) return KM_WRONG_ORDER;
   const size_t block = heldBlock->size();
   try {
     std::vector<uint8_t> plain;
@@ -545,9 +542,7 @@ int32_t KeyManager::processMsgUpdate(const uint8_t* in, size_t length, std::vect
       heldOctets = block;
     }
   } catch (const std::bad_alloc&) {
-    return KM_NO_MEMORY;
-  } catch (const LvMemException&) {
-    return KM_NO_MEMORY;
+    return KM_OUTPUT_FAILED;
   } catch (const LvException&) {
     return KM_DEVICE_ERROR;
   }
@@ -565,7 +560,7 @@ int32_t KeyManager::processMsgFinish(std::vector<uint8_t>& out) {
     whole = contentCipher->finish(rest) == 0;
   } catch (const LvMemException&) {
     endMessage();
-    return KM_NO_MEMORY;
+    return KM_DEVICE_ERROR;
   } catch (const LvException&) {
     whole = false;
   }
@@ -580,7 +575,7 @@ int32_t KeyManager::processMsgFinish(std::vector<uint8_t>& out) {
     out.insert(out.end(), heldBlock->data(), heldBlock->data() + block - pad);
   } catch (const std::bad_alloc&) {
     endMessage();
-    return KM_NO_MEMORY;
+    return KM_OUTPUT_FAILED;
   }
   endMessage();
   return KM_OK;

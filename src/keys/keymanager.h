@@ -1,15 +1,18 @@
 // The key manager of a library context: its key device, random generator, trusted roots and the
 // persistence of the configuration of a software profile. Keys themselves come with the profile
-// types that hold them: the memory profile holds none, and the PKCS#12, PKCS#11 and hardware
-// device bindings are not part of this build, so their key operations answer as missing.
+// types that hold them, as KeyHolder objects: the memory profile holds none, a PKCS#12 profile
+// the keys of its file (pkcs12key.h); the PKCS#11 and hardware device bindings are not part of
+// this build, so their key operations answer as missing.
 //
 // Statuses (the callers map them to result codes):
-//   0 success; 1 bad arguments; 3 refused or not available here; 4 out of memory; 6 the stored
-//   settings cannot be opened; 7 they cannot be written; 8 they cannot be read; 12 they are
-//   malformed; 15 a root that is not self-issued; 17 a signature that does not verify; 18 no
-//   session key; 20 device error; 29 device library missing; 35 PKCS#11 library missing;
-//   37 no key of the profile; 39 the root is already in the group; 40 it (or its subject) is in
-//   the other group; 47 no seed.
+//   0 success; 1 bad arguments; 2 a message step out of order; 3 refused or not available here;
+//   4 out of memory; 6 the stored settings (or the key file) cannot be opened; 7 they cannot be
+//   written; 8 they cannot be read; 9 message input after its end; 10 bad padding of a message;
+//   11 the decrypted message cannot be written; 12 malformed settings or key file; 13 a wrong PIN; 15 a root that is not self-issued; 17 a
+//   signature that does not verify; 18 no (usable) session key; 19 a key file's algorithm not
+//   taken; 20 device error; 29 device library missing; 35 PKCS#11 library missing; 37 no key of
+//   the profile; 39 the root is already in the group; 40 it (or its subject) is in the other
+//   group; 42 two keys for one usage; 47 no seed; 49 no PIN.
 #pragma once
 
 #include "asn1/asnseql.h"
@@ -39,6 +42,7 @@ const int32_t KM_SETTINGS_WRITE = 7;
 const int32_t KM_SETTINGS_READ = 8;
 const int32_t KM_INPUT_AFTER_END = 9;
 const int32_t KM_BAD_PADDING = 10;
+const int32_t KM_OUTPUT_FAILED = 11;
 const int32_t KM_SETTINGS_FORMAT = 12;
 const int32_t KM_NOT_SELF_ISSUED = 15;
 const int32_t KM_BAD_SIGNATURE = 17;
@@ -174,9 +178,11 @@ class KeyManager {
   // 0; 1 bad arguments or a sessionKey block too small; 4; 18 not a PKCS#1 v1.5 block of this
   // key, one answer for every cause; 20; 37 without a decryption key.
   // The message steps decrypt CBC with the kept session key and remove the padding of XML
-  // Encryption (the last octet counts the padding octets, 1 to a block): 0; 1 bad arguments;
-  // 2 a step out of order; 4; 9 input after finish; 10 bad padding or not whole blocks;
-  // 18 no session key, or one of another length than the cipher's; 20 a cipher failure.
+  // Encryption (the last octet counts the padding octets, 1 to a block). Their answers are
+  // those XML decryption maps: 0; 2 a step out of order, an unknown cipher, an IV that is not
+  // one block, NULL input; 9 input after finish; 10 bad padding or not whole blocks; 11 the
+  // output cannot grow; 18 no session key, or one of another length than the cipher's;
+  // 20 a cipher failure (memory included).
   // openSession 37, verifyCrtOnOstra 20; isRecipient true when the issuer and serial name the
   // decryption key's certificate.
   int32_t decryptSesKey(const uint8_t* encrypted, size_t length, SecretBlock* sessionKey);

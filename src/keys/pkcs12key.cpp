@@ -6,6 +6,7 @@
 #include "crypto/hash/lvhash.h"
 #include "crypto/rbg/lvrbghashiso18031.h"
 #include "keys/keymanager.h"
+#include "keys/sigverify.h"
 #include "pki/common/extension.h"
 #include "pki/common/oids.h"
 #include "pki/keys/ecprvkey.h"
@@ -139,6 +140,7 @@ struct Candidate {
   bool pss = false;
   const SignedCertificate* cert = nullptr;
   bool signs = false, decrypts = false;
+  std::unique_ptr<LvRbgHashIso18031> rbg;
   std::shared_ptr<KeyHolder> holder;
 };
 
@@ -150,7 +152,7 @@ bool keyUsageAllows(const SignedCertificate& cert, int bit) {
   return usage.decodeOctets(e->extnValue) > 0 && usage.getBit(bit) == 1;
 }
 
-bool samePublicKey(const Candidate& key, const SignedCertificate& cert) {
+bool samePublicKey(Candidate& key, const SignedCertificate& cert) {
   const SubPubKeyInfo& spki = cert.tbsCertificate.subjectPublicKeyInfo;
   if (key.rsa) {
     const ASNobjectId& oid = spki.algorithm.algorithm;
@@ -159,9 +161,19 @@ bool samePublicKey(const Candidate& key, const SignedCertificate& cert) {
            key.rsa->publicExponent.equals(spki.rsaKey.publicExponent);
   }
   if (!spki.isEcKey()) return false;
-  ECPublicKey point;
-  return key.ec->getPublicKey(point) &&
-         static_cast<const ASNbitstr&>(point) == spki.subjectPublicKey;
+  if (key.ec->publicKeyPresent)
+    return static_cast<const ASNbitstr&>(key.ec->publicKey.get()) == spki.subjectPublicKey;
+  // Without its point the key is tried on a signature rather than multiplied out, which would
+  // not run in constant time.
+  static const uint8_t probe[32] = {0x54, 0x41, 0x4C};
+  DSASignature value;
+  std::vector<uint8_t> der;
+  if (key.ec->signDigest(probe, sizeof probe, 3, key.rbg.get(), value) != 1 ||
+      value.encodeVector(der) < 1)
+    return false;
+  SubPubKeyInfo copy(spki);
+  return verifyEcdsaSignature(copy, der.data(), der.size(), probe, sizeof probe, 3) ==
+         SIGCHECK_OK;
 }
 
 // 0, 4 or 12 (a key that does not decode); an algorithm other than RSA and EC is skipped.
@@ -273,8 +285,6 @@ int32_t chooseKeys(std::vector<Candidate>& candidates,
   if (!signing && !decryption) return KM_NO_KEY;
   for (Candidate* c : {signing, decryption}) {
     if (!c || c->holder) continue;
-    std::unique_ptr<LvRbgHashIso18031> rbg = newGenerator();
-    if (!rbg) return KM_DEVICE_ERROR;
     std::unique_ptr<SignedCertificate> cert(c->cert ? new SignedCertificate(*c->cert) : nullptr);
     uint32_t bits = 0;
     if (c->rsa) {
@@ -285,7 +295,7 @@ int32_t chooseKeys(std::vector<Candidate>& candidates,
       bits = c->ec->parameters.get().getKeyDomain()->getOrder().getBitLength();
     }
     c->holder = std::make_shared<Pkcs12Key>(std::move(c->rsa), std::move(c->ec), c->pss, bits,
-                                            std::move(cert), std::move(rbg));
+                                            std::move(cert), std::move(c->rbg));
   }
   keys.signing = signing ? signing->holder : nullptr;
   keys.decryption = decryption ? decryption->holder : nullptr;
@@ -326,7 +336,10 @@ int32_t readPkcs12Keys(const uint8_t* file, size_t length, const char* pin, size
       Candidate c;
       int32_t r = readKey(*info, c);
       if (r != KM_OK) return r;
-      if (c.rsa || c.ec) candidates.push_back(std::move(c));
+      if (!c.rsa && !c.ec) continue;
+      c.rbg = newGenerator();
+      if (!c.rbg) return KM_DEVICE_ERROR;
+      candidates.push_back(std::move(c));
     }
     return chooseKeys(candidates, certs, keys);
   } catch (const std::bad_alloc&) {

@@ -53,6 +53,9 @@ openssl pkcs12 -export -legacy -inkey "$tmp/both.key" -nocerts -passout "pass:$P
 legacy "$tmp/sign.key" "$tmp/sign.pem" sign.p12 -name sign
 legacy "$tmp/dec.key" "$tmp/dec.pem" dec.p12 -name dec
 legacy "$tmp/ec.key" "$tmp/ec.pem" ec.p12 -name ec
+# An EC key written without its public point: paired with its certificate all the same.
+openssl ec -in "$tmp/ec.key" -no_public -out "$tmp/ec-nopub.key" 2>/dev/null
+legacy "$tmp/ec-nopub.key" "$tmp/ec.pem" ec-nopub.p12
 legacy "$tmp/pss.key" "$tmp/pss.pem" pss.p12
 join() { # out first second
   keytool -J-Dkeystore.pkcs12.legacy -importkeystore -noprompt -srcstoretype PKCS12 \
