@@ -42,13 +42,14 @@ int32_t KeyManagerDecryption::startDecoy(int32_t cipher, const uint8_t* iv, size
   const unsigned int keyOctets = tdes || cipher == KM_CIPHER_AES192 ? 24
                                  : cipher == KM_CIPHER_AES128       ? 16
                                                                     : 32;
-  if (ivLength != (tdes ? 8u : 16u)) return KM_BAD_ARGUMENTS;
+  // The key manager's answers, so that they map as its own do.
+  if (ivLength != (tdes ? 8u : 16u)) return KM_WRONG_ORDER;
   try {
     decoy.reset(new LvCbc(tdes ? LV_BC_TDES : LV_BC_AES, 3));
     decoy->setKey(key, keyOctets);
     decoy->init(LvSymEnc::DECRYPT, iv, static_cast<unsigned int>(ivLength));
   } catch (const std::bad_alloc&) {
-    return KM_NO_MEMORY;
+    return KM_DEVICE_ERROR;
   } catch (const LvException&) {
     return KM_DEVICE_ERROR;
   }
@@ -69,7 +70,7 @@ int32_t KeyManagerDecryption::continueContent(const uint8_t* in, size_t length,
     std::vector<uint8_t> thrownAway(length + 16);
     decoy->step(in, static_cast<unsigned int>(length), thrownAway.data());
   } catch (const std::bad_alloc&) {
-    return KM_NO_MEMORY;
+    return KM_DEVICE_ERROR;
   } catch (const LvException&) {
     return KM_DEVICE_ERROR;
   }
