@@ -35,7 +35,8 @@ struct EveryRecipient : XmlDecryptionKeys {
 };
 
 bool expected(int32_t code, bool decrypting) {
-  return code == 0 || code == 89 || code == 100 || (decrypting && (code == 20 || code == 95));
+  return code == 0 || code == 89 || code == 100 ||
+         (decrypting && (code == 20 || code == 77 || code == 95));
 }
 
 }  // namespace

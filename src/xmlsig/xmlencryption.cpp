@@ -36,7 +36,6 @@ const char* const MSG_KEY_SYNTAX =
 const char* const MSG_NO_CIPHER_DATA = "błędny format XML (brak elementu xenc:CipherData).\r\n";
 const char* const MSG_NO_CIPHER_VALUE = "błędny format XML (brak elementu xenc:CipherValue).\r\n";
 const char* const MSG_CIPHER_DATA = "błędny format XML (element xenc:CipherData).\r\n";
-const char* const MSG_PLAINTEXT = "błędny format XML (element xenc:CipherValue).\r\n";
 
 const char* const MSG_RECIPIENT = "Dane o adresacie %d: \r\n";
 const char* const MSG_NO_RECIPIENT =
@@ -300,18 +299,19 @@ int32_t decryptEncryptedData(XmlDecryptionKeys& keys, ReportStream* report, xmlN
     Wiped wipePlain{plain};
     code = decryptContent(keys, data, cipherOf(data.algorithm)->block, plain);
     if (code == 0 && !unwrapped) code = UNIFIED;
+    // The content is not authenticated: a changed cipher value whose padding
+    // happens to be good gives a plaintext that does not parse. Were that
+    // answered apart from bad padding, the answers would tell the padding.
+    xmlNodePtr list = nullptr;
+    if (code == 0 &&
+        xmlSafeParseInNodeContext(node->parent, plain.data(), plain.size(), &list) != 0)
+      code = UNIFIED;
     if (code == UNIFIED) {
       out << MSG_KEY_FAILED << "\r\n\r\n";
       return xmlrc::DEKKEY;
     }
     if (code != 0) return code;
     out << MSG_KEY_DECRYPTED << "\r\n\r\n";
-
-    xmlNodePtr list = nullptr;
-    if (xmlSafeParseInNodeContext(node->parent, plain.data(), plain.size(), &list) != 0) {
-      out << MSG_PREFIX << MSG_PLAINTEXT;
-      return xmlrc::INV_MSG;
-    }
     std::vector<xmlNodePtr> elements;
     if (!replaceNode(node, list, elements)) return xmlrc::MEM;
     // After the element is gone: an Id of the plaintext that it held too is

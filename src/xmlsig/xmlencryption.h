@@ -7,9 +7,11 @@
 //
 // The session key and the content are unauthenticated (CBC), so the answers
 // must not tell a stranger which step refused what he sent: a block that does
-// not unwrap to a session key, a session key of the wrong length and bad CBC
-// padding all give one code and one report line, and the content steps run in
-// every case.
+// not unwrap to a session key, a session key of the wrong length, bad CBC
+// padding and a plaintext that does not parse all give one code and one
+// report line, and the content steps run in every case. (That a stranger's
+// changed content is refused at all, and how far its parse went, is still
+// seen: CBC without authentication, all this format offers, cannot hide it.)
 #pragma once
 
 #include "asn1/asnint.h"
@@ -87,9 +89,9 @@ class XmlEncryptedData {
 
 // Decrypts one xenc:EncryptedData element and puts the nodes of its plaintext
 // in its place; the element is freed. The caller forgets every pointer into
-// the element's subtree before. 0; 89 (malformed, plaintext that does not
-// parse); 95 (no encrypted key for the user); 77 (the session key or the
-// content could not be decrypted, whatever the cause); the key manager's
-// other failures mapped to their codes.
+// the element's subtree before. 0; 89 (malformed); 95 (no encrypted key for
+// the user); 77 (the session key or the content could not be decrypted, or
+// the plaintext does not parse, whatever the cause); the key manager's other
+// failures mapped to their codes.
 int32_t decryptEncryptedData(XmlDecryptionKeys& keys, ReportStream* report, xmlNodePtr node,
                              convXml::DnMakeAttribute makeDn);

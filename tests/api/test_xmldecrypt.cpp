@@ -167,10 +167,11 @@ TEST_F(XmlDecrypt, RefusedDocuments) {
   }
 }
 
-// A wrong key, a bad PKCS#1 block and bad CBC padding: one code, one report.
+// A wrong key, a bad PKCS#1 block, bad CBC padding and good padding over a plaintext that is
+// no XML: one code, one report.
 TEST_F(XmlDecrypt, NoOracle) {
   std::string first;
-  for (const char* file : {"wrongkey.xml", "badblock.xml", "badpad.xml"}) {
+  for (const char* file : {"wrongkey.xml", "badblock.xml", "badpad.xml", "badxml.xml"}) {
     std::string report;
     EXPECT_EQ(77, unprotect(file, &report)) << file;
     EXPECT_NE(std::string::npos,

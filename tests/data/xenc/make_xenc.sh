@@ -17,6 +17,8 @@
 #   oaep.xml                     alice's key transported with rsa-oaep-mgf1p
 #   badpad.xml                   aes128.xml with the last plaintext octet (the padding
 #                                length) made more than a block by a changed IV/cipher octet
+#   badxml.xml                   aes128.xml with the first IV octet changed: good padding, a
+#                                plaintext that is no XML
 #   badblock.xml                 aes128.xml with one octet of the encrypted key changed
 #   wrongkey.xml                 encrypted for bob but naming alice's issuer and serial
 #   signed.xml                   plain.xml signed by signer over #d1 (xmlsec1 --sign)
@@ -130,6 +132,11 @@ def replaced(match, data):
 content = bytearray(base64.b64decode(values[1].group(1)))
 content[-17] ^= 0x80
 open('badpad.xml', 'w').write(replaced(values[1], bytes(content)))
+# The first octet of the IV: the padding stays good, the plaintext starts with
+# an octet no UTF-8 text starts with.
+garbled = bytearray(base64.b64decode(values[1].group(1)))
+garbled[0] ^= 0x80
+open('badxml.xml', 'w').write(replaced(values[1], bytes(garbled)))
 wrapped = bytearray(base64.b64decode(values[0].group(1)))
 wrapped[100] ^= 0x01
 open('badblock.xml', 'w').write(replaced(values[0], bytes(wrapped)))
@@ -139,7 +146,7 @@ bob = re.sub(r'(<ds:X509SerialNumber>)\d+(<)', r'\g<1>' + alice_serial + r'\2', 
 bob = bob.replace('<ds:KeyName>bob<', '<ds:KeyName>alice<')
 open('wrongkey.xml', 'w').write(bob)
 PY
-for f in badpad badblock wrongkey; do refused $f.xml; done
+for f in badpad badxml badblock wrongkey; do refused $f.xml; done
 
 # A signed document whose signed element is then encrypted.
 printf '<?xml version="1.0" encoding="UTF-8"?>\n<doc><head>Nagłówek</head><data Id="d1">Zażółć <b>gęślą</b> jaźń<i/></data><tail>koniec</tail><ds:Signature xmlns:ds="%s"><ds:SignedInfo><ds:CanonicalizationMethod Algorithm="http://www.w3.org/TR/2001/REC-xml-c14n-20010315"/><ds:SignatureMethod Algorithm="http://www.w3.org/2001/04/xmldsig-more#rsa-sha256"/><ds:Reference URI="#d1"><ds:DigestMethod Algorithm="%ssha256"/><ds:DigestValue/></ds:Reference></ds:SignedInfo><ds:SignatureValue/><ds:KeyInfo><ds:X509Data><ds:X509Certificate/></ds:X509Data></ds:KeyInfo></ds:Signature></doc>\n' \
