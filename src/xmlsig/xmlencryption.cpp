@@ -152,6 +152,8 @@ int32_t decryptContent(XmlDecryptionKeys& keys, const XmlEncryptedData& data, si
   const std::vector<uint8_t>& in = data.cipherValue;
   int32_t code = codeOf(START_CODES, keys.startContent(data.cipher, in.data(), block), 266);
   if (code != 0) return code;
+  // Never more plaintext than cipher text: no copy of it is left behind by growth.
+  plain.reserve(in.size());
   std::vector<uint8_t> piece;
   Wiped wipePiece{piece};
   for (size_t at = block; at < in.size(); at += CONTENT_PIECE) {
