@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -112,6 +113,8 @@ struct ScriptedKeys : XmlDecryptionKeys {
   }
   int32_t continueContent(const uint8_t*, size_t length, std::vector<uint8_t>&) override {
     content += length;
+    ++pieces;
+    largestPiece = std::max(largestPiece, length);
     return status[2];
   }
   int32_t finishContent(std::vector<uint8_t>& out) override {
@@ -122,7 +125,7 @@ struct ScriptedKeys : XmlDecryptionKeys {
   int32_t status[4] = {0, 0, 0, 0};
   std::string plaintext = "<data Id=\"d1\">x</data>";
   int asked = 0;
-  size_t wrappedLength = 0, iv = 0, content = 0;
+  size_t wrappedLength = 0, iv = 0, content = 0, pieces = 0, largestPiece = 0;
   int32_t cipher = 0;
 };
 
@@ -526,6 +529,26 @@ TEST(XmlEncryption, EntitiesOfTheDocument) {
       EXPECT_EQ(row.plaintext.size() < 20 ? 2u : 400000u,
                 nodeTextContent(findElement(doc.holder.root, "a", nullptr, -1)).size());
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A large cipher value reaches the key holder in pieces of at most 1 MiB.
+TEST(XmlEncryption, ALargeCipherValueGoesInPieces) {
+  const std::string good = xencFile("aes128.xml");
+  const size_t from = good.rfind("<xenc:CipherValue>") + 18;
+  const size_t to = good.rfind("</xenc:CipherValue>");
+  // The IV and 3 MiB + 32 octets, all zeros: base64 "AAAA" per three of them.
+  const size_t octets = 3 * ((1u << 20) + 16);
+  Encrypted doc(good.substr(0, from) + std::string(octets / 3 * 4, 'A') + good.substr(to));
+  ASSERT_EQ(0, doc.rc);
+  ScriptedKeys keys = alice();
+  ASSERT_EQ(0, decryptEncryptedData(keys, &doc.report, doc.element, makeDnAttribute));
+  EXPECT_EQ(octets - 16, keys.content);
+  EXPECT_EQ(4u, keys.pieces);
+  EXPECT_EQ(size_t(1) << 20, keys.largestPiece);
 }
 
 }  // namespace
