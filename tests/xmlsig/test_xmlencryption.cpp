@@ -451,18 +451,6 @@ TEST(XmlEncryption, IdsAfterReplacement) {
   EXPECT_EQ(nullptr, xmlGetID(d, BAD_CAST "gone"));
 }
 
-// The plaintext is UTF-8 whatever encoding the document declared.
-TEST(XmlEncryption, PlaintextIsUtf8) {
-  Encrypted doc(xencFile("latin2.xml"));
-  ASSERT_EQ(0, doc.rc);
-  ScriptedKeys keys = alice();
-  keys.plaintext = u8"<data Id=\"d1\">Zażółć gęślą jaźń</data>";
-  ASSERT_EQ(0, decryptEncryptedData(keys, &doc.report, doc.element, makeDnAttribute));
-  xmlNodePtr data = findElement(doc.holder.root, "data", nullptr, -1);
-  ASSERT_TRUE(data);
-  EXPECT_EQ(u8"Zażółć gęślą jaźń", nodeTextContent(data));
-}
-
 // A whole document encrypted: the plaintext must make one root element.
 TEST(XmlEncryption, DocumentElement) {
   const std::string good = xencFile("aes128.xml");
