@@ -48,7 +48,7 @@ TEST_F(Pkcs12Ctx, AuthenticationAnswersAndWhatTheKeysAllow) {
       {"both-legacy.p12", "vorin-pin", 1, 46, 0, false},
       {"both-legacy.p12", nullptr, 1, 35, 0, false},
       {"missing.p12", "vorin-PIN", 1, 83, 0, false},
-      {"both-aes.p12", "vorin-PIN", 1, 84, 0, false},
+      {"both-aes.p12", "vorin-PIN", 1, 0, 10, true},
       {"garbage.p12", "vorin-PIN", 1, 84, 0, false},
       {"sign-ec.p12", "vorin-PIN", 1, 33, 0, false},
   };

@@ -26,6 +26,7 @@ using Bytes = std::vector<uint8_t>;
 const char* const PIN = "vorin-PIN";
 // Narrow literals are Windows-1250 here; the PIN of the file is UTF-8.
 const char* const UTF8_PIN = reinterpret_cast<const char*>(u8"zażółć gęślą");
+const char* const UTF8_PIN_BEYOND_BMP = reinterpret_cast<const char*>(u8"zażółć \U0001F511");
 
 std::string dataPath(const std::string& name) {
   return std::string(TAL_TEST_DATA_DIR) + "/keys/p12/" + name;
@@ -121,8 +122,12 @@ TEST_F(Pkcs12Profiles, InitProfileAnswersAndKeysByUsage) {
       {"both-legacy.p12", false, "vorin-pin", 13, nullptr, nullptr, 0, 0},
       {"both-utf8pin.p12", true, "zazolc gesla", 13, nullptr, nullptr, 0, 0},
       {"both-legacy.p12", true, nullptr, 49, nullptr, nullptr, 0, 0},
-      // PBES2 and an HMAC-SHA-256 MAC are not read; a file without MAC is no key file.
-      {"both-aes.p12", false, PIN, 19, nullptr, nullptr, 0, 0},
+      // PBES2 with AES and a MAC of SHA-256 or SHA-512, as openssl 3 writes them.
+      {"both-aes.p12", false, PIN, KM_OK, "both.der", "both.der", 7, 0},
+      {"both-aes-sha512.p12", true, PIN, KM_OK, "both.der", "both.der", 7, 0},
+      {"both-aes-utf8pin.p12", true, UTF8_PIN_BEYOND_BMP, KM_OK, "both.der", "both.der", 7, 0},
+      {"both-aes.p12", false, "vorin-pin", 13, nullptr, nullptr, 0, 0},
+      // A file without MAC is no key file.
       {"both-nomac.p12", false, PIN, KM_SETTINGS_FORMAT, nullptr, nullptr, 0, 0},
       {"garbage.p12", false, PIN, KM_SETTINGS_FORMAT, nullptr, nullptr, 0, 0},
       {"missing.p12", false, PIN, KM_SETTINGS_OPEN, nullptr, nullptr, 0, 0},

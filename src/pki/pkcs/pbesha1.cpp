@@ -3,7 +3,8 @@
 #include "base/commonerror.h"
 #include "base/memfile.h"
 #include "crypto/basic/lvexception.h"
-#include "crypto/hash/lvsha.h"
+#include "crypto/hash/lvhash.h"
+#include "crypto/sym/lvmac.h"
 #include "crypto/sym/lvcbc.h"
 #include "pki/common/oids.h"
 
@@ -15,60 +16,59 @@ namespace {
 
 const char* const SRC = "libcms/pbesha1";
 
-constexpr int U = 20;  // SHA-1 output
-constexpr int V = 64;  // SHA-1 block
-
-// Octets of `data` repeated to the whole blocks covering it (RFC 7292 B.2
-// steps 2 and 3).
-void repeatInto(unsigned char* dst, int64_t blocks, const unsigned char* data, int n) {
-  for (int64_t i = 0; i < blocks * V; ++i) dst[i] = data[i % n];
+// Octets of `data` repeated to the whole v-octet blocks covering it (RFC 7292 B.2 steps 2
+// and 3).
+void repeatInto(unsigned char* dst, int64_t blocks, int v, const unsigned char* data, int n) {
+  for (int64_t i = 0; i < blocks * v; ++i) dst[i] = data[i % n];
 }
 
-int64_t blocksFor(int n) { return (int64_t(n) + V - 1) / V; }
+int64_t blocksFor(int n, int v) { return (int64_t(n) + v - 1) / v; }
 
 }  // namespace
 
-void pkcs12PbeDeriveSha1(unsigned char* out, int outLength, int id, const unsigned char* password,
-                         int passwordLength, const unsigned char* salt, int saltLength,
-                         uint32_t iterations) {
+void pkcs12PbeDerive(LvHashAlgo hashId, unsigned char* out, int outLength, int id,
+                     const unsigned char* password, int passwordLength, const unsigned char* salt,
+                     int saltLength, uint32_t iterations) {
   checkInvariant(password && salt && passwordLength > 0 && saltLength > 0, SRC, __LINE__,
                  "passwordLen > 0 && saltLen > 0");
   if (outLength <= 0) return;
-  const int64_t sBlocks = blocksFor(saltLength);
-  const int64_t pBlocks = blocksFor(passwordLength);
-  const int64_t iBlocks = sBlocks + pBlocks;
-  // Counted without overflow: D || I must fit one buffer and one hash call.
-  const int64_t total = (1 + iBlocks) * V;
-  checkInvariant(total <= int64_t(UINT32_MAX), SRC, __LINE__, "(1 + iBlocks) * V <= UINT32_MAX");
   try {
-    // D || I hashed in one call; I follows the 64 octets of D.
+    std::unique_ptr<LvHash> sha(lvHashCreateObject(hashId));
+    const int u = static_cast<int>(sha->getHashOctets());
+    const int v = hashId == LV_HASH_SHA384 || hashId == LV_HASH_SHA512 ? 128 : 64;
+    const int64_t sBlocks = blocksFor(saltLength, v);
+    const int64_t pBlocks = blocksFor(passwordLength, v);
+    const int64_t iBlocks = sBlocks + pBlocks;
+    // Counted without overflow: D || I must fit one buffer and one hash call.
+    const int64_t total = (1 + iBlocks) * v;
+    checkInvariant(total <= int64_t(UINT32_MAX), SRC, __LINE__, "(1 + iBlocks) * V <= UINT32_MAX");
+    // D || I hashed in one call; I follows the v octets of D.
     LvOctMem buffer(static_cast<unsigned int>(total));
     unsigned char* d = buffer.ptr();
-    unsigned char* in = d + V;
-    std::memset(d, id, V);
-    repeatInto(in, sBlocks, salt, saltLength);
-    repeatInto(in + sBlocks * V, pBlocks, password, passwordLength);
-    LvOctMem a(static_cast<unsigned int>(U));
-    LvOctMem b(static_cast<unsigned int>(V));
-    LvSha1 sha;
+    unsigned char* in = d + v;
+    std::memset(d, id, static_cast<size_t>(v));
+    repeatInto(in, sBlocks, v, salt, saltLength);
+    repeatInto(in + sBlocks * v, pBlocks, v, password, passwordLength);
+    LvOctMem a(static_cast<unsigned int>(u));
+    LvOctMem b(static_cast<unsigned int>(v));
     int written = 0;
     for (;;) {
-      sha.hash(d, static_cast<unsigned int>(total));
-      sha.getHash(U, a.ptr());
+      sha->hash(d, static_cast<unsigned int>(total));
+      sha->getHash(static_cast<unsigned int>(u), a.ptr());
       for (uint32_t k = 1; k < iterations; ++k) {
-        sha.hash(a.ptr(), U);
-        sha.getHash(U, a.ptr());
+        sha->hash(a.ptr(), static_cast<unsigned int>(u));
+        sha->getHash(static_cast<unsigned int>(u), a.ptr());
       }
-      const int take = outLength - written < U ? outLength - written : U;
+      const int take = outLength - written < u ? outLength - written : u;
       std::memcpy(out + written, a.ptr(), static_cast<size_t>(take));
       written += take;
       if (written >= outLength) break;
-      // Ij = (Ij + B + 1) mod 2^512 for every block of I.
-      for (int j = 0; j < V; ++j) b[j] = a[j % U];
+      // Ij = (Ij + B + 1) mod 2^(8v) for every block of I.
+      for (int j = 0; j < v; ++j) b[j] = a[j % u];
       for (int64_t blk = 0; blk < iBlocks; ++blk) {
-        unsigned char* ij = in + blk * V;
+        unsigned char* ij = in + blk * v;
         unsigned int carry = 1;
-        for (int j = V - 1; j >= 0; --j) {
+        for (int j = v - 1; j >= 0; --j) {
           carry += static_cast<unsigned int>(ij[j]) + b[j];
           ij[j] = static_cast<unsigned char>(carry);
           carry >>= 8;
@@ -78,6 +78,13 @@ void pkcs12PbeDeriveSha1(unsigned char* out, int outLength, int id, const unsign
   } catch (const LvException& e) {
     checkInvariant(false, SRC, __LINE__, "0", e.what());
   }
+}
+
+void pkcs12PbeDeriveSha1(unsigned char* out, int outLength, int id, const unsigned char* password,
+                         int passwordLength, const unsigned char* salt, int saltLength,
+                         uint32_t iterations) {
+  pkcs12PbeDerive(LV_HASH_SHA1, out, outLength, id, password, passwordLength, salt, saltLength,
+                  iterations);
 }
 
 // ---------------------------------------------------------------------------
@@ -193,26 +200,230 @@ int pbeEncrypt(const PbeScheme& scheme, const unsigned char* password, int passw
   return -1;
 }
 
-int pbeDecrypt(const AlgorithmIdentifier& alg, const PbeScheme* required,
-               const unsigned char* password, int passwordLength, const ASNoctstr& cipher,
-               LvOctMem& plain, const char* source) {
-  if (required && alg.algorithm != *required->oid) return -2;
-  const PbeScheme* scheme = nullptr;
-  PbeParameters params;
-  const int p = pbeReadAlgorithm(alg, &scheme, params);
-  if (p != 1) return p;
-  // No key can be derived from an empty password: nothing decrypts with it.
-  if (!password || passwordLength < 1) return 0;
-  const int n = cipher.length;
-  const unsigned char* in = cipher.data();
-  if (n > 0 && !in) return 0;
+// ---------------------------------------------------------------------------
+// PBES2 with PBKDF2
+
+namespace {
+
+const ASNobjectId OID_PBES2("1.2.840.113549.1.5.13");
+const ASNobjectId OID_PBKDF2("1.2.840.113549.1.5.12");
+
+// PBKDF2-params: salt (the specified OCTET STRING only), iterationCount, keyLength OPTIONAL,
+// prf DEFAULT hmacWithSHA1.
+class Pbkdf2Params : public cmsasn::Sequence<Pbkdf2Params> {
+ public:
+  Pbkdf2Params() : cmsasn::Sequence<Pbkdf2Params>(0) {}
+  int decodeMembers(cmsasn::MemberReader& r) {
+    int x = r.readTagged(salt, 0x04);
+    if (x < 1) return x;
+    if ((x = r.readTagged(iterations, 0x02)) < 1) return x;
+    if (r.peek() == 0x02) {
+      if ((x = r.read(keyLength)) < 1) return x;
+      keyLengthPresent = 1;
+    }
+    if (r.peek() == 0x30) {
+      if ((x = r.read(prf)) < 1) return x;
+      prfPresent = 1;
+    }
+    return r.finish();
+  }
+  cmsasn::Members<4> members() const {
+    return {&salt, &iterations, cmsasn::opt(keyLength, keyLengthPresent != 0),
+            cmsasn::opt(prf, prfPresent != 0)};
+  }
+  cmsasn::AllMembers<4> allMembers() { return {&salt, &iterations, &keyLength, &prf}; }
+  void restoreDefaults() { keyLengthPresent = prfPresent = 0; }
+
+  ASNoctstr salt;
+  ASNinteger iterations;
+  ASNinteger keyLength;
+  AlgorithmIdentifier prf;
+  unsigned char keyLengthPresent = 0;
+  unsigned char prfPresent = 0;
+};
+
+class Pbes2Params : public cmsasn::Sequence<Pbes2Params> {
+ public:
+  Pbes2Params() : cmsasn::Sequence<Pbes2Params>(0) {}
+  int decodeMembers(cmsasn::MemberReader& r) {
+    int x = r.readTagged(keyDerivationFunc, 0x30);
+    if (x < 1) return x;
+    if ((x = r.readTagged(encryptionScheme, 0x30)) < 1) return x;
+    return r.finish();
+  }
+  cmsasn::Members<2> members() const { return {&keyDerivationFunc, &encryptionScheme}; }
+  cmsasn::AllMembers<2> allMembers() { return {&keyDerivationFunc, &encryptionScheme}; }
+  void restoreDefaults() {}
+
+  AlgorithmIdentifier keyDerivationFunc;
+  AlgorithmIdentifier encryptionScheme;
+};
+
+// What a PBES2 identifier asks for, checked.
+struct Pbes2Setup {
+  Pbkdf2Params kdf;
+  LvHashAlgo prfHash = LV_HASH_SHA1;
+  uint32_t iterations = 0;
+  unsigned int keyOctets = 0;
+  ASNoctstr iv;
+};
+
+// 1; -1 memory; -2 not PBES2 with PBKDF2 over HMAC-SHA-1 or SHA-2 and AES-CBC, or parameters
+// that do not read or pass the bounds of the PKCS#12 schemes.
+int pbes2Read(const AlgorithmIdentifier& alg, Pbes2Setup& out) {
+  if (alg.algorithm != OID_PBES2 || !alg.parametersPresent) return -2;
+  Pbes2Params params;
+  int r = params.decodeAny(alg.parameters);
+  if (r == 0) return -1;
+  if (r != 1) return -2;
+  const AlgorithmIdentifier& kdf = params.keyDerivationFunc;
+  if (kdf.algorithm != OID_PBKDF2 || !kdf.parametersPresent) return -2;
+  r = out.kdf.decodeAny(kdf.parameters);
+  if (r == 0) return -1;
+  if (r != 1) return -2;
+  static const struct {
+    const char* oid;
+    LvHashAlgo hash;
+  } prfs[] = {{"1.2.840.113549.2.7", LV_HASH_SHA1},   {"1.2.840.113549.2.8", LV_HASH_SHA224},
+              {"1.2.840.113549.2.9", LV_HASH_SHA256}, {"1.2.840.113549.2.10", LV_HASH_SHA384},
+              {"1.2.840.113549.2.11", LV_HASH_SHA512}};
+  if (out.kdf.prfPresent) {
+    bool known = false;
+    for (const auto& prf : prfs)
+      if (out.kdf.prf.algorithm == ASNobjectId(prf.oid)) {
+        out.prfHash = prf.hash;
+        known = true;
+      }
+    if (!known) return -2;
+  }
+  static const struct {
+    const ASNobjectId* oid;
+    unsigned int keyOctets;
+  } ciphers[] = {{&id_aes128_CBC, 16}, {&id_aes192_CBC, 24}, {&id_aes256_CBC, 32}};
+  for (const auto& c : ciphers)
+    if (params.encryptionScheme.algorithm == *c.oid) out.keyOctets = c.keyOctets;
+  if (out.keyOctets == 0 || !params.encryptionScheme.parametersPresent) return -2;
+  r = out.iv.decodeAny(params.encryptionScheme.parameters);
+  if (r == 0) return -1;
+  if (r != 1 || out.iv.length != 16) return -2;
+  const unsigned char* d = out.kdf.iterations.data();
+  if (out.kdf.salt.length < 1 || !d || (d[0] & 0x80) ||
+      keyasn::significantOctets(out.kdf.iterations) > 4)
+    return -2;
+  out.iterations = out.kdf.iterations.toLong();
+  if (out.iterations == 0 || out.iterations > PBES2_MAX_ITERATIONS) return -2;
+  if (out.kdf.keyLengthPresent) {
+    const unsigned char* k = out.kdf.keyLength.data();
+    if (!k || (k[0] & 0x80) || keyasn::significantOctets(out.kdf.keyLength) > 4 ||
+        out.kdf.keyLength.toLong() != out.keyOctets)
+      return -2;
+  }
+  return 1;
+}
+
+// PBKDF2 (RFC 8018, 5.2) into out.
+void pbkdf2(LvHashAlgo prf, const unsigned char* password, int passwordLength,
+            const ASNoctstr& salt, uint32_t iterations, unsigned char* out, unsigned int length) {
+  LvHmac hmac(prf);
+  // A password longer than a block is hashed down first (RFC 2104).
+  LvOctMem key;
+  if (static_cast<unsigned int>(passwordLength) > hmac.getMaxKeyOctets()) {
+    std::unique_ptr<LvHash> h(lvHashCreateObject(prf));
+    h->hash(password, static_cast<unsigned int>(passwordLength));
+    key.resize(h->getHashOctets());
+    h->getHash(h->getHashOctets(), key.ptr());
+  } else {
+    key.resize(static_cast<unsigned int>(passwordLength));
+    if (passwordLength > 0) std::memcpy(key.ptr(), password, static_cast<size_t>(passwordLength));
+  }
+  hmac.setKey(key.ptr(), key.getLength());
+  const unsigned int h = hmac.getMacOctets();
+  LvOctMem u(h), t(h);
+  for (uint32_t block = 1, done = 0; done < length; ++block) {
+    const unsigned char index[4] = {static_cast<unsigned char>(block >> 24),
+                                    static_cast<unsigned char>(block >> 16),
+                                    static_cast<unsigned char>(block >> 8),
+                                    static_cast<unsigned char>(block)};
+    hmac.init();
+    hmac.step(salt.data(), static_cast<unsigned int>(salt.length));
+    hmac.step(index, 4);
+    hmac.finish();
+    hmac.getMac(h, u.ptr());
+    std::memcpy(t.ptr(), u.ptr(), h);
+    for (uint32_t i = 1; i < iterations; ++i) {
+      hmac.init();
+      hmac.step(u.ptr(), h);
+      hmac.finish();
+      hmac.getMac(h, u.ptr());
+      for (unsigned int j = 0; j < h; ++j) t[j] ^= u[j];
+    }
+    const unsigned int take = length - done < h ? length - done : h;
+    std::memcpy(out + done, t.ptr(), take);
+    done += take;
+  }
+}
+
+// The PKCS#12 schemes take the password as a BMPString with its terminator; PBES2 takes the
+// text itself, which PKCS#12 files hold as UTF-8 (a surrogate pair is one character). False
+// for an odd length or a lone surrogate.
+bool utf8Password(const unsigned char* bmp, int length, LvOctMem& out) {
+  if (length >= 2 && bmp[length - 1] == 0 && bmp[length - 2] == 0) length -= 2;
+  if (length % 2 != 0) return false;
+  out.resize(static_cast<unsigned int>(2 * length));
+  unsigned int at = 0;
+  for (int i = 0; i < length; i += 2) {
+    uint32_t c = static_cast<uint32_t>(bmp[i] << 8 | bmp[i + 1]);
+    if (c >= 0xDC00 && c < 0xE000) return false;
+    if (c >= 0xD800 && c < 0xDC00) {
+      const uint32_t low = i + 3 < length ? static_cast<uint32_t>(bmp[i + 2] << 8 | bmp[i + 3]) : 0;
+      if (low < 0xDC00 || low >= 0xE000) return false;
+      c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+      i += 2;
+    }
+    unsigned char* o = out.ptr() + at;
+    if (c < 0x80) {
+      o[0] = static_cast<unsigned char>(c);
+      at += 1;
+    } else if (c < 0x800) {
+      o[0] = static_cast<unsigned char>(0xC0 | c >> 6);
+      o[1] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+      at += 2;
+    } else if (c < 0x10000) {
+      o[0] = static_cast<unsigned char>(0xE0 | c >> 12);
+      o[1] = static_cast<unsigned char>(0x80 | (c >> 6 & 0x3F));
+      o[2] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+      at += 3;
+    } else {
+      o[0] = static_cast<unsigned char>(0xF0 | c >> 18);
+      o[1] = static_cast<unsigned char>(0x80 | (c >> 12 & 0x3F));
+      o[2] = static_cast<unsigned char>(0x80 | (c >> 6 & 0x3F));
+      o[3] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+      at += 4;
+    }
+  }
+  out.resize(at);
+  return true;
+}
+
+}  // namespace
+
+bool pbeIsPbes2(const AlgorithmIdentifier& alg) { return alg.algorithm == OID_PBES2; }
+
+uint32_t pbes2Iterations(const AlgorithmIdentifier& alg) {
+  Pbes2Setup setup;
+  return pbes2Read(alg, setup) == 1 ? setup.iterations : 0;
+}
+
+namespace {
+
+// Runs a decryption into `plain` with the library's failures mapped: run's answer (1, or 0 for
+// a password that cannot be taken); 0 refused padding; -1 memory.
+template <class Run>
+int guardedDecrypt(LvOctMem& plain, const char* source, Run&& run) {
   try {
-    plain.resize(static_cast<unsigned int>(n < 0 ? 0 : n));
-    const unsigned int w = runCipher(*scheme, 1, password, passwordLength, params.salt.data(),
-                                     params.salt.length, pbeIterations(params), in, n,
-                                     plain.ptr());
-    plain.resize(w);
-    return 1;
+    const int r = run();
+    if (r != 1) plain.clear();
+    return r;
   } catch (const LvEncryptionDecryptionException&) {
     plain.clear();
     return 0;
@@ -227,4 +438,42 @@ int pbeDecrypt(const AlgorithmIdentifier& alg, const PbeScheme* required,
     return -1;
   }
   return 0;
+}
+
+}  // namespace
+
+int pbeDecrypt(const AlgorithmIdentifier& alg, const PbeScheme* required,
+               const unsigned char* password, int passwordLength, const ASNoctstr& cipher,
+               LvOctMem& plain, const char* source) {
+  const bool pbes2 = !required && pbeIsPbes2(alg);
+  if (required && alg.algorithm != *required->oid) return -2;
+  const PbeScheme* scheme = nullptr;
+  PbeParameters params;
+  Pbes2Setup setup;
+  const int p = pbes2 ? pbes2Read(alg, setup) : pbeReadAlgorithm(alg, &scheme, params);
+  if (p != 1) return p;
+  // No key can be derived from an empty password: nothing decrypts with it.
+  if (!password || passwordLength < 1) return 0;
+  const int n = cipher.length;
+  const unsigned char* in = cipher.data();
+  if (n > 0 && !in) return 0;
+  const unsigned int length = static_cast<unsigned int>(n < 0 ? 0 : n);
+  return guardedDecrypt(plain, source, [&]() {
+    plain.resize(length);
+    unsigned int w;
+    if (pbes2) {
+      LvOctMem text, key(32u);
+      if (!utf8Password(password, passwordLength, text)) return 0;
+      pbkdf2(setup.prfHash, text.ptr(), static_cast<int>(text.getLength()), setup.kdf.salt,
+             setup.iterations, key.ptr(), setup.keyOctets);
+      LvCbc cbc(LV_BC_AES, 0);
+      cbc.setKey(key.ptr(), setup.keyOctets);
+      w = cbc.crypt(1, setup.iv.data(), 16, in, length, plain.ptr());
+    } else {
+      w = runCipher(*scheme, 1, password, passwordLength, params.salt.data(), params.salt.length,
+                    pbeIterations(params), in, n, plain.ptr());
+    }
+    plain.resize(w);
+    return 1;
+  });
 }

@@ -9,6 +9,7 @@
 #include "asn1/asnint.h"
 #include "asn1/asnocstr.h"
 #include "crypto/basic/lvoctmem.h"
+#include "crypto/hash/lvhashbase.h"
 #include "pki/common/algid.h"
 #include "pki/cms/cmsmembers.h"
 
@@ -19,13 +20,18 @@
 // stranger is paid for in SHA-1 blocks, so it is bounded.
 constexpr uint32_t PBE_MAX_ITERATIONS = 1000000;
 
-// RFC 7292 appendix B with SHA-1 (u = 20, v = 64): outLength octets of key
+// RFC 7292 appendix B over a hash of the SHA family (v = 64 octets, 128 for SHA-384 and
+// SHA-512; a MAC of SHA-2 takes its key so): outLength octets of key
 // material for diversifier `id` (1 key, 2 IV, 3 MAC key). Salt and password
 // are each repeated to a whole number of 64-octet blocks covering them (a
 // longer one contributes all its octets, as PKCS#12 says). An iteration
 // count of 0 works as 1. Both lengths must be at least 1 (callers refuse
 // empty ones first); a library failure of the hash is the invariant failure
 // of "libcms/pbesha1".
+void pkcs12PbeDerive(LvHashAlgo hashId, unsigned char* out, int outLength, int id,
+                     const unsigned char* password, int passwordLength, const unsigned char* salt,
+                     int saltLength, uint32_t iterations);
+// The derivation over SHA-1 (u = 20, v = 64) that the two schemes and HMAC-SHA-1 use.
 void pkcs12PbeDeriveSha1(unsigned char* out, int outLength, int id, const unsigned char* password,
                          int passwordLength, const unsigned char* salt, int saltLength,
                          uint32_t iterations);
@@ -74,13 +80,22 @@ int pbeEncrypt(const PbeScheme& scheme, const unsigned char* password, int passw
                const ASNobject& object, AlgorithmIdentifier& alg, ASNoctstr& out,
                const char* source);
 
+// PBES2 (RFC 8018, 6.2) with PBKDF2 over HMAC-SHA-1 or SHA-2 and AES-CBC, as openssl 3 writes
+// PKCS#12 files. PBKDF2 takes the password as text (its UTF-8 form), not as the BMPString the
+// two schemes above take; pbeDecrypt converts it. An iteration of PBKDF2 costs about four hash
+// blocks where one of the PKCS#12 derivation costs one, so its count has a bound of its own.
+constexpr uint32_t PBES2_MAX_ITERATIONS = PBE_MAX_ITERATIONS / 4;
+bool pbeIsPbes2(const AlgorithmIdentifier& alg);
+// The iteration count of a PBES2 identifier; 0 when it is refused.
+uint32_t pbes2Iterations(const AlgorithmIdentifier& alg);
+
 // Decrypts `cipher` with the scheme and parameters `alg` names (which must
-// be the scheme `required` when one is given) into `plain` (wiped when
-// released): 1; 0 when the padding is refused or the password is empty (a
-// wrong password); -1 memory; -2 not the (required) scheme, no or bad
-// parameters, refused before any derivation. Key and IV are wiped before
-// the call returns; other library failures are the invariant failure of
-// `source`.
+// be the scheme `required` when one is given; without one PBES2 is taken
+// too) into `plain` (wiped when released): 1; 0 when the padding is refused
+// or the password is empty (a wrong password); -1 memory; -2 not the
+// (required) scheme, no or bad parameters, refused before any derivation.
+// Key and IV are wiped before the call returns; other library failures are
+// the invariant failure of `source`.
 int pbeDecrypt(const AlgorithmIdentifier& alg, const PbeScheme* required,
                const unsigned char* password, int passwordLength, const ASNoctstr& cipher,
                LvOctMem& plain, const char* source);

@@ -4,6 +4,7 @@
 #include "base/commonerror.h"
 #include "base/memfile.h"
 #include "crypto/basic/lvexception.h"
+#include "crypto/hash/lvhash.h"
 #include "crypto/hash/lvsha.h"
 #include "crypto/sym/lvmac.h"
 #include "pki/keys/dsaprkey.h"
@@ -36,23 +37,35 @@ void advanceSalt(unsigned char* state) {
   }
 }
 
-// HMAC-SHA-1 over the authSafe octets with the key of ID 3 (20 octets).
-void authSafeMac(const ASNoctstr& content, const unsigned char* password, int passwordLength,
-                 const unsigned char* salt, int saltLength, uint32_t iterations,
-                 unsigned char* mac) {
+// HMAC over the authSafe octets with the key of ID 3 derived over the same hash (as long as
+// its output): SHA-1, or SHA-2 as openssl 3 writes it.
+void authSafeMac(LvHashAlgo hash, const ASNoctstr& content, const unsigned char* password,
+                 int passwordLength, const unsigned char* salt, int saltLength,
+                 uint32_t iterations, unsigned char* mac) {
   try {
-    LvOctMem key(static_cast<unsigned int>(SHA1_OCTETS));
-    pkcs12PbeDeriveSha1(key.ptr(), SHA1_OCTETS, 3, password, passwordLength, salt, saltLength,
-                        iterations);
-    LvHmac hmac(LV_HASH_SHA1);
-    hmac.setKey(key.ptr(), SHA1_OCTETS);
+    const unsigned int n = LvGenericHash::getGenericHashOctets(hash);
+    LvOctMem key(n);
+    pkcs12PbeDerive(hash, key.ptr(), static_cast<int>(n), 3, password, passwordLength, salt,
+                    saltLength, iterations);
+    LvHmac hmac(hash);
+    hmac.setKey(key.ptr(), n);
     hmac.init();
     if (content.length > 0) hmac.step(content.data(), static_cast<unsigned int>(content.length));
     hmac.finish();
-    hmac.getMac(SHA1_OCTETS, mac);
+    hmac.getMac(n, mac);
   } catch (const LvException& e) {
     checkInvariant(false, SRC, __LINE__, "0", e.what());
   }
+}
+
+// The hash of a MAC's digest algorithm; 0 for one not taken.
+LvHashAlgo macHash(const ASNobjectId& oid) {
+  if (oid == id_sha1) return LV_HASH_SHA1;
+  if (oid == id_sha224) return LV_HASH_SHA224;
+  if (oid == id_sha256) return LV_HASH_SHA256;
+  if (oid == id_sha384) return LV_HASH_SHA384;
+  if (oid == id_sha512) return LV_HASH_SHA512;
+  return 0;
 }
 
 // The DER of an object as the content of an OCTET STRING held by an ANY.
@@ -95,6 +108,10 @@ class IterationBudget {
   // As spend, for the parameters of a PBE algorithm (those that do not
   // read are refused by the decryption itself).
   bool spend(const AlgorithmIdentifier& alg) {
+    if (pbeIsPbes2(alg)) {
+      const uint32_t n = pbes2Iterations(alg);
+      return n == 0 || spend(n);
+    }
     const PbeScheme* scheme = nullptr;
     PbeParameters params;
     return pbeReadAlgorithm(alg, &scheme, params) != 1 || spend(pbeIterations(params));
@@ -120,6 +137,16 @@ struct PfxReader {
     EncryptedData ed;
     if (ed.decodeAny(value) != 1) return -1;
     const EncryptedContentInfo& eci = ed.encryptedContentInfo;
+    if (pbeIsPbes2(eci.contentEncryptionAlgorithm)) {
+      if (!budget.spend(eci.contentEncryptionAlgorithm)) return -2;
+      LvOctMem octets;
+      const int d = pbeDecrypt(eci.contentEncryptionAlgorithm, nullptr, password, passwordLength,
+                               eci.encryptedContent, octets, SRC);
+      if (d == -1) throwBadAllocation();
+      if (d != 1) return d;
+      if (plain.set(octets.ptr(), static_cast<int>(octets.getLength())) != 1) throwBadAllocation();
+      return 1;
+    }
     const PbeScheme* scheme = pbeSchemeByOid(eci.contentEncryptionAlgorithm.algorithm);
     if (!scheme) return -2;
     if (!budget.spend(eci.contentEncryptionAlgorithm)) return -2;
@@ -573,7 +600,7 @@ bool Pfx::computeMac(const unsigned char* password, int passwordLength,
   macData.iterations.set(1u);
   unsigned char* d = macData.mac.digest.allocate(SHA1_OCTETS);
   if (!d) return false;
-  authSafeMac(authSafe.value(), password, passwordLength, salt, SALT_OCTETS, 1, d);
+  authSafeMac(LV_HASH_SHA1, authSafe.value(), password, passwordLength, salt, SALT_OCTETS, 1, d);
   return true;
 }
 
@@ -614,20 +641,22 @@ int Pfx::build(int cipherId, const unsigned char* password, int passwordLength,
 
 int Pfx::verifyMac(const unsigned char* password, int passwordLength) const {
   const AlgorithmIdentifier& alg = macData.mac.digestAlgorithm;
-  if (alg.algorithm != id_sha1) return -2;
+  const LvHashAlgo hash = macHash(alg.algorithm);
+  if (hash == 0) return -2;
   if (macData.macSalt.length < 1 || keyasn::significantOctets(macData.iterations) > 4 ||
       (macData.iterations.data()[0] & 0x80))
     return -2;
   uint32_t iterations = macData.iterations.toLong();
   if (iterations > PBE_MAX_ITERATIONS) return -2;
   if (!password || passwordLength < 1) return 0;
-  if (macData.mac.digest.length != SHA1_OCTETS) return 0;
-  unsigned char mac[SHA1_OCTETS];
-  authSafeMac(authSafe.value(), password, passwordLength, macData.macSalt.data(),
+  const int n = static_cast<int>(LvGenericHash::getGenericHashOctets(hash));
+  if (macData.mac.digest.length != n) return 0;
+  unsigned char mac[64];
+  authSafeMac(hash, authSafe.value(), password, passwordLength, macData.macSalt.data(),
               macData.macSalt.length, iterations, mac);
   // Compared without an early exit.
   unsigned char diff = 0;
-  for (int i = 0; i < SHA1_OCTETS; ++i) diff |= mac[i] ^ macData.mac.digest.data()[i];
+  for (int i = 0; i < n; ++i) diff |= mac[i] ^ macData.mac.digest.data()[i];
   return diff == 0 ? 1 : 0;
 }
 

@@ -1,7 +1,8 @@
 // PKCS#12 files (RFC 7292): the PFX with its authenticated safe, bags and
 // MAC. Writing always uses password privacy (shrouded keys, encrypted
 // safes) and password integrity (HMAC-SHA-1). Reading checks the MAC first
-// and then decrypts with the same password.
+// (HMAC-SHA-1 or SHA-2) and then decrypts with the same password (the two
+// PKCS#12 schemes, or PBES2 with AES as openssl 3 writes it).
 #pragma once
 
 #include "asn1/asnany.h"
@@ -139,7 +140,8 @@ class Pfx : public cmsasn::Sequence<Pfx> {
   // 1 every safe walked; 0 the MAC does not match or a decryption is
   // refused (a wrong password); -1 a safe, bag or certificate that does not
   // decode or is not taken; -2 an integrity or encryption algorithm other
-  // than HMAC-SHA-1 and the two PBE schemes, bad parameters, or more
+  // than HMAC-SHA-1/SHA-2, the two PBE schemes and PBES2 (PBKDF2 over
+  // HMAC-SHA-1/SHA-2, AES-CBC), bad parameters, or more
   // iterations than PFX_MAX_TOTAL_ITERATIONS in all; -3 any exception.
   // Items read before a failure stay in the lists. Key and certificate
   // attribute lists (when given) get one TypedPointerList<Attribute> per item.
@@ -151,7 +153,7 @@ class Pfx : public cmsasn::Sequence<Pfx> {
               TypedPointerList<SafeBag>& bags, const unsigned char* password,
               int passwordLength) const;
   // 1 the MAC over the authSafe content matches, 0 it does not (or the
-  // password is empty), -2 not HMAC-SHA-1 or bad parameters.
+  // password is empty), -2 not HMAC-SHA-1 or SHA-2, or bad parameters.
   int verifyMac(const unsigned char* password, int passwordLength) const;
 
   // The members and the authenticated safe; the items collected for

@@ -72,8 +72,10 @@ struct Case {
 };
 
 TEST(Pkcs8Openssl, DecryptsBothSchemesToTheUnencryptedForm) {
+  // And PBES2 (openssl -v2 aes256: PBKDF2 over HMAC-SHA-256, AES-256-CBC).
   for (const Case& c : {Case{"rsa_p8_3des.der", "rsa_p8.der"}, Case{"rsa_p8_rc2.der", "rsa_p8.der"},
-                        Case{"ec_p8_3des.der", "ec_p8.der"}, Case{"dsa_p8_3des.der", "dsa_p8.der"}}) {
+                        Case{"ec_p8_3des.der", "ec_p8.der"}, Case{"dsa_p8_3des.der", "dsa_p8.der"},
+                        Case{"rsa_p8_aes256.der", "rsa_p8.der"}}) {
     EncryptedPrivateKeyInfo epki;
     const Bytes der = pkcs(c.file);
     ASSERT_EQ(decodeBytes(epki, der), static_cast<int>(der.size())) << c.file;
@@ -99,10 +101,15 @@ TEST(Pkcs8Openssl, RefusesWhatItMustNotDecrypt) {
   }
   // No password octets at all: nothing to derive from.
   EXPECT_EQ(epki.decrypt(kPassword.data(), 0, key), 0);
-  // PBES2 (openssl -v2 aes256) is neither scheme.
+  // PBES2 (openssl -v2 aes256) with a wrong password: the same answers.
   EncryptedPrivateKeyInfo pbes2;
   ASSERT_GT(decodeBytes(pbes2, pkcs("rsa_p8_aes256.der")), 0);
-  EXPECT_EQ(pbes2.decrypt(kPassword.data(), static_cast<int>(kPassword.size()), key), -2);
+  for (const char* wrong : {"vorin-tesT", "x"}) {
+    const Bytes p = bmp(wrong);
+    const int r = pbes2.decrypt(p.data(), static_cast<int>(p.size()), key);
+    EXPECT_TRUE(r == 0 || r == -3) << wrong << ": " << r;
+    EXPECT_EQ(key.privateKey.length, 0);
+  }
 }
 
 // openssl's key with its parameters replaced: each refused with -2 before
@@ -134,6 +141,64 @@ TEST(Pkcs8Openssl, HostileParametersAreRefusedBeforeDerivation) {
       EXPECT_TRUE(r == 0 || r == -3) << r;
     else
       EXPECT_EQ(r, c.expected);
+  }
+}
+
+// PBES2 parameters built here around openssl's key: each refused with -2 before any
+// derivation, but for the control, which derives (a wrong key: 0 or -3).
+TEST(Pkcs8Openssl, HostilePbes2ParametersAreRefusedBeforeDerivation) {
+  auto tlv = [](uint8_t tag, std::initializer_list<Bytes> parts) {
+    Bytes content;
+    for (const Bytes& part : parts) content.insert(content.end(), part.begin(), part.end());
+    EXPECT_LT(content.size(), 128u);
+    Bytes out{tag, static_cast<uint8_t>(content.size())};
+    out.insert(out.end(), content.begin(), content.end());
+    return out;
+  };
+  auto oid = [](const char* dotted) { return encodeOf(ASNobjectId(dotted)); };
+  const Bytes salt = tlv(0x04, {Bytes(8, 0x5A)}), iv16 = tlv(0x04, {Bytes(16, 0x11)});
+  const Bytes hmac256 = tlv(0x30, {oid("1.2.840.113549.2.9"), Bytes{0x05, 0x00}});
+  struct P {
+    const char* what;
+    Bytes kdf, cipher;
+    int expected;
+  };
+  auto pbkdf2 = [&](const Bytes& iterations, std::initializer_list<Bytes> rest) {
+    Bytes body = salt, count = tlv(0x02, {iterations});
+    body.insert(body.end(), count.begin(), count.end());
+    for (const Bytes& r : rest) body.insert(body.end(), r.begin(), r.end());
+    return tlv(0x30, {oid("1.2.840.113549.1.5.12"), tlv(0x30, {body})});
+  };
+  const Bytes aes256 = tlv(0x30, {oid("2.16.840.1.101.3.4.1.42"), iv16});
+  const std::vector<P> cases = {
+      {"control", pbkdf2({0x08, 0x00}, {hmac256}), aes256, 0},
+      {"bound + 1", pbkdf2({0x03, 0xD0, 0x91}, {hmac256}), aes256, -2},
+      {"the bound of the PKCS#12 schemes", pbkdf2({0x0F, 0x42, 0x40}, {hmac256}), aes256, -2},
+      {"zero iterations", pbkdf2({0x00}, {hmac256}), aes256, -2},
+      {"negative", pbkdf2({0xFF}, {hmac256}), aes256, -2},
+      {"HMAC-MD5", pbkdf2({0x08, 0x00}, {tlv(0x30, {oid("1.2.840.113549.2.6")})}), aes256, -2},
+      {"key length 16 for AES-256", pbkdf2({0x08, 0x00}, {Bytes{0x02, 0x01, 0x10}, hmac256}),
+       aes256, -2},
+      {"triple DES", pbkdf2({0x08, 0x00}, {hmac256}),
+       tlv(0x30, {oid("1.2.840.113549.3.7"), tlv(0x04, {Bytes(8, 0x11)})}), -2},
+      {"an IV of 8 octets", pbkdf2({0x08, 0x00}, {hmac256}),
+       tlv(0x30, {oid("2.16.840.1.101.3.4.1.42"), tlv(0x04, {Bytes(8, 0x11)})}), -2},
+      {"scrypt", tlv(0x30, {oid("1.3.6.1.4.1.11591.4.11"), tlv(0x30, {salt})}), aes256, -2},
+  };
+  for (const P& c : cases) {
+    EncryptedPrivateKeyInfo epki;
+    ASSERT_GT(decodeBytes(epki, pkcs("rsa_p8_aes256.der")), 0);
+    const Bytes alg = tlv(0x30, {oid("1.2.840.113549.1.5.13"), tlv(0x30, {c.kdf, c.cipher})});
+    AlgorithmIdentifier replaced;
+    ASSERT_EQ(decodeBytes(replaced, alg), static_cast<int>(alg.size())) << c.what;
+    epki.encryptionAlgorithm = replaced;
+    PrivateKeyInfo key;
+    const int r = epki.decrypt(kPassword.data(), static_cast<int>(kPassword.size()), key);
+    if (c.expected == 0)
+      EXPECT_TRUE(r == 0 || r == -3) << c.what << ": " << r;
+    else
+      EXPECT_EQ(r, c.expected) << c.what;
+    EXPECT_EQ(uint32_t(c.expected == 0 ? 2048 : 0), pbes2Iterations(replaced)) << c.what;
   }
 }
 

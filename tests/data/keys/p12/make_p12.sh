@@ -37,13 +37,19 @@ cert "$tmp/pss.key" pss digitalSignature
 cert "$tmp/ec.key" ec digitalSignature
 
 # One RSA key for both usages: legacy (RC2-40 certificates, triple-DES key), triple DES
-# throughout, no MAC, PBES2 with AES-256 (the openssl 3 default), a PIN that is not ASCII.
+# throughout, no MAC, PBES2 with AES-256 and an HMAC-SHA-256 MAC (the openssl 3 defaults),
+# PBES2 with AES-128 and AES-192 and an HMAC-SHA-512 MAC, PINs that are not ASCII (one with a
+# character beyond the 16-bit range).
 legacy "$tmp/both.key" "$tmp/both.pem" both-legacy.p12
 openssl pkcs12 -export -inkey "$tmp/both.key" -in "$tmp/both.pem" -passout "pass:$PIN" \
   -keypbe PBE-SHA1-3DES -certpbe PBE-SHA1-3DES -macalg sha1 -out both-3des.p12
 legacy "$tmp/both.key" "$tmp/both.pem" both-nomac.p12 -nomac
 openssl pkcs12 -export -inkey "$tmp/both.key" -in "$tmp/both.pem" -passout "pass:$PIN" \
   -out both-aes.p12
+openssl pkcs12 -export -inkey "$tmp/both.key" -in "$tmp/both.pem" -passout "pass:$PIN" \
+  -keypbe AES-128-CBC -certpbe AES-192-CBC -macalg sha512 -out both-aes-sha512.p12
+openssl pkcs12 -export -inkey "$tmp/both.key" -in "$tmp/both.pem" -passout "pass:zażółć 🔑" \
+  -out both-aes-utf8pin.p12
 openssl pkcs12 -export -legacy -inkey "$tmp/both.key" -in "$tmp/both.pem" \
   -passout "pass:zażółć gęślą" -out both-utf8pin.p12
 # The key alone.
