@@ -7,6 +7,7 @@
 #include "talvorin.h"
 
 #include "api/apitrace.h"
+#include "api/ctxdecryption.h"
 #include "api/ctxtimestamp.h"
 #include "api/sigverifier.h"
 #include "api/talctx.h"
@@ -17,6 +18,7 @@
 #include "platform/fileio.h"
 #include "pki/names/dnprint.h"
 #include "xmlsig/sigpropsxml.h"
+#include "xmlsig/xmlc14transform.h"
 #include "xmlsig/xmlcodes.h"
 #include "xmlsig/xmlconst.h"
 
@@ -128,8 +130,6 @@ std::string documentName(const char* path) {
   size_t cut = name.find_last_of("/\\");
   return cut == std::string::npos ? name : name.substr(cut + 1);
 }
-
-int32_t decryptionNotBuilt(talCtx*, XmlSigContext*, xmlNodePtr) { return ETAL_KEYS_NOT_PRES; }
 
 int32_t setOptionBody(XmlSigContext* context, int32_t option, const void* value, int32_t length) {
   if (!context || !value || length != 4 || option < 0 || option > 5) return ETAL_API_INV_PAR;
@@ -280,6 +280,7 @@ int32_t decryptDocument(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, cons
   // The elements go: messages handed out earlier, whose signatures may point
   // at them, hand out nothing of the changed documents any more.
   for (MsgInfoXml* m : context->messages) m->forgetDocuments();
+  context->signatures.clear();
   int32_t result = 0;
   for (size_t i = 0; i < found.size() && result == 0; ++i) {
     if (nested[i]) continue;
@@ -294,6 +295,8 @@ int32_t decryptDocument(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, cons
   // encrypted): the one there now is the root from here on.
   doc->holder->root = xmlDocGetRootElement(doc->holder->doc);
   context->selectedRoot = doc->holder->root;
+  // The new elements in document order too (canonicalisation's fast path).
+  xmlStampDocumentOrder(doc->holder->doc);
   if (result == 0 && !doc->holder->root) return ETAL_INV_TAL_MSG;
   return result;
 }
@@ -397,7 +400,7 @@ int32_t unprotectBody(talCtx* handle, XmlSigContext* context, tvXmlDoc* document
 
 }  // namespace
 
-XmlDecryptFunction xmlDecryptElement = decryptionNotBuilt;
+XmlDecryptFunction xmlDecryptElement = decryptWithUserKey;
 
 XmlSignatureSetup xmlSignatureSetup(talCtx* ctx, XmlSigContext* context) {
   XmlSignatureSetup setup;

@@ -141,8 +141,8 @@ XmlSignatureSetup xmlSignatureSetup(talCtx* ctx, XmlSigContext* context);
 void writeReportEnd(talCtx* ctx, int32_t code);
 
 // Decrypts one xenc:EncryptedData element in place (it is replaced and freed):
-// 0 or a result code. Decryption is not built yet: the default answers 25
-// ("no key"). Tests put their own in place.
+// 0 or a result code. The default decrypts with the user's key
+// (ctxdecryption.h); tests put their own in place.
 typedef int32_t (*XmlDecryptFunction)(talCtx* ctx, XmlSigContext* context, xmlNodePtr element);
 extern XmlDecryptFunction xmlDecryptElement;
 

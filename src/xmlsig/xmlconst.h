@@ -91,6 +91,18 @@ inline constexpr std::string_view SIG_ECDSA_SHA384 =
 inline constexpr std::string_view SIG_ECDSA_SHA512 =
     "http://www.w3.org/2001/04/xmldsig-more#ecdsa-sha512";
 
+// XML Encryption: content ciphers, key transport, elements.
+inline constexpr std::string_view ENC_TRIPLEDES_CBC = "http://www.w3.org/2001/04/xmlenc#tripledes-cbc";
+inline constexpr std::string_view ENC_AES128_CBC = "http://www.w3.org/2001/04/xmlenc#aes128-cbc";
+inline constexpr std::string_view ENC_AES192_CBC = "http://www.w3.org/2001/04/xmlenc#aes192-cbc";
+inline constexpr std::string_view ENC_AES256_CBC = "http://www.w3.org/2001/04/xmlenc#aes256-cbc";
+inline constexpr std::string_view ENC_RSA_1_5 = "http://www.w3.org/2001/04/xmlenc#rsa-1_5";
+inline constexpr std::string_view XENC_ENCRYPTED_DATA = "EncryptedData";
+inline constexpr std::string_view XENC_ENCRYPTED_KEY = "EncryptedKey";
+inline constexpr std::string_view XENC_ENCRYPTION_METHOD = "EncryptionMethod";
+inline constexpr std::string_view XENC_CIPHER_DATA = "CipherData";
+inline constexpr std::string_view XENC_CIPHER_VALUE = "CipherValue";
+
 // XSLT elements.
 inline constexpr std::string_view XSL_STYLESHEET = "stylesheet";
 inline constexpr std::string_view XSL_INCLUDE = "include";

@@ -276,10 +276,10 @@ bool elementOverCaps(xmlNodePtr n, size_t& inScope) {
 // True when some node of the subtree of top lies more than maxDepth levels
 // below it, an element breaks the per-element caps, or the tree holds more
 // nodes than maxNodes (only entity copies can make more nodes than octets).
-bool treeOverCaps(xmlNodePtr top, int maxDepth, uint64_t maxNodes) {
+// Counted into nodes, which may hold the count of earlier trees.
+bool treeOverCaps(xmlNodePtr top, int maxDepth, uint64_t maxNodes, uint64_t& nodes) {
   if (!top) return false;
   int depth = 0;
-  uint64_t nodes = 0;
   std::vector<size_t> scope{0};  // declarations in scope of the open elements
   for (xmlNodePtr n = top; n;) {
     if (++nodes > maxNodes) return true;
@@ -455,7 +455,8 @@ int32_t parseXmlDocument(XmlDocHolder* holder, GenericFile* reader) {
   // deeper than its parser limit; every bounded walk here must see the whole
   // tree, so deeper documents are refused. Copies of entity content bypassed
   // the start-tag caps, so they are checked here as well.
-  if (doc && treeOverCaps(xmlDocGetRootElement(doc), XML_MAX_TREE_DEPTH, total + 1024)) {
+  uint64_t nodes = 0;
+  if (doc && treeOverCaps(xmlDocGetRootElement(doc), XML_MAX_TREE_DEPTH, total + 1024, nodes)) {
     xmlFreeDoc(doc);
     return xmlrc::INV_MSG;
   }
@@ -469,6 +470,112 @@ int32_t parseXmlDocument(XmlDocHolder* holder, GenericFile* reader) {
   holder->doc = doc;
   holder->root = doc ? xmlDocGetRootElement(doc) : nullptr;
   return holder->root ? xmlrc::OK : xmlrc::INV_MSG;
+}
+
+namespace {
+
+// What the entity references of text may bring in beyond its own octets.
+const uint64_t XML_MAX_CHUNK_EXPANSION = XML_MEMORY_ALLOWANCE / 4;
+
+// True when text refers to a general entity of the document that is not
+// internal (parsing it in the document's context would load the entity: a
+// declared but unused one passed the document's own parse), or when the
+// internal ones it refers to would bring in more than XML_MAX_CHUNK_EXPANSION
+// octets: libxml2 copies them into one text in time quadratic in the copies,
+// and the chunk is parsed in one call, never stopped between pieces as a
+// document is.
+bool entityReferencesRefused(xmlDocPtr doc, const uint8_t* text, size_t length) {
+  if (!doc->intSubset && !doc->extSubset) return false;
+  static const char stops[] = " \t\r\n<>&;'\"=/";
+  uint64_t expansion = 0;
+  for (size_t i = 0; i < length; ++i) {
+    if (text[i] != '&') continue;
+    // The name ends at the first octet no name holds: each octet is scanned
+    // at most twice.
+    size_t end = i + 1;
+    while (end < length && text[end] != 0 && !std::strchr(stops, text[end])) ++end;
+    if (end == i + 1) continue;
+    std::string name(reinterpret_cast<const char*>(text + i + 1), end - i - 1);
+    xmlEntityPtr e = xmlGetDocEntity(doc, BAD_CAST name.c_str());
+    if (!e || e->etype == XML_INTERNAL_PREDEFINED_ENTITY) continue;
+    if (e->etype != XML_INTERNAL_GENERAL_ENTITY) return true;
+    expansion += static_cast<uint64_t>(e->length > 0 ? e->length : 0);
+    if (expansion > XML_MAX_CHUNK_EXPANSION) return true;
+  }
+  return false;
+}
+
+// A document's children after a chunk is put there: one element, beside
+// comments, processing instructions and white space only.
+bool oneRootElement(xmlNodePtr list) {
+  int elements = 0;
+  for (xmlNodePtr n = list; n; n = n->next) {
+    if (n->type == XML_ELEMENT_NODE) {
+      ++elements;
+    } else if (n->type == XML_TEXT_NODE) {
+      for (const xmlChar* c = n->content; c && *c; ++c)
+        if (*c != ' ' && *c != '\t' && *c != '\r' && *c != '\n') return false;
+    } else if (n->type != XML_COMMENT_NODE && n->type != XML_PI_NODE) {
+      return false;
+    }
+  }
+  return elements == 1;
+}
+
+}  // namespace
+
+int32_t xmlSafeParseInNodeContext(xmlNodePtr context, const uint8_t* bytes, size_t length,
+                                  xmlNodePtr* list) {
+  if (list) *list = nullptr;
+  if (!context || !context->doc || !list || (!bytes && length)) return xmlrc::INV_PAR;
+  xmlDocPtr doc = context->doc;
+  bool atDocument = context->type == XML_DOCUMENT_NODE;
+  if (!atDocument && context->type != XML_ELEMENT_NODE) return xmlrc::INV_PAR;
+  // What the document parse refuses before libxml2 sees it: too many octets,
+  // start tags past the attribute caps; and (new here) external entities the
+  // document declared, and copies of its entities past a bound.
+  if (length == 0 || length > XML_MAX_DOCUMENT_SIZE ||
+      tooManySigns(reinterpret_cast<const xmlChar*>(bytes), length) ||
+      entityReferencesRefused(doc, bytes, length))
+    return xmlrc::INV_MSG;
+  int depth = 0;
+  for (xmlNodePtr n = context; n && n->type == XML_ELEMENT_NODE; n = n->parent) ++depth;
+  if (depth >= XML_MAX_TREE_DEPTH) return xmlrc::INV_MSG;
+  const uint64_t left = xmlDocumentMemoryLeft(doc);
+  xmlNodePtr nodes = nullptr;
+  int rc;
+  int64_t held = 0;
+  bool over;
+  {
+    XmlMemoryScope memory(xmlMemoryAllowance(length));
+    XmlQuietErrors quiet;
+    XmlNoExternalScope noExternal;
+    // The chunk is UTF-8 whatever the document declared: libxml2 would read it
+    // in the document's own encoding.
+    const xmlChar* encoding = doc->encoding;
+    doc->encoding = nullptr;
+    rc = xmlParseInNodeContext(context, reinterpret_cast<const char*>(bytes),
+                               static_cast<int>(length), xmlSafeParseOptions(), &nodes);
+    doc->encoding = encoding;
+    over = memory.over();
+    held = memory.held();
+  }
+  bool refused = rc != XML_ERR_OK || over || !nodes || (atDocument && !oneRootElement(nodes));
+  // The caps of a parsed document, over the whole tree it becomes part of.
+  uint64_t counted = 0;
+  for (xmlNodePtr n = nodes; n && !refused; n = n->next)
+    refused = treeOverCaps(n, XML_MAX_TREE_DEPTH - depth, length + 1024, counted);
+  if (refused) {
+    xmlFreeNodeList(nodes);
+    return xmlrc::INV_MSG;
+  }
+  // The new nodes take from what the document's transforms may hold, and the
+  // octets they came from add to it as a document's octets do.
+  uint64_t grown = left + (xmlMemoryAllowance(length) - XML_MEMORY_ALLOWANCE);
+  uint64_t taken = held > 0 ? static_cast<uint64_t>(held) : 0;
+  xmlRecordDocumentMemoryLeft(doc, grown > taken ? grown - taken : 0);
+  *list = nodes;
+  return xmlrc::OK;
 }
 
 XmlFragmentKind parseSameDocumentFragment(const std::string& fragment, std::string* id) {

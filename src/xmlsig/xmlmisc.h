@@ -122,6 +122,17 @@ xmlDocPtr xmlSafeParseMemory(const uint8_t* bytes, size_t length);
 // external resource asked for).
 int32_t parseXmlDocument(XmlDocHolder* holder, GenericFile* reader);
 
+// Parses bytes (UTF-8) as a well-balanced chunk in the context of an element
+// or of the document node (xmlParseInNodeContext), under the guards of
+// parseXmlDocument: its options, no external resource, the attribute,
+// namespace, depth (counted from the document's root) and node caps, and the
+// memory of a document of that many octets. In the document node's context
+// the chunk must make exactly one root element. 0 with the new nodes in list
+// (a sibling chain linked nowhere; the caller owns them), 89 when refused, 20
+// for a bad argument.
+int32_t xmlSafeParseInNodeContext(xmlNodePtr context, const uint8_t* bytes, size_t length,
+                                  xmlNodePtr* list);
+
 // Same-document reference fragments (after the "#"): a bare NCName,
 // "xpointer(/)" or "xpointer(id('NCName'))". Anything else is refused before any
 // evaluation. For the id forms the id is returned.

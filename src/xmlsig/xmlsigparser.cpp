@@ -211,12 +211,13 @@ XmlSigParser::XmlSigParser(xmlNodePtr root, const std::vector<TVxmlDoc*>& docs, 
       docs(docs),
       mode(mode),
       skipDetached(skipDetached),
-      configuredDigest(configuredDigest) {}
+      configuredDigest(configuredDigest),
+      faultPrefix(MSG_PREFIX) {}
 
 XmlSigParser::~XmlSigParser() = default;
 
 void XmlSigParser::fault(const char* message, int32_t code) {
-  if (report) *report << MSG_PREFIX << message;
+  if (report) *report << faultPrefix << message;
   faulted = true;
   throw TalApiException(code);
 }
@@ -227,6 +228,30 @@ int32_t XmlSigParser::parse(ReportStream* reportStream, xmlNodePtr signature) {
   XmlQuietErrors quiet;
   try {
     walk(signature);
+  } catch (const TalException& e) {
+    return e.getCode();
+  } catch (const std::bad_alloc&) {
+    return xmlrc::MEM;
+  }
+  return xmlrc::OK;
+}
+
+int32_t XmlSigParser::readKeyInfoElement(ReportStream* reportStream, xmlNodePtr keyInfo,
+                                         const char* prefix) {
+  report = reportStream;
+  faultPrefix = prefix;
+  if (!keyInfo || !makeDnAttribute) return xmlrc::INV_PAR;
+  keyInfoNode = keyInfo;
+  XmlQuietErrors quiet;
+  try {
+    readKeyInfo();
+    for (XmlIssuerSerial* pair : issuerSerials.items) {
+      try {
+        convXml::parseDN(pair->issuerName, pair->issuer, makeDnAttribute);
+      } catch (const TalApiException&) {
+        fault(MSG_KI_ISSUER_SERIAL, xmlrc::INV_MSG);
+      }
+    }
   } catch (const TalException& e) {
     return e.getCode();
   } catch (const std::bad_alloc&) {

@@ -93,10 +93,12 @@ class XmlRef {
   std::string octets;
 };
 
-// An X509IssuerSerial of KeyInfo as written.
+// An X509IssuerSerial of KeyInfo as written; the name is read into issuer only
+// by readKeyInfoElement.
 struct XmlIssuerSerial {
   std::string issuerName;
   ASNinteger serialNumber;
+  DistinguishedName issuer;
 };
 
 class XmlSigParser : public XmlSignature {
@@ -114,6 +116,11 @@ class XmlSigParser : public XmlSignature {
   // 0, the code of a structural fault (its lines written to report), 100 when
   // memory ran out, 20 when no element is given.
   int32_t parse(ReportStream* report, xmlNodePtr signature);
+  // Reads a ds:KeyInfo that belongs to no signature (an encrypted key's): its
+  // certificates, issuer-serial pairs (their names read with makeDnAttribute,
+  // which must be set) and subject names, with the messages of a signature's
+  // KeyInfo after `prefix`. 0, the fault's code, or 100.
+  int32_t readKeyInfoElement(ReportStream* report, xmlNodePtr keyInfo, const char* prefix);
   // The report of the running parse (the XAdES reader writes its lines there).
   ReportStream* reportStream() const { return report; }
   // What a parser of a counter-signature inside this signature is made from.
@@ -208,6 +215,7 @@ class XmlSigParser : public XmlSignature {
   bool skipDetached;
   uint32_t configuredDigest;
   ReportStream* report = nullptr;
+  const char* faultPrefix;  // what a fault's line starts with
   bool faulted = false;  // a fault's line is written
   XmlWorkBudget budget;
 };
