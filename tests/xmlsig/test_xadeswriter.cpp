@@ -89,10 +89,12 @@ std::string opensslToken(const std::string& digest, bool fixed) {
   const std::string q = w + "/q", t = w + "/t", cnf = w + "/tsa.cnf", cert = net + "tsa.pem", key = net + "tsa.key";
   const char* query[] = {"openssl", "ts", "-query", "-digest", hex.c_str(), "-sha256", "-cert", "-out", q.c_str(),
                          nullptr};
-  const char* reply[] = {"faketime", "2026-12-01 12:00:00", "openssl", "ts", "-reply", "-config", cnf.c_str(), "-queryfile", q.c_str(), "-signer",
+  // -f: the clock stands still (without it faketime only starts there, and a loaded
+  // machine moves the second token into the next second).
+  const char* reply[] = {"faketime", "-f", "2026-12-01 12:00:00", "openssl", "ts", "-reply", "-config", cnf.c_str(), "-queryfile", q.c_str(), "-signer",
                          cert.c_str(), "-inkey", key.c_str(), "-token_out", "-out", t.c_str(), nullptr};
   std::string token;
-  if (runQuiet(query, true, nullptr) == 0 && runQuiet(fixed ? reply : reply + 2, true, nullptr) == 0) {
+  if (runQuiet(query, true, nullptr) == 0 && runQuiet(fixed ? reply : reply + 3, true, nullptr) == 0) {
     std::ifstream in(t, std::ios::binary);
     token.assign(std::istreambuf_iterator<char>(in), {});
   }
