@@ -24,11 +24,11 @@ LvOctet drawOctet(LvRbg* rbg) { return rbg->getOctet(); }
 // acc := base^e (Montgomery forms of m, e >= 1) by squarings and products over the public
 // bits of e; the kernels are m's, constant-time where base is secret. t: 2k words of work.
 void powByPublicBits(LvWord* acc, const LvWord* base, LvWord* t, const LvN& e,
-                     const LvModulus& m) {
+                     const LvModulus& m, unsigned int lowest = 0) {
   const LvWordLen k = m.getUsed();
   longvCopy(acc, base, k);
   const LvWord* ew = e.getWords();
-  for (unsigned int i = e.getBitLength() - 1; i-- > 0;) {
+  for (unsigned int i = e.getBitLength() - 1; i-- > lowest;) {
     m.sqrWords(t, acc);
     longvCopy(acc, t, k);
     if ((ew[i / 32] >> (i % 32)) & 1u) {
@@ -119,6 +119,17 @@ LvN publicPowerOfPublic(const LvN& s, const LvModulus& n, const LvN& e) {
   LvWordMem base(k), acc(k), t(2 * k);
   longvCopyResize(acc.ptr(), k, s.getWords(), s.getUsed());
   longvToMontPublic(base.ptr(), acc.ptr(), n.getWords(), k);
+  if ((e.getWords()[0] & 1u) != 0 && e.getBitLength() > 1) {
+    // s^e = (s R)^(e - 1) s R^-1: the last product takes s itself, and its R^-1 leaves the
+    // Montgomery form without a reduction of its own.
+    LvWordMem plain(k);
+    longvCopy(plain.ptr(), acc.ptr(), k);
+    powByPublicBits(acc.ptr(), base.ptr(), t.ptr(), e, n, 1);
+    n.sqrWords(t.ptr(), acc.ptr());
+    longvCopy(acc.ptr(), t.ptr(), k);
+    n.mulWords(t.ptr(), acc.ptr(), plain.ptr());
+    return LvN(t.ptr(), k);
+  }
   powByPublicBits(acc.ptr(), base.ptr(), t.ptr(), e, n);
   longvFromMont(t.ptr(), acc.ptr(), n.getWords(), k);
   return LvN(t.ptr(), k);
