@@ -10,7 +10,9 @@
 #include "pki/x509/x509ext.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <string>
 #include <vector>
@@ -367,14 +369,35 @@ int copyAsViewed(ASNobject& target, const ASNobject& source) {
   return r == n ? 1 : 0;
 }
 
+namespace {
+
+// The verifier prepares its key objects lazily (the key value itself is not
+// changed), and a certificate's body may be shared between threads: one lock
+// per key, striped by its address, so verifications with other keys run on.
+std::mutex& keyLock(const SubPubKeyInfo& key) {
+  static std::mutex stripes[64];
+  return stripes[(reinterpret_cast<uintptr_t>(&key) >> 6) % 64];
+}
+
+}  // namespace
+
+int verifyDigestWithSharedKey(const SubPubKeyInfo& key, const AlgorithmIdentifier& alg,
+                              const unsigned char* digest, int digestLen,
+                              const unsigned char* signature, int sigLen) {
+  std::lock_guard<std::mutex> hold(keyLock(key));
+  return const_cast<SubPubKeyInfo&>(key).verifyDigest(alg, digest, digestLen, signature, sigLen);
+}
+
 int verifySignedObject(const SubPubKeyInfo& key, const AlgorithmIdentifier& alg,
                        const ASNobject& signedObject, const ASNbitstr& signature) {
   const unsigned char* sig = signature.bits();
   const int n = signature.bitsLength();
   if (!sig || n <= 0) return SignedCertificate::CERT_SIG_INVALID;
-  // The verifier prepares its key objects lazily; the key value itself is
-  // not changed.
-  const int r = const_cast<SubPubKeyInfo&>(key).verifyObject(alg, signedObject, sig, n);
+  int r;
+  {
+    std::lock_guard<std::mutex> hold(keyLock(key));
+    r = const_cast<SubPubKeyInfo&>(key).verifyObject(alg, signedObject, sig, n);
+  }
   switch (r) {
     case SubPubKeyInfo::SIG_VALID:
       return SignedCertificate::CERT_SIG_VALID;
@@ -417,6 +440,33 @@ bool SignedCertificate::isCa() const {
 bool SignedCertificate::fixesRsaPssParameters() const {
   const AlgorithmIdentifier& a = tbsCertificate.subjectPublicKeyInfo.algorithm;
   return isRsaPssOid(a.algorithm) && a.parametersPresent;
+}
+
+// ---------------------------------------------------------------------------
+// SharedCertificate
+
+SharedCertificate& SharedCertificate::operator=(const SignedCertificate& certificate) {
+  if (body.get() != &certificate) body = std::make_shared<SignedCertificate>(certificate);
+  return *this;
+}
+
+void SharedCertificate::adopt(std::unique_ptr<SignedCertificate> owned) {
+  body = std::shared_ptr<const SignedCertificate>(std::move(owned));
+}
+
+const SignedCertificate& SharedCertificate::get() const {
+  // Never changed (its key state aside, which is guarded): every holder
+  // without a body of its own reads this one.
+  static SignedCertificate empty;
+  return body ? *body : empty;
+}
+
+SignedCertificate& SharedCertificate::edit() {
+  // Only this holder sees a body whose count is 1: no other thread can be
+  // copying it.
+  if (!body || body.use_count() != 1)
+    body = body ? std::make_shared<SignedCertificate>(*body) : std::make_shared<SignedCertificate>();
+  return const_cast<SignedCertificate&>(*body);
 }
 
 // ---------------------------------------------------------------------------
