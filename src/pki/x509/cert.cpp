@@ -388,15 +388,25 @@ int verifyDigestWithSharedKey(const SubPubKeyInfo& key, const AlgorithmIdentifie
   return const_cast<SubPubKeyInfo&>(key).verifyDigest(alg, digest, digestLen, signature, sigLen);
 }
 
-int verifySignedObject(const SubPubKeyInfo& key, const AlgorithmIdentifier& alg,
-                       const ASNobject& signedObject, const ASNbitstr& signature) {
+namespace {
+
+// writeOut: a value decoded privately is written out once and the octets
+// hashed, quicker than hashing it member by member (a value read in place
+// hashes its received octets anyway); for values of a bounded size.
+int verifySigned(const SubPubKeyInfo& key, const AlgorithmIdentifier& alg,
+                 const ASNobject& signedObject, const ASNbitstr& signature, bool writeOut) {
   const unsigned char* sig = signature.bits();
   const int n = signature.bitsLength();
   if (!sig || n <= 0) return SignedCertificate::CERT_SIG_INVALID;
   int r;
   {
     std::lock_guard<std::mutex> hold(keyLock(key));
-    r = const_cast<SubPubKeyInfo&>(key).verifyObject(alg, signedObject, sig, n);
+    std::vector<unsigned char> der;
+    if (writeOut && !signedObject.isConstView() && signedObject.encodeVector(der) > 0)
+      r = const_cast<SubPubKeyInfo&>(key).verifyData(alg, der.data(), static_cast<int>(der.size()),
+                                                     sig, n);
+    else
+      r = const_cast<SubPubKeyInfo&>(key).verifyObject(alg, signedObject, sig, n);
   }
   switch (r) {
     case SubPubKeyInfo::SIG_VALID:
@@ -416,8 +426,15 @@ int verifySignedObject(const SubPubKeyInfo& key, const AlgorithmIdentifier& alg,
   }
 }
 
+}  // namespace
+
+int verifySignedObject(const SubPubKeyInfo& key, const AlgorithmIdentifier& alg,
+                       const ASNobject& signedObject, const ASNbitstr& signature) {
+  return verifySigned(key, alg, signedObject, signature, false);
+}
+
 int SignedCertificate::verifyWithKey(const SubPubKeyInfo& key) const {
-  return verifySignedObject(key, tbsCertificate.signature, tbsCertificate, signature);
+  return verifySigned(key, tbsCertificate.signature, tbsCertificate, signature, true);
 }
 
 int SignedCertificate::verifySignature(const SignedCertificate& issuerCert) const {
