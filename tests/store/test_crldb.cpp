@@ -354,6 +354,38 @@ TEST(VerifiedRevocationCache, OptionGateExpiryAndIssuers) {
   EXPECT_FALSE(cache.matchesEntry(*hold));  // erased on the expired look-up
 }
 
+// A path handed out of the cache shares the entry's certificates and keeps
+// them after the entry is dropped (expired and looked up).
+TEST(VerifiedRevocationCache, HandedOutPathOutlivesItsEntry) {
+  FixedPathClock clock;
+  VerifiedRevocationCache cache([] { return true; }, clock);
+  const char* names[] = {"user.der", "ca.der", "root.der"};
+  CertificatePath path;
+  for (const char* f : names) {
+    auto* item = new CertificateItem;
+    item->certificate = *cert(f);
+    ASSERT_EQ(1, path.append(item));
+  }
+  auto user = cert("user.der");
+  IssuerAndSerialNumber is;
+  is.issuer = user->tbsCertificate.issuer;
+  is.serialNumber = user->tbsCertificate.serialNumber;
+  clock.set(user->tbsCertificate.validity.notBefore.toTime64(true) + 10);
+  ASSERT_TRUE(cache.insertEntry(path, 1));
+  path.clear();  // the entry holds its own
+
+  CertificatePath handed;
+  ASSERT_TRUE(cache.hasValidEntry(is));
+  handed = *cache.findEntry(is)->path;
+  EXPECT_TRUE(handed.elementAt(0)->certificate.sharesBodyWith(
+      cache.findEntry(is)->path->elementAt(0)->certificate));
+  clock.set(INT64_MAX / 2);
+  EXPECT_FALSE(cache.hasValidEntry(is));
+  ASSERT_EQ(3, handed.GetCount());
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(handed.elementAt(i)->certificate == *cert(names[i])) << i;
+  EXPECT_EQ(1, handed.elementAt(0)->certificate->verifySignature(handed.elementAt(1)->certificate));
+}
+
 ASNinteger intOf(uint32_t v) {
   ASNinteger i;
   i.set(v);
