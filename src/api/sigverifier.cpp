@@ -377,7 +377,7 @@ bool SignatureVerifier::findSigner(SigInfo& info, SignatureProperties& props) {
       // The cached path serves only the certificate this signature names:
       // the one it carries, else the one its signed attributes commit to.
       const SignedCertificate* cached =
-          entry && entry->path && entry->path->GetCount() > 0 ? &entry->path->elementAt(0)->certificate : nullptr;
+          entry && entry->path && entry->path->GetCount() > 0 ? &entry->path->elementAt(0)->certificate.get() : nullptr;
       if (cached && (!props.signerCertificate || *props.signerCertificate == *cached) &&
           committedTo(props, *cached)) {
         static_cast<CertificatePath&>(info) = *entry->path;
@@ -385,7 +385,7 @@ bool SignatureVerifier::findSigner(SigInfo& info, SignatureProperties& props) {
         info.status = SIG_STATUS_VALID;
         signerFromCache = true;
         signerFound = true;
-        props.signerCertificate = &info.elementAt(0)->certificate;
+        props.signerCertificate = &info.elementAt(0)->certificate.get();
         return true;
       }
     }
@@ -398,7 +398,7 @@ bool SignatureVerifier::findSigner(SigInfo& info, SignatureProperties& props) {
     info.reason = found ? SIG_REASON_NO_PATH : SIG_REASON_NO_SIGNER_CERTIFICATE;
     return false;
   }
-  props.signerCertificate = &info.elementAt(0)->certificate;
+  props.signerCertificate = &info.elementAt(0)->certificate.get();
   signerFound = true;
   return true;
 }
@@ -414,7 +414,7 @@ void SignatureVerifier::digestRegulation(int32_t hashId) {
 }
 
 bool SignatureVerifier::checkSignatureValue(SigInfo& info, SignatureProperties& props) {
-  SubPubKeyInfo& key = props.signerCertificate->tbsCertificate.subjectPublicKeyInfo;
+  const SubPubKeyInfo& key = props.signerCertificate->tbsCertificate.subjectPublicKeyInfo;
   const ASNobjectId& keyOid = key.algorithm.algorithm;
   auto fail = [&info](int32_t status, int32_t reason) {
     info.status = status;
@@ -467,8 +467,9 @@ bool SignatureVerifier::checkSignatureValue(SigInfo& info, SignatureProperties& 
     }
   }
 
-  const int r = key.verifyDigest(algorithm, reinterpret_cast<const unsigned char*>(digest.data()),
-                                 static_cast<int>(digest.size()), value.data(), length);
+  const int r = verifyDigestWithSharedKey(key, algorithm,
+                                          reinterpret_cast<const unsigned char*>(digest.data()),
+                                          static_cast<int>(digest.size()), value.data(), length);
   const bool rsa = props.scheme == SIG_SCHEME_RSA_PKCS1 || props.scheme == SIG_SCHEME_RSA_PSS;
   const std::string head = "Błąd podczas weryfikacji podpisu: ";
   switch (r) {
@@ -635,7 +636,7 @@ void SignatureVerifier::writePathReport(const CertificatePath& path) {
   ReportStream& report = ctx->report;
   report << "Ścieżka certyfikacji:" << CRLF;
   for (int i = 0; i < path.GetCount(); ++i) {
-    const TBSCertificate& tbs = path.elementAt(i)->certificate.tbsCertificate;
+    const TBSCertificate& tbs = path.elementAt(i)->certificate->tbsCertificate;
     report << "Certyfikat nr: ";
     report.writeInteger(tbs.serialNumber);
     report << CRLF << "Wystawiony dla: \"" << tbs.subject << "\"" << CRLF << "Wystawiony przez: \""

@@ -29,10 +29,26 @@ class HeldCandidates {
   int count;
 };
 
-std::unique_ptr<CertificateItem> newItem(const SignedCertificate& certificate) {
+std::unique_ptr<CertificateItem> newItem(const SharedCertificate& certificate) {
   std::unique_ptr<CertificateItem> item(new CertificateItem());
   item->certificate = certificate;
   return item;
+}
+
+std::unique_ptr<CertificateItem> newItem(const SignedCertificate& certificate) {
+  SharedCertificate copy;
+  copy = certificate;
+  return newItem(copy);
+}
+
+// Takes the candidate at `at` out of its list (the list keeps a null) as a
+// shared body: the path holds the decoded candidate itself, not a copy.
+SharedCertificate takeCandidate(CertificateList& candidates, POSITION at) {
+  std::unique_ptr<SignedCertificate> taken(candidates.GetAt(at));
+  PointerList::SetAt(at, nullptr);
+  SharedCertificate shared;
+  shared.adopt(std::move(taken));
+  return shared;
 }
 
 void appendItem(CertificatePath& path, std::unique_ptr<CertificateItem> item) {
@@ -121,13 +137,15 @@ int PathBuilder::buildPathForCertificate(CertificatePath& path,
   Build build;
   build.purpose = purpose;
   build.temporaryOnly = temporaryOnly;
-  return startBuild(path, certificate, build);
+  SharedCertificate held;
+  held = certificate;
+  return startBuild(path, held, build);
 }
 
-int PathBuilder::startBuild(CertificatePath& path, const SignedCertificate& certificate,
+int PathBuilder::startBuild(CertificatePath& path, const SharedCertificate& certificate,
                             Build& build) {
   std::unique_ptr<CertificateItem> item = newItem(certificate);
-  const Visited visited{&item->certificate};
+  const Visited visited{&item->certificate.get()};
   return buildFrom(path, item.release(), visited, 1, build);
 }
 
@@ -144,13 +162,15 @@ int PathBuilder::buildPathForIssuerSerial(CertificatePath& path, const Distingui
   Build build;
   build.purpose = purpose;
   build.temporaryOnly = temporaryOnly;
-  SignedCertificate certificate;
-  const int r = manager.findByIssuerSerial(certificate, issuer, serial, temporaryOnly);
+  std::unique_ptr<SignedCertificate> certificate(new SignedCertificate());
+  const int r = manager.findByIssuerSerial(*certificate, issuer, serial, temporaryOnly);
   if (r == CRTSTORE_FOUND) {
     found = true;
     report << "Szukany certyfikat znaleziony w lokalnej bazie danych.\r\n";
-    describe("CRT: ", certificate);
-    return startBuild(path, certificate, build);
+    describe("CRT: ", *certificate);
+    SharedCertificate held;
+    held.adopt(std::move(certificate));
+    return startBuild(path, held, build);
   }
   if (r != CRTSTORE_NOT_FOUND) return r;
   if (temporaryOnly || !env.canQueryCertificates(issuer)) return PATH_NOT_FOUND;
@@ -164,9 +184,8 @@ int PathBuilder::buildPathForIssuerSerial(CertificatePath& path, const Distingui
   }
   found = true;
   report << "Certyfikat poprawnie pobrany.\r\n";
-  const SignedCertificate& first = *fetched.GetHead();
-  env.rememberCertificate(first);
-  return startBuild(path, first, build);
+  env.rememberCertificate(*fetched.GetHead());
+  return startBuild(path, takeCandidate(fetched, fetched.GetHeadPosition()), build);
 }
 
 int PathBuilder::buildPathForIssuerKeyId(CertificatePath& path, const DistinguishedName& issuer,
@@ -216,6 +235,7 @@ int PathBuilder::buildPathForIssuerKeyId(CertificatePath& path, const Distinguis
   HeldCandidates held(build.candidatesHeld, candidates.GetCount());
   if (!held.within()) return PATH_NOT_FOUND;
   for (POSITION pos = candidates.GetHeadPosition(); pos;) {
+    const POSITION at = pos;
     const SignedCertificate* candidate = candidates.GetNext(pos);
     if (!candidate) continue;
     report << "Budowa ścieżki dla certyfikatu:\r\n";
@@ -223,7 +243,7 @@ int PathBuilder::buildPathForIssuerKeyId(CertificatePath& path, const Distinguis
     report << "\r\n";
     if (!matchesKeyIdentifier(*candidate, akid)) continue;
     CertificatePath fresh;
-    std::unique_ptr<CertificateItem> item = newItem(*candidate);
+    std::unique_ptr<CertificateItem> item = newItem(takeCandidate(candidates, at));
     if (fromNetwork) env.rememberCertificate(*candidate);
     const Visited visited{candidate};
     if (buildFrom(fresh, item.release(), visited, 1, build) == PATH_BUILT) {
@@ -349,10 +369,11 @@ int PathBuilder::trustPointTest(CertificatePath& path, const SignedCertificate& 
 }
 
 int PathBuilder::issuerStep(CertificatePath& path, const SignedCertificate& subject,
-                            const CertificateList& candidates, const AuthorityKeyIdentifier* akid,
+                            CertificateList& candidates, const AuthorityKeyIdentifier* akid,
                             bool fromNetwork, const Visited& visited, int depth, Build& build) {
   int result = PATH_NOT_FOUND;
   for (POSITION pos = candidates.GetHeadPosition(); pos;) {
+    const POSITION at = pos;
     const SignedCertificate* candidate = candidates.GetNext(pos);
     if (!candidate || isRejected(build.rejected, *candidate)) continue;
     bool seen = false;
@@ -374,8 +395,10 @@ int PathBuilder::issuerStep(CertificatePath& path, const SignedCertificate& subj
     Visited next(visited);
     next.push_back(candidate);
     if (fromNetwork) env.rememberCertificate(*candidate);
+    // `held` keeps the candidate alive for `next` and the rejected copy below.
+    const SharedCertificate held = takeCandidate(candidates, at);
     CertificatePath fresh;
-    const int r = buildFrom(fresh, newItem(*candidate).release(), next, depth + 1, build);
+    const int r = buildFrom(fresh, newItem(held).release(), next, depth + 1, build);
     if (r == PATH_BUILT) {
       moveSubPath(path, fresh);
       return PATH_BUILT;

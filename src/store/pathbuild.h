@@ -106,7 +106,7 @@ class PathBuilder {
     bool spend() { return ++work <= MAX_PATH_BUILD_WORK; }
   };
 
-  int startBuild(CertificatePath& path, const SignedCertificate& certificate, Build& build);
+  int startBuild(CertificatePath& path, const SharedCertificate& certificate, Build& build);
   int buildFrom(CertificatePath& path, CertificateItem* item, const Visited& visited, int depth,
                 Build& build);
   int searchTrustPoints(CertificatePath& path, const SignedCertificate& cert,
@@ -115,7 +115,7 @@ class PathBuilder {
                      const SignedCertificate& cert, const AuthorityKeyIdentifier* akid,
                      Build& build);
   int issuerStep(CertificatePath& path, const SignedCertificate& subject,
-                 const CertificateList& candidates, const AuthorityKeyIdentifier* akid,
+                 CertificateList& candidates, const AuthorityKeyIdentifier* akid,
                  bool fromNetwork, const Visited& visited, int depth, Build& build);
   void describe(const char* label, const SignedCertificate& certificate);
 

@@ -338,7 +338,7 @@ int PathVerification::qualifiedKeyUsage(const CertificatePath& path, bool checkW
   }
   const CertificateItem* end = path.GetHead();
   ASNbitstr keyUsage;
-  const int r = getExtensionValue(*const_cast<CertificateItem*>(end)->certificate.tbsCertificate.extensions,
+  const int r = getExtensionValue(*const_cast<CertificateItem*>(end)->certificate->tbsCertificate.extensions,
                                   id_ce_keyUsage, keyUsage);
   if (r == 0) return 1;
   if (r == -2) return 15;
@@ -388,7 +388,7 @@ int PathVerification::checkPathPolicies(CertificatePath& path) {
   // certificate.
   std::vector<const SignedCertificate*> certs;
   certs.reserve(static_cast<size_t>(count));
-  for (int i = count - 2; i >= 0; --i) certs.push_back(&path.elementAt(i)->certificate);
+  for (int i = count - 2; i >= 0; --i) certs.push_back(&path.elementAt(i)->certificate.get());
   // No configured set (or an empty one) means any policy: the processor's
   // initial set is then anyPolicy itself. A configured set is enforced: the
   // processor applies its initial set only under an explicit-policy

@@ -420,7 +420,7 @@ void pathWarnings(const std::vector<RecipientPaths>& paths, RecipientContext& co
     for (const std::unique_ptr<CertificatePath>& path : list) {
       const CertificateItem* end = path->GetHead();
       if (!end) continue;
-      const DistinguishedName& subject = end->certificate.tbsCertificate.subject;
+      const DistinguishedName& subject = end->certificate->tbsCertificate.subject;
       for (POSITION pos = path->GetHeadPosition(); pos;) {
         const CertificateItem* item = path->GetNext(pos);
         const bool isEnd = item == end;

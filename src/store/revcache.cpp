@@ -50,11 +50,11 @@ bool VerifiedRevocationCache::insertEntry(const CertificatePath& path, uint32_t 
   entry->path.reset(new CertificatePath(path));
   entry->qualification = qualification;
   POSITION pos = entry->path->GetHeadPosition();
-  entry->certificate = &entry->path->GetAt(pos)->certificate;
+  entry->certificate = &entry->path->GetAt(pos)->certificate.get();
   entry->validUntil = entry->certificate->tbsCertificate.validity.notAfter;
   while (pos) {
     const CertificateItem* item = entry->path->GetNext(pos);
-    const X509time& t = item->certificate.tbsCertificate.validity.notAfter;
+    const X509time& t = item->certificate->tbsCertificate.validity.notAfter;
     if (t < entry->validUntil) entry->validUntil = t;
   }
   paths[serialKey(entry->certificate->tbsCertificate.serialNumber)].push_back(std::move(entry));

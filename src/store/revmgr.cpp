@@ -8,6 +8,7 @@
 #include "store/sigcodes.h"
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -28,12 +29,15 @@ bool insideValidity(const TBSCertificate& tbs, const X509time& t) {
 
 bool digest(int hashId, int length, const unsigned char* data, size_t n,
             std::vector<unsigned char>& outHash) {
-  LvGenericHash h(static_cast<LvHashAlgo>(hashId));
-  h.init();
-  if (n) h.step(data, static_cast<unsigned int>(n));
-  h.finish();
+  // One hash object of the algorithm, not the whole selection: this runs for
+  // every response and certificate identifier checked.
+  std::unique_ptr<LvHash> h(lvHashCreateObject(static_cast<LvHashAlgo>(hashId)));
+  if (!h) throwBadAllocation();
+  h->init();
+  if (n) h->step(data, static_cast<unsigned int>(n));
+  h->finish();
   outHash.resize(static_cast<size_t>(length));
-  h.getHash(static_cast<unsigned int>(length), outHash.data());
+  h->getHash(static_cast<unsigned int>(length), outHash.data());
   return true;
 }
 

@@ -68,7 +68,7 @@ class RevocationDouble : public PathRevocation {
     lastIssuer = &issuer;
     item.revocationState = REVSTATE_NONE;
     item.revocationSource = REVSOURCE_NONE;
-    const TBSCertificate& tbs = item.certificate.tbsCertificate;
+    const TBSCertificate& tbs = item.certificate->tbsCertificate;
     const int v = tbs.checkValidity(now);
     if (v != 0) {
       item.wwc = v < 0 ? WWC_NOT_YET_VALID : WWC_EXPIRED;

@@ -295,21 +295,28 @@ TEST(CrlSerialIndex, NegativeAndPositiveSerialsStayApart) {
   }
 }
 
-TEST(VerifiedRevocationCache, OptionGateExpiryAndIssuers) {
-  FixedPathClock clock;
-  bool on = false;
-  VerifiedRevocationCache cache([&] { return on; }, clock);
-  CertificatePath path;
-  for (const char* f : {"user.der", "ca.der", "root.der"}) {
+const char* const cachedPathNames[] = {"user.der", "ca.der", "root.der"};
+
+// user.der's path, its issuer and serial, and the clock just inside its validity.
+void cachedPath(CertificatePath& path, IssuerAndSerialNumber& is, FixedPathClock& clock) {
+  for (const char* f : cachedPathNames) {
     auto* item = new CertificateItem;
     item->certificate = *cert(f);
     ASSERT_EQ(1, path.append(item));
   }
   auto user = cert("user.der");
-  IssuerAndSerialNumber is;
   is.issuer = user->tbsCertificate.issuer;
   is.serialNumber = user->tbsCertificate.serialNumber;
   clock.set(user->tbsCertificate.validity.notBefore.toTime64(true) + 10);
+}
+
+TEST(VerifiedRevocationCache, OptionGateExpiryAndIssuers) {
+  FixedPathClock clock;
+  bool on = false;
+  VerifiedRevocationCache cache([&] { return on; }, clock);
+  CertificatePath path;
+  IssuerAndSerialNumber is;
+  cachedPath(path, is, clock);
 
   EXPECT_FALSE(cache.insertEntry(path, 2));
   EXPECT_FALSE(cache.hasValidEntry(is));
@@ -352,6 +359,29 @@ TEST(VerifiedRevocationCache, OptionGateExpiryAndIssuers) {
   EXPECT_FALSE(cache.matchesEntry(*hold));
   clock.set(hold->tbsCertList.thisUpdate.toTime64(true));
   EXPECT_FALSE(cache.matchesEntry(*hold));  // erased on the expired look-up
+}
+
+// A path handed out of the cache shares the entry's certificates and keeps
+// them after the entry is dropped (expired and looked up).
+TEST(VerifiedRevocationCache, HandedOutPathOutlivesItsEntry) {
+  FixedPathClock clock;
+  VerifiedRevocationCache cache([] { return true; }, clock);
+  CertificatePath path;
+  IssuerAndSerialNumber is;
+  cachedPath(path, is, clock);
+  ASSERT_TRUE(cache.insertEntry(path, 1));
+  path.clear();  // the entry holds its own
+
+  CertificatePath handed;
+  ASSERT_TRUE(cache.hasValidEntry(is));
+  handed = *cache.findEntry(is)->path;
+  EXPECT_TRUE(handed.elementAt(0)->certificate.sharesBodyWith(
+      cache.findEntry(is)->path->elementAt(0)->certificate));
+  clock.set(INT64_MAX / 2);
+  EXPECT_FALSE(cache.hasValidEntry(is));
+  ASSERT_EQ(3, handed.GetCount());
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(handed.elementAt(i)->certificate == *cert(cachedPathNames[i])) << i;
+  EXPECT_EQ(1, handed.elementAt(0)->certificate->verifySignature(handed.elementAt(1)->certificate));
 }
 
 ASNinteger intOf(uint32_t v) {

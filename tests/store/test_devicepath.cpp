@@ -28,7 +28,7 @@ CertificatePath rsaPath() {
   for (const char* name : {"ee.der", "int2.der", "int1.der", "root.der"}) {
     const std::vector<unsigned char> der = readFile(name);
     CertificateItem* item = new CertificateItem();
-    EXPECT_EQ(item->certificate.decodeBuffer(der.data(), static_cast<int>(der.size()), 0),
+    EXPECT_EQ(item->certificate.edit().decodeBuffer(der.data(), static_cast<int>(der.size()), 0),
               static_cast<int>(der.size()))
         << name;
     path.AddTail(item);

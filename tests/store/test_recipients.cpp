@@ -115,7 +115,7 @@ struct Ctx : RecipientContext {
     int i = 0;
     for (POSITION p = path.GetHeadPosition(); p; ++i) {
       CertificateItem* item = path.GetNext(p);
-      const TBSCertificate& tbs = item->certificate.tbsCertificate;
+      const TBSCertificate& tbs = item->certificate->tbsCertificate;
       const int v = tbs.checkValidity(at);
       const long serial = long(tbs.serialNumber.toLong());
       item->wwc = v < 0 ? WWC_NOT_YET_VALID : v > 0 ? WWC_EXPIRED

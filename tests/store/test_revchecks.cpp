@@ -644,7 +644,7 @@ TEST(StatusReport, Lines) {
     RevocationManager m(clock, &report.stream);
     RevocationArgs args;
     args.time = &when;
-    X509time timemark = item.certificate.tbsCertificate.validity.notBefore;
+    X509time timemark = item.certificate->tbsCertificate.validity.notBefore;
     if (c.timemarkAtNotBefore) args.timemark = &timemark;
     UsedRevocationData used;
     m.checkStatus(item, args, c.withOcsp ? ocsp.get() : nullptr, *ca,

@@ -59,7 +59,7 @@ TEST(RevocationManager, StatusFromOpensslCrlsAndResponses) {
   for (const auto& c : cases) {
     CertificateItem item;
     item.certificate = *get<SignedCertificate>(c.cert);
-    const X509time& notBefore = item.certificate.tbsCertificate.validity.notBefore;
+    const X509time& notBefore = item.certificate->tbsCertificate.validity.notBefore;
     FixedPathClock clock(c.time == kAtNotBefore ? notBefore.toTime64(true)
                                                 : base.toTime64(true) + c.time);
     RevocationManager m(clock, nullptr);

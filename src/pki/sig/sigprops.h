@@ -151,7 +151,7 @@ class SignatureProperties {
   int32_t hashId = 0;  // digest algorithm of the signature (LvHashAlgo)
   int32_t form = SIG_FORM_UNKNOWN;
   uint8_t isTimeStamp = 0;
-  SignedCertificate* signerCertificate = nullptr;  // not owned
+  const SignedCertificate* signerCertificate = nullptr;  // not owned
   AlgorithmIdentifier signatureAlgorithm;
   talCtx* context = nullptr;  // not owned
   uint8_t skipDigestVerdict = 0;

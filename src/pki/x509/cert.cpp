@@ -10,7 +10,9 @@
 #include "pki/x509/x509ext.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <string>
 #include <vector>
@@ -367,14 +369,45 @@ int copyAsViewed(ASNobject& target, const ASNobject& source) {
   return r == n ? 1 : 0;
 }
 
-int verifySignedObject(const SubPubKeyInfo& key, const AlgorithmIdentifier& alg,
-                       const ASNobject& signedObject, const ASNbitstr& signature) {
+namespace {
+
+// The verifier prepares its key objects lazily (the key value itself is not
+// changed), and a certificate's body may be shared between threads: one lock
+// per key, striped by its address, so verifications with other keys run on.
+std::mutex& keyLock(const SubPubKeyInfo& key) {
+  static std::mutex stripes[64];
+  return stripes[(reinterpret_cast<uintptr_t>(&key) >> 6) % 64];
+}
+
+}  // namespace
+
+int verifyDigestWithSharedKey(const SubPubKeyInfo& key, const AlgorithmIdentifier& alg,
+                              const unsigned char* digest, int digestLen,
+                              const unsigned char* signature, int sigLen) {
+  std::lock_guard<std::mutex> hold(keyLock(key));
+  return const_cast<SubPubKeyInfo&>(key).verifyDigest(alg, digest, digestLen, signature, sigLen);
+}
+
+namespace {
+
+// writeOut: a value decoded privately is written out once and the octets
+// hashed, quicker than hashing it member by member (a value read in place
+// hashes its received octets anyway); for values of a bounded size.
+int verifySigned(const SubPubKeyInfo& key, const AlgorithmIdentifier& alg,
+                 const ASNobject& signedObject, const ASNbitstr& signature, bool writeOut) {
   const unsigned char* sig = signature.bits();
   const int n = signature.bitsLength();
   if (!sig || n <= 0) return SignedCertificate::CERT_SIG_INVALID;
-  // The verifier prepares its key objects lazily; the key value itself is
-  // not changed.
-  const int r = const_cast<SubPubKeyInfo&>(key).verifyObject(alg, signedObject, sig, n);
+  int r;
+  {
+    std::lock_guard<std::mutex> hold(keyLock(key));
+    std::vector<unsigned char> der;
+    if (writeOut && !signedObject.isConstView() && signedObject.encodeVector(der) > 0)
+      r = const_cast<SubPubKeyInfo&>(key).verifyData(alg, der.data(), static_cast<int>(der.size()),
+                                                     sig, n);
+    else
+      r = const_cast<SubPubKeyInfo&>(key).verifyObject(alg, signedObject, sig, n);
+  }
   switch (r) {
     case SubPubKeyInfo::SIG_VALID:
       return SignedCertificate::CERT_SIG_VALID;
@@ -393,8 +426,15 @@ int verifySignedObject(const SubPubKeyInfo& key, const AlgorithmIdentifier& alg,
   }
 }
 
+}  // namespace
+
+int verifySignedObject(const SubPubKeyInfo& key, const AlgorithmIdentifier& alg,
+                       const ASNobject& signedObject, const ASNbitstr& signature) {
+  return verifySigned(key, alg, signedObject, signature, false);
+}
+
 int SignedCertificate::verifyWithKey(const SubPubKeyInfo& key) const {
-  return verifySignedObject(key, tbsCertificate.signature, tbsCertificate, signature);
+  return verifySigned(key, tbsCertificate.signature, tbsCertificate, signature, true);
 }
 
 int SignedCertificate::verifySignature(const SignedCertificate& issuerCert) const {
@@ -417,6 +457,33 @@ bool SignedCertificate::isCa() const {
 bool SignedCertificate::fixesRsaPssParameters() const {
   const AlgorithmIdentifier& a = tbsCertificate.subjectPublicKeyInfo.algorithm;
   return isRsaPssOid(a.algorithm) && a.parametersPresent;
+}
+
+// ---------------------------------------------------------------------------
+// SharedCertificate
+
+SharedCertificate& SharedCertificate::operator=(const SignedCertificate& certificate) {
+  if (body.get() != &certificate) body = std::make_shared<SignedCertificate>(certificate);
+  return *this;
+}
+
+void SharedCertificate::adopt(std::unique_ptr<SignedCertificate> owned) {
+  body = std::shared_ptr<const SignedCertificate>(std::move(owned));
+}
+
+const SignedCertificate& SharedCertificate::get() const {
+  // Never changed (its key state aside, which is guarded): every holder
+  // without a body of its own reads this one.
+  static SignedCertificate empty;
+  return body ? *body : empty;
+}
+
+SignedCertificate& SharedCertificate::edit() {
+  // Only this holder sees a body whose count is 1: no other thread can be
+  // copying it.
+  if (!body || body.use_count() != 1)
+    body = body ? std::make_shared<SignedCertificate>(*body) : std::make_shared<SignedCertificate>();
+  return const_cast<SignedCertificate&>(*body);
 }
 
 // ---------------------------------------------------------------------------

@@ -12,6 +12,8 @@
 #include "pki/keys/subpubkeyinfo.h"
 #include "pki/common/x509time.h"
 
+#include <memory>
+
 class Validity : public ASNsequenceF {
  public:
   explicit Validity(unsigned char tag = 0);
@@ -118,6 +120,41 @@ class SignedCertificate : public ASNsequenceF {
   ASNbitstr signature;
 };
 
+// A certificate held read-only, its body shared by every copy: copying one
+// (and with it a certification path) is a reference-count increment, not a
+// decode. Assigning a certificate gives the holder a body of its own; edit()
+// copies a shared body before handing it out, so copies stay independent.
+// A body is never changed while shared, and the key's lazily prepared state
+// is guarded (verifySignedObject), so one body may serve several threads.
+class SharedCertificate {
+ public:
+  SharedCertificate() = default;  // an empty certificate
+  SharedCertificate(const SharedCertificate&) = default;
+  SharedCertificate& operator=(const SharedCertificate&) = default;
+  SharedCertificate& operator=(const SignedCertificate& certificate);
+  // Holds `owned` itself as the body, no copy made.
+  void adopt(std::unique_ptr<SignedCertificate> owned);
+  const SignedCertificate& get() const;
+  operator const SignedCertificate&() const { return get(); }
+  const SignedCertificate* operator->() const { return &get(); }
+  // A body of this holder's own to change.
+  SignedCertificate& edit();
+  void clear() { body.reset(); }
+  bool sharesBodyWith(const SharedCertificate& other) const {
+    return body && body == other.body;
+  }
+
+ private:
+  std::shared_ptr<const SignedCertificate> body;
+};
+
+inline bool operator==(const SharedCertificate& a, const SignedCertificate& b) {
+  return a.get() == b;
+}
+inline bool operator==(const SignedCertificate& a, const SharedCertificate& b) {
+  return a == b.get();
+}
+
 // Reader of a certificate as DER or wrapped in "-----BEGIN CERTIFICATE-----"
 // armour (text before it skipped, text after the END line left in `in`).
 // Results as decode; armoured input answers the characters taken. Armour is
@@ -134,6 +171,12 @@ bool registerCertificateArmourReader();
 // `alg`, with the results of SignedCertificate::verifyWithKey.
 int verifySignedObject(const SubPubKeyInfo& key, const AlgorithmIdentifier& alg,
                        const ASNobject& signedObject, const ASNbitstr& signature);
+
+// SubPubKeyInfo::verifyDigest on a key that may sit in a shared certificate
+// (the key prepares its verifier objects lazily: guarded as above).
+int verifyDigestWithSharedKey(const SubPubKeyInfo& key, const AlgorithmIdentifier& alg,
+                              const unsigned char* digest, int digestLen,
+                              const unsigned char* signature, int sigLen);
 
 // Copies `source` into `target` as a value read in place over a private
 // copy of octets: the received octets of a source read in place, or, for a

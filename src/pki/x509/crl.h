@@ -131,7 +131,7 @@ class CertificateItem : public ASNsequenceF {
   int encodedLength() const override;
   void digestContent(LvHash* hash) const override;
 
-  SignedCertificate certificate;
+  SharedCertificate certificate;  // shared with the copies of the item
   ASNenum status;
   X509time time1;  // UTCTime when built
   X509time time2;

@@ -11,9 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace certtest;
@@ -232,6 +234,79 @@ TEST(CertCopy, EqualityReadInPlaceOrDecoded) {
     EXPECT_EQ(c.equal, c.a == c.b) << c.name;
     EXPECT_EQ(c.equal, c.b == c.a) << c.name;
     EXPECT_TRUE(c.a == c.a) << c.name;
+  }
+}
+
+// Copies of a shared certificate share one body; every way of changing one
+// holder leaves the others as they were, in both decoded forms.
+TEST(SharedCertificate, CopiesShareAndStayIndependent) {
+  const ASNinteger wanted = load("v3_rsa.der").tbsCertificate.serialNumber;
+  const struct {
+    const char* change;
+    void (*apply)(SharedCertificate& holder);
+  } changes[] = {
+      {"edit", [](SharedCertificate& h) { h.edit().signature.clear(); }},
+      {"assign another", [](SharedCertificate& h) { h = load("v1_rsa.der"); }},
+      {"clear", [](SharedCertificate& h) { h.clear(); }},
+  };
+  for (unsigned char flags : {0, 1})
+    for (const auto& c : changes) {
+      SharedCertificate first;
+      first = load("v3_rsa.der", flags);
+      SharedCertificate second = first;
+      EXPECT_TRUE(second.sharesBodyWith(first)) << c.change;
+      c.apply(second);
+      EXPECT_FALSE(second.sharesBodyWith(first)) << c.change;
+      EXPECT_TRUE(first->tbsCertificate.serialNumber.equals(wanted)) << c.change;
+      EXPECT_EQ(first->verifySignature(load("rsa_ca.der")), 1) << c.change << int(flags);
+      EXPECT_FALSE(second == load("v3_rsa.der")) << c.change;
+    }
+
+  // A body held once is changed in place; the certificate assigned from
+  // stays apart from the holder.
+  SignedCertificate source = load("v3_rsa.der");
+  SharedCertificate only;
+  only = source;
+  const SignedCertificate* before = &only.get();
+  only.edit().tbsCertificate.serialNumber.set(7u);
+  EXPECT_EQ(before, &only.get());
+  EXPECT_TRUE(source.tbsCertificate.serialNumber.equals(wanted));
+  EXPECT_EQ(SharedCertificate()->signature.bitsLength(), 0);
+}
+
+// A path item's copy shares its certificate and survives the original item.
+TEST(SharedCertificate, PathCopiesOutliveTheOriginal) {
+  CertificatePath copy;
+  {
+    CertificatePath path;
+    auto* item = new CertificateItem;
+    item->certificate = load("v3_rsa.der", 1);
+    ASSERT_EQ(1, path.append(item));
+    copy = path;
+    EXPECT_TRUE(copy.elementAt(0)->certificate.sharesBodyWith(item->certificate));
+  }
+  EXPECT_TRUE(copy.elementAt(0)->certificate == load("v3_rsa.der"));
+  EXPECT_EQ(copy.elementAt(0)->certificate->verifySignature(load("rsa_ca.der")), 1);
+}
+
+// One body verified with its own key from several threads: the key's lazily
+// prepared state is made once, and every answer is right.
+TEST(SharedCertificate, OneBodyVerifiedFromSeveralThreads) {
+  for (const char* issuerName : {"rsa_ca.der", "ec_ca.der"}) {
+    const char* subjectName = issuerName[0] == 'r' ? "v3_rsa.der" : "gentime_ec.der";
+    SharedCertificate issuer, subject;
+    issuer = load(issuerName);
+    subject = load(subjectName, 1);
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t)
+      threads.emplace_back([&, t] {
+        const SharedCertificate mine = t % 2 ? issuer : SharedCertificate(issuer);
+        for (int i = 0; i < 40; ++i)
+          if (subject->verifySignature(mine) != 1 || mine->verifySelfSigned() != 1) ++wrong;
+      });
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(wrong.load(), 0) << issuerName;
   }
 }
 

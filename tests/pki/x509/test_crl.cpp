@@ -308,7 +308,7 @@ TEST(CertificatePathRecords, ConstructionCopyAndNoDer) {
   const CertificateItem* head = copy.GetHead();
   ASSERT_NE(head, nullptr);
   EXPECT_EQ(head->wwc, 1u);
-  EXPECT_EQ(head->certificate.verifySignature(loadCert("rsa_ca.der")), 1);
+  EXPECT_EQ(head->certificate->verifySignature(loadCert("rsa_ca.der")), 1);
   // never read or written as DER
   CertificateItem item;
   const Bytes der = readFile("v3_rsa.der");
