@@ -359,12 +359,34 @@ int crlNumberOf(const SignedCertRevList& crl, ASNinteger& out) {
   return out.decodeOctets(e->extnValue) > 0 ? 1 : -1;
 }
 
-// Scope of a stored item; -1 when its extensions do not give one.
-int itemScope(const CrlItem& item) {
+// What a CRL covers of its issuer's certificates: its scope, and the DER of
+// the distribution point its issuingDistributionPoint names (empty: none).
+// CRLs of other points are no older or newer versions of one another. Throws
+// as crlScope does.
+struct Coverage {
+  int scope = CRL_SCOPE_ALL;
+  std::vector<unsigned char> point;
+  bool operator==(const Coverage& o) const { return scope == o.scope && point == o.point; }
+};
+
+Coverage coverageOf(const Extensions& extensions) {
+  Coverage c;
+  std::unique_ptr<IssuingDistributionPoint> idp = readIssuingPoint(extensions);
+  c.scope = scopeOf(idp.get());
+  if (idp && idp->distributionPointPresent && idp->distributionPoint.encodeVector(c.point) < 1)
+    throw TalApiException("Niepoprawny format rozszerzenia ISSUING_DISTRIBUTION_POINT w liście CRL",
+                          ETAL_INV_CRL_FMT);
+  return c;
+}
+
+// Coverage of a stored item; scope -1 when its extensions do not give one.
+Coverage itemCoverage(const CrlItem& item) {
   try {
-    return crlScope(item.extensions.inner);
+    return coverageOf(item.extensions.inner);
   } catch (const TalApiException&) {
-    return -1;
+    Coverage none;
+    none.scope = -1;
+    return none;
   }
 }
 
@@ -375,13 +397,13 @@ int CrlDatabase::importCrl(const SignedCertRevList& crl) {
   CrlIndex index;
   if (!readIndex(db, guard, index)) return CRLDB_FAILURE;
   const TBSCertRevList& tbs = crl.tbsCertList;
-  const int scope = crlScope(crlExtensionsOf(crl));
+  const Coverage coverage = coverageOf(crlExtensionsOf(crl));
 
   int32_t removeNumber = -1;
   for (POSITION pos = index.items.GetHeadPosition(); pos;) {
     const POSITION here = pos;
     CrlItem* item = index.items.GetNext(pos);
-    if (!(item->issuer == tbs.issuer) || itemScope(*item) != scope) continue;
+    if (!(item->issuer == tbs.issuer) || !(itemCoverage(*item) == coverage)) continue;
     if (tbs.thisUpdate < item->thisUpdate) return CRLDB_OLDER;
     if (tbs.thisUpdate == item->thisUpdate) return CRLDB_OK;
     removeNumber = static_cast<int32_t>(item->fileNumber.toLong());

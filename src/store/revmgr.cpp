@@ -360,7 +360,11 @@ int RevocationManager::checkStatus(CertificateItem& item, const RevocationArgs& 
       if (fromDatabase && r < fromDatabase->tbsCertList.thisUpdate) {
         out() << "Lista CRL odczytana z bazy danych nie może być użyta ponieważ czas jej utworzenia "
                  "jest późniejszy niż czas aktualny, należy sprawdzić aktualny czas i datę ustawione "
-                 "w komputerze.\r\n";
+                 "w komputerze.\r\nOstatnia aktualizacja: ";
+        writeTime(fromDatabase->tbsCertList.thisUpdate);
+        out() << " (UTC).\r\nCzas aktualny: ";
+        writeTime(r);
+        out() << " (UTC).\r\n";
         fromDatabase.reset();
       }
       if (fromDatabase && (!crl || (crl->tbsCertList.thisUpdate < fromDatabase->tbsCertList.thisUpdate &&

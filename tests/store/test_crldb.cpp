@@ -6,6 +6,8 @@
 #include "store/revcache.h"
 #include "store/revmgr.h"
 
+#include "base/memfile.h"
+#include "base/reportstream.h"
 #include "base/talexception.h"
 #include "pki/common/oids.h"
 #include "pki/x509/x509ext.h"
@@ -221,6 +223,65 @@ TEST(CrlDatabase, CrlsReadInPlaceDecideStatus) {
     EXPECT_TRUE(used.crlToVerify->isConstView()) << c.cert;
   }
   EXPECT_EQ(1u, manager.pendingCrls.size());  // held once
+}
+
+// CRLs of one issuer and flags that name different distribution points cover
+// different certificates: each is stored beside the others, whatever their
+// times, and each certificate finds the CRL of its own point.
+TEST(CrlDatabase, CrlsOfOtherDistributionPointsAreKeptApart) {
+  MemoryDb m("crldb-points");
+  CrlDatabase db(m.manager);
+  const char* const stored[] = {"crl-dp-a.der",      "crl-dp-b.der",      "crl-dp-rel1.der",
+                                "crl-dp-rel2.der",   "crl-dp-joined.der", "crl-dp-issuer.der",
+                                "crl-later.der"};
+  for (const char* f : stored) EXPECT_EQ(CRLDB_OK, db.importCrl(*crl(f))) << f;
+  // Another point's CRL is no newer CRL of this one; the same point's older one is.
+  EXPECT_EQ(CRLDB_OLDER, db.importCrl(*crl("crl-reasons.der")));
+  std::vector<std::unique_ptr<SignedCertRevList>> list;
+  ASSERT_EQ(CRLDB_OK, db.listDatabaseCrls(crl("crl-dp-a.der")->tbsCertList.issuer, list));
+  EXPECT_EQ(sizeof stored / sizeof stored[0], list.size());
+  const struct {
+    const char* cert;
+    const char* expected;  // the first stored of the latest that cover it
+  } cases[] = {{"dp-uri.der", "crl-dp-a.der"},
+               {"dp-rel.der", "crl-dp-rel1.der"},
+               {"dp-issuer.der", "crl-dp-issuer.der"},
+               {"user.der", "crl-dp-issuer.der"}};
+  for (const auto& c : cases) {
+    std::unique_ptr<SignedCertRevList> out;
+    ASSERT_EQ(CRLDB_OK, db.findLatestCrl(*cert(c.cert), out, nullptr)) << c.cert;
+    ASSERT_TRUE(out) << c.cert;
+    EXPECT_TRUE(sameCrl(*crl(c.expected), *out)) << c.cert;
+  }
+}
+
+// A database CRL dated after the time asked about is refused with its three
+// lines (times as openssl wrote them: tests/data/store/revoc/dates.txt).
+TEST(CrlDatabase, CrlDatedAfterTheTimeRefusedWithItsLines) {
+  MemoryDb m("crldb-future");
+  CrlDatabase db(m.manager);
+  ASSERT_EQ(CRLDB_OK, db.importCrl(*crl("crl-reasons.der")));
+  CertificateItem item;
+  item.certificate = *cert("user.der");
+  // At the certificate's notBefore, a second before the CRL's thisUpdate.
+  FixedPathClock clock(item.certificate.tbsCertificate.validity.notBefore.toTime64(true));
+  MemFile sink;
+  ReportStream report(&sink);
+  RevocationManager manager(clock, &report);
+  manager.database = &db;
+  UsedRevocationData used;
+  RevocationArgs args;
+  ASSERT_EQ(0, manager.checkStatus(item, args, nullptr, *cert("ca.der"), nullptr, used));
+  EXPECT_EQ(REVSTATE_NO_DATA, item.revocationState);
+  EXPECT_FALSE(used.crlToVerify);
+  const std::string text(reinterpret_cast<const char*>(sink.data()),
+                         static_cast<size_t>(sink.length()));
+  EXPECT_NE(std::string::npos,
+            text.find("Lista CRL odczytana z bazy danych nie może być użyta ponieważ czas jej "
+                      "utworzenia jest późniejszy niż czas aktualny, należy sprawdzić aktualny czas "
+                      "i datę ustawione w komputerze.\r\nOstatnia aktualizacja: 2026.12.07 "
+                      "11:18:33 (UTC).\r\nCzas aktualny: 2026.12.07 11:18:32 (UTC).\r\n"))
+      << text;
 }
 
 TEST(CrlDatabase, BuffersAndFailures) {
