@@ -511,10 +511,11 @@ int PathVerification::verifyPathNested(CertificatePath& path, const RevocationAr
 }
 
 int PathVerification::fetchCrls(const std::vector<std::string>& uris,
-                                const DistinguishedName& issuer, CrlList& out, bool oneNeeded) {
+                                const DistinguishedName& issuer, CrlList& out, bool oneNeeded,
+                                ReportStream& report) {
   for (const std::string& uri : uris) {
     CrlList got;
-    if (revocation->queryForCrl(uri, issuer, got) != 0 || got.empty()) continue;
+    if (revocation->queryForCrl(uri, issuer, got, report) != 0 || got.empty()) continue;
     if (oneNeeded && got.size() != 1) continue;
     for (auto& c : got) out.push_back(std::move(c));
     return 0;
@@ -582,9 +583,9 @@ int PathVerification::checkRevocation(CertificateItem& item, const CertificateIt
     line("Wykryto potrzebę pobrania świeżej listy ", " (krytyczne)");
     CrlList fetched;
     bool ok = true;
-    if (!dps.freshestUris.empty() && fetchCrls(dps.freshestUris, crlIssuer, fetched, false) != 0)
+    if (!dps.freshestUris.empty() && fetchCrls(dps.freshestUris, crlIssuer, fetched, false, out) != 0)
       ok = false;
-    if (ok && !dps.pointsUris.empty() && fetchCrls(dps.pointsUris, crlIssuer, fetched, true) != 0)
+    if (ok && !dps.pointsUris.empty() && fetchCrls(dps.pointsUris, crlIssuer, fetched, true, out) != 0)
       ok = false;
     for (auto& c : fetched)
       if (c->tbsCertList.issuer == crlIssuer) concerning.push_back(std::move(c));
@@ -622,7 +623,7 @@ int PathVerification::checkRevocation(CertificateItem& item, const CertificateIt
     CrlList fetched;
     if (!temporaryOnly && dps.freshestKind == DistributionPointsInfo::NON_CRITICAL) {
       line("Wykryto potrzebę pobrania świeżej listy ", " (niekrytyczne)");
-      if (fetchCrls(dps.freshestUris, crlIssuer, fetched, false) == 0) {
+      if (fetchCrls(dps.freshestUris, crlIssuer, fetched, false, out) == 0) {
         line("Pobrano świeżą liste ", "");
         SignedCertRevList* c = latest(fetched);
         if (c && revocation->isNewCrl(*c)) {
@@ -646,13 +647,13 @@ int PathVerification::checkRevocation(CertificateItem& item, const CertificateIt
       CrlList got;
       if (dps.pointsKind == DistributionPointsInfo::NON_CRITICAL) {
         out << "Brak aktualnej listy CRL, pobieram z sieci:\r\n";
-        if (fetchCrls(dps.pointsUris, crlIssuer, got, false) == 0)
+        if (fetchCrls(dps.pointsUris, crlIssuer, got, false, out) == 0)
           out << "Lista poprawnie pobrana\r\n";
         else
           line("Pobranie listy ", " nie powiodło się");
-      } else if (revocation->canQueryNetwork(2, crlIssuer)) {
+      } else if (revocation->canQueryNetwork(2, crlIssuer, out)) {
         out << "Brak aktualnej listy CRL, pobieram z sieci:\r\n";
-        const int q = revocation->queryForIssuerCrl(issuer, got);
+        const int q = revocation->queryForIssuerCrl(issuer, got, out);
         if (q == 0) {
           for (size_t i = 0; i < got.size(); ++i) out << "Lista poprawnie pobrana\r\n";
         } else {

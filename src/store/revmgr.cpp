@@ -937,14 +937,16 @@ std::unique_ptr<BasicOCSPResponse> RevocationManager::findOcspResponse(
     return copyResponse(*r);
   }
   // The network honours options 18 and 16 for configured servers and the
-  // certificate's own access locations alike.
-  if (!network || !network->ocspFetchAllowed()) return nullptr;
+  // certificate's own access locations alike; the report says why it is off.
+  if (!network) return nullptr;
+  const bool servers = network->canQueryNetwork(4, &cert.tbsCertificate.issuer, &out());
+  if (!servers && !network->ocspFetchAllowed()) return nullptr;
   OCSPRequest request;
   std::vector<uint8_t> der;
   if (!prepareOCSPRequest(cert, &issuer, *ocspDigest, request) || request.encodeVector(der) < 1)
     return nullptr;
   bool stop = false;
-  if (network->canQueryNetwork(4, &cert.tbsCertificate.issuer)) {
+  if (servers) {
     OCSPResponse answer;
     if (network->findOcspServers(cert, issuer, der, answer) == 0) {
       if (auto r = acceptAnswer(answer, cert, issuer, args.time, stop)) return r;

@@ -69,7 +69,8 @@ class RevocationNetwork {
   virtual ~RevocationNetwork() = default;
   // A query of this kind may go out for the issuer: network on, and for CRLs
   // and OCSP (kinds 2 and 4) fetching on, and a server of the kind configured.
-  virtual bool canQueryNetwork(int kind, const DistinguishedName* issuer) = 0;
+  // Why network work or fetching is off goes into `report` (null: nowhere).
+  virtual bool canQueryNetwork(int kind, const DistinguishedName* issuer, ReportStream* report) = 0;
   // OCSP may be fetched at all (network options 18 and 16), servers or not.
   virtual bool ocspFetchAllowed() = 0;
   // The request to the configured OCSP servers of the issuer, the first answer.
@@ -78,9 +79,12 @@ class RevocationNetwork {
   virtual int queryForOcsp(const std::string& url, const std::vector<uint8_t>& request,
                            OCSPResponse& response) = 0;
   virtual int queryForCertificatesByDn(const DistinguishedName& name, CertificateList& out) = 0;
-  // CRLs at one URI, or from the issuer's configured CRL servers (16: none, fetching off).
-  virtual int queryForCrl(const std::string&, const DistinguishedName&, CrlList&) { return 16; }
-  virtual int queryForIssuerCrl(const DistinguishedName&, CrlList&) { return 16; }
+  // CRLs at one URI, or from the issuer's configured CRL servers (16: none,
+  // fetching off, which is said in `report`).
+  virtual int queryForCrl(const std::string&, const DistinguishedName&, CrlList&, ReportStream*) {
+    return 16;
+  }
+  virtual int queryForIssuerCrl(const DistinguishedName&, CrlList&, ReportStream*) { return 16; }
 };
 
 // Results of the OCSP responder check.

@@ -41,18 +41,21 @@ int ManagedRevocation::verifyCrl(const SignedCertRevList& crl, const RevocationA
   return r;
 }
 
-bool ManagedRevocation::canQueryNetwork(int kind, const DistinguishedName& issuer) {
-  return manager.network && manager.network->canQueryNetwork(kind, &issuer);
+bool ManagedRevocation::canQueryNetwork(int kind, const DistinguishedName& issuer,
+                                        ReportStream& report) {
+  return manager.network && manager.network->canQueryNetwork(kind, &issuer, &report);
 }
 
 int ManagedRevocation::queryForCrl(const std::string& uri, const DistinguishedName& issuer,
-                                   CrlList& out) {
-  return manager.network ? manager.network->queryForCrl(uri, issuer, out) : 16;
+                                   CrlList& out, ReportStream& report) {
+  return manager.network ? manager.network->queryForCrl(uri, issuer, out, &report) : 16;
 }
 
-int ManagedRevocation::queryForIssuerCrl(const SignedCertificate& issuer, CrlList& out) {
-  return manager.network ? manager.network->queryForIssuerCrl(issuer.tbsCertificate.subject, out)
-                         : 16;
+int ManagedRevocation::queryForIssuerCrl(const SignedCertificate& issuer, CrlList& out,
+                                         ReportStream& report) {
+  return manager.network
+             ? manager.network->queryForIssuerCrl(issuer.tbsCertificate.subject, out, &report)
+             : 16;
 }
 
 void ManagedRevocation::rememberCrl(const SignedCertRevList& crl) {

@@ -297,7 +297,7 @@ class Network : public RevocationNetwork {
   std::string serverAnswer;
   std::map<std::string, std::string> answers;  // URL -> response file
   std::vector<std::string> queried;
-  bool canQueryNetwork(int kind, const DistinguishedName*) override {
+  bool canQueryNetwork(int kind, const DistinguishedName*, ReportStream*) override {
     return allowed && kind == 4 && configured;
   }
   bool ocspFetchAllowed() override { return allowed; }
