@@ -334,11 +334,19 @@ int RevocationManager::checkStatus(CertificateItem& item, const RevocationArgs& 
   }
   item.wwc = WWC_OK;
 
-  const SignedCertRevList* crl = givenCrl;
+  // A CRL handed in is held to its scope like the others: a genuine CRL of
+  // another distribution point or kind of certificate lists none of those it
+  // leaves out, so it would clear them all. It then decides nothing, and no
+  // other CRL is chosen in its place.
+  const SignedCertRevList* crl =
+      givenCrl && checkIssuingDistributionPoint(cert, givenCrl->tbsCertList.issuer,
+                                                crlExtensionsOf(*givenCrl))
+          ? givenCrl
+          : nullptr;
   // The list entry holding `crl` when it comes from the lists (shared, never copied).
   std::shared_ptr<SignedCertRevList> held;
   std::unique_ptr<SignedCertRevList> fromDatabase;
-  if (!crl) {
+  if (!givenCrl) {
     const std::shared_ptr<SignedCertRevList>* verified =
         chooseFromList(verifiedCrls, cert, args.references);
     const std::shared_ptr<SignedCertRevList>* pending =

@@ -80,6 +80,47 @@ TEST(RevocationManager, StatusFromOpensslCrlsAndResponses) {
   }
 }
 
+// A CRL handed in is held to its scope like a listed one: a CRL of another
+// distribution point or of the other kind of certificate decides nothing (it
+// lists none of the certificates it leaves out), and no listed CRL stands in
+// for it.
+TEST(RevocationManager, GivenCrlHeldToItsScope) {
+  auto issuer = get<SignedCertificate>("ca.der");
+  FixedPathClock clock(get<SignedCertRevList>("crl-big.der")->tbsCertList.thisUpdate.toTime64(true) + 60);
+  const struct {
+    const char* cert;
+    const char* crl;
+    bool pending;  // crl-reasons.der, which covers every certificate here, is pending
+    Outcome expected;
+  } cases[] = {
+      {"subca.der", "crl-dp-a.der", false, {1, 2, 0, 1}},     // another point than its issuer
+      {"user.der", "crl-ca-only.der", false, {1, 2, 0, 1}},   // CA certificates only
+      {"user.der", "crl-ca-only.der", true, {1, 2, 0, 1}},
+      {"subca.der", "crl-user-only.der", false, {1, 2, 0, 1}},
+      {"dp-uri.der", "crl-dp-b.der", false, {1, 2, 0, 1}},
+      {"dp-uri.der", "crl-dp-a.der", false, {1, 1, 1, 0}},    // its own point
+      {"user.der", "crl-user-only.der", false, {1, 1, 1, 0}},
+      {"subca.der", "crl-ca-only.der", false, {2, 1, 1, 0}},  // listed: caCompromise
+  };
+  for (const auto& c : cases) {
+    const std::string what = std::string(c.cert) + " " + c.crl + (c.pending ? " pending" : "");
+    RevocationManager m(clock, nullptr);
+    if (c.pending) m.pendingCrls.emplace_back(get<SignedCertRevList>("crl-reasons.der").release());
+    CertificateItem item;
+    item.certificate = *get<SignedCertificate>(c.cert);
+    auto crl = get<SignedCertRevList>(c.crl);
+    UsedRevocationData used;
+    RevocationArgs args;
+    ASSERT_EQ(0, m.checkStatus(item, args, nullptr, *issuer, crl.get(), used)) << what;
+    EXPECT_EQ(c.expected.wwc, item.wwc) << what;
+    EXPECT_EQ(c.expected.state, item.revocationState) << what;
+    EXPECT_EQ(c.expected.source, item.revocationSource) << what;
+    EXPECT_EQ(c.expected.fresh, item.freshCrlWanted & 0xFF) << what;
+    EXPECT_EQ(c.expected.source == REVSOURCE_CRL ? crl.get() : nullptr, used.crl) << what;
+    EXPECT_FALSE(used.crlToVerify) << what;
+  }
+}
+
 // The lists and the database: scope applies to listed CRLs, a database
 // failure leaves "no data, fresh CRL wanted", a database CRL is handed back.
 TEST(RevocationManager, ListsAndDatabase) {
