@@ -316,6 +316,8 @@ bool checkIssuingDistributionPoint(const SignedCertificate& cert, const Distingu
   } catch (const TalApiException&) {
     return false;  // a CRL of unreadable scope clears nothing
   }
+  // A CRL of some reasons only leaves out those revoked for the others.
+  if (idp && idp->onlySomeReasonsPresent) return false;
   const int scope = scopeOf(idp.get());
   const bool ca = cert.isCa();
   if (ca && scope == CRL_SCOPE_USER) return false;

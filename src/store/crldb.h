@@ -95,8 +95,9 @@ enum CrlScope : int { CRL_SCOPE_ALL = 0, CRL_SCOPE_CA = 1, CRL_SCOPE_USER = 2 };
 // The scope given by the issuingDistributionPoint among `extensions`; throws
 // TalApiException 88 when it does not decode or sets both only-flags.
 int crlScope(const Extensions& extensions);
-// The CRL may decide about the certificate: the same issuer, and a scope that
-// admits the certificate's kind (CA or end entity). A malformed scope does not.
+// The CRL may decide about the certificate: the same issuer, a scope that
+// admits the certificate's kind (CA or end entity), and all reasons. A
+// malformed scope does not.
 bool checkIssuingDistributionPoint(const SignedCertificate& cert, const DistinguishedName& crlIssuer,
                                    const Extensions& extensions);
 // The extensions of a CRL (an empty list when it has none).

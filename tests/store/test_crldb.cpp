@@ -61,6 +61,15 @@ TEST(CrlScope, FromOpensslIssuingDistributionPoints) {
   for (const auto& c : cases) EXPECT_EQ(c.scope, crlScope(crlExtensionsOf(*crl(c.file)))) << c.file;
 }
 
+// An issuingDistributionPoint of these octets appended to `exts`.
+void addIssuingPoint(Extensions& exts, const std::vector<unsigned char>& der, bool critical) {
+  auto* e = new Extension;
+  e->extnID = id_ce_issuingDistributionPoint;
+  e->critical.set(critical);
+  e->extnValue.set(der.data(), static_cast<int>(der.size()));
+  ASSERT_EQ(1, exts.append(e));
+}
+
 TEST(CrlScope, BothOnlyFlagsOrUndecodableRefusedWithCode88) {
   IssuingDistributionPoint idp;
   idp.onlyContainsCACerts.set(true);
@@ -70,11 +79,7 @@ TEST(CrlScope, BothOnlyFlagsOrUndecodableRefusedWithCode88) {
   for (bool garbled : {false, true}) {
     if (garbled) der = {0x30, 0x03, 0x81, 0x01};
     Extensions exts;
-    auto* e = new Extension;
-    e->extnID = id_ce_issuingDistributionPoint;
-    e->critical.set(true);
-    e->extnValue.set(der.data(), static_cast<int>(der.size()));
-    ASSERT_EQ(1, exts.append(e));
+    addIssuingPoint(exts, der, true);
     try {
       crlScope(exts);
       ADD_FAILURE() << "no exception";
@@ -84,6 +89,21 @@ TEST(CrlScope, BothOnlyFlagsOrUndecodableRefusedWithCode88) {
     // Such a CRL decides about nothing.
     auto user = cert("user.der");
     EXPECT_FALSE(checkIssuingDistributionPoint(*user, user->tbsCertificate.issuer, exts));
+  }
+}
+
+// A CRL of some reasons only (onlySomeReasons) is no complete CRL: it leaves
+// out the certificates revoked for other reasons, so it clears none, whether
+// its issuingDistributionPoint is marked critical or not.
+TEST(CrlScope, SomeReasonsOnlyCoverNothing) {
+  // IssuingDistributionPoint { onlySomeReasons [3] { keyCompromise } } (RFC 5280).
+  const std::vector<unsigned char> der = {0x30, 0x04, 0x83, 0x02, 0x06, 0x40};
+  auto user = cert("user.der");
+  for (bool critical : {false, true}) {
+    Extensions exts;
+    addIssuingPoint(exts, der, critical);
+    EXPECT_EQ(CRL_SCOPE_ALL, crlScope(exts));
+    EXPECT_FALSE(checkIssuingDistributionPoint(*user, user->tbsCertificate.issuer, exts)) << critical;
   }
 }
 
