@@ -16,6 +16,7 @@ namespace {
 
 const char* const SRC = "SRC/crldb";
 const int32_t ETAL_INV_CRL_FMT = 88;
+const char* const MSG_BAD_IDP = "Niepoprawny format rozszerzenia ISSUING_DISTRIBUTION_POINT w liście CRL";
 
 // A time of an item in the form it carries (UTCTime or GeneralizedTime).
 int decodeTime(X509time& t, GenericFile* in, int available, unsigned char f) {
@@ -181,8 +182,7 @@ std::unique_ptr<IssuingDistributionPoint> readIssuingPoint(const Extensions& ext
   if (!e) return nullptr;
   auto idp = std::make_unique<IssuingDistributionPoint>();
   if (idp->decodeOctets(e->extnValue) < 1)
-    throw TalApiException("Niepoprawny format rozszerzenia ISSUING_DISTRIBUTION_POINT w liście CRL",
-                          ETAL_INV_CRL_FMT);
+    throw TalApiException(MSG_BAD_IDP, ETAL_INV_CRL_FMT);
   if (idp->onlyContainsCACerts.get() && idp->onlyContainsUserCerts.get())
     throw TalApiException(
         "Lista CRL, rozszerzenie ISSUING_DISTRIBUTION_POINT: pola onlyCACerts i onlyUserCerts nie "
@@ -376,15 +376,14 @@ Coverage coverageOf(const Extensions& extensions) {
   std::unique_ptr<IssuingDistributionPoint> idp = readIssuingPoint(extensions);
   c.scope = scopeOf(idp.get());
   if (idp && idp->distributionPointPresent && idp->distributionPoint.encodeVector(c.point) < 1)
-    throw TalApiException("Niepoprawny format rozszerzenia ISSUING_DISTRIBUTION_POINT w liście CRL",
-                          ETAL_INV_CRL_FMT);
+    throw TalApiException(MSG_BAD_IDP, ETAL_INV_CRL_FMT);
   return c;
 }
 
-// Coverage of a stored item; scope -1 when its extensions do not give one.
-Coverage itemCoverage(const CrlItem& item) {
+// Coverage of extensions; scope -1 when they do not give one.
+Coverage coverageOrNone(const Extensions& extensions) {
   try {
-    return coverageOf(item.extensions.inner);
+    return coverageOf(extensions);
   } catch (const TalApiException&) {
     Coverage none;
     none.scope = -1;
@@ -393,6 +392,10 @@ Coverage itemCoverage(const CrlItem& item) {
 }
 
 }  // namespace
+
+bool sameCoverage(const Extensions& a, const Extensions& b) {
+  return coverageOrNone(a) == coverageOrNone(b);
+}
 
 int CrlDatabase::importCrl(const SignedCertRevList& crl) {
   DbCrlGuard guard(1);
@@ -405,7 +408,8 @@ int CrlDatabase::importCrl(const SignedCertRevList& crl) {
   for (POSITION pos = index.items.GetHeadPosition(); pos;) {
     const POSITION here = pos;
     CrlItem* item = index.items.GetNext(pos);
-    if (!(item->issuer == tbs.issuer) || !(itemCoverage(*item) == coverage)) continue;
+    if (!(item->issuer == tbs.issuer) || !(coverageOrNone(item->extensions.inner) == coverage))
+      continue;
     if (tbs.thisUpdate < item->thisUpdate) return CRLDB_OLDER;
     if (tbs.thisUpdate == item->thisUpdate) return CRLDB_OK;
     removeNumber = static_cast<int32_t>(item->fileNumber.toLong());

@@ -100,6 +100,10 @@ int crlScope(const Extensions& extensions);
 // malformed scope does not.
 bool checkIssuingDistributionPoint(const SignedCertificate& cert, const DistinguishedName& crlIssuer,
                                    const Extensions& extensions);
+// Two CRLs of one issuer with these extensions cover the same certificates:
+// one scope and one distribution point (or neither names one). Their CRL
+// numbers then count in one sequence.
+bool sameCoverage(const Extensions& a, const Extensions& b);
 // The extensions of a CRL (an empty list when it has none).
 const Extensions& crlExtensionsOf(const SignedCertRevList& crl);
 

@@ -506,8 +506,11 @@ void RevocationManager::recordVerifiedCrl(const SignedCertRevList& crl) {
   ASNinteger number, other;
   const Extension* n = findExtensionByOid(crlExtensionsOf(crl), id_ce_cRLNumber);
   const bool hasNumber = n && number.decodeOctets(n->extnValue) > 0;
+  // CRL numbers count within one scope and distribution point.
   auto sameNumber = [&](const std::shared_ptr<SignedCertRevList>& c) {
-    if (!(c->tbsCertList.issuer == crl.tbsCertList.issuer)) return false;
+    if (!(c->tbsCertList.issuer == crl.tbsCertList.issuer) ||
+        !sameCoverage(crlExtensionsOf(*c), crlExtensionsOf(crl)))
+      return false;
     const Extension* m = findExtensionByOid(crlExtensionsOf(*c), id_ce_cRLNumber);
     const bool has = m && other.decodeOctets(m->extnValue) > 0;
     return has == hasNumber && (!has || other.equals(number));

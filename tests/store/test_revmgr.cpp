@@ -239,6 +239,37 @@ TEST(RevocationManager, CrlAndEntryExtensionChecks) {
   EXPECT_FALSE(m.checkCrlExtensions(*crl));
 }
 
+// CRL numbers count within one scope (RFC 5280, 5.2.3): a verified CRL of
+// another scope or distribution point with the same number is no older
+// version of the one recorded, and stays verified and in use.
+TEST(RevocationManager, VerifiedCrlsOfOtherScopesStay) {
+  auto issuer = get<SignedCertificate>("ca.der");
+  FixedPathClock clock(get<SignedCertRevList>("crl-big.der")->tbsCertList.thisUpdate.toTime64(true) + 60);
+  RevocationManager m(clock, nullptr);
+  // Number 1 each: crl-reasons and crl-hold of no scope, crl-dp-a of one point.
+  const struct {
+    const char* crl;
+    size_t verified;  // after recording it
+  } steps[] = {{"crl-reasons.der", 1}, {"crl-dp-a.der", 2}, {"crl-dp-a.der", 2}, {"crl-reasons.der", 2}};
+  for (const auto& s : steps) {
+    m.recordVerifiedCrl(*get<SignedCertRevList>(s.crl));
+    EXPECT_EQ(s.verified, m.verifiedCrls.size()) << s.crl;
+  }
+  CertificateItem item;
+  item.certificate = *get<SignedCertificate>("user.der");
+  UsedRevocationData used;
+  RevocationArgs args;
+  ASSERT_EQ(0, m.checkStatus(item, args, nullptr, *issuer, nullptr, used));
+  EXPECT_EQ(WWC_REVOKED, item.wwc);  // keyCompromise in crl-reasons
+  EXPECT_FALSE(used.crlToVerify);
+  // A CRL of the same scope and number still takes the older one's place.
+  auto hold = get<SignedCertRevList>("crl-hold.der");
+  m.recordVerifiedCrl(*hold);
+  ASSERT_EQ(2u, m.verifiedCrls.size());
+  EXPECT_TRUE(sameCrl(*hold, *m.verifiedCrls[1]));
+  EXPECT_TRUE(sameCrl(*get<SignedCertRevList>("crl-dp-a.der"), *m.verifiedCrls[0]));
+}
+
 TEST(RevocationManager, VerifiedAndPendingMoves) {
   FixedPathClock clock(0);
   RevocationManager m(clock, nullptr);
