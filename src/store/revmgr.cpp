@@ -887,6 +887,9 @@ int RevocationManager::verifyCrl(const SignedCertRevList& crl, const RevocationA
     result = crlIssuerCandidate(crl, end, args, true);
     if (result < 0) result = PATH_RESULT_NO_PATH;
   } else if (environment) {
+    // A CA's old and new keys share its name: a certificate of that name whose
+    // key did not sign the CRL leaves the others to try.
+    bool otherKey = false;
     for (int source = 0; source < 2 && result == PATH_RESULT_NO_PATH; ++source) {
       CertificateList found;
       if (source == 0)
@@ -897,11 +900,16 @@ int RevocationManager::verifyCrl(const SignedCertRevList& crl, const RevocationA
         const SignedCertificate* c = found.GetNext(p);
         const int r = crlIssuerCandidate(crl, *c, args, false);
         if (r < 0) continue;
+        if (r == 1) {
+          otherKey = true;
+          continue;
+        }
         if (source == 1 && r == 0) environment->rememberCertificate(*c);
         result = r;
         break;
       }
     }
+    if (result == PATH_RESULT_NO_PATH && otherKey) result = 1;
   }
   if (result == 0) recordVerifiedCrl(crl);
   return result;

@@ -21,6 +21,13 @@ using revfix::get;
 class Environment : public RevocationEnvironment {
  public:
   CertificateList byIssuer;
+  CertificateList bySubject;  // in the order the stores give them
+  void certificatesBySubject(const DistinguishedName& subject, CertificateList& out) override {
+    for (POSITION p = bySubject.GetHeadPosition(); p;) {
+      const SignedCertificate* c = bySubject.GetNext(p);
+      if (c->tbsCertificate.subject == subject) out.AddTail(new SignedCertificate(*c));
+    }
+  }
   std::vector<const SignedCertificate*> roots;
   int pathAnswer = 0;
   int pathRequests = 0;
@@ -255,6 +262,40 @@ TEST(CrlVerification, TrustPointsAndIssuerPath) {
     EXPECT_EQ(c.pathRequests, env.pathRequests) << c.crl;
     EXPECT_EQ(c.result == 0 ? 1u : 0u, m.verifiedCrls.size()) << c.crl;
     EXPECT_EQ(c.result == 0 ? 0u : 1u, m.pendingCrls.size()) << c.crl;
+  }
+}
+
+// A CRL without an authority key identifier is verified by the CA of its
+// issuer's name whose key signed it, wherever that certificate stands among
+// the certificates of that name (a CA's old and new keys share one name);
+// only when none signed it is the answer 1.
+TEST(CrlVerification, IssuerByNameAmongKeysOfOneName) {
+  auto ca = get<SignedCertificate>("ca.der");
+  auto other = get<SignedCertificate>("other-ca.der");  // same name, another key
+  auto crl = get<SignedCertRevList>("crl-dp-a.der");  // no authorityKeyIdentifier
+  ASSERT_EQ(nullptr, findExtensionByOid(crlExtensionsOf(*crl), id_ce_authorityKeyIdentifier));
+  const struct {
+    std::vector<const SignedCertificate*> local;
+    int result;
+    int pathRequests;
+  } cases[] = {
+      {{ca.get()}, 0, 1},
+      {{other.get(), ca.get()}, 0, 1},
+      {{ca.get(), other.get()}, 0, 1},
+      {{other.get()}, 1, 0},
+      {{}, 10, 0},
+  };
+  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+    const auto& c = cases[i];
+    Environment env;
+    for (const SignedCertificate* x : c.local) env.bySubject.AddTail(new SignedCertificate(*x));
+    FixedPathClock clock(crl->tbsCertList.thisUpdate.toTime64(true) + 60);
+    RevocationManager m(clock, nullptr);
+    m.environment = &env;
+    RevocationArgs args;
+    EXPECT_EQ(c.result, m.verifyCrl(*crl, args)) << "row " << i;
+    EXPECT_EQ(c.pathRequests, env.pathRequests) << "row " << i;
+    EXPECT_EQ(c.result == 0 ? 1u : 0u, m.verifiedCrls.size()) << "row " << i;
   }
 }
 
