@@ -495,6 +495,10 @@ int CrlDatabase::findLatestCrl(const SignedCertificate& cert,
   DbBytes der;
   if (db.getCrlByFileNum(fileNumber, der) != 1) return CRLDB_FAILURE;
   out = decodeCrl(der);
+  // A file that is not the CRL its item describes (a damaged or altered
+  // store) must not decide for a certificate it does not cover.
+  if (out && !checkIssuingDistributionPoint(cert, out->tbsCertList.issuer, crlExtensionsOf(*out)))
+    out.reset();
   return out ? CRLDB_OK : CRLDB_FAILURE;
 }
 

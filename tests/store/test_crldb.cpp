@@ -275,6 +275,41 @@ TEST(CrlDatabase, CrlsOfOtherDistributionPointsAreKeptApart) {
   }
 }
 
+// The store's files are outside data: a CRL file that is not the CRL its
+// index item describes (another issuer, another scope) is a damaged store,
+// never a CRL for the certificate asked about.
+TEST(CrlDatabase, StoredCrlMustCoverTheCertificateItsItemCovers) {
+  const struct {
+    const char* item;  // the CRL imported, whose item stays
+    std::string file;  // the octets its file is given afterwards
+    const char* cert;
+    int result;
+  } cases[] = {
+      {"crl-later.der", kDir + "crl-dp-b.der", "dp-uri.der", CRLDB_FAILURE},  // another point
+      {"crl-reasons.der", kDir + "crl-ca-only.der", "user.der", CRLDB_FAILURE},  // CAs only
+      {"crl-reasons.der", std::string(TAL_TEST_DATA_DIR) + "/net/ca.crl", "user.der",
+       CRLDB_FAILURE},                                                          // another issuer
+      {"crl-reasons.der", kDir + "crl-later.der", "user.der", CRLDB_OK},      // covers it too
+  };
+  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+    const auto& c = cases[i];
+    SCOPED_TRACE(c.file);
+    MemoryDb m("crldb-damaged" + std::to_string(i));
+    CrlDatabase db(m.manager);
+    ASSERT_EQ(CRLDB_OK, db.importCrl(*crl(c.item)));
+    DbBytes index;
+    {
+      DbCrlGuard guard(0);
+      ASSERT_EQ(1, m.manager.getCrlIndex(index, guard));
+    }
+    const DbBytes other = readFile(c.file);
+    ASSERT_EQ(1, m.manager.insertCrl(index, other, 0, -1));
+    std::unique_ptr<SignedCertRevList> out;
+    EXPECT_EQ(c.result, db.findLatestCrl(*cert(c.cert), out, nullptr));
+    EXPECT_EQ(c.result == CRLDB_OK, out != nullptr);
+  }
+}
+
 // A database CRL dated after the time asked about is refused with its three
 // lines (times as openssl wrote them: tests/data/store/revoc/dates.txt).
 TEST(CrlDatabase, CrlDatedAfterTheTimeRefusedWithItsLines) {
