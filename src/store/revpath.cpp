@@ -28,10 +28,10 @@ bool ManagedRevocation::isVerifiedCrl(const SignedCertRevList& crl) {
 }
 
 bool ManagedRevocation::isNewCrl(const SignedCertRevList& crl) {
-  // A CRL sharing a held one's signature value is either that CRL or one that
-  // cannot verify: neither is new.
-  return !held(manager.verifiedCrls, crl, sameSignatureValue) &&
-         !held(manager.pendingCrls, crl, sameSignatureValue);
+  // Equal, not merely sharing a signature value: a held copy of a genuine
+  // CRL's signature over other contents cannot verify, and must not make the
+  // genuine CRL look known (it would be dropped and the forgery tried instead).
+  return !held(manager.verifiedCrls, crl, equalCrls) && !held(manager.pendingCrls, crl, equalCrls);
 }
 
 int ManagedRevocation::verifyCrl(const SignedCertRevList& crl, const RevocationArgs& args,

@@ -699,6 +699,61 @@ TEST(StatusReport, Lines) {
 
 // A CRL an enclosing status evaluation still points at outlives its move to
 // the verified list (a nested CRL-issuer verification may verify it).
+// A CRL is new unless an equal one is held: a copy of a genuine CRL's
+// signature over other contents (a stranger's forgery, say one with an entry
+// taken out) neither verifies nor makes the genuine CRL old news. The genuine
+// CRL fetched for the issuer still decides; the forgery decided nothing.
+TEST(CrlVerification, ForgedCopyDoesNotHideTheGenuineCrl) {
+  struct IssuerCrls : RevocationNetwork {
+    bool canQueryNetwork(int kind, const DistinguishedName*, ReportStream*) override {
+      return kind == 2;
+    }
+    bool ocspFetchAllowed() override { return false; }
+    int findOcspServers(const SignedCertificate&, const SignedCertificate&,
+                        const std::vector<uint8_t>&, OCSPResponse&) override {
+      return 31;
+    }
+    int queryForOcsp(const std::string&, const std::vector<uint8_t>&, OCSPResponse&) override {
+      return 31;
+    }
+    int queryForCertificatesByDn(const DistinguishedName&, CertificateList&) override { return 31; }
+    int queryForIssuerCrl(const DistinguishedName&, CrlList& out, ReportStream*) override {
+      out.push_back(get<SignedCertRevList>("crl-reasons.der"));
+      return 0;
+    }
+  };
+  auto ca = get<SignedCertificate>("ca.der");
+  auto genuine = get<SignedCertRevList>("crl-reasons.der");
+  auto forged = get<SignedCertRevList>("crl-reasons.der");
+  forged->tbsCertList.revokedCertificates.clear();  // the same signature over no entries
+  ASSERT_TRUE(forged->signature == genuine->signature);
+  ASSERT_FALSE(sameCrl(*forged, *genuine));
+
+  Environment env;
+  env.roots.push_back(ca.get());
+  IssuerCrls network;
+  FixedPathClock clock(genuine->tbsCertList.thisUpdate.toTime64(true) + 60);
+  RevocationManager m(clock, nullptr);
+  m.environment = &env;
+  m.network = &network;
+  m.pendingCrls.emplace_back(forged.release());  // met in a signature, say
+  ManagedRevocation managed(m);
+  EXPECT_TRUE(managed.isNewCrl(*genuine));
+  PathVerification verification;
+  verification.revocation = &managed;
+  CertificateItem item, issuer;
+  item.certificate = *get<SignedCertificate>("user.der");
+  issuer.certificate = *ca;
+  Report report;
+  RevocationArgs args;
+  ASSERT_EQ(0, verification.checkRevocation(item, issuer, args, true, PATH_PURPOSE_SIGNER, false,
+                                            &report.stream, nullptr));
+  EXPECT_EQ(WWC_REVOKED, item.wwc) << report.text();
+  EXPECT_EQ(REVSOURCE_CRL, item.revocationSource);
+  ASSERT_EQ(1u, m.verifiedCrls.size());
+  EXPECT_TRUE(sameCrl(*genuine, *m.verifiedCrls[0]));
+}
+
 TEST(CrlVerification, MovedCrlsOutliveTheVerification) {
   auto crl = get<SignedCertRevList>("crl-reasons.der");
   FixedPathClock clock(0);
