@@ -478,9 +478,10 @@ int CrlDatabase::importCrlBuffer(const std::vector<unsigned char>& buffer) {
 int CrlDatabase::findLatestCrl(const SignedCertificate& cert,
                                std::unique_ptr<SignedCertRevList>& out, const X509time* newerThan) {
   out.reset();
+  // The lock is held until the CRL is read: an import in between may remove its file.
+  DbCrlGuard guard(0);
   int32_t fileNumber = -1;
   {
-    DbCrlGuard guard(0);
     CrlIndex index;
     if (!readIndex(db, guard, index)) return CRLDB_FAILURE;
     const CrlItem* best = nullptr;
@@ -505,8 +506,8 @@ int CrlDatabase::findLatestCrl(const SignedCertificate& cert,
 int CrlDatabase::listDatabaseCrls(const DistinguishedName& issuer,
                                   std::vector<std::unique_ptr<SignedCertRevList>>& out) {
   std::vector<int32_t> numbers;
+  DbCrlGuard guard(0);  // held until the CRLs are read
   {
-    DbCrlGuard guard(0);
     CrlIndex index;
     if (!readIndex(db, guard, index)) return CRLDB_FAILURE;
     for (POSITION pos = index.items.GetHeadPosition(); pos;) {

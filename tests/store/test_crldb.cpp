@@ -15,7 +15,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -308,6 +310,38 @@ TEST(CrlDatabase, StoredCrlMustCoverTheCertificateItsItemCovers) {
     EXPECT_EQ(c.result, db.findLatestCrl(*cert(c.cert), out, nullptr));
     EXPECT_EQ(c.result == CRLDB_OK, out != nullptr);
   }
+}
+
+// A reader holds the store's lock until it has read the CRL its index named:
+// an import of a newer CRL of the same scope in between removes that file, and
+// the reader would answer a database failure for a store that never lacked a
+// CRL. (Signatures do not matter to the store: the versions differ only in
+// their thisUpdate.)
+TEST(CrlDatabase, ReaderHoldsTheLockUntilItsCrlIsRead) {
+  const int versions = 1500;
+  std::vector<std::unique_ptr<SignedCertRevList>> crls;
+  for (int i = 0; i < versions; ++i) {
+    crls.push_back(crl("crl-reasons.der"));
+    X509time& t = crls.back()->tbsCertList.thisUpdate;
+    t.setFromTime64(t.toTime64(true) + i, true);
+  }
+  MemoryDb readerSide("crldb-race"), writerSide("crldb-race");  // one store, two connections
+  CrlDatabase reader(readerSide.manager), writer(writerSide.manager);
+  ASSERT_EQ(CRLDB_OK, writer.importCrl(*crls[0]));
+  std::atomic<bool> done{false};
+  std::thread imports([&] {
+    for (int i = 1; i < versions; ++i) EXPECT_EQ(CRLDB_OK, writer.importCrl(*crls[i]));
+    done = true;
+  });
+  auto user = cert("user.der");
+  int reads = 0, failures = 0;
+  while (!done) {
+    std::unique_ptr<SignedCertRevList> out;
+    if (reader.findLatestCrl(*user, out, nullptr) != CRLDB_OK || !out) ++failures;
+    ++reads;
+  }
+  imports.join();
+  EXPECT_EQ(0, failures) << "of " << reads << " reads";
 }
 
 // A database CRL dated after the time asked about is refused with its three
