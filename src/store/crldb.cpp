@@ -16,7 +16,8 @@ namespace {
 
 const char* const SRC = "SRC/crldb";
 const int32_t ETAL_INV_CRL_FMT = 88;
-const char* const MSG_BAD_IDP = "Niepoprawny format rozszerzenia ISSUING_DISTRIBUTION_POINT w liście CRL";
+const char* const MSG_BAD_IDP =
+    "Niepoprawny format rozszerzenia ISSUING_DISTRIBUTION_POINT w liście CRL";
 
 // A time of an item in the form it carries (UTCTime or GeneralizedTime).
 int decodeTime(X509time& t, GenericFile* in, int available, unsigned char f) {

@@ -1,9 +1,10 @@
 // The CRL logic above the database's CRL store: the index of stored CRLs
 // (one item per CRL), importing a CRL in place of an older one of the same
-// issuer, scope and distribution point, the newest CRL that covers a certificate, the CRLs of an
-// issuer, the scope a CRL's issuingDistributionPoint gives it; and the serial
-// index of one CRL, built once, so a CRL of millions of entries answers each
-// certificate without a scan.
+// issuer, scope and distribution point, the newest CRL that covers a
+// certificate, the CRLs of an issuer, the scope a CRL's
+// issuingDistributionPoint gives it; and the serial index of one CRL, built
+// once, so a CRL of millions of entries answers each certificate without a
+// scan.
 #pragma once
 
 #include "asn1/asnbool.h"

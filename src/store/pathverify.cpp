@@ -583,9 +583,11 @@ int PathVerification::checkRevocation(CertificateItem& item, const CertificateIt
     line("Wykryto potrzebę pobrania świeżej listy ", " (krytyczne)");
     CrlList fetched;
     bool ok = true;
-    if (!dps.freshestUris.empty() && fetchCrls(dps.freshestUris, crlIssuer, fetched, false, out) != 0)
+    if (!dps.freshestUris.empty() &&
+        fetchCrls(dps.freshestUris, crlIssuer, fetched, false, out) != 0)
       ok = false;
-    if (ok && !dps.pointsUris.empty() && fetchCrls(dps.pointsUris, crlIssuer, fetched, true, out) != 0)
+    if (ok && !dps.pointsUris.empty() &&
+        fetchCrls(dps.pointsUris, crlIssuer, fetched, true, out) != 0)
       ok = false;
     for (auto& c : fetched)
       if (c->tbsCertList.issuer == crlIssuer) concerning.push_back(std::move(c));

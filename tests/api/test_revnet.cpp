@@ -76,7 +76,8 @@ TEST(RevocationNetworkAdapter, OptionsStopOcspFetching) {
 
 // What was written into a report.
 std::string textOf(const MemFile& sink) {
-  return std::string(reinterpret_cast<const char*>(sink.data()), static_cast<size_t>(sink.length()));
+  return std::string(reinterpret_cast<const char*>(sink.data()),
+                     static_cast<size_t>(sink.length()));
 }
 
 size_t count(const std::string& text, const std::string& what) {

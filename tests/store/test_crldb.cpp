@@ -105,7 +105,8 @@ TEST(CrlScope, SomeReasonsOnlyCoverNothing) {
     Extensions exts;
     addIssuingPoint(exts, der, critical);
     EXPECT_EQ(CRL_SCOPE_ALL, crlScope(exts));
-    EXPECT_FALSE(checkIssuingDistributionPoint(*user, user->tbsCertificate.issuer, exts)) << critical;
+    EXPECT_FALSE(checkIssuingDistributionPoint(*user, user->tbsCertificate.issuer, exts))
+        << critical;
   }
 }
 

@@ -86,7 +86,8 @@ TEST(RevocationManager, StatusFromOpensslCrlsAndResponses) {
 // for it.
 TEST(RevocationManager, GivenCrlHeldToItsScope) {
   auto issuer = get<SignedCertificate>("ca.der");
-  FixedPathClock clock(get<SignedCertRevList>("crl-big.der")->tbsCertList.thisUpdate.toTime64(true) + 60);
+  FixedPathClock clock(
+      get<SignedCertRevList>("crl-big.der")->tbsCertList.thisUpdate.toTime64(true) + 60);
   const struct {
     const char* cert;
     const char* crl;
@@ -244,13 +245,15 @@ TEST(RevocationManager, CrlAndEntryExtensionChecks) {
 // version of the one recorded, and stays verified and in use.
 TEST(RevocationManager, VerifiedCrlsOfOtherScopesStay) {
   auto issuer = get<SignedCertificate>("ca.der");
-  FixedPathClock clock(get<SignedCertRevList>("crl-big.der")->tbsCertList.thisUpdate.toTime64(true) + 60);
+  FixedPathClock clock(
+      get<SignedCertRevList>("crl-big.der")->tbsCertList.thisUpdate.toTime64(true) + 60);
   RevocationManager m(clock, nullptr);
   // Number 1 each: crl-reasons and crl-hold of no scope, crl-dp-a of one point.
   const struct {
     const char* crl;
     size_t verified;  // after recording it
-  } steps[] = {{"crl-reasons.der", 1}, {"crl-dp-a.der", 2}, {"crl-dp-a.der", 2}, {"crl-reasons.der", 2}};
+  } steps[] = {
+      {"crl-reasons.der", 1}, {"crl-dp-a.der", 2}, {"crl-dp-a.der", 2}, {"crl-reasons.der", 2}};
   for (const auto& s : steps) {
     m.recordVerifiedCrl(*get<SignedCertRevList>(s.crl));
     EXPECT_EQ(s.verified, m.verifiedCrls.size()) << s.crl;
