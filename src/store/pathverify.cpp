@@ -682,7 +682,8 @@ int PathVerification::checkRevocation(CertificateItem& item, const CertificateIt
     }
 
     // 7. A CRL the evaluation took, unknown to the caller, is verified.
-    if (used.crlToVerify && !(args.knownCrls && containsCrl(*args.knownCrls, *used.crlToVerify))) {
+    while (used.crlToVerify &&
+           !(args.knownCrls && containsCrl(*args.knownCrls, *used.crlToVerify))) {
       out << "\r\n" << "Weryfikacja listy CRL\r\n";
       std::string message;
       if (verifyFetched(*used.crlToVerify, message) == 0) {
@@ -690,13 +691,29 @@ int PathVerification::checkRevocation(CertificateItem& item, const CertificateIt
         out << "Lista CRL zweryfikowana\r\n";
         if (downloaded && used.crlToVerify == downloaded)
           revocation->rememberCrl(*used.crlToVerify);
-      } else {
-        out << "Błąd weryfikacji listy CRL: " << message.c_str() << "\r\n";
-        item.revocationState = REVSTATE_NO_DATA;
-        item.revocationSource = REVSOURCE_NONE;
-        if (item.wwc == WWC_SUSPENDED || item.wwc == WWC_REVOKED) item.wwc = WWC_OK;
-        used.crl = nullptr;
+        break;
       }
+      out << "Błąd weryfikacji listy CRL: " << message.c_str() << "\r\n";
+      // A listed CRL that cannot be verified (a forgery carried in a signature,
+      // say) must not hide a revocation that the other data shows: it is
+      // dropped and the status decided again, which may only find the
+      // certificate revoked or suspended (an older CRL never clears what the
+      // failed one may have listed). Each pass drops one CRL, so this ends.
+      if (used.crlToVerify != candidate && used.crlToVerify != downloaded &&
+          revocation->refuseCrl(*used.crlToVerify)) {
+        UsedRevocationData again;
+        r = revocation->checkStatus(item, args, ocsp.get(), issuer, nullptr, again);
+        if (r != 0) return r;
+        if (item.wwc == WWC_REVOKED || item.wwc == WWC_SUSPENDED) {
+          used = std::move(again);
+          continue;
+        }
+      }
+      item.revocationState = REVSTATE_NO_DATA;
+      item.revocationSource = REVSOURCE_NONE;
+      if (item.wwc == WWC_SUSPENDED || item.wwc == WWC_REVOKED) item.wwc = WWC_OK;
+      used.crl = nullptr;
+      break;
     }
   }
 

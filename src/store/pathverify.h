@@ -121,6 +121,9 @@ class PathRevocation {
   virtual int verifyCrl(const SignedCertRevList& crl, const RevocationArgs& args,
                         PathCollector& collector, std::string& message) = 0;
   virtual void recordVerifiedCrl(const SignedCertRevList& crl) = 0;
+  // A listed CRL that failed verification is no longer offered by checkStatus
+  // during this verification; false when it is no listed CRL.
+  virtual bool refuseCrl(const SignedCertRevList& crl) = 0;
   // Network (0 success); why network work or fetching is off goes into `report`.
   virtual bool canQueryNetwork(int kind, const DistinguishedName& issuer, ReportStream& report) = 0;
   virtual int queryForCrl(const std::string& uri, const DistinguishedName& issuer, CrlList& out,

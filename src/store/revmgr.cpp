@@ -365,6 +365,8 @@ int RevocationManager::checkStatus(CertificateItem& item, const RevocationArgs& 
       if (database->findLatestCrl(cert, fromDatabase, crl ? &crl->tbsCertList.thisUpdate : nullptr) !=
           CRLDB_OK)
         fromDatabase.reset();
+      for (const auto& refused : refusedCrls)
+        if (fromDatabase && equalCrls(*refused, *fromDatabase)) fromDatabase.reset();
       if (fromDatabase && r < fromDatabase->tbsCertList.thisUpdate) {
         out() << "Lista CRL odczytana z bazy danych nie może być użyta ponieważ czas jej utworzenia "
                  "jest późniejszy niż czas aktualny, należy sprawdzić aktualny czas i datę ustawione "
@@ -528,9 +530,19 @@ void RevocationManager::recordVerifiedCrl(const SignedCertRevList& crl) {
   verifiedCrls.push_back(std::move(entry));
 }
 
+bool RevocationManager::refuseCrl(const SignedCertRevList& crl) {
+  const size_t before = refusedCrls.size();
+  for (const auto& p : pendingCrls)
+    if (equalCrls(*p, crl)) refusedCrls.push_back(p);
+  if (refusedCrls.size() == before) return false;
+  retire(pendingCrls, [&](const std::shared_ptr<SignedCertRevList>& c) { return equalCrls(*c, crl); });
+  return true;
+}
+
 void RevocationManager::demoteVerifiedCrls() {
   // Called between verifications: nothing points at retired CRLs any more.
   retiredCrls.clear();
+  refusedCrls.clear();
   for (auto& v : verifiedCrls) {
     retire(pendingCrls,
            [&](const std::shared_ptr<SignedCertRevList>& c) { return sameSignatureValue(*c, *v); });

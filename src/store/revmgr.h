@@ -122,6 +122,8 @@ class RevocationManager {
   // CRLs dropped from the two lists during a verification, kept alive until
   // the next demoteVerifiedCrls.
   SharedCrlList retiredCrls;
+  // Pending CRLs that failed verification (refuseCrl).
+  SharedCrlList refusedCrls;
 
   // The status of the item's certificate (PathRevocation::checkStatus). A CRL
   // taken from the pending list or the database is handed back in
@@ -143,6 +145,10 @@ class RevocationManager {
   void recordVerifiedCrl(const SignedCertRevList& crl);
   // Every verified CRL back to the pending list (after each path verification).
   void demoteVerifiedCrls();
+  // A pending CRL that failed verification leaves the pending list, and an
+  // equal CRL read from the database is not taken, until the next
+  // demoteVerifiedCrls; false when no pending CRL is equal to it.
+  bool refuseCrl(const SignedCertRevList& crl);
   void copyRevocationData(const RevocationManager& other);
 
   // The library context's services (none: no trust point or store) and its

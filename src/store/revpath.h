@@ -22,6 +22,7 @@ class ManagedRevocation : public PathRevocation {
   int verifyCrl(const SignedCertRevList& crl, const RevocationArgs& args, PathCollector& collector,
                 std::string& message) override;
   void recordVerifiedCrl(const SignedCertRevList& crl) override { manager.recordVerifiedCrl(crl); }
+  bool refuseCrl(const SignedCertRevList& crl) override { return manager.refuseCrl(crl); }
   bool canQueryNetwork(int kind, const DistinguishedName& issuer, ReportStream& report) override;
   int queryForCrl(const std::string& uri, const DistinguishedName& issuer, CrlList& out,
                   ReportStream& report) override;

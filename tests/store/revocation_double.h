@@ -131,6 +131,7 @@ class RevocationDouble : public PathRevocation {
   void recordVerifiedCrl(const SignedCertRevList& crl) override {
     verified.emplace_back(new SignedCertRevList(crl));
   }
+  bool refuseCrl(const SignedCertRevList&) override { return false; }
   bool canQueryNetwork(int, const DistinguishedName&, ReportStream&) override { return false; }
   int queryForCrl(const std::string&, const DistinguishedName&, CrlList&, ReportStream&) override {
     return 1;

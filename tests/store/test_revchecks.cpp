@@ -699,6 +699,29 @@ TEST(StatusReport, Lines) {
 
 // A CRL an enclosing status evaluation still points at outlives its move to
 // the verified list (a nested CRL-issuer verification may verify it).
+// crl-reasons.der's signature over no entries (it lists user.der): a forgery.
+std::unique_ptr<SignedCertRevList> forgedReasons() {
+  auto forged = get<SignedCertRevList>("crl-reasons.der");
+  forged->tbsCertList.revokedCertificates.clear();
+  return forged;
+}
+
+// The path verification's revocation step for user.der under ca.der through
+// the manager; the path report's text.
+std::string checkUser(RevocationManager& m, bool freshCrl, CertificateItem& item) {
+  ManagedRevocation managed(m);
+  PathVerification verification;
+  verification.revocation = &managed;
+  CertificateItem issuer;
+  item.certificate = *get<SignedCertificate>("user.der");
+  issuer.certificate = *get<SignedCertificate>("ca.der");
+  Report report;
+  RevocationArgs args;
+  EXPECT_EQ(0, verification.checkRevocation(item, issuer, args, freshCrl, PATH_PURPOSE_SIGNER,
+                                            false, &report.stream, nullptr));
+  return report.text();
+}
+
 // A CRL is new unless an equal one is held: a copy of a genuine CRL's
 // signature over other contents (a stranger's forgery, say one with an entry
 // taken out) neither verifies nor makes the genuine CRL old news. The genuine
@@ -724,8 +747,7 @@ TEST(CrlVerification, ForgedCopyDoesNotHideTheGenuineCrl) {
   };
   auto ca = get<SignedCertificate>("ca.der");
   auto genuine = get<SignedCertRevList>("crl-reasons.der");
-  auto forged = get<SignedCertRevList>("crl-reasons.der");
-  forged->tbsCertList.revokedCertificates.clear();  // the same signature over no entries
+  auto forged = forgedReasons();
   ASSERT_TRUE(forged->signature == genuine->signature);
   ASSERT_FALSE(sameCrl(*forged, *genuine));
 
@@ -737,21 +759,50 @@ TEST(CrlVerification, ForgedCopyDoesNotHideTheGenuineCrl) {
   m.environment = &env;
   m.network = &network;
   m.pendingCrls.emplace_back(forged.release());  // met in a signature, say
-  ManagedRevocation managed(m);
-  EXPECT_TRUE(managed.isNewCrl(*genuine));
-  PathVerification verification;
-  verification.revocation = &managed;
-  CertificateItem item, issuer;
-  item.certificate = *get<SignedCertificate>("user.der");
-  issuer.certificate = *ca;
-  Report report;
-  RevocationArgs args;
-  ASSERT_EQ(0, verification.checkRevocation(item, issuer, args, true, PATH_PURPOSE_SIGNER, false,
-                                            &report.stream, nullptr));
-  EXPECT_EQ(WWC_REVOKED, item.wwc) << report.text();
+  EXPECT_TRUE(ManagedRevocation(m).isNewCrl(*genuine));
+  CertificateItem item;
+  const std::string report = checkUser(m, true, item);
+  EXPECT_EQ(WWC_REVOKED, item.wwc) << report;
   EXPECT_EQ(REVSOURCE_CRL, item.revocationSource);
   ASSERT_EQ(1u, m.verifiedCrls.size());
   EXPECT_TRUE(sameCrl(*genuine, *m.verifiedCrls[0]));
+}
+
+// A listed CRL that fails verification (a forgery carried in a signature, its
+// thisUpdate the latest) is dropped and the status decided again from what is
+// left: it no longer hides the genuine CRL that lists the certificate.
+TEST(CrlVerification, ListedCrlThatFailsVerificationHidesNoOther) {
+  auto ca = get<SignedCertificate>("ca.der");
+  auto genuine = get<SignedCertRevList>("crl-reasons.der");  // lists user.der: keyCompromise
+  auto forged = forgedReasons();
+  X509time& later = forged->tbsCertList.thisUpdate;
+  later.setFromTime64(later.toTime64(true) + 30, true);
+  const struct {
+    const char* name;
+    bool genuineVerified;  // else pending; absent when neither
+    bool genuineHeld;
+    uint32_t wwc, state;
+  } cases[] = {
+      {"genuine verified", true, true, WWC_REVOKED, REVSTATE_FOUND},
+      {"genuine pending", false, true, WWC_REVOKED, REVSTATE_FOUND},
+      {"forgery alone", false, false, WWC_OK, REVSTATE_NO_DATA},
+  };
+  for (const auto& c : cases) {
+    Environment env;
+    env.roots.push_back(ca.get());
+    FixedPathClock clock(later.toTime64(true) + 60);
+    RevocationManager m(clock, nullptr);
+    m.environment = &env;
+    if (c.genuineHeld)
+      (c.genuineVerified ? m.verifiedCrls : m.pendingCrls)
+          .emplace_back(new SignedCertRevList(*genuine));
+    m.pendingCrls.emplace_back(new SignedCertRevList(*forged));
+    CertificateItem item;
+    const std::string report = checkUser(m, false, item);
+    EXPECT_EQ(c.wwc, item.wwc) << c.name << "\n" << report;
+    EXPECT_EQ(c.state, item.revocationState) << c.name;
+    for (const auto& held : m.pendingCrls) EXPECT_FALSE(sameCrl(*held, *forged)) << c.name;
+  }
 }
 
 TEST(CrlVerification, MovedCrlsOutliveTheVerification) {
