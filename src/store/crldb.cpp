@@ -403,7 +403,14 @@ int CrlDatabase::importCrl(const SignedCertRevList& crl) {
   CrlIndex index;
   if (!readIndex(db, guard, index)) return CRLDB_FAILURE;
   const TBSCertRevList& tbs = crl.tbsCertList;
-  const Coverage coverage = coverageOf(crlExtensionsOf(crl));
+  // A CRL whose scope cannot be read is refused like one that does not
+  // decode: its callers (the context's flush) go on past such a CRL.
+  Coverage coverage;
+  try {
+    coverage = coverageOf(crlExtensionsOf(crl));
+  } catch (const TalApiException&) {
+    return CRLDB_UNDECODABLE;
+  }
 
   int32_t removeNumber = -1;
   for (POSITION pos = index.items.GetHeadPosition(); pos;) {
@@ -469,11 +476,7 @@ int CrlDatabase::importCrlBuffer(const std::vector<unsigned char>& buffer) {
   if (r == EASN_MEM) return CRLDB_FAILURE;
   if (r < 1 && endsEarly(buffer)) return CRLDB_INCOMPLETE;
   if (r < 1 || r != static_cast<int>(buffer.size())) return CRLDB_UNDECODABLE;
-  try {
-    return importCrl(crl);
-  } catch (const TalApiException&) {
-    return CRLDB_UNDECODABLE;
-  }
+  return importCrl(crl);
 }
 
 int CrlDatabase::findLatestCrl(const SignedCertificate& cert,

@@ -112,6 +112,8 @@ class CrlDatabase {
  public:
   explicit CrlDatabase(DbManager& db) : db(db) {}
 
+  // CRLDB_OK, CRLDB_FAILURE, CRLDB_OLDER; CRLDB_UNDECODABLE when its scope
+  // cannot be read.
   int importCrl(const SignedCertRevList& crl);
   int importCrlBuffer(const std::vector<unsigned char>& buffer);
   // CRLDB_OK with the newest covering CRL later than `newerThan` (when given),
