@@ -2,8 +2,9 @@
 
 #include <new>
 
-bool RevocationNetworkAdapter::canQueryNetwork(int kind, const DistinguishedName* issuer) {
-  return manager.canQueryNetwork(kind, issuer);
+bool RevocationNetworkAdapter::canQueryNetwork(int kind, const DistinguishedName* issuer,
+                                               ReportStream* report) {
+  return manager.canQueryNetwork(kind, issuer, report);
 }
 
 bool RevocationNetworkAdapter::ocspFetchAllowed() {
@@ -37,10 +38,11 @@ int RevocationNetworkAdapter::queryForCertificatesByDn(const DistinguishedName& 
 }
 
 int RevocationNetworkAdapter::queryForCrl(const std::string& uri, const DistinguishedName& issuer,
-                                          CrlList& out) {
-  return manager.queryForCRL(uri, &issuer, out, 0, nullptr);
+                                          CrlList& out, ReportStream* report) {
+  return manager.queryForCRL(uri, &issuer, out, 0, report);
 }
 
-int RevocationNetworkAdapter::queryForIssuerCrl(const DistinguishedName& issuer, CrlList& out) {
-  return manager.queryForIssuerCrl(issuer, out, nullptr, 0);
+int RevocationNetworkAdapter::queryForIssuerCrl(const DistinguishedName& issuer, CrlList& out,
+                                                ReportStream* report) {
+  return manager.queryForIssuerCrl(issuer, out, report, 0);
 }

@@ -11,15 +11,17 @@ class RevocationNetworkAdapter : public RevocationNetwork {
   RevocationNetworkAdapter(NetworkManager& manager, const NetworkSettings* settings)
       : manager(manager), settings(settings) {}
 
-  bool canQueryNetwork(int kind, const DistinguishedName* issuer) override;
+  bool canQueryNetwork(int kind, const DistinguishedName* issuer, ReportStream* report) override;
   bool ocspFetchAllowed() override;
   int findOcspServers(const SignedCertificate& cert, const SignedCertificate& issuer,
                       const std::vector<uint8_t>& request, OCSPResponse& response) override;
   int queryForOcsp(const std::string& url, const std::vector<uint8_t>& request,
                    OCSPResponse& response) override;
   int queryForCertificatesByDn(const DistinguishedName& name, CertificateList& out) override;
-  int queryForCrl(const std::string& uri, const DistinguishedName& issuer, CrlList& out) override;
-  int queryForIssuerCrl(const DistinguishedName& issuer, CrlList& out) override;
+  int queryForCrl(const std::string& uri, const DistinguishedName& issuer, CrlList& out,
+                  ReportStream* report) override;
+  int queryForIssuerCrl(const DistinguishedName& issuer, CrlList& out,
+                        ReportStream* report) override;
 
  private:
   NetworkManager& manager;

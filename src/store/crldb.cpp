@@ -16,6 +16,8 @@ namespace {
 
 const char* const SRC = "SRC/crldb";
 const int32_t ETAL_INV_CRL_FMT = 88;
+const char* const MSG_BAD_IDP =
+    "Niepoprawny format rozszerzenia ISSUING_DISTRIBUTION_POINT w liście CRL";
 
 // A time of an item in the form it carries (UTCTime or GeneralizedTime).
 int decodeTime(X509time& t, GenericFile* in, int available, unsigned char f) {
@@ -181,8 +183,7 @@ std::unique_ptr<IssuingDistributionPoint> readIssuingPoint(const Extensions& ext
   if (!e) return nullptr;
   auto idp = std::make_unique<IssuingDistributionPoint>();
   if (idp->decodeOctets(e->extnValue) < 1)
-    throw TalApiException("Niepoprawny format rozszerzenia ISSUING_DISTRIBUTION_POINT w liście CRL",
-                          ETAL_INV_CRL_FMT);
+    throw TalApiException(MSG_BAD_IDP, ETAL_INV_CRL_FMT);
   if (idp->onlyContainsCACerts.get() && idp->onlyContainsUserCerts.get())
     throw TalApiException(
         "Lista CRL, rozszerzenie ISSUING_DISTRIBUTION_POINT: pola onlyCACerts i onlyUserCerts nie "
@@ -316,6 +317,8 @@ bool checkIssuingDistributionPoint(const SignedCertificate& cert, const Distingu
   } catch (const TalApiException&) {
     return false;  // a CRL of unreadable scope clears nothing
   }
+  // A CRL of some reasons only leaves out those revoked for the others.
+  if (idp && idp->onlySomeReasonsPresent) return false;
   const int scope = scopeOf(idp.get());
   const bool ca = cert.isCa();
   if (ca && scope == CRL_SCOPE_USER) return false;
@@ -359,29 +362,62 @@ int crlNumberOf(const SignedCertRevList& crl, ASNinteger& out) {
   return out.decodeOctets(e->extnValue) > 0 ? 1 : -1;
 }
 
-// Scope of a stored item; -1 when its extensions do not give one.
-int itemScope(const CrlItem& item) {
+// What a CRL covers of its issuer's certificates: its scope, and the DER of
+// the distribution point its issuingDistributionPoint names (empty: none).
+// CRLs of other points are no older or newer versions of one another. Throws
+// as crlScope does.
+struct Coverage {
+  int scope = CRL_SCOPE_ALL;
+  std::vector<unsigned char> point;
+  bool operator==(const Coverage& o) const { return scope == o.scope && point == o.point; }
+};
+
+Coverage coverageOf(const Extensions& extensions) {
+  Coverage c;
+  std::unique_ptr<IssuingDistributionPoint> idp = readIssuingPoint(extensions);
+  c.scope = scopeOf(idp.get());
+  if (idp && idp->distributionPointPresent && idp->distributionPoint.encodeVector(c.point) < 1)
+    throw TalApiException(MSG_BAD_IDP, ETAL_INV_CRL_FMT);
+  return c;
+}
+
+// Coverage of extensions; scope -1 when they do not give one.
+Coverage coverageOrNone(const Extensions& extensions) {
   try {
-    return crlScope(item.extensions.inner);
+    return coverageOf(extensions);
   } catch (const TalApiException&) {
-    return -1;
+    Coverage none;
+    none.scope = -1;
+    return none;
   }
 }
 
 }  // namespace
+
+bool sameCoverage(const Extensions& a, const Extensions& b) {
+  return coverageOrNone(a) == coverageOrNone(b);
+}
 
 int CrlDatabase::importCrl(const SignedCertRevList& crl) {
   DbCrlGuard guard(1);
   CrlIndex index;
   if (!readIndex(db, guard, index)) return CRLDB_FAILURE;
   const TBSCertRevList& tbs = crl.tbsCertList;
-  const int scope = crlScope(crlExtensionsOf(crl));
+  // A CRL whose scope cannot be read is refused like one that does not
+  // decode: its callers (the context's flush) go on past such a CRL.
+  Coverage coverage;
+  try {
+    coverage = coverageOf(crlExtensionsOf(crl));
+  } catch (const TalApiException&) {
+    return CRLDB_UNDECODABLE;
+  }
 
   int32_t removeNumber = -1;
   for (POSITION pos = index.items.GetHeadPosition(); pos;) {
     const POSITION here = pos;
     CrlItem* item = index.items.GetNext(pos);
-    if (!(item->issuer == tbs.issuer) || itemScope(*item) != scope) continue;
+    if (!(item->issuer == tbs.issuer) || !(coverageOrNone(item->extensions.inner) == coverage))
+      continue;
     if (tbs.thisUpdate < item->thisUpdate) return CRLDB_OLDER;
     if (tbs.thisUpdate == item->thisUpdate) return CRLDB_OK;
     removeNumber = static_cast<int32_t>(item->fileNumber.toLong());
@@ -440,19 +476,16 @@ int CrlDatabase::importCrlBuffer(const std::vector<unsigned char>& buffer) {
   if (r == EASN_MEM) return CRLDB_FAILURE;
   if (r < 1 && endsEarly(buffer)) return CRLDB_INCOMPLETE;
   if (r < 1 || r != static_cast<int>(buffer.size())) return CRLDB_UNDECODABLE;
-  try {
-    return importCrl(crl);
-  } catch (const TalApiException&) {
-    return CRLDB_UNDECODABLE;
-  }
+  return importCrl(crl);
 }
 
 int CrlDatabase::findLatestCrl(const SignedCertificate& cert,
                                std::unique_ptr<SignedCertRevList>& out, const X509time* newerThan) {
   out.reset();
+  // The lock is held until the CRL is read: an import in between may remove its file.
+  DbCrlGuard guard(0);
   int32_t fileNumber = -1;
   {
-    DbCrlGuard guard(0);
     CrlIndex index;
     if (!readIndex(db, guard, index)) return CRLDB_FAILURE;
     const CrlItem* best = nullptr;
@@ -467,14 +500,18 @@ int CrlDatabase::findLatestCrl(const SignedCertificate& cert,
   DbBytes der;
   if (db.getCrlByFileNum(fileNumber, der) != 1) return CRLDB_FAILURE;
   out = decodeCrl(der);
+  // A file that is not the CRL its item describes (a damaged or altered
+  // store) must not decide for a certificate it does not cover.
+  if (out && !checkIssuingDistributionPoint(cert, out->tbsCertList.issuer, crlExtensionsOf(*out)))
+    out.reset();
   return out ? CRLDB_OK : CRLDB_FAILURE;
 }
 
 int CrlDatabase::listDatabaseCrls(const DistinguishedName& issuer,
                                   std::vector<std::unique_ptr<SignedCertRevList>>& out) {
   std::vector<int32_t> numbers;
+  DbCrlGuard guard(0);  // held until the CRLs are read
   {
-    DbCrlGuard guard(0);
     CrlIndex index;
     if (!readIndex(db, guard, index)) return CRLDB_FAILURE;
     for (POSITION pos = index.items.GetHeadPosition(); pos;) {

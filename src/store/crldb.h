@@ -1,9 +1,10 @@
 // The CRL logic above the database's CRL store: the index of stored CRLs
 // (one item per CRL), importing a CRL in place of an older one of the same
-// issuer and scope, the newest CRL that covers a certificate, the CRLs of an
-// issuer, the scope a CRL's issuingDistributionPoint gives it; and the serial
-// index of one CRL, built once, so a CRL of millions of entries answers each
-// certificate without a scan.
+// issuer, scope and distribution point, the newest CRL that covers a
+// certificate, the CRLs of an issuer, the scope a CRL's
+// issuingDistributionPoint gives it; and the serial index of one CRL, built
+// once, so a CRL of millions of entries answers each certificate without a
+// scan.
 #pragma once
 
 #include "asn1/asnbool.h"
@@ -95,10 +96,15 @@ enum CrlScope : int { CRL_SCOPE_ALL = 0, CRL_SCOPE_CA = 1, CRL_SCOPE_USER = 2 };
 // The scope given by the issuingDistributionPoint among `extensions`; throws
 // TalApiException 88 when it does not decode or sets both only-flags.
 int crlScope(const Extensions& extensions);
-// The CRL may decide about the certificate: the same issuer, and a scope that
-// admits the certificate's kind (CA or end entity). A malformed scope does not.
+// The CRL may decide about the certificate: the same issuer, a scope that
+// admits the certificate's kind (CA or end entity), and all reasons. A
+// malformed scope does not.
 bool checkIssuingDistributionPoint(const SignedCertificate& cert, const DistinguishedName& crlIssuer,
                                    const Extensions& extensions);
+// Two CRLs of one issuer with these extensions cover the same certificates:
+// one scope and one distribution point (or neither names one). Their CRL
+// numbers then count in one sequence.
+bool sameCoverage(const Extensions& a, const Extensions& b);
 // The extensions of a CRL (an empty list when it has none).
 const Extensions& crlExtensionsOf(const SignedCertRevList& crl);
 
@@ -106,6 +112,8 @@ class CrlDatabase {
  public:
   explicit CrlDatabase(DbManager& db) : db(db) {}
 
+  // CRLDB_OK, CRLDB_FAILURE, CRLDB_OLDER; CRLDB_UNDECODABLE when its scope
+  // cannot be read.
   int importCrl(const SignedCertRevList& crl);
   int importCrlBuffer(const std::vector<unsigned char>& buffer);
   // CRLDB_OK with the newest covering CRL later than `newerThan` (when given),

@@ -511,10 +511,11 @@ int PathVerification::verifyPathNested(CertificatePath& path, const RevocationAr
 }
 
 int PathVerification::fetchCrls(const std::vector<std::string>& uris,
-                                const DistinguishedName& issuer, CrlList& out, bool oneNeeded) {
+                                const DistinguishedName& issuer, CrlList& out, bool oneNeeded,
+                                ReportStream& report) {
   for (const std::string& uri : uris) {
     CrlList got;
-    if (revocation->queryForCrl(uri, issuer, got) != 0 || got.empty()) continue;
+    if (revocation->queryForCrl(uri, issuer, got, report) != 0 || got.empty()) continue;
     if (oneNeeded && got.size() != 1) continue;
     for (auto& c : got) out.push_back(std::move(c));
     return 0;
@@ -582,9 +583,11 @@ int PathVerification::checkRevocation(CertificateItem& item, const CertificateIt
     line("Wykryto potrzebę pobrania świeżej listy ", " (krytyczne)");
     CrlList fetched;
     bool ok = true;
-    if (!dps.freshestUris.empty() && fetchCrls(dps.freshestUris, crlIssuer, fetched, false) != 0)
+    if (!dps.freshestUris.empty() &&
+        fetchCrls(dps.freshestUris, crlIssuer, fetched, false, out) != 0)
       ok = false;
-    if (ok && !dps.pointsUris.empty() && fetchCrls(dps.pointsUris, crlIssuer, fetched, true) != 0)
+    if (ok && !dps.pointsUris.empty() &&
+        fetchCrls(dps.pointsUris, crlIssuer, fetched, true, out) != 0)
       ok = false;
     for (auto& c : fetched)
       if (c->tbsCertList.issuer == crlIssuer) concerning.push_back(std::move(c));
@@ -622,7 +625,7 @@ int PathVerification::checkRevocation(CertificateItem& item, const CertificateIt
     CrlList fetched;
     if (!temporaryOnly && dps.freshestKind == DistributionPointsInfo::NON_CRITICAL) {
       line("Wykryto potrzebę pobrania świeżej listy ", " (niekrytyczne)");
-      if (fetchCrls(dps.freshestUris, crlIssuer, fetched, false) == 0) {
+      if (fetchCrls(dps.freshestUris, crlIssuer, fetched, false, out) == 0) {
         line("Pobrano świeżą liste ", "");
         SignedCertRevList* c = latest(fetched);
         if (c && revocation->isNewCrl(*c)) {
@@ -646,13 +649,13 @@ int PathVerification::checkRevocation(CertificateItem& item, const CertificateIt
       CrlList got;
       if (dps.pointsKind == DistributionPointsInfo::NON_CRITICAL) {
         out << "Brak aktualnej listy CRL, pobieram z sieci:\r\n";
-        if (fetchCrls(dps.pointsUris, crlIssuer, got, false) == 0)
+        if (fetchCrls(dps.pointsUris, crlIssuer, got, false, out) == 0)
           out << "Lista poprawnie pobrana\r\n";
         else
           line("Pobranie listy ", " nie powiodło się");
-      } else if (revocation->canQueryNetwork(2, crlIssuer)) {
+      } else if (revocation->canQueryNetwork(2, crlIssuer, out)) {
         out << "Brak aktualnej listy CRL, pobieram z sieci:\r\n";
-        const int q = revocation->queryForIssuerCrl(issuer, got);
+        const int q = revocation->queryForIssuerCrl(issuer, got, out);
         if (q == 0) {
           for (size_t i = 0; i < got.size(); ++i) out << "Lista poprawnie pobrana\r\n";
         } else {
@@ -679,7 +682,8 @@ int PathVerification::checkRevocation(CertificateItem& item, const CertificateIt
     }
 
     // 7. A CRL the evaluation took, unknown to the caller, is verified.
-    if (used.crlToVerify && !(args.knownCrls && containsCrl(*args.knownCrls, *used.crlToVerify))) {
+    while (used.crlToVerify &&
+           !(args.knownCrls && containsCrl(*args.knownCrls, *used.crlToVerify))) {
       out << "\r\n" << "Weryfikacja listy CRL\r\n";
       std::string message;
       if (verifyFetched(*used.crlToVerify, message) == 0) {
@@ -687,13 +691,29 @@ int PathVerification::checkRevocation(CertificateItem& item, const CertificateIt
         out << "Lista CRL zweryfikowana\r\n";
         if (downloaded && used.crlToVerify == downloaded)
           revocation->rememberCrl(*used.crlToVerify);
-      } else {
-        out << "Błąd weryfikacji listy CRL: " << message.c_str() << "\r\n";
-        item.revocationState = REVSTATE_NO_DATA;
-        item.revocationSource = REVSOURCE_NONE;
-        if (item.wwc == WWC_SUSPENDED || item.wwc == WWC_REVOKED) item.wwc = WWC_OK;
-        used.crl = nullptr;
+        break;
       }
+      out << "Błąd weryfikacji listy CRL: " << message.c_str() << "\r\n";
+      // A listed CRL that cannot be verified (a forgery carried in a signature,
+      // say) must not hide a revocation that the other data shows: it is
+      // dropped and the status decided again, which may only find the
+      // certificate revoked or suspended (an older CRL never clears what the
+      // failed one may have listed). Each pass drops one CRL, so this ends.
+      if (used.crlToVerify != candidate && used.crlToVerify != downloaded &&
+          revocation->refuseCrl(*used.crlToVerify)) {
+        UsedRevocationData again;
+        r = revocation->checkStatus(item, args, ocsp.get(), issuer, nullptr, again);
+        if (r != 0) return r;
+        if (item.wwc == WWC_REVOKED || item.wwc == WWC_SUSPENDED) {
+          used = std::move(again);
+          continue;
+        }
+      }
+      item.revocationState = REVSTATE_NO_DATA;
+      item.revocationSource = REVSOURCE_NONE;
+      if (item.wwc == WWC_SUSPENDED || item.wwc == WWC_REVOKED) item.wwc = WWC_OK;
+      used.crl = nullptr;
+      break;
     }
   }
 

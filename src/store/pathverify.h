@@ -121,11 +121,15 @@ class PathRevocation {
   virtual int verifyCrl(const SignedCertRevList& crl, const RevocationArgs& args,
                         PathCollector& collector, std::string& message) = 0;
   virtual void recordVerifiedCrl(const SignedCertRevList& crl) = 0;
-  // Network (0 success).
-  virtual bool canQueryNetwork(int kind, const DistinguishedName& issuer) = 0;
-  virtual int queryForCrl(const std::string& uri, const DistinguishedName& issuer,
-                          CrlList& out) = 0;
-  virtual int queryForIssuerCrl(const SignedCertificate& issuer, CrlList& out) = 0;
+  // A listed CRL that failed verification is no longer offered by checkStatus
+  // during this verification; false when it is no listed CRL.
+  virtual bool refuseCrl(const SignedCertRevList& crl) = 0;
+  // Network (0 success); why network work or fetching is off goes into `report`.
+  virtual bool canQueryNetwork(int kind, const DistinguishedName& issuer, ReportStream& report) = 0;
+  virtual int queryForCrl(const std::string& uri, const DistinguishedName& issuer, CrlList& out,
+                          ReportStream& report) = 0;
+  virtual int queryForIssuerCrl(const SignedCertificate& issuer, CrlList& out,
+                                ReportStream& report) = 0;
   // The library context's list of CRLs met during verification.
   virtual void rememberCrl(const SignedCertRevList& crl) = 0;
 };
@@ -181,7 +185,7 @@ class PathVerification {
 
  private:
   int fetchCrls(const std::vector<std::string>& uris, const DistinguishedName& issuer,
-                CrlList& out, bool oneNeeded);
+                CrlList& out, bool oneNeeded, ReportStream& report);
   int verifyPathNested(CertificatePath& path, const RevocationArgs& args, bool freshCrl,
                        int32_t purpose, bool temporaryOnly, ReportStream* out,
                        PathCollector* collector);

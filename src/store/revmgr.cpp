@@ -338,11 +338,19 @@ int RevocationManager::checkStatus(CertificateItem& item, const RevocationArgs& 
   }
   item.wwc = WWC_OK;
 
-  const SignedCertRevList* crl = givenCrl;
+  // A CRL handed in is held to its scope like the others: a genuine CRL of
+  // another distribution point or kind of certificate lists none of those it
+  // leaves out, so it would clear them all. It then decides nothing, and no
+  // other CRL is chosen in its place.
+  const SignedCertRevList* crl =
+      givenCrl && checkIssuingDistributionPoint(cert, givenCrl->tbsCertList.issuer,
+                                                crlExtensionsOf(*givenCrl))
+          ? givenCrl
+          : nullptr;
   // The list entry holding `crl` when it comes from the lists (shared, never copied).
   std::shared_ptr<SignedCertRevList> held;
   std::unique_ptr<SignedCertRevList> fromDatabase;
-  if (!crl) {
+  if (!givenCrl) {
     const std::shared_ptr<SignedCertRevList>* verified =
         chooseFromList(verifiedCrls, cert, args.references);
     const std::shared_ptr<SignedCertRevList>* pending =
@@ -361,10 +369,16 @@ int RevocationManager::checkStatus(CertificateItem& item, const RevocationArgs& 
       if (database->findLatestCrl(cert, fromDatabase, crl ? &crl->tbsCertList.thisUpdate : nullptr) !=
           CRLDB_OK)
         fromDatabase.reset();
+      for (const auto& refused : refusedCrls)
+        if (fromDatabase && equalCrls(*refused, *fromDatabase)) fromDatabase.reset();
       if (fromDatabase && r < fromDatabase->tbsCertList.thisUpdate) {
         out() << "Lista CRL odczytana z bazy danych nie może być użyta ponieważ czas jej utworzenia "
                  "jest późniejszy niż czas aktualny, należy sprawdzić aktualny czas i datę ustawione "
-                 "w komputerze.\r\n";
+                 "w komputerze.\r\nOstatnia aktualizacja: ";
+        writeTime(fromDatabase->tbsCertList.thisUpdate);
+        out() << " (UTC).\r\nCzas aktualny: ";
+        writeTime(r);
+        out() << " (UTC).\r\n";
         fromDatabase.reset();
       }
       if (fromDatabase && (!crl || (crl->tbsCertList.thisUpdate < fromDatabase->tbsCertList.thisUpdate &&
@@ -498,8 +512,11 @@ void RevocationManager::recordVerifiedCrl(const SignedCertRevList& crl) {
   ASNinteger number, other;
   const Extension* n = findExtensionByOid(crlExtensionsOf(crl), id_ce_cRLNumber);
   const bool hasNumber = n && number.decodeOctets(n->extnValue) > 0;
+  // CRL numbers count within one scope and distribution point.
   auto sameNumber = [&](const std::shared_ptr<SignedCertRevList>& c) {
-    if (!(c->tbsCertList.issuer == crl.tbsCertList.issuer)) return false;
+    if (!(c->tbsCertList.issuer == crl.tbsCertList.issuer) ||
+        !sameCoverage(crlExtensionsOf(*c), crlExtensionsOf(crl)))
+      return false;
     const Extension* m = findExtensionByOid(crlExtensionsOf(*c), id_ce_cRLNumber);
     const bool has = m && other.decodeOctets(m->extnValue) > 0;
     return has == hasNumber && (!has || other.equals(number));
@@ -517,9 +534,19 @@ void RevocationManager::recordVerifiedCrl(const SignedCertRevList& crl) {
   verifiedCrls.push_back(std::move(entry));
 }
 
+bool RevocationManager::refuseCrl(const SignedCertRevList& crl) {
+  const size_t before = refusedCrls.size();
+  for (const auto& p : pendingCrls)
+    if (equalCrls(*p, crl)) refusedCrls.push_back(p);
+  if (refusedCrls.size() == before) return false;
+  retire(pendingCrls, [&](const std::shared_ptr<SignedCertRevList>& c) { return equalCrls(*c, crl); });
+  return true;
+}
+
 void RevocationManager::demoteVerifiedCrls() {
   // Called between verifications: nothing points at retired CRLs any more.
   retiredCrls.clear();
+  refusedCrls.clear();
   for (auto& v : verifiedCrls) {
     retire(pendingCrls,
            [&](const std::shared_ptr<SignedCertRevList>& c) { return sameSignatureValue(*c, *v); });
@@ -876,6 +903,9 @@ int RevocationManager::verifyCrl(const SignedCertRevList& crl, const RevocationA
     result = crlIssuerCandidate(crl, end, args, true);
     if (result < 0) result = PATH_RESULT_NO_PATH;
   } else if (environment) {
+    // A CA's old and new keys share its name: a certificate of that name whose
+    // key did not sign the CRL leaves the others to try.
+    bool otherKey = false;
     for (int source = 0; source < 2 && result == PATH_RESULT_NO_PATH; ++source) {
       CertificateList found;
       if (source == 0)
@@ -886,11 +916,16 @@ int RevocationManager::verifyCrl(const SignedCertRevList& crl, const RevocationA
         const SignedCertificate* c = found.GetNext(p);
         const int r = crlIssuerCandidate(crl, *c, args, false);
         if (r < 0) continue;
+        if (r == 1) {
+          otherKey = true;
+          continue;
+        }
         if (source == 1 && r == 0) environment->rememberCertificate(*c);
         result = r;
         break;
       }
     }
+    if (result == PATH_RESULT_NO_PATH && otherKey) result = 1;
   }
   if (result == 0) recordVerifiedCrl(crl);
   return result;
@@ -937,14 +972,16 @@ std::unique_ptr<BasicOCSPResponse> RevocationManager::findOcspResponse(
     return copyResponse(*r);
   }
   // The network honours options 18 and 16 for configured servers and the
-  // certificate's own access locations alike.
-  if (!network || !network->ocspFetchAllowed()) return nullptr;
+  // certificate's own access locations alike; the report says why it is off.
+  if (!network) return nullptr;
+  const bool servers = network->canQueryNetwork(4, &cert.tbsCertificate.issuer, &out());
+  if (!servers && !network->ocspFetchAllowed()) return nullptr;
   OCSPRequest request;
   std::vector<uint8_t> der;
   if (!prepareOCSPRequest(cert, &issuer, *ocspDigest, request) || request.encodeVector(der) < 1)
     return nullptr;
   bool stop = false;
-  if (network->canQueryNetwork(4, &cert.tbsCertificate.issuer)) {
+  if (servers) {
     OCSPResponse answer;
     if (network->findOcspServers(cert, issuer, der, answer) == 0) {
       if (auto r = acceptAnswer(answer, cert, issuer, args.time, stop)) return r;

@@ -69,7 +69,8 @@ class RevocationNetwork {
   virtual ~RevocationNetwork() = default;
   // A query of this kind may go out for the issuer: network on, and for CRLs
   // and OCSP (kinds 2 and 4) fetching on, and a server of the kind configured.
-  virtual bool canQueryNetwork(int kind, const DistinguishedName* issuer) = 0;
+  // Why network work or fetching is off goes into `report` (null: nowhere).
+  virtual bool canQueryNetwork(int kind, const DistinguishedName* issuer, ReportStream* report) = 0;
   // OCSP may be fetched at all (network options 18 and 16), servers or not.
   virtual bool ocspFetchAllowed() = 0;
   // The request to the configured OCSP servers of the issuer, the first answer.
@@ -78,9 +79,12 @@ class RevocationNetwork {
   virtual int queryForOcsp(const std::string& url, const std::vector<uint8_t>& request,
                            OCSPResponse& response) = 0;
   virtual int queryForCertificatesByDn(const DistinguishedName& name, CertificateList& out) = 0;
-  // CRLs at one URI, or from the issuer's configured CRL servers (16: none, fetching off).
-  virtual int queryForCrl(const std::string&, const DistinguishedName&, CrlList&) { return 16; }
-  virtual int queryForIssuerCrl(const DistinguishedName&, CrlList&) { return 16; }
+  // CRLs at one URI, or from the issuer's configured CRL servers (16: none,
+  // fetching off, which is said in `report`).
+  virtual int queryForCrl(const std::string&, const DistinguishedName&, CrlList&, ReportStream*) {
+    return 16;
+  }
+  virtual int queryForIssuerCrl(const DistinguishedName&, CrlList&, ReportStream*) { return 16; }
 };
 
 // Results of the OCSP responder check.
@@ -118,6 +122,8 @@ class RevocationManager {
   // CRLs dropped from the two lists during a verification, kept alive until
   // the next demoteVerifiedCrls.
   SharedCrlList retiredCrls;
+  // Pending CRLs that failed verification (refuseCrl).
+  SharedCrlList refusedCrls;
 
   // The status of the item's certificate (PathRevocation::checkStatus). A CRL
   // taken from the pending list or the database is handed back in
@@ -139,6 +145,10 @@ class RevocationManager {
   void recordVerifiedCrl(const SignedCertRevList& crl);
   // Every verified CRL back to the pending list (after each path verification).
   void demoteVerifiedCrls();
+  // A pending CRL that failed verification leaves the pending list, and an
+  // equal CRL read from the database is not taken, until the next
+  // demoteVerifiedCrls; false when no pending CRL is equal to it.
+  bool refuseCrl(const SignedCertRevList& crl);
   void copyRevocationData(const RevocationManager& other);
 
   // The library context's services (none: no trust point or store) and its

@@ -28,10 +28,10 @@ bool ManagedRevocation::isVerifiedCrl(const SignedCertRevList& crl) {
 }
 
 bool ManagedRevocation::isNewCrl(const SignedCertRevList& crl) {
-  // A CRL sharing a held one's signature value is either that CRL or one that
-  // cannot verify: neither is new.
-  return !held(manager.verifiedCrls, crl, sameSignatureValue) &&
-         !held(manager.pendingCrls, crl, sameSignatureValue);
+  // Equal, not merely sharing a signature value: a held copy of a genuine
+  // CRL's signature over other contents cannot verify, and must not make the
+  // genuine CRL look known (it would be dropped and the forgery tried instead).
+  return !held(manager.verifiedCrls, crl, equalCrls) && !held(manager.pendingCrls, crl, equalCrls);
 }
 
 int ManagedRevocation::verifyCrl(const SignedCertRevList& crl, const RevocationArgs& args,
@@ -41,18 +41,21 @@ int ManagedRevocation::verifyCrl(const SignedCertRevList& crl, const RevocationA
   return r;
 }
 
-bool ManagedRevocation::canQueryNetwork(int kind, const DistinguishedName& issuer) {
-  return manager.network && manager.network->canQueryNetwork(kind, &issuer);
+bool ManagedRevocation::canQueryNetwork(int kind, const DistinguishedName& issuer,
+                                        ReportStream& report) {
+  return manager.network && manager.network->canQueryNetwork(kind, &issuer, &report);
 }
 
 int ManagedRevocation::queryForCrl(const std::string& uri, const DistinguishedName& issuer,
-                                   CrlList& out) {
-  return manager.network ? manager.network->queryForCrl(uri, issuer, out) : 16;
+                                   CrlList& out, ReportStream& report) {
+  return manager.network ? manager.network->queryForCrl(uri, issuer, out, &report) : 16;
 }
 
-int ManagedRevocation::queryForIssuerCrl(const SignedCertificate& issuer, CrlList& out) {
-  return manager.network ? manager.network->queryForIssuerCrl(issuer.tbsCertificate.subject, out)
-                         : 16;
+int ManagedRevocation::queryForIssuerCrl(const SignedCertificate& issuer, CrlList& out,
+                                         ReportStream& report) {
+  return manager.network
+             ? manager.network->queryForIssuerCrl(issuer.tbsCertificate.subject, out, &report)
+             : 16;
 }
 
 void ManagedRevocation::rememberCrl(const SignedCertRevList& crl) {

@@ -22,9 +22,12 @@ class ManagedRevocation : public PathRevocation {
   int verifyCrl(const SignedCertRevList& crl, const RevocationArgs& args, PathCollector& collector,
                 std::string& message) override;
   void recordVerifiedCrl(const SignedCertRevList& crl) override { manager.recordVerifiedCrl(crl); }
-  bool canQueryNetwork(int kind, const DistinguishedName& issuer) override;
-  int queryForCrl(const std::string& uri, const DistinguishedName& issuer, CrlList& out) override;
-  int queryForIssuerCrl(const SignedCertificate& issuer, CrlList& out) override;
+  bool refuseCrl(const SignedCertRevList& crl) override { return manager.refuseCrl(crl); }
+  bool canQueryNetwork(int kind, const DistinguishedName& issuer, ReportStream& report) override;
+  int queryForCrl(const std::string& uri, const DistinguishedName& issuer, CrlList& out,
+                  ReportStream& report) override;
+  int queryForIssuerCrl(const SignedCertificate& issuer, CrlList& out,
+                        ReportStream& report) override;
   void rememberCrl(const SignedCertRevList& crl) override;
 
   // The CRLs met during verification (the library context's list).

@@ -6,6 +6,7 @@
 #include "verify_fixture.h"
 
 #include "api/sigverifier.h"
+#include "base/talexception.h"
 #include "store/pathverify.h"
 
 namespace {
@@ -125,6 +126,35 @@ TEST_F(Services, VerifiedPathCacheAnswersTheSecondTimeWhileOption23IsOn) {
     EXPECT_EQ(SIG_STATUS_NEGATIVE, verdict.status);
     EXPECT_EQ(SIG_REASON_REVOKED, verdict.reason);
   }
+}
+
+// A CRL met whose scope cannot be read (a non-critical issuingDistributionPoint
+// with both only-flags set passes CRL verification) is passed over at the
+// flush like any CRL the database refuses: the others are imported and the
+// context still closes.
+TEST_F(Services, CrlOfUnreadableScopeDoesNotStopTheFlush) {
+  auto odd = load<SignedCertRevList>("root-crl.der");
+  const unsigned char bothFlags[] = {0x30, 0x06, 0x81, 0x01, 0xFF, 0x82, 0x01, 0xFF};
+  auto* idp = new Extension;
+  idp->extnID = id_ce_issuingDistributionPoint;
+  idp->extnValue.set(bothFlags, sizeof bothFlags);
+  ASSERT_EQ(1, odd->tbsCertList.crlExtensions.inner.append(idp));
+  auto crl = load<SignedCertRevList>("sub-crl.der");
+  ctx->rememberCrl(*odd);
+  ctx->rememberCrl(*crl);
+  int32_t flushed = -1;
+  try {
+    flushed = ctx->flushNewCertificates();
+  } catch (const TalApiException& e) {
+    ADD_FAILURE() << "the flush threw " << e.getCode();
+  }
+  EXPECT_EQ(0, flushed);
+  EXPECT_TRUE(ctx->collectedCrls.empty());
+  std::vector<std::unique_ptr<SignedCertRevList>> stored;
+  ASSERT_EQ(CRLDB_OK,
+            contextServices(*ctx).crlDatabase.listDatabaseCrls(crl->tbsCertList.issuer, stored));
+  ASSERT_EQ(1u, stored.size());
+  EXPECT_TRUE(sameCrl(*stored[0], *crl));
 }
 
 TEST_F(Services, CrlsMetAreImportedAtTheFlushAndCopiedIntoAClone) {

@@ -2,6 +2,7 @@
 // 16 stop OCSP fetching, the certificate's own access locations included.
 #include "api/revnet.h"
 
+#include "base/memfile.h"
 #include "net/localhttp.h"
 #include "net/localocsp.h"
 #include "store/revpath.h"
@@ -54,7 +55,7 @@ TEST(RevocationNetworkAdapter, OptionsStopOcspFetching) {
     RevocationNetworkAdapter adapter(manager, &settings);
     EXPECT_EQ(c.allowed, adapter.ocspFetchAllowed()) << c.noNetwork << c.noCrlOcsp;
     // No configured server: only the access locations could be asked.
-    EXPECT_FALSE(adapter.canQueryNetwork(NET_SERVER_OCSP, &ca.tbsCertificate.subject));
+    EXPECT_FALSE(adapter.canQueryNetwork(NET_SERVER_OCSP, &ca.tbsCertificate.subject, nullptr));
     if (c.allowed) continue;
     // Stopped before any connection (the locations' hosts do not exist).
     FixedPathClock clock(user.tbsCertificate.validity.notBefore.toTime64(true) + 60);
@@ -66,9 +67,75 @@ TEST(RevocationNetworkAdapter, OptionsStopOcspFetching) {
     EXPECT_NE(0, adapter.queryForOcsp("http://ocsp-a.example/", {0x30, 0x00}, answer));
     // CRL queries are stopped the same way (16: fetching off).
     CrlList crls;
-    EXPECT_EQ(16, adapter.queryForCrl("http://crl.example/ca.crl", ca.tbsCertificate.subject, crls));
-    EXPECT_EQ(16, adapter.queryForIssuerCrl(ca.tbsCertificate.subject, crls));
+    EXPECT_EQ(16, adapter.queryForCrl("http://crl.example/ca.crl", ca.tbsCertificate.subject, crls,
+                                      nullptr));
+    EXPECT_EQ(16, adapter.queryForIssuerCrl(ca.tbsCertificate.subject, crls, nullptr));
     EXPECT_TRUE(crls.empty());
+  }
+}
+
+// What was written into a report.
+std::string textOf(const MemFile& sink) {
+  return std::string(reinterpret_cast<const char*>(sink.data()),
+                     static_cast<size_t>(sink.length()));
+}
+
+size_t count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// Why nothing was fetched reaches the reports: the OCSP search's into the revocation manager's,
+// the CRL fetches' (the issuer's CRL servers, a distribution point) into the path's. No server is
+// configured and the hosts do not exist, so nothing is asked either way.
+TEST(RevocationNetworkAdapter, OptionTextsReachTheReports) {
+  const std::string off18 = "Praca sieciowa jest wyłączona.\r\n";
+  const std::string off16 = "Pobieranie list CRL/odpowiedzi OSCP z sieci jest wyłączone.\r\n";
+  const struct {
+    const char* cert;
+    const char* issuer;
+    int32_t option;  // set to 1 (0: none)
+    const std::string* text;
+  } cases[] = {
+      {"user.der", "ca.der", NET_OPTION_NO_NETWORK, &off18},
+      {"user.der", "ca.der", NET_OPTION_NO_CRL_OCSP, &off16},
+      {"dp-uri.der", "ca.der", NET_OPTION_NO_NETWORK, &off18},
+      {"dp-uri.der", "ca.der", NET_OPTION_NO_CRL_OCSP, &off16},
+      {"aia-user.der", "aia-ca.der", NET_OPTION_NO_NETWORK, &off18},
+      {"aia-user.der", "aia-ca.der", NET_OPTION_NO_CRL_OCSP, &off16},
+      {"user.der", "ca.der", 0, nullptr},
+  };
+  for (const auto& c : cases) {
+    const std::string row = std::string(c.cert) + " option " + std::to_string(c.option);
+    Settings settings;
+    if (c.option) settings.options[c.option] = 1;
+    NetworkManager network(&settings);
+    RevocationNetworkAdapter adapter(network, &settings);
+    const SignedCertificate cert = load<SignedCertificate>(c.cert);
+    FixedPathClock clock(cert.tbsCertificate.validity.notBefore.toTime64(true) + 60);
+    MemFile managerSink, pathSink;
+    ReportStream managerReport(&managerSink), pathReport(&pathSink);
+    RevocationManager manager(clock, &managerReport);
+    manager.network = &adapter;
+    ManagedRevocation managed(manager);
+    PathVerification verification;
+    verification.revocation = &managed;
+
+    CertificateItem item, issuer;
+    item.certificate = cert;
+    issuer.certificate = load<SignedCertificate>(c.issuer);
+    RevocationArgs args;
+    EXPECT_EQ(0, verification.checkRevocation(item, issuer, args, true, PATH_PURPOSE_SIGNER,
+                                              false, &pathReport, nullptr))
+        << row;
+    EXPECT_EQ(REVSTATE_NO_DATA, item.revocationState) << row;
+    const std::string fromManager = textOf(managerSink), fromPath = textOf(pathSink);
+    for (const std::string* text : {&off18, &off16}) {
+      const size_t expected = text == c.text ? 1 : 0;
+      EXPECT_EQ(expected, count(fromManager, *text)) << row << "\n" << fromManager;
+      EXPECT_EQ(expected, count(fromPath, *text)) << row << "\n" << fromPath;
+    }
   }
 }
 

@@ -131,9 +131,12 @@ class RevocationDouble : public PathRevocation {
   void recordVerifiedCrl(const SignedCertRevList& crl) override {
     verified.emplace_back(new SignedCertRevList(crl));
   }
-  bool canQueryNetwork(int, const DistinguishedName&) override { return false; }
-  int queryForCrl(const std::string&, const DistinguishedName&, CrlList&) override { return 1; }
-  int queryForIssuerCrl(const SignedCertificate&, CrlList&) override { return 16; }
+  bool refuseCrl(const SignedCertRevList&) override { return false; }
+  bool canQueryNetwork(int, const DistinguishedName&, ReportStream&) override { return false; }
+  int queryForCrl(const std::string&, const DistinguishedName&, CrlList&, ReportStream&) override {
+    return 1;
+  }
+  int queryForIssuerCrl(const SignedCertificate&, CrlList&, ReportStream&) override { return 16; }
   void rememberCrl(const SignedCertRevList&) override {}
 
   int crlChecks = 0;

@@ -6,6 +6,8 @@
 #include "store/revcache.h"
 #include "store/revmgr.h"
 
+#include "base/memfile.h"
+#include "base/reportstream.h"
 #include "base/talexception.h"
 #include "pki/common/oids.h"
 #include "pki/x509/x509ext.h"
@@ -13,7 +15,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -59,6 +63,15 @@ TEST(CrlScope, FromOpensslIssuingDistributionPoints) {
   for (const auto& c : cases) EXPECT_EQ(c.scope, crlScope(crlExtensionsOf(*crl(c.file)))) << c.file;
 }
 
+// An issuingDistributionPoint of these octets appended to `exts`.
+void addIssuingPoint(Extensions& exts, const std::vector<unsigned char>& der, bool critical) {
+  auto* e = new Extension;
+  e->extnID = id_ce_issuingDistributionPoint;
+  e->critical.set(critical);
+  e->extnValue.set(der.data(), static_cast<int>(der.size()));
+  ASSERT_EQ(1, exts.append(e));
+}
+
 TEST(CrlScope, BothOnlyFlagsOrUndecodableRefusedWithCode88) {
   IssuingDistributionPoint idp;
   idp.onlyContainsCACerts.set(true);
@@ -68,11 +81,7 @@ TEST(CrlScope, BothOnlyFlagsOrUndecodableRefusedWithCode88) {
   for (bool garbled : {false, true}) {
     if (garbled) der = {0x30, 0x03, 0x81, 0x01};
     Extensions exts;
-    auto* e = new Extension;
-    e->extnID = id_ce_issuingDistributionPoint;
-    e->critical.set(true);
-    e->extnValue.set(der.data(), static_cast<int>(der.size()));
-    ASSERT_EQ(1, exts.append(e));
+    addIssuingPoint(exts, der, true);
     try {
       crlScope(exts);
       ADD_FAILURE() << "no exception";
@@ -82,6 +91,22 @@ TEST(CrlScope, BothOnlyFlagsOrUndecodableRefusedWithCode88) {
     // Such a CRL decides about nothing.
     auto user = cert("user.der");
     EXPECT_FALSE(checkIssuingDistributionPoint(*user, user->tbsCertificate.issuer, exts));
+  }
+}
+
+// A CRL of some reasons only (onlySomeReasons) is no complete CRL: it leaves
+// out the certificates revoked for other reasons, so it clears none, whether
+// its issuingDistributionPoint is marked critical or not.
+TEST(CrlScope, SomeReasonsOnlyCoverNothing) {
+  // IssuingDistributionPoint { onlySomeReasons [3] { keyCompromise } } (RFC 5280).
+  const std::vector<unsigned char> der = {0x30, 0x04, 0x83, 0x02, 0x06, 0x40};
+  auto user = cert("user.der");
+  for (bool critical : {false, true}) {
+    Extensions exts;
+    addIssuingPoint(exts, der, critical);
+    EXPECT_EQ(CRL_SCOPE_ALL, crlScope(exts));
+    EXPECT_FALSE(checkIssuingDistributionPoint(*user, user->tbsCertificate.issuer, exts))
+        << critical;
   }
 }
 
@@ -221,6 +246,132 @@ TEST(CrlDatabase, CrlsReadInPlaceDecideStatus) {
     EXPECT_TRUE(used.crlToVerify->isConstView()) << c.cert;
   }
   EXPECT_EQ(1u, manager.pendingCrls.size());  // held once
+}
+
+// CRLs of one issuer and flags that name different distribution points cover
+// different certificates: each is stored beside the others, whatever their
+// times, and each certificate finds the CRL of its own point.
+TEST(CrlDatabase, CrlsOfOtherDistributionPointsAreKeptApart) {
+  MemoryDb m("crldb-points");
+  CrlDatabase db(m.manager);
+  const char* const stored[] = {"crl-dp-a.der",      "crl-dp-b.der",      "crl-dp-rel1.der",
+                                "crl-dp-rel2.der",   "crl-dp-joined.der", "crl-dp-issuer.der",
+                                "crl-later.der"};
+  for (const char* f : stored) EXPECT_EQ(CRLDB_OK, db.importCrl(*crl(f))) << f;
+  // Another point's CRL is no newer CRL of this one; the same point's older one is.
+  EXPECT_EQ(CRLDB_OLDER, db.importCrl(*crl("crl-reasons.der")));
+  std::vector<std::unique_ptr<SignedCertRevList>> list;
+  ASSERT_EQ(CRLDB_OK, db.listDatabaseCrls(crl("crl-dp-a.der")->tbsCertList.issuer, list));
+  EXPECT_EQ(sizeof stored / sizeof stored[0], list.size());
+  const struct {
+    const char* cert;
+    const char* expected;  // the first stored of the latest that cover it
+  } cases[] = {{"dp-uri.der", "crl-dp-a.der"},
+               {"dp-rel.der", "crl-dp-rel1.der"},
+               {"dp-issuer.der", "crl-dp-issuer.der"},
+               {"user.der", "crl-dp-issuer.der"}};
+  for (const auto& c : cases) {
+    std::unique_ptr<SignedCertRevList> out;
+    ASSERT_EQ(CRLDB_OK, db.findLatestCrl(*cert(c.cert), out, nullptr)) << c.cert;
+    ASSERT_TRUE(out) << c.cert;
+    EXPECT_TRUE(sameCrl(*crl(c.expected), *out)) << c.cert;
+  }
+}
+
+// The store's files are outside data: a CRL file that is not the CRL its
+// index item describes (another issuer, another scope) is a damaged store,
+// never a CRL for the certificate asked about.
+TEST(CrlDatabase, StoredCrlMustCoverTheCertificateItsItemCovers) {
+  const struct {
+    const char* item;  // the CRL imported, whose item stays
+    std::string file;  // the octets its file is given afterwards
+    const char* cert;
+    int result;
+  } cases[] = {
+      {"crl-later.der", kDir + "crl-dp-b.der", "dp-uri.der", CRLDB_FAILURE},  // another point
+      {"crl-reasons.der", kDir + "crl-ca-only.der", "user.der", CRLDB_FAILURE},  // CAs only
+      {"crl-reasons.der", std::string(TAL_TEST_DATA_DIR) + "/net/ca.crl", "user.der",
+       CRLDB_FAILURE},                                                          // another issuer
+      {"crl-reasons.der", kDir + "crl-later.der", "user.der", CRLDB_OK},      // covers it too
+  };
+  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+    const auto& c = cases[i];
+    SCOPED_TRACE(c.file);
+    MemoryDb m("crldb-damaged" + std::to_string(i));
+    CrlDatabase db(m.manager);
+    ASSERT_EQ(CRLDB_OK, db.importCrl(*crl(c.item)));
+    DbBytes index;
+    {
+      DbCrlGuard guard(0);
+      ASSERT_EQ(1, m.manager.getCrlIndex(index, guard));
+    }
+    const DbBytes other = readFile(c.file);
+    ASSERT_EQ(1, m.manager.insertCrl(index, other, 0, -1));
+    std::unique_ptr<SignedCertRevList> out;
+    EXPECT_EQ(c.result, db.findLatestCrl(*cert(c.cert), out, nullptr));
+    EXPECT_EQ(c.result == CRLDB_OK, out != nullptr);
+  }
+}
+
+// A reader holds the store's lock until it has read the CRL its index named:
+// an import of a newer CRL of the same scope in between removes that file, and
+// the reader would answer a database failure for a store that never lacked a
+// CRL. (Signatures do not matter to the store: the versions differ only in
+// their thisUpdate.)
+TEST(CrlDatabase, ReaderHoldsTheLockUntilItsCrlIsRead) {
+  const int versions = 1500;
+  std::vector<std::unique_ptr<SignedCertRevList>> crls;
+  for (int i = 0; i < versions; ++i) {
+    crls.push_back(crl("crl-reasons.der"));
+    X509time& t = crls.back()->tbsCertList.thisUpdate;
+    t.setFromTime64(t.toTime64(true) + i, true);
+  }
+  MemoryDb readerSide("crldb-race"), writerSide("crldb-race");  // one store, two connections
+  CrlDatabase reader(readerSide.manager), writer(writerSide.manager);
+  ASSERT_EQ(CRLDB_OK, writer.importCrl(*crls[0]));
+  std::atomic<bool> done{false};
+  std::thread imports([&] {
+    for (int i = 1; i < versions; ++i) EXPECT_EQ(CRLDB_OK, writer.importCrl(*crls[i]));
+    done = true;
+  });
+  auto user = cert("user.der");
+  int reads = 0, failures = 0;
+  while (!done) {
+    std::unique_ptr<SignedCertRevList> out;
+    if (reader.findLatestCrl(*user, out, nullptr) != CRLDB_OK || !out) ++failures;
+    ++reads;
+  }
+  imports.join();
+  EXPECT_EQ(0, failures) << "of " << reads << " reads";
+}
+
+// A database CRL dated after the time asked about is refused with its three
+// lines (times as openssl wrote them: tests/data/store/revoc/dates.txt).
+TEST(CrlDatabase, CrlDatedAfterTheTimeRefusedWithItsLines) {
+  MemoryDb m("crldb-future");
+  CrlDatabase db(m.manager);
+  ASSERT_EQ(CRLDB_OK, db.importCrl(*crl("crl-reasons.der")));
+  CertificateItem item;
+  item.certificate = *cert("user.der");
+  // At the certificate's notBefore, a second before the CRL's thisUpdate.
+  FixedPathClock clock(item.certificate.tbsCertificate.validity.notBefore.toTime64(true));
+  MemFile sink;
+  ReportStream report(&sink);
+  RevocationManager manager(clock, &report);
+  manager.database = &db;
+  UsedRevocationData used;
+  RevocationArgs args;
+  ASSERT_EQ(0, manager.checkStatus(item, args, nullptr, *cert("ca.der"), nullptr, used));
+  EXPECT_EQ(REVSTATE_NO_DATA, item.revocationState);
+  EXPECT_FALSE(used.crlToVerify);
+  const std::string text(reinterpret_cast<const char*>(sink.data()),
+                         static_cast<size_t>(sink.length()));
+  EXPECT_NE(std::string::npos,
+            text.find("Lista CRL odczytana z bazy danych nie może być użyta ponieważ czas jej "
+                      "utworzenia jest późniejszy niż czas aktualny, należy sprawdzić aktualny czas "
+                      "i datę ustawione w komputerze.\r\nOstatnia aktualizacja: 2026.12.07 "
+                      "11:18:33 (UTC).\r\nCzas aktualny: 2026.12.07 11:18:32 (UTC).\r\n"))
+      << text;
 }
 
 TEST(CrlDatabase, BuffersAndFailures) {

@@ -21,6 +21,13 @@ using revfix::get;
 class Environment : public RevocationEnvironment {
  public:
   CertificateList byIssuer;
+  CertificateList bySubject;  // in the order the stores give them
+  void certificatesBySubject(const DistinguishedName& subject, CertificateList& out) override {
+    for (POSITION p = bySubject.GetHeadPosition(); p;) {
+      const SignedCertificate* c = bySubject.GetNext(p);
+      if (c->tbsCertificate.subject == subject) out.AddTail(new SignedCertificate(*c));
+    }
+  }
   std::vector<const SignedCertificate*> roots;
   int pathAnswer = 0;
   int pathRequests = 0;
@@ -258,6 +265,40 @@ TEST(CrlVerification, TrustPointsAndIssuerPath) {
   }
 }
 
+// A CRL without an authority key identifier is verified by the CA of its
+// issuer's name whose key signed it, wherever that certificate stands among
+// the certificates of that name (a CA's old and new keys share one name);
+// only when none signed it is the answer 1.
+TEST(CrlVerification, IssuerByNameAmongKeysOfOneName) {
+  auto ca = get<SignedCertificate>("ca.der");
+  auto other = get<SignedCertificate>("other-ca.der");  // same name, another key
+  auto crl = get<SignedCertRevList>("crl-dp-a.der");  // no authorityKeyIdentifier
+  ASSERT_EQ(nullptr, findExtensionByOid(crlExtensionsOf(*crl), id_ce_authorityKeyIdentifier));
+  const struct {
+    std::vector<const SignedCertificate*> local;
+    int result;
+    int pathRequests;
+  } cases[] = {
+      {{ca.get()}, 0, 1},
+      {{other.get(), ca.get()}, 0, 1},
+      {{ca.get(), other.get()}, 0, 1},
+      {{other.get()}, 1, 0},
+      {{}, 10, 0},
+  };
+  for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+    const auto& c = cases[i];
+    Environment env;
+    for (const SignedCertificate* x : c.local) env.bySubject.AddTail(new SignedCertificate(*x));
+    FixedPathClock clock(crl->tbsCertList.thisUpdate.toTime64(true) + 60);
+    RevocationManager m(clock, nullptr);
+    m.environment = &env;
+    RevocationArgs args;
+    EXPECT_EQ(c.result, m.verifyCrl(*crl, args)) << "row " << i;
+    EXPECT_EQ(c.pathRequests, env.pathRequests) << "row " << i;
+    EXPECT_EQ(c.result == 0 ? 1u : 0u, m.verifiedCrls.size()) << "row " << i;
+  }
+}
+
 TEST(CrlVerification, ExpiryAndExtensions) {
   auto ca = get<SignedCertificate>("ca.der");
   Environment env;
@@ -297,7 +338,7 @@ class Network : public RevocationNetwork {
   std::string serverAnswer;
   std::map<std::string, std::string> answers;  // URL -> response file
   std::vector<std::string> queried;
-  bool canQueryNetwork(int kind, const DistinguishedName*) override {
+  bool canQueryNetwork(int kind, const DistinguishedName*, ReportStream*) override {
     return allowed && kind == 4 && configured;
   }
   bool ocspFetchAllowed() override { return allowed; }
@@ -658,6 +699,112 @@ TEST(StatusReport, Lines) {
 
 // A CRL an enclosing status evaluation still points at outlives its move to
 // the verified list (a nested CRL-issuer verification may verify it).
+// crl-reasons.der's signature over no entries (it lists user.der): a forgery.
+std::unique_ptr<SignedCertRevList> forgedReasons() {
+  auto forged = get<SignedCertRevList>("crl-reasons.der");
+  forged->tbsCertList.revokedCertificates.clear();
+  return forged;
+}
+
+// The path verification's revocation step for user.der under ca.der through
+// the manager; the path report's text.
+std::string checkUser(RevocationManager& m, bool freshCrl, CertificateItem& item) {
+  ManagedRevocation managed(m);
+  PathVerification verification;
+  verification.revocation = &managed;
+  CertificateItem issuer;
+  item.certificate = *get<SignedCertificate>("user.der");
+  issuer.certificate = *get<SignedCertificate>("ca.der");
+  Report report;
+  RevocationArgs args;
+  EXPECT_EQ(0, verification.checkRevocation(item, issuer, args, freshCrl, PATH_PURPOSE_SIGNER,
+                                            false, &report.stream, nullptr));
+  return report.text();
+}
+
+// A CRL is new unless an equal one is held: a copy of a genuine CRL's
+// signature over other contents (a stranger's forgery, say one with an entry
+// taken out) neither verifies nor makes the genuine CRL old news. The genuine
+// CRL fetched for the issuer still decides; the forgery decided nothing.
+TEST(CrlVerification, ForgedCopyDoesNotHideTheGenuineCrl) {
+  struct IssuerCrls : RevocationNetwork {
+    bool canQueryNetwork(int kind, const DistinguishedName*, ReportStream*) override {
+      return kind == 2;
+    }
+    bool ocspFetchAllowed() override { return false; }
+    int findOcspServers(const SignedCertificate&, const SignedCertificate&,
+                        const std::vector<uint8_t>&, OCSPResponse&) override {
+      return 31;
+    }
+    int queryForOcsp(const std::string&, const std::vector<uint8_t>&, OCSPResponse&) override {
+      return 31;
+    }
+    int queryForCertificatesByDn(const DistinguishedName&, CertificateList&) override { return 31; }
+    int queryForIssuerCrl(const DistinguishedName&, CrlList& out, ReportStream*) override {
+      out.push_back(get<SignedCertRevList>("crl-reasons.der"));
+      return 0;
+    }
+  };
+  auto ca = get<SignedCertificate>("ca.der");
+  auto genuine = get<SignedCertRevList>("crl-reasons.der");
+  auto forged = forgedReasons();
+  ASSERT_TRUE(forged->signature == genuine->signature);
+  ASSERT_FALSE(sameCrl(*forged, *genuine));
+
+  Environment env;
+  env.roots.push_back(ca.get());
+  IssuerCrls network;
+  FixedPathClock clock(genuine->tbsCertList.thisUpdate.toTime64(true) + 60);
+  RevocationManager m(clock, nullptr);
+  m.environment = &env;
+  m.network = &network;
+  m.pendingCrls.emplace_back(forged.release());  // met in a signature, say
+  EXPECT_TRUE(ManagedRevocation(m).isNewCrl(*genuine));
+  CertificateItem item;
+  const std::string report = checkUser(m, true, item);
+  EXPECT_EQ(WWC_REVOKED, item.wwc) << report;
+  EXPECT_EQ(REVSOURCE_CRL, item.revocationSource);
+  ASSERT_EQ(1u, m.verifiedCrls.size());
+  EXPECT_TRUE(sameCrl(*genuine, *m.verifiedCrls[0]));
+}
+
+// A listed CRL that fails verification (a forgery carried in a signature, its
+// thisUpdate the latest) is dropped and the status decided again from what is
+// left: it no longer hides the genuine CRL that lists the certificate.
+TEST(CrlVerification, ListedCrlThatFailsVerificationHidesNoOther) {
+  auto ca = get<SignedCertificate>("ca.der");
+  auto genuine = get<SignedCertRevList>("crl-reasons.der");  // lists user.der: keyCompromise
+  auto forged = forgedReasons();
+  X509time& later = forged->tbsCertList.thisUpdate;
+  later.setFromTime64(later.toTime64(true) + 30, true);
+  const struct {
+    const char* name;
+    bool genuineVerified;  // else pending; absent when neither
+    bool genuineHeld;
+    uint32_t wwc, state;
+  } cases[] = {
+      {"genuine verified", true, true, WWC_REVOKED, REVSTATE_FOUND},
+      {"genuine pending", false, true, WWC_REVOKED, REVSTATE_FOUND},
+      {"forgery alone", false, false, WWC_OK, REVSTATE_NO_DATA},
+  };
+  for (const auto& c : cases) {
+    Environment env;
+    env.roots.push_back(ca.get());
+    FixedPathClock clock(later.toTime64(true) + 60);
+    RevocationManager m(clock, nullptr);
+    m.environment = &env;
+    if (c.genuineHeld)
+      (c.genuineVerified ? m.verifiedCrls : m.pendingCrls)
+          .emplace_back(new SignedCertRevList(*genuine));
+    m.pendingCrls.emplace_back(new SignedCertRevList(*forged));
+    CertificateItem item;
+    const std::string report = checkUser(m, false, item);
+    EXPECT_EQ(c.wwc, item.wwc) << c.name << "\n" << report;
+    EXPECT_EQ(c.state, item.revocationState) << c.name;
+    for (const auto& held : m.pendingCrls) EXPECT_FALSE(sameCrl(*held, *forged)) << c.name;
+  }
+}
+
 TEST(CrlVerification, MovedCrlsOutliveTheVerification) {
   auto crl = get<SignedCertRevList>("crl-reasons.der");
   FixedPathClock clock(0);

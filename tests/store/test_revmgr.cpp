@@ -80,6 +80,48 @@ TEST(RevocationManager, StatusFromOpensslCrlsAndResponses) {
   }
 }
 
+// A CRL handed in is held to its scope like a listed one: a CRL of another
+// distribution point or of the other kind of certificate decides nothing (it
+// lists none of the certificates it leaves out), and no listed CRL stands in
+// for it.
+TEST(RevocationManager, GivenCrlHeldToItsScope) {
+  auto issuer = get<SignedCertificate>("ca.der");
+  FixedPathClock clock(
+      get<SignedCertRevList>("crl-big.der")->tbsCertList.thisUpdate.toTime64(true) + 60);
+  const struct {
+    const char* cert;
+    const char* crl;
+    bool pending;  // crl-reasons.der, which covers every certificate here, is pending
+    Outcome expected;
+  } cases[] = {
+      {"subca.der", "crl-dp-a.der", false, {1, 2, 0, 1}},     // another point than its issuer
+      {"user.der", "crl-ca-only.der", false, {1, 2, 0, 1}},   // CA certificates only
+      {"user.der", "crl-ca-only.der", true, {1, 2, 0, 1}},
+      {"subca.der", "crl-user-only.der", false, {1, 2, 0, 1}},
+      {"dp-uri.der", "crl-dp-b.der", false, {1, 2, 0, 1}},
+      {"dp-uri.der", "crl-dp-a.der", false, {1, 1, 1, 0}},    // its own point
+      {"user.der", "crl-user-only.der", false, {1, 1, 1, 0}},
+      {"subca.der", "crl-ca-only.der", false, {2, 1, 1, 0}},  // listed: caCompromise
+  };
+  for (const auto& c : cases) {
+    const std::string what = std::string(c.cert) + " " + c.crl + (c.pending ? " pending" : "");
+    RevocationManager m(clock, nullptr);
+    if (c.pending) m.pendingCrls.emplace_back(get<SignedCertRevList>("crl-reasons.der").release());
+    CertificateItem item;
+    item.certificate = *get<SignedCertificate>(c.cert);
+    auto crl = get<SignedCertRevList>(c.crl);
+    UsedRevocationData used;
+    RevocationArgs args;
+    ASSERT_EQ(0, m.checkStatus(item, args, nullptr, *issuer, crl.get(), used)) << what;
+    EXPECT_EQ(c.expected.wwc, item.wwc) << what;
+    EXPECT_EQ(c.expected.state, item.revocationState) << what;
+    EXPECT_EQ(c.expected.source, item.revocationSource) << what;
+    EXPECT_EQ(c.expected.fresh, item.freshCrlWanted & 0xFF) << what;
+    EXPECT_EQ(c.expected.source == REVSOURCE_CRL ? crl.get() : nullptr, used.crl) << what;
+    EXPECT_FALSE(used.crlToVerify) << what;
+  }
+}
+
 // The lists and the database: scope applies to listed CRLs, a database
 // failure leaves "no data, fresh CRL wanted", a database CRL is handed back.
 TEST(RevocationManager, ListsAndDatabase) {
@@ -196,6 +238,39 @@ TEST(RevocationManager, CrlAndEntryExtensionChecks) {
   EXPECT_FALSE(m.checkEntryExtensions(exts));
   crl->tbsCertList.crlExtensions.inner.append(delta);
   EXPECT_FALSE(m.checkCrlExtensions(*crl));
+}
+
+// CRL numbers count within one scope (RFC 5280, 5.2.3): a verified CRL of
+// another scope or distribution point with the same number is no older
+// version of the one recorded, and stays verified and in use.
+TEST(RevocationManager, VerifiedCrlsOfOtherScopesStay) {
+  auto issuer = get<SignedCertificate>("ca.der");
+  FixedPathClock clock(
+      get<SignedCertRevList>("crl-big.der")->tbsCertList.thisUpdate.toTime64(true) + 60);
+  RevocationManager m(clock, nullptr);
+  // Number 1 each: crl-reasons and crl-hold of no scope, crl-dp-a of one point.
+  const struct {
+    const char* crl;
+    size_t verified;  // after recording it
+  } steps[] = {
+      {"crl-reasons.der", 1}, {"crl-dp-a.der", 2}, {"crl-dp-a.der", 2}, {"crl-reasons.der", 2}};
+  for (const auto& s : steps) {
+    m.recordVerifiedCrl(*get<SignedCertRevList>(s.crl));
+    EXPECT_EQ(s.verified, m.verifiedCrls.size()) << s.crl;
+  }
+  CertificateItem item;
+  item.certificate = *get<SignedCertificate>("user.der");
+  UsedRevocationData used;
+  RevocationArgs args;
+  ASSERT_EQ(0, m.checkStatus(item, args, nullptr, *issuer, nullptr, used));
+  EXPECT_EQ(WWC_REVOKED, item.wwc);  // keyCompromise in crl-reasons
+  EXPECT_FALSE(used.crlToVerify);
+  // A CRL of the same scope and number still takes the older one's place.
+  auto hold = get<SignedCertRevList>("crl-hold.der");
+  m.recordVerifiedCrl(*hold);
+  ASSERT_EQ(2u, m.verifiedCrls.size());
+  EXPECT_TRUE(sameCrl(*hold, *m.verifiedCrls[1]));
+  EXPECT_TRUE(sameCrl(*get<SignedCertRevList>("crl-dp-a.der"), *m.verifiedCrls[0]));
 }
 
 TEST(RevocationManager, VerifiedAndPendingMoves) {
