@@ -354,7 +354,7 @@ TEST(CrlDatabase, CrlDatedAfterTheTimeRefusedWithItsLines) {
   CertificateItem item;
   item.certificate = *cert("user.der");
   // At the certificate's notBefore, a second before the CRL's thisUpdate.
-  FixedPathClock clock(item.certificate.tbsCertificate.validity.notBefore.toTime64(true));
+  FixedPathClock clock(item.certificate->tbsCertificate.validity.notBefore.toTime64(true));
   MemFile sink;
   ReportStream report(&sink);
   RevocationManager manager(clock, &report);
