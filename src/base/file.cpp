@@ -179,6 +179,15 @@ int32_t File::readAt(uint32_t offset, uint32_t length, uint8_t* buffer, uint32_t
     return 0;
 }
 
+namespace {
+File::Trace* fileTrace = nullptr;
+}
+
+void File::setTrace(Trace* trace)
+{
+    fileTrace = trace;
+}
+
 int32_t File::writeAt(uint32_t offset, uint32_t length, const uint8_t* buffer)
 {
     if (handle < 0 || (!buffer && length > 0))
@@ -192,6 +201,8 @@ int32_t File::writeAt(uint32_t offset, uint32_t length, const uint8_t* buffer)
             return -1;
         done += static_cast<uint32_t>(n);
     }
+    if (fileTrace)
+        fileTrace->wrote(handle, offset, buffer, length);
     return 0;
 }
 
@@ -230,6 +241,8 @@ int32_t File::grow(int32_t n)
     int64_t newSize = oldSize + n;
     if (newSize < 0 || !platform::setFileLength(handle, newSize))
         return -1;
+    if (fileTrace)
+        fileTrace->resized(handle, newSize);
     if (platform::seekFile(handle, position, SEEK_SET) < 0)
         return -1;
     return static_cast<int32_t>(oldSize);
@@ -237,7 +250,11 @@ int32_t File::grow(int32_t n)
 
 int32_t File::flush()
 {
-    return handle >= 0 && platform::syncFile(handle) ? 0 : -1;
+    if (handle < 0 || !platform::syncFile(handle))
+        return -1;
+    if (fileTrace)
+        fileTrace->synced(handle);
+    return 0;
 }
 
 // ---------------------------------------------------------------- SafeFile

@@ -50,6 +50,16 @@ public:
     // The name of the mutex that guards a path: every '\' and '/' becomes '#'.
     static std::string mutexName(const char* path);
 
+    // For tests of crash safety: sees every writeAt, length change (grow) and
+    // flush of every File, by descriptor, after it succeeded.
+    struct Trace {
+        virtual ~Trace() = default;
+        virtual void wrote(int fd, uint32_t offset, const uint8_t* data, uint32_t length) = 0;
+        virtual void resized(int fd, int64_t size) = 0;
+        virtual void synced(int fd) = 0;
+    };
+    static void setTrace(Trace* trace);
+
 private:
     bool acquireMutex(const char* path);
 
