@@ -122,8 +122,9 @@ bool DataFile::refreshJournal()
     } catch (const std::bad_alloc&) {
       return fail(DTA_ERR_MEMORY);
     }
-    whole = journal.readAt(JOURNAL_HEADER, static_cast<uint32_t>(body.size()), body.data(), &got) == 0 &&
-            got == body.size();
+    if (journal.readAt(JOURNAL_HEADER, static_cast<uint32_t>(body.size()), body.data(), &got) != 0)
+      return fail(DTA_ERR_IO);
+    whole = got == body.size();
   }
   uint64_t sum = 0;
   for (int b = 7; b >= 0; --b) sum = sum << 8 | h[8 + b];
@@ -201,7 +202,7 @@ void DataFile::beginBatch()
 
 bool DataFile::endBatch()
 {
-  bool ok = sync();
+  bool ok = flushPending();
   batch_ = false;
   return ok;
 }

@@ -54,7 +54,7 @@ class DataFile {
   // The new record's position, 0 on error.
   uint32_t append(const char* const* keys, const uint8_t* data, uint32_t length);
   void beginBatch();
-  // Syncs what the batch appended.
+  // Writes what the batch appended (the index's commit syncs it).
   bool endBatch();
   // Writes what waits in memory and syncs the file.
   bool sync();

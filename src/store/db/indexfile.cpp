@@ -3,6 +3,7 @@
 #include "base/commonerror.h"
 #include "platform/fileio.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -10,6 +11,7 @@ namespace {
 const char* const UNIT = "DB/indxuser";
 constexpr int MAX_DEPTH = 40;  // far beyond any tree a 2 GiB file can hold
 constexpr size_t CACHED_PAGES = 1024;  // internal pages kept per index
+constexpr size_t HELD_PAGES = 8192;    // new pages a batch keeps in memory before writing them
 
 // The first entry whose key is not smaller than key (count + 1 when none):
 // where the scan of the keys in order stops, found by halving. In a damaged
@@ -237,7 +239,8 @@ bool IndexFile::recover(const uint8_t* area)
     if (journal.open(journalPath_.c_str(), "rb") != 0) return fail(IDX_ERR_DAMAGED);
     std::vector<uint8_t> images(static_cast<size_t>(total));
     uint32_t got = 0;
-    valid = journal.readAt(0, static_cast<uint32_t>(total), images.data(), &got) == 0 && got == total &&
+    if (journal.readAt(0, static_cast<uint32_t>(total), images.data(), &got) != 0) return fail(IDX_ERR_IO);
+    valid = got == total &&
             dbChecksum(images.data(), images.size(),
                           dbChecksum(area + IDX_PENDING_ENTRIES, 8u * static_cast<size_t>(n))) == sum;
     for (uint32_t j = 0, at = 0; valid && j < static_cast<uint32_t>(n); ++j) {
@@ -265,7 +268,10 @@ bool IndexFile::openJournal()
 
 bool IndexFile::commit()
 {
-  bool ok = !beforeCommit_ || beforeCommit_();
+  bool ok = (!beforeCommit_ || beforeCommit_()) && writeHeld();
+  // The new pages reach the disk before anything on it can name them, the
+  // armed record included: its images would.
+  if (ok && grew_) ok = file_.flush() == 0;
   bool armed = false;
   if (ok && !dirty_.empty()) {
     ok = openJournal() &&
@@ -289,8 +295,8 @@ bool IndexFile::commit()
       armed = ok;
     }
   }
-  // The new pages and the armed record reach the disk before any page changes in place.
-  if (ok && (armed || grew_)) ok = file_.flush() == 0;
+  // The armed record reaches the disk before any page changes in place.
+  if (ok && armed) ok = file_.flush() == 0;
   // Nothing was changed in place: the header stays as it is on the disk, and
   // the roots held here are taken back from it.
   if (!ok) return abandon();
@@ -311,10 +317,17 @@ bool IndexFile::commit()
   return ok ? true : fail(IDX_ERR_IO);
 }
 
+void IndexFile::dropHeld()
+{
+  for (Tree& t : trees_) t.held.clear();
+  heldCount_ = 0;
+}
+
 bool IndexFile::abandon()
 {
   dirty_.clear();
   images_.clear();
+  dropHeld();
   grew_ = false;
   batch_ = false;
   refresh();
@@ -349,6 +362,7 @@ bool IndexFile::close()
 {
   bool ok = file_.close() == 0;
   journal_.close();
+  dropHeld();
   dirty_.clear();
   images_.clear();
   grew_ = false;
@@ -386,6 +400,11 @@ bool IndexFile::readPage(Tree& t, uint32_t pageNo, IndexPage& page)
     if (d.pageNo == pageNo) changed = &d;
   if (page.entries.size() != t.order + 2u || page.keyLength != t.keyLength) page.reset(t.keyLength, t.order);
   if (!changed) {
+    auto held = t.held.find(pageNo);
+    if (held != t.held.end()) {
+      page.copyFrom(held->second);
+      return true;
+    }
     auto cached = t.cache.find(pageNo);
     if (cached != t.cache.end()) {
       page.copyFrom(cached->second);
@@ -430,9 +449,8 @@ bool IndexFile::readPage(Tree& t, uint32_t pageNo, IndexPage& page)
   return true;
 }
 
-bool IndexFile::writePage(Tree& t, uint32_t pageNo, const IndexPage& page)
+const uint8_t* IndexFile::encodePage(Tree& t, const IndexPage& page)
 {
-  t.cache.erase(pageNo);
   uint8_t* p = t.io.data();
   std::memset(p, 0, t.pageSize);
   put16(p, page.count);
@@ -444,6 +462,40 @@ bool IndexFile::writePage(Tree& t, uint32_t pageNo, const IndexPage& page)
     put32(p + 20 + 8 * (k - 1), page.entries[k].child);
   }
   std::memcpy(p + 16 + 8 * page.count, page.keys.data(), static_cast<size_t>(page.count) * t.keyLength);
+  return p;
+}
+
+bool IndexFile::writeHeld()
+{
+  std::vector<uint32_t>& order = heldOrder_;
+  for (Tree& t : trees_) {
+    order.clear();
+    for (const auto& h : t.held) order.push_back(h.first);
+    // In file order, so the writes run along the file.
+    std::sort(order.begin(), order.end());
+    for (uint32_t pageNo : order)
+      if (file_.writeAt(pageNo, t.pageSize, encodePage(t, t.held[pageNo])) != 0) return fail(IDX_ERR_IO);
+    t.held.clear();
+  }
+  heldCount_ = 0;
+  return true;
+}
+
+bool IndexFile::writePage(Tree& t, uint32_t pageNo, const IndexPage& page)
+{
+  t.cache.erase(pageNo);
+  if (pageNo >= freshFrom_ && batch_) {
+    // A batch keeps its new pages until its commit (or until they are many).
+    grew_ = true;
+    IndexPage& kept = t.held[pageNo];
+    if (kept.entries.size() != t.order + 2u) {
+      kept.reset(t.keyLength, t.order);
+      ++heldCount_;
+    }
+    kept.copyFrom(page);
+    return heldCount_ < HELD_PAGES || writeHeld();
+  }
+  const uint8_t* p = encodePage(t, page);
   if (pageNo >= freshFrom_) {
     grew_ = true;
     return file_.writeAt(pageNo, t.pageSize, p) == 0 ? true : fail(IDX_ERR_IO);

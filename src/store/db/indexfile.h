@@ -14,11 +14,11 @@
 // nothing on the disk points at them yet; pages that were there before are
 // changed in place only at a commit. Pages of 4096 bytes lie across two pages
 // of the system's file cache, and a crash can leave one half new, so a commit
-// (1) writes the changed pages' images to a journal file ("<index>.jnl") and
-// syncs it, (2) arms a record of them (with a checksum) in the header area and
-// syncs the index, new pages with it, (3) writes the images in place and the
-// header (the roots), and syncs again: the commit point, (4) disarms the
-// record. Whatever a crash or a power loss cuts, the next open (or refresh)
+// (1) syncs the new pages, (2) writes the changed pages' images to a journal
+// file ("<index>.jnl") and syncs it, (3) arms a record of them (with a
+// checksum) in the header area and syncs it, (4) writes the images in place
+// and the header (the roots), and syncs again: the commit point, (5) disarms
+// the record. Whatever a crash or a power loss cuts, the next open (or refresh)
 // finds either no record (nothing changed in place yet, or all of it on the
 // disk) or an armed one whose images it writes again. A search that runs off
 // the right end of a leaf continues in the next leaf, and a backward step that
@@ -193,6 +193,7 @@ class IndexFile {
     std::vector<char> key;  // the key of the operation under way, cut to the slot
     Promotion up;
     std::unordered_map<uint32_t, IndexPage> cache;  // internal pages as last read
+    std::unordered_map<uint32_t, IndexPage> held;   // new pages of a batch, not yet written
   };
   bool fail(int code);
   bool readHeader();
@@ -209,6 +210,11 @@ class IndexFile {
   // A page added since the last commit is written at once; one that was there
   // before waits for the commit.
   bool writePage(Tree& t, uint32_t pageNo, const IndexPage& page);
+  // The page in the layout of the file, in t.io.
+  const uint8_t* encodePage(Tree& t, const IndexPage& page);
+  // Writes the new pages a batch holds; dropHeld forgets them.
+  bool writeHeld();
+  void dropHeld();
   // The waiting images through the journal, then the header.
   bool commit();
   // After a failed write: drops what waits and takes the header from the disk
@@ -238,6 +244,8 @@ class IndexFile {
   bool grew_ = false;  // new pages were written since the last commit
   uint32_t freshFrom_ = 0;  // the file's end at the last commit: pages from here are new
   bool batch_ = false;
+  size_t heldCount_ = 0;
+  std::vector<uint32_t> heldOrder_;
   std::function<bool()> beforeCommit_;
   bool open_ = false;
   int error_ = 0;
