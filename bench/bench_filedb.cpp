@@ -4,15 +4,16 @@
 // inserted into one table and 1,000,000 random look-ups; 100,000
 // certificates imported (their five tables against five SQLite tables with
 // the same indexes) and found by serial-number key. The counters give the
-// files' sizes in bytes. The bulk runs are one transaction on each side: our
-// batch syncs the data file, the index's journal (when pages that were there
-// before change) and the index twice at its one commit; SQLite syncs its
-// rollback journal and database file at its one COMMIT. Lookups: our
+// files' sizes in bytes. The bulk runs are one transaction on each side: at
+// its one commit our batch syncs the data file, the index's new pages, the
+// index's journal and armed record (when pages that were there before
+// change) and the index at its commit point; SQLite syncs its rollback
+// journal and database file at its one COMMIT. Lookups: our
 // certificate store takes the inter-process lock for every operation and
 // brings its open tables up to date, as it must for other processes; SQLite
 // keeps one connection open. The pair "insert 500 keys, each committed" sets
-// our inserts committed one by one (data file, journal, index twice synced
-// each) beside SQLite's autocommit inserts.
+// our inserts committed one by one (the same syncs for each) beside SQLite's
+// autocommit inserts.
 #include <sqlite3.h>
 
 #include <cstdlib>
