@@ -248,13 +248,26 @@ int32_t File::grow(int32_t n)
     return static_cast<int32_t>(oldSize);
 }
 
-int32_t File::flush()
+namespace {
+// 0 when the sync of handle succeeded (the trace sees it), else -1.
+int32_t afterSync(int handle, bool ok)
 {
-    if (handle < 0 || !platform::syncFile(handle))
+    if (!ok)
         return -1;
     if (fileTrace)
         fileTrace->synced(handle);
     return 0;
+}
+}  // namespace
+
+int32_t File::flushData()
+{
+    return afterSync(handle, handle >= 0 && platform::syncFileData(handle));
+}
+
+int32_t File::flush()
+{
+    return afterSync(handle, handle >= 0 && platform::syncFile(handle));
 }
 
 // ---------------------------------------------------------------- SafeFile

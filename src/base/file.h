@@ -45,6 +45,8 @@ public:
     int32_t truncate(int32_t n) { return grow(n); }
     // Forces the written data to the storage device: 0 or -1.
     int32_t flush();
+    // Forces the content and the length only (not the times): 0 or -1.
+    int32_t flushData();
     bool isOpen() const { return handle >= 0; }
 
     // The name of the mutex that guards a path: every '\' and '/' becomes '#'.

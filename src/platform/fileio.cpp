@@ -118,6 +118,11 @@ bool syncFile(int fd)
     return ::fsync(fd) == 0;
 }
 
+bool syncFileData(int fd)
+{
+    return ::fdatasync(fd) == 0;
+}
+
 bool syncFolderOf(const char* path)
 {
     if (!path || !*path)

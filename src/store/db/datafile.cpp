@@ -103,8 +103,10 @@ bool DataFile::refresh()
 bool DataFile::refreshJournal()
 {
   File journal(false);
-  // No journal: nothing was ever updated in place.
-  if (journal.open(journalPath_.c_str(), "rb+") != 0) return !platform::pathExists(journalPath_.c_str()) || fail(DTA_ERR_DAMAGED);
+  // No journal: nothing was ever updated in place. One that is there but
+  // cannot be opened may hold an update to finish.
+  if (journal.open(journalPath_.c_str(), "rb+") != 0)
+    return !platform::pathExists(journalPath_.c_str()) || fail(DTA_ERR_DAMAGED);
   uint8_t h[JOURNAL_HEADER];
   uint32_t got = 0;
   if (journal.readAt(0, JOURNAL_HEADER, h, &got) != 0) return fail(DTA_ERR_IO);
@@ -144,7 +146,7 @@ bool DataFile::refreshJournal()
     const uint8_t* entry = body.data() + ranges[j].first;
     if (file_.writeAt(get32(entry), ranges[j].second, entry + 8) != 0) return fail(DTA_ERR_IO);
   }
-  if (whole && file_.flush() != 0) return fail(DTA_ERR_IO);
+  if (whole && file_.flushData() != 0) return fail(DTA_ERR_IO);
   const uint8_t none[4] = {};
   return journal.writeAt(0, 4, none) == 0 ? true : fail(DTA_ERR_IO);
 }
@@ -179,12 +181,12 @@ bool DataFile::writeJournaled(uint32_t offset1, uint32_t length1, const uint8_t*
   // on the disk, and only then is the journal disarmed.
   int32_t old = static_cast<int32_t>(journal.size());
   bool ok = (old <= static_cast<int32_t>(j.size()) || journal.grow(static_cast<int32_t>(j.size()) - old) >= 0) &&
-            journal.writeAt(0, static_cast<uint32_t>(j.size()), j.data()) == 0 && journal.flush() == 0 &&
+            journal.writeAt(0, static_cast<uint32_t>(j.size()), j.data()) == 0 && journal.flushData() == 0 &&
             (!made || platform::syncFolderOf(journalPath_.c_str()));
   if (!ok) return fail(DTA_ERR_IO);
   known_ = false;
   ok = file_.writeAt(offset1, length1, data1) == 0 && file_.writeAt(offset2, length2, data2) == 0 &&
-       file_.flush() == 0;
+       file_.flushData() == 0;
   // Armed still: the next open or refresh writes the bytes again.
   if (!ok) return fail(DTA_ERR_IO);
   const uint8_t none[4] = {};
@@ -220,7 +222,7 @@ bool DataFile::sync()
 {
   if (!open_) return fail(DTA_ERR_NOT_OPEN);
   if (!flushPending()) return false;
-  return file_.flush() == 0 ? true : fail(DTA_ERR_IO);
+  return file_.flushData() == 0 ? true : fail(DTA_ERR_IO);
 }
 
 bool DataFile::readBytes(uint32_t offset, uint32_t length, uint8_t* out)

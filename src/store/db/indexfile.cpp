@@ -242,7 +242,7 @@ bool IndexFile::recover(const uint8_t* area)
     if (journal.readAt(0, static_cast<uint32_t>(total), images.data(), &got) != 0) return fail(IDX_ERR_IO);
     valid = got == total &&
             dbChecksum(images.data(), images.size(),
-                          dbChecksum(area + IDX_PENDING_ENTRIES, 8u * static_cast<size_t>(n))) == sum;
+                       dbChecksum(area + IDX_PENDING_ENTRIES, 8u * static_cast<size_t>(n))) == sum;
     for (uint32_t j = 0, at = 0; valid && j < static_cast<uint32_t>(n); ++j) {
       uint32_t page = get32(area + IDX_PENDING_ENTRIES + 8 * j), size = get32(area + IDX_PENDING_ENTRIES + 8 * j + 4);
       if (file_.writeAt(page, size, images.data() + at) != 0) return fail(IDX_ERR_IO);
@@ -271,12 +271,12 @@ bool IndexFile::commit()
   bool ok = (!beforeCommit_ || beforeCommit_()) && writeHeld();
   // The new pages reach the disk before anything on it can name them, the
   // armed record included: its images would.
-  if (ok && grew_) ok = file_.flush() == 0;
+  if (ok && grew_) ok = file_.flushData() == 0;
   bool armed = false;
   if (ok && !dirty_.empty()) {
     ok = openJournal() &&
          journal_.writeAt(0, static_cast<uint32_t>(images_.size()), images_.data()) == 0 &&
-         journal_.flush() == 0;
+         journal_.flushData() == 0;
     if (ok) {
       uint8_t record[IDX_HEADER_AREA - IDX_PENDING_AT] = {};
       put32(record, IDX_PENDING_MAGIC);
@@ -289,14 +289,14 @@ bool IndexFile::commit()
         entry += 8;
       }
       uint64_t sum = dbChecksum(images_.data(), images_.size(),
-                                   dbChecksum(entries, static_cast<size_t>(entry - entries)));
+                                dbChecksum(entries, static_cast<size_t>(entry - entries)));
       for (int b = 0; b < 8; ++b) record[8 + b] = static_cast<uint8_t>(sum >> (8 * b));
       ok = file_.writeAt(IDX_PENDING_AT, static_cast<uint32_t>(entry - record), record) == 0;
       armed = ok;
     }
   }
   // The armed record reaches the disk before any page changes in place.
-  if (ok && armed) ok = file_.flush() == 0;
+  if (ok && armed) ok = file_.flushData() == 0;
   // Nothing was changed in place: the header stays as it is on the disk, and
   // the roots held here are taken back from it.
   if (!ok) return abandon();
@@ -309,7 +309,7 @@ bool IndexFile::commit()
   // The images in place and the header on the disk: the commit point. Only
   // then is the record disarmed (a disarming lost to a power loss makes the
   // next open write the same images again).
-  ok = writeHeader() && file_.flush() == 0;
+  ok = writeHeader() && file_.flushData() == 0;
   const uint8_t none[4] = {};
   if (ok && armed) ok = file_.writeAt(IDX_PENDING_AT, 4, none) == 0;
   grew_ = false;
