@@ -47,6 +47,10 @@ bool File::acquireMutex(const char* path)
     return true;
 }
 
+namespace {
+File::Trace* fileTrace = nullptr;
+}
+
 int32_t File::create(const char* path)
 {
     close();
@@ -59,6 +63,8 @@ int32_t File::create(const char* path)
         if (handle < 0)
             mutex.close();
     }
+    if (handle >= 0 && fileTrace)
+        fileTrace->created(handle);
     return handle >= 0 ? 0 : -1;
 }
 
@@ -177,10 +183,6 @@ int32_t File::readAt(uint32_t offset, uint32_t length, uint8_t* buffer, uint32_t
     if (count)
         *count = done;
     return 0;
-}
-
-namespace {
-File::Trace* fileTrace = nullptr;
 }
 
 void File::setTrace(Trace* trace)
@@ -458,6 +460,15 @@ bool matchWildcard(const char* pattern, const char* text)
 bool deleteFile(const char* path)
 {
     return platform::removeFile(path);
+}
+
+bool syncFolder(const char* path)
+{
+    if (!platform::syncFolderOf(path))
+        return false;
+    if (fileTrace)
+        fileTrace->folderSynced(path);
+    return true;
 }
 
 bool moveFile(const char* from, const char* to)

@@ -52,13 +52,16 @@ public:
     // The name of the mutex that guards a path: every '\' and '/' becomes '#'.
     static std::string mutexName(const char* path);
 
-    // For tests of crash safety: sees every writeAt, length change (grow) and
-    // flush of every File, by descriptor, after it succeeded.
+    // For tests of crash safety: sees every create, writeAt, length change
+    // (grow) and flush of every File, by descriptor, and every syncFolder,
+    // after it succeeded.
     struct Trace {
         virtual ~Trace() = default;
+        virtual void created(int fd) = 0;
         virtual void wrote(int fd, uint32_t offset, const uint8_t* data, uint32_t length) = 0;
         virtual void resized(int fd, int64_t size) = 0;
         virtual void synced(int fd) = 0;
+        virtual void folderSynced(const char* path) = 0;
     };
     static void setTrace(Trace* trace);
 
@@ -90,6 +93,8 @@ public:
 // Whole-text match with '?', '*', '\' escapes and [sets]; a pattern error gives false.
 bool matchWildcard(const char* pattern, const char* text);
 bool deleteFile(const char* path);
+// Forces the names in the folder holding path (a new file, a rename) to the disk.
+bool syncFolder(const char* path);
 // Never replaces an existing target.
 bool moveFile(const char* from, const char* to);
 bool copyFile(const char* from, const char* to, bool overwrite = true);

@@ -54,7 +54,7 @@ bool DataFile::create(const char* path, int n, const IndexDescriptor* descriptor
   File f(true);
   if (f.create(path) != 0) return fail(DTA_ERR_IO);
   bool ok = f.write(DTA_HEADER_SIZE, h) == 0 && f.flush() == 0;
-  ok = f.close() == 0 && ok && platform::syncFolderOf(path);
+  ok = f.close() == 0 && ok && syncFolder(path);
   return ok ? true : fail(DTA_ERR_IO);
 }
 
@@ -182,7 +182,7 @@ bool DataFile::writeJournaled(uint32_t offset1, uint32_t length1, const uint8_t*
   int32_t old = static_cast<int32_t>(journal.size());
   bool ok = (old <= static_cast<int32_t>(j.size()) || journal.grow(static_cast<int32_t>(j.size()) - old) >= 0) &&
             journal.writeAt(0, static_cast<uint32_t>(j.size()), j.data()) == 0 && journal.flushData() == 0 &&
-            (!made || platform::syncFolderOf(journalPath_.c_str()));
+            (!made || syncFolder(journalPath_.c_str()));
   if (!ok) return fail(DTA_ERR_IO);
   known_ = false;
   ok = file_.writeAt(offset1, length1, data1) == 0 && file_.writeAt(offset2, length2, data2) == 0 &&

@@ -69,7 +69,7 @@ bool DbTable::openOrCreate(const char* name, int n, const IndexDescriptor* descr
   // The new names reach the disk before anything is stored under them.
   if (std::rename((fresh + ".dta").c_str(), (base + ".dta").c_str()) != 0 ||
       std::rename((fresh + ".idx").c_str(), (base + ".idx").c_str()) != 0 ||
-      !platform::syncFolderOf((base + ".idx").c_str()))
+      !syncFolder((base + ".idx").c_str()))
     return error_ = TBL_ERR_INDEX, false;
   return open(name);
 }

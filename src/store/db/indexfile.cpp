@@ -1,7 +1,6 @@
 #include "store/db/indexfile.h"
 
 #include "base/commonerror.h"
-#include "platform/fileio.h"
 
 #include <algorithm>
 #include <cstring>
@@ -114,7 +113,7 @@ bool IndexFile::create(const char* path, int n, const IndexDescriptor* descripto
     put16(s + 20, indexOrder(descriptors[i].keyLength, descriptors[i].pageSize));
   }
   bool ok = f.seek(0) == 0 && f.write(IDX_HEADER_SIZE, h) == 0 && f.flush() == 0;
-  ok = f.close() == 0 && ok && platform::syncFolderOf(path);
+  ok = f.close() == 0 && ok && syncFolder(path);
   return ok ? true : fail(IDX_ERR_IO);
 }
 
@@ -260,7 +259,7 @@ bool IndexFile::openJournal()
   if (journal_.open(journalPath_.c_str(), "rb+") == 0) return true;
   // A new journal's name reaches the disk before a record relies on it.
   if ((journal_.create(journalPath_.c_str()) == 0 || journal_.open(journalPath_.c_str(), "rb+") == 0) &&
-      platform::syncFolderOf(journalPath_.c_str()))
+      syncFolder(journalPath_.c_str()))
     return true;
   journal_.close();
   return fail(IDX_ERR_IO);

@@ -2,7 +2,8 @@
 // table's files is recorded while batches, single inserts and updates in
 // place run; then many disks a power cut could leave are built - each file
 // as of its last sync, plus any subset of the later writes, some torn at a
-// sector - and the table must open on each, hold every record committed
+// sector; a file made during the run is there only once its folder was
+// synced after - and the table must open on each, hold every record committed
 // before the cut with its data, and show updated values old or new, never
 // a mixture.
 #include "base/file.h"
@@ -21,7 +22,7 @@
 namespace {
 
 struct Event {
-  enum Kind { WRITE, RESIZE, SYNC } kind = WRITE;
+  enum Kind { WRITE, RESIZE, SYNC, CREATE, FOLDER } kind = WRITE;
   std::string name;  // the file's name in the folder
   uint32_t offset = 0;
   int64_t size = 0;
@@ -46,6 +47,20 @@ class Recorder : public File::Trace {
     e.kind = Event::RESIZE;
     e.name = nameOf(fd);
     e.size = size;
+    keep(std::move(e));
+  }
+  void created(int fd) override
+  {
+    Event e;
+    e.kind = Event::CREATE;
+    e.name = nameOf(fd);
+    keep(std::move(e));
+  }
+  void folderSynced(const char* path) override
+  {
+    Event e;
+    e.kind = Event::FOLDER;
+    e.name = std::string(path).compare(0, folder.size(), folder) == 0 ? "folder" : "";
     keep(std::move(e));
   }
   void synced(int fd) override
@@ -180,11 +195,16 @@ TEST(DbTablePowerLoss, EveryCommittedRecordSurvivesAnyCut)
     const size_t cut = trials == 0 ? events.size() : random() % (events.size() + 1);
     std::map<std::string, std::vector<uint8_t>> files = before;
     std::map<std::string, size_t> lastSync;
-    for (size_t e = 0; e < cut; ++e)
-      if (events[e].kind == Event::SYNC) lastSync[events[e].name] = e + 1;
+    std::set<std::string> made, named;  // files made in the run; those whose name is on the disk
     for (size_t e = 0; e < cut; ++e) {
       const Event& ev = events[e];
-      if (ev.kind == Event::SYNC) continue;
+      if (ev.kind == Event::SYNC) lastSync[ev.name] = e + 1;
+      if (ev.kind == Event::CREATE) made.insert(ev.name);
+      if (ev.kind == Event::FOLDER) named = made;
+    }
+    for (size_t e = 0; e < cut; ++e) {
+      const Event& ev = events[e];
+      if (ev.kind == Event::SYNC || ev.kind == Event::CREATE || ev.kind == Event::FOLDER) continue;
       size_t keep = ev.bytes.size();
       if (e >= lastSync[ev.name]) {
         // Not synced: lost, kept, or kept up to a sector boundary.
@@ -194,8 +214,10 @@ TEST(DbTablePowerLoss, EveryCommittedRecordSurvivesAnyCut)
       }
       apply(files[ev.name], ev, keep);
     }
-    // A journal's name is on the disk once it is made (its folder is synced then).
-    for (const auto& f : files) writeBytes(disk + "/" + f.first, f.second);
+    for (const auto& f : files) {
+      std::remove((disk + "/" + f.first).c_str());
+      if (!made.count(f.first) || named.count(f.first)) writeBytes(disk + "/" + f.first, f.second);
+    }
     SCOPED_TRACE("cut after " + std::to_string(cut) + " of " + std::to_string(events.size()) + " events");
     DbTable after;
     ASSERT_TRUE(after.open((disk + "/t").c_str())) << after.indexError() << " " << after.dataError();
