@@ -1,6 +1,7 @@
 // libFuzzer target over a database folder: the input, split at each
-// "\n--8<--\n", gives in turn "certific.idx", "certific.dta", "crl_idx.asn"
-// and "imports.dat" of a fresh database (files not given stay fresh). Every
+// "\n--8<--\n", gives in turn "certific.idx", "certific.dta", "crl_idx.asn",
+// "imports.dat", and the journals "certific.dta.jnl" and "certific.idx.jnl"
+// of a fresh database (files not given stay fresh, journals absent). Every
 // query must answer with a result or an exception, and every walk must end.
 #include "base/file.h"
 #include "store/crldb.h"
@@ -16,7 +17,8 @@
 
 namespace {
 
-const char* const FILES[] = {"certific.idx", "certific.dta", "crl_idx.asn", "imports.dat"};
+const char* const FILES[] = {"certific.idx", "certific.dta",     "crl_idx.asn",
+                             "imports.dat",  "certific.dta.jnl", "certific.idx.jnl"};
 const char SEPARATOR[] = "\n--8<--\n";
 
 void writeFile(const std::string& path, const uint8_t* data, size_t size)

@@ -94,6 +94,7 @@ int32_t installMemCrtBody(talCtx* handle, const uint8_t* buffer, int32_t length,
   if (!buffer || length < 1 || flag == 0) return 20;
   MemFile in(const_cast<uint8_t*>(buffer), length, false, false);
   int32_t stored = 0;
+  CertificateManager::ImportBatch batch(ctx->certificates);
   while (in.tell() < static_cast<uint32_t>(length)) {
     SignedCertificate certificate;
     int r = certificate.decode(&in, length - static_cast<int>(in.tell()), 0);
@@ -107,6 +108,7 @@ int32_t installMemCrtBody(talCtx* handle, const uint8_t* buffer, int32_t length,
     checkInvariant(imported == 0, CRT_UNIT, __LINE__, "r == 0");
     ++stored;
   }
+  if (batch.finish() != 0) return 158;
   if (count) *count = stored;
   return endOfOperation(ctx);
 }

@@ -170,6 +170,7 @@ void talCtx::rememberCrl(const SignedCertRevList& crl) {
 
 int32_t talCtx::flushNewCertificates() {
   if (collected.GetCount() == 0 && collectedCrls.empty()) return 0;
+  CertificateManager::ImportBatch batch(certificates);
   for (POSITION pos = collected.GetHeadPosition(); pos;) {
     const SignedCertificate* certificate = collected.GetNext(pos);
     int r = certificates.importCertificate(*certificate);
@@ -185,6 +186,7 @@ int32_t talCtx::flushNewCertificates() {
     }
     checkInvariant(r == 0, CTX_UNIT, __LINE__, "r == 0 || r == 13");
   }
+  if (batch.finish() != 0) return 158;
   collected.clear();
   nothingCollected = true;
   for (const std::unique_ptr<SignedCertRevList>& crl : collectedCrls) {

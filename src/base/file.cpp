@@ -47,6 +47,10 @@ bool File::acquireMutex(const char* path)
     return true;
 }
 
+namespace {
+File::Trace* fileTrace = nullptr;
+}
+
 int32_t File::create(const char* path)
 {
     close();
@@ -59,6 +63,8 @@ int32_t File::create(const char* path)
         if (handle < 0)
             mutex.close();
     }
+    if (handle >= 0 && fileTrace)
+        fileTrace->created(handle);
     return handle >= 0 ? 0 : -1;
 }
 
@@ -179,6 +185,11 @@ int32_t File::readAt(uint32_t offset, uint32_t length, uint8_t* buffer, uint32_t
     return 0;
 }
 
+void File::setTrace(Trace* trace)
+{
+    fileTrace = trace;
+}
+
 int32_t File::writeAt(uint32_t offset, uint32_t length, const uint8_t* buffer)
 {
     if (handle < 0 || (!buffer && length > 0))
@@ -192,6 +203,8 @@ int32_t File::writeAt(uint32_t offset, uint32_t length, const uint8_t* buffer)
             return -1;
         done += static_cast<uint32_t>(n);
     }
+    if (fileTrace)
+        fileTrace->wrote(handle, offset, buffer, length);
     return 0;
 }
 
@@ -230,14 +243,33 @@ int32_t File::grow(int32_t n)
     int64_t newSize = oldSize + n;
     if (newSize < 0 || !platform::setFileLength(handle, newSize))
         return -1;
+    if (fileTrace)
+        fileTrace->resized(handle, newSize);
     if (platform::seekFile(handle, position, SEEK_SET) < 0)
         return -1;
     return static_cast<int32_t>(oldSize);
 }
 
+namespace {
+// 0 when the sync of handle succeeded (the trace sees it), else -1.
+int32_t afterSync(int handle, bool ok)
+{
+    if (!ok)
+        return -1;
+    if (fileTrace)
+        fileTrace->synced(handle);
+    return 0;
+}
+}  // namespace
+
+int32_t File::flushData()
+{
+    return afterSync(handle, handle >= 0 && platform::syncFileData(handle));
+}
+
 int32_t File::flush()
 {
-    return handle >= 0 && platform::syncFile(handle) ? 0 : -1;
+    return afterSync(handle, handle >= 0 && platform::syncFile(handle));
 }
 
 // ---------------------------------------------------------------- SafeFile
@@ -428,6 +460,15 @@ bool matchWildcard(const char* pattern, const char* text)
 bool deleteFile(const char* path)
 {
     return platform::removeFile(path);
+}
+
+bool syncFolder(const char* path)
+{
+    if (!platform::syncFolderOf(path))
+        return false;
+    if (fileTrace)
+        fileTrace->folderSynced(path);
+    return true;
 }
 
 bool moveFile(const char* from, const char* to)

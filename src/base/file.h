@@ -45,10 +45,25 @@ public:
     int32_t truncate(int32_t n) { return grow(n); }
     // Forces the written data to the storage device: 0 or -1.
     int32_t flush();
+    // Forces the content and the length only (not the times): 0 or -1.
+    int32_t flushData();
     bool isOpen() const { return handle >= 0; }
 
     // The name of the mutex that guards a path: every '\' and '/' becomes '#'.
     static std::string mutexName(const char* path);
+
+    // For tests of crash safety: sees every create, writeAt, length change
+    // (grow) and flush of every File, by descriptor, and every syncFolder,
+    // after it succeeded.
+    struct Trace {
+        virtual ~Trace() = default;
+        virtual void created(int fd) = 0;
+        virtual void wrote(int fd, uint32_t offset, const uint8_t* data, uint32_t length) = 0;
+        virtual void resized(int fd, int64_t size) = 0;
+        virtual void synced(int fd) = 0;
+        virtual void folderSynced(const char* path) = 0;
+    };
+    static void setTrace(Trace* trace);
 
 private:
     bool acquireMutex(const char* path);
@@ -78,6 +93,8 @@ public:
 // Whole-text match with '?', '*', '\' escapes and [sets]; a pattern error gives false.
 bool matchWildcard(const char* pattern, const char* text);
 bool deleteFile(const char* path);
+// Forces the names in the folder holding path (a new file, a rename) to the disk.
+bool syncFolder(const char* path);
 // Never replaces an existing target.
 bool moveFile(const char* from, const char* to);
 bool copyFile(const char* from, const char* to, bool overwrite = true);

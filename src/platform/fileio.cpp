@@ -118,6 +118,26 @@ bool syncFile(int fd)
     return ::fsync(fd) == 0;
 }
 
+bool syncFileData(int fd)
+{
+    return ::fdatasync(fd) == 0;
+}
+
+bool syncFolderOf(const char* path)
+{
+    if (!path || !*path)
+        return false;
+    std::string target(path);
+    size_t slash = target.rfind('/');
+    std::string folder = slash == std::string::npos ? std::string(".") : target.substr(0, slash + 1);
+    int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        return false;
+    bool ok = ::fsync(dirFd) == 0;
+    ::close(dirFd);
+    return ok;
+}
+
 bool removeFile(const char* path)
 {
     return path && ::unlink(path) == 0;
@@ -235,8 +255,6 @@ bool replaceFileContentWith(const char* path, const std::function<bool(int fd)>&
             return false;
         mode = existing.st_mode & 07777;
     }
-    size_t slash = target.rfind('/');
-    std::string folder = slash == std::string::npos ? std::string(".") : target.substr(0, slash + 1);
     // O_EXCL on a name of our own: never writes through a file someone else made.
     static unsigned counter = 0;
     std::string temp;
@@ -269,11 +287,7 @@ bool replaceFileContentWith(const char* path, const std::function<bool(int fd)>&
     if (!sync)
         return true;
     // The new name itself reaches the disk.
-    int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
+    syncFolderOf(path);
     return true;
 }
 

@@ -33,6 +33,11 @@ int64_t fileSize(int fd);
 bool setFileLength(int fd, int64_t length);
 // Forces written data to the storage device.
 bool syncFile(int fd);
+// The same for the content and what reading it back needs (the length), not
+// the times: fdatasync(2).
+bool syncFileData(int fd);
+// Forces the names in the folder holding path (a new file, a rename) to the storage device.
+bool syncFolderOf(const char* path);
 
 bool removeFile(const char* path);
 // Moves a file or directory; never replaces an existing target.

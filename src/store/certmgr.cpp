@@ -280,6 +280,23 @@ int walkStores(const CertificateStore* const* temporary, int tempCount,
 
 }  // namespace
 
+CertificateManager::ImportBatch::ImportBatch(CertificateManager& manager) {
+  try {
+    batch.reset(new DbCrtBatch(manager.database->batchTarget()));
+  } catch (const std::exception&) {
+    // The imports report what fails.
+  }
+}
+
+int CertificateManager::ImportBatch::finish() {
+  try {
+    if (batch) batch->commit();
+    return 0;
+  } catch (const std::exception&) {
+    return 2;
+  }
+}
+
 int CertificateManager::importCertificate(const SignedCertificate& cert) {
   int r = database->importCertificate(cert);
   checkInvariant(r == CRTDB_FOUND || r == CRTDB_FAILED || r == CRTDB_REFUSED, SRC, __LINE__,

@@ -59,6 +59,8 @@ class CertificateDbStore {
   int findByAttribute(CertificateList& out, const ASNobjectId& type, const std::string& text,
                       bool encryptionOnly);
   int findByEmail(CertificateList& out, const char* address, bool encryptionOnly);
+  // The database a batch of imports holds; null when there is none.
+  DbCrtBase* batchTarget() { return source ? source->certificateDb() : nullptr; }
 
  private:
   // A database hit decoded: from the cache when the record still holds the
@@ -99,6 +101,18 @@ class CertificateManager {
 
   // 0 stored, 2 database failure, 13 refused by the database.
   int importCertificate(const SignedCertificate& cert);
+  // Imports made while one lives are made durable together: finish commits
+  // them (0, or 2 when the database cannot); an end without finish (an early
+  // return) commits them too. Without a batch (the database failed to start
+  // one) each import commits on its own.
+  class ImportBatch {
+   public:
+    explicit ImportBatch(CertificateManager& manager);
+    int finish();
+
+   private:
+    std::unique_ptr<DbCrtBatch> batch;
+  };
   // 0 found, 14 nothing found, 2 database failure, or a store's code.
   int findInStores(CertificateList& out, const DistinguishedName& subject,
                    const DistinguishedName* issuerFilter, bool encryptionOnly,

@@ -92,6 +92,42 @@ class DbCrtBase {
   // the network; 0 when never.
   virtual void setNetCertTime(const std::string& key) = 0;
   virtual int64_t getNetCertTime(const std::string& key) = 0;
+  // A run of inserts made durable together: between the two the store may
+  // keep other processes out and its changes in memory; endBatch commits them
+  // (and throws when it cannot). Stores that commit each change do nothing.
+  virtual void beginBatch() {}
+  virtual void endBatch() {}
+};
+
+// Holds a batch of a certificate store for a scope: commit ends it and throws
+// on failure; a scope left otherwise (an exception) still commits what the
+// batch holds, quietly.
+class DbCrtBatch {
+ public:
+  explicit DbCrtBatch(DbCrtBase* store) : store(store)
+  {
+    if (store)
+      store->beginBatch();
+  }
+  ~DbCrtBatch()
+  {
+    try {
+      commit();
+    } catch (...) {
+    }
+  }
+  DbCrtBatch(const DbCrtBatch&) = delete;
+  DbCrtBatch& operator=(const DbCrtBatch&) = delete;
+  void commit()
+  {
+    DbCrtBase* s = store;
+    store = nullptr;
+    if (s)
+      s->endBatch();
+  }
+
+ private:
+  DbCrtBase* store;
 };
 
 class DbCrlBase;

@@ -124,12 +124,18 @@ std::string dbHashText(const DbHash& hash)
 // opens and checks them again.
 class DbCrtTal::Session {
  public:
-  Session(DbCrtTal& store, int mode) : store(store), failures(std::uncaught_exceptions()) { store.connect(mode); }
+  // Inside a batch the lock is held and the tables are up to date already.
+  Session(DbCrtTal& store, int mode) : store(store), failures(std::uncaught_exceptions())
+  {
+    if (!store.batch)
+      store.connect(mode);
+  }
   ~Session()
   {
     if (std::uncaught_exceptions() > failures)
       store.closeTables();
-    store.disconnect();
+    if (!store.batch)
+      store.disconnect();
   }
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
@@ -146,6 +152,13 @@ DbCrtTal::DbCrtTal(const std::string& directory, InterProcessLock& lock)
 
 DbCrtTal::~DbCrtTal()
 {
+  if (batch) {
+    try {
+      endBatch();
+    } catch (const std::exception&) {
+      // What the batch held is lost; the files stay as the last commit left them.
+    }
+  }
   closeTables();
   disconnect();
 }
@@ -224,8 +237,11 @@ bool DbCrtTal::timeTable(int mode)
     // finds nothing stored.
     timeOpen = mode == InterProcessLock::EXCLUSIVE ? timeTb.openOrCreate(time.c_str(), 1, TIME_INDEXES)
                                                    : timeTb.open(time.c_str());
-    if (timeOpen)
+    if (timeOpen) {
+      // Its times are updated in place: a refresh finishes an update a crash cut short.
+      timeTb.dataFile().watchJournal();
       stale &= ~0x10u;
+    }
   }
   if (timeOpen)
     ready(timeTb);
@@ -242,6 +258,42 @@ void DbCrtTal::ready(DbTable& table)
                    : std::string("Blad bazy danych"));
       stale &= ~(1u << i);
     }
+}
+
+void DbCrtTal::beginBatch()
+{
+  if (batch)
+    return;
+  connect(InterProcessLock::EXCLUSIVE);
+  try {
+    for (DbTable* t : {&crtTb, &dnTb, &caTb, &addIdxTb}) {
+      ready(*t);
+      if (!t->beginBatch())
+        fail("Blad bazy danych");
+    }
+  } catch (...) {
+    closeTables();
+    disconnect();
+    throw;
+  }
+  // The lock stays taken until endBatch.
+  batch = true;
+}
+
+void DbCrtTal::endBatch()
+{
+  if (!batch)
+    return;
+  batch = false;
+  bool ok = mainOpen;
+  // The certificate-hash table last: a record it names is whole.
+  for (DbTable* t : {&crtTb, &dnTb, &caTb, &addIdxTb})
+    ok = ok && t->endBatch();
+  if (!ok)
+    closeTables();
+  disconnect();
+  if (!ok)
+    fail("Blad bazy danych");
 }
 
 void DbCrtTal::closeTables()
@@ -372,9 +424,10 @@ bool DbCrtTal::insertCert(const DbHash& serNumHash, const DbHash& sbjDnHash, con
                           const DbHash& keyIdHash, const std::string& email, const DbBytes& der,
                           const DbDnFieldList& fields, bool isCa)
 {
-  Session session(*this, InterProcessLock::EXCLUSIVE);
+  // Refused before the session, so a refusal inside a batch leaves it whole.
   if (email.size() > DB_EMAIL_MAX)
     fail("DbCrtTal::insertCert. Za dlugie pole email w certyfikacie");
+  Session session(*this, InterProcessLock::EXCLUSIVE);
   for (DbTable* t : {&crtTb, &dnTb, &caTb, &addIdxTb})
     ready(*t);
   std::string serial = dbHashText(serNumHash);

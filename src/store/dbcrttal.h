@@ -6,6 +6,7 @@
 // database's inter-process lock; the tables stay open between operations and
 // each takes in, under the lock, what other processes wrote since (so several
 // processes may share the directory). One object serves one thread at a time.
+// Single changes are durable when they return; a batch is durable at endBatch.
 #pragma once
 
 #include "store/db/dbtable.h"
@@ -52,6 +53,12 @@ class DbCrtTal : public DbCrtBase {
   void deleteCert() override;
   void setNetCertTime(const std::string& key) override;
   int64_t getNetCertTime(const std::string& key) override;
+  // Takes the lock exclusively until endBatch; the operations in between
+  // neither take it again nor look for other processes' changes, and the
+  // tables commit once, in the order single inserts write them. A failed
+  // operation drops what the batch has not committed.
+  void beginBatch() override;
+  void endBatch() override;
 
  private:
   class Session;
@@ -84,6 +91,7 @@ class DbCrtTal : public DbCrtBase {
   InterProcessLock& lock;
   std::unique_ptr<FileSemaphore> semaphore;
   DbTable crtTb, dnTb, caTb, addIdxTb, timeTb;
+  bool batch = false;
   bool mainOpen = false;
   bool timeOpen = false;
   unsigned stale = 0;  // tables (bit i: crtTb, dnTb, caTb, addIdxTb, timeTb) not yet brought up to date

@@ -4,6 +4,12 @@
 // lengths, then capacity bytes of data; its position is its byte offset.
 // The file is untrusted: sizes are checked against the file before anything
 // is read or allocated, and a record that fails its check answers error 4.
+//
+// Between beginBatch and endBatch appended records gather in memory and go to
+// the file in large writes (reads see them); sync puts them on the disk. An
+// update in place goes through a journal ("<data>.jnl": the bytes, where they
+// go and a checksum, synced first), so a crash or power loss never leaves a
+// value half written: the next open, or a refresh, writes a whole one again.
 #pragma once
 
 #include "base/file.h"
@@ -11,6 +17,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 constexpr uint32_t DTA_HEADER_SIZE = 48;
@@ -46,6 +53,16 @@ class DataFile {
 
   // The new record's position, 0 on error.
   uint32_t append(const char* const* keys, const uint8_t* data, uint32_t length);
+  void beginBatch();
+  // Writes what the batch appended (the index's commit syncs it).
+  bool endBatch();
+  // Writes what waits in memory and syncs the file.
+  bool sync();
+  // Finishes an update a crash cut short (see above) when the table asked for
+  // it with watchJournal (open always does); false when one is armed and
+  // cannot be read or written back.
+  bool refresh();
+  void watchJournal() { watchJournal_ = true; }
   // 1 live, 2 deleted (nothing read unless acceptDeleted), 0 error. keys,
   // data and length may each be null.
   int read(uint32_t position, KeyBufferArray* keys, std::vector<uint8_t>* data, uint32_t* length,
@@ -76,11 +93,24 @@ class DataFile {
   };
   bool fail(int code);
   bool readRecordHeader(uint32_t position, RecordHeader& h);
+  // Reads from the file or from the records waiting in memory.
+  bool readBytes(uint32_t offset, uint32_t length, uint8_t* out);
+  bool flushPending();
+  // Writes two ranges in place through the journal.
+  bool writeJournaled(uint32_t offset1, uint32_t length1, const uint8_t* data1, uint32_t offset2,
+                      uint32_t length2, const uint8_t* data2);
+  // Writes back the ranges of an armed journal, then disarms it.
+  bool refreshJournal();
   // True when length bytes from position lie inside the file.
   bool covers(uint32_t position, uint32_t length);
 
   File file_;
+  std::string journalPath_;
   bool open_ = false;
+  bool batch_ = false;
+  bool watchJournal_ = false;
+  std::vector<uint8_t> pending_;  // records appended in the batch, not yet written
+  uint32_t pendingAt_ = 0;        // where the first of them goes
   int count_ = 0;
   uint16_t keyLength_[IDX_MAX_INDEX] = {};
   uint32_t keysTotal_ = 0;

@@ -6,6 +6,11 @@
 #include <cstdio>
 #include <cstring>
 
+DbTable::DbTable()
+{
+  index_.setBeforeCommit([this] { return data_.sync(); });
+}
+
 bool DbTable::create(const char* name, int n, const IndexDescriptor* descriptors)
 {
   clearErrors();
@@ -61,8 +66,10 @@ bool DbTable::openOrCreate(const char* name, int n, const IndexDescriptor* descr
     error_ = made.error();
     return false;
   }
+  // The new names reach the disk before anything is stored under them.
   if (std::rename((fresh + ".dta").c_str(), (base + ".dta").c_str()) != 0 ||
-      std::rename((fresh + ".idx").c_str(), (base + ".idx").c_str()) != 0)
+      std::rename((fresh + ".idx").c_str(), (base + ".idx").c_str()) != 0 ||
+      !syncFolder((base + ".idx").c_str()))
     return error_ = TBL_ERR_INDEX, false;
   return open(name);
 }
@@ -82,6 +89,7 @@ bool DbTable::refresh()
 {
   clearErrors();
   data_.forget();
+  if (!data_.refresh()) return error_ = TBL_ERR_DATA, false;
   return index_.refresh() ? true : (error_ = TBL_ERR_INDEX, false);
 }
 
@@ -124,6 +132,24 @@ bool DbTable::insert(const char* const* keys, const uint8_t* data, uint32_t leng
   }
   if (position) *position = pos;
   return true;
+}
+
+bool DbTable::beginBatch()
+{
+  clearErrors();
+  if (!index_.beginBatch()) return error_ = TBL_ERR_INDEX, false;
+  data_.beginBatch();
+  return true;
+}
+
+bool DbTable::endBatch()
+{
+  clearErrors();
+  // The index's commit syncs the records first.
+  bool ok = index_.endBatch();
+  if (!ok) error_ = data_.error() ? TBL_ERR_DATA : TBL_ERR_INDEX;
+  if (!data_.endBatch() && ok) ok = false, error_ = TBL_ERR_DATA;
+  return ok;
 }
 
 int DbTable::first()

@@ -1,6 +1,8 @@
 // A table of the file-backed database: "<name>.dta" holds the records,
 // "<name>.idx" indexes them. The table keeps a cursor per index and walks
 // live records only; deleted records stay indexed and are stepped over.
+// Every commit of the index first syncs the records, so an entry on the disk
+// always names a record on the disk.
 #pragma once
 
 #include "store/db/datafile.h"
@@ -15,6 +17,9 @@ enum : int {
 
 class DbTable {
  public:
+  DbTable();
+  DbTable(const DbTable&) = delete;
+  DbTable& operator=(const DbTable&) = delete;
   bool create(const char* name, int n, const IndexDescriptor* descriptors);
   bool open(const char* name);
   // Opens the table, making it first when neither half holds anything: a
@@ -31,6 +36,11 @@ class DbTable {
   void setIndex(int i);
 
   bool insert(const char* const* keys, const uint8_t* data, uint32_t length, uint32_t* position);
+  // Inserts from here to endBatch are made durable at once by endBatch (the
+  // caller holds the database exclusively in between); closing the table
+  // first drops what the batch has not committed.
+  bool beginBatch();
+  bool endBatch();
   // 1 on a live record, -1 none, 0 error.
   int first();
   int last();

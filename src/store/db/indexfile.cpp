@@ -2,6 +2,7 @@
 
 #include "base/commonerror.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -9,23 +10,7 @@ namespace {
 const char* const UNIT = "DB/indxuser";
 constexpr int MAX_DEPTH = 40;  // far beyond any tree a 2 GiB file can hold
 constexpr size_t CACHED_PAGES = 1024;  // internal pages kept per index
-
-// Tells images written whole from images a crash cut short; chained over the
-// record's page list first, so a damaged page number never sends a sound image
-// over another page.
-uint64_t imageChecksum(const uint8_t* p, size_t n, uint64_t seed = 0x9E3779B97F4A7C15ull)
-{
-  uint64_t h = seed ^ n;
-  size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    uint64_t w = 0;
-    for (int b = 7; b >= 0; --b) w = w << 8 | p[i + b];
-    h = (h ^ w) * 0x100000001B3ull;
-    h ^= h >> 29;
-  }
-  for (; i < n; ++i) h = (h ^ p[i]) * 0x100000001B3ull;
-  return h;
-}
+constexpr size_t HELD_PAGES = 8192;    // new pages a batch keeps in memory before writing them
 
 // The first entry whose key is not smaller than key (count + 1 when none):
 // where the scan of the keys in order stops, found by halving. In a damaged
@@ -46,6 +31,22 @@ int firstNotSmaller(const IndexPage& page, const char* key)
 }  // namespace
 
 using namespace dbbytes;
+
+// Chained over a journal record's page list first, so a damaged page number
+// never sends a sound image over another page.
+uint64_t dbChecksum(const uint8_t* p, size_t n, uint64_t seed)
+{
+  uint64_t h = seed ^ n;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t w = 0;
+    for (int b = 7; b >= 0; --b) w = w << 8 | p[i + b];
+    h = (h ^ w) * 0x100000001B3ull;
+    h ^= h >> 29;
+  }
+  for (; i < n; ++i) h = (h ^ p[i]) * 0x100000001B3ull;
+  return h;
+}
 
 uint16_t indexOrder(uint16_t keyLength, uint16_t pageSize)
 {
@@ -112,7 +113,7 @@ bool IndexFile::create(const char* path, int n, const IndexDescriptor* descripto
     put16(s + 20, indexOrder(descriptors[i].keyLength, descriptors[i].pageSize));
   }
   bool ok = f.seek(0) == 0 && f.write(IDX_HEADER_SIZE, h) == 0 && f.flush() == 0;
-  ok = f.close() == 0 && ok;
+  ok = f.close() == 0 && ok && syncFolder(path);
   return ok ? true : fail(IDX_ERR_IO);
 }
 
@@ -138,6 +139,7 @@ bool IndexFile::readHeader()
   fileSize_ = file_.size();
   if (fileSize_ == 0xFFFFFFFFu || fileSize_ > 0x7FFFFFFFu || fileSize_ < IDX_HEADER_AREA)
     return fail(IDX_ERR_DAMAGED);
+  freshFrom_ = fileSize_;
   uint8_t h[IDX_HEADER_AREA];
   uint32_t got = 0;
   if (file_.readAt(0, IDX_HEADER_AREA, h, &got) != 0 || got != IDX_HEADER_AREA) return fail(IDX_ERR_IO);
@@ -231,12 +233,15 @@ bool IndexFile::recover(const uint8_t* area)
     uint64_t sum = 0;
     for (int b = 7; b >= 0; --b) sum = sum << 8 | area[IDX_PENDING_AT + 8 + b];
     File journal(false);
+    // The journal reached the disk before the record was armed: a record
+    // without one cannot be finished, and dropping it could leave a torn page.
+    if (journal.open(journalPath_.c_str(), "rb") != 0) return fail(IDX_ERR_DAMAGED);
     std::vector<uint8_t> images(static_cast<size_t>(total));
     uint32_t got = 0;
-    valid = journal.open(journalPath_.c_str(), "rb") == 0 &&
-            journal.readAt(0, static_cast<uint32_t>(total), images.data(), &got) == 0 && got == total &&
-            imageChecksum(images.data(), images.size(),
-                          imageChecksum(area + IDX_PENDING_ENTRIES, 8u * static_cast<size_t>(n))) == sum;
+    if (journal.readAt(0, static_cast<uint32_t>(total), images.data(), &got) != 0) return fail(IDX_ERR_IO);
+    valid = got == total &&
+            dbChecksum(images.data(), images.size(),
+                       dbChecksum(area + IDX_PENDING_ENTRIES, 8u * static_cast<size_t>(n))) == sum;
     for (uint32_t j = 0, at = 0; valid && j < static_cast<uint32_t>(n); ++j) {
       uint32_t page = get32(area + IDX_PENDING_ENTRIES + 8 * j), size = get32(area + IDX_PENDING_ENTRIES + 8 * j + 4);
       if (file_.writeAt(page, size, images.data() + at) != 0) return fail(IDX_ERR_IO);
@@ -251,69 +256,86 @@ bool IndexFile::openJournal()
 {
   if (journal_.isOpen()) return true;
   // Writers alone make it, one at a time under the table's lock.
-  if (journal_.open(journalPath_.c_str(), "rb+") == 0 || journal_.create(journalPath_.c_str()) == 0 ||
-      journal_.open(journalPath_.c_str(), "rb+") == 0)
+  if (journal_.open(journalPath_.c_str(), "rb+") == 0) return true;
+  // A new journal's name reaches the disk before a record relies on it.
+  if ((journal_.create(journalPath_.c_str()) == 0 || journal_.open(journalPath_.c_str(), "rb+") == 0) &&
+      syncFolder(journalPath_.c_str()))
     return true;
+  journal_.close();
   return fail(IDX_ERR_IO);
 }
 
 bool IndexFile::commit()
 {
-  bool ok = true;
-  if (!dirty_.empty()) {
-    // Not synced: the checksum tells images a power loss cut short, and a
-    // kill cannot undo a write that returned.
+  bool ok = (!beforeCommit_ || beforeCommit_()) && writeHeld();
+  // The new pages reach the disk before anything on it can name them, the
+  // armed record included: its images would.
+  if (ok && grew_) ok = file_.flushData() == 0;
+  bool armed = false;
+  if (ok && !dirty_.empty()) {
     ok = openJournal() &&
-         journal_.writeAt(0, static_cast<uint32_t>(images_.size()), images_.data()) == 0;
+         journal_.writeAt(0, static_cast<uint32_t>(images_.size()), images_.data()) == 0 &&
+         journal_.flushData() == 0;
+    if (ok) {
+      uint8_t record[IDX_HEADER_AREA - IDX_PENDING_AT] = {};
+      put32(record, IDX_PENDING_MAGIC);
+      put16(record + 4, static_cast<uint16_t>(dirty_.size()));
+      uint8_t* const entries = record + (IDX_PENDING_ENTRIES - IDX_PENDING_AT);
+      uint8_t* entry = entries;
+      for (const Dirty& d : dirty_) {
+        put32(entry, d.pageNo);
+        put32(entry + 4, d.size);
+        entry += 8;
+      }
+      uint64_t sum = dbChecksum(images_.data(), images_.size(),
+                                dbChecksum(entries, static_cast<size_t>(entry - entries)));
+      for (int b = 0; b < 8; ++b) record[8 + b] = static_cast<uint8_t>(sum >> (8 * b));
+      ok = file_.writeAt(IDX_PENDING_AT, static_cast<uint32_t>(entry - record), record) == 0;
+      armed = ok;
+    }
   }
-  // The new pages reach the disk before anything points at them; the same
-  // sync takes the pages the inserts before this one changed, so those are
-  // on the disk before this one changes any.
-  if (ok && grew_) ok = file_.flush() == 0;
+  // The armed record reaches the disk before any page changes in place.
+  if (ok && armed) ok = file_.flushData() == 0;
   // Nothing was changed in place: the header stays as it is on the disk, and
   // the roots held here are taken back from it.
   if (!ok) return abandon();
-  if (!dirty_.empty()) {
-    uint8_t record[IDX_HEADER_AREA - IDX_PENDING_AT] = {};
-    put32(record, IDX_PENDING_MAGIC);
-    put16(record + 4, static_cast<uint16_t>(dirty_.size()));
-    uint8_t* const entries = record + (IDX_PENDING_ENTRIES - IDX_PENDING_AT);
-    uint8_t* entry = entries;
-    for (const Dirty& d : dirty_) {
-      put32(entry, d.pageNo);
-      put32(entry + 4, d.size);
-      entry += 8;
-    }
-    uint64_t sum = imageChecksum(images_.data(), images_.size(),
-                                 imageChecksum(entries, static_cast<size_t>(entry - entries)));
-    for (int b = 0; b < 8; ++b) record[8 + b] = static_cast<uint8_t>(sum >> (8 * b));
-    uint32_t length = static_cast<uint32_t>(entry - record);
-    ok = file_.writeAt(IDX_PENDING_AT, length, record) == 0;
-    // Children before parents, as they were changed.
-    for (size_t j = 0; ok && j < dirty_.size(); ++j)
-      ok = file_.writeAt(dirty_[j].pageNo, dirty_[j].size, images_.data() + dirty_[j].offset) == 0;
-    // The armed record stays: the refresh finishes it.
-    if (!ok) return abandon();
-  }
+  for (size_t j = 0; ok && j < dirty_.size(); ++j)
+    ok = file_.writeAt(dirty_[j].pageNo, dirty_[j].size, images_.data() + dirty_[j].offset) == 0;
+  // The armed record stays: the refresh finishes it.
+  if (!ok) return abandon();
   dirty_.clear();
   images_.clear();
-  ok = writeHeader() && ok;
+  // The images in place and the header on the disk: the commit point. Only
+  // then is the record disarmed (a disarming lost to a power loss makes the
+  // next open write the same images again).
+  ok = writeHeader() && file_.flushData() == 0;
+  const uint8_t none[4] = {};
+  if (ok && armed) ok = file_.writeAt(IDX_PENDING_AT, 4, none) == 0;
   grew_ = false;
+  freshFrom_ = fileSize_;
   return ok ? true : fail(IDX_ERR_IO);
+}
+
+void IndexFile::dropHeld()
+{
+  for (Tree& t : trees_) t.held.clear();
+  heldCount_ = 0;
 }
 
 bool IndexFile::abandon()
 {
   dirty_.clear();
   images_.clear();
+  dropHeld();
   grew_ = false;
+  batch_ = false;
   refresh();
   return fail(IDX_ERR_IO);
 }
 
 bool IndexFile::writeHeader()
 {
-  uint8_t h[IDX_HEADER_SIZE + 4] = {};
+  uint8_t h[IDX_HEADER_SIZE] = {};
   put16(h, static_cast<uint16_t>(count_));
   // Bytes 2 and 3 (free in the layout) count the writes of the header, so a
   // refresh knows whether the pages it keeps may have changed.
@@ -339,9 +361,11 @@ bool IndexFile::close()
 {
   bool ok = file_.close() == 0;
   journal_.close();
+  dropHeld();
   dirty_.clear();
   images_.clear();
   grew_ = false;
+  batch_ = false;
   open_ = false;
   trees_.clear();
   count_ = 0;
@@ -375,6 +399,11 @@ bool IndexFile::readPage(Tree& t, uint32_t pageNo, IndexPage& page)
     if (d.pageNo == pageNo) changed = &d;
   if (page.entries.size() != t.order + 2u || page.keyLength != t.keyLength) page.reset(t.keyLength, t.order);
   if (!changed) {
+    auto held = t.held.find(pageNo);
+    if (held != t.held.end()) {
+      page.copyFrom(held->second);
+      return true;
+    }
     auto cached = t.cache.find(pageNo);
     if (cached != t.cache.end()) {
       page.copyFrom(cached->second);
@@ -419,9 +448,8 @@ bool IndexFile::readPage(Tree& t, uint32_t pageNo, IndexPage& page)
   return true;
 }
 
-bool IndexFile::writePage(Tree& t, uint32_t pageNo, const IndexPage& page, bool fresh)
+const uint8_t* IndexFile::encodePage(Tree& t, const IndexPage& page)
 {
-  t.cache.erase(pageNo);
   uint8_t* p = t.io.data();
   std::memset(p, 0, t.pageSize);
   put16(p, page.count);
@@ -433,7 +461,41 @@ bool IndexFile::writePage(Tree& t, uint32_t pageNo, const IndexPage& page, bool 
     put32(p + 20 + 8 * (k - 1), page.entries[k].child);
   }
   std::memcpy(p + 16 + 8 * page.count, page.keys.data(), static_cast<size_t>(page.count) * t.keyLength);
-  if (fresh) {
+  return p;
+}
+
+bool IndexFile::writeHeld()
+{
+  std::vector<uint32_t>& order = heldOrder_;
+  for (Tree& t : trees_) {
+    order.clear();
+    for (const auto& h : t.held) order.push_back(h.first);
+    // In file order, so the writes run along the file.
+    std::sort(order.begin(), order.end());
+    for (uint32_t pageNo : order)
+      if (file_.writeAt(pageNo, t.pageSize, encodePage(t, t.held[pageNo])) != 0) return fail(IDX_ERR_IO);
+    t.held.clear();
+  }
+  heldCount_ = 0;
+  return true;
+}
+
+bool IndexFile::writePage(Tree& t, uint32_t pageNo, const IndexPage& page)
+{
+  t.cache.erase(pageNo);
+  if (pageNo >= freshFrom_ && batch_) {
+    // A batch keeps its new pages until its commit (or until they are many).
+    grew_ = true;
+    IndexPage& kept = t.held[pageNo];
+    if (kept.entries.size() != t.order + 2u) {
+      kept.reset(t.keyLength, t.order);
+      ++heldCount_;
+    }
+    kept.copyFrom(page);
+    return heldCount_ < HELD_PAGES || writeHeld();
+  }
+  const uint8_t* p = encodePage(t, page);
+  if (pageNo >= freshFrom_) {
     grew_ = true;
     return file_.writeAt(pageNo, t.pageSize, p) == 0 ? true : fail(IDX_ERR_IO);
   }
@@ -503,7 +565,7 @@ bool IndexFile::insertAt(Tree& t, IndexPage& page, uint32_t pageNo, int at, uint
     right.next = right.prev = IDX_NO_PAGE;
   }
   page.count = static_cast<uint16_t>(leaf ? m : m - 1);
-  if (!writePage(t, newNo, right, true)) return false;
+  if (!writePage(t, newNo, right)) return false;
   if (!writePage(t, pageNo, page)) return false;
   if (leaf) {
     if (oldNext != IDX_NO_PAGE) {
@@ -573,6 +635,16 @@ bool IndexFile::insert(const char* const* keys, uint32_t position)
 {
   error_ = 0;
   if (!open_) return fail(IDX_ERR_NOT_OPEN);
+  if (batch_) {
+    // Room in the record for what one more insert can change in place.
+    if (dirty_.size() + static_cast<size_t>(count_) * 8 > static_cast<size_t>(IDX_PENDING_MAX) && !commit())
+      return false;
+  } else {
+    // Another writer may have added pages since this one last looked.
+    uint32_t size = file_.size();
+    if (size == 0xFFFFFFFFu || size > 0x7FFFFFFFu || size < IDX_HEADER_AREA) return fail(IDX_ERR_IO);
+    fileSize_ = freshFrom_ = size;
+  }
   bool ok = true;
   try {
     for (int i = 0; ok && i < count_; ++i) {
@@ -596,7 +668,7 @@ bool IndexFile::insert(const char* const* keys, uint32_t position)
       root.entries[0].child = t.root;
       root.entries[1] = {up.position, t.root == IDX_NO_PAGE ? IDX_NO_PAGE : up.child};
       std::memcpy(root.key(1), up.key.data(), t.keyLength);
-      if (!writePage(t, newRoot, root, true)) {
+      if (!writePage(t, newRoot, root)) {
         ok = false;
         break;
       }
@@ -612,10 +684,30 @@ bool IndexFile::insert(const char* const* keys, uint32_t position)
   }
   // What the failed index changed stays, as the indexes before it do.
   if (ok) ++records_;
+  if (ok && batch_) return true;
   int failure = error_;
   bool committed = commit();
   if (!ok) return fail(failure ? failure : IDX_ERR_IO);
   return committed;
+}
+
+bool IndexFile::beginBatch()
+{
+  error_ = 0;
+  if (!open_) return fail(IDX_ERR_NOT_OPEN);
+  uint32_t size = file_.size();
+  if (size == 0xFFFFFFFFu || size > 0x7FFFFFFFu || size < IDX_HEADER_AREA) return fail(IDX_ERR_IO);
+  fileSize_ = freshFrom_ = size;
+  batch_ = true;
+  return true;
+}
+
+bool IndexFile::endBatch()
+{
+  error_ = 0;
+  if (!open_) return fail(IDX_ERR_NOT_OPEN);
+  batch_ = false;
+  return commit();
 }
 
 int IndexFile::seek(const char* key)

@@ -10,23 +10,29 @@
 // file, entry count within the order, leaf links), descents and walks are
 // bounded, and a file that fails a check answers IDX_ERR_DAMAGED.
 //
-// Crash safety: an insert writes its new pages first, where nothing points at
-// them yet; the pages it changes in place are written last, children before
-// parents, and the header (the roots) after them. Pages of 4096 bytes lie
-// across two pages of the system's file cache, so a writer killed inside one
-// write can leave a page half new: the changed pages' images therefore go to a
-// journal file ("<index>.jnl") first, a record of them (with a checksum) is
-// armed in the header area, and the next open (or refresh) writes them again.
-// On a split, one sync puts the new pages (and whatever earlier inserts
-// changed) on the disk before the record is armed and pages are changed. A search that runs off the right end of a leaf continues
-// in the next leaf, and a backward step that meets a half-linked page takes
-// the page the forward chain names, so every key written before a crash stays
-// reachable.
+// Crash safety: pages added since the last commit are written at once, as
+// nothing on the disk points at them yet; pages that were there before are
+// changed in place only at a commit. Pages of 4096 bytes lie across two pages
+// of the system's file cache, and a crash can leave one half new, so a commit
+// (1) syncs the new pages, (2) writes the changed pages' images to a journal
+// file ("<index>.jnl") and syncs it, (3) arms a record of them (with a
+// checksum) in the header area and syncs it, (4) writes the images in place
+// and the header (the roots), and syncs again: the commit point, (5) disarms
+// the record. Whatever a crash or a power loss cuts, the next open (or refresh)
+// finds either no record (nothing changed in place yet, or all of it on the
+// disk) or an armed one whose images it writes again. A search that runs off
+// the right end of a leaf continues in the next leaf, and a backward step that
+// meets a half-linked page takes the page the forward chain names.
+//
+// An insert commits on its own; between beginBatch and endBatch inserts wait
+// for one commit (a batch that changes more pages in place than a record can
+// name commits in steps, each whole).
 #pragma once
 
 #include "base/file.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -78,6 +84,10 @@ struct IndexDescriptor {
   uint16_t pageSize;
 };
 
+// A checksum that tells bytes written whole from bytes a crash cut short;
+// seed chains one range onto another.
+uint64_t dbChecksum(const uint8_t* p, size_t n, uint64_t seed = 0x9E3779B97F4A7C15ull);
+
 // The order of an index: entries that fit a page, rounded down to even.
 uint16_t indexOrder(uint16_t keyLength, uint16_t pageSize);
 
@@ -124,6 +134,14 @@ class IndexFile {
 
   // One key per index, all for the same record position.
   bool insert(const char* const* keys, uint32_t position);
+  // Inserts from here to endBatch are made durable together by endBatch; the
+  // caller holds the database exclusively in between.
+  bool beginBatch();
+  bool endBatch();
+  bool inBatch() const { return batch_; }
+  // Runs first in every commit (the table syncs its records there, so an
+  // entry never reaches the disk before the record it names).
+  void setBeforeCommit(std::function<bool()> hook) { beforeCommit_ = std::move(hook); }
 
   void setIndex(int i);
   int index() const { return current_; }
@@ -175,20 +193,28 @@ class IndexFile {
     std::vector<char> key;  // the key of the operation under way, cut to the slot
     Promotion up;
     std::unordered_map<uint32_t, IndexPage> cache;  // internal pages as last read
+    std::unordered_map<uint32_t, IndexPage> held;   // new pages of a batch, not yet written
   };
   bool fail(int code);
   bool readHeader();
   // The fields of the header h: a fresh open takes the shape, a refresh
   // checks that it is unchanged.
   bool takeHeader(const uint8_t* h, bool fresh);
-  // The header, with no record armed.
+  // The header; an armed record is left as it is.
   bool writeHeader();
   // Writes again the images an armed record names when the journal holds
-  // them whole, then disarms it.
+  // them whole, then disarms it; a journal that cannot be opened leaves the
+  // record armed and answers damaged.
   bool recover(const uint8_t* area);
   bool readPage(Tree& t, uint32_t pageNo, IndexPage& page);
-  // A new page is written at once; a page changed in place waits for commit.
-  bool writePage(Tree& t, uint32_t pageNo, const IndexPage& page, bool fresh = false);
+  // A page added since the last commit is written at once; one that was there
+  // before waits for the commit.
+  bool writePage(Tree& t, uint32_t pageNo, const IndexPage& page);
+  // The page in the layout of the file, in t.io.
+  const uint8_t* encodePage(Tree& t, const IndexPage& page);
+  // Writes the new pages a batch holds; dropHeld forgets them.
+  bool writeHeld();
+  void dropHeld();
   // The waiting images through the journal, then the header.
   bool commit();
   // After a failed write: drops what waits and takes the header from the disk
@@ -216,6 +242,11 @@ class IndexFile {
   std::vector<Dirty> dirty_;
   std::vector<uint8_t> images_;
   bool grew_ = false;  // new pages were written since the last commit
+  uint32_t freshFrom_ = 0;  // the file's end at the last commit: pages from here are new
+  bool batch_ = false;
+  size_t heldCount_ = 0;
+  std::vector<uint32_t> heldOrder_;
+  std::function<bool()> beforeCommit_;
   bool open_ = false;
   int error_ = 0;
   int count_ = 0;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -223,6 +224,122 @@ TEST(DbTable, AgreesWithAModelUnderInsertsAndDeletes)
       EXPECT_EQ(-1, r);
     }
   }
+}
+
+// An update in place goes through the data file's journal, disarmed once the
+// bytes are in place. Armed again over a value torn in half, the next open
+// writes the whole value; a journal that does not hold up is disarmed and
+// nothing is written; one that exists but cannot be opened answers damaged.
+TEST(DataFile, AnArmedUpdateRestoresATornValueAndABadOneIsDropped)
+{
+  std::string name = scratchPath("updjournal");
+  std::remove((name + ".dta.jnl").c_str());
+  uint32_t pos = 0;
+  {
+    DbTable t;
+    ASSERT_TRUE(t.create(name.c_str(), 2, kDesc));
+    ASSERT_TRUE(t.open(name.c_str()));
+    ASSERT_TRUE(put(t, "00000001", "k", "AAAAAAAA", &pos));
+    t.setIndex(1);
+    ASSERT_EQ(1, t.find("k"));
+    ASSERT_EQ(1, t.update(reinterpret_cast<const uint8_t*>("BBBBBBBB"), 8));
+  }
+  const std::vector<uint8_t> good = readBytes(name + ".dta");
+  const std::vector<uint8_t> journal = readBytes(name + ".dta.jnl");
+  ASSERT_EQ(16u + 8 + 8 + 8 + 4, journal.size());
+  ASSERT_EQ(0u, le32(journal, 0)) << "disarmed after the update";
+  const uint32_t valueAt = pos + 16 + 9 + 41;
+  ASSERT_EQ(valueAt, le32(journal, 16));
+  ASSERT_EQ(std::string("BBBBBBBB"), std::string(good.begin() + valueAt, good.begin() + valueAt + 8));
+  struct Row {
+    const char* what;
+    std::function<void(std::vector<uint8_t>& jnl)> alter;
+    bool restored;
+  };
+  const Row rows[] = {
+      {"armed", [](auto&) {}, true},
+      {"journal cut short", [](auto& j) { j.resize(j.size() - 3); }, false},
+      {"value altered", [](auto& j) { j[26] ^= 1; }, false},
+      {"offset past the end", [](auto& j) { setLe32(j, 16, 0x10000000); }, false},
+      {"offset in the header", [](auto& j) { setLe32(j, 16, 4); }, false},
+      {"count of three", [](auto& j) { j[4] = 3; }, false},
+  };
+  for (const Row& row : rows) {
+    std::vector<uint8_t> dta = good, jnl = journal;
+    setLe32(jnl, 0, 0x4A445431u);
+    row.alter(jnl);
+    std::fill(dta.begin() + valueAt + 4, dta.begin() + valueAt + 8, 'A');  // torn
+    writeBytes(name + ".dta", dta);
+    writeBytes(name + ".dta.jnl", jnl);
+    DbTable t;
+    ASSERT_TRUE(t.open(name.c_str())) << row.what;
+    t.close();
+    EXPECT_EQ(0u, le32(readBytes(name + ".dta.jnl"), 0)) << row.what << ": disarmed";
+    EXPECT_EQ(row.restored ? good : dta, readBytes(name + ".dta")) << row.what;
+  }
+  std::remove((name + ".dta.jnl").c_str());
+  ASSERT_EQ(0, ::mkdir((name + ".dta.jnl").c_str(), 0700));
+  DbTable t;
+  EXPECT_FALSE(t.open(name.c_str()));
+  EXPECT_EQ(DTA_ERR_DAMAGED, t.dataError());
+  ::rmdir((name + ".dta.jnl").c_str());
+}
+
+// A batch changes when the inserts reach the disk, not what they write: the
+// files equal those of the same inserts committed one by one (but for the
+// header's count of its own writes), and the batch's records read back
+// before and after its commit.
+TEST(DbTable, ABatchWritesTheFilesSingleInsertsWrite)
+{
+  const IndexDescriptor small[2] = {{9, 256}, {41, 1024}};
+  std::vector<std::string> names;
+  for (const char* what : {"single", "batch"}) names.push_back(scratchPath(std::string("same-") + what));
+  std::mt19937 random(3);
+  std::vector<uint32_t> order(240);
+  for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::shuffle(order.begin(), order.end(), random);
+  for (int mode = 0; mode < 2; ++mode) {
+    DbTable t;
+    ASSERT_TRUE(t.create(names[mode].c_str(), 2, small));
+    ASSERT_TRUE(t.open(names[mode].c_str()));
+    if (mode == 1) ASSERT_TRUE(t.beginBatch());
+    for (uint32_t i : order) {
+      char k0[16], k1[48];
+      std::snprintf(k0, sizeof k0, "%08u", i * 7919 % 1000);
+      std::snprintf(k1, sizeof k1, "key-%u-%u", i % 13, i);
+      uint32_t pos;
+      ASSERT_TRUE(put(t, k0, k1, "data " + std::to_string(i), &pos));
+      if (mode == 1 && i % 40 == 0) {
+        t.setIndex(1);
+        ASSERT_EQ(1, t.find(k1)) << "a record of the batch is found before the commit";
+        std::vector<uint8_t> out;
+        ASSERT_EQ(1, t.data(nullptr, &out, nullptr));
+        EXPECT_EQ("data " + std::to_string(i), std::string(out.begin(), out.end()));
+      }
+    }
+    if (mode == 1) ASSERT_TRUE(t.endBatch());
+  }
+  for (const char* ext : {".idx", ".dta"}) {
+    std::vector<uint8_t> single = readBytes(names[0] + ext), batch = readBytes(names[1] + ext);
+    ASSERT_GT(single.size(), 4096u) << ext;
+    if (std::string(ext) == ".idx") {
+      // The header's count of its writes and the journal record after it lie
+      // where the layout leaves room.
+      for (std::vector<uint8_t>* f : {&single, &batch}) {
+        (*f)[2] = (*f)[3] = 0;
+        std::fill(f->begin() + IDX_PENDING_AT, f->begin() + IDX_HEADER_AREA, 0);
+      }
+    }
+    ASSERT_EQ(single.size(), batch.size()) << ext;
+    size_t differ = std::mismatch(single.begin(), single.end(), batch.begin()).first - single.begin();
+    EXPECT_EQ(single.size(), differ) << ext << ": the first difference";
+  }
+  DbTable t;
+  ASSERT_TRUE(t.open(names[1].c_str()));
+  t.setIndex(0);
+  int n = 0;
+  for (int r = t.first(); r == 1; r = t.skip(1)) ++n;
+  EXPECT_EQ(240, n);
 }
 
 }  // namespace

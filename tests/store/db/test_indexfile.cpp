@@ -480,4 +480,45 @@ TEST(IndexFile, AnArmedRecordRestoresATornPageAndABadOneIsDropped)
   }
 }
 
+// A record armed over pages whose journal cannot be opened cannot be
+// finished: the open answers damaged and leaves the record armed (dropping it
+// could leave a torn page behind), and once the journal is back the open
+// finishes it.
+TEST(IndexFile, AnArmedRecordWithoutItsJournalAnswersDamaged)
+{
+  std::string path = scratchPath("nojournal.idx");
+  std::remove((path + ".jnl").c_str());
+  IndexDescriptor d{41, 4096};
+  {
+    IndexFile f;
+    ASSERT_TRUE(f.create(path.c_str(), 1, &d));
+    ASSERT_TRUE(f.open(path.c_str()));
+    for (int i = 0; i < 30; ++i) {
+      std::string k = "key" + std::to_string(i * 7 % 30 + 100);
+      const char* keys[] = {k.c_str()};
+      ASSERT_TRUE(f.insert(keys, 48 + i));
+    }
+  }
+  std::vector<uint8_t> idx = readBytes(path);
+  const std::vector<uint8_t> journal = readBytes(path + ".jnl");
+  ASSERT_EQ(1u, le16(idx, 252));
+  setLe32(idx, 248, IDX_PENDING_MAGIC);
+  writeBytes(path, idx);
+  for (const char* how : {"missing", "a folder"}) {
+    std::remove((path + ".jnl").c_str());
+    if (std::strcmp(how, "a folder") == 0) ASSERT_EQ(0, ::mkdir((path + ".jnl").c_str(), 0700));
+    IndexFile f;
+    EXPECT_FALSE(f.open(path.c_str())) << how;
+    EXPECT_EQ(IDX_ERR_DAMAGED, f.error()) << how;
+    EXPECT_EQ(idx, readBytes(path)) << how << ": the record stays armed";
+    ::rmdir((path + ".jnl").c_str());
+  }
+  writeBytes(path + ".jnl", journal);
+  IndexFile f;
+  ASSERT_TRUE(f.open(path.c_str()));
+  EXPECT_EQ(1, f.seek("key100"));
+  f.close();
+  EXPECT_EQ(0u, le32(readBytes(path), 248));
+}
+
 }  // namespace
