@@ -199,9 +199,17 @@ void XadesUndo::rollback() {
 
 xmlNodePtr findQualifyingProperties(xmlNodePtr signature) {
   if (!signature) return nullptr;
-  const char* name = xmlc::XADES_QUALIFYING_PROPERTIES.data();
-  if (xmlNodePtr qp = findElement(signature->children, name, xmlc::NS_XADES.data(), 1)) return qp;
-  return findElement(signature->children, name, xmlc::NS_XADES111.data(), 1);
+  // The one the signature's parser reads: the first element of a ds:Object
+  // child. One anywhere else is passed over by every reader, and what is
+  // written into it would raise no form.
+  for (xmlNodePtr o = firstElement(signature->children); o; o = nextElement(o)) {
+    if (!isIn(o, xmlc::DS_OBJECT, xmlc::NS_DSIG)) continue;
+    xmlNodePtr first = firstElement(o->children);
+    if (isIn(first, xmlc::XADES_QUALIFYING_PROPERTIES, xmlc::NS_XADES) ||
+        isIn(first, xmlc::XADES_QUALIFYING_PROPERTIES, xmlc::NS_XADES111))
+      return first;
+  }
+  return nullptr;
 }
 
 namespace {
@@ -209,8 +217,26 @@ namespace {
 xmlNodePtr unsignedSignatureProperties(xmlNodePtr qp, XadesUndo& undo) {
   // The older form has no place for references, values or archive time-stamps.
   if (!isIn(qp, xmlc::XADES_QUALIFYING_PROPERTIES, xmlc::NS_XADES)) throw TalApiException(xmlrc::INV_MSG);
-  return childOrNew(childOrNew(qp, xmlc::XADES_UNSIGNED_PROPERTIES, undo), xmlc::XADES_UNSIGNED_SIGNATURE_PROPERTIES,
-                    undo);
+  xmlNodePtr up = childOrNew(qp, xmlc::XADES_UNSIGNED_PROPERTIES, undo);
+  // A reader looks only at the first child of UnsignedProperties, and the
+  // schema puts the signature's properties before the data objects' ones.
+  xmlNodePtr first = firstElement(up->children);
+  if (isIn(first, xmlc::XADES_UNSIGNED_SIGNATURE_PROPERTIES, xmlc::NS_XADES)) return first;
+  if (childOf(up, xmlc::XADES_UNSIGNED_SIGNATURE_PROPERTIES)) throw TalApiException(xmlrc::INV_MSG);
+  xmlNodePtr usp = add(up, xmlc::XADES_UNSIGNED_SIGNATURE_PROPERTIES, XADES);
+  undo.created(usp);
+  if (up->children != usp && !xmlAddPrevSibling(up->children, usp)) throw TalApiException(xmlrc::MEM);
+  return usp;
+}
+
+// References or values after an archive time-stamp would change the data
+// that time-stamp covers (every such property comes before the earlier
+// archive time-stamps there), so it would never verify again.
+void refuseAfterArchiveTimeStamp(xmlNodePtr usp) {
+  for (xmlNodePtr c = firstElement(usp->children); c; c = nextElement(c))
+    if (isIn(c, xmlc::XADES_ARCHIVE_TIME_STAMP, xmlc::NS_XADES) ||
+        isIn(c, xmlc::XADES_ARCHIVE_TIME_STAMP, xmlc::NS_XADES141))
+      throw TalApiException(xmlrc::INV_MSG);
 }
 
 }  // namespace
@@ -265,6 +291,7 @@ void writeCompleteRefs(xmlNodePtr usp, XmlUniqueIds& ids, uint32_t hashId, const
   if (!digestUriFromId(hashId, &uri)) throw TalApiException(xmlrc::NOT_IMPL);
   if (childOf(usp, xmlc::XADES_COMPLETE_CERTIFICATE_REFS) || childOf(usp, xmlc::XADES_COMPLETE_REVOCATION_REFS))
     throw TalApiException(xmlrc::INV_MSG);
+  refuseAfterArchiveTimeStamp(usp);
   const Collected items = collect(data, nullptr);
 
   // An empty list is not written: a reader refuses one without entries.
@@ -293,6 +320,7 @@ void writeValues(xmlNodePtr usp, XmlUniqueIds& ids, const SignedCertificate* sig
                  const ValidationData& data, XadesUndo& undo) {
   if (childOf(usp, xmlc::XADES_CERTIFICATE_VALUES) || childOf(usp, xmlc::XADES_REVOCATION_VALUES))
     throw TalApiException(xmlrc::INV_MSG);
+  refuseAfterArchiveTimeStamp(usp);
   const Collected items = collect(data, signerFirst);
 
   // An empty list is not written: a reader refuses one without entries.

@@ -427,6 +427,76 @@ TEST(XadesWriter, UnsignedPropertiesFoundOrCreated) {
   }
 }
 
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+  const size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+// Values are written where a reader of the signature finds them: in the
+// QualifyingProperties the signature's parser read (the first element of a
+// ds:Object), in an UnsignedSignatureProperties that is the first child of
+// UnsignedProperties (a reader looks at nothing else there, and the schema
+// puts it before UnsignedDataObjectProperties). One a reader would pass over
+// is refused, the document as it was.
+TEST(XadesWriter, ValuesWhereAReaderFindsThem) {
+  GenShData collected;
+  const std::string bes = fileOf("bes.xml"), XA = "xmlns:xades=\"http://uri.etsi.org/01903/v1.3.2#\"",
+                    emptyUsp = "<xades:UnsignedSignatureProperties/>",
+                    dataObject = "<xades:UnsignedDataObjectProperties><xades:UnsignedDataObjectProperty/>"
+                                 "</xades:UnsignedDataObjectProperties>";
+  const struct {
+    const char* name;
+    std::string doc;
+    int32_t code;
+    int32_t form;  // read again after
+  } rows[] = {
+      {"as made", bes, 0, SIG_FORM_XL},
+      {"unsigned data object properties only", replaced(bes, emptyUsp, dataObject), 0, SIG_FORM_XL},
+      {"unsigned signature properties after the data object ones", replaced(bes, emptyUsp, dataObject + emptyUsp),
+       89, SIG_FORM_BES},
+      {"a QualifyingProperties before, not first in its ds:Object",
+       replaced(bes, "</ds:KeyInfo>",
+                "</ds:KeyInfo><ds:Object><ds:Manifest/><xades:QualifyingProperties " + XA +
+                    " Target=\"#sig\"><xades:UnsignedProperties>" + emptyUsp +
+                    "</xades:UnsignedProperties></xades:QualifyingProperties></ds:Object>"),
+       0, SIG_FORM_XL},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Signature s(row.doc);
+    ASSERT_EQ(s.rc, 0) << s.reportText();
+    ASSERT_EQ(s.props->form, SIG_FORM_BES);
+    const std::string before = s.text();
+    EXPECT_EQ(s.props->addValues(collected.data), row.code);
+    if (row.code != 0) EXPECT_EQ(s.text(), before);
+    Signature again(s.text());
+    ASSERT_EQ(again.rc, 0) << again.reportText();
+    EXPECT_EQ(again.props->form, row.form);
+  }
+}
+
+// References or values written after an archive time-stamp would change the
+// data that time-stamp covers (a reader takes every reference and value
+// property before the earlier archive time-stamps), so it would never verify
+// again: refused, the document as it was.
+TEST(XadesWriter, NothingCoveredWrittenAfterAnArchiveTimeStamp) {
+  GenShData collected;
+  Authority tsa;
+  Signature archived(fileOf("bes.xml"), &tsa);
+  ASSERT_EQ(archived.rc, 0);
+  ASSERT_EQ(archived.props->makeArchiveForm(nullptr), 0) << archived.reportText();
+  for (bool refs : {true, false}) {
+    SCOPED_TRACE(refs ? "references" : "values");
+    Signature s(archived.text());
+    ASSERT_EQ(s.rc, 0) << s.reportText();
+    ASSERT_EQ(s.props->form, SIG_FORM_BES) << "no values yet";
+    const std::string before = s.text();
+    EXPECT_EQ(refs ? s.props->addCompleteRefs(collected.data) : s.props->addValues(collected.data), 89);
+    EXPECT_EQ(s.text(), before);
+  }
+}
+
 // A CRL without a number gets no Number; with CRLs only there are no OCSP
 // lists; a hash without a digest-method URI writes nothing.
 TEST(XadesWriter, CrlWithoutNumberAndCrlsOnly) {
