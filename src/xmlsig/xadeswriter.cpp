@@ -11,6 +11,7 @@
 #include "xmlsig/xmltransform.h"
 #include "xmlsig/xmlwalk.h"
 
+#include <new>
 #include <set>
 #include <utility>
 
@@ -181,6 +182,25 @@ void writeOcspRef(xmlNodePtr list, uint32_t hashId, const std::string& uri, cons
 }  // namespace
 
 XadesUndo::~XadesUndo() { rollback(); }
+
+void XadesUndo::created(xmlNodePtr element) {
+  try {
+    elements.push_back(element);
+  } catch (const std::bad_alloc&) {
+    xmlUnlinkNode(element);
+    xmlFreeNode(element);
+    throw;
+  }
+}
+
+void XadesUndo::idSet(xmlNodePtr element) {
+  try {
+    ids.push_back(element);
+  } catch (const std::bad_alloc&) {
+    xmlUnsetProp(element, BAD_CAST "Id");
+    throw;
+  }
+}
 
 void XadesUndo::commit() {
   elements.clear();

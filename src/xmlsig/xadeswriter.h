@@ -27,9 +27,10 @@ class XadesUndo {
   XadesUndo& operator=(const XadesUndo&) = delete;
 
   // A new element (unlinked and freed on rollback; its children go with it).
-  void created(xmlNodePtr element) { elements.push_back(element); }
-  // An "Id" attribute set on an element that had none.
-  void idSet(xmlNodePtr element) { ids.push_back(element); }
+  // When it cannot be recorded it is taken back at once and bad_alloc thrown.
+  void created(xmlNodePtr element);
+  // An "Id" attribute set on an element that had none (the same).
+  void idSet(xmlNodePtr element);
   void commit();
   void rollback();
 

@@ -3,7 +3,9 @@
 // gen.sh wrote from openssl's own output (tests/data/xmlsig/xades), the
 // order and Ids of what is appended, archive time-stamps refused unless
 // `openssl ts -reply` made them over the digest asked for, where the unsigned properties are found or created, and the document
-// left as it was by every failure.
+// left as it was by every failure, running out of memory included (this
+// program can make the n-th allocation fail). The archive data of a new
+// time-stamp is that gen.sh stamped from xmlsec1's and xmllint's output.
 #include "xmlsig/xmltesthelp.h"
 
 #include "api/xmlrefmatch.h"
@@ -11,6 +13,7 @@
 #include "base/reportstream.h"
 #include "crypto/hash/messagedigests.h"
 #include "net/localhttp.h"
+#include "pki/common/siganddigoid.h"
 #include "pki/ocsp/ocspresp.h"
 #include "xmlsig/sigpropsxml.h"
 #include "xmlsig/xadeswriter.h"
@@ -19,11 +22,26 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <regex>
 #include <set>
 
 #include <stdlib.h>
 #include <unistd.h>
+
+namespace {
+
+// Allocation number `failAt` (counted from arming) fails; 0 never.
+long g_failAt = 0, g_count = 0;
+
+}  // namespace
+
+void* testAllocate(size_t n) {
+  if (g_failAt && ++g_count == g_failAt) return nullptr;
+  return std::malloc(n ? n : 1);
+}
+
+#include "failingnew.h"
 
 namespace {
 
@@ -101,6 +119,21 @@ std::string opensslToken(const std::string& digest, bool fixed) {
   return token;
 }
 
+// `der` as a token the request checked, of that status, appended to `out`
+// (not lost when the list cannot take it); false when it does not decode.
+bool appendToken(const std::string& der, int32_t status, ArchiveTimeStampTokens& out) {
+  auto t = std::make_unique<XmlArchiveTimeStampToken>();
+  if (t->token.decodeVector(std::vector<unsigned char>(der.begin(), der.end())) != static_cast<int>(der.size()))
+    return false;
+  const ASNoctstr& content = t->token.value().encapContentInfo.value();
+  if (t->tstInfo.decodeOctets(content) != content.length) return false;
+  t->checked = true;
+  t->status = status;
+  out.items.push_back(t.get());
+  t.release();
+  return true;
+}
+
 // What a fake time-stamp authority answers: the request's code, and a token
 // over the digest asked for (or over other data), with a verification status.
 struct Authority {
@@ -120,14 +153,7 @@ struct Authority {
         if (otherDigest) over[0] = static_cast<char>(over[0] ^ 1);
         const std::string der = opensslToken(over, fixedTime);
         EXPECT_FALSE(der.empty()) << "openssl ts";
-        auto t = std::make_unique<XmlArchiveTimeStampToken>();
-        EXPECT_EQ(t->token.decodeVector(std::vector<unsigned char>(der.begin(), der.end())),
-                  static_cast<int>(der.size()));
-        const ASNoctstr& content = t->token.value().encapContentInfo.value();
-        EXPECT_EQ(t->tstInfo.decodeOctets(content), content.length);
-        t->checked = true;
-        t->status = status;
-        out.items.push_back(t.release());
+        EXPECT_TRUE(appendToken(der, status, out));
       }
       return code;
     };
@@ -136,13 +162,15 @@ struct Authority {
 
 // One signature of a document, parsed and analysed as the verification does.
 struct Signature {
-  explicit Signature(const std::string& xml, Authority* tsa = nullptr) : doc(xml), report(&sink) {
+  explicit Signature(const std::string& xml, Authority* tsa = nullptr, XmlTimeStampRequester requester = nullptr)
+      : doc(xml), report(&sink) {
     setup.root = doc.holder.root;
     useStoreMatchers(setup);
     setup.report = &report;
     setup.configuredDigest = SHA256;
     setup.ids = &ids;
     if (tsa) setup.requestTimeStamp = tsa->requester();
+    if (requester) setup.requestTimeStamp = requester;
     signature = findElement(doc.holder.root, "Signature", xmlc::NS_DSIG.data(), -1);
     props = std::make_unique<SignaturePropertiesXml>(nullptr, setup, signature);
     rc = props->analyse();
@@ -495,6 +523,89 @@ TEST(XadesWriter, NothingCoveredWrittenAfterAnArchiveTimeStamp) {
     EXPECT_EQ(refs ? s.props->addCompleteRefs(collected.data) : s.props->addValues(collected.data), 89);
     EXPECT_EQ(s.text(), before);
   }
+}
+
+// The archive data of a new time-stamp over the X-L document is what gen.sh
+// stamped as ats1 (the referenced data xmlsec1 digested, then the other
+// elements canonicalised by xmllint): the authority is asked for exactly
+// that digest, and gen.sh's token over it is embedded.
+TEST(XadesWriter, ArchiveDataAsGenShStampedIt) {
+  std::string asked;
+  Signature s(fileOf("xl.xml"), nullptr, [&](talCtx*, const std::string& digest, int32_t, ArchiveTimeStampTokens& out) {
+    asked = digest;
+    EXPECT_TRUE(appendToken(fileOf("ats1.der"), 4, out));
+    return 0;
+  });
+  ASSERT_EQ(s.rc, 0) << s.reportText();
+  EXPECT_EQ(s.props->makeArchiveForm(nullptr), 0) << s.reportText();
+  EXPECT_EQ(asked, fileOf("ats1.sha256"));
+}
+
+// Allocation failures while a signature is extended: whichever allocation
+// fails, the document is left as it was (nothing created stays linked in it)
+// and nothing leaks.
+TEST(XadesWriterAllocation, EveryFailureLeavesTheDocumentAsItWas) {
+  ValidationData data;
+  data.path.certificates.items.push_back(decoded<SignedCertificate>(fileOf("signer.der")));
+  data.path.revocations.items.push_back(
+      new CrlOrOcspValue(decoded<SignedCertRevList>(dataFile("pki/certs/crl_v1.der")), nullptr, 1));
+  ParsedDoc doc("<ds:Signature xmlns:ds=\"http://www.w3.org/2000/09/xmldsig#\"><ds:SignedInfo/></ds:Signature>");
+  ASSERT_EQ(doc.rc, 0);
+  const std::string before = serialised(doc.holder.doc);
+  XmlUniqueIds ids;
+  bool done = false;
+  for (long failAt = 1; !done && failAt < 100000; ++failAt) {
+    SCOPED_TRACE(failAt);
+    g_count = 0;
+    g_failAt = failAt;
+    try {
+      XadesUndo undo;
+      xmlNodePtr usp = findOrCreateUnsignedSignatureProperties(ids, doc.holder.root, undo);
+      writeCompleteRefs(usp, ids, 3, data, undo);
+      writeValues(usp, ids, nullptr, data, undo);
+      undo.commit();
+      done = true;
+    } catch (const TalApiException& e) {
+      EXPECT_EQ(e.getCode(), 100);
+    } catch (const std::exception&) {
+      // bad_alloc, or the digest's own report of it
+    }
+    g_failAt = 0;
+    if (!done) ASSERT_EQ(serialised(doc.holder.doc), before);
+  }
+  EXPECT_TRUE(done);
+  EXPECT_NE(serialised(doc.holder.doc), before);
+}
+
+// The archive step over the X-L document with gen.sh's token over its data:
+// a failure anywhere, the token's hand-over included, answers a code and
+// leaves the document as it was.
+TEST(XadesWriterAllocation, ArchiveFailuresLeaveTheDocumentAsItWas) {
+  const std::string token = fileOf("ats1.der");
+  Signature s(fileOf("xl.xml"), nullptr, [&](talCtx*, const std::string&, int32_t, ArchiveTimeStampTokens& out) {
+    return appendToken(token, 4, out) ? 0 : 100;
+  });
+  ASSERT_EQ(s.rc, 0);
+  xmlDocPtr doc = s.doc.holder.doc;
+  // The process-wide table of digest identifiers is built before any failure.
+  const ASNobjectId* oid = nullptr;
+  int length = 0;
+  ASSERT_TRUE(digestTypeToOid(3, &oid, &length));
+  const std::string before = serialised(doc);
+  int32_t rc = -1;
+  for (long failAt = 1; rc != 0 && failAt < 100000; ++failAt) {
+    SCOPED_TRACE(failAt);
+    g_count = 0;
+    g_failAt = failAt;
+    try {
+      rc = s.props->makeArchiveForm(nullptr);
+    } catch (const std::exception&) {
+      // the digest's own report of the failure
+    }
+    g_failAt = 0;
+    if (rc != 0) ASSERT_EQ(serialised(doc), before);
+  }
+  EXPECT_EQ(rc, 0);
 }
 
 // A CRL without a number gets no Number; with CRLs only there are no OCSP
