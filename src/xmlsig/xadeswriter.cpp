@@ -11,6 +11,9 @@
 #include "xmlsig/xmltransform.h"
 #include "xmlsig/xmlwalk.h"
 
+#include <libxml/chvalid.h>
+#include <libxml/xmlstring.h>
+
 #include <new>
 #include <set>
 #include <utility>
@@ -41,7 +44,24 @@ xmlNodePtr add(xmlNodePtr parent, std::string_view name, const char* prefix) {
   return addChildElement(parent, name.data(), prefix);
 }
 
+// Text XML can carry: well-formed UTF-8 of characters XML allows. A name in
+// a stranger's certificate may be neither, and written as it is it would
+// leave a document that no longer parses.
+bool xmlCharacters(const std::string& text) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
+  size_t left = text.size();
+  while (left > 0) {
+    int length = static_cast<int>(left < 4 ? left : 4);
+    const int c = xmlGetUTF8Char(p, &length);
+    if (c < 0 || length <= 0 || !xmlIsCharQ(c)) return false;
+    p += length;
+    left -= static_cast<size_t>(length);
+  }
+  return true;
+}
+
 xmlNodePtr addText(xmlNodePtr parent, std::string_view name, const char* prefix, const std::string& text) {
+  if (!xmlCharacters(text)) throw TalApiException(xmlrc::INV_MSG);
   xmlNodePtr e = add(parent, name, prefix);
   xmlNodeAddContentLen(e, BAD_CAST text.data(), static_cast<int>(text.size()));
   return e;

@@ -21,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <regex>
@@ -606,6 +607,46 @@ TEST(XadesWriterAllocation, ArchiveFailuresLeaveTheDocumentAsItWas) {
     if (rc != 0) ASSERT_EQ(serialised(doc), before);
   }
   EXPECT_EQ(rc, 0);
+}
+
+// Names are written as XML text only when they are characters XML can
+// carry: a certificate whose issuer (a UTF8String) holds bytes that are not
+// UTF-8, or a character XML forbids, is refused (89) rather than written
+// into a document that would read back otherwise or not at all.
+TEST(XadesWriter, NamesXmlCannotCarryAreRefused) {
+  const std::string signer = fileOf("signer.der"), ca = "XAdES Test CA";
+  const struct {
+    const char* name;
+    std::string cn;  // the issuer's common name, as many octets as the original
+    int32_t code;
+    const char* written;
+  } rows[] = {
+      {"UTF-8", "\xC5\x81" "dES Test CA", 0, "CN=\xC5\x81" "dES Test CA,O=Fixtures,C=PL"},
+      {"not UTF-8", "\xFF" "AdES Test CA", 89, nullptr},
+      {"U+FFFE", "\xEF\xBF\xBE" "ES Test CA", 89, nullptr},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ASSERT_EQ(row.cn.size(), ca.size());
+    ValidationData data;
+    data.path.certificates.items.push_back(decoded<SignedCertificate>(replaced(signer, ca, row.cn)));
+    Signature s(fileOf("t.xml"));
+    ASSERT_EQ(s.rc, 0);
+    const std::string before = s.text();
+    XadesUndo undo;
+    const int32_t code = codeOf([&] { writeCompleteRefs(usp(s.doc.holder.root), s.ids, SHA256, data, undo); });
+    EXPECT_EQ(code, row.code);
+    if (code == 0) undo.commit();
+    else undo.rollback();
+    if (!row.written) {
+      EXPECT_EQ(s.text(), before);
+      continue;
+    }
+    ParsedDoc again(s.text());
+    ASSERT_EQ(again.rc, 0);
+    const std::vector<std::string> l = leaves(usp(again.holder.root));
+    EXPECT_EQ(std::count(l.begin(), l.end(), std::string("X509IssuerName  ") + row.written), 1);
+  }
 }
 
 // A CRL without a number gets no Number; with CRLs only there are no OCSP
