@@ -16,6 +16,7 @@
 
 #include <new>
 #include <set>
+#include <type_traits>
 #include <utility>
 
 using namespace xmlwalk;
@@ -102,9 +103,27 @@ std::string nameText(const DistinguishedName& name) {
   return text;
 }
 
+// Numbers and times are written only as a reader reads them back: a negative
+// number would come back as another one, and one longer than a reader takes,
+// or a time of the year 0, would make it refuse the whole signature (89).
 std::string decimal(const ASNinteger& value) {
   std::string text;
   convXml::integerToDecimal(&value, text);
+  ASNinteger back;
+  convXml::decimalToInteger(text, back);
+  if (derOf(back) != derOf(value)) throw TalApiException(xmlrc::INV_MSG);
+  return text;
+}
+
+template <class Time>
+std::string dateTime(const Time& time) {
+  std::string text;
+  convXml::timeToDateTime(time, text);
+  Time back;
+  if constexpr (std::is_same_v<Time, ASNgenTime>)
+    convXml::dateTimeToGenTime(text, back);
+  else
+    convXml::dateTimeToTime(text, back);
   return text;
 }
 
@@ -166,9 +185,7 @@ void writeCrlRef(xmlNodePtr list, uint32_t hashId, const std::string& uri, const
   xmlNodePtr id = add(ref, xmlc::XADES_CRL_IDENTIFIER, XADES);
   const TBSCertRevList& tbs = crl.tbsCertList;
   addText(id, xmlc::XADES_ISSUER, XADES, nameText(tbs.issuer));
-  std::string time;
-  convXml::timeToDateTime(tbs.thisUpdate, time);
-  addText(id, xmlc::XADES_ISSUE_TIME, XADES, time);
+  addText(id, xmlc::XADES_ISSUE_TIME, XADES, dateTime(tbs.thisUpdate));
   if (const Extension* e = findExtensionByOid(*tbs.crlExtensions, id_ce_cRLNumber)) {
     ASNinteger number;
     // A number that does not read is left out, as a CRL without one.
@@ -193,9 +210,7 @@ void writeOcspRef(xmlNodePtr list, uint32_t hashId, const std::string& uri, cons
     addText(responder, xmlc::XADES_BY_KEY, XADES,
             base64Of(p ? std::vector<unsigned char>(p, p + hash.length) : std::vector<unsigned char>()));
   }
-  std::string time;
-  convXml::timeToDateTime(data.producedAt, time);
-  addText(id, xmlc::XADES_PRODUCED_AT, XADES, time);
+  addText(id, xmlc::XADES_PRODUCED_AT, XADES, dateTime(data.producedAt));
   writeDigest(add(ref, xmlc::XADES_DIGEST_ALG_AND_VALUE, XADES), hashId, uri, der);
 }
 

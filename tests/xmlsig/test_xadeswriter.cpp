@@ -649,6 +649,52 @@ TEST(XadesWriter, NamesXmlCannotCarryAreRefused) {
   }
 }
 
+// A serial number or time that a reader would read back as another value, or
+// refuse (and with it the whole signature), is not written: 89, the document
+// as it was. A serial a reader reads back as written still is.
+TEST(XadesWriter, NumbersAndTimesAReaderWouldNotReadBack) {
+  const std::string crlDer = dataFile("pki/certs/crl_v1.der");
+  // A GeneralizedTime of the year 0000, as a stranger's CRL may carry it.
+  const std::string year0 = std::string("\x18\x0F", 2) + "00000101000000Z";
+  const struct {
+    const char* name;
+    std::vector<unsigned char> serial;  // the content octets; empty: the certificate's own
+    bool crlOfYear0;
+    int32_t code;
+  } rows[] = {
+      {"as issued", {}, false, 0},
+      {"a long positive serial", std::vector<unsigned char>(400, 0x7F), false, 0},
+      {"a negative serial", {0xFF, 0x01}, false, 89},
+      {"a serial longer than a reader reads", std::vector<unsigned char>(500, 0x7F), false, 89},
+      {"a CRL issued in the year 0", {}, true, 89},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ValidationData data;
+    SignedCertificate* cert = decoded<SignedCertificate>(fileOf("signer.der"));
+    data.path.certificates.items.push_back(cert);
+    if (!row.serial.empty())
+      ASSERT_GT(cert->tbsCertificate.serialNumber.set(row.serial.data(), static_cast<int>(row.serial.size())), 0);
+    SignedCertRevList* crl = decoded<SignedCertRevList>(crlDer);
+    data.path.revocations.items.push_back(new CrlOrOcspValue(crl, nullptr, 1));
+    if (row.crlOfYear0) {
+      std::unique_ptr<X509time> t(decoded<X509time>(year0));
+      ASSERT_EQ(t->year, 0);
+      crl->tbsCertList.thisUpdate = *t;
+    }
+    Signature s(fileOf("t.xml"));
+    ASSERT_EQ(s.rc, 0);
+    const std::string before = s.text();
+    EXPECT_EQ(s.props->addCompleteRefs(data), row.code);
+    if (row.code != 0) {
+      EXPECT_EQ(s.text(), before);
+      continue;
+    }
+    Signature again(s.text());
+    EXPECT_EQ(again.rc, 0) << again.reportText();
+  }
+}
+
 // A CRL without a number gets no Number; with CRLs only there are no OCSP
 // lists; a hash without a digest-method URI writes nothing.
 TEST(XadesWriter, CrlWithoutNumberAndCrlsOnly) {
