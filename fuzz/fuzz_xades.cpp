@@ -4,8 +4,9 @@
 // tokens, references, values, counter-signatures, each analysed in turn) and
 // the time-stamp data digests see hostile input. Answers are codes; nothing
 // throws out or crashes. The store matchers compare references with values.
-// Each analysed signature is then extended; a failed extension leaves the
-// document as it was.
+// Each analysed signature is then extended with its own certificates and
+// revocation values: a failed step leaves the document as it was, a step
+// that succeeds leaves one that still parses.
 #include "base/memfile.h"
 #include "base/reportstream.h"
 #include "base/talexception.h"
@@ -17,6 +18,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 
 namespace {
 void quiet(void*, const char*, ...) {}
@@ -45,15 +47,38 @@ std::string serialised(xmlDocPtr doc) {
   return out;
 }
 
-// The extension over the stranger's signature, with nothing collected and an
-// authority that never answers: a failed archive step must leave the
-// document as it was.
-void extend(SignaturePropertiesXml& props, xmlDocPtr doc) {
-  ValidationData none;
-  props.addCompleteRefs(none);
-  props.addValues(none);
+bool parses(const std::string& text) {
+  MemFile in(reinterpret_cast<uint8_t*>(const_cast<char*>(text.data())), static_cast<int32_t>(text.size()), false);
+  XmlDocHolder again;
+  return parseXmlDocument(&again, &in) == 0;
+}
+
+// One extension step: a failed one leaves the document as it was, and one
+// that succeeds leaves a document that still parses.
+void step(xmlDocPtr doc, const std::function<int32_t()>& run) {
   const std::string before = serialised(doc);
-  if (props.makeArchiveForm(nullptr) != 0 && serialised(doc) != before) abort();
+  const bool parsedBefore = parses(before);
+  const int32_t r = run();
+  const std::string after = serialised(doc);
+  if (r != 0 && after != before) abort();
+  if (r == 0 && parsedBefore && !parses(after)) abort();
+}
+
+// The extension over the stranger's signature, its own certificates and
+// revocation values handed over as the collected data (names and all), and
+// an authority that never answers.
+void extend(SignaturePropertiesXml& props, xmlDocPtr doc) {
+  ValidationData collected;
+  collected.path.certificates.owns = 0;
+  if (ASNsequenceList<SignedCertificate>* carried = props.carriedCertificates())
+    for (POSITION pos = carried->GetHeadPosition(); pos;)
+      if (SignedCertificate* c = carried->GetNext(pos)) collected.path.certificates.items.push_back(c);
+  for (SignedCertificate* c : props.certificateValues()->items) collected.path.certificates.items.push_back(c);
+  for (const CrlOrOcspValue* v : props.revocationValues()->items)
+    collected.path.revocations.items.push_back(new CrlOrOcspValue(v->crl, v->ocsp, 0));
+  step(doc, [&] { return props.addCompleteRefs(collected); });
+  step(doc, [&] { return props.addValues(collected); });
+  step(doc, [&] { return props.makeArchiveForm(nullptr); });
 }
 }  // namespace
 

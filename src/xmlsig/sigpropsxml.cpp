@@ -355,9 +355,9 @@ int32_t SignaturePropertiesXml::makeArchiveForm(talCtx* secondContext) {
       throw TalApiException(RC_ADD_ARCHIVE);
     }
     writeArchiveTimeStamp(usp, uniqueIds(), *tokens.items.front(), undo);
+    // Handed over without allocating: nothing can fail once it is in the document.
+    addedArchiveTimeStamps.items.splice(addedArchiveTimeStamps.items.end(), tokens.items, tokens.items.begin());
     undo.commit();
-    addedArchiveTimeStamps.items.push_back(tokens.items.front());
-    tokens.items.pop_front();
   });
 }
 

@@ -11,7 +11,12 @@
 #include "xmlsig/xmltransform.h"
 #include "xmlsig/xmlwalk.h"
 
+#include <libxml/chvalid.h>
+#include <libxml/xmlstring.h>
+
+#include <new>
 #include <set>
+#include <type_traits>
 #include <utility>
 
 using namespace xmlwalk;
@@ -40,7 +45,24 @@ xmlNodePtr add(xmlNodePtr parent, std::string_view name, const char* prefix) {
   return addChildElement(parent, name.data(), prefix);
 }
 
+// Text XML can carry: well-formed UTF-8 of characters XML allows. A name in
+// a stranger's certificate may be neither, and written as it is it would
+// leave a document that no longer parses.
+bool xmlCharacters(const std::string& text) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
+  size_t left = text.size();
+  while (left > 0) {
+    int length = static_cast<int>(left < 4 ? left : 4);
+    const int c = xmlGetUTF8Char(p, &length);
+    if (c < 0 || length <= 0 || !xmlIsCharQ(c)) return false;
+    p += length;
+    left -= static_cast<size_t>(length);
+  }
+  return true;
+}
+
 xmlNodePtr addText(xmlNodePtr parent, std::string_view name, const char* prefix, const std::string& text) {
+  if (!xmlCharacters(text)) throw TalApiException(xmlrc::INV_MSG);
   xmlNodePtr e = add(parent, name, prefix);
   xmlNodeAddContentLen(e, BAD_CAST text.data(), static_cast<int>(text.size()));
   return e;
@@ -81,9 +103,27 @@ std::string nameText(const DistinguishedName& name) {
   return text;
 }
 
+// Numbers and times are written only as a reader reads them back: a negative
+// number would come back as another one, and one longer than a reader takes,
+// or a time of the year 0, would make it refuse the whole signature (89).
 std::string decimal(const ASNinteger& value) {
   std::string text;
   convXml::integerToDecimal(&value, text);
+  ASNinteger back;
+  convXml::decimalToInteger(text, back);
+  if (derOf(back) != derOf(value)) throw TalApiException(xmlrc::INV_MSG);
+  return text;
+}
+
+template <class Time>
+std::string dateTime(const Time& time) {
+  std::string text;
+  convXml::timeToDateTime(time, text);
+  Time back;
+  if constexpr (std::is_same_v<Time, ASNgenTime>)
+    convXml::dateTimeToGenTime(text, back);
+  else
+    convXml::dateTimeToTime(text, back);
   return text;
 }
 
@@ -145,9 +185,7 @@ void writeCrlRef(xmlNodePtr list, uint32_t hashId, const std::string& uri, const
   xmlNodePtr id = add(ref, xmlc::XADES_CRL_IDENTIFIER, XADES);
   const TBSCertRevList& tbs = crl.tbsCertList;
   addText(id, xmlc::XADES_ISSUER, XADES, nameText(tbs.issuer));
-  std::string time;
-  convXml::timeToDateTime(tbs.thisUpdate, time);
-  addText(id, xmlc::XADES_ISSUE_TIME, XADES, time);
+  addText(id, xmlc::XADES_ISSUE_TIME, XADES, dateTime(tbs.thisUpdate));
   if (const Extension* e = findExtensionByOid(*tbs.crlExtensions, id_ce_cRLNumber)) {
     ASNinteger number;
     // A number that does not read is left out, as a CRL without one.
@@ -172,15 +210,32 @@ void writeOcspRef(xmlNodePtr list, uint32_t hashId, const std::string& uri, cons
     addText(responder, xmlc::XADES_BY_KEY, XADES,
             base64Of(p ? std::vector<unsigned char>(p, p + hash.length) : std::vector<unsigned char>()));
   }
-  std::string time;
-  convXml::timeToDateTime(data.producedAt, time);
-  addText(id, xmlc::XADES_PRODUCED_AT, XADES, time);
+  addText(id, xmlc::XADES_PRODUCED_AT, XADES, dateTime(data.producedAt));
   writeDigest(add(ref, xmlc::XADES_DIGEST_ALG_AND_VALUE, XADES), hashId, uri, der);
 }
 
 }  // namespace
 
 XadesUndo::~XadesUndo() { rollback(); }
+
+void XadesUndo::created(xmlNodePtr element) {
+  try {
+    elements.push_back(element);
+  } catch (const std::bad_alloc&) {
+    xmlUnlinkNode(element);
+    xmlFreeNode(element);
+    throw;
+  }
+}
+
+void XadesUndo::idSet(xmlNodePtr element) {
+  try {
+    ids.push_back(element);
+  } catch (const std::bad_alloc&) {
+    xmlUnsetProp(element, BAD_CAST "Id");
+    throw;
+  }
+}
 
 void XadesUndo::commit() {
   elements.clear();
@@ -199,9 +254,17 @@ void XadesUndo::rollback() {
 
 xmlNodePtr findQualifyingProperties(xmlNodePtr signature) {
   if (!signature) return nullptr;
-  const char* name = xmlc::XADES_QUALIFYING_PROPERTIES.data();
-  if (xmlNodePtr qp = findElement(signature->children, name, xmlc::NS_XADES.data(), 1)) return qp;
-  return findElement(signature->children, name, xmlc::NS_XADES111.data(), 1);
+  // The one the signature's parser reads: the first element of a ds:Object
+  // child. One anywhere else is passed over by every reader, and what is
+  // written into it would raise no form.
+  for (xmlNodePtr o = firstElement(signature->children); o; o = nextElement(o)) {
+    if (!isIn(o, xmlc::DS_OBJECT, xmlc::NS_DSIG)) continue;
+    xmlNodePtr first = firstElement(o->children);
+    if (isIn(first, xmlc::XADES_QUALIFYING_PROPERTIES, xmlc::NS_XADES) ||
+        isIn(first, xmlc::XADES_QUALIFYING_PROPERTIES, xmlc::NS_XADES111))
+      return first;
+  }
+  return nullptr;
 }
 
 namespace {
@@ -209,8 +272,26 @@ namespace {
 xmlNodePtr unsignedSignatureProperties(xmlNodePtr qp, XadesUndo& undo) {
   // The older form has no place for references, values or archive time-stamps.
   if (!isIn(qp, xmlc::XADES_QUALIFYING_PROPERTIES, xmlc::NS_XADES)) throw TalApiException(xmlrc::INV_MSG);
-  return childOrNew(childOrNew(qp, xmlc::XADES_UNSIGNED_PROPERTIES, undo), xmlc::XADES_UNSIGNED_SIGNATURE_PROPERTIES,
-                    undo);
+  xmlNodePtr up = childOrNew(qp, xmlc::XADES_UNSIGNED_PROPERTIES, undo);
+  // A reader looks only at the first child of UnsignedProperties, and the
+  // schema puts the signature's properties before the data objects' ones.
+  xmlNodePtr first = firstElement(up->children);
+  if (isIn(first, xmlc::XADES_UNSIGNED_SIGNATURE_PROPERTIES, xmlc::NS_XADES)) return first;
+  if (childOf(up, xmlc::XADES_UNSIGNED_SIGNATURE_PROPERTIES)) throw TalApiException(xmlrc::INV_MSG);
+  xmlNodePtr usp = add(up, xmlc::XADES_UNSIGNED_SIGNATURE_PROPERTIES, XADES);
+  undo.created(usp);
+  if (up->children != usp && !xmlAddPrevSibling(up->children, usp)) throw TalApiException(xmlrc::MEM);
+  return usp;
+}
+
+// References or values after an archive time-stamp would change the data
+// that time-stamp covers (every such property comes before the earlier
+// archive time-stamps there), so it would never verify again.
+void refuseAfterArchiveTimeStamp(xmlNodePtr usp) {
+  for (xmlNodePtr c = firstElement(usp->children); c; c = nextElement(c))
+    if (isIn(c, xmlc::XADES_ARCHIVE_TIME_STAMP, xmlc::NS_XADES) ||
+        isIn(c, xmlc::XADES_ARCHIVE_TIME_STAMP, xmlc::NS_XADES141))
+      throw TalApiException(xmlrc::INV_MSG);
 }
 
 }  // namespace
@@ -265,6 +346,7 @@ void writeCompleteRefs(xmlNodePtr usp, XmlUniqueIds& ids, uint32_t hashId, const
   if (!digestUriFromId(hashId, &uri)) throw TalApiException(xmlrc::NOT_IMPL);
   if (childOf(usp, xmlc::XADES_COMPLETE_CERTIFICATE_REFS) || childOf(usp, xmlc::XADES_COMPLETE_REVOCATION_REFS))
     throw TalApiException(xmlrc::INV_MSG);
+  refuseAfterArchiveTimeStamp(usp);
   const Collected items = collect(data, nullptr);
 
   // An empty list is not written: a reader refuses one without entries.
@@ -293,6 +375,7 @@ void writeValues(xmlNodePtr usp, XmlUniqueIds& ids, const SignedCertificate* sig
                  const ValidationData& data, XadesUndo& undo) {
   if (childOf(usp, xmlc::XADES_CERTIFICATE_VALUES) || childOf(usp, xmlc::XADES_REVOCATION_VALUES))
     throw TalApiException(xmlrc::INV_MSG);
+  refuseAfterArchiveTimeStamp(usp);
   const Collected items = collect(data, signerFirst);
 
   // An empty list is not written: a reader refuses one without entries.

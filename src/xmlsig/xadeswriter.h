@@ -27,9 +27,10 @@ class XadesUndo {
   XadesUndo& operator=(const XadesUndo&) = delete;
 
   // A new element (unlinked and freed on rollback; its children go with it).
-  void created(xmlNodePtr element) { elements.push_back(element); }
-  // An "Id" attribute set on an element that had none.
-  void idSet(xmlNodePtr element) { ids.push_back(element); }
+  // When it cannot be recorded it is taken back at once and bad_alloc thrown.
+  void created(xmlNodePtr element);
+  // An "Id" attribute set on an element that had none (the same).
+  void idSet(xmlNodePtr element);
   void commit();
   void rollback();
 
@@ -38,15 +39,16 @@ class XadesUndo {
   std::vector<xmlNodePtr> ids;
 };
 
-// QualifyingProperties at most two levels below ds:Signature (either XAdES
-// namespace), or null.
+// The QualifyingProperties a reader of the signature reads (either XAdES
+// namespace; the first element of a ds:Object child of ds:Signature), or null.
 xmlNodePtr findQualifyingProperties(xmlNodePtr signature);
 
 // The UnsignedSignatureProperties of the signature, creating what is missing:
 // a ds:Object with QualifyingProperties (Target "#" and the signature's Id,
 // an Id of prefix "Sgn_" set when it had none), UnsignedProperties and
-// UnsignedSignatureProperties. Throws TalApiException 89 when the signature
-// is of the 1.1.1 form (it takes none of these properties).
+// UnsignedSignatureProperties (made the first child of UnsignedProperties,
+// where a reader looks). Throws TalApiException 89 when one stands elsewhere
+// there or the signature is of the 1.1.1 form (it takes none of these properties).
 xmlNodePtr findOrCreateUnsignedSignatureProperties(XmlUniqueIds& ids, xmlNodePtr signature,
                                                    XadesUndo& undo);
 // The same when QualifyingProperties must be there already (89 otherwise).
@@ -60,14 +62,14 @@ bool wrapBasicOcspResponse(const BasicOCSPResponse& basic, OCSPResponse& whole);
 
 // CompleteCertificateRefs and CompleteRevocationRefs over the collected data
 // (the path's lists, then the others'; an item met twice is written once),
-// digests with hash `hashId`. 89 when either element is there already
-// (nothing written), 137 for a hash without a digest-method URI, 100 for a
+// digests with hash `hashId`. 89 when either element or an archive
+// time-stamp is there already (nothing written), 137 for a hash without a digest-method URI, 100 for a
 // value that cannot be encoded; thrown as TalApiException.
 void writeCompleteRefs(xmlNodePtr usp, XmlUniqueIds& ids, uint32_t hashId, const ValidationData& data,
                        XadesUndo& undo);
 // CertificateValues (`signerFirst` first when given, then the collected
 // certificates, each certificate once) and RevocationValues; 89 when either
-// is there already (nothing written), 100 for an encoding failure.
+// or an archive time-stamp is there already (nothing written), 100 for an encoding failure.
 void writeValues(xmlNodePtr usp, XmlUniqueIds& ids, const SignedCertificate* signerFirst,
                  const ValidationData& data, XadesUndo& undo);
 // ArchiveTimeStamp with its EncapsulatedTimeStamp (no canonicalisation

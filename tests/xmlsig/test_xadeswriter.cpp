@@ -3,7 +3,9 @@
 // gen.sh wrote from openssl's own output (tests/data/xmlsig/xades), the
 // order and Ids of what is appended, archive time-stamps refused unless
 // `openssl ts -reply` made them over the digest asked for, where the unsigned properties are found or created, and the document
-// left as it was by every failure.
+// left as it was by every failure, running out of memory included (this
+// program can make the n-th allocation fail). The archive data of a new
+// time-stamp is that gen.sh stamped from xmlsec1's and xmllint's output.
 #include "xmlsig/xmltesthelp.h"
 
 #include "api/xmlrefmatch.h"
@@ -11,6 +13,7 @@
 #include "base/reportstream.h"
 #include "crypto/hash/messagedigests.h"
 #include "net/localhttp.h"
+#include "pki/common/siganddigoid.h"
 #include "pki/ocsp/ocspresp.h"
 #include "xmlsig/sigpropsxml.h"
 #include "xmlsig/xadeswriter.h"
@@ -18,12 +21,28 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <regex>
 #include <set>
 
 #include <stdlib.h>
 #include <unistd.h>
+
+namespace {
+
+// Allocation number `failAt` (counted from arming) fails; 0 never.
+long g_failAt = 0, g_count = 0;
+
+}  // namespace
+
+void* testAllocate(size_t n) {
+  if (g_failAt && ++g_count == g_failAt) return nullptr;
+  return std::malloc(n ? n : 1);
+}
+
+#include "failingnew.h"
 
 namespace {
 
@@ -103,6 +122,21 @@ std::string opensslToken(const std::string& digest, bool fixed) {
   return token;
 }
 
+// `der` as a token the request checked, of that status, appended to `out`
+// (not lost when the list cannot take it); false when it does not decode.
+bool appendToken(const std::string& der, int32_t status, ArchiveTimeStampTokens& out) {
+  auto t = std::make_unique<XmlArchiveTimeStampToken>();
+  if (t->token.decodeVector(std::vector<unsigned char>(der.begin(), der.end())) != static_cast<int>(der.size()))
+    return false;
+  const ASNoctstr& content = t->token.value().encapContentInfo.value();
+  if (t->tstInfo.decodeOctets(content) != content.length) return false;
+  t->checked = true;
+  t->status = status;
+  out.items.push_back(t.get());
+  t.release();
+  return true;
+}
+
 // What a fake time-stamp authority answers: the request's code, and a token
 // over the digest asked for (or over other data), with a verification status.
 struct Authority {
@@ -122,14 +156,7 @@ struct Authority {
         if (otherDigest) over[0] = static_cast<char>(over[0] ^ 1);
         const std::string der = opensslToken(over, fixedTime);
         EXPECT_FALSE(der.empty()) << "openssl ts";
-        auto t = std::make_unique<XmlArchiveTimeStampToken>();
-        EXPECT_EQ(t->token.decodeVector(std::vector<unsigned char>(der.begin(), der.end())),
-                  static_cast<int>(der.size()));
-        const ASNoctstr& content = t->token.value().encapContentInfo.value();
-        EXPECT_EQ(t->tstInfo.decodeOctets(content), content.length);
-        t->checked = true;
-        t->status = status;
-        out.items.push_back(t.release());
+        EXPECT_TRUE(appendToken(der, status, out));
       }
       return code;
     };
@@ -138,13 +165,15 @@ struct Authority {
 
 // One signature of a document, parsed and analysed as the verification does.
 struct Signature {
-  explicit Signature(const std::string& xml, Authority* tsa = nullptr) : doc(xml), report(&sink) {
+  explicit Signature(const std::string& xml, Authority* tsa = nullptr, XmlTimeStampRequester requester = nullptr)
+      : doc(xml), report(&sink) {
     setup.root = doc.holder.root;
     useStoreMatchers(setup);
     setup.report = &report;
     setup.configuredDigest = SHA256;
     setup.ids = &ids;
     if (tsa) setup.requestTimeStamp = tsa->requester();
+    if (requester) setup.requestTimeStamp = requester;
     signature = findElement(doc.holder.root, "Signature", xmlc::NS_DSIG.data(), -1);
     props = std::make_unique<SignaturePropertiesXml>(nullptr, setup, signature);
     rc = props->analyse();
@@ -426,6 +455,245 @@ TEST(XadesWriter, UnsignedPropertiesFoundOrCreated) {
     EXPECT_EQ(serialised(doc.holder.doc) == before, row.created == 0);
     undo.rollback();
     EXPECT_EQ(serialised(doc.holder.doc), before);
+  }
+}
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+  const size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+// Values are written where a reader of the signature finds them: in the
+// QualifyingProperties the signature's parser read (the first element of a
+// ds:Object), in an UnsignedSignatureProperties that is the first child of
+// UnsignedProperties (a reader looks at nothing else there, and the schema
+// puts it before UnsignedDataObjectProperties). One a reader would pass over
+// is refused, the document as it was.
+TEST(XadesWriter, ValuesWhereAReaderFindsThem) {
+  GenShData collected;
+  const std::string bes = fileOf("bes.xml"), XA = "xmlns:xades=\"http://uri.etsi.org/01903/v1.3.2#\"",
+                    emptyUsp = "<xades:UnsignedSignatureProperties/>",
+                    dataObject = "<xades:UnsignedDataObjectProperties><xades:UnsignedDataObjectProperty/>"
+                                 "</xades:UnsignedDataObjectProperties>";
+  const struct {
+    const char* name;
+    std::string doc;
+    int32_t code;
+    int32_t form;  // read again after
+  } rows[] = {
+      {"as made", bes, 0, SIG_FORM_XL},
+      {"unsigned data object properties only", replaced(bes, emptyUsp, dataObject), 0, SIG_FORM_XL},
+      {"unsigned signature properties after the data object ones", replaced(bes, emptyUsp, dataObject + emptyUsp),
+       89, SIG_FORM_BES},
+      {"a QualifyingProperties before, not first in its ds:Object",
+       replaced(bes, "</ds:KeyInfo>",
+                "</ds:KeyInfo><ds:Object><ds:Manifest/><xades:QualifyingProperties " + XA +
+                    " Target=\"#sig\"><xades:UnsignedProperties>" + emptyUsp +
+                    "</xades:UnsignedProperties></xades:QualifyingProperties></ds:Object>"),
+       0, SIG_FORM_XL},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Signature s(row.doc);
+    ASSERT_EQ(s.rc, 0) << s.reportText();
+    ASSERT_EQ(s.props->form, SIG_FORM_BES);
+    const std::string before = s.text();
+    EXPECT_EQ(s.props->addValues(collected.data), row.code);
+    if (row.code != 0) EXPECT_EQ(s.text(), before);
+    Signature again(s.text());
+    ASSERT_EQ(again.rc, 0) << again.reportText();
+    EXPECT_EQ(again.props->form, row.form);
+  }
+}
+
+// References or values written after an archive time-stamp would change the
+// data that time-stamp covers (a reader takes every reference and value
+// property before the earlier archive time-stamps), so it would never verify
+// again: refused, the document as it was.
+TEST(XadesWriter, NothingCoveredWrittenAfterAnArchiveTimeStamp) {
+  GenShData collected;
+  Authority tsa;
+  Signature archived(fileOf("bes.xml"), &tsa);
+  ASSERT_EQ(archived.rc, 0);
+  ASSERT_EQ(archived.props->makeArchiveForm(nullptr), 0) << archived.reportText();
+  for (bool refs : {true, false}) {
+    SCOPED_TRACE(refs ? "references" : "values");
+    Signature s(archived.text());
+    ASSERT_EQ(s.rc, 0) << s.reportText();
+    ASSERT_EQ(s.props->form, SIG_FORM_BES) << "no values yet";
+    const std::string before = s.text();
+    EXPECT_EQ(refs ? s.props->addCompleteRefs(collected.data) : s.props->addValues(collected.data), 89);
+    EXPECT_EQ(s.text(), before);
+  }
+}
+
+// The archive data of a new time-stamp over the X-L document is what gen.sh
+// stamped as ats1 (the referenced data xmlsec1 digested, then the other
+// elements canonicalised by xmllint): the authority is asked for exactly
+// that digest, and gen.sh's token over it is embedded.
+TEST(XadesWriter, ArchiveDataAsGenShStampedIt) {
+  std::string asked;
+  Signature s(fileOf("xl.xml"), nullptr, [&](talCtx*, const std::string& digest, int32_t, ArchiveTimeStampTokens& out) {
+    asked = digest;
+    EXPECT_TRUE(appendToken(fileOf("ats1.der"), 4, out));
+    return 0;
+  });
+  ASSERT_EQ(s.rc, 0) << s.reportText();
+  EXPECT_EQ(s.props->makeArchiveForm(nullptr), 0) << s.reportText();
+  EXPECT_EQ(asked, fileOf("ats1.sha256"));
+}
+
+// Allocation failures while a signature is extended: whichever allocation
+// fails, the document is left as it was (nothing created stays linked in it)
+// and nothing leaks.
+TEST(XadesWriterAllocation, EveryFailureLeavesTheDocumentAsItWas) {
+  ValidationData data;
+  data.path.certificates.items.push_back(decoded<SignedCertificate>(fileOf("signer.der")));
+  data.path.revocations.items.push_back(
+      new CrlOrOcspValue(decoded<SignedCertRevList>(dataFile("pki/certs/crl_v1.der")), nullptr, 1));
+  ParsedDoc doc("<ds:Signature xmlns:ds=\"http://www.w3.org/2000/09/xmldsig#\"><ds:SignedInfo/></ds:Signature>");
+  ASSERT_EQ(doc.rc, 0);
+  const std::string before = serialised(doc.holder.doc);
+  XmlUniqueIds ids;
+  bool done = false;
+  for (long failAt = 1; !done && failAt < 100000; ++failAt) {
+    SCOPED_TRACE(failAt);
+    g_count = 0;
+    g_failAt = failAt;
+    try {
+      XadesUndo undo;
+      xmlNodePtr usp = findOrCreateUnsignedSignatureProperties(ids, doc.holder.root, undo);
+      writeCompleteRefs(usp, ids, 3, data, undo);
+      writeValues(usp, ids, nullptr, data, undo);
+      undo.commit();
+      done = true;
+    } catch (const TalApiException& e) {
+      EXPECT_EQ(e.getCode(), 100);
+    } catch (const std::exception&) {
+      // bad_alloc, or the digest's own report of it
+    }
+    g_failAt = 0;
+    if (!done) ASSERT_EQ(serialised(doc.holder.doc), before);
+  }
+  EXPECT_TRUE(done);
+  EXPECT_NE(serialised(doc.holder.doc), before);
+}
+
+// The archive step over the X-L document with gen.sh's token over its data:
+// a failure anywhere, the token's hand-over included, answers a code and
+// leaves the document as it was.
+TEST(XadesWriterAllocation, ArchiveFailuresLeaveTheDocumentAsItWas) {
+  const std::string token = fileOf("ats1.der");
+  Signature s(fileOf("xl.xml"), nullptr, [&](talCtx*, const std::string&, int32_t, ArchiveTimeStampTokens& out) {
+    return appendToken(token, 4, out) ? 0 : 100;
+  });
+  ASSERT_EQ(s.rc, 0);
+  xmlDocPtr doc = s.doc.holder.doc;
+  // The process-wide table of digest identifiers is built before any failure.
+  const ASNobjectId* oid = nullptr;
+  int length = 0;
+  ASSERT_TRUE(digestTypeToOid(3, &oid, &length));
+  const std::string before = serialised(doc);
+  int32_t rc = -1;
+  for (long failAt = 1; rc != 0 && failAt < 100000; ++failAt) {
+    SCOPED_TRACE(failAt);
+    g_count = 0;
+    g_failAt = failAt;
+    try {
+      rc = s.props->makeArchiveForm(nullptr);
+    } catch (const std::exception&) {
+      // the digest's own report of the failure
+    }
+    g_failAt = 0;
+    if (rc != 0) ASSERT_EQ(serialised(doc), before);
+  }
+  EXPECT_EQ(rc, 0);
+}
+
+// Names are written as XML text only when they are characters XML can
+// carry: a certificate whose issuer (a UTF8String) holds bytes that are not
+// UTF-8, or a character XML forbids, is refused (89) rather than written
+// into a document that would read back otherwise or not at all.
+TEST(XadesWriter, NamesXmlCannotCarryAreRefused) {
+  const std::string signer = fileOf("signer.der"), ca = "XAdES Test CA";
+  const struct {
+    const char* name;
+    std::string cn;  // the issuer's common name, as many octets as the original
+    int32_t code;
+    const char* written;
+  } rows[] = {
+      {"UTF-8", "\xC5\x81" "dES Test CA", 0, "CN=\xC5\x81" "dES Test CA,O=Fixtures,C=PL"},
+      {"not UTF-8", "\xFF" "AdES Test CA", 89, nullptr},
+      {"U+FFFE", "\xEF\xBF\xBE" "ES Test CA", 89, nullptr},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ASSERT_EQ(row.cn.size(), ca.size());
+    ValidationData data;
+    data.path.certificates.items.push_back(decoded<SignedCertificate>(replaced(signer, ca, row.cn)));
+    Signature s(fileOf("t.xml"));
+    ASSERT_EQ(s.rc, 0);
+    const std::string before = s.text();
+    XadesUndo undo;
+    const int32_t code = codeOf([&] { writeCompleteRefs(usp(s.doc.holder.root), s.ids, SHA256, data, undo); });
+    EXPECT_EQ(code, row.code);
+    if (code == 0) undo.commit();
+    else undo.rollback();
+    if (!row.written) {
+      EXPECT_EQ(s.text(), before);
+      continue;
+    }
+    ParsedDoc again(s.text());
+    ASSERT_EQ(again.rc, 0);
+    const std::vector<std::string> l = leaves(usp(again.holder.root));
+    EXPECT_EQ(std::count(l.begin(), l.end(), std::string("X509IssuerName  ") + row.written), 1);
+  }
+}
+
+// A serial number or time that a reader would read back as another value, or
+// refuse (and with it the whole signature), is not written: 89, the document
+// as it was. A serial a reader reads back as written still is.
+TEST(XadesWriter, NumbersAndTimesAReaderWouldNotReadBack) {
+  const std::string crlDer = dataFile("pki/certs/crl_v1.der");
+  // A GeneralizedTime of the year 0000, as a stranger's CRL may carry it.
+  const std::string year0 = std::string("\x18\x0F", 2) + "00000101000000Z";
+  const struct {
+    const char* name;
+    std::vector<unsigned char> serial;  // the content octets; empty: the certificate's own
+    bool crlOfYear0;
+    int32_t code;
+  } rows[] = {
+      {"as issued", {}, false, 0},
+      {"a long positive serial", std::vector<unsigned char>(400, 0x7F), false, 0},
+      {"a negative serial", {0xFF, 0x01}, false, 89},
+      {"a serial longer than a reader reads", std::vector<unsigned char>(500, 0x7F), false, 89},
+      {"a CRL issued in the year 0", {}, true, 89},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ValidationData data;
+    SignedCertificate* cert = decoded<SignedCertificate>(fileOf("signer.der"));
+    data.path.certificates.items.push_back(cert);
+    if (!row.serial.empty())
+      ASSERT_GT(cert->tbsCertificate.serialNumber.set(row.serial.data(), static_cast<int>(row.serial.size())), 0);
+    SignedCertRevList* crl = decoded<SignedCertRevList>(crlDer);
+    data.path.revocations.items.push_back(new CrlOrOcspValue(crl, nullptr, 1));
+    if (row.crlOfYear0) {
+      std::unique_ptr<X509time> t(decoded<X509time>(year0));
+      ASSERT_EQ(t->year, 0);
+      crl->tbsCertList.thisUpdate = *t;
+    }
+    Signature s(fileOf("t.xml"));
+    ASSERT_EQ(s.rc, 0);
+    const std::string before = s.text();
+    EXPECT_EQ(s.props->addCompleteRefs(data), row.code);
+    if (row.code != 0) {
+      EXPECT_EQ(s.text(), before);
+      continue;
+    }
+    Signature again(s.text());
+    EXPECT_EQ(again.rc, 0) << again.reportText();
   }
 }
 
