@@ -260,8 +260,10 @@ int32_t chooseSlot(CK_FUNCTION_LIST* fn, const std::string& label, CK_SLOT_ID& s
   return matches == 1 ? STATUS_OK : P11_TOO_MANY_TOKENS;
 }
 
-int32_t login(CK_FUNCTION_LIST* fn, CK_SESSION_HANDLE session, const CK_TOKEN_INFO& info,
-              int32_t usage, bool external, const Pkcs11PinSource& pin, CK_RV& ckr) {
+int32_t login(Pkcs11Library& library, CK_SESSION_HANDLE session, CK_SLOT_ID slot,
+              const CK_TOKEN_INFO& info, int32_t usage, bool external,
+              const Pkcs11PinSource& pin, CK_RV& ckr) {
+  CK_FUNCTION_LIST* fn = library.functions();
   ckr = CKR_OK;
   if (!(info.flags & CKF_LOGIN_REQUIRED)) return STATUS_OK;
   if (info.flags & CKF_USER_PIN_LOCKED) {
@@ -279,18 +281,26 @@ int32_t login(CK_FUNCTION_LIST* fn, CK_SESSION_HANDLE session, const CK_TOKEN_IN
   int32_t r = pin(usage, reinterpret_cast<char*>(buffer.data()), &length);
   if (r != 0 || length > MAX_PIN) return noPin;
   ckr = fn->C_Login(session, CKU_USER, buffer.data(), static_cast<CK_ULONG>(length));
+  if (ckr == CKR_OK) library.loggedIn(slot, buffer.data(), length);
+  // The token did not look at this PIN: another session of the process logged in.
+  if (ckr == CKR_USER_ALREADY_LOGGED_IN && !library.mayShareLogin(slot, buffer.data(), length))
+    ckr = CKR_PIN_INCORRECT;
   return loginStatus(ckr);
 }
 
 }  // namespace
 
-Pkcs11Session::Pkcs11Session(std::shared_ptr<Pkcs11Library> lib, CK_SESSION_HANDLE session)
-    : library(std::move(lib)), handle(session) {}
+Pkcs11Session::Pkcs11Session(std::shared_ptr<Pkcs11Library> lib, CK_SESSION_HANDLE session,
+                             CK_SLOT_ID slotId)
+    : library(std::move(lib)), handle(session), slot(slotId) {
+  library->sessionOpened(slot);
+}
 
 Pkcs11Session::~Pkcs11Session() {
   // No C_Logout: the login belongs to the whole process, and other sessions of this module
   // may still use it. Closing the last session ends it.
   library->functions()->C_CloseSession(handle);
+  library->sessionClosed(slot);
 }
 
 CK_RV Pkcs11Session::sign(const CK_MECHANISM& mechanism, CK_OBJECT_HANDLE key,
@@ -458,13 +468,14 @@ int32_t openPkcs11Keys(const std::shared_ptr<Pkcs11Library>& library, const Pkcs
     }
     std::shared_ptr<Pkcs11Session> session;
     try {
-      session = std::make_shared<Pkcs11Session>(library, handle);
+      session = std::make_shared<Pkcs11Session>(library, handle, slot);
     } catch (const std::bad_alloc&) {
       fn->C_CloseSession(handle);
       throw;
     }
     const int32_t usage = choice.decryptionOnly ? 2 : 1;
-    int32_t logged = login(fn, handle, info, usage, choice.externalPin[usage - 1], pin, ckr);
+    int32_t logged =
+        login(*library, handle, slot, info, usage, choice.externalPin[usage - 1], pin, ckr);
     if (logged != STATUS_OK) return logged;
 
     Finder finder(fn, handle);

@@ -48,7 +48,8 @@ using Pkcs11PinSource = std::function<int32_t(int32_t usage, char* buffer, size_
 // time, and clones of a context share it from several threads.
 class Pkcs11Session {
  public:
-  Pkcs11Session(std::shared_ptr<Pkcs11Library> library, CK_SESSION_HANDLE session);
+  Pkcs11Session(std::shared_ptr<Pkcs11Library> library, CK_SESSION_HANDLE session,
+                CK_SLOT_ID slot);
   ~Pkcs11Session();
   Pkcs11Session(const Pkcs11Session&) = delete;
   Pkcs11Session& operator=(const Pkcs11Session&) = delete;
@@ -65,6 +66,7 @@ class Pkcs11Session {
  private:
   std::shared_ptr<Pkcs11Library> library;
   CK_SESSION_HANDLE handle;
+  CK_SLOT_ID slot;
   std::mutex lock;
   std::atomic<CK_RV> last{CKR_OK};
 };

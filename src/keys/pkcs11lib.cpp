@@ -1,7 +1,11 @@
 #include "keys/pkcs11lib.h"
 
+#include "crypto/hash/lvsha.h"
+#include "keys/secretblock.h"
+
 #include <dlfcn.h>
 
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <new>
@@ -37,7 +41,61 @@ bool complete(const CK_FUNCTION_LIST& f) {
 }  // namespace
 
 Pkcs11Library::Pkcs11Library(void* module, CK_FUNCTION_LIST* functionList, bool finalise)
-    : handle(module), list(functionList), finaliseAtEnd(finalise) {}
+    : handle(module), list(functionList), finaliseAtEnd(finalise) {
+  SecretBlock random(sizeof salt);
+  // Without the system's randomness the digests are unsalted, still never the PIN itself.
+  if (random.fillFromSystem()) std::memcpy(salt, random.data(), sizeof salt);
+}
+
+void Pkcs11Library::pinDigest(CK_SLOT_ID slot, const uint8_t* pin, size_t length,
+                              uint8_t* digest) {
+  LvSha256 h;
+  h.init();
+  h.step(salt, sizeof salt);
+  h.step(reinterpret_cast<const uint8_t*>(&slot), sizeof slot);
+  h.step(pin, static_cast<unsigned int>(length));
+  h.finish();
+  h.getHash(32, digest);
+}
+
+void Pkcs11Library::sessionOpened(CK_SLOT_ID slot) {
+  std::lock_guard<std::mutex> guard(loginLock);
+  ++logins[slot].sessions;
+}
+
+void Pkcs11Library::sessionClosed(CK_SLOT_ID slot) {
+  std::lock_guard<std::mutex> guard(loginLock);
+  auto it = logins.find(slot);
+  // The token logs out when the last session closes.
+  if (it != logins.end() && --it->second.sessions == 0) logins.erase(it);
+}
+
+void Pkcs11Library::loggedIn(CK_SLOT_ID slot, const uint8_t* pin, size_t length) {
+  uint8_t digest[32];
+  pinDigest(slot, pin, length, digest);
+  std::lock_guard<std::mutex> guard(loginLock);
+  auto it = logins.find(slot);
+  if (it != logins.end()) {
+    std::memcpy(it->second.digest, digest, sizeof digest);
+    it->second.known = true;
+  }
+  SecretBlock::wipe(digest, sizeof digest);
+}
+
+bool Pkcs11Library::mayShareLogin(CK_SLOT_ID slot, const uint8_t* pin, size_t length) {
+  uint8_t digest[32];
+  pinDigest(slot, pin, length, digest);
+  std::lock_guard<std::mutex> guard(loginLock);
+  auto it = logins.find(slot);
+  bool same = true;
+  if (it != logins.end() && it->second.known) {
+    uint8_t diff = 0;
+    for (size_t i = 0; i < sizeof digest; ++i) diff |= digest[i] ^ it->second.digest[i];
+    same = diff == 0;
+  }
+  SecretBlock::wipe(digest, sizeof digest);
+  return same;
+}
 
 Pkcs11Library::~Pkcs11Library() {
   if (finaliseAtEnd) list->C_Finalize(nullptr);
@@ -179,7 +237,7 @@ const char* getCkrErrorText(uint32_t ckr) {
       {0x091, "Operacja nie została rozpoczęta"},
       {0x0A0, "Błędny PIN"},
       {0x0A1, "Niepoprawny PIN"},
-      {0x0A2, "Błędna długość PINu"},
+      {0x0A2, "Błędna długość PIN-u"},
       {0x0A3, "PIN utracił ważność"},
       {0x0A4, "PIN zablokowany"},
       {0x0B0, "Sesja zamknięta"},

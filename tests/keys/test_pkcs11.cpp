@@ -344,6 +344,43 @@ TEST_F(Pkcs11Token, ContextsShareTheModuleUntilTheLastLetsItGo) {
   EXPECT_EQ(KM_OK, copy.sign(2, 3, digest.data(), digest.size(), signature));
 }
 
+TEST_F(Pkcs11Token, APinIsCheckedWhileAnotherContextIsLoggedIn) {
+  // The token's login belongs to the process: a second context's C_Login is answered
+  // CKR_USER_ALREADY_LOGGED_IN whatever PIN it brings, so that answer alone proves nothing.
+  config.set(6, "rsa");
+  ASSERT_EQ(KM_OK, open());
+  struct Row {
+    const char* pin;
+    int32_t status;
+  };
+  const Row rows[] = {{"4321", P11_WRONG_PIN}, {"12345", P11_WRONG_PIN}, {"1234", KM_OK}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.pin);
+    TokenConfig c;
+    c.set(3, token.module);
+    c.set(6, "rsa");
+    c.pins[1] = c.pins[2] = row.pin;
+    KeyManager second;
+    ASSERT_EQ(KM_OK, second.init(&c));
+    ASSERT_EQ(KM_OK, second.initDevice());
+    EXPECT_EQ(row.status, second.initProfile(1, 1));
+    EXPECT_EQ(row.status == KM_OK, second.signingKey() != nullptr);
+    second.releaseTokenLibrary();
+  }
+  // Once every session of ours is closed the token has logged out; a new login is checked by
+  // the token itself again.
+  km.releaseTokenLibrary();
+  TokenConfig c;
+  c.set(3, token.module);
+  c.set(6, "rsa");
+  c.pins[1] = c.pins[2] = "4321";
+  KeyManager third;
+  ASSERT_EQ(KM_OK, third.init(&c));
+  ASSERT_EQ(KM_OK, third.initDevice());
+  EXPECT_EQ(P11_WRONG_PIN, third.initProfile(1, 1));
+  EXPECT_EQ(CKR_PIN_INCORRECT, third.lastCkr);
+}
+
 TEST_F(Pkcs11Token, ClonesSignFromTwoThreadsThroughOneSession) {
   // A session runs one operation at a time: without the session's lock the token answers
   // CKR_OPERATION_ACTIVE to one of two signatures started together.
@@ -371,6 +408,7 @@ TEST(Pkcs11Texts, ReturnValues) {
   const Row rows[] = {
       {CKR_PIN_INCORRECT, "Błędny PIN"},
       {CKR_PIN_LOCKED, "PIN zablokowany"},
+      {CKR_PIN_LEN_RANGE, "Błędna długość PIN-u"},
       {CKR_TOKEN_NOT_PRESENT, "Brak karty w czytniku"},
       {CKR_DEVICE_REMOVED, "Urządzenie zostało odłączone"},
       {0x12345, "Nieznany błąd biblioteki PKCS#11"},
