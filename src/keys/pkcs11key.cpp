@@ -27,6 +27,7 @@ const size_t MAX_ID = 256;
 const size_t MAX_CERTIFICATE = 64 * 1024;
 const size_t MAX_PIN = 256;
 const size_t MAX_INPUT = 64 * 1024;
+const CK_ULONG MAX_OUTPUT = 16 * 1024;
 // Our verdict on a module that answered outside the bounds above.
 const CK_RV OUT_OF_BOUNDS = CKR_GENERAL_ERROR;
 
@@ -260,6 +261,23 @@ int32_t chooseSlot(CK_FUNCTION_LIST* fn, const std::string& label, CK_SLOT_ID& s
   return matches == 1 ? STATUS_OK : P11_TOO_MANY_TOKENS;
 }
 
+// A single-part operation answered CKR_BUFFER_TOO_SMALL stays open for a second call with a
+// larger buffer, and would refuse every later operation of its kind on the session. It is
+// ended: by that call when the length asked for is sane (its octets wiped and dropped), else by
+// an init without a mechanism, which cancels.
+void endOpenOperation(CK_ULONG needed, const std::function<CK_RV(uint8_t*, CK_ULONG*)>& finish,
+                      const std::function<void()>& cancel) {
+  try {
+    if (needed > 0 && needed <= MAX_OUTPUT) {
+      SecretBlock scratch(needed);
+      CK_ULONG length = needed;
+      if (finish(scratch.data(), &length) != CKR_BUFFER_TOO_SMALL) return;
+    }
+  } catch (const std::bad_alloc&) {
+  }
+  cancel();
+}
+
 int32_t login(Pkcs11Library& library, CK_SESSION_HANDLE session, CK_SLOT_ID slot,
               const CK_TOKEN_INFO& info, int32_t usage, bool external,
               const Pkcs11PinSource& pin, CK_RV& ckr) {
@@ -314,8 +332,13 @@ CK_RV Pkcs11Session::sign(const CK_MECHANISM& mechanism, CK_OBJECT_HANDLE key,
   if (rv == CKR_OK) {
     out.assign(maxOut, 0);
     CK_ULONG got = maxOut;
-    rv = fn->C_Sign(handle, const_cast<uint8_t*>(in), static_cast<CK_ULONG>(length), out.data(),
-                    &got);
+    CK_BYTE* data = const_cast<uint8_t*>(in);
+    const CK_ULONG dataLength = static_cast<CK_ULONG>(length);
+    rv = fn->C_Sign(handle, data, dataLength, out.data(), &got);
+    if (rv == CKR_BUFFER_TOO_SMALL)
+      endOpenOperation(
+          got, [&](uint8_t* b, CK_ULONG* n) { return fn->C_Sign(handle, data, dataLength, b, n); },
+          [&] { fn->C_SignInit(handle, nullptr, 0); });
     if (rv == CKR_OK && got > maxOut) rv = OUT_OF_BOUNDS;
     out.resize(rv == CKR_OK ? got : 0);
   }
@@ -334,8 +357,14 @@ CK_RV Pkcs11Session::decrypt(CK_OBJECT_HANDLE key, const uint8_t* in, size_t len
   if (rv == CKR_OK) {
     started = true;
     CK_ULONG got = maxOut;
-    rv = fn->C_Decrypt(handle, const_cast<uint8_t*>(in), static_cast<CK_ULONG>(length), out,
-                       &got);
+    CK_BYTE* data = const_cast<uint8_t*>(in);
+    const CK_ULONG dataLength = static_cast<CK_ULONG>(length);
+    rv = fn->C_Decrypt(handle, data, dataLength, out, &got);
+    if (rv == CKR_BUFFER_TOO_SMALL)
+      endOpenOperation(
+          got,
+          [&](uint8_t* b, CK_ULONG* n) { return fn->C_Decrypt(handle, data, dataLength, b, n); },
+          [&] { fn->C_DecryptInit(handle, nullptr, 0); });
     if (rv == CKR_OK && got > maxOut) rv = OUT_OF_BOUNDS;
     if (rv == CKR_OK) outLength = got;
   }

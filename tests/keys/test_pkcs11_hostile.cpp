@@ -26,6 +26,10 @@ enum class Lie {
   ValueGrows,         // the second C_GetAttributeValue reports more than the first
   SignatureTooLong,   // C_Sign reports more octets than the buffer holds
   DecryptTooLong,     // C_Decrypt likewise
+  // Honest answers of a key longer than its certificate's: CKR_BUFFER_TOO_SMALL, which leaves
+  // the operation open for a second call with a larger buffer.
+  SignWantsMore,
+  DecryptWantsMore,
 };
 
 Lie lie = Lie::None;
@@ -114,20 +118,52 @@ CK_RV fakeGetAttributeValue(CK_SESSION_HANDLE, CK_OBJECT_HANDLE object, CK_ATTRI
   }
   return CKR_OK;
 }
-CK_RV fakeSignInit(CK_SESSION_HANDLE, CK_MECHANISM*, CK_OBJECT_HANDLE) { return CKR_OK; }
+// Operations open as a module keeps them: from the init until a call that ends them (an init
+// without a mechanism cancels one).
+bool signing = false, decrypting = false;
+CK_ULONG longerKey = 384;  // octets the longer key asks for
+CK_RV fakeSignInit(CK_SESSION_HANDLE, CK_MECHANISM* mechanism, CK_OBJECT_HANDLE) {
+  if (!mechanism) {
+    signing = false;
+    return CKR_OK;
+  }
+  if (signing) return CKR_OPERATION_ACTIVE;
+  signing = true;
+  return CKR_OK;
+}
 CK_RV fakeSign(CK_SESSION_HANDLE, unsigned char*, CK_ULONG, unsigned char* out, CK_ULONG* length) {
+  if (!signing) return CKR_OPERATION_NOT_INITIALIZED;
+  if (lie == Lie::SignWantsMore && (!out || *length < longerKey)) {
+    const bool query = !out;
+    *length = longerKey;
+    return query ? CKR_OK : CKR_BUFFER_TOO_SMALL;
+  }
+  signing = false;
   std::memset(out, 0x11, *length);
   if (lie == Lie::SignatureTooLong) *length += 1;
   return CKR_OK;
 }
 CK_RV decryptInitAnswer = CKR_OK;
-CK_RV fakeDecryptInit(CK_SESSION_HANDLE, CK_MECHANISM*, CK_OBJECT_HANDLE) {
-  return decryptInitAnswer;
+CK_RV fakeDecryptInit(CK_SESSION_HANDLE, CK_MECHANISM* mechanism, CK_OBJECT_HANDLE) {
+  if (!mechanism) {
+    decrypting = false;
+    return CKR_OK;
+  }
+  if (decryptInitAnswer != CKR_OK) return decryptInitAnswer;
+  if (decrypting) return CKR_OPERATION_ACTIVE;
+  decrypting = true;
+  return CKR_OK;
 }
 CK_RV fakeDecrypt(CK_SESSION_HANDLE, unsigned char*, CK_ULONG, unsigned char* out,
                   CK_ULONG* length) {
-  const CK_ULONG key = 16;
-  if (*length < key) return CKR_BUFFER_TOO_SMALL;
+  if (!decrypting) return CKR_OPERATION_NOT_INITIALIZED;
+  const CK_ULONG key = lie == Lie::DecryptWantsMore ? longerKey : 16;
+  if (!out || *length < key) {
+    const bool query = !out;
+    *length = key;
+    return query ? CKR_OK : CKR_BUFFER_TOO_SMALL;
+  }
+  decrypting = false;
   std::memset(out, 0x22, key);
   *length = lie == Lie::DecryptTooLong ? 4096 : key;
   return CKR_OK;
@@ -236,6 +272,34 @@ TEST(Pkcs11Hostile, EveryLieIsRefused) {
         << r.ckr;
   }
   decryptInitAnswer = CKR_OK;
+
+  // A token whose key is longer than its certificate's asks for a larger buffer: refused, and
+  // the operation is not left open to block every later one on the session.
+  // A module that asks for a gigabyte has its operation cancelled instead.
+  struct Longer {
+    Lie lie;
+    CK_ULONG asked;
+    int32_t sign, decrypt;
+  };
+  const Longer longer[] = {{Lie::SignWantsMore, 384, KM_DEVICE_ERROR, KM_OK},
+                           {Lie::DecryptWantsMore, 384, KM_OK, KM_NO_SESSION_KEY},
+                           {Lie::SignWantsMore, 1u << 30, KM_DEVICE_ERROR, KM_OK},
+                           {Lie::DecryptWantsMore, 1u << 30, KM_OK, KM_NO_SESSION_KEY}};
+  for (const Longer& row : longer) {
+    SCOPED_TRACE(std::to_string(static_cast<int>(row.lie)) + " " + std::to_string(row.asked));
+    lie = row.lie;
+    longerKey = row.asked;
+    std::vector<uint8_t> digest(32, 3), signature, block(256, 0x33);
+    std::unique_ptr<SecretBlock> sessionKey;
+    EXPECT_EQ(row.sign, keys.signing->sign(0, 3, digest.data(), digest.size(), signature));
+    EXPECT_EQ(row.decrypt,
+              keys.decryption->decryptSessionKey(block.data(), block.size(), sessionKey));
+    EXPECT_FALSE(signing);
+    EXPECT_FALSE(decrypting);
+    lie = Lie::None;
+    EXPECT_EQ(KM_OK, keys.signing->sign(0, 3, digest.data(), digest.size(), signature));
+    EXPECT_EQ(KM_OK, keys.decryption->decryptSessionKey(block.data(), block.size(), sessionKey));
+  }
 
   // A list without a function the binding calls is not taken.
   list.C_Decrypt = nullptr;
