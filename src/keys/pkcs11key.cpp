@@ -183,17 +183,40 @@ struct Candidate {
   std::unique_ptr<SignedCertificate> certificate;
 };
 
-bool keyMatchesCertificate(CK_KEY_TYPE type, const SignedCertificate& c) {
+// Big-endian magnitudes equal but for leading zero octets.
+bool sameMagnitude(const uint8_t* a, size_t an, const uint8_t* b, size_t bn) {
+  while (an > 0 && *a == 0) ++a, --an;
+  while (bn > 0 && *b == 0) ++b, --bn;
+  return an == bn && (an == 0 || std::memcmp(a, b, an) == 0);
+}
+
+// The key's own public part as the token tells it (CKA_MODULUS of an RSA key, CKA_EC_PARAMS of
+// an EC key; empty when the token does not say), to tell a certificate of another key filed
+// under the same CKA_ID.
+bool keyMatchesCertificate(CK_KEY_TYPE type, const std::vector<uint8_t>& own,
+                           const SignedCertificate& c) {
   const SubPubKeyInfo& key = c.tbsCertificate.subjectPublicKeyInfo;
-  if (type == CKK_RSA) return isRsaKeyOid(key.algorithm.algorithm) && key.keyBits() > 0;
-  if (type == CKK_EC) return key.isEcKey() && key.keyBits() > 0;
+  if (type == CKK_RSA) {
+    if (!isRsaKeyOid(key.algorithm.algorithm) || key.keyBits() == 0) return false;
+    const ASNinteger& n = key.rsaKey.modulus;
+    return own.empty() || sameMagnitude(own.data(), own.size(), n.data(),
+                                        static_cast<size_t>(n.length > 0 ? n.length : 0));
+  }
+  if (type == CKK_EC) {
+    if (!key.isEcKey() || key.keyBits() == 0) return false;
+    // Named curves compared; a curve given by its parameters on one side cannot be.
+    std::vector<uint8_t> params;
+    if (own.empty() || own[0] != 0x06 || !key.algorithm.parametersPresent ||
+        key.algorithm.parameters.encodeVector(params) <= 0 || params.empty() || params[0] != 0x06)
+      return true;
+    return params == own;
+  }
   return false;
 }
 
-// The first X.509 certificate with the key's CKA_ID that decodes and carries a key of its
-// type.
+// The first X.509 certificate with the key's CKA_ID that decodes and carries this key.
 CK_RV certificateOf(Finder& finder, const std::vector<uint8_t>& id, CK_KEY_TYPE type,
-                    std::unique_ptr<SignedCertificate>& out) {
+                    const std::vector<uint8_t>& own, std::unique_ptr<SignedCertificate>& out) {
   CK_OBJECT_CLASS cls = CKO_CERTIFICATE;
   CK_CERTIFICATE_TYPE ctype = CKC_X_509;
   CK_ATTRIBUTE tmpl[] = {
@@ -208,7 +231,7 @@ CK_RV certificateOf(Finder& finder, const std::vector<uint8_t>& id, CK_KEY_TYPE 
     std::vector<uint8_t> der;
     if (finder.bytes(h, CKA_VALUE, MAX_CERTIFICATE, der) != CKR_OK || der.empty()) continue;
     std::unique_ptr<SignedCertificate> c(new SignedCertificate);
-    if (c->decodeVector(der) <= 0 || !keyMatchesCertificate(type, *c)) continue;
+    if (c->decodeVector(der) <= 0 || !keyMatchesCertificate(type, own, *c)) continue;
     out = std::move(c);
     return CKR_OK;
   }
@@ -529,9 +552,12 @@ int32_t openPkcs11Keys(const std::shared_ptr<Pkcs11Library>& library, const Pkcs
       c.sign = finder.fixed(h, CKA_SIGN, flag) && flag == CK_TRUE;
       flag = CK_FALSE;
       c.decrypt = c.type == CKK_RSA && finder.fixed(h, CKA_DECRYPT, flag) && flag == CK_TRUE;
-      std::vector<uint8_t> id;
+      std::vector<uint8_t> id, own;
       if (finder.bytes(h, CKA_ID, MAX_ID, id) != CKR_OK) continue;
-      ckr = certificateOf(finder, id, c.type, c.certificate);
+      if (finder.bytes(h, c.type == CKK_RSA ? CKA_MODULUS : CKA_EC_PARAMS, MAX_OUTPUT, own) !=
+          CKR_OK)
+        own.clear();
+      ckr = certificateOf(finder, id, c.type, own, c.certificate);
       if (ckr == OUT_OF_BOUNDS) return P11_TOKEN_ERROR;
       if (ckr != CKR_OK || !c.certificate) continue;
       candidates.push_back(std::move(c));

@@ -344,6 +344,52 @@ TEST_F(Pkcs11Token, ContextsShareTheModuleUntilTheLastLetsItGo) {
   EXPECT_EQ(KM_OK, copy.sign(2, 3, digest.data(), digest.size(), signature));
 }
 
+TEST_F(Pkcs11Token, ACertificateOfAnotherKeyUnderTheSameIdIsNotTheKeys) {
+  // A pair made on the token, and beside it under the same CKA_ID the certificate of a key
+  // imported from a file (an RSA key of another modulus, an EC key on another curve): the
+  // certificate does not name this key, and signatures made with it would never verify under it.
+  const std::string tool = "pkcs11-tool --module '" + token.module + "' --token-label " +
+                           softhsm::TOKEN_LABEL + " --login --pin " + softhsm::USER_PIN;
+  struct Row {
+    const char* keyType;
+    const char* id;
+    const char* certificate;
+  };
+  const Row rows[] = {{"rsa:1024", "03", "rsa.crt.der"}, {"EC:secp384r1", "04", "ec.crt.der"}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.keyType);
+    const std::string label = std::string("other") + row.id;
+    ASSERT_TRUE(token.run(tool + " --keypairgen --key-type " + row.keyType + " --id " + row.id +
+                          " --label " + label));
+    ASSERT_TRUE(token.run(tool + " --write-object '" + dataPath(row.certificate) +
+                          "' --type cert --id " + row.id + " --label " + label));
+    TokenConfig c;
+    c.set(3, token.module);
+    c.set(6, label);
+    c.pins[1] = c.pins[2] = softhsm::USER_PIN;
+    KeyManager m;
+    ASSERT_EQ(KM_OK, m.init(&c));
+    ASSERT_EQ(KM_OK, m.initDevice());
+    EXPECT_EQ(KM_OK, m.initProfile(1, 1));
+    EXPECT_EQ(nullptr, m.signingKey());
+    EXPECT_EQ(nullptr, m.decryptionKey());
+  }
+  // The keys that do match their certificates are still found beside them.
+  for (const char* label : {"rsa", "ec"}) {
+    SCOPED_TRACE(label);
+    TokenConfig c;
+    c.set(3, token.module);
+    c.set(6, label);
+    c.flag(27);
+    c.pins[1] = softhsm::USER_PIN;
+    KeyManager m;
+    ASSERT_EQ(KM_OK, m.init(&c));
+    ASSERT_EQ(KM_OK, m.initDevice());
+    ASSERT_EQ(KM_OK, m.initProfile(1, 1));
+    EXPECT_NE(nullptr, m.signingKey());
+  }
+}
+
 TEST_F(Pkcs11Token, APinIsCheckedWhileAnotherContextIsLoggedIn) {
   // The token's login belongs to the process: a second context's C_Login is answered
   // CKR_USER_ALREADY_LOGGED_IN whatever PIN it brings, so that answer alone proves nothing.
