@@ -79,6 +79,19 @@ class Pkcs11Token : public RegistrySandbox {
     return km.initProfile(1, 1);
   }
 
+  // A key manager of the token's module with a key label and a PIN, through initProfile;
+  // signing only: no decryption key is looked for.
+  void openLabel(TokenConfig& c, KeyManager& m, const std::string& label, bool signingOnly,
+                 const char* pin = softhsm::USER_PIN, int32_t status = KM_OK) {
+    c.set(3, token.module);
+    c.set(6, label);
+    if (signingOnly) c.flag(27);
+    c.pins[1] = c.pins[2] = pin;
+    ASSERT_EQ(KM_OK, m.init(&c));
+    ASSERT_EQ(KM_OK, m.initDevice());
+    ASSERT_EQ(status, m.initProfile(1, 1));
+  }
+
   // Runs openssl; true when it succeeds.
   bool openssl(const std::string& arguments) {
     return std::system(("openssl " + arguments + " > /dev/null 2>&1").c_str()) == 0;
@@ -172,14 +185,8 @@ TEST_F(Pkcs11Token, SignaturesVerifiedByOpensslAndByOurVerifier) {
     SCOPED_TRACE(std::string(row.label) + " " + std::to_string(row.scheme) + " " +
                  row.digestName);
     TokenConfig c;
-    c.set(3, token.module);
-    c.set(6, row.label);
-    c.flag(27);
-    c.pins[1] = softhsm::USER_PIN;
     KeyManager m;
-    ASSERT_EQ(KM_OK, m.init(&c));
-    ASSERT_EQ(KM_OK, m.initDevice());
-    ASSERT_EQ(KM_OK, m.initProfile(1, 1));
+    openLabel(c, m, row.label, true);
     EXPECT_EQ(std::string(row.label) == "ec" ? 2 : 0, m.getSgnScheme());
     EXPECT_EQ(std::string(row.label) == "ec" ? 256u : 2048u, m.getKeyBits(0));
 
@@ -271,13 +278,8 @@ TEST_F(Pkcs11Token, SessionKeyWrappedByOpensslIsUnwrapped) {
   }
   // The EC key neither decrypts nor is offered for it.
   TokenConfig c;
-  c.set(3, token.module);
-  c.set(6, "ec");
-  c.pins[1] = softhsm::USER_PIN;
   KeyManager m;
-  ASSERT_EQ(KM_OK, m.init(&c));
-  ASSERT_EQ(KM_OK, m.initDevice());
-  ASSERT_EQ(KM_OK, m.initProfile(1, 1));
+  openLabel(c, m, "ec", false);
   EXPECT_EQ(nullptr, m.decryptionKey());
   std::unique_ptr<SecretBlock> out;
   uint8_t block[32] = {0};
@@ -324,13 +326,8 @@ TEST_F(Pkcs11Token, ContextsShareTheModuleUntilTheLastLetsItGo) {
   std::vector<uint8_t> digest(32, 0x5a), signature;
   {
     TokenConfig c;
-    c.set(3, token.module);
-    c.set(6, "rsa");
-    c.pins[1] = c.pins[2] = softhsm::USER_PIN;
     KeyManager second;
-    ASSERT_EQ(KM_OK, second.init(&c));
-    ASSERT_EQ(KM_OK, second.initDevice());
-    ASSERT_EQ(KM_OK, second.initProfile(1, 1));
+    openLabel(c, second, "rsa", false);
     ASSERT_EQ(KM_OK, second.sign(0, 3, digest.data(), digest.size(), signature));
     second.releaseTokenLibrary();
   }
@@ -364,13 +361,8 @@ TEST_F(Pkcs11Token, ACertificateOfAnotherKeyUnderTheSameIdIsNotTheKeys) {
     ASSERT_TRUE(token.run(tool + " --write-object '" + dataPath(row.certificate) +
                           "' --type cert --id " + row.id + " --label " + label));
     TokenConfig c;
-    c.set(3, token.module);
-    c.set(6, label);
-    c.pins[1] = c.pins[2] = softhsm::USER_PIN;
     KeyManager m;
-    ASSERT_EQ(KM_OK, m.init(&c));
-    ASSERT_EQ(KM_OK, m.initDevice());
-    EXPECT_EQ(KM_OK, m.initProfile(1, 1));
+    openLabel(c, m, label, false);
     EXPECT_EQ(nullptr, m.signingKey());
     EXPECT_EQ(nullptr, m.decryptionKey());
   }
@@ -378,14 +370,8 @@ TEST_F(Pkcs11Token, ACertificateOfAnotherKeyUnderTheSameIdIsNotTheKeys) {
   for (const char* label : {"rsa", "ec"}) {
     SCOPED_TRACE(label);
     TokenConfig c;
-    c.set(3, token.module);
-    c.set(6, label);
-    c.flag(27);
-    c.pins[1] = softhsm::USER_PIN;
     KeyManager m;
-    ASSERT_EQ(KM_OK, m.init(&c));
-    ASSERT_EQ(KM_OK, m.initDevice());
-    ASSERT_EQ(KM_OK, m.initProfile(1, 1));
+    openLabel(c, m, label, true);
     EXPECT_NE(nullptr, m.signingKey());
   }
 }
@@ -403,13 +389,8 @@ TEST_F(Pkcs11Token, APinIsCheckedWhileAnotherContextIsLoggedIn) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.pin);
     TokenConfig c;
-    c.set(3, token.module);
-    c.set(6, "rsa");
-    c.pins[1] = c.pins[2] = row.pin;
     KeyManager second;
-    ASSERT_EQ(KM_OK, second.init(&c));
-    ASSERT_EQ(KM_OK, second.initDevice());
-    EXPECT_EQ(row.status, second.initProfile(1, 1));
+    openLabel(c, second, "rsa", false, row.pin, row.status);
     EXPECT_EQ(row.status == KM_OK, second.signingKey() != nullptr);
     second.releaseTokenLibrary();
   }
@@ -417,13 +398,8 @@ TEST_F(Pkcs11Token, APinIsCheckedWhileAnotherContextIsLoggedIn) {
   // the token itself again.
   km.releaseTokenLibrary();
   TokenConfig c;
-  c.set(3, token.module);
-  c.set(6, "rsa");
-  c.pins[1] = c.pins[2] = "4321";
   KeyManager third;
-  ASSERT_EQ(KM_OK, third.init(&c));
-  ASSERT_EQ(KM_OK, third.initDevice());
-  EXPECT_EQ(P11_WRONG_PIN, third.initProfile(1, 1));
+  openLabel(c, third, "rsa", false, "4321", P11_WRONG_PIN);
   EXPECT_EQ(CKR_PIN_INCORRECT, third.lastCkr);
 }
 
