@@ -196,14 +196,18 @@ bool sameMagnitude(const uint8_t* a, size_t an, const uint8_t* b, size_t bn) {
 bool keyMatchesCertificate(CK_KEY_TYPE type, const std::vector<uint8_t>& own,
                            const SignedCertificate& c) {
   const SubPubKeyInfo& key = c.tbsCertificate.subjectPublicKeyInfo;
+  // The key's size sizes the token's output (an RSA block, or EC-DSA's r and s): a size the
+  // certificate merely claims stays within what is read from a token.
+  const unsigned int bits = key.keyBits();
+  if (bits == 0 || bits > (type == CKK_EC ? 4 : 8) * MAX_OUTPUT) return false;
   if (type == CKK_RSA) {
-    if (!isRsaKeyOid(key.algorithm.algorithm) || key.keyBits() == 0) return false;
+    if (!isRsaKeyOid(key.algorithm.algorithm)) return false;
     const ASNinteger& n = key.rsaKey.modulus;
     return own.empty() || sameMagnitude(own.data(), own.size(), n.data(),
                                         static_cast<size_t>(n.length > 0 ? n.length : 0));
   }
   if (type == CKK_EC) {
-    if (!key.isEcKey() || key.keyBits() == 0) return false;
+    if (!key.isEcKey()) return false;
     // Named curves compared; a curve given by its parameters on one side cannot be.
     std::vector<uint8_t> params;
     if (own.empty() || own[0] != 0x06 || !key.algorithm.parametersPresent ||

@@ -6,6 +6,8 @@
 #include "keys/pkcs11key.h"
 #include "keys/pkcs11lib.h"
 #include "keys/secretblock.h"
+#include "pki/common/oids.h"
+#include "pki/x509/cert.h"
 
 #include <gtest/gtest.h>
 
@@ -23,6 +25,7 @@ enum class Lie {
   SlotCountGrows,     // the second one reports more slots than the list holds
   FindCountTooLarge,  // C_FindObjects reports more handles than asked for
   CertificateHuge,    // the certificate's CKA_VALUE is a megabyte
+  CertificateKeyHuge, // the certificate's key claims 2^31 - 1 bits (2.5.8.1.1 with a size)
   ValueGrows,         // the second C_GetAttributeValue reports more than the first
   SignatureTooLong,   // C_Sign reports more octets than the buffer holds
   DecryptTooLong,     // C_Decrypt likewise
@@ -33,7 +36,21 @@ enum class Lie {
 };
 
 Lie lie = Lie::None;
-std::vector<uint8_t> certificate;
+std::vector<uint8_t> certificate, hugeKeyCertificate;
+
+// The certificate with its key's algorithm made 2.5.8.1.1 with a key size parameter.
+std::vector<uint8_t> withClaimedKeySize(const std::vector<uint8_t>& der) {
+  SignedCertificate c;
+  EXPECT_GT(c.decodeVector(der), 0);
+  AlgorithmIdentifier& a = c.tbsCertificate.subjectPublicKeyInfo.algorithm;
+  a.algorithm = id_ea_rsa;
+  const uint8_t size[] = {0x7f, 0xff, 0xff, 0xff};
+  EXPECT_EQ(1, a.parameters.setEncoding(0x02, size, sizeof size));
+  a.parametersPresent = 1;
+  std::vector<uint8_t> out;
+  EXPECT_GT(c.encodeVector(out), 0);
+  return out;
+}
 const CK_OBJECT_HANDLE KEY = 1, CERTIFICATE = 2;
 CK_OBJECT_CLASS searched = 0;
 bool searchDone = false;
@@ -105,6 +122,8 @@ CK_RV fakeGetAttributeValue(CK_SESSION_HANDLE, CK_OBJECT_HANDLE object, CK_ATTRI
     } else if (object == CERTIFICATE && a.type == CKA_VALUE) {
       if (lie == Lie::CertificateHuge) {
         a.ulValueLen = 1u << 20;
+      } else if (lie == Lie::CertificateKeyHuge) {
+        answer(a, hugeKeyCertificate.data(), static_cast<CK_ULONG>(hugeKeyCertificate.size()));
       } else if (lie == Lie::ValueGrows && a.pValue) {
         answer(a, certificate.data(), static_cast<CK_ULONG>(certificate.size()));
         a.ulValueLen += 100;
@@ -206,6 +225,7 @@ TEST(Pkcs11Hostile, EveryLieIsRefused) {
   std::ifstream in(std::string(TAL_TEST_DATA_DIR) + "/keys/p11/rsa.crt.der", std::ios::binary);
   certificate.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   ASSERT_FALSE(certificate.empty());
+  hugeKeyCertificate = withClaimedKeySize(certificate);
   CK_FUNCTION_LIST list = fakeList();
   struct Row {
     const char* what;
@@ -222,6 +242,7 @@ TEST(Pkcs11Hostile, EveryLieIsRefused) {
       {"more handles than asked for", Lie::FindCountTooLarge, 25, false, 0, 0},
       {"a certificate of a megabyte", Lie::CertificateHuge, 0, false, 0, 0},
       {"a value that grows", Lie::ValueGrows, 0, false, 0, 0},
+      {"a key of 2^31 bits", Lie::CertificateKeyHuge, 0, false, 0, 0},
       {"a signature longer than the key", Lie::SignatureTooLong, 0, true, KM_DEVICE_ERROR,
        KM_OK},
       {"a session key longer than the block", Lie::DecryptTooLong, 0, true, KM_OK,
