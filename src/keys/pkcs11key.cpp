@@ -325,11 +325,7 @@ int32_t login(Pkcs11Library& library, CK_SESSION_HANDLE session, CK_SLOT_ID slot
   size_t length = buffer.size();
   int32_t r = pin(usage, reinterpret_cast<char*>(buffer.data()), &length);
   if (r != 0 || length > MAX_PIN) return noPin;
-  ckr = fn->C_Login(session, CKU_USER, buffer.data(), static_cast<CK_ULONG>(length));
-  if (ckr == CKR_OK) library.loggedIn(slot, buffer.data(), length);
-  // The token did not look at this PIN: another session of the process logged in.
-  if (ckr == CKR_USER_ALREADY_LOGGED_IN && !library.mayShareLogin(slot, buffer.data(), length))
-    ckr = CKR_PIN_INCORRECT;
+  ckr = library.login(slot, session, buffer.data(), length);
   return loginStatus(ckr);
 }
 

@@ -67,34 +67,32 @@ void Pkcs11Library::sessionClosed(CK_SLOT_ID slot) {
   std::lock_guard<std::mutex> guard(loginLock);
   auto it = logins.find(slot);
   // The token logs out when the last session closes.
-  if (it != logins.end() && --it->second.sessions == 0) logins.erase(it);
+  if (it != logins.end() && --it->second.sessions == 0) {
+    SecretBlock::wipe(it->second.digest, sizeof it->second.digest);
+    logins.erase(it);
+  }
 }
 
-void Pkcs11Library::loggedIn(CK_SLOT_ID slot, const uint8_t* pin, size_t length) {
+CK_RV Pkcs11Library::login(CK_SLOT_ID slot, CK_SESSION_HANDLE session, const uint8_t* pin,
+                           size_t length) {
   uint8_t digest[32];
   pinDigest(slot, pin, length, digest);
+  // The login and its record under one lock: a second login never meets a login not yet
+  // recorded.
   std::lock_guard<std::mutex> guard(loginLock);
+  CK_RV rv = list->C_Login(session, CKU_USER, const_cast<uint8_t*>(pin),
+                           static_cast<CK_ULONG>(length));
   auto it = logins.find(slot);
-  if (it != logins.end()) {
+  if (it != logins.end() && rv == CKR_OK) {
     std::memcpy(it->second.digest, digest, sizeof digest);
     it->second.known = true;
-  }
-  SecretBlock::wipe(digest, sizeof digest);
-}
-
-bool Pkcs11Library::mayShareLogin(CK_SLOT_ID slot, const uint8_t* pin, size_t length) {
-  uint8_t digest[32];
-  pinDigest(slot, pin, length, digest);
-  std::lock_guard<std::mutex> guard(loginLock);
-  auto it = logins.find(slot);
-  bool same = true;
-  if (it != logins.end() && it->second.known) {
+  } else if (it != logins.end() && rv == CKR_USER_ALREADY_LOGGED_IN && it->second.known) {
     uint8_t diff = 0;
     for (size_t i = 0; i < sizeof digest; ++i) diff |= digest[i] ^ it->second.digest[i];
-    same = diff == 0;
+    if (diff != 0) rv = CKR_PIN_INCORRECT;
   }
   SecretBlock::wipe(digest, sizeof digest);
-  return same;
+  return rv;
 }
 
 Pkcs11Library::~Pkcs11Library() {

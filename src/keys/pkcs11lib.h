@@ -43,11 +43,10 @@ class Pkcs11Library {
   // while a session of ours is open there, a salted digest of the PIN that logged in.
   void sessionOpened(CK_SLOT_ID slot);
   void sessionClosed(CK_SLOT_ID slot);
-  void loggedIn(CK_SLOT_ID slot, const uint8_t* pin, size_t length);
-  // Whether a PIN may use the login that is already there: false only when a PIN of ours
-  // logged in and this one differs (a login made elsewhere, or on the reader, cannot be
-  // compared).
-  bool mayShareLogin(CK_SLOT_ID slot, const uint8_t* pin, size_t length);
+  // C_Login of the user with a PIN on a session of the slot. CKR_USER_ALREADY_LOGGED_IN
+  // becomes CKR_PIN_INCORRECT when a PIN of ours logged in and this one differs (a login made
+  // elsewhere, or on the reader, cannot be compared).
+  CK_RV login(CK_SLOT_ID slot, CK_SESSION_HANDLE session, const uint8_t* pin, size_t length);
 
  private:
   ~Pkcs11Library();
