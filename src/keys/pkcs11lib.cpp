@@ -224,7 +224,7 @@ const char* getCkrErrorText(uint32_t ckr) {
       {0x064, "Klucz niepotrzebny"},
       {0x065, "Klucz został zmieniony"},
       {0x066, "Wymagany klucz"},
-      {0x067, "Klucza nie można skrócić"},
+      {0x067, "Nie można obliczyć skrótu klucza"},
       {0x068, "Funkcja niedozwolona dla klucza"},
       {0x069, "Klucza nie można opakować"},
       {0x06A, "Klucza nie można wyeksportować"},

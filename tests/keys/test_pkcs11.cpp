@@ -176,7 +176,9 @@ TEST_F(Pkcs11Token, SignaturesVerifiedByOpensslAndByOurVerifier) {
   };
   const Row rows[] = {
       {"rsa", 0, "sha1", 1}, {"rsa", 0, "sha256", 3}, {"rsa", 0, "sha512", 5},
-      {"rsa", 3, "sha256", 3}, {"rsa", 3, "sha384", 4},
+      {"rsa", 0, "sha224", 2}, {"rsa", 0, "sha384", 4}, {"rsa", 0, "md5", 8},
+      {"rsa", 3, "sha256", 3}, {"rsa", 3, "sha384", 4}, {"rsa", 3, "sha1", 1},
+      {"rsa", 3, "sha224", 2}, {"rsa", 3, "sha512", 5},
       {"ec", 2, "sha256", 3}, {"ec", 2, "sha384", 4}, {"ec", 2, "sha1", 1},
   };
   const std::string message = token.dir + "/message.txt";
@@ -431,6 +433,8 @@ TEST(Pkcs11Texts, ReturnValues) {
       {CKR_PIN_INCORRECT, "Błędny PIN"},
       {CKR_PIN_LOCKED, "PIN zablokowany"},
       {CKR_PIN_LEN_RANGE, "Błędna długość PIN-u"},
+      // A key that cannot be digested, not one that cannot be shortened.
+      {CKR_KEY_INDIGESTIBLE, "Nie można obliczyć skrótu klucza"},
       {CKR_TOKEN_NOT_PRESENT, "Brak karty w czytniku"},
       {CKR_DEVICE_REMOVED, "Urządzenie zostało odłączone"},
       {0x12345, "Nieznany błąd biblioteki PKCS#11"},
