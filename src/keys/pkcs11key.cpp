@@ -3,6 +3,7 @@
 #include "keys/secretblock.h"
 #include "keys/talprofile.h"
 #include "pki/common/algid.h"
+#include "pki/common/oids.h"
 #include "pki/common/siganddigoid.h"
 #include "pki/keys/dsaparms.h"
 #include "pki/x509/cert.h"
@@ -404,11 +405,13 @@ Pkcs11Key::Pkcs11Key(std::shared_ptr<Pkcs11Session> s, CK_OBJECT_HANDLE key, CK_
       cert(std::move(certificate)),
       bits(cert->tbsCertificate.subjectPublicKeyInfo.keyBits()),
       signs(canSign),
-      decrypts(canDecrypt && type == CKK_RSA) {}
+      decrypts(canDecrypt && type == CKK_RSA),
+      pssOnly(type == CKK_RSA &&
+              cert->tbsCertificate.subjectPublicKeyInfo.algorithm.algorithm == id_RSASSA_PSS) {}
 
 Pkcs11Key::~Pkcs11Key() = default;
 
-int32_t Pkcs11Key::scheme() const { return keyType == CKK_EC ? 2 : 0; }
+int32_t Pkcs11Key::scheme() const { return keyType == CKK_EC ? 2 : pssOnly ? 3 : 0; }
 
 bool Pkcs11Key::supportsDigest(int32_t digestId) const {
   // RSA needs the digest's OID for the DigestInfo; EC-DSA signs any digest of known length,
@@ -429,6 +432,8 @@ int32_t Pkcs11Key::sign(int32_t scheme, int32_t digestId, const uint8_t* digest,
   try {
     std::vector<uint8_t> out;
     if (keyType == CKK_RSA && scheme == 0) {
+      // RFC 4055: a key named id-RSASSA-PSS signs with PSS only.
+      if (pssOnly) return STATUS_BAD_ARGUMENTS;
       DigestInfo info;
       std::vector<uint8_t> der;
       if (!info.digestAlgorithm.setDigest(digestId) ||

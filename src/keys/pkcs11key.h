@@ -83,7 +83,8 @@ class Pkcs11Key : public KeyHolder {
   uint32_t keyBits() const override { return bits; }
   bool supportsDigest(int32_t digestId) const override;
   // RSA: scheme 0 (CKM_RSA_PKCS over a DigestInfo) or 3 (CKM_RSA_PKCS_PSS, MGF1 over the
-  // digest, a salt as long as it; the SHA-1 and SHA-2 digests); EC: scheme 2 (CKM_ECDSA).
+  // digest, a salt as long as it; the SHA-1 and SHA-2 digests), only 3 for a key restricted to
+  // PSS; EC: scheme 2 (CKM_ECDSA).
   int32_t sign(int32_t scheme, int32_t digestId, const uint8_t* digest, size_t digestLength,
                std::vector<uint8_t>& signature) override;
   // CKM_RSA_PKCS. A block the token took and refused is 18, whatever the token said; a
@@ -98,6 +99,7 @@ class Pkcs11Key : public KeyHolder {
   std::unique_ptr<SignedCertificate> cert;
   uint32_t bits;
   bool signs, decrypts;
+  bool pssOnly;  // the certificate names the key id-RSASSA-PSS
 };
 
 // Chooses the token, opens a session, logs in and finds the keys. Statuses: 0 (either holder

@@ -378,6 +378,33 @@ TEST_F(Pkcs11Token, ACertificateOfAnotherKeyUnderTheSameIdIsNotTheKeys) {
   }
 }
 
+TEST_F(Pkcs11Token, AKeyWhoseCertificateSaysPssSignsPssOnly) {
+  // id-RSASSA-PSS in the certificate restricts the key to PSS (RFC 4055): the key's scheme is
+  // 3 and a PKCS#1 v1.5 signature is refused, whatever the token would do with the key.
+  const std::string pin = std::string(" --pin ") + softhsm::USER_PIN;
+  ASSERT_TRUE(token.run("softhsm2-util --import '" + dataPath("pss-plain.key") + "' --token " +
+                        softhsm::TOKEN_LABEL + " --label pss --id 05" + pin));
+  ASSERT_TRUE(token.run("pkcs11-tool --module '" + token.module + "' --token-label " +
+                        softhsm::TOKEN_LABEL + " --login" + pin + " --write-object '" +
+                        dataPath("pss.crt.der") + "' --type cert --id 05 --label pss"));
+  TokenConfig c;
+  KeyManager m;
+  openLabel(c, m, "pss", true);
+  ASSERT_NE(nullptr, m.signingKey());
+  EXPECT_EQ(3, m.getSgnScheme());
+  const std::string message = token.dir + "/message.txt";
+  writeFile(message, std::vector<uint8_t>(100, 'p'));
+  ASSERT_TRUE(openssl("dgst -sha256 -binary -out '" + token.dir + "/digest.bin' '" + message + "'"));
+  std::vector<uint8_t> digest = readFile(token.dir + "/digest.bin"), signature;
+  EXPECT_EQ(KM_BAD_ARGUMENTS, m.sign(0, 3, digest.data(), digest.size(), signature));
+  EXPECT_TRUE(signature.empty());
+  ASSERT_EQ(KM_OK, m.sign(3, 3, digest.data(), digest.size(), signature));
+  writeFile(token.dir + "/signature.bin", signature);
+  EXPECT_TRUE(openssl("dgst -sha256 -sigopt rsa_padding_mode:pss -sigopt rsa_pss_saltlen:digest"
+                      " -verify '" + dataPath("pss.pub.pem") + "' -signature '" + token.dir +
+                      "/signature.bin' '" + message + "'"));
+}
+
 TEST_F(Pkcs11Token, APinIsCheckedWhileAnotherContextIsLoggedIn) {
   // The token's login belongs to the process: a second context's C_Login is answered
   // CKR_USER_ALREADY_LOGGED_IN whatever PIN it brings, so that answer alone proves nothing.
