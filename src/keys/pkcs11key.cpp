@@ -177,6 +177,24 @@ bool pssParameters(int32_t digestId, size_t digestLength, CK_RSA_PKCS_PSS_PARAMS
   return false;
 }
 
+// Octets of the digest of a hash with an OID (those a DigestInfo can name); 0 for any other
+// number, numbers of no hash included.
+size_t namedDigestOctets(int32_t digestId) {
+  const int32_t HASH_IDS = 9;  // the hash library's ids are 1 to 9
+  int length = 0;
+  if (digestId < 1 || digestId > HASH_IDS || !digestTypeToOid(digestId, nullptr, &length) ||
+      length <= 0)
+    return 0;
+  return static_cast<size_t>(length);
+}
+
+// The DER DigestInfo of a digest (NULL parameters).
+bool digestInfo(int32_t digestId, const uint8_t* digest, size_t length, std::vector<uint8_t>& der) {
+  DigestInfo info;
+  return info.digestAlgorithm.setDigest(digestId) &&
+         info.digest.set(digest, static_cast<int>(length)) == 1 && info.encodeVector(der) > 0;
+}
+
 struct Candidate {
   CK_OBJECT_HANDLE object;
   CK_KEY_TYPE type;
@@ -414,38 +432,46 @@ Pkcs11Key::~Pkcs11Key() = default;
 int32_t Pkcs11Key::scheme() const { return keyType == CKK_EC ? 2 : pssOnly ? 3 : 0; }
 
 bool Pkcs11Key::supportsDigest(int32_t digestId) const {
-  // RSA needs the digest's OID for the DigestInfo; EC-DSA signs any digest of known length,
-  // and the lengths are known for the digests with an OID.
-  int length = 0;
-  return digestTypeToOid(digestId, nullptr, &length) != nullptr && length > 0;
+  // RSA needs the digest's OID for the DigestInfo, and room for it (or for PSS) in the block;
+  // EC-DSA signs any digest of known length, and the lengths are known for the digests with an
+  // OID.
+  const size_t h = namedDigestOctets(digestId);
+  if (h == 0) return false;
+  if (keyType != CKK_RSA) return true;
+  const size_t k = (bits + 7) / 8;
+  CK_RSA_PKCS_PSS_PARAMS params;
+  if (pssOnly) return pssParameters(digestId, h, params) && 2 * h + 2 <= k;
+  try {
+    std::vector<uint8_t> zeros(h, 0), der;
+    return digestInfo(digestId, zeros.data(), h, der) && der.size() + 11 <= k;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 }
 
 int32_t Pkcs11Key::sign(int32_t scheme, int32_t digestId, const uint8_t* digest,
                         size_t digestLength, std::vector<uint8_t>& signature) {
   signature.clear();
   if (!signs) return P11_NO_KEY;
-  int expected = 0;
-  if (!digest || !digestTypeToOid(digestId, nullptr, &expected) ||
-      digestLength != static_cast<size_t>(expected))
-    return STATUS_BAD_ARGUMENTS;
+  const size_t expected = namedDigestOctets(digestId);
+  if (!digest || expected == 0 || digestLength != expected) return STATUS_BAD_ARGUMENTS;
   const size_t k = (bits + 7) / 8;
   try {
     std::vector<uint8_t> out;
     if (keyType == CKK_RSA && scheme == 0) {
       // RFC 4055: a key named id-RSASSA-PSS signs with PSS only.
       if (pssOnly) return STATUS_BAD_ARGUMENTS;
-      DigestInfo info;
       std::vector<uint8_t> der;
-      if (!info.digestAlgorithm.setDigest(digestId) ||
-          info.digest.set(digest, static_cast<int>(digestLength)) != 1 ||
-          info.encodeVector(der) <= 0)
-        return STATUS_NO_MEMORY;
+      if (!digestInfo(digestId, digest, digestLength, der)) return STATUS_NO_MEMORY;
+      // PKCS#1 v1.5 padding takes eleven octets at least.
+      if (der.size() + 11 > k) return STATUS_BAD_ARGUMENTS;
       const CK_MECHANISM m = {CKM_RSA_PKCS, nullptr, 0};
       if (session->sign(m, object, der.data(), der.size(), k, out) != CKR_OK)
         return STATUS_DEVICE_ERROR;
     } else if (keyType == CKK_RSA && scheme == 3) {
       CK_RSA_PKCS_PSS_PARAMS params;
-      if (!pssParameters(digestId, digestLength, params)) return STATUS_BAD_ARGUMENTS;
+      if (!pssParameters(digestId, digestLength, params) || 2 * digestLength + 2 > k)
+        return STATUS_BAD_ARGUMENTS;
       const CK_MECHANISM m = {CKM_RSA_PKCS_PSS, &params, sizeof params};
       if (session->sign(m, object, digest, digestLength, k, out) != CKR_OK)
         return STATUS_DEVICE_ERROR;

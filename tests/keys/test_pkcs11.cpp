@@ -92,6 +92,22 @@ class Pkcs11Token : public RegistrySandbox {
     ASSERT_EQ(status, m.initProfile(1, 1));
   }
 
+  // A key imported from a file and its certificate written beside it under one CKA_ID, then
+  // opened for signing by its label.
+  void importAndOpen(const std::string& key, const std::string& certificate,
+                     const std::string& id, const std::string& label, TokenConfig& c,
+                     KeyManager& m) {
+    const std::string pin = std::string(" --pin ") + softhsm::USER_PIN;
+    ASSERT_TRUE(token.run("softhsm2-util --import '" + dataPath(key) + "' --token " +
+                          softhsm::TOKEN_LABEL + " --label " + label + " --id " + id + pin));
+    ASSERT_TRUE(token.run("pkcs11-tool --module '" + token.module + "' --token-label " +
+                          softhsm::TOKEN_LABEL + " --login" + pin + " --write-object '" +
+                          dataPath(certificate) + "' --type cert --id " + id + " --label " +
+                          label));
+    openLabel(c, m, label, true);
+    ASSERT_NE(nullptr, m.signingKey());
+  }
+
   // Runs openssl; true when it succeeds.
   bool openssl(const std::string& arguments) {
     return std::system(("openssl " + arguments + " > /dev/null 2>&1").c_str()) == 0;
@@ -239,6 +255,12 @@ TEST_F(Pkcs11Token, SignaturesVerifiedByOpensslAndByOurVerifier) {
                      signature));
     EXPECT_FALSE(m.supportsDigest(6)) << "RIPEMD-128 has no OID for a DigestInfo";
     EXPECT_TRUE(m.supportsDigest(row.hashId));
+    // Numbers of no hash at all are refused the same way.
+    for (int32_t unknown : {0, 10, 99, -1}) {
+      EXPECT_FALSE(m.supportsDigest(unknown)) << unknown;
+      EXPECT_EQ(KM_BAD_ARGUMENTS,
+                m.sign(row.scheme, unknown, digest.data(), digest.size(), signature));
+    }
   }
 }
 
@@ -381,16 +403,10 @@ TEST_F(Pkcs11Token, ACertificateOfAnotherKeyUnderTheSameIdIsNotTheKeys) {
 TEST_F(Pkcs11Token, AKeyWhoseCertificateSaysPssSignsPssOnly) {
   // id-RSASSA-PSS in the certificate restricts the key to PSS (RFC 4055): the key's scheme is
   // 3 and a PKCS#1 v1.5 signature is refused, whatever the token would do with the key.
-  const std::string pin = std::string(" --pin ") + softhsm::USER_PIN;
-  ASSERT_TRUE(token.run("softhsm2-util --import '" + dataPath("pss-plain.key") + "' --token " +
-                        softhsm::TOKEN_LABEL + " --label pss --id 05" + pin));
-  ASSERT_TRUE(token.run("pkcs11-tool --module '" + token.module + "' --token-label " +
-                        softhsm::TOKEN_LABEL + " --login" + pin + " --write-object '" +
-                        dataPath("pss.crt.der") + "' --type cert --id 05 --label pss"));
   TokenConfig c;
   KeyManager m;
-  openLabel(c, m, "pss", true);
-  ASSERT_NE(nullptr, m.signingKey());
+  importAndOpen("pss-plain.key", "pss.crt.der", "05", "pss", c, m);
+  if (HasFatalFailure()) return;
   EXPECT_EQ(3, m.getSgnScheme());
   const std::string message = token.dir + "/message.txt";
   writeFile(message, std::vector<uint8_t>(100, 'p'));
@@ -398,11 +414,39 @@ TEST_F(Pkcs11Token, AKeyWhoseCertificateSaysPssSignsPssOnly) {
   std::vector<uint8_t> digest = readFile(token.dir + "/digest.bin"), signature;
   EXPECT_EQ(KM_BAD_ARGUMENTS, m.sign(0, 3, digest.data(), digest.size(), signature));
   EXPECT_TRUE(signature.empty());
+  // PSS goes over the SHA-1 and SHA-2 digests only: the others are not admitted either.
+  for (int32_t hash : {1, 2, 3, 4, 5}) EXPECT_TRUE(m.supportsDigest(hash)) << hash;
+  for (int32_t hash : {7, 8}) EXPECT_FALSE(m.supportsDigest(hash)) << hash;
   ASSERT_EQ(KM_OK, m.sign(3, 3, digest.data(), digest.size(), signature));
   writeFile(token.dir + "/signature.bin", signature);
   EXPECT_TRUE(openssl("dgst -sha256 -sigopt rsa_padding_mode:pss -sigopt rsa_pss_saltlen:digest"
                       " -verify '" + dataPath("pss.pub.pem") + "' -signature '" + token.dir +
                       "/signature.bin' '" + message + "'"));
+}
+
+TEST_F(Pkcs11Token, AShortKeyAdmitsTheDigestsItsBlockHolds) {
+  // 64 octets hold the DigestInfo of SHA-256 and the eleven octets of padding, not those of
+  // SHA-384 or SHA-512: those are refused before the token is asked.
+  TokenConfig c;
+  KeyManager m;
+  importAndOpen("rsa512.key", "rsa512.crt.der", "06", "short", c, m);
+  if (HasFatalFailure()) return;
+  struct Row {
+    int32_t hash;
+    size_t length;
+    bool admitted;
+  };
+  const Row rows[] = {{1, 20, true}, {3, 32, true}, {4, 48, false}, {5, 64, false}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.hash);
+    EXPECT_EQ(row.admitted, m.supportsDigest(row.hash));
+    std::vector<uint8_t> digest(row.length, 0x17), signature;
+    EXPECT_EQ(row.admitted ? KM_OK : KM_BAD_ARGUMENTS,
+              m.sign(0, row.hash, digest.data(), digest.size(), signature));
+    // PSS needs twice the digest and two octets more.
+    EXPECT_EQ(row.hash == 1 ? KM_OK : KM_BAD_ARGUMENTS,
+              m.sign(3, row.hash, digest.data(), digest.size(), signature));
+  }
 }
 
 TEST_F(Pkcs11Token, APinIsCheckedWhileAnotherContextIsLoggedIn) {

@@ -22,3 +22,7 @@ sed -i 's/RSA-PSS PRIVATE KEY/RSA PRIVATE KEY/' pss-rsa.pem
 openssl pkcs8 -topk8 -nocrypt -in pss-rsa.pem -out pss-plain.key
 rm pss-rsa.pem
 openssl pkey -in pss.key -pubout -out pss.pub.pem
+# A 512-bit RSA key: too short for the DigestInfos of SHA-384 and SHA-512.
+openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:512 -out rsa512.key
+openssl req -new -x509 -key rsa512.key -subj "/CN=Token RSA 512/O=TAL-VORIN" -days 7300 \
+  -sha256 -outform DER -out rsa512.crt.der
