@@ -195,6 +195,11 @@ bool digestInfo(int32_t digestId, const uint8_t* digest, size_t length, std::vec
          info.digest.set(digest, static_cast<int>(length)) == 1 && info.encodeVector(der) > 0;
 }
 
+// RFC 4055: a key its certificate names id-RSASSA-PSS signs with PSS and does nothing else.
+bool pssOnlyKey(const SignedCertificate& c) {
+  return c.tbsCertificate.subjectPublicKeyInfo.algorithm.algorithm == id_RSASSA_PSS;
+}
+
 struct Candidate {
   CK_OBJECT_HANDLE object;
   CK_KEY_TYPE type;
@@ -423,9 +428,8 @@ Pkcs11Key::Pkcs11Key(std::shared_ptr<Pkcs11Session> s, CK_OBJECT_HANDLE key, CK_
       cert(std::move(certificate)),
       bits(cert->tbsCertificate.subjectPublicKeyInfo.keyBits()),
       signs(canSign),
-      decrypts(canDecrypt && type == CKK_RSA),
-      pssOnly(type == CKK_RSA &&
-              cert->tbsCertificate.subjectPublicKeyInfo.algorithm.algorithm == id_RSASSA_PSS) {}
+      decrypts(canDecrypt && type == CKK_RSA && !pssOnlyKey(*cert)),
+      pssOnly(type == CKK_RSA && pssOnlyKey(*cert)) {}
 
 Pkcs11Key::~Pkcs11Key() = default;
 
@@ -591,6 +595,7 @@ int32_t openPkcs11Keys(const std::shared_ptr<Pkcs11Library>& library, const Pkcs
       ckr = certificateOf(finder, id, c.type, own, c.certificate);
       if (ckr == OUT_OF_BOUNDS) return P11_TOKEN_ERROR;
       if (ckr != CKR_OK || !c.certificate) continue;
+      if (pssOnlyKey(*c.certificate)) c.decrypt = false;
       candidates.push_back(std::move(c));
     }
     ckr = CKR_OK;

@@ -422,6 +422,18 @@ TEST_F(Pkcs11Token, AKeyWhoseCertificateSaysPssSignsPssOnly) {
   EXPECT_TRUE(openssl("dgst -sha256 -sigopt rsa_padding_mode:pss -sigopt rsa_pss_saltlen:digest"
                       " -verify '" + dataPath("pss.pub.pem") + "' -signature '" + token.dir +
                       "/signature.bin' '" + message + "'"));
+
+  // Nor does such a key decrypt session keys, though the token would let it.
+  TokenConfig both;
+  KeyManager decrypting;
+  openLabel(both, decrypting, "pss", false);
+  EXPECT_NE(nullptr, decrypting.signingKey());
+  EXPECT_EQ(nullptr, decrypting.decryptionKey());
+  EXPECT_EQ(1u, decrypting.keyUsage);
+  std::vector<uint8_t> block(256, 0x5a);
+  std::unique_ptr<SecretBlock> sessionKey;
+  EXPECT_EQ(KM_NO_KEY, decrypting.signingKey()->decryptSessionKey(block.data(), block.size(),
+                                                                   sessionKey));
 }
 
 TEST_F(Pkcs11Token, AShortKeyAdmitsTheDigestsItsBlockHolds) {
