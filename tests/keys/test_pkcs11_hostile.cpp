@@ -37,6 +37,9 @@ enum class Lie {
 
 Lie lie = Lie::None;
 std::vector<uint8_t> certificate, hugeKeyCertificate;
+// The key's type, and what C_Sign answers when set (an EC-DSA r || s).
+CK_KEY_TYPE keyType = CKK_RSA;
+std::vector<uint8_t> signAnswer;
 
 // The certificate with its key's algorithm made 2.5.8.1.1 with a key size parameter.
 std::vector<uint8_t> withClaimedKeySize(const std::vector<uint8_t>& der) {
@@ -108,13 +111,13 @@ void answer(CK_ATTRIBUTE& a, const void* value, CK_ULONG length) {
 }
 CK_RV fakeGetAttributeValue(CK_SESSION_HANDLE, CK_OBJECT_HANDLE object, CK_ATTRIBUTE* tmpl,
                             CK_ULONG count) {
-  static const CK_KEY_TYPE rsa = CKK_RSA;
+  const CK_KEY_TYPE type = keyType;
   static const CK_BBOOL yes = CK_TRUE;
   static const uint8_t id = 1;
   for (CK_ULONG i = 0; i < count; ++i) {
     CK_ATTRIBUTE& a = tmpl[i];
     if (object == KEY && a.type == CKA_KEY_TYPE) {
-      answer(a, &rsa, sizeof rsa);
+      answer(a, &type, sizeof type);
     } else if (object == KEY && (a.type == CKA_SIGN || a.type == CKA_DECRYPT)) {
       answer(a, &yes, sizeof yes);
     } else if (a.type == CKA_ID) {
@@ -158,6 +161,12 @@ CK_RV fakeSign(CK_SESSION_HANDLE, unsigned char*, CK_ULONG, unsigned char* out, 
     return query ? CKR_OK : CKR_BUFFER_TOO_SMALL;
   }
   signing = false;
+  if (!signAnswer.empty()) {
+    if (*length < signAnswer.size()) return CKR_BUFFER_TOO_SMALL;
+    std::memcpy(out, signAnswer.data(), signAnswer.size());
+    *length = static_cast<CK_ULONG>(signAnswer.size());
+    return CKR_OK;
+  }
   std::memset(out, 0x11, *length);
   if (lie == Lie::SignatureTooLong) *length += 1;
   return CKR_OK;
@@ -325,6 +334,51 @@ TEST(Pkcs11Hostile, EveryLieIsRefused) {
   // A list without a function the binding calls is not taken.
   list.C_Decrypt = nullptr;
   EXPECT_FALSE(Pkcs11Library::linked(&list));
+}
+
+std::vector<uint8_t> octets(std::initializer_list<std::vector<uint8_t>> parts) {
+  std::vector<uint8_t> all;
+  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+TEST(Pkcs11Hostile, EcdsaValuesBecomeMinimalDerIntegers) {
+  // CKM_ECDSA answers r and s as 32 octets each (P-256); the ECDSA-Sig-Value holds them as
+  // INTEGERs: leading zero octets dropped, a zero put before a high bit.
+  std::ifstream in(std::string(TAL_TEST_DATA_DIR) + "/keys/p11/ec.crt.der", std::ios::binary);
+  certificate.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(certificate.empty());
+  keyType = CKK_EC;
+  CK_FUNCTION_LIST list = fakeList();
+  std::shared_ptr<Pkcs11Library> module = Pkcs11Library::linked(&list);
+  Pkcs11Keys keys;
+  CK_RV ckr = CKR_OK;
+  ASSERT_EQ(0, openPkcs11Keys(module, Pkcs11Choice(), pin, keys, ckr));
+  ASSERT_TRUE(keys.signing);
+  using V = std::vector<uint8_t>;
+  struct Row {
+    const char* what;
+    V r, s, der;
+  };
+  const Row rows[] = {
+      {"zeros before r, a high bit in s", octets({{0, 0, 1}, V(29, 0x22)}),
+       octets({{0x80}, V(31, 0x33)}),
+       octets({{0x30, 0x43, 0x02, 0x1e, 0x01}, V(29, 0x22), {0x02, 0x21, 0x00, 0x80}, V(31, 0x33)})},
+      {"a zero before a high bit, s of one octet", octets({{0x00, 0x80}, V(30, 0x01)}),
+       octets({V(31, 0), {0x05}}),
+       octets({{0x30, 0x25, 0x02, 0x20, 0x00, 0x80}, V(30, 0x01), {0x02, 0x01, 0x05}})},
+      {"no high bit, s zero", octets({{0x7f}, V(31, 0xff)}), V(32, 0),
+       octets({{0x30, 0x25, 0x02, 0x20, 0x7f}, V(31, 0xff), {0x02, 0x01, 0x00}})},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    signAnswer = octets({row.r, row.s});
+    std::vector<uint8_t> digest(32, 9), signature;
+    EXPECT_EQ(KM_OK, keys.signing->sign(2, 3, digest.data(), digest.size(), signature));
+    EXPECT_EQ(row.der, signature);
+  }
+  signAnswer.clear();
+  keyType = CKK_RSA;
 }
 
 }  // namespace
