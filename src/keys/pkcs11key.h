@@ -1,8 +1,9 @@
 // Keys on a PKCS#11 token: the token chosen by the profile, one session logged in with the
-// user's PIN, and each private key paired with its certificate by CKA_ID. Signing is
-// CKM_RSA_PKCS over a DigestInfo or CKM_ECDSA over the digest; session keys are unwrapped with
-// CKM_RSA_PKCS. What the token answers (counts, attribute lengths, signature lengths) is checked
-// and bounded before it is used.
+// user's PIN, and each private key paired with its certificate by CKA_ID (and by the key's
+// modulus or curve, where the token tells them). Signing is CKM_RSA_PKCS over a DigestInfo,
+// CKM_RSA_PKCS_PSS or CKM_ECDSA over the digest; session keys are unwrapped with CKM_RSA_PKCS.
+// What the token answers (counts, attribute lengths, signature lengths) is checked and bounded
+// before it is used.
 #pragma once
 
 #include "keys/keyholder.h"
