@@ -3,6 +3,7 @@
 #include "keys/secretblock.h"
 #include "keys/talprofile.h"
 #include "pki/common/algid.h"
+#include "pki/common/oids.h"
 #include "pki/common/siganddigoid.h"
 #include "pki/keys/dsaparms.h"
 #include "pki/x509/cert.h"
@@ -27,6 +28,7 @@ const size_t MAX_ID = 256;
 const size_t MAX_CERTIFICATE = 64 * 1024;
 const size_t MAX_PIN = 256;
 const size_t MAX_INPUT = 64 * 1024;
+const CK_ULONG MAX_OUTPUT = 16 * 1024;
 // Our verdict on a module that answered outside the bounds above.
 const CK_RV OUT_OF_BOUNDS = CKR_GENERAL_ERROR;
 
@@ -175,6 +177,29 @@ bool pssParameters(int32_t digestId, size_t digestLength, CK_RSA_PKCS_PSS_PARAMS
   return false;
 }
 
+// Octets of the digest of a hash with an OID (those a DigestInfo can name); 0 for any other
+// number, numbers of no hash included.
+size_t namedDigestOctets(int32_t digestId) {
+  const int32_t HASH_IDS = 9;  // the hash library's ids are 1 to 9
+  int length = 0;
+  if (digestId < 1 || digestId > HASH_IDS || !digestTypeToOid(digestId, nullptr, &length) ||
+      length <= 0)
+    return 0;
+  return static_cast<size_t>(length);
+}
+
+// The DER DigestInfo of a digest (NULL parameters).
+bool digestInfo(int32_t digestId, const uint8_t* digest, size_t length, std::vector<uint8_t>& der) {
+  DigestInfo info;
+  return info.digestAlgorithm.setDigest(digestId) &&
+         info.digest.set(digest, static_cast<int>(length)) == 1 && info.encodeVector(der) > 0;
+}
+
+// RFC 4055: a key its certificate names id-RSASSA-PSS signs with PSS and does nothing else.
+bool pssOnlyKey(const SignedCertificate& c) {
+  return c.tbsCertificate.subjectPublicKeyInfo.algorithm.algorithm == id_RSASSA_PSS;
+}
+
 struct Candidate {
   CK_OBJECT_HANDLE object;
   CK_KEY_TYPE type;
@@ -182,17 +207,44 @@ struct Candidate {
   std::unique_ptr<SignedCertificate> certificate;
 };
 
-bool keyMatchesCertificate(CK_KEY_TYPE type, const SignedCertificate& c) {
+// Big-endian magnitudes equal but for leading zero octets.
+bool sameMagnitude(const uint8_t* a, size_t an, const uint8_t* b, size_t bn) {
+  while (an > 0 && *a == 0) ++a, --an;
+  while (bn > 0 && *b == 0) ++b, --bn;
+  return an == bn && (an == 0 || std::memcmp(a, b, an) == 0);
+}
+
+// The key's own public part as the token tells it (CKA_MODULUS of an RSA key, CKA_EC_PARAMS of
+// an EC key; empty when the token does not say), to tell a certificate of another key filed
+// under the same CKA_ID.
+bool keyMatchesCertificate(CK_KEY_TYPE type, const std::vector<uint8_t>& own,
+                           const SignedCertificate& c) {
   const SubPubKeyInfo& key = c.tbsCertificate.subjectPublicKeyInfo;
-  if (type == CKK_RSA) return isRsaKeyOid(key.algorithm.algorithm) && key.keyBits() > 0;
-  if (type == CKK_EC) return key.isEcKey() && key.keyBits() > 0;
+  // The key's size sizes the token's output (an RSA block, or EC-DSA's r and s): a size the
+  // certificate merely claims stays within what is read from a token.
+  const unsigned int bits = key.keyBits();
+  if (bits == 0 || bits > (type == CKK_EC ? 4 : 8) * MAX_OUTPUT) return false;
+  if (type == CKK_RSA) {
+    if (!isRsaKeyOid(key.algorithm.algorithm)) return false;
+    const ASNinteger& n = key.rsaKey.modulus;
+    return own.empty() || sameMagnitude(own.data(), own.size(), n.data(),
+                                        static_cast<size_t>(n.length > 0 ? n.length : 0));
+  }
+  if (type == CKK_EC) {
+    if (!key.isEcKey()) return false;
+    // Named curves compared; a curve given by its parameters on one side cannot be.
+    std::vector<uint8_t> params;
+    if (own.empty() || own[0] != 0x06 || !key.algorithm.parametersPresent ||
+        key.algorithm.parameters.encodeVector(params) <= 0 || params.empty() || params[0] != 0x06)
+      return true;
+    return params == own;
+  }
   return false;
 }
 
-// The first X.509 certificate with the key's CKA_ID that decodes and carries a key of its
-// type.
+// The first X.509 certificate with the key's CKA_ID that decodes and carries this key.
 CK_RV certificateOf(Finder& finder, const std::vector<uint8_t>& id, CK_KEY_TYPE type,
-                    std::unique_ptr<SignedCertificate>& out) {
+                    const std::vector<uint8_t>& own, std::unique_ptr<SignedCertificate>& out) {
   CK_OBJECT_CLASS cls = CKO_CERTIFICATE;
   CK_CERTIFICATE_TYPE ctype = CKC_X_509;
   CK_ATTRIBUTE tmpl[] = {
@@ -207,7 +259,7 @@ CK_RV certificateOf(Finder& finder, const std::vector<uint8_t>& id, CK_KEY_TYPE 
     std::vector<uint8_t> der;
     if (finder.bytes(h, CKA_VALUE, MAX_CERTIFICATE, der) != CKR_OK || der.empty()) continue;
     std::unique_ptr<SignedCertificate> c(new SignedCertificate);
-    if (c->decodeVector(der) <= 0 || !keyMatchesCertificate(type, *c)) continue;
+    if (c->decodeVector(der) <= 0 || !keyMatchesCertificate(type, own, *c)) continue;
     out = std::move(c);
     return CKR_OK;
   }
@@ -260,8 +312,27 @@ int32_t chooseSlot(CK_FUNCTION_LIST* fn, const std::string& label, CK_SLOT_ID& s
   return matches == 1 ? STATUS_OK : P11_TOO_MANY_TOKENS;
 }
 
-int32_t login(CK_FUNCTION_LIST* fn, CK_SESSION_HANDLE session, const CK_TOKEN_INFO& info,
-              int32_t usage, bool external, const Pkcs11PinSource& pin, CK_RV& ckr) {
+// A single-part operation answered CKR_BUFFER_TOO_SMALL stays open for a second call with a
+// larger buffer, and would refuse every later operation of its kind on the session. It is
+// ended: by that call when the length asked for is sane (its octets wiped and dropped), else by
+// an init without a mechanism, which cancels.
+void endOpenOperation(CK_ULONG needed, const std::function<CK_RV(uint8_t*, CK_ULONG*)>& finish,
+                      const std::function<void()>& cancel) {
+  try {
+    if (needed > 0 && needed <= MAX_OUTPUT) {
+      SecretBlock scratch(needed);
+      CK_ULONG length = needed;
+      if (finish(scratch.data(), &length) != CKR_BUFFER_TOO_SMALL) return;
+    }
+  } catch (const std::bad_alloc&) {
+  }
+  cancel();
+}
+
+int32_t login(Pkcs11Library& library, CK_SESSION_HANDLE session, CK_SLOT_ID slot,
+              const CK_TOKEN_INFO& info, int32_t usage, bool external,
+              const Pkcs11PinSource& pin, CK_RV& ckr) {
+  CK_FUNCTION_LIST* fn = library.functions();
   ckr = CKR_OK;
   if (!(info.flags & CKF_LOGIN_REQUIRED)) return STATUS_OK;
   if (info.flags & CKF_USER_PIN_LOCKED) {
@@ -278,19 +349,23 @@ int32_t login(CK_FUNCTION_LIST* fn, CK_SESSION_HANDLE session, const CK_TOKEN_IN
   size_t length = buffer.size();
   int32_t r = pin(usage, reinterpret_cast<char*>(buffer.data()), &length);
   if (r != 0 || length > MAX_PIN) return noPin;
-  ckr = fn->C_Login(session, CKU_USER, buffer.data(), static_cast<CK_ULONG>(length));
+  ckr = library.login(slot, session, buffer.data(), length);
   return loginStatus(ckr);
 }
 
 }  // namespace
 
-Pkcs11Session::Pkcs11Session(std::shared_ptr<Pkcs11Library> lib, CK_SESSION_HANDLE session)
-    : library(std::move(lib)), handle(session) {}
+Pkcs11Session::Pkcs11Session(std::shared_ptr<Pkcs11Library> lib, CK_SESSION_HANDLE session,
+                             CK_SLOT_ID slotId)
+    : library(std::move(lib)), handle(session), slot(slotId) {
+  library->sessionOpened(slot);
+}
 
 Pkcs11Session::~Pkcs11Session() {
   // No C_Logout: the login belongs to the whole process, and other sessions of this module
   // may still use it. Closing the last session ends it.
   library->functions()->C_CloseSession(handle);
+  library->sessionClosed(slot);
 }
 
 CK_RV Pkcs11Session::sign(const CK_MECHANISM& mechanism, CK_OBJECT_HANDLE key,
@@ -304,8 +379,13 @@ CK_RV Pkcs11Session::sign(const CK_MECHANISM& mechanism, CK_OBJECT_HANDLE key,
   if (rv == CKR_OK) {
     out.assign(maxOut, 0);
     CK_ULONG got = maxOut;
-    rv = fn->C_Sign(handle, const_cast<uint8_t*>(in), static_cast<CK_ULONG>(length), out.data(),
-                    &got);
+    CK_BYTE* data = const_cast<uint8_t*>(in);
+    const CK_ULONG dataLength = static_cast<CK_ULONG>(length);
+    rv = fn->C_Sign(handle, data, dataLength, out.data(), &got);
+    if (rv == CKR_BUFFER_TOO_SMALL)
+      endOpenOperation(
+          got, [&](uint8_t* b, CK_ULONG* n) { return fn->C_Sign(handle, data, dataLength, b, n); },
+          [&] { fn->C_SignInit(handle, nullptr, 0); });
     if (rv == CKR_OK && got > maxOut) rv = OUT_OF_BOUNDS;
     out.resize(rv == CKR_OK ? got : 0);
   }
@@ -324,8 +404,14 @@ CK_RV Pkcs11Session::decrypt(CK_OBJECT_HANDLE key, const uint8_t* in, size_t len
   if (rv == CKR_OK) {
     started = true;
     CK_ULONG got = maxOut;
-    rv = fn->C_Decrypt(handle, const_cast<uint8_t*>(in), static_cast<CK_ULONG>(length), out,
-                       &got);
+    CK_BYTE* data = const_cast<uint8_t*>(in);
+    const CK_ULONG dataLength = static_cast<CK_ULONG>(length);
+    rv = fn->C_Decrypt(handle, data, dataLength, out, &got);
+    if (rv == CKR_BUFFER_TOO_SMALL)
+      endOpenOperation(
+          got,
+          [&](uint8_t* b, CK_ULONG* n) { return fn->C_Decrypt(handle, data, dataLength, b, n); },
+          [&] { fn->C_DecryptInit(handle, nullptr, 0); });
     if (rv == CKR_OK && got > maxOut) rv = OUT_OF_BOUNDS;
     if (rv == CKR_OK) outLength = got;
   }
@@ -342,43 +428,54 @@ Pkcs11Key::Pkcs11Key(std::shared_ptr<Pkcs11Session> s, CK_OBJECT_HANDLE key, CK_
       cert(std::move(certificate)),
       bits(cert->tbsCertificate.subjectPublicKeyInfo.keyBits()),
       signs(canSign),
-      decrypts(canDecrypt && type == CKK_RSA) {}
+      decrypts(canDecrypt && type == CKK_RSA && !pssOnlyKey(*cert)),
+      pssOnly(type == CKK_RSA && pssOnlyKey(*cert)) {}
 
 Pkcs11Key::~Pkcs11Key() = default;
 
-int32_t Pkcs11Key::scheme() const { return keyType == CKK_EC ? 2 : 0; }
+int32_t Pkcs11Key::scheme() const { return keyType == CKK_EC ? 2 : pssOnly ? 3 : 0; }
 
 bool Pkcs11Key::supportsDigest(int32_t digestId) const {
-  // RSA needs the digest's OID for the DigestInfo; EC-DSA signs any digest of known length,
-  // and the lengths are known for the digests with an OID.
-  int length = 0;
-  return digestTypeToOid(digestId, nullptr, &length) != nullptr && length > 0;
+  // RSA needs the digest's OID for the DigestInfo, and room for it (or for PSS) in the block;
+  // EC-DSA signs any digest of known length, and the lengths are known for the digests with an
+  // OID.
+  const size_t h = namedDigestOctets(digestId);
+  if (h == 0) return false;
+  if (keyType != CKK_RSA) return true;
+  const size_t k = (bits + 7) / 8;
+  CK_RSA_PKCS_PSS_PARAMS params;
+  if (pssOnly) return pssParameters(digestId, h, params) && 2 * h + 2 <= k;
+  try {
+    std::vector<uint8_t> zeros(h, 0), der;
+    return digestInfo(digestId, zeros.data(), h, der) && der.size() + 11 <= k;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 }
 
 int32_t Pkcs11Key::sign(int32_t scheme, int32_t digestId, const uint8_t* digest,
                         size_t digestLength, std::vector<uint8_t>& signature) {
   signature.clear();
   if (!signs) return P11_NO_KEY;
-  int expected = 0;
-  if (!digest || !digestTypeToOid(digestId, nullptr, &expected) ||
-      digestLength != static_cast<size_t>(expected))
-    return STATUS_BAD_ARGUMENTS;
+  const size_t expected = namedDigestOctets(digestId);
+  if (!digest || expected == 0 || digestLength != expected) return STATUS_BAD_ARGUMENTS;
   const size_t k = (bits + 7) / 8;
   try {
     std::vector<uint8_t> out;
     if (keyType == CKK_RSA && scheme == 0) {
-      DigestInfo info;
+      // RFC 4055: a key named id-RSASSA-PSS signs with PSS only.
+      if (pssOnly) return STATUS_BAD_ARGUMENTS;
       std::vector<uint8_t> der;
-      if (!info.digestAlgorithm.setDigest(digestId) ||
-          info.digest.set(digest, static_cast<int>(digestLength)) != 1 ||
-          info.encodeVector(der) <= 0)
-        return STATUS_NO_MEMORY;
+      if (!digestInfo(digestId, digest, digestLength, der)) return STATUS_NO_MEMORY;
+      // PKCS#1 v1.5 padding takes eleven octets at least.
+      if (der.size() + 11 > k) return STATUS_BAD_ARGUMENTS;
       const CK_MECHANISM m = {CKM_RSA_PKCS, nullptr, 0};
       if (session->sign(m, object, der.data(), der.size(), k, out) != CKR_OK)
         return STATUS_DEVICE_ERROR;
     } else if (keyType == CKK_RSA && scheme == 3) {
       CK_RSA_PKCS_PSS_PARAMS params;
-      if (!pssParameters(digestId, digestLength, params)) return STATUS_BAD_ARGUMENTS;
+      if (!pssParameters(digestId, digestLength, params) || 2 * digestLength + 2 > k)
+        return STATUS_BAD_ARGUMENTS;
       const CK_MECHANISM m = {CKM_RSA_PKCS_PSS, &params, sizeof params};
       if (session->sign(m, object, digest, digestLength, k, out) != CKR_OK)
         return STATUS_DEVICE_ERROR;
@@ -458,13 +555,14 @@ int32_t openPkcs11Keys(const std::shared_ptr<Pkcs11Library>& library, const Pkcs
     }
     std::shared_ptr<Pkcs11Session> session;
     try {
-      session = std::make_shared<Pkcs11Session>(library, handle);
+      session = std::make_shared<Pkcs11Session>(library, handle, slot);
     } catch (const std::bad_alloc&) {
       fn->C_CloseSession(handle);
       throw;
     }
     const int32_t usage = choice.decryptionOnly ? 2 : 1;
-    int32_t logged = login(fn, handle, info, usage, choice.externalPin[usage - 1], pin, ckr);
+    int32_t logged =
+        login(*library, handle, slot, info, usage, choice.externalPin[usage - 1], pin, ckr);
     if (logged != STATUS_OK) return logged;
 
     Finder finder(fn, handle);
@@ -489,11 +587,15 @@ int32_t openPkcs11Keys(const std::shared_ptr<Pkcs11Library>& library, const Pkcs
       c.sign = finder.fixed(h, CKA_SIGN, flag) && flag == CK_TRUE;
       flag = CK_FALSE;
       c.decrypt = c.type == CKK_RSA && finder.fixed(h, CKA_DECRYPT, flag) && flag == CK_TRUE;
-      std::vector<uint8_t> id;
+      std::vector<uint8_t> id, own;
       if (finder.bytes(h, CKA_ID, MAX_ID, id) != CKR_OK) continue;
-      ckr = certificateOf(finder, id, c.type, c.certificate);
+      if (finder.bytes(h, c.type == CKK_RSA ? CKA_MODULUS : CKA_EC_PARAMS, MAX_OUTPUT, own) !=
+          CKR_OK)
+        own.clear();
+      ckr = certificateOf(finder, id, c.type, own, c.certificate);
       if (ckr == OUT_OF_BOUNDS) return P11_TOKEN_ERROR;
       if (ckr != CKR_OK || !c.certificate) continue;
+      if (pssOnlyKey(*c.certificate)) c.decrypt = false;
       candidates.push_back(std::move(c));
     }
     ckr = CKR_OK;

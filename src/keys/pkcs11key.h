@@ -1,8 +1,9 @@
 // Keys on a PKCS#11 token: the token chosen by the profile, one session logged in with the
-// user's PIN, and each private key paired with its certificate by CKA_ID. Signing is
-// CKM_RSA_PKCS over a DigestInfo or CKM_ECDSA over the digest; session keys are unwrapped with
-// CKM_RSA_PKCS. What the token answers (counts, attribute lengths, signature lengths) is checked
-// and bounded before it is used.
+// user's PIN, and each private key paired with its certificate by CKA_ID (and by the key's
+// modulus or curve, where the token tells them). Signing is CKM_RSA_PKCS over a DigestInfo,
+// CKM_RSA_PKCS_PSS or CKM_ECDSA over the digest; session keys are unwrapped with CKM_RSA_PKCS.
+// What the token answers (counts, attribute lengths, signature lengths) is checked and bounded
+// before it is used.
 #pragma once
 
 #include "keys/keyholder.h"
@@ -48,7 +49,8 @@ using Pkcs11PinSource = std::function<int32_t(int32_t usage, char* buffer, size_
 // time, and clones of a context share it from several threads.
 class Pkcs11Session {
  public:
-  Pkcs11Session(std::shared_ptr<Pkcs11Library> library, CK_SESSION_HANDLE session);
+  Pkcs11Session(std::shared_ptr<Pkcs11Library> library, CK_SESSION_HANDLE session,
+                CK_SLOT_ID slot);
   ~Pkcs11Session();
   Pkcs11Session(const Pkcs11Session&) = delete;
   Pkcs11Session& operator=(const Pkcs11Session&) = delete;
@@ -65,6 +67,7 @@ class Pkcs11Session {
  private:
   std::shared_ptr<Pkcs11Library> library;
   CK_SESSION_HANDLE handle;
+  CK_SLOT_ID slot;
   std::mutex lock;
   std::atomic<CK_RV> last{CKR_OK};
 };
@@ -81,7 +84,8 @@ class Pkcs11Key : public KeyHolder {
   uint32_t keyBits() const override { return bits; }
   bool supportsDigest(int32_t digestId) const override;
   // RSA: scheme 0 (CKM_RSA_PKCS over a DigestInfo) or 3 (CKM_RSA_PKCS_PSS, MGF1 over the
-  // digest, a salt as long as it; the SHA-1 and SHA-2 digests); EC: scheme 2 (CKM_ECDSA).
+  // digest, a salt as long as it; the SHA-1 and SHA-2 digests), only 3 for a key restricted to
+  // PSS; EC: scheme 2 (CKM_ECDSA).
   int32_t sign(int32_t scheme, int32_t digestId, const uint8_t* digest, size_t digestLength,
                std::vector<uint8_t>& signature) override;
   // CKM_RSA_PKCS. A block the token took and refused is 18, whatever the token said; a
@@ -96,6 +100,7 @@ class Pkcs11Key : public KeyHolder {
   std::unique_ptr<SignedCertificate> cert;
   uint32_t bits;
   bool signs, decrypts;
+  bool pssOnly;  // the certificate names the key id-RSASSA-PSS
 };
 
 // Chooses the token, opens a session, logs in and finds the keys. Statuses: 0 (either holder

@@ -1,7 +1,11 @@
 #include "keys/pkcs11lib.h"
 
+#include "crypto/hash/lvsha.h"
+#include "keys/secretblock.h"
+
 #include <dlfcn.h>
 
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <new>
@@ -37,7 +41,59 @@ bool complete(const CK_FUNCTION_LIST& f) {
 }  // namespace
 
 Pkcs11Library::Pkcs11Library(void* module, CK_FUNCTION_LIST* functionList, bool finalise)
-    : handle(module), list(functionList), finaliseAtEnd(finalise) {}
+    : handle(module), list(functionList), finaliseAtEnd(finalise) {
+  SecretBlock random(sizeof salt);
+  // Without the system's randomness the digests are unsalted, still never the PIN itself.
+  if (random.fillFromSystem()) std::memcpy(salt, random.data(), sizeof salt);
+}
+
+void Pkcs11Library::pinDigest(CK_SLOT_ID slot, const uint8_t* pin, size_t length,
+                              uint8_t* digest) {
+  LvSha256 h;
+  h.init();
+  h.step(salt, sizeof salt);
+  h.step(reinterpret_cast<const uint8_t*>(&slot), sizeof slot);
+  h.step(pin, static_cast<unsigned int>(length));
+  h.finish();
+  h.getHash(32, digest);
+}
+
+void Pkcs11Library::sessionOpened(CK_SLOT_ID slot) {
+  std::lock_guard<std::mutex> guard(loginLock);
+  ++logins[slot].sessions;
+}
+
+void Pkcs11Library::sessionClosed(CK_SLOT_ID slot) {
+  std::lock_guard<std::mutex> guard(loginLock);
+  auto it = logins.find(slot);
+  // The token logs out when the last session closes.
+  if (it != logins.end() && --it->second.sessions == 0) {
+    SecretBlock::wipe(it->second.digest, sizeof it->second.digest);
+    logins.erase(it);
+  }
+}
+
+CK_RV Pkcs11Library::login(CK_SLOT_ID slot, CK_SESSION_HANDLE session, const uint8_t* pin,
+                           size_t length) {
+  uint8_t digest[32];
+  pinDigest(slot, pin, length, digest);
+  // The login and its record under one lock: a second login never meets a login not yet
+  // recorded.
+  std::lock_guard<std::mutex> guard(loginLock);
+  CK_RV rv = list->C_Login(session, CKU_USER, const_cast<uint8_t*>(pin),
+                           static_cast<CK_ULONG>(length));
+  auto it = logins.find(slot);
+  if (it != logins.end() && rv == CKR_OK) {
+    std::memcpy(it->second.digest, digest, sizeof digest);
+    it->second.known = true;
+  } else if (it != logins.end() && rv == CKR_USER_ALREADY_LOGGED_IN && it->second.known) {
+    uint8_t diff = 0;
+    for (size_t i = 0; i < sizeof digest; ++i) diff |= digest[i] ^ it->second.digest[i];
+    if (diff != 0) rv = CKR_PIN_INCORRECT;
+  }
+  SecretBlock::wipe(digest, sizeof digest);
+  return rv;
+}
 
 Pkcs11Library::~Pkcs11Library() {
   if (finaliseAtEnd) list->C_Finalize(nullptr);
@@ -168,7 +224,7 @@ const char* getCkrErrorText(uint32_t ckr) {
       {0x064, "Klucz niepotrzebny"},
       {0x065, "Klucz został zmieniony"},
       {0x066, "Wymagany klucz"},
-      {0x067, "Klucza nie można skrócić"},
+      {0x067, "Nie można obliczyć skrótu klucza"},
       {0x068, "Funkcja niedozwolona dla klucza"},
       {0x069, "Klucza nie można opakować"},
       {0x06A, "Klucza nie można wyeksportować"},
@@ -179,7 +235,7 @@ const char* getCkrErrorText(uint32_t ckr) {
       {0x091, "Operacja nie została rozpoczęta"},
       {0x0A0, "Błędny PIN"},
       {0x0A1, "Niepoprawny PIN"},
-      {0x0A2, "Błędna długość PINu"},
+      {0x0A2, "Błędna długość PIN-u"},
       {0x0A3, "PIN utracił ważność"},
       {0x0A4, "PIN zablokowany"},
       {0x0B0, "Sesja zamknięta"},

@@ -10,7 +10,9 @@
 #include <p11-kit/pkcs11.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 // Answers of Pkcs11Library::load (those of the key manager's initDevice).
@@ -36,15 +38,35 @@ class Pkcs11Library {
 
   CK_FUNCTION_LIST* functions() const { return list; }
 
+  // The login on a token belongs to the process, so a second C_Login answers
+  // CKR_USER_ALREADY_LOGGED_IN whatever PIN it brings. The binding remembers, per slot and
+  // while a session of ours is open there, a salted digest of the PIN that logged in.
+  void sessionOpened(CK_SLOT_ID slot);
+  void sessionClosed(CK_SLOT_ID slot);
+  // C_Login of the user with a PIN on a session of the slot. CKR_USER_ALREADY_LOGGED_IN
+  // becomes CKR_PIN_INCORRECT when a PIN of ours logged in and this one differs (a login made
+  // elsewhere, or on the reader, cannot be compared).
+  CK_RV login(CK_SLOT_ID slot, CK_SESSION_HANDLE session, const uint8_t* pin, size_t length);
+
  private:
   ~Pkcs11Library();
   Pkcs11Library(void* module, CK_FUNCTION_LIST* functionList, bool finalise);
   // The deleter of the bindings handed out: the last one finalises and unloads the module.
   static void release(Pkcs11Library* library);
 
+  struct Login {
+    size_t sessions = 0;
+    bool known = false;
+    uint8_t digest[32] = {};
+  };
+  void pinDigest(CK_SLOT_ID slot, const uint8_t* pin, size_t length, uint8_t* digest);
+
   void* handle;
   CK_FUNCTION_LIST* list;
   bool finaliseAtEnd;
+  std::mutex loginLock;
+  std::map<CK_SLOT_ID, Login> logins;
+  uint8_t salt[32] = {};
 };
 
 // Polish text of a PKCS#11 return value (Windows-1250); a text for unknown values too.

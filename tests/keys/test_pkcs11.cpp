@@ -79,6 +79,35 @@ class Pkcs11Token : public RegistrySandbox {
     return km.initProfile(1, 1);
   }
 
+  // A key manager of the token's module with a key label and a PIN, through initProfile;
+  // signing only: no decryption key is looked for.
+  void openLabel(TokenConfig& c, KeyManager& m, const std::string& label, bool signingOnly,
+                 const char* pin = softhsm::USER_PIN, int32_t status = KM_OK) {
+    c.set(3, token.module);
+    c.set(6, label);
+    if (signingOnly) c.flag(27);
+    c.pins[1] = c.pins[2] = pin;
+    ASSERT_EQ(KM_OK, m.init(&c));
+    ASSERT_EQ(KM_OK, m.initDevice());
+    ASSERT_EQ(status, m.initProfile(1, 1));
+  }
+
+  // A key imported from a file and its certificate written beside it under one CKA_ID, then
+  // opened for signing by its label.
+  void importAndOpen(const std::string& key, const std::string& certificate,
+                     const std::string& id, const std::string& label, TokenConfig& c,
+                     KeyManager& m) {
+    const std::string pin = std::string(" --pin ") + softhsm::USER_PIN;
+    ASSERT_TRUE(token.run("softhsm2-util --import '" + dataPath(key) + "' --token " +
+                          softhsm::TOKEN_LABEL + " --label " + label + " --id " + id + pin));
+    ASSERT_TRUE(token.run("pkcs11-tool --module '" + token.module + "' --token-label " +
+                          softhsm::TOKEN_LABEL + " --login" + pin + " --write-object '" +
+                          dataPath(certificate) + "' --type cert --id " + id + " --label " +
+                          label));
+    openLabel(c, m, label, true);
+    ASSERT_NE(nullptr, m.signingKey());
+  }
+
   // Runs openssl; true when it succeeds.
   bool openssl(const std::string& arguments) {
     return std::system(("openssl " + arguments + " > /dev/null 2>&1").c_str()) == 0;
@@ -163,7 +192,9 @@ TEST_F(Pkcs11Token, SignaturesVerifiedByOpensslAndByOurVerifier) {
   };
   const Row rows[] = {
       {"rsa", 0, "sha1", 1}, {"rsa", 0, "sha256", 3}, {"rsa", 0, "sha512", 5},
-      {"rsa", 3, "sha256", 3}, {"rsa", 3, "sha384", 4},
+      {"rsa", 0, "sha224", 2}, {"rsa", 0, "sha384", 4}, {"rsa", 0, "md5", 8},
+      {"rsa", 3, "sha256", 3}, {"rsa", 3, "sha384", 4}, {"rsa", 3, "sha1", 1},
+      {"rsa", 3, "sha224", 2}, {"rsa", 3, "sha512", 5},
       {"ec", 2, "sha256", 3}, {"ec", 2, "sha384", 4}, {"ec", 2, "sha1", 1},
   };
   const std::string message = token.dir + "/message.txt";
@@ -172,14 +203,8 @@ TEST_F(Pkcs11Token, SignaturesVerifiedByOpensslAndByOurVerifier) {
     SCOPED_TRACE(std::string(row.label) + " " + std::to_string(row.scheme) + " " +
                  row.digestName);
     TokenConfig c;
-    c.set(3, token.module);
-    c.set(6, row.label);
-    c.flag(27);
-    c.pins[1] = softhsm::USER_PIN;
     KeyManager m;
-    ASSERT_EQ(KM_OK, m.init(&c));
-    ASSERT_EQ(KM_OK, m.initDevice());
-    ASSERT_EQ(KM_OK, m.initProfile(1, 1));
+    openLabel(c, m, row.label, true);
     EXPECT_EQ(std::string(row.label) == "ec" ? 2 : 0, m.getSgnScheme());
     EXPECT_EQ(std::string(row.label) == "ec" ? 256u : 2048u, m.getKeyBits(0));
 
@@ -230,6 +255,12 @@ TEST_F(Pkcs11Token, SignaturesVerifiedByOpensslAndByOurVerifier) {
                      signature));
     EXPECT_FALSE(m.supportsDigest(6)) << "RIPEMD-128 has no OID for a DigestInfo";
     EXPECT_TRUE(m.supportsDigest(row.hashId));
+    // Numbers of no hash at all are refused the same way.
+    for (int32_t unknown : {0, 10, 99, -1}) {
+      EXPECT_FALSE(m.supportsDigest(unknown)) << unknown;
+      EXPECT_EQ(KM_BAD_ARGUMENTS,
+                m.sign(row.scheme, unknown, digest.data(), digest.size(), signature));
+    }
   }
 }
 
@@ -271,13 +302,8 @@ TEST_F(Pkcs11Token, SessionKeyWrappedByOpensslIsUnwrapped) {
   }
   // The EC key neither decrypts nor is offered for it.
   TokenConfig c;
-  c.set(3, token.module);
-  c.set(6, "ec");
-  c.pins[1] = softhsm::USER_PIN;
   KeyManager m;
-  ASSERT_EQ(KM_OK, m.init(&c));
-  ASSERT_EQ(KM_OK, m.initDevice());
-  ASSERT_EQ(KM_OK, m.initProfile(1, 1));
+  openLabel(c, m, "ec", false);
   EXPECT_EQ(nullptr, m.decryptionKey());
   std::unique_ptr<SecretBlock> out;
   uint8_t block[32] = {0};
@@ -324,13 +350,8 @@ TEST_F(Pkcs11Token, ContextsShareTheModuleUntilTheLastLetsItGo) {
   std::vector<uint8_t> digest(32, 0x5a), signature;
   {
     TokenConfig c;
-    c.set(3, token.module);
-    c.set(6, "rsa");
-    c.pins[1] = c.pins[2] = softhsm::USER_PIN;
     KeyManager second;
-    ASSERT_EQ(KM_OK, second.init(&c));
-    ASSERT_EQ(KM_OK, second.initDevice());
-    ASSERT_EQ(KM_OK, second.initProfile(1, 1));
+    openLabel(c, second, "rsa", false);
     ASSERT_EQ(KM_OK, second.sign(0, 3, digest.data(), digest.size(), signature));
     second.releaseTokenLibrary();
   }
@@ -342,6 +363,129 @@ TEST_F(Pkcs11Token, ContextsShareTheModuleUntilTheLastLetsItGo) {
   km.releaseTokenLibrary();
   EXPECT_EQ(KM_NO_KEY, km.sign(2, 3, digest.data(), digest.size(), signature));
   EXPECT_EQ(KM_OK, copy.sign(2, 3, digest.data(), digest.size(), signature));
+}
+
+TEST_F(Pkcs11Token, ACertificateOfAnotherKeyUnderTheSameIdIsNotTheKeys) {
+  // A pair made on the token, and beside it under the same CKA_ID the certificate of a key
+  // imported from a file (an RSA key of another modulus, an EC key on another curve): the
+  // certificate does not name this key, and signatures made with it would never verify under it.
+  const std::string tool = "pkcs11-tool --module '" + token.module + "' --token-label " +
+                           softhsm::TOKEN_LABEL + " --login --pin " + softhsm::USER_PIN;
+  struct Row {
+    const char* keyType;
+    const char* id;
+    const char* certificate;
+  };
+  const Row rows[] = {{"rsa:1024", "03", "rsa.crt.der"}, {"EC:secp384r1", "04", "ec.crt.der"}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.keyType);
+    const std::string label = std::string("other") + row.id;
+    ASSERT_TRUE(token.run(tool + " --keypairgen --key-type " + row.keyType + " --id " + row.id +
+                          " --label " + label));
+    ASSERT_TRUE(token.run(tool + " --write-object '" + dataPath(row.certificate) +
+                          "' --type cert --id " + row.id + " --label " + label));
+    TokenConfig c;
+    KeyManager m;
+    openLabel(c, m, label, false);
+    EXPECT_EQ(nullptr, m.signingKey());
+    EXPECT_EQ(nullptr, m.decryptionKey());
+  }
+  // The keys that do match their certificates are still found beside them.
+  for (const char* label : {"rsa", "ec"}) {
+    SCOPED_TRACE(label);
+    TokenConfig c;
+    KeyManager m;
+    openLabel(c, m, label, true);
+    EXPECT_NE(nullptr, m.signingKey());
+  }
+}
+
+TEST_F(Pkcs11Token, AKeyWhoseCertificateSaysPssSignsPssOnly) {
+  // id-RSASSA-PSS in the certificate restricts the key to PSS (RFC 4055): the key's scheme is
+  // 3 and a PKCS#1 v1.5 signature is refused, whatever the token would do with the key.
+  TokenConfig c;
+  KeyManager m;
+  importAndOpen("pss-plain.key", "pss.crt.der", "05", "pss", c, m);
+  if (HasFatalFailure()) return;
+  EXPECT_EQ(3, m.getSgnScheme());
+  const std::string message = token.dir + "/message.txt";
+  writeFile(message, std::vector<uint8_t>(100, 'p'));
+  ASSERT_TRUE(openssl("dgst -sha256 -binary -out '" + token.dir + "/digest.bin' '" + message + "'"));
+  std::vector<uint8_t> digest = readFile(token.dir + "/digest.bin"), signature;
+  EXPECT_EQ(KM_BAD_ARGUMENTS, m.sign(0, 3, digest.data(), digest.size(), signature));
+  EXPECT_TRUE(signature.empty());
+  // PSS goes over the SHA-1 and SHA-2 digests only: the others are not admitted either.
+  for (int32_t hash : {1, 2, 3, 4, 5}) EXPECT_TRUE(m.supportsDigest(hash)) << hash;
+  for (int32_t hash : {7, 8}) EXPECT_FALSE(m.supportsDigest(hash)) << hash;
+  ASSERT_EQ(KM_OK, m.sign(3, 3, digest.data(), digest.size(), signature));
+  writeFile(token.dir + "/signature.bin", signature);
+  EXPECT_TRUE(openssl("dgst -sha256 -sigopt rsa_padding_mode:pss -sigopt rsa_pss_saltlen:digest"
+                      " -verify '" + dataPath("pss.pub.pem") + "' -signature '" + token.dir +
+                      "/signature.bin' '" + message + "'"));
+
+  // Nor does such a key decrypt session keys, though the token would let it.
+  TokenConfig both;
+  KeyManager decrypting;
+  openLabel(both, decrypting, "pss", false);
+  EXPECT_NE(nullptr, decrypting.signingKey());
+  EXPECT_EQ(nullptr, decrypting.decryptionKey());
+  EXPECT_EQ(1u, decrypting.keyUsage);
+  std::vector<uint8_t> block(256, 0x5a);
+  std::unique_ptr<SecretBlock> sessionKey;
+  EXPECT_EQ(KM_NO_KEY, decrypting.signingKey()->decryptSessionKey(block.data(), block.size(),
+                                                                   sessionKey));
+}
+
+TEST_F(Pkcs11Token, AShortKeyAdmitsTheDigestsItsBlockHolds) {
+  // 64 octets hold the DigestInfo of SHA-256 and the eleven octets of padding, not those of
+  // SHA-384 or SHA-512: those are refused before the token is asked.
+  TokenConfig c;
+  KeyManager m;
+  importAndOpen("rsa512.key", "rsa512.crt.der", "06", "short", c, m);
+  if (HasFatalFailure()) return;
+  struct Row {
+    int32_t hash;
+    size_t length;
+    bool admitted;
+  };
+  const Row rows[] = {{1, 20, true}, {3, 32, true}, {4, 48, false}, {5, 64, false}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.hash);
+    EXPECT_EQ(row.admitted, m.supportsDigest(row.hash));
+    std::vector<uint8_t> digest(row.length, 0x17), signature;
+    EXPECT_EQ(row.admitted ? KM_OK : KM_BAD_ARGUMENTS,
+              m.sign(0, row.hash, digest.data(), digest.size(), signature));
+    // PSS needs twice the digest and two octets more.
+    EXPECT_EQ(row.hash == 1 ? KM_OK : KM_BAD_ARGUMENTS,
+              m.sign(3, row.hash, digest.data(), digest.size(), signature));
+  }
+}
+
+TEST_F(Pkcs11Token, APinIsCheckedWhileAnotherContextIsLoggedIn) {
+  // The token's login belongs to the process: a second context's C_Login is answered
+  // CKR_USER_ALREADY_LOGGED_IN whatever PIN it brings, so that answer alone proves nothing.
+  config.set(6, "rsa");
+  ASSERT_EQ(KM_OK, open());
+  struct Row {
+    const char* pin;
+    int32_t status;
+  };
+  const Row rows[] = {{"4321", P11_WRONG_PIN}, {"12345", P11_WRONG_PIN}, {"1234", KM_OK}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.pin);
+    TokenConfig c;
+    KeyManager second;
+    openLabel(c, second, "rsa", false, row.pin, row.status);
+    EXPECT_EQ(row.status == KM_OK, second.signingKey() != nullptr);
+    second.releaseTokenLibrary();
+  }
+  // Once every session of ours is closed the token has logged out; a new login is checked by
+  // the token itself again.
+  km.releaseTokenLibrary();
+  TokenConfig c;
+  KeyManager third;
+  openLabel(c, third, "rsa", false, "4321", P11_WRONG_PIN);
+  EXPECT_EQ(CKR_PIN_INCORRECT, third.lastCkr);
 }
 
 TEST_F(Pkcs11Token, ClonesSignFromTwoThreadsThroughOneSession) {
@@ -371,6 +515,9 @@ TEST(Pkcs11Texts, ReturnValues) {
   const Row rows[] = {
       {CKR_PIN_INCORRECT, "Błędny PIN"},
       {CKR_PIN_LOCKED, "PIN zablokowany"},
+      {CKR_PIN_LEN_RANGE, "Błędna długość PIN-u"},
+      // A key that cannot be digested, not one that cannot be shortened.
+      {CKR_KEY_INDIGESTIBLE, "Nie można obliczyć skrótu klucza"},
       {CKR_TOKEN_NOT_PRESENT, "Brak karty w czytniku"},
       {CKR_DEVICE_REMOVED, "Urządzenie zostało odłączone"},
       {0x12345, "Nieznany błąd biblioteki PKCS#11"},
