@@ -435,6 +435,96 @@ class P521FieldMulx : public P521Field {
   LV_INLINE void mul(u64* r, const u64* a, const u64* b) const { p521mulx::product(r, a, b); }
   LV_INLINE void sqr(u64* r, const u64* a) const { p521mulx::square(r, a); }
 };
+
+// The same field on eleven limbs of 52 bits (a twelfth, always 0, pads the
+// value to a whole 512-bit register and a 256-bit one), multiplied with the
+// AVX-512 IFMA instructions (lvepfast_p521.cpp; the caller checks
+// lvcpu::hasAvx512Ifma). Those take the low 52 bits of each limb only, so
+// every value this field hands on is normalised: limbs 0..9 below 2^52 and
+// limb 10 at most 3 (value below 2^522). That bound on limb 10 also keeps
+// the product's top column 0, which the folding relies on.
+namespace p521ifma {
+void product(u64* r, const u64* a, const u64* b);
+void add(u64* r, const u64* a, const u64* b);
+void sub(u64* r, const u64* a, const u64* b);
+}  // namespace p521ifma
+
+class P521FieldIfma {
+ public:
+  static const unsigned kLimbs = 12;
+  static const u64 M52 = (u64(1) << 52) - 1;
+  u64 pw[12];  // the prime in 64-bit words (exponent of the inversion)
+  u64 one_[12];
+
+  void init(const u64* prime) {
+    std::memcpy(pw, prime, sizeof(pw));
+    std::memset(one_, 0, sizeof(one_));
+    one_[0] = 1;
+  }
+  const u64* prime() const { return pw; }
+  void add(u64* r, const u64* a, const u64* b) const { p521ifma::add(r, a, b); }
+  void dbl(u64* r, const u64* a) const { p521ifma::add(r, a, a); }
+  void sub(u64* r, const u64* a, const u64* b) const { p521ifma::sub(r, a, b); }
+  void neg(u64* r, const u64* a) const {
+    const u64 z[12] = {0};
+    p521ifma::sub(r, z, a);
+  }
+  void mul(u64* r, const u64* a, const u64* b) const { p521ifma::product(r, a, b); }
+  void sqr(u64* r, const u64* a) const { p521ifma::product(r, a, a); }
+  bool isZero(const u64* a) const { return zeroMask(a) != 0; }
+  u64 zeroMask(const u64* a) const {
+    u64 t[12];
+    canonical(t, a);
+    u64 x = 0;
+    for (unsigned i = 0; i < 11; i++) x |= t[i];
+    return ((x | ((u64)0 - x)) >> 63) - 1;
+  }
+  void toField(u64* r, const u64* w) const {
+    // twelve 64-bit words (value below 2^521) to 52-bit limbs
+    for (unsigned i = 0; i < 11; i++) {
+      const unsigned bit = 52 * i, word = bit / 64, sh = bit % 64;
+      u64 v = w[word] >> sh;
+      if (sh > 12) v |= w[word + 1] << (64 - sh);
+      r[i] = v & M52;
+    }
+    r[10] &= 1;
+    r[11] = 0;
+  }
+  void fromField(u64* w, const u64* a) const {
+    u64 t[12];
+    canonical(t, a);
+    std::memset(w, 0, 12 * sizeof(u64));
+    for (unsigned i = 0; i < 11; i++) {
+      const unsigned bit = 52 * i, word = bit / 64, sh = bit % 64;
+      w[word] |= t[i] << sh;
+      if (sh > 12) w[word + 1] |= t[i] >> (64 - sh);
+    }
+  }
+  const u64* one() const { return one_; }
+
+  // Fully reduced limbs: below p, each within its width; in time independent
+  // of the value (it may be secret).
+  static void canonical(u64* t, const u64* a) {
+    std::memcpy(t, a, 12 * sizeof(u64));
+    // limb 10 at most 3: the first round leaves a value at most a little
+    // above 2^521, the second one below it
+    for (int round = 0; round < 2; round++) {
+      t[0] += t[10] >> 1;
+      t[10] &= 1;
+      for (unsigned i = 0; i < 10; i++) {
+        t[i + 1] += t[i] >> 52;
+        t[i] &= M52;
+      }
+    }
+    t[0] += t[10] >> 1;
+    t[10] &= 1;
+    // below 2^521 now: it is p (that is 0) exactly when every bit is set
+    u64 diff = t[10] ^ 1;
+    for (unsigned i = 0; i < 10; i++) diff |= t[i] ^ M52;
+    const u64 keep = (u64)0 - ((diff | ((u64)0 - diff)) >> 63);
+    for (unsigned i = 0; i < 11; i++) t[i] &= keep;
+  }
+};
 #endif
 
 // ---------------------------------------------------------------- points
@@ -458,6 +548,10 @@ struct FixedWidth<P521Field> {
 #if defined(__x86_64__)
 template <>
 struct FixedWidth<P521FieldMulx> {
+  static const unsigned value = 6;
+};
+template <>
+struct FixedWidth<P521FieldIfma> {
   static const unsigned value = 6;
 };
 #endif
@@ -1249,7 +1343,10 @@ class Engine : public Curve {
     std::memcpy(tab[0], f_.one(), sizeof(acc));
     std::memcpy(tab[1], x, sizeof(acc));
     for (unsigned i = 2; i < 16; i++) f_.mul(tab[i], tab[i - 1], x);
-    for (unsigned i = N * 16; i-- > 0;) {
+    // from the top digit that is not 0 (fields with spare limbs)
+    unsigned top = N * 16;
+    while (top > 0 && ((e[(top - 1) / 16] >> (4 * ((top - 1) % 16))) & 15) == 0) top--;
+    for (unsigned i = top; i-- > 0;) {
       for (int s = 0; s < 4; s++) f_.sqr(acc, acc);
       unsigned d = (unsigned)(e[i / 16] >> (4 * (i % 16))) & 15;
       if (d) f_.mul(acc, acc, tab[d]);
