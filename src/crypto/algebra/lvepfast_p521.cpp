@@ -160,10 +160,12 @@ LV_IFMA_OUT void product(u64* r, const u64* a, const u64* b) {
 
 std::unique_ptr<Curve> makeP521(const u32* p, const u32* a, const u32* b, unsigned words,
                                 FieldPath path) {
-  if (path == FieldPath::kAuto)
-    path = lvcpu::hasAvx512Ifma() ? FieldPath::kIfma
-           : lvcpu::hasBmi2()     ? FieldPath::kMulx
-                                  : FieldPath::kPortable;
+  // Not the IFMA field by default: its product is about as fast as MULX's,
+  // but every sum and difference must be normalised for the next product
+  // (a carry chain of some 25 cycles where the 58-bit limbs need 4), and the
+  // point formulas wait on them; a verification takes about 1.5 times as
+  // long with it on AMD Zen 4.
+  if (path == FieldPath::kAuto) path = lvcpu::hasBmi2() ? FieldPath::kMulx : FieldPath::kPortable;
 #if defined(__x86_64__)
   if (path == FieldPath::kIfma) {
     if (!lvcpu::hasAvx512Ifma()) return nullptr;
