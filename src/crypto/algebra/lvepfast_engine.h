@@ -436,13 +436,13 @@ class P521FieldMulx : public P521Field {
   LV_INLINE void sqr(u64* r, const u64* a) const { p521mulx::square(r, a); }
 };
 
-// The same field on eleven limbs of 52 bits (a twelfth, always 0, pads the
+// The same field on eleven limbs of 50 bits (a twelfth, always 0, pads the
 // value to a whole 512-bit register and a 256-bit one), multiplied with the
 // AVX-512 IFMA instructions (lvepfast_p521.cpp; the caller checks
-// lvcpu::hasAvx512Ifma). Those take the low 52 bits of each limb only, so
-// every value this field hands on is normalised: limbs 0..9 below 2^52 and
-// limb 10 at most 3 (value below 2^522). That bound on limb 10 also keeps
-// the product's top column 0, which the folding relies on.
+// lvcpu::hasAvx512Ifma), which take 52 bits of each limb. Every value this
+// field takes and hands on has limbs 0..9 below 2^51 and limb 10 below 2^22
+// (value below 2^522), which a sum or difference keeps with one carry step
+// and which keeps the product's top column 0, as its folding needs.
 namespace p521ifma {
 void product(u64* r, const u64* a, const u64* b);
 void add(u64* r, const u64* a, const u64* b);
@@ -452,7 +452,8 @@ void sub(u64* r, const u64* a, const u64* b);
 class P521FieldIfma {
  public:
   static const unsigned kLimbs = 12;
-  static const u64 M52 = (u64(1) << 52) - 1;
+  static const u64 M50 = (u64(1) << 50) - 1;
+  static const u64 M21 = (u64(1) << 21) - 1;
   u64 pw[12];  // the prime in 64-bit words (exponent of the inversion)
   u64 one_[12];
 
@@ -480,14 +481,14 @@ class P521FieldIfma {
     return ((x | ((u64)0 - x)) >> 63) - 1;
   }
   void toField(u64* r, const u64* w) const {
-    // twelve 64-bit words (value below 2^521) to 52-bit limbs
+    // twelve 64-bit words (value below 2^521) to 50-bit limbs
     for (unsigned i = 0; i < 11; i++) {
-      const unsigned bit = 52 * i, word = bit / 64, sh = bit % 64;
+      const unsigned bit = 50 * i, word = bit / 64, sh = bit % 64;
       u64 v = w[word] >> sh;
-      if (sh > 12) v |= w[word + 1] << (64 - sh);
-      r[i] = v & M52;
+      if (sh > 14) v |= w[word + 1] << (64 - sh);
+      r[i] = v & M50;
     }
-    r[10] &= 1;
+    r[10] &= M21;
     r[11] = 0;
   }
   void fromField(u64* w, const u64* a) const {
@@ -495,9 +496,9 @@ class P521FieldIfma {
     canonical(t, a);
     std::memset(w, 0, 12 * sizeof(u64));
     for (unsigned i = 0; i < 11; i++) {
-      const unsigned bit = 52 * i, word = bit / 64, sh = bit % 64;
+      const unsigned bit = 50 * i, word = bit / 64, sh = bit % 64;
       w[word] |= t[i] << sh;
-      if (sh > 12) w[word + 1] |= t[i] >> (64 - sh);
+      if (sh > 14) w[word + 1] |= t[i] >> (64 - sh);
     }
   }
   const u64* one() const { return one_; }
@@ -506,21 +507,21 @@ class P521FieldIfma {
   // of the value (it may be secret).
   static void canonical(u64* t, const u64* a) {
     std::memcpy(t, a, 12 * sizeof(u64));
-    // limb 10 at most 3: the first round leaves a value at most a little
-    // above 2^521, the second one below it
+    // the first round leaves a value at most a little above 2^521, the
+    // second one below it
     for (int round = 0; round < 2; round++) {
-      t[0] += t[10] >> 1;
-      t[10] &= 1;
+      t[0] += t[10] >> 21;
+      t[10] &= M21;
       for (unsigned i = 0; i < 10; i++) {
-        t[i + 1] += t[i] >> 52;
-        t[i] &= M52;
+        t[i + 1] += t[i] >> 50;
+        t[i] &= M50;
       }
     }
-    t[0] += t[10] >> 1;
-    t[10] &= 1;
+    t[0] += t[10] >> 21;
+    t[10] &= M21;
     // below 2^521 now: it is p (that is 0) exactly when every bit is set
-    u64 diff = t[10] ^ 1;
-    for (unsigned i = 0; i < 10; i++) diff |= t[i] ^ M52;
+    u64 diff = t[10] ^ M21;
+    for (unsigned i = 0; i < 10; i++) diff |= t[i] ^ M50;
     const u64 keep = (u64)0 - ((diff | ((u64)0 - diff)) >> 63);
     for (unsigned i = 0; i < 11; i++) t[i] &= keep;
   }

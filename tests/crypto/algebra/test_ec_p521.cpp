@@ -1,5 +1,5 @@
 // The field of 2^521 - 1 on 58-bit limbs, portable and with MULX, and on
-// 52-bit limbs with AVX-512 IFMA (sums,
+// 50-bit limbs with AVX-512 IFMA (sums,
 // differences, products, squares, with the loosely reduced limbs they hand
 // on) against big-number arithmetic, and the curve engine on each against the
 // engine on the generic Montgomery field: random scalars, the edge scalars
@@ -202,8 +202,8 @@ TEST(EcP521Field, MulxAgreesWithBigNumbers) {
 }
 
 #if defined(__x86_64__)
-// The 52-bit-limb field with AVX-512 IFMA: every result normalised as the
-// products need it (limbs 0..9 below 2^52, limb 10 at most 3), and its value
+// The 50-bit-limb field with AVX-512 IFMA: every result within the limb
+// bounds the products need (limbs 0..9 below 2^51, limb 10 below 2^22), its value
 // the one Python's integers give (tests/data/ec/p521_field.txt: edge and
 // random operands up to 2^522 - 1, loaded limb by limb so that the
 // unreduced forms the operations hand on are inputs too) and the portable
@@ -212,12 +212,12 @@ typedef std::array<u64, 12> Limbs12;
 
 bool haveIfma() { return lvcpu::hasAvx512Ifma(); }
 
-Limbs12 limbs52(const LvN& v) {
+Limbs12 limbs50(const LvN& v) {
   Limbs12 l{};
   for (unsigned i = 0; i < 11; i++) {
     u64 x = 0;
-    for (unsigned b = 0; b < 52; b++) {
-      const unsigned bit = 52 * i + b;
+    for (unsigned b = 0; b < 50; b++) {
+      const unsigned bit = 50 * i + b;
       if (bit / 32 < v.getUsed()) x |= (u64)((v.getWords()[bit / 32] >> (bit % 32)) & 1) << b;
     }
     l[i] = x;
@@ -225,19 +225,20 @@ Limbs12 limbs52(const LvN& v) {
   return l;
 }
 
-LvN valueOf52(const Limbs12& l) {
+LvN valueOf50(const Limbs12& l) {
   LvN v(0u, 1);
   for (unsigned i = 11; i-- > 0;) {
     const u32 w[2] = {(u32)l[i], (u32)(l[i] >> 32)};
-    v = (v << 52) + LvN(w, 2);
+    v = (v << 50) + LvN(w, 2);
   }
   return v;
 }
 
 ::testing::AssertionResult normalised(const Limbs12& l) {
   for (unsigned i = 0; i < 10; i++)
-    if (l[i] >> 52) return ::testing::AssertionFailure() << "limb " << i << " over 52 bits";
-  if (l[10] > 3 || l[11] != 0) return ::testing::AssertionFailure() << "top limbs " << l[10] << " " << l[11];
+    if (l[i] >> 51) return ::testing::AssertionFailure() << "limb " << i << " over 51 bits";
+  if ((l[10] >> 22) || l[11] != 0)
+    return ::testing::AssertionFailure() << "top limbs " << l[10] << " " << l[11];
   return ::testing::AssertionSuccess();
 }
 
@@ -271,7 +272,7 @@ TEST(EcP521Field, IfmaAgreesWithPythonIntegers) {
     for (auto& x : t) ls >> x;
     const LvN a = hexNum(t[0]), b = hexNum(t[1]);
     const LvN want[3] = {hexNum(t[2]), hexNum(t[3]), hexNum(t[4])};
-    const Limbs12 al = limbs52(a), bl = limbs52(b);
+    const Limbs12 al = limbs50(a), bl = limbs50(b);
     SCOPED_TRACE(line);
     Limbs12 r[3];
     f.mul(r[0].data(), al.data(), bl.data());
@@ -279,7 +280,7 @@ TEST(EcP521Field, IfmaAgreesWithPythonIntegers) {
     f.sub(r[2].data(), al.data(), bl.data());
     for (int k = 0; k < 3; k++) {
       ASSERT_TRUE(normalised(r[k])) << "operation " << k;
-      ASSERT_EQ(want[k], valueOf52(r[k]) % prime()) << "operation " << k;
+      ASSERT_EQ(want[k], valueOf50(r[k]) % prime()) << "operation " << k;
       u64 w[12];
       f.fromField(w, r[k].data());
       u32 ws[24];
@@ -290,15 +291,15 @@ TEST(EcP521Field, IfmaAgreesWithPythonIntegers) {
     const Limbs9 ap = load(portable, a % prime()), bp = load(portable, b % prime());
     u64 rp[9];
     portable.mul(rp, ap.data(), bp.data());
-    ASSERT_EQ(canonicalValue(portable, rp), valueOf52(r[0]) % prime());
+    ASSERT_EQ(canonicalValue(portable, rp), valueOf50(r[0]) % prime());
     if (a == b) {
       Limbs12 sq, ng;
       f.sqr(sq.data(), al.data());
       f.neg(ng.data(), al.data());
       ASSERT_TRUE(normalised(sq));
       ASSERT_TRUE(normalised(ng));
-      ASSERT_EQ(want[0], valueOf52(sq) % prime());
-      ASSERT_EQ((prime() - a % prime()) % prime(), valueOf52(ng) % prime());
+      ASSERT_EQ(want[0], valueOf50(sq) % prime());
+      ASSERT_EQ((prime() - a % prime()) % prime(), valueOf50(ng) % prime());
       ASSERT_EQ(want[0].isZero(), f.isZero(sq.data()));
       ASSERT_EQ((a % prime()).isZero(), f.isZero(al.data()));
     }
@@ -322,7 +323,7 @@ TEST(EcP521Field, IfmaChainsStayNormalised) {
     ref.push_back(LvN(w, 17) % p);
   }
   std::vector<Limbs12> reg;
-  for (const LvN& v : ref) reg.push_back(limbs52(v));
+  for (const LvN& v : ref) reg.push_back(limbs50(v));
   for (int step = 0; step < 40000; step++) {
     const std::size_t d = rng() % reg.size(), x = rng() % reg.size(), y = rng() % reg.size();
     Limbs12 r;
@@ -350,7 +351,7 @@ TEST(EcP521Field, IfmaChainsStayNormalised) {
         break;
     }
     ASSERT_TRUE(normalised(r)) << "step " << step;
-    ASSERT_EQ(want, valueOf52(r) % p) << "step " << step;
+    ASSERT_EQ(want, valueOf50(r) % p) << "step " << step;
     reg[d] = r;
     ref[d] = want;
   }
