@@ -447,6 +447,7 @@ namespace p521ifma {
 void product(u64* r, const u64* a, const u64* b);
 void add(u64* r, const u64* a, const u64* b);
 void sub(u64* r, const u64* a, const u64* b);
+void dblMinus3(u64* x3, u64* y3, u64* z3, const u64* x1, const u64* y1, const u64* z1);
 }  // namespace p521ifma
 
 class P521FieldIfma {
@@ -472,6 +473,9 @@ class P521FieldIfma {
   }
   void mul(u64* r, const u64* a, const u64* b) const { p521ifma::product(r, a, b); }
   void sqr(u64* r, const u64* a) const { p521ifma::product(r, a, a); }
+  static void dblMinus3(u64* x3, u64* y3, u64* z3, const u64* x1, const u64* y1, const u64* z1) {
+    p521ifma::dblMinus3(x3, y3, z3, x1, y1, z1);
+  }
   bool isZero(const u64* a) const { return zeroMask(a) != 0; }
   u64 zeroMask(const u64* a) const {
     u64 t[12];
@@ -572,6 +576,19 @@ template <class F>
 struct OwnInverse {
   static const bool value = false;
 };
+
+// Whether a field brings the whole doubling for a = -3 (F::dblMinus3), so
+// that its values stay in registers between the operations.
+template <class F>
+struct OwnDouble {
+  static const bool value = false;
+};
+#if defined(__x86_64__)
+template <>
+struct OwnDouble<P521FieldIfma> {
+  static const bool value = true;
+};
+#endif
 
 template <class F>
 class FixedBaseImpl : public FixedBase {
@@ -1050,6 +1067,12 @@ class Engine : public Curve {
   // The Jacobian doubling without its shortcut: for Z = 0 or Y = 0 the
   // formula itself gives Z' = 0, the point at infinity.
   void dblCt(Pt& r, const Pt& p) const {
+    if constexpr (OwnDouble<F>::value) {
+      if (aMinus3_) {
+        F::dblMinus3(r.x, r.y, r.z, p.x, p.y, p.z);
+        return;
+      }
+    }
     u64 t1[N], t2[N], t3[N], m[N], s[N], yy[N];
     if constexpr (SideBySide<F>::value) {
       if (aMinus3_) {

@@ -89,8 +89,8 @@ LV_IFMA __m512i shifted(__m512i b0, __m512i b1, int k, int s) {
   }
 }
 
-LV_IFMA_OUT void product(u64* r, const u64* a, const u64* b) {
-  const V y = loadV(b);
+// a·b; a's limbs are read from memory (each broadcast to a register).
+LV_IFMA V productV(const u64* a, const V& y) {
   const __m512i z = _mm512_setzero_si512();
   // columns 0..23 of the partial products: the low 52 bits of a_i b_j at
   // column i + j, the high ones at i + j + 1; lo and hi sums apart, so that
@@ -129,7 +129,56 @@ LV_IFMA_OUT void product(u64* r, const u64* a, const u64* b) {
       0x07, _mm512_add_epi64(c1, _mm512_slli_epi64(_mm512_and_si512(hHi, m21), 29)),
       _mm512_alignr_epi64(sHi, sLo, 7));
   carryStep(v);
-  storeV(r, v);
+  return v;
+}
+
+LV_IFMA_OUT void product(u64* r, const u64* a, const u64* b) { storeV(r, productV(a, loadV(b))); }
+
+// The same on values in registers.
+LV_IFMA V mulV(const V& a, const V& b) {
+  alignas(64) u64 t[16];
+  storeV(t, a);
+  return productV(t, b);
+}
+LV_IFMA V addV(const V& a, const V& b) {
+  V s{_mm512_add_epi64(a.lo, b.lo), _mm512_add_epi64(a.hi, b.hi)};
+  carryStep(s);
+  return s;
+}
+LV_IFMA V subV(const V& a, const V& b) {
+  const V q = fourP();
+  V d{_mm512_sub_epi64(_mm512_add_epi64(a.lo, q.lo), b.lo),
+      _mm512_sub_epi64(_mm512_add_epi64(a.hi, q.hi), b.hi)};
+  carryStep(d);
+  return d;
+}
+// a·2^k for k = 1..3: limbs below 2^54 before the carry step.
+template <int k>
+LV_IFMA V shlV(const V& a) {
+  V s{_mm512_slli_epi64(a.lo, k), _mm512_slli_epi64(a.hi, k)};
+  carryStep(s);
+  return s;
+}
+LV_IFMA V times3V(const V& a) {
+  V s{_mm512_add_epi64(_mm512_slli_epi64(a.lo, 1), a.lo),
+      _mm512_add_epi64(_mm512_slli_epi64(a.hi, 1), a.hi)};
+  carryStep(s);
+  return s;
+}
+
+// The doubling of a Jacobian point on a curve with a = -3, the engine's
+// formula, with every value kept in registers.
+LV_IFMA_OUT void dblMinus3(u64* x3, u64* y3, u64* z3, const u64* x1, const u64* y1,
+                           const u64* z1) {
+  const V x = loadV(x1), y = loadV(y1), z = loadV(z1);
+  const V zz = mulV(z, z), yy = mulV(y, y), yz = mulV(y, z);
+  const V m = times3V(mulV(subV(x, zz), addV(x, zz)));  // 3(X - Z^2)(X + Z^2)
+  const V s = shlV<2>(mulV(x, yy));                     // 4XY^2
+  const V rx = subV(mulV(m, m), shlV<1>(s));
+  const V ry = subV(mulV(m, subV(s, rx)), shlV<3>(mulV(yy, yy)));
+  storeV(x3, rx);
+  storeV(y3, ry);
+  storeV(z3, shlV<1>(yz));
 }
 #undef LV_IFMA
 #undef LV_IFMA_OUT
