@@ -294,10 +294,11 @@ LV_AVX2 __attribute__((always_inline)) inline void sha2Round(typename G::W a, ty
                                                              typename G::W f, typename G::W g,
                                                              typename G::W& h, typename G::W& bc,
                                                              typename G::W wk) {
-  const typename G::W t1 = h + wk + (~e & g) + (e & f) + G::s1(e);
-  d += t1;
+  // e's sigma last in both sums, so the next e waits on it and one addition
+  const typename G::W k = h + wk + (~e & g) + (e & f), s1 = G::s1(e);
+  d = (d + k) + s1;
   const typename G::W ab = a ^ b;
-  h = t1 + G::s0(a) + ((ab & bc) ^ b);
+  h = (k + s1) + (G::s0(a) + ((ab & bc) ^ b));
   bc = ab;
 }
 
