@@ -13,6 +13,13 @@ __attribute__((target("bmi2"))) void product(u64* r, const u64* a, const u64* b)
 __attribute__((target("bmi2"))) void square(u64* r, const u64* a) { P521Field::square(r, a); }
 }  // namespace p521mulx
 
+// GCC 12's AVX-512 intrinsics fill unused operands with a deliberately
+// undefined value, which its own uninitialised-use warning then reports.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 namespace p521ifma {
 #define LV_IFMA __attribute__((target("avx512f,avx512ifma"), always_inline)) inline
 #define LV_IFMA_OUT __attribute__((target("avx512f,avx512ifma")))
@@ -183,6 +190,9 @@ LV_IFMA_OUT void dblMinus3(u64* x3, u64* y3, u64* z3, const u64* x1, const u64* 
 #undef LV_IFMA
 #undef LV_IFMA_OUT
 }  // namespace p521ifma
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 #endif
 
 std::unique_ptr<Curve> makeP521(const u32* p, const u32* a, const u32* b, unsigned words,
