@@ -435,6 +435,101 @@ class P521FieldMulx : public P521Field {
   LV_INLINE void mul(u64* r, const u64* a, const u64* b) const { p521mulx::product(r, a, b); }
   LV_INLINE void sqr(u64* r, const u64* a) const { p521mulx::square(r, a); }
 };
+
+// The same field on eleven limbs of 50 bits (a twelfth, always 0, pads the
+// value to a whole 512-bit register and a 256-bit one), multiplied with the
+// AVX-512 IFMA instructions (lvepfast_p521.cpp; the caller checks
+// lvcpu::hasAvx512Ifma), which take 52 bits of each limb. Every value this
+// field takes and hands on has limbs 0..9 below 2^51 and limb 10 below 2^22
+// (value below 2^522), which a sum or difference keeps with one carry step
+// and which keeps the product's top column 0, as its folding needs.
+namespace p521ifma {
+void product(u64* r, const u64* a, const u64* b);
+void add(u64* r, const u64* a, const u64* b);
+void sub(u64* r, const u64* a, const u64* b);
+void dblMinus3(u64* x3, u64* y3, u64* z3, const u64* x1, const u64* y1, const u64* z1);
+}  // namespace p521ifma
+
+class P521FieldIfma {
+ public:
+  static const unsigned kLimbs = 12;
+  static const u64 M50 = (u64(1) << 50) - 1;
+  static const u64 M21 = (u64(1) << 21) - 1;
+  u64 pw[12];  // the prime in 64-bit words (exponent of the inversion)
+  u64 one_[12];
+
+  void init(const u64* prime) {
+    std::memcpy(pw, prime, sizeof(pw));
+    std::memset(one_, 0, sizeof(one_));
+    one_[0] = 1;
+  }
+  const u64* prime() const { return pw; }
+  void add(u64* r, const u64* a, const u64* b) const { p521ifma::add(r, a, b); }
+  void dbl(u64* r, const u64* a) const { p521ifma::add(r, a, a); }
+  void sub(u64* r, const u64* a, const u64* b) const { p521ifma::sub(r, a, b); }
+  void neg(u64* r, const u64* a) const {
+    const u64 z[12] = {0};
+    p521ifma::sub(r, z, a);
+  }
+  void mul(u64* r, const u64* a, const u64* b) const { p521ifma::product(r, a, b); }
+  void sqr(u64* r, const u64* a) const { p521ifma::product(r, a, a); }
+  static void dblMinus3(u64* x3, u64* y3, u64* z3, const u64* x1, const u64* y1, const u64* z1) {
+    p521ifma::dblMinus3(x3, y3, z3, x1, y1, z1);
+  }
+  bool isZero(const u64* a) const { return zeroMask(a) != 0; }
+  u64 zeroMask(const u64* a) const {
+    u64 t[12];
+    canonical(t, a);
+    u64 x = 0;
+    for (unsigned i = 0; i < 11; i++) x |= t[i];
+    return ((x | ((u64)0 - x)) >> 63) - 1;
+  }
+  void toField(u64* r, const u64* w) const {
+    // twelve 64-bit words (value below 2^521) to 50-bit limbs
+    for (unsigned i = 0; i < 11; i++) {
+      const unsigned bit = 50 * i, word = bit / 64, sh = bit % 64;
+      u64 v = w[word] >> sh;
+      if (sh > 14) v |= w[word + 1] << (64 - sh);
+      r[i] = v & M50;
+    }
+    r[10] &= M21;
+    r[11] = 0;
+  }
+  void fromField(u64* w, const u64* a) const {
+    u64 t[12];
+    canonical(t, a);
+    std::memset(w, 0, 12 * sizeof(u64));
+    for (unsigned i = 0; i < 11; i++) {
+      const unsigned bit = 50 * i, word = bit / 64, sh = bit % 64;
+      w[word] |= t[i] << sh;
+      if (sh > 14) w[word + 1] |= t[i] >> (64 - sh);
+    }
+  }
+  const u64* one() const { return one_; }
+
+  // Fully reduced limbs: below p, each within its width; in time independent
+  // of the value (it may be secret).
+  static void canonical(u64* t, const u64* a) {
+    std::memcpy(t, a, 12 * sizeof(u64));
+    // the first round leaves a value at most a little above 2^521, the
+    // second one below it
+    for (int round = 0; round < 2; round++) {
+      t[0] += t[10] >> 21;
+      t[10] &= M21;
+      for (unsigned i = 0; i < 10; i++) {
+        t[i + 1] += t[i] >> 50;
+        t[i] &= M50;
+      }
+    }
+    t[0] += t[10] >> 21;
+    t[10] &= M21;
+    // below 2^521 now: it is p (that is 0) exactly when every bit is set
+    u64 diff = t[10] ^ M21;
+    for (unsigned i = 0; i < 10; i++) diff |= t[i] ^ M50;
+    const u64 keep = (u64)0 - ((diff | ((u64)0 - diff)) >> 63);
+    for (unsigned i = 0; i < 11; i++) t[i] &= keep;
+  }
+};
 #endif
 
 // ---------------------------------------------------------------- points
@@ -460,6 +555,10 @@ template <>
 struct FixedWidth<P521FieldMulx> {
   static const unsigned value = 6;
 };
+template <>
+struct FixedWidth<P521FieldIfma> {
+  static const unsigned value = 6;
+};
 #endif
 
 // Whether the doubling should issue its independent products side by side:
@@ -477,6 +576,19 @@ template <class F>
 struct OwnInverse {
   static const bool value = false;
 };
+
+// Whether a field brings the whole doubling for a = -3 (F::dblMinus3), so
+// that its values stay in registers between the operations.
+template <class F>
+struct OwnDouble {
+  static const bool value = false;
+};
+#if defined(__x86_64__)
+template <>
+struct OwnDouble<P521FieldIfma> {
+  static const bool value = true;
+};
+#endif
 
 template <class F>
 class FixedBaseImpl : public FixedBase {
@@ -838,6 +950,14 @@ class Engine : public Curve {
   }
 
   void dblP(Pt& r, const Pt& p) const {
+    // the formula's Z3 = 2 Y Z is 0 for either anyway: a field whose zero
+    // test costs more than its doubling leaves the point at infinity so
+    if constexpr (OwnDouble<F>::value) {
+      if (aMinus3_) {
+        dblCt(r, p);
+        return;
+      }
+    }
     if (f_.isZero(p.z) || f_.isZero(p.y)) {
       setInf(r);
       return;
@@ -955,6 +1075,12 @@ class Engine : public Curve {
   // The Jacobian doubling without its shortcut: for Z = 0 or Y = 0 the
   // formula itself gives Z' = 0, the point at infinity.
   void dblCt(Pt& r, const Pt& p) const {
+    if constexpr (OwnDouble<F>::value) {
+      if (aMinus3_) {
+        F::dblMinus3(r.x, r.y, r.z, p.x, p.y, p.z);
+        return;
+      }
+    }
     u64 t1[N], t2[N], t3[N], m[N], s[N], yy[N];
     if constexpr (SideBySide<F>::value) {
       if (aMinus3_) {
@@ -1249,7 +1375,10 @@ class Engine : public Curve {
     std::memcpy(tab[0], f_.one(), sizeof(acc));
     std::memcpy(tab[1], x, sizeof(acc));
     for (unsigned i = 2; i < 16; i++) f_.mul(tab[i], tab[i - 1], x);
-    for (unsigned i = N * 16; i-- > 0;) {
+    // from the top digit that is not 0 (fields with spare limbs)
+    unsigned top = N * 16;
+    while (top > 0 && ((e[(top - 1) / 16] >> (4 * ((top - 1) % 16))) & 15) == 0) top--;
+    for (unsigned i = top; i-- > 0;) {
       for (int s = 0; s < 4; s++) f_.sqr(acc, acc);
       unsigned d = (unsigned)(e[i / 16] >> (4 * (i % 16))) & 15;
       if (d) f_.mul(acc, acc, tab[d]);

@@ -14,7 +14,7 @@ namespace {
 struct Features {
   bool portable = false;
   bool shaNi = false, aesNi = false, pclmul = false, bmi2Adx = false, bmi1 = false, bmi2 = false, avx2 = false,
-       ifma = false;
+       ifma = false, avx512vl = false;
 };
 
 // The OS must save the wider registers too (XGETBV), or AVX code faults.
@@ -58,6 +58,7 @@ Features probe() {
     f.bmi2Adx = f.bmi2 && (b7 & (1u << 19)) != 0;
     f.avx2 = avx && ymm && (b7 & (1u << 5)) != 0;
     f.ifma = zmm && (b7 & (1u << 16)) != 0 && (b7 & (1u << 21)) != 0;
+    f.avx512vl = zmm && (b7 & (1u << 16)) != 0 && (b7 & (1u << 31)) != 0;
   }
 #endif
   return f;
@@ -79,5 +80,6 @@ bool hasBmi1() { return features().bmi1; }
 bool hasBmi2() { return features().bmi2; }
 bool hasAvx2() { return features().avx2; }
 bool hasAvx512Ifma() { return features().ifma; }
+bool hasAvx512Vl() { return features().avx512vl; }
 
 }  // namespace lvcpu

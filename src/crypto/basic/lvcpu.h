@@ -21,6 +21,7 @@ bool hasBmi1();       // BMI1 (andn)
 bool hasBmi2();       // BMI2 (rorx, mulx)
 bool hasAvx2();
 bool hasAvx512Ifma(); // AVX-512F and AVX-512 IFMA
+bool hasAvx512Vl();   // AVX-512F and AVX-512VL
 
 }  // namespace lvcpu
 

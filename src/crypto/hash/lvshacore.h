@@ -32,6 +32,11 @@ bool lvShaAvx2Available();
 void lvSha1CompressAvx2(std::uint32_t state[5], const std::uint8_t* blocks, std::size_t count);
 void lvSha256CompressAvx2(std::uint32_t state[8], const std::uint8_t* blocks, std::size_t count);
 void lvSha512CompressAvx2(std::uint64_t state[8], const std::uint8_t* blocks, std::size_t count);
+// The same with AVX-512VL's rotations in the SHA-512 schedule: true when the
+// processor has those as well.
+bool lvShaAvx512VlAvailable();
+void lvSha512CompressAvx512Vl(std::uint64_t state[8], const std::uint8_t* blocks,
+                              std::size_t count);
 
 // The version chosen for this processor.
 LvSha32CompressFn lvSha1CompressFn();

@@ -1,4 +1,5 @@
-// The field of 2^521 - 1 on 58-bit limbs, portable and with MULX (sums,
+// The field of 2^521 - 1 on 58-bit limbs, portable and with MULX, and on
+// 50-bit limbs with AVX-512 IFMA (sums,
 // differences, products, squares, with the loosely reduced limbs they hand
 // on) against big-number arithmetic, and the curve engine on each against the
 // engine on the generic Montgomery field: random scalars, the edge scalars
@@ -7,7 +8,9 @@
 
 #include <array>
 #include <cstring>
+#include <fstream>
 #include <random>
+#include <sstream>
 
 #include "crypto/algebra/ec_curves.h"
 #include "crypto/algebra/lvepfast_engine.h"
@@ -198,6 +201,163 @@ TEST(EcP521Field, MulxAgreesWithBigNumbers) {
 #endif
 }
 
+#if defined(__x86_64__)
+// The 50-bit-limb field with AVX-512 IFMA: every result within the limb
+// bounds the products need (limbs 0..9 below 2^51, limb 10 below 2^22), its value
+// the one Python's integers give (tests/data/ec/p521_field.txt: edge and
+// random operands up to 2^522 - 1, loaded limb by limb so that the
+// unreduced forms the operations hand on are inputs too) and the portable
+// field gives.
+typedef std::array<u64, 12> Limbs12;
+
+bool haveIfma() { return lvcpu::hasAvx512Ifma(); }
+
+Limbs12 limbs50(const LvN& v) {
+  Limbs12 l{};
+  for (unsigned i = 0; i < 11; i++) {
+    u64 x = 0;
+    for (unsigned b = 0; b < 50; b++) {
+      const unsigned bit = 50 * i + b;
+      if (bit / 32 < v.getUsed()) x |= (u64)((v.getWords()[bit / 32] >> (bit % 32)) & 1) << b;
+    }
+    l[i] = x;
+  }
+  return l;
+}
+
+LvN valueOf50(const Limbs12& l) {
+  LvN v(0u, 1);
+  for (unsigned i = 11; i-- > 0;) {
+    const u32 w[2] = {(u32)l[i], (u32)(l[i] >> 32)};
+    v = (v << 50) + LvN(w, 2);
+  }
+  return v;
+}
+
+::testing::AssertionResult normalised(const Limbs12& l) {
+  for (unsigned i = 0; i < 10; i++)
+    if (l[i] >> 51) return ::testing::AssertionFailure() << "limb " << i << " over 51 bits";
+  if ((l[10] >> 22) || l[11] != 0)
+    return ::testing::AssertionFailure() << "top limbs " << l[10] << " " << l[11];
+  return ::testing::AssertionSuccess();
+}
+
+LvN hexNum(const std::string& h) {
+  LvN v(0u, 1);
+  for (char c : h) v = (v << 4) + LvN((u32)std::stoul(std::string(1, c), nullptr, 16), 1);
+  return v;
+}
+
+P521FieldIfma ifmaField() {
+  P521FieldIfma f;
+  const u64 pw[12] = {~0ull, ~0ull, ~0ull, ~0ull, ~0ull, ~0ull, ~0ull, ~0ull, 0x1FF, 0, 0, 0};
+  f.init(pw);
+  return f;
+}
+
+TEST(EcP521Field, IfmaAgreesWithPythonIntegers) {
+  if (!haveIfma()) GTEST_SKIP() << "no AVX-512 IFMA here (or the portable switch is on)";
+  const P521FieldIfma f = ifmaField();
+  P521Field portable;
+  const u64 pw9[9] = {~0ull, ~0ull, ~0ull, ~0ull, ~0ull, ~0ull, ~0ull, ~0ull, 0x1FF};
+  portable.init(pw9);
+  std::ifstream in(TAL_TEST_DATA_DIR "/ec/p521_field.txt");
+  ASSERT_TRUE(in.good());
+  std::string line;
+  int rows = 0;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream ls(line);
+    std::string t[5];
+    for (auto& x : t) ls >> x;
+    const LvN a = hexNum(t[0]), b = hexNum(t[1]);
+    const LvN want[3] = {hexNum(t[2]), hexNum(t[3]), hexNum(t[4])};
+    const Limbs12 al = limbs50(a), bl = limbs50(b);
+    SCOPED_TRACE(line);
+    Limbs12 r[3];
+    f.mul(r[0].data(), al.data(), bl.data());
+    f.add(r[1].data(), al.data(), bl.data());
+    f.sub(r[2].data(), al.data(), bl.data());
+    for (int k = 0; k < 3; k++) {
+      ASSERT_TRUE(normalised(r[k])) << "operation " << k;
+      ASSERT_EQ(want[k], valueOf50(r[k]) % prime()) << "operation " << k;
+      u64 w[12];
+      f.fromField(w, r[k].data());
+      u32 ws[24];
+      for (unsigned i = 0; i < 24; i++) ws[i] = (u32)(w[i / 2] >> (32 * (i % 2)));
+      ASSERT_EQ(want[k], LvN(ws, 24)) << "canonical form of operation " << k;
+    }
+    // the portable field on the same operands (reduced, as it takes them)
+    const Limbs9 ap = load(portable, a % prime()), bp = load(portable, b % prime());
+    u64 rp[9];
+    portable.mul(rp, ap.data(), bp.data());
+    ASSERT_EQ(canonicalValue(portable, rp), valueOf50(r[0]) % prime());
+    if (a == b) {
+      Limbs12 sq, ng;
+      f.sqr(sq.data(), al.data());
+      f.neg(ng.data(), al.data());
+      ASSERT_TRUE(normalised(sq));
+      ASSERT_TRUE(normalised(ng));
+      ASSERT_EQ(want[0], valueOf50(sq) % prime());
+      ASSERT_EQ((prime() - a % prime()) % prime(), valueOf50(ng) % prime());
+      ASSERT_EQ(want[0].isZero(), f.isZero(sq.data()));
+      ASSERT_EQ((a % prime()).isZero(), f.isZero(al.data()));
+    }
+    rows++;
+  }
+  EXPECT_EQ(900, rows);
+}
+
+// Long chains of results fed on, where a normalisation that misses a rare
+// carry would show.
+TEST(EcP521Field, IfmaChainsStayNormalised) {
+  if (!haveIfma()) GTEST_SKIP() << "no AVX-512 IFMA here (or the portable switch is on)";
+  const P521FieldIfma f = ifmaField();
+  std::mt19937_64 rng(52);
+  const LvN p = prime(), one(1u, 1);
+  std::vector<LvN> ref = {LvN(0u, 1), one, p - 1u, one << 520, (one << 520) - 1u, p - (one << 52)};
+  for (int i = 0; i < 6; i++) {
+    u32 w[17];
+    for (auto& x : w) x = (u32)rng();
+    w[16] &= 0x1FF;
+    ref.push_back(LvN(w, 17) % p);
+  }
+  std::vector<Limbs12> reg;
+  for (const LvN& v : ref) reg.push_back(limbs50(v));
+  for (int step = 0; step < 40000; step++) {
+    const std::size_t d = rng() % reg.size(), x = rng() % reg.size(), y = rng() % reg.size();
+    Limbs12 r;
+    LvN want;
+    switch (rng() % 5) {
+      case 0:
+        f.mul(r.data(), reg[x].data(), reg[y].data());
+        want = ref[x] * ref[y] % p;
+        break;
+      case 1:
+        f.sqr(r.data(), reg[x].data());
+        want = ref[x] * ref[x] % p;
+        break;
+      case 2:
+        f.dbl(r.data(), reg[x].data());
+        want = (ref[x] + ref[x]) % p;
+        break;
+      case 3:
+        f.sub(r.data(), reg[x].data(), reg[y].data());
+        want = (ref[x] + p - ref[y]) % p;
+        break;
+      default:
+        f.neg(r.data(), reg[x].data());
+        want = (p - ref[x]) % p;
+        break;
+    }
+    ASSERT_TRUE(normalised(r)) << "step " << step;
+    ASSERT_EQ(want, valueOf50(r) % p) << "step " << step;
+    reg[d] = r;
+    ref[d] = want;
+  }
+}
+#endif
+
 LvN num(const u32* w, unsigned n) { return LvN(w, n); }
 
 Words words(const std::uint8_t* b, std::size_t len, unsigned n) {
@@ -237,6 +397,11 @@ struct P521 {
     if (haveMulx())
       engines.emplace_back("mulx",
                            Curve::create(p.data(), a.data(), b.data(), W, FieldPath::kMulx));
+#if defined(__x86_64__)
+    if (haveIfma())
+      engines.emplace_back("ifma",
+                           Curve::create(p.data(), a.data(), b.data(), W, FieldPath::kIfma));
+#endif
   }
   bool same(const Words& P, const Words& Q) const {
     const LvN pp = num(p.data(), W);
@@ -335,6 +500,11 @@ TEST(EcP521Engine, DedicatedPathsOnlyForTheP521Prime) {
   EXPECT_NE(nullptr, Curve::create(other.data(), e.a.data(), e.b.data(), 17, FieldPath::kGeneric));
   EXPECT_EQ(haveMulx(),
             Curve::create(e.p.data(), e.a.data(), e.b.data(), 17, FieldPath::kMulx) != nullptr);
+  EXPECT_EQ(nullptr, Curve::create(other.data(), e.a.data(), e.b.data(), 17, FieldPath::kIfma));
+#if defined(__x86_64__)
+  EXPECT_EQ(haveIfma(),
+            Curve::create(e.p.data(), e.a.data(), e.b.data(), 17, FieldPath::kIfma) != nullptr);
+#endif
 }
 
 }  // namespace

@@ -169,9 +169,8 @@ TEST(Sha, ShaInstructionsMatchPortableCode) {
 // The AVX2 schedule runs blocks in pairs: every count up to 9 (pairs and a
 // last block alone), aligned and not. The CAVP files above run through the
 // path chosen for this processor.
-TEST(Sha, Sha512Avx2MatchesPortableCode) {
-  if (!lvShaAvx2Available()) GTEST_SKIP() << "no AVX2 and BMI2 on this processor";
-  std::mt19937_64 rng(54321);
+void expectSha512LikePortable(LvSha64CompressFn compress, std::uint64_t seed) {
+  std::mt19937_64 rng(seed);
   std::vector<std::uint8_t> data(128 * 9 + 1);
   for (auto& b : data) b = static_cast<std::uint8_t>(rng());
   for (size_t blocks = 1; blocks <= 9; ++blocks) {
@@ -179,10 +178,15 @@ TEST(Sha, Sha512Avx2MatchesPortableCode) {
       std::uint64_t a[8], b[8];
       for (int i = 0; i < 8; ++i) a[i] = b[i] = rng();
       lvSha512CompressPortable(a, data.data() + offset, blocks);
-      lvSha512CompressAvx2(b, data.data() + offset, blocks);
+      compress(b, data.data() + offset, blocks);
       EXPECT_TRUE(std::equal(a, a + 8, b)) << "blocks " << blocks << " offset " << offset;
     }
   }
+}
+
+TEST(Sha, Sha512Avx2MatchesPortableCode) {
+  if (!lvShaAvx2Available()) GTEST_SKIP() << "no AVX2 and BMI2 on this processor";
+  expectSha512LikePortable(lvSha512CompressAvx2, 54321);
 }
 
 // A digest over one compression function with the test's own padding, so that
@@ -249,6 +253,23 @@ TEST(Sha, Avx2ScheduleOnCavpMessages) {
       }
       EXPECT_GT(checked, 0u) << p.file << kind;
     }
+}
+
+// The SHA-512 schedule with AVX-512VL's rotations: the CAVP messages and
+// every block count up to 9 against the portable code, aligned and not.
+TEST(Sha, Sha512Avx512VlScheduleOnCavpMessages) {
+  if (!lvShaAvx512VlAvailable()) GTEST_SKIP() << "no AVX-512VL on this processor";
+  for (const char* kind : {"ShortMsg.rsp", "LongMsg.rsp"}) {
+    size_t checked = 0;
+    for (const auto& r : rsp::load(rsp::dataPath(std::string("SHA512") + kind))) {
+      if (!r.has("MD") || !r.has("Msg")) continue;
+      EXPECT_EQ(digestWith(lvSha512CompressAvx512Vl, kIv512, rsp::message(r), checked % 2), r["MD"])
+          << "Len=" << r["Len"];
+      ++checked;
+    }
+    EXPECT_GT(checked, 0u) << kind;
+  }
+  expectSha512LikePortable(lvSha512CompressAvx512Vl, 512);
 }
 
 // Random lengths up to 1000 octets and every length around the first block
