@@ -140,10 +140,15 @@ int32_t readCipherData(xmlNodePtr cipherData, const Fault& fault, size_t max,
   return 0;
 }
 
-// Wipes a buffer of plaintext when it goes.
+// Wipes a buffer of plaintext when it goes, and before it is emptied for reuse
+// (clear keeps the octets in the buffer).
 struct Wiped {
   std::vector<uint8_t>& bytes;
   ~Wiped() { zeroizeMemory(bytes.data(), bytes.size()); }
+  void clear() {
+    zeroizeMemory(bytes.data(), bytes.size());
+    bytes.clear();
+  }
 };
 
 // The three content steps: 0 with the plaintext, or a mapped code (UNIFIED included).
@@ -154,16 +159,20 @@ int32_t decryptContent(XmlDecryptionKeys& keys, const XmlEncryptedData& data, si
   if (code != 0) return code;
   // Never more plaintext than cipher text: no copy of it is left behind by growth.
   plain.reserve(in.size());
+  // Room for the most one step gives back (a block held back from the step
+  // before, the piece, a part block): the buffer never grows, which would free
+  // a copy unwiped.
   std::vector<uint8_t> piece;
+  piece.reserve(CONTENT_PIECE + 2 * block);
   Wiped wipePiece{piece};
   for (size_t at = block; at < in.size(); at += CONTENT_PIECE) {
-    piece.clear();
+    wipePiece.clear();
     const size_t n = std::min(CONTENT_PIECE, in.size() - at);
     code = codeOf(CONTINUE_CODES, keys.continueContent(in.data() + at, n, piece), 279);
     if (code != 0) return code;
     plain.insert(plain.end(), piece.begin(), piece.end());
   }
-  piece.clear();
+  wipePiece.clear();
   code = codeOf(FINISH_CODES, keys.finishContent(piece), 293);
   if (code != 0) return code;
   plain.insert(plain.end(), piece.begin(), piece.end());
@@ -219,6 +228,8 @@ int32_t XmlEncryptedKey::read(xmlNodePtr element, ReportStream* report,
     hasIssuerSerial = 1;
   }
   // The subject only describes the recipient: a name that does not read is left out.
+  keyInfoItems = keyInfo.certificates.items.size() + keyInfo.issuerSerials.items.size() +
+                 keyInfo.subjectNames.size();
   if (!keyInfo.subjectNames.empty()) {
     try {
       convXml::parseDN(keyInfo.subjectNames.front(), subject, makeDn);
@@ -241,12 +252,17 @@ int32_t XmlEncryptedData::read(xmlNodePtr element, ReportStream* report,
   cipher = row->cipher;
   n = nextElement(n);
   if (!isDs(n, xmlc::DS_KEY_INFO)) return fault(MSG_NO_KEY_INFO);
+  // The keys together name no more than one signature's KeyInfo may: a token
+  // reference costs a walk of the whole document.
+  size_t items = 0;
   for (xmlNodePtr k = firstElement(n->children); k; k = nextElement(k)) {
     if (!isXenc(k, xmlc::XENC_ENCRYPTED_KEY)) continue;
     if (encryptedKeys.items.size() >= XMLENC_MAX_ENCRYPTED_KEYS) return fault(MSG_KEY_SYNTAX);
     auto key = std::make_unique<XmlEncryptedKey>();
     rc = key->read(k, report, makeDn);
     if (rc != 0) return rc;
+    items += key->keyInfoItems;
+    if (items > XMLSIG_MAX_KEYINFO_ITEMS) return fault(MSG_KEY_SYNTAX);
     encryptedKeys.items.push_back(key.release());
   }
   if (encryptedKeys.items.empty()) return fault(MSG_NO_ENCRYPTED_KEY);

@@ -540,3 +540,109 @@ TEST(XmlEncryption, ALargeCipherValueGoesInPieces) {
 }
 
 }  // namespace
+
+namespace {
+
+// Plaintext in the pieces the key holder gives back is wiped from the piece
+// buffer before the buffer takes the next piece, and the buffer never grows
+// (a reallocation would free a copy unwiped). The holder hands out each piece
+// as the key manager does: the block it held back first, then the rest.
+TEST(XmlEncryption, PiecesOfPlaintextAreWiped) {
+  struct Watching : ScriptedKeys {
+    int32_t continueContent(const uint8_t*, size_t length, std::vector<uint8_t>& out) override {
+      look(out);
+      if (held) out.insert(out.end(), 16, 'x');
+      const uint8_t* before = out.data();
+      out.insert(out.end(), length - 16, 'x');
+      if (held && out.data() != before) ++regrown;
+      held = true;
+      remember(out);
+      return 0;
+    }
+    int32_t finishContent(std::vector<uint8_t>& out) override {
+      look(out);
+      return ScriptedKeys::finishContent(out);
+    }
+    // What the last call left in this buffer must be gone by the next call.
+    void look(const std::vector<uint8_t>& out) {
+      if (out.data() != last) return;
+      for (size_t i = 0; i < lastSize; ++i)
+        if (last[i] != 0) {
+          ++unwiped;
+          return;
+        }
+    }
+    void remember(const std::vector<uint8_t>& out) {
+      last = out.data();
+      lastSize = out.size();
+    }
+    bool held = false;
+    const uint8_t* last = nullptr;
+    size_t lastSize = 0;
+    int unwiped = 0, regrown = 0;
+  };
+  const std::string good = xencFile("aes128.xml");
+  const size_t from = good.rfind("<xenc:CipherValue>") + 18;
+  const size_t to = good.rfind("</xenc:CipherValue>");
+  // The IV and 2 MiB + 32 octets: three pieces.
+  const size_t octets = 3 * ((2u << 20) / 3 + 16);
+  Encrypted doc(good.substr(0, from) + std::string(octets / 3 * 4, 'A') + good.substr(to));
+  ASSERT_EQ(0, doc.rc);
+  Watching keys;
+  keys.users.push_back(certificate("alice.der"));
+  keys.plaintext = "<a/>";
+  EXPECT_EQ(0, decryptEncryptedData(keys, &doc.report, doc.element, makeDnAttribute));
+  EXPECT_EQ(0, keys.unwiped);
+  EXPECT_EQ(0, keys.regrown);
+}
+
+// Each X.509 token a KeyInfo refers to is looked up over the whole document:
+// the encrypted keys of one element together refer to no more tokens than one
+// signature's KeyInfo may, or a few kilobytes of references would cost a walk
+// of the document each (minutes for one element of 64 keys).
+TEST(XmlEncryption, TokenReferencesOfAllKeysAreBounded) {
+  const std::string good = xencFile("cert.xml");
+  const size_t at = good.find("<ds:X509Certificate>") + 20;
+  const std::string token = "<wsse:BinarySecurityToken Id=\"t\">" +
+                            good.substr(at, good.find("</ds:X509Certificate>") - at) +
+                            "</wsse:BinarySecurityToken>";
+  const std::string reference =
+      "<wsse:SecurityTokenReference><wsse:Reference ValueType=\"http://docs.oasis-open.org/wss/"
+      "2004/01/oasis-200401-wss-x509-token-profile-1.0#X509v3\" "
+      "URI=\"#t\"/></wsse:SecurityTokenReference>";
+  struct Row {
+    int keys;
+    int references;  // per key
+    int32_t code;
+  } rows[] = {{1, 200, 0}, {2, 200, 89}, {64, 4, 0}, {64, 5, 89}};
+  for (const Row& row : rows) {
+    std::string key =
+        "<xenc:EncryptedKey><xenc:EncryptionMethod "
+        "Algorithm=\"http://www.w3.org/2001/04/xmlenc#rsa-1_5\"/><ds:KeyInfo>";
+    for (int i = 0; i < row.references; ++i) key += reference;
+    key += "</ds:KeyInfo><xenc:CipherData><xenc:CipherValue>AAAA</xenc:CipherValue>"
+           "</xenc:CipherData></xenc:EncryptedKey>";
+    std::string keys;
+    for (int i = 0; i < row.keys; ++i) keys += key;
+    const size_t from = good.find("<xenc:EncryptedKey>");
+    const size_t to = good.find("</xenc:EncryptedKey>") + 20;
+    std::string text = good.substr(0, from) + keys + good.substr(to);
+    text = replaced(text, "<doc>",
+                    "<doc xmlns:wsse=\"http://docs.oasis-open.org/wss/2004/01/"
+                    "oasis-200401-wss-wssecurity-secext-1.0.xsd\">" +
+                        token);
+    Encrypted doc(text);
+    ASSERT_EQ(0, doc.rc);
+    XmlEncryptedData data;
+    EXPECT_EQ(row.code, data.read(doc.element, &doc.report, makeDnAttribute))
+        << row.keys << " " << row.references;
+    if (row.code == 0) EXPECT_EQ(size_t(row.keys), data.encryptedKeys.items.size());
+    if (row.code != 0)
+      EXPECT_NE(std::string::npos,
+                doc.reportText().find(
+                    convertForOutput("błędna składnia elementu xenc:EncryptedKey")))
+          << doc.reportText();
+  }
+}
+
+}  // namespace
