@@ -163,7 +163,7 @@ int32_t decryptContent(XmlDecryptionKeys& keys, const XmlEncryptedData& data, si
   // before, the piece, a part block): the buffer never grows, which would free
   // a copy unwiped.
   std::vector<uint8_t> piece;
-  piece.reserve(CONTENT_PIECE + 2 * block);
+  piece.reserve(std::min(CONTENT_PIECE, in.size()) + 2 * block);
   Wiped wipePiece{piece};
   for (size_t at = block; at < in.size(); at += CONTENT_PIECE) {
     wipePiece.clear();
