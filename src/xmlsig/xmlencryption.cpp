@@ -11,6 +11,8 @@
 #include "xmlsig/xmlsigparser.h"
 #include "xmlsig/xmlwalk.h"
 
+#include <libxml/valid.h>
+
 #include <algorithm>
 #include <memory>
 #include <new>
@@ -201,6 +203,29 @@ bool replaceNode(xmlNodePtr node, xmlNodePtr list, std::vector<xmlNodePtr>& elem
   return true;
 }
 
+// Registers the Ids of the subtree of top that a document's own parse
+// registers (xml:id, attributes the DTD declares of type ID) and the in-context
+// parse leaves out, each unless the document has an Id of that value already.
+void registerParsedIds(xmlNodePtr top) {
+  for (xmlNodePtr n = top; n;) {
+    if (n->type == XML_ELEMENT_NODE) {
+      for (xmlAttrPtr a = n->properties; a; a = a->next) {
+        if (a->atype == XML_ATTRIBUTE_ID || !xmlIsID(n->doc, n, a)) continue;
+        xmlChar* value = xmlNodeListGetString(n->doc, a->children, 1);
+        if (value && *value && !xmlGetID(n->doc, value)) xmlAddID(nullptr, n->doc, value, a);
+        xmlFree(value);
+      }
+    }
+    // Depth first within top; the tree's depth was bounded by the parse.
+    if (n->type == XML_ELEMENT_NODE && n->children) {
+      n = n->children;
+      continue;
+    }
+    while (n != top && !n->next) n = n->parent;
+    n = n == top ? nullptr : n->next;
+  }
+}
+
 }  // namespace
 
 int32_t XmlEncryptedKey::read(xmlNodePtr element, ReportStream* report,
@@ -334,7 +359,10 @@ int32_t decryptEncryptedData(XmlDecryptionKeys& keys, ReportStream* report, xmlN
     if (!replaceNode(node, list, elements)) return xmlrc::MEM;
     // After the element is gone: an Id of the plaintext that it held too is
     // registered for the new element.
-    for (xmlNodePtr e : elements) registerIdAttributes(e);
+    for (xmlNodePtr e : elements) {
+      registerParsedIds(e);
+      registerIdAttributes(e);
+    }
     return 0;
   } catch (const TalApiException& e) {
     return e.getCode();

@@ -646,3 +646,39 @@ TEST(XmlEncryption, TokenReferencesOfAllKeysAreBounded) {
 }
 
 }  // namespace
+
+namespace {
+
+// Ids of the plaintext that the document's own parse registers (xml:id, and
+// attributes its DTD declares of type ID) are registered once it is in place,
+// as they would be had the document been parsed decrypted; an Id the document
+// already has stays with its element.
+TEST(XmlEncryption, DeclaredIdsOfThePlaintext) {
+  const std::string good = xencFile("aes128.xml");
+  const std::string prolog = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  const std::string dtd = "<!DOCTYPE doc [<!ATTLIST data key ID #IMPLIED>]>\n";
+  struct Row {
+    std::string document;
+    const char* plaintext;
+    const char* id;
+    const char* owner;  // the element the Id names after
+  } rows[] = {
+      {replaced(good, prolog, prolog + dtd), "<data key=\"k1\"/>", "k1", "data"},
+      {good, "<data xml:id=\"x1\"/>", "x1", "data"},
+      {good, "<wrap><inner xml:id=\"x2\"/></wrap>", "x2", "inner"},
+      {replaced(good, "<tail>", "<tail xml:id=\"x3\">"), "<data xml:id=\"x3\"/>", "x3", "tail"},
+  };
+  for (const Row& row : rows) {
+    Encrypted doc(row.document);
+    ASSERT_EQ(0, doc.rc);
+    ScriptedKeys keys = alice();
+    keys.plaintext = row.plaintext;
+    ASSERT_EQ(0, decryptEncryptedData(keys, &doc.report, doc.element, makeDnAttribute))
+        << row.plaintext;
+    xmlAttrPtr attr = xmlGetID(doc.holder.doc, BAD_CAST row.id);
+    ASSERT_TRUE(attr) << row.plaintext;
+    EXPECT_EQ(std::string(row.owner), reinterpret_cast<const char*>(attr->parent->name));
+  }
+}
+
+}  // namespace
