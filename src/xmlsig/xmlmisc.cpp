@@ -522,6 +522,51 @@ bool oneRootElement(xmlNodePtr list) {
   return elements == 1;
 }
 
+// Adds to the elements of the subtree of top the attributes the document's
+// internal subset gives by default: the document's own parse adds them
+// (XML_PARSE_DTDATTR), the in-context parse never read the subset. False when
+// a default cannot be put as that parse would put it: a namespace declaration
+// the element lacks (it would have changed the names of the elements), a
+// prefix not in scope, no memory.
+bool addDefaultAttributes(xmlDocPtr doc, xmlNodePtr top, xmlNodePtr context) {
+  xmlDtdPtr dtd = doc->intSubset;
+  if (!dtd) return true;
+  auto declares = [](xmlNodePtr n, const xmlChar* prefix) {
+    for (xmlNsPtr ns = n->nsDef; ns; ns = ns->next)
+      if (xmlStrEqual(ns->prefix, prefix)) return true;
+    return false;
+  };
+  int depth = 0;
+  for (xmlNodePtr n = top; n; n = nextInSubtree(n, top, depth, XML_MAX_TREE_DEPTH)) {
+    if (n->type != XML_ELEMENT_NODE) continue;
+    xmlElementPtr decl = xmlGetDtdQElementDesc(dtd, n->name, n->ns ? n->ns->prefix : nullptr);
+    for (xmlAttributePtr a = decl ? decl->attributes : nullptr; a; a = a->nexth) {
+      if (!a->defaultValue) continue;
+      if (!a->prefix && xmlStrEqual(a->name, BAD_CAST "xmlns")) {
+        if (!declares(n, nullptr)) return false;
+        continue;
+      }
+      if (xmlStrEqual(a->prefix, BAD_CAST "xmlns")) {
+        if (!declares(n, a->name)) return false;
+        continue;
+      }
+      xmlNsPtr ns = nullptr;
+      if (a->prefix) {
+        ns = xmlSearchNs(doc, n, a->prefix);
+        if (!ns && context->type == XML_ELEMENT_NODE) ns = xmlSearchNs(doc, context, a->prefix);
+        if (!ns) return false;
+      }
+      // (xmlHasNsProp would answer with the declaration itself.)
+      bool given = false;
+      for (xmlAttrPtr p = n->properties; p && !given; p = p->next)
+        given = xmlStrEqual(p->name, a->name) &&
+                (ns ? p->ns && xmlStrEqual(p->ns->href, ns->href) : !p->ns);
+      if (!given && !xmlNewNsProp(n, ns, a->name, a->defaultValue)) return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int32_t xmlSafeParseInNodeContext(xmlNodePtr context, const uint8_t* bytes, size_t length,
@@ -565,6 +610,8 @@ int32_t xmlSafeParseInNodeContext(xmlNodePtr context, const uint8_t* bytes, size
   uint64_t counted = 0;
   for (xmlNodePtr n = nodes; n && !refused; n = n->next)
     refused = treeOverCaps(n, XML_MAX_TREE_DEPTH - depth, length + 1024, counted);
+  for (xmlNodePtr n = nodes; n && !refused; n = n->next)
+    refused = !addDefaultAttributes(doc, n, context);
   if (refused) {
     xmlFreeNodeList(nodes);
     return xmlrc::INV_MSG;

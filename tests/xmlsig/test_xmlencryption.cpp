@@ -682,3 +682,49 @@ TEST(XmlEncryption, DeclaredIdsOfThePlaintext) {
 }
 
 }  // namespace
+
+namespace {
+
+// Attributes the document's DTD gives by default are in the plaintext's
+// elements as the document's own parse puts them there; a default namespace
+// declaration (which would change the elements' names) refuses the plaintext.
+TEST(XmlEncryption, DefaultAttributesOfTheDocument) {
+  const std::string good = xencFile("aes128.xml");
+  const std::string prolog = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  auto withDtd = [&](const std::string& declarations) {
+    return replaced(good, prolog, prolog + "<!DOCTYPE doc [" + declarations + "]>\n");
+  };
+  const std::string kind = "<!ATTLIST data kind CDATA \"dflt\">";
+  struct Row {
+    std::string document;
+    const char* plaintext;
+    int32_t code;
+    const char* result;  // the plaintext's place after
+  } rows[] = {
+      {withDtd(kind), "<data/>", 0, "<data kind=\"dflt\"/>"},
+      {withDtd(kind), "<data kind=\"own\"/>", 0, "<data kind=\"own\"/>"},
+      {withDtd(kind), "<w><data/></w>", 0, "<w><data kind=\"dflt\"/></w>"},
+      {withDtd("<!ATTLIST data fixed CDATA #FIXED \"f\" xml:lang CDATA \"pl\">"), "<data/>", 0,
+       "<data fixed=\"f\" xml:lang=\"pl\"/>"},
+      {withDtd("<!ATTLIST data q:kind CDATA \"x\">"), "<data/>", 77, ""},
+      {withDtd("<!ATTLIST p:data kind CDATA \"q\">"), "<p:data xmlns:p=\"urn:p\"/>", 0,
+       "<p:data xmlns:p=\"urn:p\" kind=\"q\"/>"},
+      {withDtd("<!ATTLIST data xmlns CDATA #FIXED \"urn:x\">"), "<data/>", 77, ""},
+      {withDtd("<!ATTLIST data xmlns CDATA #FIXED \"urn:x\">"), "<data xmlns=\"urn:x\"/>", 0,
+       "<data xmlns=\"urn:x\"/>"},
+  };
+  for (const Row& row : rows) {
+    Encrypted doc(row.document);
+    ASSERT_EQ(0, doc.rc);
+    ScriptedKeys keys = alice();
+    keys.plaintext = row.plaintext;
+    EXPECT_EQ(row.code, decryptEncryptedData(keys, &doc.report, doc.element, makeDnAttribute))
+        << row.plaintext;
+    if (row.code == 0)
+      EXPECT_NE(std::string::npos,
+                doc.serialised().find(u8"<head>Nagłówek</head>" + std::string(row.result) + "<tail>"))
+          << doc.serialised();
+  }
+}
+
+}  // namespace
