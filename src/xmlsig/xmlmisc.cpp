@@ -522,13 +522,31 @@ bool oneRootElement(xmlNodePtr list) {
   return elements == 1;
 }
 
-// Adds to the elements of the subtree of top the attributes the document's
-// internal subset gives by default: the document's own parse adds them
-// (XML_PARSE_DTDATTR), the in-context parse never read the subset. False when
-// a default cannot be put as that parse would put it: a namespace declaration
-// the element lacks (it would have changed the names of the elements), a
-// prefix not in scope, no memory.
-bool addDefaultAttributes(xmlDocPtr doc, xmlNodePtr top, xmlNodePtr context) {
+// A value of an attribute declared other than CDATA, as the document's parse
+// normalises it: no leading or trailing spaces, one space between tokens.
+std::string collapsedSpaces(const xmlChar* value) {
+  std::string out;
+  bool space = false;
+  for (const xmlChar* c = value; c && *c; ++c) {
+    if (*c == ' ') {
+      space = !out.empty();
+      continue;
+    }
+    if (space) out += ' ';
+    space = false;
+    out += static_cast<char>(*c);
+  }
+  return out;
+}
+
+// Gives the elements of the subtree of top what the document's internal subset
+// declares of their attributes, as the document's own parse does and the
+// in-context parse (which never read the subset) does not: the default values
+// (XML_PARSE_DTDATTR), and the values of attributes not of type CDATA
+// normalised. False when a default cannot be put as that parse would put it: a
+// namespace declaration the element lacks (it would have changed the names of
+// the elements), a prefix not in scope, no memory.
+bool applyDeclaredAttributes(xmlDocPtr doc, xmlNodePtr top, xmlNodePtr context) {
   xmlDtdPtr dtd = doc->intSubset;
   if (!dtd) return true;
   auto declares = [](xmlNodePtr n, const xmlChar* prefix) {
@@ -541,27 +559,36 @@ bool addDefaultAttributes(xmlDocPtr doc, xmlNodePtr top, xmlNodePtr context) {
     if (n->type != XML_ELEMENT_NODE) continue;
     xmlElementPtr decl = xmlGetDtdQElementDesc(dtd, n->name, n->ns ? n->ns->prefix : nullptr);
     for (xmlAttributePtr a = decl ? decl->attributes : nullptr; a; a = a->nexth) {
-      if (!a->defaultValue) continue;
       if (!a->prefix && xmlStrEqual(a->name, BAD_CAST "xmlns")) {
-        if (!declares(n, nullptr)) return false;
+        if (a->defaultValue && !declares(n, nullptr)) return false;
         continue;
       }
       if (xmlStrEqual(a->prefix, BAD_CAST "xmlns")) {
-        if (!declares(n, a->name)) return false;
+        if (a->defaultValue && !declares(n, a->name)) return false;
         continue;
       }
       xmlNsPtr ns = nullptr;
       if (a->prefix) {
         ns = xmlSearchNs(doc, n, a->prefix);
         if (!ns && context->type == XML_ELEMENT_NODE) ns = xmlSearchNs(doc, context, a->prefix);
-        if (!ns) return false;
+        if (!ns && a->defaultValue) return false;
+        if (!ns) continue;
       }
       // (xmlHasNsProp would answer with the declaration itself.)
-      bool given = false;
+      xmlAttrPtr given = nullptr;
       for (xmlAttrPtr p = n->properties; p && !given; p = p->next)
-        given = xmlStrEqual(p->name, a->name) &&
-                (ns ? p->ns && xmlStrEqual(p->ns->href, ns->href) : !p->ns);
-      if (!given && !xmlNewNsProp(n, ns, a->name, a->defaultValue)) return false;
+        if (xmlStrEqual(p->name, a->name) &&
+            (ns ? p->ns && xmlStrEqual(p->ns->href, ns->href) : !p->ns))
+          given = p;
+      if (given && a->atype != XML_ATTRIBUTE_CDATA) {
+        xmlChar* value = xmlNodeListGetString(doc, given->children, 1);
+        const std::string normal = collapsedSpaces(value);
+        const bool same = value && normal == reinterpret_cast<const char*>(value);
+        xmlFree(value);
+        if (!same && !xmlSetNsProp(n, ns, a->name, BAD_CAST normal.c_str())) return false;
+      } else if (!given && a->defaultValue && !xmlNewNsProp(n, ns, a->name, a->defaultValue)) {
+        return false;
+      }
     }
   }
   return true;
@@ -611,7 +638,7 @@ int32_t xmlSafeParseInNodeContext(xmlNodePtr context, const uint8_t* bytes, size
   for (xmlNodePtr n = nodes; n && !refused; n = n->next)
     refused = treeOverCaps(n, XML_MAX_TREE_DEPTH - depth, length + 1024, counted);
   for (xmlNodePtr n = nodes; n && !refused; n = n->next)
-    refused = !addDefaultAttributes(doc, n, context);
+    refused = !applyDeclaredAttributes(doc, n, context);
   if (refused) {
     xmlFreeNodeList(nodes);
     return xmlrc::INV_MSG;

@@ -686,8 +686,9 @@ TEST(XmlEncryption, DeclaredIdsOfThePlaintext) {
 namespace {
 
 // Attributes the document's DTD gives by default are in the plaintext's
-// elements as the document's own parse puts them there; a default namespace
-// declaration (which would change the elements' names) refuses the plaintext.
+// elements, and values it declares of a type other than CDATA are normalised,
+// as the document's own parse does; a default namespace declaration (which
+// would change the elements' names) refuses the plaintext.
 TEST(XmlEncryption, DefaultAttributesOfTheDocument) {
   const std::string good = xencFile("aes128.xml");
   const std::string prolog = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
@@ -707,6 +708,9 @@ TEST(XmlEncryption, DefaultAttributesOfTheDocument) {
       {withDtd("<!ATTLIST data fixed CDATA #FIXED \"f\" xml:lang CDATA \"pl\">"), "<data/>", 0,
        "<data fixed=\"f\" xml:lang=\"pl\"/>"},
       {withDtd("<!ATTLIST data q:kind CDATA \"x\">"), "<data/>", 77, ""},
+      // Values of a type other than CDATA are normalised; CDATA ones are not.
+      {withDtd("<!ATTLIST data list NMTOKENS #IMPLIED text CDATA #IMPLIED>"),
+       "<data list=\"  a   b \" text=\" c  d \"/>", 0, "<data list=\"a b\" text=\" c  d \"/>"},
       {withDtd("<!ATTLIST p:data kind CDATA \"q\">"), "<p:data xmlns:p=\"urn:p\"/>", 0,
        "<p:data xmlns:p=\"urn:p\" kind=\"q\"/>"},
       {withDtd("<!ATTLIST data xmlns CDATA #FIXED \"urn:x\">"), "<data/>", 77, ""},
