@@ -620,8 +620,9 @@ TEST(XmlEncryption, TokenReferencesOfAllKeysAreBounded) {
         "<xenc:EncryptedKey><xenc:EncryptionMethod "
         "Algorithm=\"http://www.w3.org/2001/04/xmlenc#rsa-1_5\"/><ds:KeyInfo>";
     for (int i = 0; i < row.references; ++i) key += reference;
-    key += "</ds:KeyInfo><xenc:CipherData><xenc:CipherValue>AAAA</xenc:CipherValue>"
-           "</xenc:CipherData></xenc:EncryptedKey>";
+    key +=
+        "</ds:KeyInfo><xenc:CipherData><xenc:CipherValue>AAAA</xenc:CipherValue>"
+        "</xenc:CipherData></xenc:EncryptedKey>";
     std::string keys;
     for (int i = 0; i < row.keys; ++i) keys += key;
     const size_t from = good.find("<xenc:EncryptedKey>");
@@ -638,9 +639,9 @@ TEST(XmlEncryption, TokenReferencesOfAllKeysAreBounded) {
         << row.keys << " " << row.references;
     if (row.code == 0) EXPECT_EQ(size_t(row.keys), data.encryptedKeys.items.size());
     if (row.code != 0)
-      EXPECT_NE(std::string::npos,
-                doc.reportText().find(
-                    convertForOutput("błędna składnia elementu xenc:EncryptedKey")))
+      EXPECT_NE(
+          std::string::npos,
+          doc.reportText().find(convertForOutput("błędna składnia elementu xenc:EncryptedKey")))
           << doc.reportText();
   }
 }
@@ -725,8 +726,8 @@ TEST(XmlEncryption, DefaultAttributesOfTheDocument) {
     EXPECT_EQ(row.code, decryptEncryptedData(keys, &doc.report, doc.element, makeDnAttribute))
         << row.plaintext;
     if (row.code == 0)
-      EXPECT_NE(std::string::npos,
-                doc.serialised().find(u8"<head>Nagłówek</head>" + std::string(row.result) + "<tail>"))
+      EXPECT_NE(std::string::npos, doc.serialised().find(u8"<head>Nagłówek</head>" +
+                                                         std::string(row.result) + "<tail>"))
           << doc.serialised();
   }
 }
