@@ -11,6 +11,8 @@
 #include "xmlsig/xmlsigparser.h"
 #include "xmlsig/xmlwalk.h"
 
+#include <libxml/valid.h>
+
 #include <algorithm>
 #include <memory>
 #include <new>
@@ -140,10 +142,15 @@ int32_t readCipherData(xmlNodePtr cipherData, const Fault& fault, size_t max,
   return 0;
 }
 
-// Wipes a buffer of plaintext when it goes.
+// Wipes a buffer of plaintext when it goes, and before it is emptied for reuse
+// (clear keeps the octets in the buffer).
 struct Wiped {
   std::vector<uint8_t>& bytes;
   ~Wiped() { zeroizeMemory(bytes.data(), bytes.size()); }
+  void clear() {
+    zeroizeMemory(bytes.data(), bytes.size());
+    bytes.clear();
+  }
 };
 
 // The three content steps: 0 with the plaintext, or a mapped code (UNIFIED included).
@@ -154,16 +161,20 @@ int32_t decryptContent(XmlDecryptionKeys& keys, const XmlEncryptedData& data, si
   if (code != 0) return code;
   // Never more plaintext than cipher text: no copy of it is left behind by growth.
   plain.reserve(in.size());
+  // Room for the most one step gives back (a block held back from the step
+  // before, the piece, a part block): the buffer never grows, which would free
+  // a copy unwiped.
   std::vector<uint8_t> piece;
+  piece.reserve(std::min(CONTENT_PIECE, in.size()) + 2 * block);
   Wiped wipePiece{piece};
   for (size_t at = block; at < in.size(); at += CONTENT_PIECE) {
-    piece.clear();
+    wipePiece.clear();
     const size_t n = std::min(CONTENT_PIECE, in.size() - at);
     code = codeOf(CONTINUE_CODES, keys.continueContent(in.data() + at, n, piece), 279);
     if (code != 0) return code;
     plain.insert(plain.end(), piece.begin(), piece.end());
   }
-  piece.clear();
+  wipePiece.clear();
   code = codeOf(FINISH_CODES, keys.finishContent(piece), 293);
   if (code != 0) return code;
   plain.insert(plain.end(), piece.begin(), piece.end());
@@ -190,6 +201,29 @@ bool replaceNode(xmlNodePtr node, xmlNodePtr list, std::vector<xmlNodePtr>& elem
   xmlUnlinkNode(node);
   xmlFreeNode(node);
   return true;
+}
+
+// Registers the Ids of the subtree of top that a document's own parse
+// registers (xml:id, attributes the DTD declares of type ID) and the in-context
+// parse leaves out, each unless the document has an Id of that value already.
+void registerParsedIds(xmlNodePtr top) {
+  for (xmlNodePtr n = top; n;) {
+    if (n->type == XML_ELEMENT_NODE) {
+      for (xmlAttrPtr a = n->properties; a; a = a->next) {
+        if (a->atype == XML_ATTRIBUTE_ID || !xmlIsID(n->doc, n, a)) continue;
+        xmlChar* value = xmlNodeListGetString(n->doc, a->children, 1);
+        if (value && *value && !xmlGetID(n->doc, value)) xmlAddID(nullptr, n->doc, value, a);
+        xmlFree(value);
+      }
+    }
+    // Depth first within top; the tree's depth was bounded by the parse.
+    if (n->type == XML_ELEMENT_NODE && n->children) {
+      n = n->children;
+      continue;
+    }
+    while (n != top && !n->next) n = n->parent;
+    n = n == top ? nullptr : n->next;
+  }
 }
 
 }  // namespace
@@ -219,6 +253,8 @@ int32_t XmlEncryptedKey::read(xmlNodePtr element, ReportStream* report,
     hasIssuerSerial = 1;
   }
   // The subject only describes the recipient: a name that does not read is left out.
+  keyInfoItems = keyInfo.certificates.items.size() + keyInfo.issuerSerials.items.size() +
+                 keyInfo.subjectNames.size();
   if (!keyInfo.subjectNames.empty()) {
     try {
       convXml::parseDN(keyInfo.subjectNames.front(), subject, makeDn);
@@ -241,12 +277,17 @@ int32_t XmlEncryptedData::read(xmlNodePtr element, ReportStream* report,
   cipher = row->cipher;
   n = nextElement(n);
   if (!isDs(n, xmlc::DS_KEY_INFO)) return fault(MSG_NO_KEY_INFO);
+  // The keys together name no more than one signature's KeyInfo may: a token
+  // reference costs a walk of the whole document.
+  size_t items = 0;
   for (xmlNodePtr k = firstElement(n->children); k; k = nextElement(k)) {
     if (!isXenc(k, xmlc::XENC_ENCRYPTED_KEY)) continue;
     if (encryptedKeys.items.size() >= XMLENC_MAX_ENCRYPTED_KEYS) return fault(MSG_KEY_SYNTAX);
     auto key = std::make_unique<XmlEncryptedKey>();
     rc = key->read(k, report, makeDn);
     if (rc != 0) return rc;
+    items += key->keyInfoItems;
+    if (items > XMLSIG_MAX_KEYINFO_ITEMS) return fault(MSG_KEY_SYNTAX);
     encryptedKeys.items.push_back(key.release());
   }
   if (encryptedKeys.items.empty()) return fault(MSG_NO_ENCRYPTED_KEY);
@@ -318,7 +359,10 @@ int32_t decryptEncryptedData(XmlDecryptionKeys& keys, ReportStream* report, xmlN
     if (!replaceNode(node, list, elements)) return xmlrc::MEM;
     // After the element is gone: an Id of the plaintext that it held too is
     // registered for the new element.
-    for (xmlNodePtr e : elements) registerIdAttributes(e);
+    for (xmlNodePtr e : elements) {
+      registerParsedIds(e);
+      registerIdAttributes(e);
+    }
     return 0;
   } catch (const TalApiException& e) {
     return e.getCode();

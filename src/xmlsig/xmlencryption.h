@@ -72,6 +72,8 @@ class XmlEncryptedKey {
   uint8_t hasSubject = 0;
   DistinguishedName subject;
   std::vector<uint8_t> encryptedKey;
+  // Certificates, issuer-serial pairs and subject names its KeyInfo gave.
+  size_t keyInfoItems = 0;
 };
 
 // One xenc:EncryptedData.

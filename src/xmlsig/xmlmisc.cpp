@@ -522,6 +522,78 @@ bool oneRootElement(xmlNodePtr list) {
   return elements == 1;
 }
 
+// A value of an attribute declared other than CDATA, as the document's parse
+// normalises it: no leading or trailing spaces, one space between tokens.
+std::string collapsedSpaces(const xmlChar* value) {
+  std::string out;
+  bool space = false;
+  for (const xmlChar* c = value; c && *c; ++c) {
+    if (*c == ' ') {
+      space = !out.empty();
+      continue;
+    }
+    if (space) out += ' ';
+    space = false;
+    out += static_cast<char>(*c);
+  }
+  return out;
+}
+
+// Gives the elements of the subtree of top what the document's internal subset
+// declares of their attributes, as the document's own parse does and the
+// in-context parse (which never read the subset) does not: the default values
+// (XML_PARSE_DTDATTR), and the values of attributes not of type CDATA
+// normalised. False when a default cannot be put as that parse would put it: a
+// namespace declaration the element lacks (it would have changed the names of
+// the elements), a prefix not in scope, no memory.
+bool applyDeclaredAttributes(xmlDocPtr doc, xmlNodePtr top, xmlNodePtr context) {
+  xmlDtdPtr dtd = doc->intSubset;
+  if (!dtd) return true;
+  auto declares = [](xmlNodePtr n, const xmlChar* prefix) {
+    for (xmlNsPtr ns = n->nsDef; ns; ns = ns->next)
+      if (xmlStrEqual(ns->prefix, prefix)) return true;
+    return false;
+  };
+  int depth = 0;
+  for (xmlNodePtr n = top; n; n = nextInSubtree(n, top, depth, XML_MAX_TREE_DEPTH)) {
+    if (n->type != XML_ELEMENT_NODE) continue;
+    xmlElementPtr decl = xmlGetDtdQElementDesc(dtd, n->name, n->ns ? n->ns->prefix : nullptr);
+    for (xmlAttributePtr a = decl ? decl->attributes : nullptr; a; a = a->nexth) {
+      if (!a->prefix && xmlStrEqual(a->name, BAD_CAST "xmlns")) {
+        if (a->defaultValue && !declares(n, nullptr)) return false;
+        continue;
+      }
+      if (xmlStrEqual(a->prefix, BAD_CAST "xmlns")) {
+        if (a->defaultValue && !declares(n, a->name)) return false;
+        continue;
+      }
+      xmlNsPtr ns = nullptr;
+      if (a->prefix) {
+        ns = xmlSearchNs(doc, n, a->prefix);
+        if (!ns && context->type == XML_ELEMENT_NODE) ns = xmlSearchNs(doc, context, a->prefix);
+        if (!ns && a->defaultValue) return false;
+        if (!ns) continue;
+      }
+      // (xmlHasNsProp would answer with the declaration itself.)
+      xmlAttrPtr given = nullptr;
+      for (xmlAttrPtr p = n->properties; p && !given; p = p->next)
+        if (xmlStrEqual(p->name, a->name) &&
+            (ns ? p->ns && xmlStrEqual(p->ns->href, ns->href) : !p->ns))
+          given = p;
+      if (given && a->atype != XML_ATTRIBUTE_CDATA) {
+        xmlChar* value = xmlNodeListGetString(doc, given->children, 1);
+        const std::string normal = collapsedSpaces(value);
+        const bool same = value && normal == reinterpret_cast<const char*>(value);
+        xmlFree(value);
+        if (!same && !xmlSetNsProp(n, ns, a->name, BAD_CAST normal.c_str())) return false;
+      } else if (!given && a->defaultValue && !xmlNewNsProp(n, ns, a->name, a->defaultValue)) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int32_t xmlSafeParseInNodeContext(xmlNodePtr context, const uint8_t* bytes, size_t length,
@@ -565,6 +637,8 @@ int32_t xmlSafeParseInNodeContext(xmlNodePtr context, const uint8_t* bytes, size
   uint64_t counted = 0;
   for (xmlNodePtr n = nodes; n && !refused; n = n->next)
     refused = treeOverCaps(n, XML_MAX_TREE_DEPTH - depth, length + 1024, counted);
+  for (xmlNodePtr n = nodes; n && !refused; n = n->next)
+    refused = !applyDeclaredAttributes(doc, n, context);
   if (refused) {
     xmlFreeNodeList(nodes);
     return xmlrc::INV_MSG;

@@ -127,7 +127,10 @@ int32_t parseXmlDocument(XmlDocHolder* holder, GenericFile* reader);
 // parseXmlDocument: its options, no external resource, the attribute,
 // namespace, depth (counted from the document's root) and node caps, and the
 // memory of a document of that many octets. In the document node's context
-// the chunk must make exactly one root element. 0 with the new nodes in list
+// the chunk must make exactly one root element. What the document's internal
+// subset declares of attributes is applied as its parse applies it (default
+// values, values not of type CDATA normalised); a defaulted namespace
+// declaration an element lacks refuses the chunk. 0 with the new nodes in list
 // (a sibling chain linked nowhere; the caller owns them), 89 when refused, 20
 // for a bad argument.
 int32_t xmlSafeParseInNodeContext(xmlNodePtr context, const uint8_t* bytes, size_t length,

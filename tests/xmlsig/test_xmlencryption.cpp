@@ -540,3 +540,196 @@ TEST(XmlEncryption, ALargeCipherValueGoesInPieces) {
 }
 
 }  // namespace
+
+namespace {
+
+// Plaintext in the pieces the key holder gives back is wiped from the piece
+// buffer before the buffer takes the next piece, and the buffer never grows
+// (a reallocation would free a copy unwiped). The holder hands out each piece
+// as the key manager does: the block it held back first, then the rest.
+TEST(XmlEncryption, PiecesOfPlaintextAreWiped) {
+  struct Watching : ScriptedKeys {
+    int32_t continueContent(const uint8_t*, size_t length, std::vector<uint8_t>& out) override {
+      look(out);
+      if (held) out.insert(out.end(), 16, 'x');
+      const uint8_t* before = out.data();
+      out.insert(out.end(), length - 16, 'x');
+      if (held && out.data() != before) ++regrown;
+      held = true;
+      remember(out);
+      return 0;
+    }
+    int32_t finishContent(std::vector<uint8_t>& out) override {
+      look(out);
+      return ScriptedKeys::finishContent(out);
+    }
+    // What the last call left in this buffer must be gone by the next call.
+    void look(const std::vector<uint8_t>& out) {
+      if (out.data() != last) return;
+      for (size_t i = 0; i < lastSize; ++i)
+        if (last[i] != 0) {
+          ++unwiped;
+          return;
+        }
+    }
+    void remember(const std::vector<uint8_t>& out) {
+      last = out.data();
+      lastSize = out.size();
+    }
+    bool held = false;
+    const uint8_t* last = nullptr;
+    size_t lastSize = 0;
+    int unwiped = 0, regrown = 0;
+  };
+  const std::string good = xencFile("aes128.xml");
+  const size_t from = good.rfind("<xenc:CipherValue>") + 18;
+  const size_t to = good.rfind("</xenc:CipherValue>");
+  // The IV and 2 MiB + 32 octets: three pieces.
+  const size_t octets = 3 * ((2u << 20) / 3 + 16);
+  Encrypted doc(good.substr(0, from) + std::string(octets / 3 * 4, 'A') + good.substr(to));
+  ASSERT_EQ(0, doc.rc);
+  Watching keys;
+  keys.users.push_back(certificate("alice.der"));
+  keys.plaintext = "<a/>";
+  EXPECT_EQ(0, decryptEncryptedData(keys, &doc.report, doc.element, makeDnAttribute));
+  EXPECT_EQ(0, keys.unwiped);
+  EXPECT_EQ(0, keys.regrown);
+}
+
+// Each X.509 token a KeyInfo refers to is looked up over the whole document:
+// the encrypted keys of one element together refer to no more tokens than one
+// signature's KeyInfo may, or a few kilobytes of references would cost a walk
+// of the document each (minutes for one element of 64 keys).
+TEST(XmlEncryption, TokenReferencesOfAllKeysAreBounded) {
+  const std::string good = xencFile("cert.xml");
+  const size_t at = good.find("<ds:X509Certificate>") + 20;
+  const std::string token = "<wsse:BinarySecurityToken Id=\"t\">" +
+                            good.substr(at, good.find("</ds:X509Certificate>") - at) +
+                            "</wsse:BinarySecurityToken>";
+  const std::string reference =
+      "<wsse:SecurityTokenReference><wsse:Reference ValueType=\"http://docs.oasis-open.org/wss/"
+      "2004/01/oasis-200401-wss-x509-token-profile-1.0#X509v3\" "
+      "URI=\"#t\"/></wsse:SecurityTokenReference>";
+  struct Row {
+    int keys;
+    int references;  // per key
+    int32_t code;
+  } rows[] = {{1, 200, 0}, {2, 200, 89}, {64, 4, 0}, {64, 5, 89}};
+  for (const Row& row : rows) {
+    std::string key =
+        "<xenc:EncryptedKey><xenc:EncryptionMethod "
+        "Algorithm=\"http://www.w3.org/2001/04/xmlenc#rsa-1_5\"/><ds:KeyInfo>";
+    for (int i = 0; i < row.references; ++i) key += reference;
+    key +=
+        "</ds:KeyInfo><xenc:CipherData><xenc:CipherValue>AAAA</xenc:CipherValue>"
+        "</xenc:CipherData></xenc:EncryptedKey>";
+    std::string keys;
+    for (int i = 0; i < row.keys; ++i) keys += key;
+    const size_t from = good.find("<xenc:EncryptedKey>");
+    const size_t to = good.find("</xenc:EncryptedKey>") + 20;
+    std::string text = good.substr(0, from) + keys + good.substr(to);
+    text = replaced(text, "<doc>",
+                    "<doc xmlns:wsse=\"http://docs.oasis-open.org/wss/2004/01/"
+                    "oasis-200401-wss-wssecurity-secext-1.0.xsd\">" +
+                        token);
+    Encrypted doc(text);
+    ASSERT_EQ(0, doc.rc);
+    XmlEncryptedData data;
+    EXPECT_EQ(row.code, data.read(doc.element, &doc.report, makeDnAttribute))
+        << row.keys << " " << row.references;
+    if (row.code == 0) EXPECT_EQ(size_t(row.keys), data.encryptedKeys.items.size());
+    if (row.code != 0)
+      EXPECT_NE(
+          std::string::npos,
+          doc.reportText().find(convertForOutput("błędna składnia elementu xenc:EncryptedKey")))
+          << doc.reportText();
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Ids of the plaintext that the document's own parse registers (xml:id, and
+// attributes its DTD declares of type ID) are registered once it is in place,
+// as they would be had the document been parsed decrypted; an Id the document
+// already has stays with its element.
+TEST(XmlEncryption, DeclaredIdsOfThePlaintext) {
+  const std::string good = xencFile("aes128.xml");
+  const std::string prolog = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  const std::string dtd = "<!DOCTYPE doc [<!ATTLIST data key ID #IMPLIED>]>\n";
+  struct Row {
+    std::string document;
+    const char* plaintext;
+    const char* id;
+    const char* owner;  // the element the Id names after
+  } rows[] = {
+      {replaced(good, prolog, prolog + dtd), "<data key=\"k1\"/>", "k1", "data"},
+      {good, "<data xml:id=\"x1\"/>", "x1", "data"},
+      {good, "<wrap><inner xml:id=\"x2\"/></wrap>", "x2", "inner"},
+      {replaced(good, "<tail>", "<tail xml:id=\"x3\">"), "<data xml:id=\"x3\"/>", "x3", "tail"},
+  };
+  for (const Row& row : rows) {
+    Encrypted doc(row.document);
+    ASSERT_EQ(0, doc.rc);
+    ScriptedKeys keys = alice();
+    keys.plaintext = row.plaintext;
+    ASSERT_EQ(0, decryptEncryptedData(keys, &doc.report, doc.element, makeDnAttribute))
+        << row.plaintext;
+    xmlAttrPtr attr = xmlGetID(doc.holder.doc, BAD_CAST row.id);
+    ASSERT_TRUE(attr) << row.plaintext;
+    EXPECT_EQ(std::string(row.owner), reinterpret_cast<const char*>(attr->parent->name));
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Attributes the document's DTD gives by default are in the plaintext's
+// elements, and values it declares of a type other than CDATA are normalised,
+// as the document's own parse does; a default namespace declaration (which
+// would change the elements' names) refuses the plaintext.
+TEST(XmlEncryption, DefaultAttributesOfTheDocument) {
+  const std::string good = xencFile("aes128.xml");
+  const std::string prolog = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+  auto withDtd = [&](const std::string& declarations) {
+    return replaced(good, prolog, prolog + "<!DOCTYPE doc [" + declarations + "]>\n");
+  };
+  const std::string kind = "<!ATTLIST data kind CDATA \"dflt\">";
+  struct Row {
+    std::string document;
+    const char* plaintext;
+    int32_t code;
+    const char* result;  // the plaintext's place after
+  } rows[] = {
+      {withDtd(kind), "<data/>", 0, "<data kind=\"dflt\"/>"},
+      {withDtd(kind), "<data kind=\"own\"/>", 0, "<data kind=\"own\"/>"},
+      {withDtd(kind), "<w><data/></w>", 0, "<w><data kind=\"dflt\"/></w>"},
+      {withDtd("<!ATTLIST data fixed CDATA #FIXED \"f\" xml:lang CDATA \"pl\">"), "<data/>", 0,
+       "<data fixed=\"f\" xml:lang=\"pl\"/>"},
+      {withDtd("<!ATTLIST data q:kind CDATA \"x\">"), "<data/>", 77, ""},
+      // Values of a type other than CDATA are normalised; CDATA ones are not.
+      {withDtd("<!ATTLIST data list NMTOKENS #IMPLIED text CDATA #IMPLIED>"),
+       "<data list=\"  a   b \" text=\" c  d \"/>", 0, "<data list=\"a b\" text=\" c  d \"/>"},
+      {withDtd("<!ATTLIST p:data kind CDATA \"q\">"), "<p:data xmlns:p=\"urn:p\"/>", 0,
+       "<p:data xmlns:p=\"urn:p\" kind=\"q\"/>"},
+      {withDtd("<!ATTLIST data xmlns CDATA #FIXED \"urn:x\">"), "<data/>", 77, ""},
+      {withDtd("<!ATTLIST data xmlns CDATA #FIXED \"urn:x\">"), "<data xmlns=\"urn:x\"/>", 0,
+       "<data xmlns=\"urn:x\"/>"},
+  };
+  for (const Row& row : rows) {
+    Encrypted doc(row.document);
+    ASSERT_EQ(0, doc.rc);
+    ScriptedKeys keys = alice();
+    keys.plaintext = row.plaintext;
+    EXPECT_EQ(row.code, decryptEncryptedData(keys, &doc.report, doc.element, makeDnAttribute))
+        << row.plaintext;
+    if (row.code == 0)
+      EXPECT_NE(std::string::npos, doc.serialised().find(u8"<head>Nagłówek</head>" +
+                                                         std::string(row.result) + "<tail>"))
+          << doc.serialised();
+  }
+}
+
+}  // namespace
