@@ -45,7 +45,7 @@ int walk(const Pfx& pfx) {
   for (PointerList* lists : {&keyAttributes, &certAttributes})
     for (POSITION p = lists->GetHeadPosition(); p;)
       delete static_cast<TypedPointerList<Attribute>*>(lists->GetNext(p));
-  if (r < -3 || r > 1) abort();
+  if (r < -4 || r > 1) abort();
   return r;
 }
 

@@ -326,6 +326,8 @@ int32_t readPkcs12Keys(const uint8_t* file, size_t length, const char* pin, size
         return 13;
       case -2:
         return 19;
+      case -4:
+        return KM_NO_MEMORY;
       default:
         return KM_SETTINGS_FORMAT;
     }
@@ -343,6 +345,9 @@ int32_t readPkcs12Keys(const uint8_t* file, size_t length, const char* pin, size
     }
     return chooseKeys(candidates, certs, keys);
   } catch (const std::bad_alloc&) {
+    keys = Pkcs12Keys();
+    return KM_NO_MEMORY;
+  } catch (const LvMemException&) {
     keys = Pkcs12Keys();
     return KM_NO_MEMORY;
   }

@@ -1,8 +1,10 @@
 // Allocation failures in the key manager: this program can make the n-th allocation fail. A
 // reload of the stored roots that runs out of memory answers 4 (or 12 when the stored list
-// could not be decoded for it), keeps the roots it had and leaks nothing (LeakSanitizer).
+// could not be decoded for it), keeps the roots it had and leaks nothing (LeakSanitizer); so
+// does the reading of a PKCS#12 key file, which never calls the file malformed for it.
 #include "keys/keyconfig.h"
 #include "keys/keymanager.h"
+#include "keys/pkcs12key.h"
 #include "rootfiles.h"
 
 #include <gtest/gtest.h>
@@ -79,6 +81,34 @@ TEST(KeyManagerAllocation, RootReloadOutOfMemory) {
     ASSERT_EQ(1u, km.rootList(false).size()) << failAt;
   }
   EXPECT_TRUE(completed);
+}
+
+TEST(KeyManagerAllocation, Pkcs12FileOutOfMemory) {
+  // openssl's files (tests/data/keys/p12/make_p12.sh): the PKCS#12 schemes, PBES2.
+  for (const char* name : {"both-legacy.p12", "both-aes.p12"}) {
+    std::ifstream in(std::string(TAL_TEST_DATA_DIR) + "/keys/p12/" + name, std::ios::binary);
+    const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)),
+                                    std::istreambuf_iterator<char>());
+    ASSERT_FALSE(file.empty()) << name;
+    bool completed = false;
+    for (long failAt = 1; failAt < 100000 && !completed; ++failAt) {
+      Pkcs12Keys keys;
+      g_count = 0;
+      g_failAt = failAt;
+      const int32_t answer = readPkcs12Keys(file.data(), file.size(), "vorin-PIN", 9, keys);
+      const bool failed = g_count >= failAt;
+      g_failAt = 0;
+      if (!failed) {
+        ASSERT_EQ(KM_OK, answer) << name;
+        completed = true;
+      } else {
+        ASSERT_TRUE(answer == KM_NO_MEMORY || answer == KM_OK)
+            << name << ": allocation " << failAt << ": " << answer;
+        EXPECT_EQ(answer == KM_OK, keys.signing != nullptr) << name << " " << failAt;
+      }
+    }
+    EXPECT_TRUE(completed) << name;
+  }
 }
 
 }  // namespace

@@ -53,6 +53,8 @@ void authSafeMac(LvHashAlgo hash, const ASNoctstr& content, const unsigned char*
     if (content.length > 0) hmac.step(content.data(), static_cast<unsigned int>(content.length));
     hmac.finish();
     hmac.getMac(n, mac);
+  } catch (const LvMemException&) {
+    throw;  // memory, for the caller to answer
   } catch (const LvException& e) {
     checkInvariant(false, SRC, __LINE__, "0", e.what());
   }
@@ -75,9 +77,20 @@ void setOctetStringOf(ASNany& target, const ASNobject& object) {
     throwBadAllocation();
 }
 
-// The octets are exactly one encoding of the object.
+// The octets are exactly one encoding of the object; memory running out is thrown, not taken
+// for a malformed file.
 bool decodeWhole(ASNobject& object, const ASNoctstr& octets) {
-  return octets.data() && object.decodeBuffer(octets.data(), octets.length, 0) == octets.length;
+  if (!octets.data()) return false;
+  const int r = object.decodeBuffer(octets.data(), octets.length, 0);
+  if (r == EASN_MEM) throwBadAllocation();
+  return r == octets.length;
+}
+
+// The value decodes into the object (decodeAny), memory thrown as above.
+bool decodeFromAny(ASNobject& object, const ASNany& value) {
+  const int r = object.decodeAny(value);
+  if (r == 0) throwBadAllocation();
+  return r == 1;
 }
 
 // Copies of the attributes into a new list appended to `lists`.
@@ -135,7 +148,7 @@ struct PfxReader {
   // An EncryptedData of either scheme decrypted: 1, or the reading's result.
   int decryptData(const ASNany& value, ASNoctstr& plain) {
     EncryptedData ed;
-    if (ed.decodeAny(value) != 1) return -1;
+    if (!decodeFromAny(ed, value)) return -1;
     const EncryptedContentInfo& eci = ed.encryptedContentInfo;
     if (pbeIsPbes2(eci.contentEncryptionAlgorithm)) {
       if (!budget.spend(eci.contentEncryptionAlgorithm)) return -2;
@@ -157,7 +170,7 @@ struct PfxReader {
 
   int readCertBag(const SafeBag& bag) {
     CertBag cb;
-    if (cb.decodeAny(bag.bagValue.get()) != 1) return -1;
+    if (!decodeFromAny(cb, bag.bagValue.get())) return -1;
     if (cb.certId != x509Certificate) return -1;
     const ASNoctstr& der = cb.certValue.get();
     SignedCertificate* cert = certs.addNew();
@@ -175,7 +188,7 @@ struct PfxReader {
 
   int readShroudedKeyBag(const SafeBag& bag) {
     EncryptedPrivateKeyInfo epki;
-    if (epki.decodeAny(bag.bagValue.get()) != 1) return -1;
+    if (!decodeFromAny(epki, bag.bagValue.get())) return -1;
     if (!budget.spend(epki.encryptionAlgorithm)) return -2;
     PrivateKeyInfo* key = keys.addNew();
     if (!key) throwBadAllocation();
@@ -192,7 +205,7 @@ struct PfxReader {
   int readKeyBag(const SafeBag& bag) {
     PrivateKeyInfo* key = keys.addNew();
     if (!key) throwBadAllocation();
-    if (key->decodeAny(bag.bagValue.get()) != 1) {
+    if (!decodeFromAny(*key, bag.bagValue.get())) {
       keys.deleteTail();
       return -1;
     }
@@ -216,7 +229,7 @@ struct PfxReader {
   // The bags of an id-data safe.
   int dataSafe(const ASNany& value) {
     ASNoctstr octets;
-    if (octets.decodeAny(value) != 1) return -1;
+    if (!decodeFromAny(octets, value)) return -1;
     SafeContents safe;
     if (!decodeWhole(safe, octets)) return -1;
     for (POSITION pos = safe.GetHeadPosition(); pos;) {
@@ -684,6 +697,10 @@ int Pfx::parsePfx(TypedPointerList<PrivateKeyInfo>& keyList,
       if (r != 1) return r;
     }
     return 1;
+  } catch (const std::bad_alloc&) {
+    return -4;
+  } catch (const LvMemException&) {
+    return -4;
   } catch (...) {
     return -3;
   }

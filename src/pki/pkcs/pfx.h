@@ -142,7 +142,8 @@ class Pfx : public cmsasn::Sequence<Pfx> {
   // decode or is not taken; -2 an integrity or encryption algorithm other
   // than HMAC-SHA-1/SHA-2, the two PBE schemes and PBES2 (PBKDF2 over
   // HMAC-SHA-1/SHA-2, AES-CBC), bad parameters, or more
-  // iterations than PFX_MAX_TOTAL_ITERATIONS in all; -3 any exception.
+  // iterations than PFX_MAX_TOTAL_ITERATIONS in all; -3 any other exception;
+  // -4 out of memory.
   // Items read before a failure stay in the lists. Key and certificate
   // attribute lists (when given) get one TypedPointerList<Attribute> per item.
   int parsePfx(TypedPointerList<PrivateKeyInfo>& keys, TypedPointerList<SignedCertificate>& certs,
