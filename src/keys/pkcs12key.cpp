@@ -318,8 +318,10 @@ int32_t readPkcs12Keys(const uint8_t* file, size_t length, const char* pin, size
     TypedPointerList<SignedCertificate> certs;
     TypedPointerList<SafeBag> bags;
     infos.owns = certs.owns = bags.owns = true;
-    switch (pfx.parsePfx(infos, certs, bags, password->data(),
-                         static_cast<int>(password->size()))) {
+    // PBES2 takes the PIN's octets as they are, the PKCS#12 schemes its BMPString.
+    switch (pfx.parsePfx(infos, certs, bags, password->data(), static_cast<int>(password->size()),
+                         nullptr, nullptr, reinterpret_cast<const uint8_t*>(pin ? pin : ""),
+                         pin ? static_cast<int>(pinLength) : 0)) {
       case 1:
         break;
       case 0:

@@ -404,17 +404,27 @@ TEST_F(Pkcs12Profiles, ClonesShareTheKeys) {
 TEST(Pkcs12Read, ThePinIsTakenAsUtf8ElseOctetByOctet) {
   Bytes file = readData("both-utf8pin.p12");
   struct Row {
+    const char* file;
     const char* pin;
     int32_t status;
   };
-  // The same characters in Windows-1250 octets are not the PIN.
-  const Row rows[] = {{UTF8_PIN, KM_OK}, {"za\xbf\xf3\xb3\xe6 g\xea\x9cl\xb9", 13},
-                      {"", 13}};
+  const char* const CP1250_PIN = "za\xbf\xf3\xb3\xe6";
+  const char* const CP1250_PIN_AS_UTF8 = reinterpret_cast<const char*>(u8"zażółć");
+  // The same characters in Windows-1250 octets are not the PIN. A PIN that is not UTF-8: its
+  // octets one by one for the PKCS#12 schemes, the octets themselves for PBES2 (openssl's files).
+  const Row rows[] = {{"both-utf8pin.p12", UTF8_PIN, KM_OK},
+                      {"both-utf8pin.p12", "za\xbf\xf3\xb3\xe6 g\xea\x9cl\xb9", 13},
+                      {"both-utf8pin.p12", "", 13},
+                      {"both-cp1250pin.p12", CP1250_PIN, KM_OK},
+                      {"both-aes-cp1250pin.p12", CP1250_PIN, KM_OK},
+                      {"both-cp1250pin.p12", CP1250_PIN_AS_UTF8, 13},
+                      {"both-aes-cp1250pin.p12", CP1250_PIN_AS_UTF8, 13}};
   for (const Row& row : rows) {
     Pkcs12Keys keys;
-    EXPECT_EQ(row.status, readPkcs12Keys(file.data(), file.size(), row.pin, std::strlen(row.pin),
-                                         keys))
-        << row.pin;
+    Bytes bytes = readData(row.file);
+    EXPECT_EQ(row.status, readPkcs12Keys(bytes.data(), bytes.size(), row.pin,
+                                         std::strlen(row.pin), keys))
+        << row.file << " " << row.pin;
     EXPECT_EQ(row.status == KM_OK, keys.signing != nullptr);
     EXPECT_EQ(keys.signing, keys.decryption);
   }

@@ -450,7 +450,8 @@ int guardedDecrypt(LvOctMem& plain, const char* source, Run&& run) {
 
 int pbeDecrypt(const AlgorithmIdentifier& alg, const PbeScheme* required,
                const unsigned char* password, int passwordLength, const ASNoctstr& cipher,
-               LvOctMem& plain, const char* source) {
+               LvOctMem& plain, const char* source, const unsigned char* text,
+               int textLength) {
   const bool pbes2 = !required && pbeIsPbes2(alg);
   if (required && alg.algorithm != *required->oid) return -2;
   const PbeScheme* scheme = nullptr;
@@ -468,9 +469,15 @@ int pbeDecrypt(const AlgorithmIdentifier& alg, const PbeScheme* required,
     plain.resize(length);
     unsigned int w;
     if (pbes2) {
-      LvOctMem text, key(32u);
-      if (!utf8Password(password, passwordLength, text)) return 0;
-      pbkdf2(setup.prfHash, text.ptr(), static_cast<int>(text.getLength()), setup.kdf.salt,
+      LvOctMem utf8, key(32u);
+      const unsigned char* typed = text;
+      int typedLength = textLength;
+      if (!typed) {
+        if (!utf8Password(password, passwordLength, utf8)) return 0;
+        typed = utf8.ptr();
+        typedLength = static_cast<int>(utf8.getLength());
+      }
+      pbkdf2(setup.prfHash, typed, typedLength < 0 ? 0 : typedLength, setup.kdf.salt,
              setup.iterations, key.ptr(), setup.keyOctets);
       LvCbc cbc(LV_BC_AES, 0);
       cbc.setKey(key.ptr(), setup.keyOctets);

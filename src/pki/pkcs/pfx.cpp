@@ -143,6 +143,9 @@ struct PfxReader {
   int passwordLength;
   PointerList* keyAttributes;
   PointerList* certAttributes;
+  // The password as typed, for PBES2; NULL: from the BMPString.
+  const unsigned char* text;
+  int textLength;
   IterationBudget budget;
 
   // An EncryptedData of either scheme decrypted: 1, or the reading's result.
@@ -154,7 +157,7 @@ struct PfxReader {
       if (!budget.spend(eci.contentEncryptionAlgorithm)) return -2;
       LvOctMem octets;
       const int d = pbeDecrypt(eci.contentEncryptionAlgorithm, nullptr, password, passwordLength,
-                               eci.encryptedContent, octets, SRC);
+                               eci.encryptedContent, octets, SRC, text, textLength);
       if (d == -1) throwBadAllocation();
       if (d != 1) return d;
       if (plain.set(octets.ptr(), static_cast<int>(octets.getLength())) != 1) throwBadAllocation();
@@ -192,7 +195,7 @@ struct PfxReader {
     if (!budget.spend(epki.encryptionAlgorithm)) return -2;
     PrivateKeyInfo* key = keys.addNew();
     if (!key) throwBadAllocation();
-    const int d = epki.decrypt(password, passwordLength, *key);
+    const int d = epki.decrypt(password, passwordLength, *key, text, textLength);
     if (d != 1) {
       keys.deleteTail();
       if (d == -1) throwBadAllocation();
@@ -676,10 +679,11 @@ int Pfx::verifyMac(const unsigned char* password, int passwordLength) const {
 int Pfx::parsePfx(TypedPointerList<PrivateKeyInfo>& keyList,
                   TypedPointerList<SignedCertificate>& certList, TypedPointerList<SafeBag>& bagList,
                   const unsigned char* password, int passwordLength, PointerList* keyAttributes,
-                  PointerList* certAttributes) const {
+                  PointerList* certAttributes, const unsigned char* text,
+                  int textLength) const {
   try {
-    PfxReader reader{keyList, certList, bagList, password, passwordLength,
-                     keyAttributes, certAttributes, IterationBudget()};
+    PfxReader reader{keyList,       certList,       bagList, password,   passwordLength,
+                     keyAttributes, certAttributes, text,    textLength, IterationBudget()};
     // Integrity first: nothing is decrypted from a file whose MAC fails.
     const uint32_t macIterations =
         keyasn::significantOctets(macData.iterations) <= 4 ? macData.iterations.toLong() : 0;

@@ -146,10 +146,13 @@ class Pfx : public cmsasn::Sequence<Pfx> {
   // -4 out of memory.
   // Items read before a failure stay in the lists. Key and certificate
   // attribute lists (when given) get one TypedPointerList<Attribute> per item.
+  // `text`, when given, is the password as typed, which PBES2 takes
+  // (pbeDecrypt); `password` stays its BMPString.
   int parsePfx(TypedPointerList<PrivateKeyInfo>& keys, TypedPointerList<SignedCertificate>& certs,
                TypedPointerList<SafeBag>& bags, const unsigned char* password,
                int passwordLength, PointerList* keyAttributes = nullptr,
-               PointerList* certAttributes = nullptr) const;
+               PointerList* certAttributes = nullptr, const unsigned char* text = nullptr,
+               int textLength = 0) const;
   int extract(TypedPointerList<PrivateKeyInfo>& keys, TypedPointerList<SignedCertificate>& certs,
               TypedPointerList<SafeBag>& bags, const unsigned char* password,
               int passwordLength) const;

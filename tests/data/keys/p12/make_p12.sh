@@ -52,6 +52,13 @@ openssl pkcs12 -export -inkey "$tmp/both.key" -in "$tmp/both.pem" -passout "pass
   -out both-aes-utf8pin.p12
 openssl pkcs12 -export -legacy -inkey "$tmp/both.key" -in "$tmp/both.pem" \
   -passout "pass:zażółć gęślą" -out both-utf8pin.p12
+# A PIN in Windows-1250 octets, not UTF-8: the PKCS#12 schemes take its octets one by one,
+# PBES2 takes the octets themselves.
+printf 'za\277\363\263\346\n' > "$tmp/pin1250"
+openssl pkcs12 -export -inkey "$tmp/both.key" -in "$tmp/both.pem" -passout "file:$tmp/pin1250" \
+  -out both-aes-cp1250pin.p12
+openssl pkcs12 -export -legacy -inkey "$tmp/both.key" -in "$tmp/both.pem" \
+  -passout "file:$tmp/pin1250" -out both-cp1250pin.p12
 # The key alone.
 openssl pkcs12 -export -legacy -inkey "$tmp/both.key" -nocerts -passout "pass:$PIN" \
   -out nocert.p12
