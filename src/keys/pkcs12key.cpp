@@ -20,6 +20,9 @@
 namespace {
 
 const size_t SEED_OCTETS = 48;
+// A key without its public point is paired by a probe signature verified with each EC
+// certificate of the file, at most this many: a file of many certificates costs no more.
+const int MAX_PROBES = 16;
 
 // keyUsage bits (RFC 5280, 4.2.1.3).
 const int KU_DIGITAL_SIGNATURE = 0;
@@ -142,6 +145,9 @@ struct Candidate {
   bool signs = false, decrypts = false;
   std::unique_ptr<LvRbgHashIso18031> rbg;
   std::shared_ptr<KeyHolder> holder;
+  // The probe signature (made once) and the certificates it was tried on.
+  std::vector<uint8_t> probe;
+  int probes = 0;
 };
 
 // The keyUsage bits of a certificate, all set when it has no keyUsage; 0 when it is unreadable.
@@ -166,13 +172,18 @@ bool samePublicKey(Candidate& key, const SignedCertificate& cert) {
   // Without its point the key is tried on a signature rather than multiplied out, which would
   // not run in constant time.
   static const uint8_t probe[32] = {0x54, 0x41, 0x4C};
-  DSASignature value;
-  std::vector<uint8_t> der;
-  if (key.ec->signDigest(probe, sizeof probe, 3, key.rbg.get(), value) != 1 ||
-      value.encodeVector(der) < 1)
-    return false;
+  if (key.probes >= MAX_PROBES) return false;
+  ++key.probes;
+  if (key.probe.empty()) {
+    DSASignature value;
+    if (key.ec->signDigest(probe, sizeof probe, 3, key.rbg.get(), value) != 1 ||
+        value.encodeVector(key.probe) < 1) {
+      key.probes = MAX_PROBES;
+      return false;
+    }
+  }
   SubPubKeyInfo copy(spki);
-  return verifyEcdsaSignature(copy, der.data(), der.size(), probe, sizeof probe, 3) ==
+  return verifyEcdsaSignature(copy, key.probe.data(), key.probe.size(), probe, sizeof probe, 3) ==
          SIGCHECK_OK;
 }
 
@@ -333,6 +344,8 @@ int32_t readPkcs12Keys(const uint8_t* file, size_t length, const char* pin, size
       default:
         return KM_SETTINGS_FORMAT;
     }
+    // A user's keys, not a store of keys: pairing costs each key a walk over the certificates.
+    if (static_cast<size_t>(infos.GetCount()) > PKCS12_MAX_KEYS) return KM_SETTINGS_FORMAT;
     std::vector<Candidate> candidates;
     for (POSITION pos = infos.GetHeadPosition(); pos;) {
       const PrivateKeyInfo* info = infos.GetNext(pos);

@@ -9,6 +9,8 @@
 #include "keys/secretblock.h"
 #include "keys/sigverify.h"
 #include "keys/talprofile.h"
+#include "pki/keys/ecprvkey.h"
+#include "pki/pkcs/pfx.h"
 #include "platform/registrysandbox.h"
 
 #include <gtest/gtest.h>
@@ -431,6 +433,65 @@ TEST(Pkcs12Read, ThePinIsTakenAsUtf8ElseOctetByOctet) {
   Pkcs12Keys keys;
   EXPECT_EQ(KM_SETTINGS_FORMAT, readPkcs12Keys(file.data(), 0, PIN, 9, keys));
   EXPECT_EQ(KM_SETTINGS_FORMAT, readPkcs12Keys(file.data(), file.size() - 1, PIN, 9, keys));
+}
+
+// Key files built here around openssl's EC key written without its public point: more keys than
+// a user holds are refused, and such a key is tried on a bounded number of certificates (each
+// costs a signature and its verification).
+TEST(Pkcs12Read, KeysAndPairingProbesAreBounded) {
+  Bytes bmp;
+  for (const char* c = PIN;; ++c) {
+    bmp.push_back(0);
+    bmp.push_back(static_cast<uint8_t>(*c));
+    if (!*c) break;
+  }
+  const int bmpLength = static_cast<int>(bmp.size());
+  Bytes nopub = readData("ec-nopub.p12");
+  Pfx source;
+  ASSERT_EQ(static_cast<int>(nopub.size()), source.decodeVector(nopub));
+  TypedPointerList<PrivateKeyInfo> infos;
+  TypedPointerList<SignedCertificate> certs;
+  TypedPointerList<SafeBag> bags;
+  infos.owns = certs.owns = bags.owns = true;
+  ASSERT_EQ(1, source.parsePfx(infos, certs, bags, bmp.data(), bmpLength));
+  ASSERT_EQ(1, infos.GetCount());
+  ECPrivateKey key;
+  ASSERT_EQ(0, infos.GetHead()->getEcKey(key));
+  ASSERT_FALSE(key.publicKeyPresent);
+  const SignedCertificate mine = readCert("ec.der"), other = readCert("other-ec.der");
+  struct Row {
+    const char* what;
+    int keys;
+    int others;  // certificates of another EC key, before the key's own
+    int32_t status;
+    bool paired;
+  };
+  const Row rows[] = {
+      {"sixteen keys (all paired: two sign)", 16, 0, 42, false},
+      {"seventeen keys", 17, 0, KM_SETTINGS_FORMAT, false},
+      {"its certificate after fifteen others", 1, 15, KM_OK, true},
+      {"its certificate after sixteen others", 1, 16, KM_OK, false},
+  };
+  const uint8_t seed[] = {1, 2, 3, 4};
+  for (const Row& row : rows) {
+    Pfx pfx;
+    ASSERT_EQ(1, pfx.initAuthSafe());
+    for (int i = 0; i < row.keys; ++i) ASSERT_EQ(1, pfx.addEcKey(key, nullptr, 0, nullptr, 0));
+    // The writer adds the public point: the key goes in as openssl wrote it, without.
+    for (POSITION pos = pfx.keys->GetHeadPosition(); pos;)
+      pfx.keys->GetNext(pos)->privateKey = infos.GetHead()->privateKey;
+    for (int i = 0; i < row.others; ++i) ASSERT_EQ(1, pfx.addCertBag(other, nullptr, 0, nullptr, 0));
+    ASSERT_EQ(1, pfx.addCertBag(mine, nullptr, 0, nullptr, 0));
+    ASSERT_EQ(1, pfx.build(4, bmp.data(), bmpLength, seed, sizeof seed)) << row.what;
+    Bytes file;
+    ASSERT_GT(pfx.encodeVector(file), 0) << row.what;
+    Pkcs12Keys keys;
+    EXPECT_EQ(row.status, readPkcs12Keys(file.data(), file.size(), PIN, std::strlen(PIN), keys))
+        << row.what;
+    if (row.status != KM_OK) continue;
+    ASSERT_NE(nullptr, keys.signing) << row.what;
+    EXPECT_EQ(row.paired, keys.signing->certificate() != nullptr) << row.what;
+  }
 }
 
 }  // namespace

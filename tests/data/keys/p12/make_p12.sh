@@ -35,6 +35,9 @@ cert "$tmp/sign.key" sign digitalSignature,nonRepudiation
 cert "$tmp/dec.key" dec keyEncipherment
 cert "$tmp/pss.key" pss digitalSignature
 cert "$tmp/ec.key" ec digitalSignature
+# The certificate of another EC key on the same curve: one that no key of the files pairs with.
+openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:prime256v1 -out "$tmp/other-ec.key"
+cert "$tmp/other-ec.key" other-ec digitalSignature
 
 # One RSA key for both usages: legacy (RC2-40 certificates, triple-DES key), triple DES
 # throughout, no MAC, PBES2 with AES-256 and an HMAC-SHA-256 MAC (the openssl 3 defaults),
