@@ -518,12 +518,12 @@ void KeyManager::endMessage() {
 }
 
 int32_t KeyManager::decryptSesKey(const uint8_t* encrypted, size_t length, SecretBlock* copy) {
-  if (!decryptionHolder) return KM_NO_KEY;
-  if (!encrypted || length == 0) return KM_BAD_ARGUMENTS;
-  // A failed decryption leaves no key of an earlier message behind.
+  // A failed or refused decryption leaves no key of an earlier message behind.
   sessionKey.reset();
   endMessage();
   messageState = 0;
+  if (!decryptionHolder) return KM_NO_KEY;
+  if (!encrypted || length == 0) return KM_BAD_ARGUMENTS;
   std::unique_ptr<SecretBlock> key;
   int32_t r = decryptionHolder->decryptSessionKey(encrypted, length, key);
   if (tokenSession) lastCkr = static_cast<uint32_t>(tokenSession->lastCkr());
