@@ -19,6 +19,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -414,6 +415,34 @@ TEST_F(Pkcs12Profiles, ClonesShareTheKeys) {
   SecretBlock key(16);
   ASSERT_EQ(KM_OK, clone.decryptSesKey(wrapped.data(), wrapped.size(), &key));
   EXPECT_EQ(expected, Bytes(key.data(), key.data() + key.size()));
+}
+
+TEST_F(Pkcs12Profiles, ClonesInThreadsUseTheSharedKeyAtOnce) {
+  Opened o("both-legacy.p12", false);
+  ASSERT_EQ(KM_OK, o.status);
+  const Bytes wrapped = readData("ses-both-16.bin"), expectedKey = readData("ses-both-16.key");
+  const Bytes digest = readData("digest-sha256.bin"), expectedSig = readData("both-pkcs1-sha256.sig");
+  const int THREADS = 4, ROUNDS = 8;
+  std::vector<KeyManager> clones(THREADS);
+  std::vector<int> good(THREADS, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < THREADS; ++t) {
+    clones[static_cast<size_t>(t)].copyFrom(o.km);
+    threads.emplace_back([&, t] {
+      KeyManager& km = clones[static_cast<size_t>(t)];
+      for (int i = 0; i < ROUNDS; ++i) {
+        SecretBlock key(32);
+        Bytes signature;
+        if (km.decryptSesKey(wrapped.data(), wrapped.size(), &key) == KM_OK &&
+            Bytes(key.data(), key.data() + key.size()) == expectedKey &&
+            km.sign(0, 3, digest.data(), digest.size(), signature) == KM_OK &&
+            signature == expectedSig)
+          ++good[static_cast<size_t>(t)];
+      }
+    });
+  }
+  for (std::thread& th : threads) th.join();
+  for (int t = 0; t < THREADS; ++t) EXPECT_EQ(ROUNDS, good[static_cast<size_t>(t)]) << t;
 }
 
 TEST(Pkcs12Read, ThePinIsTakenAsUtf8ElseOctetByOctet) {
