@@ -602,8 +602,13 @@ int32_t KeyManager::processMsgUpdate(const uint8_t* in, size_t length, std::vect
       heldOctets = block;
     }
   } catch (const std::bad_alloc&) {
+    // A piece lost ends the message: what is left of it is not finished as whole.
+    endMessage();
+    messageState = 0;
     return KM_OUTPUT_FAILED;
   } catch (const LvException&) {
+    endMessage();
+    messageState = 0;
     return KM_DEVICE_ERROR;
   }
   return KM_OK;

@@ -191,7 +191,8 @@ class KeyManager {
   // those XML decryption maps: 0; 2 a step out of order, an unknown cipher, an IV that is not
   // one block, NULL input; 9 input after finish; 10 bad padding or not whole blocks; 11 the
   // output cannot grow; 18 no session key, or one of another length than the cipher's;
-  // 20 a cipher failure (memory included).
+  // 20 a cipher failure (memory included). A content step that fails ends the message: the
+  // steps after it answer 2.
   // openSession 37, verifyCrtOnOstra 20; isRecipient true when the issuer and serial name the
   // decryption key's certificate.
   int32_t decryptSesKey(const uint8_t* encrypted, size_t length, SecretBlock* sessionKey);

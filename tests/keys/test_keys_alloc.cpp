@@ -170,6 +170,26 @@ TEST(KeyManagerAllocation, Pkcs12DecryptionOutOfMemory) {
   EXPECT_TRUE(completed);
 }
 
+// A content step that failed for memory ends the message: it is not then finished as a whole
+// one (finishing answers 2, a step out of order).
+TEST(KeyManagerAllocation, AFailedContentStepEndsTheMessage) {
+  const std::vector<uint8_t> wrapped = p12Data("ses-dec-16.bin"), iv = p12Data("iv16.bin"),
+                             content = p12Data("content-aes128.enc");
+  Pkcs12Manager dec("dec.p12");
+  KeyManager& km = dec.km;
+  std::vector<uint8_t> out;
+  ASSERT_EQ(KM_OK, km.decryptSesKey(wrapped.data(), wrapped.size(), nullptr));
+  ASSERT_EQ(KM_OK, km.processMsgInit(KM_CIPHER_AES128, iv.data(), iv.size()));
+  ASSERT_EQ(KM_OK, km.processMsgUpdate(content.data(), content.size(), out));
+  g_count = 0;
+  g_failAt = 1;
+  const int32_t more = km.processMsgUpdate(content.data(), 16, out);
+  g_failAt = 0;
+  ASSERT_EQ(KM_OUTPUT_FAILED, more);
+  EXPECT_EQ(KM_WRONG_ORDER, km.processMsgFinish(out));
+  EXPECT_EQ(KM_WRONG_ORDER, km.processMsgUpdate(content.data(), 16, out));
+}
+
 // Signing with a PKCS#12 key (RSA PKCS#1 v1.5 and PSS, EC-DSA) while memory runs out: 4, and
 // the next try signs.
 TEST(KeyManagerAllocation, Pkcs12SigningOutOfMemory) {
