@@ -66,12 +66,7 @@ class Pkcs12Key : public KeyHolder {
   int32_t scheme() const override { return rsa ? (pss ? 3 : 0) : 2; }
   uint32_t keyBits() const override { return bitLength; }
 
-  bool supportsDigest(int32_t digestId) const override {
-    if (!signingDigest(digestId)) return false;
-    if (!rsa) return true;
-    const unsigned int k = (bitLength + 7) / 8, h = digestOctets(digestId);
-    return pss ? 2 * h + 2 <= k : digestInfoOctets(digestId, h) + 11 <= k;
-  }
+  bool supportsDigest(int32_t digestId) const override { return signsWith(pss, digestId); }
 
   int32_t sign(int32_t schemeId, int32_t digestId, const uint8_t* digest, size_t digestLength,
                std::vector<uint8_t>& signature) override {
@@ -81,6 +76,8 @@ class Pkcs12Key : public KeyHolder {
     try {
       if (rsa) {
         if (schemeId != 3 && (schemeId != 0 || pss)) return KM_BAD_ARGUMENTS;
+        // A key that may sign either way may be too short for PSS with this digest.
+        if (!signsWith(schemeId == 3, digestId)) return KM_BAD_ARGUMENTS;
         MemFile out;
         int r = schemeId == 0
                     ? rsa->signDigest(digest, length, digestId, rbg.get(), out)
@@ -126,6 +123,14 @@ class Pkcs12Key : public KeyHolder {
   }
 
  private:
+  // Whether the key signs the digest (under PSS with a salt as long as it, or PKCS#1 v1.5).
+  bool signsWith(bool pssScheme, int32_t digestId) const {
+    if (!signingDigest(digestId)) return false;
+    if (!rsa) return true;
+    const unsigned int k = (bitLength + 7) / 8, h = digestOctets(digestId);
+    return pssScheme ? 2 * h + 2 <= k : digestInfoOctets(digestId, h) + 11 <= k;
+  }
+
   std::mutex lock;
   std::unique_ptr<RSAPrivateKey> rsa;
   std::unique_ptr<ECPrivateKey> ec;

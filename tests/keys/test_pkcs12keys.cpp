@@ -378,6 +378,7 @@ TEST_F(Pkcs12Profiles, SigningRefusesWhatTheKeyCannotDo) {
   Opened pss("pss.p12", true);
   Opened ec("ec.p12", true);
   Opened dec("dec.p12", true);
+  Opened small("small.p12", true);
   Bytes d256 = readData("digest-sha256.bin"), out;
   struct Row {
     const char* what;
@@ -394,10 +395,14 @@ TEST_F(Pkcs12Profiles, SigningRefusesWhatTheKeyCannotDo) {
       {"MD5", &ec.km, 2, 8, 16, KM_BAD_ARGUMENTS},
       {"an unknown digest", &pss.km, 3, 42, 32, KM_BAD_ARGUMENTS},
       {"a key that only decrypts", &dec.km, 0, 3, 32, KM_NO_KEY},
+      // 64 + 64 + 2 octets do not fit 128: PSS over SHA-512 with a 1024-bit key.
+      {"PSS with a digest too long for the key", &small.km, 3, 5, 64, KM_BAD_ARGUMENTS},
   };
+  d256.resize(64);  // as long as the longest digest asked for
   for (const Row& row : rows)
     EXPECT_EQ(row.status, row.km->sign(row.scheme, row.digestId, d256.data(), row.length, out))
         << row.what;
+  EXPECT_EQ(KM_OK, small.km.sign(0, 5, d256.data(), 64, out)) << "PKCS#1 v1.5 fits";
   EXPECT_TRUE(ec.km.supportsDigest(5));
   EXPECT_FALSE(ec.km.supportsDigest(8));
   EXPECT_TRUE(pss.km.supportsDigest(5));

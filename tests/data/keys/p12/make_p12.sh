@@ -73,6 +73,11 @@ legacy "$tmp/ec.key" "$tmp/ec.pem" ec.p12 -name ec
 openssl ec -in "$tmp/ec.key" -no_public -out "$tmp/ec-nopub.key" 2>/dev/null
 legacy "$tmp/ec-nopub.key" "$tmp/ec.pem" ec-nopub.p12
 legacy "$tmp/pss.key" "$tmp/pss.pem" pss.p12
+# An RSA key of 1024 bits: PKCS#1 v1.5 signs SHA-512 with it, PSS (salt as long as the hash) cannot.
+openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:1024 -out "$tmp/small.key" 2>/dev/null
+cert "$tmp/small.key" small digitalSignature
+legacy "$tmp/small.key" "$tmp/small.pem" small.p12
+rm small.der
 join() { # out first second
   keytool -J-Dkeystore.pkcs12.legacy -importkeystore -noprompt -srcstoretype PKCS12 \
     -srckeystore "$2" -srcstorepass "$PIN" -deststoretype PKCS12 -destkeystore "$tmp/$1" \
