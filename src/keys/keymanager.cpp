@@ -615,8 +615,11 @@ int32_t KeyManager::processMsgUpdate(const uint8_t* in, size_t length, std::vect
 }
 
 int32_t KeyManager::processMsgFinish(std::vector<uint8_t>& out) {
+  if (messageState == 2) return KM_WRONG_ORDER;
   if (messageState != 1) return sessionKey ? KM_WRONG_ORDER : KM_NO_SESSION_KEY;
   messageState = 2;
+  // The session key serves one message: it is wiped however this one ends.
+  sessionKey.reset();
   const size_t block = heldBlock->size();
   uint8_t rest[32];
   bool whole = true;

@@ -268,10 +268,10 @@ TEST_F(Pkcs12Profiles, ContentsEncryptedByOpenssl) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.content);
     Bytes wrapped = readData(row.wrapped), iv = readData(row.iv), content = readData(row.content);
-    ASSERT_EQ(KM_OK, o.km.decryptSesKey(wrapped.data(), wrapped.size(), nullptr));
     // In one piece, and in pieces of every size up to two blocks.
     for (size_t piece : {content.size(), size_t(1), size_t(5), size_t(16), size_t(17), size_t(32)}) {
       Bytes out;
+      ASSERT_EQ(KM_OK, o.km.decryptSesKey(wrapped.data(), wrapped.size(), nullptr));
       ASSERT_EQ(KM_OK, o.km.processMsgInit(row.cipher, iv.data(), iv.size()));
       for (size_t at = 0; at < content.size(); at += piece) {
         size_t n = std::min(piece, content.size() - at);
@@ -281,6 +281,8 @@ TEST_F(Pkcs12Profiles, ContentsEncryptedByOpenssl) {
       EXPECT_EQ(plain, out) << piece;
       EXPECT_EQ(KM_INPUT_AFTER_END, o.km.processMsgUpdate(content.data(), 16, out));
       EXPECT_EQ(KM_WRONG_ORDER, o.km.processMsgFinish(out));
+      // The session key does not outlive its message.
+      EXPECT_EQ(KM_NO_SESSION_KEY, o.km.processMsgInit(row.cipher, iv.data(), iv.size()));
     }
   }
 }
@@ -315,6 +317,7 @@ TEST_F(Pkcs12Profiles, MessageStepsRefuseWhatIsNotACiphertextOfTheKey) {
     Bytes c(content.begin(), content.begin() + static_cast<long>(row.length));
     if (!c.empty()) c[c.size() - 1 - 16] ^= row.lastXor;  // the block before steers the count
     out.clear();
+    ASSERT_EQ(KM_OK, o.km.decryptSesKey(wrapped16.data(), wrapped16.size(), nullptr));
     ASSERT_EQ(KM_OK, o.km.processMsgInit(KM_CIPHER_AES128, iv16.data(), 16)) << row.what;
     ASSERT_EQ(KM_OK, o.km.processMsgUpdate(c.data(), c.size(), out)) << row.what;
     EXPECT_EQ(row.finish, o.km.processMsgFinish(out)) << row.what;
