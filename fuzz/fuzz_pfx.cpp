@@ -8,8 +8,10 @@
 // file (keys paired with certificates, usages chosen) over every file read. Every answer must be one of the documented codes.
 #include "fuzzstream.h"
 #include "base/memfile.h"
+#include "crypto/hash/lvhash.h"
 #include "crypto/sym/lvmac.h"
 #include "keys/pkcs12key.h"
+#include "pki/common/oids.h"
 #include "pki/pkcs/envdata.h"
 #include "pki/pkcs/pfx.h"
 
@@ -45,27 +47,35 @@ int walk(const Pfx& pfx) {
   for (PointerList* lists : {&keyAttributes, &certAttributes})
     for (POSITION p = lists->GetHeadPosition(); p;)
       delete static_cast<TypedPointerList<Attribute>*>(lists->GetNext(p));
-  if (r < -3 || r > 1) abort();
+  if (r < -4 || r > 1) abort();
   return r;
 }
 
-// The MAC the password gives for the authSafe octets, put in place.
+// The MAC the password gives for the authSafe octets, put in place, over the hash the file
+// names (SHA-1 for one not taken), so that files of openssl 3 (HMAC-SHA-256) reach their safes.
 void forgeMac(Pfx& pfx) {
   const uint32_t n = keyasn::significantOctets(pfx.macData.iterations) <= 4
                          ? pfx.macData.iterations.toLong()
                          : 0;
   if (n > 2048 || pfx.macData.macSalt.length < 1) return;
-  unsigned char key[20];
-  pkcs12PbeDeriveSha1(key, 20, 3, kPassword, kPasswordLength, pfx.macData.macSalt.data(),
-                      pfx.macData.macSalt.length, n);
-  LvHmac hmac(LV_HASH_SHA1);
-  hmac.setKey(key, 20);
+  const ASNobjectId& named = pfx.macData.mac.digestAlgorithm.algorithm;
+  LvHashAlgo hash = LV_HASH_SHA1;
+  if (named == id_sha224) hash = LV_HASH_SHA224;
+  if (named == id_sha256) hash = LV_HASH_SHA256;
+  if (named == id_sha384) hash = LV_HASH_SHA384;
+  if (named == id_sha512) hash = LV_HASH_SHA512;
+  const unsigned int octets = LvGenericHash::getGenericHashOctets(hash);
+  unsigned char key[64];
+  pkcs12PbeDerive(hash, key, static_cast<int>(octets), 3, kPassword, kPasswordLength,
+                  pfx.macData.macSalt.data(), pfx.macData.macSalt.length, n);
+  LvHmac hmac(hash);
+  hmac.setKey(key, octets);
   hmac.init();
   const ASNoctstr& content = pfx.authSafe.value();
   if (content.length > 0) hmac.step(content.data(), static_cast<unsigned int>(content.length));
   hmac.finish();
-  unsigned char* d = pfx.macData.mac.digest.allocate(20);
-  if (d) hmac.getMac(20, d);
+  unsigned char* d = pfx.macData.mac.digest.allocate(static_cast<int>(octets));
+  if (d) hmac.getMac(octets, d);
 }
 
 

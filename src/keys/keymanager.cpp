@@ -518,12 +518,12 @@ void KeyManager::endMessage() {
 }
 
 int32_t KeyManager::decryptSesKey(const uint8_t* encrypted, size_t length, SecretBlock* copy) {
-  if (!decryptionHolder) return KM_NO_KEY;
-  if (!encrypted || length == 0) return KM_BAD_ARGUMENTS;
-  // A failed decryption leaves no key of an earlier message behind.
+  // A failed or refused decryption leaves no key of an earlier message behind.
   sessionKey.reset();
   endMessage();
   messageState = 0;
+  if (!decryptionHolder) return KM_NO_KEY;
+  if (!encrypted || length == 0) return KM_BAD_ARGUMENTS;
   std::unique_ptr<SecretBlock> key;
   int32_t r = decryptionHolder->decryptSessionKey(encrypted, length, key);
   if (tokenSession) lastCkr = static_cast<uint32_t>(tokenSession->lastCkr());
@@ -602,16 +602,24 @@ int32_t KeyManager::processMsgUpdate(const uint8_t* in, size_t length, std::vect
       heldOctets = block;
     }
   } catch (const std::bad_alloc&) {
+    // A piece lost ends the message: what is left of it is not finished as whole.
+    endMessage();
+    messageState = 0;
     return KM_OUTPUT_FAILED;
   } catch (const LvException&) {
+    endMessage();
+    messageState = 0;
     return KM_DEVICE_ERROR;
   }
   return KM_OK;
 }
 
 int32_t KeyManager::processMsgFinish(std::vector<uint8_t>& out) {
+  if (messageState == 2) return KM_WRONG_ORDER;
   if (messageState != 1) return sessionKey ? KM_WRONG_ORDER : KM_NO_SESSION_KEY;
   messageState = 2;
+  // The session key serves one message: it is wiped however this one ends.
+  sessionKey.reset();
   const size_t block = heldBlock->size();
   uint8_t rest[32];
   bool whole = true;

@@ -191,7 +191,8 @@ class KeyManager {
   // those XML decryption maps: 0; 2 a step out of order, an unknown cipher, an IV that is not
   // one block, NULL input; 9 input after finish; 10 bad padding or not whole blocks; 11 the
   // output cannot grow; 18 no session key, or one of another length than the cipher's;
-  // 20 a cipher failure (memory included).
+  // 20 a cipher failure (memory included). A content step that fails ends the message: the
+  // steps after it answer 2. Finishing a message wipes its session key.
   // openSession 37, verifyCrtOnOstra 20; isRecipient true when the issuer and serial name the
   // decryption key's certificate.
   int32_t decryptSesKey(const uint8_t* encrypted, size_t length, SecretBlock* sessionKey);
@@ -228,8 +229,9 @@ class KeyManager {
 
   int32_t loadPkcs12();
   void endMessage();
-  // The last session key and the message being decrypted with it: its cipher, the state
-  // (0 none, 1 started, 2 finished) and the last decrypted block, held back for finish.
+  // The session key until its message is finished, and the message being decrypted with it:
+  // its cipher, the state (0 none, 1 started, 2 finished) and the last decrypted block, held
+  // back for finish.
   std::unique_ptr<SecretBlock> sessionKey;
   std::unique_ptr<LvCbc> contentCipher;
   int32_t messageState = 0;

@@ -20,6 +20,9 @@
 namespace {
 
 const size_t SEED_OCTETS = 48;
+// A key without its public point is paired by a probe signature verified with each EC
+// certificate of the file, at most this many: a file of many certificates costs no more.
+const int MAX_PROBES = 16;
 
 // keyUsage bits (RFC 5280, 4.2.1.3).
 const int KU_DIGITAL_SIGNATURE = 0;
@@ -63,12 +66,7 @@ class Pkcs12Key : public KeyHolder {
   int32_t scheme() const override { return rsa ? (pss ? 3 : 0) : 2; }
   uint32_t keyBits() const override { return bitLength; }
 
-  bool supportsDigest(int32_t digestId) const override {
-    if (!signingDigest(digestId)) return false;
-    if (!rsa) return true;
-    const unsigned int k = (bitLength + 7) / 8, h = digestOctets(digestId);
-    return pss ? 2 * h + 2 <= k : digestInfoOctets(digestId, h) + 11 <= k;
-  }
+  bool supportsDigest(int32_t digestId) const override { return signsWith(pss, digestId); }
 
   int32_t sign(int32_t schemeId, int32_t digestId, const uint8_t* digest, size_t digestLength,
                std::vector<uint8_t>& signature) override {
@@ -78,6 +76,8 @@ class Pkcs12Key : public KeyHolder {
     try {
       if (rsa) {
         if (schemeId != 3 && (schemeId != 0 || pss)) return KM_BAD_ARGUMENTS;
+        // A key that may sign either way may be too short for PSS with this digest.
+        if (!signsWith(schemeId == 3, digestId)) return KM_BAD_ARGUMENTS;
         MemFile out;
         int r = schemeId == 0
                     ? rsa->signDigest(digest, length, digestId, rbg.get(), out)
@@ -123,6 +123,14 @@ class Pkcs12Key : public KeyHolder {
   }
 
  private:
+  // Whether the key signs the digest (under PSS with a salt as long as it, or PKCS#1 v1.5).
+  bool signsWith(bool pssScheme, int32_t digestId) const {
+    if (!signingDigest(digestId)) return false;
+    if (!rsa) return true;
+    const unsigned int k = (bitLength + 7) / 8, h = digestOctets(digestId);
+    return pssScheme ? 2 * h + 2 <= k : digestInfoOctets(digestId, h) + 11 <= k;
+  }
+
   std::mutex lock;
   std::unique_ptr<RSAPrivateKey> rsa;
   std::unique_ptr<ECPrivateKey> ec;
@@ -142,6 +150,9 @@ struct Candidate {
   bool signs = false, decrypts = false;
   std::unique_ptr<LvRbgHashIso18031> rbg;
   std::shared_ptr<KeyHolder> holder;
+  // The probe signature (made once) and the certificates it was tried on.
+  std::vector<uint8_t> probe;
+  int probes = 0;
 };
 
 // The keyUsage bits of a certificate, all set when it has no keyUsage; 0 when it is unreadable.
@@ -166,13 +177,18 @@ bool samePublicKey(Candidate& key, const SignedCertificate& cert) {
   // Without its point the key is tried on a signature rather than multiplied out, which would
   // not run in constant time.
   static const uint8_t probe[32] = {0x54, 0x41, 0x4C};
-  DSASignature value;
-  std::vector<uint8_t> der;
-  if (key.ec->signDigest(probe, sizeof probe, 3, key.rbg.get(), value) != 1 ||
-      value.encodeVector(der) < 1)
-    return false;
+  if (key.probes >= MAX_PROBES) return false;
+  ++key.probes;
+  if (key.probe.empty()) {
+    DSASignature value;
+    if (key.ec->signDigest(probe, sizeof probe, 3, key.rbg.get(), value) != 1 ||
+        value.encodeVector(key.probe) < 1) {
+      key.probes = MAX_PROBES;
+      return false;
+    }
+  }
   SubPubKeyInfo copy(spki);
-  return verifyEcdsaSignature(copy, der.data(), der.size(), probe, sizeof probe, 3) ==
+  return verifyEcdsaSignature(copy, key.probe.data(), key.probe.size(), probe, sizeof probe, 3) ==
          SIGCHECK_OK;
 }
 
@@ -318,17 +334,23 @@ int32_t readPkcs12Keys(const uint8_t* file, size_t length, const char* pin, size
     TypedPointerList<SignedCertificate> certs;
     TypedPointerList<SafeBag> bags;
     infos.owns = certs.owns = bags.owns = true;
-    switch (pfx.parsePfx(infos, certs, bags, password->data(),
-                         static_cast<int>(password->size()))) {
+    // PBES2 takes the PIN's octets as they are, the PKCS#12 schemes its BMPString.
+    switch (pfx.parsePfx(infos, certs, bags, password->data(), static_cast<int>(password->size()),
+                         nullptr, nullptr, reinterpret_cast<const uint8_t*>(pin ? pin : ""),
+                         pin ? static_cast<int>(pinLength) : 0)) {
       case 1:
         break;
       case 0:
         return 13;
       case -2:
         return 19;
+      case -4:
+        return KM_NO_MEMORY;
       default:
         return KM_SETTINGS_FORMAT;
     }
+    // A user's keys, not a store of keys: pairing costs each key a walk over the certificates.
+    if (static_cast<size_t>(infos.GetCount()) > PKCS12_MAX_KEYS) return KM_SETTINGS_FORMAT;
     std::vector<Candidate> candidates;
     for (POSITION pos = infos.GetHeadPosition(); pos;) {
       const PrivateKeyInfo* info = infos.GetNext(pos);
@@ -343,6 +365,9 @@ int32_t readPkcs12Keys(const uint8_t* file, size_t length, const char* pin, size
     }
     return chooseKeys(candidates, certs, keys);
   } catch (const std::bad_alloc&) {
+    keys = Pkcs12Keys();
+    return KM_NO_MEMORY;
+  } catch (const LvMemException&) {
     keys = Pkcs12Keys();
     return KM_NO_MEMORY;
   }

@@ -9,6 +9,8 @@
 #include "keys/secretblock.h"
 #include "keys/sigverify.h"
 #include "keys/talprofile.h"
+#include "pki/keys/ecprvkey.h"
+#include "pki/pkcs/pfx.h"
 #include "platform/registrysandbox.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +19,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -231,8 +234,21 @@ TEST_F(Pkcs12Profiles, SessionKeysWrappedByOpensslAndOneAnswerForEveryBadBlock) 
   }
   Bytes wrapped = readData("ses-dec-32.bin");
   SecretBlock small(16);
-  EXPECT_EQ(KM_BAD_ARGUMENTS, dec.km.decryptSesKey(wrapped.data(), wrapped.size(), &small));
-  EXPECT_EQ(KM_BAD_ARGUMENTS, dec.km.decryptSesKey(nullptr, 256, nullptr));
+  // Refused calls leave no key of an earlier message behind either.
+  struct Refused {
+    const char* what;
+    const uint8_t* block;
+    size_t length;
+    SecretBlock* copy;
+  };
+  const Refused refused[] = {{"a copy too small", wrapped.data(), wrapped.size(), &small},
+                             {"no block", nullptr, 256, nullptr},
+                             {"an empty block", good.data(), 0, nullptr}};
+  for (const Refused& r : refused) {
+    ASSERT_EQ(KM_OK, dec.km.decryptSesKey(good.data(), good.size(), nullptr));
+    EXPECT_EQ(KM_BAD_ARGUMENTS, dec.km.decryptSesKey(r.block, r.length, r.copy)) << r.what;
+    EXPECT_EQ(KM_NO_SESSION_KEY, dec.km.processMsgInit(KM_CIPHER_AES128, iv, 16)) << r.what;
+  }
 }
 
 TEST_F(Pkcs12Profiles, ContentsEncryptedByOpenssl) {
@@ -252,10 +268,10 @@ TEST_F(Pkcs12Profiles, ContentsEncryptedByOpenssl) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.content);
     Bytes wrapped = readData(row.wrapped), iv = readData(row.iv), content = readData(row.content);
-    ASSERT_EQ(KM_OK, o.km.decryptSesKey(wrapped.data(), wrapped.size(), nullptr));
     // In one piece, and in pieces of every size up to two blocks.
     for (size_t piece : {content.size(), size_t(1), size_t(5), size_t(16), size_t(17), size_t(32)}) {
       Bytes out;
+      ASSERT_EQ(KM_OK, o.km.decryptSesKey(wrapped.data(), wrapped.size(), nullptr));
       ASSERT_EQ(KM_OK, o.km.processMsgInit(row.cipher, iv.data(), iv.size()));
       for (size_t at = 0; at < content.size(); at += piece) {
         size_t n = std::min(piece, content.size() - at);
@@ -265,6 +281,8 @@ TEST_F(Pkcs12Profiles, ContentsEncryptedByOpenssl) {
       EXPECT_EQ(plain, out) << piece;
       EXPECT_EQ(KM_INPUT_AFTER_END, o.km.processMsgUpdate(content.data(), 16, out));
       EXPECT_EQ(KM_WRONG_ORDER, o.km.processMsgFinish(out));
+      // The session key does not outlive its message.
+      EXPECT_EQ(KM_NO_SESSION_KEY, o.km.processMsgInit(row.cipher, iv.data(), iv.size()));
     }
   }
 }
@@ -299,6 +317,7 @@ TEST_F(Pkcs12Profiles, MessageStepsRefuseWhatIsNotACiphertextOfTheKey) {
     Bytes c(content.begin(), content.begin() + static_cast<long>(row.length));
     if (!c.empty()) c[c.size() - 1 - 16] ^= row.lastXor;  // the block before steers the count
     out.clear();
+    ASSERT_EQ(KM_OK, o.km.decryptSesKey(wrapped16.data(), wrapped16.size(), nullptr));
     ASSERT_EQ(KM_OK, o.km.processMsgInit(KM_CIPHER_AES128, iv16.data(), 16)) << row.what;
     ASSERT_EQ(KM_OK, o.km.processMsgUpdate(c.data(), c.size(), out)) << row.what;
     EXPECT_EQ(row.finish, o.km.processMsgFinish(out)) << row.what;
@@ -362,6 +381,7 @@ TEST_F(Pkcs12Profiles, SigningRefusesWhatTheKeyCannotDo) {
   Opened pss("pss.p12", true);
   Opened ec("ec.p12", true);
   Opened dec("dec.p12", true);
+  Opened small("small.p12", true);
   Bytes d256 = readData("digest-sha256.bin"), out;
   struct Row {
     const char* what;
@@ -378,10 +398,14 @@ TEST_F(Pkcs12Profiles, SigningRefusesWhatTheKeyCannotDo) {
       {"MD5", &ec.km, 2, 8, 16, KM_BAD_ARGUMENTS},
       {"an unknown digest", &pss.km, 3, 42, 32, KM_BAD_ARGUMENTS},
       {"a key that only decrypts", &dec.km, 0, 3, 32, KM_NO_KEY},
+      // 64 + 64 + 2 octets do not fit 128: PSS over SHA-512 with a 1024-bit key.
+      {"PSS with a digest too long for the key", &small.km, 3, 5, 64, KM_BAD_ARGUMENTS},
   };
+  d256.resize(64);  // as long as the longest digest asked for
   for (const Row& row : rows)
     EXPECT_EQ(row.status, row.km->sign(row.scheme, row.digestId, d256.data(), row.length, out))
         << row.what;
+  EXPECT_EQ(KM_OK, small.km.sign(0, 5, d256.data(), 64, out)) << "PKCS#1 v1.5 fits";
   EXPECT_TRUE(ec.km.supportsDigest(5));
   EXPECT_FALSE(ec.km.supportsDigest(8));
   EXPECT_TRUE(pss.km.supportsDigest(5));
@@ -401,26 +425,123 @@ TEST_F(Pkcs12Profiles, ClonesShareTheKeys) {
   EXPECT_EQ(expected, Bytes(key.data(), key.data() + key.size()));
 }
 
+TEST_F(Pkcs12Profiles, ClonesInThreadsUseTheSharedKeyAtOnce) {
+  Opened o("both-legacy.p12", false);
+  ASSERT_EQ(KM_OK, o.status);
+  const Bytes wrapped = readData("ses-both-16.bin"), expectedKey = readData("ses-both-16.key");
+  const Bytes digest = readData("digest-sha256.bin"), expectedSig = readData("both-pkcs1-sha256.sig");
+  const int THREADS = 4, ROUNDS = 8;
+  std::vector<KeyManager> clones(THREADS);
+  std::vector<int> good(THREADS, 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < THREADS; ++t) {
+    clones[static_cast<size_t>(t)].copyFrom(o.km);
+    threads.emplace_back([&, t] {
+      KeyManager& km = clones[static_cast<size_t>(t)];
+      for (int i = 0; i < ROUNDS; ++i) {
+        SecretBlock key(32);
+        Bytes signature;
+        if (km.decryptSesKey(wrapped.data(), wrapped.size(), &key) == KM_OK &&
+            Bytes(key.data(), key.data() + key.size()) == expectedKey &&
+            km.sign(0, 3, digest.data(), digest.size(), signature) == KM_OK &&
+            signature == expectedSig)
+          ++good[static_cast<size_t>(t)];
+      }
+    });
+  }
+  for (std::thread& th : threads) th.join();
+  for (int t = 0; t < THREADS; ++t) EXPECT_EQ(ROUNDS, good[static_cast<size_t>(t)]) << t;
+}
+
 TEST(Pkcs12Read, ThePinIsTakenAsUtf8ElseOctetByOctet) {
   Bytes file = readData("both-utf8pin.p12");
   struct Row {
+    const char* file;
     const char* pin;
     int32_t status;
   };
-  // The same characters in Windows-1250 octets are not the PIN.
-  const Row rows[] = {{UTF8_PIN, KM_OK}, {"za\xbf\xf3\xb3\xe6 g\xea\x9cl\xb9", 13},
-                      {"", 13}};
+  const char* const CP1250_PIN = "za\xbf\xf3\xb3\xe6";
+  const char* const CP1250_PIN_AS_UTF8 = reinterpret_cast<const char*>(u8"zażółć");
+  // The same characters in Windows-1250 octets are not the PIN. A PIN that is not UTF-8: its
+  // octets one by one for the PKCS#12 schemes, the octets themselves for PBES2 (openssl's files).
+  const Row rows[] = {{"both-utf8pin.p12", UTF8_PIN, KM_OK},
+                      {"both-utf8pin.p12", "za\xbf\xf3\xb3\xe6 g\xea\x9cl\xb9", 13},
+                      {"both-utf8pin.p12", "", 13},
+                      {"both-cp1250pin.p12", CP1250_PIN, KM_OK},
+                      {"both-aes-cp1250pin.p12", CP1250_PIN, KM_OK},
+                      {"both-cp1250pin.p12", CP1250_PIN_AS_UTF8, 13},
+                      {"both-aes-cp1250pin.p12", CP1250_PIN_AS_UTF8, 13}};
   for (const Row& row : rows) {
     Pkcs12Keys keys;
-    EXPECT_EQ(row.status, readPkcs12Keys(file.data(), file.size(), row.pin, std::strlen(row.pin),
-                                         keys))
-        << row.pin;
+    Bytes bytes = readData(row.file);
+    EXPECT_EQ(row.status, readPkcs12Keys(bytes.data(), bytes.size(), row.pin,
+                                         std::strlen(row.pin), keys))
+        << row.file << " " << row.pin;
     EXPECT_EQ(row.status == KM_OK, keys.signing != nullptr);
     EXPECT_EQ(keys.signing, keys.decryption);
   }
   Pkcs12Keys keys;
   EXPECT_EQ(KM_SETTINGS_FORMAT, readPkcs12Keys(file.data(), 0, PIN, 9, keys));
   EXPECT_EQ(KM_SETTINGS_FORMAT, readPkcs12Keys(file.data(), file.size() - 1, PIN, 9, keys));
+}
+
+// Key files built here around openssl's EC key written without its public point: more keys than
+// a user holds are refused, and such a key is tried on a bounded number of certificates (each
+// costs a signature and its verification).
+TEST(Pkcs12Read, KeysAndPairingProbesAreBounded) {
+  Bytes bmp;
+  for (const char* c = PIN;; ++c) {
+    bmp.push_back(0);
+    bmp.push_back(static_cast<uint8_t>(*c));
+    if (!*c) break;
+  }
+  const int bmpLength = static_cast<int>(bmp.size());
+  Bytes nopub = readData("ec-nopub.p12");
+  Pfx source;
+  ASSERT_EQ(static_cast<int>(nopub.size()), source.decodeVector(nopub));
+  TypedPointerList<PrivateKeyInfo> infos;
+  TypedPointerList<SignedCertificate> certs;
+  TypedPointerList<SafeBag> bags;
+  infos.owns = certs.owns = bags.owns = true;
+  ASSERT_EQ(1, source.parsePfx(infos, certs, bags, bmp.data(), bmpLength));
+  ASSERT_EQ(1, infos.GetCount());
+  ECPrivateKey key;
+  ASSERT_EQ(0, infos.GetHead()->getEcKey(key));
+  ASSERT_FALSE(key.publicKeyPresent);
+  const SignedCertificate mine = readCert("ec.der"), other = readCert("other-ec.der");
+  struct Row {
+    const char* what;
+    int keys;
+    int others;  // certificates of another EC key, before the key's own
+    int32_t status;
+    bool paired;
+  };
+  const Row rows[] = {
+      {"sixteen keys (all paired: two sign)", 16, 0, 42, false},
+      {"seventeen keys", 17, 0, KM_SETTINGS_FORMAT, false},
+      {"its certificate after fifteen others", 1, 15, KM_OK, true},
+      {"its certificate after sixteen others", 1, 16, KM_OK, false},
+  };
+  const uint8_t seed[] = {1, 2, 3, 4};
+  for (const Row& row : rows) {
+    Pfx pfx;
+    ASSERT_EQ(1, pfx.initAuthSafe());
+    for (int i = 0; i < row.keys; ++i) ASSERT_EQ(1, pfx.addEcKey(key, nullptr, 0, nullptr, 0));
+    // The writer adds the public point: the key goes in as openssl wrote it, without.
+    for (POSITION pos = pfx.keys->GetHeadPosition(); pos;)
+      pfx.keys->GetNext(pos)->privateKey = infos.GetHead()->privateKey;
+    for (int i = 0; i < row.others; ++i) ASSERT_EQ(1, pfx.addCertBag(other, nullptr, 0, nullptr, 0));
+    ASSERT_EQ(1, pfx.addCertBag(mine, nullptr, 0, nullptr, 0));
+    ASSERT_EQ(1, pfx.build(4, bmp.data(), bmpLength, seed, sizeof seed)) << row.what;
+    Bytes file;
+    ASSERT_GT(pfx.encodeVector(file), 0) << row.what;
+    Pkcs12Keys keys;
+    EXPECT_EQ(row.status, readPkcs12Keys(file.data(), file.size(), PIN, std::strlen(PIN), keys))
+        << row.what;
+    if (row.status != KM_OK) continue;
+    ASSERT_NE(nullptr, keys.signing) << row.what;
+    EXPECT_EQ(row.paired, keys.signing->certificate() != nullptr) << row.what;
+  }
 }
 
 }  // namespace

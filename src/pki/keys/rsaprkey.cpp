@@ -1,6 +1,7 @@
 #include "pki/keys/rsaprkey.h"
 
 #include <memory>
+#include <new>
 
 #include "base/commonerror.h"
 #include "base/memfile.h"
@@ -125,6 +126,8 @@ bool RSAPrivateKey::prepare() {
     return true;
   } catch (const LvWrongSyntaxException&) {
     return false;
+  } catch (const LvMemException&) {
+    throw std::bad_alloc();  // memory, not a broken key or library
   } catch (const LvException& e) {
     checkInvariant(false, RSAPRKEY_SRC, __LINE__, "0", e.what());
     return false;
@@ -140,6 +143,8 @@ int guarded(F&& body, bool pss) {
     return body();
   } catch (const LvRbgCycleException&) {
     return 6;
+  } catch (const LvMemException&) {
+    return 5;
   } catch (const LvArgumentRangeException& e) {
     if (pss) return 4;
     checkInvariant(false, RSAPRKEY_SRC, __LINE__, "0", e.what());

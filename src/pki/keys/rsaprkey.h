@@ -22,7 +22,8 @@ class RSAPrivateKey : public ASNsequenceF {
   void getPublicKey(RSAPublicKey& out) const;
   // Each writes its output into `out` sized to the output length. Codes:
   // 0 success, 1 bad padding / empty plaintext, 2 key not usable, 3 length,
-  // 4 argument refused (PSS), 5 output not sized, 6 generator failed.
+  // 4 argument refused (PSS), 5 out of memory (the output not sized among it),
+  // 6 generator failed. Preparing the key throws std::bad_alloc for memory.
   int signDigest(const unsigned char* digest, int digestLen, int hashType, LvRbg* rbg,
                  MemFile& out);
   // mgfHashType 0: hashType; saltLength 0: digestLen.

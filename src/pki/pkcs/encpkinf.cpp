@@ -145,10 +145,11 @@ int EncryptedPrivateKeyInfo::encrypt(int cipherId, const unsigned char* password
 }
 
 int EncryptedPrivateKeyInfo::decrypt(const unsigned char* password, int passwordLength,
-                                     ASNobject& out) const {
+                                     ASNobject& out, const unsigned char* text,
+                                     int textLength) const {
   LvOctMem plain;
   const int d = pbeDecrypt(encryptionAlgorithm, nullptr, password, passwordLength, encryptedData,
-                           plain, SRC);
+                           plain, SRC, text, textLength);
   if (d != 1) return d;
   const int n = static_cast<int>(plain.getLength());
   int r;

@@ -71,8 +71,10 @@ class EncryptedPrivateKeyInfo : public cmsasn::Sequence<EncryptedPrivateKeyInfo>
   // PBE_MAX_ITERATIONS), refused before any derivation; -3 the plaintext is
   // not exactly one encoding of `out`. `out` is written only on success (a
   // plaintext that does not decode is cleared away), so a wrong password
-  // never leaves a "decrypted" key behind.
-  int decrypt(const unsigned char* password, int passwordLength, ASNobject& out) const;
+  // never leaves a "decrypted" key behind. `text`, when given, is the
+  // password as the user typed it, which PBES2 takes (pbeDecrypt).
+  int decrypt(const unsigned char* password, int passwordLength, ASNobject& out,
+              const unsigned char* text = nullptr, int textLength = 0) const;
 
   int decodeMembers(cmsasn::MemberReader& r);
   cmsasn::Members<2> members() const;

@@ -75,6 +75,8 @@ void pkcs12PbeDerive(LvHashAlgo hashId, unsigned char* out, int outLength, int i
         }
       }
     }
+  } catch (const LvMemException&) {
+    throw;  // memory, for the caller to answer
   } catch (const LvException& e) {
     checkInvariant(false, SRC, __LINE__, "0", e.what());
   }
@@ -281,16 +283,20 @@ int pbes2Read(const AlgorithmIdentifier& alg, Pbes2Setup& out) {
   r = out.kdf.decodeAny(kdf.parameters);
   if (r == 0) return -1;
   if (r != 1) return -2;
+  // Made once: a comparison allocates nothing.
+  static const ASNobjectId hmacSha1("1.2.840.113549.2.7"), hmacSha224("1.2.840.113549.2.8"),
+      hmacSha256("1.2.840.113549.2.9"), hmacSha384("1.2.840.113549.2.10"),
+      hmacSha512("1.2.840.113549.2.11");
   static const struct {
-    const char* oid;
+    const ASNobjectId* oid;
     LvHashAlgo hash;
-  } prfs[] = {{"1.2.840.113549.2.7", LV_HASH_SHA1},   {"1.2.840.113549.2.8", LV_HASH_SHA224},
-              {"1.2.840.113549.2.9", LV_HASH_SHA256}, {"1.2.840.113549.2.10", LV_HASH_SHA384},
-              {"1.2.840.113549.2.11", LV_HASH_SHA512}};
+  } prfs[] = {{&hmacSha1, LV_HASH_SHA1},     {&hmacSha224, LV_HASH_SHA224},
+              {&hmacSha256, LV_HASH_SHA256}, {&hmacSha384, LV_HASH_SHA384},
+              {&hmacSha512, LV_HASH_SHA512}};
   if (out.kdf.prfPresent) {
     bool known = false;
     for (const auto& prf : prfs)
-      if (out.kdf.prf.algorithm == ASNobjectId(prf.oid)) {
+      if (out.kdf.prf.algorithm == *prf.oid) {
         out.prfHash = prf.hash;
         known = true;
       }
@@ -444,7 +450,8 @@ int guardedDecrypt(LvOctMem& plain, const char* source, Run&& run) {
 
 int pbeDecrypt(const AlgorithmIdentifier& alg, const PbeScheme* required,
                const unsigned char* password, int passwordLength, const ASNoctstr& cipher,
-               LvOctMem& plain, const char* source) {
+               LvOctMem& plain, const char* source, const unsigned char* text,
+               int textLength) {
   const bool pbes2 = !required && pbeIsPbes2(alg);
   if (required && alg.algorithm != *required->oid) return -2;
   const PbeScheme* scheme = nullptr;
@@ -462,9 +469,15 @@ int pbeDecrypt(const AlgorithmIdentifier& alg, const PbeScheme* required,
     plain.resize(length);
     unsigned int w;
     if (pbes2) {
-      LvOctMem text, key(32u);
-      if (!utf8Password(password, passwordLength, text)) return 0;
-      pbkdf2(setup.prfHash, text.ptr(), static_cast<int>(text.getLength()), setup.kdf.salt,
+      LvOctMem utf8, key(32u);
+      const unsigned char* typed = text;
+      int typedLength = textLength;
+      if (!typed) {
+        if (!utf8Password(password, passwordLength, utf8)) return 0;
+        typed = utf8.ptr();
+        typedLength = static_cast<int>(utf8.getLength());
+      }
+      pbkdf2(setup.prfHash, typed, typedLength < 0 ? 0 : typedLength, setup.kdf.salt,
              setup.iterations, key.ptr(), setup.keyOctets);
       LvCbc cbc(LV_BC_AES, 0);
       cbc.setKey(key.ptr(), setup.keyOctets);

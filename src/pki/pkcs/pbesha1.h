@@ -95,7 +95,12 @@ uint32_t pbes2Iterations(const AlgorithmIdentifier& alg);
 // or the password is empty (a wrong password); -1 memory; -2 not the
 // (required) scheme, no or bad parameters, refused before any derivation.
 // Key and IV are wiped before the call returns; other library failures are
-// the invariant failure of `source`.
+// the invariant failure of `source`. `text`, when given, is the password as
+// the user typed it: PBES2 derives from those octets, as openssl does, also
+// when they are not UTF-8 (the BMPString of such a text took its octets one
+// by one and cannot give them back); without it PBES2 takes the UTF-8 form
+// of the BMPString.
 int pbeDecrypt(const AlgorithmIdentifier& alg, const PbeScheme* required,
                const unsigned char* password, int passwordLength, const ASNoctstr& cipher,
-               LvOctMem& plain, const char* source);
+               LvOctMem& plain, const char* source, const unsigned char* text = nullptr,
+               int textLength = 0);

@@ -53,6 +53,8 @@ void authSafeMac(LvHashAlgo hash, const ASNoctstr& content, const unsigned char*
     if (content.length > 0) hmac.step(content.data(), static_cast<unsigned int>(content.length));
     hmac.finish();
     hmac.getMac(n, mac);
+  } catch (const LvMemException&) {
+    throw;  // memory, for the caller to answer
   } catch (const LvException& e) {
     checkInvariant(false, SRC, __LINE__, "0", e.what());
   }
@@ -75,9 +77,20 @@ void setOctetStringOf(ASNany& target, const ASNobject& object) {
     throwBadAllocation();
 }
 
-// The octets are exactly one encoding of the object.
+// The octets are exactly one encoding of the object; memory running out is thrown, not taken
+// for a malformed file.
 bool decodeWhole(ASNobject& object, const ASNoctstr& octets) {
-  return octets.data() && object.decodeBuffer(octets.data(), octets.length, 0) == octets.length;
+  if (!octets.data()) return false;
+  const int r = object.decodeBuffer(octets.data(), octets.length, 0);
+  if (r == EASN_MEM) throwBadAllocation();
+  return r == octets.length;
+}
+
+// The value decodes into the object (decodeAny), memory thrown as above.
+bool decodeFromAny(ASNobject& object, const ASNany& value) {
+  const int r = object.decodeAny(value);
+  if (r == 0) throwBadAllocation();
+  return r == 1;
 }
 
 // Copies of the attributes into a new list appended to `lists`.
@@ -130,18 +143,21 @@ struct PfxReader {
   int passwordLength;
   PointerList* keyAttributes;
   PointerList* certAttributes;
+  // The password as typed, for PBES2; NULL: from the BMPString.
+  const unsigned char* text;
+  int textLength;
   IterationBudget budget;
 
   // An EncryptedData of either scheme decrypted: 1, or the reading's result.
   int decryptData(const ASNany& value, ASNoctstr& plain) {
     EncryptedData ed;
-    if (ed.decodeAny(value) != 1) return -1;
+    if (!decodeFromAny(ed, value)) return -1;
     const EncryptedContentInfo& eci = ed.encryptedContentInfo;
     if (pbeIsPbes2(eci.contentEncryptionAlgorithm)) {
       if (!budget.spend(eci.contentEncryptionAlgorithm)) return -2;
       LvOctMem octets;
       const int d = pbeDecrypt(eci.contentEncryptionAlgorithm, nullptr, password, passwordLength,
-                               eci.encryptedContent, octets, SRC);
+                               eci.encryptedContent, octets, SRC, text, textLength);
       if (d == -1) throwBadAllocation();
       if (d != 1) return d;
       if (plain.set(octets.ptr(), static_cast<int>(octets.getLength())) != 1) throwBadAllocation();
@@ -157,7 +173,7 @@ struct PfxReader {
 
   int readCertBag(const SafeBag& bag) {
     CertBag cb;
-    if (cb.decodeAny(bag.bagValue.get()) != 1) return -1;
+    if (!decodeFromAny(cb, bag.bagValue.get())) return -1;
     if (cb.certId != x509Certificate) return -1;
     const ASNoctstr& der = cb.certValue.get();
     SignedCertificate* cert = certs.addNew();
@@ -175,11 +191,11 @@ struct PfxReader {
 
   int readShroudedKeyBag(const SafeBag& bag) {
     EncryptedPrivateKeyInfo epki;
-    if (epki.decodeAny(bag.bagValue.get()) != 1) return -1;
+    if (!decodeFromAny(epki, bag.bagValue.get())) return -1;
     if (!budget.spend(epki.encryptionAlgorithm)) return -2;
     PrivateKeyInfo* key = keys.addNew();
     if (!key) throwBadAllocation();
-    const int d = epki.decrypt(password, passwordLength, *key);
+    const int d = epki.decrypt(password, passwordLength, *key, text, textLength);
     if (d != 1) {
       keys.deleteTail();
       if (d == -1) throwBadAllocation();
@@ -192,7 +208,7 @@ struct PfxReader {
   int readKeyBag(const SafeBag& bag) {
     PrivateKeyInfo* key = keys.addNew();
     if (!key) throwBadAllocation();
-    if (key->decodeAny(bag.bagValue.get()) != 1) {
+    if (!decodeFromAny(*key, bag.bagValue.get())) {
       keys.deleteTail();
       return -1;
     }
@@ -216,7 +232,7 @@ struct PfxReader {
   // The bags of an id-data safe.
   int dataSafe(const ASNany& value) {
     ASNoctstr octets;
-    if (octets.decodeAny(value) != 1) return -1;
+    if (!decodeFromAny(octets, value)) return -1;
     SafeContents safe;
     if (!decodeWhole(safe, octets)) return -1;
     for (POSITION pos = safe.GetHeadPosition(); pos;) {
@@ -663,10 +679,11 @@ int Pfx::verifyMac(const unsigned char* password, int passwordLength) const {
 int Pfx::parsePfx(TypedPointerList<PrivateKeyInfo>& keyList,
                   TypedPointerList<SignedCertificate>& certList, TypedPointerList<SafeBag>& bagList,
                   const unsigned char* password, int passwordLength, PointerList* keyAttributes,
-                  PointerList* certAttributes) const {
+                  PointerList* certAttributes, const unsigned char* text,
+                  int textLength) const {
   try {
-    PfxReader reader{keyList, certList, bagList, password, passwordLength,
-                     keyAttributes, certAttributes, IterationBudget()};
+    PfxReader reader{keyList,       certList,       bagList, password,   passwordLength,
+                     keyAttributes, certAttributes, text,    textLength, IterationBudget()};
     // Integrity first: nothing is decrypted from a file whose MAC fails.
     const uint32_t macIterations =
         keyasn::significantOctets(macData.iterations) <= 4 ? macData.iterations.toLong() : 0;
@@ -684,6 +701,10 @@ int Pfx::parsePfx(TypedPointerList<PrivateKeyInfo>& keyList,
       if (r != 1) return r;
     }
     return 1;
+  } catch (const std::bad_alloc&) {
+    return -4;
+  } catch (const LvMemException&) {
+    return -4;
   } catch (...) {
     return -3;
   }

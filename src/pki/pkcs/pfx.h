@@ -142,13 +142,17 @@ class Pfx : public cmsasn::Sequence<Pfx> {
   // decode or is not taken; -2 an integrity or encryption algorithm other
   // than HMAC-SHA-1/SHA-2, the two PBE schemes and PBES2 (PBKDF2 over
   // HMAC-SHA-1/SHA-2, AES-CBC), bad parameters, or more
-  // iterations than PFX_MAX_TOTAL_ITERATIONS in all; -3 any exception.
+  // iterations than PFX_MAX_TOTAL_ITERATIONS in all; -3 any other exception;
+  // -4 out of memory.
   // Items read before a failure stay in the lists. Key and certificate
   // attribute lists (when given) get one TypedPointerList<Attribute> per item.
+  // `text`, when given, is the password as typed, which PBES2 takes
+  // (pbeDecrypt); `password` stays its BMPString.
   int parsePfx(TypedPointerList<PrivateKeyInfo>& keys, TypedPointerList<SignedCertificate>& certs,
                TypedPointerList<SafeBag>& bags, const unsigned char* password,
                int passwordLength, PointerList* keyAttributes = nullptr,
-               PointerList* certAttributes = nullptr) const;
+               PointerList* certAttributes = nullptr, const unsigned char* text = nullptr,
+               int textLength = 0) const;
   int extract(TypedPointerList<PrivateKeyInfo>& keys, TypedPointerList<SignedCertificate>& certs,
               TypedPointerList<SafeBag>& bags, const unsigned char* password,
               int passwordLength) const;

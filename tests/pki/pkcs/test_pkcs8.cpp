@@ -75,7 +75,12 @@ TEST(Pkcs8Openssl, DecryptsBothSchemesToTheUnencryptedForm) {
   // And PBES2 (openssl -v2 aes256: PBKDF2 over HMAC-SHA-256, AES-256-CBC).
   for (const Case& c : {Case{"rsa_p8_3des.der", "rsa_p8.der"}, Case{"rsa_p8_rc2.der", "rsa_p8.der"},
                         Case{"ec_p8_3des.der", "ec_p8.der"}, Case{"dsa_p8_3des.der", "dsa_p8.der"},
-                        Case{"rsa_p8_aes256.der", "rsa_p8.der"}}) {
+                        Case{"rsa_p8_aes256.der", "rsa_p8.der"},
+                        // Every PRF and AES key size (openssl -v2 ... -v2prf ...).
+                        Case{"rsa_p8_aes128_sha1.der", "rsa_p8.der"},
+                        Case{"rsa_p8_aes192_sha224.der", "rsa_p8.der"},
+                        Case{"rsa_p8_aes256_sha384.der", "rsa_p8.der"},
+                        Case{"rsa_p8_aes128_sha512.der", "rsa_p8.der"}}) {
     EncryptedPrivateKeyInfo epki;
     const Bytes der = pkcs(c.file);
     ASSERT_EQ(decodeBytes(epki, der), static_cast<int>(der.size())) << c.file;

@@ -35,6 +35,9 @@ cert "$tmp/sign.key" sign digitalSignature,nonRepudiation
 cert "$tmp/dec.key" dec keyEncipherment
 cert "$tmp/pss.key" pss digitalSignature
 cert "$tmp/ec.key" ec digitalSignature
+# The certificate of another EC key on the same curve: one that no key of the files pairs with.
+openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:prime256v1 -out "$tmp/other-ec.key"
+cert "$tmp/other-ec.key" other-ec digitalSignature
 
 # One RSA key for both usages: legacy (RC2-40 certificates, triple-DES key), triple DES
 # throughout, no MAC, PBES2 with AES-256 and an HMAC-SHA-256 MAC (the openssl 3 defaults),
@@ -52,6 +55,13 @@ openssl pkcs12 -export -inkey "$tmp/both.key" -in "$tmp/both.pem" -passout "pass
   -out both-aes-utf8pin.p12
 openssl pkcs12 -export -legacy -inkey "$tmp/both.key" -in "$tmp/both.pem" \
   -passout "pass:zażółć gęślą" -out both-utf8pin.p12
+# A PIN in Windows-1250 octets, not UTF-8: the PKCS#12 schemes take its octets one by one,
+# PBES2 takes the octets themselves.
+printf 'za\277\363\263\346\n' > "$tmp/pin1250"
+openssl pkcs12 -export -inkey "$tmp/both.key" -in "$tmp/both.pem" -passout "file:$tmp/pin1250" \
+  -out both-aes-cp1250pin.p12
+openssl pkcs12 -export -legacy -inkey "$tmp/both.key" -in "$tmp/both.pem" \
+  -passout "file:$tmp/pin1250" -out both-cp1250pin.p12
 # The key alone.
 openssl pkcs12 -export -legacy -inkey "$tmp/both.key" -nocerts -passout "pass:$PIN" \
   -out nocert.p12
@@ -63,6 +73,11 @@ legacy "$tmp/ec.key" "$tmp/ec.pem" ec.p12 -name ec
 openssl ec -in "$tmp/ec.key" -no_public -out "$tmp/ec-nopub.key" 2>/dev/null
 legacy "$tmp/ec-nopub.key" "$tmp/ec.pem" ec-nopub.p12
 legacy "$tmp/pss.key" "$tmp/pss.pem" pss.p12
+# An RSA key of 1024 bits: PKCS#1 v1.5 signs SHA-512 with it, PSS (salt as long as the hash) cannot.
+openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:1024 -out "$tmp/small.key" 2>/dev/null
+cert "$tmp/small.key" small digitalSignature
+legacy "$tmp/small.key" "$tmp/small.pem" small.p12
+rm small.der
 join() { # out first second
   keytool -J-Dkeystore.pkcs12.legacy -importkeystore -noprompt -srcstoretype PKCS12 \
     -srckeystore "$2" -srcstorepass "$PIN" -deststoretype PKCS12 -destkeystore "$tmp/$1" \

@@ -48,6 +48,13 @@ for k in rsa ec dsa; do
 done
 openssl pkcs8 -topk8 -v1 PBE-SHA1-RC2-40 "${legacy[@]}" -passout pass:$pw -in rsa.pem -outform DER -out rsa_p8_rc2.der
 openssl pkcs8 -topk8 -v2 aes256 -passout pass:$pw -in rsa.pem -outform DER -out rsa_p8_aes256.der
+# PBES2 over each PRF (HMAC-SHA-1 is the default, written without the prf) and each AES key size.
+for v in aes-128-cbc:hmacWithSHA1:aes128_sha1 aes-192-cbc:hmacWithSHA224:aes192_sha224 \
+         aes-256-cbc:hmacWithSHA384:aes256_sha384 aes-128-cbc:hmacWithSHA512:aes128_sha512; do
+  IFS=: read -r cipher prf name <<< "$v"
+  openssl pkcs8 -topk8 -v2 "$cipher" -v2prf "$prf" -passout pass:$pw -in rsa.pem -outform DER \
+    -out "rsa_p8_$name.der"
+done
 
 # --- PKCS#12 ---
 openssl pkcs12 -export -in cert.pem -inkey rsa.pem -name "vorin key" -passout pass:$pw \
