@@ -99,10 +99,14 @@ std::unique_ptr<SignedCertificate> toOurs(X509* x) {
   return c;
 }
 
+// The root held shared, as the key manager holds its roots.
 struct RootOnly : PathBuildEnvironment {
-  const SignedCertificate* root = nullptr;
+  SharedCertificate root;
   void rootList(bool qualified, std::vector<const SignedCertificate*>& out) override {
-    if (!qualified) out.push_back(root);
+    if (!qualified) out.push_back(&root.get());
+  }
+  SharedCertificate heldTrustPoint(const SignedCertificate& point) override {
+    return &point == &root.get() ? root : PathBuildEnvironment::heldTrustPoint(point);
   }
 };
 
@@ -113,7 +117,7 @@ struct Fixture {
   CertificateManager mgr;
   RootOnly env;
   ReportStream report;  // no sink: nothing is written
-  std::unique_ptr<SignedCertificate> ourEe, ourRoot;
+  SharedCertificate ourEe;  // decoded once, as openssl's X509 is
   std::unique_ptr<PathBuilder> builder;
   ~Fixture() {
     X509_STORE_free(store);
@@ -153,9 +157,8 @@ Fixture& fixture(int which) {
     add(x);
     X509_free(x);
   }
-  f->ourEe = toOurs(f->ee);
-  f->ourRoot = toOurs(root);
-  f->env.root = f->ourRoot.get();
+  f->ourEe.adopt(toOurs(f->ee));
+  f->env.root.adopt(toOurs(root));
   f->builder = std::make_unique<PathBuilder>(f->mgr, f->env, f->report);
   for (X509* x : {filler, root, int1, int2}) X509_free(x);
   for (EVP_PKEY* k : keys) EVP_PKEY_free(k);
@@ -167,7 +170,7 @@ void oursBuild(benchmark::State& state, int which) {
   Fixture& f = fixture(which);
   for (auto _ : state) {
     CertificatePath path;
-    int r = f.builder->buildPathForCertificate(path, *f.ourEe, PATH_PURPOSE_SIGNER, false);
+    int r = f.builder->buildPathForCertificate(path, f.ourEe, PATH_PURPOSE_SIGNER, false);
     if (r != PATH_BUILT || path.GetCount() != 4) state.SkipWithError("no path");
   }
 }
@@ -329,7 +332,7 @@ RevocationFixture& revocationFixture(int which) {
   f->local.addCertificate(f->ourInt1.get());
   f->local.addCertificate(f->ourInt2.get());
   f->mgr.addTemporaryStore(&f->local);
-  f->env.root = f->ourRoot.get();
+  f->env.root = *f->ourRoot;
   f->now.setFromTime64(time(nullptr), true);
   f->clock = std::make_unique<FixedPathClock>(f->now.toTime64(true));
   f->rev = std::make_unique<RevocationManager>(*f->clock, nullptr);

@@ -61,7 +61,7 @@ void ContextRevocationEnvironment::trustedListCertificates(
 void ContextRevocationEnvironment::trustPoints(bool qualified,
                                                std::vector<const SignedCertificate*>& out) {
   for (const auto& entry : context.keyManager.rootList(qualified))
-    out.push_back(&entry->certificate);
+    out.push_back(&entry->certificate.get());
 }
 
 void ContextRevocationEnvironment::certificatesBySubject(const DistinguishedName& subject,

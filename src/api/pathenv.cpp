@@ -25,5 +25,12 @@ void ContextPathEnvironment::trustedListPoints(int kind,
 }
 
 void ContextPathEnvironment::rootList(bool qualified, std::vector<const SignedCertificate*>& out) {
-  for (const auto& entry : keys.rootList(qualified)) out.push_back(&entry->certificate);
+  for (const auto& entry : keys.rootList(qualified)) out.push_back(&entry->certificate.get());
+}
+
+SharedCertificate ContextPathEnvironment::heldTrustPoint(const SignedCertificate& point) {
+  for (bool qualified : {true, false})
+    for (const auto& entry : keys.rootList(qualified))
+      if (&entry->certificate.get() == &point) return entry->certificate;
+  return PathBuildEnvironment::heldTrustPoint(point);
 }

@@ -19,6 +19,7 @@ class ContextPathEnvironment : public PathBuildEnvironment {
   bool extensionsAccepted(const SignedCertificate& certificate, int32_t purpose) override;
   void trustedListPoints(int kind, std::vector<const SignedCertificate*>& out) override;
   void rootList(bool qualified, std::vector<const SignedCertificate*>& out) override;
+  SharedCertificate heldTrustPoint(const SignedCertificate& point) override;
 
  private:
   const ConfigurationManager& configuration;

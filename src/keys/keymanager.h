@@ -82,7 +82,9 @@ bool settingsFromHex(const char* text, size_t length, size_t maxOctets, std::vec
 
 // A trust point with its description.
 struct RootEntry {
-  SignedCertificate certificate;
+  // Shared with the paths that end at this root: a path outlives a root
+  // removed meanwhile, and the root's prepared key serves every build.
+  SharedCertificate certificate;
   int32_t kind = 0;
   std::string description;
 };

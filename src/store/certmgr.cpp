@@ -45,35 +45,43 @@ std::string cut(std::string text, size_t bound) {
 
 // ------------------------------------------------------------- query layer
 
-std::unique_ptr<SignedCertificate> CertificateDbStore::decodeHit(const DbCertRecord& hit) {
+bool CertificateDbStore::decodeHit(const DbCertRecord& hit, SharedCertificate& out) {
   std::lock_guard<std::mutex> hold(decodedLock);
   auto known = decoded.find(hit.id);
-  if (known != decoded.end() && known->second.der == hit.der)
-    return std::unique_ptr<SignedCertificate>(new SignedCertificate(*known->second.certificate));
+  if (known != decoded.end() && known->second.der == hit.der) {
+    out = known->second.certificate;
+    return true;
+  }
   std::unique_ptr<SignedCertificate> cert(new SignedCertificate());
-  if (cert->decodeVector(hit.der) != static_cast<int>(hit.der.size())) return nullptr;
+  if (cert->decodeVector(hit.der) != static_cast<int>(hit.der.size())) return false;
+  out.adopt(std::move(cert));
   if (decoded.size() >= MAX_DECODED) decoded.clear();
   Decoded& entry = decoded[hit.id];
   entry.der = hit.der;
-  entry.certificate.reset(new SignedCertificate(*cert));
-  return cert;
+  entry.certificate = out;
+  return true;
 }
 
-// Decodes the hits and appends those `accept` takes (a CRTSTORE_ code).
-template <class Accept>
-int CertificateDbStore::appendHits(const DbCertList& hits, CertificateList& out, Accept accept) {
+template <class Accept, class Append>
+int CertificateDbStore::appendHits(const DbCertList& hits, Accept accept, Append append) {
   int result = CRTDB_NOTHING;
   for (const DbCertRecord& hit : hits) {
-    std::unique_ptr<SignedCertificate> cert = decodeHit(hit);
-    if (!cert) return CRTDB_FAILED;
-    int r = accept(*cert);
+    SharedCertificate cert;
+    if (!decodeHit(hit, cert)) return CRTDB_FAILED;
+    int r = accept(cert.get());
     if (r == CRTSTORE_FAILED) return CRTDB_FAILED;
     if (r != CRTSTORE_FOUND) continue;
-    if (out.append(cert.get()) != 1) return CRTDB_FAILED;
-    cert.release();
+    if (!append(cert)) return CRTDB_FAILED;
     result = CRTDB_FOUND;
   }
   return result;
+}
+
+// The caller's list owns what it holds: each hit taken is a copy.
+template <class Accept>
+int CertificateDbStore::appendHits(const DbCertList& hits, CertificateList& out, Accept accept) {
+  return appendHits(hits, accept,
+                    [&](const SharedCertificate& cert) { return appendCopy(out, cert); });
 }
 
 int CertificateDbStore::importCertificate(const SignedCertificate& cert) {
@@ -148,20 +156,36 @@ int CertificateDbStore::findByIssuerSerial(SignedCertificate& out, const Disting
   return CRTDB_NOTHING;
 }
 
-int CertificateDbStore::findBySubject(CertificateList& out, const DistinguishedName& subject,
-                                      bool encryptionOnly) {
+template <class Append>
+int CertificateDbStore::subjectHits(const DistinguishedName& subject, bool encryptionOnly,
+                                    Append append) {
   try {
     DbCrtBase* db = source ? source->certificateDb() : nullptr;
     DbHash key;
     if (!db || !subjectHash(subject, key)) return CRTDB_FAILED;
     DbCertList hits;
     db->findBySbjDnHash(hits, key);
-    return appendHits(hits, out, [&](const SignedCertificate& c) {
-      return matchBySubject(c, subject, encryptionOnly);
-    });
+    return appendHits(
+        hits,
+        [&](const SignedCertificate& c) { return matchBySubject(c, subject, encryptionOnly); },
+        append);
   } catch (const std::exception&) {
     return CRTDB_FAILED;
   }
+}
+
+int CertificateDbStore::findBySubject(CertificateList& out, const DistinguishedName& subject,
+                                      bool encryptionOnly) {
+  return subjectHits(subject, encryptionOnly,
+                     [&](const SharedCertificate& c) { return appendCopy(out, c); });
+}
+
+int CertificateDbStore::findSharedBySubject(SharedCertificateList& out,
+                                            const DistinguishedName& subject) {
+  return subjectHits(subject, false, [&](const SharedCertificate& c) {
+    out.push_back(c);
+    return true;
+  });
 }
 
 int CertificateDbStore::findByKeyId(CertificateList& out, const uint8_t* keyId, int keyIdLength,
@@ -319,6 +343,25 @@ int CertificateManager::findInStores(CertificateList& out, const DistinguishedNa
       if (c && !(c->tbsCertificate.issuer == *issuerFilter)) delete out.RemoveAt(here);
     }
   return out.GetCount() > 0 ? CRTSTORE_FOUND : CRTSTORE_NOT_FOUND;
+}
+
+int CertificateManager::findSharedInStores(SharedCertificateList& out,
+                                           const DistinguishedName& subject, bool temporaryOnly) {
+  int r = walkStores(
+      temporary, tempCount, permanent, permCount, temporaryOnly,
+      [&](const CertificateStore& s) {
+        CertificateList found;
+        const int f = s.findBySubject(found, subject, false);
+        try {
+          moveToShared(found, out);
+        } catch (const std::bad_alloc&) {
+          return int(CRTSTORE_FAILED);
+        }
+        return f;
+      },
+      [&] { return database->findSharedBySubject(out, subject); });
+  if (r != CRTSTORE_NOT_FOUND) return r;
+  return out.empty() ? CRTSTORE_NOT_FOUND : CRTSTORE_FOUND;
 }
 
 int CertificateManager::findByIssuerSerial(SignedCertificate& out,

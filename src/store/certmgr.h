@@ -54,6 +54,8 @@ class CertificateDbStore {
   int findByIssuerSerial(SignedCertificate& out, const DistinguishedName& issuer,
                          const ASNinteger& serial);
   int findBySubject(CertificateList& out, const DistinguishedName& subject, bool encryptionOnly);
+  // As findBySubject, the hits handed out as the bodies the cache keeps.
+  int findSharedBySubject(SharedCertificateList& out, const DistinguishedName& subject);
   int findByKeyId(CertificateList& out, const uint8_t* keyId, int keyIdLength,
                   const DistinguishedName& issuer, bool encryptionOnly);
   int findByAttribute(CertificateList& out, const ASNobjectId& type, const std::string& text,
@@ -63,16 +65,23 @@ class CertificateDbStore {
   DbCrtBase* batchTarget() { return source ? source->certificateDb() : nullptr; }
 
  private:
-  // A database hit decoded: from the cache when the record still holds the
-  // octets it was decoded from (a member copy costs a fraction of a decode),
-  // else decoded afresh and remembered. Null when the octets do not decode.
-  std::unique_ptr<SignedCertificate> decodeHit(const DbCertRecord& hit);
+  // A database hit decoded: the cache's body when the record still holds the
+  // octets it was decoded from, else decoded afresh and remembered. False
+  // when the octets do not decode. A body handed out stays valid whatever
+  // the cache or the database do later.
+  bool decodeHit(const DbCertRecord& hit, SharedCertificate& out);
+  // Decodes the hits and gives `append` those `accept` takes (a CRTSTORE_
+  // code); `append` answers false when it cannot take one.
+  template <class Accept, class Append>
+  int appendHits(const DbCertList& hits, Accept accept, Append append);
   template <class Accept>
   int appendHits(const DbCertList& hits, CertificateList& out, Accept accept);
+  template <class Append>
+  int subjectHits(const DistinguishedName& subject, bool encryptionOnly, Append append);
 
   struct Decoded {
     DbBytes der;
-    std::unique_ptr<SignedCertificate> certificate;
+    SharedCertificate certificate;
   };
   static constexpr size_t MAX_DECODED = 1024;  // emptied when full
   std::mutex decodedLock;
@@ -117,6 +126,11 @@ class CertificateManager {
   int findInStores(CertificateList& out, const DistinguishedName& subject,
                    const DistinguishedName* issuerFilter, bool encryptionOnly,
                    bool temporaryOnly);
+  // As findInStores without an issuer filter or the encryption rule; the
+  // database's hits are the bodies its cache keeps (no copy, keys prepared
+  // once), the memory stores' are copies.
+  int findSharedInStores(SharedCertificateList& out, const DistinguishedName& subject,
+                         bool temporaryOnly);
   int findByIssuerSerial(SignedCertificate& out, const DistinguishedName& issuer,
                          const ASNinteger& serial, bool temporaryOnly);
   int findByIssuerKeyId(CertificateList& out, const uint8_t* keyId, int keyIdLength,

@@ -20,6 +20,16 @@ bool appendCopy(CertificateList& out, const SignedCertificate& cert) {
   }
 }
 
+void moveToShared(CertificateList& from, SharedCertificateList& to) {
+  to.reserve(to.size() + static_cast<size_t>(from.GetCount()));
+  while (from.GetCount() > 0) {
+    std::unique_ptr<SignedCertificate> taken(from.RemoveHead());
+    if (!taken) continue;
+    to.emplace_back();
+    to.back().adopt(std::move(taken));
+  }
+}
+
 namespace {
 
 const char* const SRC = "SRC/lcrtstore";

@@ -13,8 +13,16 @@
 #include <cstdint>
 #include <functional>
 #include <list>
+#include <vector>
 
 using CertificateList = ASNsequenceList<SignedCertificate>;
+// Certificates handed out as shared read-only bodies: what a store keeps
+// decoded is given, not copied, and keeps what was prepared of its key.
+using SharedCertificateList = std::vector<SharedCertificate>;
+
+// Moves every certificate of `from` (emptied, nulls dropped) to the end of
+// `to` as bodies of their own, no copy made. Throws std::bad_alloc.
+void moveToShared(CertificateList& from, SharedCertificateList& to);
 
 // Appends a copy; false when memory runs out or the copy fails.
 bool appendCopy(CertificateList& out, const SignedCertificate& cert);

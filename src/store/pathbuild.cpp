@@ -35,19 +35,10 @@ std::unique_ptr<CertificateItem> newItem(const SharedCertificate& certificate) {
   return item;
 }
 
-std::unique_ptr<CertificateItem> newItem(const SignedCertificate& certificate) {
-  SharedCertificate copy;
-  copy = certificate;
-  return newItem(copy);
-}
-
-// Takes the candidate at `at` out of its list (the list keeps a null) as a
-// shared body: the path holds the decoded candidate itself, not a copy.
-SharedCertificate takeCandidate(CertificateList& candidates, POSITION at) {
-  std::unique_ptr<SignedCertificate> taken(candidates.GetAt(at));
-  PointerList::SetAt(at, nullptr);
-  SharedCertificate shared;
-  shared.adopt(std::move(taken));
+// Candidates met on the network, held as bodies of their own.
+SharedCertificateList sharedCandidates(CertificateList& fetched) {
+  SharedCertificateList shared;
+  moveToShared(fetched, shared);
   return shared;
 }
 
@@ -61,11 +52,9 @@ bool sameIssuerSerial(const SignedCertificate& a, const SignedCertificate& b) {
          a.tbsCertificate.issuer == b.tbsCertificate.issuer;
 }
 
-bool isRejected(const CertificateList& rejected, const SignedCertificate& c) {
-  for (POSITION pos = rejected.GetHeadPosition(); pos;) {
-    const SignedCertificate* r = rejected.GetNext(pos);
-    if (r && *r == c) return true;
-  }
+bool isRejected(const SharedCertificateList& rejected, const SignedCertificate& c) {
+  for (const SharedCertificate& r : rejected)
+    if (r.get() == c) return true;
   return false;
 }
 
@@ -132,14 +121,20 @@ void PathBuilder::describe(const char* label, const SignedCertificate& certifica
 int PathBuilder::buildPathForCertificate(CertificatePath& path,
                                          const SignedCertificate& certificate, int32_t purpose,
                                          bool temporaryOnly) {
+  SharedCertificate held;
+  held = certificate;
+  return buildPathForCertificate(path, held, purpose, temporaryOnly);
+}
+
+int PathBuilder::buildPathForCertificate(CertificatePath& path,
+                                         const SharedCertificate& certificate, int32_t purpose,
+                                         bool temporaryOnly) {
   report << "Budowanie ścieżki dla zadanego certyfikatu.\r\n";
   describe("CRT: ", certificate);
   Build build;
   build.purpose = purpose;
   build.temporaryOnly = temporaryOnly;
-  SharedCertificate held;
-  held = certificate;
-  return startBuild(path, held, build);
+  return startBuild(path, certificate, build);
 }
 
 int PathBuilder::startBuild(CertificatePath& path, const SharedCertificate& certificate,
@@ -185,7 +180,9 @@ int PathBuilder::buildPathForIssuerSerial(CertificatePath& path, const Distingui
   found = true;
   report << "Certyfikat poprawnie pobrany.\r\n";
   env.rememberCertificate(*fetched.GetHead());
-  return startBuild(path, takeCandidate(fetched, fetched.GetHeadPosition()), build);
+  SharedCertificate first;
+  first.adopt(std::unique_ptr<SignedCertificate>(fetched.RemoveHead()));
+  return startBuild(path, first, build);
 }
 
 int PathBuilder::buildPathForIssuerKeyId(CertificatePath& path, const DistinguishedName& issuer,
@@ -207,11 +204,11 @@ int PathBuilder::buildPathForIssuerKeyId(CertificatePath& path, const Distinguis
     report << "\r\n";
   }
   found = false;
-  CertificateList candidates;
+  SharedCertificateList candidates;
   bool fromNetwork = false;
-  const int r = manager.findInStores(candidates, issuer, nullptr, false, temporaryOnly);
+  const int r = manager.findSharedInStores(candidates, issuer, temporaryOnly);
   if (r == CRTSTORE_FOUND) {
-    report << "Znaleziono " << static_cast<long>(candidates.GetCount())
+    report << "Znaleziono " << static_cast<long>(candidates.size())
            << " certyfikatów w lokalnej bazie danych\r\n";
     found = true;
   } else if (r != CRTSTORE_NOT_FOUND) {
@@ -220,11 +217,13 @@ int PathBuilder::buildPathForIssuerKeyId(CertificatePath& path, const Distinguis
     report << "Lokalna baza danych nie zawiera szukanego certyfikatu.\r\n";
     if (temporaryOnly) return PATH_NOT_FOUND;
     report << "Pobieram certyfikat z sieci:\r\n\t";
-    if (env.queryCertificatesByDn(issuer, candidates) != 0) {
+    CertificateList fetched;
+    if (env.queryCertificatesByDn(issuer, fetched) != 0) {
       report << "Nieznaleziono certyfikatu na serwerze sieciowym\r\n";
       return PATH_NOT_FOUND;
     }
-    report << "Znaleziono " << static_cast<long>(candidates.GetCount())
+    candidates = sharedCandidates(fetched);
+    report << "Znaleziono " << static_cast<long>(candidates.size())
            << " certyfikatów na serwerach sieciowych\r\n";
     found = true;
     fromNetwork = true;
@@ -232,18 +231,16 @@ int PathBuilder::buildPathForIssuerKeyId(CertificatePath& path, const Distinguis
   Build build;
   build.purpose = purpose;
   build.temporaryOnly = temporaryOnly;
-  HeldCandidates held(build.candidatesHeld, candidates.GetCount());
+  HeldCandidates held(build.candidatesHeld, static_cast<int>(candidates.size()));
   if (!held.within()) return PATH_NOT_FOUND;
-  for (POSITION pos = candidates.GetHeadPosition(); pos;) {
-    const POSITION at = pos;
-    const SignedCertificate* candidate = candidates.GetNext(pos);
-    if (!candidate) continue;
+  for (const SharedCertificate& shared : candidates) {
+    const SignedCertificate* candidate = &shared.get();
     report << "Budowa ścieżki dla certyfikatu:\r\n";
     report.writeCertificate(*candidate);
     report << "\r\n";
     if (!matchesKeyIdentifier(*candidate, akid)) continue;
     CertificatePath fresh;
-    std::unique_ptr<CertificateItem> item = newItem(takeCandidate(candidates, at));
+    std::unique_ptr<CertificateItem> item = newItem(shared);
     if (fromNetwork) env.rememberCertificate(*candidate);
     const Visited visited{candidate};
     if (buildFrom(fresh, item.release(), visited, 1, build) == PATH_BUILT) {
@@ -293,11 +290,11 @@ int PathBuilder::buildFrom(CertificatePath& path, CertificateItem* item, const V
   const int t = depth < MAX_PATH_CERTIFICATES ? searchTrustPoints(path, cert, akid, build) : -1;
   if (t >= 0) return t;
 
-  CertificateList candidates;
+  SharedCertificateList candidates;
   const DistinguishedName& issuer = cert.tbsCertificate.issuer;
-  int r = manager.findInStores(candidates, issuer, nullptr, false, build.temporaryOnly);
+  int r = manager.findSharedInStores(candidates, issuer, build.temporaryOnly);
   if (r == CRTSTORE_FOUND) {
-    HeldCandidates held(build.candidatesHeld, candidates.GetCount());
+    HeldCandidates held(build.candidatesHeld, static_cast<int>(candidates.size()));
     if (!held.within()) return PATH_NOT_FOUND;
     r = issuerStep(path, cert, candidates, akid, false, visited, depth, build);
     if (r != PATH_NOT_FOUND) return r;
@@ -310,7 +307,8 @@ int PathBuilder::buildFrom(CertificatePath& path, CertificateItem* item, const V
   if (fetched.GetCount() == 0) report << "Nieznaleziono certyfikatów na serwerze sieciowym\r\n";
   HeldCandidates held(build.candidatesHeld, fetched.GetCount());
   if (!held.within()) return PATH_NOT_FOUND;
-  return issuerStep(path, cert, fetched, akid, true, visited, depth, build);
+  SharedCertificateList shared = sharedCandidates(fetched);
+  return issuerStep(path, cert, shared, akid, true, visited, depth, build);
 }
 
 // -1 when no source answered; else the result of the build.
@@ -355,7 +353,7 @@ int PathBuilder::trustPointTest(CertificatePath& path, const SignedCertificate& 
   if (!build.spend()) return PATH_NOT_FOUND;
   switch (certSignatureOutcome(cert.verifySignature(trustPoint), cert.signature)) {
     case CertSignature::Verified:
-      appendItem(path, newItem(trustPoint));
+      appendItem(path, newItem(env.heldTrustPoint(trustPoint)));
       report << "Certyfikat został zweryfikowany przez punkt zaufania:\r\n";
       report.writeCertificate(trustPoint);
       report << "\r\n";
@@ -369,13 +367,13 @@ int PathBuilder::trustPointTest(CertificatePath& path, const SignedCertificate& 
 }
 
 int PathBuilder::issuerStep(CertificatePath& path, const SignedCertificate& subject,
-                            CertificateList& candidates, const AuthorityKeyIdentifier* akid,
-                            bool fromNetwork, const Visited& visited, int depth, Build& build) {
+                            const SharedCertificateList& candidates,
+                            const AuthorityKeyIdentifier* akid, bool fromNetwork,
+                            const Visited& visited, int depth, Build& build) {
   int result = PATH_NOT_FOUND;
-  for (POSITION pos = candidates.GetHeadPosition(); pos;) {
-    const POSITION at = pos;
-    const SignedCertificate* candidate = candidates.GetNext(pos);
-    if (!candidate || isRejected(build.rejected, *candidate)) continue;
+  for (const SharedCertificate& held : candidates) {
+    const SignedCertificate* candidate = &held.get();
+    if (isRejected(build.rejected, *candidate)) continue;
     bool seen = false;
     for (const SignedCertificate* v : visited) seen = seen || sameIssuerSerial(*v, *candidate);
     // A CA whose key may not sign certificates is no issuer (RFC 5280, 6.1.4(n)).
@@ -395,8 +393,6 @@ int PathBuilder::issuerStep(CertificatePath& path, const SignedCertificate& subj
     Visited next(visited);
     next.push_back(candidate);
     if (fromNetwork) env.rememberCertificate(*candidate);
-    // `held` keeps the candidate alive for `next` and the rejected copy below.
-    const SharedCertificate held = takeCandidate(candidates, at);
     CertificatePath fresh;
     const int r = buildFrom(fresh, newItem(held).release(), next, depth + 1, build);
     if (r == PATH_BUILT) {
@@ -404,9 +400,7 @@ int PathBuilder::issuerStep(CertificatePath& path, const SignedCertificate& subj
       return PATH_BUILT;
     }
     if (r == PATH_NOT_FOUND) {
-      std::unique_ptr<SignedCertificate> copy(new SignedCertificate(*candidate));
-      if (build.rejected.append(copy.get()) != 1) throwBadAllocation();
-      copy.release();
+      build.rejected.push_back(held);
     } else {
       result = r;
     }

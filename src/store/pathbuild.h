@@ -57,6 +57,13 @@ class PathBuildEnvironment {
   virtual void trustedListPoints(int /*kind*/, std::vector<const SignedCertificate*>&) {}
   // The key manager's qualified root list, or the other root list, in order.
   virtual void rootList(bool /*qualified*/, std::vector<const SignedCertificate*>&) {}
+  // What a path ending at `point` (one of the trust points above) holds: the
+  // environment's own body when it keeps the point shared, else a copy.
+  virtual SharedCertificate heldTrustPoint(const SignedCertificate& point) {
+    SharedCertificate copy;
+    copy = point;
+    return copy;
+  }
   // The network may be asked for certificates of this issuer.
   virtual bool canQueryCertificates(const DistinguishedName& /*issuer*/) { return false; }
   // 0 when the query ran (the list may stay empty), else a failure.
@@ -87,6 +94,9 @@ class PathBuilder {
 
   int buildPathForCertificate(CertificatePath& path, const SignedCertificate& certificate,
                               int32_t purpose, bool temporaryOnly);
+  // The path holds `certificate`'s body itself, no copy made.
+  int buildPathForCertificate(CertificatePath& path, const SharedCertificate& certificate,
+                              int32_t purpose, bool temporaryOnly);
   int buildPathForIssuerSerial(CertificatePath& path, const DistinguishedName& issuer,
                                const ASNinteger& serial, int32_t purpose, bool temporaryOnly,
                                bool& found);
@@ -98,7 +108,7 @@ class PathBuilder {
   using Visited = std::vector<const SignedCertificate*>;
   // State of one entry operation.
   struct Build {
-    CertificateList rejected;
+    SharedCertificateList rejected;
     int32_t purpose = 0;
     bool temporaryOnly = false;
     int work = 0;
@@ -115,7 +125,7 @@ class PathBuilder {
                      const SignedCertificate& cert, const AuthorityKeyIdentifier* akid,
                      Build& build);
   int issuerStep(CertificatePath& path, const SignedCertificate& subject,
-                 CertificateList& candidates, const AuthorityKeyIdentifier* akid,
+                 const SharedCertificateList& candidates, const AuthorityKeyIdentifier* akid,
                  bool fromNetwork, const Visited& visited, int depth, Build& build);
   void describe(const char* label, const SignedCertificate& certificate);
 

@@ -75,4 +75,33 @@ TEST(ContextPathEnvironment, TrustedListPointsByKind) {
   EXPECT_EQ(1u, total + roots.size()) << "the root stands in one source";
 }
 
+
+// A path ending at a root holds the key manager's own body (its key prepared
+// once for every build), and outlives the root's removal.
+TEST(ContextPathEnvironment, PathHoldsTheRootItEndsAt) {
+  Context ctx;
+  const std::unique_ptr<SignedCertificate> root = load("paths/rsa/root.der");
+  ASSERT_EQ(KM_OK, ctx.keys.addCertificate(*root, 0, 1));
+  for (const char* i : {"paths/rsa/int1.der", "paths/rsa/int2.der"}) ctx.inStore(i);
+  CertificatePath first, second;
+  ASSERT_EQ(PATH_BUILT, ctx.build("paths/rsa/ee.der", first));
+  ASSERT_EQ(PATH_BUILT, ctx.build("paths/rsa/ee.der", second));
+  ASSERT_EQ(4, first.GetCount());
+  ASSERT_EQ(1u, ctx.keys.rootList(false).size());
+  EXPECT_TRUE(first.elementAt(3)->certificate.sharesBodyWith(
+      ctx.keys.rootList(false)[0]->certificate));
+  EXPECT_TRUE(first.elementAt(3)->certificate.sharesBodyWith(second.elementAt(3)->certificate));
+
+  // The stored list emptied and read back: the root is gone from the manager.
+  ASNsequenceList<SignedCertificate> none;
+  ASSERT_EQ(1, ctx.cfg.storeRootList(false, none));
+  ASSERT_EQ(KM_OK, ctx.keys.loadRoots(0));
+  EXPECT_TRUE(ctx.keys.rootList(false).empty());
+  EXPECT_TRUE(first.elementAt(3)->certificate == *root);
+  EXPECT_TRUE(first.elementAt(3)->certificate->verifySelfSigned() ==
+              SignedCertificate::CERT_SIG_VALID);
+  CertificatePath after;
+  EXPECT_EQ(PATH_NOT_FOUND, ctx.build("paths/rsa/ee.der", after));
+}
+
 }  // namespace

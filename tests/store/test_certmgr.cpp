@@ -158,6 +158,69 @@ TEST(CertificateManager, StoreArraysAndTemporaryOnly) {
   EXPECT_EQ(3, again.GetCount());  // the store's copy and the database's two
 }
 
+// The shared lookup answers what findInStores answers, in its order; the
+// database's hits are the bodies its cache keeps (a second lookup gets the
+// same ones), a memory store's are copies of its own.
+TEST(CertificateManager, SharedLookupAgreesWithCopies) {
+  Fixture fx;
+  LCertificateStore mine;
+  mine.addCertificate(fx.certs["leafA1.der"].get());
+  fx.mgr.addTemporaryStore(&mine);
+  for (const char* f : FILES)
+    for (bool temporaryOnly : {false, true}) {
+      SCOPED_TRACE(std::string(f) + (temporaryOnly ? " temporary" : ""));
+      const DistinguishedName& subject = fx.certs[f]->tbsCertificate.subject;
+      CertificateList copies;
+      SharedCertificateList shared, again;
+      const int r = fx.mgr.findInStores(copies, subject, nullptr, false, temporaryOnly);
+      EXPECT_EQ(r, fx.mgr.findSharedInStores(shared, subject, temporaryOnly));
+      ASSERT_EQ(static_cast<size_t>(copies.GetCount()), shared.size());
+      size_t i = 0;
+      for (POSITION p = copies.GetHeadPosition(); p; ++i)
+        EXPECT_TRUE(*copies.GetNext(p) == shared[i]) << i;
+      EXPECT_EQ(r, fx.mgr.findSharedInStores(again, subject, temporaryOnly));
+      ASSERT_EQ(shared.size(), again.size());
+      CertificateList inMine;
+      mine.findBySubject(inMine, subject, false);
+      const size_t copied = static_cast<size_t>(inMine.GetCount());  // the stores come first
+      for (i = 0; i < shared.size(); ++i) {
+        EXPECT_NE(&shared[i].get(), fx.certs["leafA1.der"].get()) << i;
+        EXPECT_EQ(i >= copied, shared[i].sharesBodyWith(again[i])) << i;
+      }
+    }
+  SharedCertificateList failed;
+  FailingStore failing;
+  fx.mgr.addTemporaryStore(&failing);
+  EXPECT_EQ(1, fx.mgr.findSharedInStores(failed, fx.certs["caA.der"]->tbsCertificate.subject,
+                                         false));
+}
+
+// A body handed out stays whole whatever happens to the store after: its
+// record rewritten, the cache answering otherwise, the manager gone.
+TEST(CertificateManager, SharedResultOutlivesItsStore) {
+  Fixture fx;
+  const SignedCertificate& caA = *fx.certs["caA.der"];
+  Bytes caDer, leafDer;
+  ASSERT_GT(caA.encodeVector(caDer), 0);
+  ASSERT_GT(fx.certs["leafB1.der"]->encodeVector(leafDer), 0);
+  SharedCertificateList held;
+  {
+    CertificateManager own;
+    own.setContext(&fx.db);
+    ASSERT_EQ(0, own.findSharedInStores(held, caA.tbsCertificate.subject, false));
+    ASSERT_EQ(1u, held.size());
+    for (DbBytes& record : fx.db.records)
+      if (record == caDer) record = leafDer;  // another subject under the same id
+    SharedCertificateList now;
+    EXPECT_EQ(14, own.findSharedInStores(now, caA.tbsCertificate.subject, false));
+  }
+  Bytes der;
+  ASSERT_GT(held[0]->encodeVector(der), 0);
+  EXPECT_EQ(caDer, der);
+  EXPECT_TRUE(held[0] == caA);
+  EXPECT_EQ(SignedCertificate::CERT_SIG_VALID, held[0]->verifySelfSigned());
+}
+
 TEST(CertificateManager, UpperTextMapsPolishLettersOnly) {
   struct Case {
     const char* in;

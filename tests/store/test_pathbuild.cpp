@@ -305,6 +305,36 @@ TEST(PathBuild, NetworkCandidatesAreRemembered) {
   EXPECT_EQ(2, fx.env.remembered);
 }
 
+// Issuers found in the database are the bodies its cache keeps, so a second
+// build holds the very certificates (keys prepared) of the first; the end
+// certificate handed over shared is held, not copied; both paths stay whole
+// after the database's records change.
+TEST(PathBuild, DatabaseIssuersAreSharedBetweenBuilds) {
+  Fixture fx;
+  for (const char* n : {"rsa/int1", "rsa/int2"}) ASSERT_EQ(0, fx.mgr.importCertificate(*fx.get(n)));
+  fx.root("rsa/root");
+  SharedCertificate ee;
+  ee = *fx.get("rsa/ee");
+  CertificatePath first, second;
+  ASSERT_EQ(PATH_BUILT, fx.builder.buildPathForCertificate(first, ee, PATH_PURPOSE_SIGNER, false));
+  ASSERT_EQ(PATH_BUILT, fx.builder.buildPathForCertificate(second, ee, PATH_PURPOSE_SIGNER, false));
+  const Names names{"rsa/ee", "rsa/int2", "rsa/int1", "rsa/root"};
+  ASSERT_EQ(names, fx.namesOf(first));
+  ASSERT_EQ(names, fx.namesOf(second));
+  EXPECT_TRUE(first.elementAt(0)->certificate.sharesBodyWith(ee));
+  EXPECT_TRUE(second.elementAt(0)->certificate.sharesBodyWith(ee));
+  for (int i : {1, 2})
+    EXPECT_TRUE(first.elementAt(i)->certificate.sharesBodyWith(second.elementAt(i)->certificate))
+        << i;
+  for (DbBytes& record : fx.db.records) record.clear();
+  CertificatePath none;
+  EXPECT_EQ(PATH_NOT_FOUND,
+            fx.builder.buildPathForCertificate(none, ee, PATH_PURPOSE_SIGNER, false));
+  EXPECT_EQ(names, fx.namesOf(first));
+  EXPECT_EQ(SignedCertificate::CERT_SIG_VALID,
+            first.elementAt(0)->certificate->verifySignature(first.elementAt(1)->certificate));
+}
+
 // The openssl text of an AKI key identifier ("keyid:AB:CD..." or "AB:CD...") in the report's form.
 std::string keyIdText(const char* file) {
   Bytes t = readFile(file);
