@@ -148,6 +148,14 @@ class DbCrtTal::Session {
 DbCrtTal::DbCrtTal(const std::string& directory, InterProcessLock& lock)
     : directory(directory), lock(lock)
 {
+  // A batch may commit a table in steps before its end: the tables whose
+  // entries name certificate records commit the tables before them first, in
+  // the order single inserts write them, so no entry reaches the disk ahead
+  // of its record.
+  dnTb.setBeforeCommit([this] { return crtTb.commitPending(); });
+  caTb.setBeforeCommit([this] { return crtTb.commitPending() && dnTb.commitPending(); });
+  addIdxTb.setBeforeCommit(
+      [this] { return crtTb.commitPending() && dnTb.commitPending() && caTb.commitPending(); });
 }
 
 DbCrtTal::~DbCrtTal()

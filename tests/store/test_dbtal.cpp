@@ -5,11 +5,15 @@
 #include "dbtaltestutil.h"
 #include "platform/clock.h"
 #include "store/dbcrttal.h"
+#include "base/file.h"
 
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <climits>
+#include <cstring>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 namespace {
 
@@ -417,6 +421,74 @@ TEST(DbCrtTal, ConnectionsKeptOpenSeeEachOthersWrites)
   size_t walked = 0;
   for (bool on = side[1]->first(); on && walked < 1000; on = side[1]->next()) ++walked;
   EXPECT_EQ(599u, walked);
+}
+
+// Stops the process at the first header write of a table that names
+// certificate records (its commit point), as a kill there would.
+class StopAtNamingCommit : public File::Trace {
+ public:
+  void created(int) override {}
+  void resized(int, int64_t) override {}
+  void synced(int) override {}
+  void folderSynced(const char*) override {}
+  void wrote(int fd, uint32_t offset, const uint8_t*, uint32_t) override
+  {
+    if (offset != 0) return;
+    char target[PATH_MAX + 1] = {};
+    ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, PATH_MAX);
+    std::string path(target, n > 0 ? static_cast<size_t>(n) : 0);
+    for (const char* name : {"/dnfld.idx", "/ca.idx", "/addidx.idx"})
+      if (path.size() > std::strlen(name) && path.compare(path.size() - std::strlen(name), std::string::npos, name) == 0)
+        _exit(0);
+  }
+};
+
+// A batch large enough to commit in steps: a table whose entries name
+// certificate records commits only after the records and their entries in the
+// certificate table did, so a writer killed at such a commit leaves no entry
+// naming a record that is not there (or that a later insert will reuse).
+TEST(DbCrtTal, ABatchCommitsTablesNamingRecordsAfterTheRecords)
+{
+  std::string dir = scratchDbDir("steporder");
+  const uint32_t stored = 12000, added = 1500;
+  {
+    auto db = openDb(dir, true);
+    DbCrtBatch together(db->crt());
+    for (uint32_t id = 0; id < stored; ++id) ASSERT_TRUE(insertNumbered(*db->crt(), id, id % 3 == 0));
+    together.commit();
+  }
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    try {
+      auto db = openDb(dir);
+      StopAtNamingCommit stop;
+      File::setTrace(&stop);
+      DbCrtBatch together(db->crt());
+      for (uint32_t id = stored; id < stored + added; ++id) insertNumbered(*db->crt(), id, id % 3 == 0);
+      together.commit();
+    } catch (...) {
+      _exit(2);
+    }
+    _exit(3);
+  }
+  int status = 0;
+  ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(0, WEXITSTATUS(status)) << "the writer stops at a commit of a naming table";
+  auto db = openDb(dir);
+  // Records appended now take the places a lost batch would have used.
+  for (uint32_t id = 900000; id < 900000 + 50; ++id) ASSERT_TRUE(insertNumbered(*db->crt(), id));
+  for (uint32_t id = stored; id < stored + added; ++id) {
+    DbCertList list;
+    try {
+      db->crt()->findByCertHash(list, hashOf(id, 3));
+      db->crt()->findByKeyIdHash(list, hashOf(id, 4));
+      db->crt()->findBySbjDnFld(list, 'n', "NAME " + std::to_string(id));
+    } catch (const std::exception& e) {
+      FAIL() << id << ": " << e.what();
+    }
+    for (const DbCertRecord& r : list) ASSERT_EQ(derOf(id), r.der) << id;
+  }
 }
 
 }  // namespace
