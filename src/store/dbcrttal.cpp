@@ -129,10 +129,15 @@ class DbCrtTal::Session {
   {
     if (!store.batch)
       store.connect(mode);
+    else if (!store.mainOpen)
+      fail("Blad bazy danych");  // a failure dropped the batch: it ends with endBatch
   }
   ~Session()
   {
-    if (std::uncaught_exceptions() > failures)
+    // A failed operation inside a batch keeps what the batch stored before
+    // it (its callers were told so): committed now, as a crash would leave a
+    // single insert. Only when that fails is the batch dropped.
+    if (std::uncaught_exceptions() > failures && !(store.batch && store.commitBatchSoFar()))
       store.closeTables();
     if (!store.batch)
       store.disconnect();
@@ -286,6 +291,14 @@ void DbCrtTal::beginBatch()
   }
   // The lock stays taken until endBatch.
   batch = true;
+}
+
+bool DbCrtTal::commitBatchSoFar()
+{
+  bool ok = mainOpen;
+  for (DbTable* t : {&crtTb, &dnTb, &caTb, &addIdxTb})
+    ok = ok && t->commitPending();
+  return ok;
 }
 
 void DbCrtTal::endBatch()

@@ -491,4 +491,47 @@ TEST(DbCrtTal, ABatchCommitsTablesNamingRecordsAfterTheRecords)
   }
 }
 
+// One certificate of a batch failing (here on a damaged record met while it
+// looks for its duplicates) is told to its caller; those stored before it in
+// the batch stay stored.
+TEST(DbCrtTal, AFailureInsideABatchKeepsTheCertificatesStoredBeforeIt)
+{
+  std::string dir = scratchDbDir("batchfail");
+  {
+    auto db = openDb(dir, true);
+    ASSERT_TRUE(insertNumbered(*db->crt(), 0));
+    ASSERT_TRUE(insertNumbered(*db->crt(), 100));
+    ASSERT_TRUE(insertNumbered(*db->crt(), 200));
+  }
+  // The record of certificate 100 follows that of 0: its magic is broken.
+  std::vector<uint8_t> dta;
+  {
+    std::ifstream in(dir + "/certific.dta", std::ios::binary);
+    dta.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  const size_t second = 48 + 16 + 41 + 129 + 41 + derOf(0).size();
+  ASSERT_GT(dta.size(), second + 8);
+  dta[second + 4] ^= 0xFF;
+  writeText(dir + "/certific.dta", std::string(dta.begin(), dta.end()));
+  {
+    auto db = openDb(dir);
+    DbCrtBatch together(db->crt());
+    ASSERT_TRUE(insertNumbered(*db->crt(), 101));
+    ASSERT_TRUE(insertNumbered(*db->crt(), 102));
+    EXPECT_THROW(db->crt()->insertCert(hashOf(100, 1), hashOf(5, 2), hashOf(555, 3), hashOf(555, 4), "",
+                                       derOf(555), {}, false),
+                 std::exception);
+    ASSERT_TRUE(insertNumbered(*db->crt(), 103));
+    EXPECT_NO_THROW(together.commit());
+  }
+  auto db = openDb(dir);
+  for (uint32_t id : {0u, 101u, 102u, 103u, 200u}) {
+    DbCertList list;
+    db->crt()->findByCertHash(list, hashOf(id, 3));
+    db->crt()->findBySbjDnFld(list, 'n', "NAME " + std::to_string(id));
+    ASSERT_EQ(2u, list.size()) << id;
+    EXPECT_EQ(derOf(id), list[0].der) << id;
+  }
+}
+
 }  // namespace
