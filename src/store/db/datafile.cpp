@@ -205,6 +205,9 @@ void DataFile::beginBatch()
 bool DataFile::endBatch()
 {
   bool ok = flushPending();
+  // Unwritten, they are named by no committed entry (the index's commit
+  // failed on them): later records take their places.
+  pending_.clear();
   batch_ = false;
   return ok;
 }

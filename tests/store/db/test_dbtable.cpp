@@ -374,6 +374,20 @@ TEST(DbTable, ABatchWhoseRecordsCannotBeWrittenNeverCommitsEntriesNamingThem)
   std::signal(SIGXFSZ, oldHandler);
   ASSERT_LT(stored.size(), 300u) << "a write of the batch failed";
   bool committed = t.endBatch();
+  // A batch that cannot be written at its end fails, and the table goes on.
+  ASSERT_TRUE(t.beginBatch());
+  ASSERT_TRUE(put(t, "late0", "late0", std::string(2000000, 'L'), nullptr));
+  oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(0, ::setrlimit(RLIMIT_FSIZE, &small));
+  EXPECT_FALSE(t.endBatch());
+  ASSERT_EQ(0, ::setrlimit(RLIMIT_FSIZE, &old));
+  std::signal(SIGXFSZ, oldHandler);
+  ASSERT_TRUE(put(t, "late1", "late1", "after", nullptr));
+  t.setIndex(0);
+  ASSERT_EQ(1, t.find("late1"));
+  std::vector<uint8_t> after;
+  ASSERT_EQ(1, t.data(nullptr, &after, nullptr));
+  EXPECT_TRUE(std::string(after.begin(), after.end()) == "after") << after.size() << " bytes read";
   t.close();
   ASSERT_TRUE(t.open(name.c_str()));
   t.setIndex(0);
