@@ -423,6 +423,15 @@ TEST(DbCrtTal, ConnectionsKeptOpenSeeEachOthersWrites)
   EXPECT_EQ(599u, walked);
 }
 
+// Whether the file open as fd has a path ending in name.
+bool fileEndsWith(int fd, const std::string& name)
+{
+  char target[PATH_MAX + 1] = {};
+  ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, PATH_MAX);
+  std::string path(target, n > 0 ? static_cast<size_t>(n) : 0);
+  return path.size() > name.size() && path.compare(path.size() - name.size(), std::string::npos, name) == 0;
+}
+
 // Stops the process at the first header write of a table that names
 // certificate records (its commit point), as a kill there would.
 class StopAtNamingCommit : public File::Trace {
@@ -434,12 +443,8 @@ class StopAtNamingCommit : public File::Trace {
   void wrote(int fd, uint32_t offset, const uint8_t*, uint32_t) override
   {
     if (offset != 0) return;
-    char target[PATH_MAX + 1] = {};
-    ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, PATH_MAX);
-    std::string path(target, n > 0 ? static_cast<size_t>(n) : 0);
     for (const char* name : {"/dnfld.idx", "/ca.idx", "/addidx.idx"})
-      if (path.size() > std::strlen(name) && path.compare(path.size() - std::strlen(name), std::string::npos, name) == 0)
-        _exit(0);
+      if (fileEndsWith(fd, name)) _exit(0);
   }
 };
 
@@ -532,6 +537,61 @@ TEST(DbCrtTal, AFailureInsideABatchKeepsTheCertificatesStoredBeforeIt)
     ASSERT_EQ(2u, list.size()) << id;
     EXPECT_EQ(derOf(id), list[0].der) << id;
   }
+}
+
+// Stops the process once an index's record of the pages it changes in place
+// is armed on the disk, before those pages change: a crash there leaves the
+// record for the next open to finish, from the index's journal.
+class StopWhenArmed : public File::Trace {
+ public:
+  void created(int) override {}
+  void resized(int, int64_t) override {}
+  void folderSynced(const char*) override {}
+  void wrote(int fd, uint32_t offset, const uint8_t*, uint32_t length) override
+  {
+    if (offset == 248 && length > 4 && fileEndsWith(fd, "/certific.idx")) armed = true;
+  }
+  void synced(int fd) override
+  {
+    if (armed && fileEndsWith(fd, "/certific.idx")) _exit(0);
+  }
+
+ private:
+  bool armed = false;
+};
+
+// A copy of a database a crash left with an update to finish is as sound as
+// the database itself: the copy finishes the update too.
+TEST(DbTal, CopyDbOfADatabaseACrashLeftIsSound)
+{
+  std::string source = scratchDbDir("armedsource");
+  {
+    auto from = openDb(source, true);
+    ASSERT_TRUE(insertNumbered(*from->crt(), 7));
+  }
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    try {
+      auto from = openDb(source);
+      StopWhenArmed stop;
+      File::setTrace(&stop);
+      insertNumbered(*from->crt(), 8);
+    } catch (...) {
+      _exit(2);
+    }
+    _exit(3);
+  }
+  int status = 0;
+  ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(0, WEXITSTATUS(status)) << "the writer stops with the record armed";
+  auto to = openDb(scratchDbDir("armedtarget"));
+  ASSERT_TRUE(to->copyDb(source));
+  EXPECT_EQ(DB_VERIFY_VALID, to->verify());
+  DbCertList list;
+  EXPECT_NO_THROW(to->crt()->findByCertHash(list, hashOf(7, 3)));
+  EXPECT_EQ(1u, list.size());
+  EXPECT_EQ(DB_VERIFY_VALID, openDb(source)->verify());
 }
 
 }  // namespace
