@@ -295,10 +295,15 @@ void DbCrtTal::beginBatch()
 
 bool DbCrtTal::commitBatchSoFar()
 {
-  bool ok = mainOpen;
-  for (DbTable* t : {&crtTb, &dnTb, &caTb, &addIdxTb})
-    ok = ok && t->commitPending();
-  return ok;
+  // Runs while an exception unwinds: nothing may leave it.
+  try {
+    bool ok = mainOpen;
+    for (DbTable* t : {&crtTb, &dnTb, &caTb, &addIdxTb})
+      ok = ok && t->commitPending();
+    return ok;
+  } catch (...) {
+    return false;
+  }
 }
 
 void DbCrtTal::endBatch()
