@@ -297,9 +297,11 @@ bool DbCrtTal::commitBatchSoFar()
 {
   // Runs while an exception unwinds: nothing may leave it.
   try {
+    // A table whose failed commit dropped its part of the batch fails it all:
+    // the certificates it named would stay stored without their entries.
     bool ok = mainOpen;
     for (DbTable* t : {&crtTb, &dnTb, &caTb, &addIdxTb})
-      ok = ok && t->commitPending();
+      ok = ok && t->indexFile().inBatch() && t->commitPending();
     return ok;
   } catch (...) {
     return false;
