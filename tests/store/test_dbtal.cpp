@@ -594,4 +594,48 @@ TEST(DbTal, CopyDbOfADatabaseACrashLeftIsSound)
   EXPECT_EQ(DB_VERIFY_VALID, openDb(source)->verify());
 }
 
+// A batch one of whose tables cannot commit (here its journal cannot be
+// made) either fails at its end or holds every certificate it reported
+// stored in every table: never a certificate found by its hash that its
+// serial number no longer finds.
+TEST(DbCrtTal, ABatchATableDroppedFailsAtItsEnd)
+{
+  std::string dir = scratchDbDir("droppedpart");
+  const uint32_t stored = 12000, added = 1500;
+  {
+    auto db = openDb(dir, true);
+    DbCrtBatch together(db->crt());
+    for (uint32_t id = 0; id < stored; ++id) ASSERT_TRUE(insertNumbered(*db->crt(), id));
+    together.commit();
+  }
+  std::remove((dir + "/certific.idx.jnl").c_str());
+  ASSERT_EQ(0, ::mkdir((dir + "/certific.idx.jnl").c_str(), 0700));
+  std::vector<uint32_t> reported;
+  bool failed = false;
+  {
+    auto db = openDb(dir);
+    DbCrtBatch together(db->crt());
+    for (uint32_t id = stored; id < stored + added; ++id) {
+      try {
+        if (insertNumbered(*db->crt(), id)) reported.push_back(id);
+      } catch (const std::exception&) {
+        failed = true;
+      }
+    }
+    ASSERT_TRUE(failed) << "the certificate table could not commit";
+    try {
+      together.commit();
+    } catch (const std::exception&) {
+      return;
+    }
+  }
+  ::rmdir((dir + "/certific.idx.jnl").c_str());
+  auto db = openDb(dir);
+  for (uint32_t id : reported) {
+    DbCertList list;
+    db->crt()->findBySerNumHash(list, hashOf(id, 1));
+    ASSERT_EQ(1u, list.size()) << id;
+  }
+}
+
 }  // namespace
