@@ -129,10 +129,15 @@ class DbCrtTal::Session {
   {
     if (!store.batch)
       store.connect(mode);
+    else if (!store.mainOpen)
+      fail("Blad bazy danych");  // a failure dropped the batch: it ends with endBatch
   }
   ~Session()
   {
-    if (std::uncaught_exceptions() > failures)
+    // A failed operation inside a batch keeps what the batch stored before
+    // it (its callers were told so): committed now, as a crash would leave a
+    // single insert. Only when that fails is the batch dropped.
+    if (std::uncaught_exceptions() > failures && !(store.batch && store.commitBatchSoFar()))
       store.closeTables();
     if (!store.batch)
       store.disconnect();
@@ -148,6 +153,14 @@ class DbCrtTal::Session {
 DbCrtTal::DbCrtTal(const std::string& directory, InterProcessLock& lock)
     : directory(directory), lock(lock)
 {
+  // A batch may commit a table in steps before its end: the tables whose
+  // entries name certificate records commit the tables before them first, in
+  // the order single inserts write them, so no entry reaches the disk ahead
+  // of its record.
+  dnTb.setBeforeCommit([this] { return crtTb.commitPending(); });
+  caTb.setBeforeCommit([this] { return crtTb.commitPending() && dnTb.commitPending(); });
+  addIdxTb.setBeforeCommit(
+      [this] { return crtTb.commitPending() && dnTb.commitPending() && caTb.commitPending(); });
 }
 
 DbCrtTal::~DbCrtTal()
@@ -278,6 +291,21 @@ void DbCrtTal::beginBatch()
   }
   // The lock stays taken until endBatch.
   batch = true;
+}
+
+bool DbCrtTal::commitBatchSoFar()
+{
+  // Runs while an exception unwinds: nothing may leave it.
+  try {
+    // A table whose failed commit dropped its part of the batch fails it all:
+    // the certificates it named would stay stored without their entries.
+    bool ok = mainOpen;
+    for (DbTable* t : {&crtTb, &dnTb, &caTb, &addIdxTb})
+      ok = ok && t->indexFile().inBatch() && t->commitPending();
+    return ok;
+  } catch (...) {
+    return false;
+  }
 }
 
 void DbCrtTal::endBatch()

@@ -56,12 +56,15 @@ class DbCrtTal : public DbCrtBase {
   // Takes the lock exclusively until endBatch; the operations in between
   // neither take it again nor look for other processes' changes, and the
   // tables commit once, in the order single inserts write them. A failed
-  // operation drops what the batch has not committed.
+  // operation commits what the batch holds; when that fails too the batch is
+  // dropped and the operations up to endBatch fail.
   void beginBatch() override;
   void endBatch() override;
 
  private:
   class Session;
+  // Commits what a batch holds, in the order of endBatch, and goes on with it.
+  bool commitBatchSoFar();
   // Takes the lock; opens the tables when they are not open.
   void connect(int mode);
   // Gives the lock back; the tables stay open.

@@ -278,6 +278,16 @@ bool DbTal::copyDb(const std::string& sourceDirectory)
       return false;
     if (!copyFile(from.c_str(), to.c_str(), true))
       throw EnDb_Exception("Blad kopiowania pliku: " + from + " do polozenia: " + to);
+    // A file a crash left with an update to finish needs its journal to open:
+    // it goes along (and one of an earlier copy goes away).
+    from += ".jnl";
+    to += ".jnl";
+    if (platform::pathExists(from.c_str())) {
+      if (!copyFile(from.c_str(), to.c_str(), true))
+        throw EnDb_Exception("Blad kopiowania pliku: " + from + " do polozenia: " + to);
+    } else if (platform::pathExists(to.c_str())) {
+      deleteFile(to.c_str());
+    }
   }
   return true;
 }

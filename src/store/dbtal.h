@@ -63,6 +63,7 @@ class DbTal : public DbBase {
   // certificate tables fail their checks on open is incomplete (2). A CRL
   // update a crash cut short is rolled back first.
   int verify() override;
+  // Copies the listed files, each with its journal when the source has one.
   bool copyDb(const std::string& sourceDirectory) override;
 
   const std::string& directory() const { return dir; }

@@ -5,11 +5,15 @@
 #include "dbtaltestutil.h"
 #include "platform/clock.h"
 #include "store/dbcrttal.h"
+#include "base/file.h"
 
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <climits>
+#include <cstring>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 namespace {
 
@@ -417,6 +421,221 @@ TEST(DbCrtTal, ConnectionsKeptOpenSeeEachOthersWrites)
   size_t walked = 0;
   for (bool on = side[1]->first(); on && walked < 1000; on = side[1]->next()) ++walked;
   EXPECT_EQ(599u, walked);
+}
+
+// Whether the file open as fd has a path ending in name.
+bool fileEndsWith(int fd, const std::string& name)
+{
+  char target[PATH_MAX + 1] = {};
+  ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, PATH_MAX);
+  std::string path(target, n > 0 ? static_cast<size_t>(n) : 0);
+  return path.size() > name.size() && path.compare(path.size() - name.size(), std::string::npos, name) == 0;
+}
+
+// Stops the process at the first header write of a table that names
+// certificate records (its commit point), as a kill there would.
+class StopAtNamingCommit : public File::Trace {
+ public:
+  void created(int) override {}
+  void resized(int, int64_t) override {}
+  void synced(int) override {}
+  void folderSynced(const char*) override {}
+  void wrote(int fd, uint32_t offset, const uint8_t*, uint32_t) override
+  {
+    if (offset != 0) return;
+    for (const char* name : {"/dnfld.idx", "/ca.idx", "/addidx.idx"})
+      if (fileEndsWith(fd, name)) _exit(0);
+  }
+};
+
+// A batch large enough to commit in steps: a table whose entries name
+// certificate records commits only after the records and their entries in the
+// certificate table did, so a writer killed at such a commit leaves no entry
+// naming a record that is not there (or that a later insert will reuse).
+TEST(DbCrtTal, ABatchCommitsTablesNamingRecordsAfterTheRecords)
+{
+  std::string dir = scratchDbDir("steporder");
+  const uint32_t stored = 12000, added = 1500;
+  {
+    auto db = openDb(dir, true);
+    DbCrtBatch together(db->crt());
+    for (uint32_t id = 0; id < stored; ++id) ASSERT_TRUE(insertNumbered(*db->crt(), id, id % 3 == 0));
+    together.commit();
+  }
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    try {
+      auto db = openDb(dir);
+      StopAtNamingCommit stop;
+      File::setTrace(&stop);
+      DbCrtBatch together(db->crt());
+      for (uint32_t id = stored; id < stored + added; ++id) insertNumbered(*db->crt(), id, id % 3 == 0);
+      together.commit();
+    } catch (...) {
+      _exit(2);
+    }
+    _exit(3);
+  }
+  int status = 0;
+  ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(0, WEXITSTATUS(status)) << "the writer stops at a commit of a naming table";
+  auto db = openDb(dir);
+  // Records appended now take the places a lost batch would have used.
+  for (uint32_t id = 900000; id < 900000 + 50; ++id) ASSERT_TRUE(insertNumbered(*db->crt(), id));
+  for (uint32_t id = stored; id < stored + added; ++id) {
+    DbCertList list;
+    try {
+      db->crt()->findByCertHash(list, hashOf(id, 3));
+      db->crt()->findByKeyIdHash(list, hashOf(id, 4));
+      db->crt()->findBySbjDnFld(list, 'n', "NAME " + std::to_string(id));
+    } catch (const std::exception& e) {
+      FAIL() << id << ": " << e.what();
+    }
+    for (const DbCertRecord& r : list) ASSERT_EQ(derOf(id), r.der) << id;
+  }
+}
+
+// One certificate of a batch failing (here on a damaged record met while it
+// looks for its duplicates) is told to its caller; those stored before it in
+// the batch stay stored.
+TEST(DbCrtTal, AFailureInsideABatchKeepsTheCertificatesStoredBeforeIt)
+{
+  std::string dir = scratchDbDir("batchfail");
+  {
+    auto db = openDb(dir, true);
+    ASSERT_TRUE(insertNumbered(*db->crt(), 0));
+    ASSERT_TRUE(insertNumbered(*db->crt(), 100));
+    ASSERT_TRUE(insertNumbered(*db->crt(), 200));
+  }
+  // The record of certificate 100 follows that of 0: its magic is broken.
+  std::vector<uint8_t> dta;
+  {
+    std::ifstream in(dir + "/certific.dta", std::ios::binary);
+    dta.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  const size_t second = 48 + 16 + 41 + 129 + 41 + derOf(0).size();
+  ASSERT_GT(dta.size(), second + 8);
+  dta[second + 4] ^= 0xFF;
+  writeText(dir + "/certific.dta", std::string(dta.begin(), dta.end()));
+  {
+    auto db = openDb(dir);
+    DbCrtBatch together(db->crt());
+    ASSERT_TRUE(insertNumbered(*db->crt(), 101));
+    ASSERT_TRUE(insertNumbered(*db->crt(), 102));
+    EXPECT_THROW(db->crt()->insertCert(hashOf(100, 1), hashOf(5, 2), hashOf(555, 3), hashOf(555, 4), "",
+                                       derOf(555), {}, false),
+                 std::exception);
+    ASSERT_TRUE(insertNumbered(*db->crt(), 103));
+    EXPECT_NO_THROW(together.commit());
+  }
+  auto db = openDb(dir);
+  for (uint32_t id : {0u, 101u, 102u, 103u, 200u}) {
+    DbCertList list;
+    db->crt()->findByCertHash(list, hashOf(id, 3));
+    db->crt()->findBySbjDnFld(list, 'n', "NAME " + std::to_string(id));
+    ASSERT_EQ(2u, list.size()) << id;
+    EXPECT_EQ(derOf(id), list[0].der) << id;
+  }
+}
+
+// Stops the process once an index's record of the pages it changes in place
+// is armed on the disk, before those pages change: a crash there leaves the
+// record for the next open to finish, from the index's journal.
+class StopWhenArmed : public File::Trace {
+ public:
+  void created(int) override {}
+  void resized(int, int64_t) override {}
+  void folderSynced(const char*) override {}
+  void wrote(int fd, uint32_t offset, const uint8_t*, uint32_t length) override
+  {
+    if (offset == 248 && length > 4 && fileEndsWith(fd, "/certific.idx")) armed = true;
+  }
+  void synced(int fd) override
+  {
+    if (armed && fileEndsWith(fd, "/certific.idx")) _exit(0);
+  }
+
+ private:
+  bool armed = false;
+};
+
+// A copy of a database a crash left with an update to finish is as sound as
+// the database itself: the copy finishes the update too.
+TEST(DbTal, CopyDbOfADatabaseACrashLeftIsSound)
+{
+  std::string source = scratchDbDir("armedsource");
+  {
+    auto from = openDb(source, true);
+    ASSERT_TRUE(insertNumbered(*from->crt(), 7));
+  }
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    try {
+      auto from = openDb(source);
+      StopWhenArmed stop;
+      File::setTrace(&stop);
+      insertNumbered(*from->crt(), 8);
+    } catch (...) {
+      _exit(2);
+    }
+    _exit(3);
+  }
+  int status = 0;
+  ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(0, WEXITSTATUS(status)) << "the writer stops with the record armed";
+  auto to = openDb(scratchDbDir("armedtarget"));
+  ASSERT_TRUE(to->copyDb(source));
+  EXPECT_EQ(DB_VERIFY_VALID, to->verify());
+  DbCertList list;
+  EXPECT_NO_THROW(to->crt()->findByCertHash(list, hashOf(7, 3)));
+  EXPECT_EQ(1u, list.size());
+  EXPECT_EQ(DB_VERIFY_VALID, openDb(source)->verify());
+}
+
+// A batch one of whose tables cannot commit (here its journal cannot be
+// made) either fails at its end or holds every certificate it reported
+// stored in every table: never a certificate found by its hash that its
+// serial number no longer finds.
+TEST(DbCrtTal, ABatchATableDroppedFailsAtItsEnd)
+{
+  std::string dir = scratchDbDir("droppedpart");
+  const uint32_t stored = 12000, added = 1500;
+  {
+    auto db = openDb(dir, true);
+    DbCrtBatch together(db->crt());
+    for (uint32_t id = 0; id < stored; ++id) ASSERT_TRUE(insertNumbered(*db->crt(), id));
+    together.commit();
+  }
+  std::remove((dir + "/certific.idx.jnl").c_str());
+  ASSERT_EQ(0, ::mkdir((dir + "/certific.idx.jnl").c_str(), 0700));
+  std::vector<uint32_t> reported;
+  bool failed = false;
+  {
+    auto db = openDb(dir);
+    DbCrtBatch together(db->crt());
+    for (uint32_t id = stored; id < stored + added; ++id) {
+      try {
+        if (insertNumbered(*db->crt(), id)) reported.push_back(id);
+      } catch (const std::exception&) {
+        failed = true;
+      }
+    }
+    ASSERT_TRUE(failed) << "the certificate table could not commit";
+    try {
+      together.commit();
+    } catch (const std::exception&) {
+      return;
+    }
+  }
+  ::rmdir((dir + "/certific.idx.jnl").c_str());
+  auto db = openDb(dir);
+  for (uint32_t id : reported) {
+    DbCertList list;
+    db->crt()->findBySerNumHash(list, hashOf(id, 1));
+    ASSERT_EQ(1u, list.size()) << id;
+  }
 }
 
 }  // namespace

@@ -205,6 +205,9 @@ void DataFile::beginBatch()
 bool DataFile::endBatch()
 {
   bool ok = flushPending();
+  // Unwritten, they are named by no committed entry (the index's commit
+  // failed on them): later records take their places.
+  pending_.clear();
   batch_ = false;
   return ok;
 }
@@ -212,10 +215,13 @@ bool DataFile::endBatch()
 bool DataFile::flushPending()
 {
   if (pending_.empty()) return true;
-  bool ok = file_.writeAt(pendingAt_, static_cast<uint32_t>(pending_.size()), pending_.data()) == 0;
+  // A failed write keeps the records waiting: entries already name them, so
+  // the commit writes them again or fails.
+  if (file_.writeAt(pendingAt_, static_cast<uint32_t>(pending_.size()), pending_.data()) != 0)
+    return fail(DTA_ERR_IO);
   pendingAt_ += static_cast<uint32_t>(pending_.size());
   pending_.clear();
-  return ok ? true : fail(DTA_ERR_IO);
+  return true;
 }
 
 bool DataFile::sync()

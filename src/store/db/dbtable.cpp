@@ -8,7 +8,7 @@
 
 DbTable::DbTable()
 {
-  index_.setBeforeCommit([this] { return data_.sync(); });
+  index_.setBeforeCommit([this] { return (!before_ || before_()) && data_.sync(); });
 }
 
 bool DbTable::create(const char* name, int n, const IndexDescriptor* descriptors)
@@ -150,6 +150,14 @@ bool DbTable::endBatch()
   if (!ok) error_ = data_.error() ? TBL_ERR_DATA : TBL_ERR_INDEX;
   if (!data_.endBatch() && ok) ok = false, error_ = TBL_ERR_DATA;
   return ok;
+}
+
+bool DbTable::commitPending()
+{
+  clearErrors();
+  if (index_.commitPending()) return true;
+  error_ = data_.error() ? TBL_ERR_DATA : TBL_ERR_INDEX;
+  return false;
 }
 
 int DbTable::first()

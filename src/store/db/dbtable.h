@@ -8,6 +8,7 @@
 #include "store/db/datafile.h"
 #include "store/db/indexfile.h"
 
+#include <functional>
 #include <string>
 
 enum : int {
@@ -41,6 +42,11 @@ class DbTable {
   // first drops what the batch has not committed.
   bool beginBatch();
   bool endBatch();
+  // Commits what the batch holds so far and goes on with it.
+  bool commitPending();
+  // Runs first in every commit of this table, before its records are synced:
+  // a table whose entries name another's records commits that one there.
+  void setBeforeCommit(std::function<bool()> hook) { before_ = std::move(hook); }
   // 1 on a live record, -1 none, 0 error.
   int first();
   int last();
@@ -78,5 +84,6 @@ class DbTable {
   std::vector<char> key_;  // the key of a find, cut as the index cuts it
   IndexFile index_;
   DataFile data_;
+  std::function<bool()> before_;
   int error_ = 0;
 };

@@ -702,6 +702,13 @@ bool IndexFile::beginBatch()
   return true;
 }
 
+bool IndexFile::commitPending()
+{
+  error_ = 0;
+  if (!open_) return fail(IDX_ERR_NOT_OPEN);
+  return (dirty_.empty() && !grew_) || commit();
+}
+
 bool IndexFile::endBatch()
 {
   error_ = 0;

@@ -139,6 +139,8 @@ class IndexFile {
   bool beginBatch();
   bool endBatch();
   bool inBatch() const { return batch_; }
+  // Commits what waits without ending a batch; nothing to do when nothing does.
+  bool commitPending();
   // Runs first in every commit (the table syncs its records there, so an
   // entry never reaches the disk before the record it names).
   void setBeforeCommit(std::function<bool()> hook) { beforeCommit_ = std::move(hook); }
