@@ -100,7 +100,10 @@ TBSCertificate::~TBSCertificate() = default;
 TBSCertificate& TBSCertificate::operator=(const TBSCertificate& other) {
   if (this == &other) return *this;
   // Keep the signed octets themselves: a re-encoding may differ from them.
-  if (copyAsViewed(*this, other) == 1) return *this;
+  if (copyAsViewed(*this, other) == 1) {
+    writtenUnlikeReceived = other.writtenUnlikeReceived;
+    return *this;
+  }
   // The explicit version wrapper's own check, made before any member changes.
   checkInvariant(!(version.flags & ASN_FLAG_CONST), "lib/libasn/asnexpl", 62,
                  "!( flags & ASN_FLAG_CONST )");
@@ -120,6 +123,7 @@ TBSCertificate& TBSCertificate::operator=(const TBSCertificate& other) {
   if (subjectUniqueIDPresent == 1) subjectUniqueID = other.subjectUniqueID;
   extensions.ASNobject::operator=(other.extensions);
   extensions->assign(other.extensions.get());
+  writtenUnlikeReceived = other.writtenUnlikeReceived;
   return *this;
 }
 
@@ -143,6 +147,32 @@ void TBSCertificate::clear() {
   issuerUniqueID.clear();
   subjectUniqueID.clear();
   extensions->clear();
+  writtenUnlikeReceived = 0;
+}
+
+int TBSCertificate::decode(GenericFile* in, int length, unsigned char f) {
+  writtenUnlikeReceived = 0;
+  if ((f & ASN_FLAG_CONST) || !in) return ASNobject::decode(in, length, f);
+  const uint32_t start = in->tell();
+  const int r = ASNobject::decode(in, length, f);
+  if (r < 1) return r;
+  const uint32_t end = in->tell();
+  // The octets just read, read again, against the value written back; a
+  // stream that cannot give them back counts as different.
+  std::vector<unsigned char> received, written;
+  uint32_t got = 0;
+  bool same = false;
+  try {
+    received.resize(static_cast<size_t>(r));
+    same = end - start == static_cast<uint32_t>(r) && in->seek(static_cast<int32_t>(start)) == 0 &&
+           in->read(static_cast<uint32_t>(r), received.data(), &got) >= 0 &&
+           got == static_cast<uint32_t>(r) && encodeVector(written) == r && written == received;
+  } catch (const std::bad_alloc&) {
+    return EASN_MEM;
+  }
+  if (in->seek(static_cast<int32_t>(end)) != 0) return EASN_FILE;
+  writtenUnlikeReceived = same ? 0 : 1;
+  return r;
 }
 
 int TBSCertificate::decodeContent(GenericFile* in, int length) {
@@ -274,7 +304,10 @@ SignedCertificate& SignedCertificate::operator=(const SignedCertificate& other) 
   if (this == &other) return *this;
   // A private copy of the received octets, still read in place: the copy
   // hashes exactly what the issuer signed.
-  if (copyAsViewed(*this, other) == 1) return *this;
+  if (copyAsViewed(*this, other) == 1) {
+    tbsCertificate.writtenUnlikeReceived = other.tbsCertificate.writtenUnlikeReceived;
+    return *this;
+  }
   ASNobject::operator=(other);
   tbsCertificate = other.tbsCertificate;
   signatureAlgorithm = other.signatureAlgorithm;
@@ -434,6 +467,8 @@ int verifySignedObject(const SubPubKeyInfo& key, const AlgorithmIdentifier& alg,
 }
 
 int SignedCertificate::verifyWithKey(const SubPubKeyInfo& key) const {
+  // Its re-encoding is not what was received, so not what was signed.
+  if (tbsCertificate.writtenUnlikeReceived) return CERT_SIG_INVALID;
   return verifySigned(key, tbsCertificate.signature, tbsCertificate, signature, true);
 }
 

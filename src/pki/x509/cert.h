@@ -43,6 +43,9 @@ class TBSCertificate : public ASNsequenceF {
   void clear() override;
   // Walks every member, present or not.
   void releaseViews() override;
+  // Decoded privately (not in place), notes whether the value writes back
+  // as the octets received: a signature is checked over those octets only.
+  int decode(GenericFile* in, int length, unsigned char flags) override;
   // Versions above 2 (v3) are refused: their members could not be written
   // back.
   int decodeContent(GenericFile* in, int length) override;
@@ -71,6 +74,9 @@ class TBSCertificate : public ASNsequenceF {
   ASNbitstr issuerUniqueID;        // [1] IMPLICIT
   ASNbitstr subjectUniqueID;       // [2] IMPLICIT
   ASNexpl<Extensions> extensions;  // [3] EXPLICIT, present when not empty
+  // Decoded privately from octets its encoding differs from (not DER): no
+  // signature verifies over the re-encoding. Kept by copies.
+  unsigned char writtenUnlikeReceived = 0;
 };
 
 class SignedCertificate : public ASNsequenceF {
