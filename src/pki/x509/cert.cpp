@@ -515,9 +515,27 @@ const SignedCertificate& SharedCertificate::get() const {
 
 SignedCertificate& SharedCertificate::edit() {
   // Only this holder sees a body whose count is 1: no other thread can be
-  // copying it.
-  if (!body || body.use_count() != 1)
-    body = body ? std::make_shared<SignedCertificate>(*body) : std::make_shared<SignedCertificate>();
+  // copying it. use_count() is a relaxed read, so a count of 1 left by a
+  // holder just dropped in another thread does not order that thread's reads
+  // of the body before our writes; taking a reference (an acquire-release
+  // increment that reads the count it released) does.
+  if (body && body.use_count() == 1) {
+    const std::shared_ptr<const SignedCertificate> ordered = body;
+  }
+  if (!body || body.use_count() != 1 || body->isConstView()) {
+    // A value read in place cannot be changed (its members are views of the
+    // signed octets): the body to change is decoded privately from them, so
+    // a change shows in its encoding and no longer verifies.
+    std::shared_ptr<SignedCertificate> own = std::make_shared<SignedCertificate>();
+    const unsigned char* received = body ? body->receivedEncoding() : nullptr;
+    const int n = body ? body->receivedLength : 0;
+    const int r = received ? own->decodeBuffer(received, n, 0) : 0;
+    if (r == EASN_MEM) throwBadAllocation();
+    if (r != n || !received) {
+      if (body) *own = *body;
+    }
+    body = std::move(own);
+  }
   return const_cast<SignedCertificate&>(*body);
 }
 
