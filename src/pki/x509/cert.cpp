@@ -151,28 +151,7 @@ void TBSCertificate::clear() {
 }
 
 int TBSCertificate::decode(GenericFile* in, int length, unsigned char f) {
-  writtenUnlikeReceived = 0;
-  if ((f & ASN_FLAG_CONST) || !in) return ASNobject::decode(in, length, f);
-  const uint32_t start = in->tell();
-  const int r = ASNobject::decode(in, length, f);
-  if (r < 1) return r;
-  const uint32_t end = in->tell();
-  // The octets just read, read again, against the value written back; a
-  // stream that cannot give them back counts as different.
-  std::vector<unsigned char> received, written;
-  uint32_t got = 0;
-  bool same = false;
-  try {
-    received.resize(static_cast<size_t>(r));
-    same = end - start == static_cast<uint32_t>(r) && in->seek(static_cast<int32_t>(start)) == 0 &&
-           in->read(static_cast<uint32_t>(r), received.data(), &got) >= 0 &&
-           got == static_cast<uint32_t>(r) && encodeVector(written) == r && written == received;
-  } catch (const std::bad_alloc&) {
-    return EASN_MEM;
-  }
-  if (in->seek(static_cast<int32_t>(end)) != 0) return EASN_FILE;
-  writtenUnlikeReceived = same ? 0 : 1;
-  return r;
+  return decodeNotingRewrite(*this, in, length, f, writtenUnlikeReceived);
 }
 
 int TBSCertificate::decodeContent(GenericFile* in, int length) {
@@ -386,6 +365,33 @@ void SignedCertificate::digestContent(LvHash* hash) const {
 }
 
 void dropView(ASNobject& member) { member.releaseViews(); }
+
+int decodeNotingRewrite(ASNobject& value, GenericFile* in, int length, unsigned char f,
+                        unsigned char& writtenUnlikeReceived) {
+  writtenUnlikeReceived = 0;
+  if ((f & ASN_FLAG_CONST) || !in) return value.ASNobject::decode(in, length, f);
+  const uint32_t start = in->tell();
+  const int r = value.ASNobject::decode(in, length, f);
+  if (r < 1) return r;
+  const uint32_t end = in->tell();
+  // The octets just read, read again, against the value written back; a
+  // stream that cannot give them back counts as different.
+  std::vector<unsigned char> received, written;
+  uint32_t got = 0;
+  bool same = false;
+  try {
+    received.resize(static_cast<size_t>(r));
+    same = end - start == static_cast<uint32_t>(r) && in->seek(static_cast<int32_t>(start)) == 0 &&
+           in->read(static_cast<uint32_t>(r), received.data(), &got) >= 0 &&
+           got == static_cast<uint32_t>(r) && value.encodeVector(written) == r &&
+           written == received;
+  } catch (const std::bad_alloc&) {
+    return EASN_MEM;
+  }
+  if (in->seek(static_cast<int32_t>(end)) != 0) return EASN_FILE;
+  writtenUnlikeReceived = same ? 0 : 1;
+  return r;
+}
 
 int copyAsViewed(ASNobject& target, const ASNobject& source) {
   const unsigned char* received = source.receivedEncoding();

@@ -184,6 +184,11 @@ int verifyDigestWithSharedKey(const SubPubKeyInfo& key, const AlgorithmIdentifie
                               const unsigned char* digest, int digestLen,
                               const unsigned char* signature, int sigLen);
 
+// ASNobject::decode of `value`; decoded privately (not in place), notes
+// whether the value writes back as the octets received (1 when not).
+int decodeNotingRewrite(ASNobject& value, GenericFile* in, int length, unsigned char flags,
+                        unsigned char& writtenUnlikeReceived);
+
 // Copies `source` into `target` as a value read in place over a private
 // copy of octets: the received octets of a source read in place, or, for a
 // target that is itself such a value (its members view octets it is about

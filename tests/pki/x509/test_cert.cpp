@@ -166,25 +166,11 @@ TEST(CertVerify, LongerLengthFormNeverVerifiesOverItsReencoding) {
   const Bytes der = readFile("v3_rsa.der");
   ASSERT_EQ(der.size(), 0x445u);  // 30 82 04 41 | 30 82 03 29 | a0 03 02 01 02 | 02 0c ...
   const SignedCertificate ca = load("rsa_ca.der");
-  auto widened = [&der](size_t at, bool insideTbs) {
-    Bytes b(der.begin(), der.begin() + static_cast<long>(at));
-    if (der[at] < 0x80) {
-      b.insert(b.end(), {0x81, der[at]});
-    } else {
-      b.push_back(static_cast<unsigned char>(der[at] + 1));
-      b.push_back(0);
-      for (int i = 1; i <= (der[at] & 0x7F); ++i) b.push_back(der[at + i]);
-    }
-    const size_t rest = at + 1 + (der[at] < 0x80 ? 0 : (der[at] & 0x7F));
-    b.insert(b.end(), der.begin() + static_cast<long>(rest), der.end());
-    b[3] = static_cast<unsigned char>(b[3] + 1);
-    if (insideTbs) b[7] = static_cast<unsigned char>(b[7] + 1);
-    return b;
-  };
   const struct {
     const char* name;
     Bytes octets;
-  } rows[] = {{"TBS length", widened(5, false)}, {"serial length", widened(14, true)}};
+  } rows[] = {{"TBS length", longerLength(der, 5, {3})},
+              {"serial length", longerLength(der, 14, {3, 7})}};
   for (const auto& row : rows)
     for (unsigned char flags : {0, 1}) {
       SCOPED_TRACE(std::string(row.name) + " flags " + std::to_string(flags));
