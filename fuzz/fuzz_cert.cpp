@@ -48,6 +48,11 @@ void exercise(SignedCertificate& v, const SubPubKeyInfo& key) {
   }
   (void)v.verifySelfSigned();
   (void)copy.verifyWithKey(key);
+  // a shared holder's own body to change: decoded privately from the octets
+  SharedCertificate held;
+  held = v;
+  const SharedCertificate other = held;
+  (void)held.edit().verifySelfSigned();
   (void)v.isCa();
   (void)v.fixesRsaPssParameters();
   (void)(copy == v);

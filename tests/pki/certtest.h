@@ -8,6 +8,7 @@
 #include "pki/fixture_lines.h"
 
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -27,6 +28,23 @@ inline int decodeBytes(ASNobject& o, const Bytes& b, unsigned char flags = 0) {
   if (flags & ASN_FLAG_CONST) flags |= ASN_FLAG_COPY;
   MemFile m(const_cast<unsigned char*>(b.data()), static_cast<int32_t>(b.size()), false);
   return o.decode(&m, static_cast<int>(b.size()), flags);
+}
+
+// `der` with its length field at `at` written one octet longer (a form DER
+// forbids, BER allows), the last octet of each enclosing length at `raise`
+// (all before `at`, one octet below 0xFF) raised by one.
+inline Bytes longerLength(const Bytes& der, size_t at, std::initializer_list<size_t> raise) {
+  const size_t k = der[at] < 0x80 ? 0 : der[at] & 0x7F;
+  Bytes b(der.begin(), der.begin() + static_cast<long>(at));
+  if (k == 0) {
+    b.insert(b.end(), {0x81, der[at]});
+  } else {
+    b.insert(b.end(), {static_cast<unsigned char>(der[at] + 1), 0});
+    b.insert(b.end(), der.begin() + static_cast<long>(at + 1), der.begin() + static_cast<long>(at + 1 + k));
+  }
+  b.insert(b.end(), der.begin() + static_cast<long>(at + 1 + k), der.end());
+  for (size_t i : raise) b[i] = static_cast<unsigned char>(b[i] + 1);
+  return b;
 }
 
 inline std::string sha256Hex(const ASNobject& o) {

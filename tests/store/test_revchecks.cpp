@@ -70,6 +70,37 @@ X509time at(const X509time& base, int64_t delta) {
   return t;
 }
 
+// The CertID hashed with every digest a request may name is openssl's
+// (tests/data/store/revoc/gen_certid.sh): each digest id makes its own hash.
+TEST(OcspChecks, CertIdOfEveryDigestMatchesOpenssl) {
+  auto user2 = get<SignedCertificate>("user2.der");
+  auto ca = get<SignedCertificate>("ca.der");
+  const ASNobjectId teleTrustRipemd160("1.3.36.3.2.1");  // the identifier openssl writes
+  const struct {
+    const ASNobjectId* digest;
+    const char* request;
+  } cases[] = {{&id_sha1, "ocsp-req-sha1.der"},     {&id_sha224, "ocsp-req-sha224.der"},
+               {&id_sha256, "ocsp-req-sha256.der"}, {&id_sha384, "ocsp-req-sha384.der"},
+               {&id_sha512, "ocsp-req-sha512.der"}, {&id_md5, "ocsp-req-md5.der"},
+               {&teleTrustRipemd160, "ocsp-req-ripemd160.der"}};
+  FixedPathClock clock(0);
+  RevocationManager m(clock, nullptr);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.request);
+    OCSPRequest theirs;
+    const std::vector<uint8_t> der = revdouble::readFile(revfix::kDir + c.request);
+    ASSERT_EQ(static_cast<int>(der.size()), theirs.decodeVector(der));
+    ASSERT_EQ(1, theirs.tbsRequest.requestList.GetCount());
+    OCSPRequest ours;
+    ASSERT_TRUE(m.prepareOCSPRequest(*user2, ca.get(), *c.digest, ours));
+    ASSERT_EQ(1, ours.tbsRequest.requestList.GetCount());
+    std::vector<unsigned char> expected, got;
+    ASSERT_GT(theirs.tbsRequest.requestList.GetHead()->reqCert.encodeVector(expected), 0);
+    ASSERT_GT(ours.tbsRequest.requestList.GetHead()->reqCert.encodeVector(got), 0);
+    EXPECT_EQ(expected, got);
+  }
+}
+
 // The request's CertID is the one openssl put in its answer to its own request.
 TEST(OcspChecks, RequestMatchesOpensslCertId) {
   auto user2 = get<SignedCertificate>("user2.der");

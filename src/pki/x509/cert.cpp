@@ -100,7 +100,10 @@ TBSCertificate::~TBSCertificate() = default;
 TBSCertificate& TBSCertificate::operator=(const TBSCertificate& other) {
   if (this == &other) return *this;
   // Keep the signed octets themselves: a re-encoding may differ from them.
-  if (copyAsViewed(*this, other) == 1) return *this;
+  if (copyAsViewed(*this, other) == 1) {
+    writtenUnlikeReceived = other.writtenUnlikeReceived;
+    return *this;
+  }
   // The explicit version wrapper's own check, made before any member changes.
   checkInvariant(!(version.flags & ASN_FLAG_CONST), "lib/libasn/asnexpl", 62,
                  "!( flags & ASN_FLAG_CONST )");
@@ -120,6 +123,7 @@ TBSCertificate& TBSCertificate::operator=(const TBSCertificate& other) {
   if (subjectUniqueIDPresent == 1) subjectUniqueID = other.subjectUniqueID;
   extensions.ASNobject::operator=(other.extensions);
   extensions->assign(other.extensions.get());
+  writtenUnlikeReceived = other.writtenUnlikeReceived;
   return *this;
 }
 
@@ -143,6 +147,11 @@ void TBSCertificate::clear() {
   issuerUniqueID.clear();
   subjectUniqueID.clear();
   extensions->clear();
+  writtenUnlikeReceived = 0;
+}
+
+int TBSCertificate::decode(GenericFile* in, int length, unsigned char f) {
+  return decodeNotingRewrite(*this, in, length, f, writtenUnlikeReceived);
 }
 
 int TBSCertificate::decodeContent(GenericFile* in, int length) {
@@ -274,7 +283,10 @@ SignedCertificate& SignedCertificate::operator=(const SignedCertificate& other) 
   if (this == &other) return *this;
   // A private copy of the received octets, still read in place: the copy
   // hashes exactly what the issuer signed.
-  if (copyAsViewed(*this, other) == 1) return *this;
+  if (copyAsViewed(*this, other) == 1) {
+    tbsCertificate.writtenUnlikeReceived = other.tbsCertificate.writtenUnlikeReceived;
+    return *this;
+  }
   ASNobject::operator=(other);
   tbsCertificate = other.tbsCertificate;
   signatureAlgorithm = other.signatureAlgorithm;
@@ -353,6 +365,33 @@ void SignedCertificate::digestContent(LvHash* hash) const {
 }
 
 void dropView(ASNobject& member) { member.releaseViews(); }
+
+int decodeNotingRewrite(ASNobject& value, GenericFile* in, int length, unsigned char f,
+                        unsigned char& writtenUnlikeReceived) {
+  writtenUnlikeReceived = 0;
+  if ((f & ASN_FLAG_CONST) || !in) return value.ASNobject::decode(in, length, f);
+  const uint32_t start = in->tell();
+  const int r = value.ASNobject::decode(in, length, f);
+  if (r < 1) return r;
+  const uint32_t end = in->tell();
+  // The octets just read, read again, against the value written back; a
+  // stream that cannot give them back counts as different.
+  std::vector<unsigned char> received, written;
+  uint32_t got = 0;
+  bool same = false;
+  try {
+    received.resize(static_cast<size_t>(r));
+    same = end - start == static_cast<uint32_t>(r) && in->seek(static_cast<int32_t>(start)) == 0 &&
+           in->read(static_cast<uint32_t>(r), received.data(), &got) >= 0 &&
+           got == static_cast<uint32_t>(r) && value.encodeVector(written) == r &&
+           written == received;
+  } catch (const std::bad_alloc&) {
+    return EASN_MEM;
+  }
+  if (in->seek(static_cast<int32_t>(end)) != 0) return EASN_FILE;
+  writtenUnlikeReceived = same ? 0 : 1;
+  return r;
+}
 
 int copyAsViewed(ASNobject& target, const ASNobject& source) {
   const unsigned char* received = source.receivedEncoding();
@@ -434,6 +473,8 @@ int verifySignedObject(const SubPubKeyInfo& key, const AlgorithmIdentifier& alg,
 }
 
 int SignedCertificate::verifyWithKey(const SubPubKeyInfo& key) const {
+  // Its re-encoding is not what was received, so not what was signed.
+  if (tbsCertificate.writtenUnlikeReceived) return CERT_SIG_INVALID;
   return verifySigned(key, tbsCertificate.signature, tbsCertificate, signature, true);
 }
 
@@ -480,9 +521,27 @@ const SignedCertificate& SharedCertificate::get() const {
 
 SignedCertificate& SharedCertificate::edit() {
   // Only this holder sees a body whose count is 1: no other thread can be
-  // copying it.
-  if (!body || body.use_count() != 1)
-    body = body ? std::make_shared<SignedCertificate>(*body) : std::make_shared<SignedCertificate>();
+  // copying it. use_count() is a relaxed read, so a count of 1 left by a
+  // holder just dropped in another thread does not order that thread's reads
+  // of the body before our writes; taking a reference (an acquire-release
+  // increment that reads the count it released) does.
+  if (body && body.use_count() == 1) {
+    const std::shared_ptr<const SignedCertificate> ordered = body;
+  }
+  if (!body || body.use_count() != 1 || body->isConstView()) {
+    // A value read in place cannot be changed (its members are views of the
+    // signed octets): the body to change is decoded privately from them, so
+    // a change shows in its encoding and no longer verifies.
+    std::shared_ptr<SignedCertificate> own = std::make_shared<SignedCertificate>();
+    const unsigned char* received = body ? body->receivedEncoding() : nullptr;
+    const int n = body ? body->receivedLength : 0;
+    const int r = received ? own->decodeBuffer(received, n, 0) : 0;
+    if (r == EASN_MEM) throwBadAllocation();
+    if (r != n || !received) {
+      if (body) *own = *body;
+    }
+    body = std::move(own);
+  }
   return const_cast<SignedCertificate&>(*body);
 }
 

@@ -43,6 +43,9 @@ class TBSCertificate : public ASNsequenceF {
   void clear() override;
   // Walks every member, present or not.
   void releaseViews() override;
+  // Decoded privately (not in place), notes whether the value writes back
+  // as the octets received: a signature is checked over those octets only.
+  int decode(GenericFile* in, int length, unsigned char flags) override;
   // Versions above 2 (v3) are refused: their members could not be written
   // back.
   int decodeContent(GenericFile* in, int length) override;
@@ -71,6 +74,9 @@ class TBSCertificate : public ASNsequenceF {
   ASNbitstr issuerUniqueID;        // [1] IMPLICIT
   ASNbitstr subjectUniqueID;       // [2] IMPLICIT
   ASNexpl<Extensions> extensions;  // [3] EXPLICIT, present when not empty
+  // Decoded privately from octets its encoding differs from (not DER): no
+  // signature verifies over the re-encoding. Kept by copies.
+  unsigned char writtenUnlikeReceived = 0;
 };
 
 class SignedCertificate : public ASNsequenceF {
@@ -177,6 +183,11 @@ int verifySignedObject(const SubPubKeyInfo& key, const AlgorithmIdentifier& alg,
 int verifyDigestWithSharedKey(const SubPubKeyInfo& key, const AlgorithmIdentifier& alg,
                               const unsigned char* digest, int digestLen,
                               const unsigned char* signature, int sigLen);
+
+// ASNobject::decode of `value`; decoded privately (not in place), notes
+// whether the value writes back as the octets received (1 when not).
+int decodeNotingRewrite(ASNobject& value, GenericFile* in, int length, unsigned char flags,
+                        unsigned char& writtenUnlikeReceived);
 
 // Copies `source` into `target` as a value read in place over a private
 // copy of octets: the received octets of a source read in place, or, for a

@@ -116,7 +116,11 @@ TBSCertRevList::TBSCertRevList(const TBSCertRevList& other) : TBSCertRevList(oth
 TBSCertRevList::~TBSCertRevList() = default;
 
 TBSCertRevList& TBSCertRevList::operator=(const TBSCertRevList& other) {
-  if (this == &other || copyAsViewed(*this, other) == 1) return *this;
+  if (this == &other) return *this;
+  if (copyAsViewed(*this, other) == 1) {
+    writtenUnlikeReceived = other.writtenUnlikeReceived;
+    return *this;
+  }
   ASNobject::operator=(other);
   version = other.version;
   signature = other.signature;
@@ -128,6 +132,7 @@ TBSCertRevList& TBSCertRevList::operator=(const TBSCertRevList& other) {
   revokedCertificatesPresent = other.revokedCertificatesPresent;
   crlExtensions.ASNobject::operator=(other.crlExtensions);
   crlExtensions->assign(other.crlExtensions.get());
+  writtenUnlikeReceived = other.writtenUnlikeReceived;
   return *this;
 }
 
@@ -148,6 +153,11 @@ void TBSCertRevList::clear() {
   revokedCertificates.clear();
   revokedCertificatesPresent = 0;
   crlExtensions->clear();
+  writtenUnlikeReceived = 0;
+}
+
+int TBSCertRevList::decode(GenericFile* in, int length, unsigned char f) {
+  return decodeNotingRewrite(*this, in, length, f, writtenUnlikeReceived);
 }
 
 int TBSCertRevList::decodeContent(GenericFile* in, int length) {
@@ -250,7 +260,11 @@ SignedCertRevList::SignedCertRevList(const SignedCertRevList& other)
 SignedCertRevList::~SignedCertRevList() = default;
 
 SignedCertRevList& SignedCertRevList::operator=(const SignedCertRevList& other) {
-  if (this == &other || copyAsViewed(*this, other) == 1) return *this;
+  if (this == &other) return *this;
+  if (copyAsViewed(*this, other) == 1) {
+    tbsCertList.writtenUnlikeReceived = other.tbsCertList.writtenUnlikeReceived;
+    return *this;
+  }
   ASNobject::operator=(other);
   tbsCertList = other.tbsCertList;
   signatureAlgorithm = other.signatureAlgorithm;
@@ -303,6 +317,8 @@ int SignedCertRevList::verifySignature(const SignedCertificate& issuerCertificat
 }
 
 int SignedCertRevList::verifySignature(const SubPubKeyInfo& key) const {
+  // Its re-encoding is not what was received, so not what was signed.
+  if (tbsCertList.writtenUnlikeReceived) return SignedCertificate::CERT_SIG_INVALID;
   return verifySignedObject(key, tbsCertList.signature, tbsCertList, signature);
 }
 

@@ -47,6 +47,9 @@ class TBSCertRevList : public ASNsequenceF {
   void clear() override;
   // Walks every member, present or not.
   void releaseViews() override;
+  // Decoded privately (not in place), notes whether the value writes back
+  // as the octets received: a signature is checked over those octets only.
+  int decode(GenericFile* in, int length, unsigned char flags) override;
   // A version INTEGER beyond 32 bits does not match (0).
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
@@ -62,6 +65,9 @@ class TBSCertRevList : public ASNsequenceF {
   ASNsequenceList<CRLentry> revokedCertificates;
   unsigned char revokedCertificatesPresent;
   ASNexpl<Extensions> crlExtensions;  // [0] EXPLICIT, written when not empty
+  // Decoded privately from octets its encoding differs from (not DER): no
+  // signature verifies over the re-encoding. Kept by copies.
+  unsigned char writtenUnlikeReceived = 0;
 };
 
 class SignedCertRevList : public ASNsequenceF {

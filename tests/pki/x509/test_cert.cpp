@@ -5,6 +5,7 @@
 #include "pki/x509/cert.h"
 
 #include "asn1/asnseql.h"
+#include "pki/common/pkiasn.h"
 #include "pki/x509/crl.h"
 
 #include "pki/certtest.h"
@@ -158,6 +159,36 @@ TEST(CertVerify, AlteredOrEmptySignatureIsInvalid) {
   EXPECT_EQ(c.verifySignature(ca), -3);
 }
 
+// v3_rsa with one length field written one octet longer (BER, not DER): its
+// re-encoding is the DER openssl signed, its octets are not. Neither form
+// nor any copy verifies.
+TEST(CertVerify, LongerLengthFormNeverVerifiesOverItsReencoding) {
+  const Bytes der = readFile("v3_rsa.der");
+  ASSERT_EQ(der.size(), 0x445u);  // 30 82 04 41 | 30 82 03 29 | a0 03 02 01 02 | 02 0c ...
+  const SignedCertificate ca = load("rsa_ca.der");
+  const struct {
+    const char* name;
+    Bytes octets;
+  } rows[] = {{"TBS length", longerLength(der, 5, {3})},
+              {"serial length", longerLength(der, 14, {3, 7})}};
+  for (const auto& row : rows)
+    for (unsigned char flags : {0, 1}) {
+      SCOPED_TRACE(std::string(row.name) + " flags " + std::to_string(flags));
+      SignedCertificate c;
+      ASSERT_EQ(decodeBytes(c, row.octets, flags), static_cast<int>(row.octets.size()));
+      EXPECT_EQ(c.verifySignature(ca), SignedCertificate::CERT_SIG_INVALID);
+      const SignedCertificate copy(c);
+      EXPECT_EQ(copy.verifySignature(ca), SignedCertificate::CERT_SIG_INVALID);
+      SharedCertificate held;
+      held = c;
+      EXPECT_EQ(held->verifySignature(ca), SignedCertificate::CERT_SIG_INVALID);
+      SignedCertificate inPlace;
+      ASSERT_EQ(decodeBytes(inPlace, der, ASN_FLAG_CONST), static_cast<int>(der.size()));
+      inPlace = c;
+      EXPECT_EQ(inPlace.verifySignature(ca), SignedCertificate::CERT_SIG_INVALID);
+    }
+}
+
 TEST(CertCopy, ValueReadInPlaceKeepsItsReceivedOctets) {
   // The TBS of v1_explicit carries a DEFAULT version that a re-encoding
   // drops: only its received octets verify.
@@ -308,6 +339,102 @@ TEST(SharedCertificate, OneBodyVerifiedFromSeveralThreads) {
     for (std::thread& t : threads) t.join();
     EXPECT_EQ(wrong.load(), 0) << issuerName;
   }
+}
+
+// One pair of bodies, each certificate read both ways, used from several
+// threads at once in every way a reader may: signature checks with the
+// shared key, copies, encodings, comparisons, key sizes and a copy edited.
+TEST(SharedCertificate, EveryReaderOfOneBodyInParallel) {
+  for (const char* issuerName : {"rsa_ca.der", "ec_ca.der"})
+    for (unsigned char flags : {0, 1}) {
+      SCOPED_TRACE(std::string(issuerName) + " flags " + std::to_string(flags));
+      const char* subjectName = issuerName[0] == 'r' ? "v3_rsa.der" : "gentime_ec.der";
+      SharedCertificate issuer, subject;
+      issuer = load(issuerName, flags);
+      subject = load(subjectName, flags);
+      const SignedCertificate reference = load(subjectName);
+      std::atomic<int> wrong{0};
+      std::vector<std::thread> threads;
+      for (int t = 0; t < 6; ++t)
+        threads.emplace_back([&, t] {
+          for (int i = 0; i < 30; ++i) {
+            switch ((t + i) % 6) {
+              case 0:
+                if (subject->verifySignature(issuer) != 1) ++wrong;
+                break;
+              case 1:
+                if (issuer->verifySelfSigned() != 1) ++wrong;
+                break;
+              case 2: {
+                const SignedCertificate copy(subject.get());
+                if (!(copy == reference) || copy.verifySignature(issuer) != 1) ++wrong;
+                break;
+              }
+              case 3: {
+                std::vector<unsigned char> out;
+                if (subject->encodeVector(out) < 1 || issuer->tbsCertificate.publicKeySize() == 0 ||
+                    issuer->isCa() != true)
+                  ++wrong;
+                break;
+              }
+              case 4: {
+                SharedCertificate mine = subject;
+                mine.edit().signature.clear();
+                if (mine->verifySignature(issuer) == 1 || !(subject.get() == reference)) ++wrong;
+                break;
+              }
+              default: {
+                unsigned char id[20];
+                if (!subject->tbsCertificate.subjectPublicKeyInfo.keyIdentifier(id)) ++wrong;
+              }
+            }
+          }
+        });
+      for (std::thread& th : threads) th.join();
+      EXPECT_EQ(wrong.load(), 0);
+    }
+}
+
+// A holder edits its body in place once the other holder, in another thread,
+// has read it and let it go: that thread's reads must happen before the
+// edit (ThreadSanitizer tells a count read without ordering).
+TEST(SharedCertificate, EditInPlaceAfterAnotherThreadLetGo) {
+  SharedCertificate held;
+  held = load("v3_rsa.der");
+  std::atomic<bool> dropped{false};
+  auto* other = new SharedCertificate(held);
+  std::thread reader([&] {
+    EXPECT_GT((*other)->signature.bitsLength(), 0);
+    delete other;
+    dropped.store(true, std::memory_order_relaxed);
+  });
+  while (!dropped.load(std::memory_order_relaxed)) std::this_thread::yield();
+  const SignedCertificate* before = &held.get();
+  held.edit().signature.clear();
+  EXPECT_EQ(before, &held.get());
+  reader.join();
+}
+
+// A certificate changed through edit() is no longer the one signed, in
+// either decoded form: it neither verifies nor writes the old octets back.
+TEST(SharedCertificate, EditedCertificateIsNotTheSignedOne) {
+  const SignedCertificate ca = load("rsa_ca.der");
+  const Bytes der = readFile("v3_rsa.der");
+  for (unsigned char flags : {0, 1})
+    for (bool shared : {false, true}) {
+      SCOPED_TRACE("flags " + std::to_string(flags) + (shared ? " shared" : " held once"));
+      SharedCertificate held;
+      held = load("v3_rsa.der", flags);
+      const SharedCertificate other = shared ? held : SharedCertificate();
+      held.edit().tbsCertificate.serialNumber.set(7u);
+      uint32_t serial = 0;
+      EXPECT_TRUE(asnSmallValue(held->tbsCertificate.serialNumber, &serial) && serial == 7u);
+      EXPECT_NE(held->verifySignature(ca), SignedCertificate::CERT_SIG_VALID);
+      Bytes out;
+      ASSERT_GT(held->encodeVector(out), 0);
+      EXPECT_NE(out, der);
+      if (shared) EXPECT_EQ(other->verifySignature(ca), SignedCertificate::CERT_SIG_VALID);
+    }
 }
 
 TEST(CertValidity, BothEndsIncluded) {

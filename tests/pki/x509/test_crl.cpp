@@ -100,6 +100,34 @@ TEST(CrlDecode, MembersOfKnownLists) {
   EXPECT_EQ(ec.tbsCertList.nextUpdate.form(), TAG_GENERAL_TIME);
 }
 
+// crl_v1 with one length field written one octet longer (BER, not DER):
+// its re-encoding is the DER openssl signed, its octets are not. Neither
+// form nor a copy verifies.
+TEST(CrlVerify, LongerLengthFormNeverVerifiesOverItsReencoding) {
+  const Bytes der = readFile("crl_v1.der");
+  ASSERT_EQ(der[1], 0x82);  // 30 82 01 88 | 30 72 | 30 0d ...
+  ASSERT_EQ(der[5], 0x72);
+  const SignedCertificate issuer = loadCert("rsa_ca.der");
+  const struct {
+    const char* name;
+    Bytes octets;
+  } rows[] = {{"TBS length", longerLength(der, 5, {3})},
+              {"signature algorithm length", longerLength(der, 7, {3, 5})}};
+  for (const auto& row : rows)
+    for (unsigned char flags : {0, 1}) {
+      SCOPED_TRACE(std::string(row.name) + " flags " + std::to_string(flags));
+      SignedCertRevList crl;
+      ASSERT_EQ(decodeBytes(crl, row.octets, flags), static_cast<int>(row.octets.size()));
+      EXPECT_EQ(crl.verifySignature(issuer), SignedCertificate::CERT_SIG_INVALID);
+      const SignedCertRevList copy(crl);
+      EXPECT_EQ(copy.verifySignature(issuer), SignedCertificate::CERT_SIG_INVALID);
+      SignedCertRevList inPlace;
+      ASSERT_EQ(decodeBytes(inPlace, der, ASN_FLAG_CONST), static_cast<int>(der.size()));
+      inPlace = crl;
+      EXPECT_EQ(inPlace.verifySignature(issuer), SignedCertificate::CERT_SIG_INVALID);
+    }
+}
+
 TEST(CrlVerify, SignaturesWithTheIssuersKey) {
   const struct {
     const char* crl;
