@@ -352,7 +352,7 @@ TEST(SpkiHostile, SignatureValuesAndKeys) {
   EXPECT_EQ(dsa.verifyDigest(dsaAlg, d.data(), 32, dsaSig.data(), static_cast<int>(dsaSig.size())),
             0)
       << "digest of another length";
-  dsa.dsaKey.set(1u);
+  dsa.dsaKey().set(1u);
   EXPECT_EQ(dsa.verifyDigest(dsaAlg, d1.data(), 20, dsaSig.data(), static_cast<int>(dsaSig.size())),
             -1);
   // a DSA key without parameters does not decode
@@ -366,7 +366,7 @@ TEST(SpkiHostile, ExplicitCurveParameters) {
   Bytes der = readFile("p256x.spki.der");
   SubPubKeyInfo good;
   ASSERT_EQ(decodeSpki(good, der), static_cast<int>(der.size()));
-  ASSERT_EQ(good.ecParameters.kind(), ECDomainParameters::KIND_SPECIFIED);
+  ASSERT_EQ(good.ecParameters().kind(), ECDomainParameters::KIND_SPECIFIED);
   // find the field prime's INTEGER (02 21 00 ff ff ff ff 00 00 00 01) and spoil it
   Bytes pPrefix = pkitest::unhex("02210000ffffffff00000001");
   pPrefix.erase(pPrefix.begin() + 2);  // 02 21 00 ffffffff 00000001
