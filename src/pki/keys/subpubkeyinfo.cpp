@@ -24,6 +24,17 @@ int decodeKeyBits(ASNobject& obj, const ASNbitstr& bits) {
   return r == bits.bitsLength() ? 1 : 0;
 }
 
+// One hash object of the algorithm (not the whole selection) per thread, made on
+// its first use and reused by every later verification: hashing data is one
+// call that leaves nothing behind but the last digest.
+LvHash* threadHash(int hashId) {
+  thread_local std::unique_ptr<LvHash> objects[LV_HASH_MD5 + 1];
+  if (hashId < 1 || hashId > static_cast<int>(LV_HASH_MD5)) return nullptr;
+  std::unique_ptr<LvHash>& h = objects[hashId];
+  if (!h) h.reset(lvHashCreateObject(static_cast<LvHashAlgo>(hashId)));
+  return h.get();
+}
+
 }  // namespace
 
 SubPubKeyInfo::SubPubKeyInfo(unsigned char t)
@@ -374,8 +385,7 @@ int SubPubKeyInfo::verifyData(const AlgorithmIdentifier& sigAlg, const unsigned 
   const int hashId = sp.hashId, len = sp.digestLen;
   unsigned char digest[64];
   try {
-    // one hash object of the algorithm, not the whole selection
-    std::unique_ptr<LvHash> h(lvHashCreateObject(static_cast<LvHashAlgo>(hashId)));
+    LvHash* h = threadHash(hashId);
     if (!h || h->getHashOctets() != static_cast<unsigned int>(len)) return SIG_UNSUPPORTED;
     h->hash(dataLen > 0 ? data : digest, static_cast<unsigned int>(dataLen));
     h->getHash(static_cast<unsigned int>(len), digest);
