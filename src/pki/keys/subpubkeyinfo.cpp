@@ -1,6 +1,7 @@
 #include "pki/keys/subpubkeyinfo.h"
 
 #include "base/commonerror.h"
+#include "base/memfile.h"
 #include "crypto/basic/lvexception.h"
 #include "crypto/hash/lvhash.h"
 #include "pki/keys/dhparams.h"
@@ -19,7 +20,9 @@ namespace {
 // 1, 0 when they are not one whole value, or -2.
 int decodeKeyBits(ASNobject& obj, const ASNbitstr& bits) {
   if (bits.bitsLength() < 1 || bits.unusedBits() != 0) return 0;
-  int r = obj.decodeBuffer(bits.bits(), bits.bitsLength(), 0);
+  // Read without views, so nothing keeps the stream: it can live here.
+  MemFile in(const_cast<unsigned char*>(bits.bits()), bits.bitsLength(), false);
+  int r = obj.decode(&in, bits.bitsLength(), 0);
   if (r == EASN_MEM) return EASN_MEM;
   return r == bits.bitsLength() ? 1 : 0;
 }
