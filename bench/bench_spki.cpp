@@ -109,8 +109,8 @@ Fixture& fixture(int which) {
     f->rsa.setE(k.rsaKey.publicExponent.data(),
                 static_cast<unsigned int>(k.rsaKey.publicExponent.length));
   } else {
-    f->ec.setDomain(k.ecParameters.getKeyDomain());
-    f->ec.setH(k.ecKey.bits(), static_cast<unsigned int>(k.ecKey.bitsLength()));
+    f->ec.setDomain(k.ecParameters().getKeyDomain());
+    f->ec.setH(k.ecKey().bits(), static_cast<unsigned int>(k.ecKey().bitsLength()));
   }
   Fixture& ref = *f;
   all[which] = std::move(f);
@@ -186,8 +186,8 @@ void oursKeySetup(benchmark::State& state, int which) {
       benchmark::DoNotOptimize(key);
     } else {
       LvGeneralDsaPublicKey key;
-      key.setDomain(k.ecParameters.getKeyDomain());
-      key.setH(k.ecKey.bits(), static_cast<unsigned int>(k.ecKey.bitsLength()));
+      key.setDomain(k.ecParameters().getKeyDomain());
+      key.setH(k.ecKey().bits(), static_cast<unsigned int>(k.ecKey().bitsLength()));
       benchmark::DoNotOptimize(key);
     }
   }

@@ -3,7 +3,8 @@
 // RSASSA-PSS-params, Extension and its list, InfoTypeAndValue,
 // PolicyIdAndNote and the Diffie-Hellman parameters. The first input octet
 // chooses the structure.
-// Besides crashes, a decoded value whose encoding does not decode again to
+// Besides crashes, the quick RSASSA-PSS reader answering unlike the full
+// decoder, or a decoded value whose encoding does not decode again to
 // the same octets, or whose announced length differs, stops the run.
 #include "pki/common/algid.h"
 #include "pki/keys/dhparams.h"
@@ -30,6 +31,15 @@ void use(const AlgorithmIdentifier& a) {
   oidToText(a.algorithm, text);
   keyAlgorithmKind(a.algorithm);
   digestOidToType(a.algorithm, &h, &s);
+  // The quick reader of RSASSA-PSS parameters answers only as the full decoder does.
+  if (a.parametersPresent && a.parameters.tag == 0x30 &&
+      RsaPssParams::readUsual(a.parameters.content(), a.parameters.length, &h, &mh, &s, &t)) {
+    RsaPssParams p;
+    int fullMh = 0;
+    if (p.assignFromAny(a.parameters) != 1 || p.getDigestType() != h || p.getMgf(&fullMh) != 0 ||
+        fullMh != mh || p.getSaltLength() != s || p.getTrailerField() != t)
+      abort();
+  }
 }
 
 void use(ASNobject& o) {

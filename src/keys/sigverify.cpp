@@ -57,15 +57,15 @@ int32_t verifyDssFamily(SubPubKeyInfo& key, bool ec, const uint8_t* signature,
     const int length = static_cast<int>(digestLength);
     if (!ec) {
       if (key.algorithm.algorithm != id_dsa) return SIGCHECK_MALFORMED;
-      return key.dsaKey.verifyDigest(digest, length, hashId, key.dsaParameters, sig) == 0
+      return key.dsaKey().verifyDigest(digest, length, hashId, key.dsaParameters(), sig) == 0
                  ? SIGCHECK_OK
                  : SIGCHECK_MALFORMED;
     }
     if (!key.isEcKey()) return SIGCHECK_MALFORMED;
     // The curve is the key's own (its parameters live as long as the key).
-    if (!key.ecKey.getKeyDomain() && !key.ecKey.setKeyDomain(key.ecParameters.getKeyDomain()))
+    if (!key.ecKey().getKeyDomain() && !key.ecKey().setKeyDomain(key.ecParameters().getKeyDomain()))
       return SIGCHECK_MALFORMED;
-    switch (key.ecKey.verifyDigest(digest, length, hashId, sig)) {
+    switch (key.ecKey().verifyDigest(digest, length, hashId, sig)) {
       case 1:
         return SIGCHECK_OK;
       case 0:

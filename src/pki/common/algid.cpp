@@ -137,12 +137,19 @@ bool AlgorithmIdentifier::getRsaPssParams(int* hash, int* saltLength, int* mgf, 
   if (parametersPresent) {
     // The parameters are a SEQUENCE; any other tag, context tags
     // included, is refused before decoding.
-    RsaPssParams params;
-    if (parameters.tag != 0x30 || params.assignFromAny(parameters) != 1) return false;
-    h = params.getDigestType();
-    m = params.getMgf(mgfHash ? &mh : nullptr);
-    salt = params.getSaltLength();
-    trailer = params.getTrailerField();
+    if (parameters.tag != 0x30) return false;
+    if (RsaPssParams::readUsual(parameters.content(), parameters.length, &h, &mh, &salt,
+                                &trailer)) {
+      // without the caller asking for it, only MGF1 with SHA-1 is answered
+      m = mgfHash || mh == 1 ? 0 : -1;
+    } else {
+      RsaPssParams params;
+      if (params.assignFromAny(parameters) != 1) return false;
+      h = params.getDigestType();
+      m = params.getMgf(mgfHash ? &mh : nullptr);
+      salt = params.getSaltLength();
+      trailer = params.getTrailerField();
+    }
   }
   if (h == 0 || m < 0 || salt < 0 || trailer < 0) return false;
   if ((!mgf && m != 0) || (!saltLength && salt != 20) || (!trailerField && trailer != 1))

@@ -6,6 +6,7 @@
 #include "pki/common/siganddigoid.h"
 
 #include <climits>
+#include <cstring>
 
 namespace {
 
@@ -18,7 +19,86 @@ int nonNegative(const ASNinteger& v) {
   return n > uint32_t(INT_MAX) ? -1 : static_cast<int>(n);
 }
 
+// One TLV of a short length at p[0..end): the content's bounds, or false.
+bool shortTlv(const unsigned char*& p, const unsigned char* end, unsigned char tag,
+              const unsigned char** content, int* length) {
+  if (end - p < 2 || p[0] != tag || p[1] >= 0x80 || end - p - 2 < p[1]) return false;
+  *content = p + 2;
+  *length = p[1];
+  p += 2 + p[1];
+  return true;
+}
+
+// SEQUENCE { digest OID, NULL OPTIONAL } filling c[0..n) exactly: the hash id, or 0.
+int usualDigestAlgorithm(const unsigned char* c, int n) {
+  const unsigned char* p = c;
+  const unsigned char* end = c + n;
+  const unsigned char* seq = nullptr;
+  const unsigned char* oid = nullptr;
+  int seqLen = 0, oidLen = 0;
+  if (!shortTlv(p, end, 0x30, &seq, &seqLen) || p != end) return 0;
+  p = seq;
+  end = seq + seqLen;
+  if (!shortTlv(p, end, 0x06, &oid, &oidLen)) return 0;
+  if (p != end && !(end - p == 2 && p[0] == 0x05 && p[1] == 0x00)) return 0;
+  return digestOidContentToType(oid, oidLen);
+}
+
+// A minimal non-negative INTEGER of up to three octets filling c[0..n): its value, or -1.
+int usualSmallInteger(const unsigned char* c, int n) {
+  const unsigned char* p = c;
+  const unsigned char* v = nullptr;
+  int len = 0;
+  if (!shortTlv(p, c + n, 0x02, &v, &len) || p != c + n || len < 1 || len > 3) return -1;
+  if (v[0] & 0x80) return -1;
+  if (len > 1 && v[0] == 0 && !(v[1] & 0x80)) return -1;
+  int value = 0;
+  for (int i = 0; i < len; ++i) value = value << 8 | v[i];
+  return value;
+}
+
 }  // namespace
+
+bool RsaPssParams::readUsual(const unsigned char* content, int length, int* hash, int* mgfHash,
+                             int* saltLength, int* trailerField) {
+  if (length < 0 || (length > 0 && !content)) return false;
+  int values[4] = {1, 1, 20, 1};
+  const unsigned char* p = content;
+  const unsigned char* const end = content + length;
+  int next = 0;
+  while (p != end) {
+    const unsigned char* c = nullptr;
+    int n = 0;
+    const int index = p[0] - 0xA0;
+    if (index < next || index > 3 || !shortTlv(p, end, p[0], &c, &n)) return false;
+    int v = 0;
+    if (index == 0) {
+      v = usualDigestAlgorithm(c, n);
+    } else if (index == 1) {
+      // SEQUENCE { id-mgf1, SEQUENCE { digest OID, NULL OPTIONAL } }
+      const unsigned char* q = c;
+      const unsigned char* seq = nullptr;
+      const unsigned char* oid = nullptr;
+      int seqLen = 0, oidLen = 0;
+      if (!shortTlv(q, c + n, 0x30, &seq, &seqLen) || q != c + n) return false;
+      q = seq;
+      if (!shortTlv(q, seq + seqLen, 0x06, &oid, &oidLen) || oidLen != id_mgf1.length ||
+          std::memcmp(oid, id_mgf1.data(), size_t(oidLen)) != 0)
+        return false;
+      v = usualDigestAlgorithm(q, static_cast<int>(seq + seqLen - q));
+    } else {
+      v = usualSmallInteger(c, n);
+    }
+    if (v < (index < 2 ? 1 : 0)) return false;
+    values[index] = v;
+    next = index + 1;
+  }
+  *hash = values[0];
+  *mgfHash = values[1];
+  *saltLength = values[2];
+  *trailerField = values[3];
+  return true;
+}
 
 RsaPssParams::RsaPssParams(unsigned char t)
     : ASNsequenceF(t),

@@ -26,6 +26,14 @@ class RsaPssParams : public ASNsequenceF {
   int getSaltLength() const;
   int getTrailerField() const;
 
+  // Reads the usual DER forms of the parameters' content (the SEQUENCE's
+  // octets) without building the objects: short lengths, digest OIDs of the
+  // table with absent or NULL parameters, MGF1, small INTEGERs. True with
+  // the values the getters above would give (the MGF1 hash id in mgfHash);
+  // false when the content is not of those forms, to be decoded in full.
+  static bool readUsual(const unsigned char* content, int length, int* hash, int* mgfHash,
+                        int* saltLength, int* trailerField);
+
   void clear() override;
   // Walks every member, present or not.
   void releaseViews() override;

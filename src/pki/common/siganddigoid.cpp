@@ -5,6 +5,8 @@
 #include "crypto/hash/lvhash.h"
 #include "pki/common/oids.h"
 
+#include <cstring>
+
 namespace {
 
 const char* const SRC = "libx509/siganddigoid";
@@ -126,6 +128,18 @@ const char* digestOidToType(const ASNobjectId& oid, int* digestLen, int* hashId)
     }
   }
   return nullptr;
+}
+
+int digestOidContentToType(const unsigned char* content, int length) {
+  if (!content || length < 1) return 0;
+  size_t n;
+  const DigestRow* rows = digestRows(&n);
+  for (size_t i = 0; i < n; ++i) {
+    const ASNobjectId& oid = *rows[i].oid;
+    if (oid.length == length && std::memcmp(oid.data(), content, size_t(length)) == 0)
+      return rows[i].hashId;
+  }
+  return 0;
 }
 
 const char* digestTypeToOid(int hashId, const ASNobjectId** oid, int* digestLen) {

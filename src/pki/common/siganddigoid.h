@@ -12,6 +12,8 @@
 // ("SHA-256") or null. RIPEMD-160 is known both by its ISO 10118-3 OID
 // 1.0.10118.3.0.49 and by the TeleTrusT OID 1.3.36.3.2.1.
 const char* digestOidToType(const ASNobjectId& oid, int* digestLen, int* hashId);
+// The hash id of a digest OID given as its DER content octets, 0 when unknown.
+int digestOidContentToType(const unsigned char* content, int length);
 // The digest OID (a registry constant) and digest length of a hash id;
 // returns the hash's name or null (RIPEMD-128 has no OID).
 const char* digestTypeToOid(int hashId, const ASNobjectId** oid, int* digestLen);

@@ -288,7 +288,7 @@ char* keyAlgorithmDescription(const SubPubKeyInfo& key, bool detailed) {
     default:
       if (key.isEcKey()) {
         text = algorithmTableLookupByKey1(SCHEME_ECDSA);
-        const std::string curve = detailed ? curveText(key.ecParameters) : std::string();
+        const std::string curve = detailed ? curveText(key.ecParameters()) : std::string();
         if (!curve.empty()) text += ", " + curve;
       } else if (!dottedText(alg.algorithm, text)) {
         return nullptr;

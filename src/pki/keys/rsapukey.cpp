@@ -104,9 +104,9 @@ bool RSAPublicKey::prepareKey() {
   // Negative or zero values are not RSA numbers.
   if (!rsaPositiveInteger(modulus) || !rsaPositiveInteger(publicExponent)) return false;
   try {
-    if (!lib) lib.emplace();
-    lib->setN(n, nn);
-    lib->setE(e, ne);
+    // made from the values at once: setting them into an empty key copies each once more
+    lib.reset();
+    lib.emplace(LvN(n, nn), LvN(e, ne));
     if (!lib->isReady() || !lib->isValid()) return false;
   } catch (const LvMemException&) {
     throwBadAllocation();

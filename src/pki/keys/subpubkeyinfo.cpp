@@ -1,6 +1,7 @@
 #include "pki/keys/subpubkeyinfo.h"
 
 #include "base/commonerror.h"
+#include "base/memfile.h"
 #include "crypto/basic/lvexception.h"
 #include "crypto/hash/lvhash.h"
 #include "pki/keys/dhparams.h"
@@ -19,51 +20,83 @@ namespace {
 // 1, 0 when they are not one whole value, or -2.
 int decodeKeyBits(ASNobject& obj, const ASNbitstr& bits) {
   if (bits.bitsLength() < 1 || bits.unusedBits() != 0) return 0;
-  int r = obj.decodeBuffer(bits.bits(), bits.bitsLength(), 0);
+  // Read without views, so nothing keeps the stream: it can live here.
+  MemFile in(const_cast<unsigned char*>(bits.bits()), bits.bitsLength(), false);
+  int r = obj.decode(&in, bits.bitsLength(), 0);
   if (r == EASN_MEM) return EASN_MEM;
   return r == bits.bitsLength() ? 1 : 0;
+}
+
+// One hash object of the algorithm (not the whole selection) per thread, made on
+// its first use and reused by every later verification: hashing data is one
+// call that leaves nothing behind but the last digest.
+LvHash* threadHash(int hashId) {
+  thread_local std::unique_ptr<LvHash> objects[LV_HASH_MD5 + 1];
+  if (hashId < 1 || hashId > static_cast<int>(LV_HASH_MD5)) return nullptr;
+  std::unique_ptr<LvHash>& h = objects[hashId];
+  if (!h) h.reset(lvHashCreateObject(static_cast<LvHashAlgo>(hashId)));
+  return h.get();
 }
 
 }  // namespace
 
 SubPubKeyInfo::SubPubKeyInfo(unsigned char t)
-    : ASNsequenceF(t),
-      algorithm(),
-      subjectPublicKey(),
-      rsaKey(),
-      dsaKey(),
-      dsaParameters(),
-      ecKey(),
-      ecParameters() {}
+    : ASNsequenceF(t), algorithm(), subjectPublicKey(), rsaKey() {}
 
 SubPubKeyInfo::SubPubKeyInfo(const SubPubKeyInfo& o)
-    : ASNsequenceF(o),
-      algorithm(),
-      subjectPublicKey(),
-      rsaKey(),
-      dsaKey(),
-      dsaParameters(),
-      ecKey(),
-      ecParameters() {
+    : ASNsequenceF(o), algorithm(), subjectPublicKey(), rsaKey() {
   *this = o;
 }
 
 SubPubKeyInfo::~SubPubKeyInfo() = default;
 
+// As clearDerived leaves them: no curve chosen but implicitlyCA.
+SubPubKeyInfo::EcParts::EcParts() : key(), parameters(0x05) {}
+
+SubPubKeyInfo::DsaParts& SubPubKeyInfo::dsaParts() {
+  if (!dsa) dsa.reset(new DsaParts());
+  return *dsa;
+}
+
+SubPubKeyInfo::EcParts& SubPubKeyInfo::ecParts() {
+  if (!ec) ec.reset(new EcParts());
+  return *ec;
+}
+
+const SubPubKeyInfo::DsaParts& SubPubKeyInfo::emptyDsa() {
+  static const DsaParts none;
+  return none;
+}
+
+const SubPubKeyInfo::EcParts& SubPubKeyInfo::emptyEc() {
+  static const EcParts none;
+  return none;
+}
+
 SubPubKeyInfo& SubPubKeyInfo::operator=(const SubPubKeyInfo& o) {
   if (this == &o) return *this;
   // our key may be prepared over our own curve, which the copy rewrites
-  ecKey.setKeyDomain(nullptr);
+  if (ec) ec->key.setKeyDomain(nullptr);
   algorithm = o.algorithm;
   subjectPublicKey = o.subjectPublicKey;
   rsaKey = o.rsaKey;
-  // an INTEGER copy that throws "bad allocation" when it fails
-  static_cast<ASNoctstr&>(dsaKey) = o.dsaKey;
-  dsaParameters = o.dsaParameters;
-  ecParameters = o.ecParameters;
-  // the key takes its curve from our own parameters when first used
-  ecKey = o.ecKey;
-  ecKey.setKeyDomain(nullptr);
+  if (o.dsa) {
+    DsaParts& d = dsaParts();
+    // an INTEGER copy that throws "bad allocation" when it fails
+    static_cast<ASNoctstr&>(d.key) = o.dsa->key;
+    d.parameters = o.dsa->parameters;
+  } else {
+    dsa.reset();
+  }
+  if (o.ec) {
+    EcParts& e = ecParts();
+    e.parameters = o.ec->parameters;
+    // the key takes its curve from our own parameters when first used
+    e.key = o.ec->key;
+    e.key.setKeyDomain(nullptr);
+  } else {
+    ec.reset();
+  }
   return *this;
 }
 
@@ -87,12 +120,13 @@ unsigned int SubPubKeyInfo::keyBits() const {
       return rsaKey.keyBits();
     }
     if (kind == KEYALG_DSA) {
-      if (params) return 8u * static_cast<unsigned int>(keyasn::significantOctets(dsaParameters.p));
-      return 8u * static_cast<unsigned int>(dsaKey.byteLength());
+      if (params)
+        return 8u * static_cast<unsigned int>(keyasn::significantOctets(dsaParameters().p));
+      return 8u * static_cast<unsigned int>(dsaKey().byteLength());
     }
     if (isEcKey()) {
-      unsigned int bits = params ? ecParameters.getFieldBits() : 0;
-      return bits ? bits : ecKey.getKeyBits();
+      unsigned int bits = params ? ecParameters().getFieldBits() : 0;
+      return bits ? bits : ecKey().getKeyBits();
     }
     if (kind == KEYALG_DH_PKCS3 || kind == KEYALG_DH_X942) {
       ASNinteger y;
@@ -141,17 +175,15 @@ bool SubPubKeyInfo::shortKeyId(unsigned char out[8]) const {
 
 void SubPubKeyInfo::clearDerived() {
   rsaKey.clear();
-  dsaKey.clear();
-  dsaParameters.clear();
-  ecKey.clear();
-  ecParameters.clear();
-  ecParameters.choose(&ecParameters.implicitlyCA);
+  dsa.reset();
+  ec.reset();
 }
 
 void SubPubKeyInfo::releaseViews() {
   dropOwnView();
-  releaseViewsOf(
-      {&algorithm, &subjectPublicKey, &rsaKey, &dsaKey, &dsaParameters, &ecKey, &ecParameters});
+  releaseViewsOf({&algorithm, &subjectPublicKey, &rsaKey, dsa ? &dsa->key : nullptr,
+                  dsa ? &dsa->parameters : nullptr, ec ? &ec->key : nullptr,
+                  ec ? &ec->parameters : nullptr});
 }
 
 void SubPubKeyInfo::clear() {
@@ -166,16 +198,16 @@ int SubPubKeyInfo::decodeKey() {
   if (isRsaKeyOid(oid)) return decodeKeyBits(rsaKey, subjectPublicKey);
   if (oid == id_dsa) {
     if (!algorithm.parametersPresent) return 0;
-    int r = dsaParameters.decodeAny(algorithm.parameters);
+    int r = dsaParameters().decodeAny(algorithm.parameters);
     if (r != 1) return r == 0 ? EASN_MEM : 0;
-    return decodeKeyBits(dsaKey, subjectPublicKey);
+    return decodeKeyBits(dsaKey(), subjectPublicKey);
   }
   if (isEcKey()) {
     if (!algorithm.parametersPresent || subjectPublicKey.length < 1) return 0;
-    int r = ecParameters.decodeAny(algorithm.parameters);
+    int r = ecParameters().decodeAny(algorithm.parameters);
     if (r != 1) return r == 0 ? EASN_MEM : 0;
-    if (ecKey.ASNbitstr::set(subjectPublicKey.data() + 1, subjectPublicKey.length - 1,
-                             subjectPublicKey.unusedBits()) != 1)
+    if (ecKey().ASNbitstr::set(subjectPublicKey.data() + 1, subjectPublicKey.length - 1,
+                               subjectPublicKey.unusedBits()) != 1)
       return EASN_MEM;
     return 1;
   }
@@ -246,8 +278,7 @@ int SubPubKeyInfo::verifyRsa(const AlgorithmIdentifier& sigAlg, const SigAlgPara
     if (isRsaPssOid(keyOid) && algorithm.parametersPresent) {
       int h = 0, s = 0, m = 0, mh = 0, t = 0;
       if (!algorithm.getRsaPssParams(&h, &s, &m, &mh, &t, nullptr)) return SIG_UNSUPPORTED;
-      if (sp->hashId != h || sp->mgf != m || sp->mgfHash != mh || sp->trailer != t ||
-          sp->salt < s)
+      if (sp->hashId != h || sp->mgf != m || sp->mgfHash != mh || sp->trailer != t || sp->salt < s)
         return SIG_KEY_MISMATCH;
     }
     if (sp->trailer != 1) return SIG_UNSUPPORTED;
@@ -275,7 +306,7 @@ int SubPubKeyInfo::verifyDsa(const AlgorithmIdentifier& sigAlg, const unsigned c
   int r = sig.decodeDer(signature, sigLen);
   if (r == EASN_MEM) throwBadAllocation();
   if (r != 1) return SIG_MALFORMED;
-  switch (dsaKey.verifyDigest(digest, digestLen, hashId, dsaParameters, sig)) {
+  switch (dsaKey().verifyDigest(digest, digestLen, hashId, dsaParameters(), sig)) {
     case 0:
       return SIG_VALID;
     case 2:
@@ -296,9 +327,9 @@ int SubPubKeyInfo::verifyEc(const AlgorithmIdentifier& sigAlg, const unsigned ch
   if (r != 1) return SIG_MALFORMED;
   if (digestLen != want) return SIG_INVALID;
   // The curve is ours (the parameters live as long as this object).
-  if (!ecKey.getKeyDomain() && !ecKey.setKeyDomain(ecParameters.getKeyDomain()))
+  if (!ecKey().getKeyDomain() && !ecKey().setKeyDomain(ecParameters().getKeyDomain()))
     return SIG_KEY_UNUSABLE;
-  switch (ecKey.verifyBySignatureOid(digest, digestLen, sigAlg.algorithm, sig)) {
+  switch (ecKey().verifyBySignatureOid(digest, digestLen, sigAlg.algorithm, sig)) {
     case 1:
       return SIG_VALID;
     case -1:
@@ -357,8 +388,7 @@ int SubPubKeyInfo::verifyData(const AlgorithmIdentifier& sigAlg, const unsigned 
   const int hashId = sp.hashId, len = sp.digestLen;
   unsigned char digest[64];
   try {
-    // one hash object of the algorithm, not the whole selection
-    std::unique_ptr<LvHash> h(lvHashCreateObject(static_cast<LvHashAlgo>(hashId)));
+    LvHash* h = threadHash(hashId);
     if (!h || h->getHashOctets() != static_cast<unsigned int>(len)) return SIG_UNSUPPORTED;
     h->hash(dataLen > 0 ? data : digest, static_cast<unsigned int>(dataLen));
     h->getHash(static_cast<unsigned int>(len), digest);

@@ -12,6 +12,8 @@
 #include "pki/keys/ecpubkey.h"
 #include "pki/keys/rsapukey.h"
 
+#include <memory>
+
 class SubPubKeyInfo : public ASNsequenceF {
  public:
   // Results of the verifications.
@@ -63,12 +65,39 @@ class SubPubKeyInfo : public ASNsequenceF {
   AlgorithmIdentifier algorithm;
   ASNbitstr subjectPublicKey;
   RSAPublicKey rsaKey;
-  DSAPublicKey dsaKey;
-  DSAParameters dsaParameters;
-  ECPublicKey ecKey;
-  ECDomainParameters ecParameters;
+  // The DSA and EC parts are built when first written (a decode of such a
+  // key, or a caller's change), so an RSA key never pays for them; read from
+  // a const key that has none, they are the empty values a decode leaves.
+  DSAPublicKey& dsaKey() { return dsaParts().key; }
+  const DSAPublicKey& dsaKey() const { return dsa ? dsa->key : emptyDsa().key; }
+  DSAParameters& dsaParameters() { return dsaParts().parameters; }
+  const DSAParameters& dsaParameters() const {
+    return dsa ? dsa->parameters : emptyDsa().parameters;
+  }
+  ECPublicKey& ecKey() { return ecParts().key; }
+  const ECPublicKey& ecKey() const { return ec ? ec->key : emptyEc().key; }
+  ECDomainParameters& ecParameters() { return ecParts().parameters; }
+  const ECDomainParameters& ecParameters() const {
+    return ec ? ec->parameters : emptyEc().parameters;
+  }
 
  private:
+  struct DsaParts {
+    DSAPublicKey key;
+    DSAParameters parameters;
+  };
+  struct EcParts {
+    EcParts();
+    ECPublicKey key;
+    ECDomainParameters parameters;
+  };
+  DsaParts& dsaParts();
+  EcParts& ecParts();
+  static const DsaParts& emptyDsa();
+  static const EcParts& emptyEc();
+  std::unique_ptr<DsaParts> dsa;
+  std::unique_ptr<EcParts> ec;
+
   // A signature algorithm's digest and, for RSASSA-PSS, its parameters: decoded once per
   // check rather than by every layer that needs one of them.
   struct SigAlgParams {

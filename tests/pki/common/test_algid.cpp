@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <random>
 
 using pkitest::hex;
 using pkitest::unhex;
@@ -255,6 +256,159 @@ TEST(PkiAlgid, PssDefaultsAndRefusals) {
                                0xF7, 0x0D, 0x01, 0x01, 0x0A, 0xA0, 0x00};
   ASSERT_EQ(tagged.decodeBuffer(der, sizeof der), static_cast<int>(sizeof der));
   EXPECT_FALSE(tagged.getRsaPssParams(&h, &s, &m, &mh, &t, &present));
+}
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+struct PssAnswer {
+  bool ok = false;
+  int h = 0, s = 0, m = 0, mh = 0, t = 0;
+  bool operator==(const PssAnswer& o) const {
+    return ok == o.ok && (!ok || (h == o.h && s == o.s && m == o.m && mh == o.mh && t == o.t));
+  }
+};
+
+std::ostream& operator<<(std::ostream& os, const PssAnswer& a) {
+  return os << (a.ok ? "ok" : "refused") << " h" << a.h << " s" << a.s << " m" << a.m << " mh"
+            << a.mh << " t" << a.t;
+}
+
+// The answers of the full object decoder for parameters with this content.
+PssAnswer fullPssDecode(const Bytes& content, bool askMgfHash) {
+  ASNany any;
+  EXPECT_EQ(any.setEncoding(0x30, content.data(), static_cast<int>(content.size())), 1);
+  RsaPssParams p;
+  PssAnswer a;
+  a.mh = 1;
+  if (p.assignFromAny(any) != 1) return a;
+  a.h = p.getDigestType();
+  a.m = p.getMgf(askMgfHash ? &a.mh : nullptr);
+  a.s = p.getSaltLength();
+  a.t = p.getTrailerField();
+  a.ok = !(a.h == 0 || a.m < 0 || a.s < 0 || a.t < 0);
+  return a;
+}
+
+PssAnswer algidPss(const Bytes& content, bool askMgfHash) {
+  AlgorithmIdentifier alg;
+  EXPECT_TRUE(alg.set(id_RSASSA_PSS, nullptr));
+  EXPECT_EQ(alg.parameters.setEncoding(0x30, content.data(), static_cast<int>(content.size())), 1);
+  alg.parametersPresent = 1;
+  PssAnswer a;
+  a.mh = 1;
+  a.ok = alg.getRsaPssParams(&a.h, &a.s, &a.m, askMgfHash ? &a.mh : nullptr, &a.t, nullptr);
+  return a;
+}
+
+// True when the quick reader answered; fails the test when it differs from the full decoder.
+bool samePssAnswers(const Bytes& content) {
+  for (bool ask : {true, false})
+    EXPECT_EQ(algidPss(content, ask), fullPssDecode(content, ask)) << hex(content) << " " << ask;
+  PssAnswer quick;
+  quick.ok = RsaPssParams::readUsual(content.data(), static_cast<int>(content.size()), &quick.h,
+                                     &quick.mh, &quick.s, &quick.t);
+  if (!quick.ok) return false;
+  PssAnswer full = fullPssDecode(content, true);
+  EXPECT_TRUE(full.ok && quick.h == full.h && quick.mh == full.mh && quick.s == full.s &&
+              quick.t == full.t)
+      << hex(content) << " quick " << quick << " full " << full;
+  return true;
+}
+
+Bytes pssContent(const Bytes& params) {
+  ASNany any;
+  EXPECT_GT(any.decodeVector(params), 0);
+  return Bytes(any.content(), any.content() + any.length);
+}
+
+}  // namespace
+
+// The quick reader of RSASSA-PSS parameters against the full decoder: the
+// encodings openssl and our builder write, hand-made unusual forms, and
+// random mutations of all of them.
+TEST(PkiAlgid, PssQuickReaderAgreesWithDecoder) {
+  std::vector<Bytes> seeds;
+  for (const auto& r : fixture()) {
+    if (r[0] != "pss") continue;
+    AlgorithmIdentifier alg;
+    ASSERT_GT(alg.decodeVector(unhex(r[2])), 0);
+    seeds.push_back(
+        Bytes(alg.parameters.content(), alg.parameters.content() + alg.parameters.length));
+  }
+  for (const char* label :
+       {"pss-1-before-0", "pss-two-salts", "pss-fifth-element", "pss-implicit-salt",
+        "pss-salt-5-octets", "pss-salt-negative", "pss-trailer-2"})
+    seeds.push_back(pssContent(derOf("der", label)));
+  for (int hash : {1, 2, 3, 4, 5, 7, 8})
+    for (int salt : {0, 20, 32, 127, 128, 255, 256, 65535, 65536, 8388607, 8388608})
+      for (int trailer : {1, 2}) {
+        RsaPssParams p;
+        ASSERT_TRUE(p.set(hash, salt == 32, hash == 8 ? 3 : hash, salt, trailer));
+        Bytes der;
+        ASSERT_GT(p.encodeVector(der), 0);
+        seeds.push_back(pssContent(der));
+      }
+  const std::vector<std::string> unusual = {
+      "",                                                          // all defaults
+      "a00b300906052b0e03021a0500",                                // SHA-1 spelled out
+      "a00d300b0609608648016503040201",                            // SHA-256 without NULL
+      "a00f300d06096086480165030402010500",                        // SHA-256 with NULL
+      "a011300f06096086480165030402010402abcd",                    // other parameters
+      "a011300d060960864801650304020105000500",                    // trailing octets inside
+      "a010300e0609608648016503040201050100",                      // NULL with content
+      "a20402020020",                                              // salt not minimal
+      "a2030201ff",                                                // negative salt
+      "a203020100",                                                // salt 0
+      "a30302010a",                                                // trailer 10
+      "a2820003020120",                                            // long-form length
+      "a203020120a203020120",                                      // salt twice
+      "a1173015060a2a864886f70d01010800300706052b0e03021a",        // mgf OID too long
+      "a11a301806092a864886f70d010108300b0609608648016503040201",  // MGF1 SHA-256
+      "a11a301806092a864886f70d010107300b0609608648016503040201",  // not MGF1
+      "a11a301806092a864886f70d010108310b0609608648016503040201",  // SET as hash
+      "a10d300b06092a864886f70d010108",                            // MGF1 without hash
+      "a0",                                                        // cut
+      "a00f300d06096086480165030402010500a4020500",                // fifth tag
+  };
+  for (const auto& h : unusual) seeds.push_back(unhex(h));
+
+  int quick = 0;
+  for (const auto& seed : seeds) quick += samePssAnswers(seed);
+  EXPECT_GE(quick, 100);
+
+  std::mt19937 rng(20260521);
+  const unsigned char interesting[] = {0x00, 0x01, 0x02, 0x05, 0x06, 0x30, 0x7F,
+                                       0x80, 0x81, 0xA0, 0xA1, 0xA2, 0xA3, 0xFF};
+  int mutatedQuick = 0;
+  for (int round = 0; round < 20000; ++round) {
+    Bytes b = seeds[rng() % seeds.size()];
+    for (int k = 1 + static_cast<int>(rng() % 3); k > 0; --k) {
+      const size_t at = b.empty() ? 0 : rng() % b.size();
+      switch (rng() % 5) {
+        case 0:
+          if (!b.empty()) b[at] ^= static_cast<unsigned char>(1u << (rng() % 8));
+          break;
+        case 1:
+          if (!b.empty()) b[at] = interesting[rng() % sizeof interesting];
+          break;
+        case 2:
+          b.insert(b.begin() + static_cast<std::ptrdiff_t>(at),
+                   interesting[rng() % sizeof interesting]);
+          break;
+        case 3:
+          if (!b.empty()) b.erase(b.begin() + static_cast<std::ptrdiff_t>(at));
+          break;
+        default:
+          b.resize(at);
+      }
+    }
+    mutatedQuick += samePssAnswers(b);
+    if (HasFailure()) break;
+  }
+  // enough of the mutations stay in the quick reader's forms to test it
+  EXPECT_GE(mutatedQuick, 1000);
 }
 
 TEST(PkiAlgid, DigestInfoOfOpensslSignatures) {

@@ -90,8 +90,8 @@ void loadUnnamedCurveKey(UnnamedCurveKey& k) {
   const Bytes der = readFile("othergen_prime256v1.spki.der");
   ASSERT_EQ(k.spki.decodeBuffer(der.data(), static_cast<int>(der.size())),
             static_cast<int>(der.size()));
-  ASSERT_FALSE(k.spki.ecParameters.specifiedCurve.isNamedCurve());
-  ASSERT_TRUE(k.spki.ecKey.getPointOctets(k.point));
+  ASSERT_FALSE(k.spki.ecParameters().specifiedCurve.isNamedCurve());
+  ASSERT_TRUE(k.spki.ecKey().getPointOctets(k.point));
   const Bytes sig = readFile("othergen_prime256v1.sig");
   ASSERT_EQ(k.sig.decodeBuffer(sig.data(), static_cast<int>(sig.size())),
             static_cast<int>(sig.size()));
@@ -103,7 +103,7 @@ void loadUnnamedCurveKey(UnnamedCurveKey& k) {
 TEST(EcParamsAlloc, PublicKeyOfUnnamedCurveAnswersOutOfMemory) {
   UnnamedCurveKey k;
   loadUnnamedCurveKey(k);
-  const ECSpecifiedDomain& domain = k.spki.ecParameters.specifiedCurve;
+  const ECSpecifiedDomain& domain = k.spki.ecParameters().specifiedCurve;
   auto run = [&](ECPublicKey& key, bool& set, int& verified) {
     set = key.setSpecifiedDomain(domain);
     verified = key.verify(k.digest.data(), static_cast<int>(k.digest.size()), k.sig);
@@ -146,7 +146,7 @@ TEST(EcParamsAlloc, PrivateKeyOfUnnamedCurveAnswersOutOfMemory) {
   const Bytes scalar(32, 0x5A);  // below the order
   auto fresh = [&](ECPrivateKey& priv) {
     priv.privateKey.set(scalar.data(), static_cast<int>(scalar.size()));
-    priv.parameters.get() = k.spki.ecParameters;
+    priv.parameters.get() = k.spki.ecParameters();
     priv.parametersPresent = 1;
   };
   // signs, derives the public point and checks the signature with it
@@ -156,7 +156,7 @@ TEST(EcParamsAlloc, PrivateKeyOfUnnamedCurveAnswersOutOfMemory) {
     derived = priv.getPublicKey(pub);
   };
   auto check = [&](const DSASignature& sig, ECPublicKey& pub) {
-    if (!pub.setSpecifiedDomain(k.spki.ecParameters.specifiedCurve)) return -4;
+    if (!pub.setSpecifiedDomain(k.spki.ecParameters().specifiedCurve)) return -4;
     return pub.verify(k.digest.data(), static_cast<int>(k.digest.size()), sig);
   };
   const long total = allocationsOf([&] {

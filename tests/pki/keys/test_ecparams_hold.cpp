@@ -115,7 +115,7 @@ TEST(EcParamsHold, ExplicitKeysStayWithinTheHoldBudget) {
     // validating the largest curve the decoder admits takes some hundreds of KB, once
     EXPECT_LT(h.peak, size_t(2) << 20);
     const Bytes digest = digestOf(c.hashId, msg);
-    const ECSpecifiedDomain& domain = k.ecParameters.specifiedCurve;
+    const ECSpecifiedDomain& domain = k.ecParameters().specifiedCurve;
     EXPECT_EQ(domain.isNamedCurve(), c.named);
     EXPECT_EQ(findNamedCurveBySpecifiedDomain(domain, false) != nullptr, c.named);
     AlgorithmIdentifier alg = sigAlgOf("ecdsa", c.hashId, 0);
@@ -199,7 +199,7 @@ TEST(EcParamsHold, InvalidExplicitCurvesAreRefusedAtDecode) {
     der[c.offset] ^= c.xorWith;
     SubPubKeyInfo bad;
     EXPECT_LE(bad.decodeBuffer(der.data(), static_cast<int>(der.size())), 0);
-    EXPECT_EQ(bad.ecParameters.specifiedCurve.getKeyDomain(), nullptr);
+    EXPECT_EQ(bad.ecParameters().specifiedCurve.getKeyDomain(), nullptr);
   }
 }
 
@@ -209,7 +209,7 @@ TEST(EcParamsHold, CurveOfNoNameIsBuiltOnceForConcurrentReaders) {
   const Bytes der = readFile("othergen_prime256v1.spki.der");
   SubPubKeyInfo k;
   ASSERT_EQ(k.decodeBuffer(der.data(), static_cast<int>(der.size())), static_cast<int>(der.size()));
-  const ECSpecifiedDomain& domain = k.ecParameters.specifiedCurve;
+  const ECSpecifiedDomain& domain = k.ecParameters().specifiedCurve;
   const LvGeneralDsaKeyDomain* seen[4] = {};
   std::vector<std::thread> readers;
   for (auto& s : seen) readers.emplace_back([&domain, &s] { s = domain.getKeyDomain(); });

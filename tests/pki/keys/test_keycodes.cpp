@@ -130,20 +130,20 @@ TEST(KeyCodes, DsaAndEcPublicKeys) {
   Bytes dsaSig = readFile("dsa2048.sig");
   ASSERT_EQ(ds.decodeDer(dsaSig.data(), static_cast<int>(dsaSig.size())), 1);
   DSAPublicKey yBig;
-  static_cast<ASNinteger&>(yBig) = dsa.dsaParameters.p;
+  static_cast<ASNinteger&>(yBig) = dsa.dsaParameters().p;
   // parameters the library refuses or cannot use: unusable, never an exception
-  DSAParameters evenP = dsa.dsaParameters;
+  DSAParameters evenP = dsa.dsaParameters();
   Bytes even(250, 0);
   even[0] = 0x40;
   evenP.p.setBytes(even.data(), 250);
-  DSAParameters zeroG = dsa.dsaParameters;
+  DSAParameters zeroG = dsa.dsaParameters();
   zeroG.g.set(0u);
   SubPubKeyInfo& ec = key("p256.spki.der");
   DSASignature es;
   Bytes ecSig = readFile("p256.sig");
   ASSERT_EQ(es.decodeDer(ecSig.data(), static_cast<int>(ecSig.size())), 1);
   ECPublicKey noCurve;
-  noCurve = ec.ecKey;
+  noCurve = ec.ecKey();
   ECPublicKey empty;
   empty.setNamedCurve(prime256v1);
   ECPublicKey badForm;
@@ -159,31 +159,31 @@ TEST(KeyCodes, DsaAndEcPublicKeys) {
   else
     r.insert(r.begin(), 0x00);
   negative.r.set(r.data(), static_cast<int>(r.size()));
-  ASSERT_TRUE(ec.ecKey.setKeyDomain(ec.ecParameters.getKeyDomain()) || ec.ecKey.getKeyDomain());
+  ASSERT_TRUE(ec.ecKey().setKeyDomain(ec.ecParameters().getKeyDomain()) || ec.ecKey().getKeyDomain());
   const struct {
     const char* name;
     int result;
     int expected;
   } cases[] = {
-      {"dsa valid", dsa.dsaKey.verifyDigest(d1.data(), 20, 1, dsa.dsaParameters, ds), 0},
-      {"dsa other digest", dsa.dsaKey.verifyDigest(d1.data(), 20, 3, dsa.dsaParameters, ds), 3},
-      {"dsa wrong digest", dsa.dsaKey.verifyDigest(d256.data(), 20, 1, dsa.dsaParameters, ds), 1},
-      {"dsa y = p", yBig.verify(d1.data(), 20, dsa.dsaParameters, ds), 2},
-      {"dsa even p", dsa.dsaKey.verify(d1.data(), 20, evenP, ds), 2},
-      {"dsa g = 0", dsa.dsaKey.verify(d1.data(), 20, zeroG, ds), 2},
-      {"ec valid", ec.ecKey.verifyBySignatureOid(d256.data(), 32, ecdsa_with_SHA256, es), 1},
-      {"ec wrong digest", ec.ecKey.verifyDigest(d1.data(), 20, 1, es), -1},
-      {"ec digest length", ec.ecKey.verifyBySignatureOid(d256.data(), 20, ecdsa_with_SHA256, es),
+      {"dsa valid", dsa.dsaKey().verifyDigest(d1.data(), 20, 1, dsa.dsaParameters(), ds), 0},
+      {"dsa other digest", dsa.dsaKey().verifyDigest(d1.data(), 20, 3, dsa.dsaParameters(), ds), 3},
+      {"dsa wrong digest", dsa.dsaKey().verifyDigest(d256.data(), 20, 1, dsa.dsaParameters(), ds), 1},
+      {"dsa y = p", yBig.verify(d1.data(), 20, dsa.dsaParameters(), ds), 2},
+      {"dsa even p", dsa.dsaKey().verify(d1.data(), 20, evenP, ds), 2},
+      {"dsa g = 0", dsa.dsaKey().verify(d1.data(), 20, zeroG, ds), 2},
+      {"ec valid", ec.ecKey().verifyBySignatureOid(d256.data(), 32, ecdsa_with_SHA256, es), 1},
+      {"ec wrong digest", ec.ecKey().verifyDigest(d1.data(), 20, 1, es), -1},
+      {"ec digest length", ec.ecKey().verifyBySignatureOid(d256.data(), 20, ecdsa_with_SHA256, es),
        -3},
-      {"ec not an ecdsa oid", ec.ecKey.verifyBySignatureOid(d256.data(), 32, id_dsa_with_sha1, es),
+      {"ec not an ecdsa oid", ec.ecKey().verifyBySignatureOid(d256.data(), 32, id_dsa_with_sha1, es),
        -2},
-      {"ec negative r", ec.ecKey.verify(d256.data(), 32, negative), -1},
+      {"ec negative r", ec.ecKey().verify(d256.data(), 32, negative), -1},
       {"ec no curve", noCurve.verify(d256.data(), 32, es), -4},
       {"ec empty point", empty.verify(d256.data(), 32, es), -3},
       {"ec unknown point form", badForm.verify(d256.data(), 32, es), -3},
   };
   for (const auto& c : cases) EXPECT_EQ(c.result, c.expected) << c.name;
-  EXPECT_EQ(ec.ecKey.getKeyBits(), 256u);
+  EXPECT_EQ(ec.ecKey().getKeyBits(), 256u);
   // point octets: none after the unused-bit octet gives an empty value,
   // never what the caller's object held before
   const struct {
@@ -208,7 +208,7 @@ TEST(KeyCodes, DsaAndEcPublicKeys) {
 TEST(KeyCodes, SpecifiedDomainMembers) {
   // the explicit parameters openssl wrote, re-encoded byte for byte
   SubPubKeyInfo& k = key("p256x.spki.der");
-  const ECSpecifiedDomain& specifiedDomain = k.ecParameters.specifiedCurve;
+  const ECSpecifiedDomain& specifiedDomain = k.ecParameters().specifiedCurve;
   Bytes der;
   ASSERT_GT(specifiedDomain.encodeVector(der), 0);
   ECSpecifiedDomain again;

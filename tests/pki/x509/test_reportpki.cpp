@@ -438,7 +438,7 @@ TEST(ReportKey, SignatureSchemesAKeyMaySignWith) {
 TEST(ReportKey, CurvesAndOtherAlgorithms) {
   SubPubKeyInfo k = key("p256");
   // a curve the table does not know: its OID
-  k.ecParameters.namedCurve.set("1.2.3.4.5");
+  k.ecParameters().namedCurve.set("1.2.3.4.5");
   EXPECT_EQ("ECDSA, 1.2.3.4.5", keyDescription(k, true));
   SubPubKeyInfo gost;
   ASSERT_TRUE(gost.algorithm.set(ASNobjectId("1.2.643.2.2.19"), nullptr));
