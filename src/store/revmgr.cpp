@@ -725,14 +725,16 @@ int RevocationManager::verifyResponder(const BasicOCSPResponse& response,
     out() << "Odpowiedź OCSP nie odpowiada weryfikowanemu certyfikatowi.\r\n";
     return OCSP_RESPONDER_MALFORMED;
   }
-  CertificateList carried;
+  // The response's own certificates are candidates in place: the response
+  // outlives the search.
+  std::vector<const SignedCertificate*> carried;
   if (response.certsPresent) {
     for (POSITION p = response.certs.inner.GetHeadPosition(); p;) {
       const SignedCertificate* c = response.certs.inner.GetNext(p);
       out() << "Certyfikat dostarczony w odpowiedzi OCSP:\r\nWystawiony przez: "
             << c->tbsCertificate.issuer << "\r\nWystawiony dla: " << c->tbsCertificate.subject
             << "\r\n";
-      carried.AddTail(new SignedCertificate(*c));
+      carried.push_back(c);
       if (environment) environment->rememberCertificate(*c);
     }
   }
@@ -760,13 +762,14 @@ int RevocationManager::verifyResponder(const BasicOCSPResponse& response,
   // certificates, each held to RFC 6960 4.2.2.2.
   CertificateList local;
   if (!responder && environment) environment->certificatesByIssuer(cert.tbsCertificate.issuer, local);
-  for (const CertificateList* list : {&local, &carried}) {
-    for (POSITION p = list->GetHeadPosition(); p && !responder;) {
-      const SignedCertificate* c = list->GetNext(p);
-      if (!delegatedResponder(*c, cert, issuer)) continue;
-      if (tryOne(*c) == OCSP_RESPONDER_MALFORMED) return OCSP_RESPONDER_MALFORMED;
-    }
-  }
+  auto tryDelegated = [&](const SignedCertificate& c) {
+    return !responder && delegatedResponder(c, cert, issuer) &&
+           tryOne(c) == OCSP_RESPONDER_MALFORMED;
+  };
+  for (POSITION p = local.GetHeadPosition(); p;)
+    if (tryDelegated(*local.GetNext(p))) return OCSP_RESPONDER_MALFORMED;
+  for (const SignedCertificate* c : carried)
+    if (tryDelegated(*c)) return OCSP_RESPONDER_MALFORMED;
   if (!responder) {
     out() << "Nie znaleziono certyfikatu wystawcy odpowiedzi OCSP, bądź znaleziony certyfikat nie "
              "należy do serwera OCSP autoryzowanego dla tego wystawcy certyfikatów.\r\n";
@@ -790,6 +793,24 @@ int RevocationManager::verifyResponder(const BasicOCSPResponse& response,
 }
 
 bool RevocationManager::verifyOcspResponse(
+    const BasicOCSPResponse& response, const SignedCertificate& cert,
+    const SignedCertificate& issuer, const X509time* time,
+    const std::vector<const BasicOCSPResponse*>* alreadyVerified) {
+  if (!checkOcspResponse(response, cert, issuer, time, alreadyVerified)) return false;
+  if (auto copy = copyResponse(response)) usedResponses.push_back(std::move(copy));
+  return true;
+}
+
+bool RevocationManager::verifyOcspResponse(
+    const std::shared_ptr<const BasicOCSPResponse>& response, const SignedCertificate& cert,
+    const SignedCertificate& issuer, const X509time* time,
+    const std::vector<const BasicOCSPResponse*>* alreadyVerified) {
+  if (!response || !checkOcspResponse(*response, cert, issuer, time, alreadyVerified)) return false;
+  usedResponses.push_back(response);
+  return true;
+}
+
+bool RevocationManager::checkOcspResponse(
     const BasicOCSPResponse& response, const SignedCertificate& cert,
     const SignedCertificate& issuer, const X509time* time,
     const std::vector<const BasicOCSPResponse*>* alreadyVerified) {
@@ -827,7 +848,6 @@ bool RevocationManager::verifyOcspResponse(
         << "\", numer: ";
   out().writeInteger(cert.tbsCertificate.serialNumber);
   out() << " została pozytywnie zweryfikowana.\r\n\r\n";
-  if (auto copy = copyResponse(response)) usedResponses.push_back(std::move(copy));
   return true;
 }
 

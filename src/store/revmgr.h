@@ -180,9 +180,15 @@ class RevocationManager {
                           const ASNobjectId& digestAlgorithm, OCSPRequest& request);
   // A successful response whose basic response decodes into `basic`.
   bool checkResponseFormat(const OCSPResponse& response, BasicOCSPResponse& basic);
-  // The response may be used for the certificate at `time` (null: now).
+  // The response may be used for the certificate at `time` (null: now). A
+  // response verified here joins usedResponses: a copy of one held by
+  // reference, the response itself when it comes shared.
   bool verifyOcspResponse(const BasicOCSPResponse& response, const SignedCertificate& cert,
                           const SignedCertificate& issuer, const X509time* time,
+                          const std::vector<const BasicOCSPResponse*>* alreadyVerified = nullptr);
+  bool verifyOcspResponse(const std::shared_ptr<const BasicOCSPResponse>& response,
+                          const SignedCertificate& cert, const SignedCertificate& issuer,
+                          const X509time* time,
                           const std::vector<const BasicOCSPResponse*>* alreadyVerified = nullptr);
   // OCSP_RESPONDER_GOOD: `candidate` is the responder named and its key
   // verifies the response; OTHER otherwise; MALFORMED responderID.
@@ -201,8 +207,9 @@ class RevocationManager {
   int verifyCrl(const SignedCertRevList& crl, const RevocationArgs& args, bool* expired = nullptr,
                 PathCollector* collector = nullptr);
 
-  // Responses this manager verified for the used-data record.
-  std::vector<std::unique_ptr<BasicOCSPResponse>> usedResponses;
+  // Responses this manager verified for the used-data record (never changed
+  // once verified, so shared with whoever handed them in shared).
+  std::vector<std::shared_ptr<const BasicOCSPResponse>> usedResponses;
 
  private:
   ReportStream& out();
@@ -224,6 +231,10 @@ class RevocationManager {
                                                   const SignedCertificate& cert,
                                                   const SignedCertificate& issuer,
                                                   const X509time* time, bool& stop);
+  // verifyOcspResponse without recording the response.
+  bool checkOcspResponse(const BasicOCSPResponse& response, const SignedCertificate& cert,
+                         const SignedCertificate& issuer, const X509time* time,
+                         const std::vector<const BasicOCSPResponse*>* alreadyVerified);
   bool delegatedResponder(const SignedCertificate& candidate, const SignedCertificate& cert,
                           const SignedCertificate& issuer);
   // The CRL's entry for the serial through its index (built once per CRL);

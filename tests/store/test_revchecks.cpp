@@ -225,6 +225,30 @@ TEST(OcspChecks, ResponderAuthorisation) {
   EXPECT_EQ(1, env.pathRequests);
 }
 
+// A verified response joins the used list: the caller's own response when it
+// is held shared, an equal copy when it is lent; a refused one does not.
+TEST(OcspChecks, UsedResponsesKeepVerifiedOnes) {
+  auto ca = get<SignedCertificate>("ca.der");
+  auto user2 = get<SignedCertificate>("user2.der");
+  std::shared_ptr<const BasicOCSPResponse> good = basic("ocsp-good.der");
+  const X509time when = at(good->tbsResponseData.producedAt, 60);
+  FixedPathClock clock(when.toTime64(true));
+  Environment env;
+  RevocationManager m(clock, nullptr);
+  m.environment = &env;
+  ASSERT_TRUE(m.verifyOcspResponse(good, *user2, *ca, &when));
+  ASSERT_EQ(1u, m.usedResponses.size());
+  EXPECT_EQ(good.get(), m.usedResponses[0].get());
+  ASSERT_TRUE(m.verifyOcspResponse(*good, *user2, *ca, &when));
+  ASSERT_EQ(2u, m.usedResponses.size());
+  EXPECT_NE(good.get(), m.usedResponses[1].get());
+  EXPECT_TRUE(m.usedResponses[1]->signature == good->signature);
+  std::shared_ptr<const BasicOCSPResponse> refused = basic("ocsp-nosign.der");
+  EXPECT_FALSE(m.verifyOcspResponse(refused, *user2, *ca, &when));
+  EXPECT_FALSE(m.verifyOcspResponse(std::shared_ptr<const BasicOCSPResponse>(), *user2, *ca, &when));
+  EXPECT_EQ(2u, m.usedResponses.size());
+}
+
 TEST(OcspChecks, ResponderIdAndCriticalExtension) {
   auto ca = get<SignedCertificate>("ca.der");
   auto ocsp = get<SignedCertificate>("ocsp.der");
