@@ -60,8 +60,7 @@ struct AmmArgs {
 
 // The same product in portable code, digit by digit with 128-bit sums: the value is the one
 // the vector form gives, so the exponentiation's logic can be tested on any processor.
-void ammScalar(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* n,
-               uint64_t k0) {
+void ammScalar(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* n, uint64_t k0) {
   unsigned __int128 x[kDigits + 1] = {};
   for (int i = 0; i < kDigits; ++i) {
     for (int j = 0; j < kDigits; ++j) x[j] += static_cast<unsigned __int128>(a[j]) * b[i];
@@ -82,54 +81,73 @@ void ammScalar(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t
 }
 
 #ifdef LONGV_IFMA
-bool haveIfma() {
-  return lvcpu::hasAvx512Ifma();
-}
+bool haveIfma() { return lvcpu::hasAvx512Ifma() && lvcpu::hasAvx512Vl(); }
 
 // One almost-Montgomery product per stream, S independent streams interleaved so that each
 // hides the others' latency: r = a * b / 2^1040 (mod n), below 2n, normalised digits; a, b
 // normalised and below 2n (n below 2^1024); k0 = -n^-1 mod 2^52. r may be a or b.
+// Digits 0..15 sit in two 512-bit registers, 16..19 in a 256-bit one: a full third register
+// would be half zeros and cost as much as the others.
 template <int S>
-__attribute__((target("avx512f,avx512ifma"), always_inline)) inline void ammN(
+__attribute__((target("avx512f,avx512vl,avx512ifma"), always_inline)) inline void ammN(
     const AmmArgs* args) {
   const __m512i zero = _mm512_setzero_si512();
-  __m512i a[S][3], n[S][3], x[S][3];
+  const __m256i zero4 = _mm256_setzero_si256();
+  __m512i a[S][2], n[S][2], x[S][2];
+  __m256i a2[S], n2[S], x2[S];
   for (int s = 0; s < S; ++s) {
-    for (int j = 0; j < 3; ++j) {
+    for (int j = 0; j < 2; ++j) {
       a[s][j] = _mm512_loadu_si512(args[s].a + 8 * j);
       n[s][j] = _mm512_loadu_si512(args[s].n + 8 * j);
       x[s][j] = zero;
     }
+    a2[s] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(args[s].a + 16));
+    n2[s] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(args[s].n + 16));
+    x2[s] = zero4;
   }
   for (int i = 0; i < kDigits; ++i) {
     for (int s = 0; s < S; ++s) {
-      const __m512i bi = _mm512_set1_epi64(static_cast<long long>(args[s].b[i]));
-      __m512i y[3];
-      for (int j = 0; j < 3; ++j) {
+      const uint64_t b = args[s].b[i];
+      const __m512i bi = _mm512_set1_epi64(static_cast<long long>(b));
+      const __m256i bi4 = _mm256_set1_epi64x(static_cast<long long>(b));
+      // Digit 0 after the product row, in a scalar register: read before the row's vector
+      // multiply-add and completed by a scalar product, so m does not wait for the vector.
+      const uint64_t low = static_cast<uint64_t>(_mm_cvtsi128_si64(
+                               _mm512_maskz_extracti32x4_epi32(0xF, x[s][0], 0))) +
+                           ((args[s].a[0] * b) & kMask52);
+      __m512i y[2];
+      for (int j = 0; j < 2; ++j) {
         x[s][j] = _mm512_madd52lo_epu64(x[s][j], a[s][j], bi);
         y[j] = _mm512_madd52hi_epu64(zero, a[s][j], bi);
       }
-      const __m128i lane0 = _mm512_maskz_extracti32x4_epi32(0xF, x[s][0], 0);
-      const uint64_t low = static_cast<uint64_t>(_mm_cvtsi128_si64(lane0));
+      x2[s] = _mm256_madd52lo_epu64(x2[s], a2[s], bi4);
+      __m256i y2 = _mm256_madd52hi_epu64(zero4, a2[s], bi4);
       const uint64_t m = (low * args[s].k0) & kMask52;
       const uint64_t carry = (low + ((m * args[s].n[0]) & kMask52)) >> 52;
       const __m512i mb = _mm512_set1_epi64(static_cast<long long>(m));
-      for (int j = 0; j < 3; ++j) {
+      const __m256i mb4 = _mm256_set1_epi64x(static_cast<long long>(m));
+      for (int j = 0; j < 2; ++j) {
         x[s][j] = _mm512_madd52lo_epu64(x[s][j], n[s][j], mb);
         y[j] = _mm512_madd52hi_epu64(y[j], n[s][j], mb);
       }
+      x2[s] = _mm256_madd52lo_epu64(x2[s], n2[s], mb4);
+      y2 = _mm256_madd52hi_epu64(y2, n2[s], mb4);
       // Digit 0 is now a multiple of 2^52: drop it (its carry goes to the new digit 0) and
       // add the high halves, which belong one digit up.
       x[s][0] = _mm512_add_epi64(_mm512_maskz_alignr_epi64(0xFF, x[s][1], x[s][0], 1), y[0]);
-      x[s][1] = _mm512_add_epi64(_mm512_maskz_alignr_epi64(0xFF, x[s][2], x[s][1], 1), y[1]);
-      x[s][2] = _mm512_add_epi64(_mm512_maskz_alignr_epi64(0xFF, zero, x[s][2], 1), y[2]);
+      x[s][1] =
+          _mm512_add_epi64(_mm512_maskz_alignr_epi64(
+                               0xFF, _mm512_maskz_inserti64x4(0xFF, zero, x2[s], 0), x[s][1], 1),
+                           y[1]);
+      x2[s] = _mm256_add_epi64(_mm256_maskz_alignr_epi64(0xF, zero4, x2[s], 1), y2);
       x[s][0] = _mm512_add_epi64(
           x[s][0], _mm512_zextsi128_si512(_mm_cvtsi64_si128(static_cast<long long>(carry))));
     }
   }
   for (int s = 0; s < S; ++s) {
     alignas(64) uint64_t t[kLanes];
-    for (int j = 0; j < 3; ++j) _mm512_store_si512(t + 8 * j, x[s][j]);
+    for (int j = 0; j < 2; ++j) _mm512_store_si512(t + 8 * j, x[s][j]);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(t + 16), x2[s]);
     uint64_t c = 0;
     for (int i = 0; i < kDigits; ++i) {
       const uint64_t v = t[i] + c;
@@ -141,14 +159,14 @@ __attribute__((target("avx512f,avx512ifma"), always_inline)) inline void ammN(
   }
 }
 
-__attribute__((target("avx512f,avx512ifma"))) void ammVec(uint64_t* r, const uint64_t* a,
-                                                        const uint64_t* b, const uint64_t* n,
-                                                        uint64_t k0) {
+__attribute__((target("avx512f,avx512vl,avx512ifma"))) void ammVec(uint64_t* r, const uint64_t* a,
+                                                                   const uint64_t* b,
+                                                                   const uint64_t* n, uint64_t k0) {
   const AmmArgs args[1] = {{r, a, b, n, k0}};
   ammN<1>(args);
 }
 
-__attribute__((target("avx512f,avx512ifma"))) void amm2Vec(const AmmArgs* args) {
+__attribute__((target("avx512f,avx512vl,avx512ifma"))) void amm2Vec(const AmmArgs* args) {
   ammN<2>(args);
 }
 #else
@@ -201,8 +219,8 @@ struct Stream {
            *table = nullptr;
 };
 
-void bind(Stream& st, LvWord* out, const LvWord* x, const LvWord* e, LvWordLen ne,
-          const LvWord* n, const LvWord* rr) {
+void bind(Stream& st, LvWord* out, const LvWord* x, const LvWord* e, LvWordLen ne, const LvWord* n,
+          const LvWord* rr) {
   st.out = out;
   st.x = x;
   st.e = e;
@@ -295,8 +313,8 @@ void modExp(Stream* st, unsigned int window) {
   for (unsigned int i = 2; i < entries; ++i) {
     AmmArgs next[S];
     for (int s = 0; s < S; ++s)
-      next[s] = {st[s].table + kLanes * i, st[s].table + kLanes * (i - 1),
-                 st[s].table + kLanes, st[s].nd, st[s].k0};
+      next[s] = {st[s].table + kLanes * i, st[s].table + kLanes * (i - 1), st[s].table + kLanes,
+                 st[s].nd, st[s].k0};
     if constexpr (S == 2)
       amm2(next);
     else
@@ -344,8 +362,8 @@ bool roadOpen() {
 
 bool longvIfmaEmulated = false;
 
-bool longvModExp1024(LvWord* out, const LvWord* x, const LvWord* e, LvWordLen ne,
-                     const LvWord* n, const LvWord* rr, unsigned int window) {
+bool longvModExp1024(LvWord* out, const LvWord* x, const LvWord* e, LvWordLen ne, const LvWord* n,
+                     const LvWord* rr, unsigned int window) {
   if (window < 1 || window > 8 || ne == 0 || out == nullptr || x == nullptr || e == nullptr ||
       n == nullptr || rr == nullptr || !roadOpen())
     return false;

@@ -358,7 +358,9 @@ LV_INLINE LvWord montSqrFixed(LvWord* t, const LvWord* a, const LvWord* n, LvWor
 #if defined(__x86_64__) && defined(__GNUC__)
 #define LONGV_ROW_ASM 1
 bool haveAdx() {
-  return lvcpu::hasBmi2Adx() && longvRowAsmAllowed;
+  // Asked once: the answer never changes, and the 512-bit kernels ask on every product.
+  static const bool adx = lvcpu::hasBmi2Adx();
+  return adx && longvRowAsmAllowed;
 }
 
 // n4 groups of four limbs, then nt single limbs; returns the carry limb.

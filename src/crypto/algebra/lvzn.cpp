@@ -1,5 +1,6 @@
 // Residues modulo an LvModulus: arithmetic, inversion and exponentiation.
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "crypto/algebra/lvnumbers.h"
@@ -489,32 +490,36 @@ void powSecretWords(LvWord* out, const LvWord* x, const LvWord* e, LvWordLen ne,
   if (k == 32 && longvModExp1024(out, x, e, ne, m.getWords(), m.getR2().ptr(), w)) return;
   const unsigned int entries = 1u << w;
   // Entry 0 is 1 (R in Montgomery form), entry i is x^i.
-  LvWordMem table(static_cast<LvWordLen>(entries * k)), acc(k), sel(k), t(2 * k);
+  // The accumulator and the product's work area trade places after every product instead of
+  // copying the result back (a copy that reads the kernel's fresh stores stalls).
+  LvWordMem table(static_cast<LvWordLen>(entries * k)), bufA(2 * k), bufB(2 * k), sel(k);
+  LvWord* acc = bufA.ptr();
+  LvWord* t = bufB.ptr();
   LvWord* tb = table.ptr();
   longvCopyResize(tb, k, m.getR().ptr(), m.getR().getCount());
-  m.mulWords(t.ptr(), x, m.getR2().ptr());
-  longvCopy(tb + k, t.ptr(), k);
+  m.mulWords(t, x, m.getR2().ptr());
+  longvCopy(tb + k, t, k);
   for (unsigned int i = 2; i < entries; ++i) {
-    m.mulWords(t.ptr(), tb + static_cast<size_t>(i - 1) * k, tb + k);
-    longvCopy(tb + static_cast<size_t>(i) * k, t.ptr(), k);
+    m.mulWords(t, tb + static_cast<size_t>(i - 1) * k, tb + k);
+    longvCopy(tb + static_cast<size_t>(i) * k, t, k);
   }
   // At least one window, so that an empty exponent gives 1 (and the count cannot wrap).
   const unsigned int windows = ne == 0 ? 1 : (32 * ne + w - 1) / w;
-  longvCtSelect(acc.ptr(), tb, entries, k, exponentWindow(e, ne, (windows - 1) * w, w));
+  longvCtSelect(acc, tb, entries, k, exponentWindow(e, ne, (windows - 1) * w, w));
   for (unsigned int i = windows - 1; i-- > 0;) {
     for (unsigned int s = 0; s < w; ++s) {
-      m.sqrWords(t.ptr(), acc.ptr());
-      longvCopy(acc.ptr(), t.ptr(), k);
+      m.sqrWords(t, acc);
+      std::swap(acc, t);
     }
     longvCtSelect(sel.ptr(), tb, entries, k, exponentWindow(e, ne, i * w, w));
-    m.mulWords(t.ptr(), acc.ptr(), sel.ptr());
-    longvCopy(acc.ptr(), t.ptr(), k);
+    m.mulWords(t, acc, sel.ptr());
+    std::swap(acc, t);
   }
-  longvFromMont(t.ptr(), acc.ptr(), m.getWords(), k);
-  longvCopy(out, t.ptr(), k);
+  longvFromMont(t, acc, m.getWords(), k);
+  longvCopy(out, t, k);
   lvWipe(tb, static_cast<size_t>(entries) * k * sizeof(LvWord));
-  lvWipe(t.ptr(), 2 * k * sizeof(LvWord));
-  lvWipe(acc.ptr(), k * sizeof(LvWord));
+  lvWipe(bufA.ptr(), 2 * k * sizeof(LvWord));
+  lvWipe(bufB.ptr(), 2 * k * sizeof(LvWord));
   lvWipe(sel.ptr(), k * sizeof(LvWord));
 }
 

@@ -23,8 +23,8 @@ LvOctet drawOctet(LvRbg* rbg) { return rbg->getOctet(); }
 
 // acc := base^e (Montgomery forms of m, e >= 1) by squarings and products over the public
 // bits of e; the kernels are m's, constant-time where base is secret. t: 2k words of work.
-void powByPublicBits(LvWord* acc, const LvWord* base, LvWord* t, const LvN& e,
-                     const LvModulus& m, unsigned int lowest = 0) {
+void powByPublicBits(LvWord* acc, const LvWord* base, LvWord* t, const LvN& e, const LvModulus& m,
+                     unsigned int lowest = 0) {
   const LvWordLen k = m.getUsed();
   longvCopy(acc, base, k);
   const LvWord* ew = e.getWords();
@@ -64,9 +64,8 @@ LvWord halfMismatch(const LvN& s, const LvN& m, const LvModulus& p, const LvN& e
 bool publicExponentMatches(const LvN& s, const LvN& m, const LvModulus& n, const LvN& e) {
   const LvModulus* p = n.getCrtP();
   const LvModulus* q = n.getCrtQ();
-  if ((n.getFlags() & LvModulus::FLAG_CRT) == LvModulus::FLAG_CRT && p != nullptr &&
-      q != nullptr && !e.isZero() && p->getKind() == LvModulus::KIND_MONT &&
-      q->getKind() == LvModulus::KIND_MONT) {
+  if ((n.getFlags() & LvModulus::FLAG_CRT) == LvModulus::FLAG_CRT && p != nullptr && q != nullptr &&
+      !e.isZero() && p->getKind() == LvModulus::KIND_MONT && q->getKind() == LvModulus::KIND_MONT) {
     LvWord diff = halfMismatch(s, m, *p, e) | halfMismatch(s, m, *q, e);
     lvDeclassify(&diff, sizeof diff);
     return diff == 0;
@@ -85,18 +84,19 @@ LvZn secretResidue(const LvWord* w, LvWordLen nw, const LvModulus& n) {
   return z;
 }
 
-// The plain value of a residue of a Montgomery modulus in n.getUsed() words, in time
-// independent of it: a value of the extended form, below 2n, is brought below n by a masked
-// subtraction.
-void plainWords(const LvZn& z, LvWord* out) {
+// w z mod n (n.getUsed() words into out) for a plain w below n and a residue z of a
+// Montgomery modulus: the product's R^-1 cancels z's R, so the result is plain without a
+// conversion either way. A value of the extended form, below 2n, is brought below n by a
+// masked subtraction.
+void mulPlainByResidue(LvWord* out, const LvN& w, const LvZn& z) {
   const LvModulus& n = *z.getModulus();
   const LvWordLen c = z.getCount();
-  LvWordMem y(c), t(2 * c);
-  longvCopy(y.ptr(), z.getWords(), c);
-  if (n.getKind() == LvModulus::KIND_MONT_EXT) longvCtCondSub(y.ptr(), 0, n.getReductionWords(), c);
-  longvFromMont(t.ptr(), y.ptr(), n.getReductionWords(), c);
+  LvWordMem x(c), t(2 * c);
+  longvCopyResize(x.ptr(), c, w.getWords(), w.getUsed());
+  n.mulWords(t.ptr(), x.ptr(), z.getWords());
+  if (n.getKind() == LvModulus::KIND_MONT_EXT) longvCtCondSub(t.ptr(), 0, n.getReductionWords(), c);
   longvCopyResize(out, n.getUsed(), t.ptr(), c);
-  lvWipe(y.ptr(), c * sizeof(LvWord));
+  lvWipe(x.ptr(), c * sizeof(LvWord));
   lvWipe(t.ptr(), 2 * c * sizeof(LvWord));
 }
 
@@ -290,11 +290,9 @@ unsigned int LvRsaSig::sign(const LvOctet* em, unsigned int emLen, LvOctet* sign
       maskA *= maskA;
       maskB *= maskB;
     }
-    LvZn m(mv, &n);
-    m *= maskA;
     // The masked message is secret: its words go to the private power untrimmed.
     LvN x(0u, n.getUsed());
-    plainWords(m, x.getWords());
+    mulPlainByResidue(x.getWords(), mv, maskA);
     privateKey->privatePower(x, sw);
     lvWipe(x.getWords(), x.getUsed() * sizeof(LvWord));
   } else {
@@ -304,10 +302,11 @@ unsigned int LvRsaSig::sign(const LvOctet* em, unsigned int emLen, LvOctet* sign
   LvN s(sw);
   lvWipe(sw.ptr(), sw.getCount() * sizeof(LvWord));
   if (masking) {
-    LvZn u = LvZn(s, &n) * maskB;
+    LvWordMem u(n.getUsed());
+    mulPlainByResidue(u.ptr(), s, maskB);
     // The unmasked value is the signature.
-    lvDeclassify(u.getWords(), u.getCount() * sizeof(LvWord));
-    s = u.getN();
+    lvDeclassify(u.ptr(), u.getCount() * sizeof(LvWord));
+    s = LvN(u.ptr(), u.getCount());
   }
   // A fault in the private operation (or a key whose parts disagree) must not
   // leave the library as a signature: the public exponent checks it.
@@ -347,8 +346,7 @@ unsigned int LvRsaSigPkcsV15::encodeBlock(LvOctMem& encoding, const LvOctet* dig
     LV_THROW(LvNotInitException, "Hash function has no object identifier.",
              "LvRsaSigPkcsV15::encode", RSASIG_V15_FILE);
   if (digest == nullptr && digestLen > 0)
-    LV_THROW(LvArgumentRangeException, "Null digest.", "LvRsaSigPkcsV15::encode",
-             RSASIG_V15_FILE);
+    LV_THROW(LvArgumentRangeException, "Null digest.", "LvRsaSigPkcsV15::encode", RSASIG_V15_FILE);
   if (digestLen > k) {
     LvMessageToLongException e;
     e.setMessage(tooLongText);
@@ -389,9 +387,9 @@ unsigned int LvRsaSigPkcsV15::encodeBlock(LvOctMem& encoding, const LvOctet* dig
 static const char kV15TooLong[] =
     LV_EXCEPTION_TEXT("LvMessageToLongException", "Digest you are trying encode is too long.",
                       "LvRsaSigPkcsV15::encode", RSASIG_V15_FILE);
-static const char kV15NoParamsTooLong[] = LV_EXCEPTION_TEXT(
-    "LvMessageToLongException", "Digest you are trying encode is too long.",
-    "LvRsaSigPkcsV15::encodeDigestInfoWithoutHashParameters", RSASIG_V15_FILE);
+static const char kV15NoParamsTooLong[] =
+    LV_EXCEPTION_TEXT("LvMessageToLongException", "Digest you are trying encode is too long.",
+                      "LvRsaSigPkcsV15::encodeDigestInfoWithoutHashParameters", RSASIG_V15_FILE);
 
 unsigned int LvRsaSigPkcsV15::encode(LvOctMem& encoding, const LvOctet* digest,
                                      unsigned int digestLen) {
@@ -439,8 +437,8 @@ int encodePkcs1Type1Block(LvOctet* out, unsigned int emLen, const LvOctet* data,
 // PSS
 // ---------------------------------------------------------------------------
 
-LvRsaSigPkcsPss::LvRsaSigPkcsPss(unsigned int saltLen, LvRbg* g, LvHashAlgo algo,
-                                 int fixedSha256, LvHashAlgo mgfAlgo)
+LvRsaSigPkcsPss::LvRsaSigPkcsPss(unsigned int saltLen, LvRbg* g, LvHashAlgo algo, int fixedSha256,
+                                 LvHashAlgo mgfAlgo)
     : sLen(saltLen), mgf(nullptr) {
   setRbg(g);
   setHashAlgo(algo);
@@ -452,8 +450,8 @@ LvRsaSigPkcsPss::~LvRsaSigPkcsPss() {
   mgf = nullptr;
 }
 
-void LvRsaSigPkcsPss::saltedHash(const LvOctet* digest, unsigned int digestLen,
-                                 const LvOctet* salt, unsigned int saltLen, LvOctet* out) {
+void LvRsaSigPkcsPss::saltedHash(const LvOctet* digest, unsigned int digestLen, const LvOctet* salt,
+                                 unsigned int saltLen, LvOctet* out) {
   static const LvOctet zeros[8] = {0, 0, 0, 0, 0, 0, 0, 0};
   hashObj->init();
   hashObj->step(zeros, 8);
@@ -480,8 +478,7 @@ unsigned int LvRsaSigPkcsPss::encode(LvOctMem& encoding, const LvOctet* digest,
              "There is no random bit generator and scheme needs nonzero length of salt octets.",
              "LvRsaSigPkcsPss::encode", RSASIG_PSS_FILE);
   if (digest == nullptr && digestLen > 0)
-    LV_THROW(LvArgumentRangeException, "Null digest.", "LvRsaSigPkcsPss::encode",
-             RSASIG_PSS_FILE);
+    LV_THROW(LvArgumentRangeException, "Null digest.", "LvRsaSigPkcsPss::encode", RSASIG_PSS_FILE);
   encoding = LvOctMem(emLen);
   LvOctet* p = encoding.ptr();
   unsigned int ps = emLen - sLen - hLen - 2;

@@ -1,7 +1,9 @@
 // Word-vector primitives, classical division, inverse, gcd and Jacobi symbol.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <string>
 
 #include "crypto/algebra/kern_data.h"
 
@@ -111,6 +113,30 @@ TEST(KernWords, MultiplyByWordAndShifts) {
   longvShr1(w.data(), 2);
   EXPECT_EQ(w, (Words{0x80000001u, 2}));
   longvShr1(nullptr, 0);
+}
+
+// The masked table scan: every entry of every table shape comes back whole (the 16-word
+// vector blocks and the word-by-word tail alike), an index past the table gives zeros, and
+// nothing beyond the words asked for is written.
+TEST(KernWords, CtSelectReturnsTheIndexedEntry) {
+  std::mt19937 rng(7);
+  for (LvWordLen words : {1u, 15u, 16u, 17u, 32u, 33u, 64u}) {
+    for (unsigned int entries : {1u, 2u, 16u, 32u}) {
+      SCOPED_TRACE("words " + std::to_string(words) + " entries " + std::to_string(entries));
+      Words table(static_cast<size_t>(words) * entries);
+      for (auto& w : table) w = static_cast<LvWord>(rng());
+      for (unsigned int idx = 0; idx <= entries; ++idx) {
+        Words out(words + 1, 0xA5A5A5A5u);
+        longvCtSelect(out.data(), table.data(), entries, words, idx);
+        Words want(words + 1, 0);
+        if (idx < entries)
+          std::copy(table.begin() + static_cast<long>(idx) * words,
+                    table.begin() + static_cast<long>(idx + 1) * words, want.begin());
+        want[words] = 0xA5A5A5A5u;
+        EXPECT_EQ(out, want) << "index " << idx;
+      }
+    }
+  }
 }
 
 TEST(KernDiv, QuotientAndRemainderMatchPythonIntegers) {
