@@ -6,7 +6,6 @@
 // over the precomputed words plus round constants. The rounds are bound by the
 // integer ports, so the schedule on the vector units comes almost free.
 #include "crypto/basic/lvcpu.h"
-#include "crypto/basic/lvoctmem.h"
 #include "crypto/hash/lvshacore.h"
 
 #include <utility>
