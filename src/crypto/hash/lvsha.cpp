@@ -137,17 +137,40 @@ void LvSha64Bit::compressBlocks(const LvOctet* blocks, std::size_t count) {
   addCount(std::uint64_t(count) * 128);
 }
 
-void LvSha64Bit::finalBlock() {
-  addCount(m_buffered);
-  LvOctet* buf = m_block.ptr();
-  LvSha64CompressFn fn = lvSha512CompressFn();
-  lvMdPad(buf, m_buffered, 128, 16, [&](const LvOctet* b) { fn(m_h, b, 1); });
-  lvStoreBe64(buf + 112, (m_count[1] << 3) | (m_count[0] >> 61));
-  lvStoreBe64(buf + 120, m_count[0] << 3);
-  fn(m_h, buf, 1);
-  m_buffered = 0;
+void LvSha64Bit::compressLast(const LvOctet* blocks, std::size_t count, const LvOctet* rest,
+                              unsigned int restLen) {
+  alignas(16) LvOctet tail[256];
+  if (restLen != 0) std::memcpy(tail, rest, restLen);
+  tail[restLen] = 0x80;
+  const unsigned int tailLen = restLen < 112 ? 128 : 256;  // room for 0x80 and the length
+  std::memset(tail + restLen + 1, 0, tailLen - 16 - restLen - 1);
+  lvStoreBe64(tail + tailLen - 16, (m_count[1] << 3) | (m_count[0] >> 61));
+  lvStoreBe64(tail + tailLen - 8, m_count[0] << 3);
+  lvSha512CompressTailFn()(m_h, blocks, count, tail, tailLen / 128);
+  lvWipe(tail, tailLen);
   unsigned int words = getHashOctets() / 8;  // six for SHA-384
   for (unsigned int i = 0; i < words; ++i) lvStoreBe64(m_digest.ptr() + 8 * i, m_h[i]);
+}
+
+void LvSha64Bit::finalBlock() {
+  addCount(m_buffered);
+  compressLast(nullptr, 0, m_block.ptr(), m_buffered);
+  m_buffered = 0;
+}
+
+// The whole message at once: its last blocks and the padding go to one call,
+// so the padding block is scheduled in the shadow of the rounds before it.
+void LvSha64Bit::hash(const LvOctet* data, unsigned int length) {
+  if (data == nullptr) {  // the checks and errors of the general path
+    LvDhf::hash(data, length);
+    return;
+  }
+  init();
+  addCount(length);
+  const std::size_t whole = length / 128;
+  compressLast(data, whole, data + whole * 128, length % 128);
+  m_sessionOpen = 0;
+  m_digestReady = 1;
 }
 
 LvSha384::LvSha384() : LvSha64Bit(48) {}

@@ -60,12 +60,17 @@ class LvSha64Bit : public LvDhf {
   unsigned int getBlockOctets() const override;
   void compressBlock(const LvOctet* block) override;
   void finalBlock() override;
+  void hash(const LvOctet* data, unsigned int length) override;
 
  protected:
   explicit LvSha64Bit(unsigned int digestOctets);
   LvSha64Bit(const LvSha64Bit& other) = default;
   void compressBlocks(const LvOctet* blocks, std::size_t count) override;
   void addCount(std::uint64_t octets);
+  // Pads the last `restLen` (< 128) octets after `count` whole blocks,
+  // compresses all of it in one call and writes the digest.
+  void compressLast(const LvOctet* blocks, std::size_t count, const LvOctet* rest,
+                    unsigned int restLen);
 
   std::uint64_t m_h[8];
   std::uint64_t m_count[2];  // octets, low word first

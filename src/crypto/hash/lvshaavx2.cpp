@@ -6,7 +6,6 @@
 // over the precomputed words plus round constants. The rounds are bound by the
 // integer ports, so the schedule on the vector units comes almost free.
 #include "crypto/basic/lvcpu.h"
-#include "crypto/basic/lvoctmem.h"
 #include "crypto/hash/lvshacore.h"
 
 #include <utility>
@@ -53,6 +52,17 @@ void lvSha512CompressAvx512Vl(std::uint64_t state[8], const std::uint8_t* blocks
                               std::size_t count) {
   vl::compressPairs<vl::Sha512Step, vl::Sha512Rounds>(state, blocks, count);
 }
+void lvSha512CompressTailAvx2(std::uint64_t state[8], const std::uint8_t* blocks,
+                              std::size_t count, const std::uint8_t* tail,
+                              std::size_t tailCount) {
+  avx2::compressPairs<avx2::Sha512Step, avx2::Sha512Rounds>(state, blocks, count, tail,
+                                                            tailCount);
+}
+void lvSha512CompressTailAvx512Vl(std::uint64_t state[8], const std::uint8_t* blocks,
+                                  std::size_t count, const std::uint8_t* tail,
+                                  std::size_t tailCount) {
+  vl::compressPairs<vl::Sha512Step, vl::Sha512Rounds>(state, blocks, count, tail, tailCount);
+}
 
 #else
 
@@ -71,6 +81,16 @@ void lvSha512CompressAvx512Vl(std::uint64_t state[8], const std::uint8_t* blocks
                               std::size_t count) {
   lvSha512CompressPortable(state, blocks, count);
 }
+void lvSha512CompressTailAvx2(std::uint64_t state[8], const std::uint8_t* blocks,
+                              std::size_t count, const std::uint8_t* tail,
+                              std::size_t tailCount) {
+  lvSha512CompressTailPortable(state, blocks, count, tail, tailCount);
+}
+void lvSha512CompressTailAvx512Vl(std::uint64_t state[8], const std::uint8_t* blocks,
+                                  std::size_t count, const std::uint8_t* tail,
+                                  std::size_t tailCount) {
+  lvSha512CompressTailPortable(state, blocks, count, tail, tailCount);
+}
 
 #endif
 
@@ -78,5 +98,19 @@ LvSha64CompressFn lvSha512CompressFn() {
   static const LvSha64CompressFn fn = lvShaAvx512VlAvailable() ? lvSha512CompressAvx512Vl
                                       : lvShaAvx2Available()     ? lvSha512CompressAvx2
                                                                  : lvSha512CompressPortable;
+  return fn;
+}
+
+void lvSha512CompressTailPortable(std::uint64_t state[8], const std::uint8_t* blocks,
+                                  std::size_t count, const std::uint8_t* tail,
+                                  std::size_t tailCount) {
+  lvSha512CompressPortable(state, blocks, count);
+  lvSha512CompressPortable(state, tail, tailCount);
+}
+
+LvSha64CompressTailFn lvSha512CompressTailFn() {
+  static const LvSha64CompressTailFn fn = lvShaAvx512VlAvailable() ? lvSha512CompressTailAvx512Vl
+                                          : lvShaAvx2Available()   ? lvSha512CompressTailAvx2
+                                                                   : lvSha512CompressTailPortable;
   return fn;
 }

@@ -43,6 +43,22 @@ LvSha32CompressFn lvSha1CompressFn();
 LvSha32CompressFn lvSha256CompressFn();
 LvSha64CompressFn lvSha512CompressFn();
 
+// SHA-512 over `count` blocks and then `tailCount` more from elsewhere (the
+// padding), in one call: the blocks of both are scheduled as one run.
+typedef void (*LvSha64CompressTailFn)(std::uint64_t* state, const std::uint8_t* blocks,
+                                      std::size_t count, const std::uint8_t* tail,
+                                      std::size_t tailCount);
+void lvSha512CompressTailPortable(std::uint64_t state[8], const std::uint8_t* blocks,
+                                  std::size_t count, const std::uint8_t* tail,
+                                  std::size_t tailCount);
+void lvSha512CompressTailAvx2(std::uint64_t state[8], const std::uint8_t* blocks,
+                              std::size_t count, const std::uint8_t* tail,
+                              std::size_t tailCount);
+void lvSha512CompressTailAvx512Vl(std::uint64_t state[8], const std::uint8_t* blocks,
+                                  std::size_t count, const std::uint8_t* tail,
+                                  std::size_t tailCount);
+LvSha64CompressTailFn lvSha512CompressTailFn();
+
 inline std::uint32_t lvLoadBe32(const std::uint8_t* p) {
   return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) |
          std::uint32_t(p[3]);

@@ -291,6 +291,59 @@ TEST(Sha, Avx2ScheduleMatchesPortableCode) {
   }
 }
 
+// The padding handed in as a second run of blocks: every count of blocks
+// before it up to 9 and one or two blocks after, aligned and not, on each
+// path against the portable code over the same blocks in one run.
+TEST(Sha, Sha512WithATailMatchesPortableCode) {
+  std::vector<LvSha64CompressTailFn> paths = {lvSha512CompressTailPortable};
+  if (lvShaAvx2Available()) paths.push_back(lvSha512CompressTailAvx2);
+  if (lvShaAvx512VlAvailable()) paths.push_back(lvSha512CompressTailAvx512Vl);
+  std::mt19937_64 rng(128);
+  std::vector<std::uint8_t> data(128 * 9 + 1), tail(2 * 128 + 1);
+  for (auto& b : data) b = static_cast<std::uint8_t>(rng());
+  for (auto& b : tail) b = static_cast<std::uint8_t>(rng());
+  for (LvSha64CompressTailFn fn : paths)
+    for (size_t count = 0; count <= 9; ++count)
+      for (size_t tailCount = 1; tailCount <= 2; ++tailCount)
+        for (size_t offset = 0; offset <= 1; ++offset) {
+          std::vector<std::uint8_t> joined(data.begin() + static_cast<long>(offset),
+                                           data.begin() + static_cast<long>(offset + 128 * count));
+          joined.insert(joined.end(), tail.begin() + static_cast<long>(offset),
+                        tail.begin() + static_cast<long>(offset + 128 * tailCount));
+          std::uint64_t a[8], b[8];
+          for (int i = 0; i < 8; ++i) a[i] = b[i] = rng();
+          lvSha512CompressPortable(a, joined.data(), count + tailCount);
+          fn(b, data.data() + offset, count, tail.data() + offset, tailCount);
+          EXPECT_TRUE(std::equal(a, a + 8, b))
+              << "count " << count << " tail " << tailCount << " offset " << offset;
+        }
+}
+
+// SHA-384 and SHA-512 hash a message given at once in one call; given in
+// pieces, the padding goes alone. Both against the vectors at every length
+// to 300 octets, and a message missing with a length refused on both.
+TEST(Sha, Sha512AtOnceAndInPiecesOnEveryLength) {
+  for (const Alg& a : kAlgs) {
+    if (a.id != LV_HASH_SHA384 && a.id != LV_HASH_SHA512) continue;
+    std::unique_ptr<LvHash> h(lvHashCreateObject(a.id));
+    size_t checked = 0;
+    for (const auto& r : rsp::load(rsp::dataPath("boundary.rsp"))) {
+      if (!r.has("MD") || !r.has("Msg") || r.section != a.hashlibName) continue;
+      const std::vector<std::uint8_t> m = rsp::message(r);
+      EXPECT_EQ(digestHex(*h, m), r["MD"]) << a.file << " at once, length " << m.size();
+      h->init();
+      for (size_t done = 0; done < m.size(); done += 100)
+        h->step(m.data() + done, static_cast<unsigned>(std::min<size_t>(100, m.size() - done)));
+      h->finish();
+      EXPECT_EQ(rsp::tohex(h->getHashPtr(), h->getHashOctets()), r["MD"])
+          << a.file << " in pieces, length " << m.size();
+      ++checked;
+    }
+    EXPECT_GT(checked, 0u) << a.file;
+    EXPECT_THROW(h->hash(nullptr, 5), LvException) << a.file;
+  }
+}
+
 TEST(Sha, CompressGOfTheFips186Generator) {
   // G(t, c) with t the SHA-1 initial value and c "abc" padded as SHA-1 pads
   // it is the SHA-1 digest of "abc".
