@@ -586,11 +586,16 @@ int32_t KeyManager::processMsgUpdate(const uint8_t* in, size_t length, std::vect
   if (messageState != 1) return sessionKey ? KM_WRONG_ORDER : KM_NO_SESSION_KEY;
   if (!in && length) return KM_WRONG_ORDER;
   const size_t block = heldBlock->size();
+  // The plaintext pieces pass through one buffer of a fixed size, wiped however this ends.
+  std::vector<uint8_t> plain;
+  struct WipeOnExit {
+    std::vector<uint8_t>& buffer;
+    ~WipeOnExit() { SecretBlock::wipe(buffer.data(), buffer.size()); }
+  } wipeOnExit{plain};
   try {
-    std::vector<uint8_t> plain;
+    plain.resize((length > (1u << 20) ? (1u << 20) : length) + block);
     while (length > 0) {
       const size_t step = length > (1u << 20) ? (1u << 20) : length;
-      plain.resize(step + block);
       unsigned int n = contentCipher->step(in, static_cast<unsigned int>(step), plain.data());
       in += step;
       length -= step;
