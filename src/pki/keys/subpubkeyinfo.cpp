@@ -53,13 +53,21 @@ SubPubKeyInfo::~SubPubKeyInfo() = default;
 // As clearDerived leaves them: no curve chosen but implicitlyCA.
 SubPubKeyInfo::EcParts::EcParts() : key(), parameters(0x05) {}
 
+// The parts live outside the object a list charges for its elements: a decode
+// that makes them charges them itself.
 SubPubKeyInfo::DsaParts& SubPubKeyInfo::dsaParts() {
-  if (!dsa) dsa.reset(new DsaParts());
+  if (!dsa) {
+    dsa.reset(new DsaParts());
+    asnChargeHeld(asnAllocCost(static_cast<int64_t>(sizeof(DsaParts))));
+  }
   return *dsa;
 }
 
 SubPubKeyInfo::EcParts& SubPubKeyInfo::ecParts() {
-  if (!ec) ec.reset(new EcParts());
+  if (!ec) {
+    ec.reset(new EcParts());
+    asnChargeHeld(asnAllocCost(static_cast<int64_t>(sizeof(EcParts))));
+  }
   return *ec;
 }
 

@@ -3,8 +3,10 @@
 // or of another sound curve stays within the hold budget while it decodes and
 // after, and still verifies; a domain no validation accepts is still refused.
 #include "asn1/asnbase.h"
+#include "asn1/asnseql.h"
 #include "pki/keys/ecparams.h"
 #include "pki/keys/subpubkeyinfo.h"
+#include "pki/fixture_lines.h"
 #include "pki/keytest.h"
 #include "pki/x509/cert.h"
 
@@ -217,4 +219,94 @@ TEST(EcParamsHold, CurveOfNoNameIsBuiltOnceForConcurrentReaders) {
   ASSERT_NE(seen[0], nullptr);
   for (auto* s : seen) EXPECT_EQ(s, seen[0]);
   EXPECT_EQ(domain.getKeyDomain(), seen[0]);
+}
+
+namespace {
+
+Bytes tlv(unsigned char tag, const Bytes& content) {
+  Bytes out{tag};
+  size_t n = content.size();
+  if (n >= 0x80) {
+    Bytes len;
+    for (; n; n >>= 8) len.insert(len.begin(), static_cast<unsigned char>(n));
+    out.push_back(static_cast<unsigned char>(0x80 | len.size()));
+    out.insert(out.end(), len.begin(), len.end());
+  } else {
+    out.push_back(static_cast<unsigned char>(n));
+  }
+  out.insert(out.end(), content.begin(), content.end());
+  return out;
+}
+
+Bytes operator+(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// A SEQUENCE OF `count` copies of `element`, decoded as a list of T: the
+// answer and the octets the list keeps.
+template <class T>
+Held listHeld(const Bytes& element, size_t count, Bytes* input) {
+  Bytes content;
+  for (size_t i = 0; i < count; ++i) content.insert(content.end(), element.begin(), element.end());
+  *input = tlv(0x30, content);
+  ASNsequenceList<T> list;
+  size_t before = g_live;
+  g_peak = g_live;
+  int r = list.decodeBuffer(input->data(), static_cast<int>(input->size()));
+  return {r, g_peak - before, g_live - before};
+}
+
+}  // namespace
+
+// The parts of an EC or DSA key are made while the key decodes, outside the
+// key object a list charges for: a list of small keys of those kinds (or of
+// certificates holding them) from a stranger keeps no more than the hold
+// budget allows for its octets, or is refused.
+TEST(EcParamsHold, ListsOfSmallKeysStayWithinTheHoldBudget) {
+  using pkitest::unhex;
+  const Bytes ecAlg = tlv(0x30, unhex("06072a8648ce3d020106082a8648ce3d030107"));
+  const Bytes ecKey = tlv(0x30, ecAlg + tlv(0x03, Bytes{0x00, 0x02} + Bytes(32, 0x5A)));
+  const Bytes ecKeySmall = tlv(0x30, ecAlg + tlv(0x03, Bytes{0x00, 0x04}));
+  const Bytes dsaKey = tlv(0x30, tlv(0x30, unhex("06072a8648ce380401300902011702010b020102")) +
+                                     tlv(0x03, unhex("0002010d")));
+  const Bytes utc =
+      tlv(0x17, Bytes{'2', '6', '0', '1', '0', '1', '0', '0', '0', '0', '0', '0', 'Z'});
+  // a certificate of empty names around the key, its signature algorithm `sigAlgOid`
+  auto certOf = [&](const Bytes& key, const char* sigAlgOid) {
+    const Bytes sigAlg = tlv(0x30, tlv(0x06, unhex(sigAlgOid)));
+    const Bytes tbs = tlv(0x30, unhex("020101") + sigAlg + unhex("3000") + tlv(0x30, utc + utc) +
+                                    unhex("3000") + key);
+    return tlv(0x30, tbs + sigAlg + unhex("030100"));
+  };
+  const struct {
+    const char* name;
+    Bytes element;
+    bool cert;
+  } rows[] = {
+      {"EC keys, compressed point", ecKey, false},
+      {"EC keys, one-octet point", ecKeySmall, false},
+      {"DSA keys", dsaKey, false},
+      {"certificates of EC keys", certOf(ecKeySmall, "2a8648ce3d040302"), true},
+      {"certificates of DSA keys", certOf(dsaKey, "2b"), true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    // one element alone decodes
+    const int size = static_cast<int>(row.element.size());
+    SignedCertificate oneCert;
+    SubPubKeyInfo oneKey;
+    ASSERT_EQ(row.cert ? oneCert.decodeBuffer(row.element.data(), size)
+                       : oneKey.decodeBuffer(row.element.data(), size),
+              size);
+    Bytes input;
+    const Held h = row.cert ? listHeld<SignedCertificate>(row.element, 2000, &input)
+                            : listHeld<SubPubKeyInfo>(row.element, 2000, &input);
+    std::printf("%-28s %3d-octet elements: %s, kept %.1fx\n", row.name, size,
+                h.result == EASN_MEM ? "refused" : "decoded", double(h.kept) / input.size());
+    if (h.result == EASN_MEM) continue;
+    EXPECT_EQ(h.result, static_cast<int>(input.size()));
+    EXPECT_TRUE(
+        asnWithinHoldBudget(static_cast<int64_t>(h.kept), static_cast<int64_t>(input.size())));
+  }
 }
