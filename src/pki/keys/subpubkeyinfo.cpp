@@ -12,6 +12,7 @@
 
 #include <cstring>
 #include <memory>
+#include <new>
 #include <stdexcept>
 
 namespace {
@@ -57,7 +58,9 @@ SubPubKeyInfo::EcParts::EcParts() : key(), parameters(0x05) {}
 // that makes them charges them itself.
 SubPubKeyInfo::DsaParts& SubPubKeyInfo::dsaParts() {
   if (!dsa) {
-    dsa.reset(new DsaParts());
+    // out of memory: the library's "bad allocation", never a bare std::bad_alloc
+    dsa.reset(new (std::nothrow) DsaParts());
+    if (!dsa) throwBadAllocation();
     asnChargeHeld(asnAllocCost(static_cast<int64_t>(sizeof(DsaParts))));
   }
   return *dsa;
@@ -65,7 +68,8 @@ SubPubKeyInfo::DsaParts& SubPubKeyInfo::dsaParts() {
 
 SubPubKeyInfo::EcParts& SubPubKeyInfo::ecParts() {
   if (!ec) {
-    ec.reset(new EcParts());
+    ec.reset(new (std::nothrow) EcParts());
+    if (!ec) throwBadAllocation();
     asnChargeHeld(asnAllocCost(static_cast<int64_t>(sizeof(EcParts))));
   }
   return *ec;

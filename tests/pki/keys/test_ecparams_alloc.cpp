@@ -1,8 +1,8 @@
 // Allocation failures while a curve of no name is built on first use: the
 // public key's setSpecifiedDomain and verify, and the private key's sign and
-// getPublicKey answer result codes (never a bare std::bad_alloc), and once
-// memory is back the same objects work. This program can make the n-th
-// allocation fail, or every one from the n-th on.
+// getPublicKey answer result codes (never a bare std::bad_alloc), as does the
+// decode of a key of any kind, and once memory is back the same objects work.
+// This program can make the n-th allocation fail, or every one from the n-th on.
 #include "pki/keys/ecparams.h"
 #include "pki/keys/ecprvkey.h"
 #include "pki/keys/ecpubkey.h"
@@ -195,6 +195,51 @@ TEST(EcParamsAlloc, PrivateKeyOfUnnamedCurveAnswersOutOfMemory) {
       ASSERT_EQ(priv.sign(k.digest.data(), static_cast<int>(k.digest.size()), &rbg(), again), 1);
       ASSERT_TRUE(priv.getPublicKey(pub2));
       EXPECT_EQ(check(again, pub2), 1);
+    }
+  }
+}
+
+// Decoding a key of each kind while one allocation (or every one from it on)
+// fails answers a code or throws the library's "bad allocation", never a bare
+// std::bad_alloc; with memory back the same object decodes the key.
+TEST(EcParamsAlloc, KeyDecodeAnswersOutOfMemory) {
+  for (const char* name :
+       {"p256.spki.der", "p256x.spki.der", "b233x.spki.der", "othergen_prime256v1.spki.der",
+        "dsa2048.spki.der", "rsa2048.spki.der"}) {
+    SCOPED_TRACE(name);
+    const Bytes der = readFile(name);
+    ASSERT_FALSE(der.empty());
+    const int size = static_cast<int>(der.size());
+    {
+      // the named-curve table and the library's static state are made once
+      SubPubKeyInfo warm;
+      ASSERT_EQ(warm.decodeBuffer(der.data(), size), size);
+    }
+    const long total = allocationsOf([&] {
+      SubPubKeyInfo k;
+      EXPECT_EQ(k.decodeBuffer(der.data(), size), size);
+    });
+    ASSERT_GT(total, 0);
+    for (bool onward : {false, true}) {
+      for (long n : failurePoints(total)) {
+        SCOPED_TRACE(std::string(onward ? "from allocation " : "allocation ") + std::to_string(n));
+        SubPubKeyInfo k;
+        int r = -99;
+        std::string thrown;
+        {
+          FailAt fail(n, onward);
+          try {
+            r = k.decodeBuffer(der.data(), size);
+          } catch (const std::exception& e) {
+            thrown = e.what();
+          }
+        }
+        if (thrown.empty())
+          EXPECT_TRUE(r == size || r == 0 || r == EASN_MEM) << r;
+        else
+          EXPECT_EQ(thrown, "bad allocation");
+        EXPECT_EQ(k.decodeBuffer(der.data(), size), size);
+      }
     }
   }
 }
