@@ -404,6 +404,9 @@ int SubPubKeyInfo::verifyData(const AlgorithmIdentifier& sigAlg, const unsigned 
     if (!h || h->getHashOctets() != static_cast<unsigned int>(len)) return SIG_UNSUPPORTED;
     h->hash(dataLen > 0 ? data : digest, static_cast<unsigned int>(dataLen));
     h->getHash(static_cast<unsigned int>(len), digest);
+  } catch (const LvMemException&) {
+    // no memory for the thread's hash object: not an unsupported algorithm
+    throwBadAllocation();
   } catch (const LvException&) {
     return SIG_UNSUPPORTED;
   }

@@ -13,6 +13,8 @@
 
 #include <cstdlib>
 #include <new>
+#include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -240,6 +242,53 @@ TEST(EcParamsAlloc, KeyDecodeAnswersOutOfMemory) {
           EXPECT_EQ(thrown, "bad allocation");
         EXPECT_EQ(k.decodeBuffer(der.data(), size), size);
       }
+    }
+  }
+}
+
+// Verifying data on a thread that has not hashed with the algorithm yet, while
+// one allocation fails: the verification's answer or std::bad_alloc (what the
+// verifier lets out for want of memory), never a code that calls the
+// algorithm unsupported.
+TEST(EcParamsAlloc, DataVerificationAnswersOutOfMemory) {
+  const Bytes msg = readFile("msg.bin");
+  const struct {
+    const char* sig;
+    const char* kind;
+    int hashId;
+  } cases[] = {
+      {"rsa2048.v15.sig", "v15", 3},
+      {"rsa2048.v15sha1.sig", "v15", 1},
+      {"rsa2048.pss.sig", "pss", 3},
+  };
+  SubPubKeyInfo k;
+  ASSERT_GT(decodeSpki(k, readFile("rsa2048.spki.der")), 0);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sig);
+    const Bytes sig = readFile(c.sig);
+    const AlgorithmIdentifier alg = sigAlgOf(c.kind, c.hashId, 32);
+    // each run on a new thread, whose hash objects are made anew
+    auto onThread = [&](long failAt, bool* threw) {
+      int r = -99;
+      std::thread t([&] {
+        FailAt fail(failAt, false);
+        try {
+          r = k.verifyData(alg, msg.data(), static_cast<int>(msg.size()), sig.data(),
+                           static_cast<int>(sig.size()));
+        } catch (const std::bad_alloc&) {
+          *threw = true;
+        }
+      });
+      t.join();
+      return r;
+    };
+    bool threw = false;
+    ASSERT_EQ(onThread(0, &threw), SubPubKeyInfo::SIG_VALID);
+    for (long n = 1; n <= 12; ++n) {
+      SCOPED_TRACE("allocation " + std::to_string(n));
+      threw = false;
+      const int r = onThread(n, &threw);
+      if (!threw) EXPECT_EQ(r, SubPubKeyInfo::SIG_VALID);
     }
   }
 }
