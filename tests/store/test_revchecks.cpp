@@ -306,14 +306,16 @@ TEST(OcspChecks, CarriedCertificatesAreOnlyCandidates) {
     for (const char* f : c.carried) trace += std::string(" ") + f;
     SCOPED_TRACE(trace);
     const std::vector<unsigned char> der = withCarried(c.signedBy, c.carried);
-    for (unsigned char flags : {0u, ASN_FLAG_CONST | ASN_FLAG_COPY}) {
+    // Read privately, in place over a copy, in place over the caller's octets.
+    for (unsigned char flags : {0u, ASN_FLAG_CONST | ASN_FLAG_COPY, ASN_FLAG_CONST}) {
       Environment env;
       FixedPathClock clock(when.toTime64(true));
       RevocationManager m(clock, nullptr);
       m.environment = &env;
       {
+        const std::vector<unsigned char> octets(der);  // freed with the response
         BasicOCSPResponse lent;
-        ASSERT_EQ(static_cast<int>(der.size()), lent.decodeVector(der, flags));
+        ASSERT_EQ(static_cast<int>(octets.size()), lent.decodeVector(octets, flags));
         EXPECT_EQ(c.usable, m.verifyOcspResponse(lent, *user2, *ca, &when));
         EXPECT_EQ(c.usable ? 1 : 0, env.pathRequests);
       }
