@@ -52,8 +52,12 @@ bool CertificateDbStore::decodeHit(const DbCertRecord& hit, SharedCertificate& o
     out = known->second.certificate;
     return true;
   }
+  // Read in place over a private copy of the stored octets, as received: a
+  // TBS signed as it stands verifies over those octets, not a re-encoding.
   std::unique_ptr<SignedCertificate> cert(new SignedCertificate());
-  if (cert->decodeVector(hit.der) != static_cast<int>(hit.der.size())) return false;
+  if (cert->decodeVector(hit.der, ASN_FLAG_CONST | ASN_FLAG_COPY) !=
+      static_cast<int>(hit.der.size()))
+    return false;
   out.adopt(std::move(cert));
   if (decoded.size() >= MAX_DECODED) decoded.clear();
   Decoded& entry = decoded[hit.id];

@@ -8,6 +8,8 @@
 
 #include "pki/x509/cert.h"
 
+#include "pki/certtest.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -269,3 +271,71 @@ TEST(CertificateManager, RewrittenRecordIsDecodedAgain) {
   EXPECT_EQ(0, fx.mgr.findInStores(back, caA, nullptr, false, false));
   EXPECT_EQ(std::vector<std::string>{"caA.der"}, fx.filesOf(back));
 }
+
+namespace {
+
+using certtest::longerLength;
+
+Bytes pkiFile(const std::string& name) { return certtest::readFile(name); }
+
+// A certificate verifies after a trip through the database exactly when it
+// verifies as received: TBS octets that are not DER but were signed as they
+// stand (openssl verifies both, tests/data/pki/certs/gen_explicit.sh) still
+// verify, and octets made longer than the ones signed still do not. Every
+// database lookup is asked: the shared bodies, their copies and the lookup
+// by issuer and serial.
+TEST(CertificateManager, DatabaseKeepsWhatWasSigned) {
+  const Bytes v3 = pkiFile("v3_rsa.der");
+  const struct {
+    const char* what;
+    Bytes octets;
+    const char* issuer;  // null: self-signed
+    int expected;
+  } rows[] = {
+      {"v3 as made", v3, "rsa_ca.der", SignedCertificate::CERT_SIG_VALID},
+      {"explicit critical FALSE", pkiFile("critical_false.der"), nullptr,
+       SignedCertificate::CERT_SIG_VALID},
+      {"explicit v1 version", pkiFile("v1_explicit.der"), "rsa_ca.der",
+       SignedCertificate::CERT_SIG_VALID},
+      {"TBS length one octet longer", longerLength(v3, 5, {3}), "rsa_ca.der",
+       SignedCertificate::CERT_SIG_INVALID},
+      {"serial length one octet longer", longerLength(v3, 14, {3, 7}), "rsa_ca.der",
+       SignedCertificate::CERT_SIG_INVALID},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    ASSERT_FALSE(row.octets.empty());
+    SignedCertificate received, issuer;
+    ASSERT_EQ(static_cast<int>(row.octets.size()),
+              received.decodeVector(row.octets, ASN_FLAG_CONST | ASN_FLAG_COPY));
+    if (row.issuer) {
+      const Bytes i = pkiFile(row.issuer);
+      ASSERT_EQ(static_cast<int>(i.size()), issuer.decodeVector(i));
+    } else {
+      issuer = received;
+    }
+    ASSERT_EQ(row.expected, received.verifySignature(issuer));
+    FakeDb db;
+    CertificateManager mgr;
+    mgr.setContext(&db);
+    ASSERT_EQ(0, mgr.importCertificate(received));
+    ASSERT_EQ(1u, db.records.size());
+    EXPECT_EQ(row.octets, db.records[0]);
+    const TBSCertificate& tbs = received.tbsCertificate;
+    for (int round = 0; round < 2; ++round) {  // decoded, then from the cache
+      SharedCertificateList shared;
+      ASSERT_EQ(0, mgr.findSharedInStores(shared, tbs.subject, false));
+      ASSERT_EQ(1u, shared.size());
+      EXPECT_EQ(row.expected, shared[0]->verifySignature(issuer));
+      CertificateList copies;
+      ASSERT_EQ(0, mgr.findInStores(copies, tbs.subject, nullptr, false, false));
+      ASSERT_EQ(1, copies.GetCount());
+      EXPECT_EQ(row.expected, copies.GetHead()->verifySignature(issuer));
+      SignedCertificate bySerial;
+      ASSERT_EQ(0, mgr.findByIssuerSerial(bySerial, tbs.issuer, tbs.serialNumber, false));
+      EXPECT_EQ(row.expected, bySerial.verifySignature(issuer));
+    }
+  }
+}
+
+}  // namespace

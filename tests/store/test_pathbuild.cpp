@@ -19,9 +19,12 @@
 #include <chrono>
 #include <fstream>
 #include <iterator>
+#include <atomic>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -333,6 +336,62 @@ TEST(PathBuild, DatabaseIssuersAreSharedBetweenBuilds) {
   EXPECT_EQ(names, fx.namesOf(first));
   EXPECT_EQ(SignedCertificate::CERT_SIG_VALID,
             first.elementAt(0)->certificate->verifySignature(first.elementAt(1)->certificate));
+}
+
+// Several threads build paths at once through one manager whose database
+// hands every thread the same cached issuer bodies (and the same root): the
+// keys those bodies prepare lazily, the reads of the bodies and the cache
+// itself are shared (built with -fsanitize=thread, a race is reported). The
+// database double serialises its own calls, as a real database does.
+TEST(PathBuild, ThreadsBuildThroughOneStore) {
+  struct LockedDb : FakeDb {
+    std::mutex lock;
+    DbCrtBase* certificateDb() override {
+      std::lock_guard<std::mutex> hold(lock);
+      return FakeDb::certificateDb();
+    }
+    void findBySbjDnHash(DbCertList& l, const DbHash& h) override {
+      std::lock_guard<std::mutex> hold(lock);
+      FakeDb::findBySbjDnHash(l, h);
+    }
+  } db;
+  CertificateManager mgr;
+  mgr.setContext(&db);
+  Env env;
+  std::map<std::string, std::shared_ptr<SignedCertificate>> certs;
+  for (const char* chain : {"rsa", "p256"}) {
+    const std::string c(chain);
+    for (const char* n : {"/int1", "/int2", "/ee", "/root"}) certs[c + n] = load(c + n + ".der");
+    for (const char* n : {"/int1", "/int2"}) ASSERT_EQ(0, mgr.importCertificate(*certs[c + n]));
+    env.roots[0].push_back(certs[c + "/root"]);
+  }
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      MemFile text;
+      ReportStream report(&text);
+      PathBuilder builder(mgr, env, report);
+      for (int i = 0; i < 12; ++i) {
+        const std::string chain = (t + i) % 2 ? "rsa" : "p256";
+        SharedCertificate ee;
+        ee = *certs[chain + "/ee"];
+        CertificatePath path;
+        if (builder.buildPathForCertificate(path, ee, PATH_PURPOSE_SIGNER, false) != PATH_BUILT ||
+            path.GetCount() != 4) {
+          ++wrong;
+          continue;
+        }
+        const CertificatePath copy(path);
+        for (int k = 0; k < 3; ++k)
+          if (copy.elementAt(k)->certificate->verifySignature(copy.elementAt(k + 1)->certificate) !=
+              SignedCertificate::CERT_SIG_VALID)
+            ++wrong;
+        if (!(copy.elementAt(3)->certificate == *certs[chain + "/root"])) ++wrong;
+      }
+    });
+  for (std::thread& th : threads) th.join();
+  EXPECT_EQ(0, wrong.load());
 }
 
 // The openssl text of an AKI key identifier ("keyid:AB:CD..." or "AB:CD...") in the report's form.

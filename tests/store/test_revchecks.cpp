@@ -8,8 +8,11 @@
 #include "pki/common/oids.h"
 #include "revoc_fixtures.h"
 
+#include "pki/certtest.h"
+
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <map>
 
 namespace {
@@ -247,6 +250,132 @@ TEST(OcspChecks, UsedResponsesKeepVerifiedOnes) {
   EXPECT_FALSE(m.verifyOcspResponse(refused, *user2, *ca, &when));
   EXPECT_FALSE(m.verifyOcspResponse(std::shared_ptr<const BasicOCSPResponse>(), *user2, *ca, &when));
   EXPECT_EQ(2u, m.usedResponses.size());
+}
+
+// The DER of the basic response in an OCSPResponse file.
+std::vector<unsigned char> basicDer(const std::string& name) {
+  std::vector<unsigned char> der;
+  EXPECT_GT(basic(name)->encodeVector(der), 0) << name;
+  return der;
+}
+
+// The certificates beside the signature are not signed: the response signed
+// by openssl, with the certificates of `carried` in place of its own.
+std::vector<unsigned char> withCarried(const std::string& response,
+                                       std::initializer_list<const char*> carried) {
+  certtest::Node tree = certtest::parseTree(basicDer(response));
+  tree.elements.resize(3);
+  if (carried.size() > 0) {
+    certtest::Node list{0x30, false, {}, {}};
+    for (const char* c : carried)
+      list.elements.push_back(certtest::parseTree(revdouble::readFile(revfix::kDir + c)));
+    tree.elements.push_back(certtest::Node{0xA0, false, {}, {list}});
+  }
+  return certtest::writeTree(tree);
+}
+
+// RFC 6960 4.2.2.2 over the certificates a response carries: each is only a
+// candidate. One that is not the responder, one the responder's name does
+// not fit, a responder of another CA or without id-kp-OCSPSigning, the
+// certificate in question itself: none makes the response usable; the
+// responder among them does. The response is lent: it is gone before the
+// used list is read, which holds a copy that still verifies.
+TEST(OcspChecks, CarriedCertificatesAreOnlyCandidates) {
+  auto ca = get<SignedCertificate>("ca.der");
+  auto ocsp = get<SignedCertificate>("ocsp.der");
+  auto user2 = get<SignedCertificate>("user2.der");
+  const X509time when = at(basic("ocsp-good.der")->tbsResponseData.producedAt, 60);
+  const struct {
+    const char* signedBy;  // the openssl response
+    std::initializer_list<const char*> carried;
+    bool usable;
+  } cases[] = {
+      {"ocsp-nocerts.der", {}, false},
+      {"ocsp-nocerts.der", {"nosign.der"}, false},       // same CA, not the responder
+      {"ocsp-nocerts.der", {"rogue-ocsp.der"}, false},   // OCSPSigning, another CA
+      {"ocsp-nocerts.der", {"ca.der", "root.der"}, false},
+      {"ocsp-nocerts.der", {"user2.der"}, false},        // the certificate in question
+      {"ocsp-nocerts.der", {"nosign.der", "rogue-ocsp.der", "ocsp.der"}, true},
+      {"ocsp-nocerts.der", {"ocsp.der", "nosign.der"}, true},
+      {"ocsp-nosign.der", {"nosign.der", "ocsp.der"}, false},  // signer without OCSPSigning
+      {"ocsp-rogue.der", {"rogue-ocsp.der", "ocsp.der"}, false},
+      {"ocsp-byca.der", {"nosign.der", "ocsp.der"}, true},  // the CA signed it
+  };
+  for (const auto& c : cases) {
+    std::string trace = c.signedBy;
+    for (const char* f : c.carried) trace += std::string(" ") + f;
+    SCOPED_TRACE(trace);
+    const std::vector<unsigned char> der = withCarried(c.signedBy, c.carried);
+    // Read privately, in place over a copy, in place over the caller's octets.
+    for (unsigned char flags : {0u, ASN_FLAG_CONST | ASN_FLAG_COPY, ASN_FLAG_CONST}) {
+      Environment env;
+      FixedPathClock clock(when.toTime64(true));
+      RevocationManager m(clock, nullptr);
+      m.environment = &env;
+      {
+        const std::vector<unsigned char> octets(der);  // freed with the response
+        BasicOCSPResponse lent;
+        ASSERT_EQ(static_cast<int>(octets.size()), lent.decodeVector(octets, flags));
+        EXPECT_EQ(c.usable, m.verifyOcspResponse(lent, *user2, *ca, &when));
+        EXPECT_EQ(c.usable ? 1 : 0, env.pathRequests);
+      }
+      ASSERT_EQ(c.usable ? 1u : 0u, m.usedResponses.size());
+      if (!c.usable) continue;
+      const BasicOCSPResponse& kept = *m.usedResponses[0];
+      std::vector<unsigned char> again;
+      ASSERT_GT(kept.encodeVector(again), 0);
+      EXPECT_EQ(der, again);
+      EXPECT_EQ(1, kept.verifySignature(c.signedBy == std::string("ocsp-byca.der") ? *ca : *ocsp));
+      ASSERT_TRUE(kept.certsPresent);
+      EXPECT_EQ(static_cast<int>(c.carried.size()), kept.certs.inner.GetCount());
+    }
+  }
+}
+
+// openssl signed the DER of its response; the same response with the length
+// of its signed part one octet longer (a form DER forbids) carries octets
+// nobody signed. Read in place or privately, alone or inside an
+// OCSPResponse, lent or shared, and copied into the used list, it is never
+// usable, while the response as made is.
+TEST(OcspChecks, LongerLengthInSignedPartRefusedOnEveryRoad) {
+  auto ca = get<SignedCertificate>("ca.der");
+  auto ocsp = get<SignedCertificate>("ocsp.der");
+  auto user2 = get<SignedCertificate>("user2.der");
+  const std::vector<unsigned char> der = basicDer("ocsp-good.der");
+  ASSERT_TRUE(der.size() > 8 && der[0] == 0x30 && der[1] == 0x82 && der[4] == 0x30);
+  const X509time when = at(basic("ocsp-good.der")->tbsResponseData.producedAt, 60);
+  const struct {
+    const char* what;
+    std::vector<unsigned char> octets;
+    bool usable;
+  } rows[] = {{"as openssl made it", der, true},
+              {"ResponseData length one octet longer", certtest::longerLength(der, 5, {3}), false}};
+  for (const auto& row : rows)
+    for (unsigned char flags : {0u, ASN_FLAG_CONST | ASN_FLAG_COPY}) {
+      SCOPED_TRACE(std::string(row.what) + " flags " + std::to_string(flags));
+      FixedPathClock clock(when.toTime64(true));
+      Environment env;
+      RevocationManager m(clock, nullptr);
+      m.environment = &env;
+      auto alone = std::make_shared<BasicOCSPResponse>();
+      ASSERT_EQ(static_cast<int>(row.octets.size()), alone->decodeVector(row.octets, flags));
+      EXPECT_EQ(row.usable, alone->verifySignature(*ocsp) == 1);
+      auto copy = copyResponse(*alone);
+      ASSERT_TRUE(copy);
+      EXPECT_EQ(row.usable, copy->verifySignature(*ocsp) == 1);
+      EXPECT_EQ(row.usable, m.verifyOcspResponse(*alone, *user2, *ca, &when));
+      EXPECT_EQ(row.usable,
+                m.verifyOcspResponse(std::shared_ptr<const BasicOCSPResponse>(alone), *user2, *ca,
+                                     &when));
+      auto whole = get<OCSPResponse>("ocsp-good.der");
+      ASSERT_EQ(1, whole->responseBytes.inner.response.set(row.octets.data(),
+                                                           static_cast<int>(row.octets.size())));
+      BasicOCSPResponse inside;
+      ASSERT_TRUE(m.checkResponseFormat(*whole, inside));
+      EXPECT_EQ(row.usable, m.verifyOcspResponse(inside, *user2, *ca, &when));
+      ASSERT_EQ(row.usable ? 3u : 0u, m.usedResponses.size());
+      for (const auto& used : m.usedResponses) EXPECT_EQ(1, used->verifySignature(*ocsp));
+    }
 }
 
 TEST(OcspChecks, ResponderIdAndCriticalExtension) {
