@@ -99,7 +99,10 @@ int DSASignature::decodeDer(const unsigned char* sig, int len) {
   // BER forms (long length octets, indefinite lengths) decode too; only
   // the one DER encoding of (r, s) is a signature value.
   std::vector<unsigned char> again;
-  if (encodeVector(again) != len) return 0;
+  const int written = encodeVector(again);
+  // no memory for the comparison: not a malformed signature
+  if (written == EASN_MEM) return EASN_MEM;
+  if (written != len) return 0;
   for (int i = 0; i < len; ++i)
     if (again[static_cast<size_t>(i)] != sig[i]) return 0;
   return 1;

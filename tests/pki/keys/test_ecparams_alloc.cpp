@@ -292,3 +292,36 @@ TEST(EcParamsAlloc, DataVerificationAnswersOutOfMemory) {
     }
   }
 }
+
+// A DSA or EC-DSA signature value read while one allocation (or every one
+// from it on) fails: 1 or the framework's out-of-memory answer, never 0,
+// which would call a good signature malformed; with memory back the same
+// object reads it.
+TEST(EcParamsAlloc, SignatureValueDecodeAnswersOutOfMemory) {
+  for (const char* name : {"dsa2048.sig", "p256.sig", "p521.sig"}) {
+    SCOPED_TRACE(name);
+    const Bytes sig = readFile(name);
+    ASSERT_FALSE(sig.empty());
+    const int size = static_cast<int>(sig.size());
+    const long total = allocationsOf([&] {
+      DSASignature s;
+      EXPECT_EQ(s.decodeDer(sig.data(), size), 1);
+    });
+    ASSERT_GT(total, 0);
+    for (bool onward : {false, true}) {
+      for (long n : failurePoints(total)) {
+        SCOPED_TRACE(std::string(onward ? "from allocation " : "allocation ") + std::to_string(n));
+        DSASignature s;
+        int r = -99;
+        bool ok;
+        {
+          FailAt fail(n, onward);
+          ok = returns([&] { r = s.decodeDer(sig.data(), size); });
+        }
+        ASSERT_TRUE(ok);
+        EXPECT_TRUE(r == 1 || r == EASN_MEM) << r;
+        EXPECT_EQ(s.decodeDer(sig.data(), size), 1);
+      }
+    }
+  }
+}
