@@ -177,12 +177,29 @@ int TALCfgFile::getAttr1(ASNsequenceList<PolicyIdAndNote>& policies) const {
   return getAttrObject(privateOid_2_5_1, policies);
 }
 
+int TALCfgFile::getAttrInPlace(const ASNobjectId& oid, ASNobject& target) const {
+  const Attribute* attribute = findAttribute(oid);
+  if (!attribute) return 1;
+  const ASNany* value = attribute->attrValues.elementAt(0);
+  if (!value) return 0;
+  // The stored octets, read in place over a private copy: a certificate
+  // signed over a TBS that is not DER verifies over what was stored, never
+  // over a re-encoding.
+  std::vector<unsigned char> der;
+  int r = value->encodeVector(der);
+  if (r == EASN_MEM) return EASN_MEM;
+  if (r < 1) return 0;
+  r = target.decodeVector(der, ASN_FLAG_CONST | ASN_FLAG_COPY);
+  if (r == EASN_MEM) return EASN_MEM;
+  return r == static_cast<int>(der.size()) ? 1 : 0;
+}
+
 int TALCfgFile::getAttr8(ASNobject& certificates) const {
-  return getAttrObject(privateOid_2_5_8, certificates);
+  return getAttrInPlace(privateOid_2_5_8, certificates);
 }
 
 int TALCfgFile::getAttr11(ASNobject& certificates) const {
-  return getAttrObject(privateOid_2_5_11, certificates);
+  return getAttrInPlace(privateOid_2_5_11, certificates);
 }
 
 int TALCfgFile::setAttr8(const ASNobject& certificates) {

@@ -109,6 +109,8 @@ class TALCfgFile : public ASNsequenceList<Attribute> {
 
   const CfgOptionDef& optionDef(int32_t option, int line) const;
   int getAttrObject(const ASNobjectId& oid, ASNobject& target) const;
+  // As getAttrObject, the value read in place over a private copy of its octets.
+  int getAttrInPlace(const ASNobjectId& oid, ASNobject& target) const;
   // Moves the attributes of other into this list in place of its own; -2
   // (nothing changed) when the list cannot take them.
   int takeAttributes(TALCfgFile& other);

@@ -105,3 +105,48 @@ TEST(ContextPathEnvironment, PathHoldsTheRootItEndsAt) {
 }
 
 }  // namespace
+
+namespace {
+
+// A file of tests/data/pki/certs read in place over a private copy, as received.
+std::unique_ptr<SignedCertificate> received(const std::string& name) {
+  std::ifstream f(std::string(TAL_TEST_DATA_DIR) + "/pki/certs/" + name, std::ios::binary);
+  std::vector<unsigned char> der((std::istreambuf_iterator<char>(f)), {});
+  auto c = std::make_unique<SignedCertificate>();
+  EXPECT_EQ(static_cast<int>(der.size()), c->decodeVector(der, ASN_FLAG_CONST | ASN_FLAG_COPY))
+      << name;
+  return c;
+}
+
+// A root signed over a TBS that is not DER (an explicit critical FALSE,
+// openssl verifies it: tests/data/pki/certs/gen_nonder_chain.sh) is stored in
+// the configuration, the configuration written and read back, and the roots
+// reloaded from it: the root still verifies over its stored octets, as the
+// end of a path of its own and as the trust point of the certificate it
+// issued.
+TEST(ContextPathEnvironment, RootsSignedOverNonDerReloadFromTheConfiguration) {
+  for (int group : {0, 1}) {
+    SCOPED_TRACE(group);
+    Context ctx;
+    const std::unique_ptr<SignedCertificate> root = received("nonder_ca.der");
+    ASSERT_EQ(SignedCertificate::CERT_SIG_VALID, root->verifySelfSigned());
+    ASSERT_EQ(KM_OK, ctx.keys.addCertificate(*root, group, 1));
+    std::vector<uint8_t> file;
+    ASSERT_TRUE(ctx.cfg.encodeConfiguration(file));
+    ASSERT_EQ(1, ctx.cfg.loadConfiguration(file.data(), file.size()));
+    ASSERT_EQ(KM_OK, ctx.keys.loadRoots(0));
+    const auto& roots = ctx.keys.rootList(group != 0);
+    ASSERT_EQ(1u, roots.size());
+    EXPECT_TRUE(roots[0]->certificate == *root);
+    EXPECT_EQ(SignedCertificate::CERT_SIG_VALID, roots[0]->certificate->verifySelfSigned());
+    for (const char* end : {"nonder_ca.der", "nonder_ee.der"}) {
+      SCOPED_TRACE(end);
+      CertificatePath path;
+      EXPECT_EQ(PATH_BUILT, ctx.builder.buildPathForCertificate(path, *received(end),
+                                                                PATH_PURPOSE_SIGNER, true));
+      EXPECT_EQ(group, path.qualifiedRoot);
+    }
+  }
+}
+
+}  // namespace
