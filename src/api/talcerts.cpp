@@ -34,7 +34,9 @@ int32_t allocateCertBody(const char* path, talCert** out) {
   File file;
   if (file.open(path, "rb") != 0) return 56;
   std::unique_ptr<SignedCertificate> certificate(new SignedCertificate());
-  int r = certificate->decode(&file, static_cast<int>(file.size()), 0);
+  // Read in place over a private copy: a TBS signed as it stands (not DER)
+  // is verified over the octets of the file, not over a re-encoding.
+  int r = certificate->decode(&file, static_cast<int>(file.size()), ASN_FLAG_CONST | ASN_FLAG_COPY);
   file.close();
   if (r == -2) return 100;
   if (r <= 0) return 73;
@@ -97,7 +99,10 @@ int32_t installMemCrtBody(talCtx* handle, const uint8_t* buffer, int32_t length,
   CertificateManager::ImportBatch batch(ctx->certificates);
   while (in.tell() < static_cast<uint32_t>(length)) {
     SignedCertificate certificate;
-    int r = certificate.decode(&in, length - static_cast<int>(in.tell()), 0);
+    // In place over a private copy: the database keeps the octets received,
+    // never a re-encoding of a TBS that is not DER.
+    int r = certificate.decode(&in, length - static_cast<int>(in.tell()),
+                               ASN_FLAG_CONST | ASN_FLAG_COPY);
     if (r == -2) return 100;
     // The end of the data or bytes that are no certificate (a format error included) end the
     // loop; a half-decoded certificate is never imported.

@@ -382,6 +382,70 @@ TEST_F(Ctx, InstallMemCrtStopsAtBytesThatAreNoCertificate) {
   EXPECT_EQ(0, talDeinit(ctx));
 }
 
+// Certificates signed over a TBS that is not DER (openssl verifies them:
+// tests/data/pki/certs/gen_explicit.sh, gen_nonder_chain.sh) read from files
+// and buffers: the buffer's certificates are stored as received and verify
+// under their issuers when the database gives them back; the root file is a
+// self-signed CA, installs, and verifies again once the roots are reloaded
+// from the saved configuration.
+TEST_F(Ctx, CertificatesSignedOverNonDerKeepTheirOctets) {
+  const std::string certs = std::string(TAL_TEST_DATA_DIR) + "/pki/certs/";
+  {
+    talCtx* ctx = open();
+    const std::vector<uint8_t> v1 = readFile(certs + "v1_explicit.der"),
+                               ee = readFile(certs + "nonder_ee.der"),
+                               cf = readFile(certs + "critical_false.der");
+    std::vector<uint8_t> all = v1;
+    all.insert(all.end(), ee.begin(), ee.end());
+    all.insert(all.end(), cf.begin(), cf.end());
+    int32_t count = 0;
+    ASSERT_EQ(0, talInstallMemCrt(ctx, all.data(), static_cast<int32_t>(all.size()), 1, &count));
+    EXPECT_EQ(3, count);
+    const struct {
+      const std::vector<uint8_t>* octets;
+      const char* issuer;
+    } rows[] = {{&v1, "rsa_ca.der"}, {&ee, "nonder_ca.der"}, {&cf, "critical_false.der"}};
+    for (const auto& row : rows) {
+      SCOPED_TRACE(row.issuer);
+      SignedCertificate sent, issuer;
+      ASSERT_EQ(static_cast<int>(row.octets->size()),
+                sent.decodeVector(*row.octets, ASN_FLAG_CONST | ASN_FLAG_COPY));
+      const std::vector<uint8_t> i = readFile(certs + row.issuer);
+      ASSERT_EQ(static_cast<int>(i.size()), issuer.decodeVector(i, ASN_FLAG_CONST | ASN_FLAG_COPY));
+      SharedCertificateList stored;
+      ASSERT_EQ(0,
+                ctx->certificates.findSharedInStores(stored, sent.tbsCertificate.subject, false));
+      ASSERT_EQ(1u, stored.size());
+      std::vector<uint8_t> back;
+      ASSERT_LT(0, stored[0]->encodeVector(back));
+      EXPECT_EQ(*row.octets, back);
+      EXPECT_EQ(SignedCertificate::CERT_SIG_VALID, stored[0]->verifySignature(issuer));
+    }
+    EXPECT_EQ(0, talDeinit(ctx));
+  }
+  for (const char* file : {"nonder_ca.der", "nonder_ca.pem"}) {
+    SCOPED_TRACE(file);
+    talCtx* ctx = open();
+    talCert* root = nullptr;
+    ASSERT_EQ(0, talAllocateCertFromFile((certs + file).c_str(), &root));
+    int32_t flag = -1;
+    EXPECT_EQ(0, talIsCAAutoCert(root, &flag));
+    EXPECT_EQ(1, flag);
+    uint8_t* bytes = nullptr;
+    int32_t length = 0;
+    ASSERT_EQ(0, talGetCrtMem(root, &bytes, &length));
+    EXPECT_EQ(readFile(certs + "nonder_ca.der"), std::vector<uint8_t>(bytes, bytes + length));
+    EXPECT_EQ(0, talDeleteBuffer(bytes, length));
+    ASSERT_EQ(0, talInstallRoot(ctx, root, 1, 1));
+    ASSERT_EQ(0, ctx->keyManager.loadRoots(0));
+    ASSERT_EQ(1u, ctx->keyManager.rootList(true).size());
+    EXPECT_EQ(SignedCertificate::CERT_SIG_VALID,
+              ctx->keyManager.rootList(true)[0]->certificate->verifySelfSigned());
+    EXPECT_EQ(0, talDeleteCertificate(root));
+    EXPECT_EQ(0, talDeinit(ctx));
+  }
+}
+
 TEST_F(Ctx, FileDigestsMatchOpenssl) {
   const std::map<std::string, int32_t> numbers = {{"sha1", 1}, {"md5", 2}, {"sha224", 3},
                                                    {"sha256", 4}, {"sha384", 5}, {"sha512", 6},
