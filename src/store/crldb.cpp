@@ -472,7 +472,9 @@ bool endsEarly(const std::vector<unsigned char>& b) {
 
 int CrlDatabase::importCrlBuffer(const std::vector<unsigned char>& buffer) {
   SignedCertRevList crl;
-  const int r = crl.decodeVector(buffer);
+  // In place over a private copy: the database keeps the octets received,
+  // not a re-encoding of a TBS that is not DER (whose signature would fail).
+  const int r = crl.decodeVector(buffer, static_cast<unsigned char>(ASN_FLAG_CONST | ASN_FLAG_COPY));
   if (r == EASN_MEM) return CRLDB_FAILURE;
   if (r < 1 && endsEarly(buffer)) return CRLDB_INCOMPLETE;
   if (r < 1 || r != static_cast<int>(buffer.size())) return CRLDB_UNDECODABLE;

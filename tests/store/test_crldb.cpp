@@ -393,6 +393,36 @@ TEST(CrlDatabase, BuffersAndFailures) {
   EXPECT_EQ(CRLDB_FAILURE, broken.listDatabaseCrls(cert("user.der")->tbsCertificate.issuer, list));
 }
 
+// A CRL signed over a TBS that is not DER (its issuer name's length in the
+// long form; openssl verifies it, tests/data/pki/certs/gen_nonder_chain.sh)
+// imported from a buffer: the database gives back the octets received, and
+// they verify under the issuer, from the lookup for a certificate and from
+// the list of the issuer's CRLs.
+TEST(CrlDatabase, BufferSignedOverNonDerKeepsItsOctets) {
+  const std::string certs = std::string(TAL_TEST_DATA_DIR) + "/pki/certs/";
+  const std::vector<unsigned char> der = readFile(certs + "nonder_crl.der");
+  const std::vector<unsigned char> caDer = readFile(certs + "nonder_ca.der");
+  const std::vector<unsigned char> eeDer = readFile(certs + "nonder_ee.der");
+  SignedCertificate ca, ee;
+  ASSERT_EQ(static_cast<int>(caDer.size()), ca.decodeVector(caDer, ASN_FLAG_CONST | ASN_FLAG_COPY));
+  ASSERT_EQ(static_cast<int>(eeDer.size()), ee.decodeVector(eeDer, ASN_FLAG_CONST | ASN_FLAG_COPY));
+  MemoryDb m("crldb-nonder");
+  CrlDatabase db(m.manager);
+  ASSERT_EQ(CRLDB_OK, db.importCrlBuffer(der));
+  std::unique_ptr<SignedCertRevList> latest;
+  ASSERT_EQ(CRLDB_OK, db.findLatestCrl(ee, latest, nullptr));
+  std::vector<std::unique_ptr<SignedCertRevList>> listed;
+  ASSERT_EQ(CRLDB_OK, db.listDatabaseCrls(ca.tbsCertificate.subject, listed));
+  ASSERT_EQ(1u, listed.size());
+  for (const SignedCertRevList* c : {latest.get(), listed[0].get()}) {
+    ASSERT_TRUE(c);
+    std::vector<unsigned char> back;
+    ASSERT_LT(0, c->encodeVector(back));
+    EXPECT_EQ(der, back);
+    EXPECT_EQ(SignedCertificate::CERT_SIG_VALID, c->verifySignature(ca));
+  }
+}
+
 // Every serial openssl listed is found, others are not; BER leading zeros meet DER.
 TEST(CrlSerialIndex, FindsEachOfTwoThousandEntries) {
   auto big = crl("crl-big.der");
