@@ -78,10 +78,12 @@ void setOctetStringOf(ASNany& target, const ASNobject& object) {
 }
 
 // The octets are exactly one encoding of the object; memory running out is thrown, not taken
-// for a malformed file.
-bool decodeWhole(ASNobject& object, const ASNoctstr& octets) {
+// for a malformed file. inPlace: read in place over a private copy of the octets (a
+// certificate then verifies over the octets its issuer signed, DER or not).
+bool decodeWhole(ASNobject& object, const ASNoctstr& octets, bool inPlace = false) {
   if (!octets.data()) return false;
-  const int r = object.decodeBuffer(octets.data(), octets.length, 0);
+  const int r = object.decodeBuffer(octets.data(), octets.length,
+                                    inPlace ? ASN_FLAG_CONST | ASN_FLAG_COPY : 0);
   if (r == EASN_MEM) throwBadAllocation();
   return r == octets.length;
 }
@@ -181,7 +183,7 @@ struct PfxReader {
     // The certificate is an element of the PFX, not a value of its own: DER
     // only, never the text armour a top-level read accepts.
     ASNDepthGuard nested;
-    if (!decodeWhole(*cert, der)) {
+    if (!decodeWhole(*cert, der, true)) {
       certs.deleteTail();
       return -1;
     }

@@ -93,6 +93,33 @@ TEST(Pkcs12Read, FilesWrittenElsewhere) {
   }
 }
 
+// Certificates signed over a TBS that is not DER (tests/data/pki/certs/
+// gen_nonder_bags.sh: openssl carries their octets unchanged) read from
+// certificate bags: each keeps its octets and verifies under its issuer.
+TEST(Pkcs12Read, CertificatesSignedOverNonDerVerifyAsCarried) {
+  Read r;
+  readPfx(cmstest::readData("certs/nonder_certs.p12"), bmp("vorin-test"), r);
+  ASSERT_EQ(1, r.result);
+  ASSERT_EQ(3, r.certs.GetCount());
+  const char* const files[] = {"certs/critical_false.der", "certs/v1_explicit.der",
+                               "certs/nonder_ca.der"};
+  const char* const issuers[] = {"certs/critical_false.der", "certs/rsa_ca.der",
+                                 "certs/nonder_ca.der"};
+  POSITION pos = r.certs.GetHeadPosition();
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(files[i]);
+    const SignedCertificate* cert = r.certs.GetNext(pos);
+    ASSERT_TRUE(cert);
+    EXPECT_EQ(cmstest::readData(files[i]), encodeOf(*cert));
+    SignedCertificate issuer;
+    const Bytes der = cmstest::readData(issuers[i]);
+    ASSERT_EQ(static_cast<int>(der.size()), decodeBytes(issuer, der, ASN_FLAG_CONST));
+    EXPECT_EQ(SignedCertificate::CERT_SIG_VALID, cert->verifySignature(issuer));
+    const SignedCertificate copy(*cert);
+    EXPECT_EQ(SignedCertificate::CERT_SIG_VALID, copy.verifySignature(issuer));
+  }
+}
+
 TEST(Pkcs12Read, TheMacGuardsEverything) {
   const Bytes der = cmstest::readData("pkcs/rsa_3des.p12");
   for (const char* wrong : {"vorin-tesT", "", "vorin-test-"}) {
