@@ -34,13 +34,16 @@ const char* failureText(int bit) {
   }
 }
 
-// The token of the answer with its TSTInfo, read privately; false when the
-// content is not a TSTInfo.
+// The token of the answer with its TSTInfo, read in place over a private
+// copy of its octets (as a token read from a signature is): its carried
+// certificates keep the octets their issuers signed, DER or not. False when
+// the content is not a TSTInfo.
 bool takeToken(const TimeStampResponse& response, TimeStampToken& token) {
   std::vector<unsigned char> der;
   if (response.timeStampToken.encodeVector(der) < 1)
     return false;
-  if (token.token.decodeBuffer(der.data(), int(der.size()), 0) != int(der.size()))
+  if (token.token.decodeBuffer(der.data(), int(der.size()), ASN_FLAG_CONST | ASN_FLAG_COPY) !=
+      int(der.size()))
     return false;
   const auto& encap = token.token.value().encapContentInfo;
   const ASNoctstr& content = encap.value();

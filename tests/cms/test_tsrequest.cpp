@@ -41,8 +41,10 @@ class EnvDouble : public TimeStampRequestEnv {
     const Answer a = masks.size() <= answers.size() ? answers[masks.size() - 1] : Answer{31, ""};
     if (a.net == 0 && !a.file.empty()) {
       const std::string der = cmsFile(a.file);
-      EXPECT_EQ(response.decodeBuffer(reinterpret_cast<const unsigned char*>(der.data()), int(der.size()), 0),
-                int(der.size()));
+      EXPECT_EQ(
+          response.decodeBuffer(reinterpret_cast<const unsigned char*>(der.data()), int(der.size()),
+                                inPlace ? ASN_FLAG_CONST | ASN_FLAG_COPY : 0),
+          int(der.size()));
     } else if (a.net == 0) {
       response.status.status.set(uint32_t(a.status));
     }
@@ -58,6 +60,7 @@ class EnvDouble : public TimeStampRequestEnv {
   std::vector<uint32_t> masks;
   Bytes sent;
   DriverDouble drv;
+  bool inPlace = false;  // the answer read as the network manager reads it
 };
 
 std::string sha(int hashId, const std::string& data) {
@@ -167,6 +170,28 @@ TEST(TimeStampRequest, NetworkResultsAnswersAndVerdicts) {
     EXPECT_EQ(env.report.substr(env.report.size() - tail.size()), tail) << env.report;
     if (c.kept) EXPECT_TRUE(out.items.front()->checked);
   }
+}
+
+// The TSA certificate carried in the answer is signed over a TBS that is not
+// DER (openssl verifies the answer: tests/data/cms/gen_nonder_tsa.sh): the
+// token taken from the answer keeps its octets, so the signing-certificate
+// digest and the signature check out, and the token is kept with them.
+TEST(TimeStampRequest, TsaCertificateSignedOverNonDer) {
+  const std::string digest = sha(3, cmsFile("data.txt"));
+  EnvDouble env;
+  env.inPlace = true;
+  env.answers = {{0, "resp_nonder_tsa.tsr"}};
+  SignatureTimeStampTokens out;
+  EXPECT_EQ(requestTimeStamp(env, reinterpret_cast<const uint8_t*>(digest.data()), 32, 3, out), 0)
+      << env.report;
+  ASSERT_EQ(out.items.size(), 1u);
+  EXPECT_EQ(out.items.front()->status, SIG_STATUS_VALID);
+  EXPECT_EQ(env.warnings, 0u);
+  const CertificateSet& carried = out.items.front()->token.value().certificates;
+  ASSERT_EQ(carried.GetCount(), 1);
+  const std::string tsa = cmsFile("nonder_tsa.der");
+  ASSERT_TRUE(carried.GetHead());
+  EXPECT_EQ(cmstest::encodeOf(*carried.GetHead()), Bytes(tsa.begin(), tsa.end()));
 }
 
 TEST(TimeStampRequest, EveryServerFailsTheNetwork) {
