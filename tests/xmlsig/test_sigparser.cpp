@@ -690,4 +690,41 @@ TEST(SigParser, ValuesAndSigner) {
   EXPECT_EQ(std::string::npos, v.parser->references.items.front()->octets.find("SignatureValue"));
 }
 
+// KeyInfo carrying a CA certificate and its CRL, both signed over a TBS that
+// is not DER (openssl verifies them: tests/data/pki/certs/gen_nonder_chain.sh)
+// beside the signer's: the parser keeps their octets, so the certificate
+// verifies as the self-signed end of a path and the CRL under it.
+TEST(SigParser, KeyInfoValuesSignedOverNonDer) {
+  const std::string ca = readFixture("../pki/certs/nonder_ca.der");
+  const std::string crl = readFixture("../pki/certs/nonder_crl.der");
+  ASSERT_FALSE(ca.empty());
+  ASSERT_FALSE(crl.empty());
+  auto b64 = [](const std::string& der) {
+    std::string out((der.size() + 2) / 3 * 4 + 4, '\0');
+    out.resize(static_cast<size_t>(
+        encodeBase64Buffer(der.data(), static_cast<int32_t>(der.size()), &out[0])));
+    return out;
+  };
+  std::string xml = fileOf("enveloped-rsa256.xml");
+  const size_t end = xml.find("</X509Data>");
+  ASSERT_NE(std::string::npos, end);
+  xml.insert(
+      end, "<X509Certificate>" + b64(ca) + "</X509Certificate><X509CRL>" + b64(crl) + "</X509CRL>");
+  Parsed p(xml);
+  ASSERT_EQ(0, p.parse()) << p.reportText();
+  const SignedCertificate* found = nullptr;
+  for (const SignedCertificate* c : p.parser->certificates.items) {
+    std::vector<unsigned char> der;
+    ASSERT_LT(0, c->encodeVector(der));
+    if (std::string(der.begin(), der.end()) == ca) found = c;
+  }
+  ASSERT_TRUE(found);
+  EXPECT_EQ(SignedCertificate::CERT_SIG_VALID, found->verifySelfSigned());
+  const SignedCertificate copy(*found);
+  EXPECT_EQ(SignedCertificate::CERT_SIG_VALID, copy.verifySelfSigned());
+  ASSERT_EQ(1u, p.parser->crls.items.size());
+  EXPECT_EQ(SignedCertificate::CERT_SIG_VALID,
+            p.parser->crls.items.front()->verifySignature(*found));
+}
+
 }  // namespace
