@@ -259,7 +259,11 @@ CK_RV certificateOf(Finder& finder, const std::vector<uint8_t>& id, CK_KEY_TYPE 
     std::vector<uint8_t> der;
     if (finder.bytes(h, CKA_VALUE, MAX_CERTIFICATE, der) != CKR_OK || der.empty()) continue;
     std::unique_ptr<SignedCertificate> c(new SignedCertificate);
-    if (c->decodeVector(der) <= 0 || !keyMatchesCertificate(type, own, *c)) continue;
+    // In place over a private copy: the certificate handed on is the octets its
+    // issuer signed, DER or not, never a re-encoding.
+    if (c->decodeVector(der, ASN_FLAG_CONST | ASN_FLAG_COPY) <= 0 ||
+        !keyMatchesCertificate(type, own, *c))
+      continue;
     out = std::move(c);
     return CKR_OK;
   }

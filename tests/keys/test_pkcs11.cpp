@@ -400,6 +400,22 @@ TEST_F(Pkcs11Token, ACertificateOfAnotherKeyUnderTheSameIdIsNotTheKeys) {
   }
 }
 
+TEST_F(Pkcs11Token, ACertificateSignedOverNonDerIsHandedOnAsStored) {
+  // The key's certificate is signed over a TBS that is not DER (an explicit critical FALSE;
+  // openssl verifies it, tests/data/keys/p11/gen_nonder.sh): the key manager's certificate is
+  // the octets on the token and still verifies, never a re-encoding its signer never signed.
+  TokenConfig c;
+  KeyManager m;
+  importAndOpen("rsa.key", "rsa_nonder.crt.der", "06", "nonder", c, m);
+  if (HasFatalFailure()) return;
+  const SignedCertificate* cert = m.currentCertificate();
+  ASSERT_NE(nullptr, cert);
+  std::vector<unsigned char> der;
+  ASSERT_LT(0, cert->encodeVector(der));
+  EXPECT_EQ(readFile(dataPath("rsa_nonder.crt.der")), der);
+  EXPECT_EQ(SignedCertificate::CERT_SIG_VALID, cert->verifySelfSigned());
+}
+
 TEST_F(Pkcs11Token, AKeyWhoseCertificateSaysPssSignsPssOnly) {
   // id-RSASSA-PSS in the certificate restricts the key to PSS (RFC 4055): the key's scheme is
   // 3 and a PKCS#1 v1.5 signature is refused, whatever the token would do with the key.
