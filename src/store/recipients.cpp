@@ -29,11 +29,11 @@ uint32_t readLength(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-// A DER value that must take exactly `length` bytes.
+// A DER value that must take exactly `length` bytes; `flags` as decode's.
 template <class T>
-bool decodeExactly(T& out, const uint8_t* data, uint32_t length) {
+bool decodeExactly(T& out, const uint8_t* data, uint32_t length, unsigned char flags = 0) {
   if (length == 0 || length > 0x7fffffffu) return false;
-  return out.decodeBuffer(data, static_cast<int>(length)) == static_cast<int>(length);
+  return out.decodeBuffer(data, static_cast<int>(length), flags) == static_cast<int>(length);
 }
 
 bool nameFromText(DistinguishedName& out, const uint8_t* text, uint32_t length) {
@@ -145,7 +145,9 @@ int parseRecipientDescriptor(const uint8_t* data, size_t size, RecipientDescript
           ok = decodeExactly(out.subject, data + 6, length);
         } else if (out.kind == KIND_CERTIFICATE) {
           out.certificate.reset(new SignedCertificate);
-          ok = decodeExactly(*out.certificate, data + 6, length);
+          // In place over a private copy: its signature is checked over the
+          // octets given, DER or not, never over a re-encoding.
+          ok = decodeExactly(*out.certificate, data + 6, length, ASN_FLAG_CONST | ASN_FLAG_COPY);
         } else {
           ok = nameFromText(out.subject, data + 6, length);
         }

@@ -388,6 +388,36 @@ TEST(Recipients, DescriptorParsing) {
   EXPECT_EQ(std::string::npos, std::string(text.begin(), text.end()).find(std::string(130, 'x')));
 }
 
+// A certificate descriptor whose certificate is signed over a TBS that is not
+// DER (openssl verifies it: tests/data/pki/certs/gen_explicit.sh): the
+// certificate keeps the octets given and verifies under its issuer.
+TEST(Recipients, CertificateDescriptorSignedOverNonDer) {
+  auto pki = [](const std::string& name) {
+    std::ifstream f(std::string(TAL_TEST_DATA_DIR) + "/pki/certs/" + name, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  };
+  const struct {
+    const char* file;
+    const char* issuer;
+  } rows[] = {{"v1_explicit.der", "rsa_ca.der"}, {"critical_false.der", "critical_false.der"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.file);
+    const Bytes der = pki(row.file), issuerDer = pki(row.issuer);
+    ASSERT_FALSE(der.empty());
+    RecipientDescriptor d;
+    const Bytes descriptor = lengthDescriptor(4, der);
+    ASSERT_EQ(RECIP_OK, parseRecipientDescriptor(descriptor.data(), descriptor.size(), d));
+    ASSERT_TRUE(d.certificate);
+    Bytes back;
+    ASSERT_LT(0, d.certificate->encodeVector(back));
+    EXPECT_EQ(der, back);
+    SignedCertificate issuer;
+    ASSERT_EQ(static_cast<int>(issuerDer.size()),
+              issuer.decodeVector(issuerDer, ASN_FLAG_CONST | ASN_FLAG_COPY));
+    EXPECT_EQ(SignedCertificate::CERT_SIG_VALID, d.certificate->verifySignature(issuer));
+  }
+}
+
 // Descriptors looked up by subject (kind 5 keeps only the issuer's) or taken
 // as they are (kind 4), with the consumed length reported.
 TEST(Recipients, DescriptorSearch) {
