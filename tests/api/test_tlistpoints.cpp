@@ -4,6 +4,7 @@
 #include "api/tlistpoints.h"
 
 #include "api/pathctx.h"
+#include "base/b64file.h"
 #include "base/talexception.h"
 
 #include <gtest/gtest.h>
@@ -98,6 +99,50 @@ TEST(TrustedListPoints, PathBuildingReachesRegisteredLists) {
   // A list without an operator's name changes nothing.
   EXPECT_THROW(registerTrustedList(registry, ctx.keys, list("no_name.xml")), TalApiException);
   EXPECT_EQ(2u, ctx.keys.trustedListServices().size());
+}
+
+// The PKC CA of main.xml replaced by a CA signed over a TBS that is not DER
+// (openssl verifies it: tests/data/pki/certs/gen_nonder_chain.sh): the list's
+// certificate keeps its octets, so it is a trust point that ends a path of
+// its own and the one of the certificate it issued.
+TEST(TrustedListPoints, CaSignedOverNonDerIsATrustPoint) {
+  auto pki = [](const std::string& name) {
+    std::ifstream in(std::string(TAL_TEST_DATA_DIR) + "/pki/certs/" + name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  };
+  auto b64 = [](const std::string& der) {
+    std::string out((der.size() + 2) / 3 * 4 + 4, '\0');
+    out.resize(static_cast<size_t>(
+        encodeBase64Buffer(der.data(), static_cast<int32_t>(der.size()), &out[0])));
+    return out;
+  };
+  const std::string ca = pki("nonder_ca.der");
+  const std::string old = b64(tlFile("pkc_ca.der"));
+  std::string xml = tlFile("main.xml");
+  ASSERT_NE(std::string::npos, xml.find(old));
+  xml.replace(xml.find(old), old.size(), b64(ca));
+  auto l = std::make_unique<TrustedList>();
+  l->loadFromMemory(reinterpret_cast<const uint8_t*>(xml.data()), xml.size());
+  Context ctx;
+  TrustedListRegistry registry;
+  EXPECT_EQ("Minister Cyfryzacji", registerTrustedList(registry, ctx.keys, std::move(l)));
+  std::vector<const SignedCertificate*> points;
+  ctx.env.trustedListPoints(1, points);
+  ASSERT_EQ(1u, points.size());
+  std::vector<unsigned char> der;
+  ASSERT_LT(0, points[0]->encodeVector(der));
+  EXPECT_EQ(ca, std::string(der.begin(), der.end()));
+  EXPECT_EQ(SignedCertificate::CERT_SIG_VALID, points[0]->verifySelfSigned());
+  for (const char* end : {"nonder_ee.der", "nonder_ca.der"}) {
+    SCOPED_TRACE(end);
+    const std::string e = pki(end);
+    SignedCertificate c;
+    ASSERT_EQ(static_cast<int>(e.size()),
+              c.decodeBuffer(reinterpret_cast<const unsigned char*>(e.data()),
+                             static_cast<int>(e.size()), ASN_FLAG_CONST | ASN_FLAG_COPY));
+    CertificatePath path;
+    EXPECT_EQ(PATH_BUILT, ctx.builder.buildPathForCertificate(path, c, PATH_PURPOSE_SIGNER, true));
+  }
 }
 
 }  // namespace
