@@ -331,6 +331,39 @@ TEST(OcspResponse, OpensslResponsesDecodeReencodeAndVerify) {
   }
 }
 
+// The responder certificate carried in the response is signed over a TBS that
+// is not DER (openssl verifies it and the response: gen_nonder.sh here). Read
+// from a private decode of the response and from a view alike, and from a
+// copy made as the revocation manager makes one (written and read again), it
+// keeps its octets: it verifies under its CA and the response under it.
+TEST(OcspResponse, ResponderSignedOverNonDerKeepsItsOctets) {
+  const Bytes der = readOcsp("resp_nonder_responder.der");
+  const Bytes responder = readOcsp("nonder_responder.der");
+  const Bytes caDer = readOcsp("nonder_ca.der");
+  SignedCertificate ca;
+  ASSERT_EQ(static_cast<int>(caDer.size()), ca.decodeVector(caDer, ASN_FLAG_CONST | ASN_FLAG_COPY));
+  for (unsigned char flags : {0u, ASN_FLAG_CONST | ASN_FLAG_COPY}) {
+    SCOPED_TRACE(static_cast<int>(flags));
+    OCSPResponse resp;
+    ASSERT_EQ(resp.decodeVector(der, flags), static_cast<int>(der.size()));
+    ASSERT_TRUE(resp.responseBytesPresent);
+    const ASNoctstr& inner = resp.responseBytes->response;
+    BasicOCSPResponse basic;
+    ASSERT_EQ(basic.decodeBuffer(inner.data(), inner.length, 0), inner.length);
+    BasicOCSPResponse copy;
+    const Bytes written = encodeOf(basic);
+    ASSERT_EQ(copy.decodeVector(written), static_cast<int>(written.size()));
+    for (const BasicOCSPResponse* b : {&basic, &copy}) {
+      ASSERT_TRUE(b->certsPresent);
+      ASSERT_EQ(b->certs->GetCount(), 1);
+      const SignedCertificate& cert = *b->certs->GetHead();
+      EXPECT_EQ(encodeOf(cert), responder);
+      EXPECT_EQ(cert.verifySignature(ca), SignedCertificate::CERT_SIG_VALID);
+      EXPECT_EQ(b->verifySignature(cert), 1);
+    }
+  }
+}
+
 TEST(OcspResponse, SignatureResultTable) {
   const Bytes der = readOcsp("resp_good_name.der");
   OCSPResponse resp;
