@@ -6,6 +6,7 @@
 // the values as read, and the archive and 1.1.1 time-stamp imprints.
 #include "xmlsig/xmltesthelp.h"
 
+#include "base/b64file.h"
 #include "base/reportstream.h"
 #include "store/dnutils.h"
 #include "api/xmlrefmatch.h"
@@ -113,6 +114,44 @@ TEST(XadesValues, ValuesAsRead) {
   auto& certs = s.props->certificateValues()->items;
   ASSERT_EQ(certs.size(), 2u);
   EXPECT_EQ(derOf(*certs.back()), fileOf("ocsp.der"));
+}
+
+// The last certificate value and the CRL value of xl.xml replaced by a CA and
+// its CRL signed over TBS octets that are not DER (openssl verifies them:
+// tests/data/pki/certs/gen_nonder_chain.sh): the values as read keep their
+// octets, so the CA verifies as a self-signed path end and the CRL under it.
+TEST(XadesValues, ValuesSignedOverNonDer) {
+  const std::string ca = readFixture("../pki/certs/nonder_ca.der");
+  const std::string crl = readFixture("../pki/certs/nonder_crl.der");
+  auto b64 = [](const std::string& der) {
+    std::string out((der.size() + 2) / 3 * 4 + 4, '\0');
+    out.resize(static_cast<size_t>(
+        encodeBase64Buffer(der.data(), static_cast<int32_t>(der.size()), &out[0])));
+    return out;
+  };
+  std::string xml = fileOf("xl.xml");
+  // the content of the last element of that name
+  auto replaceLast = [&xml](const std::string& name, const std::string& content) {
+    const std::string open = "<xades:" + name + ">", close = "</xades:" + name + ">";
+    const size_t at = xml.rfind(open);
+    ASSERT_NE(std::string::npos, at) << name;
+    const size_t from = at + open.size();
+    xml.replace(from, xml.find(close, from) - from, content);
+  };
+  replaceLast("EncapsulatedX509Certificate", b64(ca));
+  replaceLast("EncapsulatedCRLValue", b64(crl));
+  Signature s(xml);
+  ASSERT_EQ(s.rc, 0) << s.reportText();
+  auto& certs = s.props->certificateValues()->items;
+  ASSERT_EQ(certs.size(), 2u);
+  const SignedCertificate& c = *certs.back();
+  EXPECT_EQ(derOf(c), ca);
+  EXPECT_EQ(c.verifySelfSigned(), SignedCertificate::CERT_SIG_VALID);
+  auto& values = s.props->revocationValues()->items;
+  ASSERT_FALSE(values.empty());
+  ASSERT_TRUE(values.front()->crl);
+  EXPECT_EQ(derOf(*values.front()->crl), crl);
+  EXPECT_EQ(values.front()->crl->verifySignature(c), SignedCertificate::CERT_SIG_VALID);
 }
 
 // Each reference record against each value of real data: a reference matches
