@@ -110,6 +110,51 @@ TEST(KeyManagerAllocation, RootReloadOutOfMemory) { rootReloadOutOfMemory(false)
 
 TEST(KeyManagerAllocation, RootReloadInPlaceOutOfMemory) { rootReloadOutOfMemory(true); }
 
+// Roots signed over TBS octets that are not DER (openssl-made,
+// tests/data/pki/certs/gen_explicit.sh and gen_nonder_chain.sh), reloaded in
+// place while one allocation fails: whatever the answer, every root held
+// still verifies over its stored octets (none is a re-encoding made in want
+// of memory).
+TEST(KeyManagerAllocation, NonDerRootReloadOutOfMemory) {
+  auto received = [](const char* name) {
+    std::ifstream in(std::string(TAL_TEST_DATA_DIR) + "/pki/certs/" + name, std::ios::binary);
+    std::vector<uint8_t> der((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+    SignedCertificate c;
+    EXPECT_EQ(static_cast<int>(der.size()), c.decodeVector(der, ASN_FLAG_CONST | ASN_FLAG_COPY))
+        << name;
+    return c;
+  };
+  ListConfig config;
+  config.inPlace = true;
+  KeyManager km;
+  ASSERT_EQ(KM_OK, km.init(&config));
+  ASSERT_EQ(KM_OK, km.addCertificate(received("nonder_ca.der"), 1, 1));
+  ASSERT_EQ(KM_OK, km.addCertificate(received("critical_false.der"), 0, 1));
+  bool completed = false;
+  for (long failAt = 1; failAt < 100000 && !completed; ++failAt) {
+    g_count = 0;
+    g_failAt = failAt;
+    const int32_t answer = km.loadRoots(0);
+    const bool failed = g_count >= failAt;
+    g_failAt = 0;
+    if (!failed) {
+      ASSERT_EQ(KM_OK, answer);
+      completed = true;
+    } else {
+      ASSERT_TRUE(answer == KM_NO_MEMORY || answer == KM_OK)
+          << "allocation " << failAt << ": " << answer;
+    }
+    for (bool qualified : {true, false}) {
+      ASSERT_EQ(1u, km.rootList(qualified).size()) << failAt;
+      EXPECT_EQ(SignedCertificate::CERT_SIG_VALID,
+                km.rootList(qualified)[0]->certificate->verifySelfSigned())
+          << "allocation " << failAt;
+    }
+  }
+  EXPECT_TRUE(completed);
+}
+
 TEST(KeyManagerAllocation, Pkcs12FileOutOfMemory) {
   // openssl's files (tests/data/keys/p12/make_p12.sh): the PKCS#12 schemes, PBES2.
   for (const char* name : {"both-legacy.p12", "both-aes.p12"}) {
