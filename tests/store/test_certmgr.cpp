@@ -338,4 +338,63 @@ TEST(CertificateManager, DatabaseKeepsWhatWasSigned) {
   }
 }
 
+// The same certificates held by the memory stores (a list of pointers and a
+// view over a certificate list), read in place as received: every lookup
+// through the manager gives certificates that verify exactly when the
+// received ones do.
+TEST(CertificateManager, MemoryStoresKeepWhatWasSigned) {
+  const Bytes v3 = pkiFile("v3_rsa.der");
+  const struct {
+    const char* what;
+    Bytes octets;
+    const char* issuer;  // null: self-signed
+    int expected;
+  } rows[] = {
+      {"explicit critical FALSE", pkiFile("critical_false.der"), nullptr,
+       SignedCertificate::CERT_SIG_VALID},
+      {"explicit v1 version", pkiFile("v1_explicit.der"), "rsa_ca.der",
+       SignedCertificate::CERT_SIG_VALID},
+      {"non-DER CA", pkiFile("nonder_ca.der"), nullptr, SignedCertificate::CERT_SIG_VALID},
+      {"TBS length one octet longer", longerLength(v3, 5, {3}), "rsa_ca.der",
+       SignedCertificate::CERT_SIG_INVALID},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    auto* received = new SignedCertificate();
+    CertificateList list;
+    ASSERT_EQ(1, list.append(received));
+    ASSERT_EQ(static_cast<int>(row.octets.size()),
+              received->decodeVector(row.octets, ASN_FLAG_CONST | ASN_FLAG_COPY));
+    SignedCertificate issuer;
+    if (row.issuer) {
+      const Bytes i = pkiFile(row.issuer);
+      ASSERT_EQ(static_cast<int>(i.size()), issuer.decodeVector(i));
+    } else {
+      issuer = *received;
+    }
+    ASSERT_EQ(row.expected, received->verifySignature(issuer));
+    LCertificateStore pointers;
+    ASSERT_TRUE(pointers.addCertificate(received));
+    ListCertificateStore view(&list);
+    for (const CertificateStore* store : {static_cast<const CertificateStore*>(&pointers),
+                                          static_cast<const CertificateStore*>(&view)}) {
+      CertificateManager mgr;
+      mgr.addTemporaryStore(store);
+      const TBSCertificate& tbs = received->tbsCertificate;
+      SharedCertificateList shared;
+      ASSERT_EQ(0, mgr.findSharedInStores(shared, tbs.subject, true));
+      ASSERT_EQ(1u, shared.size());
+      EXPECT_EQ(row.expected, shared[0]->verifySignature(issuer));
+      CertificateList copies;
+      ASSERT_EQ(0, mgr.findInStores(copies, tbs.subject, nullptr, false, true));
+      ASSERT_EQ(1, copies.GetCount());
+      EXPECT_EQ(row.expected, copies.GetHead()->verifySignature(issuer));
+      SignedCertificate bySerial;
+      ASSERT_EQ(0, mgr.findByIssuerSerial(bySerial, tbs.issuer, tbs.serialNumber, true));
+      EXPECT_EQ(row.expected, bySerial.verifySignature(issuer));
+      mgr.removeStore(store);
+    }
+  }
+}
+
 }  // namespace
