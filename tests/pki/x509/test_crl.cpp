@@ -158,6 +158,35 @@ TEST(CrlVerify, SignaturesWithTheIssuersKey) {
   EXPECT_EQ(crl.verifySignature(loadCert("rsa_ca.der")), -3);
 }
 
+// A CRL signed over a TBS that is not DER (a long-form length in its issuer
+// name; openssl verifies it, gen_nonder_chain.sh): read in place, from DER or
+// from the armour (always read in place), it verifies and writes back the
+// octets received, copies too; decoded privately from DER its re-encoding is
+// not what was signed, so it never verifies.
+TEST(CrlVerify, NonDerTbsVerifiesOverTheOctetsReceived) {
+  const Bytes der = readFile("nonder_crl.der");
+  const SignedCertificate ca = loadCert("nonder_ca.der");
+  const struct {
+    const char* file;
+    unsigned char flags;
+    int expected;
+  } rows[] = {{"nonder_crl.der", 1, 1},
+              {"nonder_crl.pem", 1, 1},
+              {"nonder_crl.pem", 0, 1},
+              {"nonder_crl.der", 0, -3}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(std::string(r.file) + " flags " + std::to_string(r.flags));
+    SignedCertRevList crl;
+    ASSERT_GT(decodeBytes(crl, readFile(r.file), r.flags), 0);
+    EXPECT_EQ(crl.verifySignature(ca), r.expected);
+    const SignedCertRevList copy(crl);
+    EXPECT_EQ(copy.verifySignature(ca), r.expected);
+    Bytes out;
+    ASSERT_GT(crl.encodeVector(out), 0);
+    if (r.expected == 1) EXPECT_EQ(out, der);
+  }
+}
+
 TEST(CrlCopy, ValueReadInPlaceKeepsItsReceivedOctets) {
   const Bytes b = readFile("crl_v2_idp.der");
   SignedCertificate ca = loadCert("rsa_ca.der");
