@@ -278,6 +278,24 @@ using certtest::longerLength;
 
 Bytes pkiFile(const std::string& name) { return certtest::readFile(name); }
 
+// The certificate of `tbs`, held once in the manager's stores, through every
+// lookup: the shared bodies, their copies and the lookup by issuer and
+// serial, each verified under `issuer`.
+void expectLookupsVerify(CertificateManager& mgr, const TBSCertificate& tbs,
+                         const SignedCertificate& issuer, int expected, bool temporaryOnly) {
+  SharedCertificateList shared;
+  ASSERT_EQ(0, mgr.findSharedInStores(shared, tbs.subject, temporaryOnly));
+  ASSERT_EQ(1u, shared.size());
+  EXPECT_EQ(expected, shared[0]->verifySignature(issuer));
+  CertificateList copies;
+  ASSERT_EQ(0, mgr.findInStores(copies, tbs.subject, nullptr, false, temporaryOnly));
+  ASSERT_EQ(1, copies.GetCount());
+  EXPECT_EQ(expected, copies.GetHead()->verifySignature(issuer));
+  SignedCertificate bySerial;
+  ASSERT_EQ(0, mgr.findByIssuerSerial(bySerial, tbs.issuer, tbs.serialNumber, temporaryOnly));
+  EXPECT_EQ(expected, bySerial.verifySignature(issuer));
+}
+
 // A certificate verifies after a trip through the database exactly when it
 // verifies as received: TBS octets that are not DER but were signed as they
 // stand (openssl verifies both, tests/data/pki/certs/gen_explicit.sh) still
@@ -322,19 +340,8 @@ TEST(CertificateManager, DatabaseKeepsWhatWasSigned) {
     ASSERT_EQ(1u, db.records.size());
     EXPECT_EQ(row.octets, db.records[0]);
     const TBSCertificate& tbs = received.tbsCertificate;
-    for (int round = 0; round < 2; ++round) {  // decoded, then from the cache
-      SharedCertificateList shared;
-      ASSERT_EQ(0, mgr.findSharedInStores(shared, tbs.subject, false));
-      ASSERT_EQ(1u, shared.size());
-      EXPECT_EQ(row.expected, shared[0]->verifySignature(issuer));
-      CertificateList copies;
-      ASSERT_EQ(0, mgr.findInStores(copies, tbs.subject, nullptr, false, false));
-      ASSERT_EQ(1, copies.GetCount());
-      EXPECT_EQ(row.expected, copies.GetHead()->verifySignature(issuer));
-      SignedCertificate bySerial;
-      ASSERT_EQ(0, mgr.findByIssuerSerial(bySerial, tbs.issuer, tbs.serialNumber, false));
-      EXPECT_EQ(row.expected, bySerial.verifySignature(issuer));
-    }
+    for (int round = 0; round < 2; ++round)  // decoded, then from the cache
+      expectLookupsVerify(mgr, tbs, issuer, row.expected, false);
   }
 }
 
@@ -380,18 +387,7 @@ TEST(CertificateManager, MemoryStoresKeepWhatWasSigned) {
                                           static_cast<const CertificateStore*>(&view)}) {
       CertificateManager mgr;
       mgr.addTemporaryStore(store);
-      const TBSCertificate& tbs = received->tbsCertificate;
-      SharedCertificateList shared;
-      ASSERT_EQ(0, mgr.findSharedInStores(shared, tbs.subject, true));
-      ASSERT_EQ(1u, shared.size());
-      EXPECT_EQ(row.expected, shared[0]->verifySignature(issuer));
-      CertificateList copies;
-      ASSERT_EQ(0, mgr.findInStores(copies, tbs.subject, nullptr, false, true));
-      ASSERT_EQ(1, copies.GetCount());
-      EXPECT_EQ(row.expected, copies.GetHead()->verifySignature(issuer));
-      SignedCertificate bySerial;
-      ASSERT_EQ(0, mgr.findByIssuerSerial(bySerial, tbs.issuer, tbs.serialNumber, true));
-      EXPECT_EQ(row.expected, bySerial.verifySignature(issuer));
+      expectLookupsVerify(mgr, received->tbsCertificate, issuer, row.expected, true);
       mgr.removeStore(store);
     }
   }

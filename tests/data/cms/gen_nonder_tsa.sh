@@ -20,46 +20,7 @@ printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedK
   > "$W/tsa.ext"
 openssl x509 -req -in "$W/tsa.csr" -CA "$W/ca.pem" -CAkey "$W/ca.key" -set_serial 0x7002 -days 3000 \
   -extfile "$W/tsa.ext" -outform DER -out "$W/tsa0.der" 2>/dev/null
-cp ../pki/certs/tlvutil.py "$W/"
-python3 - "$W" <<'PY'
-import sys
-w = sys.argv[1]
-sys.path.insert(0, w)
-from tlvutil import tlv, hdr
-der = open(w + '/tsa0.der', 'rb').read()
-h, n = tlv(der, 0)
-th, tn = tlv(der, h)
-tbs = der[h:h + th + tn]
-old = bytes.fromhex('30090603551d1304023000')
-new = bytes.fromhex('300c0603551d1301010004023000')
-assert tbs.count(old) == 1
-def rebuild(b):
-    th, tn = tlv(b, 0)
-    body, i = b'', th
-    while i < th + tn:
-        mh, mn = tlv(b, i)
-        m = b[i:i + mh + mn]
-        if m[0] == 0xA3:
-            eh, en = tlv(m, mh)
-            exts = m[mh + eh:mh + eh + en].replace(old, new)
-            m = hdr(0xA3, len(hdr(0x30, len(exts))) + len(exts)) + hdr(0x30, len(exts)) + exts
-        body += m
-        i += mh + mn
-    return hdr(0x30, len(body)) + body
-open(w + '/tbs.der', 'wb').write(rebuild(tbs))
-PY
-openssl dgst -sha256 -sign "$W/ca.key" -out "$W/sig" "$W/tbs.der"
-python3 - "$W" <<'PY'
-import sys
-w = sys.argv[1]
-sys.path.insert(0, w)
-from tlvutil import hdr
-tbs = open(w + '/tbs.der', 'rb').read()
-sig = open(w + '/sig', 'rb').read()
-alg = bytes.fromhex('300d06092a864886f70d01010b0500')
-body = tbs + alg + hdr(0x03, len(sig) + 1) + b'\x00' + sig
-open('nonder_tsa.der', 'wb').write(hdr(0x30, len(body)) + body)
-PY
+python3 ../pki/certs/resign.py "$W/tsa0.der" "$W/ca.key" nonder_tsa.der
 { echo '-----BEGIN CERTIFICATE-----'; openssl base64 -e -in nonder_tsa.der; echo '-----END CERTIFICATE-----'; } > "$W/tsa.pem"
 cat > "$W/tsa.cnf" <<CNF
 [tsa]

@@ -26,43 +26,7 @@ openssl req -new -newkey rsa:2048 -nodes -keyout "$W/leaf.key" -out "$W/leaf.csr
   -subj "/C=PL/O=Tal Test/CN=leaf" 2>/dev/null
 openssl x509 -req -in "$W/leaf.csr" -CA "$W/ca.pem" -CAkey "$W/ca.key" -set_serial 0x2102 -days 3000 \
   -extfile "$W/leaf.ext" -out "$W/leaf.pem" 2>/dev/null
-cp ../certs/tlvutil.py "$W/"
-python3 - "$W" <<'PY'
-import sys
-w = sys.argv[1]
-sys.path.insert(0, w)
-from tlvutil import tlv, hdr
-der = open(w + '/resp0.der', 'rb').read()
-h, n = tlv(der, 0)
-th, tn = tlv(der, h)
-tbs = der[h:h + th + tn]
-old = bytes.fromhex('30090603551d1304023000')
-new = bytes.fromhex('300c0603551d1301010004023000')
-assert tbs.count(old) == 1
-body, i = b'', th
-while i < th + tn:
-    mh, mn = tlv(tbs, i)
-    m = tbs[i:i + mh + mn]
-    if m[0] == 0xA3:
-        eh, en = tlv(m, mh)
-        exts = m[mh + eh:mh + eh + en].replace(old, new)
-        m = hdr(0xA3, len(hdr(0x30, len(exts))) + len(exts)) + hdr(0x30, len(exts)) + exts
-    body += m
-    i += mh + mn
-open(w + '/tbs.der', 'wb').write(hdr(0x30, len(body)) + body)
-PY
-openssl dgst -sha256 -sign "$W/ca.key" -out "$W/sig" "$W/tbs.der"
-python3 - "$W" <<'PY'
-import sys
-w = sys.argv[1]
-sys.path.insert(0, w)
-from tlvutil import hdr
-tbs = open(w + '/tbs.der', 'rb').read()
-sig = open(w + '/sig', 'rb').read()
-alg = bytes.fromhex('300d06092a864886f70d01010b0500')
-body = tbs + alg + hdr(0x03, len(sig) + 1) + b'\x00' + sig
-open('nonder_responder.der', 'wb').write(hdr(0x30, len(body)) + body)
-PY
+python3 ../certs/resign.py "$W/resp0.der" "$W/ca.key" nonder_responder.der
 { echo '-----BEGIN CERTIFICATE-----'; openssl base64 -e -in nonder_responder.der; echo '-----END CERTIFICATE-----'; } \
   > "$W/resp.pem"
 : > "$W/index.txt"
