@@ -285,12 +285,12 @@ class CmsSet : public ASNsetList<T> {
   }
 
   // Takes one element from its complete encoding (the streaming decoder
-  // hands them over one by one): 1, 0 when the octets are not exactly one
-  // element the set accepts, -2 out of memory.
-  int takeElement(const unsigned char* data, int n) {
+  // hands them over one by one), `flags` as decode's: 1, 0 when the octets
+  // are not exactly one element the set accepts, -2 out of memory.
+  int takeElement(const unsigned char* data, int n, unsigned char flags = 0) {
     if (!data || n < 2) return 0;
     MemFile m(const_cast<unsigned char*>(data), n, false);
-    const int r = decodeElement(&m, n, 0);
+    const int r = decodeElement(&m, n, flags);
     if (r < 1) return r;
     return r == n ? 1 : 0;
   }

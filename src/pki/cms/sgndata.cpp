@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
 
 namespace {
 
@@ -475,7 +476,13 @@ int SignedData::streamSet(CmsSet<T>& set, GenericFile* in, SignedDataStreamCtx* 
     }
     if (r != 1) return r;
     const int n = c->collector.size();
-    const int t = set.takeElement(c->collector.data(), n);
+    // Certificates and CRLs are read in place over a private copy of their
+    // octets, as in a whole decode read in place: a signature over a TBS that
+    // is not DER is then checked over the octets received.
+    const bool signedValues =
+        std::is_same<T, SignedCertificate>::value || std::is_same<T, SignedCertRevList>::value;
+    const int t =
+        set.takeElement(c->collector.data(), n, signedValues ? ASN_FLAG_CONST | ASN_FLAG_COPY : 0);
     c->collector.reset();
     if (t != 1) return t;
     c->setTaken += n;

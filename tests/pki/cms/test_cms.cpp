@@ -163,34 +163,38 @@ TEST(CmsOpenssl, StreamedBerAndOtherSigners) {
 
 // The certificates of a degenerate SignedData are signed over TBS octets that
 // are not DER (openssl carries them unchanged: tests/data/pki/certs/
-// gen_nonder_bags.sh). Read in place, as a token is read, each keeps its
-// octets and verifies under its issuer.
+// gen_nonder_bags.sh). Read in place, as a token is read, or streamed in
+// pieces, each keeps its octets and verifies under its issuer.
 TEST(CmsOpenssl, CarriedCertificatesSignedOverNonDer) {
   const Bytes der = cmstest::readData("certs/nonder_certs.p7b");
-  SignedMessage msg;
-  ASSERT_EQ(decodeBytes(msg, der, ASN_FLAG_CONST), static_cast<int>(der.size()));
-  const CertificateSet& set = msg.value().certificates;
-  ASSERT_EQ(set.GetCount(), 3);
-  const struct {
-    const char* file;
-    const char* issuer;
-  } rows[] = {{"critical_false.der", "critical_false.der"},
-              {"v1_explicit.der", "rsa_ca.der"},
-              {"nonder_ca.der", "nonder_ca.der"}};
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.file);
-    const Bytes want = cmstest::readData(std::string("certs/") + row.file);
-    const SignedCertificate* found = nullptr;
-    for (POSITION pos = set.GetHeadPosition(); pos;) {
-      const SignedCertificate* c = set.GetNext(pos);
-      if (c && encodeOf(*c) == want) found = c;
+  SignedMessage whole, streamed;
+  ASSERT_EQ(decodeBytes(whole, der, ASN_FLAG_CONST), static_cast<int>(der.size()));
+  ASSERT_GT(cmstest::streamIn(streamed, der, 7, nullptr), 0);
+  for (const SignedMessage* msg : {&whole, &streamed}) {
+    const CertificateSet& set = msg->value().certificates;
+    ASSERT_EQ(set.GetCount(), 3);
+    const struct {
+      const char* file;
+      const char* issuer;
+    } rows[] = {{"critical_false.der", "critical_false.der"},
+                {"v1_explicit.der", "rsa_ca.der"},
+                {"nonder_ca.der", "nonder_ca.der"}};
+    for (const auto& row : rows) {
+      SCOPED_TRACE(row.file);
+      const Bytes want = cmstest::readData(std::string("certs/") + row.file);
+      const SignedCertificate* found = nullptr;
+      for (POSITION pos = set.GetHeadPosition(); pos;) {
+        const SignedCertificate* c = set.GetNext(pos);
+        if (c && encodeOf(*c) == want) found = c;
+      }
+      ASSERT_TRUE(found);
+      SignedCertificate issuer;
+      const Bytes i = cmstest::readData(std::string("certs/") + row.issuer);
+      ASSERT_EQ(decodeBytes(issuer, i, ASN_FLAG_CONST), static_cast<int>(i.size()));
+      EXPECT_EQ(found->verifySignature(issuer), SignedCertificate::CERT_SIG_VALID);
+      EXPECT_EQ(SignedCertificate(*found).verifySignature(issuer),
+                SignedCertificate::CERT_SIG_VALID);
     }
-    ASSERT_TRUE(found);
-    SignedCertificate issuer;
-    const Bytes i = cmstest::readData(std::string("certs/") + row.issuer);
-    ASSERT_EQ(decodeBytes(issuer, i, ASN_FLAG_CONST), static_cast<int>(i.size()));
-    EXPECT_EQ(found->verifySignature(issuer), SignedCertificate::CERT_SIG_VALID);
-    EXPECT_EQ(SignedCertificate(*found).verifySignature(issuer), SignedCertificate::CERT_SIG_VALID);
   }
 }
 
