@@ -11,46 +11,7 @@ trap 'rm -rf "$W"' EXIT
 
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$W/ss.key" -subj "/C=PL/O=Test/CN=explicit FALSE" \
   -days 3650 -sha256 -addext basicConstraints=CA:FALSE -outform DER -out "$W/ss.der" 2>/dev/null
-python3 - "$W" <<'PY'
-import sys
-w = sys.argv[1]
-from tlvutil import tlv, hdr
-der = open(w + '/ss.der', 'rb').read()
-h, n = tlv(der, 0)
-th, tn = tlv(der, h)
-tbs = der[h:h + th + tn]
-# the basicConstraints extension openssl wrote (non-critical, CA:FALSE)
-old = bytes.fromhex('30090603551d1304023000')
-assert tbs.count(old) == 1
-new = bytes.fromhex('300c0603551d1301010004023000')
-# every enclosing length grows by 3: rebuild the TBS from its members
-def rebuild(b):
-    th, tn = tlv(b, 0)
-    body, i = b'', th
-    while i < th + tn:
-        mh, mn = tlv(b, i)
-        m = b[i:i + mh + mn]
-        if m[0] == 0xA3:
-            eh, en = tlv(m, mh)
-            exts = m[mh + eh:mh + eh + en].replace(old, new)
-            m = hdr(0xA3, len(hdr(0x30, len(exts))) + len(exts)) + hdr(0x30, len(exts)) + exts
-        body += m
-        i += mh + mn
-    return hdr(0x30, len(body)) + body
-open(w + '/tbs.der', 'wb').write(rebuild(tbs))
-PY
-openssl dgst -sha256 -sign "$W/ss.key" -out "$W/sig" "$W/tbs.der"
-python3 - "$W" <<'PY'
-import sys
-w = sys.argv[1]
-from tlvutil import hdr
-tbs = open(w + '/tbs.der', 'rb').read()
-sig = open(w + '/sig', 'rb').read()
-alg = bytes.fromhex('300d06092a864886f70d01010b0500')
-bits = hdr(0x03, len(sig) + 1) + b'\x00' + sig
-body = tbs + alg + bits
-open('critical_false.der', 'wb').write(hdr(0x30, len(body)) + body)
-PY
+python3 resign.py "$W/ss.der" "$W/ss.key" critical_false.der
 # PEM by plain base64 of the octets (no re-encoding on the way)
 for f in critical_false v1_explicit; do
   { echo '-----BEGIN CERTIFICATE-----'; openssl base64 -e -in $f.der; echo '-----END CERTIFICATE-----'; } > $f.pem
