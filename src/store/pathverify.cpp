@@ -539,7 +539,7 @@ int PathVerification::checkRevocation(CertificateItem& item, const CertificateIt
   item.wwc = WWC_OK;
 
   // 2. OCSP evidence first.
-  std::unique_ptr<BasicOCSPResponse> ocsp;
+  std::shared_ptr<const BasicOCSPResponse> ocsp;
   if (!(purpose == PATH_PURPOSE_OCSP && !isCa)) {
     PathCollector local;
     ocsp = revocation->findOcspResponse(cert, issuer, args, local);

@@ -521,6 +521,7 @@ class Network : public RevocationNetwork {
   bool configured = false;  // a configured OCSP server of the issuer answers `serverAnswer`
   std::string serverAnswer;
   std::map<std::string, std::string> answers;  // URL -> response file
+  std::map<std::string, std::vector<unsigned char>> octets;  // URL -> the answer itself
   std::vector<std::string> queried;
   bool canQueryNetwork(int kind, const DistinguishedName*, ReportStream*) override {
     return allowed && kind == 4 && configured;
@@ -535,15 +536,77 @@ class Network : public RevocationNetwork {
     queried.push_back(url);
     OCSPRequest parsed;  // the request goes out well formed
     EXPECT_EQ(static_cast<int>(request.size()), parsed.decodeVector(request));
-    const std::string file = url == "configured" ? serverAnswer : answers[url];
-    if (file.empty()) return 31;
-    auto r = get<OCSPResponse>(file);
     std::vector<unsigned char> der;
-    r->encodeVector(der);
+    if (octets.count(url)) {
+      der = octets[url];
+    } else {
+      const std::string file = url == "configured" ? serverAnswer : answers[url];
+      if (file.empty()) return 31;
+      auto r = get<OCSPResponse>(file);
+      r->encodeVector(der);
+    }
     return response.decodeVector(der) == static_cast<int>(der.size()) ? 0 : 28;
   }
   int queryForCertificatesByDn(const DistinguishedName&, CertificateList&) override { return 31; }
 };
+
+// A response verified once is one object: a signature's response is copied
+// once, the copy shared by the used list and the caller; one fetched is shared
+// by the cache, the used list and the caller, and found in the cache again.
+// openssl's answer with the length of its signed part one octet longer is
+// found on neither road.
+TEST(OcspSources, OneVerifiedResponseSharedNotCopied) {
+  auto ca = get<SignedCertificate>("aia-ca.der");
+  auto user = get<SignedCertificate>("aia-user.der");
+  const X509time when = at(basic("aia-good.der")->tbsResponseData.producedAt, 60);
+  const std::vector<unsigned char> der = basicDer("aia-good.der");
+  ASSERT_TRUE(der.size() > 8 && der[0] == 0x30 && der[1] == 0x82 && der[4] == 0x30);
+  const struct {
+    const char* what;
+    std::vector<unsigned char> basic;
+    bool usable;
+  } rows[] = {{"as openssl made it", der, true},
+              {"ResponseData length one octet longer", certtest::longerLength(der, 5, {3}), false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    RevocationArgs args;
+    args.time = &when;
+    FixedPathClock clock(when.toTime64(true));
+    Environment env;
+    {
+      RevocationManager m(clock, nullptr);
+      m.environment = &env;
+      BasicOCSPResponse lent;
+      ASSERT_EQ(static_cast<int>(row.basic.size()), lent.decodeVector(row.basic));
+      m.signatureOcsp.push_back(&lent);
+      const auto found = m.findOcspResponse(*user, *ca, args);
+      ASSERT_EQ(row.usable, found != nullptr);
+      ASSERT_EQ(row.usable ? 1u : 0u, m.usedResponses.size());
+      if (row.usable) {
+        EXPECT_NE(&lent, found.get());
+        EXPECT_EQ(found, m.usedResponses[0]);
+        EXPECT_EQ(1, found->verifySignature(*ca));
+      }
+    }
+    Network net;
+    auto whole = get<OCSPResponse>("aia-good.der");
+    ASSERT_EQ(1, whole->responseBytes.inner.response.set(row.basic.data(),
+                                                         static_cast<int>(row.basic.size())));
+    ASSERT_GT(whole->encodeVector(net.octets["http://ocsp-a.example/"]), 0);
+    RevocationManager m(clock, nullptr);
+    m.environment = &env;
+    m.network = &net;
+    const auto fetched = m.findOcspResponse(*user, *ca, args);
+    ASSERT_EQ(row.usable, fetched != nullptr);
+    ASSERT_EQ(row.usable ? 1u : 0u, m.ocspCache.size());
+    ASSERT_EQ(row.usable ? 1u : 0u, m.usedResponses.size());
+    if (!row.usable) continue;
+    EXPECT_EQ(fetched, m.ocspCache[0]);
+    EXPECT_EQ(fetched, m.usedResponses[0]);
+    EXPECT_EQ(fetched, m.findOcspResponse(*user, *ca, args));
+    EXPECT_EQ(1u, net.queried.size());
+  }
+}
 
 // The sources of an OCSP response in their order; the access locations of the
 // certificate are asked only while OCSP fetching is allowed.
