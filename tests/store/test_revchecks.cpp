@@ -903,6 +903,48 @@ TEST(Collector, ResponderAndCrlIssuerPaths) {
   EXPECT_EQ(ca->tbsCertificate.subject, used->crl->tbsCertList.issuer);
 }
 
+// The OCSP evidence of a path is the response the manager verified, shared
+// (the signature's one copied once), and outlives the manager.
+TEST(Collector, OcspEvidenceSharedWithTheManager) {
+  auto root = get<SignedCertificate>("root.der");
+  auto ca = get<SignedCertificate>("ca.der");
+  auto user2 = get<SignedCertificate>("user2.der");
+  auto good = basic("ocsp-good.der");
+  const X509time when = at(good->tbsResponseData.producedAt, 60);
+  FixedPathClock clock(when.toTime64(true));
+  auto m = std::make_unique<RevocationManager>(clock, nullptr);
+  ManagedRevocation managed(*m);
+  PathVerification pv;
+  pv.revocation = &managed;
+  NestedPaths env;
+  env.roots.push_back(root.get());
+  env.verification = &pv;
+  env.ca = ca.get();
+  m->environment = &env;
+  m->signatureOcsp.push_back(good.get());
+  RevocationArgs args;
+  args.time = &when;
+  CertificatePath path;
+  for (const SignedCertificate* c : {user2.get(), ca.get(), root.get()})
+    path.addNew()->certificate = *c;
+  PathCollector collector;
+  ASSERT_EQ(0, pv.verifyPath(path, args, false, PATH_PURPOSE_SIGNER, true, nullptr, &collector));
+  ASSERT_EQ(REVSOURCE_OCSP, path.elementAt(0)->revocationSource);
+  ASSERT_EQ(1u, m->usedResponses.size());
+  const CrlOrOcspValue* used = nullptr;
+  for (const CrlOrOcspValue* v : collector.path.revocations.items)
+    if (v && v->ocsp) used = v;
+  ASSERT_TRUE(used);
+  EXPECT_EQ(used->ocsp, m->usedResponses[0].get());
+  EXPECT_NE(used->ocsp, good.get());
+  EXPECT_EQ(0, used->owns);
+  m.reset();
+  good.reset();
+  std::vector<unsigned char> der;
+  ASSERT_GT(used->ocsp->encodeVector(der), 0);
+  EXPECT_EQ(der, basicDer("ocsp-good.der"));
+}
+
 // The report of the status check: the times, the data used and a revocation
 // after the signing time.
 TEST(StatusReport, Lines) {
