@@ -121,9 +121,10 @@ void PathBuilder::describe(const char* label, const SignedCertificate& certifica
 int PathBuilder::buildPathForCertificate(CertificatePath& path,
                                          const SignedCertificate& certificate, int32_t purpose,
                                          bool temporaryOnly) {
-  SharedCertificate held;
-  held = certificate;
-  return buildPathForCertificate(path, held, purpose, temporaryOnly);
+  // A certificate some holder keeps read-only (the issuer of a path, say,
+  // when its responder's path begins there) is shared, not copied.
+  return buildPathForCertificate(path, SharedCertificate::holding(certificate), purpose,
+                                 temporaryOnly);
 }
 
 int PathBuilder::buildPathForCertificate(CertificatePath& path,

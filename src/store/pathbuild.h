@@ -92,6 +92,8 @@ class PathBuilder {
   PathBuilder(CertificateManager& manager, PathBuildEnvironment& environment, ReportStream& report)
       : manager(manager), env(environment), report(report) {}
 
+  // The path holds `certificate`'s body when some holder keeps it read-only
+  // (SharedCertificate::holding), else a copy.
   int buildPathForCertificate(CertificatePath& path, const SignedCertificate& certificate,
                               int32_t purpose, bool temporaryOnly);
   // The path holds `certificate`'s body itself, no copy made.

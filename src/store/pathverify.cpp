@@ -127,9 +127,11 @@ void mergeCollector(PathCollector& from, PathCollector& into) {
   }
 }
 
-// A copy of the CRL, or the CRL itself shared with its keeper.
+// A copy of the CRL, or the CRL itself shared with its keeper; the same of
+// the response.
 void addEvidence(PathCollector& collector, const SignedCertRevList* crl,
-                 const std::shared_ptr<SignedCertRevList>& crlOwner, const BasicOCSPResponse* ocsp) {
+                 const std::shared_ptr<SignedCertRevList>& crlOwner, const BasicOCSPResponse* ocsp,
+                 const std::shared_ptr<const BasicOCSPResponse>& ocspOwner) {
   if (crl && crlOwner.get() == crl) {
     auto* v = new CrlOrOcspValue(crlOwner.get(), nullptr, 0);
     v->sharedCrl = crlOwner;
@@ -137,10 +139,11 @@ void addEvidence(PathCollector& collector, const SignedCertRevList* crl,
     crl = nullptr;
   }
   std::unique_ptr<SignedCertRevList> c(crl ? new SignedCertRevList(*crl) : nullptr);
+  const bool sharedOcsp = ocsp && ocspOwner.get() == ocsp;
   // A response has no copy of its own: its DER is read again.
   std::unique_ptr<BasicOCSPResponse> o;
   std::vector<unsigned char> der;
-  if (ocsp && ocsp->encodeVector(der) > 0) {
+  if (ocsp && !sharedOcsp && ocsp->encodeVector(der) > 0) {
     o.reset(new BasicOCSPResponse());
     if (o->decodeVector(der) != static_cast<int>(der.size())) o.reset();
   }
@@ -148,7 +151,11 @@ void addEvidence(PathCollector& collector, const SignedCertRevList* crl,
     auto* v = new CrlOrOcspValue(c.release(), nullptr, 1);
     collector.path.revocations.items.push_back(v);
   }
-  if (o) {
+  if (sharedOcsp) {
+    auto* v = new CrlOrOcspValue(nullptr, ocsp, 0);
+    v->sharedOcsp = ocspOwner;
+    collector.path.revocations.items.push_back(v);
+  } else if (o) {
     auto* v = new CrlOrOcspValue(nullptr, o.release(), 1);
     collector.path.revocations.items.push_back(v);
   }
@@ -539,7 +546,7 @@ int PathVerification::checkRevocation(CertificateItem& item, const CertificateIt
   item.wwc = WWC_OK;
 
   // 2. OCSP evidence first.
-  std::unique_ptr<BasicOCSPResponse> ocsp;
+  std::shared_ptr<const BasicOCSPResponse> ocsp;
   if (!(purpose == PATH_PURPOSE_OCSP && !isCa)) {
     PathCollector local;
     ocsp = revocation->findOcspResponse(cert, issuer, args, local);
@@ -720,6 +727,6 @@ int PathVerification::checkRevocation(CertificateItem& item, const CertificateIt
   // 8. The evidence used goes with the path's data.
   if (collector && item.revocationState != REVSTATE_NONE &&
       item.revocationState != REVSTATE_NO_DATA)
-    addEvidence(*collector, used.crl, used.crlOwner, used.ocsp);
+    addEvidence(*collector, used.crl, used.crlOwner, used.ocsp, ocsp);
   return 0;
 }

@@ -104,10 +104,10 @@ class PathRevocation {
   virtual void demoteVerifiedCrls() = 0;
   // A verified OCSP response for the certificate, or null; data met on the way
   // goes into `collector`.
-  virtual std::unique_ptr<BasicOCSPResponse> findOcspResponse(const SignedCertificate& cert,
-                                                              const SignedCertificate& issuer,
-                                                              const RevocationArgs& args,
-                                                              PathCollector& collector) = 0;
+  // It is shared read-only with the manager's cache and used list.
+  virtual std::shared_ptr<const BasicOCSPResponse> findOcspResponse(
+      const SignedCertificate& cert, const SignedCertificate& issuer, const RevocationArgs& args,
+      PathCollector& collector) = 0;
   // Decides item.wwc, revocationState, revocationSource, freshCrlWanted;
   // nonzero is a failure passed up.
   virtual int checkStatus(CertificateItem& item, const RevocationArgs& args,

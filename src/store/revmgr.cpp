@@ -958,22 +958,23 @@ void RevocationManager::clearUsedLists() {
   signatureOcsp.clear();
 }
 
-std::unique_ptr<BasicOCSPResponse> RevocationManager::acceptAnswer(const OCSPResponse& answer,
-                                                                   const SignedCertificate& cert,
-                                                                   const SignedCertificate& issuer,
-                                                                   const X509time* time,
-                                                                   bool& stop) {
-  auto basic = std::make_unique<BasicOCSPResponse>();
+std::shared_ptr<const BasicOCSPResponse> RevocationManager::acceptAnswer(
+    const OCSPResponse& answer, const SignedCertificate& cert, const SignedCertificate& issuer,
+    const X509time* time, bool& stop) {
+  // Decoded privately, its signed part over a copy of its own octets: it
+  // outlives `answer`.
+  auto basic = std::make_shared<BasicOCSPResponse>();
   if (!checkResponseFormat(answer, *basic)) {
     stop = true;
     return nullptr;
   }
-  if (!verifyOcspResponse(*basic, cert, issuer, time)) return nullptr;
-  if (auto copy = copyResponse(*basic)) ocspCache.push_back(std::move(copy));
-  return basic;
+  std::shared_ptr<const BasicOCSPResponse> verified = std::move(basic);
+  if (!verifyOcspResponse(verified, cert, issuer, time)) return nullptr;
+  ocspCache.push_back(verified);
+  return verified;
 }
 
-std::unique_ptr<BasicOCSPResponse> RevocationManager::findOcspResponse(
+std::shared_ptr<const BasicOCSPResponse> RevocationManager::findOcspResponse(
     const SignedCertificate& cert, const SignedCertificate& issuer, const RevocationArgs& args,
     PathCollector* collector) {
   Collecting scope(collecting, collector);
@@ -981,15 +982,19 @@ std::unique_ptr<BasicOCSPResponse> RevocationManager::findOcspResponse(
     if (!r || !findSingleResponse(*r, cert, issuer, args.time) ||
         !referencedResponse(args.references, *r))
       continue;
-    if (!verifyOcspResponse(*r, cert, issuer, args.time)) continue;
+    if (!checkOcspResponse(*r, cert, issuer, args.time, nullptr)) continue;
+    // The signature's response is lent: one copy, shared by the used list
+    // and the caller.
+    std::shared_ptr<const BasicOCSPResponse> copy = copyResponse(*r);
+    if (copy) usedResponses.push_back(copy);
     out() << "Znaleziono odpowiedź OCSP w podpisie archiwalnym.\r\n";
-    return copyResponse(*r);
+    return copy;
   }
   if (args.offline) return nullptr;
   for (const auto& r : ocspCache) {
     if (!findSingleResponse(*r, cert, issuer, args.time)) continue;
     out() << "Znaleziono ważną odpowiedź OCSP w cache zweryfikowanych odpowiedzi.\r\n";
-    return copyResponse(*r);
+    return r;
   }
   // The network honours options 18 and 16 for configured servers and the
   // certificate's own access locations alike; the report says why it is off.

@@ -162,14 +162,17 @@ class RevocationManager {
   // and emptied by clearUsedLists.
   std::vector<const SignedCertRevList*> signatureCrls;
   std::vector<const BasicOCSPResponse*> signatureOcsp;
-  // Verified OCSP responses.
-  std::vector<std::unique_ptr<BasicOCSPResponse>> ocspCache;
+  // Verified OCSP responses (never changed once verified: shared with the
+  // used list and the callers that found them).
+  std::vector<std::shared_ptr<const BasicOCSPResponse>> ocspCache;
 
   // A verified response for the certificate, or null: the signature's
   // responses (those the references admit), then (online) the cache, the configured servers and the
-  // certificate's OCSP access locations.
+  // certificate's OCSP access locations. A signature's response is copied
+  // once, the copy shared with the used list; a cached or fetched one is
+  // shared with the cache and the used list.
   // The responder's path verification collects into `collector` (null: none).
-  std::unique_ptr<BasicOCSPResponse> findOcspResponse(const SignedCertificate& cert,
+  std::shared_ptr<const BasicOCSPResponse> findOcspResponse(const SignedCertificate& cert,
                                                       const SignedCertificate& issuer,
                                                       const RevocationArgs& args,
                                                       PathCollector* collector = nullptr);
@@ -227,7 +230,7 @@ class RevocationManager {
   int crlIssuerCandidate(const SignedCertRevList& crl, const SignedCertificate& issuer,
                          const RevocationArgs& args, bool pathKnown);
   // Null when no answer passes (`stop` set when the format check failed).
-  std::unique_ptr<BasicOCSPResponse> acceptAnswer(const OCSPResponse& answer,
+  std::shared_ptr<const BasicOCSPResponse> acceptAnswer(const OCSPResponse& answer,
                                                   const SignedCertificate& cert,
                                                   const SignedCertificate& issuer,
                                                   const X509time* time, bool& stop);

@@ -11,7 +11,7 @@ bool held(const List& list, const SignedCertRevList& crl, Same same) {
 
 }  // namespace
 
-std::unique_ptr<BasicOCSPResponse> ManagedRevocation::findOcspResponse(
+std::shared_ptr<const BasicOCSPResponse> ManagedRevocation::findOcspResponse(
     const SignedCertificate& cert, const SignedCertificate& issuer, const RevocationArgs& args,
     PathCollector& collector) {
   return manager.findOcspResponse(cert, issuer, args, &collector);

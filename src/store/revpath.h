@@ -10,10 +10,10 @@ class ManagedRevocation : public PathRevocation {
   void removeMarkedCrlItems() override {}
   void clearOcspCache() override { manager.ocspCache.clear(); }
   void demoteVerifiedCrls() override { manager.demoteVerifiedCrls(); }
-  std::unique_ptr<BasicOCSPResponse> findOcspResponse(const SignedCertificate& cert,
-                                                      const SignedCertificate& issuer,
-                                                      const RevocationArgs& args,
-                                                      PathCollector& collector) override;
+  std::shared_ptr<const BasicOCSPResponse> findOcspResponse(const SignedCertificate& cert,
+                                                            const SignedCertificate& issuer,
+                                                            const RevocationArgs& args,
+                                                            PathCollector& collector) override;
   int checkStatus(CertificateItem& item, const RevocationArgs& args, const BasicOCSPResponse* ocsp,
                   const SignedCertificate& issuer, const SignedCertRevList* crl,
                   UsedRevocationData& used) override;

@@ -54,10 +54,10 @@ class RevocationDouble : public PathRevocation {
   void removeMarkedCrlItems() override { ++outermostResets; }
   void clearOcspCache() override {}
   void demoteVerifiedCrls() override { ++demoted; }
-  std::unique_ptr<BasicOCSPResponse> findOcspResponse(const SignedCertificate&,
-                                                      const SignedCertificate&,
-                                                      const RevocationArgs&,
-                                                      PathCollector&) override {
+  std::shared_ptr<const BasicOCSPResponse> findOcspResponse(const SignedCertificate&,
+                                                            const SignedCertificate&,
+                                                            const RevocationArgs&,
+                                                            PathCollector&) override {
     if (onOcsp) onOcsp();
     return nullptr;
   }

@@ -144,6 +144,29 @@ TEST(PathBuild, ChainsMadeByOpensslGiveTheirPaths) {
   }
 }
 
+// A path begun at a certificate given by reference: an item of another path
+// (held read-only, as an OCSP responder's path begins at the issuer) is
+// shared; a plain certificate is copied.
+TEST(PathBuild, StartCertificateHeldReadOnlyIsShared) {
+  Fixture fx;
+  for (const char* n : {"int1", "int2"}) fx.inStore({(std::string("rsa/") + n).c_str()});
+  fx.root("rsa/root");
+  CertificatePath path;
+  ASSERT_EQ(PATH_BUILT,
+            fx.builder.buildPathForCertificate(path, *fx.get("rsa/ee"), PATH_PURPOSE_SIGNER, false));
+  const SharedCertificate& issuer = path.elementAt(1)->certificate;
+  CertificatePath fromItem, fromPlain;
+  ASSERT_EQ(PATH_BUILT, fx.builder.buildPathForCertificate(fromItem, issuer.get(),
+                                                           PATH_PURPOSE_OCSP, false));
+  EXPECT_TRUE(fromItem.elementAt(0)->certificate.sharesBodyWith(issuer));
+  const SignedCertificate plain = issuer.get();
+  ASSERT_EQ(PATH_BUILT,
+            fx.builder.buildPathForCertificate(fromPlain, plain, PATH_PURPOSE_OCSP, false));
+  EXPECT_NE(&fromPlain.elementAt(0)->certificate.get(), &plain);
+  EXPECT_EQ((Names{"rsa/int2", "rsa/int1", "rsa/root"}), fx.namesOf(fromItem));
+  EXPECT_EQ((Names{"rsa/int2", "rsa/int1", "rsa/root"}), fx.namesOf(fromPlain));
+}
+
 // The only CA of the right name has a key that may not sign certificates
 // (openssl's chain, which openssl rejects too): no path.
 TEST(PathBuild, IssuerKeyMustSignCertificates) {

@@ -521,6 +521,7 @@ class Network : public RevocationNetwork {
   bool configured = false;  // a configured OCSP server of the issuer answers `serverAnswer`
   std::string serverAnswer;
   std::map<std::string, std::string> answers;  // URL -> response file
+  std::map<std::string, std::vector<unsigned char>> octets;  // URL -> the answer itself
   std::vector<std::string> queried;
   bool canQueryNetwork(int kind, const DistinguishedName*, ReportStream*) override {
     return allowed && kind == 4 && configured;
@@ -535,15 +536,77 @@ class Network : public RevocationNetwork {
     queried.push_back(url);
     OCSPRequest parsed;  // the request goes out well formed
     EXPECT_EQ(static_cast<int>(request.size()), parsed.decodeVector(request));
-    const std::string file = url == "configured" ? serverAnswer : answers[url];
-    if (file.empty()) return 31;
-    auto r = get<OCSPResponse>(file);
     std::vector<unsigned char> der;
-    r->encodeVector(der);
+    if (octets.count(url)) {
+      der = octets[url];
+    } else {
+      const std::string file = url == "configured" ? serverAnswer : answers[url];
+      if (file.empty()) return 31;
+      auto r = get<OCSPResponse>(file);
+      r->encodeVector(der);
+    }
     return response.decodeVector(der) == static_cast<int>(der.size()) ? 0 : 28;
   }
   int queryForCertificatesByDn(const DistinguishedName&, CertificateList&) override { return 31; }
 };
+
+// A response verified once is one object: a signature's response is copied
+// once, the copy shared by the used list and the caller; one fetched is shared
+// by the cache, the used list and the caller, and found in the cache again.
+// openssl's answer with the length of its signed part one octet longer is
+// found on neither road.
+TEST(OcspSources, OneVerifiedResponseSharedNotCopied) {
+  auto ca = get<SignedCertificate>("aia-ca.der");
+  auto user = get<SignedCertificate>("aia-user.der");
+  const X509time when = at(basic("aia-good.der")->tbsResponseData.producedAt, 60);
+  const std::vector<unsigned char> der = basicDer("aia-good.der");
+  ASSERT_TRUE(der.size() > 8 && der[0] == 0x30 && der[1] == 0x82 && der[4] == 0x30);
+  const struct {
+    const char* what;
+    std::vector<unsigned char> basic;
+    bool usable;
+  } rows[] = {{"as openssl made it", der, true},
+              {"ResponseData length one octet longer", certtest::longerLength(der, 5, {3}), false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    RevocationArgs args;
+    args.time = &when;
+    FixedPathClock clock(when.toTime64(true));
+    Environment env;
+    {
+      RevocationManager m(clock, nullptr);
+      m.environment = &env;
+      BasicOCSPResponse lent;
+      ASSERT_EQ(static_cast<int>(row.basic.size()), lent.decodeVector(row.basic));
+      m.signatureOcsp.push_back(&lent);
+      const auto found = m.findOcspResponse(*user, *ca, args);
+      ASSERT_EQ(row.usable, found != nullptr);
+      ASSERT_EQ(row.usable ? 1u : 0u, m.usedResponses.size());
+      if (row.usable) {
+        EXPECT_NE(&lent, found.get());
+        EXPECT_EQ(found, m.usedResponses[0]);
+        EXPECT_EQ(1, found->verifySignature(*ca));
+      }
+    }
+    Network net;
+    auto whole = get<OCSPResponse>("aia-good.der");
+    ASSERT_EQ(1, whole->responseBytes.inner.response.set(row.basic.data(),
+                                                         static_cast<int>(row.basic.size())));
+    ASSERT_GT(whole->encodeVector(net.octets["http://ocsp-a.example/"]), 0);
+    RevocationManager m(clock, nullptr);
+    m.environment = &env;
+    m.network = &net;
+    const auto fetched = m.findOcspResponse(*user, *ca, args);
+    ASSERT_EQ(row.usable, fetched != nullptr);
+    ASSERT_EQ(row.usable ? 1u : 0u, m.ocspCache.size());
+    ASSERT_EQ(row.usable ? 1u : 0u, m.usedResponses.size());
+    if (!row.usable) continue;
+    EXPECT_EQ(fetched, m.ocspCache[0]);
+    EXPECT_EQ(fetched, m.usedResponses[0]);
+    EXPECT_EQ(fetched, m.findOcspResponse(*user, *ca, args));
+    EXPECT_EQ(1u, net.queried.size());
+  }
+}
 
 // The sources of an OCSP response in their order; the access locations of the
 // certificate are asked only while OCSP fetching is allowed.
@@ -838,6 +901,48 @@ TEST(Collector, ResponderAndCrlIssuerPaths) {
   pv.revocation = &managed;
   manager.reset();
   EXPECT_EQ(ca->tbsCertificate.subject, used->crl->tbsCertList.issuer);
+}
+
+// The OCSP evidence of a path is the response the manager verified, shared
+// (the signature's one copied once), and outlives the manager.
+TEST(Collector, OcspEvidenceSharedWithTheManager) {
+  auto root = get<SignedCertificate>("root.der");
+  auto ca = get<SignedCertificate>("ca.der");
+  auto user2 = get<SignedCertificate>("user2.der");
+  auto good = basic("ocsp-good.der");
+  const X509time when = at(good->tbsResponseData.producedAt, 60);
+  FixedPathClock clock(when.toTime64(true));
+  auto m = std::make_unique<RevocationManager>(clock, nullptr);
+  ManagedRevocation managed(*m);
+  PathVerification pv;
+  pv.revocation = &managed;
+  NestedPaths env;
+  env.roots.push_back(root.get());
+  env.verification = &pv;
+  env.ca = ca.get();
+  m->environment = &env;
+  m->signatureOcsp.push_back(good.get());
+  RevocationArgs args;
+  args.time = &when;
+  CertificatePath path;
+  for (const SignedCertificate* c : {user2.get(), ca.get(), root.get()})
+    path.addNew()->certificate = *c;
+  PathCollector collector;
+  ASSERT_EQ(0, pv.verifyPath(path, args, false, PATH_PURPOSE_SIGNER, true, nullptr, &collector));
+  ASSERT_EQ(REVSOURCE_OCSP, path.elementAt(0)->revocationSource);
+  ASSERT_EQ(1u, m->usedResponses.size());
+  const CrlOrOcspValue* used = nullptr;
+  for (const CrlOrOcspValue* v : collector.path.revocations.items)
+    if (v && v->ocsp) used = v;
+  ASSERT_TRUE(used);
+  EXPECT_EQ(used->ocsp, m->usedResponses[0].get());
+  EXPECT_NE(used->ocsp, good.get());
+  EXPECT_EQ(0, used->owns);
+  m.reset();
+  good.reset();
+  std::vector<unsigned char> der;
+  ASSERT_GT(used->ocsp->encodeVector(der), 0);
+  EXPECT_EQ(der, basicDer("ocsp-good.der"));
 }
 
 // The report of the status check: the times, the data used and a revocation

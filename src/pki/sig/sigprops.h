@@ -36,17 +36,21 @@ struct SignatureCrlOrOcspRef {
 // both are deleted with the record only when it owns them.
 struct CrlOrOcspValue {
   CrlOrOcspValue() = default;
-  CrlOrOcspValue(SignedCertRevList* c, BasicOCSPResponse* o, uint8_t own) : owns(own), crl(c), ocsp(o) {}
+  CrlOrOcspValue(SignedCertRevList* c, const BasicOCSPResponse* o, uint8_t own)
+      : owns(own), crl(c), ocsp(o) {}
   ~CrlOrOcspValue();
   CrlOrOcspValue(const CrlOrOcspValue&) = delete;
   CrlOrOcspValue& operator=(const CrlOrOcspValue&) = delete;
 
   uint8_t owns = 1;
   SignedCertRevList* crl = nullptr;
-  BasicOCSPResponse* ocsp = nullptr;
+  const BasicOCSPResponse* ocsp = nullptr;
   // Keeps `crl` alive when it is shared with its keeper rather than owned (a
   // CRL may hold millions of entries: it is not copied for each record).
   std::shared_ptr<const SignedCertRevList> sharedCrl;
+  // Keeps `ocsp` alive when it is shared with the revocation manager (a
+  // verified response never changes) rather than owned.
+  std::shared_ptr<const BasicOCSPResponse> sharedOcsp;
 };
 
 class SignatureCrtRefs : public StlPointerList<SignatureCrtRef> {};

@@ -281,6 +281,7 @@ SignedCertificate::~SignedCertificate() = default;
 
 SignedCertificate& SignedCertificate::operator=(const SignedCertificate& other) {
   if (this == &other) return *this;
+  changed();
   // A private copy of the received octets, still read in place: the copy
   // hashes exactly what the issuer signed.
   if (copyAsViewed(*this, other) == 1) {
@@ -325,16 +326,19 @@ bool SignedCertificate::operator==(const SignedCertificate& other) const {
 }
 
 int SignedCertificate::decode(GenericFile* in, int length, unsigned char f) {
+  changed();
   if (certificateArmourReader) return certificateArmourReader(this, in, length, f);
   return ASNobject::decode(in, length, f);
 }
 
 void SignedCertificate::releaseViews() {
+  changed();
   dropOwnView();
   releaseViewsOf({&tbsCertificate, &signatureAlgorithm, &signature});
 }
 
 void SignedCertificate::clear() {
+  changed();
   releaseViews();
   tbsCertificate.clear();
   signatureAlgorithm.clear();
@@ -432,8 +436,10 @@ namespace {
 // writeOut: a value decoded privately is written out once and the octets
 // hashed, quicker than hashing it member by member (a value read in place
 // hashes its received octets anyway); for values of a bounded size.
+// `written`, when given, is signedObject's encoding already written out.
 int verifySigned(const SubPubKeyInfo& key, const AlgorithmIdentifier& alg,
-                 const ASNobject& signedObject, const ASNbitstr& signature, bool writeOut) {
+                 const ASNobject& signedObject, const ASNbitstr& signature, bool writeOut,
+                 const std::vector<unsigned char>* written = nullptr) {
   const unsigned char* sig = signature.bits();
   const int n = signature.bitsLength();
   if (!sig || n <= 0) return SignedCertificate::CERT_SIG_INVALID;
@@ -441,7 +447,10 @@ int verifySigned(const SubPubKeyInfo& key, const AlgorithmIdentifier& alg,
   {
     std::lock_guard<std::mutex> hold(keyLock(key));
     std::vector<unsigned char> der;
-    if (writeOut && !signedObject.isConstView() && signedObject.encodeVector(der) > 0)
+    if (written)
+      r = const_cast<SubPubKeyInfo&>(key).verifyData(
+          alg, written->data(), static_cast<int>(written->size()), sig, n);
+    else if (writeOut && !signedObject.isConstView() && signedObject.encodeVector(der) > 0)
       r = const_cast<SubPubKeyInfo&>(key).verifyData(alg, der.data(), static_cast<int>(der.size()),
                                                      sig, n);
     else
@@ -475,8 +484,26 @@ int verifySignedObject(const SubPubKeyInfo& key, const AlgorithmIdentifier& alg,
 int SignedCertificate::verifyWithKey(const SubPubKeyInfo& key) const {
   // Its re-encoding is not what was received, so not what was signed.
   if (tbsCertificate.writtenUnlikeReceived) return CERT_SIG_INVALID;
-  return verifySigned(key, tbsCertificate.signature, tbsCertificate, signature, true);
+  const std::vector<unsigned char>* der =
+      readOnly && !tbsCertificate.isConstView() ? tbsDer.of(tbsCertificate) : nullptr;
+  return verifySigned(key, tbsCertificate.signature, tbsCertificate, signature, true, der);
 }
+
+void SignedCertificate::changed() { tbsDer.forget(); }
+
+const std::vector<unsigned char>* EncodingMemo::of(const ASNobject& value) const {
+  if (const std::vector<unsigned char>* known = der.load(std::memory_order_acquire)) return known;
+  auto fresh = std::make_unique<std::vector<unsigned char>>();
+  if (value.encodeVector(*fresh) < 1) return nullptr;
+  // Another thread may have written it meanwhile: the first one published stays.
+  const std::vector<unsigned char>* expected = nullptr;
+  if (der.compare_exchange_strong(expected, fresh.get(), std::memory_order_acq_rel,
+                                  std::memory_order_acquire))
+    return fresh.release();
+  return expected;
+}
+
+void EncodingMemo::forget() { delete der.exchange(nullptr, std::memory_order_acq_rel); }
 
 int SignedCertificate::verifySignature(const SignedCertificate& issuerCert) const {
   return verifyWithKey(issuerCert.tbsCertificate.subjectPublicKeyInfo);
@@ -504,12 +531,26 @@ bool SignedCertificate::fixesRsaPssParameters() const {
 // SharedCertificate
 
 SharedCertificate& SharedCertificate::operator=(const SignedCertificate& certificate) {
-  if (body.get() != &certificate) body = std::make_shared<SignedCertificate>(certificate);
+  if (body.get() != &certificate) hold(std::make_shared<SignedCertificate>(certificate));
   return *this;
 }
 
 void SharedCertificate::adopt(std::unique_ptr<SignedCertificate> owned) {
-  body = std::shared_ptr<const SignedCertificate>(std::move(owned));
+  hold(std::shared_ptr<SignedCertificate>(std::move(owned)));
+}
+
+void SharedCertificate::hold(std::shared_ptr<SignedCertificate> own) {
+  // Still this holder's alone: nobody reads it yet.
+  if (own) own->readOnly = true;
+  body = std::move(own);
+}
+
+SharedCertificate SharedCertificate::holding(const SignedCertificate& certificate) {
+  SharedCertificate held;
+  // A body handed out by edit() may still change under its editor: copied.
+  if (certificate.readOnly) held.body = certificate.weak_from_this().lock();
+  if (!held.body) held = certificate;
+  return held;
 }
 
 const SignedCertificate& SharedCertificate::get() const {
@@ -542,7 +583,12 @@ SignedCertificate& SharedCertificate::edit() {
     }
     body = std::move(own);
   }
-  return const_cast<SignedCertificate&>(*body);
+  // Changed from now on through the reference handed out: nothing is
+  // remembered of it any more, and it is no longer shared by holding().
+  SignedCertificate& mine = const_cast<SignedCertificate&>(*body);
+  mine.readOnly = false;
+  mine.changed();
+  return mine;
 }
 
 // ---------------------------------------------------------------------------

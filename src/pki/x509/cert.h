@@ -12,7 +12,9 @@
 #include "pki/keys/subpubkeyinfo.h"
 #include "pki/common/x509time.h"
 
+#include <atomic>
 #include <memory>
+#include <vector>
 
 class Validity : public ASNsequenceF {
  public:
@@ -79,7 +81,27 @@ class TBSCertificate : public ASNsequenceF {
   unsigned char writtenUnlikeReceived = 0;
 };
 
-class SignedCertificate : public ASNsequenceF {
+// The DER of a value that no longer changes, written at most once however
+// many threads ask: the first encoding made is published atomically and
+// kept; forget() (by a sole owner about to change the value) drops it.
+class EncodingMemo {
+ public:
+  EncodingMemo() = default;
+  EncodingMemo(const EncodingMemo&) = delete;
+  EncodingMemo& operator=(const EncodingMemo&) = delete;
+  ~EncodingMemo() { forget(); }
+  // Null when the value does not encode.
+  const std::vector<unsigned char>* of(const ASNobject& value) const;
+  void forget();
+
+ private:
+  mutable std::atomic<const std::vector<unsigned char>*> der{nullptr};
+};
+
+// (enable_shared_from_this: a body SharedCertificate holds read-only can be
+// shared again from a plain reference, see SharedCertificate::holding.)
+class SignedCertificate : public ASNsequenceF,
+                          public std::enable_shared_from_this<SignedCertificate> {
  public:
   // Results of verifyWithKey, verifySignature and verifySelfSigned.
   enum {
@@ -124,6 +146,18 @@ class SignedCertificate : public ASNsequenceF {
   TBSCertificate tbsCertificate;
   AlgorithmIdentifier signatureAlgorithm;
   ASNbitstr signature;
+
+ private:
+  friend class SharedCertificate;
+  // Drops the TBS encoding remembered (every change of the value does).
+  void changed();
+  // Set while a SharedCertificate holds this body read-only (never once
+  // edit() has handed it out): only then is the TBS encoding remembered,
+  // since the members of any other certificate may change at any time.
+  bool readOnly = false;
+  // The TBS written out once for every signature check of a read-only body
+  // decoded privately (one read in place hashes its received octets).
+  EncodingMemo tbsDer;
 };
 
 // A certificate held read-only, its body shared by every copy: copying one
@@ -131,7 +165,8 @@ class SignedCertificate : public ASNsequenceF {
 // decode. Assigning a certificate gives the holder a body of its own; edit()
 // copies a shared body before handing it out, so copies stay independent.
 // A body is never changed while shared, and the key's lazily prepared state
-// is guarded (verifySignedObject), so one body may serve several threads.
+// and the remembered TBS encoding are guarded (verifySignedObject,
+// EncodingMemo), so one body may serve several threads.
 class SharedCertificate {
  public:
   SharedCertificate() = default;  // an empty certificate
@@ -146,11 +181,16 @@ class SharedCertificate {
   // A body of this holder's own to change.
   SignedCertificate& edit();
   void clear() { body.reset(); }
+  // A holder of `certificate`: the body itself when `certificate` is a body
+  // some holder keeps read-only, else a copy.
+  static SharedCertificate holding(const SignedCertificate& certificate);
   bool sharesBodyWith(const SharedCertificate& other) const {
     return body && body == other.body;
   }
 
  private:
+  // Takes `own` as the body, read-only from now on.
+  void hold(std::shared_ptr<SignedCertificate> own);
   std::shared_ptr<const SignedCertificate> body;
 };
 

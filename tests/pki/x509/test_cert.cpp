@@ -437,6 +437,90 @@ TEST(SharedCertificate, EditedCertificateIsNotTheSignedOne) {
     }
 }
 
+// A body held read-only remembers its TBS encoding from its first signature
+// check. Every way of changing it (through edit(), whose reference may be
+// kept) makes it verify as what it has become, never as what it was.
+TEST(SharedCertificate, RememberedTbsNeverOutlivesAChange) {
+  const SignedCertificate ca = load("rsa_ca.der");
+  const Bytes other = readFile("v1_rsa.der");
+  const struct {
+    const char* change;
+    bool verifies;  // then, with rsa_ca's key
+    void (*apply)(SignedCertificate& edited, const Bytes& other);
+  } changes[] = {
+      {"serial", false,
+       [](SignedCertificate& e, const Bytes&) { e.tbsCertificate.serialNumber.set(7u); }},
+      {"assigned v1_rsa", true,
+       [](SignedCertificate& e, const Bytes&) { e = load("v1_rsa.der"); }},
+      {"decoded v1_rsa", true,
+       [](SignedCertificate& e, const Bytes& b) { ASSERT_GT(e.decodeVector(b), 0); }},
+      {"cleared", false, [](SignedCertificate& e, const Bytes&) {
+         e.clear();
+         e.signature = load("v3_rsa.der").signature;
+       }},
+  };
+  for (unsigned char flags : {0, 1})
+    for (const auto& c : changes)
+      for (bool keepReference : {false, true}) {
+        SCOPED_TRACE(std::string(c.change) + " flags " + std::to_string(flags) +
+                     (keepReference ? " reference kept" : ""));
+        SharedCertificate held;
+        held = load("v3_rsa.der", flags);
+        ASSERT_EQ(held->verifySignature(ca), SignedCertificate::CERT_SIG_VALID);
+        SignedCertificate& edited = held.edit();
+        // Checked again through the editor's reference before the change.
+        if (keepReference) ASSERT_EQ(edited.verifySignature(ca), SignedCertificate::CERT_SIG_VALID);
+        c.apply(edited, other);
+        EXPECT_EQ(held->verifySignature(ca) == SignedCertificate::CERT_SIG_VALID, c.verifies);
+        const SharedCertificate copy = held;
+        EXPECT_EQ(copy->verifySignature(ca) == SignedCertificate::CERT_SIG_VALID, c.verifies);
+      }
+}
+
+// holding() shares a body some holder keeps read-only, and copies anything
+// else: a plain certificate, or a body edit() has handed out.
+TEST(SharedCertificate, HoldingSharesOnlyReadOnlyBodies) {
+  for (unsigned char flags : {0, 1}) {
+    SharedCertificate held;
+    held = load("v3_rsa.der", flags);
+    EXPECT_TRUE(SharedCertificate::holding(held.get()).sharesBodyWith(held));
+    const SignedCertificate plain = load("v3_rsa.der", flags);
+    const SharedCertificate fromPlain = SharedCertificate::holding(plain);
+    EXPECT_NE(&fromPlain.get(), &plain);
+    EXPECT_TRUE(fromPlain.get() == plain);
+    SignedCertificate& edited = held.edit();
+    const SharedCertificate fromEdited = SharedCertificate::holding(edited);
+    EXPECT_FALSE(fromEdited.sharesBodyWith(held));
+    edited.tbsCertificate.serialNumber.set(7u);
+    EXPECT_EQ(fromEdited->verifySignature(load("rsa_ca.der")), SignedCertificate::CERT_SIG_VALID);
+  }
+}
+
+// Threads racing to the first signature check of one body decoded privately:
+// its TBS is written and published once, every check reads a whole one.
+TEST(SharedCertificate, ThreadsRaceToRememberTheTbs) {
+  for (const char* issuerName : {"rsa_ca.der", "ec_ca.der"})
+    for (int round = 0; round < 4; ++round) {
+      const char* subjectName = issuerName[0] == 'r' ? "v3_rsa.der" : "gentime_ec.der";
+      SharedCertificate issuer, subject;
+      issuer = load(issuerName);
+      subject = load(subjectName);
+      std::atomic<bool> go{false};
+      std::atomic<int> wrong{0};
+      std::vector<std::thread> threads;
+      for (int t = 0; t < 8; ++t)
+        threads.emplace_back([&, t] {
+          const SharedCertificate mine = t % 2 ? subject : SharedCertificate::holding(subject.get());
+          while (!go.load(std::memory_order_acquire)) std::this_thread::yield();
+          for (int i = 0; i < 10; ++i)
+            if (mine->verifySignature(issuer) != 1) ++wrong;
+        });
+      go.store(true, std::memory_order_release);
+      for (std::thread& t : threads) t.join();
+      EXPECT_EQ(wrong.load(), 0) << issuerName;
+    }
+}
+
 TEST(CertValidity, BothEndsIncluded) {
   SignedCertificate c = load("gentime_ec.der");
   const Validity& v = c.tbsCertificate.validity;
