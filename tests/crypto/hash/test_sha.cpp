@@ -357,8 +357,9 @@ TEST(Sha, CompressGOfTheFips186Generator) {
 }
 
 
-// The schedule words of a SHA-512 block (w[16..79]), from its definition: from
-// any sixteen in a row the block, a key's pad in HMAC, follows back.
+// The schedule words of a SHA-256 or SHA-512 block (w[16..63], w[16..79]),
+// from their definition: from any sixteen in a row the block, a key's pad in
+// HMAC, follows back.
 std::vector<std::uint64_t> sha512Schedule(const std::uint8_t* block) {
   auto rotr = [](std::uint64_t x, int n) { return (x >> n) | (x << (64 - n)); };
   std::vector<std::uint64_t> w(80);
@@ -371,9 +372,22 @@ std::vector<std::uint64_t> sha512Schedule(const std::uint8_t* block) {
   }
   return w;
 }
+std::vector<std::uint32_t> sha256Schedule(const std::uint8_t* block) {
+  auto rotr = [](std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); };
+  std::vector<std::uint32_t> w(64);
+  for (int t = 0; t < 16; t++)
+    for (int i = 0; i < 4; i++) w[t] = (w[t] << 8) | block[4 * t + i];
+  for (int t = 16; t < 64; t++) {
+    const std::uint32_t s0 = rotr(w[t - 15], 7) ^ rotr(w[t - 15], 18) ^ (w[t - 15] >> 3);
+    const std::uint32_t s1 = rotr(w[t - 2], 17) ^ rotr(w[t - 2], 19) ^ (w[t - 2] >> 10);
+    w[t] = w[t - 16] + s0 + w[t - 7] + s1;
+  }
+  return w;
+}
 
-__attribute__((noinline)) void compressOnce(LvSha64CompressFn fn, std::uint64_t* st,
-                                            const std::uint8_t* block, size_t count) {
+template <class Word>
+__attribute__((noinline)) void compressOnce(void (*fn)(Word*, const std::uint8_t*, size_t),
+                                            Word* st, const std::uint8_t* block, size_t count) {
   fn(st, block, count);
   __asm__ __volatile__("" : : "r"(st) : "memory");
 }
@@ -381,36 +395,41 @@ __attribute__((noinline)) void compressOnce(LvSha64CompressFn fn, std::uint64_t*
 // How many of a block's schedule words (beyond the block's own) lie in the
 // stack the compression left below its caller: read through a fresh frame's
 // array.
-__attribute__((noinline)) int scheduleWordsLeftOnStack(const std::vector<std::uint64_t>& w) {
-  volatile std::uint64_t area[4096];
-  std::vector<bool> seen(80, false);
-  for (size_t i = 0; i < 4096; i++) {
-    const std::uint64_t v = area[i];
-    for (int t = 16; t < 80; t++)
+template <class Word>
+__attribute__((noinline)) int scheduleWordsLeftOnStack(const std::vector<Word>& w) {
+  volatile Word area[32768 / sizeof(Word)];
+  std::vector<bool> seen(w.size(), false);
+  for (size_t i = 0; i < 32768 / sizeof(Word); i++) {
+    const Word v = area[i];
+    for (size_t t = 16; t < w.size(); t++)
       if (v == w[t]) seen[t] = true;
   }
   return static_cast<int>(std::count(seen.begin(), seen.end(), true));
 }
 
-// The schedule's buffers are wiped, so that no run of sixteen words, from
-// which the block (an HMAC key's pad) follows back, stays behind. A stray word
-// a register spill leaves is no run; a buffer of the last steps is.
-TEST(Sha, Sha512SchedulesLeaveNoRunOfWordsOnTheStack) {
-  std::vector<std::pair<const char*, LvSha64CompressFn>> paths;
-  if (lvShaAvx2Available()) paths.emplace_back("avx2", lvSha512CompressAvx2);
-  if (lvShaAvx512VlAvailable()) paths.emplace_back("avx512vl", lvSha512CompressAvx512Vl);
-  if (paths.empty()) GTEST_SKIP() << "no AVX2 and BMI2 on this processor";
+// The schedules' buffers are wiped, so that no run of sixteen words, from
+// which the block follows back, stays behind. A stray word a register spill
+// leaves is no run; a buffer of the last steps is.
+TEST(Sha, AvxSchedulesLeaveNoRunOfWordsOnTheStack) {
+  if (!lvShaAvx2Available()) GTEST_SKIP() << "no AVX2 and BMI2 on this processor";
+  std::vector<std::pair<const char*, LvSha64CompressFn>> paths512 = {{"avx2", lvSha512CompressAvx2}};
+  if (lvShaAvx512VlAvailable()) paths512.emplace_back("avx512vl", lvSha512CompressAvx512Vl);
   std::mt19937 rng(80);
   std::vector<std::uint8_t> blocks(3 * 128);
   for (auto& b : blocks) b = static_cast<std::uint8_t>(rng());
-  for (const auto& p : paths) {
-    for (size_t count : {1u, 2u, 3u}) {
+  for (size_t count : {1u, 2u, 3u}) {
+    for (const auto& p : paths512) {
       std::uint64_t st[8] = {0};
       compressOnce(p.second, st, blocks.data(), count);
       for (size_t b = 0; b < count; b++)
         EXPECT_LT(scheduleWordsLeftOnStack(sha512Schedule(&blocks[128 * b])), 16)
-            << p.first << ", block " << b << " of " << count;
+            << "SHA-512 " << p.first << ", block " << b << " of " << count;
     }
+    std::uint32_t st[8] = {0};
+    compressOnce(lvSha256CompressAvx2, st, blocks.data(), count);
+    for (size_t b = 0; b < count; b++)
+      EXPECT_LT(scheduleWordsLeftOnStack(sha256Schedule(&blocks[64 * b])), 16)
+          << "SHA-256 avx2, block " << b << " of " << count;
   }
 }
 
