@@ -441,6 +441,17 @@ Words scalarWords(const LvN& k, unsigned n) {
   return w;
 }
 
+// Two Jacobian points of W-word coordinates over the P-521 prime are the same
+// (both at infinity, or X/Z^2 and Y/Z^3 equal).
+bool sameJacobian(const Words& P, const Words& Q, unsigned W) {
+  const LvN& pp = prime();
+  const LvN x1 = num(&P[0], W), y1 = num(&P[W], W), z1 = num(&P[2 * W], W);
+  const LvN x2 = num(&Q[0], W), y2 = num(&Q[W], W), z2 = num(&Q[2 * W], W);
+  if (z1.isZero() || z2.isZero()) return z1.isZero() && z2.isZero();
+  const LvN z1s = z1 * z1 % pp, z2s = z2 * z2 % pp;
+  return x1 * z2s % pp == x2 * z1s % pp && y1 * (z2s * z2 % pp) % pp == y2 * (z1s * z1 % pp) % pp;
+}
+
 // P-521 on its own field and on the generic one (the reference).
 struct P521 {
   static const unsigned W = 17;
@@ -469,14 +480,7 @@ struct P521 {
                            Curve::create(p.data(), a.data(), b.data(), W, FieldPath::kIfma));
 #endif
   }
-  bool same(const Words& P, const Words& Q) const {
-    const LvN pp = num(p.data(), W);
-    const LvN x1 = num(&P[0], W), y1 = num(&P[W], W), z1 = num(&P[2 * W], W);
-    const LvN x2 = num(&Q[0], W), y2 = num(&Q[W], W), z2 = num(&Q[2 * W], W);
-    if (z1.isZero() || z2.isZero()) return z1.isZero() && z2.isZero();
-    const LvN z1s = z1 * z1 % pp, z2s = z2 * z2 % pp;
-    return x1 * z2s % pp == x2 * z1s % pp && y1 * (z2s * z2 % pp) % pp == y2 * (z1s * z1 % pp) % pp;
-  }
+  bool same(const Words& P, const Words& Q) const { return sameJacobian(P, Q, W); }
 };
 
 // Random and edge scalars, on G, on random points, on -G and 2G: k·P,
@@ -573,7 +577,6 @@ TEST(EcP521Engine, DedicatedPathsOnlyForTheP521Prime) {
 #endif
 }
 
-
 // A curve on the P-521 prime with a point of order 2 (an explicit domain from
 // a stranger may have one): y^2 = x^3 - 3x + b with b = -(x0^3 - 3 x0), so
 // T = (x0, 0). Every doubling of T, and of the point at infinity, must give
@@ -585,16 +588,19 @@ TEST(EcP521Engine, PointOfOrderTwoAndInfinityOnEveryPath) {
   const LvN a = p - 3u;
   const LvN b = (p - (x0 * x0 % p * x0 % p + p - 3u * x0 % p) % p) % p;
   const Words pw = scalarWords(p, W), aw = scalarWords(a, W), bw = scalarWords(b, W);
-  std::unique_ptr<Curve> ref = Curve::create(pw.data(), aw.data(), bw.data(), W, FieldPath::kGeneric);
+  std::unique_ptr<Curve> ref =
+      Curve::create(pw.data(), aw.data(), bw.data(), W, FieldPath::kGeneric);
   ASSERT_TRUE(ref);
   std::vector<std::pair<const char*, std::unique_ptr<Curve>>> engines;
   engines.emplace_back("portable",
                        Curve::create(pw.data(), aw.data(), bw.data(), W, FieldPath::kPortable));
   if (haveMulx())
-    engines.emplace_back("mulx", Curve::create(pw.data(), aw.data(), bw.data(), W, FieldPath::kMulx));
+    engines.emplace_back("mulx",
+                         Curve::create(pw.data(), aw.data(), bw.data(), W, FieldPath::kMulx));
 #if defined(__x86_64__)
   if (haveIfma())
-    engines.emplace_back("ifma", Curve::create(pw.data(), aw.data(), bw.data(), W, FieldPath::kIfma));
+    engines.emplace_back("ifma",
+                         Curve::create(pw.data(), aw.data(), bw.data(), W, FieldPath::kIfma));
 #endif
   auto point = [&](const LvN& x, const LvN& y, const LvN& z) {
     Words P = scalarWords(x, W), Y = scalarWords(y, W), Z = scalarWords(z, W);
@@ -618,13 +624,7 @@ TEST(EcP521Engine, PointOfOrderTwoAndInfinityOnEveryPath) {
   const Words O2 = point(LvN(5u, 1), LvN(9u, 1), LvN(0u, 1));  // infinity with other X, Y
   const Words P = point(px, py, LvN(1u, 1));
   const std::vector<Words> pts = {T, TJ, O, O2, P};
-  auto same = [&](const Words& A, const Words& B) {
-    const LvN x1 = num(&A[0], W), y1 = num(&A[W], W), z1 = num(&A[2 * W], W);
-    const LvN x2 = num(&B[0], W), y2 = num(&B[W], W), z2 = num(&B[2 * W], W);
-    if (z1.isZero() || z2.isZero()) return z1.isZero() && z2.isZero();
-    const LvN z1s = z1 * z1 % p, z2s = z2 * z2 % p;
-    return x1 * z2s % p == x2 * z1s % p && y1 * (z2s * z2 % p) % p == y2 * (z1s * z1 % p) % p;
-  };
+  auto same = [&](const Words& A, const Words& B) { return sameJacobian(A, B, W); };
   std::mt19937 rng(5212);
   std::vector<Words> ks;
   for (unsigned k : {0u, 1u, 2u, 3u, 4u, 5u}) ks.push_back(scalarWords(LvN(k, 1), W));

@@ -171,14 +171,20 @@ TEST(RsaScheme, PublicOperationOnEdgeValuesMatchesPlainArithmetic) {
     return r;
   };
   const LvN one(1u, 1);
-  const std::vector<LvN> exponents = {one,      LvN(2u, 1),        LvN(3u, 1),
-                                      LvN(4u, 1), LvN(5u, 1),      LvN(65537u, 1),
-                                      (one << 32) + 1u, (one << 32) + 2u, (one << 256) - 1u,
+  const std::vector<LvN> exponents = {one,
+                                      LvN(2u, 1),
+                                      LvN(3u, 1),
+                                      LvN(4u, 1),
+                                      LvN(5u, 1),
+                                      LvN(65537u, 1),
+                                      (one << 32) + 1u,
+                                      (one << 32) + 2u,
+                                      (one << 256) - 1u,
                                       (one << 255) + 0x10001u};
   const struct {
     unsigned int words;
     bool oneBitTop;
-  } moduli[] = {{1, false}, {2, false}, {3, true}, {16, false}, {32, false},
+  } moduli[] = {{1, false}, {2, false},  {3, true},  {16, false}, {32, false},
                 {33, true}, {64, false}, {65, true}, {128, false}};
   for (const auto& mc : moduli) {
     LvN n = randomBelow(mc.words, mc.oneBitTop);

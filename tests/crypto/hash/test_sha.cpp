@@ -356,33 +356,29 @@ TEST(Sha, CompressGOfTheFips186Generator) {
   EXPECT_EQ(rsp::tohex(out, 20), "a9993e364706816aba3e25717850c26c9cd0d89d");
 }
 
-
 // The schedule words of a SHA-256 or SHA-512 block (w[16..63], w[16..79]),
 // from their definition: from any sixteen in a row the block, a key's pad in
-// HMAC, follows back.
-std::vector<std::uint64_t> sha512Schedule(const std::uint8_t* block) {
-  auto rotr = [](std::uint64_t x, int n) { return (x >> n) | (x << (64 - n)); };
-  std::vector<std::uint64_t> w(80);
+// HMAC, follows back. r: the rotations and shifts of sigma0, then of sigma1.
+template <class Word>
+std::vector<Word> schedule(const std::uint8_t* block, int rounds, const int (&r)[6]) {
+  constexpr int bits = 8 * sizeof(Word);
+  auto rotr = [](Word x, int n) { return static_cast<Word>((x >> n) | (x << (bits - n))); };
+  std::vector<Word> w(rounds);
   for (int t = 0; t < 16; t++)
-    for (int i = 0; i < 8; i++) w[t] = (w[t] << 8) | block[8 * t + i];
-  for (int t = 16; t < 80; t++) {
-    const std::uint64_t s0 = rotr(w[t - 15], 1) ^ rotr(w[t - 15], 8) ^ (w[t - 15] >> 7);
-    const std::uint64_t s1 = rotr(w[t - 2], 19) ^ rotr(w[t - 2], 61) ^ (w[t - 2] >> 6);
+    for (size_t i = 0; i < sizeof(Word); i++)
+      w[t] = static_cast<Word>((w[t] << 8) | block[sizeof(Word) * t + i]);
+  for (int t = 16; t < rounds; t++) {
+    const Word s0 = rotr(w[t - 15], r[0]) ^ rotr(w[t - 15], r[1]) ^ (w[t - 15] >> r[2]);
+    const Word s1 = rotr(w[t - 2], r[3]) ^ rotr(w[t - 2], r[4]) ^ (w[t - 2] >> r[5]);
     w[t] = w[t - 16] + s0 + w[t - 7] + s1;
   }
   return w;
 }
+std::vector<std::uint64_t> sha512Schedule(const std::uint8_t* block) {
+  return schedule<std::uint64_t>(block, 80, {1, 8, 7, 19, 61, 6});
+}
 std::vector<std::uint32_t> sha256Schedule(const std::uint8_t* block) {
-  auto rotr = [](std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); };
-  std::vector<std::uint32_t> w(64);
-  for (int t = 0; t < 16; t++)
-    for (int i = 0; i < 4; i++) w[t] = (w[t] << 8) | block[4 * t + i];
-  for (int t = 16; t < 64; t++) {
-    const std::uint32_t s0 = rotr(w[t - 15], 7) ^ rotr(w[t - 15], 18) ^ (w[t - 15] >> 3);
-    const std::uint32_t s1 = rotr(w[t - 2], 17) ^ rotr(w[t - 2], 19) ^ (w[t - 2] >> 10);
-    w[t] = w[t - 16] + s0 + w[t - 7] + s1;
-  }
-  return w;
+  return schedule<std::uint32_t>(block, 64, {7, 18, 3, 17, 19, 10});
 }
 
 template <class Word>
@@ -412,7 +408,8 @@ __attribute__((noinline)) int scheduleWordsLeftOnStack(const std::vector<Word>& 
 // leaves is no run; a buffer of the last steps is.
 TEST(Sha, AvxSchedulesLeaveNoRunOfWordsOnTheStack) {
   if (!lvShaAvx2Available()) GTEST_SKIP() << "no AVX2 and BMI2 on this processor";
-  std::vector<std::pair<const char*, LvSha64CompressFn>> paths512 = {{"avx2", lvSha512CompressAvx2}};
+  std::vector<std::pair<const char*, LvSha64CompressFn>> paths512 = {
+      {"avx2", lvSha512CompressAvx2}};
   if (lvShaAvx512VlAvailable()) paths512.emplace_back("avx512vl", lvSha512CompressAvx512Vl);
   std::mt19937 rng(80);
   std::vector<std::uint8_t> blocks(3 * 128);
