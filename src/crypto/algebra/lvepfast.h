@@ -43,7 +43,7 @@ class FixedBaseBuilder {
 // and the prime allow; the others exist so tests can set the paths side by
 // side (kGeneric: Montgomery for any prime; kPortable and kMulx: the own
 // field of the P-256 or the P-521 prime, on unsigned __int128 or with MULX
-// (and ADCX/ADOX for P-256); kIfma: the P-521 field on 52-bit limbs with
+// (and ADCX/ADOX for P-256); kIfma: the P-521 field on 50-bit limbs with
 // AVX-512 IFMA).
 enum class FieldPath { kAuto, kGeneric, kPortable, kMulx, kIfma };
 

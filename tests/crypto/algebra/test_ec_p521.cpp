@@ -356,6 +356,72 @@ TEST(EcP521Field, IfmaChainsStayNormalised) {
     ref[d] = want;
   }
 }
+
+// Operands at the very bounds the field promises its callers (limbs 0..9 at
+// 2^51 - 1, limb 10 at 2^22 - 1; the largest forms a carry step hands on),
+// which the values below 2^522 above never reach: the products' columns and
+// the differences' 4p must still have room. The doubling routine too, whose
+// values never leave the registers.
+TEST(EcP521Field, IfmaOperandsAtTheLimbBounds) {
+  if (!haveIfma()) GTEST_SKIP() << "no AVX-512 IFMA here (or the portable switch is on)";
+  const P521FieldIfma f = ifmaField();
+  const LvN p = prime();
+  Limbs12 top{}, carried{}, alternate{}, pl{}, zero{}, one{};
+  for (unsigned i = 0; i < 10; i++) {
+    top[i] = (u64(1) << 51) - 1;
+    carried[i] = (u64(1) << 50) + (u64(1) << 8) - 1;
+    alternate[i] = i % 2 ? 0 : top[i];
+    pl[i] = P521FieldIfma::M50;
+  }
+  top[10] = (u64(1) << 22) - 1;
+  carried[0] = (u64(1) << 50) + (u64(1) << 37) - 1;
+  carried[10] = (u64(1) << 21) + (u64(1) << 8) - 1;
+  alternate[10] = top[10];
+  pl[10] = P521FieldIfma::M21;  // p itself, which stands for 0
+  one[0] = 1;
+  const std::vector<Limbs12> vals = {top, carried, alternate, pl, zero, one};
+  for (std::size_t i = 0; i < vals.size(); i++) {
+    const LvN a = valueOf50(vals[i]) % p;
+    for (std::size_t j = 0; j < vals.size(); j++) {
+      SCOPED_TRACE("operands " + std::to_string(i) + ", " + std::to_string(j));
+      const LvN b = valueOf50(vals[j]) % p;
+      Limbs12 r;
+      f.mul(r.data(), vals[i].data(), vals[j].data());
+      EXPECT_TRUE(normalised(r));
+      EXPECT_EQ(a * b % p, valueOf50(r) % p) << "product";
+      f.add(r.data(), vals[i].data(), vals[j].data());
+      EXPECT_TRUE(normalised(r));
+      EXPECT_EQ((a + b) % p, valueOf50(r) % p) << "sum";
+      f.sub(r.data(), vals[i].data(), vals[j].data());
+      EXPECT_TRUE(normalised(r));
+      EXPECT_EQ((a + p - b) % p, valueOf50(r) % p) << "difference";
+    }
+    Limbs12 r;
+    f.sqr(r.data(), vals[i].data());
+    EXPECT_TRUE(normalised(r));
+    EXPECT_EQ(a * a % p, valueOf50(r) % p) << "square " << i;
+    f.neg(r.data(), vals[i].data());
+    EXPECT_TRUE(normalised(r));
+    EXPECT_EQ((p - a) % p, valueOf50(r) % p) << "negation " << i;
+    EXPECT_EQ(a.isZero(), f.isZero(vals[i].data())) << i;
+  }
+  // (X, Y, Z) over every choice of the values: the a = -3 doubling
+  for (const auto& x : vals)
+    for (const auto& y : vals)
+      for (const auto& z : vals) {
+        const LvN X = valueOf50(x) % p, Y = valueOf50(y) % p, Z = valueOf50(z) % p;
+        const LvN zz = Z * Z % p, yy = Y * Y % p;
+        const LvN m = 3u * ((X + p - zz) * (X + zz) % p) % p, s = 4u * (X * yy % p) % p;
+        const LvN x3 = (m * m % p + 2u * p - 2u * s) % p;
+        const LvN y3 = (m * ((s + p - x3) % p) % p + p - 8u * (yy * yy % p) % p) % p;
+        Limbs12 rx, ry, rz;
+        P521FieldIfma::dblMinus3(rx.data(), ry.data(), rz.data(), x.data(), y.data(), z.data());
+        ASSERT_TRUE(normalised(rx) && normalised(ry) && normalised(rz));
+        ASSERT_EQ(x3, valueOf50(rx) % p);
+        ASSERT_EQ(y3, valueOf50(ry) % p);
+        ASSERT_EQ(2u * (Y * Z % p) % p, valueOf50(rz) % p);
+      }
+}
 #endif
 
 LvN num(const u32* w, unsigned n) { return LvN(w, n); }
@@ -373,6 +439,17 @@ Words scalarWords(const LvN& k, unsigned n) {
   Words w(n, 0);
   for (unsigned i = 0; i < k.getUsed() && i < n; i++) w[i] = k.getWords()[i];
   return w;
+}
+
+// Two Jacobian points of W-word coordinates over the P-521 prime are the same
+// (both at infinity, or X/Z^2 and Y/Z^3 equal).
+bool sameJacobian(const Words& P, const Words& Q, unsigned W) {
+  const LvN& pp = prime();
+  const LvN x1 = num(&P[0], W), y1 = num(&P[W], W), z1 = num(&P[2 * W], W);
+  const LvN x2 = num(&Q[0], W), y2 = num(&Q[W], W), z2 = num(&Q[2 * W], W);
+  if (z1.isZero() || z2.isZero()) return z1.isZero() && z2.isZero();
+  const LvN z1s = z1 * z1 % pp, z2s = z2 * z2 % pp;
+  return x1 * z2s % pp == x2 * z1s % pp && y1 * (z2s * z2 % pp) % pp == y2 * (z1s * z1 % pp) % pp;
 }
 
 // P-521 on its own field and on the generic one (the reference).
@@ -403,14 +480,7 @@ struct P521 {
                            Curve::create(p.data(), a.data(), b.data(), W, FieldPath::kIfma));
 #endif
   }
-  bool same(const Words& P, const Words& Q) const {
-    const LvN pp = num(p.data(), W);
-    const LvN x1 = num(&P[0], W), y1 = num(&P[W], W), z1 = num(&P[2 * W], W);
-    const LvN x2 = num(&Q[0], W), y2 = num(&Q[W], W), z2 = num(&Q[2 * W], W);
-    if (z1.isZero() || z2.isZero()) return z1.isZero() && z2.isZero();
-    const LvN z1s = z1 * z1 % pp, z2s = z2 * z2 % pp;
-    return x1 * z2s % pp == x2 * z1s % pp && y1 * (z2s * z2 % pp) % pp == y2 * (z1s * z1 % pp) % pp;
-  }
+  bool same(const Words& P, const Words& Q) const { return sameJacobian(P, Q, W); }
 };
 
 // Random and edge scalars, on G, on random points, on -G and 2G: k·P,
@@ -505,6 +575,117 @@ TEST(EcP521Engine, DedicatedPathsOnlyForTheP521Prime) {
   EXPECT_EQ(haveIfma(),
             Curve::create(e.p.data(), e.a.data(), e.b.data(), 17, FieldPath::kIfma) != nullptr);
 #endif
+}
+
+// A curve on the P-521 prime with a point of order 2 (an explicit domain from
+// a stranger may have one): y^2 = x^3 - 3x + b with b = -(x0^3 - 3 x0), so
+// T = (x0, 0). Every doubling of T, and of the point at infinity, must give
+// the point at infinity on every path, whether the doubling tests Y and Z or
+// leaves it to its formula's Z3 = 2YZ; so must every sum that meets them.
+TEST(EcP521Engine, PointOfOrderTwoAndInfinityOnEveryPath) {
+  const unsigned W = 17;
+  const LvN p = prime(), x0(0x1234567u, 1);
+  const LvN a = p - 3u;
+  const LvN b = (p - (x0 * x0 % p * x0 % p + p - 3u * x0 % p) % p) % p;
+  const Words pw = scalarWords(p, W), aw = scalarWords(a, W), bw = scalarWords(b, W);
+  std::unique_ptr<Curve> ref =
+      Curve::create(pw.data(), aw.data(), bw.data(), W, FieldPath::kGeneric);
+  ASSERT_TRUE(ref);
+  std::vector<std::pair<const char*, std::unique_ptr<Curve>>> engines;
+  engines.emplace_back("portable",
+                       Curve::create(pw.data(), aw.data(), bw.data(), W, FieldPath::kPortable));
+  if (haveMulx())
+    engines.emplace_back("mulx",
+                         Curve::create(pw.data(), aw.data(), bw.data(), W, FieldPath::kMulx));
+#if defined(__x86_64__)
+  if (haveIfma())
+    engines.emplace_back("ifma",
+                         Curve::create(pw.data(), aw.data(), bw.data(), W, FieldPath::kIfma));
+#endif
+  auto point = [&](const LvN& x, const LvN& y, const LvN& z) {
+    Words P = scalarWords(x, W), Y = scalarWords(y, W), Z = scalarWords(z, W);
+    P.insert(P.end(), Y.begin(), Y.end());
+    P.insert(P.end(), Z.begin(), Z.end());
+    return P;
+  };
+  // a point of order other than 2: the first x whose right side is a square
+  LvModulus mod(p, 0);
+  const LvN e4 = (p + 1u) >> 2;
+  LvN px(7u, 1), py;
+  for (;; px += 1u) {
+    const LvN rhs = (px * px % p * px % p + b + p - 3u * px % p) % p;
+    py = pow(LvZn(rhs, &mod), e4).getN();
+    if (py * py % p == rhs && !py.isZero()) break;
+  }
+  const LvN z(0x9876543u, 1);
+  const Words T = point(x0, LvN(0u, 1), LvN(1u, 1));
+  const Words TJ = point(x0 * (z * z % p) % p, LvN(0u, 1), z);  // T in Jacobian form, Z != 1
+  const Words O = point(LvN(1u, 1), LvN(1u, 1), LvN(0u, 1));
+  const Words O2 = point(LvN(5u, 1), LvN(9u, 1), LvN(0u, 1));  // infinity with other X, Y
+  const Words P = point(px, py, LvN(1u, 1));
+  const std::vector<Words> pts = {T, TJ, O, O2, P};
+  auto same = [&](const Words& A, const Words& B) { return sameJacobian(A, B, W); };
+  std::mt19937 rng(5212);
+  std::vector<Words> ks;
+  for (unsigned k : {0u, 1u, 2u, 3u, 4u, 5u}) ks.push_back(scalarWords(LvN(k, 1), W));
+  ks.push_back(scalarWords(LvN(1u, 1) << 520, W));
+  for (int i = 0; i < 4; i++) {
+    Words k(W);
+    for (auto& w : k) w = rng();
+    k[W - 1] &= 0x1FF;
+    k[0] = (k[0] & ~1u) | (i & 1);  // even and odd
+    ks.push_back(k);
+  }
+  std::unique_ptr<FixedBase> refT = ref->makeFixedBase(T.data(), 522);
+  // sanity of the reference: 2T is the point at infinity, 3T is T
+  {
+    Words r(3 * W);
+    ref->mul(r.data(), ks[2].data(), W, T.data());
+    ASSERT_TRUE(num(&r[2 * W], W).isZero());
+    ref->mul(r.data(), ks[3].data(), W, T.data());
+    ASSERT_TRUE(same(r, T));
+  }
+  for (const auto& en : engines) {
+    SCOPED_TRACE(en.first);
+    ASSERT_TRUE(en.second);
+    const Curve* fast = en.second.get();
+    std::unique_ptr<FixedBase> t = fast->makeFixedBase(T.data(), 522);
+    for (std::size_t ki = 0; ki < ks.size(); ki++) {
+      const Words& k1 = ks[ki];
+      const Words& k2 = ks[(ki * 5 + 3) % ks.size()];
+      for (std::size_t pi = 0; pi < pts.size(); pi++) {
+        SCOPED_TRACE("scalar " + std::to_string(ki) + ", point " + std::to_string(pi));
+        const Words& Q = pts[pi];
+        Words want(3 * W), got(3 * W);
+        ref->mul(want.data(), k1.data(), W, Q.data());
+        fast->mul(got.data(), k1.data(), W, Q.data());
+        EXPECT_TRUE(same(want, got)) << "k Q";
+        for (const Words* R : {&T, &P}) {
+          ref->mul2(want.data(), k1.data(), W, R->data(), nullptr, k2.data(), W, Q.data());
+          fast->mul2(got.data(), k1.data(), W, R->data(), nullptr, k2.data(), W, Q.data());
+          EXPECT_TRUE(same(want, got)) << "k1 R + k2 Q";
+        }
+        ref->mul2(want.data(), k1.data(), W, T.data(), refT.get(), k2.data(), W, Q.data());
+        fast->mul2(got.data(), k1.data(), W, T.data(), t.get(), k2.data(), W, Q.data());
+        EXPECT_TRUE(same(want, got)) << "k1 T + k2 Q with T's table";
+        ref->mul2(want.data(), k1.data(), W, Q.data(), nullptr, k1.data(), W, Q.data());
+        fast->mul2(got.data(), k1.data(), W, Q.data(), nullptr, k1.data(), W, Q.data());
+        EXPECT_TRUE(same(want, got)) << "k Q + k Q";
+        Words wantX(W), x(W);
+        ref->mulSecretX(wantX.data(), k1.data(), W, 521, Q.data(), nullptr);
+        fast->mulSecretX(x.data(), k1.data(), W, 521, Q.data(), nullptr);
+        EXPECT_EQ(wantX, x) << "x of k Q, secret k";
+      }
+      Words want(3 * W), got(3 * W);
+      ref->mulFixed(want.data(), k1.data(), W, T.data(), refT.get());
+      fast->mulFixed(got.data(), k1.data(), W, T.data(), t.get());
+      EXPECT_TRUE(same(want, got)) << "k T from the table " << ki;
+      Words wantX(W), x(W);
+      ref->mulSecretX(wantX.data(), k1.data(), W, 521, T.data(), refT.get());
+      fast->mulSecretX(x.data(), k1.data(), W, 521, T.data(), t.get());
+      EXPECT_EQ(wantX, x) << "x of k T from the table, secret k " << ki;
+    }
+  }
 }
 
 }  // namespace

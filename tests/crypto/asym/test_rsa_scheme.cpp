@@ -7,6 +7,7 @@
 #include <fstream>
 #include <initializer_list>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -147,6 +148,67 @@ TEST(RsaScheme, VerifyRejectsOutOfRangeAndOversizedSignatures) {
   EXPECT_THROW(noKey.verify(kSha256Abc.data(), 32, sig.data(), 256), LvArgumentRangeException);
   LvRsaSig rawNoKey;
   EXPECT_THROW(rawNoKey.verify(sig.data(), 1, sig.data(), 256), LvNotInitException);
+}
+
+// The public operation s^e mod n on the raw scheme, against square-and-multiply on plain
+// numbers: moduli of one word up to 4096 bits (top words of one bit among them), exponents
+// odd and even, of one and two words and of 256 bits, and the edge signatures 0, 1, 2, n - 2,
+// n - 1. An odd e > 1 takes s itself into its last product, which leaves the Montgomery form.
+TEST(RsaScheme, PublicOperationOnEdgeValuesMatchesPlainArithmetic) {
+  std::mt19937 rng(65537);
+  auto randomBelow = [&](unsigned int words, bool oneBitTop) {
+    std::vector<LvWord> w(words);
+    for (auto& x : w) x = static_cast<LvWord>(rng());
+    w.back() = oneBitTop ? 1u : (w.back() | 0x80000000u);
+    return LvN(w.data(), words);
+  };
+  auto power = [](const LvN& s, const LvN& e, const LvN& n) {
+    LvN r = LvN(1u, 1) % n;
+    for (unsigned int i = e.getBitLength(); i-- > 0;) {
+      r = r * r % n;
+      if ((e.getWords()[i / 32] >> (i % 32)) & 1u) r = r * s % n;
+    }
+    return r;
+  };
+  const LvN one(1u, 1);
+  const std::vector<LvN> exponents = {one,
+                                      LvN(2u, 1),
+                                      LvN(3u, 1),
+                                      LvN(4u, 1),
+                                      LvN(5u, 1),
+                                      LvN(65537u, 1),
+                                      (one << 32) + 1u,
+                                      (one << 32) + 2u,
+                                      (one << 256) - 1u,
+                                      (one << 255) + 0x10001u};
+  const struct {
+    unsigned int words;
+    bool oneBitTop;
+  } moduli[] = {{1, false}, {2, false},  {3, true},  {16, false}, {32, false},
+                {33, true}, {64, false}, {65, true}, {128, false}};
+  for (const auto& mc : moduli) {
+    LvN n = randomBelow(mc.words, mc.oneBitTop);
+    n.getWords()[0] |= 1u;
+    const unsigned int k = (n.getBitLength() + 7) / 8;
+    std::vector<LvN> sigs = {LvN(0u, 1), one, LvN(2u, 1), n - 2u, n - 1u};
+    for (int i = 0; i < 2; i++) sigs.push_back(randomBelow(mc.words, mc.oneBitTop) % n);
+    for (const LvN& e : exponents) {
+      LvRsaPublicKey pub(n, e);
+      LvRsaSig raw;
+      raw.setPublicKey(&pub);
+      for (std::size_t si = 0; si < sigs.size(); si++) {
+        SCOPED_TRACE("modulus of " + std::to_string(mc.words) + " words, e of " +
+                     std::to_string(e.getBitLength()) + " bits, signature " + std::to_string(si));
+        const LvN want = power(sigs[si], e, n);
+        Bytes sig(k), em(k), other(k);
+        sigs[si].getOctets(sig.data(), k, 1);
+        want.getOctets(em.data(), k, 1);
+        ((want + 1u) % n).getOctets(other.data(), k, 1);
+        EXPECT_TRUE(raw.verify(em.data(), k, sig.data(), k));
+        EXPECT_FALSE(raw.verify(other.data(), k, sig.data(), k));
+      }
+    }
+  }
 }
 
 TEST(RsaScheme, SigningPathsAgreeAndRefuseWhatTheyCannotDoSoundly) {

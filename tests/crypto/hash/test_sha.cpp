@@ -1,6 +1,7 @@
 // SHA-1 and SHA-2 against NIST CAVP (SHAVS), FIPS 180 examples and hashlib.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <random>
 #include <string>
@@ -353,6 +354,80 @@ TEST(Sha, CompressGOfTheFips186Generator) {
   LvOctet out[20];
   LvSha1::compressG(t, block, out);
   EXPECT_EQ(rsp::tohex(out, 20), "a9993e364706816aba3e25717850c26c9cd0d89d");
+}
+
+// The schedule words of a SHA-256 or SHA-512 block (w[16..63], w[16..79]),
+// from their definition: from any sixteen in a row the block, a key's pad in
+// HMAC, follows back. r: the rotations and shifts of sigma0, then of sigma1.
+template <class Word>
+std::vector<Word> schedule(const std::uint8_t* block, int rounds, const int (&r)[6]) {
+  constexpr int bits = 8 * sizeof(Word);
+  auto rotr = [](Word x, int n) { return static_cast<Word>((x >> n) | (x << (bits - n))); };
+  std::vector<Word> w(rounds);
+  for (int t = 0; t < 16; t++)
+    for (size_t i = 0; i < sizeof(Word); i++)
+      w[t] = static_cast<Word>((w[t] << 8) | block[sizeof(Word) * t + i]);
+  for (int t = 16; t < rounds; t++) {
+    const Word s0 = rotr(w[t - 15], r[0]) ^ rotr(w[t - 15], r[1]) ^ (w[t - 15] >> r[2]);
+    const Word s1 = rotr(w[t - 2], r[3]) ^ rotr(w[t - 2], r[4]) ^ (w[t - 2] >> r[5]);
+    w[t] = w[t - 16] + s0 + w[t - 7] + s1;
+  }
+  return w;
+}
+std::vector<std::uint64_t> sha512Schedule(const std::uint8_t* block) {
+  return schedule<std::uint64_t>(block, 80, {1, 8, 7, 19, 61, 6});
+}
+std::vector<std::uint32_t> sha256Schedule(const std::uint8_t* block) {
+  return schedule<std::uint32_t>(block, 64, {7, 18, 3, 17, 19, 10});
+}
+
+template <class Word>
+__attribute__((noinline)) void compressOnce(void (*fn)(Word*, const std::uint8_t*, size_t),
+                                            Word* st, const std::uint8_t* block, size_t count) {
+  fn(st, block, count);
+  __asm__ __volatile__("" : : "r"(st) : "memory");
+}
+
+// How many of a block's schedule words (beyond the block's own) lie in the
+// stack the compression left below its caller: read through a fresh frame's
+// array.
+template <class Word>
+__attribute__((noinline)) int scheduleWordsLeftOnStack(const std::vector<Word>& w) {
+  volatile Word area[32768 / sizeof(Word)];
+  std::vector<bool> seen(w.size(), false);
+  for (size_t i = 0; i < 32768 / sizeof(Word); i++) {
+    const Word v = area[i];
+    for (size_t t = 16; t < w.size(); t++)
+      if (v == w[t]) seen[t] = true;
+  }
+  return static_cast<int>(std::count(seen.begin(), seen.end(), true));
+}
+
+// The schedules' buffers are wiped, so that no run of sixteen words, from
+// which the block follows back, stays behind. A stray word a register spill
+// leaves is no run; a buffer of the last steps is.
+TEST(Sha, AvxSchedulesLeaveNoRunOfWordsOnTheStack) {
+  if (!lvShaAvx2Available()) GTEST_SKIP() << "no AVX2 and BMI2 on this processor";
+  std::vector<std::pair<const char*, LvSha64CompressFn>> paths512 = {
+      {"avx2", lvSha512CompressAvx2}};
+  if (lvShaAvx512VlAvailable()) paths512.emplace_back("avx512vl", lvSha512CompressAvx512Vl);
+  std::mt19937 rng(80);
+  std::vector<std::uint8_t> blocks(3 * 128);
+  for (auto& b : blocks) b = static_cast<std::uint8_t>(rng());
+  for (size_t count : {1u, 2u, 3u}) {
+    for (const auto& p : paths512) {
+      std::uint64_t st[8] = {0};
+      compressOnce(p.second, st, blocks.data(), count);
+      for (size_t b = 0; b < count; b++)
+        EXPECT_LT(scheduleWordsLeftOnStack(sha512Schedule(&blocks[128 * b])), 16)
+            << "SHA-512 " << p.first << ", block " << b << " of " << count;
+    }
+    std::uint32_t st[8] = {0};
+    compressOnce(lvSha256CompressAvx2, st, blocks.data(), count);
+    for (size_t b = 0; b < count; b++)
+      EXPECT_LT(scheduleWordsLeftOnStack(sha256Schedule(&blocks[64 * b])), 16)
+          << "SHA-256 avx2, block " << b << " of " << count;
+  }
 }
 
 }  // namespace
