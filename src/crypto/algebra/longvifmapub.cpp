@@ -23,19 +23,20 @@ const LvWordLen kMaxWords = 220;
 const int kMaxRegs = 17;
 const int kMaxLanes = 8 * kMaxRegs;
 
-// k words into `lanes` digits (zero above the value).
+// k words into `lanes` digits (zero above the value): digit i is the 64 bits from octet
+// 6.5 i, shifted and masked, read from a copy with room above.
 void toDigits(uint64_t* d, int lanes, const LvWord* w, LvWordLen k) {
-  const unsigned int bits = 32 * k;
+  LvWord pad[kMaxWords + 4] = {};
+  longvCopy(pad, w, k);
+  const unsigned char* octets = reinterpret_cast<const unsigned char*>(pad);
+  const int used = static_cast<int>((32 * k + 51) / 52);
   for (int i = 0; i < lanes; ++i) {
-    const unsigned int bit = 52u * static_cast<unsigned int>(i);
     uint64_t v = 0;
-    if (bit < bits) {
-      const unsigned int wi = bit / 32, off = bit % 32;
-      v = w[wi] >> off;
-      if (wi + 1 < k) v |= static_cast<uint64_t>(w[wi + 1]) << (32 - off);
-      if (wi + 2 < k && off > 12) v |= static_cast<uint64_t>(w[wi + 2]) << (64 - off);
+    if (i < used) {
+      std::memcpy(&v, octets + (13 * i) / 2, sizeof v);
+      v = (v >> (4 * (i & 1))) & kMask52;
     }
-    d[i] = v & kMask52;
+    d[i] = v;
   }
 }
 
