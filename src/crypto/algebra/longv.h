@@ -135,6 +135,15 @@ void longvRadixPowers(LvWord* const* out, LvWordLen w, unsigned int count, const
 // out (k words) = x 2^(32k) mod n for x below n, both public (time depends on them): the
 // Montgomery form without R^2.
 void longvToMontPublic(LvWord* out, const LvWord* x, const LvWord* n, LvWordLen k);
+// out (k words) = x 2^bits mod n, the same for any shift.
+void longvMulPow2Public(LvWord* out, const LvWord* x, const LvWord* n, LvWordLen k,
+                        unsigned int bits);
+// out (k words) = x^e mod n for an odd n of k words (top word nonzero), x below n and a nonzero
+// e of ne words, all public (time depends on them), on the processor's 52-bit vector
+// multiply-add. False, with nothing written, where the processor lacks the instructions or
+// n is not of 32 to 220 words: the caller then takes its own road.
+bool longvPowPublicIfma(LvWord* out, const LvWord* x, const LvWord* n, LvWordLen k,
+                        const LvWord* e, LvWordLen ne);
 // -n^-1 mod 2^32 for odd n0word (five Newton steps).
 LvWord longvMontN0(LvWord nLow);
 

@@ -54,6 +54,15 @@ extern bool longvRowAsmAllowed;
 // on a portable product of the same values: for tests of its logic only (it is slow).
 extern bool longvIfmaEmulated;
 
+// False makes the public power decline its vector road (so that the carry-chain rows under it
+// can be tested on a processor that has both).
+extern bool longvIfmaPublicAllowed;
+// One almost-Montgomery product of the public road's 52-bit digits (D = ceil((32k + 2) / 52)
+// of them, normalised, below 2n): r = a b / 2^(52 D) mod n, below 2n; on the vector unit or on
+// the portable product. False where that road is not available for n (k words, odd).
+bool longvAmm52ForTest(uint64_t* r, const uint64_t* a, const uint64_t* b, const LvWord* n,
+                       LvWordLen k, bool vector);
+
 // The index of the top nonzero word plus one (0 for zero).
 inline LvWordLen longvSigLen(const LvWord* a, LvWordLen n) {
   while (n > 0 && a[n - 1] == 0) --n;

@@ -1004,11 +1004,16 @@ void longvRadixPowers(LvWord* const* out, LvWordLen w, unsigned int count, const
   }
 }
 
-void longvToMontPublic(LvWord* out, const LvWord* x, const LvWord* n, LvWordLen k) {
+void longvMulPow2Public(LvWord* out, const LvWord* x, const LvWord* n, LvWordLen k,
+                        unsigned int bits) {
   for (LvWordLen j = 0; j < k; ++j) out[j] = 0;
   if (k == 0 || (k == 1 && n[0] == 1)) return;
-  RadixReducer r(n, k, (32 * k) / 64 + 2);
+  RadixReducer r(n, k, bits / 64 + 2);
   r.load(x, k);
-  r.advance(32 * k);
+  r.advance(bits);
   r.take(out, k);
+}
+
+void longvToMontPublic(LvWord* out, const LvWord* x, const LvWord* n, LvWordLen k) {
+  longvMulPow2Public(out, x, n, k, 32 * k);
 }

@@ -116,8 +116,11 @@ LvZn publicPower(const LvZn& x, const LvN& e) {
 // makes; then squarings and products over the bits of e.
 LvN publicPowerOfPublic(const LvN& s, const LvModulus& n, const LvN& e) {
   const LvWordLen k = n.getUsed();
-  LvWordMem base(k), acc(k), t(2 * k);
+  LvWordMem acc(k), t(2 * k);
   longvCopyResize(acc.ptr(), k, s.getWords(), s.getUsed());
+  if (longvPowPublicIfma(t.ptr(), acc.ptr(), n.getWords(), k, e.getWords(), e.getUsed()))
+    return LvN(t.ptr(), k);
+  LvWordMem base(k);
   longvToMontPublic(base.ptr(), acc.ptr(), n.getWords(), k);
   if ((e.getWords()[0] & 1u) != 0 && e.getBitLength() > 1) {
     // s^e = (s R)^(e - 1) s R^-1: the last product takes s itself, and its R^-1 leaves the
