@@ -10,9 +10,6 @@
 
 #include <utility>
 
-extern const std::uint32_t kLvSha256K[64];
-extern const std::uint64_t kLvSha512K[80];
-
 #if defined(__x86_64__)
 #include <immintrin.h>
 

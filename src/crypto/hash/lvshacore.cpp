@@ -68,7 +68,6 @@ LV_SCALAR_FN void lvSha1CompressPortable(std::uint32_t state[5], const std::uint
 
 // ---------------------------------------------------------------- SHA-256
 
-extern const std::uint32_t kLvSha256K[64];
 alignas(16) const std::uint32_t kLvSha256K[64] = {
     0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
     0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
@@ -121,7 +120,6 @@ void lvSha256CompressPortable(std::uint32_t state[8], const std::uint8_t* blocks
 
 // ---------------------------------------------------------------- SHA-512
 
-extern const std::uint64_t kLvSha512K[80];
 alignas(16) const std::uint64_t kLvSha512K[80] = {
     0x428a2f98d728ae22ULL, 0x7137449123ef65cdULL, 0xb5c0fbcfec4d3b2fULL, 0xe9b5dba58189dbbcULL,
     0x3956c25bf348b538ULL, 0x59f111f1b605d019ULL, 0x923f82a4af194f9bULL, 0xab1c5ed5da6d8118ULL,

@@ -17,6 +17,12 @@ void lvSha256CompressPortable(std::uint32_t state[8], const std::uint8_t* blocks
 void lvSha512CompressPortable(std::uint64_t state[8], const std::uint8_t* blocks,
                               std::size_t count);
 
+// The round constants. Hidden, so that the rounds address them from the
+// instruction pointer: through the global offset table each use took a
+// register away from rounds that have none to spare.
+extern const std::uint32_t kLvSha256K[64] __attribute__((visibility("hidden")));
+extern const std::uint64_t kLvSha512K[80] __attribute__((visibility("hidden")));
+
 // True when the processor offers the SHA instructions (and SSSE3, SSE4.1).
 bool lvShaNiAvailable();
 // Only to be called when lvShaNiAvailable() is true.

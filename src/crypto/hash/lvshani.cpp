@@ -7,8 +7,6 @@
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 
-extern const std::uint32_t kLvSha256K[64];
-
 bool lvShaNiAvailable() { return lvcpu::hasShaNi(); }
 
 #define LV_SHANI __attribute__((target("sha,sse4.1,ssse3")))
