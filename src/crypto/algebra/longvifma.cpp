@@ -61,23 +61,8 @@ struct AmmArgs {
 // The same product in portable code, digit by digit with 128-bit sums: the value is the one
 // the vector form gives, so the exponentiation's logic can be tested on any processor.
 void ammScalar(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* n, uint64_t k0) {
-  unsigned __int128 x[kDigits + 1] = {};
-  for (int i = 0; i < kDigits; ++i) {
-    for (int j = 0; j < kDigits; ++j) x[j] += static_cast<unsigned __int128>(a[j]) * b[i];
-    const uint64_t m = ((static_cast<uint64_t>(x[0]) & kMask52) * k0) & kMask52;
-    for (int j = 0; j < kDigits; ++j) x[j] += static_cast<unsigned __int128>(m) * n[j];
-    const unsigned __int128 carry = x[0] >> 52;
-    for (int j = 0; j < kDigits; ++j) x[j] = x[j + 1];
-    x[0] += carry;
-  }
-  unsigned __int128 c = 0;
-  for (int i = 0; i < kDigits; ++i) {
-    c += x[i];
-    r[i] = static_cast<uint64_t>(c) & kMask52;
-    c >>= 52;
-  }
+  longvAmm52Portable(r, a, b, n, k0, kDigits);
   for (int i = kDigits; i < kLanes; ++i) r[i] = 0;
-  longvWipeLocal(x, sizeof x);
 }
 
 #ifdef LONGV_IFMA

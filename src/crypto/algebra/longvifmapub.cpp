@@ -60,34 +60,12 @@ void normalise(uint64_t* r, const uint64_t* t, int digits, uint64_t c) {
   }
 }
 
-// r = a b / 2^(52 D) (mod n), below 2n, normalised; a, b normalised and below 2n, n odd with
-// 4n <= 2^(52 D); k0 = -n^-1 mod 2^52. Digit by digit with 128-bit sums: the value the vector
-// form gives, so the logic can be tested on any processor.
-void ammScalar(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* n, uint64_t k0,
-               int D) {
-  unsigned __int128 x[kMaxLanes + 1] = {};
-  for (int i = 0; i < D; ++i) {
-    for (int j = 0; j < D; ++j) x[j] += static_cast<unsigned __int128>(a[j]) * b[i];
-    const uint64_t m = ((static_cast<uint64_t>(x[0]) & kMask52) * k0) & kMask52;
-    for (int j = 0; j < D; ++j) x[j] += static_cast<unsigned __int128>(m) * n[j];
-    const unsigned __int128 carry = x[0] >> 52;
-    for (int j = 0; j < D; ++j) x[j] = x[j + 1];
-    x[0] += carry;
-  }
-  unsigned __int128 c = 0;
-  for (int i = 0; i < D; ++i) {
-    c += x[i];
-    r[i] = static_cast<uint64_t>(c) & kMask52;
-    c >>= 52;
-  }
-}
-
 #ifdef LONGV_IFMA_PUB
 bool haveIfma() { return lvcpu::hasAvx512Ifma() && lvcpu::hasAvx512Vl(); }
 
-// The product above on V registers of eight digits (lanes D..8V-1 of a and n are zero, and so
-// stay those of the sum). Per digit of b: the low halves of a b_i and m n go to their digits,
-// the high halves to the digit above (added after the shift that drops digit 0).
+// longvAmm52Portable's product on V registers of eight digits (lanes D..8V-1 of a and n are
+// zero, and so stay those of the sum). Per digit of b: the low halves of a b_i and m n go to
+// their digits, the high halves to the digit above (added after the shift that drops digit 0).
 // Digit 0, the one m is made from, is followed in a scalar register: the next one is digit 1
 // (read from the vector before the row, so it waits on the previous row's m only) plus this
 // row's four terms for it, made by scalar products. So m follows m by a few scalar steps
@@ -184,7 +162,7 @@ struct Domain {
 #ifdef LONGV_IFMA_PUB
     if (vector) return fn(r, a, b, n, k0, D);
 #endif
-    ammScalar(r, a, b, n, k0, D);
+    longvAmm52Portable(r, a, b, n, k0, D);
   }
 };
 
@@ -208,6 +186,28 @@ bool setUp(Domain& dom, const LvWord* n, LvWordLen k, bool vector) {
 }  // namespace
 
 bool longvIfmaPublicAllowed = true;
+
+// Digit by digit with 128-bit sums: the value the vector forms give. The private road's
+// product runs on it too, hence the wipe.
+void longvAmm52Portable(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* n,
+                        uint64_t k0, int D) {
+  unsigned __int128 x[kMaxLanes + 1] = {};
+  for (int i = 0; i < D; ++i) {
+    for (int j = 0; j < D; ++j) x[j] += static_cast<unsigned __int128>(a[j]) * b[i];
+    const uint64_t m = ((static_cast<uint64_t>(x[0]) & kMask52) * k0) & kMask52;
+    for (int j = 0; j < D; ++j) x[j] += static_cast<unsigned __int128>(m) * n[j];
+    const unsigned __int128 carry = x[0] >> 52;
+    for (int j = 0; j < D; ++j) x[j] = x[j + 1];
+    x[0] += carry;
+  }
+  unsigned __int128 c = 0;
+  for (int i = 0; i < D; ++i) {
+    c += x[i];
+    r[i] = static_cast<uint64_t>(c) & kMask52;
+    c >>= 52;
+  }
+  longvWipeLocal(x, sizeof x);
+}
 
 bool longvAmm52ForTest(uint64_t* r, const uint64_t* a, const uint64_t* b, const LvWord* n,
                        LvWordLen k, bool vector) {

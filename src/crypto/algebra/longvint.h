@@ -60,6 +60,11 @@ extern bool longvIfmaPublicAllowed;
 // One almost-Montgomery product of the public road's 52-bit digits (D = ceil((32k + 2) / 52)
 // of them, normalised, below 2n): r = a b / 2^(52 D) mod n, below 2n; on the vector unit or on
 // the portable product. False where that road is not available for n (k words, odd).
+// r = a b / 2^(52 D) (mod n) on D 52-bit digits (D <= 136), below 2n and normalised, for a, b
+// normalised and below 2n, n odd with 4n <= 2^(52 D), k0 = -n^-1 mod 2^52; r may be a or b.
+// The portable form of both IFMA products, for tests of their logic on any processor.
+void longvAmm52Portable(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* n,
+                        uint64_t k0, int D);
 bool longvAmm52ForTest(uint64_t* r, const uint64_t* a, const uint64_t* b, const LvWord* n,
                        LvWordLen k, bool vector);
 
