@@ -68,11 +68,59 @@ void ammScalar(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t
 #ifdef LONGV_IFMA
 bool haveIfma() { return lvcpu::hasAvx512Ifma() && lvcpu::hasAvx512Vl(); }
 
+// GCC 12's AVX-512 intrinsics fill unused operands with a deliberately undefined value,
+// which its own uninitialised-use warning then reports.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+// The sums (lanes below 2^64, a value below 2^1040) into normalised digits at r, lanes 20..23
+// zero. One carry step leaves every lane at most 2^52 + 2^12 - 2, so the second step's carries
+// are single bits: a lane above 2^52 - 1 makes one, a lane equal to it passes one on. The
+// lanes that receive one come from one integer addition over the lane masks (as a carry runs
+// through a row of one bits), so nothing here branches on the values.
+__attribute__((target("avx512f,avx512vl"), always_inline)) inline void normalise(
+    uint64_t* r, __m512i x0, __m512i x1, __m256i x2) {
+  const __m512i zero = _mm512_setzero_si512();
+  const __m512i mask = _mm512_set1_epi64(static_cast<long long>(kMask52));
+  const __m256i mask4 = _mm512_castsi512_si256(mask);
+  const __m512i c0 = _mm512_srli_epi64(x0, 52), c1 = _mm512_srli_epi64(x1, 52);
+  const __m256i c2 = _mm256_srli_epi64(x2, 52);
+  x0 = _mm512_add_epi64(_mm512_and_si512(x0, mask), _mm512_alignr_epi64(c0, zero, 7));
+  x1 = _mm512_add_epi64(_mm512_and_si512(x1, mask), _mm512_alignr_epi64(c1, c0, 7));
+  x2 = _mm256_add_epi64(_mm256_and_si256(x2, mask4),
+                        _mm256_alignr_epi64(c2, _mm512_extracti64x4_epi64(c1, 1), 3));
+  const uint32_t g = static_cast<uint32_t>(_mm512_cmpgt_epu64_mask(x0, mask)) |
+                     (static_cast<uint32_t>(_mm512_cmpgt_epu64_mask(x1, mask)) << 8) |
+                     (static_cast<uint32_t>(_mm256_cmpgt_epu64_mask(x2, mask4)) << 16);
+  const uint32_t p = static_cast<uint32_t>(_mm512_cmpeq_epu64_mask(x0, mask)) |
+                     (static_cast<uint32_t>(_mm512_cmpeq_epu64_mask(x1, mask)) << 8) |
+                     (static_cast<uint32_t>(_mm256_cmpeq_epu64_mask(x2, mask4)) << 16);
+  const uint32_t in = ((g << 1) + p) ^ p;
+  // x + 1 and x - (2^52 - 1) agree below bit 52.
+  x0 = _mm512_and_si512(_mm512_mask_sub_epi64(x0, static_cast<__mmask8>(in), x0, mask), mask);
+  x1 = _mm512_and_si512(_mm512_mask_sub_epi64(x1, static_cast<__mmask8>(in >> 8), x1, mask),
+                        mask);
+  x2 = _mm256_and_si256(_mm256_mask_sub_epi64(x2, static_cast<__mmask8>(in >> 16), x2, mask4),
+                        mask4);
+  _mm512_storeu_si512(r, x0);
+  _mm512_storeu_si512(r + 8, x1);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(r + 16), x2);
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(r + 20), _mm256_setzero_si256());
+}
+
+
 // One almost-Montgomery product per stream, S independent streams interleaved so that each
 // hides the others' latency: r = a * b / 2^1040 (mod n), below 2n, normalised digits; a, b
 // normalised and below 2n (n below 2^1024); k0 = -n^-1 mod 2^52. r may be a or b.
 // Digits 0..15 sit in two 512-bit registers, 16..19 in a 256-bit one: a full third register
 // would be half zeros and cost as much as the others.
+// Digit 0 is kept in a scalar register with its whole carry: m needs nothing else, and the
+// high halves of digit 0's products go into that register at once, so the high products can
+// be added straight into the shifted sums (no separate sum of high halves and no vector
+// carry). The vector's lane 0 is then stale until the end, where the scalar replaces it.
 template <int S>
 __attribute__((target("avx512f,avx512vl,avx512ifma"), always_inline)) inline void ammN(
     const AmmArgs* args) {
@@ -80,6 +128,7 @@ __attribute__((target("avx512f,avx512vl,avx512ifma"), always_inline)) inline voi
   const __m256i zero4 = _mm256_setzero_si256();
   __m512i a[S][2], n[S][2], x[S][2];
   __m256i a2[S], n2[S], x2[S];
+  uint64_t acc[S], a0[S], n0[S];
   for (int s = 0; s < S; ++s) {
     for (int j = 0; j < 2; ++j) {
       a[s][j] = _mm512_loadu_si512(args[s].a + 8 * j);
@@ -89,60 +138,47 @@ __attribute__((target("avx512f,avx512vl,avx512ifma"), always_inline)) inline voi
     a2[s] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(args[s].a + 16));
     n2[s] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(args[s].n + 16));
     x2[s] = zero4;
+    acc[s] = 0;
+    a0[s] = args[s].a[0];
+    n0[s] = args[s].n[0];
   }
   for (int i = 0; i < kDigits; ++i) {
     for (int s = 0; s < S; ++s) {
       const uint64_t b = args[s].b[i];
+      unsigned __int128 t = static_cast<unsigned __int128>(a0[s]) * b + acc[s];
+      const uint64_t m = (static_cast<uint64_t>(t) * args[s].k0) & kMask52;
+      t += static_cast<unsigned __int128>(m) * n0[s];
       const __m512i bi = _mm512_set1_epi64(static_cast<long long>(b));
-      const __m256i bi4 = _mm256_set1_epi64x(static_cast<long long>(b));
-      // Digit 0 after the product row, in a scalar register: read before the row's vector
-      // multiply-add and completed by a scalar product, so m does not wait for the vector.
-      const uint64_t low = static_cast<uint64_t>(_mm_cvtsi128_si64(
-                               _mm512_maskz_extracti32x4_epi32(0xF, x[s][0], 0))) +
-                           ((args[s].a[0] * b) & kMask52);
-      __m512i y[2];
-      for (int j = 0; j < 2; ++j) {
-        x[s][j] = _mm512_madd52lo_epu64(x[s][j], a[s][j], bi);
-        y[j] = _mm512_madd52hi_epu64(zero, a[s][j], bi);
-      }
-      x2[s] = _mm256_madd52lo_epu64(x2[s], a2[s], bi4);
-      __m256i y2 = _mm256_madd52hi_epu64(zero4, a2[s], bi4);
-      const uint64_t m = (low * args[s].k0) & kMask52;
-      const uint64_t carry = (low + ((m * args[s].n[0]) & kMask52)) >> 52;
+      const __m256i bi4 = _mm512_castsi512_si256(bi);
       const __m512i mb = _mm512_set1_epi64(static_cast<long long>(m));
-      const __m256i mb4 = _mm256_set1_epi64x(static_cast<long long>(m));
-      for (int j = 0; j < 2; ++j) {
-        x[s][j] = _mm512_madd52lo_epu64(x[s][j], n[s][j], mb);
-        y[j] = _mm512_madd52hi_epu64(y[j], n[s][j], mb);
-      }
+      const __m256i mb4 = _mm512_castsi512_si256(mb);
+      for (int j = 0; j < 2; ++j) x[s][j] = _mm512_madd52lo_epu64(x[s][j], a[s][j], bi);
+      x2[s] = _mm256_madd52lo_epu64(x2[s], a2[s], bi4);
+      for (int j = 0; j < 2; ++j) x[s][j] = _mm512_madd52lo_epu64(x[s][j], n[s][j], mb);
       x2[s] = _mm256_madd52lo_epu64(x2[s], n2[s], mb4);
-      y2 = _mm256_madd52hi_epu64(y2, n2[s], mb4);
-      // Digit 0 is now a multiple of 2^52: drop it (its carry goes to the new digit 0) and
-      // add the high halves, which belong one digit up.
-      x[s][0] = _mm512_add_epi64(_mm512_maskz_alignr_epi64(0xFF, x[s][1], x[s][0], 1), y[0]);
-      x[s][1] =
-          _mm512_add_epi64(_mm512_maskz_alignr_epi64(
-                               0xFF, _mm512_maskz_inserti64x4(0xFF, zero, x2[s], 0), x[s][1], 1),
-                           y[1]);
-      x2[s] = _mm256_add_epi64(_mm256_maskz_alignr_epi64(0xF, zero4, x2[s], 1), y2);
-      x[s][0] = _mm512_add_epi64(
-          x[s][0], _mm512_zextsi128_si512(_mm_cvtsi64_si128(static_cast<long long>(carry))));
+      // Digit 0 is now a multiple of 2^52 (in the scalar): drop it, one lane down.
+      x[s][0] = _mm512_alignr_epi64(x[s][1], x[s][0], 1);
+      // (Only the low lane of the widened top register is read.)
+      x[s][1] = _mm512_alignr_epi64(_mm512_castsi256_si512(x2[s]), x[s][1], 1);
+      x2[s] = _mm256_alignr_epi64(zero4, x2[s], 1);
+      acc[s] = static_cast<uint64_t>(t >> 52) +
+               static_cast<uint64_t>(_mm_cvtsi128_si64(_mm512_castsi512_si128(x[s][0])));
+      // The high halves belong one digit up: lane j of the shifted sums.
+      for (int j = 0; j < 2; ++j) x[s][j] = _mm512_madd52hi_epu64(x[s][j], a[s][j], bi);
+      x2[s] = _mm256_madd52hi_epu64(x2[s], a2[s], bi4);
+      for (int j = 0; j < 2; ++j) x[s][j] = _mm512_madd52hi_epu64(x[s][j], n[s][j], mb);
+      x2[s] = _mm256_madd52hi_epu64(x2[s], n2[s], mb4);
     }
   }
   for (int s = 0; s < S; ++s) {
-    alignas(64) uint64_t t[kLanes];
-    for (int j = 0; j < 2; ++j) _mm512_store_si512(t + 8 * j, x[s][j]);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(t + 16), x2[s]);
-    uint64_t c = 0;
-    for (int i = 0; i < kDigits; ++i) {
-      const uint64_t v = t[i] + c;
-      args[s].r[i] = v & kMask52;
-      c = v >> 52;
-    }
-    for (int i = kDigits; i < kLanes; ++i) args[s].r[i] = 0;
-    longvWipeLocal(t, sizeof t);
+    x[s][0] = _mm512_mask_set1_epi64(x[s][0], 1, static_cast<long long>(acc[s]));
+    normalise(args[s].r, x[s][0], x[s][1], x2[s]);
   }
 }
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 __attribute__((target("avx512f,avx512vl,avx512ifma"))) void ammVec(uint64_t* r, const uint64_t* a,
                                                                    const uint64_t* b,
@@ -370,5 +406,30 @@ bool longvModExp1024x2(LvWord* outA, const LvWord* xA, const LvWord* eA, LvWordL
   bind(st[0], outA, xA, eA, neA, nA, rrA);
   bind(st[1], outB, xB, eB, neB, nB, rrB);
   modExp<2>(st, window);
+  return true;
+}
+
+bool longvAmm1024Digits(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* n,
+                        unsigned int count, bool vector) {
+  if (count < 1 || count > 2) return false;
+#ifdef LONGV_IFMA
+  if (vector && !haveIfma()) return false;
+#else
+  if (vector) return false;
+#endif
+  AmmArgs args[2];
+  for (unsigned int s = 0; s < count; ++s) {
+    const size_t o = static_cast<size_t>(kLanes) * s;
+    uint64_t inv = 1;
+    for (int i = 0; i < 6; ++i) inv *= 2 - n[o] * inv;
+    args[s] = {r + o, a + o, b + o, n + o, (0 - inv) & kMask52};
+  }
+  const bool saved = useVector;
+  useVector = vector;
+  if (count == 2)
+    amm2(args);
+  else
+    amm(args[0].r, args[0].a, args[0].b, args[0].n, args[0].k0);
+  useVector = saved;
   return true;
 }

@@ -53,6 +53,12 @@ extern bool longvRowAsmAllowed;
 // True makes the 1024-bit exponentiation run where the processor lacks the vector multiply-add,
 // on a portable product of the same values: for tests of its logic only (it is slow).
 extern bool longvIfmaEmulated;
+// That road's product alone, for tests: count (1 or 2) almost-Montgomery products side by side,
+// r = a b 2^-1040 mod n below 2n, on 52-bit digits (24 lanes per operand, the top four zero;
+// a and b normalised and below 2n, n odd below 2^1024). vector: the processor's instructions
+// (false, nothing done, where it lacks them), else the portable product.
+bool longvAmm1024Digits(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* n,
+                        unsigned int count, bool vector);
 
 // False makes the public power decline its vector road (so that the carry-chain rows under it
 // can be tested on a processor that has both).

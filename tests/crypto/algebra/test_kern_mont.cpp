@@ -202,3 +202,75 @@ TEST_P(KernMontPaths, PlainProductsAndSquares) {
     ASSERT_EQ(f, sq);
   }
 }
+
+namespace {
+
+// 52-bit digits (24 lanes) of a value given as words, and back: the test's own conversion.
+std::vector<uint64_t> toDigits52(const Words& w) {
+  std::vector<uint64_t> d(24, 0);
+  for (unsigned int bit = 0; bit < 32 * w.size(); ++bit)
+    if ((w[bit / 32] >> (bit % 32)) & 1u) d[bit / 52] |= uint64_t(1) << (bit % 52);
+  return d;
+}
+Words fromDigits52(const uint64_t* d) {
+  Words w(34, 0);
+  for (unsigned int bit = 0; bit < 52 * 20; ++bit)
+    if ((d[bit / 52] >> (bit % 52)) & 1u) w[bit / 32] |= LvWord(1) << (bit % 32);
+  return kern::trimmed(w);
+}
+
+}  // namespace
+
+// The 1024-bit road's almost-Montgomery product against python3 integers, on moduli and
+// operands at its bounds (0, 1, n - 1, 2n - 1, values about 2^1024, full digits): the result
+// is normalised, below 2n and congruent to a b 2^-1040; the vector form gives the portable
+// form's digits exactly, alone and as either stream of a pair.
+TEST(KernAmm1024, MatchesPythonAndPortableProduct) {
+  const auto cases = kern::readCases("amm1024.txt");
+  ASSERT_EQ(cases.size(), 240u);
+  const bool vector = [] {
+    std::vector<uint64_t> z(24, 0), n(24, 0);
+    n[0] = 1;
+    return longvAmm1024Digits(z.data(), z.data(), z.data(), n.data(), 1, true);
+  }();
+  std::vector<std::vector<uint64_t>> portable(cases.size());
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const auto& c = cases[i];
+    SCOPED_TRACE("n=" + c[0] + " a=" + c[1] + " b=" + c[2]);
+    const Words nw = hexWords(c[0]), want = hexWords(c[3]);
+    const auto n = toDigits52(nw), a = toDigits52(hexWords(c[1])), b = toDigits52(hexWords(c[2]));
+    std::vector<uint64_t> r(24, 0xAAAAAAAAAAAAAAAAu);
+    ASSERT_TRUE(longvAmm1024Digits(r.data(), a.data(), b.data(), n.data(), 1, false));
+    for (int j = 0; j < 24; ++j) ASSERT_LT(r[j], j < 20 ? uint64_t(1) << 52 : 1u) << j;
+    const Words got = fromDigits52(r.data());
+    EXPECT_TRUE(got == kern::trimmed(want) || got == plus(want, nw));
+    portable[i] = r;
+    if (vector) {
+      std::vector<uint64_t> v(24, 0xAAAAAAAAAAAAAAAAu);
+      ASSERT_TRUE(longvAmm1024Digits(v.data(), a.data(), b.data(), n.data(), 1, true));
+      EXPECT_EQ(v, r);
+      // In place, as the exponentiation squares.
+      v = a;
+      ASSERT_TRUE(longvAmm1024Digits(v.data(), v.data(), c[1] == c[2] ? v.data() : b.data(),
+                                     n.data(), 1, true));
+      EXPECT_EQ(v, r);
+    }
+  }
+  if (!vector) GTEST_SKIP() << "no AVX-512 IFMA here: the portable product only";
+  // Pairs of neighbouring cases (different moduli at the seams).
+  for (size_t i = 0; i + 1 < cases.size(); ++i) {
+    std::vector<uint64_t> n, a, b;
+    for (size_t s : {i, i + 1}) {
+      const auto& c = cases[s];
+      for (const auto& [dst, hex] :
+           {std::pair{&n, c[0]}, std::pair{&a, c[1]}, std::pair{&b, c[2]}}) {
+        const auto d = toDigits52(hexWords(hex));
+        dst->insert(dst->end(), d.begin(), d.end());
+      }
+    }
+    std::vector<uint64_t> r(48, 0xAAAAAAAAAAAAAAAAu);
+    ASSERT_TRUE(longvAmm1024Digits(r.data(), a.data(), b.data(), n.data(), 2, true));
+    EXPECT_EQ(std::vector<uint64_t>(r.begin(), r.begin() + 24), portable[i]) << i;
+    EXPECT_EQ(std::vector<uint64_t>(r.begin() + 24, r.end()), portable[i + 1]) << i;
+  }
+}
