@@ -254,7 +254,13 @@ int RSAPublicKey::encryptPkcs1v15(const unsigned char* message, int messageLen, 
   }
 }
 
+void RSAPublicKey::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&modulus, &publicExponent});
+}
+
 void RSAPublicKey::clear() {
+  releaseViews();
   keyPrepared = 0;
   modulus.clear();
   publicExponent.clear();

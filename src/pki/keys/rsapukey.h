@@ -50,6 +50,8 @@ class RSAPublicKey : public ASNsequenceF {
   int encryptPkcs1v15(const unsigned char* message, int messageLen, LvRbg* rbg, MemFile& out);
 
   void clear() override;
+  // Walks both members.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;
