@@ -130,9 +130,9 @@ bool RSAPublicKey::prepareKey() {
   // Negative or zero values are not RSA numbers.
   if (!rsaPositiveInteger(modulus) || !rsaPositiveInteger(publicExponent)) return false;
   try {
-    // made from the values at once: setting them into an empty key copies each once more
+    // made from the octets at once: numbers made first would be copied into the key
     lib.reset();
-    lib.emplace(LvN(n, nn), LvN(e, ne));
+    lib.emplace(n, nn, e, ne);
     if (!lib->isReady() || !lib->isValid()) return false;
   } catch (const LvMemException&) {
     throwBadAllocation();
