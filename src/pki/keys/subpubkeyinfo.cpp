@@ -280,6 +280,9 @@ int SubPubKeyInfo::decodeUsualRsa(GenericFile* in, int length) {
   }
   algorithm.parameters = usualNull.value;
   algorithm.parametersPresent = 1;
+  // definite lengths, as the headers read leave them (an earlier value may have been indefinite)
+  algorithm.flags &= ~ASN_FLAG_INDEFINITE;
+  subjectPublicKey.flags &= ~ASN_FLAG_INDEFINITE;
   asnChargeHeld(asnAllocCost(rsaEncryption.length));
   if (subjectPublicKey.set(bits, n, 0) != 1) return EASN_MEM;
   asnChargeHeld(asnAllocCost(int64_t(n) + 1));

@@ -66,9 +66,11 @@ Seen decodeBy(ASNobject& k, const Bytes& der, bool memory) {
   return s;
 }
 
-// As decodeBy, and what a caller sees of the key.
-Seen decodeSpkiBy(const Bytes& der, bool memory, const Bytes& sig) {
+// As decodeBy, and what a caller sees of the key; `earlier` is decoded into the same object
+// first (by the full road, whatever it answers).
+Seen decodeSpkiBy(const Bytes& der, bool memory, const Bytes& sig, const Bytes& earlier = {}) {
   SubPubKeyInfo k;
+  if (!earlier.empty()) decodeBy(k, earlier, false);
   Seen s = decodeBy(k, der, memory);
   if (s.result < 1) return s;
   Bytes again;
@@ -421,4 +423,29 @@ TEST(RsaQuickReader, RandomMutationsAgree) {
     if (HasFailure()) break;
   }
   EXPECT_GE(quick, 500);
+}
+
+// An object whose last decode failed in an indefinite-length member (the length read, the
+// content refused) and that then reads a usual key is left the same by either road:
+// definite lengths everywhere.
+TEST(RsaQuickReader, ObjectReusedAfterAFailedIndefiniteMember) {
+  const auto keys = opensslKeys();
+  const Bytes body = contentOf(keys[0].spki);
+  const Bytes bitString(body.begin() + static_cast<std::ptrdiff_t>(kRsaAlg.size()), body.end());
+  const Bytes indefiniteAlgorithm =
+      tlv(0x30, cat({Bytes{0x30, 0x80}, contentOf(kRsaAlg), Bytes{0, 0}, bitString}));
+  const Bytes indefiniteBits =
+      tlv(0x30, cat({kRsaAlg, Bytes{0x03, 0x80}, contentOf(bitString), Bytes{0, 0}}));
+  for (const Bytes& earlier : {indefiniteAlgorithm, indefiniteBits}) {
+    {
+      SubPubKeyInfo k;
+      EXPECT_LT(k.decodeVector(earlier), 1);
+      EXPECT_TRUE((k.algorithm.flags | k.subjectPublicKey.flags) & ASN_FLAG_INDEFINITE);
+    }
+    for (const auto& key : keys) {
+      const Seen quick = decodeSpkiBy(key.spki, true, key.sig, earlier);
+      EXPECT_EQ(quick, decodeSpkiBy(key.spki, false, key.sig, earlier));
+      EXPECT_EQ(quick, decodeSpkiBy(key.spki, true, key.sig));
+    }
+  }
 }
