@@ -2,6 +2,10 @@
 // then verify a fixed digest and signature with it under every signature
 // scheme (RSA PKCS#1 v1.5 and PSS, DSA, EC-DSA), the key's own algorithm
 // identifier included. Verification must answer a code, never fault.
+// Besides crashes, the quick road of the usual RSA forms (a key, or an
+// RSAPublicKey, read from memory) leaving anything else than the full road
+// (the same input read from another stream) stops the run.
+#include "fuzzstream.h"
 #include "pki/common/algid.h"
 #include "pki/common/oids.h"
 #include "pki/common/rsapssparams.h"
@@ -9,10 +13,97 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <new>
+#include <string>
 #include <vector>
 
 namespace {
+
+void add(std::string& out, const ASNobject& o, const unsigned char* content, int length) {
+  out += std::to_string(o.tag) + "/" + std::to_string(o.flags) + "/" + std::to_string(length) +
+         "/" + std::to_string(o.isConstView()) + ":";
+  if (content && length > 0) out.append(reinterpret_cast<const char*>(content), size_t(length));
+  out += ";";
+}
+
+std::string describe(const RSAPublicKey& k) {
+  std::string out;
+  add(out, k.modulus, k.modulus.data(), k.modulus.length);
+  add(out, k.publicExponent, k.publicExponent.data(), k.publicExponent.length);
+  return out + std::to_string(k.keyBits());
+}
+
+// What a decode of `size` octets leaves that a caller sees.
+template <class T>
+std::string decodeBy(T& k, const uint8_t* data, size_t size, bool memory) {
+  const int64_t before = asnHeldCounter();
+  int r;
+  if (memory) {
+    MemFile m(const_cast<uint8_t*>(data), static_cast<int32_t>(size), false);
+    r = k.decode(&m, static_cast<int>(size), 0);
+  } else {
+    PlainStream p(data, size);
+    r = k.decode(&p, static_cast<int>(size), 0);
+  }
+  std::string out = std::to_string(r) + " " + std::to_string(asnHeldCounter() - before) + " ";
+  if (r < 1) return out;
+  std::vector<unsigned char> der;
+  const int n = k.encodeVector(der);
+  out += std::to_string(n) + ":" + std::string(der.begin(), der.end()) + ";";
+  return out;
+}
+
+std::string decodeSpkiBy(const uint8_t* data, size_t size, bool memory) {
+  SubPubKeyInfo k;
+  std::string out = decodeBy(k, data, size, memory);
+  const AlgorithmIdentifier& a = k.algorithm;
+  add(out, a, nullptr, 0);
+  add(out, a.algorithm, a.algorithm.data(), a.algorithm.length);
+  out += std::to_string(a.parametersPresent);
+  add(out, a.parameters, a.parameters.content(), a.parameters.length);
+  add(out, k.subjectPublicKey, k.subjectPublicKey.data(), k.subjectPublicKey.length);
+  return out + describe(k.rsaKey) + std::to_string(k.keyBits());
+}
+
+std::string decodeRsaKeyBy(const uint8_t* data, size_t size, bool memory) {
+  RSAPublicKey k;
+  return decodeBy(k, data, size, memory) + describe(k);
+}
+
+// Both roads agree on the input as a key and as an RSAPublicKey; a quick reader that
+// answers names what the full decoder reads.
+void compareRoads(const uint8_t* data, size_t size) {
+  if (decodeSpkiBy(data, size, true) != decodeSpkiBy(data, size, false)) abort();
+  if (decodeRsaKeyBy(data, size, true) != decodeRsaKeyBy(data, size, false)) abort();
+  const unsigned char *n = nullptr, *e = nullptr;
+  int nl = 0, el = 0;
+  if (RSAPublicKey::readUsual(data, static_cast<int>(size), &n, &nl, &e, &el)) {
+    // the content as an RSAPublicKey SEQUENCE (any length form: the full road reads BER)
+    std::vector<unsigned char> seq = {0x30};
+    if (size < 0x80) {
+      seq.push_back(static_cast<unsigned char>(size));
+    } else {
+      seq.push_back(0x83);
+      seq.push_back(static_cast<unsigned char>(size >> 16));
+      seq.push_back(static_cast<unsigned char>(size >> 8));
+      seq.push_back(static_cast<unsigned char>(size));
+    }
+    seq.insert(seq.end(), data, data + size);
+    RSAPublicKey full;
+    PlainStream p(seq.data(), seq.size());
+    if (full.decode(&p, static_cast<int>(seq.size()), 0) != static_cast<int>(seq.size()) ||
+        full.modulus.length != nl || full.publicExponent.length != el ||
+        std::memcmp(full.modulus.data(), n, size_t(nl)) != 0 ||
+        std::memcmp(full.publicExponent.data(), e, size_t(el)) != 0 || full.keyBits() == 0)
+      abort();
+  }
+  const unsigned char* bits = nullptr;
+  int bl = 0;
+  if (SubPubKeyInfo::readUsualRsa(data, static_cast<int>(size), &bits, &bl) &&
+      (bits < data + 16 || bits + bl != data + size))
+    abort();
+}
 
 struct Fixed {
   std::vector<AlgorithmIdentifier> algs;
@@ -68,6 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const Fixed fixed;
   if (size < 2 || size > 1 << 16) return 0;
   try {
+    compareRoads(data, size);
     SubPubKeyInfo k;
     int r = k.decodeBuffer(data, static_cast<int>(size), 0);
     if (r < 1) return 0;

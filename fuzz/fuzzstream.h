@@ -7,6 +7,7 @@
 #include "base/memfile.h"
 
 #include <cstdint>
+#include <vector>
 
 // Pieces of 1 to 64 octets, chosen by a generator seeded from the input.
 inline int streamIn(ASNobject& o, const unsigned char* data, int n, MemFile* out) {
@@ -24,3 +25,20 @@ inline int streamIn(ASNobject& o, const unsigned char* data, int n, MemFile* out
   if (r > 0 && i != n) return 0;
   return r;
 }
+
+// A stream that is not a MemFile (over a copy of the octets): the decoders
+// read it by the full road, never the quick readers of usual forms.
+class PlainStream : public GenericFile {
+ public:
+  PlainStream(const uint8_t* data, size_t size)
+      : copy(data, data + size), m(copy.data(), static_cast<int32_t>(copy.size()), false) {}
+  int32_t read(uint32_t n, uint8_t* buf, uint32_t* got) override { return m.read(n, buf, got); }
+  int32_t write(uint32_t n, const uint8_t* buf) override { return m.write(n, buf); }
+  int32_t seek(int32_t p) override { return m.seek(p); }
+  uint32_t tell() override { return m.tell(); }
+  uint32_t size() override { return m.size(); }
+
+ private:
+  std::vector<uint8_t> copy;
+  MemFile m;
+};

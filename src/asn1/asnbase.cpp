@@ -1031,6 +1031,11 @@ int ASNobject::decodeBuffer(const unsigned char* data, int length, unsigned char
 {
     if (!data || length <= 0)
         return 0;
+    if (!(f & ASN_FLAG_CONST)) {
+        // Nothing read privately keeps the stream: it can live here.
+        MemFile m(const_cast<unsigned char*>(data), length, false);
+        return decode(&m, length, f);
+    }
     MemFile* m = new (std::nothrow) MemFile(const_cast<unsigned char*>(data), length, false);
     if (!m)
         return EASN_MEM;

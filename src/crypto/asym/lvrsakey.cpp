@@ -31,11 +31,28 @@ LvModulus rsaModulus(const LvN& n) { return LvModulus(rsaModulusValue(n), kModul
 // megabyte would make every verification take seconds.
 const unsigned int kMaxPublicExponentBits = 256;
 
-LvN rsaPublicExponent(const LvN& e) {
+const LvN& checkPublicExponent(const LvN& e) {
   if (e.getBitLength() > kMaxPublicExponentBits)
     LV_THROW(LvArgumentRangeException, "RSA public exponent is too long.", "LvRsaPublicKey::setE",
              "lvasym\\lvrsakey.cpp");
   return e;
+}
+
+LvN rsaPublicExponent(const LvN& e) { return checkPublicExponent(e); }
+
+// A public modulus from octets: leading zero octets skipped (the value is public), and one
+// longer than rsaModulusValue allows refused before any set-up is made.
+unsigned int modulusZeroOctets(const LvOctet* oct, unsigned int len) {
+  unsigned int i = 0;
+  while (oct != nullptr && i < len && oct[i] == 0) ++i;
+  return i;
+}
+
+const LvOctet* rsaModulusOctets(const LvOctet* oct, unsigned int len) {
+  if (len - modulusZeroOctets(oct, len) > kMaxModulusBits / 8)
+    LV_THROW(LvArgumentRangeException, "RSA modulus is too long.", "LvRsaKey::setN",
+             "lvasym\\lvrsakey.cpp");
+  return oct == nullptr ? nullptr : oct + modulusZeroOctets(oct, len);
 }
 
 }  // namespace
@@ -48,6 +65,13 @@ LvRsaPublicKey::LvRsaPublicKey() {}
 
 LvRsaPublicKey::LvRsaPublicKey(const LvN& nv, const LvN& ev)
     : n(rsaModulusValue(nv), kPublicModulusOptions), e(rsaPublicExponent(ev)) {}
+
+LvRsaPublicKey::LvRsaPublicKey(const LvOctet* no, unsigned int nl, const LvOctet* eo,
+                               unsigned int el)
+    : n(rsaModulusOctets(no, nl), nl - modulusZeroOctets(no, nl), 0, kPublicModulusOptions),
+      e(eo, el) {
+  checkPublicExponent(e);
+}
 
 LvRsaPublicKey::~LvRsaPublicKey() {}
 

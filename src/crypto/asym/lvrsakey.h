@@ -8,6 +8,9 @@ class LvRsaPublicKey : public LvPublicKey {
  public:
   LvRsaPublicKey();
   LvRsaPublicKey(const LvN& n, const LvN& e);
+  // From big-endian magnitudes (a key as a certificate carries it), read straight into the
+  // key's numbers: a key decoded for one verification makes no other copy of them.
+  LvRsaPublicKey(const LvOctet* n, unsigned int nLen, const LvOctet* e, unsigned int eLen);
   ~LvRsaPublicKey() override;
 
   unsigned int getKeyBits() override;

@@ -22,11 +22,7 @@ int nonNegative(const ASNinteger& v) {
 // One TLV of a short length at p[0..end): the content's bounds, or false.
 bool shortTlv(const unsigned char*& p, const unsigned char* end, unsigned char tag,
               const unsigned char** content, int* length) {
-  if (end - p < 2 || p[0] != tag || p[1] >= 0x80 || end - p - 2 < p[1]) return false;
-  *content = p + 2;
-  *length = p[1];
-  p += 2 + p[1];
-  return true;
+  return end - p >= 2 && p[1] < 0x80 && derTlv(p, end, tag, content, length);
 }
 
 // SEQUENCE { digest OID, NULL OPTIONAL } filling c[0..n) exactly: the hash id, or 0.

@@ -53,7 +53,33 @@ unsigned int hashOctets(int hashId) {
   }
 }
 
+// A minimal positive INTEGER's content (an RSA number as DER writes it).
+bool derPositive(const unsigned char* c, int n) {
+  if (n < 1 || (c[0] & 0x80)) return false;
+  if (n == 1) return c[0] != 0;
+  return c[0] != 0 || (c[1] & 0x80);
+}
+
+// As a member's decode with no flags leaves it: no view, no stream state, the content a
+// private copy (charged as the decoder charges what it reads). 1, or EASN_MEM.
+int setMember(ASNinteger& member, const unsigned char* c, int n) {
+  member.releaseViews();
+  member.freeStreamCtx();
+  if (member.set(c, n) != 1) return EASN_MEM;
+  asnChargeHeld(asnAllocCost(n));
+  return 1;
+}
+
 }  // namespace
+
+bool RSAPublicKey::readUsual(const unsigned char* content, int length, const unsigned char** n,
+                             int* nLen, const unsigned char** e, int* eLen) {
+  if (!content || length < 1) return false;
+  const unsigned char* p = content;
+  const unsigned char* const end = content + length;
+  return derTlv(p, end, 0x02, n, nLen) && derPositive(*n, *nLen) &&
+         derTlv(p, end, 0x02, e, eLen) && derPositive(*e, *eLen) && p == end;
+}
 
 bool rsaPositiveInteger(const ASNinteger& v) {
   unsigned int n = 0;
@@ -104,9 +130,9 @@ bool RSAPublicKey::prepareKey() {
   // Negative or zero values are not RSA numbers.
   if (!rsaPositiveInteger(modulus) || !rsaPositiveInteger(publicExponent)) return false;
   try {
-    // made from the values at once: setting them into an empty key copies each once more
+    // made from the octets at once: numbers made first would be copied into the key
     lib.reset();
-    lib.emplace(LvN(n, nn), LvN(e, ne));
+    lib.emplace(n, nn, e, ne);
     if (!lib->isReady() || !lib->isValid()) return false;
   } catch (const LvMemException&) {
     throwBadAllocation();
@@ -254,7 +280,13 @@ int RSAPublicKey::encryptPkcs1v15(const unsigned char* message, int messageLen, 
   }
 }
 
+void RSAPublicKey::releaseViews() {
+  dropOwnView();
+  releaseViewsOf({&modulus, &publicExponent});
+}
+
 void RSAPublicKey::clear() {
+  releaseViews();
   keyPrepared = 0;
   modulus.clear();
   publicExponent.clear();
@@ -264,6 +296,16 @@ int RSAPublicKey::decodeContent(GenericFile* in, int length) {
   keyPrepared = 0;
   modulus.clear();
   publicExponent.clear();
+  // The usual DER form of a stream in memory is read without the generic decoder (most keys
+  // are decoded for one verification); members read in place take the full road.
+  const unsigned char *n = nullptr, *e = nullptr;
+  int nLen = 0, eLen = 0;
+  const unsigned char* c = (flags & ASN_FLAG_CONST) ? nullptr : asnPeekMemory(in, length);
+  if (c && readUsual(c, length, &n, &nLen, &e, &eLen)) {
+    if (setMember(modulus, n, nLen) != 1 || setMember(publicExponent, e, eLen) != 1)
+      return EASN_MEM;
+    return in->seek(static_cast<int32_t>(in->tell()) + length) == 0 ? 1 : EASN_FILE;
+  }
   ASNobject* const m[] = {&modulus, &publicExponent};
   int taken = 0;
   int r = keyasn::decodeMembers(in, length, memberFlags(), m, 2, &taken);

@@ -49,7 +49,18 @@ class RSAPublicKey : public ASNsequenceF {
                 int sigLen);
   int encryptPkcs1v15(const unsigned char* message, int messageLen, LvRbg* rbg, MemFile& out);
 
+  // Reads the usual DER content of an RSAPublicKey (the SEQUENCE's octets): two minimal
+  // positive INTEGERs with lengths in their shortest form, filling it exactly. True with the
+  // bounds of the two contents as received; false for any other form (negative, zero or
+  // non-minimal values, long-form lengths that could be short, trailing octets), which the
+  // full decoder reads. decodeContent takes this road for a stream in memory, so both give
+  // the same value.
+  static bool readUsual(const unsigned char* content, int length, const unsigned char** n,
+                        int* nLen, const unsigned char** e, int* eLen);
+
   void clear() override;
+  // Walks both members.
+  void releaseViews() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;
   int contentLength() const override;

@@ -226,14 +226,82 @@ int SubPubKeyInfo::decodeKey() {
   return 1;
 }
 
+namespace {
+
+// SEQUENCE { rsaEncryption, NULL }
+const unsigned char kRsaAlgorithm[] = {0x30, 0x0D, 0x06, 0x09, 0x2A, 0x86, 0x48, 0x86,
+                                       0xF7, 0x0D, 0x01, 0x01, 0x01, 0x05, 0x00};
+
+// NULL parameters as ASNany's decode leaves them (its tag and flags; no content, so neither
+// reading nor copying it allocates anything that could fail).
+struct UsualNull {
+  ASNany value;
+  UsualNull() {
+    MemFile in(const_cast<unsigned char*>(kRsaAlgorithm) + 13, 2, false);
+    value.decode(&in, 2, 0);
+  }
+};
+
+}  // namespace
+
+bool SubPubKeyInfo::readUsualRsa(const unsigned char* content, int length,
+                                 const unsigned char** bits, int* bitsLength) {
+  const int n = static_cast<int>(sizeof kRsaAlgorithm);
+  if (!content || length < n || std::memcmp(content, kRsaAlgorithm, sizeof kRsaAlgorithm) != 0)
+    return false;
+  const unsigned char* p = content + n;
+  const unsigned char* const end = content + length;
+  const unsigned char* c = nullptr;
+  int len = 0;
+  // the unused-bits octet 0 and at least one octet of key
+  if (!derTlv(p, end, 0x03, &c, &len) || p != end || len < 2 || c[0] != 0) return false;
+  *bits = c + 1;
+  *bitsLength = len - 1;
+  return true;
+}
+
+int SubPubKeyInfo::decodeUsualRsa(GenericFile* in, int length) {
+  // Members read in place take the full road (they are views of the stream).
+  const unsigned char* c = (flags & ASN_FLAG_CONST) ? nullptr : asnPeekMemory(in, length);
+  const unsigned char* bits = nullptr;
+  int n = 0;
+  if (!c || !readUsualRsa(c, length, &bits, &n)) return 0;
+  static const UsualNull usualNull;
+  // As the members' decodes with no flags leave them (the content private copies, charged
+  // as the decoder charges what it reads).
+  algorithm.releaseViews();
+  algorithm.freeStreamCtx();
+  subjectPublicKey.releaseViews();
+  subjectPublicKey.freeStreamCtx();
+  try {
+    algorithm.algorithm = rsaEncryption;
+  } catch (const std::bad_alloc&) {
+    return EASN_MEM;
+  }
+  algorithm.parameters = usualNull.value;
+  algorithm.parametersPresent = 1;
+  // definite lengths, as the headers read leave them (an earlier value may have been indefinite)
+  algorithm.flags &= ~ASN_FLAG_INDEFINITE;
+  subjectPublicKey.flags &= ~ASN_FLAG_INDEFINITE;
+  asnChargeHeld(asnAllocCost(rsaEncryption.length));
+  if (subjectPublicKey.set(bits, n, 0) != 1) return EASN_MEM;
+  asnChargeHeld(asnAllocCost(int64_t(n) + 1));
+  return in->seek(static_cast<int32_t>(in->tell()) + length) == 0 ? 1 : EASN_FILE;
+}
+
 int SubPubKeyInfo::decodeContent(GenericFile* in, int length) {
   // Not clear(): that would drop the view this decode has just set up.
   algorithm.clear();
   subjectPublicKey.clear();
   clearDerived();
-  ASNobject* const mm[] = {&algorithm, &subjectPublicKey};
-  int taken = 0;
-  int r = keyasn::decodeMembers(in, length, memberFlags(), mm, 2, &taken);
+  // Most keys arrive in the usual DER form of an RSA key, decoded for one verification.
+  int r = decodeUsualRsa(in, length);
+  int taken = length;
+  if (r == 0) {
+    ASNobject* const mm[] = {&algorithm, &subjectPublicKey};
+    taken = 0;
+    r = keyasn::decodeMembers(in, length, memberFlags(), mm, 2, &taken);
+  }
   if (r != 1) return r;
   r = decodeKey();
   if (r != 1) {

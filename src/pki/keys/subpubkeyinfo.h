@@ -54,6 +54,14 @@ class SubPubKeyInfo : public ASNsequenceF {
   int verifyData(const AlgorithmIdentifier& sigAlg, const unsigned char* data, int dataLen,
                  const ASNbitstr& signature);
 
+  // Reads the usual DER content of an rsaEncryption key (the SEQUENCE's octets): the
+  // algorithm with NULL parameters and a BIT STRING without unused bits, lengths in their
+  // shortest form, filling it exactly. True with the bounds of the key bits (the
+  // RSAPublicKey, not looked at here); false for any other form, which the full decoder
+  // reads. decodeContent takes this road for a stream in memory, so both give the same value.
+  static bool readUsualRsa(const unsigned char* content, int length, const unsigned char** bits,
+                           int* bitsLength);
+
   void clear() override;
   // Walks every member, present or not.
   void releaseViews() override;
@@ -108,6 +116,9 @@ class SubPubKeyInfo : public ASNsequenceF {
   static bool readSigAlg(const AlgorithmIdentifier& sigAlg, SigAlgParams& out);
 
   void clearDerived();
+  // The members from the usual form at the stream (read past it): 1, 0 when the content is
+  // not of that form (the stream unmoved), or EASN_MEM.
+  int decodeUsualRsa(GenericFile* in, int length);
   int decodeKey();
   // sp: sigAlg already read, or null.
   int verifyDigestWith(const AlgorithmIdentifier& sigAlg, const SigAlgParams* sp,

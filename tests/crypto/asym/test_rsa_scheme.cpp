@@ -691,5 +691,78 @@ TEST(RsaScheme, KeyNumbersFromOctets) {
       EXPECT_EQ(raw.encrypt(m.data(), 1, out.data(), 128), 128u);
     else
       EXPECT_THROW(raw.encrypt(m.data(), 1, out.data(), 128), LvNotInitException);
+    // the key made from the octets at once answers as the one set number by number
+    LvRsaPublicKey direct(t.n.data(), static_cast<unsigned int>(t.n.size()), t.e.data(),
+                          static_cast<unsigned int>(t.e.size()));
+    EXPECT_EQ(direct.getKeyBits(), t.bits);
+    EXPECT_EQ(direct.isReady(), t.publicPart);
+    EXPECT_TRUE(direct.getModulus() == pub.getModulus());
+    EXPECT_TRUE(direct.getE() == pub.getE());
+    EXPECT_EQ(direct.getModulus().getUsed(), pub.getModulus().getUsed());
+    LvRsaCipher rawDirect;
+    rawDirect.setPublicKey(&direct);
+    Bytes outDirect(128);
+    if (t.publicPart) {
+      EXPECT_EQ(rawDirect.encrypt(m.data(), 1, outDirect.data(), 128), 128u);
+      EXPECT_EQ(outDirect, out);
+    }
+  }
+}
+
+// The key made from octets refuses what the setters refuse, before any set-up: a modulus
+// past 16384 bits (leading zero octets aside), an exponent past 256 bits.
+TEST(RsaScheme, KeyFromOctetsLimits) {
+  Bytes e = {0x01, 0x00, 0x01};
+  const struct {
+    const char* name;
+    Bytes n, e;
+    bool refused;
+  } cases[] = {
+      {"16384 bits", Bytes(2048, 0xFF), e, false},
+      {"16384 bits after zero octets", [] {
+         Bytes b(2051, 0xFF);
+         b[0] = b[1] = b[2] = 0;
+         return b;
+       }(), e, false},
+      {"16385 bits", [] {
+         Bytes b(2049, 0x00);
+         b[0] = 0x01;
+         b[2048] = 0x01;
+         return b;
+       }(), e, true},
+      {"exponent of 256 bits", Bytes(64, 0xC3), Bytes(32, 0xFF), false},
+      {"exponent of 257 bits", Bytes(64, 0xC3), [] {
+         Bytes b(33, 0x00);
+         b[0] = 0x01;
+         return b;
+       }(), true},
+      {"exponent of 256 bits after zero octets", Bytes(64, 0xC3), [] {
+         Bytes b(40, 0xFF);
+         for (int i = 0; i < 8; ++i) b[i] = 0;
+         return b;
+       }(), false},
+  };
+  for (const auto& t : cases) {
+    SCOPED_TRACE(t.name);
+    LvRsaPublicKey set;
+    bool setRefused = false;
+    try {
+      set.setN(t.n.data(), static_cast<unsigned int>(t.n.size()));
+      set.setE(t.e.data(), static_cast<unsigned int>(t.e.size()));
+    } catch (const LvArgumentRangeException&) {
+      setRefused = true;
+    }
+    EXPECT_EQ(setRefused, t.refused);
+    if (t.refused) {
+      EXPECT_THROW(LvRsaPublicKey(t.n.data(), static_cast<unsigned int>(t.n.size()), t.e.data(),
+                                  static_cast<unsigned int>(t.e.size())),
+                   LvArgumentRangeException);
+      continue;
+    }
+    LvRsaPublicKey direct(t.n.data(), static_cast<unsigned int>(t.n.size()), t.e.data(),
+                          static_cast<unsigned int>(t.e.size()));
+    EXPECT_EQ(direct.getKeyBits(), set.getKeyBits());
+    EXPECT_TRUE(direct.getModulus() == set.getModulus());
+    EXPECT_TRUE(direct.getE() == set.getE());
   }
 }

@@ -8,6 +8,8 @@
 #include "pki/common/rsapssparams.h"
 #include "pki/common/siganddigoid.h"
 
+#include "pki/mutation.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -386,23 +388,7 @@ TEST(PkiAlgid, PssQuickReaderAgreesWithDecoder) {
     Bytes b = seeds[rng() % seeds.size()];
     for (int k = 1 + static_cast<int>(rng() % 3); k > 0; --k) {
       const size_t at = b.empty() ? 0 : rng() % b.size();
-      switch (rng() % 5) {
-        case 0:
-          if (!b.empty()) b[at] ^= static_cast<unsigned char>(1u << (rng() % 8));
-          break;
-        case 1:
-          if (!b.empty()) b[at] = interesting[rng() % sizeof interesting];
-          break;
-        case 2:
-          b.insert(b.begin() + static_cast<std::ptrdiff_t>(at),
-                   interesting[rng() % sizeof interesting]);
-          break;
-        case 3:
-          if (!b.empty()) b.erase(b.begin() + static_cast<std::ptrdiff_t>(at));
-          break;
-        default:
-          b.resize(at);
-      }
+      pkitest::mutateAt(b, at, rng, interesting, sizeof interesting);
     }
     mutatedQuick += samePssAnswers(b);
     if (HasFailure()) break;

@@ -449,3 +449,31 @@ TEST(SpkiHostile, ExplicitCurveParameters) {
     }
   }
 }
+
+// An RSAPublicKey read in place lets go of its members' views with its own: nothing of it
+// reads the octets afterwards, and clear() leaves an empty key, not the one received.
+TEST(SpkiOpenssl, RsaKeyMembersGoWithTheReceivedOctets) {
+  const Bytes spki = readFile("rsa1024.spki.der");
+  SubPubKeyInfo info;
+  ASSERT_EQ(decodeSpki(info, spki), static_cast<int>(spki.size()));
+  const Bytes der(info.subjectPublicKey.bits(),
+                  info.subjectPublicKey.bits() + info.subjectPublicKey.bitsLength());
+  for (bool viaClear : {false, true}) {
+    SCOPED_TRACE(viaClear ? "clear" : "releaseViews");
+    RSAPublicKey k;
+    ASSERT_EQ(k.decodeBuffer(der.data(), static_cast<int>(der.size()), ASN_FLAG_CONST),
+              static_cast<int>(der.size()));
+    ASSERT_TRUE(k.modulus.isConstView());
+    EXPECT_EQ(k.keyBits(), 1024u);
+    if (viaClear)
+      k.clear();
+    else
+      k.releaseViews();
+    EXPECT_FALSE(k.modulus.isConstView());
+    EXPECT_FALSE(k.publicExponent.isConstView());
+    EXPECT_EQ(k.keyBits(), 0u);
+    Bytes again;
+    k.encodeVector(again);
+    EXPECT_NE(again, der);
+  }
+}
