@@ -274,3 +274,48 @@ TEST(KernAmm1024, MatchesPythonAndPortableProduct) {
     EXPECT_EQ(std::vector<uint64_t>(r.begin() + 24, r.end()), portable[i + 1]) << i;
   }
 }
+
+// In place as the exponentiation runs it (squares with r = a = b, products with r = a) and
+// with r = b, alone and as a pair on different moduli, on either road: each stream must give
+// the portable product of its own operands taken out of place.
+TEST(KernAmm1024, InPlaceAloneAndPaired) {
+  const auto cases = kern::readCases("amm1024.txt");
+  ASSERT_FALSE(cases.empty());
+  const bool haveVector = [] {
+    std::vector<uint64_t> z(24, 0), n(24, 0);
+    n[0] = 1;
+    return longvAmm1024Digits(z.data(), z.data(), z.data(), n.data(), 1, true);
+  }();
+  enum Alias { kSquare, kRIsA, kRIsB };
+  // The file's halves hold different moduli.
+  const size_t half = cases.size() / 2;
+  for (const bool vector : {false, true}) {
+    if (vector && !haveVector) continue;
+    for (const unsigned int count : {1u, 2u}) {
+      for (const Alias alias : {kSquare, kRIsA, kRIsB}) {
+        for (size_t i = 0; i < half; i += 7) {
+          SCOPED_TRACE(::testing::Message() << "vector " << vector << " count " << count
+                                            << " alias " << alias << " case " << i);
+          ASSERT_NE(cases[i][0], cases[i + half][0]);
+          std::vector<uint64_t> n, a, b, want;
+          for (size_t s = i; s < i + count * half; s += half) {
+            const auto& c = cases[s];
+            const auto nd = toDigits52(hexWords(c[0])), ad = toDigits52(hexWords(c[1]));
+            const auto bd = alias == kSquare ? ad : toDigits52(hexWords(c[2]));
+            std::vector<uint64_t> r(24, 0);
+            ASSERT_TRUE(longvAmm1024Digits(r.data(), ad.data(), bd.data(), nd.data(), 1, false));
+            n.insert(n.end(), nd.begin(), nd.end());
+            a.insert(a.end(), ad.begin(), ad.end());
+            b.insert(b.end(), bd.begin(), bd.end());
+            want.insert(want.end(), r.begin(), r.end());
+          }
+          std::vector<uint64_t> buf = alias == kRIsB ? b : a;
+          const uint64_t* pa = alias == kRIsB ? a.data() : buf.data();
+          const uint64_t* pb = alias == kRIsA ? b.data() : buf.data();
+          ASSERT_TRUE(longvAmm1024Digits(buf.data(), pa, pb, n.data(), count, vector));
+          EXPECT_EQ(buf, want);
+        }
+      }
+    }
+  }
+}
