@@ -493,8 +493,10 @@ void SignedCertificate::changed() { tbsDer.forget(); }
 
 const std::vector<unsigned char>* EncodingMemo::of(const ASNobject& value) const {
   if (const std::vector<unsigned char>* known = der.load(std::memory_order_acquire)) return known;
-  auto fresh = std::make_unique<std::vector<unsigned char>>();
-  if (value.encodeVector(*fresh) < 1) return nullptr;
+  // No memory for the memo: the caller writes the value out as it would without one.
+  std::unique_ptr<std::vector<unsigned char>> fresh(new (std::nothrow)
+                                                        std::vector<unsigned char>());
+  if (!fresh || value.encodeVector(*fresh) < 1) return nullptr;
   // Another thread may have written it meanwhile: the first one published stays.
   const std::vector<unsigned char>* expected = nullptr;
   if (der.compare_exchange_strong(expected, fresh.get(), std::memory_order_acq_rel,
