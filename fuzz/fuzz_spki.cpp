@@ -4,11 +4,14 @@
 // identifier included. Verification must answer a code, never fault.
 // Besides crashes, the quick road of the usual RSA forms (a key, or an
 // RSAPublicKey, read from memory) leaving anything else than the full road
-// (the same input read from another stream) stops the run.
+// (the same input read from another stream) stops the run, as does the whole-value
+// reader of an RSAPublicKey, or the one-pass kind of a signature OID, answering otherwise
+// than the full decoder or the tables.
 #include "fuzzstream.h"
 #include "pki/common/algid.h"
 #include "pki/common/oids.h"
 #include "pki/common/rsapssparams.h"
+#include "pki/common/siganddigoid.h"
 #include "pki/keys/subpubkeyinfo.h"
 
 #include <cstdint>
@@ -28,7 +31,8 @@ void add(std::string& out, const ASNobject& o, const unsigned char* content, int
 }
 
 std::string describe(const RSAPublicKey& k) {
-  std::string out;
+  std::string out = std::to_string(k.tag) + "/" + std::to_string(k.flags) + "/" +
+                    std::to_string(k.contentOffset) + "/" + std::to_string(k.isConstView()) + ";";
   add(out, k.modulus, k.modulus.data(), k.modulus.length);
   add(out, k.publicExponent, k.publicExponent.data(), k.publicExponent.length);
   return out + std::to_string(k.keyBits());
@@ -97,6 +101,42 @@ void compareRoads(const uint8_t* data, size_t size) {
         std::memcmp(full.modulus.data(), n, size_t(nl)) != 0 ||
         std::memcmp(full.publicExponent.data(), e, size_t(el)) != 0 || full.keyBits() == 0)
       abort();
+  }
+  // the whole-value reader of a key's bits: what the full decoder leaves, or nothing
+  {
+    RSAPublicKey quick;
+    const int64_t before = asnHeldCounter();
+    const int r = quick.decodeUsual(data, static_cast<int>(size));
+    const int64_t charged = asnHeldCounter() - before;
+    if (r == 0 && charged != 0) abort();
+    if (r == 1) {
+      RSAPublicKey full;
+      const std::string f = decodeBy(full, data, size, false) + describe(full);
+      std::vector<unsigned char> der;
+      const int n = quick.encodeVector(der);
+      const std::string q = std::to_string(size) + " " + std::to_string(charged) + " " +
+                            std::to_string(n) + ":" + std::string(der.begin(), der.end()) + ";" +
+                            describe(quick);
+      if (q != f) abort();
+    }
+  }
+  // the one-pass kind of a signature OID, as the tables answer
+  {
+    ASNobjectId oid;
+    if (oid.decodeBuffer(data, static_cast<int>(size), 0) > 0) {
+      int h = -1, l = -1, wh = 0, wl = 0;
+      const SignatureKind kind = signatureOidKind(oid, &h, &l);
+      SignatureKind want = SIG_KIND_NONE;
+      if (rsaSignatureOidToDigest(oid, &wl, &wh))
+        want = SIG_KIND_RSA;
+      else if (isRsaPssOid(oid))
+        want = SIG_KIND_RSA_PSS;
+      else if (dsaSignatureOidToDigest(oid, &wl, &wh))
+        want = SIG_KIND_DSA;
+      else if (ecdsaSignatureOidToDigest(oid, &wl, &wh))
+        want = SIG_KIND_ECDSA;
+      if (kind != want || h != wh || l != wl) abort();
+    }
   }
   const unsigned char* bits = nullptr;
   int bl = 0;

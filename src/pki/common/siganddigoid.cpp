@@ -188,3 +188,36 @@ bool isEcdsaSignatureOid(const ASNobjectId& oid) {
 bool isRsaKeyOid(const ASNobjectId& oid) {
   return oid == id_ea_rsa || oid == rsaEncryption || oid == id_RSAES_OAEP || oid == id_RSASSA_PSS;
 }
+
+SignatureKind signatureOidKind(const ASNobjectId& oid, int* hashId, int* digestLen) {
+  int h = 0;
+  SignatureKind kind = SIG_KIND_NONE;
+  // 1.2.840.113549.1.1.x and 1.2.840.10045.4.3.x: every identifier of the tables under them
+  // is one of the cases below
+  static const unsigned char pkcs1[] = {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01};
+  static const unsigned char ecdsaSha2[] = {0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x04, 0x03};
+  const unsigned char* d = oid.length == 9 || oid.length == 8 ? oid.data() : nullptr;
+  if (d && oid.length == 9 && std::memcmp(d, pkcs1, sizeof pkcs1) == 0) {
+    static const signed char rsaHash[] = {0, 0, 0, 0, 8, 1, 7, 0, 0, 0, -1, 3, 4, 5, 2};
+    if (d[8] < sizeof rsaHash) h = rsaHash[d[8]];
+    if (h < 0) kind = SIG_KIND_RSA_PSS;
+    else if (h > 0) kind = SIG_KIND_RSA;
+  } else if (d && oid.length == 8 && std::memcmp(d, ecdsaSha2, sizeof ecdsaSha2) == 0) {
+    if (d[7] >= 1 && d[7] <= 4) {
+      h = d[7] + 1;
+      kind = SIG_KIND_ECDSA;
+    }
+  } else if (rsaSignatureOidToDigest(oid, nullptr, &h)) {
+    kind = SIG_KIND_RSA;
+  } else if (isRsaPssOid(oid)) {
+    kind = SIG_KIND_RSA_PSS;
+  } else if (dsaSignatureOidToDigest(oid, nullptr, &h)) {
+    kind = SIG_KIND_DSA;
+  } else if (ecdsaSignatureOidToDigest(oid, nullptr, &h)) {
+    kind = SIG_KIND_ECDSA;
+  }
+  if (kind == SIG_KIND_NONE || kind == SIG_KIND_RSA_PSS) h = 0;
+  if (hashId) *hashId = h;
+  if (digestLen) *digestLen = h ? digestLength(h) : 0;
+  return kind;
+}

@@ -33,3 +33,10 @@ bool isDsaSignatureOid(const ASNobjectId& oid);
 bool isEcdsaSignatureOid(const ASNobjectId& oid);
 // 2.5.8.1.1, rsaEncryption, RSAES-OAEP and RSASSA-PSS.
 bool isRsaKeyOid(const ASNobjectId& oid);
+
+// The kind of a signature algorithm OID, found once for the whole check: the tables above in
+// one pass (the PKCS#1 and EC-DSA-with-SHA-2 arcs by their last arc). For the RSA, DSA and
+// EC-DSA kinds the hash id and digest length are those of the tables; RSASSA-PSS leaves
+// them 0 (its hash is in its parameters), as does an OID of no kind (SIG_KIND_NONE).
+enum SignatureKind { SIG_KIND_NONE = 0, SIG_KIND_RSA, SIG_KIND_RSA_PSS, SIG_KIND_DSA, SIG_KIND_ECDSA };
+SignatureKind signatureOidKind(const ASNobjectId& oid, int* hashId, int* digestLen);

@@ -81,6 +81,30 @@ bool RSAPublicKey::readUsual(const unsigned char* content, int length, const uns
          derTlv(p, end, 0x02, e, eLen) && derPositive(*e, *eLen) && p == end;
 }
 
+int RSAPublicKey::decodeUsual(const unsigned char* der, int length) {
+  // decode would expect an outer tag or another identifier
+  if (tag != 0x30 || !(flags & ASN_FLAG_CONSTRUCTED) || (flags & ASN_FLAG_EXPLICIT) || !der)
+    return 0;
+  const unsigned char* p = der;
+  const unsigned char* const end = der + length;
+  const unsigned char *c = nullptr, *n = nullptr, *e = nullptr;
+  int cLen = 0, nLen = 0, eLen = 0;
+  if (length < 2 || !derTlv(p, end, 0x30, &c, &cLen) || p != end ||
+      !readUsual(c, cLen, &n, &nLen, &e, &eLen))
+    return 0;
+  // what decode does before and around decodeContent
+  releaseViews();
+  freeStreamCtx();
+  flags &= ~(ASN_FLAG_CONST | ASN_FLAG_COPY | ASN_FLAG_INDEFINITE);
+  contentOffset = static_cast<int32_t>(c - der);
+  keyPrepared = 0;
+  modulus.clear();
+  publicExponent.clear();
+  if (setMember(modulus, n, nLen) != 1 || setMember(publicExponent, e, eLen) != 1)
+    return EASN_MEM;
+  return 1;
+}
+
 bool rsaPositiveInteger(const ASNinteger& v) {
   unsigned int n = 0;
   const unsigned char* d = keyasn::intBytes(v, &n);
@@ -178,7 +202,8 @@ int RSAPublicKey::verifyPkcs1v15(const unsigned char* digest, int digestLen, int
     KeyLoan loan(v15, *lib);
     if (v15.getHashAlgo() != static_cast<LvHashAlgo>(hashId) || !v15.getHashObject())
       v15.setHashAlgo(static_cast<LvHashAlgo>(hashId));
-    if (sigLen < 0 || static_cast<unsigned int>(sigLen) > v15.getMaxSignatureOctets())
+    // the bound verify itself applies (the key's octets), without the scheme's dispatch
+    if (sigLen < 0 || static_cast<unsigned int>(sigLen) > lib->getKeyOctets())
       return INVALID;
     return v15.verify(digest, want, signature, static_cast<unsigned int>(sigLen)) ? OK : INVALID;
   } catch (const LvMemException&) {

@@ -57,6 +57,12 @@ class RSAPublicKey : public ASNsequenceF {
   // the same value.
   static bool readUsual(const unsigned char* content, int length, const unsigned char** n,
                         int* nLen, const unsigned char** e, int* eLen);
+  // The whole value (SEQUENCE header and content) of that usual form at der[0..length),
+  // filling it exactly, read as decode(MemFile, length, 0) reads it and leaving what that
+  // leaves: 1, 0 when the octets are of another form or this object's tagging is not the
+  // plain SEQUENCE (nothing changed: the full decoder reads them), or EASN_MEM. A key
+  // inside a SubjectPublicKeyInfo is read so without a stream and a second walk.
+  int decodeUsual(const unsigned char* der, int length);
 
   void clear() override;
   // Walks both members.

@@ -28,6 +28,13 @@ int decodeKeyBits(ASNobject& obj, const ASNbitstr& bits) {
   return r == bits.bitsLength() ? 1 : 0;
 }
 
+// 0 no RSA key, 1 an RSA key, 2 an RSASSA-PSS key (isRsaKeyOid's set, the usual key asked first).
+int rsaKeyKind(const ASNobjectId& oid) {
+  if (oid == rsaEncryption) return 1;
+  if (oid == id_RSASSA_PSS) return 2;
+  return isRsaKeyOid(oid) ? 1 : 0;
+}
+
 // One hash object of the algorithm (not the whole selection) per thread, made on
 // its first use and reused by every later verification: hashing data is one
 // call that leaves nothing behind but the last digest.
@@ -205,9 +212,16 @@ void SubPubKeyInfo::clear() {
   clearDerived();
 }
 
-int SubPubKeyInfo::decodeKey() {
+int SubPubKeyInfo::decodeKey(bool rsa) {
   const ASNobjectId& oid = algorithm.algorithm;
-  if (isRsaKeyOid(oid)) return decodeKeyBits(rsaKey, subjectPublicKey);
+  if (rsa || isRsaKeyOid(oid)) {
+    // the usual form straight from the key bits, else the full decoder over them
+    if (subjectPublicKey.bitsLength() > 0 && subjectPublicKey.unusedBits() == 0) {
+      const int r = rsaKey.decodeUsual(subjectPublicKey.bits(), subjectPublicKey.bitsLength());
+      if (r != 0) return r;
+    }
+    return decodeKeyBits(rsaKey, subjectPublicKey);
+  }
   if (oid == id_dsa) {
     if (!algorithm.parametersPresent) return 0;
     int r = dsaParameters().decodeAny(algorithm.parameters);
@@ -268,8 +282,8 @@ int SubPubKeyInfo::decodeUsualRsa(GenericFile* in, int length) {
   if (!c || !readUsualRsa(c, length, &bits, &n)) return 0;
   static const UsualNull usualNull;
   // As the members' decodes with no flags leave them (the content private copies, charged
-  // as the decoder charges what it reads).
-  algorithm.releaseViews();
+  // as the decoder charges what it reads). decodeContent has just cleared the algorithm,
+  // views included.
   algorithm.freeStreamCtx();
   subjectPublicKey.releaseViews();
   subjectPublicKey.freeStreamCtx();
@@ -297,13 +311,14 @@ int SubPubKeyInfo::decodeContent(GenericFile* in, int length) {
   // Most keys arrive in the usual DER form of an RSA key, decoded for one verification.
   int r = decodeUsualRsa(in, length);
   int taken = length;
+  const bool usual = r == 1;
   if (r == 0) {
     ASNobject* const mm[] = {&algorithm, &subjectPublicKey};
     taken = 0;
     r = keyasn::decodeMembers(in, length, memberFlags(), mm, 2, &taken);
   }
   if (r != 1) return r;
-  r = decodeKey();
+  r = decodeKey(usual);
   if (r != 1) {
     clearDerived();
     return r == EASN_MEM ? EASN_MEM : 0;
@@ -329,7 +344,8 @@ void SubPubKeyInfo::digestContent(LvHash* hash) const {
 // ---- verification ----
 
 bool SubPubKeyInfo::readSigAlg(const AlgorithmIdentifier& sigAlg, SigAlgParams& out) {
-  if (!isRsaPssOid(sigAlg.algorithm)) return sigAlg.getDigestType(&out.hashId, &out.digestLen);
+  out.kind = signatureOidKind(sigAlg.algorithm, &out.hashId, &out.digestLen);
+  if (out.kind != SIG_KIND_RSA_PSS) return out.kind != SIG_KIND_NONE;
   out.pss = true;
   if (!sigAlg.getRsaPssParams(&out.hashId, &out.salt, &out.mgf, &out.mgfHash, &out.trailer,
                               nullptr))
@@ -339,23 +355,23 @@ bool SubPubKeyInfo::readSigAlg(const AlgorithmIdentifier& sigAlg, SigAlgParams& 
 }
 
 int SubPubKeyInfo::verifyRsa(const AlgorithmIdentifier& sigAlg, const SigAlgParams* sp,
-                             const unsigned char* digest, int digestLen,
+                             bool pssSig, int hashId, const unsigned char* digest, int digestLen,
                              const unsigned char* signature, int sigLen) {
-  const ASNobjectId& keyOid = algorithm.algorithm;
-  if (!isRsaKeyOid(keyOid)) return SIG_KEY_MISMATCH;
-  const bool pssSig = isRsaPssOid(sigAlg.algorithm);
+  const int keyKind = rsaKeyKind(algorithm.algorithm);
+  if (keyKind == 0) return SIG_KEY_MISMATCH;
+  const bool pssKey = keyKind == 2;
   // An RSASSA-PSS key signs with PSS only (RFC 4055).
-  if (isRsaPssOid(keyOid) && !pssSig) return SIG_KEY_MISMATCH;
+  if (pssKey && !pssSig) return SIG_KEY_MISMATCH;
   int r = RSAPublicKey::UNSUPPORTED;
   if (!pssSig) {
-    r = rsaKey.verify(digest, digestLen, sigAlg, signature, sigLen);
+    r = rsaKey.verifyPkcs1v15(digest, digestLen, hashId, signature, sigLen);
   } else {
     SigAlgParams own;
     if (!sp) {
       if (!readSigAlg(sigAlg, own)) return SIG_UNSUPPORTED;
       sp = &own;
     }
-    if (isRsaPssOid(keyOid) && algorithm.parametersPresent) {
+    if (pssKey && algorithm.parametersPresent) {
       int h = 0, s = 0, m = 0, mh = 0, t = 0;
       if (!algorithm.getRsaPssParams(&h, &s, &m, &mh, &t, nullptr)) return SIG_UNSUPPORTED;
       if (sp->hashId != h || sp->mgf != m || sp->mgfHash != mh || sp->trailer != t || sp->salt < s)
@@ -435,12 +451,21 @@ int SubPubKeyInfo::verifyDigestWith(const AlgorithmIdentifier& sigAlg, const Sig
   checkInvariant(digest != nullptr, "libx509/subpubki", __LINE__, "digest != NULL");
   if (!signature || sigLen < 1) return SIG_MALFORMED;
   try {
-    const ASNobjectId& oid = sigAlg.algorithm;
-    if (isRsaSignatureAlgorithm(oid))
-      return verifyRsa(sigAlg, sp, digest, digestLen, signature, sigLen);
-    if (isDsaSignatureOid(oid)) return verifyDsa(sigAlg, digest, digestLen, signature, sigLen);
-    if (isEcdsaSignatureOid(oid)) return verifyEc(sigAlg, digest, digestLen, signature, sigLen);
-    return SIG_UNSUPPORTED;
+    int hashId = sp ? sp->hashId : 0;
+    // the algorithm's kind once, from readSigAlg when it ran
+    const int kind = sp ? sp->kind : signatureOidKind(sigAlg.algorithm, &hashId, nullptr);
+    switch (kind) {
+      case SIG_KIND_RSA:
+      case SIG_KIND_RSA_PSS:
+        return verifyRsa(sigAlg, sp, kind == SIG_KIND_RSA_PSS, hashId, digest, digestLen,
+                         signature, sigLen);
+      case SIG_KIND_DSA:
+        return verifyDsa(sigAlg, digest, digestLen, signature, sigLen);
+      case SIG_KIND_ECDSA:
+        return verifyEc(sigAlg, digest, digestLen, signature, sigLen);
+      default:
+        return SIG_UNSUPPORTED;
+    }
   } catch (const LvMemException&) {
     throwBadAllocation();
   } catch (const LvException&) {

@@ -109,6 +109,7 @@ class SubPubKeyInfo : public ASNsequenceF {
   // A signature algorithm's digest and, for RSASSA-PSS, its parameters: decoded once per
   // check rather than by every layer that needs one of them.
   struct SigAlgParams {
+    int kind = 0;  // a SignatureKind
     int hashId = 0, digestLen = 0;
     bool pss = false;
     int salt = 0, mgf = 0, mgfHash = 0, trailer = 0;
@@ -117,16 +118,19 @@ class SubPubKeyInfo : public ASNsequenceF {
 
   void clearDerived();
   // The members from the usual form at the stream (read past it): 1, 0 when the content is
-  // not of that form (the stream unmoved), or EASN_MEM.
+  // not of that form (the stream unmoved), or EASN_MEM. Only for decodeContent, after it
+  // has cleared the members.
   int decodeUsualRsa(GenericFile* in, int length);
-  int decodeKey();
+  // rsa: the algorithm is known to be rsaEncryption.
+  int decodeKey(bool rsa);
   // sp: sigAlg already read, or null.
   int verifyDigestWith(const AlgorithmIdentifier& sigAlg, const SigAlgParams* sp,
                        const unsigned char* digest, int digestLen, const unsigned char* signature,
                        int sigLen);
-  int verifyRsa(const AlgorithmIdentifier& sigAlg, const SigAlgParams* sp,
-                const unsigned char* digest, int digestLen, const unsigned char* signature,
-                int sigLen);
+  // pssSig: the algorithm is RSASSA-PSS; else hashId is the PKCS#1 v1.5 signature's hash.
+  int verifyRsa(const AlgorithmIdentifier& sigAlg, const SigAlgParams* sp, bool pssSig,
+                int hashId, const unsigned char* digest, int digestLen,
+                const unsigned char* signature, int sigLen);
   int verifyDsa(const AlgorithmIdentifier& sigAlg, const unsigned char* digest, int digestLen,
                 const unsigned char* signature, int sigLen);
   int verifyEc(const AlgorithmIdentifier& sigAlg, const unsigned char* digest, int digestLen,

@@ -428,3 +428,52 @@ TEST(PkiAlgid, DigestInfoOfOpensslSignatures) {
   der[1] = static_cast<unsigned char>(der[1] + 2);
   EXPECT_LE(di.decodeVector(der), 0);
 }
+
+// The one-pass kind of a signature OID answers as the tables it stands for, for every
+// registry constant and every identifier under and around the arcs it reads by their last
+// arc (unknown last arcs, shorter and longer identifiers).
+TEST(PkiAlgid, SignatureKindAgreesWithTables) {
+  std::vector<std::string> texts;
+  const std::string arcs[] = {"1.2.840.113549.1.1", "1.2.840.10045.4.3", "1.2.840.10045.4",
+                              "1.2.840.10040.4",    "1.3.36.3.3.1",      "1.3.14.3.2",
+                              "1.3.36.8.5.1.2"};
+  for (const std::string& arc : arcs) {
+    texts.push_back(arc);
+    for (int x = 0; x < 300; ++x) texts.push_back(arc + "." + std::to_string(x));
+    texts.push_back(arc + ".11.1");
+    texts.push_back(arc + ".2.1");
+  }
+  std::vector<ASNobjectId> oids;
+  for (const std::string& t : texts) oids.emplace_back(t.c_str());
+  size_t n = 0;
+  const OidRegistryEntry* rows = oidRegistry(&n);
+  for (size_t i = 0; i < n; ++i) oids.push_back(*rows[i].oid);
+  oids.emplace_back();  // empty
+  int seen[5] = {};
+  for (const ASNobjectId& oid : oids) {
+    std::string text;
+    oid.toString(text);
+    SCOPED_TRACE(text);
+    int wantHash = 0, wantLen = 0;
+    SignatureKind want = SIG_KIND_NONE;
+    if (rsaSignatureOidToDigest(oid, &wantLen, &wantHash))
+      want = SIG_KIND_RSA;
+    else if (isRsaPssOid(oid))
+      want = SIG_KIND_RSA_PSS;
+    else if (dsaSignatureOidToDigest(oid, &wantLen, &wantHash))
+      want = SIG_KIND_DSA;
+    else if (ecdsaSignatureOidToDigest(oid, &wantLen, &wantHash))
+      want = SIG_KIND_ECDSA;
+    int hash = -1, len = -1;
+    EXPECT_EQ(signatureOidKind(oid, &hash, &len), want);
+    EXPECT_EQ(hash, wantHash);
+    EXPECT_EQ(len, wantLen);
+    EXPECT_EQ(signatureOidKind(oid, nullptr, nullptr), want);
+    ++seen[want];
+  }
+  // every row met: 9 RSA (7 under the arc), PSS, 2 DSA, 5 EC-DSA (4 under the arc)
+  EXPECT_GE(seen[SIG_KIND_RSA], 9);
+  EXPECT_GE(seen[SIG_KIND_RSA_PSS], 1);
+  EXPECT_GE(seen[SIG_KIND_DSA], 2);
+  EXPECT_GE(seen[SIG_KIND_ECDSA], 5);
+}

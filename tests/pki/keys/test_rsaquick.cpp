@@ -6,6 +6,7 @@
 #include "pki/keys/subpubkeyinfo.h"
 
 #include "asn1/core_util.h"
+#include "crypto/hash/lvhash.h"
 #include "pki/fixture_lines.h"
 #include "pki/keytest.h"
 #include "pki/mutation.h"
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -29,6 +31,17 @@ Bytes octets(const unsigned char* p, int n) { return p && n > 0 ? Bytes(p, p + n
 std::string memberView(const ASNoctstr& o) {
   return std::to_string(o.tag) + "/" + std::to_string(o.flags) + "/" + std::to_string(o.length) +
          "/" + hex(octets(o.data(), o.length)) + "/" + std::to_string(o.isConstView());
+}
+
+// What a caller sees of an RSAPublicKey after a decode (its own header state too).
+std::string rsaKeyView(const RSAPublicKey& k) {
+  Bytes again;
+  const int n = k.encodeVector(again);
+  return std::to_string(n) + " " + hex(again) + " key " + std::to_string(k.tag) + "/" +
+         std::to_string(k.flags) + "/" + std::to_string(k.contentOffset) + "/" +
+         std::to_string(k.receivedLength) + "/" + std::to_string(k.isConstView()) + " n " +
+         memberView(k.modulus) + " e " + memberView(k.publicExponent) + " size " +
+         std::to_string(k.keyBits());
 }
 
 // What a decode leaves in a key, as far as a caller can see it.
@@ -87,7 +100,7 @@ Seen decodeSpkiBy(const Bytes& der, bool memory, const Bytes& sig, const Bytes& 
   const ASNbitstr& b = k.subjectPublicKey;
   t += " bits " + std::to_string(b.tag) + "/" + std::to_string(b.flags) + "/" +
        std::to_string(b.length) + "/" + hex(octets(b.data(), b.length));
-  t += " n " + memberView(k.rsaKey.modulus) + " e " + memberView(k.rsaKey.publicExponent);
+  t += " key " + rsaKeyView(k.rsaKey);
   t += " size " + std::to_string(k.keyBits()) + "/" + std::to_string(k.rsaKey.keyBits());
   AlgorithmIdentifier v15;
   v15.setRsaSignature(3);
@@ -108,11 +121,41 @@ Seen decodeRsaKeyBy(const Bytes& der, bool memory) {
   RSAPublicKey k;
   Seen s = decodeBy(k, der, memory);
   if (s.result < 1) return s;
-  Bytes again;
-  s.text = std::to_string(k.encodeVector(again)) + " " + hex(again) + " n " +
-           memberView(k.modulus) + " e " + memberView(k.publicExponent) + " size " +
-           std::to_string(k.keyBits());
+  s.text = rsaKeyView(k);
   return s;
+}
+
+// The whole-value reader a SubjectPublicKeyInfo uses for its key bits, into an object that
+// held `earlier` (decoded by the full road): as a decode answers (the octets read) when it
+// reads the value, else result 0 and nothing charged.
+Seen decodeRsaKeyUsual(const Bytes& der, const Bytes& earlier = {}) {
+  RSAPublicKey k;
+  if (!earlier.empty()) decodeBy(k, earlier, false);
+  Seen s;
+  const int64_t before = asnHeldCounter();
+  s.result = k.decodeUsual(der.data(), static_cast<int>(der.size()));
+  s.charged = asnHeldCounter() - before;
+  if (s.result == 1) {
+    s.result = static_cast<int>(der.size());
+    s.text = rsaKeyView(k);
+  }
+  return s;
+}
+
+// The key bits read by the whole-value reader, when it reads them, as the full decoder
+// reads them; returns whether it read them.
+bool usualKeyAsFull(const Bytes& key, const Bytes& earlier = {}) {
+  const Seen usual = decodeRsaKeyUsual(key, earlier);
+  if (usual.result == 0) {
+    EXPECT_EQ(usual.charged, 0) << hex(key);
+    return false;
+  }
+  RSAPublicKey k;
+  if (!earlier.empty()) decodeBy(k, earlier, false);
+  Seen full = decodeBy(k, key, false);
+  if (full.result > 0) full.text = rsaKeyView(k);
+  EXPECT_EQ(usual, full) << hex(key);
+  return true;
 }
 
 // The content of the outermost TLV of a DER value (lengths of up to 4 octets).
@@ -144,6 +187,7 @@ bool sameBothRoads(const Bytes& der, const Bytes& sig = {}) {
   if (usual) {
     const Bytes key = octets(bits, n);
     EXPECT_EQ(decodeRsaKeyBy(key, true), decodeRsaKeyBy(key, false)) << hex(key);
+    usualKeyAsFull(key);
     // what the quick reader found is what the full decoder read
     SubPubKeyInfo k;
     ForwardingFile p(der);
@@ -447,5 +491,79 @@ TEST(RsaQuickReader, ObjectReusedAfterAFailedIndefiniteMember) {
       EXPECT_EQ(quick, decodeSpkiBy(key.spki, false, key.sig, earlier));
       EXPECT_EQ(quick, decodeSpkiBy(key.spki, true, key.sig));
     }
+  }
+}
+
+// The whole-value reader of an RSAPublicKey against the full decoder: the reader's own forms,
+// the value's header (short and long lengths, other identifiers, trailing and missing
+// octets), an object of other tagging, and objects that held another value before (read in
+// place, of indefinite length, prepared for a verification).
+TEST(RsaQuickReader, WholeKeyReaderAgreesWithDecoder) {
+  const auto keys = opensslKeys();
+  std::vector<Bytes> values;
+  for (const auto& k : keys) {
+    const Bytes body = contentOf(k.spki);
+    const Bytes bits = contentOf(Bytes(body.begin() + static_cast<std::ptrdiff_t>(kRsaAlg.size()),
+                                       body.end()));
+    values.push_back(Bytes(bits.begin() + 1, bits.end()));
+  }
+  const Bytes small = cat({tlv(0x02, unhex("00c5a1")), tlv(0x02, Bytes{3})});
+  values.push_back(tlv(0x30, small));
+  values.push_back(tlv(0x30, small, -1));            // 30 81 09: could be short
+  values.push_back(tlv(0x30, small, 1));             // 30 82 00 09
+  values.push_back(cat({tlv(0x30, small), Bytes{0}}));  // an octet after the value
+  values.push_back(tlv(0x31, small));
+  values.push_back(tlv(0x10, small));
+  values.push_back(cat({Bytes{0x30, 0x80}, small, Bytes{0, 0}}));
+  values.push_back(Bytes{0x30, 0x00});
+  values.push_back(Bytes{0x30});
+  const Bytes whole = tlv(0x30, small);
+  values.push_back(Bytes(whole.begin(), whole.end() - 1));  // cut
+  values.push_back(tlv(0x30, cat({tlv(0x02, Bytes{0x80}), tlv(0x02, Bytes{3})})));  // negative
+  values.push_back(tlv(0x30, cat({tlv(0x02, Bytes(300, 0x41)), tlv(0x02, Bytes{1, 0, 1})})));
+  values.push_back(tlv(0x30, cat({tlv(0x02, Bytes(70000, 0x41)), tlv(0x02, Bytes{3})})));
+  int read = 0;
+  for (const Bytes& v : values) read += usualKeyAsFull(v);
+  EXPECT_EQ(read, static_cast<int>(keys.size()) + 3);
+
+  // an object that held other values first
+  const Bytes& key = values[0];
+  const Bytes indefinite = cat({Bytes{0x30, 0x80}, small, Bytes{0, 0}});
+  for (const Bytes& earlier : {values[1], indefinite, tlv(0x30, small, 1), Bytes{0x30, 0x80}})
+    EXPECT_TRUE(usualKeyAsFull(key, earlier));
+  {
+    // read in place, then prepared and used
+    RSAPublicKey k;
+    ASSERT_EQ(k.decodeBuffer(values[1].data(), static_cast<int>(values[1].size()), ASN_FLAG_CONST),
+              static_cast<int>(values[1].size()));
+    ASSERT_TRUE(k.isConstView());
+    const Bytes& sig = keys[1].sig;
+    EXPECT_EQ(k.verifyPkcs1v15(Bytes(32, 1).data(), 32, 3, sig.data(), static_cast<int>(sig.size())),
+              RSAPublicKey::INVALID);
+    ASSERT_EQ(k.decodeUsual(key.data(), static_cast<int>(key.size())), 1);
+    RSAPublicKey full;
+    ForwardingFile p(key);
+    ASSERT_EQ(full.decode(&p, static_cast<int>(key.size()), 0), static_cast<int>(key.size()));
+    EXPECT_EQ(rsaKeyView(k), rsaKeyView(full));
+    // the key of the new value verifies, not the one prepared before
+    unsigned char digest[32];
+    LvGenericHash h(LV_HASH_SHA256);
+    h.init();
+    h.step(message().data(), static_cast<unsigned int>(message().size()));
+    h.finish();
+    h.getHash(32, digest);
+    EXPECT_EQ(k.verifyPkcs1v15(digest, 32, 3, keys[0].sig.data(),
+                               static_cast<int>(keys[0].sig.size())),
+              RSAPublicKey::OK);
+  }
+  // other tagging: the reader leaves the value to the full decoder, untouched
+  for (RSAPublicKey* k : {new RSAPublicKey(0xA1), new RSAPublicKey()}) {
+    std::unique_ptr<RSAPublicKey> own(k);
+    if (k->tag == 0x30) k->makeExplicit();
+    const std::string before = rsaKeyView(*k);
+    const int64_t held = asnHeldCounter();
+    EXPECT_EQ(k->decodeUsual(key.data(), static_cast<int>(key.size())), 0);
+    EXPECT_EQ(asnHeldCounter(), held);
+    EXPECT_EQ(rsaKeyView(*k), before);
   }
 }
