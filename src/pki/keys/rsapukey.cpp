@@ -202,8 +202,9 @@ int RSAPublicKey::verifyPkcs1v15(const unsigned char* digest, int digestLen, int
     KeyLoan loan(v15, *lib);
     if (v15.getHashAlgo() != static_cast<LvHashAlgo>(hashId) || !v15.getHashObject())
       v15.setHashAlgo(static_cast<LvHashAlgo>(hashId));
-    // the bound verify itself applies (the key's octets), without the scheme's dispatch
-    if (sigLen < 0 || static_cast<unsigned int>(sigLen) > lib->getKeyOctets())
+    // the bound verify itself applies: the key's octets, which are the modulus's significant
+    // octets the key was made from (counted here without the library's bit count)
+    if (sigLen < 0 || sigLen > keyasn::significantOctets(modulus))
       return INVALID;
     return v15.verify(digest, want, signature, static_cast<unsigned int>(sigLen)) ? OK : INVALID;
   } catch (const LvMemException&) {

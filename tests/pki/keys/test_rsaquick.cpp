@@ -567,3 +567,30 @@ TEST(RsaQuickReader, WholeKeyReaderAgreesWithDecoder) {
     EXPECT_EQ(rsaKeyView(*k), before);
   }
 }
+
+// The longest signature value a key takes is its modulus's significant octets, whatever
+// zero octets the modulus's INTEGER carries in front: one octet more is invalid, even a zero.
+TEST(RsaQuickReader, SignatureLengthBoundIsTheModulusOctets) {
+  const auto keys = opensslKeys();
+  AlgorithmIdentifier v15;
+  v15.setRsaSignature(3);
+  for (size_t i : {size_t(0), keys.size() - 1}) {
+    const auto& k = keys[i];
+    SubPubKeyInfo plain;
+    ASSERT_GT(decodeSpki(plain, k.spki), 0);
+    const Bytes mod = octets(plain.rsaKey.modulus.data(), plain.rsaKey.modulus.length);
+    const Bytes exp = octets(plain.rsaKey.publicExponent.data(), plain.rsaKey.publicExponent.length);
+    for (size_t zeros : {size_t(0), size_t(1), size_t(3)}) {
+      SCOPED_TRACE(k.bits + " bits, " + std::to_string(zeros) + " more zero octets");
+      SubPubKeyInfo key;
+      ASSERT_GT(key.decodeVector(spkiOf(cat({Bytes(zeros, 0), mod}), exp)), 0);
+      auto verify = [&](const Bytes& sig) {
+        return key.verifyData(v15, message().data(), static_cast<int>(message().size()),
+                              sig.data(), static_cast<int>(sig.size()));
+      };
+      EXPECT_EQ(verify(k.sig), SubPubKeyInfo::SIG_VALID);
+      EXPECT_EQ(verify(cat({Bytes{0}, k.sig})), SubPubKeyInfo::SIG_INVALID);
+      EXPECT_EQ(verify(Bytes(k.sig.begin() + 1, k.sig.end())), SubPubKeyInfo::SIG_INVALID);
+    }
+  }
+}
