@@ -227,8 +227,10 @@ int RSAPublicKey::verifyPss(const unsigned char* digest, int digestLen, int hash
   if (saltLength == -1) saltLength = digestLen;
   if (saltLength < 0) return INVALID;
   try {
-    int64_t emLen = lib->getKeyOctets();
-    if (int64_t(digestLen) + saltLength + 2 > emLen || sigLen > emLen) return INVALID;
+    // the key's octets: the modulus's significant octets the key was made from, which sigLen
+    // equals (checked above)
+    const int64_t emLen = sigLen;
+    if (int64_t(digestLen) + saltLength + 2 > emLen) return INVALID;
     if (mgfHash != 0 && hashOctets(mgfHash) == 0) return UNSUPPORTED;
     const int mh = mgfHash ? mgfHash : hashId;
     RsaVerifiers& v = verifiers();
