@@ -91,7 +91,7 @@ void LvModulus::makeR3() const {
 LvModulus::LvModulus() {}
 
 LvModulus::LvModulus(const LvOctet* oct, unsigned int len, int noValue, int opts)
-    : LvN(oct, len, noValue) {
+    : LvN(oct, len, noValue, (opts & OPT_LAZY) != 0) {
   setup(opts);
 }
 

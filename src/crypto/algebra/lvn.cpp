@@ -46,6 +46,21 @@ LvN::LvN(const LvOctet* oct, unsigned int len, int noValue)
   set(oct, len);
 }
 
+LvN::LvN(const LvOctet* oct, unsigned int len, int noValue, bool publicValue)
+    : v(noValue != 0 || len == 0 ? 1u : 0u), used(1) {
+  if (noValue != 0 || len == 0) return;
+  if (!publicValue) {
+    set(oct, len);
+    return;
+  }
+  if (oct == nullptr)
+    LV_THROW(LvArgumentRangeException, "Null source buffer.",
+             "void LvN::set(const LvOctet *oct, unsigned int len)", N_CONV_FILE);
+  LvWordMem w(oct, len, true);
+  v.swap(w);
+  used = effectiveLength(v.ptr(), v.getCount());
+}
+
 LvN::LvN(const char* text) : v(1), used(1) {
   if (text == nullptr || text[0] == 0) return;
   size_t len = std::strlen(text);
