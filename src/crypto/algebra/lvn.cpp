@@ -49,16 +49,7 @@ LvN::LvN(const LvOctet* oct, unsigned int len, int noValue)
 LvN::LvN(const LvOctet* oct, unsigned int len, int noValue, bool publicValue)
     : v(noValue != 0 || len == 0 ? 1u : 0u), used(1) {
   if (noValue != 0 || len == 0) return;
-  if (!publicValue) {
-    set(oct, len);
-    return;
-  }
-  if (oct == nullptr)
-    LV_THROW(LvArgumentRangeException, "Null source buffer.",
-             "void LvN::set(const LvOctet *oct, unsigned int len)", N_CONV_FILE);
-  LvWordMem w(oct, len, true);
-  v.swap(w);
-  used = effectiveLength(v.ptr(), v.getCount());
+  setOctets(oct, len, publicValue);
 }
 
 LvN::LvN(const char* text) : v(1), used(1) {
@@ -206,13 +197,18 @@ void LvN::set(const LvOctet* oct, unsigned int len) {
     *this = 0u;
     return;
   }
+  setOctets(oct, len, false);
+}
+
+void LvN::setOctets(const LvOctet* oct, unsigned int len, bool publicValue) {
   if (oct == nullptr)
     LV_THROW(LvArgumentRangeException, "Null source buffer.",
              "void LvN::set(const LvOctet *oct, unsigned int len)", N_CONV_FILE);
-  // Octets are how key parts arrive: their value stays unread.
   LvWordMem w(oct, len, true);
   v.swap(w);
-  used = longvCtSigLen(v.ptr(), v.getCount());
+  // Octets are how key parts arrive: their value stays unread, unless it is public.
+  used = publicValue ? effectiveLength(v.ptr(), v.getCount())
+                     : longvCtSigLen(v.ptr(), v.getCount());
 }
 
 LvConvASCII LvN::toString() const {

@@ -86,6 +86,8 @@ class LvN {
  protected:
   // As LvN(oct, len, noValue), the value read as public when publicValue is set.
   LvN(const LvOctet* oct, unsigned int len, int noValue, bool publicValue);
+  // The value of len (> 0) big-endian octets; its length found by a masked scan unless public.
+  void setOctets(const LvOctet* oct, unsigned int len, bool publicValue);
   void trim();
   // Make room for n words (value kept, new words zero); used is unchanged.
   void grow(LvWordLen n);
