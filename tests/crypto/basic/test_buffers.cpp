@@ -73,6 +73,41 @@ TEST(LvOctMem, ResizeAssignGet) {
   EXPECT_EQ(m[0u], 0);
 }
 
+// Up to eight octets live in the object, more on the heap: growing from either, after the
+// length was cut, shows zero past the kept octets; copies and assignments in both directions
+// keep the octets.
+TEST(LvOctMem, SmallAndLargeBuffers) {
+  const LvOctet src[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+  for (unsigned int n : {1u, 4u, 8u, 12u}) {
+    SCOPED_TRACE(std::to_string(n) + " octets");
+    LvOctMem m(src, n);
+    m.resize(1);
+    for (unsigned int grow : {3u, 8u, 16u}) {
+      LvOctMem g(m);
+      g = m;
+      g.resize(grow);
+      ASSERT_EQ(g.getLength(), grow);
+      EXPECT_EQ(g[0u], 1);
+      for (unsigned int i = 1; i < grow; ++i) EXPECT_EQ(g[i], 0) << i;
+    }
+    // past its own capacity (n): the octets cut off do not come back
+    m.resize(n + 2);
+    EXPECT_EQ(m[0u], 1);
+    for (unsigned int i = 1; i < n + 2; ++i) EXPECT_EQ(m[i], 0) << i;
+    for (unsigned int other : {0u, 2u, 8u, 9u}) {
+      LvOctMem a(src + 3, other), b(src, n);
+      a = b;
+      ASSERT_EQ(a.getLength(), n);
+      EXPECT_EQ(hex(a.ptr(), n), hex(src, n));
+      b = a;
+      EXPECT_EQ(hex(b.ptr(), n), hex(src, n));
+    }
+  }
+  LvOctMem empty;
+  empty.resize(3);
+  EXPECT_EQ(hex(empty.ptr(), 3), "000000");
+}
+
 TEST(LvOctMem, CheckedAccessTexts) {
   LvOctMem empty;
   try {
@@ -157,6 +192,55 @@ TEST(LvWordMem, ResizeAndCopy) {
   LvWordMem a(3u);
   a = d;
   EXPECT_EQ(a.getCount(), 2u);
+}
+
+// Buffers of up to three words live in the object, longer ones on the heap: every move between
+// the two (swap either way, growing past three words, copying into either) keeps the words,
+// and words that come into view are zero.
+TEST(LvWordMem, SmallAndLargeBuffers) {
+  auto filled = [](unsigned int n, LvWord base) {
+    LvWordMem w(n);
+    for (unsigned int i = 0; i < n; ++i) *(w + i) = base + i;
+    return w;
+  };
+  auto holds = [](const LvWordMem& w, unsigned int n, LvWord base) {
+    if (w.getCount() != n) return false;
+    for (unsigned int i = 0; i < n; ++i)
+      if (w.ptr()[i] != base + i) return false;
+    return true;
+  };
+  const unsigned int sizes[] = {0, 1, 3, 4, 9};
+  for (unsigned int a : sizes) {
+    for (unsigned int b : sizes) {
+      SCOPED_TRACE(std::to_string(a) + " and " + std::to_string(b) + " words");
+      LvWordMem x = filled(a, 100), y = filled(b, 200);
+      x.swap(y);
+      EXPECT_TRUE(holds(x, b, 200));
+      EXPECT_TRUE(holds(y, a, 100));
+      EXPECT_EQ(x.ptr() == nullptr, b == 0);
+      y.swap(y);
+      EXPECT_TRUE(holds(y, a, 100));
+      LvWordMem c(x);
+      EXPECT_TRUE(holds(c, b, 200));
+      c = y;
+      EXPECT_TRUE(holds(c, a, 100));
+      LvWordMem::copy(c, x, b);
+      EXPECT_TRUE(holds(c, b, 200));
+      // growing keeps the words and zeroes the new ones
+      c.resize(b + 2);
+      ASSERT_EQ(c.getCount(), b + 2);
+      for (unsigned int i = 0; i < b; ++i) EXPECT_EQ(c.ptr()[i], 200 + i);
+      EXPECT_EQ(c.ptr()[b], 0u);
+      EXPECT_EQ(c.ptr()[b + 1], 0u);
+    }
+  }
+  // a small buffer shrunk by a copy shows zero in the words it had above
+  LvWordMem s = filled(3, 7), one = filled(1, 9);
+  LvWordMem::copy(s, one, 1);
+  s.resize(3);
+  EXPECT_EQ(s.ptr()[0], 9u);
+  EXPECT_EQ(s.ptr()[1], 0u);
+  EXPECT_EQ(s.ptr()[2], 0u);
 }
 
 TEST(LvUintToOctets, FitsOrRefuses) {
