@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <new>
 #include <string>
 #include <unistd.h>
 
@@ -241,6 +242,77 @@ TEST(LvWordMem, SmallAndLargeBuffers) {
   EXPECT_EQ(s.ptr()[0], 9u);
   EXPECT_EQ(s.ptr()[1], 0u);
   EXPECT_EQ(s.ptr()[2], 0u);
+}
+
+// Words a buffer gives up (swapped away, grown out of, copied or assigned over, destroyed)
+// leave no copy in the object's own storage: the inline words are wiped as heap blocks are.
+TEST(LvWordMem, GivenUpWordsLeaveNoCopyInTheObject) {
+  const LvWord secret = 0xA5C3E1F7u;
+  alignas(LvWordMem) unsigned char ra[sizeof(LvWordMem)], rb[sizeof(LvWordMem)];
+  auto clean = [&](const unsigned char* raw) {
+    for (size_t i = 0; i + 4 <= sizeof(LvWordMem); ++i) {
+      LvWord w;
+      std::memcpy(&w, raw + i, 4);
+      if (w == secret) return false;
+    }
+    return true;
+  };
+  auto secretAt = [&](unsigned char* raw, unsigned int n) {
+    LvWordMem* w = new (raw) LvWordMem(n);
+    for (unsigned int i = 0; i < n; ++i) w->ptr()[i] = secret;
+    return w;
+  };
+  for (unsigned int n : {1u, 3u}) {
+    for (unsigned int m : {0u, 2u, 3u, 4u, 9u}) {
+      SCOPED_TRACE(std::to_string(n) + " secret words, " + std::to_string(m) + " others");
+      LvWordMem* a = secretAt(ra, n);
+      LvWordMem* b = new (rb) LvWordMem(m);
+      a->swap(*b);
+      EXPECT_TRUE(clean(ra));
+      b->~LvWordMem();
+      EXPECT_TRUE(clean(rb));
+      a->~LvWordMem();
+
+      a = secretAt(ra, n);
+      LvWordMem plain(m);
+      *a = plain;
+      EXPECT_TRUE(clean(ra));
+      a->~LvWordMem();
+
+      a = secretAt(ra, n);
+      LvWordMem::copy(*a, plain, m);
+      EXPECT_TRUE(clean(ra));
+      a->~LvWordMem();
+
+      a = secretAt(ra, n);
+      a->resize(n + m + 4);  // onto the heap: the inline words are given up
+      EXPECT_TRUE(clean(ra));
+      a->~LvWordMem();
+      EXPECT_TRUE(clean(ra));
+    }
+  }
+}
+
+// The same for octets: grown onto the heap or destroyed, a small buffer leaves no copy behind.
+TEST(LvOctMem, GivenUpOctetsLeaveNoCopyInTheObject) {
+  alignas(LvOctMem) unsigned char raw[sizeof(LvOctMem)];
+  auto clean = [&] {
+    for (unsigned char c : raw)
+      if (c == 0xA5) return false;
+    return true;
+  };
+  for (unsigned int n : {1u, 5u, 8u}) {
+    SCOPED_TRACE(std::to_string(n) + " octets");
+    const LvOctet secret[8] = {0xA5, 0xA5, 0xA5, 0xA5, 0xA5, 0xA5, 0xA5, 0xA5};
+    LvOctMem* a = new (raw) LvOctMem(secret, n);
+    a->~LvOctMem();
+    EXPECT_TRUE(clean());
+    a = new (raw) LvOctMem(secret, n);
+    a->resize(9);
+    EXPECT_EQ(hex(a->ptr(), n), hex(secret, n));
+    a->~LvOctMem();
+    EXPECT_TRUE(clean());
+  }
 }
 
 TEST(LvUintToOctets, FitsOrRefuses) {
