@@ -6,7 +6,9 @@
 // RSAPublicKey, read from memory) leaving anything else than the full road
 // (the same input read from another stream) stops the run, as does the whole-value
 // reader of an RSAPublicKey, or the one-pass kind of a signature OID, answering otherwise
-// than the full decoder or the tables.
+// than the full decoder or the tables, or a key set up from those octets at once holding
+// other numbers than the key set number by number.
+#include "crypto/asym/lvrsakey.h"
 #include "fuzzstream.h"
 #include "pki/common/algid.h"
 #include "pki/common/oids.h"
@@ -18,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -75,6 +78,37 @@ std::string decodeRsaKeyBy(const uint8_t* data, size_t size, bool memory) {
   return decodeBy(k, data, size, memory) + describe(k);
 }
 
+// The key set up from octets at once (n and e read as public values, their lengths found from
+// the words) holds what the setters' masked reading makes of the same octets, or both refuse.
+void compareKeySetup(const unsigned char* n, int nl, const unsigned char* e, int el) {
+  std::optional<LvRsaPublicKey> quick;
+  LvRsaPublicKey set;
+  bool quickRefused = false, setRefused = false;
+  try {
+    quick.emplace(n, static_cast<unsigned int>(nl), e, static_cast<unsigned int>(el));
+  } catch (const LvMemException&) {
+    throw std::bad_alloc();
+  } catch (const LvException&) {
+    quickRefused = true;
+  }
+  try {
+    set.setN(n, static_cast<unsigned int>(nl));
+    set.setE(e, static_cast<unsigned int>(el));
+  } catch (const LvMemException&) {
+    throw std::bad_alloc();
+  } catch (const LvException&) {
+    setRefused = true;
+  }
+  if (quickRefused != setRefused) abort();
+  if (quickRefused) return;
+  const LvModulus &a = quick->getModulus(), &b = set.getModulus();
+  if (!(a == b) || a.getUsed() != b.getUsed() || a.getKind() != b.getKind() ||
+      !(quick->getE() == set.getE()) || quick->getE().getUsed() != set.getE().getUsed() ||
+      quick->getKeyBits() != set.getKeyBits() || quick->isReady() != set.isReady() ||
+      quick->isValid() != set.isValid())
+    abort();
+}
+
 // Both roads agree on the input as a key and as an RSAPublicKey; a quick reader that
 // answers names what the full decoder reads.
 void compareRoads(const uint8_t* data, size_t size) {
@@ -101,6 +135,7 @@ void compareRoads(const uint8_t* data, size_t size) {
         std::memcmp(full.modulus.data(), n, size_t(nl)) != 0 ||
         std::memcmp(full.publicExponent.data(), e, size_t(el)) != 0 || full.keyBits() == 0)
       abort();
+    compareKeySetup(n, nl, e, el);
   }
   // the whole-value reader of a key's bits: what the full decoder leaves, or nothing
   {

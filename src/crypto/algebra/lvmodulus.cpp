@@ -1,4 +1,5 @@
 // Moduli: set-up of the reduction data, factorisation and CRT data.
+#include <initializer_list>
 #include <memory>
 #include <new>
 
@@ -91,7 +92,7 @@ void LvModulus::makeR3() const {
 LvModulus::LvModulus() {}
 
 LvModulus::LvModulus(const LvOctet* oct, unsigned int len, int noValue, int opts)
-    : LvN(oct, len, noValue) {
+    : LvN(oct, len, noValue, (opts & OPT_LAZY) != 0) {
   setup(opts);
 }
 
@@ -187,12 +188,11 @@ void LvModulus::setup(int opts) {
   sqrFix = nullptr;
   mulSpecial = nullptr;
   sqrSpecial = nullptr;
-  r1 = LvWordMem();
-  r2 = LvWordMem();
+  // (a modulus being constructed has none of these: nothing to free)
+  for (LvWordMem* w : {&r1, &r2, &r3, &ext})
+    if (w->getCount() != 0) *w = LvWordMem();
   r12Ready.store(true, std::memory_order_release);
-  r3 = LvWordMem();
   r3Ready.store(false, std::memory_order_release);
-  ext = LvWordMem();
   if (opts == 0) return;
   if (opts & OPT_PRIME) flags = FLAG_PRIME;
   if (opts & OPT_SPECIAL)

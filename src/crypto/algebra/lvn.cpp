@@ -46,6 +46,12 @@ LvN::LvN(const LvOctet* oct, unsigned int len, int noValue)
   set(oct, len);
 }
 
+LvN::LvN(const LvOctet* oct, unsigned int len, int noValue, bool publicValue)
+    : v(noValue != 0 || len == 0 ? 1u : 0u), used(1) {
+  if (noValue != 0 || len == 0) return;
+  setOctets(oct, len, publicValue);
+}
+
 LvN::LvN(const char* text) : v(1), used(1) {
   if (text == nullptr || text[0] == 0) return;
   size_t len = std::strlen(text);
@@ -191,13 +197,18 @@ void LvN::set(const LvOctet* oct, unsigned int len) {
     *this = 0u;
     return;
   }
+  setOctets(oct, len, false);
+}
+
+void LvN::setOctets(const LvOctet* oct, unsigned int len, bool publicValue) {
   if (oct == nullptr)
     LV_THROW(LvArgumentRangeException, "Null source buffer.",
              "void LvN::set(const LvOctet *oct, unsigned int len)", N_CONV_FILE);
-  // Octets are how key parts arrive: their value stays unread.
   LvWordMem w(oct, len, true);
   v.swap(w);
-  used = longvCtSigLen(v.ptr(), v.getCount());
+  // Octets are how key parts arrive: their value stays unread, unless it is public.
+  used = publicValue ? effectiveLength(v.ptr(), v.getCount())
+                     : longvCtSigLen(v.ptr(), v.getCount());
 }
 
 LvConvASCII LvN::toString() const {

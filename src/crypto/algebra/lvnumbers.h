@@ -32,6 +32,11 @@ class LvN {
   // words are read in time independent of their values and only the word length, the size of
   // the number, becomes public. Octets given to the constructor or set() are read the same way.
   static LvN fromSecretWords(const LvWord* w, LvWordLen n);
+  // The number of big-endian octets whose value is public (a public key's modulus or exponent):
+  // its length is found by looking at the words, not by the masked scan that set() makes.
+  static LvN fromPublicOctets(const LvOctet* oct, unsigned int len) {
+    return LvN(oct, len, 0, true);
+  }
 
   unsigned int getOctetLength() const;
   unsigned int getBitLength() const;
@@ -79,6 +84,10 @@ class LvN {
   LvN pow(unsigned int e) const;
 
  protected:
+  // As LvN(oct, len, noValue), the value read as public when publicValue is set.
+  LvN(const LvOctet* oct, unsigned int len, int noValue, bool publicValue);
+  // The value of len (> 0) big-endian octets; its length found by a masked scan unless public.
+  void setOctets(const LvOctet* oct, unsigned int len, bool publicValue);
   void trim();
   // Make room for n words (value kept, new words zero); used is unchanged.
   void grow(LvWordLen n);
@@ -128,7 +137,8 @@ class LvModulus : public LvN {
   // Montgomery set-up makes R, R^2 and R^3 without a division, in time independent of it
   // (public moduli: by limbs with estimated quotient limbs, in time that depends on them).
   // OPT_LAZY (with OPT_MONT, for a public modulus): R and R^2 are made on first use, for keys
-  // whose own operation converts its public input without them (RSA verification).
+  // whose own operation converts its public input without them (RSA verification); octets
+  // given with it are read as a public value.
   enum : int {
     OPT_PRIME = 1,
     OPT_MONT = 8,

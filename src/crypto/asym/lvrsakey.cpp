@@ -69,7 +69,7 @@ LvRsaPublicKey::LvRsaPublicKey(const LvN& nv, const LvN& ev)
 LvRsaPublicKey::LvRsaPublicKey(const LvOctet* no, unsigned int nl, const LvOctet* eo,
                                unsigned int el)
     : n(rsaModulusOctets(no, nl), nl - modulusZeroOctets(no, nl), 0, kPublicModulusOptions),
-      e(eo, el) {
+      e(LvN::fromPublicOctets(eo, el)) {
   checkPublicExponent(e);
 }
 

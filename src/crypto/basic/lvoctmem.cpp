@@ -20,13 +20,28 @@ static void* lvAlloc(std::size_t n) {
   return p;
 }
 
+// The same without the zero fill, for a buffer its maker writes whole.
+static void* lvAllocUnfilled(std::size_t n) {
+  void* p = std::malloc(n == 0 ? 1 : n);
+  if (p == nullptr) LV_THROW_MEM(static_cast<std::uint32_t>(n));
+  return p;
+}
+
 // ---------------------------------------------------------------- LvOctMem
 
-LvOctMem::LvOctMem() noexcept : m_data(nullptr), m_capacity(0), m_length(0) {}
+LvOctMem::LvOctMem() noexcept : m_data(nullptr), m_capacity(0), m_length(0), m_inline{} {}
+
+LvOctet* LvOctMem::take(std::uint32_t cap) {
+  if (cap <= kInlineOctets) {
+    std::memset(m_inline, 0, sizeof m_inline);
+    return m_inline;
+  }
+  return static_cast<LvOctet*>(lvAlloc(cap));
+}
 
 LvOctMem::LvOctMem(const LvOctMem& other) : LvOctMem() {
   if (other.m_length == 0) return;
-  m_data = static_cast<LvOctet*>(lvAlloc(other.m_length));
+  m_data = take(other.m_length);
   m_capacity = m_length = other.m_length;
   std::memcpy(m_data, other.m_data, m_length);
 }
@@ -40,7 +55,7 @@ LvOctMem::LvOctMem(unsigned int n) : LvOctMem() {
     }
     cap <<= 1;
   }
-  m_data = static_cast<LvOctet*>(lvAlloc(cap));
+  m_data = take(cap);
   m_capacity = cap;
   m_length = n;
 }
@@ -58,7 +73,7 @@ LvOctMem::LvOctMem(const char* hexText) : LvOctMem() {
   std::size_t n = len / 2 + (len & 1);
   if (n == 0) return;
   if (n > 0xFFFFFFFFu) LV_THROW_MEM(0xFFFFFFFFu);
-  m_data = static_cast<LvOctet*>(lvAlloc(n));
+  m_data = take(static_cast<std::uint32_t>(n));
   m_capacity = m_length = static_cast<std::uint32_t>(n);
   std::size_t in = 0, out = 0;
   if (len & 1) m_data[out++] = lvHexDigit(hexText[in++]);
@@ -73,7 +88,7 @@ LvOctMem::LvOctMem(const LvOctet* data, unsigned int n, bool forward) : LvOctMem
     LV_THROW(LvArgumentRangeException, "Null source buffer.",
              "LvOctMem::LvOctMem(const LvOctet *data, unsigned int n, bool forward)",
              LV_OCTMEM_FILE);
-  m_data = static_cast<LvOctet*>(lvAlloc(n));
+  m_data = take(n);
   m_capacity = m_length = n;
   if (forward) {
     std::memcpy(m_data, data, n);
@@ -85,7 +100,9 @@ LvOctMem::LvOctMem(const LvOctet* data, unsigned int n, bool forward) : LvOctMem
 LvOctMem::~LvOctMem() { release(); }
 
 void LvOctMem::release() noexcept {
-  if (m_data != nullptr) {
+  if (isInline()) {
+    lvWipe(m_inline, sizeof m_inline);
+  } else if (m_data != nullptr) {
     lvWipe(m_data, m_capacity);
     std::free(m_data);
   }
@@ -96,9 +113,15 @@ void LvOctMem::release() noexcept {
 LvOctMem& LvOctMem::operator=(const LvOctMem& other) {
   if (this == &other) return *this;
   if (m_capacity < other.m_length) {
-    LvOctet* p = static_cast<LvOctet*>(lvAlloc(other.m_length));
-    release();
-    m_data = p;
+    if (other.m_length <= kInlineOctets) {
+      // (a capacity below it is the inline octets or none)
+      std::memset(m_inline, 0, sizeof m_inline);
+      m_data = m_inline;
+    } else {
+      LvOctet* p = static_cast<LvOctet*>(lvAlloc(other.m_length));
+      release();
+      m_data = p;
+    }
     m_capacity = other.m_length;
   }
   m_length = other.m_length;
@@ -108,10 +131,17 @@ LvOctMem& LvOctMem::operator=(const LvOctMem& other) {
 
 void LvOctMem::resize(unsigned int n) {
   if (m_capacity < n) {
-    LvOctet* p = static_cast<LvOctet*>(lvAlloc(n));
-    if (m_length != 0) std::memcpy(p, m_data, m_length);
-    release();
-    m_data = p;
+    if (n <= kInlineOctets) {
+      // The octets stay where they are (inline already, or none yet); those past the length
+      // are zero, as in a new block.
+      std::memset(m_inline + m_length, 0, sizeof m_inline - m_length);
+      m_data = m_inline;
+    } else {
+      LvOctet* p = static_cast<LvOctet*>(lvAlloc(n));
+      if (m_length != 0) std::memcpy(p, m_data, m_length);
+      release();
+      m_data = p;
+    }
     m_capacity = n;
   }
   m_length = n;
@@ -188,18 +218,26 @@ const LvOctet* LvOctMem::operator+(unsigned int offset) const {
 
 // --------------------------------------------------------------- LvWordMem
 
-LvWordMem::LvWordMem() noexcept : m_data(nullptr), m_count(0) {}
+LvWordMem::LvWordMem() noexcept : m_data(nullptr), m_inline{0, 0, 0}, m_count(0) {}
+
+LvWord* LvWordMem::take(unsigned int n) {
+  if (n <= kInlineWords) {
+    std::memset(m_inline, 0, sizeof m_inline);
+    return m_inline;
+  }
+  return static_cast<LvWord*>(lvAlloc(std::size_t(n) * sizeof(LvWord)));
+}
 
 LvWordMem::LvWordMem(const LvWordMem& other) : LvWordMem() {
   if (other.m_count == 0) return;
-  m_data = static_cast<LvWord*>(lvAlloc(std::size_t(other.m_count) * sizeof(LvWord)));
+  m_data = take(other.m_count);
   m_count = other.m_count;
   std::memcpy(m_data, other.m_data, std::size_t(m_count) * sizeof(LvWord));
 }
 
 LvWordMem::LvWordMem(unsigned int n) : LvWordMem() {
   if (n == 0) return;
-  m_data = static_cast<LvWord*>(lvAlloc(std::size_t(n) * sizeof(LvWord)));
+  m_data = take(n);
   m_count = n;
 }
 
@@ -207,12 +245,29 @@ LvWordMem::LvWordMem(const LvOctet* octets, unsigned int n, bool bigEndian) : Lv
   // ceil(n / 4) without the overflow of (n + 3) / 4 near 2^32
   unsigned int words = n / 4 + ((n & 3) != 0 ? 1u : 0u);
   if (words == 0) return;
-  m_data = static_cast<LvWord*>(lvAlloc(std::size_t(words) * sizeof(LvWord)));
+  if (words <= kInlineWords) {
+    m_data = take(words);
+  } else {
+    // every word is written below; the top one is ORed into
+    m_data = static_cast<LvWord*>(lvAllocUnfilled(std::size_t(words) * sizeof(LvWord)));
+    m_data[words - 1] = 0;
+  }
   m_count = words;
   // Whole words first, four octets at a time (key parts come this way: no branch on their
   // values), then the octets of a short top word.
   const unsigned int whole = n / 4;
-  for (unsigned int j = 0; j < whole; ++j) {
+  unsigned int j = 0;
+  if (bigEndian) {
+    // two words from one 8-octet load: a modulus converts at twice the pace
+    for (; j + 2 <= whole; j += 2) {
+      std::uint64_t w;
+      std::memcpy(&w, octets + (n - 4 * (j + 2)), 8);
+      w = __builtin_bswap64(w);
+      m_data[j] = static_cast<LvWord>(w);
+      m_data[j + 1] = static_cast<LvWord>(w >> 32);
+    }
+  }
+  for (; j < whole; ++j) {
     std::uint32_t w;
     if (bigEndian) {
       std::memcpy(&w, octets + (n - 4 * (j + 1)), 4);
@@ -230,14 +285,38 @@ LvWordMem::LvWordMem(const LvOctet* octets, unsigned int n, bool bigEndian) : Lv
 }
 
 void LvWordMem::swap(LvWordMem& other) noexcept {
-  std::swap(m_data, other.m_data);
+  if (this == &other) return;
+  // Heap blocks change hands; inline words are copied across (the choice follows the counts,
+  // which are public), and inline words left unused are wiped.
+  const bool a = isInline(), b = other.isInline();
+  LvWord* pa = m_data;
+  LvWord* pb = other.m_data;
+  LvWord ta[kInlineWords];
+  if (a) std::memcpy(ta, m_inline, sizeof ta);
+  if (b) {
+    std::memcpy(m_inline, other.m_inline, sizeof m_inline);
+    m_data = m_inline;
+  } else {
+    if (a) lvWipe(m_inline, sizeof m_inline);
+    m_data = pb;
+  }
+  if (a) {
+    std::memcpy(other.m_inline, ta, sizeof ta);
+    other.m_data = other.m_inline;
+    lvWipe(ta, sizeof ta);
+  } else {
+    if (b) lvWipe(other.m_inline, sizeof other.m_inline);
+    other.m_data = pa;
+  }
   std::swap(m_count, other.m_count);
 }
 
 LvWordMem::~LvWordMem() { release(); }
 
 void LvWordMem::release() noexcept {
-  if (m_data != nullptr) {
+  if (isInline()) {
+    lvWipe(m_inline, sizeof m_inline);
+  } else if (m_data != nullptr) {
     lvWipe(m_data, std::size_t(m_count) * sizeof(LvWord));
     std::free(m_data);
   }
@@ -252,6 +331,13 @@ LvWordMem& LvWordMem::operator=(const LvWordMem& other) {
 
 void LvWordMem::resize(unsigned int n) {
   if (n <= m_count) return;
+  if (n <= kInlineWords) {
+    // (m_count < n: the buffer is empty or inline already; words above m_count are zero)
+    if (m_data == nullptr) std::memset(m_inline, 0, sizeof m_inline);
+    m_data = m_inline;
+    m_count = n;
+    return;
+  }
   LvWord* p = static_cast<LvWord*>(lvAlloc(std::size_t(n) * sizeof(LvWord)));
   if (m_count != 0) std::memcpy(p, m_data, std::size_t(m_count) * sizeof(LvWord));
   release();
@@ -298,10 +384,15 @@ void LvWordMem::copy(LvWordMem& dst, const LvWordMem& src, unsigned int n) {
              LV_WORDMEM_FILE);
   if (&dst == &src) return;
   if (dst.m_count != n) {
-    LvWord* p = nullptr;
-    if (n != 0) p = static_cast<LvWord*>(lvAlloc(std::size_t(n) * sizeof(LvWord)));
-    dst.release();
-    dst.m_data = p;
+    if (n != 0 && n <= kInlineWords) {
+      dst.release();
+      dst.m_data = dst.m_inline;
+    } else {
+      LvWord* p = nullptr;
+      if (n != 0) p = static_cast<LvWord*>(lvAlloc(std::size_t(n) * sizeof(LvWord)));
+      dst.release();
+      dst.m_data = p;
+    }
     dst.m_count = n;
   }
   if (n != 0) std::memcpy(dst.m_data, src.m_data, std::size_t(n) * sizeof(LvWord));

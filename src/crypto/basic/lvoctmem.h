@@ -53,11 +53,19 @@ class LvOctMem {
   LvOctet* operator+(unsigned int offset);
   const LvOctet* operator+(unsigned int offset) const;
 
+  // Buffers of up to this many octets live inside the object (an empty text's terminator, a
+  // mechanism's info, a short value cost no allocation); wiped as the heap ones are.
+  static constexpr unsigned int kInlineOctets = 8;
+
  private:
   void release() noexcept;
+  // Zeroed room for cap (> 0) octets: the inline octets or a heap block.
+  LvOctet* take(std::uint32_t cap);
+  bool isInline() const noexcept { return m_data == m_inline; }
   LvOctet* m_data;
   std::uint32_t m_capacity;
   std::uint32_t m_length;
+  LvOctet m_inline[kInlineOctets];
 };
 
 class LvWordMem {
@@ -93,9 +101,18 @@ class LvWordMem {
   // Resizes dst to n words and copies the first n words of src.
   static void copy(LvWordMem& dst, const LvWordMem& src, unsigned int n);
 
+  // Buffers of up to this many words live inside the object: small numbers (a default zero,
+  // a public exponent, a one-word residue) cost no allocation. Their words are wiped as the
+  // heap ones are; ptr() of such a buffer moves with swap().
+  static constexpr unsigned int kInlineWords = 3;
+
  private:
   void release() noexcept;
+  // Zeroed room for n (> 0) words: the inline words or a heap block; m_data is not changed.
+  LvWord* take(unsigned int n);
+  bool isInline() const noexcept { return m_data == m_inline; }
   LvWord* m_data;
+  LvWord m_inline[kInlineWords];
   std::uint32_t m_count;
 };
 

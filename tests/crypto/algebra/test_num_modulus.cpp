@@ -235,6 +235,45 @@ TEST(NumModulus, PublicRadixPowersMatchTheDivision) {
   }
 }
 
+// A public number or modulus read from octets (its length found from the words) equals the
+// masked road's: every length over the inline sizes and the two-word steps, with zero octets
+// and zero words in front; a modulus prepared again keeps no power of its old value.
+TEST(NumModulus, PublicOctetsReadAsTheMaskedRoad) {
+  std::mt19937 gen(20261207);
+  for (unsigned int len = 1; len <= 41; ++len) {
+    for (unsigned int zeros : {0u, 1u, 3u, 4u, 8u, 41u}) {
+      SCOPED_TRACE(std::to_string(len) + " octets, " + std::to_string(zeros) + " zero");
+      Bytes o(len);
+      for (auto& c : o) c = static_cast<LvOctet>(gen());
+      o[len - 1] |= 1;
+      for (unsigned int i = 0; i < zeros && i < len; ++i) o[i] = 0;
+      const LvN masked(o.data(), len), pub = LvN::fromPublicOctets(o.data(), len);
+      ASSERT_TRUE(pub == masked);
+      ASSERT_EQ(pub.getUsed(), masked.getUsed());
+      if (masked <= 1u) continue;
+      const LvModulus lazy(o.data(), len, 0, LvModulus::OPT_MONT | LvModulus::OPT_LAZY);
+      const LvModulus full(masked, LvModulus::OPT_MONT);
+      ASSERT_TRUE(LvN(lazy) == masked);
+      ASSERT_EQ(lazy.getUsed(), full.getUsed());
+      ASSERT_EQ(lazy.getKind(), full.getKind());
+      ASSERT_TRUE(LvN(lazy.getR2()) == LvN(full.getR2()));
+      ASSERT_TRUE(LvN(lazy.getR()) == LvN(full.getR()));
+    }
+  }
+  EXPECT_THROW(LvN::fromPublicOctets(nullptr, 4), LvArgumentRangeException);
+  EXPECT_TRUE(LvN::fromPublicOctets(nullptr, 0) == 0u);
+
+  for (const char* small : {"0x10001", "0x1000000000000000000000001"}) {
+    LvModulus m(LvN(small), LvModulus::OPT_MONT);
+    ASSERT_NE(m.getR2().getCount(), 0u);
+    ASSERT_NE(m.getR3().getCount(), 0u);
+    m.assign(LvN("0x12345678"), 0);
+    EXPECT_EQ(m.getR().getCount(), 0u);
+    EXPECT_EQ(m.getR2().getCount(), 0u);
+    EXPECT_EQ(m.getR3().getCount(), 0u);
+  }
+}
+
 // R^3 asked for by several threads at once is made once and right for all of them.
 TEST(NumModulus, LazyR3IsSafeAcrossThreads) {
   auto c = keyFile("openssl_key.txt");

@@ -766,3 +766,38 @@ TEST(RsaScheme, KeyFromOctetsLimits) {
     EXPECT_TRUE(direct.getE() == set.getE());
   }
 }
+
+// Keys made from octets against Python's x^e mod n (tests/data/rsa/make_key_octets.py):
+// moduli of 512 to 8192 bits (odd word counts among them) given after zero octets, exponents
+// 3, 65537, 2^64 + 1, 2^96 + 1 and one of 256 bits, on the verification's power and on the raw
+// encryption's (which makes R^2 on first use).
+TEST(RsaScheme, KeyFromOctetsKnownPowers) {
+  struct RawSig : LvRsaSigPkcsV15 {
+    using LvRsaSig::publicOperation;
+  };
+  const auto rows = vectors("kpow", "key_octets.txt");
+  ASSERT_EQ(rows.size(), 35u);
+  auto len = [](const Bytes& b) { return static_cast<unsigned int>(b.size()); };
+  for (const auto& r : rows) {
+    SCOPED_TRACE("bits " + r[1] + " e " + r[3].substr(0, 12));
+    Bytes n = hexBytes(r[2]), e = hexBytes(r[3]);
+    const Bytes x = hexBytes(r[4]), want = hexBytes(r[5]);
+    const unsigned int k = len(n);
+    n.insert(n.begin(), 2, 0x00);
+    e.insert(e.begin(), 0x00);
+    LvRsaPublicKey key(n.data(), len(n), e.data(), len(e));
+    ASSERT_EQ(key.getKeyBits(), static_cast<unsigned int>(std::stoi(r[1])));
+    ASSERT_TRUE(key.isReady());
+    EXPECT_TRUE(key.getE() == fromHex(r[3]));
+    RawSig s;
+    s.setPublicKey(&key);
+    LvN v;
+    ASSERT_TRUE(s.publicOperation(x.data(), len(x), v));
+    EXPECT_TRUE(v == num(want));
+    LvRsaCipher raw;
+    raw.setPublicKey(&key);
+    Bytes in(x), out(k);
+    ASSERT_EQ(raw.encrypt(in.data(), len(in), out.data(), k), k);
+    EXPECT_TRUE(num(out) == num(want));
+  }
+}

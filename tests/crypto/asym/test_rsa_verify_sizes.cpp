@@ -99,3 +99,44 @@ TEST(RsaVerifySizes, OpensslSignaturesOnEveryRoad) {
     }
   }
 }
+
+// The key made from octets at once (as a certificate's key is set up): the modulus as DER
+// carries it and with more zero octets before it, the exponent with a zero octet, verifies the
+// openssl signatures as the key set number by number does, and holds the same numbers.
+TEST(RsaVerifySizes, KeyFromOctetsVerifiesOpensslSignatures) {
+  std::ifstream f(dataPath("verify_sizes.txt"));
+  std::string bits, n, e, v15, pss;
+  const Bytes msg = readFile(dataPath("openssl_msg.bin"));
+  ASSERT_FALSE(msg.empty());
+  auto len = [](const Bytes& b) { return static_cast<unsigned int>(b.size()); };
+  unsigned int keys = 0;
+  while (f >> bits >> n >> e >> v15 >> pss) {
+    ++keys;
+    SCOPED_TRACE("bits " + bits);
+    const Bytes nb = hexBytes(n), sv = hexBytes(v15), sp = hexBytes(pss);
+    Bytes eb = hexBytes(e);
+    eb.insert(eb.begin(), 0x00);
+    LvRsaPublicKey set;
+    set.setN(nb.data(), len(nb));
+    set.setE(eb.data(), len(eb));
+    for (size_t zeros : {0, 1, 3, 5}) {
+      Bytes padded(zeros, 0x00);
+      padded.insert(padded.end(), nb.begin(), nb.end());
+      LvRsaPublicKey key(padded.data(), len(padded), eb.data(), len(eb));
+      EXPECT_EQ(key.getKeyBits(), static_cast<unsigned int>(std::stoi(bits)));
+      EXPECT_TRUE(key.getModulus() == set.getModulus());
+      EXPECT_EQ(key.getModulus().getUsed(), set.getModulus().getUsed());
+      EXPECT_TRUE(key.getE() == set.getE());
+      LvRsaSigPkcsV15 s;
+      s.setPublicKey(&key);
+      LvRsaSigPkcsPss p(32, nullptr, LV_HASH_SHA256, 0, LV_HASH_SHA256);
+      p.setPublicKey(&key);
+      EXPECT_TRUE(s.verifyMessage(msg.data(), len(msg), sv.data(), len(sv), LV_HASH_SHA256));
+      EXPECT_TRUE(p.verifyMessage(msg.data(), len(msg), sp.data(), len(sp), 0));
+      Bytes bad(sv);
+      bad[bad.size() / 2] ^= 0x01;
+      EXPECT_FALSE(s.verifyMessage(msg.data(), len(msg), bad.data(), len(bad), LV_HASH_SHA256));
+    }
+  }
+  EXPECT_EQ(keys, 12u);
+}

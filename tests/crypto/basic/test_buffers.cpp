@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <new>
 #include <string>
 #include <unistd.h>
 
@@ -71,6 +72,41 @@ TEST(LvOctMem, ResizeAssignGet) {
   EXPECT_EQ(hex(out, 2), "0809");
   m.clear();
   EXPECT_EQ(m[0u], 0);
+}
+
+// Up to eight octets live in the object, more on the heap: growing from either, after the
+// length was cut, shows zero past the kept octets; copies and assignments in both directions
+// keep the octets.
+TEST(LvOctMem, SmallAndLargeBuffers) {
+  const LvOctet src[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+  for (unsigned int n : {1u, 4u, 8u, 12u}) {
+    SCOPED_TRACE(std::to_string(n) + " octets");
+    LvOctMem m(src, n);
+    m.resize(1);
+    for (unsigned int grow : {3u, 8u, 16u}) {
+      LvOctMem g(m);
+      g = m;
+      g.resize(grow);
+      ASSERT_EQ(g.getLength(), grow);
+      EXPECT_EQ(g[0u], 1);
+      for (unsigned int i = 1; i < grow; ++i) EXPECT_EQ(g[i], 0) << i;
+    }
+    // past its own capacity (n): the octets cut off do not come back
+    m.resize(n + 2);
+    EXPECT_EQ(m[0u], 1);
+    for (unsigned int i = 1; i < n + 2; ++i) EXPECT_EQ(m[i], 0) << i;
+    for (unsigned int other : {0u, 2u, 8u, 9u}) {
+      LvOctMem a(src + 3, other), b(src, n);
+      a = b;
+      ASSERT_EQ(a.getLength(), n);
+      EXPECT_EQ(hex(a.ptr(), n), hex(src, n));
+      b = a;
+      EXPECT_EQ(hex(b.ptr(), n), hex(src, n));
+    }
+  }
+  LvOctMem empty;
+  empty.resize(3);
+  EXPECT_EQ(hex(empty.ptr(), 3), "000000");
 }
 
 TEST(LvOctMem, CheckedAccessTexts) {
@@ -157,6 +193,126 @@ TEST(LvWordMem, ResizeAndCopy) {
   LvWordMem a(3u);
   a = d;
   EXPECT_EQ(a.getCount(), 2u);
+}
+
+// Buffers of up to three words live in the object, longer ones on the heap: every move between
+// the two (swap either way, growing past three words, copying into either) keeps the words,
+// and words that come into view are zero.
+TEST(LvWordMem, SmallAndLargeBuffers) {
+  auto filled = [](unsigned int n, LvWord base) {
+    LvWordMem w(n);
+    for (unsigned int i = 0; i < n; ++i) *(w + i) = base + i;
+    return w;
+  };
+  auto holds = [](const LvWordMem& w, unsigned int n, LvWord base) {
+    if (w.getCount() != n) return false;
+    for (unsigned int i = 0; i < n; ++i)
+      if (w.ptr()[i] != base + i) return false;
+    return true;
+  };
+  const unsigned int sizes[] = {0, 1, 3, 4, 9};
+  for (unsigned int a : sizes) {
+    for (unsigned int b : sizes) {
+      SCOPED_TRACE(std::to_string(a) + " and " + std::to_string(b) + " words");
+      LvWordMem x = filled(a, 100), y = filled(b, 200);
+      x.swap(y);
+      EXPECT_TRUE(holds(x, b, 200));
+      EXPECT_TRUE(holds(y, a, 100));
+      EXPECT_EQ(x.ptr() == nullptr, b == 0);
+      y.swap(y);
+      EXPECT_TRUE(holds(y, a, 100));
+      LvWordMem c(x);
+      EXPECT_TRUE(holds(c, b, 200));
+      c = y;
+      EXPECT_TRUE(holds(c, a, 100));
+      LvWordMem::copy(c, x, b);
+      EXPECT_TRUE(holds(c, b, 200));
+      // growing keeps the words and zeroes the new ones
+      c.resize(b + 2);
+      ASSERT_EQ(c.getCount(), b + 2);
+      for (unsigned int i = 0; i < b; ++i) EXPECT_EQ(c.ptr()[i], 200 + i);
+      EXPECT_EQ(c.ptr()[b], 0u);
+      EXPECT_EQ(c.ptr()[b + 1], 0u);
+    }
+  }
+  // a small buffer shrunk by a copy shows zero in the words it had above
+  LvWordMem s = filled(3, 7), one = filled(1, 9);
+  LvWordMem::copy(s, one, 1);
+  s.resize(3);
+  EXPECT_EQ(s.ptr()[0], 9u);
+  EXPECT_EQ(s.ptr()[1], 0u);
+  EXPECT_EQ(s.ptr()[2], 0u);
+}
+
+// Words a buffer gives up (swapped away, grown out of, copied or assigned over, destroyed)
+// leave no copy in the object's own storage: the inline words are wiped as heap blocks are.
+TEST(LvWordMem, GivenUpWordsLeaveNoCopyInTheObject) {
+  const LvWord secret = 0xA5C3E1F7u;
+  alignas(LvWordMem) unsigned char ra[sizeof(LvWordMem)], rb[sizeof(LvWordMem)];
+  auto clean = [&](const unsigned char* raw) {
+    for (size_t i = 0; i + 4 <= sizeof(LvWordMem); ++i) {
+      LvWord w;
+      std::memcpy(&w, raw + i, 4);
+      if (w == secret) return false;
+    }
+    return true;
+  };
+  auto secretAt = [&](unsigned char* raw, unsigned int n) {
+    LvWordMem* w = new (raw) LvWordMem(n);
+    for (unsigned int i = 0; i < n; ++i) w->ptr()[i] = secret;
+    return w;
+  };
+  for (unsigned int n : {1u, 3u}) {
+    for (unsigned int m : {0u, 2u, 3u, 4u, 9u}) {
+      SCOPED_TRACE(std::to_string(n) + " secret words, " + std::to_string(m) + " others");
+      LvWordMem* a = secretAt(ra, n);
+      LvWordMem* b = new (rb) LvWordMem(m);
+      a->swap(*b);
+      EXPECT_TRUE(clean(ra));
+      b->~LvWordMem();
+      EXPECT_TRUE(clean(rb));
+      a->~LvWordMem();
+
+      a = secretAt(ra, n);
+      LvWordMem plain(m);
+      *a = plain;
+      EXPECT_TRUE(clean(ra));
+      a->~LvWordMem();
+
+      a = secretAt(ra, n);
+      LvWordMem::copy(*a, plain, m);
+      EXPECT_TRUE(clean(ra));
+      a->~LvWordMem();
+
+      a = secretAt(ra, n);
+      a->resize(n + m + 4);  // onto the heap: the inline words are given up
+      EXPECT_TRUE(clean(ra));
+      a->~LvWordMem();
+      EXPECT_TRUE(clean(ra));
+    }
+  }
+}
+
+// The same for octets: grown onto the heap or destroyed, a small buffer leaves no copy behind.
+TEST(LvOctMem, GivenUpOctetsLeaveNoCopyInTheObject) {
+  alignas(LvOctMem) unsigned char raw[sizeof(LvOctMem)];
+  auto clean = [&] {
+    for (unsigned char c : raw)
+      if (c == 0xA5) return false;
+    return true;
+  };
+  for (unsigned int n : {1u, 5u, 8u}) {
+    SCOPED_TRACE(std::to_string(n) + " octets");
+    const LvOctet secret[8] = {0xA5, 0xA5, 0xA5, 0xA5, 0xA5, 0xA5, 0xA5, 0xA5};
+    LvOctMem* a = new (raw) LvOctMem(secret, n);
+    a->~LvOctMem();
+    EXPECT_TRUE(clean());
+    a = new (raw) LvOctMem(secret, n);
+    a->resize(9);
+    EXPECT_EQ(hex(a->ptr(), n), hex(secret, n));
+    a->~LvOctMem();
+    EXPECT_TRUE(clean());
+  }
 }
 
 TEST(LvUintToOctets, FitsOrRefuses) {
