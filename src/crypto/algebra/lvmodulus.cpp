@@ -93,14 +93,14 @@ LvModulus::LvModulus() {}
 
 LvModulus::LvModulus(const LvOctet* oct, unsigned int len, int noValue, int opts)
     : LvN(oct, len, noValue, (opts & OPT_LAZY) != 0) {
-  setup(opts);
+  prepare(opts);
 }
 
-LvModulus::LvModulus(const LvN& n, int opts) : LvN(n) { setup(opts); }
+LvModulus::LvModulus(const LvN& n, int opts) : LvN(n) { prepare(opts); }
 
-LvModulus::LvModulus(const char* text, int opts) : LvN(text) { setup(opts); }
+LvModulus::LvModulus(const char* text, int opts) : LvN(text) { prepare(opts); }
 
-LvModulus::LvModulus(const LvWordMem& w, int opts) : LvN(w) { setup(opts); }
+LvModulus::LvModulus(const LvWordMem& w, int opts) : LvN(w) { prepare(opts); }
 
 LvModulus::LvModulus(const LvModulus& m) : LvN(m) { copyFrom(m); }
 
@@ -121,11 +121,14 @@ void LvModulus::freeFactors() {
   delete[] exponents;
   exponents = nullptr;
   factorCount = 0;
-  delete crtP;
-  crtP = nullptr;
-  delete crtQ;
-  crtQ = nullptr;
-  crtC = 0u;
+  // (c is only ever set together with them)
+  if (crtP != nullptr || crtQ != nullptr) {
+    delete crtP;
+    crtP = nullptr;
+    delete crtQ;
+    crtQ = nullptr;
+    crtC = 0u;
+  }
   flags &= ~FLAG_CRT;
 }
 
@@ -177,6 +180,12 @@ void LvModulus::copyFrom(const LvModulus& m) {
 
 void LvModulus::setup(int opts) {
   freeFactors();
+  for (LvWordMem* w : {&r1, &r2, &r3, &ext})
+    if (w->getCount() != 0) *w = LvWordMem();
+  prepare(opts);
+}
+
+void LvModulus::prepare(int opts) {
   flags = 0;
   kind = KIND_PLAIN;
   nPrime = 0;
@@ -188,9 +197,6 @@ void LvModulus::setup(int opts) {
   sqrFix = nullptr;
   mulSpecial = nullptr;
   sqrSpecial = nullptr;
-  // (a modulus being constructed has none of these: nothing to free)
-  for (LvWordMem* w : {&r1, &r2, &r3, &ext})
-    if (w->getCount() != 0) *w = LvWordMem();
   r12Ready.store(true, std::memory_order_release);
   r3Ready.store(false, std::memory_order_release);
   if (opts == 0) return;
@@ -209,7 +215,11 @@ void LvModulus::setup(int opts) {
   LvWordLen k = used;
   if (opts & OPT_MONT) {
     kind = KIND_MONT;
-    longvMontFixedKernels(k, longvMontIsSparse(v.ptr(), k), &mulFix, &sqrFix);
+    // Sparse moduli have kernels of their own only among the sizes with fixed ones: the
+    // scan of every word for that form is made only there.
+    longvMontFixedKernels(k, false, &mulFix, &sqrFix);
+    if (mulFix != nullptr && longvMontIsSparse(v.ptr(), k))
+      longvMontFixedKernels(k, true, &mulFix, &sqrFix);
     if (mulFix == nullptr || sqrFix == nullptr) {
       mulFix = nullptr;
       sqrFix = nullptr;

@@ -18,12 +18,8 @@ LvWordLen effectiveLength(const LvWord* w, LvWordLen n) {
 }
 
 unsigned int wordBits(LvWord w) {
-  unsigned int b = 0;
-  while (w != 0) {
-    ++b;
-    w >>= 1;
-  }
-  return b;
+  // one count of leading zeros, no branch on w: 2w + 1 has one bit more than w, 0 included
+  return 63u - static_cast<unsigned int>(__builtin_clzll((std::uint64_t(w) << 1) | 1u));
 }
 
 // Bound on redrawing a random number below a limit: a sound generator fails
@@ -46,10 +42,12 @@ LvN::LvN(const LvOctet* oct, unsigned int len, int noValue)
   set(oct, len);
 }
 
+// The words are read straight into v, without the buffer and swap that set() makes.
 LvN::LvN(const LvOctet* oct, unsigned int len, int noValue, bool publicValue)
-    : v(noValue != 0 || len == 0 ? 1u : 0u), used(1) {
+    : v(noValue != 0 || len == 0 ? LvWordMem(1u) : LvWordMem(sourceOctets(oct), len, true)),
+      used(1) {
   if (noValue != 0 || len == 0) return;
-  setOctets(oct, len, publicValue);
+  used = octetsLength(publicValue);
 }
 
 LvN::LvN(const char* text) : v(1), used(1) {
@@ -200,15 +198,23 @@ void LvN::set(const LvOctet* oct, unsigned int len) {
   setOctets(oct, len, false);
 }
 
-void LvN::setOctets(const LvOctet* oct, unsigned int len, bool publicValue) {
+const LvOctet* LvN::sourceOctets(const LvOctet* oct) {
   if (oct == nullptr)
     LV_THROW(LvArgumentRangeException, "Null source buffer.",
              "void LvN::set(const LvOctet *oct, unsigned int len)", N_CONV_FILE);
-  LvWordMem w(oct, len, true);
-  v.swap(w);
+  return oct;
+}
+
+LvWordLen LvN::octetsLength(bool publicValue) const {
   // Octets are how key parts arrive: their value stays unread, unless it is public.
-  used = publicValue ? effectiveLength(v.ptr(), v.getCount())
+  return publicValue ? effectiveLength(v.ptr(), v.getCount())
                      : longvCtSigLen(v.ptr(), v.getCount());
+}
+
+void LvN::setOctets(const LvOctet* oct, unsigned int len, bool publicValue) {
+  LvWordMem w(sourceOctets(oct), len, true);
+  v.swap(w);
+  used = octetsLength(publicValue);
 }
 
 LvConvASCII LvN::toString() const {

@@ -88,6 +88,10 @@ class LvN {
   LvN(const LvOctet* oct, unsigned int len, int noValue, bool publicValue);
   // The value of len (> 0) big-endian octets; its length found by a masked scan unless public.
   void setOctets(const LvOctet* oct, unsigned int len, bool publicValue);
+  // oct, or LvArgumentRangeException when it is null.
+  static const LvOctet* sourceOctets(const LvOctet* oct);
+  // The significant word count of v just read from octets (see setOctets).
+  LvWordLen octetsLength(bool publicValue) const;
   void trim();
   // Make room for n words (value kept, new words zero); used is unchanged.
   void grow(LvWordLen n);
@@ -224,6 +228,8 @@ class LvModulus : public LvN {
 
  protected:
   void setup(int options);
+  // setup() for a modulus whose factors, CRT data and radix powers are empty (being made).
+  void prepare(int options);
   void setMontgomeryConstants();
   void makeR3() const;
   void makeR12() const;

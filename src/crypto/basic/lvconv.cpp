@@ -153,7 +153,9 @@ static const LvOctet kNul = 0;
 
 void LvConvASCII::setEmpty() { setContent(&kNul, 1); }
 
-LvConvASCII::LvConvASCII() { setEmpty(); }
+// The empty text: one inline octet, already zero, is its NUL (what setEmpty() leaves, without
+// its growth and copy: every mechanism makes one).
+LvConvASCII::LvConvASCII() : LvConv(1u) { m_contentLength = 1; }
 LvConvASCII::LvConvASCII(unsigned int n) : LvConv(n == 0 ? 1 : n) { setEmpty(); }
 LvConvASCII::LvConvASCII(const char* text) { *this = text; }
 

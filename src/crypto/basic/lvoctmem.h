@@ -7,14 +7,21 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "crypto/basic/lvexception.h"
 
 typedef std::uint8_t LvOctet;
 typedef std::uint32_t LvWord;
 
-// Writes zero over n octets in a way the compiler cannot drop.
-void lvWipe(void* p, std::size_t n) noexcept;
+// Writes zero over n octets in a way the compiler cannot drop: the empty assembly statement
+// tells it the zeros are read. Inline, so the wipe of a small buffer of known size is a few
+// stores rather than a library call.
+inline void lvWipe(void* p, std::size_t n) noexcept {
+  if (p == nullptr || n == 0) return;
+  std::memset(p, 0, n);
+  __asm__ __volatile__("" : : "r"(p) : "memory");
+}
 
 class LvOctMem {
  public:

@@ -53,6 +53,13 @@ TEST(KernMont, N0IsMinusInverse) {
   }
 }
 
+// The inverse starts from a 5-bit seed: every odd word up to 2^17, and a stride over the rest.
+TEST(KernMont, N0IsMinusInverseForEveryOddWord) {
+  for (std::uint64_t n = 1; n < 0x100000000u; n += n < 0x20000u ? 2 : 0x10001u * 2) {
+    ASSERT_EQ(LvWord(LvWord(n) * longvMontN0(LvWord(n))), 0xFFFFFFFFu) << n;
+  }
+}
+
 class KernMontPaths : public ::testing::TestWithParam<bool> {
  protected:
   // Run the generic kernels both with the processor's carry-chain instructions (where it has

@@ -171,6 +171,29 @@ TEST(LvWordMem, OctetConversions) {
   EXPECT_THROW(LvWordMem() + 0u, LvNotInitException);
 }
 
+// The big-endian reader takes 16 and 8 octets at a time, then 4, then single ones: every
+// length through several turns of each, from an odd address, with leading zero octets,
+// against the value assembled octet by octet.
+TEST(LvWordMem, BigEndianOctetsAtEveryLength) {
+  LvOctet src[1 + 80];
+  for (unsigned lead : {0u, 1u, 5u, 9u}) {
+    for (unsigned n = 1; n <= 80; ++n) {
+      LvOctet* o = src + 1;  // odd address: the 8-octet loads are unaligned
+      for (unsigned i = 0; i < n; ++i)
+        o[i] = i < lead ? 0 : static_cast<LvOctet>(0x11 * (i + 1) + n);
+      LvWordMem w(o, n, true);
+      const unsigned words = (n + 3) / 4;
+      ASSERT_EQ(w.getCount(), words) << n;
+      for (unsigned k = 0; k < words; ++k) {
+        LvWord want = 0;
+        for (unsigned b = 0; b < 4; ++b)
+          if (4 * k + b < n) want |= LvWord(o[n - 1 - (4 * k + b)]) << (8 * b);
+        EXPECT_EQ(*(w + k), want) << "n " << n << " lead " << lead << " word " << k;
+      }
+    }
+  }
+}
+
 TEST(LvWordMem, ResizeAndCopy) {
   const LvOctet o[8] = {0, 0, 0, 1, 0, 0, 0, 2};
   LvWordMem w(o, 8, true);
@@ -371,6 +394,13 @@ TEST(LvConvASCII, EditingAndSearching) {
   EXPECT_EQ(t.getLength(), 11u);  // the NUL counts
   EXPECT_EQ(t.getTextLength(), 10u);
   EXPECT_EQ(LvConvASCII().getLength(), 1u);
+  // the empty text is a whole text: its NUL, and room to grow from
+  LvConvASCII e;
+  EXPECT_EQ(e.getTextLength(), 0u);
+  EXPECT_STREQ(e.getText(), "");
+  e.append("abcdefghij", 1);
+  EXPECT_TRUE(e == "abcdefghij");
+  EXPECT_EQ(e.getLength(), 11u);
   EXPECT_EQ(t.find("beta"), 6u);
   EXPECT_EQ(t.find("gamma"), 0xFFFFFFFFu);
   EXPECT_EQ(t.find("a", 100), 0xFFFFFFFFu);
