@@ -83,13 +83,14 @@ bool RSAPublicKey::readUsual(const unsigned char* content, int length, const uns
 
 int RSAPublicKey::decodeUsual(const unsigned char* der, int length) {
   // decode would expect an outer tag or another identifier
-  if (tag != 0x30 || !(flags & ASN_FLAG_CONSTRUCTED) || (flags & ASN_FLAG_EXPLICIT) || !der)
+  if (tag != 0x30 || !(flags & ASN_FLAG_CONSTRUCTED) || (flags & ASN_FLAG_EXPLICIT) || !der ||
+      length < 2)
     return 0;
   const unsigned char* p = der;
   const unsigned char* const end = der + length;
   const unsigned char *c = nullptr, *n = nullptr, *e = nullptr;
   int cLen = 0, nLen = 0, eLen = 0;
-  if (length < 2 || !derTlv(p, end, 0x30, &c, &cLen) || p != end ||
+  if (!derTlv(p, end, 0x30, &c, &cLen) || p != end ||
       !readUsual(c, cLen, &n, &nLen, &e, &eLen))
     return 0;
   // what decode does before and around decodeContent

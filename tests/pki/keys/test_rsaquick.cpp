@@ -566,6 +566,13 @@ TEST(RsaQuickReader, WholeKeyReaderAgreesWithDecoder) {
     EXPECT_EQ(asnHeldCounter(), held);
     EXPECT_EQ(rsaKeyView(*k), before);
   }
+  // lengths that hold no value (a negative one from a careless caller among them)
+  for (int length : {-1, -1000000, 0, 1}) {
+    RSAPublicKey k;
+    const std::string before = rsaKeyView(k);
+    EXPECT_EQ(k.decodeUsual(key.data(), length), 0) << length;
+    EXPECT_EQ(rsaKeyView(k), before);
+  }
 }
 
 // The longest signature value a key takes is its modulus's significant octets, whatever
