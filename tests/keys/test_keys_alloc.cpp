@@ -17,21 +17,7 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-// Allocation number `failAt` (counted from arming) fails; 0 never.
-long g_failAt = 0, g_count = 0;
-
-void* counted(size_t n) {
-  if (g_failAt && ++g_count == g_failAt) return nullptr;
-  return std::malloc(n ? n : 1);
-}
-
-}  // namespace
-
-void* testAllocate(size_t n) { return counted(n); }
-
-#include "failingnew.h"
+#include "failnth.h"
 
 namespace {
 

@@ -30,19 +30,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-namespace {
-
-// Allocation number `failAt` (counted from arming) fails; 0 never.
-long g_failAt = 0, g_count = 0;
-
-}  // namespace
-
-void* testAllocate(size_t n) {
-  if (g_failAt && ++g_count == g_failAt) return nullptr;
-  return std::malloc(n ? n : 1);
-}
-
-#include "failingnew.h"
+#include "failnth.h"
 
 namespace {
 
