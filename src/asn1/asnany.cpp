@@ -10,14 +10,7 @@
 
 namespace {
 const char* const SRC = "asnany";
-
-unsigned char universalOf(unsigned char t) { return ((t & 0xC0) || t == TAG_ANY) ? TAG_ANY : t; }
 } // namespace
-
-ASNany::ASNany(unsigned char t)
-    : ASNobject(t), length(0), buf(nullptr), expectedTag(t), univTag(universalOf(t))
-{
-}
 
 ASNany::ASNany(const ASNany& other)
     : ASNobject(other), length(0), buf(nullptr), expectedTag(other.expectedTag), univTag(other.univTag)
@@ -26,8 +19,6 @@ ASNany::ASNany(const ASNany& other)
         throwBadAllocation();
     flags |= other.flags & ASN_FLAG_INDEFINITE;
 }
-
-ASNany::~ASNany() { clear(); }
 
 ASNany& ASNany::operator=(const ASNany& other)
 {
@@ -124,15 +115,6 @@ bool ASNany::equals(const ASNany& other) const
     const unsigned char* b = other.content();
     return a && b && std::memcmp(a, b, length) == 0;
 }
-
-void ASNany::releaseViews()
-{
-    if (flags & ASN_FLAG_CONST)
-        clear();
-    dropOwnView();
-}
-
-void ASNany::clear() { releaseOwned(buf, length); }
 
 int ASNany::decodeContent(GenericFile* in, int n)
 {

@@ -5,9 +5,13 @@
 
 class ASNany : public ASNobject {
 public:
-    explicit ASNany(unsigned char tag = TAG_ANY);
+    explicit ASNany(unsigned char t = TAG_ANY)
+        : ASNobject(t), length(0), buf(nullptr), expectedTag(t),
+          univTag(((t & 0xC0) || t == TAG_ANY) ? TAG_ANY : t)
+    {
+    }
     ASNany(const ASNany& other);
-    ~ASNany() override;
+    ~ASNany() override { clear(); }
     // Throws std::bad_alloc "bad allocation" when the copy fails.
     ASNany& operator=(const ASNany& other);
 
@@ -20,9 +24,14 @@ public:
     const unsigned char* content() const;
     bool equals(const ASNany& other) const;
 
-    void clear() override;
+    void clear() override { releaseOwned(buf, length); }
     // A value read in place is emptied: its content lived in the octets let go.
-    void releaseViews() override;
+    void releaseViews() override
+    {
+        if (flags & ASN_FLAG_CONST)
+            clear();
+        dropOwnView();
+    }
     int decodeContent(GenericFile* in, int length) override;
     int encodeContent(GenericFile* out) const override;
     int contentLength() const override { return length; }

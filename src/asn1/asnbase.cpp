@@ -266,15 +266,6 @@ MemFile* ASNStreamCtx::getBuffer()
 // ---------------------------------------------------------------------------
 // ASNobject: construction
 
-ASNobject::ASNobject(unsigned char t)
-    : tag(t), flags(0), explTag(0), source(nullptr), offset(0), streamCtx(nullptr), contentOffset(0),
-      receivedLength(0)
-{
-    if ((t & 0xC0) || t == TAG_ANY)
-        flags |= ASN_FLAG_NONUNIVERSAL;
-    if (t & 0x20)
-        flags |= ASN_FLAG_CONSTRUCTED;
-}
 
 ASNobject::ASNobject(const ASNobject& other)
     : tag(other.tag), flags(other.flags & ~(ASN_FLAG_CONST | ASN_FLAG_COPY | ASN_FLAG_OWNSOURCE)),
@@ -295,37 +286,12 @@ ASNobject& ASNobject::operator=(const ASNobject& other)
     return *this;
 }
 
-ASNobject::~ASNobject()
-{
-    releaseSource();
-    delete streamCtx;
-}
 
-void ASNobject::dropOwnView()
-{
-    releaseSource();
-    flags &= ~(ASN_FLAG_CONST | ASN_FLAG_COPY);
-}
 
 void ASNobject::releaseViews() { dropOwnView(); }
 
-void ASNobject::releaseViewsOf(std::initializer_list<ASNobject*> members)
-{
-    for (ASNobject* m : members)
-        if (m)
-            m->releaseViews();
-}
 
-void ASNobject::releaseSource()
-{
-    if ((flags & ASN_FLAG_OWNSOURCE) && source)
-        delete source;
-    source = nullptr;
-    flags &= ~ASN_FLAG_OWNSOURCE;
-    offset = 0;
-    contentOffset = 0;
-    receivedLength = 0;
-}
+void ASNobject::deleteSource() { delete source; }
 
 // ---------------------------------------------------------------------------
 // tags
@@ -542,7 +508,6 @@ int ASNobject::writeHeader(GenericFile* out, int64_t contentLength) const
 // ---------------------------------------------------------------------------
 // values read in place
 
-bool ASNobject::isConstView() const { return (flags & ASN_FLAG_CONST) && source != nullptr; }
 
 const unsigned char* ASNobject::sourceAt(int64_t pos) const
 {
@@ -732,13 +697,6 @@ const unsigned char* ASNobject::viewContent(int n) const
     return sourceAvailable(contentOffset) >= n ? sourceAt(contentOffset) : nullptr;
 }
 
-void ASNobject::releaseOwned(unsigned char*& buffer, int32_t& length)
-{
-    if (buffer)
-        freeWiped(buffer, static_cast<size_t>(length > 0 ? length : 0));
-    buffer = nullptr;
-    length = 0;
-}
 
 int ASNobject::readContent(GenericFile* in, int n, unsigned char** owned)
 {
@@ -1410,10 +1368,6 @@ int ASNobject::streamEncodeStep(GenericFile*, int64_t, bool, GenericFile* out)
 // ---------------------------------------------------------------------------
 // structure bases
 
-ASNsequenceF::ASNsequenceF(unsigned char t) : ASNobject((t & 0xC0) ? static_cast<unsigned char>(t | 0x20) : 0x30)
-{
-    flags |= ASN_FLAG_CONSTRUCTED;
-}
 
 ASNsetF::ASNsetF(unsigned char t) : ASNobject((t & 0xC0) ? static_cast<unsigned char>(t | 0x20) : 0x31)
 {

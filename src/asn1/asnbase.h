@@ -150,14 +150,29 @@ private:
 // the streaming driver.
 class ASNobject {
 public:
-    explicit ASNobject(unsigned char tag);
+    // Inline, with the destructor and the view helpers below: every structure
+    // makes, walks and drops many members, and calls between units were a
+    // large part of decoding a small value.
+    explicit ASNobject(unsigned char t)
+        : tag(t), flags(0), explTag(0), source(nullptr), offset(0), streamCtx(nullptr),
+          contentOffset(0), receivedLength(0)
+    {
+        if ((t & 0xC0) || t == TAG_ANY)
+            flags |= ASN_FLAG_NONUNIVERSAL;
+        if (t & 0x20)
+            flags |= ASN_FLAG_CONSTRUCTED;
+    }
     // Copies tag, outer tag and the tagging flags; never the source or the
     // stream context (the copy holds no view).
     ASNobject(const ASNobject& other);
     ASNobject& operator=(const ASNobject& other);
 
     // ---- virtual operations, in slot order ----
-    virtual ~ASNobject();
+    virtual ~ASNobject()
+    {
+        releaseSource();
+        delete streamCtx;
+    }
     // Reads one complete TLV (with the explicit outer tag when
     // ASN_FLAG_EXPLICIT). `length`: octets available from the current
     // position (below 2: no match); a negative length means "bounded only by
@@ -258,7 +273,7 @@ public:
 
     // ---- values read in place ----
     // True when the value is a view of received octets (ASN_FLAG_CONST with a source).
-    bool isConstView() const;
+    bool isConstView() const { return (flags & ASN_FLAG_CONST) && source != nullptr; }
     // Address of octet `pos` of the kept source (null when there is none or
     // pos lies outside it).
     const unsigned char* sourceAt(int64_t pos) const;
@@ -280,13 +295,33 @@ public:
     int32_t receivedLength;  // octets of the received encoding (in place), else 0
 
     // Only this value's own view (releaseViews without the walk).
-    void dropOwnView();
+    void dropOwnView()
+    {
+        releaseSource();
+        flags &= ~(ASN_FLAG_CONST | ASN_FLAG_COPY);
+    }
     // releaseViews on each member (null entries skipped).
-    static void releaseViewsOf(std::initializer_list<ASNobject*> members);
+    static void releaseViewsOf(std::initializer_list<ASNobject*> members)
+    {
+        for (ASNobject* m : members)
+            if (m)
+                m->releaseViews();
+    }
 
 protected:
     // Drops the source (deleting it when owned) and the view bookkeeping.
-    void releaseSource();
+    void releaseSource()
+    {
+        if ((flags & ASN_FLAG_OWNSOURCE) && source)
+            deleteSource();
+        source = nullptr;
+        flags &= ~ASN_FLAG_OWNSOURCE;
+        offset = 0;
+        contentOffset = 0;
+        receivedLength = 0;
+    }
+    // Deletes the owned source (MemFile is only declared here).
+    void deleteSource();
     // Resumable header reader of the streaming decoder (own tag only).
     int streamReadHeader(GenericFile* in, int64_t* length);
     int streamReadLength(GenericFile* in, int64_t* length);
@@ -302,7 +337,13 @@ protected:
     // source does not hold them).
     const unsigned char* viewContent(int n) const;
     // Wipes and frees an owned content buffer; both fields end empty.
-    static void releaseOwned(unsigned char*& buffer, int32_t& length);
+    static void releaseOwned(unsigned char*& buffer, int32_t& length)
+    {
+        if (buffer)
+            freeWiped(buffer, static_cast<size_t>(length > 0 ? length : 0));
+        buffer = nullptr;
+        length = 0;
+    }
     // Sets up a value read in place before its header is read: keeps `in` as
     // the source, or a private copy of exactly the value (then `in` and
     // `avail` are replaced by the copy). 1, or a result code.
@@ -331,7 +372,11 @@ private:
 // a tag with class bits is kept (implicit tagging) with 0x20 added.
 class ASNsequenceF : public ASNobject {
 public:
-    explicit ASNsequenceF(unsigned char tag = 0);
+    explicit ASNsequenceF(unsigned char t = 0)
+        : ASNobject(static_cast<unsigned char>((t & 0xC0) ? (t | 0x20) : 0x30))
+    {
+        flags |= ASN_FLAG_CONSTRUCTED;
+    }
     unsigned char universalTag() const override { return 0x30; }
 };
 

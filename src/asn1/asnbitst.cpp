@@ -11,40 +11,10 @@ namespace {
 const char* const SRC = "asnbitst";
 }
 
-ASNbitstr::ASNbitstr(unsigned char t) : ASNobject((t & 0xC0) ? t : 3), length(0), memory(nullptr) {}
-
 ASNbitstr::ASNbitstr(const ASNbitstr& other) : ASNobject(other), length(0), memory(nullptr)
 {
     copyFrom(other);
 }
-
-ASNbitstr::~ASNbitstr() { clear(); }
-
-const unsigned char* ASNbitstr::data() const
-{
-    return isConstView() ? viewContent(length) : memory;
-}
-
-const unsigned char* ASNbitstr::bits() const
-{
-    const unsigned char* d = data();
-    return (d && length > 1) ? d + 1 : nullptr;
-}
-
-int ASNbitstr::unusedBits() const
-{
-    const unsigned char* d = data();
-    return (d && length > 0) ? d[0] : 0;
-}
-
-void ASNbitstr::releaseViews()
-{
-    if (flags & ASN_FLAG_CONST)
-        clear();
-    dropOwnView();
-}
-
-void ASNbitstr::clear() { releaseOwned(memory, length); }
 
 int ASNbitstr::set(const unsigned char* bytes, int n, int unused)
 {

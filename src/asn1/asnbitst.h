@@ -5,9 +5,12 @@
 
 class ASNbitstr : public ASNobject {
 public:
-    explicit ASNbitstr(unsigned char tag = 3);
+    explicit ASNbitstr(unsigned char t = 3)
+        : ASNobject((t & 0xC0) ? t : 3), length(0), memory(nullptr)
+    {
+    }
     ASNbitstr(const ASNbitstr& other);
-    ~ASNbitstr() override;
+    ~ASNbitstr() override { clear(); }
     ASNbitstr& operator=(const ASNbitstr& other) { copyFrom(other); return *this; }
 
     // unused must be 0..7 (0 when n = 0); 1, or 0 on bad arguments or allocation failure.
@@ -20,15 +23,28 @@ public:
     void copyFrom(const ASNbitstr& other);
     bool operator==(const ASNbitstr& other) const;
     // The content octets, initial octet first (null for an empty value).
-    const unsigned char* data() const;
+    const unsigned char* data() const { return isConstView() ? viewContent(length) : memory; }
     // The data octets after the initial octet, and their count.
-    const unsigned char* bits() const;
+    const unsigned char* bits() const
+    {
+        const unsigned char* d = data();
+        return (d && length > 1) ? d + 1 : nullptr;
+    }
     int bitsLength() const { return length > 0 ? length - 1 : 0; }
-    int unusedBits() const;
+    int unusedBits() const
+    {
+        const unsigned char* d = data();
+        return (d && length > 0) ? d[0] : 0;
+    }
 
-    void clear() override;
+    void clear() override { releaseOwned(memory, length); }
     // A value read in place is emptied: its content lived in the octets let go.
-    void releaseViews() override;
+    void releaseViews() override
+    {
+        if (flags & ASN_FLAG_CONST)
+            clear();
+        dropOwnView();
+    }
     int decodeContent(GenericFile* in, int length) override;
     int encodeContent(GenericFile* out) const override;
     int contentLength() const override { return length > 0 ? length : 1; }

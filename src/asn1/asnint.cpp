@@ -21,12 +21,6 @@ const unsigned char* significant(const ASNinteger& v, int* n)
 }
 } // namespace
 
-ASNinteger::ASNinteger(unsigned char t) : ASNoctstr((t & 0xC0) ? t : 2)
-{
-    univTag = 2;
-    flags &= ~ASN_FLAG_CONSTRUCTED;
-}
-
 ASNinteger::ASNinteger(const ASNinteger& other) : ASNoctstr(other) {}
 
 ASNinteger& ASNinteger::operator=(const ASNinteger& other)

@@ -5,7 +5,11 @@
 
 class ASNinteger : public ASNoctstr {
 public:
-    explicit ASNinteger(unsigned char tag = 2);
+    explicit ASNinteger(unsigned char t = 2) : ASNoctstr((t & 0xC0) ? t : 2)
+    {
+        univTag = 2;
+        flags &= ~ASN_FLAG_CONSTRUCTED;
+    }
     ASNinteger(const ASNinteger& other);
     ASNinteger& operator=(const ASNinteger& other);
 

@@ -57,11 +57,6 @@ int nextSubidentifier(const unsigned char* der, int len, int* i, uint64_t* value
 }
 } // namespace
 
-ASNobjectId::ASNobjectId(unsigned char t)
-    : ASNobject((t & 0xC0) ? t : 6), acceptLongArcs(0), content(nullptr), length(0)
-{
-}
-
 ASNobjectId::ASNobjectId(const char* text) : ASNobject(6), acceptLongArcs(0), content(nullptr), length(0)
 {
     if (set(text, nullptr) == 0)
@@ -89,8 +84,6 @@ void ASNobjectId::copyContent(const ASNobjectId& other)
     length = other.length;
 }
 
-ASNobjectId::~ASNobjectId() { clear(); }
-
 ASNobjectId& ASNobjectId::operator=(const ASNobjectId& other)
 {
     if (this == &other)
@@ -113,8 +106,6 @@ void ASNobjectId::releaseViews()
         clear();
     dropOwnView();
 }
-
-void ASNobjectId::clear() { releaseOwned(content, length); }
 
 int ASNobjectId::textToDer(const char* text, const char* separators, unsigned char* buffer, int size)
 {

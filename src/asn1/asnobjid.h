@@ -7,11 +7,14 @@
 
 class ASNobjectId : public ASNobject {
 public:
-    explicit ASNobjectId(unsigned char tag = 6);
+    explicit ASNobjectId(unsigned char t = 6)
+        : ASNobject((t & 0xC0) ? t : 6), acceptLongArcs(0), content(nullptr), length(0)
+    {
+    }
     // From dotted text; throws std::bad_alloc "bad allocation" when it does not convert.
     explicit ASNobjectId(const char* text);
     ASNobjectId(const ASNobjectId& other);
-    ~ASNobjectId() override;
+    ~ASNobjectId() override { clear(); }
     ASNobjectId& operator=(const ASNobjectId& other);
 
     // separators null: period, comma and space. 1, or 0 when the text does not convert.
@@ -31,7 +34,7 @@ public:
     static int derToText(const unsigned char* der, int length, char* buffer, int size, const char* separator,
                          bool terminate);
 
-    void clear() override;
+    void clear() override { releaseOwned(content, length); }
     // A value read in place is emptied: its content lived in the octets let go.
     void releaseViews() override;
     int decodeContent(GenericFile* in, int length) override;

@@ -40,13 +40,6 @@ int ASNOctStrStreamCtx::reset()
 // ---------------------------------------------------------------------------
 // construction and copies
 
-ASNoctstr::ASNoctstr(unsigned char t)
-    : ASNobject(t == 0 ? 4 : t), length(0), buf(nullptr), ownsSegments(1),
-      univTag(t == 0 ? 4 : (t < 64 ? static_cast<unsigned char>(t & 0x1F) : 4)), isSegment(0)
-{
-    flags |= ASN_FLAG_CONSTRUCTED;
-}
-
 ASNoctstr::ASNoctstr(const ASNoctstr& other)
     : ASNobject(other), length(0), buf(nullptr), ownsSegments(1), univTag(other.univTag), isSegment(0)
 {
@@ -57,11 +50,6 @@ ASNoctstr::ASNoctstr(const ASNoctstr& other)
             throwBadAllocation();
         tag = other.tag;
     }
-}
-
-ASNoctstr::~ASNoctstr()
-{
-    clear();
 }
 
 void ASNoctstr::copySegmentsFrom(const ASNoctstr& other)
@@ -109,11 +97,6 @@ ASNoctstr& ASNoctstr::operator=(const ASNoctstr& other)
 // ---------------------------------------------------------------------------
 // value access
 
-const unsigned char* ASNoctstr::data() const
-{
-    return (!isConstructed() && isConstView()) ? viewContent(length) : buf;
-}
-
 int ASNoctstr::set(const unsigned char* bytes, int n)
 {
     checkInvariant(!(flags & ASN_FLAG_CONST), SRC, __LINE__, "!( flags & ASN_FLAG_CONST )");
@@ -150,22 +133,6 @@ unsigned char* ASNoctstr::allocate(int n)
         return nullptr;
     length = n;
     return buf;
-}
-
-void ASNoctstr::releaseViews()
-{
-    if (flags & ASN_FLAG_CONST)
-        clear();
-    dropOwnView();
-}
-
-void ASNoctstr::clear()
-{
-    releaseOwned(buf, length);
-    if (ownsSegments)
-        segments.deleteAll();
-    else
-        segments.RemoveAll();
 }
 
 bool ASNoctstr::equals(const ASNoctstr& other) const

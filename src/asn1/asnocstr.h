@@ -27,14 +27,22 @@ public:
 class ASNoctstr : public ASNobject {
 public:
     // tag 0 means 4; a universal tag below 64 is kept as the reported universal tag.
-    explicit ASNoctstr(unsigned char tag = 0);
+    explicit ASNoctstr(unsigned char t = 0)
+        : ASNobject(t == 0 ? 4 : t), length(0), buf(nullptr), ownsSegments(1),
+          univTag(t == 0 ? 4 : (t < 64 ? static_cast<unsigned char>(t & 0x1F) : 4)), isSegment(0)
+    {
+        flags |= ASN_FLAG_CONSTRUCTED;
+    }
     ASNoctstr(const ASNoctstr& other);
-    ~ASNoctstr() override;
+    ~ASNoctstr() override { clear(); }
     // Throws std::bad_alloc "bad allocation" when the copy cannot be made.
     ASNoctstr& operator=(const ASNoctstr& other);
 
     // The whole content (flattened for a constructed value); null when empty.
-    const unsigned char* data() const;
+    const unsigned char* data() const
+    {
+        return (!isConstructed() && isConstView()) ? viewContent(length) : buf;
+    }
     // Copy of n octets (n = 0 empties the value); 1, or 0 when allocation fails.
     int set(const unsigned char* bytes, int n);
     // Empties the value, makes it primitive and returns an uninitialised
@@ -48,9 +56,21 @@ public:
     bool streamsThrough() const override { return isStreamPassThrough(); }
     bool isConstructed() const { return (tag & 0x20) != 0; }
 
-    void clear() override;
+    void clear() override
+    {
+        releaseOwned(buf, length);
+        if (ownsSegments)
+            segments.deleteAll();
+        else
+            segments.RemoveAll();
+    }
     // A value read in place is emptied: its content lived in the octets let go.
-    void releaseViews() override;
+    void releaseViews() override
+    {
+        if (flags & ASN_FLAG_CONST)
+            clear();
+        dropOwnView();
+    }
     int64_t streamContentLength(int64_t expected) const override;
     int decodeContent(GenericFile* in, int length) override;
     int encodeContent(GenericFile* out) const override;

@@ -3,11 +3,9 @@
 #include <stdexcept>
 #include <string>
 
-void checkInvariant(bool condition, const char* sourceName, int line, const char* conditionText,
-                    const char* detail)
+void invariantBroken(const char* sourceName, int line, const char* conditionText,
+                     const char* detail)
 {
-    if (condition)
-        return;
     std::string text = "Naruszenie niezmiennika: ";
     text += sourceName ? sourceName : "";
     text += "(";

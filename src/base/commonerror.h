@@ -6,8 +6,15 @@
 
 // Every failed internal condition goes through here; it throws
 // std::runtime_error with the fixed Polish text and never ends the process.
-void checkInvariant(bool condition, const char* sourceName, int line, const char* conditionText,
-                    const char* detail = nullptr);
+[[noreturn]] void invariantBroken(const char* sourceName, int line, const char* conditionText,
+                                 const char* detail);
+// Inline: the check sits on hot paths, and only a failure needs the reporter.
+inline void checkInvariant(bool condition, const char* sourceName, int line,
+                           const char* conditionText, const char* detail = nullptr)
+{
+    if (!condition)
+        invariantBroken(sourceName, line, conditionText, detail);
+}
 
 // Message of a common error code 0..53 (Windows-1250), or null outside that range.
 const char* commonErrorText(uint32_t code);

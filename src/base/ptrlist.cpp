@@ -9,19 +9,6 @@ namespace {
 const char* const UNIT = "ptrlist";
 }
 
-PointerList::PointerList(int32_t nBlockSize)
-    : m_pNodeHead(nullptr), m_pNodeTail(nullptr), m_nCount(0), m_pNodeFree(nullptr),
-      m_pBlocks(nullptr), m_nBlockSize(nBlockSize)
-{
-    checkInvariant(nBlockSize > 0, UNIT, __LINE__, "nBlockSize > 0");
-}
-
-PointerList::~PointerList()
-{
-    RemoveAll();
-    // Always true after the reset; a throwing destructor would end the process.
-}
-
 void PointerList::freeBlocks()
 {
     PtrListNode* block = m_pBlocks;
@@ -31,13 +18,6 @@ void PointerList::freeBlocks()
         block = previous;
     }
     m_pBlocks = nullptr;
-}
-
-void PointerList::RemoveAll()
-{
-    freeBlocks();
-    m_pNodeHead = m_pNodeTail = m_pNodeFree = nullptr;
-    m_nCount = 0;
 }
 
 PtrListNode* PointerList::newNode(PtrListNode* prev, PtrListNode* next)

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/commonerror.h"
+
 struct PtrListNode
 {
     PtrListNode* pNext;
@@ -17,8 +19,14 @@ typedef PtrListNode* POSITION;
 class PointerList
 {
 public:
-    explicit PointerList(int32_t nBlockSize = 8);
-    virtual ~PointerList();
+    explicit PointerList(int32_t nBlockSize = 8)
+        : m_pNodeHead(nullptr), m_pNodeTail(nullptr), m_nCount(0), m_pNodeFree(nullptr),
+          m_pBlocks(nullptr), m_nBlockSize(nBlockSize)
+    {
+        checkInvariant(nBlockSize > 0, "ptrlist", __LINE__, "nBlockSize > 0");
+    }
+    // Inline with RemoveAll: most lists of decoded values stay empty.
+    virtual ~PointerList() { RemoveAll(); }
 
     PointerList(const PointerList&) = delete;
     PointerList& operator=(const PointerList&) = delete;
@@ -32,7 +40,13 @@ public:
     POSITION FindIndex(int32_t index) const;
     POSITION Find(void* p, POSITION startAfter = nullptr) const;
     // Forgets every node and frees the blocks; the elements are not touched.
-    void RemoveAll();
+    void RemoveAll()
+    {
+        if (m_pBlocks)
+            freeBlocks();
+        m_pNodeHead = m_pNodeTail = m_pNodeFree = nullptr;
+        m_nCount = 0;
+    }
 
     int32_t GetCount() const { return m_nCount; }
     bool IsEmpty() const { return m_nCount == 0; }
