@@ -17,9 +17,6 @@ int sumLengths(int a, int b) {
 
 }  // namespace
 
-AlgorithmIdentifier::AlgorithmIdentifier(unsigned char t)
-    : ASNsequenceF(t), algorithm(), parameters(TAG_ANY), parametersPresent(0) {}
-
 AlgorithmIdentifier::AlgorithmIdentifier(const AlgorithmIdentifier& other)
     : ASNsequenceF(other),
       algorithm(other.algorithm),
@@ -27,8 +24,6 @@ AlgorithmIdentifier::AlgorithmIdentifier(const AlgorithmIdentifier& other)
       parametersPresent(other.parametersPresent) {
   if (parametersPresent) parameters = other.parameters;
 }
-
-AlgorithmIdentifier::~AlgorithmIdentifier() = default;
 
 AlgorithmIdentifier& AlgorithmIdentifier::operator=(const AlgorithmIdentifier& other) {
   if (this == &other) return *this;

@@ -12,9 +12,10 @@ class AlgorithmIdentifier : public ASNsequenceF {
  public:
   // A tag with class bits is kept (implicit tagging, constructed); any
   // other value gives SEQUENCE.
-  explicit AlgorithmIdentifier(unsigned char tag = 0);
+  explicit AlgorithmIdentifier(unsigned char t = 0)
+      : ASNsequenceF(t), algorithm(), parameters(TAG_ANY), parametersPresent(0) {}
   AlgorithmIdentifier(const AlgorithmIdentifier& other);
-  ~AlgorithmIdentifier() override;
+  ~AlgorithmIdentifier() override = default;
   // Copies the presence byte, the OID and, when present, the parameters.
   AlgorithmIdentifier& operator=(const AlgorithmIdentifier& other);
   // Equal OIDs, equal presence and, when present, equal parameters (tag,

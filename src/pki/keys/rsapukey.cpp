@@ -115,17 +115,12 @@ bool rsaPositiveInteger(const ASNinteger& v) {
   return false;
 }
 
-RSAPublicKey::RSAPublicKey(unsigned char t)
-    : ASNsequenceF(t), modulus(), publicExponent(), lib(), keyPrepared(0) {}
-
 RSAPublicKey::RSAPublicKey(const RSAPublicKey& o)
     : ASNsequenceF(o),
       modulus(o.modulus),
       publicExponent(o.publicExponent),
       lib(),
       keyPrepared(0) {}
-
-RSAPublicKey::~RSAPublicKey() = default;
 
 RSAPublicKey& RSAPublicKey::operator=(const RSAPublicKey& o) {
   if (this != &o) {

@@ -22,9 +22,11 @@ class RSAPublicKey : public ASNsequenceF {
   // Result codes of the operations.
   enum { OK = 0, INVALID = 1, UNUSABLE = 2, LENGTH = 3, UNSUPPORTED = 4, NO_OUTPUT = 5 };
 
-  explicit RSAPublicKey(unsigned char tag = 0);
+  // Inline, as the members' own: a key is often made, decoded and dropped for one check.
+  explicit RSAPublicKey(unsigned char t = 0)
+      : ASNsequenceF(t), modulus(), publicExponent(), lib(), keyPrepared(0) {}
   RSAPublicKey(const RSAPublicKey& other);
-  ~RSAPublicKey() override;
+  ~RSAPublicKey() override = default;
   RSAPublicKey& operator=(const RSAPublicKey& other);
 
   // Unsigned big-endian magnitudes.

@@ -48,15 +48,10 @@ LvHash* threadHash(int hashId) {
 
 }  // namespace
 
-SubPubKeyInfo::SubPubKeyInfo(unsigned char t)
-    : ASNsequenceF(t), algorithm(), subjectPublicKey(), rsaKey() {}
-
 SubPubKeyInfo::SubPubKeyInfo(const SubPubKeyInfo& o)
     : ASNsequenceF(o), algorithm(), subjectPublicKey(), rsaKey() {
   *this = o;
 }
-
-SubPubKeyInfo::~SubPubKeyInfo() = default;
 
 // As clearDerived leaves them: no curve chosen but implicitlyCA.
 SubPubKeyInfo::EcParts::EcParts() : key(), parameters(0x05) {}

@@ -26,9 +26,10 @@ class SubPubKeyInfo : public ASNsequenceF {
     SIG_UNSUPPORTED = -4
   };
 
-  explicit SubPubKeyInfo(unsigned char tag = 0);
+  explicit SubPubKeyInfo(unsigned char t = 0)
+      : ASNsequenceF(t), algorithm(), subjectPublicKey(), rsaKey() {}
   SubPubKeyInfo(const SubPubKeyInfo& other);
-  ~SubPubKeyInfo() override;
+  ~SubPubKeyInfo() override = default;
   SubPubKeyInfo& operator=(const SubPubKeyInfo& other);
 
   bool isEcKey() const;
