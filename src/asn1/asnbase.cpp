@@ -669,7 +669,7 @@ int ASNobject::decode(GenericFile* in, int length, unsigned char f)
 
 int ASNobject::prepareView(GenericFile*& in, int64_t& avail)
 {
-    MemFile* mem = dynamic_cast<MemFile*>(in);
+    MemFile* mem = in->asMemFile();
     if ((flags & ASN_FLAG_COPY) || !mem || mem->isUnknownLength()) {
         // A private copy of exactly this value's octets; the caller's stream
         // moves past the value as after any other decode.

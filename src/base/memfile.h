@@ -8,10 +8,15 @@
 
 // Abstract byte stream. read, write and seek answer 0 on success and a value
 // whose low 16 bits are 0xFFFF (normally -1) on failure.
+class MemFile;
+
 class GenericFile
 {
 public:
     virtual ~GenericFile() = default;
+    // The stream as a memory stream (this object), or null: what a
+    // dynamic_cast answers, without its cost on the decoders' hot path.
+    virtual MemFile* asMemFile() { return nullptr; }
     virtual int32_t read(uint32_t length, uint8_t* buffer, uint32_t* count) = 0;
     virtual int32_t write(uint32_t length, const uint8_t* buffer) = 0;
     virtual int32_t seek(int32_t position) = 0;
@@ -45,6 +50,7 @@ public:
     int32_t seek(int32_t position) override;
     uint32_t tell() override;
     uint32_t size() override;
+    MemFile* asMemFile() override { return this; }
 
     // Address of byte p (invariant "p < len || bUnknLen").
     uint8_t* at(int32_t p);

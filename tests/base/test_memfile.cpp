@@ -431,3 +431,18 @@ TEST(ByteUtilities, ZeroizeMemory)
 }
 
 } // namespace
+
+// The decoders' quick readers find memory streams through asMemFile instead of a
+// dynamic_cast: both must name the same streams.
+TEST(MemFile, AsMemFileNamesTheMemoryStreamsOnly)
+{
+    uint8_t bytes[4] = {1, 2, 3, 4};
+    MemFile owned;
+    MemFile view(bytes, 4, false);
+    ZeroizedMemFile wiped(bytes, 4);
+    ZeroFile none;
+    GenericFile* const streams[] = {&owned, &view, &wiped, &none};
+    for (GenericFile* f : streams)
+        EXPECT_EQ(dynamic_cast<MemFile*>(f), f->asMemFile());
+    EXPECT_EQ(nullptr, none.asMemFile());
+}

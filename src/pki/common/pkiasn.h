@@ -37,7 +37,7 @@ inline bool asnSmallValue(const ASNinteger& value, uint32_t* out) {
 // known length that holds them (the stream does not move); else null. The
 // quick readers of usual DER forms look at the octets through it.
 inline const unsigned char* asnPeekMemory(GenericFile* in, int n) {
-  MemFile* mem = dynamic_cast<MemFile*>(in);
+  MemFile* mem = in ? in->asMemFile() : nullptr;
   if (!mem || mem->isUnknownLength() || n < 0 || !mem->data()) return nullptr;
   const uint32_t pos = mem->tell();
   if (pos > static_cast<uint32_t>(mem->length()) ||
