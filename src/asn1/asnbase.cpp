@@ -266,7 +266,6 @@ MemFile* ASNStreamCtx::getBuffer()
 // ---------------------------------------------------------------------------
 // ASNobject: construction
 
-
 ASNobject::ASNobject(const ASNobject& other)
     : tag(other.tag), flags(other.flags & ~(ASN_FLAG_CONST | ASN_FLAG_COPY | ASN_FLAG_OWNSOURCE)),
       explTag(other.explTag), source(nullptr), offset(0), streamCtx(nullptr), contentOffset(0),
@@ -286,10 +285,7 @@ ASNobject& ASNobject::operator=(const ASNobject& other)
     return *this;
 }
 
-
-
 void ASNobject::releaseViews() { dropOwnView(); }
-
 
 void ASNobject::deleteSource() { delete source; }
 
@@ -508,7 +504,6 @@ int ASNobject::writeHeader(GenericFile* out, int64_t contentLength) const
 // ---------------------------------------------------------------------------
 // values read in place
 
-
 const unsigned char* ASNobject::sourceAt(int64_t pos) const
 {
     const MemFile* m = source;
@@ -696,7 +691,6 @@ const unsigned char* ASNobject::viewContent(int n) const
 {
     return sourceAvailable(contentOffset) >= n ? sourceAt(contentOffset) : nullptr;
 }
-
 
 int ASNobject::readContent(GenericFile* in, int n, unsigned char** owned)
 {
@@ -1367,7 +1361,6 @@ int ASNobject::streamEncodeStep(GenericFile*, int64_t, bool, GenericFile* out)
 
 // ---------------------------------------------------------------------------
 // structure bases
-
 
 ASNsetF::ASNsetF(unsigned char t) : ASNobject((t & 0xC0) ? static_cast<unsigned char>(t | 0x20) : 0x31)
 {
