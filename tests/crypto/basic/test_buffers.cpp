@@ -194,6 +194,37 @@ TEST(LvWordMem, BigEndianOctetsAtEveryLength) {
   }
 }
 
+// Numbers of up to twelve octets are read into the inline words by the constructor itself,
+// longer ones by the word reader: both orders at every length across that border.
+TEST(LvWordMem, LittleEndianOctetsAtEveryLength) {
+  LvOctet o[40];
+  for (unsigned i = 0; i < sizeof o; ++i) o[i] = static_cast<LvOctet>(0x9D * (i + 1));
+  for (unsigned n = 0; n <= sizeof o; ++n) {
+    LvWordMem w(o, n, false);
+    const unsigned words = (n + 3) / 4;
+    ASSERT_EQ(w.getCount(), words) << n;
+    EXPECT_EQ(w.ptr() == nullptr, n == 0) << n;
+    for (unsigned k = 0; k < words; ++k) {
+      LvWord want = 0;
+      for (unsigned b = 0; b < 4 && 4 * k + b < n; ++b) want |= LvWord(o[4 * k + b]) << (8 * b);
+      EXPECT_EQ(w.ptr()[k], want) << "n " << n << " word " << k;
+    }
+  }
+}
+
+// A new buffer of n octets has the smallest power of two not below n as its capacity, whether
+// its octets are inline or on the heap, and all of them zero.
+TEST(LvOctMem, CapacityAtEveryLength) {
+  for (unsigned n = 0; n <= 70; ++n) {
+    LvOctMem m(n);
+    unsigned cap = 1;
+    while (cap < n) cap *= 2;
+    EXPECT_EQ(m.getCapacity(), cap) << n;
+    EXPECT_EQ(m.getLength(), n);
+    for (unsigned i = 0; i < cap; ++i) ASSERT_EQ(m.ptr()[i], 0) << n << " at " << i;
+  }
+}
+
 TEST(LvWordMem, ResizeAndCopy) {
   const LvOctet o[8] = {0, 0, 0, 1, 0, 0, 0, 2};
   LvWordMem w(o, 8, true);
