@@ -73,12 +73,6 @@ LvRsaPublicKey::LvRsaPublicKey(const LvOctet* no, unsigned int nl, const LvOctet
   checkPublicExponent(e);
 }
 
-LvRsaPublicKey::~LvRsaPublicKey() {}
-
-unsigned int LvRsaPublicKey::getKeyBits() { return n.isZero() ? 0 : n.getBitLength(); }
-bool LvRsaPublicKey::isReady() { return !n.isZero() && !e.isZero(); }
-bool LvRsaPublicKey::isValid() { return true; }
-
 unsigned int LvRsaPublicKey::getN(LvOctet* dst, unsigned int len) { return n.getOctets(dst, len); }
 const LvModulus& LvRsaPublicKey::getModulus() { return n; }
 unsigned int LvRsaPublicKey::getE(LvOctet* dst, unsigned int len) { return e.getOctets(dst, len); }
