@@ -49,10 +49,11 @@ unsigned int modulusZeroOctets(const LvOctet* oct, unsigned int len) {
 }
 
 const LvOctet* rsaModulusOctets(const LvOctet* oct, unsigned int len) {
-  if (len - modulusZeroOctets(oct, len) > kMaxModulusBits / 8)
+  const unsigned int zeros = modulusZeroOctets(oct, len);
+  if (len - zeros > kMaxModulusBits / 8)
     LV_THROW(LvArgumentRangeException, "RSA modulus is too long.", "LvRsaKey::setN",
              "lvasym\\lvrsakey.cpp");
-  return oct == nullptr ? nullptr : oct + modulusZeroOctets(oct, len);
+  return oct == nullptr ? nullptr : oct + zeros;
 }
 
 }  // namespace
