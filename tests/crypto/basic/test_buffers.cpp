@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "crypto/basic/lvconv.h"
 #include "crypto/basic/lvcryptomech.h"
@@ -343,6 +344,49 @@ TEST(LvWordMem, GivenUpWordsLeaveNoCopyInTheObject) {
       EXPECT_TRUE(clean(ra));
       a->~LvWordMem();
       EXPECT_TRUE(clean(ra));
+    }
+  }
+}
+
+// Octets read into the inline words (at most 12) or onto the heap leave no copy in the
+// object once it is destroyed, swapped with a buffer of the other kind, or assigned over.
+TEST(LvWordMem, OctetsReadInlineLeaveNoCopyInTheObject) {
+  alignas(LvWordMem) unsigned char ra[sizeof(LvWordMem)], rb[sizeof(LvWordMem)];
+  for (bool bigEndian : {true, false}) {
+    for (unsigned int n = 1; n <= 16; ++n) {
+      SCOPED_TRACE(std::to_string(n) + (bigEndian ? " octets, big-endian" : " octets"));
+      LvOctet secret[16];
+      // odd octets: a word of them never reads as a pointer's half (even low octet) or a count
+      for (unsigned int i = 0; i < n; ++i) secret[i] = static_cast<LvOctet>(0xA1 + 2 * i);
+      // every word the reader makes (a short top word included) must be gone afterwards
+      std::vector<LvWord> words;
+      auto clean = [&](const unsigned char* raw) {
+        for (size_t i = 0; i + 4 <= sizeof(LvWordMem); i += 4) {
+          LvWord w;
+          std::memcpy(&w, raw + i, 4);
+          for (LvWord s : words)
+            if (w == s) return false;
+        }
+        return true;
+      };
+      std::memset(ra, 0, sizeof ra);
+      LvWordMem* a = new (ra) LvWordMem(secret, n, bigEndian);
+      words.assign(a->ptr(), a->ptr() + a->getCount());
+      a->~LvWordMem();
+      EXPECT_TRUE(clean(ra));
+      for (unsigned int m : {0u, 2u, 7u}) {
+        a = new (ra) LvWordMem(secret, n, bigEndian);
+        LvWordMem* b = new (rb) LvWordMem(m);
+        a->swap(*b);
+        EXPECT_TRUE(clean(ra)) << m;
+        a->~LvWordMem();
+        b->~LvWordMem();
+        EXPECT_TRUE(clean(rb)) << m;
+        a = new (ra) LvWordMem(secret, n, bigEndian);
+        *a = LvWordMem(m);
+        EXPECT_TRUE(clean(ra)) << m;
+        a->~LvWordMem();
+      }
     }
   }
 }
