@@ -768,14 +768,6 @@ void longvMulLimbs(LvWord* c, const LvWord* a, LvWordLen na, const LvWord* b, Lv
   mulRows(c, a, static_cast<int>(na / 2), b, static_cast<int>(nb / 2), haveAdx());
 }
 
-LvWord longvMontN0(LvWord nLow) {
-  // 3n XOR 2 is n's inverse modulo 2^5 (n odd): three Newton steps give 10, 20, 40 bits,
-  // where 1 as the start needs five (each step is two dependent products)
-  LvWord x = (3u * nLow) ^ 2u;
-  for (int i = 0; i < 3; ++i) x = x * (2u - nLow * x);
-  return 0u - x;
-}
-
 void longvSqr(LvWord* t, const LvWord* a, LvWordLen k) {
   if (k == 0) return;
   if (fixedRows(k))

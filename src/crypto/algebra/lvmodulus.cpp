@@ -91,11 +91,6 @@ void LvModulus::makeR3() const {
 
 LvModulus::LvModulus() {}
 
-LvModulus::LvModulus(const LvOctet* oct, unsigned int len, int noValue, int opts)
-    : LvN(oct, len, noValue, (opts & OPT_LAZY) != 0) {
-  prepare(opts);
-}
-
 LvModulus::LvModulus(const LvN& n, int opts) : LvN(n) { prepare(opts); }
 
 LvModulus::LvModulus(const char* text, int opts) : LvN(text) { prepare(opts); }
@@ -111,8 +106,6 @@ LvModulus& LvModulus::operator=(const LvModulus& m) {
   copyFrom(m);
   return *this;
 }
-
-LvModulus::~LvModulus() { freeFactors(); }
 
 void LvModulus::freeFactors() {
   delete[] factors;

@@ -11,17 +11,6 @@
 
 namespace {
 
-// Effective length of a word vector (at least 1).
-LvWordLen effectiveLength(const LvWord* w, LvWordLen n) {
-  while (n > 1 && w[n - 1] == 0) --n;
-  return n == 0 ? 1 : n;
-}
-
-unsigned int wordBits(LvWord w) {
-  // one count of leading zeros, no branch on w: 2w + 1 has one bit more than w, 0 included
-  return 63u - static_cast<unsigned int>(__builtin_clzll((std::uint64_t(w) << 1) | 1u));
-}
-
 // Bound on redrawing a random number below a limit: a sound generator fails
 // this many times in a row with probability below 2^-256.
 const unsigned int kMaxRandomDraws = 512;
@@ -32,22 +21,12 @@ const unsigned int kMaxRandomDraws = 512;
 // Construction
 // ---------------------------------------------------------------------------
 
-LvN::LvN() : v(1), used(1) {}
-
 LvN::LvN(const LvN& a) : v(a.used), used(a.used) { longvCopy(v.ptr(), a.v.ptr(), used); }
 
 LvN::LvN(const LvOctet* oct, unsigned int len, int noValue)
     : v(noValue != 0 || len == 0 ? 1u : 0u), used(1) {
   if (noValue != 0 || len == 0) return;
   set(oct, len);
-}
-
-// The words are read straight into v, without the buffer and swap that set() makes.
-LvN::LvN(const LvOctet* oct, unsigned int len, int noValue, bool publicValue)
-    : v(noValue != 0 || len == 0 ? LvWordMem(1u) : LvWordMem(sourceOctets(oct), len, true)),
-      used(1) {
-  if (noValue != 0 || len == 0) return;
-  used = octetsLength(publicValue);
 }
 
 LvN::LvN(const char* text) : v(1), used(1) {
@@ -91,8 +70,6 @@ LvN::LvN(const LvWordMem& w) : v(1), used(1) {
   used = effectiveLength(v.ptr(), v.getCount());
 }
 
-LvN::~LvN() { used = 0; }
-
 void LvN::trim() { used = effectiveLength(v.ptr(), used); }
 
 LvWordLen LvN::capacity() const { return v.getCount(); }
@@ -107,17 +84,6 @@ void LvN::grow(LvWordLen n) {
 // Conversions and accessors
 // ---------------------------------------------------------------------------
 
-unsigned int LvN::getOctetLength() const {
-  return 4 * (used - 1) + (wordBits(v.ptr()[used - 1]) + 7) / 8;
-}
-
-unsigned int LvN::getBitLength() const {
-  unsigned int b = 32 * (used - 1) + wordBits(v.ptr()[used - 1]);
-  return b == 0 ? 1 : b;
-}
-
-LvWord LvN::getLowWord() const { return v.ptr()[0]; }
-
 LvWord& LvN::operator[](unsigned int i) {
   if (i >= used)
     LV_THROW(LvAccessException, "To large index.", "LvWord& LvN::operator [](unsigned int i)",
@@ -131,11 +97,6 @@ LvWord LvN::operator[](unsigned int i) const {
              N_FILE);
   return v.ptr()[i];
 }
-
-const LvWord* LvN::getWords() const { return v.ptr(); }
-LvWord* LvN::getWords() { return v.ptr(); }
-
-bool LvN::isZero() const { return longvIsZero(v.ptr(), used); }
 
 LvN LvN::fromSecretWords(const LvWord* w, LvWordLen n) {
   LvN r;
@@ -154,8 +115,6 @@ bool isZeroSecret(const LvN& a) {
   lvDeclassify(&any, sizeof any);
   return any == 0;
 }
-
-bool LvN::isEven() const { return (v.ptr()[0] & 1u) == 0; }
 
 bool LvN::operator|(const LvN& b) const {
   if (isZero()) {
@@ -198,17 +157,9 @@ void LvN::set(const LvOctet* oct, unsigned int len) {
   setOctets(oct, len, false);
 }
 
-const LvOctet* LvN::sourceOctets(const LvOctet* oct) {
-  if (oct == nullptr)
-    LV_THROW(LvArgumentRangeException, "Null source buffer.",
-             "void LvN::set(const LvOctet *oct, unsigned int len)", N_CONV_FILE);
-  return oct;
-}
-
-LvWordLen LvN::octetsLength(bool publicValue) const {
-  // Octets are how key parts arrive: their value stays unread, unless it is public.
-  return publicValue ? effectiveLength(v.ptr(), v.getCount())
-                     : longvCtSigLen(v.ptr(), v.getCount());
+void LvN::nullSource() {
+  LV_THROW(LvArgumentRangeException, "Null source buffer.",
+           "void LvN::set(const LvOctet *oct, unsigned int len)", N_CONV_FILE);
 }
 
 void LvN::setOctets(const LvOctet* oct, unsigned int len, bool publicValue) {

@@ -17,7 +17,7 @@ class LvModulus;
 // The top used word is nonzero except for the value 0 (one zero word).
 class LvN {
  public:
-  LvN();
+  LvN() : v(1), used(1) {}
   LvN(const LvN& a);
   LvN(const LvOctet* oct, unsigned int len, int noValue = 0);
   // Decimal; "0x..." hexadecimal; "0..." octal. Characters that are not
@@ -27,7 +27,7 @@ class LvN {
   LvN(LvWord value, LvWordLen words);
   LvN(const LvWord* w, LvWordLen n);
   explicit LvN(const LvWordMem& w);
-  virtual ~LvN();
+  virtual ~LvN() { used = 0; }
   // The number of n words of a secret (a key part made by the constant-time kernels): the
   // words are read in time independent of their values and only the word length, the size of
   // the number, becomes public. Octets given to the constructor or set() are read the same way.
@@ -38,9 +38,14 @@ class LvN {
     return LvN(oct, len, 0, true);
   }
 
-  unsigned int getOctetLength() const;
-  unsigned int getBitLength() const;
-  LvWord getLowWord() const;
+  unsigned int getOctetLength() const {
+    return 4 * (used - 1) + (wordBits(v.ptr()[used - 1]) + 7) / 8;
+  }
+  unsigned int getBitLength() const {
+    unsigned int b = 32 * (used - 1) + wordBits(v.ptr()[used - 1]);
+    return b == 0 ? 1 : b;
+  }
+  LvWord getLowWord() const { return v.ptr()[0]; }
   LvWord& operator[](unsigned int i);
   LvWord operator[](unsigned int i) const;
   // Minimal big-endian form (0 is one 0x00 octet); 0 and nothing written when
@@ -54,11 +59,11 @@ class LvN {
   // Non-adjacent form, least significant digit first; bit length + 1 entries.
   void toNaf(int* digits) const;
 
-  const LvWord* getWords() const;
-  LvWord* getWords();
+  const LvWord* getWords() const { return v.ptr(); }
+  LvWord* getWords() { return v.ptr(); }
   LvWordLen getUsed() const { return used; }
-  bool isZero() const;
-  bool isEven() const;
+  bool isZero() const { return longvIsZero(v.ptr(), used); }
+  bool isEven() const { return (v.ptr()[0] & 1u) == 0; }
   // True when this number divides b.
   bool operator|(const LvN& b) const;
 
@@ -84,14 +89,38 @@ class LvN {
   LvN pow(unsigned int e) const;
 
  protected:
-  // As LvN(oct, len, noValue), the value read as public when publicValue is set.
-  LvN(const LvOctet* oct, unsigned int len, int noValue, bool publicValue);
+  // As LvN(oct, len, noValue), the value read as public when publicValue is set; the words are
+  // read straight into v, without the buffer and swap that set() makes.
+  LvN(const LvOctet* oct, unsigned int len, int noValue, bool publicValue)
+      : v(noValue != 0 || len == 0 ? LvWordMem(1u) : LvWordMem(sourceOctets(oct), len, true)),
+        used(1) {
+    if (noValue != 0 || len == 0) return;
+    used = octetsLength(publicValue);
+  }
   // The value of len (> 0) big-endian octets; its length found by a masked scan unless public.
   void setOctets(const LvOctet* oct, unsigned int len, bool publicValue);
   // oct, or LvArgumentRangeException when it is null.
-  static const LvOctet* sourceOctets(const LvOctet* oct);
-  // The significant word count of v just read from octets (see setOctets).
-  LvWordLen octetsLength(bool publicValue) const;
+  static const LvOctet* sourceOctets(const LvOctet* oct) {
+    if (oct == nullptr) nullSource();
+    return oct;
+  }
+  [[noreturn]] static void nullSource();
+  // The significant word count of v just read from octets (see setOctets). Octets are how key
+  // parts arrive: their value stays unread, unless it is public.
+  LvWordLen octetsLength(bool publicValue) const {
+    return publicValue ? effectiveLength(v.ptr(), v.getCount())
+                       : longvCtSigLen(v.ptr(), v.getCount());
+  }
+  // Length of a word vector without its high zero words (at least 1).
+  static LvWordLen effectiveLength(const LvWord* w, LvWordLen n) {
+    while (n > 1 && w[n - 1] == 0) --n;
+    return n == 0 ? 1 : n;
+  }
+  // Significant bits of w: one count of leading zeros, no branch on w (2w + 1 has one bit more
+  // than w, 0 included).
+  static unsigned int wordBits(LvWord w) {
+    return 63u - static_cast<unsigned int>(__builtin_clzll((std::uint64_t(w) << 1) | 1u));
+  }
   void trim();
   // Make room for n words (value kept, new words zero); used is unchanged.
   void grow(LvWordLen n);
@@ -157,13 +186,20 @@ class LvModulus : public LvN {
   enum : LvWord { FLAG_PRIME = 1, FLAG_FACTORS = 6, FLAG_CRT = 14 };
 
   LvModulus();
-  LvModulus(const LvOctet* oct, unsigned int len, int noValue, int options);
+  LvModulus(const LvOctet* oct, unsigned int len, int noValue, int options)
+      : LvN(oct, len, noValue, (options & OPT_LAZY) != 0) {
+    prepare(options);
+  }
   LvModulus(const LvN& n, int options);
   LvModulus(const char* text, int options);
   LvModulus(const LvWordMem& w, int options);
   LvModulus(const LvModulus& m);
   LvModulus& operator=(const LvModulus& m);
-  ~LvModulus() override;
+  // Most moduli (every public key's) have no factors to free: no call for them.
+  ~LvModulus() override {
+    if (factors != nullptr || exponents != nullptr || crtP != nullptr || crtQ != nullptr)
+      freeFactors();
+  }
   // Takes the value v and prepares it with the options, in place (no temporary modulus).
   void assign(const LvN& v, int options) {
     LvN::operator=(v);

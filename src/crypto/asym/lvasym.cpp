@@ -6,13 +6,8 @@
 #define ASYM_LONG_FILE "lvasym\\asymsig_long.cpp"
 #define ASYM_ENCODE_FILE "lvasym\\asymsig_encode.cpp"
 
-LvAsym::~LvAsym() {}
-
 bool LvAsymKey::isApproved() const { return true; }
-LvAsymKey::~LvAsymKey() {}
 unsigned int LvAsymKey::getKeyOctets() { return (getKeyBits() + 7) / 8; }
-
-LvPublicKey::~LvPublicKey() {}
 
 LvPrivateKey::~LvPrivateKey() {}
 void LvPrivateKey::prepare() {}

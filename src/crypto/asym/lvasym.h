@@ -9,20 +9,21 @@
 class LvAsym : public LvCryptoMech {
  public:
   LvAsym() = default;
-  ~LvAsym() override;
+  ~LvAsym() override = default;
 };
 
+// The key classes' destructors are inline (see LvCryptoMech).
 class LvAsymKey : public LvAsym {
  public:
   bool isApproved() const override;
-  ~LvAsymKey() override;
+  ~LvAsymKey() override = default;
   virtual unsigned int getKeyBits() = 0;
   virtual unsigned int getKeyOctets();
 };
 
 class LvPublicKey : public LvAsymKey {
  public:
-  ~LvPublicKey() override;
+  ~LvPublicKey() override = default;
   virtual bool isReady() = 0;
   virtual bool isValid() = 0;
 };

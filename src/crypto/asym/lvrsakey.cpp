@@ -49,10 +49,11 @@ unsigned int modulusZeroOctets(const LvOctet* oct, unsigned int len) {
 }
 
 const LvOctet* rsaModulusOctets(const LvOctet* oct, unsigned int len) {
-  if (len - modulusZeroOctets(oct, len) > kMaxModulusBits / 8)
+  const unsigned int zeros = modulusZeroOctets(oct, len);
+  if (len - zeros > kMaxModulusBits / 8)
     LV_THROW(LvArgumentRangeException, "RSA modulus is too long.", "LvRsaKey::setN",
              "lvasym\\lvrsakey.cpp");
-  return oct == nullptr ? nullptr : oct + modulusZeroOctets(oct, len);
+  return oct == nullptr ? nullptr : oct + zeros;
 }
 
 }  // namespace
@@ -72,12 +73,6 @@ LvRsaPublicKey::LvRsaPublicKey(const LvOctet* no, unsigned int nl, const LvOctet
       e(LvN::fromPublicOctets(eo, el)) {
   checkPublicExponent(e);
 }
-
-LvRsaPublicKey::~LvRsaPublicKey() {}
-
-unsigned int LvRsaPublicKey::getKeyBits() { return n.isZero() ? 0 : n.getBitLength(); }
-bool LvRsaPublicKey::isReady() { return !n.isZero() && !e.isZero(); }
-bool LvRsaPublicKey::isValid() { return true; }
 
 unsigned int LvRsaPublicKey::getN(LvOctet* dst, unsigned int len) { return n.getOctets(dst, len); }
 const LvModulus& LvRsaPublicKey::getModulus() { return n; }

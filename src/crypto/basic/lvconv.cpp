@@ -8,10 +8,7 @@
 
 // ------------------------------------------------------------------ LvConv
 
-LvConv::LvConv() noexcept : m_contentLength(0) {}
-LvConv::LvConv(unsigned int n) : m_buf(n), m_contentLength(0) {}
 LvConv::LvConv(const LvOctet* data, unsigned int n) : m_buf(data, n), m_contentLength(n) {}
-LvConv::~LvConv() = default;
 
 void LvConv::reserve(unsigned int n) {
   if (m_buf.getLength() < n) m_buf.resize(n);
@@ -153,9 +150,6 @@ static const LvOctet kNul = 0;
 
 void LvConvASCII::setEmpty() { setContent(&kNul, 1); }
 
-// The empty text: one inline octet, already zero, is its NUL (what setEmpty() leaves, without
-// its growth and copy: every mechanism makes one).
-LvConvASCII::LvConvASCII() : LvConv(1u) { m_contentLength = 1; }
 LvConvASCII::LvConvASCII(unsigned int n) : LvConv(n == 0 ? 1 : n) { setEmpty(); }
 LvConvASCII::LvConvASCII(const char* text) { *this = text; }
 

@@ -13,14 +13,14 @@
 
 class LvConv {
  public:
-  LvConv() noexcept;
-  explicit LvConv(unsigned int n);
+  LvConv() noexcept : m_contentLength(0) {}
+  explicit LvConv(unsigned int n) : m_buf(n), m_contentLength(0) {}
   // An int size (a literal 0 would otherwise also match a text pointer).
   explicit LvConv(int n) : LvConv(static_cast<unsigned int>(n < 0 ? 0 : n)) {}
   LvConv(const LvOctet* data, unsigned int n);
   LvConv(const LvConv& other) = default;
   LvConv& operator=(const LvConv& other) = default;
-  virtual ~LvConv();
+  virtual ~LvConv() = default;
 
   // Replaces the content with what the stream yields (bound 0: to the end,
   // else at most bound octets); returns the octets read.
@@ -55,7 +55,9 @@ class LvConv {
 
 class LvConvASCII : public LvConv {
  public:
-  LvConvASCII();
+  // The empty text: one inline octet, already zero, is its NUL (what setEmpty() leaves, without
+  // its growth and copy: every mechanism makes one).
+  LvConvASCII() : LvConv(1u) { m_contentLength = 1; }
   explicit LvConvASCII(unsigned int n);
   explicit LvConvASCII(int n) : LvConvASCII(static_cast<unsigned int>(n < 0 ? 0 : n)) {}
   LvConvASCII(const char* text);

@@ -9,12 +9,15 @@
 
 class LvCryptoMech {
  public:
+  // Inline with the bases' constructors and destructors: a key or scheme made for one
+  // operation would otherwise pay a call at every level of its class chain.
   explicit LvCryptoMech(std::uint32_t optionA = 0, std::uint32_t optionB = 0,
-                        std::uint32_t strength = 0);
+                        std::uint32_t strength = 0)
+      : m_optionA(optionA), m_optionB(optionB), m_strength(strength), m_reserved(0) {}
   LvCryptoMech(const LvCryptoMech& other) = default;
   LvCryptoMech& operator=(const LvCryptoMech& other) = default;
   virtual bool isApproved() const;
-  virtual ~LvCryptoMech();
+  virtual ~LvCryptoMech() = default;
 
   // ORs bits into option word A.
   void setOption(std::uint32_t bits) { m_optionA |= bits; }

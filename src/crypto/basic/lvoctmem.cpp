@@ -25,8 +25,6 @@ static void* lvAllocUnfilled(std::size_t n) {
 
 // ---------------------------------------------------------------- LvOctMem
 
-LvOctMem::LvOctMem() noexcept : m_data(nullptr), m_capacity(0), m_length(0), m_inline{} {}
-
 LvOctet* LvOctMem::take(std::uint32_t cap) {
   if (cap <= kInlineOctets) {
     std::memset(m_inline, 0, sizeof m_inline);
@@ -42,7 +40,7 @@ LvOctMem::LvOctMem(const LvOctMem& other) : LvOctMem() {
   std::memcpy(m_data, other.m_data, m_length);
 }
 
-LvOctMem::LvOctMem(unsigned int n) : LvOctMem() {
+void LvOctMem::takeHeap(unsigned int n) {
   std::uint32_t cap = 1;
   while (cap < n) {
     if (cap > 0x7FFFFFFFu) {  // doubling would overflow: take n itself
@@ -91,19 +89,6 @@ LvOctMem::LvOctMem(const LvOctet* data, unsigned int n, bool forward) : LvOctMem
   } else {
     for (unsigned int i = 0; i < n; ++i) m_data[i] = data[n - 1 - i];
   }
-}
-
-LvOctMem::~LvOctMem() { release(); }
-
-void LvOctMem::release() noexcept {
-  if (isInline()) {
-    lvWipe(m_inline, sizeof m_inline);
-  } else if (m_data != nullptr) {
-    lvWipe(m_data, m_capacity);
-    std::free(m_data);
-  }
-  m_data = nullptr;
-  m_capacity = m_length = 0;
 }
 
 LvOctMem& LvOctMem::operator=(const LvOctMem& other) {
@@ -224,13 +209,7 @@ static inline void putTwoWords(LvWord* to, std::uint64_t w) {
 #endif
 }
 
-LvWordMem::LvWordMem() noexcept : m_data(nullptr), m_inline{0, 0, 0}, m_count(0) {}
-
-LvWord* LvWordMem::take(unsigned int n) {
-  if (n <= kInlineWords) {
-    std::memset(m_inline, 0, sizeof m_inline);
-    return m_inline;
-  }
+LvWord* LvWordMem::takeHeap(unsigned int n) {
   return static_cast<LvWord*>(lvAlloc(std::size_t(n) * sizeof(LvWord)));
 }
 
@@ -241,23 +220,13 @@ LvWordMem::LvWordMem(const LvWordMem& other) : LvWordMem() {
   std::memcpy(m_data, other.m_data, std::size_t(m_count) * sizeof(LvWord));
 }
 
-LvWordMem::LvWordMem(unsigned int n) : LvWordMem() {
-  if (n == 0) return;
-  m_data = take(n);
-  m_count = n;
-}
-
-LvWordMem::LvWordMem(const LvOctet* octets, unsigned int n, bool bigEndian) : LvWordMem() {
+void LvWordMem::readOctets(const LvOctet* octets, unsigned int n, bool bigEndian) {
   // ceil(n / 4) without the overflow of (n + 3) / 4 near 2^32
+  // (more words than the inline ones: the constructor converts the shorter numbers itself)
   unsigned int words = n / 4 + ((n & 3) != 0 ? 1u : 0u);
-  if (words == 0) return;
-  if (words <= kInlineWords) {
-    m_data = take(words);
-  } else {
-    // every word is written below; the top one is ORed into
-    m_data = static_cast<LvWord*>(lvAllocUnfilled(std::size_t(words) * sizeof(LvWord)));
-    m_data[words - 1] = 0;
-  }
+  // every word is written below; the top one is ORed into
+  m_data = static_cast<LvWord*>(lvAllocUnfilled(std::size_t(words) * sizeof(LvWord)));
+  m_data[words - 1] = 0;
   m_count = words;
   // Whole words first, four octets at a time (key parts come this way: no branch on their
   // values), then the octets of a short top word.
@@ -329,19 +298,6 @@ void LvWordMem::swap(LvWordMem& other) noexcept {
     other.m_data = pa;
   }
   std::swap(m_count, other.m_count);
-}
-
-LvWordMem::~LvWordMem() { release(); }
-
-void LvWordMem::release() noexcept {
-  if (isInline()) {
-    lvWipe(m_inline, sizeof m_inline);
-  } else if (m_data != nullptr) {
-    lvWipe(m_data, std::size_t(m_count) * sizeof(LvWord));
-    std::free(m_data);
-  }
-  m_data = nullptr;
-  m_count = 0;
 }
 
 LvWordMem& LvWordMem::operator=(const LvWordMem& other) {

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "crypto/basic/lvexception.h"
@@ -25,17 +26,26 @@ inline void lvWipe(void* p, std::size_t n) noexcept {
 
 class LvOctMem {
  public:
-  LvOctMem() noexcept;
+  LvOctMem() noexcept : m_data(nullptr), m_capacity(0), m_length(0), m_inline{} {}
   LvOctMem(const LvOctMem& other);
   // Capacity: the smallest power of two not below n (1 for n <= 1); length n.
-  explicit LvOctMem(unsigned int n);
+  explicit LvOctMem(unsigned int n) : LvOctMem() {
+    if (n > kInlineOctets) {
+      takeHeap(n);
+      return;
+    }
+    // (the inline octets are zero already)
+    m_data = m_inline;
+    m_capacity = n <= 1 ? 1u : 2u << (31 - __builtin_clz(n - 1));
+    m_length = n;
+  }
   explicit LvOctMem(int n) : LvOctMem(static_cast<unsigned int>(n < 0 ? 0 : n)) {}
   // Hexadecimal text, not validated; an odd-length text makes its first digit
   // a whole octet; null gives the empty buffer.
   explicit LvOctMem(const char* hexText);
   // n octets copied in order (forward) or reversed.
   LvOctMem(const LvOctet* data, unsigned int n, bool forward = true);
-  ~LvOctMem();
+  ~LvOctMem() { release(); }
 
   LvOctMem& operator=(const LvOctMem& other);
 
@@ -65,9 +75,22 @@ class LvOctMem {
   static constexpr unsigned int kInlineOctets = 8;
 
  private:
-  void release() noexcept;
+  // Inline, as every buffer's construction and release: a mechanism or number made and dropped
+  // for one operation would otherwise spend more on the calls than on its octets.
+  void release() noexcept {
+    if (isInline()) {
+      lvWipe(m_inline, sizeof m_inline);
+    } else if (m_data != nullptr) {
+      lvWipe(m_data, m_capacity);
+      std::free(m_data);
+    }
+    m_data = nullptr;
+    m_capacity = m_length = 0;
+  }
   // Zeroed room for cap (> 0) octets: the inline octets or a heap block.
   LvOctet* take(std::uint32_t cap);
+  // LvOctMem(n) past the inline octets: a heap block of the capacity it gives.
+  void takeHeap(unsigned int n);
   bool isInline() const noexcept { return m_data == m_inline; }
   LvOctet* m_data;
   std::uint32_t m_capacity;
@@ -77,15 +100,34 @@ class LvOctMem {
 
 class LvWordMem {
  public:
-  LvWordMem() noexcept;
+  LvWordMem() noexcept : m_data(nullptr), m_inline{0, 0, 0}, m_count(0) {}
   LvWordMem(const LvWordMem& other);
   // n words, zero-filled.
-  explicit LvWordMem(unsigned int n);
+  explicit LvWordMem(unsigned int n) : LvWordMem() {
+    if (n == 0) return;
+    m_data = take(n);
+    m_count = n;
+  }
   // ceil(n/4) words from n octets: bigEndian reads the octets as a big-endian
   // number (words least significant first); otherwise octet 0 is the low
   // octet of word 0.
-  LvWordMem(const LvOctet* octets, unsigned int n, bool bigEndian);
-  ~LvWordMem();
+  LvWordMem(const LvOctet* octets, unsigned int n, bool bigEndian) : LvWordMem() {
+    if (n > 4 * kInlineWords) {
+      readOctets(octets, n, bigEndian);
+      return;
+    }
+    if (n == 0) return;
+    // A short number (a public exponent) fills the inline words here, octet by octet with no
+    // branch on their values; they are zero already.
+    m_data = m_inline;
+    m_count = (n + 3) / 4;
+    for (unsigned int i = 0; i < n; ++i) {
+      // i counts octets from the least significant one
+      LvOctet o = bigEndian ? octets[n - 1 - i] : octets[i];
+      m_inline[i / 4] |= LvWord(o) << (8 * (i % 4));
+    }
+  }
+  ~LvWordMem() { release(); }
 
   LvWordMem& operator=(const LvWordMem& other);
   // Exchanges the words of two buffers without copying them.
@@ -114,9 +156,27 @@ class LvWordMem {
   static constexpr unsigned int kInlineWords = 3;
 
  private:
-  void release() noexcept;
+  void release() noexcept {
+    if (isInline()) {
+      lvWipe(m_inline, sizeof m_inline);
+    } else if (m_data != nullptr) {
+      lvWipe(m_data, std::size_t(m_count) * sizeof(LvWord));
+      std::free(m_data);
+    }
+    m_data = nullptr;
+    m_count = 0;
+  }
   // Zeroed room for n (> 0) words: the inline words or a heap block; m_data is not changed.
-  LvWord* take(unsigned int n);
+  LvWord* take(unsigned int n) {
+    if (n <= kInlineWords) {
+      std::memset(m_inline, 0, sizeof m_inline);
+      return m_inline;
+    }
+    return takeHeap(n);
+  }
+  static LvWord* takeHeap(unsigned int n);
+  // The octet constructor past the inline words (a buffer made empty).
+  void readOctets(const LvOctet* octets, unsigned int n, bool bigEndian);
   bool isInline() const noexcept { return m_data == m_inline; }
   LvWord* m_data;
   LvWord m_inline[kInlineWords];

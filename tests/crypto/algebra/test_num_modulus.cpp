@@ -235,6 +235,49 @@ TEST(NumModulus, PublicRadixPowersMatchTheDivision) {
   }
 }
 
+// A number read from octets, through the inline words (up to 12 octets) or the heap, on the
+// masked and the public road and from its hexadecimal text: its sizes, low word, parity and
+// minimal octets against what the octets themselves say, at every length to 17 with every
+// count of zero octets in front (0 itself included).
+TEST(NumModulus, OctetNumbersAnswerFromTheirOctets) {
+  const char* digits = "0123456789abcdef";
+  for (unsigned int len = 0; len <= 17; ++len) {
+    for (unsigned int zeros = 0; zeros <= len; ++zeros) {
+      SCOPED_TRACE(std::to_string(len) + " octets, " + std::to_string(zeros) + " zero");
+      Bytes o(len);
+      for (unsigned int i = 0; i < len; ++i)
+        o[i] = i < zeros ? 0 : static_cast<LvOctet>(0x3B * (i + 1) + len);
+      // what the octets say: the significant ones, their bits, the low four as a word
+      Bytes sig(o.begin() + zeros, o.end());
+      while (!sig.empty() && sig[0] == 0) sig.erase(sig.begin());
+      unsigned int bits = 0;
+      if (!sig.empty()) {
+        bits = 8 * static_cast<unsigned int>(sig.size() - 1);
+        for (LvOctet top = sig[0]; top != 0; top >>= 1) ++bits;
+      }
+      LvWord low = 0;
+      for (unsigned int i = 0; i < 4 && i < len; ++i) low |= LvWord(o[len - 1 - i]) << (8 * i);
+      std::string text = "0x0";
+      for (LvOctet c : o) text += std::string{digits[c >> 4], digits[c & 15]};
+      const LvN masked(o.data(), len), pub = LvN::fromPublicOctets(o.data(), len),
+                                       fromText(text.c_str());
+      for (const LvN* x : {&masked, &pub, &fromText}) {
+        EXPECT_EQ(x->getOctetLength(), sig.size());
+        EXPECT_EQ(x->getBitLength(), bits == 0 ? 1u : bits);
+        EXPECT_EQ(x->getUsed(), sig.empty() ? 1u : (sig.size() + 3) / 4);
+        EXPECT_EQ(x->getLowWord(), low);
+        EXPECT_EQ(x->getWords()[0], low);
+        EXPECT_EQ(x->isZero(), sig.empty());
+        EXPECT_EQ(x->isEven(), (low & 1) == 0);
+        Bytes out(20, 0xEE);
+        const unsigned int got = x->getOctets(out.data(), static_cast<unsigned int>(out.size()));
+        out.resize(got);
+        EXPECT_EQ(out, sig.empty() ? Bytes{0} : sig);
+      }
+    }
+  }
+}
+
 // A public number or modulus read from octets (its length found from the words) equals the
 // masked road's: every length over the inline sizes and the two-word steps, with zero octets
 // and zero words in front; a modulus prepared again keeps no power of its old value.

@@ -767,6 +767,44 @@ TEST(RsaScheme, KeyFromOctetsLimits) {
   }
 }
 
+// A key's size and readiness as a caller holding any public key sees them: a modulus or an
+// exponent that is empty, zero octets only, or short enough for the inline words, after zero
+// octets or not.
+TEST(RsaScheme, KeyFromOctetsSizeAndReadiness) {
+  const Bytes none, zeros(5, 0x00), e3{0x03}, e65537{0x00, 0x01, 0x00, 0x01};
+  Bytes n512(64, 0xC5), n2049(258, 0x00), n9 = {0x00, 0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06,
+                                                0x07, 0x08, 0x09};
+  n2049[1] = 0x01;  // 2049 bits after one zero octet
+  n2049[257] = 0x01;
+  const struct {
+    const char* name;
+    const Bytes& n;
+    const Bytes& e;
+    unsigned int bits;
+    bool ready;
+  } cases[] = {
+      {"512 bits, e 65537", n512, e65537, 512, true},
+      {"2049 bits, e 3", n2049, e3, 2049, true},
+      {"65 bits after zero octets", n9, e3, 65, true},
+      {"no exponent", n512, none, 512, false},
+      {"zero exponent", n512, zeros, 512, false},
+      {"no modulus", none, e3, 0, false},
+      {"zero modulus", zeros, e65537, 0, false},
+  };
+  auto len = [](const Bytes& b) { return static_cast<unsigned int>(b.size()); };
+  for (const auto& t : cases) {
+    SCOPED_TRACE(t.name);
+    LvRsaPublicKey key(t.n.data(), len(t.n), t.e.data(), len(t.e));
+    LvPublicKey& any = key;
+    EXPECT_EQ(any.getKeyBits(), t.bits);
+    EXPECT_EQ(any.getKeyOctets(), (t.bits + 7) / 8);
+    EXPECT_EQ(any.isReady(), t.ready);
+    EXPECT_TRUE(any.isValid());
+    EXPECT_EQ(key.getKeyBits(), t.bits);
+    EXPECT_EQ(key.isReady(), t.ready);
+  }
+}
+
 // Keys made from octets against Python's x^e mod n (tests/data/rsa/make_key_octets.py):
 // moduli of 512 to 8192 bits (odd word counts among them) given after zero octets, exponents
 // 3, 65537, 2^64 + 1, 2^96 + 1 and one of 256 bits, on the verification's power and on the raw

@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "crypto/basic/lvconv.h"
 #include "crypto/basic/lvcryptomech.h"
@@ -194,6 +195,37 @@ TEST(LvWordMem, BigEndianOctetsAtEveryLength) {
   }
 }
 
+// Numbers of up to twelve octets are read into the inline words by the constructor itself,
+// longer ones by the word reader: both orders at every length across that border.
+TEST(LvWordMem, LittleEndianOctetsAtEveryLength) {
+  LvOctet o[40];
+  for (unsigned i = 0; i < sizeof o; ++i) o[i] = static_cast<LvOctet>(0x9D * (i + 1));
+  for (unsigned n = 0; n <= sizeof o; ++n) {
+    LvWordMem w(o, n, false);
+    const unsigned words = (n + 3) / 4;
+    ASSERT_EQ(w.getCount(), words) << n;
+    EXPECT_EQ(w.ptr() == nullptr, n == 0) << n;
+    for (unsigned k = 0; k < words; ++k) {
+      LvWord want = 0;
+      for (unsigned b = 0; b < 4 && 4 * k + b < n; ++b) want |= LvWord(o[4 * k + b]) << (8 * b);
+      EXPECT_EQ(w.ptr()[k], want) << "n " << n << " word " << k;
+    }
+  }
+}
+
+// A new buffer of n octets has the smallest power of two not below n as its capacity, whether
+// its octets are inline or on the heap, and all of them zero.
+TEST(LvOctMem, CapacityAtEveryLength) {
+  for (unsigned n = 0; n <= 70; ++n) {
+    LvOctMem m(n);
+    unsigned cap = 1;
+    while (cap < n) cap *= 2;
+    EXPECT_EQ(m.getCapacity(), cap) << n;
+    EXPECT_EQ(m.getLength(), n);
+    for (unsigned i = 0; i < cap; ++i) ASSERT_EQ(m.ptr()[i], 0) << n << " at " << i;
+  }
+}
+
 TEST(LvWordMem, ResizeAndCopy) {
   const LvOctet o[8] = {0, 0, 0, 1, 0, 0, 0, 2};
   LvWordMem w(o, 8, true);
@@ -312,6 +344,49 @@ TEST(LvWordMem, GivenUpWordsLeaveNoCopyInTheObject) {
       EXPECT_TRUE(clean(ra));
       a->~LvWordMem();
       EXPECT_TRUE(clean(ra));
+    }
+  }
+}
+
+// Octets read into the inline words (at most 12) or onto the heap leave no copy in the
+// object once it is destroyed, swapped with a buffer of the other kind, or assigned over.
+TEST(LvWordMem, OctetsReadInlineLeaveNoCopyInTheObject) {
+  alignas(LvWordMem) unsigned char ra[sizeof(LvWordMem)], rb[sizeof(LvWordMem)];
+  for (bool bigEndian : {true, false}) {
+    for (unsigned int n = 1; n <= 16; ++n) {
+      SCOPED_TRACE(std::to_string(n) + (bigEndian ? " octets, big-endian" : " octets"));
+      LvOctet secret[16];
+      // odd octets: a word of them never reads as a pointer's half (even low octet) or a count
+      for (unsigned int i = 0; i < n; ++i) secret[i] = static_cast<LvOctet>(0xA1 + 2 * i);
+      // every word the reader makes (a short top word included) must be gone afterwards
+      std::vector<LvWord> words;
+      auto clean = [&](const unsigned char* raw) {
+        for (size_t i = 0; i + 4 <= sizeof(LvWordMem); i += 4) {
+          LvWord w;
+          std::memcpy(&w, raw + i, 4);
+          for (LvWord s : words)
+            if (w == s) return false;
+        }
+        return true;
+      };
+      std::memset(ra, 0, sizeof ra);
+      LvWordMem* a = new (ra) LvWordMem(secret, n, bigEndian);
+      words.assign(a->ptr(), a->ptr() + a->getCount());
+      a->~LvWordMem();
+      EXPECT_TRUE(clean(ra));
+      for (unsigned int m : {0u, 2u, 7u}) {
+        a = new (ra) LvWordMem(secret, n, bigEndian);
+        LvWordMem* b = new (rb) LvWordMem(m);
+        a->swap(*b);
+        EXPECT_TRUE(clean(ra)) << m;
+        a->~LvWordMem();
+        b->~LvWordMem();
+        EXPECT_TRUE(clean(rb)) << m;
+        a = new (ra) LvWordMem(secret, n, bigEndian);
+        *a = LvWordMem(m);
+        EXPECT_TRUE(clean(ra)) << m;
+        a->~LvWordMem();
+      }
     }
   }
 }
