@@ -11,8 +11,9 @@
 
 // Zero-filled allocation of n octets; LvMemException when it fails.
 static void* lvAlloc(std::size_t n) {
-  void* p = std::calloc(n == 0 ? 1 : n, 1);
+  void* p = std::malloc(n == 0 ? 1 : n);
   if (p == nullptr) LV_THROW_MEM(static_cast<std::uint32_t>(n));
+  std::memset(p, 0, n == 0 ? 1 : n);
   return p;
 }
 
