@@ -97,7 +97,15 @@ LvModulus::LvModulus(const char* text, int opts) : LvN(text) { prepare(opts); }
 
 LvModulus::LvModulus(const LvWordMem& w, int opts) : LvN(w) { prepare(opts); }
 
-LvModulus::LvModulus(const LvModulus& m) : LvN(m) { copyFrom(m); }
+LvModulus::LvModulus(const LvModulus& m) : LvN(m) {
+  // a copy cut short by a failed allocation is never destroyed: its factors go (wiped) here
+  try {
+    copyFrom(m);
+  } catch (...) {
+    freeFactors();
+    throw;
+  }
+}
 
 LvModulus& LvModulus::operator=(const LvModulus& m) {
   if (this == &m) return *this;
@@ -164,8 +172,11 @@ void LvModulus::copyFrom(const LvModulus& m) {
     flags |= FLAG_FACTORS;
   }
   if ((m.flags & FLAG_CRT) == FLAG_CRT && m.crtP != nullptr && m.crtQ != nullptr) {
-    crtP = new LvModulus(*m.crtP);
-    crtQ = new LvModulus(*m.crtQ);
+    // both made before either is kept, so a failure in the second leaves nothing behind
+    std::unique_ptr<LvModulus> p(new LvModulus(*m.crtP));
+    std::unique_ptr<LvModulus> q(new LvModulus(*m.crtQ));
+    crtP = p.release();
+    crtQ = q.release();
     crtC = m.crtC;
     flags |= FLAG_CRT;
   }
