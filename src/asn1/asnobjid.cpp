@@ -57,14 +57,15 @@ int nextSubidentifier(const unsigned char* der, int len, int* i, uint64_t* value
 }
 } // namespace
 
-ASNobjectId::ASNobjectId(const char* text) : ASNobject(6), acceptLongArcs(0), content(nullptr), length(0)
+ASNobjectId::ASNobjectId(const char* text)
+    : ASNobject(6), acceptLongArcs(0), borrowed(0), content(nullptr), length(0)
 {
     if (set(text, nullptr) == 0)
         throwBadAllocation();
 }
 
 ASNobjectId::ASNobjectId(const ASNobjectId& other)
-    : ASNobject(other), acceptLongArcs(other.acceptLongArcs), content(nullptr), length(0)
+    : ASNobject(other), acceptLongArcs(other.acceptLongArcs), borrowed(0), content(nullptr), length(0)
 {
     copyContent(other);
 }
@@ -93,6 +94,18 @@ ASNobjectId& ASNobjectId::operator=(const ASNobjectId& other)
     acceptLongArcs = other.acceptLongArcs;
     copyContent(other);
     return *this;
+}
+
+void ASNobjectId::referStatic(const unsigned char* der, int32_t n)
+{
+    checkInvariant(!(flags & ASN_FLAG_CONST), SRC, __LINE__, "! ( flags & ASN_FLAG_CONST )");
+    clear();
+    if (!der || n <= 0)
+        return;
+    // never written through: every change clears first, and clear only forgets it
+    content = const_cast<unsigned char*>(der);
+    length = n;
+    borrowed = 1;
 }
 
 const unsigned char* ASNobjectId::data() const

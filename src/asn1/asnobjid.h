@@ -8,7 +8,7 @@
 class ASNobjectId : public ASNobject {
 public:
     explicit ASNobjectId(unsigned char t = 6)
-        : ASNobject((t & 0xC0) ? t : 6), acceptLongArcs(0), content(nullptr), length(0)
+        : ASNobject((t & 0xC0) ? t : 6), acceptLongArcs(0), borrowed(0), content(nullptr), length(0)
     {
     }
     // From dotted text; throws std::bad_alloc "bad allocation" when it does not convert.
@@ -34,7 +34,21 @@ public:
     static int derToText(const unsigned char* der, int length, char* buffer, int size, const char* separator,
                          bool terminate);
 
-    void clear() override { releaseOwned(content, length); }
+    // Refers to n octets of an OID's DER content in static storage, which lives and
+    // stays unchanged as long as the program does, instead of a private copy: a
+    // decoder that recognises a constant OID fills the value without an
+    // allocation. Whatever changes the value next lets go of the reference.
+    void referStatic(const unsigned char* der, int32_t n);
+    void clear() override
+    {
+        if (borrowed) {
+            content = nullptr;
+            length = 0;
+            borrowed = 0;
+            return;
+        }
+        releaseOwned(content, length);
+    }
     // A value read in place is emptied: its content lived in the octets let go.
     void releaseViews() override;
     int decodeContent(GenericFile* in, int length) override;
@@ -44,6 +58,7 @@ public:
     void digestContent(LvHash* hash) const override;
 
     uint8_t acceptLongArcs;
+    uint8_t borrowed;       // content is static storage (referStatic), not owned
     unsigned char* content; // owned DER content, null when empty or read in place
     int32_t length;
 

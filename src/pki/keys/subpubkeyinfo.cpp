@@ -282,11 +282,8 @@ int SubPubKeyInfo::decodeUsualRsa(GenericFile* in, int length) {
   algorithm.freeStreamCtx();
   subjectPublicKey.releaseViews();
   subjectPublicKey.freeStreamCtx();
-  try {
-    algorithm.algorithm = rsaEncryption;
-  } catch (const std::bad_alloc&) {
-    return EASN_MEM;
-  }
+  // the OID's content is the constant just matched: referred to, not copied
+  algorithm.algorithm.referStatic(kRsaAlgorithm + 4, 9);
   algorithm.parameters = usualNull.value;
   algorithm.parametersPresent = 1;
   // definite lengths, as the headers read leave them (an earlier value may have been indefinite)

@@ -601,3 +601,53 @@ TEST(RsaQuickReader, SignatureLengthBoundIsTheModulusOctets) {
     }
   }
 }
+
+// The quick road refers to the rsaEncryption OID's constant octets instead of copying them:
+// every later change of the value (or of a copy) must let go of them without freeing or
+// writing them, and leave what the same change leaves after the full decoder.
+TEST(RsaQuickReader, AlgorithmOidOfAQuickKeyThroughEveryChange) {
+  const auto keys = opensslKeys();
+  ASSERT_FALSE(keys.empty());
+  const Bytes& spki = keys.front().spki;
+  const Bytes sha256Der = unhex("0609608648016503040201");
+  struct Change {
+    const char* name;
+    std::function<void(ASNobjectId&)> apply;
+    const char* text;  // the value after it ("" empty)
+  };
+  const Change changes[] = {
+      {"nothing", [](ASNobjectId&) {}, "1.2.840.113549.1.1.1"},
+      {"assigned", [](ASNobjectId& o) { o = id_sha256; }, "2.16.840.1.101.3.4.2.1"},
+      {"set from text", [](ASNobjectId& o) { o.set("1.2.3.4"); }, "1.2.3.4"},
+      {"cleared", [](ASNobjectId& o) { o.clear(); }, ""},
+      {"views released", [](ASNobjectId& o) { o.releaseViews(); }, "1.2.840.113549.1.1.1"},
+      {"decoded", [&](ASNobjectId& o) { o.decodeVector(sha256Der); }, "2.16.840.1.101.3.4.2.1"},
+      {"decoded in place",
+       [&](ASNobjectId& o) { o.decodeVector(sha256Der, ASN_FLAG_CONST | ASN_FLAG_COPY); },
+       "2.16.840.1.101.3.4.2.1"},
+      {"refused decode", [](ASNobjectId& o) { o.decodeVector(unhex("060180")); }, ""},
+  };
+  for (const Change& c : changes) {
+    SCOPED_TRACE(c.name);
+    auto key = std::make_unique<SubPubKeyInfo>();
+    ASSERT_EQ(key->decodeVector(spki), static_cast<int>(spki.size()));
+    SubPubKeyInfo copied(*key);
+    c.apply(key->algorithm.algorithm);
+    std::string text;
+    if (key->algorithm.algorithm.length > 0) ASSERT_TRUE(key->algorithm.algorithm.toString(text));
+    EXPECT_EQ(text, c.text);
+    // the copy made before the change keeps the constant's value, and so does a key decoded
+    // again into the changed object
+    EXPECT_TRUE(copied.algorithm.algorithm == rsaEncryption);
+    key.reset();
+    EXPECT_TRUE(copied.algorithm.algorithm == rsaEncryption);
+    SubPubKeyInfo again;
+    ASSERT_EQ(again.decodeVector(spki), static_cast<int>(spki.size()));
+    c.apply(again.algorithm.algorithm);
+    ASSERT_EQ(again.decodeVector(spki), static_cast<int>(spki.size()));
+    EXPECT_TRUE(again.algorithm.algorithm == rsaEncryption);
+    Bytes der;
+    ASSERT_GT(again.encodeVector(der), 0);
+    EXPECT_EQ(der, spki);
+  }
+}
