@@ -1,6 +1,7 @@
-// A modulus with its CRT halves copied while allocations fail one by one: every failure
-// leaves nothing allocated behind (the leak checker of the sanitizer build ends the program
-// with an error otherwise), and the copy that finally succeeds works.
+// A modulus with its CRT halves copied while the allocations made through new (the factor
+// arrays and the halves; number words come from malloc and are not refused here) fail one by
+// one: every failure leaves nothing allocated behind (the leak checker of the sanitizer build
+// ends the program with an error otherwise), and the copy that finally succeeds works.
 #include "failnth.h"
 
 #include "test_num_util.h"
