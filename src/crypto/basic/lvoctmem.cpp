@@ -9,18 +9,18 @@
 #define LV_OCTMEM_FILE "lvbasic\\lvcommon\\lvoctmem.cpp"
 #define LV_WORDMEM_FILE "lvbasic\\lvcommon\\lvwordmem.cpp"
 
-// Zero-filled allocation of n octets; LvMemException when it fails.
-static void* lvAlloc(std::size_t n) {
-  void* p = std::malloc(n == 0 ? 1 : n);
-  if (p == nullptr) LV_THROW_MEM(static_cast<std::uint32_t>(n));
-  std::memset(p, 0, n == 0 ? 1 : n);
-  return p;
-}
-
-// The same without the zero fill, for a buffer its maker writes whole.
+// n octets (at least one) without a fill, for a buffer its maker writes whole;
+// LvMemException when it fails.
 static void* lvAllocUnfilled(std::size_t n) {
   void* p = std::malloc(n == 0 ? 1 : n);
   if (p == nullptr) LV_THROW_MEM(static_cast<std::uint32_t>(n));
+  return p;
+}
+
+// The same zero-filled. Not calloc: this C library's calloc bypasses the per-thread cache.
+static void* lvAlloc(std::size_t n) {
+  void* p = lvAllocUnfilled(n);
+  std::memset(p, 0, n == 0 ? 1 : n);
   return p;
 }
 

@@ -282,8 +282,9 @@ int SubPubKeyInfo::decodeUsualRsa(GenericFile* in, int length) {
   algorithm.freeStreamCtx();
   subjectPublicKey.releaseViews();
   subjectPublicKey.freeStreamCtx();
-  // the OID's content is the constant just matched: referred to, not copied
-  algorithm.algorithm.referStatic(kRsaAlgorithm + 4, 9);
+  // the OID's content is the constant just matched (after its identifier and length octets):
+  // referred to, not copied
+  algorithm.algorithm.referStatic(kRsaAlgorithm + 4, kRsaAlgorithm[3]);
   algorithm.parameters = usualNull.value;
   algorithm.parametersPresent = 1;
   // definite lengths, as the headers read leave them (an earlier value may have been indefinite)
