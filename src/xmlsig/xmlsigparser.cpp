@@ -3,6 +3,7 @@
 #include "base/b64file.h"
 #include "base/reportstream.h"
 #include "base/talexception.h"
+#include "xmlsig/signedattrsxml.h"
 #include "xmlsig/xmlb64transform.h"
 #include "xmlsig/xmlc14transform.h"
 #include "xmlsig/xmlc14writer.h"
@@ -20,6 +21,13 @@
 #include <strings.h>
 
 namespace {
+
+// `issuer` issued `subject`: its subject names the subject's issuer and its
+// key verifies the subject's signature.
+bool issuedBy(const SignedCertificate& subject, const SignedCertificate& issuer) {
+  return subject.tbsCertificate.issuer == issuer.tbsCertificate.subject &&
+         subject.verifySignature(issuer) == SignedCertificate::CERT_SIG_VALID;
+}
 
 const char* const MSG_PREFIX = "Błąd podczas weryfikacji podpisu: ";
 const char* const MSG_SIGNED_INFO = "błędny format podpisu XML (element ds:SignedInfo).\r\n";
@@ -756,6 +764,11 @@ void XmlSigParser::chooseSigner() {
       signedAttributes->signingCertificateDigest())
     committed = *signedAttributes->signingCertificateDigest();
   if (!committed.empty() && committedAlg >= 1 && committedAlg <= 8 && committedAlg != 6) {
+    // A SigningCertificateV2 that names issuer and serial binds them too.
+    const auto* xml = dynamic_cast<const SignedAttributesXml*>(signedAttributes);
+    const auto* record = xml ? dynamic_cast<const SignedAttributeXmlSigningCertificate*>(
+                                   xml->find(XADES_ATTR_SIGNING_CERTIFICATE))
+                             : nullptr;
     auto matches = [&](SignedCertificate* c) {
       unsigned char d[64];
       MessageDigestCtx ctx(static_cast<uint32_t>(committedAlg));
@@ -763,8 +776,12 @@ void XmlSigParser::chooseSigner() {
       ctx.finish();
       memcpy(d, ctx.getDigestPtr(), ctx.getDigestLength());
       // The whole digest: a shorter committed value would match too much.
-      return ctx.getDigestLength() == committed.size() &&
-             memcmp(d, committed.data(), committed.size()) == 0;
+      if (ctx.getDigestLength() != committed.size() ||
+          memcmp(d, committed.data(), committed.size()) != 0)
+        return false;
+      return !record || !record->matchIssuerSerial ||
+             (record->issuer == c->tbsCertificate.issuer &&
+              record->serial.equals(c->tbsCertificate.serialNumber));
     };
     for (SignedCertificate* c : certificates.items)
       if (!signer && matches(c)) signer = c;
@@ -776,6 +793,18 @@ void XmlSigParser::chooseSigner() {
         if (signer) fault(MSG_SIGNER, xmlrc::INV_MSG);
         signer = c;
       }
+    // Every certificate a CA one (test signers often are): the signer is the
+    // one that issued none of the others, when exactly one is so.
+    if (!signer && certificates.items.size() > 1) {
+      for (SignedCertificate* c : certificates.items) {
+        bool issuedAnother = false;
+        for (SignedCertificate* o : certificates.items)
+          if (o != c && issuedBy(*o, *c)) issuedAnother = true;
+        if (issuedAnother) continue;
+        if (signer) fault(MSG_SIGNER, xmlrc::INV_MSG);
+        signer = c;
+      }
+    }
   }
   if (signer) {
     signerFound = true;
