@@ -150,8 +150,8 @@ extern const std::string XPOINTER_ENCRYPTED_DATA;
 
 bool xpointerSelectNode(xmlNodePtr contextNode, const char* expression, xmlNodePtr* node);
 // The library's own selections above are evaluated by a walk of the document
-// in document order (linear, no XPath engine); any other expression is read
-// with the same-document fragment grammar, as a URI from a document is.
+// in document order (linear, no XPath engine); any other expression, the
+// application's own, by libxml2's XPointer (xmlXPointerSelectElements).
 int32_t xpointerSelectNodes(XmlDocHolder* holder, const char* expression,
                             std::vector<xmlNodePtr>& nodes);
 
