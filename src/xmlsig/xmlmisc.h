@@ -50,6 +50,10 @@ struct XmlDocHolder {
 };
 
 // A reference record of a loaded document; the signature parser fills it.
+// A record marked as expected stands for detached data the application
+// vouches for: a ds:Reference whose URI is the record's uri takes the
+// record's digest (base64) as its computed digest, and, while any such
+// record exists, a URI with a scheme that names none of them is refused.
 class TVxmlRef {
  public:
   virtual ~TVxmlRef() = default;
@@ -59,6 +63,7 @@ class TVxmlRef {
   std::string digestValueB64;
   uint32_t referenceType = 0;
   uint32_t location = 0;
+  bool expected = false;
 };
 
 typedef StlPointerList<TVxmlRef> TVxmlRefs;
