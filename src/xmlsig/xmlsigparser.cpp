@@ -843,12 +843,14 @@ void XmlSigParser::chooseSigner() {
         signer = c;
       }
     // Every certificate a CA one (test signers often are): the signer is the
-    // one that issued none of the others, when exactly one is so.
-    if (!signer && certificates.items.size() > 1) {
+    // one that issued none of the others, when exactly one is so. Each pair
+    // may cost a signature check: a KeyInfo of more certificates than a path
+    // has stays ambiguous.
+    if (!signer && certificates.items.size() <= XMLSIG_MAX_CA_ONLY_CERTIFICATES) {
       for (SignedCertificate* c : certificates.items) {
         bool issuedAnother = false;
         for (SignedCertificate* o : certificates.items)
-          if (o != c && issuedBy(*o, *c)) issuedAnother = true;
+          if (!issuedAnother && o != c && issuedBy(*o, *c)) issuedAnother = true;
         if (issuedAnother) continue;
         if (signer) fault(MSG_SIGNER, xmlrc::INV_MSG);
         signer = c;

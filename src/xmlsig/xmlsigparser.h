@@ -34,6 +34,8 @@ const uint32_t XMLSIG_MAX_SIGNATURE_VALUE = 32768;
 const size_t XMLSIG_MAX_REFERENCES = 1024;
 const size_t XMLSIG_MAX_TRANSFORMS = 32;
 const size_t XMLSIG_MAX_KEYINFO_ITEMS = 256;
+// KeyInfo certificates among which a signer is sought when all are CA ones.
+const size_t XMLSIG_MAX_CA_ONLY_CERTIFICATES = 16;
 
 // Base of the signature reader and writer.
 class XmlSignature {

@@ -160,6 +160,16 @@ TEST(Xades, SignerChoice) {
     EXPECT_TRUE(id->serialNumber.equals(expected.tbsCertificate.serialNumber));
     EXPECT_TRUE(id->issuer == expected.tbsCertificate.issuer);
   }
+  // The signer's CA certificate alone in KeyInfo (the root's taken out; KeyInfo
+  // is not signed here) is the signer.
+  std::string lone = readFixture("signer/caonly.xml");
+  const size_t second = lone.find("<ds:X509Certificate>", lone.find("</ds:X509Certificate>"));
+  ASSERT_NE(second, std::string::npos);
+  lone.erase(second, lone.find("</ds:X509Certificate>", second) + strlen("</ds:X509Certificate>") - second);
+  Verified v(lone);
+  ASSERT_EQ(v.analyse(), 0) << v.reportText();
+  ASSERT_NE(v.props->signerIdentifier(), nullptr);
+  EXPECT_EQ(v.props->signerIdentifier()->serialNumber.toLong(), 4661u);
   // SigningCertificateV2 beside SigningCertificate is a second signing-certificate
   // property; in the 1.1.1 namespace, or with anything after its CertDigest but
   // IssuerSerialV2, it is refused.
