@@ -50,7 +50,9 @@ bool handledElsewhere(const ASNobjectId& id) {
       &id_ce_authorityKeyIdentifier, &id_ce_subjectKeyIdentifier, &id_ce_keyUsage,
       &id_ce_privateKeyUsagePeriod,  &id_ce_certificatePolicies,  &id_ce_policyMappings,
       &id_ce_issuerAltName,          &id_ce_subjectDirectoryAttributes,
-      &id_ce_basicConstraints,       &id_ce_policyConstraints,    &id_ce_inhibitAnyPolicy};
+      &id_ce_basicConstraints,       &id_ce_policyConstraints,    &id_ce_inhibitAnyPolicy,
+      // Names are not constrained here; the value was read by malformedExtension.
+      &id_ce_subjectAltName};
   for (const ASNobjectId* o : list)
     if (*o == id) return true;
   return false;
@@ -81,6 +83,32 @@ bool recognisedStatement(const QcStatement& s) {
       id == id_etsi_qcs_QcRetentionPeriod || id == id_etsi_qcs_QcSSCD || id == plQcStatement())
     return true;
   return id == id_qcs_pkixQCSyntax_v2 && knownSemantics(s);
+}
+
+// The first extension that breaks a rule of the list itself (RFC 5280,
+// 4.2): a second instance of an OID (the readers take the first only, so
+// the second would be a value nobody checked), a critical keyUsage that
+// does not decode (its limits would be skipped), a critical subjectAltName
+// (the one naming the subject of an empty subject DN) that does not decode
+// into at least one name.
+const Extension* malformedExtension(const Extensions& exts) {
+  std::vector<const Extension*> seen;
+  for (POSITION pos = exts.GetHeadPosition(); pos;) {
+    const Extension* e = exts.GetNext(pos);
+    if (!e) continue;
+    for (const Extension* s : seen)
+      if (s->extnID == e->extnID) return e;
+    seen.push_back(e);
+    if (e->extnID == id_ce_keyUsage && e->critical.get()) {
+      ASNbitstr usage;
+      if (usage.decodeOctets(e->extnValue) < 1) return e;
+    }
+    if (e->extnID == id_ce_subjectAltName && e->critical.get()) {
+      GeneralNames names;
+      if (names.decodeOctets(e->extnValue) < 1 || names.GetCount() == 0) return e;
+    }
+  }
+  return nullptr;
 }
 
 ReportStream& nullReport() {
@@ -188,6 +216,11 @@ bool sameCrl(const SignedCertRevList& a, const SignedCertRevList& b) {
 bool PathVerification::checkCertificateExtensions(const SignedCertificate& cert, int32_t purpose) {
   ReportStream& out = report ? *report : nullReport();
   const Extensions& exts = *const_cast<SignedCertificate&>(cert).tbsCertificate.extensions;
+  if (const Extension* bad = malformedExtension(exts)) {
+    out.writeCertificate(cert);
+    out << "Błędny format rozszerzenia certyfikatu: " << oidText(bad->extnID).c_str() << "\r\n";
+    return false;
+  }
   for (POSITION pos = exts.GetHeadPosition(); pos;) {
     const Extension* e = exts.GetNext(pos);
     if (!e || handledElsewhere(e->extnID)) continue;

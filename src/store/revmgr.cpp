@@ -258,11 +258,14 @@ const CRLentry* RevocationManager::findEntry(const SignedCertRevList& crl,
 }
 
 const std::shared_ptr<SignedCertRevList>* RevocationManager::chooseFromList(
-    const SharedCrlList& list, const SignedCertificate& cert, const RevocationReferences* refs) {
+    const SharedCrlList& list, const SignedCertificate& cert, const RevocationReferences* refs,
+    const X509time& now) {
   const std::shared_ptr<SignedCertRevList>* choice = nullptr;
   for (const auto& c : list) {
-    // A CRL of the lists is held to its scope like any other.
-    if (!checkIssuingDistributionPoint(cert, c->tbsCertList.issuer, crlExtensionsOf(*c)) ||
+    // A CRL of the lists is held to its scope like any other, and, like one
+    // of the database, is no evidence at a time before it was issued.
+    if (now < c->tbsCertList.thisUpdate ||
+        !checkIssuingDistributionPoint(cert, c->tbsCertList.issuer, crlExtensionsOf(*c)) ||
         !referencedCrl(refs, *c))
       continue;
     if (!choice || ((*choice)->tbsCertList.thisUpdate < c->tbsCertList.thisUpdate &&
@@ -352,9 +355,9 @@ int RevocationManager::checkStatus(CertificateItem& item, const RevocationArgs& 
   std::unique_ptr<SignedCertRevList> fromDatabase;
   if (!givenCrl) {
     const std::shared_ptr<SignedCertRevList>* verified =
-        chooseFromList(verifiedCrls, cert, args.references);
+        chooseFromList(verifiedCrls, cert, args.references, r);
     const std::shared_ptr<SignedCertRevList>* pending =
-        chooseFromList(pendingCrls, cert, args.references);
+        chooseFromList(pendingCrls, cert, args.references, r);
     if (verified) held = *verified;
     bool toVerify = false;
     if (pending &&

@@ -247,7 +247,8 @@ class RevocationManager {
                             const ASNinteger& serial);
   const std::shared_ptr<SignedCertRevList>* chooseFromList(const SharedCrlList& list,
                                                            const SignedCertificate& cert,
-                                                           const RevocationReferences* refs);
+                                                           const RevocationReferences* refs,
+                                                           const X509time& now);
 
   const PathClock& clock;
   ReportStream* report;

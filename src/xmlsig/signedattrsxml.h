@@ -51,6 +51,9 @@ class SignedAttributeXmlSigningCertificate : public SignedAttributeXml {
   int32_t hashId = 0;
   DistinguishedName issuer;
   ASNinteger serial;
+  // Set when the signer is to be matched on issuer and serial as well as
+  // on the digest (SigningCertificateV2 with its IssuerSerialV2).
+  bool matchIssuerSerial = false;
 };
 
 class SignedAttributeXmlCommitmentType : public SignedAttributeXml {

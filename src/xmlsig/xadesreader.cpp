@@ -2,6 +2,7 @@
 
 #include "base/reportstream.h"
 #include "base/talexception.h"
+#include "pki/cms/esscades.h"
 #include "pki/common/oids.h"
 #include "pki/common/siganddigoid.h"
 #include "xmlsig/conv_xml.h"
@@ -95,7 +96,8 @@ class Reader {
 
   void readSignedProperties(xmlNodePtr sp);
   void readSignedSignatureProperties(xmlNodePtr ssp);
-  void readSigningCertificate(xmlNodePtr sc);
+  void readSigningCertificate(xmlNodePtr sc, bool v2);
+  void readIssuerSerialV2(xmlNodePtr node, SignedAttributeXmlSigningCertificate& record);
   void readSignedDataObjectProperties(xmlNodePtr sdop);
   void readCommitmentType(xmlNodePtr cti);
   void readUnsignedSignatureProperties(xmlNodePtr usp);
@@ -161,11 +163,14 @@ void Reader::readSignedSignatureProperties(xmlNodePtr ssp) {
   if (!c) fail();
   bool signingCertificate = false, signingTime = false;
   for (; c; c = nextElement(c)) {
-    if (inSig(c, xmlc::XADES_SIGNING_CERTIFICATE)) {
-      element(xmlc::XADES_SIGNING_CERTIFICATE, [&] {
+    // SigningCertificateV2 (the form current signers write) stands where
+    // SigningCertificate does; one of the two, once.
+    const bool v2 = !v111 && inSig(c, xmlc::XADES_SIGNING_CERTIFICATE_V2);
+    if (v2 || inSig(c, xmlc::XADES_SIGNING_CERTIFICATE)) {
+      element(v2 ? xmlc::XADES_SIGNING_CERTIFICATE_V2 : xmlc::XADES_SIGNING_CERTIFICATE, [&] {
         if (signingCertificate) fail();
         signingCertificate = true;
-        readSigningCertificate(c);
+        readSigningCertificate(c, v2);
       });
     } else if (inSig(c, xmlc::XADES_SIGNING_TIME)) {
       element(xmlc::XADES_SIGNING_TIME, [&] {
@@ -199,7 +204,7 @@ void Reader::readSignedSignatureProperties(xmlNodePtr ssp) {
   if (!signingCertificate) reject(MSG_NO_SIGNING_CERTIFICATE);
 }
 
-void Reader::readSigningCertificate(xmlNodePtr sc) {
+void Reader::readSigningCertificate(xmlNodePtr sc, bool v2) {
   xmlNodePtr cert = firstElement(sc->children);
   if (!cert) fail();
   // Only the first Cert names the signer's certificate.
@@ -207,11 +212,36 @@ void Reader::readSigningCertificate(xmlNodePtr sc) {
   xmlNodePtr digest = firstElement(cert->children);
   if (!inSig(digest, xmlc::XADES_CERT_DIGEST)) fail();
   xmlNodePtr issuerSerial = nextElement(digest);
-  if (!inSig(issuerSerial, xmlc::XADES_ISSUER_SERIAL)) fail();
   auto record = std::make_unique<SignedAttributeXmlSigningCertificate>();
   readDigestAlgAndValue(digest, record->hashId, record->digest);
-  readIssuerSerial(issuerSerial, record->issuer, record->serial);
+  if (v2) {
+    // IssuerSerialV2 is optional; nothing else may follow the digest.
+    if (issuerSerial) {
+      if (!inSig(issuerSerial, xmlc::XADES_ISSUER_SERIAL_V2) || nextElement(issuerSerial)) fail();
+      readIssuerSerialV2(issuerSerial, *record);
+    }
+  } else {
+    if (!inSig(issuerSerial, xmlc::XADES_ISSUER_SERIAL)) fail();
+    readIssuerSerial(issuerSerial, record->issuer, record->serial);
+  }
   out.signedAttributes.add(std::move(record));
+}
+
+// The base64 of a DER IssuerSerial (RFC 5035) whose GeneralNames hold the
+// issuer as a directoryName.
+void Reader::readIssuerSerialV2(xmlNodePtr node, SignedAttributeXmlSigningCertificate& record) {
+  IssuerSerial value;
+  decodeDerText(node, value);
+  const ASNany* name = nullptr;
+  for (POSITION pos = value.issuer.GetHeadPosition(); pos && !name;) {
+    const ASNany* n = value.issuer.GetNext(pos);
+    if (n && n->getTag() == 0xA4 && n->content() && n->length > 0) name = n;
+  }
+  if (!name) fail();
+  std::vector<unsigned char> der(name->content(), name->content() + name->length);
+  if (record.issuer.decodeVector(der) != static_cast<int>(der.size())) fail();
+  record.serial = value.serialNumber;
+  record.matchIssuerSerial = true;
 }
 
 void Reader::readDigestAlgAndValue(xmlNodePtr node, int32_t& hashId, std::string& digest) {

@@ -23,4 +23,5 @@ const int32_t KEY_NOT_FOUND = 131;     // ETAL_KEY_NOT_FOUND
 const int32_t NOT_IMPL = 137;          // ETAL_NOT_IMPL
 const int32_t EMPTY_TRANSFORM = 139;   // ETAL_XML_EMPTY_TRANSFORM
 const int32_t TRANSFORM_FAILED = 140;  // ETAL_XML_TRANSFORM_FAILED
+const int32_t INTERNAL = 141;          // ETAL_INTERNAL_ERROR
 }  // namespace xmlrc

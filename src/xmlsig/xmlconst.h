@@ -141,6 +141,9 @@ inline constexpr std::string_view XADES_SIGNED_DATA_OBJECT_PROPERTIES =
     "SignedDataObjectProperties";
 inline constexpr std::string_view XADES_SIGNING_TIME = "SigningTime";
 inline constexpr std::string_view XADES_SIGNING_CERTIFICATE = "SigningCertificate";
+// EN 319 132-1, in the 1.3.2 namespace.
+inline constexpr std::string_view XADES_SIGNING_CERTIFICATE_V2 = "SigningCertificateV2";
+inline constexpr std::string_view XADES_ISSUER_SERIAL_V2 = "IssuerSerialV2";
 inline constexpr std::string_view XADES_SIGNATURE_POLICY_IDENTIFIER = "SignaturePolicyIdentifier";
 inline constexpr std::string_view XADES_SIGNATURE_PRODUCTION_PLACE = "SignatureProductionPlace";
 inline constexpr std::string_view XADES_SIGNER_ROLE = "SignerRole";

@@ -50,6 +50,10 @@ struct XmlDocHolder {
 };
 
 // A reference record of a loaded document; the signature parser fills it.
+// A record marked as expected stands for detached data the application
+// vouches for: a ds:Reference whose URI is the record's uri takes the
+// record's digest (base64) as its computed digest, and, while any such
+// record exists, a URI with a scheme that names none of them is refused.
 class TVxmlRef {
  public:
   virtual ~TVxmlRef() = default;
@@ -59,6 +63,7 @@ class TVxmlRef {
   std::string digestValueB64;
   uint32_t referenceType = 0;
   uint32_t location = 0;
+  bool expected = false;
 };
 
 typedef StlPointerList<TVxmlRef> TVxmlRefs;
@@ -150,8 +155,8 @@ extern const std::string XPOINTER_ENCRYPTED_DATA;
 
 bool xpointerSelectNode(xmlNodePtr contextNode, const char* expression, xmlNodePtr* node);
 // The library's own selections above are evaluated by a walk of the document
-// in document order (linear, no XPath engine); any other expression is read
-// with the same-document fragment grammar, as a URI from a document is.
+// in document order (linear, no XPath engine); any other expression, the
+// application's own, by libxml2's XPointer (xmlXPointerSelectElements).
 int32_t xpointerSelectNodes(XmlDocHolder* holder, const char* expression,
                             std::vector<xmlNodePtr>& nodes);
 

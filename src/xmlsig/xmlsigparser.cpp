@@ -1,8 +1,10 @@
 #include "xmlsig/xmlsigparser.h"
 
 #include "base/b64file.h"
+#include "base/no_oop.h"
 #include "base/reportstream.h"
 #include "base/talexception.h"
+#include "xmlsig/signedattrsxml.h"
 #include "xmlsig/xmlb64transform.h"
 #include "xmlsig/xmlc14transform.h"
 #include "xmlsig/xmlc14writer.h"
@@ -20,6 +22,23 @@
 #include <strings.h>
 
 namespace {
+
+// A document's name (the ANSI code page) in UTF-8; false when it is no text
+// of that page.
+bool ansiNameToUtf8(const std::string& name, std::string& out) {
+  const int32_t size = static_cast<int32_t>(name.size());
+  const int32_t needed = ansiToUtf8(name.data(), size, nullptr, 0);
+  if (needed <= 0) return false;
+  out.assign(static_cast<size_t>(needed), '\0');
+  return ansiToUtf8(name.data(), size, &out[0], needed) == needed;
+}
+
+// `issuer` issued `subject`: its subject names the subject's issuer and its
+// key verifies the subject's signature.
+bool issuedBy(const SignedCertificate& subject, const SignedCertificate& issuer) {
+  return subject.tbsCertificate.issuer == issuer.tbsCertificate.subject &&
+         subject.verifySignature(issuer) == SignedCertificate::CERT_SIG_VALID;
+}
 
 const char* const MSG_PREFIX = "Błąd podczas weryfikacji podpisu: ";
 const char* const MSG_SIGNED_INFO = "błędny format podpisu XML (element ds:SignedInfo).\r\n";
@@ -48,6 +67,8 @@ const char* const MSG_UNKNOWN_TYPE = "Nierozpoznana wartość atrybutu Type elem
 const char* const MSG_REFERENCE = "błędny format podpisu XML (element ds:Reference).\r\n";
 const char* const MSG_URI_NOT_IMPL =
     "funkcjonalność niezaimplementowana (element ds:Reference atrybut URI).\r\n";
+const char* const MSG_NOT_EXPECTED =
+    "brak oczekiwanej referencji w podpisie (element ds:Reference).\r\n";
 const char* const MSG_DETACHED_AMBIGUOUS = "błąd otwarcia odłączonego pliku.\r\n";
 const char* const MSG_DETACHED_MISSING = "błąd otwarcia odłączonego pliku: ";
 const char* const MSG_TRANSFORM_RUN =
@@ -421,13 +442,17 @@ void XmlSigParser::readReference(xmlNodePtr refNode) {
       } else {
         fault(MSG_URI_NOT_IMPL, xmlrc::NOT_IMPL);
       }
+    } else if (expectedRecord(uriText)) {
+      ref->uriKind = XML_URI_DETACHED;
+      ref->uri = uriText;
     } else if (strcasecmp(scheme.c_str(), "file") == 0) {
       if (path.empty()) fault(MSG_REFERENCE, xmlrc::INV_MSG);
       if (hasFragment) fault(MSG_URI_NOT_IMPL, xmlrc::NOT_IMPL);
       ref->uriKind = XML_URI_DETACHED;
       ref->uri = path;
     } else {
-      fault(MSG_URI_NOT_IMPL, xmlrc::NOT_IMPL);
+      fault(anyExpectedRecord() ? MSG_NOT_EXPECTED : MSG_URI_NOT_IMPL,
+            anyExpectedRecord() ? xmlrc::INV_MSG : xmlrc::NOT_IMPL);
     }
   }
   if (ref->type != XML_REF_NONE && ref->uriKind != XML_URI_FRAGMENT)
@@ -503,11 +528,27 @@ void XmlSigParser::readReference(xmlNodePtr refNode) {
 
   if (mode == 1) {
     try {
-      if (ref->uriKind == XML_URI_DETACHED) {
+      const TVxmlRef* vouched =
+          ref->uriKind == XML_URI_DETACHED ? expectedRecord(ref->uri) : nullptr;
+      if (vouched) {
+        // The application gave the digest of this detached data itself.
+        std::string given;
+        if (!xmlDecodeBase64(vouched->getDigestValue(), given, 1024) || given.empty())
+          fault(MSG_DIGEST_VALUE, xmlrc::INV_MSG);
+        ref->digest->setComputed(given);
+      } else if (ref->uriKind == XML_URI_DETACHED) {
         // Detached data: the file chain of its canonicalisations and style sheet.
+        // Documents are named in the ANSI code page, URIs in UTF-8.
         TVxmlDoc* doc = nullptr;
-        for (TVxmlDoc* d : docs)
-          if (d && !d->name.empty() && d->name == ref->uri) doc = d;
+        for (TVxmlDoc* d : docs) {
+          if (!d || d->name.empty()) continue;
+          std::string utf8;
+          if (!ansiNameToUtf8(d->name, utf8)) {
+            faulted = true;  // no line: a fault of the name, not of the signature
+            throw TalApiException(xmlrc::INTERNAL);
+          }
+          if (utf8 == ref->uri) doc = d;
+        }
         if (!doc) {
           int others = 0;
           for (TVxmlDoc* d : docs)
@@ -747,6 +788,22 @@ void XmlSigParser::readKeyInfo() {
   }
 }
 
+const TVxmlRef* XmlSigParser::expectedRecord(const std::string& uri) const {
+  for (const TVxmlDoc* d : docs)
+    if (d)
+      for (const TVxmlRef* r : d->refs.items)
+        if (r && r->expected && r->uri == uri) return r;
+  return nullptr;
+}
+
+bool XmlSigParser::anyExpectedRecord() const {
+  for (const TVxmlDoc* d : docs)
+    if (d)
+      for (const TVxmlRef* r : d->refs.items)
+        if (r && r->expected) return true;
+  return false;
+}
+
 void XmlSigParser::chooseSigner() {
   signer = nullptr;
   std::string committed;
@@ -756,6 +813,11 @@ void XmlSigParser::chooseSigner() {
       signedAttributes->signingCertificateDigest())
     committed = *signedAttributes->signingCertificateDigest();
   if (!committed.empty() && committedAlg >= 1 && committedAlg <= 8 && committedAlg != 6) {
+    // A SigningCertificateV2 that names issuer and serial binds them too.
+    const auto* xml = dynamic_cast<const SignedAttributesXml*>(signedAttributes);
+    const auto* record = xml ? dynamic_cast<const SignedAttributeXmlSigningCertificate*>(
+                                   xml->find(XADES_ATTR_SIGNING_CERTIFICATE))
+                             : nullptr;
     auto matches = [&](SignedCertificate* c) {
       unsigned char d[64];
       MessageDigestCtx ctx(static_cast<uint32_t>(committedAlg));
@@ -763,8 +825,12 @@ void XmlSigParser::chooseSigner() {
       ctx.finish();
       memcpy(d, ctx.getDigestPtr(), ctx.getDigestLength());
       // The whole digest: a shorter committed value would match too much.
-      return ctx.getDigestLength() == committed.size() &&
-             memcmp(d, committed.data(), committed.size()) == 0;
+      if (ctx.getDigestLength() != committed.size() ||
+          memcmp(d, committed.data(), committed.size()) != 0)
+        return false;
+      return !record || !record->matchIssuerSerial ||
+             (record->issuer == c->tbsCertificate.issuer &&
+              record->serial.equals(c->tbsCertificate.serialNumber));
     };
     for (SignedCertificate* c : certificates.items)
       if (!signer && matches(c)) signer = c;
@@ -776,6 +842,20 @@ void XmlSigParser::chooseSigner() {
         if (signer) fault(MSG_SIGNER, xmlrc::INV_MSG);
         signer = c;
       }
+    // Every certificate a CA one (test signers often are): the signer is the
+    // one that issued none of the others, when exactly one is so. Each pair
+    // may cost a signature check: a KeyInfo of more certificates than a path
+    // has stays ambiguous.
+    if (!signer && certificates.items.size() <= XMLSIG_MAX_CA_ONLY_CERTIFICATES) {
+      for (SignedCertificate* c : certificates.items) {
+        bool issuedAnother = false;
+        for (SignedCertificate* o : certificates.items)
+          if (!issuedAnother && o != c && issuedBy(*o, *c)) issuedAnother = true;
+        if (issuedAnother) continue;
+        if (signer) fault(MSG_SIGNER, xmlrc::INV_MSG);
+        signer = c;
+      }
+    }
   }
   if (signer) {
     signerFound = true;

@@ -34,6 +34,8 @@ const uint32_t XMLSIG_MAX_SIGNATURE_VALUE = 32768;
 const size_t XMLSIG_MAX_REFERENCES = 1024;
 const size_t XMLSIG_MAX_TRANSFORMS = 32;
 const size_t XMLSIG_MAX_KEYINFO_ITEMS = 256;
+// KeyInfo certificates among which a signer is sought when all are CA ones.
+const size_t XMLSIG_MAX_CA_ONLY_CERTIFICATES = 16;
 
 // Base of the signature reader and writer.
 class XmlSignature {
@@ -73,11 +75,20 @@ enum XmlRefType : uint32_t {
   XML_REF_COUNTERSIGNED = 4,
 };
 
-class XmlRef {
+// What a reference of a signature names and how: its URI (the fragment
+// without "#" for kind 1, the path or, for an expected detached record, the
+// whole URI for kind 2), the URI kind and the type.
+class Reference {
  public:
-  std::string uri;  // the fragment without "#" (kind 1), the path (kind 2)
+  virtual ~Reference() = default;
+  std::string uri;
   uint32_t uriKind = XML_URI_OTHER;
   uint32_t type = XML_REF_NONE;
+};
+
+// A ds:Reference as the parser read it.
+class XmlRef : public Reference {
+ public:
   std::string typeText;
   std::string digestValue;  // decoded DigestValue
   uint32_t digestAlgorithm = 0;
@@ -203,6 +214,10 @@ class XmlSigParser : public XmlSignature {
   void readX509Data(xmlNodePtr data);
   void addCertificate(xmlNodePtr element, const char* noText, const char* badValue);
   void chooseSigner();
+  // The detached-reference record of a loaded document marked as expected
+  // whose uri is `uri`, or null; whether any record is so marked.
+  const TVxmlRef* expectedRecord(const std::string& uri) const;
+  bool anyExpectedRecord() const;
   void canonicaliseSignedInfo();
   void feed(XmlRef& ref, const uint8_t* bytes, size_t length);
   // Feeds a reference's digests as its last transform writes.

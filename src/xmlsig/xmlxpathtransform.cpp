@@ -21,11 +21,6 @@ const char* const SRC = "XML/libxmlsignature/xmlxpathtransform";
 // few string values of the whole document.
 const uint64_t EVALUATION_BYTES_PER_OCTET = 8;
 
-// An evaluation past its memory stops at its next operation.
-void stopEvaluation(void* context) {
-  auto* ctxt = static_cast<xmlXPathContextPtr>(context);
-  ctxt->opCount = ctxt->opLimit;
-}
 
 void hereFunction(xmlXPathParserContextPtr ctxt, int nargs) {
   if (nargs != 0) {
@@ -154,6 +149,16 @@ void namespacesInScope(xmlNodePtr element, std::vector<xmlNsPtr>& out) {
 }
 }  // namespace
 
+void xmlStopXPathEvaluation(void* context) {
+  auto* ctxt = static_cast<xmlXPathContextPtr>(context);
+  ctxt->opCount = ctxt->opLimit;
+}
+
+void xmlUseBoundedId(xmlXPathContextPtr ctxt) {
+  xmlXPathRegisterFunc(ctxt, BAD_CAST "id", nullptr);  // drops libxml2's own
+  xmlXPathRegisterFunc(ctxt, BAD_CAST "id", boundedIdFunction);
+}
+
 void xmlLimitXPathContext(xmlXPathContextPtr ctxt) {
   ctxt->opLimit = XML_XPATH_OP_LIMIT;
   ctxt->opCount = 0;
@@ -206,7 +211,7 @@ int XmlXPathTransform::visible(xmlNodePtr node, xmlNodePtr parent) {
   // charged, against a cap of its own and, for large blocks, to the budget.
   XmlMemoryScope evaluation(evaluationByteCap, &b);
   evaluation.refuseLargeBlocksWhenOver();
-  evaluation.onOver(stopEvaluation, ctxt);
+  evaluation.onOver(xmlStopXPathEvaluation, ctxt);
   {
     XmlNoExternalScope scope;
     XmlQuietErrors quiet;
@@ -250,8 +255,7 @@ void XmlXPathTransform::apply() {
     }
   }
   xmlXPathRegisterFunc(ctxt, BAD_CAST "here", hereFunction);
-  xmlXPathRegisterFunc(ctxt, BAD_CAST "id", nullptr);  // drops libxml2's own
-  xmlXPathRegisterFunc(ctxt, BAD_CAST "id", boundedIdFunction);
+  xmlUseBoundedId(ctxt);
   ctxt->xptr = 1;
   ctxt->here = contextNode;
   ctxt->node = contextNode;

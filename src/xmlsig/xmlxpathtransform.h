@@ -53,3 +53,9 @@ class XmlXPathTransform : public XmlTransform, public XmlNodeFilter {
 
 // Applies the limits every evaluation runs under to a new XPath context.
 void xmlLimitXPathContext(xmlXPathContextPtr ctxt);
+// An evaluation past its memory stops at its next operation (an
+// XmlMemoryScope's stop function; the argument is the XPath context).
+void xmlStopXPathEvaluation(void* context);
+// Puts in place of libxml2's id() one that finds duplicates in a hash table
+// and charges each token to the XmlWorkBudget in the context's userData.
+void xmlUseBoundedId(xmlXPathContextPtr ctxt);

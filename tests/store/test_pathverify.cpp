@@ -6,6 +6,8 @@
 #include "revocation_double.h"
 
 #include "base/memfile.h"
+#include "store/pathclock.h"
+#include "store/revmgr.h"
 
 #include <gtest/gtest.h>
 
@@ -73,7 +75,11 @@ TEST(PathVerification, ExtensionChecks) {
       {"EKU empty list", kEku, false, "3000", PATH_PURPOSE_SIGNER, false},
       {"AIA critical", kAia, true, "3042301d06082b060105050730018611687474703a2f2f6f6373702e746573742f302106082b060105050730028615687474703a2f2f63612e746573742f63612e637274", PATH_PURPOSE_SIGNER, false},
       {"AIA non-critical", kAia, false, "3042301d06082b060105050730018611687474703a2f2f6f6373702e746573742f302106082b060105050730028615687474703a2f2f63612e746573742f63612e637274", PATH_PURPOSE_SIGNER, true},
-      {"subjectAltName critical", kSan, true, "30088206612e74657374", PATH_PURPOSE_SIGNER, false},
+      {"subjectAltName critical", kSan, true, "30088206612e74657374", PATH_PURPOSE_SIGNER, true},
+      {"subjectAltName critical, no name", kSan, true, "3000", PATH_PURPOSE_SIGNER, false},
+      {"subjectAltName critical, undecodable", kSan, true, "0500", PATH_PURPOSE_SIGNER, false},
+      {"keyUsage critical, undecodable", "2.5.29.15", true, "0500", PATH_PURPOSE_SIGNER, false},
+      {"keyUsage non-critical, undecodable", "2.5.29.15", false, "0500", PATH_PURPOSE_SIGNER, true},
       {"unknown non-critical", "1.2.3.4", false, "0500", PATH_PURPOSE_SIGNER, true},
       {"CRL DP critical, one URI", kCrlDp, true, kDpOk, PATH_PURPOSE_SIGNER, true},
       {"freshestCRL critical, one URI", kFreshest, true, kDpOk, PATH_PURPOSE_SIGNER, true},
@@ -107,6 +113,66 @@ TEST(PathVerification, ExtensionChecks) {
   PathVerification pv;
   pv.profileKeyUsages.push_back(ASNobjectId("1.3.6.1.5.5.7.3.1"));
   EXPECT_TRUE(pv.checkCertificateExtensions(*x, PATH_PURPOSE_SIGNER));
+}
+
+// End certificates of openssl (tests/data/store/paths/gen-strict.sh) that
+// break one rule of RFC 5280 each, or keep one it allows; openssl's verdicts
+// stand in strict/verify.txt.
+TEST(PathVerification, OpensslStrictCertificates) {
+  const std::string dir = std::string(TAL_TEST_DATA_DIR) + "/store/paths/strict/";
+  auto root = load<SignedCertificate>(dir + "root.der");
+  ASSERT_TRUE(root);
+  struct Case {
+    const char* name;
+    bool extensionsAccepted;
+    int signature;  // certificateSignatureAnswer under the root's key
+    int policies;   // checkPathPolicies over the end certificate and the root
+  } cases[] = {
+      {"good", true, CERT_ANSWER_VERIFIES, 0},
+      {"dupext", false, CERT_ANSWER_VERIFIES, 0},  // keyUsage twice
+      {"kubad", false, CERT_ANSWER_VERIFIES, 0},   // critical keyUsage that does not decode
+      {"sigalg", true, CERT_ANSWER_DOES_NOT_VERIFY, 0},  // outer algorithm not the TBS one
+      {"poltwice", true, CERT_ANSWER_VERIFIES, PATH_RESULT_FAILED},  // one policy twice
+      {"sanempty", true, CERT_ANSWER_VERIFIES, 0},  // empty subject, critical subjectAltName
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto x = load<SignedCertificate>(dir + c.name + ".der");
+    ASSERT_TRUE(x);
+    PathVerification pv;
+    EXPECT_EQ(pv.checkCertificateExtensions(*x, PATH_PURPOSE_SIGNER), c.extensionsAccepted);
+    EXPECT_EQ(certificateSignatureAnswer(x->verifySignature(*root), x->signature), c.signature);
+    CertificatePath p;
+    p.addNew()->certificate = *x;
+    p.addNew()->certificate = *root;
+    EXPECT_EQ(pv.checkPathPolicies(p), c.policies);
+  }
+}
+
+// A CRL of the pending or the verified list decides nothing at a time before
+// its thisUpdate, as one of the database does not (openssl: "CRL is not yet
+// valid").
+TEST(PathVerification, CrlNotYetIssued) {
+  const std::string dir = std::string(TAL_TEST_DATA_DIR) + "/store/paths/strict/";
+  auto root = load<SignedCertificate>(dir + "root.der");
+  auto revoked = load<SignedCertificate>(dir + "revoked.der");
+  auto future = load<SignedCertRevList>(dir + "crl-future.der");
+  ASSERT_TRUE(root && revoked && future);
+  const int64_t issued = future->tbsCertList.thisUpdate.toTime64(true);
+  for (bool pending : {true, false})
+    for (int64_t delta : {-3600, 0}) {
+      SCOPED_TRACE(std::string(pending ? "pending" : "verified") + (delta ? ", before" : ", at"));
+      FixedPathClock clock(issued + delta);
+      RevocationManager m(clock, nullptr);
+      (pending ? m.pendingCrls : m.verifiedCrls).emplace_back(new SignedCertRevList(*future));
+      CertificateItem item;
+      item.certificate = *revoked;
+      UsedRevocationData used;
+      RevocationArgs args;
+      ASSERT_EQ(0, m.checkStatus(item, args, nullptr, *root, nullptr, used));
+      EXPECT_EQ(item.wwc, delta ? WWC_OK : WWC_REVOKED);
+      EXPECT_EQ(item.revocationState, delta ? REVSTATE_NO_DATA : REVSTATE_FOUND);
+    }
 }
 
 TEST(PathVerification, DistributionPointUris) {

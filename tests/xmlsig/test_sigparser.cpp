@@ -302,6 +302,75 @@ TEST(SigParser, ChangedOctetsAreSeen) {
   EXPECT_FALSE(d.parser->references.items.front()->digest->matches());
 }
 
+// Detached-reference records the application marks as expected: a reference
+// whose URI names one takes the record's digest; while one exists, a URI
+// with a scheme that names none is refused.
+TEST(SigParser, ExpectedDetachedRecords) {
+  const std::string xml = fileOf("detached-rsa256.xml");
+  // The digest of what xmlsec1 digested for the detached reference.
+  const std::string octets = fileOf("detached-rsa256.ref0");
+  MessageDigestCtx h(3);
+  h.update(octets.data(), static_cast<uint32_t>(octets.size()));
+  h.finish();
+  char b64[64] = {};
+  encodeBase64Buffer(h.getDigestPtr(), static_cast<int32_t>(h.getDigestLength()), b64);
+  const std::string good = b64, wrong = "AAAA" + good.substr(4);
+  const std::string other = "http://data.test/detached.txt";
+  const struct {
+    const char* name;
+    std::string uri;       // the reference's URI
+    std::string recordUri; // "" for no record
+    std::string digest;
+    bool expected;
+    int32_t result;
+    bool matches;
+    const char* line;  // the report, when a fault
+  } cases[] = {
+      {"a path the record names", "detached.txt", "detached.txt", good, true, 0, true, nullptr},
+      {"its digest wrong", "detached.txt", "detached.txt", wrong, true, 0, false, nullptr},
+      {"a URI with a scheme the record names", other, other, good, true, 0, true, nullptr},
+      {"a scheme no record names", other, "elsewhere.txt", good, true, 89, false,
+       "brak oczekiwanej referencji w podpisie (element ds:Reference).\r\n"},
+      {"a record not expected", other, other, good, false, 137, false,
+       "funkcjonalność niezaimplementowana (element ds:Reference atrybut URI).\r\n"},
+      {"no record", other, "", good, true, 137, false,
+       "funkcjonalność niezaimplementowana (element ds:Reference atrybut URI).\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string doc = xml;
+    doc.replace(doc.find("URI=\"detached.txt\""), strlen("URI=\"detached.txt\""), "URI=\"" + c.uri + "\"");
+    Parsed p(doc, "holder.bin", "not the data");
+    if (!c.recordUri.empty()) {
+      auto* r = new TVxmlRef();
+      r->uri = c.recordUri;
+      r->digestValueB64 = c.digest;
+      r->expected = c.expected;
+      p.detached->refs.items.push_back(r);
+    }
+    ASSERT_EQ(c.result, p.parse()) << p.reportText();
+    if (c.line) {
+      EXPECT_EQ(convertForOutput((std::string("Błąd podczas weryfikacji podpisu: ") + c.line).c_str()),
+                p.reportText());
+      continue;
+    }
+    const XmlRef* ref = p.parser->references.items.front();
+    EXPECT_EQ(ref->uriKind, static_cast<uint32_t>(XML_URI_DETACHED));
+    EXPECT_EQ(ref->uri, c.uri);
+    EXPECT_EQ(ref->digest->matches(), c.matches);
+  }
+  // A loaded document whose name, in the ANSI page (UTF-8 here), is the
+  // percent-decoded path of the URI is the data.
+  const std::string name = u8"zażółć.txt";
+  std::string encoded = xml;
+  encoded.replace(encoded.find("URI=\"detached.txt\""), strlen("URI=\"detached.txt\""),
+                  "URI=\"za%C5%BC%C3%B3%C5%82%C4%87.txt\"");
+  Parsed named(encoded, name, octets);
+  ASSERT_EQ(0, named.parse()) << named.reportText();
+  EXPECT_EQ(named.parser->references.items.front()->uri, name);
+  EXPECT_TRUE(named.parser->references.items.front()->digest->matches());
+}
+
 // Wrapping layouts: each is refused, or leaves the moved part unsigned.
 TEST(SigParser, WrappedSignaturesAreRefused) {
   std::string xml = fileOf("xades-bes.xml");

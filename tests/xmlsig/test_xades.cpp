@@ -124,6 +124,77 @@ TEST(Xades, FormsOfOutsideDocuments) {
   }
 }
 
+// The signer chosen among KeyInfo certificates (tests/data/xmlsig/gen_signer.sh,
+// signed by xmlsec1): by SigningCertificateV2's digest and, where it has one,
+// its IssuerSerialV2; among CA certificates only, the one that issued none of
+// the others.
+TEST(Xades, SignerChoice) {
+  const struct {
+    const char* file;
+    int32_t result;
+    const char* signer;  // the certificate chosen, when chosen
+  } cases[] = {
+      {"v2.xml", 0, "signer.der"},
+      {"v2-digest.xml", 0, "signer.der"},
+      {"v2-other-serial.xml", 89, nullptr},
+      {"caonly.xml", 0, "casigner.der"},
+      {"caonly-twins.xml", 89, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    Verified v(readFixture(std::string("signer/") + c.file));
+    ASSERT_EQ(v.analyse(), c.result) << v.reportText();
+    if (!c.signer) {
+      EXPECT_NE(v.reportText().find("nie można jednoznacznie wskazać certyfikatu"), std::string::npos);
+      continue;
+    }
+    EXPECT_EQ(v.reportText(), "");
+    EXPECT_TRUE(v.props->checkMessageDigest());
+    const std::string der = readFixture(std::string("signer/") + c.signer);
+    SignedCertificate expected;
+    ASSERT_EQ(expected.decodeBuffer(reinterpret_cast<const unsigned char*>(der.data()),
+                                    static_cast<int>(der.size()), ASN_FLAG_CONST | ASN_FLAG_COPY),
+              static_cast<int>(der.size()));
+    const IssuerAndSerialNumber* id = v.props->signerIdentifier();
+    ASSERT_NE(id, nullptr);
+    EXPECT_TRUE(id->serialNumber.equals(expected.tbsCertificate.serialNumber));
+    EXPECT_TRUE(id->issuer == expected.tbsCertificate.issuer);
+  }
+  // The signer's CA certificate alone in KeyInfo (the root's taken out; KeyInfo
+  // is not signed here) is the signer.
+  std::string lone = readFixture("signer/caonly.xml");
+  const size_t second = lone.find("<ds:X509Certificate>", lone.find("</ds:X509Certificate>"));
+  ASSERT_NE(second, std::string::npos);
+  lone.erase(second, lone.find("</ds:X509Certificate>", second) + strlen("</ds:X509Certificate>") - second);
+  Verified v(lone);
+  ASSERT_EQ(v.analyse(), 0) << v.reportText();
+  ASSERT_NE(v.props->signerIdentifier(), nullptr);
+  EXPECT_EQ(v.props->signerIdentifier()->serialNumber.toLong(), 4661u);
+  // SigningCertificateV2 beside SigningCertificate is a second signing-certificate
+  // property; in the 1.1.1 namespace, or with anything after its CertDigest but
+  // IssuerSerialV2, it is refused.
+  const std::string v2 = readFixture("signer/v2.xml");
+  const std::string open = "<xades:SigningCertificateV2>";
+  const struct {
+    const char* name;
+    std::string from, to;
+  } broken[] = {
+      {"both forms", open, "<xades:SigningCertificate><xades:Cert/></xades:SigningCertificate>" + open},
+      {"element after IssuerSerialV2", "</xades:IssuerSerialV2>", "</xades:IssuerSerialV2><xades:X/>"},
+      {"IssuerSerialV2 not DER", "<xades:IssuerSerialV2>", "<xades:IssuerSerialV2>AAAA"},
+      {"1.1.1 namespace", "http://uri.etsi.org/01903/v1.3.2#", "http://uri.etsi.org/01903/v1.1.1#"},
+  };
+  for (const auto& b : broken) {
+    SCOPED_TRACE(b.name);
+    std::string xml = v2;
+    const size_t at = xml.find(b.from);
+    ASSERT_NE(at, std::string::npos);
+    xml.replace(at, b.from.size(), b.to);
+    Verified v(xml);
+    EXPECT_EQ(v.analyse(), 89);
+  }
+}
+
 TEST(Xades, SignedPropertiesAndTheirTexts) {
   Verified v(fileOf("bes.xml"));
   ASSERT_EQ(v.analyse(), 0);

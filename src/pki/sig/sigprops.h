@@ -53,6 +53,14 @@ struct CrlOrOcspValue {
   std::shared_ptr<const BasicOCSPResponse> sharedOcsp;
 };
 
+// One named parameter of a signature verification, as texts; an owning
+// SignatureVerifierParams list deletes the records (and their texts).
+struct SignatureVerifierParam {
+  std::string name;
+  std::string value;
+};
+
+class SignatureVerifierParams : public StlPointerList<SignatureVerifierParam> {};
 class SignatureCrtRefs : public StlPointerList<SignatureCrtRef> {};
 class SignatureCrlOrOcspRefs : public StlPointerList<SignatureCrlOrOcspRef> {};
 class SignatureCrtValues : public StlPointerList<SignedCertificate> {};

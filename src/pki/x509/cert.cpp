@@ -484,6 +484,10 @@ int verifySignedObject(const SubPubKeyInfo& key, const AlgorithmIdentifier& alg,
 int SignedCertificate::verifyWithKey(const SubPubKeyInfo& key) const {
   // Its re-encoding is not what was received, so not what was signed.
   if (tbsCertificate.writtenUnlikeReceived) return CERT_SIG_INVALID;
+  // The algorithm outside the signed part must be the one inside it (RFC
+  // 5280, 4.1.1.2): otherwise the certificate says two things about how it
+  // was signed, and a reader of the outer one is misled.
+  if (!(signatureAlgorithm == tbsCertificate.signature)) return CERT_SIG_MALFORMED;
   const std::vector<unsigned char>* der =
       readOnly && !tbsCertificate.isConstView() ? tbsDer.of(tbsCertificate) : nullptr;
   return verifySigned(key, tbsCertificate.signature, tbsCertificate, signature, true, der);

@@ -188,14 +188,21 @@ int X509PathVerifier::processPolicies(uint32_t i) {
   // self-issued intermediate certificate (RFC 5280, 6.1.3 (d)(2)).
   const bool anyCounts = !inhibitAny || (i + 1 < count && selfIssued(i));
   try {
-    // The first entry of each OID, in the certificate's order.
+    // A policy named twice is a malformed list (RFC 5280, 4.2.1.4): its two
+    // entries may carry different qualifiers.
+    std::unordered_set<std::string> named;
+    for (POSITION pos = policies.GetHeadPosition(); pos;) {
+      const PolicyInformation* p = policies.GetNext(pos);
+      if (!named.insert(oidKey(p->policyIdentifier)).second) return POLICIES_UNREADABLE;
+    }
+    // Each OID once, in the certificate's order.
     std::unordered_map<std::string, const PolicyInformation*> listed;
     std::vector<const PolicyInformation*> entries;
     const PolicyInformation* anyEntry = nullptr;
     for (POSITION pos = policies.GetHeadPosition(); pos;) {
       const PolicyInformation* p = policies.GetNext(pos);
       if (isAnyPolicy(*p) && !anyCounts) continue;
-      if (!listed.emplace(oidKey(p->policyIdentifier), p).second) continue;
+      listed.emplace(oidKey(p->policyIdentifier), p);
       entries.push_back(p);
       if (isAnyPolicy(*p)) anyEntry = p;
     }

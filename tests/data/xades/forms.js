@@ -55,8 +55,9 @@ const child = (parent, ns, name) => {
 };
 const all = (doc, ns, name) => Array.from(doc.getElementsByTagNameNS(ns, name));
 
-// A token of the test TSA over a SHA-256 digest made at the fixed time `when` (before the
-// CRLs' thisUpdate, so they speak for it), as base64.
+// A token of the test TSA over a SHA-256 digest made at the fixed time `when` (a signature
+// time-stamp before the CRLs' thisUpdate, so they speak for it; an archive time-stamp after
+// it, as it covers them: a CRL is no evidence at a time before it was issued), as base64.
 let serial = 0;
 function token(digest, when) {
   const q = path.join(work, `q${++serial}.tsq`), t = path.join(work, `t${serial}.der`);
@@ -229,7 +230,7 @@ function addArchiveTimeStamp(doc, ns, rule) {
   const prefix = ns === XADES ? 'xades' : 'xades141';
   unsignedSignatureProperties(doc).appendChild(
       timeStampElement(doc, ns, `${prefix}:ArchiveTimeStamp`,
-                       token(sha256(archiveData(doc, rule)), '2026-11-02 12:00:00')));
+                       token(sha256(archiveData(doc, rule)), '2026-11-03 12:00:00')));
 }
 
 const write = (doc, name) => fs.writeFileSync(path.join(out, name), serialize(doc));
