@@ -266,20 +266,17 @@ int32_t talDeinit(talCtx* ctx) {
   });
 }
 
+// talRbgFill and talCloneCtx are entry points without the trace.
 int32_t talRbgFill(talCtx* ctx, uint8_t* buffer, int32_t length) {
-  return traceCode("talRbgFill", [&] {
-    return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&] { return rbgFillBody(ctx, buffer, length); });
-  });
+  return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&] { return rbgFillBody(ctx, buffer, length); });
 }
 
 int32_t talCloneCtx(talCtx* source, talCtx** clone) {
-  return traceCode("talCloneCtx", [&] {
-    return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
-      int32_t check = checkCtx(source);
-      if (check != 0) return check;
-      if (!clone) return 20;
-      return cloneContext(source, clone);
-    });
+  return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
+    int32_t check = checkCtx(source);
+    if (check != 0) return check;
+    if (!clone) return 20;
+    return cloneContext(source, clone);
   });
 }
 
