@@ -210,6 +210,9 @@ class KeyManager {
   uint32_t flags = 0;
   uint32_t keyUsage = 0;   // bit 0 signing, bit 1 decryption, bit 2 one key for both
   uint32_t lastCkr = 0;    // the last PKCS#11 return value
+  // The hardware device's last error number, which the context shows in code 39's text.
+  // The device cannot exist here (its library is missing), so nothing sets it but a device.
+  uint32_t deviceAnswer = 0;
   // The text of the last failed device-library load ("" when none).
   std::string loaderText;
 
