@@ -156,7 +156,8 @@ class KeyManager {
   }
 
   // The configuration's DER as hexadecimal text in the registry value TVSftCfg (current user):
-  // 0, 4 out of memory, 6 the key cannot be created, 7 the value cannot be written.
+  // 0, 4 out of memory, 6 the key cannot be created, 7 the value cannot be written. (The
+  // device's key file, the other place, goes with the absent device.)
   int32_t saveConf();
   // Reads it back into the configuration: 0, 8 absent or unreadable, 12 malformed, 4 out of
   // memory.
