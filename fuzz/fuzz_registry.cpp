@@ -2,8 +2,12 @@
 // rest is a value file found on disk (read by a query, an enumeration and a whole-tree load) or a
 // key path and value name handed to the registry (which must refuse what would leave the tree).
 // Besides crashes, a value that does not read back as written, or a file made outside the tree,
-// stops the run.
+// stops the run. The loaded tree is also read as a stored key profile (of its own type and of
+// each profile type), which may refuse it but must not fail otherwise.
+#include "api/profilestore.h"
 #include "api/universalconfmgr.h"
+#include "base/talexception.h"
+#include "keys/talprofile.h"
 #include "platform/registry.h"
 
 #include <cstdint>
@@ -46,6 +50,13 @@ void readWholeTree() {
   int32_t number = 0;
   tree.getData("\\X", text, false);
   tree.getDataLong("\\X", number, false);
+  for (int32_t type : {0, TALPROFILE_PKCS12, TALPROFILE_OSTRA, TALPROFILE_PKCS11, TALPROFILE_MEMORY}) {
+    if (type != 0) tree.setDataLong("\\ProfileType", type);
+    try {
+      delete profileFromTree(tree);
+    } catch (const TalException&) {
+    }
+  }
 }
 
 }  // namespace

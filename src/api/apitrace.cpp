@@ -11,6 +11,16 @@ void begin(const char* function, const char* parameters) noexcept {
   if (log) log->log(LOG_LEVEL_INFO, "BEGIN", function, parameters, nullptr, nullptr, 0);
 }
 
+void beginWithPath(const char* function, const char* label, const char* path) noexcept {
+  if (!enabled()) return;
+  try {
+    const std::string text = std::string(label) + (path ? path : "NULL");
+    begin(function, text.c_str());
+  } catch (...) {
+    begin(function, nullptr);  // no memory for the text: the line without it
+  }
+}
+
 bool enabled() noexcept {
   LogServiceClient* log = LogServiceClient::instance();
   return log && log->enabled();

@@ -19,6 +19,8 @@ const int32_t TAL_RESULT_UNKNOWN_EXCEPTION = 161;
 namespace apitrace {
 // The BEGIN line, with an optional parameter text.
 void begin(const char* function, const char* parameters) noexcept;
+// The BEGIN line with `label` and the path (or "NULL"), written only while the log is enabled.
+void beginWithPath(const char* function, const char* label, const char* path) noexcept;
 // Whether the log writes anything: the END line is written and formatted only then.
 bool enabled() noexcept;
 void endCode(const char* function, int32_t code) noexcept;
@@ -29,6 +31,17 @@ void endPointer(const char* function, bool present) noexcept;
 template <class Body>
 int32_t traceCode(const char* function, Body body, const char* parameters = nullptr) noexcept {
   apitrace::begin(function, parameters);
+  int32_t code = body();
+  if (apitrace::enabled()) apitrace::endCode(function, code);
+  return code;
+}
+
+// As traceCode for the two entry points that name their file in the BEGIN line
+// ("crtFile: ", "inFile: "); with the log disabled they write no BEGIN line at all.
+template <class Body>
+int32_t traceCodeWithPath(const char* function, const char* label, const char* path,
+                          Body body) noexcept {
+  apitrace::beginWithPath(function, label, path);
   int32_t code = body();
   if (apitrace::enabled()) apitrace::endCode(function, code);
   return code;

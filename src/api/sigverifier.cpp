@@ -29,7 +29,6 @@ const int32_t OPTION_COMPLETE_REFS = 34;
 
 // Result codes of the exceptions.
 const int32_t RC_BAD_ARGUMENT = 20;
-const int32_t RC_DEVICE = 39;
 const int32_t RC_BAD_CERTIFICATE = 73;
 const int32_t RC_MALFORMED = 89;
 const int32_t RC_WRONG_VALUE = 94;
@@ -720,7 +719,7 @@ void SignatureVerifier::pathAndRevocation(CertificatePath& path, PathOutcome& ou
     case PATH_RESULT_DATABASE_FAILURE:
       throw TalApiException(RC_DB);
     case 9:
-      throw TalApiException(RC_DEVICE);
+      throw TalApiException(ctx->deviceFailure());
     case PATH_RESULT_FAILED:
       break;
     default:

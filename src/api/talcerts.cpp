@@ -163,7 +163,7 @@ int32_t hashFileBody(const char* path, int32_t hash, uint8_t* buffer, int32_t bu
 extern "C" {
 
 int32_t talAllocateCertFromFile(const char* path, talCert** certificate) {
-  return traceCode("talAllocateCertFromFile", [&] {
+  return traceCodeWithPath("talAllocateCertFromFile", "crtFile: ", path, [&] {
     return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION,
                     [&] { return allocateCertBody(path, certificate); });
   });
@@ -208,7 +208,7 @@ int32_t talGetCrtMem(talCert* certificate, uint8_t** buffer, int32_t* length) {
 }
 
 int32_t talHashFile(const char* path, int32_t hash, uint8_t* buffer, int32_t length) {
-  return traceCode("talHashFile", [&] {
+  return traceCodeWithPath("talHashFile", "inFile: ", path, [&] {
     return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION,
                     [&] { return hashFileBody(path, hash, buffer, length); });
   });

@@ -255,7 +255,7 @@ int32_t cloneContext(talCtx* source, talCtx** out) {
   if (source->keyManager.flags & KM_FLAG_OWN_RANDOM) {
     SecretBlock seed(40);
     int32_t drawn = source->keyManager.getRandomBytes(seed.data(), seed.size());
-    if (drawn == 20) return 39;
+    if (drawn == 20) return source->deviceFailure();
     if (drawn == 47) return 31;
     checkInvariant(drawn == 0, CTX_UNIT, __LINE__, "r == 0");
     if (clone->keyManager.seedRandom(seed.data(), seed.size()) != 0) return 100;

@@ -105,6 +105,11 @@ struct talCtx {
   MemFile reportBuffer;
   ReportStream report;
   uint32_t deviceError = 0;
+  // Code 39: the device failed; its error number is kept for the code's text.
+  int32_t deviceFailure() {
+    deviceError = keyManager.deviceAnswer;
+    return 39;
+  }
   char errorText[256];
   std::unique_ptr<SignedCertificate> signerCertificate;
   bool initialised = false;

@@ -204,7 +204,7 @@ int32_t rbgFillBody(talCtx* ctx, uint8_t* buffer, int32_t length) {
   if (!ctx->ready) return 22;
   if (!(ctx->keyManager.flags & KM_FLAG_OWN_RANDOM)) return 31;
   int32_t r = ctx->keyManager.getRandomBytes(buffer, static_cast<size_t>(length));
-  if (r == 20) return 39;
+  if (r == 20) return ctx->deviceFailure();
   if (r == 47) return 31;
   checkInvariant(r == 0, AUTH_UNIT, __LINE__, "r == 0");
   return endOfOperation(ctx);
@@ -240,6 +240,7 @@ int32_t mapAnswer(talCtx* ctx, const AnswerRow* rows, size_t count, int32_t answ
   for (size_t i = 0; i < count; ++i) {
     if (rows[i].answer != answer) continue;
     if (rows[i].wipePins) ctx->wipePins();
+    if (rows[i].result == 39) return ctx->deviceFailure();
     return rows[i].result;
   }
   checkInvariant(false, unit, line, "false");
@@ -266,20 +267,17 @@ int32_t talDeinit(talCtx* ctx) {
   });
 }
 
+// talRbgFill and talCloneCtx are entry points without the trace.
 int32_t talRbgFill(talCtx* ctx, uint8_t* buffer, int32_t length) {
-  return traceCode("talRbgFill", [&] {
-    return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&] { return rbgFillBody(ctx, buffer, length); });
-  });
+  return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&] { return rbgFillBody(ctx, buffer, length); });
 }
 
 int32_t talCloneCtx(talCtx* source, talCtx** clone) {
-  return traceCode("talCloneCtx", [&] {
-    return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
-      int32_t check = checkCtx(source);
-      if (check != 0) return check;
-      if (!clone) return 20;
-      return cloneContext(source, clone);
-    });
+  return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
+    int32_t check = checkCtx(source);
+    if (check != 0) return check;
+    if (!clone) return 20;
+    return cloneContext(source, clone);
   });
 }
 

@@ -239,9 +239,8 @@ int32_t talProtectMessageGF(talCtx* ctx, const void* recipients, talStream* inpu
   (void)recipients;
   (void)input;
   (void)output;
-  return traceCode("talProtectMessageGF", [&] {
-    return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&] { return protectBody(ctx, flags); });
-  });
+  // Not traced.
+  return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&] { return protectBody(ctx, flags); });
 }
 
 }  // extern "C"

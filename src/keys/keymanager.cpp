@@ -195,6 +195,7 @@ void KeyManager::copyFrom(const KeyManager& source) {
   flags = source.flags & ~KM_FLAG_OWN_RANDOM;
   keyUsage = source.keyUsage;
   lastCkr = source.lastCkr;
+  deviceAnswer = source.deviceAnswer;
   loaderText = source.loaderText;
   // A clone signs and decrypts with its source's keys.
   signingHolder = source.signingHolder;

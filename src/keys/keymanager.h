@@ -156,7 +156,8 @@ class KeyManager {
   }
 
   // The configuration's DER as hexadecimal text in the registry value TVSftCfg (current user):
-  // 0, 4 out of memory, 6 the key cannot be created, 7 the value cannot be written.
+  // 0, 4 out of memory, 6 the key cannot be created, 7 the value cannot be written. (The
+  // device's key file, the other place, goes with the absent device.)
   int32_t saveConf();
   // Reads it back into the configuration: 0, 8 absent or unreadable, 12 malformed, 4 out of
   // memory.
@@ -210,6 +211,9 @@ class KeyManager {
   uint32_t flags = 0;
   uint32_t keyUsage = 0;   // bit 0 signing, bit 1 decryption, bit 2 one key for both
   uint32_t lastCkr = 0;    // the last PKCS#11 return value
+  // The hardware device's last error number, which the context shows in code 39's text.
+  // The device cannot exist here (its library is missing), so nothing sets it but a device.
+  uint32_t deviceAnswer = 0;
   // The text of the last failed device-library load ("" when none).
   std::string loaderText;
 

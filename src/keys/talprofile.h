@@ -37,6 +37,7 @@ class ProfileParameters {
  public:
   void set(const std::string& name, const std::string& value) { values[name] = value; }
   bool get(const std::string& name, std::string& value) const;
+  const std::map<std::string, std::string>& all() const { return values; }
 
  private:
   std::map<std::string, std::string> values;
@@ -66,6 +67,13 @@ class TalProfile {
   // or a 4-byte attribute given another length.
   int32_t setAttribute(int32_t number, const void* value, size_t length);
   int32_t getAttribute(int32_t number, void* buffer, size_t* length) const;
+  // Whether the caller set the attribute (a getter's answer 0 may also be an unset default).
+  bool isAttributeSet(int32_t number) const { return attributes.count(number) != 0; }
+  // Whether the attribute is one of this profile's 4-byte integers.
+  bool isIntegerAttribute(int32_t number) const {
+    const AttributeRule* r = rule(number);
+    return r && r->kind == Kind::Integer;
+  }
 
   // A handle is a profile when it names a live profile object (every profile registers itself
   // while it lives, so a foreign or freed pointer is never read) whose bytes behind the object

@@ -66,7 +66,7 @@ std::string line(const char* level, const char* function, const std::string& mes
 }
 
 void expectTrace(const std::string& lines, const char* function, const char* endLevel,
-                 const std::string& endMessage) {
+                 const std::string& endMessage, const std::string& beginParameters = "") {
   std::istringstream in(lines);
   std::string begin, end, extra;
   std::getline(in, begin);
@@ -77,7 +77,9 @@ void expectTrace(const std::string& lines, const char* function, const char* end
     // "LEVEL. YYYY-MM-DD hh:mm:ss Funkcja..." without the date, time and "\r"
     return l.substr(0, level) + l.substr(level + 20, l.size() - level - 21);
   };
-  EXPECT_EQ(line("INFO.", function, "BEGIN"), withoutDate(begin));
+  EXPECT_EQ(line("INFO.", function, "BEGIN") +
+                (beginParameters.empty() ? "" : "Parametry: " + beginParameters + ". "),
+            withoutDate(begin));
   EXPECT_EQ(line(endLevel, function, endMessage), withoutDate(end));
 }
 
@@ -92,6 +94,28 @@ TEST(ApiTrace, EntryPointsWriteBeginAndEnd) {
   // Not traced.
   EXPECT_NE(nullptr, signatureStatusText(1));
   EXPECT_EQ("", newLines());
+  uint8_t byte = 0;
+  talCtx* clone = nullptr;
+  EXPECT_EQ(20, talRbgFill(nullptr, &byte, 1));
+  EXPECT_EQ(20, talCloneCtx(nullptr, &clone));
+  EXPECT_EQ(20, talProtectMessageGF(nullptr, nullptr, nullptr, nullptr, 2));
+  EXPECT_EQ("", newLines());
+}
+
+TEST(ApiTrace, FileEntryPointsNameTheirFileInBegin) {
+  newLines();
+  talCert* certificate = nullptr;
+  EXPECT_EQ(20, talAllocateCertFromFile(nullptr, &certificate));
+  expectTrace(newLines(), "talAllocateCertFromFile", "ERROR.", "END. Wynik: 20", "crtFile: NULL");
+  const std::string missing = logPath + ".missing";
+  EXPECT_EQ(56, talAllocateCertFromFile(missing.c_str(), &certificate));
+  expectTrace(newLines(), "talAllocateCertFromFile", "ERROR.", "END. Wynik: 56",
+              "crtFile: " + missing);
+  uint8_t digest[20];
+  EXPECT_EQ(20, talHashFile(nullptr, 1, digest, sizeof digest));
+  expectTrace(newLines(), "talHashFile", "ERROR.", "END. Wynik: 20", "inFile: NULL");
+  EXPECT_EQ(56, talHashFile(missing.c_str(), 1, digest, sizeof digest));
+  expectTrace(newLines(), "talHashFile", "ERROR.", "END. Wynik: 56", "inFile: " + missing);
 }
 
 TEST(ApiTrace, CodeLevelsAndTheCatchPolicies) {

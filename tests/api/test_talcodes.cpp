@@ -7,6 +7,7 @@
 #include "talvorin.h"
 
 #include "api/sharedtext.h"
+#include "api/talapi.h"
 #include "api/talcodes.h"
 #include "api/talctx.h"
 #include "keys/talprofile.h"
@@ -128,6 +129,26 @@ TEST(ResultCodes, TextsFormattedFromTheLastErrorAndTheContext) {
   EXPECT_EQ(21, checkCtx(notContext));
   EXPECT_EQ(20, checkCtx(nullptr));
   EXPECT_EQ(0, checkCtx(&ctx));
+
+  // A device failure (answers 20 and 21 of the three key-manager maps) keeps the device's
+  // error number for the text; other answers leave the number as it was.
+  struct Map {
+    const AnswerRow* rows;
+    size_t count;
+  };
+  for (const Map& map : {Map{INIT_PROFILE_ANSWERS, INIT_PROFILE_ANSWER_COUNT},
+                         Map{SAVE_CONF_ANSWERS, SAVE_CONF_ANSWER_COUNT},
+                         Map{LOAD_ROOTS_ANSWERS, LOAD_ROOTS_ANSWER_COUNT}})
+    for (int32_t answer : {20, 21}) {
+      talCtx device;
+      device.keyManager.deviceAnswer = 0x1C0 + static_cast<uint32_t>(answer);
+      EXPECT_EQ(100, mapAnswer(&device, map.rows, map.count, 4, "test", __LINE__));
+      EXPECT_EQ(0u, device.deviceError);
+      EXPECT_EQ(39, mapAnswer(&device, map.rows, map.count, answer, "test", __LINE__));
+      EXPECT_STREQ(answer == 20 ? "Urządzenie Karbon Ostra zwróciło błąd nr 1D4 !!!"
+                                : "Urządzenie Karbon Ostra zwróciło błąd nr 1D5 !!!",
+                   talErrorText(&device, 39));
+    }
 }
 
 // Code 44 names what the PKCS#11 library answered, only for a context whose profile is a token.

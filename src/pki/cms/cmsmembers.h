@@ -4,6 +4,7 @@
 // come from one member list per class.
 #pragma once
 
+#include "asn1/asnany.h"
 #include "asn1/asnbase.h"
 #include "asn1/asnchoice.h"
 #include "asn1/asncont.h"
@@ -184,19 +185,31 @@ struct Optional {
 };
 
 // Reads the optional members that follow, in any order, up to the end of
-// the content: 1, 0 for an element that is none of them or a member seen
-// twice, or the failing member's answer.
+// the content or N elements: 1, 0 for an element that is none of them or a
+// member seen twice, or the failing member's answer. With skipForeign, an
+// element of no context tag and of none of the members' kinds that comes
+// after a recognised member is passed over (an extension of a later version
+// of the structure); it still counts toward the N.
 template <size_t N>
-int readOptionals(MemberReader& r, const std::array<Optional, N>& table) {
-  while (!r.done()) {
+int readOptionals(MemberReader& r, const std::array<Optional, N>& table, bool skipForeign = false) {
+  bool recognised = false;
+  for (size_t read = 0; read < N && !r.done(); ++read) {
     const int id = r.peek();
+    if (id < 0) return 0;
     const Optional* found = nullptr;
     for (const Optional& o : table)
       if (o.identifier == id) found = &o;
+    if (!found && skipForeign && recognised && (id & 0xC0) != 0x80) {
+      ASNany foreign;
+      const int x = r.read(foreign);
+      if (x < 1) return x;
+      continue;
+    }
     if (!found || *found->present) return 0;
     const int x = r.read(*found->member);
     if (x < 1) return x;
     *found->present = 1;
+    recognised = true;
   }
   return 1;
 }

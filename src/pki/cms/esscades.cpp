@@ -113,7 +113,9 @@ int ESSCertIDV2::decodeMembers(cmsasn::MemberReader& r) {
 }
 
 cmsasn::Members<3> ESSCertIDV2::members() const {
-  // DER leaves out the default value: id-sha256 with no parameters.
+  // DER leaves out the default value (id-sha256 with no parameters), as openssl writes it, so a
+  // built attribute is DER and a received one re-encodes as it came; signatures over a received
+  // attribute cover its received octets, never this encoding.
   const bool isDefault = hashAlgorithm.algorithm == id_sha256 && !hashAlgorithm.parametersPresent;
   return {opt(hashAlgorithm, !isDefault), &certHash, opt(issuerSerial, issuerSerialPresent)};
 }

@@ -521,8 +521,11 @@ int SignedData::streamDecodeStep(GenericFile* in, int64_t contentLength, Generic
     if (p < 1) return p == 0 ? EASN_MEM : p;
     c->started = 1;
   }
-  // An empty content holds no version: no SignedData, as when read whole.
-  if (contentLength == 0) return 0;
+  // An empty content is a finished value of nothing, as EnvelopedData's.
+  if (contentLength == 0) {
+    c->contentSize = 0;
+    return 1;
+  }
   const int64_t limit = contentLength >= 0 ? contentLength : ASN_MAX_STREAM_LENGTH;
   int r;
   for (;;) {

@@ -46,12 +46,13 @@ int TimeStampRequest::decodeMembers(cmsasn::MemberReader& r) {
 }
 
 cmsasn::Members<6> TimeStampRequest::members() const {
-  // certReq DEFAULT FALSE: DER leaves out the default value.
+  // certReq is written whenever its flag is set, FALSE too: a received
+  // request re-encodes as it came (a built one sets the flag only for TRUE).
   return {&version,
           &messageImprint,
           opt(reqPolicy, reqPolicyPresent),
           opt(nonce, noncePresent),
-          opt(certReq, certReqPresent && certReq.get()),
+          opt(certReq, certReqPresent),
           opt(extensions, extensionsPresent)};
 }
 
@@ -217,20 +218,21 @@ int TimeStampTokenInfo::decodeMembers(cmsasn::MemberReader& r) {
                                               {0x01, &ordering, &orderingPresent},
                                               {0x02, &nonce, &noncePresent},
                                               {0xA0, &tsa, &tsaPresent},
-                                              {0xA1, &extensions, &extensionsPresent}}});
+                                              {0xA1, &extensions, &extensionsPresent}}},
+                                             true);
   if (x < 1) return x;
   return r.finish();
 }
 
 cmsasn::Members<10> TimeStampTokenInfo::members() const {
-  // ordering DEFAULT FALSE: DER leaves out the default value.
+  // ordering likewise: written whenever its flag is set.
   return {&version,
           &policy,
           &messageImprint,
           &serialNumber,
           &genTime,
           opt(accuracy, accuracyPresent),
-          opt(ordering, orderingPresent && ordering.get()),
+          opt(ordering, orderingPresent),
           opt(nonce, noncePresent),
           opt(tsa, tsaPresent),
           opt(extensions, extensionsPresent)};

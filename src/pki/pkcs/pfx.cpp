@@ -658,6 +658,10 @@ int Pfx::build(int cipherId, const unsigned char* password, int passwordLength,
 // Reading
 
 int Pfx::verifyMac(const unsigned char* password, int passwordLength) const {
+  return verifyMac(password, passwordLength, macData.macSalt.length);
+}
+
+int Pfx::verifyMac(const unsigned char* password, int passwordLength, int saltLength) const {
   const AlgorithmIdentifier& alg = macData.mac.digestAlgorithm;
   const LvHashAlgo hash = macHash(alg.algorithm);
   if (hash == 0) return -2;
@@ -671,7 +675,8 @@ int Pfx::verifyMac(const unsigned char* password, int passwordLength) const {
   if (macData.mac.digest.length != n) return 0;
   unsigned char mac[64];
   authSafeMac(hash, authSafe.value(), password, passwordLength, macData.macSalt.data(),
-              macData.macSalt.length, iterations, mac);
+              saltLength < macData.macSalt.length ? saltLength : macData.macSalt.length,
+              iterations, mac);
   // Compared without an early exit.
   unsigned char diff = 0;
   for (int i = 0; i < n; ++i) diff |= mac[i] ^ macData.mac.digest.data()[i];
@@ -689,9 +694,19 @@ int Pfx::parsePfx(TypedPointerList<PrivateKeyInfo>& keyList,
     // Integrity first: nothing is decrypted from a file whose MAC fails.
     const uint32_t macIterations =
         keyasn::significantOctets(macData.iterations) <= 4 ? macData.iterations.toLong() : 0;
-    const int m = verifyMac(password, passwordLength);
-    if (m != 1) return m;
+    int m = verifyMac(password, passwordLength);
     if (!reader.budget.spend(macIterations)) return -2;
+    if (m == 0 && (passwordLength > PFX_CUT_OCTETS || macData.macSalt.length > PFX_CUT_OCTETS)) {
+      // A writer that fills each 64-octet block of the derivation from the
+      // first 64 octets of a longer password or salt (where RFC 7292 repeats
+      // the whole) cannot be read with the whole: try its reading, and when
+      // that MAC matches, decrypt with the same cut password.
+      const int cut = passwordLength < PFX_CUT_OCTETS ? passwordLength : PFX_CUT_OCTETS;
+      m = verifyMac(password, cut, PFX_CUT_OCTETS);
+      if (!reader.budget.spend(macIterations)) return -2;
+      if (m == 1) reader.passwordLength = cut;
+    }
+    if (m != 1) return m;
     for (POSITION pos = authenticatedSafe.GetHeadPosition(); pos;) {
       const ContentInfo<ASNany>* ci = authenticatedSafe.GetNext(pos);
       if (!ci || !ci->contentPresent) continue;

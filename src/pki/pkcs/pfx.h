@@ -37,6 +37,13 @@ void addCopy(TypedPointerList<SignedCertRevList>& target,
 // otherwise cost that many times over.
 constexpr uint32_t PFX_MAX_TOTAL_ITERATIONS = 2 * PBE_MAX_ITERATIONS;
 
+// Octets of a password or MAC salt that a derivation block holds. Reading
+// takes the whole password first (RFC 7292); when the MAC does not match
+// and the password or salt is longer, it tries the cut to the first 64
+// octets that some writers use, and decrypts with the cut password when
+// that MAC matches.
+constexpr int PFX_CUT_OCTETS = 64;
+
 class SafeBag : public cmsasn::Sequence<SafeBag> {
  public:
   explicit SafeBag(unsigned char valueTag = 0xA0);
@@ -159,6 +166,8 @@ class Pfx : public cmsasn::Sequence<Pfx> {
   // 1 the MAC over the authSafe content matches, 0 it does not (or the
   // password is empty), -2 not HMAC-SHA-1 or SHA-2, or bad parameters.
   int verifyMac(const unsigned char* password, int passwordLength) const;
+  // As verifyMac, with only the first saltLength octets of the MAC salt.
+  int verifyMac(const unsigned char* password, int passwordLength, int saltLength) const;
 
   // The members and the authenticated safe; the items collected for
   // writing stay.

@@ -342,9 +342,20 @@ TEST(CmsMembers, OptionalSetsAndSignerRules) {
     ASSERT_EQ(decodeBytes(msg, der), static_cast<int>(der.size()));
     EXPECT_EQ(encodeOf(msg), der);
   }
-  // An empty SignedData holds no version, streamed or whole.
+  // An empty SignedData holds no version, so it is refused whole; streamed,
+  // a content length of 0 finishes the value at once with nothing in it
+  // (as EnvelopedData's streamed decode does).
   const Bytes empty = pkitest::unhex("300f06092a864886f70d010702a0023000");
-  expectWholeAndStreamed(empty, 0);
+  SignedMessage emptyWhole;
+  EXPECT_LE(decodeBytes(emptyWhole, empty), 0);
+  for (size_t chunk : {size_t(1), size_t(4096)}) {
+    SignedMessage streamed;
+    Bytes passed;
+    EXPECT_EQ(cmstest::streamIn(streamed, empty, chunk, &passed), static_cast<int>(empty.size()));
+    EXPECT_TRUE(passed.empty());
+    EXPECT_EQ(streamed.value().signerInfos.GetCount(), 0);
+    EXPECT_EQ(streamed.value().digestAlgorithms.GetCount(), 0);
+  }
 
   // A SignedData with neither certificates nor crls writes neither.
   SignedMessage msg;

@@ -269,13 +269,28 @@ TEST(TspRules, OptionalMembersOfTstInfoAndRequest) {
       {"other context [2]", "a2020500", false},
       {"primitive [0]", "800100", false},
       {"unknown first", "0500", false},
-      {"unknown after a member", accuracy + "0500", false},
+      // After a recognised member an element of no known kind is passed
+      // over, and counts toward the five.
+      {"unknown after a member", accuracy + "0500", true},
+      {"unknown among them", nonce + "0c026f6b" + accuracy, true},
+      {"unknown as the sixth", accuracy + "0500" + ordering + nonce + tsa + ext, false},
+      {"context [2] after a member", accuracy + "a2020500", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const Bytes der = tstInfo(c.optional);
     TimeStampTokenInfo info;
     EXPECT_EQ(decodeBytes(info, der), c.ok ? static_cast<int>(der.size()) : 0);
+    if (c.ok && c.optional.find("0500") != std::string::npos) {
+      EXPECT_TRUE(info.accuracyPresent);
+      EXPECT_FALSE(info.orderingPresent || info.noncePresent);
+      continue;
+    }
+    if (c.ok && c.optional.find("0c02") != std::string::npos) {
+      EXPECT_TRUE(info.accuracyPresent && info.noncePresent);
+      EXPECT_EQ(encodeOf(info), tstInfo(accuracy + nonce));
+      continue;
+    }
     if (!c.ok || c.optional.empty()) continue;
     EXPECT_TRUE(info.accuracyPresent && info.orderingPresent && info.noncePresent &&
                 info.tsaPresent && info.extensionsPresent);
@@ -283,11 +298,14 @@ TEST(TspRules, OptionalMembersOfTstInfoAndRequest) {
     // Written in the standard's order whatever the received order.
     EXPECT_EQ(encodeOf(info), tstInfo(accuracy + ordering + nonce + tsa + ext));
   }
-  // ordering FALSE and certReq FALSE are the defaults: never written.
+  // ordering FALSE and certReq FALSE are written whenever their flag is set,
+  // so a received value re-encodes as it came; a cleared flag leaves them out.
   TimeStampTokenInfo falseOrdering;
   const Bytes fo = tstInfo("010100");
   ASSERT_EQ(decodeBytes(falseOrdering, fo), static_cast<int>(fo.size()));
   EXPECT_EQ(falseOrdering.orderingPresent, 1);
+  EXPECT_EQ(encodeOf(falseOrdering), fo);
+  falseOrdering.orderingPresent = 0;
   EXPECT_EQ(encodeOf(falseOrdering), tstInfo(""));
 
   const std::string reqHead = "020101301f300706052b0e03021a0414" + std::string(40, 'b');
@@ -315,9 +333,16 @@ TEST(TspRules, OptionalMembersOfTstInfoAndRequest) {
   ASSERT_EQ(decodeBytes(built, request("")), static_cast<int>(request("").size()));
   built.certReqPresent = 1;
   built.certReq.set(false);
-  EXPECT_EQ(encodeOf(built), request(""));
+  EXPECT_EQ(encodeOf(built), request("010100"));
   built.certReq.set(true);
   EXPECT_EQ(encodeOf(built), request("0101ff"));
+  // A received request, read privately, gives its octets back.
+  for (const std::string& optional : {std::string("010100"), "06032a0305" + nonce + "010100"}) {
+    TimeStampRequest received;
+    const Bytes der = request(optional);
+    ASSERT_EQ(decodeBytes(received, der), static_cast<int>(der.size()));
+    EXPECT_EQ(encodeOf(received), der) << optional;
+  }
 }
 
 TEST(TspRules, StatusInfoAndResponse) {

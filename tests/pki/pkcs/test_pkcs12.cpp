@@ -154,6 +154,49 @@ TEST(Pkcs12Read, TheMacGuardsEverything) {
   EXPECT_EQ(r.result, 0);
 }
 
+// A password of 80 octets (its BMPString with terminator), files made by
+// tests/data/pki/pkcs/make_longpw.sh: openssl's own (the whole password in
+// every derivation, RFC 7292) and one whose MAC and key encryption take only
+// the first 64 octets (keys from openssl's PKCS12KDF over those octets).
+// Both open with the long password; the cut file with nothing else.
+TEST(Pkcs12Read, LongPasswordsWholeThenCutTo64) {
+  const std::string longPassword = "a password of forty characters, or more";
+  const Bytes password = bmp(longPassword.c_str());
+  ASSERT_EQ(password.size(), 80u);
+  const Bytes first64(password.begin(), password.begin() + 64);
+  struct Case {
+    const char* file;
+    Bytes password;
+    int result;
+  };
+  const Case cases[] = {
+      {"pkcs/long_rfc.p12", password, 1},
+      {"pkcs/long_cut.p12", password, 1},
+      // The cut octets given as such (no terminator): the same key.
+      {"pkcs/long_cut.p12", first64, 1},
+      // Another password with the same first 64 octets is cut alike.
+      {"pkcs/long_cut.p12", bmp((longPassword + "!").c_str()), 1},
+      // 31 characters and the terminator fill 64 octets: nothing to cut,
+      // and not the cut octets.
+      {"pkcs/long_cut.p12", bmp(longPassword.substr(0, 31).c_str()), 0},
+      // openssl's file is never read with the cut.
+      {"pkcs/long_rfc.p12", bmp((longPassword + "!").c_str()), 0},
+      {"pkcs/long_cut.p12", bmp("vorin-test"), 0},
+  };
+  for (const Case& c : cases) {
+    Read r;
+    readPfx(cmstest::readData(c.file), c.password, r);
+    EXPECT_EQ(r.result, c.result) << c.file << " " << c.password.size();
+    if (c.result != 1) {
+      EXPECT_EQ(r.keys.GetCount() + r.certs.GetCount(), 0);
+      continue;
+    }
+    ASSERT_EQ(r.keys.GetCount(), 1) << c.file;
+    EXPECT_EQ(encodeOf(*r.keys.GetHead()), cmstest::readData("pkcs/rsa_p8.der")) << c.file;
+    EXPECT_EQ(encodeOf(*r.certs.GetHead()), cmstest::readData("pkcs/cert.der")) << c.file;
+  }
+}
+
 // A PFX of one id-data safe per bag with a MAC of `macIterations`.
 Bytes assemble(const std::vector<SafeBag*>& bags, uint32_t macIterations, const Bytes& password) {
   Pfx pfx;

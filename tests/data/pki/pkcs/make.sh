@@ -74,3 +74,4 @@ openssl cms -encrypt -binary -stream -aes128 -secretkey $kek -secretkeyid 0a0b0c
 openssl cms -encrypt -binary -aes128 -recip ec_cert.pem -in content.bin -outform DER -out kari.der
 openssl cms -encrypt -binary -aes128 -pwri_password $pw -in content.bin -outform DER -out pwri.der
 rm -f ec_cert.pem cert.pem
+./make_longpw.sh
