@@ -19,6 +19,7 @@
 #include <libxml/xmlIO.h>
 #include <libxml/xpathInternals.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -749,6 +750,74 @@ int32_t xpointerSelectNodes(XmlDocHolder* holder, const char* expression,
   return xmlrc::OK;
 }
 
+namespace {
+
+thread_local XmlIdIndexScope* topIdScope = nullptr;
+
+// Calls take(attribute, element) for each Id attribute of the document's
+// elements, in document order.
+template <typename Take>
+void forEachIdAttribute(xmlDocPtr doc, Take take) {
+  xmlNodePtr root = xmlDocGetRootElement(doc);
+  int depth = 0;
+  for (xmlNodePtr n = root; n; n = nextInSubtree(n, root, depth, XML_MAX_TREE_DEPTH)) {
+    if (n->type != XML_ELEMENT_NODE) continue;
+    for (xmlAttrPtr a = n->properties; a; a = a->next)
+      if (isIdAttribute(doc, n, a)) take(a, n);
+  }
+}
+
+}  // namespace
+
+XmlIdIndexScope::XmlIdIndexScope(xmlDocPtr doc) : doc(doc), enclosing(topIdScope) {
+  topIdScope = this;
+}
+
+XmlIdIndexScope::~XmlIdIndexScope() { topIdScope = enclosing; }
+
+XmlIdIndexScope* XmlIdIndexScope::of(xmlDocPtr doc) {
+  XmlIdIndexScope* found = nullptr;
+  for (XmlIdIndexScope* s = topIdScope; s; s = s->enclosing)
+    if (doc && s->doc == doc) found = s;
+  return found;
+}
+
+namespace {
+
+// An Id attribute's value: in place when the tree holds it as one text (the
+// parse replaced every entity, so always but for values set in pieces since).
+std::string_view idValue(xmlAttrPtr a, std::vector<std::unique_ptr<std::string>>& assembled) {
+  xmlNodePtr text = a->children;
+  if (text && !text->next && text->type == XML_TEXT_NODE && text->content)
+    return reinterpret_cast<const char*>(text->content);
+  assembled.push_back(std::make_unique<std::string>(attrValue(a)));
+  return *assembled.back();
+}
+
+}  // namespace
+
+void XmlIdIndexScope::build() {
+  built = true;
+  size_t count = 0;
+  forEachIdAttribute(doc, [&count](xmlAttrPtr, xmlNodePtr) { ++count; });
+  ids.reserve(count);
+  forEachIdAttribute(doc, [this](xmlAttrPtr a, xmlNodePtr element) {
+    std::string_view value = idValue(a, values);
+    if (!value.empty()) ids.push_back({value, element});
+  });
+  std::sort(ids.begin(), ids.end(), [](const IdEntry& x, const IdEntry& y) { return x.value < y.value; });
+}
+
+xmlNodePtr XmlIdIndexScope::find(const std::string& id) {
+  if (!built) build();
+  auto range = std::equal_range(ids.begin(), ids.end(), IdEntry{id, nullptr},
+                                [](const IdEntry& x, const IdEntry& y) { return x.value < y.value; });
+  if (range.first == range.second) return nullptr;
+  for (auto it = range.first; it != range.second; ++it)
+    if (it->element != range.first->element) return nullptr;  // two elements claim it
+  return range.first->element;
+}
+
 void findNodeById(xmlNodePtr contextNode, const char* id, xmlNodePtr* node) {
   if (node) *node = nullptr;
   std::string wanted;
@@ -756,17 +825,17 @@ void findNodeById(xmlNodePtr contextNode, const char* id, xmlNodePtr* node) {
       parseSameDocumentFragment(id, &wanted) != XML_FRAGMENT_ID || wanted != id)
     throw TalApiException(xmlrc::EMPTY_TRANSFORM);
   xmlDocPtr doc = contextNode->doc;
-  xmlNodePtr root = xmlDocGetRootElement(doc);
   xmlNodePtr found = nullptr;
-  int depth = 0;
-  for (xmlNodePtr n = root; n; n = nextInSubtree(n, root, depth, XML_MAX_TREE_DEPTH)) {
-    if (n->type != XML_ELEMENT_NODE) continue;
-    for (xmlAttrPtr a = n->properties; a; a = a->next) {
-      if (!isIdAttribute(doc, n, a) || attrValue(a) != wanted) continue;
-      if (found && found != n)
-        throw TalApiException(xmlrc::EMPTY_TRANSFORM);  // two elements claim the Id
+  if (XmlIdIndexScope* index = XmlIdIndexScope::of(doc)) {
+    found = index->find(wanted);
+  } else {
+    bool twice = false;
+    forEachIdAttribute(doc, [&](xmlAttrPtr a, xmlNodePtr n) {
+      if (twice || attrValue(a) != wanted) return;
+      if (found && found != n) twice = true;  // two elements claim the Id
       found = n;
-    }
+    });
+    if (twice) found = nullptr;
   }
   if (!found) throw TalApiException(xmlrc::EMPTY_TRANSFORM);
   *node = found;

@@ -34,6 +34,9 @@ const uint32_t XMLSIG_MAX_SIGNATURE_VALUE = 32768;
 const size_t XMLSIG_MAX_REFERENCES = 1024;
 const size_t XMLSIG_MAX_TRANSFORMS = 32;
 const size_t XMLSIG_MAX_KEYINFO_ITEMS = 256;
+// Octets one digest hashes for one unit of the work budget: about the time the
+// canonicaliser takes for one of its units.
+const uint64_t XML_DIGEST_OCTETS_PER_UNIT = 2;
 
 // Base of the signature reader and writer.
 class XmlSignature {
@@ -205,6 +208,7 @@ class XmlSigParser : public XmlSignature {
   void chooseSigner();
   void canonicaliseSignedInfo();
   void feed(XmlRef& ref, const uint8_t* bytes, size_t length);
+  void chargeDigesting(uint64_t octets);
   // Feeds a reference's digests as its last transform writes.
   class ReferenceSink;
   XmlWorkBudget* workBudget() { return sharedBudget ? sharedBudget : &budget; }
