@@ -782,40 +782,42 @@ XmlIdIndexScope* XmlIdIndexScope::of(xmlDocPtr doc) {
   return found;
 }
 
-namespace {
-
-// An Id attribute's value: in place when the tree holds it as one text (the
-// parse replaced every entity, so always but for values set in pieces since).
-std::string_view idValue(xmlAttrPtr a, std::vector<std::unique_ptr<std::string>>& assembled) {
+const char* XmlIdIndexScope::valueOf(xmlAttrPtr a) const {
+  // In place when the tree holds the value as one text (the parse replaced
+  // every entity, so always but for values set in pieces since).
   xmlNodePtr text = a->children;
   if (text && !text->next && text->type == XML_TEXT_NODE && text->content)
     return reinterpret_cast<const char*>(text->content);
-  assembled.push_back(std::make_unique<std::string>(attrValue(a)));
-  return *assembled.back();
+  auto it = assembled.find(a);
+  return it == assembled.end() ? "" : it->second.c_str();
 }
-
-}  // namespace
 
 void XmlIdIndexScope::build() {
   built = true;
   size_t count = 0;
   forEachIdAttribute(doc, [&count](xmlAttrPtr, xmlNodePtr) { ++count; });
-  ids.reserve(count);
-  forEachIdAttribute(doc, [this](xmlAttrPtr a, xmlNodePtr element) {
-    std::string_view value = idValue(a, values);
-    if (!value.empty()) ids.push_back({value, element});
+  ids.reserve(count);  // one pointer an Id: the index stays small beside the tree
+  forEachIdAttribute(doc, [this](xmlAttrPtr a, xmlNodePtr) {
+    xmlNodePtr text = a->children;
+    if (!(text && !text->next && text->type == XML_TEXT_NODE && text->content))
+      assembled.emplace(a, attrValue(a));
+    if (*valueOf(a)) ids.push_back(a);
   });
-  std::sort(ids.begin(), ids.end(), [](const IdEntry& x, const IdEntry& y) { return x.value < y.value; });
+  std::sort(ids.begin(), ids.end(),
+            [this](xmlAttrPtr x, xmlAttrPtr y) { return std::strcmp(valueOf(x), valueOf(y)) < 0; });
 }
 
 xmlNodePtr XmlIdIndexScope::find(const std::string& id) {
   if (!built) build();
-  auto range = std::equal_range(ids.begin(), ids.end(), IdEntry{id, nullptr},
-                                [](const IdEntry& x, const IdEntry& y) { return x.value < y.value; });
-  if (range.first == range.second) return nullptr;
-  for (auto it = range.first; it != range.second; ++it)
-    if (it->element != range.first->element) return nullptr;  // two elements claim it
-  return range.first->element;
+  auto it = std::lower_bound(ids.begin(), ids.end(), id, [this](xmlAttrPtr a, const std::string& v) {
+    return std::strcmp(valueOf(a), v.c_str()) < 0;
+  });
+  xmlNodePtr found = nullptr;
+  for (; it != ids.end() && id == valueOf(*it); ++it) {
+    if (found && found != (*it)->parent) return nullptr;  // two elements claim it
+    found = (*it)->parent;
+  }
+  return found;
 }
 
 void findNodeById(xmlNodePtr contextNode, const char* id, xmlNodePtr* node) {

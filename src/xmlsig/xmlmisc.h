@@ -16,9 +16,8 @@
 #include <libxml/xpath.h>
 
 #include <cstdint>
-#include <memory>
 #include <string>
-#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 // Limits applied to every document and expression.
@@ -189,12 +188,10 @@ class XmlIdIndexScope {
   xmlDocPtr doc;
   XmlIdIndexScope* enclosing;
   bool built = false;
-  struct IdEntry {
-    std::string_view value;  // in the tree, or in values
-    xmlNodePtr element;
-  };
-  std::vector<IdEntry> ids;  // every Id attribute, sorted by value
-  std::vector<std::unique_ptr<std::string>> values;  // values the tree holds in pieces
+  const char* valueOf(xmlAttrPtr a) const;
+
+  std::vector<xmlAttrPtr> ids;  // every Id attribute, sorted by value
+  std::unordered_map<xmlAttrPtr, std::string> assembled;  // values the tree holds in pieces
 };
 
 extern const char* const XML_ID_ATTRIBUTE_NAMES[3];
