@@ -409,6 +409,19 @@ xmlDocPtr xmlSafeParseMemory(const uint8_t* bytes, size_t length) {
   return doc;
 }
 
+namespace {
+// Called from inside an allocation: only flags are set (xmlStopParser would
+// free the input under the parser's feet). No callback builds a node after
+// them, no entity content is copied (libxml2 copies only while the document is
+// well-formed), the push parser stops at its next step, and the parse is refused.
+void stopBuildingTree(void* context) {
+  xmlParserCtxtPtr ctxt = static_cast<xmlParserCtxtPtr>(context);
+  ctxt->disableSAX = 1;
+  ctxt->wellFormed = 0;
+  ctxt->instate = XML_PARSER_EOF;
+}
+}  // namespace
+
 int32_t parseXmlDocument(XmlDocHolder* holder, GenericFile* reader) {
   uint8_t first[4];
   uint32_t got = 0;
@@ -424,6 +437,9 @@ int32_t parseXmlDocument(XmlDocHolder* holder, GenericFile* reader) {
   ParseGuard guard;
   guard.mainCtxt = ctxt;
   guard.memory = &memory;
+  // Past the allowance no more of the tree is built, from that allocation on
+  // (not from the next chunk: the rest of one can allocate megabytes).
+  memory.onOver(stopBuildingTree, ctxt);
   int32_t result = xmlrc::OK;
   uint64_t total = 4;
   {

@@ -134,6 +134,13 @@ TEST_F(HostileReceipts, RefusedOrVerifiedInBoundedTimeAndMemory) {
       // 5 MB of elements 200 deep.
       {"01b nested 200, 5 MB", inject(receipt, repeat(nested, (5u << 20) / nested.size())), 0,
        SIG_STATUS_NEGATIVE, 3.0},
+      // An entity of 60,000 octets referred to 60,000 times: stopped at the
+      // allocation that passes the allowance, not at the end of its chunk.
+      {"06b quadratic blowup",
+       receipt.substr(0, receipt.find("?>") + 2) + "<!DOCTYPE ds:Signature [<!ENTITY a \"" +
+           std::string(60000, 'A') + "\">]>" +
+           inject(receipt.substr(receipt.find("?>") + 2), "<b>" + repeat("&a;", 60000) + "</b>"),
+       89, 0, 1.0},
       // The receipt itself.
       {"sample", receipt, 0, SIG_STATUS_VALID, 1.0},
   };
