@@ -190,8 +190,12 @@ static int declarationMatches(const char* declaration, const char* receiptDigest
   return strcasecmp(ours, theirs) == 0;
 }
 
-/* The signature's results, the saved object's fields and the digest comparison. */
-static int judge(tvXmlCtx* xml, const talMsgInfo* message, const char* declaration) {
+/* The signature's results, the saved object's fields and the digest comparison. Once the object
+ * is saved, the message goes (and with it the XML context it owns, and the receipt's tree) before
+ * the object is read: the two trees are never held at once. */
+static int judge(tvXmlCtx** xmlHeld, talMsgInfo** messageHeld, const char* declaration) {
+  tvXmlCtx* xml = *xmlHeld;
+  const talMsgInfo* message = *messageHeld;
   talSigInfo* signature = NULL;
   int32_t count = 0, msgStatus = 0, status = 0, qualification = 0, reason = 0, code;
   int32_t stamps = 0, counters = 0;
@@ -229,6 +233,9 @@ static int judge(tvXmlCtx* xml, const talMsgInfo* message, const char* declarati
     rmdir(folder);
     return EXIT_NOT_RUN;
   }
+  tvXmlDeleteMsgInfo(*messageHeld); /* and the XML context it owns */
+  *messageHeld = NULL;
+  *xmlHeld = NULL;
   doc = xmlReadFile(object, NULL, XML_PARSE_NONET);
   unlink(object);
   rmdir(folder);
@@ -326,7 +333,7 @@ static int verify(const char* receipt, const char* declaration, const char* trus
       printf("Werdykt: UPO odrzucone: weryfikacja podpisu nie mogla zostac przeprowadzona.\n");
       result = EXIT_REJECTED;
     } else {
-      result = judge(xml, message, declaration);
+      result = judge(&xml, &message, declaration);
     }
   }
   if (message)

@@ -75,6 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   XmlDocHolder holder;
   if (parseXmlDocument(&holder, &in) != 0) return 0;
   registerIdAttributes(holder.root);
+  // The tree is only read from here on: every value looked up below (one per
+  // attribute) is answered from one index of the Ids, as a verification's are.
+  XmlIdIndexScope ids(holder.doc);
   XmlWorkBudget budget;
   canonicalise(holder.root, options, 1, budget);
   canonicalise(reinterpret_cast<xmlNodePtr>(holder.doc), options, 1, budget);

@@ -354,6 +354,8 @@ int32_t verifySignatures(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, con
   std::unique_ptr<ASNgenTime> verificationTime = verificationTimeOf(ctx);
   int number = 0;
   XmlNodePaths paths;
+  // Verification only reads the tree: its Ids are indexed once for all the signatures.
+  XmlIdIndexScope ids(doc->holder->doc);
   for (xmlNodePtr element : context->signatures) {
     ctx->report << "\r\n";
     ctx->report.writeFormatted("---- PODPIS NUMER: %d ----\r\n", ++number);

@@ -19,6 +19,7 @@
 #include <libxml/xmlIO.h>
 #include <libxml/xpathInternals.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -208,10 +209,21 @@ bool refersToEntity(const xmlChar* text) {
   return false;
 }
 
+// True when a parameter entity's replacement text refers to a parameter entity
+// ("%name;", the '%' written as "&#37;" in the literal). libxml2 2.9 expands
+// such references in the internal subset without any amplification bound: a
+// few hundred octets of them keep the push parser busy for ever.
+bool refersToParameterEntity(const xmlChar* text) {
+  for (const xmlChar* p = text; *p; ++p)
+    if (*p == '%' && p[1] && !IS_BLANK_CH(p[1])) return true;
+  return false;
+}
+
 void cappedEntityDecl(void* ctx, const xmlChar* name, int type, const xmlChar* publicId,
                       const xmlChar* systemId, xmlChar* content) {
   if (content && (tooManySigns(content, static_cast<size_t>(xmlStrlen(content))) ||
-                  (type == XML_INTERNAL_GENERAL_ENTITY && refersToEntity(content)))) {
+                  (type == XML_INTERNAL_GENERAL_ENTITY && refersToEntity(content)) ||
+                  (type == XML_INTERNAL_PARAMETER_ENTITY && refersToParameterEntity(content)))) {
     refuse(ctx);
     return;
   }
@@ -397,6 +409,19 @@ xmlDocPtr xmlSafeParseMemory(const uint8_t* bytes, size_t length) {
   return doc;
 }
 
+namespace {
+// Called from inside an allocation: only flags are set (xmlStopParser would
+// free the input under the parser's feet). No callback builds a node after
+// them, no entity content is copied (libxml2 copies only while the document is
+// well-formed), the push parser stops at its next step, and the parse is refused.
+void stopBuildingTree(void* context) {
+  xmlParserCtxtPtr ctxt = static_cast<xmlParserCtxtPtr>(context);
+  ctxt->disableSAX = 1;
+  ctxt->wellFormed = 0;
+  ctxt->instate = XML_PARSER_EOF;
+}
+}  // namespace
+
 int32_t parseXmlDocument(XmlDocHolder* holder, GenericFile* reader) {
   uint8_t first[4];
   uint32_t got = 0;
@@ -412,6 +437,9 @@ int32_t parseXmlDocument(XmlDocHolder* holder, GenericFile* reader) {
   ParseGuard guard;
   guard.mainCtxt = ctxt;
   guard.memory = &memory;
+  // Past the allowance no more of the tree is built, from that allocation on
+  // (not from the next chunk: the rest of one can allocate megabytes).
+  memory.onOver(stopBuildingTree, ctxt);
   int32_t result = xmlrc::OK;
   uint64_t total = 4;
   {
@@ -725,6 +753,76 @@ int32_t xpointerSelectNodes(XmlDocHolder* holder, const char* expression,
   return xmlXPointerSelectElements(holder->root, expression, nodes);
 }
 
+namespace {
+
+thread_local XmlIdIndexScope* topIdScope = nullptr;
+
+// Calls take(attribute, element) for each Id attribute of the document's
+// elements, in document order.
+template <typename Take>
+void forEachIdAttribute(xmlDocPtr doc, Take take) {
+  xmlNodePtr root = xmlDocGetRootElement(doc);
+  int depth = 0;
+  for (xmlNodePtr n = root; n; n = nextInSubtree(n, root, depth, XML_MAX_TREE_DEPTH)) {
+    if (n->type != XML_ELEMENT_NODE) continue;
+    for (xmlAttrPtr a = n->properties; a; a = a->next)
+      if (isIdAttribute(doc, n, a)) take(a, n);
+  }
+}
+
+}  // namespace
+
+XmlIdIndexScope::XmlIdIndexScope(xmlDocPtr doc) : doc(doc), enclosing(topIdScope) {
+  topIdScope = this;
+}
+
+XmlIdIndexScope::~XmlIdIndexScope() { topIdScope = enclosing; }
+
+XmlIdIndexScope* XmlIdIndexScope::of(xmlDocPtr doc) {
+  XmlIdIndexScope* found = nullptr;
+  for (XmlIdIndexScope* s = topIdScope; s; s = s->enclosing)
+    if (doc && s->doc == doc) found = s;
+  return found;
+}
+
+const char* XmlIdIndexScope::valueOf(xmlAttrPtr a) const {
+  // In place when the tree holds the value as one text (the parse replaced
+  // every entity, so always but for values set in pieces since).
+  xmlNodePtr text = a->children;
+  if (text && !text->next && text->type == XML_TEXT_NODE && text->content)
+    return reinterpret_cast<const char*>(text->content);
+  auto it = assembled.find(a);
+  return it == assembled.end() ? "" : it->second.c_str();
+}
+
+void XmlIdIndexScope::build() {
+  built = true;
+  size_t count = 0;
+  forEachIdAttribute(doc, [&count](xmlAttrPtr, xmlNodePtr) { ++count; });
+  ids.reserve(count);  // one pointer an Id: the index stays small beside the tree
+  forEachIdAttribute(doc, [this](xmlAttrPtr a, xmlNodePtr) {
+    xmlNodePtr text = a->children;
+    if (!(text && !text->next && text->type == XML_TEXT_NODE && text->content))
+      assembled.emplace(a, attrValue(a));
+    if (*valueOf(a)) ids.push_back(a);
+  });
+  std::sort(ids.begin(), ids.end(),
+            [this](xmlAttrPtr x, xmlAttrPtr y) { return std::strcmp(valueOf(x), valueOf(y)) < 0; });
+}
+
+xmlNodePtr XmlIdIndexScope::find(const std::string& id) {
+  if (!built) build();
+  auto it = std::lower_bound(ids.begin(), ids.end(), id, [this](xmlAttrPtr a, const std::string& v) {
+    return std::strcmp(valueOf(a), v.c_str()) < 0;
+  });
+  xmlNodePtr found = nullptr;
+  for (; it != ids.end() && id == valueOf(*it); ++it) {
+    if (found && found != (*it)->parent) return nullptr;  // two elements claim it
+    found = (*it)->parent;
+  }
+  return found;
+}
+
 void findNodeById(xmlNodePtr contextNode, const char* id, xmlNodePtr* node) {
   if (node) *node = nullptr;
   std::string wanted;
@@ -732,17 +830,17 @@ void findNodeById(xmlNodePtr contextNode, const char* id, xmlNodePtr* node) {
       parseSameDocumentFragment(id, &wanted) != XML_FRAGMENT_ID || wanted != id)
     throw TalApiException(xmlrc::EMPTY_TRANSFORM);
   xmlDocPtr doc = contextNode->doc;
-  xmlNodePtr root = xmlDocGetRootElement(doc);
   xmlNodePtr found = nullptr;
-  int depth = 0;
-  for (xmlNodePtr n = root; n; n = nextInSubtree(n, root, depth, XML_MAX_TREE_DEPTH)) {
-    if (n->type != XML_ELEMENT_NODE) continue;
-    for (xmlAttrPtr a = n->properties; a; a = a->next) {
-      if (!isIdAttribute(doc, n, a) || attrValue(a) != wanted) continue;
-      if (found && found != n)
-        throw TalApiException(xmlrc::EMPTY_TRANSFORM);  // two elements claim the Id
+  if (XmlIdIndexScope* index = XmlIdIndexScope::of(doc)) {
+    found = index->find(wanted);
+  } else {
+    bool twice = false;
+    forEachIdAttribute(doc, [&](xmlAttrPtr a, xmlNodePtr n) {
+      if (twice || attrValue(a) != wanted) return;
+      if (found && found != n) twice = true;  // two elements claim the Id
       found = n;
-    }
+    });
+    if (twice) found = nullptr;
   }
   if (!found) throw TalApiException(xmlrc::EMPTY_TRANSFORM);
   *node = found;

@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // Limits applied to every document and expression.
@@ -164,7 +165,39 @@ int32_t xpointerSelectNodes(XmlDocHolder* holder, const char* expression,
 // declared ID by the DTD, xml:id, an attribute Id, ID or id (no namespace), or
 // one registered by registerIdAttributes. No element or more than one (a wrapped
 // signature): TalApiException 139. An id that is not an NCName: 139 as well.
+// Inside an XmlIdIndexScope of the node's document the answer comes from its
+// index, else from a walk of the whole document.
 void findNodeById(xmlNodePtr contextNode, const char* id, xmlNodePtr* node);
+
+// While one lives on a thread, findNodeById over its document answers from an
+// index of the document's Ids, built by one walk at the first lookup, not by a
+// walk of the whole tree per lookup (a thousand references over a document of
+// many Ids). The tree must not change while it lives: the index holds its
+// elements and attribute values. A scope opened while one of the same document
+// is open on the thread shares that one's index.
+class XmlIdIndexScope {
+ public:
+  explicit XmlIdIndexScope(xmlDocPtr doc);
+  ~XmlIdIndexScope();
+  XmlIdIndexScope(const XmlIdIndexScope&) = delete;
+  XmlIdIndexScope& operator=(const XmlIdIndexScope&) = delete;
+
+  // The open scope that indexes doc on this thread (the outermost), or null.
+  static XmlIdIndexScope* of(xmlDocPtr doc);
+  // The one element whose Id is id; null when none or more than one claims it.
+  xmlNodePtr find(const std::string& id);
+
+ private:
+  void build();
+
+  xmlDocPtr doc;
+  XmlIdIndexScope* enclosing;
+  bool built = false;
+  const char* valueOf(xmlAttrPtr a) const;
+
+  std::vector<xmlAttrPtr> ids;  // every Id attribute, sorted by value
+  std::unordered_map<xmlAttrPtr, std::string> assembled;  // values the tree holds in pieces
+};
 
 extern const char* const XML_ID_ATTRIBUTE_NAMES[3];
 // Registers, in the subtree of node, each attribute named in names as an Id

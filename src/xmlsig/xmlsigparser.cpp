@@ -247,6 +247,7 @@ int32_t XmlSigParser::parse(ReportStream* reportStream, xmlNodePtr signature) {
   report = reportStream;
   if (!signature) return xmlrc::INV_PAR;
   XmlQuietErrors quiet;
+  XmlIdIndexScope ids(signature->doc);  // one walk for all the references' Ids
   try {
     walk(signature);
   } catch (const TalException& e) {
@@ -585,6 +586,7 @@ void XmlSigParser::readReference(xmlNodePtr refNode) {
           }
           if (chain.items.empty()) {
             // The raw file, read once per digest set.
+            chargeDigesting(doc->reader->size());
             if ((doc->reader->seek(0) & 0xFFFF) == 0xFFFF ||
                 ref->digest->updateFromStream(*doc->reader) != 0 ||
                 (doc->reader->seek(0) & 0xFFFF) == 0xFFFF ||
@@ -598,6 +600,7 @@ void XmlSigParser::readReference(xmlNodePtr refNode) {
             chain.applyToFile(doc, workBudget());
             feed(*ref, chain.outputBytes(), chain.outputLength());
           }
+          if (workBudget()->exhausted()) throw TalApiException(xmlrc::TRANSFORM_FAILED);
           ref->digest->finishComputed();
         }
       } else {
@@ -669,6 +672,7 @@ void XmlSigParser::readReference(xmlNodePtr refNode) {
         chain.items.back()->sink = &digests;
         chain.applyToNode(start, workBudget());
         feed(*ref, chain.outputBytes(), chain.outputLength());
+        if (workBudget()->exhausted()) throw TalApiException(xmlrc::TRANSFORM_FAILED);
         ref->digest->finishComputed();
       }
     } catch (const TalApiException& e) {
@@ -683,7 +687,16 @@ void XmlSigParser::readReference(xmlNodePtr refNode) {
   references.items.push_back(ref.release());
 }
 
+void XmlSigParser::chargeDigesting(uint64_t octets) {
+  // Hashing is work the transforms' units do not see: a thousand references
+  // to one large element digest it a thousand times over. Once the budget is
+  // spent, a running chain stops at its next charge and the reference fails.
+  const uint64_t digests = 1 + combinedDigests.contexts().size();
+  workBudget()->charge((octets / XML_DIGEST_OCTETS_PER_UNIT + 1) * digests);
+}
+
 void XmlSigParser::feed(XmlRef& ref, const uint8_t* bytes, size_t length) {
+  chargeDigesting(length);
   // Digest updates take 32-bit lengths: a longer run goes in pieces.
   while (bytes && length > 0) {
     uint32_t n = static_cast<uint32_t>(std::min<size_t>(length, 1u << 30));

@@ -37,6 +37,10 @@ const size_t XMLSIG_MAX_KEYINFO_ITEMS = 256;
 // KeyInfo certificates among which a signer is sought when all are CA ones.
 const size_t XMLSIG_MAX_CA_ONLY_CERTIFICATES = 16;
 
+// Octets one digest hashes for one unit of the work budget: about the time the
+// canonicaliser takes for one of its units.
+const uint64_t XML_DIGEST_OCTETS_PER_UNIT = 2;
+
 // Base of the signature reader and writer.
 class XmlSignature {
  public:
@@ -220,6 +224,7 @@ class XmlSigParser : public XmlSignature {
   bool anyExpectedRecord() const;
   void canonicaliseSignedInfo();
   void feed(XmlRef& ref, const uint8_t* bytes, size_t length);
+  void chargeDigesting(uint64_t octets);
   // Feeds a reference's digests as its last transform writes.
   class ReferenceSink;
   XmlWorkBudget* workBudget() { return sharedBudget ? sharedBudget : &budget; }

@@ -1,0 +1,103 @@
+#!/usr/bin/env python3
+"""Hostile receipts through the example verifier, each bounded in time and memory.
+
+Writes the variants of scripts/genhostile.py (deep and wide trees, attributes and
+namespace declarations by the ten thousand, XPath filters over 100,000 elements,
+entity bombs, external entities, 10,000 references, many Ids under 1,000
+references, base64 texts up to 50 MB) into a temporary folder, plus the
+parameter-entity reproducers of tests/data/fuzz_regress/tvxml/, and runs
+
+    verify_upo --offline VARIANT tests/data/upo/deklaracja.xml tests/data/upo/roots
+
+on each. Every run must end by itself (no signal), within MAX_SECONDS of processor
+time, with a peak resident size under the baseline receipt's plus what the parse
+guard lets a document hold: RATIO times its size plus ALLOWANCE, counted as the
+usable sizes of libxml2's blocks, and one HEADERS-th more for the allocator's
+header before each block (8 octets on a node of 120), which the guard does not
+see. Build without sanitizers first (their shadow memory and quarantine make
+sizes meaningless):
+
+    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo && cmake --build build --target verify_upo
+    scripts/hostile-receipts.py [build/examples/verify_upo]
+
+Exits non-zero when a variant breaks a bound.
+"""
+import os
+import resource
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+MAX_SECONDS = 1.0
+RATIO = 20
+ALLOWANCE = 4 << 20
+HEADERS = 15
+HANG_SECONDS = 60
+
+root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+program = sys.argv[1] if len(sys.argv) > 1 else os.path.join(root, 'build/examples/verify_upo')
+upo = os.path.join(root, 'tests/data/upo')
+reproducers = os.path.join(root, 'tests/data/fuzz_regress/tvxml')
+
+
+def run(receipt, home):
+    """Processor seconds, peak resident octets, exit status (negative: signal)."""
+    env = dict(os.environ, TALVORIN_REGISTRY_ROOT=home, XDG_DATA_HOME=os.path.join(home, 'data'))
+    child = subprocess.Popen([program, '--offline', receipt, os.path.join(upo, 'deklaracja.xml'),
+                              os.path.join(upo, 'roots')], env=env, stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL)
+    start = time.monotonic()
+    while True:
+        pid, status, usage = os.wait4(child.pid, os.WNOHANG)
+        if pid:
+            break
+        if time.monotonic() - start > HANG_SECONDS:
+            child.send_signal(signal.SIGKILL)
+            pid, status, usage = os.wait4(child.pid, 0)
+            break
+        time.sleep(0.01)
+    code = -os.WTERMSIG(status) if os.WIFSIGNALED(status) else os.WEXITSTATUS(status)
+    return usage.ru_utime + usage.ru_stime, usage.ru_maxrss * 1024, code
+
+
+def main():
+    if not os.access(program, os.X_OK):
+        sys.exit('hostile-receipts: no program %s (build verify_upo first)' % program)
+    work = tempfile.mkdtemp(prefix='tal-hostile-')
+    try:
+        subprocess.check_call([sys.executable, os.path.join(root, 'scripts/genhostile.py'),
+                               os.path.join(upo, 'upo.xml'), work])
+        for name in sorted(os.listdir(reproducers)):
+            if name.startswith('pe-') or name.startswith('06d-'):
+                shutil.copy(os.path.join(reproducers, name), os.path.join(work, 'repro-' + name))
+        home = os.path.join(work, 'home')
+        os.mkdir(home)
+        _, baseline, code = run(os.path.join(work, '00-baseline.xml'), home)
+        if code != 0:
+            sys.exit('hostile-receipts: the baseline receipt does not verify (exit %d)' % code)
+        failures = 0
+        print('%-34s %10s %8s %9s %9s %5s' % ('variant', 'octets', 'cpu s', 'peak MB', 'bound MB',
+                                               'exit'))
+        for name in sorted(os.listdir(work)):
+            path = os.path.join(work, name)
+            if not name.endswith('.xml'):
+                continue
+            size = os.path.getsize(path)
+            seconds, peak, code = run(path, home)
+            guard = RATIO * size + ALLOWANCE
+            bound = baseline + guard + guard // HEADERS
+            bad = code < 0 or seconds > MAX_SECONDS or peak > bound
+            failures += bad
+            print('%-34s %10d %8.2f %9.1f %9.1f %5d%s' % (name, size, seconds, peak / 1e6,
+                                                          bound / 1e6, code, '  FAILED' if bad else ''))
+        print('baseline peak %.1f MB; %d failed' % (baseline / 1e6, failures))
+        return 1 if failures else 0
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == '__main__':
+    sys.exit(main())

@@ -1,0 +1,159 @@
+// Hostile receipts through tvXmlLoadDocFile and tvXmlUnprotect: the sample
+// receipt with parameter entities expanding without end, a thousand references
+// over a document of many Ids, megabytes of deeply nested elements. Each is
+// refused or verified within a bound on this thread's processor time (a loaded
+// machine does not change it) and on what libxml2 holds at its peak.
+#include "upo_fixture.h"
+
+#include "xmlsig/xmlmemcharge.h"
+
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+using upofix::UPO;
+
+double threadSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+std::string readAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string repeat(const std::string& s, size_t n) {
+  std::string out;
+  out.reserve(s.size() * n);
+  for (size_t i = 0; i < n; ++i) out += s;
+  return out;
+}
+
+// The variants of scripts/genhostile.py that found the faults, made the same way.
+const std::string OBJECT =
+    "<pot:Potwierdzenie xmlns:pot=\"http://e-deklaracje.example.pl/Repozytorium/Potwierdzenie/\">";
+
+// The payload right after the start tag of the signed receipt's root element.
+std::string inject(std::string receipt, const std::string& payload) {
+  const size_t at = receipt.find(OBJECT);
+  EXPECT_NE(at, std::string::npos);
+  return receipt.insert(at + OBJECT.size(), payload);
+}
+
+// The reference to the signed object repeated, and elements carrying Ids in the object.
+std::string referencesOverIds(const std::string& receipt, size_t references, size_t ids) {
+  const size_t from = receipt.find("<ds:Reference URI=\"#Dokument-0\"");
+  const std::string end = "</ds:Reference>";
+  const size_t to = receipt.find(end, from) + end.size();
+  std::string many = receipt;
+  many.replace(from, to - from, repeat(receipt.substr(from, to - from), references));
+  std::string elements;
+  for (size_t i = 0; i < ids; ++i) elements += "<e Id=\"i" + std::to_string(i) + "\"/>";
+  return inject(many, elements);
+}
+
+// Parameter entities each referring branching times to the one below.
+std::string parameterEntities(int branching, int levels) {
+  std::string d = "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY % p0 \" \">";
+  for (int i = 1; i <= levels; ++i)
+    d += "<!ENTITY % p" + std::to_string(i) + " \"" +
+         repeat("&#37;p" + std::to_string(i - 1) + ";", static_cast<size_t>(branching)) + "\">";
+  return d + "%p" + std::to_string(levels) + ";]><r/>";
+}
+
+class HostileReceipts : public upofix::UpoContext {
+ protected:
+  struct Outcome {
+    int32_t rc = -1;
+    int32_t status = 0;
+    double seconds = 0;
+    int64_t peak = 0;
+  };
+
+  // One receipt through the C API, in a file as a caller gives it.
+  Outcome unprotect(const std::string& text) {
+    const std::string path = "/tmp/tal-hostile-" + std::to_string(getpid()) + ".xml";
+    {
+      std::ofstream out(path, std::ios::binary);
+      out << text;
+    }
+    Outcome o;
+    const double t0 = threadSeconds();
+    {
+      XmlMemoryScope all(UINT64_MAX);
+      tvXmlCtx* c = nullptr;
+      EXPECT_EQ(0, tvXmlCreateCtx(&c));
+      tvXmlDoc* d = nullptr;
+      EXPECT_EQ(0, tvXmlLoadDocFile(c, path.c_str(), nullptr, &d));
+      talMsgInfo* m = nullptr;
+      o.rc = tvXmlUnprotect(ctx, c, d, nullptr, &m);
+      if (m) {
+        talSigInfo* s = nullptr;
+        int32_t qualification = 0, reason = 0;
+        EXPECT_EQ(0, talGetMessageSignature(m, 0, &s));
+        EXPECT_EQ(0, talSignatureStatus(s, &o.status, &qualification, &reason));
+        EXPECT_EQ(0, tvXmlDeleteMsgInfo(m));
+      }
+      EXPECT_EQ(0, tvXmlDeleteCtx(c));
+      o.peak = all.peak();
+    }
+    o.seconds = threadSeconds() - t0;
+    std::remove(path.c_str());
+    return o;
+  }
+};
+
+TEST_F(HostileReceipts, RefusedOrVerifiedInBoundedTimeAndMemory) {
+  const std::string receipt = readAll(UPO + "upo.xml");
+  const std::string regress = std::string(TAL_TEST_DATA_DIR) + "/fuzz_regress/tvxml/";
+  const std::string nested = repeat("<a>", 200) + "x" + repeat("</a>", 200);
+  const struct {
+    const char* name;
+    std::string doc;
+    int32_t rc;       // of tvXmlUnprotect
+    int32_t status;   // of the signature, when verified
+    double seconds;   // processor time at most (sanitised build)
+  } cases[] = {
+      // Parameter entities referring to parameter entities: refused at their declaration.
+      {"pe-b10-4", readAll(regress + "pe-b10-4.xml"), 89, 0, 0.5},
+      {"pe-b2-13", readAll(regress + "pe-b2-13.xml"), 89, 0, 0.5},
+      {"06d-param-entity-laughs", readAll(regress + "06d-param-entity-laughs.xml"), 89, 0, 0.5},
+      // The rows where libxml2 stopped finishing, and one level less.
+      {"two a level, 13 levels", parameterEntities(2, 13), 89, 0, 0.5},
+      {"two a level, 12 levels", parameterEntities(2, 12), 89, 0, 0.5},
+      {"seven a level, 5 levels", parameterEntities(7, 5), 89, 0, 0.5},
+      {"seven a level, 4 levels", parameterEntities(7, 4), 89, 0, 0.5},
+      {"ten a level, 3 levels", parameterEntities(10, 3), 89, 0, 0.5},
+      // A thousand references over a document of many Ids: one index, not a walk each.
+      // (The work budget runs out on the thousand digests of the changed object: 140.)
+      {"08d 1000 references, 50,000 Ids", referencesOverIds(receipt, 1000, 50000), 140, 0, 5.0},
+      {"08e 1000 references, 200,000 Ids", referencesOverIds(receipt, 1000, 200000), 140, 0, 5.0},
+      // 5 MB of elements 200 deep.
+      {"01b nested 200, 5 MB", inject(receipt, repeat(nested, (5u << 20) / nested.size())), 0,
+       SIG_STATUS_NEGATIVE, 3.0},
+      // An entity of 60,000 octets referred to 60,000 times: stopped at the
+      // allocation that passes the allowance, not at the end of its chunk.
+      {"06b quadratic blowup",
+       receipt.substr(0, receipt.find("?>") + 2) + "<!DOCTYPE ds:Signature [<!ENTITY a \"" +
+           std::string(60000, 'A') + "\">]>" +
+           inject(receipt.substr(receipt.find("?>") + 2), "<b>" + repeat("&a;", 60000) + "</b>"),
+       89, 0, 1.0},
+      // The receipt itself.
+      {"sample", receipt, 0, SIG_STATUS_VALID, 1.0},
+  };
+  for (const auto& c : cases) {
+    const Outcome o = unprotect(c.doc);
+    EXPECT_EQ(o.rc, c.rc) << c.name;
+    if (c.rc == 0) EXPECT_EQ(o.status, c.status) << c.name;
+    EXPECT_LT(o.seconds, c.seconds) << c.name;
+    EXPECT_LT(static_cast<uint64_t>(o.peak), xmlMemoryAllowance(c.doc.size())) << c.name;
+    printf("%-36s %9zu octets  rc %3d  status %d  %6.2f s  libxml2 peak %6.1f MB (%.1fx)\n", c.name,
+           c.doc.size(), o.rc, o.status, o.seconds, static_cast<double>(o.peak) / 1e6,
+           static_cast<double>(o.peak) / static_cast<double>(c.doc.size()));
+  }
+}
+
+}  // namespace
