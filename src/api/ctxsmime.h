@@ -1,0 +1,29 @@
+// The S/MIME context in a library context: the key manager as the context's signer and random
+// source, and the configuration's algorithms as its settings.
+#pragma once
+
+#include "cms/smime.h"
+
+#include <cstdint>
+
+class ConfigurationManager;
+class KeyManager;
+
+// The key manager's signing key and random generator. Key-manager statuses become result
+// codes: 37 no key 30, 4 100, 13 46, 27 45, 14 80, 20 and 25 44, 47 31; any other 30.
+class KeyManagerSmimeKeys : public SmimeKeys {
+ public:
+  explicit KeyManagerSmimeKeys(KeyManager& keys) : keys(keys) {}
+  const SignedCertificate* signingCertificate() const override;
+  int32_t keyScheme() const override;
+  int32_t sign(int32_t scheme, int32_t digestId, const uint8_t* digest, size_t digestLength,
+               std::vector<uint8_t>& signature) override;
+  int32_t randomBytes(uint8_t* buffer, size_t length) override;
+
+ private:
+  KeyManager& keys;
+};
+
+// The settings the configuration gives (the signature algorithm and its digest, the symmetric
+// algorithm, option 2); the modes are left 0 for the caller to choose.
+SmimeSettings smimeSettingsFromConfiguration(const ConfigurationManager& configuration);
