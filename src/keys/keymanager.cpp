@@ -537,7 +537,28 @@ int32_t KeyManager::decryptSesKey(const uint8_t* encrypted, size_t length, Secre
   return KM_OK;
 }
 
-int32_t KeyManager::openSession(uint32_t) { return KM_NO_KEY; }
+int32_t KeyManager::openSession(uint32_t flags) {
+  // Encryption takes only the recipients' public keys and the own generator.
+  if (!(flags & 2)) return KM_OK;
+  if (!signingHolder) return KM_NO_KEY;
+  const TalProfile* profile = config ? config->activeProfile() : nullptr;
+  // A key read from a file is in memory since initProfile; a token's may have been logged out
+  // or pulled since then.
+  if (!tokenSession || !profile) return KM_OK;
+  try {
+    const Pkcs11Choice choice = pkcs11Choice(*profile);
+    KeyConfigAccess* source = config;
+    Pkcs11PinSource pin = [source](int32_t usage, char* buffer, size_t* length) {
+      return source->getPin(usage, buffer, length);
+    };
+    CK_RV ckr = CKR_OK;
+    const int32_t r = tokenSession->ensureLogin(1, choice.externalPin[0], pin, ckr);
+    lastCkr = static_cast<uint32_t>(ckr);
+    return r;
+  } catch (const std::bad_alloc&) {
+    return KM_NO_MEMORY;
+  }
+}
 
 int32_t KeyManager::processMsgInit(int32_t cipher, const uint8_t* iv, size_t ivLength) {
   if (!sessionKey) return KM_NO_SESSION_KEY;

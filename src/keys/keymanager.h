@@ -195,9 +195,12 @@ class KeyManager {
   // output cannot grow; 18 no session key, or one of another length than the cipher's;
   // 20 a cipher failure (memory included). A content step that fails ends the message: the
   // steps after it answer 2. Finishing a message wipes its session key.
-  // openSession 37, verifyCrtOnOstra 20; isRecipient true when the issuer and serial name the
-  // decryption key's certificate.
+  // verifyCrtOnOstra 20; isRecipient true when the issuer and serial name the decryption key's
+  // certificate.
   int32_t decryptSesKey(const uint8_t* encrypted, size_t length, SecretBlock* sessionKey);
+  // Prepares the keys for a message protection (flags 1 encrypt, 2 sign): 0 when nothing is to
+  // sign or the signing key is ready; 37 without a signing key; a token's session that lost its
+  // login logs in again (Pkcs11Session::ensureLogin: 4, 13, 24, 25, 27, 49, 61).
   int32_t openSession(uint32_t flags);
   // cipher: one of KM_CIPHER_*; the IV is one block of it.
   int32_t processMsgInit(int32_t cipher, const uint8_t* iv, size_t ivLength);

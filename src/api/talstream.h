@@ -1,0 +1,21 @@
+// The byte streams a C caller hands to the message protection: a file or memory behind the
+// opaque talStream handle. Handles are checked against the live streams, so a deleted or
+// foreign pointer is refused rather than read.
+#pragma once
+
+#include "base/memfile.h"
+
+#include <cstdint>
+#include <memory>
+
+class File;
+
+struct talStream {
+  // The stream of a live handle, NULL for anything else.
+  static GenericFile* of(const talStream* handle);
+  // Cuts the stream to nothing: what a failed protection leaves in its output.
+  static void discard(talStream* handle);
+
+  std::unique_ptr<File> file;
+  std::unique_ptr<MemFile> memory;
+};
