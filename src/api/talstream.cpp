@@ -47,8 +47,9 @@ GenericFile* talStream::of(const talStream* handle) {
 void talStream::discard(talStream* handle) {
   if (!isLive(handle)) return;
   if (handle->file) {
-    handle->file->seek(0);
-    handle->file->truncate(-static_cast<int32_t>(handle->file->size()));
+    // Opened again for writing, the file is emptied whatever its size; a file that was given
+    // for reading is never cut.
+    if (!handle->path.empty()) handle->file->open(handle->path.c_str(), "w+b");
   } else if (handle->memory) {
     handle->memory->setSize(0);
     handle->memory->seek(0);
@@ -64,6 +65,7 @@ int32_t talCreateFileStream(const char* path, int32_t mode, talStream** stream) 
       std::unique_ptr<talStream> s(new talStream);
       s->file.reset(new File);
       if (s->file->open(path, mode == 0 ? "rb" : "w+b") != 0) return mode == 0 ? 56 : 57;
+      if (mode == 1) s->path = path;
       *stream = registered(std::move(s));
       return 0;
     });

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 class File;
 
@@ -17,5 +18,6 @@ struct talStream {
   static void discard(talStream* handle);
 
   std::unique_ptr<File> file;
+  std::string path;        // of a file stream open for writing ("" for one that reads)
   std::unique_ptr<MemFile> memory;
 };
