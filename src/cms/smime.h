@@ -7,8 +7,9 @@
 // One message is written by calling, in this order (each answer above 10 ends the message):
 //   encrypt(recipients)   only when the message is to be enveloped: checks the recipients and
 //                         prepares the session key; writes nothing;
-//   sign(flags, output)   flags 2 or 64 sign, flag 1 envelopes (after encrypt); writes the
-//                         opening of the message (MIME headers, the CMS prefixes);
+//   sign(flags, output)   flag 2 or 64 signs (the caller clears 64 when option 3 is 0); the
+//                         message is enveloped when encrypt succeeded; writes the opening of
+//                         the message (MIME headers, the CMS prefixes);
 //   copyStream(in, out)   passes the input through to the end, digested and/or encrypted;
 //   encryptMimeBody(out)  closes the message: the signer info, the last cipher block, the
 //                         closing boundary.
@@ -26,7 +27,8 @@
 //   SMIME_MODE_TEXT     (option 10) the input is text: it becomes a text/plain entity with
 //                                   CR LF line ends (RFC 8551 3.1.1).
 // Without SMIME_MODE_ENTITY and SMIME_MODE_TEXT the input becomes an application/octet-stream
-// entity in base64. An enveloped message is always application/pkcs7-mime;
+// entity: binary inside CMS, base64 in multipart/signed. A signed message of this library that
+// is enveloped alone (option 20's road) is an entity already and is enveloped as it is. An enveloped message is always application/pkcs7-mime;
 // smime-type=enveloped-data; a signed message inside it keeps its own S/MIME form.
 //
 // Answers (the library's result codes): 0; 20 bad arguments or a call out of order; 30 no
