@@ -28,9 +28,12 @@ int32_t sessionAnswer(talCtx* ctx, int32_t answer) {
     case 50: return 35;
     case 51: return 144;
     case 61: return 165;
-    // A token out of memory, or one whose PIN is blocked, answers as it does when the keys load.
+    // What a token opened again may answer besides, as when the keys load.
     case 4: return 100;
+    case 20: return 44;
     case 27: return 45;
+    case 42: return 33;
+    case 43: return 147;
     default: checkInvariant(false, PROTECT_UNIT, __LINE__, "0");
   }
   return 141;
@@ -78,7 +81,6 @@ int32_t protectMessage(talCtx* ctx, const void* recipients, GenericFile* input,
   if (encrypts && !recipientList(recipients, recipientCerts)) return 20;
 
   if (input->seek(0) != 0 || output->seek(0) != 0) return 20;
-  if (written) *written = true;
 
   if (encrypts && !signs && ctx->configuration.getIntOption(20) != 0) {
     if (ctx->configuration.getIntOption(7) != 0) return 20;
@@ -100,6 +102,7 @@ int32_t protectMessage(talCtx* ctx, const void* recipients, GenericFile* input,
   const int32_t prepared = sessionAnswer(ctx, ctx->keyManager.openSession(effective));
   if (prepared != 0) return prepared;
 
+  if (written) *written = true;
   int32_t r = 0;
   if (encrypts) {
     r = smime.encrypt(recipientCerts);

@@ -19,6 +19,6 @@ const int32_t PROTECT_REFUSED = 256;
 // a result code. `recipients` is a NULL-terminated array of certificates (talCert handles) when
 // the flags encrypt. The context's report is not emptied, so a protection inside another
 // operation (a time-stamp request) keeps that operation's report. `written`, when given, tells
-// whether the output was rewound for writing (so a failure may have left part of a message).
+// whether the message was begun (so a failure may have left part of one in the output).
 int32_t protectMessage(talCtx* ctx, const void* recipients, GenericFile* input,
                        GenericFile* output, int32_t flags, bool* written = nullptr);

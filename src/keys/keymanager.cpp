@@ -543,21 +543,14 @@ int32_t KeyManager::openSession(uint32_t flags) {
   if (!signingHolder) return KM_NO_KEY;
   const TalProfile* profile = config ? config->activeProfile() : nullptr;
   // A key read from a file is in memory since initProfile; a token's may have been logged out
-  // or pulled since then.
+  // or pulled since then. A token that forgot the login forgot the keys' handles with it: the
+  // token is opened again (a new login with the PIN of getPin, the keys found again).
   if (!tokenSession || !profile) return KM_OK;
-  try {
-    const Pkcs11Choice choice = pkcs11Choice(*profile);
-    KeyConfigAccess* source = config;
-    Pkcs11PinSource pin = [source](int32_t usage, char* buffer, size_t* length) {
-      return source->getPin(usage, buffer, length);
-    };
-    CK_RV ckr = CKR_OK;
-    const int32_t r = tokenSession->ensureLogin(1, choice.externalPin[0], pin, ckr);
-    lastCkr = static_cast<uint32_t>(ckr);
-    return r;
-  } catch (const std::bad_alloc&) {
-    return KM_NO_MEMORY;
-  }
+  CK_RV ckr = CKR_OK;
+  const int32_t state = tokenSession->loginState(ckr);
+  lastCkr = static_cast<uint32_t>(ckr);
+  if (state != 1) return state;
+  return openToken();
 }
 
 int32_t KeyManager::processMsgInit(int32_t cipher, const uint8_t* iv, size_t ivLength) {

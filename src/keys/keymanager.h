@@ -199,8 +199,9 @@ class KeyManager {
   // certificate.
   int32_t decryptSesKey(const uint8_t* encrypted, size_t length, SecretBlock* sessionKey);
   // Prepares the keys for a message protection (flags 1 encrypt, 2 sign): 0 when nothing is to
-  // sign or the signing key is ready; 37 without a signing key; a token's session that lost its
-  // login logs in again (Pkcs11Session::ensureLogin: 4, 13, 24, 25, 27, 49, 61).
+  // sign or the signing key is ready; 37 without a signing key; 24 or 25 a token gone or
+  // refusing (Pkcs11Session::loginState); a token that forgot the login is opened again, with
+  // the answers of initProfile for a token (4, 13, 20, 24, 25, 27, 37, 42, 43, 49, 61).
   int32_t openSession(uint32_t flags);
   // cipher: one of KM_CIPHER_*; the IV is one block of it.
   int32_t processMsgInit(int32_t cipher, const uint8_t* iv, size_t ivLength);

@@ -64,11 +64,10 @@ class Pkcs11Session {
 
   CK_RV lastCkr() const { return last.load(); }
 
-  // Ready to sign for a usage (1 signing, 2 decryption): the session still open and its user
-  // logged in. A token that forgot the login (logged out, or reinserted) is logged in again
-  // with the PIN of the usage (on the reader when external). 0; 4; 13; 24 the session or the
-  // token is gone; 25; 27; 49, 50 no PIN; 61.
-  int32_t ensureLogin(int32_t usage, bool external, const Pkcs11PinSource& pin, CK_RV& ckr);
+  // Whether the session can still use the user's keys: 0 it can (logged in, or a token that
+  // needs no login); 1 the token forgot the login (logged out elsewhere, or reinserted: the
+  // keys' handles went with it); 4; 24 the session or the token is gone; 25 another refusal.
+  int32_t loginState(CK_RV& ckr);
 
  private:
   std::shared_ptr<Pkcs11Library> library;
