@@ -4,12 +4,15 @@
 // decrypted by `openssl cms -decrypt` with each recipient's key, signed then enveloped both
 // ways; recipients and keys that must be refused; a content of several hundred megabytes in
 // flat memory; isSMimeMessage on our messages and openssl's (tests/data/smime/make_smime.sh).
+#include "api/cfgmgr.h"
 #include "api/ctxsmime.h"
 #include "base/memfile.h"
 #include "cms/smime.h"
 #include "keys/keyconfig.h"
 #include "keys/keymanager.h"
 #include "keys/talprofile.h"
+#include "pki/common/algid.h"
+#include "pki/common/oids.h"
 #include "pki/x509/cert.h"
 #include "platform/registrysandbox.h"
 #include "../keys/softhsm.h"
@@ -321,6 +324,22 @@ TEST_F(Smime, SignedMessagesVerifiedByOpenssl) {
   }
 }
 
+TEST_F(Smime, TextLinesEndWithCrLfAcrossReads) {
+  ASSERT_EQ(KM_OK, openSigner("signer-ec.p12"));
+  KeyManagerSmimeKeys keys(km);
+  // A CR at the end of one 64 KiB read and its LF at the start of the next stay one line end;
+  // lone LFs get their CR.
+  std::string text(65535, 'a');
+  text += "\r\nb\nc\r\n\nd";
+  std::string expected = "Content-Type: text/plain; charset=windows-1250\r\n\r\n";
+  expected += std::string(65535, 'a') + "\r\nb\r\nc\r\n\r\nd";
+  SmimeSettings settings;
+  settings.modes = SMIME_MODE_TEXT;
+  Bytes message;
+  ASSERT_EQ(0, protect(&keys, settings, SMIME_FLAG_SIGN, bytesOf(text), message));
+  EXPECT_EQ(bytesOf(expected), verified(message, false));
+}
+
 TEST_F(Smime, EnvelopedMessagesDecryptedByEachRecipient) {
   struct Row {
     int32_t cipher;
@@ -583,6 +602,48 @@ TEST_F(Smime, AContentOfHundredsOfMegabytesStreamsInFlatMemory) {
   EXPECT_GT(out.written, uint64_t(total) * 16 / 9);
   EXPECT_LT(growth, 16 * 1024);
   EXPECT_LT(seconds, 30.0);
+}
+
+TEST(SmimeSettingsOfTheConfiguration, AlgorithmsAndOptionTwo) {
+  struct Row {
+    int32_t scheme;  // of the configured signature algorithm; -1 none configured
+    int32_t digest;
+    const ASNobjectId* symmetric;  // NULL: none stored
+    int32_t option2;
+    SmimeSettings expected;
+  };
+  auto settings = [](int32_t scheme, int32_t digest, int32_t cipher, bool certificates) {
+    SmimeSettings s;
+    s.signatureScheme = scheme;
+    s.digestId = digest;
+    s.cipher = cipher;
+    s.includeCertificates = certificates;
+    return s;
+  };
+  const Row rows[] = {
+      {-1, 0, nullptr, 1, settings(-1, 1, SMIME_CIPHER_AES128, true)},
+      {0, 3, &id_aes256_CBC, 1, settings(0, 3, SMIME_CIPHER_AES256, true)},
+      {3, 4, &id_aes192_CBC, 0, settings(3, 4, SMIME_CIPHER_AES192, false)},
+      {2, 5, &des_ede3_cbc, 1, settings(2, 5, SMIME_CIPHER_TDES, true)},
+      {0, 1, &desCBC, 1, settings(0, 1, 0, true)},  // single DES: not offered
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.scheme * 100 + row.digest);
+    ConfigurationManager cfg;
+    if (row.scheme >= 0) {
+      AlgorithmIdentifier algorithm;
+      ASSERT_TRUE(cfgSignatureAlgorithm(row.scheme, row.digest, algorithm));
+      ASSERT_TRUE(cfg.setSignatureAlgorithm(algorithm, true, false));
+    }
+    if (row.symmetric) ASSERT_EQ(1, cfg.file().setSymmetricAlgorithm(*row.symmetric));
+    ASSERT_EQ(1, cfg.setOption(2, row.option2, true));
+    const SmimeSettings got = smimeSettingsFromConfiguration(cfg);
+    EXPECT_EQ(row.expected.signatureScheme, got.signatureScheme);
+    EXPECT_EQ(row.expected.digestId, got.digestId);
+    EXPECT_EQ(row.expected.cipher, got.cipher);
+    EXPECT_EQ(row.expected.includeCertificates, got.includeCertificates);
+    EXPECT_EQ(0u, got.modes);
+  }
 }
 
 }  // namespace
