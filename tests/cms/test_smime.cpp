@@ -9,7 +9,9 @@
 #include "base/memfile.h"
 #include "cms/smime.h"
 #include "keys/keyconfig.h"
+#include "keys/keyholder.h"
 #include "keys/keymanager.h"
+#include "keys/secretblock.h"
 #include "keys/talprofile.h"
 #include "pki/common/algid.h"
 #include "pki/common/oids.h"
@@ -478,6 +480,55 @@ TEST_F(Smime, RefusedRecipientsKeysAndStreams) {
   SMIMEctx second(nullptr, &keys, settings);
   EXPECT_EQ(0, second.sign(SMIME_FLAG_SIGN, &out));
   EXPECT_EQ(20, second.encryptMimeBody(&out));
+}
+
+// A key whose device fails as it signs: the certificate of the RSA signer, each failure the
+// key manager's status.
+class FailingKey : public KeyHolder {
+ public:
+  FailingKey(const SignedCertificate* cert, int32_t status) : cert(cert), status(status) {}
+  const SignedCertificate* certificate() const override { return cert; }
+  int32_t scheme() const override { return 0; }
+  uint32_t keyBits() const override { return 2048; }
+  bool supportsDigest(int32_t) const override { return true; }
+  int32_t sign(int32_t, int32_t, const uint8_t*, size_t, std::vector<uint8_t>&) override {
+    return status;
+  }
+  int32_t decryptSessionKey(const uint8_t*, size_t, std::unique_ptr<SecretBlock>&) override {
+    return KM_NO_KEY;
+  }
+  const SignedCertificate* cert;
+  int32_t status;
+};
+
+TEST_F(Smime, AKeyThatFailsAsItSignsLeavesNoCompleteMessage) {
+  std::unique_ptr<SignedCertificate> signer(readCert(dataPath("signer-rsa.der")));
+  struct Row {
+    int32_t status;  // the key manager's
+    int32_t code;
+  };
+  // PIN refused, device blocked, RSA failure, device error, no answer, memory, no key,
+  // a digest or scheme the key does not take.
+  const Row rows[] = {{13, 46}, {27, 45}, {14, 80}, {KM_DEVICE_ERROR, 44}, {25, 44},
+                      {KM_NO_MEMORY, 100}, {KM_NO_KEY, 30}, {KM_BAD_ARGUMENTS, 159}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.status);
+    Pkcs12Config c;
+    KeyManager m;
+    ASSERT_EQ(KM_OK, m.init(&c));  // its random generator
+    m.setKeyHolders(std::make_shared<FailingKey>(signer.get(), row.status), nullptr);
+    KeyManagerSmimeKeys keys(m);
+    for (uint32_t flags : {SMIME_FLAG_SIGN, SMIME_FLAG_SIGN | SMIME_FLAG_ENCRYPT}) {
+      Bytes message;
+      EXPECT_EQ(row.code, protect(&keys, SmimeSettings(), flags, sampleContent(), message, both()));
+      // The content went out before the signature failed: no reader takes what is there.
+      writeFile(dir + "/cut", message);
+      EXPECT_FALSE(openssl("cms -verify -noverify -in '" + dir + "/cut' -out /dev/null"));
+      EXPECT_FALSE(openssl("cms -decrypt -in '" + dir + "/cut' -recip '" +
+                           dataPath("recipient1.pem") + "' -inkey '" +
+                           dataPath("recipient1.key") + "' -out /dev/null"));
+    }
+  }
 }
 
 TEST_F(Smime, APkcs12FileWithAWrongPinSignsNothing) {
