@@ -209,17 +209,22 @@ class Smime : public RegistrySandbox {
     return false;
   }
 
-  // openssl cms -verify with the signer's chain (the root and the intermediate); the content
-  // it gives, or an empty vector (and a failure) when it does not verify.
-  Bytes verified(const Bytes& message, bool der) {
-    writeFile(dir + "/signed", message);
+  // The root and the intermediate in one file.
+  std::string chainFile() {
     Bytes chain = readFile(dataPath("root.pem"));
     const Bytes inter = readFile(dataPath("inter.pem"));
     chain.insert(chain.end(), inter.begin(), inter.end());
     writeFile(dir + "/chain.pem", chain);
+    return dir + "/chain.pem";
+  }
+
+  // openssl cms -verify with the signer's chain (the root and the intermediate); the content
+  // it gives, or an empty vector (and a failure) when it does not verify.
+  Bytes verified(const Bytes& message, bool der) {
+    writeFile(dir + "/signed", message);
     std::remove((dir + "/content").c_str());
     EXPECT_TRUE(openssl("cms -verify -in '" + dir + "/signed' " + (der ? "-inform DER " : "") +
-                        "-CAfile '" + dir + "/chain.pem' -out '" + dir + "/content'"))
+                        "-CAfile '" + chainFile() + "' -out '" + dir + "/content'"))
         << lastOpensslOutput;
     return readFile(dir + "/content");
   }
@@ -323,6 +328,31 @@ TEST_F(Smime, SignedMessagesVerifiedByOpenssl) {
     for (const char* name : {"contentType", "signingTime", "messageDigest",
                              "id-smime-aa-signingCertificateV2", row.expectedAlgorithm})
       EXPECT_NE(std::string::npos, print.find(name)) << name;
+  }
+}
+
+TEST_F(Smime, TheChainTravelsWithTheSignatureUnlessOptionTwoIsOff) {
+  ASSERT_EQ(KM_OK, openSigner("signer-rsa.p12"));
+  std::unique_ptr<SignedCertificate> inter(readCert(dataPath("inter.der")));
+  KeyManagerSmimeKeys keys(km, {inter.get()});
+  writeFile(dir + "/root.pem", readFile(dataPath("root.pem")));
+  for (bool include : {true, false}) {
+    SCOPED_TRACE(include);
+    SmimeSettings settings;
+    settings.includeCertificates = include;
+    Bytes message;
+    ASSERT_EQ(0, protect(&keys, settings, SMIME_FLAG_SIGN, sampleContent(), message));
+    writeFile(dir + "/signed", message);
+    // The root alone is trusted: the intermediate must come from the message.
+    EXPECT_EQ(include, openssl("cms -verify -in '" + dir + "/signed' -CAfile '" + dir +
+                               "/root.pem' -out /dev/null"));
+    // Without certificates the signer's is handed to openssl beside the message.
+    if (!include) {
+      EXPECT_TRUE(openssl("cms -verify -in '" + dir + "/signed' -CAfile '" + chainFile() +
+                          "' -certfile '" + dataPath("signer-rsa.pem") +
+                          "' -out /dev/null"))
+          << lastOpensslOutput;
+    }
   }
 }
 
