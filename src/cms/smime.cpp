@@ -424,7 +424,7 @@ int32_t guarded(int32_t& failed, F body) {
   return code;
 }
 
-bool lengthOfCipher(int32_t cipher, LvBcAlgo* algo, size_t* keyLength, const ASNobjectId** oid) {
+bool cipherOf(int32_t cipher, LvBcAlgo* algo, size_t* keyLength, const ASNobjectId** oid) {
   switch (cipher) {
     case SMIME_CIPHER_TDES:
       *algo = LV_BC_TDES, *keyLength = 24, *oid = &des_ede3_cbc;
@@ -485,7 +485,7 @@ int32_t SMIMEctx::encrypt(const std::vector<const SignedCertificate*>& recipient
     LvBcAlgo algo = 0;
     size_t keyLength = 0;
     const ASNobjectId* cipherOid = nullptr;
-    if (!lengthOfCipher(settings.cipher, &algo, &keyLength, &cipherOid)) return RC_SYMMETRIC;
+    if (!cipherOf(settings.cipher, &algo, &keyLength, &cipherOid)) return RC_SYMMETRIC;
     const time_t now = settings.now ? settings.now : time(nullptr);
     for (const SignedCertificate* c : recipients) {
       if (!c) return RC_BAD_PARAMETER;
@@ -559,7 +559,7 @@ int32_t SMIMEctx::sign(uint32_t flags, GenericFile* output) {
       LvBcAlgo algo = 0;
       size_t keyLength = 0;
       const ASNobjectId* cipherOid = nullptr;
-      lengthOfCipher(s.cipher, &algo, &keyLength, &cipherOid);
+      cipherOf(s.cipher, &algo, &keyLength, &cipherOid);
       if (!derMode) {
         sink->write(ENVELOPED_HEADERS);
         s.envelopeText.reset(new Base64Sink(*sink));
