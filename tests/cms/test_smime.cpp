@@ -6,6 +6,7 @@
 // flat memory; isSMimeMessage on our messages and openssl's (tests/data/smime/make_smime.sh).
 #include "api/cfgmgr.h"
 #include "api/ctxsmime.h"
+#include "asn1/asnseql.h"
 #include "base/memfile.h"
 #include "cms/smime.h"
 #include "keys/keyconfig.h"
@@ -476,6 +477,17 @@ TEST_F(Smime, RefusedRecipientsKeysAndStreams) {
   SmimeSettings settings;
   Bytes message;
   EXPECT_EQ(20, protect(&keys, settings, SMIME_FLAG_ENCRYPT, content, message, {}));
+  // The list form takes the same recipients and refuses the same ones.
+  {
+    ASNsequenceList<SignedCertificate> list;
+    ASSERT_EQ(1, list.append(new SignedCertificate(*recipients[0])));
+    SMIMEctx ctx(nullptr, &keys, settings);
+    EXPECT_EQ(0, ctx.encrypt(&list));
+    ASSERT_EQ(1, list.append(new SignedCertificate(*ec)));
+    SMIMEctx refused(nullptr, &keys, settings);
+    EXPECT_EQ(66, refused.encrypt(&list));
+    EXPECT_EQ(20, refused.encrypt(nullptr));
+  }
   // Without a key manager, or with one without a signing key, nothing is signed.
   EXPECT_EQ(30, protect(nullptr, settings, SMIME_FLAG_SIGN, content, message));
   EXPECT_TRUE(message.empty());
