@@ -5,6 +5,8 @@
 #include "cms/smime.h"
 
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 class ConfigurationManager;
 class KeyManager;
@@ -14,7 +16,11 @@ class KeyManager;
 class KeyManagerSmimeKeys : public SmimeKeys {
  public:
   explicit KeyManagerSmimeKeys(KeyManager& keys) : keys(keys) {}
+  // `chain` (not owned): the signer's issuers to carry beside its certificate, issuer first.
+  KeyManagerSmimeKeys(KeyManager& keys, std::vector<const SignedCertificate*> chain)
+      : keys(keys), chain(std::move(chain)) {}
   const SignedCertificate* signingCertificate() const override;
+  std::vector<const SignedCertificate*> chainCertificates() const override { return chain; }
   int32_t keyScheme() const override;
   int32_t sign(int32_t scheme, int32_t digestId, const uint8_t* digest, size_t digestLength,
                std::vector<uint8_t>& signature) override;
@@ -22,6 +28,7 @@ class KeyManagerSmimeKeys : public SmimeKeys {
 
  private:
   KeyManager& keys;
+  std::vector<const SignedCertificate*> chain;
 };
 
 // The settings the configuration gives (the signature algorithm and its digest, the symmetric

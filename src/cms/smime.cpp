@@ -4,6 +4,7 @@
 #include "base/b64file.h"
 #include "base/memfile.h"
 #include "crypto/basic/lvexception.h"
+#include "crypto/basic/lvoctmem.h"
 #include "crypto/hash/lvhash.h"
 #include "crypto/rbg/lvrbg.h"
 #include "crypto/sym/lvcbc.h"
@@ -369,12 +370,7 @@ std::string hexText(const uint8_t* p, size_t n) {
 // ---- the context's state: the recipients' part, the layers of the message being written ----
 
 struct SMIMEctx::State {
-  ~State() {
-    if (!sessionKey.empty()) {
-      volatile uint8_t* p = sessionKey.data();
-      for (size_t i = 0; i < sessionKey.size(); ++i) p[i] = 0;
-    }
-  }
+  ~State() { lvWipe(sessionKey.data(), sessionKey.size()); }
 
   int32_t failed = 0;  // the code that ended the message
   int32_t phase = 0;   // 0 nothing written, 1 opened, 2 content copied, 3 closed
@@ -428,7 +424,7 @@ int32_t guarded(int32_t& failed, F body) {
   return code;
 }
 
-bool lengthOfCipher(int32_t cipher, LvBcAlgo* algo, size_t* keyLength, const ASNobjectId** oid) {
+bool cipherOf(int32_t cipher, LvBcAlgo* algo, size_t* keyLength, const ASNobjectId** oid) {
   switch (cipher) {
     case SMIME_CIPHER_TDES:
       *algo = LV_BC_TDES, *keyLength = 24, *oid = &des_ede3_cbc;
@@ -489,7 +485,7 @@ int32_t SMIMEctx::encrypt(const std::vector<const SignedCertificate*>& recipient
     LvBcAlgo algo = 0;
     size_t keyLength = 0;
     const ASNobjectId* cipherOid = nullptr;
-    if (!lengthOfCipher(settings.cipher, &algo, &keyLength, &cipherOid)) return RC_SYMMETRIC;
+    if (!cipherOf(settings.cipher, &algo, &keyLength, &cipherOid)) return RC_SYMMETRIC;
     const time_t now = settings.now ? settings.now : time(nullptr);
     for (const SignedCertificate* c : recipients) {
       if (!c) return RC_BAD_PARAMETER;
@@ -497,6 +493,10 @@ int32_t SMIMEctx::encrypt(const std::vector<const SignedCertificate*>& recipient
       if (fit != RC_OK) return fit;
     }
     Bytes key(keyLength);
+    struct WipeOnExit {
+      Bytes& b;
+      ~WipeOnExit() { lvWipe(b.data(), b.size()); }
+    } wipeKey{key};
     Bytes iv(algo == LV_BC_TDES ? 8 : 16);
     int32_t r = drawRandom(keys, key.data(), key.size());
     if (r == RC_OK) r = drawRandom(keys, iv.data(), iv.size());
@@ -559,7 +559,7 @@ int32_t SMIMEctx::sign(uint32_t flags, GenericFile* output) {
       LvBcAlgo algo = 0;
       size_t keyLength = 0;
       const ASNobjectId* cipherOid = nullptr;
-      lengthOfCipher(s.cipher, &algo, &keyLength, &cipherOid);
+      cipherOf(s.cipher, &algo, &keyLength, &cipherOid);
       if (!derMode) {
         sink->write(ENVELOPED_HEADERS);
         s.envelopeText.reset(new Base64Sink(*sink));
@@ -574,12 +574,9 @@ int32_t SMIMEctx::sign(uint32_t flags, GenericFile* output) {
       append(opening, s.recipientInfos.data(), s.recipientInfos.size());
       opening.push_back(0x30);
       opening.push_back(0x80);
-      // A signed message in the bare form is the enveloped content itself; in S/MIME form
-      // the signed message is a MIME entity, which is data.
-      if (derMode && s.signing)
-        append(opening, SIGNED_DATA_OID, sizeof SIGNED_DATA_OID);
-      else
-        append(opening, DATA_OID, sizeof DATA_OID);
+      // The enveloped content is data: a MIME entity, or in the bare form the octets of the
+      // signed message's whole ContentInfo, which a reader decrypts and then reads as such.
+      append(opening, DATA_OID, sizeof DATA_OID);
       Bytes algorithm = der(contentAlgorithm);
       append(opening, algorithm.data(), algorithm.size());
       opening.push_back(0xA0);

@@ -32,12 +32,13 @@
 // smime-type=enveloped-data; a signed message inside it keeps its own S/MIME form.
 //
 // Answers (the library's result codes): 0; 20 bad arguments or a call out of order; 30 no
-// signing key or certificate; 31 no random bytes; 44 the key's device failed; 46 the PIN was
-// refused; 59 the input cannot be read; 62 the output cannot be written; 64 a recipient's
-// certificate has expired, 65 it is not valid yet; 66 a recipient's key is not RSA; 74 a
-// recipient's certificate does not allow key encipherment; 92 the digest is not known; 93 the
-// symmetric algorithm is not supported; 100 out of memory; 159 the key cannot sign with the
-// digest.
+// signing key or certificate; 31 no random bytes; 44 the key's device failed, 45 it is
+// blocked; 46 the PIN was refused; 59 the input cannot be read; 62 the output cannot be
+// written; 64 a recipient's certificate has expired, 65 it is not valid yet; 66 a recipient's
+// key is not RSA (or shorter than 1024 bits); 74 a recipient's certificate does not allow key
+// encipherment; 80 an RSA operation failed; 92 the digest is not known; 93 the symmetric
+// algorithm is not supported; 100 out of memory; 141 an internal failure; 159 the key cannot
+// sign with the digest.
 #pragma once
 
 #include <cstdint>

@@ -4,12 +4,18 @@
 // decrypted by `openssl cms -decrypt` with each recipient's key, signed then enveloped both
 // ways; recipients and keys that must be refused; a content of several hundred megabytes in
 // flat memory; isSMimeMessage on our messages and openssl's (tests/data/smime/make_smime.sh).
+#include "api/cfgmgr.h"
 #include "api/ctxsmime.h"
+#include "asn1/asnseql.h"
 #include "base/memfile.h"
 #include "cms/smime.h"
 #include "keys/keyconfig.h"
+#include "keys/keyholder.h"
 #include "keys/keymanager.h"
+#include "keys/secretblock.h"
 #include "keys/talprofile.h"
+#include "pki/common/algid.h"
+#include "pki/common/oids.h"
 #include "pki/x509/cert.h"
 #include "platform/registrysandbox.h"
 #include "../keys/softhsm.h"
@@ -204,17 +210,22 @@ class Smime : public RegistrySandbox {
     return false;
   }
 
-  // openssl cms -verify with the signer's chain (the root and the intermediate); the content
-  // it gives, or an empty vector (and a failure) when it does not verify.
-  Bytes verified(const Bytes& message, bool der) {
-    writeFile(dir + "/signed", message);
+  // The root and the intermediate in one file.
+  std::string chainFile() {
     Bytes chain = readFile(dataPath("root.pem"));
     const Bytes inter = readFile(dataPath("inter.pem"));
     chain.insert(chain.end(), inter.begin(), inter.end());
     writeFile(dir + "/chain.pem", chain);
+    return dir + "/chain.pem";
+  }
+
+  // openssl cms -verify with the signer's chain (the root and the intermediate); the content
+  // it gives, or an empty vector (and a failure) when it does not verify.
+  Bytes verified(const Bytes& message, bool der) {
+    writeFile(dir + "/signed", message);
     std::remove((dir + "/content").c_str());
     EXPECT_TRUE(openssl("cms -verify -in '" + dir + "/signed' " + (der ? "-inform DER " : "") +
-                        "-CAfile '" + dir + "/chain.pem' -out '" + dir + "/content'"))
+                        "-CAfile '" + chainFile() + "' -out '" + dir + "/content'"))
         << lastOpensslOutput;
     return readFile(dir + "/content");
   }
@@ -321,6 +332,47 @@ TEST_F(Smime, SignedMessagesVerifiedByOpenssl) {
   }
 }
 
+TEST_F(Smime, TheChainTravelsWithTheSignatureUnlessOptionTwoIsOff) {
+  ASSERT_EQ(KM_OK, openSigner("signer-rsa.p12"));
+  std::unique_ptr<SignedCertificate> inter(readCert(dataPath("inter.der")));
+  KeyManagerSmimeKeys keys(km, {inter.get()});
+  writeFile(dir + "/root.pem", readFile(dataPath("root.pem")));
+  for (bool include : {true, false}) {
+    SCOPED_TRACE(include);
+    SmimeSettings settings;
+    settings.includeCertificates = include;
+    Bytes message;
+    ASSERT_EQ(0, protect(&keys, settings, SMIME_FLAG_SIGN, sampleContent(), message));
+    writeFile(dir + "/signed", message);
+    // The root alone is trusted: the intermediate must come from the message.
+    EXPECT_EQ(include, openssl("cms -verify -in '" + dir + "/signed' -CAfile '" + dir +
+                               "/root.pem' -out /dev/null"));
+    // Without certificates the signer's is handed to openssl beside the message.
+    if (!include) {
+      EXPECT_TRUE(openssl("cms -verify -in '" + dir + "/signed' -CAfile '" + chainFile() +
+                          "' -certfile '" + dataPath("signer-rsa.pem") +
+                          "' -out /dev/null"))
+          << lastOpensslOutput;
+    }
+  }
+}
+
+TEST_F(Smime, TextLinesEndWithCrLfAcrossReads) {
+  ASSERT_EQ(KM_OK, openSigner("signer-ec.p12"));
+  KeyManagerSmimeKeys keys(km);
+  // A CR at the end of one 64 KiB read and its LF at the start of the next stay one line end;
+  // lone LFs get their CR.
+  std::string text(65535, 'a');
+  text += "\r\nb\nc\r\n\nd";
+  std::string expected = "Content-Type: text/plain; charset=windows-1250\r\n\r\n";
+  expected += std::string(65535, 'a') + "\r\nb\r\nc\r\n\r\nd";
+  SmimeSettings settings;
+  settings.modes = SMIME_MODE_TEXT;
+  Bytes message;
+  ASSERT_EQ(0, protect(&keys, settings, SMIME_FLAG_SIGN, bytesOf(text), message));
+  EXPECT_EQ(bytesOf(expected), verified(message, false));
+}
+
 TEST_F(Smime, EnvelopedMessagesDecryptedByEachRecipient) {
   struct Row {
     int32_t cipher;
@@ -425,6 +477,17 @@ TEST_F(Smime, RefusedRecipientsKeysAndStreams) {
   SmimeSettings settings;
   Bytes message;
   EXPECT_EQ(20, protect(&keys, settings, SMIME_FLAG_ENCRYPT, content, message, {}));
+  // The list form takes the same recipients and refuses the same ones.
+  {
+    ASNsequenceList<SignedCertificate> list;
+    ASSERT_EQ(1, list.append(new SignedCertificate(*recipients[0])));
+    SMIMEctx ctx(nullptr, &keys, settings);
+    EXPECT_EQ(0, ctx.encrypt(&list));
+    ASSERT_EQ(1, list.append(new SignedCertificate(*ec)));
+    SMIMEctx refused(nullptr, &keys, settings);
+    EXPECT_EQ(66, refused.encrypt(&list));
+    EXPECT_EQ(20, refused.encrypt(nullptr));
+  }
   // Without a key manager, or with one without a signing key, nothing is signed.
   EXPECT_EQ(30, protect(nullptr, settings, SMIME_FLAG_SIGN, content, message));
   EXPECT_TRUE(message.empty());
@@ -459,6 +522,55 @@ TEST_F(Smime, RefusedRecipientsKeysAndStreams) {
   SMIMEctx second(nullptr, &keys, settings);
   EXPECT_EQ(0, second.sign(SMIME_FLAG_SIGN, &out));
   EXPECT_EQ(20, second.encryptMimeBody(&out));
+}
+
+// A key whose device fails as it signs: the certificate of the RSA signer, each failure the
+// key manager's status.
+class FailingKey : public KeyHolder {
+ public:
+  FailingKey(const SignedCertificate* cert, int32_t status) : cert(cert), status(status) {}
+  const SignedCertificate* certificate() const override { return cert; }
+  int32_t scheme() const override { return 0; }
+  uint32_t keyBits() const override { return 2048; }
+  bool supportsDigest(int32_t) const override { return true; }
+  int32_t sign(int32_t, int32_t, const uint8_t*, size_t, std::vector<uint8_t>&) override {
+    return status;
+  }
+  int32_t decryptSessionKey(const uint8_t*, size_t, std::unique_ptr<SecretBlock>&) override {
+    return KM_NO_KEY;
+  }
+  const SignedCertificate* cert;
+  int32_t status;
+};
+
+TEST_F(Smime, AKeyThatFailsAsItSignsLeavesNoCompleteMessage) {
+  std::unique_ptr<SignedCertificate> signer(readCert(dataPath("signer-rsa.der")));
+  struct Row {
+    int32_t status;  // the key manager's
+    int32_t code;
+  };
+  // PIN refused, device blocked, RSA failure, device error, no answer, memory, no key,
+  // a digest or scheme the key does not take.
+  const Row rows[] = {{13, 46}, {27, 45}, {14, 80}, {KM_DEVICE_ERROR, 44}, {25, 44},
+                      {KM_NO_MEMORY, 100}, {KM_NO_KEY, 30}, {KM_BAD_ARGUMENTS, 159}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.status);
+    Pkcs12Config c;
+    KeyManager m;
+    ASSERT_EQ(KM_OK, m.init(&c));  // its random generator
+    m.setKeyHolders(std::make_shared<FailingKey>(signer.get(), row.status), nullptr);
+    KeyManagerSmimeKeys keys(m);
+    for (uint32_t flags : {SMIME_FLAG_SIGN, SMIME_FLAG_SIGN | SMIME_FLAG_ENCRYPT}) {
+      Bytes message;
+      EXPECT_EQ(row.code, protect(&keys, SmimeSettings(), flags, sampleContent(), message, both()));
+      // The content went out before the signature failed: no reader takes what is there.
+      writeFile(dir + "/cut", message);
+      EXPECT_FALSE(openssl("cms -verify -noverify -in '" + dir + "/cut' -out /dev/null"));
+      EXPECT_FALSE(openssl("cms -decrypt -in '" + dir + "/cut' -recip '" +
+                           dataPath("recipient1.pem") + "' -inkey '" +
+                           dataPath("recipient1.key") + "' -out /dev/null"));
+    }
+  }
 }
 
 TEST_F(Smime, APkcs12FileWithAWrongPinSignsNothing) {
@@ -583,6 +695,48 @@ TEST_F(Smime, AContentOfHundredsOfMegabytesStreamsInFlatMemory) {
   EXPECT_GT(out.written, uint64_t(total) * 16 / 9);
   EXPECT_LT(growth, 16 * 1024);
   EXPECT_LT(seconds, 30.0);
+}
+
+TEST(SmimeSettingsOfTheConfiguration, AlgorithmsAndOptionTwo) {
+  struct Row {
+    int32_t scheme;  // of the configured signature algorithm; -1 none configured
+    int32_t digest;
+    const ASNobjectId* symmetric;  // NULL: none stored
+    int32_t option2;
+    SmimeSettings expected;
+  };
+  auto settings = [](int32_t scheme, int32_t digest, int32_t cipher, bool certificates) {
+    SmimeSettings s;
+    s.signatureScheme = scheme;
+    s.digestId = digest;
+    s.cipher = cipher;
+    s.includeCertificates = certificates;
+    return s;
+  };
+  const Row rows[] = {
+      {-1, 0, nullptr, 1, settings(-1, 1, SMIME_CIPHER_AES128, true)},
+      {0, 3, &id_aes256_CBC, 1, settings(0, 3, SMIME_CIPHER_AES256, true)},
+      {3, 4, &id_aes192_CBC, 0, settings(3, 4, SMIME_CIPHER_AES192, false)},
+      {2, 5, &des_ede3_cbc, 1, settings(2, 5, SMIME_CIPHER_TDES, true)},
+      {0, 1, &desCBC, 1, settings(0, 1, 0, true)},  // single DES: not offered
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.scheme * 100 + row.digest);
+    ConfigurationManager cfg;
+    if (row.scheme >= 0) {
+      AlgorithmIdentifier algorithm;
+      ASSERT_TRUE(cfgSignatureAlgorithm(row.scheme, row.digest, algorithm));
+      ASSERT_TRUE(cfg.setSignatureAlgorithm(algorithm, true, false));
+    }
+    if (row.symmetric) ASSERT_EQ(1, cfg.file().setSymmetricAlgorithm(*row.symmetric));
+    ASSERT_EQ(1, cfg.setOption(2, row.option2, true));
+    const SmimeSettings got = smimeSettingsFromConfiguration(cfg);
+    EXPECT_EQ(row.expected.signatureScheme, got.signatureScheme);
+    EXPECT_EQ(row.expected.digestId, got.digestId);
+    EXPECT_EQ(row.expected.cipher, got.cipher);
+    EXPECT_EQ(row.expected.includeCertificates, got.includeCertificates);
+    EXPECT_EQ(0u, got.modes);
+  }
 }
 
 }  // namespace
