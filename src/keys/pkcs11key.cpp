@@ -431,8 +431,8 @@ int32_t Pkcs11Session::loginState(CK_RV& ckr) {
   ckr = fn->C_GetSessionInfo(handle, &info);
   CK_TOKEN_INFO token;
   std::memset(&token, 0, sizeof token);
-  if (ckr == CKR_OK && info.state != CKS_RO_USER_FUNCTIONS && info.state != CKS_RW_USER_FUNCTIONS)
-    ckr = fn->C_GetTokenInfo(slot, &token);
+  // The token itself is asked too: one deleted or pulled may leave the session looking alive.
+  if (ckr == CKR_OK) ckr = fn->C_GetTokenInfo(slot, &token);
   last.store(ckr);
   if (ckr == CKR_OK)
     return info.state == CKS_RO_USER_FUNCTIONS || info.state == CKS_RW_USER_FUNCTIONS ||

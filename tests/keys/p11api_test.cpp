@@ -153,6 +153,18 @@ TEST_F(Pkcs11Api, ProtectionLogsInAgainWhenTheTokenForgotTheLogin) {
     EXPECT_EQ(0, talDeleteStream(in));
     EXPECT_EQ(0, talDeleteStream(out));
   }
+
+  // The token deleted under the open session: the card error, naming the module's answer.
+  ASSERT_TRUE(token.run("softhsm2-util --delete-token --token " + std::string(softhsm::TOKEN_LABEL)));
+  talStream* in = nullptr;
+  talStream* out = nullptr;
+  ASSERT_EQ(0, talCreateMemStream(reinterpret_cast<const uint8_t*>("data"), 4, &in));
+  ASSERT_EQ(0, talCreateMemStream(nullptr, 0, &out));
+  EXPECT_EQ(44, talProtectMessageGF(ctx, nullptr, in, out, 2)) << talReportText(ctx);
+  EXPECT_NE(std::string::npos, std::string(talErrorText(ctx, 44)).find(getCkrErrorText(ctx->keyManager.lastCkr)));
+  EXPECT_NE(0u, ctx->keyManager.lastCkr);
+  EXPECT_EQ(0, talDeleteStream(in));
+  EXPECT_EQ(0, talDeleteStream(out));
   EXPECT_EQ(0, talDeinit(ctx));
 }
 
