@@ -96,8 +96,10 @@ int32_t protectMessage(talCtx* ctx, const void* recipients, GenericFile* input,
   // request (flags 130) is signed by the key that option 3 asks for.
   KeyManagerSmimeKeys keys(ctx->keyManager);
   SMIMEctx smime(&ctx->reportBuffer, &keys, settings);
-  const uint32_t effective =
-      static_cast<uint32_t>(flags & ~PROTECT_SIGN) | (signs ? PROTECT_SIGN : 0);
+  // Flag 64 signs only as option 3 says: the S/MIME context sees flag 2 when the message is
+  // signed and neither flag when it is not.
+  const uint32_t effective = static_cast<uint32_t>(flags & ~(PROTECT_SIGN | PROTECT_SIGN_BY_OPTION_3)) |
+                             (signs ? PROTECT_SIGN : 0);
 
   const int32_t prepared = sessionAnswer(ctx, ctx->keyManager.openSession(effective));
   if (prepared != 0) return prepared;

@@ -167,7 +167,7 @@ TEST_F(Protect, MessagesOpensslVerifiesAndDecrypts) {
   const std::string content = "Zawartość wiadomości\r\nline two\r\n";
   struct Row {
     const char* what;
-    int32_t option;  // an option set to 1 first (0: none)
+    int32_t option;  // an option set for the row (0: none)
     int32_t flags;
     bool encrypted, signedMessage;
     const char* form;  // how openssl reads the signed message
@@ -176,13 +176,15 @@ TEST_F(Protect, MessagesOpensslVerifiesAndDecrypts) {
       {"opaque signed", 0, 2, false, true, "SMIME"},
       {"detached signed", 8, 2, false, true, "SMIME"},
       {"signed as option 3 asks", 0, 64, false, true, "SMIME"},
+      {"flag 64 with option 3 off", -3, 64, false, false, ""},
       {"bare DER signed", 7, 2, false, true, "DER"},
       {"enveloped", 0, 1, true, false, ""},
       {"signed then enveloped", 0, 3, true, true, "SMIME"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
-    if (row.option) ASSERT_EQ(1, ctx->configuration.setOption(row.option, 1, true));
+    // A negative option is set to 0, a positive one to 1, for the row.
+    if (row.option) ASSERT_EQ(1, ctx->configuration.setOption(std::abs(row.option), row.option > 0, true));
     const std::string out = dir + "/message";
     ASSERT_EQ(0, protect(content, row.flags, recipients, out)) << talReportText(ctx);
     std::string message = out;
@@ -195,7 +197,9 @@ TEST_F(Protect, MessagesOpensslVerifiesAndDecrypts) {
       }
     }
     if (row.signedMessage) EXPECT_TRUE(verifies(message, content, row.form)) << readAll(message).substr(0, 400);
-    if (row.option) ASSERT_EQ(1, ctx->configuration.setOption(row.option, 0, true));
+    if (!row.signedMessage && !row.encrypted)
+      EXPECT_EQ(std::string::npos, readAll(message).find("pkcs7")) << "option 3 off: flag 64 does not sign";
+    if (row.option) ASSERT_EQ(1, ctx->configuration.setOption(std::abs(row.option), row.option < 0, true));
   }
 }
 
