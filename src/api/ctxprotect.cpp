@@ -61,8 +61,7 @@ uint32_t smimeModes(const ConfigurationManager& configuration, int32_t flags) {
 }  // namespace
 
 int32_t protectMessage(talCtx* ctx, const void* recipients, GenericFile* input,
-                       GenericFile* output, int32_t flags, bool* written) {
-  if (written) *written = false;
+                       GenericFile* output, int32_t flags, const std::function<void()>& begin) {
   if (!ctx->ready) return 22;
   if (ctx->operationMask == 0) return 25;
   if (flags & PROTECT_REFUSED) return 20;
@@ -104,7 +103,7 @@ int32_t protectMessage(talCtx* ctx, const void* recipients, GenericFile* input,
   const int32_t prepared = sessionAnswer(ctx, ctx->keyManager.openSession(effective));
   if (prepared != 0) return prepared;
 
-  if (written) *written = true;
+  if (begin) begin();
   int32_t r = 0;
   if (encrypts) {
     r = smime.encrypt(recipientCerts);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 class GenericFile;
 struct talCtx;
@@ -18,7 +19,9 @@ const int32_t PROTECT_REFUSED = 256;
 // Protects `input` into `output` (both rewound first) for a context whose handle was checked:
 // a result code. `recipients` is a NULL-terminated array of certificates (talCert handles) when
 // the flags encrypt. The context's report is not emptied, so a protection inside another
-// operation (a time-stamp request) keeps that operation's report. `written`, when given, tells
-// whether the message was begun (so a failure may have left part of one in the output).
+// operation (a time-stamp request) keeps that operation's report. `begin`, when given, is
+// called once the checks have passed, just before the message is written (the C entry empties
+// its output stream there, so no older bytes trail a shorter message).
 int32_t protectMessage(talCtx* ctx, const void* recipients, GenericFile* input,
-                       GenericFile* output, int32_t flags, bool* written = nullptr);
+                       GenericFile* output, int32_t flags,
+                       const std::function<void()>& begin = std::function<void()>());

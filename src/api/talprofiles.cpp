@@ -47,8 +47,13 @@ int32_t protectBody(talCtx* handle, const void* recipients, talStream* input, ta
   talCtx* ctx = checkCtxAndResetReport(handle);
   GenericFile* in = talStream::of(input);
   GenericFile* out = talStream::of(output);
+  // One file behind both streams would be emptied before it is read: refused as one stream.
+  if (in && out && talStream::sameFile(input, output)) out = in;
   bool written = false;
-  const int32_t r = protectMessage(ctx, recipients, in, out, flags, &written);
+  const int32_t r = protectMessage(ctx, recipients, in, out, flags, [&] {
+    talStream::discard(output);
+    written = true;
+  });
   // A failed protection leaves no output that could pass for a message.
   if (r > 10 && written) talStream::discard(output);
   return r;

@@ -14,6 +14,8 @@
 #include <mutex>
 #include <set>
 
+#include <sys/stat.h>
+
 namespace {
 
 std::mutex& liveLock() {
@@ -49,11 +51,18 @@ void talStream::discard(talStream* handle) {
   if (handle->file) {
     // Opened again for writing, the file is emptied whatever its size; a file that was given
     // for reading is never cut.
-    if (!handle->path.empty()) handle->file->open(handle->path.c_str(), "w+b");
+    if (handle->writable) handle->file->open(handle->path.c_str(), "w+b");
   } else if (handle->memory) {
     handle->memory->setSize(0);
     handle->memory->seek(0);
   }
+}
+
+bool talStream::sameFile(const talStream* a, const talStream* b) {
+  if (!isLive(a) || !isLive(b) || !a->file || !b->file) return false;
+  struct stat first, second;
+  return ::stat(a->path.c_str(), &first) == 0 && ::stat(b->path.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 extern "C" {
@@ -65,7 +74,8 @@ int32_t talCreateFileStream(const char* path, int32_t mode, talStream** stream) 
       std::unique_ptr<talStream> s(new talStream);
       s->file.reset(new File);
       if (s->file->open(path, mode == 0 ? "rb" : "w+b") != 0) return mode == 0 ? 56 : 57;
-      if (mode == 1) s->path = path;
+      s->path = path;
+      s->writable = mode == 1;
       *stream = registered(std::move(s));
       return 0;
     });

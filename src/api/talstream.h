@@ -16,8 +16,11 @@ struct talStream {
   static GenericFile* of(const talStream* handle);
   // Cuts the stream to nothing: what a failed protection leaves in its output.
   static void discard(talStream* handle);
+  // Two live streams over one file (the same file by two paths included).
+  static bool sameFile(const talStream* a, const talStream* b);
 
   std::unique_ptr<File> file;
-  std::string path;        // of a file stream open for writing ("" for one that reads)
+  std::string path;  // of a file stream
+  bool writable = false;
   std::unique_ptr<MemFile> memory;
 };

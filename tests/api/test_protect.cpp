@@ -240,7 +240,24 @@ TEST_F(Protect, BadRecipientsStreamsAndOptionTwentyGiveClearCodes) {
   talStream* readOnly = nullptr;
   ASSERT_EQ(0, talCreateFileStream((dir + "/readonly").c_str(), 0, &readOnly));
   EXPECT_EQ(62, talProtectMessageGF(ctx, nullptr, in, readOnly, 2));
+  talStream* sameFile = nullptr;
+  ASSERT_EQ(0, talCreateFileStream((dir + "/./readonly").c_str(), 1, &sameFile));
+  { std::ofstream(dir + "/readonly") << "old"; }
+  EXPECT_EQ(20, talProtectMessageGF(ctx, nullptr, readOnly, sameFile, 2)) << "one file behind both";
+  EXPECT_EQ("old", readAll(dir + "/readonly"));
+  EXPECT_EQ(0, talDeleteStream(sameFile));
   EXPECT_EQ(0, talDeleteStream(readOnly));
+  // An output that held more than the message: nothing of it trails the message.
+  const std::string filler(20000, '#');
+  talStream* used = nullptr;
+  ASSERT_EQ(0, talCreateMemStream(reinterpret_cast<const uint8_t*>(filler.data()), 20000, &used));
+  EXPECT_EQ(0, talProtectMessageGF(ctx, nullptr, in, used, 2));
+  uint8_t* data = nullptr;
+  int32_t length = 0;
+  ASSERT_EQ(0, talGetMemStreamData(used, &data, &length));
+  EXPECT_EQ(std::string::npos, std::string(reinterpret_cast<char*>(data), static_cast<size_t>(length)).find('#'));
+  EXPECT_EQ(0, talDeleteBuffer(data, length));
+  EXPECT_EQ(0, talDeleteStream(used));
 
   // Option 20: encryption alone takes only a signed message of this library, and never option 7.
   talCert* recipient = nullptr;
