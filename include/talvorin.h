@@ -284,7 +284,8 @@ int32_t talGetCounterSignatureCount(const talSigInfo* signature, int32_t* count)
  * Otherwise the input travels as an application/octet-stream entity. Encryption gives
  * application/pkcs7-mime; smime-type=enveloped-data; with signing too, the signed message is
  * enveloped. With option 20 set, encryption alone takes only a signed message of this library
- * (else 89) and refuses option 7 (20). On a failure the output stream is emptied. */
+ * (else 89) and refuses option 7 (20). The output stream is emptied before the message is
+ * written, and again when the protection fails; two streams over one file are refused (20). */
 int32_t talProtectMessageGF(talCtx* ctx, const void* recipients, talStream* input,
                             talStream* output, int32_t flags);
 
