@@ -148,6 +148,18 @@ TEST_F(Pkcs11Api, ProtectionLogsInAgainWhenTheTokenForgotTheLogin) {
     ASSERT_EQ(0, talCreateMemStream(reinterpret_cast<const uint8_t*>("data"), 4, &in));
     ASSERT_EQ(0, talCreateMemStream(nullptr, 0, &out));
     EXPECT_EQ(row.result, talProtectMessageGF(ctx, nullptr, in, out, 2)) << talReportText(ctx);
+    if (row.result == 0) {
+      // Signed on the token: openssl verifies it with the token's certificate.
+      uint8_t* data = nullptr;
+      int32_t length = 0;
+      ASSERT_EQ(0, talGetMemStreamData(out, &data, &length));
+      softhsm::writeFile(token.dir + "/signed.msg", std::vector<uint8_t>(data, data + length));
+      EXPECT_EQ(0, talDeleteBuffer(data, length));
+      EXPECT_TRUE(token.run("openssl x509 -inform DER -in '" + softhsm::dataPath("rsa.crt.der") + "' -out '" +
+                            token.dir + "/rsa.pem'"));
+      EXPECT_TRUE(token.run("openssl cms -verify -binary -in '" + token.dir + "/signed.msg' -CAfile '" + token.dir +
+                            "/rsa.pem' -purpose any -out '" + token.dir + "/content'"));
+    }
     // A refused PIN is forgotten, so the next try asks again.
     EXPECT_EQ(nullptr, ctx->pins[0].pin);
     EXPECT_EQ(0, talDeleteStream(in));
