@@ -402,6 +402,8 @@ struct SMIMEctx::State {
   Sink* signedSink = nullptr;  // where the signed layer writes (the envelope's or the file)
   Sink* content = nullptr;     // where the input goes
   const char* entity = nullptr;  // the headers that make the input a MIME entity
+  // The input's lines get CR LF ends (an entity given for multipart/signed).
+  bool canonicalLines = false;
 };
 
 namespace {
@@ -626,6 +628,9 @@ int32_t SMIMEctx::sign(uint32_t flags, GenericFile* output) {
                  // multipart/signed travels as 7-bit text: its signed part is not re-encoded.
                  : detached && s.signing ? ENTITY_BASE64
                                          : ENTITY_BINARY;
+    // A verifier reads the signed part of multipart/signed as lines ended by CR LF (RFC 8551
+    // 3.1.1): an entity given is signed and sent in that form, or no one could verify it.
+    s.canonicalLines = detached && s.signing && (settings.modes & SMIME_MODE_ENTITY);
     s.content = sink;
     return RC_OK;
   });
@@ -649,15 +654,13 @@ int32_t SMIMEctx::copyStream(GenericFile* input, GenericFile* output) {
     int32_t type = 0;
     if (s.entity && s.enveloped && !s.signing && isSMimeMessage(input, &type) && type == 2)
       s.entity = nullptr;
-    if (s.entity) {
-      s.content->write(s.entity);
-      if (s.entity == ENTITY_TEXT) {
-        s.entityText.reset(new TextSink(*s.content));
-        s.content = s.entityText.get();
-      } else if (s.entity == ENTITY_BASE64) {
-        s.entityBase64.reset(new Base64Sink(*s.content));
-        s.content = s.entityBase64.get();
-      }
+    if (s.entity) s.content->write(s.entity);
+    if (s.entity == ENTITY_TEXT || s.canonicalLines) {
+      s.entityText.reset(new TextSink(*s.content));
+      s.content = s.entityText.get();
+    } else if (s.entity == ENTITY_BASE64) {
+      s.entityBase64.reset(new Base64Sink(*s.content));
+      s.content = s.entityBase64.get();
     }
     Bytes buffer(CHUNK);
     for (;;) {

@@ -23,7 +23,8 @@
 //                                   pkcs7-signature (RFC 8551 3.5.3.1); without it signed data
 //                                   is opaque: application/pkcs7-mime; smime-type=signed-data;
 //   SMIME_MODE_ENTITY   (option 9)  the input is already a MIME entity: it is signed or
-//                                   enveloped as it is, no header is added to it;
+//                                   enveloped as it is, no header is added to it (in
+//                                   multipart/signed its lines get CR LF ends);
 //   SMIME_MODE_TEXT     (option 10) the input is text: it becomes a text/plain entity with
 //                                   CR LF line ends (RFC 8551 3.1.1).
 // Without SMIME_MODE_ENTITY and SMIME_MODE_TEXT the input becomes an application/octet-stream
