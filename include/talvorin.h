@@ -271,11 +271,37 @@ int32_t talSignatureStatus(const talSigInfo* signature, int32_t* status,
                            int32_t* qualification, int32_t* reason);
 int32_t talGetSignatureTimeStampCount(const talSigInfo* signature, int32_t* count);
 int32_t talGetCounterSignatureCount(const talSigInfo* signature, int32_t* count);
-/* Protects a message stream: flags 1 encrypt, 2 sign, 64 sign when option 3 asks for it, 128
- * no key manager. The S/MIME engine is not part of this build yet: after the checks of the
- * context, the keys and the flags, the call answers ETAL_NOT_IMPL. */
+/* Protects a message stream (the input, from its start) into the output stream: flags 1
+ * encrypt, 2 sign, 64 sign when option 3 asks for it, 128 the bare DER form without the key
+ * manager's message layer (what a time-stamp request is signed in), 256 refused. The context's
+ * signing key signs; recipients is a NULL-terminated array of talCert handles (the recipients'
+ * certificates) when the flags encrypt, else ignored. What options 7 to 10 select:
+ *   option 7 (alone)  the bare DER CMS ContentInfo, no MIME headers;
+ *   option 8          a detached signature (multipart/signed with application/pkcs7-signature)
+ *                     in place of the opaque application/pkcs7-mime; smime-type=signed-data;
+ *   option 9          the input is already a MIME entity and is protected as it is;
+ *   option 10         the input is text: it becomes a text/plain entity with CR LF line ends.
+ * Otherwise the input travels as an application/octet-stream entity. Encryption gives
+ * application/pkcs7-mime; smime-type=enveloped-data; with signing too, the signed message is
+ * enveloped. With option 20 set, encryption alone takes only a signed message of this library
+ * (else 89) and refuses option 7 (20). The output stream is emptied before the message is
+ * written, and again when the protection fails; two streams over one file are refused (20). */
 int32_t talProtectMessageGF(talCtx* ctx, const void* recipients, talStream* input,
                             talStream* output, int32_t flags);
+
+/* Streams for talProtectMessageGF. A file stream reads an existing file (mode 0) or creates or
+ * empties one to write (mode 1): 0, 20 bad arguments, 56 / 57 the file cannot be opened. A
+ * memory stream starts with a copy of length bytes of data (NULL and 0: empty). The bytes of a
+ * memory stream are copied out with talGetMemStreamData (released with talDeleteBuffer; 20 for
+ * a file stream). talDeleteStream closes and frees a stream; 20 for anything else. */
+int32_t talCreateFileStream(const char* path, int32_t mode, talStream** stream);
+int32_t talCreateMemStream(const uint8_t* data, int32_t length, talStream** stream);
+int32_t talGetMemStreamData(talStream* stream, uint8_t** data, int32_t* length);
+int32_t talDeleteStream(talStream* stream);
+/* The PIN of a key usage (1 signing, 2 decryption, 8 and 16 the other key stores), kept in the
+ * context for the key loading of talAuthenticateEx (and a token's new login): a copy, wiped when
+ * it is handed out (unless option 5 keeps PINs for a while), replaced or the context closes. */
+int32_t talSetPin(talCtx* ctx, int32_t usage, const char* pin);
 
 /* XML signatures. A context (tvXmlCreateCtx) holds the documents loaded into it; tvXmlUnprotect
  * verifies every signature of one document inside an open library context and hands back the

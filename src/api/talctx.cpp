@@ -53,6 +53,7 @@ talCtx::talCtx(const ConfigurationManager* source)
       network(&networkSettings),
       dbSettings(configuration),
       certificateDb(database),
+      servers(*this),
       report(&reportBuffer),
       collectedStore(&collected),
       verifiedCache([this] { return configuration.getIntOption(23) != 0; }, clock) {
@@ -60,6 +61,7 @@ talCtx::talCtx(const ConfigurationManager* source)
   std::memset(errorText, 0, sizeof errorText);
   configuration.setContext(this);
   database.setContext(&dbSettings);
+  configuration.setServerDirectory(&servers);
   certificates.setContext(&certificateDb);
   certificates.addPermanentStore(&collectedStore);
   revocation.reset(new ContextRevocation(*this));

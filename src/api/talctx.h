@@ -5,6 +5,7 @@
 #pragma once
 
 #include "api/cfgmgr.h"
+#include "api/ctxservers.h"
 #include "api/dbsettings.h"
 #include "asn1/asngent.h"
 #include "base/memfile.h"
@@ -102,6 +103,8 @@ struct talCtx {
   ContextDbSettings dbSettings;
   DbManager database;
   ContextCertificateDb certificateDb;
+  // The servers the configuration's server search walks: the profile's, then the database's.
+  ContextServers servers;
   MemFile reportBuffer;
   ReportStream report;
   uint32_t deviceError = 0;

@@ -3,7 +3,9 @@
 #include "talvorin.h"
 
 #include "api/apitrace.h"
+#include "api/ctxprotect.h"
 #include "api/talctx.h"
+#include "api/talstream.h"
 #include "base/commonerror.h"
 #include "keys/secretblock.h"
 #include "keys/talprofile.h"
@@ -38,24 +40,23 @@ const SigInfo* asSignature(const talSigInfo* handle) {
   return reinterpret_cast<const SigInfo*>(handle);
 }
 
-int32_t protectBody(talCtx* handle, int32_t flags) {
+int32_t protectBody(talCtx* handle, const void* recipients, talStream* input, talStream* output,
+                    int32_t flags) {
   int32_t check = checkCtx(handle);
   if (check != 0) return check;
   talCtx* ctx = checkCtxAndResetReport(handle);
-  if (!ctx->ready) return 22;
-  if (ctx->operationMask == 0) return 25;
-  if (flags & 256) return 20;
-  if (ctx->configuration.deviceType() == 2 && (flags & 3) == 3) return 20;
-  uint32_t km = ctx->keyManager.flags;
-  if (!(km & KM_FLAG_CONFIGURATION)) return 32;
-  if ((flags & 1) && !(km & KM_FLAG_OWN_RANDOM)) return 31;
-  bool signs = (flags & 2) || ((flags & 64) && ctx->configuration.getIntOption(3) != 0);
-  if (signs && (km & (KM_FLAG_SIGNING_REQUIRED | KM_FLAG_SIGNING_LOADED)) !=
-                   (KM_FLAG_SIGNING_REQUIRED | KM_FLAG_SIGNING_LOADED))
-    return 30;
-  // The S/MIME context that signs and encrypts the stream is not part of this build: it
-  // answers "not implemented".
-  return 137;
+  GenericFile* in = talStream::of(input);
+  GenericFile* out = talStream::of(output);
+  // One file behind both streams would be emptied before it is read: refused as one stream.
+  if (in && out && talStream::sameFile(input, output)) out = in;
+  bool written = false;
+  const int32_t r = protectMessage(ctx, recipients, in, out, flags, [&] {
+    talStream::discard(output);
+    written = true;
+  });
+  // A failed protection leaves no output that could pass for a message.
+  if (r > 10 && written) talStream::discard(output);
+  return r;
 }
 
 }  // namespace
@@ -236,11 +237,9 @@ int32_t talGetCounterSignatureCount(const talSigInfo* signature, int32_t* count)
 
 int32_t talProtectMessageGF(talCtx* ctx, const void* recipients, talStream* input,
                             talStream* output, int32_t flags) {
-  (void)recipients;
-  (void)input;
-  (void)output;
   // Not traced.
-  return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&] { return protectBody(ctx, flags); });
+  return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION,
+                  [&] { return protectBody(ctx, recipients, input, output, flags); });
 }
 
 }  // extern "C"

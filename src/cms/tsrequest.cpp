@@ -127,9 +127,8 @@ int32_t requestTimeStampToken(TimeStampRequestEnv& env, const uint8_t* digest, s
     std::vector<uint8_t> signedRequest;
     const int32_t r = env.protectRequest(request, signedRequest);
     if (r > 10) {
-      const char* text = commonErrorText(uint32_t(r));
       env.write(std::string("Błąd pobierania znacznika czasu: ") +
-                "podpisanie żądania znacznika nie powiodło się. talProtectMessageGF zwróciła: " + (text ? text : "") +
+                "podpisanie żądania znacznika nie powiodło się. talProtectMessageGF zwróciła: " + env.resultText(r) +
                 CRLF);
       return tolerated(env, WARN_TIMESTAMP_REQUEST_UNSIGNED, RC_REQ_SIGN);
     }

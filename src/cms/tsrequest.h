@@ -23,6 +23,8 @@ class TimeStampRequestEnv {
   // The request protected as a signed message (flags 130): a result code,
   // the protected octets in `out`.
   virtual int32_t protectRequest(const std::vector<uint8_t>& request, std::vector<uint8_t>& out) = 0;
+  // The message of a result code of the library (its one table of codes); "" without one.
+  virtual std::string resultText(int32_t code) = 0;
   // NetworkManager::queryForTimeStamp.
   virtual int32_t queryForTimeStamp(const uint8_t* request, size_t length, TimeStampResponse& response,
                                     uint32_t serverMask) = 0;

@@ -538,7 +538,21 @@ int32_t KeyManager::decryptSesKey(const uint8_t* encrypted, size_t length, Secre
   return KM_OK;
 }
 
-int32_t KeyManager::openSession(uint32_t) { return KM_NO_KEY; }
+int32_t KeyManager::openSession(uint32_t flags) {
+  // Encryption takes only the recipients' public keys and the own generator.
+  if (!(flags & 2)) return KM_OK;
+  if (!signingHolder) return KM_NO_KEY;
+  const TalProfile* profile = config ? config->activeProfile() : nullptr;
+  // A key read from a file is in memory since initProfile; a token's may have been logged out
+  // or pulled since then. A token that forgot the login forgot the keys' handles with it: the
+  // token is opened again (a new login with the PIN of getPin, the keys found again).
+  if (!tokenSession || !profile) return KM_OK;
+  CK_RV ckr = CKR_OK;
+  const int32_t state = tokenSession->loginState(ckr);
+  lastCkr = static_cast<uint32_t>(ckr);
+  if (state != 1) return state;
+  return openToken();
+}
 
 int32_t KeyManager::processMsgInit(int32_t cipher, const uint8_t* iv, size_t ivLength) {
   if (!sessionKey) return KM_NO_SESSION_KEY;

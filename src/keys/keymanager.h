@@ -196,9 +196,13 @@ class KeyManager {
   // output cannot grow; 18 no session key, or one of another length than the cipher's;
   // 20 a cipher failure (memory included). A content step that fails ends the message: the
   // steps after it answer 2. Finishing a message wipes its session key.
-  // openSession 37, verifyCrtOnOstra 20; isRecipient true when the issuer and serial name the
-  // decryption key's certificate.
+  // verifyCrtOnOstra 20; isRecipient true when the issuer and serial name the decryption key's
+  // certificate.
   int32_t decryptSesKey(const uint8_t* encrypted, size_t length, SecretBlock* sessionKey);
+  // Prepares the keys for a message protection (flags 1 encrypt, 2 sign): 0 when nothing is to
+  // sign or the signing key is ready; 37 without a signing key; 24 or 25 a token gone or
+  // refusing (Pkcs11Session::loginState); a token that forgot the login is opened again, with
+  // the answers of initProfile for a token (4, 13, 20, 24, 25, 27, 37, 42, 43, 49, 61).
   int32_t openSession(uint32_t flags);
   // cipher: one of KM_CIPHER_*; the IV is one block of it.
   int32_t processMsgInit(int32_t cipher, const uint8_t* iv, size_t ivLength);

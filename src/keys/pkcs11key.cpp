@@ -423,6 +423,36 @@ CK_RV Pkcs11Session::decrypt(CK_OBJECT_HANDLE key, const uint8_t* in, size_t len
   return rv;
 }
 
+int32_t Pkcs11Session::loginState(CK_RV& ckr) {
+  CK_FUNCTION_LIST* fn = library->functions();
+  std::lock_guard<std::mutex> guard(lock);
+  CK_SESSION_INFO info;
+  std::memset(&info, 0, sizeof info);
+  ckr = fn->C_GetSessionInfo(handle, &info);
+  CK_TOKEN_INFO token;
+  std::memset(&token, 0, sizeof token);
+  // The token itself is asked too: one deleted or pulled may leave the session looking alive.
+  if (ckr == CKR_OK) ckr = fn->C_GetTokenInfo(slot, &token);
+  last.store(ckr);
+  if (ckr == CKR_OK)
+    return info.state == CKS_RO_USER_FUNCTIONS || info.state == CKS_RW_USER_FUNCTIONS ||
+                   !(token.flags & CKF_LOGIN_REQUIRED)
+               ? STATUS_OK
+               : 1;
+  switch (ckr) {
+    case CKR_SESSION_HANDLE_INVALID:
+    case CKR_SESSION_CLOSED:
+    case CKR_SLOT_ID_INVALID:
+    case CKR_TOKEN_NOT_PRESENT:
+    case CKR_DEVICE_REMOVED:
+      return P11_TOKEN_NOT_FOUND;
+    case CKR_HOST_MEMORY:
+      return STATUS_NO_MEMORY;
+    default:
+      return P11_TOKEN_ERROR;
+  }
+}
+
 Pkcs11Key::Pkcs11Key(std::shared_ptr<Pkcs11Session> s, CK_OBJECT_HANDLE key, CK_KEY_TYPE type,
                      std::unique_ptr<SignedCertificate> certificate, bool canSign,
                      bool canDecrypt)

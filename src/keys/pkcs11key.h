@@ -64,6 +64,11 @@ class Pkcs11Session {
 
   CK_RV lastCkr() const { return last.load(); }
 
+  // Whether the session can still use the user's keys: 0 it can (logged in, or a token that
+  // needs no login); 1 the token forgot the login (logged out elsewhere, or reinserted: the
+  // keys' handles went with it); 4; 24 the session or the token is gone; 25 another refusal.
+  int32_t loginState(CK_RV& ckr);
+
  private:
   std::shared_ptr<Pkcs11Library> library;
   CK_SESSION_HANDLE handle;

@@ -200,6 +200,12 @@ class DbSrvBase {
   virtual void removeServer(int32_t type, const std::string& name) = 0;
   virtual void getImportNumber(int32_t type, const std::string& name, uint32_t& number) = 0;
   virtual void setImportNumber(int32_t type, const std::string& name, uint32_t number) = 0;
+  // The names of the servers of a type that the table knows (certificate servers only), in its
+  // order; nothing for another type or a database that keeps none.
+  virtual void listServers(int32_t type, std::vector<std::string>& names) {
+    (void)type;
+    (void)names;
+  }
 };
 
 class DbBase {

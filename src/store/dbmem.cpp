@@ -452,6 +452,15 @@ void DbSrvMem::getImportNumber(int32_t type, const std::string& name, uint32_t& 
   number = found->second;
 }
 
+void DbSrvMem::listServers(int32_t type, std::vector<std::string>& names)
+{
+  if (type != DB_SERVER_CERTIFICATES)
+    return;
+  Lock lock(mutex);
+  for (const auto& entry : numbers)
+    names.push_back(entry.first);
+}
+
 void DbSrvMem::setImportNumber(int32_t type, const std::string& name, uint32_t number)
 {
   if (type != DB_SERVER_CERTIFICATES)

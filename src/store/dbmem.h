@@ -133,6 +133,7 @@ class DbSrvMem : public DbSrvBase {
   // "Serwer nie znaleziony: " and the name when it is not there.
   void getImportNumber(int32_t type, const std::string& name, uint32_t& number) override;
   void setImportNumber(int32_t type, const std::string& name, uint32_t number) override;
+  void listServers(int32_t type, std::vector<std::string>& names) override;
 
  protected:
   std::recursive_mutex mutex;

@@ -153,6 +153,18 @@ void DbSrvTal::getImportNumber(int32_t type, const std::string& name, uint32_t& 
   DbSrvMem::getImportNumber(type, name, number);
 }
 
+void DbSrvTal::listServers(int32_t type, std::vector<std::string>& names)
+{
+  std::lock_guard<std::recursive_mutex> inProcess(mutex);
+  if (type != DB_SERVER_CERTIFICATES)
+    return;
+  FileSemaphore guard(lock, InterProcessLock::SHARED);
+  guard.p();
+  load();
+  guard.v();
+  DbSrvMem::listServers(type, names);
+}
+
 void DbSrvTal::setImportNumber(int32_t type, const std::string& name, uint32_t number)
 {
   std::lock_guard<std::recursive_mutex> inProcess(mutex);

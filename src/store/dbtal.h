@@ -29,6 +29,7 @@ class DbSrvTal : public DbSrvMem {
   void removeServer(int32_t type, const std::string& name) override;
   void getImportNumber(int32_t type, const std::string& name, uint32_t& number) override;
   void setImportNumber(int32_t type, const std::string& name, uint32_t number) override;
+  void listServers(int32_t type, std::vector<std::string>& names) override;
 
   // Writes an empty table.
   void create();

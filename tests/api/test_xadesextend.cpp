@@ -11,6 +11,7 @@
 #include "api/tvxml.h"
 #include "base/b64file.h"
 #include "crypto/hash/messagedigests.h"
+#include "keys/pkcs12key.h"
 #include "net/localtsa.h"
 #include "xmlsig/sigpropsxml.h"
 #include "xmlsig/xmlconst.h"
@@ -244,6 +245,44 @@ TEST_F(Extend, ValuesCarryTheSignerFoundNotTheLocalUser) {
   EXPECT_EQ(SIG_FORM_XL, form);
   EXPECT_EQ(SIG_STATUS_VALID, status) << report();
   EXPECT_TRUE(xmlsecVerifies(path, true));
+}
+
+// Under the default configuration (option 3 on) the archive time-stamp request goes signed by
+// the context's key (a PKCS#12 file's, made by openssl); an authority that takes only requests
+// whose signature openssl cms verifies answers it, and the A form is written.
+TEST_F(Extend, SignedRequestUnderTheDefaultConfiguration) {
+  const std::string p12 = fileText(std::string(TAL_TEST_DATA_DIR) + "/keys/p12/both-aes.p12");
+  Pkcs12Keys keys;
+  ASSERT_EQ(0, readPkcs12Keys(reinterpret_cast<const uint8_t*>(p12.data()), p12.size(), "vorin-PIN", 9, keys));
+  ctx->keyManager.setKeyHolders(keys.signing, nullptr);
+  ctx->keyManager.flags |= KM_FLAG_SIGNING_REQUIRED;
+  ASSERT_EQ(1, ctx->configuration.setOption(3, 1, true));
+
+  const std::string signerPem = folder + "/signer.pem";
+  const std::string der = std::string(TAL_TEST_DATA_DIR) + "/keys/p12/both.der";
+  const char* convert[] = {"openssl", "x509", "-inform", "DER", "-in", der.c_str(), "-out", signerPem.c_str(), nullptr};
+  ASSERT_EQ(0, runQuiet(convert, true, nullptr));
+  OpensslTsaFiles signedOnly = TSA;
+  signedOnly.requestSignersCa = signerPem;
+  LocalHttpServer tsa(opensslTsaOf(signedOnly));
+  ASSERT_NE(0, tsa.port);
+  servers.urls = {tsa.url("/tsa")};
+  int32_t status = 0, result = -1;
+  std::string xml;
+  extend(UPO + "upo-plain.xml", archive, status, result, xml);
+  ASSERT_EQ(SIG_STATUS_VALID, status) << report();
+  ASSERT_EQ(0, result) << report();
+  EXPECT_EQ(1, *signedOnly.signedAccepted);
+  const std::string path = folder + "/extended.xml";
+  std::ofstream(path, std::ios::binary) << xml;
+  int32_t form = 0, reason = 0;
+  verifyOne(path, status, reason, &form);
+  EXPECT_EQ(SIG_STATUS_VALID, status) << report();
+  std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> parsed(
+      xmlReadMemory(xml.data(), static_cast<int>(xml.size()), nullptr, nullptr, XML_PARSE_NONET), xmlFreeDoc);
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(1u, textsOf(unsignedProperties(xmlDocGetRootElement(parsed.get())), xmlc::XADES_ARCHIVE_TIME_STAMP,
+                        false).size());
 }
 
 // An authority that cannot be reached or answers with a token over other data

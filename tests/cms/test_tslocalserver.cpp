@@ -40,6 +40,7 @@ class NetEnv : public TimeStampRequestEnv {
   void addWarning(uint32_t bits) override { warnings |= bits; }
   int32_t option(int32_t number) override { return options[number]; }
   int32_t protectRequest(const std::vector<uint8_t>&, std::vector<uint8_t>&) override { return 40; }
+  std::string resultText(int32_t) override { return ""; }
   int32_t queryForTimeStamp(const uint8_t* request, size_t length, TimeStampResponse& response,
                             uint32_t serverMask) override {
     return manager.queryForTimeStamp(request, length, response, serverMask);

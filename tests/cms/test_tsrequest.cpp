@@ -34,6 +34,7 @@ class EnvDouble : public TimeStampRequestEnv {
     out.insert(out.begin(), {0xEE, 0xEE});  // stands for the signed message
     return protectResult;
   }
+  std::string resultText(int32_t code) override { return "kod " + std::to_string(code); }
   int32_t queryForTimeStamp(const uint8_t* request, size_t length, TimeStampResponse& response,
                             uint32_t serverMask) override {
     sent.assign(request, request + length);
@@ -245,7 +246,7 @@ TEST(TimeStampRequest, SignedRequest) {
     EXPECT_EQ(env.warnings, c.warnings);
     EXPECT_EQ(!env.masks.empty(), c.sent);
     if (c.sent) EXPECT_EQ(env.sent.at(0), 0xEE);  // the protected message went, not the bare request
-    else EXPECT_NE(env.report.find("talProtectMessageGF zwróciła: "), std::string::npos);
+    else EXPECT_NE(env.report.find("talProtectMessageGF zwróciła: kod 40\r\n"), std::string::npos);
   }
 }
 

@@ -106,4 +106,78 @@ TEST_F(Pkcs11Api, CardErrorTextNamesTheTokensAnswer) {
   EXPECT_EQ(0, talDeinit(ctx));
 }
 
+// The token forgets the login (another program logs the process out): the protection logs in
+// again with the PIN the C caller gives, and maps what the token answers.
+TEST_F(Pkcs11Api, ProtectionLogsInAgainWhenTheTokenForgotTheLogin) {
+  talCtx* ctx = nullptr;
+  ASSERT_EQ(TAL_OK_NEED_CRYPTO_CARD, talInitEx(&ctx, profile(token.module, "rsa", 34)));
+  ASSERT_EQ(0, talSetPin(ctx, 1, softhsm::USER_PIN));
+  ASSERT_EQ(0, talAuthenticateEx(ctx, 0));
+  std::shared_ptr<Pkcs11Library> library;
+  std::string text;
+  CK_RV ckr = CKR_OK;
+  ASSERT_EQ(0, Pkcs11Library::load(token.module, library, text, ckr));
+  CK_FUNCTION_LIST* fn = library->functions();
+  auto logout = [&] {
+    CK_SLOT_ID slots[8];
+    CK_ULONG count = 8;
+    ASSERT_EQ(CKR_OK, fn->C_GetSlotList(CK_TRUE, slots, &count));
+    for (CK_ULONG i = 0; i < count; ++i) {
+      CK_TOKEN_INFO info;
+      if (fn->C_GetTokenInfo(slots[i], &info) != CKR_OK ||
+          std::string(reinterpret_cast<char*>(info.label), 9) != softhsm::TOKEN_LABEL)
+        continue;
+      CK_SESSION_HANDLE session = 0;
+      ASSERT_EQ(CKR_OK, fn->C_OpenSession(slots[i], CKF_SERIAL_SESSION, nullptr, nullptr, &session));
+      EXPECT_EQ(CKR_OK, fn->C_Logout(session));
+      fn->C_CloseSession(session);
+      return;
+    }
+    ADD_FAILURE() << "no token";
+  };
+  const struct {
+    const char* pin;  // given before the protection (NULL: none)
+    int32_t result;
+  } rows[] = {{nullptr, 35}, {"0000", 46}, {softhsm::USER_PIN, 0}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.pin ? row.pin : "no PIN");
+    logout();
+    if (row.pin) ASSERT_EQ(0, talSetPin(ctx, 1, row.pin));
+    talStream* in = nullptr;
+    talStream* out = nullptr;
+    ASSERT_EQ(0, talCreateMemStream(reinterpret_cast<const uint8_t*>("data"), 4, &in));
+    ASSERT_EQ(0, talCreateMemStream(nullptr, 0, &out));
+    EXPECT_EQ(row.result, talProtectMessageGF(ctx, nullptr, in, out, 2)) << talReportText(ctx);
+    if (row.result == 0) {
+      // Signed on the token: openssl verifies it with the token's certificate.
+      uint8_t* data = nullptr;
+      int32_t length = 0;
+      ASSERT_EQ(0, talGetMemStreamData(out, &data, &length));
+      softhsm::writeFile(token.dir + "/signed.msg", std::vector<uint8_t>(data, data + length));
+      EXPECT_EQ(0, talDeleteBuffer(data, length));
+      EXPECT_TRUE(token.run("openssl x509 -inform DER -in '" + softhsm::dataPath("rsa.crt.der") + "' -out '" +
+                            token.dir + "/rsa.pem'"));
+      EXPECT_TRUE(token.run("openssl cms -verify -binary -in '" + token.dir + "/signed.msg' -CAfile '" + token.dir +
+                            "/rsa.pem' -purpose any -out '" + token.dir + "/content'"));
+    }
+    // A refused PIN is forgotten, so the next try asks again.
+    EXPECT_EQ(nullptr, ctx->pins[0].pin);
+    EXPECT_EQ(0, talDeleteStream(in));
+    EXPECT_EQ(0, talDeleteStream(out));
+  }
+
+  // The token deleted under the open session: the card error, naming the module's answer.
+  ASSERT_TRUE(token.run("softhsm2-util --delete-token --token " + std::string(softhsm::TOKEN_LABEL)));
+  talStream* in = nullptr;
+  talStream* out = nullptr;
+  ASSERT_EQ(0, talCreateMemStream(reinterpret_cast<const uint8_t*>("data"), 4, &in));
+  ASSERT_EQ(0, talCreateMemStream(nullptr, 0, &out));
+  EXPECT_EQ(44, talProtectMessageGF(ctx, nullptr, in, out, 2)) << talReportText(ctx);
+  EXPECT_NE(std::string::npos, std::string(talErrorText(ctx, 44)).find(getCkrErrorText(ctx->keyManager.lastCkr)));
+  EXPECT_NE(0u, ctx->keyManager.lastCkr);
+  EXPECT_EQ(0, talDeleteStream(in));
+  EXPECT_EQ(0, talDeleteStream(out));
+  EXPECT_EQ(0, talDeinit(ctx));
+}
+
 }  // namespace

@@ -217,6 +217,7 @@ TEST(KeyManagerMissing, OperationsWithoutAPrivateKey) {
   SecretBlock key(32);
   EXPECT_EQ(KM_NO_KEY, km.decryptSesKey(nullptr, 0, &key));
   EXPECT_EQ(KM_NO_KEY, km.openSession(3));
+  EXPECT_EQ(KM_OK, km.openSession(1)) << "encryption takes the recipients' keys only";
   EXPECT_EQ(KM_NO_SESSION_KEY, km.processMsgInit(KM_CIPHER_AES128, nullptr, 0));
   EXPECT_EQ(KM_NO_SESSION_KEY, km.processMsgUpdate(nullptr, 0, out));
   EXPECT_EQ(KM_NO_SESSION_KEY, km.processMsgFinish(out));

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 
 #include <stdlib.h>
@@ -20,6 +21,12 @@ struct OpensslTsaFiles {
   // The query is set aside and a token over the digest of other data is
   // returned: its imprint is not the one asked for.
   bool otherImprint = false;
+  // A server that authenticates its callers: the query must come as a DER
+  // CMS SignedData carrying the request, whose signature `openssl cms
+  // -verify` accepts with these trusted certificates (PEM); anything else is
+  // refused (HTTP 403). Each accepted signer's subject is counted.
+  std::string requestSignersCa = std::string();
+  std::shared_ptr<int> signedAccepted = std::make_shared<int>(0);
 };
 
 inline LocalHttpServer::Handler opensslTsaOf(const OpensslTsaFiles& f) {
@@ -37,6 +44,20 @@ inline LocalHttpServer::Handler opensslTsaOf(const OpensslTsaFiles& f) {
                                      "digests = sha256\ness_cert_id_alg = sha256\naccuracy = secs:1\n"
                                   << (f.milliseconds ? "clock_precision_digits = 3\n" : "");
     std::ofstream(w + "/req", std::ios::binary) << r.body;
+    if (!f.requestSignersCa.empty()) {
+      const std::string in = w + "/req", out = w + "/plain";
+      const char* verify[] = {"openssl", "cms", "-verify", "-inform", "DER", "-in", in.c_str(), "-binary",
+                              "-CAfile", f.requestSignersCa.c_str(), "-purpose", "any", "-out", out.c_str(),
+                              nullptr};
+      const bool accepted = runQuiet(verify, true, nullptr) == 0 && std::rename(out.c_str(), in.c_str()) == 0;
+      if (!accepted) {
+        for (const char* name : {"/serial", "/tsa.cnf", "/req", "/plain"}) std::remove((w + name).c_str());
+        rmdir(folder);
+        a.bytes = httpAnswer(403, "", "");
+        return a;
+      }
+      ++*f.signedAccepted;
+    }
     if (f.otherImprint) {
       std::ofstream(w + "/other") << "other data\n";
       const std::string other = w + "/other", req = w + "/req";

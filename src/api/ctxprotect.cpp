@@ -1,0 +1,117 @@
+#include "api/ctxprotect.h"
+
+#include "api/ctxsmime.h"
+#include "api/talctx.h"
+#include "base/commonerror.h"
+#include "cms/smime.h"
+
+#include <ctime>
+#include <vector>
+
+#define PROTECT_UNIT "API/talprofile"
+
+namespace {
+
+// The key manager's answer to a protection's preparation, as a result code. A wrong PIN also
+// forgets the cached ones, so the next try asks again.
+int32_t sessionAnswer(talCtx* ctx, int32_t answer) {
+  switch (answer) {
+    case 0: return 0;
+    case 13: ctx->wipePins(); return 46;
+    case 23: return 40;
+    case 24: return 43;
+    case 25: return 44;
+    case 31:
+    case 36: return 42;
+    case 37: return 131;
+    case 49:
+    case 50: return 35;
+    case 51: return 144;
+    case 61: return 165;
+    // What a token opened again may answer besides, as when the keys load.
+    case 4: return 100;
+    case 20: return 44;
+    case 27: return 45;
+    case 42: return 33;
+    case 43: return 147;
+    default: checkInvariant(false, PROTECT_UNIT, __LINE__, "0");
+  }
+  return 141;
+}
+
+// The recipients a C caller hands over: a NULL-terminated array of talCert handles.
+bool recipientList(const void* recipients, std::vector<const SignedCertificate*>& out) {
+  const SignedCertificate* const* handles = static_cast<const SignedCertificate* const*>(recipients);
+  if (!handles || !handles[0]) return false;
+  for (; *handles; ++handles) out.push_back(*handles);
+  return true;
+}
+
+// The S/MIME modes of the options: option 7 alone, else each of 8, 9 and 10 its own. A message
+// without the key manager's layer (flag 128) is for a machine, not a mail reader: the bare DER.
+uint32_t smimeModes(const ConfigurationManager& configuration, int32_t flags) {
+  if ((flags & PROTECT_NO_KEY_MANAGER) || configuration.getIntOption(7) != 0) return SMIME_MODE_DER;
+  uint32_t modes = 0;
+  if (configuration.getIntOption(8) != 0) modes |= SMIME_MODE_DETACHED;
+  if (configuration.getIntOption(9) != 0) modes |= SMIME_MODE_ENTITY;
+  if (configuration.getIntOption(10) != 0) modes |= SMIME_MODE_TEXT;
+  return modes;
+}
+
+}  // namespace
+
+int32_t protectMessage(talCtx* ctx, const void* recipients, GenericFile* input,
+                       GenericFile* output, int32_t flags, const std::function<void()>& begin) {
+  if (!ctx->ready) return 22;
+  if (ctx->operationMask == 0) return 25;
+  if (flags & PROTECT_REFUSED) return 20;
+  const bool encrypts = (flags & PROTECT_ENCRYPT) != 0;
+  if (ctx->configuration.deviceType() == 2 && encrypts && (flags & PROTECT_SIGN)) return 20;
+  const uint32_t km = ctx->keyManager.flags;
+  if (!(km & KM_FLAG_CONFIGURATION)) return 32;
+  if (encrypts && !(km & KM_FLAG_OWN_RANDOM)) return 31;
+  const bool signs = (flags & PROTECT_SIGN) ||
+                     ((flags & PROTECT_SIGN_BY_OPTION_3) && ctx->configuration.getIntOption(3) != 0);
+  if (signs && (km & (KM_FLAG_SIGNING_REQUIRED | KM_FLAG_SIGNING_LOADED)) !=
+                   (KM_FLAG_SIGNING_REQUIRED | KM_FLAG_SIGNING_LOADED))
+    return 30;
+  if (!input || !output || input == output) return 20;
+  std::vector<const SignedCertificate*> recipientCerts;
+  if (encrypts && !recipientList(recipients, recipientCerts)) return 20;
+
+  if (input->seek(0) != 0 || output->seek(0) != 0) return 20;
+
+  if (encrypts && !signs && ctx->configuration.getIntOption(20) != 0) {
+    if (ctx->configuration.getIntOption(7) != 0) return 20;
+    int32_t type = 0;
+    if (!isSMimeMessage(input, &type) || type != 2) return 89;
+    if (input->seek(0) != 0) return 20;
+  }
+
+  SmimeSettings settings = smimeSettingsFromConfiguration(ctx->configuration);
+  settings.modes = smimeModes(ctx->configuration, flags);
+  settings.now = static_cast<time_t>(ctx->clock.now());
+  // The context's signing key signs whatever the flags say of the key manager: a time-stamp
+  // request (flags 130) is signed by the key that option 3 asks for.
+  KeyManagerSmimeKeys keys(ctx->keyManager);
+  SMIMEctx smime(&ctx->reportBuffer, &keys, settings);
+  // Flag 64 signs only as option 3 says: the S/MIME context sees flag 2 when the message is
+  // signed and neither flag when it is not.
+  const uint32_t effective = static_cast<uint32_t>(flags & ~(PROTECT_SIGN | PROTECT_SIGN_BY_OPTION_3)) |
+                             (signs ? PROTECT_SIGN : 0);
+
+  const int32_t prepared = sessionAnswer(ctx, ctx->keyManager.openSession(effective));
+  if (prepared != 0) return prepared;
+
+  if (begin) begin();
+  int32_t r = 0;
+  if (encrypts) {
+    r = smime.encrypt(recipientCerts);
+    if (r > 10) return r;
+  }
+  r = smime.sign(effective, output);
+  if (r > 10) return r;
+  r = smime.copyStream(input, output);
+  if (r > 10) return r;
+  return smime.encryptMimeBody(output);
+}

@@ -1,0 +1,141 @@
+// Streams and the PIN for a C caller: the least entries the message protection needs.
+#include "api/talstream.h"
+
+#include "talvorin.h"
+
+#include "api/apitrace.h"
+#include "api/talctx.h"
+#include "base/file.h"
+#include "keys/secretblock.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <set>
+
+#include <sys/stat.h>
+
+namespace {
+
+std::mutex& liveLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::set<const talStream*>& live() {
+  static std::set<const talStream*> streams;
+  return streams;
+}
+
+talStream* registered(std::unique_ptr<talStream> stream) {
+  std::lock_guard<std::mutex> guard(liveLock());
+  live().insert(stream.get());
+  return stream.release();
+}
+
+bool isLive(const talStream* handle) {
+  std::lock_guard<std::mutex> guard(liveLock());
+  return handle && live().count(handle) != 0;
+}
+
+}  // namespace
+
+GenericFile* talStream::of(const talStream* handle) {
+  if (!isLive(handle)) return nullptr;
+  if (handle->file) return handle->file.get();
+  return handle->memory.get();
+}
+
+void talStream::discard(talStream* handle) {
+  if (!isLive(handle)) return;
+  if (handle->file) {
+    // Opened again for writing, the file is emptied whatever its size; a file that was given
+    // for reading is never cut.
+    if (handle->writable) handle->file->open(handle->path.c_str(), "w+b");
+  } else if (handle->memory) {
+    handle->memory->setSize(0);
+    handle->memory->seek(0);
+  }
+}
+
+bool talStream::sameFile(const talStream* a, const talStream* b) {
+  if (!isLive(a) || !isLive(b) || !a->file || !b->file) return false;
+  struct stat first, second;
+  return ::stat(a->path.c_str(), &first) == 0 && ::stat(b->path.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+extern "C" {
+
+int32_t talCreateFileStream(const char* path, int32_t mode, talStream** stream) {
+  return traceCode("talCreateFileStream", [&] {
+    return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
+      if (!path || !stream || (mode != 0 && mode != 1)) return 20;
+      std::unique_ptr<talStream> s(new talStream);
+      s->file.reset(new File);
+      if (s->file->open(path, mode == 0 ? "rb" : "w+b") != 0) return mode == 0 ? 56 : 57;
+      s->path = path;
+      s->writable = mode == 1;
+      *stream = registered(std::move(s));
+      return 0;
+    });
+  });
+}
+
+int32_t talCreateMemStream(const uint8_t* data, int32_t length, talStream** stream) {
+  return traceCode("talCreateMemStream", [&] {
+    return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
+      if (!stream || length < 0 || (!data && length > 0)) return 20;
+      std::unique_ptr<talStream> s(new talStream);
+      s->memory.reset(new MemFile);
+      if (length > 0 && s->memory->write(static_cast<uint32_t>(length), data) != 0)
+        return 100;
+      s->memory->seek(0);
+      *stream = registered(std::move(s));
+      return 0;
+    });
+  });
+}
+
+int32_t talGetMemStreamData(talStream* stream, uint8_t** data, int32_t* length) {
+  return traceCode("talGetMemStreamData", [&] {
+    return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
+      if (!data || !length || !isLive(stream) || !stream->memory) return 20;
+      const uint32_t size = stream->memory->size();
+      if (size > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) return 20;
+      uint8_t* copy = static_cast<uint8_t*>(std::malloc(size ? size : 1));
+      if (!copy) return 100;
+      if (size) std::memcpy(copy, stream->memory->at(0), size);
+      *data = copy;
+      *length = static_cast<int32_t>(size);
+      return 0;
+    });
+  });
+}
+
+int32_t talDeleteStream(talStream* stream) {
+  return traceCode("talDeleteStream", [&] {
+    return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
+      {
+        std::lock_guard<std::mutex> guard(liveLock());
+        if (!stream || live().erase(stream) == 0) return 20;
+      }
+      delete stream;
+      return 0;
+    });
+  });
+}
+
+int32_t talSetPin(talCtx* ctx, int32_t usage, const char* pin) {
+  return traceCode("talSetPin", [&] {
+    return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
+      const int32_t check = checkCtx(ctx);
+      if (check != 0) return check;
+      if (!pin || (usage != 1 && usage != 2 && usage != 8 && usage != 16)) return 20;
+      ctx->setPin(usage, pin);
+      return 0;
+    });
+  });
+}
+
+}  // extern "C"

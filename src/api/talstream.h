@@ -1,0 +1,26 @@
+// The byte streams a C caller hands to the message protection: a file or memory behind the
+// opaque talStream handle. Handles are checked against the live streams, so a deleted or
+// foreign pointer is refused rather than read.
+#pragma once
+
+#include "base/memfile.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class File;
+
+struct talStream {
+  // The stream of a live handle, NULL for anything else.
+  static GenericFile* of(const talStream* handle);
+  // Cuts the stream to nothing: what a failed protection leaves in its output.
+  static void discard(talStream* handle);
+  // Two live streams over one file (the same file by two paths included).
+  static bool sameFile(const talStream* a, const talStream* b);
+
+  std::unique_ptr<File> file;
+  std::string path;  // of a file stream
+  bool writable = false;
+  std::unique_ptr<MemFile> memory;
+};
