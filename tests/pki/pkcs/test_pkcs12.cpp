@@ -158,7 +158,9 @@ TEST(Pkcs12Read, TheMacGuardsEverything) {
 // tests/data/pki/pkcs/make_longpw.sh: openssl's own (the whole password in
 // every derivation, RFC 7292) and one whose MAC and key encryption take only
 // the first 64 octets (keys from openssl's PKCS12KDF over those octets).
-// Both open with the long password; the cut file with nothing else.
+// Both open with the long password; the cut file with nothing else. The
+// same for a MAC salt of 72 octets (a short password): openssl's file and
+// one whose MAC key took the salt's first 64 octets.
 TEST(Pkcs12Read, LongPasswordsWholeThenCutTo64) {
   const std::string longPassword = "a password of forty characters, or more";
   const Bytes password = bmp(longPassword.c_str());
@@ -182,6 +184,10 @@ TEST(Pkcs12Read, LongPasswordsWholeThenCutTo64) {
       // openssl's file is never read with the cut.
       {"pkcs/long_rfc.p12", bmp((longPassword + "!").c_str()), 0},
       {"pkcs/long_cut.p12", bmp("vorin-test"), 0},
+      {"pkcs/long_salt_rfc.p12", bmp("vorin-test"), 1},
+      {"pkcs/long_salt_cut.p12", bmp("vorin-test"), 1},
+      {"pkcs/long_salt_cut.p12", bmp("vorin-tesT"), 0},
+      {"pkcs/long_salt_rfc.p12", bmp("vorin-tesT"), 0},
   };
   for (const Case& c : cases) {
     Read r;
@@ -191,7 +197,8 @@ TEST(Pkcs12Read, LongPasswordsWholeThenCutTo64) {
       EXPECT_EQ(r.keys.GetCount() + r.certs.GetCount(), 0);
       continue;
     }
-    ASSERT_EQ(r.keys.GetCount(), 1) << c.file;
+    EXPECT_EQ(r.keys.GetCount(), 1) << c.file;
+    if (r.keys.GetCount() != 1 || r.certs.GetCount() != 1) continue;  // the other rows still run
     EXPECT_EQ(encodeOf(*r.keys.GetHead()), cmstest::readData("pkcs/rsa_p8.der")) << c.file;
     EXPECT_EQ(encodeOf(*r.certs.GetHead()), cmstest::readData("pkcs/cert.der")) << c.file;
   }

@@ -9,6 +9,9 @@
 #                 PKCS12KDF from those 64 octets, the key encrypted by
 #                 openssl enc and the MAC made by openssl mac; the DER around
 #                 them is written here.
+# and the two of a MAC salt of 72 octets (password "vorin-test"), built the
+# same way: long_salt_rfc.p12 its MAC key from the whole salt (openssl opens
+# it), long_salt_cut.p12 from the salt's first 64 octets.
 # Run by make.sh; random salts and keys: the outputs are committed.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -20,8 +23,8 @@ openssl pkcs12 -export -in cert.pem -inkey rsa.pem -passout pass:"$long" \
   -keypbe PBE-SHA1-3DES -certpbe PBE-SHA1-3DES -macalg sha1 -iter 2048 -out long_rfc.p12
 rm cert.pem
 
-kdf() {  # id, octets, salt (hex), iterations
-  openssl kdf -keylen "$2" -kdfopt digest:SHA1 -kdfopt hexpass:"$cut" -kdfopt hexsalt:"$3" \
+kdf() {  # id, octets, salt (hex), iterations[, password (hex), default the cut one]
+  openssl kdf -keylen "$2" -kdfopt digest:SHA1 -kdfopt hexpass:"${5:-$cut}" -kdfopt hexsalt:"$3" \
     -kdfopt iter:"$4" -kdfopt id:"$1" PKCS12KDF | tr -d ':'
 }
 work=$(mktemp -d)
@@ -69,12 +72,28 @@ else:
     sha1 = seq(oid('1.3.14.3.2.26'), bytes.fromhex('0500'))
     pfx = seq(tlv(0x02, b'\x03'), seq(data, tlv(0xA0, octets(authsafe))),
               seq(seq(sha1, octets(mac)), octets(salt)))
-    open('long_cut.p12', 'wb').write(pfx)
+    open(sys.argv[5], 'wb').write(pfx)
 PY
 python3 "$work/der.py" "$work" authsafe "$keysalt"
 mac=$(openssl mac -digest SHA1 -macopt hexkey:"$(kdf 3 20 "$macsalt" 1)" \
       -in "$work/authsafe.der" HMAC)
-python3 "$work/der.py" "$work" pfx "$macsalt" "$mac"
-# openssl itself cannot open the cut file with the long password.
+python3 "$work/der.py" "$work" pfx "$macsalt" "$mac" long_cut.p12
+
+short=$(bmp 'vorin-test')
+keysalt=$(openssl rand -hex 8)
+longsalt=$(openssl rand -hex 72)
+openssl enc -des-ede3-cbc -K "$(kdf 1 24 "$keysalt" 2048 "$short")" \
+  -iv "$(kdf 2 8 "$keysalt" 2048 "$short")" -in "$work/p8.der" -out "$work/p8.enc"
+python3 "$work/der.py" "$work" authsafe "$keysalt"
+for form in rfc cut; do
+  salt=$longsalt
+  [ $form = cut ] && salt=$(printf '%s' "$longsalt" | cut -c1-128)
+  mac=$(openssl mac -digest SHA1 -macopt hexkey:"$(kdf 3 20 "$salt" 1 "$short")" \
+        -in "$work/authsafe.der" HMAC)
+  python3 "$work/der.py" "$work" pfx "$longsalt" "$mac" long_salt_$form.p12
+done
+# openssl itself cannot open the cut files, and opens the others.
 ! openssl pkcs12 -in long_cut.p12 -passin pass:"$long" -noout 2>/dev/null
 openssl pkcs12 -in long_rfc.p12 -passin pass:"$long" -noout
+! openssl pkcs12 -in long_salt_cut.p12 -passin pass:vorin-test -noout 2>/dev/null
+openssl pkcs12 -in long_salt_rfc.p12 -passin pass:vorin-test -noout
