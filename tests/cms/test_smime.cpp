@@ -117,6 +117,13 @@ class PatternInput : public GenericFile {
   uint32_t position = 0;
 };
 
+// A stream read once from its start, as a pipe: it cannot seek.
+class PipeInput : public MemFile {
+ public:
+  explicit PipeInput(Bytes& bytes) : MemFile(bytes.data(), static_cast<int32_t>(bytes.size()), false) {}
+  int32_t seek(int32_t) override { return -1; }
+};
+
 class CountingOutput : public GenericFile {
  public:
   int32_t read(uint32_t, uint8_t*, uint32_t* count) override {
@@ -646,6 +653,29 @@ TEST_F(Smime, SignedOnASoftHsmToken) {
   KeyManagerSmimeKeys keys(m);
   Bytes message;
   EXPECT_EQ(30, protect(&keys, SmimeSettings(), SMIME_FLAG_SIGN, sampleContent(), message));
+}
+
+TEST_F(Smime, AnInputThatCannotSeekIsEnvelopedWhole) {
+  ASSERT_EQ(KM_OK, openSigner("signer-rsa.p12"));
+  KeyManagerSmimeKeys keys(km);
+  Bytes signedMessage;
+  ASSERT_EQ(0, protect(&keys, SmimeSettings(), SMIME_FLAG_SIGN, sampleContent(), signedMessage));
+  Bytes entity = bytesOf(BINARY_ENTITY);
+  const Bytes content = sampleContent();
+  entity.insert(entity.end(), content.begin(), content.end());
+  // Our signed message is enveloped as it is, anything else as an entity; not an octet lost.
+  for (const Bytes* input : {static_cast<const Bytes*>(&signedMessage), &content}) {
+    Bytes copy = *input;
+    PipeInput in(copy);
+    MemFile out;
+    ASSERT_EQ(0, protect(nullptr, SmimeSettings(), SMIME_FLAG_ENCRYPT, both(), in, out));
+    EXPECT_EQ(input == &content ? entity : signedMessage,
+              decrypted(Bytes(out.data(), out.data() + out.length()), 0, false));
+    // Read it cannot put back: not taken for a message.
+    Bytes again = *input;
+    PipeInput head(again);
+    EXPECT_FALSE(isSMimeMessage(&head, nullptr));
+  }
 }
 
 TEST_F(Smime, RecognisesOnlyItsOwnMessages) {
