@@ -697,7 +697,10 @@ int32_t SMIMEctx::encryptMimeBody(GenericFile* output) {
       s.hash->finish();
       Bytes messageDigest(s.hash->getHashOctets());
       s.hash->getHash(0, messageDigest.data());
-      const SignedCertificate& signer = *keys->signingCertificate();
+      // The key may have gone while the content streamed (a token taken out).
+      const SignedCertificate* signerCertificate = keys->signingCertificate();
+      if (!signerCertificate) return RC_NO_SIGNING_KEY;
+      const SignedCertificate& signer = *signerCertificate;
       SignerInfo info;
       info.version.set(1);
       info.issuerAndSerialNumber.issuer = signer.tbsCertificate.issuer;

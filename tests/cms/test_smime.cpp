@@ -590,6 +590,43 @@ TEST_F(Smime, AKeyThatFailsAsItSignsLeavesNoCompleteMessage) {
   }
 }
 
+// A signer whose key goes away between the opening of the message and its signature (a token
+// taken out while the content streams).
+class VanishingKeys : public SmimeKeys {
+ public:
+  explicit VanishingKeys(const SignedCertificate* cert) : cert(cert) {}
+  const SignedCertificate* signingCertificate() const override { return cert; }
+  int32_t keyScheme() const override { return 0; }
+  int32_t sign(int32_t, int32_t, const uint8_t*, size_t, std::vector<uint8_t>& signature) override {
+    signature.assign(256, 1);
+    return 0;
+  }
+  int32_t randomBytes(uint8_t* buffer, size_t length) override {
+    std::memset(buffer, 7, length);
+    return 0;
+  }
+  const SignedCertificate* cert;
+};
+
+TEST_F(Smime, AKeyGoneBeforeTheSignatureSignsNothing) {
+  std::unique_ptr<SignedCertificate> signer(readCert(dataPath("signer-rsa.der")));
+  for (uint32_t modes : {0u, SMIME_MODE_DETACHED}) {
+    SCOPED_TRACE(modes);
+    VanishingKeys keys(signer.get());
+    SmimeSettings settings;
+    settings.modes = modes;
+    SMIMEctx ctx(nullptr, &keys, settings);
+    Bytes content = sampleContent();
+    MemFile in(content.data(), static_cast<int32_t>(content.size()), false);
+    MemFile out;
+    ASSERT_EQ(0, ctx.sign(SMIME_FLAG_SIGN, &out));
+    ASSERT_EQ(0, ctx.copyStream(&in, &out));
+    keys.cert = nullptr;
+    EXPECT_EQ(30, ctx.encryptMimeBody(&out));
+    EXPECT_EQ(30, ctx.encryptMimeBody(&out));
+  }
+}
+
 TEST_F(Smime, APkcs12FileWithAWrongPinSignsNothing) {
   EXPECT_EQ(13, openSigner("signer-rsa.p12", "4321"));
   KeyManagerSmimeKeys keys(km);
