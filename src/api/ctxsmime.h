@@ -12,7 +12,8 @@ class ConfigurationManager;
 class KeyManager;
 
 // The key manager's signing key and random generator. Key-manager statuses become result
-// codes: 37 no key 30, 4 100, 13 46, 27 45, 14 80, 20 and 25 44, 47 31; any other 30.
+// codes: 37 no key 30, 1 (a digest or scheme the key does not take) 159, 4 100, 13 46, 27 45,
+// 14 80, 20 and 25 44, 47 31; any other 30.
 class KeyManagerSmimeKeys : public SmimeKeys {
  public:
   explicit KeyManagerSmimeKeys(KeyManager& keys) : keys(keys) {}

@@ -47,6 +47,8 @@ const int32_t RC_INTERNAL = 141;
 
 // Octets of content handed on at a time, and the most one OCTET STRING segment holds.
 const uint32_t CHUNK = 64 * 1024;
+// Octets of a stream's start that tell a message of this library.
+const uint32_t HEAD = 1024;
 // keyUsage bit keyEncipherment (RFC 5280 4.2.1.3).
 const int KEY_ENCIPHERMENT = 2;
 
@@ -408,6 +410,8 @@ struct SMIMEctx::State {
 
 namespace {
 
+int32_t messageType(const uint8_t* p, size_t n);
+
 // Runs one step: failures thrown inside become codes, and the first one sticks.
 template <class F>
 int32_t guarded(int32_t& failed, F body) {
@@ -650,9 +654,18 @@ int32_t SMIMEctx::copyStream(GenericFile* input, GenericFile* output) {
       s.phase = 1;
     }
     if (s.phase != 1) return RC_BAD_PARAMETER;
-    // A signed message of this library enveloped alone is an entity already.
-    int32_t type = 0;
-    if (s.entity && s.enveloped && !s.signing && isSMimeMessage(input, &type) && type == 2)
+    // The start is read before anything is written: it tells a signed message of this
+    // library, which enveloped alone is an entity already (read here, the input need not seek).
+    Bytes buffer(CHUNK);
+    uint32_t held = 0;
+    bool end = false;
+    while (held < HEAD && !end) {
+      uint32_t got = 0;
+      if (input->read(CHUNK - held, buffer.data() + held, &got) != 0) return RC_READ_INPUT;
+      end = got == 0;
+      held += got;
+    }
+    if (s.entity && s.enveloped && !s.signing && messageType(buffer.data(), held) == 2)
       s.entity = nullptr;
     if (s.entity) s.content->write(s.entity);
     if (s.entity == ENTITY_TEXT || s.canonicalLines) {
@@ -662,8 +675,8 @@ int32_t SMIMEctx::copyStream(GenericFile* input, GenericFile* output) {
       s.entityBase64.reset(new Base64Sink(*s.content));
       s.content = s.entityBase64.get();
     }
-    Bytes buffer(CHUNK);
-    for (;;) {
+    s.content->write(buffer.data(), held);
+    while (!end) {
       uint32_t got = 0;
       if (input->read(CHUNK, buffer.data(), &got) != 0) return RC_READ_INPUT;
       if (got == 0) break;
@@ -684,7 +697,10 @@ int32_t SMIMEctx::encryptMimeBody(GenericFile* output) {
       s.hash->finish();
       Bytes messageDigest(s.hash->getHashOctets());
       s.hash->getHash(0, messageDigest.data());
-      const SignedCertificate& signer = *keys->signingCertificate();
+      // The key may have gone while the content streamed (a token taken out).
+      const SignedCertificate* signerCertificate = keys->signingCertificate();
+      if (!signerCertificate) return RC_NO_SIGNING_KEY;
+      const SignedCertificate& signer = *signerCertificate;
       SignerInfo info;
       info.version.set(1);
       info.issuerAndSerialNumber.issuer = signer.tbsCertificate.issuer;
@@ -875,7 +891,7 @@ bool isSMimeMessage(GenericFile* stream, int32_t* type) {
   if (type) *type = 0;
   if (!stream) return false;
   const uint32_t start = stream->tell();
-  uint8_t head[1024];
+  uint8_t head[HEAD];
   uint32_t n = 0;
   while (n < sizeof head) {
     uint32_t got = 0;
@@ -883,7 +899,8 @@ bool isSMimeMessage(GenericFile* stream, int32_t* type) {
       break;
     n += got;
   }
-  stream->seek(static_cast<int32_t>(start));
+  // A stream that cannot be put back has lost its start: no message to go on with.
+  if (stream->seek(static_cast<int32_t>(start)) != 0) return false;
   const int32_t found = messageType(head, n);
   if (type) *type = found;
   return found != 0;

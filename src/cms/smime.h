@@ -135,5 +135,5 @@ class SMIMEctx {
 
 // True when the stream starts as a message this library writes: type 2 for a signed message
 // (opaque, detached or bare DER), 1 for an enveloped one; false (type 0) for anything else.
-// Reads at most a few kilobytes; the stream is left where it was.
+// Reads at most a kilobyte; the stream is left where it was (false when it cannot seek back).
 bool isSMimeMessage(GenericFile* stream, int32_t* type);

@@ -117,6 +117,13 @@ class PatternInput : public GenericFile {
   uint32_t position = 0;
 };
 
+// A stream read once from its start, as a pipe: it cannot seek.
+class PipeInput : public MemFile {
+ public:
+  explicit PipeInput(Bytes& bytes) : MemFile(bytes.data(), static_cast<int32_t>(bytes.size()), false) {}
+  int32_t seek(int32_t) override { return -1; }
+};
+
 class CountingOutput : public GenericFile {
  public:
   int32_t read(uint32_t, uint8_t*, uint32_t* count) override {
@@ -583,6 +590,43 @@ TEST_F(Smime, AKeyThatFailsAsItSignsLeavesNoCompleteMessage) {
   }
 }
 
+// A signer whose key goes away between the opening of the message and its signature (a token
+// taken out while the content streams).
+class VanishingKeys : public SmimeKeys {
+ public:
+  explicit VanishingKeys(const SignedCertificate* cert) : cert(cert) {}
+  const SignedCertificate* signingCertificate() const override { return cert; }
+  int32_t keyScheme() const override { return 0; }
+  int32_t sign(int32_t, int32_t, const uint8_t*, size_t, std::vector<uint8_t>& signature) override {
+    signature.assign(256, 1);
+    return 0;
+  }
+  int32_t randomBytes(uint8_t* buffer, size_t length) override {
+    std::memset(buffer, 7, length);
+    return 0;
+  }
+  const SignedCertificate* cert;
+};
+
+TEST_F(Smime, AKeyGoneBeforeTheSignatureSignsNothing) {
+  std::unique_ptr<SignedCertificate> signer(readCert(dataPath("signer-rsa.der")));
+  for (uint32_t modes : {0u, SMIME_MODE_DETACHED}) {
+    SCOPED_TRACE(modes);
+    VanishingKeys keys(signer.get());
+    SmimeSettings settings;
+    settings.modes = modes;
+    SMIMEctx ctx(nullptr, &keys, settings);
+    Bytes content = sampleContent();
+    MemFile in(content.data(), static_cast<int32_t>(content.size()), false);
+    MemFile out;
+    ASSERT_EQ(0, ctx.sign(SMIME_FLAG_SIGN, &out));
+    ASSERT_EQ(0, ctx.copyStream(&in, &out));
+    keys.cert = nullptr;
+    EXPECT_EQ(30, ctx.encryptMimeBody(&out));
+    EXPECT_EQ(30, ctx.encryptMimeBody(&out));
+  }
+}
+
 TEST_F(Smime, APkcs12FileWithAWrongPinSignsNothing) {
   EXPECT_EQ(13, openSigner("signer-rsa.p12", "4321"));
   KeyManagerSmimeKeys keys(km);
@@ -646,6 +690,29 @@ TEST_F(Smime, SignedOnASoftHsmToken) {
   KeyManagerSmimeKeys keys(m);
   Bytes message;
   EXPECT_EQ(30, protect(&keys, SmimeSettings(), SMIME_FLAG_SIGN, sampleContent(), message));
+}
+
+TEST_F(Smime, AnInputThatCannotSeekIsEnvelopedWhole) {
+  ASSERT_EQ(KM_OK, openSigner("signer-rsa.p12"));
+  KeyManagerSmimeKeys keys(km);
+  Bytes signedMessage;
+  ASSERT_EQ(0, protect(&keys, SmimeSettings(), SMIME_FLAG_SIGN, sampleContent(), signedMessage));
+  Bytes entity = bytesOf(BINARY_ENTITY);
+  const Bytes content = sampleContent();
+  entity.insert(entity.end(), content.begin(), content.end());
+  // Our signed message is enveloped as it is, anything else as an entity; not an octet lost.
+  for (const Bytes* input : {static_cast<const Bytes*>(&signedMessage), &content}) {
+    Bytes copy = *input;
+    PipeInput in(copy);
+    MemFile out;
+    ASSERT_EQ(0, protect(nullptr, SmimeSettings(), SMIME_FLAG_ENCRYPT, both(), in, out));
+    EXPECT_EQ(input == &content ? entity : signedMessage,
+              decrypted(Bytes(out.data(), out.data() + out.length()), 0, false));
+    // Read it cannot put back: not taken for a message.
+    Bytes again = *input;
+    PipeInput head(again);
+    EXPECT_FALSE(isSMimeMessage(&head, nullptr));
+  }
 }
 
 TEST_F(Smime, RecognisesOnlyItsOwnMessages) {
