@@ -585,8 +585,15 @@ void XmlSigParser::readReference(xmlNodePtr refNode) {
             }
           }
           if (chain.items.empty()) {
-            // The raw file, read once per digest set.
-            chargeDigesting(doc->reader->size());
+            // The raw file, read once per digest set. The caller's file may be
+            // far larger than any document: its first reading is not charged,
+            // a reading again for another reference is.
+            if (std::find(rawRead.begin(), rawRead.end(), doc) == rawRead.end()) {
+              rawRead.push_back(doc);
+            } else {
+              chargeDigesting(doc->reader->size());
+              if (workBudget()->exhausted()) throw TalApiException(xmlrc::TRANSFORM_FAILED);
+            }
             if ((doc->reader->seek(0) & 0xFFFF) == 0xFFFF ||
                 ref->digest->updateFromStream(*doc->reader) != 0 ||
                 (doc->reader->seek(0) & 0xFFFF) == 0xFFFF ||

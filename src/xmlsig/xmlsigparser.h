@@ -231,6 +231,7 @@ class XmlSigParser : public XmlSignature {
 
   xmlNodePtr root;
   std::vector<TVxmlDoc*> docs;
+  std::vector<const TVxmlDoc*> rawRead;  // detached files digested whole so far
   int32_t mode;
   bool skipDetached;
   uint32_t configuredDigest;

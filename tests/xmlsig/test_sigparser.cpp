@@ -50,6 +50,7 @@ struct Parsed {
     if (detached) docs.push_back(detached.get());
     parser = std::make_unique<XmlSigParser>(doc.holder.root, docs, 1, false, 0);
     parser->keepOctets = true;
+    parser->sharedBudget = budget;
     parser->makeDnAttribute = makeDnAttribute;
     parser->qualifyingPropertiesReader = [this](XmlSigParser& p, xmlNodePtr qp) {
       xmlNodePtr sp = findElement(qp->children, "SignedProperties", nullptr, 0);
@@ -79,6 +80,7 @@ struct Parsed {
   MemFile sink;
   ReportStream report;
   TestSignedAttributes attributes;
+  XmlWorkBudget* budget = nullptr;  // the parser's own when null
   std::unique_ptr<XmlSigParser> parser;
 };
 
@@ -369,6 +371,33 @@ TEST(SigParser, ExpectedDetachedRecords) {
   ASSERT_EQ(0, named.parse()) << named.reportText();
   EXPECT_EQ(named.parser->references.items.front()->uri, name);
   EXPECT_TRUE(named.parser->references.items.front()->digest->matches());
+}
+
+// A detached file digested as it is: the caller's file, as large as it may be,
+// is read once whatever the work budget; reading it again for another
+// reference of the signature is charged, so a thousand such references stop.
+TEST(SigParser, DetachedFileReadOnceWhateverItsSize) {
+  const std::string xml = fileOf("detached-rsa256.xml");
+  const size_t at = xml.find("<Reference URI=\"detached.txt\">");
+  const std::string end = "</Reference>";
+  const size_t length = xml.find(end, at) + end.size() - at;
+  const std::string file(1u << 20, 'x');
+  const struct {
+    int references;
+    int32_t rc;
+  } cases[] = {{1, 0}, {2, xmlrc::TRANSFORM_FAILED}};
+  for (const auto& c : cases) {
+    std::string doc = xml;
+    std::string references;
+    for (int i = 0; i < c.references; ++i) references += xml.substr(at, length);
+    doc.replace(at, length, references);
+    Parsed p(doc, "detached.txt", file);
+    XmlWorkBudget budget(file.size() / 2);  // less than one reading would cost
+    p.budget = &budget;
+    const int32_t rc = p.parse();
+    EXPECT_EQ(c.rc, rc) << c.references << " " << p.reportText();
+    if (rc == 0) EXPECT_FALSE(p.parser->references.items.front()->digest->matches());
+  }
 }
 
 // Wrapping layouts: each is refused, or leaves the moved part unsigned.
