@@ -71,7 +71,10 @@ class TemporaryIds {
       for (xmlAttrPtr a = n->properties; a; a = a->next) {
         if (a->ns || !isIdName(a->name)) continue;
         xmlChar* value = xmlNodeListGetString(doc, a->children, 1);
-        if (value && *value) {
+        // A value with white space names nothing (a bare name has none, id()
+        // splits there), and libxml2 could not take it back out of its table:
+        // it removes the value with its spaces collapsed.
+        if (value && *value && !hasWhiteSpace(value)) {
           std::string v(reinterpret_cast<const char*>(value));
           ++claims[v];
           if (a->atype != XML_ATTRIBUTE_ID) found.emplace_back(std::move(v), a);
@@ -81,6 +84,7 @@ class TemporaryIds {
       for (xmlNodePtr c = n->last; c; c = c->prev)
         if (c->type == XML_ELEMENT_NODE) stack.push_back(c);
     }
+    added.reserve(found.size());  // no allocation between a registration and its record
     for (const auto& f : found)
       if (claims[f.first] == 1 && !xmlGetID(doc, BAD_CAST f.first.c_str()) &&
           xmlAddID(nullptr, doc, BAD_CAST f.first.c_str(), f.second))
@@ -93,6 +97,11 @@ class TemporaryIds {
   TemporaryIds& operator=(const TemporaryIds&) = delete;
 
  private:
+  static bool hasWhiteSpace(const xmlChar* value) {
+    for (; *value; ++value)
+      if (*value == 0x20 || *value == 0x9 || *value == 0xA || *value == 0xD) return true;
+    return false;
+  }
   static bool isIdName(const xmlChar* name) {
     return xmlStrEqual(name, BAD_CAST "Id") || xmlStrEqual(name, BAD_CAST "id") ||
            xmlStrEqual(name, BAD_CAST "ID");
