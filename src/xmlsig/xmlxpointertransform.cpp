@@ -12,6 +12,7 @@
 #include <libxml/xpointer.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -124,6 +125,10 @@ int32_t xmlXPointerSelectElements(xmlNodePtr contextNode, const std::string& exp
     budget = own.get();
   }
   xmlDocPtr doc = contextNode->doc;
+  // Made within the memory scope below, taken back after it: a scope gone
+  // over refuses large blocks, and libxml2 reads an Id's value anew (one such
+  // block for a long one) to take it out of its table.
+  std::optional<TemporaryIds> ids;
   // What the tree left of the document's allowance bounds the evaluation.
   XmlMemoryScope memory(xmlDocumentMemoryLeft(doc), budget);
   xmlXPathContextPtr ctxt = xmlXPtrNewContext(doc, contextNode, nullptr);
@@ -135,7 +140,7 @@ int32_t xmlXPointerSelectElements(xmlNodePtr contextNode, const std::string& exp
   ctxt->userData = budget;
   memory.refuseLargeBlocksWhenOver();
   memory.onOver(xmlStopXPathEvaluation, ctxt);
-  TemporaryIds ids(doc, *budget);
+  ids.emplace(doc, *budget);
   xmlXPathObjectPtr result;
   {
     XmlNoExternalScope scope;

@@ -300,6 +300,20 @@ TEST(XPointerSelect, NoIdIsLeftBehind) {
       xmlFree(value);
     }
   }
+  // An evaluation past its memory, which refuses large blocks from then on,
+  // still takes back an Id longer than such a block.
+  const std::string longId(5000, 'k');
+  std::string big = "<r><a Id='" + longId + "'/>";
+  for (int i = 0; i < 2000; ++i) big += "<t>" + std::string(50, 'x') + "</t>";
+  ParsedDoc d(big + "</r>");
+  ASSERT_EQ(d.rc, 0);
+  std::string expression = "xpointer(//t[string-length(concat(string(/)";
+  for (int i = 0; i < 60; ++i) expression += ",string(/)";
+  expression += ")) > 1])";
+  std::vector<xmlNodePtr> nodes;
+  EXPECT_EQ(xpointerSelectNodes(&d.holder, expression.c_str(), nodes), xmlrc::TRANSFORM_FAILED);
+  EXPECT_EQ(xmlGetID(d.holder.doc, BAD_CAST longId.c_str()), nullptr);
+  EXPECT_NE(d.holder.root->children->properties->atype, XML_ATTRIBUTE_ID);
 }
 
 // The library's own selections, evaluated by namespace URI whatever the
