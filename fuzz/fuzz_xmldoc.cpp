@@ -1,6 +1,7 @@
-// libFuzzer target over XML documents from strangers: guarded parsing, Id
-// registration, Id lookup and fragment resolution of every attribute value,
-// the four canonical forms of the whole tree and of the first subtree with an
+// libFuzzer target over XML documents from strangers: guarded parsing, an
+// application's XPointer expressions (and the Ids they make known for a
+// while), Id registration, Id lookup and fragment resolution of every
+// attribute value, the four canonical forms of the whole tree and of the first subtree with an
 // Id, and an XPath filter chain (evaluated per node by the canonicaliser). The
 // first input octet picks the canonical form's options (every canonical form is
 // made by our canonicaliser and by libxml2's, which must agree); the rest is the
@@ -21,6 +22,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
 void quiet(void*, const char*, ...) {}
@@ -61,6 +63,43 @@ void convert(xmlNodePtr element) {
   } catch (const TalApiException&) {
   }
 }
+// The attributes libxml2 knows as Ids, in document order.
+std::vector<xmlAttrPtr> idAttributes(xmlNodePtr root) {
+  std::vector<xmlAttrPtr> ids;
+  std::vector<xmlNodePtr> stack{root};
+  while (!stack.empty()) {
+    xmlNodePtr n = stack.back();
+    stack.pop_back();
+    for (xmlAttrPtr a = n->properties; a; a = a->next)
+      if (a->atype == XML_ATTRIBUTE_ID) ids.push_back(a);
+    for (xmlNodePtr c = n->last; c; c = c->prev)
+      if (c->type == XML_ELEMENT_NODE) stack.push_back(c);
+  }
+  return ids;
+}
+
+// An application's own expressions (libxml2's XPointer, the document's Ids
+// made known to it for the evaluation): elements only come back, and the Ids
+// libxml2 knows afterwards are those it knew before (the document's DTD's).
+void callerExpressions(XmlDocHolder& holder) {
+  const std::vector<xmlAttrPtr> before = idAttributes(holder.root);
+  std::string named = "xpointer(/)";
+  for (xmlAttrPtr a = holder.root->properties; a; a = a->next)
+    if (xmlStrEqual(a->name, BAD_CAST "Id")) {
+      xmlChar* v = xmlNodeListGetString(holder.doc, a->children, 1);
+      if (v && *v && xmlStrlen(v) < 256 && !xmlStrchr(v, '\''))
+        named = "xpointer(id('" + std::string(reinterpret_cast<const char*>(v)) + "'))";
+      xmlFree(v);
+    }
+  for (const std::string& expression : {std::string("xpointer(//*[@Id or @id or @ID])"), named}) {
+    std::vector<xmlNodePtr> elements;
+    XmlWorkBudget budget;
+    if (xmlXPointerSelectElements(holder.root, expression, elements, &budget) == 0)
+      for (xmlNodePtr e : elements)
+        if (e->type != XML_ELEMENT_NODE && e->type != XML_DOCUMENT_NODE) abort();
+    if (idAttributes(holder.root) != before) abort();
+  }
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -74,6 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   MemFile in(const_cast<uint8_t*>(data + 1), static_cast<int32_t>(size - 1), false);
   XmlDocHolder holder;
   if (parseXmlDocument(&holder, &in) != 0) return 0;
+  callerExpressions(holder);
   registerIdAttributes(holder.root);
   // The tree is only read from here on: every value looked up below (one per
   // attribute) is answered from one index of the Ids, as a verification's are.

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <string_view>
+#include <unordered_set>
 
 namespace {
 
@@ -92,13 +94,19 @@ bool recognisedStatement(const QcStatement& s) {
 // (the one naming the subject of an empty subject DN) that does not decode
 // into at least one name.
 const Extension* malformedExtension(const Extensions& exts) {
-  std::vector<const Extension*> seen;
+  // The OIDs' content octets, hashed: a certificate not yet verified may
+  // carry tens of thousands of extensions.
+  std::unordered_set<std::string_view> seen;
   for (POSITION pos = exts.GetHeadPosition(); pos;) {
     const Extension* e = exts.GetNext(pos);
     if (!e) continue;
-    for (const Extension* s : seen)
-      if (s->extnID == e->extnID) return e;
-    seen.push_back(e);
+    const unsigned char* id = e->extnID.data();
+    const int length = e->extnID.contentLength();
+    const std::string_view key = id && length > 0
+                                     ? std::string_view(reinterpret_cast<const char*>(id),
+                                                        static_cast<size_t>(length))
+                                     : std::string_view();
+    if (!seen.insert(key).second) return e;
     if (e->extnID == id_ce_keyUsage && e->critical.get()) {
       ASNbitstr usage;
       if (usage.decodeOctets(e->extnValue) < 1) return e;

@@ -865,8 +865,10 @@ void XmlSigParser::chooseSigner() {
     // Every certificate a CA one (test signers often are): the signer is the
     // one that issued none of the others, when exactly one is so. Each pair
     // may cost a signature check: a KeyInfo of more certificates than a path
-    // has stays ambiguous.
-    if (!signer && certificates.items.size() <= XMLSIG_MAX_CA_ONLY_CERTIFICATES) {
+    // has stays ambiguous. A lone issuer-serial pair still names the signer
+    // (its certificate may be the application's, the CA ones its issuers).
+    if (!signer && issuerSerials.items.size() != 1 &&
+        certificates.items.size() <= XMLSIG_MAX_CA_ONLY_CERTIFICATES) {
       for (SignedCertificate* c : certificates.items) {
         bool issuedAnother = false;
         for (SignedCertificate* o : certificates.items)

@@ -12,6 +12,7 @@
 #include <libxml/xpointer.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -71,7 +72,10 @@ class TemporaryIds {
       for (xmlAttrPtr a = n->properties; a; a = a->next) {
         if (a->ns || !isIdName(a->name)) continue;
         xmlChar* value = xmlNodeListGetString(doc, a->children, 1);
-        if (value && *value) {
+        // A value with white space names nothing (a bare name has none, id()
+        // splits there), and libxml2 could not take it back out of its table:
+        // it removes the value with its spaces collapsed.
+        if (value && *value && !hasWhiteSpace(value)) {
           std::string v(reinterpret_cast<const char*>(value));
           ++claims[v];
           if (a->atype != XML_ATTRIBUTE_ID) found.emplace_back(std::move(v), a);
@@ -81,6 +85,7 @@ class TemporaryIds {
       for (xmlNodePtr c = n->last; c; c = c->prev)
         if (c->type == XML_ELEMENT_NODE) stack.push_back(c);
     }
+    added.reserve(found.size());  // no allocation between a registration and its record
     for (const auto& f : found)
       if (claims[f.first] == 1 && !xmlGetID(doc, BAD_CAST f.first.c_str()) &&
           xmlAddID(nullptr, doc, BAD_CAST f.first.c_str(), f.second))
@@ -93,6 +98,11 @@ class TemporaryIds {
   TemporaryIds& operator=(const TemporaryIds&) = delete;
 
  private:
+  static bool hasWhiteSpace(const xmlChar* value) {
+    for (; *value; ++value)
+      if (*value == 0x20 || *value == 0x9 || *value == 0xA || *value == 0xD) return true;
+    return false;
+  }
   static bool isIdName(const xmlChar* name) {
     return xmlStrEqual(name, BAD_CAST "Id") || xmlStrEqual(name, BAD_CAST "id") ||
            xmlStrEqual(name, BAD_CAST "ID");
@@ -115,6 +125,10 @@ int32_t xmlXPointerSelectElements(xmlNodePtr contextNode, const std::string& exp
     budget = own.get();
   }
   xmlDocPtr doc = contextNode->doc;
+  // Made within the memory scope below, taken back after it: a scope gone
+  // over refuses large blocks, and libxml2 reads an Id's value anew (one such
+  // block for a long one) to take it out of its table.
+  std::optional<TemporaryIds> ids;
   // What the tree left of the document's allowance bounds the evaluation.
   XmlMemoryScope memory(xmlDocumentMemoryLeft(doc), budget);
   xmlXPathContextPtr ctxt = xmlXPtrNewContext(doc, contextNode, nullptr);
@@ -126,7 +140,7 @@ int32_t xmlXPointerSelectElements(xmlNodePtr contextNode, const std::string& exp
   ctxt->userData = budget;
   memory.refuseLargeBlocksWhenOver();
   memory.onOver(xmlStopXPathEvaluation, ctxt);
-  TemporaryIds ids(doc, *budget);
+  ids.emplace(doc, *budget);
   xmlXPathObjectPtr result;
   {
     XmlNoExternalScope scope;

@@ -170,6 +170,27 @@ TEST(Xades, SignerChoice) {
   ASSERT_EQ(v.analyse(), 0) << v.reportText();
   ASSERT_NE(v.props->signerIdentifier(), nullptr);
   EXPECT_EQ(v.props->signerIdentifier()->serialNumber.toLong(), 4661u);
+  // The root alone with the one X509IssuerSerial that names the signer (whose
+  // certificate the application holds): the pair names the signer, as it did
+  // before any choice among CA certificates; the root, which issued nothing
+  // here, is not taken for it.
+  {
+    std::string named = readFixture("signer/caonly.xml");
+    const size_t first = named.find("<ds:X509Certificate>");
+    ASSERT_NE(first, std::string::npos);
+    named.replace(first,
+                  named.find("</ds:X509Certificate>", first) + strlen("</ds:X509Certificate>") - first,
+                  "<ds:X509IssuerSerial><ds:X509IssuerName>CN=Signer Root,O=Fixtures,C=PL"
+                  "</ds:X509IssuerName><ds:X509SerialNumber>4661</ds:X509SerialNumber>"
+                  "</ds:X509IssuerSerial>");
+    Verified p(named);
+    ASSERT_EQ(p.analyse(), 0) << p.reportText();
+    const IssuerAndSerialNumber* id = p.props->signerIdentifier();
+    ASSERT_NE(id, nullptr);
+    ASNinteger serial;
+    serial.set(4661);
+    EXPECT_TRUE(id->serialNumber.equals(serial));
+  }
   // SigningCertificateV2 beside SigningCertificate is a second signing-certificate
   // property; in the 1.1.1 namespace, or with anything after its CertDigest but
   // IssuerSerialV2, it is refused.
