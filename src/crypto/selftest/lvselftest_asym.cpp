@@ -231,9 +231,38 @@ class RsaTest : public TextTest {
       return false;
     }
     publicKey.reset(new LvRsaPublicKey(cn, ce));
-    privateKey.reset(cp.isZero() ? new LvRsaPrivateKey(cn, cd) : new LvRsaPrivateKey(cn, cd, cp));
+    privateKey.reset(cp.isZero() ? new LvRsaPrivateKey(cn, cd) : crtKey(cn, cd, ce, cp, cq));
     modulusOctets = cn.getOctetLength();
     return true;
+  }
+
+  // A test key is public: its CRT values are worked out here by plain arithmetic and checked
+  // (p q = n, e dP = 1 mod p - 1, e dQ = 1 mod q - 1, q qInv = 1 mod p), rather than derived
+  // from the secret d by the constant-time road that a real key takes, which would cost the
+  // once-per-process test more than all its signatures. A key whose values do not check takes
+  // that road, so a wrong vector still fails as it would.
+  static LvRsaPrivateKey* crtKey(const LvN& n, const LvN& d, const LvN& e, const LvN& p,
+                                 const LvN& q) {
+    LvN pm1 = p - 1u, qm1 = q - 1u, dP = d % pm1, dQ = d % qm1, qInv;
+    if (p * q != n || !inverseMod(q, p, qInv) || (e * dP) % pm1 != 1u ||
+        (e * dQ) % qm1 != 1u || (q * qInv) % p != 1u)
+      return new LvRsaPrivateKey(n, d, p);
+    std::unique_ptr<LvRsaPrivateKey> key(new LvRsaPrivateKey());
+    auto set = [](const LvN& v, void (LvRsaPrivateKey::*setter)(const LvOctet*, unsigned int),
+                  LvRsaPrivateKey& k) {
+      LvOctMem octets(v.getOctetLength());
+      (k.*setter)(octets.ptr(), v.getOctets(octets.ptr(), octets.getLength()));
+    };
+    set(n, &LvRsaPrivateKey::setN, *key);
+    set(e, &LvRsaPrivateKey::setE, *key);
+    set(d, &LvRsaPrivateKey::setD, *key);
+    set(p, &LvRsaPrivateKey::setP, *key);
+    set(q, &LvRsaPrivateKey::setQ, *key);
+    set(dP, &LvRsaPrivateKey::setDP, *key);
+    set(dQ, &LvRsaPrivateKey::setDQ, *key);
+    set(qInv, &LvRsaPrivateKey::setQInv, *key);
+    key->prepare();
+    return key.release();
   }
 
   void dropKeys() {

@@ -312,6 +312,23 @@ TEST(SelfTestAsym, WrongRsaSignatureIsReportedByEveryStep) {
   EXPECT_NE(report.find(counts(20, 4)), std::string::npos);
 }
 
+// A key whose private exponent is wrong (its CRT values then do not check
+// against e) signs wrongly and is reported, whatever road made the key; the
+// other vectors are unaffected.
+TEST(SelfTestAsym, WrongRsaPrivateExponentIsReported) {
+  const VectorText& v = lvselftest::builtin().rsaSig;
+  std::string text(v.text, v.length);
+  std::size_t at = text.find("d=0x") + 10;
+  text[at] = text[at] == '0' ? '2' : '0';
+  int result = -1;
+  std::string report = asymRun(lvselftest::rsaSigPkcsV15TV, text, &result);
+  EXPECT_EQ(result, 1);
+  EXPECT_NE(report.find("ERROR - rsaSigPkcsV15TV (vector 1) wrong signature generation process\r\n"),
+            std::string::npos)
+      << report;
+  EXPECT_EQ(report.find("(vector 2)"), std::string::npos) << report;
+}
+
 TEST(SelfTestAsym, WrongDsaAndEcDsaValuesAreReported) {
   int result = -1;
   const VectorText& dsa = lvselftest::builtin().dsaSig;
