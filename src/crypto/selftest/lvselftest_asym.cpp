@@ -5,7 +5,11 @@
 #include <initializer_list>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "crypto/asym/lvdsa.h"
 #include "crypto/asym/lvgeneraldsa.h"
@@ -18,6 +22,9 @@
 
 namespace lvselftest {
 namespace {
+
+// The RSA texts are the longest tests: each runs in this many shares side by side.
+const int kRsaShards = 4;
 
 bool sameOctets(const LvOctet* a, unsigned int aLen, const LvOctMem& b) {
   return aLen == b.getLength() && (aLen == 0 || std::memcmp(a, b.ptr(), aLen) == 0);
@@ -39,8 +46,22 @@ class TextTest {
 
   int run(const char* text, unsigned int length) {
     reportf(report, "--- Test %s\r\n", testName);
+    if (!runLines(text, length, nullptr))
+      return 1;
+    reportf(report, "---   ilość wektorów : %d\r\n", vectors);
+    reportf(report, "---   ilość błędów: %d\r\n\r\n", errors);
+    return errors ? 1 : 0;
+  }
+
+  // The lines of the text without the title and the counts: false when the test ended early
+  // (a failed vector, a wrong name). `region`, when given, is called before the lines of
+  // each vector (k from 0; the last region is what follows the last vector) and answers
+  // whether that vector runs; one that does not still counts.
+  bool runLines(const char* text, unsigned int length, const std::function<bool(int)>& region) {
     TextReader reader(text, length);
     std::string name, value;
+    int k = 0;
+    bool runs = !region || region(0);
     while (nextPair(reader, name, value)) {
       Outcome outcome;
       if (name == "testVector") {
@@ -48,7 +69,9 @@ class TextTest {
         outcome = kOk;
       } else if (name == "endOfTestVector") {
         ++vectors;
-        outcome = runVector();
+        outcome = runs ? runVector() : kOk;
+        if (outcome == kOk)
+          runs = !region || region(++k);
       } else {
         outcome = assign(name, value);
         if (outcome == kUnknown) {
@@ -59,16 +82,16 @@ class TextTest {
           }
           reportf(report, "ERROR - %s (vector %d) wrong variable name - %s\r\n", testName, vector,
                   name.c_str());
-          return 1;
+          return false;
         }
       }
       if (outcome == kFail)
-        return 1;
+        return false;
     }
-    reportf(report, "---   ilość wektorów : %d\r\n", vectors);
-    reportf(report, "---   ilość błędów: %d\r\n\r\n", errors);
-    return errors ? 1 : 0;
+    return true;
   }
+  int vectorCount() const { return vectors; }
+  int errorCount() const { return errors; }
 
  protected:
   enum Outcome { kOk, kUnknown, kFail };
@@ -243,10 +266,13 @@ class RsaTest : public TextTest {
   // that road, so a wrong vector still fails as it would.
   static LvRsaPrivateKey* crtKey(const LvN& n, const LvN& d, const LvN& e, const LvN& p,
                                  const LvN& q) {
-    LvN pm1 = p - 1u, qm1 = q - 1u, dP = d % pm1, dQ = d % qm1, qInv;
-    if (p * q != n || !inverseMod(q, p, qInv) || (e * dP) % pm1 != 1u ||
-        (e * dQ) % qm1 != 1u || (q * qInv) % p != 1u)
+    LvN pm1 = p - 1u, qm1 = q - 1u, dP = d % pm1, dQ = d % qm1;
+    if (p * q != n || (e * dP) % pm1 != 1u || (e * dQ) % qm1 != 1u)
       return new LvRsaPrivateKey(n, d, p);
+    // q^(p-2) mod p, which the check below makes sure is q's inverse (p prime).
+    LvModulus pm(p, LvModulus::OPT_MONT);
+    LvN qInv = pow(LvZn(q % p, &pm), p - 2u).getN();
+    if ((q * qInv) % p != 1u) return new LvRsaPrivateKey(n, d, p);
     std::unique_ptr<LvRsaPrivateKey> key(new LvRsaPrivateKey());
     auto set = [](const LvN& v, void (LvRsaPrivateKey::*setter)(const LvOctet*, unsigned int),
                   LvRsaPrivateKey& k) {
@@ -592,13 +618,100 @@ class EpDsaVerifyTest : public VerifyTest {
   }
 };
 
+// ---------------------------------------------------------------- shards
+
+// One of several runs over the same text that together make one test: every run reads every
+// line (the values persist from vector to vector), but runs only the vectors of its share,
+// each vector's lines written to their own text.
+struct ShardRun {
+  std::vector<std::string> regions;  // what each region wrote (see TextTest::runLines)
+  std::vector<int> errors;           // the errors each region counted
+  bool ended = true;                 // false: the test ended early in the last region
+  std::exception_ptr thrown;         // what ended it in the last region, if it threw
+  int vectors = 0;
+};
+
+template <class Test>
+void runShard(ShardRun& out, const char* text, unsigned int length, int shard, int shards) {
+  std::ostream proxy(nullptr);
+  std::vector<std::unique_ptr<std::stringbuf>> buffers;
+  Test test(proxy);
+  int before = 0;
+  auto close = [&] {
+    if (!out.errors.empty()) out.errors.back() = test.errorCount() - before;
+    before = test.errorCount();
+  };
+  auto region = [&](int k) {
+    close();
+    buffers.emplace_back(new std::stringbuf);
+    out.errors.push_back(0);
+    proxy.rdbuf(buffers.back().get());
+    return k % shards == shard;
+  };
+  try {
+    out.ended = test.runLines(text, length, region);
+  } catch (...) {
+    out.ended = false;
+    out.thrown = std::current_exception();
+  }
+  close();
+  proxy.rdbuf(nullptr);
+  for (const auto& b : buffers) out.regions.push_back(b->str());
+  out.vectors = test.vectorCount();
+}
+
+// The test over its text in `shards` runs on threads of their own (this thread runs the
+// first), merged into the report as one run writes it: regions in order, each from the run
+// that ran its vector, up to where the test ended; then the counts.
+template <class Test>
+int shardedTest(std::ostream& report, const char* name, const char* text, unsigned int length,
+                int shards) {
+  std::vector<ShardRun> runs(static_cast<size_t>(shards));
+  std::vector<std::thread> threads;
+  for (int i = 1; i < shards; ++i) {
+    try {
+      threads.emplace_back(runShard<Test>, std::ref(runs[static_cast<size_t>(i)]), text, length,
+                           i, shards);
+    } catch (const std::system_error&) {
+      // No thread: the share runs here, after the first.
+      runShard<Test>(runs[static_cast<size_t>(i)], text, length, i, shards);
+    }
+  }
+  runShard<Test>(runs[0], text, length, 0, shards);
+  for (std::thread& t : threads) t.join();
+  reportf(report, "--- Test %s\r\n", name);
+  int errors = 0;
+  for (size_t k = 0;; ++k) {
+    const ShardRun& owner = runs[k % static_cast<size_t>(shards)];
+    if (k >= owner.regions.size()) {
+      // Ended before this region in one it did not own (what one share alone meets, such as
+      // a failed allocation): the test ends there.
+      if (owner.thrown)
+        std::rethrow_exception(owner.thrown);
+      if (!owner.ended)
+        return 1;
+      break;
+    }
+    report << owner.regions[k];
+    errors += owner.errors[k];
+    if (k + 1 == owner.regions.size() && !owner.ended) {
+      if (owner.thrown)
+        std::rethrow_exception(owner.thrown);
+      return 1;
+    }
+  }
+  reportf(report, "---   ilość wektorów : %d\r\n", runs[0].vectors);
+  reportf(report, "---   ilość błędów: %d\r\n\r\n", errors);
+  return errors ? 1 : 0;
+}
+
 }  // namespace
 
 int rsaSigPkcsV15TV(std::ostream& report, const char* text, unsigned int length) {
-  return RsaSigTest(report).run(text, length);
+  return shardedTest<RsaSigTest>(report, "rsaSigPkcsV15TV", text, length, kRsaShards);
 }
 int rsaCipherPkcsV15TV(std::ostream& report, const char* text, unsigned int length) {
-  return RsaCipherTest(report).run(text, length);
+  return shardedTest<RsaCipherTest>(report, "rsaCipherPkcsV15TV", text, length, kRsaShards);
 }
 int dsaSigTV(std::ostream& report, const char* text, unsigned int length) {
   return DsaSigTest(report).run(text, length);
@@ -613,32 +726,34 @@ int epDsaSigVerifyTV(std::ostream& report, const char* text, unsigned int length
   return EpDsaVerifyTest(report).run(text, length);
 }
 
-int asymGroup(std::ostream& report, const Data& data) {
+void asymHead(std::ostream& report) {
   reportf(report, "Początek testów biblioteki lvasym\r\n");
   reportf(report, "================================\r\n");
   reportf(report, "\r\n");
+}
+
+std::vector<GroupTest> asymTests(const Data& data) {
   typedef int (*Test)(std::ostream&, const char*, unsigned int);
   struct Run {
     Test test;
     const char* name;
     const VectorText* text;
-  } const runs[] = {{rsaSigPkcsV15TV, "rsaSigPkcsV15TV", &data.rsaSig},
-                    {rsaCipherPkcsV15TV, "rsaCipherPkcsV15TV", &data.rsaCipher},
-                    {dsaSigTV, "dsaSigTV", &data.dsaSig},
-                    {dsaSigVerifyTV, "dsaSigVerifyTV", &data.dsaVerify},
-                    {epDsaSigTV, "epDsaSigTV", &data.epDsaSig},
-                    {epDsaSigVerifyTV, "epDsaSigVerifyTV", &data.epDsaVerify}};
-  int group = 0;
+    int weight;
+  } const runs[] = {{rsaSigPkcsV15TV, "rsaSigPkcsV15TV", &data.rsaSig, 6},
+                    {rsaCipherPkcsV15TV, "rsaCipherPkcsV15TV", &data.rsaCipher, 6},
+                    {dsaSigTV, "dsaSigTV", &data.dsaSig, 0},
+                    {dsaSigVerifyTV, "dsaSigVerifyTV", &data.dsaVerify, 2},
+                    {epDsaSigTV, "epDsaSigTV", &data.epDsaSig, 1},
+                    {epDsaSigVerifyTV, "epDsaSigVerifyTV", &data.epDsaVerify, 2}};
+  std::vector<GroupTest> tests;
   for (const Run& r : runs) {
-    int result =
-        guardedTest(report, r.name, [&] { return r.test(report, r.text->text, r.text->length); });
-    if (result == kThrew)
-      group = kThrew;
-    else if (result)
-      return 1;
+    Test test = r.test;
+    const VectorText* text = r.text;
+    tests.push_back(GroupTest{r.name, r.weight, [test, text](std::ostream& report) {
+                                return test(report, text->text, text->length);
+                              }});
   }
-  groupEnd(report);
-  return group;
+  return tests;
 }
 
 }  // namespace lvselftest
