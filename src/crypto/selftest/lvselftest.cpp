@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <new>
 #include <sstream>
@@ -285,36 +286,54 @@ std::vector<int> runGroups(std::ostream& report, const std::vector<Group>& group
     const GroupTest* test;
     std::string text;
     int result = 0;
+    std::exception_ptr thrown;  // what left the test (guardedTest lets it through)
   };
   std::vector<std::vector<Done>> done(groups.size());
   std::vector<Done*> order;
   for (size_t g = 0; g < groups.size(); ++g)
-    for (const GroupTest& t : groups[g].tests) done[g].push_back(Done{&t, std::string(), 0});
+    for (const GroupTest& t : groups[g].tests) done[g].push_back(Done{&t, std::string(), 0, nullptr});
   for (auto& group : done)
     for (Done& d : group) order.push_back(&d);
   std::stable_sort(order.begin(), order.end(),
                    [](const Done* a, const Done* b) { return a->test->weight > b->test->weight; });
   std::atomic<size_t> next{0};
-  auto work = [&order, &next] {
+  // Nothing may leave a worker: what a test lets through is kept and met again below, where
+  // a run of one test after the other would have met it.
+  auto work = [&order, &next]() noexcept {
     for (size_t i; (i = next.fetch_add(1)) < order.size();) {
       Done& d = *order[i];
-      std::ostringstream out;
-      d.result = guardedTest(out, d.test->name.c_str(), [&] { return d.test->body(out); });
-      d.text = out.str();
+      try {
+        std::ostringstream out;
+        try {
+          d.result = guardedTest(out, d.test->name.c_str(), [&] { return d.test->body(out); });
+        } catch (...) {
+          d.thrown = std::current_exception();
+        }
+        d.text = out.str();
+      } catch (...) {
+        d.thrown = std::current_exception();
+      }
     }
   };
-  std::vector<std::thread> threads;
-  const unsigned int cores = std::max(1u, std::thread::hardware_concurrency());
-  const size_t workers = std::min<size_t>(std::min(cores, kMaxWorkers), order.size());
-  for (size_t t = 1; t < workers; ++t) {
-    try {
-      threads.emplace_back(work);
-    } catch (const std::system_error&) {
-      break;  // the threads there are (this one at least) do all of it
+  {
+    std::vector<std::thread> threads;
+    struct Joiner {
+      std::vector<std::thread>& threads;
+      ~Joiner() {
+        for (std::thread& t : threads) t.join();
+      }
+    } joiner{threads};
+    const unsigned int cores = std::max(1u, std::thread::hardware_concurrency());
+    const size_t workers = std::min<size_t>(std::min(cores, kMaxWorkers), order.size());
+    for (size_t t = 1; t < workers; ++t) {
+      try {
+        threads.emplace_back(work);
+      } catch (...) {
+        break;  // the threads there are (this one at least) do all of it
+      }
     }
+    work();
   }
-  work();
-  for (std::thread& t : threads) t.join();
 
   std::vector<int> results(groups.size(), -1);
   for (size_t g = 0; g < groups.size(); ++g) {
@@ -323,6 +342,8 @@ std::vector<int> runGroups(std::ostream& report, const std::vector<Group>& group
     bool failed = false;
     for (const Done& d : done[g]) {
       report << d.text;
+      if (d.thrown)
+        std::rethrow_exception(d.thrown);
       if (stopsGroup(d.result, group)) {
         failed = true;
         break;

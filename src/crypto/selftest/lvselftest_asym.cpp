@@ -2,6 +2,7 @@
 // EC-DSA signing and verification over the built-in texts.
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <initializer_list>
 #include <map>
 #include <memory>
@@ -650,7 +651,7 @@ struct ShardRun {
 };
 
 template <class Test>
-void runShard(ShardRun& out, const char* text, unsigned int length, int shard, int shards) {
+void runShardLines(ShardRun& out, const char* text, unsigned int length, int shard, int shards) {
   std::ostream proxy(nullptr);
   std::vector<std::unique_ptr<std::stringbuf>> buffers;
   Test test(proxy);
@@ -678,6 +679,18 @@ void runShard(ShardRun& out, const char* text, unsigned int length, int shard, i
   out.vectors = test.vectorCount();
 }
 
+// Nothing leaves it: what ends the share is kept in `out` (it may run on a thread of its own).
+template <class Test>
+void runShard(ShardRun& out, const char* text, unsigned int length, int shard,
+              int shards) noexcept {
+  try {
+    runShardLines<Test>(out, text, length, shard, shards);
+  } catch (...) {
+    out.ended = false;
+    if (!out.thrown) out.thrown = std::current_exception();
+  }
+}
+
 // The test over its text in `shards` runs on threads of their own (this thread runs the
 // first), merged into the report as one run writes it: regions in order, each from the run
 // that ran its vector, up to where the test ended; then the counts.
@@ -685,18 +698,26 @@ template <class Test>
 int shardedTest(std::ostream& report, const char* name, const char* text, unsigned int length,
                 int shards) {
   std::vector<ShardRun> runs(static_cast<size_t>(shards));
-  std::vector<std::thread> threads;
-  for (int i = 1; i < shards; ++i) {
-    try {
-      threads.emplace_back(runShard<Test>, std::ref(runs[static_cast<size_t>(i)]), text, length,
-                           i, shards);
-    } catch (const std::system_error&) {
-      // No thread: the share runs here, after the first.
-      runShard<Test>(runs[static_cast<size_t>(i)], text, length, i, shards);
+  {
+    std::vector<std::thread> threads;
+    struct Joiner {
+      std::vector<std::thread>& threads;
+      ~Joiner() {
+        for (std::thread& t : threads) t.join();
+      }
+    } joiner{threads};
+    std::vector<int> here;  // the shares no thread took: run on this one
+    for (int i = 1; i < shards; ++i) {
+      try {
+        threads.emplace_back(runShard<Test>, std::ref(runs[static_cast<size_t>(i)]), text,
+                             length, i, shards);
+      } catch (...) {
+        here.push_back(i);
+      }
     }
+    runShard<Test>(runs[0], text, length, 0, shards);
+    for (int i : here) runShard<Test>(runs[static_cast<size_t>(i)], text, length, i, shards);
   }
-  runShard<Test>(runs[0], text, length, 0, shards);
-  for (std::thread& t : threads) t.join();
   reportf(report, "--- Test %s\r\n", name);
   int errors = 0;
   for (size_t k = 0;; ++k) {
