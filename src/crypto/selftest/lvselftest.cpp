@@ -317,12 +317,7 @@ std::vector<int> runGroups(std::ostream& report, const std::vector<Group>& group
   };
   {
     std::vector<std::thread> threads;
-    struct Joiner {
-      std::vector<std::thread>& threads;
-      ~Joiner() {
-        for (std::thread& t : threads) t.join();
-      }
-    } joiner{threads};
+    ThreadJoiner joiner{threads};
     const unsigned int cores = std::max(1u, std::thread::hardware_concurrency());
     const size_t workers = std::min<size_t>(std::min(cores, kMaxWorkers), order.size());
     for (size_t t = 1; t < workers; ++t) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 class LvBc;
@@ -63,6 +64,13 @@ void asymHead(std::ostream& report);
 std::vector<GroupTest> asymTests(const Data& data);
 // The tests of a run go side by side on at most this many threads.
 constexpr unsigned int kMaxWorkers = 8;
+// Joins the threads it watches on every way out of the scope that started them.
+struct ThreadJoiner {
+  std::vector<std::thread>& threads;
+  ~ThreadJoiner() {
+    for (std::thread& t : threads) t.join();
+  }
+};
 
 // Each group answers 0 when all its tests pass, 1 at its first failure, and
 // kThrew when it went through but some test threw. Its tests run side by side

@@ -700,12 +700,7 @@ int shardedTest(std::ostream& report, const char* name, const char* text, unsign
   std::vector<ShardRun> runs(static_cast<size_t>(shards));
   {
     std::vector<std::thread> threads;
-    struct Joiner {
-      std::vector<std::thread>& threads;
-      ~Joiner() {
-        for (std::thread& t : threads) t.join();
-      }
-    } joiner{threads};
+    ThreadJoiner joiner{threads};
     std::vector<int> here;  // the shares no thread took: run on this one
     for (int i = 1; i < shards; ++i) {
       try {
