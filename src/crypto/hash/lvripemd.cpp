@@ -98,11 +98,16 @@ constexpr std::uint32_t kRmd160Kr[5] = {0x50A28BE6, 0x5C4DD124, 0x6D703EF3, 0x7A
 
 template <unsigned Round>
 inline std::uint32_t rmdF(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
-  if constexpr (Round == 0) return x ^ y ^ z;
-  if constexpr (Round == 1) return (x & y) | (~x & z);
-  if constexpr (Round == 2) return (x | ~y) ^ z;
-  if constexpr (Round == 3) return (x & z) | (y & ~z);
-  if constexpr (Round == 4) return x ^ (y | ~z);
+  if constexpr (Round == 0)
+    return x ^ y ^ z;
+  else if constexpr (Round == 1)
+    return (x & y) | (~x & z);
+  else if constexpr (Round == 2)
+    return (x | ~y) ^ z;
+  else if constexpr (Round == 3)
+    return (x & z) | (y & ~z);
+  else
+    return x ^ (y | ~z);
 }
 
 // The state of both lines: al, bl, cl, dl, el, ar, br, cr, dr, er.
