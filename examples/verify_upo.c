@@ -20,6 +20,7 @@
 #include <langinfo.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <libxml/xmlreader.h>
 #include <locale.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -136,17 +137,66 @@ static int installFolder(talCtx* ctx, const char* folder) {
   return roots;
 }
 
-/* The receipt fields: the text of the first element of each name, namespace aside. */
-static void readFields(xmlNode* node, xmlChar* values[FIELD_COUNT]) {
-  for (; node; node = node->next) {
-    if (node->type == XML_ELEMENT_NODE) {
-      size_t i;
-      for (i = 0; i < FIELD_COUNT; ++i)
-        if (!values[i] && !strcmp((const char*)node->name, FIELDS[i]))
-          values[i] = xmlNodeGetContent(node);
-      readFields(node->children, values);
-    }
+/* The receipt fields from a saved object: the text of the first element of each name, namespace
+ * aside, read as a stream (a large receipt is never held as a second tree). The number of fields
+ * found, or -1 when the object is not XML. */
+static int readFields(const char* object, xmlChar* values[FIELD_COUNT]) {
+  xmlTextReaderPtr reader = xmlReaderForFile(object, NULL, XML_PARSE_NONET);
+  int found = 0, status;
+  if (!reader) return -1;
+  while ((status = xmlTextReaderRead(reader)) == 1) {
+    const xmlChar* name;
+    size_t i;
+    if (xmlTextReaderNodeType(reader) != XML_READER_TYPE_ELEMENT) continue;
+    name = xmlTextReaderConstLocalName(reader);
+    for (i = 0; name && i < FIELD_COUNT; ++i)
+      if (!values[i] && !strcmp((const char*)name, FIELDS[i])) {
+        values[i] = xmlTextReaderReadString(reader);
+        if (!values[i]) values[i] = xmlStrdup(BAD_CAST "");
+        ++found;
+        break;
+      }
   }
+  xmlFreeTextReader(reader);
+  if (status < 0) { /* not well-formed: nothing of it counts */
+    size_t i;
+    for (i = 0; i < FIELD_COUNT; ++i) {
+      xmlFree(values[i]);
+      values[i] = NULL;
+    }
+    return -1;
+  }
+  return found;
+}
+
+/* Saves the signed objects one by one and reads the fields of the first that holds any. 1 found,
+ * 0 no object holds them (*anyXml tells whether one was XML), -1 no object could be saved. */
+static int fieldsOfObjects(tvXmlCtx* xml, talSigInfo* signature, int32_t count,
+                           xmlChar* values[FIELD_COUNT], int* anyXml) {
+  char folder[] = "/tmp/verify_upo-XXXXXX", object[sizeof folder + 16];
+  int32_t k, code = 0;
+  int saved = 0, found = 0;
+  *anyXml = 0;
+  if (!mkdtemp(folder)) {
+    perror("mkdtemp");
+    return -1;
+  }
+  sprintf(object, "%s/upo.xml", folder);
+  for (k = 0; k < count && !found; ++k) {
+    int n;
+    if ((code = tvXmlSaveObjFile(xml, signature, k, object)) > 10) continue;
+    ++saved;
+    n = readFields(object, values);
+    unlink(object);
+    if (n >= 0) *anyXml = 1;
+    found = n > 0;
+  }
+  rmdir(folder);
+  if (!saved) {
+    failed(NULL, "tvXmlSaveObjFile", code);
+    return -1;
+  }
+  return found;
 }
 
 /* The digest as the receipt writes it: trimmed, without the brackets the comparison adds. */
@@ -190,9 +240,9 @@ static int declarationMatches(const char* declaration, const char* receiptDigest
   return strcasecmp(ours, theirs) == 0;
 }
 
-/* The signature's results, the saved object's fields and the digest comparison. Once the object
- * is saved, the message goes (and with it the XML context it owns, and the receipt's tree) before
- * the object is read: the two trees are never held at once. */
+/* The signature's results, the saved objects' fields and the digest comparison. The fields are
+ * read by a stream reader, never as a second tree; once they are read, the message goes (and with
+ * it the XML context it owns, and the receipt's tree). */
 static int judge(tvXmlCtx** xmlHeld, talMsgInfo** messageHeld, const char* declaration) {
   tvXmlCtx* xml = *xmlHeld;
   const talMsgInfo* message = *messageHeld;
@@ -200,10 +250,8 @@ static int judge(tvXmlCtx** xmlHeld, talMsgInfo** messageHeld, const char* decla
   int32_t count = 0, msgStatus = 0, status = 0, qualification = 0, reason = 0, code;
   int32_t stamps = 0, counters = 0;
   xmlChar* values[FIELD_COUNT] = {0};
-  char folder[] = "/tmp/verify_upo-XXXXXX", object[sizeof folder + 16];
-  xmlDoc* doc;
   size_t i;
-  int verified, matches;
+  int verified, matches, found, anyXml;
 
   if ((code = talGetMessageSignatureCount(message, &count)) > 10 || count != 1) {
     printf("Werdykt: UPO odrzucone: ma %d podpisow, wymagany jest dokladnie jeden.\n", (int)count);
@@ -223,28 +271,16 @@ static int judge(tvXmlCtx** xmlHeld, talMsgInfo** messageHeld, const char* decla
     printf("Werdykt: UPO odrzucone: podpis nie obejmuje obiektu z potwierdzeniem.\n");
     return EXIT_REJECTED;
   }
-  if (!mkdtemp(folder)) {
-    perror("mkdtemp");
-    return EXIT_NOT_RUN;
-  }
-  sprintf(object, "%s/upo.xml", folder);
-  if ((code = tvXmlSaveObjFile(xml, signature, 0, object)) > 10) {
-    failed(NULL, "tvXmlSaveObjFile", code);
-    rmdir(folder);
-    return EXIT_NOT_RUN;
-  }
-  tvXmlDeleteMsgInfo(*messageHeld); /* and the XML context it owns */
+  found = fieldsOfObjects(xml, signature, count, values, &anyXml);
+  if (found < 0) return EXIT_NOT_RUN;
+  tvXmlDeleteMsgInfo(*messageHeld); /* and the XML context it owns: the receipt's tree goes */
   *messageHeld = NULL;
   *xmlHeld = NULL;
-  doc = xmlReadFile(object, NULL, XML_PARSE_NONET);
-  unlink(object);
-  rmdir(folder);
-  if (!doc) {
-    printf("Werdykt: UPO odrzucone: podpisany obiekt nie jest dokumentem XML.\n");
+  if (!found) {
+    printf(anyXml ? "Werdykt: UPO odrzucone: podpisany obiekt nie zawiera potwierdzenia.\n"
+                  : "Werdykt: UPO odrzucone: podpisany obiekt nie jest dokumentem XML.\n");
     return EXIT_REJECTED;
   }
-  readFields(xmlDocGetRootElement(doc), values);
-  xmlFreeDoc(doc);
 
   printf("\n");
   for (i = 0; i < FIELD_COUNT; ++i)

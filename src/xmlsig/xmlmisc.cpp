@@ -1100,6 +1100,31 @@ int32_t writeSignedObjectContent(xmlNodePtr objectNode, GenericFile* out) {
   return put(b64.outputBytes(), b64.outputLength()) ? xmlrc::OK : xmlrc::WR_OUTFILE;
 }
 
+int32_t writeDocumentElement(xmlNodePtr document, xmlNodePtr leaveOut, GenericFile* out) {
+  xmlNodePtr element = document ? xmlDocGetRootElement(reinterpret_cast<xmlDocPtr>(document)) : nullptr;
+  if (!element || element == leaveOut) return xmlrc::EMPTY_TRANSFORM;
+  // The left-out subtree is taken out of the tree while the element is
+  // written straight to the output (no copy of a large receipt), and put back
+  // where it was whatever happens.
+  struct PutBack {
+    xmlNodePtr node = nullptr, parent = nullptr, next = nullptr;
+    ~PutBack() {
+      if (!node) return;
+      if (next)
+        xmlAddPrevSibling(next, node);
+      else
+        xmlAddChild(parent, node);
+    }
+  } putBack;
+  if (leaveOut && leaveOut->parent && leaveOut->doc == element->doc) {
+    putBack.parent = leaveOut->parent;
+    putBack.next = leaveOut->next;
+    xmlUnlinkNode(leaveOut);
+    putBack.node = leaveOut;
+  }
+  return dumpNode(element, 0, out) ? xmlrc::OK : xmlrc::WR_OUTFILE;
+}
+
 XmlNoExternalScope::XmlNoExternalScope() {
   installLoader();
   ++guardDepth;

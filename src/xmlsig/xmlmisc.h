@@ -243,6 +243,10 @@ std::string nodeTextContent(xmlNodePtr node);
 // when Encoding says base64, the first element child serialised when MimeType is
 // "text/xml", else the text content. Codes: 0, 62 (write failure), 139 (no content).
 int32_t writeSignedObjectContent(xmlNodePtr objectNode, GenericFile* out);
+// The document element of `document` serialised, without the subtree of
+// `leaveOut` (null: nothing left out). Codes: 0, 62 (write failure), 139
+// (nothing left: no element, or the element is what is left out).
+int32_t writeDocumentElement(xmlNodePtr document, xmlNodePtr leaveOut, GenericFile* out);
 
 // While an object of this class lives on a thread, every external resource that
 // libxml2 or libxslt would load on that thread is refused (XSLT, XPointer).

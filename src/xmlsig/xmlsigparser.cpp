@@ -919,18 +919,41 @@ void XmlSigParser::canonicaliseSignedInfo() {
                              c14n.outputLength());
 }
 
+namespace {
+// A signed object as the C API counts it: a reference into the signature's own
+// document (a fragment, or the whole of it) that is of no type or of type Object.
+bool isSignedObject(const XmlRef& r) {
+  return (r.type == XML_REF_NONE || r.type == XML_REF_OBJECT) &&
+         (r.uriKind == XML_URI_DOCUMENT || r.uriKind == XML_URI_FRAGMENT);
+}
+}  // namespace
+
 int32_t XmlSigParser::countSignedObjects() const {
   int32_t n = 0;
   for (const XmlRef* r : references.items)
-    if (r->type == XML_REF_OBJECT && r->uriKind <= XML_URI_FRAGMENT) ++n;
+    if (isSignedObject(*r)) ++n;
   return n;
 }
 
 int32_t XmlSigParser::saveSignedObject(int32_t index, GenericFile* out) const {
   if (index < 0 || !out) return xmlrc::INV_PAR;
   for (const XmlRef* r : references.items) {
-    if (r->type != XML_REF_OBJECT || r->uriKind > XML_URI_FRAGMENT) continue;
+    if (!isSignedObject(*r)) continue;
     if (index-- != 0) continue;
+    if (r->target && r->target->type == XML_DOCUMENT_NODE) {
+      // The whole document: its element, less this signature where the digest
+      // left it out (always for an empty URI, else by the enveloped transform).
+      // A filter would make it content nobody signed.
+      bool enveloped = false;
+      for (int32_t k : r->transforms) {
+        if (k == XML_TK_ENVELOPED)
+          enveloped = true;
+        else if (!isCanonicalisation(k))
+          return xmlrc::EMPTY_TRANSFORM;
+      }
+      bool leaveOut = enveloped || r->uriKind == XML_URI_DOCUMENT;
+      return writeDocumentElement(r->target, leaveOut ? signatureNode : nullptr, out);
+    }
     if (!r->target || r->target->type != XML_ELEMENT_NODE) return xmlrc::EMPTY_TRANSFORM;
     // Only what the digest covered is handed out: canonicalisations keep the
     // whole element; a lone base64 transform covers exactly the decoded text

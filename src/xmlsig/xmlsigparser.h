@@ -201,8 +201,8 @@ class XmlSigParser : public XmlSignature {
   IssuerAndSerialNumber signerId;
   bool signerIdSet = false;
 
-  // Objects of type Object whose URI is a fragment (kinds 0 and 1), counted
-  // and saved as the C API hands them out.
+  // References of no type or of type Object into this document (a fragment or
+  // the whole of it), counted and saved as the C API hands them out.
   int32_t countSignedObjects() const;
   // 0, 20 (no such object), 62 (write failure), 139 (not found, no content).
   int32_t saveSignedObject(int32_t index, GenericFile* out) const;

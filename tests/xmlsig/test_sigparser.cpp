@@ -168,7 +168,8 @@ TEST(SigParser, XadesSignedPropertiesAndObjects) {
   EXPECT_EQ(p.parser->signedPropertiesNode, p.parser->references.items.back()->target);
   EXPECT_FALSE(p.parser->references.items.back()->applicationData);
   EXPECT_TRUE(p.parser->references.items.front()->applicationData);
-  EXPECT_EQ(0, p.parser->countSignedObjects());
+  // The untyped reference to the data is a signed object, the properties are not.
+  EXPECT_EQ(1, p.parser->countSignedObjects());
 
   Parsed e(fileOf("enveloping-rsa1.xml"));
   ASSERT_EQ(0, e.parse());
@@ -249,6 +250,69 @@ TEST(SigParser, SavedObjectsAreWhatWasSigned) {
     if (c.content)
       EXPECT_NE(std::string::npos,
                 std::string(reinterpret_cast<const char*>(out.data()), out.length()).find(c.content));
+  }
+}
+
+// Every same-document reference of no type or of type Object is a signed
+// object, whatever its shape; detached files and signed properties are not. A
+// whole document is saved as what its digest covered: its element without
+// the signature, and the tree keeps the signature afterwards.
+TEST(SigParser, SignedObjectsOfEveryReferenceShape) {
+  const struct {
+    const char* file;
+    const char* from;  // a change before parsing (digests aside)
+    const char* to;
+    int32_t count;
+    int32_t saved;      // of object 0
+    const char* whole;  // what object 0 saves as a whole, when given
+    const char* part;   // else a part of it
+  } cases[] = {
+      // Fragment without Type, beside SignedProperties.
+      {"xades-bes.xml", "", "", 1, 0, nullptr, nullptr},
+      // Fragment of type Object.
+      {"enveloping-rsa1.xml", "", "", 1, 0, nullptr, "payload"},
+      // An unrecognised Type counts as none.
+      {"enveloping-rsa1.xml", "Type=\"http://www.w3.org/2000/09/xmldsig#Object\"",
+       "Type=\"urn:example:other\"", 1, 0, nullptr, "payload"},
+      // Detached file, then an untyped fragment.
+      {"detached-rsa256.xml", "", "", 1, 0, nullptr, nullptr},
+      // The whole document under the enveloped transform.
+      {"enveloped-rsa256.xml", "", "", 1, 0,
+       "<doc xmlns:a=\"urn:a\"><!-- note --><a:item n=\"1\">text &amp; more</a:item><b>two</b></doc>",
+       nullptr},
+      // The whole document named by xpointer(/) with the enveloped transform.
+      {"enveloped-rsa256.xml", "URI=\"\"", "URI=\"#xpointer(/)\"", 1, 0,
+       "<doc xmlns:a=\"urn:a\"><!-- note --><a:item n=\"1\">text &amp; more</a:item><b>two</b></doc>",
+       nullptr},
+      // The whole document under an XPath filter: counted, but not handed out.
+      {"xpath-rsa256.xml", "", "", 1, 139, nullptr, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.file) + " " + c.to);
+    std::string xml = fileOf(c.file);
+    if (*c.from) xml.replace(xml.find(c.from), strlen(c.from), c.to);
+    const bool detached = std::string(c.file) == "detached-rsa256.xml";
+    Parsed p(xml, detached ? "detached.txt" : "", detached ? fileOf("detached.txt") : "");
+    ASSERT_EQ(0, p.parse()) << p.reportText();
+    ASSERT_EQ(c.count, p.parser->countSignedObjects());
+    MemFile out;
+    EXPECT_EQ(c.saved, p.parser->saveSignedObject(0, &out));
+    EXPECT_EQ(20, p.parser->saveSignedObject(c.count, &out));
+    const std::string text(reinterpret_cast<const char*>(out.data()), out.length());
+    if (c.whole) EXPECT_EQ(c.whole, text);
+    if (c.part) EXPECT_NE(std::string::npos, text.find(c.part));
+    if (c.saved == 0) {
+      // Saved twice alike; the signature is back in its place.
+      MemFile again;
+      EXPECT_EQ(0, p.parser->saveSignedObject(0, &again));
+      EXPECT_EQ(text, std::string(reinterpret_cast<const char*>(again.data()), again.length()));
+      xmlNodePtr sig = findElement(p.doc.holder.root, "Signature", xmlc::NS_DSIG.data(), -1);
+      ASSERT_NE(nullptr, sig);
+      EXPECT_EQ(sig, p.parser->signatureNode);
+      EXPECT_EQ(0, p.parse()) << p.reportText();
+      EXPECT_TRUE(p.parser->references.items.front()->digest->matches() ||
+                  std::string(c.to).find("Type") != std::string::npos);
+    }
   }
 }
 

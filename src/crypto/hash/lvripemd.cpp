@@ -1,6 +1,7 @@
 #include "crypto/hash/lvripemd.h"
 
 #include <cstring>
+#include <utility>
 
 #include "crypto/hash/lvmdpad.h"
 #include "crypto/hash/lvshacore.h"
@@ -47,22 +48,22 @@ static const std::uint32_t kLeIv[5] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x103
 // ---------------------------------------------------------- RIPEMD tables
 
 // Word selection and rotation of the left (r, s) and right (rr, ss) lines.
-static const unsigned char kR[80] = {
+static constexpr unsigned char kR[80] = {
     0, 1, 2,  3,  4,  5,  6,  7,  8, 9, 10, 11, 12, 13, 14, 15, 7,  4,  13, 1,
     10, 6, 15, 3,  12, 0,  9,  5,  2, 14, 11, 8,  3,  10, 14, 4,  9,  15, 8,  1,
     2,  7, 0,  6,  13, 11, 5,  12, 1, 9,  11, 10, 0,  8,  12, 4,  13, 3,  7,  15,
     14, 5, 6,  2,  4,  0,  5,  9,  7, 12, 2,  10, 14, 1,  3,  8,  11, 6,  15, 13};
-static const unsigned char kRr[80] = {
+static constexpr unsigned char kRr[80] = {
     5,  14, 7,  0,  9, 2,  11, 4,  13, 6,  15, 8,  1,  10, 3,  12, 6,  11, 3,  7,
     0,  13, 5,  10, 14, 15, 8, 12, 4,  9,  1,  2,  15, 5,  1,  3,  7,  14, 6,  9,
     11, 8,  12, 2,  10, 0,  4, 13, 8,  6,  4,  1,  3,  11, 15, 0,  5,  12, 2,  13,
     9,  7,  10, 14, 12, 15, 10, 4, 1,  5,  8,  7,  6,  2,  13, 14, 0,  3,  9,  11};
-static const unsigned char kS[80] = {
+static constexpr unsigned char kS[80] = {
     11, 14, 15, 12, 5,  8,  7,  9,  11, 13, 14, 15, 6,  7,  9,  8,  7,  6,  8,  13,
     11, 9,  7,  15, 7,  12, 15, 9,  11, 7,  13, 12, 11, 13, 6,  7,  14, 9,  13, 15,
     14, 8,  13, 6,  5,  12, 7,  5,  11, 12, 14, 15, 14, 15, 9,  8,  9,  14, 5,  6,
     8,  6,  5,  12, 9,  15, 5,  11, 6,  8,  13, 12, 5,  12, 13, 14, 11, 8,  5,  6};
-static const unsigned char kSs[80] = {
+static constexpr unsigned char kSs[80] = {
     8,  9,  9,  11, 13, 15, 15, 5,  7,  7,  8,  11, 14, 14, 12, 6,  9,  13, 15, 7,
     12, 8,  9,  11, 7,  7,  12, 7,  6,  15, 13, 11, 9,  7,  15, 11, 8,  6,  6,  14,
     12, 13, 5,  14, 13, 13, 7,  5,  15, 5,  8,  11, 14, 14, 6,  14, 6,  9,  12, 9,
@@ -90,34 +91,69 @@ bool LvRipemd160::isApproved() const { return (m_optionA & 1) == 0 && m_strength
 LV_HASH_DESCRIPTION(LvRipemd160, LV_HASH_RIPEMD160, "RIPEMD-160", kRmd160Oid, kRmd160Der, 20)
 void LvRipemd160::resetIv() { loadIv(kLeIv); }
 
+namespace {
+
+constexpr std::uint32_t kRmd160Kl[5] = {0x00000000, 0x5A827999, 0x6ED9EBA1, 0x8F1BBCDC, 0xA953FD4E};
+constexpr std::uint32_t kRmd160Kr[5] = {0x50A28BE6, 0x5C4DD124, 0x6D703EF3, 0x7A6D76E9, 0x00000000};
+
+template <unsigned Round>
+inline std::uint32_t rmdF(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
+  if constexpr (Round == 0)
+    return x ^ y ^ z;
+  else if constexpr (Round == 1)
+    return (x & y) | (~x & z);
+  else if constexpr (Round == 2)
+    return (x | ~y) ^ z;
+  else if constexpr (Round == 3)
+    return (x & z) | (y & ~z);
+  else
+    return x ^ (y | ~z);
+}
+
+// The state of both lines: al, bl, cl, dl, el, ar, br, cr, dr, er.
+struct Rmd160Lines {
+  std::uint32_t al, bl, cl, dl, el, ar, br, cr, dr, er;
+};
+
+// Step J of both lines, its word, rotation and function fixed when compiled (the steps are
+// unrolled: a step looked up in tables at run time took twice as long).
+template <unsigned J>
+inline void rmd160Step(Rmd160Lines& v, const std::uint32_t* x) {
+  constexpr unsigned round = J / 16;
+  std::uint32_t t =
+      lvRotl32(v.al + rmdF<round>(v.bl, v.cl, v.dl) + x[kR[J]] + kRmd160Kl[round], kS[J]) + v.el;
+  v.al = v.el;
+  v.el = v.dl;
+  v.dl = lvRotl32(v.cl, 10);
+  v.cl = v.bl;
+  v.bl = t;
+  t = lvRotl32(v.ar + rmdF<4 - round>(v.br, v.cr, v.dr) + x[kRr[J]] + kRmd160Kr[round], kSs[J]) +
+      v.er;
+  v.ar = v.er;
+  v.er = v.dr;
+  v.dr = lvRotl32(v.cr, 10);
+  v.cr = v.br;
+  v.br = t;
+}
+
+template <std::size_t... J>
+inline void rmd160Steps(Rmd160Lines& v, const std::uint32_t* x, std::index_sequence<J...>) {
+  (rmd160Step<J>(v, x), ...);
+}
+
+}  // namespace
+
 void LvRipemd160::transform(const LvOctet* blocks, std::size_t count) {
-  static const std::uint32_t kl[5] = {0x00000000, 0x5A827999, 0x6ED9EBA1, 0x8F1BBCDC, 0xA953FD4E};
-  static const std::uint32_t kr[5] = {0x50A28BE6, 0x5C4DD124, 0x6D703EF3, 0x7A6D76E9, 0x00000000};
   std::uint32_t x[16];
   for (; count != 0; --count, blocks += 64) {
     for (int i = 0; i < 16; ++i) x[i] = lvLoadLe32(blocks + 4 * i);
-    std::uint32_t al = m_h[0], bl = m_h[1], cl = m_h[2], dl = m_h[3], el = m_h[4];
-    std::uint32_t ar = al, br = bl, cr = cl, dr = dl, er = el;
-    for (unsigned j = 0; j < 80; ++j) {
-      unsigned round = j / 16;
-      std::uint32_t t = lvRotl32(al + lvRmdF(round, bl, cl, dl) + x[kR[j]] + kl[round], kS[j]) + el;
-      al = el;
-      el = dl;
-      dl = lvRotl32(cl, 10);
-      cl = bl;
-      bl = t;
-      t = lvRotl32(ar + lvRmdF(4 - round, br, cr, dr) + x[kRr[j]] + kr[round], kSs[j]) + er;
-      ar = er;
-      er = dr;
-      dr = lvRotl32(cr, 10);
-      cr = br;
-      br = t;
-    }
-    std::uint32_t t = m_h[1] + cl + dr;
-    m_h[1] = m_h[2] + dl + er;
-    m_h[2] = m_h[3] + el + ar;
-    m_h[3] = m_h[4] + al + br;
-    m_h[4] = m_h[0] + bl + cr;
+    Rmd160Lines v{m_h[0], m_h[1], m_h[2], m_h[3], m_h[4], m_h[0], m_h[1], m_h[2], m_h[3], m_h[4]};
+    rmd160Steps(v, x, std::make_index_sequence<80>());
+    std::uint32_t t = m_h[1] + v.cl + v.dr;
+    m_h[1] = m_h[2] + v.dl + v.er;
+    m_h[2] = m_h[3] + v.el + v.ar;
+    m_h[3] = m_h[4] + v.al + v.br;
+    m_h[4] = m_h[0] + v.bl + v.cr;
     m_h[0] = t;
   }
   lvWipe(x, sizeof x);

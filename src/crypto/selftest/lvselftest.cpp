@@ -2,12 +2,19 @@
 // group with the reader of the .vec texts.
 #include "crypto/selftest/lvselftest.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <new>
+#include <sstream>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "crypto/hash/lvhash.h"
 #include "crypto/selftest/lvselftest_text.h"
@@ -268,71 +275,170 @@ bool stopsGroup(int result, int& group) {
   if (result == kThrew) group = kThrew;
   return result != 0 && result != kThrew;
 }
-}  // namespace
 
-int hashGroup(std::ostream& report, const Data& data) {
+// Runs every test of the groups side by side (this thread among the workers; the longest
+// first), each into its own text, then writes the groups in order as a run one test after
+// the other writes them: a group's head, its tests up to the first that fails, its end.
+// The first group that fails ends the writing (what later groups did is dropped). Answers
+// the groups' results, -1 for a group not written.
+std::vector<int> runGroups(std::ostream& report, const std::vector<Group>& groups) {
+  struct Done {
+    const GroupTest* test;
+    std::string text;
+    int result = 0;
+    std::exception_ptr thrown;  // what left the test (guardedTest lets it through)
+  };
+  std::vector<std::vector<Done>> done(groups.size());
+  std::vector<Done*> order;
+  for (size_t g = 0; g < groups.size(); ++g)
+    for (const GroupTest& t : groups[g].tests) done[g].push_back(Done{&t, std::string(), 0, nullptr});
+  for (auto& group : done)
+    for (Done& d : group) order.push_back(&d);
+  std::stable_sort(order.begin(), order.end(),
+                   [](const Done* a, const Done* b) { return a->test->weight > b->test->weight; });
+  std::atomic<size_t> next{0};
+  // Nothing may leave a worker: what a test lets through is kept and met again below, where
+  // a run of one test after the other would have met it.
+  auto work = [&order, &next]() noexcept {
+    for (size_t i; (i = next.fetch_add(1)) < order.size();) {
+      Done& d = *order[i];
+      try {
+        std::ostringstream out;
+        try {
+          d.result = guardedTest(out, d.test->name.c_str(), [&] { return d.test->body(out); });
+        } catch (...) {
+          d.thrown = std::current_exception();
+        }
+        d.text = out.str();
+      } catch (...) {
+        d.thrown = std::current_exception();
+      }
+    }
+  };
+  {
+    std::vector<std::thread> threads;
+    ThreadJoiner joiner{threads};
+    const unsigned int cores = std::max(1u, std::thread::hardware_concurrency());
+    const size_t workers = std::min<size_t>(std::min(cores, kMaxWorkers), order.size());
+    for (size_t t = 1; t < workers; ++t) {
+      try {
+        threads.emplace_back(work);
+      } catch (...) {
+        break;  // the threads there are (this one at least) do all of it
+      }
+    }
+    work();
+  }
+
+  std::vector<int> results(groups.size(), -1);
+  for (size_t g = 0; g < groups.size(); ++g) {
+    groups[g].head(report);
+    int group = 0;
+    bool failed = false;
+    for (const Done& d : done[g]) {
+      report << d.text;
+      if (d.thrown)
+        std::rethrow_exception(d.thrown);
+      if (stopsGroup(d.result, group)) {
+        failed = true;
+        break;
+      }
+    }
+    if (failed) {
+      results[g] = 1;
+      break;
+    }
+    groupEnd(report);
+    results[g] = group;
+  }
+  return results;
+}
+
+void hashHead(std::ostream& report) {
   reportf(report, "Początek testów biblioteki lvhash\r\n");
   reportf(report, "=================================\r\n");
   reportf(report, "\r\n");
   reportf(report, "Test poprawności\r\n");
   reportf(report, "================\r\n\r\n");
-  static const LvHashAlgo kOrder[6] = {LV_HASH_RIPEMD160, LV_HASH_SHA1,   LV_HASH_SHA224,
-                                       LV_HASH_SHA256,    LV_HASH_SHA384, LV_HASH_SHA512};
-  LvGenericHash hash;
-  int group = 0;
-  for (unsigned int i = 0; i < 6; ++i) {
-    hash.setHashAlgo(kOrder[i]);
-    const std::string name = hash.getSelected().getName();
-    if (stopsGroup(guardedTest(report, name.c_str(),
-                               [&] { return messageTest(report, hash, data.digests[i]); }),
-                   group))
-      return 1;
-  }
-  groupEnd(report);
-  return group;
 }
 
-int symGroup(std::ostream& report, const Data& data) {
+void symHead(std::ostream& report) {
   reportf(report, "Początek testów biblioteki lvsym\r\n");
   reportf(report, "================================\r\n");
   reportf(report, "\r\n");
   reportf(report, "Testy poprawności\r\n");
   reportf(report, "=================\r\n\r\n");
-  LvRijndael rijndael4(4), rijndael6(6), rijndael8(8);
-  LvAes aes;
-  LvTdes tdes;
-  // The DES vectors use weak keys on purpose.
-  LvDesEee desEee(false, false);
-  LvDesXeeex desXeeex(false, false);
+}
+
+// The hash group's tests: one per algorithm, each with a hash object of its own.
+std::vector<GroupTest> hashTests(const Data& data) {
+  static const LvHashAlgo kOrder[6] = {LV_HASH_RIPEMD160, LV_HASH_SHA1,   LV_HASH_SHA224,
+                                       LV_HASH_SHA256,    LV_HASH_SHA384, LV_HASH_SHA512};
+  // Rough cost of each over its million octets, for the order of the work.
+  static const int kWeight[6] = {5, 2, 3, 3, 4, 4};
+  std::vector<GroupTest> tests;
+  for (unsigned int i = 0; i < 6; ++i) {
+    LvGenericHash named;
+    named.setHashAlgo(kOrder[i]);
+    const char* const* digests = data.digests[i];
+    const LvHashAlgo algo = kOrder[i];
+    tests.push_back(GroupTest{named.getSelected().getName(), kWeight[i],
+                              [algo, digests](std::ostream& report) {
+                                LvGenericHash hash;
+                                hash.setHashAlgo(algo);
+                                return messageTest(report, hash, digests);
+                              }});
+  }
+  return tests;
+}
+
+// The symmetric group's tests: the seven ciphers over their texts, each object its own.
+std::vector<GroupTest> symTests(const Data& data) {
   struct Run {
-    LvBc* cipher;
+    std::function<std::unique_ptr<LvBc>()> make;
     const VectorText* text;
-  } const runs[] = {{&aes, &data.aes},           {&rijndael4, &data.aes},
-                    {&rijndael6, &data.rijndael192}, {&rijndael8, &data.rijndael256},
-                    {&tdes, &data.desede},       {&desEee, &data.deseee},
-                    {&desXeeex, &data.desxeeex}};
-  int group = 0;
-  for (const Run& r : runs)
-    if (stopsGroup(guardedTest(report, r.text->name,
-                               [&] {
-                                 return runVectorFile(report, *r.cipher, r.text->name,
-                                                      r.text->text, r.text->length);
-                               }),
-                   group))
-      return 1;
-  groupEnd(report);
-  return group;
+    int weight;
+  } const runs[] = {
+      {[] { return std::unique_ptr<LvBc>(new LvAes); }, &data.aes, 3},
+      {[] { return std::unique_ptr<LvBc>(new LvRijndael(4)); }, &data.aes, 3},
+      {[] { return std::unique_ptr<LvBc>(new LvRijndael(6)); }, &data.rijndael192, 1},
+      {[] { return std::unique_ptr<LvBc>(new LvRijndael(8)); }, &data.rijndael256, 1},
+      {[] { return std::unique_ptr<LvBc>(new LvTdes); }, &data.desede, 1},
+      // The DES vectors use weak keys on purpose.
+      {[] { return std::unique_ptr<LvBc>(new LvDesEee(false, false)); }, &data.deseee, 2},
+      {[] { return std::unique_ptr<LvBc>(new LvDesXeeex(false, false)); }, &data.desxeeex, 1}};
+  std::vector<GroupTest> tests;
+  for (const Run& r : runs) {
+    const VectorText* text = r.text;
+    auto make = r.make;
+    tests.push_back(GroupTest{text->name, r.weight, [make, text](std::ostream& report) {
+                                std::unique_ptr<LvBc> cipher = make();
+                                return runVectorFile(report, *cipher, text->name, text->text,
+                                                     text->length);
+                              }});
+  }
+  return tests;
+}
+}  // namespace
+
+int hashGroup(std::ostream& report, const Data& data) {
+  return runGroups(report, {Group{hashHead, hashTests(data)}})[0];
+}
+
+int symGroup(std::ostream& report, const Data& data) {
+  return runGroups(report, {Group{symHead, symTests(data)}})[0];
+}
+
+int asymGroup(std::ostream& report, const Data& data) {
+  return runGroups(report, {Group{asymHead, asymTests(data)}})[0];
 }
 
 bool run(std::ostream& report, const Data& data) {
   // A group that failed stops the run; one that only had tests throw does not.
-  int hash = hashGroup(report, data);
-  if (hash == 1)
-    return false;
-  int sym = symGroup(report, data);
-  if (sym == 1)
-    return false;
-  return asymGroup(report, data) == 0 && hash == 0 && sym == 0;
+  std::vector<int> r = runGroups(report, {Group{hashHead, hashTests(data)},
+                                          Group{symHead, symTests(data)},
+                                          Group{asymHead, asymTests(data)}});
+  return r[0] == 0 && r[1] == 0 && r[2] == 0;
 }
 
 }  // namespace lvselftest

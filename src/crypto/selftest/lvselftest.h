@@ -6,12 +6,17 @@
 
 #include <functional>
 #include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
 
 class LvBc;
 
 // True when the hash, symmetric and asymmetric groups all pass; a failing
 // group stops the run. An exception out of one test (a broken primitive under
 // it) fails that test, named in the report, and the run goes on with the next.
+// The tests run side by side on threads (the longest texts in shares), and the
+// report reads as a run of one test after the other writes it.
 bool lvSelfTest(std::ostream& report);
 
 namespace lvselftest {
@@ -43,8 +48,33 @@ bool run(std::ostream& report, const Data& data);
 constexpr int kThrew = 2;
 int guardedTest(std::ostream& report, const char* name, const std::function<int()>& test);
 
+// One test of a group: its name (an exception's line names it), a rough cost (the
+// costly ones start first) and its body, which writes to the report it is given.
+struct GroupTest {
+  std::string name;
+  int weight;
+  std::function<int(std::ostream&)> body;
+};
+// A group: the lines that head it and its tests in order.
+struct Group {
+  void (*head)(std::ostream&);
+  std::vector<GroupTest> tests;
+};
+void asymHead(std::ostream& report);
+std::vector<GroupTest> asymTests(const Data& data);
+// The tests of a run go side by side on at most this many threads.
+constexpr unsigned int kMaxWorkers = 8;
+// Joins the threads it watches on every way out of the scope that started them.
+struct ThreadJoiner {
+  std::vector<std::thread>& threads;
+  ~ThreadJoiner() {
+    for (std::thread& t : threads) t.join();
+  }
+};
+
 // Each group answers 0 when all its tests pass, 1 at its first failure, and
-// kThrew when it went through but some test threw.
+// kThrew when it went through but some test threw. Its tests run side by side
+// and are written as one after the other would write them.
 int hashGroup(std::ostream& report, const Data& data);
 int symGroup(std::ostream& report, const Data& data);
 int asymGroup(std::ostream& report, const Data& data);

@@ -2,10 +2,15 @@
 // EC-DSA signing and verification over the built-in texts.
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <initializer_list>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "crypto/asym/lvdsa.h"
 #include "crypto/asym/lvgeneraldsa.h"
@@ -18,6 +23,9 @@
 
 namespace lvselftest {
 namespace {
+
+// The RSA texts are the longest tests: each runs in this many shares side by side.
+const int kRsaShards = 4;
 
 bool sameOctets(const LvOctet* a, unsigned int aLen, const LvOctMem& b) {
   return aLen == b.getLength() && (aLen == 0 || std::memcmp(a, b.ptr(), aLen) == 0);
@@ -39,8 +47,22 @@ class TextTest {
 
   int run(const char* text, unsigned int length) {
     reportf(report, "--- Test %s\r\n", testName);
+    if (!runLines(text, length, nullptr))
+      return 1;
+    reportf(report, "---   ilość wektorów : %d\r\n", vectors);
+    reportf(report, "---   ilość błędów: %d\r\n\r\n", errors);
+    return errors ? 1 : 0;
+  }
+
+  // The lines of the text without the title and the counts: false when the test ended early
+  // (a failed vector, a wrong name). `region`, when given, is called before the lines of
+  // each vector (k from 0; the last region is what follows the last vector) and answers
+  // whether that vector runs; one that does not still counts.
+  bool runLines(const char* text, unsigned int length, const std::function<bool(int)>& region) {
     TextReader reader(text, length);
     std::string name, value;
+    int k = 0;
+    bool runs = !region || region(0);
     while (nextPair(reader, name, value)) {
       Outcome outcome;
       if (name == "testVector") {
@@ -48,7 +70,9 @@ class TextTest {
         outcome = kOk;
       } else if (name == "endOfTestVector") {
         ++vectors;
-        outcome = runVector();
+        outcome = runs ? runVector() : kOk;
+        if (outcome == kOk)
+          runs = !region || region(++k);
       } else {
         outcome = assign(name, value);
         if (outcome == kUnknown) {
@@ -59,29 +83,39 @@ class TextTest {
           }
           reportf(report, "ERROR - %s (vector %d) wrong variable name - %s\r\n", testName, vector,
                   name.c_str());
-          return 1;
+          return false;
         }
       }
       if (outcome == kFail)
-        return 1;
+        return false;
     }
-    reportf(report, "---   ilość wektorów : %d\r\n", vectors);
-    reportf(report, "---   ilość błędów: %d\r\n\r\n", errors);
-    return errors ? 1 : 0;
+    return true;
   }
+  int vectorCount() const { return vectors; }
+  int errorCount() const { return errors; }
 
  protected:
   enum Outcome { kOk, kUnknown, kFail };
 
-  // The octet strings; a test handles its other names first.
+  // The octet strings; a test handles its other names first. A value is kept as text and
+  // read when a vector that runs asks for it (a share of a text reads every line, but runs
+  // only some of the vectors).
   virtual Outcome assign(const std::string& name, const std::string& value) {
     auto it = fields.find(name);
     if (it == fields.end())
       return kUnknown;
-    it->second = LvOctMem(value.c_str());
+    it->second.text = value;
+    it->second.read = false;
     return kOk;
   }
-  const LvOctMem& field(const char* name) { return fields[name]; }
+  const LvOctMem& field(const char* name) {
+    Field& f = fields[name];
+    if (!f.read) {
+      f.value = LvOctMem(f.text.c_str());
+      f.read = true;
+    }
+    return f.value;
+  }
   virtual Outcome runVector() = 0;
   virtual bool unknownNameFails() const { return true; }
 
@@ -156,7 +190,12 @@ class TextTest {
     }
   }
 
-  std::map<std::string, LvOctMem> fields;
+  struct Field {
+    std::string text;
+    LvOctMem value;
+    bool read = true;
+  };
+  std::map<std::string, Field> fields;
   int vectors = 0;
   int errors = 0;
 };
@@ -210,30 +249,65 @@ class RsaTest : public TextTest {
   using TextTest::TextTest;
 
   Outcome assign(const std::string& name, const std::string& value) override {
-    LvN* target = name == "n"   ? &n
-                  : name == "d" ? &d
-                  : name == "e" ? &e
-                  : name == "p" ? &p
-                  : name == "q" ? &q
-                                : nullptr;
+    std::string* target = name == "n"   ? &n
+                          : name == "d" ? &d
+                          : name == "e" ? &e
+                          : name == "p" ? &p
+                          : name == "q" ? &q
+                                        : nullptr;
     if (!target)
       return TextTest::assign(name, value);
-    *target = LvN(value.c_str());
+    *target = value;  // read by the vector that runs (see TextTest::assign)
     return kOk;
   }
 
+  // A number as the text gives it, zero when absent.
+  static LvN number(const std::string& text) { return text.empty() ? LvN() : LvN(text.c_str()); }
+
   // False (after the message) when the key cannot be completed.
   bool makeKeys() {
-    LvN cn = n, cd = d, ce = e, cp = p, cq = q;
+    LvN cn = number(n), cd = number(d), ce = number(e), cp = number(p), cq = number(q);
     if (!completeKey(cn, cd, ce, cp, cq)) {
       reportf(report, "ERROR - %s (vector %d) uncompleat data, check: n, d, e, p, q\r\n", testName,
               vector);
       return false;
     }
     publicKey.reset(new LvRsaPublicKey(cn, ce));
-    privateKey.reset(cp.isZero() ? new LvRsaPrivateKey(cn, cd) : new LvRsaPrivateKey(cn, cd, cp));
+    privateKey.reset(cp.isZero() ? new LvRsaPrivateKey(cn, cd) : crtKey(cn, cd, ce, cp, cq));
     modulusOctets = cn.getOctetLength();
     return true;
+  }
+
+  // A test key is public: its CRT values are worked out here by plain arithmetic and checked
+  // (p q = n, e dP = 1 mod p - 1, e dQ = 1 mod q - 1, q qInv = 1 mod p), rather than derived
+  // from the secret d by the constant-time road that a real key takes, which would cost the
+  // once-per-process test more than all its signatures. A key whose values do not check takes
+  // that road, so a wrong vector still fails as it would.
+  static LvRsaPrivateKey* crtKey(const LvN& n, const LvN& d, const LvN& e, const LvN& p,
+                                 const LvN& q) {
+    LvN pm1 = p - 1u, qm1 = q - 1u, dP = d % pm1, dQ = d % qm1;
+    if (p * q != n || (e * dP) % pm1 != 1u || (e * dQ) % qm1 != 1u)
+      return new LvRsaPrivateKey(n, d, p);
+    // q^(p-2) mod p, which the check below makes sure is q's inverse (p prime).
+    LvModulus pm(p, LvModulus::OPT_MONT);
+    LvN qInv = pow(LvZn(q % p, &pm), p - 2u).getN();
+    if ((q * qInv) % p != 1u) return new LvRsaPrivateKey(n, d, p);
+    std::unique_ptr<LvRsaPrivateKey> key(new LvRsaPrivateKey());
+    auto set = [](const LvN& v, void (LvRsaPrivateKey::*setter)(const LvOctet*, unsigned int),
+                  LvRsaPrivateKey& k) {
+      LvOctMem octets(v.getOctetLength());
+      (k.*setter)(octets.ptr(), v.getOctets(octets.ptr(), octets.getLength()));
+    };
+    set(n, &LvRsaPrivateKey::setN, *key);
+    set(e, &LvRsaPrivateKey::setE, *key);
+    set(d, &LvRsaPrivateKey::setD, *key);
+    set(p, &LvRsaPrivateKey::setP, *key);
+    set(q, &LvRsaPrivateKey::setQ, *key);
+    set(dP, &LvRsaPrivateKey::setDP, *key);
+    set(dQ, &LvRsaPrivateKey::setDQ, *key);
+    set(qInv, &LvRsaPrivateKey::setQInv, *key);
+    key->prepare();
+    return key.release();
   }
 
   void dropKeys() {
@@ -241,7 +315,7 @@ class RsaTest : public TextTest {
     publicKey.reset();
   }
 
-  LvN n, d, e, p, q;
+  std::string n, d, e, p, q;
   std::unique_ptr<LvRsaPublicKey> publicKey;
   std::unique_ptr<LvRsaPrivateKey> privateKey;
   unsigned int modulusOctets = 0;
@@ -563,13 +637,115 @@ class EpDsaVerifyTest : public VerifyTest {
   }
 };
 
+// ---------------------------------------------------------------- shards
+
+// One of several runs over the same text that together make one test: every run reads every
+// line (the values persist from vector to vector), but runs only the vectors of its share,
+// each vector's lines written to their own text.
+struct ShardRun {
+  std::vector<std::string> regions;  // what each region wrote (see TextTest::runLines)
+  std::vector<int> errors;           // the errors each region counted
+  bool ended = true;                 // false: the test ended early in the last region
+  std::exception_ptr thrown;         // what ended it in the last region, if it threw
+  int vectors = 0;
+};
+
+template <class Test>
+void runShardLines(ShardRun& out, const char* text, unsigned int length, int shard, int shards) {
+  std::ostream proxy(nullptr);
+  std::vector<std::unique_ptr<std::stringbuf>> buffers;
+  Test test(proxy);
+  int before = 0;
+  auto close = [&] {
+    if (!out.errors.empty()) out.errors.back() = test.errorCount() - before;
+    before = test.errorCount();
+  };
+  auto region = [&](int k) {
+    close();
+    buffers.emplace_back(new std::stringbuf);
+    out.errors.push_back(0);
+    proxy.rdbuf(buffers.back().get());
+    return k % shards == shard;
+  };
+  try {
+    out.ended = test.runLines(text, length, region);
+  } catch (...) {
+    out.ended = false;
+    out.thrown = std::current_exception();
+  }
+  close();
+  proxy.rdbuf(nullptr);
+  for (const auto& b : buffers) out.regions.push_back(b->str());
+  out.vectors = test.vectorCount();
+}
+
+// Nothing leaves it: what ends the share is kept in `out` (it may run on a thread of its own).
+template <class Test>
+void runShard(ShardRun& out, const char* text, unsigned int length, int shard,
+              int shards) noexcept {
+  try {
+    runShardLines<Test>(out, text, length, shard, shards);
+  } catch (...) {
+    out.ended = false;
+    if (!out.thrown) out.thrown = std::current_exception();
+  }
+}
+
+// The test over its text in `shards` runs on threads of their own (this thread runs the
+// first), merged into the report as one run writes it: regions in order, each from the run
+// that ran its vector, up to where the test ended; then the counts.
+template <class Test>
+int shardedTest(std::ostream& report, const char* name, const char* text, unsigned int length,
+                int shards) {
+  std::vector<ShardRun> runs(static_cast<size_t>(shards));
+  {
+    std::vector<std::thread> threads;
+    ThreadJoiner joiner{threads};
+    std::vector<int> here;  // the shares no thread took: run on this one
+    for (int i = 1; i < shards; ++i) {
+      try {
+        threads.emplace_back(runShard<Test>, std::ref(runs[static_cast<size_t>(i)]), text,
+                             length, i, shards);
+      } catch (...) {
+        here.push_back(i);
+      }
+    }
+    runShard<Test>(runs[0], text, length, 0, shards);
+    for (int i : here) runShard<Test>(runs[static_cast<size_t>(i)], text, length, i, shards);
+  }
+  reportf(report, "--- Test %s\r\n", name);
+  int errors = 0;
+  for (size_t k = 0;; ++k) {
+    const ShardRun& owner = runs[k % static_cast<size_t>(shards)];
+    if (k >= owner.regions.size()) {
+      // Ended before this region in one it did not own (what one share alone meets, such as
+      // a failed allocation): the test ends there.
+      if (owner.thrown)
+        std::rethrow_exception(owner.thrown);
+      if (!owner.ended)
+        return 1;
+      break;
+    }
+    report << owner.regions[k];
+    errors += owner.errors[k];
+    if (k + 1 == owner.regions.size() && !owner.ended) {
+      if (owner.thrown)
+        std::rethrow_exception(owner.thrown);
+      return 1;
+    }
+  }
+  reportf(report, "---   ilość wektorów : %d\r\n", runs[0].vectors);
+  reportf(report, "---   ilość błędów: %d\r\n\r\n", errors);
+  return errors ? 1 : 0;
+}
+
 }  // namespace
 
 int rsaSigPkcsV15TV(std::ostream& report, const char* text, unsigned int length) {
-  return RsaSigTest(report).run(text, length);
+  return shardedTest<RsaSigTest>(report, "rsaSigPkcsV15TV", text, length, kRsaShards);
 }
 int rsaCipherPkcsV15TV(std::ostream& report, const char* text, unsigned int length) {
-  return RsaCipherTest(report).run(text, length);
+  return shardedTest<RsaCipherTest>(report, "rsaCipherPkcsV15TV", text, length, kRsaShards);
 }
 int dsaSigTV(std::ostream& report, const char* text, unsigned int length) {
   return DsaSigTest(report).run(text, length);
@@ -584,32 +760,34 @@ int epDsaSigVerifyTV(std::ostream& report, const char* text, unsigned int length
   return EpDsaVerifyTest(report).run(text, length);
 }
 
-int asymGroup(std::ostream& report, const Data& data) {
+void asymHead(std::ostream& report) {
   reportf(report, "Początek testów biblioteki lvasym\r\n");
   reportf(report, "================================\r\n");
   reportf(report, "\r\n");
+}
+
+std::vector<GroupTest> asymTests(const Data& data) {
   typedef int (*Test)(std::ostream&, const char*, unsigned int);
   struct Run {
     Test test;
     const char* name;
     const VectorText* text;
-  } const runs[] = {{rsaSigPkcsV15TV, "rsaSigPkcsV15TV", &data.rsaSig},
-                    {rsaCipherPkcsV15TV, "rsaCipherPkcsV15TV", &data.rsaCipher},
-                    {dsaSigTV, "dsaSigTV", &data.dsaSig},
-                    {dsaSigVerifyTV, "dsaSigVerifyTV", &data.dsaVerify},
-                    {epDsaSigTV, "epDsaSigTV", &data.epDsaSig},
-                    {epDsaSigVerifyTV, "epDsaSigVerifyTV", &data.epDsaVerify}};
-  int group = 0;
+    int weight;
+  } const runs[] = {{rsaSigPkcsV15TV, "rsaSigPkcsV15TV", &data.rsaSig, 6},
+                    {rsaCipherPkcsV15TV, "rsaCipherPkcsV15TV", &data.rsaCipher, 6},
+                    {dsaSigTV, "dsaSigTV", &data.dsaSig, 0},
+                    {dsaSigVerifyTV, "dsaSigVerifyTV", &data.dsaVerify, 2},
+                    {epDsaSigTV, "epDsaSigTV", &data.epDsaSig, 1},
+                    {epDsaSigVerifyTV, "epDsaSigVerifyTV", &data.epDsaVerify, 2}};
+  std::vector<GroupTest> tests;
   for (const Run& r : runs) {
-    int result =
-        guardedTest(report, r.name, [&] { return r.test(report, r.text->text, r.text->length); });
-    if (result == kThrew)
-      group = kThrew;
-    else if (result)
-      return 1;
+    Test test = r.test;
+    const VectorText* text = r.text;
+    tests.push_back(GroupTest{r.name, r.weight, [test, text](std::ostream& report) {
+                                return test(report, text->text, text->length);
+                              }});
   }
-  groupEnd(report);
-  return group;
+  return tests;
 }
 
 }  // namespace lvselftest

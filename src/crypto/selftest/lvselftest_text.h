@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <ostream>
 #include <string>
 
@@ -21,6 +22,8 @@ class TextReader {
 
  private:
   MemFile m_file;
+  uint8_t m_block[4096];
+  std::size_t m_at = 0, m_end = 0;
   bool m_failed = false;
 };
 

@@ -312,6 +312,60 @@ TEST(SelfTestAsym, WrongRsaSignatureIsReportedByEveryStep) {
   EXPECT_NE(report.find(counts(20, 4)), std::string::npos);
 }
 
+// The RSA texts run in shares side by side: what a later vector writes still
+// comes after what earlier ones wrote, and a vector that ends the test ends the
+// report there, whichever share ran it.
+TEST(SelfTestAsym, RsaVectorsInSharesReportInOrder) {
+  const VectorText& v = lvselftest::builtin().rsaCipher;
+  const std::string text(v.text, v.length);
+  auto vectorStart = [&text](int n) { return text.find("testVector=" + std::to_string(n) + "\n"); };
+  int result = -1;
+  // Vectors 1 and 2, then one that cannot be completed, then the rest.
+  std::string cut = text.substr(0, vectorStart(3)) +
+                    "testVector=3\nn=0x0\nd=5\ne=3\np=0\nq=0\nendOfTestVector\n" +
+                    text.substr(vectorStart(4));
+  EXPECT_EQ(asymRun(lvselftest::rsaCipherPkcsV15TV, cut, &result),
+            "--- Test rsaCipherPkcsV15TV\r\nERROR - rsaCipherPkcsV15TV (vector 3) uncompleat data, "
+            "check: n, d, e, p, q\r\n");
+  EXPECT_EQ(result, 1);
+
+  // Wrong signatures in vectors 2, 3 and 7: their lines in vector order, then the counts.
+  const VectorText& sig = lvselftest::builtin().rsaSig;
+  std::string wrong(sig.text, sig.length);
+  for (int n : {2, 3, 7}) {
+    std::size_t at = wrong.find("signature=", wrong.find("testVector=" + std::to_string(n) + "\n")) + 10;
+    wrong[at] = wrong[at] == '0' ? '1' : '0';
+  }
+  std::string report = asymRun(lvselftest::rsaSigPkcsV15TV, wrong, &result);
+  EXPECT_EQ(result, 1);
+  std::string expected = "--- Test rsaSigPkcsV15TV\r\n";
+  for (int n : {2, 3, 7}) {
+    const std::string pre = "ERROR - rsaSigPkcsV15TV (vector " + std::to_string(n) + ") ";
+    expected += pre + "wrong signature generation process\r\n" + pre +
+                "wrong signature verification process\r\n" + pre +
+                "wrong signature generation with masking process (error 02)\r\n" + pre +
+                "wrong signature verification process\r\n";
+  }
+  EXPECT_EQ(report, expected + counts(20, 12));
+}
+
+// A key whose private exponent is wrong (its CRT values then do not check
+// against e) signs wrongly and is reported, whatever road made the key; the
+// other vectors are unaffected.
+TEST(SelfTestAsym, WrongRsaPrivateExponentIsReported) {
+  const VectorText& v = lvselftest::builtin().rsaSig;
+  std::string text(v.text, v.length);
+  std::size_t at = text.find("d=0x") + 10;
+  text[at] = text[at] == '0' ? '2' : '0';
+  int result = -1;
+  std::string report = asymRun(lvselftest::rsaSigPkcsV15TV, text, &result);
+  EXPECT_EQ(result, 1);
+  EXPECT_NE(report.find("ERROR - rsaSigPkcsV15TV (vector 1) wrong signature generation process\r\n"),
+            std::string::npos)
+      << report;
+  EXPECT_EQ(report.find("(vector 2)"), std::string::npos) << report;
+}
+
 TEST(SelfTestAsym, WrongDsaAndEcDsaValuesAreReported) {
   int result = -1;
   const VectorText& dsa = lvselftest::builtin().dsaSig;

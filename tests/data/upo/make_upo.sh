@@ -26,6 +26,12 @@
 #                              expiry) for the signer and its current one for the TSA
 #   upo-expired-t-late-crl.xml the same with only the current CRL (issued after expiry)
 #   upo-t-bad-imprint.xml      a token whose imprint is not the SignatureValue's
+#   upo-bez-typu.xml           upo.xml's shape, its object reference without Type (as
+#                              xmlsec1 templates and most signers write it)
+#   upo-enveloped.xml          the receipt element is the document and holds the
+#                              signature, whose reference is URI="" with the enveloped
+#                              transform
+#   make_upo.sh --shapes       only the last two
 #
 #   make_upo.sh --big OUT MB [elements|text]
 #                              a receipt of about MB megabytes (for benchmarks): many
@@ -229,6 +235,54 @@ stamp() {
   unsigned "$W/$1.signed" "$2.xml" "$(sed -n 's/^CRL=//p' "$W/$1.crl")" "$W/$2.tok"
 }
 
+# shapes: the receipts whose signed object is referenced otherwise than upo.xml's.
+shapes() {
+  sha256=$(openssl dgst -sha256 -r deklaracja.xml | cut -c1-64 | tr a-f A-F)
+  receipt "$(printf 'bez-typu' | sha1sum | cut -c1-32)" "$sha256" > "$W/bt.receipt"
+  template signer-rsa rsa-sha256 2026-11-02T09:15:00Z "$W/bt.receipt" "$W/bt.tmpl"
+  python3 - "$W/bt.tmpl" <<'PY'
+import sys
+text = open(sys.argv[1], encoding='utf-8').read()
+typed = '<ds:Reference URI="#Dokument-0" Type="http://www.w3.org/2000/09/xmldsig#Object">'
+assert text.count(typed) == 1
+open(sys.argv[1], 'w', encoding='utf-8', newline='').write(text.replace(typed, '<ds:Reference URI="#Dokument-0">'))
+PY
+  sign signer-rsa "$W/bt.tmpl" "$W/bt.signed"
+  unsigned "$W/bt.signed" upo-bez-typu.xml intermediate-revoked
+
+  receipt "$(printf 'enveloped' | sha1sum | cut -c1-32)" "$sha256" > "$W/env.receipt"
+  template signer-rsa rsa-sha256 2026-11-02T09:15:00Z "$W/env.receipt" "$W/env.tmpl"
+  python3 - "$W/env.tmpl" "$W/env.receipt" <<'PY'
+import sys, re
+text = open(sys.argv[1], encoding='utf-8').read()
+receipt = open(sys.argv[2], encoding='utf-8').read()
+ENV = 'http://www.w3.org/2000/09/xmldsig#enveloped-signature'
+C14N = 'http://www.w3.org/TR/2001/REC-xml-c14n-20010315'
+text = text.replace('<?xml version="1.0" encoding="UTF-8"?>\n', '', 1).rstrip('\n')
+text, n = re.subn(r'<ds:Reference URI="#Dokument-0"[^>]*><ds:Transforms>.*?</ds:Transforms>',
+                  '<ds:Reference URI=""><ds:Transforms><ds:Transform Algorithm="%s"/>'
+                  '<ds:Transform Algorithm="%s"/></ds:Transforms>' % (ENV, C14N), text, 1, re.S)
+assert n == 1
+text, n = re.subn(r'<ds:Object Id="Dokument-0".*?</ds:Object>', '', text, 1, re.S)
+assert n == 1
+text, n = re.subn(r'<xades:SignedDataObjectProperties>.*?</xades:SignedDataObjectProperties>', '', text, 1, re.S)
+assert n == 1
+end = '</pot:Potwierdzenie>'
+assert receipt.count(end) == 1
+doc = '<?xml version="1.0" encoding="UTF-8"?>\n' + receipt.replace(end, text + end) + '\n'
+open(sys.argv[1], 'w', encoding='utf-8', newline='').write(doc)
+PY
+  sign signer-rsa "$W/env.tmpl" "$W/env.signed"
+  unsigned "$W/env.signed" upo-enveloped.xml intermediate-revoked
+  check yes upo-bez-typu.xml intermediate-revoked
+  check yes upo-enveloped.xml intermediate-revoked
+}
+
+if [ "${1:-}" = "--shapes" ]; then
+  shapes
+  exit 0
+fi
+
 if [ "${1:-}" = "--big" ]; then
   out=$2 mb=$3 shape=${4:-elements}
   receipt "0f1e2d3c4b5a69788796a5b4c3d2e1f0" "$(openssl dgst -sha256 -r deklaracja.xml | cut -c1-64 | tr a-f A-F)" "$mb" "$shape" > "$W/big.receipt"
@@ -349,6 +403,8 @@ new = re.sub(r'(<pot:NumerReferencyjny>)([0-9a-f])', lambda m: m.group(1) + ('1'
 assert new != text
 open(sys.argv[2], 'w', encoding='utf-8', newline='').write(new)
 PY
+
+shapes
 
 # What xmlsec1 (OpenSSL's path and CRL checks) says of each.
 R=intermediate-revoked
