@@ -796,18 +796,26 @@ const char* XmlIdIndexScope::valueOf(xmlAttrPtr a) const {
 }
 
 void XmlIdIndexScope::build() {
-  built = true;
+  // Built aside and taken in whole at the end: an allocation that fails part
+  // way leaves no partial index that could miss a second claim to an Id.
+  std::vector<xmlAttrPtr> found;
+  std::unordered_map<xmlAttrPtr, std::string> joined;
   size_t count = 0;
   forEachIdAttribute(doc, [&count](xmlAttrPtr, xmlNodePtr) { ++count; });
-  ids.reserve(count);  // one pointer an Id: the index stays small beside the tree
-  forEachIdAttribute(doc, [this](xmlAttrPtr a, xmlNodePtr) {
+  found.reserve(count);  // one pointer an Id: the index stays small beside the tree
+  forEachIdAttribute(doc, [&](xmlAttrPtr a, xmlNodePtr) {
     xmlNodePtr text = a->children;
     if (!(text && !text->next && text->type == XML_TEXT_NODE && text->content))
-      assembled.emplace(a, attrValue(a));
-    if (*valueOf(a)) ids.push_back(a);
+      joined.emplace(a, attrValue(a));
+    found.push_back(a);
   });
-  std::sort(ids.begin(), ids.end(),
+  assembled.swap(joined);
+  found.erase(std::remove_if(found.begin(), found.end(), [this](xmlAttrPtr a) { return !*valueOf(a); }),
+              found.end());
+  std::sort(found.begin(), found.end(),
             [this](xmlAttrPtr x, xmlAttrPtr y) { return std::strcmp(valueOf(x), valueOf(y)) < 0; });
+  ids.swap(found);
+  built = true;
 }
 
 xmlNodePtr XmlIdIndexScope::find(const std::string& id) {
