@@ -225,7 +225,8 @@ int32_t talSetOption(talCtx* ctx, int32_t option, int32_t value);
 #define TAL_HASH_RIPEMD128 7
 #define TAL_HASH_RIPEMD160 8
 
-/* Reads a DER (or armoured) certificate file; free it with talDeleteCertificate. */
+/* Reads a DER (or armoured) certificate file; free it with talDeleteCertificate (once: 20 for
+ * a handle already freed or never handed out). */
 int32_t talAllocateCertFromFile(const char* path, talCert** certificate);
 int32_t talDeleteCertificate(talCert* certificate);
 /* *flag 1 for a self-signed CA certificate whose signature verifies, else 0. */
@@ -275,7 +276,8 @@ int32_t talGetCounterSignatureCount(const talSigInfo* signature, int32_t* count)
  * encrypt, 2 sign, 64 sign when option 3 asks for it, 128 the bare DER form without the key
  * manager's message layer (what a time-stamp request is signed in), 256 refused. The context's
  * signing key signs; recipients is a NULL-terminated array of talCert handles (the recipients'
- * certificates) when the flags encrypt, else ignored. What options 7 to 10 select:
+ * certificates; any other pointer in it answers 20) when the flags encrypt, else ignored.
+ * What options 7 to 10 select:
  *   option 7 (alone)  the bare DER CMS ContentInfo, no MIME headers;
  *   option 8          a detached signature (multipart/signed with application/pkcs7-signature)
  *                     in place of the opaque application/pkcs7-mime; smime-type=signed-data;

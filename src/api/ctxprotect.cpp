@@ -1,6 +1,7 @@
 #include "api/ctxprotect.h"
 
 #include "api/ctxsmime.h"
+#include "api/talapi.h"
 #include "api/talctx.h"
 #include "base/commonerror.h"
 #include "cms/smime.h"
@@ -39,11 +40,15 @@ int32_t sessionAnswer(talCtx* ctx, int32_t answer) {
   return 141;
 }
 
-// The recipients a C caller hands over: a NULL-terminated array of talCert handles.
+// The recipients a C caller hands over: a NULL-terminated array of talCert handles. A pointer
+// that is not a live certificate handle refuses the list.
 bool recipientList(const void* recipients, std::vector<const SignedCertificate*>& out) {
-  const SignedCertificate* const* handles = static_cast<const SignedCertificate* const*>(recipients);
+  const void* const* handles = static_cast<const void* const*>(recipients);
   if (!handles || !handles[0]) return false;
-  for (; *handles; ++handles) out.push_back(*handles);
+  for (; *handles; ++handles) {
+    if (!isCertificateHandle(*handles)) return false;
+    out.push_back(static_cast<const SignedCertificate*>(*handles));
+  }
   return true;
 }
 

@@ -7,6 +7,7 @@
 
 #include "api/ctxtimestamp.h"
 #include "api/talctx.h"
+#include "api/talstream.h"
 #include "base/b64file.h"
 #include "base/reportstream.h"
 #include "keys/talprofile.h"
@@ -16,13 +17,18 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fcntl.h>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -156,6 +162,40 @@ TEST_F(Protect, StreamsAndThePinOfACCaller) {
   EXPECT_EQ(0, talDeinit(ctx));
   ctx = nullptr;
   open("both-aes.p12", nullptr, 35);
+}
+
+// The recipients are a list of certificate handles: anything else in it answers 20 before a
+// byte is written, and a handle is freed once.
+TEST_F(Protect, RecipientsThatAreNotCertificatesAreRefused) {
+  open();
+  talCert* recipient = nullptr;
+  ASSERT_EQ(0, talAllocateCertFromFile((P12 + "dec.der").c_str(), &recipient));
+  talCert* deleted = nullptr;
+  ASSERT_EQ(0, talAllocateCertFromFile((P12 + "dec.der").c_str(), &deleted));
+  ASSERT_EQ(0, talDeleteCertificate(deleted));
+  EXPECT_EQ(20, talDeleteCertificate(deleted)) << "deleted twice";
+  talStream* stream = nullptr;
+  ASSERT_EQ(0, talCreateMemStream(nullptr, 0, &stream));
+  const std::string noise(64, '\x30');
+  const std::string out = dir + "/message";
+  struct Row {
+    const char* what;
+    std::vector<const void*> list;
+  };
+  const Row rows[] = {
+      {"a stream handle", {stream, nullptr}},
+      {"bytes that are no handle", {noise.data(), nullptr}},
+      {"a deleted certificate", {deleted, nullptr}},
+      {"a good certificate, then a stream", {recipient, stream, nullptr}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EQ(20, protect("content\r\n", 1, reinterpret_cast<talCert**>(const_cast<void**>(row.list.data())), out));
+  }
+  talCert* good[] = {recipient, nullptr};
+  EXPECT_EQ(0, protect("content\r\n", 1, good, out));
+  EXPECT_EQ(0, talDeleteStream(stream));
+  EXPECT_EQ(0, talDeleteCertificate(recipient));
 }
 
 TEST_F(Protect, MessagesOpensslVerifiesAndDecrypts) {
