@@ -292,7 +292,8 @@ int32_t talProtectMessageGF(talCtx* ctx, const void* recipients, talStream* inpu
                             talStream* output, int32_t flags);
 
 /* Streams for talProtectMessageGF. A file stream reads an existing file (mode 0) or creates or
- * empties one to write (mode 1): 0, 20 bad arguments, 56 / 57 the file cannot be opened. A
+ * empties one to write (mode 1): 0, 20 bad arguments or (mode 1) a file another live stream is
+ * over, 56 / 57 the file cannot be opened or is not a regular file (a FIFO, a device). A
  * memory stream starts with a copy of length bytes of data (NULL and 0: empty). The bytes of a
  * memory stream are copied out with talGetMemStreamData (released with talDeleteBuffer; 20 for
  * a file stream). talDeleteStream closes and frees a stream; 20 for anything else. */

@@ -38,6 +38,13 @@ bool isLive(const talStream* handle) {
   return handle && live().count(handle) != 0;
 }
 
+// A live file stream over the file at `st`, which a write stream would empty.
+bool fileInUse(const struct stat& st) {
+  for (const talStream* other : live())
+    if (other->file && other->device == st.st_dev && other->inode == st.st_ino) return true;
+  return false;
+}
+
 }  // namespace
 
 GenericFile* talStream::of(const talStream* handle) {
@@ -60,9 +67,7 @@ void talStream::discard(talStream* handle) {
 
 bool talStream::sameFile(const talStream* a, const talStream* b) {
   if (!isLive(a) || !isLive(b) || !a->file || !b->file) return false;
-  struct stat first, second;
-  return ::stat(a->path.c_str(), &first) == 0 && ::stat(b->path.c_str(), &second) == 0 &&
-         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+  return a->device == b->device && a->inode == b->inode;
 }
 
 extern "C" {
@@ -71,12 +76,34 @@ int32_t talCreateFileStream(const char* path, int32_t mode, talStream** stream) 
   return traceCode("talCreateFileStream", [&] {
     return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
       if (!path || !stream || (mode != 0 && mode != 1)) return 20;
+      const int32_t cannotOpen = mode == 0 ? 56 : 57;
+      // Only a regular file: opening a FIFO would wait for its writer, and a device such as
+      // /dev/zero never ends.
+      struct stat before;
+      const bool existed = ::stat(path, &before) == 0;
+      if (existed ? !S_ISREG(before.st_mode) : mode == 0) return cannotOpen;
       std::unique_ptr<talStream> s(new talStream);
       s->file.reset(new File);
-      if (s->file->open(path, mode == 0 ? "rb" : "w+b") != 0) return mode == 0 ? 56 : 57;
+      // A write stream is made under the lock, so no other stream takes its file meanwhile
+      // (opening for reading and writing does not wait, even on a FIFO put there since).
+      std::unique_lock<std::mutex> guard(liveLock(), std::defer_lock);
+      if (mode == 1) {
+        guard.lock();
+        // Emptying a file that another stream reads (or writes) would lose it before any call.
+        if (existed && fileInUse(before)) return 20;
+      }
+      if (s->file->open(path, mode == 0 ? "rb" : "w+b") != 0) return cannotOpen;
+      struct stat after;
+      if (::stat(path, &after) != 0 || !S_ISREG(after.st_mode) ||
+          (existed && (after.st_dev != before.st_dev || after.st_ino != before.st_ino)))
+        return cannotOpen;
       s->path = path;
+      s->device = after.st_dev;
+      s->inode = after.st_ino;
       s->writable = mode == 1;
-      *stream = registered(std::move(s));
+      if (!guard.owns_lock()) guard.lock();
+      live().insert(s.get());
+      *stream = s.release();
       return 0;
     });
   });

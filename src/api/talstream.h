@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include <sys/types.h>
+
 class File;
 
 struct talStream {
@@ -21,6 +23,8 @@ struct talStream {
 
   std::unique_ptr<File> file;
   std::string path;  // of a file stream
+  dev_t device = 0;  // and the file it opened
+  ino_t inode = 0;
   bool writable = false;
   std::unique_ptr<MemFile> memory;
 };

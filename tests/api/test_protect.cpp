@@ -164,6 +164,32 @@ TEST_F(Protect, StreamsAndThePinOfACCaller) {
   open("both-aes.p12", nullptr, 35);
 }
 
+// Only regular files make file streams: a FIFO would hold the call until someone writes to it,
+// and /dev/zero would be read (or a directory written) without end.
+TEST_F(Protect, FileStreamsTakeRegularFilesOnlyWithoutWaiting) {
+  const std::string fifo = dir + "/fifo";
+  ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+  struct Row {
+    std::string path;
+    int32_t mode, result;
+  };
+  const Row rows[] = {{fifo, 0, 56}, {fifo, 1, 57}, {"/dev/zero", 0, 56}, {"/dev/null", 1, 57},
+                      {dir, 0, 56},  {dir, 1, 57}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.path + " mode " + std::to_string(row.mode));
+    talStream* s = nullptr;
+    auto made = std::async(std::launch::async, [&] { return talCreateFileStream(row.path.c_str(), row.mode, &s); });
+    if (made.wait_for(std::chrono::seconds(3)) != std::future_status::ready) {
+      // Let the blocked open go (a writer arrives) before failing.
+      const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+      if (writer >= 0) ::close(writer);
+      ADD_FAILURE() << "the stream waited";
+    }
+    EXPECT_EQ(row.result, made.get());
+    if (s) talDeleteStream(s);
+  }
+}
+
 // The recipients are a list of certificate handles: anything else in it answers 20 before a
 // byte is written, and a handle is freed once.
 TEST_F(Protect, RecipientsThatAreNotCertificatesAreRefused) {
@@ -280,9 +306,15 @@ TEST_F(Protect, BadRecipientsStreamsAndOptionTwentyGiveClearCodes) {
   talStream* readOnly = nullptr;
   ASSERT_EQ(0, talCreateFileStream((dir + "/readonly").c_str(), 0, &readOnly));
   EXPECT_EQ(62, talProtectMessageGF(ctx, nullptr, in, readOnly, 2));
+  // A write stream over a file another stream reads would empty it before any call: refused.
   talStream* sameFile = nullptr;
+  EXPECT_EQ(20, talCreateFileStream((dir + "/./readonly").c_str(), 1, &sameFile));
+  EXPECT_EQ("old", readAll(dir + "/readonly"));
+  EXPECT_EQ(0, talDeleteStream(readOnly));
+  // Made the other way round (the output first), the two still meet only to be refused.
   ASSERT_EQ(0, talCreateFileStream((dir + "/./readonly").c_str(), 1, &sameFile));
   { std::ofstream(dir + "/readonly") << "old"; }
+  ASSERT_EQ(0, talCreateFileStream((dir + "/readonly").c_str(), 0, &readOnly));
   EXPECT_EQ(20, talProtectMessageGF(ctx, nullptr, readOnly, sameFile, 2)) << "one file behind both";
   EXPECT_EQ("old", readAll(dir + "/readonly"));
   EXPECT_EQ(0, talDeleteStream(sameFile));
