@@ -296,7 +296,9 @@ int32_t talProtectMessageGF(talCtx* ctx, const void* recipients, talStream* inpu
  * over, 56 / 57 the file cannot be opened or is not a regular file (a FIFO, a device). A
  * memory stream starts with a copy of length bytes of data (NULL and 0: empty). The bytes of a
  * memory stream are copied out with talGetMemStreamData (released with talDeleteBuffer; 20 for
- * a file stream). talDeleteStream closes and frees a stream; 20 for anything else. */
+ * a file stream). talDeleteStream closes and frees a stream; 20 for anything else. A stream
+ * serves one call at a time: while a call uses it, another call handed it (talDeleteStream
+ * included) answers 20. */
 int32_t talCreateFileStream(const char* path, int32_t mode, talStream** stream);
 int32_t talCreateMemStream(const uint8_t* data, int32_t length, talStream** stream);
 int32_t talGetMemStreamData(talStream* stream, uint8_t** data, int32_t* length);

@@ -47,10 +47,23 @@ bool fileInUse(const struct stat& st) {
 
 }  // namespace
 
-GenericFile* talStream::of(const talStream* handle) {
-  if (!isLive(handle)) return nullptr;
-  if (handle->file) return handle->file.get();
-  return handle->memory.get();
+StreamUse::StreamUse(talStream* handle) {
+  std::lock_guard<std::mutex> guard(liveLock());
+  if (!handle || live().count(handle) == 0 || handle->busy) return;
+  handle->busy = true;
+  held = handle;
+}
+
+StreamUse::~StreamUse() {
+  if (!held) return;
+  std::lock_guard<std::mutex> guard(liveLock());
+  held->busy = false;
+}
+
+GenericFile* StreamUse::get() const {
+  if (!held) return nullptr;
+  if (held->file) return held->file.get();
+  return held->memory.get();
 }
 
 void talStream::discard(talStream* handle) {
@@ -127,7 +140,8 @@ int32_t talCreateMemStream(const uint8_t* data, int32_t length, talStream** stre
 int32_t talGetMemStreamData(talStream* stream, uint8_t** data, int32_t* length) {
   return traceCode("talGetMemStreamData", [&] {
     return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
-      if (!data || !length || !isLive(stream) || !stream->memory) return 20;
+      StreamUse use(stream);
+      if (!data || !length || !use.get() || !stream->memory) return 20;
       const uint32_t size = stream->memory->size();
       if (size > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) return 20;
       uint8_t* copy = static_cast<uint8_t*>(std::malloc(size ? size : 1));
@@ -145,7 +159,9 @@ int32_t talDeleteStream(talStream* stream) {
     return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
       {
         std::lock_guard<std::mutex> guard(liveLock());
-        if (!stream || live().erase(stream) == 0) return 20;
+        // A stream that a call holds is not freed under it.
+        if (!stream || live().count(stream) == 0 || stream->busy) return 20;
+        live().erase(stream);
       }
       delete stream;
       return 0;

@@ -224,6 +224,39 @@ TEST_F(Protect, RecipientsThatAreNotCertificatesAreRefused) {
   EXPECT_EQ(0, talDeleteCertificate(recipient));
 }
 
+// A stream held by one call is neither used by another nor freed under it.
+TEST_F(Protect, AStreamHeldByACallIsRefusedToOthers) {
+  open();
+  talStream* in = nullptr;
+  talStream* out = nullptr;
+  ASSERT_EQ(0, talCreateMemStream(reinterpret_cast<const uint8_t*>("x"), 1, &in));
+  ASSERT_EQ(0, talCreateMemStream(nullptr, 0, &out));
+  uint8_t* data = nullptr;
+  int32_t length = 0;
+  {
+    StreamUse held(in);
+    ASSERT_NE(nullptr, held.get());
+    EXPECT_EQ(nullptr, StreamUse(in).get());
+    EXPECT_EQ(20, talProtectMessageGF(ctx, nullptr, in, out, 2));
+    EXPECT_EQ(20, talProtectMessageGF(ctx, nullptr, out, in, 2));
+    EXPECT_EQ(20, talGetMemStreamData(in, &data, &length));
+    EXPECT_EQ(20, talDeleteStream(in));
+  }
+  EXPECT_EQ(0, talProtectMessageGF(ctx, nullptr, in, out, 2));
+  // Two threads handing in one input: each call either protects it or is refused, never both
+  // at once; the stream outlives them.
+  int32_t first = -1, second = -1;
+  std::thread a([&] { first = talProtectMessageGF(ctx, nullptr, in, out, 2); });
+  std::thread b([&] { second = talGetMemStreamData(in, &data, &length); });
+  a.join();
+  b.join();
+  EXPECT_EQ(0, first);
+  EXPECT_TRUE(second == 0 || second == 20);
+  if (second == 0) talDeleteBuffer(data, length);
+  EXPECT_EQ(0, talDeleteStream(in));
+  EXPECT_EQ(0, talDeleteStream(out));
+}
+
 TEST_F(Protect, MessagesOpensslVerifiesAndDecrypts) {
   open();
   talCert* recipient = nullptr;
