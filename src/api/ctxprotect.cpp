@@ -81,8 +81,6 @@ int32_t protectMessage(talCtx* ctx, const void* recipients, GenericFile* input,
                    (KM_FLAG_SIGNING_REQUIRED | KM_FLAG_SIGNING_LOADED))
     return 30;
   if (!input || !output || input == output) return 20;
-  std::vector<const SignedCertificate*> recipientCerts;
-  if (encrypts && !recipientList(recipients, recipientCerts)) return 20;
 
   if (input->seek(0) != 0 || output->seek(0) != 0) return 20;
 
@@ -111,7 +109,10 @@ int32_t protectMessage(talCtx* ctx, const void* recipients, GenericFile* input,
   if (begin) begin();
   int32_t r = 0;
   if (encrypts) {
-    r = smime.encrypt(recipientCerts);
+    // The recipients are set up here, after the input and the keys: a list that is not one of
+    // certificates answers as the S/MIME context answers an empty one.
+    std::vector<const SignedCertificate*> recipientCerts;
+    r = recipientList(recipients, recipientCerts) ? smime.encrypt(recipientCerts) : 20;
     if (r > 10) return r;
   }
   r = smime.sign(effective, output);

@@ -190,8 +190,8 @@ TEST_F(Protect, FileStreamsTakeRegularFilesOnlyWithoutWaiting) {
   }
 }
 
-// The recipients are a list of certificate handles: anything else in it answers 20 before a
-// byte is written, and a handle is freed once.
+// The recipients are a list of certificate handles: anything else in it answers 20 and leaves
+// no output, and a handle is freed once.
 TEST_F(Protect, RecipientsThatAreNotCertificatesAreRefused) {
   open();
   talCert* recipient = nullptr;
@@ -371,6 +371,8 @@ TEST_F(Protect, BadRecipientsStreamsAndOptionTwentyGiveClearCodes) {
   talCert* recipients[] = {recipient, nullptr};
   ASSERT_EQ(1, ctx->configuration.setOption(20, 1, true));
   EXPECT_EQ(89, protect(content, 1, recipients, out));
+  // The recipients are set up after the input is checked: no list still answers 89 first.
+  EXPECT_EQ(89, protect(content, 1, nullptr, out));
   ASSERT_EQ(0, protect(content, 2, nullptr, dir + "/signed"));
   talStream* signedIn = nullptr;
   talStream* output = nullptr;
