@@ -70,8 +70,16 @@ void talStream::discard(talStream* handle) {
   if (!isLive(handle)) return;
   if (handle->file) {
     // Opened again for writing, the file is emptied whatever its size; a file that was given
-    // for reading is never cut.
-    if (handle->writable) handle->file->open(handle->path.c_str(), "w+b");
+    // for reading is never cut. Only the file the stream opened: when its path now names
+    // another (a relative path after a change of folder, a file put in its place), the stream
+    // is closed instead and nothing more is written.
+    if (handle->writable) {
+      struct stat now;
+      if (::stat(handle->path.c_str(), &now) == 0 && now.st_dev == handle->device && now.st_ino == handle->inode)
+        handle->file->open(handle->path.c_str(), "w+b");
+      else
+        handle->file->close();
+    }
   } else if (handle->memory) {
     handle->memory->setSize(0);
     handle->memory->seek(0);

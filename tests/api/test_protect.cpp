@@ -352,6 +352,22 @@ TEST_F(Protect, BadRecipientsStreamsAndOptionTwentyGiveClearCodes) {
   EXPECT_EQ("old", readAll(dir + "/readonly"));
   EXPECT_EQ(0, talDeleteStream(sameFile));
   EXPECT_EQ(0, talDeleteStream(readOnly));
+  // An output named by a relative path, after a change of folder: the file of that name in the
+  // new folder is not the stream's, and is neither emptied nor written.
+  {
+    std::filesystem::create_directory(dir + "/a");
+    std::filesystem::create_directory(dir + "/b");
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(dir + "/a");
+    talStream* relative = nullptr;
+    ASSERT_EQ(0, talCreateFileStream("out.msg", 1, &relative));
+    std::filesystem::current_path(dir + "/b");
+    { std::ofstream("out.msg") << "keep"; }
+    EXPECT_NE(0, talProtectMessageGF(ctx, nullptr, in, relative, 2));
+    EXPECT_EQ(0, talDeleteStream(relative));
+    std::filesystem::current_path(before);
+    EXPECT_EQ("keep", readAll(dir + "/b/out.msg"));
+  }
   // An output that held more than the message: nothing of it trails the message.
   const std::string filler(20000, '#');
   talStream* used = nullptr;
