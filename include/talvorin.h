@@ -225,7 +225,8 @@ int32_t talSetOption(talCtx* ctx, int32_t option, int32_t value);
 #define TAL_HASH_RIPEMD128 7
 #define TAL_HASH_RIPEMD160 8
 
-/* Reads a DER (or armoured) certificate file; free it with talDeleteCertificate. */
+/* Reads a DER (or armoured) certificate file; free it with talDeleteCertificate (once: 20 for
+ * a handle already freed or never handed out). */
 int32_t talAllocateCertFromFile(const char* path, talCert** certificate);
 int32_t talDeleteCertificate(talCert* certificate);
 /* *flag 1 for a self-signed CA certificate whose signature verifies, else 0. */
@@ -275,7 +276,8 @@ int32_t talGetCounterSignatureCount(const talSigInfo* signature, int32_t* count)
  * encrypt, 2 sign, 64 sign when option 3 asks for it, 128 the bare DER form without the key
  * manager's message layer (what a time-stamp request is signed in), 256 refused. The context's
  * signing key signs; recipients is a NULL-terminated array of talCert handles (the recipients'
- * certificates) when the flags encrypt, else ignored. What options 7 to 10 select:
+ * certificates; any other pointer in it answers 20) when the flags encrypt, else ignored.
+ * What options 7 to 10 select:
  *   option 7 (alone)  the bare DER CMS ContentInfo, no MIME headers;
  *   option 8          a detached signature (multipart/signed with application/pkcs7-signature)
  *                     in place of the opaque application/pkcs7-mime; smime-type=signed-data;
@@ -290,10 +292,13 @@ int32_t talProtectMessageGF(talCtx* ctx, const void* recipients, talStream* inpu
                             talStream* output, int32_t flags);
 
 /* Streams for talProtectMessageGF. A file stream reads an existing file (mode 0) or creates or
- * empties one to write (mode 1): 0, 20 bad arguments, 56 / 57 the file cannot be opened. A
+ * empties one to write (mode 1): 0, 20 bad arguments or (mode 1) a file another live stream is
+ * over, 56 / 57 the file cannot be opened or is not a regular file (a FIFO, a device). A
  * memory stream starts with a copy of length bytes of data (NULL and 0: empty). The bytes of a
  * memory stream are copied out with talGetMemStreamData (released with talDeleteBuffer; 20 for
- * a file stream). talDeleteStream closes and frees a stream; 20 for anything else. */
+ * a file stream). talDeleteStream closes and frees a stream; 20 for anything else. A stream
+ * serves one call at a time: while a call uses it, another call handed it (talDeleteStream
+ * included) answers 20. */
 int32_t talCreateFileStream(const char* path, int32_t mode, talStream** stream);
 int32_t talCreateMemStream(const uint8_t* data, int32_t length, talStream** stream);
 int32_t talGetMemStreamData(talStream* stream, uint8_t** data, int32_t* length);

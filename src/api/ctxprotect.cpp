@@ -1,6 +1,7 @@
 #include "api/ctxprotect.h"
 
 #include "api/ctxsmime.h"
+#include "api/talapi.h"
 #include "api/talctx.h"
 #include "base/commonerror.h"
 #include "cms/smime.h"
@@ -12,38 +13,24 @@
 
 namespace {
 
-// The key manager's answer to a protection's preparation, as a result code. A wrong PIN also
-// forgets the cached ones, so the next try asks again.
-int32_t sessionAnswer(talCtx* ctx, int32_t answer) {
-  switch (answer) {
-    case 0: return 0;
-    case 13: ctx->wipePins(); return 46;
-    case 23: return 40;
-    case 24: return 43;
-    case 25: return 44;
-    case 31:
-    case 36: return 42;
-    case 37: return 131;
-    case 49:
-    case 50: return 35;
-    case 51: return 144;
-    case 61: return 165;
-    // What a token opened again may answer besides, as when the keys load.
-    case 4: return 100;
-    case 20: return 44;
-    case 27: return 45;
-    case 42: return 33;
-    case 43: return 147;
-    default: checkInvariant(false, PROTECT_UNIT, __LINE__, "0");
-  }
-  return 141;
-}
+// The key manager's answers to a protection's preparation, as result codes. A wrong PIN also
+// forgets the cached ones, so the next try asks again. The rows after 61 are what a token opened
+// again may answer besides, mapped as when the keys load.
+const AnswerRow OPEN_SESSION_ANSWERS[] = {
+    {0, 0, false},    {13, 46, true},  {23, 40, false}, {24, 43, false}, {25, 44, false},
+    {31, 42, false},  {36, 42, false}, {37, 131, false}, {49, 35, false}, {50, 35, false},
+    {51, 144, false}, {61, 165, false}, {4, 100, false}, {20, 44, false}, {27, 45, false},
+    {42, 33, false},  {43, 147, false}};
 
-// The recipients a C caller hands over: a NULL-terminated array of talCert handles.
+// The recipients a C caller hands over: a NULL-terminated array of talCert handles. A pointer
+// that is not a live certificate handle refuses the list.
 bool recipientList(const void* recipients, std::vector<const SignedCertificate*>& out) {
-  const SignedCertificate* const* handles = static_cast<const SignedCertificate* const*>(recipients);
+  const void* const* handles = static_cast<const void* const*>(recipients);
   if (!handles || !handles[0]) return false;
-  for (; *handles; ++handles) out.push_back(*handles);
+  for (; *handles; ++handles) {
+    if (!isCertificateHandle(*handles)) return false;
+    out.push_back(static_cast<const SignedCertificate*>(*handles));
+  }
   return true;
 }
 
@@ -76,8 +63,6 @@ int32_t protectMessage(talCtx* ctx, const void* recipients, GenericFile* input,
                    (KM_FLAG_SIGNING_REQUIRED | KM_FLAG_SIGNING_LOADED))
     return 30;
   if (!input || !output || input == output) return 20;
-  std::vector<const SignedCertificate*> recipientCerts;
-  if (encrypts && !recipientList(recipients, recipientCerts)) return 20;
 
   if (input->seek(0) != 0 || output->seek(0) != 0) return 20;
 
@@ -100,13 +85,18 @@ int32_t protectMessage(talCtx* ctx, const void* recipients, GenericFile* input,
   const uint32_t effective = static_cast<uint32_t>(flags & ~(PROTECT_SIGN | PROTECT_SIGN_BY_OPTION_3)) |
                              (signs ? PROTECT_SIGN : 0);
 
-  const int32_t prepared = sessionAnswer(ctx, ctx->keyManager.openSession(effective));
+  const int32_t prepared =
+      mapAnswer(ctx, OPEN_SESSION_ANSWERS, sizeof OPEN_SESSION_ANSWERS / sizeof(AnswerRow),
+                ctx->keyManager.openSession(effective), PROTECT_UNIT, __LINE__);
   if (prepared != 0) return prepared;
 
   if (begin) begin();
   int32_t r = 0;
   if (encrypts) {
-    r = smime.encrypt(recipientCerts);
+    // The recipients are set up here, after the input and the keys: a list that is not one of
+    // certificates answers as the S/MIME context answers an empty one.
+    std::vector<const SignedCertificate*> recipientCerts;
+    r = recipientList(recipients, recipientCerts) ? smime.encrypt(recipientCerts) : 20;
     if (r > 10) return r;
   }
   r = smime.sign(effective, output);

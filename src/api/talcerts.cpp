@@ -16,6 +16,8 @@
 #include <cstring>
 #include <malloc.h>
 #include <memory>
+#include <mutex>
+#include <set>
 
 #define CRT_UNIT "API/talcrt"
 
@@ -29,6 +31,17 @@ SignedCertificate* asCertificate(talCert* handle) {
   return reinterpret_cast<SignedCertificate*>(handle);
 }
 
+// The certificates handed out and not yet deleted: a list of handles (the recipients of a
+// protection) is checked against them rather than read as whatever it points to.
+std::mutex& liveCertificateLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::set<const void*>& liveCertificates() {
+  static std::set<const void*> handles;
+  return handles;
+}
+
 int32_t allocateCertBody(const char* path, talCert** out) {
   if (!path || !out) return 20;
   File file;
@@ -40,6 +53,8 @@ int32_t allocateCertBody(const char* path, talCert** out) {
   file.close();
   if (r == -2) return 100;
   if (r <= 0) return 73;
+  std::lock_guard<std::mutex> guard(liveCertificateLock());
+  liveCertificates().insert(certificate.get());
   *out = reinterpret_cast<talCert*>(certificate.release());
   return 0;
 }
@@ -160,6 +175,11 @@ int32_t hashFileBody(const char* path, int32_t hash, uint8_t* buffer, int32_t bu
 
 }  // namespace
 
+bool isCertificateHandle(const void* handle) {
+  std::lock_guard<std::mutex> guard(liveCertificateLock());
+  return handle && liveCertificates().count(handle) != 0;
+}
+
 extern "C" {
 
 int32_t talAllocateCertFromFile(const char* path, talCert** certificate) {
@@ -172,7 +192,10 @@ int32_t talAllocateCertFromFile(const char* path, talCert** certificate) {
 int32_t talDeleteCertificate(talCert* certificate) {
   return traceCode("talDeleteCertificate", [&] {
     return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
-      if (!certificate) return 20;
+      {
+        std::lock_guard<std::mutex> guard(liveCertificateLock());
+        if (!certificate || liveCertificates().erase(certificate) == 0) return 20;
+      }
       delete asCertificate(certificate);
       return 0;
     });

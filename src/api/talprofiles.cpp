@@ -45,8 +45,11 @@ int32_t protectBody(talCtx* handle, const void* recipients, talStream* input, ta
   int32_t check = checkCtx(handle);
   if (check != 0) return check;
   talCtx* ctx = checkCtxAndResetReport(handle);
-  GenericFile* in = talStream::of(input);
-  GenericFile* out = talStream::of(output);
+  // Both streams are held for the call: another call that hands one of them in, or deletes
+  // one, is refused meanwhile; one stream for both ends is refused too.
+  StreamUse inUse(input), outUse(output);
+  GenericFile* in = inUse.get();
+  GenericFile* out = outUse.get();
   // One file behind both streams would be emptied before it is read: refused as one stream.
   if (in && out && talStream::sameFile(input, output)) out = in;
   bool written = false;

@@ -38,20 +38,48 @@ bool isLive(const talStream* handle) {
   return handle && live().count(handle) != 0;
 }
 
+// A live file stream over the file at `st`, which a write stream would empty.
+bool fileInUse(const struct stat& st) {
+  for (const talStream* other : live())
+    if (other->file && other->device == st.st_dev && other->inode == st.st_ino) return true;
+  return false;
+}
+
 }  // namespace
 
-GenericFile* talStream::of(const talStream* handle) {
-  if (!isLive(handle)) return nullptr;
-  if (handle->file) return handle->file.get();
-  return handle->memory.get();
+StreamUse::StreamUse(talStream* handle) {
+  std::lock_guard<std::mutex> guard(liveLock());
+  if (!handle || live().count(handle) == 0 || handle->busy) return;
+  handle->busy = true;
+  held = handle;
+}
+
+StreamUse::~StreamUse() {
+  if (!held) return;
+  std::lock_guard<std::mutex> guard(liveLock());
+  held->busy = false;
+}
+
+GenericFile* StreamUse::get() const {
+  if (!held) return nullptr;
+  if (held->file) return held->file.get();
+  return held->memory.get();
 }
 
 void talStream::discard(talStream* handle) {
   if (!isLive(handle)) return;
   if (handle->file) {
     // Opened again for writing, the file is emptied whatever its size; a file that was given
-    // for reading is never cut.
-    if (handle->writable) handle->file->open(handle->path.c_str(), "w+b");
+    // for reading is never cut. Only the file the stream opened: when its path now names
+    // another (a relative path after a change of folder, a file put in its place), the stream
+    // is closed instead and nothing more is written.
+    if (handle->writable) {
+      struct stat now;
+      if (::stat(handle->path.c_str(), &now) == 0 && now.st_dev == handle->device && now.st_ino == handle->inode)
+        handle->file->open(handle->path.c_str(), "w+b");
+      else
+        handle->file->close();
+    }
   } else if (handle->memory) {
     handle->memory->setSize(0);
     handle->memory->seek(0);
@@ -60,9 +88,7 @@ void talStream::discard(talStream* handle) {
 
 bool talStream::sameFile(const talStream* a, const talStream* b) {
   if (!isLive(a) || !isLive(b) || !a->file || !b->file) return false;
-  struct stat first, second;
-  return ::stat(a->path.c_str(), &first) == 0 && ::stat(b->path.c_str(), &second) == 0 &&
-         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+  return a->device == b->device && a->inode == b->inode;
 }
 
 extern "C" {
@@ -71,12 +97,34 @@ int32_t talCreateFileStream(const char* path, int32_t mode, talStream** stream) 
   return traceCode("talCreateFileStream", [&] {
     return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
       if (!path || !stream || (mode != 0 && mode != 1)) return 20;
+      const int32_t cannotOpen = mode == 0 ? 56 : 57;
+      // Only a regular file: opening a FIFO would wait for its writer, and a device such as
+      // /dev/zero never ends.
+      struct stat before;
+      const bool existed = ::stat(path, &before) == 0;
+      if (existed ? !S_ISREG(before.st_mode) : mode == 0) return cannotOpen;
       std::unique_ptr<talStream> s(new talStream);
       s->file.reset(new File);
-      if (s->file->open(path, mode == 0 ? "rb" : "w+b") != 0) return mode == 0 ? 56 : 57;
+      // A write stream is made under the lock, so no other stream takes its file meanwhile
+      // (opening for reading and writing does not wait, even on a FIFO put there since).
+      std::unique_lock<std::mutex> guard(liveLock(), std::defer_lock);
+      if (mode == 1) {
+        guard.lock();
+        // Emptying a file that another stream reads (or writes) would lose it before any call.
+        if (existed && fileInUse(before)) return 20;
+      }
+      if (s->file->open(path, mode == 0 ? "rb" : "w+b") != 0) return cannotOpen;
+      struct stat after;
+      if (::stat(path, &after) != 0 || !S_ISREG(after.st_mode) ||
+          (existed && (after.st_dev != before.st_dev || after.st_ino != before.st_ino)))
+        return cannotOpen;
       s->path = path;
+      s->device = after.st_dev;
+      s->inode = after.st_ino;
       s->writable = mode == 1;
-      *stream = registered(std::move(s));
+      if (!guard.owns_lock()) guard.lock();
+      live().insert(s.get());
+      *stream = s.release();
       return 0;
     });
   });
@@ -100,7 +148,8 @@ int32_t talCreateMemStream(const uint8_t* data, int32_t length, talStream** stre
 int32_t talGetMemStreamData(talStream* stream, uint8_t** data, int32_t* length) {
   return traceCode("talGetMemStreamData", [&] {
     return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
-      if (!data || !length || !isLive(stream) || !stream->memory) return 20;
+      StreamUse use(stream);
+      if (!data || !length || !use.get() || !stream->memory) return 20;
       const uint32_t size = stream->memory->size();
       if (size > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) return 20;
       uint8_t* copy = static_cast<uint8_t*>(std::malloc(size ? size : 1));
@@ -118,7 +167,9 @@ int32_t talDeleteStream(talStream* stream) {
     return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
       {
         std::lock_guard<std::mutex> guard(liveLock());
-        if (!stream || live().erase(stream) == 0) return 20;
+        // A stream that a call holds is not freed under it.
+        if (!stream || live().count(stream) == 0 || stream->busy) return 20;
+        live().erase(stream);
       }
       delete stream;
       return 0;

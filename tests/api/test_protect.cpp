@@ -7,6 +7,7 @@
 
 #include "api/ctxtimestamp.h"
 #include "api/talctx.h"
+#include "api/talstream.h"
 #include "base/b64file.h"
 #include "base/reportstream.h"
 #include "keys/talprofile.h"
@@ -16,13 +17,18 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fcntl.h>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -158,6 +164,99 @@ TEST_F(Protect, StreamsAndThePinOfACCaller) {
   open("both-aes.p12", nullptr, 35);
 }
 
+// Only regular files make file streams: a FIFO would hold the call until someone writes to it,
+// and /dev/zero would be read (or a directory written) without end.
+TEST_F(Protect, FileStreamsTakeRegularFilesOnlyWithoutWaiting) {
+  const std::string fifo = dir + "/fifo";
+  ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+  struct Row {
+    std::string path;
+    int32_t mode, result;
+  };
+  const Row rows[] = {{fifo, 0, 56}, {fifo, 1, 57}, {"/dev/zero", 0, 56}, {"/dev/null", 1, 57},
+                      {dir, 0, 56},  {dir, 1, 57}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.path + " mode " + std::to_string(row.mode));
+    talStream* s = nullptr;
+    auto made = std::async(std::launch::async, [&] { return talCreateFileStream(row.path.c_str(), row.mode, &s); });
+    if (made.wait_for(std::chrono::seconds(3)) != std::future_status::ready) {
+      // Let the blocked open go (a writer arrives) before failing.
+      const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+      if (writer >= 0) ::close(writer);
+      ADD_FAILURE() << "the stream waited";
+    }
+    EXPECT_EQ(row.result, made.get());
+    if (s) talDeleteStream(s);
+  }
+}
+
+// The recipients are a list of certificate handles: anything else in it answers 20 and leaves
+// no output, and a handle is freed once.
+TEST_F(Protect, RecipientsThatAreNotCertificatesAreRefused) {
+  open();
+  talCert* recipient = nullptr;
+  ASSERT_EQ(0, talAllocateCertFromFile((P12 + "dec.der").c_str(), &recipient));
+  talCert* deleted = nullptr;
+  ASSERT_EQ(0, talAllocateCertFromFile((P12 + "dec.der").c_str(), &deleted));
+  ASSERT_EQ(0, talDeleteCertificate(deleted));
+  EXPECT_EQ(20, talDeleteCertificate(deleted)) << "deleted twice";
+  talStream* stream = nullptr;
+  ASSERT_EQ(0, talCreateMemStream(nullptr, 0, &stream));
+  const std::string noise(64, '\x30');
+  const std::string out = dir + "/message";
+  struct Row {
+    const char* what;
+    std::vector<const void*> list;
+  };
+  const Row rows[] = {
+      {"a stream handle", {stream, nullptr}},
+      {"bytes that are no handle", {noise.data(), nullptr}},
+      {"a deleted certificate", {deleted, nullptr}},
+      {"a good certificate, then a stream", {recipient, stream, nullptr}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EQ(20, protect("content\r\n", 1, reinterpret_cast<talCert**>(const_cast<void**>(row.list.data())), out));
+  }
+  talCert* good[] = {recipient, nullptr};
+  EXPECT_EQ(0, protect("content\r\n", 1, good, out));
+  EXPECT_EQ(0, talDeleteStream(stream));
+  EXPECT_EQ(0, talDeleteCertificate(recipient));
+}
+
+// A stream held by one call is neither used by another nor freed under it.
+TEST_F(Protect, AStreamHeldByACallIsRefusedToOthers) {
+  open();
+  talStream* in = nullptr;
+  talStream* out = nullptr;
+  ASSERT_EQ(0, talCreateMemStream(reinterpret_cast<const uint8_t*>("x"), 1, &in));
+  ASSERT_EQ(0, talCreateMemStream(nullptr, 0, &out));
+  uint8_t* data = nullptr;
+  int32_t length = 0;
+  {
+    StreamUse held(in);
+    ASSERT_NE(nullptr, held.get());
+    EXPECT_EQ(nullptr, StreamUse(in).get());
+    EXPECT_EQ(20, talProtectMessageGF(ctx, nullptr, in, out, 2));
+    EXPECT_EQ(20, talProtectMessageGF(ctx, nullptr, out, in, 2));
+    EXPECT_EQ(20, talGetMemStreamData(in, &data, &length));
+    EXPECT_EQ(20, talDeleteStream(in));
+  }
+  EXPECT_EQ(0, talProtectMessageGF(ctx, nullptr, in, out, 2));
+  // Two threads handing in one input: each call either protects it or is refused, never both
+  // at once; the stream outlives them.
+  int32_t first = -1, second = -1;
+  std::thread a([&] { first = talProtectMessageGF(ctx, nullptr, in, out, 2); });
+  std::thread b([&] { second = talGetMemStreamData(in, &data, &length); });
+  a.join();
+  b.join();
+  EXPECT_EQ(0, first);
+  EXPECT_TRUE(second == 0 || second == 20);
+  if (second == 0) talDeleteBuffer(data, length);
+  EXPECT_EQ(0, talDeleteStream(in));
+  EXPECT_EQ(0, talDeleteStream(out));
+}
+
 TEST_F(Protect, MessagesOpensslVerifiesAndDecrypts) {
   open();
   talCert* recipient = nullptr;
@@ -240,13 +339,35 @@ TEST_F(Protect, BadRecipientsStreamsAndOptionTwentyGiveClearCodes) {
   talStream* readOnly = nullptr;
   ASSERT_EQ(0, talCreateFileStream((dir + "/readonly").c_str(), 0, &readOnly));
   EXPECT_EQ(62, talProtectMessageGF(ctx, nullptr, in, readOnly, 2));
+  // A write stream over a file another stream reads would empty it before any call: refused.
   talStream* sameFile = nullptr;
+  EXPECT_EQ(20, talCreateFileStream((dir + "/./readonly").c_str(), 1, &sameFile));
+  EXPECT_EQ("old", readAll(dir + "/readonly"));
+  EXPECT_EQ(0, talDeleteStream(readOnly));
+  // Made the other way round (the output first), the two still meet only to be refused.
   ASSERT_EQ(0, talCreateFileStream((dir + "/./readonly").c_str(), 1, &sameFile));
   { std::ofstream(dir + "/readonly") << "old"; }
+  ASSERT_EQ(0, talCreateFileStream((dir + "/readonly").c_str(), 0, &readOnly));
   EXPECT_EQ(20, talProtectMessageGF(ctx, nullptr, readOnly, sameFile, 2)) << "one file behind both";
   EXPECT_EQ("old", readAll(dir + "/readonly"));
   EXPECT_EQ(0, talDeleteStream(sameFile));
   EXPECT_EQ(0, talDeleteStream(readOnly));
+  // An output named by a relative path, after a change of folder: the file of that name in the
+  // new folder is not the stream's, and is neither emptied nor written.
+  {
+    std::filesystem::create_directory(dir + "/a");
+    std::filesystem::create_directory(dir + "/b");
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(dir + "/a");
+    talStream* relative = nullptr;
+    ASSERT_EQ(0, talCreateFileStream("out.msg", 1, &relative));
+    std::filesystem::current_path(dir + "/b");
+    { std::ofstream("out.msg") << "keep"; }
+    EXPECT_NE(0, talProtectMessageGF(ctx, nullptr, in, relative, 2));
+    EXPECT_EQ(0, talDeleteStream(relative));
+    std::filesystem::current_path(before);
+    EXPECT_EQ("keep", readAll(dir + "/b/out.msg"));
+  }
   // An output that held more than the message: nothing of it trails the message.
   const std::string filler(20000, '#');
   talStream* used = nullptr;
@@ -266,6 +387,8 @@ TEST_F(Protect, BadRecipientsStreamsAndOptionTwentyGiveClearCodes) {
   talCert* recipients[] = {recipient, nullptr};
   ASSERT_EQ(1, ctx->configuration.setOption(20, 1, true));
   EXPECT_EQ(89, protect(content, 1, recipients, out));
+  // The recipients are set up after the input is checked: no list still answers 89 first.
+  EXPECT_EQ(89, protect(content, 1, nullptr, out));
   ASSERT_EQ(0, protect(content, 2, nullptr, dir + "/signed"));
   talStream* signedIn = nullptr;
   talStream* output = nullptr;
