@@ -6,6 +6,7 @@
 #include "api/talctx.h"
 #include "base/commonerror.h"
 #include "base/no_oop.h"
+#include "crypto/basic/lvexception.h"
 #include "crypto/selftest/lvselftest.h"
 #include "keys/talprofile.h"
 #include "store/dblock.h"
@@ -15,6 +16,7 @@
 #include <atomic>
 #include <ctime>
 #include <memory>
+#include <mutex>
 #include <sstream>
 
 #define AUTH_UNIT "API/talauth"
@@ -53,8 +55,12 @@ class ProfileLock {
 const AnswerRow CREATE_DB_ANSWERS[] = {
     {0, 0, false}, {2, 158, false}, {47, 158, false}, {46, 160, false}, {49, 167, false}};
 
+// The reports' character set comes from the environment once per process: choosing it again at
+// every opening would change it under threads that are writing reports.
+std::once_flag outputCharsetChosen;
+
 int32_t initBody(talCtx** out, talProfile* handle) {
-  selectOutputCharset(nullptr);
+  std::call_once(outputCharsetChosen, [] { selectOutputCharset(nullptr); });
   // A pointer that is no profile (or one already freed) is refused, never deleted.
   if (!TalProfile::isValidHandle(handle)) return 20;
   TalProfile* profile = reinterpret_cast<TalProfile*>(handle);
@@ -64,7 +70,15 @@ int32_t initBody(talCtx** out, talProfile* handle) {
   profile->markHeldByContext();
   if (!out) return 20;
   if (!selfTestPassed.load()) {
-    if (!selfTest.load()()) return 174;
+    bool passed = false;
+    try {
+      passed = selfTest.load()();
+    } catch (const std::bad_alloc&) {
+      return 100;  // memory ran out: nothing was found wrong with the library
+    } catch (const LvMemException&) {
+      return 100;
+    }
+    if (!passed) return 174;
     selfTestPassed.store(true);
   }
   std::unique_ptr<talCtx> ctx;
@@ -128,6 +142,7 @@ int32_t authenticateBody(talCtx* handle, int32_t flags) {
   int32_t check = checkCtx(handle);
   if (check != 0) return check;
   talCtx* ctx = handle;
+  CtxUse use(ctx->inUse);
   if (!ctx->initialised) return 22;
   ctx->reportBuffer.clear();
   ctx->report.sink = &ctx->reportBuffer;
@@ -187,11 +202,13 @@ int32_t authenticateBody(talCtx* handle, int32_t flags) {
 int32_t deinitBody(talCtx* ctx) {
   int32_t check = checkCtx(ctx);
   if (check != 0) return check;
+  CtxUse use(ctx->inUse);
   ctx->warnings = 0;
   int32_t flushed = ctx->flushNewCertificates();
   if (flushed >= 11) return flushed;
   importRefreshedData(ctx);
   ctx->keyManager.releaseTokenLibrary();
+  use.unlock();  // a held mutex is not destroyed
   delete ctx;
   return 0;
 }
@@ -200,6 +217,7 @@ int32_t rbgFillBody(talCtx* ctx, uint8_t* buffer, int32_t length) {
   if (!ctx || !buffer || length < 1) return 20;
   int32_t check = checkCtx(ctx);
   if (check != 0) return check;
+  CtxUse use(ctx->inUse);
   ctx->warnings = 0;
   if (!ctx->ready) return 22;
   if (!(ctx->keyManager.flags & KM_FLAG_OWN_RANDOM)) return 31;

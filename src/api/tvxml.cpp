@@ -14,6 +14,7 @@
 #include "api/xmlrefmatch.h"
 #include "asn1/asngent.h"
 #include "base/file.h"
+#include "base/livehandles.h"
 #include "platform/clock.h"
 #include "platform/fileio.h"
 #include "pki/names/dnprint.h"
@@ -83,6 +84,7 @@ TVxmlDoc* documentOf(XmlSigContext* context, tvXmlDoc* handle) {
 
 // The parser of an XML signature handle; null for anything else.
 const XmlSigParser* parserOf(const talSigInfo* handle) {
+  if (!isLiveHandle(handle, HandleKind::Signature)) return nullptr;
   const SigInfo* info = reinterpret_cast<const SigInfo*>(handle);
   auto* props = dynamic_cast<SignaturePropertiesXml*>(info->properties);
   return props ? &props->sigParser() : nullptr;
@@ -166,10 +168,8 @@ int32_t loadDocFileBody(XmlSigContext* context, const char* path, void* owner, t
   if (!context || !path || !out) return ETAL_API_INV_PAR;
   // Only a regular file is a document: opening a named pipe would wait for a
   // writer.
-  struct stat st;
-  if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return ETAL_OP_INFILE;
   auto file = std::make_unique<File>();
-  if (file->open(path, "rb") != 0) return ETAL_OP_INFILE;
+  if (file->openRegular(path) != 0) return ETAL_OP_INFILE;
   if (file->size() == 0) return ETAL_RD_INFILE;
   std::string name = documentName(path);
   if (name.empty()) return ETAL_API_INV_PAR;
@@ -252,7 +252,7 @@ int32_t decryptDocument(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, cons
   if (parsed != 0) return parsed;
   std::vector<xmlNodePtr> found;
   if (!expression) {
-    int32_t rc = xpointerSelectNodes(doc->holder, XPOINTER_ENCRYPTED_DATA.c_str(), found);
+    int32_t rc = xpointerSelectNodes(doc->holder, XPOINTER_ENCRYPTED_DATA, found);
     if (rc > 10) return rc;
   } else {
     // An explicit expression names what to verify; of what it selects only
@@ -313,7 +313,7 @@ int32_t selectSignatures(XmlSigContext* context, TVxmlDoc* doc, const char* expr
   if (parsed != 0) return parsed;
   std::vector<xmlNodePtr> found;
   int32_t rc = xpointerSelectNodes(doc->holder,
-                                   expression ? expression : XPOINTER_SIGNATURES.c_str(), found);
+                                   expression ? expression : XPOINTER_SIGNATURES, found);
   if (rc > 10) return rc;
   // Each signature keeps its records and report lines until the message goes: a document of
   // tens of thousands of tiny signatures would hold hundreds of megabytes.
@@ -378,6 +378,7 @@ int32_t unprotectBody(talCtx* handle, XmlSigContext* context, tvXmlDoc* document
   if (!handle || !context || !document || !out) return ETAL_API_INV_PAR;
   int32_t check = checkCtx(handle);
   if (check != 0) return check;
+  CtxUse use(handle->inUse);
   // A context that a message owns already is that message's: a second
   // ownership would free it twice.
   if (context->owner) return ETAL_API_INV_PAR;
@@ -593,7 +594,8 @@ int32_t tvXmlSaveObjFile(tvXmlCtx* handle, const talSigInfo* signature, int32_t 
 
 int32_t tvXmlDeleteMsgInfo(talMsgInfo* handle) {
   return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
-    if (!handle) return ETAL_API_INV_PAR;
+    // Looked up before the cast: a freed message or another kind of handle is no object.
+    if (!isLiveHandle(handle, HandleKind::Message)) return ETAL_API_INV_PAR;
     auto* message = dynamic_cast<MsgInfoXml*>(reinterpret_cast<MsgInfo*>(handle));
     if (!message) return ETAL_API_INV_PAR;
     delete message;
