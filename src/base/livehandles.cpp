@@ -1,40 +1,44 @@
 #include "base/livehandles.h"
 
+#include <cstdint>
 #include <mutex>
-#include <shared_mutex>
 #include <unordered_map>
 
 namespace {
 
-struct LiveHandles {
-  std::shared_mutex lock;
+// Striped by address: threads working on their own handles (a signature record is enlisted and
+// dropped for every signature verified) seldom meet on one lock.
+struct Stripe {
+  std::mutex lock;
   std::unordered_map<const void*, HandleKind> kinds;
 };
+const size_t STRIPES = 64;
 
 // Never destroyed: a handle may be dropped after the statics are gone.
-LiveHandles& liveHandles() {
-  static LiveHandles* live = new LiveHandles();
-  return *live;
+Stripe& stripeOf(const void* handle) {
+  static Stripe* stripes = new Stripe[STRIPES];
+  const uintptr_t address = reinterpret_cast<uintptr_t>(handle);
+  return stripes[(address >> 4 ^ address >> 12) % STRIPES];
 }
 
 }  // namespace
 
 void enlistHandle(const void* handle, HandleKind kind) {
-  LiveHandles& live = liveHandles();
-  std::unique_lock<std::shared_mutex> guard(live.lock);
-  live.kinds[handle] = kind;
+  Stripe& stripe = stripeOf(handle);
+  std::lock_guard<std::mutex> guard(stripe.lock);
+  stripe.kinds[handle] = kind;
 }
 
 void dropHandle(const void* handle) {
-  LiveHandles& live = liveHandles();
-  std::unique_lock<std::shared_mutex> guard(live.lock);
-  live.kinds.erase(handle);
+  Stripe& stripe = stripeOf(handle);
+  std::lock_guard<std::mutex> guard(stripe.lock);
+  stripe.kinds.erase(handle);
 }
 
 bool isLiveHandle(const void* handle, HandleKind kind) {
   if (!handle) return false;
-  LiveHandles& live = liveHandles();
-  std::shared_lock<std::shared_mutex> guard(live.lock);
-  auto found = live.kinds.find(handle);
-  return found != live.kinds.end() && found->second == kind;
+  Stripe& stripe = stripeOf(handle);
+  std::lock_guard<std::mutex> guard(stripe.lock);
+  auto found = stripe.kinds.find(handle);
+  return found != stripe.kinds.end() && found->second == kind;
 }
