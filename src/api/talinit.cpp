@@ -11,6 +11,7 @@
 #include "keys/talprofile.h"
 #include "store/dblock.h"
 
+#include <libxml/parser.h>
 #include <libxml/xmlerror.h>
 
 #include <atomic>
@@ -55,12 +56,17 @@ class ProfileLock {
 const AnswerRow CREATE_DB_ANSWERS[] = {
     {0, 0, false}, {2, 158, false}, {47, 158, false}, {46, 160, false}, {49, 167, false}};
 
-// The reports' character set comes from the environment once per process: choosing it again at
-// every opening would change it under threads that are writing reports.
-std::once_flag outputCharsetChosen;
+// Once per process, by the first opening: libxml2's global state, before any thread sets its
+// error handler (its lazy set-up is not safe when threads open their first contexts at once), and
+// the reports' character set from the environment (chosen again at every opening, it would change
+// under threads that are writing reports).
+std::once_flag processSetUp;
 
 int32_t initBody(talCtx** out, talProfile* handle) {
-  std::call_once(outputCharsetChosen, [] { selectOutputCharset(nullptr); });
+  std::call_once(processSetUp, [] {
+    xmlInitParser();
+    selectOutputCharset(nullptr);
+  });
   // A pointer that is no profile (or one already freed) is refused, never deleted.
   if (!TalProfile::isValidHandle(handle)) return 20;
   TalProfile* profile = reinterpret_cast<TalProfile*>(handle);

@@ -42,37 +42,19 @@ namespace {
 const uint32_t MASK_VERIFY = 1;
 const uint32_t MASK_DECRYPT = 8;
 
-// The contexts tvXmlCreateCtx handed out that are still alive. A handle that
-// is gone (deleted, or released with the message that owned it) is refused
-// instead of being used or freed again. Never destroyed: a context may die
-// after the statics do.
-struct LiveContexts {
-  std::mutex mutex;
-  std::unordered_set<const XmlSigContext*> contexts;
-};
-LiveContexts& liveContexts() {
-  static LiveContexts* live = new LiveContexts();
-  return *live;
-}
-
+// The contexts tvXmlCreateCtx handed out that are still alive (the process's
+// live handles). A handle that is gone (deleted, or released with the message
+// that owned it) is refused instead of being used or freed again.
 void registerContext(const XmlSigContext* context) {
-  LiveContexts& live = liveContexts();
-  std::lock_guard<std::mutex> guard(live.mutex);
-  live.contexts.insert(context);
+  enlistHandle(context, HandleKind::XmlContext);
 }
 
-void unregisterContext(const XmlSigContext* context) {
-  LiveContexts& live = liveContexts();
-  std::lock_guard<std::mutex> guard(live.mutex);
-  live.contexts.erase(context);
-}
+void unregisterContext(const XmlSigContext* context) { dropHandle(context); }
 
 // The context behind a handle; null for a handle that is none (any more).
 XmlSigContext* asContext(tvXmlCtx* handle) {
-  XmlSigContext* context = reinterpret_cast<XmlSigContext*>(handle);
-  LiveContexts& live = liveContexts();
-  std::lock_guard<std::mutex> guard(live.mutex);
-  return live.contexts.count(context) != 0 ? context : nullptr;
+  return isLiveHandle(handle, HandleKind::XmlContext) ? reinterpret_cast<XmlSigContext*>(handle)
+                                                      : nullptr;
 }
 
 // The document handle when it is one of the context's documents.
