@@ -54,8 +54,11 @@ TEST_F(Threads, CloneTakenWhileTheSourceVerifies) {
   std::atomic<bool> verifying{true};
   int sourceFailures = 0;
   std::thread verifier([&] {
-    for (int round = 0; round < 12; ++round)
+    for (int round = 0; round < 12; ++round) {
       if (apisession::road(source, RECEIPT) != 0) ++sourceFailures;
+      // The source's owner reads its texts as any caller does after an operation.
+      if (!talErrorText(source, 39) || !talReportText(source)[0]) ++sourceFailures;
+    }
     verifying = false;
   });
   // Clones taken over and over while the source works; each verifies on a thread of its own.
