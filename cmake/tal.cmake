@@ -32,6 +32,13 @@ if(TAL_SANITIZE)
        -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()
+if(TAL_TSAN)
+  if(TAL_SANITIZE)
+    message(FATAL_ERROR "TAL_TSAN and TAL_SANITIZE exclude each other")
+  endif()
+  list(APPEND TAL_COMMON_FLAGS -fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
 # Fuzzing: the libraries get libFuzzer's coverage hooks, so one build serves
 # the unit tests and the fuzz targets. Not the arithmetic (numbers, hashes,
 # ciphers, generators): its branches follow numbers, not the input's

@@ -17,8 +17,9 @@ void addOnce(std::vector<std::string>& urls, const std::string& url) {
 
 void ContextServers::findServers(int32_t kind, const char*, std::vector<std::string>& urls) const {
   if (const TalProfile* profile = context.configuration.activeProfile()) {
-    std::unique_ptr<ServerIterator, void (*)(ServerIterator*)> configured(
-        profile->createServerIterator(kind), &TalProfile::destroyServerList);
+    auto release = [](ServerIterator* iterator) { TalProfile::destroyServerList(iterator); };
+    std::unique_ptr<ServerIterator, decltype(release)> configured(profile->createServerIterator(kind),
+                                                                  release);
     if (kind > 0 && configured)
       for (const ProfileServer& server : configured->servers) addOnce(urls, server.url);
   }

@@ -8,6 +8,7 @@
 #include "api/talctx.h"
 #include "base/commonerror.h"
 #include "base/file.h"
+#include "base/livehandles.h"
 #include "crypto/hash/messagedigests.h"
 #include "keys/secretblock.h"
 
@@ -27,25 +28,17 @@ const uint32_t HASH_CHUNK = 0xA000;
 
 std::atomic<int32_t> netCacheTimeout{0};
 
+// The certificate behind a handle talAllocateCertFromFile gave; null for anything else (never
+// read then).
 SignedCertificate* asCertificate(talCert* handle) {
-  return reinterpret_cast<SignedCertificate*>(handle);
-}
-
-// The certificates handed out and not yet deleted: a list of handles (the recipients of a
-// protection) is checked against them rather than read as whatever it points to.
-std::mutex& liveCertificateLock() {
-  static std::mutex lock;
-  return lock;
-}
-std::set<const void*>& liveCertificates() {
-  static std::set<const void*> handles;
-  return handles;
+  return isLiveHandle(handle, HandleKind::Certificate) ? reinterpret_cast<SignedCertificate*>(handle)
+                                                       : nullptr;
 }
 
 int32_t allocateCertBody(const char* path, talCert** out) {
   if (!path || !out) return 20;
   File file;
-  if (file.open(path, "rb") != 0) return 56;
+  if (file.openRegular(path) != 0) return 56;
   std::unique_ptr<SignedCertificate> certificate(new SignedCertificate());
   // Read in place over a private copy: a TBS signed as it stands (not DER)
   // is verified over the octets of the file, not over a re-encoding.
@@ -53,8 +46,7 @@ int32_t allocateCertBody(const char* path, talCert** out) {
   file.close();
   if (r == -2) return 100;
   if (r <= 0) return 73;
-  std::lock_guard<std::mutex> guard(liveCertificateLock());
-  liveCertificates().insert(certificate.get());
+  enlistHandle(certificate.get(), HandleKind::Certificate);
   *out = reinterpret_cast<talCert*>(certificate.release());
   return 0;
 }
@@ -73,6 +65,7 @@ int32_t isCaAutoCertBody(talCert* handle, int32_t* flag) {
 }
 
 int32_t installRootBody(talCtx* handle, talCert* certHandle, int32_t kind, int32_t group) {
+  CtxUse use = useCtx(handle);
   talCtx* ctx = checkCtxAndResetReport(handle);
   const SignedCertificate* certificate = asCertificate(certHandle);
   if (kind < 1 || kind > 4 || !certificate) return 20;
@@ -105,6 +98,7 @@ int32_t installMemCrtBody(talCtx* handle, const uint8_t* buffer, int32_t length,
                           int32_t* count) {
   int32_t check = checkCtx(handle);
   if (check != 0) return check;
+  CtxUse use(handle->inUse);
   talCtx* ctx = checkCtxAndResetReport(handle);
   if (!ctx->initialised) return 22;
   if (!ctx->completeKeys && flag == 0) return 25;
@@ -150,7 +144,7 @@ int32_t getCrtMemBody(talCert* handle, uint8_t** out, int32_t* length) {
 int32_t hashFileBody(const char* path, int32_t hash, uint8_t* buffer, int32_t bufferLength) {
   if (!path) return 20;
   File file;
-  if (file.open(path, "rb") != 0) return 56;
+  if (file.openRegular(path) != 0) return 56;
   if (!buffer || hash < 1 || hash > 8) return 20;
   static const int32_t DIGEST_LENGTH[9] = {0, 20, 16, 28, 32, 48, 64, 16, 20};
   if (DIGEST_LENGTH[hash] > bufferLength) return 20;
@@ -176,8 +170,7 @@ int32_t hashFileBody(const char* path, int32_t hash, uint8_t* buffer, int32_t bu
 }  // namespace
 
 bool isCertificateHandle(const void* handle) {
-  std::lock_guard<std::mutex> guard(liveCertificateLock());
-  return handle && liveCertificates().count(handle) != 0;
+  return isLiveHandle(handle, HandleKind::Certificate);
 }
 
 extern "C" {
@@ -192,11 +185,9 @@ int32_t talAllocateCertFromFile(const char* path, talCert** certificate) {
 int32_t talDeleteCertificate(talCert* certificate) {
   return traceCode("talDeleteCertificate", [&] {
     return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
-      {
-        std::lock_guard<std::mutex> guard(liveCertificateLock());
-        if (!certificate || liveCertificates().erase(certificate) == 0) return 20;
-      }
-      delete asCertificate(certificate);
+      // Taken off the live list in one step: of two deletes of one handle, one frees it.
+      if (!takeHandle(certificate, HandleKind::Certificate)) return 20;
+      delete reinterpret_cast<SignedCertificate*>(certificate);
       return 0;
     });
   });

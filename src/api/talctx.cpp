@@ -3,6 +3,7 @@
 #include "api/ctxrevocation.h"
 #include "api/logserviceclient.h"
 #include "base/commonerror.h"
+#include "base/livehandles.h"
 #include "base/talexception.h"
 #include "keys/secretblock.h"
 #include "keys/talprofile.h"
@@ -66,11 +67,13 @@ talCtx::talCtx(const ConfigurationManager* source)
   certificates.addPermanentStore(&collectedStore);
   revocation.reset(new ContextRevocation(*this));
   self = this;
+  enlistHandle(this, HandleKind::Context);
   std::memcpy(marker, TAL_CTX_MARKER, sizeof marker);
 }
 
 talCtx::~talCtx() {
   // A freed context must not pass the handle check.
+  dropHandle(this);
   std::memset(marker, 0, sizeof marker);
   signerCertificate.reset();
   wipePins();
@@ -203,10 +206,18 @@ int32_t talCtx::flushNewCertificates() {
 
 int32_t checkCtx(const void* handle) {
   if (!handle) return 20;
+  // Only a live context is read: a freed one or a stranger's pointer may be unmapped memory.
+  if (!isLiveHandle(handle, HandleKind::Context)) return 21;
   const char* bytes = static_cast<const char*>(handle);
   for (size_t i = 0; i < sizeof TAL_CTX_MARKER; ++i)
     if (bytes[i] != TAL_CTX_MARKER[i]) return 21;
   return 0;
+}
+
+CtxUse useCtx(void* handle) {
+  int32_t code = checkCtx(handle);
+  if (code != 0) throw TalApiException(code);
+  return CtxUse(static_cast<talCtx*>(handle)->inUse);
 }
 
 talCtx* checkCtxAndResetReport(void* handle) {
@@ -222,6 +233,7 @@ talCtx* checkCtxAndResetReport(void* handle) {
 int32_t endOfOperation(const talCtx* ctx) { return ctx->warnings > 0 ? 10 : 0; }
 
 int32_t cloneContext(talCtx* source, talCtx** out) {
+  CtxUse use(source->inUse);
   int32_t flushed = source->flushNewCertificates();
   if (flushed > 10) return flushed;
   std::unique_ptr<talCtx> clone;

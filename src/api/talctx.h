@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -139,6 +140,9 @@ struct talCtx {
   // Verified paths and revocation results; answers while option 23 is on.
   VerifiedRevocationCache verifiedCache;
   talCtx* self = nullptr;
+  // Held by every operation on the context: a clone taken on another thread waits for the
+  // operation under way instead of reading (and flushing) what it changes.
+  std::recursive_mutex inUse;
 
   // With a source configuration (a clone), a copy of it with a clone of its profile.
   explicit talCtx(const ConfigurationManager* source = nullptr);
@@ -166,13 +170,18 @@ struct talCtx {
   int32_t getOption(int32_t option, int32_t* value);
 };
 
-// 20 for NULL, 21 when the handle's first bytes are not the marker (compared byte by byte up to
-// and including its zero, stopping at the first difference), 0 otherwise.
+// 20 for NULL; 21 for a handle that is no live context (never read) or whose first bytes are not
+// the marker (compared byte by byte up to and including its zero, stopping at the first
+// difference); 0 otherwise.
 int32_t checkCtx(const void* handle);
+// A context held for one operation (talCtx::inUse).
+using CtxUse = std::unique_lock<std::recursive_mutex>;
+// checkCtx, throwing TalApiException with its code; then the context held.
+CtxUse useCtx(void* handle);
 // checkCtx, throwing TalApiException with its code; then an empty report and no warnings.
 talCtx* checkCtxAndResetReport(void* handle);
 // 10 when the operation wrote warnings, else 0: how a body that reached its end answers.
 int32_t endOfOperation(const talCtx* ctx);
 // The clone of a context for another thread: 0 or 10 (the source's warnings) and the clone;
-// 31, 39, 100 or a flush failure otherwise. Exceptions pass.
+// 31, 39, 100 or a flush failure otherwise. Exceptions pass. The source is held meanwhile.
 int32_t cloneContext(talCtx* source, talCtx** out);

@@ -6,15 +6,18 @@
 #include "api/talctx.h"
 #include "base/commonerror.h"
 #include "base/no_oop.h"
+#include "crypto/basic/lvexception.h"
 #include "crypto/selftest/lvselftest.h"
 #include "keys/talprofile.h"
 #include "store/dblock.h"
 
+#include <libxml/parser.h>
 #include <libxml/xmlerror.h>
 
 #include <atomic>
 #include <ctime>
 #include <memory>
+#include <mutex>
 #include <sstream>
 
 #define AUTH_UNIT "API/talauth"
@@ -53,8 +56,17 @@ class ProfileLock {
 const AnswerRow CREATE_DB_ANSWERS[] = {
     {0, 0, false}, {2, 158, false}, {47, 158, false}, {46, 160, false}, {49, 167, false}};
 
+// Once per process, by the first opening: libxml2's global state, before any thread sets its
+// error handler (its lazy set-up is not safe when threads open their first contexts at once), and
+// the reports' character set from the environment (chosen again at every opening, it would change
+// under threads that are writing reports).
+std::once_flag processSetUp;
+
 int32_t initBody(talCtx** out, talProfile* handle) {
-  selectOutputCharset(nullptr);
+  std::call_once(processSetUp, [] {
+    xmlInitParser();
+    selectOutputCharset(nullptr);
+  });
   // A pointer that is no profile (or one already freed) is refused, never deleted.
   if (!TalProfile::isValidHandle(handle)) return 20;
   TalProfile* profile = reinterpret_cast<TalProfile*>(handle);
@@ -64,7 +76,15 @@ int32_t initBody(talCtx** out, talProfile* handle) {
   profile->markHeldByContext();
   if (!out) return 20;
   if (!selfTestPassed.load()) {
-    if (!selfTest.load()()) return 174;
+    bool passed = false;
+    try {
+      passed = selfTest.load()();
+    } catch (const std::bad_alloc&) {
+      return 100;  // memory ran out: nothing was found wrong with the library
+    } catch (const LvMemException&) {
+      return 100;
+    }
+    if (!passed) return 174;
     selfTestPassed.store(true);
   }
   std::unique_ptr<talCtx> ctx;
@@ -128,6 +148,7 @@ int32_t authenticateBody(talCtx* handle, int32_t flags) {
   int32_t check = checkCtx(handle);
   if (check != 0) return check;
   talCtx* ctx = handle;
+  CtxUse use(ctx->inUse);
   if (!ctx->initialised) return 22;
   ctx->reportBuffer.clear();
   ctx->report.sink = &ctx->reportBuffer;
@@ -187,11 +208,13 @@ int32_t authenticateBody(talCtx* handle, int32_t flags) {
 int32_t deinitBody(talCtx* ctx) {
   int32_t check = checkCtx(ctx);
   if (check != 0) return check;
+  CtxUse use(ctx->inUse);
   ctx->warnings = 0;
   int32_t flushed = ctx->flushNewCertificates();
   if (flushed >= 11) return flushed;
   importRefreshedData(ctx);
   ctx->keyManager.releaseTokenLibrary();
+  use.unlock();  // a held mutex is not destroyed
   delete ctx;
   return 0;
 }
@@ -200,6 +223,7 @@ int32_t rbgFillBody(talCtx* ctx, uint8_t* buffer, int32_t length) {
   if (!ctx || !buffer || length < 1) return 20;
   int32_t check = checkCtx(ctx);
   if (check != 0) return check;
+  CtxUse use(ctx->inUse);
   ctx->warnings = 0;
   if (!ctx->ready) return 22;
   if (!(ctx->keyManager.flags & KM_FLAG_OWN_RANDOM)) return 31;

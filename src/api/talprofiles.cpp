@@ -7,6 +7,7 @@
 #include "api/talctx.h"
 #include "api/talstream.h"
 #include "base/commonerror.h"
+#include "base/livehandles.h"
 #include "keys/secretblock.h"
 #include "keys/talprofile.h"
 #include "pki/sig/sigprops.h"
@@ -33,17 +34,22 @@ char* copyText(const std::string& text) {
   return copy;
 }
 
+// The message or signature behind a handle; null for anything that is not one alive (never
+// read then).
 const MsgInfo* asMessage(const talMsgInfo* handle) {
-  return reinterpret_cast<const MsgInfo*>(handle);
+  return isLiveHandle(handle, HandleKind::Message) ? reinterpret_cast<const MsgInfo*>(handle)
+                                                   : nullptr;
 }
 const SigInfo* asSignature(const talSigInfo* handle) {
-  return reinterpret_cast<const SigInfo*>(handle);
+  return isLiveHandle(handle, HandleKind::Signature) ? reinterpret_cast<const SigInfo*>(handle)
+                                                     : nullptr;
 }
 
 int32_t protectBody(talCtx* handle, const void* recipients, talStream* input, talStream* output,
                     int32_t flags) {
   int32_t check = checkCtx(handle);
   if (check != 0) return check;
+  CtxUse use(handle->inUse);
   talCtx* ctx = checkCtxAndResetReport(handle);
   // Both streams are held for the call: another call that hands one of them in, or deletes
   // one, is refused meanwhile; one stream for both ends is refused too.
@@ -161,8 +167,9 @@ int32_t talGetProxy(talProfile* profile, char** address, int32_t* port, char** l
 int32_t talDeleteServerIterator(talServerIterator* iterator) {
   return traceCode("talDeleteServerIterator", [&] {
     return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&] {
-      if (iterator) TalProfile::destroyServerList(reinterpret_cast<ServerIterator*>(iterator));
-      return 0;
+      // Only a list the library handed out is freed; a stranger's pointer is refused.
+      if (!iterator) return 0;
+      return TalProfile::destroyServerList(reinterpret_cast<ServerIterator*>(iterator)) ? 0 : 20;
     });
   });
 }
@@ -170,8 +177,9 @@ int32_t talDeleteServerIterator(talServerIterator* iterator) {
 int32_t talMsgStatus(const talMsgInfo* message, int32_t* status) {
   return traceCode("talMsgStatus", [&] {
     return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
-      if (!message || !status) return 20;
-      *status = asMessage(message)->status;
+      const MsgInfo* info = asMessage(message);
+      if (!info || !status) return 20;
+      *status = info->status;
       return 0;
     });
   });
@@ -180,8 +188,9 @@ int32_t talMsgStatus(const talMsgInfo* message, int32_t* status) {
 int32_t talGetMessageSignatureCount(const talMsgInfo* message, int32_t* count) {
   return traceCode("talGetMessageSignatureCount", [&] {
     return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
-      if (!message || !count) return 20;
-      *count = asMessage(message)->GetCount();
+      const MsgInfo* info = asMessage(message);
+      if (!info || !count) return 20;
+      *count = info->GetCount();
       return 0;
     });
   });
@@ -190,8 +199,8 @@ int32_t talGetMessageSignatureCount(const talMsgInfo* message, int32_t* count) {
 int32_t talGetMessageSignature(const talMsgInfo* message, int32_t index, talSigInfo** signature) {
   return traceCode("talGetMessageSignature", [&] {
     return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
-      if (!message || !signature) return 20;
       const MsgInfo* info = asMessage(message);
+      if (!info || !signature) return 20;
       if (index < 0 || index >= info->GetCount()) return 20;
       POSITION position = info->FindIndex(index);
       if (!position) return 20;
@@ -207,8 +216,8 @@ int32_t talSignatureStatus(const talSigInfo* signature, int32_t* status, int32_t
                            int32_t* reason) {
   return traceCode("talSignatureStatus", [&] {
     return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
-      if (!signature || !status || !qualification || !reason) return 20;
       const SigInfo* info = asSignature(signature);
+      if (!info || !status || !qualification || !reason) return 20;
       *status = info->status;
       *qualification = info->qualification;
       *reason = info->reason;
@@ -220,8 +229,9 @@ int32_t talSignatureStatus(const talSigInfo* signature, int32_t* status, int32_t
 int32_t talGetSignatureTimeStampCount(const talSigInfo* signature, int32_t* count) {
   return traceCode("talGetSignatureTimeStampCount", [&] {
     return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
-      if (!signature || !count) return 20;
-      *count = static_cast<int32_t>(asSignature(signature)->timeStampTokens.items.size());
+      const SigInfo* info = asSignature(signature);
+      if (!info || !count) return 20;
+      *count = static_cast<int32_t>(info->timeStampTokens.items.size());
       return 0;
     });
   });
@@ -230,8 +240,8 @@ int32_t talGetSignatureTimeStampCount(const talSigInfo* signature, int32_t* coun
 int32_t talGetCounterSignatureCount(const talSigInfo* signature, int32_t* count) {
   return traceCode("talGetCounterSignatureCount", [&] {
     return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
-      if (!signature || !count) return 20;
       const SigInfo* info = asSignature(signature);
+      if (!info || !count) return 20;
       *count = info->form >= 4 && info->properties ? info->properties->counterSignatureCount() : 0;
       return 0;
     });

@@ -14,6 +14,7 @@
 #include "api/xmlrefmatch.h"
 #include "asn1/asngent.h"
 #include "base/file.h"
+#include "base/livehandles.h"
 #include "platform/clock.h"
 #include "platform/fileio.h"
 #include "pki/names/dnprint.h"
@@ -41,37 +42,19 @@ namespace {
 const uint32_t MASK_VERIFY = 1;
 const uint32_t MASK_DECRYPT = 8;
 
-// The contexts tvXmlCreateCtx handed out that are still alive. A handle that
-// is gone (deleted, or released with the message that owned it) is refused
-// instead of being used or freed again. Never destroyed: a context may die
-// after the statics do.
-struct LiveContexts {
-  std::mutex mutex;
-  std::unordered_set<const XmlSigContext*> contexts;
-};
-LiveContexts& liveContexts() {
-  static LiveContexts* live = new LiveContexts();
-  return *live;
-}
-
+// The contexts tvXmlCreateCtx handed out that are still alive (the process's
+// live handles). A handle that is gone (deleted, or released with the message
+// that owned it) is refused instead of being used or freed again.
 void registerContext(const XmlSigContext* context) {
-  LiveContexts& live = liveContexts();
-  std::lock_guard<std::mutex> guard(live.mutex);
-  live.contexts.insert(context);
+  enlistHandle(context, HandleKind::XmlContext);
 }
 
-void unregisterContext(const XmlSigContext* context) {
-  LiveContexts& live = liveContexts();
-  std::lock_guard<std::mutex> guard(live.mutex);
-  live.contexts.erase(context);
-}
+void unregisterContext(const XmlSigContext* context) { dropHandle(context); }
 
 // The context behind a handle; null for a handle that is none (any more).
 XmlSigContext* asContext(tvXmlCtx* handle) {
-  XmlSigContext* context = reinterpret_cast<XmlSigContext*>(handle);
-  LiveContexts& live = liveContexts();
-  std::lock_guard<std::mutex> guard(live.mutex);
-  return live.contexts.count(context) != 0 ? context : nullptr;
+  return isLiveHandle(handle, HandleKind::XmlContext) ? reinterpret_cast<XmlSigContext*>(handle)
+                                                      : nullptr;
 }
 
 // The document handle when it is one of the context's documents.
@@ -83,6 +66,7 @@ TVxmlDoc* documentOf(XmlSigContext* context, tvXmlDoc* handle) {
 
 // The parser of an XML signature handle; null for anything else.
 const XmlSigParser* parserOf(const talSigInfo* handle) {
+  if (!isLiveHandle(handle, HandleKind::Signature)) return nullptr;
   const SigInfo* info = reinterpret_cast<const SigInfo*>(handle);
   auto* props = dynamic_cast<SignaturePropertiesXml*>(info->properties);
   return props ? &props->sigParser() : nullptr;
@@ -166,10 +150,8 @@ int32_t loadDocFileBody(XmlSigContext* context, const char* path, void* owner, t
   if (!context || !path || !out) return ETAL_API_INV_PAR;
   // Only a regular file is a document: opening a named pipe would wait for a
   // writer.
-  struct stat st;
-  if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return ETAL_OP_INFILE;
   auto file = std::make_unique<File>();
-  if (file->open(path, "rb") != 0) return ETAL_OP_INFILE;
+  if (file->openRegular(path) != 0) return ETAL_OP_INFILE;
   if (file->size() == 0) return ETAL_RD_INFILE;
   std::string name = documentName(path);
   if (name.empty()) return ETAL_API_INV_PAR;
@@ -252,7 +234,7 @@ int32_t decryptDocument(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, cons
   if (parsed != 0) return parsed;
   std::vector<xmlNodePtr> found;
   if (!expression) {
-    int32_t rc = xpointerSelectNodes(doc->holder, XPOINTER_ENCRYPTED_DATA.c_str(), found);
+    int32_t rc = xpointerSelectNodes(doc->holder, XPOINTER_ENCRYPTED_DATA, found);
     if (rc > 10) return rc;
   } else {
     // An explicit expression names what to verify; of what it selects only
@@ -313,7 +295,7 @@ int32_t selectSignatures(XmlSigContext* context, TVxmlDoc* doc, const char* expr
   if (parsed != 0) return parsed;
   std::vector<xmlNodePtr> found;
   int32_t rc = xpointerSelectNodes(doc->holder,
-                                   expression ? expression : XPOINTER_SIGNATURES.c_str(), found);
+                                   expression ? expression : XPOINTER_SIGNATURES, found);
   if (rc > 10) return rc;
   // Each signature keeps its records and report lines until the message goes: a document of
   // tens of thousands of tiny signatures would hold hundreds of megabytes.
@@ -380,6 +362,7 @@ int32_t unprotectBody(talCtx* handle, XmlSigContext* context, tvXmlDoc* document
   if (!handle || !context || !document || !out) return ETAL_API_INV_PAR;
   int32_t check = checkCtx(handle);
   if (check != 0) return check;
+  CtxUse use(handle->inUse);
   // A context that a message owns already is that message's: a second
   // ownership would free it twice.
   if (context->owner) return ETAL_API_INV_PAR;
@@ -595,7 +578,8 @@ int32_t tvXmlSaveObjFile(tvXmlCtx* handle, const talSigInfo* signature, int32_t 
 
 int32_t tvXmlDeleteMsgInfo(talMsgInfo* handle) {
   return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
-    if (!handle) return ETAL_API_INV_PAR;
+    // Looked up before the cast: a freed message or another kind of handle is no object.
+    if (!isLiveHandle(handle, HandleKind::Message)) return ETAL_API_INV_PAR;
     auto* message = dynamic_cast<MsgInfoXml*>(reinterpret_cast<MsgInfo*>(handle));
     if (!message) return ETAL_API_INV_PAR;
     delete message;

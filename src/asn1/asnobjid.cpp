@@ -4,10 +4,55 @@
 #include "asn1/asnprivate.h"
 #include "base/commonerror.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <vector>
+
+namespace {
+
+// The arcs of a dotted text, in a fixed array for the usual lengths: converting a constant
+// allocates nothing.
+class Arcs {
+public:
+    void push(uint32_t v)
+    {
+        if (count < FIXED)
+            fixed[count] = v;
+        else {
+            if (more.empty())
+                more.assign(fixed, fixed + FIXED);
+            more.push_back(v);
+        }
+        ++count;
+    }
+    uint32_t operator[](size_t i) const { return count <= FIXED ? fixed[i] : more[i]; }
+    size_t size() const { return count; }
+
+private:
+    static const size_t FIXED = 48;
+    uint32_t fixed[FIXED];
+    std::vector<uint32_t> more;
+    size_t count = 0;
+};
+
+// Octets for OIDs made from text when no memory is left: a constant is made by a static
+// initialiser, out of which an exception ends the process before main. Lives as long as the
+// program; nothing in it is given back.
+unsigned char* reserveStatic(int n)
+{
+    static unsigned char reserve[16384];
+    static std::atomic<size_t> used{0};
+    size_t at = used.load();
+    do {
+        if (n <= 0 || at + static_cast<size_t>(n) > sizeof reserve)
+            return nullptr;
+    } while (!used.compare_exchange_weak(at, at + static_cast<size_t>(n)));
+    return reserve + at;
+}
+
+} // namespace
 
 namespace {
 const char* const SRC = "asnobjid";
@@ -60,8 +105,22 @@ int nextSubidentifier(const unsigned char* der, int len, int* i, uint64_t* value
 ASNobjectId::ASNobjectId(const char* text)
     : ASNobject(6), acceptLongArcs(0), borrowed(0), content(nullptr), length(0)
 {
-    if (set(text, nullptr) == 0)
+    const int n = textToDer(text, nullptr, nullptr, 0);
+    if (n <= 0)
         throwBadAllocation();
+    unsigned char* p = new (std::nothrow) unsigned char[n];
+    if (!p) {
+        // The octets of a constant go to the static reserve rather than out as an exception.
+        unsigned char* reserved = reserveStatic(n);
+        if (!reserved)
+            throwBadAllocation();
+        textToDer(text, nullptr, reserved, n);
+        referStatic(reserved, n);
+        return;
+    }
+    textToDer(text, nullptr, p, n);
+    content = p;
+    length = n;
 }
 
 ASNobjectId::ASNobjectId(const ASNobjectId& other)
@@ -128,7 +187,7 @@ int ASNobjectId::textToDer(const char* text, const char* separators, unsigned ch
     auto isSep = [seps](char c) { return c != 0 && std::strchr(seps, c) != nullptr; };
     if (text[0] == 0 || isSep(text[0]))
         return 0;
-    std::vector<uint32_t> arcs;
+    Arcs arcs;
     char sepChar = 0;
     const char* p = text;
     for (;;) {
@@ -141,7 +200,7 @@ int ASNobjectId::textToDer(const char* text, const char* separators, unsigned ch
                 return 0;
             ++p;
         }
-        arcs.push_back(static_cast<uint32_t>(v));
+        arcs.push(static_cast<uint32_t>(v));
         if (!*p)
             break;
         if (sepChar == 0)
@@ -158,13 +217,12 @@ int ASNobjectId::textToDer(const char* text, const char* separators, unsigned ch
         return 0;
     if (arcs[1] > 107374182)
         return 0;
-    std::vector<uint32_t> subs;
-    subs.push_back(arcs[0] * 40 + arcs[1]);
-    for (size_t i = 2; i < arcs.size(); ++i)
-        subs.push_back(arcs[i]);
+    // The subidentifiers: the first two arcs make one.
+    auto sub = [&arcs](size_t i) { return i == 0 ? arcs[0] * 40 + arcs[1] : arcs[i + 1]; };
+    const size_t subCount = arcs.size() - 1;
     int64_t required = 0;
-    for (uint32_t s : subs)
-        required += base128Size(s);
+    for (size_t i = 0; i < subCount; ++i)
+        required += base128Size(sub(i));
     if (required > ASN_MAX_LENGTH)
         return 0;
     if (!buffer)
@@ -172,7 +230,8 @@ int ASNobjectId::textToDer(const char* text, const char* separators, unsigned ch
     if (size < required)
         return 0;
     unsigned char* out = buffer;
-    for (uint32_t s : subs) {
+    for (size_t i = 0; i < subCount; ++i) {
+        const uint32_t s = sub(i);
         int k = base128Size(s);
         for (int j = k - 1; j >= 0; --j) {
             unsigned char b = static_cast<unsigned char>((s >> (7 * j)) & 0x7F);

@@ -127,6 +127,20 @@ int32_t File::open(const char* path, const char* mode)
     return 0;
 }
 
+int32_t File::openRegular(const char* path)
+{
+    close();
+    if (useMutex && !acquireMutex(path))
+        return -1;
+    handle = platform::openRegularFile(path);
+    if (useMutex) {
+        mutex.unlock();
+        if (handle < 0)
+            mutex.close();
+    }
+    return handle >= 0 ? 0 : -1;
+}
+
 int32_t File::close()
 {
     if (handle < 0)

@@ -25,6 +25,8 @@ public:
     int32_t create(const char* path);
     // fopen-style mode letters r, w, a, + (b and t ignored): 0 or -1. An open file is closed first.
     int32_t open(const char* path, const char* mode);
+    // A caller's file for reading, refused (-1, without waiting) unless it is a regular file.
+    int32_t openRegular(const char* path);
     // 0 also when no file is open; -1 when the system refused to close.
     int32_t close();
 

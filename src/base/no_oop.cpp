@@ -3,6 +3,7 @@
 #include "base/commonerror.h"
 #include "platform/codepage.h"
 
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -73,7 +74,9 @@ int32_t encodeUnit(uint32_t u, char* b)
     return 3;
 }
 
-char outputMode = 'W';
+// Read by every thread that writes a report; written once per choice, never through an
+// intermediate value.
+std::atomic<char> outputMode{'W'};
 
 struct PolishLetter
 {
@@ -319,37 +322,38 @@ char selectOutputCharset(const char* name)
 {
     if (!name || !*name)
         name = std::getenv("PL_STANDARD");
-    outputMode = 'W';
+    char mode = 'W';
     if (name) {
         if (strcasecmp(name, "MAZOVIA") == 0)
-            outputMode = 'M';
+            mode = 'M';
         else if (strcasecmp(name, "LATIN2") == 0)
-            outputMode = 'L';
+            mode = 'L';
         else if (strcasecmp(name, "852") == 0)
-            outputMode = '8';
+            mode = '8';
         else if (strcasecmp(name, "WINDOWS") == 0)
-            outputMode = 'W';
+            mode = 'W';
         else if (strcasecmp(name, "UTF8") == 0 || strcasecmp(name, "UTF-8") == 0)
-            outputMode = 'U';
+            mode = 'U';
         else
-            outputMode = 'B';
-        return outputMode;
-    }
-    for (const char* variable : {"LANG", "LANGUAGE", "LC_MESSAGES", "LC_ALL"}) {
-        const char* value = std::getenv(variable);
-        if (value) {
-            char mode = charsetFromLocale(value);
-            if (mode != 0)
-                outputMode = mode;
-            break;
+            mode = 'B';
+    } else {
+        for (const char* variable : {"LANG", "LANGUAGE", "LC_MESSAGES", "LC_ALL"}) {
+            const char* value = std::getenv(variable);
+            if (value) {
+                char fromLocale = charsetFromLocale(value);
+                if (fromLocale != 0)
+                    mode = fromLocale;
+                break;
+            }
         }
     }
-    return outputMode;
+    outputMode.store(mode);
+    return mode;
 }
 
 char outputCharset()
 {
-    return outputMode;
+    return outputMode.load();
 }
 
 std::string convertForOutput(const char* text)
@@ -363,7 +367,8 @@ std::string convertForOutput(const char* text)
         ascii = ascii && c < 0x80;
     if (ascii)
         return result;
-    switch (outputMode) {
+    const char mode = outputMode.load();  // one choice for the whole text
+    switch (mode) {
     case 'U': {
         int32_t n = cp1250ToUtf8(text, -1, nullptr, 0);
         if (n <= 0)
@@ -381,12 +386,12 @@ std::string convertForOutput(const char* text)
             for (const PolishLetter& letter : polishLetters) {
                 if (letter.windows1250 != b)
                     continue;
-                if (outputMode == 'M') {
+                if (mode == 'M') {
                     c = static_cast<char>(letter.mazovia);
-                } else if (outputMode == 'B') {
+                } else if (mode == 'B') {
                     c = letter.ascii;
                 } else {
-                    uint32_t page = outputMode == 'L' ? platform::CODE_PAGE_ISO_8859_2 : platform::CODE_PAGE_852;
+                    uint32_t page = mode == 'L' ? platform::CODE_PAGE_ISO_8859_2 : platform::CODE_PAGE_852;
                     int mapped = platform::unicodeToCodePage(
                         page, platform::codePageToUnicode(platform::CODE_PAGE_WINDOWS_1250, b));
                     if (mapped >= 0)

@@ -7,6 +7,7 @@
 #include "keys/pkcs11key.h"
 #include "keys/pkcs12key.h"
 #include "keys/talprofile.h"
+#include "platform/fileio.h"
 #include "platform/registry.h"
 
 #include <cerrno>
@@ -37,7 +38,8 @@ const int32_t PROFILE_PKCS12_BYTES = 30;
 // The whole file, when it is no larger than PKCS12_MAX_FILE_OCTETS: 0, 6 it cannot be opened,
 // 8 a read fails, 12 it is larger.
 int32_t readKeyFile(const std::string& path, std::vector<uint8_t>& bytes) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // A regular file only: a FIFO would wait for a writer, a device never end.
+  int fd = platform::openRegularFile(path.c_str());
   if (fd < 0) return KM_SETTINGS_OPEN;
   bytes.clear();
   int32_t result = KM_OK;

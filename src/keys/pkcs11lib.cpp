@@ -2,6 +2,7 @@
 
 #include "crypto/hash/lvsha.h"
 #include "keys/secretblock.h"
+#include "platform/fileio.h"
 
 #include <dlfcn.h>
 
@@ -122,8 +123,16 @@ int32_t Pkcs11Library::load(const std::string& path, std::shared_ptr<Pkcs11Libra
     failureText = "Nie podano ścieżki biblioteki PKCS#11";
     return P11_LIBRARY_MISSING;
   }
+  // A path naming no regular file (a FIFO would hold dlopen forever) names no module; a bare
+  // name is searched for by dlopen.
+  bool refused = false;
+  if (path.find('/') != std::string::npos) {
+    int probe = platform::openRegularFile(path.c_str());
+    refused = probe == platform::INVALID_FILE;
+    if (!refused) platform::closeFile(probe);
+  }
   std::lock_guard<std::recursive_mutex> guard(registryLock());
-  void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* module = refused ? nullptr : dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!module) {
     failureText = "Nie można załadować biblioteki PKCS#11 " + path;
     return P11_LIBRARY_MISSING;

@@ -1,5 +1,6 @@
 #include "keys/talprofile.h"
 
+#include "base/livehandles.h"
 #include "base/talexception.h"
 #include "keys/secretblock.h"
 
@@ -219,10 +220,16 @@ ServerIterator* TalProfile::createServerIterator(int32_t kind) const {
   std::unique_ptr<ServerIterator> iterator(new ServerIterator);
   for (const ProfileServer& server : servers)
     if (kind == 0 || server.kind == kind) iterator->servers.push_back(server);
+  enlistHandle(iterator.get(), HandleKind::ServerIterator);
   return iterator.release();
 }
 
-void TalProfile::destroyServerList(ServerIterator* iterator) { delete iterator; }
+bool TalProfile::destroyServerList(ServerIterator* iterator) {
+  if (!isLiveHandle(iterator, HandleKind::ServerIterator)) return false;
+  dropHandle(iterator);
+  delete iterator;
+  return true;
+}
 
 TalProfile* createProfile(int32_t type) {
   switch (type) {

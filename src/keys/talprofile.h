@@ -99,7 +99,8 @@ class TalProfile {
   void addServer(int32_t kind, const std::string& url);
   // A new iterator over the servers of the kind (0: all), released with destroyServerList.
   ServerIterator* createServerIterator(int32_t kind) const;
-  static void destroyServerList(ServerIterator* iterator);
+  // False, freeing nothing, for a pointer that is no live iterator.
+  static bool destroyServerList(ServerIterator* iterator);
 
  protected:
   TalProfile();

@@ -56,6 +56,27 @@ int openFile(const char* path, bool readAccess, bool writeAccess, OpenDispositio
     return fd;
 }
 
+int openRegularFile(const char* path)
+{
+    if (!path || !*path)
+        return INVALID_FILE;
+    // Non-blocking only for the open itself: a FIFO without a writer would wait there forever.
+    int fd;
+    do {
+        fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return INVALID_FILE;
+    struct stat st;
+    int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return INVALID_FILE;
+    }
+    return fd;
+}
+
 bool closeFile(int fd)
 {
     if (fd < 0)

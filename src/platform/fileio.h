@@ -21,6 +21,9 @@ enum class OpenDisposition
 
 // A descriptor, or INVALID_FILE. Directories are refused.
 int openFile(const char* path, bool readAccess, bool writeAccess, OpenDisposition disposition);
+// A caller's file to read: a descriptor only for a regular file (a FIFO, a device or a folder
+// gives INVALID_FILE), opened without waiting for a writer, then reading as usual.
+int openRegularFile(const char* path);
 bool closeFile(int fd);
 // One read: the bytes read (0 at the end), -1 on failure.
 int64_t readFile(int fd, void* buffer, size_t length);

@@ -714,11 +714,13 @@ bool xpointerSelectNode(xmlNodePtr contextNode, const char* expression, xmlNodeP
   return one;
 }
 
-const std::string XPOINTER_SIGNATURES =
-    "xmlns(ds=" + std::string(xmlc::NS_DSIG) + ") xmlns(etsi=" + std::string(xmlc::NS_XADES) +
-    ") xpointer(//ds:Signature[not(parent::etsi:CounterSignature)])";
-const std::string XPOINTER_ENCRYPTED_DATA =
-    "xmlns(xenc=" + std::string(xmlc::NS_XENC) + ") xpointer(//xenc:EncryptedData)";
+// Constant texts, not strings built at start-up: a static initialiser that runs out of memory
+// ends the process before main.
+const char XPOINTER_SIGNATURES[] =
+    "xmlns(ds=http://www.w3.org/2000/09/xmldsig#) xmlns(etsi=http://uri.etsi.org/01903/v1.3.2#)"
+    " xpointer(//ds:Signature[not(parent::etsi:CounterSignature)])";
+const char XPOINTER_ENCRYPTED_DATA[] =
+    "xmlns(xenc=http://www.w3.org/2001/04/xmlenc#) xpointer(//xenc:EncryptedData)";
 
 namespace {
 
@@ -736,14 +738,14 @@ int32_t xpointerSelectNodes(XmlDocHolder* holder, const char* expression,
                             std::vector<xmlNodePtr>& nodes) {
   nodes.clear();
   checkInvariant(holder && holder->root && expression, SRC_SIGNATURE, 404, "false");
-  if (expression == XPOINTER_SIGNATURES) {
+  if (std::strcmp(expression, XPOINTER_SIGNATURES) == 0) {
     selectElements(holder->root, nodes, [](xmlNodePtr n) {
       return xmlwalk::isIn(n, xmlc::DS_SIGNATURE, xmlc::NS_DSIG) &&
              !xmlwalk::isIn(n->parent, xmlc::XADES_COUNTER_SIGNATURE, xmlc::NS_XADES);
     });
     return xmlrc::OK;
   }
-  if (expression == XPOINTER_ENCRYPTED_DATA) {
+  if (std::strcmp(expression, XPOINTER_ENCRYPTED_DATA) == 0) {
     selectElements(holder->root, nodes, [](xmlNodePtr n) {
       return xmlwalk::isIn(n, "EncryptedData", xmlc::NS_XENC);
     });

@@ -151,8 +151,8 @@ XmlFragmentKind parseSameDocumentFragment(const std::string& fragment, std::stri
 // The library's own selections, written as XPointer: the signatures of a
 // message (ds:Signature not directly inside an XAdES 1.3.2 CounterSignature)
 // and the encrypted elements (xenc:EncryptedData).
-extern const std::string XPOINTER_SIGNATURES;
-extern const std::string XPOINTER_ENCRYPTED_DATA;
+extern const char XPOINTER_SIGNATURES[];
+extern const char XPOINTER_ENCRYPTED_DATA[];
 
 bool xpointerSelectNode(xmlNodePtr contextNode, const char* expression, xmlNodePtr* node);
 // The library's own selections above are evaluated by a walk of the document

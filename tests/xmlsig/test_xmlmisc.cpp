@@ -390,24 +390,24 @@ TEST(XPointerSelect, LibraryExpressionsByNamespace) {
   const std::string e141 = "http://uri.etsi.org/01903/v1.4.1#";
   const std::string xenc = "http://www.w3.org/2001/04/xmlenc#";
   const struct {
-    const std::string* expression;
+    const char* expression;
     std::string xml;
     const char* selectedIds;  // the Id of each selected element, in document order
   } cases[] = {
-      {&XPOINTER_SIGNATURES, "<Signature xmlns='" + ds + "' Id='root'/>", "root"},
-      {&XPOINTER_SIGNATURES,
+      {XPOINTER_SIGNATURES, "<Signature xmlns='" + ds + "' Id='root'/>", "root"},
+      {XPOINTER_SIGNATURES,
        "<r xmlns:ds='urn:other'><ds:Signature Id='no'/><s:Signature xmlns:s='" + ds +
            "' Id='a'/><Signature xmlns='" + ds + "' Id='b'/></r>",
        "a b"},
       // A counter-signature of 1.3.2 is reached through its signature; one of
       // another namespace is not a CounterSignature of the message's format.
-      {&XPOINTER_SIGNATURES,
+      {XPOINTER_SIGNATURES,
        "<r xmlns:d='" + ds + "'><d:Signature Id='s'><d:Object><x:CounterSignature xmlns:x='" +
            e132 + "'><d:Signature Id='c132'/></x:CounterSignature><y:CounterSignature xmlns:y='" +
            e141 + "'><d:Signature Id='c141'/></y:CounterSignature></d:Object></d:Signature></r>",
        "s c141"},
-      {&XPOINTER_SIGNATURES, "<r><Signature Id='plain'/></r>", ""},
-      {&XPOINTER_ENCRYPTED_DATA,
+      {XPOINTER_SIGNATURES, "<r><Signature Id='plain'/></r>", ""},
+      {XPOINTER_ENCRYPTED_DATA,
        "<r><e:EncryptedData xmlns:e='" + xenc + "' Id='1'/><p><EncryptedData xmlns='" + xenc +
            "' Id='2'/><EncryptedData Id='no'/></p></r>",
        "1 2"},
@@ -417,7 +417,7 @@ TEST(XPointerSelect, LibraryExpressionsByNamespace) {
     ParsedDoc d(c.xml);
     ASSERT_EQ(d.rc, 0);
     std::vector<xmlNodePtr> nodes;
-    ASSERT_EQ(xpointerSelectNodes(&d.holder, c.expression->c_str(), nodes), 0);
+    ASSERT_EQ(xpointerSelectNodes(&d.holder, c.expression, nodes), 0);
     std::string ids;
     for (xmlNodePtr n : nodes) {
       xmlChar* id = xmlGetProp(n, BAD_CAST "Id");

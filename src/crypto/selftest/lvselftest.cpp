@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "crypto/basic/lvexception.h"
 #include "crypto/hash/lvhash.h"
 #include "crypto/selftest/lvselftest_text.h"
 #include "crypto/sym/lvdes.h"
@@ -256,6 +257,10 @@ int guardedTest(std::ostream& report, const char* name, const std::function<int(
   std::string reason;
   try {
     return test();
+  } catch (const std::bad_alloc&) {
+    throw;  // no memory is no failed test: the caller answers out of memory
+  } catch (const LvMemException&) {
+    throw;
   } catch (const std::exception& e) {
     // The library's exceptions carry their reason on a "REASON: " line.
     reason = e.what();

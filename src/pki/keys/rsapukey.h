@@ -77,9 +77,11 @@ class RSAPublicKey : public ASNsequenceF {
   ASNinteger modulus;
   ASNinteger publicExponent;
 
- private:
-  // 1 ready (the key passed the library's public-key check), 0 unusable.
+  // 1 ready (the key passed the library's public-key check), 0 unusable. Once ready, a
+  // verification only reads the key: threads sharing it may verify at once.
   bool prepareKey();
+
+ private:
   // The library key, made in place on first use (no allocation of its own: a key is often
   // decoded for one verification).
   std::optional<LvRsaPublicKey> lib;

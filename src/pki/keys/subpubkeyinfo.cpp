@@ -438,6 +438,15 @@ int SubPubKeyInfo::verifyDigest(const AlgorithmIdentifier& sigAlg, const unsigne
   return verifyDigestWith(sigAlg, nullptr, digest, digestLen, signature, sigLen);
 }
 
+bool SubPubKeyInfo::prepareForSharedUse() {
+  if (rsaKeyKind(algorithm.algorithm) == 0) return false;
+  try {
+    return rsaKey.prepareKey();
+  } catch (const std::bad_alloc&) {
+    return false;  // the verification under the lock meets it again and answers for it
+  }
+}
+
 int SubPubKeyInfo::verifyDigestWith(const AlgorithmIdentifier& sigAlg, const SigAlgParams* sp,
                                     const unsigned char* digest, int digestLen,
                                     const unsigned char* signature, int sigLen) {

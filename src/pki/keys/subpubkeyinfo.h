@@ -42,6 +42,11 @@ class SubPubKeyInfo : public ASNsequenceF {
 
   int verifyDigest(const AlgorithmIdentifier& sigAlg, const unsigned char* digest, int digestLen,
                    const unsigned char* signature, int sigLen);
+  // For a key several threads verify with: an RSA key's library key is made now, under the
+  // caller's lock, after which verifyDigest, verifyData and verifyObject only read the key.
+  // False for any other key (its verification still builds parts as it goes) and for an
+  // unusable one.
+  bool prepareForSharedUse();
   int verifyObject(const AlgorithmIdentifier& sigAlg, const ASNobject& signedObject,
                    const unsigned char* signature, int sigLen);
   int verifyData(const AlgorithmIdentifier& sigAlg, const unsigned char* data, int dataLen,

@@ -1,5 +1,6 @@
 #include "pki/sig/sigrecords.h"
 
+#include "base/livehandles.h"
 #include "base/talexception.h"
 #include "pki/sig/sigprops.h"
 
@@ -196,9 +197,13 @@ void sortTimeStampTokens(std::list<TimeStampToken*>& tokens) {
 void SignatureTimeStampTokens::sortTokens() { sortOwnList(items); }
 void ArchiveTimeStampTokens::sortTokens() { sortOwnList(items); }
 
-SigInfo::SigInfo() = default;
+// Both are handles of the C interface while they live (a signature dies with its message).
+SigInfo::SigInfo() { enlistHandle(this, HandleKind::Signature); }
 
-SigInfo::~SigInfo() { delete properties; }
+SigInfo::~SigInfo() {
+  dropHandle(this);
+  delete properties;
+}
 
 void SigInfo::setProperties(SignatureProperties* p) {
   if (p == properties)
@@ -207,8 +212,8 @@ void SigInfo::setProperties(SignatureProperties* p) {
   properties = p;
 }
 
-MsgInfo::MsgInfo() = default;
-MsgInfo::~MsgInfo() = default;
+MsgInfo::MsgInfo() { enlistHandle(this, HandleKind::Message); }
+MsgInfo::~MsgInfo() { dropHandle(this); }
 
 bool MsgInfo::addSignature(SigInfo* info) {
   if (!info || !AddTail(info))

@@ -422,13 +422,28 @@ std::mutex& keyLock(const SubPubKeyInfo& key) {
   return stripes[(reinterpret_cast<uintptr_t>(&key) >> 6) % 64];
 }
 
+// A check with a key that may be shared. An RSA key is only prepared under
+// the lock, then checked outside it: threads verifying with one signer's
+// certificate would otherwise take turns for the whole public-key operation
+// and the hashing before it. Other keys are checked under the lock.
+template <class Check>
+int withSharedKey(const SubPubKeyInfo& key, Check check) {
+  SubPubKeyInfo& shared = const_cast<SubPubKeyInfo&>(key);
+  {
+    std::lock_guard<std::mutex> hold(keyLock(key));
+    if (!shared.prepareForSharedUse()) return check(shared);
+  }
+  return check(shared);
+}
+
 }  // namespace
 
 int verifyDigestWithSharedKey(const SubPubKeyInfo& key, const AlgorithmIdentifier& alg,
                               const unsigned char* digest, int digestLen,
                               const unsigned char* signature, int sigLen) {
-  std::lock_guard<std::mutex> hold(keyLock(key));
-  return const_cast<SubPubKeyInfo&>(key).verifyDigest(alg, digest, digestLen, signature, sigLen);
+  return withSharedKey(key, [&](SubPubKeyInfo& k) {
+    return k.verifyDigest(alg, digest, digestLen, signature, sigLen);
+  });
 }
 
 namespace {
@@ -443,19 +458,14 @@ int verifySigned(const SubPubKeyInfo& key, const AlgorithmIdentifier& alg,
   const unsigned char* sig = signature.bits();
   const int n = signature.bitsLength();
   if (!sig || n <= 0) return SignedCertificate::CERT_SIG_INVALID;
-  int r;
-  {
-    std::lock_guard<std::mutex> hold(keyLock(key));
+  const int r = withSharedKey(key, [&](SubPubKeyInfo& k) {
     std::vector<unsigned char> der;
     if (written)
-      r = const_cast<SubPubKeyInfo&>(key).verifyData(
-          alg, written->data(), static_cast<int>(written->size()), sig, n);
-    else if (writeOut && !signedObject.isConstView() && signedObject.encodeVector(der) > 0)
-      r = const_cast<SubPubKeyInfo&>(key).verifyData(alg, der.data(), static_cast<int>(der.size()),
-                                                     sig, n);
-    else
-      r = const_cast<SubPubKeyInfo&>(key).verifyObject(alg, signedObject, sig, n);
-  }
+      return k.verifyData(alg, written->data(), static_cast<int>(written->size()), sig, n);
+    if (writeOut && !signedObject.isConstView() && signedObject.encodeVector(der) > 0)
+      return k.verifyData(alg, der.data(), static_cast<int>(der.size()), sig, n);
+    return k.verifyObject(alg, signedObject, sig, n);
+  });
   switch (r) {
     case SubPubKeyInfo::SIG_VALID:
       return SignedCertificate::CERT_SIG_VALID;

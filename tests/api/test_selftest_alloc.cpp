@@ -1,0 +1,61 @@
+// Memory running out while a context opens: this program can make the n-th allocation fail. An
+// allocation that fails inside the cryptographic library's self-tests answers out of memory,
+// never "self-test failed", and the next opening runs the tests again and succeeds.
+#include "talvorin.h"
+
+#include "api/talapi.h"
+#include "crypto/selftest/lvselftest.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+#include "failnth.h"
+
+namespace {
+
+long selfTestFailAt = 0;
+
+// The library's self-tests with allocation number selfTestFailAt (counted from their start)
+// failing.
+bool failingSelfTest() {
+  struct Disarm {
+    ~Disarm() { g_failAt = 0; }
+  } disarm;
+  g_count = 0;
+  g_failAt = selfTestFailAt;
+  std::ostream report(nullptr);  // the report's text allocates nothing: only the tests count
+  return lvSelfTest(report);
+}
+
+int32_t openOnce(long failAt) {
+  selfTestFailAt = failAt;
+  talReplaceSelfTest(failingSelfTest);  // not yet passed: the next opening runs it
+  talProfile* profile = talCreateProfile(TAL_PROFILE_MEMORY);
+  if (!profile) return -1;
+  talCtx* ctx = nullptr;
+  int32_t r = talInitEx(&ctx, profile);
+  if (ctx) talDeinit(ctx);
+  return r;
+}
+
+TEST(SelfTestAllocation, AFailedAllocationIsOutOfMemoryNotAFailedTest) {
+  // How many allocations the self-tests make.
+  g_count = 0;
+  g_failAt = -1;
+  std::ostream report(nullptr);
+  ASSERT_TRUE(lvSelfTest(report));
+  const long made = g_count;
+  g_failAt = 0;
+  ASSERT_LT(20, made);
+  // A spread of them, the first and the last included; each fails one opening.
+  const long STEPS = 12;
+  for (long step = 0; step <= STEPS; ++step) {
+    const long failAt = 1 + (made - 1) * step / STEPS;
+    EXPECT_EQ(ETAL_MEM, openOnce(failAt)) << "allocation " << failAt << " of " << made;
+  }
+  EXPECT_EQ(TAL_OK, openOnce(0));
+  talReplaceSelfTest(nullptr);
+}
+
+}  // namespace
