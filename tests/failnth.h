@@ -3,11 +3,13 @@
 // file of a program.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdlib>
 
 namespace {
-long g_failAt = 0, g_count = 0;
+// Atomic: code under test may allocate on threads of its own (the self-tests do).
+std::atomic<long> g_failAt{0}, g_count{0};
 }  // namespace
 
 void* testAllocate(std::size_t n) {

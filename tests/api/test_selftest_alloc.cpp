@@ -48,10 +48,12 @@ TEST(SelfTestAllocation, AFailedAllocationIsOutOfMemoryNotAFailedTest) {
   const long made = g_count;
   g_failAt = 0;
   ASSERT_LT(20, made);
-  // A spread of them, the first and the last included; each fails one opening.
+  // A spread of them, from the first to near the last; each fails one opening. The tests run
+  // on threads, and how many allocations the threads' own set-up makes varies a little from run
+  // to run, so the last rows keep clear of the end.
   const long STEPS = 12;
   for (long step = 0; step <= STEPS; ++step) {
-    const long failAt = 1 + (made - 1) * step / STEPS;
+    const long failAt = 1 + (made - made / 50 - 1) * step / STEPS;
     EXPECT_EQ(ETAL_MEM, openOnce(failAt)) << "allocation " << failAt << " of " << made;
   }
   EXPECT_EQ(TAL_OK, openOnce(0));

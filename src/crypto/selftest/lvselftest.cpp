@@ -328,8 +328,13 @@ std::vector<int> runGroups(std::ostream& report, const std::vector<Group>& group
     for (size_t t = 1; t < workers; ++t) {
       try {
         threads.emplace_back(work);
+      } catch (const std::bad_alloc&) {
+        // Memory ran out, as it may in any test: the run answers that, whatever thread met it.
+        // The workers started stop after their current test and are joined on the way out.
+        next = order.size();
+        throw;
       } catch (...) {
-        break;  // the threads there are (this one at least) do all of it
+        break;  // no thread to be had: the threads there are (this one at least) do all of it
       }
     }
     work();

@@ -734,6 +734,10 @@ int shardedTest(std::ostream& report, const char* name, const char* text, unsign
       return 1;
     }
   }
+  // A share that met something past its own last vector (memory running out while it read the
+  // lines of another's) ends the test as a run one vector after the other would have ended.
+  for (const ShardRun& run : runs)
+    if (run.thrown) std::rethrow_exception(run.thrown);
   reportf(report, "---   ilość wektorów : %d\r\n", runs[0].vectors);
   reportf(report, "---   ilość błędów: %d\r\n\r\n", errors);
   return errors ? 1 : 0;
