@@ -113,7 +113,10 @@ int32_t talCreateFileStream(const char* path, int32_t mode, talStream** stream) 
         // Emptying a file that another stream reads (or writes) would lose it before any call.
         if (existed && fileInUse(before)) return 20;
       }
-      if (s->file->open(path, mode == 0 ? "rb" : "w+b") != 0) return cannotOpen;
+      // Reading opens without waiting and takes a regular file only, whatever the path names
+      // by the time it is opened.
+      if ((mode == 0 ? s->file->openRegular(path) : s->file->open(path, "w+b")) != 0)
+        return cannotOpen;
       struct stat after;
       if (::stat(path, &after) != 0 || !S_ISREG(after.st_mode) ||
           (existed && (after.st_dev != before.st_dev || after.st_ino != before.st_ino)))
