@@ -1,5 +1,7 @@
 #include "platform/namedmutex.h"
 
+#include "platform/fileio.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -62,6 +64,40 @@ bool NamedMutex::create(const std::string& name)
     do {
         fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     } while (fd < 0 && errno == EINTR);
+    return fd >= 0;
+}
+
+bool NamedMutex::createAt(const std::string& path)
+{
+    close();
+    if (path.empty())
+        return false;
+    const int flags = O_CLOEXEC | O_NOFOLLOW;
+    do {
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | flags, 0600);
+    } while (fd < 0 && errno == EINTR);
+    if (fd >= 0) {
+        // Made here: every user who may write the folder may lock it.
+        if (!shareLikeFolder(path.c_str())) {
+            close();
+            ::unlink(path.c_str());
+            return false;
+        }
+        return true;
+    }
+    if (errno != EEXIST)
+        return false;
+    do {
+        fd = ::open(path.c_str(), O_RDWR | flags);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0 && (errno == EACCES || errno == EROFS)) {
+        do {
+            fd = ::open(path.c_str(), O_RDONLY | flags);
+        } while (fd < 0 && errno == EINTR);
+    }
+    struct stat st;
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)))
+        close();
     return fd >= 0;
 }
 

@@ -40,8 +40,10 @@ class DbSrvTal : public DbSrvMem {
   // or is not a table. The caller holds the lock.
   void load();
   void save();
+  unsigned sharedMode() const;
 
   std::string path;
+  std::string folder;
   InterProcessLock& lock;
 };
 
@@ -56,6 +58,7 @@ class DbTal : public DbBase {
   void connect(const std::string& directoryName);
   // The lock's name: the directory (with its separator) and "db.lck"; where
   // the system asks for global names, "Global\" and the SHA-1 of the directory.
+  // Whatever the name, the lock is the file "db.lck" in the directory.
   std::string createSemaforeName() const;
 
   void create() override;
