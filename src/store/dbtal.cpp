@@ -210,13 +210,22 @@ void DbTal::connect(const std::string& directoryName)
 
 std::string DbTal::createSemaforeName() const
 {
-  if (getSystemInfo().osCode <= 5)
-    return dir + LOCK_FILE;
-  LvSha1 sha;
-  sha.hash(reinterpret_cast<const LvOctet*>(dir.data()), static_cast<unsigned int>(dir.size()));
-  std::string hex;
-  bytesToHexString(sha.getHashPtr(), 20, hex);
-  return "Global\\" + hex;
+  return semaforeNameFor(dir, getSystemInfo().osCode);
+}
+
+std::string DbTal::semaforeNameFor(const std::string& directory, uint32_t osCode)
+{
+  if (osCode <= 5)
+    return directory + LOCK_FILE;
+  try {
+    LvSha1 sha;
+    sha.hash(reinterpret_cast<const LvOctet*>(directory.data()), static_cast<unsigned int>(directory.size()));
+    std::string hex;
+    bytesToHexString(sha.getHashPtr(), 20, hex);
+    return "Global\\" + hex;
+  } catch (const std::exception& e) {
+    throw EnDb_Exception(std::string("DbTal::createSemaforeName. Blad liczenia skrótu: ") + e.what());
+  }
 }
 
 void DbTal::create()
