@@ -28,14 +28,14 @@ namespace {
 // A time-out above an hour is a mistyped value, not a wish.
 constexpr uint64_t MAX_TIMEOUT_SECONDS = 3600;
 
-bool readTimeoutSeconds(platform::RegistryRoot root, uint64_t& seconds)
+bool readSeconds(platform::RegistryRoot root, const char* name, uint64_t& seconds)
 {
   platform::RegistryKey key;
   if (key.open(root, NET_REGISTRY_KEY, false) != platform::RegistryStatus::Ok)
     return false;
   uint32_t type = 0;
   std::vector<uint8_t> data;
-  if (key.queryValue(NET_TIMEOUT_VALUE, type, data) != platform::RegistryStatus::Ok)
+  if (key.queryValue(name, type, data) != platform::RegistryStatus::Ok)
     return false;
   if ((type == platform::REGISTRY_DWORD && data.size() == 4) ||
       (type == platform::REGISTRY_QWORD && data.size() == 8)) {
@@ -45,6 +45,25 @@ bool readTimeoutSeconds(platform::RegistryRoot root, uint64_t& seconds)
     return true;
   }
   return false;
+}
+
+// The length of the DER value (a SEQUENCE) at p, header included; 0 when it is none or runs
+// past n.
+size_t derValueLength(const uint8_t* p, size_t n)
+{
+  if (n < 2 || p[0] != 0x30)
+    return 0;
+  size_t length = p[1], header = 2;
+  if (length & 0x80) {
+    const size_t count = length & 0x7F;
+    if (count == 0 || count > 4 || n < 2 + count)
+      return 0;
+    length = 0;
+    for (size_t i = 0; i < count; ++i)
+      length = length << 8 | p[2 + i];
+    header += count;
+  }
+  return length <= n - header ? header + length : 0;
 }
 
 // Decodes one whole DER value that keeps a private copy of its octets.
@@ -197,13 +216,19 @@ std::string ldapDnText(const DistinguishedName& name)
   return out;
 }
 
+bool netRegistrySeconds(const char* name, uint64_t& seconds)
+{
+  seconds = 0;
+  if (!readSeconds(platform::RegistryRoot::CurrentUser, name, seconds) || seconds == 0)
+    readSeconds(platform::RegistryRoot::LocalMachine, name, seconds);
+  return seconds > 0;
+}
+
 int32_t NetworkManager::init()
 {
   // A zero is no time-out at all: the machine's value, or the default, stands then.
   uint64_t seconds = 0;
-  if (!readTimeoutSeconds(platform::RegistryRoot::CurrentUser, seconds) || seconds == 0)
-    readTimeoutSeconds(platform::RegistryRoot::LocalMachine, seconds);
-  if (seconds > 0)
+  if (netRegistrySeconds(NET_TIMEOUT_VALUE, seconds))
     timeout = static_cast<long>(std::min(seconds, MAX_TIMEOUT_SECONDS) * 1000);
   return netStartup() ? 0 : 23;
 }
@@ -255,6 +280,7 @@ NetRequest NetworkManager::transfer(const std::string& url, const NetProxy& prox
   request.maxBytes = maxBytes;
   request.timeoutMs = timeout;
   request.proxy = &proxy;
+  request.cancel = cancel;
   if (settings)
     request.caFile = settings->caFile();
   return request;
@@ -310,6 +336,7 @@ int32_t NetworkManager::fetchValues(LdapQuery& query,
                                     std::vector<std::vector<uint8_t>>& bodies) const
 {
   query.timeoutMs = timeout;
+  query.cancel = cancel;
   if (netUrlScheme(query.url) == "ldap")
     return ldapFetch(query, bodies);
   const NetProxy proxy = configuredProxy();
@@ -513,6 +540,52 @@ int32_t NetworkManager::queryForTimeStamp(const uint8_t* request, size_t length,
   return timeStampResult(rc);
 }
 
+int32_t NetworkManager::fetchCertificateBundle(const std::string& url, CertList& out,
+                                               std::vector<uint8_t>& raw)
+{
+  raw.clear();
+  if (networkOff(nullptr))
+    return NET_NO_SERVER;
+  LdapQuery query;
+  query.url = url;
+  query.scope = LDAP_QUERY_SUBTREE;
+  query.filter = "(|(userCertificate=*)(cACertificate=*))";
+  query.attributes.assign(std::begin(CERTIFICATE_ATTRIBUTES), std::end(CERTIFICATE_ATTRIBUTES));
+  query.maxBytes = NET_BUNDLE_CAP;
+  std::vector<std::vector<uint8_t>> bodies;
+  const int32_t rc = fetchValues(query, bodies);
+  if (rc != NET_OK)
+    return rc;
+  CertList found;
+  try {
+    for (const std::vector<uint8_t>& body : bodies) {
+      raw.insert(raw.end(), body.begin(), body.end());
+      // One DER value after another; whatever does not decode spoils only itself, and a
+      // length that runs past the end ends the walk.
+      size_t at = 0;
+      while (at < body.size()) {
+        const size_t length = derValueLength(body.data() + at, body.size() - at);
+        if (length == 0)
+          break;
+        std::unique_ptr<SignedCertificate> certificate(new SignedCertificate());
+        if (decodeWhole(*certificate,
+                        std::vector<uint8_t>(body.begin() + static_cast<std::ptrdiff_t>(at),
+                                             body.begin() + static_cast<std::ptrdiff_t>(at + length))))
+          found.push_back(std::move(certificate));
+        at += length;
+      }
+    }
+    if (found.empty())
+      return NET_BAD_FORMAT;
+    out.reserve(out.size() + found.size());
+  } catch (const std::bad_alloc&) {
+    return NET_NO_MEMORY;
+  }
+  for (std::unique_ptr<SignedCertificate>& c : found)
+    out.push_back(std::move(c));
+  return NET_OK;
+}
+
 CacheManager& CacheManager::instance()
 {
   static CacheManager cache;
@@ -539,6 +612,4 @@ size_t CacheManager::crlItemCount()
   return crlItems.size();
 }
 
-void importRefreshedData(talCtx*) {}
 
-void startNetworkThread(const TalProfile*, talCtx*) {}

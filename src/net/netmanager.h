@@ -8,6 +8,7 @@
 #include "net/absmutex.h"
 #include "net/netclient.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -22,8 +23,6 @@ class ReportStream;
 class SignedCertRevList;
 class SignedCertificate;
 class TimeStampResponse;
-class TalProfile;
-struct talCtx;
 
 // Server kinds of the configuration's server table.
 constexpr int32_t NET_SERVER_CERTIFICATES = 1;
@@ -40,6 +39,9 @@ constexpr int32_t NET_OPTION_NO_NETWORK = 18;
 extern const char* const NET_REGISTRY_KEY;    // "SOFTWARE\MIRVAL KSO\TALVORIN\3.9"
 extern const char* const NET_TIMEOUT_VALUE;   // "nettimeout"
 constexpr long NET_DEFAULT_TIMEOUT_MS = 30000;
+// A number of seconds (DWORD or QWORD) under NET_REGISTRY_KEY of HKEY_CURRENT_USER, else of
+// HKEY_LOCAL_MACHINE (where the user's is absent or 0); false when neither gives one above 0.
+bool netRegistrySeconds(const char* name, uint64_t& seconds);
 
 // What the network manager asks of the context's configuration.
 class NetworkSettings {
@@ -70,6 +72,8 @@ class NetworkManager {
   void setTimeoutMs(long ms) { timeout = ms; }
   // The cap on one CRL download (NET_DEFAULT_CRL_CAP until set).
   void setCrlCap(size_t bytes) { crlCap = bytes; }
+  // Transfers stop soon after the flag is set (a background thread asked to end); null: never.
+  void setCancel(const std::atomic<bool>* flag) { cancel = flag; }
 
   // False when network work is off, for kinds 2 and 4 also when CRL/OCSP fetching is off (the
   // reason written into report when one is given), or when no server of the kind (and issuer)
@@ -123,6 +127,13 @@ class NetworkManager {
   int32_t queryForTimeStamp(const uint8_t* request, size_t length, TimeStampResponse& response,
                             uint32_t serverMask);
 
+  // The certificate bundle a certificate server offers: at an http, https or ftp URL a file of
+  // DER certificates one after another; at an ldap URL every userCertificate and cACertificate
+  // under the URL's base DN. 0 with the certificates that decode appended and `raw` holding
+  // what was fetched (the values one after another), 28 when nothing in it is a certificate,
+  // else the network result. Honours option 18.
+  int32_t fetchCertificateBundle(const std::string& url, CertList& out, std::vector<uint8_t>& raw);
+
  private:
   bool networkOff(ReportStream* report) const;
   bool crlOcspOff(ReportStream* report) const;
@@ -140,7 +151,11 @@ class NetworkManager {
   const NetworkSettings* settings;
   long timeout = NET_DEFAULT_TIMEOUT_MS;
   size_t crlCap = NET_DEFAULT_CRL_CAP;
+  const std::atomic<bool>* cancel = nullptr;
 };
+
+// The cap on a certificate bundle.
+constexpr size_t NET_BUNDLE_CAP = 16u * 1024 * 1024;
 
 // The process-wide cache of network results.
 class CacheManager {
@@ -160,12 +175,6 @@ class CacheManager {
   MIRVALLIBS::Abs_Mutex mutex;
   std::vector<CrlItem> crlItems;
 };
-
-// What the background refresh threads fetched is imported into the context's databases, and
-// the threads are started, only with the file-backed database; with the memory database (the
-// only one there is yet) both do nothing.
-void importRefreshedData(talCtx* context);
-void startNetworkThread(const TalProfile* profile, talCtx* context);
 
 // The name as an LDAP distinguished name (RFC 4514: last RDN first, special characters
 // escaped); empty when a value cannot be shown.
