@@ -217,6 +217,15 @@ void fetchBundle(talCtx& ctx, const std::string& folder)
 
 void stopAtExit() { stopNetworkThreads(); }
 
+// Registers the stop at exit again (see Worker::run); a process that opens and closes many
+// contexts registers it a bounded number of times.
+void registerStopAtExit()
+{
+  static std::atomic<int> registered{0};
+  if (registered.fetch_add(1) < 16)
+    std::atexit(stopAtExit);
+}
+
 struct Worker {
   explicit Worker(const std::string& folder) : folder(folder) {}
 
@@ -247,7 +256,7 @@ struct Worker {
         // Whatever the first fetch made for the first time (the transfer libraries' state and
         // the like) is destroyed at exit before the handlers registered before it ran: the
         // stop registered now runs first and waits for this thread.
-        std::atexit(stopAtExit);
+        registerStopAtExit();
         first = false;
       }
       std::unique_lock<std::mutex> hold(mutex);
@@ -408,7 +417,7 @@ void startNetworkThread(const TalProfile*, talCtx* context)
   } catch (const std::exception&) {
     return;  // no refresh for this directory yet: the next opening tries again
   }
-  std::atexit(stopAtExit);
+  registerStopAtExit();
   r.workers[folder] = std::move(worker);
 }
 
