@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <string>
+
 namespace platform {
 
 namespace {
@@ -73,20 +75,27 @@ bool NamedMutex::createAt(const std::string& path)
     if (path.empty())
         return false;
     const int flags = O_CLOEXEC | O_NOFOLLOW;
-    do {
-        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | flags, 0600);
-    } while (fd < 0 && errno == EINTR);
-    if (fd >= 0) {
-        // Made here: every user who may write the folder may lock it.
-        if (!shareLikeFolder(path.c_str())) {
-            close();
-            ::unlink(path.c_str());
-            return false;
+    // A new lock file takes its name only once it has its permissions (made under a name of
+    // our own, then linked), so no other user ever finds it too closed to open.
+    if (::access(path.c_str(), F_OK) != 0) {
+        static unsigned counter = 0;
+        const std::string temp = path + ".tmp-" + std::to_string(static_cast<long>(::getpid())) + "-" +
+                                 std::to_string(__atomic_add_fetch(&counter, 1, __ATOMIC_RELAXED));
+        int made;
+        do {
+            made = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | flags, 0600);
+        } while (made < 0 && errno == EINTR);
+        if (made >= 0) {
+            const bool ready = shareLikeFolder(temp.c_str());
+            ::close(made);
+            // Another process may have linked its own first: that one is the lock.
+            if (ready && ::link(temp.c_str(), path.c_str()) != 0 && errno != EEXIST) {
+                ::unlink(temp.c_str());
+                return false;
+            }
+            ::unlink(temp.c_str());
         }
-        return true;
     }
-    if (errno != EEXIST)
-        return false;
     do {
         fd = ::open(path.c_str(), O_RDWR | flags);
     } while (fd < 0 && errno == EINTR);

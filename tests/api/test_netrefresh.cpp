@@ -269,33 +269,41 @@ ChildRun runChild(Refresh* fixture, talCtx* (Refresh::*open)(int32_t), End end)
 TEST_F(Refresh, ExitOrLastCloseWithAFetchInFlightEndsAtOnce)
 {
   std::atomic<int> asked{0};
+  // The server marks each request in a file the child (another process) can see.
+  const std::string marker = folder + "/asked";
   LocalHttpServer stalling([&](const LocalRequest&) {
     ++asked;
+    std::ofstream(marker) << asked.load();
     LocalAnswer a;
     a.mode = LocalAnswer::Stall;
     return a;
   });
   servers.crls = {stalling.url("/crl")};
   servers.certificates = {stalling.url("/bundle")};
+  // Both threads connect at once (the server answers one connection at a time, the other
+  // waits in its queue): once it has a request, both are inside their transfers.
+  auto inFlight = [&] {
+    if (!within(20, [&] { return exists(marker); })) _exit(11);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  };
   // exit() with both threads inside their transfers: the handler cancels and waits for them,
   // and nothing leaks (the sanitizer's leak check runs at this exit).
-  // Both threads connect at once (the server answers one connection at a time, the other
-  // waits in its queue): half a second later they are surely inside their transfers.
-  const auto inFlight = std::chrono::milliseconds(500);
   ChildRun byExit = runChild(this, &Refresh::open, [&](talCtx*) {
-    std::this_thread::sleep_for(inFlight);
+    inFlight();
     std::exit(0);
   });
   EXPECT_TRUE(WIFEXITED(byExit.status) && WEXITSTATUS(byExit.status) == 0) << byExit.status;
-  EXPECT_LT(byExit.seconds, 10.0);
-  // The last context closed with both threads inside their transfers.
+  EXPECT_LT(byExit.seconds, 20.0);
   EXPECT_GE(asked, 1);
   asked = 0;
+  ::unlink(marker.c_str());
+  // The last context closed with both threads inside their transfers: cancelled within about
+  // a second (curl looks at the flag once a second).
   ChildRun byClose = runChild(this, &Refresh::open, [&](talCtx* ctx) {
-    std::this_thread::sleep_for(inFlight);
+    inFlight();
     const auto start = std::chrono::steady_clock::now();
     if (talDeinit(ctx) != 0 || networkThreadCount() != 0) _exit(9);
-    _exit(std::chrono::steady_clock::now() - start < std::chrono::seconds(3) ? 0 : 10);
+    _exit(std::chrono::steady_clock::now() - start < std::chrono::seconds(5) ? 0 : 10);
   });
   EXPECT_TRUE(WIFEXITED(byClose.status) && WEXITSTATUS(byClose.status) == 0) << byClose.status;
   EXPECT_GE(asked, 1);
