@@ -91,6 +91,8 @@ class ConfigurationManager : public KeyConfigAccess {
   int32_t profileType() const { return profile.type; }
   const std::string& profileName() const { return profile.name; }
   const std::string& profilePath() const { return profile.path; }
+  // The seven-day period: how long the network certificate query remembers what it fetched.
+  int64_t cachePeriod() const { return period; }
   const std::string& pkcs11ModulePath() const { return profile.modulePath; }
   bool profileDataInMemory() const { return profile.dataInMemory; }
   // PKCS#11 attributes 5 and 6 are set (any length).

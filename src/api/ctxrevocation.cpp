@@ -1,6 +1,7 @@
 #include "api/ctxrevocation.h"
 
 #include "base/memfile.h"
+#include "base/talexception.h"
 #include "base/reportstream.h"
 #include "keys/talprofile.h"
 #include "net/netmanager.h"
@@ -130,8 +131,15 @@ ContextRevocation::ContextRevocation(talCtx& ctx)
 ContextRevocation::~ContextRevocation() = default;
 
 int32_t ContextRevocation::importCrl(const SignedCertRevList& crl) {
-  // The database's answers are the ones the flush expects (0, 4, 6 go on; 1, 2 fail).
-  return crlDatabase.importCrl(crl);
+  // The database's answers are the ones the flush expects (0, 4, 6 go on; 1, 2 fail). A CRL
+  // whose scope cannot be read (88) is passed like one that does not decode, so the context
+  // can still close.
+  try {
+    return crlDatabase.importCrl(crl);
+  } catch (const TalApiException& e) {
+    if (e.getCode() != 88) throw;
+    return CRLDB_UNDECODABLE;
+  }
 }
 
 RevocationLink* ContextRevocation::cloneFor(talCtx* clone) const {

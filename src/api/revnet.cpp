@@ -39,10 +39,11 @@ int RevocationNetworkAdapter::queryForCertificatesByDn(const DistinguishedName& 
 
 int RevocationNetworkAdapter::queryForCrl(const std::string& uri, const DistinguishedName& issuer,
                                           CrlList& out, ReportStream* report) {
-  return manager.queryForCRL(uri, &issuer, out, 0, report);
+  // Kept by the network cache for the rest of this verification (see queryForCRL).
+  return manager.queryForCRL(uri, &issuer, out, 1, report);
 }
 
 int RevocationNetworkAdapter::queryForIssuerCrl(const DistinguishedName& issuer, CrlList& out,
                                                 ReportStream* report) {
-  return manager.queryForIssuerCrl(issuer, out, report, 0);
+  return manager.queryForIssuerCrl(issuer, out, report, 1);
 }

@@ -61,6 +61,7 @@ class ContextNetworkSettings : public NetworkSettings {
   void servers(int32_t kind, const DistinguishedName* issuer,
                std::vector<std::string>& urls) const override;
   NetProxy proxy() const override;
+  int64_t certificateCachePeriod() const override { return configuration.cachePeriod(); }
 
  private:
   const ConfigurationManager& configuration;

@@ -2,6 +2,7 @@
 #include "talvorin.h"
 
 #include "api/apitrace.h"
+#include "api/netrefresh.h"
 #include "api/talapi.h"
 #include "api/talctx.h"
 #include "base/commonerror.h"
@@ -213,6 +214,7 @@ int32_t deinitBody(talCtx* ctx) {
   int32_t flushed = ctx->flushNewCertificates();
   if (flushed >= 11) return flushed;
   importRefreshedData(ctx);
+  leaveNetworkThreads(ctx);
   ctx->keyManager.releaseTokenLibrary();
   use.unlock();  // a held mutex is not destroyed
   delete ctx;

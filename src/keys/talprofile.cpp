@@ -26,6 +26,7 @@ void enlist(const void* profile) {
   std::lock_guard<std::mutex> guard(registryLock());
   registry().insert(profile);
 }
+const int32_t ATTR_DATABASE_PATH = 16;
 const int32_t ATTR_DATABASE_TYPE = 17;
 }  // namespace
 
@@ -140,9 +141,11 @@ int32_t TalProfile::setAttribute(int32_t number, const void* value, size_t lengt
   std::vector<uint8_t>& slot = attributes[number];
   SecretBlock::wipe(slot.data(), slot.size());
   slot.assign(bytes, bytes + length);
-  if (number == ATTR_DATABASE_TYPE) {
+  // The profile's path is where its file-backed database lives, as its database type chooses
+  // the database: the C caller's way to both parameters.
+  if (number == ATTR_DATABASE_TYPE || number == ATTR_DATABASE_PATH) {
     std::string text(slot.begin(), slot.end());
-    params.set("dbtype", text.substr(0, text.find('\0')));
+    params.set(number == ATTR_DATABASE_TYPE ? "dbtype" : "db", text.substr(0, text.find('\0')));
   }
   return PROFILE_ATTR_OK;
 }

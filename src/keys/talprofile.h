@@ -8,10 +8,10 @@
 //   37  not set: the default value is handed out
 //   38  not set and no default
 // Numbers: 0 name, 1 type (read only, 4 bytes), 3 PKCS#11 module path, 5 and 6 PKCS#11 token
-// and key labels, 9 PKCS#12 file path, 14 and 15 texts, 16 profile path, 17 database type
-// (also the parameter "dbtype"), 21 and 22 external PIN entry for signing and decryption
-// (4 bytes, default 0), 27, 32, 34 PKCS#11 flags (4 bytes), 30 PKCS#12 file bytes, 37 a flag
-// (4 bytes).
+// and key labels, 9 PKCS#12 file path, 14 and 15 texts, 16 profile path (also the parameter
+// "db": the file-backed database's directory), 17 database type (also the parameter "dbtype"),
+// 21 and 22 external PIN entry for signing and decryption (4 bytes, default 0), 27, 32, 34
+// PKCS#11 flags (4 bytes), 30 PKCS#12 file bytes, 37 a flag (4 bytes).
 #pragma once
 
 #include <cstddef>

@@ -214,13 +214,16 @@ int32_t ldapFetch(const LdapQuery& query, std::vector<std::vector<uint8_t>>& val
     for (;;) {
       const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
           deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0)
+      if (left.count() <= 0 || (query.cancel && query.cancel->load()))
         return stop(NET_TIMEOUT);
-      timeval wait{static_cast<time_t>(left.count() / 1000000),
-                   static_cast<suseconds_t>(left.count() % 1000000)};
+      // A search that may be cancelled waits in slices, to look at the flag between them.
+      const long long slice = query.cancel ? std::min<long long>(left.count(), 250000) : left.count();
+      timeval wait{static_cast<time_t>(slice / 1000000), static_cast<suseconds_t>(slice % 1000000)};
       LDAPMessage* message = nullptr;
       const int type = ldap_result(raw, id, LDAP_MSG_ONE, &wait, &message);
       std::unique_ptr<LDAPMessage, MessageDeleter> held(message);
+      if (type == 0 && slice < left.count())
+        continue;
       if (type == 0)
         return stop(NET_TIMEOUT);
       if (type < 0) {

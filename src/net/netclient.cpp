@@ -12,6 +12,12 @@
 
 namespace {
 
+// curl asks at least once a second, also while nothing moves.
+int cancelled(void* flag, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+  return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0;
+}
+
 // Any server status (curl rows) or any curl result (status rows).
 constexpr long ANY = -1;
 
@@ -221,7 +227,14 @@ int32_t netFetch(const NetRequest& request, NetResponse& response)
     curl_easy_setopt(c, CURLOPT_PROXY, "");
   }
 
+  if (request.cancel) {
+    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, cancelled);
+    curl_easy_setopt(c, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(request.cancel));
+    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+  }
   const CURLcode rc = curl_easy_perform(c);
+  if (rc == CURLE_ABORTED_BY_CALLBACK)
+    return NET_TIMEOUT;
   if (sink.noMemory)
     return NET_NO_MEMORY;
   if (sink.tooLarge) {

@@ -2,6 +2,7 @@
 // table that turns curl's and the server's answers into the network result codes.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -55,6 +56,9 @@ struct NetRequest {
   const NetProxy* proxy = nullptr;
   // The certificates an https server must chain to (PEM); empty: the system's store.
   std::string caFile;
+  // When given and set, the transfer stops within about a second (NET_TIMEOUT): a background
+  // thread asked to end does not wait for its server.
+  const std::atomic<bool>* cancel = nullptr;
 };
 
 struct NetResponse {

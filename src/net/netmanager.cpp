@@ -14,6 +14,7 @@
 #include "pki/x509/cert.h"
 #include "pki/x509/crl.h"
 #include "pki/x509/x509ext.h"
+#include "platform/clock.h"
 #include "platform/registry.h"
 
 #include <algorithm>
@@ -28,14 +29,14 @@ namespace {
 // A time-out above an hour is a mistyped value, not a wish.
 constexpr uint64_t MAX_TIMEOUT_SECONDS = 3600;
 
-bool readTimeoutSeconds(platform::RegistryRoot root, uint64_t& seconds)
+bool readSeconds(platform::RegistryRoot root, const char* name, uint64_t& seconds)
 {
   platform::RegistryKey key;
   if (key.open(root, NET_REGISTRY_KEY, false) != platform::RegistryStatus::Ok)
     return false;
   uint32_t type = 0;
   std::vector<uint8_t> data;
-  if (key.queryValue(NET_TIMEOUT_VALUE, type, data) != platform::RegistryStatus::Ok)
+  if (key.queryValue(name, type, data) != platform::RegistryStatus::Ok)
     return false;
   if ((type == platform::REGISTRY_DWORD && data.size() == 4) ||
       (type == platform::REGISTRY_QWORD && data.size() == 8)) {
@@ -45,6 +46,25 @@ bool readTimeoutSeconds(platform::RegistryRoot root, uint64_t& seconds)
     return true;
   }
   return false;
+}
+
+// The length of the DER value (a SEQUENCE) at p, header included; 0 when it is none or runs
+// past n.
+size_t derValueLength(const uint8_t* p, size_t n)
+{
+  if (n < 2 || p[0] != 0x30)
+    return 0;
+  size_t length = p[1], header = 2;
+  if (length & 0x80) {
+    const size_t count = length & 0x7F;
+    if (count == 0 || count > 4 || n < 2 + count)
+      return 0;
+    length = 0;
+    for (size_t i = 0; i < count; ++i)
+      length = length << 8 | p[2 + i];
+    header += count;
+  }
+  return length <= n - header ? header + length : 0;
 }
 
 // Decodes one whole DER value that keeps a private copy of its octets.
@@ -197,13 +217,19 @@ std::string ldapDnText(const DistinguishedName& name)
   return out;
 }
 
+bool netRegistrySeconds(const char* name, uint64_t& seconds)
+{
+  seconds = 0;
+  if (!readSeconds(platform::RegistryRoot::CurrentUser, name, seconds) || seconds == 0)
+    readSeconds(platform::RegistryRoot::LocalMachine, name, seconds);
+  return seconds > 0;
+}
+
 int32_t NetworkManager::init()
 {
   // A zero is no time-out at all: the machine's value, or the default, stands then.
   uint64_t seconds = 0;
-  if (!readTimeoutSeconds(platform::RegistryRoot::CurrentUser, seconds) || seconds == 0)
-    readTimeoutSeconds(platform::RegistryRoot::LocalMachine, seconds);
-  if (seconds > 0)
+  if (netRegistrySeconds(NET_TIMEOUT_VALUE, seconds))
     timeout = static_cast<long>(std::min(seconds, MAX_TIMEOUT_SECONDS) * 1000);
   return netStartup() ? 0 : 23;
 }
@@ -255,6 +281,7 @@ NetRequest NetworkManager::transfer(const std::string& url, const NetProxy& prox
   request.maxBytes = maxBytes;
   request.timeoutMs = timeout;
   request.proxy = &proxy;
+  request.cancel = cancel;
   if (settings)
     request.caFile = settings->caFile();
   return request;
@@ -310,6 +337,7 @@ int32_t NetworkManager::fetchValues(LdapQuery& query,
                                     std::vector<std::vector<uint8_t>>& bodies) const
 {
   query.timeoutMs = timeout;
+  query.cancel = cancel;
   if (netUrlScheme(query.url) == "ldap")
     return ldapFetch(query, bodies);
   const NetProxy proxy = configuredProxy();
@@ -323,13 +351,21 @@ int32_t NetworkManager::fetchValues(LdapQuery& query,
 int32_t NetworkManager::queryForCRL(const std::string& uri, const DistinguishedName* issuer,
                                     CrlList& out, int32_t flag, ReportStream* report)
 {
-  (void)flag;  // kept for the callers; every fetch is fresh
   if (crlOcspOff(report))
     return NET_CRL_NOT_FOUND;
   LdapQuery query;
   query.url = uri;
   if (ldapUrlBase(uri).empty() && issuer)
     query.base = ldapDnText(*issuer);
+  const std::string key = uri + "\n" + query.base;
+  if (flag != 0) {
+    try {
+      if (CacheManager::instance().findCrlItems(key, out))
+        return NET_OK;
+    } catch (const std::bad_alloc&) {
+      return NET_NO_MEMORY;
+    }
+  }
   // A distribution point's URL may name the one list it means (the CRL beside an ARL).
   query.attributes = ldapUrlAttributes(uri);
   if (query.attributes.empty())
@@ -353,6 +389,14 @@ int32_t NetworkManager::queryForCRL(const std::string& uri, const DistinguishedN
     out.reserve(out.size() + found.size());
   } catch (const std::bad_alloc&) {
     return NET_NO_MEMORY;
+  }
+  try {
+    if (flag != 0)
+      for (const std::unique_ptr<SignedCertRevList>& crl : found)
+        CacheManager::instance().addCrlItem(std::unique_ptr<SignedCertRevList>(new SignedCertRevList(*crl)),
+                                            true, key);
+  } catch (const std::bad_alloc&) {
+    // Not kept: the next query fetches again.
   }
   for (std::unique_ptr<SignedCertRevList>& crl : found)
     out.push_back(std::move(crl));
@@ -454,19 +498,85 @@ int32_t NetworkManager::fetchCertificatesByName(const DistinguishedName& name, C
   return ran ? NET_OK : NET_NO_SERVER;
 }
 
+std::string NetworkManager::certificateQueryKey(const std::string& what) const
+{
+  std::string key = what;
+  for (const std::string& url : serverUrls(NET_SERVER_CERTIFICATES, nullptr))
+    key += "\n" + url;
+  return key;
+}
+
+bool NetworkManager::cachedCertificates(const std::string& key, CertList& out) const
+{
+  const int64_t period = settings ? settings->certificateCachePeriod() : NET_CERTIFICATE_CACHE_SECONDS;
+  std::vector<std::vector<uint8_t>> der;
+  if (!CacheManager::instance().findCertificates(key, platform::currentTime() - period, der))
+    return false;
+  CertList found;
+  for (const std::vector<uint8_t>& one : der) {
+    std::unique_ptr<SignedCertificate> certificate(new SignedCertificate());
+    // It decoded when it was kept: only memory can fail it now, and nothing is lost to that.
+    if (!decodeWhole(*certificate, one))
+      throw std::bad_alloc();
+    found.push_back(std::move(certificate));
+  }
+  out.reserve(out.size() + found.size());
+  for (std::unique_ptr<SignedCertificate>& c : found)
+    out.push_back(std::move(c));
+  return true;
+}
+
+void NetworkManager::rememberCertificates(const std::string& key, const CertList& fetched,
+                                          size_t from) const
+{
+  // An empty answer is not remembered: the servers may have the certificate by the next
+  // query (and an answer a failed allocation emptied is no answer).
+  if (from >= fetched.size())
+    return;
+  std::vector<std::vector<uint8_t>> der;
+  for (size_t i = from; i < fetched.size(); ++i) {
+    der.emplace_back();
+    if (fetched[i]->encodeVector(der.back()) < 1)
+      return;  // one that cannot be written back: nothing is remembered
+  }
+  CacheManager::instance().addCertificates(key, platform::currentTime(), der);
+}
+
 int32_t NetworkManager::queryForCertificatesByDn(const DistinguishedName& name, CertList& out)
 {
-  return fetchCertificatesByName(name, out);
+  if (networkOff(nullptr))
+    return NET_NO_SERVER;
+  try {
+    std::vector<uint8_t> der;
+    if (name.encodeVector(der) < 1)
+      return fetchCertificatesByName(name, out);
+    const std::string key = certificateQueryKey("dn " + std::string(der.begin(), der.end()));
+    if (cachedCertificates(key, out))
+      return NET_OK;
+    const size_t from = out.size();
+    const int32_t rc = fetchCertificatesByName(name, out);
+    if (rc == NET_OK)
+      rememberCertificates(key, out, from);
+    return rc;
+  } catch (const std::bad_alloc&) {
+    return NET_NO_MEMORY;
+  }
 }
 
 int32_t NetworkManager::queryForCertificates(const std::string& base, const std::string& address,
                                              CertList& out, bool encryptionOnly,
                                              int32_t parameter)
 {
-  (void)parameter;
   if (networkOff(nullptr) || address.empty())
     return NET_OK;
   try {
+    const std::string key = parameter != 0
+                                ? certificateQueryKey("mail " + base + "\n" + address +
+                                                      (encryptionOnly ? "\n1" : "\n0"))
+                                : std::string();
+    if (!key.empty() && cachedCertificates(key, out))
+      return NET_OK;
+    const size_t from = out.size();
     for (const std::string& url : serverUrls(NET_SERVER_CERTIFICATES, nullptr)) {
       const std::string own = ldapUrlBase(url);
       if (netUrlScheme(url) != "ldap" || !sameAsciiText(base, own.c_str(), own.size()))
@@ -480,6 +590,8 @@ int32_t NetworkManager::queryForCertificates(const std::string& base, const std:
         if (carriesAddress(*c, address) && (!encryptionOnly || mayEncrypt(*c)))
           out.push_back(std::move(c));
     }
+    if (!key.empty())
+      rememberCertificates(key, out, from);
   } catch (const std::bad_alloc&) {
     return NET_NO_MEMORY;
   }
@@ -513,16 +625,111 @@ int32_t NetworkManager::queryForTimeStamp(const uint8_t* request, size_t length,
   return timeStampResult(rc);
 }
 
+int32_t NetworkManager::fetchCertificateBundle(const std::string& url, CertList& out,
+                                               std::vector<uint8_t>& raw)
+{
+  raw.clear();
+  if (networkOff(nullptr))
+    return NET_NO_SERVER;
+  LdapQuery query;
+  query.url = url;
+  query.scope = LDAP_QUERY_SUBTREE;
+  query.filter = "(|(userCertificate=*)(cACertificate=*))";
+  query.attributes.assign(std::begin(CERTIFICATE_ATTRIBUTES), std::end(CERTIFICATE_ATTRIBUTES));
+  query.maxBytes = NET_BUNDLE_CAP;
+  std::vector<std::vector<uint8_t>> bodies;
+  const int32_t rc = fetchValues(query, bodies);
+  if (rc != NET_OK)
+    return rc;
+  CertList found;
+  try {
+    for (const std::vector<uint8_t>& body : bodies) {
+      raw.insert(raw.end(), body.begin(), body.end());
+      splitCertificateBundle(body.data(), body.size(), found);
+    }
+    if (found.empty())
+      return NET_BAD_FORMAT;
+    out.reserve(out.size() + found.size());
+  } catch (const std::bad_alloc&) {
+    return NET_NO_MEMORY;
+  }
+  for (std::unique_ptr<SignedCertificate>& c : found)
+    out.push_back(std::move(c));
+  return NET_OK;
+}
+
+void splitCertificateBundle(const uint8_t* data, size_t length, CertList& out)
+{
+  size_t at = 0;
+  while (at < length) {
+    const size_t one = derValueLength(data + at, length - at);
+    if (one == 0)
+      break;
+    std::unique_ptr<SignedCertificate> certificate(new SignedCertificate());
+    if (decodeWhole(*certificate, std::vector<uint8_t>(data + at, data + at + one)))
+      out.push_back(std::move(certificate));
+    at += one;
+  }
+}
+
 CacheManager& CacheManager::instance()
 {
   static CacheManager cache;
   return cache;
 }
 
-void CacheManager::addCrlItem(std::unique_ptr<SignedCertRevList> crl, bool marked)
+void CacheManager::addCrlItem(std::unique_ptr<SignedCertRevList> crl, bool marked,
+                              const std::string& key)
 {
   MIRVALLIBS::Abs_Lock hold(mutex);
-  crlItems.push_back(CrlItem{std::move(crl), marked});
+  crlItems.push_back(CrlItem{std::move(crl), marked, key});
+}
+
+bool CacheManager::findCrlItems(const std::string& key, CrlList& out)
+{
+  MIRVALLIBS::Abs_Lock hold(mutex);
+  CrlList found;
+  for (const CrlItem& item : crlItems)
+    if (item.key == key && item.crl)
+      found.emplace_back(new SignedCertRevList(*item.crl));
+  if (found.empty())
+    return false;
+  for (std::unique_ptr<SignedCertRevList>& crl : found)
+    out.push_back(std::move(crl));
+  return true;
+}
+
+void CacheManager::addCertificates(const std::string& key, int64_t fetched,
+                                   const std::vector<std::vector<uint8_t>>& der)
+{
+  CertificateQuery fresh;
+  fresh.fetched = fetched;
+  fresh.der = der;  // whole before it is kept: a failed copy keeps nothing
+  MIRVALLIBS::Abs_Lock hold(mutex);
+  if (certificateQueries.size() >= MAX_CERTIFICATE_QUERIES && !certificateQueries.count(key)) {
+    auto oldest = certificateQueries.begin();
+    for (auto it = certificateQueries.begin(); it != certificateQueries.end(); ++it)
+      if (it->second.fetched < oldest->second.fetched)
+        oldest = it;
+    certificateQueries.erase(oldest);
+  }
+  certificateQueries[key] = std::move(fresh);
+}
+
+bool CacheManager::findCertificates(const std::string& key, int64_t notBefore,
+                                    std::vector<std::vector<uint8_t>>& der)
+{
+  MIRVALLIBS::Abs_Lock hold(mutex);
+  auto it = certificateQueries.find(key);
+  if (it == certificateQueries.end())
+    return false;
+  // Older than the period, or from a clock that went back: asked again.
+  if (it->second.fetched <= notBefore || it->second.fetched > platform::currentTime()) {
+    certificateQueries.erase(it);
+    return false;
+  }
+  der = it->second.der;
+  return true;
 }
 
 void CacheManager::removeMarkedCrlItems()
@@ -539,6 +746,4 @@ size_t CacheManager::crlItemCount()
   return crlItems.size();
 }
 
-void importRefreshedData(talCtx*) {}
 
-void startNetworkThread(const TalProfile*, talCtx*) {}

@@ -334,6 +334,33 @@ bool makeDirectory(const char* path)
     return path && ::mkdir(path, 0777) == 0;
 }
 
+unsigned folderShareMode(const char* folder)
+{
+    struct stat st;
+    if (!folder || ::stat(folder, &st) != 0 || !S_ISDIR(st.st_mode))
+        return 0600;
+    unsigned mode = 0600;
+    if (st.st_mode & S_IWGRP)
+        mode |= 0060;
+    else if ((st.st_mode & (S_IRGRP | S_IXGRP)) == (S_IRGRP | S_IXGRP))
+        mode |= 0040;
+    if (st.st_mode & S_IWOTH)
+        mode |= 0006;
+    else if ((st.st_mode & (S_IROTH | S_IXOTH)) == (S_IROTH | S_IXOTH))
+        mode |= 0004;
+    return mode;
+}
+
+bool shareLikeFolder(const char* path)
+{
+    if (!path)
+        return false;
+    std::string folder(path);
+    size_t slash = folder.rfind('/');
+    folder = slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : folder.substr(0, slash);
+    return ::chmod(path, folderShareMode(folder.c_str())) == 0;
+}
+
 int64_t pathFileSize(const char* path)
 {
     struct stat st;

@@ -64,6 +64,12 @@ int accessPath(const char* path, int mode);
 bool pathExists(const char* path);
 bool isDirectory(const char* path);
 bool makeDirectory(const char* path);
+// The permissions of a new file of a folder that several users may share: read and write for
+// its owner; for the group and for others, read and write when they may write the folder, read
+// when they may only list it. 0600 when the folder cannot be examined.
+unsigned folderShareMode(const char* folder);
+// Gives the file at path the permissions folderShareMode answers for its folder.
+bool shareLikeFolder(const char* path);
 // The size of the file at path, -1 when it cannot be examined.
 int64_t pathFileSize(const char* path);
 

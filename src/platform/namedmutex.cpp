@@ -1,5 +1,7 @@
 #include "platform/namedmutex.h"
 
+#include "platform/fileio.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -7,6 +9,8 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <string>
 
 namespace platform {
 
@@ -62,6 +66,47 @@ bool NamedMutex::create(const std::string& name)
     do {
         fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     } while (fd < 0 && errno == EINTR);
+    return fd >= 0;
+}
+
+bool NamedMutex::createAt(const std::string& path)
+{
+    close();
+    if (path.empty())
+        return false;
+    const int flags = O_CLOEXEC | O_NOFOLLOW;
+    // A new lock file takes its name only once it has its permissions (made under a name of
+    // our own, then linked), so no other user ever finds it too closed to open.
+    if (::access(path.c_str(), F_OK) != 0) {
+        static unsigned counter = 0;
+        const std::string temp = path + ".tmp-" + std::to_string(static_cast<long>(::getpid())) + "-" +
+                                 std::to_string(__atomic_add_fetch(&counter, 1, __ATOMIC_RELAXED));
+        int made;
+        do {
+            made = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | flags, 0600);
+        } while (made < 0 && errno == EINTR);
+        if (made >= 0) {
+            const bool ready = shareLikeFolder(temp.c_str());
+            ::close(made);
+            // Another process may have linked its own first: that one is the lock.
+            if (ready && ::link(temp.c_str(), path.c_str()) != 0 && errno != EEXIST) {
+                ::unlink(temp.c_str());
+                return false;
+            }
+            ::unlink(temp.c_str());
+        }
+    }
+    do {
+        fd = ::open(path.c_str(), O_RDWR | flags);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0 && (errno == EACCES || errno == EROFS)) {
+        do {
+            fd = ::open(path.c_str(), O_RDONLY | flags);
+        } while (fd < 0 && errno == EINTR);
+    }
+    struct stat st;
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)))
+        close();
     return fd >= 0;
 }
 

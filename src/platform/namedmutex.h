@@ -16,6 +16,11 @@ public:
 
     // Creates the mutex or opens the one another holder made; unowned.
     bool create(const std::string& name);
+    // The same over the lock file at path itself, so that every process that reaches the file,
+    // whoever runs it, meets the same mutex: a new file gets the permissions of a shared file of
+    // its folder (platform::folderShareMode); one that may only be read is locked through a
+    // read-only descriptor (flock asks no more).
+    bool createAt(const std::string& path);
     bool isOpen() const { return fd >= 0; }
     // Waits without a time limit.
     bool lock();

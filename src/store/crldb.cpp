@@ -398,19 +398,27 @@ bool sameCoverage(const Extensions& a, const Extensions& b) {
   return coverageOrNone(a) == coverageOrNone(b);
 }
 
+bool fillCrlItem(CrlItem& item, const SignedCertRevList& crl) {
+  const TBSCertRevList& tbs = crl.tbsCertList;
+  if (crlNumberOf(crl, item.crlNumber) < 0) return false;
+  item.issuer = tbs.issuer;
+  item.thisUpdate = tbs.thisUpdate;
+  item.hasNextUpdate.set(tbs.nextUpdatePresent != 0);
+  item.nextUpdate = tbs.nextUpdatePresent ? tbs.nextUpdate : tbs.thisUpdate;
+  item.flag.set(static_cast<uint32_t>(tbs.revokedCertificatesPresent));
+  item.word.set(static_cast<uint32_t>(tbs.revokedCertificates.GetCount()));
+  if (!copyExtensions(crlExtensionsOf(crl), item.extensions.inner)) return false;
+  item.version = tbs.version;
+  return true;
+}
+
 int CrlDatabase::importCrl(const SignedCertRevList& crl) {
   DbCrlGuard guard(1);
   CrlIndex index;
   if (!readIndex(db, guard, index)) return CRLDB_FAILURE;
   const TBSCertRevList& tbs = crl.tbsCertList;
-  // A CRL whose scope cannot be read is refused like one that does not
-  // decode: its callers (the context's flush) go on past such a CRL.
-  Coverage coverage;
-  try {
-    coverage = coverageOf(crlExtensionsOf(crl));
-  } catch (const TalApiException&) {
-    return CRLDB_UNDECODABLE;
-  }
+  // A scope that cannot be read throws (88); the lock goes with the guard.
+  const Coverage coverage = coverageOf(crlExtensionsOf(crl));
 
   int32_t removeNumber = -1;
   for (POSITION pos = index.items.GetHeadPosition(); pos;) {
@@ -429,13 +437,7 @@ int CrlDatabase::importCrl(const SignedCertRevList& crl) {
   const uint32_t number = index.lastNumber.toLong();
   item->fileNumber.set(number);
   index.lastNumber.set(number + 1);
-  if (crlNumberOf(crl, item->crlNumber) < 0) return CRLDB_FAILURE;
-  item->issuer = tbs.issuer;
-  item->thisUpdate = tbs.thisUpdate;
-  item->hasNextUpdate.set(tbs.nextUpdatePresent != 0);
-  item->nextUpdate = tbs.nextUpdatePresent ? tbs.nextUpdate : tbs.thisUpdate;
-  if (!copyExtensions(crlExtensionsOf(crl), item->extensions.inner)) return CRLDB_FAILURE;
-  item->version = tbs.version;
+  if (!fillCrlItem(*item, crl)) return CRLDB_FAILURE;
   if (index.items.append(item.release()) != 1) return CRLDB_FAILURE;
 
   DbBytes crlDer, indexDer;

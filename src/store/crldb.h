@@ -105,6 +105,11 @@ bool checkIssuingDistributionPoint(const SignedCertificate& cert, const Distingu
 // one scope and one distribution point (or neither names one). Their CRL
 // numbers then count in one sequence.
 bool sameCoverage(const Extensions& a, const Extensions& b);
+// Fills the item's fields from the CRL (all but fileNumber): its CRL number,
+// issuer, times, version and extensions, and as flag and word the CRL's own
+// flag byte (whether it lists revoked certificates) and the number of entries
+// it lists. False when the CRL number or the extensions cannot be copied.
+bool fillCrlItem(CrlItem& item, const SignedCertRevList& crl);
 // The extensions of a CRL (an empty list when it has none).
 const Extensions& crlExtensionsOf(const SignedCertRevList& crl);
 
@@ -112,8 +117,8 @@ class CrlDatabase {
  public:
   explicit CrlDatabase(DbManager& db) : db(db) {}
 
-  // CRLDB_OK, CRLDB_FAILURE, CRLDB_OLDER; CRLDB_UNDECODABLE when its scope
-  // cannot be read.
+  // CRLDB_OK, CRLDB_FAILURE, CRLDB_OLDER; TalApiException 88 (crlScope's)
+  // when its scope cannot be read.
   int importCrl(const SignedCertRevList& crl);
   int importCrlBuffer(const std::vector<unsigned char>& buffer);
   // CRLDB_OK with the newest covering CRL later than `newerThan` (when given),

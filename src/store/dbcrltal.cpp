@@ -51,19 +51,37 @@ void readOrThrow(const std::string& path, DbBytes& out)
     fail("readFile(): Blad otwarcia bliku: " + path);
 }
 
+// New files of a shared folder are as open as the folder (see platform::folderShareMode).
+unsigned sharedMode(const std::string& path)
+{
+  size_t slash = path.rfind('/');
+  return platform::folderShareMode(slash == std::string::npos ? "." : path.substr(0, slash + 1).c_str());
+}
+
 // Every file is replaced as one step (a new file renamed over the old), so a
-// crash leaves the old content or the new, never a part.
+// crash leaves the old content or the new, never a part. A file that cannot
+// be made fails to open; one made but not written whole fails to be written.
 void writeWhole(const std::string& path, const uint8_t* data, size_t length)
 {
-  if (!platform::replaceFileContent(path.c_str(), data, length, 0600))
+  bool opened = false;
+  if (platform::replaceFileContentWith(
+          path.c_str(),
+          [&](int fd) {
+            opened = true;
+            return platform::writeFile(fd, data, length) == length;
+          },
+          sharedMode(path)))
+    return;
+  if (!opened)
     fail("writeFile: blad otwarcia pliku: " + path);
+  fail("writeFile: blad zapisy pliku");
 }
 
 bool copyWhole(const std::string& from, const std::string& to)
 {
   DbBytes bytes;
   return readWhole(from, bytes) == Read::OK &&
-         platform::replaceFileContent(to.c_str(), bytes.data(), bytes.size(), 0600);
+         platform::replaceFileContent(to.c_str(), bytes.data(), bytes.size(), sharedMode(to));
 }
 
 // One DER header inside [p, end): definite lengths of at most four octets.

@@ -23,11 +23,16 @@ std::array<std::string, 4> InterProcessLock::objectNames(const std::string& name
   return {copy + "p", copy + "e", copy + "c", copy + "k"};
 }
 
-InterProcessLock::InterProcessLock(const std::string& name, bool disabled)
-    : lockName(name.substr(0, LOCK_NAME_MAX)), disabled(disabled)
+InterProcessLock::InterProcessLock(const std::string& name, bool disabled, const std::string& lockFile)
+    : file(lockFile), lockName(name.substr(0, LOCK_NAME_MAX)), disabled(disabled)
 {
   if (!disabled)
-    mutex.create(objectNames(lockName)[0]);
+    open();
+}
+
+bool InterProcessLock::open()
+{
+  return file.empty() ? mutex.create(objectNames(lockName)[0]) : mutex.createAt(file);
 }
 
 InterProcessLock::~InterProcessLock()
@@ -40,7 +45,7 @@ bool InterProcessLock::lock(bool exclusive)
 {
   if (disabled)
     return true;
-  if (!mutex.isOpen())
+  if (!mutex.isOpen() && (file.empty() || !open()))
     return false;
   bool ok = exclusive ? mutex.lock() : mutex.lockShared();
   // A failed conversion leaves the file lock as the kernel says: assume none.

@@ -16,13 +16,17 @@ class InterProcessLock {
   static constexpr int SHARED = 0;
   static constexpr int EXCLUSIVE = 1;
 
-  // disabled: nothing is opened and every call succeeds at once.
-  InterProcessLock(const std::string& name, bool disabled);
+  // disabled: nothing is opened and every call succeeds at once. With a lock
+  // file the lock is an flock on that file (a database's lock lies beside the
+  // database, so every user and process that opens it meets the same lock);
+  // without one, on a file of the user's own lock folder named after `name`.
+  InterProcessLock(const std::string& name, bool disabled, const std::string& lockFile = std::string());
   ~InterProcessLock();
   InterProcessLock(const InterProcessLock&) = delete;
   InterProcessLock& operator=(const InterProcessLock&) = delete;
 
-  // Waits for the mode; false when the lock could not be opened or taken. A
+  // Waits for the mode; false when the lock could not be opened or taken (a
+  // lock file the folder did not yet hold is tried again). A
   // second lock on the same object changes the mode it holds.
   bool lock(bool exclusive);
   // Releases what this object holds; true (and nothing changes) when it holds nothing.
@@ -38,7 +42,10 @@ class InterProcessLock {
   static std::array<std::string, 4> objectNames(const std::string& name);
 
  private:
+  bool open();
+
   platform::NamedMutex mutex;
+  std::string file;  // the lock file given, else empty
   int held = NONE;
   std::string lockName;
   bool disabled;

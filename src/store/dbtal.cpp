@@ -19,6 +19,7 @@ namespace {
 
 const char* const VERSION = "7";
 const char* const DATA_FOLDER = "TAL-VORIN";
+const char* const LOCK_FILE = "db.lck";
 
 [[noreturn]] void importsFailure()
 {
@@ -66,13 +67,18 @@ void makePrivateDataFolder(const std::string& directory)
 // ------------------------------------------------------------- server table
 
 DbSrvTal::DbSrvTal(const std::string& directory, InterProcessLock& lock)
-    : path(directory + "imports.dat"), lock(lock)
+    : path(directory + "imports.dat"), folder(directory), lock(lock)
 {
+}
+
+unsigned DbSrvTal::sharedMode() const
+{
+  return platform::folderShareMode(folder.c_str());
 }
 
 void DbSrvTal::create()
 {
-  if (!platform::replaceFileContent(path.c_str(), "", 0, 0600))
+  if (!platform::replaceFileContent(path.c_str(), "", 0, sharedMode()))
     importsFailure();
 }
 
@@ -124,7 +130,7 @@ void DbSrvTal::save()
   std::string text;
   for (const auto& entry : numbers)
     text += std::to_string(entry.second) + " " + entry.first + "\n";
-  if (!platform::replaceFileContent(path.c_str(), text.data(), text.size(), 0600))
+  if (!platform::replaceFileContent(path.c_str(), text.data(), text.size(), sharedMode()))
     importsFailure();
 }
 
@@ -208,7 +214,7 @@ void DbTal::connect(const std::string& directoryName)
   if (dir.back() != '/')
     dir += '/';
   dirNoSlash = dir.size() > 1 ? dir.substr(0, dir.size() - 1) : dir;
-  lock.reset(new InterProcessLock(createSemaforeName(), false));
+  lock.reset(new InterProcessLock(createSemaforeName(), false, dir + LOCK_FILE));
   crtStore = new DbCrtTal(dir, *lock);
   crlStore = new DbCrlTal(dir, *lock);
   srvStore = new DbSrvTal(dir, *lock);
@@ -216,13 +222,22 @@ void DbTal::connect(const std::string& directoryName)
 
 std::string DbTal::createSemaforeName() const
 {
-  if (getSystemInfo().osCode <= 5)
-    return dir + "db.lck";
-  LvSha1 sha;
-  sha.hash(reinterpret_cast<const LvOctet*>(dir.data()), static_cast<unsigned int>(dir.size()));
-  std::string hex;
-  bytesToHexString(sha.getHashPtr(), 20, hex);
-  return "Global\\" + hex;
+  return semaforeNameFor(dir, getSystemInfo().osCode);
+}
+
+std::string DbTal::semaforeNameFor(const std::string& directory, uint32_t osCode)
+{
+  if (osCode <= 5)
+    return directory + LOCK_FILE;
+  try {
+    LvSha1 sha;
+    sha.hash(reinterpret_cast<const LvOctet*>(directory.data()), static_cast<unsigned int>(directory.size()));
+    std::string hex;
+    bytesToHexString(sha.getHashPtr(), 20, hex);
+    return "Global\\" + hex;
+  } catch (const std::exception& e) {
+    throw EnDb_Exception(std::string("DbTal::createSemaforeName. Blad liczenia skrótu: ") + e.what());
+  }
 }
 
 void DbTal::create()
@@ -234,7 +249,7 @@ void DbTal::create()
   static_cast<DbCrlTal*>(crlStore)->create();
   static_cast<DbSrvTal*>(srvStore)->create();
   std::string version = dir + "version.txt";
-  if (!platform::replaceFileContent(version.c_str(), VERSION, 1, 0600))
+  if (!platform::replaceFileContent(version.c_str(), VERSION, 1, platform::folderShareMode(dirNoSlash.c_str())))
     throw EnDb_Exception("writeFile: blad otwarcia pliku: " + version);
 }
 

@@ -41,8 +41,10 @@ class DbSrvTal : public DbSrvMem {
   // or is not a table. The caller holds the lock.
   void load();
   void save();
+  unsigned sharedMode() const;
 
   std::string path;
+  std::string folder;
   InterProcessLock& lock;
 };
 
@@ -57,7 +59,12 @@ class DbTal : public DbBase {
   void connect(const std::string& directoryName);
   // The lock's name: the directory (with its separator) and "db.lck"; where
   // the system asks for global names, "Global\" and the SHA-1 of the directory.
+  // Whatever the name, the lock is the file "db.lck" in the directory.
   std::string createSemaforeName() const;
+  // The same for a directory and a system classification; a digest that
+  // fails throws EnDb_Exception "DbTal::createSemaforeName. Blad liczenia
+  // skrótu: " and the failure's text.
+  static std::string semaforeNameFor(const std::string& directory, uint32_t osCode);
 
   void create() override;
   // As the file list and "version.txt" say; a complete database whose

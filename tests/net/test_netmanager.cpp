@@ -5,6 +5,8 @@
 #include "base/reportstream.h"
 #include "net/localhttp.h"
 #include "net/localocsp.h"
+#include "net/localslapd.h"
+#include "platform/clock.h"
 #include "pki/cms/tsp.h"
 #include "pki/names/dname.h"
 #include "pki/ocsp/ocspresp.h"
@@ -54,8 +56,10 @@ class TestSettings : public NetworkSettings {
     if (it != table.end())
       urls.insert(urls.end(), it->second.begin(), it->second.end());
   }
+  int64_t certificateCachePeriod() const override { return period; }
   std::map<int32_t, int32_t> options;
   std::map<int32_t, std::vector<std::string>> table;
+  int64_t period = NET_CERTIFICATE_CACHE_SECONDS;
 };
 
 SignedCertificate loadCertificate(const char* name)
@@ -289,6 +293,121 @@ TEST(CacheManager, RemovesOnlyMarkedCrlItems)
   cache.addCrlItem(std::unique_ptr<SignedCertRevList>(new SignedCertRevList()), false);
   cache.removeMarkedCrlItems();
   EXPECT_EQ(before + 1, cache.crlItemCount());
+}
+
+// A CRL query with a non-zero flag is answered by the network cache until the next
+// verification drops what it marked; with flag 0 every query is fresh and nothing is kept.
+TEST(CacheManager, CrlQueriesWithTheFlagAreKeptUntilTheMarkedItemsGo)
+{
+  std::atomic<int> asked{0};
+  LocalHttpServer server([&](const LocalRequest& r) {
+    ++asked;
+    return fixtures(r);
+  });
+  TestSettings settings;
+  NetworkManager manager(&settings);
+  CacheManager& cache = CacheManager::instance();
+  cache.removeMarkedCrlItems();
+  const size_t before = cache.crlItemCount();
+  const std::string url = server.url("/ca.crl");
+  const struct {
+    int32_t flag;
+    int askedAfter;
+    size_t keptAfter;
+  } rows[] = {{1, 1, 1}, {1, 1, 1}, {0, 2, 1}, {0, 3, 1}};
+  for (const auto& row : rows) {
+    CrlList out;
+    ASSERT_EQ(NET_OK, manager.queryForCRL(url, nullptr, out, row.flag, nullptr));
+    ASSERT_EQ(1u, out.size());
+    EXPECT_EQ(text(readData("ca.crl")), [&] {
+      std::vector<uint8_t> der;
+      out[0]->encodeVector(der);
+      return text(der);
+    }());
+    EXPECT_EQ(row.askedAfter, asked.load()) << row.flag;
+    EXPECT_EQ(before + row.keptAfter, cache.crlItemCount()) << row.flag;
+  }
+  cache.removeMarkedCrlItems();
+  EXPECT_EQ(before, cache.crlItemCount());
+  CrlList out;
+  ASSERT_EQ(NET_OK, manager.queryForCRL(url, nullptr, out, 1, nullptr));
+  EXPECT_EQ(4, asked.load()) << "asked again after the marked items went";
+  // A CRL fetching switched off is not answered from the cache either.
+  settings.options[NET_OPTION_NO_CRL_OCSP] = 1;
+  CrlList off;
+  EXPECT_EQ(NET_CRL_NOT_FOUND, manager.queryForCRL(url, nullptr, off, 1, nullptr));
+  EXPECT_TRUE(off.empty());
+  cache.removeMarkedCrlItems();
+}
+
+// The certificate query by name remembers what a query fetched, per name and server list, for
+// the settings' period (the test clock moves across it); network work switched off answers
+// nothing even then.
+TEST(CacheManager, CertificatesByNameAreRememberedForThePeriod)
+{
+  std::atomic<int> asked{0};
+  LocalHttpServer server([&](const LocalRequest& r) {
+    ++asked;
+    return fixtures(r);
+  });
+  const SignedCertificate end = loadCertificate("end.der");
+  TestSettings settings;
+  settings.table[NET_SERVER_CERTIFICATES] = {server.url("/end.der")};
+  settings.period = 600;
+  NetworkManager manager(&settings);
+  const int64_t start = 2000000000;
+  const struct {
+    int64_t at;
+    int askedAfter;
+  } rows[] = {{start, 1}, {start + 1, 1}, {start + 599, 1}, {start + 600, 2}, {start + 601, 2},
+              {start - 5, 3}};  // a clock that went back asks again
+  for (const auto& row : rows) {
+    platform::setTestTime(row.at);
+    CertList out;
+    EXPECT_EQ(NET_OK, manager.queryForCertificatesByDn(end.tbsCertificate.subject, out));
+    ASSERT_EQ(1u, out.size()) << row.at;
+    EXPECT_TRUE(*out[0] == end);
+    EXPECT_EQ(row.askedAfter, asked.load()) << row.at - start;
+  }
+  // Another server list is another query.
+  TestSettings other = settings;
+  other.table[NET_SERVER_CERTIFICATES].push_back(server.url("/end.der?second"));
+  NetworkManager second(&other);
+  CertList twice;
+  EXPECT_EQ(NET_OK, second.queryForCertificatesByDn(end.tbsCertificate.subject, twice));
+  EXPECT_EQ(5, asked.load());
+  settings.options[NET_OPTION_NO_NETWORK] = 1;
+  CertList off;
+  EXPECT_EQ(NET_NO_SERVER, manager.queryForCertificatesByDn(end.tbsCertificate.subject, off));
+  EXPECT_TRUE(off.empty());
+  platform::clearTestTime();
+}
+
+// queryForCertificates sends the query through the same cache when its parameter (option 22)
+// is set: the answer stays after the directory is gone; without it the directory is asked.
+TEST(CacheManager, MailQueriesGoThroughTheCacheWithTheParameter)
+{
+  TestSettings settings;
+  NetworkManager manager(&settings);
+  const std::string base = "o=Siec testowa,c=PL";
+  size_t found = 0;
+  {
+    LocalSlapd slapd;
+    ASSERT_NE(0, slapd.pid) << "slapd did not start";
+    settings.table[NET_SERVER_CERTIFICATES] = {slapd.url(base)};
+    for (int32_t parameter : {1, 0}) {
+      CertList out;
+      EXPECT_EQ(NET_OK, manager.queryForCertificates(base, "jan@siec.test", out, true, parameter));
+      if (parameter) found = out.size();
+      EXPECT_EQ(found, out.size());
+    }
+    ASSERT_GT(found, 0u);
+  }
+  for (int32_t parameter : {1, 0}) {
+    CertList out;
+    EXPECT_EQ(NET_OK, manager.queryForCertificates(base, "jan@siec.test", out, true, parameter));
+    EXPECT_EQ(parameter ? found : 0u, out.size()) << parameter;
+  }
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <signal.h>
 #include <string>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -177,6 +178,42 @@ TEST(AbsolutePath, Normalises)
     char cwd[4096];
     ASSERT_NE(nullptr, getcwd(cwd, sizeof cwd));
     EXPECT_EQ(std::string(cwd) + (std::string(cwd) == "/" ? "" : "/") + "x", out);
+}
+
+// A file of a shared folder is as open as the folder, whatever the umask; a
+// lock file at a path is made so, and one that may only be read still locks.
+TEST_F(PlatformFiles, SharedFolderModesAndLockFilesAtAPath)
+{
+    const struct {
+        unsigned folder, file;
+    } rows[] = {{0700, 0600}, {0755, 0644}, {0750, 0640}, {0775, 0664}, {0777, 0666},
+                {0770, 0660}, {0733, 0666}, {0711, 0600}, {02775, 0664}};
+    const mode_t mask = umask(077);
+    for (const auto& row : rows) {
+        std::string sub = dir + "/m" + std::to_string(row.folder);
+        ASSERT_EQ(0, mkdir(sub.c_str(), 0700));
+        ASSERT_EQ(0, chmod(sub.c_str(), row.folder));
+        EXPECT_EQ(row.file, platform::folderShareMode(sub.c_str())) << std::oct << row.folder;
+        platform::NamedMutex m;
+        ASSERT_TRUE(m.createAt(sub + "/db.lck"));
+        struct stat st;
+        ASSERT_EQ(0, stat((sub + "/db.lck").c_str(), &st));
+        EXPECT_EQ(row.file, st.st_mode & 07777) << std::oct << row.folder;
+    }
+    umask(mask);
+    EXPECT_EQ(0600u, platform::folderShareMode((dir + "/none").c_str()));
+    std::string lock = dir + "/m" + std::to_string(0755) + "/db.lck";
+    ASSERT_EQ(0, chmod(lock.c_str(), 0444));
+    platform::NamedMutex a, b;
+    ASSERT_TRUE(a.createAt(lock));
+    EXPECT_TRUE(a.lock());
+    int fd = open(lock.c_str(), O_RDONLY);
+    EXPECT_NE(0, flock(fd, LOCK_EX | LOCK_NB));
+    a.unlock();
+    EXPECT_EQ(0, flock(fd, LOCK_EX | LOCK_NB));
+    close(fd);
+    EXPECT_FALSE(b.createAt(dir + "/m" + std::to_string(0755))) << "a folder is no lock file";
+    EXPECT_FALSE(b.createAt(dir + "/missing/db.lck"));
 }
 
 TEST(NamedMutex, ExcludesOtherProcessesAndDiesWithItsHolder)

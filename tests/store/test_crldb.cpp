@@ -88,9 +88,38 @@ TEST(CrlScope, BothOnlyFlagsOrUndecodableRefusedWithCode88) {
     } catch (const TalApiException& x) {
       EXPECT_EQ(88, x.getCode());
     }
-    // Such a CRL decides about nothing.
+    // Such a CRL decides about nothing, and the database refuses it with the same code.
     auto user = cert("user.der");
     EXPECT_FALSE(checkIssuingDistributionPoint(*user, user->tbsCertificate.issuer, exts));
+    auto bad = crl("crl-reasons.der");
+    Extensions& own = bad->tbsCertList.crlExtensions.inner;
+    own.clear();
+    addIssuingPoint(own, der, true);
+    MemoryDb memory(garbled ? "garbled-point" : "both-flags");
+    CrlDatabase db(memory.manager);
+    try {
+      db.importCrl(*bad);
+      ADD_FAILURE() << "importCrl took it";
+    } catch (const TalApiException& x) {
+      EXPECT_EQ(88, x.getCode());
+    }
+    std::vector<std::unique_ptr<SignedCertRevList>> stored;
+    EXPECT_EQ(CRLDB_OK, db.listDatabaseCrls(bad->tbsCertList.issuer, stored));
+    EXPECT_TRUE(stored.empty());
+    EXPECT_EQ(CRLDB_OK, db.importCrl(*crl("crl-reasons.der"))) << "the lock went with the exception";
+  }
+}
+
+// An item takes its flag and word from the CRL: whether it lists revoked
+// certificates, and how many.
+TEST(CrlItem, FlagAndWordCopiedFromTheCrl) {
+  for (const char* file : {"crl-reasons.der", "crl-ca-only.der"}) {
+    auto c = crl(file);
+    CrlItem item;
+    ASSERT_TRUE(fillCrlItem(item, *c)) << file;
+    EXPECT_EQ(c->tbsCertList.revokedCertificatesPresent, item.flag.toLong()) << file;
+    EXPECT_EQ(static_cast<uint32_t>(c->tbsCertList.revokedCertificates.GetCount()), item.word.toLong()) << file;
+    EXPECT_TRUE(item.issuer == c->tbsCertList.issuer);
   }
 }
 

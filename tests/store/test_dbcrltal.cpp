@@ -8,6 +8,9 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <regex>
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
 
 namespace {
 
@@ -183,3 +186,40 @@ TEST(DbCrlTal, TruncatedOrAlteredIndexBytesAreNoIndex)
 }
 
 }  // namespace
+
+// A write the system cuts short (here at the file-size limit) throws the
+// write text; a file that cannot be made at all throws the open text with
+// its path. Run in a child: the limit is the process's.
+TEST(DbCrlTal, FailedWritesThrowTheirTexts)
+{
+  Store s;
+  s.add();
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit{4, 4};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(9);
+    int code = 1;
+    try {
+      s.add();
+    } catch (const std::runtime_error& e) {
+      code = std::string(e.what()) == "writeFile: blad zapisy pliku" ? 0 : 2;
+    }
+    _exit(code);
+  }
+  int status = 0;
+  ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+  if (::geteuid() != 0) {
+    ASSERT_EQ(0, ::chmod(s.dir.c_str(), 0500));
+    try {
+      s.add();
+      ADD_FAILURE() << "written into a folder that may not be written";
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(0u, std::string(e.what()).find("writeFile: blad otwarcia pliku: " + s.dir + "/")) << e.what();
+    }
+    ::chmod(s.dir.c_str(), 0700);
+  }
+}

@@ -52,7 +52,7 @@ bool DataFile::create(const char* path, int n, const IndexDescriptor* descriptor
   for (int i = 0; i < n; ++i)
     put32(h + 6 + 4 * i, descriptors[i].keyLength | static_cast<uint32_t>(descriptors[i].pageSize) << 16);
   File f(true);
-  if (f.create(path) != 0) return fail(DTA_ERR_IO);
+  if (f.create(path) != 0 || !platform::shareLikeFolder(path)) return fail(DTA_ERR_IO);
   bool ok = f.write(DTA_HEADER_SIZE, h) == 0 && f.flush() == 0;
   ok = f.close() == 0 && ok && syncFolder(path);
   return ok ? true : fail(DTA_ERR_IO);
@@ -174,7 +174,8 @@ bool DataFile::writeJournaled(uint32_t offset1, uint32_t length1, const uint8_t*
   File journal(false);
   bool made = false;
   if (journal.open(journalPath_.c_str(), "rb+") != 0) {
-    if (journal.create(journalPath_.c_str()) != 0) return fail(DTA_ERR_IO);
+    if (journal.create(journalPath_.c_str()) != 0 || !platform::shareLikeFolder(journalPath_.c_str()))
+      return fail(DTA_ERR_IO);
     made = true;
   }
   // The journal whole on the disk (its name too), then the bytes in place and

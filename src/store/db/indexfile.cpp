@@ -1,6 +1,7 @@
 #include "store/db/indexfile.h"
 
 #include "base/commonerror.h"
+#include "platform/fileio.h"
 
 #include <algorithm>
 #include <cstring>
@@ -99,7 +100,9 @@ bool IndexFile::create(const char* path, int n, const IndexDescriptor* descripto
     if (descriptors[i].keyLength < 1 || indexOrder(descriptors[i].keyLength, descriptors[i].pageSize) < 2)
       return fail(IDX_ERR_DAMAGED);
   File f(true);
-  if (f.create(path) != 0 || f.grow(IDX_HEADER_AREA) != 0) return fail(IDX_ERR_IO);
+  // Every user who may write the database's folder may write its tables.
+  if (f.create(path) != 0 || !platform::shareLikeFolder(path) || f.grow(IDX_HEADER_AREA) != 0)
+    return fail(IDX_ERR_IO);
   uint8_t h[IDX_HEADER_SIZE] = {};
   put16(h, static_cast<uint16_t>(n));
   for (int i = 0; i < n; ++i) {
@@ -258,7 +261,8 @@ bool IndexFile::openJournal()
   // Writers alone make it, one at a time under the table's lock.
   if (journal_.open(journalPath_.c_str(), "rb+") == 0) return true;
   // A new journal's name reaches the disk before a record relies on it.
-  if ((journal_.create(journalPath_.c_str()) == 0 || journal_.open(journalPath_.c_str(), "rb+") == 0) &&
+  if (((journal_.create(journalPath_.c_str()) == 0 && platform::shareLikeFolder(journalPath_.c_str())) ||
+       journal_.open(journalPath_.c_str(), "rb+") == 0) &&
       syncFolder(journalPath_.c_str()))
     return true;
   journal_.close();
@@ -773,19 +777,30 @@ int IndexFile::move(int direction)
   Tree& t = trees_[current_];
   if (t.cursorPos == 0) return -1;
   IndexPage& cur = t.cursorPage;
+  // Keys never fall along the walk: a chain damaged into a ring (by writers
+  // that did not exclude each other) falls somewhere, and ends with an error
+  // there instead of going round for ever.
   if (direction > 0) {
-    if (t.cursorPos < cur.count) return ++t.cursorPos, 1;
+    if (t.cursorPos < cur.count) {
+      if (std::strcmp(cur.key(t.cursorPos + 1), cur.key(t.cursorPos)) < 0) return fail(IDX_ERR_DAMAGED), 0;
+      return ++t.cursorPos, 1;
+    }
     if (cur.next == IDX_NO_PAGE) return -1;
     if (!stepLimit(t, 1)) return 0;
     uint32_t nextNo = cur.next;
     if (!readPage(t, nextNo, t.spare)) return 0;
     if (!t.spare.isLeaf()) return fail(IDX_ERR_DAMAGED), 0;
+    if (t.spare.count > 0 && cur.count > 0 && std::strcmp(t.spare.key(1), cur.key(cur.count)) < 0)
+      return fail(IDX_ERR_DAMAGED), 0;
     std::swap(t.cursorPage, t.spare);
     t.cursorPageNo = nextNo;
     t.cursorPos = 1;
     return 1;
   }
-  if (t.cursorPos > 1) return --t.cursorPos, 1;
+  if (t.cursorPos > 1) {
+    if (std::strcmp(cur.key(t.cursorPos - 1), cur.key(t.cursorPos)) > 0) return fail(IDX_ERR_DAMAGED), 0;
+    return --t.cursorPos, 1;
+  }
   if (cur.prev == IDX_NO_PAGE) return -1;
   if (!stepLimit(t, -1)) return 0;
   uint32_t prevNo = cur.prev;
@@ -802,6 +817,8 @@ int IndexFile::move(int direction)
     std::swap(t.spare, t.neighbour);
     prevNo = between;
   }
+  if (t.spare.count > 0 && cur.count > 0 && std::strcmp(t.spare.key(t.spare.count), cur.key(1)) > 0)
+    return fail(IDX_ERR_DAMAGED), 0;
   std::swap(t.cursorPage, t.spare);
   t.cursorPageNo = prevNo;
   t.cursorPos = t.cursorPage.count;

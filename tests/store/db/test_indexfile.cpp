@@ -220,20 +220,24 @@ TEST(IndexFile, AgreesWithAModel)
 }
 
 // A valid file with several levels, then one alteration at a time.
+// An index of 200 distinct keys (at most five characters) inserted out of order.
+void makeScrambledIndex(const std::string& path, uint32_t base)
+{
+  IndexDescriptor d{6, 64};
+  IndexFile f;
+  ASSERT_TRUE(f.create(path.c_str(), 1, &d));
+  ASSERT_TRUE(f.open(path.c_str()));
+  for (uint32_t i = 0; i < 200; ++i) {
+    std::string k = std::to_string(base + i * 7919 % 1000);
+    const char* keys[] = {k.c_str()};
+    ASSERT_TRUE(f.insert(keys, 48 + i));
+  }
+}
+
 TEST(IndexFile, DamagedFilesAnswerAnErrorNeverACrash)
 {
   std::string path = scratchPath("good.idx");
-  IndexDescriptor d{6, 64};
-  {
-    IndexFile f;
-    ASSERT_TRUE(f.create(path.c_str(), 1, &d));
-    ASSERT_TRUE(f.open(path.c_str()));
-    for (uint32_t i = 0; i < 200; ++i) {
-      std::string k = std::to_string(i * 7919 % 1000);
-      const char* keys[] = {k.c_str()};
-      ASSERT_TRUE(f.insert(keys, 48 + i));
-    }
-  }
+  ASSERT_NO_FATAL_FAILURE(makeScrambledIndex(path, 0));
   const std::vector<uint8_t> good = readBytes(path);
   const uint32_t root = le32(good, 12), firstLeaf = le32(good, 16), lastLeaf = le32(good, 20);
   struct Row {
@@ -279,6 +283,45 @@ TEST(IndexFile, DamagedFilesAnswerAnErrorNeverACrash)
     for (int k = 0; k < 1000; k += 37) (void)f.seek(std::to_string(k).c_str());
     const char* keys[] = {"42"};
     (void)f.insert(keys, 9999);
+  }
+}
+
+// A walk that finds its place again at every step (as the stores walk between
+// operations, each under its own lock) also ends on a chain damaged into a
+// ring, with an error: the keys would have to fall to go round.
+TEST(IndexFile, AWalkThatSeeksAtEveryStepEndsOnARing)
+{
+  std::string path = scratchPath("ring.idx");
+  ASSERT_NO_FATAL_FAILURE(makeScrambledIndex(path, 10000));
+  std::vector<uint8_t> b = readBytes(path);
+  const uint32_t firstLeaf = le32(b, 16), lastLeaf = le32(b, 20);
+  const struct {
+    const char* what;
+    uint32_t at, to;
+    int direction;
+  } rows[] = {
+      {"forward ring", lastLeaf + 4, firstLeaf, 1},
+      {"forward ring into the middle", lastLeaf + 4, le32(b, firstLeaf + 4), 1},
+      {"backward ring", firstLeaf + 8, lastLeaf, -1},
+  };
+  for (const auto& row : rows) {
+    std::vector<uint8_t> bad = b;
+    setLe32(bad, row.at, row.to);
+    std::string badPath = scratchPath("ring-bad.idx");
+    writeBytes(badPath, bad);
+    IndexFile f;
+    ASSERT_TRUE(f.open(badPath.c_str())) << row.what;
+    int r = row.direction > 0 ? f.first() : f.last();
+    long steps = 0;
+    char key[6];
+    while (r == 1 && steps < 100000) {
+      ASSERT_EQ(1, f.current(key, nullptr));
+      ASSERT_EQ(1, f.seek(key)) << row.what;
+      r = f.move(row.direction);
+      ++steps;
+    }
+    EXPECT_EQ(0, r) << row.what << " after " << steps << " steps";
+    EXPECT_EQ(IDX_ERR_DAMAGED, f.error()) << row.what;
   }
 }
 
