@@ -252,13 +252,14 @@ struct Worker {
           // A fetch that failed leaves the files as they were; the next interval tries again.
         }
       }
-      if (first) {
+      if (first && !cancel.load()) {
         // Whatever the first fetch made for the first time (the transfer libraries' state and
         // the like) is destroyed at exit before the handlers registered before it ran: the
-        // stop registered now runs first and waits for this thread.
+        // stop registered now runs first and waits for this thread (not once asked to stop:
+        // the process may be exiting already).
         registerStopAtExit();
-        first = false;
       }
+      first = false;
       std::unique_lock<std::mutex> hold(mutex);
       if (wake.wait_for(hold, POLL_STEP, [this] { return stopping; }))
         return;

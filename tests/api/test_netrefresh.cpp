@@ -256,6 +256,7 @@ ChildRun runChild(Refresh* fixture, talCtx* (Refresh::*open)(int32_t), End end)
   const auto start = std::chrono::steady_clock::now();
   pid_t pid = ::fork();
   if (pid == 0) {
+    ::alarm(60);  // a child that hangs dies, and the test fails instead of hanging
     talCtx* ctx = (fixture->*open)(0);
     if (!ctx || networkThreadCount() != 1) _exit(7);
     end(ctx);
@@ -268,45 +269,54 @@ ChildRun runChild(Refresh* fixture, talCtx* (Refresh::*open)(int32_t), End end)
 
 TEST_F(Refresh, ExitOrLastCloseWithAFetchInFlightEndsAtOnce)
 {
-  std::atomic<int> asked{0};
-  // The server marks each request in a file the child (another process) can see.
-  const std::string marker = folder + "/asked";
-  LocalHttpServer stalling([&](const LocalRequest&) {
-    ++asked;
-    std::ofstream(marker) << asked.load();
-    LocalAnswer a;
-    a.mode = LocalAnswer::Stall;
-    return a;
-  });
-  servers.crls = {stalling.url("/crl")};
-  servers.certificates = {stalling.url("/bundle")};
-  // Both threads connect at once (the server answers one connection at a time, the other
-  // waits in its queue): once it has a request, both are inside their transfers.
-  auto inFlight = [&] {
+  // A server that never answers, for one child; it marks each request in a file the child
+  // (another process) can see. Both threads connect at once (the server takes one connection
+  // at a time, the other waits in its queue): once it has a request, both are inside their
+  // transfers.
+  struct Stalling {
+    explicit Stalling(const std::string& marker)
+        : marker(marker), server([this](const LocalRequest&) {
+            ++asked;
+            std::ofstream(this->marker) << asked.load();
+            LocalAnswer a;
+            a.mode = LocalAnswer::Stall;
+            return a;
+          })
+    {
+    }
+    std::string marker;
+    std::atomic<int> asked{0};
+    LocalHttpServer server;
+  };
+  auto inFlight = [](const std::string& marker) {
     if (!within(20, [&] { return exists(marker); })) _exit(11);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   };
   // exit() with both threads inside their transfers: the handler cancels and waits for them,
   // and nothing leaks (the sanitizer's leak check runs at this exit).
+  Stalling first(folder + "/asked-first");
+  servers.crls = {first.server.url("/crl")};
+  servers.certificates = {first.server.url("/bundle")};
   ChildRun byExit = runChild(this, &Refresh::open, [&](talCtx*) {
-    inFlight();
+    inFlight(first.marker);
     std::exit(0);
   });
   EXPECT_TRUE(WIFEXITED(byExit.status) && WEXITSTATUS(byExit.status) == 0) << byExit.status;
   EXPECT_LT(byExit.seconds, 20.0);
-  EXPECT_GE(asked, 1);
-  asked = 0;
-  ::unlink(marker.c_str());
+  EXPECT_GE(first.asked, 1);
   // The last context closed with both threads inside their transfers: cancelled within about
   // a second (curl looks at the flag once a second).
+  Stalling second(folder + "/asked-second");
+  servers.crls = {second.server.url("/crl")};
+  servers.certificates = {second.server.url("/bundle")};
   ChildRun byClose = runChild(this, &Refresh::open, [&](talCtx* ctx) {
-    inFlight();
+    inFlight(second.marker);
     const auto start = std::chrono::steady_clock::now();
     if (talDeinit(ctx) != 0 || networkThreadCount() != 0) _exit(9);
     _exit(std::chrono::steady_clock::now() - start < std::chrono::seconds(5) ? 0 : 10);
   });
   EXPECT_TRUE(WIFEXITED(byClose.status) && WEXITSTATUS(byClose.status) == 0) << byClose.status;
-  EXPECT_GE(asked, 1);
+  EXPECT_GE(second.asked, 1);
   EXPECT_FALSE(exists(cache + REFRESH_CRL_FILE)) << "nothing was fetched";
 }
 
@@ -333,6 +343,7 @@ TEST_F(Refresh, AWriterKilledAnywhereLeavesNothingHalfWritten)
     pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
+      ::alarm(60);
       talCtx* ctx = open();
       (void)ctx;
       for (;;) ::pause();
