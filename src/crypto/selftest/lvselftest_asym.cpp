@@ -662,7 +662,7 @@ void runShardLines(ShardRun& out, const char* text, unsigned int length, int sha
   };
   auto region = [&](int k) {
     close();
-    buffers.emplace_back(new std::stringbuf);
+    buffers.push_back(std::make_unique<std::stringbuf>());  // nothing lost if it throws
     out.errors.push_back(0);
     proxy.rdbuf(buffers.back().get());
     return k % shards == shard;
