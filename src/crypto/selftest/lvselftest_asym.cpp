@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "crypto/algebra/longv.h"
 #include "crypto/asym/lvdsa.h"
 #include "crypto/asym/lvgeneraldsa.h"
 #include "crypto/asym/lvrsacipher.h"
@@ -288,9 +289,15 @@ class RsaTest : public TextTest {
     LvN pm1 = p - 1u, qm1 = q - 1u, dP = d % pm1, dQ = d % qm1;
     if (p * q != n || (e * dP) % pm1 != 1u || (e * dQ) % qm1 != 1u)
       return new LvRsaPrivateKey(n, d, p);
-    // q^(p-2) mod p, which the check below makes sure is q's inverse (p prime).
-    LvModulus pm(p, LvModulus::OPT_MONT);
-    LvN qInv = pow(LvZn(q % p, &pm), p - 2u).getN();
+    // q's inverse modulo p by the extended Euclid, the test key being public (a third of the
+    // cost of q^(p-2) mod p); the check below makes sure of it.
+    const LvWordLen k = p.getUsed();
+    LvWordMem qw(k), inv(k);
+    LvN qr = q % p;
+    longvCopyResize(qw.ptr(), k, qr.getWords(), qr.getUsed());
+    if (k == 0 || longvModInverse(inv.ptr(), qw.ptr(), p.getWords(), k) != 0)
+      return new LvRsaPrivateKey(n, d, p);
+    LvN qInv(inv.ptr(), k);
     if ((q * qInv) % p != 1u) return new LvRsaPrivateKey(n, d, p);
     std::unique_ptr<LvRsaPrivateKey> key(new LvRsaPrivateKey());
     auto set = [](const LvN& v, void (LvRsaPrivateKey::*setter)(const LvOctet*, unsigned int),
