@@ -536,6 +536,36 @@ class VerifyTest : public TextTest {
   unsigned int result = 0;
 };
 
+// The domain of the last vector, kept while the vectors give it the same values (a text gives
+// them once for all its vectors): a domain made anew would start its tables anew each time.
+template <class Domain>
+class KeptDomain {
+ public:
+  // The domain of these octet strings, made by `make` when they differ from the last ones.
+  template <class Make>
+  Domain& of(std::initializer_list<const LvOctMem*> parts, Make make) {
+    std::string now;
+    for (const LvOctMem* part : parts) {
+      const unsigned int length = part->getLength();
+      now.append(reinterpret_cast<const char*>(&length), sizeof length);
+      if (length) now.append(reinterpret_cast<const char*>(part->ptr()), length);
+    }
+    if (!domain || now != values) {
+      domain.reset();
+      std::unique_ptr<Domain> made(new Domain);
+      make(*made);
+      made->markValid();
+      domain = std::move(made);
+      values.swap(now);
+    }
+    return *domain;
+  }
+
+ private:
+  std::string values;
+  std::unique_ptr<Domain> domain;
+};
+
 class DsaVerifyTest : public VerifyTest {
  public:
   explicit DsaVerifyTest(std::ostream& report)
@@ -545,11 +575,11 @@ class DsaVerifyTest : public VerifyTest {
   bool verifies() override {
     const LvOctMem &p = field("p"), &q = field("q"), &g = field("g"), &y = field("y");
     const LvOctMem &msg = field("msg"), &r = field("r"), &s = field("s");
-    LvDsaKeyDomain domain;
-    domain.setP(p.ptr(), p.getLength());
-    domain.setQ(q.ptr(), q.getLength());
-    domain.setG(g.ptr(), g.getLength());
-    domain.markValid();
+    LvDsaKeyDomain& domain = kept.of({&p, &q, &g}, [&](LvDsaKeyDomain& d) {
+      d.setP(p.ptr(), p.getLength());
+      d.setQ(q.ptr(), q.getLength());
+      d.setG(g.ptr(), g.getLength());
+    });
     LvDsaPublicKey publicKey;
     publicKey.setDomain(&domain);
     publicKey.set(y.ptr(), y.getLength());
@@ -559,6 +589,7 @@ class DsaVerifyTest : public VerifyTest {
     return sig.verifyMessage(msg.ptr(), msg.getLength(), r.ptr(), r.getLength(), s.ptr(),
                              s.getLength());
   }
+  KeptDomain<LvDsaKeyDomain> kept;
 };
 
 // ---------------------------------------------------------------- EC-DSA
@@ -626,13 +657,14 @@ class EpDsaVerifyTest : public VerifyTest {
     const LvOctMem &a = field("a"), &b = field("b"), &prime = field("prime");
     const LvOctMem &base = field("base"), &order = field("order"), &cofactor = field("cofactor");
     const LvOctMem &point = field("public"), &msg = field("msg"), &r = field("r"), &s = field("s");
-    LvEpDsaKeyDomain domain;
-    domain.setCurve(a.ptr(), a.getLength(), b.ptr(), b.getLength(), prime.ptr(),
-                    prime.getLength());
-    domain.setGen(base.ptr(), base.getLength());
-    domain.setOrder(order.ptr(), order.getLength());
-    domain.setCofactor(cofactor.ptr(), cofactor.getLength());
-    domain.markValid();
+    LvEpDsaKeyDomain& domain =
+        kept.of({&a, &b, &prime, &base, &order, &cofactor}, [&](LvEpDsaKeyDomain& d) {
+          d.setCurve(a.ptr(), a.getLength(), b.ptr(), b.getLength(), prime.ptr(),
+                     prime.getLength());
+          d.setGen(base.ptr(), base.getLength());
+          d.setOrder(order.ptr(), order.getLength());
+          d.setCofactor(cofactor.ptr(), cofactor.getLength());
+        });
     LvGeneralDsaPublicKey publicKey;
     publicKey.setDomain(&domain);
     publicKey.setH(point.ptr(), point.getLength());
@@ -642,6 +674,7 @@ class EpDsaVerifyTest : public VerifyTest {
     return sig.verifyMessage(msg.ptr(), msg.getLength(), r.ptr(), r.getLength(), s.ptr(),
                              s.getLength());
   }
+  KeptDomain<LvEpDsaKeyDomain> kept;
 };
 
 // ---------------------------------------------------------------- shards

@@ -385,6 +385,36 @@ TEST(SelfTestAsym, WrongDsaAndEcDsaValuesAreReported) {
             std::string::npos);
 }
 
+// A domain value that a later vector changes is the one that vector and the
+// next verify under (the verification tests keep the last domain while its
+// values stay): a changed order or q makes the valid signatures fail from
+// there on; the same value given again changes nothing.
+TEST(SelfTestAsym, DomainChangedByALaterVectorIsUsed) {
+  struct Case {
+    const VectorText& text;
+    int (*test)(std::ostream&, const char*, unsigned int);
+    std::string same, changed;
+  } const cases[] = {
+      {lvselftest::builtin().dsaVerify, lvselftest::dsaSigVerifyTV,
+       "q=e956602b83d195dbe945b3ac702fc61f81571f1d\n",
+       "q=e956602b83d195dbe945b3ac702fc61f81571f1f\n"},
+      {lvselftest::builtin().epDsaVerify, lvselftest::epDsaSigVerifyTV,
+       "order=ffffffffffffffffffffffff99def836146bc9b1b4d22831\n",
+       "order=ffffffffffffffffffffffff99def836146bc9b1b4d22833\n"},
+  };
+  for (const Case& c : cases) {
+    int result = -1;
+    Patched same(c.text, "testVector=2\n", c.same + "testVector=2\n");
+    EXPECT_EQ(asymRun(c.test, same.text, &result).find("ERROR"), std::string::npos);
+    EXPECT_EQ(result, 0);
+    Patched changed(c.text, "testVector=2\n", c.changed + "testVector=2\n");
+    std::string report = asymRun(c.test, changed.text, &result);
+    EXPECT_EQ(result, 1) << report;
+    EXPECT_NE(report.find("wrong signature verification process"), std::string::npos) << report;
+    EXPECT_EQ(report.find("(vector 1)"), std::string::npos) << report;
+  }
+}
+
 TEST(SelfTestAsym, StatedLengthsBeyondTheValueAreCut) {
   // A seed length larger than the seed given must not read past it.
   const VectorText& dsa = lvselftest::builtin().dsaSig;
