@@ -16,8 +16,11 @@ namespace {
 // every one after it too; g_failAt 0 never. The test's threads allocate too.
 std::atomic<long> g_failAt{0}, g_count{0};
 std::atomic<bool> g_failOn{false};
+// Allocations of this size fail (0: none).
+std::atomic<size_t> g_failSize{0};
 
 void* counted(size_t n) {
+  if (n == g_failSize.load()) return nullptr;
   if (long at = g_failAt.load()) {
     long c = ++g_count;
     if (c == at || (g_failOn.load() && c > at)) return nullptr;
@@ -56,4 +59,20 @@ TEST(SelfTestMemory, NoExceptionLeavesWhenMemoryRunsOut) {
   // One failure, then memory is back: an answer either way, never an exception.
   for (long at = 1; at <= 6; ++at) runFailing(at, false);
   EXPECT_TRUE(runFailing(0, false));
+}
+
+// The million octets of the hash messages cannot be had: every hash test says
+// so in its line, the other groups still run, and the run fails.
+TEST(SelfTestMemory, MillionOctetsMissingFailsEveryHashTest) {
+  std::ostringstream report;
+  g_failSize = 1000000;
+  const bool passed = lvSelfTest(report);
+  g_failSize = 0;
+  EXPECT_FALSE(passed);
+  const std::string text = report.str();
+  for (const char* name : {"RIPEMD-160", "SHA-1", "SHA-224", "SHA-256", "SHA-384", "SHA-512"})
+    EXPECT_NE(text.find(std::string(name) + ": BLAD - wyjątek w teście " + name + ": "),
+              std::string::npos)
+        << name << "\n" << text;
+  EXPECT_NE(text.find("--- Test epDsaSigVerifyTV\r\n"), std::string::npos) << text;
 }
