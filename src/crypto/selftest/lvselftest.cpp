@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -16,6 +17,8 @@
 #include <system_error>
 #include <thread>
 #include <vector>
+
+#include <sys/resource.h>
 
 #include "crypto/hash/lvhash.h"
 #include "crypto/selftest/lvselftest_text.h"
@@ -271,6 +274,15 @@ int runVectorFile(std::ostream& report, LvBc& cipher, const char* fileName, cons
   return 0;
 }
 
+bool threadsAllowed() {
+  for (int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+    rlimit limit;
+    if (getrlimit(resource, &limit) != 0 || limit.rlim_cur != RLIM_INFINITY)
+      return false;
+  }
+  return true;
+}
+
 int guardedTest(std::ostream& report, const char* name, const std::function<int()>& test) {
   std::string reason;
   try {
@@ -337,7 +349,8 @@ std::vector<int> runGroups(std::ostream& report, const std::vector<Group>& group
   {
     std::vector<std::thread> threads;
     ThreadJoiner joiner{threads};
-    const unsigned int cores = std::max(1u, std::thread::hardware_concurrency());
+    const unsigned int cores =
+        threadsAllowed() ? std::max(1u, std::thread::hardware_concurrency()) : 1u;
     const size_t workers = std::min<size_t>(std::min(cores, kMaxWorkers), order.size());
     for (size_t t = 1; t < workers; ++t) {
       try {

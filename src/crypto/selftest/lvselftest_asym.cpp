@@ -737,6 +737,7 @@ void runShard(ShardRun& out, const char* text, unsigned int length, int shard,
 template <class Test>
 int shardedTest(std::ostream& report, const char* name, const char* text, unsigned int length,
                 int shards) {
+  if (!threadsAllowed()) shards = 1;
   std::vector<ShardRun> runs(static_cast<size_t>(shards));
   {
     std::vector<std::thread> threads;

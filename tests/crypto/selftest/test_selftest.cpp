@@ -8,6 +8,8 @@
 #include <sstream>
 #include <string>
 
+#include <sys/resource.h>
+
 #include "crypto/selftest/lvselftest.h"
 #include "crypto/sym/lvdes.h"
 #include "crypto/sym/lvrc2.h"
@@ -412,6 +414,32 @@ TEST(SelfTestAsym, DomainChangedByALaterVectorIsUsed) {
     EXPECT_EQ(result, 1) << report;
     EXPECT_NE(report.find("wrong signature verification process"), std::string::npos) << report;
     EXPECT_EQ(report.find("(vector 1)"), std::string::npos) << report;
+  }
+}
+
+// Under a limit of the address space or of the data segment the run starts no
+// threads (their stacks and arenas would use up the limit and fail the tests),
+// and its report is the one the threads give.
+TEST(SelfTest, NoThreadsUnderAMemoryLimit) {
+  std::ostringstream free;
+  ASSERT_TRUE(lvSelfTest(free));
+  for (int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+    rlimit before;
+    ASSERT_EQ(getrlimit(resource, &before), 0);
+    if (before.rlim_cur != RLIM_INFINITY) {
+      EXPECT_FALSE(lvselftest::threadsAllowed());
+      continue;
+    }
+    rlimit limited = before;
+    limited.rlim_cur = RLIM_INFINITY - 1;  // a limit, however high
+    ASSERT_EQ(setrlimit(resource, &limited), 0);
+    const bool allowed = lvselftest::threadsAllowed();
+    std::ostringstream report;
+    const bool passed = lvSelfTest(report);
+    ASSERT_EQ(setrlimit(resource, &before), 0);
+    EXPECT_FALSE(allowed) << resource;
+    EXPECT_TRUE(passed) << resource;
+    EXPECT_EQ(report.str(), free.str()) << resource;
   }
 }
 
