@@ -93,7 +93,7 @@ void longvCtSelect(LvWord* out, const LvWord* table, unsigned int entries, LvWor
                    unsigned int idx);
 // r (nm words) = a (na words) mod m (nm words, top word nonzero), one bit of a at a time with a
 // masked subtraction: for secrets such as exponent reductions, where a division would branch
-// on them.
+// on them. Only a's words below m's top word take steps (m's length is public).
 void longvCtMod(LvWord* r, const LvWord* a, LvWordLen na, const LvWord* m, LvWordLen nm);
 // As longvCtMod, and q (na words) receives the quotient a / m: the quotient bits are the
 // masked subtractions' answers. For a secret divisor (a prime taken out of a modulus).

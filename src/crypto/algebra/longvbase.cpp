@@ -246,8 +246,13 @@ void longvCtDivMod(LvWord* q, LvWord* r, const LvWord* a, LvWordLen na, const Lv
                    LvWordLen nm) {
   // r stays below m; after the doubling it is below 2m, with the bit that left the top word
   // as the carry of the subtraction.
-  for (LvWordLen j = 0; j < nm; ++j) r[j] = 0;
-  for (LvWordLen i = na; i-- > 0;) {
+  // m's top word is nonzero, so a's top nm - 1 words are below m: they are the remainder so
+  // far, their quotient words 0, and the steps bit by bit start under them.
+  const LvWordLen head = nm - 1 < na ? nm - 1 : na;
+  for (LvWordLen j = 0; j < nm; ++j) r[j] = j < head ? a[na - head + j] : 0;
+  if (q != nullptr)
+    for (LvWordLen j = na - head; j < na; ++j) q[j] = 0;
+  for (LvWordLen i = na - head; i-- > 0;) {
     LvWord qw = 0;
     for (int b = 31; b >= 0; --b) {
       const LvWord top = r[nm - 1] >> 31;

@@ -64,6 +64,10 @@ void asymHead(std::ostream& report);
 std::vector<GroupTest> asymTests(const Data& data);
 // The tests of a run go side by side on at most this many threads.
 constexpr unsigned int kMaxWorkers = 8;
+// Whether the run may start threads: not under a limit of the address space or of the data
+// segment, where each thread's stack and allocation arena (tens of megabytes reserved) would
+// use up what the tests need and fail them in a process one thread runs well in.
+bool threadsAllowed();
 // Joins the threads it watches on every way out of the scope that started them.
 struct ThreadJoiner {
   std::vector<std::thread>& threads;

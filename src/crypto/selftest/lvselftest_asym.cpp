@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "crypto/algebra/longv.h"
 #include "crypto/asym/lvdsa.h"
 #include "crypto/asym/lvgeneraldsa.h"
 #include "crypto/asym/lvrsacipher.h"
@@ -288,9 +289,15 @@ class RsaTest : public TextTest {
     LvN pm1 = p - 1u, qm1 = q - 1u, dP = d % pm1, dQ = d % qm1;
     if (p * q != n || (e * dP) % pm1 != 1u || (e * dQ) % qm1 != 1u)
       return new LvRsaPrivateKey(n, d, p);
-    // q^(p-2) mod p, which the check below makes sure is q's inverse (p prime).
-    LvModulus pm(p, LvModulus::OPT_MONT);
-    LvN qInv = pow(LvZn(q % p, &pm), p - 2u).getN();
+    // q's inverse modulo p by the extended Euclid, the test key being public (a third of the
+    // cost of q^(p-2) mod p); the check below makes sure of it.
+    const LvWordLen k = p.getUsed();
+    LvWordMem qw(k), inv(k);
+    LvN qr = q % p;
+    longvCopyResize(qw.ptr(), k, qr.getWords(), qr.getUsed());
+    if (k == 0 || longvModInverse(inv.ptr(), qw.ptr(), p.getWords(), k) != 0)
+      return new LvRsaPrivateKey(n, d, p);
+    LvN qInv(inv.ptr(), k);
     if ((q * qInv) % p != 1u) return new LvRsaPrivateKey(n, d, p);
     std::unique_ptr<LvRsaPrivateKey> key(new LvRsaPrivateKey());
     auto set = [](const LvN& v, void (LvRsaPrivateKey::*setter)(const LvOctet*, unsigned int),
@@ -529,6 +536,36 @@ class VerifyTest : public TextTest {
   unsigned int result = 0;
 };
 
+// The domain of the last vector, kept while the vectors give it the same values (a text gives
+// them once for all its vectors): a domain made anew would start its tables anew each time.
+template <class Domain>
+class KeptDomain {
+ public:
+  // The domain of these octet strings, made by `make` when they differ from the last ones.
+  template <class Make>
+  Domain& of(std::initializer_list<const LvOctMem*> parts, Make make) {
+    std::string now;
+    for (const LvOctMem* part : parts) {
+      const unsigned int length = part->getLength();
+      now.append(reinterpret_cast<const char*>(&length), sizeof length);
+      if (length) now.append(reinterpret_cast<const char*>(part->ptr()), length);
+    }
+    if (!domain || now != values) {
+      domain.reset();
+      std::unique_ptr<Domain> made(new Domain);
+      make(*made);
+      made->markValid();
+      domain = std::move(made);
+      values.swap(now);
+    }
+    return *domain;
+  }
+
+ private:
+  std::string values;
+  std::unique_ptr<Domain> domain;
+};
+
 class DsaVerifyTest : public VerifyTest {
  public:
   explicit DsaVerifyTest(std::ostream& report)
@@ -538,11 +575,11 @@ class DsaVerifyTest : public VerifyTest {
   bool verifies() override {
     const LvOctMem &p = field("p"), &q = field("q"), &g = field("g"), &y = field("y");
     const LvOctMem &msg = field("msg"), &r = field("r"), &s = field("s");
-    LvDsaKeyDomain domain;
-    domain.setP(p.ptr(), p.getLength());
-    domain.setQ(q.ptr(), q.getLength());
-    domain.setG(g.ptr(), g.getLength());
-    domain.markValid();
+    LvDsaKeyDomain& domain = kept.of({&p, &q, &g}, [&](LvDsaKeyDomain& d) {
+      d.setP(p.ptr(), p.getLength());
+      d.setQ(q.ptr(), q.getLength());
+      d.setG(g.ptr(), g.getLength());
+    });
     LvDsaPublicKey publicKey;
     publicKey.setDomain(&domain);
     publicKey.set(y.ptr(), y.getLength());
@@ -552,6 +589,7 @@ class DsaVerifyTest : public VerifyTest {
     return sig.verifyMessage(msg.ptr(), msg.getLength(), r.ptr(), r.getLength(), s.ptr(),
                              s.getLength());
   }
+  KeptDomain<LvDsaKeyDomain> kept;
 };
 
 // ---------------------------------------------------------------- EC-DSA
@@ -619,13 +657,14 @@ class EpDsaVerifyTest : public VerifyTest {
     const LvOctMem &a = field("a"), &b = field("b"), &prime = field("prime");
     const LvOctMem &base = field("base"), &order = field("order"), &cofactor = field("cofactor");
     const LvOctMem &point = field("public"), &msg = field("msg"), &r = field("r"), &s = field("s");
-    LvEpDsaKeyDomain domain;
-    domain.setCurve(a.ptr(), a.getLength(), b.ptr(), b.getLength(), prime.ptr(),
-                    prime.getLength());
-    domain.setGen(base.ptr(), base.getLength());
-    domain.setOrder(order.ptr(), order.getLength());
-    domain.setCofactor(cofactor.ptr(), cofactor.getLength());
-    domain.markValid();
+    LvEpDsaKeyDomain& domain =
+        kept.of({&a, &b, &prime, &base, &order, &cofactor}, [&](LvEpDsaKeyDomain& d) {
+          d.setCurve(a.ptr(), a.getLength(), b.ptr(), b.getLength(), prime.ptr(),
+                     prime.getLength());
+          d.setGen(base.ptr(), base.getLength());
+          d.setOrder(order.ptr(), order.getLength());
+          d.setCofactor(cofactor.ptr(), cofactor.getLength());
+        });
     LvGeneralDsaPublicKey publicKey;
     publicKey.setDomain(&domain);
     publicKey.setH(point.ptr(), point.getLength());
@@ -635,6 +674,7 @@ class EpDsaVerifyTest : public VerifyTest {
     return sig.verifyMessage(msg.ptr(), msg.getLength(), r.ptr(), r.getLength(), s.ptr(),
                              s.getLength());
   }
+  KeptDomain<LvEpDsaKeyDomain> kept;
 };
 
 // ---------------------------------------------------------------- shards
@@ -662,7 +702,7 @@ void runShardLines(ShardRun& out, const char* text, unsigned int length, int sha
   };
   auto region = [&](int k) {
     close();
-    buffers.emplace_back(new std::stringbuf);
+    buffers.push_back(std::make_unique<std::stringbuf>());  // nothing lost if it throws
     out.errors.push_back(0);
     proxy.rdbuf(buffers.back().get());
     return k % shards == shard;
@@ -697,6 +737,7 @@ void runShard(ShardRun& out, const char* text, unsigned int length, int shard,
 template <class Test>
 int shardedTest(std::ostream& report, const char* name, const char* text, unsigned int length,
                 int shards) {
+  if (!threadsAllowed()) shards = 1;
   std::vector<ShardRun> runs(static_cast<size_t>(shards));
   {
     std::vector<std::thread> threads;

@@ -8,6 +8,8 @@
 #include <sstream>
 #include <string>
 
+#include <sys/resource.h>
+
 #include "crypto/selftest/lvselftest.h"
 #include "crypto/sym/lvdes.h"
 #include "crypto/sym/lvrc2.h"
@@ -383,6 +385,62 @@ TEST(SelfTestAsym, WrongDsaAndEcDsaValuesAreReported) {
   EXPECT_NE(report.find("ERROR - epDsaSigTV (vector 1) wrong signature generation process\r\n"
                         "ERROR - epDsaSigTV (vector 1) wrong signature verification process\r\n"),
             std::string::npos);
+}
+
+// A domain value that a later vector changes is the one that vector and the
+// next verify under (the verification tests keep the last domain while its
+// values stay): a changed order or q makes the valid signatures fail from
+// there on; the same value given again changes nothing.
+TEST(SelfTestAsym, DomainChangedByALaterVectorIsUsed) {
+  struct Case {
+    const VectorText& text;
+    int (*test)(std::ostream&, const char*, unsigned int);
+    std::string same, changed;
+  } const cases[] = {
+      {lvselftest::builtin().dsaVerify, lvselftest::dsaSigVerifyTV,
+       "q=e956602b83d195dbe945b3ac702fc61f81571f1d\n",
+       "q=e956602b83d195dbe945b3ac702fc61f81571f1f\n"},
+      {lvselftest::builtin().epDsaVerify, lvselftest::epDsaSigVerifyTV,
+       "order=ffffffffffffffffffffffff99def836146bc9b1b4d22831\n",
+       "order=ffffffffffffffffffffffff99def836146bc9b1b4d22833\n"},
+  };
+  for (const Case& c : cases) {
+    int result = -1;
+    Patched same(c.text, "testVector=2\n", c.same + "testVector=2\n");
+    EXPECT_EQ(asymRun(c.test, same.text, &result).find("ERROR"), std::string::npos);
+    EXPECT_EQ(result, 0);
+    Patched changed(c.text, "testVector=2\n", c.changed + "testVector=2\n");
+    std::string report = asymRun(c.test, changed.text, &result);
+    EXPECT_EQ(result, 1) << report;
+    EXPECT_NE(report.find("wrong signature verification process"), std::string::npos) << report;
+    EXPECT_EQ(report.find("(vector 1)"), std::string::npos) << report;
+  }
+}
+
+// Under a limit of the address space or of the data segment the run starts no
+// threads (their stacks and arenas would use up the limit and fail the tests),
+// and its report is the one the threads give.
+TEST(SelfTest, NoThreadsUnderAMemoryLimit) {
+  std::ostringstream free;
+  ASSERT_TRUE(lvSelfTest(free));
+  for (int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+    rlimit before;
+    ASSERT_EQ(getrlimit(resource, &before), 0);
+    if (before.rlim_cur != RLIM_INFINITY) {
+      EXPECT_FALSE(lvselftest::threadsAllowed());
+      continue;
+    }
+    rlimit limited = before;
+    limited.rlim_cur = RLIM_INFINITY - 1;  // a limit, however high
+    ASSERT_EQ(setrlimit(resource, &limited), 0);
+    const bool allowed = lvselftest::threadsAllowed();
+    std::ostringstream report;
+    const bool passed = lvSelfTest(report);
+    ASSERT_EQ(setrlimit(resource, &before), 0);
+    EXPECT_FALSE(allowed) << resource;
+    EXPECT_TRUE(passed) << resource;
+    EXPECT_EQ(report.str(), free.str()) << resource;
+  }
 }
 
 TEST(SelfTestAsym, StatedLengthsBeyondTheValueAreCut) {
