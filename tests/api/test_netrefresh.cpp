@@ -6,6 +6,7 @@
 // flight ends at once and cleanly.
 #include "api/netrefresh.h"
 #include "api/talctx.h"
+#include "keys/talprofile.h"
 #include "net/localhttp.h"
 #include "net/localslapd.h"
 #include "platform/registry.h"
@@ -64,13 +65,9 @@ bool within(double seconds, F done)
   return true;
 }
 
-class Servers : public ServerDirectory {
- public:
-  void findServers(int32_t kind, const char*, std::vector<std::string>& out) const override
-  {
-    if (kind == 1) out.insert(out.end(), certificates.begin(), certificates.end());
-    if (kind == 2) out.insert(out.end(), crls.begin(), crls.end());
-  }
+// The servers the test configures in the profile, as a user configures them: kind 1 the
+// certificate bundles, kind 2 the CRLs.
+struct Servers {
   std::vector<std::string> certificates, crls;
 };
 
@@ -106,17 +103,19 @@ class Refresh : public ::testing::Test {
   }
 
   // A context of the file-backed database in `db`, named through the profile's attributes as a
-  // C caller names them, with the CA as its root and `servers` as its server table.
+  // C caller names them, with the CA as its root and `servers` as its configured servers.
   talCtx* open(int32_t expected = 0)
   {
     talProfile* p = talCreateProfile(TAL_PROFILE_MEMORY);
     EXPECT_EQ(0, talSetProfileAttr(p, 0, "refresh", 8));
     EXPECT_EQ(0, talSetProfileAttr(p, 17, "talvorin", 9));
     EXPECT_EQ(0, talSetProfileAttr(p, 16, db.c_str(), static_cast<int32_t>(db.size() + 1)));
+    TalProfile* profile = reinterpret_cast<TalProfile*>(p);
+    for (const std::string& url : servers.certificates) profile->addServer(1, url);
+    for (const std::string& url : servers.crls) profile->addServer(2, url);
     talCtx* ctx = nullptr;
     EXPECT_EQ(0, talInitEx(&ctx, p));
     if (!ctx) return nullptr;
-    ctx->configuration.setServerDirectory(&servers);
     talCert* root = nullptr;
     EXPECT_EQ(0, talAllocateCertFromFile((kNet + "ca.der").c_str(), &root));
     EXPECT_EQ(0, talInstallRoot(ctx, root, 1, 1));
