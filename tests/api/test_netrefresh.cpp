@@ -22,6 +22,7 @@
 #include <dirent.h>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <set>
 #include <sys/wait.h>
 #include <thread>
@@ -241,6 +242,47 @@ TEST_F(Refresh, LdapServersAndHalfWrittenLeftovers)
   EXPECT_EQ(0, talDeinit(ctx));
 }
 
+// A test server in a process of its own. The tests below fork children that start threads; a
+// process with a thread of its own (a server's) cannot fork them safely under the sanitizers,
+// whose allocator does not guard fork: a lock a thread holds at the fork stays held in the child.
+class ServerProcess {
+ public:
+  template <class Make>
+  explicit ServerProcess(Make make)
+  {
+    int fds[2];
+    if (::pipe(fds) != 0) return;
+    pid = ::fork();
+    if (pid == 0) {
+      ::close(fds[0]);
+      ::alarm(120);  // never outlives the test
+      auto server = make();
+      const std::string base = server->url("");
+      if (::write(fds[1], base.data(), base.size()) != static_cast<ssize_t>(base.size())) _exit(1);
+      ::close(fds[1]);
+      for (;;) ::pause();
+    }
+    ::close(fds[1]);
+    char buffer[128];
+    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) base.append(buffer, static_cast<size_t>(n));
+    ::close(fds[0]);
+  }
+  ~ServerProcess()
+  {
+    if (pid > 0) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+  }
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+  std::string url(const std::string& path) const { return base + path; }
+
+ private:
+  pid_t pid = -1;
+  std::string base;
+};
+
 // A child that opens a context whose servers never answer (or answer at once), starts its
 // threads and then runs `end`; the parent sees how it ended and how soon.
 struct ChildRun {
@@ -268,24 +310,19 @@ ChildRun runChild(Refresh* fixture, talCtx* (Refresh::*open)(int32_t), End end)
 
 TEST_F(Refresh, ExitOrLastCloseWithAFetchInFlightEndsAtOnce)
 {
-  // A server that never answers, for one child; it marks each request in a file the child
-  // (another process) can see. Both threads connect at once (the server takes one connection
-  // at a time, the other waits in its queue): once it has a request, both are inside their
-  // transfers.
-  struct Stalling {
-    explicit Stalling(const std::string& marker)
-        : marker(marker), server([this](const LocalRequest&) {
-            ++asked;
-            std::ofstream(this->marker) << asked.load();
-            LocalAnswer a;
-            a.mode = LocalAnswer::Stall;
-            return a;
-          })
-    {
-    }
-    std::string marker;
-    std::atomic<int> asked{0};
-    LocalHttpServer server;
+  // A server that never answers, for one child, in a process of its own; it marks each request
+  // in a file. Both threads connect at once (the server takes one connection at a time, the
+  // other waits in its queue): once it has a request, both are inside their transfers.
+  auto stalling = [](const std::string& marker) {
+    return ServerProcess([marker] {
+      auto asked = std::make_shared<std::atomic<int>>(0);
+      return std::make_unique<LocalHttpServer>([marker, asked](const LocalRequest&) {
+        std::ofstream(marker) << ++*asked;
+        LocalAnswer a;
+        a.mode = LocalAnswer::Stall;
+        return a;
+      });
+    });
   };
   auto inFlight = [](const std::string& marker) {
     if (!within(20, [&] { return exists(marker); })) _exit(11);
@@ -293,29 +330,37 @@ TEST_F(Refresh, ExitOrLastCloseWithAFetchInFlightEndsAtOnce)
   };
   // exit() with both threads inside their transfers: the handler cancels and waits for them,
   // and nothing leaks (the sanitizer's leak check runs at this exit).
-  Stalling first(folder + "/asked-first");
-  servers.crls = {first.server.url("/crl")};
-  servers.certificates = {first.server.url("/bundle")};
-  ChildRun byExit = runChild(this, &Refresh::open, [&](talCtx*) {
-    inFlight(first.marker);
-    std::exit(0);
-  });
+  const std::string firstMarker = folder + "/asked-first";
+  ChildRun byExit;
+  {
+    ServerProcess first = stalling(firstMarker);
+    servers.crls = {first.url("/crl")};
+    servers.certificates = {first.url("/bundle")};
+    byExit = runChild(this, &Refresh::open, [&](talCtx*) {
+      inFlight(firstMarker);
+      std::exit(0);
+    });
+  }
   EXPECT_TRUE(WIFEXITED(byExit.status) && WEXITSTATUS(byExit.status) == 0) << byExit.status;
   EXPECT_LT(byExit.seconds, 20.0);
-  EXPECT_GE(first.asked, 1);
+  EXPECT_TRUE(exists(firstMarker)) << "the server was asked";
   // The last context closed with both threads inside their transfers: cancelled within about
   // a second (curl looks at the flag once a second).
-  Stalling second(folder + "/asked-second");
-  servers.crls = {second.server.url("/crl")};
-  servers.certificates = {second.server.url("/bundle")};
-  ChildRun byClose = runChild(this, &Refresh::open, [&](talCtx* ctx) {
-    inFlight(second.marker);
-    const auto start = std::chrono::steady_clock::now();
-    if (talDeinit(ctx) != 0 || networkThreadCount() != 0) _exit(9);
-    _exit(std::chrono::steady_clock::now() - start < std::chrono::seconds(5) ? 0 : 10);
-  });
+  const std::string secondMarker = folder + "/asked-second";
+  ChildRun byClose;
+  {
+    ServerProcess second = stalling(secondMarker);
+    servers.crls = {second.url("/crl")};
+    servers.certificates = {second.url("/bundle")};
+    byClose = runChild(this, &Refresh::open, [&](talCtx* ctx) {
+      inFlight(secondMarker);
+      const auto start = std::chrono::steady_clock::now();
+      if (talDeinit(ctx) != 0 || networkThreadCount() != 0) _exit(9);
+      _exit(std::chrono::steady_clock::now() - start < std::chrono::seconds(5) ? 0 : 10);
+    });
+  }
   EXPECT_TRUE(WIFEXITED(byClose.status) && WEXITSTATUS(byClose.status) == 0) << byClose.status;
-  EXPECT_GE(second.asked, 1);
+  EXPECT_TRUE(exists(secondMarker)) << "the server was asked";
   EXPECT_FALSE(exists(cache + REFRESH_CRL_FILE)) << "nothing was fetched";
 }
 
@@ -328,10 +373,13 @@ TEST_F(Refresh, AWriterKilledAnywhereLeavesNothingHalfWritten)
   for (const char* f : {"ca.der", "end.der", "mail-enc.der", "mail-sign.der", "mail-other.der",
                         "mail-data.der", "mail-authority.der", "ocsp.der"})
     bundle += fileText(kNet + f);
-  LocalHttpServer http([&](const LocalRequest& r) {
-    LocalAnswer a;
-    a.bytes = httpAnswer(200, "application/octet-stream", r.path() == "/crl" ? crl : bundle);
-    return a;
+  // In a process of its own, so this one forks its writers with no thread of its own.
+  ServerProcess http([&] {
+    return std::make_unique<LocalHttpServer>([crl, bundle](const LocalRequest& r) {
+      LocalAnswer a;
+      a.bytes = httpAnswer(200, "application/octet-stream", r.path() == "/crl" ? crl : bundle);
+      return a;
+    });
   });
   servers.crls = {http.url("/crl")};
   servers.certificates = {http.url("/bundle")};
