@@ -10,6 +10,8 @@
 #include "pki/x509/crl.h"
 
 #include <cstring>
+#include <deque>
+#include <mutex>
 
 const char TAL_CTX_MARKER[17] = "TalVorinCtx3.9#A";
 
@@ -69,6 +71,39 @@ talCtx::talCtx(const ConfigurationManager* source)
   self = this;
   enlistHandle(this, HandleKind::Context);
   std::memcpy(marker, TAL_CTX_MARKER, sizeof marker);
+}
+
+namespace {
+// How many closed contexts' storage is held back before the oldest goes to the allocator.
+const size_t CONTEXT_QUARANTINE = 16;
+
+std::mutex& quarantineLock() {
+  static std::mutex* lock = new std::mutex;  // never destroyed: contexts may close at exit
+  return *lock;
+}
+std::deque<void*>& quarantine() {
+  static std::deque<void*>* held = new std::deque<void*>;
+  return *held;
+}
+}  // namespace
+
+void* talCtx::operator new(std::size_t size) { return ::operator new(size); }
+
+void talCtx::operator delete(void* storage) noexcept {
+  if (!storage) return;
+  void* oldest = storage;
+  try {
+    std::lock_guard<std::mutex> guard(quarantineLock());
+    quarantine().push_back(storage);
+    oldest = nullptr;
+    if (quarantine().size() > CONTEXT_QUARANTINE) {
+      oldest = quarantine().front();
+      quarantine().pop_front();
+    }
+  } catch (...) {
+    // No room to hold it back: it goes at once.
+  }
+  ::operator delete(oldest);
 }
 
 talCtx::~talCtx() {

@@ -4,6 +4,8 @@
 // members are built in the order they are declared and destroyed in reverse.
 #pragma once
 
+#include <cstddef>
+
 #include "api/cfgmgr.h"
 #include "api/ctxservers.h"
 #include "api/dbsettings.h"
@@ -149,6 +151,13 @@ struct talCtx {
   explicit talCtx(const ConfigurationManager* source = nullptr);
   ~talCtx();
   talCtx(const talCtx&) = delete;
+  // A freed context's storage is held back for the next few frees: a context opened soon after
+  // never takes a closed one's address, so a stale handle still finds nothing live there.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* storage) noexcept;
+  // Placement in storage the caller owns stays as it is.
+  static void* operator new(std::size_t, void* where) noexcept { return where; }
+  static void operator delete(void*, void*) noexcept {}
   talCtx& operator=(const talCtx&) = delete;
 
   // Zeros over each cached PIN, then freed; the time stamps cleared.

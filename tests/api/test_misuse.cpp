@@ -299,3 +299,27 @@ TEST_F(Misuse, CallsOpeningACallersPathRefuseWhatIsNoRegularFileWithoutWaiting) 
 }
 
 }  // namespace
+
+// A context opened right after another closed never takes its address, so a stale handle
+// closes nothing: the scenario where a second talDeinit of an old handle closed its
+// successor. Run past the contexts held back, so storage really is reused on the way.
+TEST(MisuseReuse, AStaleContextNeverClosesItsSuccessor) {
+  auto open = [](talCtx** ctx) {
+    talProfile* profile = talCreateProfile(TAL_PROFILE_MEMORY);
+    if (!profile) return -1;
+    const std::string name = "misuse-reuse-" + std::to_string(::getpid());
+    talSetProfileAttr(profile, 0, name.c_str(), static_cast<int32_t>(name.size() + 1));
+    return static_cast<int>(talInitEx(ctx, profile));
+  };
+  for (int round = 0; round < 40; ++round) {
+    SCOPED_TRACE(round);
+    talCtx* old = nullptr;
+    ASSERT_EQ(0, open(&old));
+    ASSERT_EQ(0, talDeinit(old));
+    talCtx* next = nullptr;
+    ASSERT_EQ(0, open(&next));
+    EXPECT_NE(old, next);
+    EXPECT_EQ(ETAL_API_INV_CTX, talDeinit(old));  // stale: refused, the new one untouched
+    EXPECT_EQ(0, talDeinit(next));
+  }
+}
