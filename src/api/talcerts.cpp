@@ -17,8 +17,6 @@
 #include <cstring>
 #include <malloc.h>
 #include <memory>
-#include <mutex>
-#include <set>
 
 #define CRT_UNIT "API/talcrt"
 
