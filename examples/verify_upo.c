@@ -9,10 +9,10 @@
  * declaration's digest equals the receipt's "SkrotDokumentu"; 1 when the receipt is rejected (a
  * file that is not XML, or whose signature the library refuses, included), the verdict naming the
  * library's status and reason or result code; 2 when it could not run: a missing, empty or
- * unreadable receipt or declaration (or trust folder), or a bad command line. The library's fixed
- * texts (codes, statuses, reasons) are Windows-1250 and are printed in the terminal's character
- * set; its report already comes in the character set the environment (LANG and the like) chooses
- * and is printed as it is.
+ * unreadable receipt, trust folder or (for a verified signature) declaration, or a bad command
+ * line. The library's fixed texts (codes, statuses, reasons) are Windows-1250 and are printed in
+ * the terminal's character set; its report already comes in the character set the environment
+ * (LANG and the like) chooses and is printed as it is.
  * Build against an installed copy:
  *   cc -std=c99 verify_upo.c $(pkg-config --cflags --libs talvorin libxml-2.0) */
 #define _POSIX_C_SOURCE 200809L
@@ -286,10 +286,7 @@ static int judge(tvXmlCtx** xmlHeld, talMsgInfo** messageHeld, const char* decla
 
   /* The fields are shown whatever the status; they decide only for a verified signature. */
   if ((code = tvXmlGetObjCount(xml, signature, &objects)) > 10) objects = 0;
-  if (objects > 0) {
-    found = fieldsOfObjects(xml, signature, objects, values, &anyXml, &saveCode);
-    if (found == -2) return EXIT_NOT_RUN;
-  }
+  if (objects > 0) found = fieldsOfObjects(xml, signature, objects, values, &anyXml, &saveCode);
   tvXmlDeleteMsgInfo(*messageHeld); /* and the XML context it owns: the receipt's tree goes */
   *messageHeld = NULL;
   *xmlHeld = NULL;
@@ -308,7 +305,6 @@ static int judge(tvXmlCtx** xmlHeld, talMsgInfo** messageHeld, const char* decla
   if (found > 0 && values[DIGEST_FIELD])
     matches = declarationMatches(declaration, (const char*)values[DIGEST_FIELD]);
   for (i = 0; i < FIELD_COUNT; ++i) xmlFree(values[i]);
-  if (matches < 0) return EXIT_NOT_RUN;
   if (!verified) {
     if (status == 4) status = msgStatus; /* the message's status is what failed */
     printf("Werdykt: UPO odrzucone: podpis nie zostal zweryfikowany poprawnie (status %d ",
@@ -319,6 +315,9 @@ static int judge(tvXmlCtx** xmlHeld, talMsgInfo** messageHeld, const char* decla
     printf(").\n");
     return EXIT_REJECTED;
   }
+  /* Only now: a signature that did not verify is rejected whatever the declaration or the
+   * temporary folder. */
+  if (matches < 0 || found == -2) return EXIT_NOT_RUN;
   if (objects < 1) {
     printf("Werdykt: UPO odrzucone: podpis nie obejmuje obiektu z potwierdzeniem.\n");
     return EXIT_REJECTED;
