@@ -5,11 +5,14 @@
  * revocation data then comes only from the receipt itself (its xades:RevocationValues), since the
  * C interface takes no CRL file.
  * The program prints the library's verification report, the receipt's fields, the signature's
- * status and reason, and one verdict line; it exits 0 only when the signature is verified and the
- * declaration's digest equals the receipt's "SkrotDokumentu", 1 when either fails, 2 when the
- * verification could not be run. The library's fixed texts (codes, statuses, reasons) are
- * Windows-1250 and are printed in the terminal's character set; its report already comes in the
- * character set the environment (LANG and the like) chooses and is printed as it is.
+ * status and reason, and one verdict line. It exits 0 when the signature is verified and the
+ * declaration's digest equals the receipt's "SkrotDokumentu"; 1 when the receipt is rejected (a
+ * file that is not XML, or whose signature the library refuses, included), the verdict naming the
+ * library's status and reason or result code; 2 when it could not run: a missing, empty or
+ * unreadable receipt, trust folder or (for a verified signature) declaration, or a bad command
+ * line. The library's fixed texts (codes, statuses, reasons) are Windows-1250 and are printed in
+ * the terminal's character set; its report already comes in the character set the environment
+ * (LANG and the like) chooses and is printed as it is.
  * Build against an installed copy:
  *   cc -std=c99 verify_upo.c $(pkg-config --cflags --libs talvorin libxml-2.0) */
 #define _POSIX_C_SOURCE 200809L
@@ -26,6 +29,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 enum { EXIT_VERIFIED = 0, EXIT_REJECTED = 1, EXIT_NOT_RUN = 2 };
@@ -170,21 +174,23 @@ static int readFields(const char* object, xmlChar* values[FIELD_COUNT]) {
 }
 
 /* Saves the signed objects one by one and reads the fields of the first that holds any. 1 found,
- * 0 no object holds them (*anyXml tells whether one was XML), -1 no object could be saved. */
+ * 0 no object holds them (*anyXml tells whether one was XML), -1 no object could be saved (*code
+ * is the library's answer), -2 no temporary folder. */
 static int fieldsOfObjects(tvXmlCtx* xml, talSigInfo* signature, int32_t count,
-                           xmlChar* values[FIELD_COUNT], int* anyXml) {
+                           xmlChar* values[FIELD_COUNT], int* anyXml, int32_t* code) {
   char folder[] = "/tmp/verify_upo-XXXXXX", object[sizeof folder + 16];
-  int32_t k, code = 0;
+  int32_t k;
   int saved = 0, found = 0;
   *anyXml = 0;
+  *code = 0;
   if (!mkdtemp(folder)) {
     perror("mkdtemp");
-    return -1;
+    return -2;
   }
   sprintf(object, "%s/upo.xml", folder);
   for (k = 0; k < count && !found; ++k) {
     int n;
-    if ((code = tvXmlSaveObjFile(xml, signature, k, object)) > 10) continue;
+    if ((*code = tvXmlSaveObjFile(xml, signature, k, object)) > 10) continue;
     ++saved;
     n = readFields(object, values);
     unlink(object);
@@ -192,11 +198,13 @@ static int fieldsOfObjects(tvXmlCtx* xml, talSigInfo* signature, int32_t count,
     found = n > 0;
   }
   rmdir(folder);
-  if (!saved) {
-    failed(NULL, "tvXmlSaveObjFile", code);
-    return -1;
-  }
-  return found;
+  return saved ? found : -1;
+}
+
+/* A library result code and its text, for a verdict line. */
+static void printCode(talCtx* ctx, int32_t code) {
+  printf("kod %d: ", (int)code);
+  printLibraryText(stdout, talErrorText(ctx, code));
 }
 
 /* The digest as the receipt writes it: trimmed, without the brackets the comparison adds. */
@@ -221,8 +229,14 @@ static int declarationMatches(const char* declaration, const char* receiptDigest
   const char* start;
   size_t length = trimDigest(receiptDigest, &start), i;
   int32_t hash = 0, code;
+  struct stat info;
   for (i = 0; i < sizeof BY_LENGTH / sizeof BY_LENGTH[0]; ++i)
     if (BY_LENGTH[i].hexLength == length) hash = BY_LENGTH[i].hash;
+  /* An empty declaration is a missing one, not a declaration whose digest differs. */
+  if (stat(declaration, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0) {
+    fprintf(stderr, "%s: plik jest pusty\n", declaration);
+    return -1;
+  }
   if (!hash) {
     printf("SkrotDokumentu ma %lu znakow: nie wiadomo, jaka funkcja skrotu go dala.\n",
            (unsigned long)length);
@@ -240,18 +254,19 @@ static int declarationMatches(const char* declaration, const char* receiptDigest
   return strcasecmp(ours, theirs) == 0;
 }
 
-/* The signature's results, the saved objects' fields and the digest comparison. The fields are
- * read by a stream reader, never as a second tree; once they are read, the message goes (and with
- * it the XML context it owns, and the receipt's tree). */
+/* The signature's results, the saved objects' fields and the digest comparison. The status is
+ * judged first: a signature that did not verify is rejected with the library's status and reason,
+ * whatever its objects hold. The fields are read by a stream reader, never as a second tree; once
+ * they are read, the message goes (and with it the XML context it owns, and the receipt's tree). */
 static int judge(tvXmlCtx** xmlHeld, talMsgInfo** messageHeld, const char* declaration) {
   tvXmlCtx* xml = *xmlHeld;
   const talMsgInfo* message = *messageHeld;
   talSigInfo* signature = NULL;
   int32_t count = 0, msgStatus = 0, status = 0, qualification = 0, reason = 0, code;
-  int32_t stamps = 0, counters = 0;
+  int32_t stamps = 0, counters = 0, objects = 0, saveCode = 0;
   xmlChar* values[FIELD_COUNT] = {0};
   size_t i;
-  int verified, matches, found, anyXml;
+  int verified, matches = 0, found = 0, anyXml = 0;
 
   if ((code = talGetMessageSignatureCount(message, &count)) > 10 || count != 1) {
     printf("Werdykt: UPO odrzucone: ma %d podpisow, wymagany jest dokladnie jeden.\n", (int)count);
@@ -260,45 +275,62 @@ static int judge(tvXmlCtx** xmlHeld, talMsgInfo** messageHeld, const char* decla
   if ((code = talGetMessageSignature(message, 0, &signature)) > 10 ||
       (code = talMsgStatus(message, &msgStatus)) > 10 ||
       (code = talSignatureStatus(signature, &status, &qualification, &reason)) > 10) {
-    failed(NULL, "talSignatureStatus", code);
-    return EXIT_NOT_RUN;
+    printf("Werdykt: UPO odrzucone: nie mozna odczytac wyniku weryfikacji podpisu (");
+    printCode(NULL, code);
+    printf(").\n");
+    return EXIT_REJECTED;
   }
   talGetSignatureTimeStampCount(signature, &stamps);
   talGetCounterSignatureCount(signature, &counters);
+  verified = msgStatus == 4 && status == 4;
 
-  count = 0;
-  if ((code = tvXmlGetObjCount(xml, signature, &count)) > 10 || count < 1) {
-    printf("Werdykt: UPO odrzucone: podpis nie obejmuje obiektu z potwierdzeniem.\n");
-    return EXIT_REJECTED;
-  }
-  found = fieldsOfObjects(xml, signature, count, values, &anyXml);
-  if (found < 0) return EXIT_NOT_RUN;
+  /* The fields are shown whatever the status; they decide only for a verified signature. */
+  if ((code = tvXmlGetObjCount(xml, signature, &objects)) > 10) objects = 0;
+  if (objects > 0) found = fieldsOfObjects(xml, signature, objects, values, &anyXml, &saveCode);
   tvXmlDeleteMsgInfo(*messageHeld); /* and the XML context it owns: the receipt's tree goes */
   *messageHeld = NULL;
   *xmlHeld = NULL;
-  if (!found) {
-    printf(anyXml ? "Werdykt: UPO odrzucone: podpisany obiekt nie zawiera potwierdzenia.\n"
-                  : "Werdykt: UPO odrzucone: podpisany obiekt nie jest dokumentem XML.\n");
-    return EXIT_REJECTED;
-  }
 
-  printf("\n");
-  for (i = 0; i < FIELD_COUNT; ++i)
-    printf("%s: %s\n", FIELDS[i], values[i] ? (const char*)values[i] : "(brak)");
+  if (found > 0) {
+    printf("\n");
+    for (i = 0; i < FIELD_COUNT; ++i)
+      printf("%s: %s\n", FIELDS[i], values[i] ? (const char*)values[i] : "(brak)");
+  }
   printf("Status podpisu: %d ", (int)status);
   printLibraryText(stdout, signatureStatusText(status));
   printf("\nPowod: %d ", (int)reason);
   printLibraryText(stdout, reason ? talReasonText(reason) : "-");
   printf("\nZnaczniki czasu: %d, kontrasygnaty: %d\n", (int)stamps, (int)counters);
 
-  verified = msgStatus == 4 && status == 4;
-  matches = values[DIGEST_FIELD] ? declarationMatches(declaration, (const char*)values[DIGEST_FIELD])
-                                 : 0;
+  if (found > 0 && values[DIGEST_FIELD])
+    matches = declarationMatches(declaration, (const char*)values[DIGEST_FIELD]);
   for (i = 0; i < FIELD_COUNT; ++i) xmlFree(values[i]);
-  if (matches < 0) return EXIT_NOT_RUN;
   if (!verified) {
-    printf("Werdykt: UPO odrzucone: podpis nie zostal zweryfikowany poprawnie (status %d, powod %d).\n",
-           (int)status, (int)reason);
+    if (status == 4) status = msgStatus; /* the message's status is what failed */
+    printf("Werdykt: UPO odrzucone: podpis nie zostal zweryfikowany poprawnie (status %d ",
+           (int)status);
+    printLibraryText(stdout, signatureStatusText(status));
+    printf(", powod %d ", (int)reason);
+    printLibraryText(stdout, reason ? talReasonText(reason) : "-");
+    printf(").\n");
+    return EXIT_REJECTED;
+  }
+  /* Only now: a signature that did not verify is rejected whatever the declaration or the
+   * temporary folder. */
+  if (matches < 0 || found == -2) return EXIT_NOT_RUN;
+  if (objects < 1) {
+    printf("Werdykt: UPO odrzucone: podpis nie obejmuje obiektu z potwierdzeniem.\n");
+    return EXIT_REJECTED;
+  }
+  if (found < 0) {
+    printf("Werdykt: UPO odrzucone: podpisanego obiektu nie mozna odczytac (");
+    printCode(NULL, saveCode);
+    printf(").\n");
+    return EXIT_REJECTED;
+  }
+  if (!found) {
+    printf(anyXml ? "Werdykt: UPO odrzucone: podpisany obiekt nie zawiera potwierdzenia.\n"
+                  : "Werdykt: UPO odrzucone: podpisany obiekt nie jest dokumentem XML.\n");
     return EXIT_REJECTED;
   }
   if (!matches) {
@@ -366,7 +398,9 @@ static int verify(const char* receipt, const char* declaration, const char* trus
     fputs(talReportText(ctx), stdout);
     if (code > 10) {
       failed(ctx, "tvXmlUnprotect", code);
-      printf("Werdykt: UPO odrzucone: weryfikacja podpisu nie mogla zostac przeprowadzona.\n");
+      printf("Werdykt: UPO odrzucone: weryfikacja podpisu nie mogla zostac przeprowadzona (");
+      printCode(ctx, code);
+      printf(").\n");
       result = EXIT_REJECTED;
     } else {
       result = judge(&xml, &message, declaration);

@@ -1074,6 +1074,21 @@ std::string nodeTextContent(xmlNodePtr node) {
   return text;
 }
 
+namespace {
+// The one element an object holds with nothing beside it but white space text,
+// else null (text, a second element, a comment, a PI, CDATA or an entity
+// reference beside it make the content something other than that element).
+xmlNodePtr loneElement(xmlNodePtr objectNode) {
+  xmlNodePtr element = nullptr;
+  for (xmlNodePtr n = objectNode->children; n; n = n->next) {
+    if (n->type == XML_TEXT_NODE && xmlIsBlankNode(n)) continue;
+    if (n->type != XML_ELEMENT_NODE || element) return nullptr;
+    element = n;
+  }
+  return element;
+}
+}  // namespace
+
 int32_t writeSignedObjectContent(xmlNodePtr objectNode, GenericFile* out) {
   checkInvariant(objectNode != nullptr, SRC_SIGNATURE, 1154, "idNode != NULL");
   xmlChar* encoding = xmlGetProp(objectNode, BAD_CAST "Encoding");
@@ -1087,7 +1102,11 @@ int32_t writeSignedObjectContent(xmlNodePtr objectNode, GenericFile* out) {
     if (length > 0xFFFFFFF0u) return false;
     return written(out->write(static_cast<uint32_t>(length), static_cast<const uint8_t*>(data)));
   };
-  if (textXml) {
+  // An object of neither type whose content is one element is that element's
+  // markup (enveloping signers write no MimeType): its text alone would lose the
+  // structure the digest covered. Text and mixed content stay text.
+  xmlNodePtr lone = base64 || textXml ? nullptr : loneElement(objectNode);
+  if (textXml || lone) {
     // The element is serialised straight into the output: neither its text
     // nor its serialisation is held whole (a receipt may be large).
     bool hasText = false;
@@ -1096,7 +1115,7 @@ int32_t writeSignedObjectContent(xmlNodePtr objectNode, GenericFile* out) {
       return !hasText;
     });
     if (!hasText) return xmlrc::EMPTY_TRANSFORM;
-    xmlNodePtr child = firstElement(objectNode->children);
+    xmlNodePtr child = lone ? lone : firstElement(objectNode->children);
     if (!child) return put("", 0) ? xmlrc::OK : xmlrc::WR_OUTFILE;
     return dumpNode(child, 0, out) ? xmlrc::OK : xmlrc::WR_OUTFILE;
   }

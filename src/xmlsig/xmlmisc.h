@@ -241,7 +241,8 @@ std::string nodeTextContent(xmlNodePtr node);
 
 // The content of a signed object element as saved by the C API: base64-decoded
 // when Encoding says base64, the first element child serialised when MimeType is
-// "text/xml", else the text content. Codes: 0, 62 (write failure), 139 (no content).
+// "text/xml", else the one element it holds (white space aside) serialised, else
+// the text content. Codes: 0, 62 (write failure), 139 (no content).
 int32_t writeSignedObjectContent(xmlNodePtr objectNode, GenericFile* out);
 // The document element of `document` serialised, without the subtree of
 // `leaveOut` (null: nothing left out). Codes: 0, 62 (write failure), 139

@@ -491,6 +491,12 @@ TEST(SignedObjects, ContentByEncodingAndMimeType) {
       {"<Object Encoding='http://www.w3.org/2000/09/xmldsig#base64'>aGVs\n bG8=</Object>", "hello"},
       {"<Object MimeType='text/xml'>text<a x='1'><b/></a><c/></Object>", "<a x=\"1\"><b/></a>"},
       {"<Object>plain <i>text</i></Object>", "plain text"},
+      // No type: one element between XML white space (space, tab, CR, LF) is its markup; any
+      // other character beside it (a no-break space too) keeps the text.
+      {"<Object> \t&#13;\n<a x='1'>t<b/></a>\n</Object>", "<a x=\"1\">t<b/></a>"},
+      {"<Object MimeType='text/plain'><a>t</a></Object>", "<a>t</a>"},
+      {"<Object>&#xA0;<a>t</a></Object>", "\xC2\xA0t"},
+      {"<Object><a>t</a>&#12288;</Object>", "t\xE3\x80\x80"},
   };
   for (const auto& c : cases) {
     ParsedDoc d(c.doc);

@@ -31,7 +31,23 @@
 #   upo-enveloped.xml          the receipt element is the document and holds the
 #                              signature, whose reference is URI="" with the enveloped
 #                              transform
-#   make_upo.sh --shapes       only the last two
+#   upo-bez-mime.xml           as xmlsec1 templates write an enveloping signature: the
+#                              object Id="Dokument" with no MimeType holds the receipt
+#                              element (default namespace) between white space, its
+#                              reference has no Type and no transforms
+#   upo-t-bez-mime.xml         the same with a signature time-stamp
+#   make_upo.sh --shapes       only the last four
+#   make_upo.sh --crafted      receipts the example must reject, made from upo.xml:
+#     upo-env-obiekt.xml           the enveloped transform added to the object's reference
+#                                  (not signed again: the signature fails)
+#     upo-env-obiekt-podpisany.xml the same signed by xmlsec1: the transform leaves the
+#                                  signature's digest nothing, so the object is not covered
+#     upo-uri-wzgledny.xml         the object's reference names a file (detached)
+#     upo-uri-zewnetrzny.xml       the object's reference names an http URL
+#     upo-podwojne-id.xml          a second ds:Object claims the object's Id
+#     upo-xslt.xml                 an XSLT transform (reading a file) on the object's reference
+#     upo-xpath.xml                an XPath transform calling document()
+#     deklaracja-pusta.xml         an empty file (as receipt or declaration: nothing to judge)
 #
 #   make_upo.sh --big OUT MB [elements|text]
 #                              a receipt of about MB megabytes (for benchmarks): many
@@ -235,24 +251,29 @@ stamp() {
   unsigned "$W/$1.signed" "$2.xml" "$(sed -n 's/^CRL=//p' "$W/$1.crl")" "$W/$2.tok"
 }
 
+# reshaped TAG OUT < EDIT: a BES receipt of signer-rsa (its NumerReferencyjny from TAG)
+# whose template the Python EDIT (standard input; arguments: the template's and the
+# receipt element's files) changes before xmlsec1 signs it; the signed form stays in
+# $W/TAG.signed.
+reshaped() {
+  sha256=$(openssl dgst -sha256 -r deklaracja.xml | cut -c1-64 | tr a-f A-F)
+  receipt "$(printf '%s' "$1" | sha1sum | cut -c1-32)" "$sha256" > "$W/$1.receipt"
+  template signer-rsa rsa-sha256 2026-11-02T09:15:00Z "$W/$1.receipt" "$W/$1.tmpl"
+  python3 - "$W/$1.tmpl" "$W/$1.receipt"
+  sign signer-rsa "$W/$1.tmpl" "$W/$1.signed"
+  unsigned "$W/$1.signed" "$2" intermediate-revoked
+}
+
 # shapes: the receipts whose signed object is referenced otherwise than upo.xml's.
 shapes() {
-  sha256=$(openssl dgst -sha256 -r deklaracja.xml | cut -c1-64 | tr a-f A-F)
-  receipt "$(printf 'bez-typu' | sha1sum | cut -c1-32)" "$sha256" > "$W/bt.receipt"
-  template signer-rsa rsa-sha256 2026-11-02T09:15:00Z "$W/bt.receipt" "$W/bt.tmpl"
-  python3 - "$W/bt.tmpl" <<'PY'
+  reshaped bez-typu upo-bez-typu.xml <<'PY'
 import sys
 text = open(sys.argv[1], encoding='utf-8').read()
 typed = '<ds:Reference URI="#Dokument-0" Type="http://www.w3.org/2000/09/xmldsig#Object">'
 assert text.count(typed) == 1
 open(sys.argv[1], 'w', encoding='utf-8', newline='').write(text.replace(typed, '<ds:Reference URI="#Dokument-0">'))
 PY
-  sign signer-rsa "$W/bt.tmpl" "$W/bt.signed"
-  unsigned "$W/bt.signed" upo-bez-typu.xml intermediate-revoked
-
-  receipt "$(printf 'enveloped' | sha1sum | cut -c1-32)" "$sha256" > "$W/env.receipt"
-  template signer-rsa rsa-sha256 2026-11-02T09:15:00Z "$W/env.receipt" "$W/env.tmpl"
-  python3 - "$W/env.tmpl" "$W/env.receipt" <<'PY'
+  reshaped enveloped upo-enveloped.xml <<'PY'
 import sys, re
 text = open(sys.argv[1], encoding='utf-8').read()
 receipt = open(sys.argv[2], encoding='utf-8').read()
@@ -272,14 +293,77 @@ assert receipt.count(end) == 1
 doc = '<?xml version="1.0" encoding="UTF-8"?>\n' + receipt.replace(end, text + end) + '\n'
 open(sys.argv[1], 'w', encoding='utf-8', newline='').write(doc)
 PY
-  sign signer-rsa "$W/env.tmpl" "$W/env.signed"
-  unsigned "$W/env.signed" upo-enveloped.xml intermediate-revoked
+  # No MimeType: the receipt element with its own default namespace, white space around it.
+  reshaped bez-mime upo-bez-mime.xml <<'PY'
+import sys, re
+text = open(sys.argv[1], encoding='utf-8').read()
+receipt = open(sys.argv[2], encoding='utf-8').read()
+text, n = re.subn(r'<ds:Reference URI="#Dokument-0"[^>]*><ds:Transforms>.*?</ds:Transforms>',
+                  '<ds:Reference URI="#Dokument">', text, 1, re.S)
+assert n == 1
+old = '<ds:Object Id="Dokument-0" MimeType="text/xml">%s</ds:Object>' % receipt
+assert text.count(old) == 1
+plain = receipt.replace('<pot:', '<').replace('</pot:', '</').replace('xmlns:pot=', 'xmlns=', 1)
+text = text.replace(old, '<ds:Object Id="Dokument">\n  %s\n</ds:Object>' % plain)
+assert text.count('ObjectReference="#Dokument-0"') == 1
+text = text.replace('ObjectReference="#Dokument-0"', 'ObjectReference="#Dokument"')
+open(sys.argv[1], 'w', encoding='utf-8', newline='').write(text)
+PY
+  echo CRL=intermediate-revoked > "$W/bez-mime.crl"
+  stamp bez-mime upo-t-bez-mime '2026-11-02 09:15:30'
   check yes upo-bez-typu.xml intermediate-revoked
   check yes upo-enveloped.xml intermediate-revoked
+  check yes upo-bez-mime.xml intermediate-revoked
+  check yes upo-t-bez-mime.xml intermediate-revoked
+}
+
+# crafted: receipts whose signature's structure the library refuses or whose object
+# reference hands out nothing signed, made from upo.xml.
+crafted() {
+  : > deklaracja-pusta.xml
+  python3 - <<'PY'
+text = open('upo.xml', encoding='utf-8').read()
+REF = '<ds:Reference URI="#Dokument-0" Type="http://www.w3.org/2000/09/xmldsig#Object"><ds:Transforms>'
+assert text.count(REF) == 1
+ENV = '<ds:Transform Algorithm="http://www.w3.org/2000/09/xmldsig#enveloped-signature"/>'
+XSLT = ('<ds:Transform Algorithm="http://www.w3.org/TR/1999/REC-xslt-19991116">'
+        '<xsl:stylesheet xmlns:xsl="http://www.w3.org/1999/XSL/Transform" version="1.0">'
+        '<xsl:template match="/"><xsl:copy-of select="document(\'file:///etc/hostname\')"/>'
+        '</xsl:template></xsl:stylesheet></ds:Transform>')
+XPATH = ('<ds:Transform Algorithm="http://www.w3.org/TR/1999/REC-xpath-19991116">'
+         '<ds:XPath>count(document(\'file:///etc/hostname\')) = 0</ds:XPath></ds:Transform>')
+OBJ = '<ds:Object Id="Dokument-0"'
+def put(name, new):
+  assert new != text
+  open(name, 'w', encoding='utf-8', newline='').write(new)
+put('upo-env-obiekt.xml', text.replace(REF, REF + ENV))
+put('upo-uri-wzgledny.xml', text.replace('URI="#Dokument-0" Type', 'URI="deklaracja.xml" Type'))
+put('upo-uri-zewnetrzny.xml', text.replace('URI="#Dokument-0" Type', 'URI="http://127.0.0.1:9/upo.xml" Type'))
+put('upo-podwojne-id.xml', text.replace(OBJ, OBJ + '><pot:Potwierdzenie xmlns:pot="http://e-deklaracje.example.pl/Repozytorium/Potwierdzenie/"/></ds:Object>' + OBJ, 1))
+put('upo-xslt.xml', text.replace(REF, REF + XSLT))
+put('upo-xpath.xml', text.replace(REF, REF + XPATH))
+PY
+  # The enveloped transform signed as it stands: the object lies inside the signature, which
+  # the transform removes, so the digest covers no octet of it.
+  reshaped env-obiekt upo-env-obiekt-podpisany.xml <<'PY'
+import sys
+text = open(sys.argv[1], encoding='utf-8').read()
+REF = '<ds:Reference URI="#Dokument-0" Type="http://www.w3.org/2000/09/xmldsig#Object"><ds:Transforms>'
+assert text.count(REF) == 1
+ENV = '<ds:Transform Algorithm="http://www.w3.org/2000/09/xmldsig#enveloped-signature"/>'
+open(sys.argv[1], 'w', encoding='utf-8', newline='').write(text.replace(REF, REF + ENV))
+PY
+  check no upo-env-obiekt.xml intermediate-revoked
+  check yes upo-env-obiekt-podpisany.xml intermediate-revoked
 }
 
 if [ "${1:-}" = "--shapes" ]; then
   shapes
+  exit 0
+fi
+
+if [ "${1:-}" = "--crafted" ]; then
+  crafted
   exit 0
 fi
 
@@ -405,6 +489,7 @@ open(sys.argv[2], 'w', encoding='utf-8', newline='').write(new)
 PY
 
 shapes
+crafted
 
 # What xmlsec1 (OpenSSL's path and CRL checks) says of each.
 R=intermediate-revoked
