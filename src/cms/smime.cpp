@@ -803,11 +803,14 @@ int32_t SMIMEctx::copyStream(GenericFile* input, GenericFile* output) {
     if (s.phase != 1) return RC_BAD_PARAMETER;
     // The start is read before anything is written: it tells a signed message of this
     // library, which enveloped alone is an entity already (read here, the input need not seek).
+    // Text for multipart/signed is judged 7-bit or not before its headers: a whole block is
+    // read, so a text that fits in it is judged without a second read (a pipe's too).
+    const bool judgeText = s.entity == ENTITY_TEXT && !s.boundary.empty();
     const uint32_t start = input->tell();
     Bytes buffer(CHUNK);
     uint32_t held = 0;
     bool end = false;
-    while (held < HEAD && !end) {
+    while (held < (judgeText ? CHUNK : HEAD) && !end) {
       uint32_t got = 0;
       if (input->read(CHUNK - held, buffer.data() + held, &got) != 0) return RC_READ_INPUT;
       end = got == 0;
@@ -818,8 +821,7 @@ int32_t SMIMEctx::copyStream(GenericFile* input, GenericFile* output) {
     // Text signed in multipart/signed travels as it is only when it is 7-bit: a relay re-encodes
     // anything else and breaks the signature (RFC 8551 3.1.3), so such text is signed and sent
     // quoted-printable. The headers come first, so the whole text is judged before them.
-    if (s.entity == ENTITY_TEXT && !s.boundary.empty() &&
-        !sevenBitInput(input, start, buffer.data(), held, end))
+    if (judgeText && !sevenBitInput(input, start, buffer.data(), held, end))
       s.entity = ENTITY_TEXT_QP;
     if (s.entity) s.content->write(s.entity);
     if (s.entity == ENTITY_TEXT_QP) {

@@ -125,6 +125,24 @@ class PipeInput : public MemFile {
   int32_t seek(int32_t) override { return -1; }
 };
 
+// A seekable input that fails: its reads from an offset on, or its seeks after the first few.
+class FailingInput : public MemFile {
+ public:
+  FailingInput(Bytes& bytes, uint32_t readsFailFrom, int seeksAllowed)
+      : MemFile(bytes.data(), static_cast<int32_t>(bytes.size()), false),
+        readsFailFrom(readsFailFrom),
+        seeksAllowed(seeksAllowed) {}
+  int32_t read(uint32_t length, uint8_t* buffer, uint32_t* count) override {
+    if (tell() + length > readsFailFrom) return -1;
+    return MemFile::read(length, buffer, count);
+  }
+  int32_t seek(int32_t position) override {
+    return --seeksAllowed < 0 ? -1 : MemFile::seek(position);
+  }
+  uint32_t readsFailFrom;
+  int seeksAllowed;
+};
+
 class CountingOutput : public GenericFile {
  public:
   int32_t read(uint32_t, uint8_t*, uint32_t* count) override {
@@ -415,6 +433,8 @@ TEST_F(Smime, TextInMultipartSignedSurvivesMailRelays) {
       {"7-bit, a line of 998", std::string(998, 'x') + "\r\nb", false, false},
       {"7-bit past the first read", lines, false, false},
       {"7-bit that cannot be read twice, all in the first read", "Deklaracja\n", false, true},
+      {"7-bit that cannot be read twice, within the first 64 KiB", lines.substr(0, 9010), false,
+       true},
       {"7-bit that cannot be read twice", lines, true, true},
       {"Windows-1250", "Za\xBF\xF3\xB3\xE6 g\xEA\x9Cl\xB9 ja\x9F\xF1\r\n", true, false},
       {"NUL, lone CRs, a space before a line end",
@@ -465,6 +485,28 @@ TEST_F(Smime, TextInMultipartSignedSurvivesMailRelays) {
       ASSERT_EQ(0, std::system((relay + "body '" + dir + "/content' '" + dir + "/body'").c_str()));
       EXPECT_EQ(bytesOf(expected), readFile(dir + "/body"));
     }
+  }
+}
+
+// The second read that judges a long text fails, or the input cannot be put back after it:
+// the message fails as a read of the input does, whatever was written.
+TEST_F(Smime, TextJudgedByASecondReadThatFailsIsAReadFailure) {
+  ASSERT_EQ(KM_OK, openSigner("signer-rsa.p12"));
+  KeyManagerSmimeKeys keys(km);
+  SmimeSettings settings;
+  settings.modes = SMIME_MODE_DETACHED | SMIME_MODE_TEXT;
+  Bytes text;
+  while (text.size() < 200000) text.insert(text.end(), 80, 'x'), text.push_back('\n');
+  struct Row {
+    const char* what;
+    uint32_t readsFailFrom;
+    int seeksAllowed;
+  } const rows[] = {{"a read past the first block", 100000, 10}, {"the seek back", ~0u, 1}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FailingInput in(text, row.readsFailFrom, row.seeksAllowed);
+    MemFile out;
+    EXPECT_EQ(59, protect(&keys, settings, SMIME_FLAG_SIGN, {}, in, out));
   }
 }
 
