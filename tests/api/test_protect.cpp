@@ -115,6 +115,21 @@ class Protect : public RegistrySandbox {
     return r;
   }
 
+  // The subjects of the certificates a message carries, as openssl prints them (a SET: in no
+  // order; one a certificate, so a certificate carried twice shows twice).
+  std::multiset<std::string> carried(const std::string& message) {
+    const std::string der = message + ".der", certs = message + ".certs";
+    EXPECT_TRUE(run({"openssl", "cms", "-cmsout", "-in", message.c_str(), "-outform", "DER", "-out",
+                     der.c_str()}));
+    EXPECT_TRUE(run({"openssl", "pkcs7", "-inform", "DER", "-in", der.c_str(), "-print_certs",
+                     "-noout", "-out", certs.c_str()}));
+    std::multiset<std::string> subjects;
+    std::istringstream lines(readAll(certs));
+    for (std::string line; std::getline(lines, line);)
+      if (line.rfind("subject=", 0) == 0) subjects.insert(line.substr(8));
+    return subjects;
+  }
+
   // openssl verifies the message; what it signed is the content, as it is (the bare DER form)
   // or as the body of a MIME entity.
   bool verifies(const std::string& message, const std::string& content, const char* form = "SMIME") {
@@ -342,19 +357,6 @@ TEST_F(Protect, TheSignersIssuersTravelToARecipientWhoTrustsOnlyTheRoot) {
   };
   // Zażółć gęślą jaźń in Windows-1250, and a lone CR.
   const std::string content = "Za\xBF\xF3\xB3\xE6 g\xEA\x9Cl\xB9 ja\x9F\xF1\rkoniec\r\n";
-  // The subjects of the certificates a message carries (a SET: in no order).
-  auto carried = [&](const std::string& message) {
-    const std::string der = message + ".der", certs = message + ".certs";
-    EXPECT_TRUE(run({"openssl", "cms", "-cmsout", "-in", message.c_str(), "-outform", "DER", "-out",
-                     der.c_str()}));
-    EXPECT_TRUE(run({"openssl", "pkcs7", "-inform", "DER", "-in", der.c_str(), "-print_certs",
-                     "-noout", "-out", certs.c_str()}));
-    std::set<std::string> subjects;
-    std::istringstream lines(readAll(certs));
-    for (std::string line; std::getline(lines, line);)
-      if (line.rfind("subject=", 0) == 0) subjects.insert(line.substr(8));
-    return subjects;
-  };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     if (row.p12) {
@@ -385,7 +387,7 @@ TEST_F(Protect, TheSignersIssuersTravelToARecipientWhoTrustsOnlyTheRoot) {
       }
       EXPECT_TRUE(run({"openssl", "cms", "-verify", "-in", message.c_str(), "-CAfile", root.c_str(),
                        "-out", (dir + "/content").c_str()}));
-      EXPECT_EQ(std::set<std::string>({row.signer, "CN = SMIME Intermediate, O = TAL-VORIN"}),
+      EXPECT_EQ(std::multiset<std::string>({row.signer, "CN = SMIME Intermediate, O = TAL-VORIN"}),
                 carried(message));
     }
     ASSERT_EQ(1, ctx->configuration.setOption(2, 0, true));
@@ -394,6 +396,20 @@ TEST_F(Protect, TheSignersIssuersTravelToARecipientWhoTrustsOnlyTheRoot) {
     EXPECT_EQ(0, talDeinit(ctx));
     ctx = nullptr;
   }
+}
+
+// Two CAs that certify each other, beside the signer in its PKCS#12 file, with no root: the walk
+// up from the signer carries each once and stops where the loop closes.
+TEST_F(Protect, CrossCertificatesThatLoopAreCarriedOnce) {
+  openProfile(TAL_PROFILE_PKCS12, 9, SMIME + "cross/signer.p12", nullptr, "1234");
+  ASSERT_NE(nullptr, ctx);
+  const std::string message = dir + "/message";
+  ASSERT_EQ(0, protect("Deklaracja\r\n", 2, nullptr, message)) << talReportText(ctx);
+  EXPECT_EQ(std::multiset<std::string>({"CN = Signer Cross, O = TAL-VORIN",
+                                        "CN = Cross X, O = TAL-VORIN", "CN = Cross Y, O = TAL-VORIN"}),
+            carried(message));
+  EXPECT_TRUE(run({"openssl", "cms", "-verify", "-noverify", "-in", message.c_str(), "-out",
+                   (dir + "/content").c_str()}));
 }
 
 TEST_F(Protect, BadRecipientsStreamsAndOptionTwentyGiveClearCodes) {
