@@ -76,10 +76,6 @@ int32_t protectMessage(talCtx* ctx, const void* recipients, GenericFile* input,
   SmimeSettings settings = smimeSettingsFromConfiguration(ctx->configuration);
   settings.modes = smimeModes(ctx->configuration, flags);
   settings.now = static_cast<time_t>(ctx->clock.now());
-  // The context's signing key signs whatever the flags say of the key manager: a time-stamp
-  // request (flags 130) is signed by the key that option 3 asks for.
-  KeyManagerSmimeKeys keys(ctx->keyManager);
-  SMIMEctx smime(&ctx->reportBuffer, &keys, settings);
   // Flag 64 signs only as option 3 says: the S/MIME context sees flag 2 when the message is
   // signed and neither flag when it is not.
   const uint32_t effective = static_cast<uint32_t>(flags & ~(PROTECT_SIGN | PROTECT_SIGN_BY_OPTION_3)) |
@@ -89,6 +85,18 @@ int32_t protectMessage(talCtx* ctx, const void* recipients, GenericFile* input,
       mapAnswer(ctx, OPEN_SESSION_ANSWERS, sizeof OPEN_SESSION_ANSWERS / sizeof(AnswerRow),
                 ctx->keyManager.openSession(effective), PROTECT_UNIT, __LINE__);
   if (prepared != 0) return prepared;
+
+  // The signer's issuers travel with its certificate (option 2), looked up once the keys are
+  // ready: a token opened again may hold another certificate.
+  std::vector<SharedCertificate> issuers;
+  const SignedCertificate* signer = ctx->keyManager.currentCertificate();
+  if (signs && settings.includeCertificates && signer) issuers = signerIssuers(*ctx, *signer);
+  std::vector<const SignedCertificate*> chain;
+  for (const SharedCertificate& issuer : issuers) chain.push_back(&issuer.get());
+  // The context's signing key signs whatever the flags say of the key manager: a time-stamp
+  // request (flags 130) is signed by the key that option 3 asks for.
+  KeyManagerSmimeKeys keys(ctx->keyManager, chain);
+  SMIMEctx smime(&ctx->reportBuffer, &keys, settings);
 
   if (begin) begin();
   int32_t r = 0;

@@ -1,10 +1,48 @@
 #include "api/ctxsmime.h"
 
 #include "api/cfgmgr.h"
+#include "api/talctx.h"
 #include "keys/keymanager.h"
 #include "pki/common/algid.h"
 #include "pki/common/oids.h"
 #include "pki/common/siganddigoid.h"
+#include "store/pathbuild.h"
+
+#include <exception>
+#include <new>
+
+namespace {
+
+// Signature checks one search may spend: a database of many certificates under one name (or
+// crafted to loop) costs no more than this.
+const int MAX_ISSUER_CHECKS = 256;
+
+bool selfSigned(const SignedCertificate& c) {
+  return c.tbsCertificate.issuer == c.tbsCertificate.subject &&
+         c.verifySelfSigned() == SignedCertificate::CERT_SIG_VALID;
+}
+
+// The certificates the context knows under a subject name, the key file's first.
+void knownUnder(talCtx& ctx, const DistinguishedName& subject, SharedCertificateList& out) {
+  for (const SharedCertificate& c : ctx.keyManager.keyFileCertificates())
+    if (c->tbsCertificate.subject == subject) out.push_back(c);
+  for (bool qualified : {true, false})
+    for (const auto& root : ctx.keyManager.rootList(qualified))
+      if (root->certificate->tbsCertificate.subject == subject) out.push_back(root->certificate);
+  for (const auto& service : ctx.keyManager.trustedListServices())
+    for (const auto& points : service.second.points)
+      for (const auto& point : points)
+        if (point->tbsCertificate.subject == subject) out.push_back(SharedCertificate::holding(*point));
+  try {
+    ctx.certificates.findSharedInStores(out, subject, false);
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception&) {
+    // A database that cannot answer leaves the issuers found elsewhere.
+  }
+}
+
+}  // namespace
 
 const SignedCertificate* KeyManagerSmimeKeys::signingCertificate() const {
   const KeyHolder* holder = keys.signingKey();
@@ -64,4 +102,30 @@ SmimeSettings smimeSettingsFromConfiguration(const ConfigurationManager& configu
                                               : 0;
   settings.includeCertificates = configuration.getIntOption(2) != 0;
   return settings;
+}
+
+std::vector<SharedCertificate> signerIssuers(talCtx& ctx, const SignedCertificate& signer) {
+  std::vector<SharedCertificate> chain;
+  const SignedCertificate* below = &signer;
+  int checks = 0;
+  while (chain.size() < static_cast<size_t>(MAX_PATH_CERTIFICATES) && !selfSigned(*below)) {
+    SharedCertificateList candidates;
+    knownUnder(ctx, below->tbsCertificate.issuer, candidates);
+    const SharedCertificate* issuer = nullptr;
+    bool issuerValidNow = false;
+    for (const SharedCertificate& c : candidates) {
+      if (issuerValidNow || ++checks > MAX_ISSUER_CHECKS) break;
+      // A certificate met again is a loop of cross-certificates, not an issuer.
+      bool seen = c.get() == signer;
+      for (const SharedCertificate& carried : chain) seen = seen || carried.get() == c.get();
+      if (seen || below->verifySignature(c) != SignedCertificate::CERT_SIG_VALID) continue;
+      const bool validNow = ctx.clock.checkValidity(c->tbsCertificate) == 0;
+      if (!issuer || validNow) issuer = &c;
+      issuerValidNow = validNow;
+    }
+    if (!issuer || selfSigned(*issuer)) break;
+    chain.push_back(*issuer);
+    below = &chain.back().get();
+  }
+  return chain;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "cms/smime.h"
+#include "pki/x509/cert.h"
 
 #include <cstdint>
 #include <utility>
@@ -10,6 +11,7 @@
 
 class ConfigurationManager;
 class KeyManager;
+struct talCtx;
 
 // The key manager's signing key and random generator. Key-manager statuses become result
 // codes: 37 no key 30, 1 (a digest or scheme the key does not take) 159, 4 100, 13 46, 27 45,
@@ -35,3 +37,11 @@ class KeyManagerSmimeKeys : public SmimeKeys {
 // The settings the configuration gives (the signature algorithm and its digest, the symmetric
 // algorithm, option 2); the modes are left 0 for the caller to choose.
 SmimeSettings smimeSettingsFromConfiguration(const ConfigurationManager& configuration);
+
+// The issuers a signed message carries beside its signer's certificate, so that a recipient who
+// trusts only the root can verify it: from the signer up, each the certificate whose key
+// verifies the one below it, found among the certificates the context knows (the key file's,
+// the trust points, the context's stores and its database; one valid now before one that is
+// not), issuer first. It ends below a self-signed root, which is never carried (the recipient
+// must hold it already), or where no issuer is known.
+std::vector<SharedCertificate> signerIssuers(talCtx& ctx, const SignedCertificate& signer);

@@ -76,6 +76,13 @@ const char* const ENTITY_BINARY =
 const char* const ENTITY_BASE64 =
     "Content-Type: application/octet-stream\r\nContent-Transfer-Encoding: base64\r\n\r\n";
 const char* const ENTITY_TEXT = "Content-Type: text/plain; charset=windows-1250\r\n\r\n";
+const char* const ENTITY_TEXT_QP =
+    "Content-Type: text/plain; charset=windows-1250\r\n"
+    "Content-Transfer-Encoding: quoted-printable\r\n\r\n";
+// The longest line of 7-bit text a relay must pass (RFC 5322 2.1.1), and of quoted-printable
+// text, its soft line break included (RFC 2045 6.7).
+const size_t MAX_TEXT_LINE = 998;
+const size_t MAX_QP_LINE = 76;
 
 // The BER openings this library writes (indefinite lengths): ContentInfo, [0], the SignedData
 // or EnvelopedData with its version. isSMimeMessage knows a message by them.
@@ -305,6 +312,121 @@ class TextSink : public Sink {
   bool lastWasCr = false;
 };
 
+// Whether text, once its lines end with CR LF (TextSink), is 7-bit data a mail relay passes
+// unchanged (RFC 2045 2.7): no octet above 127, no NUL, no CR but in a line end, and no line
+// longer than 998 octets.
+class SevenBitText {
+ public:
+  void read(const uint8_t* data, size_t n) {
+    for (size_t i = 0; i < n && safe; ++i) {
+      const uint8_t c = data[i];
+      if (lastCr && c != '\n')
+        safe = false;  // a lone CR
+      else if (c == '\n')
+        line = 0;
+      else if (c != '\r' && (c == 0 || c > 127 || ++line > MAX_TEXT_LINE))
+        safe = false;
+      lastCr = c == '\r';
+    }
+  }
+  // At the end of the text; `broken` already tells of a text not all read.
+  bool sevenBit() const { return safe && !lastCr; }
+  bool broken() const { return !safe; }
+
+ private:
+  bool safe = true;
+  bool lastCr = false;
+  size_t line = 0;
+};
+
+// Quoted-printable (RFC 2045 6.7) of text whose line ends are CR LF: they stay line ends; every
+// other octet outside 33..126, '=' and a space or TAB before a line end are written =XX (a lone
+// CR =0D, NUL =00); soft line breaks keep lines to 76 characters. The last octets are held
+// until what follows them is known (a CR, a space).
+class QuotedPrintableSink : public Sink {
+ public:
+  explicit QuotedPrintableSink(Sink& next) : next(next) {}
+  using Sink::write;
+  void write(const uint8_t* data, size_t n) override {
+    for (size_t i = 0; i < n; ++i) put(data[i]);
+    if (out.size() >= CHUNK) flush();
+  }
+  void finish() override {
+    if (heldCr) {
+      heldCr = false;
+      releaseSpace(false);
+      encoded('\r');
+    }
+    releaseSpace(true);  // the end of the text ends its last line
+    flush();
+  }
+
+ private:
+  void put(uint8_t c) {
+    if (heldCr) {
+      heldCr = false;
+      if (c == '\n') {
+        releaseSpace(true);
+        out += "\r\n";
+        column = 0;
+        return;
+      }
+      releaseSpace(false);
+      encoded('\r');
+    }
+    if (c == '\r') {
+      heldCr = true;
+      return;
+    }
+    releaseSpace(false);
+    if (c == ' ' || c == '\t')
+      space = c;
+    else if (c >= 33 && c <= 126 && c != '=')
+      literal(c);
+    else
+      encoded(c);
+  }
+  // A space or TAB is literal inside a line and encoded at its end, where a relay may drop it.
+  void releaseSpace(bool atLineEnd) {
+    if (!space) return;
+    if (atLineEnd)
+      encoded(space);
+    else
+      literal(space);
+    space = 0;
+  }
+  void literal(uint8_t c) {
+    room(1);
+    out += static_cast<char>(c);
+    ++column;
+  }
+  void encoded(uint8_t c) {
+    static const char DIGITS[] = "0123456789ABCDEF";
+    room(3);
+    out += '=';
+    out += DIGITS[c >> 4];
+    out += DIGITS[c & 15];
+    column += 3;
+  }
+  // A soft line break when k more characters and the '=' of a break would pass the limit.
+  void room(size_t k) {
+    if (column + k + 1 > MAX_QP_LINE) {
+      out += "=\r\n";
+      column = 0;
+    }
+  }
+  void flush() {
+    next.write(out);
+    out.clear();
+  }
+
+  Sink& next;
+  std::string out;
+  size_t column = 0;
+  bool heldCr = false;
+  uint8_t space = 0;
+};
+
 // Random octets: the key manager's generator, or the system's when there is no key manager.
 int32_t drawRandom(SmimeKeys* keys, uint8_t* buffer, size_t length) {
   if (keys) return keys->randomBytes(buffer, length);
@@ -400,6 +522,7 @@ struct SMIMEctx::State {
   std::unique_ptr<OctetStringSink> signedSegments;
   std::unique_ptr<DigestSink> digest;
   std::unique_ptr<Base64Sink> entityBase64;
+  std::unique_ptr<QuotedPrintableSink> entityQuotedPrintable;
   std::unique_ptr<TextSink> entityText;
   Sink* signedSink = nullptr;  // where the signed layer writes (the envelope's or the file)
   Sink* content = nullptr;     // where the input goes
@@ -411,6 +534,30 @@ struct SMIMEctx::State {
 namespace {
 
 int32_t messageType(const uint8_t* p, size_t n);
+
+// Whether the whole input is 7-bit text (SevenBitText), its start (`held` octets from `start`)
+// already read. When that start is all of it, it alone tells. Otherwise the rest is read
+// through and the input put back after the start, so memory stays one block whatever the
+// size; an input that cannot be put back (a pipe, or one past 2 GiB) cannot be judged before
+// its headers are written, and counts as not 7-bit: it is encoded, which is always safe.
+bool sevenBitInput(GenericFile* input, uint32_t start, const uint8_t* head, uint32_t held,
+                   bool end) {
+  SevenBitText text;
+  text.read(head, held);
+  if (end || text.broken()) return text.sevenBit();
+  const uint64_t resume = uint64_t(start) + held;
+  if (resume > 0x7FFFFFFF || input->seek(static_cast<int32_t>(resume)) != 0) return false;
+  Bytes block(CHUNK);
+  for (;;) {
+    uint32_t got = 0;
+    if (input->read(CHUNK, block.data(), &got) != 0) fail(RC_READ_INPUT);
+    if (got == 0) break;
+    text.read(block.data(), got);
+    if (text.broken()) break;
+  }
+  if (input->seek(static_cast<int32_t>(resume)) != 0) fail(RC_READ_INPUT);
+  return text.sevenBit();
+}
 
 // Runs one step: failures thrown inside become codes, and the first one sticks.
 template <class F>
@@ -656,10 +803,14 @@ int32_t SMIMEctx::copyStream(GenericFile* input, GenericFile* output) {
     if (s.phase != 1) return RC_BAD_PARAMETER;
     // The start is read before anything is written: it tells a signed message of this
     // library, which enveloped alone is an entity already (read here, the input need not seek).
+    // Text for multipart/signed is judged 7-bit or not before its headers: a whole block is
+    // read, so a text that fits in it is judged without a second read (a pipe's too).
+    const bool judgeText = s.entity == ENTITY_TEXT && !s.boundary.empty();
+    const uint32_t start = input->tell();
     Bytes buffer(CHUNK);
     uint32_t held = 0;
     bool end = false;
-    while (held < HEAD && !end) {
+    while (held < (judgeText ? CHUNK : HEAD) && !end) {
       uint32_t got = 0;
       if (input->read(CHUNK - held, buffer.data() + held, &got) != 0) return RC_READ_INPUT;
       end = got == 0;
@@ -667,8 +818,17 @@ int32_t SMIMEctx::copyStream(GenericFile* input, GenericFile* output) {
     }
     if (s.entity && s.enveloped && !s.signing && messageType(buffer.data(), held) == 2)
       s.entity = nullptr;
+    // Text signed in multipart/signed travels as it is only when it is 7-bit: a relay re-encodes
+    // anything else and breaks the signature (RFC 8551 3.1.3), so such text is signed and sent
+    // quoted-printable. The headers come first, so the whole text is judged before them.
+    if (judgeText && !sevenBitInput(input, start, buffer.data(), held, end))
+      s.entity = ENTITY_TEXT_QP;
     if (s.entity) s.content->write(s.entity);
-    if (s.entity == ENTITY_TEXT || s.canonicalLines) {
+    if (s.entity == ENTITY_TEXT_QP) {
+      s.entityQuotedPrintable.reset(new QuotedPrintableSink(*s.content));
+      s.content = s.entityQuotedPrintable.get();
+    }
+    if (s.entity == ENTITY_TEXT || s.entity == ENTITY_TEXT_QP || s.canonicalLines) {
       s.entityText.reset(new TextSink(*s.content));
       s.content = s.entityText.get();
     } else if (s.entity == ENTITY_BASE64) {
@@ -693,6 +853,7 @@ int32_t SMIMEctx::encryptMimeBody(GenericFile* output) {
     State& s = *state;
     if (!output || s.phase != 2) return RC_BAD_PARAMETER;
     if (s.entityBase64) s.entityBase64->finish();
+    if (s.entityQuotedPrintable) s.entityQuotedPrintable->finish();
     if (s.signing) {
       s.hash->finish();
       Bytes messageDigest(s.hash->getHashOctets());

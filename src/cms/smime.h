@@ -26,7 +26,12 @@
 //                                   enveloped as it is, no header is added to it (in
 //                                   multipart/signed its lines get CR LF ends);
 //   SMIME_MODE_TEXT     (option 10) the input is text: it becomes a text/plain entity with
-//                                   CR LF line ends (RFC 8551 3.1.1).
+//                                   CR LF line ends (RFC 8551 3.1.1). In multipart/signed,
+//                                   text that is not 7-bit (an octet above 127, NUL, a lone
+//                                   CR, a line over 998 octets) is signed and sent quoted-
+//                                   printable, so relays pass it unchanged; to know that before
+//                                   its headers, an input longer than 64 KiB is read twice when
+//                                   it can seek, and encoded when it cannot.
 // Without SMIME_MODE_ENTITY and SMIME_MODE_TEXT the input becomes an application/octet-stream
 // entity: binary inside CMS, base64 in multipart/signed. A signed message of this library that
 // is enveloped alone (option 20's road) is an entity already and is enveloped as it is. An enveloped message is always application/pkcs7-mime;

@@ -202,6 +202,7 @@ void KeyManager::copyFrom(const KeyManager& source) {
   // A clone signs and decrypts with its source's keys.
   signingHolder = source.signingHolder;
   decryptionHolder = source.decryptionHolder;
+  fileCertificates = source.fileCertificates;
   tokenLibrary = source.tokenLibrary;
   tokenSession = source.tokenSession;
   for (int qualified = 0; qualified < 2; ++qualified) {
@@ -385,6 +386,7 @@ void KeyManager::setKeyHolders(std::shared_ptr<KeyHolder> signing,
                                std::shared_ptr<KeyHolder> decryption) {
   signingHolder = std::move(signing);
   decryptionHolder = std::move(decryption);
+  fileCertificates.clear();
   flags &= ~(KM_FLAG_SIGNING_LOADED | KM_FLAG_DECRYPTION_LOADED);
   keyUsage = 0;
   if (signingHolder) {
@@ -508,6 +510,7 @@ int32_t KeyManager::loadPkcs12() {
                                pin->size(), keys);
     if (r != KM_OK) return r;
     setKeyHolders(keys.signing, keys.decryption);
+    fileCertificates = std::move(keys.certificates);
   } catch (const std::bad_alloc&) {
     return KM_NO_MEMORY;
   }

@@ -164,10 +164,16 @@ class KeyManager {
   int32_t loadConf();
 
   // Installs the profile's keys (either may be NULL; the same holder for both when one key
-  // serves both usages) and sets flags 4 and 8 and the key-usage bits from what is given.
+  // serves both usages) and sets flags 4 and 8 and the key-usage bits from what is given. The
+  // key file's certificates of earlier keys are forgotten.
   void setKeyHolders(std::shared_ptr<KeyHolder> signing, std::shared_ptr<KeyHolder> decryption);
   KeyHolder* signingKey() const { return signingHolder.get(); }
   KeyHolder* decryptionKey() const { return decryptionHolder.get(); }
+  // Every certificate of the PKCS#12 file the keys came from (empty for other keys): where a
+  // signer's issuers are looked for first.
+  const std::vector<SharedCertificate>& keyFileCertificates() const {
+    return fileCertificates;
+  }
 
   bool supportsDigest(int32_t digest) const;
   const ASNinteger* getSgnCrtSerial() const;
@@ -231,6 +237,7 @@ class KeyManager {
   std::map<std::string, TrustedListService> trustedServices;
   std::shared_ptr<KeyHolder> signingHolder;
   std::shared_ptr<KeyHolder> decryptionHolder;
+  std::vector<SharedCertificate> fileCertificates;
   // The PKCS#11 module (loaded by initDevice) and the session of the profile's token.
   int32_t loadTokenLibrary();
   int32_t openToken();

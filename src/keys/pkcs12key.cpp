@@ -363,7 +363,14 @@ int32_t readPkcs12Keys(const uint8_t* file, size_t length, const char* pin, size
       if (!c.rbg) return KM_DEVICE_ERROR;
       candidates.push_back(std::move(c));
     }
-    return chooseKeys(candidates, certs, keys);
+    const int32_t chosen = chooseKeys(candidates, certs, keys);
+    if (chosen != KM_OK) return chosen;
+    for (POSITION pos = certs.GetHeadPosition(); pos;)
+      if (const SignedCertificate* cert = certs.GetNext(pos)) {
+        keys.certificates.emplace_back();
+        keys.certificates.back() = *cert;
+      }
+    return KM_OK;
   } catch (const std::bad_alloc&) {
     keys = Pkcs12Keys();
     return KM_NO_MEMORY;

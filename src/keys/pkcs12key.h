@@ -4,15 +4,19 @@
 #pragma once
 
 #include "keys/keyholder.h"
+#include "pki/x509/cert.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
-// The two keys of a profile; the same holder twice when one key serves both usages.
+// The two keys of a profile; the same holder twice when one key serves both usages. Beside them
+// every certificate of the file, in its order: the issuers a signer sends with its signature.
 struct Pkcs12Keys {
   std::shared_ptr<KeyHolder> signing;
   std::shared_ptr<KeyHolder> decryption;
+  std::vector<SharedCertificate> certificates;
 };
 
 // Largest PKCS#12 file taken (keys, a few certificates and their chains).

@@ -2,7 +2,8 @@
 // openssl pkcs12 -export): the messages openssl cms verifies and decrypts, option 20's rule,
 // the streams and PIN a C caller has, the configured servers a real context searches, and a
 // signed time-stamp request under the default configuration answered by a local TSA that
-// verifies it (openssl cms -verify, then openssl ts -reply).
+// verifies it (openssl cms -verify, then openssl ts -reply). The signer's issuers travel with
+// its signature, for keys in a PKCS#12 file and on a SoftHSM2 token (tests/data/smime).
 #include "talvorin.h"
 
 #include "api/ctxtimestamp.h"
@@ -14,6 +15,7 @@
 #include "net/localtsa.h"
 #include "platform/registrysandbox.h"
 #include "store/dbbase.h"
+#include "../keys/softhsm.h"
 
 #include <gtest/gtest.h>
 
@@ -26,6 +28,8 @@
 #include <future>
 #include <iterator>
 #include <memory>
+#include <set>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -36,6 +40,7 @@ namespace {
 const std::string P12 = std::string(TAL_TEST_DATA_DIR) + "/keys/p12/";
 const std::string NET = std::string(TAL_TEST_DATA_DIR) + "/net/";
 const std::string UPO = std::string(TAL_TEST_DATA_DIR) + "/upo/pki/";
+const std::string SMIME = std::string(TAL_TEST_DATA_DIR) + "/smime/";
 
 std::string readAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -72,15 +77,25 @@ class Protect : public RegistrySandbox {
 
   // A context over a PKCS#12 file, the PIN given through the C API, the default configuration.
   void open(const char* file = "both-aes.p12", const char* pin = "vorin-PIN", int32_t expected = 0) {
+    openProfile(TAL_PROFILE_PKCS12, 9, P12 + file, nullptr, pin, expected);
+  }
+  // A context of a profile type over its key file (attribute 9) or PKCS#11 module (3), a token's
+  // key chosen by label for signing only; each with a database of its own.
+  void openProfile(int32_t type, int32_t attribute, const std::string& path, const char* keyLabel,
+                   const char* pin, int32_t expected = 0) {
     static int serial = 0;
-    talProfile* p = talCreateProfile(TAL_PROFILE_PKCS12);
+    talProfile* p = talCreateProfile(type);
     const std::string name = "protect-" + std::to_string(::getpid()) + "-" + std::to_string(++serial);
-    const std::string path = P12 + file;
     ASSERT_EQ(0, talSetProfileAttr(p, 0, name.c_str(), static_cast<int32_t>(name.size() + 1)));
     ASSERT_EQ(0, talSetProfileAttr(p, 17, "w pamieci", 10));
-    ASSERT_EQ(0, talSetProfileAttr(p, 9, path.c_str(), static_cast<int32_t>(path.size() + 1)));
+    ASSERT_EQ(0, talSetProfileAttr(p, attribute, path.c_str(), static_cast<int32_t>(path.size() + 1)));
+    if (keyLabel) {
+      const int32_t one = 1;
+      ASSERT_EQ(0, talSetProfileAttr(p, 6, keyLabel, static_cast<int32_t>(strlen(keyLabel) + 1)));
+      ASSERT_EQ(0, talSetProfileAttr(p, 27, &one, 4));
+    }
     profile = reinterpret_cast<TalProfile*>(p);
-    ASSERT_EQ(0, talInitEx(&ctx, p));
+    ASSERT_EQ(type == TAL_PROFILE_PKCS11 ? TAL_OK_NEED_CRYPTO_CARD : 0, talInitEx(&ctx, p));
     if (ProfileParameters* parameters = ctx->configuration.getProfileParameters())
       parameters->set("dbname", name);
     if (pin) ASSERT_EQ(0, talSetPin(ctx, 1, pin));
@@ -98,6 +113,21 @@ class Protect : public RegistrySandbox {
     EXPECT_EQ(0, talDeleteStream(in));
     EXPECT_EQ(0, talDeleteStream(output));
     return r;
+  }
+
+  // The subjects of the certificates a message carries, as openssl prints them (a SET: in no
+  // order; one a certificate, so a certificate carried twice shows twice).
+  std::multiset<std::string> carried(const std::string& message) {
+    const std::string der = message + ".der", certs = message + ".certs";
+    EXPECT_TRUE(run({"openssl", "cms", "-cmsout", "-in", message.c_str(), "-outform", "DER", "-out",
+                     der.c_str()}));
+    EXPECT_TRUE(run({"openssl", "pkcs7", "-inform", "DER", "-in", der.c_str(), "-print_certs",
+                     "-noout", "-out", certs.c_str()}));
+    std::multiset<std::string> subjects;
+    std::istringstream lines(readAll(certs));
+    for (std::string line; std::getline(lines, line);)
+      if (line.rfind("subject=", 0) == 0) subjects.insert(line.substr(8));
+    return subjects;
   }
 
   // openssl verifies the message; what it signed is the content, as it is (the bare DER form)
@@ -300,6 +330,86 @@ TEST_F(Protect, MessagesOpensslVerifiesAndDecrypts) {
       EXPECT_EQ(std::string::npos, readAll(message).find("pkcs7")) << "option 3 off: flag 64 does not sign";
     if (row.option) ASSERT_EQ(1, ctx->configuration.setOption(std::abs(row.option), row.option < 0, true));
   }
+}
+
+// A recipient who trusts only the root verifies the messages of RSA and EC signers whose keys are
+// in a PKCS#12 file (the intermediate and the root beside them in the file) or on a token (the
+// intermediate stored in the context's database): the message carries the signer's certificate
+// and the intermediate, never the root, though the context knows it (installed). Text signed in
+// multipart/signed (options 8 and 10) passes a relay that re-encodes 8-bit text. With option 2
+// off no certificate travels.
+TEST_F(Protect, TheSignersIssuersTravelToARecipientWhoTrustsOnlyTheRoot) {
+  softhsm::Token token;
+  ASSERT_TRUE(token.make({{SMIME + "signer-rsa.key", SMIME + "signer-rsa.der", "rsa", "01"},
+                          {SMIME + "signer-ec.key", SMIME + "signer-ec.der", "ec", "02"}}));
+  const std::string root = SMIME + "root.pem", inter = readAll(SMIME + "inter.der");
+  struct Row {
+    const char* what;
+    const char* p12;    // the key file, or NULL for the token
+    const char* label;  // the token's key
+    const char* signer;  // the signer's subject as openssl prints it
+  };
+  const Row rows[] = {
+      {"RSA in a PKCS#12 file", "signer-rsa.p12", nullptr, "CN = Signer RSA, O = TAL-VORIN"},
+      {"EC in a PKCS#12 file", "signer-ec.p12", nullptr, "CN = Signer EC, O = TAL-VORIN"},
+      {"RSA on a token", nullptr, "rsa", "CN = Signer RSA, O = TAL-VORIN"},
+      {"EC on a token", nullptr, "ec", "CN = Signer EC, O = TAL-VORIN"},
+  };
+  // Zażółć gęślą jaźń in Windows-1250, and a lone CR.
+  const std::string content = "Za\xBF\xF3\xB3\xE6 g\xEA\x9Cl\xB9 ja\x9F\xF1\rkoniec\r\n";
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    if (row.p12) {
+      openProfile(TAL_PROFILE_PKCS12, 9, SMIME + row.p12, nullptr, "1234");
+    } else {
+      openProfile(TAL_PROFILE_PKCS11, 3, token.module, row.label, softhsm::USER_PIN);
+      int32_t stored = 0;
+      ASSERT_EQ(0, talInstallMemCrt(ctx, reinterpret_cast<const uint8_t*>(inter.data()),
+                                    static_cast<int32_t>(inter.size()), 1, &stored));
+      EXPECT_EQ(1, stored);
+    }
+    ASSERT_NE(nullptr, ctx);
+    talCert* rootCert = nullptr;
+    ASSERT_EQ(0, talAllocateCertFromFile(root.c_str(), &rootCert));
+    EXPECT_EQ(0, talInstallRoot(ctx, rootCert, 1, 1));
+    EXPECT_EQ(0, talDeleteCertificate(rootCert));
+    for (bool detachedText : {false, true}) {
+      SCOPED_TRACE(detachedText ? "detached text" : "opaque");
+      ASSERT_EQ(1, ctx->configuration.setOption(8, detachedText, true));
+      ASSERT_EQ(1, ctx->configuration.setOption(10, detachedText, true));
+      std::string message = dir + "/message";
+      ASSERT_EQ(0, protect(content, 2, nullptr, message)) << talReportText(ctx);
+      if (detachedText) {
+        const std::string relay = "python3 '" + SMIME + "mail_relay.py' relay '" + message + "' '" +
+                                  message + ".relayed' 7bit";
+        ASSERT_EQ(0, std::system(relay.c_str()));
+        message += ".relayed";
+      }
+      EXPECT_TRUE(run({"openssl", "cms", "-verify", "-in", message.c_str(), "-CAfile", root.c_str(),
+                       "-out", (dir + "/content").c_str()}));
+      EXPECT_EQ(std::multiset<std::string>({row.signer, "CN = SMIME Intermediate, O = TAL-VORIN"}),
+                carried(message));
+    }
+    ASSERT_EQ(1, ctx->configuration.setOption(2, 0, true));
+    ASSERT_EQ(0, protect(content, 2, nullptr, dir + "/bare"));
+    EXPECT_TRUE(carried(dir + "/bare").empty());
+    EXPECT_EQ(0, talDeinit(ctx));
+    ctx = nullptr;
+  }
+}
+
+// Two CAs that certify each other, beside the signer in its PKCS#12 file, with no root: the walk
+// up from the signer carries each once and stops where the loop closes.
+TEST_F(Protect, CrossCertificatesThatLoopAreCarriedOnce) {
+  openProfile(TAL_PROFILE_PKCS12, 9, SMIME + "cross/signer.p12", nullptr, "1234");
+  ASSERT_NE(nullptr, ctx);
+  const std::string message = dir + "/message";
+  ASSERT_EQ(0, protect("Deklaracja\r\n", 2, nullptr, message)) << talReportText(ctx);
+  EXPECT_EQ(std::multiset<std::string>({"CN = Signer Cross, O = TAL-VORIN",
+                                        "CN = Cross X, O = TAL-VORIN", "CN = Cross Y, O = TAL-VORIN"}),
+            carried(message));
+  EXPECT_TRUE(run({"openssl", "cms", "-verify", "-noverify", "-in", message.c_str(), "-out",
+                   (dir + "/content").c_str()}));
 }
 
 TEST_F(Protect, BadRecipientsStreamsAndOptionTwentyGiveClearCodes) {

@@ -29,6 +29,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -122,6 +123,24 @@ class PipeInput : public MemFile {
  public:
   explicit PipeInput(Bytes& bytes) : MemFile(bytes.data(), static_cast<int32_t>(bytes.size()), false) {}
   int32_t seek(int32_t) override { return -1; }
+};
+
+// A seekable input that fails: its reads from an offset on, or its seeks after the first few.
+class FailingInput : public MemFile {
+ public:
+  FailingInput(Bytes& bytes, uint32_t readsFailFrom, int seeksAllowed)
+      : MemFile(bytes.data(), static_cast<int32_t>(bytes.size()), false),
+        readsFailFrom(readsFailFrom),
+        seeksAllowed(seeksAllowed) {}
+  int32_t read(uint32_t length, uint8_t* buffer, uint32_t* count) override {
+    if (tell() + length > readsFailFrom) return -1;
+    return MemFile::read(length, buffer, count);
+  }
+  int32_t seek(int32_t position) override {
+    return --seeksAllowed < 0 ? -1 : MemFile::seek(position);
+  }
+  uint32_t readsFailFrom;
+  int seeksAllowed;
 };
 
 class CountingOutput : public GenericFile {
@@ -320,8 +339,10 @@ TEST_F(Smime, SignedMessagesVerifiedByOpenssl) {
                   "koniec\r\n",
                   text);
       else if (row.modes & SMIME_MODE_TEXT)
-        EXPECT_EQ(0u, text.find("Content-Type: text/plain; charset=windows-1250\r\n\r\n"
-                                "Deklaracja\r\nz\xB3\xF3\xBFna linia\r\n"));
+        // 8-bit text: quoted-printable, which relays do not re-encode.
+        EXPECT_EQ(0u, text.find("Content-Type: text/plain; charset=windows-1250\r\n"
+                                "Content-Transfer-Encoding: quoted-printable\r\n\r\n"
+                                "Deklaracja\r\nz=B3=F3=BFna linia\r\n"));
       else
         EXPECT_EQ(0u, text.find("Content-Type: application/octet-stream\r\n"
                                 "Content-Transfer-Encoding: base64\r\n\r\nRGVrbGFyYWNqYQp6s/O/"));
@@ -388,6 +409,105 @@ TEST_F(Smime, TextLinesEndWithCrLfAcrossReads) {
   Bytes message;
   ASSERT_EQ(0, protect(&keys, settings, SMIME_FLAG_SIGN, bytesOf(text), message));
   EXPECT_EQ(bytesOf(expected), verified(message, false));
+}
+
+// Text in multipart/signed as mail relays pass it: Python's email package parses the message and
+// writes it again (mail_relay.py) under the SMTP policy, and as a relay that takes 7-bit text
+// only; openssl still verifies it, and the body, its transfer encoding undone, is the text with
+// CR LF line ends. 7-bit text is sent as it is, any other quoted-printable.
+TEST_F(Smime, TextInMultipartSignedSurvivesMailRelays) {
+  ASSERT_EQ(KM_OK, openSigner("signer-rsa.p12"));
+  KeyManagerSmimeKeys keys(km);
+  // 7-bit lines past the first 64 KiB read, to be judged by a second pass.
+  std::string lines, words;
+  while (lines.size() < 200000) lines += std::string(900, 'l') + "\n";
+  while (words.size() < 1000) words += "za\xBF ";
+  struct Row {
+    const char* what;
+    std::string text;
+    bool encoded;  // sent quoted-printable
+    bool pipe;     // from an input that cannot seek
+  };
+  const Row rows[] = {
+      {"7-bit", "Deklaracja VAT-7\nkwota = 100 \r\n\tkoniec\n", false, false},
+      {"7-bit, a line of 998", std::string(998, 'x') + "\r\nb", false, false},
+      {"7-bit past the first read", lines, false, false},
+      {"7-bit that cannot be read twice, all in the first read", "Deklaracja\n", false, true},
+      {"7-bit that cannot be read twice, within the first 64 KiB", lines.substr(0, 9010), false,
+       true},
+      {"7-bit that cannot be read twice", lines, true, true},
+      {"Windows-1250", "Za\xBF\xF3\xB3\xE6 g\xEA\x9Cl\xB9 ja\x9F\xF1\r\n", true, false},
+      {"NUL, lone CRs, a space before a line end",
+       std::string("a\0b\rc \r\n=\r\r\n", 11) + "d\r", true, false},
+      {"a line of 999", std::string(999, 'y') + "\n", true, false},
+      {"8-bit, spaces at soft line breaks", words + "\r\n" + words, true, false},
+      {"8-bit past the first read", lines + "\xB9 \t", true, false},
+  };
+  SmimeSettings settings;
+  settings.modes = SMIME_MODE_DETACHED | SMIME_MODE_TEXT;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Bytes input = bytesOf(row.text), message;
+    if (row.pipe) {
+      PipeInput in(input);
+      MemFile out;
+      ASSERT_EQ(0, protect(&keys, settings, SMIME_FLAG_SIGN, {}, in, out));
+      message.assign(out.data(), out.data() + out.length());
+    } else {
+      ASSERT_EQ(0, protect(&keys, settings, SMIME_FLAG_SIGN, input, message));
+    }
+    const std::string text(message.begin(), message.end());
+    const size_t qp = text.find("Content-Transfer-Encoding: quoted-printable\r\n\r\n");
+    EXPECT_EQ(row.encoded, qp != std::string::npos);
+    if (qp != std::string::npos) {
+      // Lines of at most 76 printable characters (RFC 2045 6.7), none ending in white space.
+      std::istringstream body(text.substr(qp, text.find("\r\n--", qp) - qp));
+      for (std::string line; std::getline(body, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        EXPECT_LE(line.size(), 76u) << line;
+        EXPECT_TRUE(line.empty() || (line.back() != ' ' && line.back() != '\t')) << line;
+        for (char c : line) EXPECT_TRUE((c >= 32 && c <= 126) || c == '\t') << line;
+      }
+    }
+    // The text as signed: every line end CR LF.
+    std::string expected;
+    for (size_t i = 0; i < row.text.size(); ++i) {
+      if (row.text[i] == '\n' && (i == 0 || row.text[i - 1] != '\r')) expected += '\r';
+      expected += row.text[i];
+    }
+    for (const char* policy : {"smtp", "7bit"}) {
+      SCOPED_TRACE(policy);
+      writeFile(dir + "/sent", message);
+      const std::string relay = "python3 '" + dataPath("mail_relay.py") + "' ";
+      ASSERT_EQ(0, std::system((relay + "relay '" + dir + "/sent' '" + dir + "/relayed' " +
+                                policy).c_str()));
+      const Bytes entity = verified(readFile(dir + "/relayed"), false);
+      ASSERT_EQ(0, std::system((relay + "body '" + dir + "/content' '" + dir + "/body'").c_str()));
+      EXPECT_EQ(bytesOf(expected), readFile(dir + "/body"));
+    }
+  }
+}
+
+// The second read that judges a long text fails, or the input cannot be put back after it:
+// the message fails as a read of the input does, whatever was written.
+TEST_F(Smime, TextJudgedByASecondReadThatFailsIsAReadFailure) {
+  ASSERT_EQ(KM_OK, openSigner("signer-rsa.p12"));
+  KeyManagerSmimeKeys keys(km);
+  SmimeSettings settings;
+  settings.modes = SMIME_MODE_DETACHED | SMIME_MODE_TEXT;
+  Bytes text;
+  while (text.size() < 200000) text.insert(text.end(), 80, 'x'), text.push_back('\n');
+  struct Row {
+    const char* what;
+    uint32_t readsFailFrom;
+    int seeksAllowed;
+  } const rows[] = {{"a read past the first block", 100000, 10}, {"the seek back", ~0u, 1}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FailingInput in(text, row.readsFailFrom, row.seeksAllowed);
+    MemFile out;
+    EXPECT_EQ(59, protect(&keys, settings, SMIME_FLAG_SIGN, {}, in, out));
+  }
 }
 
 TEST_F(Smime, EnvelopedMessagesDecryptedByEachRecipient) {

@@ -45,10 +45,22 @@ inline std::string modulePath() {
   return "";
 }
 
+// A key pair put on the token: its PKCS#8 PEM key and DER certificate, under a label and a
+// CKA_ID (hexadecimal).
+struct TokenKey {
+  std::string key, certificate, label, id;
+};
+
 class Token {
  public:
-  // Makes the token; false (with the failure reported) when a tool is missing or fails.
+  // Makes the token with the RSA and P-256 pairs above; false (with the failure reported) when a
+  // tool is missing or fails.
   bool make() {
+    return make({{dataPath("rsa.key"), dataPath("rsa.crt.der"), "rsa", "01"},
+                 {dataPath("ec.key"), dataPath("ec.crt.der"), "ec", "02"}});
+  }
+  // Makes the token with the pairs given.
+  bool make(const std::vector<TokenKey>& keys) {
     char pattern[] = "/tmp/tal-p11-XXXXXX";
     if (!mkdtemp(pattern)) {
       ADD_FAILURE() << "no temporary directory";
@@ -69,14 +81,15 @@ class Token {
     const std::string pin = std::string(" --pin ") + USER_PIN;
     const std::string tool = "pkcs11-tool --module '" + module + "' --token-label " +
                              TOKEN_LABEL + " --login" + pin + " --write-object ";
-    return run(std::string("softhsm2-util --init-token --free --label ") + TOKEN_LABEL +
-               " --so-pin 87654321" + pin) &&
-           run("softhsm2-util --import '" + dataPath("rsa.key") + "' --token " + TOKEN_LABEL +
-               " --label rsa --id 01" + pin) &&
-           run("softhsm2-util --import '" + dataPath("ec.key") + "' --token " + TOKEN_LABEL +
-               " --label ec --id 02" + pin) &&
-           run(tool + "'" + dataPath("rsa.crt.der") + "' --type cert --id 01 --label rsa") &&
-           run(tool + "'" + dataPath("ec.crt.der") + "' --type cert --id 02 --label ec");
+    if (!run(std::string("softhsm2-util --init-token --free --label ") + TOKEN_LABEL +
+             " --so-pin 87654321" + pin))
+      return false;
+    for (const TokenKey& k : keys)
+      if (!run("softhsm2-util --import '" + k.key + "' --token " + TOKEN_LABEL + " --label " +
+               k.label + " --id " + k.id + pin) ||
+          !run(tool + "'" + k.certificate + "' --type cert --id " + k.id + " --label " + k.label))
+        return false;
+    return true;
   }
 
   ~Token() {

@@ -418,6 +418,11 @@ TEST_F(Pkcs12Profiles, ClonesShareTheKeys) {
   KeyManager clone;
   clone.copyFrom(o.km);
   EXPECT_EQ(7u, clone.keyUsage);
+  // The file's certificates, where the signer's issuers are looked for, go with the keys.
+  ASSERT_EQ(1u, clone.keyFileCertificates().size());
+  EXPECT_TRUE(clone.keyFileCertificates()[0].get() == readCert("both.der"));
+  o.km.setKeyHolders(nullptr, nullptr);
+  EXPECT_TRUE(o.km.keyFileCertificates().empty());
   EXPECT_TRUE(clone.flags & KM_FLAG_SIGNING_LOADED);
   Bytes wrapped = readData("ses-both-16.bin"), expected = readData("ses-both-16.key");
   SecretBlock key(16);

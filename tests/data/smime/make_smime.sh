@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Keys and certificates of the S/MIME tests, made by openssl: a root and an intermediate CA, two
 # signers under the intermediate (RSA and P-256, each in a PKCS#12 file with PIN "1234" and its
-# chain), two RSA recipients (keys kept for openssl cms -decrypt), and two recipients the
-# library must refuse: an EC key, and an RSA key whose keyUsage does not allow key encipherment.
+# chain, the intermediate and the root; their keys kept too, for a token), two RSA recipients
+# (keys kept for openssl cms -decrypt), and two recipients the library must refuse: an EC key,
+# and an RSA key whose keyUsage does not allow key encipherment.
 set -euo pipefail
 cd "$(dirname "$0")"
 days=7300
@@ -47,9 +48,10 @@ issue recipient1 "$rsa" "/CN=Recipient One/O=TAL-VORIN" inter recipient
 issue recipient2 "$rsa" "/CN=Recipient Two/O=TAL-VORIN" inter recipient
 issue recipient-ec "$ec" "/CN=Recipient EC/O=TAL-VORIN" inter agreement
 issue recipient-signonly "$rsa" "/CN=Recipient Sign Only/O=TAL-VORIN" inter signonly
+cat inter.pem root.pem > chain.pem
 for s in signer-rsa signer-ec; do
-  openssl pkcs12 -export -in $s.pem -inkey $s.key -certfile inter.pem -passout pass:1234 \
+  openssl pkcs12 -export -in $s.pem -inkey $s.key -certfile chain.pem -passout pass:1234 \
     -out $s.p12
 done
-rm -f ext.cnf root.srl inter.srl root.key inter.key signer-*.key recipient-ec.key \
+rm -f ext.cnf chain.pem root.srl inter.srl root.key inter.key recipient-ec.key \
   recipient-signonly.key
