@@ -30,6 +30,15 @@ TalProfile* makeProfile(int32_t type, const std::string& name = "profil") {
   return p;
 }
 
+// A certificate of tests/data/keys (made by openssl, make_roots.sh there).
+SignedCertificate keyCertificate(const char* name) {
+  std::ifstream in(std::string(TAL_TEST_DATA_DIR) + "/keys/" + name, std::ios::binary);
+  std::vector<uint8_t> der((std::istreambuf_iterator<char>(in)), {});
+  SignedCertificate c;
+  EXPECT_GT(c.decodeVector(der), 0) << name;
+  return c;
+}
+
 std::string oidText(const AlgorithmIdentifier& algorithm) {
   std::string text;
   EXPECT_TRUE(algorithm.algorithm.toString(text));
@@ -431,6 +440,39 @@ TEST_F(ConfigurationWithKeys, SavedSettingsReadByOpenssl) {
   ASSERT_EQ(1, cfg2.file().setAttribute(privateOid_2_5_8, notAList));
   EXPECT_EQ(KM_SETTINGS_FORMAT, km2.loadRoots(0));
   EXPECT_EQ(1u, km2.rootList(true).size());
+}
+
+// Settings saved while the root lists were bare certificates
+// (tests/data/keys/settings-before-descriptions.sh) still read: the roots come back in their
+// stored order, in their groups.
+TEST_F(ConfigurationWithKeys, SettingsSavedBeforeDescriptionsRead) {
+  std::ifstream in(std::string(TAL_TEST_DATA_DIR) + "/keys/settings-before-descriptions.hex");
+  std::string text((std::istreambuf_iterator<char>(in)), {});
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  ASSERT_FALSE(text.empty());
+  {
+    platform::RegistryKey key;
+    ASSERT_EQ(platform::RegistryStatus::Ok,
+              key.create(platform::RegistryRoot::CurrentUser, KM_SETTINGS_KEY));
+    ASSERT_EQ(platform::RegistryStatus::Ok,
+              key.setValue(KM_SETTINGS_VALUE, platform::REGISTRY_SZ, text.c_str(), text.size() + 1));
+  }
+  ConfigurationManager cfg;
+  ASSERT_EQ(0, cfg.setProfile(makeProfile(TALPROFILE_MEMORY)));
+  KeyManager km;
+  ASSERT_EQ(KM_OK, km.init(&cfg));
+  ASSERT_EQ(KM_OK, km.initProfile(1, 1));
+  ASSERT_EQ(KM_OK, km.loadRoots(0));
+  const std::vector<std::vector<const char*>> expected = {{"root-c.der"}, {"root-b.der", "root-a.der"}};
+  for (bool qualified : {false, true}) {
+    const auto& roots = km.rootList(qualified);
+    const auto& names = expected[qualified];
+    ASSERT_EQ(names.size(), roots.size()) << qualified;
+    for (size_t i = 0; i < names.size(); ++i) {
+      EXPECT_TRUE(roots[i]->certificate == keyCertificate(names[i])) << names[i];
+      EXPECT_EQ(1, roots[i]->kind) << names[i];
+    }
+  }
 }
 
 }  // namespace
