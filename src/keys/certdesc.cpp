@@ -50,8 +50,12 @@ int SignedCertificateWithDesc::decodeMembers(cmsasn::MemberReader& r) {
   const int n = body->decode(r.stream(), r.left(), f);
   if (n < 1) return n;
   r.advance(n);
-  int x = r.readTagged(description, 0x02);
+  // The word is read privately too: a value read in place keeps both members when its views
+  // go, instead of a certificate without its word.
+  if (r.peek() != 0x02 || r.left() < 2) return 0;
+  int x = description.decode(r.stream(), r.left(), 0);
   if (x < 1) return x;
+  r.advance(x);
   const unsigned char* d = description.data();
   uint32_t value = 0;
   if (!d || (d[0] & 0x80) || !asnSmallValue(description, &value)) return 0;

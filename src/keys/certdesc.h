@@ -23,7 +23,8 @@ class SignedCertificateWithDesc : public cmsasn::Sequence<SignedCertificateWithD
   void setWord(uint32_t value) { description.set(value); }
 
   // The certificate body is not listed: it is held read-only and never views the octets decoded
-  // (read in place, it keeps a private copy), so it has no view to let go.
+  // (read in place, it keeps a private copy), so it has no view to let go. The word is read
+  // privately as well, so a value whose views go keeps its certificate and its word.
   cmsasn::AllMembers<1> allMembers() { return {&description}; }
   void restoreDefaults();
   // A word beyond 32 bits, or negative, does not match (0).

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -80,7 +81,53 @@ TEST(SignedCertificateWithDesc, WrittenAndReadBack) {
       input.assign(input.size(), 0);
       EXPECT_TRUE(back.certificate == root);
       EXPECT_EQ(SignedCertificate::CERT_SIG_VALID, back.certificate->verifySelfSigned());
+      // Its views let go, the value keeps its word too, and writes itself whole.
+      back.releaseViews();
+      EXPECT_EQ(row.word, back.word());
+      ASSERT_GT(back.encodeVector(again), 0);
+      EXPECT_EQ(expected, again);
     }
+  }
+}
+
+// A list of three, each certificate with its own word, read back in order; a list of bare
+// certificates (the earlier stored form) never reads as such a list, nor the other way round.
+TEST(SignedCertificateWithDesc, ListsOfThreeAndTheBareForm) {
+  const char* names[] = {"root-b.der", "root-c.der", "root-a.der"};
+  const uint32_t words[] = {2, 4, 1};
+  ASNsequenceList<SignedCertificateWithDesc> list;
+  ASNsequenceList<SignedCertificate> bare;
+  Bytes mixed;
+  for (int i = 0; i < 3; ++i) {
+    std::unique_ptr<SignedCertificateWithDesc> entry(new SignedCertificateWithDesc);
+    entry->certificate = loadCertificate(names[i]);
+    entry->setWord(words[i]);
+    ASSERT_EQ(1, list.append(entry.get()));
+    entry.release();
+    std::unique_ptr<SignedCertificate> c(new SignedCertificate(loadCertificate(names[i])));
+    ASSERT_EQ(1, bare.append(c.get()));
+    c.release();
+    const Bytes cert = fileBytes(names[i]);
+    mixed = cat({mixed, i == 1 ? cert : tlv(0x30, cat({cert, tlv(0x02, {0x01})}))});
+  }
+  Bytes der, bareDer;
+  ASSERT_GT(list.encodeVector(der), 0);
+  ASSERT_GT(bare.encodeVector(bareDer), 0);
+  for (uint32_t flags : {0u, ASN_FLAG_CONST, ASN_FLAG_CONST | ASN_FLAG_COPY}) {
+    SCOPED_TRACE(static_cast<int>(flags));
+    ASNsequenceList<SignedCertificateWithDesc> back;
+    ASSERT_EQ(static_cast<int>(der.size()), back.decodeVector(der, static_cast<unsigned char>(flags)));
+    ASSERT_EQ(3, back.GetCount());
+    for (int i = 0; i < 3; ++i) {
+      EXPECT_TRUE(back.elementAt(i)->certificate == loadCertificate(names[i])) << names[i];
+      EXPECT_EQ(words[i], back.elementAt(i)->word()) << names[i];
+    }
+    ASNsequenceList<SignedCertificateWithDesc> notNew;
+    EXPECT_EQ(0, notNew.decodeVector(bareDer, static_cast<unsigned char>(flags)));
+    EXPECT_EQ(0, notNew.decodeVector(tlv(0x30, mixed), static_cast<unsigned char>(flags)));
+    ASNsequenceList<SignedCertificate> notBare;
+    EXPECT_EQ(0, notBare.decodeVector(der, static_cast<unsigned char>(flags)));
+    EXPECT_EQ(0, notBare.decodeVector(tlv(0x30, mixed), static_cast<unsigned char>(flags)));
   }
 }
 
