@@ -3,9 +3,10 @@
 // as it was; an accepted one must answer every option without an invariant
 // failure and write itself back as octets that load again to the same octets.
 // The same bytes read through the plain decoder (no checks) must still never
-// make an option read fail.
+// make an option read fail. The key manager's root lists are read in both forms.
 #include "api/pcfgfile.h"
 
+#include "keys/certdesc.h"
 #include "pki/common/algid.h"
 #include "pki/common/extension.h"
 
@@ -27,6 +28,23 @@ void readEverything(const TALCfgFile& cfg) {
   (void)cfg.getSignatureAlgorithmAttr(alg);
   ASNsequenceList<PolicyIdAndNote> policies;
   (void)cfg.getAttr1(policies);
+  // The key manager's root lists, in either stored form: a list that reads writes itself back
+  // as octets that read again to the same octets, its words within 32 bits.
+  for (bool first : {true, false}) {
+    ASNsequenceList<SignedCertificateWithDesc> roots;
+    if ((first ? cfg.getAttr11(roots) : cfg.getAttr8(roots)) == 1) {
+      std::vector<unsigned char> der, again;
+      for (POSITION pos = roots.GetHeadPosition(); pos;) (void)roots.GetNext(pos)->word();
+      if (roots.encodeVector(der) > 0) {
+        ASNsequenceList<SignedCertificateWithDesc> back;
+        require(back.decodeVector(der, ASN_FLAG_CONST | ASN_FLAG_COPY) ==
+                static_cast<int>(der.size()));
+        require(back.encodeVector(again) > 0 && again == der);
+      }
+    }
+    ASNsequenceList<SignedCertificate> bare;
+    (void)(first ? cfg.getAttr11(bare) : cfg.getAttr8(bare));
+  }
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 // (the configuration's DER as hexadecimal) read back as the key manager reads it, then loaded as
 // a configuration file. A text that reads must give DER whose hexadecimal reads back to the
 // same octets; a configuration that loads must store and read back unchanged, and the
-// configuration manager and key manager read its policies, algorithms and root lists.
+// configuration manager and key manager read its policies, algorithms and root lists (either
+// stored form: certificates with their words, or bare certificates).
 #include "api/cfgmgr.h"
 #include "api/pcfgfile.h"
 #include "keys/keymanager.h"
@@ -56,5 +57,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   require(keys.init(&manager) == KM_OK);
   int32_t roots = keys.loadRoots(0);
   require(roots == KM_OK || roots == KM_SETTINGS_FORMAT);
+  if (roots != KM_OK) {
+    require(!keys.hasRoots());
+    return 0;
+  }
+  // Roots read from the settings are kind 1, whichever form stored them.
+  for (bool qualified : {true, false}) {
+    const RootList& list = keys.rootList(qualified);
+    for (POSITION pos = list.GetHeadPosition(); pos;) require(list.GetNext(pos)->word() == 1);
+  }
   return 0;
 }

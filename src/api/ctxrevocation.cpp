@@ -61,8 +61,10 @@ void ContextRevocationEnvironment::trustedListCertificates(
 
 void ContextRevocationEnvironment::trustPoints(bool qualified,
                                                std::vector<const SignedCertificate*>& out) {
-  for (const auto& entry : context.keyManager.rootList(qualified))
-    out.push_back(&entry->certificate.get());
+  const RootList& roots = context.keyManager.rootList(qualified);
+  for (POSITION pos = roots.GetHeadPosition(); pos;)
+    if (const SignedCertificateWithDesc* entry = roots.GetNext(pos))
+      out.push_back(&entry->certificate.get());
 }
 
 void ContextRevocationEnvironment::certificatesBySubject(const DistinguishedName& subject,

@@ -25,12 +25,19 @@ void ContextPathEnvironment::trustedListPoints(int kind,
 }
 
 void ContextPathEnvironment::rootList(bool qualified, std::vector<const SignedCertificate*>& out) {
-  for (const auto& entry : keys.rootList(qualified)) out.push_back(&entry->certificate.get());
+  const RootList& roots = keys.rootList(qualified);
+  for (POSITION pos = roots.GetHeadPosition(); pos;)
+    if (const SignedCertificateWithDesc* entry = roots.GetNext(pos))
+      out.push_back(&entry->certificate.get());
 }
 
 SharedCertificate ContextPathEnvironment::heldTrustPoint(const SignedCertificate& point) {
-  for (bool qualified : {true, false})
-    for (const auto& entry : keys.rootList(qualified))
-      if (&entry->certificate.get() == &point) return entry->certificate;
+  for (bool qualified : {true, false}) {
+    const RootList& roots = keys.rootList(qualified);
+    for (POSITION pos = roots.GetHeadPosition(); pos;) {
+      const SignedCertificateWithDesc* entry = roots.GetNext(pos);
+      if (entry && &entry->certificate.get() == &point) return entry->certificate;
+    }
+  }
   return PathBuildEnvironment::heldTrustPoint(point);
 }

@@ -205,12 +205,8 @@ void KeyManager::copyFrom(const KeyManager& source) {
   fileCertificates = source.fileCertificates;
   tokenLibrary = source.tokenLibrary;
   tokenSession = source.tokenSession;
-  for (int qualified = 0; qualified < 2; ++qualified) {
-    const auto& from = qualified ? source.qualifiedRoots : source.otherRoots;
-    auto& to = qualified ? qualifiedRoots : otherRoots;
-    to.clear();
-    for (const auto& entry : from) to.emplace_back(new RootEntry(*entry));
-  }
+  qualifiedRoots->assign(*source.qualifiedRoots);
+  otherRoots->assign(*source.otherRoots);
   trustedServices.clear();
   for (const auto& service : source.trustedServices) {
     TrustedListService& copy = trustedServices[service.first];
@@ -263,39 +259,57 @@ int32_t KeyManager::addCertificate(const SignedCertificate& certificate, int32_t
   if (!(tbs.issuer == tbs.subject)) return KM_NOT_SELF_ISSUED;
   if (certificate.verifySelfSigned() != SignedCertificate::CERT_SIG_VALID) return KM_BAD_SIGNATURE;
   const bool qualified = group != 0;
-  auto& mine = qualified ? qualifiedRoots : otherRoots;
-  auto& other = qualified ? otherRoots : qualifiedRoots;
-  for (const auto& entry : mine)
-    if (entry->kind == kind && entry->certificate == certificate) return KM_ROOT_IN_GROUP;
-  for (const auto& entry : other)
-    if (entry->certificate == certificate || sameName(entry->certificate, certificate))
+  RootList& mine = qualified ? *qualifiedRoots : *otherRoots;
+  const RootList& other = qualified ? *otherRoots : *qualifiedRoots;
+  for (POSITION pos = mine.GetHeadPosition(); pos;) {
+    const SignedCertificateWithDesc* entry = mine.GetNext(pos);
+    if (entry && entry->word() == static_cast<uint32_t>(kind) && entry->certificate == certificate)
+      return KM_ROOT_IN_GROUP;
+  }
+  for (POSITION pos = other.GetHeadPosition(); pos;) {
+    const SignedCertificateWithDesc* entry = other.GetNext(pos);
+    if (entry && (entry->certificate == certificate || sameName(entry->certificate, certificate)))
       return KM_ROOT_IN_OTHER_GROUP;
+  }
   // The hardware device's own roots need the device.
   if (kind == 4) return KM_NOT_AVAILABLE;
   try {
-    std::unique_ptr<RootEntry> entry(new RootEntry);
+    std::unique_ptr<SignedCertificateWithDesc> entry(new SignedCertificateWithDesc);
     entry->certificate = certificate;
-    entry->kind = kind;
-    mine.push_back(std::move(entry));
+    entry->setWord(static_cast<uint32_t>(kind));
+    if (mine.append(entry.get()) != 1) return KM_NO_MEMORY;
+    entry.release();
   } catch (const std::bad_alloc&) {
     return KM_NO_MEMORY;
   }
   if (kind != 1) return KM_OK;
   int32_t stored = storeRootLists();
-  if (stored != KM_OK) mine.pop_back();
+  if (stored != KM_OK) mine.deleteTail();
   return stored;
 }
+
+namespace {
+
+// Appends a copy of `entry` (sharing its certificate): false when the list cannot take it.
+bool appendCopy(RootList& list, const SignedCertificateWithDesc& entry) {
+  std::unique_ptr<SignedCertificateWithDesc> copy(new SignedCertificateWithDesc(entry));
+  if (list.append(copy.get()) != 1) return false;
+  copy.release();
+  return true;
+}
+
+}  // namespace
 
 int32_t KeyManager::storeRootLists() {
   if (!config) return KM_OK;
   try {
     for (int qualified = 1; qualified >= 0; --qualified) {
-      ASNsequenceList<SignedCertificate> list;
-      for (const auto& entry : qualified ? qualifiedRoots : otherRoots) {
-        if (entry->kind != 1) continue;
-        std::unique_ptr<SignedCertificate> copy(new SignedCertificate(entry->certificate));
-        if (list.append(copy.get()) != 1) return KM_NO_MEMORY;
-        copy.release();
+      const RootList& roots = rootList(qualified != 0);
+      RootList list;
+      for (POSITION pos = roots.GetHeadPosition(); pos;) {
+        const SignedCertificateWithDesc* entry = roots.GetNext(pos);
+        if (!entry || entry->word() != 1) continue;
+        if (!appendCopy(list, *entry)) return KM_NO_MEMORY;
       }
       if (config->storeRootList(qualified != 0, list) != 1) return KM_NO_MEMORY;
     }
@@ -305,28 +319,56 @@ int32_t KeyManager::storeRootLists() {
   return KM_OK;
 }
 
+int32_t KeyManager::readStoredRoots(bool qualified, RootList& stored) const {
+  int read = config->loadRootList(qualified, stored);
+  if (read == -2) return KM_NO_MEMORY;
+  if (read == 1) {
+    // Only kind-1 roots are stored.
+    for (POSITION pos = stored.GetHeadPosition(); pos;) {
+      const SignedCertificateWithDesc* entry = stored.GetNext(pos);
+      if (entry && entry->word() != 1) return KM_SETTINGS_FORMAT;
+    }
+    return KM_OK;
+  }
+  // Settings saved before the roots carried their words hold the bare certificates. Neither form
+  // reads as the other: an element here begins with a whole certificate, a certificate with the
+  // version or serial number of its TBS.
+  stored.clear();
+  ASNsequenceList<SignedCertificate> bare;
+  read = config->loadRootList(qualified, bare);
+  if (read == -2) return KM_NO_MEMORY;
+  if (read != 1) return KM_SETTINGS_FORMAT;
+  for (POSITION pos = bare.GetHeadPosition(); pos;) {
+    const SignedCertificate* certificate = bare.GetNext(pos);
+    if (!certificate) continue;
+    std::unique_ptr<SignedCertificateWithDesc> entry(new SignedCertificateWithDesc);
+    entry->certificate = *certificate;
+    entry->setWord(1);
+    if (stored.append(entry.get()) != 1) return KM_NO_MEMORY;
+    entry.release();
+  }
+  return KM_OK;
+}
+
 int32_t KeyManager::loadRoots(int32_t mode) {
   if (!config || mode != 0) return KM_BAD_ARGUMENTS;
   try {
-    std::vector<std::unique_ptr<RootEntry>> lists[2];
+    std::unique_ptr<RootList> lists[2] = {std::unique_ptr<RootList>(new RootList),
+                                          std::unique_ptr<RootList>(new RootList)};
     for (int qualified = 0; qualified < 2; ++qualified) {
-      ASNsequenceList<SignedCertificate> stored;
-      int read = config->loadRootList(qualified != 0, stored);
-      if (read == -2) return KM_NO_MEMORY;
-      if (read != 1) return KM_SETTINGS_FORMAT;
-      for (const auto& entry : qualified ? qualifiedRoots : otherRoots) {
-        if (entry->kind == 1) continue;
-        // Owned before the list grows: a growth that fails frees the copy.
-        std::unique_ptr<RootEntry> copy(new RootEntry(*entry));
-        lists[qualified].push_back(std::move(copy));
+      RootList stored;
+      const int32_t read = readStoredRoots(qualified != 0, stored);
+      if (read != KM_OK) return read;
+      const RootList& held = rootList(qualified != 0);
+      for (POSITION pos = held.GetHeadPosition(); pos;) {
+        const SignedCertificateWithDesc* entry = held.GetNext(pos);
+        if (entry && entry->word() != 1 && !appendCopy(*lists[qualified], *entry))
+          return KM_NO_MEMORY;
       }
+      // Copied: an element read in place views the stored list's octets.
       for (POSITION pos = stored.GetHeadPosition(); pos;) {
-        const SignedCertificate* certificate = stored.GetNext(pos);
-        if (!certificate) continue;
-        std::unique_ptr<RootEntry> entry(new RootEntry);
-        entry->certificate = *certificate;
-        entry->kind = 1;
-        lists[qualified].push_back(std::move(entry));
+        const SignedCertificateWithDesc* entry = stored.GetNext(pos);
+        if (entry && !appendCopy(*lists[qualified], *entry)) return KM_NO_MEMORY;
       }
     }
     otherRoots.swap(lists[0]);

@@ -16,6 +16,7 @@
 #pragma once
 
 #include "asn1/asnseql.h"
+#include "keys/certdesc.h"
 #include "keys/keyholder.h"
 #include "keys/secretblock.h"
 #include "pki/x509/cert.h"
@@ -80,14 +81,10 @@ extern const char* const KM_SETTINGS_VALUE;  // "TVSftCfg"
 std::string settingsToHex(const std::vector<uint8_t>& der);
 bool settingsFromHex(const char* text, size_t length, size_t maxOctets, std::vector<uint8_t>& der);
 
-// A trust point with its description.
-struct RootEntry {
-  // Shared with the paths that end at this root: a path outlives a root
-  // removed meanwhile, and the root's prepared key serves every build.
-  SharedCertificate certificate;
-  int32_t kind = 0;
-  std::string description;
-};
+// A root list: trust points in installation order, each with its kind as the description word.
+// The certificates are shared with the paths that end at them: a path outlives a root removed
+// meanwhile, and the root's prepared key serves every build.
+using RootList = ASNsequenceList<SignedCertificateWithDesc>;
 
 // A service of a trusted list: its trust points, kinds 1 to 4.
 struct TrustedListService {
@@ -139,12 +136,13 @@ class KeyManager {
   // in the configuration's certificate list of its group.
   int32_t addCertificate(const SignedCertificate& certificate, int32_t group, int32_t kind);
   // Reloads the kind-1 roots of both groups from the lists stored in the configuration (mode 0;
-  // another mode answers 1): 0, 4 out of memory, 12 a stored list that does not decode. The
-  // roots of other kinds stay; on failure nothing changes.
+  // another mode answers 1): 0, 4 out of memory, 12 a stored list that does not decode or holds
+  // a word other than 1. A list stored as bare certificates (before the roots carried their
+  // words) reads as kind-1 roots. The roots of other kinds stay; on failure nothing changes.
   int32_t loadRoots(int32_t mode);
-  bool hasRoots() const { return !qualifiedRoots.empty() || !otherRoots.empty(); }
-  const std::vector<std::unique_ptr<RootEntry>>& rootList(bool qualified) const {
-    return qualified ? qualifiedRoots : otherRoots;
+  bool hasRoots() const { return qualifiedRoots->GetCount() > 0 || otherRoots->GetCount() > 0; }
+  const RootList& rootList(bool qualified) const {
+    return qualified ? *qualifiedRoots : *otherRoots;
   }
   const std::map<std::string, TrustedListService>& trustedListServices() const {
     return trustedServices;
@@ -229,11 +227,13 @@ class KeyManager {
 
  private:
   int32_t storeRootLists();
+  int32_t readStoredRoots(bool qualified, RootList& stored) const;
 
   KeyConfigAccess* config = nullptr;
   std::unique_ptr<LvRbgHashIso18031> rbg;
-  std::vector<std::unique_ptr<RootEntry>> qualifiedRoots;
-  std::vector<std::unique_ptr<RootEntry>> otherRoots;
+  // Held by pointer, so that a reload replaces both lists at once.
+  std::unique_ptr<RootList> qualifiedRoots{new RootList};
+  std::unique_ptr<RootList> otherRoots{new RootList};
   std::map<std::string, TrustedListService> trustedServices;
   std::shared_ptr<KeyHolder> signingHolder;
   std::shared_ptr<KeyHolder> decryptionHolder;

@@ -30,6 +30,15 @@ TalProfile* makeProfile(int32_t type, const std::string& name = "profil") {
   return p;
 }
 
+// A certificate of tests/data/keys (made by openssl, make_roots.sh there).
+SignedCertificate keyCertificate(const char* name) {
+  std::ifstream in(std::string(TAL_TEST_DATA_DIR) + "/keys/" + name, std::ios::binary);
+  std::vector<uint8_t> der((std::istreambuf_iterator<char>(in)), {});
+  SignedCertificate c;
+  EXPECT_GT(c.decodeVector(der), 0) << name;
+  return c;
+}
+
 std::string oidText(const AlgorithmIdentifier& algorithm) {
   std::string text;
   EXPECT_TRUE(algorithm.algorithm.toString(text));
@@ -424,13 +433,95 @@ TEST_F(ConfigurationWithKeys, SavedSettingsReadByOpenssl) {
   EXPECT_EQ(45, cfg2.getIntOption(17));
   EXPECT_FALSE(km2.hasRoots());
   ASSERT_EQ(KM_OK, km2.loadRoots(0));
-  ASSERT_EQ(1u, km2.rootList(true).size());
-  EXPECT_TRUE(km2.rootList(true)[0]->certificate == rootCert);
+  ASSERT_EQ(1, km2.rootList(true).GetCount());
+  EXPECT_TRUE(km2.rootList(true).elementAt(0)->certificate == rootCert);
   // A stored list that does not decode changes nothing.
   ASNinteger notAList;
   ASSERT_EQ(1, cfg2.file().setAttribute(privateOid_2_5_8, notAList));
   EXPECT_EQ(KM_SETTINGS_FORMAT, km2.loadRoots(0));
-  EXPECT_EQ(1u, km2.rootList(true).size());
+  EXPECT_EQ(1, km2.rootList(true).GetCount());
+}
+
+// The roots a key manager holds, by group (second, then first), named by their files; every
+// one of kind 1.
+void expectRoots(const KeyManager& km, const std::vector<std::vector<const char*>>& expected) {
+  for (bool qualified : {false, true}) {
+    const RootList& roots = km.rootList(qualified);
+    const auto& names = expected[qualified];
+    ASSERT_EQ(static_cast<int>(names.size()), roots.GetCount()) << qualified;
+    for (size_t i = 0; i < names.size(); ++i) {
+      const SignedCertificateWithDesc* root = roots.elementAt(static_cast<int32_t>(i));
+      EXPECT_TRUE(root->certificate == keyCertificate(names[i])) << names[i];
+      EXPECT_EQ(1u, root->word()) << names[i];
+      EXPECT_EQ(SignedCertificate::CERT_SIG_VALID, root->certificate->verifySelfSigned());
+    }
+  }
+}
+
+// A memory profile's key manager, the stored settings loaded.
+struct SettingsReader {
+  ConfigurationManager cfg;
+  KeyManager km;
+  SettingsReader() {
+    EXPECT_EQ(0, cfg.setProfile(makeProfile(TALPROFILE_MEMORY)));
+    EXPECT_EQ(KM_OK, km.init(&cfg));
+    EXPECT_EQ(KM_OK, km.initProfile(1, 1));
+  }
+};
+
+// Three roots of the first group stored with their words (a kind-2 root stays out) and read
+// back by another manager in their order.
+TEST_F(ConfigurationWithKeys, RootsStoredWithTheirWordsReadBackInOrder) {
+  {
+    SettingsReader writer;
+    for (const char* name : {"root-a.der", "root-c.der", "root-b.der"})
+      ASSERT_EQ(KM_OK, writer.km.addCertificate(keyCertificate(name), 1, 1)) << name;
+    ASSERT_EQ(KM_OK, writer.km.addCertificate(keyCertificate("root-c.der"), 1, 2));
+    ASSERT_EQ(4, writer.km.rootList(true).GetCount());
+    EXPECT_EQ(2u, writer.km.rootList(true).GetTail()->word());
+    RootList stored;
+    ASSERT_EQ(1, writer.cfg.file().getAttr11(stored));
+    ASSERT_EQ(3, stored.GetCount());
+    EXPECT_EQ(1u, stored.GetTail()->word());
+    ASSERT_EQ(KM_OK, writer.km.saveConf());
+  }
+  SettingsReader reader;
+  EXPECT_FALSE(reader.km.hasRoots());
+  ASSERT_EQ(KM_OK, reader.km.loadRoots(0));
+  expectRoots(reader.km, {{}, {"root-a.der", "root-c.der", "root-b.der"}});
+}
+
+// Settings saved while the root lists were bare certificates
+// (tests/data/keys/settings-before-descriptions.sh) still read: the roots come back in their
+// stored order, in their groups, and are saved again with their words.
+TEST_F(ConfigurationWithKeys, SettingsSavedBeforeDescriptionsRead) {
+  std::ifstream in(std::string(TAL_TEST_DATA_DIR) + "/keys/settings-before-descriptions.hex");
+  std::string text((std::istreambuf_iterator<char>(in)), {});
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  ASSERT_FALSE(text.empty());
+  {
+    platform::RegistryKey key;
+    ASSERT_EQ(platform::RegistryStatus::Ok,
+              key.create(platform::RegistryRoot::CurrentUser, KM_SETTINGS_KEY));
+    ASSERT_EQ(platform::RegistryStatus::Ok,
+              key.setValue(KM_SETTINGS_VALUE, platform::REGISTRY_SZ, text.c_str(), text.size() + 1));
+  }
+  const std::vector<std::vector<const char*>> expected = {{"root-c.der"},
+                                                          {"root-b.der", "root-a.der"}};
+  {
+    SettingsReader old;
+    ASSERT_EQ(KM_OK, old.km.loadRoots(0));
+    expectRoots(old.km, expected);
+    // A root installed now stores both lists again, with their words, and goes last.
+    ASSERT_EQ(KM_OK, old.km.addCertificate(keyCertificate("../pki/certs/rsa_ca.der"), 0, 1));
+    ASSERT_EQ(KM_OK, old.km.saveConf());
+  }
+  SettingsReader reader;
+  RootList stored;
+  ASSERT_EQ(1, reader.cfg.file().getAttr11(stored));
+  EXPECT_EQ(2, stored.GetCount());
+  ASSERT_EQ(KM_OK, reader.km.loadRoots(0));
+  expectRoots(reader.km, {{"root-c.der", "../pki/certs/rsa_ca.der"}, expected[1]});
 }
 
 }  // namespace

@@ -51,9 +51,9 @@ TEST(ConfigurationRootsAllocation, ReloadAnswersOutOfMemoryAndKeepsWhatWasSigned
           << "allocation " << failAt << ": " << answer;
     }
     for (bool qualified : {true, false}) {
-      ASSERT_EQ(1u, ctx.keys.rootList(qualified).size()) << failAt;
+      ASSERT_EQ(1, ctx.keys.rootList(qualified).GetCount()) << failAt;
       EXPECT_EQ(SignedCertificate::CERT_SIG_VALID,
-                ctx.keys.rootList(qualified)[0]->certificate->verifySelfSigned())
+                ctx.keys.rootList(qualified).elementAt(0)->certificate->verifySelfSigned())
           << "allocation " << failAt;
     }
   }

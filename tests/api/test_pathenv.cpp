@@ -87,16 +87,16 @@ TEST(ContextPathEnvironment, PathHoldsTheRootItEndsAt) {
   ASSERT_EQ(PATH_BUILT, ctx.build("paths/rsa/ee.der", first));
   ASSERT_EQ(PATH_BUILT, ctx.build("paths/rsa/ee.der", second));
   ASSERT_EQ(4, first.GetCount());
-  ASSERT_EQ(1u, ctx.keys.rootList(false).size());
+  ASSERT_EQ(1, ctx.keys.rootList(false).GetCount());
   EXPECT_TRUE(first.elementAt(3)->certificate.sharesBodyWith(
-      ctx.keys.rootList(false)[0]->certificate));
+      ctx.keys.rootList(false).elementAt(0)->certificate));
   EXPECT_TRUE(first.elementAt(3)->certificate.sharesBodyWith(second.elementAt(3)->certificate));
 
   // The stored list emptied and read back: the root is gone from the manager.
   ASNsequenceList<SignedCertificate> none;
   ASSERT_EQ(1, ctx.cfg.storeRootList(false, none));
   ASSERT_EQ(KM_OK, ctx.keys.loadRoots(0));
-  EXPECT_TRUE(ctx.keys.rootList(false).empty());
+  EXPECT_TRUE(ctx.keys.rootList(false).GetCount() == 0);
   EXPECT_TRUE(first.elementAt(3)->certificate == *root);
   EXPECT_TRUE(first.elementAt(3)->certificate->verifySelfSigned() ==
               SignedCertificate::CERT_SIG_VALID);
@@ -136,9 +136,10 @@ TEST(ContextPathEnvironment, RootsSignedOverNonDerReloadFromTheConfiguration) {
     ASSERT_EQ(1, ctx.cfg.loadConfiguration(file.data(), file.size()));
     ASSERT_EQ(KM_OK, ctx.keys.loadRoots(0));
     const auto& roots = ctx.keys.rootList(group != 0);
-    ASSERT_EQ(1u, roots.size());
-    EXPECT_TRUE(roots[0]->certificate == *root);
-    EXPECT_EQ(SignedCertificate::CERT_SIG_VALID, roots[0]->certificate->verifySelfSigned());
+    ASSERT_EQ(1, roots.GetCount());
+    EXPECT_TRUE(roots.elementAt(0)->certificate == *root);
+    EXPECT_EQ(SignedCertificate::CERT_SIG_VALID,
+              roots.elementAt(0)->certificate->verifySelfSigned());
     for (const char* end : {"nonder_ca.der", "nonder_ee.der"}) {
       SCOPED_TRACE(end);
       CertificatePath path;

@@ -442,9 +442,9 @@ TEST_F(Ctx, CertificatesSignedOverNonDerKeepTheirOctets) {
     EXPECT_EQ(0, talDeleteBuffer(bytes, length));
     ASSERT_EQ(0, talInstallRoot(ctx, root, 1, 1));
     ASSERT_EQ(0, ctx->keyManager.loadRoots(0));
-    ASSERT_EQ(1u, ctx->keyManager.rootList(true).size());
+    ASSERT_EQ(1, ctx->keyManager.rootList(true).GetCount());
     EXPECT_EQ(SignedCertificate::CERT_SIG_VALID,
-              ctx->keyManager.rootList(true)[0]->certificate->verifySelfSigned());
+              ctx->keyManager.rootList(true).elementAt(0)->certificate->verifySelfSigned());
     EXPECT_EQ(0, talDeleteCertificate(root));
     EXPECT_EQ(0, talDeinit(ctx));
   }

@@ -192,22 +192,27 @@ TEST(KeyManagerRoots, AnswersOfAddCertificate) {
   };
   for (const Row& row : rows)
     EXPECT_EQ(row.answer, km.addCertificate(*row.certificate, row.group, row.kind)) << row.what;
-  ASSERT_EQ(2u, km.rootList(true).size());
-  ASSERT_EQ(1u, km.rootList(false).size());
-  EXPECT_TRUE(km.rootList(true)[0]->certificate == rootA);
+  ASSERT_EQ(2, km.rootList(true).GetCount());
+  ASSERT_EQ(1, km.rootList(false).GetCount());
+  EXPECT_TRUE(km.rootList(true).elementAt(0)->certificate == rootA);
   EXPECT_TRUE(km.hasRoots());
-  // Kind-1 roots are stored in the configuration, one list per group.
+  // Kind-1 roots are stored in the configuration, one list per group, with their kind as the
+  // description word.
   EXPECT_EQ(2 * 2, config.stores);
-  ASNsequenceList<SignedCertificate> first, second;
+  RootList first, second;
   ASSERT_GT(first.decodeVector(config.first), 0);
   ASSERT_GT(second.decodeVector(config.second), 0);
-  EXPECT_EQ(1, first.GetCount()) << "the kind-2 root stays out";
-  EXPECT_EQ(1, second.GetCount());
+  ASSERT_EQ(1, first.GetCount()) << "the kind-2 root stays out";
+  ASSERT_EQ(1, second.GetCount());
+  EXPECT_TRUE(first.GetHead()->certificate == rootA);
+  EXPECT_EQ(1u, first.GetHead()->word());
+  EXPECT_TRUE(second.GetHead()->certificate == rootC);
+  EXPECT_EQ(2u, km.rootList(true).elementAt(1)->word()) << "the kind kept in memory";
 
   KeyManager copy;
   copy.copyFrom(km);
-  EXPECT_EQ(2u, copy.rootList(true).size());
-  EXPECT_TRUE(copy.rootList(false)[0]->certificate == rootC);
+  EXPECT_EQ(2, copy.rootList(true).GetCount());
+  EXPECT_TRUE(copy.rootList(false).elementAt(0)->certificate == rootC);
   EXPECT_TRUE(copy.trustedListServices().empty());
 }
 

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -98,14 +99,37 @@ void rootReloadOutOfMemory(bool inPlace) {
   ASSERT_EQ(KM_OK, km.addCertificate(loadCertificate("root-b.der"), 1, 2));
   ASSERT_EQ(KM_OK, km.addCertificate(loadCertificate("root-c.der"), 0, 1));
   reloadUnderFailures(km, [&](long failAt) {
-    ASSERT_EQ(2u, km.rootList(true).size()) << failAt;
-    ASSERT_EQ(1u, km.rootList(false).size()) << failAt;
+    ASSERT_EQ(2, km.rootList(true).GetCount()) << failAt;
+    ASSERT_EQ(1, km.rootList(false).GetCount()) << failAt;
   });
 }
 
 TEST(KeyManagerAllocation, RootReloadOutOfMemory) { rootReloadOutOfMemory(false); }
 
 TEST(KeyManagerAllocation, RootReloadInPlaceOutOfMemory) { rootReloadOutOfMemory(true); }
+
+// A list stored as bare certificates (before the roots carried their words): a reload short of
+// memory answers 4, never 12, and holds all of it or none.
+TEST(KeyManagerAllocation, BareRootListReloadOutOfMemory) {
+  ListConfig config;
+  config.inPlace = true;
+  ASNsequenceList<SignedCertificate> bare;
+  for (const char* name : {"root-c.der", "root-a.der"}) {
+    std::unique_ptr<SignedCertificate> c(new SignedCertificate(loadCertificate(name)));
+    ASSERT_EQ(1, bare.append(c.get()));
+    c.release();
+  }
+  ASSERT_GT(bare.encodeVector(config.first), 0);
+  KeyManager km;
+  ASSERT_EQ(KM_OK, km.init(&config));
+  const SignedCertificate first = loadCertificate("root-c.der");
+  reloadUnderFailures(km, [&](long failAt) {
+    const RootList& roots = km.rootList(true);
+    ASSERT_TRUE(roots.GetCount() == 0 || roots.GetCount() == 2) << failAt;
+    if (roots.GetCount() == 2) EXPECT_TRUE(roots.GetHead()->certificate == first) << failAt;
+  });
+  EXPECT_EQ(1u, km.rootList(true).GetTail()->word());
+}
 
 // Roots signed over TBS octets that are not DER (openssl-made,
 // tests/data/pki/certs/gen_explicit.sh and gen_nonder_chain.sh), reloaded in
@@ -130,9 +154,9 @@ TEST(KeyManagerAllocation, NonDerRootReloadOutOfMemory) {
   ASSERT_EQ(KM_OK, km.addCertificate(received("critical_false.der"), 0, 1));
   reloadUnderFailures(km, [&](long failAt) {
     for (bool qualified : {true, false}) {
-      ASSERT_EQ(1u, km.rootList(qualified).size()) << failAt;
+      ASSERT_EQ(1, km.rootList(qualified).GetCount()) << failAt;
       EXPECT_EQ(SignedCertificate::CERT_SIG_VALID,
-                km.rootList(qualified)[0]->certificate->verifySelfSigned())
+                km.rootList(qualified).elementAt(0)->certificate->verifySelfSigned())
           << "allocation " << failAt;
     }
   });
