@@ -663,10 +663,16 @@ int32_t xmlSafeParseInNodeContext(xmlNodePtr context, const uint8_t* bytes, size
   bool refused = rc != XML_ERR_OK || over || !nodes || (atDocument && !oneRootElement(nodes));
   // The caps of a parsed document, over the whole tree it becomes part of.
   uint64_t counted = 0;
-  for (xmlNodePtr n = nodes; n && !refused; n = n->next)
-    refused = treeOverCaps(n, XML_MAX_TREE_DEPTH - depth, length + 1024, counted);
-  for (xmlNodePtr n = nodes; n && !refused; n = n->next)
-    refused = !applyDeclaredAttributes(doc, n, context);
+  try {
+    for (xmlNodePtr n = nodes; n && !refused; n = n->next)
+      refused = treeOverCaps(n, XML_MAX_TREE_DEPTH - depth, length + 1024, counted);
+    for (xmlNodePtr n = nodes; n && !refused; n = n->next)
+      refused = !applyDeclaredAttributes(doc, n, context);
+  } catch (...) {
+    // A check that cannot allocate leaves nothing parsed behind.
+    xmlFreeNodeList(nodes);
+    throw;
+  }
   if (refused) {
     xmlFreeNodeList(nodes);
     return xmlrc::INV_MSG;
