@@ -325,9 +325,12 @@ int32_t SignaturePropertiesXml::makeArchiveForm(talCtx* secondContext) {
   const int32_t hash = static_cast<int32_t>(parser->configuredDigestId());
   const ASNobjectId* oid = nullptr;
   int length = 0;
-  if (!setup.requestTimeStamp || !digestTypeToOid(hash, &oid, &length) || !oid ||
-      !parser->combinedDigests.find(static_cast<uint32_t>(hash)))
+  if (!setup.requestTimeStamp || !digestTypeToOid(hash, &oid, &length) || !oid)
     return xmlrc::NOT_IMPL;
+  // The analysis digests the references with the configured hash whenever it
+  // has an identifier: without that digest nothing was analysed.
+  checkInvariant(parser->combinedDigests.find(static_cast<uint32_t>(hash)) != nullptr, SRC,
+                 __LINE__, "running digest");
   XadesUndo undo;
   return extension([&]() {
     xmlNodePtr usp = findOrCreateUnsignedSignatureProperties(uniqueIds(), signature, undo);
