@@ -553,7 +553,10 @@ void Reader::readRevocationValues(xmlNodePtr values, SignatureRevValues& list) {
       checkRoom(list.items);
       auto crl = std::make_unique<SignedCertRevList>();
       decodeDerText(v, *crl);
-      list.items.push_back(new CrlOrOcspValue(crl.release(), nullptr, 1));
+      auto value = std::make_unique<CrlOrOcspValue>(crl.get(), nullptr, 1);
+      crl.release();
+      list.items.push_back(value.get());
+      value.release();
     }
     c = nextElement(c);
   }
@@ -584,7 +587,10 @@ void Reader::readRevocationValues(xmlNodePtr values, SignatureRevValues& list) {
           rb.response.length == 0)
         fail();
     }
-    list.items.push_back(new CrlOrOcspValue(nullptr, basic.release(), 1));
+    auto value = std::make_unique<CrlOrOcspValue>(nullptr, basic.get(), 1);
+    basic.release();
+    list.items.push_back(value.get());
+    value.release();
   }
 }
 

@@ -25,24 +25,7 @@
 
 #include <unistd.h>
 
-namespace {
-
-// On the arming thread only: allocation number `failAt` (counted from arming) fails; 0 never.
-thread_local long failAt = 0;
-thread_local long counted = 0;
-thread_local bool failed = false;
-
-}  // namespace
-
-void* testAllocate(size_t n) {
-  if (failAt && ++counted == failAt) {
-    failed = true;
-    return nullptr;
-  }
-  return std::malloc(n ? n : 1);
-}
-
-#include "failingnew.h"
+#include "failonce.h"
 
 namespace {
 
