@@ -5,6 +5,7 @@
 #include "api/talctx.h"
 #include "crypto/sym/lvcbc.h"
 #include "store/dnutils.h"
+#include "xmlsig/xmlcodes.h"
 
 #include <new>
 
@@ -87,5 +88,7 @@ int32_t decryptWithUserKey(talCtx* ctx, XmlSigContext*, xmlNodePtr element) {
   // The operation mask may say "decryption" without a key behind it.
   if (!ctx->keyManager.decryptionKey()) return ETAL_KEYS_NOT_PRES;
   KeyManagerDecryption keys(ctx->keyManager);
-  return decryptEncryptedData(keys, &ctx->report, element, makeDnAttribute);
+  const int32_t rc = decryptEncryptedData(keys, &ctx->report, element, makeDnAttribute);
+  // The device failed: its error number is kept for the code's text.
+  return rc == xmlrc::OST ? ctx->deviceFailure() : rc;
 }

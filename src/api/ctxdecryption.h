@@ -42,6 +42,7 @@ class KeyManagerDecryption : public XmlDecryptionKeys {
 };
 
 // Decrypts one xenc:EncryptedData in place with the user's decryption key and
-// writes its lines into the context's report: decryptEncryptedData's codes,
-// or 25 when the key manager holds no decryption key.
+// writes its lines into the context's report: decryptEncryptedData's codes
+// (39 with the device's error number kept in the context), or 25 when the key
+// manager holds no decryption key.
 int32_t decryptWithUserKey(talCtx* ctx, XmlSigContext* context, xmlNodePtr element);

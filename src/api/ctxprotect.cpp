@@ -11,16 +11,18 @@
 
 #define PROTECT_UNIT "API/talprofile"
 
-namespace {
-
 // The key manager's answers to a protection's preparation, as result codes. A wrong PIN also
 // forgets the cached ones, so the next try asks again. The rows after 61 are what a token opened
-// again may answer besides, mapped as when the keys load.
+// again may answer besides, mapped as when the keys load (initProfile's rows): a device error
+// (20) is 39 with the device's number kept, as everywhere else.
 const AnswerRow OPEN_SESSION_ANSWERS[] = {
     {0, 0, false},    {13, 46, true},  {23, 40, false}, {24, 43, false}, {25, 44, false},
     {31, 42, false},  {36, 42, false}, {37, 131, false}, {49, 35, false}, {50, 35, false},
-    {51, 144, false}, {61, 165, false}, {4, 100, false}, {20, 44, false}, {27, 45, false},
+    {51, 144, false}, {61, 165, false}, {4, 100, false}, {20, 39, false}, {27, 45, false},
     {42, 33, false},  {43, 147, false}};
+const size_t OPEN_SESSION_ANSWER_COUNT = sizeof OPEN_SESSION_ANSWERS / sizeof(AnswerRow);
+
+namespace {
 
 // The recipients a C caller hands over: a NULL-terminated array of talCert handles. A pointer
 // that is not a live certificate handle refuses the list.
@@ -82,7 +84,7 @@ int32_t protectMessage(talCtx* ctx, const void* recipients, GenericFile* input,
                              (signs ? PROTECT_SIGN : 0);
 
   const int32_t prepared =
-      mapAnswer(ctx, OPEN_SESSION_ANSWERS, sizeof OPEN_SESSION_ANSWERS / sizeof(AnswerRow),
+      mapAnswer(ctx, OPEN_SESSION_ANSWERS, OPEN_SESSION_ANSWER_COUNT,
                 ctx->keyManager.openSession(effective), PROTECT_UNIT, __LINE__);
   if (prepared != 0) return prepared;
 

@@ -20,13 +20,15 @@ struct AnswerRow {
 int32_t mapAnswer(talCtx* ctx, const AnswerRow* rows, size_t count, int32_t answer,
                   const char* unit, int line);
 
-// The answer maps of KeyManager::initProfile, saveConf and loadRoots.
+// The answer maps of KeyManager::initProfile, saveConf, loadRoots and openSession.
 extern const AnswerRow INIT_PROFILE_ANSWERS[];
 extern const size_t INIT_PROFILE_ANSWER_COUNT;
 extern const AnswerRow SAVE_CONF_ANSWERS[];
 extern const size_t SAVE_CONF_ANSWER_COUNT;
 extern const AnswerRow LOAD_ROOTS_ANSWERS[];
 extern const size_t LOAD_ROOTS_ANSWER_COUNT;
+extern const AnswerRow OPEN_SESSION_ANSWERS[];
+extern const size_t OPEN_SESSION_ANSWER_COUNT;
 
 // Whether a pointer is a certificate handle of talAllocateCertFromFile not yet deleted.
 bool isCertificateHandle(const void* handle);

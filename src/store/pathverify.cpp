@@ -52,9 +52,7 @@ bool handledElsewhere(const ASNobjectId& id) {
       &id_ce_authorityKeyIdentifier, &id_ce_subjectKeyIdentifier, &id_ce_keyUsage,
       &id_ce_privateKeyUsagePeriod,  &id_ce_certificatePolicies,  &id_ce_policyMappings,
       &id_ce_issuerAltName,          &id_ce_subjectDirectoryAttributes,
-      &id_ce_basicConstraints,       &id_ce_policyConstraints,    &id_ce_inhibitAnyPolicy,
-      // Names are not constrained here; the value was read by malformedExtension.
-      &id_ce_subjectAltName};
+      &id_ce_basicConstraints,       &id_ce_policyConstraints,    &id_ce_inhibitAnyPolicy};
   for (const ASNobjectId* o : list)
     if (*o == id) return true;
   return false;
@@ -90,10 +88,10 @@ bool recognisedStatement(const QcStatement& s) {
 // The first extension that breaks a rule of the list itself (RFC 5280,
 // 4.2): a second instance of an OID (the readers take the first only, so
 // the second would be a value nobody checked), a critical keyUsage that
-// does not decode (its limits would be skipped), a critical subjectAltName
-// (the one naming the subject of an empty subject DN) that does not decode
+// does not decode (its limits would be skipped), under an empty subject a
+// critical subjectAltName (the one naming the subject) that does not decode
 // into at least one name.
-const Extension* malformedExtension(const Extensions& exts) {
+const Extension* malformedExtension(const Extensions& exts, bool subjectEmpty) {
   // The OIDs' content octets, hashed: a certificate not yet verified may
   // carry tens of thousands of extensions.
   std::unordered_set<std::string_view> seen;
@@ -111,7 +109,7 @@ const Extension* malformedExtension(const Extensions& exts) {
       ASNbitstr usage;
       if (usage.decodeOctets(e->extnValue) < 1) return e;
     }
-    if (e->extnID == id_ce_subjectAltName && e->critical.get()) {
+    if (subjectEmpty && e->extnID == id_ce_subjectAltName && e->critical.get()) {
       GeneralNames names;
       if (names.decodeOctets(e->extnValue) < 1 || names.GetCount() == 0) return e;
     }
@@ -224,7 +222,10 @@ bool sameCrl(const SignedCertRevList& a, const SignedCertRevList& b) {
 bool PathVerification::checkCertificateExtensions(const SignedCertificate& cert, int32_t purpose) {
   ReportStream& out = report ? *report : nullReport();
   const Extensions& exts = *const_cast<SignedCertificate&>(cert).tbsCertificate.extensions;
-  if (const Extension* bad = malformedExtension(exts)) {
+  // RFC 5280 4.1.2.6: an empty subject (a SEQUENCE of no RDN) is named by a
+  // subjectAltName that must be critical; only there is a critical one known.
+  const bool subjectEmpty = cert.tbsCertificate.subject.GetCount() == 0;
+  if (const Extension* bad = malformedExtension(exts, subjectEmpty)) {
     out.writeCertificate(cert);
     out << "Błędny format rozszerzenia certyfikatu: " << oidText(bad->extnID).c_str() << "\r\n";
     return false;
@@ -234,6 +235,8 @@ bool PathVerification::checkCertificateExtensions(const SignedCertificate& cert,
     if (!e || handledElsewhere(e->extnID)) continue;
     const bool critical = e->critical.get();
     const ASNobjectId& id = e->extnID;
+    // Names are not constrained here; the value was read by malformedExtension.
+    if (id == id_ce_subjectAltName && subjectEmpty) continue;
     if (id == id_pe_qcStatements) {
       QcStatements list;
       if (list.decodeOctets(e->extnValue) < 1 || list.GetCount() == 0) continue;

@@ -46,7 +46,7 @@ void digestDataItems(const XmlDataItems& items, const std::string& c14nUri, int3
   std::unique_ptr<MessageDigestCtx> digest;
   if (running) {
     const MessageDigestCtx* r = running->find(static_cast<uint32_t>(hashId));
-    checkInvariant(r != nullptr, SRC, __LINE__, "running digest");
+    checkInvariant(r != nullptr, SRC, __LINE__, "runningDigest != NULL");
     digest.reset(r->clone());
   }
   if (!digest) digest = std::make_unique<MessageDigestCtx>(static_cast<uint32_t>(hashId));
@@ -325,9 +325,12 @@ int32_t SignaturePropertiesXml::makeArchiveForm(talCtx* secondContext) {
   const int32_t hash = static_cast<int32_t>(parser->configuredDigestId());
   const ASNobjectId* oid = nullptr;
   int length = 0;
-  if (!setup.requestTimeStamp || !digestTypeToOid(hash, &oid, &length) || !oid ||
-      !parser->combinedDigests.find(static_cast<uint32_t>(hash)))
+  if (!setup.requestTimeStamp || !digestTypeToOid(hash, &oid, &length) || !oid)
     return xmlrc::NOT_IMPL;
+  // The analysis digests the references with the configured hash whenever it
+  // has an identifier: without that digest nothing was analysed.
+  checkInvariant(parser->combinedDigests.find(static_cast<uint32_t>(hash)) != nullptr, SRC,
+                 __LINE__, "runningDigest != NULL");
   XadesUndo undo;
   return extension([&]() {
     xmlNodePtr usp = findOrCreateUnsignedSignatureProperties(uniqueIds(), signature, undo);

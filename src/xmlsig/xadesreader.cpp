@@ -336,7 +336,8 @@ void Reader::readUnsignedSignatureProperties(xmlNodePtr usp) {
           readTimeStamp111(c, *token);
         else
           readTimeStamp(c, *token, token->c14nUri);
-        out.signatureTimeStamps->items.push_back(token.release());
+        out.signatureTimeStamps->items.push_back(token.get());
+        token.release();
       });
     } else if (inSig(c, xmlc::XADES_ARCHIVE_TIME_STAMP) ||
                isIn(c, xmlc::XADES_ARCHIVE_TIME_STAMP, xmlc::NS_XADES141)) {
@@ -354,7 +355,8 @@ void Reader::readUnsignedSignatureProperties(xmlNodePtr usp) {
         bool known = false;
         for (uint32_t id : parser.requestedDigests) known = known || id == static_cast<uint32_t>(hash);
         if (!known) parser.requestedDigests.push_back(static_cast<uint32_t>(hash));
-        out.archiveTimeStamps->items.push_back(token.release());
+        out.archiveTimeStamps->items.push_back(token.get());
+        token.release();
       });
     } else if (inSig(c, xmlc::XADES_COMPLETE_CERTIFICATE_REFS)) {
       element(xmlc::XADES_COMPLETE_CERTIFICATE_REFS, [&] {
@@ -387,7 +389,8 @@ void Reader::readUnsignedSignatureProperties(xmlNodePtr usp) {
         checkRoom(out.counterSignatures.items);
         std::unique_ptr<SigInfo> info(makeCounterSignature(signature));
         if (!info) fail();
-        out.counterSignatures.items.push_back(info.release());
+        out.counterSignatures.items.push_back(info.get());
+        info.release();
       });
     } else if (isIn(c, xmlc::XADES_TIME_STAMP_VALIDATION_DATA, xmlc::NS_XADES141)) {
       element(xmlc::XADES_TIME_STAMP_VALIDATION_DATA, [&] {
@@ -434,7 +437,8 @@ void Reader::readCertRefs(xmlNodePtr refs) {
     auto ref = std::make_unique<SignatureCrtRef>();
     readDigestAlgAndValue(digest, ref->hashId, ref->digest);
     readIssuerSerial(issuerSerial, ref->issuer, ref->serial);
-    parser.certificateRefs.items.push_back(ref.release());
+    parser.certificateRefs.items.push_back(ref.get());
+    ref.release();
   }
   if (parser.certificateRefs.items.empty()) fail();
 }
@@ -490,7 +494,8 @@ void Reader::readCrlRef(xmlNodePtr node) {
       ref->crl.crlNumberPresent = true;
     }
   }
-  parser.revocationRefs.items.push_back(ref.release());
+  parser.revocationRefs.items.push_back(ref.get());
+  ref.release();
 }
 
 void Reader::readOcspRef(xmlNodePtr node) {
@@ -520,7 +525,8 @@ void Reader::readOcspRef(xmlNodePtr node) {
   xmlNodePtr digest = nextElement(id);
   if (is132(digest, xmlc::XADES_DIGEST_ALG_AND_VALUE))
     readDigestAlgAndValue(digest, ref->ocsp.hashId, ref->ocsp.digest);
-  parser.revocationRefs.items.push_back(ref.release());
+  parser.revocationRefs.items.push_back(ref.get());
+  ref.release();
 }
 
 void Reader::readCertificateValues(xmlNodePtr values, SignatureCrtValues& list) {
@@ -531,7 +537,8 @@ void Reader::readCertificateValues(xmlNodePtr values, SignatureCrtValues& list) 
     checkRoom(list.items);
     auto cert = std::make_unique<SignedCertificate>();
     decodeDerText(c, *cert);
-    list.items.push_back(cert.release());
+    list.items.push_back(cert.get());
+    cert.release();
   }
 }
 
@@ -546,7 +553,10 @@ void Reader::readRevocationValues(xmlNodePtr values, SignatureRevValues& list) {
       checkRoom(list.items);
       auto crl = std::make_unique<SignedCertRevList>();
       decodeDerText(v, *crl);
-      list.items.push_back(new CrlOrOcspValue(crl.release(), nullptr, 1));
+      auto value = std::make_unique<CrlOrOcspValue>(crl.get(), nullptr, 1);
+      crl.release();
+      list.items.push_back(value.get());
+      value.release();
     }
     c = nextElement(c);
   }
@@ -577,7 +587,10 @@ void Reader::readRevocationValues(xmlNodePtr values, SignatureRevValues& list) {
           rb.response.length == 0)
         fail();
     }
-    list.items.push_back(new CrlOrOcspValue(nullptr, basic.release(), 1));
+    auto value = std::make_unique<CrlOrOcspValue>(nullptr, basic.get(), 1);
+    basic.release();
+    list.items.push_back(value.get());
+    value.release();
   }
 }
 

@@ -288,7 +288,8 @@ int32_t XmlEncryptedData::read(xmlNodePtr element, ReportStream* report,
     if (rc != 0) return rc;
     items += key->keyInfoItems;
     if (items > XMLSIG_MAX_KEYINFO_ITEMS) return fault(MSG_KEY_SYNTAX);
-    encryptedKeys.items.push_back(key.release());
+    encryptedKeys.items.push_back(key.get());
+    key.release();
   }
   if (encryptedKeys.items.empty()) return fault(MSG_NO_ENCRYPTED_KEY);
   rc = readCipherData(nextElement(n), fault, MAX_CIPHER_VALUE, cipherValue);
@@ -345,9 +346,13 @@ int32_t decryptEncryptedData(XmlDecryptionKeys& keys, ReportStream* report, xmlN
     // The content is not authenticated: a changed cipher value whose padding
     // happens to be good gives a plaintext that does not parse. Were that
     // answered apart from bad padding, the answers would tell the padding.
-    xmlNodePtr list = nullptr;
+    // The parsed nodes are freed unless they take the element's place.
+    struct ParsedNodes {
+      xmlNodePtr head = nullptr;
+      ~ParsedNodes() { xmlFreeNodeList(head); }
+    } parsed;
     if (code == 0 &&
-        xmlSafeParseInNodeContext(node->parent, plain.data(), plain.size(), &list) != 0)
+        xmlSafeParseInNodeContext(node->parent, plain.data(), plain.size(), &parsed.head) != 0)
       code = UNIFIED;
     if (code == UNIFIED) {
       out << MSG_KEY_FAILED << "\r\n\r\n";
@@ -355,7 +360,13 @@ int32_t decryptEncryptedData(XmlDecryptionKeys& keys, ReportStream* report, xmlN
     }
     if (code != 0) return code;
     out << MSG_KEY_DECRYPTED << "\r\n\r\n";
+    // Room for every element first: once the nodes go in, nothing may fail.
     std::vector<xmlNodePtr> elements;
+    size_t count = 0;
+    for (xmlNodePtr n = parsed.head; n; n = n->next) count += n->type == XML_ELEMENT_NODE;
+    elements.reserve(count);
+    xmlNodePtr list = parsed.head;
+    parsed.head = nullptr;
     if (!replaceNode(node, list, elements)) return xmlrc::MEM;
     // After the element is gone: an Id of the plaintext that it held too is
     // registered for the new element.

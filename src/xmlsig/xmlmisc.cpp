@@ -317,11 +317,8 @@ bool treeOverCaps(xmlNodePtr top, int maxDepth, uint64_t maxNodes, uint64_t& nod
 
 std::string attrValue(xmlAttrPtr attr) {
   std::string out;
-  xmlChar* v = xmlNodeListGetString(attr->doc, attr->children, 1);
-  if (v) {
-    out = reinterpret_cast<const char*>(v);
-    xmlFree(v);
-  }
+  xmlwalk::XmlOwnedText v{xmlNodeListGetString(attr->doc, attr->children, 1)};
+  if (v.text) out = reinterpret_cast<const char*>(v.text);
   return out;
 }
 
@@ -609,10 +606,9 @@ bool applyDeclaredAttributes(xmlDocPtr doc, xmlNodePtr top, xmlNodePtr context) 
             (ns ? p->ns && xmlStrEqual(p->ns->href, ns->href) : !p->ns))
           given = p;
       if (given && a->atype != XML_ATTRIBUTE_CDATA) {
-        xmlChar* value = xmlNodeListGetString(doc, given->children, 1);
-        const std::string normal = collapsedSpaces(value);
-        const bool same = value && normal == reinterpret_cast<const char*>(value);
-        xmlFree(value);
+        xmlwalk::XmlOwnedText value{xmlNodeListGetString(doc, given->children, 1)};
+        const std::string normal = collapsedSpaces(value.text);
+        const bool same = value.text && normal == reinterpret_cast<const char*>(value.text);
         if (!same && !xmlSetNsProp(n, ns, a->name, BAD_CAST normal.c_str())) return false;
       } else if (!given && a->defaultValue && !xmlNewNsProp(n, ns, a->name, a->defaultValue)) {
         return false;
@@ -663,10 +659,16 @@ int32_t xmlSafeParseInNodeContext(xmlNodePtr context, const uint8_t* bytes, size
   bool refused = rc != XML_ERR_OK || over || !nodes || (atDocument && !oneRootElement(nodes));
   // The caps of a parsed document, over the whole tree it becomes part of.
   uint64_t counted = 0;
-  for (xmlNodePtr n = nodes; n && !refused; n = n->next)
-    refused = treeOverCaps(n, XML_MAX_TREE_DEPTH - depth, length + 1024, counted);
-  for (xmlNodePtr n = nodes; n && !refused; n = n->next)
-    refused = !applyDeclaredAttributes(doc, n, context);
+  try {
+    for (xmlNodePtr n = nodes; n && !refused; n = n->next)
+      refused = treeOverCaps(n, XML_MAX_TREE_DEPTH - depth, length + 1024, counted);
+    for (xmlNodePtr n = nodes; n && !refused; n = n->next)
+      refused = !applyDeclaredAttributes(doc, n, context);
+  } catch (...) {
+    // A check that cannot allocate leaves nothing parsed behind.
+    xmlFreeNodeList(nodes);
+    throw;
+  }
   if (refused) {
     xmlFreeNodeList(nodes);
     return xmlrc::INV_MSG;

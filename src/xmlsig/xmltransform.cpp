@@ -4,6 +4,7 @@
 #include "base/talexception.h"
 #include "xmlsig/xmlconst.h"
 #include "xmlsig/xmlmisc.h"
+#include "xmlsig/xmlwalk.h"
 #include "xmlsig/xmlxslttransform.h"
 
 #include <cstring>
@@ -21,14 +22,6 @@ const struct {
     {xmlc::DIGEST_MD5, 8},
 };
 
-std::string textOf(xmlNodePtr node) {
-  std::string out;
-  if (xmlChar* c = xmlNodeGetContent(node)) {
-    out = reinterpret_cast<const char*>(c);
-    xmlFree(c);
-  }
-  return out;
-}
 }  // namespace
 
 void XmlTransform::applyToFile(TVxmlDoc*) { checkInvariant(false, SRC, 129, "0"); }
@@ -135,10 +128,8 @@ bool digestUriFromId(uint32_t id, std::string* uri) {
 void readInclusiveNamespaces(xmlNodePtr element, std::vector<std::string>& prefixes) {
   prefixes.clear();
   if (!element) return;
-  xmlChar* list = xmlGetProp(element, BAD_CAST "PrefixList");
-  if (!list) return;
-  std::string text(reinterpret_cast<const char*>(list));
-  xmlFree(list);
+  std::string text;
+  if (!xmlwalk::propOf(element, "PrefixList", text)) return;
   size_t i = 0;
   while (i < text.size()) {
     while (i < text.size() && strchr(" \t\r\n", text[i])) ++i;
@@ -170,7 +161,7 @@ void readTransformParams(const XmlTransformContext* context, xmlNodePtr transfor
       xmlNodePtr child = firstElement(transformElement->children);
       if (!child || !xmlStrEqual(child->name, BAD_CAST xmlc::DS_XPATH.data()))
         throw TalApiException(xmlrc::INV_MSG);
-      std::string expr = textOf(child);
+      std::string expr = xmlwalk::contentOf(child);
       if (expr.empty() || expr.size() > XML_MAX_EXPRESSION_LENGTH)
         throw TalApiException(xmlrc::INV_MSG);
       param.expression = expr;
@@ -185,10 +176,8 @@ void readTransformParams(const XmlTransformContext* context, xmlNodePtr transfor
       if (!isElement(include, xmlc::XSL_INCLUDE.data(), xmlc::NS_XSLT.data()) ||
           !nodeNamespaceUri(include))
         throw TalApiException(xmlrc::INV_MSG);
-      xmlChar* href = xmlGetProp(include, BAD_CAST "href");
-      if (!href) throw TalApiException(xmlrc::INV_MSG);
-      std::string name(reinterpret_cast<const char*>(href));
-      xmlFree(href);
+      std::string name;
+      if (!xmlwalk::propOf(include, "href", name)) throw TalApiException(xmlrc::INV_MSG);
       if (!context || !context->isStylesheetAdmitted(name)) throw TalApiException(xmlrc::INV_MSG);
       xsltStylesheetPtr xslt = XsltStylesheetCache::instance().find(name.c_str());
       checkInvariant(xslt != nullptr, SRC, __LINE__, "xslt != NULL");

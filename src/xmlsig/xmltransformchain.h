@@ -12,7 +12,15 @@ class XmlTransforms : public StlPointerList<XmlTransform> {
   XmlTransforms() = default;
   ~XmlTransforms() override;
 
-  void add(XmlTransform* t) { items.push_back(t); }
+  // Takes t over, also when the list cannot grow (t is then deleted).
+  void add(XmlTransform* t) {
+    try {
+      items.push_back(t);
+    } catch (...) {
+      delete t;
+      throw;
+    }
+  }
   // shared: the budget of the whole document (every reference of one
   // signature); null gives this chain an allowance of its own.
   void applyToNode(xmlNodePtr startNode, XmlWorkBudget* shared = nullptr);

@@ -22,20 +22,25 @@ inline bool isIn(xmlNodePtr n, std::string_view name, std::string_view ns) {
 // The next element sibling (text and comments skipped).
 inline xmlNodePtr nextElement(xmlNodePtr n) { return n ? firstElement(n->next) : nullptr; }
 
+// A text libxml2 handed out, freed however its copy ends (the copy may throw).
+struct XmlOwnedText {
+  xmlChar* text;
+  ~XmlOwnedText() {
+    if (text) xmlFree(text);
+  }
+};
+
 inline bool propOf(xmlNodePtr n, const char* name, std::string& out) {
-  xmlChar* v = xmlGetProp(n, BAD_CAST name);
-  if (!v) return false;
-  out = reinterpret_cast<const char*>(v);
-  xmlFree(v);
+  XmlOwnedText v{xmlGetProp(n, BAD_CAST name)};
+  if (!v.text) return false;
+  out = reinterpret_cast<const char*>(v.text);
   return true;
 }
 
 inline std::string contentOf(xmlNodePtr n) {
   std::string out;
-  if (xmlChar* v = xmlNodeGetContent(n)) {
-    out = reinterpret_cast<const char*>(v);
-    xmlFree(v);
-  }
+  XmlOwnedText v{xmlNodeGetContent(n)};
+  if (v.text) out = reinterpret_cast<const char*>(v.text);
   return out;
 }
 

@@ -27,26 +27,7 @@
 #include <sanitizer/lsan_interface.h>
 #endif
 
-namespace {
-
-// On the arming thread only: allocation number `failAt` (counted from arming) fails; 0 never.
-thread_local long failAt = 0;
-thread_local long counted = 0;
-thread_local bool failed = false;
-
-void* allocate(size_t n) {
-  if (failAt && ++counted == failAt) {
-    failed = true;
-    return nullptr;
-  }
-  return std::malloc(n ? n : 1);
-}
-
-}  // namespace
-
-void* testAllocate(size_t n) { return allocate(n); }
-
-#include "failingnew.h"
+#include "failonce.h"
 
 namespace {
 

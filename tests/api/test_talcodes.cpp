@@ -130,16 +130,18 @@ TEST(ResultCodes, TextsFormattedFromTheLastErrorAndTheContext) {
   EXPECT_EQ(20, checkCtx(nullptr));
   EXPECT_EQ(0, checkCtx(&ctx));
 
-  // A device failure (answers 20 and 21 of the three key-manager maps) keeps the device's
-  // error number for the text; other answers leave the number as it was.
+  // A device failure (answers 20 and 21 of the key-manager maps; openSession has no 21) keeps
+  // the device's error number for the text; other answers leave the number as it was.
   struct Map {
     const AnswerRow* rows;
     size_t count;
+    int32_t lastDeviceAnswer;
   };
-  for (const Map& map : {Map{INIT_PROFILE_ANSWERS, INIT_PROFILE_ANSWER_COUNT},
-                         Map{SAVE_CONF_ANSWERS, SAVE_CONF_ANSWER_COUNT},
-                         Map{LOAD_ROOTS_ANSWERS, LOAD_ROOTS_ANSWER_COUNT}})
-    for (int32_t answer : {20, 21}) {
+  for (const Map& map : {Map{INIT_PROFILE_ANSWERS, INIT_PROFILE_ANSWER_COUNT, 21},
+                         Map{SAVE_CONF_ANSWERS, SAVE_CONF_ANSWER_COUNT, 21},
+                         Map{LOAD_ROOTS_ANSWERS, LOAD_ROOTS_ANSWER_COUNT, 21},
+                         Map{OPEN_SESSION_ANSWERS, OPEN_SESSION_ANSWER_COUNT, 20}})
+    for (int32_t answer = 20; answer <= map.lastDeviceAnswer; ++answer) {
       talCtx device;
       device.keyManager.deviceAnswer = 0x1C0 + static_cast<uint32_t>(answer);
       EXPECT_EQ(100, mapAnswer(&device, map.rows, map.count, 4, "test", __LINE__));

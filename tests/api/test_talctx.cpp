@@ -164,18 +164,23 @@ TEST_F(Ctx, AuthenticateWritesTheReportAndRefusesFlagsAndUninitialisedContexts) 
 
 TEST(AnswerMaps, EveryAnswerOfTheKeyManagerHasItsResult) {
   struct Row {
-    int32_t answer, initProfile, saveConf, loadRoots;  // -1: no row (an invariant failure)
+    // -1: no row (an invariant failure). openSession's answers 4, 20, 27, 42 and 43 (a token
+    // opened again) map as initProfile's; its own rows give 31 and 50 other results.
+    int32_t answer, initProfile, saveConf, loadRoots, openSession;
   };
   const Row rows[] = {
-      {0, 0, 0, 0},         {4, 100, 100, 100},   {6, 83, 83, 83},      {7, 86, 86, 86},
-      {8, 85, 85, 85},      {12, 84, 84, 84},     {19, 84, -1, -1},     {45, 84, 84, 84},
-      {48, 84, 84, 84},     {13, 46, 46, 46},     {20, 39, 39, 39},     {21, 39, 39, 39},
-      {23, 40, 40, 40},     {24, 43, 43, 43},     {25, 44, 44, 44},     {26, -1, 44, 44},
-      {27, 45, 45, 45},     {31, 130, 130, 130},  {35, 41, 41, 41},     {36, 42, 42, 42},
-      {37, 131, 131, 131},  {41, 129, 129, 129},  {42, 33, 33, 33},     {43, 147, -1, -1},
-      {44, 34, 34, 34},     {47, 31, 31, 31},     {49, 35, 35, 35},     {50, 36, 36, 36},
-      {51, 144, 144, 144},  {52, -1, 150, -1},    {53, 146, -1, 146},   {54, -1, 151, -1},
-      {59, 154, -1, -1},    {61, 165, 165, 165},  {63, 182, -1, -1},    {1, -1, -1, -1},
+      {0, 0, 0, 0, 0}, {4, 100, 100, 100, 100}, {6, 83, 83, 83, -1},
+      {7, 86, 86, 86, -1}, {8, 85, 85, 85, -1}, {12, 84, 84, 84, -1},
+      {19, 84, -1, -1, -1}, {45, 84, 84, 84, -1}, {48, 84, 84, 84, -1},
+      {13, 46, 46, 46, 46}, {20, 39, 39, 39, 39}, {21, 39, 39, 39, -1},
+      {23, 40, 40, 40, 40}, {24, 43, 43, 43, 43}, {25, 44, 44, 44, 44},
+      {26, -1, 44, 44, -1}, {27, 45, 45, 45, 45}, {31, 130, 130, 130, 42},
+      {35, 41, 41, 41, -1}, {36, 42, 42, 42, 42}, {37, 131, 131, 131, 131},
+      {41, 129, 129, 129, -1}, {42, 33, 33, 33, 33}, {43, 147, -1, -1, 147},
+      {44, 34, 34, 34, -1}, {47, 31, 31, 31, -1}, {49, 35, 35, 35, 35},
+      {50, 36, 36, 36, 35}, {51, 144, 144, 144, 144}, {52, -1, 150, -1, -1},
+      {53, 146, -1, 146, -1}, {54, -1, 151, -1, -1}, {59, 154, -1, -1, -1},
+      {61, 165, 165, 165, 165}, {63, 182, -1, -1, -1}, {1, -1, -1, -1, -1},
   };
   struct Map {
     const AnswerRow* rows;
@@ -183,10 +188,11 @@ TEST(AnswerMaps, EveryAnswerOfTheKeyManagerHasItsResult) {
   };
   const Map maps[] = {{INIT_PROFILE_ANSWERS, INIT_PROFILE_ANSWER_COUNT},
                       {SAVE_CONF_ANSWERS, SAVE_CONF_ANSWER_COUNT},
-                      {LOAD_ROOTS_ANSWERS, LOAD_ROOTS_ANSWER_COUNT}};
+                      {LOAD_ROOTS_ANSWERS, LOAD_ROOTS_ANSWER_COUNT},
+                      {OPEN_SESSION_ANSWERS, OPEN_SESSION_ANSWER_COUNT}};
   for (const Row& row : rows) {
-    const int32_t expected[] = {row.initProfile, row.saveConf, row.loadRoots};
-    for (int m = 0; m < 3; ++m) {
+    const int32_t expected[] = {row.initProfile, row.saveConf, row.loadRoots, row.openSession};
+    for (int m = 0; m < 4; ++m) {
       talCtx ctx;
       ctx.setPin(1, "1234");
       if (expected[m] < 0) {
@@ -343,7 +349,7 @@ TEST_F(Ctx, InstallRootAnswersAndTheOperationMask) {
     talCert* certificate;
     int32_t kind, group, expected;
   };
-  const Row rows[] = {{root, 0, 1, 20},  {root, 5, 1, 20},  {leaf, 1, 1, 63}, {root, 3, 1, 137},
+  const Row rows[] = {{root, 0, 1, 20}, {root, 5, 1, 20}, {leaf, 1, 1, 63}, {root, 3, 1, 137},
                       {root, 1, 1, 0},   {root, 1, 1, 0},   {root, 1, 0, 132}};
   for (const Row& row : rows)
     EXPECT_EQ(row.expected, talInstallRoot(ctx, row.certificate, row.kind, row.group))

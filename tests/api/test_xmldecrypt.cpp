@@ -17,12 +17,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
 #include <unistd.h>
+
+#include "failonce.h"
 
 namespace {
 
@@ -285,6 +288,48 @@ TEST_F(XmlDecrypt, NoSessionKeyStillRunsTheContent) {
     EXPECT_EQ(KM_BAD_PADDING, keys.finishContent(out));
     EXPECT_TRUE(out.empty());
   }
+}
+
+// The decryption step with allocation number `nextFailure` of it failing.
+thread_local long nextFailure = 0;
+int32_t decryptFailingOnce(talCtx* ctx, XmlSigContext* context, xmlNodePtr element) {
+  counted = 0;
+  failAt = nextFailure;
+  const int32_t rc = decryptWithUserKey(ctx, context, element);
+  failAt = 0;
+  return rc;
+}
+
+// Each allocation of the decryption failing in turn: where the key manager answers as a failed
+// device (39), the context keeps the device's error number for the code's text, as on every
+// other road that answers 39. No failure crashes or (under LeakSanitizer) leaks.
+TEST_F(XmlDecrypt, DeviceFailureKeepsTheDeviceNumber) {
+  struct Hook {
+    XmlDecryptFunction real = xmlDecryptElement;
+    Hook() { xmlDecryptElement = decryptFailingOnce; }
+    ~Hook() { xmlDecryptElement = real; }
+  } hook;
+  ctx->keyManager.deviceAnswer = 0x1D4;
+  // Once without a failure: what the first decryption sets up for good is not counted.
+  nextFailure = 0;
+  ASSERT_EQ(89, unprotect("aes128.xml"));
+  int deviceFailures = 0;
+  for (nextFailure = 1; nextFailure < 100000; ++nextFailure) {
+    SCOPED_TRACE(nextFailure);
+    ctx->deviceError = 0;
+    failed = false;
+    const int32_t rc = unprotect("aes128.xml");
+    if (!failed) {
+      EXPECT_EQ(89, rc) << "decrypted, no signature";
+      break;
+    }
+    EXPECT_NE(0, rc);
+    if (rc != 39) continue;
+    ++deviceFailures;
+    EXPECT_EQ(0x1D4u, ctx->deviceError);
+    EXPECT_STREQ("Urządzenie Karbon Ostra zwróciło błąd nr 1D4 !!!", talErrorText(ctx, 39));
+  }
+  EXPECT_GT(deviceFailures, 0);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -77,7 +78,9 @@ TEST(PathVerification, ExtensionChecks) {
       {"EKU empty list", kEku, false, "3000", PATH_PURPOSE_SIGNER, false},
       {"AIA critical", kAia, true, "3042301d06082b060105050730018611687474703a2f2f6f6373702e746573742f302106082b060105050730028615687474703a2f2f63612e746573742f63612e637274", PATH_PURPOSE_SIGNER, false},
       {"AIA non-critical", kAia, false, "3042301d06082b060105050730018611687474703a2f2f6f6373702e746573742f302106082b060105050730028615687474703a2f2f63612e746573742f63612e637274", PATH_PURPOSE_SIGNER, true},
-      {"subjectAltName critical", kSan, true, "30088206612e74657374", PATH_PURPOSE_SIGNER, true},
+      // A subject of its own (GoodCACert's): a critical subjectAltName is unknown.
+      {"subjectAltName critical", kSan, true, "30088206612e74657374", PATH_PURPOSE_SIGNER, false},
+      {"subjectAltName non-critical", kSan, false, "30088206612e74657374", PATH_PURPOSE_SIGNER, true},
       {"subjectAltName critical, no name", kSan, true, "3000", PATH_PURPOSE_SIGNER, false},
       {"subjectAltName critical, undecodable", kSan, true, "0500", PATH_PURPOSE_SIGNER, false},
       {"keyUsage critical, undecodable", "2.5.29.15", true, "0500", PATH_PURPOSE_SIGNER, false},
@@ -124,25 +127,40 @@ TEST(PathVerification, OpensslStrictCertificates) {
   const std::string dir = std::string(TAL_TEST_DATA_DIR) + "/store/paths/strict/";
   auto root = load<SignedCertificate>(dir + "root.der");
   ASSERT_TRUE(root);
+  const std::string malformed = "Błędny format rozszerzenia certyfikatu: ";
+  const std::string unknown = "Nieobsługiwane krytyczne rozszerzenie certyfikatu: ";
   struct Case {
     const char* name;
     bool extensionsAccepted;
-    int signature;  // certificateSignatureAnswer under the root's key
-    int policies;   // checkPathPolicies over the end certificate and the root
+    int signature;        // certificateSignatureAnswer under the root's key
+    int policies;         // checkPathPolicies over the end certificate and the root
+    std::string refusal;  // the report's last line when refused
   } cases[] = {
-      {"good", true, CERT_ANSWER_VERIFIES, 0},
-      {"dupext", false, CERT_ANSWER_VERIFIES, 0},  // keyUsage twice
-      {"kubad", false, CERT_ANSWER_VERIFIES, 0},   // critical keyUsage that does not decode
-      {"sigalg", true, CERT_ANSWER_DOES_NOT_VERIFY, 0},  // outer algorithm not the TBS one
-      {"poltwice", true, CERT_ANSWER_VERIFIES, PATH_RESULT_FAILED},  // one policy twice
-      {"sanempty", true, CERT_ANSWER_VERIFIES, 0},  // empty subject, critical subjectAltName
+      {"good", true, CERT_ANSWER_VERIFIES, 0, ""},
+      {"dupext", false, CERT_ANSWER_VERIFIES, 0, malformed + "2.5.29.15\r\n"},  // keyUsage twice
+      // a critical keyUsage that does not decode
+      {"kubad", false, CERT_ANSWER_VERIFIES, 0, malformed + "2.5.29.15\r\n"},
+      {"sigalg", true, CERT_ANSWER_DOES_NOT_VERIFY, 0, ""},  // outer algorithm not the TBS one
+      {"poltwice", true, CERT_ANSWER_VERIFIES, PATH_RESULT_FAILED, ""},  // one policy twice
+      // A critical subjectAltName: known under an empty subject only, where it
+      // must hold a name.
+      {"sanempty", true, CERT_ANSWER_VERIFIES, 0, ""},
+      {"sanname", false, CERT_ANSWER_VERIFIES, 0, unknown + "2.5.29.17\r\n"},
+      {"sanbad", false, CERT_ANSWER_VERIFIES, 0, malformed + "2.5.29.17\r\n"},
+      {"sannone", false, CERT_ANSWER_VERIFIES, 0, malformed + "2.5.29.17\r\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     auto x = load<SignedCertificate>(dir + c.name + ".der");
     ASSERT_TRUE(x);
     PathVerification pv;
+    MemFile sink;
+    ReportStream report(&sink);
+    pv.report = &report;
     EXPECT_EQ(pv.checkCertificateExtensions(*x, PATH_PURPOSE_SIGNER), c.extensionsAccepted);
+    const std::string text(reinterpret_cast<const char*>(sink.data()), static_cast<size_t>(sink.length()));
+    EXPECT_EQ(text.substr(text.size() - std::min(text.size(), c.refusal.size())), c.refusal) << text;
+    EXPECT_EQ(text.empty(), c.refusal.empty()) << text;
     EXPECT_EQ(certificateSignatureAnswer(x->verifySignature(*root), x->signature), c.signature);
     CertificatePath p;
     p.addNew()->certificate = *x;

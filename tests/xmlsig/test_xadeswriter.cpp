@@ -386,6 +386,29 @@ TEST(XadesWriter, FailuresLeaveTheDocumentAsItWas) {
   }
 }
 
+// The archive data start from the analysis's running digest of the
+// references: properties never analysed have none, a failed invariant of the
+// unit, with no authority asked and the document as it was.
+TEST(XadesWriter, ArchiveWithoutRunningDigestIsAFailedInvariant) {
+  Authority tsa;
+  Signature s(fileOf("t.xml"), &tsa);
+  ASSERT_EQ(s.rc, 0) << s.reportText();
+  SignaturePropertiesXml unanalysed(nullptr, s.setup, s.signature);
+  const std::string before = s.text();
+  try {
+    unanalysed.makeArchiveForm(nullptr);
+    ADD_FAILURE() << "no invariant failure";
+  } catch (const TalException& e) {
+    ADD_FAILURE() << "a result code: " << e.getCode();
+  } catch (const std::runtime_error& e) {
+    const std::string text = e.what();
+    EXPECT_EQ(0u, text.find("Naruszenie niezmiennika: XML/libxmlsignature/signaturepropertiesxml(")) << text;
+    EXPECT_NE(std::string::npos, text.find("), warunek: runningDigest != NULL")) << text;
+  }
+  EXPECT_EQ(0, tsa.asked);
+  EXPECT_EQ(s.text(), before);
+}
+
 // Where the unsigned signature properties come from: found, completed, or
 // made with their ds:Object, QualifyingProperties and (when missing) an Id
 // on ds:Signature; every element in the right namespace whatever prefixes

@@ -1,6 +1,7 @@
 #include "crypto/hash/messagedigests.h"
 
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -134,8 +135,10 @@ MessageDigestCtxList::~MessageDigestCtxList() {
 
 void MessageDigestCtxList::addAlgorithm(std::uint32_t algorithm) {
   if (find(algorithm) != nullptr) return;
-  MessageDigestCtx* c = new MessageDigestCtx(algorithm);
-  m_ptrList.push_back(c);
+  // Held until the list holds it: a list that cannot grow frees it.
+  std::unique_ptr<MessageDigestCtx> c(new MessageDigestCtx(algorithm));
+  m_ptrList.push_back(c.get());
+  c.release();
 }
 
 MessageDigestCtx* MessageDigestCtxList::find(std::uint32_t algorithm) const {

@@ -8,6 +8,10 @@
 #   strict/sigalg.der       outer signatureAlgorithm ecdsa-with-SHA384, TBS signature SHA-256
 #   strict/poltwice.der     certificatePolicies naming 1.2.3.4 twice
 #   strict/sanempty.der     an empty subject with a critical subjectAltName
+#   strict/sanname.der      a subject with a critical subjectAltName (openssl takes it; RFC 5280
+#                           wants it non-critical there)
+#   strict/sanbad.der       an empty subject with a critical subjectAltName whose value is NULL
+#   strict/sannone.der      an empty subject with a critical subjectAltName of no name
 #   strict/revoked.der      listed by crl-future.der
 #   strict/crl.der          the root's CRL listing nothing
 #   strict/crl-future.der   the root's CRL listing revoked.der, issued a day after the certificates
@@ -38,6 +42,9 @@ sign sigalg "/O=Strict/CN=Two algorithms" 13 'keyUsage=critical,digitalSignature
 sign poltwice "/O=Strict/CN=Policy twice" 14 'keyUsage=critical,digitalSignature\ncertificatePolicies=1.2.3.4,1.2.3.4'
 sign sanempty "/" 15 'keyUsage=critical,digitalSignature\nsubjectAltName=critical,DNS:end.strict.test'
 sign revoked "/O=Strict/CN=Revoked" 16 'keyUsage=critical,digitalSignature'
+sign sanname "/O=Strict/CN=Named" 17 'keyUsage=critical,digitalSignature\nsubjectAltName=critical,DNS:named.strict.test'
+sign sanbad "/" 18 'keyUsage=critical,digitalSignature\n2.5.29.17=critical,DER:0500'
+sign sannone "/" 19 'keyUsage=critical,digitalSignature\n2.5.29.17=critical,DER:3000'
 # dupext: the stand-in OID 2.5.29.99 becomes keyUsage 2.5.29.15 and the TBS is
 # signed again; sigalg: only the outer algorithm changes (the signature stays).
 python3 - "$tmp" <<'PY'
@@ -80,7 +87,7 @@ until=$(date -u -d '+31 days' +%Y%m%d%H%M%SZ)
 openssl ca -config "$tmp/ca.cnf" -gencrl -crl_lastupdate "$future" -crl_nextupdate "$until" \
   -cert "$tmp/root.pem" -keyfile "$tmp/root.key" -out "$tmp/crl-future.pem" 2>/dev/null
 openssl x509 -in "$tmp/root.pem" -outform DER -out "$out/root.der"
-for n in good dupext kubad sigalg poltwice sanempty revoked; do cp "$tmp/$n.der" "$out/$n.der"; done
+for n in good dupext kubad sigalg poltwice sanempty sanname sanbad sannone revoked; do cp "$tmp/$n.der" "$out/$n.der"; done
 openssl crl -in "$tmp/crl.pem" -outform DER -out "$out/crl.der"
 openssl crl -in "$tmp/crl-future.pem" -outform DER -out "$out/crl-future.der"
 verdict() { # name crl.pem [more options]
@@ -89,7 +96,7 @@ verdict() { # name crl.pem [more options]
     -CRLfile "$2" "$tmp/v.pem" 2>&1 | grep -o 'error [0-9]*.*\|OK$' | head -1)"
 }
 {
-  for n in good dupext kubad sigalg poltwice sanempty; do verdict "$n" "$tmp/crl.pem"; done
+  for n in good dupext kubad sigalg poltwice sanempty sanname sanbad sannone; do verdict "$n" "$tmp/crl.pem"; done
   verdict poltwice "$tmp/crl.pem" -policy_check
   verdict revoked "$tmp/crl-future.pem"
 } >"$out/verify.txt"
