@@ -26,9 +26,13 @@ bool selfSigned(const SignedCertificate& c) {
 void knownUnder(talCtx& ctx, const DistinguishedName& subject, SharedCertificateList& out) {
   for (const SharedCertificate& c : ctx.keyManager.keyFileCertificates())
     if (c->tbsCertificate.subject == subject) out.push_back(c);
-  for (bool qualified : {true, false})
-    for (const auto& root : ctx.keyManager.rootList(qualified))
-      if (root->certificate->tbsCertificate.subject == subject) out.push_back(root->certificate);
+  for (bool qualified : {true, false}) {
+    const RootList& roots = ctx.keyManager.rootList(qualified);
+    for (POSITION pos = roots.GetHeadPosition(); pos;) {
+      const SignedCertificateWithDesc* root = roots.GetNext(pos);
+      if (root && root->certificate->tbsCertificate.subject == subject) out.push_back(root->certificate);
+    }
+  }
   for (const auto& service : ctx.keyManager.trustedListServices())
     for (const auto& points : service.second.points)
       for (const auto& point : points)
