@@ -10,6 +10,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
 
 #ifndef RENAME_NOREPLACE
@@ -95,17 +96,20 @@ int64_t readFile(int fd, void* buffer, size_t length)
 }
 
 namespace {
-bool (*fileFaultHook)() = nullptr;
+// Read at every write and sync: one atomic load, no lock (a test may set it while other threads
+// write).
+std::atomic<bool (*)()> fileFaultHook{nullptr};
 }
 
 void setFileFault(bool (*fault)())
 {
-    fileFaultHook = fault;
+    fileFaultHook.store(fault, std::memory_order_release);
 }
 
 bool fileFault()
 {
-    if (!fileFaultHook || !fileFaultHook())
+    bool (*hook)() = fileFaultHook.load(std::memory_order_acquire);
+    if (!hook || !hook())
         return false;
     errno = ENOSPC;
     return true;
@@ -197,8 +201,15 @@ bool copyOpen(const char* from, const char* to, bool overwrite, bool& targetMade
         return false;
     }
     struct stat dst;
-    if (stat(to, &dst) == 0 && dst.st_dev == src.st_dev && dst.st_ino == src.st_ino) {
+    bool exists = stat(to, &dst) == 0;
+    if (exists && dst.st_dev == src.st_dev && dst.st_ino == src.st_ino) {
         // Truncating the target would destroy the source.
+        ::close(in);
+        return false;
+    }
+    // A target with other names (a backup put back as a link) gets a file of its own, so the
+    // copy never writes through to them.
+    if (overwrite && exists && S_ISREG(dst.st_mode) && dst.st_nlink > 1 && ::unlink(to) != 0) {
         ::close(in);
         return false;
     }
@@ -367,8 +378,13 @@ bool replaceWithLink(const char* from, const char* path)
 {
     unsigned mode = 0600;
     std::string temp;
-    if (!from || !replacementMode(path, mode))
+    struct stat source, target;
+    if (!from || ::lstat(from, &source) != 0 || !S_ISREG(source.st_mode) || !replacementMode(path, mode))
         return false;
+    // Names of one file already (a restore run twice): rename would do nothing and leave the
+    // temporary name behind.
+    if (::lstat(path, &target) == 0 && target.st_dev == source.st_dev && target.st_ino == source.st_ino)
+        return true;
     int fd = createTemporary(path, mode, temp);
     if (fd < 0)
         return false;
