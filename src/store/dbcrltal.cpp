@@ -250,16 +250,25 @@ void DbCrlTal::restore(int32_t p)
     deleteFile(crlPath(p, ".crl").c_str());
     deleteFile(crlPath(p, ".chk").c_str());
   }
+  removeTemporaries();
+  std::vector<std::string> names;
+  listDirectory(directory, names, BAK);
+  for (const std::string& name : names)
+    if (name.size() > std::strlen(BAK))
+      restoreWhole(directory + name, directory + name.substr(0, name.size() - std::strlen(BAK)));
+}
+
+void DbCrlTal::removeTemporaries()
+{
+  // A file being replaced when the writer died leaves its new content behind
+  // under a temporary name; writers hold the lock, so none is live now. Only
+  // this store's files: the index's and the numbered ones.
   std::vector<std::string> names;
   listDirectory(directory, names, nullptr);
-  for (const std::string& name : names) {
-    // A file being replaced when the writer died leaves its new content
-    // behind under a temporary name; writers hold the lock, so none is live now.
-    if (name.find(".tmp-") != std::string::npos)
+  for (const std::string& name : names)
+    if (name.find(".tmp-") != std::string::npos &&
+        (name.compare(0, 8, "crl_idx.") == 0 || (name[0] >= '0' && name[0] <= '9')))
       deleteFile((directory + name).c_str());
-    else if (name.size() > std::strlen(BAK) && name.compare(name.size() - std::strlen(BAK), std::string::npos, BAK) == 0)
-      restoreWhole(directory + name, directory + name.substr(0, name.size() - std::strlen(BAK)));
-  }
 }
 
 bool DbCrlTal::isTorn(int32_t& newest)
@@ -331,6 +340,15 @@ void DbCrlTal::insertCrl(const DbBytes& indexDer, const DbBytes& crlDer, int32_t
     restore(p);
     fail("Naruszona integralność bazy CRL (plik indeksu CRL-i). Wykonano operację restore");
   }
+  // What an update a crash cut short wrote under temporary names would hold
+  // room for good. The copies of the update before go first too: the store
+  // is whole (checked above and when the lock was taken), and their room may
+  // be what the new files need.
+  removeTemporaries();
+  std::vector<std::string> backups;
+  listDirectory(directory, backups, BAK);
+  for (const std::string& name : backups)
+    deleteFile((directory + name).c_str());
   // Every new content is on the disk before the first file changes: a write
   // that fails (a full disk) leaves the store as it was. From there on only
   // names change, which takes no room.
@@ -341,10 +359,6 @@ void DbCrlTal::insertCrl(const DbBytes& indexDer, const DbBytes& crlDer, int32_t
   news.write(indexCheckPath, indexCheck.data(), indexCheck.size());
   news.write(crlPath(n, ".crl"), crlDer.data(), crlDer.size());
   news.write(crlPath(n, ".chk"), crlCheck.data(), crlCheck.size());
-  std::vector<std::string> backups;
-  listDirectory(directory, backups, BAK);
-  for (const std::string& name : backups)
-    deleteFile((directory + name).c_str());
   moveFile(indexPath.c_str(), (indexPath + BAK).c_str());
   moveFile(indexCheckPath.c_str(), (indexCheckPath + BAK).c_str());
   copyWhole(crlPath(p, ".crl"), crlPath(p, ".crl") + BAK);

@@ -51,6 +51,8 @@ class DbCrlTal : public DbCrlBase {
   // the file system has them, else a copy); temporary files of writes a crash
   // cut short go too.
   void restore(int32_t p);
+  // Deletes the files of replacements never finished (a writer that died).
+  void removeTemporaries();
 
   // Files larger than this are refused as damaged.
   static constexpr size_t MAX_FILE = 64u << 20;

@@ -500,10 +500,11 @@ bool DbCrtTal::insertCert(const DbHash& serNumHash, const DbHash& sbjDnHash, con
       fail("DbCrtTal::insertIntoCaTb. Blad wstawienie do addIdxTb");
   } catch (...) {
     // The certificate's record committed, its other entries did not: it goes,
-    // so the failure leaves it unstored. In a batch the rest of the batch stays.
+    // so the failure leaves it unstored. In a batch the rest of the batch stays;
+    // the mark is synced there too, as the entries committed with the batch so
+    // far may name a record written before.
     crtTb.dataFile().markDeleted(position);
-    if (!batch)
-      crtTb.dataFile().syncWritten();
+    crtTb.dataFile().syncWritten();
     throw;
   }
   return true;

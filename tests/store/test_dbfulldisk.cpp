@@ -113,14 +113,19 @@ bool g_onwards = false;
 bool failNth() { return g_failAt != 0 && (++g_step == g_failAt || (g_onwards && g_step > g_failAt)); }
 
 // A scratch database folder where syncs cost nothing when the system has a
-// memory file system (they are many here), else under /tmp.
-std::string fastScratch(const std::string& what)
-{
-  std::string base = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-  std::string dir = base + "/talvorin-fulldisk-" + std::to_string(::getpid()) + "-" + what;
-  std::system(("rm -rf '" + dir + "'").c_str());
-  return dir;
-}
+// memory file system (they are many here), else under /tmp; removed with its
+// "-start" copy at the end of the test, however it ends.
+struct FastScratch {
+  explicit FastScratch(const std::string& what)
+  {
+    std::string base = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    dir = base + "/talvorin-fulldisk-" + std::to_string(::getpid()) + "-" + what;
+    clear();
+  }
+  ~FastScratch() { clear(); }
+  void clear() const { std::system(("rm -rf '" + dir + "' '" + dir + "-start'").c_str()); }
+  std::string dir;
+};
 
 struct FailNth {
   explicit FailNth(long n, bool onwards = false)
@@ -139,7 +144,8 @@ struct FailNth {
 // finds, and the database takes the certificate once the disk works again.
 TEST(DbFullDisk, EachFailedWriteOfAnImportLeavesTheAnswerTrue)
 {
-  const std::string dir = fastScratch("faults"), start = dir + "-start";
+  const FastScratch scratch("faults");
+  const std::string dir = scratch.dir, start = dir + "-start";
   {
     auto db = openDb(start, true);
     for (uint32_t id = 0; id < 3; ++id) ASSERT_TRUE(importOne(*db->crt(), id, false));
@@ -168,13 +174,72 @@ TEST(DbFullDisk, EachFailedWriteOfAnImportLeavesTheAnswerTrue)
     }
     EXPECT_GT(refused, 5);
   }
-  std::system(("rm -rf '" + dir + "' '" + start + "'").c_str());
+}
+
+// A batch of certificates large enough that their records go to the disk before its end (as a
+// large import through the C API does): the imports stop at the first failure, and those before
+// it are stored exactly when the batch then ends without an error (what the C API counts); the
+// failed one and the rest never are. Answers how many were imported and kept.
+const uint32_t BATCH = 6;
+
+void importBatch(const std::string& dir, uint32_t& imported, uint32_t& kept)
+{
+  auto db = openDb(dir);
+  DbCrtBatch together(db->crt());
+  imported = 0;
+  try {
+    for (; imported < BATCH; ++imported) {
+      DbDnFieldList fields{{'c', "PL"}, {'n', "NAME " + std::to_string(imported)}};
+      db->crt()->insertCert(hashOf(imported, 1), hashOf(imported, 2), hashOf(imported, 3), hashOf(imported, 4), "",
+                            derOf(imported, 300000 + imported), fields, false);
+    }
+  } catch (const std::exception&) {
+  }
+  try {
+    together.commit();
+    kept = imported;
+  } catch (const std::exception&) {
+    kept = 0;
+  }
+}
+
+void expectKept(const std::string& dir, uint32_t imported, uint32_t kept)
+{
+  auto db = openDb(dir);
+  for (uint32_t id = 0; id < BATCH; ++id) {
+    DbCertList list;
+    db->crt()->findBySerNumHash(list, hashOf(id, 1));
+    db->crt()->findByCertHash(list, hashOf(id, 3));
+    EXPECT_EQ(id < kept ? 2u : 0u, list.size()) << "certificate " << id << ", " << imported << " imported";
+  }
+}
+
+TEST(DbFullDisk, AFailedImportInABatchKeepsThoseBeforeItExactlyWhenTheBatchEnds)
+{
+  const FastScratch scratch("batch");
+  const std::string& dir = scratch.dir;
+  int partly = 0;
+  for (long n = 1, hit = 1; hit; ++n) {
+    SCOPED_TRACE("write " + std::to_string(n));
+    std::system(("rm -rf '" + dir + "'").c_str());
+    openDb(dir, true);
+    uint32_t imported, kept;
+    {
+      FailNth fault(n);
+      importBatch(dir, imported, kept);
+      hit = fault.hit();
+    }
+    partly += kept > 0 && kept < BATCH;
+    expectKept(dir, imported, kept);
+  }
+  EXPECT_GT(partly, 0);
 }
 
 // The same for a CRL update: the index and the new CRL as the answer says.
 TEST(DbFullDisk, EachFailedWriteOfACrlUpdateLeavesTheAnswerTrue)
 {
-  const std::string dir = fastScratch("crlfaults");
+  const FastScratch scratch("crlfaults");
+  const std::string& dir = scratch.dir;
   bool hit = true;
   int refused = 0;
   for (long n = 1; hit; ++n) {
@@ -218,7 +283,27 @@ TEST(DbFullDisk, EachFailedWriteOfACrlUpdateLeavesTheAnswerTrue)
     EXPECT_EQ(!answered, std::find(all.begin(), all.end(), crlBytes(0)) != all.end());
   }
   EXPECT_GT(refused, 3);
-  std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+// An update cut short by a crash while it wrote its new files leaves them under temporary
+// names: the next update removes the store's own, and no other file of the folder.
+TEST(DbFullDisk, ACrlUpdateRemovesTheTemporaryFilesOfOneCutShort)
+{
+  const FastScratch scratch("crltemps");
+  const std::string& dir = scratch.dir;
+  auto db = openDb(dir, true);
+  const char* const left[] = {"crl_idx.asn.tmp-1-1", "crl_idx.chk.tmp-1-2", "0.crl.tmp-1-3", "0.chk.tmp-1-4"};
+  for (const char* name : left) ASSERT_TRUE(platform::replaceFileContent((dir + "/" + name).c_str(), "x", 1));
+  const std::string other = dir + "/imports.dat.tmp-1-5";
+  ASSERT_TRUE(platform::replaceFileContent(other.c_str(), "x", 1));
+  {
+    DbCrlGuard guard(InterProcessLock::EXCLUSIVE);
+    DbBytes index;
+    db->crl()->getCrlIndex(index, guard);
+    db->crl()->insertCrl(indexOf({0}), crlBytes(0), 0, -1);
+  }
+  for (const char* name : left) EXPECT_FALSE(platform::pathExists((dir + "/" + name).c_str())) << name;
+  EXPECT_TRUE(platform::pathExists(other.c_str()));
 }
 
 TEST(DbFullDisk, AnImportAnswersSuccessExactlyWhenTheCertificateIsStored)
@@ -276,7 +361,7 @@ TEST(DbFullDisk, ACrlUpdateAnswersSuccessExactlyWhenTheStoreHoldsIt)
   int stored = 0, refused = 0, wrong = 0;
   const int rounds = 300;
   for (int round = 0; round < rounds; ++round) {
-    ASSERT_TRUE(disk.leave(4096u * (1 + round % 6))) << round;
+    ASSERT_TRUE(disk.leave(4096u * (round % 8))) << round;
     auto db = openDb(dir);
     int32_t newest = -1;
     bool answered = true;
@@ -319,8 +404,31 @@ TEST(DbFullDisk, ACrlUpdateAnswersSuccessExactlyWhenTheStoreHoldsIt)
     answered ? ++stored : ++refused;
   }
   EXPECT_EQ(0, wrong) << "answers that differ from the disk, of " << rounds;
-  EXPECT_GT(stored, 20);
-  EXPECT_GT(refused, 20);
+  EXPECT_GT(stored, 20) << refused << " refused";
+  EXPECT_GT(refused, 20) << stored << " stored";
+}
+
+// The same batches on a disk that fills up part-way through them, from 64 KiB to 2 MiB free.
+TEST(DbFullDisk, ABatchOnAFullDiskKeepsThoseBeforeTheFailureExactlyWhenItEnds)
+{
+  SmallDisk disk;
+  if (!disk.ready()) GTEST_SKIP() << disk.skipReason();
+  const std::string dir = disk.path("db");
+  int none = 0, whole = 0;
+  for (uint32_t free = 64u << 10; free <= 2u << 20; free += 64u << 10) {
+    SCOPED_TRACE(std::to_string(free >> 10) + " KiB free");
+    std::system(("rm -rf '" + dir + "'").c_str());
+    openDb(dir, true);
+    ASSERT_TRUE(disk.leave(free));
+    uint32_t imported, kept;
+    importBatch(dir, imported, kept);
+    ASSERT_TRUE(disk.leave(4u << 20));
+    none += kept == 0;
+    whole += kept == BATCH;
+    expectKept(dir, imported, kept);
+  }
+  EXPECT_GT(none, 0);
+  EXPECT_GT(whole, 0);
 }
 
 }  // namespace

@@ -727,7 +727,9 @@ bool IndexFile::endBatch()
   error_ = 0;
   if (!open_) return fail(IDX_ERR_NOT_OPEN);
   batch_ = false;
-  return commit();
+  // Nothing changed since the last commit (one in steps, or after a failed
+  // insert): nothing to write, so nothing that can fail.
+  return (dirty_.empty() && !grew_) || commit();
 }
 
 int IndexFile::seek(const char* key)
