@@ -233,7 +233,8 @@ int32_t talDeleteCertificate(talCert* certificate);
 int32_t talIsCAAutoCert(talCert* certificate, int32_t* flag);
 /* Installs a trusted root of kind 1 to 4; a non-zero group selects the first trust group. */
 int32_t talInstallRoot(talCtx* ctx, talCert* certificate, int32_t kind, int32_t group);
-/* Stores the DER certificates of the buffer (flag must be 1); *count gets how many. */
+/* Stores the DER certificates of the buffer (flag must be 1); *count gets how many, also when
+ * a database failure (158) ends the import: those before it stay stored when the count says so. */
 int32_t talInstallMemCrt(talCtx* ctx, const uint8_t* buffer, int32_t length, int32_t flag,
                          int32_t* count);
 /* The certificate's DER in a new buffer, freed with talDeleteBuffer. */

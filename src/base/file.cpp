@@ -206,7 +206,7 @@ void File::setTrace(Trace* trace)
 
 int32_t File::writeAt(uint32_t offset, uint32_t length, const uint8_t* buffer)
 {
-    if (handle < 0 || (!buffer && length > 0))
+    if (handle < 0 || (!buffer && length > 0) || (length > 0 && platform::fileFault()))
         return -1;
     uint32_t done = 0;
     while (done < length) {

@@ -10,6 +10,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
 
 #ifndef RENAME_NOREPLACE
@@ -94,8 +95,30 @@ int64_t readFile(int fd, void* buffer, size_t length)
     return n < 0 ? -1 : static_cast<int64_t>(n);
 }
 
+namespace {
+// Read at every write and sync: one atomic load, no lock (a test may set it while other threads
+// write).
+std::atomic<bool (*)()> fileFaultHook{nullptr};
+}
+
+void setFileFault(bool (*fault)())
+{
+    fileFaultHook.store(fault, std::memory_order_release);
+}
+
+bool fileFault()
+{
+    bool (*hook)() = fileFaultHook.load(std::memory_order_acquire);
+    if (!hook || !hook())
+        return false;
+    errno = ENOSPC;
+    return true;
+}
+
 size_t writeFile(int fd, const void* buffer, size_t length)
 {
+    if (length && fileFault())
+        return 0;
     const char* p = static_cast<const char*>(buffer);
     size_t done = 0;
     while (done < length) {
@@ -136,17 +159,17 @@ bool setFileLength(int fd, int64_t length)
 
 bool syncFile(int fd)
 {
-    return ::fsync(fd) == 0;
+    return !fileFault() && ::fsync(fd) == 0;
 }
 
 bool syncFileData(int fd)
 {
-    return ::fdatasync(fd) == 0;
+    return !fileFault() && ::fdatasync(fd) == 0;
 }
 
 bool syncFolderOf(const char* path)
 {
-    if (!path || !*path)
+    if (!path || !*path || fileFault())
         return false;
     std::string target(path);
     size_t slash = target.rfind('/');
@@ -178,8 +201,15 @@ bool copyOpen(const char* from, const char* to, bool overwrite, bool& targetMade
         return false;
     }
     struct stat dst;
-    if (stat(to, &dst) == 0 && dst.st_dev == src.st_dev && dst.st_ino == src.st_ino) {
+    bool exists = stat(to, &dst) == 0;
+    if (exists && dst.st_dev == src.st_dev && dst.st_ino == src.st_ino) {
         // Truncating the target would destroy the source.
+        ::close(in);
+        return false;
+    }
+    // A target with other names (a backup put back as a link) gets a file of its own, so the
+    // copy never writes through to them.
+    if (overwrite && exists && S_ISREG(dst.st_mode) && dst.st_nlink > 1 && ::unlink(to) != 0) {
         ::close(in);
         return false;
     }
@@ -262,13 +292,28 @@ bool replaceFileContent(const char* path, const void* data, size_t length, unsig
         path, [data, length](int fd) { return writeFile(fd, data, length) == length; }, mode, sync);
 }
 
-bool replaceFileContentWith(const char* path, const std::function<bool(int fd)>& write, unsigned mode,
-                            bool sync)
+namespace {
+
+// A name of our own beside path, opened with O_EXCL so it never writes through a file someone
+// else made; -1 on failure.
+int createTemporary(const std::string& target, unsigned mode, std::string& temp)
 {
-    if (!path || !*path || !write)
-        return false;
-    std::string target(path);
-    if (target.back() == '/')
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temp = target + ".tmp-" + std::to_string(static_cast<long>(::getpid())) + "-" +
+               std::to_string(__atomic_add_fetch(&counter, 1, __ATOMIC_RELAXED));
+        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+// The mode a replacement of path takes: its own when it is a regular file; false when it is
+// something else.
+bool replacementMode(const char* path, unsigned& mode)
+{
+    if (!path || !*path || path[std::strlen(path) - 1] == '/')
         return false;
     struct stat existing;
     if (::stat(path, &existing) == 0) {
@@ -276,19 +321,22 @@ bool replaceFileContentWith(const char* path, const std::function<bool(int fd)>&
             return false;
         mode = existing.st_mode & 07777;
     }
-    // O_EXCL on a name of our own: never writes through a file someone else made.
-    static unsigned counter = 0;
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = target + ".tmp-" + std::to_string(static_cast<long>(::getpid())) + "-" +
-               std::to_string(__atomic_add_fetch(&counter, 1, __ATOMIC_RELAXED));
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
-        if (fd < 0 && errno != EEXIST)
-            return false;
-    }
-    if (fd < 0)
+    return true;
+}
+
+} // namespace
+
+bool writeReplacement(const char* path, const std::function<bool(int fd)>& write, unsigned mode,
+                      std::string& temp, bool sync)
+{
+    temp.clear();
+    if (!write || !replacementMode(path, mode))
         return false;
+    int fd = createTemporary(path, mode, temp);
+    if (fd < 0) {
+        temp.clear();
+        return false;
+    }
     bool ok = false;
     try {
         ok = write(fd);
@@ -297,18 +345,58 @@ bool replaceFileContentWith(const char* path, const std::function<bool(int fd)>&
         ::unlink(temp.c_str());
         throw;
     }
-    ok = ok && ::fchmod(fd, mode) == 0 && (!sync || ::fsync(fd) == 0);
+    ok = ok && ::fchmod(fd, mode) == 0 && (!sync || syncFile(fd));
     ok = ::close(fd) == 0 && ok;
-    if (ok)
-        ok = ::rename(temp.c_str(), path) == 0;
-    if (!ok) {
+    if (!ok)
+        ::unlink(temp.c_str());
+    return ok;
+}
+
+bool takeReplacement(const char* temp, const char* path, bool sync)
+{
+    if (!temp || !path || ::rename(temp, path) != 0)
+        return false;
+    // The new name itself reaches the disk; the content is in place whether or not it does.
+    if (sync)
+        syncFolderOf(path);
+    return true;
+}
+
+bool replaceFileContentWith(const char* path, const std::function<bool(int fd)>& write, unsigned mode,
+                            bool sync)
+{
+    std::string temp;
+    bool ok = writeReplacement(path, write, mode, temp, sync);
+    if (ok && !takeReplacement(temp.c_str(), path, sync)) {
+        ::unlink(temp.c_str());
+        ok = false;
+    }
+    return ok;
+}
+
+bool replaceWithLink(const char* from, const char* path)
+{
+    unsigned mode = 0600;
+    std::string temp;
+    struct stat source, target;
+    if (!from || ::lstat(from, &source) != 0 || !S_ISREG(source.st_mode) || !replacementMode(path, mode))
+        return false;
+    // Names of one file already (a restore run twice): rename would do nothing and leave the
+    // temporary name behind.
+    if (::lstat(path, &target) == 0 && target.st_dev == source.st_dev && target.st_ino == source.st_ino)
+        return true;
+    int fd = createTemporary(path, mode, temp);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    // The name is ours; the link takes its place (link never replaces).
+    ::unlink(temp.c_str());
+    if (::link(from, temp.c_str()) != 0)
+        return false;
+    if (!takeReplacement(temp.c_str(), path, true)) {
         ::unlink(temp.c_str());
         return false;
     }
-    if (!sync)
-        return true;
-    // The new name itself reaches the disk.
-    syncFolderOf(path);
     return true;
 }
 

@@ -29,6 +29,13 @@ bool closeFile(int fd);
 int64_t readFile(int fd, void* buffer, size_t length);
 // Writes everything: the bytes written, fewer only on failure.
 size_t writeFile(int fd, const void* buffer, size_t length);
+// For tests of a full disk: when set, asked before every write of file content (writeFile,
+// File::writeAt) and every sync of a file or a folder (syncFile, syncFileData, syncFolderOf, a
+// replacement's); true makes
+// that call fail as a full disk would, with nothing written.
+void setFileFault(bool (*fault)());
+// What the hook answers; false when none is set.
+bool fileFault();
 // whence: SEEK_SET, SEEK_CUR or SEEK_END; the new offset or -1.
 int64_t seekFile(int fd, int64_t offset, int whence);
 int64_t fileSize(int fd);
@@ -57,6 +64,16 @@ bool replaceFileContent(const char* path, const void* data, size_t length, unsig
 // content need not be held in memory first; when `write` answers false nothing is renamed.
 bool replaceFileContentWith(const char* path, const std::function<bool(int fd)>& write,
                             unsigned mode = 0600, bool sync = true);
+// The two halves of replaceFileContentWith, for a change of several files that must take no new
+// room once the first of them is replaced: writeReplacement writes the new content to a temporary
+// file beside path (its name in temp; no file is left on failure), takeReplacement gives it the
+// name path (true once renamed, whether or not the folder then reaches the disk).
+bool writeReplacement(const char* path, const std::function<bool(int fd)>& write, unsigned mode,
+                      std::string& temp, bool sync = true);
+bool takeReplacement(const char* temp, const char* path, bool sync = true);
+// Replaces the file at path with another name of the file from (a hard link), so the content is
+// not copied and no room is taken for it; false where the file system cannot link.
+bool replaceWithLink(const char* from, const char* path);
 // Copies a regular file's content; refuses to copy a file onto itself.
 bool copyFileContent(const char* from, const char* to, bool overwrite);
 // access(2): 0 when allowed, -1 otherwise.

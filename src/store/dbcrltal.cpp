@@ -59,22 +59,59 @@ unsigned sharedMode(const std::string& path)
 }
 
 // Every file is replaced as one step (a new file renamed over the old), so a
-// crash leaves the old content or the new, never a part. A file that cannot
-// be made fails to open; one made but not written whole fails to be written.
+// crash leaves the old content or the new, never a part. New contents are
+// written beside their files first, so that an update meets a full disk before
+// it changes anything; each then takes its file's name. A file that cannot be
+// made fails to open; one made but not written whole fails to be written.
+class Replacements {
+ public:
+  Replacements() = default;
+  Replacements(const Replacements&) = delete;
+  Replacements& operator=(const Replacements&) = delete;
+  ~Replacements()
+  {
+    for (const auto& r : waiting)
+      deleteFile(r.second.c_str());
+  }
+  void write(const std::string& path, const uint8_t* data, size_t length)
+  {
+    std::string temp;
+    bool opened = false;
+    if (platform::writeReplacement(
+            path.c_str(),
+            [&](int fd) {
+              opened = true;
+              return platform::writeFile(fd, data, length) == length;
+            },
+            sharedMode(path), temp)) {
+      waiting.emplace_back(path, temp);
+      return;
+    }
+    if (!opened)
+      fail("writeFile: blad otwarcia pliku: " + path);
+    fail("writeFile: blad zapisy pliku");
+  }
+  // In the order written; false when a rename fails (the rest stay waiting).
+  bool takeAll()
+  {
+    while (!waiting.empty()) {
+      if (!platform::takeReplacement(waiting.front().second.c_str(), waiting.front().first.c_str()))
+        return false;
+      waiting.erase(waiting.begin());
+    }
+    return true;
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::string>> waiting;  // {path, temporary file}
+};
+
 void writeWhole(const std::string& path, const uint8_t* data, size_t length)
 {
-  bool opened = false;
-  if (platform::replaceFileContentWith(
-          path.c_str(),
-          [&](int fd) {
-            opened = true;
-            return platform::writeFile(fd, data, length) == length;
-          },
-          sharedMode(path)))
-    return;
-  if (!opened)
-    fail("writeFile: blad otwarcia pliku: " + path);
-  fail("writeFile: blad zapisy pliku");
+  Replacements news;
+  news.write(path, data, length);
+  if (!news.takeAll())
+    fail("writeFile: blad zapisy pliku");
 }
 
 bool copyWhole(const std::string& from, const std::string& to)
@@ -82,6 +119,15 @@ bool copyWhole(const std::string& from, const std::string& to)
   DbBytes bytes;
   return readWhole(from, bytes) == Read::OK &&
          platform::replaceFileContent(to.c_str(), bytes.data(), bytes.size(), sharedMode(to));
+}
+
+// A restore runs when a write failed, often for want of room: a ".bak" copy
+// goes back as another name of the same file, which takes none (files here
+// are only ever replaced whole, never changed in place); a copy where the
+// file system cannot link.
+bool restoreWhole(const std::string& from, const std::string& to)
+{
+  return platform::replaceWithLink(from.c_str(), to.c_str()) || copyWhole(from, to);
 }
 
 // One DER header inside [p, end): definite lengths of at most four octets.
@@ -204,16 +250,25 @@ void DbCrlTal::restore(int32_t p)
     deleteFile(crlPath(p, ".crl").c_str());
     deleteFile(crlPath(p, ".chk").c_str());
   }
+  removeTemporaries();
+  std::vector<std::string> names;
+  listDirectory(directory, names, BAK);
+  for (const std::string& name : names)
+    if (name.size() > std::strlen(BAK))
+      restoreWhole(directory + name, directory + name.substr(0, name.size() - std::strlen(BAK)));
+}
+
+void DbCrlTal::removeTemporaries()
+{
+  // A file being replaced when the writer died leaves its new content behind
+  // under a temporary name; writers hold the lock, so none is live now. Only
+  // this store's files: the index's and the numbered ones.
   std::vector<std::string> names;
   listDirectory(directory, names, nullptr);
-  for (const std::string& name : names) {
-    // A file being replaced when the writer died leaves its new content
-    // behind under a temporary name; writers hold the lock, so none is live now.
-    if (name.find(".tmp-") != std::string::npos)
+  for (const std::string& name : names)
+    if (name.find(".tmp-") != std::string::npos &&
+        (name.compare(0, 8, "crl_idx.") == 0 || (name[0] >= '0' && name[0] <= '9')))
       deleteFile((directory + name).c_str());
-    else if (name.size() > std::strlen(BAK) && name.compare(name.size() - std::strlen(BAK), std::string::npos, BAK) == 0)
-      copyWhole(directory + name, directory + name.substr(0, name.size() - std::strlen(BAK)));
-  }
 }
 
 bool DbCrlTal::isTorn(int32_t& newest)
@@ -285,20 +340,34 @@ void DbCrlTal::insertCrl(const DbBytes& indexDer, const DbBytes& crlDer, int32_t
     restore(p);
     fail("Naruszona integralność bazy CRL (plik indeksu CRL-i). Wykonano operację restore");
   }
+  // What an update a crash cut short wrote under temporary names would hold
+  // room for good. The copies of the update before go first too: the store
+  // is whole (checked above and when the lock was taken), and their room may
+  // be what the new files need.
+  removeTemporaries();
   std::vector<std::string> backups;
   listDirectory(directory, backups, BAK);
   for (const std::string& name : backups)
     deleteFile((directory + name).c_str());
+  // Every new content is on the disk before the first file changes: a write
+  // that fails (a full disk) leaves the store as it was. From there on only
+  // names change, which takes no room.
+  std::array<uint8_t, 8> indexCheck = crlCheckBytes(indexDer.data(), indexDer.size());
+  std::array<uint8_t, 8> crlCheck = crlCheckBytes(crlDer.data(), crlDer.size());
+  Replacements news;
+  news.write(indexPath, indexDer.data(), indexDer.size());
+  news.write(indexCheckPath, indexCheck.data(), indexCheck.size());
+  news.write(crlPath(n, ".crl"), crlDer.data(), crlDer.size());
+  news.write(crlPath(n, ".chk"), crlCheck.data(), crlCheck.size());
   moveFile(indexPath.c_str(), (indexPath + BAK).c_str());
   moveFile(indexCheckPath.c_str(), (indexCheckPath + BAK).c_str());
   copyWhole(crlPath(p, ".crl"), crlPath(p, ".crl") + BAK);
   moveFile(crlPath(p, ".chk").c_str(), (crlPath(p, ".chk") + BAK).c_str());
-  std::array<uint8_t, 8> indexCheck = crlCheckBytes(indexDer.data(), indexDer.size());
-  writeWhole(indexPath, indexDer.data(), indexDer.size());
-  writeWhole(indexCheckPath, indexCheck.data(), indexCheck.size());
-  std::array<uint8_t, 8> crlCheck = crlCheckBytes(crlDer.data(), crlDer.size());
-  writeWhole(crlPath(n, ".crl"), crlDer.data(), crlDer.size());
-  writeWhole(crlPath(n, ".chk"), crlCheck.data(), crlCheck.size());
+  if (!news.takeAll()) {
+    // A rename the system refused: back to the state before the update.
+    restore(n);
+    fail("writeFile: blad zapisy pliku");
+  }
   if (removeNumber >= 0)
     deleteFile(crlPath(removeNumber, ".crl").c_str());
 }

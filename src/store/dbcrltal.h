@@ -5,8 +5,11 @@
 // An update cut short (a missing index or check file, or a newest index item
 // whose files are missing) is rolled back from the ".bak" copies when the
 // index is next read, and bytes that fail their check when the next update
-// begins; each rollback is noted in "crl_rollback_log.txt". The files are untrusted: sizes are bounded and
-// every decode is checked.
+// begins; each rollback is noted in "crl_rollback_log.txt". An update writes
+// every new content before it changes a file, so one that fails for want of
+// room leaves the store as it was, and a rollback takes no room (the copies go
+// back as links). The files are untrusted: sizes are bounded and every decode
+// is checked.
 #pragma once
 
 #include "store/dbbase.h"
@@ -44,9 +47,12 @@ class DbCrlTal : public DbCrlBase {
 
   int check(const std::string& dataPath, const std::string& checkPath);
   // Logs the rollback of number p, deletes CRL file p and its check file, and
-  // copies every ".bak" file over the file it was made from; temporary files
-  // of writes a crash cut short go too.
+  // puts every ".bak" file back over the file it was made from (a link where
+  // the file system has them, else a copy); temporary files of writes a crash
+  // cut short go too.
   void restore(int32_t p);
+  // Deletes the files of replacements never finished (a writer that died).
+  void removeTemporaries();
 
   // Files larger than this are refused as damaged.
   static constexpr size_t MAX_FILE = 64u << 20;

@@ -302,6 +302,10 @@ bool DbCrtTal::commitBatchSoFar()
     bool ok = mainOpen;
     for (DbTable* t : {&crtTb, &dnTb, &caTb, &addIdxTb})
       ok = ok && t->indexFile().inBatch() && t->commitPending();
+    if (ok)
+      uncommitted.clear();
+    else
+      dropUncommitted();
     return ok;
   } catch (...) {
     return false;
@@ -317,8 +321,14 @@ void DbCrtTal::endBatch()
   // The certificate-hash table last: a record it names is whole.
   for (DbTable* t : {&crtTb, &dnTb, &caTb, &addIdxTb})
     ok = ok && t->endBatch();
-  if (!ok)
+  if (ok) {
+    uncommitted.clear();
+  } else {
+    // The tables before the one that failed committed their part: their
+    // certificates go, so the failure leaves none of the batch stored.
+    dropUncommitted();
     closeTables();
+  }
   disconnect();
   if (!ok)
     fail("Blad bazy danych");
@@ -474,18 +484,41 @@ bool DbCrtTal::insertCert(const DbHash& serNumHash, const DbHash& sbjDnHash, con
   if (!insertRecord(crtTb, {serial.c_str(), email.c_str(), dbHashText(sbjDnHash).c_str()}, der.data(),
                     static_cast<uint32_t>(der.size()), &position))
     fail("DbCrtTal::insertCert. Blad zapisu do crtTb");
-  std::string number = recordNumber(position);
-  uint32_t ignored;
-  for (const DbDnField& f : fields)
-    if (!insertRecord(dnTb, {number.c_str(), dbFieldKey(f.tag, f.value).c_str()}, nullptr, 0, &ignored))
-      fail("DbCrtTal::insertIntoDnTb. Blad wstawienie do dnTb");
-  if (isCa && !insertRecord(caTb, {number.c_str()}, nullptr, 0, &ignored))
-    fail("DbCrtTal::insertIntoCaTb. Blad wstawienie do caTb");
-  // The certificate hash is written last: a record with it is whole.
-  if (!insertRecord(addIdxTb, {number.c_str(), rawHashKey(keyIdHash).c_str(), rawHashKey(certHash).c_str()},
-                    nullptr, 0, &ignored))
-    fail("DbCrtTal::insertIntoCaTb. Blad wstawienie do addIdxTb");
+  try {
+    if (batch)
+      uncommitted.push_back(position);
+    std::string number = recordNumber(position);
+    uint32_t ignored;
+    for (const DbDnField& f : fields)
+      if (!insertRecord(dnTb, {number.c_str(), dbFieldKey(f.tag, f.value).c_str()}, nullptr, 0, &ignored))
+        fail("DbCrtTal::insertIntoDnTb. Blad wstawienie do dnTb");
+    if (isCa && !insertRecord(caTb, {number.c_str()}, nullptr, 0, &ignored))
+      fail("DbCrtTal::insertIntoCaTb. Blad wstawienie do caTb");
+    // The certificate hash is written last: a record with it is whole.
+    if (!insertRecord(addIdxTb, {number.c_str(), rawHashKey(keyIdHash).c_str(), rawHashKey(certHash).c_str()},
+                      nullptr, 0, &ignored))
+      fail("DbCrtTal::insertIntoCaTb. Blad wstawienie do addIdxTb");
+  } catch (...) {
+    // The certificate's record committed, its other entries did not: it goes,
+    // so the failure leaves it unstored. In a batch the rest of the batch stays;
+    // the mark is synced there too, as the entries committed with the batch so
+    // far may name a record written before.
+    crtTb.dataFile().markDeleted(position);
+    crtTb.dataFile().syncWritten();
+    throw;
+  }
   return true;
+}
+
+void DbCrtTal::dropUncommitted()
+{
+  DataFile& records = crtTb.dataFile();
+  if (!uncommitted.empty() && records.isOpen()) {
+    for (uint32_t position : uncommitted)
+      records.markDeleted(position);
+    records.syncWritten();
+  }
+  uncommitted.clear();
 }
 
 bool DbCrtTal::step(int direction)

@@ -7,6 +7,9 @@
 // each takes in, under the lock, what other processes wrote since (so several
 // processes may share the directory). One object serves one thread at a time.
 // Single changes are durable when they return; a batch is durable at endBatch.
+// An insert or a batch that fails (a full disk) leaves none of its
+// certificates found: a table that committed before another failed has its
+// records marked deleted, which takes no new room.
 #pragma once
 
 #include "store/db/dbtable.h"
@@ -15,6 +18,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 // The key text of a 20-octet hash: two characters per octet, high nibble
 // first, nibble v written as the character 0x30 + v (so 10..15 are ":;<=>?").
@@ -86,6 +90,11 @@ class DbCrtTal : public DbCrtBase {
   bool isWhole(DbRecId position, const DbHash& certHash);
   // Deletes a certificate record and the entries of the other tables naming it.
   void removeRecord(DbRecId position);
+  // Marks deleted the certificate records stored since the tables last
+  // committed together, when a commit or an insert failed on the way: the
+  // flag is written where each record lies, so a full disk cannot stop it,
+  // and no entry committed without the others finds them.
+  void dropUncommitted();
   // Moves the cursor one live record in the direction (0: to the first);
   // false at an end.
   bool step(int direction);
@@ -97,6 +106,7 @@ class DbCrtTal : public DbCrtBase {
   bool batch = false;
   bool mainOpen = false;
   bool timeOpen = false;
+  std::vector<uint32_t> uncommitted;  // crtTb records of the batch not yet committed with the rest
   unsigned stale = 0;  // tables (bit i: crtTb, dnTb, caTb, addIdxTb, timeTb) not yet brought up to date
   DbRecId current = 0;
 };

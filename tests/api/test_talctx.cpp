@@ -8,13 +8,16 @@
 #include "base/file.h"
 #include "base/no_oop.h"
 #include "keys/talprofile.h"
+#include "platform/fileio.h"
 #include "platform/registrysandbox.h"
 #include "pki/sig/sigrecords.h"
+#include "store/dbtal.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <new>
@@ -390,6 +393,52 @@ TEST_F(Ctx, InstallMemCrtStopsAtBytesThatAreNoCertificate) {
   EXPECT_EQ(20, talInstallMemCrt(ctx, nullptr, 4, 1, nullptr));
   EXPECT_EQ(20, talInstallMemCrt(ctx, leaf.data(), 0, 1, nullptr));
   EXPECT_EQ(0, talDeinit(ctx));
+}
+
+// A file database whose disk fails the n-th write or sync of an import of two certificates,
+// for every n in turn: the answer and the count say what a fresh look at the database finds.
+long faultStep = 0, faultAt = 0;
+bool failNth() { return ++faultStep == faultAt; }
+
+TEST_F(Ctx, InstallMemCrtCountsWhatAFailedImportLeftStored) {
+  std::vector<uint8_t> both = readFile(DATA + "leaf.der");
+  const std::vector<uint8_t> leaf2 = readFile(DATA + "leaf2.der");
+  both.insert(both.end(), leaf2.begin(), leaf2.end());
+  const std::string db = root + "/db";
+  int refused = 0;
+  for (long n = 1, hit = 1; hit; ++n) {
+    SCOPED_TRACE("write " + std::to_string(n));
+    std::filesystem::remove_all(db);
+    {
+      DbTal made;
+      made.connect(db);
+      made.create();
+    }
+    talProfile* p = talCreateProfile(TAL_PROFILE_MEMORY);
+    EXPECT_EQ(0, talSetProfileAttr(p, 0, "fulldisk", 9));
+    EXPECT_EQ(0, talSetProfileAttr(p, 17, "talvorin", 9));
+    EXPECT_EQ(0, talSetProfileAttr(p, 16, db.c_str(), static_cast<int32_t>(db.size() + 1)));
+    talCtx* ctx = nullptr;
+    ASSERT_EQ(0, talInitEx(&ctx, p));
+    ASSERT_EQ(0, talAuthenticateEx(ctx, 0));
+    int32_t count = -1;
+    faultStep = 0;
+    faultAt = n;
+    platform::setFileFault(failNth);
+    int32_t r = talInstallMemCrt(ctx, both.data(), static_cast<int32_t>(both.size()), 1, &count);
+    platform::setFileFault(nullptr);
+    hit = faultStep >= n;
+    EXPECT_EQ(0, talDeinit(ctx));
+    DbTal fresh;
+    fresh.connect(db);
+    int found = 0;
+    for (bool at = fresh.crt()->first(); at; at = fresh.crt()->next()) ++found;
+    ASSERT_TRUE(r == 0 || r == 158) << r;
+    EXPECT_EQ(found, count) << r;
+    if (r == 0) EXPECT_EQ(2, count);
+    refused += r == 158;
+  }
+  EXPECT_GT(refused, 3);
 }
 
 // Certificates signed over a TBS that is not DER (openssl verifies them:

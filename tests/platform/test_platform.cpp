@@ -163,6 +163,39 @@ TEST_F(PlatformFiles, ReplaceIsAllOrNothing)
     EXPECT_FALSE(platform::pathExists((dir + "/x").c_str()));
 }
 
+TEST_F(PlatformFiles, ReplaceWithLinkTakesTheSameFileAndLeavesNoTemporary)
+{
+    // A backup put back as a link, once and again (a second restore of the same copies), and
+    // over a missing file; the names then share one file; a folder is refused; a copy over one
+    // name does not write through to the others.
+    std::string bak = dir + "/f.bak", path = dir + "/f", fresh = dir + "/g";
+    std::ofstream(bak) << "kept";
+    std::ofstream(path) << "damaged";
+    struct stat b, p;
+    for (const std::string& target : {path, path, fresh}) {
+        ASSERT_TRUE(platform::replaceWithLink(bak.c_str(), target.c_str())) << target;
+        ASSERT_EQ(0, ::stat(bak.c_str(), &b));
+        ASSERT_EQ(0, ::stat(target.c_str(), &p));
+        EXPECT_EQ(b.st_ino, p.st_ino) << target;
+    }
+    EXPECT_EQ(3u, static_cast<unsigned>(b.st_nlink));
+    EXPECT_FALSE(platform::replaceWithLink(dir.c_str(), (dir + "/h").c_str()));
+    // A copy over one of the names leaves the others as they were.
+    std::string other = dir + "/other";
+    std::ofstream(other) << "copied";
+    ASSERT_TRUE(platform::copyFileContent(other.c_str(), path.c_str(), true));
+    for (const std::string& name : {bak, path, fresh}) {
+        std::ifstream in(name);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(name == path ? "copied" : "kept", text) << name;
+    }
+    DIR* folder = opendir(dir.c_str());
+    ASSERT_NE(nullptr, folder);
+    while (dirent* entry = readdir(folder))
+        EXPECT_EQ(nullptr, std::strstr(entry->d_name, ".tmp")) << entry->d_name;
+    closedir(folder);
+}
+
 TEST(AbsolutePath, Normalises)
 {
     std::string out;

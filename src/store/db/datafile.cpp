@@ -218,17 +218,34 @@ bool DataFile::flushPending()
   if (pending_.empty()) return true;
   // A failed write keeps the records waiting: entries already name them, so
   // the commit writes them again or fails.
-  if (file_.writeAt(pendingAt_, static_cast<uint32_t>(pending_.size()), pending_.data()) != 0)
+  if (file_.writeAt(pendingAt_, static_cast<uint32_t>(pending_.size()), pending_.data()) != 0) {
+    cutBack(pendingAt_);
     return fail(DTA_ERR_IO);
+  }
   pendingAt_ += static_cast<uint32_t>(pending_.size());
   pending_.clear();
   return true;
+}
+
+void DataFile::cutBack(uint32_t end)
+{
+  // A record written in part (a full disk) is named by nothing: its bytes go,
+  // giving their space back. The writer holds the table alone.
+  uint32_t size = file_.size();
+  if (size != 0xFFFFFFFFu && size > end && size - end <= 0x7FFFFFFFu)
+    file_.truncate(-static_cast<int32_t>(size - end));
 }
 
 bool DataFile::sync()
 {
   if (!open_) return fail(DTA_ERR_NOT_OPEN);
   if (!flushPending()) return false;
+  return file_.flushData() == 0 ? true : fail(DTA_ERR_IO);
+}
+
+bool DataFile::syncWritten()
+{
+  if (!open_) return fail(DTA_ERR_NOT_OPEN);
   return file_.flushData() == 0 ? true : fail(DTA_ERR_IO);
 }
 
@@ -297,8 +314,10 @@ uint32_t DataFile::append(const char* const* keys, const uint8_t* data, uint32_t
       p += keyLength_[i];
     }
     if (length) std::memcpy(p, data, length);
-    if (!batch_ && file_.writeAt(position, static_cast<uint32_t>(total), record.data()) != 0)
+    if (!batch_ && file_.writeAt(position, static_cast<uint32_t>(total), record.data()) != 0) {
+      cutBack(position);
       return fail(DTA_ERR_IO), 0;
+    }
     size_ = position + static_cast<uint32_t>(total);
     return position;
   } catch (const std::bad_alloc&) {
@@ -393,9 +412,13 @@ bool DataFile::markDeleted(uint32_t position)
   RecordHeader h;
   if (!readRecordHeader(position, h)) return false;
   known_ = false;
+  if (!pending_.empty() && position >= pendingAt_) {
+    pending_[position - pendingAt_] = 1;  // read from there, so it lies inside
+    return true;
+  }
   // Only the first byte changes: a crash cannot leave it half written.
   uint8_t one[4] = {1, 0, 0, 0};
-  if (!flushPending() || file_.writeAt(position, 4, one) != 0) return fail(DTA_ERR_IO);
+  if (file_.writeAt(position, 4, one) != 0) return fail(DTA_ERR_IO);
   return true;
 }
 

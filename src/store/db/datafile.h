@@ -58,6 +58,9 @@ class DataFile {
   bool endBatch();
   // Writes what waits in memory and syncs the file.
   bool sync();
+  // Syncs what the file holds, leaving what waits in memory: takes no new
+  // space, so a change undone on a full disk (markDeleted) still reaches it.
+  bool syncWritten();
   // Finishes an update a crash cut short (see above) when the table asked for
   // it with watchJournal (open always does); false when one is armed and
   // cannot be read or written back.
@@ -73,6 +76,8 @@ class DataFile {
   const char* key(uint32_t position, int i);
   // 1 written, 2 deleted, 4 longer than the capacity (nothing written), 0 error.
   int update(uint32_t position, const uint8_t* data, uint32_t length);
+  // Changes the flag where the record lies (in memory while it waits there),
+  // so it takes no new space.
   bool markDeleted(uint32_t position);
   // 1 with the position of the first / following record, -1 at the end, 0 error.
   int firstPosition(uint32_t* position);
@@ -96,6 +101,8 @@ class DataFile {
   // Reads from the file or from the records waiting in memory.
   bool readBytes(uint32_t offset, uint32_t length, uint8_t* out);
   bool flushPending();
+  // Cuts the file back to end after a failed write past it.
+  void cutBack(uint32_t end);
   // Writes two ranges in place through the journal.
   bool writeJournaled(uint32_t offset1, uint32_t length1, const uint8_t* data1, uint32_t offset2,
                       uint32_t length2, const uint8_t* data2);

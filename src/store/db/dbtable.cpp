@@ -127,7 +127,9 @@ bool DbTable::insert(const char* const* keys, const uint8_t* data, uint32_t leng
   uint32_t pos = data_.append(keys, data, length);
   if (pos == 0) return error_ = TBL_ERR_DATA, false;
   if (!index_.insert(keys, pos)) {
+    // A commit that failed past its commit point left entries naming it.
     data_.markDeleted(pos);
+    if (!index_.inBatch()) data_.syncWritten();
     return error_ = TBL_ERR_INDEX, false;
   }
   if (position) *position = pos;

@@ -686,13 +686,22 @@ bool IndexFile::insert(const char* const* keys, uint32_t position)
     error_ = IDX_ERR_MEMORY;
     ok = false;
   }
-  // What the failed index changed stays, as the indexes before it do.
-  if (ok) ++records_;
-  if (ok && batch_) return true;
-  int failure = error_;
-  bool committed = commit();
-  if (!ok) return fail(failure ? failure : IDX_ERR_IO);
-  return committed;
+  if (ok) {
+    ++records_;
+    return batch_ || commit();
+  }
+  int failure = error_ ? error_ : IDX_ERR_IO;
+  if (!batch_) {
+    // Alone, a failed insert leaves the file as the last commit did (the
+    // pages it added are named by nothing), so it needs no room to undo.
+    abandon();
+  } else {
+    // In a batch what the failed index changed waits with the rest, as the
+    // indexes before it do, and its record is marked deleted. It counts, so an
+    // index holding entries never counts none.
+    ++records_;
+  }
+  return fail(failure);
 }
 
 bool IndexFile::beginBatch()
@@ -718,7 +727,9 @@ bool IndexFile::endBatch()
   error_ = 0;
   if (!open_) return fail(IDX_ERR_NOT_OPEN);
   batch_ = false;
-  return commit();
+  // Nothing changed since the last commit (one in steps, or after a failed
+  // insert): nothing to write, so nothing that can fail.
+  return (dirty_.empty() && !grew_) || commit();
 }
 
 int IndexFile::seek(const char* key)

@@ -26,7 +26,9 @@
 //
 // An insert commits on its own; between beginBatch and endBatch inserts wait
 // for one commit (a batch that changes more pages in place than a record can
-// name commits in steps, each whole).
+// name commits in steps, each whole). An insert that fails alone (a full
+// disk) leaves the file as the last commit did; in a batch what it changed
+// waits with the rest.
 #pragma once
 
 #include "base/file.h"
