@@ -5,6 +5,8 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <new>
+#include <pthread.h>
 #include <thread>
 #include <unordered_map>
 #include <utility>
@@ -32,15 +34,29 @@ struct Stripe {
   std::condition_variable changed;
   std::unordered_map<const void*, Entry> entries;
 };
-const size_t STRIPES = 64;
+// A fork holds every stripe's lock at once: few enough for ThreadSanitizer, which tracks at most
+// 64 locks held by one thread.
+const size_t STRIPES = 32;
 
 std::atomic<uint64_t> lastGeneration{0};
 
+void forkPrepare();
+void forkParent();
+void forkChild();
+
 // Never destroyed: a handle may be dropped after the statics are gone.
+Stripe* allStripes() {
+  static Stripe* stripes = [] {
+    Stripe* made = new Stripe[STRIPES];
+    ::pthread_atfork(&forkPrepare, &forkParent, &forkChild);
+    return made;
+  }();
+  return stripes;
+}
+
 Stripe& stripeOf(const void* handle) {
-  static Stripe* stripes = new Stripe[STRIPES];
   const uintptr_t address = reinterpret_cast<uintptr_t>(handle);
-  return stripes[(address >> 4 ^ address >> 12) % STRIPES];
+  return allStripes()[(address >> 4 ^ address >> 12) % STRIPES];
 }
 
 // The holds of the calling thread: a thread never waits for itself.
@@ -56,26 +72,74 @@ uint32_t ownHolds(const void* handle, uint64_t generation) {
       std::count(holds.begin(), holds.end(), std::make_pair(handle, generation)));
 }
 
+Entry* entryOf(Stripe& stripe, const void* handle, uint64_t generation) {
+  auto found = stripe.entries.find(handle);
+  return found != stripe.entries.end() && found->second.generation == generation ? &found->second
+                                                                                 : nullptr;
+}
+
 // The entry of the handle once no other thread is closing it (null when there is none by then).
-// A closing of the calling thread's own is returned as it is.
+// A closing of the calling thread's own is returned as it is, and so is one of another thread
+// while this thread holds the handle: that thread waits for this one, so this one must not wait.
 Entry* settledEntry(Stripe& stripe, std::unique_lock<std::mutex>& guard, const void* handle) {
   for (;;) {
     auto found = stripe.entries.find(handle);
     if (found == stripe.entries.end()) return nullptr;
     Entry& entry = found->second;
-    if (!entry.closing || entry.closer == std::this_thread::get_id()) return &entry;
+    if (!entry.closing || entry.closer == std::this_thread::get_id() ||
+        ownHolds(handle, entry.generation) > 0)
+      return &entry;
     stripe.changed.wait(guard);
   }
 }
 
-// Closes the entry for this thread and waits until only the thread's own holds are left
-// (references to map elements survive other inserts and erases).
-void closeAndDrain(Stripe& stripe, std::unique_lock<std::mutex>& guard, const void* handle,
-                   Entry& entry) {
-  entry.closing = true;
-  entry.closer = std::this_thread::get_id();
-  const uint32_t own = ownHolds(handle, entry.generation);
-  stripe.changed.wait(guard, [&] { return entry.users <= own; });
+// Closes the entry for this thread and waits until only the thread's own holds are left. Null
+// when the entry went meanwhile (dropped by a thread that held it as the close began).
+Entry* closeAndDrain(Stripe& stripe, std::unique_lock<std::mutex>& guard, const void* handle,
+                     Entry* entry) {
+  entry->closing = true;
+  entry->closer = std::this_thread::get_id();
+  const uint64_t generation = entry->generation;
+  const uint32_t own = ownHolds(handle, generation);
+  for (;;) {
+    entry = entryOf(stripe, handle, generation);
+    if (!entry || entry->users <= own) return entry;
+    stripe.changed.wait(guard);
+  }
+}
+
+bool closedElsewhere(const Entry& entry) {
+  return entry.closing && entry.closer != std::this_thread::get_id();
+}
+
+// A child has only the thread that forked: no other thread holds a lock of the list there, nor
+// a handle, nor waits on a condition.
+void forkPrepare() {
+  for (size_t i = 0; i < STRIPES; ++i) allStripes()[i].lock.lock();
+}
+
+void forkParent() {
+  for (size_t i = STRIPES; i-- > 0;) allStripes()[i].lock.unlock();
+}
+
+void forkChild() {
+  for (size_t i = STRIPES; i-- > 0;) {
+    Stripe& stripe = allStripes()[i];
+    // The parent's waiters are counted in the condition's state; none of them is here to leave.
+    new (&stripe.changed) std::condition_variable;
+    for (auto e = stripe.entries.begin(); e != stripe.entries.end();) {
+      Entry& entry = e->second;
+      // An object another thread was closing stays as that thread left it: never a handle
+      // again here.
+      if (closedElsewhere(entry)) {
+        e = stripe.entries.erase(e);
+        continue;
+      }
+      entry.users = ownHolds(e->first, entry.generation);
+      ++e;
+    }
+    stripe.lock.unlock();
+  }
 }
 
 }  // namespace
@@ -96,7 +160,8 @@ void dropHandle(const void* handle) {
   std::unique_lock<std::mutex> guard(stripe.lock);
   Entry* entry = settledEntry(stripe, guard, handle);
   if (!entry) return;
-  closeAndDrain(stripe, guard, handle, *entry);
+  // Another thread closing it waits for this thread's holds: it finds the entry gone.
+  if (!closedElsewhere(*entry) && !closeAndDrain(stripe, guard, handle, entry)) return;
   stripe.entries.erase(handle);
   stripe.changed.notify_all();
 }
@@ -110,24 +175,32 @@ bool takeHandle(const void* handle, HandleKind kind, size_t* size,
   // Closed by this thread already, or held by it: freeing it would pull it from under the call.
   if (!entry || entry->kind != kind || entry->closing || ownHolds(handle, entry->generation) > 0)
     return false;
-  closeAndDrain(stripe, guard, handle, *entry);
+  entry = closeAndDrain(stripe, guard, handle, entry);
+  if (!entry) return false;
   if (mayTake) {
+    const uint64_t generation = entry->generation;
+    // Looked up again afterwards: what the question does may drop the handle.
+    auto reopen = [&] {
+      entry = entryOf(stripe, handle, generation);
+      if (entry) entry->closing = false;
+      stripe.changed.notify_all();
+    };
     bool may = false;
     guard.unlock();
     try {
       may = mayTake();
     } catch (...) {
       guard.lock();
-      entry->closing = false;
-      stripe.changed.notify_all();
+      reopen();
       throw;
     }
     guard.lock();
     if (!may) {
-      entry->closing = false;
-      stripe.changed.notify_all();
+      reopen();
       return false;
     }
+    entry = entryOf(stripe, handle, generation);
+    if (!entry) return false;
   }
   if (size) *size = entry->size;
   stripe.entries.erase(handle);
@@ -201,9 +274,11 @@ HandlePause::HandlePause(const void* handle) {
   Stripe& stripe = stripeOf(handle);
   std::unique_lock<std::mutex> guard(stripe.lock);
   Entry* entry = settledEntry(stripe, guard, handle);
-  // Nothing to pause, or closed by this thread already (which resumes it itself).
+  // Nothing to pause, or closed already: by this thread (which resumes it itself), or by another
+  // that waits for this thread's hold.
   if (!entry || entry->closing) return;
-  closeAndDrain(stripe, guard, handle, *entry);
+  entry = closeAndDrain(stripe, guard, handle, entry);
+  if (!entry) return;
   paused = handle;
   generation = entry->generation;
 }

@@ -24,7 +24,9 @@ enum class HandleKind : uint8_t {
 // length).
 void enlistHandle(const void* handle, HandleKind kind, size_t size = 0);
 // Called before the object goes: nothing for a handle that is not enlisted; otherwise no new
-// call may hold it, and this waits until the calls of other threads that hold it are done.
+// call may hold it, and this waits until the calls of other threads that hold it are done. A
+// thread that holds the handle never waits for another thread's delete of it (which waits for
+// this one): that delete finds it gone.
 void dropHandle(const void* handle);
 // Drops the handle when it is enlisted as that kind, in one step, after the calls of other
 // threads that hold it are done; false when it was not enlisted so, when another thread takes

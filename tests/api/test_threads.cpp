@@ -287,6 +287,29 @@ TEST_F(HandleRaces, EveryOtherKindDeletedWhileRead) {
   }
 }
 
+// A profile deleted on one thread while an opening on another takes it and then fails (the
+// device's library is absent here: 37; the profile goes with the context). One of the two frees
+// it; neither waits for the other for ever.
+TEST_F(HandleRaces, AProfileDeletedWhileAnOpeningFails) {
+  for (int round = 0; round < 200; ++round) {
+    talProfile* profile = talCreateProfile(TAL_PROFILE_OSTRA);
+    ASSERT_NE(nullptr, profile);
+    std::atomic<bool> go{false};
+    int32_t deleted = -1;
+    std::thread deleter([&] {
+      while (!go) std::this_thread::yield();
+      deleted = talDeleteProfile(profile);
+    });
+    talCtx* ctx = nullptr;
+    go = true;
+    const int32_t opened = talInitEx(&ctx, profile);
+    deleter.join();
+    EXPECT_TRUE(opened == 37 || (opened == 20 && deleted == 0)) << "round " << round;
+    EXPECT_TRUE(deleted == 20 || (deleted == 0 && opened == 20)) << "round " << round;
+    EXPECT_EQ(nullptr, ctx);
+  }
+}
+
 // The PIN replaced on several threads at once (and read by the calls that wipe it): each
 // replacement is whole, under the context's lock.
 TEST_F(Threads, PinsSetOnManyThreadsAtOnce) {
