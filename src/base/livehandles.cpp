@@ -59,17 +59,35 @@ Stripe& stripeOf(const void* handle) {
   return allStripes()[(address >> 4 ^ address >> 12) % STRIPES];
 }
 
-// The holds of the calling thread: a thread never waits for itself.
+// The holds of the calling thread: a thread never waits for itself. Behind a plain pointer,
+// which outlives the thread's objects: handles are held and dropped by exit handlers and static
+// destructors too, after the exiting thread's own objects are gone.
 using Holds = std::vector<std::pair<const void*, uint64_t>>;
+thread_local Holds* threadHolds = nullptr;
+thread_local bool threadEnding = false;
+struct HoldsOwner {
+  ~HoldsOwner() {
+    delete threadHolds;
+    threadHolds = nullptr;
+    threadEnding = true;
+  }
+};
+thread_local HoldsOwner holdsOwner;
+
+// Made on the first hold; may throw std::bad_alloc. Once the thread's objects are gone, what is
+// made again stays for the little that is left of the thread.
 Holds& holdsOfThisThread() {
-  thread_local Holds holds;
-  return holds;
+  if (!threadHolds) {
+    threadHolds = new Holds;
+    if (!threadEnding) (void)&holdsOwner;  // its end frees them
+  }
+  return *threadHolds;
 }
 
 uint32_t ownHolds(const void* handle, uint64_t generation) {
-  const Holds& holds = holdsOfThisThread();
+  if (!threadHolds) return 0;
   return static_cast<uint32_t>(
-      std::count(holds.begin(), holds.end(), std::make_pair(handle, generation)));
+      std::count(threadHolds->begin(), threadHolds->end(), std::make_pair(handle, generation)));
 }
 
 Entry* entryOf(Stripe& stripe, const void* handle, uint64_t generation) {
@@ -253,9 +271,11 @@ HandleHold& HandleHold::operator=(HandleHold&& other) noexcept {
 
 void HandleHold::release() {
   if (!held) return;
-  Holds& holds = holdsOfThisThread();
-  auto mine = std::find(holds.begin(), holds.end(), std::make_pair(held, generation));
-  if (mine != holds.end()) holds.erase(mine);
+  if (threadHolds) {
+    Holds& holds = *threadHolds;
+    auto mine = std::find(holds.begin(), holds.end(), std::make_pair(held, generation));
+    if (mine != holds.end()) holds.erase(mine);
+  }
   Stripe& stripe = stripeOf(held);
   {
     std::lock_guard<std::mutex> guard(stripe.lock);

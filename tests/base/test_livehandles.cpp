@@ -175,4 +175,33 @@ TEST(LiveHandles, AForkedChildWaitsForNoThreadOfItsParent) {
   EXPECT_TRUE(takeHandle(&object, HandleKind::Message));
 }
 
+int atExitObject = 0;
+
+// A handle of a library object closed by a static destructor or an exit handler, after the
+// exiting thread's own storage has gone: the list still tells what the thread holds.
+TEST(LiveHandles, AHandleGoesAtExit) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    enlistHandle(&atExitObject, HandleKind::Context);
+    {
+      HandleHold hold(&atExitObject, HandleKind::Context);
+      if (!hold) ::_exit(2);
+    }
+    std::atexit([] {
+      HandleHold hold(&atExitObject, HandleKind::Context);
+      if (!hold) ::_exit(3);
+      // Held by this thread: refused.
+      if (takeHandle(&atExitObject, HandleKind::Context)) ::_exit(4);
+      hold.release();
+      if (!takeHandle(&atExitObject, HandleKind::Context)) ::_exit(5);
+    });
+    std::exit(0);
+  }
+  ASSERT_LT(0, child);
+  int status = 0;
+  ASSERT_EQ(child, ::waitpid(child, &status, 0));
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(0, WEXITSTATUS(status));
+}
+
 }  // namespace
