@@ -241,7 +241,8 @@ int32_t talInstallMemCrt(talCtx* ctx, const uint8_t* buffer, int32_t length, int
 int32_t talGetCrtMem(talCert* certificate, uint8_t** buffer, int32_t* length);
 /* The digest of a file's content at the start of the buffer. */
 int32_t talHashFile(const char* path, int32_t hash, uint8_t* buffer, int32_t length);
-/* Zeros over the first length bytes of a buffer handed out by the library, then freed. */
+/* Zeros over the first length bytes of a buffer handed out by the library, then freed (once: 20
+ * for a buffer already freed or never handed out, which is left alone). */
 int32_t talDeleteBuffer(void* buffer, int32_t length);
 int32_t talNetCacheSetTimeout(int32_t value);
 

@@ -237,7 +237,7 @@ void ConfigurationManager::writeDefaults() {
 
 int32_t ConfigurationManager::setProfile(TalProfile* incoming) {
   if (!incoming) return PROFILE_ATTR_INVALID;
-  std::unique_ptr<TalProfile> held(incoming);
+  TalProfilePtr held(incoming);
   const TalProfile& p = *incoming;
   ProfileData data;
   std::vector<uint8_t> value;

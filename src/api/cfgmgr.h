@@ -6,6 +6,7 @@
 
 #include "api/pcfgfile.h"
 #include "keys/keyconfig.h"
+#include "keys/talprofile.h"
 #include "pki/common/algid.h"
 #include "pki/names/dname.h"
 #include "pki/x509/x509ext.h"
@@ -160,7 +161,7 @@ class ConfigurationManager : public KeyConfigAccess {
   talCtx* context = nullptr;
   const ServerDirectory* servers = nullptr;
   ServerSearch serverSearch;
-  std::unique_ptr<TalProfile> activeProfilePtr;
+  TalProfilePtr activeProfilePtr;
   ProfileData profile;
   TALCfgFile cfgFile;
   int32_t device = 0;

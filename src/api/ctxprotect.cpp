@@ -4,9 +4,11 @@
 #include "api/talapi.h"
 #include "api/talctx.h"
 #include "base/commonerror.h"
+#include "base/livehandles.h"
 #include "cms/smime.h"
 
 #include <ctime>
+#include <utility>
 #include <vector>
 
 #define PROTECT_UNIT "API/talprofile"
@@ -24,14 +26,18 @@ const size_t OPEN_SESSION_ANSWER_COUNT = sizeof OPEN_SESSION_ANSWERS / sizeof(An
 
 namespace {
 
-// The recipients a C caller hands over: a NULL-terminated array of talCert handles. A pointer
-// that is not a live certificate handle refuses the list.
-bool recipientList(const void* recipients, std::vector<const SignedCertificate*>& out) {
+// The recipients a C caller hands over: a NULL-terminated array of talCert handles, each held
+// in `holds` so no other thread frees one while the message is made. A pointer that is not a
+// live certificate handle refuses the list.
+bool recipientList(const void* recipients, std::vector<HandleHold>& holds,
+                   std::vector<const SignedCertificate*>& out) {
   const void* const* handles = static_cast<const void* const*>(recipients);
   if (!handles || !handles[0]) return false;
   for (; *handles; ++handles) {
-    if (!isCertificateHandle(*handles)) return false;
-    out.push_back(static_cast<const SignedCertificate*>(*handles));
+    HandleHold hold(*handles, HandleKind::Certificate);
+    if (!hold) return false;
+    out.push_back(hold.as<const SignedCertificate>());
+    holds.push_back(std::move(hold));
   }
   return true;
 }
@@ -98,6 +104,9 @@ int32_t protectMessage(talCtx* ctx, const void* recipients, GenericFile* input,
   // The context's signing key signs whatever the flags say of the key manager: a time-stamp
   // request (flags 130) is signed by the key that option 3 asks for.
   KeyManagerSmimeKeys keys(ctx->keyManager, chain);
+  // The recipients' certificates, held while the S/MIME context (made after, gone before) may
+  // read them.
+  std::vector<HandleHold> recipientHolds;
   SMIMEctx smime(&ctx->reportBuffer, &keys, settings);
 
   if (begin) begin();
@@ -106,7 +115,8 @@ int32_t protectMessage(talCtx* ctx, const void* recipients, GenericFile* input,
     // The recipients are set up here, after the input and the keys: a list that is not one of
     // certificates answers as the S/MIME context answers an empty one.
     std::vector<const SignedCertificate*> recipientCerts;
-    r = recipientList(recipients, recipientCerts) ? smime.encrypt(recipientCerts) : 20;
+    r = recipientList(recipients, recipientHolds, recipientCerts) ? smime.encrypt(recipientCerts)
+                                                                  : 20;
     if (r > 10) return r;
   }
   r = smime.sign(effective, output);

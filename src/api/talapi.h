@@ -30,8 +30,12 @@ extern const size_t LOAD_ROOTS_ANSWER_COUNT;
 extern const AnswerRow OPEN_SESSION_ANSWERS[];
 extern const size_t OPEN_SESSION_ANSWER_COUNT;
 
-// Whether a pointer is a certificate handle of talAllocateCertFromFile not yet deleted.
-bool isCertificateHandle(const void* handle);
+// A new buffer of `size` bytes (at least one is allocated) that the caller frees with
+// talDeleteBuffer: enlisted, so that talDeleteBuffer frees only what the library handed out.
+// Null when memory runs out.
+void* newCallerBuffer(size_t size);
+// Frees such a buffer that was never handed out.
+void freeCallerBuffer(void* buffer);
 
 // The C API's hash number (1 SHA-1, 2 MD5, 3 SHA-224, 4 SHA-256, 5 SHA-384, 6 SHA-512,
 // 7 RIPEMD-128, 8 RIPEMD-160) as the configuration's and the hash library's id, 0 outside 1..8;

@@ -20,10 +20,9 @@ thread_local char invalidContextText[TEXT_SIZE];
 
 const char* errorTextBody(talCtx* ctx, int32_t code) {
   static std::mutex formatting;
-  const bool valid = checkCtx(ctx) == 0;
   // The context's text buffer, which a clone taken on another thread copies.
-  CtxUse use;
-  if (valid) use = CtxUse(ctx->inUse);
+  CtxUse use(ctx);
+  const bool valid = use.code() == 0;
   char* out = valid ? ctx->errorText : invalidContextText;
   const char* message = talCodeMessage(code);
   if (!message) {
@@ -66,8 +65,8 @@ const char* errorTextBody(talCtx* ctx, int32_t code) {
 }
 
 const char* reportTextBody(talCtx* ctx) {
-  if (checkCtx(ctx) != 0) return "";
-  CtxUse use(ctx->inUse);  // the report is ended in place
+  CtxUse use(ctx);  // the report is ended in place
+  if (use.code() != 0) return "";
   if (ctx->reportBuffer.length() == 0) return "";
   MemFile& report = ctx->reportBuffer;
   if (report.data()[report.length() - 1] != 0) {

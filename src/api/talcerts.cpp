@@ -15,8 +15,8 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <malloc.h>
 #include <memory>
+#include <new>
 
 #define CRT_UNIT "API/talcrt"
 
@@ -26,12 +26,9 @@ const uint32_t HASH_CHUNK = 0xA000;
 
 std::atomic<int32_t> netCacheTimeout{0};
 
-// The certificate behind a handle talAllocateCertFromFile gave; null for anything else (never
-// read then).
-SignedCertificate* asCertificate(talCert* handle) {
-  return isLiveHandle(handle, HandleKind::Certificate) ? reinterpret_cast<SignedCertificate*>(handle)
-                                                       : nullptr;
-}
+// The certificate behind a handle talAllocateCertFromFile gave, held for the call; empty for
+// anything else (never read then).
+HandleHold holdCertificate(talCert* handle) { return HandleHold(handle, HandleKind::Certificate); }
 
 int32_t allocateCertBody(const char* path, talCert** out) {
   if (!path || !out) return 20;
@@ -50,7 +47,8 @@ int32_t allocateCertBody(const char* path, talCert** out) {
 }
 
 int32_t isCaAutoCertBody(talCert* handle, int32_t* flag) {
-  const SignedCertificate* certificate = asCertificate(handle);
+  HandleHold hold = holdCertificate(handle);
+  const SignedCertificate* certificate = hold.as<SignedCertificate>();
   if (!certificate || !flag) return 20;
   *flag = 0;
   const TBSCertificate& tbs = certificate->tbsCertificate;
@@ -65,7 +63,8 @@ int32_t isCaAutoCertBody(talCert* handle, int32_t* flag) {
 int32_t installRootBody(talCtx* handle, talCert* certHandle, int32_t kind, int32_t group) {
   CtxUse use = useCtx(handle);
   talCtx* ctx = checkCtxAndResetReport(handle);
-  const SignedCertificate* certificate = asCertificate(certHandle);
+  HandleHold hold = holdCertificate(certHandle);
+  const SignedCertificate* certificate = hold.as<SignedCertificate>();
   if (kind < 1 || kind > 4 || !certificate) return 20;
   int32_t added = ctx->keyManager.addCertificate(*certificate, group, kind);
   switch (added) {
@@ -94,9 +93,8 @@ int32_t installRootBody(talCtx* handle, talCert* certHandle, int32_t kind, int32
 
 int32_t installMemCrtBody(talCtx* handle, const uint8_t* buffer, int32_t length, int32_t flag,
                           int32_t* count) {
-  int32_t check = checkCtx(handle);
-  if (check != 0) return check;
-  CtxUse use(handle->inUse);
+  CtxUse use(handle);
+  if (use.code() != 0) return use.code();
   talCtx* ctx = checkCtxAndResetReport(handle);
   if (!ctx->initialised) return 22;
   if (!ctx->completeKeys && flag == 0) return 25;
@@ -138,12 +136,13 @@ int32_t installMemCrtBody(talCtx* handle, const uint8_t* buffer, int32_t length,
 }
 
 int32_t getCrtMemBody(talCert* handle, uint8_t** out, int32_t* length) {
-  const SignedCertificate* certificate = asCertificate(handle);
+  HandleHold hold = holdCertificate(handle);
+  const SignedCertificate* certificate = hold.as<SignedCertificate>();
   if (!certificate || !out || !length) return 20;
   MemFile buffer;
   if (certificate->encode(&buffer) < 1) return 100;
   int32_t size = buffer.length();
-  uint8_t* bytes = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size)));
+  uint8_t* bytes = static_cast<uint8_t*>(newCallerBuffer(static_cast<size_t>(size)));
   if (!bytes) return 100;
   std::memcpy(bytes, buffer.data(), static_cast<size_t>(size));
   *length = size;
@@ -179,8 +178,21 @@ int32_t hashFileBody(const char* path, int32_t hash, uint8_t* buffer, int32_t bu
 
 }  // namespace
 
-bool isCertificateHandle(const void* handle) {
-  return isLiveHandle(handle, HandleKind::Certificate);
+void* newCallerBuffer(size_t size) {
+  void* buffer = std::malloc(size ? size : 1);
+  if (!buffer) return nullptr;
+  try {
+    enlistHandle(buffer, HandleKind::Buffer, size);
+  } catch (const std::bad_alloc&) {
+    std::free(buffer);
+    return nullptr;
+  }
+  return buffer;
+}
+
+void freeCallerBuffer(void* buffer) {
+  dropHandle(buffer);
+  std::free(buffer);
 }
 
 extern "C" {
@@ -242,10 +254,14 @@ int32_t talDeleteBuffer(void* buffer, int32_t length) {
   return traceCode("talDeleteBuffer", [&] {
     return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
       if (!buffer || length < 0) return 20;
-      // A length past the allocation is the caller's mistake: the wipe stops at its end.
-      size_t usable = malloc_usable_size(buffer);
+      // Only a buffer the library handed out, once: taken off the live list in one step, so of
+      // two deletes one frees it, and a stranger's pointer is never freed. The wipe and the
+      // free (of what may be a big buffer) are done outside the list's lock.
+      size_t size = 0;
+      if (!takeHandle(buffer, HandleKind::Buffer, &size)) return 20;
+      // A length past the buffer is the caller's mistake: the wipe stops at its end.
       size_t wipe = static_cast<size_t>(length);
-      SecretBlock::wipe(buffer, wipe < usable ? wipe : usable);
+      SecretBlock::wipe(buffer, wipe < size ? wipe : size);
       std::free(buffer);
       return 0;
     });

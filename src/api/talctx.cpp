@@ -241,18 +241,36 @@ int32_t talCtx::flushNewCertificates() {
 
 int32_t checkCtx(const void* handle) {
   if (!handle) return 20;
-  // Only a live context is read: a freed one or a stranger's pointer may be unmapped memory.
-  if (!isLiveHandle(handle, HandleKind::Context)) return 21;
+  // Only a live context is read, and held while it is: a freed one or a stranger's pointer may
+  // be unmapped memory.
+  HandleHold hold(handle, HandleKind::Context);
+  if (!hold) return 21;
   const char* bytes = static_cast<const char*>(handle);
   for (size_t i = 0; i < sizeof TAL_CTX_MARKER; ++i)
     if (bytes[i] != TAL_CTX_MARKER[i]) return 21;
   return 0;
 }
 
+CtxUse::CtxUse(void* handle) : hold(handle, HandleKind::Context) {
+  // Held before it is checked, and checked before it is locked: a context closed on another
+  // thread meanwhile is never locked nor read.
+  result = !handle ? 20 : !hold ? 21 : checkCtx(handle);
+  if (result != 0) {
+    hold.release();
+    return;
+  }
+  lock = std::unique_lock<std::recursive_mutex>(static_cast<talCtx*>(handle)->inUse);
+}
+
+void CtxUse::release() {
+  if (lock.owns_lock()) lock.unlock();
+  hold.release();
+}
+
 CtxUse useCtx(void* handle) {
-  int32_t code = checkCtx(handle);
-  if (code != 0) throw TalApiException(code);
-  return CtxUse(static_cast<talCtx*>(handle)->inUse);
+  CtxUse use(handle);
+  if (use.code() != 0) throw TalApiException(use.code());
+  return use;
 }
 
 talCtx* checkCtxAndResetReport(void* handle) {
@@ -268,7 +286,8 @@ talCtx* checkCtxAndResetReport(void* handle) {
 int32_t endOfOperation(const talCtx* ctx) { return ctx->warnings > 0 ? 10 : 0; }
 
 int32_t cloneContext(talCtx* source, talCtx** out) {
-  CtxUse use(source->inUse);
+  CtxUse use(source);
+  if (use.code() != 0) return use.code();
   int32_t flushed = source->flushNewCertificates();
   if (flushed > 10) return flushed;
   std::unique_ptr<talCtx> clone;

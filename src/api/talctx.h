@@ -10,6 +10,7 @@
 #include "api/ctxservers.h"
 #include "api/dbsettings.h"
 #include "asn1/asngent.h"
+#include "base/livehandles.h"
 #include "base/memfile.h"
 #include "base/reportstream.h"
 #include "keys/keymanager.h"
@@ -184,9 +185,22 @@ struct talCtx {
 // the marker (compared byte by byte up to and including its zero, stopping at the first
 // difference); 0 otherwise.
 int32_t checkCtx(const void* handle);
-// A context held for one operation (talCtx::inUse).
-using CtxUse = std::unique_lock<std::recursive_mutex>;
-// checkCtx, throwing TalApiException with its code; then the context held.
+// A context held for one operation: live (talDeinit on another thread waits until the operation
+// is done) and locked (talCtx::inUse), in one step with checkCtx.
+class CtxUse {
+ public:
+  CtxUse() = default;
+  explicit CtxUse(void* handle);
+  // checkCtx's answer: 0 when the context is held.
+  int32_t code() const { return result; }
+  void release();
+
+ private:
+  int32_t result = 20;
+  HandleHold hold;
+  std::unique_lock<std::recursive_mutex> lock;
+};
+// CtxUse, throwing TalApiException with checkCtx's code.
 CtxUse useCtx(void* handle);
 // checkCtx, throwing TalApiException with its code; then an empty report and no warnings.
 talCtx* checkCtxAndResetReport(void* handle);

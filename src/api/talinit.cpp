@@ -68,13 +68,14 @@ int32_t initBody(talCtx** out, talProfile* handle) {
     xmlInitParser();
     selectOutputCharset(nullptr);
   });
-  // A pointer that is no profile (or one already freed) is refused, never deleted.
-  if (!TalProfile::isValidHandle(handle)) return 20;
-  TalProfile* profile = reinterpret_cast<TalProfile*>(handle);
-  // A profile another context holds cannot be taken a second time.
-  if (profile->isHeldByContext()) return 20;
-  std::unique_ptr<TalProfile> owned(profile);
-  profile->markHeldByContext();
+  // A pointer that is no profile (or one already freed) is refused, never deleted; held while
+  // it is taken, so a delete on another thread waits.
+  HandleHold hold = TalProfile::holdHandle(handle);
+  if (!hold) return 20;
+  TalProfile* profile = hold.as<TalProfile>();
+  // A profile another context holds cannot be taken a second time (nor by two at once).
+  if (!profile->markHeldByContext()) return 20;
+  TalProfilePtr owned(profile);
   if (!out) return 20;
   if (!selfTestPassed.load()) {
     bool passed = false;
@@ -146,10 +147,9 @@ void writeReportHeader(talCtx* ctx) {
 }
 
 int32_t authenticateBody(talCtx* handle, int32_t flags) {
-  int32_t check = checkCtx(handle);
-  if (check != 0) return check;
+  CtxUse use(handle);
+  if (use.code() != 0) return use.code();
   talCtx* ctx = handle;
-  CtxUse use(ctx->inUse);
   if (!ctx->initialised) return 22;
   ctx->reportBuffer.clear();
   ctx->report.sink = &ctx->reportBuffer;
@@ -207,25 +207,35 @@ int32_t authenticateBody(talCtx* handle, int32_t flags) {
 }
 
 int32_t deinitBody(talCtx* ctx) {
-  int32_t check = checkCtx(ctx);
+  const int32_t check = checkCtx(ctx);
   if (check != 0) return check;
-  CtxUse use(ctx->inUse);
-  ctx->warnings = 0;
-  int32_t flushed = ctx->flushNewCertificates();
-  if (flushed >= 11) return flushed;
-  importRefreshedData(ctx);
-  leaveNetworkThreads(ctx);
-  ctx->keyManager.releaseTokenLibrary();
-  use.unlock();  // a held mutex is not destroyed
+  // Closed in one step once no call of another thread uses it (none begins meanwhile), the
+  // work of closing done first: of two closes one frees it, and a failure leaves it open.
+  int32_t failed = 0;
+  const bool closed = takeHandle(ctx, HandleKind::Context, nullptr, [&] {
+    std::lock_guard<std::recursive_mutex> use(ctx->inUse);  // a held mutex is not destroyed
+    ctx->warnings = 0;
+    int32_t flushed = ctx->flushNewCertificates();
+    if (flushed >= 11) {
+      failed = flushed;
+      return false;
+    }
+    importRefreshedData(ctx);
+    leaveNetworkThreads(ctx);
+    ctx->keyManager.releaseTokenLibrary();
+    return true;
+  });
+  if (failed) return failed;
+  // Closed by another thread meanwhile, or in use by a call of this one.
+  if (!closed) return 21;
   delete ctx;
   return 0;
 }
 
 int32_t rbgFillBody(talCtx* ctx, uint8_t* buffer, int32_t length) {
   if (!ctx || !buffer || length < 1) return 20;
-  int32_t check = checkCtx(ctx);
-  if (check != 0) return check;
-  CtxUse use(ctx->inUse);
+  CtxUse use(ctx);
+  if (use.code() != 0) return use.code();
   ctx->warnings = 0;
   if (!ctx->ready) return 22;
   if (!(ctx->keyManager.flags & KM_FLAG_OWN_RANDOM)) return 31;
@@ -300,7 +310,7 @@ int32_t talRbgFill(talCtx* ctx, uint8_t* buffer, int32_t length) {
 
 int32_t talCloneCtx(talCtx* source, talCtx** clone) {
   return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
-    int32_t check = checkCtx(source);
+    const int32_t check = checkCtx(source);
     if (check != 0) return check;
     if (!clone) return 20;
     return cloneContext(source, clone);

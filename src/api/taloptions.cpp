@@ -118,9 +118,8 @@ int32_t storeOption(talCtx* ctx, int32_t option, int32_t value) {
 }
 
 int32_t setOptionBody(talCtx* handle, int32_t option, int32_t value) {
-  int32_t check = checkCtx(handle);
-  if (check != 0) return check;
-  CtxUse use(handle->inUse);
+  CtxUse use(handle);
+  if (use.code() != 0) return use.code();
   talCtx* ctx = checkCtxAndResetReport(handle);
   int32_t result = 0;
   switch (option) {

@@ -4,6 +4,7 @@
 
 #include "api/apitrace.h"
 #include "api/ctxprotect.h"
+#include "api/talapi.h"
 #include "api/talctx.h"
 #include "api/talstream.h"
 #include "base/commonerror.h"
@@ -15,41 +16,44 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 
 #define PRF_UNIT "API/talprofile"
 
 namespace {
 
-TalProfile* validProfile(talProfile* handle) {
-  if (!TalProfile::isValidHandle(handle)) throw TalApiException(20);
-  return reinterpret_cast<TalProfile*>(handle);
+// The profile behind a handle, held for the call (a delete on another thread waits for it).
+TalProfile* validProfile(talProfile* handle, HandleHold& hold) {
+  hold = TalProfile::holdHandle(handle);
+  if (!hold) throw TalApiException(20);
+  return hold.as<TalProfile>();
 }
 
-// A heap copy the caller frees with talDeleteBuffer.
-char* copyText(const std::string& text) {
-  char* copy = static_cast<char*>(std::malloc(text.size() + 1));
+// A copy the caller frees with talDeleteBuffer.
+struct FreeCallerBuffer {
+  void operator()(char* buffer) const { freeCallerBuffer(buffer); }
+};
+using CallerText = std::unique_ptr<char, FreeCallerBuffer>;
+CallerText copyText(const std::string& text) {
+  CallerText copy(static_cast<char*>(newCallerBuffer(text.size() + 1)));
   if (!copy) throw std::bad_alloc();
-  std::memcpy(copy, text.c_str(), text.size() + 1);
+  std::memcpy(copy.get(), text.c_str(), text.size() + 1);
   return copy;
 }
 
-// The message or signature behind a handle; null for anything that is not one alive (never
-// read then).
-const MsgInfo* asMessage(const talMsgInfo* handle) {
-  return isLiveHandle(handle, HandleKind::Message) ? reinterpret_cast<const MsgInfo*>(handle)
-                                                   : nullptr;
-}
-const SigInfo* asSignature(const talSigInfo* handle) {
-  return isLiveHandle(handle, HandleKind::Signature) ? reinterpret_cast<const SigInfo*>(handle)
-                                                     : nullptr;
+// The message or signature behind a handle, held for the call: empty for anything that is not
+// one alive (never read then), and not freed under the call by another thread.
+HandleHold holdMessage(const talMsgInfo* handle) { return HandleHold(handle, HandleKind::Message); }
+HandleHold holdSignature(const talSigInfo* handle) {
+  return HandleHold(handle, HandleKind::Signature);
 }
 
 int32_t protectBody(talCtx* handle, const void* recipients, talStream* input, talStream* output,
                     int32_t flags) {
-  int32_t check = checkCtx(handle);
-  if (check != 0) return check;
-  CtxUse use(handle->inUse);
+  CtxUse use(handle);
+  if (use.code() != 0) return use.code();
   talCtx* ctx = checkCtxAndResetReport(handle);
   // Both streams are held for the call: another call that hands one of them in, or deletes
   // one, is refused meanwhile; one stream for both ends is refused too.
@@ -83,10 +87,14 @@ talProfile* talCreateProfile(int32_t type) {
 int32_t talDeleteProfile(talProfile* profile) {
   return traceCode("talDeleteProfile", [&] {
     return catchWithText([&] {
-      TalProfile* p = validProfile(profile);
       // The context that took it at talInitEx deletes it; deleting it here would leave the
-      // context with a freed profile.
-      if (p->isHeldByContext()) return 20;
+      // context with a freed profile. Taken in one step with that check, once no other call
+      // reads it: of two deletes one frees it, and a talInitEx meanwhile is refused.
+      const TalProfile* p = reinterpret_cast<const TalProfile*>(profile);
+      if (!TalProfile::isValidHandle(profile) ||
+          !takeHandle(profile, HandleKind::Profile, nullptr,
+                      [&] { return !p->isHeldByContext(); }))
+        return 20;
       delete p;
       return 0;
     });
@@ -97,7 +105,8 @@ int32_t talSetProfileAttr(talProfile* profile, int32_t number, const void* value
                           int32_t length) {
   return traceCode("talSetProfileAttr", [&] {
     return catchWithText([&]() -> int32_t {
-      TalProfile* p = validProfile(profile);
+      HandleHold hold;
+      TalProfile* p = validProfile(profile, hold);
       if (length < 0) return 20;
       return p->setAttribute(number, value, static_cast<size_t>(length)) != 0 ? 20 : 0;
     });
@@ -107,7 +116,8 @@ int32_t talSetProfileAttr(talProfile* profile, int32_t number, const void* value
 int32_t talGetProfileAttr(talProfile* profile, int32_t number, void* buffer, int32_t* length) {
   return traceCode("talGetProfileAttr", [&] {
     return catchWithText([&]() -> int32_t {
-      const TalProfile* p = validProfile(profile);
+      HandleHold hold;
+      const TalProfile* p = validProfile(profile, hold);
       if (!length || *length < 0) return 20;
       size_t size = static_cast<size_t>(*length);
       int32_t r = p->getAttribute(number, buffer, &size);
@@ -130,7 +140,8 @@ int32_t talAddProxy(talProfile* profile, const char* address, int32_t port, cons
                     const char* password) {
   return traceCode("talAddProxy", [&] {
     return catchWithText([&] {
-      validProfile(profile)->setProxy(address, port, login, password);
+      HandleHold hold;
+      validProfile(profile, hold)->setProxy(address, port, login, password);
       return 0;
     });
   });
@@ -140,7 +151,8 @@ int32_t talGetProxy(talProfile* profile, char** address, int32_t* port, char** l
                     char** password) {
   return traceCode("talGetProxy", [&] {
     return catchWithText([&] {
-      const TalProfile* p = validProfile(profile);
+      HandleHold hold;
+      const TalProfile* p = validProfile(profile, hold);
       std::string host, user, secret;
       // The password's copy is wiped before its memory goes back, on every way out.
       struct Wipe {
@@ -150,11 +162,9 @@ int32_t talGetProxy(talProfile* profile, char** address, int32_t* port, char** l
       int32_t proxyPort = 0;
       p->getProxy(host, proxyPort, user, secret);
       // Each copy is made before any is handed out, so a failure leaks none.
-      std::unique_ptr<char, decltype(&std::free)> a(address ? copyText(host) : nullptr,
-                                                     std::free);
-      std::unique_ptr<char, decltype(&std::free)> l(login ? copyText(user) : nullptr, std::free);
-      std::unique_ptr<char, decltype(&std::free)> s(password ? copyText(secret) : nullptr,
-                                                     std::free);
+      CallerText a = address ? copyText(host) : nullptr;
+      CallerText l = login ? copyText(user) : nullptr;
+      CallerText s = password ? copyText(secret) : nullptr;
       if (address) *address = a.release();
       if (login) *login = l.release();
       if (password) *password = s.release();
@@ -177,7 +187,8 @@ int32_t talDeleteServerIterator(talServerIterator* iterator) {
 int32_t talMsgStatus(const talMsgInfo* message, int32_t* status) {
   return traceCode("talMsgStatus", [&] {
     return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
-      const MsgInfo* info = asMessage(message);
+      HandleHold hold = holdMessage(message);
+      const MsgInfo* info = hold.as<const MsgInfo>();
       if (!info || !status) return 20;
       *status = info->status;
       return 0;
@@ -188,7 +199,8 @@ int32_t talMsgStatus(const talMsgInfo* message, int32_t* status) {
 int32_t talGetMessageSignatureCount(const talMsgInfo* message, int32_t* count) {
   return traceCode("talGetMessageSignatureCount", [&] {
     return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
-      const MsgInfo* info = asMessage(message);
+      HandleHold hold = holdMessage(message);
+      const MsgInfo* info = hold.as<const MsgInfo>();
       if (!info || !count) return 20;
       *count = info->GetCount();
       return 0;
@@ -199,7 +211,8 @@ int32_t talGetMessageSignatureCount(const talMsgInfo* message, int32_t* count) {
 int32_t talGetMessageSignature(const talMsgInfo* message, int32_t index, talSigInfo** signature) {
   return traceCode("talGetMessageSignature", [&] {
     return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
-      const MsgInfo* info = asMessage(message);
+      HandleHold hold = holdMessage(message);
+      const MsgInfo* info = hold.as<const MsgInfo>();
       if (!info || !signature) return 20;
       if (index < 0 || index >= info->GetCount()) return 20;
       POSITION position = info->FindIndex(index);
@@ -216,7 +229,8 @@ int32_t talSignatureStatus(const talSigInfo* signature, int32_t* status, int32_t
                            int32_t* reason) {
   return traceCode("talSignatureStatus", [&] {
     return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
-      const SigInfo* info = asSignature(signature);
+      HandleHold hold = holdSignature(signature);
+      const SigInfo* info = hold.as<const SigInfo>();
       if (!info || !status || !qualification || !reason) return 20;
       *status = info->status;
       *qualification = info->qualification;
@@ -229,7 +243,8 @@ int32_t talSignatureStatus(const talSigInfo* signature, int32_t* status, int32_t
 int32_t talGetSignatureTimeStampCount(const talSigInfo* signature, int32_t* count) {
   return traceCode("talGetSignatureTimeStampCount", [&] {
     return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
-      const SigInfo* info = asSignature(signature);
+      HandleHold hold = holdSignature(signature);
+      const SigInfo* info = hold.as<const SigInfo>();
       if (!info || !count) return 20;
       *count = static_cast<int32_t>(info->timeStampTokens.items.size());
       return 0;
@@ -240,7 +255,8 @@ int32_t talGetSignatureTimeStampCount(const talSigInfo* signature, int32_t* coun
 int32_t talGetCounterSignatureCount(const talSigInfo* signature, int32_t* count) {
   return traceCode("talGetCounterSignatureCount", [&] {
     return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
-      const SigInfo* info = asSignature(signature);
+      HandleHold hold = holdSignature(signature);
+      const SigInfo* info = hold.as<const SigInfo>();
       if (!info || !count) return 20;
       *count = info->form >= 4 && info->properties ? info->properties->counterSignatureCount() : 0;
       return 0;

@@ -4,6 +4,7 @@
 #include "talvorin.h"
 
 #include "api/apitrace.h"
+#include "api/talapi.h"
 #include "api/talctx.h"
 #include "base/file.h"
 #include "keys/secretblock.h"
@@ -155,7 +156,7 @@ int32_t talGetMemStreamData(talStream* stream, uint8_t** data, int32_t* length) 
       if (!data || !length || !use.get() || !stream->memory) return 20;
       const uint32_t size = stream->memory->size();
       if (size > static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) return 20;
-      uint8_t* copy = static_cast<uint8_t*>(std::malloc(size ? size : 1));
+      uint8_t* copy = static_cast<uint8_t*>(newCallerBuffer(size));
       if (!copy) return 100;
       if (size) std::memcpy(copy, stream->memory->at(0), size);
       *data = copy;
@@ -183,8 +184,10 @@ int32_t talDeleteStream(talStream* stream) {
 int32_t talSetPin(talCtx* ctx, int32_t usage, const char* pin) {
   return traceCode("talSetPin", [&] {
     return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
-      const int32_t check = checkCtx(ctx);
-      if (check != 0) return check;
+      // Held and locked as every other call on the context: the PINs are read and wiped by
+      // them.
+      CtxUse use(ctx);
+      if (use.code() != 0) return use.code();
       if (!pin || (usage != 1 && usage != 2 && usage != 8 && usage != 16)) return 20;
       ctx->setPin(usage, pin);
       return 0;

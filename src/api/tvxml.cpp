@@ -51,10 +51,16 @@ void registerContext(const XmlSigContext* context) {
 
 void unregisterContext(const XmlSigContext* context) { dropHandle(context); }
 
-// The context behind a handle; null for a handle that is none (any more).
-XmlSigContext* asContext(tvXmlCtx* handle) {
-  return isLiveHandle(handle, HandleKind::XmlContext) ? reinterpret_cast<XmlSigContext*>(handle)
-                                                      : nullptr;
+// The context behind a handle, held for the call (a delete on another thread waits for it);
+// empty for a handle that is none (any more).
+HandleHold holdContext(tvXmlCtx* handle) { return HandleHold(handle, HandleKind::XmlContext); }
+
+// Guards the ties between messages and the contexts their signatures point into
+// (MsgInfoXml::source, XmlSigContext::messages): a message and its context may go on two
+// threads at once.
+std::mutex& tiesLock() {
+  static std::mutex* lock = new std::mutex;  // never destroyed: handles may go at exit
+  return *lock;
 }
 
 // The document handle when it is one of the context's documents.
@@ -64,10 +70,12 @@ TVxmlDoc* documentOf(XmlSigContext* context, tvXmlDoc* handle) {
   return nullptr;
 }
 
-// The parser of an XML signature handle; null for anything else.
-const XmlSigParser* parserOf(const talSigInfo* handle) {
-  if (!isLiveHandle(handle, HandleKind::Signature)) return nullptr;
-  const SigInfo* info = reinterpret_cast<const SigInfo*>(handle);
+// The parser of an XML signature handle, which `hold` holds for the call; null for anything
+// else.
+const XmlSigParser* parserOf(const talSigInfo* handle, HandleHold& hold) {
+  hold = HandleHold(handle, HandleKind::Signature);
+  const SigInfo* info = hold.as<const SigInfo>();
+  if (!info) return nullptr;
   auto* props = dynamic_cast<SignaturePropertiesXml*>(info->properties);
   return props ? &props->sigParser() : nullptr;
 }
@@ -202,7 +210,8 @@ class DescriptorSink : public GenericFile {
 int32_t saveObjFileBody(XmlSigContext* context, const talSigInfo* signature, int32_t index,
                         const char* path) {
   if (!context || !signature || index < 0 || !path) return ETAL_API_INV_PAR;
-  const XmlSigParser* parser = parserOf(signature);
+  HandleHold hold;
+  const XmlSigParser* parser = parserOf(signature, hold);
   // The index is checked before the path is touched: a wrong index leaves
   // whatever the path holds as it was.
   if (!parser || index >= parser->countSignedObjects()) return ETAL_API_INV_PAR;
@@ -261,7 +270,10 @@ int32_t decryptDocument(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, cons
       nested[i] = selected.count(up) != 0;
   // The elements go: messages handed out earlier, whose signatures may point
   // at them, hand out nothing of the changed documents any more.
-  for (MsgInfoXml* m : context->messages) m->forgetDocuments();
+  {
+    std::lock_guard<std::mutex> ties(tiesLock());
+    for (MsgInfoXml* m : context->messages) m->forgetDocuments();
+  }
   context->signatures.clear();
   int32_t result = 0;
   for (size_t i = 0; i < found.size() && result == 0; ++i) {
@@ -360,9 +372,8 @@ int32_t verifySignatures(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, con
 int32_t unprotectBody(talCtx* handle, XmlSigContext* context, tvXmlDoc* document,
                       const char* expression, talMsgInfo** out) {
   if (!handle || !context || !document || !out) return ETAL_API_INV_PAR;
-  int32_t check = checkCtx(handle);
-  if (check != 0) return check;
-  CtxUse use(handle->inUse);
+  CtxUse use(handle);
+  if (use.code() != 0) return use.code();
   // A context that a message owns already is that message's: a second
   // ownership would free it twice.
   if (context->owner) return ETAL_API_INV_PAR;
@@ -409,6 +420,7 @@ XmlSigContext::XmlSigContext() : creator(nullptr), documentSet(nullptr) {
 
 XmlSigContext::~XmlSigContext() {
   unregisterContext(this);
+  std::lock_guard<std::mutex> ties(tiesLock());
   for (MsgInfoXml* m : messages) {
     m->forgetDocuments();
     m->source = nullptr;
@@ -422,12 +434,20 @@ std::vector<TVxmlDoc*> XmlSigContext::documentList() const {
 }
 
 MsgInfoXml::~MsgInfoXml() {
-  deleteAll();
-  if (source) {
-    std::vector<MsgInfoXml*>& list = source->messages;
-    list.erase(std::remove(list.begin(), list.end(), this), list.end());
+  // No call reads the message from here on; untied first, so a context going meanwhile on
+  // another thread no longer walks its signatures.
+  dropHandle(this);
+  {
+    std::lock_guard<std::mutex> ties(tiesLock());
+    if (source) {
+      std::vector<MsgInfoXml*>& list = source->messages;
+      list.erase(std::remove(list.begin(), list.end(), this), list.end());
+    }
   }
+  deleteAll();
   if (context) {
+    // Dropped before it is disowned: a tvXmlDeleteCtx weighing it meanwhile sees it owned.
+    unregisterContext(context);
     context->owner = nullptr;
     delete context;
   }
@@ -441,14 +461,17 @@ bool MsgInfoXml::adopt(XmlSigContext* c) {
 }
 
 void MsgInfoXml::attach(XmlSigContext* c) {
+  std::lock_guard<std::mutex> ties(tiesLock());
   c->messages.push_back(this);
   source = c;
 }
 
 namespace {
 
-// The elements of a signature and of its counter-signatures, forgotten.
+// The elements of a signature and of its counter-signatures, forgotten. A call reading the
+// signature (saving a signed object) is waited for, and none begins meanwhile.
 void forgetElements(SigInfo* info) {
+  HandlePause pause(info);
   auto* props = info ? dynamic_cast<SignaturePropertiesXml*>(info->properties) : nullptr;
   if (!props) return;
   for (XmlRef* r : props->sigParser().references.items) r->target = nullptr;
@@ -533,35 +556,44 @@ int32_t tvXmlCreateCtx(tvXmlCtx** out) {
 
 int32_t tvXmlDeleteCtx(tvXmlCtx* handle) {
   return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
-    XmlSigContext* context = asContext(handle);
-    // An owned context dies with its message (tvXmlDeleteMsgInfo).
-    if (!context || context->owner) return ETAL_API_INV_PAR;
+    // An owned context dies with its message (tvXmlDeleteMsgInfo). Taken in one step with that
+    // check, once no other call uses it: of two deletes one frees it.
+    XmlSigContext* context = reinterpret_cast<XmlSigContext*>(handle);
+    if (!takeHandle(handle, HandleKind::XmlContext, nullptr, [&] { return !context->owner; }))
+      return ETAL_API_INV_PAR;
     delete context;
     return 0;
   });
 }
 
 int32_t tvXmlSetOption(tvXmlCtx* handle, int32_t option, const void* value, int32_t length) {
-  return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION,
-                  [&] { return setOptionBody(asContext(handle), option, value, length); });
+  return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&] {
+    HandleHold hold = holdContext(handle);
+    return setOptionBody(hold.as<XmlSigContext>(), option, value, length);
+  });
 }
 
 int32_t tvXmlLoadDocFile(tvXmlCtx* handle, const char* path, void* owner, tvXmlDoc** document) {
-  return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION,
-                  [&] { return loadDocFileBody(asContext(handle), path, owner, document); });
+  return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&] {
+    HandleHold hold = holdContext(handle);
+    return loadDocFileBody(hold.as<XmlSigContext>(), path, owner, document);
+  });
 }
 
 int32_t tvXmlUnprotect(talCtx* ctx, tvXmlCtx* handle, tvXmlDoc* document, const char* expression,
                        talMsgInfo** message) {
   return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&] {
-    return unprotectBody(ctx, asContext(handle), document, expression, message);
+    HandleHold hold = holdContext(handle);
+    return unprotectBody(ctx, hold.as<XmlSigContext>(), document, expression, message);
   });
 }
 
 int32_t tvXmlGetObjCount(tvXmlCtx* handle, const talSigInfo* signature, int32_t* count) {
   return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
-    if (!asContext(handle) || !signature || !count) return ETAL_API_INV_PAR;
-    const XmlSigParser* parser = parserOf(signature);
+    HandleHold context = holdContext(handle);
+    if (!context || !signature || !count) return ETAL_API_INV_PAR;
+    HandleHold hold;
+    const XmlSigParser* parser = parserOf(signature, hold);
     if (!parser) return ETAL_API_INV_PAR;
     const int64_t total = static_cast<int64_t>(*count) + parser->countSignedObjects();
     if (total > INT32_MAX) return ETAL_API_INV_PAR;  // the caller's counter would wrap
@@ -572,16 +604,22 @@ int32_t tvXmlGetObjCount(tvXmlCtx* handle, const talSigInfo* signature, int32_t*
 
 int32_t tvXmlSaveObjFile(tvXmlCtx* handle, const talSigInfo* signature, int32_t index,
                          const char* path) {
-  return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION,
-                  [&] { return saveObjFileBody(asContext(handle), signature, index, path); });
+  return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&] {
+    HandleHold hold = holdContext(handle);
+    return saveObjFileBody(hold.as<XmlSigContext>(), signature, index, path);
+  });
 }
 
 int32_t tvXmlDeleteMsgInfo(talMsgInfo* handle) {
   return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
-    // Looked up before the cast: a freed message or another kind of handle is no object.
-    if (!isLiveHandle(handle, HandleKind::Message)) return ETAL_API_INV_PAR;
-    auto* message = dynamic_cast<MsgInfoXml*>(reinterpret_cast<MsgInfo*>(handle));
-    if (!message) return ETAL_API_INV_PAR;
+    // Looked up before the cast: a freed message or another kind of handle is no object. Taken
+    // in one step, once no other call reads it: of two deletes one frees it.
+    MsgInfoXml* message = nullptr;
+    if (!takeHandle(handle, HandleKind::Message, nullptr, [&] {
+          message = dynamic_cast<MsgInfoXml*>(reinterpret_cast<MsgInfo*>(handle));
+          return message != nullptr;
+        }))
+      return ETAL_API_INV_PAR;
     delete message;
     return 0;
   });

@@ -5,27 +5,15 @@
 #include "keys/secretblock.h"
 
 #include <cstring>
-#include <mutex>
-#include <set>
 
 const char TalProfile::MAGIC[TalProfile::MAGIC_LENGTH + 1] = "TalVorinProfile#3.9!";
 
 namespace {
 const int32_t ATTR_TYPE = 1;
 
-// The live profiles, so that a handle check never reads memory behind a stranger's pointer.
-std::mutex& registryLock() {
-  static std::mutex lock;
-  return lock;
-}
-std::set<const void*>& registry() {
-  static std::set<const void*> live;
-  return live;
-}
-void enlist(const void* profile) {
-  std::lock_guard<std::mutex> guard(registryLock());
-  registry().insert(profile);
-}
+// Every profile is a live handle, so that a handle check never reads memory behind a
+// stranger's pointer.
+void enlist(const void* profile) { enlistHandle(profile, HandleKind::Profile); }
 const int32_t ATTR_DATABASE_PATH = 16;
 const int32_t ATTR_DATABASE_TYPE = 17;
 }  // namespace
@@ -56,29 +44,32 @@ TalProfile::TalProfile(const TalProfile& other)
 }
 
 TalProfile::~TalProfile() {
-  // The proxy password and any attribute may be a secret; a deleted profile no longer passes
-  // the handle check.
+  // A deleted profile no longer passes the handle check (TalProfileDelete drops it sooner).
+  dropHandle(this);
+  // The proxy password and any attribute may be a secret.
   SecretBlock::wipe(&proxyPassword[0], proxyPassword.size());
   for (auto& attribute : attributes)
     SecretBlock::wipe(attribute.second.data(), attribute.second.size());
   SecretBlock::wipe(magic, sizeof magic);
-  std::lock_guard<std::mutex> guard(registryLock());
-  registry().erase(this);
 }
 
-bool TalProfile::isValidHandle(const void* handle) {
-  if (!handle) return false;
-  {
-    std::lock_guard<std::mutex> guard(registryLock());
-    // Handles are the object's address (single inheritance, no offset).
-    if (!registry().count(handle)) return false;
-  }
-  const char* bytes = static_cast<const char*>(handle) + sizeof(void*);
-  // Byte by byte, stopping at the first difference: the handle may be any caller's pointer.
-  for (size_t i = 0; i < MAGIC_LENGTH; ++i)
-    if (bytes[i] != MAGIC[i]) return false;
-  return true;
+void TalProfileDelete::operator()(TalProfile* profile) const {
+  dropHandle(profile);
+  delete profile;
 }
+
+HandleHold TalProfile::holdHandle(const void* handle) {
+  // Handles are the object's address (single inheritance, no offset).
+  HandleHold hold(handle, HandleKind::Profile);
+  if (!hold) return hold;
+  const char* bytes = static_cast<const char*>(handle) + sizeof(void*);
+  // Byte by byte, stopping at the first difference.
+  for (size_t i = 0; i < MAGIC_LENGTH; ++i)
+    if (bytes[i] != MAGIC[i]) return HandleHold();
+  return hold;
+}
+
+bool TalProfile::isValidHandle(const void* handle) { return static_cast<bool>(holdHandle(handle)); }
 
 const TalProfile::AttributeRule* TalProfile::commonRule(int32_t number) {
   static const AttributeRule text{Kind::Bytes, Unset::NoValue};
@@ -228,8 +219,8 @@ ServerIterator* TalProfile::createServerIterator(int32_t kind) const {
 }
 
 bool TalProfile::destroyServerList(ServerIterator* iterator) {
-  if (!isLiveHandle(iterator, HandleKind::ServerIterator)) return false;
-  dropHandle(iterator);
+  // Taken off the live list in one step: of two deletes of one list, one frees it.
+  if (!takeHandle(iterator, HandleKind::ServerIterator)) return false;
   delete iterator;
   return true;
 }

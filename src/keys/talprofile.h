@@ -14,6 +14,9 @@
 // PKCS#11 flags (4 bytes), 30 PKCS#12 file bytes, 37 a flag (4 bytes).
 #pragma once
 
+#include "base/livehandles.h"
+
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -75,13 +78,16 @@ class TalProfile {
     return r && r->kind == Kind::Integer;
   }
 
-  // A handle is a profile when it names a live profile object (every profile registers itself
-  // while it lives, so a foreign or freed pointer is never read) whose bytes behind the object
-  // header are the magic.
+  // A handle is a profile when it names a live profile object (every profile is enlisted as a
+  // live handle while it lives, so a foreign or freed pointer is never read) whose bytes behind
+  // the object header are the magic. holdHandle holds it for the caller's call (empty for
+  // anything else): no other thread frees it meanwhile.
   static bool isValidHandle(const void* handle);
-  // A library context took the profile (talInitEx): the caller's handle can no longer delete it.
-  void markHeldByContext() { heldByContext = true; }
-  bool isHeldByContext() const { return heldByContext; }
+  static HandleHold holdHandle(const void* handle);
+  // A library context takes the profile (talInitEx): the caller's handle can no longer delete
+  // it. False when a context took it already (of two takers at once, one gets it).
+  bool markHeldByContext() { return !heldByContext.exchange(true); }
+  bool isHeldByContext() const { return heldByContext.load(); }
 
   // NULL texts are kept as empty ones.
   void setProxy(const char* address, int32_t port, const char* login, const char* password);
@@ -126,8 +132,15 @@ class TalProfile {
   int32_t proxyPort = 0;
   std::vector<std::pair<std::string, std::string>> extKeyUsages;
   std::vector<ProfileServer> servers;
-  bool heldByContext = false;
+  std::atomic<bool> heldByContext{false};
 };
+
+// Deletes a profile once no call of another thread reads it: the handle is dropped before the
+// object starts to go.
+struct TalProfileDelete {
+  void operator()(TalProfile* profile) const;
+};
+using TalProfilePtr = std::unique_ptr<TalProfile, TalProfileDelete>;
 
 // Keys in memory: no device and no file; what a verifier without keys uses.
 class MemoryProfile : public TalProfile {

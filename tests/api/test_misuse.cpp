@@ -1,7 +1,8 @@
 // The C interface misused over its public header only: every entry point given freed handles, a
 // stranger's memory and live handles of another kind answers a code without reading them (ASan
-// sees any read), and the live handles keep working afterwards; every call that opens a
-// caller's path refuses what is no regular file without waiting.
+// sees any read), and the live handles keep working afterwards; buffers are freed once and only
+// the library's; every call that opens a caller's path refuses what is no regular file without
+// waiting.
 #include "talvorin.h"
 
 #include "apisession.h"
@@ -22,8 +23,19 @@
 
 namespace {
 
-// SERVER_LIST: no entry point hands one out, so every pointer given is a stranger's.
-enum Kind { CONTEXT, CERTIFICATE, PROFILE, MESSAGE, SIGNATURE, XML_CONTEXT, SERVER_LIST, NONE };
+// SERVER_LIST: no entry point hands one out, so every pointer given is a stranger's; BUFFER:
+// none of the handles is one.
+enum Kind {
+  CONTEXT,
+  CERTIFICATE,
+  PROFILE,
+  MESSAGE,
+  SIGNATURE,
+  XML_CONTEXT,
+  SERVER_LIST,
+  BUFFER,
+  NONE
+};
 
 struct Handle {
   const char* name;
@@ -173,6 +185,7 @@ TEST_F(Misuse, EveryEntryPointRefusesFreedForeignAndSwappedHandles) {
        [&](void* h) { return talAddProxy(P(h), "127.0.0.1", 1, nullptr, nullptr); }},
       {"talGetProxy", PROFILE, 20,
        [&](void* h) { return talGetProxy(P(h), nullptr, &value, nullptr, nullptr); }},
+      {"talDeleteBuffer", BUFFER, 20, [&](void* h) { return talDeleteBuffer(h, 8); }},
       {"talDeleteServerIterator", SERVER_LIST, 20,
        [&](void* h) { return talDeleteServerIterator(static_cast<talServerIterator*>(h)); }},
       {"talMsgStatus", MESSAGE, 20, [&](void* h) { return talMsgStatus(M(h), &value); }},
@@ -296,6 +309,64 @@ TEST_F(Misuse, CallsOpeningACallersPathRefuseWhatIsNoRegularFileWithoutWaiting) 
     EXPECT_EQ(0, talDeinit(ctx));
   }
   EXPECT_EQ(0, tvXmlDeleteCtx(xml));
+}
+
+// Every buffer the library hands out is freed by talDeleteBuffer once; a second delete, a
+// pointer into a buffer and a stranger's heap or stack memory answer 20 and free nothing (the
+// sanitizer sees any double or foreign free).
+TEST_F(Misuse, BuffersAreFreedOnlyOnceAndOnlyTheLibrarys) {
+  talCert* cert = nullptr;
+  ASSERT_EQ(0, talAllocateCertFromFile((apisession::UPO + "roots/root.crt").c_str(), &cert));
+  talProfile* profile = talCreateProfile(TAL_PROFILE_MEMORY);
+  ASSERT_EQ(0, talAddProxy(profile, "127.0.0.1", 3128, "user", "secret"));
+  talStream* stream = nullptr;
+  ASSERT_EQ(0, talCreateMemStream(reinterpret_cast<const uint8_t*>("bytes"), 5, &stream));
+
+  struct Source {
+    const char* name;
+    std::function<int32_t(void**, int32_t*)> get;
+  };
+  const Source sources[] = {
+      {"talGetCrtMem",
+       [&](void** b, int32_t* n) { return talGetCrtMem(cert, reinterpret_cast<uint8_t**>(b), n); }},
+      {"talGetMemStreamData",
+       [&](void** b, int32_t* n) {
+         return talGetMemStreamData(stream, reinterpret_cast<uint8_t**>(b), n);
+       }},
+      {"talGetProxy address",
+       [&](void** b, int32_t* n) {
+         *n = 10;
+         return talGetProxy(profile, reinterpret_cast<char**>(b), nullptr, nullptr, nullptr);
+       }},
+      {"talGetProxy login",
+       [&](void** b, int32_t* n) {
+         *n = 5;
+         return talGetProxy(profile, nullptr, nullptr, reinterpret_cast<char**>(b), nullptr);
+       }},
+      {"talGetProxy password",
+       [&](void** b, int32_t* n) {
+         *n = 7;
+         return talGetProxy(profile, nullptr, nullptr, nullptr, reinterpret_cast<char**>(b));
+       }},
+  };
+  for (const Source& source : sources) {
+    SCOPED_TRACE(source.name);
+    void* buffer = nullptr;
+    int32_t length = 0;
+    ASSERT_EQ(0, source.get(&buffer, &length));
+    ASSERT_NE(nullptr, buffer);
+    EXPECT_EQ(20, talDeleteBuffer(static_cast<char*>(buffer) + 1, 0));
+    EXPECT_EQ(0, talDeleteBuffer(buffer, length));
+    EXPECT_EQ(20, talDeleteBuffer(buffer, length));
+  }
+  void* heap = std::malloc(16);
+  EXPECT_EQ(20, talDeleteBuffer(heap, 16));
+  std::free(heap);
+  char stack[16];
+  EXPECT_EQ(20, talDeleteBuffer(stack, 0));
+  EXPECT_EQ(0, talDeleteStream(stream));
+  EXPECT_EQ(0, talDeleteProfile(profile));
+  EXPECT_EQ(0, talDeleteCertificate(cert));
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // Threads over the public header: eight threads verify the bundled receipt each with its own
 // context (one profile, so one shared database), a clone is taken while its source verifies on
-// another thread, and opening contexts leaves the reports' character set as the process chose
-// it. Built with ThreadSanitizer by scripts/tsan.sh.
+// another thread, opening contexts leaves the reports' character set as the process chose it,
+// and a handle of each kind deleted while other threads read it gives them a live object or 20,
+// never freed memory. Built with ThreadSanitizer by scripts/tsan.sh.
 #include "talvorin.h"
 
 #include "apisession.h"
@@ -11,6 +12,8 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -107,6 +110,222 @@ TEST_F(Threads, OpeningAContextLeavesTheChosenCharsetAlone) {
   EXPECT_EQ(0, changed.load());
   EXPECT_EQ(chosen, outputCharset());
   EXPECT_EQ(0, talDeinit(first));
+}
+
+// Readers call `read` over and over until it answers `gone`, while this thread, once every
+// reader has read the live handle, deletes it with `drop` (which must answer 0). Every answer a
+// reader gets is in `allowed`; the count of others is returned.
+int deleteWhileRead(int readers, const std::function<int32_t()>& read,
+                    const std::function<int32_t()>& drop, int32_t gone,
+                    const std::vector<int32_t>& allowed) {
+  std::atomic<int> started{0}, wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < readers; ++t)
+    threads.emplace_back([&] {
+      bool first = true;
+      for (int i = 0; i < 1000000; ++i) {
+        const int32_t r = read();
+        if (first) {
+          first = false;
+          ++started;
+        }
+        if (r == gone) break;
+        bool ok = false;
+        for (int32_t a : allowed) ok = ok || r == a;
+        if (!ok) ++wrong;
+      }
+    });
+  while (started < readers) std::this_thread::yield();
+  if (drop() != 0) ++wrong;
+  for (std::thread& thread : threads) thread.join();
+  return wrong;
+}
+
+const int READERS = 3;
+
+class HandleRaces : public Threads {
+ protected:
+  void verify(talCtx* ctx, tvXmlCtx* xml, talMsgInfo** message) {
+    tvXmlDoc* doc = nullptr;
+    ASSERT_EQ(0, tvXmlLoadDocFile(xml, RECEIPT.c_str(), nullptr, &doc));
+    ASSERT_EQ(0, tvXmlUnprotect(ctx, xml, doc, nullptr, message));
+  }
+};
+
+// The message and its signature read by every getter while the message goes.
+TEST_F(HandleRaces, AMessageDeletedWhileItsSignaturesAreRead) {
+  talCtx* ctx = apisession::open();
+  ASSERT_NE(nullptr, ctx);
+  tvXmlCtx* xml = nullptr;
+  ASSERT_EQ(0, tvXmlCreateCtx(&xml));
+  for (int round = 0; round < 40; ++round) {
+    talMsgInfo* message = nullptr;
+    ASSERT_NO_FATAL_FAILURE(verify(ctx, xml, &message));
+    talSigInfo* signature = nullptr;
+    ASSERT_EQ(0, talGetMessageSignature(message, 0, &signature));
+    auto read = [&]() -> int32_t {
+      int32_t a = 0, b = 0, c = 0, objects = 0;
+      talSigInfo* s = nullptr;
+      const int32_t answers[] = {talSignatureStatus(signature, &a, &b, &c),
+                                 talGetSignatureTimeStampCount(signature, &a),
+                                 talGetCounterSignatureCount(signature, &a),
+                                 tvXmlGetObjCount(xml, signature, &objects),
+                                 talGetMessageSignature(message, 0, &s),
+                                 talGetMessageSignatureCount(message, &a),
+                                 talMsgStatus(message, &a)};
+      // The last answer ends the reading once it is 20; any other answer than 0 or 20 counts.
+      for (int32_t r : answers)
+        if (r != 0 && r != 20) return r;
+      return answers[6];
+    };
+    EXPECT_EQ(0, deleteWhileRead(READERS, read, [&] { return tvXmlDeleteMsgInfo(message); }, 20,
+                                 {0, 20}))
+        << "round " << round;
+  }
+  EXPECT_EQ(0, tvXmlDeleteCtx(xml));
+  EXPECT_EQ(0, talDeinit(ctx));
+}
+
+// Under option 4 the message owns its XML context: both go while the signature's objects are
+// counted through the context.
+TEST_F(HandleRaces, AnOwnedXmlContextGoesWithItsMessageWhileRead) {
+  talCtx* ctx = apisession::open();
+  ASSERT_NE(nullptr, ctx);
+  for (int round = 0; round < 20; ++round) {
+    tvXmlCtx* xml = nullptr;
+    ASSERT_EQ(0, tvXmlCreateCtx(&xml));
+    const int32_t one = 1;
+    ASSERT_EQ(0, tvXmlSetOption(xml, 4, &one, 4));
+    talMsgInfo* message = nullptr;
+    ASSERT_NO_FATAL_FAILURE(verify(ctx, xml, &message));
+    talSigInfo* signature = nullptr;
+    ASSERT_EQ(0, talGetMessageSignature(message, 0, &signature));
+    auto read = [&]() -> int32_t {
+      int32_t objects = 0;
+      return tvXmlGetObjCount(xml, signature, &objects);
+    };
+    EXPECT_EQ(0, deleteWhileRead(READERS, read, [&] { return tvXmlDeleteMsgInfo(message); }, 20,
+                                 {0, 20}))
+        << "round " << round;
+  }
+  EXPECT_EQ(0, talDeinit(ctx));
+}
+
+// Certificates, profiles, XML contexts, library contexts and buffers: one deleted while others
+// read it.
+TEST_F(HandleRaces, EveryOtherKindDeletedWhileRead) {
+  const std::string certificateFile = apisession::UPO + "roots/root.crt";
+  for (int round = 0; round < 100; ++round) {
+    talCert* cert = nullptr;
+    ASSERT_EQ(0, talAllocateCertFromFile(certificateFile.c_str(), &cert));
+    auto readCert = [&]() -> int32_t {
+      uint8_t* der = nullptr;
+      int32_t length = 0, flag = 0;
+      int32_t r = talGetCrtMem(cert, &der, &length);
+      if (r == 0 && talDeleteBuffer(der, length) != 0) return -1;
+      int32_t ca = talIsCAAutoCert(cert, &flag);
+      return r == ca ? r : (r == 20 ? ca : r);
+    };
+    EXPECT_EQ(0, deleteWhileRead(READERS, readCert, [&] { return talDeleteCertificate(cert); },
+                                 20, {0, 20}))
+        << "certificate, round " << round;
+
+    talProfile* profile = talCreateProfile(TAL_PROFILE_MEMORY);
+    ASSERT_NE(nullptr, profile);
+    ASSERT_EQ(0, talAddProxy(profile, "127.0.0.1", 3128, "user", "secret"));
+    auto readProfile = [&]() -> int32_t {
+      char* address = nullptr;
+      int32_t port = 0;
+      int32_t r = talGetProxy(profile, &address, &port, nullptr, nullptr);
+      if (r == 0 && (std::strcmp(address, "127.0.0.1") != 0 ||
+                     talDeleteBuffer(address, static_cast<int32_t>(std::strlen(address))) != 0))
+        return -1;
+      return r;
+    };
+    EXPECT_EQ(0, deleteWhileRead(READERS, readProfile, [&] { return talDeleteProfile(profile); },
+                                 20, {0}))
+        << "profile, round " << round;
+
+    tvXmlCtx* xml = nullptr;
+    ASSERT_EQ(0, tvXmlCreateCtx(&xml));
+    auto readXml = [&]() -> int32_t {
+      const int32_t two = 2;
+      return tvXmlSetOption(xml, 0, &two, 4);
+    };
+    // One reader: two setting options at once would race each other, deleted or not.
+    EXPECT_EQ(0, deleteWhileRead(1, readXml, [&] { return tvXmlDeleteCtx(xml); }, 20, {0}))
+        << "XML context, round " << round;
+
+    // Two deletes of one buffer at once: one frees it, the other answers 20.
+    talStream* stream = nullptr;
+    ASSERT_EQ(0, talCreateMemStream(reinterpret_cast<const uint8_t*>("abc"), 3, &stream));
+    uint8_t* data = nullptr;
+    int32_t length = 0;
+    ASSERT_EQ(0, talGetMemStreamData(stream, &data, &length));
+    std::atomic<int> freed{0}, refused{0};
+    std::vector<std::thread> deleters;
+    for (int t = 0; t < 2; ++t)
+      deleters.emplace_back([&] { (talDeleteBuffer(data, length) == 0 ? freed : refused)++; });
+    for (std::thread& thread : deleters) thread.join();
+    EXPECT_EQ(1, freed.load());
+    EXPECT_EQ(1, refused.load());
+    EXPECT_EQ(0, talDeleteStream(stream));
+  }
+
+  for (int round = 0; round < 6; ++round) {
+    talCtx* ctx = apisession::open("ApiThreadsRace");
+    ASSERT_NE(nullptr, ctx);
+    auto readCtx = [&]() -> int32_t {
+      int32_t pin = talSetPin(ctx, 1, "1234");
+      int32_t option = talSetOption(ctx, 12, 0);
+      if (!talReportText(ctx)) return -1;
+      if (option == 10) option = 0;
+      return pin == option ? pin : (pin == 21 ? option : pin);
+    };
+    EXPECT_EQ(0, deleteWhileRead(READERS, readCtx, [&] { return talDeinit(ctx); }, 21, {0, 21}))
+        << "context, round " << round;
+  }
+}
+
+// A profile deleted on one thread while an opening on another takes it and then fails (the
+// device's library is absent here: 37; the profile goes with the context). One of the two frees
+// it; neither waits for the other for ever.
+TEST_F(HandleRaces, AProfileDeletedWhileAnOpeningFails) {
+  for (int round = 0; round < 200; ++round) {
+    talProfile* profile = talCreateProfile(TAL_PROFILE_OSTRA);
+    ASSERT_NE(nullptr, profile);
+    std::atomic<bool> go{false};
+    int32_t deleted = -1;
+    std::thread deleter([&] {
+      while (!go) std::this_thread::yield();
+      deleted = talDeleteProfile(profile);
+    });
+    talCtx* ctx = nullptr;
+    go = true;
+    const int32_t opened = talInitEx(&ctx, profile);
+    deleter.join();
+    EXPECT_TRUE(opened == 37 || (opened == 20 && deleted == 0)) << "round " << round;
+    EXPECT_TRUE(deleted == 20 || (deleted == 0 && opened == 20)) << "round " << round;
+    EXPECT_EQ(nullptr, ctx);
+  }
+}
+
+// The PIN replaced on several threads at once (and read by the calls that wipe it): each
+// replacement is whole, under the context's lock.
+TEST_F(Threads, PinsSetOnManyThreadsAtOnce) {
+  talCtx* ctx = apisession::open();
+  ASSERT_NE(nullptr, ctx);
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      const std::string pin = "pin-of-thread-" + std::to_string(t);
+      for (int i = 0; i < 2000; ++i)
+        if (talSetPin(ctx, i % 2 ? 1 : 2, pin.c_str()) != 0) ++wrong;
+    });
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(0, wrong.load());
+  EXPECT_EQ(0, talDeinit(ctx));
 }
 
 }  // namespace
