@@ -255,7 +255,7 @@ BENCHMARK_CAPTURE(oursStream, der, false)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK_CAPTURE(opensslRead, der, false)
-    ->Name("openssl/signeddata_10MB_der_from_file")
+    ->Name("libcrypto/signeddata_10MB_der_from_file")
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK_CAPTURE(oursStream, ber, true)
@@ -263,7 +263,7 @@ BENCHMARK_CAPTURE(oursStream, ber, true)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK_CAPTURE(opensslRead, ber, true)
-    ->Name("openssl/signeddata_10MB_ber_from_file")
+    ->Name("libcrypto/signeddata_10MB_ber_from_file")
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

@@ -261,42 +261,42 @@ void opensslSign(benchmark::State& state, int which) {
 }  // namespace
 
 BENCHMARK_CAPTURE(oursSign, ecdsa_sign_P256, 0)->Name("ours/ecdsa_sign_P-256");
-BENCHMARK_CAPTURE(opensslSign, ecdsa_sign_P256, 0)->Name("openssl/ecdsa_sign_P-256");
+BENCHMARK_CAPTURE(opensslSign, ecdsa_sign_P256, 0)->Name("libcrypto/ecdsa_sign_P-256");
 BENCHMARK_CAPTURE(oursSign, ecdsa_sign_P384, 1)->Name("ours/ecdsa_sign_P-384");
-BENCHMARK_CAPTURE(opensslSign, ecdsa_sign_P384, 1)->Name("openssl/ecdsa_sign_P-384");
+BENCHMARK_CAPTURE(opensslSign, ecdsa_sign_P384, 1)->Name("libcrypto/ecdsa_sign_P-384");
 BENCHMARK_CAPTURE(oursSign, ecdsa_sign_P521, 2)->Name("ours/ecdsa_sign_P-521");
-BENCHMARK_CAPTURE(opensslSign, ecdsa_sign_P521, 2)->Name("openssl/ecdsa_sign_P-521");
+BENCHMARK_CAPTURE(opensslSign, ecdsa_sign_P521, 2)->Name("libcrypto/ecdsa_sign_P-521");
 BENCHMARK_CAPTURE(oursSign, ecdsa_sign_bp256, 3)->Name("ours/ecdsa_sign_brainpoolP256r1");
-BENCHMARK_CAPTURE(opensslSign, ecdsa_sign_bp256, 3)->Name("openssl/ecdsa_sign_brainpoolP256r1");
+BENCHMARK_CAPTURE(opensslSign, ecdsa_sign_bp256, 3)->Name("libcrypto/ecdsa_sign_brainpoolP256r1");
 BENCHMARK_CAPTURE(oursSign, ecdsa_sign_k283, 5)->Name("ours/ecdsa_sign_sect283k1");
-BENCHMARK_CAPTURE(opensslSign, ecdsa_sign_k283, 5)->Name("openssl/ecdsa_sign_sect283k1");
+BENCHMARK_CAPTURE(opensslSign, ecdsa_sign_k283, 5)->Name("libcrypto/ecdsa_sign_sect283k1");
 BENCHMARK_CAPTURE(oursSign, ecdsa_sign_b233, 6)->Name("ours/ecdsa_sign_sect233r1");
-BENCHMARK_CAPTURE(opensslSign, ecdsa_sign_b233, 6)->Name("openssl/ecdsa_sign_sect233r1");
+BENCHMARK_CAPTURE(opensslSign, ecdsa_sign_b233, 6)->Name("libcrypto/ecdsa_sign_sect233r1");
 BENCHMARK_CAPTURE(oursSign, ecdsa_sign_b571, 7)->Name("ours/ecdsa_sign_sect571r1");
-BENCHMARK_CAPTURE(opensslSign, ecdsa_sign_b571, 7)->Name("openssl/ecdsa_sign_sect571r1");
+BENCHMARK_CAPTURE(opensslSign, ecdsa_sign_b571, 7)->Name("libcrypto/ecdsa_sign_sect571r1");
 BENCHMARK_CAPTURE(oursSign, dsa_sign_2048, 4)->Name("ours/dsa_sign_2048");
-BENCHMARK_CAPTURE(opensslSign, dsa_sign_2048, 4)->Name("openssl/dsa_sign_2048");
+BENCHMARK_CAPTURE(opensslSign, dsa_sign_2048, 4)->Name("libcrypto/dsa_sign_2048");
 BENCHMARK_CAPTURE(oursVerify, ecdsa_verify_P256, 0)->Name("ours/ecdsa_verify_P-256");
-BENCHMARK_CAPTURE(opensslVerify, ecdsa_verify_P256, 0)->Name("openssl/ecdsa_verify_P-256");
+BENCHMARK_CAPTURE(opensslVerify, ecdsa_verify_P256, 0)->Name("libcrypto/ecdsa_verify_P-256");
 BENCHMARK_CAPTURE(oursVerify, ecdsa_verify_P384, 1)->Name("ours/ecdsa_verify_P-384");
-BENCHMARK_CAPTURE(opensslVerify, ecdsa_verify_P384, 1)->Name("openssl/ecdsa_verify_P-384");
+BENCHMARK_CAPTURE(opensslVerify, ecdsa_verify_P384, 1)->Name("libcrypto/ecdsa_verify_P-384");
 BENCHMARK_CAPTURE(oursVerify, ecdsa_verify_P521, 2)->Name("ours/ecdsa_verify_P-521");
-BENCHMARK_CAPTURE(opensslVerify, ecdsa_verify_P521, 2)->Name("openssl/ecdsa_verify_P-521");
+BENCHMARK_CAPTURE(opensslVerify, ecdsa_verify_P521, 2)->Name("libcrypto/ecdsa_verify_P-521");
 BENCHMARK_CAPTURE(oursVerify, ecdsa_verify_bp256, 3)->Name("ours/ecdsa_verify_brainpoolP256r1");
 BENCHMARK_CAPTURE(opensslVerify, ecdsa_verify_bp256, 3)
-    ->Name("openssl/ecdsa_verify_brainpoolP256r1");
+    ->Name("libcrypto/ecdsa_verify_brainpoolP256r1");
 BENCHMARK_CAPTURE(oursVerify, ecdsa_verify_k256, 8)->Name("ours/ecdsa_verify_secp256k1");
-BENCHMARK_CAPTURE(opensslVerify, ecdsa_verify_k256, 8)->Name("openssl/ecdsa_verify_secp256k1");
+BENCHMARK_CAPTURE(opensslVerify, ecdsa_verify_k256, 8)->Name("libcrypto/ecdsa_verify_secp256k1");
 BENCHMARK_CAPTURE(oursVerify, ecdsa_verify_bp512, 9)->Name("ours/ecdsa_verify_brainpoolP512r1");
 BENCHMARK_CAPTURE(opensslVerify, ecdsa_verify_bp512, 9)
-    ->Name("openssl/ecdsa_verify_brainpoolP512r1");
+    ->Name("libcrypto/ecdsa_verify_brainpoolP512r1");
 BENCHMARK_CAPTURE(oursVerify, ecdsa_verify_b233, 6)->Name("ours/ecdsa_verify_sect233r1");
-BENCHMARK_CAPTURE(opensslVerify, ecdsa_verify_b233, 6)->Name("openssl/ecdsa_verify_sect233r1");
+BENCHMARK_CAPTURE(opensslVerify, ecdsa_verify_b233, 6)->Name("libcrypto/ecdsa_verify_sect233r1");
 BENCHMARK_CAPTURE(oursVerify, ecdsa_verify_k283, 5)->Name("ours/ecdsa_verify_sect283k1");
-BENCHMARK_CAPTURE(opensslVerify, ecdsa_verify_k283, 5)->Name("openssl/ecdsa_verify_sect283k1");
+BENCHMARK_CAPTURE(opensslVerify, ecdsa_verify_k283, 5)->Name("libcrypto/ecdsa_verify_sect283k1");
 BENCHMARK_CAPTURE(oursVerify, ecdsa_verify_b571, 7)->Name("ours/ecdsa_verify_sect571r1");
-BENCHMARK_CAPTURE(opensslVerify, ecdsa_verify_b571, 7)->Name("openssl/ecdsa_verify_sect571r1");
+BENCHMARK_CAPTURE(opensslVerify, ecdsa_verify_b571, 7)->Name("libcrypto/ecdsa_verify_sect571r1");
 BENCHMARK_CAPTURE(oursVerify, dsa_verify_2048, 4)->Name("ours/dsa_verify_2048");
-BENCHMARK_CAPTURE(opensslVerify, dsa_verify_2048, 4)->Name("openssl/dsa_verify_2048");
+BENCHMARK_CAPTURE(opensslVerify, dsa_verify_2048, 4)->Name("libcrypto/dsa_verify_2048");
 
 TAL_BENCH_MAIN()

@@ -62,7 +62,7 @@ void opensslSha512(benchmark::State& s) { openssl(s, "SHA512"); }
 
 #define TAL_HASH_PAIR(ours_fn, ref_fn, name)                                     \
   BENCHMARK(ours_fn)->Name("ours/" name)->Arg(64)->Arg(1024)->Arg(16384)->Arg(1 << 20); \
-  BENCHMARK(ref_fn)->Name("openssl/" name)->Arg(64)->Arg(1024)->Arg(16384)->Arg(1 << 20)
+  BENCHMARK(ref_fn)->Name("libcrypto/" name)->Arg(64)->Arg(1024)->Arg(16384)->Arg(1 << 20)
 
 TAL_HASH_PAIR(ours<LvSha1>, opensslSha1, "sha1");
 TAL_HASH_PAIR(ours<LvSha256>, opensslSha256, "sha256");

@@ -142,10 +142,10 @@ void opensslSign(benchmark::State& state) {
 
 #define RSA_SIZES ->Arg(1024)->Arg(2048)->Arg(3072)->Arg(4096)->Arg(6144)
 BENCHMARK(oursVerify)->Name("ours/verify_pkcs1_sha256") RSA_SIZES;
-BENCHMARK(opensslVerify)->Name("openssl/verify_pkcs1_sha256") RSA_SIZES;
+BENCHMARK(opensslVerify)->Name("libcrypto/verify_pkcs1_sha256") RSA_SIZES;
 BENCHMARK_CAPTURE(oursSign, masked, true)->Name("ours/sign_masked_pkcs1_sha256") RSA_SIZES;
-BENCHMARK(opensslSign)->Name("openssl/sign_masked_pkcs1_sha256") RSA_SIZES;
+BENCHMARK(opensslSign)->Name("libcrypto/sign_masked_pkcs1_sha256") RSA_SIZES;
 BENCHMARK_CAPTURE(oursSign, unmasked, false)->Name("ours/sign_unmasked_pkcs1_sha256") RSA_SIZES;
-BENCHMARK(opensslSign)->Name("openssl/sign_unmasked_pkcs1_sha256") RSA_SIZES;
+BENCHMARK(opensslSign)->Name("libcrypto/sign_unmasked_pkcs1_sha256") RSA_SIZES;
 
 TAL_BENCH_MAIN()

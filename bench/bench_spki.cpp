@@ -246,14 +246,14 @@ void opensslBare(benchmark::State& state, int which) {
 
 }  // namespace
 
-#define SPKI_PAIR(label, which)                                                      \
-  BENCHMARK_CAPTURE(oursSpki, label, which)->Name("ours/spki_verify_" #label);       \
-  BENCHMARK_CAPTURE(opensslSpki, label, which)->Name("openssl/spki_verify_" #label); \
-  BENCHMARK_CAPTURE(oursDecode, label, which)->Name("ours/decode_" #label);          \
-  BENCHMARK_CAPTURE(opensslDecode, label, which)->Name("openssl/decode_" #label);    \
-  BENCHMARK_CAPTURE(oursKeySetup, label, which)->Name("keysetup/" #label);           \
-  BENCHMARK_CAPTURE(oursBare, label, which)->Name("ours/bare_verify_" #label);       \
-  BENCHMARK_CAPTURE(opensslBare, label, which)->Name("openssl/bare_verify_" #label)
+#define SPKI_PAIR(label, which)                                                        \
+  BENCHMARK_CAPTURE(oursSpki, label, which)->Name("ours/spki_verify_" #label);         \
+  BENCHMARK_CAPTURE(opensslSpki, label, which)->Name("libcrypto/spki_verify_" #label); \
+  BENCHMARK_CAPTURE(oursDecode, label, which)->Name("ours/decode_" #label);            \
+  BENCHMARK_CAPTURE(opensslDecode, label, which)->Name("libcrypto/decode_" #label);    \
+  BENCHMARK_CAPTURE(oursKeySetup, label, which)->Name("keysetup/" #label);             \
+  BENCHMARK_CAPTURE(oursBare, label, which)->Name("ours/bare_verify_" #label);         \
+  BENCHMARK_CAPTURE(opensslBare, label, which)->Name("libcrypto/bare_verify_" #label)
 
 SPKI_PAIR(rsa2048_pkcs1, RSA_V15);
 SPKI_PAIR(rsa2048_pss, RSA_PSS);

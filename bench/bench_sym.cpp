@@ -130,22 +130,22 @@ void opensslTdes(benchmark::State& s) { opensslCbc(s, EVP_des_ede3_cbc(), 24); }
 }  // namespace
 
 BENCHMARK(oursHmac)->Name("ours/hmac_sha256_16k");
-BENCHMARK(opensslHmac)->Name("openssl/hmac_sha256_16k");
+BENCHMARK(opensslHmac)->Name("libcrypto/hmac_sha256_16k");
 BENCHMARK(oursAes)->Name("ours/aes128_cbc_encrypt_16k");
-BENCHMARK(opensslAes)->Name("openssl/aes128_cbc_encrypt_16k");
+BENCHMARK(opensslAes)->Name("libcrypto/aes128_cbc_encrypt_16k");
 BENCHMARK(oursAesTables)->Name("ours/aes128_cbc_encrypt_16k_tables");
-BENCHMARK(opensslAes)->Name("openssl/aes128_cbc_encrypt_16k_tables");
+BENCHMARK(opensslAes)->Name("libcrypto/aes128_cbc_encrypt_16k_tables");
 BENCHMARK(oursAesDec)->Name("ours/aes128_cbc_decrypt_16k");
-BENCHMARK(opensslAesDec)->Name("openssl/aes128_cbc_decrypt_16k");
+BENCHMARK(opensslAesDec)->Name("libcrypto/aes128_cbc_decrypt_16k");
 BENCHMARK(oursAesDecTables)->Name("ours/aes128_cbc_decrypt_16k_tables");
-BENCHMARK(opensslAesDec)->Name("openssl/aes128_cbc_decrypt_16k_tables");
+BENCHMARK(opensslAesDec)->Name("libcrypto/aes128_cbc_decrypt_16k_tables");
 BENCHMARK(oursAes256)->Name("ours/aes256_cbc_encrypt_16k");
-BENCHMARK(opensslAes256)->Name("openssl/aes256_cbc_encrypt_16k");
+BENCHMARK(opensslAes256)->Name("libcrypto/aes256_cbc_encrypt_16k");
 BENCHMARK(oursAes256Dec)->Name("ours/aes256_cbc_decrypt_16k");
-BENCHMARK(opensslAes256Dec)->Name("openssl/aes256_cbc_decrypt_16k");
+BENCHMARK(opensslAes256Dec)->Name("libcrypto/aes256_cbc_decrypt_16k");
 BENCHMARK(oursTdes)->Name("ours/tdes_cbc_encrypt_16k");
-BENCHMARK(opensslTdes)->Name("openssl/tdes_cbc_encrypt_16k");
+BENCHMARK(opensslTdes)->Name("libcrypto/tdes_cbc_encrypt_16k");
 BENCHMARK(oursTdesDec)->Name("ours/tdes_cbc_decrypt_16k");
-BENCHMARK(opensslTdesDec)->Name("openssl/tdes_cbc_decrypt_16k");
+BENCHMARK(opensslTdesDec)->Name("libcrypto/tdes_cbc_decrypt_16k");
 
 TAL_BENCH_MAIN()

@@ -1,14 +1,17 @@
 // Shared main() for the benchmark programs.
 //
-// Benchmarks come in pairs named "ours/<operation>" and "openssl/<operation>"
-// (or "sqlite/<operation>" where SQLite is the reference; arguments may follow
-// the operation). Each runs several times (5 unless
+// Benchmarks come in pairs named "ours/<operation>" and "<peer>/<operation>",
+// the peer being the program's reference: "libcrypto" (OpenSSL's), "libxml2",
+// "xmlsec1" (the command as a process) or "sqlite" (arguments may follow the
+// operation). Each runs several times (5 unless
 // --benchmark_repetitions says otherwise), the repetitions of all benchmarks
 // interleaved so that a busy moment of a shared machine spreads over both
 // sides. After the run, every pair is printed as one line: the median time of
 // each side with its spread ((max - min) / median over the repetitions), and
-// our speed as a ratio of OpenSSL's: above 1.0 we are faster. A side that
-// failed (SkipWithError) prints its failure instead of a time.
+// our speed as a ratio of the peer's: above 1.0 we are faster. A side that
+// failed (SkipWithError) prints its failure instead of a time; an "ours" row
+// that no peer does prints no ratio. A program may add notes (talbench::note)
+// that say what each side of a pair does; they follow the table.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -22,17 +25,36 @@
 
 namespace talbench {
 
+// The names a reference side may take.
+inline bool isPeer(const std::string& side) {
+  return side == "libcrypto" || side == "libxml2" || side == "xmlsec1" || side == "sqlite";
+}
+
+// Lines printed after the ratio table.
+inline std::vector<std::string>& notes() {
+  static std::vector<std::string> all;
+  return all;
+}
+// For a namespace-scope initialiser: `[[maybe_unused]] const bool noted = talbench::note("...");`.
+inline bool note(const char* text) {
+  notes().push_back(text);
+  return true;
+}
+
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     benchmark::ConsoleReporter::ReportRuns(runs);
     for (const Run& r : runs) {
       if (r.run_type != Run::RT_Iteration) continue;
-      std::string name = r.run_name.str();
+      // The name and arguments; the run's settings (min_time, manual_time ...) are the same
+      // on both sides of a pair.
+      std::string name = r.run_name.function_name;
+      if (!r.run_name.args.empty()) name += "/" + r.run_name.args;
       auto split = name.find('/');
       if (split == std::string::npos) continue;
       std::string side = name.substr(0, split), op = name.substr(split + 1);
-      if (side != "ours" && side != "openssl" && side != "sqlite") continue;
+      if (side != "ours" && !isPeer(side)) continue;
       if (side != "ours") refName_ = side;
       Side& s = (side == "ours" ? ours_ : ref_)[op];
       if (r.error_occurred)
@@ -48,9 +70,13 @@ class RatioReporter : public benchmark::ConsoleReporter {
                 "spread", "ratio");
     for (const std::string& op : order_) {
       const Side a = find(ours_, op), b = find(ref_, op);
-      std::printf("%-44s %s %s ", op.c_str(), a.cell().c_str(), b.cell().c_str());
+      const bool alone = a.ok() && ref_.find(op) == ref_.end();
+      std::printf("%-44s %s %s ", op.c_str(), a.cell().c_str(),
+                  alone ? "             -        " : b.cell().c_str());
       if (a.ok() && b.ok())
         std::printf("%8.2f\n", b.median() / a.median());
+      else if (alone)
+        std::printf("%8s  (ours alone: no peer does this)\n", "-");
       else
         std::printf("%8s  %s\n", "-", (!a.ok() ? "ours: " + a.why() : refName_ + ": " + b.why()).c_str());
     }
@@ -58,6 +84,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
         "(median time per iteration in the benchmark's unit; spread = (max - min) / median over "
         "the repetitions; ratio = %s median / our median)\n",
         refName_.c_str());
+    for (const std::string& line : notes()) std::printf("%s\n", line.c_str());
   }
 
  private:
@@ -78,8 +105,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
         std::snprintf(buf, sizeof buf, "%14s %7s", "FAILED", "");
       } else {
         const auto mm = std::minmax_element(times.begin(), times.end());
-        std::snprintf(buf, sizeof buf, "%14.1f %6.1f%%", median(),
-                      100.0 * (*mm.second - *mm.first) / median());
+        const double m = median();
+        std::snprintf(buf, sizeof buf, "%14.*f %6.1f%%", m >= 100 ? 1 : m >= 1 ? 2 : 3, m,
+                      100.0 * (*mm.second - *mm.first) / m);
       }
       return buf;
     }
@@ -90,7 +118,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
   }
   std::map<std::string, Side> ours_, ref_;
   std::vector<std::string> order_;
-  std::string refName_ = "openssl";
+  std::string refName_ = "peer";
 };
 
 // The arguments with repetitions and interleaving added unless given.

@@ -46,15 +46,17 @@ class DbCrtMem : public DbCrtBase {
   // Four indexes of 20-octet keys, then the field index.
   enum { SER_NUM, SBJ_DN, KEY_ID, CERT, HASH_INDEXES, FIELDS = HASH_INDEXES, INDEXES };
   static constexpr uint32_t NONE = UINT32_MAX;
+  static_assert(HASH_INDEXES == 4, "Record::next lists one link per 20-octet index");
 
   // A record keeps its own keys; the indexes hold only positions. Records
   // are in id order (ids only grow), so a record's position is its slot.
   struct Record {
     DbHash keys[HASH_INDEXES];
-    // The next older record with the same key, per 20-octet index.
-    uint32_t next[HASH_INDEXES];
-    DbRecId id;
-    uint32_t derLength;
+    // The next older record with the same key, per 20-octet index (set when
+    // linked; none before, so a record is never copied with indeterminate links).
+    uint32_t next[HASH_INDEXES] = {NONE, NONE, NONE, NONE};
+    DbRecId id = 0;
+    uint32_t derLength = 0;
     // The DER, then each field key as one length octet and the key.
     std::unique_ptr<uint8_t[]> data;
   };

@@ -8,7 +8,7 @@
 //
 // Every walk over the stranger's element iterates over siblings, every list
 // is capped, base64 is decoded with a bound, and counter-signatures nest at
-// most XADES_MAX_NESTING levels.
+// most XADES_MAX_NESTING levels, the signature itself counted (3 below it).
 #pragma once
 
 #include "pki/sig/sigrecords.h"
@@ -22,7 +22,8 @@
 #include <string>
 #include <vector>
 
-// Counter-signatures inside counter-signatures.
+// Levels of a signature and its counter-signatures inside counter-signatures,
+// the signature itself counted: 3 levels of counter-signature below it.
 const int XADES_MAX_NESTING = 4;
 // Entries of one list (tokens, references, values) a signature may carry.
 const size_t XADES_MAX_ENTRIES = 1024;

@@ -162,8 +162,8 @@ TEST(ConfigurationProfile, LockNames) {
   for (const Row& row : rows) {
     ConfigurationManager cfg;
     TalProfile* p = makeProfile(row.type);
-    if (row.bytes) ASSERT_EQ(0, p->setAttribute(30, row.bytes, std::strlen(row.bytes)));
-    if (!row.path.empty()) ASSERT_EQ(0, p->setAttribute(9, row.path.data(), row.path.size()));
+    if (row.bytes) { ASSERT_EQ(0, p->setAttribute(30, row.bytes, std::strlen(row.bytes))); }
+    if (!row.path.empty()) { ASSERT_EQ(0, p->setAttribute(9, row.path.data(), row.path.size())); }
     ASSERT_EQ(0, cfg.setProfile(p));
     char buffer[CFG_LOCK_NAME_SIZE];
     std::string got = cfg.getProfileLockName(buffer, 0, row.osCode);
@@ -231,7 +231,7 @@ TEST(ConfigurationAlgorithms, DigestFollowsTheSignatureScheme) {
     EXPECT_EQ(row.answer, cfg.setDigestAlgorithm(row.digest, row.runtime)) << row.what;
     AlgorithmIdentifier now;
     ASSERT_EQ(row.effective != nullptr, cfg.getSignatureAlgorithm(now, false)) << row.what;
-    if (row.effective) EXPECT_EQ(row.effective, oidText(now)) << row.what;
+    if (row.effective) { EXPECT_EQ(row.effective, oidText(now)) << row.what; }
     if (row.pssSalt) {
       int hash = 0, salt = 0, mgf = -1, mgfHash = 0, trailer = 0;
       bool present = false;

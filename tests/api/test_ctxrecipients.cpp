@@ -60,12 +60,13 @@ TEST_F(Recipients, PathsJudgedByTheContextsServices) {
   };
   for (Row& r : rows) {
     SCOPED_TRACE(r.name);
-    if (ctx) EXPECT_EQ(0, talDeinit(ctx));
+    if (ctx) { EXPECT_EQ(0, talDeinit(ctx)); }
     ctx = open();
     installRoot(0);
     storeSubAndCrls(r.crls);
-    if (r.inDatabase)
+    if (r.inDatabase) {
       ASSERT_EQ(0, ctx->certificates.importCertificate(*load<SignedCertificate>(r.inDatabase)));
+    }
     ContextRecipients recipients(*ctx);
     r.descriptor.insert(r.descriptor.end(), {0, 0});
     std::vector<RecipientPaths> out;

@@ -35,7 +35,7 @@ TEST_F(Services, PathOfTheInstalledRootWithCrlsFromTheDatabase) {
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
-    if (ctx) EXPECT_EQ(0, talDeinit(ctx));
+    if (ctx) { EXPECT_EQ(0, talDeinit(ctx)); }
     ctx = open();
     installRoot(0);
     storeSubAndCrls(r.crls);
@@ -51,7 +51,7 @@ TEST_F(Services, PathOfTheInstalledRootWithCrlsFromTheDatabase) {
                                                          &ctx->report, nullptr));
     EXPECT_EQ(r.wwc, path.elementAt(0)->wwc);
     EXPECT_EQ(r.states[0], path.elementAt(0)->revocationState);
-    if (r.result == PATH_RESULT_OK) EXPECT_EQ(r.states[1], path.elementAt(1)->revocationState);
+    if (r.result == PATH_RESULT_OK) { EXPECT_EQ(r.states[1], path.elementAt(1)->revocationState); }
   }
 }
 

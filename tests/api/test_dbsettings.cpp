@@ -25,8 +25,9 @@ TalProfile* memoryProfile(const char* dbType, const std::string& dbName)
 {
   TalProfile* p = createProfile(TALPROFILE_MEMORY);
   EXPECT_EQ(0, p->setAttribute(0, "profil", 6));
-  if (dbType)
+  if (dbType) {
     EXPECT_EQ(0, p->setAttribute(17, dbType, std::string(dbType).size() + 1));
+  }
   if (!dbName.empty())
     p->parameters().set("dbname", dbName);
   return p;
@@ -82,8 +83,9 @@ TEST(ContextDatabase, TheProfileChoosesTheDatabase)
     std::vector<std::string> debug;
     platform::setDebugHook(collect, &debug);
     talCtx ctx;
-    if (c.profile)
+    if (c.profile) {
       ASSERT_EQ(0, ctx.configuration.setProfile(memoryProfile(c.dbType, name + "-" + c.label)));
+    }
     EXPECT_EQ(c.expected, storedThroughContext(ctx, name + "-" + c.label, ++key)) << c.label;
     platform::setDebugHook(nullptr, nullptr);
     EXPECT_EQ(c.debug, debug) << c.label;

@@ -147,7 +147,7 @@ TEST_F(HostileReceipts, RefusedOrVerifiedInBoundedTimeAndMemory) {
   for (const auto& c : cases) {
     const Outcome o = unprotect(c.doc);
     EXPECT_EQ(o.rc, c.rc) << c.name;
-    if (c.rc == 0) EXPECT_EQ(o.status, c.status) << c.name;
+    if (c.rc == 0) { EXPECT_EQ(o.status, c.status) << c.name; }
     EXPECT_LT(o.seconds, c.seconds) << c.name;
     EXPECT_LT(static_cast<uint64_t>(o.peak), xmlMemoryAllowance(c.doc.size())) << c.name;
     printf("%-36s %9zu octets  rc %3d  status %d  %6.2f s  libxml2 peak %6.1f MB (%.1fx)\n", c.name,

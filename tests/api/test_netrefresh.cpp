@@ -409,7 +409,7 @@ TEST_F(Refresh, AWriterKilledAnywhereLeavesNothingHalfWritten)
       std::vector<uint8_t> der(text.begin(), text.end());
       EXPECT_EQ(static_cast<int>(der.size()), c.decodeVector(der, 0)) << name;
     }
-    if (exists(cache + REFRESH_CRL_FILE)) EXPECT_EQ(crl, fileText(cache + REFRESH_CRL_FILE));
+    if (exists(cache + REFRESH_CRL_FILE)) { EXPECT_EQ(crl, fileText(cache + REFRESH_CRL_FILE)); }
   }
   talCtx* ctx = open();
   ASSERT_NE(nullptr, ctx);

@@ -48,13 +48,13 @@ TEST(ContextPathEnvironment, RootsOptionAndExtensionChecks) {
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     Context ctx;
-    if (r.root) ASSERT_EQ(KM_OK, ctx.keys.addCertificate(*load(r.root), r.group, 1));
-    if (r.option37) ASSERT_EQ(1, ctx.cfg.setOption(37, 1, true));
+    if (r.root) { ASSERT_EQ(KM_OK, ctx.keys.addCertificate(*load(r.root), r.group, 1)); }
+    if (r.option37) { ASSERT_EQ(1, ctx.cfg.setOption(37, 1, true)); }
     for (const char* i : r.intermediates) ctx.inStore(i);
     CertificatePath path;
     EXPECT_EQ(r.result, ctx.build(r.end, path));
-    if (r.items >= 0) EXPECT_EQ(r.items, path.GetCount());
-    if (r.qualified >= 0) EXPECT_EQ(r.qualified, path.qualifiedRoot);
+    if (r.items >= 0) { EXPECT_EQ(r.items, path.GetCount()); }
+    if (r.qualified >= 0) { EXPECT_EQ(r.qualified, path.qualifiedRoot); }
   }
 }
 
@@ -67,7 +67,7 @@ TEST(ContextPathEnvironment, TrustedListPointsByKind) {
   for (int kind = 0; kind <= 5; ++kind) {
     points.clear();
     ctx.env.trustedListPoints(kind, points);
-    if (kind < 1 || kind > 4) EXPECT_TRUE(points.empty()) << kind;
+    if (kind < 1 || kind > 4) { EXPECT_TRUE(points.empty()) << kind; }
     total += points.size();
   }
   std::vector<const SignedCertificate*> roots;

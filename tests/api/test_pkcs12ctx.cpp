@@ -68,7 +68,7 @@ TEST_F(Pkcs12Ctx, AuthenticationAnswersAndWhatTheKeysAllow) {
     EXPECT_EQ(row.keyOperations, ctx->operationMask & 10);
     EXPECT_EQ(row.signer, ctx->signerCertificate != nullptr);
     // A wrong PIN is not kept for another try.
-    if (row.result == 46) EXPECT_EQ(nullptr, ctx->pins[0].pin);
+    if (row.result == 46) { EXPECT_EQ(nullptr, ctx->pins[0].pin); }
     EXPECT_EQ(0, talDeinit(ctx));
   }
 }

@@ -153,7 +153,7 @@ TEST_F(ProfileStore, NamesAndTreesThatAreRefused) {
   for (const Bytes& name : {Bytes{}, text(""), text("a\\b"), text(".."), text("a/b"),
                             text(std::string(300, 'n'))}) {
     std::unique_ptr<TalProfile> p = make(TALPROFILE_MEMORY, {});
-    if (!name.empty()) ASSERT_EQ(0, p->setAttribute(0, name.data(), name.size()));
+    if (!name.empty()) { ASSERT_EQ(0, p->setAttribute(0, name.data(), name.size())); }
     EXPECT_EQ(20, storeProfile(*p)) << name.size();
   }
   EXPECT_EQ(nullptr, loadStoredProfile("nieznany"));

@@ -70,7 +70,7 @@ class Protect : public RegistrySandbox {
                      "pass:vorin-PIN", "-out", decKey.c_str()}));
   }
   void TearDown() override {
-    if (ctx) EXPECT_EQ(0, talDeinit(ctx));
+    if (ctx) { EXPECT_EQ(0, talDeinit(ctx)); }
     std::filesystem::remove_all(dir);
     RegistrySandbox::TearDown();
   }
@@ -98,7 +98,7 @@ class Protect : public RegistrySandbox {
     ASSERT_EQ(type == TAL_PROFILE_PKCS11 ? TAL_OK_NEED_CRYPTO_CARD : 0, talInitEx(&ctx, p));
     if (ProfileParameters* parameters = ctx->configuration.getProfileParameters())
       parameters->set("dbname", name);
-    if (pin) ASSERT_EQ(0, talSetPin(ctx, 1, pin));
+    if (pin) { ASSERT_EQ(0, talSetPin(ctx, 1, pin)); }
     ASSERT_EQ(expected, talAuthenticateEx(ctx, 0));
   }
 
@@ -313,7 +313,7 @@ TEST_F(Protect, MessagesOpensslVerifiesAndDecrypts) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     // A negative option is set to 0, a positive one to 1, for the row.
-    if (row.option) ASSERT_EQ(1, ctx->configuration.setOption(std::abs(row.option), row.option > 0, true));
+    if (row.option) { ASSERT_EQ(1, ctx->configuration.setOption(std::abs(row.option), row.option > 0, true)); }
     const std::string out = dir + "/message";
     ASSERT_EQ(0, protect(content, row.flags, recipients, out)) << talReportText(ctx);
     std::string message = out;
@@ -325,10 +325,11 @@ TEST_F(Protect, MessagesOpensslVerifiesAndDecrypts) {
         EXPECT_NE(std::string::npos, readAll(message).find("Content-Type:"));
       }
     }
-    if (row.signedMessage) EXPECT_TRUE(verifies(message, content, row.form)) << readAll(message).substr(0, 400);
-    if (!row.signedMessage && !row.encrypted)
+    if (row.signedMessage) { EXPECT_TRUE(verifies(message, content, row.form)) << readAll(message).substr(0, 400); }
+    if (!row.signedMessage && !row.encrypted) {
       EXPECT_EQ(std::string::npos, readAll(message).find("pkcs7")) << "option 3 off: flag 64 does not sign";
-    if (row.option) ASSERT_EQ(1, ctx->configuration.setOption(std::abs(row.option), row.option < 0, true));
+    }
+    if (row.option) { ASSERT_EQ(1, ctx->configuration.setOption(std::abs(row.option), row.option < 0, true)); }
   }
 }
 
@@ -430,7 +431,7 @@ TEST_F(Protect, BadRecipientsStreamsAndOptionTwentyGiveClearCodes) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     talCert* cert = nullptr;
-    if (!row.recipient.empty()) ASSERT_EQ(0, talAllocateCertFromFile(row.recipient.c_str(), &cert));
+    if (!row.recipient.empty()) { ASSERT_EQ(0, talAllocateCertFromFile(row.recipient.c_str(), &cert)); }
     std::unique_ptr<talCert, int32_t (*)(talCert*)> owned(cert, talDeleteCertificate);
     talCert* list[] = {cert, nullptr};
     EXPECT_EQ(row.result, protect(content, 1, cert ? list : nullptr, out));

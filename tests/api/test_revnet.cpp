@@ -223,7 +223,7 @@ TEST(RevocationNetworkAdapter, FetchedCrlAndOcspAnswerDecideTheStatus) {
     EXPECT_EQ(c.wwc, item.wwc) << row;
     EXPECT_EQ(c.state, item.revocationState) << row;
     EXPECT_EQ(c.source, item.revocationSource) << row;
-    if (c.source == REVSOURCE_CRL) EXPECT_EQ(1u, manager.verifiedCrls.size()) << row;
+    if (c.source == REVSOURCE_CRL) { EXPECT_EQ(1u, manager.verifiedCrls.size()) << row; }
   }
   // The switched-off rows asked nothing.
   EXPECT_EQ(3, crlServer.connections.load());

@@ -177,7 +177,7 @@ class Driver : public verifyfix::VerifyContext {
 
   // A fresh context (no CRL verified, nothing cached) with the root in `group` (none: -1).
   void reopen(int group) {
-    if (ctx) EXPECT_EQ(0, talDeinit(ctx));
+    if (ctx) { EXPECT_EQ(0, talDeinit(ctx)); }
     ctx = open();
     if (group >= 0) installRoot(group);
     checkCtxAndResetReport(ctx);
@@ -356,8 +356,8 @@ TEST_F(Driver, OrderOfChecksOverSignaturesMadeByOpenssl) {
     EXPECT_EQ(r.reason, o.reason);
     EXPECT_EQ(r.qualification, o.qualification);
     EXPECT_EQ(r.flags, o.flags & both);
-    if (r.line) EXPECT_NE(std::string::npos, o.report.find(r.line)) << o.report;
-    if (r.absentLine) EXPECT_EQ(std::string::npos, o.report.find(r.absentLine)) << o.report;
+    if (r.line) { EXPECT_NE(std::string::npos, o.report.find(r.line)) << o.report; }
+    if (r.absentLine) { EXPECT_EQ(std::string::npos, o.report.find(r.absentLine)) << o.report; }
   }
   // Under a qualified root too: no path, so no grading reads that keyUsage.
   Outcome o = run(1, [](PropsDouble& p) { p.signer("badku.der", true); });
@@ -387,7 +387,7 @@ TEST_F(Driver, FormsOtherThanTheVerifiableAreNamedThenRefused) {
       p.analyseResult = r.analyse;
     });
     EXPECT_EQ(r.code, o.code);
-    if (r.named) EXPECT_NE(std::string::npos, o.report.find(r.named)) << o.report;
+    if (r.named) { EXPECT_NE(std::string::npos, o.report.find(r.named)) << o.report; }
   }
   EXPECT_THROW(SignatureVerifier(ctx).verifyAt(nullptr, nullptr, nullptr, nullptr), TalApiException);
 }

@@ -173,7 +173,7 @@ TEST(ResultCodes, CardErrorNamesTheTokenAnswer) {
   };
   for (const Row& row : rows) {
     talCtx ctx;
-    if (row.profileType) ASSERT_EQ(0, ctx.configuration.setProfile(createProfile(row.profileType)));
+    if (row.profileType) { ASSERT_EQ(0, ctx.configuration.setProfile(createProfile(row.profileType))); }
     ctx.keyManager.lastCkr = row.ckr;
     EXPECT_STREQ(row.text, talErrorText(&ctx, 44)) << row.profileType;
   }

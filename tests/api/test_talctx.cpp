@@ -105,7 +105,7 @@ TEST_F(Ctx, InitAnswersByProfileTypeAndTakesTheProfileOnEveryPath) {
     talCtx* ctx = nullptr;
     EXPECT_EQ(row.expected, talInitEx(&ctx, talCreateProfile(row.type))) << row.type;
     EXPECT_EQ(row.expected <= 10, ctx != nullptr) << row.type;
-    if (ctx) EXPECT_EQ(0, talDeinit(ctx));
+    if (ctx) { EXPECT_EQ(0, talDeinit(ctx)); }
   }
   EXPECT_EQ(20, talInitEx(nullptr, talCreateProfile(TAL_PROFILE_MEMORY)));  // profile freed
   talCtx* ctx = nullptr;

@@ -79,8 +79,8 @@ class XmlDecrypt : public RegistrySandbox {
   }
   void TearDown() override {
     for (talMsgInfo* m : messages) EXPECT_EQ(0, tvXmlDeleteMsgInfo(m));
-    if (xml) EXPECT_EQ(0, tvXmlDeleteCtx(xml));
-    if (ctx) EXPECT_EQ(0, talDeinit(ctx));
+    if (xml) { EXPECT_EQ(0, tvXmlDeleteCtx(xml)); }
+    if (ctx) { EXPECT_EQ(0, talDeinit(ctx)); }
     RegistrySandbox::TearDown();
   }
 
@@ -91,7 +91,7 @@ class XmlDecrypt : public RegistrySandbox {
                     talMsgInfo** message = nullptr, bool again = false,
                     const char* expression = nullptr) {
     if (!again) {
-      if (xml) EXPECT_EQ(0, tvXmlDeleteCtx(xml));
+      if (xml) { EXPECT_EQ(0, tvXmlDeleteCtx(xml)); }
       EXPECT_EQ(0, tvXmlCreateCtx(&xml));
       const std::string path = file[0] == '/' ? file : DATA + file;
       EXPECT_EQ(0, tvXmlLoadDocFile(xml, path.c_str(), nullptr, &doc));

@@ -818,7 +818,7 @@ TEST_F(TvXml, AnExplicitExpressionSelects) {
     EXPECT_EQ(row.expected, tvXmlUnprotect(ctx, c, load(c, "two.xml"), row.expression, &m))
         << row.expression;
     std::vector<std::string> l = lines(talReportText(ctx));
-    if (row.reportLines >= 0) EXPECT_EQ(static_cast<size_t>(row.reportLines), l.size()) << row.expression;
+    if (row.reportLines >= 0) { EXPECT_EQ(static_cast<size_t>(row.reportLines), l.size()) << row.expression; }
     if (row.expected != 0) {
       EXPECT_EQ(nullptr, m);
       continue;

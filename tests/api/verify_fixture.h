@@ -49,7 +49,7 @@ class VerifyContext : public RegistrySandbox {
     ctx = open();
   }
   void TearDown() override {
-    if (ctx) EXPECT_EQ(0, talDeinit(ctx));
+    if (ctx) { EXPECT_EQ(0, talDeinit(ctx)); }
     platform::clearTestTime();
     RegistrySandbox::TearDown();
   }

@@ -925,7 +925,7 @@ TEST(SmimeSettingsOfTheConfiguration, AlgorithmsAndOptionTwo) {
       ASSERT_TRUE(cfgSignatureAlgorithm(row.scheme, row.digest, algorithm));
       ASSERT_TRUE(cfg.setSignatureAlgorithm(algorithm, true, false));
     }
-    if (row.symmetric) ASSERT_EQ(1, cfg.file().setSymmetricAlgorithm(*row.symmetric));
+    if (row.symmetric) { ASSERT_EQ(1, cfg.file().setSymmetricAlgorithm(*row.symmetric)); }
     ASSERT_EQ(1, cfg.setOption(2, row.option2, true));
     const SmimeSettings got = smimeSettingsFromConfiguration(cfg);
     EXPECT_EQ(row.expected.signatureScheme, got.signatureScheme);

@@ -93,11 +93,11 @@ TEST(TokenProperties, GrantedTokensVerifyAsOpensslSays) {
     EXPECT_EQ(t.props->form, SIG_FORM_BES);
     ASSERT_TRUE(t.props->checkMessageDigest());
     ASSERT_EQ(t.props->signerCertificate != nullptr, c.carried);
-    if (c.carried) EXPECT_EQ(cmstest::encodeOf(*t.props->signerCertificate), tsa);
+    if (c.carried) { EXPECT_EQ(cmstest::encodeOf(*t.props->signerCertificate), tsa); }
     const bool opensslVerified =
         std::any_of(verdicts.begin(), verdicts.end(),
                     [&](const std::vector<std::string>& r) { return r[0] == c.file && r[1] == "verified"; });
-    if (std::string(c.file) != "token_full.der") EXPECT_TRUE(opensslVerified);
+    if (std::string(c.file) != "token_full.der") { EXPECT_TRUE(opensslVerified); }
     EXPECT_EQ(t.signatureCheck(&tsaCert), SubPubKeyInfo::SIG_VALID);
 
     // The signer is named by issuer and serial; the carried list copies the message's.

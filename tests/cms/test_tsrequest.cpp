@@ -169,7 +169,7 @@ TEST(TimeStampRequest, NetworkResultsAnswersAndVerdicts) {
     const std::string tail = c.tail;
     ASSERT_GE(env.report.size(), tail.size()) << env.report;
     EXPECT_EQ(env.report.substr(env.report.size() - tail.size()), tail) << env.report;
-    if (c.kept) EXPECT_TRUE(out.items.front()->checked);
+    if (c.kept) { EXPECT_TRUE(out.items.front()->checked); }
   }
 }
 

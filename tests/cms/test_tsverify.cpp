@@ -181,7 +181,7 @@ TEST(TimeStampedForm, TimeOfTheBasicForm) {
     SigInfo info;
     verifyTimeStampedForm(driver, info, *s.props, c.timemark, c.at);
     EXPECT_EQ(driver.basicCalls.size(), c.basic.empty() ? 0u : 1u);
-    if (!c.basic.empty() && !driver.basicCalls.empty()) EXPECT_EQ(driver.basicCalls[0], c.basic);
+    if (!c.basic.empty() && !driver.basicCalls.empty()) { EXPECT_EQ(driver.basicCalls[0], c.basic); }
     EXPECT_EQ(info.status, c.status);
     EXPECT_EQ(info.reason, c.reason);
     if (c.signerFound) {
@@ -192,7 +192,7 @@ TEST(TimeStampedForm, TimeOfTheBasicForm) {
       EXPECT_TRUE(token->checked);
       ASSERT_NE(token->signerSubject, nullptr);
     }
-    if (c.line) EXPECT_NE(driver.report.find(c.line), std::string::npos) << driver.report;
+    if (c.line) { EXPECT_NE(driver.report.find(c.line), std::string::npos) << driver.report; }
   }
 }
 

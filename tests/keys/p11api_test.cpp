@@ -142,7 +142,7 @@ TEST_F(Pkcs11Api, ProtectionLogsInAgainWhenTheTokenForgotTheLogin) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.pin ? row.pin : "no PIN");
     logout();
-    if (row.pin) ASSERT_EQ(0, talSetPin(ctx, 1, row.pin));
+    if (row.pin) { ASSERT_EQ(0, talSetPin(ctx, 1, row.pin)); }
     talStream* in = nullptr;
     talStream* out = nullptr;
     ASSERT_EQ(0, talCreateMemStream(reinterpret_cast<const uint8_t*>("data"), 4, &in));

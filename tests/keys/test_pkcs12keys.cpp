@@ -227,10 +227,11 @@ TEST_F(Pkcs12Profiles, SessionKeysWrappedByOpensslAndOneAnswerForEveryBadBlock) 
     ASSERT_EQ(KM_OK, dec.km.decryptSesKey(good.data(), good.size(), nullptr));
     EXPECT_EQ(row.status, row.km->decryptSesKey(row.block.data(), row.block.size(), &key))
         << row.what;
-    if (row.key) EXPECT_EQ(readData(row.key), Bytes(key.data(), key.data() + key.size()));
+    if (row.key) { EXPECT_EQ(readData(row.key), Bytes(key.data(), key.data() + key.size())); }
     // A failure leaves no key of an earlier message behind.
-    if (row.status == KM_NO_SESSION_KEY)
+    if (row.status == KM_NO_SESSION_KEY) {
       EXPECT_EQ(KM_NO_SESSION_KEY, row.km->processMsgInit(KM_CIPHER_AES128, iv, 16)) << row.what;
+    }
   }
   Bytes wrapped = readData("ses-dec-32.bin");
   SecretBlock small(16);

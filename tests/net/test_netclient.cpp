@@ -334,8 +334,9 @@ TEST(NetFetch, FtpThroughAProxyTakesTheProxyStatus)
     request.timeoutMs = 3000;
     NetResponse response;
     EXPECT_EQ(row.expected, netFetch(request, response)) << row.path;
-    if (row.expected == NET_OK)
+    if (row.expected == NET_OK) {
       EXPECT_EQ("DATA", std::string(response.body.begin(), response.body.end()));
+    }
   }
 }
 

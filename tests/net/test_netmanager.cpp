@@ -201,8 +201,9 @@ TEST(NetworkManager, TimeStampAnswersByServerMask)
     TimeStampResponse response;
     EXPECT_EQ(row.expected, manager.queryForTimeStamp(query.data(), query.size(), response, row.mask))
         << "mask " << row.mask;
-    if (row.expected == NET_OK)
+    if (row.expected == NET_OK) {
       EXPECT_EQ(0u, response.status.status.toLong());  // granted
+    }
   }
 }
 

@@ -150,8 +150,9 @@ TEST_F(PlatformFiles, ReplaceIsAllOrNothing)
             ok = platform::replaceFileContentWith(path.c_str(), writer, 0600, c.sync);
         EXPECT_EQ(c.ok, ok) << path;
         EXPECT_EQ(c.after != nullptr, platform::pathExists(path.c_str())) << path;
-        if (c.after)
+        if (c.after) {
             EXPECT_EQ(c.after, read(path)) << path;
+        }
     }
     DIR* folder = opendir(dir.c_str());
     ASSERT_NE(nullptr, folder);

@@ -4,6 +4,8 @@
 
 #include "store/dbtal.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -55,14 +57,21 @@ inline bool insertNumbered(DbCrtBase& crt, uint32_t id, bool isCa = false)
 
 inline DbBytes derTlv(uint8_t tag, const DbBytes& content)
 {
-  DbBytes out{tag};
-  size_t n = content.size();
-  if (n < 0x80) {
-    out.push_back(static_cast<uint8_t>(n));
-  } else {
-    out.insert(out.end(), {0x83, static_cast<uint8_t>(n >> 16), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)});
+  // Sized once and filled: GCC 12 warns of a bound (-Warray-bounds) in the
+  // inlined growth of the one-octet vector that inserts would take.
+  const size_t n = content.size();
+  uint8_t head[5] = {tag, static_cast<uint8_t>(n)};
+  size_t headLength = 2;
+  if (n >= 0x80) {
+    head[1] = 0x83;
+    head[2] = static_cast<uint8_t>(n >> 16);
+    head[3] = static_cast<uint8_t>(n >> 8);
+    head[4] = static_cast<uint8_t>(n);
+    headLength = 5;
   }
-  out.insert(out.end(), content.begin(), content.end());
+  DbBytes out(headLength + n);
+  std::copy(head, head + headLength, out.begin());
+  std::copy(content.begin(), content.end(), out.begin() + static_cast<std::ptrdiff_t>(headLength));
   return out;
 }
 

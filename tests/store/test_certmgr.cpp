@@ -83,7 +83,7 @@ TEST(CertificateManager, DatabaseLookupsAgreeWithOpenssl) {
                                                 fx.certs[s.serialOf]->tbsCertificate.serialNumber,
                                                 false))
         << s.issuerOf << s.serialOf;
-    if (s.found) EXPECT_TRUE(out == *fx.certs[s.found]);
+    if (s.found) { EXPECT_TRUE(out == *fx.certs[s.found]); }
   }
 
   struct Mail {

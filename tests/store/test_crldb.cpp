@@ -665,7 +665,7 @@ TEST(CrlIndex, ItemsOnDiskMirrorTheCrlHead) {
     CrlItem decoded;
     bool ok = decoded.decodeVector(k.der) == static_cast<int>(k.der.size());
     EXPECT_EQ(k.ok, ok) << k.name;
-    if (ok) EXPECT_EQ(k.der, derOfMember(decoded)) << k.name;
+    if (ok) { EXPECT_EQ(k.der, derOfMember(decoded)) << k.name; }
   }
   std::system(("rm -rf '" + dir + "'").c_str());
 }

@@ -273,7 +273,7 @@ TEST(PathBuild, PathLengthIsBounded) {
     CertificatePath path;
     auto c = fx.get("selfchain/c" + std::to_string(r.start));
     EXPECT_EQ(r.result, fx.builder.buildPathForCertificate(path, *c, 4, true)) << r.start;
-    if (r.result == PATH_BUILT) EXPECT_EQ(42 - r.start, path.GetCount()) << r.start;
+    if (r.result == PATH_BUILT) { EXPECT_EQ(42 - r.start, path.GetCount()) << r.start; }
   }
 }
 

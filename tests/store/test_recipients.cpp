@@ -374,7 +374,7 @@ TEST(Recipients, DescriptorParsing) {
       EXPECT_TRUE(*d.certificate == *ctx.get("bob-enc"));
     else
       EXPECT_TRUE(d.subject == bob) << row.what;
-    if (d.kind == 5) EXPECT_TRUE(d.issuer == ctx.get("ca")->tbsCertificate.subject);
+    if (d.kind == 5) { EXPECT_TRUE(d.issuer == ctx.get("ca")->tbsCertificate.subject); }
   }
   // A value over 129 bytes: only its first 129 are used, the whole is consumed.
   std::string big(200, 'x');
@@ -448,13 +448,15 @@ TEST(Recipients, DescriptorSearch) {
         << row.what;
     EXPECT_EQ(row.kept, endNames(ctx, paths)) << row.what;
     EXPECT_GT(used, 0u) << row.what;
-    if (row.data[1] != 4)
+    if (row.data[1] != 4) {
       EXPECT_NE(std::string::npos,
                 ctx.reportText().find(reported("Szukam certyfikatu klucza szyfrującego dla użytkownika:\r\n")));
-    if (row.result == RECIP_NO_VALID_CERTIFICATE)
+    }
+    if (row.result == RECIP_NO_VALID_CERTIFICATE) {
       EXPECT_NE(std::string::npos,
                 ctx.reportText().find(reported(
                     "Nie znaleziono ważnego certyfikatu klucza szyfrującego dla danego użytkownika\r\n")));
+    }
   }
   Ctx ctx;
   RecipientPaths paths;
@@ -656,7 +658,7 @@ TEST(Recipients, AllRecipients) {
         << row.what;
     std::vector<Names> kept;
     for (auto& paths : out) kept.push_back(endNames(ctx, paths));
-    if (row.result <= RECIP_WARNINGS) EXPECT_EQ(row.kept, kept) << row.what;
+    if (row.result <= RECIP_WARNINGS) { EXPECT_EQ(row.kept, kept) << row.what; }
     EXPECT_EQ(row.flags, ctx.flags) << row.what;
   }
   (void)fields;

@@ -159,7 +159,7 @@ TEST(OcspChecks, ResponseFormat) {
     RevocationManager m(clock, &report.stream);
     BasicOCSPResponse b;
     EXPECT_EQ(c.message == nullptr, m.checkResponseFormat(*r, b)) << c.status;
-    if (c.message) EXPECT_NE(std::string::npos, report.text().find(c.message)) << c.status << report.text();
+    if (c.message) { EXPECT_NE(std::string::npos, report.text().find(c.message)) << c.status << report.text(); }
   }
   auto r = get<OCSPResponse>("ocsp-good.der");
   BasicOCSPResponse b;
@@ -664,7 +664,7 @@ TEST(OcspSources, OrderAndNetworkOptions) {
     EXPECT_EQ(c.queried, net.queried) << c.name;
     EXPECT_NE(std::string::npos, report.text().find(c.line)) << c.name;
     // A response fetched and verified is cached.
-    if (c.found && !c.inCache && !c.inSignature) EXPECT_EQ(1u, m.ocspCache.size()) << c.name;
+    if (c.found && !c.inCache && !c.inSignature) { EXPECT_EQ(1u, m.ocspCache.size()) << c.name; }
   }
   // A failed format check at an access location ends the search.
   Network net;

@@ -147,7 +147,7 @@ TEST(SigParser, XmlsecSignedDocuments) {
     size_t n = 0;
     for (XmlRef* r : parser.references.items) {
       std::string expected = fileOf(std::string(c.name) + ".ref" + std::to_string(n++));
-      if (r->uriKind != XML_URI_DETACHED) EXPECT_EQ(expected, r->octets) << n;
+      if (r->uriKind != XML_URI_DETACHED) { EXPECT_EQ(expected, r->octets) << n; }
       EXPECT_TRUE(r->digest->matches()) << n;
     }
     EXPECT_EQ(fileOf(std::string(c.name) + ".si"), parser.canonicalSignedInfo);
@@ -247,9 +247,10 @@ TEST(SigParser, SavedObjectsAreWhatWasSigned) {
     EXPECT_EQ(c.digestMatches, p.parser->references.items.front()->digest->matches());
     MemFile out;
     EXPECT_EQ(c.saved, p.parser->saveSignedObject(0, &out));
-    if (c.content)
+    if (c.content) {
       EXPECT_NE(std::string::npos,
                 std::string(reinterpret_cast<const char*>(out.data()), out.length()).find(c.content));
+    }
   }
 }
 
@@ -322,8 +323,8 @@ TEST(SigParser, SignedObjectsOfEveryReferenceShape) {
     EXPECT_EQ(c.saved, p.parser->saveSignedObject(0, &out));
     EXPECT_EQ(20, p.parser->saveSignedObject(c.count, &out));
     const std::string text(reinterpret_cast<const char*>(out.data()), out.length());
-    if (c.whole) EXPECT_EQ(c.whole, text);
-    if (c.part) EXPECT_NE(std::string::npos, text.find(c.part));
+    if (c.whole) { EXPECT_EQ(c.whole, text); }
+    if (c.part) { EXPECT_NE(std::string::npos, text.find(c.part)); }
     if (c.saved == 0) {
       // Saved twice alike; the signature is back in its place.
       MemFile again;
@@ -482,7 +483,7 @@ TEST(SigParser, DetachedFileReadOnceWhateverItsSize) {
     p.budget = &budget;
     const int32_t rc = p.parse();
     EXPECT_EQ(c.rc, rc) << c.references << " " << p.reportText();
-    if (rc == 0) EXPECT_FALSE(p.parser->references.items.front()->digest->matches());
+    if (rc == 0) { EXPECT_FALSE(p.parser->references.items.front()->digest->matches()); }
   }
 }
 
@@ -549,7 +550,7 @@ TEST(SigParser, W3cInteropDigests) {
     SCOPED_TRACE(c.file);
     Parsed p(readFixture(c.file));
     EXPECT_EQ(c.code, p.parse());
-    if (c.code) EXPECT_NE(std::string::npos, p.reportText().find("KeyInfo")) << p.reportText();
+    if (c.code) { EXPECT_NE(std::string::npos, p.reportText().find("KeyInfo")) << p.reportText(); }
     ASSERT_FALSE(p.parser->references.items.empty());
     for (XmlRef* r : p.parser->references.items) EXPECT_TRUE(r->digest->matches()) << r->uri;
   }
@@ -713,7 +714,7 @@ TEST(SigParser, NothingWrittenToStderr) {
         EXPECT_NE(89, code);
       else
         EXPECT_EQ(c.code, code) << p.reportText();
-      if (code != 0) EXPECT_NE(std::string::npos, p.reportText().find("ds:Reference"));
+      if (code != 0) { EXPECT_NE(std::string::npos, p.reportText().find("ds:Reference")); }
       // The canonicaliser on its own is just as quiet.
       XmlC14DocTransform t(false, 1, false);
       try {
@@ -833,10 +834,11 @@ TEST(SigParser, ValuesAndSigner) {
     xml.replace(vs, xml.find("</SignatureValue>") - vs, h.value);
     Parsed p(xml);
     EXPECT_EQ(h.code, p.parse());
-    if (h.code != 0)
+    if (h.code != 0) {
       EXPECT_EQ(convertForOutput("Błąd podczas weryfikacji podpisu: "
                                  "błędny format podpisu XML (element ds:SignatureValue).\r\n"),
                 p.reportText());
+    }
   }
   // Two end-entity certificates and no committed digest: no single signer.
   std::string two = base;

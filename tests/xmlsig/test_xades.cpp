@@ -236,9 +236,9 @@ TEST(Xades, SignedPropertiesAndTheirTexts) {
     int32_t type = 0;
     std::string text = attributeText(a, i, &type);
     EXPECT_EQ(type, expected[i].type);
-    if (!expected[i].text.empty()) EXPECT_EQ(text, expected[i].text);
-    if (type == 17) EXPECT_NE(text.find("<xades:ClaimedRole>Tester</xades:ClaimedRole>"), std::string::npos);
-    if (type == 18) EXPECT_NE(text.find("<xades:MimeType>text/plain</xades:MimeType>"), std::string::npos);
+    if (!expected[i].text.empty()) { EXPECT_EQ(text, expected[i].text); }
+    if (type == 17) { EXPECT_NE(text.find("<xades:ClaimedRole>Tester</xades:ClaimedRole>"), std::string::npos); }
+    if (type == 18) { EXPECT_NE(text.find("<xades:MimeType>text/plain</xades:MimeType>"), std::string::npos); }
   }
   int32_t type = 0;
   char* text = nullptr;
@@ -498,10 +498,11 @@ TEST(Xades, Md5CertificateAndValueDigestsRefused) {
     Verified ver(xml);
     ASSERT_EQ(ver.doc.rc, 0);
     EXPECT_EQ(ver.analyse(), c.code) << ver.reportText();
-    if (c.element)
+    if (c.element) {
       EXPECT_NE(ver.reportText().find(std::string("błąd przetwarzania elementu: ") + c.element),
                 std::string::npos)
           << ver.reportText();
+    }
   }
 }
 
@@ -555,7 +556,7 @@ TEST(Xades, UncoveredSignedPropertiesAreNotSigned) {
     EXPECT_EQ(v.props->form, c.form);
     SignedAttributes* a = v.props->signedAttributes();
     EXPECT_EQ(a != nullptr, c.attributes);
-    if (a) EXPECT_TRUE(a->hasSigningTime());
+    if (a) { EXPECT_TRUE(a->hasSigningTime()); }
   }
 }
 

@@ -511,7 +511,7 @@ TEST(XadesWriter, ValuesWhereAReaderFindsThem) {
     ASSERT_EQ(s.props->form, SIG_FORM_BES);
     const std::string before = s.text();
     EXPECT_EQ(s.props->addValues(collected.data), row.code);
-    if (row.code != 0) EXPECT_EQ(s.text(), before);
+    if (row.code != 0) { EXPECT_EQ(s.text(), before); }
     Signature again(s.text());
     ASSERT_EQ(again.rc, 0) << again.reportText();
     EXPECT_EQ(again.props->form, row.form);
@@ -585,7 +585,7 @@ TEST(XadesWriterAllocation, EveryFailureLeavesTheDocumentAsItWas) {
       // bad_alloc, or the digest's own report of it
     }
     g_failAt = 0;
-    if (!done) ASSERT_EQ(serialised(doc.holder.doc), before);
+    if (!done) { ASSERT_EQ(serialised(doc.holder.doc), before); }
   }
   EXPECT_TRUE(done);
   EXPECT_NE(serialised(doc.holder.doc), before);
@@ -617,7 +617,7 @@ TEST(XadesWriterAllocation, ArchiveFailuresLeaveTheDocumentAsItWas) {
       // the digest's own report of the failure
     }
     g_failAt = 0;
-    if (rc != 0) ASSERT_EQ(serialised(doc), before);
+    if (rc != 0) { ASSERT_EQ(serialised(doc), before); }
   }
   EXPECT_EQ(rc, 0);
 }
@@ -686,8 +686,9 @@ TEST(XadesWriter, NumbersAndTimesAReaderWouldNotReadBack) {
     ValidationData data;
     SignedCertificate* cert = decoded<SignedCertificate>(fileOf("signer.der"));
     data.path.certificates.items.push_back(cert);
-    if (!row.serial.empty())
+    if (!row.serial.empty()) {
       ASSERT_GT(cert->tbsCertificate.serialNumber.set(row.serial.data(), static_cast<int>(row.serial.size())), 0);
+    }
     SignedCertRevList* crl = decoded<SignedCertRevList>(crlDer);
     data.path.revocations.items.push_back(new CrlOrOcspValue(crl, nullptr, 1));
     if (row.crlOfYear0) {

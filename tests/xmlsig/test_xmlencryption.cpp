@@ -172,7 +172,7 @@ TEST(XmlEncryption, ReadersOverXmlsecDocuments) {
         EXPECT_TRUE(row.named[i]->tbsCertificate.serialNumber.equals(k.serialNumber)) << row.file;
       }
       EXPECT_EQ(row.subject[i], k.hasSubject != 0) << row.file;
-      if (row.subject[i]) EXPECT_TRUE(a.tbsCertificate.subject == k.subject) << row.file;
+      if (row.subject[i]) { EXPECT_TRUE(a.tbsCertificate.subject == k.subject) << row.file; }
       ++i;
     }
     EXPECT_EQ("", doc.reportText()) << row.file;
@@ -347,7 +347,7 @@ TEST(XmlEncryption, StatusesToCodes) {
     // Whatever gave no key or no padding (a wrong key, a bad block, bad padding),
     // the report is the same; a block that gave no key goes on to the content.
     if (row.code == 77) {
-      if (row.step == 0) EXPECT_GT(keys.content, 0u);
+      if (row.step == 0) { EXPECT_GT(keys.content, 0u); }
       if (unified.empty()) unified = report;
       EXPECT_EQ(unified, report) << row.step;
     }
@@ -513,9 +513,10 @@ TEST(XmlEncryption, EntitiesOfTheDocument) {
     keys.plaintext = row.plaintext;
     EXPECT_EQ(row.code, decryptEncryptedData(keys, &doc.report, doc.element, makeDnAttribute))
         << row.plaintext.substr(0, 40);
-    if (row.code == 0)
+    if (row.code == 0) {
       EXPECT_EQ(row.plaintext.size() < 20 ? 2u : 400000u,
                 nodeTextContent(findElement(doc.holder.root, "a", nullptr, -1)).size());
+    }
   }
 }
 
@@ -637,12 +638,13 @@ TEST(XmlEncryption, TokenReferencesOfAllKeysAreBounded) {
     XmlEncryptedData data;
     EXPECT_EQ(row.code, data.read(doc.element, &doc.report, makeDnAttribute))
         << row.keys << " " << row.references;
-    if (row.code == 0) EXPECT_EQ(size_t(row.keys), data.encryptedKeys.items.size());
-    if (row.code != 0)
+    if (row.code == 0) { EXPECT_EQ(size_t(row.keys), data.encryptedKeys.items.size()); }
+    if (row.code != 0) {
       EXPECT_NE(
           std::string::npos,
           doc.reportText().find(convertForOutput("błędna składnia elementu xenc:EncryptedKey")))
           << doc.reportText();
+    }
   }
 }
 
@@ -725,10 +727,11 @@ TEST(XmlEncryption, DefaultAttributesOfTheDocument) {
     keys.plaintext = row.plaintext;
     EXPECT_EQ(row.code, decryptEncryptedData(keys, &doc.report, doc.element, makeDnAttribute))
         << row.plaintext;
-    if (row.code == 0)
+    if (row.code == 0) {
       EXPECT_NE(std::string::npos, doc.serialised().find(u8"<head>Nagłówek</head>" +
                                                          std::string(row.result) + "<tail>"))
           << doc.serialised();
+    }
   }
 }
 

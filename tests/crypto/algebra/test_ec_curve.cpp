@@ -562,8 +562,8 @@ TEST(EcCurve, TableMadeInStagesAgreesAtEveryStage) {
       }
       if (special && completeAt < 0 && special->hasTable()) completeAt = use;
     }
-    if (special) EXPECT_GE(completeAt, 1) << "a table made in stages is not made at once";
-    if (special) EXPECT_GE(completeAt, 0) << "the table was never completed";
+    if (special) { EXPECT_GE(completeAt, 1) << "a table made in stages is not made at once"; }
+    if (special) { EXPECT_GE(completeAt, 0) << "the table was never completed"; }
   }
 }
 

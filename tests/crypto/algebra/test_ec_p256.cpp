@@ -179,8 +179,9 @@ TEST(EcP256Field, DedicatedPathOnlyForTheP256Prime) {
   other[1] ^= 2;  // another odd number
   EXPECT_EQ(nullptr, Curve::create(other.data(), e.a.data(), e.b.data(), 8, FieldPath::kPortable));
   EXPECT_NE(nullptr, Curve::create(other.data(), e.a.data(), e.b.data(), 8, FieldPath::kGeneric));
-  if (!haveMulx())
+  if (!haveMulx()) {
     EXPECT_EQ(nullptr, Curve::create(e.p.data(), e.a.data(), e.b.data(), 8, FieldPath::kMulx));
+  }
 }
 
 // Random scalars and points: k·P, k1·P + k2·Q with and without P's table, the

@@ -34,6 +34,7 @@ TEST(CtInverse, EverySizeAgreesWithNumberArithmetic) {
                        0xFFFFFFFFFFFFFFFFull, 0xFFFFFFFFFFFFFFFFull, 0x1FFull};
   for (unsigned words = 4; words <= 9; words++) {
     std::vector<Limbs> moduli;
+    moduli.reserve(4);
     for (std::uint64_t top : {~0ull, 0x8000000000000001ull, 3ull}) {
       Limbs m(words);
       for (auto& x : m) x = rng();

@@ -161,7 +161,7 @@ TEST(CtMod, FourLimbInverseByDivsteps) {
         g = h;
         h = r;
       }
-      if (g == LvN(1u, 1)) EXPECT_EQ(LvN(1u, 1), (inv * a) % m) << a.toString().getText();
+      if (g == LvN(1u, 1)) { EXPECT_EQ(LvN(1u, 1), (inv * a) % m) << a.toString().getText(); }
     }
     LvCtMod::Num z = c.zero(), t;
     c.inverse(t, z);

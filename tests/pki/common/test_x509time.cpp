@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,8 +44,11 @@ class ZoneScope {
 };
 
 Bytes der(unsigned char tag, const std::string& text) {
-  Bytes b{tag, static_cast<uint8_t>(text.size())};
-  b.insert(b.end(), text.begin(), text.end());
+  // Sized once and filled (see tlv in tests/asn1/test_core_time.cpp).
+  Bytes b(2 + text.size());
+  b[0] = tag;
+  b[1] = static_cast<uint8_t>(text.size());
+  std::copy(text.begin(), text.end(), b.begin() + 2);
   return b;
 }
 

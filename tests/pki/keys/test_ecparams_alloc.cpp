@@ -133,9 +133,9 @@ TEST(EcParamsAlloc, PublicKeyOfUnnamedCurveAnswersOutOfMemory) {
       }
       EXPECT_TRUE(returned);
       // a curve that was set and then ran out of memory is not "no curve"
-      if (set) EXPECT_TRUE(verified == 0 || verified == 1) << verified;
+      if (set) { EXPECT_TRUE(verified == 0 || verified == 1) << verified; }
       // with memory back the key verifies (a refused curve is set again)
-      if (!set) EXPECT_TRUE(key.setSpecifiedDomain(domain));
+      if (!set) { EXPECT_TRUE(key.setSpecifiedDomain(domain)); }
       EXPECT_EQ(key.verify(k.digest.data(), static_cast<int>(k.digest.size()), k.sig), 1);
     }
   }
@@ -189,8 +189,8 @@ TEST(EcParamsAlloc, PrivateKeyOfUnnamedCurveAnswersOutOfMemory) {
       }
       EXPECT_TRUE(returned);
       EXPECT_NE(code, -4);
-      if (onward) EXPECT_TRUE(code == -2 || code == 1) << code;
-      if (code == 1 && derived) EXPECT_EQ(check(sig, pub), 1);
+      if (onward) { EXPECT_TRUE(code == -2 || code == 1) << code; }
+      if (code == 1 && derived) { EXPECT_EQ(check(sig, pub), 1); }
       // with memory back the same key signs, and its public point verifies
       DSASignature again;
       ECPublicKey pub2;
@@ -288,7 +288,7 @@ TEST(EcParamsAlloc, DataVerificationAnswersOutOfMemory) {
       SCOPED_TRACE("allocation " + std::to_string(n));
       threw = false;
       const int r = onThread(n, &threw);
-      if (!threw) EXPECT_EQ(r, SubPubKeyInfo::SIG_VALID);
+      if (!threw) { EXPECT_EQ(r, SubPubKeyInfo::SIG_VALID); }
     }
   }
 }

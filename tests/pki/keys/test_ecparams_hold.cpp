@@ -113,7 +113,7 @@ TEST(EcParamsHold, ExplicitKeysStayWithinTheHoldBudget) {
     EXPECT_TRUE(asnWithinHoldBudget(static_cast<int64_t>(h.kept), octets));
     // no curve of its own kept: under ten times the octets
     EXPECT_LT(h.kept, 10 * der.size());
-    if (c.named) EXPECT_TRUE(asnWithinHoldBudget(static_cast<int64_t>(h.peak), octets));
+    if (c.named) { EXPECT_TRUE(asnWithinHoldBudget(static_cast<int64_t>(h.peak), octets)); }
     // validating the largest curve the decoder admits takes some hundreds of KB, once
     EXPECT_LT(h.peak, size_t(2) << 20);
     const Bytes digest = digestOf(c.hashId, msg);

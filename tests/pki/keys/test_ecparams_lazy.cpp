@@ -58,7 +58,7 @@ TEST_P(EcParamsLazy, ReadingBuildsOnlyTheCurveNamed) {
     EXPECT_NE(c.row, 0u) << "built row " << id;
     EXPECT_TRUE(c.row != 0 && sameParams(id, c.row)) << "built row " << id;
   }
-  if (c.row) EXPECT_EQ(after.count(c.row), 1u);
+  if (c.row) { EXPECT_EQ(after.count(c.row), 1u); }
 }
 
 INSTANTIATE_TEST_SUITE_P(

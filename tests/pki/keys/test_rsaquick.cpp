@@ -634,7 +634,7 @@ TEST(RsaQuickReader, AlgorithmOidOfAQuickKeyThroughEveryChange) {
     SubPubKeyInfo copied(*key);
     c.apply(key->algorithm.algorithm);
     std::string text;
-    if (key->algorithm.algorithm.length > 0) ASSERT_TRUE(key->algorithm.algorithm.toString(text));
+    if (key->algorithm.algorithm.length > 0) { ASSERT_TRUE(key->algorithm.algorithm.toString(text)); }
     EXPECT_EQ(text, c.text);
     // the copy made before the change keeps the constant's value, and so does a key decoded
     // again into the changed object

@@ -222,7 +222,7 @@ int streamOut(EnvelopedMessage& msg, const std::vector<Bytes>& segments, bool de
                   static_cast<int32_t>(segments[i].size()), false);
     r = msg.encodeStream(&piece, definite ? static_cast<int>(total) : -1,
                          i + 1 == segments.size(), &out);
-    if (i + 1 < segments.size()) EXPECT_EQ(r, EASN_MORE) << "piece " << i;
+    if (i + 1 < segments.size()) { EXPECT_EQ(r, EASN_MORE) << "piece " << i; }
   }
   return r;
 }

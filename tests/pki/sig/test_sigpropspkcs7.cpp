@@ -90,8 +90,9 @@ TEST(SignedAttributesPkcs7, ReadsWhatOpensslReads) {
     AttrsUnderTest view;
     ASSERT_EQ(view.load(si.signedAttrs), 1);
     EXPECT_EQ(view.hasSigningTime(), row[1] != "-");
-    if (view.hasSigningTime())
+    if (view.hasSigningTime()) {
       EXPECT_EQ(timeOf(*view.signingTime()), row[1]);
+    }
     EXPECT_EQ(hexOf(view.messageDigest), row[2]);
     EXPECT_EQ(view.signingCertificateDigestAlgorithm(), std::stoi(row[3]));
     EXPECT_EQ(hexOf(*view.signingCertificateDigest()), row[4]);
@@ -177,8 +178,9 @@ TEST(SignedAttributesPkcs7, CopyKeepsTheReceivedOrder) {
     SCOPED_TRACE(r.decoded);
     CmsSet<Attribute> set(0x31);
     ASSERT_EQ(cmstest::decodeBytes(set, received), int(received.size()));
-    if (!r.decoded)
+    if (!r.decoded) {
       ASSERT_EQ(set.sortElements(), 1);
+    }
     AttrsUnderTest view;
     ASSERT_EQ(view.load(set), 1);
     EXPECT_EQ(hexOf(view.messageDigest), "010203040506");

@@ -433,7 +433,7 @@ TEST(SharedCertificate, EditedCertificateIsNotTheSignedOne) {
       Bytes out;
       ASSERT_GT(held->encodeVector(out), 0);
       EXPECT_NE(out, der);
-      if (shared) EXPECT_EQ(other->verifySignature(ca), SignedCertificate::CERT_SIG_VALID);
+      if (shared) { EXPECT_EQ(other->verifySignature(ca), SignedCertificate::CERT_SIG_VALID); }
     }
 }
 
@@ -469,7 +469,7 @@ TEST(SharedCertificate, RememberedTbsNeverOutlivesAChange) {
         ASSERT_EQ(held->verifySignature(ca), SignedCertificate::CERT_SIG_VALID);
         SignedCertificate& edited = held.edit();
         // Checked again through the editor's reference before the change.
-        if (keepReference) ASSERT_EQ(edited.verifySignature(ca), SignedCertificate::CERT_SIG_VALID);
+        if (keepReference) { ASSERT_EQ(edited.verifySignature(ca), SignedCertificate::CERT_SIG_VALID); }
         c.apply(edited, other);
         EXPECT_EQ(held->verifySignature(ca) == SignedCertificate::CERT_SIG_VALID, c.verifies);
         const SharedCertificate copy = held;

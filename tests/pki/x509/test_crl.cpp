@@ -183,7 +183,7 @@ TEST(CrlVerify, NonDerTbsVerifiesOverTheOctetsReceived) {
     EXPECT_EQ(copy.verifySignature(ca), r.expected);
     Bytes out;
     ASSERT_GT(crl.encodeVector(out), 0);
-    if (r.expected == 1) EXPECT_EQ(out, der);
+    if (r.expected == 1) { EXPECT_EQ(out, der); }
   }
 }
 

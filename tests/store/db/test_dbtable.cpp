@@ -305,7 +305,7 @@ TEST(DbTable, ABatchWritesTheFilesSingleInsertsWrite)
     DbTable t;
     ASSERT_TRUE(t.create(names[mode].c_str(), 2, small));
     ASSERT_TRUE(t.open(names[mode].c_str()));
-    if (mode == 1) ASSERT_TRUE(t.beginBatch());
+    if (mode == 1) { ASSERT_TRUE(t.beginBatch()); }
     for (uint32_t i : order) {
       char k0[16], k1[48];
       std::snprintf(k0, sizeof k0, "%08u", i * 7919 % 1000);
@@ -320,7 +320,7 @@ TEST(DbTable, ABatchWritesTheFilesSingleInsertsWrite)
         EXPECT_EQ("data " + std::to_string(i), std::string(out.begin(), out.end()));
       }
     }
-    if (mode == 1) ASSERT_TRUE(t.endBatch());
+    if (mode == 1) { ASSERT_TRUE(t.endBatch()); }
   }
   for (const char* ext : {".idx", ".dta"}) {
     std::vector<uint8_t> single = readBytes(names[0] + ext), batch = readBytes(names[1] + ext);

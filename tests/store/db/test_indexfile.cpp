@@ -549,7 +549,7 @@ TEST(IndexFile, AnArmedRecordWithoutItsJournalAnswersDamaged)
   writeBytes(path, idx);
   for (const char* how : {"missing", "a folder"}) {
     std::remove((path + ".jnl").c_str());
-    if (std::strcmp(how, "a folder") == 0) ASSERT_EQ(0, ::mkdir((path + ".jnl").c_str(), 0700));
+    if (std::strcmp(how, "a folder") == 0) { ASSERT_EQ(0, ::mkdir((path + ".jnl").c_str(), 0700)); }
     IndexFile f;
     EXPECT_FALSE(f.open(path.c_str())) << how;
     EXPECT_EQ(IDX_ERR_DAMAGED, f.error()) << how;

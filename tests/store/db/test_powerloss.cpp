@@ -234,7 +234,7 @@ TEST(DbTablePowerLoss, EveryCommittedRecordSurvivesAnyCut)
       std::vector<uint8_t> data;
       ASSERT_EQ(1, after.data(nullptr, &data, nullptr));
       bool updated = updatedAt.count(i) && updatedAt[i] <= cut;
-      if (updated || data != valueOf(i, 0)) EXPECT_EQ(valueOf(i, 1), data) << "record " << i;
+      if (updated || data != valueOf(i, 0)) { EXPECT_EQ(valueOf(i, 1), data) << "record " << i; }
     }
   }
   std::printf("%zu events, %d cuts\n", events.size(), trials);
