@@ -179,7 +179,8 @@ int32_t hashFileBody(const char* path, int32_t hash, uint8_t* buffer, int32_t bu
 }  // namespace
 
 void* newCallerBuffer(size_t size) {
-  void* buffer = std::malloc(size ? size : 1);
+  // Zeroed: g++ takes the handle registry's read of the address for a read of the block.
+  void* buffer = std::calloc(size ? size : 1, 1);
   if (!buffer) return nullptr;
   try {
     enlistHandle(buffer, HandleKind::Buffer, size);

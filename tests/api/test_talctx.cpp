@@ -440,7 +440,9 @@ TEST_F(Ctx, InstallMemCrtCountsWhatAFailedImportLeftStored) {
     for (bool at = fresh.crt()->first(); at; at = fresh.crt()->next()) ++found;
     ASSERT_TRUE(r == 0 || r == 158) << r;
     EXPECT_EQ(found, count) << r;
-    if (r == 0) EXPECT_EQ(2, count);
+    if (r == 0) {
+      EXPECT_EQ(2, count);
+    }
     refused += r == 158;
   }
   EXPECT_GT(refused, 3);
