@@ -39,7 +39,9 @@ bool isXmlSpace(xmlChar c) { return c == 0x20 || c == 0x9 || c == 0xA || c == 0x
 // id(), as libxml2 defines it but with duplicates found in a hash table: its
 // own version searches the result for every Id token, quadratic in the number
 // of elements a long string of Ids names. Tokens are charged to the budget.
-void boundedId(xmlXPathParserContextPtr ctxt, int nargs) {
+// uniqueOnly: a token names the one element findNodeById finds (from the Id
+// index open for the document; none without one), not libxml2's table entry.
+void boundedId(xmlXPathParserContextPtr ctxt, int nargs, bool uniqueOnly) {
   if (nargs != 1) {
     xmlXPathErr(ctxt, XPATH_INVALID_ARITY);
     return;
@@ -68,16 +70,23 @@ void boundedId(xmlXPathParserContextPtr ctxt, int nargs) {
       while (*end && !isXmlSpace(*end)) ++end;
       if (end == p) break;
       if (budget && !budget->charge(1)) ok = false;
-      xmlChar* token = xmlStrndup(p, static_cast<int>(end - p));
-      xmlAttrPtr attr = token ? xmlGetID(ctxt->context->doc, token) : nullptr;
-      xmlFree(token);
-      // An Id names the element holding it; anything else (the document node
-      // a stale table could give) is no result.
       xmlNodePtr element = nullptr;
-      if (attr && attr->type == XML_ATTRIBUTE_NODE)
-        element = attr->parent;
-      else if (attr && reinterpret_cast<xmlNodePtr>(attr)->type == XML_ELEMENT_NODE)
-        element = reinterpret_cast<xmlNodePtr>(attr);
+      if (uniqueOnly) {
+        XmlIdIndexScope* index = XmlIdIndexScope::of(ctxt->context->doc);
+        if (index)
+          element = index->find(
+              std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(end - p)));
+      } else {
+        xmlChar* token = xmlStrndup(p, static_cast<int>(end - p));
+        xmlAttrPtr attr = token ? xmlGetID(ctxt->context->doc, token) : nullptr;
+        xmlFree(token);
+        // An Id names the element holding it; anything else (the document node
+        // a stale table could give) is no result.
+        if (attr && attr->type == XML_ATTRIBUTE_NODE)
+          element = attr->parent;
+        else if (attr && reinterpret_cast<xmlNodePtr>(attr)->type == XML_ELEMENT_NODE)
+          element = reinterpret_cast<xmlNodePtr>(attr);
+      }
       if (element && element->type != XML_ELEMENT_NODE) element = nullptr;
       if (element && seen.insert(element).second && xmlXPathNodeSetAddUnique(out, element) < 0)
         ok = false;
@@ -96,7 +105,14 @@ void boundedId(xmlXPathParserContextPtr ctxt, int nargs) {
 // Called from libxml2's C frames: nothing may unwind through them.
 void boundedIdFunction(xmlXPathParserContextPtr ctxt, int nargs) noexcept {
   try {
-    boundedId(ctxt, nargs);
+    boundedId(ctxt, nargs, false);
+  } catch (...) {
+    xmlXPathErr(ctxt, XPATH_MEMORY_ERROR);
+  }
+}
+void uniqueIdFunction(xmlXPathParserContextPtr ctxt, int nargs) noexcept {
+  try {
+    boundedId(ctxt, nargs, true);
   } catch (...) {
     xmlXPathErr(ctxt, XPATH_MEMORY_ERROR);
   }
@@ -154,9 +170,16 @@ void xmlStopXPathEvaluation(void* context) {
   ctxt->opCount = ctxt->opLimit;
 }
 
-void xmlUseBoundedId(xmlXPathContextPtr ctxt) {
+void xmlRegisterHere(xmlXPathContextPtr ctxt, xmlNodePtr here) {
+  xmlXPathRegisterFunc(ctxt, BAD_CAST "here", nullptr);  // drops libxml2's, if it set one
+  xmlXPathRegisterFunc(ctxt, BAD_CAST "here", hereFunction);
+  ctxt->xptr = 1;
+  ctxt->here = here;
+}
+
+void xmlUseBoundedId(xmlXPathContextPtr ctxt, bool uniqueOnly) {
   xmlXPathRegisterFunc(ctxt, BAD_CAST "id", nullptr);  // drops libxml2's own
-  xmlXPathRegisterFunc(ctxt, BAD_CAST "id", boundedIdFunction);
+  xmlXPathRegisterFunc(ctxt, BAD_CAST "id", uniqueOnly ? uniqueIdFunction : boundedIdFunction);
 }
 
 void xmlLimitXPathContext(xmlXPathContextPtr ctxt) {
@@ -254,10 +277,8 @@ void XmlXPathTransform::apply() {
       throw TalApiException(xmlrc::TRANSFORM_FAILED);
     }
   }
-  xmlXPathRegisterFunc(ctxt, BAD_CAST "here", hereFunction);
+  xmlRegisterHere(ctxt, contextNode);
   xmlUseBoundedId(ctxt);
-  ctxt->xptr = 1;
-  ctxt->here = contextNode;
   ctxt->node = contextNode;
   {
     XmlNoExternalScope scope;

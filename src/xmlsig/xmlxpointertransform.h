@@ -1,5 +1,11 @@
-// XPointer selection of nodes: the same-document reference forms only (a bare
-// NCName, "xpointer(/)", "xpointer(id('NCName'))"); anything else is refused (140).
+// XPointer selection of nodes. A bare NCName and "xpointer(id('NCName'))" are
+// found by findNodeById (an Id two elements claim names nothing: 139),
+// "xpointer(/)" is the document node; any other expression is libxml2's
+// XPointer with here() the context node, the context node's namespaces in scope
+// bound, under the operation limit, the document's memory allowance and the
+// work budget (the chain's, or one of its own): past any of them 140, no result
+// 139, a result that is no node set (a number, a range) 140, an empty set 139.
+// The output is the selected nodes in document order.
 #pragma once
 
 #include "xmlsig/xmltransform.h"
