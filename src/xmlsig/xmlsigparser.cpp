@@ -436,15 +436,16 @@ void XmlSigParser::readReference(xmlNodePtr refNode) {
       *report << MSG_PREFIX << MSG_UNKNOWN_TYPE;
   }
 
+  xmlURIPtr parsedUri = uriText.empty() ? nullptr : xmlParseURI(uriText.c_str());
   if (uriText.empty()) {
     ref->uriKind = XML_URI_DOCUMENT;
-  } else if (uriText[0] == '#' && isSchemeBasedPointer(uriText.substr(1))) {
-    // Taken as written, as signers write and digest it: an XPointer's spaces
-    // and "|" are no URI characters, and its "%" escapes nothing.
+  } else if (!parsedUri && uriText[0] == '#' && isSchemeBasedPointer(uriText.substr(1))) {
+    // An XPointer as signers write and digest it, with spaces or "|", which
+    // are no URI characters: taken as written.
     ref->uriKind = XML_URI_FRAGMENT;
     ref->uri = uriText.substr(1);
   } else {
-    xmlURIPtr uri = xmlParseURI(uriText.c_str());
+    xmlURIPtr uri = parsedUri;
     if (!uri) fault(MSG_REFERENCE, xmlrc::INV_MSG);
     std::string scheme = uri->scheme ? uri->scheme : "";
     std::string path = uri->path ? uri->path : "";

@@ -108,12 +108,13 @@ uint64_t countNodes(xmlDocPtr doc, XmlWorkBudget& budget) {
 const int32_t NAMESPACES_FAILED = -1;
 
 // libxml2's XPointer over the context node's document: here() the context
-// node, its namespaces in scope bound, the document's Ids known meanwhile,
-// under the operation limit, what the tree left of the document's memory
-// allowance and the work budget. 0 with the result (null when libxml2 gave
-// none); 140 past a limit; 100 without a context.
+// node, its namespaces in scope bound, under the operation limit, what the
+// tree left of the document's memory allowance and the work budget. With
+// registerIds, the document's Ids are made known to libxml2 meanwhile (bare
+// names, element()); otherwise the tree is only read. 0 with the result (null
+// when libxml2 gave none); 140 past a limit; 100 without a context.
 int32_t evaluateXPointer(xmlNodePtr contextNode, const std::string& expression,
-                         XmlWorkBudget& budget, xmlXPathObjectPtr* out) {
+                         XmlWorkBudget& budget, bool registerIds, xmlXPathObjectPtr* out) {
   *out = nullptr;
   if (expression.size() > XML_MAX_EXPRESSION_LENGTH || expression.find('\0') != std::string::npos)
     return xmlrc::TRANSFORM_FAILED;
@@ -139,7 +140,7 @@ int32_t evaluateXPointer(xmlNodePtr contextNode, const std::string& expression,
   ctxt->userData = &budget;
   memory.refuseLargeBlocksWhenOver();
   memory.onOver(xmlStopXPathEvaluation, ctxt);
-  ids.emplace(doc, budget);
+  if (registerIds) ids.emplace(doc, budget);
   xmlXPathObjectPtr result;
   {
     XmlNoExternalScope scope;
@@ -191,7 +192,7 @@ void XmlXPointerTransform::apply() {
   }
   XmlWorkBudget own;
   xmlXPathObjectPtr result = nullptr;
-  int32_t rc = evaluateXPointer(contextNode, expression, budget ? *budget : own, &result);
+  int32_t rc = evaluateXPointer(contextNode, expression, budget ? *budget : own, false, &result);
   std::unique_ptr<xmlXPathObject, void (*)(xmlXPathObjectPtr)> held(result, xmlXPathFreeObject);
   checkInvariant(rc != NAMESPACES_FAILED, SRC, 30, "0");
   if (rc != xmlrc::OK) throw TalApiException(rc);
@@ -217,7 +218,7 @@ int32_t xmlXPointerSelectElements(xmlNodePtr contextNode, const std::string& exp
     budget = own.get();
   }
   xmlXPathObjectPtr result = nullptr;
-  int32_t rc = evaluateXPointer(contextNode, expression, *budget, &result);
+  int32_t rc = evaluateXPointer(contextNode, expression, *budget, true, &result);
   std::unique_ptr<xmlXPathObject, void (*)(xmlXPathObjectPtr)> held(result, xmlXPathFreeObject);
   if (rc == NAMESPACES_FAILED) return xmlrc::MEM;
   if (rc != xmlrc::OK) return rc;

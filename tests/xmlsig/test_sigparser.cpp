@@ -244,7 +244,8 @@ TEST(SigParser, XPointerReferenceFailures) {
       {"#cee", 139},
       {"#xpointer(id('cee'))", 139},
       {"#xpointer(id(&quot;cee&quot;))", 139},
-      {"#xpointer(/doc/b | /doc/e)", 0},
+      {"#xpointer(/doc/b | /doc/e)", 0},    // no URI: taken as written
+      {"#xpointer(/doc/%62)", 0},           // a URI: its escapes read
       {"#xpointer(here()/../../../b)", 0},  // here() is the Reference
       {"#1x", 137},
   };
