@@ -521,7 +521,7 @@ void XmlSigParser::readReference(xmlNodePtr refNode) {
         fault(MSG_TRANSFORM_RUN, e.getCode());
       }
     } else {
-      // Any other XPointer is evaluated, here() being this Reference.
+      // Any other XPointer is evaluated, its here being this Reference.
       XmlXPointerTransform pointer(refNode, ref->uri);
       pointer.budget = workBudget();
       try {

@@ -170,13 +170,6 @@ void xmlStopXPathEvaluation(void* context) {
   ctxt->opCount = ctxt->opLimit;
 }
 
-void xmlRegisterHere(xmlXPathContextPtr ctxt, xmlNodePtr here) {
-  xmlXPathRegisterFunc(ctxt, BAD_CAST "here", nullptr);  // drops libxml2's, if it set one
-  xmlXPathRegisterFunc(ctxt, BAD_CAST "here", hereFunction);
-  ctxt->xptr = 1;
-  ctxt->here = here;
-}
-
 void xmlUseBoundedId(xmlXPathContextPtr ctxt, bool uniqueOnly) {
   xmlXPathRegisterFunc(ctxt, BAD_CAST "id", nullptr);  // drops libxml2's own
   xmlXPathRegisterFunc(ctxt, BAD_CAST "id", uniqueOnly ? uniqueIdFunction : boundedIdFunction);
@@ -277,8 +270,10 @@ void XmlXPathTransform::apply() {
       throw TalApiException(xmlrc::TRANSFORM_FAILED);
     }
   }
-  xmlRegisterHere(ctxt, contextNode);
+  xmlXPathRegisterFunc(ctxt, BAD_CAST "here", hereFunction);
   xmlUseBoundedId(ctxt);
+  ctxt->xptr = 1;
+  ctxt->here = contextNode;
   ctxt->node = contextNode;
   {
     XmlNoExternalScope scope;

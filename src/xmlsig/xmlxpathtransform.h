@@ -56,9 +56,6 @@ void xmlLimitXPathContext(xmlXPathContextPtr ctxt);
 // An evaluation past its memory stops at its next operation (an
 // XmlMemoryScope's stop function; the argument is the XPath context).
 void xmlStopXPathEvaluation(void* context);
-// Registers here() (the node given, as a node set; an argument is an arity
-// error) in place of any libxml2 set, and marks the context as an XPointer's.
-void xmlRegisterHere(xmlXPathContextPtr ctxt, xmlNodePtr here);
 // Puts in place of libxml2's id() one that finds duplicates in a hash table
 // and charges each token to the XmlWorkBudget in the context's userData.
 // uniqueOnly: a token names what findNodeById finds through the XmlIdIndexScope

@@ -82,9 +82,10 @@ const char* const SRC = "XML/libxmlsignature/xmlxpointertransform";
 // libxml2 checks every node a location step or a union adds against the set
 // gathered so far, uncounted: one operation may cost a comparison with every
 // node of the document (some 14 s for 360000 operations over 60000 nodes). So
-// an evaluation gets as many operations as keep operations x nodes under this
-// (a few seconds at most), never fewer than XPOINTER_MIN_OPERATIONS nor more
-// than the usual limit.
+// an expression a signed document carries gets as many operations as keep
+// operations x nodes under this (a few seconds at most), never fewer than
+// XPOINTER_MIN_OPERATIONS nor more than the usual limit. The application's own
+// expression keeps the usual limit: its author is not the stranger.
 const uint64_t XPOINTER_COMPARISONS = 10000000000ull;
 const uint64_t XPOINTER_MIN_OPERATIONS = 1000;
 
@@ -104,17 +105,45 @@ uint64_t countNodes(xmlDocPtr doc, XmlWorkBudget& budget) {
   budget.charge(count / 8 + 1);
   return count;
 }
+
+// An element() part that starts with an Id is looked up by libxml2 in its own
+// table, which keeps the first of two elements claiming a value: such an Id
+// names nothing here, as in the other forms (139).
+void refuseSharedIdsOfElementParts(xmlNodePtr contextNode, const std::string& expression) {
+  XmlIdIndexScope index(contextNode->doc);
+  for (size_t at = expression.find("element("); at != std::string::npos;
+       at = expression.find("element(", at)) {
+    at += 8;
+    size_t end = expression.find_first_of("/)", at);
+    if (end == std::string::npos || end == at) continue;
+    std::string name = expression.substr(at, end - at);
+    xmlAttrPtr attr = xmlGetID(contextNode->doc, BAD_CAST name.c_str());
+    if (!attr) continue;
+    xmlNodePtr unique = nullptr;
+    try {
+      findNodeById(contextNode, name.c_str(), &unique);
+    } catch (const TalApiException&) {
+    }
+    xmlNodePtr tabled =
+        reinterpret_cast<xmlNodePtr>(attr)->type == XML_ATTRIBUTE_NODE ? attr->parent : nullptr;
+    if (!unique || tabled != unique) throw TalApiException(xmlrc::EMPTY_TRANSFORM);
+  }
+}
+
 // Namespaces in scope of the context node could not be bound.
 const int32_t NAMESPACES_FAILED = -1;
 
 // libxml2's XPointer over the context node's document: here() the context
-// node, its namespaces in scope bound, under the operation limit, what the
-// tree left of the document's memory allowance and the work budget. With
-// registerIds, the document's Ids are made known to libxml2 meanwhile (bare
-// names, element()); otherwise the tree is only read. 0 with the result (null
+// node as libxml2's XPointer context gives it, its namespaces in scope bound,
+// under the operation limit, what the tree left of the document's memory
+// allowance and the work budget. fromDocument: the expression is a signed
+// document's (a reference's URI): the operation limit scaled to the document,
+// id() naming only what findNodeById finds, the tree only read. Otherwise the
+// application's: the usual limit, id() and bare names as libxml2 answers them,
+// the document's Ids made known to libxml2 meanwhile. 0 with the result (null
 // when libxml2 gave none); 140 past a limit; 100 without a context.
 int32_t evaluateXPointer(xmlNodePtr contextNode, const std::string& expression,
-                         XmlWorkBudget& budget, bool registerIds, xmlXPathObjectPtr* out) {
+                         XmlWorkBudget& budget, bool fromDocument, xmlXPathObjectPtr* out) {
   *out = nullptr;
   if (expression.size() > XML_MAX_EXPRESSION_LENGTH || expression.find('\0') != std::string::npos)
     return xmlrc::TRANSFORM_FAILED;
@@ -125,22 +154,23 @@ int32_t evaluateXPointer(xmlNodePtr contextNode, const std::string& expression,
   std::optional<TemporaryIds> ids;
   // id() answers as findNodeById does (the libxml2 table may hold the first of
   // two elements claiming an Id); the parser's index when it has one open.
-  XmlIdIndexScope index(doc);
+  std::optional<XmlIdIndexScope> index;
+  if (fromDocument) index.emplace(doc);
   XmlMemoryScope memory(xmlDocumentMemoryLeft(doc), &budget);
   xmlXPathContextPtr ctxt = xmlXPtrNewContext(doc, contextNode, nullptr);
   if (!ctxt) return xmlrc::MEM;
   std::unique_ptr<xmlXPathContext, void (*)(xmlXPathContextPtr)> guard(ctxt, xmlXPathFreeContext);
   xmlLimitXPathContext(ctxt);
-  ctxt->opLimit = static_cast<unsigned long>(std::min<uint64_t>(
-      XML_XPATH_OP_LIMIT,
-      std::max(XPOINTER_MIN_OPERATIONS, XPOINTER_COMPARISONS / countNodes(doc, budget))));
+  if (fromDocument)
+    ctxt->opLimit = static_cast<unsigned long>(std::min<uint64_t>(
+        XML_XPATH_OP_LIMIT,
+        std::max(XPOINTER_MIN_OPERATIONS, XPOINTER_COMPARISONS / countNodes(doc, budget))));
   if (registerInScopeNamespaces(ctxt, contextNode) != 0) return NAMESPACES_FAILED;
-  xmlRegisterHere(ctxt, contextNode);
-  xmlUseBoundedId(ctxt, true);
+  xmlUseBoundedId(ctxt, fromDocument);
   ctxt->userData = &budget;
   memory.refuseLargeBlocksWhenOver();
   memory.onOver(xmlStopXPathEvaluation, ctxt);
-  if (registerIds) ids.emplace(doc, budget);
+  if (!fromDocument) ids.emplace(doc, budget);
   xmlXPathObjectPtr result;
   {
     XmlNoExternalScope scope;
@@ -190,9 +220,10 @@ void XmlXPointerTransform::apply() {
     if (!output) throw TalApiException(xmlrc::MEM);
     return;
   }
+  refuseSharedIdsOfElementParts(contextNode, expression);
   XmlWorkBudget own;
   xmlXPathObjectPtr result = nullptr;
-  int32_t rc = evaluateXPointer(contextNode, expression, budget ? *budget : own, false, &result);
+  int32_t rc = evaluateXPointer(contextNode, expression, budget ? *budget : own, true, &result);
   std::unique_ptr<xmlXPathObject, void (*)(xmlXPathObjectPtr)> held(result, xmlXPathFreeObject);
   checkInvariant(rc != NAMESPACES_FAILED, SRC, 30, "0");
   if (rc != xmlrc::OK) throw TalApiException(rc);
@@ -218,7 +249,7 @@ int32_t xmlXPointerSelectElements(xmlNodePtr contextNode, const std::string& exp
     budget = own.get();
   }
   xmlXPathObjectPtr result = nullptr;
-  int32_t rc = evaluateXPointer(contextNode, expression, *budget, true, &result);
+  int32_t rc = evaluateXPointer(contextNode, expression, *budget, false, &result);
   std::unique_ptr<xmlXPathObject, void (*)(xmlXPathObjectPtr)> held(result, xmlXPathFreeObject);
   if (rc == NAMESPACES_FAILED) return xmlrc::MEM;
   if (rc != xmlrc::OK) return rc;
