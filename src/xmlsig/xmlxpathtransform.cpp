@@ -118,9 +118,26 @@ void uniqueIdFunction(xmlXPathParserContextPtr ctxt, int nargs) noexcept {
   }
 }
 
-// True when the filter's input, every node, attribute and namespace node of
-// the document, would hold more than limit nodes: each is one evaluation.
-bool filterInputTooLarge(xmlDocPtr doc, size_t limit) {
+// The namespace nodes of an element as XPath sees them: the nearest
+// declaration of each prefix in scope (undeclarations included).
+void namespacesInScope(xmlNodePtr element, std::vector<xmlNsPtr>& out) {
+  out.clear();
+  int depth = 0;
+  for (xmlNodePtr n = element; n && n->type == XML_ELEMENT_NODE && depth <= XML_MAX_TREE_DEPTH * 2;
+       n = n->parent, ++depth)
+    for (xmlNsPtr d = n->nsDef; d; d = d->next) {
+      bool shadowed = false;
+      for (xmlNsPtr seen : out)
+        if (xmlStrEqual(seen->prefix, d->prefix)) {
+          shadowed = true;
+          break;
+        }
+      if (!shadowed) out.push_back(d);
+    }
+}
+}  // namespace
+
+size_t xmlXPathNodeCount(xmlDocPtr doc, size_t limit) {
   struct Level {
     xmlNodePtr node;
     size_t namespaces;  // declarations in scope (an upper bound)
@@ -143,27 +160,8 @@ bool filterInputTooLarge(xmlDocPtr doc, size_t limit) {
     total += namespaces;
     if (n->children) stack.push_back({n->children, namespaces});
   }
-  return total > limit;
+  return total;
 }
-
-// The namespace nodes of an element as XPath sees them: the nearest
-// declaration of each prefix in scope (undeclarations included).
-void namespacesInScope(xmlNodePtr element, std::vector<xmlNsPtr>& out) {
-  out.clear();
-  int depth = 0;
-  for (xmlNodePtr n = element; n && n->type == XML_ELEMENT_NODE && depth <= XML_MAX_TREE_DEPTH * 2;
-       n = n->parent, ++depth)
-    for (xmlNsPtr d = n->nsDef; d; d = d->next) {
-      bool shadowed = false;
-      for (xmlNsPtr seen : out)
-        if (xmlStrEqual(seen->prefix, d->prefix)) {
-          shadowed = true;
-          break;
-        }
-      if (!shadowed) out.push_back(d);
-    }
-}
-}  // namespace
 
 void xmlStopXPathEvaluation(void* context) {
   auto* ctxt = static_cast<xmlXPathContextPtr>(context);
@@ -254,7 +252,9 @@ void XmlXPathTransform::apply() {
       expression.size() > XML_MAX_EXPRESSION_LENGTH || expression.find('\0') != std::string::npos)
     throw TalApiException(xmlrc::TRANSFORM_FAILED);
   xmlDocPtr doc = contextNode->doc;
-  if (filterInputTooLarge(doc, XML_XPATH_MAX_NODES)) throw TalApiException(xmlrc::TRANSFORM_FAILED);
+  // Each node of the filter's input is one evaluation.
+  if (xmlXPathNodeCount(doc, XML_XPATH_MAX_NODES) > XML_XPATH_MAX_NODES)
+    throw TalApiException(xmlrc::TRANSFORM_FAILED);
   evaluationByteCap =
       EVALUATION_BYTES_PER_OCTET * static_cast<uint64_t>(xmlProfileDocument(doc).size) + (4u << 20);
   // The search below against what the document's tree left of its allowance.
