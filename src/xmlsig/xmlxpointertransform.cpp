@@ -6,6 +6,7 @@
 #include "xmlsig/xmlmisc.h"
 #include "xmlsig/xmlxpathtransform.h"
 
+#include <libxml/hash.h>
 #include <libxml/valid.h>
 #include <libxml/xpath.h>
 #include <libxml/xpathInternals.h>
@@ -98,28 +99,39 @@ uint64_t countNodes(xmlDocPtr doc, XmlWorkBudget& budget) {
   return count;
 }
 
-// An element() part that starts with an Id is looked up by libxml2 in its own
-// table, which keeps the first of two elements claiming a value: such an Id
-// names nothing here, as in the other forms (139).
-void refuseSharedIdsOfElementParts(xmlNodePtr contextNode, const std::string& expression) {
-  XmlIdIndexScope index(contextNode->doc);
-  for (size_t at = expression.find("element("); at != std::string::npos;
-       at = expression.find("element(", at)) {
-    at += 8;
-    size_t end = expression.find_first_of("/)", at);
-    if (end == std::string::npos || end == at) continue;
-    std::string name = expression.substr(at, end - at);
-    xmlAttrPtr attr = xmlGetID(contextNode->doc, BAD_CAST name.c_str());
-    if (!attr) continue;
-    xmlNodePtr unique = nullptr;
-    try {
-      findNodeById(contextNode, name.c_str(), &unique);
-    } catch (const TalApiException&) {
-    }
-    xmlNodePtr tabled =
-        reinterpret_cast<xmlNodePtr>(attr)->type == XML_ATTRIBUTE_NODE ? attr->parent : nullptr;
-    if (!unique || tabled != unique) throw TalApiException(xmlrc::EMPTY_TRANSFORM);
+// libxml2 answers a bare name and an element() part that starts with an Id
+// from its own table, which keeps the first of two elements claiming a value:
+// an expression of those forms that holds such a value names nothing here, as
+// in the Id forms (139). The table holds few Ids: the DTD's, xml:id and those
+// of decrypted elements.
+struct SharedIdScan {
+  const std::string* expression;
+  XmlIdIndexScope* index;
+  bool shared;
+};
+void scanTabledId(void* payload, void* data, const xmlChar* value) noexcept {
+  auto* scan = static_cast<SharedIdScan*>(data);
+  auto* id = static_cast<xmlIDPtr>(payload);
+  if (scan->shared || !value || scan->expression->find(reinterpret_cast<const char*>(value)) ==
+                                    std::string::npos)
+    return;
+  xmlNodePtr tabled = id && id->attr ? id->attr->parent : nullptr;
+  try {
+    if (!tabled || scan->index->find(reinterpret_cast<const char*>(value)) != tabled)
+      scan->shared = true;
+  } catch (...) {
+    scan->shared = true;
   }
+}
+void refuseSharedTabledIds(xmlNodePtr contextNode, const std::string& expression) {
+  xmlDocPtr doc = contextNode->doc;
+  if (!doc->ids ||
+      (expression.find('(') != std::string::npos && expression.find("element") == std::string::npos))
+    return;
+  XmlIdIndexScope index(doc);
+  SharedIdScan scan{&expression, &index, false};
+  xmlHashScan(static_cast<xmlHashTablePtr>(doc->ids), scanTabledId, &scan);
+  if (scan.shared) throw TalApiException(xmlrc::EMPTY_TRANSFORM);
 }
 
 // Namespaces in scope of the context node could not be bound.
@@ -212,7 +224,7 @@ void XmlXPointerTransform::apply() {
     if (!output) throw TalApiException(xmlrc::MEM);
     return;
   }
-  refuseSharedIdsOfElementParts(contextNode, expression);
+  refuseSharedTabledIds(contextNode, expression);
   XmlWorkBudget own;
   xmlXPathObjectPtr result = nullptr;
   int32_t rc = evaluateXPointer(contextNode, expression, budget ? *budget : own, true, &result);
