@@ -239,6 +239,7 @@ TEST(SigParser, XPointerReferenceFailures) {
       {"#xpointer(//nothing)", 139},
       {"#xpointer(count(//*))", 139},               // no node set: no result
       {"#xpointer(/doc/b/range-to(/doc/e))", 140},  // a range
+      {"#xpointer(string-range(/doc/b,'B'))", 140},  // libxml2's would never end
       {"#xpointer(//*[count(//*[count(//*) > 0]) > 0])", 140},
       {"#xpointer(//z:b)", 139},  // an unbound prefix
       {"#cee", 139},
