@@ -9,6 +9,9 @@
 
 #include <libxml/c14n.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
 #include <memory>
 #include <set>
 #include <string>
@@ -465,6 +468,96 @@ bool XmlSubtreeFilter::wholeElements(xmlNodePtr& apex, xmlNodePtr& hole) const {
   apex = top;
   hole = nullptr;
   return true;
+}
+
+XmlNodeTrees::XmlNodeTrees(xmlNodeSetPtr set) : XmlTransform(7, XML_DATA_NODESET, XML_DATA_OWN) {
+  std::vector<std::pair<std::pair<ptrdiff_t, ptrdiff_t>, xmlNodePtr>> found;
+  for (int i = 0; set && i < set->nodeNr; ++i) {
+    xmlNodePtr n = set->nodeTab[i];
+    if (!n) continue;
+    if (n->type == XML_DOCUMENT_NODE || n->type == XML_HTML_DOCUMENT_NODE) {
+      everything = true;
+    } else if (n->type == XML_NAMESPACE_DECL) {
+      // XPath's copy names its element in `next`.
+      xmlNsPtr ns = reinterpret_cast<xmlNsPtr>(n);
+      namespaces.emplace(reinterpret_cast<xmlNodePtr>(ns->next),
+                         ns->prefix ? reinterpret_cast<const char*>(ns->prefix) : "");
+    } else if (n->type == XML_ELEMENT_NODE) {
+      elements.insert(n);
+      ptrdiff_t first = orderOf(n), last = orderOf(lastElementInSubtree(n));
+      if (first <= 0 || last < first) byOrder = false;
+      found.push_back({{first, last}, n});
+    } else {
+      others.insert(n);
+    }
+  }
+  if (!byOrder) return;
+  elements.clear();
+  // Subtrees are nested or disjoint: sorted by start, one inside an earlier
+  // one adds nothing.
+  std::sort(found.begin(), found.end());
+  for (const auto& f : found)
+    if (ranges.empty() || f.first.first > ranges.back().second) {
+      ranges.push_back(f.first);
+      tops.push_back(f.second);
+    }
+}
+
+bool XmlNodeTrees::inTrees(xmlNodePtr element) const {
+  if (!element || element->type != XML_ELEMENT_NODE) return false;
+  if (!byOrder) {
+    int depth = 0;
+    for (xmlNodePtr n = element;
+         n && n->type == XML_ELEMENT_NODE && depth <= XML_MAX_TREE_DEPTH * 2;
+         n = n->parent, ++depth)
+      if (elements.count(n)) return true;
+    return false;
+  }
+  ptrdiff_t order = orderOf(element);
+  if (order <= 0) {
+    // Added after the stamps: placed by its nearest stamped ancestor.
+    int depth = 0;
+    xmlNodePtr n = element->parent;
+    for (; n && n->type == XML_ELEMENT_NODE && orderOf(n) <= 0 && depth <= XML_MAX_TREE_DEPTH * 2;
+         n = n->parent, ++depth) {
+    }
+    if (!n || n->type != XML_ELEMENT_NODE || orderOf(n) <= 0) return false;
+    order = orderOf(n);
+  }
+  auto after = std::upper_bound(ranges.begin(), ranges.end(), std::make_pair(order, PTRDIFF_MAX));
+  return after != ranges.begin() && order <= std::prev(after)->second;
+}
+
+int XmlNodeTrees::visible(xmlNodePtr node, xmlNodePtr parent) {
+  if (!node) return 0;
+  if (everything) return 1;
+  if (node->type == XML_NAMESPACE_DECL) {
+    // The canonicaliser names an attribute as the parent of an attribute's namespace.
+    if (parent && parent->type == XML_ATTRIBUTE_NODE) parent = parent->parent;
+    xmlNsPtr ns = reinterpret_cast<xmlNsPtr>(node);
+    if (namespaces.count({parent, ns->prefix ? reinterpret_cast<const char*>(ns->prefix) : ""}))
+      return 1;
+    return inTrees(parent) ? 1 : 0;
+  }
+  if (node->type == XML_ELEMENT_NODE) return inTrees(node) ? 1 : 0;
+  if (others.count(node)) return 1;
+  return inTrees(node->parent) ? 1 : 0;
+}
+
+xmlNodePtr XmlNodeTrees::apex() const {
+  if (everything || !others.empty() || !namespaces.empty()) return nullptr;
+  if (byOrder) return tops.size() == 1 ? tops[0] : nullptr;
+  return elements.size() == 1 ? *elements.begin() : nullptr;
+}
+
+bool XmlNodeTrees::wholeElements(xmlNodePtr& apex, xmlNodePtr& hole) const {
+  hole = nullptr;
+  if (everything) {
+    apex = nullptr;
+    return true;
+  }
+  apex = this->apex();
+  return apex != nullptr;
 }
 
 XmlC14DocTransform::XmlC14DocTransform(bool withComments, uint8_t selection, bool exclusive,

@@ -12,7 +12,11 @@
 
 #include <libxml/xmlIO.h>
 
+#include <set>
 #include <string>
+#include <unordered_set>
+#include <utility>
+#include <vector>
 
 // What one walk of a document learns: an estimate of its serialised size in
 // octets, and the work libxml2's canonicaliser does on its elements whatever
@@ -70,6 +74,34 @@ class XmlSubtreeFilter : public XmlNodeFilter {
  private:
   XmlSubtree subtree;
   bool inverted;
+};
+
+// A node set read as a same-document XPointer reference reads it: each selected
+// node with its descendants (an attribute or a namespace node is itself alone;
+// the document node is everything), comments included. Built from the set
+// (which the caller keeps); its own input, a rule as output. An element is
+// answered by a search of the selected elements' ranges of document order (by
+// its ancestors in a document without order stamps).
+class XmlNodeTrees : public XmlTransform, public XmlNodeFilter {
+ public:
+  explicit XmlNodeTrees(xmlNodeSetPtr set);
+  XmlNodeFilter* outputFilter() override { return this; }
+  void apply() override {}
+  int visible(xmlNodePtr node, xmlNodePtr parent) override;
+  xmlNodePtr apex() const override;
+  bool wholeElements(xmlNodePtr& apex, xmlNodePtr& hole) const override;
+
+ private:
+  bool inTrees(xmlNodePtr element) const;
+
+  bool everything = false;
+  bool byOrder = true;
+  // Ranges of document order, disjoint and ascending, each with its element.
+  std::vector<std::pair<ptrdiff_t, ptrdiff_t>> ranges;
+  std::vector<xmlNodePtr> tops;
+  std::unordered_set<xmlNodePtr> elements;  // without order stamps
+  std::unordered_set<xmlNodePtr> others;    // attributes, texts, comments, instructions
+  std::set<std::pair<xmlNodePtr, std::string>> namespaces;  // by element and prefix
 };
 
 // The octets of one canonicalisation: in libxml2's buffer or in a text.

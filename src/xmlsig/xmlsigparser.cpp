@@ -12,6 +12,7 @@
 #include "xmlsig/xmltransformchain.h"
 #include "xmlsig/xmlwalk.h"
 #include "xmlsig/xmlxpathtransform.h"
+#include "xmlsig/xmlxpointertransform.h"
 #include "xmlsig/xmlxslttransform.h"
 
 #include <libxml/uri.h>
@@ -140,26 +141,40 @@ bool withComments(int32_t kind) {
 }
 bool exclusive(int32_t kind) { return kind == XML_TK_EXC_C14N || kind == XML_TK_EXC_C14N_COMMENTS; }
 
-// An XPath filter over the subtree a fragment names: its result less what lies
-// outside that subtree (the filter itself is evaluated per node of the document).
+// An XPath filter over the subtree a fragment names (or the nodes an XPointer
+// selected, given as a rule the chain owns): its result less what lies outside
+// them (the filter itself is evaluated per node of the document).
 class XmlSubtreeRestriction : public XmlTransform, public XmlNodeFilter {
  public:
-  explicit XmlSubtreeRestriction(xmlNodePtr top)
-      : XmlTransform(XML_TK_XPATH, XML_DATA_NODESET, XML_DATA_NODESET), subtree(top) {}
+  explicit XmlSubtreeRestriction(xmlNodePtr top, XmlNodeFilter* range = nullptr)
+      : XmlTransform(XML_TK_XPATH, XML_DATA_NODESET, XML_DATA_NODESET),
+        subtree(top),
+        range(range) {}
   XmlNodeFilter* outputFilter() override { return this; }
   void applyToFilter(XmlNodeFilter* filter) override {
     if (!filter) throw TalApiException(xmlrc::TRANSFORM_FAILED);
     input = filter;
   }
   int visible(xmlNodePtr node, xmlNodePtr parent) override {
-    return subtree.contains(node, parent) && input->visible(node, parent) == 1 ? 1 : 0;
+    bool within = range ? range->visible(node, parent) == 1 : subtree.contains(node, parent);
+    return within && input->visible(node, parent) == 1 ? 1 : 0;
   }
   int32_t failure() const override { return input ? input->failure() : 0; }
 
  private:
   XmlSubtree subtree;
+  XmlNodeFilter* range;
   XmlNodeFilter* input = nullptr;
 };
+
+// A scheme-based XPointer ("xpointer(...)", "xmlns(...)xpointer(...)"): an
+// NCName followed by "(".
+bool isSchemeBasedPointer(const std::string& fragment) {
+  size_t open = fragment.find('(');
+  if (open == 0 || open == std::string::npos || open > 64) return false;
+  std::string scheme = fragment.substr(0, open);
+  return xmlValidateNCName(BAD_CAST scheme.c_str(), 0) == 0;
+}
 
 struct TransformStep {
   xmlNodePtr element;
@@ -421,10 +436,16 @@ void XmlSigParser::readReference(xmlNodePtr refNode) {
       *report << MSG_PREFIX << MSG_UNKNOWN_TYPE;
   }
 
+  xmlURIPtr parsedUri = uriText.empty() ? nullptr : xmlParseURI(uriText.c_str());
   if (uriText.empty()) {
     ref->uriKind = XML_URI_DOCUMENT;
+  } else if (!parsedUri && uriText[0] == '#' && isSchemeBasedPointer(uriText.substr(1))) {
+    // An XPointer as signers write and digest it, with spaces or "|", which
+    // are no URI characters: taken as written.
+    ref->uriKind = XML_URI_FRAGMENT;
+    ref->uri = uriText.substr(1);
   } else {
-    xmlURIPtr uri = xmlParseURI(uriText.c_str());
+    xmlURIPtr uri = parsedUri;
     if (!uri) fault(MSG_REFERENCE, xmlrc::INV_MSG);
     std::string scheme = uri->scheme ? uri->scheme : "";
     std::string path = uri->path ? uri->path : "";
@@ -482,17 +503,39 @@ void XmlSigParser::readReference(xmlNodePtr refNode) {
     }
   }
 
+  // The nodes an XPointer selected when they are not one element's subtree.
+  std::unique_ptr<xmlNodeSet, void (*)(xmlNodeSetPtr)> pointed(nullptr, xmlXPathFreeNodeSet);
+  bool bareName = false;
   if (ref->uriKind == XML_URI_FRAGMENT) {
     std::string id;
     XmlFragmentKind fk = parseSameDocumentFragment(ref->uri, &id);
-    if (fk == XML_FRAGMENT_INVALID) fault(MSG_URI_NOT_IMPL, xmlrc::NOT_IMPL);
+    bareName = fk == XML_FRAGMENT_ID && id == ref->uri;
+    if (fk == XML_FRAGMENT_INVALID && !isSchemeBasedPointer(ref->uri))
+      fault(MSG_URI_NOT_IMPL, xmlrc::NOT_IMPL);
     if (fk == XML_FRAGMENT_ROOT) {
       ref->target = reinterpret_cast<xmlNodePtr>(root->doc);
-    } else {
+    } else if (fk == XML_FRAGMENT_ID) {
       try {
         findNodeById(root, id.c_str(), &ref->target);
       } catch (const TalApiException& e) {
         fault(MSG_TRANSFORM_RUN, e.getCode());
+      }
+    } else {
+      // Any other XPointer is evaluated, its here being this Reference.
+      XmlXPointerTransform pointer(refNode, ref->uri);
+      pointer.budget = workBudget();
+      try {
+        pointer.apply();
+      } catch (const TalApiException& e) {
+        fault(MSG_TRANSFORM_RUN, e.getCode());
+      }
+      pointed.reset(pointer.outputNodeSet());
+      if (!pointed || pointed->nodeNr == 0) fault(MSG_TRANSFORM_RUN, xmlrc::EMPTY_TRANSFORM);
+      // One element (or the document) is its subtree, as if an Id named it.
+      xmlNodePtr only = pointed->nodeNr == 1 ? pointed->nodeTab[0] : nullptr;
+      if (only && (only->type == XML_ELEMENT_NODE || only->type == XML_DOCUMENT_NODE)) {
+        ref->target = only;
+        pointed.reset();
       }
     }
   } else if (ref->uriKind == XML_URI_DOCUMENT) {
@@ -616,9 +659,15 @@ void XmlSigParser::readReference(xmlNodePtr refNode) {
         xmlNodePtr start = whole ? signatureNode : ref->target;
         uint8_t selection = whole ? 0 : 1;
         // Comments stay only in the XPointer forms of a fragment.
-        bool keepComments = !whole && ref->uri.compare(0, 9, "xpointer(") == 0;
+        bool keepComments = !whole && !bareName;
         XmlTransforms chain;
         uint32_t pending = XML_DATA_NODE;
+        XmlNodeTrees* trees = nullptr;
+        if (pointed) {
+          trees = new XmlNodeTrees(pointed.get());
+          chain.add(trees);
+          pending = XML_DATA_NODESET;
+        }
         xmlNodePtr envelopedLeftOut = nullptr;  // an enveloped transform the selection stands for
         for (const TransformStep& s : steps) {
           int32_t k = s.param.kind;
@@ -632,7 +681,8 @@ void XmlSigParser::readReference(xmlNodePtr refNode) {
             chain.add(new XmlEnvelopedTransform(s.element, pending));
             pending = XML_DATA_NODESET;
           } else if (k == XML_TK_XPATH) {
-            if (!chain.items.empty()) throw TalApiException(xmlrc::TRANSFORM_FAILED);
+            if (chain.items.size() != (trees ? 1u : 0u))
+              throw TalApiException(xmlrc::TRANSFORM_FAILED);
             auto* xp = new XmlXPathTransform(firstElement(s.element->children), s.param.expression);
             chain.add(xp);
             if (transformsNode->nsDef && !transformsNode->nsDef->prefix)
@@ -644,7 +694,7 @@ void XmlSigParser::readReference(xmlNodePtr refNode) {
               if (envelopedLeftOut)
                 chain.add(new XmlEnvelopedTransform(envelopedLeftOut, XML_DATA_NODESET));
             } else {
-              chain.add(new XmlSubtreeRestriction(ref->target));
+              chain.add(new XmlSubtreeRestriction(ref->target, trees));
             }
             pending = XML_DATA_NODESET;
           } else if (k == XML_TK_BASE64) {

@@ -39,7 +39,9 @@ bool isXmlSpace(xmlChar c) { return c == 0x20 || c == 0x9 || c == 0xA || c == 0x
 // id(), as libxml2 defines it but with duplicates found in a hash table: its
 // own version searches the result for every Id token, quadratic in the number
 // of elements a long string of Ids names. Tokens are charged to the budget.
-void boundedId(xmlXPathParserContextPtr ctxt, int nargs) {
+// uniqueOnly: a token names the one element findNodeById finds (from the Id
+// index open for the document; none without one), not libxml2's table entry.
+void boundedId(xmlXPathParserContextPtr ctxt, int nargs, bool uniqueOnly) {
   if (nargs != 1) {
     xmlXPathErr(ctxt, XPATH_INVALID_ARITY);
     return;
@@ -68,16 +70,23 @@ void boundedId(xmlXPathParserContextPtr ctxt, int nargs) {
       while (*end && !isXmlSpace(*end)) ++end;
       if (end == p) break;
       if (budget && !budget->charge(1)) ok = false;
-      xmlChar* token = xmlStrndup(p, static_cast<int>(end - p));
-      xmlAttrPtr attr = token ? xmlGetID(ctxt->context->doc, token) : nullptr;
-      xmlFree(token);
-      // An Id names the element holding it; anything else (the document node
-      // a stale table could give) is no result.
       xmlNodePtr element = nullptr;
-      if (attr && attr->type == XML_ATTRIBUTE_NODE)
-        element = attr->parent;
-      else if (attr && reinterpret_cast<xmlNodePtr>(attr)->type == XML_ELEMENT_NODE)
-        element = reinterpret_cast<xmlNodePtr>(attr);
+      if (uniqueOnly) {
+        XmlIdIndexScope* index = XmlIdIndexScope::of(ctxt->context->doc);
+        if (index)
+          element = index->find(
+              std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(end - p)));
+      } else {
+        xmlChar* token = xmlStrndup(p, static_cast<int>(end - p));
+        xmlAttrPtr attr = token ? xmlGetID(ctxt->context->doc, token) : nullptr;
+        xmlFree(token);
+        // An Id names the element holding it; anything else (the document node
+        // a stale table could give) is no result.
+        if (attr && attr->type == XML_ATTRIBUTE_NODE)
+          element = attr->parent;
+        else if (attr && reinterpret_cast<xmlNodePtr>(attr)->type == XML_ELEMENT_NODE)
+          element = reinterpret_cast<xmlNodePtr>(attr);
+      }
       if (element && element->type != XML_ELEMENT_NODE) element = nullptr;
       if (element && seen.insert(element).second && xmlXPathNodeSetAddUnique(out, element) < 0)
         ok = false;
@@ -96,15 +105,39 @@ void boundedId(xmlXPathParserContextPtr ctxt, int nargs) {
 // Called from libxml2's C frames: nothing may unwind through them.
 void boundedIdFunction(xmlXPathParserContextPtr ctxt, int nargs) noexcept {
   try {
-    boundedId(ctxt, nargs);
+    boundedId(ctxt, nargs, false);
+  } catch (...) {
+    xmlXPathErr(ctxt, XPATH_MEMORY_ERROR);
+  }
+}
+void uniqueIdFunction(xmlXPathParserContextPtr ctxt, int nargs) noexcept {
+  try {
+    boundedId(ctxt, nargs, true);
   } catch (...) {
     xmlXPathErr(ctxt, XPATH_MEMORY_ERROR);
   }
 }
 
-// True when the filter's input, every node, attribute and namespace node of
-// the document, would hold more than limit nodes: each is one evaluation.
-bool filterInputTooLarge(xmlDocPtr doc, size_t limit) {
+// The namespace nodes of an element as XPath sees them: the nearest
+// declaration of each prefix in scope (undeclarations included).
+void namespacesInScope(xmlNodePtr element, std::vector<xmlNsPtr>& out) {
+  out.clear();
+  int depth = 0;
+  for (xmlNodePtr n = element; n && n->type == XML_ELEMENT_NODE && depth <= XML_MAX_TREE_DEPTH * 2;
+       n = n->parent, ++depth)
+    for (xmlNsPtr d = n->nsDef; d; d = d->next) {
+      bool shadowed = false;
+      for (xmlNsPtr seen : out)
+        if (xmlStrEqual(seen->prefix, d->prefix)) {
+          shadowed = true;
+          break;
+        }
+      if (!shadowed) out.push_back(d);
+    }
+}
+}  // namespace
+
+size_t xmlXPathNodeCount(xmlDocPtr doc, size_t limit) {
   struct Level {
     xmlNodePtr node;
     size_t namespaces;  // declarations in scope (an upper bound)
@@ -127,36 +160,17 @@ bool filterInputTooLarge(xmlDocPtr doc, size_t limit) {
     total += namespaces;
     if (n->children) stack.push_back({n->children, namespaces});
   }
-  return total > limit;
+  return total;
 }
-
-// The namespace nodes of an element as XPath sees them: the nearest
-// declaration of each prefix in scope (undeclarations included).
-void namespacesInScope(xmlNodePtr element, std::vector<xmlNsPtr>& out) {
-  out.clear();
-  int depth = 0;
-  for (xmlNodePtr n = element; n && n->type == XML_ELEMENT_NODE && depth <= XML_MAX_TREE_DEPTH * 2;
-       n = n->parent, ++depth)
-    for (xmlNsPtr d = n->nsDef; d; d = d->next) {
-      bool shadowed = false;
-      for (xmlNsPtr seen : out)
-        if (xmlStrEqual(seen->prefix, d->prefix)) {
-          shadowed = true;
-          break;
-        }
-      if (!shadowed) out.push_back(d);
-    }
-}
-}  // namespace
 
 void xmlStopXPathEvaluation(void* context) {
   auto* ctxt = static_cast<xmlXPathContextPtr>(context);
   ctxt->opCount = ctxt->opLimit;
 }
 
-void xmlUseBoundedId(xmlXPathContextPtr ctxt) {
+void xmlUseBoundedId(xmlXPathContextPtr ctxt, bool uniqueOnly) {
   xmlXPathRegisterFunc(ctxt, BAD_CAST "id", nullptr);  // drops libxml2's own
-  xmlXPathRegisterFunc(ctxt, BAD_CAST "id", boundedIdFunction);
+  xmlXPathRegisterFunc(ctxt, BAD_CAST "id", uniqueOnly ? uniqueIdFunction : boundedIdFunction);
 }
 
 void xmlLimitXPathContext(xmlXPathContextPtr ctxt) {
@@ -238,7 +252,9 @@ void XmlXPathTransform::apply() {
       expression.size() > XML_MAX_EXPRESSION_LENGTH || expression.find('\0') != std::string::npos)
     throw TalApiException(xmlrc::TRANSFORM_FAILED);
   xmlDocPtr doc = contextNode->doc;
-  if (filterInputTooLarge(doc, XML_XPATH_MAX_NODES)) throw TalApiException(xmlrc::TRANSFORM_FAILED);
+  // Each node of the filter's input is one evaluation.
+  if (xmlXPathNodeCount(doc, XML_XPATH_MAX_NODES) > XML_XPATH_MAX_NODES)
+    throw TalApiException(xmlrc::TRANSFORM_FAILED);
   evaluationByteCap =
       EVALUATION_BYTES_PER_OCTET * static_cast<uint64_t>(xmlProfileDocument(doc).size) + (4u << 20);
   // The search below against what the document's tree left of its allowance.

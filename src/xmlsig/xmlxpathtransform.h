@@ -53,9 +53,15 @@ class XmlXPathTransform : public XmlTransform, public XmlNodeFilter {
 
 // Applies the limits every evaluation runs under to a new XPath context.
 void xmlLimitXPathContext(xmlXPathContextPtr ctxt);
+// Nodes, attributes and namespace nodes of the document (one per element and
+// declaration in scope, an upper bound) an XPath evaluation may meet; the count
+// stops once past limit.
+size_t xmlXPathNodeCount(xmlDocPtr doc, size_t limit);
 // An evaluation past its memory stops at its next operation (an
 // XmlMemoryScope's stop function; the argument is the XPath context).
 void xmlStopXPathEvaluation(void* context);
 // Puts in place of libxml2's id() one that finds duplicates in a hash table
 // and charges each token to the XmlWorkBudget in the context's userData.
-void xmlUseBoundedId(xmlXPathContextPtr ctxt);
+// uniqueOnly: a token names what findNodeById finds through the XmlIdIndexScope
+// open for the document (an Id two elements claim names nothing).
+void xmlUseBoundedId(xmlXPathContextPtr ctxt, bool uniqueOnly = false);

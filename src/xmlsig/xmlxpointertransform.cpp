@@ -6,51 +6,19 @@
 #include "xmlsig/xmlmisc.h"
 #include "xmlsig/xmlxpathtransform.h"
 
+#include <libxml/hash.h>
 #include <libxml/valid.h>
 #include <libxml/xpath.h>
 #include <libxml/xpathInternals.h>
 #include <libxml/xpointer.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
-
-XmlXPointerTransform::XmlXPointerTransform(xmlNodePtr contextNode, const std::string& expression)
-    : XmlTransform(7, XML_DATA_NODESET, XML_DATA_OWN),
-      contextNode(contextNode),
-      expression(expression) {}
-
-XmlXPointerTransform::~XmlXPointerTransform() {
-  if (output) xmlXPathFreeNodeSet(output);
-}
-
-xmlNodeSetPtr XmlXPointerTransform::outputNodeSet() {
-  xmlNodeSetPtr set = output;
-  output = nullptr;
-  return set;
-}
-
-void XmlXPointerTransform::apply() {
-  if (!contextNode || !contextNode->doc || expression.empty() ||
-      expression.size() > XML_MAX_EXPRESSION_LENGTH || expression.find('\0') != std::string::npos)
-    throw TalApiException(xmlrc::TRANSFORM_FAILED);
-  // Only the same-document forms are resolved, and never by libxml2's XPointer
-  // engine: an arbitrary expression is refused, and an Id goes through
-  // findNodeById, which refuses an Id that two elements claim (its ID table
-  // would answer the first of them).
-  std::string id;
-  XmlFragmentKind kind = parseSameDocumentFragment(expression, &id);
-  if (kind == XML_FRAGMENT_INVALID) throw TalApiException(xmlrc::TRANSFORM_FAILED);
-  xmlNodePtr selected = reinterpret_cast<xmlNodePtr>(contextNode->doc);
-  if (kind == XML_FRAGMENT_ID)
-    findNodeById(contextNode, id.c_str(), &selected);  // 139 when not exactly one
-  xmlNodeSetPtr set = xmlXPathNodeSetCreate(selected);
-  if (!set) throw TalApiException(xmlrc::MEM);
-  if (output) xmlXPathFreeNodeSet(output);
-  output = set;
-}
 
 namespace {
 
@@ -111,7 +79,178 @@ class TemporaryIds {
   std::vector<xmlAttrPtr> added;
 };
 
+const char* const SRC = "XML/libxmlsignature/xmlxpointertransform";
+// libxml2 checks every node a location step or a union adds against the set
+// gathered so far, uncounted: one operation may cost a comparison with every
+// node of the document (some 14 s for 360000 operations over 60000 nodes). So
+// an expression a signed document carries gets as many operations as keep
+// operations x nodes under this (a few seconds at most), never fewer than
+// XPOINTER_MIN_OPERATIONS nor more than the usual limit. The application's own
+// expression keeps the usual limit: its author is not the stranger.
+const uint64_t XPOINTER_COMPARISONS = 10000000000ull;
+const uint64_t XPOINTER_MIN_OPERATIONS = 1000;
+
+// Nodes of the document an evaluation may gather, namespace nodes included
+// (each element has one per declaration in scope, and libxml2 compares them
+// more slowly still). A unit of work per eight.
+uint64_t countNodes(xmlDocPtr doc, XmlWorkBudget& budget) {
+  uint64_t count = xmlXPathNodeCount(doc, XPOINTER_COMPARISONS / XPOINTER_MIN_OPERATIONS);
+  budget.charge(count / 8 + 1);
+  return count;
+}
+
+// libxml2 answers a bare name and an element() part that starts with an Id
+// from its own table, which keeps the first of two elements claiming a value:
+// an expression of those forms that holds such a value names nothing here, as
+// in the Id forms (139). The table holds few Ids: the DTD's, xml:id and those
+// of decrypted elements.
+struct SharedIdScan {
+  const std::string* expression;
+  XmlIdIndexScope* index;
+  bool shared;
+};
+void scanTabledId(void* payload, void* data, const xmlChar* value) noexcept {
+  auto* scan = static_cast<SharedIdScan*>(data);
+  auto* id = static_cast<xmlIDPtr>(payload);
+  if (scan->shared || !value || scan->expression->find(reinterpret_cast<const char*>(value)) ==
+                                    std::string::npos)
+    return;
+  xmlNodePtr tabled = id && id->attr ? id->attr->parent : nullptr;
+  try {
+    if (!tabled || scan->index->find(reinterpret_cast<const char*>(value)) != tabled)
+      scan->shared = true;
+  } catch (...) {
+    scan->shared = true;
+  }
+}
+void refuseSharedTabledIds(xmlNodePtr contextNode, const std::string& expression) {
+  xmlDocPtr doc = contextNode->doc;
+  if (!doc->ids ||
+      (expression.find('(') != std::string::npos && expression.find("element") == std::string::npos))
+    return;
+  XmlIdIndexScope index(doc);
+  SharedIdScan scan{&expression, &index, false};
+  xmlHashScan(static_cast<xmlHashTablePtr>(doc->ids), scanTabledId, &scan);
+  if (scan.shared) throw TalApiException(xmlrc::EMPTY_TRANSFORM);
+}
+
+// libxml2 2.9's string-range() loops without end once a text matches (an
+// element's "t" searched for "t" is enough), outside any count. What it gives, a
+// range, is no node set a selection could use: it stops the evaluation as the
+// operation limit would (140).
+void refusedStringRange(xmlXPathParserContextPtr ctxt, int) noexcept {
+  ctxt->context->opCount = ctxt->context->opLimit;
+  xmlXPathErr(ctxt, XPATH_OP_LIMIT_EXCEEDED);
+}
+
+// Namespaces in scope of the context node could not be bound.
+const int32_t NAMESPACES_FAILED = -1;
+
+// libxml2's XPointer over the context node's document: here() the context
+// node as libxml2's XPointer context gives it, its namespaces in scope bound,
+// under the operation limit, what the tree left of the document's memory
+// allowance and the work budget. fromDocument: the expression is a signed
+// document's (a reference's URI): the operation limit scaled to the document,
+// id() naming only what findNodeById finds, the tree only read. Otherwise the
+// application's: the usual limit, id() and bare names as libxml2 answers them,
+// the document's Ids made known to libxml2 meanwhile. 0 with the result (null
+// when libxml2 gave none); 140 past a limit; 100 without a context.
+int32_t evaluateXPointer(xmlNodePtr contextNode, const std::string& expression,
+                         XmlWorkBudget& budget, bool fromDocument, xmlXPathObjectPtr* out) {
+  *out = nullptr;
+  if (expression.size() > XML_MAX_EXPRESSION_LENGTH || expression.find('\0') != std::string::npos)
+    return xmlrc::TRANSFORM_FAILED;
+  xmlDocPtr doc = contextNode->doc;
+  // Made within the memory scope below, taken back after it: a scope gone
+  // over refuses large blocks, and libxml2 reads an Id's value anew (one such
+  // block for a long one) to take it out of its table.
+  std::optional<TemporaryIds> ids;
+  // id() answers as findNodeById does (the libxml2 table may hold the first of
+  // two elements claiming an Id); the parser's index when it has one open.
+  std::optional<XmlIdIndexScope> index;
+  if (fromDocument) index.emplace(doc);
+  XmlMemoryScope memory(xmlDocumentMemoryLeft(doc), &budget);
+  xmlXPathContextPtr ctxt = xmlXPtrNewContext(doc, contextNode, nullptr);
+  if (!ctxt) return xmlrc::MEM;
+  std::unique_ptr<xmlXPathContext, void (*)(xmlXPathContextPtr)> guard(ctxt, xmlXPathFreeContext);
+  xmlLimitXPathContext(ctxt);
+  if (fromDocument)
+    ctxt->opLimit = static_cast<unsigned long>(std::min<uint64_t>(
+        XML_XPATH_OP_LIMIT,
+        std::max(XPOINTER_MIN_OPERATIONS, XPOINTER_COMPARISONS / countNodes(doc, budget))));
+  if (registerInScopeNamespaces(ctxt, contextNode) != 0) return NAMESPACES_FAILED;
+  xmlUseBoundedId(ctxt, fromDocument);
+  xmlXPathRegisterFunc(ctxt, BAD_CAST "string-range", nullptr);  // drops libxml2's
+  xmlXPathRegisterFunc(ctxt, BAD_CAST "string-range", refusedStringRange);
+  ctxt->userData = &budget;
+  memory.refuseLargeBlocksWhenOver();
+  memory.onOver(xmlStopXPathEvaluation, ctxt);
+  if (!fromDocument) ids.emplace(doc, budget);
+  xmlXPathObjectPtr result;
+  {
+    XmlNoExternalScope scope;
+    XmlQuietErrors quiet;
+    result = xmlXPtrEval(BAD_CAST expression.c_str(), ctxt);
+  }
+  if (!budget.charge(1 + ctxt->opCount, true) || memory.over() || ctxt->opCount >= ctxt->opLimit) {
+    xmlXPathFreeObject(result);
+    return xmlrc::TRANSFORM_FAILED;
+  }
+  *out = result;
+  return xmlrc::OK;
+}
+
 }  // namespace
+
+XmlXPointerTransform::XmlXPointerTransform(xmlNodePtr contextNode, const std::string& expression)
+    : XmlTransform(7, XML_DATA_NODESET, XML_DATA_OWN),
+      contextNode(contextNode),
+      expression(expression) {}
+
+XmlXPointerTransform::~XmlXPointerTransform() {
+  if (output) xmlXPathFreeNodeSet(output);
+}
+
+xmlNodeSetPtr XmlXPointerTransform::outputNodeSet() {
+  xmlNodeSetPtr set = output;
+  output = nullptr;
+  return set;
+}
+
+void XmlXPointerTransform::apply() {
+  if (!contextNode || !contextNode->doc || expression.empty() ||
+      expression.size() > XML_MAX_EXPRESSION_LENGTH || expression.find('\0') != std::string::npos)
+    throw TalApiException(xmlrc::TRANSFORM_FAILED);
+  if (output) xmlXPathFreeNodeSet(output);
+  output = nullptr;
+  // The Id forms go through findNodeById, which refuses an Id that two
+  // elements claim (libxml2's ID table would answer the first of them).
+  std::string id;
+  XmlFragmentKind kind = parseSameDocumentFragment(expression, &id);
+  if (kind != XML_FRAGMENT_INVALID) {
+    xmlNodePtr selected = reinterpret_cast<xmlNodePtr>(contextNode->doc);
+    if (kind == XML_FRAGMENT_ID)
+      findNodeById(contextNode, id.c_str(), &selected);  // 139 when not exactly one
+    output = xmlXPathNodeSetCreate(selected);
+    if (!output) throw TalApiException(xmlrc::MEM);
+    return;
+  }
+  refuseSharedTabledIds(contextNode, expression);
+  XmlWorkBudget own;
+  xmlXPathObjectPtr result = nullptr;
+  int32_t rc = evaluateXPointer(contextNode, expression, budget ? *budget : own, true, &result);
+  std::unique_ptr<xmlXPathObject, void (*)(xmlXPathObjectPtr)> held(result, xmlXPathFreeObject);
+  checkInvariant(rc != NAMESPACES_FAILED, SRC, 30, "0");
+  if (rc != xmlrc::OK) throw TalApiException(rc);
+  if (!result) throw TalApiException(xmlrc::EMPTY_TRANSFORM);
+  // A location set (a range, a point) is no node set.
+  if (result->type != XPATH_NODESET) throw TalApiException(xmlrc::TRANSFORM_FAILED);
+  if (!result->nodesetval || result->nodesetval->nodeNr == 0)
+    throw TalApiException(xmlrc::EMPTY_TRANSFORM);
+  xmlXPathNodeSetSort(result->nodesetval);
+  output = result->nodesetval;
+  result->nodesetval = nullptr;
+}
 
 int32_t xmlXPointerSelectElements(xmlNodePtr contextNode, const std::string& expression,
                                   std::vector<xmlNodePtr>& elements, XmlWorkBudget* budget) {
@@ -124,32 +263,11 @@ int32_t xmlXPointerSelectElements(xmlNodePtr contextNode, const std::string& exp
     own = std::make_unique<XmlWorkBudget>();
     budget = own.get();
   }
-  xmlDocPtr doc = contextNode->doc;
-  // Made within the memory scope below, taken back after it: a scope gone
-  // over refuses large blocks, and libxml2 reads an Id's value anew (one such
-  // block for a long one) to take it out of its table.
-  std::optional<TemporaryIds> ids;
-  // What the tree left of the document's allowance bounds the evaluation.
-  XmlMemoryScope memory(xmlDocumentMemoryLeft(doc), budget);
-  xmlXPathContextPtr ctxt = xmlXPtrNewContext(doc, contextNode, nullptr);
-  if (!ctxt) return xmlrc::MEM;
-  std::unique_ptr<xmlXPathContext, void (*)(xmlXPathContextPtr)> guard(ctxt, xmlXPathFreeContext);
-  xmlLimitXPathContext(ctxt);
-  if (registerInScopeNamespaces(ctxt, contextNode) != 0) return xmlrc::MEM;
-  xmlUseBoundedId(ctxt);
-  ctxt->userData = budget;
-  memory.refuseLargeBlocksWhenOver();
-  memory.onOver(xmlStopXPathEvaluation, ctxt);
-  ids.emplace(doc, *budget);
-  xmlXPathObjectPtr result;
-  {
-    XmlNoExternalScope scope;
-    XmlQuietErrors quiet;
-    result = xmlXPtrEval(BAD_CAST expression.c_str(), ctxt);
-  }
+  xmlXPathObjectPtr result = nullptr;
+  int32_t rc = evaluateXPointer(contextNode, expression, *budget, false, &result);
   std::unique_ptr<xmlXPathObject, void (*)(xmlXPathObjectPtr)> held(result, xmlXPathFreeObject);
-  if (!budget->charge(1 + ctxt->opCount, true) || memory.over() || ctxt->opCount >= ctxt->opLimit)
-    return xmlrc::TRANSFORM_FAILED;
+  if (rc == NAMESPACES_FAILED) return xmlrc::MEM;
+  if (rc != xmlrc::OK) return rc;
   if (!result || result->type != XPATH_NODESET) return xmlrc::INV_MSG;
   xmlNodeSetPtr set = result->nodesetval;
   if (!set) return xmlrc::OK;

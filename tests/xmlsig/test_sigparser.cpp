@@ -14,6 +14,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
+#include <chrono>
 #include <cstdio>
 
 #include <unistd.h>
@@ -161,6 +163,109 @@ TEST(SigParser, XmlsecSignedDocuments) {
 
 // The signed properties are taken as such, the signer is chosen by the
 // committed digest, and they are not application data.
+// Same-document XPointer references signed by xmlsec1: each selected node with
+// its descendants (comments kept for a canonicalisation that keeps them, an
+// attribute alone), digested to xmlsec1's octets; a changed octet in what they
+// select no longer matches, one outside it changes nothing.
+TEST(SigParser, XPointerReferencesAsXmlsecDigestsThem) {
+  const struct {
+    const char* name;
+    size_t refs;
+    const char* inside;   // in what reference 0 selects
+    const char* outside;  // in none of them
+  } cases[] = {
+      {"element", 1, "x &amp; y", "E</e>"},      {"predicate", 2, ">D</d>", "E</e>"},
+      {"union", 2, ">D</d>", "<!-- before -->"}, {"nodes", 2, "foo=\"other\"", "B text"},
+      {"enveloped", 1, "inside c", "B text"},
+  };
+  auto load = [](const std::string& name) { return readFixture("xpointer/" + name); };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string xml = load(std::string(c.name) + ".xml");
+    Parsed p(xml);
+    ASSERT_EQ(0, p.parse()) << p.reportText();
+    ASSERT_EQ(c.refs, p.parser->references.items.size());
+    size_t n = 0;
+    for (XmlRef* r : p.parser->references.items) {
+      EXPECT_EQ(load(std::string(c.name) + ".ref" + std::to_string(n++)), r->octets) << n;
+      EXPECT_TRUE(r->digest->matches()) << n;
+    }
+    SignedCertificate cert;
+    const std::string der = load("rsa.der");
+    ASSERT_GT(cert.decodeBuffer(reinterpret_cast<const unsigned char*>(der.data()),
+                                static_cast<int>(der.size()), ASN_FLAG_CONST | ASN_FLAG_COPY),
+              0);
+    std::vector<unsigned char> spkiDer;
+    cert.tbsCertificate.subjectPublicKeyInfo.encodeVector(spkiDer);
+    SubPubKeyInfo key;
+    ASSERT_GT(key.decodeVector(spkiDer), 0);
+    MessageDigestCtx h(p.parser->hashId);
+    h.update(p.parser->canonicalSignedInfo.data(),
+             static_cast<uint32_t>(p.parser->canonicalSignedInfo.size()));
+    h.finish();
+    EXPECT_EQ(0, verifyRsaPkcs1Signature(
+                     key.rsaKey, reinterpret_cast<const uint8_t*>(p.parser->signatureValue.data()),
+                     p.parser->signatureValue.size(), h.getDigestPtr(), h.getDigestLength(),
+                     static_cast<int32_t>(p.parser->hashId)));
+    for (const char* change : {c.inside, c.outside}) {
+      // The case of its first letter flipped.
+      std::string changed = xml;
+      size_t at = changed.find(change);
+      ASSERT_NE(std::string::npos, at) << change;
+      while (!isalpha(static_cast<unsigned char>(changed[at]))) ++at;
+      changed[at] ^= 0x20;
+      Parsed q(changed);
+      ASSERT_EQ(0, q.parse()) << change << q.reportText();
+      EXPECT_EQ(change == c.outside, q.parser->references.items.front()->digest->matches())
+          << change;
+    }
+  }
+}
+
+// What an XPointer reference answers when it selects nothing usable, refers to
+// an Id two elements claim, or works past its limits (quickly); each with the
+// reference's report line.
+TEST(SigParser, XPointerReferenceFailures) {
+  std::string xml = readFixture("xpointer/element.xml");
+  xml.replace(xml.find("<e foo"), 6, "<e Id=\"cee\" foo");  // a second claim
+  std::string many = "<many>";
+  for (int i = 0; i < 300; ++i) many += "<a><b/><b/>t</a>";
+  xml.replace(xml.find("<!-- before -->"), 15, many + "</many>");
+  const std::string uri = "URI=\"#xpointer(/doc/b)\"";
+  const struct {
+    const char* uri;
+    int32_t rc;
+  } cases[] = {
+      {"#xpointer(//nothing)", 139},
+      {"#xpointer(count(//*))", 139},               // no node set: no result
+      {"#xpointer(/doc/b/range-to(/doc/e))", 140},  // a range
+      {"#xpointer(string-range(/doc/b,'B'))", 140},  // libxml2's would never end
+      {"#xpointer(//*[count(//*[count(//*) > 0]) > 0])", 140},
+      {"#xpointer(//z:b)", 139},  // an unbound prefix
+      {"#cee", 139},
+      {"#xpointer(id('cee'))", 139},
+      {"#xpointer(id(&quot;cee&quot;))", 139},
+      {"#xpointer(/doc/b | /doc/e)", 0},    // no URI: taken as written
+      {"#xpointer(/doc/%62)", 0},           // a URI: its escapes read
+      {"#xpointer(here()/../../../b)", 139},  // libxml2's here(): no node set to step from
+      {"#element(cee)", 139},
+      {"#1x", 137},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.uri);
+    std::string changed = xml;
+    changed.replace(changed.find(uri), uri.size(), std::string("URI=\"") + c.uri + "\"");
+    Parsed p(changed);
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(c.rc, p.parse()) << p.reportText();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
+    if (c.rc == 139 || c.rc == 140)
+      EXPECT_NE(std::string::npos,
+                p.reportText().find(convertForOutput(
+                    "błąd wykonania transformacji dla elementu wskazanego w ds:Reference.\r\n")));
+  }
+}
+
 TEST(SigParser, XadesSignedPropertiesAndObjects) {
   Parsed p(fileOf("xades-bes.xml"));
   ASSERT_EQ(0, p.parse()) << p.reportText();
