@@ -8,8 +8,7 @@
 #include <cstdlib>
 #include <new>
 
-// Out of line, so g++ never sees malloc's block reach a replaced operator delete.
-__attribute__((noinline)) void* testAllocate(std::size_t n);
+void* testAllocate(std::size_t n);
 
 void* operator new(std::size_t n) {
   void* p = testAllocate(n);
