@@ -16,6 +16,7 @@
 #include <libxml/xpath.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -186,6 +187,10 @@ class XmlIdIndexScope {
   static XmlIdIndexScope* of(xmlDocPtr doc);
   // The one element whose Id is id; null when none or more than one claims it.
   xmlNodePtr find(const std::string& id);
+
+  // The document's node count for the XPointer operation limit, once counted
+  // within this scope.
+  std::optional<uint64_t> nodeCount;
 
  private:
   void build();

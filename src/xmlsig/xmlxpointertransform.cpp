@@ -92,46 +92,53 @@ const uint64_t XPOINTER_MIN_OPERATIONS = 1000;
 
 // Nodes of the document an evaluation may gather, namespace nodes included
 // (each element has one per declaration in scope, and libxml2 compares them
-// more slowly still). A unit of work per eight.
+// more slowly still). A unit of work per eight. Counted once while a scope
+// indexes the document (the tree stays as it is then): a walk of the whole
+// document for each of thousands of references was quadratic.
 uint64_t countNodes(xmlDocPtr doc, XmlWorkBudget& budget) {
+  XmlIdIndexScope* scope = XmlIdIndexScope::of(doc);
+  if (scope && scope->nodeCount) return *scope->nodeCount;
   uint64_t count = xmlXPathNodeCount(doc, XPOINTER_COMPARISONS / XPOINTER_MIN_OPERATIONS);
   budget.charge(count / 8 + 1);
+  if (scope) scope->nodeCount = count;
   return count;
 }
 
 // libxml2 answers a bare name and an element() part that starts with an Id
 // from its own table, which keeps the first of two elements claiming a value:
 // an expression of those forms that holds such a value names nothing here, as
-// in the Id forms (139). The table holds few Ids: the DTD's, xml:id and those
-// of decrypted elements.
-struct SharedIdScan {
-  const std::string* expression;
-  XmlIdIndexScope* index;
-  bool shared;
-};
-void scanTabledId(void* payload, void* data, const xmlChar* value) noexcept {
-  auto* scan = static_cast<SharedIdScan*>(data);
-  auto* id = static_cast<xmlIDPtr>(payload);
-  if (scan->shared || !value || scan->expression->find(reinterpret_cast<const char*>(value)) ==
-                                    std::string::npos)
-    return;
-  xmlNodePtr tabled = id && id->attr ? id->attr->parent : nullptr;
-  try {
-    if (!tabled || scan->index->find(reinterpret_cast<const char*>(value)) != tabled)
-      scan->shared = true;
-  } catch (...) {
-    scan->shared = true;
-  }
+// in the Id forms (139). libxml2 reads a name up to the first character that
+// cannot be in one, so each run of name characters of the expression is looked
+// up in its table: linear in the expression, whatever the table holds (a scan
+// of the table for every reference was quadratic with thousands of Ids).
+bool isNameByte(unsigned char c) {
+  return c >= 0x80 || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+         c == '_' || c == '-' || c == '.' || c == ':';
 }
 void refuseSharedTabledIds(xmlNodePtr contextNode, const std::string& expression) {
   xmlDocPtr doc = contextNode->doc;
   if (!doc->ids ||
       (expression.find('(') != std::string::npos && expression.find("element") == std::string::npos))
     return;
-  XmlIdIndexScope index(doc);
-  SharedIdScan scan{&expression, &index, false};
-  xmlHashScan(static_cast<xmlHashTablePtr>(doc->ids), scanTabledId, &scan);
-  if (scan.shared) throw TalApiException(xmlrc::EMPTY_TRANSFORM);
+  // The index of the verification's open scope, built once for all its references.
+  std::optional<XmlIdIndexScope> own;
+  XmlIdIndexScope* index = XmlIdIndexScope::of(doc);
+  if (!index) index = &own.emplace(doc);
+  auto* table = static_cast<xmlHashTablePtr>(doc->ids);
+  for (size_t i = 0; i < expression.size();) {
+    if (!isNameByte(static_cast<unsigned char>(expression[i]))) {
+      ++i;
+      continue;
+    }
+    size_t end = i;
+    while (end < expression.size() && isNameByte(static_cast<unsigned char>(expression[end]))) ++end;
+    const std::string name = expression.substr(i, end - i);
+    i = end;
+    auto* id = static_cast<xmlIDPtr>(xmlHashLookup(table, BAD_CAST name.c_str()));
+    if (!id) continue;
+    xmlNodePtr tabled = id->attr ? id->attr->parent : nullptr;
+    if (!tabled || index->find(name) != tabled) throw TalApiException(xmlrc::EMPTY_TRANSFORM);
+  }
 }
 
 // libxml2 2.9's string-range() loops without end once a text matches (an
