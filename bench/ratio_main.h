@@ -6,7 +6,7 @@
 // operation). Each runs several times (5 unless
 // --benchmark_repetitions says otherwise), the repetitions of all benchmarks
 // interleaved so that a busy moment of a shared machine spreads over both
-// sides. After the run, every pair is printed as one line: the median time of
+// sides. After the run, every pair is printed as one line (by name): the median time of
 // each side with its spread ((max - min) / median over the repetitions), and
 // our speed as a ratio of the peer's: above 1.0 we are faster. A side that
 // failed (SkipWithError) prints its failure instead of a time; an "ours" row
@@ -68,7 +68,10 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void PrintRatios() const {
     std::printf("\n%-44s %14s %7s %14s %7s %8s\n", "operation", "ours", "spread", refName_.c_str(),
                 "spread", "ratio");
-    for (const std::string& op : order_) {
+    // By name: the interleaved repetitions report in a random order, and names sort kin together.
+    std::vector<std::string> ops = order_;
+    std::sort(ops.begin(), ops.end());
+    for (const std::string& op : ops) {
       const Side a = find(ours_, op), b = find(ref_, op);
       const bool alone = a.ok() && ref_.find(op) == ref_.end();
       std::printf("%-44s %s %s ", op.c_str(), a.cell().c_str(),
