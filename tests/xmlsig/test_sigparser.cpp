@@ -161,8 +161,6 @@ TEST(SigParser, XmlsecSignedDocuments) {
   }
 }
 
-// The signed properties are taken as such, the signer is chosen by the
-// committed digest, and they are not application data.
 // Same-document XPointer references signed by xmlsec1: each selected node with
 // its descendants (comments kept for a canonicalisation that keeps them, an
 // attribute alone), digested to xmlsec1's octets; a changed octet in what they
@@ -267,6 +265,8 @@ TEST(SigParser, XPointerReferenceFailures) {
   }
 }
 
+// The signed properties are taken as such, the signer is chosen by the
+// committed digest, and they are not application data.
 TEST(SigParser, XadesSignedPropertiesAndObjects) {
   Parsed p(fileOf("xades-bes.xml"));
   ASSERT_EQ(0, p.parse()) << p.reportText();
