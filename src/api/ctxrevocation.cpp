@@ -61,10 +61,7 @@ void ContextRevocationEnvironment::trustedListCertificates(
 
 void ContextRevocationEnvironment::trustPoints(bool qualified,
                                                std::vector<const SignedCertificate*>& out) {
-  const RootList& roots = context.keyManager.rootList(qualified);
-  for (POSITION pos = roots.GetHeadPosition(); pos;)
-    if (const SignedCertificateWithDesc* entry = roots.GetNext(pos))
-      out.push_back(&entry->certificate.get());
+  context.keyManager.rootCertificates(qualified, out);
 }
 
 void ContextRevocationEnvironment::certificatesBySubject(const DistinguishedName& subject,

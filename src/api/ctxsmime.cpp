@@ -110,9 +110,11 @@ SmimeSettings smimeSettingsFromConfiguration(const ConfigurationManager& configu
 
 std::vector<SharedCertificate> signerIssuers(talCtx& ctx, const SignedCertificate& signer) {
   std::vector<SharedCertificate> chain;
+  if (selfSigned(signer)) return chain;
   const SignedCertificate* below = &signer;
   int checks = 0;
-  while (chain.size() < static_cast<size_t>(MAX_PATH_CERTIFICATES) && !selfSigned(*below)) {
+  // Each issuer carried was found not self-signed before it was taken.
+  while (chain.size() < static_cast<size_t>(MAX_PATH_CERTIFICATES)) {
     SharedCertificateList candidates;
     knownUnder(ctx, below->tbsCertificate.issuer, candidates);
     const SharedCertificate* issuer = nullptr;

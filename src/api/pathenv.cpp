@@ -25,10 +25,7 @@ void ContextPathEnvironment::trustedListPoints(int kind,
 }
 
 void ContextPathEnvironment::rootList(bool qualified, std::vector<const SignedCertificate*>& out) {
-  const RootList& roots = keys.rootList(qualified);
-  for (POSITION pos = roots.GetHeadPosition(); pos;)
-    if (const SignedCertificateWithDesc* entry = roots.GetNext(pos))
-      out.push_back(&entry->certificate.get());
+  keys.rootCertificates(qualified, out);
 }
 
 SharedCertificate ContextPathEnvironment::heldTrustPoint(const SignedCertificate& point) {

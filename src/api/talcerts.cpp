@@ -103,35 +103,32 @@ int32_t installMemCrtBody(talCtx* handle, const uint8_t* buffer, int32_t length,
   int32_t stored = 0;
   CertificateManager::ImportBatch batch(ctx->certificates);
   // A failure ends the batch at once: the certificates imported before it stay (the database
-  // committed them as it dropped the failed one) unless the batch then fails as a whole; the
-  // count says which.
-  auto failed = [&](int32_t code) {
-    int32_t kept = batch.finish() == 0 ? stored : 0;
-    if (count) *count = kept;
-    return code;
-  };
-  while (in.tell() < static_cast<uint32_t>(length)) {
+  // committed them as it dropped the failed one) unless the batch then fails as a whole (its
+  // commit failing drops it all, 158); the count says which.
+  int32_t code = 0;
+  while (!code && in.tell() < static_cast<uint32_t>(length)) {
     SignedCertificate certificate;
     // In place over a private copy: the database keeps the octets received,
     // never a re-encoding of a TBS that is not DER.
     int r = certificate.decode(&in, length - static_cast<int>(in.tell()),
                                ASN_FLAG_CONST | ASN_FLAG_COPY);
-    if (r == -2) return failed(100);
+    if (r == -2) {
+      code = 100;
+      break;
+    }
     // The end of the data or bytes that are no certificate (a format error included) end the
     // loop; a half-decoded certificate is never imported.
     if (r <= 0) break;
     int imported = ctx->certificates.importCertificate(certificate);
-    if (imported == 1) return failed(100);
-    if (imported == 2) return failed(158);
-    checkInvariant(imported == 0, CRT_UNIT, __LINE__, "r == 0");
-    ++stored;
+    if (imported == 1) code = 100;
+    else if (imported == 2) code = 158;
+    else checkInvariant(imported == 0, CRT_UNIT, __LINE__, "r == 0");
+    if (!code) ++stored;
   }
-  if (batch.finish() != 0) {
-    // The commit failed: the database dropped the whole batch.
-    if (count) *count = 0;
-    return 158;
-  }
-  if (count) *count = stored;
+  const bool committed = batch.finish() == 0;
+  if (count) *count = committed ? stored : 0;
+  if (code) return code;
+  if (!committed) return 158;
   return endOfOperation(ctx);
 }
 

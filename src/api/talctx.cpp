@@ -239,32 +239,30 @@ int32_t talCtx::flushNewCertificates() {
   return 0;
 }
 
-int32_t checkCtx(const void* handle) {
-  if (!handle) return 20;
-  // Only a live context is read, and held while it is: a freed one or a stranger's pointer may
-  // be unmapped memory.
-  HandleHold hold(handle, HandleKind::Context);
-  if (!hold) return 21;
+namespace {
+
+// Read only under a hold: a freed context or a stranger's pointer may be unmapped memory.
+bool hasCtxMarker(const void* handle) {
   const char* bytes = static_cast<const char*>(handle);
   for (size_t i = 0; i < sizeof TAL_CTX_MARKER; ++i)
-    if (bytes[i] != TAL_CTX_MARKER[i]) return 21;
-  return 0;
+    if (bytes[i] != TAL_CTX_MARKER[i]) return false;
+  return true;
+}
+
+}  // namespace
+
+int32_t checkCtx(const void* handle) {
+  if (!handle) return 20;
+  HandleHold hold(handle, HandleKind::Context);
+  return hold && hasCtxMarker(handle) ? 0 : 21;
 }
 
 CtxUse::CtxUse(void* handle) : hold(handle, HandleKind::Context) {
   // Held before it is checked, and checked before it is locked: a context closed on another
   // thread meanwhile is never locked nor read.
-  result = !handle ? 20 : !hold ? 21 : checkCtx(handle);
-  if (result != 0) {
-    hold.release();
-    return;
-  }
-  lock = std::unique_lock<std::recursive_mutex>(static_cast<talCtx*>(handle)->inUse);
-}
-
-void CtxUse::release() {
-  if (lock.owns_lock()) lock.unlock();
-  hold.release();
+  result = !handle ? 20 : hold && hasCtxMarker(handle) ? 0 : 21;
+  if (result == 0)
+    lock = std::unique_lock<std::recursive_mutex>(static_cast<talCtx*>(handle)->inUse);
 }
 
 CtxUse useCtx(void* handle) {

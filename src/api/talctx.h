@@ -193,7 +193,6 @@ class CtxUse {
   explicit CtxUse(void* handle);
   // checkCtx's answer: 0 when the context is held.
   int32_t code() const { return result; }
-  void release();
 
  private:
   int32_t result = 20;

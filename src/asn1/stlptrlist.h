@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <list>
+#include <memory>
 #include <new>
 
 // A standard doubly linked list of T* that deletes its elements, first to
@@ -27,6 +28,15 @@ public:
 
     StlPointerList(const StlPointerList&) = delete;
     StlPointerList& operator=(const StlPointerList&) = delete;
+
+    // Appends what `element` owns, taken over only once the list has grown: a list that cannot
+    // grow leaves it with its owner, which frees it.
+    template <class U>
+    void adopt(std::unique_ptr<U> element)
+    {
+        items.push_back(element.get());
+        element.release();
+    }
 
     uint8_t owns;
     std::list<T*> items;

@@ -25,12 +25,20 @@ SignedCertificateWithDesc& SignedCertificateWithDesc::operator=(
 
 SignedCertificateWithDesc::~SignedCertificateWithDesc() = default;
 
+namespace {
+
+// A word is a non-negative INTEGER of at most 32 bits.
+bool readWord(const ASNinteger& integer, uint32_t& value) {
+  value = 0;
+  const unsigned char* d = integer.data();
+  return d && integer.length >= 1 && !(d[0] & 0x80) && asnSmallValue(integer, &value);
+}
+
+}  // namespace
+
 uint32_t SignedCertificateWithDesc::word() const {
   uint32_t value = 0;
-  const unsigned char* d = description.data();
-  if (!d || description.length < 1 || (d[0] & 0x80) || !asnSmallValue(description, &value))
-    return 0;
-  return value;
+  return readWord(description, value) ? value : 0;
 }
 
 void SignedCertificateWithDesc::restoreDefaults() {
@@ -56,9 +64,8 @@ int SignedCertificateWithDesc::decodeMembers(cmsasn::MemberReader& r) {
   int x = description.decode(r.stream(), r.left(), 0);
   if (x < 1) return x;
   r.advance(x);
-  const unsigned char* d = description.data();
   uint32_t value = 0;
-  if (!d || (d[0] & 0x80) || !asnSmallValue(description, &value)) return 0;
+  if (!readWord(description, value)) return 0;
   if ((x = r.finish()) < 1) return x;
   try {
     certificate.adopt(std::move(body));

@@ -350,6 +350,13 @@ int32_t KeyManager::readStoredRoots(bool qualified, RootList& stored) const {
   return KM_OK;
 }
 
+void KeyManager::rootCertificates(bool qualified, std::vector<const SignedCertificate*>& out) const {
+  const RootList& roots = rootList(qualified);
+  for (POSITION pos = roots.GetHeadPosition(); pos;)
+    if (const SignedCertificateWithDesc* entry = roots.GetNext(pos))
+      out.push_back(&entry->certificate.get());
+}
+
 int32_t KeyManager::loadRoots(int32_t mode) {
   if (!config || mode != 0) return KM_BAD_ARGUMENTS;
   try {

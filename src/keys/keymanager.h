@@ -144,6 +144,8 @@ class KeyManager {
   const RootList& rootList(bool qualified) const {
     return qualified ? *qualifiedRoots : *otherRoots;
   }
+  // The certificates of one root list, in its order.
+  void rootCertificates(bool qualified, std::vector<const SignedCertificate*>& out) const;
   const std::map<std::string, TrustedListService>& trustedListServices() const {
     return trustedServices;
   }

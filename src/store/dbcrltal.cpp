@@ -121,11 +121,11 @@ bool copyWhole(const std::string& from, const std::string& to)
          platform::replaceFileContent(to.c_str(), bytes.data(), bytes.size(), sharedMode(to));
 }
 
-// A restore runs when a write failed, often for want of room: a ".bak" copy
-// goes back as another name of the same file, which takes none (files here
-// are only ever replaced whole, never changed in place); a copy where the
-// file system cannot link.
-bool restoreWhole(const std::string& from, const std::string& to)
+// Another name of the same file, which takes no room (files here are only ever
+// replaced whole, never changed in place); a copy where the file system cannot
+// link. A restore runs when a write failed, often for want of room, and so
+// may the ".bak" copy an update keeps of the CRL it leaves in place.
+bool linkOrCopy(const std::string& from, const std::string& to)
 {
   return platform::replaceWithLink(from.c_str(), to.c_str()) || copyWhole(from, to);
 }
@@ -255,7 +255,7 @@ void DbCrlTal::restore(int32_t p)
   listDirectory(directory, names, BAK);
   for (const std::string& name : names)
     if (name.size() > std::strlen(BAK))
-      restoreWhole(directory + name, directory + name.substr(0, name.size() - std::strlen(BAK)));
+      linkOrCopy(directory + name, directory + name.substr(0, name.size() - std::strlen(BAK)));
 }
 
 void DbCrlTal::removeTemporaries()
@@ -361,7 +361,7 @@ void DbCrlTal::insertCrl(const DbBytes& indexDer, const DbBytes& crlDer, int32_t
   news.write(crlPath(n, ".chk"), crlCheck.data(), crlCheck.size());
   moveFile(indexPath.c_str(), (indexPath + BAK).c_str());
   moveFile(indexCheckPath.c_str(), (indexCheckPath + BAK).c_str());
-  copyWhole(crlPath(p, ".crl"), crlPath(p, ".crl") + BAK);
+  linkOrCopy(crlPath(p, ".crl"), crlPath(p, ".crl") + BAK);
   moveFile(crlPath(p, ".chk").c_str(), (crlPath(p, ".chk") + BAK).c_str());
   if (!news.takeAll()) {
     // A rename the system refused: back to the state before the update.

@@ -336,8 +336,7 @@ void Reader::readUnsignedSignatureProperties(xmlNodePtr usp) {
           readTimeStamp111(c, *token);
         else
           readTimeStamp(c, *token, token->c14nUri);
-        out.signatureTimeStamps->items.push_back(token.get());
-        token.release();
+        out.signatureTimeStamps->adopt(std::move(token));
       });
     } else if (inSig(c, xmlc::XADES_ARCHIVE_TIME_STAMP) ||
                isIn(c, xmlc::XADES_ARCHIVE_TIME_STAMP, xmlc::NS_XADES141)) {
@@ -355,8 +354,7 @@ void Reader::readUnsignedSignatureProperties(xmlNodePtr usp) {
         bool known = false;
         for (uint32_t id : parser.requestedDigests) known = known || id == static_cast<uint32_t>(hash);
         if (!known) parser.requestedDigests.push_back(static_cast<uint32_t>(hash));
-        out.archiveTimeStamps->items.push_back(token.get());
-        token.release();
+        out.archiveTimeStamps->adopt(std::move(token));
       });
     } else if (inSig(c, xmlc::XADES_COMPLETE_CERTIFICATE_REFS)) {
       element(xmlc::XADES_COMPLETE_CERTIFICATE_REFS, [&] {
@@ -389,8 +387,7 @@ void Reader::readUnsignedSignatureProperties(xmlNodePtr usp) {
         checkRoom(out.counterSignatures.items);
         std::unique_ptr<SigInfo> info(makeCounterSignature(signature));
         if (!info) fail();
-        out.counterSignatures.items.push_back(info.get());
-        info.release();
+        out.counterSignatures.adopt(std::move(info));
       });
     } else if (isIn(c, xmlc::XADES_TIME_STAMP_VALIDATION_DATA, xmlc::NS_XADES141)) {
       element(xmlc::XADES_TIME_STAMP_VALIDATION_DATA, [&] {
@@ -437,8 +434,7 @@ void Reader::readCertRefs(xmlNodePtr refs) {
     auto ref = std::make_unique<SignatureCrtRef>();
     readDigestAlgAndValue(digest, ref->hashId, ref->digest);
     readIssuerSerial(issuerSerial, ref->issuer, ref->serial);
-    parser.certificateRefs.items.push_back(ref.get());
-    ref.release();
+    parser.certificateRefs.adopt(std::move(ref));
   }
   if (parser.certificateRefs.items.empty()) fail();
 }
@@ -494,8 +490,7 @@ void Reader::readCrlRef(xmlNodePtr node) {
       ref->crl.crlNumberPresent = true;
     }
   }
-  parser.revocationRefs.items.push_back(ref.get());
-  ref.release();
+  parser.revocationRefs.adopt(std::move(ref));
 }
 
 void Reader::readOcspRef(xmlNodePtr node) {
@@ -525,8 +520,7 @@ void Reader::readOcspRef(xmlNodePtr node) {
   xmlNodePtr digest = nextElement(id);
   if (is132(digest, xmlc::XADES_DIGEST_ALG_AND_VALUE))
     readDigestAlgAndValue(digest, ref->ocsp.hashId, ref->ocsp.digest);
-  parser.revocationRefs.items.push_back(ref.get());
-  ref.release();
+  parser.revocationRefs.adopt(std::move(ref));
 }
 
 void Reader::readCertificateValues(xmlNodePtr values, SignatureCrtValues& list) {
@@ -537,8 +531,7 @@ void Reader::readCertificateValues(xmlNodePtr values, SignatureCrtValues& list) 
     checkRoom(list.items);
     auto cert = std::make_unique<SignedCertificate>();
     decodeDerText(c, *cert);
-    list.items.push_back(cert.get());
-    cert.release();
+    list.adopt(std::move(cert));
   }
 }
 
@@ -555,8 +548,7 @@ void Reader::readRevocationValues(xmlNodePtr values, SignatureRevValues& list) {
       decodeDerText(v, *crl);
       auto value = std::make_unique<CrlOrOcspValue>(crl.get(), nullptr, 1);
       crl.release();
-      list.items.push_back(value.get());
-      value.release();
+      list.adopt(std::move(value));
     }
     c = nextElement(c);
   }
@@ -589,8 +581,7 @@ void Reader::readRevocationValues(xmlNodePtr values, SignatureRevValues& list) {
     }
     auto value = std::make_unique<CrlOrOcspValue>(nullptr, basic.get(), 1);
     basic.release();
-    list.items.push_back(value.get());
-    value.release();
+    list.adopt(std::move(value));
   }
 }
 

@@ -288,8 +288,7 @@ int32_t XmlEncryptedData::read(xmlNodePtr element, ReportStream* report,
     if (rc != 0) return rc;
     items += key->keyInfoItems;
     if (items > XMLSIG_MAX_KEYINFO_ITEMS) return fault(MSG_KEY_SYNTAX);
-    encryptedKeys.items.push_back(key.get());
-    key.release();
+    encryptedKeys.adopt(std::move(key));
   }
   if (encryptedKeys.items.empty()) return fault(MSG_NO_ENCRYPTED_KEY);
   rc = readCipherData(nextElement(n), fault, MAX_CIPHER_VALUE, cipherValue);

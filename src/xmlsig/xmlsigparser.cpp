@@ -741,8 +741,7 @@ void XmlSigParser::readReference(xmlNodePtr refNode) {
     }
   }
 
-  references.items.push_back(ref.get());
-  ref.release();
+  references.adopt(std::move(ref));
 }
 
 void XmlSigParser::chargeDigesting(uint64_t octets) {
@@ -777,8 +776,7 @@ void XmlSigParser::addCertificate(xmlNodePtr element, const char* noText, const 
   int rc = cert->decodeBuffer(reinterpret_cast<const unsigned char*>(der.data()),
                               static_cast<int>(der.size()), ASN_FLAG_CONST | ASN_FLAG_COPY);
   if (rc != static_cast<int>(der.size())) fault(badValue, xmlrc::INV_MSG);
-  certificates.items.push_back(cert.get());
-  cert.release();
+  certificates.adopt(std::move(cert));
 }
 
 void XmlSigParser::readX509Data(xmlNodePtr data) {
@@ -804,8 +802,7 @@ void XmlSigParser::readX509Data(xmlNodePtr data) {
       }
       if (pair->issuerName.empty()) fault(MSG_KI_ISSUER_SERIAL, xmlrc::INV_MSG);
       // Released only once the list holds it: a growth that fails frees it.
-      issuerSerials.items.push_back(pair.get());
-      pair.release();
+      issuerSerials.adopt(std::move(pair));
     } else if (isDs(c, xmlc::DS_X509_SUBJECT_NAME)) {
       std::string name = contentOf(c);
       if (name.empty() || subjectNames.size() >= XMLSIG_MAX_KEYINFO_ITEMS)
@@ -822,8 +819,7 @@ void XmlSigParser::readX509Data(xmlNodePtr data) {
       int rc = crl->decodeBuffer(reinterpret_cast<const unsigned char*>(der.data()),
                                  static_cast<int>(der.size()), ASN_FLAG_CONST | ASN_FLAG_COPY);
       if (rc != static_cast<int>(der.size())) fault(MSG_KI_CRL_BAD, xmlrc::INV_MSG);
-      crls.items.push_back(crl.get());
-      crl.release();
+      crls.adopt(std::move(crl));
     }
   }
 }

@@ -120,10 +120,8 @@ void refuseSharedTabledIds(xmlNodePtr contextNode, const std::string& expression
   if (!doc->ids ||
       (expression.find('(') != std::string::npos && expression.find("element") == std::string::npos))
     return;
-  // The index of the verification's open scope, built once for all its references.
-  std::optional<XmlIdIndexScope> own;
+  // The index of the open scope (the verification's, built once for all its references).
   XmlIdIndexScope* index = XmlIdIndexScope::of(doc);
-  if (!index) index = &own.emplace(doc);
   auto* table = static_cast<xmlHashTablePtr>(doc->ids);
   for (size_t i = 0; i < expression.size();) {
     if (!isNameByte(static_cast<unsigned char>(expression[i]))) {
@@ -165,17 +163,11 @@ const int32_t NAMESPACES_FAILED = -1;
 int32_t evaluateXPointer(xmlNodePtr contextNode, const std::string& expression,
                          XmlWorkBudget& budget, bool fromDocument, xmlXPathObjectPtr* out) {
   *out = nullptr;
-  if (expression.size() > XML_MAX_EXPRESSION_LENGTH || expression.find('\0') != std::string::npos)
-    return xmlrc::TRANSFORM_FAILED;
   xmlDocPtr doc = contextNode->doc;
   // Made within the memory scope below, taken back after it: a scope gone
   // over refuses large blocks, and libxml2 reads an Id's value anew (one such
   // block for a long one) to take it out of its table.
   std::optional<TemporaryIds> ids;
-  // id() answers as findNodeById does (the libxml2 table may hold the first of
-  // two elements claiming an Id); the parser's index when it has one open.
-  std::optional<XmlIdIndexScope> index;
-  if (fromDocument) index.emplace(doc);
   XmlMemoryScope memory(xmlDocumentMemoryLeft(doc), &budget);
   xmlXPathContextPtr ctxt = xmlXPtrNewContext(doc, contextNode, nullptr);
   if (!ctxt) return xmlrc::MEM;
@@ -242,6 +234,11 @@ void XmlXPointerTransform::apply() {
     if (!output) throw TalApiException(xmlrc::MEM);
     return;
   }
+  // id() answers as findNodeById does (the libxml2 table may hold the first of
+  // two elements claiming an Id), from the parser's index when it has one open,
+  // else from one index for this evaluation.
+  std::optional<XmlIdIndexScope> index;
+  if (!XmlIdIndexScope::of(contextNode->doc)) index.emplace(contextNode->doc);
   refuseSharedTabledIds(contextNode, expression);
   XmlWorkBudget own;
   xmlXPathObjectPtr result = nullptr;

@@ -239,8 +239,7 @@ void DataFile::cutBack(uint32_t end)
 bool DataFile::sync()
 {
   if (!open_) return fail(DTA_ERR_NOT_OPEN);
-  if (!flushPending()) return false;
-  return file_.flushData() == 0 ? true : fail(DTA_ERR_IO);
+  return flushPending() && syncWritten();
 }
 
 bool DataFile::syncWritten()
