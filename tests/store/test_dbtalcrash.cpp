@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <set>
 #include <sys/wait.h>
@@ -156,6 +157,51 @@ TEST(DbTalProcesses, TwoProcessesUpdatingTheServerTableLoseNoUpdate)
     }
 }
 
+// The microseconds fn takes.
+long microsecondsOf(const std::function<void()>& fn)
+{
+  auto start = std::chrono::steady_clock::now();
+  fn();
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count());
+}
+
+// Forks a child that runs body with the write end of a pipe (exit 0 when it
+// returns, 2 on an exception); returns the read end once body wrote its first
+// byte there (it is ready), -1 when none came.
+int forkReady(const std::function<void(int fd)>& body, pid_t& pid)
+{
+  int fds[2];
+  if (::pipe(fds) != 0) return -1;
+  pid = ::fork();
+  if (pid == 0) {
+    ::close(fds[0]);
+    try {
+      body(fds[1]);
+    } catch (...) {
+      _exit(2);
+    }
+    _exit(0);
+  }
+  ::close(fds[1]);
+  char started = 0;
+  if (pid < 0 || ::read(fds[0], &started, 1) != 1) {
+    ::close(fds[0]);
+    return -1;
+  }
+  return fds[0];
+}
+
+// Kills the child at a random moment within window microseconds; its wait status.
+int killWithin(pid_t pid, std::mt19937& random, long window)
+{
+  std::this_thread::sleep_for(std::chrono::microseconds(random() % window));
+  ::kill(pid, SIGKILL);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return status;
+}
+
 // A writer killed while it makes "netCertTime" on first use: the next writer
 // makes the table and stores times, and a time reported stored stays.
 TEST(DbTalProcesses, AWriterKilledWhileMakingTheTimeTableLeavesItUsable)
@@ -169,42 +215,25 @@ TEST(DbTalProcesses, AWriterKilledWhileMakingTheTimeTableLeavesItUsable)
   openDb(dir, true);
   // Kills fall within twice the time making the table and storing a time
   // takes on this machine's disk.
-  long window = 3000;
-  {
-    auto start = std::chrono::steady_clock::now();
-    openDb(dir)->crt()->setNetCertTime("ldap://measured");
-    long one = static_cast<long>(
-        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count());
-    window = std::max(window, 2 * one);
-  }
+  const long window =
+      std::max(3000L, 2 * microsecondsOf([&] { openDb(dir)->crt()->setNetCertTime("ldap://measured"); }));
   int stored = 0;
   for (int round = 0; round < rounds && !HasFailure(); ++round) {
     for (const char* half : {"netCertTime.idx", "netCertTime.dta"}) std::remove((dir + "/" + half).c_str());
-    int fds[2];
-    ASSERT_EQ(0, ::pipe(fds));
-    pid_t pid = ::fork();
-    if (pid == 0) {
-      ::close(fds[0]);
-      try {
-        auto db = openDb(dir);
-        if (::write(fds[1], "s", 1) != 1) _exit(3);
-        db->crt()->setNetCertTime("ldap://killed");
-        if (::write(fds[1], "d", 1) != 1) _exit(3);
-      } catch (...) {
-        _exit(2);
-      }
-      _exit(0);
-    }
-    ::close(fds[1]);
-    char started = 0;
-    ASSERT_EQ(1, ::read(fds[0], &started, 1));
-    std::this_thread::sleep_for(std::chrono::microseconds(random() % window));
-    ::kill(pid, SIGKILL);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    pid_t pid;
+    int fd = forkReady(
+        [&](int out) {
+          auto db = openDb(dir);
+          if (::write(out, "s", 1) != 1) _exit(3);
+          db->crt()->setNetCertTime("ldap://killed");
+          if (::write(out, "d", 1) != 1) _exit(3);
+        },
+        pid);
+    ASSERT_GE(fd, 0);
+    int status = killWithin(pid, random, window);
     char done = 0;
-    bool reported = ::read(fds[0], &done, 1) == 1;
-    ::close(fds[0]);
+    bool reported = ::read(fd, &done, 1) == 1;
+    ::close(fd);
     ASSERT_TRUE(WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) << status;
     auto db = openDb(dir);
     if (reported) {
@@ -278,38 +307,22 @@ TEST(DbTalProcesses, AWriterKilledWhileReplacingCrlsLeavesNoUnlistedCrl)
   const char* const foreign[] = {"notes.crl", "01.crl", "3.crl.old"};
   for (const char* name : foreign) std::fclose(std::fopen((dir + "/" + name).c_str(), "wb"));
   // Kills fall within a few updates' time (each waits for the disk).
-  long window = 3000;
-  {
-    auto db = openDb(dir);
-    auto start = std::chrono::steady_clock::now();
-    replaceCrl(*db);
-    long one = static_cast<long>(
-        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count());
-    window = std::max(window, 3 * one);
-  }
+  auto measured = openDb(dir);
+  const long window = std::max(3000L, 3 * microsecondsOf([&] { replaceCrl(*measured); }));
+  measured.reset();
   int leftBehind = 0;
   for (int round = 0; round < rounds && !HasFailure(); ++round) {
-    int fds[2];
-    ASSERT_EQ(0, ::pipe(fds));
-    pid_t pid = ::fork();
-    if (pid == 0) {
-      ::close(fds[0]);
-      try {
-        auto db = openDb(dir);
-        if (::write(fds[1], "s", 1) != 1) _exit(3);
-        for (;;) replaceCrl(*db);
-      } catch (...) {
-        _exit(2);
-      }
-    }
-    ::close(fds[1]);
-    char started = 0;
-    ASSERT_EQ(1, ::read(fds[0], &started, 1));
-    ::close(fds[0]);
-    std::this_thread::sleep_for(std::chrono::microseconds(random() % window));
-    ::kill(pid, SIGKILL);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    pid_t pid;
+    int fd = forkReady(
+        [&](int out) {
+          auto db = openDb(dir);
+          if (::write(out, "s", 1) != 1) _exit(3);
+          for (;;) replaceCrl(*db);
+        },
+        pid);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    int status = killWithin(pid, random, window);
     ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended by itself: " << status;
     std::set<int32_t> unlisted = crlFilesIn(dir);
     for (int32_t n : listedIn(dir + "/crl_idx.asn")) unlisted.erase(n);
