@@ -347,14 +347,16 @@ std::vector<std::string> DbCrlTal::unlistedCrlFiles()
   return unlisted;
 }
 
-void DbCrlTal::recoverHeld(bool exclusive)
+void DbCrlTal::recoverHeld(bool exclusive, bool sweep)
 {
   int32_t newest;
   bool torn = isTorn(newest);
   // A CRL an update replaced is deleted after the new files took their names:
   // a writer that died in between left it behind, listed nowhere.
-  if (!torn && unlistedCrlFiles().empty())
+  if (!torn && (!sweep || unlistedCrlFiles().empty())) {
+    swept = swept || sweep;
     return;
+  }
   // A reader restores and deletes only under the exclusive lock (and looks
   // again once it holds it: the lock is let go on the way), then takes its own
   // mode back.
@@ -365,8 +367,11 @@ void DbCrlTal::recoverHeld(bool exclusive)
   }
   if (torn)
     restore(newest);
-  for (const std::string& name : unlistedCrlFiles())
-    deleteFile((directory + name).c_str());
+  if (sweep) {
+    for (const std::string& name : unlistedCrlFiles())
+      deleteFile((directory + name).c_str());
+    swept = true;
+  }
   if (!exclusive && !lock.lock(false))
     fail("FileSemaphore::p: blad zajecia semafora");
 }
@@ -375,7 +380,7 @@ void DbCrlTal::recover()
 {
   FileSemaphore guard(lock, InterProcessLock::SHARED);
   guard.p();
-  recoverHeld(false);
+  recoverHeld(false, true);
   guard.v();
 }
 
@@ -445,7 +450,11 @@ void DbCrlTal::getCrlIndex(DbBytes& out, DbCrlGuard& guard)
   taken->p();
   semaphore = std::move(taken);
   guard.attach(this);
-  recoverHeld(guard.getMode() == InterProcessLock::EXCLUSIVE);
+  // Readers look for files left behind once per connection only: every
+  // revocation check reads the index, and the look lists the folder and may
+  // take the lock exclusively. An update (the exclusive mode) looks each time.
+  const bool exclusive = guard.getMode() == InterProcessLock::EXCLUSIVE;
+  recoverHeld(exclusive, exclusive || !swept);
   readOrThrow(indexPath, out);
 }
 

@@ -173,7 +173,9 @@ TEST(DbCrlTal, ACutShortUpdateIsRestoredOnOpen)
 
 // A replaced CRL that a writer died before deleting is listed nowhere: the
 // next open or update deletes every such file of the store's naming, and
-// nothing else. An index that fails its check decides nothing.
+// nothing else. An index that fails its check decides nothing. A connection
+// looks once: its later reads (every revocation check) leave them to the next
+// update.
 TEST(DbCrlTal, UnlistedCrlFilesGoOnOpenAndUpdate)
 {
   const char* const ours[] = {"0.crl", "7.crl", "2147483647.crl"};
@@ -182,12 +184,13 @@ TEST(DbCrlTal, UnlistedCrlFilesGoOnOpenAndUpdate)
   const struct {
     const char* how;
     std::function<void(Store&)> open;
-    bool damagedIndex;
+    bool damagedIndex, stay;
   } cases[] = {
-      {"open", [](Store& s) { Store(s.dir, false).index(); }, false},
-      {"update", [](Store& s) { s.add(); }, false},
-      {"verify", [](Store& s) { EXPECT_EQ(DB_VERIFY_VALID, openDb(s.dir)->verify()); }, false},
-      {"open, index fails its check", [](Store& s) { Store(s.dir, false).index(); }, true},
+      {"open", [](Store& s) { Store(s.dir, false).index(); }, false, false},
+      {"update", [](Store& s) { s.add(); }, false, false},
+      {"verify", [](Store& s) { EXPECT_EQ(DB_VERIFY_VALID, openDb(s.dir)->verify()); }, false, false},
+      {"open, index fails its check", [](Store& s) { Store(s.dir, false).index(); }, true, true},
+      {"a later read of a connection", [](Store& s) { s.index(); }, false, true},
   };
   for (const auto& c : cases) {
     Store s;
@@ -198,7 +201,7 @@ TEST(DbCrlTal, UnlistedCrlFilesGoOnOpenAndUpdate)
     for (const char* name : foreign) writeFile(s.path(name), crlOf(0));
     if (c.damagedIndex) writeFile(s.path("crl_idx.asn"), indexOf({2}));
     c.open(s);
-    for (const char* name : ours) EXPECT_EQ(c.damagedIndex, exists(s.path(name))) << c.how << ": " << name;
+    for (const char* name : ours) EXPECT_EQ(c.stay, exists(s.path(name))) << c.how << ": " << name;
     for (const char* name : foreign) EXPECT_TRUE(exists(s.path(name))) << c.how << ": " << name;
     for (int n : {1, 2}) EXPECT_EQ(crlOf(n), readFile(s.path(std::to_string(n) + ".crl"))) << c.how;
   }
