@@ -4,6 +4,8 @@
 #include "platform/clock.h"
 #include "platform/fileio.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -172,8 +174,9 @@ std::array<uint8_t, 8> crlCheckBytes(const uint8_t* data, size_t length)
   return check;
 }
 
-bool crlIndexNewestNumber(const DbBytes& indexDer, int32_t& number)
+bool crlIndexNumbers(const DbBytes& indexDer, std::vector<int32_t>& numbers)
 {
+  numbers.clear();
   const uint8_t* p = indexDer.data();
   const uint8_t* end = p + indexDer.size();
   uint8_t tag;
@@ -188,17 +191,46 @@ bool crlIndexNewestNumber(const DbBytes& indexDer, int32_t& number)
   if (!derHeader(p, end, tag, length) || tag != 0x30)
     return false;
   const uint8_t* itemsEnd = p + length;
-  number = -1;
   while (p < itemsEnd) {
     if (!derHeader(p, itemsEnd, tag, length) || tag != 0x30)
       return false;
     const uint8_t* item = p;
     size_t numberLength;
+    int32_t number;
     if (!derHeader(item, p + length, tag, numberLength) || tag != 0x02 ||
         !derInt32(item, numberLength, number))
       return false;
+    numbers.push_back(number);
     p += length;
   }
+  return true;
+}
+
+bool crlIndexNewestNumber(const DbBytes& indexDer, int32_t& number)
+{
+  std::vector<int32_t> numbers;
+  if (!crlIndexNumbers(indexDer, numbers))
+    return false;
+  number = numbers.empty() ? -1 : numbers.back();
+  return true;
+}
+
+bool crlFileNumber(const std::string& name, int32_t& number)
+{
+  if (name.size() < 5 || name.size() > 14 || name.compare(name.size() - 4, 4, ".crl") != 0)
+    return false;
+  const size_t digits = name.size() - 4;
+  if (name[0] == '0' && digits > 1)
+    return false;
+  int64_t value = 0;
+  for (size_t i = 0; i < digits; ++i) {
+    if (name[i] < '0' || name[i] > '9')
+      return false;
+    value = value * 10 + (name[i] - '0');
+  }
+  if (value > INT32_MAX)
+    return false;
+  number = static_cast<int32_t>(value);
   return true;
 }
 
@@ -291,17 +323,55 @@ bool DbCrlTal::isTorn(int32_t& newest)
                          !platform::pathExists(crlPath(newest, ".chk").c_str()));
 }
 
-void DbCrlTal::recoverHeld(bool exclusive)
+std::vector<std::string> DbCrlTal::unlistedCrlFiles()
+{
+  // The folder is listed before the index is read: an update renames its new
+  // index into place before its new CRL file, so a CRL file seen here is
+  // listed by the index read after it unless an update has since replaced
+  // it. Under the lock no update runs; the order keeps this sound even so.
+  std::vector<std::string> names, unlisted;
+  listDirectory(directory, names, ".crl");
+  DbBytes index;
+  std::vector<int32_t> listed;
+  // An index that fails its check may be damaged: it decides nothing (the next
+  // update restores it).
+  if (names.empty() || check(indexPath, indexCheckPath) != CHECK_EQUAL ||
+      readWhole(indexPath, index) != Read::OK || !crlIndexNumbers(index, listed))
+    return unlisted;
+  for (const std::string& name : names) {
+    int32_t number;
+    if (crlFileNumber(name, number) &&
+        std::find(listed.begin(), listed.end(), number) == listed.end())
+      unlisted.push_back(name);
+  }
+  return unlisted;
+}
+
+void DbCrlTal::recoverHeld(bool exclusive, bool sweep)
 {
   int32_t newest;
-  if (!isTorn(newest))
+  bool torn = isTorn(newest);
+  // A CRL an update replaced is deleted after the new files took their names:
+  // a writer that died in between left it behind, listed nowhere.
+  if (!torn && (!sweep || unlistedCrlFiles().empty())) {
+    swept = swept || sweep;
     return;
-  // A reader restores only under the exclusive lock (and looks again once it
-  // holds it), then takes its own mode back.
-  if (!exclusive && !lock.lock(true))
-    fail("FileSemaphore::p: blad zajecia semafora");
-  if (exclusive || isTorn(newest))
+  }
+  // A reader restores and deletes only under the exclusive lock (and looks
+  // again once it holds it: the lock is let go on the way), then takes its own
+  // mode back.
+  if (!exclusive) {
+    if (!lock.lock(true))
+      fail("FileSemaphore::p: blad zajecia semafora");
+    torn = isTorn(newest);
+  }
+  if (torn)
     restore(newest);
+  if (sweep) {
+    for (const std::string& name : unlistedCrlFiles())
+      deleteFile((directory + name).c_str());
+    swept = true;
+  }
   if (!exclusive && !lock.lock(false))
     fail("FileSemaphore::p: blad zajecia semafora");
 }
@@ -310,7 +380,7 @@ void DbCrlTal::recover()
 {
   FileSemaphore guard(lock, InterProcessLock::SHARED);
   guard.p();
-  recoverHeld(false);
+  recoverHeld(false, true);
   guard.v();
 }
 
@@ -354,6 +424,8 @@ void DbCrlTal::insertCrl(const DbBytes& indexDer, const DbBytes& crlDer, int32_t
   // names change, which takes no room.
   std::array<uint8_t, 8> indexCheck = crlCheckBytes(indexDer.data(), indexDer.size());
   std::array<uint8_t, 8> crlCheck = crlCheckBytes(crlDer.data(), crlDer.size());
+  // The names are taken in the order written: the new CRL file appears only
+  // once an index lists it, which the deletion of unlisted files relies on.
   Replacements news;
   news.write(indexPath, indexDer.data(), indexDer.size());
   news.write(indexCheckPath, indexCheck.data(), indexCheck.size());
@@ -378,7 +450,11 @@ void DbCrlTal::getCrlIndex(DbBytes& out, DbCrlGuard& guard)
   taken->p();
   semaphore = std::move(taken);
   guard.attach(this);
-  recoverHeld(guard.getMode() == InterProcessLock::EXCLUSIVE);
+  // Readers look for files left behind once per connection only: every
+  // revocation check reads the index, and the look lists the folder and may
+  // take the lock exclusively. An update (the exclusive mode) looks each time.
+  const bool exclusive = guard.getMode() == InterProcessLock::EXCLUSIVE;
+  recoverHeld(exclusive, exclusive || !swept);
   readOrThrow(indexPath, out);
 }
 

@@ -5,11 +5,14 @@
 // An update cut short (a missing index or check file, or a newest index item
 // whose files are missing) is rolled back from the ".bak" copies when the
 // index is next read, and bytes that fail their check when the next update
-// begins; each rollback is noted in "crl_rollback_log.txt". An update writes
-// every new content before it changes a file, so one that fails for want of
-// room leaves the store as it was, and a rollback takes no room (the copies go
-// back as links). The files are untrusted: sizes are bounded and every decode
-// is checked.
+// begins; each rollback is noted in "crl_rollback_log.txt". A CRL file the
+// index does not list (one an update replaced, left behind when the writer
+// died before deleting it) is deleted by the first index read of each
+// connection, by recover and when an update begins. An update writes every
+// new content before it changes a file, so one that fails for want of room
+// leaves the store as it was, and a rollback takes no room (the copies go back
+// as links). The files are untrusted: sizes are bounded and every decode is
+// checked.
 #pragma once
 
 #include "store/dbbase.h"
@@ -42,7 +45,8 @@ class DbCrlTal : public DbCrlBase {
   void getCrlByFileNum(int32_t n, DbBytes& out) override;
   void unlock() override;
 
-  // Rolls back an update cut short (as getCrlIndex does), under the lock.
+  // Rolls back an update cut short and deletes unlisted CRL files (as
+  // getCrlIndex does), under the lock.
   void recover();
 
   int check(const std::string& dataPath, const std::string& checkPath);
@@ -58,8 +62,13 @@ class DbCrlTal : public DbCrlBase {
   static constexpr size_t MAX_FILE = 64u << 20;
 
  private:
-  // recover with the lock held in the mode given.
-  void recoverHeld(bool exclusive);
+  // recover with the lock held in the mode given; with sweep it also deletes
+  // the CRL files the index does not list (see unlistedCrlFiles).
+  void recoverHeld(bool exclusive, bool sweep);
+  // The names of the folder's CRL files of this store's naming ("<n>.crl",
+  // n decimal without leading zeros) whose number the index does not list;
+  // none when the index is missing, undecodable or fails its check.
+  std::vector<std::string> unlistedCrlFiles();
   std::string crlPath(int32_t n, const char* extension) const;
   // True when an update was cut short: there is a ".bak" index to go back to,
   // and the index, its check file or the newest CRL or its check file is
@@ -70,8 +79,16 @@ class DbCrlTal : public DbCrlBase {
   std::string indexPath, indexCheckPath;
   InterProcessLock& lock;
   std::unique_ptr<FileSemaphore> semaphore;
+  // Whether this connection has looked for unlisted CRL files yet.
+  bool swept = false;
 };
 
+// The items' file numbers of an encoded CRL index, in index order; false
+// when the bytes are no index.
+bool crlIndexNumbers(const DbBytes& indexDer, std::vector<int32_t>& numbers);
 // The newest item's file number of an encoded CRL index, -1 when it has no
 // items; false when the bytes are no index.
 bool crlIndexNewestNumber(const DbBytes& indexDer, int32_t& number);
+// The number n of a file name of the store's CRL files, "<n>.crl" with n in
+// decimal without leading zeros; false for any other name.
+bool crlFileNumber(const std::string& name, int32_t& number);

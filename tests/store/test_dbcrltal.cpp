@@ -8,6 +8,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <regex>
+#include <climits>
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -168,6 +169,63 @@ TEST(DbCrlTal, ACutShortUpdateIsRestoredOnOpen)
     Store reopened(s.dir, false);
     EXPECT_EQ(indexOf({0, 1}), reopened.index()) << c.name;
   }
+}
+
+// A replaced CRL that a writer died before deleting is listed nowhere: the
+// next open or update deletes every such file of the store's naming, and
+// nothing else. An index that fails its check decides nothing. A connection
+// looks once: its later reads (every revocation check) leave them to the next
+// update.
+TEST(DbCrlTal, UnlistedCrlFilesGoOnOpenAndUpdate)
+{
+  const char* const ours[] = {"0.crl", "7.crl", "2147483647.crl"};
+  const char* const foreign[] = {"notes.crl", "007.crl", "-3.crl", "2147483648.crl", "1.crl.old",
+                                 "5.CRL",     "x5.crl",  ".crl",   "0.chk"};
+  const struct {
+    const char* how;
+    std::function<void(Store&)> open;
+    bool damagedIndex, stay;
+  } cases[] = {
+      {"open", [](Store& s) { Store(s.dir, false).index(); }, false, false},
+      {"update", [](Store& s) { s.add(); }, false, false},
+      {"verify", [](Store& s) { EXPECT_EQ(DB_VERIFY_VALID, openDb(s.dir)->verify()); }, false, false},
+      {"open, index fails its check", [](Store& s) { Store(s.dir, false).index(); }, true, true},
+      {"a later read of a connection", [](Store& s) { s.index(); }, false, true},
+  };
+  for (const auto& c : cases) {
+    Store s;
+    s.add();
+    s.add();
+    s.add(0);
+    for (const char* name : ours) writeFile(s.path(name), crlOf(0));
+    for (const char* name : foreign) writeFile(s.path(name), crlOf(0));
+    if (c.damagedIndex) writeFile(s.path("crl_idx.asn"), indexOf({2}));
+    c.open(s);
+    for (const char* name : ours) EXPECT_EQ(c.stay, exists(s.path(name))) << c.how << ": " << name;
+    for (const char* name : foreign) EXPECT_TRUE(exists(s.path(name))) << c.how << ": " << name;
+    for (int n : {1, 2}) EXPECT_EQ(crlOf(n), readFile(s.path(std::to_string(n) + ".crl"))) << c.how;
+  }
+}
+
+TEST(DbCrlTal, CrlFileNames)
+{
+  const struct {
+    const char* name;
+    int32_t number;  // -1: not the store's
+  } cases[] = {
+      {"0.crl", 0},      {"12.crl", 12},    {"2147483647.crl", INT32_MAX}, {"2147483648.crl", -1},
+      {"012.crl", -1},   {"-1.crl", -1},    {"+1.crl", -1},                {".crl", -1},
+      {"1.crl.bak", -1}, {"1.chk", -1},     {"1a.crl", -1},                {"99999999999.crl", -1},
+      {"1 .crl", -1},    {"crl_idx.asn", -1},
+  };
+  for (const auto& c : cases) {
+    int32_t n = -1;
+    EXPECT_EQ(c.number >= 0, crlFileNumber(c.name, n)) << c.name;
+    EXPECT_EQ(c.number, n) << c.name;
+  }
+  std::vector<int32_t> numbers;
+  ASSERT_TRUE(crlIndexNumbers(indexOf({3, 40, 500}), numbers));
+  EXPECT_EQ((std::vector<int32_t>{3, 40, 500}), numbers);
 }
 
 TEST(DbCrlTal, TruncatedOrAlteredIndexBytesAreNoIndex)

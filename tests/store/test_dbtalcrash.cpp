@@ -4,6 +4,8 @@
 // every record committed before the kill, whole. Rounds: 30 here, more with
 // TALVORIN_CRASH_ROUNDS (1000 for the long run).
 #include "dbtaltestutil.h"
+#include "base/file.h"
+#include "platform/fileio.h"
 #include "store/dbcrltal.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +13,9 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <set>
 #include <sys/wait.h>
@@ -153,6 +157,51 @@ TEST(DbTalProcesses, TwoProcessesUpdatingTheServerTableLoseNoUpdate)
     }
 }
 
+// The microseconds fn takes.
+long microsecondsOf(const std::function<void()>& fn)
+{
+  auto start = std::chrono::steady_clock::now();
+  fn();
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count());
+}
+
+// Forks a child that runs body with the write end of a pipe (exit 0 when it
+// returns, 2 on an exception); returns the read end once body wrote its first
+// byte there (it is ready), -1 when none came.
+int forkReady(const std::function<void(int fd)>& body, pid_t& pid)
+{
+  int fds[2];
+  if (::pipe(fds) != 0) return -1;
+  pid = ::fork();
+  if (pid == 0) {
+    ::close(fds[0]);
+    try {
+      body(fds[1]);
+    } catch (...) {
+      _exit(2);
+    }
+    _exit(0);
+  }
+  ::close(fds[1]);
+  char started = 0;
+  if (pid < 0 || ::read(fds[0], &started, 1) != 1) {
+    ::close(fds[0]);
+    return -1;
+  }
+  return fds[0];
+}
+
+// Kills the child at a random moment within window microseconds; its wait status.
+int killWithin(pid_t pid, std::mt19937& random, long window)
+{
+  std::this_thread::sleep_for(std::chrono::microseconds(random() % window));
+  ::kill(pid, SIGKILL);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return status;
+}
+
 // A writer killed while it makes "netCertTime" on first use: the next writer
 // makes the table and stores times, and a time reported stored stays.
 TEST(DbTalProcesses, AWriterKilledWhileMakingTheTimeTableLeavesItUsable)
@@ -166,42 +215,25 @@ TEST(DbTalProcesses, AWriterKilledWhileMakingTheTimeTableLeavesItUsable)
   openDb(dir, true);
   // Kills fall within twice the time making the table and storing a time
   // takes on this machine's disk.
-  long window = 3000;
-  {
-    auto start = std::chrono::steady_clock::now();
-    openDb(dir)->crt()->setNetCertTime("ldap://measured");
-    long one = static_cast<long>(
-        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count());
-    window = std::max(window, 2 * one);
-  }
+  const long window =
+      std::max(3000L, 2 * microsecondsOf([&] { openDb(dir)->crt()->setNetCertTime("ldap://measured"); }));
   int stored = 0;
   for (int round = 0; round < rounds && !HasFailure(); ++round) {
     for (const char* half : {"netCertTime.idx", "netCertTime.dta"}) std::remove((dir + "/" + half).c_str());
-    int fds[2];
-    ASSERT_EQ(0, ::pipe(fds));
-    pid_t pid = ::fork();
-    if (pid == 0) {
-      ::close(fds[0]);
-      try {
-        auto db = openDb(dir);
-        if (::write(fds[1], "s", 1) != 1) _exit(3);
-        db->crt()->setNetCertTime("ldap://killed");
-        if (::write(fds[1], "d", 1) != 1) _exit(3);
-      } catch (...) {
-        _exit(2);
-      }
-      _exit(0);
-    }
-    ::close(fds[1]);
-    char started = 0;
-    ASSERT_EQ(1, ::read(fds[0], &started, 1));
-    std::this_thread::sleep_for(std::chrono::microseconds(random() % window));
-    ::kill(pid, SIGKILL);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    pid_t pid;
+    int fd = forkReady(
+        [&](int out) {
+          auto db = openDb(dir);
+          if (::write(out, "s", 1) != 1) _exit(3);
+          db->crt()->setNetCertTime("ldap://killed");
+          if (::write(out, "d", 1) != 1) _exit(3);
+        },
+        pid);
+    ASSERT_GE(fd, 0);
+    int status = killWithin(pid, random, window);
     char done = 0;
-    bool reported = ::read(fds[0], &done, 1) == 1;
-    ::close(fds[0]);
+    bool reported = ::read(fd, &done, 1) == 1;
+    ::close(fd);
     ASSERT_TRUE(WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) << status;
     auto db = openDb(dir);
     if (reported) {
@@ -213,6 +245,108 @@ TEST(DbTalProcesses, AWriterKilledWhileMakingTheTimeTableLeavesItUsable)
     EXPECT_EQ(DB_VERIFY_VALID, db->verify()) << "round " << round;
   }
   std::printf("%d rounds, %d of them stored before the kill\n", rounds, stored);
+}
+
+// The CRL files of the store's naming in the folder, by number.
+std::set<int32_t> crlFilesIn(const std::string& dir)
+{
+  std::vector<std::string> names;
+  listDirectory(dir + "/", names, ".crl");
+  std::set<int32_t> numbers;
+  for (const std::string& name : names) {
+    int32_t n;
+    if (crlFileNumber(name, n)) numbers.insert(n);
+  }
+  return numbers;
+}
+
+// One update: adds a CRL and replaces the oldest once two are kept; the
+// numbers the new index lists.
+std::vector<int32_t> replaceCrl(DbTal& db)
+{
+  DbCrlGuard guard(InterProcessLock::EXCLUSIVE);
+  DbBytes index;
+  db.crl()->getCrlIndex(index, guard);
+  std::vector<int32_t> listed;
+  if (!crlIndexNumbers(index, listed)) throw std::runtime_error("no index");
+  int32_t n = listed.empty() ? 0 : listed.back() + 1, removed = -1;
+  if (listed.size() >= 2) {
+    removed = listed.front();
+    listed.erase(listed.begin());
+  }
+  listed.push_back(n);
+  db.crl()->insertCrl(indexOf(std::vector<int>(listed.begin(), listed.end())), crlOf(n), n, removed);
+  return listed;
+}
+
+// The numbers an index file lists as it lies, without the store; none when it is no index.
+std::set<int32_t> listedIn(const std::string& indexPath)
+{
+  DbBytes bytes;
+  if (std::FILE* f = std::fopen(indexPath.c_str(), "rb")) {
+    for (int c; (c = std::fgetc(f)) != EOF;) bytes.push_back(static_cast<uint8_t>(c));
+    std::fclose(f);
+  }
+  std::vector<int32_t> listed;
+  crlIndexNumbers(bytes, listed);
+  return std::set<int32_t>(listed.begin(), listed.end());
+}
+
+// A writer killed while it replaces CRLs may leave the replaced file behind;
+// the next open or update deletes it, keeps every listed CRL readable and
+// leaves files of other names alone.
+TEST(DbTalProcesses, AWriterKilledWhileReplacingCrlsLeavesNoUnlistedCrl)
+{
+  const char* env = std::getenv("TALVORIN_CRASH_ROUNDS");
+  int rounds = env ? std::max(40, std::atoi(env) / 5) : 40;
+  unsigned seed = static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
+  std::mt19937 random(seed);
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::string dir = scratchDbDir("crlreplace");
+  openDb(dir, true);
+  const char* const foreign[] = {"notes.crl", "01.crl", "3.crl.old"};
+  for (const char* name : foreign) std::fclose(std::fopen((dir + "/" + name).c_str(), "wb"));
+  // Kills fall within a few updates' time (each waits for the disk).
+  auto measured = openDb(dir);
+  const long window = std::max(3000L, 3 * microsecondsOf([&] { replaceCrl(*measured); }));
+  measured.reset();
+  int leftBehind = 0;
+  for (int round = 0; round < rounds && !HasFailure(); ++round) {
+    pid_t pid;
+    int fd = forkReady(
+        [&](int out) {
+          auto db = openDb(dir);
+          if (::write(out, "s", 1) != 1) _exit(3);
+          for (;;) replaceCrl(*db);
+        },
+        pid);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    int status = killWithin(pid, random, window);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended by itself: " << status;
+    std::set<int32_t> unlisted = crlFilesIn(dir);
+    for (int32_t n : listedIn(dir + "/crl_idx.asn")) unlisted.erase(n);
+    if (!unlisted.empty()) ++leftBehind;
+    // Every other round an open comes first, else an update.
+    auto db = openDb(dir);
+    std::vector<int32_t> listed;
+    if (round % 2) {
+      listed = replaceCrl(*db);
+    } else {
+      DbCrlGuard guard(InterProcessLock::SHARED);
+      DbBytes index;
+      db->crl()->getCrlIndex(index, guard);
+      ASSERT_TRUE(crlIndexNumbers(index, listed)) << "round " << round;
+    }
+    EXPECT_EQ(std::set<int32_t>(listed.begin(), listed.end()), crlFilesIn(dir)) << "round " << round;
+    for (int32_t n : listed) {
+      DbBytes crl;
+      db->crl()->getCrlByFileNum(n, crl);
+      EXPECT_EQ(crlOf(n), crl) << "round " << round << ", CRL " << n;
+    }
+    for (const char* name : foreign) EXPECT_TRUE(platform::pathExists((dir + "/" + name).c_str())) << name;
+  }
+  std::printf("%d rounds (kills within %ld us), %d left a replaced CRL behind\n", rounds, window, leftBehind);
 }
 
 TEST(DbTalProcesses, AWriterKilledAnywhereLosesNothingCommitted)

@@ -1,6 +1,7 @@
 // OCSP request building, the response format check and responder
 // authorisation over responses of `openssl ocsp`, and CRL verification over
-// CRLs of `openssl ca -gencrl` (tests/data/store/revoc/gen.sh).
+// CRLs of `openssl ca -gencrl` (tests/data/store/revoc/gen.sh), with the edge
+// cases of tests/data/store/revoc/gen-edge.sh.
 #include "store/revmgr.h"
 #include "store/revpath.h"
 
@@ -983,6 +984,86 @@ TEST(StatusReport, Lines) {
     for (const char* line : c.lines)
       EXPECT_NE(std::string::npos, report.text().find(line)) << c.cert << ": " << line << "\n"
                                                               << report.text();
+  }
+}
+
+// A certificateHold entry stands as a suspension only while every critical
+// extension beside it is one the entry check knows; an unknown critical one
+// (certificateIssuer here) makes it a revocation, said in the report. A hold
+// instruction other than none revokes before that is asked.
+TEST(StatusReport, HoldWithCriticalEntryExtensions) {
+  auto ca = get<SignedCertificate>("edge-ca.der");
+  const char* const holdLine =
+      "Zawieszenie certyfikatu zawiera nieobsługiwane rozszerzenie krytyczne, więc traktowane jest "
+      "jako unieważnienie.\r\n";
+  const char* const unknownLine = "Nieobsługiwane krytyczne rozszerzenie listy CRL: 2.5.29.29";
+  const struct {
+    const char* crl;
+    uint32_t wwc;
+    bool holdLine, unknownLine;
+  } cases[] = {
+      {"edge-hold-crit.der", WWC_REVOKED, true, true},
+      {"edge-hold-none-crit.der", WWC_REVOKED, true, true},
+      {"edge-hold-reject-crit.der", WWC_REVOKED, false, true},
+      {"edge-hold-noncrit.der", WWC_SUSPENDED, false, false},
+      {"edge-hold-invalidity.der", WWC_SUSPENDED, false, false},
+  };
+  for (const auto& c : cases) {
+    auto crl = get<SignedCertRevList>(c.crl);
+    const X509time when = at(crl->tbsCertList.thisUpdate, 60);
+    FixedPathClock clock(when.toTime64(true));
+    Report report;
+    RevocationManager m(clock, &report.stream);
+    CertificateItem item;
+    item.certificate = *get<SignedCertificate>("edge-user.der");
+    RevocationArgs args;
+    args.time = &when;
+    UsedRevocationData used;
+    ASSERT_EQ(0, m.checkStatus(item, args, nullptr, *ca, crl.get(), used)) << c.crl;
+    EXPECT_EQ(c.wwc, item.wwc) << c.crl;
+    EXPECT_EQ(REVSTATE_FOUND, item.revocationState) << c.crl;
+    EXPECT_EQ(REVSOURCE_CRL, item.revocationSource) << c.crl;
+    EXPECT_EQ(c.holdLine, report.text().find(holdLine) != std::string::npos) << c.crl << "\n"
+                                                                             << report.text();
+    EXPECT_EQ(c.unknownLine, report.text().find(unknownLine) != std::string::npos) << c.crl;
+  }
+}
+
+// onlySomeReasons narrows a CRL to some reasons, which no check here can
+// tell apart: the CRL fails its extension check (4) before any signature or
+// path is looked at, though its issuer is a trust point that verifies the same
+// CRL without that field.
+TEST(CrlVerification, OnlySomeReasonsFailsTheExtensionCheck) {
+  auto ca = get<SignedCertificate>("edge-ca.der");
+  const char* const reasonsLine =
+      "Rozsczerzenie ISSUING_DISTRIBUTION_POINT w liście CRL zwiera nieobsługiwane pole "
+      "onlySomeReasons";
+  const char* const directLine = "CRL został bezpośrednio zweryfikowany przez punkt zaufania:";
+  const struct {
+    const char* crl;
+    int result;
+  } cases[] = {
+      {"edge-idp-plain.der", 0},
+      {"edge-idp-reasons.der", 4},
+  };
+  for (const auto& c : cases) {
+    Environment env;
+    env.roots.push_back(ca.get());
+    auto crl = get<SignedCertRevList>(c.crl);
+    FixedPathClock clock(crl->tbsCertList.thisUpdate.toTime64(true) + 60);
+    Report report;
+    RevocationManager m(clock, &report.stream);
+    m.environment = &env;
+    m.pendingCrls.emplace_back(new SignedCertRevList(*crl));
+    RevocationArgs args;
+    EXPECT_EQ(c.result, m.verifyCrl(*crl, args)) << c.crl;
+    const bool failed = c.result != 0;
+    EXPECT_EQ(failed, report.text().find(reasonsLine) != std::string::npos) << c.crl << "\n"
+                                                                          << report.text();
+    EXPECT_EQ(!failed, report.text().find(directLine) != std::string::npos) << c.crl;
+    EXPECT_EQ(0, env.pathRequests) << c.crl;
+    EXPECT_EQ(failed ? 0u : 1u, m.verifiedCrls.size()) << c.crl;
+    EXPECT_EQ(failed ? 1u : 0u, m.pendingCrls.size()) << c.crl;
   }
 }
 
