@@ -488,6 +488,9 @@ bool SignatureVerifier::checkSignatureValue(SigInfo& info, SignatureProperties& 
       }
       break;
     case SubPubKeyInfo::SIG_UNSUPPORTED:
+      // An EC key answers so for a point off its curve and a digest of another length than
+      // its algorithm's: a stranger's key or value, a verdict like a wrong value.
+      if (props.scheme == SIG_SCHEME_ECDSA) break;
       throw TalApiException(RC_UNSUPPORTED);
     default:
       // A wrong value, and a key that cannot verify anything (a stranger's
