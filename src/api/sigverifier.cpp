@@ -451,6 +451,7 @@ bool SignatureVerifier::checkSignatureValue(SigInfo& info, SignatureProperties& 
   std::vector<unsigned char> value(static_cast<size_t>(length) + 1);
   if (props.signatureValue(value.data(), &length) != 0) throw TalApiException(RC_MALFORMED);
   AlgorithmIdentifier algorithm;
+  // A digest or algorithm we cannot use comes from the signature, not from a fault here: 137.
   if (digest.empty() || !signatureAlgorithmOf(props, algorithm)) throw TalApiException(RC_UNSUPPORTED);
   if (props.scheme == SIG_SCHEME_RSA_PSS) {
     int h = 0, s = 0, m = 0, mh = 0, tr = 0;
@@ -488,7 +489,10 @@ bool SignatureVerifier::checkSignatureValue(SigInfo& info, SignatureProperties& 
       }
       break;
     case SubPubKeyInfo::SIG_UNSUPPORTED:
-      throw TalApiException(RC_UNSUPPORTED);
+      // An EC key answers so for a point off its curve and a digest of another length than
+      // its algorithm's: a stranger's key or value, a verdict like a wrong value.
+      if (props.scheme == SIG_SCHEME_ECDSA) break;
+      throw TalApiException(RC_UNSUPPORTED);  // as above: the signature's, not an invariant
     default:
       // A wrong value, and a key that cannot verify anything (a stranger's
       // key off its curve): the value is not shown to be the signer's.

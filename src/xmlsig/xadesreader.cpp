@@ -723,6 +723,7 @@ void buildArchiveItems(xmlNodePtr signature, const ArchiveTimeStampTokens* token
       if (is132(c, name)) add(c, false);
   // Earlier archive time-stamps of both namespaces: for a read token those
   // generated strictly before it, for a new one all of them.
+  // A new one covers the 1.4.1 ones too: left out, they could be swapped unnoticed.
   for (xmlNodePtr c = firstElement(usp->children); c; c = nextElement(c)) {
     if (!is132(c, xmlc::XADES_ARCHIVE_TIME_STAMP) &&
         !isIn(c, xmlc::XADES_ARCHIVE_TIME_STAMP, xmlc::NS_XADES141))

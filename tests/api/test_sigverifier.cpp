@@ -183,6 +183,25 @@ class Driver : public verifyfix::VerifyContext {
     checkCtxAndResetReport(ctx);
   }
 
+  // Verifies `props` as of now into `info`: the code of a TalApiException, 0 without one.
+  int32_t verifyNow(SigInfo& info, PropsDouble* props) {
+    try {
+      SignatureVerifier(ctx).verifyAt(&info, props, nullptr, nullptr);
+    } catch (const TalApiException& e) {
+      return e.getCode();
+    }
+    return 0;
+  }
+
+  // A fresh context whose only root is the certificate file given.
+  void reopenUnder(const std::string& rootFile) {
+    reopen(-1);
+    talCert* root = nullptr;
+    ASSERT_EQ(0, talAllocateCertFromFile((verifyfix::DIR + rootFile).c_str(), &root));
+    EXPECT_EQ(0, talInstallRoot(ctx, root, 1, 0));
+    talDeleteCertificate(root);
+  }
+
   // Verifies the signature of an XML file of the fixtures into `info`, the CRLs given beside it.
   void verifyXml(SigInfo& info, const std::string& file, const std::vector<std::string>& crlNames,
                  const ASNgenTime* t) {
@@ -396,11 +415,7 @@ TEST_F(Driver, FormsOtherThanTheVerifiableAreNamedThenRefused) {
 // key cannot agree with the signature's, so the value is not its (status 2,
 // reason 4, the key-usage line), a verdict and no exception.
 TEST_F(Driver, PssKeyWhoseOwnParametersDoNotRead) {
-  reopen(-1);
-  talCert* root = nullptr;
-  ASSERT_EQ(0, talAllocateCertFromFile((verifyfix::DIR + "pss-root.der").c_str(), &root));
-  EXPECT_EQ(0, talInstallRoot(ctx, root, 1, 0));
-  talDeleteCertificate(root);
+  reopenUnder("pss-root.der");
   SigInfo info;
   auto* props = new PropsDouble(ctx);
   info.setProperties(props);
@@ -415,16 +430,34 @@ TEST_F(Driver, PssKeyWhoseOwnParametersDoNotRead) {
   ASSERT_EQ(static_cast<int>(pss.size()), props->signatureAlgorithm.decodeVector(pss));
   const std::string v = fileText("pss-badparams.sig");
   props->value.assign(v.begin(), v.end());
-  int32_t code = 0;
-  try {
-    SignatureVerifier(ctx).verifyAt(&info, props, nullptr, nullptr);
-  } catch (const TalApiException& e) {
-    code = e.getCode();
-  }
-  EXPECT_EQ(0, code);
+  EXPECT_EQ(0, verifyNow(info, props));
   EXPECT_EQ(SIG_STATUS_NEGATIVE, info.status) << report();
   EXPECT_EQ(SIG_REASON_VALUE_SYNTAX, info.reason);
   EXPECT_NE(std::string::npos, report().find("Niepoprawne zastosowanie klucza w certyfikacie do weryfikacji podpisu"));
+}
+
+// An ECDSA signer (openssl) under a root of its own: its value passes the
+// value check; a digest of another length than its algorithm's (the key
+// answers it as unsupported) is a value that does not verify, a verdict on
+// this signature and no exception ending the verification.
+TEST_F(Driver, EcdsaDigestOfAnotherLengthIsAWrongValue) {
+  for (bool shortDigest : {false, true}) {
+    SCOPED_TRACE(shortDigest);
+    reopenUnder("ec-root.der");
+    SigInfo info;
+    auto* props = new PropsDouble(ctx);
+    info.setProperties(props);
+    props->signer("ec-signer.der", true);
+    props->schemeCode = SIG_SCHEME_ECDSA;
+    const std::string v = fileText("ec-signer.sig");
+    props->value.assign(v.begin(), v.end());
+    // ecdsa-with-SHA256 over the SHA-1 of "data"
+    if (shortDigest) props->signedDigestValue = digestOf(1, "data");
+    EXPECT_EQ(0, verifyNow(info, props));
+    const bool wrong = info.status == SIG_STATUS_NEGATIVE && info.reason == SIG_REASON_VALUE_MATH;
+    EXPECT_EQ(shortDigest, wrong) << report();
+    EXPECT_EQ(shortDigest, report().find("(matematycznie)") != std::string::npos) << report();
+  }
 }
 
 // The second signature of a signer already verified takes its path from the

@@ -16,10 +16,15 @@ LvGroup* LvGroupElem::getGroup() const { return group; }
 
 namespace {
 
+// A zero modulus fails as the reduction by it would (the value is reduced
+// modulo m); only a missing one is uninitialised.
 void needModulus(const LvModulus* m) {
-  if (m == nullptr || m->isZero())
+  if (m == nullptr)
     LV_THROW(LvNotInitException, "Uninitialised modulus pointer or modulus equel zero.",
              "LvZn::LvZn", ZN_FILE);
+  if (m->isZero())
+    LV_THROW(LvDivByZeroException, "Division by zero.", "LvN& LvN::operator %=(const LvN &b)",
+             "lvalgebra\\lvnumbers\\n_arith.cpp");
 }
 
 void checkCurrent(const LvZn& a) {
@@ -131,9 +136,10 @@ LvZn& LvZn::operator=(const LvZn& a) {
 }
 
 LvZn& LvZn::operator=(int a) {
-  if (mod == nullptr || mod->isZero())
+  if (mod == nullptr)
     LV_THROW(LvNotInitException, "Uninitialised modulus pointer or modulus equel zero.",
              "LvZn& LvZn::operator =(int a)", ZN_ASSIGN_FILE);
+  needModulus(mod);
   if (a == 0) {
     longvZeroize(val.ptr(), count);
     return *this;

@@ -284,6 +284,7 @@ bool threadsAllowed() {
   return true;
 }
 
+// Caught, not passed on: the report names the test and why, and the run still ends in a verdict.
 int guardedTest(std::ostream& report, const char* name, const std::function<int()>& test) {
   std::string reason;
   try {
@@ -317,6 +318,7 @@ bool stopsGroup(int result, int& group) {
 // the other writes them: a group's head, its tests up to the first that fails, its end.
 // The first group that fails ends the writing (what later groups did is dropped). Answers
 // the groups' results, -1 for a group not written.
+// On threads: the library's start-up waits for the whole run.
 std::vector<int> runGroups(std::ostream& report, const std::vector<Group>& groups) {
   struct Done {
     const GroupTest* test;

@@ -408,28 +408,25 @@ int SubPubKeyInfo::verifyDsa(const AlgorithmIdentifier& sigAlg, const unsigned c
 int SubPubKeyInfo::verifyEc(const AlgorithmIdentifier& sigAlg, const unsigned char* digest,
                             int digestLen, const unsigned char* signature, int sigLen) {
   if (!isEcKey()) return SIG_KEY_MISMATCH;
-  int want = 0;
-  if (!ecdsaSignatureOidToDigest(sigAlg.algorithm, &want, nullptr)) return SIG_UNSUPPORTED;
   DSASignature sig;
   int r = sig.decodeDer(signature, sigLen);
   if (r == EASN_MEM) throwBadAllocation();
   if (r != 1) return SIG_MALFORMED;
-  if (digestLen != want) return SIG_INVALID;
   // The curve is ours (the parameters live as long as this object).
   if (!ecKey().getKeyDomain() && !ecKey().setKeyDomain(ecParameters().getKeyDomain()))
     return SIG_KEY_UNUSABLE;
   switch (ecKey().verifyBySignatureOid(digest, digestLen, sigAlg.algorithm, sig)) {
     case 1:
       return SIG_VALID;
-    case -1:
-      return SIG_INVALID;
+    case -4:
+      return SIG_KEY_UNUSABLE;  // no curve
+    case -3:
+      return SIG_UNSUPPORTED;  // a point the curve refuses, or a digest of another length
     case 0:
+      // Out of memory is no verdict on the signature: it leaves as such.
       throwBadAllocation();
-    case -2:
-      return SIG_UNSUPPORTED;
     default:
-      // -3 a point the curve refuses, -4 no curve
-      return SIG_KEY_UNUSABLE;
+      return SIG_INVALID;
   }
 }
 

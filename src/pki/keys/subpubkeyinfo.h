@@ -23,7 +23,7 @@ class SubPubKeyInfo : public ASNsequenceF {
     SIG_KEY_UNUSABLE = -1,
     SIG_MALFORMED = -2,
     SIG_KEY_MISMATCH = -3,
-    SIG_UNSUPPORTED = -4
+    SIG_UNSUPPORTED = -4  // also an EC point off its curve or a digest of another length
   };
 
   explicit SubPubKeyInfo(unsigned char t = 0)

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -125,9 +126,34 @@ TEST(NumModulus, ResidueEdgeCases) {
   LvModulus other(LvN("0x1000000000000000000000001"), 8);
   LvZn z(5, &other);
   EXPECT_THROW(x *= z, LvArgumentRangeException);
-  EXPECT_THROW(LvZn(1, nullptr), LvNotInitException);
-  LvModulus zeroMod(LvN(), 8);
-  EXPECT_THROW(LvZn(1, &zeroMod), LvNotInitException);
+
+  // A residue modulo zero fails as the reduction by zero does; without a
+  // modulus it is uninitialised. Every way of building one, assignment too.
+  const unsigned char octet = 9;
+  const std::function<void(const LvModulus*)> builders[] = {
+      [](const LvModulus* m) { LvZn(1, m); },
+      [](const LvModulus* m) { LvZn(-1, m); },
+      [](const LvModulus* m) { LvZn(LvN(5u, 1), m); },
+      [](const LvModulus* m) { LvZn("-7", m); },
+      [&octet](const LvModulus* m) { LvZn(&octet, 1, 0, m); },
+      [](const LvModulus* m) { LvZn(LvWordMem(2), m); },
+  };
+  for (int options : {0, 8}) {
+    LvModulus zeroMod(LvN(), options);
+    for (const auto& build : builders) {
+      EXPECT_THROW(build(nullptr), LvNotInitException);
+      try {
+        build(&zeroMod);
+        ADD_FAILURE() << "no exception, options " << options;
+      } catch (const LvDivByZeroException& e) {
+        EXPECT_NE(std::string(e.what()).find("\nREASON: Division by zero.\n"), std::string::npos);
+      }
+    }
+    LvModulus seven(LvN(7u, 1), options);
+    LvZn held(3, &seven);
+    seven = zeroMod;
+    EXPECT_THROW(held = 0, LvDivByZeroException);
+  }
 
   // Words written directly are brought back below the modulus by division,
   // not by an unbounded run of subtractions.

@@ -370,12 +370,12 @@ TEST(SpkiHostile, SignatureValuesAndKeys) {
   bits.set(sig.data(), static_cast<int>(sig.size()), 3);
   EXPECT_EQ(k.verifyDigest(ecdsa, d.data(), 32, bits), -2);
 
-  // a point off the curve: the key is unusable, never a fault
+  // a point off the curve: the key's -3, unsupported (-4), never a fault
   Bytes off = der;
   off[off.size() - 1] ^= 1;
   SubPubKeyInfo bad;
   ASSERT_GT(decodeSpki(bad, off), 0);
-  EXPECT_EQ(bad.verifyDigest(ecdsa, d.data(), 32, sig.data(), static_cast<int>(sig.size())), -1);
+  EXPECT_EQ(bad.verifyDigest(ecdsa, d.data(), 32, sig.data(), static_cast<int>(sig.size())), -4);
   // the point at infinity and a point with a bad form octet
   for (Bytes point : {Bytes{0x00}, Bytes{0x05, 1, 2}}) {
     Bytes spki = {0x30, static_cast<unsigned char>(0x15 + point.size() + 3), 0x30, 0x13};
@@ -387,7 +387,7 @@ TEST(SpkiHostile, SignatureValuesAndKeys) {
     spki.insert(spki.end(), point.begin(), point.end());
     SubPubKeyInfo p;
     ASSERT_GT(decodeSpki(p, spki), 0);
-    EXPECT_EQ(p.verifyDigest(ecdsa, d.data(), 32, sig.data(), static_cast<int>(sig.size())), -1);
+    EXPECT_EQ(p.verifyDigest(ecdsa, d.data(), 32, sig.data(), static_cast<int>(sig.size())), -4);
   }
 
   // a DSA key y = 1 is refused before the signature is looked at
@@ -409,6 +409,44 @@ TEST(SpkiHostile, SignatureValuesAndKeys) {
   Bytes noParams = pkitest::unhex("3012300906072a8648ce380401030500020201");
   SubPubKeyInfo np;
   EXPECT_EQ(decodeSpki(np, noParams), 0);
+}
+
+// What an EC key answers, as the subject public key info passes it on: a
+// point its curve refuses and a digest of another length than the signature
+// algorithm's both come back unsupported (-4); a curve the parameters do not
+// give is an unusable key (-1).
+TEST(SpkiEc, KeyAnswersMapped) {
+  const Bytes msg = readFile("msg.bin");
+  const Bytes d256 = digestOf(3, msg), d1 = digestOf(1, msg), sig = readFile("p256.sig");
+  Bytes other = d256;
+  other[0] ^= 1;
+  const Bytes der = readFile("p256.spki.der");
+  Bytes off = der;
+  off[off.size() - 1] ^= 1;
+  // the same point under NULL parameters (implicitlyCA): no curve
+  Bytes implicit = pkitest::unhex("3051300b06072a8648ce3d02010500");
+  implicit.insert(implicit.end(), der.end() - 68, der.end());
+  const struct {
+    const char* name;
+    const Bytes* key;
+    const Bytes* digest;
+    int expected;
+  } cases[] = {
+      {"good signature", &der, &d256, 1},           // the key's 1
+      {"bad signature", &der, &other, 0},           // -1
+      {"digest of another length", &der, &d1, -4},  // -3
+      {"point not on the curve", &off, &d256, -4},  // -3
+      {"no curve", &implicit, &d256, -1},           // refused before the key is asked
+  };
+  for (const auto& c : cases) {
+    SubPubKeyInfo k;
+    ASSERT_EQ(decodeSpki(k, *c.key), static_cast<int>(c.key->size())) << c.name;
+    EXPECT_EQ(k.verifyDigest(sigAlgOf("ecdsa", 3, 0), c.digest->data(),
+                             static_cast<int>(c.digest->size()), sig.data(),
+                             static_cast<int>(sig.size())),
+              c.expected)
+        << c.name;
+  }
 }
 
 // Explicit curves from strangers: checked before use, refused when crafted.

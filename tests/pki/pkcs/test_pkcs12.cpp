@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -354,6 +355,35 @@ TEST(Pkcs12Build, ReadsBackAndOpensslAcceptsIt) {
     const std::string cmd = "openssl pkcs12 -info -noout -legacy -passin pass:vorin-test -in " +
                             path + " >/dev/null 2>&1";
     EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  }
+}
+
+// The four salts of a build (certificates' safe, each key, the MAC) follow
+// from the seed by SHA-1 as openssl computes it (pkcs/make_pfx_salts.sh):
+// each encryption's parameters carry its salt with the 2048 iterations.
+TEST(Pkcs12Build, SaltsFollowFromTheSeed) {
+  const Bytes listed = cmstest::readData("pkcs/pfx_salts.hex");
+  std::vector<Bytes> salts;
+  for (size_t at = 0; at + 16 <= listed.size(); at += 17)
+    salts.push_back(pkcstest::fromHex(std::string(listed.begin() + at, listed.begin() + at + 16)));
+  ASSERT_EQ(salts.size(), 4u);
+  for (int cipher : {4, 7}) {
+    SCOPED_TRACE(cipher);
+    const Bytes der = buildPfx(cipher, bmp("vorin-test"), Bytes(20, 0x17), false);
+    size_t last = 0;
+    for (size_t i = 0; i < 3; ++i) {
+      // OCTET STRING of the salt, INTEGER 2048
+      Bytes params = pkcstest::fromHex("0408000000000000000002020800");
+      ASSERT_EQ(salts[i].size(), 8u);
+      std::copy(salts[i].begin(), salts[i].end(), params.begin() + 2);
+      const auto at = std::search(der.begin(), der.end(), params.begin(), params.end());
+      ASSERT_NE(at, der.end()) << "salt " << i;
+      EXPECT_GT(static_cast<size_t>(at - der.begin()), last) << "salt " << i << " out of order";
+      last = static_cast<size_t>(at - der.begin());
+    }
+    Pfx pfx;
+    ASSERT_EQ(decodeBytes(pfx, der), static_cast<int>(der.size()));
+    EXPECT_EQ(cmstest::octets(pfx.macData.macSalt), salts[3]);
   }
 }
 

@@ -11,7 +11,7 @@
 # by xmlsec1 with the signer's and the revoked signer's keys, and the XAdES-T
 # form of the signer's: the TSA stamps the SHA-256 of the canonical
 # ds:SignatureValue element, the token goes into an EncapsulatedTimeStamp; an
-# RSASSA-PSS signer under a root of its own (pss() below).
+# RSASSA-PSS signer under a root of its own (pss() below); an ECDSA signer under another (ec()).
 # Run from anywhere; the outputs are committed (signatures are not
 # reproducible).
 set -euo pipefail
@@ -62,6 +62,28 @@ PY
 }
 if [ "${1:-}" = pss ]; then
   pss
+  exit 0
+fi
+
+# An ECDSA (P-256) signer under a root of its own and its signature over the SHA-256 of
+# "data": ec-root.der, ec-signer.der, ec-signer.sig. Self-contained: `gen.sh ec`.
+ec() {
+  openssl req -new -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout "$W/ecroot.key" \
+    -subj "/C=PL/O=Driver Tests/CN=EC Root" -set_serial 0x3000 -days 7300 -sha256 \
+    -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" \
+    -outform DER -out ec-root.der 2>/dev/null
+  openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout "$W/ec.key" \
+    -subj "/C=PL/O=Driver Tests/CN=EC Signer" -out "$W/ec.csr" 2>/dev/null
+  printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature,nonRepudiation\n' > "$W/ec.ext"
+  openssl x509 -req -in "$W/ec.csr" -CA ec-root.der -CAform DER -CAkey "$W/ecroot.key" -set_serial 0x3001 \
+    -days 7300 -sha256 -extfile "$W/ec.ext" -outform DER -out ec-signer.der 2>/dev/null
+  printf 'data' > "$W/data"
+  openssl dgst -sha256 -sign "$W/ec.key" -out ec-signer.sig "$W/data"
+  openssl verify -CAfile <(openssl x509 -inform DER -in ec-root.der) \
+    <(openssl x509 -inform DER -in ec-signer.der) >/dev/null
+}
+if [ "${1:-}" = ec ]; then
+  ec
   exit 0
 fi
 
@@ -235,3 +257,4 @@ xmlsec1 --verify --trusted-pem "$W/root.pem" --untrusted-pem "$W/sub.pem" --id-a
   --id-attr:Id SignedProperties xades-t.xml >/dev/null 2>&1
 
 pss
+ec
