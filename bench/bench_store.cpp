@@ -37,7 +37,9 @@ const size_t HEADER = 16;
 
 }  // namespace
 
-void* operator new(size_t size)
+// Out of line, as the deletes below: where GCC sees the malloc() of an inlined new it takes
+// the delete's free() for a mismatch with operator new.
+__attribute__((noinline)) void* operator new(size_t size)
 {
   void* p = std::malloc(size + HEADER);
   if (!p)
