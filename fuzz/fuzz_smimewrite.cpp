@@ -26,6 +26,8 @@
 #include "pki/pkcs/envdata.h"
 #include "pki/x509/cert.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -121,6 +123,7 @@ Keys& keys() {
 enum Signer { SIGNER_RSA, SIGNER_RSA_PSS, SIGNER_EC, SIGNER_NONE };
 enum Recipients { ONE, TWO, SIGN_ONLY, EC_KEY };
 enum Moment { INSIDE, EXPIRED, NOT_YET, INSIDE_LATE };
+enum Fault { NO_FAULT, INPUT_FAILS, OUTPUT_CLOSES, NO_FAULT_EITHER };
 
 // What the first octets choose.
 struct Setup {
@@ -141,6 +144,8 @@ struct Setup {
     recipients = static_cast<Recipients>(h[2] >> 6);
     moment = static_cast<Moment>(h[3] & 3);
     repeat = h[3] & 4;
+    fault = static_cast<Fault>((h[3] >> 3) & 3);
+    faultAt = h[3] >> 5;
     // As the protection maps them: flag 64 signs when option 3 is set; flag 128 or option 7
     // alone give the bare DER; 8, 9 and 10 each their own.
     signs = sign || (byOption3 && option3);
@@ -151,7 +156,9 @@ struct Setup {
                        (option10 ? SMIME_MODE_TEXT : 0);
     settings.signatureScheme = signer == SIGNER_RSA_PSS ? 3 : -1;
     const Keys& k = keys();
-    settings.now = moment == EXPIRED   ? k.validTo + 2 * 86400
+    // Past the certificates' end and in 2050, where the signing time becomes GeneralizedTime.
+    const time_t expired = std::max<time_t>(k.validTo, 2524608000) + 2 * 86400;
+    settings.now = moment == EXPIRED   ? expired
                    : moment == NOT_YET ? k.validFrom - 2 * 86400
                    : moment == INSIDE  ? k.validFrom + 86400
                                        : k.validTo - 86400;
@@ -163,6 +170,8 @@ struct Setup {
 
   SmimeSettings settings;
   bool encrypt, signs, noKeyManager, option7, option20, pieces, seekable, keyless, repeat;
+  Fault fault;
+  uint32_t faultAt;  // 0..7: where the input or the output fails
   Signer signer;
   Recipients recipients;
   Moment moment;
@@ -211,12 +220,14 @@ class FuzzKeys : public SmimeKeys {
   LvRbgHashIso18031 rbg;
 };
 
-// The input: in memory, handed out in pieces of 1 to 7 octets, or a stream that cannot seek.
+// The input: in memory, handed out in pieces of 1 to 7 octets, or a stream that cannot seek;
+// its reads fail from `failsFrom` on when that is inside it.
 class Input : public GenericFile {
  public:
-  Input(const Bytes& data, bool pieces, bool seekable)
-      : data(data), pieces(pieces), seekable(seekable) {}
+  Input(const Bytes& data, bool pieces, bool seekable, size_t failsFrom)
+      : data(data), pieces(pieces), seekable(seekable), failsFrom(failsFrom) {}
   int32_t read(uint32_t length, uint8_t* buffer, uint32_t* count) override {
+    if (failsFrom < data.size() && position >= failsFrom) return -1;
     uint32_t k = pieces ? 1 + (position * 5 + 3) % 7 : length;
     if (k > length) k = length;
     if (k > data.size() - position) k = static_cast<uint32_t>(data.size() - position);
@@ -237,8 +248,30 @@ class Input : public GenericFile {
  private:
   const Bytes& data;
   bool pieces, seekable;
+  size_t failsFrom;
   uint32_t position = 0;
 };
+
+// An output that refuses a write past `limit` octets (a disk full, a closed pipe).
+class Output : public MemFile {
+ public:
+  explicit Output(uint32_t limit) : limit(limit) {}
+  int32_t write(uint32_t length, const uint8_t* buffer) override {
+    if (static_cast<uint64_t>(this->length()) + length > limit) return -1;
+    return MemFile::write(length, buffer);
+  }
+
+ private:
+  uint32_t limit;
+};
+
+size_t inputFailsFrom(const Setup& s, size_t size) {
+  return s.fault == INPUT_FAILS ? size * s.faultAt / 8 : SIZE_MAX;
+}
+
+uint32_t outputLimit(const Setup& s) {
+  return s.fault == OUTPUT_CLOSES ? (s.faultAt + 1) * (s.faultAt + 1) * 97 : UINT32_MAX;
+}
 
 // The answer the settings call for: the recipients are checked first (cipher, time, key,
 // usage), then the signer (key, digest).
@@ -257,11 +290,12 @@ int32_t expectedAnswer(const Setup& s, bool encrypt, bool sign) {
   return 0;
 }
 
-int32_t writeMessage(const Setup& s, const Bytes& content, bool encrypt, bool sign, MemFile& out) {
+int32_t writeMessage(const Setup& s, const Bytes& content, bool encrypt, bool sign, MemFile& out,
+                     size_t failsFrom) {
   FuzzKeys fuzzKeys(s.signer);
   MemFile report;
   SMIMEctx ctx(&report, s.keyless ? nullptr : &fuzzKeys, s.settings);
-  Input input(content, s.pieces, s.seekable);
+  Input input(content, s.pieces, s.seekable, failsFrom);
   const Keys& k = keys();
   std::vector<const SignedCertificate*> recipients{s.recipients == EC_KEY ? &k.recipientEc
                                                    : s.recipients == SIGN_ONLY
@@ -683,27 +717,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Option 20: only an unsigned enveloping of a signed message, which is made first here.
   const bool option20 = s.encrypt && !s.signs && s.option20;
   if (option20 && s.option7) return 0;  // the protection refuses this pair
-  MemFile out;
+  const Bytes* input = &content;
+  Bytes signedMessage;
+  bool sign = s.signs;
   if (option20) {
-    MemFile signedMessage;
-    const int32_t r = writeMessage(s, content, false, true, signedMessage);
+    MemFile first;
+    const int32_t r = writeMessage(s, content, false, true, first, SIZE_MAX);
     require(r == expectedAnswer(s, false, true));
     if (r != 0) return 0;
-    const Bytes message(signedMessage.data(), signedMessage.data() + signedMessage.length());
-    require(readMessage(s, message, content, false, true));
-    require(messageType(message, 2));
-    const int32_t e = writeMessage(s, message, true, false, out);
-    require(e == expectedAnswer(s, true, false));
-    if (e != 0) return 0;
-    const Bytes enveloped(out.data(), out.data() + out.length());
-    // The signed message comes out as it went in.
-    require(readMessage(s, enveloped, message, true, false));
-    return 0;
+    signedMessage.assign(first.data(), first.data() + first.length());
+    require(readMessage(s, signedMessage, content, false, true));
+    // Enveloped alone, it must come out as it went in.
+    input = &signedMessage;
+    sign = false;
   }
-  const int32_t r = writeMessage(s, content, s.encrypt, s.signs, out);
-  require(r == expectedAnswer(s, s.encrypt, s.signs));
+  const size_t failsFrom = inputFailsFrom(s, input->size());
+  Output out(outputLimit(s));
+  const int32_t r = writeMessage(s, *input, s.encrypt, sign, out, failsFrom);
+  // A refusal of the settings comes before any reading or writing.
+  const int32_t expected = expectedAnswer(s, s.encrypt, sign);
+  if (expected != 0)
+    require(r == expected);
+  else if (failsFrom < input->size())
+    require(r == 59);
+  else
+    require(r == 0 || (r == 62 && s.fault == OUTPUT_CLOSES));
   const Bytes message(out.data(), out.data() ? out.data() + out.length() : nullptr);
-  const bool read = readMessage(s, message, content, s.encrypt, s.signs);
+  const bool read = readMessage(s, message, *input, s.encrypt, sign);
   // A refused message never reads as whole; one written always does.
   require(read == (r == 0));
   return 0;
