@@ -375,20 +375,25 @@ bool sameSigner(const IssuerAndSerialNumber& id, const SignedCertificate& c) {
          id.serialNumber.equals(c.tbsCertificate.serialNumber);
 }
 
+// The CMS octets of an application/pkcs7-mime message of the S/MIME type, or of the bare DER.
+bool cmsOctets(const Setup& s, const Bytes& message, const std::string& smimeType, Bytes& ber) {
+  if (s.der()) {
+    ber = message;
+    return true;
+  }
+  size_t at = 0;
+  std::string head;
+  CHECK(headers(message, at, head));
+  CHECK(startsWith(message, 0, "MIME-Version: 1.0\r\n"));
+  CHECK(has(head, "Content-Type: application/pkcs7-mime; smime-type=" + smimeType));
+  CHECK(has(head, "Content-Transfer-Encoding: base64\r\n"));
+  return base64Lines(message, at, ber);
+}
+
 // An enveloped message to our recipients: the decrypted content.
 bool readEnveloped(const Setup& s, const Bytes& message, Bytes& plain) {
   Bytes ber;
-  if (s.der()) {
-    ber = message;
-  } else {
-    size_t at = 0;
-    std::string head;
-    CHECK(headers(message, at, head));
-    CHECK(startsWith(message, 0, "MIME-Version: 1.0\r\n"));
-    CHECK(has(head, "Content-Type: application/pkcs7-mime; smime-type=enveloped-data"));
-    CHECK(has(head, "Content-Transfer-Encoding: base64\r\n"));
-    CHECK(base64Lines(message, at, ber));
-  }
+  CHECK(cmsOctets(s, message, "enveloped-data", ber));
   EnvelopedMessage m;
   CHECK(m.decodeVector(ber) == static_cast<int>(ber.size()));
   CHECK(m.contentType == id_envelopedData && m.contentPresent);
@@ -540,17 +545,7 @@ bool readSigned(const Setup& s, const Bytes& message, Bytes& signedPart) {
     CHECK(!m.value().encapContentInfo.contentPresent);
   } else {
     Bytes ber;
-    if (s.der()) {
-      ber = message;
-    } else {
-      size_t at = 0;
-      std::string head;
-      CHECK(headers(message, at, head));
-      CHECK(startsWith(message, 0, "MIME-Version: 1.0\r\n"));
-      CHECK(has(head, "Content-Type: application/pkcs7-mime; smime-type=signed-data"));
-      CHECK(has(head, "Content-Transfer-Encoding: base64\r\n"));
-      CHECK(base64Lines(message, at, ber));
-    }
+    CHECK(cmsOctets(s, message, "signed-data", ber));
     CHECK(m.decodeVector(ber) == static_cast<int>(ber.size()));
     CHECK(m.contentType == id_signedData && m.contentPresent);
     ContentInfo<ASNoctstr>& encap = m.value().encapContentInfo;
