@@ -2,12 +2,13 @@
 // protection chooses (encrypt, sign, sign as option 3 says, flag 128's bare DER, option 20's
 // enveloping of a signed message; options 2, 7, 8, 9 and 10), the signer, digest, cipher,
 // recipients and time, and how the input is read (pieces, a stream that cannot seek, a content
-// repeated past one block); the rest is the content. The message is written with the fixed test
-// keys of tests/data/smime (smimekeys.inc) and read back here: its MIME frame, the CMS
-// structures through our decoders, the session key unwrapped with the recipient's private key,
-// the content decrypted, the signed attributes and the signature checked, and what comes out
-// compared with what went in. A refusal must be the one the settings call for and leave no
-// output that reads as a whole message. Set SMIME_FUZZ_DEBUG to see which check failed.
+// repeated past one block) and whether it or the output fails part way; the rest is the
+// content. The message is written with the fixed test keys of tests/data/smime
+// (smimekeys.inc) and read back here: its MIME frame, the CMS structures through our decoders,
+// the session key unwrapped with the recipient's private key, the content decrypted, the
+// signed attributes and the signature checked, and what comes out compared with what went in.
+// A refusal must be the one the settings or the failing stream call for and leave no output
+// that reads as a whole message. Set SMIME_FUZZ_DEBUG to see which check failed.
 #include "base/b64file.h"
 #include "base/memfile.h"
 #include "cms/smime.h"
