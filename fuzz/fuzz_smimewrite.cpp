@@ -25,6 +25,7 @@
 #include "pki/keys/rsaprkey.h"
 #include "pki/pkcs/encpkinf.h"
 #include "pki/pkcs/envdata.h"
+#include "pki/sig/sigpropspkcs7.h"
 #include "pki/x509/cert.h"
 
 #include <algorithm>
@@ -489,6 +490,13 @@ bool verifySignedData(const Setup& s, SignedData& d, const Bytes& signedPart) {
   const Bytes certificateHash = digestOf(3, encoding(signer));
   const ASNoctstr& certHash = signingCertificate.certs.GetHead()->certHash;
   CHECK(certHash.length == 32 && std::memcmp(certHash.data(), certificateHash.data(), 32) == 0);
+  // The library's own view of a CMS signer's attributes reads the same.
+  SignedAttributesPkcs7 view;
+  CHECK(view.load(info.signedAttrs) == 1 && view.hasSigningTime());
+  CHECK(view.messageDigest == std::string(hash.begin(), hash.end()));
+  CHECK(view.signingCertificateDigestAlgorithm() == 3 &&
+        *view.signingCertificateDigest() ==
+            std::string(certificateHash.begin(), certificateHash.end()));
   int hashId = 0;
   CHECK(info.signatureAlgorithm.getDigestType(&hashId, nullptr) && hashId == digest);
   const bool pss = info.signatureAlgorithm.algorithm == id_RSASSA_PSS;
