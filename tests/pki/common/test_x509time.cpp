@@ -245,6 +245,9 @@ TEST(X509Time, FromAnyEitherForm) {
       {24, der(23, "240101120000Z"), 1, 1704110400},
       {24, der(24, "20240101120000Z"), 1, 1704110400},
       {0, der(4, "20500103000000Z"), 0, 0},
+      // A refused text of the other form leaves the target's own form.
+      {0, der(24, "20501303000000Z"), 0, 0},
+      {24, der(23, "241301120000Z"), 0, 0},
       {0x80, der(0x80, "240101120000Z"), 1, 1704110400},
       {0x80, der(24, "20240101120000Z"), 0, 0},
   };
@@ -258,6 +261,7 @@ TEST(X509Time, FromAnyEitherForm) {
           << int(row.value[0]) << " into " << int(row.targetTag);
       if (row.expected != 1) {
         EXPECT_EQ(t.getTag(), row.targetTag ? row.targetTag : 23);
+        EXPECT_EQ(t.form(), row.targetTag == 24 ? 24 : 23);
         continue;
       }
       EXPECT_EQ(t.toTime64(true), row.instant);
