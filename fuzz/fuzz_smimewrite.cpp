@@ -560,7 +560,8 @@ bool readSigned(const Setup& s, const Bytes& message, Bytes& signedPart) {
     ContentInfo<ASNoctstr>& encap = m.value().encapContentInfo;
     CHECK(encap.contentType == id_data);
     const ASNoctstr& content = encap.value();
-    CHECK(encap.contentPresent || signedPart.empty());
+    // The content travels inside, even when empty.
+    CHECK(encap.contentPresent);
     signedPart.assign(content.data(), content.data() + (content.data() ? content.length : 0));
   }
   return verifySignedData(s, m.value(), signedPart);
