@@ -1,6 +1,7 @@
 // X509time: UTCTime and GeneralizedTime values.
 #include "pki/common/x509time.h"
 
+#include "asn1/asnany.h"
 #include "asn1/asngent.h"
 #include "base/commonerror.h"
 #include "base/memfile.h"  // GenericFile
@@ -443,6 +444,23 @@ int X509time::decode(GenericFile* in, int length, unsigned char f) {
   if (!classBits(got)) {
     flags &= ~ASN_FLAG_NONUNIVERSAL;
     type = got;
+  }
+  return r;
+}
+
+int X509time::assignFromAny(const ASNany& anyObj) {
+  const unsigned char got = anyObj.tag;
+  if (classBits(tag) || classBits(got) || !universalTimeTag(got))
+    return ASNobject::assignFromAny(anyObj);
+  // The generic road takes only the form this value has now: take the received one first.
+  const unsigned char before = tag;
+  const uint8_t typeBefore = type;
+  tag = got;
+  type = got;
+  const int r = ASNobject::assignFromAny(anyObj);
+  if (r != 1) {
+    tag = before;
+    type = typeBefore;
   }
   return r;
 }

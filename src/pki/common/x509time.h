@@ -27,6 +27,9 @@ class X509time : public ASNobject {
   // received tag stays, so the value re-encodes in its received form);
   // under an implicit tag the received tag must be that tag.
   int decode(GenericFile* in, int length, unsigned char flags) override;
+  // A value held in an ANY (an attribute's, say) is read as decode reads it: under a universal
+  // tag either time form is taken, and the value keeps the form received.
+  int assignFromAny(const ASNany& anyObj) override;
   void clear() override;
   int decodeContent(GenericFile* in, int length) override;
   int encodeContent(GenericFile* out) const override;

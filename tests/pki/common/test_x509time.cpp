@@ -1,5 +1,6 @@
 // X509time against times.tsv (GNU date and the time-zone database, see
 // gen_times.sh) and the form, tag and fault cases of the type.
+#include "asn1/asnany.h"
 #include "asn1/asngent.h"
 #include "base/memfile.h"
 #include "platform/clock.h"
@@ -227,6 +228,46 @@ TEST(X509Time, FormsAndTags) {
   EXPECT_TRUE(t.setNow(true));
   platform::clearTestTime();
   EXPECT_EQ(fields14(t), "20240229120000");
+}
+
+// A time held in an ANY (an attribute value: a CMS signing time from 2050 on must be a
+// GeneralizedTime, RFC 5652 11.3) reads as decode reads it, whichever form the target had, from a
+// copy or in place, and keeps the form received; an implicit tag still decides alone.
+TEST(X509Time, FromAnyEitherForm) {
+  struct Row {
+    unsigned char targetTag;
+    Bytes value;
+    int expected;  // assignFromAny's answer
+    int64_t instant;
+  } rows[] = {
+      {0, der(24, "20500103000000Z"), 1, 2524608000 + 2 * 86400},
+      {0, der(23, "491231235959Z"), 1, 2524607999},
+      {24, der(23, "240101120000Z"), 1, 1704110400},
+      {24, der(24, "20240101120000Z"), 1, 1704110400},
+      {0, der(4, "20500103000000Z"), 0, 0},
+      // A refused text of the other form leaves the target's own form.
+      {0, der(24, "20501303000000Z"), 0, 0},
+      {24, der(23, "241301120000Z"), 0, 0},
+      {0x80, der(0x80, "240101120000Z"), 1, 1704110400},
+      {0x80, der(24, "20240101120000Z"), 0, 0},
+  };
+  for (const Row& row : rows) {
+    for (uint32_t flags : {0u, uint32_t(ASN_FLAG_CONST)}) {
+      ASNany any;
+      ASSERT_EQ(any.decodeVector(row.value, static_cast<unsigned char>(flags)),
+                static_cast<int>(row.value.size()));
+      X509time t(row.targetTag);
+      ASSERT_EQ(t.assignFromAny(any), row.expected)
+          << int(row.value[0]) << " into " << int(row.targetTag);
+      if (row.expected != 1) {
+        EXPECT_EQ(t.getTag(), row.targetTag ? row.targetTag : 23);
+        EXPECT_EQ(t.form(), row.targetTag == 24 ? 24 : 23);
+        continue;
+      }
+      EXPECT_EQ(t.toTime64(true), row.instant);
+      EXPECT_EQ(encoded(t), row.value);
+    }
+  }
 }
 
 TEST(X509Time, FractionsZonesAndCanonicalForm) {

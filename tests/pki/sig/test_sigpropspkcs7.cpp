@@ -8,11 +8,13 @@
 #include "pki/fixture_lines.h"
 
 #include "pki/cms/tsp.h"
+#include "pki/common/x509time.h"
 #include "pki/sig/sigpropspkcs7.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -118,6 +120,25 @@ TEST(SignedAttributesPkcs7, UndecodableSigningCertificateAnswersZero) {
   AttrsUnderTest view;
   EXPECT_EQ(view.load(copy.signedAttrs), 0);
   EXPECT_EQ(view.signingCertificateDigestAlgorithm(), 0);
+}
+
+// From 2050 on a signing time is a GeneralizedTime (RFC 5652 11.3); before it a UTCTime.
+TEST(SignedAttributesPkcs7, SigningTimeInEitherForm) {
+  SignedMessage msg;
+  ASSERT_TRUE(readMessage("cms/cades.der", msg));
+  for (int year : {2049, 2050, 2107}) {
+    SignerInfo copy(*msg.value().signerInfos.GetHead());
+    Attribute* a = findAttribute(copy.signedAttrs, id_signingTime);
+    ASSERT_NE(a, nullptr);
+    X509time t;
+    ASSERT_TRUE(t.set(year, 1, 3, 4, 5, 6));
+    ASSERT_EQ(t.getTag(), year < 2050 ? 23 : 24);
+    ASSERT_TRUE(a->setValue(t));
+    AttrsUnderTest view;
+    ASSERT_EQ(view.load(copy.signedAttrs), 1) << year;
+    ASSERT_TRUE(view.hasSigningTime());
+    EXPECT_EQ(timeOf(*view.signingTime()), std::to_string(year) + "0103040506");
+  }
 }
 
 TEST(SignaturePropertiesPkcs7, AccessorsGiveTheirMembers) {
