@@ -180,7 +180,7 @@ class Driver : public verifyfix::VerifyContext {
     if (ctx) { EXPECT_EQ(0, talDeinit(ctx)); }
     ctx = open();
     if (group >= 0) installRoot(group);
-    checkCtxAndResetReport(ctx);
+    checkCtxAndResetReport(CtxUse(ctx));
   }
 
   // Verifies the signature of an XML file of the fixtures into `info`, the CRLs given beside it.
