@@ -222,8 +222,8 @@ TEST_F(Threads, ProfileWritesTakeTurnsWithEachOtherAndTheContext) {
         expect(talGetProxy(profile, &address, &port, nullptr, &password) == 0 &&
                std::strcmp(address, "127.0.0.1") == 0 && port >= 3128 &&
                std::strncmp(password, "tekst ", 6) == 0);
-        talDeleteBuffer(address, static_cast<int32_t>(std::strlen(address)));
-        talDeleteBuffer(password, static_cast<int32_t>(std::strlen(password)));
+        if (address) talDeleteBuffer(address, static_cast<int32_t>(std::strlen(address)));
+        if (password) talDeleteBuffer(password, static_cast<int32_t>(std::strlen(password)));
       }
     });
     while (calls < 200) std::this_thread::yield();
