@@ -23,6 +23,18 @@ typedef struct talMsgInfo talMsgInfo;
 typedef struct talSigInfo talSigInfo;
 typedef struct talStream talStream;
 
+/* Threads. Every handle may be handed to calls on several threads at once; what they share:
+ * - a library context (talCtx): the calls on it take turns, each whole; for work in parallel
+ *   each thread takes its own copy (talCloneCtx). A call begun before talDeinit on another
+ *   thread runs to its end (the close waits for it); a call after the close answers 21.
+ * - an XML context (tvXmlCtx) with its documents: the calls on it take turns, each whole.
+ * - a profile: the calls through its handle take turns, and once talInitEx has taken the
+ *   profile, also with the calls on that context (which reads the profile).
+ * - a certificate, a message and its signatures, a server iterator, a buffer: any number of
+ *   calls read one at once; a delete waits for the calls of other threads that read it, and
+ *   later calls answer 20.
+ * - a stream serves one call at a time (see talCreateFileStream). */
+
 /* Result codes. Code 134 ("the profile attribute has no value") shares the name of 133. */
 #define TAL_OK 0
 #define TAL_OK_NEED_CARD 1

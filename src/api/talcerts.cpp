@@ -62,7 +62,7 @@ int32_t isCaAutoCertBody(talCert* handle, int32_t* flag) {
 
 int32_t installRootBody(talCtx* handle, talCert* certHandle, int32_t kind, int32_t group) {
   CtxUse use = useCtx(handle);
-  talCtx* ctx = checkCtxAndResetReport(handle);
+  talCtx* ctx = checkCtxAndResetReport(use);
   HandleHold hold = holdCertificate(certHandle);
   const SignedCertificate* certificate = hold.as<SignedCertificate>();
   if (kind < 1 || kind > 4 || !certificate) return 20;
@@ -95,7 +95,7 @@ int32_t installMemCrtBody(talCtx* handle, const uint8_t* buffer, int32_t length,
                           int32_t* count) {
   CtxUse use(handle);
   if (use.code() != 0) return use.code();
-  talCtx* ctx = checkCtxAndResetReport(handle);
+  talCtx* ctx = checkCtxAndResetReport(use);
   if (!ctx->initialised) return 22;
   if (!ctx->completeKeys && flag == 0) return 25;
   if (!buffer || length < 1 || flag == 0) return 20;

@@ -271,10 +271,9 @@ CtxUse useCtx(void* handle) {
   return use;
 }
 
-talCtx* checkCtxAndResetReport(void* handle) {
-  int32_t code = checkCtx(handle);
-  if (code != 0) throw TalApiException(code);
-  talCtx* ctx = static_cast<talCtx*>(handle);
+talCtx* checkCtxAndResetReport(const CtxUse& use) {
+  talCtx* ctx = use.get();
+  if (!ctx) throw TalApiException(use.code());
   ctx->reportBuffer.clear();
   ctx->report.sink = &ctx->reportBuffer;
   ctx->warnings = 0;

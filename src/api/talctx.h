@@ -193,6 +193,8 @@ class CtxUse {
   explicit CtxUse(void* handle);
   // checkCtx's answer: 0 when the context is held.
   int32_t code() const { return result; }
+  // The context when it is held, else null.
+  talCtx* get() const { return result == 0 ? hold.as<talCtx>() : nullptr; }
 
  private:
   int32_t result = 20;
@@ -201,8 +203,10 @@ class CtxUse {
 };
 // CtxUse, throwing TalApiException with checkCtx's code.
 CtxUse useCtx(void* handle);
-// checkCtx, throwing TalApiException with its code; then an empty report and no warnings.
-talCtx* checkCtxAndResetReport(void* handle);
+// The context of a use, throwing TalApiException with its code when none is held; then an empty
+// report and no warnings. Asks for no second hold: a close begun on another thread meanwhile
+// waits for this call instead of turning it into a failure.
+talCtx* checkCtxAndResetReport(const CtxUse& use);
 // 10 when the operation wrote warnings, else 0: how a body that reached its end answers.
 int32_t endOfOperation(const talCtx* ctx);
 // The clone of a context for another thread: 0 or 10 (the source's warnings) and the clone;

@@ -95,6 +95,14 @@ int32_t initBody(talCtx** out, talProfile* handle) {
   } catch (const std::bad_alloc&) {
     return 100;
   }
+  // From here the calls through the caller's profile handle take turns with the context (see
+  // talSetProfileAttr): the opening holds the context's lock as it reads the profile, and lets
+  // it go before a failure destroys the context.
+  std::unique_lock<std::recursive_mutex> opening(ctx->inUse);
+  {
+    std::lock_guard<std::mutex> turn(profile->callLock());
+    profile->setTakenBy(ctx.get());
+  }
   xmlSetStructuredErrorFunc(nullptr, ignoreXmlError);
   ctx->configuration.setContext(ctx.get());
   if (ctx->configuration.setProfile(owned.release()) != 0) return 24;

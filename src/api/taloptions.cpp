@@ -120,7 +120,7 @@ int32_t storeOption(talCtx* ctx, int32_t option, int32_t value) {
 int32_t setOptionBody(talCtx* handle, int32_t option, int32_t value) {
   CtxUse use(handle);
   if (use.code() != 0) return use.code();
-  talCtx* ctx = checkCtxAndResetReport(handle);
+  talCtx* ctx = checkCtxAndResetReport(use);
   int32_t result = 0;
   switch (option) {
     case 1:

@@ -24,12 +24,45 @@
 
 namespace {
 
-// The profile behind a handle, held for the call (a delete on another thread waits for it).
-TalProfile* validProfile(talProfile* handle, HandleHold& hold) {
-  hold = TalProfile::holdHandle(handle);
-  if (!hold) throw TalApiException(20);
-  return hold.as<TalProfile>();
-}
+// The profile behind a handle for one call, in turn with everything else that reads or writes
+// it: TalApiException 20 for a handle that is no profile (any more). A profile no context has
+// taken is held (a delete on another thread waits for it) under its own lock. A taken one is
+// used under the lock of the context that took it, which reads it under that lock; the context
+// is held instead, and the profile is the context's still (a profile its context refused is
+// gone, and so is one whose context closed). The profile's hold is given up before the wait for
+// the context's lock: whoever deletes the profile may hold that lock (a context refusing it).
+class ProfileUse {
+ public:
+  explicit ProfileUse(talProfile* handle) : hold(TalProfile::holdHandle(handle)) {
+    TalProfile* profile = hold.as<TalProfile>();
+    if (!profile) throw TalApiException(20);
+    std::unique_lock<std::mutex> turn(profile->callLock());
+    const void* taker = profile->takenBy();
+    if (!taker) {
+      ownTurn = std::move(turn);
+      used = profile;
+      return;
+    }
+    turn.unlock();
+    // A close that has begun is waited for: a context that stays open keeps its profile.
+    contextHold = HandleHold(taker, HandleKind::Context, true);
+    hold.release();
+    talCtx* ctx = contextHold.as<talCtx>();
+    if (!ctx) throw TalApiException(20);
+    contextTurn = std::unique_lock<std::recursive_mutex>(ctx->inUse);
+    // Compared, never read: a context takes one profile, once.
+    if (ctx->configuration.activeProfile() != profile) throw TalApiException(20);
+    used = profile;
+  }
+  TalProfile* get() const { return used; }
+
+ private:
+  HandleHold hold;
+  std::unique_lock<std::mutex> ownTurn;
+  HandleHold contextHold;
+  std::unique_lock<std::recursive_mutex> contextTurn;
+  TalProfile* used = nullptr;
+};
 
 // A copy the caller frees with talDeleteBuffer.
 struct FreeCallerBuffer {
@@ -54,7 +87,7 @@ int32_t protectBody(talCtx* handle, const void* recipients, talStream* input, ta
                     int32_t flags) {
   CtxUse use(handle);
   if (use.code() != 0) return use.code();
-  talCtx* ctx = checkCtxAndResetReport(handle);
+  talCtx* ctx = checkCtxAndResetReport(use);
   // Both streams are held for the call: another call that hands one of them in, or deletes
   // one, is refused meanwhile; one stream for both ends is refused too.
   StreamUse inUse(input), outUse(output);
@@ -105,8 +138,8 @@ int32_t talSetProfileAttr(talProfile* profile, int32_t number, const void* value
                           int32_t length) {
   return traceCode("talSetProfileAttr", [&] {
     return catchWithText([&]() -> int32_t {
-      HandleHold hold;
-      TalProfile* p = validProfile(profile, hold);
+      ProfileUse use(profile);
+      TalProfile* p = use.get();
       if (length < 0) return 20;
       return p->setAttribute(number, value, static_cast<size_t>(length)) != 0 ? 20 : 0;
     });
@@ -116,8 +149,8 @@ int32_t talSetProfileAttr(talProfile* profile, int32_t number, const void* value
 int32_t talGetProfileAttr(talProfile* profile, int32_t number, void* buffer, int32_t* length) {
   return traceCode("talGetProfileAttr", [&] {
     return catchWithText([&]() -> int32_t {
-      HandleHold hold;
-      const TalProfile* p = validProfile(profile, hold);
+      ProfileUse use(profile);
+      const TalProfile* p = use.get();
       if (!length || *length < 0) return 20;
       size_t size = static_cast<size_t>(*length);
       int32_t r = p->getAttribute(number, buffer, &size);
@@ -140,8 +173,8 @@ int32_t talAddProxy(talProfile* profile, const char* address, int32_t port, cons
                     const char* password) {
   return traceCode("talAddProxy", [&] {
     return catchWithText([&] {
-      HandleHold hold;
-      validProfile(profile, hold)->setProxy(address, port, login, password);
+      ProfileUse use(profile);
+      use.get()->setProxy(address, port, login, password);
       return 0;
     });
   });
@@ -151,8 +184,8 @@ int32_t talGetProxy(talProfile* profile, char** address, int32_t* port, char** l
                     char** password) {
   return traceCode("talGetProxy", [&] {
     return catchWithText([&] {
-      HandleHold hold;
-      const TalProfile* p = validProfile(profile, hold);
+      ProfileUse use(profile);
+      const TalProfile* p = use.get();
       std::string host, user, secret;
       // The password's copy is wiped before its memory goes back, on every way out.
       struct Wipe {

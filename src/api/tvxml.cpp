@@ -51,9 +51,20 @@ void registerContext(const XmlSigContext* context) {
 
 void unregisterContext(const XmlSigContext* context) { dropHandle(context); }
 
-// The context behind a handle, held for the call (a delete on another thread waits for it);
-// empty for a handle that is none (any more).
-HandleHold holdContext(tvXmlCtx* handle) { return HandleHold(handle, HandleKind::XmlContext); }
+// The context behind a handle for one call: held (a delete on another thread waits for it) and
+// locked (calls on one context take turns); null for a handle that is none (any more). The lock
+// goes before the hold, so a delete never frees a locked mutex.
+class XmlCtxUse {
+ public:
+  explicit XmlCtxUse(tvXmlCtx* handle) : hold(handle, HandleKind::XmlContext) {
+    if (hold) lock = std::unique_lock<std::recursive_mutex>(hold.as<XmlSigContext>()->inUse);
+  }
+  XmlSigContext* get() const { return hold.as<XmlSigContext>(); }
+
+ private:
+  HandleHold hold;
+  std::unique_lock<std::recursive_mutex> lock;
+};
 
 // Guards the ties between messages and the contexts their signatures point into
 // (MsgInfoXml::source, XmlSigContext::messages): a message and its context may go on two
@@ -379,7 +390,7 @@ int32_t unprotectBody(talCtx* handle, XmlSigContext* context, tvXmlDoc* document
   if (context->owner) return ETAL_API_INV_PAR;
   TVxmlDoc* doc = documentOf(context, document);
   if (!doc) return ETAL_API_INV_PAR;
-  talCtx* ctx = checkCtxAndResetReport(handle);
+  talCtx* ctx = checkCtxAndResetReport(use);
   ctx->report.writeUtcTime("---- RAPORT Z ODBEZPIECZANIA WIADOMOŚCI: %s ----\r\n");
   bool decrypted = false;
   int32_t rc = decryptDocument(ctx, context, doc, expression, &decrypted);
@@ -568,30 +579,30 @@ int32_t tvXmlDeleteCtx(tvXmlCtx* handle) {
 
 int32_t tvXmlSetOption(tvXmlCtx* handle, int32_t option, const void* value, int32_t length) {
   return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&] {
-    HandleHold hold = holdContext(handle);
-    return setOptionBody(hold.as<XmlSigContext>(), option, value, length);
+    XmlCtxUse use(handle);
+    return setOptionBody(use.get(), option, value, length);
   });
 }
 
 int32_t tvXmlLoadDocFile(tvXmlCtx* handle, const char* path, void* owner, tvXmlDoc** document) {
   return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&] {
-    HandleHold hold = holdContext(handle);
-    return loadDocFileBody(hold.as<XmlSigContext>(), path, owner, document);
+    XmlCtxUse use(handle);
+    return loadDocFileBody(use.get(), path, owner, document);
   });
 }
 
 int32_t tvXmlUnprotect(talCtx* ctx, tvXmlCtx* handle, tvXmlDoc* document, const char* expression,
                        talMsgInfo** message) {
   return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&] {
-    HandleHold hold = holdContext(handle);
-    return unprotectBody(ctx, hold.as<XmlSigContext>(), document, expression, message);
+    XmlCtxUse use(handle);
+    return unprotectBody(ctx, use.get(), document, expression, message);
   });
 }
 
 int32_t tvXmlGetObjCount(tvXmlCtx* handle, const talSigInfo* signature, int32_t* count) {
   return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&]() -> int32_t {
-    HandleHold context = holdContext(handle);
-    if (!context || !signature || !count) return ETAL_API_INV_PAR;
+    XmlCtxUse context(handle);
+    if (!context.get() || !signature || !count) return ETAL_API_INV_PAR;
     HandleHold hold;
     const XmlSigParser* parser = parserOf(signature, hold);
     if (!parser) return ETAL_API_INV_PAR;
@@ -605,8 +616,8 @@ int32_t tvXmlGetObjCount(tvXmlCtx* handle, const talSigInfo* signature, int32_t*
 int32_t tvXmlSaveObjFile(tvXmlCtx* handle, const talSigInfo* signature, int32_t index,
                          const char* path) {
   return catchAll(TAL_RESULT_UNKNOWN_EXCEPTION, [&] {
-    HandleHold hold = holdContext(handle);
-    return saveObjFileBody(hold.as<XmlSigContext>(), signature, index, path);
+    XmlCtxUse use(handle);
+    return saveObjFileBody(use.get(), signature, index, path);
   });
 }
 

@@ -12,6 +12,7 @@
 #include <libxml/tree.h>
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -78,6 +79,10 @@ class XmlSigContext {
   // owned; without option 4 they may outlive the context, which then makes
   // them forget the elements).
   std::vector<MsgInfoXml*> messages;
+  // Held by every call on the context: calls of several threads on one context
+  // take turns instead of changing its documents and selections under each
+  // other.
+  std::recursive_mutex inUse;
 };
 
 // Message types of MsgInfoXml.

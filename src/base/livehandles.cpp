@@ -235,17 +235,23 @@ bool isLiveHandle(const void* handle, HandleKind kind) {
          (!found->second.closing || found->second.closer == std::this_thread::get_id());
 }
 
-HandleHold::HandleHold(const void* handle, HandleKind kind) {
+HandleHold::HandleHold(const void* handle, HandleKind kind, bool waitForClose) {
   if (!handle) return;
   Holds& holds = holdsOfThisThread();
   holds.reserve(holds.size() + 1);  // may throw: before anything is counted
   Stripe& stripe = stripeOf(handle);
-  std::lock_guard<std::mutex> guard(stripe.lock);
-  auto found = stripe.entries.find(handle);
-  if (found == stripe.entries.end()) return;
-  Entry& entry = found->second;
+  std::unique_lock<std::mutex> guard(stripe.lock);
+  Entry* found = nullptr;
+  if (waitForClose) {
+    found = settledEntry(stripe, guard, handle);
+  } else {
+    auto at = stripe.entries.find(handle);
+    if (at != stripe.entries.end()) found = &at->second;
+  }
+  if (!found) return;
+  Entry& entry = *found;
   // The thread closing a handle may still read it (a close that does its work first).
-  if (entry.kind != kind || (entry.closing && entry.closer != std::this_thread::get_id())) return;
+  if (entry.kind != kind || closedElsewhere(entry)) return;
   ++entry.users;
   held = handle;
   generation = entry.generation;

@@ -38,11 +38,14 @@ bool takeHandle(const void* handle, HandleKind kind, size_t* size = nullptr,
 bool isLiveHandle(const void* handle, HandleKind kind);
 
 // A handle held live for one call: while it is held the object is not freed (a delete on another
-// thread waits for it). Empty for anything not enlisted as the kind, or on its way out.
+// thread waits for it). Empty for anything not enlisted as the kind, or on its way out. With
+// `waitForClose`, a close that another thread has begun is waited for (unless this thread holds
+// the handle: that close waits for it): the hold is then taken when the handle stays (a close
+// that changed its mind) and empty when it went.
 class HandleHold {
  public:
   HandleHold() = default;
-  HandleHold(const void* handle, HandleKind kind);
+  HandleHold(const void* handle, HandleKind kind, bool waitForClose = false);
   ~HandleHold();
   HandleHold(HandleHold&& other) noexcept;
   HandleHold& operator=(HandleHold&& other) noexcept;

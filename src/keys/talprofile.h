@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,13 @@ class TalProfile {
   // it. False when a context took it already (of two takers at once, one gets it).
   bool markHeldByContext() { return !heldByContext.exchange(true); }
   bool isHeldByContext() const { return heldByContext.load(); }
+  // The calls through the caller's handle take turns under callLock until a context takes the
+  // profile; from then on under that context's own lock, since the context reads the profile
+  // under it. takenBy names that context (its handle, null before); it is set once, under
+  // callLock, before the context first reads the profile, and read under callLock.
+  std::mutex& callLock() const { return calls; }
+  const void* takenBy() const { return takingContext; }
+  void setTakenBy(const void* context) { takingContext = context; }
 
   // NULL texts are kept as empty ones.
   void setProxy(const char* address, int32_t port, const char* login, const char* password);
@@ -133,6 +141,8 @@ class TalProfile {
   std::vector<std::pair<std::string, std::string>> extKeyUsages;
   std::vector<ProfileServer> servers;
   std::atomic<bool> heldByContext{false};
+  mutable std::mutex calls;
+  const void* takingContext = nullptr;
 };
 
 // Deletes a profile once no call of another thread reads it: the handle is dropped before the

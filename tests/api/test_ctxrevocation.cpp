@@ -88,7 +88,7 @@ TEST_F(Services, VerifiedPathCacheAnswersTheSecondTimeWhileOption23IsOn) {
     ASSERT_EQ(1, ctx->configuration.setOption(23, option, true));
     std::vector<size_t> written;
     for (int round = 0; round < 2; ++round) {
-      checkCtxAndResetReport(ctx);
+      checkCtxAndResetReport(CtxUse(ctx));
       SignatureVerifier verifier(ctx);
       CertificateVerdict verdict;
       verifier.verifyCertificate(&verdict, signer.get());

@@ -180,7 +180,7 @@ class Driver : public verifyfix::VerifyContext {
     if (ctx) { EXPECT_EQ(0, talDeinit(ctx)); }
     ctx = open();
     if (group >= 0) installRoot(group);
-    checkCtxAndResetReport(ctx);
+    checkCtxAndResetReport(CtxUse(ctx));
   }
 
   // Verifies `props` as of now into `info`: the code of a TalApiException, 0 without one.

@@ -209,7 +209,7 @@ TEST(ResultCodes, ReportText) {
   EXPECT_STREQ("Podpis zweryfikowany\r\n", talReportText(&ctx)) << "one terminator only";
   EXPECT_EQ(static_cast<int32_t>(std::strlen("Podpis zweryfikowany\r\n") + 1),
             ctx.reportBuffer.length());
-  checkCtxAndResetReport(&ctx);
+  checkCtxAndResetReport(CtxUse(&ctx));
   EXPECT_STREQ("", talReportText(&ctx));
 }
 

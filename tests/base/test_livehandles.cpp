@@ -133,6 +133,41 @@ TEST(LiveHandles, AHolderNeverWaitsForADeleteThatWaitsForIt) {
   }
 }
 
+// A hold asked to wait for a close that another thread has begun gets the handle when the close
+// changes its mind and nothing when the handle goes; one that holds the handle already never
+// waits for that close, which waits for it.
+TEST(LiveHandles, AHoldWaitsForACloseToEnd) {
+  for (bool goes : {false, true}) {
+    int object = 0;
+    enlistHandle(&object, HandleKind::Context);
+    std::atomic<bool> deciding{false}, decide{false};
+    std::atomic<int> taken{-1}, waited{-1};
+    std::thread closer;
+    {
+      HandleHold hold(&object, HandleKind::Context);
+      closer = std::thread([&] {
+        taken = takeHandle(&object, HandleKind::Context, nullptr, [&] {
+          deciding = true;
+          while (!decide) std::this_thread::yield();
+          return goes;
+        });
+      });
+      while (isLiveHandle(&object, HandleKind::Context)) std::this_thread::yield();
+      EXPECT_FALSE(HandleHold(&object, HandleKind::Context, true));
+    }
+    while (!deciding) std::this_thread::yield();
+    std::thread waiter([&] { waited = HandleHold(&object, HandleKind::Context, true) ? 1 : 0; });
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(-1, waited.load());
+    decide = true;
+    closer.join();
+    waiter.join();
+    EXPECT_EQ(goes ? 1 : 0, taken.load());
+    EXPECT_EQ(goes ? 0 : 1, waited.load());
+    if (!goes) dropHandle(&object);
+  }
+}
+
 // A child of fork has only the thread that forked: a hold of another thread of the parent, or the
 // list's lock held by one as the fork happened, keeps no delete in the child waiting.
 TEST(LiveHandles, AForkedChildWaitsForNoThreadOfItsParent) {
