@@ -438,45 +438,6 @@ std::string utf8ForOutput(const std::string& utf8)
 
 namespace {
 
-// The code point of the valid UTF-8 character at s (n bytes available) and its
-// length; 0 when none starts there (a stray or missing continuation byte, an
-// overlong form, a surrogate, beyond U+10FFFF).
-size_t decodeUtf8(const uint8_t* s, size_t n, uint32_t& cp)
-{
-    const uint8_t b = s[0];
-    size_t extra;
-    uint32_t least;
-    if (b < 0x80) {
-        cp = b;
-        return 1;
-    }
-    if (b >= 0xC2 && b <= 0xDF) {
-        extra = 1;
-        cp = b & 0x1F;
-        least = 0x80;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-        extra = 2;
-        cp = b & 0x0F;
-        least = 0x800;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-        extra = 3;
-        cp = b & 0x07;
-        least = 0x10000;
-    } else {
-        return 0;
-    }
-    if (n <= extra)
-        return 0;
-    for (size_t k = 1; k <= extra; ++k) {
-        if ((s[k] & 0xC0) != 0x80)
-            return 0;
-        cp = cp << 6 | (s[k] & 0x3F);
-    }
-    if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-        return 0;
-    return extra + 1;
-}
-
 void appendHexDigits(std::string& out, uint32_t value, int digits)
 {
     static const char HEX[] = "0123456789ABCDEF";
@@ -494,9 +455,10 @@ std::string escapeControls(const char* text, size_t length)
     out.reserve(length);
     const uint8_t* s = reinterpret_cast<const uint8_t*>(text);
     for (size_t i = 0; i < length;) {
-        uint32_t cp = 0;
-        const size_t n = decodeUtf8(s + i, length - i, cp);
-        if (n == 0 || (cp < 0x20 && cp != '\t') || cp == 0x7F) {
+        size_t n = 0;
+        const uint32_t cp = platform::decodeUtf8(s + i, length - i, n);
+        // one byte giving U+FFFD: not UTF-8 (the character itself takes three)
+        if ((n == 1 && cp == 0xFFFD) || (cp < 0x20 && cp != '\t') || cp == 0x7F) {
             out += "\\x";
             appendHexDigits(out, s[i], 2);
             ++i;
