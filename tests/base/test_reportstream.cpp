@@ -138,8 +138,8 @@ TEST(ReportStream, DataItemsStayOnTheirLine)
     selectOutputCharset("utf-8");
     MemFile m;
     ReportStream rs(&m);
-    rs.writeWindows1250Data(std::string("\x9A\x9B\r\x7F\0", 5));
-    EXPECT_EQ(u8"š›\\x0D\\x7F\\x00", contents(m));
+    rs.writeWindows1250Data(std::string("\x8C\x8F\x9C\x9F\x9A\x9B\r\x7F\0", 9));
+    EXPECT_EQ(u8"ŚŹśźš›\\x0D\\x7F\\x00", contents(m));
     ReportStream none;
     none.writeData(data);
     none.writeWindows1250Data("x");
