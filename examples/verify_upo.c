@@ -10,9 +10,10 @@
  * file that is not XML, or whose signature the library refuses, included), the verdict naming the
  * library's status and reason or result code; 2 when it could not run: a missing, empty or
  * unreadable receipt, trust folder or (for a verified signature) declaration, or a bad command
- * line. The library's fixed texts (codes, statuses, reasons) are Windows-1250 and are printed in
- * the terminal's character set; its report already comes in the character set the environment
- * (LANG and the like) chooses and is printed as it is.
+ * line. The library's fixed texts (codes, statuses, reasons) are Windows-1250, its report is asked
+ * for in UTF-8 (PL_STANDARD), the receipt's fields are UTF-8: each is printed in the terminal's
+ * character set with every control character shown escaped, the report indented, so that the
+ * verdict is the one line that starts with "Werdykt:" whatever the receipt or a certificate holds.
  * Build against an installed copy:
  *   cc -std=c99 verify_upo.c $(pkg-config --cflags --libs talvorin libxml-2.0) */
 #define _POSIX_C_SOURCE 200809L
@@ -42,32 +43,115 @@ static const char* const FIELDS[] = {
 #define FIELD_COUNT (sizeof FIELDS / sizeof FIELDS[0])
 enum { DIGEST_FIELD = 2 };
 
-/* Prints a Windows-1250 text of the library in the terminal's character set (a byte the set
- * lacks, or a set iconv lacks, passes unchanged). */
+/* Everything printed that the data could hold (the report, the receipt's fields, file names) goes
+ * through printData: a character is printed in the terminal's character set ('?' where the set
+ * lacks it) unless it is a control, which is shown escaped so that no data item can break its line,
+ * print a verdict of its own or drive the terminal: C0 but TAB, DEL and each byte of invalid UTF-8
+ * as \xHH, C1, U+2028/U+2029 and the bidirectional overrides and isolates as <U+HHHH>. */
+static iconv_t toTerminal = (iconv_t)-1; /* UTF-8 to the terminal's set; unused for a UTF-8 one */
+static int terminalUtf8;
+
+static void openTerminal(void) {
+  const char* codeset = nl_langinfo(CODESET);
+  terminalUtf8 = !strcasecmp(codeset, "UTF-8") || !strcasecmp(codeset, "UTF8");
+  if (!terminalUtf8) toTerminal = iconv_open(codeset, "UTF-8");
+}
+
+/* The length of the valid UTF-8 character at s (n bytes left) and its code point; 0 for none
+ * (stray or missing continuation, overlong form, surrogate, beyond U+10FFFF). */
+static size_t decodeUtf8(const unsigned char* s, size_t n, unsigned long* cp) {
+  size_t extra, k;
+  unsigned long least;
+  if (s[0] < 0x80) {
+    *cp = s[0];
+    return 1;
+  }
+  if (s[0] >= 0xC2 && s[0] <= 0xDF) {
+    extra = 1, least = 0x80, *cp = s[0] & 0x1F;
+  } else if (s[0] >= 0xE0 && s[0] <= 0xEF) {
+    extra = 2, least = 0x800, *cp = s[0] & 0x0F;
+  } else if (s[0] >= 0xF0 && s[0] <= 0xF4) {
+    extra = 3, least = 0x10000, *cp = s[0] & 0x07;
+  } else {
+    return 0;
+  }
+  if (n <= extra) return 0;
+  for (k = 1; k <= extra; ++k) {
+    if ((s[k] & 0xC0) != 0x80) return 0;
+    *cp = *cp << 6 | (s[k] & 0x3F);
+  }
+  if (*cp < least || *cp > 0x10FFFF || (*cp >= 0xD800 && *cp <= 0xDFFF)) return 0;
+  return extra + 1;
+}
+
+static void printData(FILE* stream, const char* text, size_t length) {
+  const unsigned char* s = (const unsigned char*)text;
+  size_t i = 0;
+  while (i < length) {
+    unsigned long cp = 0;
+    size_t n = decodeUtf8(s + i, length - i, &cp);
+    if (n == 0 || (cp < 0x20 && cp != '\t') || cp == 0x7F) {
+      fprintf(stream, "\\x%02X", s[i]);
+      n = 1;
+    } else if ((cp >= 0x80 && cp <= 0x9F) || (cp >= 0x2028 && cp <= 0x202E) ||
+               (cp >= 0x2066 && cp <= 0x2069)) {
+      fprintf(stream, "<U+%04lX>", cp);
+    } else if (n == 1 || terminalUtf8) {
+      fwrite(s + i, 1, n, stream);
+    } else {
+      char out[8], *in = (char*)text + i, *to = out;
+      size_t inLeft = n, outLeft = sizeof out;
+      if (toTerminal != (iconv_t)-1 && iconv(toTerminal, &in, &inLeft, &to, &outLeft) != (size_t)-1)
+        fwrite(out, 1, (size_t)(to - out), stream);
+      else
+        fputc('?', stream);
+    }
+    i += n;
+  }
+}
+
+static void printDataText(FILE* stream, const char* text) {
+  if (text) printData(stream, text, strlen(text));
+}
+
+/* Prints a Windows-1250 text of the library: to UTF-8 (a byte the page leaves undefined stays
+ * as it is, and is shown escaped), then as data. */
 static void printLibraryText(FILE* stream, const char* text) {
   iconv_t cd;
-  char buffer[4096];
-  char* in;
-  size_t inLeft;
+  char* utf8;
+  char *in, *out;
+  size_t inLeft, outLeft;
   if (!text) return;
-  cd = iconv_open(nl_langinfo(CODESET), "CP1250");
-  if (cd == (iconv_t)-1) {
-    fputs(text, stream);
-    return;
-  }
-  in = (char*)text;
   inLeft = strlen(text);
-  while (inLeft > 0) {
-    char* out = buffer;
-    size_t outLeft = sizeof buffer;
-    size_t r = iconv(cd, &in, &inLeft, &out, &outLeft);
-    fwrite(buffer, 1, (size_t)(out - buffer), stream);
-    if (r == (size_t)-1 && out == buffer) { /* a byte the page lacks: pass it as it is */
-      fputc(*in++, stream);
-      --inLeft;
-    }
+  cd = iconv_open("UTF-8", "CP1250");
+  utf8 = malloc(3 * inLeft + 1);
+  if (cd == (iconv_t)-1 || !utf8) {
+    printData(stream, text, inLeft);
+  } else {
+    in = (char*)text, out = utf8, outLeft = 3 * inLeft;
+    while (inLeft > 0)
+      if (iconv(cd, &in, &inLeft, &out, &outLeft) == (size_t)-1) {
+        *out++ = *in++;
+        --inLeft, --outLeft;
+      }
+    printData(stream, utf8, (size_t)(out - utf8));
   }
-  iconv_close(cd);
+  free(utf8);
+  if (cd != (iconv_t)-1) iconv_close(cd);
+}
+
+/* The library's report, asked for in UTF-8 (see main), each line indented: none of its lines,
+ * whatever a name in it holds, reads as this program's verdict. */
+static void printReport(const char* report) {
+  while (report && *report) {
+    const char* end = strchr(report, '\n');
+    size_t length = end ? (size_t)(end - report) : strlen(report);
+    size_t shown = length > 0 && report[length - 1] == '\r' ? length - 1 : length;
+    fputs("  ", stdout);
+    printData(stdout, report, shown);
+    fputc('\n', stdout);
+    report += end ? length + 1 : length;
+  }
 }
 
 static void failed(talCtx* ctx, const char* call, int32_t code) {
@@ -114,7 +198,8 @@ static int installFolder(talCtx* ctx, const char* folder) {
     talCert* cert = NULL;
     int32_t code, isRoot = 0;
     if ((code = talAllocateCertFromFile(names[i], &cert)) > 10) {
-      fprintf(stderr, "%s: ", names[i]);
+      printDataText(stderr, names[i]);
+      fputs(": ", stderr);
       failed(ctx, "talAllocateCertFromFile", code);
     } else if ((code = talIsCAAutoCert(cert, &isRoot)) > 10) {
       failed(ctx, "talIsCAAutoCert", code);
@@ -293,8 +378,11 @@ static int judge(tvXmlCtx** xmlHeld, talMsgInfo** messageHeld, const char* decla
 
   if (found > 0) {
     printf("\n");
-    for (i = 0; i < FIELD_COUNT; ++i)
-      printf("%s: %s\n", FIELDS[i], values[i] ? (const char*)values[i] : "(brak)");
+    for (i = 0; i < FIELD_COUNT; ++i) {
+      printf("%s: ", FIELDS[i]);
+      printDataText(stdout, values[i] ? (const char*)values[i] : "(brak)");
+      putchar('\n');
+    }
   }
   printf("Status podpisu: %d ", (int)status);
   printLibraryText(stdout, signatureStatusText(status));
@@ -395,7 +483,7 @@ static int verify(const char* receipt, const char* declaration, const char* trus
     failed(ctx, "tvXmlLoadDocFile", code);
   } else {
     code = tvXmlUnprotect(ctx, xml, doc, NULL, &message);
-    fputs(talReportText(ctx), stdout);
+    printReport(talReportText(ctx));
     if (code > 10) {
       failed(ctx, "tvXmlUnprotect", code);
       printf("Werdykt: UPO odrzucone: weryfikacja podpisu nie mogla zostac przeprowadzona (");
@@ -422,8 +510,13 @@ int main(int argc, char** argv) {
     return EXIT_NOT_RUN;
   }
   setlocale(LC_CTYPE, "");
+  openTerminal();
+  /* The report in UTF-8, whatever the environment chose: its code points are then known here,
+   * to be escaped and put into the terminal's character set. Read at the first talInitEx. */
+  setenv("PL_STANDARD", "UTF8", 1);
   LIBXML_TEST_VERSION
   result = verify(argv[1 + offline], argv[2 + offline], argv[3 + offline], offline);
   xmlCleanupParser();
+  if (toTerminal != (iconv_t)-1) iconv_close(toTerminal);
   return result;
 }

@@ -17,7 +17,6 @@
 #include "base/livehandles.h"
 #include "platform/clock.h"
 #include "platform/fileio.h"
-#include "pki/names/dnprint.h"
 #include "xmlsig/sigpropsxml.h"
 #include "xmlsig/xmlc14transform.h"
 #include "xmlsig/xmlcodes.h"
@@ -92,16 +91,13 @@ const XmlSigParser* parserOf(const talSigInfo* handle, HandleHold& hold) {
 }
 
 // "XPath: " and the node's path; nothing when there is none. The path is
-// UTF-8 (element names as the document spells them): it is converted to the
-// report's character set, not read as a Windows-1250 text.
+// UTF-8 (element names as the document spells them, a long one cut anywhere):
+// a data item of the report, not a Windows-1250 text.
 void writeNodePath(talCtx* ctx, XmlNodePaths& paths, xmlNodePtr node) {
   std::string path;
   if (!paths.path(node, path)) return;
-  const std::string text = dnUtf8ToOutput(path);
   ctx->report << "XPath: ";
-  if (ctx->report.sink)
-    ctx->report.sink->write(static_cast<uint32_t>(text.size()),
-                            reinterpret_cast<const uint8_t*>(text.data()));
+  ctx->report.writeData(path);
   ctx->report << "\r\n";
 }
 

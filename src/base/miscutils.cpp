@@ -164,7 +164,11 @@ bool analyseURI(const char* uri, std::string& protocol, std::string& host, int& 
             value = value * 10 + static_cast<uint32_t>(c - '0');
         }
         if (!valid || value > 65535) {
-            report(reportSink, "analyseURI: niepoprawny format URI - nieparsowalny port serwera: " + portText + "\r\n");
+            // The URI may come from a certificate: its text is a stranger's.
+            report(reportSink, "analyseURI: niepoprawny format URI - nieparsowalny port serwera: ");
+            if (reportSink)
+                reportSink->writeWindows1250Data(portText);
+            report(reportSink, "\r\n");
             return false;
         }
         hasPort = 1;

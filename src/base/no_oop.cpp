@@ -406,6 +406,76 @@ std::string convertForOutput(const char* text)
     }
 }
 
+std::string utf8ForOutput(const std::string& utf8)
+{
+    const char mode = outputMode.load(); // one choice for the whole text
+    if (utf8.empty() || mode == 'U')
+        return utf8;
+    size_t units = platform::multiByteToWide(platform::CODE_PAGE_UTF8, utf8.data(), utf8.size(), nullptr, 0);
+    if (units == 0)
+        return std::string();
+    std::vector<uint16_t> wide(units);
+    platform::multiByteToWide(platform::CODE_PAGE_UTF8, utf8.data(), utf8.size(), wide.data(), units);
+    // Latin-2 and CP852 straight from the characters: through Windows-1250 a
+    // character such as U+203A would arrive as 0x9B, a C1 control (CSI) there.
+    const uint32_t page = mode == 'L'   ? platform::CODE_PAGE_ISO_8859_2
+                          : mode == '8' ? platform::CODE_PAGE_852
+                                        : platform::CODE_PAGE_WINDOWS_1250;
+    size_t bytes = platform::wideToMultiByte(page, wide.data(), units, nullptr, 0);
+    if (bytes == 0)
+        return std::string();
+    std::string text(bytes, '\0');
+    platform::wideToMultiByte(page, wide.data(), units, &text[0], bytes);
+    if (mode == 'L' || mode == '8' || mode == 'W')
+        return text;
+    text = convertForOutput(text.c_str());
+    if (mode == 'B')
+        for (char& c : text)
+            if (static_cast<unsigned char>(c) >= 0x80)
+                c = '?';
+    return text;
+}
+
+namespace {
+
+void appendHexDigits(std::string& out, uint32_t value, int digits)
+{
+    static const char HEX[] = "0123456789ABCDEF";
+    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+        out += HEX[(value >> shift) & 0xF];
+}
+
+} // namespace
+
+std::string escapeControls(const char* text, size_t length)
+{
+    std::string out;
+    if (!text)
+        return out;
+    out.reserve(length);
+    const uint8_t* s = reinterpret_cast<const uint8_t*>(text);
+    for (size_t i = 0; i < length;) {
+        size_t n = 0;
+        const uint32_t cp = platform::decodeUtf8(s + i, length - i, n);
+        // one byte giving U+FFFD: not UTF-8 (the character itself takes three)
+        if ((n == 1 && cp == 0xFFFD) || (cp < 0x20 && cp != '\t') || cp == 0x7F) {
+            out += "\\x";
+            appendHexDigits(out, s[i], 2);
+            ++i;
+            continue;
+        }
+        if ((cp >= 0x80 && cp <= 0x9F) || (cp >= 0x2028 && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069)) {
+            out += "<U+";
+            appendHexDigits(out, cp, 4);
+            out += '>';
+        } else {
+            out.append(text + i, n);
+        }
+        i += n;
+    }
+    return out;
+}
+
 void trimSpaces(char* text)
 {
     if (!text)

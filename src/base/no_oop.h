@@ -34,6 +34,21 @@ char charsetFromLocale(const char* locale);
 char outputCharset();
 // A Windows-1250 text in the current output character set.
 std::string convertForOutput(const char* text);
+// A UTF-8 text in the current output character set; a character the set lacks
+// becomes '?'.
+std::string utf8ForOutput(const std::string& utf8);
+
+// A data text (UTF-8 from a certificate, CRL, OCSP response, time-stamp or signed
+// document) with every control shown escaped, so that it stays on its line and
+// cannot drive a terminal: C0 but TAB, DEL and each byte of an invalid UTF-8
+// sequence as "\xHH"; C1, U+2028, U+2029 and the bidirectional embeddings,
+// overrides and isolates (U+202A-U+202E, U+2066-U+2069) as "<U+HHHH>". The
+// rest, Polish letters included, stays as it is.
+std::string escapeControls(const char* text, size_t length);
+inline std::string escapeControls(const std::string& text)
+{
+    return escapeControls(text.data(), text.size());
+}
 
 void trimSpaces(char* text);
 void trimLeft(std::string& s);

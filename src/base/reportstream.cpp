@@ -92,6 +92,29 @@ ReportStream& ReportStream::operator<<(const char* text)
     return *this;
 }
 
+void ReportStream::writeData(const std::string& utf8)
+{
+    try {
+        if (sink)
+            writeRaw(utf8ForOutput(escapeControls(utf8)));
+    } catch (const std::bad_alloc&) {
+    }
+}
+
+void ReportStream::writeWindows1250Data(const std::string& text)
+{
+    try {
+        if (!sink || text.empty() || text.size() > INT32_MAX / 3)
+            return;
+        std::string utf8(3 * text.size(), '\0');
+        const int32_t n = cp1250ToUtf8(text.data(), static_cast<int32_t>(text.size()), &utf8[0],
+                                       static_cast<int32_t>(utf8.size()));
+        utf8.resize(n > 0 ? static_cast<size_t>(n) : 0);
+        writeData(utf8);
+    } catch (const std::bad_alloc&) {
+    }
+}
+
 void ReportStream::writeDateTime(int year, int month, int day, int hour, int minute, int second)
 {
     try {

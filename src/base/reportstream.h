@@ -33,6 +33,13 @@ public:
     // set, so not converted again). Defined in pki/reportpki.cpp.
     ReportStream& operator<<(const DistinguishedName& name);
 
+    // A data item: UTF-8 text from a certificate, CRL, OCSP response,
+    // time-stamp or signed document, its controls escaped (escapeControls) and
+    // then in the output character set, so that it stays on its line.
+    void writeData(const std::string& utf8);
+    // The same for a data item in Windows-1250 (a URI, as this library keeps them).
+    void writeWindows1250Data(const std::string& text);
+
     // "YYYY.MM.DD hh:mm:ss".
     void writeDateTime(int year, int month, int day, int hour, int minute, int second);
     // Any time value with the fields year, month, day, hour, minute, second

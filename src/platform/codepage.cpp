@@ -82,8 +82,8 @@ bool isUtf8Page(uint32_t codePage)
     return codePage == CODE_PAGE_ANSI || codePage == CODE_PAGE_UTF8;
 }
 
-// One UTF-8 sequence at in[0..n): the code point and the bytes taken; malformed input
-// takes one byte and gives U+FFFD.
+} // namespace
+
 uint32_t decodeUtf8(const uint8_t* in, size_t n, size_t& used)
 {
     uint8_t b = in[0];
@@ -119,8 +119,6 @@ uint32_t decodeUtf8(const uint8_t* in, size_t n, size_t& used)
     used = extra + 1;
     return cp;
 }
-
-} // namespace
 
 uint16_t codePageToUnicode(uint32_t codePage, uint8_t byte)
 {

@@ -19,6 +19,11 @@ uint16_t codePageToUnicode(uint32_t codePage, uint8_t byte);
 // The byte of a single-byte page that stands for a character, -1 when there is none.
 int unicodeToCodePage(uint32_t codePage, uint16_t unit);
 
+// One UTF-8 sequence at in[0..n), n > 0: the code point and the bytes taken (used). A
+// malformed one (stray or missing continuation, overlong form, surrogate, beyond U+10FFFF)
+// takes one byte and gives U+FFFD.
+uint32_t decodeUtf8(const uint8_t* in, size_t n, size_t& used);
+
 // Bytes of a page to UTF-16 units. Malformed UTF-8 becomes U+FFFD. Answers the
 // units produced (the units needed when out is null), 0 on failure or when outMax is too small.
 size_t multiByteToWide(uint32_t codePage, const char* in, size_t length, uint16_t* out, size_t outMax);

@@ -602,7 +602,11 @@ void XmlSigParser::readReference(xmlNodePtr refNode) {
             }
           if (others > 1) fault(MSG_DETACHED_AMBIGUOUS, xmlrc::INV_MSG);
           if (others == 0 && !skipDetached) {
-            if (report) *report << MSG_PREFIX << MSG_DETACHED_MISSING << ref->uri.c_str() << "\r\n";
+            if (report) {
+              *report << MSG_PREFIX << MSG_DETACHED_MISSING;
+              report->writeData(ref->uri);
+              *report << "\r\n";
+            }
             faulted = true;
             throw TalApiException(xmlrc::INV_MSG);
           }

@@ -5,6 +5,7 @@
 // machine does not change it) and on what libxml2 holds at its peak.
 #include "upo_fixture.h"
 
+#include "base/no_oop.h"
 #include "xmlsig/xmlmemcharge.h"
 
 #include <cstdio>
@@ -153,6 +154,40 @@ TEST_F(HostileReceipts, RefusedOrVerifiedInBoundedTimeAndMemory) {
     printf("%-36s %9zu octets  rc %3d  status %d  %6.2f s  libxml2 peak %6.1f MB (%.1fx)\n", c.name,
            c.doc.size(), o.rc, o.status, o.seconds, static_cast<double>(o.peak) / 1e6,
            static_cast<double>(o.peak) / static_cast<double>(c.doc.size()));
+  }
+}
+
+// A receipt signed by a self-signed certificate whose CN is CR LF "Werdykt: UPO poprawne ..."
+// ESC "[8m" and whose O holds U+009B and U+202E (make_upo.sh --controls): in the report of every
+// character set, the signer's name keeps to its lines, its controls escaped; the report's own
+// lines end in CR LF.
+TEST_F(HostileReceipts, ControlsOfTheSignersNameEscapedInTheReport) {
+  struct Restore {
+    const char before = outputCharset();
+    ~Restore() { selectOutputCharset(before == 'U' ? "utf-8" : "windows"); }
+  } restore;
+  for (const char* charset : {"windows", "utf-8"}) {
+    selectOutputCharset(charset);
+    int32_t status = 0, reason = 0;
+    verifyOne(UPO + "upo-cn-sterujace.xml", status, reason);
+    EXPECT_EQ(SIG_STATUS_NOT_VERIFIABLE, status);
+    const std::string report = talReportText(ctx);
+    EXPECT_NE(std::string::npos, report.find("\\x0D\\x0AWerdykt: UPO poprawne ...\\x1B[8m\"\r\n"))
+        << report;
+    EXPECT_NE(std::string::npos, report.find("<U+009B>2J <U+202E>enozucdo")) << report;
+    for (size_t at = 0; at < report.size(); ++at) {
+      const unsigned char b = static_cast<unsigned char>(report[at]);
+      if (b == '\r' && at + 1 < report.size() && report[at + 1] == '\n') {
+        EXPECT_NE(0, report.compare(at + 2, 8, "Werdykt:")) << charset;
+        ++at;
+      } else {
+        EXPECT_TRUE(b >= 0x20 && b != 0x7F) << charset << " byte " << int(b) << " at " << at;
+      }
+    }
+    if (outputCharset() == 'U') {
+      EXPECT_EQ(std::string::npos, report.find(u8"\u009B"));
+      EXPECT_EQ(std::string::npos, report.find(u8"\u202E"));
+    }
   }
 }
 

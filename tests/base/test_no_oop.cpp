@@ -215,6 +215,77 @@ TEST(Text, TrimsAndCase)
     EXPECT_EQ("abc1", c);
 }
 
+TEST(DataText, ControlsEscapedEverythingElseKept)
+{
+    struct Case
+    {
+        std::string in, out;
+    };
+    const Case cases[] = {
+        // kept: Polish letters, TAB, printable ASCII, the neighbours of each escaped range
+        {u8"Zażółć gęślą jaźń ŁÓDŹ", u8"Zażółć gęślą jaźń ŁÓDŹ"},
+        {"a\tb ~", "a\tb ~"},
+        {u8"\u00A0\u2027\u202F\u2065\u206A\u200F", u8"\u00A0\u2027\u202F\u2065\u206A\u200F"},
+        {u8"\U0001F600", u8"\U0001F600"},
+        // C0 but TAB, DEL: as bytes
+        {std::string("a\0b", 3), "a\\x00b"},
+        {"\r\nWerdykt: UPO poprawne\x1B[8m", "\\x0D\\x0AWerdykt: UPO poprawne\\x1B[8m"},
+        {"\x01\x1F\x7F", "\\x01\\x1F\\x7F"},
+        // C1, line and paragraph separators, bidirectional overrides and isolates: as code points
+        {"\xC2\x80\xC2\x9B" "2J\xC2\x9F", "<U+0080><U+009B>2J<U+009F>"},
+        {u8"\u2028\u2029\u202A\u202B\u202C\u202D\u202E", "<U+2028><U+2029><U+202A><U+202B><U+202C><U+202D><U+202E>"},
+        {u8"x\u2066\u2067\u2068\u2069y", "x<U+2066><U+2067><U+2068><U+2069>y"},
+        // invalid UTF-8: every byte of it, so no control hides in a broken sequence
+        {"\x9B" "2J", "\\x9B2J"},
+        {"\xC0\x8A\xC1\x9B", "\\xC0\\x8A\\xC1\\x9B"},
+        {"\xE0\x80\x8A", "\\xE0\\x80\\x8A"},
+        {"\xED\xA0\x80", "\\xED\\xA0\\x80"},
+        {"\xF4\x90\x80\x80\xF8\x88\x80\x80\x80", "\\xF4\\x90\\x80\\x80\\xF8\\x88\\x80\\x80\\x80"},
+        {"\xE2\x1B[8m", "\\xE2\\x1B[8m"},
+        {"\xC2\n", "\\xC2\\x0A"},
+        {"ok\xE2\x80", "ok\\xE2\\x80"},
+        {u8"ą\xFF\u0105", u8"ą\\xFF\u0105"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.out, escapeControls(c.in)) << c.out;
+    EXPECT_EQ("", escapeControls(nullptr, 5));
+}
+
+TEST(DataText, Utf8InEachOutputSet)
+{
+    struct Restore
+    {
+        ~Restore() { selectOutputCharset("windows"); }
+    } restore;
+    std::map<int, int> iso = iconvTable("iso-8859-2");
+    std::map<int, int> cp852 = iconvTable("cp852");
+    // Polish letters, a Czech one, U+203A (Windows-1250 0x9B), the euro sign, CJK
+    const std::vector<int> characters = {0x105, 0x142, 0x15A, 0x17B, 0x160, 0x203A, 0x20AC, 0x4E2D};
+    for (char mode : {'L', '8'}) {
+        const std::map<int, int>& table = mode == 'L' ? iso : cp852;
+        ASSERT_EQ(mode, selectOutputCharset(mode == 'L' ? "latin2" : "852"));
+        for (int cp : characters) {
+            const std::string utf8 = utf8Of(cp);
+            int expected = '?';
+            for (auto& row : table)
+                if (row.second == cp)
+                    expected = row.first;
+            EXPECT_EQ(std::string(1, static_cast<char>(expected)), utf8ForOutput(utf8)) << mode << " " << cp;
+        }
+    }
+    // In Latin-2 a byte 0x80-0x9F is a C1 control: nothing may arrive there.
+    ASSERT_EQ('L', selectOutputCharset("latin2"));
+    EXPECT_EQ("?", utf8ForOutput(u8"\u203A"));
+    ASSERT_EQ('W', selectOutputCharset("windows"));
+    EXPECT_EQ("\xA3\xF3" "d\x9F \x9B ?", utf8ForOutput(u8"Łódź › 中"));
+    ASSERT_EQ('B', selectOutputCharset("xyz"));
+    EXPECT_EQ("Lodz ? ?", utf8ForOutput(u8"Łódź › 中"));
+    ASSERT_EQ('M', selectOutputCharset("Mazovia"));
+    EXPECT_EQ("\x92" "d\xA6\xA0", utf8ForOutput(u8"łdźŹ"));
+    ASSERT_EQ('U', selectOutputCharset("utf-8"));
+    EXPECT_EQ(u8"Łódź › 中", utf8ForOutput(u8"Łódź › 中"));
+}
+
 TEST(Text, DigestToText)
 {
     const uint8_t digest[] = {0xAF, 0x09};

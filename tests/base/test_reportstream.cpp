@@ -111,6 +111,40 @@ TEST(ReportStream, UtcTimeInTheCallersFormat)
     EXPECT_EQ("---- RAPORT Z ODBEZPIECZANIA WIADOMOSCI: 2023.11.14 22:13:20 UTC ----\r\n", contents(m));
 }
 
+TEST(ReportStream, DataItemsStayOnTheirLine)
+{
+    CharsetGuard guard;
+    // the code points are escaped before the conversion: U+009B is no '?' and 0x9B in
+    // Windows-1250 ('›') no control
+    const std::string data = u8"Łódź\r\nWerdykt: UPO poprawne\x1B[8m\u009B\u202E\u203A";
+    struct Case
+    {
+        const char* charset;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"utf-8", u8"Łódź\\x0D\\x0AWerdykt: UPO poprawne\\x1B[8m<U+009B><U+202E>\u203A"},
+        {"windows", "\xA3\xF3" "d\x9F\\x0D\\x0AWerdykt: UPO poprawne\\x1B[8m<U+009B><U+202E>\x9B"},
+        {"latin2", "\xA3\xF3" "d\xBC\\x0D\\x0AWerdykt: UPO poprawne\\x1B[8m<U+009B><U+202E>?"},
+    };
+    for (const Case& c : cases) {
+        selectOutputCharset(c.charset);
+        MemFile m;
+        ReportStream rs(&m);
+        rs.writeData(data);
+        EXPECT_EQ(c.expected, contents(m)) << c.charset;
+    }
+    // a Windows-1250 item: its letters 0x80-0x9F are no C1 controls
+    selectOutputCharset("utf-8");
+    MemFile m;
+    ReportStream rs(&m);
+    rs.writeWindows1250Data(std::string("\x8C\x8F\x9C\x9F\x9A\x9B\r\x7F\0", 9));
+    EXPECT_EQ(u8"ŚŹśźš›\\x0D\\x7F\\x00", contents(m));
+    ReportStream none;
+    none.writeData(data);
+    none.writeWindows1250Data("x");
+}
+
 TEST(ReportStream, AnalyseUriReportsThroughTheStream)
 {
     CharsetGuard guard;
@@ -124,6 +158,13 @@ TEST(ReportStream, AnalyseUriReportsThroughTheStream)
                             password, &rs));
     // the port text is converted with the message (ł is B3 in Windows-1250)
     EXPECT_EQ(u8"analyseURI: niepoprawny format URI - nieparsowalny port serwera: 8ł\r\n", contents(m));
+    // a URI's controls stay escaped on the message's line
+    MemFile escaped;
+    ReportStream es(&escaped);
+    EXPECT_FALSE(analyseURI("http://host:8\r\n\x1B[2J/x", protocol, host, hasPort, port, path, hasCredentials,
+                            user, password, &es));
+    EXPECT_EQ("analyseURI: niepoprawny format URI - nieparsowalny port serwera: 8\\x0D\\x0A\\x1B[2J\r\n",
+              contents(escaped));
     ReportStream none;
     EXPECT_FALSE(analyseURI("host", protocol, host, hasPort, port, path, hasCredentials, user, password, &none));
 }

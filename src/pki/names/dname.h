@@ -102,8 +102,10 @@ class DistinguishedName : public ASNsequenceList<RDname> {
   // The name as text for reports: attributes "type=value" in order, "; "
   // between them (CR LF with DN_TEXT_LINE_BREAKS, short labels with
   // DN_TEXT_SHORT_LABELS, see dnprint.h), in the report character set,
-  // allocated with array new; null when a value cannot be decoded.
-  char* toText(uint32_t options) const;
+  // allocated with array new; null when a value cannot be decoded. With
+  // escapeControls every value's controls are escaped (escapeControls of
+  // no_oop.h), as the report writes a stranger's name.
+  char* toText(uint32_t options, bool escapeControls = false) const;
 };
 
 // Flags of DistinguishedName::fromText that the text constructor passes.

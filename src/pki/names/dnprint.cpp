@@ -5,7 +5,6 @@
 #include "base/no_oop.h"
 #include "pki/names/dntext.h"
 #include "pki/common/oids.h"
-#include "platform/codepage.h"
 
 #include <cstring>
 #include <new>
@@ -97,6 +96,7 @@ int dnAppendType(std::string& out, const ASNobjectId& type, const DnTextStyle& s
 int dnAppendAttributeValue(std::string& out, const AttributeValue& attribute,
                            const DnTextStyle& style, uint32_t* flags) {
   int code = DNTEXT_OK;
+  const size_t at = out.size();
   if (attribute.type == id_at_postalAddress) {
     std::vector<unsigned char> der;
     ASNsequenceList<ASNany> lines;
@@ -114,6 +114,7 @@ int dnAppendAttributeValue(std::string& out, const AttributeValue& attribute,
   } else {
     code = dnAppendValue(out, attribute.value);
   }
+  if (style.escapeControls) out.replace(at, std::string::npos, escapeControls(out.substr(at)));
   if (!(style.label ? style.label : vocabularyLabel)(attribute.type, style.shortLabel)) {
     if (flags) *flags |= DNTEXT_FLAG_UNKNOWN_TYPE;
     code = DNTEXT_OID;
@@ -177,21 +178,7 @@ int dnCopyText(const std::string& text, int code, char* buffer, int32_t* length)
   return code;
 }
 
-std::string dnUtf8ToOutput(const std::string& utf8) {
-  if (utf8.empty() || outputCharset() == 'U') return utf8;
-  size_t units =
-      platform::multiByteToWide(platform::CODE_PAGE_UTF8, utf8.data(), utf8.size(), nullptr, 0);
-  if (units == 0) return utf8;
-  std::vector<uint16_t> wide(units);
-  platform::multiByteToWide(platform::CODE_PAGE_UTF8, utf8.data(), utf8.size(), wide.data(), units);
-  size_t bytes =
-      platform::wideToMultiByte(platform::CODE_PAGE_WINDOWS_1250, wide.data(), units, nullptr, 0);
-  if (bytes == 0) return utf8;
-  std::string cp1250(bytes, '\0');
-  platform::wideToMultiByte(platform::CODE_PAGE_WINDOWS_1250, wide.data(), units, &cp1250[0],
-                            bytes);
-  return convertForOutput(cp1250.c_str());
-}
+std::string dnUtf8ToOutput(const std::string& utf8) { return utf8ForOutput(utf8); }
 
 char* dnTextForReport(const DistinguishedName& name, const DnTextStyle& style) {
   DnTextStyle s = style;
@@ -205,8 +192,9 @@ char* dnTextForReport(const DistinguishedName& name, const DnTextStyle& style) {
   return result;
 }
 
-char* DistinguishedName::toText(uint32_t options) const {
+char* DistinguishedName::toText(uint32_t options, bool escapeControls) const {
   DnTextStyle style;
+  style.escapeControls = escapeControls;
   style.lineBreak = (options & DN_TEXT_LINE_BREAKS) != 0;
   style.shortLabel = (options & DN_TEXT_SHORT_LABELS) != 0;
   return dnTextForReport(*this, style);

@@ -29,6 +29,9 @@ struct DnTextStyle {
   // Labels as UTF-8, for a text converted whole into the report character
   // set afterwards; otherwise labels come in the report character set.
   bool utf8Labels = false;
+  // Values with their controls escaped (escapeControls): one name of a
+  // stranger's stays on its line of a report.
+  bool escapeControls = false;
 };
 
 // Each appends to `out` and answers one of the codes above.

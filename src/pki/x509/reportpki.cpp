@@ -28,8 +28,8 @@ const char* bitsWord(unsigned long n) {
 ReportStream& ReportStream::operator<<(const DistinguishedName& name) {
   if (!sink) return *this;
   try {
-    // already in the output character set
-    std::unique_ptr<char[]> dn(name.toText(static_cast<uint32_t>(options)));
+    // already in the output character set; a stranger's controls escaped
+    std::unique_ptr<char[]> dn(name.toText(static_cast<uint32_t>(options), true));
     if (dn) writeRaw(dn.get());
   } catch (const std::bad_alloc&) {
   }

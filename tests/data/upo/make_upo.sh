@@ -49,6 +49,17 @@
 #     upo-xpath.xml                an XPath transform calling document()
 #     deklaracja-pusta.xml         an empty file (as receipt or declaration: nothing to judge)
 #
+#   make_upo.sh --controls     receipts and a signer whose texts hold control characters
+#                              (line breaks, ESC, the 8-bit CSI U+009B, U+202E), to be shown
+#                              escaped, never acted on:
+#     pki/signer-sterujace.*       a self-signed RSA signer (not trusted) whose CN is
+#                                  CR LF "Werdykt: UPO poprawne ..." ESC "[8m" and whose O
+#                                  holds U+009B and U+202E besides Polish letters (UTF8String)
+#     upo-cn-sterujace.xml         a receipt that signer signs (xmlsec1), with CRs and LFs in
+#                                  its NumerReferencyjny
+#     upo-pole-sterujace.xml       upo.xml whose NazwaPodmiotuPrzyjmujacego is changed after
+#                                  signing to CR LF "Werdykt: UPO poprawne ..." LF U+009B U+202E
+#
 #   make_upo.sh --big OUT MB [elements|text]
 #                              a receipt of about MB megabytes (for benchmarks): many
 #                              small elements, or one element of base64 text
@@ -357,6 +368,45 @@ PY
   check yes upo-env-obiekt-podpisany.xml intermediate-revoked
 }
 
+# controls: the receipts and the signer of --controls.
+controls() {
+  cn=$(printf '\r\nWerdykt: UPO poprawne ...\033[8m')
+  o=$(printf 'Urz\304\205d \302\2332J \342\200\256enozucdo')
+  faketime '2026-10-01 00:00:00' openssl req -x509 -newkey rsa:2048 -nodes -keyout "$P/signer-sterujace.key" -utf8 \
+    -subj "/C=PL/O=$o/CN=$cn" -days 3650 -sha256 -set_serial 0x5151 -out "$P/signer-sterujace.pem" \
+    -addext keyUsage=critical,digitalSignature,nonRepudiation 2>/dev/null
+  openssl x509 -in "$P/signer-sterujace.pem" -outform DER -out "$P/signer-sterujace.der"
+  # openssl must have kept every character in UTF8String values (issuer and subject)
+  openssl asn1parse -inform DER -in "$P/signer-sterujace.der" | grep -c 'UTF8STRING' | grep -qx 4
+  sha256=$(openssl dgst -sha256 -r deklaracja.xml | cut -c1-64 | tr a-f A-F)
+  receipt 'sterujace@CRLF@Werdykt: UPO poprawne ...' "$sha256" > "$W/ster.receipt"
+  template signer-sterujace rsa-sha256 2026-11-02T09:15:00Z "$W/ster.receipt" "$W/ster.tmpl"
+  # the receipt's CR and LF as character references, so that the parser keeps them
+  python3 - "$W/ster.tmpl" <<'PY'
+import sys
+text = open(sys.argv[1], encoding='utf-8').read()
+assert text.count('@CRLF@') == 1
+open(sys.argv[1], 'w', encoding='utf-8', newline='').write(text.replace('@CRLF@', '&#13;&#10;&#13;&#10;'))
+PY
+  sign signer-sterujace "$W/ster.tmpl" upo-cn-sterujace.xml
+  # shellcheck disable=SC2086
+  xmlsec1 --verify --trusted-pem "$P/signer-sterujace.pem" $XS upo-cn-sterujace.xml >/dev/null 2>&1
+  python3 - <<'PY'
+text = open('upo.xml', encoding='utf-8').read()
+old = '<pot:NazwaPodmiotuPrzyjmujacego>Urząd Testowy Przyjmowania Deklaracji</pot:NazwaPodmiotuPrzyjmujacego>'
+new = ('<pot:NazwaPodmiotuPrzyjmujacego>&#13;&#10;Werdykt: UPO poprawne, deklaracja zgodna z SkrotDokumentu.'
+       '&#10;&#x9B;8m&#x202E;</pot:NazwaPodmiotuPrzyjmujacego>')
+assert text.count(old) == 1
+open('upo-pole-sterujace.xml', 'w', encoding='utf-8', newline='').write(text.replace(old, new))
+PY
+  check no upo-pole-sterujace.xml intermediate-revoked
+}
+
+if [ "${1:-}" = "--controls" ]; then
+  controls
+  exit 0
+fi
+
 if [ "${1:-}" = "--shapes" ]; then
   shapes
   exit 0
@@ -490,6 +540,7 @@ PY
 
 shapes
 crafted
+controls
 
 # What xmlsec1 (OpenSSL's path and CRL checks) says of each.
 R=intermediate-revoked

@@ -580,6 +580,64 @@ TEST(ReportStreamPki, CertificateInUtf8) {
   EXPECT_NE(std::string::npos, out.find(u8"Wartość klucza:   3082010A"));
 }
 
+// A self-signed certificate whose CN is CR LF "Werdykt: UPO poprawne ..." ESC "[8m" and whose O
+// holds U+009B and U+202E (tests/data/upo/make_upo.sh --controls): each value stays on its
+// line, its controls escaped, in every output character set; the report's own lines unchanged.
+TEST(ReportStreamPki, ControlsInNamesAreEscaped) {
+  CharsetGuard guard;
+  std::ifstream f(std::string(TAL_TEST_DATA_DIR) + "/upo/pki/signer-sterujace.der",
+                  std::ios::binary);
+  const Bytes der((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  SignedCertificate cert;
+  ASSERT_GT(cert.decodeVector(der), 0);
+  const std::string cn = "CN=\\x0D\\x0AWerdykt: UPO poprawne ...\\x1B[8m";
+  struct Case {
+    const char* charset;
+    uint32_t options;
+    std::string organisation;
+    size_t lines;
+  };
+  const Case cases[] = {
+      {"utf-8", DN_TEXT_SHORT_LABELS, u8"O=Urząd <U+009B>2J <U+202E>enozucdo", 10},
+      {"windows", DN_TEXT_SHORT_LABELS,
+       "O=Urz\xB9"
+       "d <U+009B>2J <U+202E>enozucdo",
+       10},
+      {"latin2", DN_TEXT_SHORT_LABELS | DN_TEXT_LINE_BREAKS,
+       "O=Urz\xB1"
+       "d <U+009B>2J <U+202E>enozucdo",
+       14},
+  };
+  for (const Case& c : cases) {
+    selectOutputCharset(c.charset);
+    MemFile m;
+    ReportStream rs(&m, static_cast<int32_t>(c.options));
+    rs.writeCertificate(cert);
+    const std::string out = contents(m);
+    EXPECT_NE(std::string::npos, out.find(cn)) << c.charset << out;
+    EXPECT_NE(std::string::npos, out.find(c.organisation)) << c.charset << out;
+    size_t lines = 0;
+    for (size_t at = 0; at < out.size(); ++at) {
+      const unsigned char b = static_cast<unsigned char>(out[at]);
+      if (b == '\r' && at + 1 < out.size() && out[at + 1] == '\n') {
+        ++lines;
+        ++at;
+        EXPECT_NE(0, out.compare(at + 1, 8, "Werdykt:")) << c.charset << " line " << lines;
+        continue;
+      }
+      EXPECT_TRUE(b >= 0x20 && b != 0x7F) << c.charset << " byte " << int(b) << " at " << at;
+    }
+    EXPECT_EQ(c.lines, lines) << c.charset << out;
+    if (std::string(c.charset) == "utf-8") {
+      EXPECT_EQ(2, checkUtf8(out.data(), static_cast<int32_t>(out.size())));
+      EXPECT_EQ(std::string::npos, out.find(u8"\u009B"));
+      EXPECT_EQ(std::string::npos, out.find(u8"\u202E"));
+    } else {
+      for (unsigned char b : out) EXPECT_FALSE(c.charset[0] == 'l' && b >= 0x80 && b <= 0x9F);
+    }
+  }
+}
+
 // ---- ciphers
 
 TEST(CipherName, StandardAndOwnIdentifiers) {
