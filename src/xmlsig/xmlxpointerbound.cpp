@@ -42,7 +42,7 @@ XmlXPointerDocStats xmlXPointerGatherStats(xmlDocPtr doc) {
       continue;
     }
     st.elements += 1;
-    if (n->content) st.orderable = false;
+    if (reinterpret_cast<ptrdiff_t>(n->content) >= 0) st.ordered = false;
     st.elementsByName[localName(n->name)] += 1;
     for (xmlNsPtr d = n->nsDef; d; d = d->next) namespaces += 1;
     st.maxNamespacesInScope = std::max(st.maxNamespacesInScope, namespaces);
@@ -125,6 +125,7 @@ struct Expr {
   std::vector<ExprPtr> operands;  // binary operands, call arguments
   // PATH: filter (operands[0] when hasFilter) with its predicates, then steps.
   bool hasFilter = false;
+  bool parenthesised = false;  // "(Expr)", which libxml2 sorts
   bool absolute = false;
   std::vector<ExprPtr> filterPredicates;
   std::vector<Step> steps;
@@ -464,7 +465,7 @@ class Parser {
       expect(")");
       // A parenthesised set is a filter expression of its own.
       ExprPtr p = make(Kind::PATH);
-      p->hasFilter = true;
+      p->hasFilter = p->parenthesised = true;
       p->operands.push_back(std::move(e));
       return p;
     }
@@ -555,13 +556,15 @@ class Bound {
       case Kind::VARIABLE:
         work += c.m;
         return Val{};
+      case Kind::OR_AND:  // a set's truth is whether it is empty
+        for (const auto& o : e.operands) eval(*o, c);
+        work += c.m;
+        return Val{};
       case Kind::NEGATE:
       case Kind::ARITHMETIC:
-      case Kind::OR_AND: {
         for (const auto& o : e.operands) toScalar(eval(*o, c), c);
         work += c.m;
         return Val{};
-      }
       case Kind::EQUALITY:
       case Kind::RELATIONAL:
         return compare(e, c);
@@ -575,12 +578,15 @@ class Bound {
     return Val{};
   }
 
-  // Sorting a set (xmlXPathNodeSetSort, a timsort): comparisons of elements of
-  // a numbered document read their numbers; other nodes walk to their common
-  // ancestor and along its children.
+  // Sorting a set (xmlXPathNodeSetSort, a timsort), as libxml2 does for a
+  // whole expression's set (the top, a function's argument, a parenthesised
+  // one), before filtering a set and when taking a set's string: elements of
+  // a numbered document compare their numbers, other nodes walk to their
+  // common ancestor and along its children.
   void sort(const Val& v, const Ctx& c) {
     if (!v.set || v.size <= 1) return;
-    double compare = v.elementsOnly ? 4 : 2 * st.maxDepth + st.maxFanOut + st.maxAttributes + 8;
+    double compare =
+        v.elementsOnly && st.ordered ? 4 : 2 * st.maxDepth + st.maxFanOut + st.maxAttributes + 8;
     work += c.m * v.size * (std::log2(v.size) + 2) * compare;
   }
 
@@ -659,8 +665,8 @@ class Bound {
       v.total = c.m;
       v.disjoint = e.absolute ? c.m <= 1 : c.disjoint;
     }
+    if (e.parenthesised) sort(v, c);
     for (const Step& s : e.steps) v = step(s, v, c);
-    if (!e.steps.empty()) sort(v, c);
     return v;
   }
 
@@ -669,7 +675,7 @@ class Bound {
     Ctx inner;
     inner.m = std::max(1.0, v.total);
     inner.disjoint = distinctCandidates;
-    toScalar(eval(p, inner), inner);
+    eval(p, inner);  // a truth or a position: no sort, no string
     work += 4 * v.total + c.m;
   }
 
@@ -779,7 +785,10 @@ class Bound {
       return Val{};
     }
     std::vector<Val> args;
-    for (const auto& a : e.operands) args.push_back(eval(*a, c));
+    for (const auto& a : e.operands) {
+      args.push_back(eval(*a, c));
+      sort(args.back(), c);
+    }
     work += c.m;
     if (f == "here") {
       Val v;

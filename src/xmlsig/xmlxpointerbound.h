@@ -29,10 +29,10 @@ struct XmlXPointerDocStats {
   double maxAttributeLength = 0;
   std::unordered_map<std::string, double> elementsByName;    // by local name
   std::unordered_map<std::string, double> attributesByName;  // by local name
-  // No element carries an order number in its content field: the evaluation
-  // may number them (xmlXPathOrderDocElems), making its sorts cheap, and clear
-  // them afterwards.
-  bool orderable = true;
+  // Every element carries its order number (stamped when the document was
+  // parsed, in the content field as libxml2's XPath reads it): sorting a set
+  // of elements compares two numbers instead of walking the tree.
+  bool ordered = true;
 };
 
 // One walk of the document (depth first, iterative).
@@ -43,7 +43,7 @@ struct XmlXPointerPlan {
   // libxml2's range functions give) or cannot be read (an XPath part outside
   // the grammar, nesting past the bound): the evaluation is refused.
   bool accepted = false;
-  double bound = 0;  // units, for an evaluation over a numbered document
+  double bound = 0;  // units
   // The expression with each xpointer() part's XPath put in parentheses, which
   // keeps libxml2 from its streaming evaluator (whose states multiply with
   // nested "//" steps outside any count); the selection is the same.

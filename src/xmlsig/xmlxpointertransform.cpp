@@ -99,24 +99,6 @@ std::shared_ptr<const XmlXPointerDocStats> documentStats(xmlDocPtr doc, XmlWorkB
   return stats;
 }
 
-// The document's elements numbered in document order for one evaluation, so
-// that sorting a set of them compares two numbers instead of walking the tree
-// (the bound counts on it), and the numbers cleared afterwards: libxml2 keeps
-// them in the content field elements do not use otherwise.
-class DocumentOrder {
- public:
-  explicit DocumentOrder(xmlDocPtr doc) : doc(doc) { xmlXPathOrderDocElems(doc); }
-  ~DocumentOrder() {
-    for (xmlNodePtr n = xmlDocGetRootElement(doc); n; n = xmlNextInDocument(n, doc, n->type == XML_ELEMENT_NODE))
-      if (n->type == XML_ELEMENT_NODE) n->content = nullptr;
-  }
-  DocumentOrder(const DocumentOrder&) = delete;
-  DocumentOrder& operator=(const DocumentOrder&) = delete;
-
- private:
-  xmlDocPtr doc;
-};
-
 // libxml2 answers a bare name and an element() part that starts with an Id
 // from its own table, which keeps the first of two elements claiming a value:
 // an expression of those forms that holds such a value names nothing here, as
@@ -170,8 +152,8 @@ const int32_t NAMESPACES_FAILED = -1;
 // allowance and the work budget. fromDocument: the expression is a signed
 // document's (a reference's URI): run only when the bound of its work is
 // within XPOINTER_WORK_CAP and what the budget has left, which is charged with
-// that bound; id() naming only what findNodeById finds; the tree only read
-// (but for the order numbers of one evaluation). Otherwise the application's:
+// that bound; id() naming only what findNodeById finds; the tree only read.
+// Otherwise the application's:
 // the usual limit, id() and bare names as libxml2 answers them, the document's
 // Ids made known to libxml2 meanwhile. 0 with the result (null when libxml2
 // gave none; a node set sorted in document order); 140 past a limit or
@@ -186,21 +168,14 @@ int32_t evaluateXPointer(xmlNodePtr contextNode, const std::string& expression,
   std::optional<TemporaryIds> ids;
   std::string text = expression;
   uint64_t planned = 0;
-  std::optional<DocumentOrder> order;
   if (fromDocument) {
     std::shared_ptr<const XmlXPointerDocStats> stats = documentStats(doc, budget);
     XmlXPointerPlan plan = xmlXPointerPlan(expression, *stats);
     if (!budget.charge(expression.size() / 8 + 1) || !plan.accepted ||
-        plan.bound > XPOINTER_WORK_CAP ||
-        plan.bound + (stats->orderable ? 2 * stats->elements : 0) >
-            static_cast<double>(budget.remaining()))
+        plan.bound > XPOINTER_WORK_CAP || plan.bound > static_cast<double>(budget.remaining()))
       return xmlrc::TRANSFORM_FAILED;
     planned = static_cast<uint64_t>(plan.bound);
     text = std::move(plan.rewritten);
-    if (stats->orderable) {
-      budget.charge(2 * static_cast<uint64_t>(stats->elements));
-      order.emplace(doc);
-    }
   }
   XmlMemoryScope memory(xmlDocumentMemoryLeft(doc), &budget);
   xmlXPathContextPtr ctxt = xmlXPtrNewContext(doc, contextNode, nullptr);
@@ -226,7 +201,7 @@ int32_t evaluateXPointer(xmlNodePtr contextNode, const std::string& expression,
     xmlXPathFreeObject(result);
     return xmlrc::TRANSFORM_FAILED;
   }
-  // Sorted while the elements carry their numbers (the bound counted this sort).
+  // The bound counted this sort.
   if (result && result->type == XPATH_NODESET && result->nodesetval)
     xmlXPathNodeSetSort(result->nodesetval);
   *out = result;
