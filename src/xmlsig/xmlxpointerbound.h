@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 struct XmlXPointerDocStats {
@@ -27,8 +28,9 @@ struct XmlXPointerDocStats {
   double maxNamespacesInScope = 1;
   double textLength = 0;  // octets of all texts, comments and attribute values
   double maxAttributeLength = 0;
-  std::unordered_map<std::string, double> elementsByName;    // by local name
-  std::unordered_map<std::string, double> attributesByName;  // by local name
+  // By local name, viewing the tree's names (valid while the tree is).
+  std::unordered_map<std::string_view, double> elementsByName;
+  std::unordered_map<std::string_view, double> attributesByName;
   // Every element carries its order number (stamped when the document was
   // parsed, in the content field as libxml2's XPath reads it): sorting a set
   // of elements compares two numbers instead of walking the tree.
