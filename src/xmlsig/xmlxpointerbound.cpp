@@ -44,7 +44,14 @@ XmlXPointerDocStats xmlXPointerGatherStats(xmlDocPtr doc) {
     st.elements += 1;
     if (reinterpret_cast<ptrdiff_t>(n->content) >= 0) st.ordered = false;
     st.elementsByName[localName(n->name)] += 1;
-    for (xmlNsPtr d = n->nsDef; d; d = d->next) namespaces += 1;
+    st.maxNameLength = std::max(
+        st.maxNameLength, static_cast<double>(xmlStrlen(n->name)) +
+                              (n->ns ? xmlStrlen(n->ns->href) + xmlStrlen(n->ns->prefix) : 0));
+    for (xmlNsPtr d = n->nsDef; d; d = d->next) {
+      namespaces += 1;
+      st.maxNameLength = std::max(st.maxNameLength,
+                                  static_cast<double>(xmlStrlen(d->href) + xmlStrlen(d->prefix)));
+    }
     st.maxNamespacesInScope = std::max(st.maxNamespacesInScope, namespaces);
     st.namespaceNodes += namespaces;
     st.nodes += namespaces;
@@ -52,6 +59,9 @@ XmlXPointerDocStats xmlXPointerGatherStats(xmlDocPtr doc) {
     for (xmlAttrPtr a = n->properties; a; a = a->next) {
       attributes += 1;
       st.attributesByName[localName(a->name)] += 1;
+      st.maxNameLength = std::max(
+          st.maxNameLength, static_cast<double>(xmlStrlen(a->name)) +
+                                (a->ns ? xmlStrlen(a->ns->href) + xmlStrlen(a->ns->prefix) : 0));
       double length = 0;
       for (xmlNodePtr t = a->children; t; t = t->next)
         if (t->content) length += static_cast<double>(xmlStrlen(t->content));
@@ -635,7 +645,9 @@ class Bound {
       const Val& other = a.set ? b : a;
       work += strings(set, c) + set.total * (other.length + 2) + c.m * other.length;
     } else {
-      work += c.m * (a.length + b.length + 2);
+      // Equal strings compare up to the shorter; an order compares numbers read from both.
+      work += c.m *
+              ((e.kind == Kind::EQUALITY ? std::min(a.length, b.length) : a.length + b.length) + 2);
     }
     return Val{};
   }
@@ -688,9 +700,10 @@ class Bound {
 
   Val step(const Step& s, const Val& in, const Ctx& c) {
     const double n = st.nodes;
-    // Nodes one context node shows the axis, and the most all the distinct
-    // context nodes of one set show it together.
-    double per = 1, together = 0;
+    // Nodes one context node shows the axis, and the most any set of distinct
+    // context nodes shows it together (every node has one parent, its
+    // attributes one element, a node lies below its ancestors only).
+    double per = 1, together = HUGE_VAL;
     bool local = false, noDuplicateCheck = false;
     switch (s.axis) {
       case Axis::CHILD:
@@ -706,22 +719,18 @@ class Bound {
       case Axis::NAMESPACE:
         // xmlGetNsList checks each declaration in scope against those found.
         per = st.maxDepth + st.maxNamespacesInScope * (st.maxNamespacesInScope + 1);
-        together = in.size * per;
         local = noDuplicateCheck = true;
         break;
       case Axis::SELF:
         per = 1;
-        together = in.size;
         local = noDuplicateCheck = true;
         break;
       case Axis::PARENT:
         per = 1;
-        together = in.size;
         break;
       case Axis::ANCESTOR:
       case Axis::ANCESTOR_OR_SELF:
         per = st.maxDepth + 2;
-        together = in.size * per;
         break;
       case Axis::DESCENDANT:
       case Axis::DESCENDANT_OR_SELF:
@@ -731,12 +740,10 @@ class Bound {
       case Axis::FOLLOWING:
       case Axis::PRECEDING:
         per = 2 * n;
-        together = in.size * per;
         break;
       case Axis::FOLLOWING_SIBLING:
       case Axis::PRECEDING_SIBLING:
         per = st.maxFanOut;
-        together = in.size * per;
         break;
     }
     // Axis calls (each counted by libxml2), one more per context node.
@@ -760,7 +767,8 @@ class Bound {
     // Predicates run on each context node's nodes before they are merged.
     // (each context node's nodes that pass the test; apart, no more than the test admits)
     Val candidates = out;
-    candidates.total = std::min(all, local && disjoint ? kinds : c.m * (local ? 1 : in.size) * kinds);
+    candidates.total =
+        std::min(all, local && disjoint ? kinds : c.m * (local ? 1 : in.size) * kinds);
     for (const auto& p : s.predicates) predicate(*p, candidates, c, local && disjoint);
     // The merge of each context node's nodes into the set gathered so far.
     if (noDuplicateCheck || in.size <= 1)
@@ -830,10 +838,20 @@ class Bound {
       for (const Val& a : args) work += a.set ? strings(a, c) : c.m * a.length;
       return Val{};
     }
+    if (f == "local-name" || f == "name" || f == "namespace-uri") {
+      Val v;  // a name copied out of the tree
+      v.length = st.maxNameLength;
+      work += c.m * v.length;
+      return v;
+    }
     if (f == "lang") work += c.m * (st.maxDepth + 2) * (st.maxAttributes + 2);
-    // The string functions: each reads its arguments' strings, the search and
-    // translation ones one against the other.
-    double length = 0, product = 1;
+    // The string functions: each reads its arguments' strings (the context
+    // node's without one), the search and translation ones one against the
+    // other.
+    const double own = st.nodes + st.textLength;
+    double length = args.empty() ? own : 0, product = 1;
+    if (args.empty())
+      work += c.disjoint ? std::min(c.m * own, (st.maxDepth + 2) * own) + c.m : c.m * own;
     for (const Val& a : args) {
       Val s = toScalar(a, c);
       length += s.length;
@@ -841,7 +859,7 @@ class Bound {
     }
     work += c.m * (length + (args.size() > 1 ? std::min(product, 1e30) : 0));
     Val v;
-    v.length = f == "concat" ? length : args.empty() ? setStringLength(Val{true}) : length;
+    v.length = length;
     return v;
   }
 };

@@ -28,6 +28,7 @@ struct XmlXPointerDocStats {
   double maxNamespacesInScope = 1;
   double textLength = 0;  // octets of all texts, comments and attribute values
   double maxAttributeLength = 0;
+  double maxNameLength = 32;  // a name, its prefix and namespace URI (a declaration's too)
   // By local name, viewing the tree's names (valid while the tree is).
   std::unordered_map<std::string_view, double> elementsByName;
   std::unordered_map<std::string_view, double> attributesByName;

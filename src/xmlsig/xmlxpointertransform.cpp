@@ -153,11 +153,10 @@ const int32_t NAMESPACES_FAILED = -1;
 // document's (a reference's URI): run only when the bound of its work is
 // within XPOINTER_WORK_CAP and what the budget has left, which is charged with
 // that bound; id() naming only what findNodeById finds; the tree only read.
-// Otherwise the application's:
-// the usual limit, id() and bare names as libxml2 answers them, the document's
-// Ids made known to libxml2 meanwhile. 0 with the result (null when libxml2
-// gave none; a node set sorted in document order); 140 past a limit or
-// refused; 100 without a context.
+// Otherwise the application's: the usual limit, id() and bare names as libxml2
+// answers them, the document's Ids made known to libxml2 meanwhile. 0 with the
+// result (null when libxml2 gave none; a node set sorted in document order);
+// 140 past a limit or refused; 100 without a context.
 int32_t evaluateXPointer(xmlNodePtr contextNode, const std::string& expression,
                          XmlWorkBudget& budget, bool fromDocument, xmlXPathObjectPtr* out) {
   *out = nullptr;
