@@ -238,7 +238,9 @@ TEST(XPointerBound, PlanReadsTheFramework) {
   for (const auto& c : cases) {
     XmlXPointerPlan plan = xmlXPointerPlan(c.expr, stats);
     EXPECT_EQ(plan.accepted, c.accepted) << c.expr;
-    if (c.accepted && c.rewritten) EXPECT_EQ(plan.rewritten, c.rewritten) << c.expr;
+    if (c.accepted && c.rewritten) {
+      EXPECT_EQ(plan.rewritten, c.rewritten) << c.expr;
+    }
   }
   std::string deep = "xpointer(" + std::string(300, '(') + "1" + std::string(300, ')') + ")";
   EXPECT_FALSE(xmlXPointerPlan(deep, stats).accepted);
