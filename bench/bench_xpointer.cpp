@@ -25,6 +25,7 @@
 #include "ratio_main.h"
 #include "xmlsig/xmlmisc.h"
 #include "xmlsig/xmlxpointertransform.h"
+#include "xmlsig/xpointershapes.h"
 
 namespace {
 
@@ -45,36 +46,11 @@ Document& parsed(const std::string& key, const std::string& text) {
   return *slot;
 }
 
-// 50 nested elements with `children` empty ones inside.
 Document& nested(int children) {
-  std::string s = "<r>";
-  for (int i = 0; i < 50; ++i) s += "<n>";
-  for (int i = 0; i < children; ++i) s += "<a/>";
-  for (int i = 0; i < 50; ++i) s += "</n>";
-  return parsed("nested" + std::to_string(children), s + "</r>");
+  return parsed("nested" + std::to_string(children), xpointerNestedDoc(children));
 }
-
-Document& namespaces() {
-  std::string s = "<r";
-  for (int i = 0; i < 200; ++i)
-    s += " xmlns:n" + std::to_string(i) + "='u" + std::to_string(i) + "'";
-  s += ">";
-  for (int i = 0; i < 1000; ++i) s += "<e/>";
-  return parsed("namespaces", s + "</r>");
-}
-
-// 500 groups of 24 elements with an Id, an attribute and a text each: some 50,000 nodes.
-Document& large() {
-  std::string s = "<r xmlns:p='urn:p'>";
-  for (int g = 0; g < 500; ++g) {
-    s += "<g Id='g" + std::to_string(g) + "'>";
-    for (int a = 0; a < 24; ++a)
-      s += "<a Id='x" + std::to_string(g) + "_" + std::to_string(a) + "' k='" +
-           std::to_string(a % 3) + "'>t</a>";
-    s += "<p:b/></g>";
-  }
-  return parsed("large", s + "</r>");
-}
+Document& namespaces() { return parsed("namespaces", xpointerNamespacesDoc()); }
+Document& large() { return parsed("large", xpointerLargeDoc()); }
 
 void ours(benchmark::State& state, Document& (*doc)(), const char* expr) {
   Document& d = doc();

@@ -5,22 +5,13 @@
 
 #include "xmlsig/xmlxpointerbound.h"
 #include "xmlsig/xmlxpointertransform.h"
+#include "xmlsig/xpointershapes.h"
 
 #include <gtest/gtest.h>
 #include <libxml/xpathInternals.h>
 #include <libxml/xpointer.h>
 
 namespace {
-
-// 50 nested elements with `children` empty ones inside, as a stranger's ds:Object would hold
-// (or other children, other nesting).
-std::string nestedDoc(int children, int nesting = 50, const std::string& child = "<a/>") {
-  std::string s = "<r xmlns:p='urn:p'>";
-  for (int i = 0; i < nesting; ++i) s += "<n>";
-  for (int i = 0; i < children; ++i) s += child;
-  for (int i = 0; i < nesting; ++i) s += "</n>";
-  return s + "</r>";
-}
 
 uint64_t spent(const XmlWorkBudget& b) { return XML_TRANSFORM_WORK_LIMIT - b.remaining(); }
 
@@ -38,31 +29,26 @@ int32_t select(xmlNodePtr context, const std::string& expr, XmlWorkBudget& budge
 }
 
 TEST(XPointerBound, CraftedShapesAreRefusedBeforeTheyRun) {
-  std::string spaces = "<r";
-  for (int i = 0; i < 200; ++i)
-    spaces += " xmlns:n" + std::to_string(i) + "='u" + std::to_string(i) + "'";
-  spaces += ">";
-  for (int i = 0; i < 1000; ++i) spaces += "<e/>";
-  spaces += "</r>";
+  const std::string spaces = xpointerNamespacesDoc();
   const std::string eight = "xpointer(//*//*//*//*//*//*//*//*)", four = "xpointer(//*//*//*//*)";
   const struct {
     std::string doc;
     std::string expr;
   } cases[] = {
-      {nestedDoc(1000), eight},
-      {nestedDoc(5000), eight},
-      {nestedDoc(20000), eight},
-      {nestedDoc(1000), four},
-      {nestedDoc(20000), four},
-      {nestedDoc(20000), "xpointer(//*/ancestor-or-self::*)"},
-      {nestedDoc(5000), "xpointer(//descendant::*/descendant::*)"},
-      {nestedDoc(1000), "xpointer(//*[count(//*[count(//*) > 0]) > 0])"},
-      {nestedDoc(1000), "xpointer(//* | //n//* | //n//n//*)"},
+      {xpointerNestedDoc(1000), eight},
+      {xpointerNestedDoc(5000), eight},
+      {xpointerNestedDoc(20000), eight},
+      {xpointerNestedDoc(1000), four},
+      {xpointerNestedDoc(20000), four},
+      {xpointerNestedDoc(20000), "xpointer(//*/ancestor-or-self::*)"},
+      {xpointerNestedDoc(5000), "xpointer(//descendant::*/descendant::*)"},
+      {xpointerNestedDoc(1000), "xpointer(//*[count(//*[count(//*) > 0]) > 0])"},
+      {xpointerNestedDoc(1000), "xpointer(//* | //n//* | //n//n//*)"},
       {spaces, "xpointer(//*/namespace::* | //*/namespace::*)"},
       // Written without steps libxml2 would fold, and through other parts.
-      {nestedDoc(1000),
+      {xpointerNestedDoc(1000),
        "xpointer(/descendant-or-self::node()/descendant::*/descendant::*/descendant::*)"},
-      {nestedDoc(1000), "xmlns(q=urn:p) xpointer(//q:none) xpointer(//*//*//*//*)"},
+      {xpointerNestedDoc(1000), "xmlns(q=urn:p) xpointer(//q:none) xpointer(//*//*//*//*)"},
   };
   for (const auto& c : cases) {
     ParsedDoc d(c.doc);
@@ -80,7 +66,7 @@ TEST(XPointerBound, CraftedShapesAreRefusedBeforeTheyRun) {
 // refused, all charged to the one budget, the document walked once.
 TEST(XPointerBound, ThousandReferencesShareOneBudget) {
   for (int children : {10000, 30000}) {
-    ParsedDoc d(nestedDoc(children, 20));
+    ParsedDoc d(xpointerNestedDoc(children, 20));
     ASSERT_EQ(d.rc, 0);
     XmlIdIndexScope scope(d.holder.doc);
     XmlWorkBudget budget;
@@ -95,15 +81,7 @@ TEST(XPointerBound, ThousandReferencesShareOneBudget) {
 // The legitimate forms over a document of 50,000 nodes select what libxml2's
 // own XPointer selects, within one document's budget.
 TEST(XPointerBound, LegitimateFormsOverALargeDocument) {
-  std::string s = "<r xmlns:p='urn:p'>";
-  for (int g = 0; g < 500; ++g) {
-    s += "<g Id='g" + std::to_string(g) + "'>";
-    for (int a = 0; a < 24; ++a)
-      s += "<a Id='x" + std::to_string(g) + "_" + std::to_string(a) + "' k='" +
-           std::to_string(a % 3) + "'>t</a>";
-    s += "<p:b/></g>";
-  }
-  s += "</r>";
+  const std::string s = xpointerLargeDoc();
   ParsedDoc d(s);
   ASSERT_EQ(d.rc, 0);
   registerIdAttributes(d.holder.root);  // libxml2's table, which element() reads
@@ -157,7 +135,7 @@ TEST(XPointerBound, LegitimateFormsOverALargeDocument) {
 // References each within the cap still add up: the budget is charged each
 // one's bound, and refuses the one that would pass it.
 TEST(XPointerBound, BoundsAddUpInTheBudget) {
-  ParsedDoc d(nestedDoc(3000, 10));
+  ParsedDoc d(xpointerNestedDoc(3000, 10));
   ASSERT_EQ(d.rc, 0);
   XmlIdIndexScope scope(d.holder.doc);
   const std::string expr = "xpointer(//a[@k = 'v'])";
@@ -185,14 +163,14 @@ TEST(XPointerBound, CostlyFormsAreBoundedHigher) {
     const char* cheap;
     const char* costly;
   } cases[] = {
-      {nestedDoc(1000), "xpointer(//a)", "xpointer(//n//a)"},
-      {nestedDoc(1000), "xpointer(//a/parent::*)", "xpointer(//a/ancestor::*)"},
+      {xpointerNestedDoc(1000), "xpointer(//a)", "xpointer(//n//a)"},
+      {xpointerNestedDoc(1000), "xpointer(//a/parent::*)", "xpointer(//a/ancestor::*)"},
       {spaces + "</r>", "xpointer(//*[@x])", "xpointer(//*[namespace::*])"},
-      {nestedDoc(2000, 2, "<a>" + text + "1</a><b>" + text + "2</b>"), "xpointer(//a[. = 'x'])",
-       "xpointer(//a[. = //b])"},
-      {nestedDoc(2000, 2, "<a>" + text + "</a>"), "xpointer(//*[local-name() = 'a'])",
+      {xpointerNestedDoc(2000, 2, "<a>" + text + "1</a><b>" + text + "2</b>"),
+       "xpointer(//a[. = 'x'])", "xpointer(//a[. = //b])"},
+      {xpointerNestedDoc(2000, 2, "<a>" + text + "</a>"), "xpointer(//*[local-name() = 'a'])",
        "xpointer(//*[string-length() > 1])"},
-      {nestedDoc(2000, 2), "xpointer(//a | //n)", "xpointer(//a | //a/..)"},
+      {xpointerNestedDoc(2000, 2), "xpointer(//a | //n)", "xpointer(//a | //a/..)"},
   };
   for (const auto& c : cases) {
     ParsedDoc d(c.doc);
