@@ -1,5 +1,10 @@
 #include "xmlsig/xmlxpointerbound.h"
 
+#include "xmlsig/xmlmisc.h"
+
+#include <libxml/pattern.h>
+#include <libxml/xpath.h>
+
 #include <algorithm>
 #include <cmath>
 #include <memory>
@@ -19,9 +24,10 @@ XmlXPointerDocStats xmlXPointerGatherStats(xmlDocPtr doc) {
   struct Level {
     xmlNodePtr node;
     double depth;
-    double namespaces;  // declarations in scope (an upper bound), xml's included
+    double namespaces;     // declarations in scope (an upper bound), xml's included
+    double namespaceText;  // octets of their URIs, the string values of the namespace nodes
   };
-  std::vector<Level> stack{{doc->children, 1, 1}};
+  std::vector<Level> stack{{doc->children, 1, 1, 36}};
   double rootFanOut = 0;
   for (xmlNodePtr c = doc->children; c; c = c->next) ++rootFanOut;
   st.maxFanOut = rootFanOut;
@@ -35,6 +41,7 @@ XmlXPointerDocStats xmlXPointerGatherStats(xmlDocPtr doc) {
     top.node = n->next;
     const double depth = top.depth;
     double namespaces = top.namespaces;
+    double namespaceText = top.namespaceText;
     st.nodes += 1;
     st.maxDepth = std::max(st.maxDepth, depth);
     if (n->type != XML_ELEMENT_NODE) {
@@ -49,12 +56,14 @@ XmlXPointerDocStats xmlXPointerGatherStats(xmlDocPtr doc) {
                               (n->ns ? xmlStrlen(n->ns->href) + xmlStrlen(n->ns->prefix) : 0));
     for (xmlNsPtr d = n->nsDef; d; d = d->next) {
       namespaces += 1;
+      namespaceText += static_cast<double>(xmlStrlen(d->href));
       st.maxNameLength = std::max(st.maxNameLength,
                                   static_cast<double>(xmlStrlen(d->href) + xmlStrlen(d->prefix)));
     }
     st.maxNamespacesInScope = std::max(st.maxNamespacesInScope, namespaces);
     st.namespaceNodes += namespaces;
     st.nodes += namespaces;
+    st.textLength += namespaceText;
     double attributes = 0;
     for (xmlAttrPtr a = n->properties; a; a = a->next) {
       attributes += 1;
@@ -74,7 +83,7 @@ XmlXPointerDocStats xmlXPointerGatherStats(xmlDocPtr doc) {
     double fanOut = 0;
     for (xmlNodePtr c = n->children; c; c = c->next) ++fanOut;
     st.maxFanOut = std::max(st.maxFanOut, fanOut);
-    if (n->children) stack.push_back({n->children, depth + 1, namespaces});
+    if (n->children) stack.push_back({n->children, depth + 1, namespaces, namespaceText});
   }
   return st;
 }
@@ -864,6 +873,33 @@ class Bound {
   }
 };
 
+// Whether libxml2's XPath compiler reads the text (compiling is linear and
+// runs nothing).
+bool libxml2Compiles(const std::string& body) {
+  XmlQuietErrors quiet;
+  std::unique_ptr<xmlXPathContext, void (*)(xmlXPathContextPtr)> ctxt(xmlXPathNewContext(nullptr),
+                                                                      xmlXPathFreeContext);
+  if (!ctxt) return true;  // unknown: refused as unreadable
+  ctxt->error = xmlQuietStructuredError;
+  xmlXPathCompExprPtr comp = xmlXPathCtxtCompile(ctxt.get(), BAD_CAST body.c_str());
+  xmlXPathFreeCompExpr(comp);
+  return comp != nullptr;
+}
+
+// Whether libxml2 would run the text with its streaming evaluator: no
+// predicate, call, attribute or prefix (the context lists no namespaces for
+// it) and a streamable pattern. Its compiled stream stays in libxml2's parser
+// context, and each later part it does not stream runs that stream again.
+bool libxml2Streams(const std::string& body) {
+  if (body.find_first_of("[(@:") != std::string::npos) return false;
+  XmlQuietErrors quiet;
+  xmlPatternPtr stream =
+      xmlPatterncompile(BAD_CAST body.c_str(), nullptr, XML_PATTERN_XPATH, nullptr);
+  bool streams = stream && xmlPatternStreamable(stream) == 1;
+  xmlFreePattern(stream);
+  return streams;
+}
+
 // The XPointer framework as xmlXPtrEval reads it: a bare name or child
 // sequence, or parts "scheme(body)" with ^ escaping parentheses and itself.
 bool isFrameworkNameChar(unsigned char c) { return isNameChar(c) || c == ':'; }
@@ -895,6 +931,7 @@ XmlXPointerPlan xmlXPointerPlan(const std::string& expression, const XmlXPointer
   }
   Bound bound(st);
   size_t copied = 0;
+  bool staleStream = false;  // a part libxml2 streamed selected nothing
   while (!scheme.empty()) {
     if (pos >= x.size() || x[pos] != '(') break;  // libxml2 stops with an error
     const size_t open = pos++;
@@ -915,7 +952,25 @@ XmlXPointerPlan xmlXPointerPlan(const std::string& expression, const XmlXPointer
     if (scheme == "xpointer") {
       Parser parser(body);
       ExprPtr e = parser.parseAll();
-      if (!e) return plan;  // refused
+      if (!e) {
+        // A syntax error stops libxml2 at this part, before it runs it, with
+        // no result; a readable expression not read here is refused.
+        // (range-to() is a step only in an XPointer, a syntax error elsewhere.)
+        if (body.find("range-to") != std::string::npos || libxml2Compiles(body)) return plan;
+        plan.rewritten += x.substr(copied, open + 1 - copied) + "())";  // one certain to fail
+        copied = x.size();
+        break;
+      }
+      const bool streams = libxml2Streams(body);
+      if (staleStream && !streams) {
+        // libxml2 runs the empty stream before it again: nothing, whatever the part says.
+        plan.rewritten += x.substr(copied, open + 1 - copied) + "(/..)";
+        copied = close;
+        blanks();
+        scheme = name();
+        continue;
+      }
+      staleStream = streams;
       std::vector<Expr*> work{e.get()};
       while (!work.empty()) {  // libxml2's folding, over every path of the expression
         Expr* p = work.back();

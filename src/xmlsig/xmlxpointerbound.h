@@ -26,7 +26,9 @@ struct XmlXPointerDocStats {
   double maxFanOut = 0;
   double maxAttributes = 0;
   double maxNamespacesInScope = 1;
-  double textLength = 0;  // octets of all texts, comments and attribute values
+  // Octets of all texts, comments and attribute values, and of the namespace
+  // nodes' URIs (one per element and declaration in scope).
+  double textLength = 0;
   double maxAttributeLength = 0;
   double maxNameLength = 32;  // a name, its prefix and namespace URI (a declaration's too)
   // By local name, viewing the tree's names (valid while the tree is).
@@ -43,8 +45,10 @@ XmlXPointerDocStats xmlXPointerGatherStats(xmlDocPtr doc);
 
 struct XmlXPointerPlan {
   // False when the expression uses what is refused (ranges and points, as
-  // libxml2's range functions give) or cannot be read (an XPath part outside
-  // the grammar, nesting past the bound): the evaluation is refused.
+  // libxml2's range functions give) or cannot be read here though libxml2
+  // reads it (an XPath part outside the grammar, nesting past the bound): the
+  // evaluation is refused. A part libxml2 cannot read either ends the
+  // rewritten expression as a part certain to fail, where libxml2 stops.
   bool accepted = false;
   double bound = 0;  // units
   // The expression with each xpointer() part's XPath put in parentheses, which
