@@ -16,6 +16,7 @@
 #include <libxml/xpath.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -176,6 +177,7 @@ void findNodeById(xmlNodePtr contextNode, const char* id, xmlNodePtr* node);
 // many Ids). The tree must not change while it lives: the index holds its
 // elements and attribute values. A scope opened while one of the same document
 // is open on the thread shares that one's index.
+struct XmlXPointerDocStats;
 class XmlIdIndexScope {
  public:
   explicit XmlIdIndexScope(xmlDocPtr doc);
@@ -188,9 +190,9 @@ class XmlIdIndexScope {
   // The one element whose Id is id; null when none or more than one claims it.
   xmlNodePtr find(const std::string& id);
 
-  // The document's node count for the XPointer operation limit, once counted
-  // within this scope.
-  std::optional<uint64_t> nodeCount;
+  // The document's statistics for the bound of XPointer evaluations, once
+  // gathered within this scope.
+  std::shared_ptr<const XmlXPointerDocStats> xpointerStats;
 
  private:
   void build();

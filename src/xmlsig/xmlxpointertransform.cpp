@@ -5,6 +5,7 @@
 #include "xmlsig/xmlmemcharge.h"
 #include "xmlsig/xmlmisc.h"
 #include "xmlsig/xmlxpathtransform.h"
+#include "xmlsig/xmlxpointerbound.h"
 
 #include <libxml/hash.h>
 #include <libxml/valid.h>
@@ -80,28 +81,22 @@ class TemporaryIds {
 };
 
 const char* const SRC = "XML/libxmlsignature/xmlxpointertransform";
-// libxml2 checks every node a location step or a union adds against the set
-// gathered so far, uncounted: one operation may cost a comparison with every
-// node of the document (some 14 s for 360000 operations over 60000 nodes). So
-// an expression a signed document carries gets as many operations as keep
-// operations x nodes under this (a few seconds at most), never fewer than
-// XPOINTER_MIN_OPERATIONS nor more than the usual limit. The application's own
-// expression keeps the usual limit: its author is not the stranger.
-const uint64_t XPOINTER_COMPARISONS = 10000000000ull;
-const uint64_t XPOINTER_MIN_OPERATIONS = 1000;
+// The work one evaluation of a signed document's expression may be bounded by
+// (some 0.2 s here; a slow machine under sanitizers stays near a second). The
+// application's own expression keeps the usual operation limit: its author is
+// not the stranger.
+const double XPOINTER_WORK_CAP = 2e8;
 
-// Nodes of the document an evaluation may gather, namespace nodes included
-// (each element has one per declaration in scope, and libxml2 compares them
-// more slowly still). A unit of work per eight. Counted once while a scope
-// indexes the document (the tree stays as it is then): a walk of the whole
-// document for each of thousands of references was quadratic.
-uint64_t countNodes(xmlDocPtr doc, XmlWorkBudget& budget) {
+// The document's statistics, gathered once while a scope indexes the document
+// (the tree stays as it is then): a walk of the whole document for each of
+// thousands of references was quadratic. A unit of work per eight nodes.
+std::shared_ptr<const XmlXPointerDocStats> documentStats(xmlDocPtr doc, XmlWorkBudget& budget) {
   XmlIdIndexScope* scope = XmlIdIndexScope::of(doc);
-  if (scope && scope->nodeCount) return *scope->nodeCount;
-  uint64_t count = xmlXPathNodeCount(doc, XPOINTER_COMPARISONS / XPOINTER_MIN_OPERATIONS);
-  budget.charge(count / 8 + 1);
-  if (scope) scope->nodeCount = count;
-  return count;
+  if (scope && scope->xpointerStats) return scope->xpointerStats;
+  auto stats = std::make_shared<const XmlXPointerDocStats>(xmlXPointerGatherStats(doc));
+  budget.charge(static_cast<uint64_t>(stats->nodes / 8) + 1);
+  if (scope) scope->xpointerStats = stats;
+  return stats;
 }
 
 // libxml2 answers a bare name and an element() part that starts with an Id
@@ -155,11 +150,13 @@ const int32_t NAMESPACES_FAILED = -1;
 // node as libxml2's XPointer context gives it, its namespaces in scope bound,
 // under the operation limit, what the tree left of the document's memory
 // allowance and the work budget. fromDocument: the expression is a signed
-// document's (a reference's URI): the operation limit scaled to the document,
-// id() naming only what findNodeById finds, the tree only read. Otherwise the
-// application's: the usual limit, id() and bare names as libxml2 answers them,
-// the document's Ids made known to libxml2 meanwhile. 0 with the result (null
-// when libxml2 gave none); 140 past a limit; 100 without a context.
+// document's (a reference's URI): run only when the bound of its work is
+// within XPOINTER_WORK_CAP and what the budget has left, which is charged with
+// that bound; id() naming only what findNodeById finds; the tree only read.
+// Otherwise the application's: the usual limit, id() and bare names as libxml2
+// answers them, the document's Ids made known to libxml2 meanwhile. 0 with the
+// result (null when libxml2 gave none; a node set sorted in document order);
+// 140 past a limit or refused; 100 without a context.
 int32_t evaluateXPointer(xmlNodePtr contextNode, const std::string& expression,
                          XmlWorkBudget& budget, bool fromDocument, xmlXPathObjectPtr* out) {
   *out = nullptr;
@@ -168,15 +165,22 @@ int32_t evaluateXPointer(xmlNodePtr contextNode, const std::string& expression,
   // over refuses large blocks, and libxml2 reads an Id's value anew (one such
   // block for a long one) to take it out of its table.
   std::optional<TemporaryIds> ids;
+  std::string text = expression;
+  uint64_t planned = 0;
+  if (fromDocument) {
+    std::shared_ptr<const XmlXPointerDocStats> stats = documentStats(doc, budget);
+    XmlXPointerPlan plan = xmlXPointerPlan(expression, *stats);
+    if (!budget.charge(expression.size() / 8 + 1) || !plan.accepted ||
+        plan.bound > XPOINTER_WORK_CAP || plan.bound > static_cast<double>(budget.remaining()))
+      return xmlrc::TRANSFORM_FAILED;
+    planned = static_cast<uint64_t>(plan.bound);
+    text = std::move(plan.rewritten);
+  }
   XmlMemoryScope memory(xmlDocumentMemoryLeft(doc), &budget);
   xmlXPathContextPtr ctxt = xmlXPtrNewContext(doc, contextNode, nullptr);
   if (!ctxt) return xmlrc::MEM;
   std::unique_ptr<xmlXPathContext, void (*)(xmlXPathContextPtr)> guard(ctxt, xmlXPathFreeContext);
   xmlLimitXPathContext(ctxt);
-  if (fromDocument)
-    ctxt->opLimit = static_cast<unsigned long>(std::min<uint64_t>(
-        XML_XPATH_OP_LIMIT,
-        std::max(XPOINTER_MIN_OPERATIONS, XPOINTER_COMPARISONS / countNodes(doc, budget))));
   if (registerInScopeNamespaces(ctxt, contextNode) != 0) return NAMESPACES_FAILED;
   xmlUseBoundedId(ctxt, fromDocument);
   xmlXPathRegisterFunc(ctxt, BAD_CAST "string-range", nullptr);  // drops libxml2's
@@ -189,12 +193,16 @@ int32_t evaluateXPointer(xmlNodePtr contextNode, const std::string& expression,
   {
     XmlNoExternalScope scope;
     XmlQuietErrors quiet;
-    result = xmlXPtrEval(BAD_CAST expression.c_str(), ctxt);
+    result = xmlXPtrEval(BAD_CAST text.c_str(), ctxt);
   }
-  if (!budget.charge(1 + ctxt->opCount, true) || memory.over() || ctxt->opCount >= ctxt->opLimit) {
+  if (!budget.charge(1 + std::max<uint64_t>(planned, ctxt->opCount), true) || memory.over() ||
+      ctxt->opCount >= ctxt->opLimit) {
     xmlXPathFreeObject(result);
     return xmlrc::TRANSFORM_FAILED;
   }
+  // The bound counted this sort.
+  if (result && result->type == XPATH_NODESET && result->nodesetval)
+    xmlXPathNodeSetSort(result->nodesetval);
   *out = result;
   return xmlrc::OK;
 }
@@ -251,7 +259,6 @@ void XmlXPointerTransform::apply() {
   if (result->type != XPATH_NODESET) throw TalApiException(xmlrc::TRANSFORM_FAILED);
   if (!result->nodesetval || result->nodesetval->nodeNr == 0)
     throw TalApiException(xmlrc::EMPTY_TRANSFORM);
-  xmlXPathNodeSetSort(result->nodesetval);
   output = result->nodesetval;
   result->nodesetval = nullptr;
 }
@@ -275,7 +282,6 @@ int32_t xmlXPointerSelectElements(xmlNodePtr contextNode, const std::string& exp
   if (!result || result->type != XPATH_NODESET) return xmlrc::INV_MSG;
   xmlNodeSetPtr set = result->nodesetval;
   if (!set) return xmlrc::OK;
-  xmlXPathNodeSetSort(set);
   // Elements, and the document itself (what "xpointer(/)" names); not the
   // attributes, texts and namespace nodes an expression may also select.
   for (int i = 0; i < set->nodeNr; ++i)

@@ -2,10 +2,12 @@
 // found by findNodeById (an Id two elements claim names nothing: 139),
 // "xpointer(/)" is the document node; any other expression is libxml2's
 // XPointer with here the context node (libxml2's here(), which gives a location
-// set), the context node's namespaces in scope bound, under an operation limit
-// scaled to the document's size, the document's memory allowance and the work
-// budget (the chain's, or one of its own): past any of them 140, no result
-// 139, a result that is no node set (a number, a range) 140, an empty set 139.
+// set), the context node's namespaces in scope bound, run only when a bound of
+// its work computed beforehand (xmlxpointerbound.h) is within a cap and the
+// work budget (the chain's, or one of its own), which is charged with it; then
+// under the operation limit and the document's memory allowance: refused or
+// past any of them 140, no result 139, a result that is no node set (a number,
+// a range) 140, an empty set 139.
 // id(), and an element() part that starts with an Id, name only what
 // findNodeById finds. The output is the selected nodes in document order.
 #pragma once

@@ -1,0 +1,60 @@
+// An upper bound of the work libxml2 2.9's XPointer processor does for an
+// expression over a document, computed before it runs. libxml2 counts its
+// axis steps but not the duplicate checks of its node-set merges (each new node
+// against every node gathered so far), its sorts or its string values, and
+// those grow with the product of set sizes: a reference of a signed document
+// could keep it busy for minutes within any operation limit. The expression is
+// parsed here (the XPointer framework, and XPath 1.0 inside xpointer()), and
+// each construct gets a bound from statistics of the document gathered in one
+// walk: set sizes by node kind and name, depth, fan-out, declarations in scope
+// and text lengths. A unit is about one node comparison or visit.
+#pragma once
+
+#include <libxml/tree.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+struct XmlXPointerDocStats {
+  double nodes = 1;  // the document node, elements, attributes, namespace nodes, the rest
+  double elements = 0;
+  double attributes = 0;
+  double namespaceNodes = 0;  // one per element and declaration in scope, xml's included
+  double maxDepth = 0;
+  double maxFanOut = 0;
+  double maxAttributes = 0;
+  double maxNamespacesInScope = 1;
+  // Octets of all texts, comments and attribute values, and of the namespace
+  // nodes' URIs (one per element and declaration in scope).
+  double textLength = 0;
+  double maxAttributeLength = 0;
+  double maxNameLength = 32;  // a name, its prefix and namespace URI (a declaration's too)
+  // By local name, viewing the tree's names (valid while the tree is).
+  std::unordered_map<std::string_view, double> elementsByName;
+  std::unordered_map<std::string_view, double> attributesByName;
+  // Every element carries its order number (stamped when the document was
+  // parsed, in the content field as libxml2's XPath reads it): sorting a set
+  // of elements compares two numbers instead of walking the tree.
+  bool ordered = true;
+};
+
+// One walk of the document (depth first, iterative).
+XmlXPointerDocStats xmlXPointerGatherStats(xmlDocPtr doc);
+
+struct XmlXPointerPlan {
+  // False when the expression uses what is refused (ranges and points, as
+  // libxml2's range functions give) or cannot be read here though libxml2
+  // reads it (an XPath part outside the grammar, nesting past the bound): the
+  // evaluation is refused. A part libxml2 cannot read either ends the
+  // rewritten expression as a part certain to fail, where libxml2 stops.
+  bool accepted = false;
+  double bound = 0;  // units
+  // The expression with each xpointer() part's XPath put in parentheses, which
+  // keeps libxml2 from its streaming evaluator (whose states multiply with
+  // nested "//" steps outside any count); the selection is the same.
+  std::string rewritten;
+};
+
+XmlXPointerPlan xmlXPointerPlan(const std::string& expression, const XmlXPointerDocStats& stats);
