@@ -511,6 +511,9 @@ TEST(SignedObjects, ContentByEncodingAndMimeType) {
       // A type of its own that is not XML keeps the text; an XML one is markup.
       {"<Object MimeType='text/plain'><a>t</a></Object>", "t"},
       {"<Object MimeType='image/svg+xml'><a>t</a></Object>", "<a>t</a>"},
+      {"<Object MimeType=''><a>t</a></Object>", "<a>t</a>"},
+      {"<Object MimeType='Application/XML; charset=UTF-8'><a>t</a></Object>", "<a>t</a>"},
+      {"<Object MimeType='application/xml-dtd'><a>t</a></Object>", "t"},
       {"<Object>&#xA0;<a>t</a></Object>", "\xC2\xA0t"},
       {"<Object><a>t</a>&#12288;</Object>", "t\xE3\x80\x80"},
   };
@@ -544,6 +547,12 @@ TEST(SignedObjects, SavedElementCarriesTheDeclarationsAboveIt) {
        "<p:a xmlns:p=\"urn:p\">t</p:a>"},
       {"<Object xmlns:p='urn:p' xmlns:q='urn:q'>\n<a q:x='1'>t<p:b/><p:c/></a>\n</Object>",
        "<a xmlns:q=\"urn:q\" xmlns:p=\"urn:p\" q:x=\"1\">t<p:b/><p:c/></a>"},
+      // A redeclaration inside covers only its own subtree; the default namespace used by a
+      // descendant alone.
+      {"<S xmlns:p='urn:p'><Object><a><p:b xmlns:p='urn:o'/><p:c>t</p:c></a></Object></S>",
+       "<a xmlns:p=\"urn:p\"><p:b xmlns:p=\"urn:o\"/><p:c>t</p:c></a>"},
+      {"<S xmlns='urn:d' xmlns:p='urn:p'><Object><p:a><b>t</b></p:a></Object></S>",
+       "<p:a xmlns:p=\"urn:p\" xmlns=\"urn:d\"><b>t</b></p:a>"},
       {"<S xmlns:p='urn:outer'><Object xmlns:p='urn:p'><p:a>t</p:a></Object></S>",
        "<p:a xmlns:p=\"urn:p\">t</p:a>"},
       {"<Object xmlns='urn:d'><a>t<b/></a></Object>", "<a xmlns=\"urn:d\">t<b/></a>"},
