@@ -992,12 +992,162 @@ int streamWrite(void* context, const char* buffer, int len) {
 }
 int streamClose(void*) { return 0; }
 
+// An output buffer over `out`, closed however the writing ends.
+struct DumpBuffer {
+  xmlOutputBufferPtr buffer;
+  explicit DumpBuffer(GenericFile* out)
+      : buffer(xmlOutputBufferCreateIO(streamWrite, streamClose, out, nullptr)) {
+    if (!buffer) throw TalApiException(xmlrc::MEM);
+  }
+  ~DumpBuffer() {
+    if (buffer) xmlOutputBufferClose(buffer);
+  }
+  DumpBuffer(const DumpBuffer&) = delete;
+  DumpBuffer& operator=(const DumpBuffer&) = delete;
+  void put(const char* text, size_t length) {
+    if (length) xmlOutputBufferWrite(buffer, static_cast<int>(length), text);
+  }
+  void put(const xmlChar* text) {
+    const char* t = reinterpret_cast<const char*>(text);
+    put(t, strlen(t));
+  }
+  // False when a write failed.
+  bool close() {
+    xmlOutputBufferPtr b = buffer;
+    buffer = nullptr;
+    return xmlOutputBufferClose(b) >= 0;
+  }
+};
+
 // The node's serialisation written to `out` as it is made: false when a write failed.
 bool dumpNode(xmlNodePtr node, int format, GenericFile* out) {
-  xmlOutputBufferPtr buffer = xmlOutputBufferCreateIO(streamWrite, streamClose, out, nullptr);
-  if (!buffer) throw TalApiException(xmlrc::MEM);
-  xmlNodeDumpOutput(buffer, node->doc, node, 0, format, "UTF-8");
-  return xmlOutputBufferClose(buffer) >= 0;
+  DumpBuffer dump(out);
+  xmlNodeDumpOutput(dump.buffer, node->doc, node, 0, format, "UTF-8");
+  return dump.close();
+}
+
+// A namespace binding a subtree takes from above it. An empty prefix is the
+// default namespace; an empty URI, an element in no namespace.
+struct OuterBinding {
+  std::string prefix;
+  const xmlChar* uri;
+};
+
+// The bindings a subtree uses but does not declare, in the order of first use:
+// the prefix of each element and prefixed attribute (an unprefixed element
+// uses the default namespace, or none) for which no element from the subtree's
+// top down to the user declares it. "xml" is bound without a declaration.
+std::vector<OuterBinding> outerBindings(xmlNodePtr top) {
+  struct Prefix {
+    int declaredOnPath = 0;
+    bool used = false;
+  };
+  std::unordered_map<std::string, Prefix> prefixes;
+  std::vector<OuterBinding> found;
+  auto keyOf = [](const xmlChar* prefix) {
+    return prefix ? std::string(reinterpret_cast<const char*>(prefix)) : std::string();
+  };
+  auto declare = [&](xmlNodePtr e, int step) {
+    for (xmlNsPtr ns = e->nsDef; ns; ns = ns->next)
+      prefixes[keyOf(ns->prefix)].declaredOnPath += step;
+  };
+  auto use = [&](const xmlChar* prefix, const xmlChar* uri) {
+    std::string key = keyOf(prefix);
+    if (key == "xml") return;
+    Prefix& p = prefixes[key];
+    if (p.declaredOnPath > 0 || p.used) return;
+    p.used = true;
+    found.push_back({std::move(key), uri ? uri : BAD_CAST ""});
+  };
+  // Depth first without recursion, over elements only: text, comments and
+  // entity references name no namespace.
+  xmlNodePtr cur = top;
+  for (;;) {
+    declare(cur, 1);
+    use(cur->ns ? cur->ns->prefix : nullptr, cur->ns ? cur->ns->href : nullptr);
+    for (xmlAttrPtr a = cur->properties; a; a = a->next)
+      if (a->ns && a->ns->prefix) use(a->ns->prefix, a->ns->href);
+    if (xmlNodePtr child = firstElement(cur->children)) {
+      cur = child;
+      continue;
+    }
+    for (;;) {
+      declare(cur, -1);
+      if (cur == top) return found;
+      if (xmlNodePtr next = firstElement(cur->next)) {
+        cur = next;
+        break;
+      }
+      cur = cur->parent;
+    }
+  }
+}
+
+// ` xmlns:prefix="uri"` as an attribute value is written: the characters that
+// would end it or change on reading escaped.
+void putDeclaration(DumpBuffer& dump, const std::string& prefix, const xmlChar* uri) {
+  dump.put(prefix.empty() ? " xmlns=\"" : " xmlns:", prefix.empty() ? 8 : 7);
+  if (!prefix.empty()) {
+    dump.put(prefix.data(), prefix.size());
+    dump.put("=\"", 2);
+  }
+  static const char SPECIAL[] = "&<\"\t\n\r";
+  static const char* const ESCAPED[] = {"&amp;", "&lt;", "&quot;", "&#9;", "&#10;", "&#13;"};
+  const char* from = reinterpret_cast<const char*>(uri);
+  for (const char* c = from; *c; ++c) {
+    const char* special = strchr(SPECIAL, *c);
+    if (!special) continue;
+    dump.put(from, static_cast<size_t>(c - from));
+    const char* escaped = ESCAPED[special - SPECIAL];
+    dump.put(escaped, strlen(escaped));
+    from = c + 1;
+  }
+  dump.put(from, strlen(from));
+  dump.put("\"", 1);
+}
+
+// `element` serialised as the element of a document of its own. libxml2
+// writes no declaration made above the node it dumps, so a prefix (or default
+// namespace) the subtree takes from an ancestor would come out unbound or
+// lost: the start tag gets those declarations, after its own. The tree is only
+// read (another thread may be reading it too); without such a binding the
+// bytes are libxml2's own.
+bool dumpElementAlone(xmlNodePtr element, GenericFile* out) {
+  std::vector<OuterBinding> outer = outerBindings(element);
+  // An element in no namespace needs no undeclaration here: nothing is in
+  // scope above the document's element.
+  outer.erase(
+      std::remove_if(outer.begin(), outer.end(), [](const OuterBinding& b) { return !*b.uri; }),
+      outer.end());
+  if (outer.empty()) return dumpNode(element, 0, out);
+  DumpBuffer dump(out);
+  auto putName = [&dump, element] {
+    if (element->ns && element->ns->prefix) {
+      dump.put(element->ns->prefix);
+      dump.put(":", 1);
+    }
+    dump.put(element->name);
+  };
+  dump.put("<", 1);
+  putName();
+  for (xmlNsPtr ns = element->nsDef; ns; ns = ns->next)
+    if (ns->href && !xmlStrEqual(ns->prefix, BAD_CAST "xml"))
+      putDeclaration(dump, ns->prefix ? reinterpret_cast<const char*>(ns->prefix) : "", ns->href);
+  for (const OuterBinding& b : outer) putDeclaration(dump, b.prefix, b.uri);
+  // Attributes and content as libxml2 writes them in place.
+  for (xmlAttrPtr a = element->properties; a; a = a->next)
+    xmlNodeDumpOutput(dump.buffer, element->doc, reinterpret_cast<xmlNodePtr>(a), 0, 0, "UTF-8");
+  if (!element->children && !xmlSaveNoEmptyTags) {
+    dump.put("/>", 2);
+  } else {
+    dump.put(">", 1);
+    for (xmlNodePtr c = element->children; c; c = c->next)
+      xmlNodeDumpOutput(dump.buffer, element->doc, c, 0, 0, "UTF-8");
+    dump.put("</", 2);
+    putName();
+    dump.put(">", 1);
+  }
+  return dump.close();
 }
 }  // namespace
 
@@ -1077,6 +1227,20 @@ std::string nodeTextContent(xmlNodePtr node) {
 }
 
 namespace {
+// An XML media type (RFC 7303): application/xml, text/xml or a type whose
+// subtype ends in "+xml", in any case, its parameters aside.
+bool isXmlMediaType(const xmlChar* mime) {
+  std::string type(reinterpret_cast<const char*>(mime));
+  type = type.substr(0, type.find(';'));
+  while (!type.empty() && (type.back() == ' ' || type.back() == '\t')) type.pop_back();
+  for (char& c : type) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  const size_t slash = type.find('/');
+  if (slash == std::string::npos || slash == 0) return false;
+  const std::string subtype = type.substr(slash + 1);
+  return type == "application/xml" || type == "text/xml" ||
+         (subtype.size() > 4 && subtype.compare(subtype.size() - 4, 4, "+xml") == 0);
+}
+
 // The one element an object holds with nothing beside it but white space text,
 // else null (text, a second element, a comment, a PI, CDATA or an entity
 // reference beside it make the content something other than that element).
@@ -1097,6 +1261,8 @@ int32_t writeSignedObjectContent(xmlNodePtr objectNode, GenericFile* out) {
   xmlChar* mime = xmlGetProp(objectNode, BAD_CAST "MimeType");
   bool base64 = encoding && xmlc::ENCODING_BASE64 == reinterpret_cast<const char*>(encoding);
   bool textXml = mime && xmlStrEqual(mime, BAD_CAST "text/xml");
+  // No type, or an XML one: an element it holds may be saved as markup.
+  bool markupAllowed = !mime || !*mime || isXmlMediaType(mime);
   if (encoding) xmlFree(encoding);
   if (mime) xmlFree(mime);
   auto written = [](int32_t st) { return !((st & 0xFFFF) == 0xFFFF || st < 0); };
@@ -1104,10 +1270,12 @@ int32_t writeSignedObjectContent(xmlNodePtr objectNode, GenericFile* out) {
     if (length > 0xFFFFFFF0u) return false;
     return written(out->write(static_cast<uint32_t>(length), static_cast<const uint8_t*>(data)));
   };
-  // An object of neither type whose content is one element is that element's
-  // markup (enveloping signers write no MimeType): its text alone would lose the
-  // structure the digest covered. Text and mixed content stay text.
-  xmlNodePtr lone = base64 || textXml ? nullptr : loneElement(objectNode);
+  // An object of no type or another XML type whose content is one element is
+  // that element's markup (enveloping signers write no MimeType): its text
+  // alone would lose the structure the digest covered. Text and mixed content
+  // stay text, and so does whatever an object declares of another type
+  // (text/plain ...): the signer said what its content is.
+  xmlNodePtr lone = base64 || textXml || !markupAllowed ? nullptr : loneElement(objectNode);
   if (textXml || lone) {
     // The element is serialised straight into the output: neither its text
     // nor its serialisation is held whole (a receipt may be large).
@@ -1119,7 +1287,7 @@ int32_t writeSignedObjectContent(xmlNodePtr objectNode, GenericFile* out) {
     if (!hasText) return xmlrc::EMPTY_TRANSFORM;
     xmlNodePtr child = lone ? lone : firstElement(objectNode->children);
     if (!child) return put("", 0) ? xmlrc::OK : xmlrc::WR_OUTFILE;
-    return dumpNode(child, 0, out) ? xmlrc::OK : xmlrc::WR_OUTFILE;
+    return dumpElementAlone(child, out) ? xmlrc::OK : xmlrc::WR_OUTFILE;
   }
   std::string value = nodeTextContent(objectNode);
   if (value.empty()) return xmlrc::EMPTY_TRANSFORM;

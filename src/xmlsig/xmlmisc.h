@@ -248,8 +248,10 @@ std::string nodeTextContent(xmlNodePtr node);
 
 // The content of a signed object element as saved by the C API: base64-decoded
 // when Encoding says base64, the first element child serialised when MimeType is
-// "text/xml", else the one element it holds (white space aside) serialised, else
-// the text content. Codes: 0, 62 (write failure), 139 (no content).
+// "text/xml", else (no MimeType, or another XML media type) the one element it
+// holds (white space aside) serialised, else the text content. A serialised
+// element carries the namespace declarations it and its descendants take from
+// above it. Codes: 0, 62 (write failure), 139 (no content).
 int32_t writeSignedObjectContent(xmlNodePtr objectNode, GenericFile* out);
 // The document element of `document` serialised, without the subtree of
 // `leaveOut` (null: nothing left out). Codes: 0, 62 (write failure), 139

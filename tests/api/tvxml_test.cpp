@@ -15,6 +15,7 @@
 #include "xmlsig/xmlmisc.h"
 
 #include <gtest/gtest.h>
+#include <libxml/parser.h>
 
 #include <algorithm>
 #include <chrono>
@@ -459,6 +460,52 @@ TEST_F(TvXml, SignedObjectsAreCountedAndSaved) {
   // No temporary file is left behind.
   for (const auto& entry : std::filesystem::directory_iterator(root))
     EXPECT_EQ(std::string::npos, entry.path().filename().string().find(".tmp")) << entry.path();
+}
+
+// Receipts signed and verified by xmlsec1 whose receipt element takes its prefix (or its
+// default namespace) from a declaration above it: on ds:Signature, on ds:Object (no MimeType),
+// on the document element, the default one on ds:Object (application/xml). The signature
+// verifies, and the saved file reads with namespaces checked into the namespace the digest
+// covered, on the "text/xml" road and the one-element road alike.
+TEST_F(TvXml, SavedReceiptKeepsTheNamespacesDeclaredAboveIt) {
+  const std::string upo = std::string(TAL_TEST_DATA_DIR) + "/upo/";
+  talCtx* ctx = library(false);
+  talCert* trusted = nullptr;
+  ASSERT_EQ(0, talAllocateCertFromFile((upo + "pki/root.der").c_str(), &trusted));
+  EXPECT_EQ(0, talInstallRoot(ctx, trusted, 1, 1));
+  EXPECT_EQ(0, talDeleteCertificate(trusted));
+  const std::string intermediate = readText(upo + "pki/intermediate.der");
+  int32_t installed = 0;
+  EXPECT_EQ(0, talInstallMemCrt(ctx, reinterpret_cast<const uint8_t*>(intermediate.data()),
+                                static_cast<int32_t>(intermediate.size()), 1, &installed));
+  for (const char* name :
+       {"upo-ns-podpis.xml", "upo-ns-obiekt.xml", "upo-ns-dokument.xml", "upo-ns-domyslna.xml"}) {
+    SCOPED_TRACE(name);
+    tvXmlCtx* c = context();
+    talMsgInfo* m = nullptr;
+    ASSERT_EQ(0, tvXmlUnprotect(ctx, c, load(c, "../../upo/" + std::string(name)), nullptr, &m));
+    messages.push_back(m);
+    talSigInfo* s = nullptr;
+    ASSERT_EQ(0, talGetMessageSignature(m, 0, &s));
+    int32_t status = 0, qualification = 0, reason = 0;
+    ASSERT_EQ(0, talSignatureStatus(s, &status, &qualification, &reason));
+    EXPECT_EQ(4, status) << reason;
+    const std::string out = root + "/upo.out";
+    ASSERT_EQ(0, tvXmlSaveObjFile(c, s, 0, out.c_str()));
+    const std::string saved = readText(out);
+    xmlParserCtxtPtr parser = xmlNewParserCtxt();
+    ASSERT_NE(nullptr, parser);
+    xmlDocPtr back = xmlCtxtReadMemory(parser, saved.data(), static_cast<int>(saved.size()),
+                                       nullptr, nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR);
+    EXPECT_TRUE(parser->wellFormed && parser->nsWellFormed) << saved;
+    xmlFreeParserCtxt(parser);
+    ASSERT_NE(nullptr, back) << saved;
+    xmlNodePtr element = xmlDocGetRootElement(back);
+    EXPECT_TRUE(isElement(element, "Potwierdzenie",
+                          "http://e-deklaracje.example.pl/Repozytorium/Potwierdzenie/"));
+    EXPECT_NE(nullptr, nodeNamespaceUri(element));
+    xmlFreeDoc(back);
+  }
 }
 
 TEST_F(TvXml, OwnershipMovesToTheMessageOnce) {

@@ -508,7 +508,12 @@ TEST(SignedObjects, ContentByEncodingAndMimeType) {
       // No type: one element between XML white space (space, tab, CR, LF) is its markup; any
       // other character beside it (a no-break space too) keeps the text.
       {"<Object> \t&#13;\n<a x='1'>t<b/></a>\n</Object>", "<a x=\"1\">t<b/></a>"},
-      {"<Object MimeType='text/plain'><a>t</a></Object>", "<a>t</a>"},
+      // A type of its own that is not XML keeps the text; an XML one is markup.
+      {"<Object MimeType='text/plain'><a>t</a></Object>", "t"},
+      {"<Object MimeType='image/svg+xml'><a>t</a></Object>", "<a>t</a>"},
+      {"<Object MimeType=''><a>t</a></Object>", "<a>t</a>"},
+      {"<Object MimeType='Application/XML; charset=UTF-8'><a>t</a></Object>", "<a>t</a>"},
+      {"<Object MimeType='application/xml-dtd'><a>t</a></Object>", "t"},
       {"<Object>&#xA0;<a>t</a></Object>", "\xC2\xA0t"},
       {"<Object><a>t</a>&#12288;</Object>", "t\xE3\x80\x80"},
   };
@@ -520,6 +525,87 @@ TEST(SignedObjects, ContentByEncodingAndMimeType) {
     EXPECT_EQ(
         std::string(reinterpret_cast<const char*>(out.data()), static_cast<size_t>(out.length())),
         c.expected);
+  }
+}
+
+// The whole document as libxml2 writes it: what a save must leave as it found it.
+std::string documentText(const ParsedDoc& d) {
+  MemFile out;
+  EXPECT_EQ(writeDocumentElement(reinterpret_cast<xmlNodePtr>(d.holder.doc), nullptr, &out), 0);
+  return std::string(reinterpret_cast<const char*>(out.data()), static_cast<size_t>(out.length()));
+}
+
+// A saved element is a document of its own: it carries the declarations it and its
+// descendants take from above it (those it uses, after its own, in the order of first use),
+// and reads back, namespaces checked, into the namespace it had. The tree is left as it was.
+TEST(SignedObjects, SavedElementCarriesTheDeclarationsAboveIt) {
+  const struct {
+    const char* doc;  // the object is the element named Object
+    const char* expected;
+  } cases[] = {
+      {"<S xmlns:p='urn:p' xmlns:u='urn:u'><Object><p:a>t</p:a></Object></S>",
+       "<p:a xmlns:p=\"urn:p\">t</p:a>"},
+      {"<Object xmlns:p='urn:p' xmlns:q='urn:q'>\n<a q:x='1'>t<p:b/><p:c/></a>\n</Object>",
+       "<a xmlns:q=\"urn:q\" xmlns:p=\"urn:p\" q:x=\"1\">t<p:b/><p:c/></a>"},
+      // A redeclaration inside covers only its own subtree; the default namespace used by a
+      // descendant alone.
+      {"<S xmlns:p='urn:p'><Object><a><p:b xmlns:p='urn:o'/><p:c>t</p:c></a></Object></S>",
+       "<a xmlns:p=\"urn:p\"><p:b xmlns:p=\"urn:o\"/><p:c>t</p:c></a>"},
+      {"<S xmlns='urn:d' xmlns:p='urn:p'><Object><p:a><b>t</b></p:a></Object></S>",
+       "<p:a xmlns:p=\"urn:p\" xmlns=\"urn:d\"><b>t</b></p:a>"},
+      {"<S xmlns:p='urn:outer'><Object xmlns:p='urn:p'><p:a>t</p:a></Object></S>",
+       "<p:a xmlns:p=\"urn:p\">t</p:a>"},
+      {"<Object xmlns='urn:d'><a>t<b/></a></Object>", "<a xmlns=\"urn:d\">t<b/></a>"},
+      {"<Object xmlns='urn:d'><a>t<b xmlns=''><c/></b></a></Object>",
+       "<a xmlns=\"urn:d\">t<b xmlns=\"\"><c/></b></a>"},
+      {"<Object xmlns='urn:d' xmlns:p='urn:p'><a p:x='1'>t</a></Object>",
+       "<a xmlns=\"urn:d\" xmlns:p=\"urn:p\" p:x=\"1\">t</a>"},
+      {"<Object xmlns:p='urn:p'><p:a xmlns:q='urn:q' q:x='1'>t</p:a></Object>",
+       "<p:a xmlns:q=\"urn:q\" xmlns:p=\"urn:p\" q:x=\"1\">t</p:a>"},
+      {"<Object xmlns:p='urn:a?b=1&amp;c=2'><p:a>t</p:a></Object>",
+       "<p:a xmlns:p=\"urn:a?b=1&amp;c=2\">t</p:a>"},
+      // Declared where it is used, or not needed: libxml2's bytes as they were.
+      {"<Object xmlns:p='urn:p'><p:a xmlns:p='urn:p'>t</p:a></Object>",
+       "<p:a xmlns:p=\"urn:p\">t</p:a>"},
+      {"<Object xmlns:p='urn:p'><a>t<p:b xmlns:p='urn:other'/></a></Object>",
+       "<a>t<p:b xmlns:p=\"urn:other\"/></a>"},
+      {"<S xmlns='urn:d'><Object xmlns=''><a xml:lang='pl'>t</a></Object></S>",
+       "<a xml:lang=\"pl\">t</a>"},
+      // The "text/xml" road alike, an empty element too.
+      {"<S xmlns:p='urn:p'><Object MimeType='text/xml'>x<p:a/>y</Object></S>",
+       "<p:a xmlns:p=\"urn:p\"/>"},
+      {"<S xmlns:p='urn:p'><Object MimeType='application/p+xml'> <p:a>t</p:a> </Object></S>",
+       "<p:a xmlns:p=\"urn:p\">t</p:a>"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.doc);
+    ParsedDoc d(c.doc);
+    ASSERT_EQ(d.rc, 0);
+    xmlNodePtr object = findElement(d.holder.root, "Object", nullptr, -1);
+    ASSERT_NE(object, nullptr);
+    const std::string before = documentText(d);
+    MemFile out;
+    ASSERT_EQ(writeSignedObjectContent(object, &out), 0);
+    const std::string saved(reinterpret_cast<const char*>(out.data()),
+                            static_cast<size_t>(out.length()));
+    EXPECT_EQ(saved, c.expected);
+    EXPECT_EQ(documentText(d), before);
+    xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+    ASSERT_NE(ctxt, nullptr);
+    xmlDocPtr back = xmlCtxtReadMemory(
+        ctxt, saved.data(), static_cast<int>(saved.size()), nullptr, nullptr,
+        XML_PARSE_NONET | XML_PARSE_NOENT | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    EXPECT_NE(back, nullptr);
+    EXPECT_TRUE(ctxt->wellFormed && ctxt->nsWellFormed);
+    if (back) {
+      xmlNodePtr element = firstElement(object->children);
+      const xmlChar* uri = nodeNamespaceUri(xmlDocGetRootElement(back));
+      const xmlChar* was = nodeNamespaceUri(element);
+      EXPECT_STREQ(uri ? reinterpret_cast<const char*>(uri) : "",
+                   was ? reinterpret_cast<const char*>(was) : "");
+      xmlFreeDoc(back);
+    }
+    xmlFreeParserCtxt(ctxt);
   }
 }
 

@@ -37,6 +37,12 @@
 #                              reference has no Type and no transforms
 #   upo-t-bez-mime.xml         the same with a signature time-stamp
 #   make_upo.sh --shapes       only the last four
+#   upo-ns-podpis.xml          the receipt's prefix (xmlns:pot) declared on ds:Signature
+#   upo-ns-obiekt.xml          declared on ds:Object, which has no MimeType
+#   upo-ns-dokument.xml        declared on a document element that holds ds:Signature
+#   upo-ns-domyslna.xml        the receipt unprefixed, its namespace the default one declared
+#                              on ds:Object, whose MimeType is application/xml
+#   make_upo.sh --namespaces   only these four
 #   make_upo.sh --crafted      receipts the example must reject, made from upo.xml:
 #     upo-env-obiekt.xml           the enveloped transform added to the object's reference
 #                                  (not signed again: the signature fails)
@@ -262,15 +268,15 @@ stamp() {
   unsigned "$W/$1.signed" "$2.xml" "$(sed -n 's/^CRL=//p' "$W/$1.crl")" "$W/$2.tok"
 }
 
-# reshaped TAG OUT < EDIT: a BES receipt of signer-rsa (its NumerReferencyjny from TAG)
+# reshaped TAG OUT [WORD] < EDIT: a BES receipt of signer-rsa (its NumerReferencyjny from TAG)
 # whose template the Python EDIT (standard input; arguments: the template's and the
-# receipt element's files) changes before xmlsec1 signs it; the signed form stays in
+# receipt element's files, and WORD) changes before xmlsec1 signs it; the signed form stays in
 # $W/TAG.signed.
 reshaped() {
   sha256=$(openssl dgst -sha256 -r deklaracja.xml | cut -c1-64 | tr a-f A-F)
   receipt "$(printf '%s' "$1" | sha1sum | cut -c1-32)" "$sha256" > "$W/$1.receipt"
   template signer-rsa rsa-sha256 2026-11-02T09:15:00Z "$W/$1.receipt" "$W/$1.tmpl"
-  python3 - "$W/$1.tmpl" "$W/$1.receipt"
+  python3 - "$W/$1.tmpl" "$W/$1.receipt" "${3:-}"
   sign signer-rsa "$W/$1.tmpl" "$W/$1.signed"
   unsigned "$W/$1.signed" "$2" intermediate-revoked
 }
@@ -326,6 +332,39 @@ PY
   check yes upo-enveloped.xml intermediate-revoked
   check yes upo-bez-mime.xml intermediate-revoked
   check yes upo-t-bez-mime.xml intermediate-revoked
+}
+
+# namespaces: receipts whose signed element takes its namespace from a declaration above it.
+namespaces() {
+  for shape in podpis obiekt dokument domyslna; do
+    reshaped "ns-$shape" "upo-ns-$shape.xml" "$shape" <<'PY'
+import sys
+text = open(sys.argv[1], encoding='utf-8').read()
+receipt = open(sys.argv[2], encoding='utf-8').read()
+shape = sys.argv[3]
+URI = 'http://e-deklaracje.example.pl/Repozytorium/Potwierdzenie/'
+DECL = ' xmlns:pot="%s"' % URI
+SIG = '<ds:Signature xmlns:ds="http://www.w3.org/2000/09/xmldsig#"'
+OBJ = '<ds:Object Id="Dokument-0" MimeType="text/xml">'
+assert receipt.count(DECL) == 1 and text.count(SIG) == 1 and text.count(OBJ) == 1
+bare = receipt.replace(DECL, '', 1)
+text = text.replace(receipt, bare, 1)
+if shape == 'podpis':
+  text = text.replace(SIG, SIG + DECL, 1)
+elif shape == 'obiekt':
+  text = text.replace(OBJ, '<ds:Object%s Id="Dokument-0">' % DECL, 1)
+elif shape == 'dokument':
+  head = '<?xml version="1.0" encoding="UTF-8"?>\n'
+  assert text.startswith(head)
+  text = head + '<Koperta%s>' % DECL + text[len(head):].rstrip('\n') + '</Koperta>\n'
+else:
+  plain = bare.replace('<pot:', '<').replace('</pot:', '</')
+  text = text.replace(bare, plain, 1)
+  text = text.replace(OBJ, '<ds:Object xmlns="%s" Id="Dokument-0" MimeType="application/xml">' % URI, 1)
+open(sys.argv[1], 'w', encoding='utf-8', newline='').write(text)
+PY
+    check yes "upo-ns-$shape.xml" intermediate-revoked
+  done
 }
 
 # crafted: receipts whose signature's structure the library refuses or whose object
@@ -409,6 +448,11 @@ fi
 
 if [ "${1:-}" = "--shapes" ]; then
   shapes
+  exit 0
+fi
+
+if [ "${1:-}" = "--namespaces" ]; then
+  namespaces
   exit 0
 fi
 
@@ -539,6 +583,7 @@ open(sys.argv[2], 'w', encoding='utf-8', newline='').write(new)
 PY
 
 shapes
+namespaces
 crafted
 controls
 
