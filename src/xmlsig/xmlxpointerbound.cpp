@@ -68,6 +68,13 @@ XmlXPointerDocStats xmlXPointerGatherStats(xmlDocPtr doc) {
     for (xmlAttrPtr a = n->properties; a; a = a->next) {
       attributes += 1;
       st.attributesByName[localName(a->name)] += 1;
+      const xmlNodePtr v = a->children;
+      if (!v)
+        st.attributesByValue[localName(a->name)][std::string_view()] += 1;
+      else if (v->type == XML_TEXT_NODE && !v->next && v->content)
+        st.attributesByValue[localName(a->name)][localName(v->content)] += 1;
+      else
+        st.attributesValueUnknown.insert(localName(a->name));
       st.maxNameLength = std::max(
           st.maxNameLength, static_cast<double>(xmlStrlen(a->name)) +
                                 (a->ns ? xmlStrlen(a->ns->href) + xmlStrlen(a->ns->prefix) : 0));
@@ -148,7 +155,7 @@ struct Expr {
   bool absolute = false;
   std::vector<ExprPtr> filterPredicates;
   std::vector<Step> steps;
-  std::string text;  // literal, function name
+  std::string text;  // literal, function name, equality operator
 };
 
 bool isNameStart(unsigned char c) {
@@ -244,8 +251,12 @@ class Parser {
   }
   ExprPtr equality() {
     ExprPtr e = relational();
-    while (ok && (accept("!=") || accept("=")))
+    while (ok) {
+      const char* op = accept("!=") ? "!=" : accept("=") ? "=" : nullptr;
+      if (!op) break;
       e = binary(Kind::EQUALITY, std::move(e), relational());
+      e->text = op;
+    }
     return e;
   }
   ExprPtr relational() {
@@ -778,13 +789,39 @@ class Bound {
     Val candidates = out;
     candidates.total =
         std::min(all, local && disjoint ? kinds : c.m * (local ? 1 : in.size) * kinds);
-    for (const auto& p : s.predicates) predicate(*p, candidates, c, local && disjoint);
+    for (const auto& p : s.predicates) {
+      predicate(*p, candidates, c, local && disjoint);
+      // Whatever the predicates before, each only drops nodes: those left
+      // all carry the attribute with that value.
+      double carrying = attributeEqualityCount(*p);
+      out.size = std::min(out.size, carrying);
+      out.total = std::min(out.total, disjoint ? carrying : c.m * carrying);
+    }
     // The merge of each context node's nodes into the set gathered so far.
     if (noDuplicateCheck || in.size <= 1)
       work += all;
     else
       work += out.size * all * (out.namespaces ? 8 : 1);
     return out;
+  }
+
+  // How many elements carry the attribute of [@name = 'literal'] (either
+  // side, attribute:: or a prefix), HUGE_VAL for any other predicate.
+  double attributeEqualityCount(const Expr& p) const {
+    if (p.kind != Kind::EQUALITY || p.text != "=") return HUGE_VAL;
+    const Expr* path = p.operands[0].get();
+    const Expr* lit = p.operands[1].get();
+    if (path->kind == Kind::LITERAL) std::swap(path, lit);
+    if (lit->kind != Kind::LITERAL || path->kind != Kind::PATH || path->hasFilter ||
+        path->absolute || path->steps.size() != 1)
+      return HUGE_VAL;
+    const Step& a = path->steps[0];
+    if (a.axis != Axis::ATTRIBUTE || a.test != Test::NAME || !a.predicates.empty()) return HUGE_VAL;
+    if (st.attributesValueUnknown.count(a.name)) return HUGE_VAL;
+    auto byName = st.attributesByValue.find(a.name);
+    if (byName == st.attributesByValue.end()) return 0;
+    auto byValue = byName->second.find(lit->text);
+    return byValue == byName->second.end() ? 0 : byValue->second;
   }
 
   double kindCount(const Step& s) const {

@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 struct XmlXPointerDocStats {
   double nodes = 1;  // the document node, elements, attributes, namespace nodes, the rest
@@ -34,6 +35,13 @@ struct XmlXPointerDocStats {
   // By local name, viewing the tree's names (valid while the tree is).
   std::unordered_map<std::string_view, double> elementsByName;
   std::unordered_map<std::string_view, double> attributesByName;
+  // Attributes by local name and value (both viewing the tree's strings): an
+  // equality predicate on an attribute selects no more elements than carry
+  // that value. A name some of whose values are not one text node (entity
+  // references) is listed apart and gets no such bound.
+  std::unordered_map<std::string_view, std::unordered_map<std::string_view, double>>
+      attributesByValue;
+  std::unordered_set<std::string_view> attributesValueUnknown;
   // Every element carries its order number (stamped when the document was
   // parsed, in the content field as libxml2's XPath reads it): sorting a set
   // of elements compares two numbers instead of walking the tree.

@@ -152,6 +152,15 @@ TEST(XPointerBound, LegitimateFormsOverALargeDocument) {
        "xpointer(//*[@Id='g1' or @Id='g2' or @Id='x5_5'])", 3},
       {"xpointer(/r/g[3] | /r/g[1]/a[2])", nullptr, 2},
       {"xpointer(//*[@Id='none'])", nullptr, 0},
+      // Unions of elements picked by attribute value, each side bounded by the
+      // elements carrying that value rather than by all elements of the name.
+      {"xpointer(//a[@Id='x1_1'] | //a[@Id='x2_2'] | //a[@Id='x3_3'])", nullptr, 3},
+      {"xpointer(//a[@Id=\"x1_1\"] | //a['x2_2'=@Id] | //a[attribute::Id='x3_3'] | "
+       "//a[1][@Id='x5_0'])",
+       "xpointer(//a[@Id='x1_1'] | //a[@Id='x2_2'] | //a[@Id='x3_3'] | //a[@Id='x5_0'])", 4},
+      {"xpointer(//a[@Id='x1_1'] | //a[@Id='x2_2'] | //a[@Id='x3_3'] | //a[@Id='x4_4'] | "
+       "//a[@Id='x5_5'])",
+       nullptr, 5},
   };
   XmlWorkBudget total;
   for (const auto& c : cases) {
@@ -177,6 +186,50 @@ TEST(XPointerBound, LegitimateFormsOverALargeDocument) {
     EXPECT_EQ(ours, theirs) << c.expr;
   }
   EXPECT_FALSE(total.exhausted());
+}
+
+// An attribute's value bounds a step only when the predicate is that equality
+// and every value of the name is one text: values shared by many elements, an
+// inequality, or a value built of an entity reference keep the bound by name.
+TEST(XPointerBound, AttributeValuesBoundOnlyWhatTheySelect) {
+  ParsedDoc large(xpointerLargeDoc());
+  ASSERT_EQ(large.rc, 0);
+  XmlXPointerDocStats stats = xmlXPointerGatherStats(large.holder.doc);
+  const double few =
+      xmlXPointerPlan("xpointer(//a[@Id='x1_1'] | //a[@Id='x2_2'] | //a[@Id='x3_3'])", stats).bound;
+  for (const char* expr : {"xpointer(//a[@Id!='x1_1'] | //a[@Id!='x2_2'] | //a[@Id!='x3_3'])",
+                           "xpointer(//a[@Id='x1_1' or @k='0'] | //a[@Id='x2_2'] | //a[@k])",
+                           "xpointer(//a[@Id=@k] | //a[@Id='x2_2'] | //a[@k])"})
+    EXPECT_GT(xmlXPointerPlan(expr, stats).bound, 5 * few) << expr;
+
+  std::string doc = "<r>";
+  for (int i = 0; i < 1000; ++i) {
+    doc += "<g>";
+    for (int j = 0; j < 12; ++j) doc += "<a k='1'/><a k='2'/><a k='3'/>";
+    doc += "</g>";
+  }
+  doc += "</r>";
+  std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> sd(
+      xmlReadMemory(doc.data(), static_cast<int>(doc.size()), nullptr, nullptr, 0), xmlFreeDoc);
+  ASSERT_TRUE(sd);
+  // Above the cap the evaluation is refused at.
+  EXPECT_GT(xmlXPointerPlan("xpointer(//a[@k='1'] | //a[@k='2'] | //a[@k='3'])",
+                            xmlXPointerGatherStats(sd.get()))
+                .bound,
+            2e8);
+
+  // Unsubstituted, k='&e;' reads "v" though no attribute's text does.
+  std::string entities = "<!DOCTYPE r [<!ENTITY e 'v'>]><r>";
+  for (int i = 0; i < 3000; ++i) entities += "<a k='&e;'/><a k='w'/>";
+  entities += "</r>";
+  std::unique_ptr<xmlDoc, void (*)(xmlDocPtr)> ed(
+      xmlReadMemory(entities.data(), static_cast<int>(entities.size()), nullptr, nullptr, 0),
+      xmlFreeDoc);
+  ASSERT_TRUE(ed);
+  XmlXPointerDocStats es = xmlXPointerGatherStats(ed.get());
+  EXPECT_EQ(es.attributesValueUnknown.count("k"), 1u);
+  EXPECT_GT(xmlXPointerPlan("xpointer(//a[@k='v'] | //a[@k='v'])", es).bound,
+            10 * xmlXPointerPlan("xpointer(//a[@x='v'] | //a[@x='v'])", es).bound);
 }
 
 // References each within the cap still add up: the budget is charged each
