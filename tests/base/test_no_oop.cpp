@@ -277,13 +277,15 @@ TEST(DataText, Utf8InEachOutputSet)
     ASSERT_EQ('L', selectOutputCharset("latin2"));
     EXPECT_EQ("?", utf8ForOutput(u8"\u203A"));
     ASSERT_EQ('W', selectOutputCharset("windows"));
-    EXPECT_EQ("\xA3\xF3" "d\x9F \x9B ?", utf8ForOutput(u8"Łódź › 中"));
+    // U+4E2D as UTF-8 octets: g++ refuses it in a literal under the Windows-1250 execution set.
+    const std::string han = "\xE4\xB8\xAD";
+    EXPECT_EQ("\xA3\xF3" "d\x9F \x9B ?", utf8ForOutput(u8"Łódź › " + han));
     ASSERT_EQ('B', selectOutputCharset("xyz"));
-    EXPECT_EQ("Lodz ? ?", utf8ForOutput(u8"Łódź › 中"));
+    EXPECT_EQ("Lodz ? ?", utf8ForOutput(u8"Łódź › " + han));
     ASSERT_EQ('M', selectOutputCharset("Mazovia"));
     EXPECT_EQ("\x92" "d\xA6\xA0", utf8ForOutput(u8"łdźŹ"));
     ASSERT_EQ('U', selectOutputCharset("utf-8"));
-    EXPECT_EQ(u8"Łódź › 中", utf8ForOutput(u8"Łódź › 中"));
+    EXPECT_EQ(u8"Łódź › " + han, utf8ForOutput(u8"Łódź › " + han));
 }
 
 TEST(Text, DigestToText)
