@@ -2,6 +2,7 @@
 
 #include "xmlsig/xmlmisc.h"
 
+#include <libxml/parser.h>
 #include <libxml/pattern.h>
 #include <libxml/xpath.h>
 
@@ -943,7 +944,9 @@ bool isFrameworkNameChar(unsigned char c) { return isNameChar(c) || c == ':'; }
 
 }  // namespace
 
-XmlXPointerPlan xmlXPointerPlan(const std::string& expression, const XmlXPointerDocStats& st) {
+XmlXPointerPlan xmlXPointerPlan(const std::string& expression, const XmlXPointerDocStats& st,
+                                XmlBoundRoad road) {
+  (void)road;
   XmlXPointerPlan plan;
   const std::string& x = expression;
   size_t pos = 0;
@@ -1033,5 +1036,38 @@ XmlXPointerPlan xmlXPointerPlan(const std::string& expression, const XmlXPointer
   plan.rewritten += x.substr(copied);
   plan.accepted = true;
   plan.bound = bound.work + childSequence;
+  return plan;
+}
+
+namespace {
+// libxml2 versions (xmlParserVersion) whose costs the check has passed on.
+const char* const CHECKED_LIBXML2_VERSIONS[] = {"20914"};
+int roadOverride = -1;
+}  // namespace
+
+XmlBoundRoad xmlBoundRoad() {
+  if (roadOverride >= 0) return static_cast<XmlBoundRoad>(roadOverride);
+  for (const char* v : CHECKED_LIBXML2_VERSIONS)
+    if (xmlParserVersion && std::string(xmlParserVersion) == v) return XmlBoundRoad::FULL;
+  return XmlBoundRoad::NARROW;
+}
+
+void xmlBoundOverrideRoad(const XmlBoundRoad* road) {
+  roadOverride = road ? static_cast<int>(*road) : -1;
+}
+
+XmlXPointerPlan xmlXPathFilterPlan(const std::string& expression, const XmlXPointerDocStats& st,
+                                   XmlBoundRoad road) {
+  (void)road;
+  XmlXPointerPlan plan;
+  Parser parser(expression);
+  ExprPtr e = parser.parseAll();
+  if (!e) return plan;
+  Bound bound(st);
+  bound.eval(*e, Ctx{});
+  if (bound.refused) return plan;
+  plan.accepted = true;
+  plan.bound = bound.work;
+  plan.rewritten = "(" + expression + ")";
   return plan;
 }

@@ -65,4 +65,26 @@ struct XmlXPointerPlan {
   std::string rewritten;
 };
 
-XmlXPointerPlan xmlXPointerPlan(const std::string& expression, const XmlXPointerDocStats& stats);
+// The road a signed document's expression takes. The bound copies the costs of
+// the libxml2 versions listed in the unit (its merges, its streaming evaluator,
+// its order numbers): FULL where the libxml2 in use is one of them, which an
+// instruction-count check over crafted documents has passed on; NARROW
+// elsewhere, where only forms whose cost is linear in any version are accepted
+// (bare names, id(), "/", element(), xmlns(), and paths of name tests with
+// attribute-equality predicates), each still under the bound.
+enum class XmlBoundRoad { FULL, NARROW };
+// The road for the libxml2 in use at run time, or the one a check set.
+XmlBoundRoad xmlBoundRoad();
+// For the instruction-count check, which measures the full road's pricing
+// whatever the version: null gives the choice back to the version.
+void xmlBoundOverrideRoad(const XmlBoundRoad* road);
+
+XmlXPointerPlan xmlXPointerPlan(const std::string& expression, const XmlXPointerDocStats& stats,
+                                XmlBoundRoad road = xmlBoundRoad());
+
+// One evaluation of an XPath filter's expression for any one node of the
+// document as its context (a filter runs it once per node of its input): the
+// bound of that evaluation, and the expression in parentheses (no streaming).
+XmlXPointerPlan xmlXPathFilterPlan(const std::string& expression,
+                                   const XmlXPointerDocStats& stats,
+                                   XmlBoundRoad road = xmlBoundRoad());
