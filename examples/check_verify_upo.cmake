@@ -4,7 +4,9 @@
 # terminal's character set is LOCALE's (C.UTF-8 or C). Whatever the receipt holds, stdout holds at
 # most one line that starts with "Werdykt:" (exactly one unless EXIT is 2), stderr none, and
 # neither holds a control character but LF and TAB: no C0, DEL, C1 (in UTF-8), U+2028, U+2029 or
-# bidirectional override or isolate; in ASCII (C) no byte above 0x7F at all.
+# bidirectional override or isolate; in ASCII (C) no byte above 0x7F at all. Every line of stdout
+# is the program's own (it begins with one of its labels, or is empty) or the library's report,
+# indented.
 # NAMED (RECEIPT, DECLARATION or TRUST) gives that input a hostile name, made here at run time and
 # passed relative to the working folder as a victim would: a verdict at its start and after a line
 # break, ESC, CSI, a lone CR and a byte that is not UTF-8. NAMED_AS says what bears the name:
@@ -67,6 +69,17 @@ if(NOT verdict_count EQUAL want_verdicts)
 endif()
 if("\n${err}" MATCHES "\nWerdykt:")
   list(APPEND missing "no line of stderr starting with Werdykt:")
+endif()
+# The report is the library's, indented so that none of its lines can pass for one of the
+# program's (no report line begins with a stranger's text today, so the rows cannot show that by
+# content): with the program's own lines and the report's taken away, nothing may remain.
+string(JOIN "|" own Werdykt "Status podpisu" Powod "Znaczniki czasu" "Skrot deklaracji"
+       NazwaPodmiotuPrzyjmujacego NumerReferencyjny SkrotDokumentu SkrotZlozonejStruktury
+       NazwaStrukturyLogicznej DataWplyniecia StempelCzasu PESEL1 NIP1 NumerIdentyfikacyjny PESEL2
+       NIP2 KodUrzedu KodFormularza Przyjeto)
+string(REGEX REPLACE "\n(  |(${own}): |SkrotDokumentu ma )[^\n]*" "" rest "\n${out}")
+if(rest MATCHES "\n([^\n]+)")
+  list(APPEND missing "the report indented (found the line: ${CMAKE_MATCH_1})")
 endif()
 # The output's bytes as " hh" each, so a pattern matches whole bytes only.
 string(HEX "${out}${err}" hex)
