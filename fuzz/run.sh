@@ -6,7 +6,11 @@
 # replaying its regression inputs (tests/data/fuzz_regress/<name>/).
 # Exits non-zero on a crash, a time-out or a failing regression input.
 #   FUZZ_SECONDS  total run time shared by all targets (default 180)
-#   FUZZ_TIMEOUT  seconds one input may take (default 10)
+#   FUZZ_TIMEOUT  seconds one new input may take while fuzzing (default 10)
+#   FUZZ_REPLAY_TIMEOUT  seconds one regression input may take (default 600): a
+#                 replay shows the input no longer crashes, not its speed, so
+#                 its limit only guards against a hang, far beyond what any
+#                 input takes on a loaded machine (the slowest takes seconds)
 #   FUZZ_BUILD    build folder (default build-clang)
 #   FUZZ_ONLY     build and run only this target
 set -euo pipefail
@@ -15,6 +19,7 @@ root=$(pwd)
 out=${FUZZ_BUILD:-$root/build-clang}
 total=${FUZZ_SECONDS:-180}
 timeout=${FUZZ_TIMEOUT:-10}
+replay_timeout=${FUZZ_REPLAY_TIMEOUT:-600}
 
 targets=()
 for t in fuzz/fuzz_*.cpp; do
@@ -33,6 +38,7 @@ mkdir -p "$out/artifacts" "$out/logs"
 secs=$(( total / ${#targets[@]} ))
 [ "$secs" -ge 5 ] || secs=5
 opts=(-timeout="$timeout" -rss_limit_mb=2048)
+replay_opts=(-timeout="$replay_timeout" -rss_limit_mb=2048)
 
 status=0
 for name in "${targets[@]}"; do
@@ -40,7 +46,7 @@ for name in "${targets[@]}"; do
   log="$out/logs/$name.log"
   for f in tests/data/fuzz_regress/"$name"/*; do
     [ -f "$f" ] || continue
-    if ! "$bin" "${opts[@]}" "$f" >"$log" 2>&1; then
+    if ! "$bin" "${replay_opts[@]}" "$f" >"$log" 2>&1; then
       echo "fuzz: $name regression input $f failed:"
       tail -n 60 "$log"
       status=1
