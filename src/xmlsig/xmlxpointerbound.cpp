@@ -627,8 +627,9 @@ const double OPERATION = 32;
 const double STEP_START = 128;
 const double CONTEXT_NODE = 16;
 // An evaluation's own start: the parser context and its value stack made and
-// freed, the context's state kept and put back (about 600 instructions).
-const double EVALUATION_START = 96;
+// freed through the counting allocator, the context's state kept and put back
+// (600 instructions in libxml2 alone, some 4,000 with the allocator's count).
+const double EVALUATION_START = 512;
 // What compiling costs per octet of the expression (xmlXPathCompileExpr's
 // descent and the operations it appends, the XPointer parts' scan), with room.
 const double COMPILE_OCTET = 32;
@@ -638,7 +639,10 @@ const double COMPILE_OCTET = 32;
 const double PAIR = 2;
 // A namespace node put in a set is a copy (xmlXPathNodeSetDupNs: three blocks,
 // the node and its prefix and URI, each freed again with the set).
-const double NAMESPACE_COPY = 64;
+const double NAMESPACE_COPY = 3 * 64;
+// A block a function's string result takes and gives back (through the
+// counting allocator, about 500 instructions).
+const double ALLOCATION = 64;
 // Sorting compares two elements of a numbered document by the numbers they
 // carry (xmlXPathCmpNodesExt), with the timsort's moves around it.
 const double NUMBERED_COMPARE = 4;
@@ -1050,7 +1054,7 @@ class Bound {
     }
     if (f == "local-name" || f == "name" || f == "namespace-uri") {
       ValueBound v = scalar(st.maxNameLength, ev);  // a name copied out of the tree
-      work += v.totalLength * OCTET;
+      work += v.totalLength * OCTET + ev.count * ALLOCATION;
       return v;
     }
     if (f == "lang") {
@@ -1087,7 +1091,7 @@ class Bound {
         if (j != i) product *= strs[j].length + 1;
       against = std::min(against, product);
     }
-    work += (v.totalLength + std::min(against, PRODUCT_CEILING)) * OCTET;
+    work += (v.totalLength + std::min(against, PRODUCT_CEILING)) * OCTET + ev.count * ALLOCATION;
     return v;
   }
 

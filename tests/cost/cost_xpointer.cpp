@@ -48,15 +48,13 @@ extern char** environ;
 
 namespace {
 
-// The bound's unit is meant as about a nanosecond, three or four instructions.
-// The legitimate constructs measured here (names, attribute predicates, unions
-// of a few sets, the usual filters) run at 0.1 to 3 instructions per unit;
-// 10 leaves room for libxml2's allocator and a version's small changes, and
-// still catches a construct priced by the wrong size (a length, a depth, a
+// The bound's unit is meant as about 8 instructions (xmlxpointerbound.cpp).
+// 16 leaves twice that for libxml2's allocator and a version's small changes,
+// and still catches a construct priced by the wrong size (a length, a depth, a
 // count of declarations), which is off by tens to thousands.
-const double MAX_INSTRUCTIONS_PER_UNIT = 10;
-// XPOINTER_WORK_CAP of xmlxpointertransform.cpp: above it an expression is refused.
-const double WORK_CAP = 2e8;
+const double MAX_INSTRUCTIONS_PER_UNIT = 16;
+// Above it an expression is refused.
+const double WORK_CAP = XML_EXPRESSION_WORK_CAP;
 
 const char* const DS = "http://www.w3.org/2000/09/xmldsig#";
 
