@@ -84,3 +84,32 @@ w('09-b64-50MB-object.xml', inject('<b>' + b64 + '</b>'))
 cert = re.search(r'<ds:X509Certificate>(.*?)</ds:X509Certificate>', src, re.S)
 w('09b-b64-50MB-cert.xml', src.replace(cert.group(1), b64, 1))
 w('09c-b64-20MB-object.xml', inject('<b>' + b64[:20*1024*1024] + '</b>'))
+# 10. Work libxml2 does per unit of string: an internal subset, an unsigned ds:Object of 240
+# nested prefixed elements (prefix and name 8 to 1,000 characters) around 20,000-40,000 <l/>,
+# and references whose XPointer (or XPath filter) calls lang() there: each call walks the
+# ancestors, and libxml2's own looks up the DTD with the element's qualified name at each.
+def extra(payload, refs, doctype='<!DOCTYPE ds:Signature [<!ATTLIST l x CDATA #IMPLIED>]>'):
+    s = src.replace('</ds:Signature>', '<ds:Object>' + payload + '</ds:Object></ds:Signature>', 1)
+    s = s.replace('<ds:Reference URI="#Dokument-0"', refs + '<ds:Reference URI="#Dokument-0"', 1)
+    return decl + doctype + s[len(decl):] if doctype else s
+def ref(uri, transforms=''):
+    return ('<ds:Reference URI="%s"><ds:Transforms>%s<ds:Transform Algorithm="http://www.w3.org/TR/2001/REC-xml-c14n-20010315"/>'
+            '</ds:Transforms><ds:DigestMethod Algorithm="http://www.w3.org/2001/04/xmlenc#sha256"/>'
+            '<ds:DigestValue>AAAA</ds:DigestValue></ds:Reference>' % (uri, transforms))
+def nested(length, leaves):
+    name = 'p' + 'q' * (length - 1) + ':' + 'n' * length
+    prefix = name.split(':')[0]
+    return ''.join('<%s xmlns:%s="urn:p">' % (name, prefix) for _ in range(240)) + '<l/>' * leaves + ('</%s>' % name) * 240
+LANG = ref("#xpointer(//l[lang('pl')])")
+for tag, length, leaves in (('10-lang-names-8.xml', 8, 40000), ('10b-lang-names-100.xml', 100, 40000),
+                            ('10c-lang-names-1000.xml', 1000, 20000)):
+    w(tag, extra(nested(length, leaves), LANG))
+w('10d-lang-five-refs.xml', extra(nested(100, 40000), LANG * 5))
+w('10e-xpath-lang.xml', extra(nested(100, 20000), ref('', '<ds:Transform Algorithm="http://www.w3.org/TR/1999/REC-xpath-19991116">'
+                                                        "<ds:XPath>lang('pl')</ds:XPath></ds:Transform>")))
+# 11. The namespace axis over prefixes of 1,000-2,000 characters that share all but their last
+# three, declared in scope of 2,000 elements.
+for tag, count, length, axis in (('11-ns-100x1000.xml', 100, 1000, 'namespace::*'),
+                                 ('11b-ns-50x2000.xml', 50, 2000, 'namespace::x')):
+    decls = ''.join(' xmlns:%s%03d="urn:n"' % ('p' * (length - 3), i) for i in range(count))
+    w(tag, extra('<k%s>' % decls + '<l/>' * 2000 + '</k>', ref('#xpointer(//l[%s])' % axis), doctype=None))
