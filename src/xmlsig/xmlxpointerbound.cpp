@@ -646,6 +646,9 @@ const double ALLOCATION = 64;
 // Sorting compares two elements of a numbered document by the numbers they
 // carry (xmlXPathCmpNodesExt), with the timsort's moves around it.
 const double NUMBERED_COMPARE = 4;
+// Each node and attribute our lang() looks at: a pointer followed, a name
+// compared with "lang" (five octets at most), about 15 instructions.
+const double LANG_LOOK = 2;
 // A number's string form: xmlXPathFormatNumber writes at most 24 characters.
 const double NUMBER_LENGTH = 32;
 // id() reads each octet of its argument about four times: the string value,
@@ -678,6 +681,9 @@ struct ValueBound {
 struct Evaluations {
   double count = 1;
   bool distinct = true;
+  // Some context nodes may be namespace nodes: a relative path starts from a
+  // set holding the context node, and a namespace node put in a set is a copy.
+  bool namespaces = false;
 };
 
 class Bound {
@@ -769,6 +775,10 @@ class Bound {
  private:
   const XmlXPointerDocStats& st;
 
+  double namespaceCopy() const {
+    return NAMESPACE_COPY + (st.maxPrefixLength + st.maxNamespaceUriLength + 2) * OCTET;
+  }
+
   // The nodes the tree's axes walk (not attributes and namespace nodes).
   double treeNodes() const {
     return std::max(1.0, st.nodes - st.attributes - st.namespaceNodes);
@@ -839,6 +849,10 @@ class Bound {
       v.total = ev.count;
       v.disjoint = e.absolute ? ev.count <= 1 : ev.distinct;
       work += ev.count * OPERATION;
+      if (!e.absolute && ev.namespaces) {
+        v.namespaces = true;
+        work += std::min(ev.count, st.namespaceNodes) * namespaceCopy();
+      }
     }
     if (e.parenthesised) sort(v, ev);
     for (const Step& s : e.steps) v = step(s, v, ev);
@@ -851,6 +865,7 @@ class Bound {
     Evaluations inner;
     inner.count = std::max(1.0, candidates.total);
     inner.distinct = distinctCandidates;
+    inner.namespaces = candidates.namespaces;
     eval(p, inner);  // a truth or a position: no sort, no string
     work += OPERATION * (candidates.total + ev.count);
   }
@@ -947,9 +962,14 @@ class Bound {
                        (s.test == Test::NAME || s.test == Test::ANY_NAME);
     work += contextNodes * startCost + allEvaluations * (VISIT + nameTestCost(s)) +
             out.total * uriTestCost(s) + (OPERATION + STEP_START) * ev.count;
-    if (out.namespaces)
-      work += out.total * (NAMESPACE_COPY +
-                           (st.maxPrefixLength + st.maxNamespaceUriLength + 2) * OCTET);
+    // The self axes give a namespace context node itself, copied again.
+    const bool selfAxis = s.axis == Axis::SELF || s.axis == Axis::ANCESTOR_OR_SELF ||
+                          s.axis == Axis::DESCENDANT_OR_SELF;
+    if (in.namespaces && selfAxis && s.test == Test::NODE) {
+      out.namespaces = true;
+      work += std::min(contextNodes, st.namespaceNodes) * namespaceCopy();
+    }
+    if (s.axis == Axis::NAMESPACE) work += out.total * namespaceCopy();
     // Predicates run on each context node's nodes before they are merged
     // (each context node's nodes that pass the test; apart, no more than the
     // test admits).
@@ -960,7 +980,8 @@ class Bound {
     // node's depth, and the node itself when it is one.
     if (in.disjoint && out.elementsOnly &&
         (s.axis == Axis::ANCESTOR || s.axis == Axis::ANCESTOR_OR_SELF))
-      candidates.total = std::min(candidates.total, st.depthSum - st.nodes + st.elements);
+      candidates.total =
+          std::min(candidates.total, std::max(0.0, st.depthSum - st.nodes + st.elements));
     for (const auto& p : s.predicates) {
       predicate(*p, candidates, ev, local && disjoint);
       // Whatever the predicates before, each only drops nodes: those left
@@ -1060,7 +1081,7 @@ class Bound {
     if (f == "lang") {
       // Ours (xmlXPathRegisterBoundedLang): each ancestor's attributes looked
       // at for xml:lang, then the argument compared with the value found.
-      work += ev.count * (st.maxDepth + 2) * (st.maxAttributes + 1) * VISIT;
+      work += ev.count * (st.maxDepth + 2) * (st.maxAttributes + 1) * LANG_LOOK;
       for (const ValueBound& a : args)
         work += std::min(a.totalLength, ev.count * st.maxAttributeLength) * OCTET + ev.count;
     }
@@ -1325,6 +1346,7 @@ XmlXPointerPlan xmlXPathFilterPlan(const std::string& expression, const XmlXPoin
   // emptiness: sorted first, as the parentheses ask).
   Evaluations each;
   each.count = std::max(1.0, evaluations);
+  each.namespaces = st.namespaceNodes > 0;  // the filter is asked about namespace nodes too
   ValueBound v = bound.eval(*e, each);
   bound.sort(v, each);
   if (bound.refused) return plan;
