@@ -12,8 +12,9 @@
  * unreadable receipt, trust folder or (for a verified signature) declaration, or a bad command
  * line. The library's fixed texts (codes, statuses, reasons) are Windows-1250, its report is asked
  * for in UTF-8 (PL_STANDARD), the receipt's fields are UTF-8: each is printed in the terminal's
- * character set with every control character shown escaped, the report indented, so that the
- * verdict is the one line that starts with "Werdykt:" whatever the receipt or a certificate holds.
+ * character set with every control character shown escaped, the report indented, and so are the
+ * names of the inputs in its messages, so that the verdict is the one line that starts with
+ * "Werdykt:" whatever the receipt, a certificate or a file's name holds.
  * Build against an installed copy:
  *   cc -std=c99 verify_upo.c $(pkg-config --cflags --libs talvorin libxml-2.0) */
 #define _POSIX_C_SOURCE 200809L
@@ -114,6 +115,15 @@ static void printDataText(FILE* stream, const char* text) {
   if (text) printData(stream, text, strlen(text));
 }
 
+/* The start of a message about an input: its file or folder name (from the command line or the
+ * trust folder's listing) as data, in quotes, then ": ". A name may hold any byte but NUL and '/';
+ * the quote keeps a name that begins "Werdykt:" from reading as the verdict. */
+static void printNameLabel(FILE* stream, const char* name) {
+  fputc('"', stream);
+  printDataText(stream, name);
+  fputs("\": ", stream);
+}
+
 /* Prints a Windows-1250 text of the library: to UTF-8 (a byte the page leaves undefined stays
  * as it is, and is shown escaped), then as data. */
 static void printLibraryText(FILE* stream, const char* text) {
@@ -198,8 +208,7 @@ static int installFolder(talCtx* ctx, const char* folder) {
     talCert* cert = NULL;
     int32_t code, isRoot = 0;
     if ((code = talAllocateCertFromFile(names[i], &cert)) > 10) {
-      printDataText(stderr, names[i]);
-      fputs(": ", stderr);
+      printNameLabel(stderr, names[i]);
       failed(ctx, "talAllocateCertFromFile", code);
     } else if ((code = talIsCAAutoCert(cert, &isRoot)) > 10) {
       failed(ctx, "talIsCAAutoCert", code);
@@ -319,7 +328,8 @@ static int declarationMatches(const char* declaration, const char* receiptDigest
     if (BY_LENGTH[i].hexLength == length) hash = BY_LENGTH[i].hash;
   /* An empty declaration is a missing one, not a declaration whose digest differs. */
   if (stat(declaration, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0) {
-    fprintf(stderr, "%s: plik jest pusty\n", declaration);
+    printNameLabel(stderr, declaration);
+    fputs("plik jest pusty\n", stderr);
     return -1;
   }
   if (!hash) {
@@ -328,6 +338,7 @@ static int declarationMatches(const char* declaration, const char* receiptDigest
     return 0;
   }
   if ((code = talHashFile(declaration, hash, digest, (int32_t)(length / 2))) > 10) {
+    printNameLabel(stderr, declaration);
     failed(NULL, "talHashFile", code);
     return -1;
   }
@@ -461,7 +472,8 @@ static int verify(const char* receipt, const char* declaration, const char* trus
   }
   roots = installFolder(ctx, trust);
   if (roots <= 0) {
-    fprintf(stderr, "%s: %s\n", trust,
+    printNameLabel(stderr, trust);
+    fprintf(stderr, "%s\n",
             roots < 0 ? "the folder cannot be read" : "no trusted root certificate in it");
     talDeinit(ctx);
     return EXIT_NOT_RUN;
@@ -480,6 +492,7 @@ static int verify(const char* receipt, const char* declaration, const char* trus
   } else if ((code = tvXmlSetOption(xml, 4, &one, (int32_t)sizeof one)) > 10) {
     failed(ctx, "tvXmlSetOption", code);
   } else if ((code = tvXmlLoadDocFile(xml, receipt, NULL, &doc)) > 10) {
+    printNameLabel(stderr, receipt);
     failed(ctx, "tvXmlLoadDocFile", code);
   } else {
     code = tvXmlUnprotect(ctx, xml, doc, NULL, &message);

@@ -5,11 +5,14 @@
 #include "xmlsig/xmlc14transform.h"
 #include "xmlsig/xmlmemcharge.h"
 #include "xmlsig/xmlmisc.h"
+#include "xmlsig/xmlxpointerbound.h"
 
 #include <libxml/globals.h>
 #include <libxml/valid.h>
 #include <libxml/xpathInternals.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <unordered_set>
 #include <vector>
@@ -118,22 +121,84 @@ void uniqueIdFunction(xmlXPathParserContextPtr ctxt, int nargs) noexcept {
   }
 }
 
+// lang() as libxml2 defines it (the nearest xml:lang of the context node or
+// its ancestors, compared case-blind to the argument's end, then the value's
+// end or a '-'), reading the tree's attributes only. libxml2's own asks the
+// DTD at every ancestor without one when the document has an internal subset,
+// building and hashing the element's qualified name each time: work that
+// grows with the length of names and that no count sees. Documents here are
+// parsed with their default attributes put in the tree, so the DTD would add
+// nothing. Each node and attribute looked at is charged.
+void ownLang(xmlXPathParserContextPtr ctxt, int nargs) noexcept {
+  CHECK_ARITY(1);
+  CAST_TO_STRING;
+  CHECK_TYPE(XPATH_STRING);
+  xmlXPathObjectPtr arg = valuePop(ctxt);
+  const xmlChar* lang = arg->stringval;
+  xmlAttrPtr found = nullptr;
+  uint64_t looked = 0;
+  xmlNodePtr n = ctxt->context->node;
+  for (; n && n->type != XML_NAMESPACE_DECL && !found; n = n->parent) {
+    ++looked;
+    if (n->type != XML_ELEMENT_NODE) continue;
+    for (xmlAttrPtr a = n->properties; a && !found; a = a->next) {
+      ++looked;
+      if (a->ns && xmlStrEqual(a->name, BAD_CAST "lang") &&
+          xmlStrEqual(a->ns->href, XML_XML_NAMESPACE))
+        found = a;
+    }
+  }
+  int ret = 0;
+  if (found && lang) {
+    xmlChar* copy = nullptr;  // a value not held by one text node (rare: parsed ones are)
+    const xmlChar* value = BAD_CAST "";
+    xmlNodePtr t = found->children;
+    if (t && !t->next && (t->type == XML_TEXT_NODE || t->type == XML_CDATA_SECTION_NODE))
+      value = t->content ? t->content : value;
+    else if (t && (copy = xmlNodeListGetString(found->doc, t, 1)))
+      value = copy;
+    int i = 0;
+    while (lang[i] && toupper(lang[i]) == toupper(value[i])) ++i;
+    ret = !lang[i] && (!value[i] || value[i] == '-');
+    looked += static_cast<uint64_t>(i);
+    xmlFree(copy);
+  }
+  if (auto* budget = static_cast<XmlWorkBudget*>(ctxt->context->userData)) budget->charge(looked);
+  xmlXPathFreeObject(arg);
+  valuePush(ctxt, xmlXPathNewBoolean(ret));
+}
+
+// Whether two prefixes are equal, adding the octets compared to `octets`
+// (prefixes that share a long start cost their length each time).
+bool samePrefix(const xmlChar* a, const xmlChar* b, uint64_t& octets) {
+  if (a == b) return true;
+  if (!a || !b) return false;
+  size_t i = 0;
+  while (a[i] && a[i] == b[i]) ++i;
+  octets += i + 1;
+  return a[i] == b[i];
+}
+
 // The namespace nodes of an element as XPath sees them: the nearest
-// declaration of each prefix in scope (undeclarations included).
-void namespacesInScope(xmlNodePtr element, std::vector<xmlNsPtr>& out) {
+// declaration of each prefix in scope (undeclarations included). Gives the
+// work done: the declarations and the octets of the prefixes compared.
+uint64_t namespacesInScope(xmlNodePtr element, std::vector<xmlNsPtr>& out) {
   out.clear();
+  uint64_t work = 0;
   int depth = 0;
   for (xmlNodePtr n = element; n && n->type == XML_ELEMENT_NODE && depth <= XML_MAX_TREE_DEPTH * 2;
        n = n->parent, ++depth)
     for (xmlNsPtr d = n->nsDef; d; d = d->next) {
       bool shadowed = false;
+      ++work;
       for (xmlNsPtr seen : out)
-        if (xmlStrEqual(seen->prefix, d->prefix)) {
+        if (samePrefix(seen->prefix, d->prefix, work)) {
           shadowed = true;
           break;
         }
       if (!shadowed) out.push_back(d);
     }
+  return work;
 }
 }  // namespace
 
@@ -171,6 +236,11 @@ void xmlStopXPathEvaluation(void* context) {
 void xmlUseBoundedId(xmlXPathContextPtr ctxt, bool uniqueOnly) {
   xmlXPathRegisterFunc(ctxt, BAD_CAST "id", nullptr);  // drops libxml2's own
   xmlXPathRegisterFunc(ctxt, BAD_CAST "id", uniqueOnly ? uniqueIdFunction : boundedIdFunction);
+}
+
+void xmlUseOwnLang(xmlXPathContextPtr ctxt) {
+  xmlXPathRegisterFunc(ctxt, BAD_CAST "lang", nullptr);  // drops libxml2's own
+  xmlXPathRegisterFunc(ctxt, BAD_CAST "lang", ownLang);
 }
 
 void xmlLimitXPathContext(xmlXPathContextPtr ctxt) {
@@ -231,7 +301,7 @@ int XmlXPathTransform::visible(xmlNodePtr node, xmlNodePtr parent) {
     XmlQuietErrors quiet;
     result = xmlXPathCompiledEvalToBoolean(comp, ctxt);
   }
-  bool withinBudget = b.charge(1 + ctxt->opCount, true);
+  bool withinBudget = b.charge(std::max<uint64_t>(perEvaluation, 1 + ctxt->opCount), true);
   if (result < 0 || evaluation.over() || !withinBudget) {
     failed = xmlrc::TRANSFORM_FAILED;
     return 0;
@@ -252,9 +322,19 @@ void XmlXPathTransform::apply() {
       expression.size() > XML_MAX_EXPRESSION_LENGTH || expression.find('\0') != std::string::npos)
     throw TalApiException(xmlrc::TRANSFORM_FAILED);
   xmlDocPtr doc = contextNode->doc;
-  // Each node of the filter's input is one evaluation.
-  if (xmlXPathNodeCount(doc, XML_XPATH_MAX_NODES) > XML_XPATH_MAX_NODES)
+  // Each node of the filter's input is one evaluation: the bound of them all
+  // is refused before anything runs when past the cap or what the budget has
+  // left, and each evaluation charges its share (the search below and the
+  // canonicaliser's pass may each ask about every node).
+  const size_t evaluations = xmlXPathNodeCount(doc, XML_XPATH_MAX_NODES);
+  if (evaluations > XML_XPATH_MAX_NODES) throw TalApiException(xmlrc::TRANSFORM_FAILED);
+  std::shared_ptr<const XmlXPointerDocStats> stats = xmlXPointerDocumentStats(doc, *spendOn);
+  const XmlXPointerPlan plan =
+      xmlXPathFilterPlan(expression, *stats, static_cast<double>(evaluations));
+  if (!plan.accepted || plan.bound > XML_EXPRESSION_WORK_CAP ||
+      plan.bound > static_cast<double>(spendOn->remaining()))
     throw TalApiException(xmlrc::TRANSFORM_FAILED);
+  perEvaluation = static_cast<uint64_t>(plan.bound / static_cast<double>(evaluations)) + 1;
   evaluationByteCap =
       EVALUATION_BYTES_PER_OCTET * static_cast<uint64_t>(xmlProfileDocument(doc).size) + (4u << 20);
   // The search below against what the document's tree left of its allowance.
@@ -275,9 +355,17 @@ void XmlXPathTransform::apply() {
   ctxt->xptr = 1;
   ctxt->here = contextNode;
   ctxt->node = contextNode;
+  xmlUseOwnLang(ctxt);
   {
+    // What libxml2 cannot read is refused as written; what it reads runs in
+    // parentheses, which keep it from its streaming evaluator (whose work
+    // grows with nested "//" steps outside any count).
     XmlNoExternalScope scope;
     comp = xmlXPathCtxtCompile(ctxt, BAD_CAST expression.c_str());
+    if (comp) {
+      xmlXPathFreeCompExpr(comp);
+      comp = xmlXPathCtxtCompile(ctxt, BAD_CAST plan.rewritten.c_str());
+    }
   }
   if (!comp) {
     release();
@@ -300,8 +388,7 @@ void XmlXPathTransform::apply() {
   for (xmlNodePtr n = doc->children; n && !found;) {
     found = !xmlOutsideDataModel(n) && stops(n, n->parent);
     if (!found && n->type == XML_ELEMENT_NODE) {
-      namespacesInScope(n, inScope);
-      spendOn->charge(inScope.size() * inScope.size());
+      spendOn->charge(namespacesInScope(n, inScope) + 1);
       found = stops(reinterpret_cast<xmlNodePtr>(&xmlNamespace), n);
       for (size_t i = 0; !found && i < inScope.size(); ++i)
         found = stops(reinterpret_cast<xmlNodePtr>(inScope[i]), n);

@@ -47,6 +47,7 @@ class XmlXPathTransform : public XmlTransform, public XmlNodeFilter {
   bool prepared = false;
   int32_t failed = 0;
   uint64_t evaluationByteCap = 0;
+  uint64_t perEvaluation = 0;  // the bound of one evaluation, charged by each
   std::unique_ptr<XmlWorkBudget> ownBudget;
   XmlWorkBudget* spendOn = nullptr;
 };
@@ -65,3 +66,7 @@ void xmlStopXPathEvaluation(void* context);
 // uniqueOnly: a token names what findNodeById finds through the XmlIdIndexScope
 // open for the document (an Id two elements claim names nothing).
 void xmlUseBoundedId(xmlXPathContextPtr ctxt, bool uniqueOnly = false);
+// Puts in place of libxml2's lang() one that reads xml:lang from the tree's
+// attributes only (never the DTD), charging what it looks at to the
+// XmlWorkBudget in the context's userData.
+void xmlUseOwnLang(xmlXPathContextPtr ctxt);

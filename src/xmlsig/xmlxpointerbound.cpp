@@ -18,6 +18,20 @@ std::string_view localName(const xmlChar* name) {
   return name ? std::string_view(reinterpret_cast<const char*>(name)) : std::string_view();
 }
 
+// A node of the statistics' walk: the step, and a table's look-up by a name
+// (hashed: its octets are priced apart).
+const double WALK_NODE = 16;
+
+double length(const xmlChar* text) { return text ? static_cast<double>(xmlStrlen(text)) : 0; }
+
+// The longest local name, prefix and namespace URI, a name of n and its namespace.
+void noteName(XmlXPointerDocStats& st, const xmlChar* name, xmlNsPtr ns) {
+  st.maxLocalNameLength = std::max(st.maxLocalNameLength, length(name));
+  if (!ns) return;
+  st.maxPrefixLength = std::max(st.maxPrefixLength, length(ns->prefix));
+  st.maxNamespaceUriLength = std::max(st.maxNamespaceUriLength, length(ns->href));
+}
+
 }  // namespace
 
 XmlXPointerDocStats xmlXPointerGatherStats(xmlDocPtr doc) {
@@ -28,7 +42,7 @@ XmlXPointerDocStats xmlXPointerGatherStats(xmlDocPtr doc) {
     double namespaces;     // declarations in scope (an upper bound), xml's included
     double namespaceText;  // octets of their URIs, the string values of the namespace nodes
   };
-  std::vector<Level> stack{{doc->children, 1, 1, 36}};
+  std::vector<Level> stack{{doc->children, 1, 1, length(XML_XML_NAMESPACE)}};
   double rootFanOut = 0;
   for (xmlNodePtr c = doc->children; c; c = c->next) ++rootFanOut;
   st.maxFanOut = rootFanOut;
@@ -44,7 +58,9 @@ XmlXPointerDocStats xmlXPointerGatherStats(xmlDocPtr doc) {
     double namespaces = top.namespaces;
     double namespaceText = top.namespaceText;
     st.nodes += 1;
+    st.walkCost += WALK_NODE;
     st.maxDepth = std::max(st.maxDepth, depth);
+    st.depthSum += depth;
     if (n->type != XML_ELEMENT_NODE) {
       if (n->content) st.textLength += static_cast<double>(xmlStrlen(n->content));
       continue;
@@ -52,23 +68,29 @@ XmlXPointerDocStats xmlXPointerGatherStats(xmlDocPtr doc) {
     st.elements += 1;
     if (reinterpret_cast<ptrdiff_t>(n->content) >= 0) st.ordered = false;
     st.elementsByName[localName(n->name)] += 1;
+    st.walkCost += WALK_NODE + length(n->name);
+    noteName(st, n->name, n->ns);
     st.maxNameLength = std::max(
         st.maxNameLength, static_cast<double>(xmlStrlen(n->name)) +
                               (n->ns ? xmlStrlen(n->ns->href) + xmlStrlen(n->ns->prefix) : 0));
     for (xmlNsPtr d = n->nsDef; d; d = d->next) {
       namespaces += 1;
       namespaceText += static_cast<double>(xmlStrlen(d->href));
+      noteName(st, nullptr, d);
       st.maxNameLength = std::max(st.maxNameLength,
                                   static_cast<double>(xmlStrlen(d->href) + xmlStrlen(d->prefix)));
     }
     st.maxNamespacesInScope = std::max(st.maxNamespacesInScope, namespaces);
     st.namespaceNodes += namespaces;
     st.nodes += namespaces;
+    st.depthSum += namespaces * (depth + 1);
     st.textLength += namespaceText;
     double attributes = 0;
     for (xmlAttrPtr a = n->properties; a; a = a->next) {
       attributes += 1;
       st.attributesByName[localName(a->name)] += 1;
+      st.walkCost += WALK_NODE + 2 * length(a->name);
+      noteName(st, a->name, a->ns);
       const xmlNodePtr v = a->children;
       if (!v)
         st.attributesByValue[localName(a->name)][std::string_view()] += 1;
@@ -82,11 +104,13 @@ XmlXPointerDocStats xmlXPointerGatherStats(xmlDocPtr doc) {
       double length = 0;
       for (xmlNodePtr t = a->children; t; t = t->next)
         if (t->content) length += static_cast<double>(xmlStrlen(t->content));
+      st.walkCost += length;  // the value's key
       st.textLength += length;
       st.maxAttributeLength = std::max(st.maxAttributeLength, length);
     }
     st.attributes += attributes;
     st.nodes += attributes;
+    st.depthSum += attributes * (depth + 1);
     st.maxAttributes = std::max(st.maxAttributes, attributes);
     double fanOut = 0;
     for (xmlNodePtr c = n->children; c; c = c->next) ++fanOut;
@@ -94,6 +118,16 @@ XmlXPointerDocStats xmlXPointerGatherStats(xmlDocPtr doc) {
     if (n->children) stack.push_back({n->children, depth + 1, namespaces, namespaceText});
   }
   return st;
+}
+
+std::shared_ptr<const XmlXPointerDocStats> xmlXPointerDocumentStats(xmlDocPtr doc,
+                                                                    XmlWorkBudget& budget) {
+  XmlIdIndexScope* scope = XmlIdIndexScope::of(doc);
+  if (scope && scope->xpointerStats) return scope->xpointerStats;
+  auto stats = std::make_shared<const XmlXPointerDocStats>(xmlXPointerGatherStats(doc));
+  budget.charge(static_cast<uint64_t>(stats->walkCost) + 1);
+  if (scope) scope->xpointerStats = stats;
+  return stats;
 }
 
 namespace {
@@ -130,6 +164,7 @@ struct Step {
   Axis axis = Axis::CHILD;
   Test test = Test::NODE;
   std::string name;  // local name of a NAME test
+  bool prefixed = false;  // p:name or p:*, whose namespace URI is compared too
   std::vector<ExprPtr> predicates;
 };
 
@@ -429,6 +464,7 @@ class Parser {
     }
     if (pos < s.size() && s[pos] == ':' && pos + 1 < s.size() && s[pos + 1] != ':') {
       ++pos;
+      st.prefixed = true;
       if (pos < s.size() && s[pos] == '*') {
         ++pos;
         st.test = Test::ANY_NAME;
@@ -549,31 +585,95 @@ void foldDescendants(std::vector<Step>& steps) {
   }
 }
 
+// libxml2's folding, over every path of the expression.
+void foldAll(Expr& e) {
+  std::vector<Expr*> pending{&e};
+  while (!pending.empty()) {
+    Expr* p = pending.back();
+    pending.pop_back();
+    foldDescendants(p->steps);
+    for (auto& o : p->operands) pending.push_back(o.get());
+    for (auto& o : p->filterPredicates) pending.push_back(o.get());
+    for (auto& s : p->steps)
+      for (auto& o : s.predicates) pending.push_back(o.get());
+  }
+}
+
 // ---- the bound ----------------------------------------------------------------
 
-// Units (about a nanosecond each here, unsanitised) of what libxml2 does
-// around each operation it evaluates for one context node, or each candidate
-// of a predicate (objects taken and given back, the value stack), and of each
-// node an axis shows it. A node comparison in a merge is one.
-const double OPERATION = 128;
-const double TRAVERSAL = 8;
+// A unit is about 8 instructions of libxml2's work (a nanosecond or less
+// here). The instruction-count check over crafted documents (tests/cost)
+// measures every accepted expression against its bound and fails above a
+// fixed number of instructions per unit; each price below is what that check
+// measured for its construct (in instructions, libxml2 2.9.14, x86-64),
+// rounded up to units.
 
-// A value as the m evaluations of an expression give it (m: how many times it
-// runs, once per candidate node of an enclosing predicate).
-struct Val {
-  bool set = false;
+// An octet read by a string comparison (xmlStrEqual's loop, about 6
+// instructions an octet, which stops at the first difference) or copied by a
+// duplicate or a string value's buffer (about 3): string work is priced by the
+// octets it reads, never per string.
+const double OCTET = 1;
+// Each node an axis shows a context node: the axis function's step, the node
+// test's switch, the operation count, the append of a hit and its share of the
+// set's growth (67 instructions a node passed over, 110 a node kept).
+const double VISIT = 16;
+// Each operation libxml2 evaluates for one context node, or each candidate a
+// predicate is evaluated for: a value object taken from the cache, pushed and
+// popped, the operation's dispatch (about 220 instructions).
+const double OPERATION = 32;
+// A step, once for each evaluation: its node sets made and released (about
+// 900 instructions); and for each context node, the axis's start and the merge
+// of its nodes (about 110 instructions).
+const double STEP_START = 128;
+const double CONTEXT_NODE = 16;
+// An evaluation's own start: the parser context and its value stack made and
+// freed, the context's state kept and put back (about 600 instructions).
+const double EVALUATION_START = 96;
+// What compiling costs per octet of the expression (xmlXPathCompileExpr's
+// descent and the operations it appends, the XPointer parts' scan), with room.
+const double COMPILE_OCTET = 32;
+// One pair of a duplicate check (the merges' inner loop: two pointers and
+// their node types compared, about 7 instructions); a namespace node pair
+// compares prefixes too.
+const double PAIR = 2;
+// A namespace node put in a set is a copy (xmlXPathNodeSetDupNs: three blocks,
+// the node and its prefix and URI, each freed again with the set).
+const double NAMESPACE_COPY = 64;
+// Sorting compares two elements of a numbered document by the numbers they
+// carry (xmlXPathCmpNodesExt), with the timsort's moves around it.
+const double NUMBERED_COMPARE = 4;
+// A number's string form: xmlXPathFormatNumber writes at most 24 characters.
+const double NUMBER_LENGTH = 32;
+// id() reads each octet of its argument about four times: the string value,
+// the scan for white space, the token's key and its hash.
+const double ID_OCTET = 8;
+// A product of string lengths past any cap: the sum it joins stays finite and
+// is refused.
+const double PRODUCT_CEILING = 1e30;
+
+// What the evaluations of one expression give: a set (how many nodes, and what
+// kind) or a scalar (how long its string). An expression inside a predicate is
+// evaluated once per candidate node: `total` adds the sets of all of them.
+struct ValueBound {
+  bool isSet = false;
   double size = 0;       // nodes of one evaluation's set
-  double total = 0;      // nodes of all m evaluations together
+  double total = 0;      // nodes of all evaluations' sets together
   bool disjoint = true;  // no node in the sets of two evaluations
   bool elementsOnly = false;
   bool attributesOnly = false;
-  bool namespaces = false;  // may hold namespace nodes (slower duplicate checks)
-  double length = 32;       // string length, for a string or number
+  bool namespaces = false;  // may hold namespace nodes (copied; prefix compared in merges)
+  double length = NUMBER_LENGTH;  // string length, for a string or number
+  // The lengths of all evaluations' strings together: no more than the
+  // count times the length, and for the string values of distinct nodes no
+  // more than all the strings of the document.
+  double totalLength = NUMBER_LENGTH;
 };
 
-struct Ctx {
-  double m = 1;
-  bool disjoint = true;  // the m context nodes differ
+// How many times an expression is evaluated (once per candidate node of an
+// enclosing predicate), and whether those context nodes differ.
+struct Evaluations {
+  double count = 1;
+  bool distinct = true;
 };
 
 class Bound {
@@ -582,244 +682,305 @@ class Bound {
   double work = 0;
   bool refused = false;
 
-  Val eval(const Expr& e, const Ctx& c) {
+  ValueBound eval(const Expr& e, const Evaluations& ev) {
     switch (e.kind) {
       case Kind::LITERAL: {
-        Val v;
-        v.length = static_cast<double>(e.text.size());
-        work += c.m * OPERATION;
-        return v;
+        work += ev.count * OPERATION;
+        return scalar(static_cast<double>(e.text.size()), ev);
       }
       case Kind::NUMBER:
       case Kind::VARIABLE:
-        work += c.m * OPERATION;
-        return Val{};
+        work += ev.count * OPERATION;
+        return scalar(NUMBER_LENGTH, ev);
       case Kind::OR_AND:  // a set's truth is whether it is empty
-        for (const auto& o : e.operands) eval(*o, c);
-        work += c.m * OPERATION;
-        return Val{};
+        for (const auto& o : e.operands) eval(*o, ev);
+        work += ev.count * OPERATION;
+        return scalar(NUMBER_LENGTH, ev);
       case Kind::NEGATE:
       case Kind::ARITHMETIC:
-        for (const auto& o : e.operands) toScalar(eval(*o, c), c);
-        work += c.m * OPERATION;
-        return Val{};
+        for (const auto& o : e.operands) toScalar(eval(*o, ev), ev);
+        work += ev.count * OPERATION;
+        return scalar(NUMBER_LENGTH, ev);
       case Kind::EQUALITY:
       case Kind::RELATIONAL:
-        return compare(e, c);
+        return compare(e, ev);
       case Kind::UNION:
-        return unite(e, c);
+        return unite(e, ev);
       case Kind::PATH:
-        return path(e, c);
+        return path(e, ev);
       case Kind::CALL:
-        return call(e, c);
+        return call(e, ev);
     }
-    return Val{};
+    return ValueBound{};
   }
 
   // Sorting a set (xmlXPathNodeSetSort, a timsort), as libxml2 does for a
   // whole expression's set (the top, a function's argument, a parenthesised
   // one), before filtering a set and when taking a set's string: elements of
-  // a numbered document compare their numbers, other nodes walk to their
-  // common ancestor and along its children.
-  void sort(const Val& v, const Ctx& c) {
-    if (!v.set || v.size <= 1) return;
-    double compare =
-        v.elementsOnly && st.ordered ? 16 : 2 * st.maxDepth + st.maxFanOut + st.maxAttributes + 8;
-    work += c.m * v.size * (std::log2(v.size) + 2) * compare;
+  // a numbered document compare their numbers; other nodes walk up to their
+  // common ancestor (both depths) and along its children or attributes.
+  void sort(const ValueBound& v, const Evaluations& ev) {
+    if (!v.isSet || v.size <= 1) return;
+    const double walk = 2 * st.maxDepth + st.maxFanOut + st.maxAttributes + 8;
+    const double comparison = v.elementsOnly && st.ordered ? NUMBERED_COMPARE : walk;
+    work += ev.count * v.size * (std::log2(v.size) + 2) * comparison;
   }
 
-  double setStringLength(const Val& v) const {
-    return v.attributesOnly ? st.maxAttributeLength : st.nodes + st.textLength;
+  // The longest string value of a node of the set: an attribute's value, else
+  // an element's text (its subtree's texts, the walk a visit per node).
+  double setStringLength(const ValueBound& v) const {
+    return v.attributesOnly ? st.maxAttributeLength : treeNodes() * VISIT + st.textLength * OCTET;
   }
-  // The string values of every node of the set: an element's walks its subtree,
-  // and a node lies in the subtrees of its ancestors only.
-  double strings(const Val& v, const Ctx& c) const {
-    double all = (st.maxDepth + 2) * (st.nodes + st.textLength);
-    double one = std::min(v.size * setStringLength(v), all) + v.size;
-    if (v.disjoint) return std::min(v.total * setStringLength(v), all) + v.total;
-    return c.m * one;
+  // The string values of every node of the set: an element's walks its
+  // subtree, and a node lies in the subtrees of its ancestors only.
+  double wholeTreeStrings() const {
+    return (st.maxDepth + 2) * (treeNodes() * VISIT + st.textLength * OCTET);
+  }
+  double strings(const ValueBound& v, const Evaluations& ev) const {
+    const double wholeTree = wholeTreeStrings();
+    if (v.disjoint) return std::min(v.total * setStringLength(v), wholeTree) + v.total * OPERATION;
+    return ev.count * (std::min(v.size * setStringLength(v), wholeTree) + v.size * OPERATION);
   }
 
   // A scalar from the value: a set's string value (the first node of the
   // sorted set), or its emptiness.
-  Val toScalar(const Val& v, const Ctx& c) {
-    if (!v.set) return v;
-    sort(v, c);
-    work += c.m * (v.size > 0 ? setStringLength(v) : 1);
-    Val s;
-    s.length = setStringLength(v);
+  ValueBound toScalar(const ValueBound& v, const Evaluations& ev) {
+    if (!v.isSet) return v;
+    sort(v, ev);
+    // Disjoint sets' first nodes are distinct nodes: their strings together
+    // are no more than all the strings of the document.
+    const double each = ev.count * setStringLength(v);
+    work += (v.disjoint ? std::min(each, wholeTreeStrings()) : each) + ev.count * OPERATION;
+    ValueBound s = scalar(stringLength(v), ev);
+    if (v.disjoint) s.totalLength = std::min(s.totalLength, st.textLength);
+    return s;
+  }
+  ValueBound scalar(double length, const Evaluations& ev) const {
+    ValueBound s;
+    s.length = length;
+    s.totalLength = ev.count * length;
     return s;
   }
 
  private:
   const XmlXPointerDocStats& st;
 
-  Val compare(const Expr& e, const Ctx& c) {
-    Val a = eval(*e.operands[0], c), b = eval(*e.operands[1], c);
-    if (a.set && b.set) {
-      work += strings(a, c) + strings(b, c);
-      double pair =
-          e.kind == Kind::EQUALITY ? std::min(setStringLength(a), setStringLength(b)) + 2 : 2;
-      work += c.m * a.size * b.size * pair;
-    } else if (a.set || b.set) {
-      const Val& set = a.set ? a : b;
-      const Val& other = a.set ? b : a;
-      work += strings(set, c) + set.total * (other.length + 2) + c.m * other.length;
-    } else {
-      // Equal strings compare up to the shorter; an order compares numbers read from both.
-      work += c.m *
-              ((e.kind == Kind::EQUALITY ? std::min(a.length, b.length) : a.length + b.length) + 2);
-    }
-    return Val{};
+  // The nodes the tree's axes walk (not attributes and namespace nodes).
+  double treeNodes() const {
+    return std::max(1.0, st.nodes - st.attributes - st.namespaceNodes);
   }
 
-  Val unite(const Expr& e, const Ctx& c) {
-    Val a = eval(*e.operands[0], c), b = eval(*e.operands[1], c);
-    if (!a.set || !b.set) return Val{};  // libxml2 stops there with an error
+  // A duplicate check of two nodes of these sets.
+  double pairCost(const ValueBound& a, const ValueBound& b) const {
+    return PAIR + (a.namespaces && b.namespaces ? (st.maxPrefixLength + 1) * OCTET : 0);
+  }
+
+  ValueBound compare(const Expr& e, const Evaluations& ev) {
+    ValueBound a = eval(*e.operands[0], ev), b = eval(*e.operands[1], ev);
+    if (a.isSet && b.isSet) {
+      work += strings(a, ev) + strings(b, ev);
+      // Strings compared up to the shorter (equality), numbers read once each.
+      double pair = e.kind == Kind::EQUALITY
+                        ? std::min(stringLength(a), stringLength(b)) * OCTET + PAIR
+                        : PAIR;
+      work += ev.count * a.size * b.size * pair;
+    } else if (a.isSet || b.isSet) {
+      const ValueBound& set = a.isSet ? a : b;
+      const ValueBound& other = a.isSet ? b : a;
+      work += strings(set, ev) + set.total * (other.length * OCTET + PAIR) +
+              ev.count * other.length * OCTET;
+    } else {
+      // Equal strings compare up to the shorter; an order compares numbers read from both.
+      const double read = e.kind == Kind::EQUALITY
+                              ? std::min({a.totalLength, b.totalLength,
+                                          ev.count * std::min(a.length, b.length)})
+                              : a.totalLength + b.totalLength;
+      work += read * OCTET + ev.count * PAIR;
+    }
+    work += ev.count * OPERATION;
+    return scalar(NUMBER_LENGTH, ev);
+  }
+  double stringLength(const ValueBound& v) const {
+    return v.attributesOnly ? st.maxAttributeLength : st.textLength;
+  }
+
+  ValueBound unite(const Expr& e, const Evaluations& ev) {
+    ValueBound a = eval(*e.operands[0], ev), b = eval(*e.operands[1], ev);
+    if (!a.isSet || !b.isSet) return ValueBound{};  // libxml2 stops there with an error
     // xmlXPathNodeSetMerge checks each node of b against all of a.
-    double weight = a.namespaces && b.namespaces ? 8 : 1;
-    work += c.m * (a.size * b.size * weight + a.size + b.size);
-    Val u;
-    u.set = true;
+    work += ev.count * (a.size * b.size * pairCost(a, b) + (a.size + b.size) * VISIT + OPERATION);
+    ValueBound u;
+    u.isSet = true;
     u.size = std::min(a.size + b.size, st.nodes);
-    u.total = std::min(a.total + b.total, c.m * u.size);
-    u.disjoint = c.m <= 1;
+    u.total = std::min(a.total + b.total, ev.count * u.size);
+    u.disjoint = ev.count <= 1;
     u.elementsOnly = a.elementsOnly && b.elementsOnly;
     u.attributesOnly = a.attributesOnly && b.attributesOnly;
     u.namespaces = a.namespaces || b.namespaces;
     return u;
   }
 
-  Val path(const Expr& e, const Ctx& c) {
-    Val v;
+  ValueBound path(const Expr& e, const Evaluations& ev) {
+    ValueBound v;
     if (e.hasFilter) {
-      v = eval(*e.operands[0], c);
+      v = eval(*e.operands[0], ev);
       if (!e.filterPredicates.empty() || !e.steps.empty()) {
-        if (!v.set) return Val{};  // an error in libxml2
-        sort(v, c);
+        if (!v.isSet) return ValueBound{};  // an error in libxml2
+        sort(v, ev);
       }
-      for (const auto& p : e.filterPredicates) predicate(*p, v, c, v.disjoint);
+      for (const auto& p : e.filterPredicates) predicate(*p, v, ev, v.disjoint);
     } else {
-      v.set = true;
+      v.isSet = true;
       v.size = 1;
-      v.total = c.m;
-      v.disjoint = e.absolute ? c.m <= 1 : c.disjoint;
+      v.total = ev.count;
+      v.disjoint = e.absolute ? ev.count <= 1 : ev.distinct;
+      work += ev.count * OPERATION;
     }
-    if (e.parenthesised) sort(v, c);
-    for (const Step& s : e.steps) v = step(s, v, c);
+    if (e.parenthesised) sort(v, ev);
+    for (const Step& s : e.steps) v = step(s, v, ev);
     return v;
   }
 
   // Each candidate node gets the predicate with itself as context.
-  void predicate(const Expr& p, Val& v, const Ctx& c, bool distinctCandidates) {
-    Ctx inner;
-    inner.m = std::max(1.0, v.total);
-    inner.disjoint = distinctCandidates;
+  void predicate(const Expr& p, ValueBound& candidates, const Evaluations& ev,
+                 bool distinctCandidates) {
+    Evaluations inner;
+    inner.count = std::max(1.0, candidates.total);
+    inner.distinct = distinctCandidates;
     eval(p, inner);  // a truth or a position: no sort, no string
-    work += OPERATION * (v.total + c.m);
+    work += OPERATION * (candidates.total + ev.count);
   }
 
-  Val step(const Step& s, const Val& in, const Ctx& c) {
-    const double n = st.nodes;
+  // The octets a node test compares for each node it is shown: the name
+  // against the test's (up to the shorter), and for a prefixed test the
+  // namespace URI of those whose name matched (priced on every node here).
+  double nameTestCost(const Step& s) const {
+    if (s.test == Test::NAME) {
+      const double name = static_cast<double>(s.name.size());
+      const double against = s.axis == Axis::NAMESPACE ? st.maxPrefixLength : st.maxLocalNameLength;
+      return (std::min(name, against) + 1) * OCTET;
+    }
+    return 0;
+  }
+  double uriTestCost(const Step& s) const {
+    return s.prefixed ? (st.maxNamespaceUriLength + 1) * OCTET : 0;
+  }
+
+  ValueBound step(const Step& s, const ValueBound& in, const Evaluations& ev) {
+    const double n = treeNodes();
     // Nodes one context node shows the axis, and the most any set of distinct
     // context nodes shows it together (every node has one parent, its
-    // attributes one element, a node lies below its ancestors only).
-    double per = 1, together = HUGE_VAL;
+    // attributes and namespace nodes one element, a node lies below its
+    // ancestors only); what each context node costs before its first node.
+    double perContextNode = 1, distinctTogether = HUGE_VAL, startCost = CONTEXT_NODE;
     bool local = false, noDuplicateCheck = false;
     switch (s.axis) {
       case Axis::CHILD:
-        per = st.maxFanOut;
-        together = n;
+        perContextNode = st.maxFanOut;
+        distinctTogether = n;
         local = noDuplicateCheck = true;
         break;
       case Axis::ATTRIBUTE:
-        per = st.maxAttributes;
-        together = st.attributes;
+        perContextNode = st.maxAttributes;
+        distinctTogether = st.attributes;
         local = noDuplicateCheck = true;
         break;
-      case Axis::NAMESPACE:
-        // xmlGetNsList checks each declaration in scope against those found.
-        per = st.maxDepth + st.maxNamespacesInScope * (st.maxNamespacesInScope + 1);
+      case Axis::NAMESPACE: {
+        // xmlGetNsList walks the ancestors and checks each declaration in
+        // scope against those it kept, prefix against prefix.
+        const double d = st.maxNamespacesInScope;
+        perContextNode = d + 1;  // and the xml namespace
+        distinctTogether = st.namespaceNodes;
+        startCost += st.maxDepth * VISIT + d * (d + 1) / 2 * (PAIR + (st.maxPrefixLength + 1) * OCTET);
         local = noDuplicateCheck = true;
         break;
+      }
       case Axis::SELF:
-        per = 1;
+        perContextNode = 1;
         local = noDuplicateCheck = true;
         break;
       case Axis::PARENT:
-        per = 1;
+        perContextNode = 1;
         break;
       case Axis::ANCESTOR:
       case Axis::ANCESTOR_OR_SELF:
-        per = st.maxDepth + 2;
+        perContextNode = st.maxDepth + 2;  // and the document node, and itself
+        distinctTogether = st.depthSum + st.nodes;
         break;
       case Axis::DESCENDANT:
       case Axis::DESCENDANT_OR_SELF:
-        per = n;
-        together = (st.maxDepth + 2) * n;
+        perContextNode = n;
+        distinctTogether = (st.maxDepth + 2) * n;
         break;
       case Axis::FOLLOWING:
       case Axis::PRECEDING:
-        per = 2 * n;
+        perContextNode = 2 * n;
         break;
       case Axis::FOLLOWING_SIBLING:
       case Axis::PRECEDING_SIBLING:
-        per = st.maxFanOut;
+        perContextNode = st.maxFanOut;
         break;
     }
-    // Axis calls (each counted by libxml2), one more per context node.
-    double one = std::min(in.size * per, together) + in.size;
-    double all = in.disjoint ? std::min(in.total * per, together) + in.total : c.m * one;
-    all = std::min(all, c.m * one);
-    double kinds = kindCount(s);
-    Val out;
-    out.set = true;
-    out.size = std::min(one, kinds);
+    // Nodes the axis shows (each counted by libxml2), for one evaluation and
+    // for all of them.
+    const double oneEvaluation = std::min(in.size * perContextNode, distinctTogether);
+    double allEvaluations = in.disjoint ? std::min(in.total * perContextNode, distinctTogether)
+                                        : ev.count * oneEvaluation;
+    allEvaluations = std::min(allEvaluations, ev.count * oneEvaluation);
+    const double contextNodes = in.disjoint ? in.total : ev.count * in.size;
+    const double ofTheKind = kindCount(s);
+    ValueBound out;
+    out.isSet = true;
+    out.size = std::min(oneEvaluation, ofTheKind);
     // One evaluation's set is distinct, and so are the children, attributes
     // and namespace nodes of its nodes.
-    bool disjoint = c.m <= 1 || (in.disjoint && local);
-    out.total = std::min(all, disjoint ? kinds : c.m * out.size);
+    const bool disjoint = ev.count <= 1 || (in.disjoint && local);
+    out.total = std::min(allEvaluations, disjoint ? ofTheKind : ev.count * out.size);
     out.disjoint = disjoint;
     out.namespaces = s.axis == Axis::NAMESPACE;
     out.attributesOnly = s.axis == Axis::ATTRIBUTE;
     out.elementsOnly = s.axis != Axis::ATTRIBUTE && s.axis != Axis::NAMESPACE &&
                        (s.test == Test::NAME || s.test == Test::ANY_NAME);
-    work += TRAVERSAL * all + OPERATION * c.m;
-    // Predicates run on each context node's nodes before they are merged.
-    // (each context node's nodes that pass the test; apart, no more than the test admits)
-    Val candidates = out;
-    candidates.total =
-        std::min(all, local && disjoint ? kinds : c.m * (local ? 1 : in.size) * kinds);
+    work += contextNodes * startCost + allEvaluations * (VISIT + nameTestCost(s)) +
+            out.total * uriTestCost(s) + (OPERATION + STEP_START) * ev.count;
+    if (out.namespaces)
+      work += out.total * (NAMESPACE_COPY +
+                           (st.maxPrefixLength + st.maxNamespaceUriLength + 2) * OCTET);
+    // Predicates run on each context node's nodes before they are merged
+    // (each context node's nodes that pass the test; apart, no more than the
+    // test admits).
+    ValueBound candidates = out;
+    candidates.total = std::min(
+        allEvaluations, local && disjoint ? ofTheKind : ev.count * (local ? 1 : in.size) * ofTheKind);
+    // Distinct nodes' ancestors that are elements: one fewer than each
+    // node's depth, and the node itself when it is one.
+    if (in.disjoint && out.elementsOnly &&
+        (s.axis == Axis::ANCESTOR || s.axis == Axis::ANCESTOR_OR_SELF))
+      candidates.total = std::min(candidates.total, st.depthSum - st.nodes + st.elements);
     for (const auto& p : s.predicates) {
-      predicate(*p, candidates, c, local && disjoint);
+      predicate(*p, candidates, ev, local && disjoint);
       // Whatever the predicates before, each only drops nodes: those left
       // all carry the attribute with that value.
-      double carrying = attributeEqualityCount(*p);
+      const double carrying = attributeEqualityCount(*p);
       out.size = std::min(out.size, carrying);
-      out.total = std::min(out.total, disjoint ? carrying : c.m * carrying);
+      out.total = std::min(out.total, disjoint ? carrying : ev.count * carrying);
     }
     // The merge of each context node's nodes into the set gathered so far.
     if (noDuplicateCheck || in.size <= 1)
-      work += all;
+      work += allEvaluations * VISIT;
     else
-      work += out.size * all * (out.namespaces ? 8 : 1);
+      work += out.size * allEvaluations * pairCost(out, out);
     return out;
   }
 
   // How many elements carry the attribute of [@name = 'literal'] (either
   // side, attribute:: or a prefix), HUGE_VAL for any other predicate.
   double attributeEqualityCount(const Expr& p) const {
-    if (p.kind != Kind::EQUALITY || p.text != "=") return HUGE_VAL;
-    const Expr* path = p.operands[0].get();
-    const Expr* lit = p.operands[1].get();
-    if (path->kind == Kind::LITERAL) std::swap(path, lit);
-    if (lit->kind != Kind::LITERAL || path->kind != Kind::PATH || path->hasFilter ||
-        path->absolute || path->steps.size() != 1)
-      return HUGE_VAL;
-    const Step& a = path->steps[0];
-    if (a.axis != Axis::ATTRIBUTE || a.test != Test::NAME || !a.predicates.empty()) return HUGE_VAL;
-    if (st.attributesValueUnknown.count(a.name)) return HUGE_VAL;
-    auto byName = st.attributesByValue.find(a.name);
+    const Step* a = attributeEquality(p);
+    if (!a) return HUGE_VAL;
+    const Expr* lit = p.operands[0]->kind == Kind::LITERAL ? p.operands[0].get() : p.operands[1].get();
+    if (st.attributesValueUnknown.count(a->name)) return HUGE_VAL;
+    auto byName = st.attributesByValue.find(a->name);
     if (byName == st.attributesByValue.end()) return 0;
     auto byValue = byName->second.find(lit->text);
     return byValue == byName->second.end() ? 0 : byValue->second;
@@ -838,78 +999,175 @@ class Bound {
       default:
         if (s.test == Test::NAME) return byName(st.elementsByName, s.name);
         if (s.test == Test::ANY_NAME) return st.elements;
-        return st.nodes;
+        return treeNodes();
     }
   }
 
-  Val call(const Expr& e, const Ctx& c) {
+  ValueBound call(const Expr& e, const Evaluations& ev) {
     const std::string& f = e.text;
     if (f == "range" || f == "range-inside" || f == "range-to" || f == "string-range" ||
         f == "start-point" || f == "end-point") {
       refused = true;  // ranges and points: no node set a selection could use
-      return Val{};
+      return ValueBound{};
     }
-    std::vector<Val> args;
+    std::vector<ValueBound> args;
     for (const auto& a : e.operands) {
-      args.push_back(eval(*a, c));
-      sort(args.back(), c);
+      args.push_back(eval(*a, ev));
+      sort(args.back(), ev);
     }
-    work += c.m * OPERATION;
+    work += ev.count * OPERATION;
     if (f == "here") {
-      Val v;
-      v.set = true;
+      ValueBound v;
+      v.isSet = true;
       v.size = 1;
-      v.total = c.m;
-      v.disjoint = c.m <= 1;
+      v.total = ev.count;
+      v.disjoint = ev.count <= 1;
       return v;
     }
     if (f == "id") {
-      if (args.size() != 1) return Val{};
-      double length = args[0].set ? setStringLength(args[0]) : args[0].length;
-      double tokens = args[0].set ? strings(args[0], c) : c.m * (length + 1);
-      work += 8 * tokens;
-      Val v;
-      v.set = true;
-      v.size =
-          std::min(args[0].set ? args[0].size * (length / 2 + 1) : length / 2 + 1, st.elements);
-      v.total = c.m * v.size;
-      v.disjoint = c.m <= 1;
+      if (args.size() != 1) return scalar(NUMBER_LENGTH, ev);
+      const double length = args[0].isSet ? stringLength(args[0]) : args[0].length;
+      const double octets = args[0].isSet ? strings(args[0], ev) : ev.count * (length + 1);
+      work += ID_OCTET * octets;
+      ValueBound v;
+      v.isSet = true;
+      // A token and the white space after it: two octets at least.
+      v.size = std::min(args[0].isSet ? args[0].size * (length / 2 + 1) : length / 2 + 1,
+                        st.elements);
+      v.total = ev.count * v.size;
+      v.disjoint = ev.count <= 1;
       v.elementsOnly = true;
+      work += v.total * OPERATION;
       return v;
     }
     if (f == "count" || f == "boolean" || f == "not" || f == "last" || f == "position" ||
         f == "true" || f == "false") {
-      return Val{};
+      return scalar(NUMBER_LENGTH, ev);
     }
     if (f == "sum") {
-      for (const Val& a : args) work += a.set ? strings(a, c) : c.m * a.length;
-      return Val{};
+      for (const ValueBound& a : args) work += a.isSet ? strings(a, ev) : a.totalLength * OCTET;
+      return scalar(NUMBER_LENGTH, ev);
     }
     if (f == "local-name" || f == "name" || f == "namespace-uri") {
-      Val v;  // a name copied out of the tree
-      v.length = st.maxNameLength;
-      work += c.m * v.length;
+      ValueBound v = scalar(st.maxNameLength, ev);  // a name copied out of the tree
+      work += v.totalLength * OCTET;
       return v;
     }
-    if (f == "lang") work += c.m * (st.maxDepth + 2) * (st.maxAttributes + 2);
+    if (f == "lang") {
+      // Ours (xmlXPathRegisterBoundedLang): each ancestor's attributes looked
+      // at for xml:lang, then the argument compared with the value found.
+      work += ev.count * (st.maxDepth + 2) * (st.maxAttributes + 1) * VISIT;
+      for (const ValueBound& a : args)
+        work += std::min(a.totalLength, ev.count * st.maxAttributeLength) * OCTET + ev.count;
+    }
     // The string functions: each reads its arguments' strings (the context
     // node's without one), the search and translation ones one against the
-    // other.
-    const double own = st.nodes + st.textLength;
-    double length = args.empty() ? own : 0, product = 1;
-    if (args.empty())
-      work += c.disjoint ? std::min(c.m * own, (st.maxDepth + 2) * own) + c.m : c.m * own;
-    for (const Val& a : args) {
-      Val s = toScalar(a, c);
-      length += s.length;
-      product *= s.length + 1;
+    // other: for two or more, each string's octets against every octet of
+    // the others (in every evaluation: one string's total times the others'
+    // longest).
+    std::vector<ValueBound> strs;
+    if (args.empty()) {
+      const double own = treeNodes() * VISIT + st.textLength * OCTET;
+      work += ev.distinct ? std::min(ev.count * own, wholeTreeStrings()) + ev.count
+                          : ev.count * own;
+      ValueBound c = scalar(st.textLength, ev);
+      if (ev.distinct) c.totalLength = std::min(c.totalLength, st.textLength);
+      strs.push_back(c);
     }
-    work += c.m * (length + (args.size() > 1 ? std::min(product, 1e30) : 0));
-    Val v;
-    v.length = length;
+    for (const ValueBound& a : args) strs.push_back(toScalar(a, ev));
+    ValueBound v = scalar(0, ev);
+    v.totalLength = 0;
+    double against = strs.size() > 1 ? HUGE_VAL : 0;
+    for (size_t i = 0; i < strs.size(); ++i) {
+      v.length += strs[i].length;
+      v.totalLength += strs[i].totalLength;
+      if (strs.size() < 2) continue;
+      double product = strs[i].totalLength + ev.count;
+      for (size_t j = 0; j < strs.size(); ++j)
+        if (j != i) product *= strs[j].length + 1;
+      against = std::min(against, product);
+    }
+    work += (v.totalLength + std::min(against, PRODUCT_CEILING)) * OCTET;
     return v;
   }
+
+ public:
+  // [@name = 'literal'] (either side, attribute:: or a prefix): the attribute step.
+  static const Step* attributeEquality(const Expr& p) {
+    if (p.kind != Kind::EQUALITY || p.text != "=") return nullptr;
+    const Expr* path = p.operands[0].get();
+    const Expr* lit = p.operands[1].get();
+    if (path->kind == Kind::LITERAL) std::swap(path, lit);
+    if (lit->kind != Kind::LITERAL || path->kind != Kind::PATH || path->hasFilter ||
+        path->absolute || path->steps.size() != 1)
+      return nullptr;
+    const Step& a = path->steps[0];
+    if (a.axis != Axis::ATTRIBUTE || a.test != Test::NAME || !a.predicates.empty()) return nullptr;
+    return &a;
+  }
 };
+
+// The forms whose cost is linear in any libxml2 version. A path: name tests
+// (a node() only in "//"), on the axes that walk down or up, each predicate an
+// attribute equality or a position; an XPointer's a path, "/" or id('...'); a
+// filter's also here(), not(), count() and a union, and comparisons of counts.
+bool narrowPath(const Expr& e, bool filter) {
+  if (e.kind != Kind::PATH || !e.filterPredicates.empty()) return false;
+  if (e.hasFilter) {
+    const Expr& f = *e.operands[0];
+    if (!(filter && f.kind == Kind::CALL && f.text == "here" && f.operands.empty())) return false;
+  }
+  for (const Step& s : e.steps) {
+    switch (s.axis) {
+      case Axis::CHILD:
+      case Axis::DESCENDANT:
+      case Axis::DESCENDANT_OR_SELF:
+      case Axis::SELF:
+        break;
+      case Axis::PARENT:
+      case Axis::ANCESTOR:
+      case Axis::ANCESTOR_OR_SELF:
+        if (!filter) return false;
+        break;
+      default:
+        return false;
+    }
+    if (s.test == Test::NODE && !(s.axis == Axis::DESCENDANT_OR_SELF && s.predicates.empty()) &&
+        !(s.axis == Axis::SELF || s.axis == Axis::PARENT))
+      return false;
+    if (s.test == Test::TEXT || s.test == Test::OTHER) return false;
+    for (const auto& p : s.predicates)
+      if (!Bound::attributeEquality(*p) && p->kind != Kind::NUMBER) return false;
+  }
+  return true;
+}
+
+bool narrowForm(const Expr& e, bool filter) {
+  switch (e.kind) {
+    case Kind::PATH:
+      return narrowPath(e, filter);
+    case Kind::CALL:
+      if (e.text == "id" && !filter)
+        return e.operands.size() == 1 && e.operands[0]->kind == Kind::LITERAL;
+      if (!filter) return false;
+      if (e.text == "here") return e.operands.empty();
+      if (e.text == "not" || e.text == "count" || e.text == "boolean")
+        return e.operands.size() == 1 && narrowForm(*e.operands[0], filter);
+      return e.text == "true" || e.text == "false";
+    case Kind::UNION:
+    case Kind::OR_AND:
+    case Kind::EQUALITY:
+    case Kind::RELATIONAL:
+      if (!filter) return false;
+      for (const auto& o : e.operands)
+        if (!narrowForm(*o, filter)) return false;
+      return true;
+    case Kind::NUMBER:
+      return filter;
+    default:
+      return false;
+  }
+}
 
 // Whether libxml2's XPath compiler reads the text (compiling is linear and
 // runs nothing).
@@ -946,7 +1204,6 @@ bool isFrameworkNameChar(unsigned char c) { return isNameChar(c) || c == ':'; }
 
 XmlXPointerPlan xmlXPointerPlan(const std::string& expression, const XmlXPointerDocStats& st,
                                 XmlBoundRoad road) {
-  (void)road;
   XmlXPointerPlan plan;
   const std::string& x = expression;
   size_t pos = 0;
@@ -959,8 +1216,11 @@ XmlXPointerPlan xmlXPointerPlan(const std::string& expression, const XmlXPointer
       while (pos < x.size() && isFrameworkNameChar(static_cast<unsigned char>(x[pos]))) ++pos;
     return x.substr(start, pos - start);
   };
-  // A child sequence or Id: a lookup and a walk along each level's children.
-  const double childSequence = (static_cast<double>(x.size()) + 1) * (st.maxFanOut + 8);
+  // The evaluation's start and the expression's compilation, and a child
+  // sequence or Id: each octet a step along a level's children (or the Id's
+  // hash), each child a visit.
+  const double childSequence = EVALUATION_START + static_cast<double>(x.size()) * COMPILE_OCTET +
+                               (static_cast<double>(x.size()) + 1) * st.maxFanOut * VISIT;
   blanks();
   std::string scheme = name();
   if (scheme.empty() || pos >= x.size() || x[pos] != '(') {
@@ -1001,6 +1261,7 @@ XmlXPointerPlan xmlXPointerPlan(const std::string& expression, const XmlXPointer
         copied = x.size();
         break;
       }
+      if (road == XmlBoundRoad::NARROW && !narrowForm(*e, false)) return plan;
       const bool streams = libxml2Streams(body);
       if (staleStream && !streams) {
         // libxml2 runs the empty stream before it again: nothing, whatever the part says.
@@ -1011,18 +1272,9 @@ XmlXPointerPlan xmlXPointerPlan(const std::string& expression, const XmlXPointer
         continue;
       }
       staleStream = streams;
-      std::vector<Expr*> work{e.get()};
-      while (!work.empty()) {  // libxml2's folding, over every path of the expression
-        Expr* p = work.back();
-        work.pop_back();
-        foldDescendants(p->steps);
-        for (auto& o : p->operands) work.push_back(o.get());
-        for (auto& o : p->filterPredicates) work.push_back(o.get());
-        for (auto& s : p->steps)
-          for (auto& o : s.predicates) work.push_back(o.get());
-      }
-      Val v = bound.eval(*e, Ctx{});
-      bound.sort(v, Ctx{});
+      foldAll(*e);
+      ValueBound v = bound.eval(*e, Evaluations{});
+      bound.sort(v, Evaluations{});
       if (bound.refused) return plan;
       plan.rewritten +=
           x.substr(copied, open + 1 - copied) + "(" + x.substr(open + 1, close - open - 1) + ")";
@@ -1057,17 +1309,23 @@ void xmlBoundOverrideRoad(const XmlBoundRoad* road) {
 }
 
 XmlXPointerPlan xmlXPathFilterPlan(const std::string& expression, const XmlXPointerDocStats& st,
-                                   XmlBoundRoad road) {
-  (void)road;
+                                   double evaluations, XmlBoundRoad road) {
   XmlXPointerPlan plan;
   Parser parser(expression);
   ExprPtr e = parser.parseAll();
   if (!e) return plan;
+  if (road == XmlBoundRoad::NARROW && !narrowForm(*e, true)) return plan;
+  foldAll(*e);
   Bound bound(st);
-  bound.eval(*e, Ctx{});
+  // Compiled once; each evaluation starts anew and gives a truth (a set's
+  // emptiness: sorted first, as the parentheses ask).
+  Evaluations each;
+  each.count = std::max(1.0, evaluations);
+  ValueBound v = bound.eval(*e, each);
+  bound.sort(v, each);
   if (bound.refused) return plan;
   plan.accepted = true;
-  plan.bound = bound.work;
+  plan.bound = bound.work + each.count * EVALUATION_START;
   plan.rewritten = "(" + expression + ")";
   return plan;
 }

@@ -7,12 +7,17 @@
 // parsed here (the XPointer framework, and XPath 1.0 inside xpointer()), and
 // each construct gets a bound from statistics of the document gathered in one
 // walk: set sizes by node kind and name, depth, fan-out, declarations in scope
-// and text lengths. A unit is about one node comparison or visit.
+// and text lengths. A unit is about a nanosecond of work (three to four
+// instructions): string work is priced by the octets it reads, so a unit costs
+// about the same whatever the names, prefixes and URIs of the document.
 #pragma once
+
+#include "xmlsig/xmltransform.h"
 
 #include <libxml/tree.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -24,6 +29,9 @@ struct XmlXPointerDocStats {
   double attributes = 0;
   double namespaceNodes = 0;  // one per element and declaration in scope, xml's included
   double maxDepth = 0;
+  // The depths of all nodes added up (an attribute's or namespace node's one
+  // below its element's): the ancestors distinct nodes have together.
+  double depthSum = 0;
   double maxFanOut = 0;
   double maxAttributes = 0;
   double maxNamespacesInScope = 1;
@@ -32,6 +40,12 @@ struct XmlXPointerDocStats {
   double textLength = 0;
   double maxAttributeLength = 0;
   double maxNameLength = 32;  // a name, its prefix and namespace URI (a declaration's too)
+  // Octets of the longest local name (element, attribute), prefix (of a name
+  // or a declaration) and namespace URI: what one string comparison or copy
+  // of such a name may read.
+  double maxLocalNameLength = 0;
+  double maxPrefixLength = 0;
+  double maxNamespaceUriLength = 36;  // the xml namespace's, in scope everywhere
   // By local name, viewing the tree's names (valid while the tree is).
   std::unordered_map<std::string_view, double> elementsByName;
   std::unordered_map<std::string_view, double> attributesByName;
@@ -46,10 +60,26 @@ struct XmlXPointerDocStats {
   // parsed, in the content field as libxml2's XPath reads it): sorting a set
   // of elements compares two numbers instead of walking the tree.
   bool ordered = true;
+  // The walk's own work, in the bound's units: a visit per node, and the
+  // octets of the names and values it keys its tables by.
+  double walkCost = 0;
 };
 
 // One walk of the document (depth first, iterative).
 XmlXPointerDocStats xmlXPointerGatherStats(xmlDocPtr doc);
+// The statistics of the document, gathered once while an XmlIdIndexScope
+// indexes it (the tree stays as it is then) and kept there for all its
+// references (a walk for each of thousands was quadratic); the walk is charged
+// to the budget.
+std::shared_ptr<const XmlXPointerDocStats> xmlXPointerDocumentStats(xmlDocPtr doc,
+                                                                    XmlWorkBudget& budget);
+
+// The most work one evaluation of a signed document's expression (an
+// XPointer, or an XPath filter over all the nodes it is asked about) may be
+// bounded by: some 0.2 s here, and within a second on a slow machine under
+// sanitizers. The application's own expressions keep the usual operation
+// limit: their author is not the stranger.
+const double XML_EXPRESSION_WORK_CAP = 2e8;
 
 struct XmlXPointerPlan {
   // False when the expression uses what is refused (ranges and points, as
@@ -82,9 +112,11 @@ void xmlBoundOverrideRoad(const XmlBoundRoad* road);
 XmlXPointerPlan xmlXPointerPlan(const std::string& expression, const XmlXPointerDocStats& stats,
                                 XmlBoundRoad road = xmlBoundRoad());
 
-// One evaluation of an XPath filter's expression for any one node of the
-// document as its context (a filter runs it once per node of its input): the
-// bound of that evaluation, and the expression in parentheses (no streaming).
+// The evaluations of an XPath filter's expression, once for each of
+// `evaluations` distinct nodes of the document as context (a filter runs it
+// once per node of its input): the bound of them all (a node's string value,
+// a descendant walk, are bounded over distinct nodes together), and the
+// expression in parentheses (no streaming evaluator).
 XmlXPointerPlan xmlXPathFilterPlan(const std::string& expression,
-                                   const XmlXPointerDocStats& stats,
+                                   const XmlXPointerDocStats& stats, double evaluations = 1,
                                    XmlBoundRoad road = xmlBoundRoad());

@@ -81,23 +81,6 @@ class TemporaryIds {
 };
 
 const char* const SRC = "XML/libxmlsignature/xmlxpointertransform";
-// The work one evaluation of a signed document's expression may be bounded by
-// (some 0.2 s here; a slow machine under sanitizers stays near a second). The
-// application's own expression keeps the usual operation limit: its author is
-// not the stranger.
-const double XPOINTER_WORK_CAP = 2e8;
-
-// The document's statistics, gathered once while a scope indexes the document
-// (the tree stays as it is then): a walk of the whole document for each of
-// thousands of references was quadratic. A unit of work per eight nodes.
-std::shared_ptr<const XmlXPointerDocStats> documentStats(xmlDocPtr doc, XmlWorkBudget& budget) {
-  XmlIdIndexScope* scope = XmlIdIndexScope::of(doc);
-  if (scope && scope->xpointerStats) return scope->xpointerStats;
-  auto stats = std::make_shared<const XmlXPointerDocStats>(xmlXPointerGatherStats(doc));
-  budget.charge(static_cast<uint64_t>(stats->nodes / 8) + 1);
-  if (scope) scope->xpointerStats = stats;
-  return stats;
-}
 
 // libxml2 answers a bare name and an element() part that starts with an Id
 // from its own table, which keeps the first of two elements claiming a value:
@@ -151,7 +134,7 @@ const int32_t NAMESPACES_FAILED = -1;
 // under the operation limit, what the tree left of the document's memory
 // allowance and the work budget. fromDocument: the expression is a signed
 // document's (a reference's URI): run only when the bound of its work is
-// within XPOINTER_WORK_CAP and what the budget has left, which is charged with
+// within XML_EXPRESSION_WORK_CAP and what the budget has left, which is charged with
 // that bound; id() naming only what findNodeById finds; the tree only read.
 // Otherwise the application's: the usual limit, id() and bare names as libxml2
 // answers them, the document's Ids made known to libxml2 meanwhile. 0 with the
@@ -168,10 +151,10 @@ int32_t evaluateXPointer(xmlNodePtr contextNode, const std::string& expression,
   std::string text = expression;
   uint64_t planned = 0;
   if (fromDocument) {
-    std::shared_ptr<const XmlXPointerDocStats> stats = documentStats(doc, budget);
+    std::shared_ptr<const XmlXPointerDocStats> stats = xmlXPointerDocumentStats(doc, budget);
     XmlXPointerPlan plan = xmlXPointerPlan(expression, *stats);
     if (!budget.charge(expression.size() / 8 + 1) || !plan.accepted ||
-        plan.bound > XPOINTER_WORK_CAP || plan.bound > static_cast<double>(budget.remaining()))
+        plan.bound > XML_EXPRESSION_WORK_CAP || plan.bound > static_cast<double>(budget.remaining()))
       return xmlrc::TRANSFORM_FAILED;
     planned = static_cast<uint64_t>(plan.bound);
     text = std::move(plan.rewritten);
@@ -183,6 +166,7 @@ int32_t evaluateXPointer(xmlNodePtr contextNode, const std::string& expression,
   xmlLimitXPathContext(ctxt);
   if (registerInScopeNamespaces(ctxt, contextNode) != 0) return NAMESPACES_FAILED;
   xmlUseBoundedId(ctxt, fromDocument);
+  xmlUseOwnLang(ctxt);
   xmlXPathRegisterFunc(ctxt, BAD_CAST "string-range", nullptr);  // drops libxml2's
   xmlXPathRegisterFunc(ctxt, BAD_CAST "string-range", refusedStringRange);
   ctxt->userData = &budget;

@@ -390,8 +390,9 @@ TEST(XmlBombs, SharedBudgetAndDeadlineStart) {
 
 // A filter's rule and the canonicaliser asking it spend one budget: the one
 // the filter was applied with, even once its chain has lent it back, or, for a
-// filter applied alone, its own. A budget that covers the filter's search but
-// not the canonicalisation as well is spent through.
+// filter applied alone, its own. A budget that covers the bound of the
+// filter's evaluations but not the canonicalisation as well is spent through;
+// one below that bound is refused before anything runs.
 TEST(XmlBombs, FilterAndCanonicaliserShareOneBudget) {
   ParsedDoc d(std::string("<r>") + repeat("<a>t</a>", 2000) + "</r>");
   ASSERT_EQ(d.rc, 0);
@@ -411,12 +412,17 @@ TEST(XmlBombs, FilterAndCanonicaliserShareOneBudget) {
   const uint64_t both = XML_TRANSFORM_WORK_LIMIT - measure.remaining();
   ASSERT_GT(both, 2 * search);
 
-  XmlWorkBudget tight(search + (both - search) / 2);
+  XmlWorkBudget tight(both - 1);
   XmlXPathTransform lent(d.holder.root, "not(self::comment())");
   lent.budget = &tight;
   ASSERT_EQ(codeOf([&] { lent.apply(); }), 0);
   lent.budget = nullptr;
   EXPECT_EQ(canonicalise(&lent), 140);
+  XmlWorkBudget below(search);
+  XmlXPathTransform refused(d.holder.root, "not(self::comment())");
+  refused.budget = &below;
+  EXPECT_EQ(codeOf([&] { refused.apply(); }), 140);
+  EXPECT_FALSE(below.exhausted());
 
   // alone: its own budget, which the canonicaliser spends as well
   XmlXPathTransform alone(d.holder.root, "not(self::comment())");
