@@ -748,8 +748,10 @@ class Bound {
   }
   double strings(const ValueBound& v, const Evaluations& ev) const {
     const double wholeTree = wholeTreeStrings();
-    if (v.disjoint) return std::min(v.total * setStringLength(v), wholeTree) + v.total * OPERATION;
-    return ev.count * (std::min(v.size * setStringLength(v), wholeTree) + v.size * OPERATION);
+    // Each string value is a block of its own.
+    const double perNode = ALLOCATION;
+    if (v.disjoint) return std::min(v.total * setStringLength(v), wholeTree) + v.total * perNode;
+    return ev.count * (std::min(v.size * setStringLength(v), wholeTree) + v.size * perNode);
   }
 
   // A scalar from the value: a set's string value (the first node of the
@@ -760,7 +762,8 @@ class Bound {
     // Disjoint sets' first nodes are distinct nodes: their strings together
     // are no more than all the strings of the document.
     const double each = ev.count * setStringLength(v);
-    work += (v.disjoint ? std::min(each, wholeTreeStrings()) : each) + ev.count * OPERATION;
+    work += (v.disjoint ? std::min(each, wholeTreeStrings()) : each) +
+            ev.count * (OPERATION + ALLOCATION);
     ValueBound s = scalar(stringLength(v), ev);
     if (v.disjoint) s.totalLength = std::min(s.totalLength, st.textLength);
     return s;
@@ -951,6 +954,9 @@ class Bound {
     ValueBound out;
     out.isSet = true;
     out.size = std::min(oneEvaluation, ofTheKind);
+    // An element has one attribute of a name in no namespace at most.
+    if (s.axis == Axis::ATTRIBUTE && s.test == Test::NAME && !s.prefixed)
+      out.size = std::min(out.size, in.size);
     // One evaluation's set is distinct, and so are the children, attributes
     // and namespace nodes of its nodes.
     const bool disjoint = ev.count <= 1 || (in.disjoint && local);
