@@ -164,7 +164,8 @@ TEST(SigParser, XmlsecSignedDocuments) {
 // Same-document XPointer references signed by xmlsec1: each selected node with
 // its descendants (comments kept for a canonicalisation that keeps them, an
 // attribute alone), digested to xmlsec1's octets; a changed octet in what they
-// select no longer matches, one outside it changes nothing.
+// select no longer matches, one outside it changes nothing. The large ones: an
+// XPath filter reference beside them, whose work is bounded the same way.
 TEST(SigParser, XPointerReferencesAsXmlsecDigestsThem) {
   const struct {
     const char* name;
@@ -175,6 +176,12 @@ TEST(SigParser, XPointerReferencesAsXmlsecDigestsThem) {
       {"element", 1, "x &amp; y", "E</e>"},      {"predicate", 2, ">D</d>", "E</e>"},
       {"union", 2, ">D</d>", "<!-- before -->"}, {"nodes", 2, "foo=\"other\"", "B text"},
       {"enveloped", 1, "inside c", "B text"},
+      // The forms signers use, over invoices of 40-100 KB.
+      {"large-root", 1, "sekcja 8", "sig-root"},  // xpointer(/), enveloped, comments kept
+      {"large-id", 1, "Pozycja 40:", "Firma Handlowa"},
+      {"large-predicate", 1, "Pozycja 90:", "Pozycja 101:"},
+      {"large-xmlns", 1, "Pozycja 150:", "Pozycja 149:"},
+      {"large-filter", 1, "Pozycja 150:", "sig-filter"},  // URI="" with the XPath filter
   };
   auto load = [](const std::string& name) { return readFixture("xpointer/" + name); };
   for (const auto& c : cases) {
