@@ -731,8 +731,12 @@ class Bound {
   // common ancestor (both depths) and along its children or attributes.
   void sort(const ValueBound& v, const Evaluations& ev) {
     if (!v.isSet || v.size <= 1) return;
-    const double walk = 2 * st.maxDepth + st.maxFanOut + st.maxAttributes + 8;
+    // A walk's step is a pointer followed (a unit); the compare's own tests
+    // around it, NUMBERED_COMPARE's.
+    const double walk = 2 * st.maxDepth + st.maxFanOut + st.maxAttributes + NUMBERED_COMPARE;
     const double comparison = v.elementsOnly && st.ordered ? NUMBERED_COMPARE : walk;
+    // At most log2(n) merging passes, and the scan for runs and the galloping
+    // around them (two more).
     work += ev.count * v.size * (std::log2(v.size) + 2) * comparison;
   }
 
@@ -743,6 +747,8 @@ class Bound {
   }
   // The string values of every node of the set: an element's walks its
   // subtree, and a node lies in the subtrees of its ancestors only.
+  // Every node's string value once: a node lies in the subtrees of its
+  // ancestors (at most maxDepth), the document node's and its own.
   double wholeTreeStrings() const {
     return (st.maxDepth + 2) * (treeNodes() * VISIT + st.textLength * OCTET);
   }
@@ -778,6 +784,7 @@ class Bound {
  private:
   const XmlXPointerDocStats& st;
 
+  // A namespace node's copy: its blocks, and its prefix and URI with their ends.
   double namespaceCopy() const {
     return NAMESPACE_COPY + (st.maxPrefixLength + st.maxNamespaceUriLength + 2) * OCTET;
   }
@@ -936,7 +943,7 @@ class Bound {
         break;
       case Axis::FOLLOWING:
       case Axis::PRECEDING:
-        perContextNode = 2 * n;
+        perContextNode = 2 * n;  // the walk passes a node going down and again going up
         break;
       case Axis::FOLLOWING_SIBLING:
       case Axis::PRECEDING_SIBLING:

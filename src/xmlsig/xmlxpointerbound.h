@@ -39,7 +39,9 @@ struct XmlXPointerDocStats {
   // nodes' URIs (one per element and declaration in scope).
   double textLength = 0;
   double maxAttributeLength = 0;
-  double maxNameLength = 32;  // a name, its prefix and namespace URI (a declaration's too)
+  // A name, its prefix and namespace URI (a declaration's too), at least the xml
+  // namespace's URI, in scope everywhere.
+  double maxNameLength = 36;
   // Octets of the longest local name (element, attribute), prefix (of a name
   // or a declaration) and namespace URI: what one string comparison or copy
   // of such a name may read.
