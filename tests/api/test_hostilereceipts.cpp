@@ -6,6 +6,7 @@
 // units running out, not its clock. Processor times are printed, never compared
 // but with a hang guard: a busy machine takes what it takes.
 #include "upo_fixture.h"
+#include "threadtime.h"
 
 #include "base/memfile.h"
 #include "base/no_oop.h"
@@ -16,17 +17,10 @@
 
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 
 namespace {
 
 using upofix::UPO;
-
-double threadSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
 
 std::string readAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

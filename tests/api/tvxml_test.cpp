@@ -10,6 +10,7 @@
 #include "base/talexception.h"
 #include "keys/talprofile.h"
 #include "platform/registrysandbox.h"
+#include "threadtime.h"
 #include "pki/sig/sigrecords.h"
 #include "pki/x509/crl.h"
 #include "xmlsig/xmlmisc.h"
@@ -1079,10 +1080,10 @@ TEST_F(TvXml, ThePathsOfManySignaturesCostTheDocumentOnce) {
   tvXmlDoc* d = nullptr;
   ASSERT_EQ(0, tvXmlLoadDocFile(c, (root + "/many.xml").c_str(), nullptr, &d));
   talMsgInfo* m = nullptr;
-  const auto start = std::chrono::steady_clock::now();
+  // This thread's processor time, which a busy machine does not stretch.
+  const double start = threadSeconds();
   ASSERT_EQ(0, tvXmlUnprotect(ctx, c, d, nullptr, &m));
-  const auto seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double seconds = threadSeconds() - start;
   messages.push_back(m);
   EXPECT_GT(10.0, seconds);
   const std::string report = talReportText(ctx);

@@ -8,21 +8,14 @@
 #include "xmlsig/xmlmisc.h"
 #include "xmlsig/xmltransformchain.h"
 #include "xmlsig/xmlxpathtransform.h"
+#include "threadtime.h"
 
-#include <ctime>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
-
-// This thread's processor time in seconds (other threads' work not counted).
-inline double threadSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
 
 // The TalApiException code a call throws, 0 when it returns.
 inline int32_t codeOf(const std::function<void()>& f) {
