@@ -16,10 +16,15 @@
 // autocommit inserts.
 #include <sqlite3.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -34,11 +39,79 @@ const int KEYS = 1000000;
 const int CERTS = 100000;
 const IndexDescriptor ONE_INDEX[] = {{41, 4096}};
 
+// Every folder of the run lives in one the run made itself (mkdtemp under
+// $TMPDIR, else /tmp), and that one goes when the program ends: at a normal
+// end or exit() by the guard's destructor (a function-local static, so
+// registered with atexit), at abort() or a fatal or stopping signal by the
+// handler. A handler may make async-signal-safe calls only, so it forks an
+// "rm -rf" of the folder's path, kept ready in a fixed buffer, and waits for it.
+char madeFolder[4096];  // empty until the folder exists
+
+void removeMadeFolderFromHandler()
+{
+  if (!madeFolder[0]) return;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    char rm[] = "/bin/rm", force[] = "-rf", last[] = "--";
+    char* argv[] = {rm, force, last, madeFolder, nullptr};
+    char* envp[] = {nullptr};
+    ::execve(rm, argv, envp);
+    ::_exit(127);
+  }
+  int status = 0;
+  if (child > 0)
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+  madeFolder[0] = 0;
+}
+
+extern "C" void onEndingSignal(int sig)
+{
+  const int saved = errno;
+  removeMadeFolderFromHandler();
+  errno = saved;
+  ::raise(sig);  // the handler was reset: delivered with its default action on return
+}
+
+class MadeFolder {
+ public:
+  MadeFolder()
+  {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/talvorin-bench-filedb-XXXXXX";
+    if (pattern.size() >= sizeof madeFolder) std::abort();
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back(0);
+    if (!::mkdtemp(name.data())) std::abort();
+    path = name.data();
+    std::memcpy(madeFolder, name.data(), name.size());
+    struct sigaction sa = {};
+    sa.sa_handler = onEndingSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESETHAND;
+    for (int sig : {SIGABRT, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGSEGV, SIGBUS, SIGFPE, SIGILL})
+      ::sigaction(sig, &sa, nullptr);
+  }
+  ~MadeFolder()
+  {
+    madeFolder[0] = 0;
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+  MadeFolder(const MadeFolder&) = delete;
+  MadeFolder& operator=(const MadeFolder&) = delete;
+
+  std::string path;
+};
+
+// A fresh, empty folder named what inside the run's own folder.
 std::string scratch(const std::string& what)
 {
-  std::string dir = "/tmp/talvorin-bench-filedb-" + std::to_string(::getpid()) + "-" + what;
-  std::system(("rm -rf '" + dir + "'").c_str());
-  ::mkdir(dir.c_str(), 0700);
+  static MadeFolder made;
+  std::string dir = made.path + "/" + what;
+  std::error_code ignored;
+  std::filesystem::remove_all(dir, ignored);
+  if (::mkdir(dir.c_str(), 0700) != 0) std::abort();
   return dir;
 }
 

@@ -13,6 +13,7 @@
 #include "store/certmgr.h"
 #include "store/crtstore.h"
 #include "store/fakecrtdb.h"
+#include "threadtime.h"
 
 #include <gtest/gtest.h>
 
@@ -290,10 +291,11 @@ TEST(PathBuild, TenThousandSelfIssuedEndInBoundedTime) {
     flood.push_back(std::move(c));
   }
   ASSERT_EQ(10000u, flood.size());
-  const auto start = std::chrono::steady_clock::now();
+  // This thread's processor time, which a busy machine does not stretch.
+  const double start = threadSeconds();
   CertificatePath path;
   EXPECT_EQ(PATH_NOT_FOUND, fx.builder.buildPathForCertificate(path, *flood[0], 4, true));
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+  EXPECT_LT(threadSeconds() - start, 60.0);
 }
 
 TEST(PathBuild, RejectionsAndOptions) {

@@ -8,6 +8,7 @@
 #include "xmlsig/xmlxslttransform.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <libxml/c14n.h>
 #include <libxml/xpathInternals.h>
 #include <libxslt/xsltutils.h>
@@ -237,7 +238,12 @@ TEST(SelectionTransforms, EmptyResultsAndLimits) {
   }
 }
 
-// Filters whose work or input explodes are stopped quickly, before memory runs out:
+// A budget of the library's units whose deadline, a day away, cannot fire: a 140
+// under it is a count's (units, operations, memory), not the clock's, however
+// busy the machine. That the run ends at all is ctest's time-out's concern.
+XmlWorkBudget countedOnly() { return XmlWorkBudget(XML_TRANSFORM_WORK_LIMIT, std::chrono::hours(24)); }
+
+// Filters whose work or input explodes are stopped, before memory runs out:
 // by the operation limit, and by the bound on namespace nodes (200 declarations
 // in scope of 100000 elements).
 TEST(SelectionTransforms, RunawayFiltersAreStopped) {
@@ -258,9 +264,9 @@ TEST(SelectionTransforms, RunawayFiltersAreStopped) {
     ParsedDoc d(c.doc);
     ASSERT_EQ(d.rc, 0);
     XmlXPathTransform t(d.holder.root, c.expr);
-    auto t0 = std::chrono::steady_clock::now();
+    XmlWorkBudget units = countedOnly();
+    t.budget = &units;
     EXPECT_EQ(codeOf([&] { t.apply(); }), 140) << c.expr;
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10)) << c.expr;
   }
 }
 
@@ -342,7 +348,9 @@ TEST(SelectionTransforms, ManyXPointerTreesInLinearTime) {
     ParsedDoc d(xml + "</r>");
     EXPECT_EQ(d.rc, 0);
     XmlXPointerTransform pointer(d.holder.root, expression);
-    auto t0 = std::chrono::steady_clock::now();
+    XmlWorkBudget units = countedOnly();
+    pointer.budget = &units;
+    const double t0 = threadSeconds();
     int32_t rc = codeOf([&] { pointer.apply(); });
     if (rc != 0) return -static_cast<double>(rc);
     xmlNodeSetPtr set = pointer.outputNodeSet();
@@ -352,25 +360,26 @@ TEST(SelectionTransforms, ManyXPointerTreesInLinearTime) {
     c14n.applyToNode(nullptr);
     xmlXPathFreeNodeSet(set);
     EXPECT_EQ(outputOf(c14n).size(), static_cast<size_t>(count) * 41);
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    return threadSeconds() - t0;
   };
-  double small = seconds(2000, "xpointer(//b | //p:c)");
-  double large = seconds(8000, "xpointer(//b | //p:c)");
+  // This thread's processor time, the least of three runs of each size taken
+  // in turn: a ratio of two sizes measured side by side, which a busy machine
+  // slows alike, not a bound of time.
+  double small = 1e9, large = 1e9;
+  for (int round = 0; round < 3; ++round) {
+    small = std::min(small, seconds(2000, "xpointer(//b | //p:c)"));
+    large = std::min(large, seconds(8000, "xpointer(//b | //p:c)"));
+  }
   std::printf("2000: %.3f s, 8000: %.3f s\n", small, large);
   ASSERT_GT(small, 0);
   EXPECT_LT(large, 8 * small + 0.5);
-  for (const char* worst : {"xpointer(//*/ancestor-or-self::*)", "xpointer(//*/..)"}) {
-    auto t0 = std::chrono::steady_clock::now();
+  for (const char* worst : {"xpointer(//*/ancestor-or-self::*)", "xpointer(//*/..)"})
     EXPECT_EQ(seconds(15000, worst), -140.0) << worst;
-    auto took = std::chrono::steady_clock::now() - t0;
-    EXPECT_LT(took, std::chrono::seconds(15)) << worst;
-    std::printf("%8.3f s  %s\n", std::chrono::duration<double>(took).count(), worst);
-  }
 }
 
 // XPointer expressions whose work explodes (nested paths and predicates,
 // unions of ever longer paths) stop at the operation limit, the memory
-// allowance or the work budget with 140, quickly; the same within a chain's
+// allowance or the work budget's units with 140; the same within a chain's
 // budget that an earlier step spent.
 TEST(SelectionTransforms, RunawayXPointersAreStopped) {
   std::string nested = "<r>";
@@ -414,11 +423,9 @@ TEST(SelectionTransforms, RunawayXPointersAreStopped) {
     ParsedDoc d(c.doc);
     ASSERT_EQ(d.rc, 0);
     XmlXPointerTransform t(d.holder.root, c.expr);
-    auto t0 = std::chrono::steady_clock::now();
+    XmlWorkBudget units = countedOnly();
+    t.budget = &units;
     EXPECT_EQ(codeOf([&] { t.apply(); }), 140) << c.expr;
-    auto took = std::chrono::steady_clock::now() - t0;
-    EXPECT_LT(took, std::chrono::seconds(5)) << c.expr;
-    std::printf("%8.3f s  %.60s\n", std::chrono::duration<double>(took).count(), c.expr.c_str());
   }
   ParsedDoc d(nested);
   XmlWorkBudget spent(100);

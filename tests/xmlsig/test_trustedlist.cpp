@@ -4,6 +4,7 @@
 // wrote; the indexes; one format fault per list with its text; hostile
 // documents; the registry by operator name.
 #include "xmlsig/trustedlist.h"
+#include "threadtime.h"
 
 #include "base/b64file.h"
 #include "base/talexception.h"
@@ -218,9 +219,9 @@ TEST(TrustedList, DocumentsRefusedOrRead) {
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     TrustedList list;
-    auto start = std::chrono::steady_clock::now();
+    const double start = threadSeconds();  // a busy machine does not stretch it
     Fault f = load(list, r.bytes);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_LT(threadSeconds() - start, 10.0);
     if (r.text) {
       EXPECT_EQ(tslrc::INV_TSL_FORMAT, f.code);
       EXPECT_EQ(r.text, f.text);

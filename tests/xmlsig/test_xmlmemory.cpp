@@ -61,7 +61,7 @@ struct Measured {
 
 Measured measure(const std::string& doc) {
   Measured m{};
-  auto t0 = std::chrono::steady_clock::now();
+  const double t0 = threadSeconds();
   m.whole = peakDuring([&] {
     ParsedDoc d(doc);
     m.rc = d.rc;
@@ -72,7 +72,7 @@ Measured measure(const std::string& doc) {
       chain.applyToNode(reinterpret_cast<xmlNodePtr>(d.holder.doc));
     });
   });
-  m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  m.seconds = threadSeconds() - t0;
   m.parse = peakDuring([&] { ParsedDoc d(doc); });
   return m;
 }
@@ -107,7 +107,7 @@ TEST(XmlMemory, PeakWithinTheAllowance) {
     Measured m = measure(s.doc);
     EXPECT_EQ(m.rc, s.rc) << s.name;
     EXPECT_LT(m.whole, xmlMemoryAllowance(s.doc.size())) << s.name;
-    EXPECT_LT(m.seconds, 10.0) << s.name;
+    EXPECT_LT(m.seconds, 300.0) << s.name;  // memory is the bound here; time only a hang guard
     const double n = double(s.doc.size());
     printf("%-34s %9zu octets  rc %3d  parse %6.1fx  parse+c14n %6.1fx  %6.2f s\n", s.name,
            s.doc.size(), m.rc, double(m.parse) / n, double(m.whole) / n, m.seconds);

@@ -8,6 +8,7 @@
 #include "xmlsig/xmlmisc.h"
 #include "xmlsig/xmltransformchain.h"
 #include "xmlsig/xmlxpathtransform.h"
+#include "threadtime.h"
 
 #include <fstream>
 #include <functional>

@@ -8,7 +8,6 @@
 #define ZN_FILE "lvalgebra\\lvnumbers\\zn_arith.cpp"
 #define ZN_DIV_FILE "lvalgebra\\lvnumbers\\zn_div.cpp"
 #define ZN_EXP_FILE "lvalgebra\\lvnumbers\\zn_exp.cpp"
-#define ZN_ASSIGN_FILE "lvalgebra\\lvnumbers\\zn_assign.cpp"
 
 LvGroupElem::~LvGroupElem() { group = nullptr; }
 void LvGroupElem::setGroup(LvGroup* g) { group = g; }
@@ -26,6 +25,13 @@ void needModulus(const LvModulus* m) {
     LV_THROW(LvDivByZeroException, "Division by zero.", "LvN& LvN::operator %=(const LvN &b)",
              "lvalgebra\\lvnumbers\\n_arith.cpp");
 }
+
+// The assignment's throw site: a fixed text, as the division kernels give (its file
+// and line name the site callers know, not this source).
+const char kZnAssignNotInit[] =
+    "LIBRARY: libvorinpp\nEXCEPTION: LvNotInitException\nREASON: Uninitialised modulus pointer or "
+    "modulus equel zero.\nFUNCTION: LvZn& LvZn::operator =(int a)\nFILE: "
+    "lvalgebra/lvnumbers/zn_assign\nLINE: 50\n";
 
 void checkCurrent(const LvZn& a) {
   if (!a.isCurrent())
@@ -136,10 +142,13 @@ LvZn& LvZn::operator=(const LvZn& a) {
 }
 
 LvZn& LvZn::operator=(int a) {
-  if (mod == nullptr)
-    LV_THROW(LvNotInitException, "Uninitialised modulus pointer or modulus equel zero.",
-             "LvZn& LvZn::operator =(int a)", ZN_ASSIGN_FILE);
-  needModulus(mod);
+  // Assignment checks the modulus itself, before any reduction by it: a
+  // missing and a zero one alike leave the residue as it was.
+  if (mod == nullptr || mod->isZero()) {
+    LvNotInitException e;
+    e.setMessage(kZnAssignNotInit);
+    throw e;
+  }
   if (a == 0) {
     longvZeroize(val.ptr(), count);
     return *this;

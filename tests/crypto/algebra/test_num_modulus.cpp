@@ -6,6 +6,7 @@
 #include <functional>
 #include <random>
 #include <thread>
+#include <vector>
 
 #include "crypto/algebra/test_num_util.h"
 
@@ -127,8 +128,8 @@ TEST(NumModulus, ResidueEdgeCases) {
   LvZn z(5, &other);
   EXPECT_THROW(x *= z, LvArgumentRangeException);
 
-  // A residue modulo zero fails as the reduction by zero does; without a
-  // modulus it is uninitialised. Every way of building one, assignment too.
+  // A residue built modulo zero fails as the reduction by zero does; without a
+  // modulus it is uninitialised. Every way of building one.
   const unsigned char octet = 9;
   const std::function<void(const LvModulus*)> builders[] = {
       [](const LvModulus* m) { LvZn(1, m); },
@@ -149,10 +150,29 @@ TEST(NumModulus, ResidueEdgeCases) {
         EXPECT_NE(std::string(e.what()).find("\nREASON: Division by zero.\n"), std::string::npos);
       }
     }
+    // Assigning an int checks the modulus before any reduction: a zero one is
+    // uninitialised as a missing one is, with the assignment's own text, and
+    // the residue keeps its value.
+    const std::string notInit =
+        "LIBRARY: libvorinpp\nEXCEPTION: LvNotInitException\nREASON: Uninitialised modulus "
+        "pointer or modulus equel zero.\nFUNCTION: LvZn& LvZn::operator =(int a)\nFILE: "
+        "lvalgebra/lvnumbers/zn_assign\nLINE: 50\n";
     LvModulus seven(LvN(7u, 1), options);
     LvZn held(3, &seven);
+    const std::vector<LvWord> before(held.getWords(), held.getWords() + seven.getWorkWords());
     seven = zeroMod;
-    EXPECT_THROW(held = 0, LvDivByZeroException);
+    LvZn unset;
+    for (int a : {0, 5, -1}) {
+      for (LvZn* target : {&held, &unset}) {
+        try {
+          *target = a;
+          ADD_FAILURE() << "no exception, a " << a << ", options " << options;
+        } catch (const LvNotInitException& e) {
+          EXPECT_EQ(notInit, e.what()) << a;
+        }
+      }
+      EXPECT_EQ(before, std::vector<LvWord>(held.getWords(), held.getWords() + before.size()));
+    }
   }
 
   // Words written directly are brought back below the modulus by division,
