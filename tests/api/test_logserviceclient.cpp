@@ -457,7 +457,8 @@ TEST_F(LogClient, EventLogDatagramsToTheSystemLog) {
   const std::string text(400, 'x');
   for (int i = 0; i < sent; ++i)
     client.log(LOG_LEVEL_ERROR, text.c_str(), "f", nullptr, nullptr, nullptr, 0);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  // Waiting its 200 ms for each would take ten minutes; room for a loaded machine.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
   int queued = 0;
   while (!syslogd.take().empty()) ++queued;
   EXPECT_GT(queued, 0);
@@ -600,7 +601,7 @@ TEST_F(LogClient, WritersNeverWaitLongerThanTheTimeOut) {
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_GE(seconds, 0.19) << row.what;
-    EXPECT_LT(seconds, 1.0) << row.what;
+    EXPECT_LT(seconds, 10.0) << row.what;  // bounded, with room for a loaded machine
     EXPECT_EQ(0u, le32(block + 1)) << row.what << ": the parked announcement is withdrawn";
     EXPECT_EQ(0xAB, block[5]) << row.what << ": the waiting record is untouched";
     EXPECT_EQ(-1, ::sem_trywait(event)) << row.what;
