@@ -1200,6 +1200,11 @@ bool libxml2Streams(const std::string& body) {
   return streams;
 }
 
+// Counts of evaluations multiply with nested predicates and may pass the
+// largest double; infinity times an empty set's size is NaN, which passes
+// every comparison with the cap: such a bound refuses the expression.
+bool boundIsNumber(double bound) { return !std::isnan(bound); }
+
 // The XPointer framework as xmlXPtrEval reads it: a bare name or child
 // sequence, or parts "scheme(body)" with ^ escaping parentheses and itself.
 bool isFrameworkNameChar(unsigned char c) { return isNameChar(c) || c == ':'; }
@@ -1290,8 +1295,8 @@ XmlXPointerPlan xmlXPointerPlan(const std::string& expression, const XmlXPointer
     scheme = name();
   }
   plan.rewritten += x.substr(copied);
-  plan.accepted = true;
   plan.bound = bound.work + childSequence;
+  plan.accepted = boundIsNumber(plan.bound);
   return plan;
 }
 
@@ -1328,8 +1333,8 @@ XmlXPointerPlan xmlXPathFilterPlan(const std::string& expression, const XmlXPoin
   ValueBound v = bound.eval(*e, each);
   bound.sort(v, each);
   if (bound.refused) return plan;
-  plan.accepted = true;
   plan.bound = bound.work + each.count * EVALUATION_START;
+  plan.accepted = boundIsNumber(plan.bound);
   plan.rewritten = "(" + expression + ")";
   return plan;
 }

@@ -511,3 +511,28 @@ TEST(XPointerBound, FiltersAreBoundedOverTheirNodes) {
 }
 
 }  // namespace
+
+namespace {
+// Predicates nested until the count of their evaluations passes the largest
+// double, around a step that selects nothing (infinity times nothing is NaN,
+// which passes any comparison with the cap): refused before anything runs,
+// alone and beside a quadratic union, XPointer and filter alike.
+TEST(XPointerBound, OverflowingEvaluationsAreRefused) {
+  ParsedDoc d(xpointerNestedDoc(1000));
+  ASSERT_EQ(d.rc, 0);
+  XmlIdIndexScope scope(d.holder.doc);
+  const double walk = xmlXPointerGatherStats(d.holder.doc).walkCost;
+  std::string nested = "none/none";
+  for (int i = 0; i < 120; ++i) nested = "//*[" + nested + "]";
+  for (const std::string& expr : {nested, "//* | //n//* | //n//n//* | " + nested}) {
+    XmlWorkBudget budget;
+    EXPECT_EQ(select(d.holder.root, "xpointer(" + expr + ")", budget), 140);
+    EXPECT_LT(spent(budget), walk + 1000);
+    XmlWorkBudget filterBudget;
+    XmlXPathTransform t(d.holder.root, expr);
+    t.budget = &filterBudget;
+    EXPECT_EQ(codeOf([&] { t.apply(); }), 140);
+    EXPECT_LT(spent(filterBudget), walk + 1000);
+  }
+}
+}  // namespace
