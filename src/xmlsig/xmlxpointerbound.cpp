@@ -891,11 +891,16 @@ class Bound {
         break;
       case Axis::NAMESPACE: {
         // xmlGetNsList walks the ancestors and checks each declaration in
-        // scope against those it kept, prefix against prefix.
+        // scope against those it kept, prefix against prefix; then
+        // xmlXPathNodeSetAddNs checks each namespace node the test keeps
+        // against those of the same element kept before it, prefix against
+        // prefix again: two triangles of prefix comparisons.
         const double d = st.maxNamespacesInScope;
         perContextNode = d + 1;  // and the xml namespace
         distinctTogether = st.namespaceNodes;
-        startCost += st.maxDepth * VISIT + d * (d + 1) / 2 * (PAIR + (st.maxPrefixLength + 1) * OCTET);
+        const double prefixComparisons = 2 * (d * (d + 1) / 2);
+        startCost += st.maxDepth * VISIT +
+                     prefixComparisons * (PAIR + (st.maxPrefixLength + 1) * OCTET);
         local = noDuplicateCheck = true;
         break;
       }
