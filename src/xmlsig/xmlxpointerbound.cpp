@@ -1119,7 +1119,8 @@ class Bound {
 // The forms whose cost is linear in any libxml2 version. A path: name tests
 // (a node() only in "//"), on the axes that walk down or up, each predicate an
 // attribute equality or a position; an XPointer's a path, "/" or id('...'); a
-// filter's also here(), not(), count() and a union, and comparisons of counts.
+// filter's also here(), not(), count() and a union, and comparisons of counts
+// and numbers (never of node sets).
 bool narrowPath(const Expr& e, bool filter) {
   if (e.kind != Kind::PATH || !e.filterPredicates.empty()) return false;
   if (e.hasFilter) {
@@ -1163,10 +1164,17 @@ bool narrowForm(const Expr& e, bool filter) {
       if (e.text == "not" || e.text == "count" || e.text == "boolean")
         return e.operands.size() == 1 && narrowForm(*e.operands[0], filter);
       return e.text == "true" || e.text == "false";
-    case Kind::UNION:
-    case Kind::OR_AND:
     case Kind::EQUALITY:
     case Kind::RELATIONAL:
+      // Numbers and truths only: a node set compared reads the string values
+      // of its nodes (an element's, its whole subtree).
+      for (const auto& o : e.operands)
+        if (o->kind == Kind::PATH || o->kind == Kind::UNION ||
+            (o->kind == Kind::CALL && o->text == "here"))
+          return false;
+      [[fallthrough]];
+    case Kind::UNION:
+    case Kind::OR_AND:
       if (!filter) return false;
       for (const auto& o : e.operands)
         if (!narrowForm(*o, filter)) return false;

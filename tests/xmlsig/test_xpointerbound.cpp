@@ -460,6 +460,11 @@ TEST(XPointerBound, NarrowRoadAcceptsTheLinearFormsOnly) {
        "count(ancestor-or-self::ds:Signature)",
        true, true},
       {"count(preceding::node()) >= 0", true, false},
+      {"ancestor-or-self::* = 'x'", true, false},
+      {"ancestor::* < count(ancestor::*)", true, false},
+      {"count(ancestor::*) = ancestor-or-self::* | here()", true, false},
+      {"here() = ancestor::*", true, false},
+      {"not(count(ancestor::*) = 2 or count(ancestor::*) > 3)", true, true},
       {"lang('pl')", true, false},
       {"string-length(string()) > 1", true, false},
   };
