@@ -856,8 +856,9 @@ class Bound {
   }
 
   // The octets a node test compares for each node it is shown: the name
-  // against the test's (up to the shorter), and for a prefixed test the
-  // namespace URI of those whose name matched (priced on every node here).
+  // against the test's (up to the shorter); and for a prefixed test the
+  // namespace URI of those whose name matched (priced on every node of the
+  // test's local name, or every element or attribute for p:*).
   double nameTestCost(const Step& s) const {
     if (s.test == Test::NAME) {
       const double name = static_cast<double>(s.name.size());
