@@ -881,8 +881,9 @@ class Bound {
   }
 
   // The octets a node test compares for each node it is shown: the name
-  // against the test's (up to the shorter), and for a prefixed test the
-  // namespace URI of those whose name matched (priced on every node here).
+  // against the test's (up to the shorter); and for a prefixed test the
+  // namespace URI of those whose name matched (priced on every node of the
+  // test's local name, or every element or attribute for p:*).
   double nameTestCost(const Step& s) const {
     if (s.test == Test::NAME) {
       const double name = static_cast<double>(s.name.size());
@@ -916,11 +917,16 @@ class Bound {
         break;
       case Axis::NAMESPACE: {
         // xmlGetNsList walks the ancestors and checks each declaration in
-        // scope against those it kept, prefix against prefix.
+        // scope against those it kept, prefix against prefix; then
+        // xmlXPathNodeSetAddNs checks each namespace node the test keeps
+        // against those of the same element kept before it, prefix against
+        // prefix again: two triangles of prefix comparisons.
         const double d = st.maxNamespacesInScope;
         perContextNode = d + 1;  // and the xml namespace
         distinctTogether = st.namespaceNodes;
-        startCost += st.maxDepth * VISIT + d * (d + 1) / 2 * (PAIR + (st.maxPrefixLength + 1) * OCTET);
+        const double prefixComparisons = 2 * (d * (d + 1) / 2);
+        startCost += st.maxDepth * VISIT +
+                     prefixComparisons * (PAIR + (st.maxPrefixLength + 1) * OCTET);
         local = noDuplicateCheck = true;
         break;
       }
@@ -1148,7 +1154,8 @@ class Bound {
 // The forms whose cost is linear in any libxml2 version. A path: name tests
 // (a node() only in "//"), on the axes that walk down or up, each predicate an
 // attribute equality or a position; an XPointer's a path, "/" or id('...'); a
-// filter's also here(), not(), count() and a union, and comparisons of counts.
+// filter's also here(), not(), count() and a union, and comparisons of counts
+// and numbers (never of node sets).
 bool narrowPath(const Expr& e, bool filter) {
   if (e.kind != Kind::PATH || !e.filterPredicates.empty()) return false;
   if (e.hasFilter) {
@@ -1192,10 +1199,17 @@ bool narrowForm(const Expr& e, bool filter) {
       if (e.text == "not" || e.text == "count" || e.text == "boolean")
         return e.operands.size() == 1 && narrowForm(*e.operands[0], filter);
       return e.text == "true" || e.text == "false";
-    case Kind::UNION:
-    case Kind::OR_AND:
     case Kind::EQUALITY:
     case Kind::RELATIONAL:
+      // Numbers and truths only: a node set compared reads the string values
+      // of its nodes (an element's, its whole subtree).
+      for (const auto& o : e.operands)
+        if (o->kind == Kind::PATH || o->kind == Kind::UNION ||
+            (o->kind == Kind::CALL && o->text == "here"))
+          return false;
+      [[fallthrough]];
+    case Kind::UNION:
+    case Kind::OR_AND:
       if (!filter) return false;
       for (const auto& o : e.operands)
         if (!narrowForm(*o, filter)) return false;
@@ -1233,6 +1247,11 @@ bool libxml2Streams(const std::string& body) {
   xmlFreePattern(stream);
   return streams;
 }
+
+// Counts of evaluations multiply with nested predicates and may pass the
+// largest double; infinity times an empty set's size is NaN, which passes
+// every comparison with the cap: such a bound refuses the expression.
+bool boundIsNumber(double bound) { return !std::isnan(bound); }
 
 // The XPointer framework as xmlXPtrEval reads it: a bare name or child
 // sequence, or parts "scheme(body)" with ^ escaping parentheses and itself.
@@ -1324,8 +1343,8 @@ XmlXPointerPlan xmlXPointerPlan(const std::string& expression, const XmlXPointer
     scheme = name();
   }
   plan.rewritten += x.substr(copied);
-  plan.accepted = true;
   plan.bound = bound.work + childSequence;
+  plan.accepted = boundIsNumber(plan.bound);
   return plan;
 }
 
@@ -1363,8 +1382,8 @@ XmlXPointerPlan xmlXPathFilterPlan(const std::string& expression, const XmlXPoin
   ValueBound v = bound.eval(*e, each);
   bound.sort(v, each);
   if (bound.refused) return plan;
-  plan.accepted = true;
   plan.bound = bound.work + each.count * EVALUATION_START;
+  plan.accepted = boundIsNumber(plan.bound);
   plan.rewritten = "(" + expression + ")";
   return plan;
 }

@@ -7,9 +7,10 @@
 // parsed here (the XPointer framework, and XPath 1.0 inside xpointer()), and
 // each construct gets a bound from statistics of the document gathered in one
 // walk: set sizes by node kind and name, depth, fan-out, declarations in scope
-// and text lengths. A unit is about a nanosecond of work (three to four
-// instructions): string work is priced by the octets it reads, so a unit costs
-// about the same whatever the names, prefixes and URIs of the document.
+// and text lengths. A unit is about 8 instructions of libxml2's work (the
+// instruction-count check in tests/cost fails above 16): string work is priced
+// by the octets it reads, so a unit costs about the same whatever the names,
+// prefixes and URIs of the document.
 #pragma once
 
 #include "xmlsig/xmltransform.h"

@@ -460,6 +460,11 @@ TEST(XPointerBound, NarrowRoadAcceptsTheLinearFormsOnly) {
        "count(ancestor-or-self::ds:Signature)",
        true, true},
       {"count(preceding::node()) >= 0", true, false},
+      {"ancestor-or-self::* = 'x'", true, false},
+      {"ancestor::* < count(ancestor::*)", true, false},
+      {"count(ancestor::*) = ancestor-or-self::* | here()", true, false},
+      {"here() = ancestor::*", true, false},
+      {"not(count(ancestor::*) = 2 or count(ancestor::*) > 3)", true, true},
       {"lang('pl')", true, false},
       {"string-length(string()) > 1", true, false},
   };
@@ -510,4 +515,79 @@ TEST(XPointerBound, FiltersAreBoundedOverTheirNodes) {
   }
 }
 
+}  // namespace
+
+namespace {
+// Predicates nested until the count of their evaluations passes the largest
+// double, around a step that selects nothing (infinity times nothing is NaN,
+// which passes any comparison with the cap): refused before anything runs,
+// alone and beside a quadratic union, XPointer and filter alike.
+TEST(XPointerBound, OverflowingEvaluationsAreRefused) {
+  ParsedDoc d(xpointerNestedDoc(1000));
+  ASSERT_EQ(d.rc, 0);
+  XmlIdIndexScope scope(d.holder.doc);
+  const double walk = xmlXPointerGatherStats(d.holder.doc).walkCost;
+  std::string nested = "none/none";
+  for (int i = 0; i < 120; ++i) nested = "//*[" + nested + "]";
+  for (const std::string& expr : {nested, "//* | //n//* | //n//n//* | " + nested}) {
+    XmlWorkBudget budget;
+    EXPECT_EQ(select(d.holder.root, "xpointer(" + expr + ")", budget), 140);
+    EXPECT_LT(spent(budget), walk + 1000);
+    XmlWorkBudget filterBudget;
+    XmlXPathTransform t(d.holder.root, expr);
+    t.budget = &filterBudget;
+    EXPECT_EQ(codeOf([&] { t.apply(); }), 140);
+    EXPECT_LT(spent(filterBudget), walk + 1000);
+  }
+}
+}  // namespace
+
+namespace {
+// Octets xmlStrEqual reads: up to the first difference, and that one.
+double octetsCompared(const xmlChar* a, const xmlChar* b) {
+  if (a == b) return 0;
+  if (!a || !b) return 1;
+  size_t i = 0;
+  while (a[i] && a[i] == b[i]) ++i;
+  return static_cast<double>(i + 1);
+}
+
+// The namespace axis compares prefixes twice for each element: xmlGetNsList
+// keeping the nearest declaration of each prefix in scope, and
+// xmlXPathNodeSetAddNs keeping no two nodes of one prefix in the step's set.
+// Over prefixes that share all but their last three octets, the bound covers
+// the octets both read (a unit each).
+TEST(XPointerBound, NamespaceStepPricesBothPrefixComparisons) {
+  const std::string stem(1497, 'p');
+  std::string doc = "<r";
+  for (int i = 0; i < 60; ++i) doc += " xmlns:" + stem + std::to_string(100 + i) + "='u'";
+  ParsedDoc d(doc + ">" + repeatText("<l/>", 20) + "</r>");
+  ASSERT_EQ(d.rc, 0);
+  const xmlChar* xmlPrefix = BAD_CAST "xml";
+  double octets = 0;
+  for (xmlNodePtr l = d.holder.root->children; l; l = l->next) {
+    std::vector<const xmlChar*> kept;  // xmlGetNsList
+    for (xmlNodePtr e = l; e && e->type == XML_ELEMENT_NODE; e = e->parent)
+      for (xmlNsPtr ns = e->nsDef; ns; ns = ns->next) {
+        bool shadowed = false;
+        for (const xmlChar* k : kept) {
+          octets += octetsCompared(ns->prefix, k);
+          if (xmlStrEqual(ns->prefix, k)) {
+            shadowed = true;
+            break;
+          }
+        }
+        if (!shadowed) kept.push_back(ns->prefix);
+      }
+    kept.insert(kept.begin(), xmlPrefix);  // xmlXPathNodeSetAddNs, the xml namespace first
+    for (size_t i = 0; i < kept.size(); ++i)
+      for (size_t j = 0; j < i; ++j) octets += octetsCompared(kept[i], kept[j]);
+  }
+  const XmlXPointerDocStats stats = xmlXPointerGatherStats(d.holder.doc);
+  for (const char* expr : {"xpointer(/r/l/namespace::*)", "xpointer(//l/namespace::*)"}) {
+    const XmlXPointerPlan plan = xmlXPointerPlan(expr, stats);
+    ASSERT_TRUE(plan.accepted) << expr;
+    EXPECT_GE(plan.bound, octets) << expr;
+  }
+}
 }  // namespace
