@@ -996,11 +996,12 @@ class Bound {
     candidates.total = std::min(
         allEvaluations, local && disjoint ? ofTheKind : ev.count * (local ? 1 : in.size) * ofTheKind);
     // Distinct nodes' ancestors that are elements: one fewer than each
-    // node's depth, and the node itself when it is one.
+    // node's depth (the document node, counted in nodes, has none), and the
+    // node itself when it is one.
     if (in.disjoint && out.elementsOnly &&
         (s.axis == Axis::ANCESTOR || s.axis == Axis::ANCESTOR_OR_SELF))
-      candidates.total =
-          std::min(candidates.total, std::max(0.0, st.depthSum - st.nodes + st.elements));
+      candidates.total = std::min(candidates.total,
+                                  std::max(0.0, st.depthSum - (st.nodes - 1) + st.elements));
     for (const auto& p : s.predicates) {
       predicate(*p, candidates, ev, local && disjoint);
       // Whatever the predicates before, each only drops nodes: those left
