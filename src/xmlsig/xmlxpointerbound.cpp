@@ -7,6 +7,7 @@
 #include <libxml/xpath.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <memory>
 #include <utility>
@@ -1352,11 +1353,12 @@ XmlXPointerPlan xmlXPointerPlan(const std::string& expression, const XmlXPointer
 namespace {
 // libxml2 versions (xmlParserVersion) whose costs the check has passed on.
 const char* const CHECKED_LIBXML2_VERSIONS[] = {"20914"};
-int roadOverride = -1;
+std::atomic<int> roadOverride{-1};  // set by the cost check only; read by every plan
 }  // namespace
 
 XmlBoundRoad xmlBoundRoad() {
-  if (roadOverride >= 0) return static_cast<XmlBoundRoad>(roadOverride);
+  const int chosen = roadOverride.load();
+  if (chosen >= 0) return static_cast<XmlBoundRoad>(chosen);
   for (const char* v : CHECKED_LIBXML2_VERSIONS)
     if (xmlParserVersion && std::string(xmlParserVersion) == v) return XmlBoundRoad::FULL;
   return XmlBoundRoad::NARROW;
