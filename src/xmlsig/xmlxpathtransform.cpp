@@ -202,32 +202,6 @@ uint64_t namespacesInScope(xmlNodePtr element, std::vector<xmlNsPtr>& out) {
 }
 }  // namespace
 
-size_t xmlXPathNodeCount(xmlDocPtr doc, size_t limit) {
-  struct Level {
-    xmlNodePtr node;
-    size_t namespaces;  // declarations in scope (an upper bound)
-  };
-  std::vector<Level> stack{{doc->children, 1}};  // 1: the xml namespace
-  size_t total = 1;
-  while (!stack.empty() && total <= limit) {
-    Level& top = stack.back();
-    xmlNodePtr n = top.node;
-    if (!n) {
-      stack.pop_back();
-      continue;
-    }
-    top.node = n->next;
-    size_t namespaces = top.namespaces;
-    ++total;
-    if (n->type != XML_ELEMENT_NODE) continue;
-    for (xmlNsPtr d = n->nsDef; d; d = d->next) ++namespaces;
-    for (xmlAttrPtr a = n->properties; a; a = a->next) ++total;
-    total += namespaces;
-    if (n->children) stack.push_back({n->children, namespaces});
-  }
-  return total;
-}
-
 void xmlStopXPathEvaluation(void* context) {
   auto* ctxt = static_cast<xmlXPathContextPtr>(context);
   ctxt->opCount = ctxt->opLimit;
@@ -326,15 +300,17 @@ void XmlXPathTransform::apply() {
   // is refused before anything runs when past the cap or what the budget has
   // left, and each evaluation charges its share (the search below and the
   // canonicaliser's pass may each ask about every node).
-  const size_t evaluations = xmlXPathNodeCount(doc, XML_XPATH_MAX_NODES);
-  if (evaluations > XML_XPATH_MAX_NODES) throw TalApiException(xmlrc::TRANSFORM_FAILED);
+  // The statistics count them (nodes, attributes, a namespace node per element
+  // and declaration in scope), gathered once for all the references.
   std::shared_ptr<const XmlXPointerDocStats> stats = xmlXPointerDocumentStats(doc, *spendOn);
-  const XmlXPointerPlan plan =
-      xmlXPathFilterPlan(expression, *stats, static_cast<double>(evaluations));
+  const double evaluations = stats->nodes;
+  if (evaluations > static_cast<double>(XML_XPATH_MAX_NODES))
+    throw TalApiException(xmlrc::TRANSFORM_FAILED);
+  const XmlXPointerPlan plan = xmlXPathFilterPlan(expression, *stats, evaluations);
   if (!plan.accepted || plan.bound > XML_EXPRESSION_WORK_CAP ||
       plan.bound > static_cast<double>(spendOn->remaining()))
     throw TalApiException(xmlrc::TRANSFORM_FAILED);
-  perEvaluation = static_cast<uint64_t>(plan.bound / static_cast<double>(evaluations)) + 1;
+  perEvaluation = static_cast<uint64_t>(plan.bound / evaluations) + 1;
   evaluationByteCap =
       EVALUATION_BYTES_PER_OCTET * static_cast<uint64_t>(xmlProfileDocument(doc).size) + (4u << 20);
   // The search below against what the document's tree left of its allowance.

@@ -54,10 +54,6 @@ class XmlXPathTransform : public XmlTransform, public XmlNodeFilter {
 
 // Applies the limits every evaluation runs under to a new XPath context.
 void xmlLimitXPathContext(xmlXPathContextPtr ctxt);
-// Nodes, attributes and namespace nodes of the document (one per element and
-// declaration in scope, an upper bound) an XPath evaluation may meet; the count
-// stops once past limit.
-size_t xmlXPathNodeCount(xmlDocPtr doc, size_t limit);
 // An evaluation past its memory stops at its next operation (an
 // XmlMemoryScope's stop function; the argument is the XPath context).
 void xmlStopXPathEvaluation(void* context);

@@ -345,9 +345,7 @@ int child(size_t shard, size_t shards, const std::string& dir) {
     // A filter's plan bounds one pass over every node it may be asked about,
     // counted as the transform counts them.
     XmlXPointerPlan plan =
-        c.filter ? xmlXPathFilterPlan(c.expression, stats,
-                                      static_cast<double>(
-                                          xmlXPathNodeCount(d->holder.doc, XML_XPATH_MAX_NODES)))
+        c.filter ? xmlXPathFilterPlan(c.expression, stats, stats.nodes)
                  : xmlXPointerPlan(c.expression, stats);
     double calls = 1;
     // Refused as the transforms refuse (a whole budget is above the cap).
