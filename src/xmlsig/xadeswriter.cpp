@@ -1,6 +1,7 @@
 #include "xmlsig/xadeswriter.h"
 
 #include "base/b64file.h"
+#include "base/no_oop.h"
 #include "base/talexception.h"
 #include "crypto/hash/messagedigests.h"
 #include "pki/common/extension.h"
@@ -14,6 +15,7 @@
 #include <libxml/chvalid.h>
 #include <libxml/xmlstring.h>
 
+#include <cstdint>
 #include <new>
 #include <set>
 #include <type_traits>
@@ -47,8 +49,13 @@ xmlNodePtr add(xmlNodePtr parent, std::string_view name, const char* prefix) {
 
 // Text XML can carry: well-formed UTF-8 of characters XML allows. A name in
 // a stranger's certificate may be neither, and written as it is it would
-// leave a document that no longer parses.
+// leave a document that no longer parses. libxml2's xmlGetUTF8Char takes any
+// octet above 0x7F before a continuation octet as a lead (0x88 0xAF reads as
+// U+022F), so the form is checked first.
 bool xmlCharacters(const std::string& text) {
+  if (text.size() > INT32_MAX ||
+      utf8Validate(text.data(), static_cast<int32_t>(text.size())) < 0)
+    return false;
   const unsigned char* p = reinterpret_cast<const unsigned char*>(text.data());
   size_t left = text.size();
   while (left > 0) {

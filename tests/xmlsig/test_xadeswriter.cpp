@@ -637,6 +637,9 @@ TEST(XadesWriter, NamesXmlCannotCarryAreRefused) {
       {"UTF-8", "\xC5\x81" "dES Test CA", 0, "CN=\xC5\x81" "dES Test CA,O=Fixtures,C=PL"},
       {"not UTF-8", "\xFF" "AdES Test CA", 89, nullptr},
       {"U+FFFE", "\xEF\xBF\xBE" "ES Test CA", 89, nullptr},
+      // Lead bytes libxml2's xmlGetUTF8Char reads as a two-octet character.
+      {"a continuation octet first", "\x88\xAF" "dES Test CA", 89, nullptr},
+      {"an overlong form", "\xC1\x81" "dES Test CA", 89, nullptr},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
