@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -1354,11 +1355,22 @@ namespace {
 // libxml2 versions (xmlParserVersion) whose costs the check has passed on.
 const char* const CHECKED_LIBXML2_VERSIONS[] = {"20914"};
 std::atomic<int> roadOverride{-1};  // set by the cost check only; read by every plan
+
+// TALVORIN_XML_NARROW_ROAD (any value but "" or "0") takes the narrow road
+// whatever the version: the tests run once so to see what another libxml2 gives.
+bool narrowRoadAsked() {
+  static const bool asked = [] {
+    const char* v = getenv("TALVORIN_XML_NARROW_ROAD");
+    return v && *v && std::string(v) != "0";
+  }();
+  return asked;
+}
 }  // namespace
 
 XmlBoundRoad xmlBoundRoad() {
   const int chosen = roadOverride.load();
   if (chosen >= 0) return static_cast<XmlBoundRoad>(chosen);
+  if (narrowRoadAsked()) return XmlBoundRoad::NARROW;
   for (const char* v : CHECKED_LIBXML2_VERSIONS)
     if (xmlParserVersion && std::string(xmlParserVersion) == v) return XmlBoundRoad::FULL;
   return XmlBoundRoad::NARROW;
