@@ -117,6 +117,12 @@ int budgetedVisible(void* user, xmlNodePtr node, xmlNodePtr parent) noexcept {
   return v;
 }
 
+// The processor-time net's stop: libxml2's canonicaliser fails at its next
+// element once no block is given to it.
+void stopCanonicaliser(void* memory) noexcept {
+  static_cast<XmlMemoryScope*>(memory)->refuseEveryBlock();
+}
+
 // Counts what passes to the sink.
 class CountingSink : public XmlOctetSink {
  public:
@@ -202,14 +208,19 @@ void runC14N(xmlDocPtr doc, XmlNodeFilter& rule, XmlWorkBudget* budget, bool exc
   }
   PrefixArray array(exclusive, prefixes);
   XmlQuietErrors quiet;
-  int rc = xmlC14NExecute(walk ? &walk->doc : doc, budgetedVisible, &run,
-                          exclusive ? XML_C14N_EXCLUSIVE_1_0 : XML_C14N_1_0, array.get(),
-                          withComments ? 1 : 0, buffer);
+  int rc;
+  {
+    XmlLibxmlWork work(*spend, stopCanonicaliser, &memory);
+    rc = xmlC14NExecute(walk ? &walk->doc : doc, budgetedVisible, &run,
+                        exclusive ? XML_C14N_EXCLUSIVE_1_0 : XML_C14N_1_0, array.get(),
+                        withComments ? 1 : 0, buffer);
+  }
   int32_t failure = rule.failure();
   size_t written = static_cast<size_t>(xmlOutputBufferGetSize(buffer));
   if (rc < 0 || run.stopped || failure != 0 || written > outputCap || memory.over() ||
-      (emptyFails && written == 0)) {
+      spend->netPassed() || (emptyFails && written == 0)) {
     output.clear();
+    if (spend->netPassed()) throw TalApiException(xmlrc::TRANSFORM_FAILED);
     if (memory.over()) throw TalApiException(xmlrc::INV_MSG);
     throw TalApiException(failure != 0 ? failure : xmlrc::TRANSFORM_FAILED);
   }
@@ -325,6 +336,7 @@ XmlDocumentProfile xmlProfileDocument(xmlDocPtr doc, bool exclusive, xmlNodePtr 
   XmlDocumentProfile profile;
   if (!doc) return profile;
   std::vector<uint64_t> scope;  // declarations in scope of each open element
+  std::vector<uint64_t> longest;  // and the longest prefix among them
   RenderedStack rendered;
   xmlNodePtr end = reinterpret_cast<xmlNodePtr>(doc);
   xmlNodePtr n = doc->children;
@@ -337,8 +349,10 @@ XmlDocumentProfile xmlProfileDocument(xmlDocPtr doc, bool exclusive, xmlNodePtr 
       ancestors.push_back(a);
     for (auto it = ancestors.rbegin(); it != ancestors.rend(); ++it) {
       uint64_t declarations = scope.empty() ? 0 : scope.back();
+      uint64_t prefix = longest.empty() ? 0 : longest.back();
       for (xmlNsPtr d = (*it)->nsDef; d; d = d->next) {
         ++declarations;
+        prefix = std::max<uint64_t>(prefix, static_cast<uint64_t>(xmlStrlen(d->prefix)));
         profile.size += 12 + static_cast<size_t>(xmlStrlen(d->prefix) + xmlStrlen(d->href));
       }
       for (xmlAttrPtr a = (*it)->properties; a; a = a->next) {
@@ -347,6 +361,7 @@ XmlDocumentProfile xmlProfileDocument(xmlDocPtr doc, bool exclusive, xmlNodePtr 
           profile.size += static_cast<size_t>(xmlStrlen(v->content));
       }
       scope.push_back(declarations);
+      longest.push_back(prefix);
     }
     n = apex;
     end = apex;
@@ -356,12 +371,18 @@ XmlDocumentProfile xmlProfileDocument(xmlDocPtr doc, bool exclusive, xmlNodePtr 
     profile.size += 8;
     if (n->type == XML_ELEMENT_NODE) {
       uint64_t declarations = scope.empty() ? 0 : scope.back(), attributes = 0;
+      uint64_t prefix = longest.empty() ? 0 : longest.back();
       uint64_t depth = scope.size() + 1;
       profile.size += 2 * qualifiedLength(n->ns, n->name);
       for (xmlNsPtr d = n->nsDef; d; d = d->next) {
         ++declarations;
+        prefix = std::max<uint64_t>(prefix, static_cast<uint64_t>(xmlStrlen(d->prefix)));
         profile.size += 12 + static_cast<size_t>(xmlStrlen(d->prefix) + xmlStrlen(d->href));
       }
+      // Every search and sorted insert compares prefixes, each up to the
+      // longest in scope (prefixes may share all but their last octet): a
+      // compare costs a step, and a step more per eight octets.
+      const uint64_t perCompare = 1 + prefix / 8;
       for (xmlAttrPtr a = n->properties; a; a = a->next) {
         ++attributes;
         profile.size += 4 + qualifiedLength(a->ns, a->name);
@@ -369,18 +390,23 @@ XmlDocumentProfile xmlProfileDocument(xmlDocPtr doc, bool exclusive, xmlNodePtr 
           profile.size += static_cast<size_t>(xmlStrlen(v->content));
       }
       profile.elementWork = saturatingAdd(
-          profile.elementWork, 1 + depth + saturatingMul(declarations, declarations + depth) +
-                                   saturatingMul(attributes, attributes));
-      profile.scopeWork = saturatingAdd(profile.scopeWork, declarations + depth);
+          profile.elementWork,
+          1 + depth +
+              saturatingMul(saturatingMul(declarations, declarations + depth), perCompare) +
+              saturatingMul(attributes, attributes));
+      profile.scopeWork =
+          saturatingAdd(profile.scopeWork, saturatingMul(declarations + depth, perCompare));
       if (exclusive) {
         rendered.open();
         uint64_t lookups = n->ns && !isXmlNamespace(n->ns) ? rendered.push(n->ns->prefix) : 0;
         for (xmlAttrPtr a = n->properties; a; a = a->next)
           if (a->ns && !isXmlNamespace(a->ns)) lookups += rendered.push(a->ns->prefix);
-        profile.exclusiveWork = saturatingAdd(profile.exclusiveWork, lookups);
+        profile.exclusiveWork =
+            saturatingAdd(profile.exclusiveWork, saturatingMul(lookups, perCompare));
       }
       if (n->children) {
         scope.push_back(declarations);
+        longest.push_back(prefix);
         n = n->children;
         continue;
       }
@@ -396,6 +422,7 @@ XmlDocumentProfile xmlProfileDocument(xmlDocPtr doc, bool exclusive, xmlNodePtr 
       if (n == reinterpret_cast<xmlNodePtr>(doc)) n = nullptr;
       if (n && n->type == XML_ELEMENT_NODE && scope.size() > outside) {
         scope.pop_back();
+        longest.pop_back();
         if (exclusive) rendered.close();
       }
       if (n == end) n = nullptr;

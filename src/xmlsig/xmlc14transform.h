@@ -21,7 +21,8 @@
 // What one walk of a document learns: an estimate of its serialised size in
 // octets, and the work libxml2's canonicaliser does on its elements whatever
 // their visibility (per element, a search of the declarations in scope for each
-// of them, and sorted inserts of its namespaces and attributes).
+// of them, and sorted inserts of its namespaces and attributes, each compare of
+// two prefixes priced by the longest prefix in scope).
 struct XmlDocumentProfile {
   size_t size = 0;
   uint64_t elementWork = 0;

@@ -77,6 +77,12 @@ class XmlMemoryScope {
   // operation fails within its next step. Only for code whose allocation
   // failures libxml2 handles (XPath); elsewhere the caller checks over().
   void refuseLargeBlocksWhenOver() { refuseLarge = true; }
+  // From now on every block asked for while this scope is the innermost one is
+  // refused: the canonicaliser, stopped by the processor-time net, fails at its
+  // next element (it does its namespace work on every element whatever the
+  // rule answers). Called from inside libxml2: sets a flag only.
+  void refuseEveryBlock() noexcept { refuseEvery = true; }
+  bool refusesEveryBlock() const { return refuseEvery; }
   void setLimit(uint64_t octets);
 
   // The allocator's hooks: the innermost scope is charged.
@@ -97,6 +103,7 @@ class XmlMemoryScope {
   int64_t highest = 0;
   bool overLimit = false;
   bool refuseLarge = false;
+  bool refuseEvery = false;
   void (*stopFunction)(void*) = nullptr;
   void* stopArgument = nullptr;
   std::unordered_map<void*, size_t> blocks;

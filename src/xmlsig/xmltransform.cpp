@@ -7,7 +7,10 @@
 #include "xmlsig/xmlwalk.h"
 #include "xmlsig/xmlxslttransform.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <ctime>
 #include <string_view>
 
 namespace {
@@ -35,6 +38,7 @@ XmlWorkBudget::XmlWorkBudget(uint64_t limit, std::chrono::milliseconds time)
     : limit(limit), time(time) {}
 
 bool XmlWorkBudget::charge(uint64_t units, bool readClock) {
+  XmlLibxmlWork::tick();
   if (over) return false;
   spent += units;
   if (spent > limit || spent < units) over = true;
@@ -50,6 +54,81 @@ bool XmlWorkBudget::charge(uint64_t units, bool readClock) {
     }
   }
   return !over;
+}
+
+namespace {
+thread_local XmlLibxmlWork* currentWork = nullptr;
+std::atomic<long> netTripCountdown{0};
+
+std::chrono::nanoseconds threadProcessorTime() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
+}
+}  // namespace
+
+void xmlLibxmlNetTripAfter(long checks) { netTripCountdown = checks > 0 ? checks : 0; }
+
+XmlLibxmlWork::XmlLibxmlWork(XmlWorkBudget& budget, void (*stop)(void*), void* stopArgument)
+    : budget(budget), enclosing(currentWork), owner(this), stop(stop), stopArgument(stopArgument) {
+  for (XmlLibxmlWork* w = enclosing; w; w = w->enclosing)
+    if (&w->budget == &budget) {
+      owner = w->owner;
+      break;
+    }
+  if (owner == this) {
+    processorStart = threadProcessorTime();
+    const auto left = XML_LIBXML_TIME_NET - budget.libxmlTime;
+    nextProcessorRead = std::chrono::steady_clock::now() +
+                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                            std::max(left, std::chrono::nanoseconds(0)));
+  }
+  currentWork = this;
+  // A section opened on a spent net stops at once.
+  if (budget.netStopped && stop) stop(stopArgument);
+}
+
+XmlLibxmlWork::~XmlLibxmlWork() {
+  currentWork = enclosing;
+  if (owner == this) budget.libxmlTime += threadProcessorTime() - processorStart;
+}
+
+void XmlLibxmlWork::tick() noexcept {
+  XmlLibxmlWork* w = currentWork;
+  if (!w || (++w->owner->ticks % XML_NET_TICKS) != 0) return;
+  w->check();
+}
+
+bool XmlLibxmlWork::stoppedNow() noexcept { return currentWork && currentWork->budget.netStopped; }
+
+void XmlLibxmlWork::check() noexcept {
+  if (budget.netStopped) return;
+  long countdown = netTripCountdown.load(std::memory_order_relaxed);
+  if (countdown > 0) {
+    if (netTripCountdown.fetch_sub(1) == 1) passNet();
+    return;
+  }
+  XmlLibxmlWork* o = owner;
+  const auto now = std::chrono::steady_clock::now();
+  if (now < o->nextProcessorRead) return;
+  const auto spent = budget.libxmlTime + (threadProcessorTime() - o->processorStart);
+  if (spent >= XML_LIBXML_TIME_NET) {
+    passNet();
+    return;
+  }
+  o->nextProcessorRead =
+      now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(XML_LIBXML_TIME_NET - spent);
+}
+
+void XmlLibxmlWork::passNet() noexcept {
+  budget.netStopped = true;
+  budget.over = true;
+  // Every section of this budget stops its work: the canonicaliser around a
+  // filter's evaluation would go on with its own per-element work.
+  for (XmlLibxmlWork* w = this; w; w = w->enclosing) {
+    if (w->stop) w->stop(w->stopArgument);
+    if (w == owner) break;
+  }
 }
 
 bool xmlOutsideDataModel(xmlNodePtr node) {

@@ -27,6 +27,15 @@ class XmlOctetSink;
 const uint64_t XML_TRANSFORM_WORK_LIMIT = 300000000ull;
 const std::chrono::milliseconds XML_TRANSFORM_TIME_LIMIT{15000};
 
+// The net under the units: the processor time of its thread that libxml2's
+// and libxslt's work for one document (XPointer and XPath evaluation, filters,
+// the canonicaliser, XSLT) may take in all. The units model that work before it
+// runs; what a model misses, this stops while it runs. Legitimate documents
+// take a few milliseconds of it.
+const std::chrono::milliseconds XML_LIBXML_TIME_NET{1000};
+
+class XmlLibxmlWork;
+
 // One allowance, shared by everything charged to it: a chain's transforms, or
 // all the references of one document when the caller passes the same budget to
 // each chain (a document naming many references gets no more).
@@ -44,8 +53,12 @@ class XmlWorkBudget {
   void restartClock() { started = false; }
   // Units left before the limit (0 once over).
   uint64_t remaining() const { return over || spent >= limit ? 0 : limit - spent; }
+  // True once the processor-time net stopped libxml2's work (the budget is
+  // over from then on too).
+  bool netPassed() const { return netStopped; }
 
  private:
+  friend class XmlLibxmlWork;
   uint64_t spent = 0;
   uint64_t limit;
   uint32_t charges = 0;
@@ -53,7 +66,51 @@ class XmlWorkBudget {
   std::chrono::steady_clock::time_point deadline;
   bool started = false;
   bool over = false;
+  // Processor time spent inside XmlLibxmlWork sections that have ended.
+  std::chrono::nanoseconds libxmlTime{0};
+  bool netStopped = false;
 };
+
+// A stretch of libxml2's or libxslt's work for a document on this thread: while
+// it lasts, the thread's processor time counts against the budget's net. The
+// work ticks (every allocation libxml2 makes, every charge to a budget); every
+// XML_NET_TICKS ticks the cheap monotonic clock is read, and the thread's
+// processor clock only once as much wall time has passed as the net has left
+// (a thread cannot spend more processor time than that). When the net is
+// passed, the budget goes over and the innermost section's stop function runs
+// on this thread, from inside libxml2 (it must not throw or allocate); the
+// caller answers 140 as for a refused bound. Sections nest: an inner one of the
+// same budget shares the outer one's clock, and the stop functions of all of
+// them run, innermost first.
+class XmlLibxmlWork {
+ public:
+  explicit XmlLibxmlWork(XmlWorkBudget& budget, void (*stop)(void*) = nullptr,
+                         void* stopArgument = nullptr);
+  ~XmlLibxmlWork();
+  XmlLibxmlWork(const XmlLibxmlWork&) = delete;
+  XmlLibxmlWork& operator=(const XmlLibxmlWork&) = delete;
+  // Called from the allocator and from charges: cheap, never throws.
+  static void tick() noexcept;
+  // Whether this thread's innermost section's net has been passed.
+  static bool stoppedNow() noexcept;
+
+ private:
+  void check() noexcept;
+  void passNet() noexcept;
+  XmlWorkBudget& budget;
+  XmlLibxmlWork* enclosing;
+  XmlLibxmlWork* owner;  // the outermost section of the same budget: it keeps the clock
+  void (*stop)(void*);
+  void* stopArgument;
+  uint32_t ticks = 0;
+  std::chrono::nanoseconds processorStart{0};
+  std::chrono::steady_clock::time_point nextProcessorRead;
+};
+const uint32_t XML_NET_TICKS = 64;
+
+// For tests, without a clock: the net's check reports the net passed at its
+// `checks`-th call from now (once; 0 disarms). Process-wide.
+void xmlLibxmlNetTripAfter(long checks);
 
 // A node set given as a rule: the canonicaliser asks it about every node it
 // meets instead of searching a materialised set (whose namespace nodes alone

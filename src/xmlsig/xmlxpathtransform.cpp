@@ -273,6 +273,7 @@ int XmlXPathTransform::visible(xmlNodePtr node, xmlNodePtr parent) {
   {
     XmlNoExternalScope scope;
     XmlQuietErrors quiet;
+    XmlLibxmlWork work(b, xmlStopXPathEvaluation, ctxt);
     result = xmlXPathCompiledEvalToBoolean(comp, ctxt);
   }
   bool withinBudget = b.charge(std::max<uint64_t>(perEvaluation, 1 + ctxt->opCount), true);
@@ -313,8 +314,10 @@ void XmlXPathTransform::apply() {
   perEvaluation = static_cast<uint64_t>(plan.bound / evaluations) + 1;
   evaluationByteCap =
       EVALUATION_BYTES_PER_OCTET * static_cast<uint64_t>(xmlProfileDocument(doc).size) + (4u << 20);
-  // The search below against what the document's tree left of its allowance.
+  // The search below against what the document's tree left of its allowance;
+  // its evaluations share one clock of the processor-time net.
   XmlMemoryScope memory(xmlDocumentMemoryLeft(doc));
+  XmlLibxmlWork work(*spendOn);
   ctxt = xmlXPathNewContext(doc);
   if (!ctxt) throw TalApiException(xmlrc::MEM);
   xmlLimitXPathContext(ctxt);

@@ -177,6 +177,7 @@ int32_t evaluateXPointer(xmlNodePtr contextNode, const std::string& expression,
   {
     XmlNoExternalScope scope;
     XmlQuietErrors quiet;
+    XmlLibxmlWork work(budget, xmlStopXPathEvaluation, ctxt);
     result = xmlXPtrEval(BAD_CAST text.c_str(), ctxt);
   }
   if (!budget.charge(1 + std::max<uint64_t>(planned, ctxt->opCount), true) || memory.over() ||

@@ -29,8 +29,8 @@ xsltSecurityPrefsPtr forbidAllPrefs() {
 
 void quietXslt(void*, const char*, ...) {}
 
-// A transformation past its memory stops at its next instruction, and its
-// XPath evaluation at its next operation.
+// A transformation past its memory or the processor-time net stops at its next
+// instruction, and its XPath evaluation at its next operation.
 void stopTransformation(void* context) {
   auto* tctxt = static_cast<xsltTransformContextPtr>(context);
   tctxt->state = XSLT_STATE_STOPPED;
@@ -80,6 +80,7 @@ void XmlXsltBaseTransform::transform(xmlDocPtr doc) {
     XmlMemoryScope memory(xmlDocumentMemoryLeft(doc));
     memory.onOver(stopTransformation, tctxt);
     XmlNoExternalScope scope;
+    XmlLibxmlWork work(*spend, stopTransformation, tctxt);
     result = xsltApplyStylesheetUser(stylesheet, doc, nullptr, nullptr, nullptr, tctxt);
     overMemory = memory.over();
   }
