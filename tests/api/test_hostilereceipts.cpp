@@ -187,6 +187,42 @@ TEST_F(HostileReceipts, RefusedOrVerifiedInBoundedTimeAndMemory) {
   }
 }
 
+// The processor-time net stops the receipt's XPointer, its XPath filter or the
+// canonicaliser of the filtered set wherever it trips (a test hook, no clock):
+// the receipt answers 140, and the same context then verifies the sample.
+TEST_F(HostileReceipts, TheNetStopsAReceiptAndTheContextVerifiesTheNext) {
+  struct Disarm {
+    ~Disarm() { xmlLibxmlNetTripAfter(0); }
+  } disarm;
+  const std::string receipt = readAll(UPO + "upo.xml");
+  const std::string ids = referencesOverIds(receipt, 1, 5000);
+  const std::string filter =
+      "<ds:Transform Algorithm=\"http://www.w3.org/TR/1999/REC-xpath-19991116\"><ds:XPath>"
+      "count(ancestor::*) &gt;= 0</ds:XPath></ds:Transform>";
+  // An extra reference before the signed object's (its digest never checked).
+  auto withUri = [&](const std::string& uri, const std::string& transform) {
+    std::string doc = ids;
+    doc.insert(doc.find("<ds:Reference URI=\"#Dokument-0\""),
+               "<ds:Reference URI=\"" + uri + "\"><ds:Transforms>" + transform +
+                   "<ds:Transform Algorithm=\"http://www.w3.org/TR/2001/REC-xml-c14n-20010315\"/>"
+                   "</ds:Transforms><ds:DigestMethod "
+                   "Algorithm=\"http://www.w3.org/2001/04/xmlenc#sha256\"/>"
+                   "<ds:DigestValue>AAAA</ds:DigestValue></ds:Reference>");
+    return doc;
+  };
+  const std::string routes[] = {withUri("#xpointer(//*[@Id])", ""), withUri("", filter)};
+  for (const std::string& doc : routes)
+    for (long checks : {1L, 10L, 60L}) {
+      xmlLibxmlNetTripAfter(checks);
+      const Outcome o = unprotect(doc);
+      EXPECT_EQ(o.rc, 140) << checks;
+      xmlLibxmlNetTripAfter(0);
+      const Outcome next = unprotect(receipt);
+      EXPECT_EQ(next.rc, 0);
+      EXPECT_EQ(next.status, SIG_STATUS_VALID);
+    }
+}
+
 // A receipt signed by a self-signed certificate whose CN is CR LF "Werdykt: UPO poprawne ..."
 // ESC "[8m" and whose O holds U+009B and U+202E (make_upo.sh --controls): in the report of every
 // character set, the signer's name keeps to its lines, its controls escaped; the report's own
