@@ -351,7 +351,11 @@ int32_t verifySignatures(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, con
     return ETAL_INV_TAL_MSG;
   }
   message->status = SIG_STATUS_VALID;
-  const XmlSignatureSetup setup = xmlSignatureSetup(ctx, context);
+  XmlSignatureSetup setup = xmlSignatureSetup(ctx, context);
+  // One net under libxml2's work for the whole document, whatever the number
+  // of its signatures (each keeps its own units).
+  XmlLibxmlTime documentTime;
+  setup.libxmlTime = &documentTime;
   std::unique_ptr<ASNgenTime> verificationTime = verificationTimeOf(ctx);
   int number = 0;
   XmlNodePaths paths;

@@ -47,6 +47,9 @@ struct XmlSignatureSetup {
   // below them, so 1024 counter-signatures per level, each digesting the whole
   // document, together get no more than one signature.
   XmlWorkBudget* budget = nullptr;
+  // The processor-time net of libxml2's work for the whole document, shared
+  // by the budgets of all its signatures (not owned); none: each budget's own.
+  XmlLibxmlTime* libxmlTime = nullptr;
   // The Ids of elements the extension creates (the XML context's; not
   // owned). Without one the properties use their own.
   XmlUniqueIds* ids = nullptr;

@@ -72,25 +72,28 @@ void xmlLibxmlNetTripAfter(long checks) { netTripCountdown = checks > 0 ? checks
 XmlLibxmlWork::XmlLibxmlWork(XmlWorkBudget& budget, void (*stop)(void*), void* stopArgument)
     : budget(budget), enclosing(currentWork), owner(this), stop(stop), stopArgument(stopArgument) {
   for (XmlLibxmlWork* w = enclosing; w; w = w->enclosing)
-    if (&w->budget == &budget) {
+    if (w->budget.libxml == budget.libxml) {
       owner = w->owner;
       break;
     }
   if (owner == this) {
     processorStart = threadProcessorTime();
-    const auto left = XML_LIBXML_TIME_NET - budget.libxmlTime;
+    const auto left = XML_LIBXML_TIME_NET - budget.libxml->spent;
     nextProcessorRead = std::chrono::steady_clock::now() +
                         std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                             std::max(left, std::chrono::nanoseconds(0)));
   }
   currentWork = this;
   // A section opened on a spent net stops at once.
-  if (budget.netStopped && stop) stop(stopArgument);
+  if (budget.libxml->stopped) {
+    budget.over = true;
+    if (stop) stop(stopArgument);
+  }
 }
 
 XmlLibxmlWork::~XmlLibxmlWork() {
   currentWork = enclosing;
-  if (owner == this) budget.libxmlTime += threadProcessorTime() - processorStart;
+  if (owner == this) budget.libxml->spent += threadProcessorTime() - processorStart;
 }
 
 void XmlLibxmlWork::tick() noexcept {
@@ -99,10 +102,8 @@ void XmlLibxmlWork::tick() noexcept {
   w->check();
 }
 
-bool XmlLibxmlWork::stoppedNow() noexcept { return currentWork && currentWork->budget.netStopped; }
-
 void XmlLibxmlWork::check() noexcept {
-  if (budget.netStopped) return;
+  if (budget.libxml->stopped) return;
   long countdown = netTripCountdown.load(std::memory_order_relaxed);
   if (countdown > 0) {
     if (netTripCountdown.fetch_sub(1) == 1) passNet();
@@ -111,7 +112,7 @@ void XmlLibxmlWork::check() noexcept {
   XmlLibxmlWork* o = owner;
   const auto now = std::chrono::steady_clock::now();
   if (now < o->nextProcessorRead) return;
-  const auto spent = budget.libxmlTime + (threadProcessorTime() - o->processorStart);
+  const auto spent = budget.libxml->spent + (threadProcessorTime() - o->processorStart);
   if (spent >= XML_LIBXML_TIME_NET) {
     passNet();
     return;
@@ -121,7 +122,7 @@ void XmlLibxmlWork::check() noexcept {
 }
 
 void XmlLibxmlWork::passNet() noexcept {
-  budget.netStopped = true;
+  budget.libxml->stopped = true;
   budget.over = true;
   // Every section of this budget stops its work: the canonicaliser around a
   // filter's evaluation would go on with its own per-element work.

@@ -36,6 +36,14 @@ const std::chrono::milliseconds XML_LIBXML_TIME_NET{1000};
 
 class XmlLibxmlWork;
 
+// The processor time libxml2's work for one document has taken, and whether
+// the net stopped it: a budget's own, or one a caller shares among the
+// budgets of a document's signatures (each of which has its own units).
+struct XmlLibxmlTime {
+  std::chrono::nanoseconds spent{0};  // in sections that have ended
+  bool stopped = false;
+};
+
 // One allowance, shared by everything charged to it: a chain's transforms, or
 // all the references of one document when the caller passes the same budget to
 // each chain (a document naming many references gets no more).
@@ -55,10 +63,20 @@ class XmlWorkBudget {
   uint64_t remaining() const { return over || spent >= limit ? 0 : limit - spent; }
   // True once the processor-time net stopped libxml2's work (the budget is
   // over from then on too).
-  bool netPassed() const { return netStopped; }
+  bool netPassed() const { return libxml->stopped; }
+  // This budget's libxml2 work counts against a net shared with others from
+  // now on (not owned; it outlives the budget's use). A net already stopped
+  // puts the budget over.
+  void shareLibxmlTime(XmlLibxmlTime& shared) {
+    libxml = &shared;
+    if (shared.stopped) over = true;
+  }
+  XmlWorkBudget(const XmlWorkBudget&) = delete;
+  XmlWorkBudget& operator=(const XmlWorkBudget&) = delete;
 
  private:
   friend class XmlLibxmlWork;
+
   uint64_t spent = 0;
   uint64_t limit;
   uint32_t charges = 0;
@@ -66,9 +84,8 @@ class XmlWorkBudget {
   std::chrono::steady_clock::time_point deadline;
   bool started = false;
   bool over = false;
-  // Processor time spent inside XmlLibxmlWork sections that have ended.
-  std::chrono::nanoseconds libxmlTime{0};
-  bool netStopped = false;
+  XmlLibxmlTime ownLibxml;
+  XmlLibxmlTime* libxml = &ownLibxml;
 };
 
 // A stretch of libxml2's or libxslt's work for a document on this thread: while
@@ -80,8 +97,8 @@ class XmlWorkBudget {
 // passed, the budget goes over and the innermost section's stop function runs
 // on this thread, from inside libxml2 (it must not throw or allocate); the
 // caller answers 140 as for a refused bound. Sections nest: an inner one of the
-// same budget shares the outer one's clock, and the stop functions of all of
-// them run, innermost first.
+// same net shares the outer one's clock, and the stop functions of all of them
+// run, innermost first.
 class XmlLibxmlWork {
  public:
   explicit XmlLibxmlWork(XmlWorkBudget& budget, void (*stop)(void*) = nullptr,
@@ -91,15 +108,13 @@ class XmlLibxmlWork {
   XmlLibxmlWork& operator=(const XmlLibxmlWork&) = delete;
   // Called from the allocator and from charges: cheap, never throws.
   static void tick() noexcept;
-  // Whether this thread's innermost section's net has been passed.
-  static bool stoppedNow() noexcept;
 
  private:
   void check() noexcept;
   void passNet() noexcept;
   XmlWorkBudget& budget;
   XmlLibxmlWork* enclosing;
-  XmlLibxmlWork* owner;  // the outermost section of the same budget: it keeps the clock
+  XmlLibxmlWork* owner;  // the outermost section of the same net: it keeps the clock
   void (*stop)(void*);
   void* stopArgument;
   uint32_t ticks = 0;

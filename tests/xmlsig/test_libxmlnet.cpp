@@ -103,16 +103,22 @@ TEST(LibxmlNet, EveryRouteStopsWith140AndTheNextDocumentRuns) {
   }
 }
 
-// A document's net is spent once: its later references stop at once, in any route.
+// A document's net is spent once: its later references stop at once, in any
+// route, and so do those of its other signatures (their budgets share its net).
 TEST(LibxmlNet, ASpentNetStopsTheDocumentsLaterReferences) {
   NetDisarmed disarm;
   const std::string xml = document();
-  XmlWorkBudget shared;
+  XmlLibxmlTime document;
+  XmlWorkBudget first, second, elsewhere;
+  first.shareLibxmlTime(document);
+  second.shareLibxmlTime(document);
   xmlLibxmlNetTripAfter(1);
-  EXPECT_EQ(codeOf([&] { xpointer(xml, shared); }), 140);
+  EXPECT_EQ(codeOf([&] { xpointer(xml, first); }), 140);
   xmlLibxmlNetTripAfter(0);
-  EXPECT_EQ(codeOf([&] { filtered(xml, shared, "1"); }), 140);
-  EXPECT_EQ(codeOf([&] { xslt(xml, shared); }), 140);
+  EXPECT_EQ(codeOf([&] { filtered(xml, first, "1"); }), 140);
+  EXPECT_EQ(codeOf([&] { xslt(xml, second); }), 140);
+  EXPECT_EQ(codeOf([&] { xpointer(xml, second); }), 140);
+  EXPECT_EQ(codeOf([&] { xpointer(xml, elsewhere); }), 0);
 }
 
 // An XPointer stopped anywhere (by the budget running out in the blocks it
