@@ -10,6 +10,7 @@ struct RefCase {
   const char* doc;
   int ref;
   const char* expected;
+  bool narrow = true;  // the narrow road takes its forms (else it refuses them: 140)
 };
 
 class C14nAgainstOthers : public ::testing::TestWithParam<RefCase> {};
@@ -21,7 +22,12 @@ TEST_P(C14nAgainstOthers, SameOctets) {
   registerIdAttributes(d.holder.root);
   xmlNodePtr ref = nthReference(d.holder.root, c.ref);
   ASSERT_NE(ref, nullptr);
-  EXPECT_EQ(runReference(ref), readFixture(c.expected));
+  std::string out;
+  const int32_t rc = codeOf([&] { out = runReference(ref); });
+  ASSERT_EQ(rc, c.narrow ? 0 : fullRoadOnly(0));
+  if (rc == 0) {
+    EXPECT_EQ(out, readFixture(c.expected));
+  }
 }
 
 const RefCase xmlsecCases[] = {
@@ -37,20 +43,21 @@ const RefCase xmlsecCases[] = {
     {"c14n/pis.xml", 5, "c14n/pis.ref5"},
     {"c14n/pis.xml", 6, "c14n/pis.ref6"},
     {"c14n/pis.xml", 7, "c14n/pis.ref7"},
-    {"c14n/pis.xml", 8, "c14n/pis.ref8"},
+    {"c14n/pis.xml", 8, "c14n/pis.ref8", false},  // self::comment()
     {"c14n/dtd.xml", 0, "c14n/dtd.ref0"},
     {"c14n/dtd.xml", 1, "c14n/dtd.ref1"},
     {"c14n/dtd.xml", 2, "c14n/dtd.ref2"},
 };
 INSTANTIATE_TEST_SUITE_P(Xmlsec, C14nAgainstOthers, ::testing::ValuesIn(xmlsecCases));
 
-// merlin-c14n-three: reference i's expected octets are c14n-i.txt.
+// merlin-c14n-three: reference i's expected octets are c14n-i.txt. Each nine
+// filters are the same; the narrow road takes the first (one step) only.
 std::vector<RefCase> merlinCases() {
   static std::string names[27];
   std::vector<RefCase> out;
   for (int i = 0; i < 27; ++i) {
     names[i] = "merlin/c14n-three-c14n-" + std::to_string(i) + ".txt";
-    out.push_back({"merlin/c14n-three.xml", i, names[i].c_str()});
+    out.push_back({"merlin/c14n-three.xml", i, names[i].c_str(), i % 9 == 0});
   }
   return out;
 }

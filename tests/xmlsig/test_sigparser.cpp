@@ -166,16 +166,20 @@ TEST(SigParser, XmlsecSignedDocuments) {
 // attribute alone), digested to xmlsec1's octets; a changed octet in what they
 // select no longer matches, one outside it changes nothing. The large ones: an
 // XPath filter reference beside them, whose work is bounded the same way.
+// The narrow road refuses unions, attributes, texts and comments.
 TEST(SigParser, XPointerReferencesAsXmlsecDigestsThem) {
   const struct {
     const char* name;
     size_t refs;
     const char* inside;   // in what reference 0 selects
     const char* outside;  // in none of them
+    int32_t rc = 0;
   } cases[] = {
-      {"element", 1, "x &amp; y", "E</e>"},      {"predicate", 2, ">D</d>", "E</e>"},
-      {"union", 2, ">D</d>", "<!-- before -->"}, {"nodes", 2, "foo=\"other\"", "B text"},
-      {"enveloped", 1, "inside c", "B text"},
+      {"element", 1, "x &amp; y", "E</e>"},
+      {"predicate", 2, ">D</d>", "E</e>"},
+      {"union", 2, ">D</d>", "<!-- before -->", fullRoadOnly(0)},
+      {"nodes", 2, "foo=\"other\"", "B text", fullRoadOnly(0)},
+      {"enveloped", 1, "inside c", "B text", fullRoadOnly(0)},
       // The forms signers use, over invoices of 40-100 KB.
       {"large-root", 1, "sekcja 8", "sig-root"},  // xpointer(/), enveloped, comments kept
       {"large-id", 1, "Pozycja 40:", "Firma Handlowa"},
@@ -188,7 +192,8 @@ TEST(SigParser, XPointerReferencesAsXmlsecDigestsThem) {
     SCOPED_TRACE(c.name);
     const std::string xml = load(std::string(c.name) + ".xml");
     Parsed p(xml);
-    ASSERT_EQ(0, p.parse()) << p.reportText();
+    ASSERT_EQ(c.rc, p.parse()) << p.reportText();
+    if (c.rc != 0) continue;
     ASSERT_EQ(c.refs, p.parser->references.items.size());
     size_t n = 0;
     for (XmlRef* r : p.parser->references.items) {
@@ -242,7 +247,7 @@ TEST(SigParser, XPointerReferenceFailures) {
     int32_t rc;
   } cases[] = {
       {"#xpointer(//nothing)", 139},
-      {"#xpointer(count(//*))", 139},               // no node set: no result
+      {"#xpointer(count(//*))", fullRoadOnly(139)},  // no node set: no result
       {"#xpointer(/doc/b/range-to(/doc/e))", 140},  // a range
       {"#xpointer(string-range(/doc/b,'B'))", 140},  // libxml2's would never end
       {"#xpointer(//*[count(//*[count(//*) > 0]) > 0])", 140},
@@ -250,9 +255,10 @@ TEST(SigParser, XPointerReferenceFailures) {
       {"#cee", 139},
       {"#xpointer(id('cee'))", 139},
       {"#xpointer(id(&quot;cee&quot;))", 139},
-      {"#xpointer(/doc/b | /doc/e)", 0},    // no URI: taken as written
+      {"#xpointer(/doc/b | /doc/e)", fullRoadOnly(0)},  // no URI: taken as written
       {"#xpointer(/doc/%62)", 0},           // a URI: its escapes read
-      {"#xpointer(here()/../../../b)", 139},  // libxml2's here(): no node set to step from
+      // libxml2's here(): no node set to step from
+      {"#xpointer(here()/../../../b)", fullRoadOnly(139)},
       {"#element(cee)", 139},
       {"#1x", 137},
   };
@@ -318,6 +324,7 @@ TEST(SigParser, SavedObjectsAreWhatWasSigned) {
     bool digestMatches;
     int32_t saved;
     const char* content;
+    int32_t rc = 0;  // of the parse
   } cases[] = {
       {"enveloping-rsa1.xml", nullptr, "", "", true, 0, "payload"},
       {"enveloping-rsa1.xml",
@@ -327,7 +334,7 @@ TEST(SigParser, SavedObjectsAreWhatWasSigned) {
       {"enveloping-rsa1.xml",
        "<Transforms><Transform Algorithm=\"http://www.w3.org/TR/1999/REC-xpath-19991116\">"
        "<XPath>not(self::text())</XPath></Transform></Transforms>",
-       "", "", false, 139, nullptr},
+       "", "", false, 139, nullptr, fullRoadOnly(0)},
       {"enveloping-rsa1.xml",
        "<Transforms><Transform Algorithm=\"http://www.w3.org/2000/09/xmldsig#enveloped-signature\"/>"
        "</Transforms>",
@@ -355,7 +362,8 @@ TEST(SigParser, SavedObjectsAreWhatWasSigned) {
     }
     if (*c.from) xml.replace(xml.find(c.from), strlen(c.from), c.to);
     Parsed p(xml);
-    ASSERT_EQ(0, p.parse()) << p.reportText();
+    ASSERT_EQ(c.rc, p.parse()) << p.reportText();
+    if (c.rc != 0) continue;
     ASSERT_EQ(1, p.parser->countSignedObjects());
     EXPECT_EQ(c.digestMatches, p.parser->references.items.front()->digest->matches());
     MemFile out;
@@ -647,13 +655,13 @@ TEST(SigParser, WrappedSignaturesAreRefused) {
 }
 
 // The W3C interop signatures: every same-document reference's digest equals
-// the DigestValue its signer wrote.
+// the DigestValue its signer wrote. The narrow road refuses c14n-three's filters.
 TEST(SigParser, W3cInteropDigests) {
   const struct {
     const char* file;
     int32_t code;  // what KeyInfo makes of it (KeyValue alone is not read)
   } cases[] = {
-      {"merlin/c14n-three.xml", 0},
+      {"merlin/c14n-three.xml", fullRoadOnly(0)},
       {"merlin/exc-signature.xml", 89},
       {"merlin/23-signature-enveloping-rsa.xml", 89},
       {"merlin/23-signature-enveloped-dsa.xml", 89},
@@ -664,6 +672,7 @@ TEST(SigParser, W3cInteropDigests) {
     SCOPED_TRACE(c.file);
     Parsed p(readFixture(c.file));
     EXPECT_EQ(c.code, p.parse());
+    if (c.code == 140) continue;
     if (c.code) { EXPECT_NE(std::string::npos, p.reportText().find("KeyInfo")) << p.reportText(); }
     ASSERT_FALSE(p.parser->references.items.empty());
     for (XmlRef* r : p.parser->references.items) EXPECT_TRUE(r->digest->matches()) << r->uri;

@@ -11,6 +11,7 @@
 #include "xmlsig/xpointershapes.h"
 
 #include <gtest/gtest.h>
+#include <cstdlib>
 #include <libxml/xpathInternals.h>
 #include <libxml/xpointer.h>
 
@@ -135,7 +136,8 @@ TEST(XPointerBound, ThousandReferencesShareOneBudget) {
 }
 
 // The legitimate forms over a document of 50,000 nodes select what libxml2's
-// own XPointer selects, within one document's budget.
+// own XPointer selects, within one document's budget; the narrow road refuses
+// the unions.
 TEST(XPointerBound, LegitimateFormsOverALargeDocument) {
   const std::string s = xpointerLargeDoc();
   ParsedDoc d(s);
@@ -147,6 +149,7 @@ TEST(XPointerBound, LegitimateFormsOverALargeDocument) {
     const char* expr;
     const char* plain;  // the same selection for libxml2's XPointer alone
     size_t count;
+    int32_t rc = 0;
   } cases[] = {
       {"x7_3", "xpointer(//*[@Id='x7_3'])", 1},
       {"xpointer(id('g42'))", "xpointer(//*[@Id='g42'])", 1},
@@ -157,28 +160,31 @@ TEST(XPointerBound, LegitimateFormsOverALargeDocument) {
       {"xpointer(//g)", nullptr, 500},
       {"xpointer(//a[@k='1'])", nullptr, 4000},
       {"xmlns(q=urn:p)xpointer(//q:b)", nullptr, 500},
+      {"xpointer(//*[@Id='none'])", nullptr, 0, 139},
       {"xpointer(id('g1') | id('g2') | //*[@Id='x5_5'])",
-       "xpointer(//*[@Id='g1' or @Id='g2' or @Id='x5_5'])", 3},
-      {"xpointer(/r/g[3] | /r/g[1]/a[2])", nullptr, 2},
-      {"xpointer(//*[@Id='none'])", nullptr, 0},
+       "xpointer(//*[@Id='g1' or @Id='g2' or @Id='x5_5'])", 3, fullRoadOnly(0)},
+      {"xpointer(/r/g[3] | /r/g[1]/a[2])", nullptr, 2, fullRoadOnly(0)},
       // Unions of elements picked by attribute value, each side bounded by the
       // elements carrying that value rather than by all elements of the name.
-      {"xpointer(//a[@Id='x1_1'] | //a[@Id='x2_2'] | //a[@Id='x3_3'])", nullptr, 3},
+      {"xpointer(//a[@Id='x1_1'] | //a[@Id='x2_2'] | //a[@Id='x3_3'])", nullptr, 3,
+       fullRoadOnly(0)},
       {"xpointer(//a[@Id=\"x1_1\"] | //a['x2_2'=@Id] | //a[attribute::Id='x3_3'] | "
        "//a[1][@Id='x5_0'])",
-       "xpointer(//a[@Id='x1_1'] | //a[@Id='x2_2'] | //a[@Id='x3_3'] | //a[@Id='x5_0'])", 4},
+       "xpointer(//a[@Id='x1_1'] | //a[@Id='x2_2'] | //a[@Id='x3_3'] | //a[@Id='x5_0'])", 4,
+       fullRoadOnly(0)},
       {"xpointer(//a[@Id='x1_1'] | //a[@Id='x2_2'] | //a[@Id='x3_3'] | //a[@Id='x4_4'] | "
        "//a[@Id='x5_5'])",
-       nullptr, 5},
+       nullptr, 5, fullRoadOnly(0)},
   };
   XmlWorkBudget total;
   for (const auto& c : cases) {
     XmlWorkBudget budget;
     std::vector<xmlNodePtr> ours;
     int32_t rc = select(d.holder.root, c.expr, budget, &ours);
-    ASSERT_EQ(rc, c.count ? 0 : 139) << c.expr;
-    EXPECT_EQ(ours.size(), c.count) << c.expr;
+    ASSERT_EQ(rc, c.rc) << c.expr;
     total.charge(spent(budget));
+    if (rc == 140) continue;
+    EXPECT_EQ(ours.size(), c.count) << c.expr;
     // libxml2 alone, over the tree as it is (no Ids of its own: the plain form
     // selects by attribute).
     xmlXPathContextPtr ctxt = xmlXPtrNewContext(d.holder.doc, d.holder.root, nullptr);
@@ -201,6 +207,7 @@ TEST(XPointerBound, LegitimateFormsOverALargeDocument) {
 // and every value of the name is one text: values shared by many elements, an
 // inequality, or a value built of an entity reference keep the bound by name.
 TEST(XPointerBound, AttributeValuesBoundOnlyWhatTheySelect) {
+  FullRoadScope full;
   ParsedDoc large(xpointerLargeDoc());
   ASSERT_EQ(large.rc, 0);
   XmlXPointerDocStats stats = xmlXPointerGatherStats(large.holder.doc);
@@ -263,6 +270,7 @@ TEST(XPointerBound, BoundsAddUpInTheBudget) {
 // bounded far above a cheap one over the same document (measured here, the
 // costly ones run 10 to 1,000 times longer).
 TEST(XPointerBound, CostlyFormsAreBoundedHigher) {
+  FullRoadScope full;
   std::string text(100, 'x'), longText(1000, 'x'), spaces = "<r";
   for (int i = 0; i < 250; ++i) spaces += " xmlns:n" + std::to_string(i) + "='u'";
   spaces += ">";
@@ -295,6 +303,7 @@ TEST(XPointerBound, CostlyFormsAreBoundedHigher) {
 // How the expression is read: each xpointer() part's XPath put in parentheses
 // (escapes kept), ranges and unreadable XPath refused, other schemes passed on.
 TEST(XPointerBound, PlanReadsTheFramework) {
+  FullRoadScope full;
   XmlXPointerDocStats stats;
   const struct {
     const char* expr;
@@ -342,7 +351,8 @@ TEST(XPointerBound, PlanReadsTheFramework) {
 // lang() is ours (the tree's xml:lang, never the DTD): it selects what
 // libxml2's own selects, DTD defaults (put in the tree at parsing), case and
 // subtags included; and over the crafted shape (an internal subset, 240
-// nested prefixed elements of long names) it is bounded and runs.
+// nested prefixed elements of long names) it is bounded and runs. The narrow
+// road refuses it.
 TEST(XPointerBound, LangSelectsAsLibxml2AndIsBounded) {
   ParsedDoc d(
       "<!DOCTYPE r [<!ATTLIST d xml:lang CDATA 'pl-PL'>]><r xml:lang='en'><a/><b xml:lang='PL'/>"
@@ -361,8 +371,10 @@ TEST(XPointerBound, LangSelectsAsLibxml2AndIsBounded) {
       theirs.push_back(plain->nodesetval->nodeTab[i]);
     xmlXPathFreeObject(plain);
     xmlXPathFreeContext(ctxt);
-    EXPECT_EQ(rc, theirs.empty() ? 139 : 0) << expr;
-    EXPECT_EQ(ours, theirs) << expr;
+    EXPECT_EQ(rc, fullRoadOnly(theirs.empty() ? 139 : 0)) << expr;
+    if (rc != 140) {
+      EXPECT_EQ(ours, theirs) << expr;
+    }
   }
   std::string doc = "<!DOCTYPE ds:Signature [<!ATTLIST l x CDATA #IMPLIED>]><ds:Signature "
                     "xmlns:ds='urn:d'>";
@@ -374,7 +386,7 @@ TEST(XPointerBound, LangSelectsAsLibxml2AndIsBounded) {
   ASSERT_EQ(crafted.rc, 0);
   XmlIdIndexScope craftedScope(crafted.holder.doc);
   XmlWorkBudget budget;
-  EXPECT_EQ(select(crafted.holder.root, "xpointer(//l[lang('pl')])", budget), 139);
+  EXPECT_EQ(select(crafted.holder.root, "xpointer(//l[lang('pl')])", budget), fullRoadOnly(139));
   EXPECT_FALSE(budget.exhausted());
 }
 
@@ -415,6 +427,7 @@ TEST(XPointerBound, LongSharedNamesArePricedByTheirOctets) {
 // The cap holds on its own: an expression bounded above it is refused before
 // it runs even when the budget would cover it.
 TEST(XPointerBound, CapRefusesWhatTheBudgetWouldCover) {
+  FullRoadScope full;
   std::string doc = "<r>";
   for (int i = 0; i < 1000; ++i) doc += "<g>" + repeatText("<a k='1'/><a k='2'/><a k='3'/>", 12) + "</g>";
   doc += "</r>";
@@ -481,8 +494,17 @@ TEST(XPointerBound, NarrowRoadAcceptsTheLinearFormsOnly) {
   const XmlBoundRoad narrow = XmlBoundRoad::NARROW;
   xmlBoundOverrideRoad(&narrow);
   EXPECT_EQ(xmlBoundRoad(), XmlBoundRoad::NARROW);
-  xmlBoundOverrideRoad(nullptr);
-  EXPECT_EQ(xmlBoundRoad(), XmlBoundRoad::FULL);  // the libxml2 the build is checked on
+  {
+    FullRoadScope full;
+    EXPECT_EQ(xmlBoundRoad(), XmlBoundRoad::FULL);
+  }
+  // Given back: narrow where TALVORIN_XML_NARROW_ROAD asks (the suite's second
+  // run) or libxml2 is not the one the build is checked on, else full.
+  const char* asked = getenv("TALVORIN_XML_NARROW_ROAD");
+  const bool narrowAsked = asked && *asked && std::string(asked) != "0";
+  EXPECT_EQ(xmlBoundRoad(), narrowAsked || std::string(xmlParserVersion) != "20914"
+                                ? XmlBoundRoad::NARROW
+                                : XmlBoundRoad::FULL);
 }
 
 // An XPath filter is bounded over all the nodes it is asked about: a quadratic
@@ -558,6 +580,7 @@ double octetsCompared(const xmlChar* a, const xmlChar* b) {
 // Over prefixes that share all but their last three octets, the bound covers
 // the octets both read (a unit each).
 TEST(XPointerBound, NamespaceStepPricesBothPrefixComparisons) {
+  FullRoadScope full;
   const std::string stem(1497, 'p');
   std::string doc = "<r";
   for (int i = 0; i < 60; ++i) doc += " xmlns:" + stem + std::to_string(100 + i) + "='u'";
