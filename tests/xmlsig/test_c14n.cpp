@@ -13,6 +13,10 @@ struct RefCase {
   bool narrow = true;  // the narrow road takes its forms (else it refuses them: 140)
 };
 
+// Named by document and reference (not by the bytes of its pointers, which
+// change from build to build).
+void PrintTo(const RefCase& c, std::ostream* os) { *os << c.doc << " reference " << c.ref; }
+
 class C14nAgainstOthers : public ::testing::TestWithParam<RefCase> {};
 
 TEST_P(C14nAgainstOthers, SameOctets) {
