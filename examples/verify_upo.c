@@ -48,7 +48,9 @@ enum { DIGEST_FIELD = 2 };
  * through printData: a character is printed in the terminal's character set ('?' where the set
  * lacks it) unless it is a control, which is shown escaped so that no data item can break its line,
  * print a verdict of its own or drive the terminal: C0 but TAB, DEL and each byte of invalid UTF-8
- * as \xHH, C1, U+2028/U+2029 and the bidirectional overrides and isolates as <U+HHHH>. */
+ * as \xHH, C1, U+2028/U+2029 and the bidirectional overrides and isolates as <U+HHHH>. Within a
+ * name's quotes '"' and '\' are shown as \" and \\ too, so that a name can neither close its
+ * quotes nor pass its own text off as an escape. */
 static iconv_t toTerminal = (iconv_t)-1; /* UTF-8 to the terminal's set; unused for a UTF-8 one */
 static int terminalUtf8;
 
@@ -85,13 +87,16 @@ static size_t decodeUtf8(const unsigned char* s, size_t n, unsigned long* cp) {
   return extra + 1;
 }
 
-static void printData(FILE* stream, const char* text, size_t length) {
+static void printData(FILE* stream, const char* text, size_t length, int quoted) {
   const unsigned char* s = (const unsigned char*)text;
   size_t i = 0;
   while (i < length) {
     unsigned long cp = 0;
     size_t n = decodeUtf8(s + i, length - i, &cp);
-    if (n == 0 || (cp < 0x20 && cp != '\t') || cp == 0x7F) {
+    if (quoted && n == 1 && (cp == '"' || cp == '\\')) {
+      fputc('\\', stream);
+      fputc((int)cp, stream);
+    } else if (n == 0 || (cp < 0x20 && cp != '\t') || cp == 0x7F) {
       fprintf(stream, "\\x%02X", s[i]);
       n = 1;
     } else if ((cp >= 0x80 && cp <= 0x9F) || (cp >= 0x2028 && cp <= 0x202E) ||
@@ -112,7 +117,7 @@ static void printData(FILE* stream, const char* text, size_t length) {
 }
 
 static void printDataText(FILE* stream, const char* text) {
-  if (text) printData(stream, text, strlen(text));
+  if (text) printData(stream, text, strlen(text), 0);
 }
 
 /* The start of a message about an input: its file or folder name (from the command line or the
@@ -120,7 +125,7 @@ static void printDataText(FILE* stream, const char* text) {
  * the quote keeps a name that begins "Werdykt:" from reading as the verdict. */
 static void printNameLabel(FILE* stream, const char* name) {
   fputc('"', stream);
-  printDataText(stream, name);
+  printData(stream, name, strlen(name), 1);
   fputs("\": ", stream);
 }
 
@@ -136,7 +141,7 @@ static void printLibraryText(FILE* stream, const char* text) {
   cd = iconv_open("UTF-8", "CP1250");
   utf8 = malloc(3 * inLeft + 1);
   if (cd == (iconv_t)-1 || !utf8) {
-    printData(stream, text, inLeft);
+    printData(stream, text, inLeft, 0);
   } else {
     in = (char*)text, out = utf8, outLeft = 3 * inLeft;
     while (inLeft > 0)
@@ -144,7 +149,7 @@ static void printLibraryText(FILE* stream, const char* text) {
         *out++ = *in++;
         --inLeft, --outLeft;
       }
-    printData(stream, utf8, (size_t)(out - utf8));
+    printData(stream, utf8, (size_t)(out - utf8), 0);
   }
   free(utf8);
   if (cd != (iconv_t)-1) iconv_close(cd);
@@ -158,7 +163,7 @@ static void printReport(const char* report) {
     size_t length = end ? (size_t)(end - report) : strlen(report);
     size_t shown = length > 0 && report[length - 1] == '\r' ? length - 1 : length;
     fputs("  ", stdout);
-    printData(stdout, report, shown);
+    printData(stdout, report, shown, 0);
     fputc('\n', stdout);
     report += end ? length + 1 : length;
   }

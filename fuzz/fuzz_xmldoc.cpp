@@ -12,6 +12,7 @@
 #include "base/talexception.h"
 #include "xmlsig/conv_xml.h"
 #include "xmlsig/xmlc14transform.h"
+#include "xmlsig/xmlcodes.h"
 #include "xmlsig/xmlmisc.h"
 #include "xmlsig/xmltransformchain.h"
 #include "xmlsig/xmlxpathtransform.h"
@@ -28,7 +29,9 @@ namespace {
 void quiet(void*, const char*, ...) {}
 
 // Our canonicaliser, then libxml2's on the same selection: where both finish
-// within the budget they agree, octet for octet.
+// within the budget they agree, octet for octet. A stop at a scope is each
+// side's own (libxml2's canonicaliser holds more memory than ours, so over
+// some 100,000 elements it alone stops at 89), and nothing is compared then.
 void canonicalise(xmlNodePtr node, uint8_t options, uint8_t selection, XmlWorkBudget& budget) {
   std::string octets[2];
   int32_t rc[2] = {0, 0};
@@ -45,6 +48,7 @@ void canonicalise(xmlNodePtr node, uint8_t options, uint8_t selection, XmlWorkBu
     }
   }
   if (budget.exhausted()) return;
+  if (rc[0] == xmlrc::INV_MSG || rc[1] == xmlrc::INV_MSG) return;  // a memory scope's stop
   if (rc[0] != rc[1] && octets[1].size() < (1u << 20)) abort();
   if (octets[0] != octets[1]) abort();
 }

@@ -5,7 +5,9 @@
 # -merge=1; the inputs already there stay). Prints coverage and features of
 # the committed corpus before and after.
 #   fuzz/grow.sh [-s SECONDS] [NAME...]     (SECONDS default 150)
-#   FUZZ_BUILD, FUZZ_TIMEOUT as in fuzz/run.sh
+#   FUZZ_BUILD as in fuzz/run.sh
+#   FUZZ_TIMEOUT  seconds one input may take (default 10): a slower one is a
+#                 finding here, where nothing else runs beside it
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)

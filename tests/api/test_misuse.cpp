@@ -6,6 +6,7 @@
 #include "talvorin.h"
 
 #include "apisession.h"
+#include "hangguard.h"
 
 #include <gtest/gtest.h>
 
@@ -264,13 +265,13 @@ TEST_F(Misuse, EveryEntryPointRefusesFreedForeignAndSwappedHandles) {
   EXPECT_EQ(21, talDeinit(ctx));
 }
 
-// The call on another thread, given some seconds: a call that waits for a writer that never
-// comes (or reads an endless device) ends the program with a message instead of hanging it.
+// The call on another thread, given up to the hang guard: a call that waits for a writer that
+// never comes (or reads an endless device) ends the program with a message instead of hanging it.
 int32_t within(const char* what, const std::function<int32_t()>& call) {
   auto task = std::make_shared<std::packaged_task<int32_t()>>(call);
   std::future<int32_t> result = task->get_future();
   std::thread([task] { (*task)(); }).detach();
-  if (result.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+  if (result.wait_for(std::chrono::seconds(HANG_GUARD_SECONDS)) != std::future_status::ready) {
     std::fprintf(stderr, "%s did not return: it waits on what is no regular file\n", what);
     std::_Exit(1);
   }

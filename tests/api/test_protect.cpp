@@ -15,6 +15,7 @@
 #include "net/localtsa.h"
 #include "platform/registrysandbox.h"
 #include "store/dbbase.h"
+#include "hangguard.h"
 #include "../keys/softhsm.h"
 
 #include <gtest/gtest.h>
@@ -211,7 +212,7 @@ TEST_F(Protect, FileStreamsTakeRegularFilesOnlyWithoutWaiting) {
     auto made = std::async(std::launch::async, [&] { return talCreateFileStream(row.path.c_str(), row.mode, &s); });
     // A call that does not wait answers at once; one that waits for a writer
     // never would: the guard need not be tight, and is not, for a busy machine.
-    if (made.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+    if (made.wait_for(std::chrono::seconds(HANG_GUARD_SECONDS)) != std::future_status::ready) {
       // Let the blocked open go (a writer arrives) before failing.
       const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
       if (writer >= 0) ::close(writer);

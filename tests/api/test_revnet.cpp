@@ -200,7 +200,7 @@ TEST(RevocationNetworkAdapter, FetchedCrlAndOcspAnswerDecideTheStatus) {
     settings.table[c.kind] = {c.url};
     if (c.option) settings.options[c.option] = 1;
     NetworkManager network(&settings);
-    network.setTimeoutMs(10000);
+    network.setTimeoutMs(HANG_GUARD_MS);
     RevocationNetworkAdapter adapter(network, &settings);
     // After every answer's thisUpdate: the responder dates its answers now.
     FixedPathClock clock(static_cast<int64_t>(time(nullptr)) + 60);

@@ -59,7 +59,7 @@ TEST(RevocationNetworkAdapterAllocation, NoCertificateIsLostWhenMemoryRunsOut) {
   Settings settings;
   settings.url = server.url("/end.der");
   NetworkManager manager(&settings);
-  manager.setTimeoutMs(3000);
+  manager.setTimeoutMs(HANG_GUARD_MS);
   RevocationNetworkAdapter adapter(manager, &settings);
 
   bool finished = false;

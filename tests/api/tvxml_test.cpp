@@ -11,6 +11,7 @@
 #include "keys/talprofile.h"
 #include "platform/registrysandbox.h"
 #include "threadtime.h"
+#include "hangguard.h"
 #include "pki/sig/sigrecords.h"
 #include "pki/x509/crl.h"
 #include "xmlsig/xmlmisc.h"
@@ -933,7 +934,7 @@ TEST_F(TvXml, APipeIsNotADocument) {
     return tvXmlLoadDocFile(c, pipe.c_str(), nullptr, &d);
   });
   // Answered at once, or never while nobody writes: a guard far beyond a busy machine.
-  const bool answered = loading.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+  const bool answered = loading.wait_for(std::chrono::seconds(HANG_GUARD_SECONDS)) == std::future_status::ready;
   if (!answered) {
     // Release the waiting open so that the test ends.
     int fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);

@@ -2,6 +2,7 @@
 // delete refuses what it does not find as that kind or what its own thread holds, a refused
 // take leaves the handle live, and a pause keeps holds out while it lasts.
 #include "base/livehandles.h"
+#include "hangguard.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +22,7 @@ using namespace std::chrono_literals;
 
 // Threads that wait for each other for ever cannot be joined: the test ends the process.
 void finishesSoon(std::future<void>& done, const char* what) {
-  if (done.wait_for(10s) == std::future_status::ready) return;
+  if (done.wait_for(std::chrono::seconds(HANG_GUARD_SECONDS)) == std::future_status::ready) return;
   std::fprintf(stderr, "%s never ended: the threads wait for each other\n", what);
   std::_Exit(1);
 }
@@ -196,7 +197,7 @@ TEST(LiveHandles, AForkedChildWaitsForNoThreadOfItsParent) {
   ASSERT_LT(0, child);
   int status = 0;
   pid_t ended = 0;
-  for (int i = 0; i < 1000 && ended == 0; ++i) {
+  for (int i = 0; i < HANG_GUARD_SECONDS * 100 && ended == 0; ++i) {
     ended = ::waitpid(child, &status, WNOHANG);
     if (ended == 0) std::this_thread::sleep_for(10ms);
   }

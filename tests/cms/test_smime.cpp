@@ -24,7 +24,6 @@
 
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -877,21 +876,18 @@ TEST_F(Smime, AContentOfHundredsOfMegabytesStreamsInFlatMemory) {
     CountingOutput out;
     ASSERT_EQ(0, protect(&keys, settings, SMIME_FLAG_SIGN | SMIME_FLAG_ENCRYPT, both(), in, out));
   }
+  // Memory is what this checks: a speed belongs to a benchmark, which a busy machine
+  // cannot fail.
   const long before = peakKiB();
-  const auto start = std::chrono::steady_clock::now();
   const uint32_t total = 300u << 20;
   PatternInput in(total);
   CountingOutput out;
   ASSERT_EQ(0, protect(&keys, settings, SMIME_FLAG_SIGN | SMIME_FLAG_ENCRYPT, both(), in, out));
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const long growth = peakKiB() - before;
-  std::printf("300 MiB signed and enveloped in %.1f s, peak memory grew %ld KiB\n", seconds,
-              growth);
+  std::printf("300 MiB signed and enveloped, peak memory grew %ld KiB\n", growth);
   // Two base64 layers over the content: about 16/9 of it.
   EXPECT_GT(out.written, uint64_t(total) * 16 / 9);
   EXPECT_LT(growth, 16 * 1024);
-  EXPECT_LT(seconds, 30.0);
 }
 
 TEST(SmimeSettingsOfTheConfiguration, AlgorithmsAndOptionTwo) {

@@ -7,6 +7,7 @@
 
 #include "cms/tsrequest.h"
 #include "net/localtsa.h"
+#include "hangguard.h"
 #include "net/netmanager.h"
 
 #include <gtest/gtest.h>
@@ -35,7 +36,7 @@ class Settings : public NetworkSettings {
 
 class NetEnv : public TimeStampRequestEnv {
  public:
-  explicit NetEnv(const Settings& s) : manager(&s) { manager.setTimeoutMs(5000); }
+  explicit NetEnv(const Settings& s) : manager(&s) { manager.setTimeoutMs(HANG_GUARD_MS); }
   void write(const std::string& text) override { report += text; }
   void addWarning(uint32_t bits) override { warnings |= bits; }
   int32_t option(int32_t number) override { return options[number]; }

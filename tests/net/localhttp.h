@@ -4,12 +4,15 @@
 // proxy opens one). Stopped and joined by its destructor.
 #pragma once
 
+#include "hangguard.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <fcntl.h>
 #include <spawn.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -225,10 +228,19 @@ inline int closedLocalPort()
   return ntohs(a.sin_port);
 }
 
-// Whether something accepts connections on the port of 127.0.0.1 within the time.
-inline bool localPortOpen(int port, int ms)
+// Whether the program started as `pid` has ended (it is left to be waited for).
+inline bool programEnded(pid_t pid)
 {
-  for (int waited = 0; waited < ms; waited += 50) {
+  siginfo_t info{};
+  return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+         info.si_pid == pid;
+}
+
+// Whether something accepts connections on the port of 127.0.0.1 within the time, while the
+// program `pid` (when given) runs.
+inline bool localPortOpen(int port, long ms, pid_t pid = 0)
+{
+  for (long waited = 0; waited < ms && !(pid > 0 && programEnded(pid)); waited += 50) {
     const int s = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;

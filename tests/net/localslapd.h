@@ -42,11 +42,12 @@ class LocalSlapd {
     const std::string listen = "ldap://127.0.0.1:" + std::to_string(port) + "/";
     const char* run[] = {"slapd", "-d", "0", "-f", conf.c_str(), "-h", listen.c_str(), nullptr};
     runQuiet(run, false, &pid);
-    for (int i = 0; pid && i < 100; ++i) {  // ready once a search answers
+    // Ready once a search answers.
+    for (long waited = 0; pid && waited < HANG_GUARD_MS && !programEnded(pid); waited += 50) {
       std::vector<std::vector<uint8_t>> v;
       LdapQuery probe;
       probe.url = url("c=PL");
-      probe.timeoutMs = 500;
+      probe.timeoutMs = 5000;
       if (ldapFetch(probe, v) == NET_OK)
         break;
       usleep(50 * 1000);

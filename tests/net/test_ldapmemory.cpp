@@ -110,7 +110,7 @@ TEST(LdapMemory, ManyLargeEntriesAreNotAllHeld)
     query.scope = LDAP_QUERY_SUBTREE;
     query.attributes = {"certificateRevocationList;binary"};
     query.maxBytes = row.cap;
-    query.timeoutMs = 5000;
+    query.timeoutMs = HANG_GUARD_MS;
     std::vector<std::vector<uint8_t>> values;
     liveBytes = 0;
     peakBytes = 0;

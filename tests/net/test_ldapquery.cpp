@@ -63,7 +63,7 @@ TEST(LdapQuery, CrlsAndCertificatesFromSlapd)
 
   TestSettings settings;
   NetworkManager manager(&settings);
-  manager.setTimeoutMs(3000);
+  manager.setTimeoutMs(HANG_GUARD_MS);
   struct Row {
     std::string uri;
     int32_t expected;
@@ -125,7 +125,7 @@ TEST(LdapQuery, CertificatesByEmailAddress)
                    slapd.url("O=Siec%20testowa,c=PL"), slapd.url("c=PL"), slapd.url("o=Inna,c=PL"),
                    "http://127.0.0.1:" + std::to_string(closedLocalPort()) + "/c=PL"};
   NetworkManager manager(&settings);
-  manager.setTimeoutMs(3000);
+  manager.setTimeoutMs(HANG_GUARD_MS);
   struct Row {
     const char* base;
     const char* address;
@@ -190,7 +190,7 @@ TEST(LdapQuery, CertificateOfANameEndingInAnEmailAddress)
   TestSettings settings;
   settings.list = {slapd.url("")};
   NetworkManager manager(&settings);
-  manager.setTimeoutMs(3000);
+  manager.setTimeoutMs(HANG_GUARD_MS);
   CertList certs;
   ASSERT_EQ(NET_OK, manager.queryForCertificatesByDn(authority.tbsCertificate.subject, certs));
   ASSERT_EQ(1u, certs.size());
@@ -215,7 +215,7 @@ TEST(LdapQuery, CertificatesByIssuerAndSerialNumber)
   TestSettings settings;
   settings.list = {slapd.url("c=PL")};
   NetworkManager manager(&settings);
-  manager.setTimeoutMs(3000);
+  manager.setTimeoutMs(HANG_GUARD_MS);
   ASNinteger serial10, serial16, serial99;
   serial10.set(0x10);
   serial16.set(0x16);

@@ -44,7 +44,7 @@ class LocalProgram {
     const std::string line = "cd '" + dataDir + "' && exec " + command;
     const char* argv[] = {"sh", "-c", line.c_str(), nullptr};
     runQuiet(argv, false, &pid);
-    started = pid > 0 && localPortOpen(port, 10000);
+    started = pid > 0 && localPortOpen(port, HANG_GUARD_MS, pid);
   }
   ~LocalProgram()
   {
@@ -80,7 +80,7 @@ int32_t fetch(const std::string& url, const std::string& caFile, NetResponse& re
   NetRequest request;
   request.url = url;
   request.caFile = caFile;
-  request.timeoutMs = 5000;
+  request.timeoutMs = HANG_GUARD_MS;
   request.proxy = proxy;
   return netFetch(request, response);
 }
@@ -117,7 +117,7 @@ TEST(NetLive, HttpsServersAreTrustedThroughTheCaFileAndTheirName)
   // The manager hands the configured trust to its transfers.
   TestSettings settings;
   NetworkManager manager(&settings);
-  manager.setTimeoutMs(5000);
+  manager.setTimeoutMs(HANG_GUARD_MS);
   CrlList crls;
   EXPECT_EQ(NET_CONNECT_FAILED,
             manager.queryForCRL(local->url("https", "/ca.crl"), nullptr, crls, 0, nullptr));
@@ -190,7 +190,7 @@ TEST(NetLive, HttpsThroughAConnectProxy)
   settings.viaProxy.host = "127.0.0.1";
   settings.viaProxy.port = static_cast<uint32_t>(proxy.server.port);
   NetworkManager manager(&settings);
-  manager.setTimeoutMs(5000);
+  manager.setTimeoutMs(HANG_GUARD_MS);
   proxy.wanted = true;
   CrlList crls;
   EXPECT_EQ(NET_PROXY_AUTH, manager.queryForCRL(tls->url("https", "/ca.crl"), nullptr, crls, 0, nullptr));
@@ -213,7 +213,7 @@ TEST(NetLive, AnonymousFtp)
   ASSERT_TRUE(ftp.started) << "pyftpdlib";
   TestSettings settings;
   NetworkManager manager(&settings);
-  manager.setTimeoutMs(5000);
+  manager.setTimeoutMs(HANG_GUARD_MS);
   struct Row {
     const char* path;
     size_t cap;
@@ -239,7 +239,7 @@ TEST(NetLive, NamesThatCannotResolve)
                               "ftp://" + host + "/ca.crl", "ldap://" + host + "/c=PL"};
   TestSettings settings;
   NetworkManager manager(&settings);
-  manager.setTimeoutMs(5000);
+  manager.setTimeoutMs(HANG_GUARD_MS);
   for (const std::string& url : urls) {
     CrlList crls;
     EXPECT_EQ(NET_NO_SERVER, manager.queryForCRL(url, nullptr, crls, 0, nullptr)) << url;

@@ -188,7 +188,7 @@ TEST(NetworkManager, TimeStampAnswersByServerMask)
   settings.table[NET_SERVER_TIMESTAMP] = {refused, server.url("/tsa"), server.url("/tsa-html"),
                                           server.url("/garbage")};
   NetworkManager manager(&settings);
-  manager.setTimeoutMs(3000);
+  manager.setTimeoutMs(HANG_GUARD_MS);
   const std::vector<uint8_t> query = readData("ts.req");
   struct Row {
     uint32_t mask;
@@ -215,7 +215,7 @@ TEST(NetworkManager, TimeStampServerWithAnUnresolvableNameIsOneFailure)
   TestSettings settings;
   settings.table[NET_SERVER_TIMESTAMP] = {"http://" + unresolvableHost() + "/tsa", server.url("/tsa")};
   NetworkManager manager(&settings);
-  manager.setTimeoutMs(3000);
+  manager.setTimeoutMs(HANG_GUARD_MS);
   const std::vector<uint8_t> query = readData("ts.req");
   TimeStampResponse response;
   EXPECT_EQ(NET_CONNECT_FAILED, manager.queryForTimeStamp(query.data(), query.size(), response, 1u));
@@ -246,7 +246,7 @@ TEST(NetworkManager, OcspFromTheOpensslResponder)
   const std::string refused = "http://127.0.0.1:" + std::to_string(closedLocalPort()) + "/";
   settings.table[NET_SERVER_OCSP] = {refused, responder.url("/")};
   NetworkManager manager(&settings);
-  manager.setTimeoutMs(5000);
+  manager.setTimeoutMs(HANG_GUARD_MS);
   SignedCertificate ca = loadCertificate("ca.der");
   SignedCertificate end = loadCertificate("end.der");
   OCSPResponse response;

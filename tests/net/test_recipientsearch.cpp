@@ -94,7 +94,7 @@ TEST(RecipientSearch, CertificateServersThroughSlapd) {
   Settings settings;
   settings.list = {slapd.url("o=Siec%20testowa,c=PL"), slapd.url("c=PL")};
   NetworkManager network(&settings);
-  network.setTimeoutMs(3000);
+  network.setTimeoutMs(HANG_GUARD_MS);
 
   Ctx ctx(network);
   // Each server's base, the first one twice in another letter case.

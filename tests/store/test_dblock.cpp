@@ -2,6 +2,7 @@
 // across processes and threads, a holder killed with SIGKILL releasing it,
 // the disabled mode, and FileSemaphore releasing on an exception path.
 #include "store/dblock.h"
+#include "hangguard.h"
 
 #include <gtest/gtest.h>
 
@@ -65,8 +66,10 @@ struct Child {
   }
 };
 
+// A lock that must come is waited for up to the hang guard; one that must not come is looked
+// for a short while (a busy machine only makes it later still).
 // True when the lock is taken within the time.
-bool takenWithin(InterProcessLock& lock, bool exclusive, std::future<bool>& result, int ms)
+bool takenWithin(InterProcessLock& lock, bool exclusive, std::future<bool>& result, long ms)
 {
   result = std::async(std::launch::async, [&lock, exclusive] { return lock.lock(exclusive); });
   return result.wait_for(std::chrono::milliseconds(ms)) == std::future_status::ready;
@@ -108,7 +111,7 @@ TEST(InterProcessLock, ReadersShareAcrossProcessesAndAWriterWaits)
   ASSERT_TRUE(reader.waitReady());
   InterProcessLock second(name, false);
   std::future<bool> shared;
-  ASSERT_TRUE(takenWithin(second, false, shared, 2000)) << "a second reader joins";
+  ASSERT_TRUE(takenWithin(second, false, shared, HANG_GUARD_MS)) << "a second reader joins";
   EXPECT_TRUE(shared.get());
   EXPECT_EQ(InterProcessLock::SHARED, second.mode());
   EXPECT_TRUE(second.unlock());
@@ -117,7 +120,7 @@ TEST(InterProcessLock, ReadersShareAcrossProcessesAndAWriterWaits)
   std::future<bool> exclusive;
   EXPECT_FALSE(takenWithin(writer, true, exclusive, 300)) << "the writer waits for the reader";
   reader.release();
-  EXPECT_EQ(std::future_status::ready, exclusive.wait_for(std::chrono::seconds(10)));
+  EXPECT_EQ(std::future_status::ready, exclusive.wait_for(std::chrono::milliseconds(HANG_GUARD_MS)));
   EXPECT_TRUE(exclusive.get());
   EXPECT_EQ(0, reader.finish());
   EXPECT_EQ(InterProcessLock::EXCLUSIVE, writer.mode());
@@ -135,7 +138,7 @@ TEST(InterProcessLock, AHolderKilledWithSigkillReleasesIt)
   std::future<bool> taken;
   EXPECT_FALSE(takenWithin(waiter, false, taken, 300));
   ::kill(holder.pid, SIGKILL);
-  EXPECT_EQ(std::future_status::ready, taken.wait_for(std::chrono::seconds(10)));
+  EXPECT_EQ(std::future_status::ready, taken.wait_for(std::chrono::milliseconds(HANG_GUARD_MS)));
   EXPECT_TRUE(taken.get());
   int status = holder.finish();
   EXPECT_TRUE(WIFSIGNALED(status));
@@ -191,7 +194,7 @@ TEST(FileSemaphore, ReleasesOnAnExceptionPathAndThrowsItsTexts)
   EXPECT_EQ(InterProcessLock::NONE, held.mode());
   InterProcessLock other(name, false);
   std::future<bool> taken;
-  EXPECT_TRUE(takenWithin(other, true, taken, 2000));
+  EXPECT_TRUE(takenWithin(other, true, taken, HANG_GUARD_MS));
   EXPECT_TRUE(taken.get());
   other.unlock();
 

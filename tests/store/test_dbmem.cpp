@@ -7,6 +7,7 @@
 #include "store/dbmem.h"
 
 #include "base/talexception.h"
+#include "hangguard.h"
 
 #include <gtest/gtest.h>
 
@@ -370,7 +371,7 @@ TEST(DbCrlMem, IndexStartsEmptyAndCrlsAreReplaced)
   crl.unlock();
 }
 
-// True when another thread takes the store's index lock within two seconds
+// True when another thread takes the store's index lock within the hang guard
 // (the thread is left behind when it cannot, so a leaked lock fails the test
 // instead of hanging it).
 bool freeForAnotherThread(DbCrlBase& crl)
@@ -382,7 +383,7 @@ bool freeForAnotherThread(DbCrlBase& crl)
     crl.getCrlIndex(index, guard);
     *taken = true;
   }).detach();
-  for (int i = 0; i < 200 && !*taken; ++i)
+  for (int i = 0; i < HANG_GUARD_SECONDS * 100 && !*taken; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   return *taken;
 }
