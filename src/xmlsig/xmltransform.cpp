@@ -34,6 +34,14 @@ void XmlTransform::applyToNodeSet(xmlNodeSetPtr) { checkInvariant(false, SRC, 12
 void XmlTransform::applyToFilter(XmlNodeFilter*) { checkInvariant(false, SRC, 126, "0"); }
 void XmlTransform::apply() { checkInvariant(false, SRC, 125, "0"); }
 
+namespace {
+std::chrono::nanoseconds threadProcessorTime() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
+}
+}  // namespace
+
 XmlWorkBudget::XmlWorkBudget(uint64_t limit, std::chrono::milliseconds time)
     : limit(limit), time(time) {}
 
@@ -48,9 +56,15 @@ bool XmlWorkBudget::charge(uint64_t units, bool readClock) {
     auto now = std::chrono::steady_clock::now();
     if (!started) {
       started = true;
-      deadline = now + time;
-    } else if (now > deadline) {
-      over = true;
+      processorStart = threadProcessorTime();
+      nextProcessorRead = now + time;
+    } else if (now >= nextProcessorRead) {
+      const auto used = threadProcessorTime() - processorStart;
+      if (used >= time)
+        over = true;
+      else
+        nextProcessorRead =
+            now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(time - used);
     }
   }
   return !over;
@@ -60,11 +74,6 @@ namespace {
 thread_local XmlLibxmlWork* currentWork = nullptr;
 std::atomic<long> netTripCountdown{0};
 
-std::chrono::nanoseconds threadProcessorTime() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
-}
 }  // namespace
 
 void xmlLibxmlNetTripAfter(long checks) { netTripCountdown = checks > 0 ? checks : 0; }
