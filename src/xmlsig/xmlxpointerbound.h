@@ -11,6 +11,9 @@
 // instruction-count check in tests/cost fails above 16): string work is priced
 // by the octets it reads, so a unit costs about the same whatever the names,
 // prefixes and URIs of the document.
+// The parts: the grammar (xmlxpathgrammar.h), the statistics' walk
+// (xmlxpointerstats.cpp), the prices (xmlboundprices.h), the model that adds
+// them up (xmlboundmodel.h), the plans and the road (xmlxpointerbound.cpp).
 #pragma once
 
 #include "xmlsig/xmltransform.h"
@@ -92,6 +95,11 @@ struct XmlXPointerPlan {
   // rewritten expression as a part certain to fail, where libxml2 stops.
   bool accepted = false;
   double bound = 0;  // units
+  // Of the bound, what the expression's framework costs whatever its XPath:
+  // each evaluation's start, the compilation, and an XPointer's child
+  // sequences (a walk along the widest level's children for each octet),
+  // which over a wide document outweighs the rest of a short expression's.
+  double framework = 0;
   // The expression with each xpointer() part's XPath put in parentheses, which
   // keeps libxml2 from its streaming evaluator (whose states multiply with
   // nested "//" steps outside any count); the selection is the same.
