@@ -40,6 +40,8 @@ struct ValueBound {
   // count times the length, and for the string values of distinct nodes no
   // more than all the strings of the document.
   double totalLength = NUMBER_LENGTH;
+  // A number or a truth: read as a number without converting a string.
+  bool number = false;
 };
 
 // How many times an expression is evaluated (once per candidate node of an
@@ -54,29 +56,34 @@ struct Evaluations {
 
 class Bound {
  public:
-  explicit Bound(const XmlXPointerDocStats& st) : st(st) {}
+  Bound(const XmlXPointerDocStats& st, double registeredPrefixes, double longestRegisteredPrefix)
+      : st(st),
+        registeredPrefixes(registeredPrefixes),
+        longestRegisteredPrefix(longestRegisteredPrefix) {}
   double work = 0;
   bool refused = false;
 
   ValueBound eval(const Expr& e, const Evaluations& ev) {
     switch (e.kind) {
       case Kind::LITERAL: {
-        work += ev.count * OPERATION;
-        return scalar(static_cast<double>(e.text.size()), ev);
+        // Copied at every evaluation (xmlXPathCacheObjectCopy's xmlStrdup).
+        const double length = static_cast<double>(e.text.size());
+        work += ev.count * (OPERATION + (length + 1) * OCTET);
+        return scalar(length, ev);
       }
       case Kind::NUMBER:
       case Kind::VARIABLE:
         work += ev.count * OPERATION;
-        return scalar(NUMBER_LENGTH, ev);
-      case Kind::OR_AND:  // a set's truth is whether it is empty
-        for (const auto& o : e.operands) eval(*o, ev);
+        return numberValue(ev);
+      case Kind::OR_AND:
+        for (const auto& o : e.operands) truth(eval(*o, ev), ev);
         work += ev.count * OPERATION;
-        return scalar(NUMBER_LENGTH, ev);
+        return numberValue(ev);
       case Kind::NEGATE:
       case Kind::ARITHMETIC:
-        for (const auto& o : e.operands) toScalar(eval(*o, ev), ev);
+        for (const auto& o : e.operands) toNumber(eval(*o, ev), ev);
         work += ev.count * OPERATION;
-        return scalar(NUMBER_LENGTH, ev);
+        return numberValue(ev);
       case Kind::EQUALITY:
       case Kind::RELATIONAL:
         return compare(e, ev);
@@ -137,7 +144,7 @@ class Bound {
     work += (v.disjoint ? std::min(each, wholeTreeStrings()) : each) +
             ev.count * (OPERATION + ALLOCATION);
     ValueBound s = scalar(stringLength(v), ev);
-    if (v.disjoint) s.totalLength = std::min(s.totalLength, st.textLength);
+    if (v.disjoint) s.totalLength = std::min(s.totalLength, allStringValues());
     return s;
   }
   ValueBound scalar(double length, const Evaluations& ev) const {
@@ -146,9 +153,42 @@ class Bound {
     s.totalLength = ev.count * length;
     return s;
   }
+  ValueBound numberValue(const Evaluations& ev) const {
+    ValueBound s = scalar(NUMBER_LENGTH, ev);
+    s.number = true;
+    return s;
+  }
+  // A value read as a number: a set's string value, and a string's octets
+  // read by xmlXPathStringEvalNumber (a multiply-add per digit).
+  void toNumber(const ValueBound& v, const Evaluations& ev) {
+    const ValueBound s = toScalar(v, ev);
+    if (!s.number) work += s.totalLength * NUMBER_OCTET;
+  }
+  // A value's truth: a set's is whether it is empty, a string's whether its
+  // length (xmlStrlen reads it all) is not 0.
+  void truth(const ValueBound& v, const Evaluations&) {
+    if (!v.isSet && !v.number) work += v.totalLength * OCTET;
+  }
+  // The octets of the string values of a set's nodes in all evaluations.
+  double setOctets(const ValueBound& v, const Evaluations& ev) const {
+    const double whole = allStringValues();
+    if (v.disjoint) return std::min(v.total * stringLength(v), whole);
+    return ev.count * std::min(v.size * stringLength(v), whole);
+  }
 
  private:
   const XmlXPointerDocStats& st;
+  const double registeredPrefixes, longestRegisteredPrefix;
+
+  // A step's prefix looked up at each evaluation (xmlXPathNsLookup): hashed,
+  // and compared with the registered prefixes (all of them at most, whether
+  // in the context's array or one bucket of its table).
+  double prefixLookup(const Step& s) const {
+    if (!s.prefixed) return 0;
+    const double p = static_cast<double>(s.prefix.size());
+    return (p + 1) * HASH_OCTET +
+           registeredPrefixes * ((std::min(p, longestRegisteredPrefix) + 1) * OCTET + PAIR);
+  }
 
   // A namespace node's copy: its blocks, and its prefix and URI with their ends.
   double namespaceCopy() const {
@@ -167,8 +207,11 @@ class Bound {
 
   ValueBound compare(const Expr& e, const Evaluations& ev) {
     ValueBound a = eval(*e.operands[0], ev), b = eval(*e.operands[1], ev);
+    const bool numbers = e.kind == Kind::RELATIONAL;
     if (a.isSet && b.isSet) {
       work += strings(a, ev) + strings(b, ev);
+      // An order reads every node's string as a number (xmlXPathCompareNodeSets).
+      if (numbers) work += (setOctets(a, ev) + setOctets(b, ev)) * NUMBER_OCTET;
       // Strings compared up to the shorter (equality), numbers read once each.
       double pair = e.kind == Kind::EQUALITY
                         ? std::min(stringLength(a), stringLength(b)) * OCTET + PAIR
@@ -177,18 +220,30 @@ class Bound {
     } else if (a.isSet || b.isSet) {
       const ValueBound& set = a.isSet ? a : b;
       const ValueBound& other = a.isSet ? b : a;
-      work += strings(set, ev) + set.total * (other.length * OCTET + PAIR) +
-              ev.count * other.length * OCTET;
+      work += strings(set, ev);
+      if (numbers || other.number) {
+        // Each node's string read as a number (xmlXPathCompareNodeSetFloat,
+        // xmlXPathEqualNodeSetFloat), the other side once; a truth reads
+        // no string of the set, less than this.
+        toNumber(other, ev);
+        work += setOctets(set, ev) * NUMBER_OCTET + set.total * PAIR;
+      } else {
+        work += set.total * (other.length * OCTET + PAIR) + ev.count * other.length * OCTET;
+      }
+    } else if (numbers || a.number || b.number) {
+      // Numbers compared: a string side read as a number (a truth against a
+      // string reads its length, less).
+      toNumber(a, ev);
+      toNumber(b, ev);
+      work += ev.count * PAIR;
     } else {
-      // Equal strings compare up to the shorter; an order compares numbers read from both.
-      const double read = e.kind == Kind::EQUALITY
-                              ? std::min({a.totalLength, b.totalLength,
-                                          ev.count * std::min(a.length, b.length)})
-                              : a.totalLength + b.totalLength;
+      // Equal strings compare up to the shorter.
+      const double read =
+          std::min({a.totalLength, b.totalLength, ev.count * std::min(a.length, b.length)});
       work += read * OCTET + ev.count * PAIR;
     }
     work += ev.count * OPERATION;
-    return scalar(NUMBER_LENGTH, ev);
+    return numberValue(ev);
   }
   double stringLength(const ValueBound& v) const {
     return v.attributesOnly ? st.maxAttributeLength : st.textLength;
@@ -242,7 +297,7 @@ class Bound {
     inner.count = std::max(1.0, candidates.total);
     inner.distinct = distinctCandidates;
     inner.namespaces = candidates.namespaces;
-    eval(p, inner);  // a truth or a position: no sort, no string
+    truth(eval(p, inner), inner);  // a truth or a position: no sort
     work += OPERATION * (candidates.total + ev.count);
   }
 
@@ -347,7 +402,7 @@ class Bound {
     const bool disjoint = ev.count <= 1 || (in.disjoint && r.local);
     ValueBound out = stepSet(s, in, ev, oneEvaluation, allEvaluations, disjoint);
     work += contextNodes * r.startCost + allEvaluations * (VISIT + nameTestCost(s)) +
-            out.total * uriTestCost(s) + (OPERATION + STEP_START) * ev.count;
+            out.total * uriTestCost(s) + (OPERATION + STEP_START + prefixLookup(s)) * ev.count;
     work += namespaceCopies(s, in, out, contextNodes);
     // Predicates run on each context node's nodes before they are merged
     // (each context node's nodes that pass the test; apart, no more than the
@@ -481,13 +536,21 @@ class Bound {
       work += v.total * OPERATION;
       return v;
     }
-    if (f == "count" || f == "boolean" || f == "not" || f == "last" || f == "position" ||
-        f == "true" || f == "false") {
-      return scalar(NUMBER_LENGTH, ev);
+    if (f == "boolean" || f == "not") {
+      for (const ValueBound& a : args) truth(a, ev);
+      return numberValue(ev);
     }
+    if (f == "count" || f == "last" || f == "position" || f == "true" || f == "false")
+      return numberValue(ev);
     if (f == "sum") {
-      for (const ValueBound& a : args) work += a.isSet ? strings(a, ev) : a.totalLength * OCTET;
-      return scalar(NUMBER_LENGTH, ev);
+      for (const ValueBound& a : args)
+        work += a.isSet ? strings(a, ev) + setOctets(a, ev) * NUMBER_OCTET
+                        : a.totalLength * NUMBER_OCTET;
+      return numberValue(ev);
+    }
+    if (f == "number" || f == "round" || f == "floor" || f == "ceiling") {
+      toNumber(args.empty() ? contextString(ev) : args[0], ev);
+      return numberValue(ev);
     }
     if (f == "local-name" || f == "name" || f == "namespace-uri") {
       ValueBound v = scalar(st.maxNameLength, ev);  // a name copied out of the tree
@@ -507,15 +570,11 @@ class Bound {
     // the others (in every evaluation: one string's total times the others'
     // longest).
     std::vector<ValueBound> strs;
-    if (args.empty()) {
-      const double own = treeNodes() * VISIT + st.textLength * OCTET;
-      work += ev.distinct ? std::min(ev.count * own, wholeTreeStrings()) + ev.count
-                          : ev.count * own;
-      ValueBound c = scalar(st.textLength, ev);
-      if (ev.distinct) c.totalLength = std::min(c.totalLength, st.textLength);
-      strs.push_back(c);
-    }
+    if (args.empty()) strs.push_back(contextString(ev));
     for (const ValueBound& a : args) strs.push_back(toScalar(a, ev));
+    // substring()'s start and length are read as numbers.
+    if (f == "substring")
+      for (size_t i = 1; i < args.size(); ++i) toNumber(args[i], ev);
     ValueBound v = scalar(0, ev);
     v.totalLength = 0;
     double against = strs.size() > 1 ? HUGE_VAL : 0;
@@ -529,14 +588,31 @@ class Bound {
       against = std::min(against, product);
     }
     work += (v.totalLength + std::min(against, PRODUCT_CEILING)) * OCTET + ev.count * ALLOCATION;
+    if (f == "string-length" || f == "contains" || f == "starts-with" || f == "lang")
+      return numberValue(ev);
     return v;
   }
+
+  // The context node's string value, taken by a function without argument.
+  ValueBound contextString(const Evaluations& ev) {
+    const double own = treeNodes() * VISIT + st.textLength * OCTET;
+    work += ev.distinct ? std::min(ev.count * own, wholeTreeStrings()) + ev.count
+                        : ev.count * own;
+    ValueBound c = scalar(st.textLength, ev);
+    if (ev.distinct) c.totalLength = std::min(c.totalLength, allStringValues());
+    return c;
+  }
+  // The octets of every node's string value together: a text lies in the
+  // string values of its ancestors (at most maxDepth), the document node's
+  // and its own.
+  double allStringValues() const { return (st.maxDepth + 2) * st.textLength; }
 
 };
 
 }  // namespace
 bool ExpressionBound::add(const Expr& e, double evaluations, bool namespaceContexts) {
-  Bound bound(st);
+  Bound bound(st, st.maxNamespacesInScope + xmlnsPrefixes,
+              std::max(st.maxPrefixLength, longestXmlnsPrefix));
   Evaluations each;
   each.count = std::max(1.0, evaluations);
   each.namespaces = namespaceContexts;

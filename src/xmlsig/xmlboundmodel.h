@@ -17,6 +17,10 @@ class ExpressionBound {
   // (ranges and points).
   bool add(const Expr& e, double evaluations = 1, bool namespaceContexts = false);
   double work = 0;  // units
+  // Prefixes the expression's own xmlns() parts registered, besides those in
+  // scope of the context node: how many, the longest.
+  double xmlnsPrefixes = 0;
+  double longestXmlnsPrefix = 0;
 
  private:
   const XmlXPointerDocStats& st;

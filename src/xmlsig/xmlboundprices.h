@@ -59,6 +59,13 @@ inline const double NUMBERED_COMPARE = 4;
 // Each node and attribute our lang() looks at: a pointer followed, a name
 // compared with "lang" (five octets at most), about 15 instructions.
 inline const double LANG_LOOK = 2;
+// A string read as a number (xmlXPathStringEvalNumber: a multiply-add per
+// digit, about 10 instructions an octet).
+inline const double NUMBER_OCTET = 2;
+// An octet of a prefix a step looks up at every evaluation (xmlXPathNsLookup:
+// xmlHashComputeKey's shifts and adds, about 8 instructions an octet; the
+// comparisons with the registered prefixes are priced as OCTETs).
+inline const double HASH_OCTET = 1;
 // A number's string form: xmlXPathFormatNumber writes at most 24 characters.
 inline const double NUMBER_LENGTH = 32;
 // id() reads each octet of its argument about four times: the string value,

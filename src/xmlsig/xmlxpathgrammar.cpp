@@ -269,6 +269,7 @@ class Parser {
     if (pos < s.size() && s[pos] == ':' && pos + 1 < s.size() && s[pos + 1] != ':') {
       ++pos;
       st.prefixed = true;
+      st.prefix = n;
       if (pos < s.size() && s[pos] == '*') {
         ++pos;
         st.test = Test::ANY_NAME;

@@ -39,6 +39,7 @@ struct Step {
   Test test = Test::NODE;
   std::string name;  // local name of a NAME test
   bool prefixed = false;  // p:name or p:*, whose namespace URI is compared too
+  std::string prefix;     // looked up at every evaluation of the step
   std::vector<ExprPtr> predicates;
 };
 

@@ -208,6 +208,13 @@ XmlXPointerPlan xmlXPointerPlan(const std::string& expression, const XmlXPointer
       plan.rewritten +=
           x.substr(copied, open + 1 - copied) + "(" + x.substr(open + 1, close - open - 1) + ")";
       copied = close;
+    } else if (scheme == "xmlns") {
+      // Registered for the parts after it: every prefixed step looks it up.
+      const size_t eq = body.find('=');
+      std::string prefix = body.substr(0, eq == std::string::npos ? body.size() : eq);
+      bound.xmlnsPrefixes += 1;
+      bound.longestXmlnsPrefix =
+          std::max(bound.longestXmlnsPrefix, static_cast<double>(prefix.size()));
     } else if (scheme == "element") {
       plan.framework += childSequence;
     }

@@ -591,3 +591,66 @@ TEST(XPointerBound, NamespaceStepPricesBothPrefixComparisons) {
   }
 }
 }  // namespace
+
+// Strings of the expression libxml2 reads at every evaluation: a literal
+// copied (and read as a number under a minus, in arithmetic, against a number,
+// by number()), a step's prefix hashed and compared with those registered. The
+// bound grows with the string's length at least at the rate of that work (a
+// copy 3 to 4 instructions an octet, a conversion or a hash 8 to 10; a unit is 8).
+TEST(XPointerBound, StringsOfTheExpressionArePricedByTheirLength) {
+  ParsedDoc d("<r xmlns:q='urn:q'>" + repeatText("<l/>", 1000) + "</r>");
+  ASSERT_EQ(d.rc, 0);
+  const XmlXPointerDocStats stats = xmlXPointerGatherStats(d.holder.doc);
+  const struct {
+    std::string before, after;
+    bool filter;
+    double evaluations, unitsPerOctet;
+  } cases[] = {
+      {"xpointer(//l[-'", "1'])", false, 1000, 1.5},
+      {"xpointer(//l['", "1' = 1])", false, 1000, 1.5},
+      {"xpointer(//l['", "1' = 'a'])", false, 1000, 0.4},
+      {"xpointer(//l[number('", "1') > 2])", false, 1000, 1.5},
+      {"xpointer(//l[substring('x', '", "1')])", false, 1000, 1.5},
+      {"xpointer(//l[", ":x])", false, 1000, 1},
+      {"xmlns(", "=urn:x) xpointer(//l[q:x])", false, 1000, 1},
+      {"-'Z", "'", true, 5000, 0.4},
+      {"'Z", "' = 1", true, 5000, 1.5},
+  };
+  for (const auto& c : cases) {
+    auto bound = [&](size_t n) {
+      const std::string s = c.before + std::string(n, c.before.back() == '[' ? 'P' : '0') + c.after;
+      const XmlXPointerPlan p = c.filter ? xmlXPathFilterPlan(s, stats, 5000, XmlBoundRoad::FULL)
+                                         : xmlXPointerPlan(s, stats, XmlBoundRoad::FULL);
+      EXPECT_TRUE(p.accepted) << s;
+      return p.bound;
+    };
+    EXPECT_GE(bound(2000) - bound(1000), c.unitsPerOctet * 1000 * c.evaluations)
+        << c.before << c.after;
+  }
+}
+
+// The crafted shapes of such strings: a 3,900-octet literal or prefix at every
+// <l> of 75,000, a filter's literal at each of 230,000 nodes, refused before
+// they run.
+TEST(XPointerBound, LongStringsOverManyNodesAreRefusedBeforeTheyRun) {
+  const std::string digits = std::string(3899, '0') + "1", prefix(3900, 'P');
+  ParsedDoc ls("<r>" + repeatText("<l/>", 75000) + "</r>");
+  ASSERT_EQ(ls.rc, 0);
+  XmlIdIndexScope scope(ls.holder.doc);
+  for (const std::string& expr :
+       {"xpointer(//l[-'" + digits + "'])", "xpointer(//l[" + prefix + ":x])"}) {
+    XmlWorkBudget budget;
+    EXPECT_EQ(select(ls.holder.root, expr, budget), 140) << expr.substr(0, 20);
+    EXPECT_LT(spent(budget), xmlXPointerGatherStats(ls.holder.doc).walkCost + 1000);
+  }
+  ParsedDoc wide("<r>" + repeatText("<e>text</e>", 115000) + "</r>");
+  ASSERT_EQ(wide.rc, 0);
+  const std::string z = "'Z" + std::string(3899, '0') + "'";
+  for (const std::string& expr : {"-" + z, z + " = 1"}) {
+    XmlWorkBudget budget;
+    XmlXPathTransform t(wide.holder.root, expr);
+    t.budget = &budget;
+    EXPECT_EQ(codeOf([&] { t.apply(); }), 140) << expr.substr(0, 20);
+    EXPECT_LT(spent(budget), xmlXPointerGatherStats(wide.holder.doc).walkCost + 1000);
+  }
+}
