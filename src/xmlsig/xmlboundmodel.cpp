@@ -35,6 +35,9 @@ struct ValueBound {
   bool elementsOnly = false;
   bool attributesOnly = false;
   bool namespaces = false;  // may hold namespace nodes (copied; prefix compared in merges)
+  // In document order, or its reverse (one context node's axis, a sorted
+  // set): a timsort finds it one run.
+  bool inOrder = false;
   double length = NUMBER_LENGTH;  // string length, for a string or number
   // The lengths of all evaluations' strings together: no more than the
   // count times the length, and for the string values of distinct nodes no
@@ -104,13 +107,26 @@ class Bound {
   // common ancestor (both depths) and along its children or attributes.
   void sort(const ValueBound& v, const Evaluations& ev) {
     if (!v.isSet || v.size <= 1) return;
-    // A walk's step is a pointer followed (a unit); the compare's own tests
-    // around it, NUMBERED_COMPARE's.
-    const double walk = 2 * st.maxDepth + st.maxFanOut + st.maxAttributes + NUMBERED_COMPARE;
-    const double comparison = v.elementsOnly && st.ordered ? NUMBERED_COMPARE : walk;
     // At most log2(n) merging passes, and the scan for runs and the galloping
-    // around them (two more).
-    work += ev.count * v.size * (std::log2(v.size) + 2) * comparison;
+    // around them (two more); a set in order is one run, found in a scan
+    // (under 64 nodes, a binary insertion sort still searches).
+    const double passes = v.inOrder && v.size >= 64 ? 1 : std::log2(v.size) + 2;
+    work += ev.count * v.size * passes * comparison(v);
+  }
+  // One comparison of two nodes of the set (xmlXPathCmpNodesExt); a walk's
+  // step is a pointer followed (a unit), the compare's own tests around it
+  // NUMBERED_COMPARE's.
+  double comparison(const ValueBound& v) const {
+    if (st.ordered && v.elementsOnly) return NUMBERED_COMPARE;
+    const double upAndAlong = 2 * st.maxDepth + st.maxFanOut + st.maxAttributes;
+    if (!st.ordered || st.otherKinds) return upAndAlong + NUMBERED_COMPARE;
+    // Each side to its element: back over a run of non-element siblings (an
+    // attribute to its owner); two of one element: back over the run again
+    // or its attributes; a text inside the other's element: up its
+    // ancestors. A node at the top level: up both sides' ancestors to the
+    // common one and along the document's children.
+    return 3 * st.maxNonElementRun + st.maxAttributes + 3 * st.maxDepth + st.rootFanOut +
+           NUMBERED_COMPARE;
   }
 
   // The longest string value of a node of the set: an attribute's value, else
@@ -285,7 +301,10 @@ class Bound {
         work += std::min(ev.count, st.namespaceNodes) * namespaceCopy();
       }
     }
-    if (e.parenthesised) sort(v, ev);
+    if (e.parenthesised) {
+      sort(v, ev);
+      v.inOrder = true;
+    }
     for (const Step& s : e.steps) v = step(s, v, ev);
     return v;
   }
@@ -401,8 +420,12 @@ class Bound {
     // and namespace nodes of its nodes.
     const bool disjoint = ev.count <= 1 || (in.disjoint && r.local);
     ValueBound out = stepSet(s, in, ev, oneEvaluation, allEvaluations, disjoint);
-    work += contextNodes * r.startCost + allEvaluations * (VISIT + nameTestCost(s)) +
-            out.total * uriTestCost(s) + (OPERATION + STEP_START + prefixLookup(s)) * ev.count;
+    // One context node's axis gives its nodes in order or in reverse (a
+    // namespace node compares as after every node, in no order).
+    out.inOrder = in.size <= 1 && s.axis != Axis::NAMESPACE;
+    work += contextNodes * r.startCost + allEvaluations * (PASSED_OVER + nameTestCost(s)) +
+            out.total * (VISIT - PASSED_OVER + uriTestCost(s)) +
+            (OPERATION + STEP_START + prefixLookup(s)) * ev.count;
     work += namespaceCopies(s, in, out, contextNodes);
     // Predicates run on each context node's nodes before they are merged
     // (each context node's nodes that pass the test; apart, no more than the
@@ -426,11 +449,14 @@ class Bound {
       out.size = std::min(out.size, carrying);
       out.total = std::min(out.total, disjoint ? carrying : ev.count * carrying);
     }
-    // The merge of each context node's nodes into the set gathered so far.
-    if (r.local || in.size <= 1)
+    // The merge of each context node's nodes into the set gathered so far
+    // (the first context node's set is taken as it is).
+    if (in.size <= 1) {
+    } else if (r.local) {
       work += allEvaluations * VISIT;
-    else
+    } else {
       work += out.size * allEvaluations * pairCost(out, out);
+    }
     return out;
   }
 
@@ -513,6 +539,7 @@ class Bound {
     }
     work += ev.count * OPERATION;
     if (f == "here") {
+      work += ev.count * ALLOCATION;  // ours: a new set of one node
       ValueBound v;
       v.isSet = true;
       v.size = 1;

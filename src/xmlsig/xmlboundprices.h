@@ -8,10 +8,11 @@ namespace xmlbound {
 // measures every accepted expression against its whole bound and fails above
 // 16 instructions per unit; it checks the sum, not each price.
 // Measured (callgrind, libxml2 2.9.14, x86-64, over a construct that isolates
-// the price, rounded up to units): VISIT (67 instructions a node passed over,
-// 110 a node kept), OPERATION (about 220), STEP_START (about 900),
+// the price, rounded up to units): VISIT (110 instructions a node kept),
+// PASSED_OVER (67 a node passed over), OPERATION (about 220), STEP_START (about 900),
 // CONTEXT_NODE (about 110), EVALUATION_START (about 4,000 with the counting
-// allocator), ALLOCATION (about 500).
+// allocator), FILTER_EVALUATION_START (1,320 with an operation), ALLOCATION
+// (about 500; here() with its set of one node, 690).
 // Reasoned from the loops of xpath.c (their bodies' instructions read, not
 // measured apart): OCTET, PAIR, NAMESPACE_COPY (three ALLOCATIONs),
 // NUMBERED_COMPARE, LANG_LOOK, ID_OCTET (four reads of an octet), and the
@@ -27,6 +28,9 @@ inline const double OCTET = 1;
 // test's switch, the operation count, the append of a hit and its share of the
 // set's growth (67 instructions a node passed over, 110 a node kept).
 inline const double VISIT = 16;
+// Of a VISIT, what a node the test passes over costs (67 instructions): the
+// rest is the append of a node kept.
+inline const double PASSED_OVER = 9;
 // Each operation libxml2 evaluates for one context node, or each candidate a
 // predicate is evaluated for: a value object taken from the cache, pushed and
 // popped, the operation's dispatch (about 220 instructions).
@@ -40,6 +44,10 @@ inline const double CONTEXT_NODE = 16;
 // freed through the counting allocator, the context's state kept and put back
 // (600 instructions in libxml2 alone, some 4,000 with the allocator's count).
 inline const double EVALUATION_START = 512;
+// A filter's evaluation for one node of its input, its expression compiled
+// once (xmlXPathCompiledEvalToBoolean: the parser context and value stack
+// made and freed; 1,320 instructions measured with true()'s operation).
+inline const double FILTER_EVALUATION_START = 192;
 // What compiling costs per octet of the expression (xmlXPathCompileExpr's
 // descent and the operations it appends, the XPointer parts' scan), with room.
 inline const double COMPILE_OCTET = 32;

@@ -269,7 +269,7 @@ XmlXPointerPlan xmlXPathFilterPlan(const std::string& expression, const XmlXPoin
   // about namespace nodes too.
   ExpressionBound bound(st);
   if (!bound.add(*e, evaluations, st.namespaceNodes > 0)) return plan;
-  plan.framework = std::max(1.0, evaluations) * EVALUATION_START;
+  plan.framework = std::max(1.0, evaluations) * FILTER_EVALUATION_START;
   plan.bound = bound.work + plan.framework;
   plan.accepted = boundIsNumber(plan.bound);
   plan.rewritten = "(" + expression + ")";

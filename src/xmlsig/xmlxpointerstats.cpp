@@ -35,11 +35,11 @@ XmlXPointerDocStats xmlXPointerGatherStats(xmlDocPtr doc) {
     double depth;
     double namespaces;     // declarations in scope (an upper bound), xml's included
     double namespaceText;  // octets of their URIs, the string values of the namespace nodes
+    double nonElementRun = 0;  // non-element siblings since the last element
   };
   std::vector<Level> stack{{doc->children, 1, 1, length(XML_XML_NAMESPACE)}};
-  double rootFanOut = 0;
-  for (xmlNodePtr c = doc->children; c; c = c->next) ++rootFanOut;
-  st.maxFanOut = rootFanOut;
+  for (xmlNodePtr c = doc->children; c; c = c->next) ++st.rootFanOut;
+  st.maxFanOut = st.rootFanOut;
   while (!stack.empty()) {
     Level& top = stack.back();
     xmlNodePtr n = top.node;
@@ -48,6 +48,8 @@ XmlXPointerDocStats xmlXPointerGatherStats(xmlDocPtr doc) {
       continue;
     }
     top.node = n->next;
+    top.nonElementRun = n->type == XML_ELEMENT_NODE ? 0 : top.nonElementRun + 1;
+    st.maxNonElementRun = std::max(st.maxNonElementRun, top.nonElementRun);
     const double depth = top.depth;
     double namespaces = top.namespaces;
     double namespaceText = top.namespaceText;
@@ -56,6 +58,9 @@ XmlXPointerDocStats xmlXPointerGatherStats(xmlDocPtr doc) {
     st.maxDepth = std::max(st.maxDepth, depth);
     st.depthSum += depth;
     if (n->type != XML_ELEMENT_NODE) {
+      if (depth > 1 && n->type != XML_TEXT_NODE && n->type != XML_CDATA_SECTION_NODE &&
+          n->type != XML_COMMENT_NODE && n->type != XML_PI_NODE)
+        st.otherKinds = true;
       if (n->content) st.textLength += static_cast<double>(xmlStrlen(n->content));
       continue;
     }
