@@ -127,13 +127,16 @@ bool boundIsNumber(double bound) { return !std::isnan(bound); }
 // sequence, or parts "scheme(body)" with ^ escaping parentheses and itself.
 bool isFrameworkNameChar(unsigned char c) { return isNameChar(c) || c == ':'; }
 
-// The evaluation's start and the expression's compilation, and a child
-// sequence or Id: each octet a step along a level's children (or the Id's
-// hash), each child a visit. Over a wide document the last term is most of
-// the bound of a short expression.
-double frameworkCost(const std::string& x, const XmlXPointerDocStats& st) {
-  return EVALUATION_START + static_cast<double>(x.size()) * COMPILE_OCTET +
-         (static_cast<double>(x.size()) + 1) * st.maxFanOut * VISIT;
+// The evaluation's start and the expression's compilation.
+double frameworkCost(const std::string& x) {
+  return EVALUATION_START + static_cast<double>(x.size()) * COMPILE_OCTET;
+}
+// A child sequence or Id (a bare name, an element() part): each octet a step
+// along a level's children (or the Id's hash), each child a visit. Over a
+// wide document this is most of the bound of a short expression; libxml2
+// walks it for those forms only, never for an xpointer() part.
+double childSequenceCost(const std::string& x, const XmlXPointerDocStats& st) {
+  return (static_cast<double>(x.size()) + 1) * st.maxFanOut * VISIT;
 }
 
 }  // namespace
@@ -152,12 +155,12 @@ XmlXPointerPlan xmlXPointerPlan(const std::string& expression, const XmlXPointer
       while (pos < x.size() && isFrameworkNameChar(static_cast<unsigned char>(x[pos]))) ++pos;
     return x.substr(start, pos - start);
   };
-  const double childSequence = frameworkCost(x, st);
+  const double childSequence = childSequenceCost(x, st);
   blanks();
   std::string scheme = name();
   if (scheme.empty() || pos >= x.size() || x[pos] != '(') {
     plan.accepted = true;
-    plan.bound = plan.framework = childSequence;
+    plan.bound = plan.framework = frameworkCost(x) + childSequence;
     plan.rewritten = x;
     return plan;
   }
@@ -222,7 +225,7 @@ XmlXPointerPlan xmlXPointerPlan(const std::string& expression, const XmlXPointer
     scheme = name();
   }
   plan.rewritten += x.substr(copied);
-  plan.framework += childSequence;
+  plan.framework += frameworkCost(x);
   plan.bound = bound.work + plan.framework;
   plan.accepted = boundIsNumber(plan.bound);
   return plan;
