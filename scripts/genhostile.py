@@ -2,7 +2,8 @@
 # Hostile variants of a receipt (tests/data/upo/upo.xml) for scripts/hostile-receipts.py:
 # deep and wide trees, attributes and namespace declarations by the ten thousand, XPath
 # filters over 100,000 elements, entity bombs, external entities, 10,000 references, many
-# Ids under 1,000 references, base64 texts up to 50 MB.
+# Ids under 1,000 references, base64 texts up to 50 MB, long literals and prefixes in
+# XPointers and filters, long prefixes declared at the root under a filter's canonicaliser.
 import re, os, sys, base64
 src = open(sys.argv[1], encoding='utf-8').read()  # usage: genhostile.py RECEIPT.xml OUT_FOLDER (the project's tests/data/upo/upo.xml)
 out = sys.argv[2]
@@ -113,3 +114,31 @@ for tag, count, length, axis in (('11-ns-100x1000.xml', 100, 1000, 'namespace::*
                                  ('11b-ns-50x2000.xml', 50, 2000, 'namespace::x')):
     decls = ''.join(' xmlns:%s%03d="urn:n"' % ('p' * (length - 3), i) for i in range(count))
     w(tag, extra('<k%s>' % decls + '<l/>' * 2000 + '</k>', ref('#xpointer(//l[%s])' % axis), doctype=None))
+# 12. Strings of the expression libxml2 reads at every evaluation: a literal of 3,900 digits
+# negated (copied and read as a number) at each of 75,000 <l>, by one and by twelve references;
+# a step's prefix of 3,900 octets (declared on the reference, so libxml2 finds it) looked up at
+# each <l>; XPath filters whose literal is copied at each of 230,000 nodes (77,000 elements and
+# their namespace nodes), one and two references.
+digits = '0' * 3899 + '1'
+ls = '<l/>' * 75000
+w('12-literal-3900.xml', extra(ls, ref("#xpointer(//l[-'%s'])" % digits), doctype=None))
+w('12b-literal-3900-12refs.xml', extra(ls, ref("#xpointer(//l[-'%s'])" % digits) * 12, doctype=None))
+P = 'P' * 3900
+w('12c-prefix-3900.xml', extra(ls, ref('#xpointer(//l[%s:x])' % P).replace(
+    '<ds:Reference ', '<ds:Reference xmlns:%s="urn:p" ' % P, 1), doctype=None))
+Z = "'Z" + '0' * 3899 + "'"
+def filtered(expression):
+    return ref('', '<ds:Transform Algorithm="http://www.w3.org/TR/1999/REC-xpath-19991116">'
+               '<ds:XPath>%s</ds:XPath></ds:Transform>' % expression)
+es = '<e/>' * 77000  # with their namespace nodes (ds, xml) some 230,000 nodes
+w('12d-filter-literal-negated.xml', extra(es, filtered('-' + Z), doctype=None))
+w('12e-filter-literal-equals.xml', extra(es, filtered(Z + ' = 1'), doctype=None))
+w('12f-filter-literal-2refs.xml', extra(es, filtered('-' + Z) * 2, doctype=None))
+# 13. The canonicaliser of a filter's node set: URI="" with the filter 1 or true() over a
+# receipt whose root declares 100 prefixes of 1,000 characters sharing their start, above
+# 2,000 elements (its namespace stack searches compare the long prefixes).
+roots = ''.join(' xmlns:%s%03d="urn:n%d"' % ('q' * 997, i, i) for i in range(100))
+ROOT = '<ds:Signature xmlns:ds="http://www.w3.org/2000/09/xmldsig#"'
+assert ROOT in src
+for tag, expression in (('13-c14n-prefixes-filter-1.xml', '1'), ('13b-c14n-prefixes-filter-true.xml', 'true()')):
+    w(tag, extra('<e/>' * 2000, filtered(expression), doctype=None).replace(ROOT, ROOT + roots, 1))

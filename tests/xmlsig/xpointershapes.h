@@ -40,3 +40,24 @@ inline std::string xpointerLargeDoc() {
   }
   return s + "</r>";
 }
+
+// A receipt of some `items` invoice lines (0.4 KB each: attributes, texts, a comment per ten)
+// and an attachment of `rows` rows under one element, and an enveloped ds:Signature: the
+// documents signers' enveloped forms go over.
+inline std::string xpointerReceiptDoc(int items, int rows) {
+  std::string s = "<Document xmlns:inv='urn:tal:invoice' Id='doc'>\n";
+  for (int i = 0; i < items; ++i) {
+    const std::string n = std::to_string(i);
+    if (i % 10 == 0) s += "  <!-- section " + n + " -->\n";
+    s += "  <inv:Item Id='item-" + n + "' line='" + n + "'>\n    <inv:Name unit='kg'>Towar nr " +
+         n + "</inv:Name>\n    <inv:Amount currency='PLN' vat='23'>" + n +
+         ".00</inv:Amount>\n    <Note>Pozycja " + n +
+         ": dostawa do magazynu, termin platnosci 30 dni od daty wystawienia faktury, reklamacje "
+         "przyjmuje dzial obslugi klienta.</Note>\n  </inv:Item>\n";
+  }
+  s += "  <Attachment>\n";
+  for (int r = 0; r < rows; ++r)
+    s += "    <Row n='" + std::to_string(r) + "'>wiersz " + std::to_string(r) + "</Row>\n";
+  return s + "  </Attachment>\n  <ds:Signature xmlns:ds='http://www.w3.org/2000/09/xmldsig#'>"
+             "<ds:SignedInfo><ds:Reference URI=''/></ds:SignedInfo></ds:Signature>\n</Document>\n";
+}

@@ -1,19 +1,22 @@
 #!/usr/bin/env bash
-# Same-document XPointer reference fixtures (xpointer/): an RSA key and a
+# Same-document XPointer reference fixtures (xpointer/, or the directory
+# given: xpointer-mb/): an RSA key and a
 # self-signed certificate made by openssl (kept as rsa.der), and each template
-# xpointer/<name>.tmpl signed by xmlsec1 over its "#xpointer(...)" reference,
+# <dir>/<name>.tmpl signed by xmlsec1 over its "#xpointer(...)" reference,
 # then verified by xmlsec1 with --store-references: the octets it digested for
-# reference N are kept as xpointer/<name>.refN. xmlsec1 reads such a reference
+# reference N are kept as <dir>/<name>.refN (for documents under 200 KB; the
+# larger ones are checked by their digests alone, to keep git small). xmlsec1 reads such a reference
 # as each selected node with its descendants, comments included (an attribute
 # alone is itself), and takes the URI text after "#" as written.
 # A template with a "<!-- body:N -->" line has it replaced by an invoice-like
 # body of N items made below (some 0.6 KB each: Ids, attributes, texts, the inv
 # prefix, comments, nesting to six levels), so that documents of realistic size
-# stay small in git. The Id attribute of inv:Body is declared an ID for
+# stay small in git; "<!-- rows:N -->" by an attachment of N short rows under
+# one element (the wide level of a receipt with a table). The Id attribute of inv:Body is declared an ID for
 # xmlsec1's id(): a document without a DTD has none otherwise.
 # Outputs are committed (signatures are not reproducible).
 set -euo pipefail
-cd "$(dirname "$0")/xpointer"
+cd "$(dirname "$0")/${1:-xpointer}"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/rsa.key" -subj "/CN=XPointer signer/O=Fixtures" \
@@ -55,15 +58,20 @@ def body(count):
     out.append('  </inv:Body>\n  <inv:Summary Id="summary"><inv:Items>%d</inv:Items>'
                '<inv:Total currency="PLN">%d.00</inv:Total></inv:Summary>\n' % (count, 431 * count))
     return ''.join(out)
+def rows(count):
+    return ('  <Attachment Id="attachment">\n' +
+            ''.join('    <Row n="%d">wiersz %d: towar, ilość, cena</Row>\n' % (r, r)
+                    for r in range(count)) + '  </Attachment>\n')
 text = open(sys.argv[1], encoding='utf-8').read()
-sys.stdout.write(re.sub(r'<!-- body:(\d+) -->\n', lambda m: body(int(m.group(1))), text))
+text = re.sub(r'<!-- body:(\d+) -->\n', lambda m: body(int(m.group(1))), text)
+sys.stdout.write(re.sub(r'<!-- rows:(\d+) -->\n', lambda m: rows(int(m.group(1))), text))
 BODY
   xmlsec1 --sign "${ids[@]}" --privkey-pem "$work/rsa.key,$work/rsa.pem" --output "$name.xml" \
     "$work/$name.tmpl"
   xmlsec1 --verify "${ids[@]}" --trusted-pem "$work/rsa.pem" --store-references --print-debug \
     "$name.xml" > "$work/$name.dbg" 2>&1
   python3 - "$work/$name.dbg" "$name" <<'PY'
-import sys
+import os, sys
 text = open(sys.argv[1], 'rb').read()
 start, end = b'== PreDigest data - start buffer:\n', b'\n== PreDigest data - end buffer'
 assert b'Status: succeeded' in text, sys.argv[2]
@@ -73,7 +81,8 @@ while True:
     if i < 0:
         break
     j = text.find(end, i)
-    open('%s.ref%d' % (sys.argv[2], n), 'wb').write(text[i + len(start):j])
+    if os.path.getsize(sys.argv[2] + '.xml') < 200000:
+        open('%s.ref%d' % (sys.argv[2], n), 'wb').write(text[i + len(start):j])
     pos, n = j + len(end), n + 1
 assert n > 0, sys.argv[2]
 PY

@@ -1,0 +1,86 @@
+// The prices of the bound's model (xmlboundmodel.cpp), in its units.
+#pragma once
+
+namespace xmlbound {
+
+// A unit is about 8 instructions of libxml2's work (a nanosecond or less
+// here). The instruction-count check over crafted documents (tests/cost)
+// measures every accepted expression against its whole bound and fails above
+// 16 instructions per unit; it checks the sum, not each price.
+// Measured (callgrind, libxml2 2.9.14, x86-64, over a construct that isolates
+// the price, rounded up to units): VISIT (110 instructions a node kept),
+// PASSED_OVER (67 a node passed over), OPERATION (about 220), STEP_START (about 900),
+// CONTEXT_NODE (about 110), EVALUATION_START (about 4,000 with the counting
+// allocator), FILTER_EVALUATION_START (1,320 with an operation), ALLOCATION
+// (about 500; here() with its set of one node, 690).
+// Reasoned from the loops of xpath.c (their bodies' instructions read, not
+// measured apart): OCTET, PAIR, NAMESPACE_COPY (three ALLOCATIONs),
+// NUMBERED_COMPARE, LANG_LOOK, ID_OCTET (four reads of an octet), and the
+// sizes NUMBER_LENGTH (xmlXPathFormatNumber's buffer) and COMPILE_OCTET (with
+// room). The statistics walk's WALK_NODE (xmlxpointerstats.cpp) is reasoned.
+
+// An octet read by a string comparison (xmlStrEqual's loop, about 6
+// instructions an octet, which stops at the first difference) or copied by a
+// duplicate or a string value's buffer (about 3): string work is priced by the
+// octets it reads, never per string.
+inline const double OCTET = 1;
+// Each node an axis shows a context node: the axis function's step, the node
+// test's switch, the operation count, the append of a hit and its share of the
+// set's growth (67 instructions a node passed over, 110 a node kept).
+inline const double VISIT = 16;
+// Of a VISIT, what a node the test passes over costs (67 instructions): the
+// rest is the append of a node kept.
+inline const double PASSED_OVER = 9;
+// Each operation libxml2 evaluates for one context node, or each candidate a
+// predicate is evaluated for: a value object taken from the cache, pushed and
+// popped, the operation's dispatch (about 220 instructions).
+inline const double OPERATION = 32;
+// A step, once for each evaluation: its node sets made and released (about
+// 900 instructions); and for each context node, the axis's start and the merge
+// of its nodes (about 110 instructions).
+inline const double STEP_START = 128;
+inline const double CONTEXT_NODE = 16;
+// An evaluation's own start: the parser context and its value stack made and
+// freed through the counting allocator, the context's state kept and put back
+// (600 instructions in libxml2 alone, some 4,000 with the allocator's count).
+inline const double EVALUATION_START = 512;
+// A filter's evaluation for one node of its input, its expression compiled
+// once (xmlXPathCompiledEvalToBoolean: the parser context and value stack
+// made and freed; 1,320 instructions measured with true()'s operation).
+inline const double FILTER_EVALUATION_START = 192;
+// What compiling costs per octet of the expression (xmlXPathCompileExpr's
+// descent and the operations it appends, the XPointer parts' scan), with room.
+inline const double COMPILE_OCTET = 32;
+// One pair of a duplicate check (the merges' inner loop: two pointers and
+// their node types compared, about 7 instructions); a namespace node pair
+// compares prefixes too.
+inline const double PAIR = 2;
+// A namespace node put in a set is a copy (xmlXPathNodeSetDupNs: three blocks,
+// the node and its prefix and URI, each freed again with the set).
+inline const double NAMESPACE_COPY = 3 * 64;
+// A block a function's string result takes and gives back (through the
+// counting allocator, about 500 instructions).
+inline const double ALLOCATION = 64;
+// Sorting compares two elements of a numbered document by the numbers they
+// carry (xmlXPathCmpNodesExt), with the timsort's moves around it.
+inline const double NUMBERED_COMPARE = 4;
+// Each node and attribute our lang() looks at: a pointer followed, a name
+// compared with "lang" (five octets at most), about 15 instructions.
+inline const double LANG_LOOK = 2;
+// A string read as a number (xmlXPathStringEvalNumber: a multiply-add per
+// digit, about 10 instructions an octet).
+inline const double NUMBER_OCTET = 2;
+// An octet of a prefix a step looks up at every evaluation (xmlXPathNsLookup:
+// xmlHashComputeKey's shifts and adds, about 8 instructions an octet; the
+// comparisons with the registered prefixes are priced as OCTETs).
+inline const double HASH_OCTET = 1;
+// A number's string form: xmlXPathFormatNumber writes at most 24 characters.
+inline const double NUMBER_LENGTH = 32;
+// id() reads each octet of its argument about four times: the string value,
+// the scan for white space, the token's key and its hash.
+inline const double ID_OCTET = 8;
+// A product of string lengths past any cap: the sum it joins stays finite and
+// is refused.
+inline const double PRODUCT_CEILING = 1e30;
+
+}  // namespace xmlbound
