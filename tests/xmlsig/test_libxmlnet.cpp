@@ -157,6 +157,28 @@ TEST(LibxmlNet, AStoppedXPointerLeavesNothingAllocated) {
     EXPECT_EQ(held(XML_TRANSFORM_WORK_LIMIT, trip), 0) << trip;
 }
 
+// The canonicaliser stopped wherever it is, also while it grows a text's
+// escaped copy (libxml2 2.9's growBufferReentrant loses the copy when a growth
+// fails): nothing of what it allocated stays behind.
+TEST(LibxmlNet, AStoppedCanonicaliserLeavesNothingAllocated) {
+  NetDisarmed disarm;
+  std::string xml = "<r>";
+  for (int i = 0; i < 40; ++i) xml += "<e>" + std::string(20000, '>') + "</e>";
+  xml += "</r>";
+  auto held = [&](long trip) {
+    XmlMemoryScope outer(UINT64_MAX / 8);
+    {
+      XmlWorkBudget budget;
+      xmlLibxmlNetTripAfter(trip);
+      EXPECT_EQ(codeOf([&] { filtered(xml, budget, "1"); }), trip ? 140 : 0) << trip;
+      xmlLibxmlNetTripAfter(0);
+    }
+    return outer.held();
+  };
+  held(0);  // libxml2's first-use state, made once
+  for (long trip = 1; trip <= 12; ++trip) EXPECT_EQ(held(trip), 0) << trip;
+}
+
 // libxml2's canonicaliser compares the prefixes in scope at every element,
 // whatever the filter shows: long prefixes sharing their start are priced by
 // their length and refused before it runs (the net never comes into it), while
