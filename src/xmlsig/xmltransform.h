@@ -124,7 +124,7 @@ class XmlLibxmlWork {
 const uint32_t XML_NET_TICKS = 64;
 
 // For tests, without a clock: the net's check reports the net passed at its
-// `checks`-th call from now (once; 0 disarms). Process-wide.
+// `checks`-th call on this thread from now (once; 0 disarms).
 void xmlLibxmlNetTripAfter(long checks);
 
 // A node set given as a rule: the canonicaliser asks it about every node it

@@ -16,6 +16,7 @@
 
 #include <functional>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -119,6 +120,24 @@ TEST(LibxmlNet, ASpentNetStopsTheDocumentsLaterReferences) {
   EXPECT_EQ(codeOf([&] { xslt(xml, second); }), 140);
   EXPECT_EQ(codeOf([&] { xpointer(xml, second); }), 140);
   EXPECT_EQ(codeOf([&] { xpointer(xml, elsewhere); }), 0);
+}
+
+// The test hook trips the net of the thread that armed it only: another
+// thread's work (a test's background, a second verification) neither stops
+// nor uses up the trip.
+TEST(LibxmlNet, TheTestHookTripsOnlyTheThreadThatArmedIt) {
+  NetDisarmed disarm;
+  const std::string xml = document();
+  xmlLibxmlNetTripAfter(1);
+  int32_t elsewhere = -1;
+  std::thread other([&] {
+    XmlWorkBudget budget;
+    elsewhere = codeOf([&] { xpointer(xml, budget); });
+  });
+  other.join();
+  EXPECT_EQ(elsewhere, 0);
+  XmlWorkBudget here;
+  EXPECT_EQ(codeOf([&] { xpointer(xml, here); }), 140);
 }
 
 // An XPointer stopped anywhere (by the budget running out in the blocks it
