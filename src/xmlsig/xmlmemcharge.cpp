@@ -160,12 +160,12 @@ void* chargedRealloc(void* p, size_t n) {
   Reentry r(REALLOC);
   const Underlying* u = r.allocator();
   if (!r.counts()) return u->realloc(p, n);
-  // An existing block grows even past the limit: libxml2 2.9's node-set merge
-  // loses its set when a growth fails (a stopped XPointer leaked it). The
-  // evaluation has been stopped and ends at its next operation.
-  const bool growth = p != nullptr;
-  if (growth) XmlLibxmlWork::tick();
-  if (growth ? topScope->refusesEveryBlock() : refused(n)) return nullptr;
+  // An existing block grows even past the limit or after the net's stop:
+  // libxml2 2.9 loses a block whose growth fails (its node-set merge, the
+  // canonicaliser's growBufferReentrant). The stopped work ends at its next
+  // operation or the next block it asks for anew.
+  if (p) XmlLibxmlWork::tick();
+  else if (refused(n)) return nullptr;
   int64_t before = static_cast<int64_t>(chargedSize(u, p));
   void* q = u->realloc(p, n);
   if (q) {

@@ -77,10 +77,11 @@ class XmlMemoryScope {
   // operation fails within its next step. Only for code whose allocation
   // failures libxml2 handles (XPath); elsewhere the caller checks over().
   void refuseLargeBlocksWhenOver() { refuseLarge = true; }
-  // From now on every block asked for while this scope is the innermost one is
-  // refused: the canonicaliser, stopped by the processor-time net, fails at its
-  // next element (it does its namespace work on every element whatever the
-  // rule answers). Called from inside libxml2: sets a flag only.
+  // From now on every new block asked for while this scope is the innermost
+  // one is refused (existing blocks still grow): the canonicaliser, stopped by
+  // the processor-time net, fails at its next element (it does its namespace
+  // work on every element whatever the rule answers). Called from inside
+  // libxml2: sets a flag only.
   void refuseEveryBlock() noexcept { refuseEvery = true; }
   bool refusesEveryBlock() const { return refuseEvery; }
   void setLimit(uint64_t octets);

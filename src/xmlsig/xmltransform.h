@@ -108,9 +108,11 @@ class XmlWorkBudget {
 // A stretch of libxml2's or libxslt's work for a document on this thread: while
 // it lasts, the thread's processor time counts against the budget's net. The
 // work ticks (every allocation libxml2 makes, every charge to a budget); every
-// XML_NET_TICKS ticks the cheap monotonic clock is read, and the thread's
-// processor clock only once as much wall time has passed as the net has left
-// (a thread cannot spend more processor time than that). When the net is
+// XML_NET_TICKS ticks, and once more as a section ends, the cheap monotonic
+// clock is read, and the thread's processor clock only once as much wall time
+// has passed as the net has left (a thread cannot spend more processor time
+// than that). A single call into libxml2 that neither allocates nor charges
+// runs to its end between two checks: the units must bound it. When the net is
 // passed, the budget goes over and the innermost section's stop function runs
 // on this thread, from inside libxml2 (it must not throw or allocate); the
 // caller answers 140 as for a refused bound. Sections nest: an inner one of the
@@ -141,7 +143,7 @@ class XmlLibxmlWork {
 const uint32_t XML_NET_TICKS = 64;
 
 // For tests, without a clock: the net's check reports the net passed at its
-// `checks`-th call from now (once; 0 disarms). Process-wide.
+// `checks`-th call on this thread from now (once; 0 disarms).
 void xmlLibxmlNetTripAfter(long checks);
 
 // A node set given as a rule: the canonicaliser asks it about every node it

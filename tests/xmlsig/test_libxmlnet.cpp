@@ -16,6 +16,7 @@
 
 #include <functional>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -112,6 +113,28 @@ TEST(LibxmlNet, EveryRouteStopsWith140AndTheNextDocumentRuns) {
   }
 }
 
+// A stretch that ticks too seldom for a check on the way (one long call into
+// libxml2, as contains() over long strings in XSLT) is judged as it ends: past
+// the net, the route answers 140, not what the finished work gave.
+TEST(LibxmlNet, AStretchIsJudgedAsItEnds) {
+  NetDisarmed disarm;
+  const std::string tiny = "<r><e Id='i1'>t</e></r>";
+  const struct {
+    const char* name;
+    Route run;
+  } routes[] = {
+      {"xpointer", xpointer},
+      {"filter", [](const std::string& x, XmlWorkBudget& b) { filtered(x, b, "1"); }},
+      {"xslt", xslt},
+  };
+  for (const auto& route : routes) {
+    XmlWorkBudget budget;
+    xmlLibxmlNetTripAfter(1);
+    EXPECT_EQ(codeOf([&] { route.run(tiny, budget); }), 140) << route.name;
+    EXPECT_TRUE(budget.netPassed()) << route.name;
+  }
+}
+
 // A document's net is spent once: its later references stop at once, in any
 // route, and so do those of its other signatures (their budgets share its net).
 TEST(LibxmlNet, ASpentNetStopsTheDocumentsLaterReferences) {
@@ -128,6 +151,24 @@ TEST(LibxmlNet, ASpentNetStopsTheDocumentsLaterReferences) {
   EXPECT_EQ(codeOf([&] { xslt(xml, second); }), 140);
   EXPECT_EQ(codeOf([&] { xpointer(xml, second); }), 140);
   EXPECT_EQ(codeOf([&] { xpointer(xml, elsewhere); }), 0);
+}
+
+// The test hook trips the net of the thread that armed it only: another
+// thread's work (a test's background, a second verification) neither stops
+// nor uses up the trip.
+TEST(LibxmlNet, TheTestHookTripsOnlyTheThreadThatArmedIt) {
+  NetDisarmed disarm;
+  const std::string xml = document();
+  xmlLibxmlNetTripAfter(1);
+  int32_t elsewhere = -1;
+  std::thread other([&] {
+    XmlWorkBudget budget;
+    elsewhere = codeOf([&] { xpointer(xml, budget); });
+  });
+  other.join();
+  EXPECT_EQ(elsewhere, 0);
+  XmlWorkBudget here;
+  EXPECT_EQ(codeOf([&] { xpointer(xml, here); }), 140);
 }
 
 // An XPointer stopped anywhere (by the budget running out in the blocks it
@@ -165,6 +206,28 @@ TEST(LibxmlNet, AStoppedXPointerLeavesNothingAllocated) {
     EXPECT_EQ(held(static_cast<uint64_t>(planned) + extra, 0), 0) << extra;
   for (long trip : {1, 5, 40, 200})
     EXPECT_EQ(held(XML_TRANSFORM_WORK_LIMIT, trip), 0) << trip;
+}
+
+// The canonicaliser stopped wherever it is, also while it grows a text's
+// escaped copy (libxml2 2.9's growBufferReentrant loses the copy when a growth
+// fails): nothing of what it allocated stays behind.
+TEST(LibxmlNet, AStoppedCanonicaliserLeavesNothingAllocated) {
+  NetDisarmed disarm;
+  std::string xml = "<r>";
+  for (int i = 0; i < 40; ++i) xml += "<e>" + std::string(20000, '>') + "</e>";
+  xml += "</r>";
+  auto held = [&](long trip) {
+    XmlMemoryScope outer(UINT64_MAX / 8);
+    {
+      XmlWorkBudget budget;
+      xmlLibxmlNetTripAfter(trip);
+      EXPECT_EQ(codeOf([&] { filtered(xml, budget, "1"); }), trip ? 140 : 0) << trip;
+      xmlLibxmlNetTripAfter(0);
+    }
+    return outer.held();
+  };
+  held(0);  // libxml2's first-use state, made once
+  for (long trip = 1; trip <= 12; ++trip) EXPECT_EQ(held(trip), 0) << trip;
 }
 
 // libxml2's canonicaliser compares the prefixes in scope at every element,
