@@ -354,8 +354,7 @@ int32_t verifySignatures(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, con
   XmlSignatureSetup setup = xmlSignatureSetup(ctx, context);
   // One net under libxml2's work for the whole document, whatever the number
   // of its signatures (each keeps its own units).
-  XmlLibxmlTime documentTime;
-  setup.libxmlTime = &documentTime;
+  setup.libxmlTime = std::make_shared<XmlLibxmlTime>();
   std::unique_ptr<ASNgenTime> verificationTime = verificationTimeOf(ctx);
   int number = 0;
   XmlNodePaths paths;

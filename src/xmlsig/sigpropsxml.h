@@ -48,8 +48,8 @@ struct XmlSignatureSetup {
   // document, together get no more than one signature.
   XmlWorkBudget* budget = nullptr;
   // The processor-time net of libxml2's work for the whole document, shared
-  // by the budgets of all its signatures (not owned); none: each budget's own.
-  XmlLibxmlTime* libxmlTime = nullptr;
+  // by the budgets of all its signatures; none: each budget's own.
+  std::shared_ptr<XmlLibxmlTime> libxmlTime;
   // The Ids of elements the extension creates (the XML context's; not
   // owned). Without one the properties use their own.
   XmlUniqueIds* ids = nullptr;

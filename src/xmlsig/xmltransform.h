@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -79,11 +80,14 @@ class XmlWorkBudget {
   // over from then on too).
   bool netPassed() const { return libxml->stopped; }
   // This budget's libxml2 work counts against a net shared with others from
-  // now on (not owned; it outlives the budget's use). A net already stopped
+  // now on (held as long as the budget is: the budgets of a document's
+  // signatures outlive the call that verified them). A net already stopped
   // puts the budget over.
-  void shareLibxmlTime(XmlLibxmlTime& shared) {
-    libxml = &shared;
-    if (shared.stopped) over = true;
+  void shareLibxmlTime(std::shared_ptr<XmlLibxmlTime> shared) {
+    if (!shared) return;
+    sharedLibxml = std::move(shared);
+    libxml = sharedLibxml.get();
+    if (libxml->stopped) over = true;
   }
   XmlWorkBudget(const XmlWorkBudget&) = delete;
   XmlWorkBudget& operator=(const XmlWorkBudget&) = delete;
@@ -102,6 +106,7 @@ class XmlWorkBudget {
   bool started = false;
   bool over = false;
   XmlLibxmlTime ownLibxml;
+  std::shared_ptr<XmlLibxmlTime> sharedLibxml;
   XmlLibxmlTime* libxml = &ownLibxml;
 };
 

@@ -140,7 +140,7 @@ TEST(LibxmlNet, AStretchIsJudgedAsItEnds) {
 TEST(LibxmlNet, ASpentNetStopsTheDocumentsLaterReferences) {
   NetDisarmed disarm;
   const std::string xml = document();
-  XmlLibxmlTime document;
+  auto document = std::make_shared<XmlLibxmlTime>();
   XmlWorkBudget first, second, elsewhere;
   first.shareLibxmlTime(document);
   second.shareLibxmlTime(document);
