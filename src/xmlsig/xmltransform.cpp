@@ -41,6 +41,27 @@ std::chrono::nanoseconds threadProcessorTime() {
 }
 }  // namespace
 
+void XmlProcessorAllowance::start(std::chrono::nanoseconds allowed) {
+  allowance = std::max(allowed, std::chrono::nanoseconds(0));
+  processorStart = threadProcessorTime();
+  nextProcessorRead = std::chrono::steady_clock::now() +
+                      std::chrono::duration_cast<std::chrono::steady_clock::duration>(allowance);
+}
+
+bool XmlProcessorAllowance::spent() {
+  const auto now = std::chrono::steady_clock::now();
+  if (now < nextProcessorRead) return false;
+  const auto usedNow = used();
+  if (usedNow >= allowance) return true;
+  nextProcessorRead =
+      now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(allowance - usedNow);
+  return false;
+}
+
+std::chrono::nanoseconds XmlProcessorAllowance::used() const {
+  return threadProcessorTime() - processorStart;
+}
+
 XmlWorkBudget::XmlWorkBudget(uint64_t limit, std::chrono::milliseconds time)
     : limit(limit), time(time) {}
 
@@ -52,18 +73,11 @@ bool XmlWorkBudget::charge(uint64_t units, bool readClock) {
   // Each charge stands for at most one callback's or one evaluation's work, so
   // reading the clock every 64 of them keeps the backstop close.
   if (!over && (readClock || (++charges & 63) == 0 || !started)) {
-    auto now = std::chrono::steady_clock::now();
     if (!started) {
       started = true;
-      processorStart = threadProcessorTime();
-      nextProcessorRead = now + time;
-    } else if (now >= nextProcessorRead) {
-      const auto used = threadProcessorTime() - processorStart;
-      if (used >= time)
-        over = true;
-      else
-        nextProcessorRead =
-            now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(time - used);
+      deadline.start(time);
+    } else if (deadline.spent()) {
+      over = true;
     }
   }
   return !over;
@@ -86,13 +100,7 @@ XmlLibxmlWork::XmlLibxmlWork(XmlWorkBudget& budget, void (*stop)(void*), void* s
       owner = w->owner;
       break;
     }
-  if (owner == this) {
-    processorStart = threadProcessorTime();
-    const auto left = XML_LIBXML_TIME_NET - budget.libxml->spent;
-    nextProcessorRead = std::chrono::steady_clock::now() +
-                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                            std::max(left, std::chrono::nanoseconds(0)));
-  }
+  if (owner == this) left.start(XML_LIBXML_TIME_NET - budget.libxml->spent);
   currentWork = this;
   // A section opened on a spent net stops at once.
   if (budget.libxml->stopped) {
@@ -107,7 +115,7 @@ XmlLibxmlWork::~XmlLibxmlWork() {
   // the net, the budget is over and the route answers 140.
   check();
   currentWork = enclosing;
-  if (owner == this) budget.libxml->spent += threadProcessorTime() - processorStart;
+  if (owner == this) budget.libxml->spent += left.used();
 }
 
 void XmlLibxmlWork::tick() noexcept {
@@ -122,16 +130,7 @@ void XmlLibxmlWork::check() noexcept {
     if (--netTripCountdown == 0) passNet();
     return;
   }
-  XmlLibxmlWork* o = owner;
-  const auto now = std::chrono::steady_clock::now();
-  if (now < o->nextProcessorRead) return;
-  const auto spent = budget.libxml->spent + (threadProcessorTime() - o->processorStart);
-  if (spent >= XML_LIBXML_TIME_NET) {
-    passNet();
-    return;
-  }
-  o->nextProcessorRead =
-      now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(XML_LIBXML_TIME_NET - spent);
+  if (owner->left.spent()) passNet();
 }
 
 void XmlLibxmlWork::passNet() noexcept {

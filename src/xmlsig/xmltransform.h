@@ -51,6 +51,23 @@ const std::chrono::milliseconds XML_LIBXML_TIME_NET{1000};
 
 class XmlLibxmlWork;
 
+// An allowance of this thread's processor time from start(): the processor
+// clock (a system call) is read only once as much wall time has passed as the
+// allowance has left, since a thread spends no more processor time than that.
+class XmlProcessorAllowance {
+ public:
+  void start(std::chrono::nanoseconds allowance);
+  // Whether the allowance is spent (a cheap wall-clock read until it may be).
+  bool spent();
+  // Processor time since start().
+  std::chrono::nanoseconds used() const;
+
+ private:
+  std::chrono::nanoseconds allowance{0};
+  std::chrono::nanoseconds processorStart{0};
+  std::chrono::steady_clock::time_point nextProcessorRead;
+};
+
 // The processor time libxml2's work for one document has taken, and whether
 // the net stopped it: a budget's own, or one a caller shares among the
 // budgets of a document's signatures (each of which has its own units).
@@ -99,10 +116,7 @@ class XmlWorkBudget {
   uint64_t limit;
   uint32_t charges = 0;
   std::chrono::milliseconds time;
-  std::chrono::nanoseconds processorStart{0};
-  // Before this the thread cannot have spent `time` (it spends no more
-  // processor time than wall time): the processor clock is read only after it.
-  std::chrono::steady_clock::time_point nextProcessorRead;
+  XmlProcessorAllowance deadline;
   bool started = false;
   bool over = false;
   XmlLibxmlTime ownLibxml;
@@ -142,8 +156,7 @@ class XmlLibxmlWork {
   void (*stop)(void*);
   void* stopArgument;
   uint32_t ticks = 0;
-  std::chrono::nanoseconds processorStart{0};
-  std::chrono::steady_clock::time_point nextProcessorRead;
+  XmlProcessorAllowance left;  // the owner's: what the net had left when it began
 };
 const uint32_t XML_NET_TICKS = 64;
 
