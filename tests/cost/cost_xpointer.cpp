@@ -318,6 +318,17 @@ std::vector<Family> fixedFamilies() {
        {"xpointer(//node())", "xpointer(//text() | //comment())", "xpointer(//comment() | //l/@*)",
         "xpointer((//text())[last()])", "xpointer(//l/node()[last()])", "xpointer(//@* | //text())"},
        {}});
+  std::string shortTokens;  // one-octet tokens: each costs a look-up, whatever its length
+  for (size_t i = 0; i < 1000; ++i) shortTokens += std::string(1, static_cast<char>('a' + i % 26)) + " ";
+  f.push_back({"id() of 1000 one-octet tokens (40 l, Ids a to n)",
+               [] {
+                 std::string b;
+                 for (size_t i = 0; i < 40; ++i)
+                   b += "<l Id='" + std::string(1, static_cast<char>('a' + i % 14)) + num(i / 14) + "'/>";
+                 return wrap("", "", b);
+               },
+               {"xpointer(id('" + shortTokens + "'))"},
+               {"id('" + shortTokens + "')", "count(id('" + shortTokens + "')) > 1"}});
   f.push_back({"the filter's search over crafted prefixes (40 x 1000 chars, last 3 differ)",
                [] { return wrap("", sharedPrefixes(40, 1000, 3, nullptr), ls(4)); },
                {},
