@@ -250,7 +250,7 @@ std::vector<Family> fixedFamilies() {
                  return wrap("", a, inGroups(40, 40, "<l x='1'/>"));
                },
                {"xpointer(//l[" + prefix + "0007:x])", "xpointer(//g[" + prefix + "0008:l])"},
-               {"self::l[" + prefix + "0007:x]", "namespace::" + prefix + "0007"}});
+               {}});
   f.push_back({"long namespace URIs in name tests (20 g x 20 a:l, URIs of 2000 chars, last 4 differ)",
                [=] {
                  std::string b;
@@ -289,11 +289,10 @@ std::vector<Family> fixedFamilies() {
        },
        {"xpointer(//l[lang('pl')])"},
        {"lang('pl')"}});
-  f.push_back({"long literals in XPointers (50 g x 50 l; literals of 3000 digits)",
-               [=] { return wrap("", "", inGroups(50, 50, "<l x='1'/>")); },
+  f.push_back({"long literals in XPointers (40 g x 40 l; literals of 3000 digits)",
+               [=] { return wrap("", "", inGroups(40, 40, "<l x='1'/>")); },
                {"xpointer(//l[-'" + digits + "'])", "xpointer(//l['" + letters + "' = 1])",
-                "xpointer(//l[number('" + digits + "') > 0])", "xpointer(//l['" + digits + "' + 1 > 0])",
-                "xpointer(//l[@x < '" + digits + "'])", "xpointer(//l[string-length('" + letters + "') > 0])"},
+                "xpointer(//l['" + digits + "' + 1 > 0])", "xpointer(//l[@x < '" + digits + "'])"},
                {}});
   f.push_back({"long literals in filters (100 l; literals of 3000 digits)", [] { return wrap("", "", ls(100)); },
                {},
@@ -328,7 +327,7 @@ std::vector<Family> fixedFamilies() {
                  return wrap("", "", b);
                },
                {"xpointer(id('" + shortTokens + "'))"},
-               {"id('" + shortTokens + "')", "count(id('" + shortTokens + "')) > 1"}});
+               {"id('" + shortTokens + "')"}});
   f.push_back({"the filter's search over crafted prefixes (40 x 1000 chars, last 3 differ)",
                [] { return wrap("", sharedPrefixes(40, 1000, 3, nullptr), ls(4)); },
                {},
@@ -399,7 +398,7 @@ struct Case {
 };
 
 struct Options {
-  size_t search = 120;  // expressions drawn (CI's share: seconds of one core)
+  size_t search = 200;  // expressions drawn (CI's share: a few seconds of one core)
   uint64_t seed = 60;   // CI's, printed with the table so that a failure replays
   std::string only;     // run only the families whose name holds this
 };
