@@ -328,6 +328,14 @@ std::vector<Family> fixedFamilies() {
                },
                {"xpointer(id('" + shortTokens + "'))"},
                {"id('" + shortTokens + "')"}});
+  const std::string sum = "1 + 2 - 3 * 4 div 5 mod 6 + 7 + 8 - 9 + 10 + 11 - 12 + 13 * 14 - 15 + 16 > 0";
+  f.push_back({"operations on numbers (40 g x 40 l)", [=] { return wrap("", "", inGroups(40, 40, "<l x='1'/>")); },
+               {"xpointer(//l[" + sum + "])", "xpointer(//l[-(-(-(-(-(-(-(-1))))))) < 0])",
+                "xpointer(//l[not(not(not(not(not(not(true()))))))])",
+                "xpointer(//l[string(1 div 3) = string(2 div 3)])",
+                "xpointer(//l[string(1 div 3) = string(2 div 3) or string(4 div 3) = string(5 div 3) or "
+                "string(7 div 3) = string(-8 div 3)])"},
+               {sum}});
   f.push_back({"the filter's search over crafted prefixes (40 x 1000 chars, last 3 differ)",
                [] { return wrap("", sharedPrefixes(40, 1000, 3, nullptr), ls(4)); },
                {},
