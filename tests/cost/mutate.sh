@@ -5,7 +5,7 @@
 # more than the counts' noise) fails.
 # Run by hand, not in CI (a full check per surviving mutation):
 #   tests/cost/mutate.sh [LABEL...]      the rows whose label holds one of these; all by default
-# The rows: every price constant (`const double NAME = ...;` with a capital
+# The rows: every price constant (`[inline] const double NAME = ...;` with a capital
 # name in the bound's units, found by pattern, so a split of the units keeps
 # them), and the prices written as expressions, each found by the function
 # that holds it. Each run first checks the families made for single prices and
@@ -17,7 +17,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 work=${MUTATE_DIR:-$root/build-mutate}
 tree=$work/tree
 units=src/xmlsig
-price_files=${PRICE_FILES:-"xmlxpointer*.cpp xmlxpointer*.h xmlxpath*.cpp xmlxpath*.h"}
+price_files=${PRICE_FILES:-"xmlbound*.h xmlbound*.cpp xmlxpointer*.cpp xmlxpointer*.h xmlxpath*.cpp xmlxpath*.h"}
 focused=${MUTATE_FOCUSED:-"down a chain|attribute names|in name tests|lang() |literals|numbers in|mixed sets|search over|one-octet|operations on|generated"}
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-/work}
 
@@ -33,17 +33,17 @@ expression_rows() {
   cat <<'EOF'
 name-test octets|nameTestCost|s/return ([^;]+);/return (\1) \/ 4;/
 namespace URI octets of a prefixed test|uriTestCost|s/return ([^;]+);/return (\1) \/ 4;/
-the sort's walk between unnumbered nodes|sort|s/const double walk = ([^;]+);/const double walk = (\1) \/ 4;/
+a sort's comparison|comparison|s/return ([^;]+);/return (\1) \/ 4;/
 the filter search's prefix octets|samePrefix|s/octets \+= ([^;]+);/octets += (\1) \/ 4;/
 the filter search's charge|namespacesInScope|s/return work;/return work \/ 4;/
 the statistics walk's charge|xmlXPointerDocumentStats|s/charge\((.*)\);/charge((\1) \/ 4);/
 EOF
 }
 constant_rows() {
-  (cd "$tree/$units" && grep -ohE '^\s*(static\s+)?(constexpr|const)\s+double\s+[A-Z][A-Z0-9_]*\s*=' $price_files 2>/dev/null) |
+  (cd "$tree/$units" && grep -ohE '^\s*(inline\s+|static\s+)?(constexpr|const)\s+double\s+[A-Z][A-Z0-9_]*\s*=' $price_files 2>/dev/null) |
     sed -E 's/.*double\s+([A-Z0-9_]+).*/\1/' | sort -u | grep -vE 'CAP|CEILING|LIMIT' |
     while read -r c; do
-      printf '%s|%s|%s\n' "$c" "=$c" "s/^(\\s*(static\\s+)?(constexpr|const)\\s+double\\s+$c\\s*=\\s*)([^;]+);/\\1(\\4) \\/ 4;/"
+      printf '%s|%s|%s\n' "$c" "=$c" "s/^(\\s*(inline\\s+|static\\s+)?(constexpr|const)\\s+double\\s+$c\\s*=\\s*)([^;]+);/\\1(\\4) \\/ 4;/"
     done
 }
 
