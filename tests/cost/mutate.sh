@@ -84,21 +84,26 @@ cases_of() {
          print fam "|" substr($0, 1, 73) "\t" ($0 ~ / FAIL / ? "FAIL" : "ok") "\t" $(NF - 1) }' "$1"
 }
 # Cases that pass in the baseline, outside the counts' noise (8%) below the
-# limit, and fail in the mutant, raised by the cut by more than that noise: a
-# case at the limit would fail for any cut, or none.
+# limit, and fail in the mutant, raised by the cut by a quarter at least (the
+# statistics' rows vary by some 10% between runs): a case at the limit would
+# fail for any cut, or none.
 caught_by() {
   join -t $'\t' <(sort "$1") <(sort "$2") |
-    awk -F'\t' '$2 == "ok" && $3 + 0 <= 14.5 && $4 == "FAIL" && $5 + 0 > 1.1 * $3 { print $1 }'
+    awk -F'\t' '$2 == "ok" && $3 + 0 <= 14.5 && $4 == "FAIL" && $5 + 0 > 1.25 * $3 { print $1 }'
 }
 closest() {  # the mutant's highest ratio among those cases that the cut raised (by more than the noise)
   join -t $'\t' <(sort "$1") <(sort "$2") |
-    awk -F'\t' '$2 == "ok" && $3 + 0 <= 14.5 && $5 + 0 > 1.1 * $3 && $5 + 0 > best { best = $5 + 0; c = $1 }
+    awk -F'\t' '$2 == "ok" && $3 + 0 <= 14.5 && $5 + 0 > 1.25 * $3 && $5 + 0 > best { best = $5 + 0; c = $1 }
     END { printf "highest ratio %.1f: %s\n", best, substr(c, 1, 110) }'
 }
 
 build() { cmake --build "$work/build" --target cost_xpointer >"$work/build.log" 2>&1; }
 
-restore() { cp -a "$work/pristine/." "$tree/$units/"; }
+# Puts back what a row changed, as a new file (an old time would keep the cut object).
+restore() {
+  local f
+  for f in "$work/pristine"/*; do cmp -s "$f" "$tree/$units/${f##*/}" || cp "$f" "$tree/$units/"; done
+}
 trap restore EXIT
 
 restore
