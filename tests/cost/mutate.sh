@@ -24,6 +24,9 @@ export CCACHE_BASEDIR=${CCACHE_BASEDIR:-/work}
 mkdir -p "$work/tables"
 rm -rf "$tree" && mkdir -p "$tree"
 (cd "$root" && tar -c --exclude='./build*' --exclude=./.git .) | tar -x -C "$tree"
+# Every unit a row may cut rebuilt from the copy (a build left by an earlier
+# run may hold a cut object newer than its source).
+find "$tree/$units" -type f -exec touch {} +
 rm -rf "$work/pristine" && cp -a "$tree/$units" "$work/pristine"
 cmake -G Ninja -S "$tree" -B "$work/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=gcc \
   -DCMAKE_CXX_COMPILER=g++ -DTAL_WERROR=ON -DTAL_BENCH=OFF -DTAL_CT_VALGRIND=ON >/dev/null
