@@ -4,18 +4,33 @@
 // expression goes through, and callgrind counts the instructions libxml2's
 // evaluation executes: xmlXPtrEval for an XPointer, xmlXPathCompiledEvalToBoolean
 // for every node a filter is asked about (id(), lang() and here() are ours, called
-// from inside, and counted). The statistics' walk, the plan, the XPath
-// context's set-up and the final sort of an XPointer's result are not
-// measured. An accepted expression that executes more than
-// MAX_INSTRUCTIONS_PER_UNIT per unit of its bound fails the check; a refused
-// one is not run, only listed.
+// from inside, and counted). Two charges made outside the bound are measured
+// too: the statistics' walk (xmlXPointerDocumentStats) against the units it
+// charges, and the filter's own search (our walk of the nodes, the prefixes it
+// compares, and the evaluations) against what it charges from its first node
+// on. The plan, the XPath context's set-up and the final sort of an XPointer's
+// result are not measured. A case that executes more than
+// MAX_INSTRUCTIONS_PER_UNIT per unit fails the check; a refused one is not
+// run, only listed.
 //
-//   cost_xpointer [--valgrind PATH] [--jobs N] [--table FILE]
+// The cases: families of documents that run every construct; families for
+// one price each (long names, prefixes, URIs and literals, deep trees with
+// many attributes, mixed sets to sort) with the constructs that pay it; and a
+// search, expressions drawn from XPath's grammar over generated documents
+// (cost_search.h) from a seed that the table prints.
+//
+//   cost_xpointer [--valgrind PATH] [--jobs N] [--table FILE] [--search N] [--seed S] [--only T]
 //       runs itself under callgrind in N shards, prints the table (and writes
 //       it to FILE, default cost-table.txt), exits 1 when a case fails.
-//   cost_xpointer --child SHARD SHARDS DIR
-//       (under callgrind) runs the cases whose number is SHARD modulo SHARDS,
-//       one callgrind dump each, and writes its plans to DIR/plan.SHARD.
+//       --search/--seed: how many expressions the search draws and from what
+//       seed (CI's by default); --only: the families whose name holds one of
+//       the '|'-separated texts.
+//   cost_xpointer --child GROUP SHARD SHARDS DIR SEARCH SEED =ONLY
+//       (under callgrind) runs the cases of the group whose number among
+//       them is SHARD modulo SHARDS, one callgrind dump each, and writes its
+//       plans to DIR/plan.GROUP.SHARD.
+#include "cost_search.h"
+
 #include "base/memfile.h"
 #include "base/talexception.h"
 #include "xmlsig/xmlmisc.h"
@@ -35,6 +50,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -114,10 +130,16 @@ std::string nested(int levels, const std::string& inside, bool declare, size_t s
 }
 
 struct Family {
-  const char* name;
-  std::string (*make)();
+  std::string name;
+  std::function<std::string()> make;
+  // Its own constructs; and whether it runs every construct of the lists below too.
+  std::vector<std::string> xpointers, filters;
+  bool everyConstruct = false;
 };
-const Family FAMILIES[] = {
+
+std::vector<Family> fixedFamilies() {
+  // Families that run every construct.
+  const std::pair<const char*, std::string (*)()> every[] = {
     {"plain (10 g x 10 l)", [] { return wrap("", "", groups(10, 10)); }},
     {"long local names (40, 100-1000 chars)",
      [] {
@@ -184,7 +206,141 @@ const Family FAMILIES[] = {
        }
        return wrap("", " refs='" + refs + "'", b + "<refs>" + refs + "</refs>");
      }},
-};
+  };
+  std::vector<Family> f;
+  for (const auto& [name, make] : every) f.push_back({name, make, {}, {}, true});
+
+  // Families for one price each, with the constructs that pay it. Names
+  // share all but their last octets, so that every comparison reads them; an
+  // XPointer's long name test goes with a small fan-out, which its
+  // child-sequence term multiplies with the expression's length.
+  const std::string name = "n" + std::string(495, 'a'), attribute = "m" + std::string(295, 'm');
+  const std::string prefix = std::string(1996, 'q'), uri = "urn:" + std::string(1992, 'u');
+  const std::string digits = std::string(3000, '0') + "1", letters = "Z" + std::string(3000, '0');
+  auto inGroups = [](size_t groupCount, size_t each, const std::string& element) {
+    std::string b;
+    for (size_t g = 0; g < groupCount; ++g) {
+      b += "<g>";
+      for (size_t i = 0; i < each; ++i) b += element;
+      b += "</g>";
+    }
+    return b;
+  };
+  // A test no node passes: each comparison reads the name to its last octets.
+  f.push_back({"long element names down a chain (60 levels, 500 chars, last 4 differ; 10 g x 10 l below)",
+               [=] {
+                 std::string open, close;
+                 for (size_t k = 0; k < 60; ++k)
+                   open += "<" + name + padded(k, 4) + ">", close = "</" + name + padded(k, 4) + ">" + close;
+                 return wrap("", "", open + groups(10, 10) + close);
+               },
+               {"xpointer(//l[ancestor::" + name + "9999])"},
+               {"ancestor::" + name + "9999"}});
+  f.push_back({"long attribute names (12 g x 10 e, 40 attributes of 300 chars, last 4 differ)",
+               [=] {
+                 std::string a;
+                 for (size_t i = 0; i < 40; ++i) a += " " + attribute + padded(i, 4) + "='v'";
+                 return wrap("", "", inGroups(12, 10, "<e" + a + "/>"));
+               },
+               {"xpointer(//g/e/@" + attribute + "9999)", "xpointer(//e[@" + attribute + "9999])"},
+               {}});
+  f.push_back({"long prefixes in name tests (40 g x 40 l; prefixes of 2000 chars, last 4 differ)",
+               [=] {
+                 const std::string a = " xmlns:" + prefix + "0007='urn:a' xmlns:" + prefix + "0008='urn:b'";
+                 return wrap("", a, inGroups(40, 40, "<l x='1'/>"));
+               },
+               {"xpointer(//l[" + prefix + "0007:x])", "xpointer(//g[" + prefix + "0008:l])"},
+               {}});
+  f.push_back({"long namespace URIs in name tests (20 g x 20 a:l, URIs of 2000 chars, last 4 differ)",
+               [=] {
+                 std::string b;
+                 for (size_t g = 0; g < 20; ++g) {
+                   b += "<g>";
+                   for (size_t i = 0; i < 20; ++i)
+                     b += "<a:l xmlns:a='" + uri + padded(g * 20 + i, 4) + "'/>";
+                   b += "</g>";
+                 }
+                 return wrap("", " xmlns:z='" + uri + "9999'", b);
+               },
+               {"xpointer(//z:l)", "xpointer(//g/z:*)"},
+               {"self::z:l"}});
+  f.push_back(
+      {"lang() over deep ancestors (60 levels x 40 attributes, 60 l at the bottom)",
+       [] {
+         std::string a;
+         for (size_t i = 0; i < 40; ++i) a += " a" + num(i) + "='v'";
+         std::string open, close;
+         for (size_t k = 0; k < 60; ++k) open += "<d" + a + ">", close += "</d>";
+         return wrap("", "", open + ls(60) + close);
+       },
+       {"xpointer(//l[lang('pl')])", "xpointer(//*[lang('en-GB')])"},
+       {"lang('pl')"}});
+  f.push_back(
+      {"lang() among look-alikes (30 levels x 20 attributes q:lang, namespaces like xml's)",
+       [] {
+         std::string d, a;
+         for (size_t i = 0; i < 20; ++i) {
+           d += " xmlns:q" + num(i) + "='http://www.w3.org/XML/1998/namespace" + num(i) + "'";
+           a += " q" + num(i) + ":lang='pl'";
+         }
+         std::string open, close;
+         for (size_t k = 0; k < 30; ++k) open += "<d" + a + ">", close += "</d>";
+         return wrap("", d, open + ls(60) + close);
+       },
+       {"xpointer(//l[lang('pl')])"},
+       {"lang('pl')"}});
+  f.push_back({"long literals in XPointers (40 g x 40 l; literals of 3000 digits)",
+               [=] { return wrap("", "", inGroups(40, 40, "<l x='1'/>")); },
+               {"xpointer(//l[-'" + digits + "'])", "xpointer(//l['" + letters + "' = 1])",
+                "xpointer(//l['" + digits + "' + 1 > 0])", "xpointer(//l[@x < '" + digits + "'])"},
+               {}});
+  f.push_back({"long literals in filters (100 l; literals of 3000 digits)", [] { return wrap("", "", ls(100)); },
+               {},
+               {"-'" + digits + "'", "'" + letters + "' = 1", "'" + digits + "' > 0",
+                "@x = '" + digits + "'"}});
+  f.push_back({"numbers in attribute values (300 l, values of 3000 digits)",
+               [=] { return wrap("", "", ls(300, " v='" + digits + "'")); },
+               {"xpointer(//l[@v > 1])", "xpointer(//l[-@v < 0])", "xpointer(//l[sum(@v) > 0])",
+                "xpointer(//l[number(@v) > 0])", "xpointer(//l[@v = 1])"},
+               {"number(@v) > 0"}});
+  f.push_back(
+      {"mixed sets to sort (1500 texts and comments between 20 elements)",
+       [] {
+         std::string b;
+         for (size_t g = 0; g < 20; ++g) {
+           b += "<l x='1' y='2'>";
+           for (size_t i = 0; i < 75; ++i) b += "t<!--c-->";
+           b += "</l>";
+         }
+         return wrap("", "", b);
+       },
+       {"xpointer(//node())", "xpointer(//text() | //comment())", "xpointer(//comment() | //l/@*)",
+        "xpointer((//text())[last()])", "xpointer(//l/node()[last()])", "xpointer(//@* | //text())"},
+       {}});
+  std::string shortTokens;  // one-octet tokens: each costs a look-up, whatever its length
+  for (size_t i = 0; i < 1000; ++i) shortTokens += std::string(1, static_cast<char>('a' + i % 26)) + " ";
+  f.push_back({"id() of 1000 one-octet tokens (40 l, Ids a to n)",
+               [] {
+                 std::string b;
+                 for (size_t i = 0; i < 40; ++i)
+                   b += "<l Id='" + std::string(1, static_cast<char>('a' + i % 14)) + num(i / 14) + "'/>";
+                 return wrap("", "", b);
+               },
+               {"xpointer(id('" + shortTokens + "'))"},
+               {"id('" + shortTokens + "')"}});
+  const std::string sum = "1 + 2 - 3 * 4 div 5 mod 6 + 7 + 8 - 9 + 10 + 11 - 12 + 13 * 14 - 15 + 16 > 0";
+  f.push_back({"operations on numbers (40 g x 40 l)", [=] { return wrap("", "", inGroups(40, 40, "<l x='1'/>")); },
+               {"xpointer(//l[" + sum + "])", "xpointer(//l[-(-(-(-(-(-(-(-1))))))) < 0])",
+                "xpointer(//l[not(not(not(not(not(not(true()))))))])",
+                "xpointer(//l[string(1 div 3) = string(2 div 3) or string(4 div 3) = string(5 div 3) or "
+                "string(7 div 3) = string(-8 div 3)])"},
+               {sum}});
+  f.push_back({"the filter's search over crafted prefixes (40 x 1000 chars, last 3 differ)",
+               [] { return wrap("", sharedPrefixes(40, 1000, 3, nullptr), ls(4)); },
+               {},
+               {}});
+  return f;
+}
 
 // ---- constructs ---------------------------------------------------------------
 // XPath run as xpointer(...): every construct the bound prices.
@@ -229,25 +385,82 @@ const char* const FILTERS[] = {
     "lang('pl')", "count(preceding::node()) >= 0", "namespace::*", "self::l[@x = '1']",
     "string-length(string()) > 0", "@x = //l/@x"};
 
+enum class Kind {
+  XPOINTER,
+  FILTER,
+  SEARCH,  // the filter's own search (our walk, the prefixes compared, the evaluations) against its charges
+  STATS,   // the statistics' walk against its charge
+};
+const char* kindName(Kind k) {
+  return k == Kind::XPOINTER ? "xptr" : k == Kind::FILTER ? "filter" : k == Kind::SEARCH ? "search" : "stats";
+}
+// Group 0 runs under callgrind collecting inside libxml2's evaluations and the
+// statistics' walk; group 1 (the search) from the search's first node to its end.
+int groupOf(Kind k) { return k == Kind::SEARCH ? 1 : 0; }
+
 struct Case {
   size_t family;
-  bool filter;
+  Kind kind;
   std::string expression;
 };
 
-std::vector<Case> allCases() {
+struct Options {
+  size_t search = 200;  // expressions drawn (CI's share: a few seconds of one core)
+  uint64_t seed = 60;   // CI's, printed with the table so that a failure replays
+  std::string only;     // run only the families whose name holds this
+};
+
+// The search measures no expression above this bound: under callgrind one
+// could take minutes, and the fixed families price the large shapes.
+const double SEARCH_MEASURE_LIMIT = 1e7;
+const size_t EXPRESSIONS_PER_DOCUMENT = 8;
+
+struct Plan {
+  std::vector<Family> families;
+  std::vector<Case> cases;
+  size_t fixed = 0;  // families before the generated ones
+};
+
+// Whether a family's name holds one of the '|'-separated texts.
+bool chosen(const std::string& name, const std::string& texts) {
+  for (size_t start = 0;;) {
+    const size_t end = std::min(texts.find('|', start), texts.size());
+    if (name.find(texts.substr(start, end - start)) != std::string::npos) return true;
+    if (end == texts.size()) return false;
+    start = end + 1;
+  }
+}
+
+Plan allCases(const Options& o) {
+  Plan p;
+  p.families = fixedFamilies();
+  p.fixed = p.families.size();
+  for (size_t k = 0; k * EXPRESSIONS_PER_DOCUMENT < o.search; ++k) {
+    auto g = std::make_shared<GeneratedDocument>(generatedDocument(
+        o.seed, k, std::min(EXPRESSIONS_PER_DOCUMENT, o.search - k * EXPRESSIONS_PER_DOCUMENT)));
+    p.families.push_back({g->summary, [g] { return wrap("", g->rootAttributes, g->body); },
+                          g->xpointers, g->filters, false});
+  }
   std::string tokens;  // id() with many tokens
   for (size_t i = 0; i < 400; ++i) tokens += (i ? " i" : "i") + num(i * 7 % 500);
   std::vector<std::string> xpointers;
   for (const char* x : XPATHS) xpointers.push_back(std::string("xpointer(") + x + ")");
   xpointers.push_back("xpointer(id('" + tokens + "'))");
   xpointers.insert(xpointers.end(), std::begin(FRAMEWORK), std::end(FRAMEWORK));
-  std::vector<Case> cases;
-  for (size_t f = 0; f < std::size(FAMILIES); ++f) {
-    for (const auto& x : xpointers) cases.push_back({f, false, x});
-    for (const char* x : FILTERS) cases.push_back({f, true, x});
+  for (size_t f = 0; f < p.families.size(); ++f) {
+    const Family& family = p.families[f];
+    if (!chosen(family.name, o.only)) continue;
+    if (family.everyConstruct) {
+      for (const auto& x : xpointers) p.cases.push_back({f, Kind::XPOINTER, x});
+      for (const char* x : FILTERS) p.cases.push_back({f, Kind::FILTER, x});
+    }
+    for (const auto& x : family.xpointers) p.cases.push_back({f, Kind::XPOINTER, x});
+    for (const auto& x : family.filters) p.cases.push_back({f, Kind::FILTER, x});
+    // The search (every node walked) where it is not the evaluations' family.
+    if (!family.everyConstruct) p.cases.push_back({f, Kind::SEARCH, "false()"});
+    p.cases.push_back({f, Kind::STATS, ""});
   }
-  return cases;
+  return p;
 }
 
 // ---- the child: running the cases under callgrind ----------------------------
@@ -279,15 +492,24 @@ void filterWalk(xmlDocPtr doc, Visit visit) {
   }
 }
 
-// The filter counting the evaluations it runs.
+// The filter counting the evaluations it runs; measuring the search, it
+// starts callgrind's collection at the first node asked about, and notes what
+// the budget had left then.
 class CountingFilter : public XmlXPathTransform {
  public:
   using XmlXPathTransform::XmlXPathTransform;
   int visible(xmlNodePtr node, xmlNodePtr parent) override {
+    if (measureSearch && !collecting) {
+      collecting = true;
+      leftAtStart = static_cast<double>(budget->remaining());
+      CALLGRIND_TOGGLE_COLLECT;
+    }
     if (failure() == 0 && node && !xmlOutsideDataModel(node)) ++evaluations;
     return XmlXPathTransform::visible(node, parent);
   }
   double evaluations = 0;
+  bool measureSearch = false, collecting = false;
+  double leftAtStart = 0;
 };
 
 int32_t codeOf(XmlTransform& t) {
@@ -307,18 +529,19 @@ struct Parsed {
   xmlNodePtr context = nullptr;  // the ds:Reference
 };
 
-int child(size_t shard, size_t shards, const std::string& dir) {
+int child(int group, size_t shard, size_t shards, const std::string& dir, const Options& o) {
   XmlBoundRoad full = XmlBoundRoad::FULL;
   xmlBoundOverrideRoad(&full);
-  std::ofstream plans(dir + "/plan." + num(shard));
-  const std::vector<Case> cases = allCases();
+  std::ofstream plans(dir + "/plan." + num(static_cast<size_t>(group)) + "." + num(shard));
+  const Plan all = allCases(o);
   std::map<size_t, std::unique_ptr<Parsed>> docs;
-  for (size_t i = shard; i < cases.size(); i += shards) {
-    const Case& c = cases[i];
+  for (size_t i = 0, mine = 0; i < all.cases.size(); ++i) {
+    const Case& c = all.cases[i];
+    if (groupOf(c.kind) != group || mine++ % shards != shard) continue;
     auto& d = docs[c.family];
     if (!d) {
       d = std::make_unique<Parsed>();
-      d->text = FAMILIES[c.family].make();
+      d->text = all.families[c.family].make();
       d->file = std::make_unique<MemFile>(reinterpret_cast<uint8_t*>(d->text.data()),
                                           static_cast<int32_t>(d->text.size()), false);
       if (parseXmlDocument(&d->holder, d->file.get()) != 0) d->holder.root = nullptr;
@@ -342,21 +565,54 @@ int child(size_t shard, size_t shards, const std::string& dir) {
       continue;
     }
     const XmlXPointerDocStats& stats = *d->scope->xpointerStats;
+    XmlWorkBudget big(1000000000000ull, std::chrono::hours(100));
+    const double bigLeft = static_cast<double>(big.remaining());
+    if (c.kind == Kind::STATS) {
+      // The walk again, the scope's copy set aside: its charge is the bound.
+      auto kept = d->scope->xpointerStats;
+      d->scope->xpointerStats = nullptr;
+      CALLGRIND_ZERO_STATS;
+      CALLGRIND_START_INSTRUMENTATION;
+      xmlXPointerDocumentStats(d->holder.doc, big);
+      CALLGRIND_STOP_INSTRUMENTATION;
+      CALLGRIND_DUMP_STATS_AT(("case-" + num(i)).c_str());
+      d->scope->xpointerStats = kept;
+      plans << i << "\trun\t" << bigLeft - static_cast<double>(big.remaining()) << "\t1\t0\n";
+      continue;
+    }
+    if (c.kind == Kind::SEARCH) {
+      // apply() walks every node (the expression selects none); what it
+      // charged from the first node on is the bound.
+      CountingFilter t(d->context, c.expression);
+      t.addNamespace("ds", DS);
+      t.budget = &big;
+      t.measureSearch = true;
+      CALLGRIND_ZERO_STATS;
+      CALLGRIND_START_INSTRUMENTATION;
+      const int32_t rc = codeOf(t);
+      if (t.collecting) CALLGRIND_TOGGLE_COLLECT;
+      CALLGRIND_STOP_INSTRUMENTATION;
+      CALLGRIND_DUMP_STATS_AT(("case-" + num(i)).c_str());
+      plans << i << "\trun\t" << t.leftAtStart - static_cast<double>(big.remaining()) << '\t'
+            << t.evaluations << '\t' << rc << '\n';
+      continue;
+    }
+    const bool filter = c.kind == Kind::FILTER;
     // A filter's plan bounds one pass over every node it may be asked about,
     // counted as the transform counts them.
-    XmlXPointerPlan plan =
-        c.filter ? xmlXPathFilterPlan(c.expression, stats, stats.nodes)
-                 : xmlXPointerPlan(c.expression, stats);
+    XmlXPointerPlan plan = filter ? xmlXPathFilterPlan(c.expression, stats, stats.nodes)
+                                  : xmlXPointerPlan(c.expression, stats);
     double calls = 1;
     // Refused as the transforms refuse (a whole budget is above the cap).
     const char* refused = !plan.accepted                         ? "not accepted"
                           : plan.bound > XML_EXPRESSION_WORK_CAP ? "over the cap"
-                                                                 : nullptr;
+                          : c.family >= all.fixed && plan.bound > SEARCH_MEASURE_LIMIT
+                              ? "over search cap"
+                              : nullptr;
     int32_t rc = 0;
     if (!refused) {
-      XmlWorkBudget big(1000000000000ull, std::chrono::hours(100));
       CALLGRIND_ZERO_STATS;
-      if (c.filter) {
+      if (filter) {
         CountingFilter t(d->context, c.expression);
         t.addNamespace("ds", DS);
         t.budget = &big;
@@ -432,7 +688,7 @@ std::map<size_t, double> readDumps(const std::string& dir) {
   return out;
 }
 
-int driver(const std::string& valgrind, size_t jobs, const std::string& tableFile) {
+int driver(const std::string& valgrind, size_t jobs, const std::string& tableFile, const Options& o) {
   std::error_code error;
   const std::string self = std::filesystem::read_symlink("/proc/self/exe", error).string();
   if (error) return 2;
@@ -440,47 +696,48 @@ int driver(const std::string& valgrind, size_t jobs, const std::string& tableFil
   if (!mkdtemp(dirTemplate)) return 2;
   const std::string dir = dirTemplate;
   const std::string version = xmlParserVersion ? xmlParserVersion : "?";
+  const Plan all = allCases(o);
   std::vector<pid_t> pids;
-  for (size_t s = 0; s < jobs; ++s) {
-    std::vector<std::string> args = {valgrind,
-                                     "--tool=callgrind",
-                                     "-q",
-                                     "--instr-atstart=no",
-                                     "--collect-atstart=no",
-                                     "--toggle-collect=xmlXPtrEval",
-                                     "--toggle-collect=xmlXPathCompiledEvalToBoolean",
-                                     "--callgrind-out-file=" + dir + "/cg.%p",
-                                     self,
-                                     "--child",
-                                     num(s),
-                                     num(jobs),
-                                     dir};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid;
-    if (posix_spawnp(&pid, valgrind.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
-      std::cerr << "cannot run " << valgrind << "\n";
-      return 2;
+  // The search's cases are few: a quarter of the shards.
+  const size_t shardsOf[] = {jobs, std::max<size_t>(1, jobs / 4)};
+  for (int group = 0; group < 2; ++group)
+    for (size_t s = 0; s < shardsOf[group]; ++s) {
+      std::vector<std::string> args = {valgrind, "--tool=callgrind", "-q", "--instr-atstart=no",
+                                       "--collect-atstart=no"};
+      if (group == 0)
+        for (const char* f : {"xmlXPtrEval", "xmlXPathCompiledEvalToBoolean", "xmlXPointerDocumentStats*"})
+          args.push_back(std::string("--toggle-collect=") + f);
+      for (const std::string& a :
+           {"--callgrind-out-file=" + dir + "/cg.%p", self, std::string("--child"), num(static_cast<size_t>(group)),
+            num(s), num(shardsOf[group]), dir, num(o.search), std::to_string(o.seed), "=" + o.only})
+        args.push_back(a);
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      pid_t pid;
+      if (posix_spawnp(&pid, valgrind.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
+        std::cerr << "cannot run " << valgrind << "\n";
+        return 2;
+      }
+      pids.push_back(pid);
     }
-    pids.push_back(pid);
-  }
   bool childFailed = false;
   for (pid_t pid : pids) {
     int status = 0;
     waitpid(pid, &status, 0);
     childFailed |= !WIFEXITED(status) || WEXITSTATUS(status) != 0;
   }
-  const std::vector<Case> cases = allCases();
+  const std::vector<Case>& cases = all.cases;
   std::vector<Row> rows(cases.size());
   std::vector<bool> seen(cases.size());
-  for (size_t s = 0; s < jobs; ++s) {
-    std::ifstream in(dir + "/plan." + num(s));
-    size_t i;
-    Row r;
-    while (in >> i && in.ignore() && std::getline(in, r.verdict, '\t') && in >> r.bound >> r.calls >> r.rc)
-      if (i < rows.size()) rows[i] = r, seen[i] = true;
-  }
+  for (int group = 0; group < 2; ++group)
+    for (size_t s = 0; s < shardsOf[group]; ++s) {
+      std::ifstream in(dir + "/plan." + num(static_cast<size_t>(group)) + "." + num(s));
+      size_t i;
+      Row r;
+      while (in >> i && in.ignore() && std::getline(in, r.verdict, '\t') && in >> r.bound >> r.calls >> r.rc)
+        if (i < rows.size()) rows[i] = r, seen[i] = true;
+    }
   for (const auto& [i, instructions] : readDumps(dir))
     if (i < rows.size()) rows[i].instructions = instructions;
 
@@ -489,14 +746,20 @@ int driver(const std::string& valgrind, size_t jobs, const std::string& tableFil
       << ", the FULL road); fails above " << MAX_INSTRUCTIONS_PER_UNIT
       << " instructions per unit.\n"
          "bound: units of the evaluation (a filter: of one pass over all the nodes it may be "
-         "asked about); calls: evaluations (a filter's, in the pass measured); ratio: "
-         "instructions / bound; rc: the transform's code (139 nothing "
-         "selected, 140 stopped by libxml2's operation limit or memory); 0 instructions: "
-         "answered without libxml2.\n";
+         "asked about; search: the units the filter's own search charged from its first node, "
+         "evaluations included; stats: the statistics' walk's charge); calls: evaluations (a "
+         "filter's, in the pass measured); ratio: instructions / bound; rc: the transform's code "
+         "(139 nothing selected, 140 stopped by libxml2's operation limit or memory); 0 "
+         "instructions: answered without libxml2.\n"
+      << "search: " << o.search << " expressions drawn over " << all.families.size() - all.fixed
+      << " generated documents from seed " << o.seed << " (replay: cost_xpointer --search "
+      << o.search << " --seed " << o.seed << ").\n";
   size_t failures = 0, missing = 0;
   std::vector<size_t> run;
-  for (size_t f = 0; f < std::size(FAMILIES); ++f) {
-    out << "\n== " << FAMILIES[f].name << "\n";
+  auto where = [&](size_t i) { return shortened(all.families[cases[i].family].name, 60); };
+  for (size_t f = 0; f < all.families.size(); ++f) {
+    if (std::none_of(cases.begin(), cases.end(), [f](const Case& c) { return c.family == f; })) continue;
+    out << "\n== " << all.families[f].name << "\n";
     char head[256];
     std::snprintf(head, sizeof head, "%-6s %-66s %-15s %9s %6s %9s %8s %4s\n", "kind", "expression",
                   "verdict", "bound", "calls", "instr", "ratio", "rc");
@@ -513,10 +776,9 @@ int driver(const std::string& valgrind, size_t jobs, const std::string& tableFil
       failures += fails;
       if (measured && r.instructions >= 0) run.push_back(i);
       char line[512];
-      std::snprintf(line, sizeof line, "%-6s %-66s %-15s %9s %6s %9s %8s %4s\n",
-                    cases[i].filter ? "filter" : "xptr", shortened(cases[i].expression, 66).c_str(),
-                    verdict.c_str(), human(r.bound).c_str(), human(r.calls).c_str(),
-                    measured ? human(r.instructions).c_str() : "-",
+      std::snprintf(line, sizeof line, "%-6s %-66s %-15s %9s %6s %9s %8s %4s\n", kindName(cases[i].kind),
+                    shortened(cases[i].expression, 66).c_str(), verdict.c_str(), human(r.bound).c_str(),
+                    human(r.calls).c_str(), measured ? human(r.instructions).c_str() : "-",
                     measured ? (std::to_string(r.ratio()).substr(0, 7)).c_str() : "-",
                     measured ? num(static_cast<size_t>(r.rc)).c_str() : "-");
       out << line;
@@ -527,9 +789,8 @@ int driver(const std::string& valgrind, size_t jobs, const std::string& tableFil
   for (size_t k = 0; k < run.size() && k < 25; ++k) {
     const size_t i = run[k];
     char line[512];
-    std::snprintf(line, sizeof line, "%8.3f  %-6s %-60s %s\n", rows[i].ratio(),
-                  cases[i].filter ? "filter" : "xptr", shortened(cases[i].expression, 60).c_str(),
-                  FAMILIES[cases[i].family].name);
+    std::snprintf(line, sizeof line, "%8.3f  %-6s %-60s %s\n", rows[i].ratio(), kindName(cases[i].kind),
+                  shortened(cases[i].expression, 60).c_str(), where(i).c_str());
     out << line;
   }
   // The worst family of each construct: where its pricing is furthest off.
@@ -537,14 +798,14 @@ int driver(const std::string& valgrind, size_t jobs, const std::string& tableFil
   std::map<std::string, size_t> worst;
   std::vector<std::string> order;
   for (size_t i : run) {
-    const std::string key = std::string(cases[i].filter ? "filter " : "xptr   ") + cases[i].expression;
+    const std::string key = std::string(kindName(cases[i].kind)) + " " + cases[i].expression;
     if (worst.emplace(key, i).second) order.push_back(key);  // run is sorted: the first is the worst
   }
   for (const std::string& key : order) {
     const size_t i = worst[key];
     char line[512];
     std::snprintf(line, sizeof line, "%8.3f  %-67s %s\n", rows[i].ratio(), shortened(key, 67).c_str(),
-                  FAMILIES[cases[i].family].name);
+                  where(i).c_str());
     out << line;
   }
   out << "\n" << run.size() << " cases measured, " << failures << " over "
@@ -570,18 +831,38 @@ int driver(const std::string& valgrind, size_t jobs, const std::string& tableFil
 
 int main(int argc, char** argv) {
   std::vector<std::string> a(argv + 1, argv + argc);
-  if (a.size() == 4 && a[0] == "--child")
-    return child(std::stoul(a[1]), std::max<size_t>(1, std::stoul(a[2])), a[3]);
+  Options o;
+  if (a.size() == 8 && a[0] == "--child") {
+    o.search = std::stoul(a[5]);
+    o.seed = std::stoull(a[6]);
+    o.only = a[7].substr(1);
+    return child(std::stoi(a[1]), std::stoul(a[2]), std::max<size_t>(1, std::stoul(a[3])), a[4], o);
+  }
   std::string valgrind = "valgrind", table = "cost-table.txt";
   size_t jobs = std::max(1u, std::min(8u, std::thread::hardware_concurrency()));
-  for (size_t i = 0; i + 1 < a.size(); i += 2) {
+  for (size_t i = 0; i < a.size(); i += 2) {
+    if (a[i] == "--help" || i + 1 >= a.size()) {
+      std::cout << "cost_xpointer [--valgrind PATH] [--jobs N] [--table FILE] [--search N] [--seed S]\n"
+                   "              [--only TEXT]\n"
+                   "  runs the cost check under callgrind; --search N draws N expressions over\n"
+                   "  generated documents from seed S (CI: --search "
+                << Options{}.search << " --seed " << Options{}.seed
+                << "); --only runs the families whose name holds TEXT\n";
+      return a[i] == "--help" ? 0 : 2;
+    }
     if (a[i] == "--valgrind")
       valgrind = a[i + 1];
     else if (a[i] == "--jobs")
       jobs = std::max<size_t>(1, std::stoul(a[i + 1]));
     else if (a[i] == "--table")
       table = a[i + 1];
+    else if (a[i] == "--search")
+      o.search = std::stoul(a[i + 1]);
+    else if (a[i] == "--seed")
+      o.seed = std::stoull(a[i + 1]);
+    else if (a[i] == "--only")
+      o.only = a[i + 1];
   }
   if (const char* j = std::getenv("COST_JOBS")) jobs = std::max<size_t>(1, std::stoul(j));
-  return driver(valgrind, jobs, table);
+  return driver(valgrind, jobs, table, o);
 }
