@@ -551,7 +551,8 @@ class Bound {
       if (args.size() != 1) return scalar(NUMBER_LENGTH, ev);
       const double length = args[0].isSet ? stringLength(args[0]) : args[0].length;
       const double octets = args[0].isSet ? strings(args[0], ev) : ev.count * (length + 1);
-      work += ID_OCTET * octets;
+      // Every token is looked up, whether or not it names an element.
+      work += ID_OCTET * octets + (octets / 2 + ev.count) * ID_TOKEN;
       ValueBound v;
       v.isSet = true;
       // A token and the white space after it: two octets at least.
@@ -598,7 +599,11 @@ class Bound {
     // longest).
     std::vector<ValueBound> strs;
     if (args.empty()) strs.push_back(contextString(ev));
-    for (const ValueBound& a : args) strs.push_back(toScalar(a, ev));
+    for (const ValueBound& a : args) {
+      // A number written out as a string (xmlXPathFormatNumber: a printf).
+      if (a.number) work += ev.count * NUMBER_FORMAT;
+      strs.push_back(toScalar(a, ev));
+    }
     // substring()'s start and length are read as numbers.
     if (f == "substring")
       for (size_t i = 1; i < args.size(); ++i) toNumber(args[i], ev);

@@ -16,8 +16,12 @@ namespace xmlbound {
 // Reasoned from the loops of xpath.c (their bodies' instructions read, not
 // measured apart): OCTET, PAIR, NAMESPACE_COPY (three ALLOCATIONs),
 // NUMBERED_COMPARE, LANG_LOOK, ID_OCTET (four reads of an octet), and the
-// sizes NUMBER_LENGTH (xmlXPathFormatNumber's buffer) and COMPILE_OCTET (with
-// room). The statistics walk's WALK_NODE (xmlxpointerstats.cpp) is reasoned.
+// sizes NUMBER_LENGTH (xmlXPathFormatNumber's buffer, raised to 48 when the
+// cost check found a formatted number costing more) and COMPILE_OCTET (with
+// room). Set from the cost check's counts: ID_TOKEN (some 400 instructions a
+// token), NUMBER_FORMAT, LANG_LOOK (some 77 instructions an attribute named
+// lang under another prefix), and the statistics walk's WALK_NODE and WALK_START
+// (xmlxpointerstats.cpp).
 
 // An octet read by a string comparison (xmlStrEqual's loop, about 6
 // instructions an octet, which stops at the first difference) or copied by a
@@ -66,7 +70,7 @@ inline const double ALLOCATION = 64;
 inline const double NUMBERED_COMPARE = 4;
 // Each node and attribute our lang() looks at: a pointer followed, a name
 // compared with "lang" (five octets at most), about 15 instructions.
-inline const double LANG_LOOK = 2;
+inline const double LANG_LOOK = 6;
 // A string read as a number (xmlXPathStringEvalNumber: a multiply-add per
 // digit, about 10 instructions an octet).
 inline const double NUMBER_OCTET = 2;
@@ -75,10 +79,16 @@ inline const double NUMBER_OCTET = 2;
 // comparisons with the registered prefixes are priced as OCTETs).
 inline const double HASH_OCTET = 1;
 // A number's string form: xmlXPathFormatNumber writes at most 24 characters.
-inline const double NUMBER_LENGTH = 32;
+inline const double NUMBER_LENGTH = 48;
 // id() reads each octet of its argument about four times: the string value,
 // the scan for white space, the token's key and its hash.
 inline const double ID_OCTET = 8;
+// A number written out as a string (xmlXPathFormatNumber's printf of a
+// fraction takes some 2,000 instructions; set from the cost check's counts).
+inline const double NUMBER_FORMAT = 256;
+// One id() token looked up: its copy and the index's hash look-up (reasoned
+// from some 400 instructions measured on one-octet tokens).
+inline const double ID_TOKEN = 64;
 // A product of string lengths past any cap: the sum it joins stays finite and
 // is refused.
 inline const double PRODUCT_CEILING = 1e30;

@@ -143,7 +143,10 @@ void ownLang(xmlXPathParserContextPtr ctxt, int nargs) noexcept {
     if (n->type != XML_ELEMENT_NODE) continue;
     for (xmlAttrPtr a = n->properties; a && !found; a = a->next) {
       ++looked;
+      // The prefix before the URI: only "xml" may name the xml namespace, and
+      // look-alike URIs under other prefixes would each be read to their end.
       if (a->ns && xmlStrEqual(a->name, BAD_CAST "lang") &&
+          xmlStrEqual(a->ns->prefix, BAD_CAST "xml") &&
           xmlStrEqual(a->ns->href, XML_XML_NAMESPACE))
         found = a;
     }
