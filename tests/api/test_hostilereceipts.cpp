@@ -187,6 +187,18 @@ TEST_F(HostileReceipts, RefusedOrVerifiedInBoundedTimeAndMemory) {
   }
 }
 
+// The enveloped forms signers use, over receipts of 1 MB signed by xmlsec1
+// (make_upo.sh --forms): an XPointer to the whole document and the W3C's
+// filter with here(), on either road.
+TEST_F(HostileReceipts, EnvelopedFormsOfAMegabyteVerify) {
+  for (const char* file : {"upo-xpointer-1mb.xml", "upo-here-1mb.xml"}) {
+    const Outcome o = unprotect(readAll(UPO + file));
+    EXPECT_EQ(o.rc, 0) << file;
+    EXPECT_EQ(o.status, SIG_STATUS_VALID) << file;
+    EXPECT_LT(o.seconds, HANG_SECONDS) << file;
+  }
+}
+
 // The processor-time net stops the receipt's XPointer, its XPath filter or the
 // canonicaliser of the filtered set wherever it trips (a test hook, no clock):
 // the receipt answers 140, and the same context then verifies the sample.

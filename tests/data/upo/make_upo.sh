@@ -31,6 +31,10 @@
 #   upo-enveloped.xml          the receipt element is the document and holds the
 #                              signature, whose reference is URI="" with the enveloped
 #                              transform
+#   upo-xpointer-1mb.xml       (--forms) the same over some 10,800 entries (1 MB), its
+#                              reference #xpointer(/descendant-or-self::node())
+#   upo-here-1mb.xml           (--forms) the same with the W3C's enveloped XPath filter
+#                              (here())
 #   upo-bez-mime.xml           as xmlsec1 templates write an enveloping signature: the
 #                              object Id="Dokument" with no MimeType holds the receipt
 #                              element (default namespace) between white space, its
@@ -453,6 +457,55 @@ fi
 
 if [ "${1:-}" = "--namespaces" ]; then
   namespaces
+  exit 0
+fi
+
+# forms: receipts of about 1 MB (some 10,800 entries) in the enveloped forms signers use: an
+# XPointer to the whole document (upo-xpointer-1mb.xml) and the W3C's enveloped XPath
+# filter with here() (upo-here-1mb.xml), each with the enveloped-signature transform's
+# effect and C14N; checked by xmlsec1.
+forms() {
+  sha256=$(openssl dgst -sha256 -r deklaracja.xml | cut -c1-64 | tr a-f A-F)
+  for form in xpointer here; do
+    receipt "$(printf 'forms-%s' "$form" | sha1sum | cut -c1-32)" "$sha256" 1 elements > "$W/$form.receipt"
+    template signer-rsa rsa-sha256 2026-11-02T09:15:00Z "$W/$form.receipt" "$W/$form.tmpl"
+    python3 - "$W/$form.tmpl" "$W/$form.receipt" "$form" <<'PY'
+import sys, re
+text = open(sys.argv[1], encoding='utf-8').read()
+receipt = open(sys.argv[2], encoding='utf-8').read()
+form = sys.argv[3]
+ENV = 'http://www.w3.org/2000/09/xmldsig#enveloped-signature'
+C14N = 'http://www.w3.org/TR/2001/REC-xml-c14n-20010315'
+XPATH = 'http://www.w3.org/TR/1999/REC-xpath-19991116'
+HERE = ('count(ancestor-or-self::ds:Signature | here()/ancestor::ds:Signature[1]) &gt; '
+        'count(ancestor-or-self::ds:Signature)')
+if form == 'xpointer':
+  ref = ('<ds:Reference URI="#xpointer(/descendant-or-self::node())"><ds:Transforms>'
+         '<ds:Transform Algorithm="%s"/><ds:Transform Algorithm="%s"/></ds:Transforms>' % (ENV, C14N))
+else:
+  ref = ('<ds:Reference URI=""><ds:Transforms><ds:Transform Algorithm="%s"><ds:XPath>%s</ds:XPath>'
+         '</ds:Transform><ds:Transform Algorithm="%s"/></ds:Transforms>' % (XPATH, HERE, C14N))
+text = text.replace('<?xml version="1.0" encoding="UTF-8"?>\n', '', 1).rstrip('\n')
+text, n = re.subn(r'<ds:Reference URI="#Dokument-0"[^>]*><ds:Transforms>.*?</ds:Transforms>',
+                  lambda m: ref, text, 1, re.S)
+assert n == 1
+text, n = re.subn(r'<ds:Object Id="Dokument-0".*?</ds:Object>', '', text, 1, re.S)
+assert n == 1
+text, n = re.subn(r'<xades:SignedDataObjectProperties>.*?</xades:SignedDataObjectProperties>', '', text, 1, re.S)
+assert n == 1
+end = '</pot:Potwierdzenie>'
+assert receipt.count(end) == 1
+doc = '<?xml version="1.0" encoding="UTF-8"?>\n' + receipt.replace(end, text + end) + '\n'
+open(sys.argv[1], 'w', encoding='utf-8', newline='').write(doc)
+PY
+    sign signer-rsa "$W/$form.tmpl" "$W/$form.signed"
+    unsigned "$W/$form.signed" "upo-$form-1mb.xml" intermediate-revoked
+    check yes "upo-$form-1mb.xml" intermediate-revoked
+  done
+}
+
+if [ "${1:-}" = "--forms" ]; then
+  forms
   exit 0
 fi
 
