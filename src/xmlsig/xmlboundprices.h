@@ -50,8 +50,10 @@ inline const double CONTEXT_NODE = 16;
 inline const double EVALUATION_START = 512;
 // A filter's evaluation for one node of its input, its expression compiled
 // once (xmlXPathCompiledEvalToBoolean: the parser context and value stack
-// made and freed; 1,320 instructions measured with true()'s operation).
-inline const double FILTER_EVALUATION_START = 192;
+// made and freed; 1,320 instructions measured with true()'s operation), and
+// our own share around it (a memory scope, the net's section: a tiny
+// document's search measured some 3,800 instructions a node in all).
+inline const double FILTER_EVALUATION_START = 256;
 // What compiling costs per octet of the expression (xmlXPathCompileExpr's
 // descent and the operations it appends, the XPointer parts' scan), with room.
 inline const double COMPILE_OCTET = 32;
@@ -84,11 +86,11 @@ inline const double NUMBER_LENGTH = 48;
 // the scan for white space, the token's key and its hash.
 inline const double ID_OCTET = 8;
 // A number written out as a string (xmlXPathFormatNumber's printf of a
-// fraction takes some 2,000 instructions; set from the cost check's counts).
-inline const double NUMBER_FORMAT = 256;
+// fraction takes some 1,500 instructions; set from the cost check's counts).
+inline const double NUMBER_FORMAT = 128;
 // One id() token looked up: its copy and the index's hash look-up (reasoned
 // from some 400 instructions measured on one-octet tokens).
-inline const double ID_TOKEN = 64;
+inline const double ID_TOKEN = 32;
 // A product of string lengths past any cap: the sum it joins stays finite and
 // is refused.
 inline const double PRODUCT_CEILING = 1e30;

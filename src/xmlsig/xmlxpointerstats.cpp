@@ -15,7 +15,7 @@ std::string_view localName(const xmlChar* name) {
 // A node of the statistics' walk: the step, and a table's look-up by a name
 // (hashed: its octets are priced apart); the walk's start (its tables made).
 const double WALK_NODE = 40;
-const double WALK_START = 8192;
+const double WALK_START = 4096;
 
 double length(const xmlChar* text) { return text ? static_cast<double>(xmlStrlen(text)) : 0; }
 
