@@ -200,23 +200,7 @@ TEST(SigParser, XPointerReferencesAsXmlsecDigestsThem) {
       EXPECT_EQ(load(std::string(c.name) + ".ref" + std::to_string(n++)), r->octets) << n;
       EXPECT_TRUE(r->digest->matches()) << n;
     }
-    SignedCertificate cert;
-    const std::string der = load("rsa.der");
-    ASSERT_GT(cert.decodeBuffer(reinterpret_cast<const unsigned char*>(der.data()),
-                                static_cast<int>(der.size()), ASN_FLAG_CONST | ASN_FLAG_COPY),
-              0);
-    std::vector<unsigned char> spkiDer;
-    cert.tbsCertificate.subjectPublicKeyInfo.encodeVector(spkiDer);
-    SubPubKeyInfo key;
-    ASSERT_GT(key.decodeVector(spkiDer), 0);
-    MessageDigestCtx h(p.parser->hashId);
-    h.update(p.parser->canonicalSignedInfo.data(),
-             static_cast<uint32_t>(p.parser->canonicalSignedInfo.size()));
-    h.finish();
-    EXPECT_EQ(0, verifyRsaPkcs1Signature(
-                     key.rsaKey, reinterpret_cast<const uint8_t*>(p.parser->signatureValue.data()),
-                     p.parser->signatureValue.size(), h.getDigestPtr(), h.getDigestLength(),
-                     static_cast<int32_t>(p.parser->hashId)));
+    EXPECT_EQ(0, verifySignedInfo(*p.parser, load("rsa.der")));
     for (const char* change : {c.inside, c.outside}) {
       // The case of its first letter flipped.
       std::string changed = xml;

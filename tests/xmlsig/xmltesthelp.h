@@ -3,9 +3,11 @@
 #pragma once
 
 #include "base/talexception.h"
+#include "keys/sigverify.h"
 #include "xmlsig/xmlc14transform.h"
 #include "xmlsig/xmlconst.h"
 #include "xmlsig/xmlmisc.h"
+#include "xmlsig/xmlsigparser.h"
 #include "xmlsig/xmltransformchain.h"
 #include "xmlsig/xmlxpathtransform.h"
 #include "xmlsig/xmlxpointerbound.h"
@@ -163,4 +165,26 @@ inline std::string runReference(xmlNodePtr ref) {
     chain.add(new XmlC14DocTransform(false, selection, false));
   chain.applyToNode(start);
   return outputOf(chain);
+}
+
+// 0 when a parsed signature's canonical SignedInfo verifies (RSA PKCS#1 v1.5)
+// under the public key of a DER certificate: a fixture's signer.
+inline int32_t verifySignedInfo(const XmlSigParser& parser, const std::string& certificateDer) {
+  SignedCertificate cert;
+  if (cert.decodeBuffer(reinterpret_cast<const unsigned char*>(certificateDer.data()),
+                        static_cast<int>(certificateDer.size()),
+                        ASN_FLAG_CONST | ASN_FLAG_COPY) <= 0)
+    return -1;
+  std::vector<unsigned char> spkiDer;
+  cert.tbsCertificate.subjectPublicKeyInfo.encodeVector(spkiDer);
+  SubPubKeyInfo key;
+  if (key.decodeVector(spkiDer) <= 0) return -1;
+  MessageDigestCtx h(parser.hashId);
+  h.update(parser.canonicalSignedInfo.data(),
+           static_cast<uint32_t>(parser.canonicalSignedInfo.size()));
+  h.finish();
+  return verifyRsaPkcs1Signature(
+      key.rsaKey, reinterpret_cast<const uint8_t*>(parser.signatureValue.data()),
+      parser.signatureValue.size(), h.getDigestPtr(), h.getDigestLength(),
+      static_cast<int32_t>(parser.hashId));
 }
