@@ -15,6 +15,7 @@
 #include "asn1/asngent.h"
 #include "base/file.h"
 #include "base/livehandles.h"
+#include "base/workaccount.h"
 #include "platform/clock.h"
 #include "platform/fileio.h"
 #include "xmlsig/sigpropsxml.h"
@@ -40,6 +41,8 @@ namespace {
 
 const uint32_t MASK_VERIFY = 1;
 const uint32_t MASK_DECRYPT = 8;
+const char* const MSG_DOCUMENT_WORK =
+    "Weryfikacja dokumentu przekroczyła dopuszczalny nakład pracy !!!\r\n";
 
 // The contexts tvXmlCreateCtx handed out that are still alive (the process's
 // live handles). A handle that is gone (deleted, or released with the message
@@ -352,15 +355,23 @@ int32_t verifySignatures(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, con
   }
   message->status = SIG_STATUS_VALID;
   XmlSignatureSetup setup = xmlSignatureSetup(ctx, context);
-  // One net under libxml2's work for the whole document, whatever the number
-  // of its signatures (each keeps its own units).
-  setup.libxmlTime = std::make_shared<XmlLibxmlTime>();
+  // One account for the whole document's verification, whatever the number of
+  // its signatures (each keeps its own units too): their transforms, digests,
+  // key checks, paths and revocation all charge it, and its clock is the net.
+  setup.account = WorkAccount::forDocument(doc->holder->octets);
+  WorkAccountScope charged(setup.account.get());
   std::unique_ptr<ASNgenTime> verificationTime = verificationTimeOf(ctx);
   int number = 0;
   XmlNodePaths paths;
   // Verification only reads the tree: its Ids are indexed once for all the signatures.
   XmlIdIndexScope ids(doc->holder->doc);
   for (xmlNodePtr element : context->signatures) {
+    // Work that charges nothing (reading properties, writing the report) is
+    // judged by the clock between signatures.
+    if (setup.account->timeSpent()) {
+      ctx->report << MSG_DOCUMENT_WORK;
+      return xmlrc::TRANSFORM_FAILED;
+    }
     ctx->report << "\r\n";
     ctx->report.writeFormatted("---- PODPIS NUMER: %d ----\r\n", ++number);
     writeNodePath(ctx, paths, element);
@@ -371,7 +382,13 @@ int32_t verifySignatures(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, con
       SignatureVerifier verifier(ctx);
       verifier.verifyAt(info.get(), info->properties, ctx->timeMark.get(), verificationTime.get());
     } catch (const TalApiException& e) {
-      return e.getCode();
+      if (!setup.account->over()) return e.getCode();
+    }
+    // Work refused below for want of the account (a key check, a path, a CRL)
+    // is no verdict on the signature: the document is refused as a whole.
+    if (setup.account->over()) {
+      ctx->report << MSG_DOCUMENT_WORK;
+      return xmlrc::TRANSFORM_FAILED;
     }
     if (!message->addSignature(info.get())) return ETAL_MEM;
     info.release();

@@ -269,7 +269,7 @@ int PathBuilder::buildFrom(CertificatePath& path, CertificateItem* item, const V
   const AuthorityKeyIdentifier* akid = a == 1 ? &akidValue : nullptr;
 
   if (!akid || matchesKeyIdentifier(cert, *akid)) {
-    if (!build.spend()) return PATH_NOT_FOUND;
+    if (!build.spend() || !build.check()) return PATH_NOT_FOUND;
     if (certSignatureOutcome(cert.verifySelfSigned(), cert.signature) == CertSignature::Verified) {
       // A self-signed certificate met as an issuer is never a trust point by
       // itself (depth counts the whole path, not this sub-path); trust points
@@ -351,7 +351,7 @@ int PathBuilder::trustPointTest(CertificatePath& path, const SignedCertificate& 
                                 Build& build) {
   if (!(trustPoint.tbsCertificate.subject == cert.tbsCertificate.issuer)) return -1;
   if (akid && !matchesKeyIdentifier(trustPoint, *akid)) return -1;
-  if (!build.spend()) return PATH_NOT_FOUND;
+  if (!build.spend() || !build.check()) return PATH_NOT_FOUND;
   switch (certSignatureOutcome(cert.verifySignature(trustPoint), cert.signature)) {
     case CertSignature::Verified:
       appendItem(path, newItem(env.heldTrustPoint(trustPoint)));
@@ -381,7 +381,7 @@ int PathBuilder::issuerStep(CertificatePath& path, const SignedCertificate& subj
     if (seen || !candidate->isCa() || !keyUsagePermits(*candidate, KEY_USAGE_KEY_CERT_SIGN))
       continue;
     if (akid && !matchesKeyIdentifier(*candidate, *akid)) continue;
-    if (!build.spend()) return PATH_NOT_FOUND;
+    if (!build.spend() || !build.check()) return PATH_NOT_FOUND;
     switch (certSignatureOutcome(subject.verifySignature(*candidate), subject.signature)) {
       case CertSignature::Verified:
         break;

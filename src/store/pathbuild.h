@@ -4,6 +4,7 @@
 // the report in Polish.
 #pragma once
 
+#include "base/workaccount.h"
 #include "pki/x509/crl.h"
 #include "store/lcrtstore.h"
 #include "store/sigcodes.h"
@@ -36,10 +37,13 @@ enum : int {
 // self-issued chains): a path never holds more certificates than this, one
 // build does at most this much work (builder calls and signature checks),
 // and the candidate lists alive at once hold at most this many certificates.
-// Past any of them the answer is "no path".
+// Past any of them the answer is "no path". A build also makes at most
+// MAX_PATH_SIGNATURE_CHECKS signature checks (as Go's verifier stops a chain
+// search after 100): each may cost a large key's public operation.
 constexpr int MAX_PATH_CERTIFICATES = 32;
 constexpr int MAX_PATH_BUILD_WORK = 2048;
 constexpr int MAX_PATH_CANDIDATES_HELD = 4096;
+constexpr int MAX_PATH_SIGNATURE_CHECKS = 100;
 
 
 // What the builder needs of its library context: the configuration, the
@@ -115,7 +119,11 @@ class PathBuilder {
     bool temporaryOnly = false;
     int work = 0;
     int candidatesHeld = 0;
+    int checks = 0;
     bool spend() { return ++work <= MAX_PATH_BUILD_WORK; }
+    // Before a signature check: false past the build's checks, or once the
+    // document's work account is spent (its key checks refused).
+    bool check() { return ++checks <= MAX_PATH_SIGNATURE_CHECKS && !workOver(); }
   };
 
   int startBuild(CertificatePath& path, const SharedCertificate& certificate, Build& build);

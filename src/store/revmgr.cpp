@@ -928,7 +928,10 @@ int RevocationManager::verifyCrl(const SignedCertRevList& crl, const RevocationA
   } else if (environment) {
     // A CA's old and new keys share its name: a certificate of that name whose
     // key did not sign the CRL leaves the others to try.
+    // Each try is a signature check with a stranger's key: at most
+    // MAX_CRL_ISSUER_CHECKS of them, as a chain search has.
     bool otherKey = false;
+    int checks = 0;
     for (int source = 0; source < 2 && result == PATH_RESULT_NO_PATH; ++source) {
       CertificateList found;
       if (source == 0)
@@ -937,6 +940,11 @@ int RevocationManager::verifyCrl(const SignedCertRevList& crl, const RevocationA
         break;
       for (POSITION p = found.GetHeadPosition(); p;) {
         const SignedCertificate* c = found.GetNext(p);
+        if (!c->isCa()) continue;
+        if (++checks > MAX_CRL_ISSUER_CHECKS || workOver()) {
+          source = 2;
+          break;
+        }
         const int r = crlIssuerCandidate(crl, *c, args, false);
         if (r < 0) continue;
         if (r == 1) {

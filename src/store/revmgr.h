@@ -6,6 +6,7 @@
 #pragma once
 
 #include "base/reportstream.h"
+#include "base/workaccount.h"
 #include "pki/ocsp/ocspreq.h"
 #include "pki/ocsp/ocspresp.h"
 #include "pki/common/oids.h"
@@ -21,6 +22,10 @@
 #include <vector>
 
 class AuthorityKeyIdentifier;
+
+// A CRL without an authority key identifier is tried against the CA
+// certificates of its issuer's name, at most this many (a signature check each).
+constexpr int MAX_CRL_ISSUER_CHECKS = 100;
 
 // What the revocation manager needs of its library context: trust points,
 // the local stores, path building and verification of responder and CRL

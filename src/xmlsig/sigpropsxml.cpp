@@ -71,7 +71,7 @@ SignaturePropertiesXml::SignaturePropertiesXml(talCtx* ctx, const XmlSignatureSe
     : SignatureProperties(ctx, false), setup(s), signature(sig), second(countersigned), depth(d) {
   if (!setup.budget) {
     ownBudget = std::make_unique<XmlWorkBudget>();
-    ownBudget->shareLibxmlTime(setup.libxmlTime);
+    ownBudget->shareAccount(setup.account);
     setup.budget = ownBudget.get();  // copied into every counter-signature's setup
   }
   parser = std::make_unique<XmlSigParser>(setup.root, setup.docs, setup.mode, setup.skipDetached,

@@ -47,9 +47,10 @@ struct XmlSignatureSetup {
   // below them, so 1024 counter-signatures per level, each digesting the whole
   // document, together get no more than one signature.
   XmlWorkBudget* budget = nullptr;
-  // The processor-time net of libxml2's work for the whole document, shared
-  // by the budgets of all its signatures; none: each budget's own.
-  std::shared_ptr<XmlLibxmlTime> libxmlTime;
+  // The account of the whole document's verification, charged by the
+  // budgets of all its signatures (each keeps its own units too), whose clock
+  // is their net; none: each budget's own.
+  std::shared_ptr<WorkAccount> account;
   // The Ids of elements the extension creates (the XML context's; not
   // owned). Without one the properties use their own.
   XmlUniqueIds* ids = nullptr;

@@ -105,8 +105,11 @@ class Output {
       run = s + 1;
     }
     put(reinterpret_cast<const char*>(run), static_cast<size_t>(s - run));
+    read += static_cast<uint64_t>(s - begin);
     return static_cast<size_t>(s - begin);
   }
+  // Octets escaped so far: texts and values are work by their length.
+  uint64_t read = 0;
   void flush() {
     if (used == 0) return;
     sink.write(block, used);
@@ -230,6 +233,11 @@ class Canonicaliser {
   // Charges what was done (in batches: a charge may read the clock) and
   // checks the output cap; false to stop.
   bool within(bool now = false) {
+    // A text or value is read once and escaped: a unit per XML_ESCAPE_OCTETS_PER_UNIT octets.
+    if (out.read - readCharged >= XML_ESCAPE_OCTETS_PER_UNIT) {
+      units = saturatingAdd(units, (out.read - readCharged) / XML_ESCAPE_OCTETS_PER_UNIT);
+      readCharged = out.read - (out.read - readCharged) % XML_ESCAPE_OCTETS_PER_UNIT;
+    }
     if (now || units >= 256) {
       if (!budget.charge(units)) return false;
       units = 0;
@@ -262,6 +270,7 @@ class Canonicaliser {
   std::vector<xmlNsPtr> namespaces;
   std::vector<xmlAttrPtr> attrs;
   uint64_t units = 0;  // work not yet charged
+  uint64_t readCharged = 0;  // octets escaped and charged
   uint64_t steps = 0;  // stack searches, charged by eights
   uint64_t size = 0;   // what the walk read, as the output cap counts it
   uint64_t selectionSize = 0;

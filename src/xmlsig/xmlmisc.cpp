@@ -494,6 +494,7 @@ int32_t parseXmlDocument(XmlDocHolder* holder, GenericFile* reader) {
   if (holder->doc) xmlFreeDoc(holder->doc);
   holder->doc = doc;
   holder->root = doc ? xmlDocGetRootElement(doc) : nullptr;
+  holder->octets = total;
   return holder->root ? xmlrc::OK : xmlrc::INV_MSG;
 }
 

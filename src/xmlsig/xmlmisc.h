@@ -50,6 +50,8 @@ struct XmlDocHolder {
 
   xmlDocPtr doc = nullptr;
   xmlNodePtr root = nullptr;
+  // The octets the document was parsed from: what its verification may cost grows with it.
+  uint64_t octets = 0;
 };
 
 // A reference record of a loaded document; the signature parser fills it.

@@ -4,6 +4,7 @@
 #include "base/no_oop.h"
 #include "base/reportstream.h"
 #include "base/talexception.h"
+#include "base/workaccount.h"
 #include "xmlsig/signedattrsxml.h"
 #include "xmlsig/xmlb64transform.h"
 #include "xmlsig/xmlc14transform.h"
@@ -192,6 +193,10 @@ std::string xmlIdOf(xmlNodePtr element) {
 
 bool xmlDecodeBase64(const std::string& text, std::string& out, size_t maxOut) {
   out.clear();
+  // What a document carries (certificates, CRLs, responses, tokens) is work by
+  // its size: decoded here, then read as DER. Charged to the document's
+  // account, whose next price refuses once it is spent.
+  workCharge(text.size() * WORK_DER_OCTET);
   std::string packed;
   packed.reserve(text.size());
   for (char c : text)

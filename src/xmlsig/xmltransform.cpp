@@ -33,35 +33,6 @@ void XmlTransform::applyToNodeSet(xmlNodeSetPtr) { checkInvariant(false, SRC, 12
 void XmlTransform::applyToFilter(XmlNodeFilter*) { checkInvariant(false, SRC, 126, "0"); }
 void XmlTransform::apply() { checkInvariant(false, SRC, 125, "0"); }
 
-namespace {
-std::chrono::nanoseconds threadProcessorTime() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
-}
-}  // namespace
-
-void XmlProcessorAllowance::start(std::chrono::nanoseconds allowed) {
-  allowance = std::max(allowed, std::chrono::nanoseconds(0));
-  processorStart = threadProcessorTime();
-  nextProcessorRead = std::chrono::steady_clock::now() +
-                      std::chrono::duration_cast<std::chrono::steady_clock::duration>(allowance);
-}
-
-bool XmlProcessorAllowance::spent() {
-  const auto now = std::chrono::steady_clock::now();
-  if (now < nextProcessorRead) return false;
-  const auto usedNow = used();
-  if (usedNow >= allowance) return true;
-  nextProcessorRead =
-      now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(allowance - usedNow);
-  return false;
-}
-
-std::chrono::nanoseconds XmlProcessorAllowance::used() const {
-  return threadProcessorTime() - processorStart;
-}
-
 XmlWorkBudget::XmlWorkBudget(uint64_t limit, std::chrono::milliseconds time)
     : limit(limit), time(time) {}
 
@@ -70,6 +41,7 @@ bool XmlWorkBudget::charge(uint64_t units, bool readClock) {
   if (over) return false;
   spent += units;
   if (spent > limit || spent < units) over = true;
+  if (account && !account->charge(units)) over = true;
   // Each charge stands for at most one callback's or one evaluation's work, so
   // reading the clock every 64 of them keeps the backstop close.
   if (!over && (readClock || (++charges & 63) == 0 || !started)) {
@@ -96,14 +68,16 @@ void xmlLibxmlNetTripAfter(long checks) { netTripCountdown = checks > 0 ? checks
 XmlLibxmlWork::XmlLibxmlWork(XmlWorkBudget& budget, void (*stop)(void*), void* stopArgument)
     : budget(budget), enclosing(currentWork), owner(this), stop(stop), stopArgument(stopArgument) {
   for (XmlLibxmlWork* w = enclosing; w; w = w->enclosing)
-    if (w->budget.libxml == budget.libxml) {
+    if (w->budget.libxml == budget.libxml ||
+        (budget.account && w->budget.account == budget.account)) {
       owner = w->owner;
       break;
     }
-  if (owner == this) left.start(XML_LIBXML_TIME_NET - budget.libxml->spent);
+  // A document's account keeps its own clock, running since it opened.
+  if (owner == this && !budget.account) left.start(XML_LIBXML_TIME_NET - budget.libxml->spent);
   currentWork = this;
   // A section opened on a spent net stops at once.
-  if (budget.libxml->stopped) {
+  if (budget.netPassed() || (budget.account && budget.account->over())) {
     budget.over = true;
     if (stop) stop(stopArgument);
   }
@@ -115,7 +89,7 @@ XmlLibxmlWork::~XmlLibxmlWork() {
   // the net, the budget is over and the route answers 140.
   check();
   currentWork = enclosing;
-  if (owner == this) budget.libxml->spent += left.used();
+  if (owner == this && !budget.account) budget.libxml->spent += left.used();
 }
 
 void XmlLibxmlWork::tick() noexcept {
@@ -125,16 +99,20 @@ void XmlLibxmlWork::tick() noexcept {
 }
 
 void XmlLibxmlWork::check() noexcept {
-  if (budget.libxml->stopped) return;
+  if (budget.netPassed()) return;
   if (netTripCountdown > 0) {
     if (--netTripCountdown == 0) passNet();
     return;
   }
-  if (owner->left.spent()) passNet();
+  // A document's account spent elsewhere (another signature's units, a
+  // path build's) stops this work too.
+  if (budget.account ? budget.account->over() || budget.account->timeSpent() : owner->left.spent())
+    passNet();
 }
 
 void XmlLibxmlWork::passNet() noexcept {
   budget.libxml->stopped = true;
+  if (budget.account && !budget.account->over()) budget.account->stop();
   budget.over = true;
   // Every section of this budget stops its work: the canonicaliser around a
   // filter's evaluation would go on with its own per-element work.

@@ -3,12 +3,14 @@
 // parameters.
 #pragma once
 
+#include "base/workaccount.h"
 #include "xmlsig/xmlcodes.h"
 
 #include <libxml/tree.h>
 #include <libxml/xpath.h>
 #include <libxslt/xsltInternals.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -29,44 +31,18 @@ class XmlOctetSink;
 const uint64_t XML_TRANSFORM_WORK_LIMIT = 300000000ull;
 const std::chrono::milliseconds XML_TRANSFORM_TIME_LIMIT{15000};
 
-// The net under the units: the processor time of its thread that libxml2's
-// and libxslt's work for one document (XPointer and XPath evaluation, filters,
-// the canonicaliser, XSLT) may take in all. The units model that work before it
-// runs; what a model misses, this stops while it runs. Legitimate documents
-// take a few milliseconds of it. A sanitised build (the tests') runs that work
-// three to five times slower, and a loaded machine's shared cores slow it again:
-// there the same documents get five times the time.
-#if defined(__SANITIZE_ADDRESS__)
-#define TAL_XML_SANITISED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TAL_XML_SANITISED 1
-#endif
-#endif
-#ifdef TAL_XML_SANITISED
-const std::chrono::milliseconds XML_LIBXML_TIME_NET{5000};
-#else
-const std::chrono::milliseconds XML_LIBXML_TIME_NET{1000};
-#endif
+// The net under the units, for a budget that belongs to no document's
+// account: the processor time of its thread that libxml2's and libxslt's work
+// (XPointer and XPath evaluation, filters, the canonicaliser, XSLT) may take in
+// all. The units model that work before it runs; what a model misses, this
+// stops while it runs. Legitimate documents take a few milliseconds of it; a
+// sanitised build gets five times the time. A budget that charges a
+// document's account (shareAccount) has that account's clock as its net
+// instead, which spans the document's whole verification.
+const std::chrono::milliseconds XML_LIBXML_TIME_NET{1000 * WORK_TIME_FACTOR};
 
 class XmlLibxmlWork;
-
-// An allowance of this thread's processor time from start(): the processor
-// clock (a system call) is read only once as much wall time has passed as the
-// allowance has left, since a thread spends no more processor time than that.
-class XmlProcessorAllowance {
- public:
-  void start(std::chrono::nanoseconds allowance);
-  // Whether the allowance is spent (a cheap wall-clock read until it may be).
-  bool spent();
-  // Processor time since start().
-  std::chrono::nanoseconds used() const;
-
- private:
-  std::chrono::nanoseconds allowance{0};
-  std::chrono::nanoseconds processorStart{0};
-  std::chrono::steady_clock::time_point nextProcessorRead;
-};
+using XmlProcessorAllowance = ProcessorAllowance;
 
 // The processor time libxml2's work for one document has taken, and whether
 // the net stopped it: a budget's own, or one a caller shares among the
@@ -86,16 +62,31 @@ class XmlWorkBudget {
   // Adds units; false once the count or the deadline is passed (and from then
   // on). The clock is read every few dozen charges, or now when asked.
   bool charge(uint64_t units, bool readClock = false);
-  bool exhausted() const { return over; }
+  // Over by its own units or deadline, or its document's account over.
+  bool exhausted() const { return over || (account && account->over()); }
   // Arms the deadline afresh at the next charge, the units spent kept: a
   // budget shared by the steps of a verification bounds their work together,
   // and the time of each step (not the waits between them, such as a fetch).
   void restartClock() { started = false; }
-  // Units left before the limit (0 once over).
-  uint64_t remaining() const { return over || spent >= limit ? 0 : limit - spent; }
-  // True once the processor-time net stopped libxml2's work (the budget is
-  // over from then on too).
-  bool netPassed() const { return libxml->stopped; }
+  // Units left before the limit, or before the document's account is spent
+  // when that is sooner (0 once over).
+  uint64_t remaining() const {
+    const uint64_t own = over || spent >= limit ? 0 : limit - spent;
+    return account ? std::min(own, account->remaining()) : own;
+  }
+  // True once the processor-time net stopped the work (the budget is over
+  // from then on too).
+  bool netPassed() const { return libxml->stopped || (account && account->netPassed()); }
+  // Every unit from now on is charged to the document's account too, whose
+  // clock is this budget's net (held as long as the budget is: the budgets
+  // of a document's signatures outlive the call that verified them). An
+  // account already over puts the budget over.
+  void shareAccount(std::shared_ptr<WorkAccount> shared) {
+    if (!shared) return;
+    account = std::move(shared);
+    if (account->over()) over = true;
+  }
+  WorkAccount* documentAccount() const { return account.get(); }
   // This budget's libxml2 work counts against a net shared with others from
   // now on (held as long as the budget is: the budgets of a document's
   // signatures outlive the call that verified them). A net already stopped
@@ -122,6 +113,7 @@ class XmlWorkBudget {
   XmlLibxmlTime ownLibxml;
   std::shared_ptr<XmlLibxmlTime> sharedLibxml;
   XmlLibxmlTime* libxml = &ownLibxml;
+  std::shared_ptr<WorkAccount> account;
 };
 
 // A stretch of libxml2's or libxslt's work for a document on this thread: while

@@ -454,6 +454,14 @@ TEST(CrlVerification, TrustPointsAndIssuerPath) {
 // issuer's name whose key signed it, wherever that certificate stands among
 // the certificates of that name (a CA's old and new keys share one name);
 // only when none signed it is the answer 1.
+// `n` times `first`, then `last`.
+std::vector<const SignedCertificate*> many(const SignedCertificate* first, int n,
+                                          const SignedCertificate* last) {
+  std::vector<const SignedCertificate*> out(static_cast<size_t>(n), first);
+  out.push_back(last);
+  return out;
+}
+
 TEST(CrlVerification, IssuerByNameAmongKeysOfOneName) {
   auto ca = get<SignedCertificate>("ca.der");
   auto other = get<SignedCertificate>("other-ca.der");  // same name, another key
@@ -469,6 +477,10 @@ TEST(CrlVerification, IssuerByNameAmongKeysOfOneName) {
       {{ca.get(), other.get()}, 0, 1},
       {{other.get()}, 1, 0},
       {{}, 10, 0},
+      // Keys of one name are tried up to the cap: the issuer behind 99 others is
+      // found, the one behind 100 is not.
+      {many(other.get(), MAX_CRL_ISSUER_CHECKS - 1, ca.get()), 0, 1},
+      {many(other.get(), MAX_CRL_ISSUER_CHECKS, ca.get()), 1, 0},
   };
   for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
     const auto& c = cases[i];

@@ -2,6 +2,7 @@
 
 #include "base/commonerror.h"
 #include "base/memfile.h"
+#include "base/workaccount.h"
 #include "crypto/basic/lvexception.h"
 #include "crypto/hash/lvhash.h"
 #include "pki/keys/dhparams.h"
@@ -10,7 +11,9 @@
 #include "pki/common/pkiasn.h"
 #include "pki/common/siganddigoid.h"
 
+#include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -355,6 +358,10 @@ int SubPubKeyInfo::verifyRsa(const AlgorithmIdentifier& sigAlg, const SigAlgPara
   const bool pssKey = keyKind == 2;
   // An RSASSA-PSS key signs with PSS only (RFC 4055).
   if (pssKey && !pssSig) return SIG_KEY_MISMATCH;
+  // A large modulus with a long public exponent makes each check cost as much
+  // as a private operation; no signer uses one (OpenSSL refuses exponents over
+  // 64 bits for moduli over 3,072 bits, and so does this library).
+  if (rsaExponentRefused()) return SIG_KEY_UNUSABLE;
   int r = RSAPublicKey::UNSUPPORTED;
   if (!pssSig) {
     r = rsaKey.verifyPkcs1v15(digest, digestLen, hashId, signature, sigLen);
@@ -444,11 +451,70 @@ bool SubPubKeyInfo::prepareForSharedUse() {
   }
 }
 
+namespace {
+uint64_t words(uint64_t bits) { return (bits + 63) / 64; }
+// Products of sizes a crafted key may make as large as it likes: past
+// UINT64_MAX the price is everything.
+uint64_t times(std::initializer_list<uint64_t> factors) {
+  uint64_t r = 1;
+  for (uint64_t f : factors) {
+    if (f != 0 && r > UINT64_MAX / f) return UINT64_MAX;
+    r *= f;
+  }
+  return r;
+}
+}  // namespace
+
+bool SubPubKeyInfo::rsaExponentRefused() const {
+  return keyasn::bitLength(rsaKey.modulus) > RSA_LONG_EXPONENT_MODULUS_BITS &&
+         keyasn::bitLength(rsaKey.publicExponent) > RSA_MAX_LONG_MODULUS_EXPONENT_BITS;
+}
+
+uint64_t SubPubKeyInfo::verificationPrice() const {
+  // Each product of two numbers of w 64-bit words with its reduction takes
+  // some 32 instructions per pair of words here: 4 units of about 8.
+  const uint64_t PRODUCT_UNITS_PER_WORD_PAIR = 4;
+  // Decoding, padding, the comparison: the same for any key.
+  const uint64_t FIXED = 4096;
+  try {
+    if (isRsaKeyOid(algorithm.algorithm)) {
+      // A square per bit of the exponent, a product per set bit: at most two per bit.
+      // A key the exponent cap refuses is refused before any power.
+      if (rsaExponentRefused()) return FIXED;
+      const uint64_t w = words(keyasn::bitLength(rsaKey.modulus));
+      const uint64_t products = 2ull * keyasn::bitLength(rsaKey.publicExponent);
+      return FIXED + std::min(times({products, w, w, PRODUCT_UNITS_PER_WORD_PAIR}), UINT64_MAX - FIXED);
+    }
+    const unsigned int bits = keyBits();
+    if (keyAlgorithmKind(algorithm.algorithm) == KEYALG_DSA) {
+      // Two powers modulo p with exponents below q, done together: a square and
+      // up to two products per bit of q (q is no longer than p).
+      const uint64_t w = words(bits);
+      const uint64_t qBits = std::min<uint64_t>(keyasn::bitLength(dsaParameters().q), bits);
+      return FIXED + std::min(times({3, qBits, w, w, PRODUCT_UNITS_PER_WORD_PAIR}), UINT64_MAX - FIXED);
+    }
+    if (isEcKey()) {
+      // Two scalar multiplications: some 16 field products per bit of the field
+      // each (a doubling and an addition in projective form); a binary field's
+      // product costs as much again.
+      const uint64_t w = words(bits);
+      return FIXED +
+             std::min(times({2 * 2 * 16, bits, w, w, PRODUCT_UNITS_PER_WORD_PAIR}), UINT64_MAX - FIXED);
+    }
+  } catch (const LvException&) {
+    // a key whose parts cannot be read fails its verification at once
+  }
+  return FIXED;
+}
+
 int SubPubKeyInfo::verifyDigestWith(const AlgorithmIdentifier& sigAlg, const SigAlgParams* sp,
                                     const unsigned char* digest, int digestLen,
                                     const unsigned char* signature, int sigLen) {
   checkInvariant(digest != nullptr, "libx509/subpubki", __LINE__, "digest != NULL");
   if (!signature || sigLen < 1) return SIG_MALFORMED;
+  // The document this check works for pays for it before it runs: a stranger's
+  // document carrying thousands of large keys is refused, not worked through.
+  if (!workPay(verificationPrice())) return SIG_UNSUPPORTED;
   try {
     int hashId = sp ? sp->hashId : 0;
     // the algorithm's kind once, from readSigAlg when it ran

@@ -14,6 +14,11 @@
 
 #include <memory>
 
+// RSA keys whose modulus is longer than this take public exponents of at most
+// RSA_MAX_LONG_MODULUS_EXPONENT_BITS bits (-1 otherwise).
+constexpr unsigned int RSA_LONG_EXPONENT_MODULUS_BITS = 3072;
+constexpr unsigned int RSA_MAX_LONG_MODULUS_EXPONENT_BITS = 64;
+
 class SubPubKeyInfo : public ASNsequenceF {
  public:
   // Results of the verifications.
@@ -40,6 +45,13 @@ class SubPubKeyInfo : public ASNsequenceF {
   // The 8-octet form (RFC 5280 4.2.1.2 method 2).
   bool shortKeyId(unsigned char out[8]) const;
 
+  // The work units one signature check with this key costs, from the key's
+  // sizes (paid to the thread's work account before the check runs; a check
+  // the account cannot pay answers -4 without running).
+  uint64_t verificationPrice() const;
+  // An RSA key whose modulus passes RSA_LONG_EXPONENT_MODULUS_BITS with a longer
+  // exponent than RSA_MAX_LONG_MODULUS_EXPONENT_BITS.
+  bool rsaExponentRefused() const;
   int verifyDigest(const AlgorithmIdentifier& sigAlg, const unsigned char* digest, int digestLen,
                    const unsigned char* signature, int sigLen);
   // For a key several threads verify with: an RSA key's library key is made now, under the

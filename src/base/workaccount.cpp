@@ -1,0 +1,137 @@
+#include "base/workaccount.h"
+
+#include <algorithm>
+#include <ctime>
+
+std::chrono::nanoseconds ProcessorAllowance::threadTime() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
+}
+
+void ProcessorAllowance::start(std::chrono::nanoseconds allowed) {
+  allowance = std::max(allowed, std::chrono::nanoseconds(0));
+  processorStart = threadTime();
+  nextProcessorRead = std::chrono::steady_clock::now() +
+                      std::chrono::duration_cast<std::chrono::steady_clock::duration>(allowance);
+}
+
+bool ProcessorAllowance::spent() {
+  const auto now = std::chrono::steady_clock::now();
+  if (now < nextProcessorRead) return false;
+  const auto usedNow = used();
+  if (usedNow >= allowance) return true;
+  nextProcessorRead =
+      now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(allowance - usedNow);
+  return false;
+}
+
+std::chrono::nanoseconds ProcessorAllowance::used() const { return threadTime() - processorStart; }
+
+namespace {
+thread_local WorkAccount* currentAccount = nullptr;
+// The test hook's trip, for the thread that armed it only.
+thread_local long tripCountdown = 0;
+thread_local uint64_t unitsDivisor = 1;
+thread_local uint64_t lastSpent = 0;
+thread_local uint64_t lastReads = 0;
+const uint64_t MB = 1u << 20;
+}  // namespace
+
+void workAccountTripAfter(long reads) { tripCountdown = reads > 0 ? reads : 0; }
+void workAccountShrinkUnits(uint64_t divisor) { unitsDivisor = divisor > 0 ? divisor : 1; }
+
+WorkAccount::WorkAccount(uint64_t units, std::chrono::nanoseconds time) : limit(units) {
+  clock.start(time);
+}
+
+uint64_t WorkAccount::documentUnits(uint64_t octets) {
+  // Whole and partial megabytes alike, without overflow for any size.
+  const uint64_t mb = std::min<uint64_t>(octets, 1ull << 40);
+  return WORK_UNITS_BASE + mb * WORK_UNITS_PER_MB / MB;
+}
+
+std::chrono::nanoseconds WorkAccount::documentTime(uint64_t octets) {
+  const uint64_t capped = std::min<uint64_t>(octets, 1ull << 40);
+  const auto perMb = std::chrono::duration_cast<std::chrono::nanoseconds>(WORK_TIME_PER_MB);
+  const auto time = std::chrono::duration_cast<std::chrono::nanoseconds>(WORK_TIME_BASE) +
+                    std::chrono::nanoseconds(static_cast<int64_t>(
+                        static_cast<double>(perMb.count()) * static_cast<double>(capped) / MB));
+  return time * WORK_TIME_FACTOR;
+}
+
+std::shared_ptr<WorkAccount> WorkAccount::forDocument(uint64_t octets) {
+  return std::make_shared<WorkAccount>(documentUnits(octets) / unitsDivisor, documentTime(octets));
+}
+
+bool WorkAccount::timeSpent() noexcept {
+  if (timeOut) return true;
+  ++reads;
+  bool spentNow;
+  if (tripCountdown > 0) {
+    spentNow = --tripCountdown == 0;
+  } else {
+    spentNow = clock.spent();
+  }
+  if (spentNow) stop();
+  return spentNow;
+}
+
+void WorkAccount::stop() noexcept {
+  timeOut = true;
+  isOver = true;
+}
+
+bool WorkAccount::charge(uint64_t units) noexcept {
+  if (isOver) return false;
+  spent += units;
+  if (spent > limit || spent < units) {
+    isOver = true;
+    return false;
+  }
+  if ((++charges % WORK_CLOCK_CHARGES) == 0) timeSpent();
+  return !isOver;
+}
+
+bool WorkAccount::pay(uint64_t price) noexcept {
+  if (isOver) return false;
+  if (price > remaining()) {
+    isOver = true;
+    return false;
+  }
+  spent += price;
+  timeSpent();
+  return !isOver;
+}
+
+WorkAccountScope::WorkAccountScope(WorkAccount* account) noexcept : previous(currentAccount) {
+  currentAccount = account;
+}
+
+WorkAccountScope::~WorkAccountScope() {
+  if (currentAccount) {
+    lastSpent = currentAccount->spentUnits();
+    lastReads = currentAccount->clockReads();
+  }
+  currentAccount = previous;
+}
+
+uint64_t workAccountLastSpent() { return lastSpent; }
+uint64_t workAccountLastReads() { return lastReads; }
+
+WorkAccount* WorkAccountScope::current() noexcept { return currentAccount; }
+
+bool workCharge(uint64_t units) noexcept {
+  WorkAccount* a = currentAccount;
+  return !a || a->charge(units);
+}
+
+bool workPay(uint64_t price) noexcept {
+  WorkAccount* a = currentAccount;
+  return !a || a->pay(price);
+}
+
+bool workOver() noexcept {
+  WorkAccount* a = currentAccount;
+  return a && a->over();
+}

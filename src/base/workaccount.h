@@ -1,0 +1,147 @@
+// One allowance for all the work a stranger's document causes: every
+// signature, reference, transform, canonicalisation, digest, public-key
+// operation, path build and revocation check its verification runs over what
+// the document carries. It sits here, below the cryptographic, PKI, store and
+// XML layers, so that each of them can charge it without including a layer
+// above its own.
+//
+// Two limits, both per document and both growing with its size (legitimate
+// work is linear in it):
+//  - units, about eight instructions each: a price paid before predictable
+//    work runs (a public-key operation by its sizes, a digest by its octets)
+//    refuses that work when it does not fit, and work charged as it goes stops
+//    once the units are spent. Units decide the verdict, not the machine's load.
+//  - the processor time of the verifying thread since the account opened: the
+//    net under every price, for what a price misses.
+// The account travels with the work on its thread: the document's verification
+// installs it (WorkAccountScope) and the layers below charge the current one.
+// Work done with no account installed (a lone certificate check, a test) is
+// bounded by its own caps only.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+
+// A sanitised build runs the same work three to five times slower (and
+// ThreadSanitizer more): there every document gets five times the time.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define TAL_SANITISED_BUILD 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define TAL_SANITISED_BUILD 1
+#endif
+#endif
+
+#ifdef TAL_SANITISED_BUILD
+constexpr int WORK_TIME_FACTOR = 5;
+#else
+constexpr int WORK_TIME_FACTOR = 1;
+#endif
+
+// A document of S MB gets WORK_UNITS_BASE + S x WORK_UNITS_PER_MB units and
+// (1 s + S x 1 s) x WORK_TIME_FACTOR of processor time.
+constexpr uint64_t WORK_UNITS_BASE = 300000000ull;
+constexpr uint64_t WORK_UNITS_PER_MB = 300000000ull;
+constexpr std::chrono::milliseconds WORK_TIME_BASE{1000};
+constexpr std::chrono::milliseconds WORK_TIME_PER_MB{1000};
+
+// Prices of work that is predictable before it runs, in units.
+// A digest: the octets it reads (SHA-1 and SHA-256 take some 10 to 16
+// instructions an octet here).
+constexpr uint64_t WORK_DIGEST_OCTET = 2;
+// A certificate, CRL or other DER value a document carries, by its size: its
+// base64 text decoded, the value read and its views walked.
+constexpr uint64_t WORK_DER_OCTET = 4;
+
+// An allowance of this thread's processor time from start(): the processor
+// clock (a system call) is read only once as much wall time has passed as the
+// allowance has left, since a thread spends no more processor time than that.
+class ProcessorAllowance {
+ public:
+  void start(std::chrono::nanoseconds allowance);
+  // Whether the allowance is spent (a cheap wall-clock read until it may be).
+  bool spent();
+  // Processor time since start().
+  std::chrono::nanoseconds used() const;
+  // The thread's processor time.
+  static std::chrono::nanoseconds threadTime();
+
+ private:
+  std::chrono::nanoseconds allowance{0};
+  std::chrono::nanoseconds processorStart{0};
+  std::chrono::steady_clock::time_point nextProcessorRead;
+};
+
+class WorkAccount {
+ public:
+  // The clock starts now.
+  WorkAccount(uint64_t units, std::chrono::nanoseconds time);
+  // The account of one document of `octets` octets.
+  static std::shared_ptr<WorkAccount> forDocument(uint64_t octets);
+  static uint64_t documentUnits(uint64_t octets);
+  static std::chrono::nanoseconds documentTime(uint64_t octets);
+
+  // Units of work already done: false once the account is over (from then on).
+  // The clock is read every WORK_CLOCK_CHARGES charges.
+  bool charge(uint64_t units) noexcept;
+  // The price of work about to run: false, and the account over, when it does
+  // not fit what is left (the work must not run). The clock is read.
+  bool pay(uint64_t price) noexcept;
+  // Reads the clock now: true once the time is spent (the account is then over).
+  bool timeSpent() noexcept;
+  bool over() const noexcept { return isOver; }
+  // True when the time, not the units, put the account over.
+  bool netPassed() const noexcept { return timeOut; }
+  uint64_t remaining() const noexcept { return isOver || spent >= limit ? 0 : limit - spent; }
+  uint64_t spentUnits() const noexcept { return spent; }
+  uint64_t clockReads() const noexcept { return reads; }
+  uint64_t limitUnits() const noexcept { return limit; }
+  std::chrono::nanoseconds timeUsed() const { return clock.used(); }
+  // Marks the account over by its time (the net passed somewhere below).
+  void stop() noexcept;
+
+  WorkAccount(const WorkAccount&) = delete;
+  WorkAccount& operator=(const WorkAccount&) = delete;
+
+ private:
+  uint64_t limit;
+  uint64_t spent = 0;
+  uint32_t charges = 0;
+  uint64_t reads = 0;
+  bool isOver = false;
+  bool timeOut = false;
+  ProcessorAllowance clock;
+};
+constexpr uint32_t WORK_CLOCK_CHARGES = 64;
+
+// For tests, without a clock: an account's clock reads as spent at its
+// `reads`-th read on this thread from now (once; 0 disarms).
+void workAccountTripAfter(long reads);
+// For tests: the documents whose accounts open on this thread from now get
+// their units divided by `divisor` (1, as built), so small data can spend them.
+void workAccountShrinkUnits(uint64_t divisor);
+// For tests: the units spent by, and the clock reads of, the last account
+// whose scope ended on this thread.
+uint64_t workAccountLastSpent();
+uint64_t workAccountLastReads();
+
+// Installs `account` as the one this thread's work is charged to, until the
+// scope ends (the one before it then again). Null installs none.
+class WorkAccountScope {
+ public:
+  explicit WorkAccountScope(WorkAccount* account) noexcept;
+  ~WorkAccountScope();
+  static WorkAccount* current() noexcept;
+  WorkAccountScope(const WorkAccountScope&) = delete;
+  WorkAccountScope& operator=(const WorkAccountScope&) = delete;
+
+ private:
+  WorkAccount* previous;
+};
+
+// The current account's charge and pay; true when the thread has none.
+bool workCharge(uint64_t units) noexcept;
+bool workPay(uint64_t price) noexcept;
+// Whether the current account is over (false with none).
+bool workOver() noexcept;

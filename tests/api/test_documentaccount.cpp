@@ -1,0 +1,209 @@
+// One work account for the whole of a document's verification, through
+// tvXmlUnprotect: every route (public-key checks of its signatures, their
+// paths and revocation; our canonicaliser and the digests; libxml2's XPath)
+// charges the same account, its clock stops each route wherever it is read,
+// and an account too small for the document's work refuses the document
+// (140) rather than any signature's verdict. No clock is compared: the test
+// hooks shrink the account or trip its clock.
+#include "upo_fixture.h"
+
+#include "base/workaccount.h"
+#include "pki/keys/subpubkeyinfo.h"
+#include "xmlsig/xmlmemcharge.h"
+
+#include <cstdio>
+#include <fstream>
+
+namespace {
+
+using upofix::UPO;
+
+std::string readAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string replaceAll(std::string s, const std::string& from, const std::string& to) {
+  for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
+    s.replace(at, from.size(), to);
+  return s;
+}
+
+// The receipt's signature and `extra` copies of it under one root, each copy's
+// Ids renamed so that its references resolve to its own object: every copy is
+// read, its signature checked with the signer's key, its path and revocation
+// looked at (its value does not verify: its SignedInfo names other Ids).
+std::string signatures(const std::string& receipt, int extra) {
+  const size_t start = receipt.find("<ds:Signature");
+  const std::string end = "</ds:Signature>";
+  const size_t stop = receipt.rfind(end) + end.size();
+  const std::string signature = receipt.substr(start, stop - start);
+  std::string doc = receipt.substr(0, start) + "<r>" + signature;
+  for (int i = 1; i <= extra; ++i) {
+    const std::string k = std::to_string(i);
+    doc += replaceAll(replaceAll(signature, "ID-UPO-", "ID-UPO-" + k + "-"), "Dokument-0",
+                      "Dokument-" + k);
+  }
+  return doc + "</r>" + receipt.substr(stop);
+}
+
+// `references` references to the signed object, which holds a text of `octets`.
+std::string referencesToText(const std::string& receipt, size_t references, size_t octets) {
+  const std::string object =
+      "<pot:Potwierdzenie xmlns:pot=\"http://e-deklaracje.example.pl/Repozytorium/Potwierdzenie/\">";
+  std::string doc = receipt;
+  doc.insert(doc.find(object) + object.size(), "<t>" + std::string(octets, 'x') + "</t>");
+  const size_t from = doc.find("<ds:Reference URI=\"#Dokument-0\"");
+  const std::string end = "</ds:Reference>";
+  const size_t to = doc.find(end, from) + end.size();
+  const std::string one = doc.substr(from, to - from);
+  std::string many;
+  for (size_t i = 0; i < references; ++i) many += one;
+  return doc.replace(from, to - from, many);
+}
+
+// An XPath filter over the whole document, beside Ids of `elements` elements.
+std::string filterOver(const std::string& receipt, size_t elements) {
+  const std::string object =
+      "<pot:Potwierdzenie xmlns:pot=\"http://e-deklaracje.example.pl/Repozytorium/Potwierdzenie/\">";
+  std::string doc = receipt;
+  std::string many;
+  for (size_t i = 0; i < elements; ++i) many += "<e Id=\"i" + std::to_string(i) + "\"/>";
+  doc.insert(doc.find(object) + object.size(), many);
+  doc.insert(doc.find("<ds:Reference URI=\"#Dokument-0\""),
+             "<ds:Reference URI=\"\"><ds:Transforms><ds:Transform "
+             "Algorithm=\"http://www.w3.org/TR/1999/REC-xpath-19991116\"><ds:XPath>count(ancestor::*) "
+             "&gt;= 0</ds:XPath></ds:Transform></ds:Transforms><ds:DigestMethod "
+             "Algorithm=\"http://www.w3.org/2001/04/xmlenc#sha256\"/>"
+             "<ds:DigestValue>AAAA</ds:DigestValue></ds:Reference>");
+  return doc;
+}
+
+class DocumentAccount : public upofix::UpoContext {
+ protected:
+  void TearDown() override {
+    workAccountTripAfter(0);
+    workAccountShrinkUnits(1);
+    UpoContext::TearDown();
+  }
+
+  struct Outcome {
+    int32_t rc = -1;
+    int32_t status = 0;
+    uint64_t spent = 0;
+    uint64_t reads = 0;
+  };
+
+  Outcome unprotect(const std::string& text) {
+    const std::string path = "/tmp/tal-account-" + std::to_string(getpid()) + ".xml";
+    {
+      std::ofstream out(path, std::ios::binary);
+      out << text;
+    }
+    Outcome o;
+    {
+      XmlMemoryScope all(UINT64_MAX);
+      tvXmlCtx* c = nullptr;
+      EXPECT_EQ(0, tvXmlCreateCtx(&c));
+      tvXmlDoc* d = nullptr;
+      EXPECT_EQ(0, tvXmlLoadDocFile(c, path.c_str(), nullptr, &d));
+      talMsgInfo* m = nullptr;
+      o.rc = tvXmlUnprotect(ctx, c, d, nullptr, &m);
+      o.spent = workAccountLastSpent();
+      o.reads = workAccountLastReads();
+      if (m) {
+        talSigInfo* s = nullptr;
+        int32_t qualification = 0, reason = 0;
+        EXPECT_EQ(0, talGetMessageSignature(m, 0, &s));
+        EXPECT_EQ(0, talSignatureStatus(s, &o.status, &qualification, &reason));
+        EXPECT_EQ(0, tvXmlDeleteMsgInfo(m));
+      }
+      EXPECT_EQ(0, tvXmlDeleteCtx(c));
+    }
+    std::remove(path.c_str());
+    return o;
+  }
+
+  void sampleStillVerifies(const std::string& receipt, const char* name) {
+    const Outcome next = unprotect(receipt);
+    EXPECT_EQ(next.rc, 0) << name;
+    EXPECT_EQ(next.status, SIG_STATUS_VALID) << name;
+  }
+};
+
+TEST_F(DocumentAccount, EveryRouteChargesTheDocumentsAccountAndItsClockStopsIt) {
+  const std::string receipt = readAll(UPO + "upo.xml");
+  SubPubKeyInfo signerKey =
+      upofix::loadFile<SignedCertificate>(UPO + "pki/signer-rsa.der")->tbsCertificate.subjectPublicKeyInfo;
+  const uint64_t keyCheck = signerKey.verificationPrice();
+  ASSERT_GT(keyCheck, 0u);
+  const struct {
+    const char* name;
+    std::string doc;
+    int32_t status;      // of the first signature, verified on a full account
+    uint64_t routeWork;  // units the route must add to the sample's
+  } routes[] = {
+      // Eight more signatures: each checks its value with the signer's key.
+      {"key checks, paths, revocation", signatures(receipt, 8), SIG_STATUS_VALID, 8 * keyCheck},
+      // Seventy canonicalisations and digests of a 256 KB text (the digests
+      // two each: the reference's and the running one).
+      {"our canonicaliser, digests", referencesToText(receipt, 70, 256 << 10), SIG_STATUS_NEGATIVE,
+       70ull * (256 << 10) * 2},
+      // libxml2's filter over 3,000 elements: its bound paid before it runs.
+      {"libxml2's XPath", filterOver(receipt, 3000), SIG_STATUS_NEGATIVE, 3000},
+  };
+  // Paths and CRLs met once are kept by the context: every count is taken on a
+  // second run, the same in each later one.
+  unprotect(receipt);
+  const Outcome sample = unprotect(receipt);
+  ASSERT_EQ(sample.rc, 0);
+  ASSERT_GT(sample.spent, 0u);
+  for (const auto& r : routes) {
+    unprotect(r.doc);
+    const Outcome full = unprotect(r.doc);
+    ASSERT_EQ(full.rc, 0) << r.name;
+    EXPECT_EQ(full.status, r.status) << r.name;
+    EXPECT_GE(full.spent, sample.spent + r.routeWork) << r.name;
+    EXPECT_GT(full.reads, sample.reads) << r.name;
+    printf("%-32s %8zu octets  %12llu units  %6llu clock reads\n", r.name, r.doc.size(),
+           static_cast<unsigned long long>(full.spent), static_cast<unsigned long long>(full.reads));
+
+    // The clock read as spent inside the route's share of the reads.
+    for (uint64_t at : {sample.reads + 1, (sample.reads + full.reads) / 2, full.reads}) {
+      workAccountTripAfter(static_cast<long>(at));
+      EXPECT_EQ(unprotect(r.doc).rc, 140) << r.name << ", clock spent at read " << at;
+      workAccountTripAfter(0);
+      sampleStillVerifies(receipt, r.name);
+    }
+
+    // An account with room for the sample's work and half the route's.
+    const uint64_t room = sample.spent + r.routeWork / 2;
+    workAccountShrinkUnits(WorkAccount::documentUnits(r.doc.size()) / room);
+    EXPECT_EQ(unprotect(r.doc).rc, 140) << r.name;
+    workAccountShrinkUnits(1);
+    sampleStillVerifies(receipt, r.name);
+  }
+}
+
+// The account is the document's: one signature's work and its copies' come
+// out of the same units, so a document of many signatures gets no more than
+// the account of its size.
+TEST_F(DocumentAccount, ManySignaturesShareOneAccount) {
+  const std::string receipt = readAll(UPO + "upo.xml");
+  const std::string one = referencesToText(receipt, 10, 64 << 10);
+  unprotect(one);
+  const Outcome single = unprotect(one);
+  ASSERT_EQ(single.rc, 0);
+  const std::string four = signatures(one, 3);
+  // Room for two of the four signatures' work, the size of the four copies given.
+  workAccountShrinkUnits(WorkAccount::documentUnits(four.size()) / (2 * single.spent));
+  EXPECT_EQ(unprotect(four).rc, 140);
+  workAccountShrinkUnits(WorkAccount::documentUnits(one.size()) / (2 * single.spent));
+  EXPECT_EQ(unprotect(one).rc, 0);
+  workAccountShrinkUnits(1);
+  const Outcome all = unprotect(four);
+  EXPECT_EQ(all.rc, 0);
+  EXPECT_GE(all.spent, 3 * single.spent);
+}
+
+}  // namespace
