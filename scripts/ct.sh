@@ -5,6 +5,9 @@
 # each under memcheck. Then, in the same build, the cost check: the bound on
 # libxml2's work for a signed document's XPointer and XPath filter expressions
 # against the instructions callgrind counts (its table in $out/cost-table.txt).
+# Last, the hostile receipts through the example verifier of the same build
+# (scripts/hostile-receipts.py: each bounded in processor time and memory, which
+# sanitizers would distort; a hang is killed at 300 s).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=${CT_BUILD:-build-ct}
@@ -15,8 +18,9 @@ gen=()
 if [ ! -f "$out/CMakeCache.txt" ] && command -v ninja >/dev/null; then gen=(-G Ninja); fi
 cmake "${gen[@]}" -S . -B "$out" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=gcc \
   -DCMAKE_CXX_COMPILER=g++ -DTAL_WERROR=ON -DTAL_BENCH=OFF -DTAL_CT_VALGRIND=ON >/dev/null
-cmake --build "$out" -j "$(nproc)" --target ct_all cost_xpointer
+cmake --build "$out" -j "$(nproc)" --target ct_all cost_xpointer verify_upo
 (cd "$out" && ctest -L ct -j "$(nproc)" --no-tests=error --output-on-failure)
 # Runs its own callgrind processes, one per core (COST_JOBS to choose).
 (cd "$out" && ctest -L cost --no-tests=error --output-on-failure) ||
   { echo "ct.sh: the cost check failed, table in $out/cost-table.txt" >&2; exit 1; }
+python3 scripts/hostile-receipts.py "$out/examples/verify_upo" </dev/null

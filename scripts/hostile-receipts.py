@@ -69,7 +69,7 @@ def run(receipt, home):
     output = tempfile.TemporaryFile()
     child = subprocess.Popen([program, '--offline', receipt, os.path.join(upo, 'deklaracja.xml'),
                               os.path.join(upo, 'roots')], env=env, stdout=output,
-                             stderr=subprocess.DEVNULL)
+                             stdin=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     start = time.monotonic()
     while True:
         pid, status, usage = os.wait4(child.pid, os.WNOHANG)
@@ -93,7 +93,7 @@ def main():
     work = tempfile.mkdtemp(prefix='tal-hostile-')
     try:
         subprocess.check_call([sys.executable, os.path.join(root, 'scripts/genhostile.py'),
-                               os.path.join(upo, 'upo.xml'), work])
+                               os.path.join(upo, 'upo.xml'), work], stdin=subprocess.DEVNULL)
         for name in sorted(os.listdir(reproducers)):
             if name.startswith('pe-') or name.startswith('06d-'):
                 shutil.copy(os.path.join(reproducers, name), os.path.join(work, 'repro-' + name))
@@ -106,7 +106,7 @@ def main():
             baseline = max(baseline, peak)
         if code != 0:
             sys.exit('hostile-receipts: the baseline receipt does not verify (exit %d)' % code)
-        failures = 0
+        failures, judged = 0, 0
         print('%-34s %10s %8s %9s %9s %5s' % ('variant', 'octets', 'cpu s', 'peak MB', 'bound MB',
                                                'exit'))
         for name in sorted(os.listdir(work)):
@@ -128,10 +128,12 @@ def main():
             answered = name not in REFUSED or ('kod %d:' % REFUSED[name]) in text
             bad = code < 0 or seconds > MAX_SECONDS or peak > bound or not answered
             failures += bad
+            judged += 1
             print('%-34s %10d %8.2f %9.1f %9.1f %5d%s' % (
                 name, size, seconds, peak / 1e6, bound / 1e6, code,
                 '' if not bad else '  FAILED' if answered else '  FAILED (not kod %d)' % REFUSED[name]))
         print('baseline peak %.1f MB; %d failed' % (baseline / 1e6, failures))
+        print('receipts: %d passed, %d failed' % (judged - failures, failures))
         return 1 if failures else 0
     finally:
         shutil.rmtree(work, ignore_errors=True)

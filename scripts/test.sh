@@ -4,8 +4,9 @@
 # their portable paths, the XML ones once more on the bound's narrow road; then
 # a short run of every fuzz target, built from the same objects (fuzz/run.sh);
 # last, in a g++ build without sanitizers (scripts/ct.sh), the constant-time
-# tests under valgrind and the cost check of the XPointer bound under
-# callgrind, whose failure stops nothing before it.
+# tests under valgrind, the cost check of the XPointer bound under callgrind
+# and the hostile receipts through the example verifier (scripts/hostile-receipts.py),
+# whose failures stop nothing before them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh

@@ -97,6 +97,15 @@ class LocalHttpServer {
     pollfd p{fd, POLLIN, 0};
     return ::poll(&p, 1, ms) > 0;
   }
+  // Whether the client sends more within the hang guard (a busy machine may keep it silent for
+  // seconds between its connect and its request); false once the server stops.
+  bool waitRequest(int fd) const
+  {
+    for (long waited = 0; waited < HANG_GUARD_MS && !stopping; waited += 50)
+      if (waitReadable(fd, 50))
+        return true;
+    return false;
+  }
   void run()
   {
     while (!stopping) {
@@ -129,7 +138,7 @@ class LocalHttpServer {
     char buffer[4096];
     size_t headEnd = std::string::npos;
     size_t want = 0;
-    while (!stopping && waitReadable(fd, 2000)) {
+    while (waitRequest(fd)) {
       const ssize_t k = ::recv(fd, buffer, sizeof buffer, 0);
       if (k <= 0)
         break;

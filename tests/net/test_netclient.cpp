@@ -419,7 +419,7 @@ TEST(LdapFetch, DrippingAnswerEndsAtTheTimeOut)
   std::atomic<bool> ranOut{false};
   std::thread directory([&] {
     pollfd p{listener, POLLIN, 0};
-    if (::poll(&p, 1, 5000) <= 0)
+    if (::poll(&p, 1, static_cast<int>(HANG_GUARD_MS)) <= 0)
       return;
     const int fd = ::accept(listener, nullptr, nullptr);
     char buffer[512];
