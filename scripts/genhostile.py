@@ -356,7 +356,7 @@ def attributes_in_object_text(src, count):
 
 
 # Name: (builder, the count of a test run (None: none), the counts of a hand run). Before the
-# allowance, each test count costs 1.4 to 3 times its limit (one second and one per MB) in
+# allowance, each test count that fails costs 1.3 to 3 times its limit (one second and one per MB) in
 # a release build, and each hand count half a minute to a minute or more. A CRL's issuers of
 # 2,048 to 16,384 bits cost next to nothing: only a key whose length is the signature's is used.
 VARIANTS = {
