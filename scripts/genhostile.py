@@ -3,142 +3,424 @@
 # deep and wide trees, attributes and namespace declarations by the ten thousand, XPath
 # filters over 100,000 elements, entity bombs, external entities, 10,000 references, many
 # Ids under 1,000 references, base64 texts up to 50 MB, long literals and prefixes in
-# XPointers and filters, long prefixes declared at the root under a filter's canonicaliser.
-import re, os, sys, base64
-src = open(sys.argv[1], encoding='utf-8').read()  # usage: genhostile.py RECEIPT.xml OUT_FOLDER (the project's tests/data/upo/upo.xml)
-out = sys.argv[2]
-OBJ = '<pot:Potwierdzenie xmlns:pot="http://e-deklaracje.example.pl/Repozytorium/Potwierdzenie/">'
-assert OBJ in src
-def inject(payload, where=OBJ):
-    # payload goes inside the signed object, right after its root start tag
-    return src.replace(where, where + payload, 1)
-def w(name, text):
-    with open(os.path.join(out, name), 'w', encoding='utf-8') as f: f.write(text)
-w('00-baseline.xml', src)
-# 1. 5 MB of nested elements
-n = 5*1024*1024 // 7
-w('01-nested-5MB.xml', inject('<a>'*n + '</a>'*n))
-# 1b. nested just under libxml2's default depth in the object (about 250 levels), repeated to 5 MB
-blk = '<a>'*200 + 'x' + '</a>'*200
-w('01b-nested200-x-5MB.xml', inject(blk * (5*1024*1024 // len(blk))))
-# 2. 200,000 siblings
-w('02-siblings-200k.xml', inject('<e/>'*200000))
-# 3. 50,000 attributes on one element
-w('03-attrs-50k.xml', inject('<e ' + ' '.join('a%d="v"' % i for i in range(50000)) + '/>'))
-# 3b. 50,000 attributes spread: 250 per element on 200 elements (just under cap)
-w('03b-attrs-250x200.xml', inject(''.join('<e ' + ' '.join('a%d="v"' % i for i in range(250)) + '/>' for _ in range(200))))
-# 4. 10,000 namespace declarations on one element
-w('04-nsdecl-10k.xml', inject('<e ' + ' '.join('xmlns:n%d="urn:n%d"' % (i, i) for i in range(10000)) + '/>'))
-# 4b. 10,000 namespace declarations as 250 per element nested 40 deep (in scope grows)
-w('04b-nsdecl-250x40-nested.xml', inject(''.join('<e ' + ' '.join('xmlns:n%d_%d="urn:n%d"' % (j, i, i) for i in range(250)) + '>' for j in range(40)) + '</e>'*40))
-# 4c. 10,000 namespace declarations 200 per element on 50 sibling elements
-w('04c-nsdecl-200x50-siblings.xml', inject(''.join('<e ' + ' '.join('xmlns:n%d="urn:n%d"' % (i, i) for i in range(200)) + '/>' for j in range(50))))
-# 5. XPath filter transform over a 100,000-element document (whole-document reference)
-XP = ('<ds:Reference URI=""><ds:Transforms><ds:Transform Algorithm="http://www.w3.org/TR/1999/REC-xpath-19991116">'
-      '<ds:XPath>not(ancestor-or-self::ds:Signature) or count(//*) &gt; 0</ds:XPath></ds:Transform>'
-      '<ds:Transform Algorithm="http://www.w3.org/TR/2001/REC-xml-c14n-20010315"/></ds:Transforms>'
-      '<ds:DigestMethod Algorithm="http://www.w3.org/2001/04/xmlenc#sha256"/><ds:DigestValue>AAAA</ds:DigestValue></ds:Reference>')
-s5 = inject('<e/>'*100000).replace('<ds:Reference URI="#Dokument-0"', XP + '<ds:Reference URI="#Dokument-0"', 1)
-w('05-xpath-count-100k.xml', s5)
-XP2 = XP.replace('not(ancestor-or-self::ds:Signature) or count(//*) &gt; 0', 'not(ancestor-or-self::ds:Signature)')
-w('05b-xpath-enveloped-100k.xml', inject('<e/>'*100000).replace('<ds:Reference URI="#Dokument-0"', XP2 + '<ds:Reference URI="#Dokument-0"', 1))
-XP3 = ('<ds:Reference URI=""><ds:Transforms><ds:Transform Algorithm="http://www.w3.org/2002/06/xmldsig-filter2">'
-       '<dsig-xpath:XPath xmlns:dsig-xpath="http://www.w3.org/2002/06/xmldsig-filter2" Filter="subtract">//*[preceding::*]</dsig-xpath:XPath></ds:Transform>'
-       '</ds:Transforms><ds:DigestMethod Algorithm="http://www.w3.org/2001/04/xmlenc#sha256"/><ds:DigestValue>AAAA</ds:DigestValue></ds:Reference>')
-w('05c-xpath2-preceding-100k.xml', inject('<e/>'*100000).replace('<ds:Reference URI="#Dokument-0"', XP3 + '<ds:Reference URI="#Dokument-0"', 1))
-XP4 = XP.replace('not(ancestor-or-self::ds:Signature) or count(//*) &gt; 0', 'count(preceding::node()) &gt;= 0')
-w('05d-xpath-preceding-100k.xml', inject('<e/>'*100000).replace('<ds:Reference URI="#Dokument-0"', XP4 + '<ds:Reference URI="#Dokument-0"', 1))
-# 6. entity bombs
-decl = '<?xml version="1.0" encoding="UTF-8"?>'
-body = src[len(decl):]
-lol = ''.join('<!ENTITY l%d "%s">\n' % (i, ('&l%d;' % (i-1))*10 if i else 'lol') for i in range(10))
-w('06-billion-laughs.xml', decl + '<!DOCTYPE ds:Signature [\n' + lol + ']>' + body.replace(OBJ, OBJ + '<b>&l9;</b>', 1))
-big = 'A'*60000
-w('06b-quadratic-blowup.xml', decl + '<!DOCTYPE ds:Signature [<!ENTITY a "' + big + '">]>' + body.replace(OBJ, OBJ + '<b>' + '&a;'*60000 + '</b>', 1))
-w('06c-attr-entity-laughs.xml', decl + '<!DOCTYPE ds:Signature [\n' + lol + ']>' + body.replace(OBJ, OBJ + '<b x="&l7;"/>', 1))
-w('06d-param-entity-laughs.xml', decl + '<!DOCTYPE ds:Signature [\n' + ''.join('<!ENTITY %% p%d "%s">\n' % (i, ('&#37;p%d;' % (i-1))*10 if i else 'x') for i in range(8)) + '%p7;]>' + body)
-# 7. external entities and DTD tricks
-w('07-xxe-file.xml', decl + '<!DOCTYPE ds:Signature [<!ENTITY x SYSTEM "file:///etc/passwd">]>' + body.replace(OBJ, OBJ + '<b>&x;</b>', 1))
-w('07b-xxe-http.xml', decl + '<!DOCTYPE ds:Signature [<!ENTITY x SYSTEM "http://127.0.0.1:9/x">]>' + body.replace(OBJ, OBJ + '<b>&x;</b>', 1))
-w('07c-external-dtd.xml', decl + '<!DOCTYPE ds:Signature SYSTEM "file:///etc/passwd">' + body)
-w('07d-param-xxe.xml', decl + '<!DOCTYPE ds:Signature [<!ENTITY % p SYSTEM "file:///etc/passwd"> %p;]>' + body)
-w('07e-xinclude.xml', inject('<xi:include xmlns:xi="http://www.w3.org/2001/XInclude" href="file:///etc/passwd" parse="text"/>'))
-w('07f-dev-zero.xml', decl + '<!DOCTYPE ds:Signature [<!ENTITY x SYSTEM "file:///dev/zero">]>' + body.replace(OBJ, OBJ + '<b>&x;</b>', 1))
-w('07g-dtd-id-hijack.xml', decl + '<!DOCTYPE ds:Signature [<!ATTLIST e myid ID #IMPLIED><!ATTLIST pot:Potwierdzenie Id ID "Dokument-0">]>' + body.replace(OBJ, OBJ + '<e myid="Dokument-0"/>', 1))
-w('07h-default-attrs-many.xml', decl + '<!DOCTYPE ds:Signature [<!ATTLIST e ' + ' '.join('d%d CDATA "v"' % i for i in range(5000)) + '>]>' + body.replace(OBJ, OBJ + '<e/>'*2000, 1))
-# 8. 10,000 references
-m = re.search(r'<ds:Reference URI="#Dokument-0".*?</ds:Reference>', src)
-w('08-refs-10k.xml', src.replace(m.group(0), m.group(0)*10000, 1))
-# 8b. 10,000 references each with an XPath filter over the object
-refx = m.group(0).replace('<ds:Transforms>', '<ds:Transforms><ds:Transform Algorithm="http://www.w3.org/TR/1999/REC-xpath-19991116"><ds:XPath>count(//*) &gt;= 0</ds:XPath></ds:Transform>', 1)
-w('08b-refs-10k-xpath.xml', src.replace(m.group(0), refx*10000, 1))
-# 8c. 10,000 references to the whole document URI=""
-refw = m.group(0).replace('URI="#Dokument-0"', 'URI=""', 1)
-w('08c-refs-10k-whole-doc.xml', src.replace(m.group(0), refw*10000, 1))
-# 8d, 8e. 1,000 references over a document of 50,000 / 200,000 elements carrying Ids (the Id lookup per reference)
-for tag, n in (('08d-refs-1000-ids-50k.xml', 50000), ('08e-refs-1000-ids-200k.xml', 200000)):
-    many = src.replace(m.group(0), m.group(0)*1000, 1)
-    w(tag, many.replace(OBJ, OBJ + ''.join('<e Id="i%d"/>' % i for i in range(n)), 1))
-# 9. 50 MB base64 text node (in the signed object; and as the certificate)
-b64 = base64.encodebytes(os.urandom(37*1024*1024)).decode()
-w('09-b64-50MB-object.xml', inject('<b>' + b64 + '</b>'))
-cert = re.search(r'<ds:X509Certificate>(.*?)</ds:X509Certificate>', src, re.S)
-w('09b-b64-50MB-cert.xml', src.replace(cert.group(1), b64, 1))
-w('09c-b64-20MB-object.xml', inject('<b>' + b64[:20*1024*1024] + '</b>'))
-# 10. Work libxml2 does per unit of string: an internal subset, an unsigned ds:Object of 240
-# nested prefixed elements (prefix and name 8 to 1,000 characters) around 20,000-40,000 <l/>,
-# and references whose XPointer (or XPath filter) calls lang() there: each call walks the
-# ancestors, and libxml2's own looks up the DTD with the element's qualified name at each.
-def extra(payload, refs, doctype='<!DOCTYPE ds:Signature [<!ATTLIST l x CDATA #IMPLIED>]>'):
-    s = src.replace('</ds:Signature>', '<ds:Object>' + payload + '</ds:Object></ds:Signature>', 1)
-    s = s.replace('<ds:Reference URI="#Dokument-0"', refs + '<ds:Reference URI="#Dokument-0"', 1)
-    return decl + doctype + s[len(decl):] if doctype else s
-def ref(uri, transforms=''):
-    return ('<ds:Reference URI="%s"><ds:Transforms>%s<ds:Transform Algorithm="http://www.w3.org/TR/2001/REC-xml-c14n-20010315"/>'
-            '</ds:Transforms><ds:DigestMethod Algorithm="http://www.w3.org/2001/04/xmlenc#sha256"/>'
-            '<ds:DigestValue>AAAA</ds:DigestValue></ds:Reference>' % (uri, transforms))
-def nested(length, leaves):
-    name = 'p' + 'q' * (length - 1) + ':' + 'n' * length
-    prefix = name.split(':')[0]
-    return ''.join('<%s xmlns:%s="urn:p">' % (name, prefix) for _ in range(240)) + '<l/>' * leaves + ('</%s>' % name) * 240
-LANG = ref("#xpointer(//l[lang('pl')])")
-for tag, length, leaves in (('10-lang-names-8.xml', 8, 40000), ('10b-lang-names-100.xml', 100, 40000),
-                            ('10c-lang-names-1000.xml', 1000, 20000)):
-    w(tag, extra(nested(length, leaves), LANG))
-w('10d-lang-five-refs.xml', extra(nested(100, 40000), LANG * 5))
-w('10e-xpath-lang.xml', extra(nested(100, 20000), ref('', '<ds:Transform Algorithm="http://www.w3.org/TR/1999/REC-xpath-19991116">'
-                                                        "<ds:XPath>lang('pl')</ds:XPath></ds:Transform>")))
-# 11. The namespace axis over prefixes of 1,000-2,000 characters that share all but their last
-# three, declared in scope of 2,000 elements.
-for tag, count, length, axis in (('11-ns-100x1000.xml', 100, 1000, 'namespace::*'),
-                                 ('11b-ns-50x2000.xml', 50, 2000, 'namespace::x')):
-    decls = ''.join(' xmlns:%s%03d="urn:n"' % ('p' * (length - 3), i) for i in range(count))
-    w(tag, extra('<k%s>' % decls + '<l/>' * 2000 + '</k>', ref('#xpointer(//l[%s])' % axis), doctype=None))
-# 12. Strings of the expression libxml2 reads at every evaluation: a literal of 3,900 digits
-# negated (copied and read as a number) at each of 75,000 <l>, by one and by twelve references;
-# a step's prefix of 3,900 octets (declared on the reference, so libxml2 finds it) looked up at
-# each <l>; XPath filters whose literal is copied at each of 230,000 nodes (77,000 elements and
-# their namespace nodes), one and two references.
-digits = '0' * 3899 + '1'
-ls = '<l/>' * 75000
-w('12-literal-3900.xml', extra(ls, ref("#xpointer(//l[-'%s'])" % digits), doctype=None))
-w('12b-literal-3900-12refs.xml', extra(ls, ref("#xpointer(//l[-'%s'])" % digits) * 12, doctype=None))
-P = 'P' * 3900
-w('12c-prefix-3900.xml', extra(ls, ref('#xpointer(//l[%s:x])' % P).replace(
-    '<ds:Reference ', '<ds:Reference xmlns:%s="urn:p" ' % P, 1), doctype=None))
-Z = "'Z" + '0' * 3899 + "'"
-def filtered(expression):
-    return ref('', '<ds:Transform Algorithm="http://www.w3.org/TR/1999/REC-xpath-19991116">'
-               '<ds:XPath>%s</ds:XPath></ds:Transform>' % expression)
-es = '<e/>' * 77000  # with their namespace nodes (ds, xml) some 230,000 nodes
-w('12d-filter-literal-negated.xml', extra(es, filtered('-' + Z), doctype=None))
-w('12e-filter-literal-equals.xml', extra(es, filtered(Z + ' = 1'), doctype=None))
-w('12f-filter-literal-2refs.xml', extra(es, filtered('-' + Z) * 2, doctype=None))
-# 13. The canonicaliser of a filter's node set: URI="" with the filter 1 or true() over a
-# receipt whose root declares 100 prefixes of 1,000 characters sharing their start, above
-# 2,000 elements (its namespace stack searches compare the long prefixes).
-roots = ''.join(' xmlns:%s%03d="urn:n%d"' % ('q' * 997, i, i) for i in range(100))
-ROOT = '<ds:Signature xmlns:ds="http://www.w3.org/2000/09/xmldsig#"'
-assert ROOT in src
-for tag, expression in (('13-c14n-prefixes-filter-1.xml', '1'), ('13b-c14n-prefixes-filter-true.xml', 'true()')):
-    w(tag, extra('<e/>' * 2000, filtered(expression), doctype=None).replace(ROOT, ROOT + roots, 1))
+# XPointers and filters, long prefixes declared at the root under a filter's canonicaliser;
+# and, for the work allowance of a whole document, signatures by keys of 16,384 bits, impostors
+# of the trusted intermediate under a CRL, thousands of references to one text or to the whole
+# document, and a tag of 50,000 attributes the example's own reader parses (VARIANTS).
+#   genhostile.py RECEIPT.xml OUT_FOLDER [--large]   all, or the allowance's at large counts
+#   genhostile.py VARIANT [--count N] OUT.xml          one of VARIANTS (the sample receipt's)
+import base64, hashlib, os, re, sys
+def write_classic(src, out):
+    """The variants made before the document-wide allowance, as files in the folder out."""
+    OBJ = '<pot:Potwierdzenie xmlns:pot="http://e-deklaracje.example.pl/Repozytorium/Potwierdzenie/">'
+    assert OBJ in src
+    def inject(payload, where=OBJ):
+        # payload goes inside the signed object, right after its root start tag
+        return src.replace(where, where + payload, 1)
+    def w(name, text):
+        with open(os.path.join(out, name), 'w', encoding='utf-8') as f: f.write(text)
+    w('00-baseline.xml', src)
+    # 1. 5 MB of nested elements
+    n = 5*1024*1024 // 7
+    w('01-nested-5MB.xml', inject('<a>'*n + '</a>'*n))
+    # 1b. nested just under libxml2's default depth in the object (about 250 levels), repeated to 5 MB
+    blk = '<a>'*200 + 'x' + '</a>'*200
+    w('01b-nested200-x-5MB.xml', inject(blk * (5*1024*1024 // len(blk))))
+    # 2. 200,000 siblings
+    w('02-siblings-200k.xml', inject('<e/>'*200000))
+    # 3. 50,000 attributes on one element
+    w('03-attrs-50k.xml', inject('<e ' + ' '.join('a%d="v"' % i for i in range(50000)) + '/>'))
+    # 3b. 50,000 attributes spread: 250 per element on 200 elements (just under cap)
+    w('03b-attrs-250x200.xml', inject(''.join('<e ' + ' '.join('a%d="v"' % i for i in range(250)) + '/>' for _ in range(200))))
+    # 4. 10,000 namespace declarations on one element
+    w('04-nsdecl-10k.xml', inject('<e ' + ' '.join('xmlns:n%d="urn:n%d"' % (i, i) for i in range(10000)) + '/>'))
+    # 4b. 10,000 namespace declarations as 250 per element nested 40 deep (in scope grows)
+    w('04b-nsdecl-250x40-nested.xml', inject(''.join('<e ' + ' '.join('xmlns:n%d_%d="urn:n%d"' % (j, i, i) for i in range(250)) + '>' for j in range(40)) + '</e>'*40))
+    # 4c. 10,000 namespace declarations 200 per element on 50 sibling elements
+    w('04c-nsdecl-200x50-siblings.xml', inject(''.join('<e ' + ' '.join('xmlns:n%d="urn:n%d"' % (i, i) for i in range(200)) + '/>' for j in range(50))))
+    # 5. XPath filter transform over a 100,000-element document (whole-document reference)
+    XP = ('<ds:Reference URI=""><ds:Transforms><ds:Transform Algorithm="http://www.w3.org/TR/1999/REC-xpath-19991116">'
+          '<ds:XPath>not(ancestor-or-self::ds:Signature) or count(//*) &gt; 0</ds:XPath></ds:Transform>'
+          '<ds:Transform Algorithm="http://www.w3.org/TR/2001/REC-xml-c14n-20010315"/></ds:Transforms>'
+          '<ds:DigestMethod Algorithm="http://www.w3.org/2001/04/xmlenc#sha256"/><ds:DigestValue>AAAA</ds:DigestValue></ds:Reference>')
+    s5 = inject('<e/>'*100000).replace('<ds:Reference URI="#Dokument-0"', XP + '<ds:Reference URI="#Dokument-0"', 1)
+    w('05-xpath-count-100k.xml', s5)
+    XP2 = XP.replace('not(ancestor-or-self::ds:Signature) or count(//*) &gt; 0', 'not(ancestor-or-self::ds:Signature)')
+    w('05b-xpath-enveloped-100k.xml', inject('<e/>'*100000).replace('<ds:Reference URI="#Dokument-0"', XP2 + '<ds:Reference URI="#Dokument-0"', 1))
+    XP3 = ('<ds:Reference URI=""><ds:Transforms><ds:Transform Algorithm="http://www.w3.org/2002/06/xmldsig-filter2">'
+           '<dsig-xpath:XPath xmlns:dsig-xpath="http://www.w3.org/2002/06/xmldsig-filter2" Filter="subtract">//*[preceding::*]</dsig-xpath:XPath></ds:Transform>'
+           '</ds:Transforms><ds:DigestMethod Algorithm="http://www.w3.org/2001/04/xmlenc#sha256"/><ds:DigestValue>AAAA</ds:DigestValue></ds:Reference>')
+    w('05c-xpath2-preceding-100k.xml', inject('<e/>'*100000).replace('<ds:Reference URI="#Dokument-0"', XP3 + '<ds:Reference URI="#Dokument-0"', 1))
+    XP4 = XP.replace('not(ancestor-or-self::ds:Signature) or count(//*) &gt; 0', 'count(preceding::node()) &gt;= 0')
+    w('05d-xpath-preceding-100k.xml', inject('<e/>'*100000).replace('<ds:Reference URI="#Dokument-0"', XP4 + '<ds:Reference URI="#Dokument-0"', 1))
+    # 6. entity bombs
+    decl = '<?xml version="1.0" encoding="UTF-8"?>'
+    body = src[len(decl):]
+    lol = ''.join('<!ENTITY l%d "%s">\n' % (i, ('&l%d;' % (i-1))*10 if i else 'lol') for i in range(10))
+    w('06-billion-laughs.xml', decl + '<!DOCTYPE ds:Signature [\n' + lol + ']>' + body.replace(OBJ, OBJ + '<b>&l9;</b>', 1))
+    big = 'A'*60000
+    w('06b-quadratic-blowup.xml', decl + '<!DOCTYPE ds:Signature [<!ENTITY a "' + big + '">]>' + body.replace(OBJ, OBJ + '<b>' + '&a;'*60000 + '</b>', 1))
+    w('06c-attr-entity-laughs.xml', decl + '<!DOCTYPE ds:Signature [\n' + lol + ']>' + body.replace(OBJ, OBJ + '<b x="&l7;"/>', 1))
+    w('06d-param-entity-laughs.xml', decl + '<!DOCTYPE ds:Signature [\n' + ''.join('<!ENTITY %% p%d "%s">\n' % (i, ('&#37;p%d;' % (i-1))*10 if i else 'x') for i in range(8)) + '%p7;]>' + body)
+    # 7. external entities and DTD tricks
+    w('07-xxe-file.xml', decl + '<!DOCTYPE ds:Signature [<!ENTITY x SYSTEM "file:///etc/passwd">]>' + body.replace(OBJ, OBJ + '<b>&x;</b>', 1))
+    w('07b-xxe-http.xml', decl + '<!DOCTYPE ds:Signature [<!ENTITY x SYSTEM "http://127.0.0.1:9/x">]>' + body.replace(OBJ, OBJ + '<b>&x;</b>', 1))
+    w('07c-external-dtd.xml', decl + '<!DOCTYPE ds:Signature SYSTEM "file:///etc/passwd">' + body)
+    w('07d-param-xxe.xml', decl + '<!DOCTYPE ds:Signature [<!ENTITY % p SYSTEM "file:///etc/passwd"> %p;]>' + body)
+    w('07e-xinclude.xml', inject('<xi:include xmlns:xi="http://www.w3.org/2001/XInclude" href="file:///etc/passwd" parse="text"/>'))
+    w('07f-dev-zero.xml', decl + '<!DOCTYPE ds:Signature [<!ENTITY x SYSTEM "file:///dev/zero">]>' + body.replace(OBJ, OBJ + '<b>&x;</b>', 1))
+    w('07g-dtd-id-hijack.xml', decl + '<!DOCTYPE ds:Signature [<!ATTLIST e myid ID #IMPLIED><!ATTLIST pot:Potwierdzenie Id ID "Dokument-0">]>' + body.replace(OBJ, OBJ + '<e myid="Dokument-0"/>', 1))
+    w('07h-default-attrs-many.xml', decl + '<!DOCTYPE ds:Signature [<!ATTLIST e ' + ' '.join('d%d CDATA "v"' % i for i in range(5000)) + '>]>' + body.replace(OBJ, OBJ + '<e/>'*2000, 1))
+    # 8. 10,000 references
+    m = re.search(r'<ds:Reference URI="#Dokument-0".*?</ds:Reference>', src)
+    w('08-refs-10k.xml', src.replace(m.group(0), m.group(0)*10000, 1))
+    # 8b. 10,000 references each with an XPath filter over the object
+    refx = m.group(0).replace('<ds:Transforms>', '<ds:Transforms><ds:Transform Algorithm="http://www.w3.org/TR/1999/REC-xpath-19991116"><ds:XPath>count(//*) &gt;= 0</ds:XPath></ds:Transform>', 1)
+    w('08b-refs-10k-xpath.xml', src.replace(m.group(0), refx*10000, 1))
+    # 8c. 10,000 references to the whole document URI=""
+    refw = m.group(0).replace('URI="#Dokument-0"', 'URI=""', 1)
+    w('08c-refs-10k-whole-doc.xml', src.replace(m.group(0), refw*10000, 1))
+    # 8d, 8e. 1,000 references over a document of 50,000 / 200,000 elements carrying Ids (the Id lookup per reference)
+    for tag, n in (('08d-refs-1000-ids-50k.xml', 50000), ('08e-refs-1000-ids-200k.xml', 200000)):
+        many = src.replace(m.group(0), m.group(0)*1000, 1)
+        w(tag, many.replace(OBJ, OBJ + ''.join('<e Id="i%d"/>' % i for i in range(n)), 1))
+    # 9. 50 MB base64 text node (in the signed object; and as the certificate)
+    b64 = base64.encodebytes(os.urandom(37*1024*1024)).decode()
+    w('09-b64-50MB-object.xml', inject('<b>' + b64 + '</b>'))
+    cert = re.search(r'<ds:X509Certificate>(.*?)</ds:X509Certificate>', src, re.S)
+    w('09b-b64-50MB-cert.xml', src.replace(cert.group(1), b64, 1))
+    w('09c-b64-20MB-object.xml', inject('<b>' + b64[:20*1024*1024] + '</b>'))
+    # 10. Work libxml2 does per unit of string: an internal subset, an unsigned ds:Object of 240
+    # nested prefixed elements (prefix and name 8 to 1,000 characters) around 20,000-40,000 <l/>,
+    # and references whose XPointer (or XPath filter) calls lang() there: each call walks the
+    # ancestors, and libxml2's own looks up the DTD with the element's qualified name at each.
+    def extra(payload, refs, doctype='<!DOCTYPE ds:Signature [<!ATTLIST l x CDATA #IMPLIED>]>'):
+        s = src.replace('</ds:Signature>', '<ds:Object>' + payload + '</ds:Object></ds:Signature>', 1)
+        s = s.replace('<ds:Reference URI="#Dokument-0"', refs + '<ds:Reference URI="#Dokument-0"', 1)
+        return decl + doctype + s[len(decl):] if doctype else s
+    def ref(uri, transforms=''):
+        return ('<ds:Reference URI="%s"><ds:Transforms>%s<ds:Transform Algorithm="http://www.w3.org/TR/2001/REC-xml-c14n-20010315"/>'
+                '</ds:Transforms><ds:DigestMethod Algorithm="http://www.w3.org/2001/04/xmlenc#sha256"/>'
+                '<ds:DigestValue>AAAA</ds:DigestValue></ds:Reference>' % (uri, transforms))
+    def nested(length, leaves):
+        name = 'p' + 'q' * (length - 1) + ':' + 'n' * length
+        prefix = name.split(':')[0]
+        return ''.join('<%s xmlns:%s="urn:p">' % (name, prefix) for _ in range(240)) + '<l/>' * leaves + ('</%s>' % name) * 240
+    LANG = ref("#xpointer(//l[lang('pl')])")
+    for tag, length, leaves in (('10-lang-names-8.xml', 8, 40000), ('10b-lang-names-100.xml', 100, 40000),
+                                ('10c-lang-names-1000.xml', 1000, 20000)):
+        w(tag, extra(nested(length, leaves), LANG))
+    w('10d-lang-five-refs.xml', extra(nested(100, 40000), LANG * 5))
+    w('10e-xpath-lang.xml', extra(nested(100, 20000), ref('', '<ds:Transform Algorithm="http://www.w3.org/TR/1999/REC-xpath-19991116">'
+                                                            "<ds:XPath>lang('pl')</ds:XPath></ds:Transform>")))
+    # 11. The namespace axis over prefixes of 1,000-2,000 characters that share all but their last
+    # three, declared in scope of 2,000 elements.
+    for tag, count, length, axis in (('11-ns-100x1000.xml', 100, 1000, 'namespace::*'),
+                                     ('11b-ns-50x2000.xml', 50, 2000, 'namespace::x')):
+        decls = ''.join(' xmlns:%s%03d="urn:n"' % ('p' * (length - 3), i) for i in range(count))
+        w(tag, extra('<k%s>' % decls + '<l/>' * 2000 + '</k>', ref('#xpointer(//l[%s])' % axis), doctype=None))
+    # 12. Strings of the expression libxml2 reads at every evaluation: a literal of 3,900 digits
+    # negated (copied and read as a number) at each of 75,000 <l>, by one and by twelve references;
+    # a step's prefix of 3,900 octets (declared on the reference, so libxml2 finds it) looked up at
+    # each <l>; XPath filters whose literal is copied at each of 230,000 nodes (77,000 elements and
+    # their namespace nodes), one and two references.
+    digits = '0' * 3899 + '1'
+    ls = '<l/>' * 75000
+    w('12-literal-3900.xml', extra(ls, ref("#xpointer(//l[-'%s'])" % digits), doctype=None))
+    w('12b-literal-3900-12refs.xml', extra(ls, ref("#xpointer(//l[-'%s'])" % digits) * 12, doctype=None))
+    P = 'P' * 3900
+    w('12c-prefix-3900.xml', extra(ls, ref('#xpointer(//l[%s:x])' % P).replace(
+        '<ds:Reference ', '<ds:Reference xmlns:%s="urn:p" ' % P, 1), doctype=None))
+    Z = "'Z" + '0' * 3899 + "'"
+    def filtered(expression):
+        return ref('', '<ds:Transform Algorithm="http://www.w3.org/TR/1999/REC-xpath-19991116">'
+                   '<ds:XPath>%s</ds:XPath></ds:Transform>' % expression)
+    es = '<e/>' * 77000  # with their namespace nodes (ds, xml) some 230,000 nodes
+    w('12d-filter-literal-negated.xml', extra(es, filtered('-' + Z), doctype=None))
+    w('12e-filter-literal-equals.xml', extra(es, filtered(Z + ' = 1'), doctype=None))
+    w('12f-filter-literal-2refs.xml', extra(es, filtered('-' + Z) * 2, doctype=None))
+    # 13. The canonicaliser of a filter's node set: URI="" with the filter 1 or true() over a
+    # receipt whose root declares 100 prefixes of 1,000 characters sharing their start, above
+    # 2,000 elements (its namespace stack searches compare the long prefixes).
+    roots = ''.join(' xmlns:%s%03d="urn:n%d"' % ('q' * 997, i, i) for i in range(100))
+    ROOT = '<ds:Signature xmlns:ds="http://www.w3.org/2000/09/xmldsig#"'
+    assert ROOT in src
+    for tag, expression in (('13-c14n-prefixes-filter-1.xml', '1'), ('13b-c14n-prefixes-filter-true.xml', 'true()')):
+        w(tag, extra('<e/>' * 2000, filtered(expression), doctype=None).replace(ROOT, ROOT + roots, 1))
+
+
+# The document-wide allowance: work an attacker causes with no private key (every signature,
+# certificate and CRL below is garbage where a signature is due), each builder a function of
+# its count returning the receipt's text, so that a test can make it small and a hand run large.
+HERE = os.path.dirname(os.path.abspath(__file__))
+PKI = os.path.join(HERE, '..', 'tests', 'data', 'upo', 'pki')
+sys.path.insert(0, os.path.join(HERE, '..', 'tests', 'data', 'xmlsig', 'xades'))
+from xades_extend import tlv  # noqa: E402  (a DER value's bounds)
+DS = 'http://www.w3.org/2000/09/xmldsig#'
+SHA256 = 'http://www.w3.org/2001/04/xmlenc#sha256'
+RSA_SHA256 = 'http://www.w3.org/2001/04/xmldsig-more#rsa-sha256'
+C14N = 'http://www.w3.org/TR/2001/REC-xml-c14n-20010315'
+DECL = '<?xml version="1.0" encoding="UTF-8"?>'
+
+
+def der(tag, body):
+    n = len(body)
+    if n < 0x80:
+        return bytes([tag, n]) + body
+    octets = n.to_bytes((n.bit_length() + 7) // 8, 'big')
+    return bytes([tag, 0x80 | len(octets)]) + octets + body
+
+
+def seq(*parts):
+    return der(0x30, b''.join(parts))
+
+
+def integer(value):
+    return der(0x02, value.to_bytes(value.bit_length() // 8 + 1, 'big'))
+
+
+def oid(dotted):
+    arcs = [int(a) for a in dotted.split('.')]
+    body = bytes([40 * arcs[0] + arcs[1]])
+    for arc in arcs[2:]:
+        chunk = [arc & 0x7f]
+        while arc > 0x7f:
+            arc >>= 7
+            chunk.insert(0, 0x80 | (arc & 0x7f))
+        body += bytes(chunk)
+    return der(0x06, body)
+
+
+def bits(octets):
+    return der(0x03, b'\0' + octets)
+
+
+SHA256_RSA = seq(oid('1.2.840.113549.1.1.11'), der(0x05, b''))
+
+
+def name(common):
+    return seq(der(0x31, seq(oid('2.5.4.3'), der(0x0c, common.encode()))))
+
+
+def names_of(path):
+    """Issuer and subject Name (DER) of a certificate file."""
+    data = open(path, 'rb').read()
+    start, _ = tlv(data, 0)               # Certificate
+    at, _ = tlv(data, start)              # TBSCertificate
+    fields = []
+    while len(fields) < 6:
+        _, end = tlv(data, at)
+        fields.append(data[at:end])
+        at = end
+    return fields[3], fields[5]           # after version, serial, signature algorithm; validity
+
+
+def garbage(octets):
+    """A signature value of a modulus of that many octets, below any such modulus."""
+    return bytes([0x40 | os.urandom(1)[0] & 0x3f]) + os.urandom(octets - 1)
+
+
+def rsa_key(modulus_bits, exponent_bits):
+    """A public key of a random odd modulus (top bit set) and a random odd exponent."""
+    n = int.from_bytes(os.urandom(modulus_bits // 8), 'big') | 1 << modulus_bits - 1 | 1
+    e = int.from_bytes(os.urandom((exponent_bits + 7) // 8), 'big') % (1 << exponent_bits)
+    e |= 1 << exponent_bits - 1 | 1
+    return n, e
+
+
+def certificate(serial, issuer, subject, n, e, extensions=b''):
+    """A certificate of the key (n, e) whose signature is garbage of the modulus' length."""
+    spki = seq(seq(oid('1.2.840.113549.1.1.1'), der(0x05, b'')), bits(seq(integer(n), integer(e))))
+    tbs = seq(der(0xa0, integer(2)), integer(serial), SHA256_RSA, issuer,
+              seq(der(0x17, b'200101000000Z'), der(0x17, b'361201000000Z')), subject, spki,
+              der(0xa3, seq(extensions)) if extensions else b'')
+    return seq(tbs, SHA256_RSA, bits(garbage((n.bit_length() + 7) // 8)))
+
+
+def ca_extensions():
+    """Basic constraints (a CA) and a key usage to sign certificates and CRLs, both critical."""
+    critical = der(0x01, b'\xff')
+    return (seq(oid('2.5.29.19'), critical, der(0x04, seq(der(0x01, b'\xff')))) +
+            seq(oid('2.5.29.15'), critical, der(0x04, der(0x03, b'\x01\x06'))))
+
+
+def b64(data):
+    return base64.b64encode(data).decode()
+
+
+def digest_of(text):
+    return b64(hashlib.sha256(text.encode()).digest())
+
+
+def append_objects(src, payload):
+    """payload as unsigned content of the receipt: a ds:Object after its last one."""
+    assert src.count('</ds:Signature>') == 1
+    return src.replace('</ds:Signature>', payload + '</ds:Signature>', 1)
+
+
+def signer_x509_data(src):
+    return re.search(r'<ds:X509Data>.*?</ds:X509Data>', src, re.S).group(0)
+
+
+def signature(ident, references, value, x509_data, objects=''):
+    return ('<ds:Signature Id="%s"><ds:SignedInfo><ds:CanonicalizationMethod Algorithm="%s"/>'
+            '<ds:SignatureMethod Algorithm="%s"/>%s</ds:SignedInfo><ds:SignatureValue>%s'
+            '</ds:SignatureValue><ds:KeyInfo>%s</ds:KeyInfo>%s</ds:Signature>'
+            % (ident, C14N, RSA_SHA256, references, b64(value), x509_data, objects))
+
+
+def reference(uri, digest='AAAA'):
+    return ('<ds:Reference URI="%s"><ds:DigestMethod Algorithm="%s"/><ds:DigestValue>%s'
+            '</ds:DigestValue></ds:Reference>' % (uri, SHA256, digest))
+
+
+def canonical_object(ident, text):
+    """A ds:Object under the receipt's root (ds declared there only) and its canonical form."""
+    element = '<ds:Object Id="%s">%s</ds:Object>' % (ident, text)
+    return element, element.replace('<ds:Object ', '<ds:Object xmlns:ds="%s" ' % DS, 1)
+
+
+def big_key_signatures(src, count, exponent_bits=256, modulus_bits=16384):
+    """count signatures appended, each over an object of its own (the digest right), signed
+    (garbage) by a self-issued certificate it carries whose key has the modulus and exponent
+    lengths: the signature's check and the certificate's as self-signed take the key's work."""
+    sigs = []
+    for i in range(count):
+        n, e = rsa_key(modulus_bits, exponent_bits)
+        who = name('Atak %d' % i)
+        element, canonical = canonical_object('atak-o%d' % i, 'x')
+        x509 = '<ds:X509Data><ds:X509Certificate>%s</ds:X509Certificate></ds:X509Data>' % b64(
+            certificate(i + 1, who, who, n, e))
+        sigs.append(signature('atak-s%d' % i, reference('#atak-o%d' % i, digest_of(canonical)),
+                              garbage(modulus_bits // 8), x509, element))
+    return append_objects(src, '<ds:Object>%s</ds:Object>' % ''.join(sigs))
+
+
+def intermediate_impostors(src, count, low_bits=16384, high_bits=16384, exponent_bits=256):
+    """The genuine receipt, carrying count unsigned CA certificates with the subject and issuer
+    of the trusted intermediate (random keys of low_bits to high_bits; the CRL's signature has
+    the length of high_bits, and a key of another length is refused before any work) in
+    xades:CertificateValues (at most 1,024 there, the rest in the signer's ds:X509Data), and one
+    unsigned CRL of that issuer without an authority key identifier, newer than the genuine
+    one: the search for the CRL's issuer tries every certificate of its name."""
+    issuer, subject = names_of(os.path.join(PKI, 'intermediate.der'))
+    certs = []
+    for i in range(count):
+        size = low_bits + 8 * (int.from_bytes(os.urandom(2), 'big') % ((high_bits - low_bits) // 8 + 1))
+        n, e = rsa_key(size, exponent_bits)
+        certs.append(b64(certificate(0x7000 + i, issuer, subject, n, e, ca_extensions())))
+    values, keyinfo = certs[:1024], certs[1024:]
+    out = src.replace('<xades:RevocationValues>', '<xades:CertificateValues>%s</xades:CertificateValues>'
+                      '<xades:RevocationValues>' % ''.join(
+                          '<xades:EncapsulatedX509Certificate>%s</xades:EncapsulatedX509Certificate>' % c
+                          for c in values), 1)
+    out = out.replace('</ds:X509Data>', ''.join('<ds:X509Certificate>%s</ds:X509Certificate>' % c
+                                                  for c in keyinfo) + '</ds:X509Data>', 1)
+    tbs = seq(integer(1), SHA256_RSA, subject, der(0x17, b'261201000000Z'), der(0x17, b'361101000000Z'),
+              der(0xa0, seq(seq(oid('2.5.29.20'), der(0x04, integer(3))))))
+    crl = seq(tbs, SHA256_RSA, bits(garbage(high_bits // 8)))
+    return out.replace('</xades:CRLValues>', '<xades:EncapsulatedCRLValue>%s</xades:EncapsulatedCRLValue>'
+                       '</xades:CRLValues>' % b64(crl), 1)
+
+
+def text_references(src, count, references=45, octets=4000000):
+    """count signatures (the signer's certificate, a garbage value) of references each to one
+    unsigned ds:Object of a text of octets (the digests right): every reference canonicalises
+    and digests the whole text. 45 of 4 MB are what one signature's work units let through
+    (70 of them are refused with 140), 70 of 1 MB too."""
+    element, canonical = canonical_object('tekst', 'A' * octets)
+    refs = reference('#tekst', digest_of(canonical)) * references
+    x509 = signer_x509_data(src)
+    sigs = ''.join(signature('tekst-s%d' % i, refs, garbage(256), x509) for i in range(count))
+    return append_objects(src, element + '<ds:Object>%s</ds:Object>' % sigs)
+
+
+def whole_document_references(src, count, references=8, elements=150000):
+    """count signatures of references each to the whole document (#xpointer(/), garbage digests)
+    over an unsigned ds:Object of elements elements."""
+    x509 = signer_x509_data(src)
+    refs = reference('#xpointer(/)') * references
+    sigs = ''.join(signature('caly-s%d' % i, refs, garbage(256), x509) for i in range(count))
+    filler = ''.join('<e>%014d</e>' % i for i in range(elements))
+    return append_objects(src, '<ds:Object>%s</ds:Object><ds:Object>%s</ds:Object>' % (filler, sigs))
+
+
+def attributes_in_object_text(src, count):
+    """The signed object's content replaced by a text that is one start tag of count attributes,
+    typed text/plain so that it is saved as that text (the digest no longer matches, the
+    object is saved all the same): a reader of the saved object parses the tag."""
+    m = re.search(r'<ds:Object Id="Dokument-0"[^>]*>.*?</ds:Object>', src, re.S)
+    tag = '&lt;e ' + ' '.join('a%d="v"' % i for i in range(count)) + '/>'
+    return (src[:m.start()] + '<ds:Object Id="Dokument-0" MimeType="text/plain">' + tag +
+            '</ds:Object>' + src[m.end():])
+
+
+# Name: (builder, the count of a test run (None: none), the counts of a hand run). Before the
+# allowance, each test count that fails costs 1.3 to 3 times its limit (one second and one per MB) in
+# a release build, and each hand count half a minute to a minute or more. A CRL's issuers of
+# 2,048 to 16,384 bits cost next to nothing: only a key whose length is the signature's is used.
+VARIANTS = {
+    'keys-e256': (big_key_signatures, 96, (128, 1024)),
+    'keys-e64': (lambda src, count: big_key_signatures(src, count, exponent_bits=64), 32, (128, 1024)),
+    'intermediates': (intermediate_impostors, 64, (128, 1024)),
+    'intermediates-e64': (lambda src, count: intermediate_impostors(src, count, exponent_bits=64), 32,
+                          (1024,)),
+    'refs-text-1MB': (lambda src, count: text_references(src, count, octets=1 << 20), 32, ()),
+    'refs-text-4MB': (text_references, None, (64,)),
+    'xpointer-root-50k': (lambda src, count: whole_document_references(src, count, elements=50000), 64, ()),
+    'xpointer-root-150k': (whole_document_references, None, (32,)),
+    'object-attrs': (attributes_in_object_text, 50000, (150000,)),
+}
+# Their file names in a folder run: after the classic ones.
+NUMBERS = {'keys-e256': '14', 'keys-e64': '14b', 'intermediates': '15', 'intermediates-e64': '15b',
+           'refs-text-1MB': '16', 'refs-text-4MB': '16b', 'xpointer-root-50k': '17',
+           'xpointer-root-150k': '17b', 'object-attrs': '18'}
+
+
+def build(variant, count, src=None):
+    if src is None:
+        src = open(os.path.join(HERE, '..', 'tests', 'data', 'upo', 'upo.xml'), encoding='utf-8').read()
+    return VARIANTS[variant][0](src, count)
+
+
+def write_allowance(src, out, large=False):
+    """The allowance's variants as files in the folder out, at the test counts or (large) at
+    the hand counts."""
+    for variant, (builder, small, hand) in VARIANTS.items():
+        for count in (hand if large else () if small is None else (small,)):
+            with open(os.path.join(out, '%s-%s-%d.xml' % (NUMBERS[variant], variant, count)), 'w',
+                      encoding='utf-8') as f:
+                f.write(builder(src, count))
+
+
+def main(argv):
+    if len(argv) >= 2 and argv[0] in VARIANTS:
+        # genhostile.py VARIANT [--count N] OUT.xml: one variant (by default its test count, else
+        # its first hand count)
+        args = argv[1:]
+        count = VARIANTS[argv[0]][1] or VARIANTS[argv[0]][2][0]
+        if '--count' in args:
+            at = args.index('--count')
+            count = int(args[at + 1])
+            del args[at:at + 2]
+        if len(args) != 1 or count < 0:
+            sys.exit('usage: genhostile.py VARIANT [--count N] OUT.xml')
+        with open(args[0], 'w', encoding='utf-8') as f:
+            f.write(build(argv[0], count))
+        return
+    large = '--large' in argv
+    argv = [a for a in argv if a != '--large']
+    if len(argv) != 2:
+        sys.exit('usage: genhostile.py RECEIPT.xml OUT_FOLDER [--large]  (the project\'s tests/data/upo/upo.xml)\n'
+                 '       genhostile.py VARIANT [--count N] OUT.xml  (VARIANT one of %s)' % ', '.join(VARIANTS))
+    src = open(argv[0], encoding='utf-8').read()
+    if large:  # the hand run's baseline alone of the classic ones
+        with open(os.path.join(argv[1], '00-baseline.xml'), 'w', encoding='utf-8') as f:
+            f.write(src)
+    else:
+        write_classic(src, argv[1])
+    write_allowance(src, argv[1], large)
+
+
+if __name__ == '__main__':
+    main(sys.argv[1:])
