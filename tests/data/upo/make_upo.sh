@@ -59,6 +59,13 @@
 #     upo-xpath.xml                an XPath transform calling document()
 #     deklaracja-pusta.xml         an empty file (as receipt or declaration: nothing to judge)
 #
+#   make_upo.sh --texts        receipts whose signed object (MimeType text/plain) holds the
+#                              receipt element as text, so that it is saved as markup no parse
+#                              of the receipt has seen, signed by xmlsec1:
+#     upo-tekst-256.xml            the receipt element with 256 attributes more (the library's
+#                                  cap of attributes per element: read)
+#     upo-tekst-257.xml            with 257 (past the cap: the library refuses the markup)
+#
 #   make_upo.sh --controls     receipts and a signer whose texts hold control characters
 #                              (line breaks, ESC, the 8-bit CSI U+009B, U+202E), to be shown
 #                              escaped, never acted on:
@@ -411,6 +418,29 @@ PY
   check yes upo-env-obiekt-podpisany.xml intermediate-revoked
 }
 
+# texts: the receipts of --texts.
+texts() {
+  for n in 256 257; do
+    reshaped tekst-$n upo-tekst-$n.xml $n <<'PY'
+import sys
+from xml.sax.saxutils import escape
+text = open(sys.argv[1], encoding='utf-8').read()
+receipt = open(sys.argv[2], encoding='utf-8').read()
+start = '<pot:Potwierdzenie xmlns:pot="http://e-deklaracje.example.pl/Repozytorium/Potwierdzenie/"'
+assert receipt.count(start) == 1
+more = ''.join(' a%d="%d"' % (i, i) for i in range(int(sys.argv[3])))
+for old, new in [('<ds:Object Id="Dokument-0" MimeType="text/xml">' + receipt,
+                  '<ds:Object Id="Dokument-0" MimeType="text/plain">' +
+                  escape(receipt.replace(start, start + more))),
+                 ('<xades:MimeType>text/xml</xades:MimeType>', '<xades:MimeType>text/plain</xades:MimeType>')]:
+  assert text.count(old) == 1
+  text = text.replace(old, new)
+open(sys.argv[1], 'w', encoding='utf-8', newline='').write(text)
+PY
+    check yes upo-tekst-$n.xml intermediate-revoked
+  done
+}
+
 # controls: the receipts and the signer of --controls.
 controls() {
   cn=$(printf '\r\nWerdykt: UPO poprawne ...\033[8m')
@@ -444,6 +474,11 @@ open('upo-pole-sterujace.xml', 'w', encoding='utf-8', newline='').write(text.rep
 PY
   check no upo-pole-sterujace.xml intermediate-revoked
 }
+
+if [ "${1:-}" = "--texts" ]; then
+  texts
+  exit 0
+fi
 
 if [ "${1:-}" = "--controls" ]; then
   controls
@@ -638,6 +673,7 @@ PY
 shapes
 namespaces
 crafted
+texts
 controls
 
 # What xmlsec1 (OpenSSL's path and CRL checks) says of each.
