@@ -5,6 +5,7 @@
 #include "api/talctx.h"
 #include "base/commonerror.h"
 #include "base/talexception.h"
+#include "base/workaccount.h"
 #include "crypto/hash/lvhash.h"
 #include "pki/common/oids.h"
 #include "pki/common/siganddigoid.h"
@@ -36,6 +37,7 @@ const int32_t RC_UNKNOWN_DIGEST = 92;
 const int32_t RC_MEM = 100;
 const int32_t RC_UNSUPPORTED = 137;
 const int32_t RC_DB = 158;
+const int32_t RC_WORK_REFUSED = 140;  // the document's work account spent
 
 std::string prefix(bool token) {
   return token ? std::string("Błąd weryfikacji znacznika czasu") + CRLF
@@ -240,6 +242,9 @@ void SignatureVerifier::verifyAt(SigInfo* info, SignatureProperties* props, cons
       throw TalApiException(RC_MALFORMED);
   }
   info->form = props->form;
+  // Work the document's account refused leaves no verdict: the document is
+  // refused as a whole (140), and nothing of this signature is kept.
+  if (workOver()) throw TalApiException(RC_WORK_REFUSED);
 
   const char* statusLine = signatureStatusReportLine(info->status, token);
   checkInvariant(statusLine != nullptr, SRC, __LINE__, "status line");
@@ -630,7 +635,8 @@ void SignatureVerifier::verifyBasicForm(SigInfo& info, SignatureProperties& prop
       }
     }
   }
-  if (valid && asOfNow) ctx->verifiedCache.insertEntry(info, static_cast<uint32_t>(info.qualification));
+  if (valid && asOfNow && !workOver())
+    ctx->verifiedCache.insertEntry(info, static_cast<uint32_t>(info.qualification));
 }
 
 // ---- path and revocation ----

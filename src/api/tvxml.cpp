@@ -358,8 +358,19 @@ int32_t verifySignatures(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, con
   // One account for the whole document's verification, whatever the number of
   // its signatures (each keeps its own units too): their transforms, digests,
   // key checks, paths and revocation all charge it, and its clock is the net.
-  setup.account = WorkAccount::forDocument(doc->holder->octets);
+  // It grows with all the octets verified: the document's, and those of the
+  // detached files it may digest.
+  uint64_t octets = doc->holder->octets;
+  for (TVxmlDoc* other : setup.docs)
+    if (other != doc && other->reader) octets += static_cast<uint64_t>(other->reader->size());
+  setup.account = WorkAccount::forDocument(octets);
   WorkAccountScope charged(setup.account.get());
+  // The signatures' records keep the account after this call; their later
+  // work is no longer this verification's.
+  struct CloseAfter {
+    WorkAccount& account;
+    ~CloseAfter() { account.close(); }
+  } closeAfter{*setup.account};
   std::unique_ptr<ASNgenTime> verificationTime = verificationTimeOf(ctx);
   int number = 0;
   XmlNodePaths paths;

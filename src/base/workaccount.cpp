@@ -46,9 +46,10 @@ WorkAccount::WorkAccount(uint64_t units, std::chrono::nanoseconds time) : limit(
 }
 
 uint64_t WorkAccount::documentUnits(uint64_t octets) {
-  // Whole and partial megabytes alike, without overflow for any size.
-  const uint64_t mb = std::min<uint64_t>(octets, 1ull << 40);
-  return WORK_UNITS_BASE + mb * WORK_UNITS_PER_MB / MB;
+  // Whole and partial megabytes alike; sizes past a terabyte (none is read)
+  // count as one, so the arithmetic cannot wrap.
+  const uint64_t o = std::min<uint64_t>(octets, 1ull << 40);
+  return WORK_UNITS_BASE + (o / MB) * WORK_UNITS_PER_MB + (o % MB) * WORK_UNITS_PER_MB / MB;
 }
 
 std::chrono::nanoseconds WorkAccount::documentTime(uint64_t octets) {
@@ -66,6 +67,7 @@ std::shared_ptr<WorkAccount> WorkAccount::forDocument(uint64_t octets) {
 
 bool WorkAccount::timeSpent() noexcept {
   if (timeOut) return true;
+  if (closed) return false;
   ++reads;
   bool spentNow;
   if (tripCountdown > 0) {
@@ -75,6 +77,13 @@ bool WorkAccount::timeSpent() noexcept {
   }
   if (spentNow) stop();
   return spentNow;
+}
+
+void WorkAccount::close() noexcept {
+  closed = true;
+  isOver = false;
+  timeOut = false;
+  limit = UINT64_MAX;
 }
 
 void WorkAccount::stop() noexcept {

@@ -100,6 +100,10 @@ class WorkAccount {
   std::chrono::nanoseconds timeUsed() const { return clock.used(); }
   // Marks the account over by its time (the net passed somewhere below).
   void stop() noexcept;
+  // Ends the account with its document's verification: what holds it after
+  // (a signature's records, kept with the message) is bounded by its own
+  // limits only, and its clock (this thread's) is no longer read.
+  void close() noexcept;
 
   WorkAccount(const WorkAccount&) = delete;
   WorkAccount& operator=(const WorkAccount&) = delete;
@@ -111,6 +115,7 @@ class WorkAccount {
   uint64_t reads = 0;
   bool isOver = false;
   bool timeOut = false;
+  bool closed = false;
   ProcessorAllowance clock;
 };
 constexpr uint32_t WORK_CLOCK_CHARGES = 64;

@@ -302,7 +302,9 @@ int PathBuilder::buildFrom(CertificatePath& path, CertificateItem* item, const V
   } else if (r != CRTSTORE_NOT_FOUND) {
     return r;
   }
-  if (build.temporaryOnly) return PATH_NOT_FOUND;
+  // A build past its checks, or a spent account, asks the network for nothing more.
+  if (build.temporaryOnly || build.checks >= MAX_PATH_SIGNATURE_CHECKS || workOver())
+    return PATH_NOT_FOUND;
   CertificateList fetched;
   if (env.queryCertificatesByDn(issuer, fetched) != 0) return PATH_NOT_FOUND;
   if (fetched.GetCount() == 0) report << "Nieznaleziono certyfikatów na serwerze sieciowym\r\n";

@@ -538,6 +538,9 @@ void RevocationManager::recordVerifiedCrl(const SignedCertRevList& crl) {
 }
 
 bool RevocationManager::refuseCrl(const SignedCertRevList& crl) {
+  // A CRL whose check the document's work account refused is no forgery: it
+  // stays for the documents after this one.
+  if (workOver()) return false;
   const size_t before = refusedCrls.size();
   for (const auto& p : pendingCrls)
     if (equalCrls(*p, crl)) refusedCrls.push_back(p);
@@ -766,7 +769,7 @@ int RevocationManager::verifyResponder(const BasicOCSPResponse& response,
   CertificateList local;
   if (!responder && environment) environment->certificatesByIssuer(cert.tbsCertificate.issuer, local);
   auto tryDelegated = [&](const SignedCertificate& c) {
-    return !responder && delegatedResponder(c, cert, issuer) &&
+    return !responder && !workOver() && delegatedResponder(c, cert, issuer) &&
            tryOne(c) == OCSP_RESPONDER_MALFORMED;
   };
   for (POSITION p = local.GetHeadPosition(); p;)
@@ -990,6 +993,8 @@ std::shared_ptr<const BasicOCSPResponse> RevocationManager::findOcspResponse(
     PathCollector* collector) {
   Collecting scope(collecting, collector);
   for (const BasicOCSPResponse* r : signatureOcsp) {
+    // Each try checks a stranger's response: none once the document's account is spent.
+    if (workOver()) return nullptr;
     if (!r || !findSingleResponse(*r, cert, issuer, args.time) ||
         !referencedResponse(args.references, *r))
       continue;

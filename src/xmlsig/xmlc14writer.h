@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-// Where canonical octets go as they are made.
 // Octets our canonicaliser escapes for one unit of the work budget (about
 // four instructions an octet).
 const uint64_t XML_ESCAPE_OCTETS_PER_UNIT = 2;
 
+// Where canonical octets go as they are made.
 class XmlOctetSink {
  public:
   virtual ~XmlOctetSink() = default;

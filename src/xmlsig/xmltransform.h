@@ -84,6 +84,9 @@ class XmlWorkBudget {
   void shareAccount(std::shared_ptr<WorkAccount> shared) {
     if (!shared) return;
     account = std::move(shared);
+    // The document's account bounds the whole: one signature of a large
+    // document may take as much of it as the document's size allows.
+    limit = std::max(limit, account->limitUnits());
     if (account->over()) over = true;
   }
   WorkAccount* documentAccount() const { return account.get(); }

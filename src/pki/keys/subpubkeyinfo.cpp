@@ -452,6 +452,9 @@ bool SubPubKeyInfo::prepareForSharedUse() {
 }
 
 namespace {
+// Decoding, padding, the comparison: the same for any key, and all a key
+// costs that the library refuses before any arithmetic.
+constexpr uint64_t FIXED = 4096;
 uint64_t words(uint64_t bits) { return (bits + 63) / 64; }
 // Products of sizes a crafted key may make as large as it likes: past
 // UINT64_MAX the price is everything.
@@ -473,33 +476,43 @@ bool SubPubKeyInfo::rsaExponentRefused() const {
 uint64_t SubPubKeyInfo::verificationPrice() const {
   // Each product of two numbers of w 64-bit words with its reduction takes
   // some 32 instructions per pair of words here: 4 units of about 8.
-  const uint64_t PRODUCT_UNITS_PER_WORD_PAIR = 4;
-  // Decoding, padding, the comparison: the same for any key.
-  const uint64_t FIXED = 4096;
+  constexpr uint64_t PRODUCT_UNITS_PER_WORD_PAIR = 4;
+  auto price = [](std::initializer_list<uint64_t> factors) {
+    return FIXED + std::min<uint64_t>(times(factors), UINT64_MAX - FIXED);
+  };
   try {
     if (isRsaKeyOid(algorithm.algorithm)) {
-      // A square per bit of the exponent, a product per set bit: at most two per bit.
-      // A key the exponent cap refuses is refused before any power.
-      if (rsaExponentRefused()) return FIXED;
-      const uint64_t w = words(keyasn::bitLength(rsaKey.modulus));
-      const uint64_t products = 2ull * keyasn::bitLength(rsaKey.publicExponent);
-      return FIXED + std::min(times({products, w, w, PRODUCT_UNITS_PER_WORD_PAIR}), UINT64_MAX - FIXED);
+      // A square per bit of the exponent, a product per set bit: at most two
+      // per bit. Refused before any power: the exponent cap, and the
+      // library's own limits (a modulus of 16,384 bits, an exponent of 256).
+      const uint64_t modulusBits = keyasn::bitLength(rsaKey.modulus);
+      const uint64_t exponentBits = keyasn::bitLength(rsaKey.publicExponent);
+      if (rsaExponentRefused() || modulusBits > 16384 || exponentBits > 256) return FIXED;
+      const uint64_t w = words(modulusBits);
+      return price({2, exponentBits, w, w, PRODUCT_UNITS_PER_WORD_PAIR});
     }
     const unsigned int bits = keyBits();
     if (keyAlgorithmKind(algorithm.algorithm) == KEYALG_DSA) {
       // Two powers modulo p with exponents below q, done together: a square and
-      // up to two products per bit of q (q is no longer than p).
+      // up to two products per bit of q. Past the library's limits (p of 8,192
+      // bits, q of 512) the key is refused at once.
+      const uint64_t qBits = keyasn::bitLength(dsaParameters().q);
+      if (bits > 8192 || qBits > 512) return FIXED;
       const uint64_t w = words(bits);
-      const uint64_t qBits = std::min<uint64_t>(keyasn::bitLength(dsaParameters().q), bits);
-      return FIXED + std::min(times({3, qBits, w, w, PRODUCT_UNITS_PER_WORD_PAIR}), UINT64_MAX - FIXED);
+      return price({3, qBits, w, w, PRODUCT_UNITS_PER_WORD_PAIR});
     }
     if (isEcKey()) {
       // Two scalar multiplications: some 16 field products per bit of the field
-      // each (a doubling and an addition in projective form); a binary field's
-      // product costs as much again.
+      // each (a doubling and an addition in projective form), a binary field's
+      // product priced as two. A curve given by its parameters rather than by
+      // name is validated at each key's first use (primality tests, a scalar
+      // multiplication): priced four times. Past the library's limit (a field
+      // of 1,024 bits) the key is refused at once.
+      if (bits > 1024) return FIXED;
       const uint64_t w = words(bits);
-      return FIXED +
-             std::min(times({2 * 2 * 16, bits, w, w, PRODUCT_UNITS_PER_WORD_PAIR}), UINT64_MAX - FIXED);
+      const bool unnamed = ecParameters().kind() == ECDomainParameters::KIND_SPECIFIED &&
+                           !ecParameters().specifiedCurve.isNamedCurve();
+      return price({2 * 2 * 16, unnamed ? 4u : 1u, bits, w, w, PRODUCT_UNITS_PER_WORD_PAIR});
     }
   } catch (const LvException&) {
     // a key whose parts cannot be read fails its verification at once

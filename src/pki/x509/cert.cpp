@@ -3,6 +3,7 @@
 #include "base/b64file.h"
 #include "base/commonerror.h"
 #include "base/memfile.h"
+#include "base/workaccount.h"
 #include "pki/common/keymembers.h"
 #include "pki/common/oids.h"
 #include "pki/common/pkiasn.h"
@@ -458,6 +459,12 @@ int verifySigned(const SubPubKeyInfo& key, const AlgorithmIdentifier& alg,
   const unsigned char* sig = signature.bits();
   const int n = signature.bitsLength();
   if (!sig || n <= 0) return SignedCertificate::CERT_SIG_INVALID;
+  // The signed part is hashed before the key's check is paid for: the hash is
+  // paid first, by the octets it reads (a carried CRL of megabytes may be
+  // checked against many keys), and nothing runs once the account is spent.
+  const int octets = written ? static_cast<int>(written->size()) : signedObject.encodedLength();
+  if (!workPay(WORK_DIGEST_OCTET * static_cast<uint64_t>(octets > 0 ? octets : 0)))
+    return SignedCertificate::CERT_SIG_UNSUPPORTED;
   const int r = withSharedKey(key, [&](SubPubKeyInfo& k) {
     std::vector<unsigned char> der;
     if (written)
