@@ -9,7 +9,6 @@
 
 #include "base/workaccount.h"
 #include "pki/keys/subpubkeyinfo.h"
-#include "xmlsig/xmlmemcharge.h"
 
 #include <cstdio>
 #include <fstream>
@@ -96,33 +95,8 @@ class DocumentAccount : public upofix::UpoContext {
   };
 
   Outcome unprotect(const std::string& text) {
-    const std::string path = "/tmp/tal-account-" + std::to_string(getpid()) + ".xml";
-    {
-      std::ofstream out(path, std::ios::binary);
-      out << text;
-    }
-    Outcome o;
-    {
-      XmlMemoryScope all(UINT64_MAX);
-      tvXmlCtx* c = nullptr;
-      EXPECT_EQ(0, tvXmlCreateCtx(&c));
-      tvXmlDoc* d = nullptr;
-      EXPECT_EQ(0, tvXmlLoadDocFile(c, path.c_str(), nullptr, &d));
-      talMsgInfo* m = nullptr;
-      o.rc = tvXmlUnprotect(ctx, c, d, nullptr, &m);
-      o.spent = workAccountLastSpent();
-      o.reads = workAccountLastReads();
-      if (m) {
-        talSigInfo* s = nullptr;
-        int32_t qualification = 0, reason = 0;
-        EXPECT_EQ(0, talGetMessageSignature(m, 0, &s));
-        EXPECT_EQ(0, talSignatureStatus(s, &o.status, &qualification, &reason));
-        EXPECT_EQ(0, tvXmlDeleteMsgInfo(m));
-      }
-      EXPECT_EQ(0, tvXmlDeleteCtx(c));
-    }
-    std::remove(path.c_str());
-    return o;
+    const upofix::Unprotected u = upofix::unprotectText(ctx, text);
+    return Outcome{u.rc, u.status, workAccountLastSpent(), workAccountLastReads()};
   }
 
   void sampleStillVerifies(const std::string& receipt, const char* name) {
@@ -205,6 +179,40 @@ TEST_F(DocumentAccount, ManySignaturesShareOneAccount) {
   const Outcome all = unprotect(four);
   EXPECT_EQ(all.rc, 0);
   EXPECT_GE(all.spent, 3 * single.spent);
+}
+
+// A document refused by its account leaves what the context keeps for the
+// documents after it: wherever the clock runs out in a receipt's first
+// verification, the CRL it carried still serves a bare receipt, which carries
+// none, in the same context.
+TEST_F(DocumentAccount, ARefusedDocumentLeavesTheContextsCrlsInPlace) {
+  const std::string receipt = readAll(UPO + "upo.xml");
+  const std::string bare = readAll(UPO + "upo-bare.xml");
+  auto freshContext = [this] {
+    TearDown();
+    SetUp();
+  };
+  freshContext();
+  EXPECT_NE(unprotect(bare).status, SIG_STATUS_VALID);  // no CRL of its own
+  freshContext();
+  const Outcome first = unprotect(receipt);
+  ASSERT_EQ(first.rc, 0);
+  EXPECT_EQ(unprotect(bare).status, SIG_STATUS_VALID);
+  // Stopped before it met its CRL, the receipt leaves none; from the read
+  // where it has met it on, every stop leaves it in place (a check refused for
+  // want of work is no sign of a forged CRL).
+  uint64_t met = 0;
+  for (uint64_t at = 1; at <= first.reads; ++at) {
+    freshContext();
+    workAccountTripAfter(static_cast<long>(at));
+    EXPECT_EQ(unprotect(receipt).rc, 140) << "clock spent at read " << at;
+    workAccountTripAfter(0);
+    const bool kept = unprotect(bare).status == SIG_STATUS_VALID;
+    if (kept && met == 0) met = at;
+    EXPECT_TRUE(kept || met == 0) << "clock spent at read " << at << ", the CRL met at " << met;
+  }
+  EXPECT_GT(met, 0u);
+  EXPECT_LT(met, first.reads);
 }
 
 }  // namespace

@@ -101,34 +101,9 @@ class HostileReceipts : public upofix::UpoContext {
 
   // One receipt through the C API, in a file as a caller gives it.
   Outcome unprotect(const std::string& text) {
-    const std::string path = "/tmp/tal-hostile-" + std::to_string(getpid()) + ".xml";
-    {
-      std::ofstream out(path, std::ios::binary);
-      out << text;
-    }
-    Outcome o;
     const double t0 = threadSeconds();
-    {
-      XmlMemoryScope all(UINT64_MAX);
-      tvXmlCtx* c = nullptr;
-      EXPECT_EQ(0, tvXmlCreateCtx(&c));
-      tvXmlDoc* d = nullptr;
-      EXPECT_EQ(0, tvXmlLoadDocFile(c, path.c_str(), nullptr, &d));
-      talMsgInfo* m = nullptr;
-      o.rc = tvXmlUnprotect(ctx, c, d, nullptr, &m);
-      if (m) {
-        talSigInfo* s = nullptr;
-        int32_t qualification = 0, reason = 0;
-        EXPECT_EQ(0, talGetMessageSignature(m, 0, &s));
-        EXPECT_EQ(0, talSignatureStatus(s, &o.status, &qualification, &reason));
-        EXPECT_EQ(0, tvXmlDeleteMsgInfo(m));
-      }
-      EXPECT_EQ(0, tvXmlDeleteCtx(c));
-      o.peak = all.peak();
-    }
-    o.seconds = threadSeconds() - t0;
-    std::remove(path.c_str());
-    return o;
+    const upofix::Unprotected u = upofix::unprotectText(ctx, text);
+    return Outcome{u.rc, u.status, threadSeconds() - t0, u.peak};
   }
 };
 

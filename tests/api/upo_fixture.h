@@ -9,6 +9,11 @@
 #include "pki/sig/sigrecords.h"
 #include "pki/x509/cert.h"
 #include "pki/x509/crl.h"
+#include "xmlsig/xmlmemcharge.h"
+
+#include <cstdio>
+#include <fstream>
+#include <unistd.h>
 
 namespace upofix {
 
@@ -21,6 +26,43 @@ std::unique_ptr<T> loadFile(const std::string& path) {
   auto x = std::make_unique<T>();
   EXPECT_EQ(static_cast<int>(der.size()), x->decodeVector(der)) << path;
   return x;
+}
+
+// A receipt's text through tvXmlUnprotect from a file, as a caller gives it:
+// the call's result, the first signature's status and libxml2's peak.
+struct Unprotected {
+  int32_t rc = -1;
+  int32_t status = 0;
+  int64_t peak = 0;
+};
+
+inline Unprotected unprotectText(talCtx* ctx, const std::string& text) {
+  const std::string path = "/tmp/tal-unprotect-" + std::to_string(getpid()) + ".xml";
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+  }
+  Unprotected o;
+  {
+    XmlMemoryScope all(UINT64_MAX);
+    tvXmlCtx* c = nullptr;
+    EXPECT_EQ(0, tvXmlCreateCtx(&c));
+    tvXmlDoc* d = nullptr;
+    EXPECT_EQ(0, tvXmlLoadDocFile(c, path.c_str(), nullptr, &d));
+    talMsgInfo* m = nullptr;
+    o.rc = tvXmlUnprotect(ctx, c, d, nullptr, &m);
+    if (m) {
+      talSigInfo* s = nullptr;
+      int32_t qualification = 0, reason = 0;
+      EXPECT_EQ(0, talGetMessageSignature(m, 0, &s));
+      EXPECT_EQ(0, talSignatureStatus(s, &o.status, &qualification, &reason));
+      EXPECT_EQ(0, tvXmlDeleteMsgInfo(m));
+    }
+    EXPECT_EQ(0, tvXmlDeleteCtx(c));
+    o.peak = all.peak();
+  }
+  std::remove(path.c_str());
+  return o;
 }
 
 class UpoContext : public verifyfix::VerifyContext {
