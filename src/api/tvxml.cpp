@@ -8,6 +8,7 @@
 
 #include "api/apitrace.h"
 #include "api/ctxdecryption.h"
+#include "api/ctxrevocation.h"
 #include "api/ctxtimestamp.h"
 #include "api/sigverifier.h"
 #include "api/talctx.h"
@@ -371,6 +372,16 @@ int32_t verifySignatures(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, con
     WorkAccount& account;
     ~CloseAfter() { account.close(); }
   } closeAfter{*setup.account};
+  // A refused document leaves the CRLs the context holds for later documents
+  // as they were: none it brought is kept (a forged newer CRL would make them
+  // incomplete), none of theirs is dropped.
+  RevocationManager& revocation = contextServices(*ctx).manager;
+  const SharedCrlList pendingBefore = revocation.pendingCrls;
+  auto refuse = [&] {
+    revocation.pendingCrls = pendingBefore;
+    ctx->report << MSG_DOCUMENT_WORK;
+    return xmlrc::TRANSFORM_FAILED;
+  };
   std::unique_ptr<ASNgenTime> verificationTime = verificationTimeOf(ctx);
   int number = 0;
   XmlNodePaths paths;
@@ -379,10 +390,7 @@ int32_t verifySignatures(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, con
   for (xmlNodePtr element : context->signatures) {
     // Work that charges nothing (reading properties, writing the report) is
     // judged by the clock between signatures.
-    if (setup.account->timeSpent()) {
-      ctx->report << MSG_DOCUMENT_WORK;
-      return xmlrc::TRANSFORM_FAILED;
-    }
+    if (setup.account->timeSpent()) return refuse();
     ctx->report << "\r\n";
     ctx->report.writeFormatted("---- PODPIS NUMER: %d ----\r\n", ++number);
     writeNodePath(ctx, paths, element);
@@ -397,10 +405,7 @@ int32_t verifySignatures(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, con
     }
     // Work refused below for want of the account (a key check, a path, a CRL)
     // is no verdict on the signature: the document is refused as a whole.
-    if (setup.account->over()) {
-      ctx->report << MSG_DOCUMENT_WORK;
-      return xmlrc::TRANSFORM_FAILED;
-    }
+    if (setup.account->over()) return refuse();
     if (!message->addSignature(info.get())) return ETAL_MEM;
     info.release();
   }
