@@ -234,6 +234,37 @@ bool crlFileNumber(const std::string& name, int32_t& number)
   return true;
 }
 
+bool isDatabaseTemporary(const std::string& name)
+{
+  // "<file>.tmp-<pid>-<counter>", as platform::writeReplacement names them.
+  const size_t at = name.rfind(".tmp-");
+  if (at == std::string::npos)
+    return false;
+  const size_t dash = name.find('-', at + 5);
+  auto digits = [&name](size_t from, size_t to) {
+    if (from >= to)
+      return false;
+    for (size_t i = from; i < to; ++i)
+      if (name[i] < '0' || name[i] > '9')
+        return false;
+    return true;
+  };
+  if (dash == std::string::npos || !digits(at + 5, dash) || !digits(dash + 1, name.size()))
+    return false;
+  std::string file = name.substr(0, at);
+  if (file == "imports.dat" || file == "version.txt")
+    return true;
+  const size_t bak = std::strlen(BAK);
+  if (file.size() > bak && file.compare(file.size() - bak, bak, BAK) == 0)
+    file.resize(file.size() - bak);
+  if (file == "crl_idx.asn" || file == "crl_idx.chk")
+    return true;
+  if (file.size() > 4 && file.compare(file.size() - 4, 4, ".chk") == 0)
+    file.replace(file.size() - 4, 4, ".crl");
+  int32_t number;
+  return crlFileNumber(file, number);
+}
+
 DbCrlTal::DbCrlTal(const std::string& directory, InterProcessLock& lock)
     : directory(directory),
       indexPath(directory + "crl_idx.asn"),
@@ -290,17 +321,22 @@ void DbCrlTal::restore(int32_t p)
       linkOrCopy(directory + name, directory + name.substr(0, name.size() - std::strlen(BAK)));
 }
 
+std::vector<std::string> DbCrlTal::temporaries()
+{
+  std::vector<std::string> names, found;
+  listDirectory(directory, names, nullptr);
+  for (const std::string& name : names)
+    if (isDatabaseTemporary(name))
+      found.push_back(name);
+  return found;
+}
+
 void DbCrlTal::removeTemporaries()
 {
   // A file being replaced when the writer died leaves its new content behind
-  // under a temporary name; writers hold the lock, so none is live now. Only
-  // this store's files: the index's and the numbered ones.
-  std::vector<std::string> names;
-  listDirectory(directory, names, nullptr);
-  for (const std::string& name : names)
-    if (name.find(".tmp-") != std::string::npos &&
-        (name.compare(0, 8, "crl_idx.") == 0 || (name[0] >= '0' && name[0] <= '9')))
-      deleteFile((directory + name).c_str());
+  // under a temporary name; writers hold the lock, so none is live now.
+  for (const std::string& name : temporaries())
+    deleteFile((directory + name).c_str());
 }
 
 bool DbCrlTal::isTorn(int32_t& newest)
@@ -352,8 +388,9 @@ void DbCrlTal::recoverHeld(bool exclusive, bool sweep)
   int32_t newest;
   bool torn = isTorn(newest);
   // A CRL an update replaced is deleted after the new files took their names:
-  // a writer that died in between left it behind, listed nowhere.
-  if (!torn && (!sweep || unlistedCrlFiles().empty())) {
+  // a writer that died in between left it behind, listed nowhere; one that
+  // died while it wrote left its new contents under temporary names.
+  if (!torn && (!sweep || (unlistedCrlFiles().empty() && temporaries().empty()))) {
     swept = swept || sweep;
     return;
   }
@@ -368,6 +405,8 @@ void DbCrlTal::recoverHeld(bool exclusive, bool sweep)
   if (torn)
     restore(newest);
   if (sweep) {
+    // Under the exclusive lock no writer is live: every temporary is stale.
+    removeTemporaries();
     for (const std::string& name : unlistedCrlFiles())
       deleteFile((directory + name).c_str());
     swept = true;

@@ -8,7 +8,10 @@
 // begins; each rollback is noted in "crl_rollback_log.txt". A CRL file the
 // index does not list (one an update replaced, left behind when the writer
 // died before deleting it) is deleted by the first index read of each
-// connection, by recover and when an update begins. An update writes every
+// connection, by recover and when an update begins; so are the temporary
+// files of the folder's replacements a killed writer left (see
+// isDatabaseTemporary), under the exclusive lock, which every writer of
+// them holds from writing one to renaming it. An update writes every
 // new content before it changes a file, so one that fails for want of room
 // leaves the store as it was, and a rollback takes no room (the copies go back
 // as links). The files are untrusted: sizes are bounded and every decode is
@@ -55,7 +58,8 @@ class DbCrlTal : public DbCrlBase {
   // the file system has them, else a copy); temporary files of writes a crash
   // cut short go too.
   void restore(int32_t p);
-  // Deletes the files of replacements never finished (a writer that died).
+  // Deletes the files of replacements never finished (a writer that died);
+  // the caller holds the lock exclusively.
   void removeTemporaries();
 
   // Files larger than this are refused as damaged.
@@ -69,6 +73,8 @@ class DbCrlTal : public DbCrlBase {
   // n decimal without leading zeros) whose number the index does not list;
   // none when the index is missing, undecodable or fails its check.
   std::vector<std::string> unlistedCrlFiles();
+  // The folder's names that isDatabaseTemporary accepts.
+  std::vector<std::string> temporaries();
   std::string crlPath(int32_t n, const char* extension) const;
   // True when an update was cut short: there is a ".bak" index to go back to,
   // and the index, its check file or the newest CRL or its check file is
@@ -92,3 +98,10 @@ bool crlIndexNewestNumber(const DbBytes& indexDer, int32_t& number);
 // The number n of a file name of the store's CRL files, "<n>.crl" with n in
 // decimal without leading zeros; false for any other name.
 bool crlFileNumber(const std::string& name, int32_t& number);
+// Whether a file name of the database folder is a replacement's temporary
+// ("<file>.tmp-<pid>-<counter>") of a file the database replaces whole under
+// its exclusive lock: this store's ("crl_idx.asn", "crl_idx.chk", "<n>.crl",
+// "<n>.chk" and their ".bak" copies), "imports.dat" and "version.txt". Not
+// the lock file's ("db.lck.tmp-..."): it is made by a process that opens the
+// lock and holds none, so a live one cannot be told from a stale one.
+bool isDatabaseTemporary(const std::string& name);

@@ -245,12 +245,17 @@ void DbTal::create()
   makePrivateDataFolder(dir);
   if (!makeDirectories(dirNoSlash.c_str()))
     throw EnDb_Exception("DbTal::create. Blad tworzenia katalogu baz danych");
+  // As a writer: an opener that meets the files' temporaries deletes them
+  // under the exclusive lock, as those of a writer that died.
+  FileSemaphore guard(*lock, InterProcessLock::EXCLUSIVE);
+  guard.p();
   static_cast<DbCrtTal*>(crtStore)->create();
   static_cast<DbCrlTal*>(crlStore)->create();
   static_cast<DbSrvTal*>(srvStore)->create();
   std::string version = dir + "version.txt";
   if (!platform::replaceFileContent(version.c_str(), VERSION, 1, platform::folderShareMode(dirNoSlash.c_str())))
     throw EnDb_Exception("writeFile: blad otwarcia pliku: " + version);
+  guard.v();
 }
 
 int DbTal::verify()

@@ -52,7 +52,7 @@ Shape drawShape(Rng& r) {
   sh.fanOut = r.pick({1, 3, 8, 30});
   sh.chain = sh.maxDepth >= 12 && r.chance(50);
   sh.attributesEach = r.pick({0, 2, 6, 20});
-  sh.elementsLeft = r.pick({20, 60, 150});
+  sh.elementsLeft = r.pick({20, 60, 150, 600, 2000});
   sh.textLength = r.pick({1, 40, 2000});
   return sh;
 }
@@ -212,6 +212,26 @@ class Grammar {
   std::string number() { return r.pick({"1", "2", "0", "3.5", ".5", "100"}); }
 };
 
+// The XPointer parts before an xpointer() part: xmlns() parts, which let its
+// prefixed steps evaluate (their prefixes looked up at every evaluation), and
+// element() parts, a child sequence or an Id with one (most select nothing,
+// and the xpointer() part runs after them).
+std::string framework(Rng& r, const Shape& sh, size_t ids) {
+  std::string x;
+  if (r.chance(50)) {
+    for (size_t i = 0; i < sh.prefixes.size(); ++i)
+      if (r.chance(70)) x += "xmlns(" + sh.prefixes[i] + "=" + sh.uris[i] + ") ";
+    if (r.chance(50)) x += "xmlns(p=urn:p) ";
+  }
+  if (r.chance(25)) {
+    std::string sequence = r.chance(50) ? "/1" : "i" + std::to_string(r.below(ids + 40));
+    for (size_t i = 0, n = r.below(sh.maxDepth + 1); i < n; ++i)
+      sequence += "/" + std::to_string(r.below(sh.fanOut + 2) + 1);
+    x += "element(" + sequence + ") ";
+  }
+  return x;
+}
+
 }  // namespace
 
 GeneratedDocument generatedDocument(uint64_t seed, size_t index, size_t expressions) {
@@ -230,10 +250,13 @@ GeneratedDocument generatedDocument(uint64_t seed, size_t index, size_t expressi
               std::to_string(sh.elementsLeft) + " elements, names of " +
               std::to_string(sh.elements.back().size()) + ", " + std::to_string(sh.prefixes.size()) +
               " prefixes" + (sh.prefixes.empty() ? "" : " of " + std::to_string(sh.prefixes[0].size()));
+  for (size_t i = 0; i < sh.prefixes.size(); ++i) d.namespaces.emplace_back(sh.prefixes[i], sh.uris[i]);
+  d.namespaces.emplace_back("p", "urn:p");
   Grammar g(r, sh);
   for (size_t i = 0; i < expressions; ++i) {
     if (i % 2 == 0)
-      d.xpointers.push_back("xpointer(" + (r.chance(80) ? g.path(3) : g.expr(3)) + ")");
+      d.xpointers.push_back(framework(r, sh, sh.elementsLeft) + "xpointer(" +
+                            (r.chance(80) ? g.path(3) : g.expr(3)) + ")");
     else
       d.filters.push_back(g.expr(3));
   }

@@ -5,12 +5,16 @@
 // the expressions use those names, and are drawn from XPath 1.0's grammar as
 // far as the bound's parser reads it (paths, the thirteen axes, name and kind
 // tests, predicates, unions, the operators, the core functions with here(),
-// literals and numbers), as XPointers and as filters.
+// literals and numbers), as XPointers (after xmlns() parts for the prefixes
+// and element() parts, at random) and as filters (with the document's
+// prefixes registered, as a signature's XPath element in their scope has
+// them).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct GeneratedDocument {
@@ -18,6 +22,7 @@ struct GeneratedDocument {
   std::string rootAttributes;  // the prefixes' declarations
   std::string body;
   std::vector<std::string> xpointers, filters;
+  std::vector<std::pair<std::string, std::string>> namespaces;  // prefix and URI, for the filters
 };
 
 // Document `index` of the search from `seed`, with `expressions` expressions

@@ -2,6 +2,7 @@
 // update leaves, restores after a damaged file or a cut-short update (on the
 // next update and on the next open), and damaged index bytes.
 #include "dbtaltestutil.h"
+#include "platform/fileio.h"
 #include "store/dbcrltal.h"
 
 #include <fstream>
@@ -12,6 +13,7 @@
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 
 namespace {
 
@@ -205,6 +207,125 @@ TEST(DbCrlTal, UnlistedCrlFilesGoOnOpenAndUpdate)
     for (const char* name : foreign) EXPECT_TRUE(exists(s.path(name))) << c.how << ": " << name;
     for (int n : {1, 2}) EXPECT_EQ(crlOf(n), readFile(s.path(std::to_string(n) + ".crl"))) << c.how;
   }
+}
+
+// Leaves each file's new content under its temporary name, as a writer
+// killed between writing and renaming does: a child holding the lock
+// exclusively, killed there. Each name left is "<file>.tmp-<its pid>-<n>".
+void killedWriterLeaves(const std::string& dir, const std::vector<std::string>& files)
+{
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    InterProcessLock lock("left", false, dir + "/db.lck");
+    if (!lock.lock(true)) _exit(2);
+    for (const std::string& file : files) {
+      std::string temp;
+      if (!platform::writeReplacement((dir + "/" + file).c_str(),
+                                      [](int fd) { return platform::writeFile(fd, "new", 3) == 3; }, 0600, temp))
+        _exit(3);
+    }
+    ::raise(SIGKILL);
+  }
+  int status = 0;
+  ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+}
+
+std::vector<std::string> namesHolding(const std::string& dir, const std::string& part)
+{
+  std::vector<std::string> names, found;
+  platform::listDirectoryEntries(dir.c_str(), names);
+  for (const std::string& name : names)
+    if (name.find(part) != std::string::npos) found.push_back(name);
+  return found;
+}
+
+// The temporaries of the files the database replaces whole go at the next
+// open, whatever the store's state; other names, and the lock file's (made
+// by openers that hold no lock), stay. As for unlisted CRL files, a
+// connection looks once.
+TEST(DbCrlTal, TemporariesAKilledWriterLeftGoOnOpen)
+{
+  const std::vector<std::string> written = {"crl_idx.asn", "crl_idx.chk", "2.crl",       "2.chk",
+                                            "1.crl.bak",   "1.chk.bak",   "crl_idx.asn.bak", "imports.dat",
+                                            "version.txt"};
+  const char* const foreign[] = {"db.lck.tmp-1-1",     "notes.txt.tmp-1-1", "crl_idx.asn.tmp-x",
+                                 "crl_idx.asn.tmp-1-", "007.crl.tmp-1-1",   "2.crl.tmp-1-1.old",
+                                 "ca.dta.tmp-1-1",     "2.crl.tmp--1"};
+  const struct {
+    const char* how;
+    std::function<void(Store&)> open;
+    bool stay;
+  } cases[] = {
+      {"open", [](Store& s) { Store(s.dir, false).index(); }, false},
+      {"verify", [](Store& s) { EXPECT_EQ(DB_VERIFY_VALID, openDb(s.dir)->verify()); }, false},
+      {"update", [](Store& s) { s.add(); }, false},
+      {"open of a torn store",
+       [](Store& s) {
+         std::remove(s.path("2.crl").c_str());
+         EXPECT_EQ(indexOf({0, 1}), Store(s.dir, false).index());
+       },
+       false},
+      {"a later read of a connection", [](Store& s) { s.index(); }, true},
+  };
+  for (const auto& c : cases) {
+    Store s;
+    s.add();
+    s.add();
+    s.add();
+    killedWriterLeaves(s.dir, written);
+    for (const char* name : foreign) writeFile(s.path(name), crlOf(0));
+    ASSERT_EQ(written.size(), namesHolding(s.dir, ".tmp-").size() - std::size(foreign)) << c.how;
+    c.open(s);
+    EXPECT_EQ(c.stay ? written.size() : 0u, namesHolding(s.dir, ".tmp-").size() - std::size(foreign)) << c.how;
+    for (const char* name : foreign) EXPECT_TRUE(exists(s.path(name))) << c.how << ": " << name;
+    EXPECT_EQ(DB_VERIFY_VALID, openDb(s.dir)->verify()) << c.how;
+  }
+}
+
+// A live writer's temporary is never an opener's to delete: the opener waits
+// for the writer's lock, and the writer's rename finds its file.
+TEST(DbCrlTal, AnOpenerLeavesALiveWritersTemporary)
+{
+  Store s;
+  s.add();
+  const DbBytes index = s.index();
+  int written[2], opened[2];
+  ASSERT_EQ(0, ::pipe(written));
+  ASSERT_EQ(0, ::pipe(opened));
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    InterProcessLock lock("writer", false, s.path("db.lck"));
+    std::string temp;
+    const std::string path = s.path("crl_idx.asn");
+    char go = 0;
+    if (!lock.lock(true) ||
+        !platform::writeReplacement(path.c_str(),
+                                    [&](int fd) { return platform::writeFile(fd, index.data(), index.size()) ==
+                                                         index.size(); },
+                                    0600, temp) ||
+        ::write(written[1], "w", 1) != 1 || ::read(opened[0], &go, 1) != 1)
+      _exit(2);
+    // Time for the opener to reach the lock; the outcome does not depend on it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    _exit(platform::takeReplacement(temp.c_str(), path.c_str()) ? 0 : 1);
+  }
+  char w = 0;
+  ASSERT_EQ(1, ::read(written[0], &w, 1));
+  ASSERT_EQ(1u, namesHolding(s.dir, "crl_idx.asn.tmp-").size());
+  std::thread opener([&] {
+    Store(s.dir, false).index();
+    EXPECT_EQ(DB_VERIFY_VALID, openDb(s.dir)->verify());
+  });
+  ASSERT_EQ(1, ::write(opened[1], "o", 1));
+  int status = 0;
+  ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
+  opener.join();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the writer's rename failed: " << status;
+  EXPECT_EQ(index, s.index());
+  for (int fd : {written[0], written[1], opened[0], opened[1]}) ::close(fd);
 }
 
 TEST(DbCrlTal, CrlFileNames)

@@ -294,7 +294,7 @@ TEST(DbFullDisk, ACrlUpdateRemovesTheTemporaryFilesOfOneCutShort)
   auto db = openDb(dir, true);
   const char* const left[] = {"crl_idx.asn.tmp-1-1", "crl_idx.chk.tmp-1-2", "0.crl.tmp-1-3", "0.chk.tmp-1-4"};
   for (const char* name : left) ASSERT_TRUE(platform::replaceFileContent((dir + "/" + name).c_str(), "x", 1));
-  const std::string other = dir + "/imports.dat.tmp-1-5";
+  const std::string other = dir + "/notes.txt.tmp-1-5";
   ASSERT_TRUE(platform::replaceFileContent(other.c_str(), "x", 1));
   {
     DbCrlGuard guard(InterProcessLock::EXCLUSIVE);
