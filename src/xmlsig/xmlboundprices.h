@@ -15,14 +15,15 @@ namespace xmlbound {
 // PASSED_OVER (67 a node passed over), OPERATION (about 220), STEP_START (about 900),
 // CONTEXT_NODE (about 110), EVALUATION_START (about 4,000 with the counting
 // allocator), FILTER_EVALUATION_START (1,320 with an operation), ALLOCATION
-// (about 500; here() with its set of one node, 690).
+// (about 500; here() with its set of one node, 690), NUMBER_FORMAT (a
+// fraction's printf, some 3,200).
 // Reasoned from the loops of xpath.c (their bodies' instructions read, not
 // measured apart): OCTET, PAIR, NAMESPACE_COPY (three ALLOCATIONs),
 // NUMBERED_COMPARE, LANG_LOOK, ID_OCTET (four reads of an octet), and the
 // sizes NUMBER_LENGTH (xmlXPathFormatNumber's buffer, raised to 48 when the
 // cost check found a formatted number costing more) and COMPILE_OCTET (with
 // room). Set from the cost check's counts: ID_TOKEN (some 400 instructions a
-// token), NUMBER_FORMAT (below its cost, see there), LANG_LOOK (some 77 instructions an attribute named
+// token), LANG_LOOK (some 77 instructions an attribute named
 // lang under another prefix), and the statistics walk's WALK_NODE and WALK_START
 // (xmlxpointerstats.cpp).
 
@@ -91,13 +92,12 @@ inline const double NUMBER_LENGTH = 48;
 // the scan for white space, the token's key and its hash.
 inline const double ID_OCTET = 8;
 // A number written out as a string. xmlXPathCastNumberToString of a
-// fraction measured some 3,200 instructions (callgrind, 2.9.14: a printf),
-// about 4,200 with string()'s call around it: 400 units by the unit's 8. Set
-// lower from the cost check's counts: the cases that pay it run at 10 to 13
-// instructions a unit, the operations around each number carrying the rest,
-// and at a quarter of this price still under 16 (the check does not catch
-// that cut).
-inline const double NUMBER_FORMAT = 100;
+// fraction measured some 3,200 instructions (callgrind, 2.9.14: a printf): 400
+// units by the unit's 8 (string()'s call around it is an OPERATION). The cost
+// check cannot tell this price from a quarter of it (the operations around
+// each number carry the rest of its cases' bounds), so it is set by the
+// measurement.
+inline const double NUMBER_FORMAT = 400;
 // One id() token looked up: its copy and the index's hash look-up (reasoned
 // from some 400 instructions measured on one-octet tokens).
 inline const double ID_TOKEN = 32;
