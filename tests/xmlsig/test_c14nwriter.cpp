@@ -50,6 +50,24 @@ Outcome enveloped(xmlNodePtr transform, xmlNodePtr start, bool comments, bool ex
   return o;
 }
 
+// A signer's certificate, as an xmlsec1-signed fixture carries it: its KeyInfo.
+std::string fixtureKeyInfo() {
+  const std::string signed_ = readFixture("sig/enveloped-rsa256.xml");
+  size_t from = signed_.find("<KeyInfo>"), to = signed_.find("</KeyInfo>");
+  return to == std::string::npos ? std::string() : signed_.substr(from, to + 10 - from);
+}
+
+// Parses the signature, its references digested and their octets kept: the
+// parser's result, and its report.
+int32_t parseKeepingOctets(XmlSigParser& parser, xmlNodePtr signature, std::string& text) {
+  parser.keepOctets = true;
+  MemFile sink;
+  ReportStream report(&sink);
+  int32_t rc = parser.parse(&report, signature);
+  text.assign(reinterpret_cast<const char*>(sink.data()), static_cast<size_t>(sink.length()));
+  return rc;
+}
+
 // Collects what a canonicaliser writes, and the size of each write.
 struct Blocks : XmlOctetSink {
   void write(const uint8_t* b, size_t n) override {
@@ -443,20 +461,13 @@ TEST(XmlC14Writer, ParserDigestsWhileCanonicalising) {
       sha256 +
       "<DigestValue>AAAA</DigestValue></Reference></SignedInfo>"
       "<SignatureValue>AAAA</SignatureValue>";
-  // A signer's certificate, as an xmlsec1-signed fixture carries it.
-  const std::string signed_ = readFixture("sig/enveloped-rsa256.xml");
-  size_t from = signed_.find("<KeyInfo>"), to = signed_.find("</KeyInfo>");
-  ASSERT_NE(to, std::string::npos);
-  doc += signed_.substr(from, to + 10 - from) + "</Signature></r>";
+  doc += fixtureKeyInfo() + "</Signature></r>";
   ParsedDoc d(doc);
   ASSERT_EQ(d.rc, 0);
   xmlNodePtr signature = findElement(d.holder.root, "Signature", xmlc::NS_DSIG.data(), -1);
   XmlSigParser parser(d.holder.root, {}, 1);
-  parser.keepOctets = true;
-  MemFile sink;
-  ReportStream report(&sink);
-  ASSERT_EQ(parser.parse(&report, signature), 0) << std::string(
-      reinterpret_cast<const char*>(sink.data()), static_cast<size_t>(sink.length()));
+  std::string report;
+  ASSERT_EQ(parseKeepingOctets(parser, signature, report), 0) << report;
   ASSERT_EQ(parser.references.items.size(), 2u);
   const XmlRef* whole = parser.references.items.front();
   const XmlRef* subtree = parser.references.items.back();
@@ -536,21 +547,15 @@ TEST(XmlC14Writer, ParserServesRecognisedFiltersAlone) {
            "</Transforms><DigestMethod Algorithm='http://www.w3.org/2001/04/xmlenc#sha256'/>"
            "<DigestValue>AAAA</DigestValue></Reference>";
   doc += "</SignedInfo><SignatureValue>AAAA</SignatureValue>";
-  const std::string signed_ = readFixture("sig/enveloped-rsa256.xml");
-  size_t from = signed_.find("<KeyInfo>"), to = signed_.find("</KeyInfo>");
-  ASSERT_NE(to, std::string::npos);
-  doc += signed_.substr(from, to + 10 - from) + "</Signature><!-- d --></r>";
+  doc += fixtureKeyInfo() + "</Signature><!-- d --></r>";
   ParsedDoc d(doc);
   ASSERT_EQ(d.rc, 0);
   xmlNodePtr signature = findElement(d.holder.root, "Signature", xmlc::NS_DSIG.data(), -1);
   ASSERT_EQ(xmlStrEqual(signature->parent->name, BAD_CAST "r"), 1);
   while (signature->ns->prefix) signature = signature->next;
   XmlSigParser parser(d.holder.root, {}, 1);
-  parser.keepOctets = true;
-  MemFile sink;
-  ReportStream report(&sink);
-  ASSERT_EQ(parser.parse(&report, signature), 0) << std::string(
-      reinterpret_cast<const char*>(sink.data()), static_cast<size_t>(sink.length()));
+  std::string report;
+  ASSERT_EQ(parseKeepingOctets(parser, signature, report), 0) << report;
   ASSERT_EQ(parser.references.items.size(), std::size(refs));
   // The general road: libxml2's XPath, node by node, and libxml2's canonicaliser.
   xmlNodePtr filter = findElement(signature, "XPath", xmlc::NS_DSIG.data(), -1);
