@@ -35,6 +35,9 @@
 #                              reference #xpointer(/descendant-or-self::node())
 #   upo-here-1mb.xml           (--forms) the same with the W3C's enveloped XPath filter
 #                              (here())
+#   make_upo.sh --forms-mb OUT MB
+#                              the five enveloped forms signers use over MB megabytes of
+#                              dense rows, made when a test runs (see formsmb)
 #   upo-bez-mime.xml           as xmlsec1 templates write an enveloping signature: the
 #                              object Id="Dokument" with no MimeType holds the receipt
 #                              element (default namespace) between white space, its
