@@ -152,6 +152,7 @@ bool elementSelection(XmlNodeFilter& rule, xmlDocPtr doc, XmlElementSelection& s
   selection.doc = doc;
   selection.apex = apex;
   selection.hole = hole;
+  selection.signatures = rule.signaturesLeftOut();
   return true;
 }
 
@@ -689,7 +690,12 @@ bool XmlEnvelopedTransform::wholeElements(xmlNodePtr& apex, xmlNodePtr& hole) co
   if (!signature) return false;
   xmlNodePtr inner = nullptr;
   if (input) {
-    if (!input->wholeElements(apex, inner) || inner) return false;
+    // An input that leaves every signature out has left this one out too.
+    if (!input->wholeElements(apex, inner) || (inner && !input->signaturesLeftOut())) return false;
+    if (input->signaturesLeftOut()) {
+      hole = inner;
+      return true;
+    }
   } else {
     apex = selected.node();
     if (!apex || (apex->type != XML_ELEMENT_NODE && apex->type != XML_DOCUMENT_NODE)) return false;

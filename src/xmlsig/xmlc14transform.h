@@ -188,6 +188,7 @@ class XmlEnvelopedTransform : public XmlTransform, public XmlNodeFilter {
   int32_t failure() const override { return input ? input->failure() : 0; }
   xmlNodePtr apex() const override { return input ? input->apex() : selected.apex(); }
   bool wholeElements(xmlNodePtr& apex, xmlNodePtr& hole) const override;
+  bool signaturesLeftOut() const override { return input && input->signaturesLeftOut(); }
 
   xmlNodePtr signature;
 

@@ -2,6 +2,8 @@
 
 #include "xmlsig/xmlc14transform.h"
 #include "xmlsig/xmlcodes.h"
+#include "xmlsig/xmlconst.h"
+#include "xmlsig/xmlwalk.h"
 
 #include <libxml/uri.h>
 
@@ -246,6 +248,9 @@ class Canonicaliser {
     return fitsSelection();
   }
   bool fitsSelection();
+  bool leftOut(xmlNodePtr e) const {
+    return e == sel.hole || (sel.signatures && xmlwalk::isIn(e, xmlc::DS_SIGNATURE, xmlc::NS_DSIG));
+  }
   bool parentVisible() const { return frames.empty() ? topVisible : frames.back().visible; }
 
   const XmlElementSelection& sel;
@@ -531,7 +536,7 @@ bool Canonicaliser::open(xmlNodePtr e) {
   if (!within()) return false;
   // Canonical XML refuses relative namespace URIs, in what it leaves out too.
   if (relativeNamespace(e)) return false;
-  bool visible = parentVisible() && e != sel.hole;
+  bool visible = parentVisible() && !leftOut(e);
   bool top = visible && (frames.empty() || !frames.back().visible);
   Frame f{e, visible, false, nameLength, rendered.size(), prevStart, prevEnd, declarations};
   if (visible) {
@@ -640,8 +645,8 @@ int32_t Canonicaliser::run() {
   if (!sel.doc) return xmlrc::TRANSFORM_FAILED;
   if (sel.apex) {
     // The apex inside the hole: nothing is visible, but everything is walked.
-    for (xmlNodePtr n = sel.apex; n && sel.hole; n = n->parent)
-      if (n == sel.hole) topVisible = false;
+    for (xmlNodePtr n = sel.apex; n && n->type == XML_ELEMENT_NODE; n = n->parent)
+      if (leftOut(n)) topVisible = false;
     // Declarations and xml:* attributes of the ancestors may be rendered on the apex.
     for (xmlNodePtr n = sel.apex->parent; n && n->type == XML_ELEMENT_NODE; n = n->parent) {
       ++outerDepth;

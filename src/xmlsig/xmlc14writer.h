@@ -38,12 +38,14 @@ class XmlStringSink : public XmlOctetSink {
 };
 
 // Every node of the apex's subtree (of the whole document when apex is null),
-// less every node of the hole's subtree (nothing when hole is null). Apex and
-// hole are elements of doc.
+// less every node of the hole's subtree (nothing when hole is null) and, when
+// signatures, of every element named Signature in the XML-DSig namespace.
+// Apex and hole are elements of doc.
 struct XmlElementSelection {
   xmlDocPtr doc = nullptr;
   xmlNodePtr apex = nullptr;
   xmlNodePtr hole = nullptr;
+  bool signatures = false;
 };
 
 // Canonicalises the selection into sink: 0, or 140 when the document cannot be

@@ -517,6 +517,10 @@ void XmlSigParser::readReference(xmlNodePtr refNode) {
     bareName = fk == XML_FRAGMENT_ID && id == ref->uri;
     if (fk == XML_FRAGMENT_INVALID && !isSchemeBasedPointer(ref->uri))
       fault(MSG_URI_NOT_IMPL, xmlrc::NOT_IMPL);
+    // The document node with all its descendants is, read as a reference reads
+    // an XPointer's nodes, the whole document: the document node alone.
+    if (fk == XML_FRAGMENT_INVALID && ref->uri == "xpointer(/descendant-or-self::node())")
+      fk = XML_FRAGMENT_ROOT;
     if (fk == XML_FRAGMENT_ROOT) {
       ref->target = reinterpret_cast<xmlNodePtr>(root->doc);
     } else if (fk == XML_FRAGMENT_ID) {
@@ -672,12 +676,15 @@ void XmlSigParser::readReference(xmlNodePtr refNode) {
         XmlTransforms chain;
         uint32_t pending = XML_DATA_NODE;
         XmlNodeTrees* trees = nullptr;
+        XmlXPathTransform* filter = nullptr;
         if (pointed) {
           trees = new XmlNodeTrees(pointed.get());
           chain.add(trees);
           pending = XML_DATA_NODESET;
         }
         xmlNodePtr envelopedLeftOut = nullptr;  // an enveloped transform the selection stands for
+        const bool wholeTarget =
+            ref->target && ref->target == reinterpret_cast<xmlNodePtr>(root->doc);
         for (const TransformStep& s : steps) {
           int32_t k = s.param.kind;
           if (k == XML_TK_ENVELOPED) {
@@ -694,9 +701,18 @@ void XmlSigParser::readReference(xmlNodePtr refNode) {
               throw TalApiException(xmlrc::TRANSFORM_FAILED);
             auto* xp = new XmlXPathTransform(firstElement(s.element->children), s.param.expression);
             chain.add(xp);
+            filter = xp;
             if (transformsNode->nsDef && !transformsNode->nsDef->prefix)
               xp->addNamespace(std::string(xmlc::PFX_DSIG), std::string(xmlc::NS_DSIG));
-            if (whole) {
+            // The enveloped filters signers write, alone over the whole document
+            // but for a canonicalisation after them, are served in one walk.
+            xp->allowRecognised = (whole || wholeTarget) && !trees && !envelopedLeftOut &&
+                                  &s == &steps.front() &&
+                                  (steps.size() == 1 ||
+                                   (steps.size() == 2 && isCanonicalisation(steps[1].param.kind)));
+            if (xp->allowRecognised && !whole) {
+              // The whole document's subtree restricts nothing.
+            } else if (whole) {
               // Its input is the whole document: nothing of it is left out but by
               // rules, so an enveloped transform before it becomes one again.
               start = nullptr;
@@ -740,6 +756,9 @@ void XmlSigParser::readReference(xmlNodePtr refNode) {
         feed(*ref, chain.outputBytes(), chain.outputLength());
         if (workBudget()->exhausted()) throw TalApiException(xmlrc::TRANSFORM_FAILED);
         ref->digest->finishComputed();
+        xmlNodePtr apex = nullptr, hole = nullptr;
+        if (filter && filter->wholeElements(apex, hole) && !apex)
+          ref->filterLeavesOut = filter->signaturesLeftOut() ? 2 : hole == signatureNode ? 1 : 0;
       }
     } catch (const TalApiException& e) {
       // Structural faults wrote their own line already; a failed chain has not.
@@ -988,6 +1007,16 @@ bool isSignedObject(const XmlRef& r) {
 }
 }  // namespace
 
+// Whether the document holds a signature outside this one's subtree.
+bool XmlSigParser::otherSignature(xmlNodePtr document) const {
+  xmlDocPtr doc = reinterpret_cast<xmlDocPtr>(document);
+  for (xmlNodePtr n = doc->children; n;) {
+    if (n != signatureNode && isIn(n, xmlc::DS_SIGNATURE, xmlc::NS_DSIG)) return true;
+    n = xmlNextInDocument(n, doc, n->type == XML_ELEMENT_NODE && n != signatureNode);
+  }
+  return false;
+}
+
 int32_t XmlSigParser::countSignedObjects() const {
   int32_t n = 0;
   for (const XmlRef* r : references.items)
@@ -1004,9 +1033,13 @@ int32_t XmlSigParser::saveSignedObject(int32_t index, GenericFile* out) const {
       // The whole document: its element, less this signature where the digest
       // left it out (always for an empty URI, else by the enveloped transform).
       // A filter would make it content nobody signed.
+      // A filter recognised as the enveloped transform's selection is one: the
+      // one leaving out every signature only where no other one stands.
       bool enveloped = false;
       for (int32_t k : r->transforms) {
-        if (k == XML_TK_ENVELOPED)
+        if (k == XML_TK_ENVELOPED ||
+            (k == XML_TK_XPATH && (r->filterLeavesOut == 1 ||
+                                   (r->filterLeavesOut == 2 && !otherSignature(r->target)))))
           enveloped = true;
         else if (!isCanonicalisation(k))
           return xmlrc::EMPTY_TRANSFORM;

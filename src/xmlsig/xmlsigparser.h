@@ -103,6 +103,9 @@ class XmlRef : public Reference {
   xmlNodePtr target = nullptr;
   // Application data (not the KeyInfo or SignedProperties reference).
   bool applicationData = false;
+  // An XPath filter recognised as leaving out, of the whole document, this
+  // signature (1) or every signature (2); 0 otherwise.
+  uint8_t filterLeavesOut = 0;
   std::unique_ptr<MessageDigestXml> digest;
   // The canonical octets digested (kept only when asked for: tests, reports).
   std::string octets;
@@ -208,6 +211,7 @@ class XmlSigParser : public XmlSignature {
   int32_t saveSignedObject(int32_t index, GenericFile* out) const;
 
  private:
+  bool otherSignature(xmlNodePtr document) const;
   [[noreturn]] void fault(const char* message, int32_t code);
   void walk(xmlNodePtr signature);
   void readSignedInfo();

@@ -155,6 +155,10 @@ class XmlLibxmlWork {
 };
 const uint32_t XML_NET_TICKS = 64;
 
+// The units every budget on this thread has accepted so far (saturating): a
+// test reads it before and after a verification to see what that cost.
+uint64_t xmlWorkUnitsCharged();
+
 // For tests, without a clock: the net's check reports the net passed at its
 // `checks`-th call on this thread from now (once; 0 disarms).
 void xmlLibxmlNetTripAfter(long checks);
@@ -181,6 +185,10 @@ class XmlNodeFilter {
   // namespaces and children): the subtree of apex (the whole document when
   // null) less the subtree of hole (nothing when null). False otherwise.
   virtual bool wholeElements(xmlNodePtr& /*apex*/, xmlNodePtr& /*hole*/) const { return false; }
+  // With wholeElements: every element named Signature in the XML-DSig
+  // namespace is left out too, with its subtree (a filter that excludes every
+  // signature of the document, not only the one holding it).
+  virtual bool signaturesLeftOut() const { return false; }
 };
 
 // Nodes outside the XPath data model (the DTD and its declarations, entity

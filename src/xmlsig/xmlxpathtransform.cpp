@@ -3,8 +3,10 @@
 #include "base/commonerror.h"
 #include "base/talexception.h"
 #include "xmlsig/xmlc14transform.h"
+#include "xmlsig/xmlconst.h"
 #include "xmlsig/xmlmemcharge.h"
 #include "xmlsig/xmlmisc.h"
+#include "xmlsig/xmlwalk.h"
 #include "xmlsig/xmlxpointerbound.h"
 
 #include <libxml/globals.h>
@@ -203,6 +205,47 @@ uint64_t namespacesInScope(xmlNodePtr element, std::vector<xmlNsPtr>& out) {
     }
   return work;
 }
+// The expression with the white space between its tokens dropped; empty when
+// white space stands between two name characters (no recognised text has it).
+std::string withoutSpace(const std::string& text) {
+  auto nameChar = [](unsigned char c) {
+    return c >= 0x80 || isalnum(c) || c == '-' || c == '_' || c == '.' || c == ':';
+  };
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    if (!isXmlSpace(static_cast<xmlChar>(text[i]))) {
+      out += text[i++];
+      continue;
+    }
+    while (i < text.size() && isXmlSpace(static_cast<xmlChar>(text[i]))) ++i;
+    if (!out.empty() && i < text.size() && nameChar(static_cast<unsigned char>(out.back())) &&
+        nameChar(static_cast<unsigned char>(text[i])))
+      return std::string();
+  }
+  return out;
+}
+
+// The prefix P when text is pattern with each '%' standing for P (one prefix
+// throughout); empty otherwise.
+std::string onePrefix(const std::string& text, const std::string& pattern) {
+  const size_t at = pattern.find('%');
+  if (at == std::string::npos || text.compare(0, at, pattern, 0, at) != 0) return std::string();
+  const size_t colon = text.find(':', at);
+  if (colon == std::string::npos || colon == at) return std::string();
+  const std::string prefix = text.substr(at, colon - at);
+  std::string expected;
+  for (char c : pattern) c == '%' ? expected += prefix : expected += c;
+  return expected == text ? prefix : std::string();
+}
+
+// The nearest declaration of prefix in scope of element, read from the tree
+// (libxml2's search may add the xml namespace to the document).
+const xmlChar* namespaceInScope(xmlNodePtr element, const std::string& prefix) {
+  for (xmlNodePtr n = element; n && n->type == XML_ELEMENT_NODE; n = n->parent)
+    for (xmlNsPtr d = n->nsDef; d; d = d->next)
+      if (d->prefix && prefix == reinterpret_cast<const char*>(d->prefix)) return d->href;
+  return nullptr;
+}
 }  // namespace
 
 void xmlStopXPathEvaluation(void* context) {
@@ -247,8 +290,44 @@ void XmlXPathTransform::release() {
   prepared = false;
 }
 
+XmlXPathTransform::Form XmlXPathTransform::recognise() const {
+  static const std::string enclosingSignature =
+      "count(ancestor-or-self::%:Signature|here()/ancestor::%:Signature[1])>"
+      "count(ancestor-or-self::%:Signature)";
+  static const std::string everySignature = "not(ancestor-or-self::%:Signature)";
+  const std::string text = withoutSpace(expression);
+  Form found = Form::ENCLOSING_SIGNATURE;
+  std::string prefix = onePrefix(text, enclosingSignature);
+  if (prefix.empty()) {
+    found = Form::EVERY_SIGNATURE;
+    prefix = onePrefix(text, everySignature);
+  }
+  if (prefix.empty() || xmlValidateNCName(BAD_CAST prefix.c_str(), 0) != 0) return Form::GENERAL;
+  const xmlChar* uri = namespaceInScope(contextNode, prefix);
+  if (!uri || !xmlStrEqual(uri, BAD_CAST xmlc::NS_DSIG.data())) return Form::GENERAL;
+  return found;
+}
+
+bool XmlXPathTransform::wholeElements(xmlNodePtr& apex, xmlNodePtr& hole) const {
+  if (!prepared || form == Form::GENERAL) return false;
+  apex = nullptr;
+  hole = form == Form::ENCLOSING_SIGNATURE ? enclosing : nullptr;
+  return true;
+}
+
 int XmlXPathTransform::visible(xmlNodePtr node, xmlNodePtr parent) {
   if (!prepared || failed != 0 || !node || xmlOutsideDataModel(node)) return 0;
+  if (form == Form::ENCLOSING_SIGNATURE) return enclosingTree.contains(node, parent) ? 0 : 1;
+  if (form == Form::EVERY_SIGNATURE) {
+    // A namespace or attribute node by its element (an attribute's namespace names the attribute).
+    xmlNodePtr n = node->type == XML_NAMESPACE_DECL ? parent : node;
+    if (n && n->type == XML_ATTRIBUTE_NODE) n = n->parent;
+    uint64_t looked = 1;
+    for (; n && n->type != XML_DOCUMENT_NODE; n = n->parent, ++looked)
+      if (xmlwalk::isIn(n, xmlc::DS_SIGNATURE, xmlc::NS_DSIG)) break;
+    if (!spendOn->charge(looked)) failed = xmlrc::TRANSFORM_FAILED;
+    return n && n->type != XML_DOCUMENT_NODE ? 0 : 1;
+  }
   XmlWorkBudget& b = *spendOn;
   xmlNodePtr context = node;
   xmlNs copy;
@@ -290,6 +369,8 @@ int XmlXPathTransform::visible(xmlNodePtr node, xmlNodePtr parent) {
 void XmlXPathTransform::apply() {
   release();
   failed = 0;
+  form = Form::GENERAL;
+  enclosing = nullptr;
   ownBudget.reset();
   spendOn = budget;
   if (!spendOn) {
@@ -300,6 +381,23 @@ void XmlXPathTransform::apply() {
       expression.size() > XML_MAX_EXPRESSION_LENGTH || expression.find('\0') != std::string::npos)
     throw TalApiException(xmlrc::TRANSFORM_FAILED);
   xmlDocPtr doc = contextNode->doc;
+  if (allowRecognised) {
+    // Read once; the canonicaliser's walk pays for the selection as it goes.
+    if (!spendOn->charge(expression.size() / 8 + 1)) throw TalApiException(xmlrc::TRANSFORM_FAILED);
+    form = recognise();
+    // here()'s signature is the nearest one above the expression's element:
+    // without one the filter selects nothing, which the general road answers.
+    for (xmlNodePtr n = contextNode->parent;
+         form == Form::ENCLOSING_SIGNATURE && n && n->type == XML_ELEMENT_NODE && !enclosing;
+         n = n->parent)
+      if (xmlwalk::isIn(n, xmlc::DS_SIGNATURE, xmlc::NS_DSIG)) enclosing = n;
+    if (form == Form::ENCLOSING_SIGNATURE && !enclosing) form = Form::GENERAL;
+    if (form != Form::GENERAL) {
+      enclosingTree = XmlSubtree(enclosing);
+      prepared = true;
+      return;
+    }
+  }
   // Each node of the filter's input is one evaluation: the bound of them all
   // is refused before anything runs when past the cap or what the budget has
   // left, and each evaluation charges its share (the search below and the

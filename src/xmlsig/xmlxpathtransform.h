@@ -5,6 +5,7 @@
 // attribute and namespace node of the document, is never built as a node set.
 #pragma once
 
+#include "xmlsig/xmlc14transform.h"
 #include "xmlsig/xmltransform.h"
 
 #include <map>
@@ -28,6 +29,16 @@ class XmlXPathTransform : public XmlTransform, public XmlNodeFilter {
     namespaces.emplace(prefix, uri);
   }
   int visible(xmlNodePtr node, xmlNodePtr parent) override;
+  // The two filters signers use for an enveloped signature, when recognised:
+  // the whole document less the subtree of the signature holding the filter
+  // (the W3C's here() filter), or less every signature's (not(ancestor-or-self
+  // ::ds:Signature)), each with a prefix bound to the XML-DSig namespace in
+  // scope of contextNode. The canonicaliser then serves them in one walk,
+  // without libxml2's XPath; only a caller that gives the filter the whole
+  // document as input, and nothing after it but a canonicalisation, may allow it.
+  bool wholeElements(xmlNodePtr& apex, xmlNodePtr& hole) const override;
+  bool signaturesLeftOut() const override { return form == Form::EVERY_SIGNATURE; }
+  bool allowRecognised = false;
   int32_t failure() const override { return failed; }
   // The budget apply() found: the chain's it ran in (which the rule keeps
   // charging after the chain returns, so the chain's or caller's budget must
@@ -42,6 +53,12 @@ class XmlXPathTransform : public XmlTransform, public XmlNodeFilter {
  private:
   void release();
 
+  enum class Form { GENERAL, ENCLOSING_SIGNATURE, EVERY_SIGNATURE };
+  Form recognise() const;
+
+  Form form = Form::GENERAL;
+  xmlNodePtr enclosing = nullptr;  // the signature holding contextNode
+  XmlSubtree enclosingTree;
   xmlXPathContextPtr ctxt = nullptr;
   xmlXPathCompExprPtr comp = nullptr;
   bool prepared = false;

@@ -50,6 +50,24 @@ Outcome enveloped(xmlNodePtr transform, xmlNodePtr start, bool comments, bool ex
   return o;
 }
 
+// A signer's certificate, as an xmlsec1-signed fixture carries it: its KeyInfo.
+std::string fixtureKeyInfo() {
+  const std::string signed_ = readFixture("sig/enveloped-rsa256.xml");
+  size_t from = signed_.find("<KeyInfo>"), to = signed_.find("</KeyInfo>");
+  return to == std::string::npos ? std::string() : signed_.substr(from, to + 10 - from);
+}
+
+// Parses the signature, its references digested and their octets kept: the
+// parser's result, and its report.
+int32_t parseKeepingOctets(XmlSigParser& parser, xmlNodePtr signature, std::string& text) {
+  parser.keepOctets = true;
+  MemFile sink;
+  ReportStream report(&sink);
+  int32_t rc = parser.parse(&report, signature);
+  text.assign(reinterpret_cast<const char*>(sink.data()), static_cast<size_t>(sink.length()));
+  return rc;
+}
+
 // Collects what a canonicaliser writes, and the size of each write.
 struct Blocks : XmlOctetSink {
   void write(const uint8_t* b, size_t n) override {
@@ -220,6 +238,96 @@ TEST(XmlC14Writer, SameOctetsAsLibxml2OnCorners) {
 }
 
 // Known answers of the corners that decide the namespace axis.
+// The enveloped filters signers write, recognised and served by our
+// canonicaliser in one walk, against the same expressions evaluated by
+// libxml2's XPath node by node and canonicalised by libxml2: here()'s filter
+// leaves out only the signature holding it, not(ancestor-or-self::ds:Signature)
+// every signature; comments as the canonicalisation asks. Texts that differ
+// from the two (another binding, another prefix in one place, more after them)
+// take the general road.
+TEST(XmlC14Writer, RecognisedEnvelopedFiltersSelectAsLibxml2sXPath) {
+  const std::string DS = "http://www.w3.org/2000/09/xmldsig#";
+  const std::string filter = "<ds:Transform Algorithm=\"http://www.w3.org/TR/1999/REC-xpath-19991116\">"
+                             "<ds:XPath@D>@E</ds:XPath></ds:Transform>";
+  const std::string docs[] = {
+      // Enveloped, a counter-signature inside it, another signature beside it
+      // under another prefix, comments and instructions around.
+      "<?pi before?><!-- before --><r xmlns=\"urn:r\" xmlns:p=\"urn:p\" xml:lang=\"pl\">"
+      "<p:a k=\"1\">t<!-- in --></p:a><ds:Signature xmlns:ds=\"" + DS + "\" Id=\"outer\">"
+      "<ds:SignedInfo><ds:Reference URI=\"\"><ds:Transforms>" + filter +
+      "</ds:Transforms></ds:Reference></ds:SignedInfo><ds:Object><ds:Signature Id=\"counter\">"
+      "<ds:SignedInfo>c</ds:SignedInfo></ds:Signature></ds:Object></ds:Signature>"
+      "<q:Signature xmlns:q=\"" + DS + "\"><q:SignedInfo>x</q:SignedInfo></q:Signature>"
+      "<b xmlns=\"\">z<!-- last --></b></r><!-- after -->",
+      // Enveloping: the signature is the document element.
+      "<!-- c --><ds:Signature xmlns:ds=\"" + DS + "\"><ds:SignedInfo><ds:Transforms>" + filter +
+      "</ds:Transforms></ds:SignedInfo><ds:Object><o>v</o></ds:Object></ds:Signature>",
+      // The filter inside a counter-signature: here() names the inner one.
+      "<r><Signature xmlns=\"" + DS + "\"><SignedInfo/><Object><x/><Signature Id=\"in\">"
+      "<ds:SignedInfo xmlns:ds=\"" + DS + "\"><ds:Transforms>" + filter +
+      "</ds:Transforms></ds:SignedInfo></Signature><y>w</y></Object></Signature><z/></r>",
+  };
+  const std::string dsig = " xmlns:dsig=\"" + DS + "\"";
+  const std::string here =
+      "\n   count(ancestor-or-self::dsig:Signature |\n   here()/ancestor::dsig:Signature[1]) >"
+      "\n   count(ancestor-or-self::dsig:Signature)";
+  const struct {
+    std::string declaration, expression;
+    bool recognised;
+  } filters[] = {
+      {dsig, here, true},
+      {"", "not(ancestor-or-self::ds:Signature)", true},
+      {"", " not( ancestor-or-self::ds:Signature )\n", true},
+      {" xmlns:ds=\"urn:other\"", "not(ancestor-or-self::ds:Signature)", false},
+      {"", "not(ancestor-or-self::ds:Signature) and true()", false},
+      {dsig, "count(ancestor-or-self::dsig:Signature | here()/ancestor::ds:Signature[1]) > "
+             "count(ancestor-or-self::dsig:Signature)", false},
+  };
+  for (const std::string& shape : docs)
+    for (const auto& f : filters) {
+      std::string text = shape;
+      text.replace(text.find("@D"), 2, f.declaration);
+      std::string escaped = f.expression;
+      for (size_t at; (at = escaped.find('>')) != std::string::npos;) escaped.replace(at, 1, "&gt;");
+      text.replace(text.find("@E"), 2, escaped);
+      ParsedDoc d(text);
+      ASSERT_EQ(d.rc, 0) << text;
+      xmlNodePtr xpath = nullptr;
+      for (xmlNodePtr n = d.holder.root; n && !xpath;
+           n = xmlNextInDocument(n, d.holder.doc, n->type == XML_ELEMENT_NODE))
+        if (n->type == XML_ELEMENT_NODE && xmlStrEqual(n->name, BAD_CAST "XPath")) xpath = n;
+      ASSERT_NE(xpath, nullptr);
+      for (int form = 0; form < 4; ++form) {
+        bool comments = form & 1, exclusive = form & 2;
+        auto run = [&](bool recognise, bool& oneWalk, bool libxml = false) {
+          XmlTransforms chain;
+          auto* xp = new XmlXPathTransform(xpath, f.expression);
+          xp->allowRecognised = recognise;
+          chain.add(xp);
+          auto* c = new XmlC14NodeSetTransform(d.holder.doc, comments, exclusive);
+          c->throughLibxml = !recognise || libxml;
+          chain.add(c);
+          Outcome o{codeOf([&] { chain.applyToNode(nullptr); }), ""};
+          if (o.rc == 0) o.octets = outputOf(chain);
+          xmlNodePtr apex = nullptr, hole = nullptr;
+          oneWalk = xp->wholeElements(apex, hole);
+          return o;
+        };
+        bool oneWalk = false, general = false, asked = false;
+        Outcome ours = run(true, oneWalk);
+        // The recognised rule asked node by node, as libxml2's canonicaliser asks.
+        EXPECT_EQ(run(true, asked, true), ours) << text << " form " << form;
+        FullRoadScope full;
+        Outcome theirs = run(false, general);
+        EXPECT_EQ(oneWalk, f.recognised) << f.expression;
+        EXPECT_FALSE(general);
+        EXPECT_EQ(ours.rc, 0) << text;
+        EXPECT_EQ(ours, theirs) << text << " form " << form << "\n" << ours.octets << "\n"
+                                << theirs.octets;
+      }
+    }
+}
+
 TEST(XmlC14Writer, NamespaceAxis) {
   static const char kExclusiveExample[] =
       "<n0:local xmlns:n0=\"foo:bar\" xmlns:n3=\"ftp://example.org\">\n"
@@ -355,20 +463,13 @@ TEST(XmlC14Writer, ParserDigestsWhileCanonicalising) {
       sha256 +
       "<DigestValue>AAAA</DigestValue></Reference></SignedInfo>"
       "<SignatureValue>AAAA</SignatureValue>";
-  // A signer's certificate, as an xmlsec1-signed fixture carries it.
-  const std::string signed_ = readFixture("sig/enveloped-rsa256.xml");
-  size_t from = signed_.find("<KeyInfo>"), to = signed_.find("</KeyInfo>");
-  ASSERT_NE(to, std::string::npos);
-  doc += signed_.substr(from, to + 10 - from) + "</Signature></r>";
+  doc += fixtureKeyInfo() + "</Signature></r>";
   ParsedDoc d(doc);
   ASSERT_EQ(d.rc, 0);
   xmlNodePtr signature = findElement(d.holder.root, "Signature", xmlc::NS_DSIG.data(), -1);
   XmlSigParser parser(d.holder.root, {}, 1);
-  parser.keepOctets = true;
-  MemFile sink;
-  ReportStream report(&sink);
-  ASSERT_EQ(parser.parse(&report, signature), 0) << std::string(
-      reinterpret_cast<const char*>(sink.data()), static_cast<size_t>(sink.length()));
+  std::string report;
+  ASSERT_EQ(parseKeepingOctets(parser, signature, report), 0) << report;
   ASSERT_EQ(parser.references.items.size(), 2u);
   const XmlRef* whole = parser.references.items.front();
   const XmlRef* subtree = parser.references.items.back();
@@ -407,6 +508,90 @@ TEST(XmlC14Writer, ParserDigestsWhileCanonicalising) {
 // attribute values, names and escapes of lengths around the block size and
 // the short-copy threshold, each run compared with libxml2's octets and
 // collected from blocks of whatever sizes the writer hands over.
+// The signature parser serves a recognised filter in one walk only alone over
+// the whole document (URI="" or "#xpointer(/)"), with a canonicalisation
+// after it; with another transform it takes the general road. Every form
+// digests what libxml2's XPath and canonicaliser make of it, comments as
+// the URI keeps them, and hands out as its signed object what it digested.
+TEST(XmlC14Writer, ParserServesRecognisedFiltersAlone) {
+  const std::string DS = "http://www.w3.org/2000/09/xmldsig#";
+  const std::string xpath = "<Transform Algorithm='http://www.w3.org/TR/1999/REC-xpath-19991116'>"
+                            "<XPath xmlns:dsig='" + DS + "'>";
+  const std::string here = xpath +
+                           "count(ancestor-or-self::dsig:Signature | "
+                           "here()/ancestor::dsig:Signature[1]) &gt; "
+                           "count(ancestor-or-self::dsig:Signature)</XPath></Transform>";
+  const std::string every = xpath + "not(ancestor-or-self::dsig:Signature)</XPath></Transform>";
+  const std::string env = "<Transform Algorithm='" + DS + "enveloped-signature'/>";
+  const std::string c14n = "<Transform Algorithm='http://www.w3.org/TR/2001/REC-xml-c14n-20010315'/>";
+  const std::string c14nc = "<Transform Algorithm='http://www.w3.org/TR/2001/REC-xml-c14n-20010315"
+                            "#WithComments'/>";
+  const struct {
+    const char* uri;
+    std::string transforms;
+    uint8_t leavesOut;  // what the parser recorded: 0 the general road
+    bool saved;         // handed out as the signed object
+  } refs[] = {
+      {"", here + c14n, 1, true},
+      {"", every + c14n, 2, false},  // another signature stands beside it
+      {"#xpointer(/)", here + c14nc, 1, true},
+      {"#xpointer(/descendant-or-self::node())", env + c14nc, 0, true},
+      {"", env + here + c14n, 0, false},
+      {"", here + env + c14n, 0, false},
+  };
+  std::string doc = "<r xmlns='urn:r' xmlns:x='urn:x'><!-- c --><x:e a='1'>t</x:e>"
+                    "<s:Signature xmlns:s='" + DS + "'><s:SignedInfo>o</s:SignedInfo></s:Signature>"
+                    "<Signature xmlns='" + DS + "'><SignedInfo>"
+                    "<CanonicalizationMethod Algorithm='http://www.w3.org/2001/10/xml-exc-c14n#'/>"
+                    "<SignatureMethod Algorithm='http://www.w3.org/2001/04/xmldsig-more#rsa-sha256'/>";
+  for (const auto& r : refs)
+    doc += std::string("<Reference URI='") + r.uri + "'><Transforms>" + r.transforms +
+           "</Transforms><DigestMethod Algorithm='http://www.w3.org/2001/04/xmlenc#sha256'/>"
+           "<DigestValue>AAAA</DigestValue></Reference>";
+  doc += "</SignedInfo><SignatureValue>AAAA</SignatureValue>";
+  doc += fixtureKeyInfo() + "</Signature><!-- d --></r>";
+  ParsedDoc d(doc);
+  ASSERT_EQ(d.rc, 0);
+  xmlNodePtr signature = findElement(d.holder.root, "Signature", xmlc::NS_DSIG.data(), -1);
+  ASSERT_EQ(xmlStrEqual(signature->parent->name, BAD_CAST "r"), 1);
+  while (signature->ns->prefix) signature = signature->next;
+  XmlSigParser parser(d.holder.root, {}, 1);
+  std::string report;
+  ASSERT_EQ(parseKeepingOctets(parser, signature, report), 0) << report;
+  ASSERT_EQ(parser.references.items.size(), std::size(refs));
+  // The general road: libxml2's XPath, node by node, and libxml2's canonicaliser.
+  xmlNodePtr filter = findElement(signature, "XPath", xmlc::NS_DSIG.data(), -1);
+  auto general = [&](const std::string& expression, bool comments) {
+    FullRoadScope full;
+    XmlTransforms chain;
+    chain.add(new XmlXPathTransform(filter, expression));
+    auto* c = new XmlC14NodeSetTransform(d.holder.doc, comments, false);
+    c->throughLibxml = 1;
+    chain.add(c);
+    chain.applyToNode(nullptr);
+    return outputOf(chain);
+  };
+  const std::string hereText = "count(ancestor-or-self::dsig:Signature | here()/ancestor::"
+                               "dsig:Signature[1]) > count(ancestor-or-self::dsig:Signature)";
+  const std::string lessThis = general(hereText, false);
+  const std::string expected[] = {lessThis, general("not(ancestor-or-self::dsig:Signature)", false),
+                                  general(hereText, true), "", lessThis, lessThis};
+  size_t i = 0;
+  for (const XmlRef* r : parser.references.items) {
+    SCOPED_TRACE(refs[i].uri + refs[i].transforms);
+    EXPECT_EQ(r->filterLeavesOut, refs[i].leavesOut);
+    EXPECT_EQ(r->octets, i == 3 ? expected[2] : expected[i]);
+    MemFile out;
+    EXPECT_EQ(parser.saveSignedObject(static_cast<int32_t>(i), &out), refs[i].saved ? 0 : 139);
+    ++i;
+  }
+  EXPECT_EQ(lessThis.find("<!--"), std::string::npos);
+  EXPECT_NE(expected[2].find("<!-- c -->"), std::string::npos);
+  EXPECT_NE(expected[1].find("x:e"), std::string::npos);
+  EXPECT_EQ(expected[1].find("s:Signature"), std::string::npos);
+  EXPECT_NE(lessThis.find("s:Signature"), std::string::npos);
+}
+
 TEST(XmlC14Writer, NoOctetLostAtBlockEdges) {
   std::string doc = "<r xmlns:n='urn:n'>";
   uint32_t seed = 7;

@@ -35,6 +35,9 @@
 #                              reference #xpointer(/descendant-or-self::node())
 #   upo-here-1mb.xml           (--forms) the same with the W3C's enveloped XPath filter
 #                              (here())
+#   make_upo.sh --forms-mb OUT MB
+#                              the five enveloped forms signers use over MB megabytes of
+#                              dense rows, made when a test runs (see formsmb)
 #   upo-bez-mime.xml           as xmlsec1 templates write an enveloping signature: the
 #                              object Id="Dokument" with no MimeType holds the receipt
 #                              element (default namespace) between white space, its
@@ -106,7 +109,8 @@ receipt() {
   python3 - "$@" <<'PY'
 import sys
 ref, digest = sys.argv[1], sys.argv[2]
-pad = int(sys.argv[3]) if len(sys.argv) > 3 else 0
+pad = float(sys.argv[3]) if len(sys.argv) > 3 else 0.0
+pad = int(pad) if pad.is_integer() else pad
 shape = sys.argv[4] if len(sys.argv) > 4 else 'elements'
 fields = [
   ("NazwaPodmiotuPrzyjmujacego", "Urząd Testowy Przyjmowania Deklaracji"),
@@ -133,6 +137,12 @@ if pad and shape == 'text':  # one large element: an attachment as base64 text i
   import base64, random
   data = random.Random(pad).randbytes(min(pad * 1000 * 1000, 9900000) // 77 * 57)
   out.append('  <pot:Zalacznik>%s</pot:Zalacznik>' % base64.encodebytes(data).decode().strip())
+elif pad and shape == 'dense':  # dense rows: small elements with attributes and text, a comment
+  line = ('  <pot:W Lp="%d" T="K"><pot:K>%05d</pot:K><pot:N>Wpis %d</pot:N>'
+          '<pot:S w="PLN">%d.%02d</pot:S></pot:W>')
+  rows = int(pad * 1024 * 1024) // (len(line) + 10)
+  out += [line % (i, i % 100000, i, i % 9973, i % 100) for i in range(rows)]
+  out.insert(len(out) // 2, '  <!-- wiersz kontrolny: comments stay only in the XPointer forms -->')
 elif pad:  # many small elements, as a long list of entries would be
   line = '  <pot:Pozycja Lp="%d"><pot:Opis>Wpis rejestru przyjetych dokumentow</pot:Opis></pot:Pozycja>'
   out += [line % i for i in range(pad * 1024 * 1024 // (len(line) + 6))]
@@ -495,31 +505,28 @@ if [ "${1:-}" = "--namespaces" ]; then
   exit 0
 fi
 
-# forms: receipts of about 1 MB (some 10,800 entries) in the enveloped forms signers use: an
-# XPointer to the whole document (upo-xpointer-1mb.xml) and the W3C's enveloped XPath
-# filter with here() (upo-here-1mb.xml), each with the enveloped-signature transform's
-# effect and C14N; checked by xmlsec1.
-forms() {
-  sha256=$(openssl dgst -sha256 -r deklaracja.xml | cut -c1-64 | tr a-f A-F)
-  for form in xpointer here; do
-    receipt "$(printf 'forms-%s' "$form" | sha1sum | cut -c1-32)" "$sha256" 1 elements > "$W/$form.receipt"
-    template signer-rsa rsa-sha256 2026-11-02T09:15:00Z "$W/$form.receipt" "$W/$form.tmpl"
-    python3 - "$W/$form.tmpl" "$W/$form.receipt" "$form" <<'PY'
+# enveloping FORM TEMPLATE RECEIPT OUT: the template with the receipt element as the document
+# holding the signature, whose reference to it takes the enveloped FORM: env (URI="" with the
+# enveloped transform), root (#xpointer(/) with it), xpointer (#xpointer(/descendant-or-self::
+# node()) with it) or here (URI="" with the W3C's filter with here()); then C14N.
+enveloping() {
+  python3 - "$@" <<'PY'
 import sys, re
-text = open(sys.argv[1], encoding='utf-8').read()
-receipt = open(sys.argv[2], encoding='utf-8').read()
-form = sys.argv[3]
+form = sys.argv[1]
+text = open(sys.argv[2], encoding='utf-8').read()
+receipt = open(sys.argv[3], encoding='utf-8').read()
 ENV = 'http://www.w3.org/2000/09/xmldsig#enveloped-signature'
 C14N = 'http://www.w3.org/TR/2001/REC-xml-c14n-20010315'
 XPATH = 'http://www.w3.org/TR/1999/REC-xpath-19991116'
 HERE = ('count(ancestor-or-self::ds:Signature | here()/ancestor::ds:Signature[1]) &gt; '
         'count(ancestor-or-self::ds:Signature)')
-if form == 'xpointer':
-  ref = ('<ds:Reference URI="#xpointer(/descendant-or-self::node())"><ds:Transforms>'
-         '<ds:Transform Algorithm="%s"/><ds:Transform Algorithm="%s"/></ds:Transforms>' % (ENV, C14N))
-else:
+if form == 'here':
   ref = ('<ds:Reference URI=""><ds:Transforms><ds:Transform Algorithm="%s"><ds:XPath>%s</ds:XPath>'
          '</ds:Transform><ds:Transform Algorithm="%s"/></ds:Transforms>' % (XPATH, HERE, C14N))
+else:
+  uri = {'env': '', 'root': '#xpointer(/)', 'xpointer': '#xpointer(/descendant-or-self::node())'}[form]
+  ref = ('<ds:Reference URI="%s"><ds:Transforms>'
+         '<ds:Transform Algorithm="%s"/><ds:Transform Algorithm="%s"/></ds:Transforms>' % (uri, ENV, C14N))
 text = text.replace('<?xml version="1.0" encoding="UTF-8"?>\n', '', 1).rstrip('\n')
 text, n = re.subn(r'<ds:Reference URI="#Dokument-0"[^>]*><ds:Transforms>.*?</ds:Transforms>',
                   lambda m: ref, text, 1, re.S)
@@ -531,13 +538,127 @@ assert n == 1
 end = '</pot:Potwierdzenie>'
 assert receipt.count(end) == 1
 doc = '<?xml version="1.0" encoding="UTF-8"?>\n' + receipt.replace(end, text + end) + '\n'
-open(sys.argv[1], 'w', encoding='utf-8', newline='').write(doc)
+open(sys.argv[4], 'w', encoding='utf-8', newline='').write(doc)
 PY
+}
+
+# forms: receipts of about 1 MB (some 10,800 entries) in the enveloped forms signers use: an
+# XPointer to the whole document (upo-xpointer-1mb.xml) and the W3C's enveloped XPath
+# filter with here() (upo-here-1mb.xml), each with the enveloped-signature transform's
+# effect and C14N; checked by xmlsec1.
+forms() {
+  sha256=$(openssl dgst -sha256 -r deklaracja.xml | cut -c1-64 | tr a-f A-F)
+  for form in xpointer here; do
+    receipt "$(printf 'forms-%s' "$form" | sha1sum | cut -c1-32)" "$sha256" 1 elements > "$W/$form.receipt"
+    template signer-rsa rsa-sha256 2026-11-02T09:15:00Z "$W/$form.receipt" "$W/$form.tmpl"
+    enveloping "$form" "$W/$form.tmpl" "$W/$form.receipt" "$W/$form.tmpl"
     sign signer-rsa "$W/$form.tmpl" "$W/$form.signed"
     unsigned "$W/$form.signed" "upo-$form-1mb.xml" intermediate-revoked
     check yes "upo-$form-1mb.xml" intermediate-revoked
   done
 }
+
+# formsmb OUT MB: the five enveloped forms signers use over a receipt of MB megabytes of
+# dense rows (with one comment), made when a test runs (too large to keep):
+#   OUT/upo-form-env.xml        URI="" with the enveloped-signature transform
+#   OUT/upo-form-root.xml       URI="#xpointer(/)" with it (the comment digested)
+#   OUT/upo-form-nodes.xml      URI="#xpointer(/descendant-or-self::node())" with it
+#   OUT/upo-form-not.xml        URI="" with the XPath filter not(ancestor-or-self::ds:Signature)
+#   OUT/upo-form-here.xml       URI="" with the W3C's filter with here(), as signers write it
+# xmlsec1 signs the first two; the others select what they select, so their reference is
+# written over a copy, and SignedInfo signed again by openssl (xmlsec1's XPath over megabytes
+# takes minutes). Small receipts (under 1 MB) are all checked by xmlsec1.
+formsmb() {
+  out=$1 mb=$2
+  sha256=$(openssl dgst -sha256 -r deklaracja.xml | cut -c1-64 | tr a-f A-F)
+  receipt "$(printf 'forms-mb' | sha1sum | cut -c1-32)" "$sha256" "$mb" dense > "$W/mb.receipt"
+  template signer-rsa rsa-sha256 2026-11-02T09:15:00Z "$W/mb.receipt" "$W/mb.tmpl"
+  for form in env root; do
+    enveloping "$form" "$W/mb.tmpl" "$W/mb.receipt" "$W/$form.tmpl"
+    sign signer-rsa "$W/$form.tmpl" "$W/$form.signed"
+  done
+  for form in nodes not here; do
+    case $form in nodes) from=root ;; *) from=env ;; esac
+    python3 - "$W/$from.signed" "$form" "$W/$form.tmpl" "$W/$form.si" <<'PY'
+import sys, re
+from xml.dom import minidom
+text = open(sys.argv[1], encoding='utf-8').read()
+form = sys.argv[2]
+XPATH = 'http://www.w3.org/TR/1999/REC-xpath-19991116'
+C14N = 'http://www.w3.org/TR/2001/REC-xml-c14n-20010315'
+DS = 'http://www.w3.org/2000/09/xmldsig#'
+ENV = '<ds:Transform Algorithm="http://www.w3.org/2000/09/xmldsig#enveloped-signature"/>'
+if form == 'nodes':
+  old, new = '<ds:Reference URI="#xpointer(/)">', '<ds:Reference URI="#xpointer(/descendant-or-self::node())">'
+else:
+  filt = ('not(ancestor-or-self::ds:Signature)' if form == 'not' else
+          # XML-DSig's own example, as signers copy it
+          '\n   count(ancestor-or-self::dsig:Signature |\n   here()/ancestor::dsig:Signature[1]) &gt;'
+          '\n   count(ancestor-or-self::dsig:Signature)')
+  decl = ' xmlns:dsig="%s"' % DS if form == 'here' else ''
+  old, new = ENV, '<ds:Transform Algorithm="%s"><ds:XPath%s>%s</ds:XPath></ds:Transform>' % (XPATH, decl, filt)
+assert text.count(old) == 1
+text = text.replace(old, new)
+# Canonical XML of SignedInfo: the namespaces in scope (the receipt's and the
+# signature's) on it, each other declaration where it changes one; attributes
+# (none namespaced) by name; empty elements as pairs; text escaped.
+scope = {}
+for tag in (re.search(r'<pot:Potwierdzenie\b[^>]*>', text).group(0), re.search(r'<ds:Signature\b[^>]*>', text).group(0)):
+  for p, v in re.findall(r'xmlns:([\w.-]+)="([^"]*)"', tag):
+    scope[p] = v
+si = re.search(r'<ds:SignedInfo\b.*?</ds:SignedInfo>', text, re.S).group(0)
+wrap = '<w %s>%s</w>' % (' '.join('xmlns:%s="%s"' % kv for kv in scope.items()), si)
+def esc(s, attr):
+  s = s.replace('&', '&amp;').replace('<', '&lt;')
+  if attr:
+    return s.replace('"', '&quot;').replace('\t', '&#x9;').replace('\n', '&#xA;').replace('\r', '&#xD;')
+  return s.replace('>', '&gt;').replace('\r', '&#xD;')
+def c14n(e, rendered, top):
+  own, attrs = {}, []
+  for name, value in e.attributes.items():
+    if name.startswith('xmlns:'):
+      own[name[6:]] = value
+    else:
+      assert name != 'xmlns' and ':' not in name
+      attrs.append((name, value))
+  visible = dict(scope, **own) if top else {p: v for p, v in own.items() if rendered.get(p) != v}
+  now = dict(rendered, **visible)
+  out = '<' + e.tagName
+  out += ''.join(' xmlns:%s="%s"' % (p, esc(v, True)) for p, v in sorted(visible.items()))
+  out += ''.join(' %s="%s"' % (n, esc(v, True)) for n, v in sorted(attrs)) + '>'
+  for c in e.childNodes:
+    if c.nodeType == c.ELEMENT_NODE:
+      out += c14n(c, now, False)
+    else:
+      assert c.nodeType == c.TEXT_NODE
+      out += esc(c.data, False)
+  return out + '</%s>' % e.tagName
+canonical = c14n(minidom.parseString(wrap).documentElement.firstChild, {}, True)
+open(sys.argv[3], 'w', encoding='utf-8', newline='').write(text)
+open(sys.argv[4], 'wb').write(canonical.encode('utf-8'))
+PY
+    openssl dgst -sha256 -sign "$P/signer-rsa.key" -out "$W/$form.sv" "$W/$form.si"
+    python3 - "$W/$form.tmpl" "$W/$form.sv" "$W/$form.signed" <<'PY'
+import sys, re, base64
+text = open(sys.argv[1], encoding='utf-8').read()
+value = base64.b64encode(open(sys.argv[2], 'rb').read()).decode()
+text, n = re.subn(r'(<ds:SignatureValue>)[^<]*(</ds:SignatureValue>)', lambda m: m.group(1) + value + m.group(2), text, 1)
+assert n == 1
+open(sys.argv[3], 'w', encoding='utf-8', newline='').write(text)
+PY
+  done
+  for form in env root nodes not here; do
+    unsigned "$W/$form.signed" "$out/upo-form-$form.xml" intermediate-revoked
+    if python3 -c "import sys; sys.exit(0 if float(sys.argv[1]) < 1 else 1)" "$mb"; then
+      check yes "$out/upo-form-$form.xml" intermediate-revoked
+    fi
+  done
+}
+
+if [ "${1:-}" = "--forms-mb" ]; then
+  formsmb "$2" "$3"
+  exit 0
+fi
 
 if [ "${1:-}" = "--forms" ]; then
   forms
