@@ -2,6 +2,7 @@
 // certificate is openssl's, tests/data/keys/make_roots.sh), read back privately and in place,
 // and what is refused.
 #include "keys/certdesc.h"
+#include "derbytes.h"
 #include "rootfiles.h"
 
 #include <gtest/gtest.h>
@@ -19,26 +20,8 @@ Bytes fileBytes(const char* name) {
   return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-// A TLV with a definite length in the shortest form.
-Bytes tlv(uint8_t tag, const Bytes& content) {
-  Bytes out{tag};
-  const size_t n = content.size();
-  if (n < 0x80) {
-    out.push_back(static_cast<uint8_t>(n));
-  } else if (n < 0x100) {
-    out.insert(out.end(), {0x81, static_cast<uint8_t>(n)});
-  } else {
-    out.insert(out.end(), {0x82, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)});
-  }
-  out.insert(out.end(), content.begin(), content.end());
-  return out;
-}
-
-Bytes cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
+using derbytes::cat;
+using derbytes::tlv;
 
 TEST(SignedCertificateWithDesc, WrittenAndReadBack) {
   const Bytes cert = fileBytes("root-a.der");

@@ -4,6 +4,7 @@
 #include "pki/keys/subpubkeyinfo.h"
 
 #include "base/workaccount.h"
+#include "derbytes.h"
 #include "pki/common/oids.h"
 
 #include <gtest/gtest.h>
@@ -13,28 +14,10 @@
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using Bytes = derbytes::Bytes;
 
-Bytes der(unsigned char tag, const Bytes& content) {
-  Bytes out{tag};
-  const size_t n = content.size();
-  if (n < 0x80) {
-    out.push_back(static_cast<unsigned char>(n));
-  } else {
-    Bytes len;
-    for (size_t v = n; v; v >>= 8) len.insert(len.begin(), static_cast<unsigned char>(v));
-    out.push_back(static_cast<unsigned char>(0x80 | len.size()));
-    out.insert(out.end(), len.begin(), len.end());
-  }
-  out.insert(out.end(), content.begin(), content.end());
-  return out;
-}
-
-Bytes cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
+Bytes der(unsigned char tag, const Bytes& content) { return derbytes::tlv(tag, content); }
+using derbytes::cat;
 
 // A positive INTEGER of `bits` bits, odd, its top bit set (a pattern, not a prime).
 Bytes number(unsigned bits) {
