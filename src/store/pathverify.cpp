@@ -515,6 +515,9 @@ int PathVerification::verifyPathNested(CertificatePath& path, const RevocationAr
   if (nesting == 1) {
     revocation->removeMarkedCrlItems();
     revocation->clearOcspCache();
+    // Whether or not this one collects: a context verifying on and on, each
+    // time refusing a forged CRL its receipts carry, would hold them all.
+    revocation->releaseDroppedCrls();
     if (collector) revocation->demoteVerifiedCrls();
   }
   const int count = path.GetCount();

@@ -546,10 +546,14 @@ bool RevocationManager::refuseCrl(const SignedCertRevList& crl) {
   return true;
 }
 
-void RevocationManager::demoteVerifiedCrls() {
-  // Called between verifications: nothing points at retired CRLs any more.
+void RevocationManager::releaseDroppedCrls() {
   retiredCrls.clear();
   refusedCrls.clear();
+}
+
+void RevocationManager::demoteVerifiedCrls() {
+  // Called between verifications: nothing points at retired CRLs any more.
+  releaseDroppedCrls();
   for (auto& v : verifiedCrls) {
     retire(pendingCrls,
            [&](const std::shared_ptr<SignedCertRevList>& c) { return sameSignatureValue(*c, *v); });

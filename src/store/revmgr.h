@@ -125,9 +125,10 @@ class RevocationManager {
   SharedCrlList verifiedCrls;
   SharedCrlList pendingCrls;
   // CRLs dropped from the two lists during a verification, kept alive until
-  // the next demoteVerifiedCrls.
+  // the next releaseDroppedCrls.
   SharedCrlList retiredCrls;
-  // Pending CRLs that failed verification (refuseCrl).
+  // Pending CRLs that failed verification (refuseCrl), until the next
+  // releaseDroppedCrls.
   SharedCrlList refusedCrls;
 
   // The status of the item's certificate (PathRevocation::checkStatus). A CRL
@@ -148,11 +149,15 @@ class RevocationManager {
   // Moves a verified CRL to the verified list, dropping older CRLs of the
   // same issuer and CRL number there and its equal in the pending list.
   void recordVerifiedCrl(const SignedCertRevList& crl);
-  // Every verified CRL back to the pending list (after each path verification).
+  // Every verified CRL back to the pending list (after each path verification),
+  // the dropped ones released.
   void demoteVerifiedCrls();
+  // Between verifications, when nothing points at them any more: the CRLs the
+  // last one retired or refused go, and a refused CRL may be taken again.
+  void releaseDroppedCrls();
   // A pending CRL that failed verification leaves the pending list, and an
   // equal CRL read from the database is not taken, until the next
-  // demoteVerifiedCrls; false when no pending CRL is equal to it.
+  // releaseDroppedCrls; false when no pending CRL is equal to it.
   bool refuseCrl(const SignedCertRevList& crl);
   void copyRevocationData(const RevocationManager& other);
 
