@@ -546,14 +546,15 @@ bool RevocationManager::refuseCrl(const SignedCertRevList& crl) {
   return true;
 }
 
-void RevocationManager::releaseDroppedCrls() {
+void RevocationManager::releaseLastVerification() {
   retiredCrls.clear();
   refusedCrls.clear();
+  usedResponses.clear();
 }
 
 void RevocationManager::demoteVerifiedCrls() {
   // Called between verifications: nothing points at retired CRLs any more.
-  releaseDroppedCrls();
+  releaseLastVerification();
   for (auto& v : verifiedCrls) {
     retire(pendingCrls,
            [&](const std::shared_ptr<SignedCertRevList>& c) { return sameSignatureValue(*c, *v); });

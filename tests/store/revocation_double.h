@@ -54,7 +54,7 @@ class RevocationDouble : public PathRevocation {
 
   void removeMarkedCrlItems() override { ++outermostResets; }
   void clearOcspCache() override {}
-  void releaseDroppedCrls() override { ++released; }
+  void releaseLastVerification() override { ++released; }
   void demoteVerifiedCrls() override { ++demoted; }
   std::shared_ptr<const BasicOCSPResponse> findOcspResponse(const SignedCertificate&,
                                                             const SignedCertificate&,
