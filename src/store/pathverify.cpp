@@ -515,6 +515,10 @@ int PathVerification::verifyPathNested(CertificatePath& path, const RevocationAr
   if (nesting == 1) {
     revocation->removeMarkedCrlItems();
     revocation->clearOcspCache();
+    // Whether or not this one collects: a context verifying on and on would
+    // hold every forged CRL its receipts carry, refused each time, and a copy
+    // of every response they carry.
+    revocation->releaseLastVerification();
     if (collector) revocation->demoteVerifiedCrls();
   }
   const int count = path.GetCount();

@@ -101,6 +101,8 @@ class PathRevocation {
   // Once per outermost verification.
   virtual void removeMarkedCrlItems() = 0;
   virtual void clearOcspCache() = 0;
+  virtual void releaseLastVerification() = 0;
+  // Also once per outermost verification, when it collects.
   virtual void demoteVerifiedCrls() = 0;
   // A verified OCSP response for the certificate, or null; data met on the way
   // goes into `collector`.

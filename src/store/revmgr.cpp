@@ -549,10 +549,15 @@ bool RevocationManager::refuseCrl(const SignedCertRevList& crl) {
   return true;
 }
 
-void RevocationManager::demoteVerifiedCrls() {
-  // Called between verifications: nothing points at retired CRLs any more.
+void RevocationManager::releaseLastVerification() {
   retiredCrls.clear();
   refusedCrls.clear();
+  usedResponses.clear();
+}
+
+void RevocationManager::demoteVerifiedCrls() {
+  // Called between verifications: nothing points at retired CRLs any more.
+  releaseLastVerification();
   for (auto& v : verifiedCrls) {
     retire(pendingCrls,
            [&](const std::shared_ptr<SignedCertRevList>& c) { return sameSignatureValue(*c, *v); });

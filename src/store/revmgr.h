@@ -125,9 +125,10 @@ class RevocationManager {
   SharedCrlList verifiedCrls;
   SharedCrlList pendingCrls;
   // CRLs dropped from the two lists during a verification, kept alive until
-  // the next demoteVerifiedCrls.
+  // the next releaseLastVerification.
   SharedCrlList retiredCrls;
-  // Pending CRLs that failed verification (refuseCrl).
+  // Pending CRLs that failed verification (refuseCrl), until the next
+  // releaseLastVerification.
   SharedCrlList refusedCrls;
 
   // The status of the item's certificate (PathRevocation::checkStatus). A CRL
@@ -148,11 +149,16 @@ class RevocationManager {
   // Moves a verified CRL to the verified list, dropping older CRLs of the
   // same issuer and CRL number there and its equal in the pending list.
   void recordVerifiedCrl(const SignedCertRevList& crl);
-  // Every verified CRL back to the pending list (after each path verification).
+  // Every verified CRL back to the pending list (after each path verification),
+  // the dropped ones released.
   void demoteVerifiedCrls();
+  // Between verifications, when nothing points at them any more: the CRLs the
+  // last one retired or refused and the responses it used go (evidence keeps
+  // its own share), and a refused CRL may be taken again.
+  void releaseLastVerification();
   // A pending CRL that failed verification leaves the pending list, and an
   // equal CRL read from the database is not taken, until the next
-  // demoteVerifiedCrls; false when no pending CRL is equal to it.
+  // releaseLastVerification; false when no pending CRL is equal to it.
   bool refuseCrl(const SignedCertRevList& crl);
   void copyRevocationData(const RevocationManager& other);
 
@@ -216,7 +222,8 @@ class RevocationManager {
                 PathCollector* collector = nullptr);
 
   // Responses this manager verified for the used-data record (never changed
-  // once verified, so shared with whoever handed them in shared).
+  // once verified, so shared with whoever handed them in shared), until the
+  // next releaseLastVerification.
   std::vector<std::shared_ptr<const BasicOCSPResponse>> usedResponses;
 
  private:

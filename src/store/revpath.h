@@ -9,6 +9,7 @@ class ManagedRevocation : public PathRevocation {
 
   void removeMarkedCrlItems() override {}
   void clearOcspCache() override { manager.ocspCache.clear(); }
+  void releaseLastVerification() override { manager.releaseLastVerification(); }
   void demoteVerifiedCrls() override { manager.demoteVerifiedCrls(); }
   std::shared_ptr<const BasicOCSPResponse> findOcspResponse(const SignedCertificate& cert,
                                                             const SignedCertificate& issuer,

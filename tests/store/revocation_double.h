@@ -45,6 +45,7 @@ class RevocationDouble : public PathRevocation {
   std::vector<std::unique_ptr<SignedCertRevList>> verified;
   X509time now;
   int outermostResets = 0;
+  int released = 0;
   int demoted = 0;
   // Called by findOcspResponse when set (nesting tests).
   std::function<void()> onOcsp;
@@ -53,6 +54,7 @@ class RevocationDouble : public PathRevocation {
 
   void removeMarkedCrlItems() override { ++outermostResets; }
   void clearOcspCache() override {}
+  void releaseLastVerification() override { ++released; }
   void demoteVerifiedCrls() override { ++demoted; }
   std::shared_ptr<const BasicOCSPResponse> findOcspResponse(const SignedCertificate&,
                                                             const SignedCertificate&,

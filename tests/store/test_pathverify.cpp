@@ -321,6 +321,7 @@ TEST(PathVerification, CollectorAndTrustPoint) {
     // The two CRLs used, each verified once and collected once.
     EXPECT_EQ(v.collector.path.revocations.items.size(), 2u);
     EXPECT_EQ(rev.crlChecks, 2);
+    EXPECT_EQ(rev.released, 1);
     EXPECT_EQ(rev.demoted, 1);
   }
   // A CRL that fails verification: no data, not revoked, nothing collected.
@@ -439,6 +440,9 @@ TEST(PathVerification, NestingIsBounded) {
   EXPECT_EQ(refused, 1);
   EXPECT_EQ(calls, PathVerification::MAX_NESTING);
   EXPECT_EQ(rev.outermostResets, 1);
+  // The dropped CRLs go once per outermost verification, collecting or not (none here).
+  EXPECT_EQ(rev.released, 1);
+  EXPECT_EQ(rev.demoted, 0);
   EXPECT_EQ(pv.nestingDepth(), 0);
 }
 

@@ -917,7 +917,8 @@ TEST(Collector, ResponderAndCrlIssuerPaths) {
 }
 
 // The OCSP evidence of a path is the response the manager verified, shared
-// (the signature's one copied once), and outlives the manager.
+// (the signature's one copied once), and outlives the manager and its next
+// verifications.
 TEST(Collector, OcspEvidenceSharedWithTheManager) {
   auto root = get<SignedCertificate>("root.der");
   auto ca = get<SignedCertificate>("ca.der");
@@ -951,6 +952,14 @@ TEST(Collector, OcspEvidenceSharedWithTheManager) {
   EXPECT_EQ(used->ocsp, m->usedResponses[0].get());
   EXPECT_NE(used->ocsp, good.get());
   EXPECT_EQ(0, used->owns);
+  // The next verifications copy the signature's response again: the manager
+  // keeps the last one's only, the first evidence its own share.
+  for (int i = 0; i < 3; ++i) {
+    PathCollector again;
+    ASSERT_EQ(0, pv.verifyPath(path, args, false, PATH_PURPOSE_SIGNER, true, nullptr, &again));
+  }
+  EXPECT_EQ(1u, m->usedResponses.size());
+  EXPECT_NE(used->ocsp, m->usedResponses[0].get());
   m.reset();
   good.reset();
   std::vector<unsigned char> der;
