@@ -7,12 +7,14 @@
 #include "asn1/asnbitst.h"
 #include "base/memfile.h"
 #include "base/reportstream.h"
+#include "base/workaccount.h"
 #include "pki/common/oids.h"
 #include "pki/x509/cert.h"
 #include "pki/x509/x509ext.h"
 #include "store/certmgr.h"
 #include "store/crtstore.h"
 #include "store/fakecrtdb.h"
+#include "derbytes.h"
 #include "threadtime.h"
 
 #include <gtest/gtest.h>
@@ -296,6 +298,50 @@ TEST(PathBuild, TenThousandSelfIssuedEndInBoundedTime) {
   CertificatePath path;
   EXPECT_EQ(PATH_NOT_FOUND, fx.builder.buildPathForCertificate(path, *flood[0], 4, true));
   EXPECT_LT(threadSeconds() - start, 60.0);
+}
+
+// However many candidates a crafted set offers, a build makes at most 100
+// signature checks, each paid to the thread's work account before it runs:
+// 150 CA certificates of the issuer's name whose key the library refuses (an
+// RSA modulus of 4,096 bits with a 65-bit exponent: "unusable", so the search
+// goes on to the next) are tried 100 times.
+TEST(PathBuild, AHundredSignatureChecksAtMost) {
+  Fixture fx;
+  // SubjectPublicKeyInfo of rsaEncryption over a 4,096-bit modulus and a 65-bit exponent.
+  Bytes modulus(513, 0x5B), exponent(10, 0x01);
+  modulus[0] = 0;
+  modulus[1] = 0xC1;
+  exponent[0] = 0;
+  exponent[1] = 0x81;
+  using derbytes::cat;
+  using derbytes::tlv;
+  const Bytes spki = tlv(
+      0x30, cat({tlv(0x30, cat({tlv(0x06, {0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x01, 0x01}),
+                                {0x05, 0x00}})),
+                 tlv(0x03, cat({Bytes{0}, tlv(0x30, cat({tlv(0x02, modulus), tlv(0x02, exponent)}))}))}));
+  SubPubKeyInfo refused;
+  ASSERT_EQ(static_cast<int>(spki.size()), refused.decodeVector(spki));
+  ASSERT_TRUE(refused.rsaExponentRefused());
+  std::vector<std::unique_ptr<SignedCertificate>> impostors;
+  for (uint32_t i = 0; i < 150; ++i) {
+    auto c = std::make_unique<SignedCertificate>(*fx.get("twins/twinA"));
+    c->tbsCertificate.serialNumber.set(1000 + i);
+    c->tbsCertificate.subjectPublicKeyInfo = refused;
+    fx.store.addCertificate(c.get());
+    impostors.push_back(std::move(c));
+  }
+  const auto ee = fx.get("twins/ee-noaki");
+  const uint64_t digest = WORK_DIGEST_OCTET * static_cast<uint64_t>(ee->tbsCertificate.encodedLength());
+  // Without a key identifier the end certificate is first checked as its own issuer.
+  const uint64_t selfCheck = ee->tbsCertificate.subjectPublicKeyInfo.verificationPrice() + digest;
+  const uint64_t check = refused.verificationPrice() + digest;
+  WorkAccount account(UINT64_MAX, std::chrono::hours(24));
+  CertificatePath path;
+  {
+    WorkAccountScope scope(&account);
+    EXPECT_EQ(PATH_NOT_FOUND, fx.builder.buildPathForCertificate(path, *ee, 4, true));
+  }
+  EXPECT_EQ(account.spentUnits(), selfCheck + (MAX_PATH_SIGNATURE_CHECKS - 1) * check);
 }
 
 TEST(PathBuild, RejectionsAndOptions) {
