@@ -538,9 +538,6 @@ void RevocationManager::recordVerifiedCrl(const SignedCertRevList& crl) {
 }
 
 bool RevocationManager::refuseCrl(const SignedCertRevList& crl) {
-  // A CRL whose check the document's work account refused is no forgery: it
-  // stays for the documents after this one.
-  if (workOver()) return false;
   const size_t before = refusedCrls.size();
   for (const auto& p : pendingCrls)
     if (equalCrls(*p, crl)) refusedCrls.push_back(p);
@@ -938,9 +935,9 @@ int RevocationManager::verifyCrl(const SignedCertRevList& crl, const RevocationA
     // key did not sign the CRL leaves the others to try.
     // Each try is a signature check with a stranger's key: at most
     // MAX_CRL_ISSUER_CHECKS of them, as a chain search has.
-    bool otherKey = false;
+    bool otherKey = false, capped = false;
     int checks = 0;
-    for (int source = 0; source < 2 && result == PATH_RESULT_NO_PATH; ++source) {
+    for (int source = 0; source < 2 && result == PATH_RESULT_NO_PATH && !capped; ++source) {
       CertificateList found;
       if (source == 0)
         environment->certificatesBySubject(tbs.issuer, found);
@@ -950,7 +947,7 @@ int RevocationManager::verifyCrl(const SignedCertRevList& crl, const RevocationA
         const SignedCertificate* c = found.GetNext(p);
         if (!c->isCa()) continue;
         if (++checks > MAX_CRL_ISSUER_CHECKS || workOver()) {
-          source = 2;
+          capped = true;
           break;
         }
         const int r = crlIssuerCandidate(crl, *c, args, false);

@@ -777,7 +777,7 @@ void XmlSigParser::chargeDigesting(uint64_t octets) {
   // to one large element digest it a thousand times over. Once the budget is
   // spent, a running chain stops at its next charge and the reference fails.
   const uint64_t digests = 1 + combinedDigests.contexts().size();
-  workBudget()->charge((octets * XML_DIGEST_UNITS_PER_OCTET + 1) * digests);
+  workBudget()->charge((octets * WORK_DIGEST_OCTET + 1) * digests);
 }
 
 void XmlSigParser::feed(XmlRef& ref, const uint8_t* bytes, size_t length) {

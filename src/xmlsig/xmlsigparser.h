@@ -37,11 +37,6 @@ const size_t XMLSIG_MAX_KEYINFO_ITEMS = 256;
 // KeyInfo certificates among which a signer is sought when all are CA ones.
 const size_t XMLSIG_MAX_CA_ONLY_CERTIFICATES = 16;
 
-// Units one digest costs per octet it hashes: a reference's digest and the
-// running ones (SHA-1, SHA-2, RIPEMD) took some 15 instructions an octet each
-// on average here (callgrind, the canonicaliser's sink), a unit about 8.
-const uint64_t XML_DIGEST_UNITS_PER_OCTET = 2;
-
 // Base of the signature reader and writer.
 class XmlSignature {
  public:

@@ -36,16 +36,9 @@ void XmlTransform::apply() { checkInvariant(false, SRC, 125, "0"); }
 XmlWorkBudget::XmlWorkBudget(uint64_t limit, std::chrono::milliseconds time)
     : limit(limit), time(time) {}
 
-namespace {
-thread_local uint64_t unitsCharged = 0;
-}  // namespace
-
-uint64_t xmlWorkUnitsCharged() { return unitsCharged; }
-
 bool XmlWorkBudget::charge(uint64_t units, bool readClock) {
   XmlLibxmlWork::tick();
   if (over) return false;
-  unitsCharged = unitsCharged > UINT64_MAX - units ? UINT64_MAX : unitsCharged + units;
   spent += units;
   if (spent > limit || spent < units) over = true;
   if (account && !account->charge(units)) over = true;

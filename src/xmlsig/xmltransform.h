@@ -42,7 +42,6 @@ const std::chrono::milliseconds XML_TRANSFORM_TIME_LIMIT{15000};
 const std::chrono::milliseconds XML_LIBXML_TIME_NET{1000 * WORK_TIME_FACTOR};
 
 class XmlLibxmlWork;
-using XmlProcessorAllowance = ProcessorAllowance;
 
 // The processor time libxml2's work for one document has taken, and whether
 // the net stopped it: a budget's own, or one a caller shares among the
@@ -89,7 +88,6 @@ class XmlWorkBudget {
     limit = std::max(limit, account->limitUnits());
     if (account->over()) over = true;
   }
-  WorkAccount* documentAccount() const { return account.get(); }
   // This budget's libxml2 work counts against a net shared with others from
   // now on (held as long as the budget is: the budgets of a document's
   // signatures outlive the call that verified them). A net already stopped
@@ -110,7 +108,7 @@ class XmlWorkBudget {
   uint64_t limit;
   uint32_t charges = 0;
   std::chrono::milliseconds time;
-  XmlProcessorAllowance deadline;
+  ProcessorAllowance deadline;
   bool started = false;
   bool over = false;
   XmlLibxmlTime ownLibxml;
@@ -151,13 +149,9 @@ class XmlLibxmlWork {
   void (*stop)(void*);
   void* stopArgument;
   uint32_t ticks = 0;
-  XmlProcessorAllowance left;  // the owner's: what the net had left when it began
+  ProcessorAllowance left;  // the owner's: what the net had left when it began
 };
 const uint32_t XML_NET_TICKS = 64;
-
-// The units every budget on this thread has accepted so far (saturating): a
-// test reads it before and after a verification to see what that cost.
-uint64_t xmlWorkUnitsCharged();
 
 // For tests, without a clock: the net's check reports the net passed at its
 // `checks`-th call on this thread from now (once; 0 disarms).
