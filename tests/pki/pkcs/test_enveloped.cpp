@@ -18,6 +18,7 @@
 #include "pki/keys/rsaprkey.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -317,7 +318,7 @@ TEST(EnvelopedStreamEncode, NewContentStreamedOutIsDecryptedByOpenssl) {
     EXPECT_EQ(decryptContent(b, key, octets(b.encryptedContent)), plain);
 
     if (!haveOpenssl) continue;
-    const std::string path = ::testing::TempDir() + "streamed_" + std::to_string(f.definite);
+    const std::string path = ::testing::TempDir() + "streamed_" + std::to_string(getpid()) + "_" + std::to_string(f.definite);
     std::ofstream(path + ".der", std::ios::binary)
         .write(reinterpret_cast<const char*>(der.data()), static_cast<std::streamsize>(der.size()));
     const std::string parse = "openssl asn1parse -inform DER -in " + path + ".der >/dev/null 2>&1";

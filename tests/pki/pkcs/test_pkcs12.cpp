@@ -15,6 +15,7 @@
 #include "pki/x509/crl.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -349,7 +350,7 @@ TEST(Pkcs12Build, ReadsBackAndOpensslAcceptsIt) {
     if (std::system("openssl version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no openssl";
     // openssl reads the standard file (no secretBag of our own form).
     const Bytes plain = buildPfx(cipher, password, seed, false);
-    const std::string path = ::testing::TempDir() + "built_" + std::to_string(cipher) + ".p12";
+    const std::string path = ::testing::TempDir() + "built_" + std::to_string(getpid()) + "_" + std::to_string(cipher) + ".p12";
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(plain.data()),
                                                 static_cast<std::streamsize>(plain.size()));
     const std::string cmd = "openssl pkcs12 -info -noout -legacy -passin pass:vorin-test -in " +
