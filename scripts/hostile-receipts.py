@@ -159,6 +159,12 @@ def main():
             for _ in range(2):
                 if code < 0 or seconds > RETRY_FACTOR * limit or (seconds <= limit and peak <= bound):
                     break
+                if peak > bound:
+                    # The baseline's peak moves as much: it is measured again beside the
+                    # variant, and the most of its runs kept.
+                    _, base_again, _, _ = run(os.path.join(work, '00-baseline.xml'), home)
+                    baseline = max(baseline, base_again)
+                    bound = baseline + guard + guard // HEADERS
                 again_seconds, again_peak, code, text = run(path, home)
                 total += again_seconds
                 seconds, peak = min(seconds, again_seconds), min(peak, again_peak)
