@@ -33,11 +33,9 @@ class TemporaryIds {
     std::vector<std::pair<std::string, xmlAttrPtr>> found;
     std::unordered_map<std::string, int> claims;
     xmlNodePtr root = xmlDocGetRootElement(doc);
-    std::vector<xmlNodePtr> stack;
-    if (root) stack.push_back(root);
-    while (!stack.empty() && budget.charge(1)) {
-      xmlNodePtr n = stack.back();
-      stack.pop_back();
+    // In document order by the tree's own links: no list of the elements still
+    // to visit, which a root of 100,000 children made a megabyte long.
+    for (xmlNodePtr n = root; n && budget.charge(1); n = nextElementWithin(root, n)) {
       for (xmlAttrPtr a = n->properties; a; a = a->next) {
         if (a->ns || !isIdName(a->name)) continue;
         xmlChar* value = xmlNodeListGetString(doc, a->children, 1);
@@ -51,8 +49,6 @@ class TemporaryIds {
         }
         xmlFree(value);
       }
-      for (xmlNodePtr c = n->last; c; c = c->prev)
-        if (c->type == XML_ELEMENT_NODE) stack.push_back(c);
     }
     added.reserve(found.size());  // no allocation between a registration and its record
     for (const auto& f : found)
@@ -67,6 +63,13 @@ class TemporaryIds {
   TemporaryIds& operator=(const TemporaryIds&) = delete;
 
  private:
+  // The element after n in document order, within root's subtree.
+  static xmlNodePtr nextElementWithin(xmlNodePtr root, xmlNodePtr n) {
+    if (xmlNodePtr child = firstElement(n->children)) return child;
+    for (; n != root; n = n->parent)
+      if (xmlNodePtr sibling = firstElement(n->next)) return sibling;
+    return nullptr;
+  }
   static bool hasWhiteSpace(const xmlChar* value) {
     for (; *value; ++value)
       if (*value == 0x20 || *value == 0x9 || *value == 0xA || *value == 0xD) return true;

@@ -303,6 +303,10 @@ TEST(XPointerSelect, CallerExpressionsAsLibxml2SelectsThem) {
       {"xmlns(ds=" + ds + ")xpointer(id('x'))", 0, "x"},
       {"xmlns(s=" + ds + ")xpointer(//s:Signature[@Id='c'])", 0, "c"},
       {"x", 0, "x"},
+      // Ids below and after other subtrees are made known too.
+      {"n", 0, "n"},
+      {"c", 0, "c"},
+      {"xpointer(id('c n a'))", 0, "a n c"},
       {"xpointer(//ds:Signature/@Id)", 0, ""},  // attributes are no signatures
       {"xpointer(//z:Signature)", xmlrc::INV_MSG, ""},  // an unbound prefix
       {"xpointer(//nothing)", xmlrc::INV_MSG, ""},
