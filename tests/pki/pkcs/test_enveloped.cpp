@@ -18,7 +18,6 @@
 #include "pki/keys/rsaprkey.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -318,16 +317,17 @@ TEST(EnvelopedStreamEncode, NewContentStreamedOutIsDecryptedByOpenssl) {
     EXPECT_EQ(decryptContent(b, key, octets(b.encryptedContent)), plain);
 
     if (!haveOpenssl) continue;
-    const std::string path = ::testing::TempDir() + "streamed_" + std::to_string(getpid()) + "_" + std::to_string(f.definite);
-    std::ofstream(path + ".der", std::ios::binary)
+    pkcstest::OpensslFiles files("streamed_" + std::to_string(f.definite));
+    const std::string derPath = files.path(".der"), txtPath = files.path(".txt");
+    std::ofstream(derPath, std::ios::binary)
         .write(reinterpret_cast<const char*>(der.data()), static_cast<std::streamsize>(der.size()));
-    const std::string parse = "openssl asn1parse -inform DER -in " + path + ".der >/dev/null 2>&1";
+    const std::string parse = "openssl asn1parse -inform DER -in " + derPath + " >/dev/null 2>&1";
     EXPECT_EQ(std::system(parse.c_str()), 0) << parse;
-    const std::string decrypt = "openssl cms -decrypt -binary -inform DER -in " + path +
-                                ".der -secretkey " + kek + " -secretkeyid 0a0b0c0d -out " + path +
-                                ".txt 2>/dev/null";
+    const std::string decrypt = "openssl cms -decrypt -binary -inform DER -in " + derPath +
+                                " -secretkey " + kek + " -secretkeyid 0a0b0c0d -out " + txtPath +
+                                " 2>/dev/null";
     ASSERT_EQ(std::system(decrypt.c_str()), 0) << decrypt;
-    std::ifstream txt(path + ".txt", std::ios::binary);
+    std::ifstream txt(txtPath, std::ios::binary);
     EXPECT_EQ(Bytes((std::istreambuf_iterator<char>(txt)), std::istreambuf_iterator<char>()),
               plain);
   }

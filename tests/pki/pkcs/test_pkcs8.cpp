@@ -15,7 +15,6 @@
 #include "pki/keys/rsaprkey.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -266,7 +265,9 @@ TEST(Pkcs8, EncryptsWhatOpensslReads) {
     EXPECT_EQ(epki.decrypt(kPassword.data(), static_cast<int>(kPassword.size()), back), 1);
     EXPECT_EQ(encodeOf(back), encodeOf(info));
 
-    const std::string path = ::testing::TempDir() + "pkcs8_" + std::to_string(getpid()) + "_" + std::to_string(cipher) + ".der";
+    pkcstest::OpensslFiles files("pkcs8_" + std::to_string(cipher));
+    const std::string path = files.path(".der");
+    files.path(".der.plain");
     const Bytes der = encodeOf(epki);
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(der.data()),
                                                 static_cast<std::streamsize>(der.size()));
