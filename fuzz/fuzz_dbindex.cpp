@@ -2,6 +2,7 @@
 // may fail; an opened file must answer walks, seeks and an insert with a
 // result code, each walk ending.
 #include "store/db/indexfile.h"
+#include "fuzzscratch.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -11,13 +12,15 @@
 #include <unistd.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string path = "/tmp/fuzz_dbindex-" + std::to_string(::getpid()) + ".idx";
+  static const std::string path = fuzzscratch::removedAtExit(
+      "/tmp/fuzz_dbindex-" + std::to_string(::getpid()) + ".idx");
+  static const std::string journal = fuzzscratch::removedAtExit(path + ".jnl");
   FILE* out = std::fopen(path.c_str(), "wb");
   if (!out) return 0;
   std::fwrite(data, 1, size, out);
   std::fclose(out);
   // The journal an earlier run's insert left would make runs depend on each other.
-  std::remove((path + ".jnl").c_str());
+  std::remove(journal.c_str());
   IndexFile f;
   if (!f.open(path.c_str())) return 0;
   for (int i = 0; i < f.indexCount(); ++i) {

@@ -10,6 +10,8 @@
 #include "keys/talprofile.h"
 #include "platform/registry.h"
 
+#include "fuzzscratch.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -26,18 +28,12 @@ void require(bool ok) {
   if (!ok) std::abort();
 }
 
-void removeRoot() {
-  std::error_code ignored;
-  std::filesystem::remove_all(root, ignored);
-}
-
 void setUp() {
   if (!root.empty()) return;
   char pattern[] = "/tmp/tal-fuzz-registry-XXXXXX";
   require(::mkdtemp(pattern) != nullptr);
-  root = pattern;
+  root = fuzzscratch::removedAtExit(pattern);
   ::setenv(platform::REGISTRY_ROOT_VARIABLE, root.c_str(), 1);
-  std::atexit(removeRoot);
 }
 
 void readWholeTree() {

@@ -7,6 +7,8 @@
 // result 0 only.
 #include "talvorin.h"
 
+#include "fuzzscratch.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -77,6 +79,7 @@ talCtx* library() {
   static talCtx* ctx = [] {
     static char folder[] = "/tmp/tal-fuzz-tvxml-XXXXXX";
     if (!mkdtemp(folder)) std::abort();
+    fuzzscratch::removedAtExit(folder);
     setenv("TALVORIN_REGISTRY_ROOT", folder, 1);
     talProfile* profile = talCreateProfile(TAL_PROFILE_MEMORY);
     talSetProfileAttr(profile, 17, "w pamieci", 10);
@@ -99,7 +102,7 @@ talCtx* library() {
 }
 
 std::string scratch(const char* suffix) {
-  return "/tmp/tal-fuzz-tvxml-" + std::to_string(getpid()) + suffix;
+  return fuzzscratch::removedAtExit("/tmp/tal-fuzz-tvxml-" + std::to_string(getpid()) + suffix);
 }
 
 }  // namespace
