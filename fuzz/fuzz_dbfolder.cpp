@@ -7,7 +7,7 @@
 #include "store/crldb.h"
 #include "store/dbcrltal.h"
 #include "store/dbtal.h"
-#include "fuzzscratch.h"
+#include "removedatexit.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -35,7 +35,7 @@ void writeFile(const std::string& path, const uint8_t* data, size_t size)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
   static const std::string base =
-      fuzzscratch::removedAtExit("/tmp/fuzz_dbfolder-" + std::to_string(::getpid()));
+      scratchfiles::removedAtExit("/tmp/fuzz_dbfolder-" + std::to_string(::getpid()));
   static const std::string dir = base + "/db";
   static const std::string fresh = base + "/fresh";
   static bool made = false;

@@ -2,7 +2,7 @@
 // may fail; an opened file must answer walks, seeks and an insert with a
 // result code, each walk ending.
 #include "store/db/indexfile.h"
-#include "fuzzscratch.h"
+#include "removedatexit.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -12,9 +12,9 @@
 #include <unistd.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string path = fuzzscratch::removedAtExit(
+  static const std::string path = scratchfiles::removedAtExit(
       "/tmp/fuzz_dbindex-" + std::to_string(::getpid()) + ".idx");
-  static const std::string journal = fuzzscratch::removedAtExit(path + ".jnl");
+  static const std::string journal = scratchfiles::removedAtExit(path + ".jnl");
   FILE* out = std::fopen(path.c_str(), "wb");
   if (!out) return 0;
   std::fwrite(data, 1, size, out);

@@ -4,7 +4,7 @@
 // never import half a certificate.
 #include "talvorin.h"
 
-#include "fuzzscratch.h"
+#include "removedatexit.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -19,7 +19,7 @@ talCtx* context() {
   static talCtx* ctx = [] {
     static char folder[] = "/tmp/tal-fuzz-memcrt-XXXXXX";
     if (!mkdtemp(folder)) std::abort();
-    fuzzscratch::removedAtExit(folder);
+    scratchfiles::removedAtExit(folder);
     setenv("TALVORIN_REGISTRY_ROOT", folder, 1);
     talProfile* profile = talCreateProfile(TAL_PROFILE_MEMORY);
     talSetProfileAttr(profile, 17, "w pamieci", 10);
@@ -32,7 +32,7 @@ talCtx* context() {
 }
 
 std::string scratchFile() {
-  return fuzzscratch::removedAtExit("/tmp/tal-fuzz-memcrt-" + std::to_string(getpid()) + ".der");
+  return scratchfiles::removedAtExit("/tmp/tal-fuzz-memcrt-" + std::to_string(getpid()) + ".der");
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include "keys/talprofile.h"
 #include "platform/registry.h"
 
-#include "fuzzscratch.h"
+#include "removedatexit.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -32,7 +32,7 @@ void setUp() {
   if (!root.empty()) return;
   char pattern[] = "/tmp/tal-fuzz-registry-XXXXXX";
   require(::mkdtemp(pattern) != nullptr);
-  root = fuzzscratch::removedAtExit(pattern);
+  root = scratchfiles::removedAtExit(pattern);
   ::setenv(platform::REGISTRY_ROOT_VARIABLE, root.c_str(), 1);
 }
 

@@ -7,7 +7,7 @@
 // result 0 only.
 #include "talvorin.h"
 
-#include "fuzzscratch.h"
+#include "removedatexit.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -79,7 +79,7 @@ talCtx* library() {
   static talCtx* ctx = [] {
     static char folder[] = "/tmp/tal-fuzz-tvxml-XXXXXX";
     if (!mkdtemp(folder)) std::abort();
-    fuzzscratch::removedAtExit(folder);
+    scratchfiles::removedAtExit(folder);
     setenv("TALVORIN_REGISTRY_ROOT", folder, 1);
     talProfile* profile = talCreateProfile(TAL_PROFILE_MEMORY);
     talSetProfileAttr(profile, 17, "w pamieci", 10);
@@ -102,7 +102,7 @@ talCtx* library() {
 }
 
 std::string scratch(const char* suffix) {
-  return fuzzscratch::removedAtExit("/tmp/tal-fuzz-tvxml-" + std::to_string(getpid()) + suffix);
+  return scratchfiles::removedAtExit("/tmp/tal-fuzz-tvxml-" + std::to_string(getpid()) + suffix);
 }
 
 }  // namespace

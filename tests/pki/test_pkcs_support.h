@@ -5,10 +5,11 @@
 
 #include "test_cms_support.h"
 
+#include "removedatexit.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -37,25 +38,10 @@ inline std::vector<unsigned char> bmp(const std::string& s) {
   return b;
 }
 
-// Files written for openssl to read: named by the process, since test runs side
-// by side share the temporary folder, and removed when the scope ends.
-class OpensslFiles {
- public:
-  explicit OpensslFiles(const std::string& stem)
-      : base(::testing::TempDir() + stem + "_" + std::to_string(getpid())) {}
-  ~OpensslFiles() {
-    for (const std::string& p : made) std::remove(p.c_str());
-  }
-  OpensslFiles(const OpensslFiles&) = delete;
-  OpensslFiles& operator=(const OpensslFiles&) = delete;
-  std::string path(const std::string& suffix) {
-    made.push_back(base + suffix);
-    return made.back();
-  }
-
- private:
-  std::string base;
-  std::vector<std::string> made;
-};
+// A file written for openssl to read: named by the process, since test runs
+// side by side share the temporary folder, and removed when the process exits.
+inline std::string scratchFile(const std::string& name) {
+  return scratchfiles::removedAtExit(::testing::TempDir() + std::to_string(getpid()) + "_" + name);
+}
 
 }  // namespace pkcstest

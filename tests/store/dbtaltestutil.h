@@ -2,6 +2,7 @@
 // of the file-backed database.
 #pragma once
 
+#include "removedatexit.h"
 #include "store/dbtal.h"
 
 #include <algorithm>
@@ -15,7 +16,8 @@
 
 inline std::string scratchDbDir(const std::string& what)
 {
-  std::string dir = "/tmp/talvorin-dbtal-" + std::to_string(::getpid()) + "-" + what;
+  std::string dir =
+      scratchfiles::removedAtExit("/tmp/talvorin-dbtal-" + std::to_string(::getpid()) + "-" + what);
   std::system(("rm -rf '" + dir + "'").c_str());
   return dir;
 }

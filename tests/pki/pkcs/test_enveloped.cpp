@@ -317,8 +317,9 @@ TEST(EnvelopedStreamEncode, NewContentStreamedOutIsDecryptedByOpenssl) {
     EXPECT_EQ(decryptContent(b, key, octets(b.encryptedContent)), plain);
 
     if (!haveOpenssl) continue;
-    pkcstest::OpensslFiles files("streamed_" + std::to_string(f.definite));
-    const std::string derPath = files.path(".der"), txtPath = files.path(".txt");
+    const std::string stem = "streamed_" + std::to_string(f.definite);
+    const std::string derPath = pkcstest::scratchFile(stem + ".der");
+    const std::string txtPath = pkcstest::scratchFile(stem + ".txt");
     std::ofstream(derPath, std::ios::binary)
         .write(reinterpret_cast<const char*>(der.data()), static_cast<std::streamsize>(der.size()));
     const std::string parse = "openssl asn1parse -inform DER -in " + derPath + " >/dev/null 2>&1";

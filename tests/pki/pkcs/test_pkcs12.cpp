@@ -349,8 +349,7 @@ TEST(Pkcs12Build, ReadsBackAndOpensslAcceptsIt) {
     if (std::system("openssl version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no openssl";
     // openssl reads the standard file (no secretBag of our own form).
     const Bytes plain = buildPfx(cipher, password, seed, false);
-    pkcstest::OpensslFiles files("built_" + std::to_string(cipher));
-    const std::string path = files.path(".p12");
+    const std::string path = pkcstest::scratchFile("built_" + std::to_string(cipher) + ".p12");
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(plain.data()),
                                                 static_cast<std::streamsize>(plain.size()));
     const std::string cmd = "openssl pkcs12 -info -noout -legacy -passin pass:vorin-test -in " +

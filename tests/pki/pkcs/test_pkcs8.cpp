@@ -265,9 +265,8 @@ TEST(Pkcs8, EncryptsWhatOpensslReads) {
     EXPECT_EQ(epki.decrypt(kPassword.data(), static_cast<int>(kPassword.size()), back), 1);
     EXPECT_EQ(encodeOf(back), encodeOf(info));
 
-    pkcstest::OpensslFiles files("pkcs8_" + std::to_string(cipher));
-    const std::string path = files.path(".der");
-    files.path(".der.plain");
+    const std::string path = pkcstest::scratchFile("pkcs8_" + std::to_string(cipher) + ".der");
+    pkcstest::scratchFile("pkcs8_" + std::to_string(cipher) + ".der.plain");
     const Bytes der = encodeOf(epki);
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(der.data()),
                                                 static_cast<std::streamsize>(der.size()));

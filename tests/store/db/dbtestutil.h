@@ -1,6 +1,8 @@
 // Scratch folders and raw byte access for the database file tests.
 #pragma once
 
+#include "removedatexit.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -13,7 +15,7 @@
 
 inline std::string scratchPath(const std::string& what)
 {
-  std::string dir = "/tmp/talvorin-filedb-" + std::to_string(::getpid());
+  std::string dir = scratchfiles::removedAtExit("/tmp/talvorin-filedb-" + std::to_string(::getpid()));
   ::mkdir(dir.c_str(), 0700);
   std::string path = dir + "/" + what;
   std::remove((path + ".idx").c_str());
