@@ -659,17 +659,8 @@ void XmlC14FileTransform::applyToFile(TVxmlDoc* doc) {
 }
 
 XmlEnvelopedTransform::XmlEnvelopedTransform(xmlNodePtr transformElement, uint32_t inputKind)
-    : XmlTransform(XML_TK_ENVELOPED, XML_DATA_NODESET, inputKind), signature(nullptr) {
-  int depth = 0;
-  for (xmlNodePtr n = transformElement; n && depth <= XML_MAX_TREE_DEPTH * 2;
-       n = n->parent, ++depth)
-    if (n != transformElement && n->type == XML_ELEMENT_NODE && n->ns &&
-        xmlStrEqual(n->name, BAD_CAST xmlc::DS_SIGNATURE.data()) &&
-        xmlStrEqual(nodeNamespaceUri(n), BAD_CAST xmlc::NS_DSIG.data())) {
-      signature = n;
-      break;
-    }
-}
+    : XmlTransform(XML_TK_ENVELOPED, XML_DATA_NODESET, inputKind),
+      signature(xmlEnclosingSignature(transformElement)) {}
 
 void XmlEnvelopedTransform::applyToNode(xmlNodePtr node) {
   if (!node) throw TalApiException(xmlrc::TRANSFORM_FAILED);

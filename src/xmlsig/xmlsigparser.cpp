@@ -710,15 +710,15 @@ void XmlSigParser::readReference(xmlNodePtr refNode) {
                                   &s == &steps.front() &&
                                   (steps.size() == 1 ||
                                    (steps.size() == 2 && isCanonicalisation(steps[1].param.kind)));
-            if (xp->allowRecognised && !whole) {
-              // The whole document's subtree restricts nothing.
-            } else if (whole) {
+            if (whole) {
               // Its input is the whole document: nothing of it is left out but by
               // rules, so an enveloped transform before it becomes one again.
               start = nullptr;
               if (envelopedLeftOut)
                 chain.add(new XmlEnvelopedTransform(envelopedLeftOut, XML_DATA_NODESET));
-            } else {
+            } else if (!xp->allowRecognised) {
+              // (A recognised filter's target is the document node, whose subtree
+              // restricts nothing.)
               chain.add(new XmlSubtreeRestriction(ref->target, trees));
             }
             pending = XML_DATA_NODESET;

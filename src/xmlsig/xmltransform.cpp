@@ -148,6 +148,14 @@ xmlNodePtr xmlNextInDocument(xmlNodePtr n, xmlDocPtr doc, bool descend) {
   return n ? n->next : nullptr;
 }
 
+xmlNodePtr xmlEnclosingSignature(xmlNodePtr node) {
+  int depth = 0;
+  for (xmlNodePtr n = node ? node->parent : nullptr;
+       n && n->type == XML_ELEMENT_NODE && depth <= XML_MAX_TREE_DEPTH * 2; n = n->parent, ++depth)
+    if (xmlwalk::isIn(n, xmlc::DS_SIGNATURE, xmlc::NS_DSIG)) return n;
+  return nullptr;
+}
+
 int32_t transformKindFromUri(const char* uri, int32_t* kind) {
   if (!uri) return xmlrc::NOT_IMPL;
   std::string_view u(uri);

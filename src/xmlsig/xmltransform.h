@@ -191,6 +191,9 @@ bool xmlOutsideDataModel(xmlNodePtr node);
 // The node after n in a depth-first walk of doc (its first child when descend
 // and it has one); null past the end.
 xmlNodePtr xmlNextInDocument(xmlNodePtr n, xmlDocPtr doc, bool descend);
+// The nearest element above node that is a Signature of the XML-DSig
+// namespace (the signature a transform or filter stands in); null when none.
+xmlNodePtr xmlEnclosingSignature(xmlNodePtr node);
 
 enum XmlDataKind : uint32_t {
   XML_DATA_OWN = 0,

@@ -387,10 +387,7 @@ void XmlXPathTransform::apply() {
     form = recognise();
     // here()'s signature is the nearest one above the expression's element:
     // without one the filter selects nothing, which the general road answers.
-    for (xmlNodePtr n = contextNode->parent;
-         form == Form::ENCLOSING_SIGNATURE && n && n->type == XML_ELEMENT_NODE && !enclosing;
-         n = n->parent)
-      if (xmlwalk::isIn(n, xmlc::DS_SIGNATURE, xmlc::NS_DSIG)) enclosing = n;
+    if (form == Form::ENCLOSING_SIGNATURE) enclosing = xmlEnclosingSignature(contextNode);
     if (form == Form::ENCLOSING_SIGNATURE && !enclosing) form = Form::GENERAL;
     if (form != Form::GENERAL) {
       enclosingTree = XmlSubtree(enclosing);

@@ -35,7 +35,9 @@ class TemporaryIds {
     xmlNodePtr root = xmlDocGetRootElement(doc);
     // In document order by the tree's own links: no list of the elements still
     // to visit, which a root of 100,000 children made a megabyte long.
-    for (xmlNodePtr n = root; n && budget.charge(1); n = nextElementWithin(root, n)) {
+    for (xmlNodePtr n = root; n; n = xmlNextInDocument(n, doc, n->type == XML_ELEMENT_NODE)) {
+      if (n->type != XML_ELEMENT_NODE) continue;
+      if (!budget.charge(1)) break;
       for (xmlAttrPtr a = n->properties; a; a = a->next) {
         if (a->ns || !isIdName(a->name)) continue;
         xmlChar* value = xmlNodeListGetString(doc, a->children, 1);
@@ -63,13 +65,6 @@ class TemporaryIds {
   TemporaryIds& operator=(const TemporaryIds&) = delete;
 
  private:
-  // The element after n in document order, within root's subtree.
-  static xmlNodePtr nextElementWithin(xmlNodePtr root, xmlNodePtr n) {
-    if (xmlNodePtr child = firstElement(n->children)) return child;
-    for (; n != root; n = n->parent)
-      if (xmlNodePtr sibling = firstElement(n->next)) return sibling;
-    return nullptr;
-  }
   static bool hasWhiteSpace(const xmlChar* value) {
     for (; *value; ++value)
       if (*value == 0x20 || *value == 0x9 || *value == 0xA || *value == 0xD) return true;

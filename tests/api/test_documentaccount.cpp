@@ -18,12 +18,8 @@
 
 namespace {
 
+using upofix::readAll;
 using upofix::UPO;
-
-std::string readAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 std::string replaceAll(std::string s, const std::string& from, const std::string& to) {
   for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))

@@ -24,12 +24,8 @@
 
 namespace {
 
+using upofix::readAll;
 using upofix::UPO;
-
-std::string readAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 std::string repeat(const std::string& s, size_t n) {
   std::string out;

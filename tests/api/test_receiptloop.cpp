@@ -11,12 +11,8 @@
 
 namespace {
 
+using upofix::readAll;
 using upofix::UPO;
-
-std::string readAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // The receipt with a forgery of its last CRL (the intermediate's) beside it,
 // unsigned like the others: one second newer, so it is the one tried, and its

@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <unistd.h>
 
 namespace upofix {
@@ -26,6 +27,12 @@ std::unique_ptr<T> loadFile(const std::string& path) {
   auto x = std::make_unique<T>();
   EXPECT_EQ(static_cast<int>(der.size()), x->decodeVector(der)) << path;
   return x;
+}
+
+// A file's whole content.
+inline std::string readAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // A receipt's text through tvXmlUnprotect from a file, as a caller gives it:

@@ -237,7 +237,6 @@ TEST(XmlC14Writer, SameOctetsAsLibxml2OnCorners) {
   for (const auto& d : docs) EXPECT_GT(compareAll(d.name, d.text), 0u) << d.name;
 }
 
-// Known answers of the corners that decide the namespace axis.
 // The enveloped filters signers write, recognised and served by our
 // canonicaliser in one walk, against the same expressions evaluated by
 // libxml2's XPath node by node and canonicalised by libxml2: here()'s filter
@@ -328,6 +327,7 @@ TEST(XmlC14Writer, RecognisedEnvelopedFiltersSelectAsLibxml2sXPath) {
     }
 }
 
+// Known answers of the corners that decide the namespace axis.
 TEST(XmlC14Writer, NamespaceAxis) {
   static const char kExclusiveExample[] =
       "<n0:local xmlns:n0=\"foo:bar\" xmlns:n3=\"ftp://example.org\">\n"
@@ -504,10 +504,6 @@ TEST(XmlC14Writer, ParserDigestsWhileCanonicalising) {
   EXPECT_EQ(combined, expected);
 }
 
-// Octets of every length land on both sides of the sink's block edges: text,
-// attribute values, names and escapes of lengths around the block size and
-// the short-copy threshold, each run compared with libxml2's octets and
-// collected from blocks of whatever sizes the writer hands over.
 // The signature parser serves a recognised filter in one walk only alone over
 // the whole document (URI="" or "#xpointer(/)"), with a canonicalisation
 // after it; with another transform it takes the general road. Every form
@@ -592,6 +588,10 @@ TEST(XmlC14Writer, ParserServesRecognisedFiltersAlone) {
   EXPECT_NE(lessThis.find("s:Signature"), std::string::npos);
 }
 
+// Octets of every length land on both sides of the sink's block edges: text,
+// attribute values, names and escapes of lengths around the block size and
+// the short-copy threshold, each run compared with libxml2's octets and
+// collected from blocks of whatever sizes the writer hands over.
 TEST(XmlC14Writer, NoOctetLostAtBlockEdges) {
   std::string doc = "<r xmlns:n='urn:n'>";
   uint32_t seed = 7;
