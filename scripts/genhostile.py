@@ -355,6 +355,29 @@ def attributes_in_object_text(src, count):
             '</ds:Object>' + src[m.end():])
 
 
+
+def long_rdn_issuers(src, count, attributes=400):
+    """count certificates added to the signer's KeyInfo, all of one serial, whose issuers are
+    one RDN of that many attributes, each in an order of its own and with a value of its own
+    that sorts last, after a BIT STRING that does not read (normalising stops there): every two
+    issuers are compared as multisets of attributes in received order, as the certificates are
+    registered and remembered."""
+    subject = name('Dlugie RDN')
+    certs = []
+    for i in range(count):
+        values = ['v%05d' % k for k in range(attributes - 1)] + ['wyrozniony-%06d' % i]
+        step = 7919 + 2 * i
+        order = [values[(k * step + i) % attributes] for k in range(attributes)]
+        if len(set(order)) != attributes:
+            order = values[i % attributes:] + values[:i % attributes]
+        # First a BIT STRING that does not read: the RDN is then compared as received, unsorted.
+        rdn = der(0x31, seq(oid('2.5.4.10'), b'\x03\x01\x08') +
+                  b''.join(seq(oid('2.5.4.3'), der(0x0c, v.encode())) for v in order))
+        n, e = rsa_key(1024, 17)
+        certs.append(b64(certificate(0x4242, seq(rdn), subject, n, e)))
+    return src.replace('</ds:X509Data>', ''.join('<ds:X509Certificate>%s</ds:X509Certificate>' % c
+                                                  for c in certs) + '</ds:X509Data>', 1)
+
 # Name: (builder, the count of a test run (None: none), the counts of a hand run). Before the
 # allowance, each test count that fails costs 1.3 to 3 times its limit (one second and one per MB) in
 # a release build, and each hand count half a minute to a minute or more. A CRL's issuers of
@@ -370,11 +393,12 @@ VARIANTS = {
     'xpointer-root-50k': (lambda src, count: whole_document_references(src, count, elements=50000), 64, ()),
     'xpointer-root-150k': (whole_document_references, None, (32,)),
     'object-attrs': (attributes_in_object_text, 50000, (150000,)),
+    'rdn-issuers': (long_rdn_issuers, None, (255,)),
 }
 # Their file names in a folder run: after the classic ones.
 NUMBERS = {'keys-e256': '14', 'keys-e64': '14b', 'intermediates': '15', 'intermediates-e64': '15b',
            'refs-text-1MB': '16', 'refs-text-4MB': '16b', 'xpointer-root-50k': '17',
-           'xpointer-root-150k': '17b', 'object-attrs': '18'}
+           'xpointer-root-150k': '17b', 'object-attrs': '18', 'rdn-issuers': '19'}
 
 
 def build(variant, count, src=None):

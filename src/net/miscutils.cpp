@@ -40,14 +40,13 @@ void ldapSearchFilter(ServerUrl& out, int kind, const DistinguishedName* name) {
   out.port = 389;
   out.searchBase = "c=PL";
   if (name) {
-    for (int i = 0; i < name->attributeCount(); ++i) {
-      const AttributeValue* attribute = name->getAttribute(i);
-      if (!attribute || attribute->type != id_at_countryName) continue;
+    name->forEachAttribute([&](const AttributeValue* attribute) {
+      if (!attribute || attribute->type != id_at_countryName) return true;
       std::string country;
       dnAppendValue(country, attribute->value);
       if (!country.empty()) out.searchBase = "c=" + escapeDnValue(country);
-      break;
-    }
+      return false;
+    });
   }
   switch (kind) {
     case LDAP_SEARCH_CERTIFICATES:

@@ -96,13 +96,14 @@ bool sameAsciiText(const std::string& a, const char* b, size_t length)
 bool carriesAddress(const SignedCertificate& certificate, const std::string& address)
 {
   const DistinguishedName& subject = certificate.tbsCertificate.subject;
-  for (int i = 0; i < subject.attributeCount(); ++i) {
-    const AttributeValue* a = subject.getAttribute(i);
-    if (a && a->type == pkcs_9_at_emailAddress && a->value.length > 0 && a->value.content() &&
-        sameAsciiText(address, reinterpret_cast<const char*>(a->value.content()),
-                      static_cast<size_t>(a->value.length)))
-      return true;
-  }
+  bool found = false;
+  subject.forEachAttribute([&](const AttributeValue* a) {
+    found = a && a->type == pkcs_9_at_emailAddress && a->value.length > 0 && a->value.content() &&
+            sameAsciiText(address, reinterpret_cast<const char*>(a->value.content()),
+                          static_cast<size_t>(a->value.length));
+    return !found;
+  });
+  if (found) return true;
   const Extension* e =
       findExtensionByOid(*certificate.tbsCertificate.extensions, id_ce_subjectAltName);
   GeneralNames names;

@@ -105,11 +105,11 @@ int CertificateDbStore::importCertificate(const SignedCertificate& cert) {
     auto addField = [&](char tag, const std::string& value) {
       addDnField(fields, tag, cut(value, DB_FIELD_VALUE_MAX), email);
     };
-    for (int i = 0, n = tbs.subject.attributeCount(); i < n; ++i) {
-      const AttributeValue* a = tbs.subject.getAttribute(i);
+    tbs.subject.forEachAttribute([&](const AttributeValue* a) {
       char code = a ? findDnAttributeType(a->type) : 0;
       if (code && fieldText(*a, text)) addField(code, text);
-    }
+      return true;
+    });
     // Subject addresses again (dropped as duplicates), then subjectAltName's.
     std::vector<std::string> addresses;
     if (!getCertEmailAddresses(cert, addresses, false)) return CRTDB_FAILED;
@@ -229,10 +229,11 @@ int CertificateDbStore::findByAttribute(CertificateList& out, const ASNobjectId&
       bool match = email && certHasEmailAddress(c, text.c_str(), false);
       const DistinguishedName& subject = c.tbsCertificate.subject;
       std::string value;
-      for (int i = 0, n = subject.attributeCount(); !match && i < n; ++i) {
-        const AttributeValue* a = subject.getAttribute(i);
-        match = a && a->type == type && fieldText(*a, value) && value == wanted;
-      }
+      if (!match)
+        subject.forEachAttribute([&](const AttributeValue* a) {
+          match = a && a->type == type && fieldText(*a, value) && value == wanted;
+          return !match;
+        });
       if (!match) return int(CRTSTORE_NOT_FOUND);
       return encryptionOnly ? encryptionKeyRule(c) : int(CRTSTORE_FOUND);
     });

@@ -218,11 +218,11 @@ bool getCertEmailAddresses(const SignedCertificate& cert, std::vector<std::strin
       out.push_back(text);
     };
     const DistinguishedName& subject = cert.tbsCertificate.subject;
-    for (int i = 0, n = subject.attributeCount(); i < n; ++i) {
-      const AttributeValue* attribute = subject.getAttribute(i);
+    subject.forEachAttribute([&](const AttributeValue* attribute) {
       if (attribute && attribute->type == pkcs_9_at_emailAddress)
         add(emailValueText(attribute->value, text));
-    }
+      return true;
+    });
     GeneralNames names;
     if (getExtensionValue(*cert.tbsCertificate.extensions, id_ce_subjectAltName, names) == 0)
       return false;

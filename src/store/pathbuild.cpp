@@ -3,6 +3,7 @@
 #include "base/commonerror.h"
 #include "base/memfile.h"
 #include "base/reportstream.h"
+#include "base/workaccount.h"
 #include "pki/common/oids.h"
 #include "pki/x509/pathverifier.h"
 #include "pki/x509/x509ext.h"
@@ -376,6 +377,9 @@ int PathBuilder::issuerStep(CertificatePath& path, const SignedCertificate& subj
   int result = PATH_NOT_FOUND;
   for (const SharedCertificate& held : candidates) {
     const SignedCertificate* candidate = &held.get();
+    // Each candidate is compared with the rejected and visited ones before any
+    // check pays: the round pays for that, and a spent account ends the search.
+    if (!workCharge(1 + build.rejected.size() + visited.size())) return PATH_NOT_FOUND;
     if (isRejected(build.rejected, *candidate)) continue;
     bool seen = false;
     for (const SignedCertificate* v : visited) seen = seen || sameIssuerSerial(*v, *candidate);

@@ -1,6 +1,7 @@
 #include "store/pathverify.h"
 
 #include "base/commonerror.h"
+#include "base/workaccount.h"
 #include "crypto/hash/lvhashbase.h"
 #include "pki/common/extension.h"
 #include "pki/common/oids.h"
@@ -130,13 +131,18 @@ SignedCertRevList* latest(CrlList& list) {
   return best;
 }
 
+// The validation data a signature collects is searched once per value it
+// gains, a square of its length: each search pays the document's account by
+// the values it compares.
 bool containsCrl(const SignatureRevValues& list, const SignedCertRevList& crl) {
+  workCharge(list.items.size());
   for (const CrlOrOcspValue* v : list.items)
     if (v && v->crl && sameCrl(*v->crl, crl)) return true;
   return false;
 }
 
 bool containsCertificate(const SignatureCrtValues& list, const SignedCertificate& c) {
+  workCharge(list.items.size());
   for (const SignedCertificate* x : list.items)
     if (x && *x == c) return true;
   return false;

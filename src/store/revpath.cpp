@@ -1,5 +1,7 @@
 #include "store/revpath.h"
 
+#include "base/workaccount.h"
+
 namespace {
 
 template <class List, class Same>
@@ -31,6 +33,9 @@ bool ManagedRevocation::isNewCrl(const SignedCertRevList& crl) {
   // Equal, not merely sharing a signature value: a held copy of a genuine
   // CRL's signature over other contents cannot verify, and must not make the
   // genuine CRL look known (it would be dropped and the forgery tried instead).
+  // Every CRL a document carries is looked for among those held: the search
+  // pays the document's account by the CRLs it compares.
+  workCharge(manager.verifiedCrls.size() + manager.pendingCrls.size());
   return !held(manager.verifiedCrls, crl, equalCrls) && !held(manager.pendingCrls, crl, equalCrls);
 }
 

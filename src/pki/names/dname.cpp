@@ -5,7 +5,9 @@
 #include "base/commonerror.h"
 #include "base/memfile.h"
 #include "base/no_oop.h"
+#include "base/workaccount.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -14,6 +16,8 @@
 #include <vector>
 
 namespace {
+
+thread_local uint64_t attributeComparisons = 0;
 
 // Nesting of SEQUENCE values normalised element by element. A value comes
 // from a stranger and its nesting costs two octets a level: deeper levels are
@@ -135,6 +139,8 @@ bool normaliseAny(ASNany& value, int depth) {
 
 }  // namespace
 
+uint64_t rdnAttributeComparisons() { return attributeComparisons; }
+
 // ---------------------------------------------------------------- AttributeValue
 
 AttributeValue::AttributeValue(unsigned char t) : ASNsequenceF(t), type(), value(TAG_ANY) {}
@@ -154,6 +160,7 @@ AttributeValue& AttributeValue::operator=(const AttributeValue& other) {
 }
 
 bool AttributeValue::operator==(const AttributeValue& other) const {
+  ++attributeComparisons;
   return type == other.type && value.equals(other.value);
 }
 
@@ -241,23 +248,59 @@ RDname& RDname::operator=(const RDname& other) {
   return *this;
 }
 
+namespace {
+
+// An attribute that equals nothing, not even itself: a type or value that
+// claims octets it does not hold (operator== asks for both contents).
+bool unmatchable(const AttributeValue& a) {
+  return (a.type.length > 0 && !a.type.data()) || (a.value.length > 0 && !a.value.content());
+}
+
+// A total order whose ties are exactly operator== between matchable
+// attributes (null ones equal each other only): type octets, then the
+// value's tag, length and content.
+int compareAttributes(const AttributeValue* x, const AttributeValue* y) {
+  ++attributeComparisons;
+  if (!x || !y) return x ? 1 : y ? -1 : 0;
+  if (x->type.length != y->type.length) return x->type.length < y->type.length ? -1 : 1;
+  if (x->type.length > 0) {
+    int c = std::memcmp(x->type.data(), y->type.data(), static_cast<size_t>(x->type.length));
+    if (c != 0) return c;
+  }
+  if (x->value.tag != y->value.tag) return x->value.tag < y->value.tag ? -1 : 1;
+  if (x->value.length != y->value.length) return x->value.length < y->value.length ? -1 : 1;
+  if (x->value.length <= 0) return 0;
+  return std::memcmp(x->value.content(), y->value.content(),
+                     static_cast<size_t>(x->value.length));
+}
+
+// The attributes in that order, or false when one of them is unmatchable.
+bool sortedAttributes(const RDname& rdn, std::vector<const AttributeValue*>& out) {
+  out.reserve(static_cast<size_t>(rdn.GetCount()));
+  for (POSITION pos = rdn.GetHeadPosition(); pos;) {
+    const AttributeValue* a = rdn.GetNext(pos);
+    if (a && unmatchable(*a)) return false;
+    out.push_back(a);
+  }
+  std::sort(out.begin(), out.end(), [](const AttributeValue* x, const AttributeValue* y) {
+    return compareAttributes(x, y) < 0;
+  });
+  return true;
+}
+
+}  // namespace
+
 bool RDname::operator==(const RDname& other) const {
   if (GetCount() != other.GetCount()) return false;
-  // Multisets: each attribute of the other is matched at most once, so
-  // {CN=x, CN=x} never equals {CN=x, O=y}, whichever side asks.
-  std::vector<bool> used(static_cast<size_t>(other.GetCount()), false);
-  for (POSITION pos = GetHeadPosition(); pos;) {
-    const AttributeValue* mine = GetNext(pos);
-    bool found = false;
-    size_t index = 0;
-    for (POSITION q = other.GetHeadPosition(); q && !found; ++index) {
-      const AttributeValue* theirs = other.GetNext(q);
-      if (used[index]) continue;
-      found = mine ? theirs && *mine == *theirs : !theirs;
-      if (found) used[index] = true;
-    }
-    if (!found) return false;
-  }
+  // Equal as multisets, so {CN=x, CN=x} never equals {CN=x, O=y}: both
+  // sorted in one order whose ties are equal attributes, then compared in
+  // step. A stranger's RDN of thousands of attributes costs n log n, where
+  // pairing each with all of the other's cost a square.
+  std::vector<const AttributeValue*> mine;
+  std::vector<const AttributeValue*> theirs;
+  if (!sortedAttributes(*this, mine) || !sortedAttributes(other, theirs)) return false;
+  for (size_t i = 0; i < mine.size(); ++i)
+    if (compareAttributes(mine[i], theirs[i]) != 0) return false;
   return true;
 }
 
@@ -298,11 +341,35 @@ DistinguishedName& DistinguishedName::operator=(const DistinguishedName& other) 
 
 namespace {
 
+// Units a name comparison is charged: per attribute it reads, and per 16
+// octets of the values it reads. The quick walks read each attribute once; the
+// full comparison copies, normalises and sorts both names.
+constexpr uint64_t NAME_WALK_UNITS = 2;
+constexpr uint64_t NAME_NORMALISE_UNITS = 64;
+
+struct NameWork {
+  uint64_t attributes = 0;
+  uint64_t octets = 0;
+  void read(const AttributeValue& a) {
+    ++attributes;
+    if (a.value.length > 0) octets += static_cast<uint64_t>(a.value.length);
+  }
+  uint64_t units(uint64_t perAttribute) const { return perAttribute * attributes + octets / 16; }
+};
+
+// The places name comparisons pay the document's account, for work done and
+// for work about to run: false once it is over, and the names then count as
+// different, so a loop of comparisons over what a document carries costs a
+// refusal a round.
+bool chargeNameWork(uint64_t units) noexcept { return workCharge(units); }
+bool payNameWork(uint64_t units) noexcept { return workPay(units); }
+
 // Names whose attributes are equal one by one, in order, normalise alike
 // (normalising is done in that order, a failure stopping both at the same
 // attribute), so they are equal without the copies and normalisation of the
 // full comparison: the common case of an issuer looked up by its name.
-bool sameAttributesInOrder(const DistinguishedName& a, const DistinguishedName& b) {
+bool sameAttributesInOrder(const DistinguishedName& a, const DistinguishedName& b,
+                           NameWork& work) {
   POSITION pa = a.GetHeadPosition();
   POSITION pb = b.GetHeadPosition();
   while (pa && pb) {
@@ -314,7 +381,9 @@ bool sameAttributesInOrder(const DistinguishedName& a, const DistinguishedName& 
     while (qa && qb) {
       const AttributeValue* u = x->GetNext(qa);
       const AttributeValue* v = y->GetNext(qb);
-      if (!u || !v || !(*u == *v)) return false;
+      if (!u || !v) return false;
+      work.read(*u);
+      if (!(*u == *v)) return false;
     }
     if (qa || qb) return false;
   }
@@ -332,7 +401,7 @@ bool keptContent(const ASNany& value) {
   return value.tag != 3 && value.tag != 28 && value.tag != 30 && value.tag != 48;
 }
 
-bool surelyDifferent(const DistinguishedName& a, const DistinguishedName& b) {
+bool surelyDifferent(const DistinguishedName& a, const DistinguishedName& b, NameWork& work) {
   POSITION pa = a.GetHeadPosition();
   POSITION pb = b.GetHeadPosition();
   while (pa && pb) {
@@ -344,6 +413,7 @@ bool surelyDifferent(const DistinguishedName& a, const DistinguishedName& b) {
     const AttributeValue* u = x->GetHead();
     const AttributeValue* v = y->GetHead();
     if (!u || !v) return false;
+    work.read(*u);
     if (!(u->type == v->type)) return true;
     if (!keptContent(u->value) || !keptContent(v->value)) continue;
     if (u->value.length != v->value.length) return true;
@@ -356,30 +426,53 @@ bool surelyDifferent(const DistinguishedName& a, const DistinguishedName& b) {
   return false;
 }
 
+bool equalAfterNormalising(const DistinguishedName& one, const DistinguishedName& other) {
+  DistinguishedName a(one);
+  DistinguishedName b(other);
+  // A failing RDN ends that copy's normalisation; the comparison goes on
+  // with what was done.
+  for (DistinguishedName* copy : {&a, &b})
+    for (POSITION pos = copy->GetHeadPosition(); pos;) {
+      RDname* rdn = copy->GetNext(pos);
+      if (rdn && !rdn->normalise()) break;
+    }
+  POSITION pa = a.GetHeadPosition();
+  POSITION pb = b.GetHeadPosition();
+  while (pa && pb) {
+    const RDname* x = a.GetNext(pa);
+    const RDname* y = b.GetNext(pb);
+    if (!x || !y || !(*x == *y)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool DistinguishedName::operator==(const DistinguishedName& other) const {
   if (GetCount() != other.GetCount()) return false;
+  if (workOver()) return false;
   try {
-    if (sameAttributesInOrder(*this, other)) return true;
-    if (surelyDifferent(*this, other)) return false;
-    DistinguishedName a(*this);
-    DistinguishedName b(other);
-    // A failing RDN ends that copy's normalisation; the comparison goes on
-    // with what was done.
-    for (DistinguishedName* copy : {&a, &b})
-      for (POSITION pos = copy->GetHeadPosition(); pos;) {
-        RDname* rdn = copy->GetNext(pos);
-        if (rdn && !rdn->normalise()) break;
-      }
-    POSITION pa = a.GetHeadPosition();
-    POSITION pb = b.GetHeadPosition();
-    while (pa && pb) {
-      const RDname* x = a.GetNext(pa);
-      const RDname* y = b.GetNext(pb);
-      if (!x || !y || !(*x == *y)) return false;
+    NameWork walk;
+    if (sameAttributesInOrder(*this, other, walk))
+      return chargeNameWork(walk.units(NAME_WALK_UNITS));
+    if (surelyDifferent(*this, other, walk)) {
+      chargeNameWork(walk.units(NAME_WALK_UNITS));
+      return false;
     }
-    return true;
+    // Both names are copied, normalised and sorted: every attribute is read
+    // several times over.
+    NameWork full;
+    for (const DistinguishedName* name : {this, &other})
+      for (POSITION pos = name->GetHeadPosition(); pos;) {
+        const RDname* rdn = name->GetNext(pos);
+        for (POSITION q = rdn ? rdn->GetHeadPosition() : nullptr; q;) {
+          const AttributeValue* attribute = rdn->GetNext(q);
+          if (attribute) full.read(*attribute);
+        }
+      }
+    if (!payNameWork(walk.units(NAME_WALK_UNITS) + full.units(NAME_NORMALISE_UNITS)))
+      return false;
+    return equalAfterNormalising(*this, other);
   } catch (const std::bad_alloc&) {
     return false;
   }

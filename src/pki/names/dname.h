@@ -55,7 +55,7 @@ class RDname : public ASNsetList<AttributeValue> {
   RDname& operator=(const RDname& other);
   // Equal as multisets: the same number of attributes, each paired with an
   // equal one of the other's that no other attribute took (std::bad_alloc
-  // when the pairing cannot be held).
+  // when the pairing cannot be held). n log n in the attributes.
   bool operator==(const RDname& other) const;
   bool operator!=(const RDname& other) const { return !(*this == other); }
 
@@ -81,14 +81,27 @@ class DistinguishedName : public ASNsequenceList<RDname> {
   DistinguishedName& operator=(const DistinguishedName& other);
   // Equal RDN counts, then normalised copies compared RDN by RDN in order:
   // attribute order inside an RDN and the string type of a value do not
-  // matter, RDN order and letter case do.
+  // matter, RDN order and letter case do. The work is charged to the
+  // thread's work account; once that is over every pair differs.
   bool operator==(const DistinguishedName& other) const;
   bool operator!=(const DistinguishedName& other) const { return !(*this == other); }
 
   // AttributeValues over all RDNs.
   int attributeCount() const;
-  // The n-th AttributeValue counted across the RDNs in order, or null.
+  // The n-th AttributeValue counted across the RDNs in order, or null: a walk
+  // to it, so a loop over every attribute takes forEachAttribute.
   AttributeValue* getAttribute(int n) const;
+  // visit(const AttributeValue*) for every attribute across the RDNs in
+  // order (null where a list holds none) until it returns false: one walk.
+  template <class Visit>
+  void forEachAttribute(Visit visit) const {
+    for (POSITION pos = GetHeadPosition(); pos;) {
+      const RDname* rdn = GetNext(pos);
+      if (!rdn) continue;
+      for (POSITION q = rdn->GetHeadPosition(); q;)
+        if (!visit(static_cast<const AttributeValue*>(rdn->GetNext(q)))) return;
+    }
+  }
   // A new RDN holding one new attribute; false when it cannot be created.
   bool addAttribute(const ASNobjectId& attributeType, const ASNobject& attributeValue);
   // Reverses the order of the RDNs in place.
@@ -107,6 +120,9 @@ class DistinguishedName : public ASNsequenceList<RDname> {
   // no_oop.h), as the report writes a stranger's name.
   char* toText(uint32_t options, bool escapeControls = false) const;
 };
+
+// For tests: the attribute pairs this thread's name comparisons compared so far.
+uint64_t rdnAttributeComparisons();
 
 // Flags of DistinguishedName::fromText that the text constructor passes.
 constexpr uint32_t DN_PREFER_UTF8 = 0x20000000;
