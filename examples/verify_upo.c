@@ -219,7 +219,7 @@ static int installFolder(talCtx* ctx, const char* folder) {
     } else if ((code = talIsCAAutoCert(cert, &isRoot)) > 10) {
       failed(ctx, "talIsCAAutoCert", code);
     } else if (isRoot) {
-      if ((code = talInstallRoot(ctx, cert, 1, 1)) > 10)
+      if ((code = talInstallRoot(ctx, cert, 2, 1)) > 10)
         failed(ctx, "talInstallRoot", code);
       else
         ++roots;
