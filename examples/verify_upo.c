@@ -1,7 +1,7 @@
 /* Verifies a receipt (UPO) and the declaration it confirms, over the public C API only:
  *   verify_upo [--offline] RECEIPT.xml DECLARATION TRUST-FOLDER
  * TRUST-FOLDER holds certificates (*.crt, *.pem, *.der): self-signed CA certificates become
- * trusted roots, the others additional certificates. --offline turns the network off (option 18):
+ * trusted roots of this session (no settings written), the others additional certificates. --offline turns the network off (option 18):
  * revocation data then comes only from the receipt itself (its xades:RevocationValues), since the
  * C interface takes no CRL file.
  * The program prints the library's verification report, the receipt's fields, the signature's
@@ -9,8 +9,8 @@
  * declaration's digest equals the receipt's "SkrotDokumentu"; 1 when the receipt is rejected (a
  * file that is not XML, or whose signature the library refuses, included), the verdict naming the
  * library's status and reason or result code; 2 when it could not run: a missing, empty or
- * unreadable receipt, trust folder or (for a verified signature) declaration, or a bad command
- * line. The library's fixed texts (codes, statuses, reasons) are Windows-1250, its report is asked
+ * unreadable receipt, trust folder or (for a verified signature) declaration or temporary folder
+ * ($TMPDIR, else /tmp: where each signed object is saved to be read), or a bad command line. The library's fixed texts (codes, statuses, reasons) are Windows-1250, its report is asked
  * for in UTF-8 (PL_STANDARD), the receipt's fields are UTF-8: each is printed in the terminal's
  * character set with every control character shown escaped, the report indented, and so are the
  * names of the inputs in its messages, so that the verdict is the one line that starts with
@@ -219,7 +219,8 @@ static int installFolder(talCtx* ctx, const char* folder) {
     } else if ((code = talIsCAAutoCert(cert, &isRoot)) > 10) {
       failed(ctx, "talIsCAAutoCert", code);
     } else if (isRoot) {
-      if ((code = talInstallRoot(ctx, cert, 2, 1)) > 10)
+      /* For this session: settings it could not write must not cost the verifier its roots. */
+      if ((code = talInstallRoot(ctx, cert, TAL_ROOT_SESSION, 1)) > 10)
         failed(ctx, "talInstallRoot", code);
       else
         ++roots;
@@ -581,8 +582,8 @@ static int verify(const char* receipt, const char* declaration, const char* trus
     failed(NULL, "talCreateProfile", ETAL_MEM);
     return EXIT_NOT_RUN;
   }
-  if ((code = talSetProfileAttr(profile, 0, NAME, (int32_t)sizeof NAME)) > 10 ||
-      (code = talSetProfileAttr(profile, 17, DATABASE, (int32_t)sizeof DATABASE)) > 10) {
+  if ((code = talSetProfileAttr(profile, TAL_ATTR_NAME, NAME, (int32_t)sizeof NAME)) > 10 ||
+      (code = talSetProfileAttr(profile, TAL_ATTR_DATABASE, DATABASE, (int32_t)sizeof DATABASE)) > 10) {
     failed(NULL, "talSetProfileAttr", code);
     talDeleteProfile(profile);
     return EXIT_NOT_RUN;
@@ -601,7 +602,7 @@ static int verify(const char* receipt, const char* declaration, const char* trus
   }
   for (i = 0; i < sizeof OFF / sizeof OFF[0]; ++i)
     if ((code = talSetOption(ctx, OFF[i], 0)) > 10) failed(ctx, "talSetOption", code);
-  if (offline && (code = talSetOption(ctx, 18, 1)) > 10) failed(ctx, "talSetOption", code);
+  if (offline && (code = talSetOption(ctx, TAL_OPTION_OFFLINE, 1)) > 10) failed(ctx, "talSetOption", code);
   if ((code = talAuthenticateEx(ctx, 0)) > 10) {
     failed(ctx, "talAuthenticateEx", code);
     talDeinit(ctx);
