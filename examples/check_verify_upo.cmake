@@ -21,9 +21,25 @@
 # declarations each and given N more. Saved, the object is markup that no parse of the receipt
 # has seen. The signature then fails, and the object's fields are shown only if it was read: a
 # line of LINES that starts with "!" must be missing from the output.
+# OBJECT "hostile:VARIANT:COUNT" runs the program on that crafted receipt of GENHOSTILE instead,
+# made here (with PYTHON).
+# PLACE makes a place the program writes one it cannot: "settings:file" or "settings:proc" the
+# registry's folder (TALVORIN_REGISTRY_ROOT) a file or a folder of /proc (which refuses even
+# root); "tmpdir:missing", "tmpdir:file" or "tmpdir:proc" the temporary folder ($TMPDIR) so;
+# "fsize:N" a process that may write no file past N octets (as on a full disk, SIGXFSZ ignored).
+# "tmpdir:folder" is a fresh temporary folder, which the program must leave empty.
+# PARSES, when set, is how many documents (the receipt and saved objects) the program must have
+# libxml2 parse: counted by COUNT_PARSES, preloaded, which prints "documents parsed: N" on stderr.
 file(REMOVE_RECURSE ${HOME_DIR})
 file(MAKE_DIRECTORY ${HOME_DIR})
-if(OBJECT)
+if(OBJECT MATCHES "^hostile:([^:]+):([0-9]+)$")
+  execute_process(COMMAND ${PYTHON} ${GENHOSTILE} ${CMAKE_MATCH_1} --count ${CMAKE_MATCH_2}
+                          ${HOME_DIR}/upo-obiekt.xml RESULT_VARIABLE made)
+  if(NOT made EQUAL 0)
+    message(FATAL_ERROR "genhostile.py ${OBJECT}: ${made}")
+  endif()
+  set(RECEIPT ${HOME_DIR}/upo-obiekt.xml)
+elseif(OBJECT)
   # N numbered copies of FORM, its "#" replaced by the number: by hundreds, quick for 50,000.
   function(numbered out form count)
     math(EXPR groups "${count} / 100")
@@ -124,12 +140,48 @@ set(inputs "${RECEIPT} ${DECLARATION} ${TRUST}")
 if(NAMED)
   string(REPLACE "${name}" "${shown}" inputs "${inputs}")
 endif()
-execute_process(COMMAND ${PROGRAM} --offline "${RECEIPT}" "${DECLARATION}" "${TRUST}"
+set(launcher "")
+set(temporary "")
+if(PLACE MATCHES "^(settings|tmpdir):(file|proc|missing|folder)$")
+  set(where ${HOME_DIR}/place)
+  if(CMAKE_MATCH_2 STREQUAL "file")
+    file(WRITE ${where} "")
+  elseif(CMAKE_MATCH_2 STREQUAL "proc")
+    set(where /proc/self)
+  elseif(CMAKE_MATCH_2 STREQUAL "folder")
+    file(MAKE_DIRECTORY ${where})
+    set(temporary ${where})
+  endif()
+  if(CMAKE_MATCH_1 STREQUAL "settings")
+    set(ENV{TALVORIN_REGISTRY_ROOT} ${where})
+  else()
+    set(ENV{TMPDIR} ${where})
+  endif()
+elseif(PLACE MATCHES "^fsize:([0-9]+)$")
+  # (a newline, not ';', between the commands: ';' would split the list)
+  set(launcher sh -c "trap '' XFSZ\nexec prlimit --fsize=${CMAKE_MATCH_1} \"$@\"" sh)
+elseif(PLACE)
+  message(FATAL_ERROR "PLACE: ${PLACE}")
+endif()
+if(NOT "${PARSES}" STREQUAL "")
+  set(ENV{LD_PRELOAD} ${COUNT_PARSES})
+endif()
+execute_process(COMMAND ${launcher} ${PROGRAM} --offline "${RECEIPT}" "${DECLARATION}" "${TRUST}"
                 WORKING_DIRECTORY ${work_dir}
                 RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
+unset(ENV{LD_PRELOAD})
+set(missing "")
+if(temporary)
+  file(GLOB left ${temporary}/*)
+  if(left)
+    list(APPEND missing "an empty temporary folder (found ${left})")
+  endif()
+endif()
+if(NOT "${PARSES}" STREQUAL "" AND NOT err MATCHES "documents parsed: ${PARSES}\n")
+  list(APPEND missing "documents parsed: ${PARSES}")
+endif()
 file(REMOVE_RECURSE ${HOME_DIR})
 string(REPLACE "|" ";" lines "${LINES}")
-set(missing "")
 foreach(line IN LISTS lines)
   string(REPLACE "@NAME@" "${shown}" line "${line}")
   if(line MATCHES "^!(.*)")

@@ -1,7 +1,7 @@
 /* Verifies a receipt (UPO) and the declaration it confirms, over the public C API only:
  *   verify_upo [--offline] RECEIPT.xml DECLARATION TRUST-FOLDER
  * TRUST-FOLDER holds certificates (*.crt, *.pem, *.der): self-signed CA certificates become
- * trusted roots, the others additional certificates. --offline turns the network off (option 18):
+ * trusted roots of this session (no settings written), the others additional certificates. --offline turns the network off (option 18):
  * revocation data then comes only from the receipt itself (its xades:RevocationValues), since the
  * C interface takes no CRL file.
  * The program prints the library's verification report, the receipt's fields, the signature's
@@ -9,8 +9,8 @@
  * declaration's digest equals the receipt's "SkrotDokumentu"; 1 when the receipt is rejected (a
  * file that is not XML, or whose signature the library refuses, included), the verdict naming the
  * library's status and reason or result code; 2 when it could not run: a missing, empty or
- * unreadable receipt, trust folder or (for a verified signature) declaration, or a bad command
- * line. The library's fixed texts (codes, statuses, reasons) are Windows-1250, its report is asked
+ * unreadable receipt, trust folder or (for a verified signature) declaration or temporary folder
+ * ($TMPDIR, else /tmp: where each signed object is saved to be read), or a bad command line. The library's fixed texts (codes, statuses, reasons) are Windows-1250, its report is asked
  * for in UTF-8 (PL_STANDARD), the receipt's fields are UTF-8: each is printed in the terminal's
  * character set with every control character shown escaped, the report indented, and so are the
  * names of the inputs in its messages, so that the verdict is the one line that starts with
@@ -21,6 +21,7 @@
 #include <talvorin.h>
 
 #include <dirent.h>
+#include <errno.h>
 #include <iconv.h>
 #include <langinfo.h>
 #include <libxml/parser.h>
@@ -218,7 +219,8 @@ static int installFolder(talCtx* ctx, const char* folder) {
     } else if ((code = talIsCAAutoCert(cert, &isRoot)) > 10) {
       failed(ctx, "talIsCAAutoCert", code);
     } else if (isRoot) {
-      if ((code = talInstallRoot(ctx, cert, 1, 1)) > 10)
+      /* For this session: settings it could not write must not cost the verifier its roots. */
+      if ((code = talInstallRoot(ctx, cert, TAL_ROOT_SESSION, 1)) > 10)
         failed(ctx, "talInstallRoot", code);
       else
         ++roots;
@@ -302,36 +304,115 @@ static void releaseMessage(tvXmlCtx** xmlHeld, talMsgInfo** messageHeld) {
   *xmlHeld = NULL;
 }
 
-/* Saves the signed objects one by one and reads the fields of the first that holds any. Once the
- * last is saved the message goes (see releaseMessage), so that the receipt's tree and the object's
- * never live together for a receipt of one object. 1 found, 0 no object holds them (*anyXml tells
- * whether one was XML), -1 no object could be saved (*code is the library's answer), -2 no
- * temporary folder. */
+/* The digests of the objects read so far, so that an object two references name (or two
+ * references give alike) is read once: read again, it would give what it gave. Open addressing
+ * over room for twice the objects there can be, so a look-up costs the same whatever their
+ * number; SHA-256, so that no crafted object passes for another. */
+typedef struct {
+  unsigned char (*slots)[32];
+  unsigned char* used;
+  size_t mask;
+} Seen;
+
+static int openSeen(Seen* seen, int32_t count) {
+  size_t room = 2;
+  while (room < 2 * (size_t)count) room *= 2;
+  seen->slots = malloc(room * sizeof *seen->slots);
+  seen->used = calloc(room, 1);
+  seen->mask = room - 1;
+  return seen->slots && seen->used;
+}
+
+static void closeSeen(Seen* seen) {
+  free(seen->slots);
+  free(seen->used);
+}
+
+/* 1 when the digest was there; else it is added and 0. */
+static int seenBefore(Seen* seen, const uint8_t digest[32]) {
+  size_t at = ((size_t)digest[0] | (size_t)digest[1] << 8 | (size_t)digest[2] << 16 |
+               (size_t)digest[3] << 24) & seen->mask;
+  while (seen->used[at]) {
+    if (!memcmp(seen->slots[at], digest, 32)) return 1;
+    at = (at + 1) & seen->mask;
+  }
+  memcpy(seen->slots[at], digest, 32);
+  seen->used[at] = 1;
+  return 0;
+}
+
+/* The library's answers to a file it cannot create or write: this machine's fault (a full or
+ * unwritable temporary folder), never the receipt's. */
+static int localWriteFailure(int32_t code) {
+  return code == ETAL_OP_OUTFILE || code == ETAL_WR_OUTFILE || code == ETAL_OP_TMPFILE ||
+         code == ETAL_WR_TMPFILE;
+}
+
+/* Saves the signed objects one by one, in the temporary folder ($TMPDIR, else /tmp), and reads
+ * the fields of the first that holds any; an object saved before (by its digest) is not read
+ * again. Once the last is saved the message goes (see releaseMessage), so that the receipt's tree
+ * and the object's never live together for a receipt of one object. 1 found, 0 no object holds
+ * them (*anyXml tells whether one was XML), -1 no object could be saved (*code is the library's
+ * answer), -2 the temporary folder cannot be written (the message on stderr). */
 static int fieldsOfObjects(talCtx* ctx, tvXmlCtx** xmlHeld, talMsgInfo** messageHeld,
                            talSigInfo* signature, int32_t count, xmlChar* values[FIELD_COUNT],
                            int* anyXml, int32_t* code) {
-  char folder[] = "/tmp/verify_upo-XXXXXX", object[sizeof folder + 16];
+  static const char PATTERN[] = "/verify_upo-XXXXXX", FILE_NAME[] = "/upo.xml";
+  const char* base = getenv("TMPDIR");
+  char *folder, *object;
+  Seen seen;
   int32_t k;
-  int saved = 0, found = 0;
+  int saved = 0, found = 0, distinct;
   *anyXml = 0;
   *code = 0;
-  if (!mkdtemp(folder)) {
-    perror("mkdtemp");
+  if (!base || !*base) base = "/tmp";
+  folder = malloc(strlen(base) + sizeof PATTERN);
+  object = malloc(strlen(base) + sizeof PATTERN + sizeof FILE_NAME);
+  distinct = openSeen(&seen, count);
+  if (!folder || !object) {
+    free(folder);
+    free(object);
+    closeSeen(&seen);
     return -2;
   }
-  sprintf(object, "%s/upo.xml", folder);
+  sprintf(folder, "%s%s", base, PATTERN);
+  if (!mkdtemp(folder)) {
+    printNameLabel(stderr, base);
+    fprintf(stderr, "the temporary folder cannot be written: %s\n", strerror(errno));
+    free(folder);
+    free(object);
+    closeSeen(&seen);
+    return -2;
+  }
+  sprintf(object, "%s%s", folder, FILE_NAME);
   for (k = 0; k < count && !found; ++k) {
     int n;
-    if ((*code = tvXmlSaveObjFile(*xmlHeld, signature, k, object)) > 10) continue;
+    uint8_t digest[32];
+    if ((*code = tvXmlSaveObjFile(*xmlHeld, signature, k, object)) > 10) {
+      if (!localWriteFailure(*code)) continue;
+      printNameLabel(stderr, folder);
+      failed(NULL, "tvXmlSaveObjFile", *code);
+      saved = 0, found = -2;
+      break;
+    }
     ++saved;
     if (k == count - 1) releaseMessage(xmlHeld, messageHeld); /* the signature goes too */
+    /* Unread when it cannot be told from one read before; read when its digest is not known. */
+    if (distinct && talHashFile(object, TAL_HASH_SHA256, digest, sizeof digest) <= 10 &&
+        seenBefore(&seen, digest)) {
+      unlink(object);
+      continue;
+    }
     n = readFields(ctx, object, values);
     unlink(object);
     if (n >= 0) *anyXml = 1;
     found = n > 0;
   }
   rmdir(folder);
-  return saved ? found : -1;
+  free(folder);
+  free(object);
+  closeSeen(&seen);
+  return found == -2 ? -2 : saved ? found : -1;
 }
 
 /* A library result code and its text, for a verdict line. */
@@ -501,8 +582,8 @@ static int verify(const char* receipt, const char* declaration, const char* trus
     failed(NULL, "talCreateProfile", ETAL_MEM);
     return EXIT_NOT_RUN;
   }
-  if ((code = talSetProfileAttr(profile, 0, NAME, (int32_t)sizeof NAME)) > 10 ||
-      (code = talSetProfileAttr(profile, 17, DATABASE, (int32_t)sizeof DATABASE)) > 10) {
+  if ((code = talSetProfileAttr(profile, TAL_ATTR_NAME, NAME, (int32_t)sizeof NAME)) > 10 ||
+      (code = talSetProfileAttr(profile, TAL_ATTR_DATABASE, DATABASE, (int32_t)sizeof DATABASE)) > 10) {
     failed(NULL, "talSetProfileAttr", code);
     talDeleteProfile(profile);
     return EXIT_NOT_RUN;
@@ -521,7 +602,7 @@ static int verify(const char* receipt, const char* declaration, const char* trus
   }
   for (i = 0; i < sizeof OFF / sizeof OFF[0]; ++i)
     if ((code = talSetOption(ctx, OFF[i], 0)) > 10) failed(ctx, "talSetOption", code);
-  if (offline && (code = talSetOption(ctx, 18, 1)) > 10) failed(ctx, "talSetOption", code);
+  if (offline && (code = talSetOption(ctx, TAL_OPTION_OFFLINE, 1)) > 10) failed(ctx, "talSetOption", code);
   if ((code = talAuthenticateEx(ctx, 0)) > 10) {
     failed(ctx, "talAuthenticateEx", code);
     talDeinit(ctx);

@@ -10,6 +10,7 @@
 #include "base/memfile.h"
 #include "base/reportstream.h"
 #include "base/talexception.h"
+#include "base/workaccount.h"
 #include "api/xmlrefmatch.h"
 #include "xmlsig/sigpropsxml.h"
 #include "xmlsig/xmlconst.h"
@@ -19,6 +20,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 
 namespace {
 void quiet(void*, const char*, ...) {}
@@ -91,6 +93,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   MemFile in(const_cast<uint8_t*>(data), static_cast<int32_t>(size), false);
   XmlDocHolder holder;
   if (parseXmlDocument(&holder, &in) != 0) return 0;
+  // One account for the whole input, as a verification opens one per document: without it each
+  // budget would have a net of its own, and an input of many the time of all their nets.
+  std::shared_ptr<WorkAccount> account = WorkAccount::forDocument(size);
+  WorkAccountScope charged(account.get());
   int found = 0;
   for (xmlNodePtr n = findElement(holder.root, "Signature", xmlc::NS_DSIG.data(), 64);
        n && found < 4; n = findElement(n->next, "Signature", xmlc::NS_DSIG.data(), 64), ++found) {
@@ -100,6 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     setup.root = holder.root;
     setup.configuredDigest = 3;
     setup.report = &report;
+    setup.account = account;
     // The store matchers read the references against the values.
     useStoreMatchers(setup);
     setup.requestTimeStamp = [](talCtx*, const std::string&, int32_t, ArchiveTimeStampTokens&) { return 128; };

@@ -2,7 +2,26 @@
  *
  * Every function returns a result code of the table below (0 to 10 success, 10 success with
  * warnings in the report, 11 and above failure) or a text; no exception leaves it. Texts are
- * Windows-1250 and owned by the library. */
+ * owned by the library. The fixed ones (talErrorText, talReasonText, signatureStatusText) are
+ * Windows-1250. The report (talReportText) is in the character set chosen once per process, at
+ * the first talInitEx: by PL_STANDARD when set (UTF8 or UTF-8, WINDOWS for Windows-1250, LATIN2
+ * for ISO 8859-2, 852, MAZOVIA; any other value plain ASCII), else by the character set named
+ * after the '.' of the first of LANG, LANGUAGE, LC_MESSAGES and LC_ALL that is set (UTF-8 under
+ * C.UTF-8, ASCII under C or POSIX), else Windows-1250.
+ *
+ * A verifier of XML signatures, in short (examples/verify_upo.c does it in full):
+ *   profile = talCreateProfile(TAL_PROFILE_MEMORY);
+ *   talSetProfileAttr(profile, TAL_ATTR_NAME, name, size);             any name
+ *   talSetProfileAttr(profile, TAL_ATTR_DATABASE, "w pamieci", 10);    nothing kept on disk
+ *   talInitEx(&ctx, profile);
+ *   talInstallRoot(ctx, root, TAL_ROOT_SESSION, 1);                    each trusted root
+ *   talInstallMemCrt(ctx, der, length, 1, &count);                     other certificates
+ *   talSetOption(ctx, TAL_OPTION_OFFLINE, 1);                          when no network is wanted
+ *   talAuthenticateEx(ctx, 0);
+ *   tvXmlCreateCtx(&xml); tvXmlLoadDocFile(xml, path, NULL, &doc);
+ *   tvXmlUnprotect(ctx, xml, doc, NULL, &message);                     every signature
+ *   talGetMessageSignature(message, 0, &signature); talSignatureStatus(signature, ...);
+ *   tvXmlDeleteMsgInfo(message); tvXmlDeleteCtx(xml); talDeinit(ctx); */
 #ifndef TALVORIN_H
 #define TALVORIN_H
 
@@ -223,6 +242,9 @@ int32_t talRbgFill(talCtx* ctx, uint8_t* buffer, int32_t length);
  * RSA PKCS#1 v1.5, 0x200 DSA, 0x300 ECDSA, 0x400 RSA-PSS. Option 21: 2 3DES, 4/5/6 AES-128/
  * 192/256 (CBC). A refusal leaves the reasons in the report. */
 int32_t talSetOption(talCtx* ctx, int32_t option, int32_t value);
+/* Option 18: 1 turns the network off (no CRL, OCSP or certificate is fetched; revocation data
+ * then comes only from what the verified document carries). */
+#define TAL_OPTION_OFFLINE 18
 
 /* ---- Certificates, roots and hashing ---- */
 
@@ -243,7 +265,12 @@ int32_t talAllocateCertFromFile(const char* path, talCert** certificate);
 int32_t talDeleteCertificate(talCert* certificate);
 /* *flag 1 for a self-signed CA certificate whose signature verifies, else 0. */
 int32_t talIsCAAutoCert(talCert* certificate, int32_t* flag);
-/* Installs a trusted root of kind 1 to 4; a non-zero group selects the first trust group. */
+/* Installs a trusted root (a self-signed CA certificate); a non-zero group selects the first
+ * (qualified) trust group. Kinds: 1 also stored in the user's settings, for later contexts (83
+ * when they cannot be written; the root is then installed in this context all the same); 2 for
+ * this context only, nothing written; 3 and 4 (the hardware device's) answer 137. */
+#define TAL_ROOT_STORED 1
+#define TAL_ROOT_SESSION 2
 int32_t talInstallRoot(talCtx* ctx, talCert* certificate, int32_t kind, int32_t group);
 /* Stores the DER certificates of the buffer (flag must be 1); *count gets how many, also when
  * a database failure (158) ends the import: those before it stay stored when the count says so. */
@@ -268,6 +295,12 @@ int32_t talNetCacheSetTimeout(int32_t value);
 /* NULL for another type. */
 talProfile* talCreateProfile(int32_t type);
 int32_t talDeleteProfile(talProfile* profile);
+/* Attributes (value and length in bytes, a text with its NUL) a verifier sets: 0 the profile's
+ * name; 17 the certificate database: "w pamieci" in memory, nothing kept on disk ("talvorin" a
+ * file-backed one, "brak" none); 9 (a PKCS#12 profile) the path of its key file. */
+#define TAL_ATTR_NAME 0
+#define TAL_ATTR_PKCS12_FILE 9
+#define TAL_ATTR_DATABASE 17
 int32_t talSetProfileAttr(talProfile* profile, int32_t number, const void* value,
                           int32_t length);
 int32_t talGetProfileAttr(talProfile* profile, int32_t number, void* buffer, int32_t* length);
@@ -282,6 +315,11 @@ int32_t talMsgStatus(const talMsgInfo* message, int32_t* status);
 int32_t talGetMessageSignatureCount(const talMsgInfo* message, int32_t* count);
 int32_t talGetMessageSignature(const talMsgInfo* message, int32_t index,
                                talSigInfo** signature);
+/* status 1..4 (signatureStatusText; 4 verified), reason 0 (none) or 1..23 (talReasonText), and
+ * the qualification of the signer's certificate: */
+#define TAL_QUALIFICATION_UNKNOWN 1 /* not established (no path, or it could not tell) */
+#define TAL_QUALIFICATION_QUALIFIED 2
+#define TAL_QUALIFICATION_ORDINARY 3
 int32_t talSignatureStatus(const talSigInfo* signature, int32_t* status,
                            int32_t* qualification, int32_t* reason);
 int32_t talGetSignatureTimeStampCount(const talSigInfo* signature, int32_t* count);
@@ -331,7 +369,11 @@ typedef struct tvXmlDoc tvXmlDoc;
 int32_t tvXmlCreateCtx(tvXmlCtx** context);
 int32_t tvXmlDeleteCtx(tvXmlCtx* context);
 int32_t tvXmlSetOption(tvXmlCtx* context, int32_t option, const void* value, int32_t length);
+/* owner NULL for a document to verify: one loaded with an owner is refused by tvXmlUnprotect
+ * (20). */
 int32_t tvXmlLoadDocFile(tvXmlCtx* context, const char* path, void* owner, tvXmlDoc** document);
+/* expression NULL verifies every ds:Signature of the document (encrypted data decrypted first);
+ * else an XPointer selects the signatures to verify ("" answers 20, nothing selected 139). */
 int32_t tvXmlUnprotect(talCtx* ctx, tvXmlCtx* context, tvXmlDoc* document, const char* expression,
                        talMsgInfo** message);
 int32_t tvXmlGetObjCount(tvXmlCtx* context, const talSigInfo* signature, int32_t* count);

@@ -18,8 +18,8 @@ gen=()
 if [ ! -f "$out/CMakeCache.txt" ] && command -v ninja >/dev/null; then gen=(-G Ninja); fi
 cmake "${gen[@]}" -S . -B "$out" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=gcc \
   -DCMAKE_CXX_COMPILER=g++ -DTAL_WERROR=ON -DTAL_BENCH=OFF -DTAL_CT_VALGRIND=ON >/dev/null
-cmake --build "$out" -j "$(nproc)" --target ct_all cost_xpointer verify_upo
-(cd "$out" && ctest -L ct -j "$(nproc)" --no-tests=error --output-on-failure)
+cmake --build "$out" -j "${BUILD_JOBS:-$(nproc)}" --target ct_all cost_xpointer verify_upo
+(cd "$out" && ctest -L ct -j "${BUILD_JOBS:-$(nproc)}" --no-tests=error --output-on-failure)
 # Runs its own callgrind processes, one per core (COST_JOBS to choose).
 (cd "$out" && ctest -L cost --no-tests=error --output-on-failure) ||
   { echo "ct.sh: the cost check failed, table in $out/cost-table.txt" >&2; exit 1; }

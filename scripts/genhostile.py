@@ -377,6 +377,31 @@ def long_rdn_issuers(src, count, attributes=400):
         certs.append(b64(certificate(0x4242, seq(rdn), subject, n, e)))
     return src.replace('</ds:X509Data>', ''.join('<ds:X509Certificate>%s</ds:X509Certificate>' % c
                                                   for c in certs) + '</ds:X509Data>', 1)
+BASE64 = 'http://www.w3.org/2000/09/xmldsig#base64'
+
+
+def object_references(src, count, octets, namespaced=True):
+    """The receipt's own signature given count references (base64 transform, digests right)
+    ahead of its own, all to one unsigned base64 ds:Object that decodes to some octets of
+    elements: prefixed ones under 511 namespace declarations in scope (two elements of 255 and
+    one more, the parse's caps), or plain <a/>. The signature fails; a reader of the signed
+    objects that took each reference for an object of its own would read that one count times."""
+    if namespaced:
+        outer = ''.join(' xmlns:q%d="urn:q"' % i for i in range(255))
+        inner = ''.join(' xmlns:r%d="urn:r"' % i for i in range(255))
+        head, tail, item = '<q%s><r%s><p xmlns:p="urn:p">' % (outer, inner), '</p></r></q>', '<q0:e/>'
+    else:
+        head, tail, item = '<p>', '</p>', '<a/>'
+    text = (head + item * max(0, (octets - len(head) - len(tail)) // len(item)) + tail).encode()
+    refs = ('<ds:Reference URI="#big"><ds:Transforms><ds:Transform Algorithm="%s"/></ds:Transforms>'
+            '<ds:DigestMethod Algorithm="%s"/><ds:DigestValue>%s</ds:DigestValue></ds:Reference>'
+            % (BASE64, SHA256, b64(hashlib.sha256(text).digest()))) * count
+    own = '<ds:Reference URI="#Dokument-0"'
+    assert own in src
+    out = src.replace(own, refs + own, 1)
+    return append_objects(out, '<ds:Object Id="big" Encoding="%s">%s</ds:Object>'
+                          % (BASE64, base64.encodebytes(text).decode()))
+
 
 # Name: (builder, the count of a test run (None: none), the counts of a hand run). Before the
 # allowance, each test count that fails costs 1.3 to 3 times its limit (one second and one per MB) in
@@ -394,11 +419,18 @@ VARIANTS = {
     'xpointer-root-150k': (whole_document_references, None, (32,)),
     'object-attrs': (attributes_in_object_text, 50000, (150000,)),
     'rdn-issuers': (long_rdn_issuers, None, (255,)),
+    'object-refs-ns-200k': (lambda src, count: object_references(src, count, 200000), 250, ()),
+    'object-refs-ns-1MB': (lambda src, count: object_references(src, count, 1 << 20), 100, ()),
+    'object-refs-ns-4MB': (lambda src, count: object_references(src, count, 4 << 20), None, (60,)),
+    'object-refs-plain-1MB': (lambda src, count: object_references(src, count, 1 << 20, False), 100,
+                              ()),
 }
 # Their file names in a folder run: after the classic ones.
 NUMBERS = {'keys-e256': '14', 'keys-e64': '14b', 'intermediates': '15', 'intermediates-e64': '15b',
            'refs-text-1MB': '16', 'refs-text-4MB': '16b', 'xpointer-root-50k': '17',
-           'xpointer-root-150k': '17b', 'object-attrs': '18', 'rdn-issuers': '19'}
+           'xpointer-root-150k': '17b', 'object-attrs': '18', 'object-refs-ns-200k': '19',
+           'object-refs-ns-1MB': '19b', 'object-refs-ns-4MB': '19c', 'object-refs-plain-1MB': '19d',
+           'rdn-issuers': '21'}
 
 
 def build(variant, count, src=None):
