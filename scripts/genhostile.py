@@ -355,7 +355,6 @@ def attributes_in_object_text(src, count):
             '</ds:Object>' + src[m.end():])
 
 
-
 def long_rdn_issuers(src, count, attributes=400):
     """count certificates added to the signer's KeyInfo, all of one serial, whose issuers are
     one RDN of that many attributes, each in an order of its own and with a value of its own
