@@ -6,7 +6,8 @@
 # XPointers and filters, long prefixes declared at the root under a filter's canonicaliser;
 # and, for the work allowance of a whole document, signatures by keys of 16,384 bits, impostors
 # of the trusted intermediate under a CRL, thousands of references to one text or to the whole
-# document, and a tag of 50,000 attributes the example's own reader parses (VARIANTS).
+# document, a tag of 50,000 attributes the example's own reader parses, and certificates of one
+# serial under look-alike issuers carried by the signature or by an OCSP response (VARIANTS).
 #   genhostile.py RECEIPT.xml OUT_FOLDER [--large]   all, or the allowance's at large counts
 #   genhostile.py VARIANT [--count N] OUT.xml          one of VARIANTS (the sample receipt's)
 import base64, hashlib, os, re, sys
@@ -437,7 +438,7 @@ VARIANTS = {
     'xpointer-root-50k': (lambda src, count: whole_document_references(src, count, elements=50000), 64, ()),
     'xpointer-root-150k': (whole_document_references, None, (32,)),
     'object-attrs': (attributes_in_object_text, 50000, (150000,)),
-    'carried-lookalikes': (carried_look_alikes, 255, (255, 500)),
+    'carried-lookalikes': (carried_look_alikes, 255, (255,)),
     'ocsp-lookalikes': (ocsp_look_alikes, 4000, (700, 4000)),
 }
 # Their file names in a folder run: after the classic ones.
