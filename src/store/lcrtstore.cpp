@@ -213,7 +213,7 @@ void IndexedCertificateStore::truncate(int count) {
   while (size() > std::max(count, 0)) {
     if (!keys.back().empty()) index.erase(keys.back());
     keys.pop_back();
-    delete certificates.RemoveTail();
+    certificates.deleteTail();
   }
 }
 
