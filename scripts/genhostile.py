@@ -6,7 +6,8 @@
 # XPointers and filters, long prefixes declared at the root under a filter's canonicaliser;
 # and, for the work allowance of a whole document, signatures by keys of 16,384 bits, impostors
 # of the trusted intermediate under a CRL, thousands of references to one text or to the whole
-# document, and a tag of 50,000 attributes the example's own reader parses (VARIANTS).
+# document, a tag of 50,000 attributes the example's own reader parses, and certificates of one
+# serial under look-alike issuers carried by the signature or by an OCSP response (VARIANTS).
 #   genhostile.py RECEIPT.xml OUT_FOLDER [--large]   all, or the allowance's at large counts
 #   genhostile.py VARIANT [--count N] OUT.xml          one of VARIANTS (the sample receipt's)
 import base64, hashlib, os, re, sys
@@ -401,6 +402,71 @@ def object_references(src, count, octets, namespaced=True):
     return append_objects(out, '<ds:Object Id="big" Encoding="%s">%s</ds:Object>'
                           % (BASE64, base64.encodebytes(text).decode()))
 
+def look_alike_issuer(attributes, last):
+    """A Name of one RDN of `attributes` common names, all 'x' but the last: names of this kind
+    differ at their end only, and compared pairwise each costs the square of the count."""
+    same = der(0x30, oid('2.5.4.3') + der(0x0c, b'x'))
+    final = der(0x30, oid('2.5.4.3') + der(0x0c, last.encode()))
+    return seq(der(0x31, same * (attributes - 1) + final))
+
+
+def look_alike_certificates(count, attributes):
+    """count certificates of one serial number whose issuers are look-alike names, small
+    random keys and garbage signatures, as DER."""
+    out = []
+    for i in range(count):
+        n, e = rsa_key(1024, 17)
+        out.append(certificate(1, look_alike_issuer(attributes, 'z%d' % i), name('Atak %d' % i), n, e))
+    return out
+
+
+def carried_look_alikes(src, count, attributes=400):
+    """The genuine receipt whose KeyInfo also carries count look-alike certificates (after the
+    signer's): a valid verdict remembers every certificate the signature carries."""
+    certs = ''.join('<ds:X509Certificate>%s</ds:X509Certificate>' % b64(c)
+                    for c in look_alike_certificates(count, attributes))
+    return src.replace('</ds:X509Data>', certs + '</ds:X509Data>', 1)
+
+
+def signer_cert_id():
+    """The OCSP CertID (SHA-1) of the receipt's signer: its issuer's name and key hashed."""
+    data = open(os.path.join(PKI, 'intermediate.der'), 'rb').read()
+    start, _ = tlv(data, 0)
+    at, _ = tlv(data, start)
+    fields = []
+    while len(fields) < 7:
+        _, end = tlv(data, at)
+        fields.append(data[at:end])
+        at = end
+    key_start, key_end = tlv(fields[6], 0)
+    _, algorithm_end = tlv(fields[6], key_start)
+    bits_start, bits_end = tlv(fields[6], algorithm_end)
+    key = fields[6][bits_start + 1:bits_end]
+    signer = open(os.path.join(PKI, 'signer-rsa.der'), 'rb').read()
+    start, _ = tlv(signer, 0)
+    at, _ = tlv(signer, start)
+    _, version_end = tlv(signer, at)
+    serial_start, serial_end = tlv(signer, version_end)
+    return seq(seq(oid('1.3.14.3.2.26'), der(0x05, b'')),
+               der(0x04, hashlib.sha1(fields[5]).digest()), der(0x04, hashlib.sha1(key).digest()),
+               signer[version_end:serial_end])
+
+
+def ocsp_look_alikes(src, count, attributes=64):
+    """The genuine receipt with an unsigned OCSP response for its signer (good, a garbage
+    signature) carrying count look-alike certificates: the responder search reports and
+    remembers each of them before the signature fails."""
+    single = seq(signer_cert_id(), der(0x80, b''), der(0x18, b'20200101000000Z'),
+                 der(0xa0, der(0x18, b'20361201000000Z')))
+    tbs = seq(der(0xa1, name('Atak OCSP')), der(0x18, b'20261102091600Z'), seq(single))
+    certs = der(0xa0, seq(*look_alike_certificates(count, attributes)))
+    basic = seq(tbs, SHA256_RSA, bits(garbage(256)), certs)
+    response = seq(der(0x0a, b'\0'), der(0xa0, seq(oid('1.3.6.1.5.5.7.48.1.1'), der(0x04, basic))))
+    value = ('<xades:OCSPValues><xades:EncapsulatedOCSPValue>%s</xades:EncapsulatedOCSPValue>'
+             '</xades:OCSPValues>' % b64(response))
+    assert src.count('</xades:CRLValues>') == 1
+    return src.replace('</xades:CRLValues>', '</xades:CRLValues>' + value, 1)
+
 
 # Name: (builder, the count of a test run (None: none), the counts of a hand run). Before the
 # allowance, each test count that fails costs 1.3 to 3 times its limit (one second and one per MB) in
@@ -423,13 +489,15 @@ VARIANTS = {
     'object-refs-ns-4MB': (lambda src, count: object_references(src, count, 4 << 20), None, (60,)),
     'object-refs-plain-1MB': (lambda src, count: object_references(src, count, 1 << 20, False), 100,
                               ()),
+    'carried-lookalikes': (carried_look_alikes, 255, (255,)),
+    'ocsp-lookalikes': (ocsp_look_alikes, 4000, (700, 4000)),
 }
 # Their file names in a folder run: after the classic ones.
 NUMBERS = {'keys-e256': '14', 'keys-e64': '14b', 'intermediates': '15', 'intermediates-e64': '15b',
            'refs-text-1MB': '16', 'refs-text-4MB': '16b', 'xpointer-root-50k': '17',
            'xpointer-root-150k': '17b', 'object-attrs': '18', 'object-refs-ns-200k': '19',
            'object-refs-ns-1MB': '19b', 'object-refs-ns-4MB': '19c', 'object-refs-plain-1MB': '19d',
-           'rdn-issuers': '21'}
+           'rdn-issuers': '21', 'carried-lookalikes': '22', 'ocsp-lookalikes': '22b'}
 
 
 def build(variant, count, src=None):

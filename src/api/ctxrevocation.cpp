@@ -166,3 +166,28 @@ void ContextRevocation::refreshSettings() {
 ContextRevocation& contextServices(talCtx& ctx) {
   return static_cast<ContextRevocation&>(*ctx.revocation);
 }
+
+// ---- a document's changes ----
+
+VerificationSnapshot::VerificationSnapshot(talCtx& ctx)
+    : context(ctx),
+      revocation(contextServices(ctx).manager.save()),
+      certificates(ctx.collectedStore.size()),
+      nothingCollected(ctx.nothingCollected),
+      crls(ctx.collectedCrls.size()) {
+  ctx.verifiedCache.begin();
+}
+
+VerificationSnapshot::~VerificationSnapshot() {
+  if (open) context.verifiedCache.commit();
+}
+
+void VerificationSnapshot::restore() {
+  if (!open) return;
+  open = false;
+  contextServices(context).manager.restore(revocation);
+  context.collectedStore.truncate(certificates);
+  context.nothingCollected = nothingCollected;
+  if (context.collectedCrls.size() > crls) context.collectedCrls.resize(crls);
+  context.verifiedCache.rollback();
+}

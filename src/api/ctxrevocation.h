@@ -100,3 +100,24 @@ class ContextRevocation : public RevocationLink {
 
 // The services of a context (never null for a constructed context).
 ContextRevocation& contextServices(talCtx& context);
+
+// What one document's verification may change in its context, taken as it
+// starts: the CRLs pending and verified, the OCSP cache and CRL indexes, the
+// certificates and CRLs collected, the verified cache. restore() puts it all
+// back when the document is refused; otherwise what changed stays.
+class VerificationSnapshot {
+ public:
+  explicit VerificationSnapshot(talCtx& context);
+  ~VerificationSnapshot();
+  VerificationSnapshot(const VerificationSnapshot&) = delete;
+  VerificationSnapshot& operator=(const VerificationSnapshot&) = delete;
+  void restore();
+
+ private:
+  talCtx& context;
+  RevocationManager::Saved revocation;
+  int certificates;
+  bool nothingCollected;
+  size_t crls;
+  bool open = true;
+};

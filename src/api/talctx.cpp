@@ -4,6 +4,7 @@
 #include "api/logserviceclient.h"
 #include "base/commonerror.h"
 #include "base/livehandles.h"
+#include "base/workaccount.h"
 #include "base/talexception.h"
 #include "keys/secretblock.h"
 #include "keys/talprofile.h"
@@ -58,7 +59,6 @@ talCtx::talCtx(const ConfigurationManager* source)
       certificateDb(database),
       servers(*this),
       report(&reportBuffer),
-      collectedStore(&collected),
       verifiedCache([this] { return configuration.getIntOption(23) != 0; }, clock) {
   std::memset(marker, 0, sizeof marker);
   std::memset(errorText, 0, sizeof errorText);
@@ -193,13 +193,10 @@ int32_t talCtx::loadSignerCertificate() {
 
 void talCtx::rememberCertificate(const SignedCertificate& certificate) {
   if (configuration.getIntOption(18) == 2) return;
-  if (collectedStore.holdsIssuerSerial(certificate.tbsCertificate.issuer,
-                                       certificate.tbsCertificate.serialNumber))
-    return;
-  std::unique_ptr<SignedCertificate> copy(new SignedCertificate(certificate));
-  if (collected.append(copy.get()) < 1) throw std::bad_alloc();
-  copy.release();
-  nothingCollected = false;
+  // Its key and copy take some work per octet: an OCSP response may carry thousands.
+  const int octets = certificate.contentLength();
+  if (!workCharge(WORK_DER_OCTET * static_cast<uint64_t>(octets > 0 ? octets : 0))) return;
+  if (collectedStore.add(certificate)) nothingCollected = false;
 }
 
 void talCtx::rememberCrl(const SignedCertRevList& crl) {
@@ -227,7 +224,7 @@ int32_t talCtx::flushNewCertificates() {
     checkInvariant(r == 0, CTX_UNIT, __LINE__, "r == 0 || r == 13");
   }
   if (batch.finish() != 0) return 158;
-  collected.clear();
+  collectedStore.clear();
   nothingCollected = true;
   for (const std::unique_ptr<SignedCertRevList>& crl : collectedCrls) {
     int32_t r = revocation->importCrl(*crl);

@@ -128,9 +128,10 @@ struct talCtx {
   CachedPin pins[4];
   bool keepPins = false;
   bool option31 = false;
-  CertificateList collected;
+  // The certificates met while verifying, by issuer and serial number, until the flush.
+  IndexedCertificateStore collectedStore;
+  const CertificateList& collected = collectedStore.list();
   bool nothingCollected = true;
-  ListCertificateStore collectedStore;
   std::vector<std::unique_ptr<SignedCertRevList>> collectedCrls;
   int32_t warnings = 0;
   // Warning bits (WARN_* of pki/sig/sigrecords.h) a caller reads after the warning code 10.
@@ -171,7 +172,9 @@ struct talCtx {
   void setPin(int32_t usage, const char* pin);
   // 0 with a copy of the key manager's current certificate, 72 without one.
   int32_t loadSignerCertificate();
-  // Collects a certificate met while verifying unless the context's store has it.
+  // Collects a certificate met while verifying unless the context's store has it: the work of
+  // the document under verification, paid from its account first (nothing is collected once
+  // that is over, and the document is then refused).
   void rememberCertificate(const SignedCertificate& certificate);
   // Collects a CRL met while verifying unless an equal one is collected.
   void rememberCrl(const SignedCertRevList& crl);

@@ -372,13 +372,12 @@ int32_t verifySignatures(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, con
     WorkAccount& account;
     ~CloseAfter() { account.close(); }
   } closeAfter{*setup.account};
-  // A refused document leaves the CRLs the context holds for later documents
-  // as they were: none it brought is kept (a forged newer CRL would make them
-  // incomplete), none of theirs is dropped.
-  RevocationManager& revocation = contextServices(*ctx).manager;
-  const SharedCrlList pendingBefore = revocation.pendingCrls;
+  // A refused document leaves the context as it was for later documents: no
+  // CRL it brought is kept (a forged newer CRL would make theirs incomplete)
+  // nor moved, no certificate it carried is remembered, no path cached.
+  VerificationSnapshot before(*ctx);
   auto refuse = [&] {
-    revocation.pendingCrls = pendingBefore;
+    before.restore();
     ctx->report << MSG_DOCUMENT_WORK;
     return xmlrc::TRANSFORM_FAILED;
   };

@@ -5,6 +5,7 @@
 #include "store/crtstore.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -138,6 +139,105 @@ void ListCertificateStore::walk(const Visitor& visit) const {
   if (!list) return;
   for (POSITION pos = list->GetHeadPosition(); pos;) {
     const SignedCertificate* cert = list->GetNext(pos);
+    if (cert && !visit(*cert)) return;
+  }
+}
+
+namespace {
+
+// Length-prefixed, so that no two different sequences of parts run together alike.
+void appendPart(std::string& key, const unsigned char* octets, int length) {
+  const uint32_t n = length > 0 && octets ? static_cast<uint32_t>(length) : 0;
+  const char size[4] = {static_cast<char>(n >> 24), static_cast<char>(n >> 16),
+                        static_cast<char>(n >> 8), static_cast<char>(n)};
+  key.append(size, sizeof size);
+  if (n) key.append(reinterpret_cast<const char*>(octets), n);
+}
+
+// What AttributeValue's == compares: the type's octets, the value's tag and content.
+std::string attributeKey(const AttributeValue* attribute) {
+  std::string key;
+  if (!attribute) return std::string(1, '\0');  // a null attribute equals only a null one
+  key.push_back('\1');
+  appendPart(key, attribute->type.data(), attribute->type.length);
+  key.push_back(static_cast<char>(attribute->value.tag));
+  appendPart(key, attribute->value.content(), attribute->value.length);
+  return key;
+}
+
+}  // namespace
+
+std::string issuerSerialKey(const DistinguishedName& issuer, const ASNinteger& serial) {
+  std::string key;
+  appendPart(key, serial.data(), serial.length);
+  // Normalised as the name comparison normalises its copies: RDN by RDN, a
+  // failing one ending it.
+  DistinguishedName copy(issuer);
+  for (POSITION pos = copy.GetHeadPosition(); pos;) {
+    RDname* rdn = copy.GetNext(pos);
+    if (rdn && !rdn->normalise()) break;
+  }
+  std::vector<std::string> attributes;
+  for (POSITION pos = copy.GetHeadPosition(); pos;) {
+    const RDname* rdn = copy.GetNext(pos);
+    if (!rdn) return std::string();
+    attributes.clear();
+    for (POSITION q = rdn->GetHeadPosition(); q;) attributes.push_back(attributeKey(rdn->GetNext(q)));
+    // An RDN is a set: its attributes in any order are the same RDN.
+    std::sort(attributes.begin(), attributes.end());
+    const uint32_t count = static_cast<uint32_t>(attributes.size());
+    appendPart(key, nullptr, 0);
+    appendPart(key, reinterpret_cast<const unsigned char*>(&count), sizeof count);
+    for (const std::string& a : attributes)
+      appendPart(key, reinterpret_cast<const unsigned char*>(a.data()), static_cast<int>(a.size()));
+  }
+  return key;
+}
+
+bool IndexedCertificateStore::add(const SignedCertificate& cert) {
+  std::string key = issuerSerialKey(cert.tbsCertificate.issuer, cert.tbsCertificate.serialNumber);
+  if (!key.empty() && index.count(key)) return false;
+  std::unique_ptr<SignedCertificate> copy(new SignedCertificate(cert));
+  keys.reserve(keys.size() + 1);
+  if (!key.empty()) index.emplace(key, copy.get());
+  if (certificates.append(copy.get()) < 1) {
+    if (!key.empty()) index.erase(key);
+    throw std::bad_alloc();
+  }
+  copy.release();
+  keys.push_back(std::move(key));
+  return true;
+}
+
+void IndexedCertificateStore::truncate(int count) {
+  while (size() > std::max(count, 0)) {
+    if (!keys.back().empty()) index.erase(keys.back());
+    keys.pop_back();
+    certificates.deleteTail();
+  }
+}
+
+int IndexedCertificateStore::findByIssuerSerial(SignedCertificate& out,
+                                                const DistinguishedName& issuer,
+                                                const ASNinteger& serial) const {
+  try {
+    auto it = index.find(issuerSerialKey(issuer, serial));
+    if (it == index.end()) return CRTSTORE_NOT_FOUND;
+    out = *it->second;
+    return CRTSTORE_FOUND;
+  } catch (const std::exception&) {
+    return CRTSTORE_FAILED;
+  }
+}
+
+bool IndexedCertificateStore::holdsIssuerSerial(const DistinguishedName& issuer,
+                                                const ASNinteger& serial) const {
+  return index.count(issuerSerialKey(issuer, serial)) > 0;
+}
+
+void IndexedCertificateStore::walk(const Visitor& visit) const {
+  for (POSITION pos = certificates.GetHeadPosition(); pos;) {
+    const SignedCertificate* cert = certificates.GetNext(pos);
     if (cert && !visit(*cert)) return;
   }
 }

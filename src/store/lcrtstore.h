@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <functional>
 #include <list>
+#include <map>
+#include <string>
 #include <vector>
 
 using CertificateList = ASNsequenceList<SignedCertificate>;
@@ -38,7 +40,7 @@ class CertificateStore {
   virtual int findByIssuerSerial(SignedCertificate& out, const DistinguishedName& issuer,
                                  const ASNinteger& serial) const;
   // Whether a certificate with that issuer and serial number is held (no copy made).
-  bool holdsIssuerSerial(const DistinguishedName& issuer, const ASNinteger& serial) const;
+  virtual bool holdsIssuerSerial(const DistinguishedName& issuer, const ASNinteger& serial) const;
   virtual int findBySubject(CertificateList& out, const DistinguishedName& subject,
                             bool encryptionOnly) const;
   virtual int findByEmail(CertificateList& out, const char* address, bool encryptionOnly) const;
@@ -79,4 +81,40 @@ class ListCertificateStore : public CertificateStore {
 
  private:
   const CertificateList* list;
+};
+
+// A key two certificates share exactly when their issuers compare equal
+// (DistinguishedName's ==: each RDN of a normalised copy compared as a
+// multiset) and their serial numbers are equal, made in one pass over the
+// name: a store finds a certificate by them without comparing names pairwise.
+// Empty for a name with a null RDN, which equals no name.
+std::string issuerSerialKey(const DistinguishedName& issuer, const ASNinteger& serial);
+
+// Certificates copied in, kept in the order they came and each issuer and
+// serial number once, found by them through an index: keeping n certificates
+// costs n log n, where a search of every one held before each cost n squared
+// name comparisons.
+class IndexedCertificateStore : public CertificateStore {
+ public:
+  // Appends a copy unless a certificate of that issuer and serial number is
+  // held: true when it was added. Throws std::bad_alloc.
+  bool add(const SignedCertificate& cert);
+  const CertificateList& list() const { return certificates; }
+  int size() const { return static_cast<int>(keys.size()); }
+  // Keeps the first `count` certificates, dropping those added after them.
+  void truncate(int count);
+  void clear() { truncate(0); }
+
+  int findByIssuerSerial(SignedCertificate& out, const DistinguishedName& issuer,
+                         const ASNinteger& serial) const override;
+  bool holdsIssuerSerial(const DistinguishedName& issuer, const ASNinteger& serial) const override;
+
+ protected:
+  void walk(const Visitor& visit) const override;
+
+ private:
+  CertificateList certificates;
+  // Each certificate's key, in the list's order (empty: not indexed).
+  std::vector<std::string> keys;
+  std::map<std::string, const SignedCertificate*> index;
 };

@@ -2,6 +2,8 @@
 
 #include "base/talexception.h"
 
+#include <algorithm>
+
 namespace {
 const int32_t ETAL_MEM = 100;
 
@@ -39,7 +41,14 @@ bool VerifiedRevocationCache::hasValidEntry(const IssuerAndSerialNumber& is) {
   auto* list = listFor(is, at);
   if (!list) return false;
   if (!(*list)[at]->validUntil.isBeforeTime64(clock.now())) return true;
-  list->erase(list->begin() + static_cast<std::ptrdiff_t>(at));
+  const auto where = list->begin() + static_cast<std::ptrdiff_t>(at);
+  if (recording) {
+    Change dropped(Change::PATH_DROPPED, serialKey(is.serialNumber));
+    dropped.at = at;
+    dropped.entry = std::move(*where);
+    record(std::move(dropped));
+  }
+  list->erase(where);
   return false;
 }
 
@@ -57,7 +66,9 @@ bool VerifiedRevocationCache::insertEntry(const CertificatePath& path, uint32_t 
     const X509time& t = item->certificate->tbsCertificate.validity.notAfter;
     if (t < entry->validUntil) entry->validUntil = t;
   }
-  paths[serialKey(entry->certificate->tbsCertificate.serialNumber)].push_back(std::move(entry));
+  Key key = serialKey(entry->certificate->tbsCertificate.serialNumber);
+  paths[key].push_back(std::move(entry));
+  if (recording) record(Change(Change::PATH_ADDED, std::move(key)));
   return true;
 }
 
@@ -66,6 +77,11 @@ bool VerifiedRevocationCache::matchesEntry(const ASNobject& object) {
   auto it = results.find(encode(object));
   if (it == results.end()) return false;
   if (!it->second.isBeforeTime64(clock.now())) return true;
+  if (recording) {
+    Change dropped(Change::RESULT_DROPPED, it->first);
+    dropped.previous = it->second;
+    record(std::move(dropped));
+  }
   results.erase(it);
   return false;
 }
@@ -73,5 +89,73 @@ bool VerifiedRevocationCache::matchesEntry(const ASNobject& object) {
 void VerifiedRevocationCache::storeRevocationResult(const ASNobject& object,
                                                     const X509time& validUntil) {
   if (!enabled()) return;
-  results[encode(object)] = validUntil;
+  Key key = encode(object);
+  if (recording) {
+    Change set(Change::RESULT_SET, key);
+    auto it = results.find(key);
+    set.had = it != results.end();
+    if (set.had) set.previous = it->second;
+    record(std::move(set));
+  }
+  results[std::move(key)] = validUntil;
+}
+
+void VerifiedRevocationCache::record(Change change) noexcept {
+  try {
+    changes.push_back(std::move(change));
+  } catch (const std::bad_alloc&) {
+    // A change that cannot be undone: a rollback empties the cache instead.
+    changes.clear();
+    recording = false;
+    lost = true;
+  }
+}
+
+void VerifiedRevocationCache::begin() {
+  changes.clear();
+  recording = true;
+  lost = false;
+}
+
+void VerifiedRevocationCache::commit() {
+  changes.clear();
+  recording = false;
+  lost = false;
+}
+
+void VerifiedRevocationCache::rollback() {
+  recording = false;
+  if (lost) {
+    paths.clear();
+    results.clear();
+    lost = false;
+  }
+  // Undone in reverse, each change then meets the state it was made in.
+  for (auto c = changes.rbegin(); c != changes.rend(); ++c) {
+    switch (c->kind) {
+      case Change::PATH_ADDED: {
+        auto it = paths.find(c->key);
+        if (it == paths.end() || it->second.empty()) break;
+        it->second.pop_back();
+        if (it->second.empty()) paths.erase(it);
+        break;
+      }
+      case Change::PATH_DROPPED: {
+        auto& list = paths[c->key];
+        list.insert(list.begin() + static_cast<std::ptrdiff_t>(std::min(c->at, list.size())),
+                    std::move(c->entry));
+        break;
+      }
+      case Change::RESULT_SET:
+        if (c->had)
+          results[c->key] = c->previous;
+        else
+          results.erase(c->key);
+        break;
+      case Change::RESULT_DROPPED:
+        results[c->key] = c->previous;
+        break;
+    }
+  }
+  changes.clear();
 }

@@ -41,6 +41,12 @@ class VerifiedRevocationCache {
   bool matchesEntry(const ASNobject& object);
   void storeRevocationResult(const ASNobject& object, const X509time& validUntil);
 
+  // From begin(), every change is recorded: rollback() undoes them (a refused
+  // document's), commit() keeps them. Either ends the recording.
+  void begin();
+  void commit();
+  void rollback();
+
  private:
   using Key = std::vector<unsigned char>;
   std::vector<std::unique_ptr<VerifiedPathEntry>>* listFor(const IssuerAndSerialNumber& is,
@@ -51,4 +57,19 @@ class VerifiedRevocationCache {
   const PathClock& clock;
   std::map<Key, std::vector<std::unique_ptr<VerifiedPathEntry>>> paths;
   std::map<Key, X509time> results;
+
+  // One change, with what undoes it.
+  struct Change {
+    enum Kind { PATH_ADDED, PATH_DROPPED, RESULT_SET, RESULT_DROPPED } kind;
+    Change(Kind kind, Key key) : kind(kind), key(std::move(key)) {}
+    Key key;
+    size_t at = 0;                             // PATH_DROPPED: where it was
+    std::unique_ptr<VerifiedPathEntry> entry;  // PATH_DROPPED: the entry
+    bool had = false;                          // RESULT_SET: a result was there
+    X509time previous;                         // RESULT_SET, RESULT_DROPPED
+  };
+  void record(Change change) noexcept;
+  bool recording = false;
+  bool lost = false;  // a change went unrecorded
+  std::vector<Change> changes;
 };

@@ -252,6 +252,7 @@ const CRLentry* RevocationManager::findEntry(const SignedCertRevList& crl,
     else
       x.crl = std::make_shared<const SignedCertRevList>(crl);
     x.index.reset(new CrlSerialIndex(*x.crl));
+    x.made = ++indexesMade;
     it = indexes.insert_or_assign(std::move(key), std::move(x)).first;
   }
   return it->second.index->find(serial);
@@ -544,6 +545,21 @@ bool RevocationManager::refuseCrl(const SignedCertRevList& crl) {
   if (refusedCrls.size() == before) return false;
   retire(pendingCrls, [&](const std::shared_ptr<SignedCertRevList>& c) { return equalCrls(*c, crl); });
   return true;
+}
+
+RevocationManager::Saved RevocationManager::save() const {
+  return Saved{verifiedCrls, pendingCrls, ocspCache, indexesMade};
+}
+
+void RevocationManager::restore(const Saved& saved) {
+  for (SharedCrlList* list : {&verifiedCrls, &pendingCrls})
+    for (auto& c : *list) retiredCrls.push_back(std::move(c));
+  verifiedCrls = saved.verified;
+  pendingCrls = saved.pending;
+  ocspCache = saved.ocsp;
+  // An index is a cache: one built since is dropped, one it replaced is built again when needed.
+  for (auto it = indexes.begin(); it != indexes.end();)
+    it = it->second.made > saved.indexesMade ? indexes.erase(it) : std::next(it);
 }
 
 void RevocationManager::releaseLastVerification() {

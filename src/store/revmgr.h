@@ -162,6 +162,19 @@ class RevocationManager {
   bool refuseCrl(const SignedCertRevList& crl);
   void copyRevocationData(const RevocationManager& other);
 
+  // What a verification may change here that outlasts it (the verified and
+  // pending CRLs, the OCSP cache, the CRLs' serial indexes), taken before it
+  // starts; restore puts it back when its document is refused.
+  struct Saved {
+    SharedCrlList verified, pending;
+    std::vector<std::shared_ptr<const BasicOCSPResponse>> ocsp;
+    uint64_t indexesMade = 0;
+  };
+  Saved save() const;
+  // The CRLs the lists held since `saved` stay alive until the next
+  // releaseLastVerification (the refused records may still point at them).
+  void restore(const Saved& saved);
+
   // The library context's services (none: no trust point or store) and its
   // network (none: no query).
   RevocationEnvironment* environment = nullptr;
@@ -271,6 +284,8 @@ class RevocationManager {
   struct IndexedCrl {
     std::shared_ptr<const SignedCertRevList> crl;
     std::unique_ptr<CrlSerialIndex> index;
+    uint64_t made = 0;  // indexesMade when it was built
   };
   std::map<std::vector<unsigned char>, IndexedCrl> indexes;
+  uint64_t indexesMade = 0;
 };

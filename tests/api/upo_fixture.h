@@ -12,6 +12,7 @@
 #include "xmlsig/xmlmemcharge.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <unistd.h>
@@ -33,6 +34,18 @@ std::unique_ptr<T> loadFile(const std::string& path) {
 inline std::string readAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A variant of scripts/genhostile.py at `count`, made now.
+inline std::string hostileVariant(const std::string& name, int count) {
+  const std::string out = "/tmp/tal-variant-" + std::to_string(getpid()) + ".xml";
+  const std::string command = "python3 " + std::string(TAL_TEST_DATA_DIR) +
+                              "/../../scripts/genhostile.py " + name + " --count " +
+                              std::to_string(count) + " " + out;
+  EXPECT_EQ(0, std::system(command.c_str())) << command;
+  std::string text = readAll(out);
+  std::remove(out.c_str());
+  return text;
 }
 
 // A receipt's text through tvXmlUnprotect from a file, as a caller gives it:
@@ -76,12 +89,23 @@ class UpoContext : public verifyfix::VerifyContext {
  protected:
   void SetUp() override {
     VerifyContext::SetUp();
+    prepare(ctx);
+  }
+
+  // Another context set up as this one (the caller closes it).
+  talCtx* another() {
+    talCtx* c = open();
+    prepare(c);
+    return c;
+  }
+
+  static void prepare(talCtx* c) {
     talCert* root = nullptr;
     ASSERT_EQ(0, talAllocateCertFromFile((UPO + "pki/root.der").c_str(), &root));
-    EXPECT_EQ(0, talInstallRoot(ctx, root, 1, 1));
+    EXPECT_EQ(0, talInstallRoot(c, root, 1, 1));
     talDeleteCertificate(root);
-    ASSERT_EQ(0, ctx->certificates.importCertificate(*loadFile<SignedCertificate>(UPO + "pki/intermediate.der")));
-    ASSERT_EQ(0, ctx->revocation->importCrl(*loadFile<SignedCertRevList>(UPO + "crl/root.der")));
+    ASSERT_EQ(0, c->certificates.importCertificate(*loadFile<SignedCertificate>(UPO + "pki/intermediate.der")));
+    ASSERT_EQ(0, c->revocation->importCrl(*loadFile<SignedCertRevList>(UPO + "crl/root.der")));
   }
 
   // tvXmlUnprotect over one file: the only signature's status and reason.

@@ -96,6 +96,7 @@ class Stores : public ::testing::Test {
       ASSERT_TRUE(pointerStore().addCertificate(e->cert.get()));
       auto copy = std::make_unique<SignedCertificate>(*e->cert);
       ASSERT_EQ(1, list().append(copy.release()));
+      ASSERT_TRUE(indexedStore().add(*e->cert));
     }
   }
   static std::vector<std::unique_ptr<Entry>>& entries() {
@@ -110,10 +111,14 @@ class Stores : public ::testing::Test {
     static CertificateList l;
     return l;
   }
-  // Both store kinds, over the same certificates in the same order.
+  static IndexedCertificateStore& indexedStore() {
+    static IndexedCertificateStore s;
+    return s;
+  }
+  // Every store kind, over the same certificates in the same order.
   static std::vector<const CertificateStore*> stores() {
     static ListCertificateStore view(&list());
-    return {&pointerStore(), &view};
+    return {&pointerStore(), &view, &indexedStore()};
   }
   // The manifest files of the certificates a lookup returned.
   static std::set<std::string> filesOf(const CertificateList& found) {
