@@ -9,6 +9,8 @@
 #include "asn1/asnprivate.h"
 #include "base/commonerror.h"
 #include "base/memfile.h"
+#include "base/workaccount.h"
+#include "crypto/basic/lvnet.h"
 
 #include <cstdio>
 #include <cstring>
@@ -24,6 +26,13 @@
 namespace {
 const char* const SRC = "asnbase";
 thread_local int g_depth = 0;
+
+// The crypto library's net is the work accounts' tick: joined here, in the
+// lowest layer that sees both (every document's work decodes ASN.1, so this
+// unit is in every program that keeps accounts).
+struct JoinNet {
+    JoinNet() noexcept { lvnet::setTick(&workTick); }
+} const g_joinNet;
 
 // Hold budget of a heap MemFile a value keeps: the object and its buffer.
 int64_t memFileCost(const MemFile& m)
