@@ -647,7 +647,8 @@ int ASNobject::decodeBody(GenericFile* in, int64_t avail, int* headerSize)
 int ASNobject::decode(GenericFile* in, int length, unsigned char f)
 {
     ASNDepthGuard guard;
-    if (guard.exceeded() || !in)
+    // Past the work account, a value decodes as a malformed one does.
+    if (guard.exceeded() || !in || !workTick())
         return 0;
     releaseViews();
     freeStreamCtx();
@@ -719,6 +720,9 @@ int ASNobject::decodeIndefinite(GenericFile*, int) { return 0; }
 
 int ASNobject::encode(GenericFile* out) const
 {
+    // Past the work account, encoding fails as a write does.
+    if (!workTick())
+        return EASN_FILE;
     if (isConstView()) {
         const unsigned char* p = receivedEncoding();
         if (!p)
@@ -1205,7 +1209,7 @@ int ASNobject::streamReadHeader(GenericFile* in, int64_t* length)
 int64_t ASNobject::decodeStream(GenericFile* in, GenericFile* out)
 {
     ASNDepthGuard guard;
-    if (guard.exceeded() || !in)
+    if (guard.exceeded() || !in || !workTick())
         return 0;
     // A choice without a tag of its own has no header: its alternative's is read.
     if (ASNchoice* choice = dynamic_cast<ASNchoice*>(this))

@@ -155,6 +155,7 @@ namespace {
 thread_local uint32_t ticksToRead = WORK_CLOCK_TICKS;
 thread_local uint64_t ticksCounted = 0;
 thread_local uint64_t ticksRefused = 0;
+thread_local uint64_t ticksStopping = 0;
 }  // namespace
 
 void workTicksRestart() noexcept { ticksToRead = WORK_CLOCK_TICKS; }
@@ -167,6 +168,7 @@ bool workTick() noexcept {
   if (goOn && --ticksToRead == 0) {
     ticksToRead = WORK_CLOCK_TICKS;
     goOn = !a->timeSpent();
+    if (!goOn) ++ticksStopping;
   }
   if (!goOn) ++ticksRefused;
   return goOn;
@@ -174,3 +176,4 @@ bool workTick() noexcept {
 
 uint64_t workTicksCounted() noexcept { return ticksCounted; }
 uint64_t workTicksRefused() noexcept { return ticksRefused; }
+uint64_t workTicksStopping() noexcept { return ticksStopping; }

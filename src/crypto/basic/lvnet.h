@@ -27,6 +27,12 @@ inline bool tick() noexcept {
   return !t || t();
 }
 
+// For arithmetic deep in a public-key check, which has no failure value to
+// answer: throws LvInterruptException once the work must stop. The check's
+// callers already turn any library exception into a failed verification, and
+// nothing half-computed is kept.
+void tickOrThrow();
+
 }  // namespace lvnet
 
 #endif
