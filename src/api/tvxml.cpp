@@ -401,6 +401,10 @@ int32_t verifySignatures(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, con
       verifier.verifyAt(info.get(), info->properties, ctx->timeMark.get(), verificationTime.get());
     } catch (const TalApiException& e) {
       if (!setup.account->over()) return e.getCode();
+    } catch (...) {
+      // A primitive the account's net refused may fail as malformed input
+      // does there (a decoder's invariant): still the account's refusal.
+      if (!setup.account->over()) throw;
     }
     // Work refused below for want of the account (a key check, a path, a CRL)
     // is no verdict on the signature: the document is refused as a whole.

@@ -9,6 +9,8 @@
 #include "asn1/asnprivate.h"
 #include "base/commonerror.h"
 #include "base/memfile.h"
+#include "base/workaccount.h"
+#include "crypto/basic/lvnet.h"
 
 #include <cstdio>
 #include <cstring>
@@ -24,6 +26,13 @@
 namespace {
 const char* const SRC = "asnbase";
 thread_local int g_depth = 0;
+
+// The crypto library's net is the work accounts' tick: joined here, in the
+// lowest layer that sees both (every document's work decodes ASN.1, so this
+// unit is in every program that keeps accounts).
+struct JoinNet {
+    JoinNet() noexcept { lvnet::setTick(&workTick); }
+} const g_joinNet;
 
 // Hold budget of a heap MemFile a value keeps: the object and its buffer.
 int64_t memFileCost(const MemFile& m)
@@ -638,7 +647,8 @@ int ASNobject::decodeBody(GenericFile* in, int64_t avail, int* headerSize)
 int ASNobject::decode(GenericFile* in, int length, unsigned char f)
 {
     ASNDepthGuard guard;
-    if (guard.exceeded() || !in)
+    // Past the work account, a value decodes as a malformed one does.
+    if (guard.exceeded() || !in || !workTick())
         return 0;
     releaseViews();
     freeStreamCtx();
@@ -710,6 +720,9 @@ int ASNobject::decodeIndefinite(GenericFile*, int) { return 0; }
 
 int ASNobject::encode(GenericFile* out) const
 {
+    // Past the work account, encoding fails as a write does.
+    if (!workTick())
+        return EASN_FILE;
     if (isConstView()) {
         const unsigned char* p = receivedEncoding();
         if (!p)
@@ -1196,7 +1209,7 @@ int ASNobject::streamReadHeader(GenericFile* in, int64_t* length)
 int64_t ASNobject::decodeStream(GenericFile* in, GenericFile* out)
 {
     ASNDepthGuard guard;
-    if (guard.exceeded() || !in)
+    if (guard.exceeded() || !in || !workTick())
         return 0;
     // A choice without a tag of its own has no header: its alternative's is read.
     if (ASNchoice* choice = dynamic_cast<ASNchoice*>(this))

@@ -1,12 +1,15 @@
 #include "base/b64file.h"
 
 #include "base/commonerror.h"
+#include "base/workaccount.h"
 
 #include <cstring>
 
 namespace {
 
 const char* const UNIT = "b64file";
+// The work net's tick, once per this many characters of a block decoded.
+const size_t NET_TEXT = 4096;
 const char ALPHABET[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 int value(char c)
@@ -128,6 +131,9 @@ int32_t decodeBase64Block(const char* text, int32_t length, uint8_t* out)
         return 0;
     int32_t bytes = 0;
     for (size_t i = 0; i < n; i += 4) {
+        // Past the work account, the text decodes as invalid text does.
+        if (i % NET_TEXT == 0 && !workTick())
+            return 0;
         int got = decodeGroup(text + i, out + bytes);
         if (got == 0)
             return 0;
@@ -177,6 +183,8 @@ int32_t decodeBase64Text(const char* text, int32_t length, GenericFile* target, 
             return 0;
         pending += static_cast<size_t>(got);
         if (pending >= 2397) {
+            if (!workTick())
+                return 0;
             if (failed(target->write(static_cast<uint32_t>(pending), workBuffer)))
                 return -2;
             handed += pending;
@@ -292,6 +300,8 @@ int32_t DecodeBase64::decode(GenericFile* source, bool final, GenericFile* targe
             return BASE64_READ_FAILED;
         chunkCount += static_cast<int32_t>(got);
         if (chunkCount == 212 || (final && chunkCount > 0)) {
+            if (!workTick())
+                return BASE64_INVALID_DATA;
             size_t produced = 0;
             for (int32_t i = 0; i < chunkCount; ++i) {
                 char c = chunk[i];

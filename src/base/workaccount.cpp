@@ -113,8 +113,11 @@ bool WorkAccount::pay(uint64_t price) noexcept {
   return !isOver;
 }
 
+void workTicksRestart() noexcept;
+
 WorkAccountScope::WorkAccountScope(WorkAccount* account) noexcept : previous(currentAccount) {
   currentAccount = account;
+  if (account) workTicksRestart();
 }
 
 WorkAccountScope::~WorkAccountScope() {
@@ -144,3 +147,33 @@ bool workOver() noexcept {
   WorkAccount* a = currentAccount;
   return a && a->over();
 }
+
+// ---- The net under loops that pay nothing ----
+namespace {
+// Per thread, not per account: restarted when a scope installs an account,
+// so that a document's clock reads fall at the same ticks on every run.
+thread_local uint32_t ticksToRead = WORK_CLOCK_TICKS;
+thread_local uint64_t ticksCounted = 0;
+thread_local uint64_t ticksRefused = 0;
+thread_local uint64_t ticksStopping = 0;
+}  // namespace
+
+void workTicksRestart() noexcept { ticksToRead = WORK_CLOCK_TICKS; }
+
+bool workTick() noexcept {
+  ++ticksCounted;
+  WorkAccount* a = currentAccount;
+  if (!a) return true;
+  bool goOn = !a->over();
+  if (goOn && --ticksToRead == 0) {
+    ticksToRead = WORK_CLOCK_TICKS;
+    goOn = !a->timeSpent();
+    if (!goOn) ++ticksStopping;
+  }
+  if (!goOn) ++ticksRefused;
+  return goOn;
+}
+
+uint64_t workTicksCounted() noexcept { return ticksCounted; }
+uint64_t workTicksRefused() noexcept { return ticksRefused; }
+uint64_t workTicksStopping() noexcept { return ticksStopping; }

@@ -150,3 +150,24 @@ bool workCharge(uint64_t units) noexcept;
 bool workPay(uint64_t price) noexcept;
 // Whether the current account is over (false with none).
 bool workOver() noexcept;
+
+// ---- The net under loops that pay nothing ----
+// The primitives every loop over what a document carries passes through
+// (ASN.1 decoding and DER encoding, digests, base64, public-key arithmetic,
+// the canonicaliser, name comparison) tick the current account once per
+// bounded step of their work (some hundreds of instructions to a few
+// microseconds). A tick spends no units, so no verdict of a document the
+// account does not stop changes; every WORK_CLOCK_TICKS ticks it reads the
+// account's clock (a wall-clock read, some 25 ns) as a charge does. Once the account is over a tick answers
+// false and the primitive refuses cheaply (a decode fails, a digest never
+// matches, a key check fails, a comparison answers no): the rest of any loop
+// costs a refusal a round and the document is refused as a whole.
+// True when the thread has no account, or its account is closed.
+bool workTick() noexcept;
+constexpr uint32_t WORK_CLOCK_TICKS = 256;
+// For tests: the ticks this thread has answered, those of them that answered
+// false (refusals), and the clock reads by ticks that put an account over,
+// since the thread started.
+uint64_t workTicksCounted() noexcept;
+uint64_t workTicksRefused() noexcept;
+uint64_t workTicksStopping() noexcept;

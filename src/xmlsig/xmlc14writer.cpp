@@ -235,6 +235,8 @@ class Canonicaliser {
   // Charges what was done (in batches: a charge may read the clock) and
   // checks the output cap; false to stop.
   bool within(bool now = false) {
+    // The work net: past the document's account every node stops the walk.
+    if (!workTick()) return false;
     // A text or value is read once and escaped: a unit per XML_ESCAPE_OCTETS_PER_UNIT octets.
     if (out.read - readCharged >= XML_ESCAPE_OCTETS_PER_UNIT) {
       units = saturatingAdd(units, (out.read - readCharged) / XML_ESCAPE_OCTETS_PER_UNIT);
@@ -400,6 +402,7 @@ void Canonicaliser::inclusiveNamespaces(xmlNodePtr e, bool top) {
     // default namespace is rendered by no one.
     for (xmlNodePtr n = e; n && n->type == XML_ELEMENT_NODE; n = n->parent)
       for (xmlNsPtr ns = n->nsDef; ns; ns = ns->next) {
+        if (!workTick()) return;  // the walk's next within() stops it
         if (!ns->href || isXmlPrefix(ns->prefix)) continue;
         bool nearer = false;
         for (xmlNsPtr seen : namespaces) {
@@ -422,13 +425,15 @@ void Canonicaliser::inclusiveNamespaces(xmlNodePtr e, bool top) {
         if (samePrefix(d->prefix, ns->prefix)) repeated = true;
       if (repeated) continue;
       xmlNsPtr inScope = nullptr;
-      for (xmlNodePtr n = e->parent; n && n->type == XML_ELEMENT_NODE && !inScope; n = n->parent)
+      for (xmlNodePtr n = e->parent; n && n->type == XML_ELEMENT_NODE && !inScope; n = n->parent) {
+        if (!workTick()) return;  // the walk's next within() stops it
         for (xmlNsPtr d = n->nsDef; d; d = d->next) {
           if (d->href && !isXmlPrefix(d->prefix) && sameText(d->prefix, ns->prefix)) {
             inScope = d;
             break;
           }
         }
+      }
       bool same = inScope ? sameText(inScope->href, ns->href)
                           : emptyText(ns->prefix) && emptyText(ns->href);
       if (!same) namespaces.push_back(ns);

@@ -4,6 +4,7 @@
 
 #include "crypto/algebra/lve2nladder.h"
 #include "crypto/algebra/lvgf2nclmul.h"
+#include "crypto/basic/lvnet.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -583,6 +584,7 @@ void LvE2n::mul(LvGroupElem* r, const LvN& k, const LvGroupElem* g) const {
   LdWalk walk(&field, a, b);
   const unsigned int digits = (k.getBitLength() + w - 1) / w;
   for (unsigned int j = digits; j-- > 0;) {
+    lvnet::tickOrThrow();
     for (unsigned int i = 0; i < w; i++) walk.twice();
     const unsigned int d = digitOf(k, j, w);
     if (d && !table.neutral[d]) walk.addAffine(table.x[d], table.y[d]);

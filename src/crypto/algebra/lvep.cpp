@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "crypto/algebra/lvepfast.h"
+#include "crypto/basic/lvnet.h"
 
 #define EP_GROUP "lvalgebra/lvep/ep_group"
 #define EP_ACCESS "lvalgebra/lvep/ep_access"
@@ -507,6 +508,8 @@ void LvEp::mul2(LvGroupElem* r, const LvN& k1, const LvGroupElem* x, const LvN& 
   toWords(P1, in1);
   toWords(P2, in2);
   out.resize(in1.size());
+  // The fixed curves' engine is bounded (a field of at most 521 bits): one tick.
+  lvnet::tickOrThrow();
   fast->mul2(out.data(), ka.getWords(), ka.getUsed(), in1.data(), t1, kb.getWords(),
              kb.getUsed(), in2.data());
   fromWords(static_cast<LvEpPoint*>(r), out);

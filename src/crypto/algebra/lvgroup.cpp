@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "crypto/algebra/lvabstractalgebra.h"
+#include "crypto/basic/lvnet.h"
 
 namespace {
 
@@ -208,6 +209,7 @@ void LvAbelianGroup::mul2(LvGroupElem* r, const LvN& k1, const LvGroupElem* a, c
   const unsigned int Db = (Lb + w - 1) / w, Da = (La + w - 1) / w;
   assign(r, nullptr);
   for (unsigned int pos = Db; pos-- > 0;) {
+    lvnet::tickOrThrow();
     for (unsigned int i = 0; i < w; i++) doubleInPlace(r);
     unsigned int index = digitAt(kB, pos * w, w);
     if (pos < Da) index |= digitAt(kA, pos * w, w) << w;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "crypto/algebra/lvnumbers.h"
+#include "crypto/basic/lvnet.h"
 
 #define ZN_FILE "lvalgebra\\lvnumbers\\zn_arith.cpp"
 #define ZN_DIV_FILE "lvalgebra\\lvnumbers\\zn_div.cpp"
@@ -427,6 +428,7 @@ LvZn powWindow(const LvZn& x, const LvN& e) {
   bool started = false;
   unsigned int windows = (b + k - 1) / k;
   for (unsigned int i = windows; i-- > 0;) {
+    lvnet::tickOrThrow();
     unsigned int d = exponentBits(e, i * k, k);
     if (started)
       for (unsigned int s = 0; s < k; ++s) r *= r;
@@ -619,6 +621,7 @@ LvZn pow(const LvZn& x, unsigned int e) {
   unsigned int top = 31;
   while (((e >> top) & 1u) == 0) --top;
   for (unsigned int i = top; i-- > 0;) {
+    lvnet::tickOrThrow();
     r *= r;
     if ((e >> i) & 1u) r *= x;
   }

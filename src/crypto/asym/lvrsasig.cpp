@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "crypto/basic/lvsecret.h"
+#include "crypto/basic/lvnet.h"
 #include "crypto/hash/lvhash.h"
 #include "crypto/rbg/lvrbg.h"
 
@@ -29,6 +30,7 @@ void powByPublicBits(LvWord* acc, const LvWord* base, LvWord* t, const LvN& e, c
   longvCopy(acc, base, k);
   const LvWord* ew = e.getWords();
   for (unsigned int i = e.getBitLength() - 1; i-- > lowest;) {
+    lvnet::tickOrThrow();
     m.sqrWords(t, acc);
     longvCopy(acc, t, k);
     if ((ew[i / 32] >> (i % 32)) & 1u) {
@@ -118,6 +120,7 @@ LvN publicPowerOfPublic(const LvN& s, const LvModulus& n, const LvN& e) {
   const LvWordLen k = n.getUsed();
   LvWordMem acc(k), t(2 * k);
   longvCopyResize(acc.ptr(), k, s.getWords(), s.getUsed());
+  lvnet::tickOrThrow();
   if (longvPowPublicIfma(t.ptr(), acc.ptr(), n.getWords(), k, e.getWords(), e.getUsed()))
     return LvN(t.ptr(), k);
   LvWordMem base(k);

@@ -1,5 +1,7 @@
 #include "crypto/hash/lvhashbase.h"
 
+#include "crypto/basic/lvnet.h"
+
 #include <cstring>
 
 #define LV_HASH_FILE "lvhash\\lvhash.cpp"
@@ -56,7 +58,7 @@ const LvOctet* LvHash::getHashPtr() const {
 // ------------------------------------------------------------------- LvDhf
 
 LvDhf::LvDhf(unsigned int digestOctets, unsigned int blockOctets)
-    : LvHash(digestOctets), m_buffered(0), m_blockLength(blockOctets), m_block(blockOctets) {
+    : LvHash(digestOctets), m_buffered(0), m_refused(0), m_blockLength(blockOctets), m_block(blockOctets) {
   m_block.clear();
 }
 
@@ -66,6 +68,7 @@ unsigned int LvDhf::init() {
   LvHash::init();
   resetIv();
   m_buffered = 0;
+  m_refused = 0;
   m_blockLength = getBlockOctets();
   m_sessionOpen = 1;
   m_digestReady = 0;
@@ -82,6 +85,7 @@ void LvDhf::step(const LvOctet* data, unsigned int length) {
   if (length == 0) return;
   if (data == nullptr)
     LV_THROW(LvArgumentRangeException, "Brak danych do skrotu.", "LvDhf::step", LV_DHF_FILE);
+  if (m_refused) return;
   const unsigned int blk = m_blockLength;
   LvOctet* buf = m_block.ptr();
   if (m_buffered > 0) {
@@ -91,27 +95,42 @@ void LvDhf::step(const LvOctet* data, unsigned int length) {
       m_buffered += length;
       return;
     }
+    if (!netTick()) return;
     std::memcpy(buf + m_buffered, data, room);
     compressBlock(buf);
     m_buffered = 0;
     data += room;
     length -= room;
   }
-  // Whole blocks straight from the caller's octets.
+  // Whole blocks straight from the caller's octets, a tick per batch.
   unsigned int whole = length / blk;
-  if (whole != 0) {
-    compressBlocks(data, whole);
-    data += std::size_t(whole) * blk;
-    length -= whole * blk;
+  while (whole != 0) {
+    const unsigned int batch = whole < NET_BLOCKS ? whole : NET_BLOCKS;
+    if (!netTick()) return;
+    compressBlocks(data, batch);
+    data += std::size_t(batch) * blk;
+    length -= batch * blk;
+    whole -= batch;
   }
   if (length != 0) std::memcpy(buf, data, length);
   m_buffered = length;
 }
 
+bool LvDhf::netTick() {
+  if (lvnet::tick()) return true;
+  m_refused = 1;
+  return false;
+}
+
 void LvDhf::finish() {
   if (!m_sessionOpen)
     LV_THROW(LvFsmException, "Nie wykonano funkcji init.", "LvDhf::finish", LV_DHF_FILE);
-  finalBlock();
+  // A refused session's digest is no digest of its octets: all zero, the
+  // value no digest check is made against.
+  if (m_refused)
+    m_digest.clear();
+  else
+    finalBlock();
   m_sessionOpen = 0;
   m_digestReady = 1;
 }

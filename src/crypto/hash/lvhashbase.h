@@ -97,7 +97,14 @@ class LvDhf : public LvHash {
   // hashes override it to keep their state in registers across blocks.
   virtual void compressBlocks(const LvOctet* blocks, std::size_t count);
 
+  // The work net (crypto/basic/lvnet.h): a session ticks once per batch of up
+  // to NET_BLOCKS blocks it compresses (a few microseconds); once a tick
+  // refuses, the session compresses nothing more and ends in an all-zero digest.
+  static constexpr unsigned int NET_BLOCKS = 64;
+  bool netTick();
+
   std::uint32_t m_buffered;
+  std::uint8_t m_refused;
   std::uint32_t m_blockLength;
   LvOctMem m_block;
 };

@@ -161,7 +161,9 @@ void LvSha64Bit::finalBlock() {
 // The whole message at once: its last blocks and the padding go to one call,
 // so the padding block is scheduled in the shadow of the rounds before it.
 void LvSha64Bit::hash(const LvOctet* data, unsigned int length) {
-  if (data == nullptr) {  // the checks and errors of the general path
+  // Null: the checks and errors of the general path. Long: its ticks of the
+  // work net between batches of blocks.
+  if (data == nullptr || length > NET_BLOCKS * 128) {
     LvDhf::hash(data, length);
     return;
   }
