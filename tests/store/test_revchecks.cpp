@@ -6,6 +6,7 @@
 #include "store/revpath.h"
 
 #include "base/memfile.h"
+#include "base/workaccount.h"
 #include "pki/common/oids.h"
 #include "revoc_fixtures.h"
 
@@ -13,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <initializer_list>
 #include <map>
 
@@ -406,6 +408,35 @@ TEST(OcspChecks, ResponderIdAndCriticalExtension) {
   EXPECT_FALSE(loud.verifyOcspResponse(*good, *user2, *ca, &when));
   EXPECT_NE(std::string::npos, report.text().find("Odpowiedź OCSP posiada niepoprawne rozszerzenia."));
   EXPECT_EQ(0, env.pathRequests);
+}
+
+// Once the document's account is over every name compares as different, the
+// issuer's subject and the certificate's issuer too: a response met then, or
+// whose comparison puts the account over, is refused like the rest of the
+// document's work, never taken for a broken invariant (an exception the
+// document's refusal does not catch).
+TEST(OcspChecks, AResponseMetWhenTheAccountIsOverIsRefused) {
+  auto ca = get<SignedCertificate>("ca.der");
+  auto user2 = get<SignedCertificate>("user2.der");
+  const X509time when = at(basic("ocsp-good.der")->tbsResponseData.producedAt, 60);
+  FixedPathClock clock(when.toTime64(true));
+  for (const char* response : {"ocsp-good.der", "ocsp-keyid.der", "ocsp-byca.der"})
+    for (bool overBefore : {true, false}) {
+      Environment env;
+      RevocationManager m(clock, nullptr);
+      m.environment = &env;
+      // One unit: the first name comparison puts it over.
+      WorkAccount account(1, std::chrono::hours(1));
+      WorkAccountScope scope(&account);
+      if (overBefore) ASSERT_FALSE(workCharge(2));
+      bool usable = true;
+      EXPECT_NO_THROW(usable = m.verifyOcspResponse(*basic(response), *user2, *ca, &when))
+          << response << " " << overBefore;
+      EXPECT_FALSE(usable) << response;
+      EXPECT_TRUE(account.over()) << response;
+      EXPECT_EQ(0, env.pathRequests) << response;
+      EXPECT_TRUE(m.usedResponses.empty()) << response;
+    }
 }
 
 // CRL verification: a trust point settles it directly; otherwise the path
