@@ -84,7 +84,7 @@ XmlLibxmlWork::XmlLibxmlWork(XmlWorkBudget& budget, void (*stop)(void*), void* s
     }
   currentWork = this;
   // A section opened on a spent account stops at once.
-  if (account.over() && stop) stop(stopArgument);
+  if (account.over()) passNet();
 }
 
 XmlLibxmlWork::~XmlLibxmlWork() {

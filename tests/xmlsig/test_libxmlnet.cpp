@@ -284,15 +284,60 @@ TEST(LibxmlNet, TheBudgetsAccountIsItsOneLimit) {
     // Refused by its price or stopped as it ran; the closed account unpaid.
     if (r.closed) EXPECT_EQ(document->spentUnits(), r.spentElsewhere) << r.name;
   }
-  // A section opened on an account already over stops its work at once.
-  auto spent = std::make_shared<WorkAccount>(10, std::chrono::hours(24));
-  spent->charge(11);
-  XmlWorkBudget late;
-  late.shareAccount(spent);
-  int stops = 0;
-  {
-    XmlLibxmlWork work(late, [](void* n) { ++*static_cast<int*>(n); }, &stops);
+}
+
+// A section stops its work (its stop function, from inside libxml2) once its
+// account is over, whatever spent it: at once when it opens on a spent
+// account, else at the next check of its ticks; the route then answers 140
+// (the net passed), and the stop functions run once.
+TEST(LibxmlNet, ASectionStopsOnceItsAccountIsOverWhateverSpentIt) {
+  NetDisarmed disarm;
+  const std::string xml = document();
+  const struct {
+    const char* name;
+    bool spentBefore;  // the account over before the section opens
+    uint32_t ticks;    // after it was spent inside the section
+    int stopsInside;
+  } rows[] = {
+      {"opened on a spent account", true, 0, 1},
+      {"spent inside, before a check", false, XML_NET_TICKS - 1, 0},
+      {"spent inside, at the next check", false, XML_NET_TICKS, 1},
+      {"spent inside, checked again", false, 3 * XML_NET_TICKS, 1},
+  };
+  for (const auto& r : rows) {
+    auto account = std::make_shared<WorkAccount>(10, std::chrono::hours(24));
+    XmlWorkBudget budget;
+    budget.shareAccount(account);
+    if (r.spentBefore) account->charge(11);
+    int stops = 0;
+    {
+      XmlLibxmlWork work(budget, [](void* n) { ++*static_cast<int*>(n); }, &stops);
+      if (!r.spentBefore) account->charge(11);
+      for (uint32_t i = 0; i < r.ticks; ++i) XmlLibxmlWork::tick();
+      EXPECT_EQ(stops, r.stopsInside) << r.name;
+    }
+    EXPECT_EQ(stops, 1) << r.name;
+    EXPECT_TRUE(budget.netPassed()) << r.name;
+    EXPECT_EQ(codeOf([&] { filtered(xml, budget, "1"); }), 140) << r.name;
   }
-  EXPECT_GE(stops, 1);
-  EXPECT_EQ(codeOf([&] { filtered(xml, late, "1"); }), 140);
+}
+
+// Between the steps of a kept signature's later work, a budget on its own
+// account starts its clock afresh and keeps the units spent; one on an open
+// document's account keeps charging it.
+TEST(LibxmlNet, ARestartedClockKeepsTheUnitsSpent) {
+  XmlWorkBudget alone(100);
+  EXPECT_TRUE(alone.charge(60));
+  alone.restartClock();
+  EXPECT_EQ(alone.remaining(), 40u);
+  EXPECT_FALSE(alone.charge(50));
+  alone.restartClock();
+  EXPECT_TRUE(alone.exhausted());
+  auto document = std::make_shared<WorkAccount>(100, std::chrono::hours(24));
+  XmlWorkBudget shared;
+  shared.shareAccount(document);
+  EXPECT_TRUE(shared.charge(60));
+  shared.restartClock();
+  EXPECT_TRUE(shared.charge(30));
+  EXPECT_EQ(document->spentUnits(), 90u);
 }
