@@ -357,8 +357,8 @@ int32_t verifySignatures(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, con
   message->status = SIG_STATUS_VALID;
   XmlSignatureSetup setup = xmlSignatureSetup(ctx, context);
   // One account for the whole document's verification, whatever the number of
-  // its signatures (each keeps its own units too): their transforms, digests,
-  // key checks, paths and revocation all charge it, and its clock is the net.
+  // its signatures: their transforms, digests, key checks, paths and
+  // revocation all charge it, and its clock is the net.
   // It grows with all the octets verified: the document's, and those of the
   // detached files it may digest.
   uint64_t octets = doc->holder->octets;

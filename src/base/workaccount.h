@@ -104,6 +104,7 @@ class WorkAccount {
   // (a signature's records, kept with the message) is bounded by its own
   // limits only, and its clock (this thread's) is no longer read.
   void close() noexcept;
+  bool isClosed() const noexcept { return closed; }
 
   WorkAccount(const WorkAccount&) = delete;
   WorkAccount& operator=(const WorkAccount&) = delete;

@@ -47,9 +47,9 @@ struct XmlSignatureSetup {
   // below them, so 1024 counter-signatures per level, each digesting the whole
   // document, together get no more than one signature.
   XmlWorkBudget* budget = nullptr;
-  // The account of the whole document's verification, charged by the
-  // budgets of all its signatures (each keeps its own units too), whose clock
-  // is their net; none: each budget's own.
+  // The account of the whole document's verification, which the budgets of
+  // all its signatures charge (its units and clock are theirs); none: each
+  // budget's own.
   std::shared_ptr<WorkAccount> account;
   // The Ids of elements the extension creates (the XML context's; not
   // owned). Without one the properties use their own.

@@ -34,62 +34,65 @@ void XmlTransform::applyToFilter(XmlNodeFilter*) { checkInvariant(false, SRC, 12
 void XmlTransform::apply() { checkInvariant(false, SRC, 125, "0"); }
 
 XmlWorkBudget::XmlWorkBudget(uint64_t limit, std::chrono::milliseconds time)
-    : limit(limit), time(time) {}
+    : limit(limit), time(time), own(std::make_unique<WorkAccount>(limit, time)) {}
+
+void XmlWorkBudget::shareAccount(std::shared_ptr<WorkAccount> shared) {
+  if (!shared) return;
+  document = std::move(shared);
+  // One signature of a large document may take as much as the document's
+  // size allows, and so may a kept signature's later work.
+  limit = std::max(limit, document->limitUnits());
+  own.reset();
+}
+
+WorkAccount& XmlWorkBudget::account() {
+  if (document && !document->isClosed()) return *document;
+  if (!own) own = std::make_unique<WorkAccount>(limit, time);
+  return *own;
+}
+
+void XmlWorkBudget::restartClock() {
+  if (document && !document->isClosed()) return;
+  if (own && own->over()) return;
+  own = std::make_unique<WorkAccount>(own ? own->remaining() : limit, time);
+}
 
 bool XmlWorkBudget::charge(uint64_t units, bool readClock) {
   XmlLibxmlWork::tick();
-  if (over) return false;
-  spent += units;
-  if (spent > limit || spent < units) over = true;
-  if (account && !account->charge(units)) over = true;
+  WorkAccount& a = account();
   // Each charge stands for at most one callback's or one evaluation's work, so
-  // reading the clock every 64 of them keeps the backstop close.
-  if (!over && (readClock || (++charges & 63) == 0 || !started)) {
-    if (!started) {
-      started = true;
-      deadline.start(time);
-    } else if (deadline.spent()) {
-      over = true;
-    }
-  }
-  return !over;
+  // the account's reading of the clock every few dozen of them keeps the net close.
+  if (!a.charge(units)) return false;
+  if (readClock) a.timeSpent();
+  return !a.over();
 }
 
 namespace {
 thread_local XmlLibxmlWork* currentWork = nullptr;
-// The test hook's trip, armed for the thread that set it: another thread's
-// work neither trips nor uses it up.
-thread_local long netTripCountdown = 0;
-
 }  // namespace
 
-void xmlLibxmlNetTripAfter(long checks) { netTripCountdown = checks > 0 ? checks : 0; }
-
 XmlLibxmlWork::XmlLibxmlWork(XmlWorkBudget& budget, void (*stop)(void*), void* stopArgument)
-    : budget(budget), enclosing(currentWork), owner(this), stop(stop), stopArgument(stopArgument) {
+    : account(budget.account()),
+      enclosing(currentWork),
+      owner(this),
+      stop(stop),
+      stopArgument(stopArgument) {
   for (XmlLibxmlWork* w = enclosing; w; w = w->enclosing)
-    if (w->budget.libxml == budget.libxml ||
-        (budget.account && w->budget.account == budget.account)) {
+    if (&w->account == &account) {
       owner = w->owner;
       break;
     }
-  // A document's account keeps its own clock, running since it opened.
-  if (owner == this && !budget.account) left.start(XML_LIBXML_TIME_NET - budget.libxml->spent);
   currentWork = this;
-  // A section opened on a spent net stops at once.
-  if (budget.netPassed() || (budget.account && budget.account->over())) {
-    budget.over = true;
-    if (stop) stop(stopArgument);
-  }
+  // A section opened on a spent account stops at once.
+  if (account.over()) passNet();
 }
 
 XmlLibxmlWork::~XmlLibxmlWork() {
   // Work that ticked too seldom for a check on the way (one long call into
   // libxml2 that neither allocates nor charges) is judged as it ends: past
-  // the net, the budget is over and the route answers 140.
+  // the net, the account is over and the route answers 140.
   check();
   currentWork = enclosing;
-  if (owner == this && !budget.account) budget.libxml->spent += left.used();
 }
 
 void XmlLibxmlWork::tick() noexcept {
@@ -99,22 +102,18 @@ void XmlLibxmlWork::tick() noexcept {
 }
 
 void XmlLibxmlWork::check() noexcept {
-  if (budget.netPassed()) return;
-  if (netTripCountdown > 0) {
-    if (--netTripCountdown == 0) passNet();
-    return;
-  }
-  // A document's account spent elsewhere (another signature's units, a
-  // path build's) stops this work too.
-  if (budget.account ? budget.account->over() || budget.account->timeSpent() : owner->left.spent())
-    passNet();
+  if (owner->stopped) return;
+  // An account spent elsewhere (another signature's units, a path build's)
+  // stops this work too.
+  if (account.over() || account.timeSpent()) passNet();
 }
 
 void XmlLibxmlWork::passNet() noexcept {
-  budget.libxml->stopped = true;
-  if (budget.account && !budget.account->over()) budget.account->stop();
-  budget.over = true;
-  // Every section of this budget stops its work: the canonicaliser around a
+  // The net stopped the work, whatever put the account over: the route
+  // answers 140 however libxml2 reports the stop.
+  if (!account.netPassed()) account.stop();
+  owner->stopped = true;
+  // Every section on this account stops its work: the canonicaliser around a
   // filter's evaluation would go on with its own per-element work.
   for (XmlLibxmlWork* w = this; w; w = w->enclosing) {
     if (w->stop) w->stop(w->stopArgument);

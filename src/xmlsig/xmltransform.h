@@ -25,111 +25,85 @@ class XmlOctetSink;
 // canonicaliser, weighted by the attributes and namespace declarations each one
 // drags in; XPath operations; the large blocks an XPath evaluation allocates).
 // The units are the limit, so a verdict does not depend on the machine's load;
-// the deadline is only a backstop for a cost no count sees: processor time of
-// the charging thread (a loaded machine's waits do not count), from the first
-// charge (after parsing).
+// the processor time of the charging thread is the net under them, for what a
+// count misses. A budget that belongs to no document (a transform run on its
+// own, a test) gets what a document of no size gets: these units and time (a
+// sanitised build five times the time).
 const uint64_t XML_TRANSFORM_WORK_LIMIT = 300000000ull;
-const std::chrono::milliseconds XML_TRANSFORM_TIME_LIMIT{15000};
-
-// The net under the units, for a budget that belongs to no document's
-// account: the processor time of its thread that libxml2's and libxslt's work
-// (XPointer and XPath evaluation, filters, the canonicaliser, XSLT) may take in
-// all. The units model that work before it runs; what a model misses, this
-// stops while it runs. Legitimate documents take a few milliseconds of it; a
-// sanitised build gets five times the time. A budget that charges a
-// document's account (shareAccount) has that account's clock as its net
-// instead, which spans the document's whole verification.
-const std::chrono::milliseconds XML_LIBXML_TIME_NET{1000 * WORK_TIME_FACTOR};
+const std::chrono::milliseconds XML_TRANSFORM_TIME_LIMIT{1000 * WORK_TIME_FACTOR};
 
 class XmlLibxmlWork;
 
-// The processor time libxml2's work for one document has taken, and whether
-// the net stopped it: a budget's own, or one a caller shares among the
-// budgets of a document's signatures (each of which has its own units).
-struct XmlLibxmlTime {
-  std::chrono::nanoseconds spent{0};  // in sections that have ended
-  bool stopped = false;
-};
-
-// One allowance, shared by everything charged to it: a chain's transforms, or
-// all the references of one document when the caller passes the same budget to
-// each chain (a document naming many references gets no more).
+// A handle on the work account that pays for one allowance's work: a chain's
+// transforms, or all the references of one document when the caller passes
+// the same budget to each chain (a document naming many references gets no
+// more). The account is the document's when the budget shares it
+// (shareAccount), else one of the budget's own, whose clock starts with the
+// budget. One limit, one clock and one refusal for all of it: the account's.
 class XmlWorkBudget {
  public:
   XmlWorkBudget(uint64_t limit = XML_TRANSFORM_WORK_LIMIT,
                 std::chrono::milliseconds time = XML_TRANSFORM_TIME_LIMIT);
-  // Adds units; false once the count or the deadline is passed (and from then
-  // on). The clock is read every few dozen charges, or now when asked.
+  // Adds units; false once the account is over (and from then on). The clock
+  // is read as the account reads it (every few dozen charges), or now when asked.
   bool charge(uint64_t units, bool readClock = false);
-  // Over by its own units or deadline, or its document's account over.
-  bool exhausted() const { return over || (account && account->over()); }
-  // Arms the deadline afresh at the next charge, the units spent kept: a
-  // budget shared by the steps of a verification bounds their work together,
-  // and the time of each step (not the waits between them, such as a fetch).
-  void restartClock() { started = false; }
-  // Units left before the limit, or before the document's account is spent
-  // when that is sooner (0 once over).
+  // The account over, by its units or its clock.
+  bool exhausted() const {
+    const WorkAccount* a = charged();
+    return a && a->over();
+  }
+  // Units left before the account is spent (0 once over).
   uint64_t remaining() const {
-    const uint64_t own = over || spent >= limit ? 0 : limit - spent;
-    return account ? std::min(own, account->remaining()) : own;
+    const WorkAccount* a = charged();
+    return a ? a->remaining() : limit;
   }
-  // True once the processor-time net stopped the work (the budget is over
-  // from then on too).
-  bool netPassed() const { return libxml->stopped || (account && account->netPassed()); }
-  // Every unit from now on is charged to the document's account too, whose
-  // clock is this budget's net (held as long as the budget is: the budgets
-  // of a document's signatures outlive the call that verified them). An
-  // account already over puts the budget over.
-  void shareAccount(std::shared_ptr<WorkAccount> shared) {
-    if (!shared) return;
-    account = std::move(shared);
-    // The document's account bounds the whole: one signature of a large
-    // document may take as much of it as the document's size allows.
-    limit = std::max(limit, account->limitUnits());
-    if (account->over()) over = true;
+  // True once the clock stopped the work (the budget is over from then on too).
+  bool netPassed() const {
+    const WorkAccount* a = charged();
+    return a && a->netPassed();
   }
-  // This budget's libxml2 work counts against a net shared with others from
-  // now on (held as long as the budget is: the budgets of a document's
-  // signatures outlive the call that verified them). A net already stopped
-  // puts the budget over.
-  void shareLibxmlTime(std::shared_ptr<XmlLibxmlTime> shared) {
-    if (!shared) return;
-    sharedLibxml = std::move(shared);
-    libxml = sharedLibxml.get();
-    if (libxml->stopped) over = true;
-  }
+  // Every unit from now on is charged to the document's account, whose limits
+  // and clock are this budget's (held as long as the budget is: the budgets of
+  // a document's signatures outlive the call that verified them). An account
+  // already over puts the budget over. Once the account closes with its
+  // document's verification, later work (an extension of a kept signature)
+  // runs on an account of the budget's own, of the larger of the two limits.
+  void shareAccount(std::shared_ptr<WorkAccount> shared);
+  // The account charged now.
+  WorkAccount& account();
+  // A budget on its own account starts its clock afresh, the units spent
+  // kept: the steps of a kept signature's later work are bounded together,
+  // and each by its own time (not the thread's other work between them). A
+  // document's account keeps its clock, which spans the verification.
+  void restartClock();
   XmlWorkBudget(const XmlWorkBudget&) = delete;
   XmlWorkBudget& operator=(const XmlWorkBudget&) = delete;
 
  private:
-  friend class XmlLibxmlWork;
-
-  uint64_t spent = 0;
+  // The account charged now, or null when the budget's own is still to be
+  // made (its document's account closed).
+  const WorkAccount* charged() const {
+    return document && !document->isClosed() ? document.get() : own.get();
+  }
   uint64_t limit;
-  uint32_t charges = 0;
   std::chrono::milliseconds time;
-  ProcessorAllowance deadline;
-  bool started = false;
-  bool over = false;
-  XmlLibxmlTime ownLibxml;
-  std::shared_ptr<XmlLibxmlTime> sharedLibxml;
-  XmlLibxmlTime* libxml = &ownLibxml;
-  std::shared_ptr<WorkAccount> account;
+  std::shared_ptr<WorkAccount> document;
+  std::unique_ptr<WorkAccount> own;
 };
 
 // A stretch of libxml2's or libxslt's work for a document on this thread: while
-// it lasts, the thread's processor time counts against the budget's net. The
-// work ticks (every allocation libxml2 makes, every charge to a budget); every
-// XML_NET_TICKS ticks, and once more as a section ends, the cheap monotonic
-// clock is read, and the thread's processor clock only once as much wall time
-// has passed as the net has left (a thread cannot spend more processor time
-// than that). A single call into libxml2 that neither allocates nor charges
-// runs to its end between two checks: the units must bound it. When the net is
-// passed, the budget goes over and the innermost section's stop function runs
-// on this thread, from inside libxml2 (it must not throw or allocate); the
-// caller answers 140 as for a refused bound. Sections nest: an inner one of the
-// same net shares the outer one's clock, and the stop functions of all of them
-// run, innermost first.
+// it lasts, the work ticks (every allocation libxml2 makes, every charge to a
+// budget), and every XML_NET_TICKS ticks, and once more as a section ends, the
+// budget's account reads its clock (a cheap monotonic read, the thread's
+// processor clock only once as much wall time has passed as the account has
+// left). A single call into libxml2 that neither allocates nor charges runs to
+// its end between two checks: the units must bound it. Once the account is
+// over (its clock spent, or its units, here or in any other work it pays
+// for), the innermost section's stop function runs on this thread, from
+// inside libxml2 (it must not throw or allocate); the caller answers 140 as
+// for a refused bound. Sections nest: an inner one on the same account shares
+// the outer one's ticks, and the stop functions of all of them run, innermost
+// first.
 class XmlLibxmlWork {
  public:
   explicit XmlLibxmlWork(XmlWorkBudget& budget, void (*stop)(void*) = nullptr,
@@ -143,19 +117,15 @@ class XmlLibxmlWork {
  private:
   void check() noexcept;
   void passNet() noexcept;
-  XmlWorkBudget& budget;
+  WorkAccount& account;
   XmlLibxmlWork* enclosing;
-  XmlLibxmlWork* owner;  // the outermost section of the same net: it keeps the clock
+  XmlLibxmlWork* owner;  // the outermost section on the same account: it keeps the ticks
   void (*stop)(void*);
   void* stopArgument;
   uint32_t ticks = 0;
-  ProcessorAllowance left;  // the owner's: what the net had left when it began
+  bool stopped = false;  // the owner's: its sections' stop functions have run
 };
 const uint32_t XML_NET_TICKS = 64;
-
-// For tests, without a clock: the net's check reports the net passed at its
-// `checks`-th call on this thread from now (once; 0 disarms).
-void xmlLibxmlNetTripAfter(long checks);
 
 // A node set given as a rule: the canonicaliser asks it about every node it
 // meets instead of searching a materialised set (whose namespace nodes alone

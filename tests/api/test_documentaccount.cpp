@@ -46,12 +46,14 @@ std::string signatures(const std::string& receipt, int extra) {
   return doc + "</r>" + receipt.substr(stop);
 }
 
-// `references` references to the signed object, which holds a text of `octets`.
-std::string referencesToText(const std::string& receipt, size_t references, size_t octets) {
+// `references` references to the signed object, which holds a text of `octets`
+// times `fill`.
+std::string referencesToText(const std::string& receipt, size_t references, size_t octets,
+                             char fill = 'x') {
   const std::string object =
       "<pot:Potwierdzenie xmlns:pot=\"http://e-deklaracje.example.pl/Repozytorium/Potwierdzenie/\">";
   std::string doc = receipt;
-  doc.insert(doc.find(object) + object.size(), "<t>" + std::string(octets, 'x') + "</t>");
+  doc.insert(doc.find(object) + object.size(), "<t>" + std::string(octets, fill) + "</t>");
   const size_t from = doc.find("<ds:Reference URI=\"#Dokument-0\"");
   const std::string end = "</ds:Reference>";
   const size_t to = doc.find(end, from) + end.size();
@@ -78,9 +80,10 @@ std::string filterOver(const std::string& receipt, size_t elements) {
   return doc;
 }
 
-// A check with a 16,384-bit RSA key of a 64-bit exponent costs at least this
-// many units (some 1.9e8 instructions).
-const uint64_t LARGE_KEY_CHECK = 10000000;
+// A check with a 16,384-bit RSA key of a 64-bit exponent: two products a bit
+// of the exponent, each 4 units a pair of the modulus's 256 words (some 2.7e8
+// instructions), over a fixed part a signature's own work covers.
+const uint64_t LARGE_KEY_CHECK = 2ull * 64 * 256 * 256 * 4;
 
 class DocumentAccount : public upofix::UpoContext {
  protected:
@@ -111,44 +114,47 @@ class DocumentAccount : public upofix::UpoContext {
 
 TEST_F(DocumentAccount, EveryRouteChargesTheDocumentsAccountAndItsClockStopsIt) {
   const std::string receipt = readAll(UPO + "upo.xml");
-  SubPubKeyInfo signerKey =
-      upofix::loadFile<SignedCertificate>(UPO + "pki/signer-rsa.der")->tbsCertificate.subjectPublicKeyInfo;
-  const uint64_t keyCheck = signerKey.verificationPrice();
-  ASSERT_GT(keyCheck, 0u);
-  const struct {
-    const char* name;
-    std::string doc;
-    int32_t status;      // of the first signature, verified on a full account
-    uint64_t routeWork;  // units the route must add to the sample's
-  } routes[] = {
-      // Eight more signatures: each checks its value with the signer's key.
-      {"signature values", signatures(receipt, 8), SIG_STATUS_VALID, 8 * keyCheck},
-      // Path building: four more signatures, each carrying a self-issued
-      // certificate of a large key, checked as its own issuer.
-      {"path building", hostileVariant("keys-e64", 4), SIG_STATUS_VALID, 4 * LARGE_KEY_CHECK},
-      // Revocation: a newer CRL without a key identifier, under eight
-      // certificates named like its issuer, each of a large key.
-      {"revocation", hostileVariant("intermediates-e64", 8), SIG_STATUS_INCOMPLETE,
-       8 * LARGE_KEY_CHECK},
-      // Seventy canonicalisations and digests of a 256 KB text (the digests
-      // two each: the reference's and the running one).
-      {"our canonicaliser, digests", referencesToText(receipt, 70, 256 << 10), SIG_STATUS_NEGATIVE,
-       70ull * (256 << 10) * 2},
-      // libxml2's filter over 3,000 elements: its bound paid before it runs.
-      {"libxml2's XPath", filterOver(receipt, 3000), SIG_STATUS_NEGATIVE, 3000},
-  };
   // Paths and CRLs met once are kept by the context: every count is taken on a
   // second run, the same in each later one.
   unprotect(receipt);
   const Outcome sample = unprotect(receipt);
   ASSERT_EQ(sample.rc, 0);
   ASSERT_GT(sample.spent, 0u);
+  const struct {
+    const char* name;
+    std::string doc;
+    int32_t status;      // of the first signature, verified on a full account
+    uint64_t routeWork;  // units the route adds to the sample's, at least
+    int signatures;      // and at most as many signatures' work more (-1: unbounded here)
+  } routes[] = {
+      // Eight more signatures: each as much work as the sample's one (its
+      // value checked with the signer's key, its references digested).
+      {"signature values", signatures(receipt, 8), SIG_STATUS_VALID, 8 * sample.spent, 1},
+      // Path building: four more signatures, each carrying a self-issued
+      // certificate of a large key, checked as its own issuer.
+      {"path building", hostileVariant("keys-e64", 4), SIG_STATUS_VALID, 4 * LARGE_KEY_CHECK, 4},
+      // Revocation: a newer CRL without a key identifier, under eight
+      // certificates named like its issuer, each of a large key.
+      {"revocation", hostileVariant("intermediates-e64", 8), SIG_STATUS_INCOMPLETE,
+       8 * LARGE_KEY_CHECK, 1},
+      // Seventy canonicalisations and digests of a 256 KB text: each octet
+      // half a unit read and escaped, two units in each of three digests (the
+      // reference's and the running ones).
+      {"our canonicaliser, digests", referencesToText(receipt, 70, 256 << 10), SIG_STATUS_NEGATIVE,
+       70ull * (256 << 10) * 13 / 2, 2},
+      // libxml2's filter over 3,000 elements: its bound paid before it runs
+      // (the bound's own figures are held by the cost checks).
+      {"libxml2's XPath", filterOver(receipt, 3000), SIG_STATUS_NEGATIVE, 3000, -1},
+  };
   for (const auto& r : routes) {
     unprotect(r.doc);
     const Outcome full = unprotect(r.doc);
     ASSERT_EQ(full.rc, 0) << r.name;
     EXPECT_EQ(full.status, r.status) << r.name;
     EXPECT_GE(full.spent, sample.spent + r.routeWork) << r.name;
+    if (r.signatures >= 0)
+      EXPECT_LE(full.spent, sample.spent + r.routeWork + static_cast<uint64_t>(r.signatures) * sample.spent)
+          << r.name;
     EXPECT_GT(full.reads, sample.reads) << r.name;
     printf("%-32s %8zu octets  %12llu units  %6llu clock reads\n", r.name, r.doc.size(),
            static_cast<unsigned long long>(full.spent), static_cast<unsigned long long>(full.reads));
@@ -167,6 +173,68 @@ TEST_F(DocumentAccount, EveryRouteChargesTheDocumentsAccountAndItsClockStopsIt) 
     EXPECT_EQ(unprotect(r.doc).rc, 140) << r.name;
     workAccountShrinkUnits(1);
     sampleStillVerifies(receipt, r.name);
+  }
+}
+
+// Each octet of a signed text costs its figure, measured as the difference
+// two text sizes make over many references: half a unit for reading and
+// escaping it, and two units for each octet it becomes in each of the three
+// digests that read it (the reference's own and the two running ones: its
+// algorithm's and the configured one).
+TEST_F(DocumentAccount, EachCanonicalisedOctetCostsItsFigure) {
+  const std::string receipt = readAll(UPO + "upo.xml");
+  const size_t references = 20, octets = 64 << 10;
+  const struct {
+    const char* name;
+    char fill;
+    double unitsPerOctet;
+  } rows[] = {
+      {"plain text", 'x', 0.5 + 3 * 2 * 1},
+      {"escaped text (&gt;, four octets out)", '>', 0.5 + 3 * 2 * 4},
+  };
+  unprotect(receipt);
+  for (const auto& r : rows) {
+    uint64_t spent[2] = {0, 0};
+    for (size_t times : {1, 2}) {
+      const std::string doc = referencesToText(receipt, references, times * octets, r.fill);
+      unprotect(doc);
+      const Outcome o = unprotect(doc);
+      ASSERT_EQ(o.rc, 0) << r.name;
+      spent[times - 1] = o.spent;
+    }
+    const double perOctet =
+        static_cast<double>(spent[1] - spent[0]) / static_cast<double>(references * octets);
+    EXPECT_NEAR(perOctet, r.unitsPerOctet, r.unitsPerOctet / 100) << r.name;
+  }
+}
+
+// Work that charges nothing (reading a signature's properties, writing the
+// report) is judged by the clock before each signature: a clock spent at its
+// first read refuses the document before any signature is looked at, and one
+// spent at the read after the first signature's work, before the second.
+TEST_F(DocumentAccount, TheClockIsReadBeforeEachSignature) {
+  const std::string receipt = readAll(UPO + "upo.xml");
+  const std::string three = signatures(receipt, 2);
+  unprotect(three);
+  const Outcome full = unprotect(three);
+  ASSERT_EQ(full.rc, 0);
+  unprotect(receipt);
+  const uint64_t oneSignature = unprotect(receipt).reads;
+  ASSERT_LT(oneSignature + 1, full.reads);
+  const struct {
+    uint64_t at;
+    int headings;  // signatures begun in the report
+  } rows[] = {{1, 0}, {oneSignature + 1, 1}};
+  for (const auto& r : rows) {
+    workAccountTripAfter(static_cast<long>(r.at));
+    EXPECT_EQ(unprotect(three).rc, 140) << r.at;
+    workAccountTripAfter(0);
+    const std::string report = talReportText(ctx);
+    int headings = 0;
+    for (size_t at = report.find("PODPIS NUMER"); at != std::string::npos;
+         at = report.find("PODPIS NUMER", at + 1))
+      ++headings;
+    EXPECT_EQ(headings, r.headings) << r.at;
   }
 }
 

@@ -374,7 +374,7 @@ TEST(XmlBombs, FilterResultIsOnlyARule) {
 }
 
 // One budget for a whole document: what one reference spent is gone for the
-// next. The deadline's clock starts at the first charge, not at construction.
+// next. The clock is the charging thread's processor time: waits spend none.
 TEST(XmlBombs, SharedBudgetAndDeadlineStart) {
   ParsedDoc d(std::string("<r>") + repeat("<a/>", 1000) + "</r>");
   ASSERT_EQ(d.rc, 0);
@@ -389,8 +389,8 @@ TEST(XmlBombs, SharedBudgetAndDeadlineStart) {
   EXPECT_EQ(run(nullptr), 0);
   EXPECT_EQ(run(nullptr), 0);
 
-  // The deadline is the charging thread's processor time from its first
-  // charge: a wait (a loaded machine's, a fetch's) spends none of it.
+  // The clock is the charging thread's processor time: a wait (a loaded
+  // machine's, a fetch's) spends none of it.
   XmlWorkBudget late(1000, std::chrono::milliseconds(50));
   std::this_thread::sleep_for(std::chrono::milliseconds(80));
   EXPECT_TRUE(late.charge(1, true));

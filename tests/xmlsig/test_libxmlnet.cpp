@@ -1,6 +1,6 @@
 // The processor-time net under libxml2's work for a document, driven without a
-// clock: the test hook makes the net's check report the allowance spent after
-// a number of checks, and every route that runs libxml2 over a signed
+// clock: the account's test hook makes its clock read as spent after a number
+// of reads, and every route that runs libxml2 over a signed
 // document (XPointer, XPath filter, the canonicaliser of a filtered set, XSLT)
 // must then stop with 140, leak nothing (LeakSanitizer runs at exit) and leave
 // the next document's work untouched.
@@ -21,7 +21,7 @@
 namespace {
 
 struct NetDisarmed {
-  ~NetDisarmed() { xmlLibxmlNetTripAfter(0); }
+  ~NetDisarmed() { workAccountTripAfter(0); }
 };
 
 // 2,000 elements with Ids, under a root declaring long prefixes that share
@@ -102,10 +102,10 @@ TEST(LibxmlNet, EveryRouteStopsWith140AndTheNextDocumentRuns) {
     for (long checks : {1L, 3L, 20L}) {
       SCOPED_TRACE(std::string(route.name) + " after " + std::to_string(checks));
       XmlWorkBudget stopped;
-      xmlLibxmlNetTripAfter(checks);
+      workAccountTripAfter(checks);
       EXPECT_EQ(codeOf([&] { route.run(xml, stopped); }), 140);
       EXPECT_TRUE(stopped.netPassed());
-      xmlLibxmlNetTripAfter(0);
+      workAccountTripAfter(0);
       XmlWorkBudget next;
       EXPECT_EQ(codeOf([&] { route.run(xml, next); }), 0);
       EXPECT_FALSE(next.netPassed());
@@ -129,37 +129,37 @@ TEST(LibxmlNet, AStretchIsJudgedAsItEnds) {
   };
   for (const auto& route : routes) {
     XmlWorkBudget budget;
-    xmlLibxmlNetTripAfter(1);
+    workAccountTripAfter(1);
     EXPECT_EQ(codeOf([&] { route.run(tiny, budget); }), 140) << route.name;
     EXPECT_TRUE(budget.netPassed()) << route.name;
   }
 }
 
-// A document's net is spent once: its later references stop at once, in any
-// route, and so do those of its other signatures (their budgets share its net).
+// A document's clock is spent once: its later references stop at once, in any
+// route, and so do those of its other signatures (their budgets share its account).
 TEST(LibxmlNet, ASpentNetStopsTheDocumentsLaterReferences) {
   NetDisarmed disarm;
   const std::string xml = document();
-  auto document = std::make_shared<XmlLibxmlTime>();
+  auto document = std::make_shared<WorkAccount>(XML_TRANSFORM_WORK_LIMIT, XML_TRANSFORM_TIME_LIMIT);
   XmlWorkBudget first, second, elsewhere;
-  first.shareLibxmlTime(document);
-  second.shareLibxmlTime(document);
-  xmlLibxmlNetTripAfter(1);
+  first.shareAccount(document);
+  second.shareAccount(document);
+  workAccountTripAfter(1);
   EXPECT_EQ(codeOf([&] { xpointer(xml, first); }), 140);
-  xmlLibxmlNetTripAfter(0);
+  workAccountTripAfter(0);
   EXPECT_EQ(codeOf([&] { filtered(xml, first, "1"); }), 140);
   EXPECT_EQ(codeOf([&] { xslt(xml, second); }), 140);
   EXPECT_EQ(codeOf([&] { xpointer(xml, second); }), 140);
   EXPECT_EQ(codeOf([&] { xpointer(xml, elsewhere); }), 0);
 }
 
-// The test hook trips the net of the thread that armed it only: another
+// The test hook trips the clock of the thread that armed it only: another
 // thread's work (a test's background, a second verification) neither stops
 // nor uses up the trip.
 TEST(LibxmlNet, TheTestHookTripsOnlyTheThreadThatArmedIt) {
   NetDisarmed disarm;
   const std::string xml = document();
-  xmlLibxmlNetTripAfter(1);
+  workAccountTripAfter(1);
   int32_t elsewhere = -1;
   std::thread other([&] {
     XmlWorkBudget budget;
@@ -193,9 +193,9 @@ TEST(LibxmlNet, AStoppedXPointerLeavesNothingAllocated) {
       XmlXPointerTransform t(d.holder.root, expression);
       XmlWorkBudget budget(limit);
       t.budget = &budget;
-      xmlLibxmlNetTripAfter(trip);
+      workAccountTripAfter(trip);
       EXPECT_EQ(codeOf([&] { t.apply(); }), 140) << limit << " " << trip;
-      xmlLibxmlNetTripAfter(0);
+      workAccountTripAfter(0);
     }
     return outer.held();
   };
@@ -220,9 +220,9 @@ TEST(LibxmlNet, AStoppedCanonicaliserLeavesNothingAllocated) {
     XmlMemoryScope outer(UINT64_MAX / 8);
     {
       XmlWorkBudget budget;
-      xmlLibxmlNetTripAfter(trip);
+      workAccountTripAfter(trip);
       EXPECT_EQ(codeOf([&] { filtered(xml, budget, "1"); }), trip ? 140 : 0) << trip;
-      xmlLibxmlNetTripAfter(0);
+      workAccountTripAfter(0);
     }
     return outer.held();
   };
@@ -247,4 +247,97 @@ TEST(LibxmlNet, TheCanonicalisersPrefixWorkIsPricedBeforeItRuns) {
     EXPECT_EQ(codeOf([&] { filtered(xml, budget, "1"); }), length == 8 ? 0 : 140) << length;
     EXPECT_FALSE(budget.netPassed());
   }
+}
+
+// A budget is a handle on one account: a document's units spent by any other
+// work it pays for refuse every route (and stop a section opened then), its
+// units bound the budget whatever the budget's own figure, and once the
+// document's verification closes its account, later work runs on the
+// budget's own account of the larger limit.
+TEST(LibxmlNet, TheBudgetsAccountIsItsOneLimit) {
+  NetDisarmed disarm;
+  const std::string xml = document();
+  // The units the XPointer route takes on a fresh budget.
+  XmlWorkBudget measure;
+  ASSERT_EQ(codeOf([&] { xpointer(xml, measure); }), 0);
+  const uint64_t routeUnits = XML_TRANSFORM_WORK_LIMIT - measure.remaining();
+  ASSERT_GT(routeUnits, 0u);
+  const struct {
+    const char* name;
+    uint64_t accountUnits;  // the document's
+    uint64_t spentElsewhere;
+    bool closed;
+    int32_t rc;
+  } rows[] = {
+      {"room for the route", routeUnits + 1, 0, false, 0},
+      {"spent by other work first", routeUnits + 1, 2, false, 140},
+      {"the document's units, not the budget's", routeUnits / 2, 0, false, 140},
+      {"closed: the budget's own account", routeUnits / 2, routeUnits / 2, true, 0},
+  };
+  for (const auto& r : rows) {
+    auto document = std::make_shared<WorkAccount>(r.accountUnits, std::chrono::hours(24));
+    XmlWorkBudget budget;
+    budget.shareAccount(document);
+    document->charge(r.spentElsewhere);
+    if (r.closed) document->close();
+    EXPECT_EQ(codeOf([&] { xpointer(xml, budget); }), r.rc) << r.name;
+    // Refused by its price or stopped as it ran; the closed account unpaid.
+    if (r.closed) EXPECT_EQ(document->spentUnits(), r.spentElsewhere) << r.name;
+  }
+}
+
+// A section stops its work (its stop function, from inside libxml2) once its
+// account is over, whatever spent it: at once when it opens on a spent
+// account, else at the next check of its ticks; the route then answers 140
+// (the net passed), and the stop functions run once.
+TEST(LibxmlNet, ASectionStopsOnceItsAccountIsOverWhateverSpentIt) {
+  NetDisarmed disarm;
+  const std::string xml = document();
+  const struct {
+    const char* name;
+    bool spentBefore;  // the account over before the section opens
+    uint32_t ticks;    // after it was spent inside the section
+    int stopsInside;
+  } rows[] = {
+      {"opened on a spent account", true, 0, 1},
+      {"spent inside, before a check", false, XML_NET_TICKS - 1, 0},
+      {"spent inside, at the next check", false, XML_NET_TICKS, 1},
+      {"spent inside, checked again", false, 3 * XML_NET_TICKS, 1},
+  };
+  for (const auto& r : rows) {
+    auto account = std::make_shared<WorkAccount>(10, std::chrono::hours(24));
+    XmlWorkBudget budget;
+    budget.shareAccount(account);
+    if (r.spentBefore) account->charge(11);
+    int stops = 0;
+    {
+      XmlLibxmlWork work(budget, [](void* n) { ++*static_cast<int*>(n); }, &stops);
+      if (!r.spentBefore) account->charge(11);
+      for (uint32_t i = 0; i < r.ticks; ++i) XmlLibxmlWork::tick();
+      EXPECT_EQ(stops, r.stopsInside) << r.name;
+    }
+    EXPECT_EQ(stops, 1) << r.name;
+    EXPECT_TRUE(budget.netPassed()) << r.name;
+    EXPECT_EQ(codeOf([&] { filtered(xml, budget, "1"); }), 140) << r.name;
+  }
+}
+
+// Between the steps of a kept signature's later work, a budget on its own
+// account starts its clock afresh and keeps the units spent; one on an open
+// document's account keeps charging it.
+TEST(LibxmlNet, ARestartedClockKeepsTheUnitsSpent) {
+  XmlWorkBudget alone(100);
+  EXPECT_TRUE(alone.charge(60));
+  alone.restartClock();
+  EXPECT_EQ(alone.remaining(), 40u);
+  EXPECT_FALSE(alone.charge(50));
+  alone.restartClock();
+  EXPECT_TRUE(alone.exhausted());
+  auto document = std::make_shared<WorkAccount>(100, std::chrono::hours(24));
+  XmlWorkBudget shared;
+  shared.shareAccount(document);
+  EXPECT_TRUE(shared.charge(60));
+  shared.restartClock();
+  EXPECT_TRUE(shared.charge(30));
+  EXPECT_EQ(document->spentUnits(), 90u);
 }
