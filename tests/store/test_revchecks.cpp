@@ -425,12 +425,15 @@ TEST(OcspChecks, AResponseMetWhenTheAccountIsOverIsRefused) {
       Environment env;
       RevocationManager m(clock, nullptr);
       m.environment = &env;
+      // Read before the account: an account over refuses decoding too.
+      const auto read = basic(response);
+      ASSERT_TRUE(read) << response;
       // One unit: the first name comparison puts it over.
       WorkAccount account(1, std::chrono::hours(1));
       WorkAccountScope scope(&account);
       if (overBefore) ASSERT_FALSE(workCharge(2));
       bool usable = true;
-      EXPECT_NO_THROW(usable = m.verifyOcspResponse(*basic(response), *user2, *ca, &when))
+      EXPECT_NO_THROW(usable = m.verifyOcspResponse(*read, *user2, *ca, &when))
           << response << " " << overBefore;
       EXPECT_FALSE(usable) << response;
       EXPECT_TRUE(account.over()) << response;
