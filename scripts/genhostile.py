@@ -355,6 +355,82 @@ def attributes_in_object_text(src, count):
             '</ds:Object>' + src[m.end():])
 
 
+
+OCSP_TIME = b'20260101000000Z'
+
+
+def digest_element(der_value):
+    return ('<xades:DigestAlgAndValue><ds:DigestMethod Algorithm="%s"/><ds:DigestValue>%s'
+            '</ds:DigestValue></xades:DigestAlgAndValue>' % (SHA256, b64(hashlib.sha256(der_value).digest())))
+
+
+def ocsp_response(serial, certs=()):
+    """A whole OCSPResponse (successful, a basic response by the name CN=Atak OCSP, produced at
+    OCSP_TIME, of one good status of that serial, a garbage signature) carrying certs."""
+    cert_id = seq(seq(oid('1.3.14.3.2.26'), der(0x05, b'')), der(0x04, bytes(20)), der(0x04, bytes(20)),
+                  integer(serial))
+    single = seq(cert_id, der(0x80, b''), der(0x18, OCSP_TIME))
+    data = seq(der(0xa1, name('Atak OCSP')), der(0x18, OCSP_TIME), seq(single))
+    basic = seq(data, SHA256_RSA, bits(garbage(256)), der(0xa0, seq(*certs)) if certs else b'')
+    return seq(der(0x0a, b'\x00'), der(0xa0, seq(oid('1.3.6.1.5.5.7.48.1.1'), der(0x04, basic))))
+
+
+def carried_references(src, kind, count, values=None, certificates=0):
+    """The genuine time-stamped receipt (upo-t.xml beside src's folder) with unsigned
+    references and values that agree, so that they are matched: count references of the kind
+    ('ocsp', 'crl' or 'cert'), every one naming the last of values carried values of that kind
+    (count of them when values is None; each OCSP response carrying certificates crafted
+    certificates). One certificate reference names the signer's certificate and one CRL
+    reference the receipt's first CRL where the kind is another."""
+    t = open(os.path.join(HERE, '..', 'tests', 'data', 'upo', 'upo-t.xml'), encoding='utf-8').read()
+    values = count if values is None else values
+    crls = [base64.b64decode(c) for c in re.findall(r'<xades:EncapsulatedCRLValue>(.*?)<', t, re.S)]
+    key = rsa_key(2048, 17)
+    cert_refs = re.search(r'<xades:SigningCertificate>(<xades:Cert>.*?</xades:Cert>)', t, re.S).group(1)
+    cert_values = [open(os.path.join(PKI, 'intermediate.der'), 'rb').read()]
+    crl_refs = '<xades:CRLRefs><xades:CRLRef>%s</xades:CRLRef></xades:CRLRefs>' % digest_element(crls[0])
+    ocsp_values = ''
+    if kind == 'cert':
+        cert_values = [certificate(0x9000 + i, name('Atak CA'), name('Atak %d' % i), *key)
+                       for i in range(values)]
+        cert_refs += ('<xades:Cert><xades:CertDigest><ds:DigestMethod Algorithm="%s"/><ds:DigestValue>%s'
+                      '</ds:DigestValue></xades:CertDigest><xades:IssuerSerial><ds:X509IssuerName>CN=Atak CA'
+                      '</ds:X509IssuerName><ds:X509SerialNumber>%d</ds:X509SerialNumber></xades:IssuerSerial>'
+                      '</xades:Cert>' % (SHA256, b64(hashlib.sha256(cert_values[-1]).digest()),
+                                         0x9000 + values - 1)) * count
+    elif kind == 'crl':
+        extra = []
+        for i in range(values):
+            tbs = seq(integer(1), SHA256_RSA, name('Atak CRL'), der(0x17, b'260101000000Z'),
+                      der(0x17, b'361101000000Z'), der(0xa0, seq(seq(oid('2.5.29.20'), der(0x04, integer(i))))))
+            extra.append(seq(tbs, SHA256_RSA, bits(garbage(256))))
+        t = t.replace('</xades:CRLValues>', ''.join(
+            '<xades:EncapsulatedCRLValue>%s</xades:EncapsulatedCRLValue>' % b64(c) for c in extra) +
+            '</xades:CRLValues>', 1)
+        crl_refs = '<xades:CRLRefs>%s</xades:CRLRefs>' % (
+            ('<xades:CRLRef>%s<xades:CRLIdentifier><xades:Issuer>CN=Atak CRL</xades:Issuer><xades:IssueTime>'
+             '2026-01-01T00:00:00Z</xades:IssueTime><xades:Number>%d</xades:Number></xades:CRLIdentifier>'
+             '</xades:CRLRef>' % (digest_element(extra[-1]), values - 1)) * count)
+    elif kind == 'ocsp':
+        certs = [certificate(0xa000 + i, name('Atak CA'), name('Atak %d' % i), *key) for i in range(certificates)]
+        responses = [ocsp_response(i + 1, certs) for i in range(values)]
+        ocsp_values = '<xades:OCSPValues>%s</xades:OCSPValues>' % ''.join(
+            '<xades:EncapsulatedOCSPValue>%s</xades:EncapsulatedOCSPValue>' % b64(r) for r in responses)
+        crl_refs += '<xades:OCSPRefs>%s</xades:OCSPRefs>' % (
+            ('<xades:OCSPRef><xades:OCSPIdentifier><xades:ResponderID><xades:ByName>CN=Atak OCSP</xades:ByName>'
+             '</xades:ResponderID><xades:ProducedAt>2026-01-01T00:00:00Z</xades:ProducedAt></xades:OCSPIdentifier>'
+             '%s</xades:OCSPRef>' % digest_element(responses[-1])) * count)
+    else:
+        raise ValueError(kind)
+    refs = ('<xades:CompleteCertificateRefs><xades:CertRefs>%s</xades:CertRefs></xades:CompleteCertificateRefs>'
+            '<xades:CompleteRevocationRefs>%s</xades:CompleteRevocationRefs><xades:CertificateValues>%s'
+            '</xades:CertificateValues>' % (cert_refs, crl_refs, ''.join(
+                '<xades:EncapsulatedX509Certificate>%s</xades:EncapsulatedX509Certificate>' % b64(c)
+                for c in cert_values)))
+    t = t.replace('<xades:RevocationValues>', refs + '<xades:RevocationValues>', 1)
+    return t.replace('</xades:CRLValues>', '</xades:CRLValues>' + ocsp_values, 1)
+
+
 # Name: (builder, the count of a test run (None: none), the counts of a hand run). Before the
 # allowance, each test count that fails costs 1.3 to 3 times its limit (one second and one per MB) in
 # a release build, and each hand count half a minute to a minute or more. A CRL's issuers of
@@ -370,11 +446,17 @@ VARIANTS = {
     'xpointer-root-50k': (lambda src, count: whole_document_references(src, count, elements=50000), 64, ()),
     'xpointer-root-150k': (whole_document_references, None, (32,)),
     'object-attrs': (attributes_in_object_text, 50000, (150000,)),
+    'ocsp-refs': (lambda src, count: carried_references(src, 'ocsp', 1000, values=count), 1000, (1000,)),
+    'ocsp-refs-certs': (lambda src, count: carried_references(src, 'ocsp', 1000, values=count, certificates=10),
+                        300, (1000,)),
+    'crl-refs': (lambda src, count: carried_references(src, 'crl', count), 1000, (1000,)),
+    'cert-refs': (lambda src, count: carried_references(src, 'cert', count), 1000, (1000,)),
 }
 # Their file names in a folder run: after the classic ones.
 NUMBERS = {'keys-e256': '14', 'keys-e64': '14b', 'intermediates': '15', 'intermediates-e64': '15b',
            'refs-text-1MB': '16', 'refs-text-4MB': '16b', 'xpointer-root-50k': '17',
-           'xpointer-root-150k': '17b', 'object-attrs': '18'}
+           'xpointer-root-150k': '17b', 'object-attrs': '18',
+           'ocsp-refs': '20', 'ocsp-refs-certs': '20b', 'crl-refs': '20c', 'cert-refs': '20d'}
 
 
 def build(variant, count, src=None):
