@@ -431,6 +431,18 @@ def carried_references(src, kind, count, values=None, certificates=0):
     return t.replace('</xades:CRLValues>', '</xades:CRLValues>' + ocsp_values, 1)
 
 
+
+def archive_time_stamps(src, count):
+    """The genuine time-stamped receipt (upo-t.xml) with count unsigned archive time-stamps, each
+    its signature time-stamp's token: every one's covered data lists the archive time-stamps
+    before it, each of which is matched with its token."""
+    t = open(os.path.join(HERE, '..', 'tests', 'data', 'upo', 'upo-t.xml'), encoding='utf-8').read()
+    token = re.search(r'<xades:EncapsulatedTimeStamp>(.*?)<', t, re.S).group(1)
+    stamps = ''.join('<xades:ArchiveTimeStamp><xades:EncapsulatedTimeStamp>%s</xades:EncapsulatedTimeStamp>'
+                     '</xades:ArchiveTimeStamp>' % token for _ in range(count))
+    return t.replace('</xades:UnsignedSignatureProperties>', stamps + '</xades:UnsignedSignatureProperties>', 1)
+
+
 # Name: (builder, the count of a test run (None: none), the counts of a hand run). Before the
 # allowance, each test count that fails costs 1.3 to 3 times its limit (one second and one per MB) in
 # a release build, and each hand count half a minute to a minute or more. A CRL's issuers of
@@ -451,12 +463,14 @@ VARIANTS = {
                         300, (1000,)),
     'crl-refs': (lambda src, count: carried_references(src, 'crl', count), 1000, (1000,)),
     'cert-refs': (lambda src, count: carried_references(src, 'cert', count), 1000, (1000,)),
+    'archive-stamps': (archive_time_stamps, 1024, (1024,)),
 }
 # Their file names in a folder run: after the classic ones.
 NUMBERS = {'keys-e256': '14', 'keys-e64': '14b', 'intermediates': '15', 'intermediates-e64': '15b',
            'refs-text-1MB': '16', 'refs-text-4MB': '16b', 'xpointer-root-50k': '17',
            'xpointer-root-150k': '17b', 'object-attrs': '18',
-           'ocsp-refs': '20', 'ocsp-refs-certs': '20b', 'crl-refs': '20c', 'cert-refs': '20d'}
+           'ocsp-refs': '20', 'ocsp-refs-certs': '20b', 'crl-refs': '20c', 'cert-refs': '20d',
+           'archive-stamps': '20e'}
 
 
 def build(variant, count, src=None):

@@ -11,6 +11,7 @@
 #include "xmlsig/xmlwalk.h"
 
 #include <set>
+#include <unordered_map>
 
 using xmlwalk::contentOf;
 using xmlwalk::isIn;
@@ -724,18 +725,22 @@ void buildArchiveItems(xmlNodePtr signature, const ArchiveTimeStampTokens* token
   // Earlier archive time-stamps of both namespaces: for a read token those
   // generated strictly before it, for a new one all of them.
   // A new one covers the 1.4.1 ones too: left out, they could be swapped unnoticed.
+  // Each element's token is looked up, not searched for: every token's items
+  // are built, and a search would make the list's length cubed.
+  std::unordered_map<xmlNodePtr, const XmlArchiveTimeStampToken*> tokenOf;
+  if (token && tokens)
+    for (const ArchiveTimeStampToken* t : tokens->items) {
+      const auto* x = static_cast<const XmlArchiveTimeStampToken*>(t);
+      tokenOf[x->element] = x;  // the last of one element, as the search found
+    }
   for (xmlNodePtr c = firstElement(usp->children); c; c = nextElement(c)) {
     if (!is132(c, xmlc::XADES_ARCHIVE_TIME_STAMP) &&
         !isIn(c, xmlc::XADES_ARCHIVE_TIME_STAMP, xmlc::NS_XADES141))
       continue;
     if (token) {
-      const XmlArchiveTimeStampToken* other = nullptr;
-      if (tokens)
-        for (const ArchiveTimeStampToken* t : tokens->items)
-          if (static_cast<const XmlArchiveTimeStampToken*>(t)->element == c)
-            other = static_cast<const XmlArchiveTimeStampToken*>(t);
-      if (!other) fail();
-      if (!genTimeEarlier(other->tstInfo.genTime, token->tstInfo.genTime)) continue;
+      const auto other = tokenOf.find(c);
+      if (other == tokenOf.end()) fail();
+      if (!genTimeEarlier(other->second->tstInfo.genTime, token->tstInfo.genTime)) continue;
     }
     add(c, false);
   }
