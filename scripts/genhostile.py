@@ -6,7 +6,9 @@
 # XPointers and filters, long prefixes declared at the root under a filter's canonicaliser;
 # and, for the work allowance of a whole document, signatures by keys of 16,384 bits, impostors
 # of the trusted intermediate under a CRL, thousands of references to one text or to the whole
-# document, and a tag of 50,000 attributes the example's own reader parses (VARIANTS).
+# document, a tag of 50,000 attributes the example's own reader parses, a thousand references
+# naming the last of a thousand carried OCSP responses, CRLs or certificates, and 1,024 archive
+# time-stamps (VARIANTS).
 #   genhostile.py RECEIPT.xml OUT_FOLDER [--large]   all, or the allowance's at large counts
 #   genhostile.py VARIANT [--count N] OUT.xml          one of VARIANTS (the sample receipt's)
 import base64, hashlib, os, re, sys

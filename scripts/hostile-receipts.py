@@ -26,7 +26,8 @@ twice more and judged by its least time and peak (a machine's load moves the tim
 run's peak moves by half a megabyte); one far over is not run again. The allowance's variants
 (signatures by keys of 16,384 bits, impostors of the intermediate under a CRL, references by
 the thousand to a text or to the whole document, a tag of 50,000 attributes for the example's
-own read) come at counts that keep the run short; --large writes them at the counts that cost
+own read, a thousand OCSP, CRL or certificate references naming the last of a thousand carried
+values, 1,024 archive time-stamps) come at counts that keep the run short; --large writes them at the counts that cost
 a minute each before the allowance (and the baseline, but none of the classic ones).
 Build without sanitizers first (their shadow memory and quarantine make sizes meaningless):
 

@@ -154,8 +154,9 @@ std::string objectDigest(const ASNobject& object, int32_t hashId) {
 
 // The values of one list looked up by digest: each value's DER is digested
 // once per hash the references name, and a reference's matcher runs only on
-// the values its digest names, one of each distinct encoding, never on every
-// value the document carries. Every digest, encoding and matcher run is paid
+// the values its digest names, never on every value the document carries.
+// Copies of one value answer alike, so a reference that none of them matches
+// ends the check after one run per copy. Every digest and matcher run is paid
 // to the document's account before it runs; once it is spent nothing more
 // runs and the references are not shown consistent.
 template <class Value>
@@ -169,7 +170,6 @@ class DigestIndex {
              uint64_t octetPrice) {
     values = std::move(list);
     sizes.resize(values.size());
-    ders.resize(values.size());
     for (size_t i = 0; i < values.size(); ++i) {
       int n = 0;
       try {
@@ -188,7 +188,7 @@ class DigestIndex {
         digests.clear();
         digester(*values[i], hashId, digests);
         for (const std::string& d : digests)
-          if (!d.empty() && !add(key(hashId, d), i)) return false;
+          if (!d.empty()) buckets[key(hashId, d)].push_back(i);
       }
     }
     return true;
@@ -220,29 +220,8 @@ class DigestIndex {
     return std::string(1, static_cast<char>(hashId)) + digest;
   }
 
-  // Files value i under key unless a value of the same encoding is there
-  // already (the matchers answer alike for both); false when refused.
-  bool add(const std::string& k, size_t i) {
-    std::vector<size_t>& bucket = buckets[k];
-    for (size_t j : bucket) {
-      // Only a second value of one digest is encoded: a copy, or a collision.
-      if (!encoded(i) || !encoded(j)) return false;
-      if (ders[i] == ders[j]) return true;
-    }
-    bucket.push_back(i);
-    return true;
-  }
-
-  bool encoded(size_t i) {
-    if (!ders[i].empty()) return true;
-    if (!workPay(WORK_DER_OCTET * sizes[i])) return false;
-    if (values[i]->encodeVector(ders[i]) <= 0) ders[i].clear();
-    return true;
-  }
-
   std::vector<const Value*> values;
   std::vector<uint64_t> sizes;
-  std::vector<std::vector<unsigned char>> ders;
   std::unordered_map<std::string, std::vector<size_t>> buckets;
   uint64_t price = 0;
 };
