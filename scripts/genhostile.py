@@ -434,15 +434,17 @@ def carried_references(src, kind, count, values=None, certificates=0):
 
 
 
-def archive_time_stamps(src, count):
+def archive_time_stamps(src, count, objects=0):
     """The genuine time-stamped receipt (upo-t.xml) with count unsigned archive time-stamps, each
-    its signature time-stamp's token: every one's covered data lists the archive time-stamps
-    before it, each of which is matched with its token."""
+    its signature time-stamp's token, and objects empty unsigned ds:Objects: every time-stamp's
+    covered data lists the archive time-stamps before it, each matched with its token, and every
+    unreferenced ds:Object."""
     t = open(os.path.join(HERE, '..', 'tests', 'data', 'upo', 'upo-t.xml'), encoding='utf-8').read()
     token = re.search(r'<xades:EncapsulatedTimeStamp>(.*?)<', t, re.S).group(1)
     stamps = ''.join('<xades:ArchiveTimeStamp><xades:EncapsulatedTimeStamp>%s</xades:EncapsulatedTimeStamp>'
                      '</xades:ArchiveTimeStamp>' % token for _ in range(count))
-    return t.replace('</xades:UnsignedSignatureProperties>', stamps + '</xades:UnsignedSignatureProperties>', 1)
+    t = t.replace('</xades:UnsignedSignatureProperties>', stamps + '</xades:UnsignedSignatureProperties>', 1)
+    return t.replace('</ds:Signature>', '<ds:Object/>' * objects + '</ds:Signature>', 1)
 
 
 # Name: (builder, the count of a test run (None: none), the counts of a hand run). Before the
@@ -465,7 +467,7 @@ VARIANTS = {
                         300, (1000,)),
     'crl-refs': (lambda src, count: carried_references(src, 'crl', count), 1000, (1000,)),
     'cert-refs': (lambda src, count: carried_references(src, 'cert', count), 1000, (1000,)),
-    'archive-stamps': (archive_time_stamps, 1024, (1024,)),
+    'archive-stamps': (lambda src, count: archive_time_stamps(src, 1024, objects=count), 20000, (100000,)),
 }
 # Their file names in a folder run: after the classic ones.
 NUMBERS = {'keys-e256': '14', 'keys-e64': '14b', 'intermediates': '15', 'intermediates-e64': '15b',

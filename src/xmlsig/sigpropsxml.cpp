@@ -373,9 +373,17 @@ void SignaturePropertiesXml::archiveImprintData(const TimeStampToken& token, int
                                                 std::vector<std::string>& out) {
   const auto* t = dynamic_cast<const XmlArchiveTimeStampToken*>(&token);
   checkInvariant(t != nullptr, SRC, __LINE__, "archive token");
+  // The elements of the archive time-stamps this object embedded have
+  // tokens too (later than the one checked, so they are not covered).
+  ArchiveTimeStampTokens tokens;
+  tokens.owns = 0;
+  for (const ArchiveTimeStampTokens* list : {xades.archiveTimeStamps.get(), &addedArchiveTimeStamps})
+    if (list) tokens.items.insert(tokens.items.end(), list->items.begin(), list->items.end());
+  XmlDataItems items;
+  buildArchiveItems(signature, &tokens, t, items);
   std::string digest;
   setup.budget->restartClock();
-  digestDataItems(t->items, t->c14nUri, hash, &parser->combinedDigests, digest, setup.budget);
+  digestDataItems(items, t->c14nUri, hash, &parser->combinedDigests, digest, setup.budget);
   out.push_back(digest);
 }
 

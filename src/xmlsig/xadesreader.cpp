@@ -401,11 +401,14 @@ void Reader::readUnsignedSignatureProperties(xmlNodePtr usp) {
       });
     }
   }
-  if (out.archiveTimeStamps)
-    for (ArchiveTimeStampToken* t : out.archiveTimeStamps->items) {
-      auto* token = static_cast<XmlArchiveTimeStampToken*>(t);
-      buildArchiveItems(parser.signatureNode, out.archiveTimeStamps.get(), token, token->items);
-    }
+  // The data a token covers is built when the token is checked: built here
+  // for each, the lists of all held every unreferenced ds:Object once per
+  // token. The structure they share is checked now, as it was then.
+  if (out.archiveTimeStamps && !out.archiveTimeStamps->items.empty()) {
+    XmlDataItems items;
+    buildArchiveItems(parser.signatureNode, out.archiveTimeStamps.get(),
+                      static_cast<XmlArchiveTimeStampToken*>(out.archiveTimeStamps->items.front()), items);
+  }
 }
 
 void Reader::buildSignatureItems() {

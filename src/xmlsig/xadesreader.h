@@ -49,7 +49,6 @@ class XmlArchiveTimeStampToken : public ArchiveTimeStampToken {
   std::string c14nUri;
   xmlNodePtr element = nullptr;
   bool v141 = false;  // the element is in the 1.4.1 namespace
-  XmlDataItems items;
 };
 
 // What the reader adds to the parser's own fields.
