@@ -678,11 +678,18 @@ void readQualifyingProperties(XmlSigParser& parser, XadesProperties& out,
   Reader(parser, out, makeCounterSignature).read(qualifyingProperties);
 }
 
+namespace {
+thread_local uint64_t archiveItemsBuilt = 0;
+}  // namespace
+
+uint64_t xmlArchiveItemsBuilt() { return archiveItemsBuilt; }
+
 void buildArchiveItems(xmlNodePtr signature, const ArchiveTimeStampTokens* tokens,
                        const XmlArchiveTimeStampToken* token, XmlDataItems& out) {
   out.clear();
   if (!signature) fail();
   auto add = [&out](xmlNodePtr node, bool reference) {
+    ++archiveItemsBuilt;
     XmlDataItem item;
     item.node = node;
     item.reference = reference;

@@ -17,6 +17,7 @@
 
 #include <libxml/tree.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -82,6 +83,8 @@ void readQualifyingProperties(XmlSigParser& parser, XadesProperties& out,
 // time-stamp. Throws TalApiException 89 for a structural fault.
 void buildArchiveItems(xmlNodePtr signature, const ArchiveTimeStampTokens* tokens,
                        const XmlArchiveTimeStampToken* token, XmlDataItems& out);
+// For tests: the items buildArchiveItems made on this thread so far.
+uint64_t xmlArchiveItemsBuilt();
 
 // Whether generation time a is strictly earlier than b: field by field from
 // the year to the second, then the fractions scaled to the finer precision.
