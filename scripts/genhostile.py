@@ -434,6 +434,82 @@ def carried_references(src, kind, count, values=None, certificates=0):
 
 
 
+SHA1 = 'http://www.w3.org/2000/09/xmldsig#sha1'
+SHA512 = 'http://www.w3.org/2001/04/xmlenc#sha512'
+HASHES = {SHA1: hashlib.sha1, SHA256: hashlib.sha256, SHA512: hashlib.sha512}
+
+
+def tlv_body(data):
+    """The content octets of the DER value data starts with."""
+    n, at = data[1], 2
+    if n & 0x80:
+        n, at = int.from_bytes(data[2:2 + (n & 0x7f)], 'big'), 2 + (n & 0x7f)
+    return data[at:at + n]
+
+
+def tlv_children(body):
+    """The DER values one after another in body."""
+    out = []
+    while body:
+        n, at = body[1], 2
+        if n & 0x80:
+            n, at = int.from_bytes(body[2:2 + (n & 0x7f)], 'big'), 2 + (n & 0x7f)
+        out.append(body[:at + n])
+        body = body[at + n:]
+    return out
+
+
+def reference_form(form):
+    """carried_references at one reference naming the last of three values, that reference in
+    the form named: 'ocsp-basic' (its digest over the basic response, not the whole one),
+    'ocsp-sha1', 'ocsp-sha512-basic', 'ocsp-no-digest', 'ocsp-no-digest-later' (and produced a
+    second later), 'ocsp-by-key' (a responder by key the responses do not name), 'crl-sha512',
+    'crl-no-identifier', 'cert-sha1', and 'two-hashes' (a CRL reference by SHA-1 beside the one
+    by SHA-256)."""
+    kind = form.split('-')[0] if form != 'two-hashes' else 'crl'
+    t = carried_references(None, kind, 1, values=3)
+
+    def last(tag):
+        return base64.b64decode(re.findall(r'<xades:%s>(.*?)<' % tag, t, re.S)[-1])
+
+    def digest(uri, value):
+        return ('<xades:DigestAlgAndValue><ds:DigestMethod Algorithm="%s"/><ds:DigestValue>%s'
+                '</ds:DigestValue></xades:DigestAlgAndValue>' % (uri, b64(HASHES[uri](value).digest())))
+
+    def named(ref, element):
+        """t with the last reference of the element ref named, made element."""
+        at = t.rfind('<xades:%s>' % ref)
+        end = t.index('</xades:%s>' % ref, at) + len('</xades:%s>' % ref)
+        return t[:at] + element(t[at:end]) + t[end:]
+
+    old = re.compile(r'<xades:DigestAlgAndValue>.*?</xades:DigestAlgAndValue>', re.S)
+    if kind == 'ocsp':
+        whole = last('EncapsulatedOCSPValue')
+        basic = tlv_body(tlv_children(tlv_body(tlv_body(tlv_children(tlv_body(whole))[1])))[1])
+        forms = {
+            'ocsp-basic': lambda r: old.sub(digest(SHA256, basic), r),
+            'ocsp-sha1': lambda r: old.sub(digest(SHA1, whole), r),
+            'ocsp-sha512-basic': lambda r: old.sub(digest(SHA512, basic), r),
+            'ocsp-no-digest': lambda r: old.sub('', r),
+            'ocsp-no-digest-later': lambda r: old.sub('', r).replace('00:00:00Z', '00:00:01Z'),
+            'ocsp-by-key': lambda r: old.sub('', r).replace(
+                '<xades:ByName>CN=Atak OCSP</xades:ByName>', '<xades:ByKey>%s</xades:ByKey>' % b64(bytes(20))),
+        }
+        return named('OCSPRef', forms[form])
+    if kind == 'crl':
+        crl = last('EncapsulatedCRLValue')
+        if form == 'two-hashes':
+            return named('CRLRef', lambda r: old.sub(digest(SHA1, crl), r) + r)
+        forms = {
+            'crl-sha512': lambda r: old.sub(digest(SHA512, crl), r),
+            'crl-no-identifier': lambda r: re.sub(r'<xades:CRLIdentifier>.*?</xades:CRLIdentifier>', '', r),
+        }
+        return named('CRLRef', forms[form])
+    cert = last('EncapsulatedX509Certificate')
+    return named('Cert', lambda r: re.sub(r'<ds:DigestMethod.*?</ds:DigestValue>', digest(SHA1, cert)[len(
+        '<xades:DigestAlgAndValue>'):-len('</xades:DigestAlgAndValue>')], r, flags=re.S))
+
+
 def archive_time_stamps(src, count, objects=0):
     """The genuine time-stamped receipt (upo-t.xml) with count unsigned archive time-stamps, each
     its signature time-stamp's token, and objects empty unsigned ds:Objects: every time-stamp's

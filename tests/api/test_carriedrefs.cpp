@@ -29,6 +29,19 @@ std::string hostileVariant(const std::string& name, int count) {
   return text;
 }
 
+// scripts/genhostile.py's reference_form(form): one reference naming the
+// last of three values, in that form.
+std::string referenceForm(const std::string& form) {
+  const std::string out = "/tmp/tal-refs-form-" + std::to_string(getpid()) + ".xml";
+  const std::string command = "python3 -c \"import sys; sys.path.insert(0, sys.argv[1]); import genhostile; "
+                              "open(sys.argv[3], 'w').write(genhostile.reference_form(sys.argv[2]))\" " +
+                              std::string(TAL_TEST_DATA_DIR) + "/../../scripts " + form + " " + out;
+  EXPECT_EQ(0, std::system(command.c_str())) << command;
+  std::string text = readAll(out);
+  std::remove(out.c_str());
+  return text;
+}
+
 // `text` with the element starting at the last `start` (up to its `end`)
 // repeated `times` times in all.
 std::string repeatLast(const std::string& text, const std::string& start, const std::string& end, int times) {
@@ -159,6 +172,30 @@ TEST_F(CarriedReferences, ADisagreeingReferenceIsReported) {
     const std::string text = report(c.doc);
     EXPECT_EQ(text.find(REV_MESSAGE) != std::string::npos, c.line == REV_MESSAGE) << c.name;
     EXPECT_EQ(text.find(CERT_MESSAGE) != std::string::npos, c.line == CERT_MESSAGE) << c.name;
+  }
+}
+
+// Each form a reference may take, looked up as its matcher reads it: a digest
+// over the basic OCSP response or the whole one, under SHA-1, SHA-256 or
+// SHA-512, two hashes over one value, none (the responder and time decide),
+// a responder by key, a CRL reference without its identifier.
+TEST_F(CarriedReferences, EveryFormOfAReferenceIsMatchedAsBefore) {
+  const struct {
+    const char* form;
+    const char* line;  // null: the references agree
+  } cases[] = {
+      {"ocsp-basic", nullptr},        {"ocsp-sha1", nullptr},
+      {"ocsp-sha512-basic", nullptr}, {"ocsp-no-digest", nullptr},
+      {"ocsp-no-digest-later", REV_MESSAGE}, {"ocsp-by-key", REV_MESSAGE},
+      {"crl-sha512", nullptr},        {"crl-no-identifier", nullptr},
+      {"two-hashes", nullptr},        {"cert-sha1", nullptr},
+  };
+  for (const auto& c : cases) {
+    const std::string doc = referenceForm(c.form);
+    const std::string text = report(doc);
+    EXPECT_EQ(text.find(REV_MESSAGE) != std::string::npos, c.line == REV_MESSAGE) << c.form;
+    EXPECT_EQ(text.find(CERT_MESSAGE) != std::string::npos, c.line == CERT_MESSAGE) << c.form;
+    EXPECT_EQ(unprotect(doc).status, SIG_STATUS_VALID) << c.form;
   }
 }
 
