@@ -6,8 +6,10 @@
 # XPointers and filters, long prefixes declared at the root under a filter's canonicaliser;
 # and, for the work allowance of a whole document, signatures by keys of 16,384 bits, impostors
 # of the trusted intermediate under a CRL, thousands of references to one text or to the whole
-# document, a tag of 50,000 attributes the example's own reader parses, and certificates of one
-# serial under look-alike issuers carried by the signature or by an OCSP response (VARIANTS).
+# document, a tag of 50,000 attributes the example's own reader parses, certificates of one
+# serial under look-alike issuers carried by the signature or by an OCSP response, a thousand
+# references naming the last of a thousand carried OCSP responses, CRLs or certificates, and
+# 1,024 archive time-stamps (VARIANTS).
 #   genhostile.py RECEIPT.xml OUT_FOLDER [--large]   all, or the allowance's at large counts
 #   genhostile.py VARIANT [--count N] OUT.xml          one of VARIANTS (the sample receipt's)
 import base64, hashlib, os, re, sys
@@ -467,6 +469,170 @@ def ocsp_look_alikes(src, count, attributes=64):
     assert src.count('</xades:CRLValues>') == 1
     return src.replace('</xades:CRLValues>', '</xades:CRLValues>' + value, 1)
 
+OCSP_TIME = b'20260101000000Z'
+
+
+def digest_element(der_value):
+    return ('<xades:DigestAlgAndValue><ds:DigestMethod Algorithm="%s"/><ds:DigestValue>%s'
+            '</ds:DigestValue></xades:DigestAlgAndValue>' % (SHA256, b64(hashlib.sha256(der_value).digest())))
+
+
+def ocsp_response(serial, certs=()):
+    """A whole OCSPResponse (successful, a basic response by the name CN=Atak OCSP, produced at
+    OCSP_TIME, of one good status of that serial, a garbage signature) carrying certs."""
+    cert_id = seq(seq(oid('1.3.14.3.2.26'), der(0x05, b'')), der(0x04, bytes(20)), der(0x04, bytes(20)),
+                  integer(serial))
+    single = seq(cert_id, der(0x80, b''), der(0x18, OCSP_TIME))
+    data = seq(der(0xa1, name('Atak OCSP')), der(0x18, OCSP_TIME), seq(single))
+    basic = seq(data, SHA256_RSA, bits(garbage(256)), der(0xa0, seq(*certs)) if certs else b'')
+    return seq(der(0x0a, b'\x00'), der(0xa0, seq(oid('1.3.6.1.5.5.7.48.1.1'), der(0x04, basic))))
+
+
+def carried_references(src, kind, count, values=None, certificates=0):
+    """The genuine time-stamped receipt (upo-t.xml beside src's folder) with unsigned
+    references and values that agree, so that they are matched: count references of the kind
+    ('ocsp', 'crl' or 'cert'), every one naming the last of values carried values of that kind
+    (count of them when values is None; each OCSP response carrying certificates crafted
+    certificates). One certificate reference names the signer's certificate and one CRL
+    reference the receipt's first CRL where the kind is another."""
+    t = open(os.path.join(HERE, '..', 'tests', 'data', 'upo', 'upo-t.xml'), encoding='utf-8').read()
+    values = count if values is None else values
+    crls = [base64.b64decode(c) for c in re.findall(r'<xades:EncapsulatedCRLValue>(.*?)<', t, re.S)]
+    key = rsa_key(2048, 17)
+    cert_refs = re.search(r'<xades:SigningCertificate>(<xades:Cert>.*?</xades:Cert>)', t, re.S).group(1)
+    cert_values = [open(os.path.join(PKI, 'intermediate.der'), 'rb').read()]
+    crl_refs = '<xades:CRLRefs><xades:CRLRef>%s</xades:CRLRef></xades:CRLRefs>' % digest_element(crls[0])
+    ocsp_values = ''
+    if kind == 'cert':
+        cert_values = [certificate(0x9000 + i, name('Atak CA'), name('Atak %d' % i), *key)
+                       for i in range(values)]
+        cert_refs += ('<xades:Cert><xades:CertDigest><ds:DigestMethod Algorithm="%s"/><ds:DigestValue>%s'
+                      '</ds:DigestValue></xades:CertDigest><xades:IssuerSerial><ds:X509IssuerName>CN=Atak CA'
+                      '</ds:X509IssuerName><ds:X509SerialNumber>%d</ds:X509SerialNumber></xades:IssuerSerial>'
+                      '</xades:Cert>' % (SHA256, b64(hashlib.sha256(cert_values[-1]).digest()),
+                                         0x9000 + values - 1)) * count
+    elif kind == 'crl':
+        extra = []
+        for i in range(values):
+            tbs = seq(integer(1), SHA256_RSA, name('Atak CRL'), der(0x17, b'260101000000Z'),
+                      der(0x17, b'361101000000Z'), der(0xa0, seq(seq(oid('2.5.29.20'), der(0x04, integer(i))))))
+            extra.append(seq(tbs, SHA256_RSA, bits(garbage(256))))
+        t = t.replace('</xades:CRLValues>', ''.join(
+            '<xades:EncapsulatedCRLValue>%s</xades:EncapsulatedCRLValue>' % b64(c) for c in extra) +
+            '</xades:CRLValues>', 1)
+        crl_refs = '<xades:CRLRefs>%s</xades:CRLRefs>' % (
+            ('<xades:CRLRef>%s<xades:CRLIdentifier><xades:Issuer>CN=Atak CRL</xades:Issuer><xades:IssueTime>'
+             '2026-01-01T00:00:00Z</xades:IssueTime><xades:Number>%d</xades:Number></xades:CRLIdentifier>'
+             '</xades:CRLRef>' % (digest_element(extra[-1]), values - 1)) * count)
+    elif kind == 'ocsp':
+        certs = [certificate(0xa000 + i, name('Atak CA'), name('Atak %d' % i), *key) for i in range(certificates)]
+        responses = [ocsp_response(i + 1, certs) for i in range(values)]
+        ocsp_values = '<xades:OCSPValues>%s</xades:OCSPValues>' % ''.join(
+            '<xades:EncapsulatedOCSPValue>%s</xades:EncapsulatedOCSPValue>' % b64(r) for r in responses)
+        crl_refs += '<xades:OCSPRefs>%s</xades:OCSPRefs>' % (
+            ('<xades:OCSPRef><xades:OCSPIdentifier><xades:ResponderID><xades:ByName>CN=Atak OCSP</xades:ByName>'
+             '</xades:ResponderID><xades:ProducedAt>2026-01-01T00:00:00Z</xades:ProducedAt></xades:OCSPIdentifier>'
+             '%s</xades:OCSPRef>' % digest_element(responses[-1])) * count)
+    else:
+        raise ValueError(kind)
+    refs = ('<xades:CompleteCertificateRefs><xades:CertRefs>%s</xades:CertRefs></xades:CompleteCertificateRefs>'
+            '<xades:CompleteRevocationRefs>%s</xades:CompleteRevocationRefs><xades:CertificateValues>%s'
+            '</xades:CertificateValues>' % (cert_refs, crl_refs, ''.join(
+                '<xades:EncapsulatedX509Certificate>%s</xades:EncapsulatedX509Certificate>' % b64(c)
+                for c in cert_values)))
+    t = t.replace('<xades:RevocationValues>', refs + '<xades:RevocationValues>', 1)
+    return t.replace('</xades:CRLValues>', '</xades:CRLValues>' + ocsp_values, 1)
+
+
+
+SHA1 = 'http://www.w3.org/2000/09/xmldsig#sha1'
+SHA512 = 'http://www.w3.org/2001/04/xmlenc#sha512'
+HASHES = {SHA1: hashlib.sha1, SHA256: hashlib.sha256, SHA512: hashlib.sha512}
+
+
+def tlv_body(data):
+    """The content octets of the DER value data starts with."""
+    n, at = data[1], 2
+    if n & 0x80:
+        n, at = int.from_bytes(data[2:2 + (n & 0x7f)], 'big'), 2 + (n & 0x7f)
+    return data[at:at + n]
+
+
+def tlv_children(body):
+    """The DER values one after another in body."""
+    out = []
+    while body:
+        n, at = body[1], 2
+        if n & 0x80:
+            n, at = int.from_bytes(body[2:2 + (n & 0x7f)], 'big'), 2 + (n & 0x7f)
+        out.append(body[:at + n])
+        body = body[at + n:]
+    return out
+
+
+def reference_form(form):
+    """carried_references at one reference naming the last of three values, that reference in
+    the form named: 'ocsp-basic' (its digest over the basic response, not the whole one),
+    'ocsp-sha1', 'ocsp-sha512-basic', 'ocsp-no-digest', 'ocsp-no-digest-later' (and produced a
+    second later), 'ocsp-by-key' (a responder by key the responses do not name), 'crl-sha512',
+    'crl-no-identifier', 'cert-sha1', and 'two-hashes' (a CRL reference by SHA-1 beside the one
+    by SHA-256)."""
+    kind = form.split('-')[0] if form != 'two-hashes' else 'crl'
+    t = carried_references(None, kind, 1, values=3)
+
+    def last(tag):
+        return base64.b64decode(re.findall(r'<xades:%s>(.*?)<' % tag, t, re.S)[-1])
+
+    def digest(uri, value):
+        return ('<xades:DigestAlgAndValue><ds:DigestMethod Algorithm="%s"/><ds:DigestValue>%s'
+                '</ds:DigestValue></xades:DigestAlgAndValue>' % (uri, b64(HASHES[uri](value).digest())))
+
+    def named(ref, element):
+        """t with the last reference of the element ref named, made element."""
+        at = t.rfind('<xades:%s>' % ref)
+        end = t.index('</xades:%s>' % ref, at) + len('</xades:%s>' % ref)
+        return t[:at] + element(t[at:end]) + t[end:]
+
+    old = re.compile(r'<xades:DigestAlgAndValue>.*?</xades:DigestAlgAndValue>', re.S)
+    if kind == 'ocsp':
+        whole = last('EncapsulatedOCSPValue')
+        basic = tlv_body(tlv_children(tlv_body(tlv_body(tlv_children(tlv_body(whole))[1])))[1])
+        forms = {
+            'ocsp-basic': lambda r: old.sub(digest(SHA256, basic), r),
+            'ocsp-sha1': lambda r: old.sub(digest(SHA1, whole), r),
+            'ocsp-sha512-basic': lambda r: old.sub(digest(SHA512, basic), r),
+            'ocsp-no-digest': lambda r: old.sub('', r),
+            'ocsp-no-digest-later': lambda r: old.sub('', r).replace('00:00:00Z', '00:00:01Z'),
+            'ocsp-by-key': lambda r: old.sub('', r).replace(
+                '<xades:ByName>CN=Atak OCSP</xades:ByName>', '<xades:ByKey>%s</xades:ByKey>' % b64(bytes(20))),
+        }
+        return named('OCSPRef', forms[form])
+    if kind == 'crl':
+        crl = last('EncapsulatedCRLValue')
+        if form == 'two-hashes':
+            return named('CRLRef', lambda r: old.sub(digest(SHA1, crl), r) + r)
+        forms = {
+            'crl-sha512': lambda r: old.sub(digest(SHA512, crl), r),
+            'crl-no-identifier': lambda r: re.sub(r'<xades:CRLIdentifier>.*?</xades:CRLIdentifier>', '', r),
+        }
+        return named('CRLRef', forms[form])
+    cert = last('EncapsulatedX509Certificate')
+    return named('Cert', lambda r: re.sub(r'<ds:DigestMethod.*?</ds:DigestValue>', digest(SHA1, cert)[len(
+        '<xades:DigestAlgAndValue>'):-len('</xades:DigestAlgAndValue>')], r, flags=re.S))
+
+
+def archive_time_stamps(src, count, objects=0):
+    """The genuine time-stamped receipt (upo-t.xml) with count unsigned archive time-stamps, each
+    its signature time-stamp's token, and objects empty unsigned ds:Objects: every time-stamp's
+    covered data lists the archive time-stamps before it, each matched with its token, and every
+    unreferenced ds:Object."""
+    t = open(os.path.join(HERE, '..', 'tests', 'data', 'upo', 'upo-t.xml'), encoding='utf-8').read()
+    token = re.search(r'<xades:EncapsulatedTimeStamp>(.*?)<', t, re.S).group(1)
+    stamps = ''.join('<xades:ArchiveTimeStamp><xades:EncapsulatedTimeStamp>%s</xades:EncapsulatedTimeStamp>'
+                     '</xades:ArchiveTimeStamp>' % token for _ in range(count))
+    t = t.replace('</xades:UnsignedSignatureProperties>', stamps + '</xades:UnsignedSignatureProperties>', 1)
+    return t.replace('</ds:Signature>', '<ds:Object/>' * objects + '</ds:Signature>', 1)
+
 
 # Name: (builder, the count of a test run (None: none), the counts of a hand run). Before the
 # allowance, each test count that fails costs 1.3 to 3 times its limit (one second and one per MB) in
@@ -491,13 +657,21 @@ VARIANTS = {
                               ()),
     'carried-lookalikes': (carried_look_alikes, 255, (255,)),
     'ocsp-lookalikes': (ocsp_look_alikes, 4000, (700, 4000)),
+    'ocsp-refs': (lambda src, count: carried_references(src, 'ocsp', 1000, values=count), 1000, (1000,)),
+    'ocsp-refs-certs': (lambda src, count: carried_references(src, 'ocsp', 1000, values=count, certificates=10),
+                        300, (1000,)),
+    'crl-refs': (lambda src, count: carried_references(src, 'crl', count), 1000, (1000,)),
+    'cert-refs': (lambda src, count: carried_references(src, 'cert', count), 1000, (1000,)),
+    'archive-stamps': (lambda src, count: archive_time_stamps(src, 1024, objects=count), 20000, (100000,)),
 }
 # Their file names in a folder run: after the classic ones.
 NUMBERS = {'keys-e256': '14', 'keys-e64': '14b', 'intermediates': '15', 'intermediates-e64': '15b',
            'refs-text-1MB': '16', 'refs-text-4MB': '16b', 'xpointer-root-50k': '17',
            'xpointer-root-150k': '17b', 'object-attrs': '18', 'object-refs-ns-200k': '19',
            'object-refs-ns-1MB': '19b', 'object-refs-ns-4MB': '19c', 'object-refs-plain-1MB': '19d',
-           'rdn-issuers': '21', 'carried-lookalikes': '22', 'ocsp-lookalikes': '22b'}
+           'ocsp-refs': '20', 'ocsp-refs-certs': '20b', 'crl-refs': '20c', 'cert-refs': '20d',
+           'archive-stamps': '20e', 'rdn-issuers': '21', 'carried-lookalikes': '22',
+           'ocsp-lookalikes': '22b'}
 
 
 def build(variant, count, src=None):

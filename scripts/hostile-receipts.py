@@ -28,9 +28,11 @@ run's peak moves by half a megabyte); one far over is not run again. The allowan
 the thousand to a text or to the whole document, a tag of 50,000 attributes for the example's
 own read, hundreds of references to one base64 object of namespaced or plain elements, which
 the example saves for each and must read once, certificates of one serial under look-alike
-issuers carried by the signature and by an OCSP response, which a valid verdict remembers)
-come at counts that keep the run short; --large writes them at the counts that cost a minute
-each before the allowance (and the baseline, but none of the classic ones).
+issuers carried by the signature and by an OCSP response, which a valid verdict remembers, a
+thousand OCSP, CRL or certificate references naming the last of a thousand carried values,
+1,024 archive time-stamps) come at counts that keep the run short; --large writes them at the
+counts that cost a minute each before the allowance (and the baseline, but none of the classic
+ones).
 Build without sanitizers first (their shadow memory and quarantine make sizes meaningless):
 
     cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo && cmake --build build --target verify_upo

@@ -10,6 +10,8 @@
 
 namespace {
 
+thread_local uint64_t matcherRuns = 0;
+
 DigestReference digestOf(int32_t hashId, const std::string& digest) {
   DigestReference out;
   out.digestId = hashId;
@@ -19,7 +21,10 @@ DigestReference digestOf(int32_t hashId, const std::string& digest) {
 
 }  // namespace
 
+uint64_t xmlRefMatcherRuns() { return matcherRuns; }
+
 bool matchXmlCertificateRef(const CertRefRecord& reference, const SignedCertificate& cert) {
+  ++matcherRuns;
   CertificateSelector selector;
   selector.digest = digestOf(reference.hashId, reference.digest);
   // The reader requires IssuerSerial in every Cert.
@@ -30,6 +35,7 @@ bool matchXmlCertificateRef(const CertRefRecord& reference, const SignedCertific
 }
 
 bool matchXmlCrlRef(const CrlRefRecord& reference, const SignedCertRevList& crl) {
+  ++matcherRuns;
   CrlReference r;
   r.digest = digestOf(reference.hashId, reference.digest);
   // CRLIdentifier is optional; when present it is checked whole, even when its
@@ -45,6 +51,7 @@ bool matchXmlCrlRef(const CrlRefRecord& reference, const SignedCertRevList& crl)
 }
 
 bool matchXmlOcspRef(const OcspRefRecord& reference, const BasicOCSPResponse& response) {
+  ++matcherRuns;
   OcspReference r;
   r.hasDigest = !reference.digest.empty();
   if (r.hasDigest) r.digest = digestOf(reference.hashId, reference.digest);

@@ -6,6 +6,8 @@
 #include "pki/cms/esscades.h"
 #include "xmlsig/sigpropsxml.h"
 
+#include <cstdint>
+
 class SignedCertificate;
 class SignedCertRevList;
 class BasicOCSPResponse;
@@ -19,6 +21,9 @@ bool matchXmlCrlRef(const CrlRefRecord& reference, const SignedCertRevList& crl)
 // digest over the response re-wrapped as a successful OCSPResponse (what XAdES
 // signers digest) or else over the basic response itself.
 bool matchXmlOcspRef(const OcspRefRecord& reference, const BasicOCSPResponse& response);
+
+// For tests: the runs of the three matchers above on this thread so far.
+uint64_t xmlRefMatcherRuns();
 
 // The three matchers above.
 XmlRefValueMatchers storeRefValueMatchers();

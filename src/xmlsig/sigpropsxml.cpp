@@ -5,6 +5,8 @@
 #include "base/memfile.h"
 #include "base/reportstream.h"
 #include "base/talexception.h"
+#include "base/workaccount.h"
+#include "crypto/hash/lvhash.h"
 #include "pki/common/siganddigoid.h"
 #include "xmlsig/sigformxml.h"
 #include "xmlsig/xadeswriter.h"
@@ -12,8 +14,12 @@
 #include "xmlsig/xmlconst.h"
 #include "xmlsig/xmlwalk.h"
 
+#include <algorithm>
 #include <cstring>
+#include <exception>
 #include <new>
+#include <set>
+#include <unordered_map>
 
 namespace {
 
@@ -125,28 +131,178 @@ int32_t SignaturePropertiesXml::analyse() {
   return xmlrc::OK;
 }
 
-bool SignaturePropertiesXml::certificateRefsConsistent() {
-  for (const SignatureCrtRef* ref : parser->certificateRefs.items) {
-    bool found = false;
-    if (setup.matchers.certificate) {
-      for (const SignedCertificate* c : parser->certificateValues.items)
-        found = found || setup.matchers.certificate(*ref, *c);
-      for (const SignedCertificate* c : parser->certificates.items)
-        found = found || setup.matchers.certificate(*ref, *c);
-    }
-    if (!found) return false;
+namespace {
+
+// The octets a hash takes, 0 for an id no object digest knows.
+size_t hashLength(int32_t hashId) {
+  if (hashId < 1 || hashId > 8) return 0;
+  std::unique_ptr<LvHash> hash(lvHashCreateObject(static_cast<LvHashAlgo>(hashId)));
+  return hash ? hash->getHashOctets() : 0;
+}
+
+// An object's DER digested as the matchers digest it; empty when it cannot be
+// encoded (such an object matches no digest).
+std::string objectDigest(const ASNobject& object, int32_t hashId) {
+  unsigned char out[64];
+  try {
+    if (object.digest(hashId, out, sizeof out) != 1) return std::string();
+  } catch (const std::exception&) {
+    return std::string();
   }
+  return std::string(reinterpret_cast<const char*>(out), hashLength(hashId));
+}
+
+// The values of one list looked up by digest: each value's DER is digested
+// once per hash the references name, and a reference's matcher runs only on
+// the values its digest names, never on every value the document carries.
+// Copies of one value answer alike, so a reference that none of them matches
+// ends the check after one run per copy. Every digest and matcher run is paid
+// to the document's account before it runs; once it is spent nothing more
+// runs and the references are not shown consistent.
+template <class Value>
+class DigestIndex {
+ public:
+  // The digests of a value under a hash (an OCSP response has two).
+  using Digester = std::function<void(const Value&, int32_t hashId, std::vector<std::string>& out)>;
+
+  // Fills the index for the hashes named; false when the account refused.
+  bool build(std::vector<const Value*> list, const std::set<int32_t>& hashIds, const Digester& digester,
+             uint64_t octetPrice) {
+    values = std::move(list);
+    sizes.resize(values.size());
+    for (size_t i = 0; i < values.size(); ++i) {
+      int n = 0;
+      try {
+        n = values[i]->encodedLength();
+      } catch (const std::exception&) {
+        // no encoding: no digest either, and nothing to pay for
+      }
+      sizes[i] = n > 0 ? static_cast<uint64_t>(n) : 0;
+    }
+    price = octetPrice;
+    std::vector<std::string> digests;
+    for (int32_t hashId : hashIds) {
+      if (hashLength(hashId) == 0) continue;
+      for (size_t i = 0; i < values.size(); ++i) {
+        if (!workPay(price * sizes[i])) return false;
+        digests.clear();
+        digester(*values[i], hashId, digests);
+        for (const std::string& d : digests)
+          if (!d.empty()) buckets[key(hashId, d)].push_back(i);
+      }
+    }
+    return true;
+  }
+
+  // Whether `matches` holds for a value whose digest the reference names.
+  template <class Matcher>
+  bool any(int32_t hashId, const std::string& digest, const Matcher& matches) const {
+    const size_t n = hashLength(hashId);
+    if (n == 0 || digest.size() < n) return false;
+    const auto bucket = buckets.find(key(hashId, digest.substr(0, n)));
+    if (bucket == buckets.end()) return false;
+    for (size_t i : bucket->second)
+      if (!workPay(price * sizes[i]) || matches(*values[i])) return !workOver();
+    return false;
+  }
+
+  // Whether `matches` holds for some value, each of them tried (a reference
+  // without a digest).
+  template <class Matcher>
+  bool anyOfAll(const Matcher& matches) const {
+    for (size_t i = 0; i < values.size(); ++i)
+      if (!workPay(price * sizes[i]) || matches(*values[i])) return !workOver();
+    return false;
+  }
+
+ private:
+  static std::string key(int32_t hashId, const std::string& digest) {
+    return std::string(1, static_cast<char>(hashId)) + digest;
+  }
+
+  std::vector<const Value*> values;
+  std::vector<uint64_t> sizes;
+  std::unordered_map<std::string, std::vector<size_t>> buckets;
+  uint64_t price = 0;
+};
+
+// A digest and the DER walk that feeds it, per octet of the value.
+constexpr uint64_t WORK_VALUE_DIGEST = WORK_DER_OCTET + WORK_DIGEST_OCTET;
+
+}  // namespace
+
+bool SignaturePropertiesXml::certificateRefsConsistent() {
+  const auto& refs = parser->certificateRefs.items;
+  if (refs.empty()) return true;
+  if (!setup.matchers.certificate) return false;
+  std::set<int32_t> hashIds;
+  for (const SignatureCrtRef* ref : refs) hashIds.insert(ref->hashId);
+  std::vector<const SignedCertificate*> values(parser->certificateValues.items.begin(),
+                                               parser->certificateValues.items.end());
+  values.insert(values.end(), parser->certificates.items.begin(), parser->certificates.items.end());
+  DigestIndex<SignedCertificate> index;
+  const auto digester = [](const SignedCertificate& c, int32_t hashId, std::vector<std::string>& out) {
+    out.push_back(objectDigest(c, hashId));
+  };
+  // The matcher digests its certificate again.
+  if (!index.build(std::move(values), hashIds, digester, WORK_VALUE_DIGEST)) return false;
+  for (const SignatureCrtRef* ref : refs)
+    if (!index.any(ref->hashId, ref->digest,
+                   [&](const SignedCertificate& c) { return setup.matchers.certificate(*ref, c); }))
+      return false;
   return true;
 }
 
 bool SignaturePropertiesXml::revocationRefsConsistent() {
-  for (const SignatureCrlOrOcspRef* ref : parser->revocationRefs.items) {
+  const auto& refs = parser->revocationRefs.items;
+  std::set<int32_t> crlHashes, ocspHashes;
+  for (const SignatureCrlOrOcspRef* ref : refs) {
+    if (ref->kind == SignatureCrlOrOcspRef::CRL) crlHashes.insert(ref->crl.hashId);
+    else if (ref->kind == SignatureCrlOrOcspRef::OCSP && !ref->ocsp.digest.empty())
+      ocspHashes.insert(ref->ocsp.hashId);
+  }
+  std::vector<const SignedCertRevList*> crls;
+  std::vector<const BasicOCSPResponse*> responses;
+  for (const CrlOrOcspValue* v : parser->revocationValues.items) {
+    if (v->crl) crls.push_back(v->crl);
+    if (v->ocsp) responses.push_back(v->ocsp);
+  }
+  DigestIndex<SignedCertRevList> crlIndex;
+  if (!crlHashes.empty() && setup.matchers.crl &&
+      !crlIndex.build(std::move(crls), crlHashes,
+                      [](const SignedCertRevList& crl, int32_t hashId, std::vector<std::string>& out) {
+                        out.push_back(objectDigest(crl, hashId));
+                      },
+                      WORK_VALUE_DIGEST))
+    return false;
+  // A response is digested as it is and re-wrapped as a whole OCSPResponse
+  // (what XAdES signers digest), wrapped once here; the matcher wraps it
+  // again and digests both.
+  DigestIndex<BasicOCSPResponse> ocspIndex;
+  const auto ocspDigests = [](const BasicOCSPResponse& basic, int32_t hashId, std::vector<std::string>& out) {
+    out.push_back(objectDigest(basic, hashId));
+    try {
+      OCSPResponse whole;
+      if (wrapBasicOcspResponse(basic, whole)) out.push_back(objectDigest(whole, hashId));
+    } catch (const std::exception&) {
+      // matched as it is only
+    }
+  };
+  const bool ocspRefs = std::any_of(refs.begin(), refs.end(), [](const SignatureCrlOrOcspRef* r) {
+    return r->kind == SignatureCrlOrOcspRef::OCSP;
+  });
+  if (ocspRefs && setup.matchers.ocsp &&
+      !ocspIndex.build(std::move(responses), ocspHashes, ocspDigests, 3 * WORK_VALUE_DIGEST))
+    return false;
+  for (const SignatureCrlOrOcspRef* ref : refs) {
     bool found = false;
-    for (const CrlOrOcspValue* v : parser->revocationValues.items) {
-      if (ref->kind == SignatureCrlOrOcspRef::CRL && v->crl && setup.matchers.crl)
-        found = found || setup.matchers.crl(ref->crl, *v->crl);
-      if (ref->kind == SignatureCrlOrOcspRef::OCSP && v->ocsp && setup.matchers.ocsp)
-        found = found || setup.matchers.ocsp(ref->ocsp, *v->ocsp);
+    if (ref->kind == SignatureCrlOrOcspRef::CRL && setup.matchers.crl) {
+      found = crlIndex.any(ref->crl.hashId, ref->crl.digest,
+                           [&](const SignedCertRevList& crl) { return setup.matchers.crl(ref->crl, crl); });
+    } else if (ref->kind == SignatureCrlOrOcspRef::OCSP && setup.matchers.ocsp) {
+      const auto matches = [&](const BasicOCSPResponse& r) { return setup.matchers.ocsp(ref->ocsp, r); };
+      found = ref->ocsp.digest.empty() ? ocspIndex.anyOfAll(matches)
+                                       : ocspIndex.any(ref->ocsp.hashId, ref->ocsp.digest, matches);
     }
     if (!found) return false;
   }
@@ -217,9 +373,17 @@ void SignaturePropertiesXml::archiveImprintData(const TimeStampToken& token, int
                                                 std::vector<std::string>& out) {
   const auto* t = dynamic_cast<const XmlArchiveTimeStampToken*>(&token);
   checkInvariant(t != nullptr, SRC, __LINE__, "archive token");
+  // The elements of the archive time-stamps this object embedded have
+  // tokens too (later than the one checked, so they are not covered).
+  ArchiveTimeStampTokens tokens;
+  tokens.owns = 0;
+  for (const ArchiveTimeStampTokens* list : {xades.archiveTimeStamps.get(), &addedArchiveTimeStamps})
+    if (list) tokens.items.insert(tokens.items.end(), list->items.begin(), list->items.end());
+  XmlDataItems items;
+  buildArchiveItems(signature, &tokens, t, items);
   std::string digest;
   setup.budget->restartClock();
-  digestDataItems(t->items, t->c14nUri, hash, &parser->combinedDigests, digest, setup.budget);
+  digestDataItems(items, t->c14nUri, hash, &parser->combinedDigests, digest, setup.budget);
   out.push_back(digest);
 }
 

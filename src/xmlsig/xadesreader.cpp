@@ -11,6 +11,7 @@
 #include "xmlsig/xmlwalk.h"
 
 #include <set>
+#include <unordered_map>
 
 using xmlwalk::contentOf;
 using xmlwalk::isIn;
@@ -400,11 +401,14 @@ void Reader::readUnsignedSignatureProperties(xmlNodePtr usp) {
       });
     }
   }
-  if (out.archiveTimeStamps)
-    for (ArchiveTimeStampToken* t : out.archiveTimeStamps->items) {
-      auto* token = static_cast<XmlArchiveTimeStampToken*>(t);
-      buildArchiveItems(parser.signatureNode, out.archiveTimeStamps.get(), token, token->items);
-    }
+  // The data a token covers is built when the token is checked: built here
+  // for each, the lists of all held every unreferenced ds:Object once per
+  // token. The structure they share is checked now, as it was then.
+  if (out.archiveTimeStamps && !out.archiveTimeStamps->items.empty()) {
+    XmlDataItems items;
+    buildArchiveItems(parser.signatureNode, out.archiveTimeStamps.get(),
+                      static_cast<XmlArchiveTimeStampToken*>(out.archiveTimeStamps->items.front()), items);
+  }
 }
 
 void Reader::buildSignatureItems() {
@@ -674,11 +678,18 @@ void readQualifyingProperties(XmlSigParser& parser, XadesProperties& out,
   Reader(parser, out, makeCounterSignature).read(qualifyingProperties);
 }
 
+namespace {
+thread_local uint64_t archiveItemsBuilt = 0;
+}  // namespace
+
+uint64_t xmlArchiveItemsBuilt() { return archiveItemsBuilt; }
+
 void buildArchiveItems(xmlNodePtr signature, const ArchiveTimeStampTokens* tokens,
                        const XmlArchiveTimeStampToken* token, XmlDataItems& out) {
   out.clear();
   if (!signature) fail();
   auto add = [&out](xmlNodePtr node, bool reference) {
+    ++archiveItemsBuilt;
     XmlDataItem item;
     item.node = node;
     item.reference = reference;
@@ -724,18 +735,22 @@ void buildArchiveItems(xmlNodePtr signature, const ArchiveTimeStampTokens* token
   // Earlier archive time-stamps of both namespaces: for a read token those
   // generated strictly before it, for a new one all of them.
   // A new one covers the 1.4.1 ones too: left out, they could be swapped unnoticed.
+  // Each element's token is looked up, not searched for: every token's items
+  // are built, and a search would make the list's length cubed.
+  std::unordered_map<xmlNodePtr, const XmlArchiveTimeStampToken*> tokenOf;
+  if (token && tokens)
+    for (const ArchiveTimeStampToken* t : tokens->items) {
+      const auto* x = static_cast<const XmlArchiveTimeStampToken*>(t);
+      tokenOf[x->element] = x;  // the last of one element, as the search found
+    }
   for (xmlNodePtr c = firstElement(usp->children); c; c = nextElement(c)) {
     if (!is132(c, xmlc::XADES_ARCHIVE_TIME_STAMP) &&
         !isIn(c, xmlc::XADES_ARCHIVE_TIME_STAMP, xmlc::NS_XADES141))
       continue;
     if (token) {
-      const XmlArchiveTimeStampToken* other = nullptr;
-      if (tokens)
-        for (const ArchiveTimeStampToken* t : tokens->items)
-          if (static_cast<const XmlArchiveTimeStampToken*>(t)->element == c)
-            other = static_cast<const XmlArchiveTimeStampToken*>(t);
-      if (!other) fail();
-      if (!genTimeEarlier(other->tstInfo.genTime, token->tstInfo.genTime)) continue;
+      const auto other = tokenOf.find(c);
+      if (other == tokenOf.end()) fail();
+      if (!genTimeEarlier(other->second->tstInfo.genTime, token->tstInfo.genTime)) continue;
     }
     add(c, false);
   }

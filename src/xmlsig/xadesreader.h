@@ -17,6 +17,7 @@
 
 #include <libxml/tree.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -49,7 +50,6 @@ class XmlArchiveTimeStampToken : public ArchiveTimeStampToken {
   std::string c14nUri;
   xmlNodePtr element = nullptr;
   bool v141 = false;  // the element is in the 1.4.1 namespace
-  XmlDataItems items;
 };
 
 // What the reader adds to the parser's own fields.
@@ -83,6 +83,8 @@ void readQualifyingProperties(XmlSigParser& parser, XadesProperties& out,
 // time-stamp. Throws TalApiException 89 for a structural fault.
 void buildArchiveItems(xmlNodePtr signature, const ArchiveTimeStampTokens* tokens,
                        const XmlArchiveTimeStampToken* token, XmlDataItems& out);
+// For tests: the items buildArchiveItems made on this thread so far.
+uint64_t xmlArchiveItemsBuilt();
 
 // Whether generation time a is strictly earlier than b: field by field from
 // the year to the second, then the fractions scaled to the finer precision.
