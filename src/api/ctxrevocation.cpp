@@ -182,12 +182,14 @@ VerificationSnapshot::~VerificationSnapshot() {
   if (open) context.verifiedCache.commit();
 }
 
-void VerificationSnapshot::restore() {
+void VerificationSnapshot::restore() noexcept {
   if (!open) return;
   open = false;
   contextServices(context).manager.restore(revocation);
   context.collectedStore.truncate(certificates);
   context.nothingCollected = nothingCollected;
-  if (context.collectedCrls.size() > crls) context.collectedCrls.resize(crls);
+  if (context.collectedCrls.size() > crls)
+    context.collectedCrls.erase(context.collectedCrls.begin() + static_cast<std::ptrdiff_t>(crls),
+                                context.collectedCrls.end());
   context.verifiedCache.rollback();
 }

@@ -111,7 +111,8 @@ class VerificationSnapshot {
   ~VerificationSnapshot();
   VerificationSnapshot(const VerificationSnapshot&) = delete;
   VerificationSnapshot& operator=(const VerificationSnapshot&) = delete;
-  void restore();
+  // Needs no memory: a refusal cannot fail half way.
+  void restore() noexcept;
 
  private:
   talCtx& context;

@@ -2,6 +2,7 @@
 #include "store/lcrtstore.h"
 
 #include "base/commonerror.h"
+#include "base/workaccount.h"
 #include "store/crtstore.h"
 
 #include <algorithm>
@@ -198,30 +199,41 @@ bool IndexedCertificateStore::add(const SignedCertificate& cert) {
   std::string key = issuerSerialKey(cert.tbsCertificate.issuer, cert.tbsCertificate.serialNumber);
   if (!key.empty() && index.count(key)) return false;
   std::unique_ptr<SignedCertificate> copy(new SignedCertificate(cert));
-  keys.reserve(keys.size() + 1);
-  if (!key.empty()) index.emplace(key, copy.get());
+  order.reserve(order.size() + 1);
+  const Index::iterator at = key.empty() ? index.end() : index.emplace(std::move(key), copy.get()).first;
   if (certificates.append(copy.get()) < 1) {
-    if (!key.empty()) index.erase(key);
+    if (at != index.end()) index.erase(at);
     throw std::bad_alloc();
   }
   copy.release();
-  keys.push_back(std::move(key));
+  order.push_back(at);
   return true;
 }
 
 void IndexedCertificateStore::truncate(int count) {
   while (size() > std::max(count, 0)) {
-    if (!keys.back().empty()) index.erase(keys.back());
-    keys.pop_back();
+    if (order.back() != index.end()) index.erase(order.back());
+    order.pop_back();
     certificates.deleteTail();
   }
 }
+
+namespace {
+
+// A look-up by a name as the comparison makes it: paid by the key's octets,
+// and none found once the account is over, as no name is then equal.
+bool keyPaid(const std::string& key) {
+  return !workOver() && workCharge(WORK_DER_OCTET * static_cast<uint64_t>(key.size()));
+}
+
+}  // namespace
 
 int IndexedCertificateStore::findByIssuerSerial(SignedCertificate& out,
                                                 const DistinguishedName& issuer,
                                                 const ASNinteger& serial) const {
   try {
-    auto it = index.find(issuerSerialKey(issuer, serial));
+    const std::string key = issuerSerialKey(issuer, serial);
+    auto it = keyPaid(key) ? index.find(key) : index.end();
     if (it == index.end()) return CRTSTORE_NOT_FOUND;
     out = *it->second;
     return CRTSTORE_FOUND;
@@ -232,7 +244,8 @@ int IndexedCertificateStore::findByIssuerSerial(SignedCertificate& out,
 
 bool IndexedCertificateStore::holdsIssuerSerial(const DistinguishedName& issuer,
                                                 const ASNinteger& serial) const {
-  return index.count(issuerSerialKey(issuer, serial)) > 0;
+  const std::string key = issuerSerialKey(issuer, serial);
+  return keyPaid(key) && index.count(key) > 0;
 }
 
 void IndexedCertificateStore::walk(const Visitor& visit) const {

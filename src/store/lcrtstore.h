@@ -96,11 +96,14 @@ std::string issuerSerialKey(const DistinguishedName& issuer, const ASNinteger& s
 // name comparisons.
 class IndexedCertificateStore : public CertificateStore {
  public:
+  IndexedCertificateStore() = default;
+  IndexedCertificateStore(const IndexedCertificateStore&) = delete;
+  IndexedCertificateStore& operator=(const IndexedCertificateStore&) = delete;
   // Appends a copy unless a certificate of that issuer and serial number is
   // held: true when it was added. Throws std::bad_alloc.
   bool add(const SignedCertificate& cert);
   const CertificateList& list() const { return certificates; }
-  int size() const { return static_cast<int>(keys.size()); }
+  int size() const { return static_cast<int>(order.size()); }
   // Keeps the first `count` certificates, dropping those added after them.
   void truncate(int count);
   void clear() { truncate(0); }
@@ -113,8 +116,10 @@ class IndexedCertificateStore : public CertificateStore {
   void walk(const Visitor& visit) const override;
 
  private:
+  using Index = std::map<std::string, const SignedCertificate*>;
   CertificateList certificates;
-  // Each certificate's key, in the list's order (empty: not indexed).
-  std::vector<std::string> keys;
-  std::map<std::string, const SignedCertificate*> index;
+  Index index;
+  // Each certificate's place in the index, in the list's order (end: not
+  // indexed): a key of a stranger's long issuer is held once.
+  std::vector<Index::iterator> order;
 };

@@ -123,13 +123,25 @@ void VerifiedRevocationCache::commit() {
   lost = false;
 }
 
-void VerifiedRevocationCache::rollback() {
+void VerifiedRevocationCache::rollback() noexcept {
   recording = false;
   if (lost) {
     paths.clear();
     results.clear();
     lost = false;
   }
+  try {
+    undo();
+  } catch (const std::bad_alloc&) {
+    // Changes before the one that failed would stay: a refused document's
+    // paths must not, so the cache starts again empty.
+    paths.clear();
+    results.clear();
+  }
+  changes.clear();
+}
+
+void VerifiedRevocationCache::undo() {
   // Undone in reverse, each change then meets the state it was made in.
   for (auto c = changes.rbegin(); c != changes.rend(); ++c) {
     switch (c->kind) {
@@ -157,5 +169,4 @@ void VerifiedRevocationCache::rollback() {
         break;
     }
   }
-  changes.clear();
 }

@@ -45,7 +45,8 @@ class VerifiedRevocationCache {
   // document's), commit() keeps them. Either ends the recording.
   void begin();
   void commit();
-  void rollback();
+  // Empties the cache when a change cannot be undone.
+  void rollback() noexcept;
 
  private:
   using Key = std::vector<unsigned char>;
@@ -69,6 +70,7 @@ class VerifiedRevocationCache {
     X509time previous;                         // RESULT_SET, RESULT_DROPPED
   };
   void record(Change change) noexcept;
+  void undo();
   bool recording = false;
   bool lost = false;  // a change went unrecorded
   std::vector<Change> changes;

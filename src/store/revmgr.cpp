@@ -551,12 +551,22 @@ RevocationManager::Saved RevocationManager::save() const {
   return Saved{verifiedCrls, pendingCrls, ocspCache, indexesMade};
 }
 
-void RevocationManager::restore(const Saved& saved) {
-  for (SharedCrlList* list : {&verifiedCrls, &pendingCrls})
-    for (auto& c : *list) retiredCrls.push_back(std::move(c));
-  verifiedCrls = saved.verified;
-  pendingCrls = saved.pending;
-  ocspCache = saved.ocsp;
+void RevocationManager::restore(Saved& saved) noexcept {
+  // Exchanged, so that nothing here needs memory: a failure half way would
+  // leave the lists holding moved-from entries, or the refused document's.
+  verifiedCrls.swap(saved.verified);
+  pendingCrls.swap(saved.pending);
+  ocspCache.swap(saved.ocsp);
+  // What they held since is retired; when there is no room for it, `saved`
+  // keeps it (the refused verification is over by then).
+  try {
+    retiredCrls.reserve(retiredCrls.size() + saved.verified.size() + saved.pending.size());
+    for (SharedCrlList* list : {&saved.verified, &saved.pending}) {
+      for (auto& c : *list) retiredCrls.push_back(std::move(c));
+      list->clear();
+    }
+  } catch (const std::bad_alloc&) {
+  }
   // An index is a cache: one built since is dropped, one it replaced is built again when needed.
   for (auto it = indexes.begin(); it != indexes.end();)
     it = it->second.made > saved.indexesMade ? indexes.erase(it) : std::next(it);

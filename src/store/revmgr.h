@@ -173,7 +173,8 @@ class RevocationManager {
   Saved save() const;
   // The CRLs the lists held since `saved` stay alive until the next
   // releaseLastVerification (the refused records may still point at them).
-  void restore(const Saved& saved);
+  // Needs no memory (`saved` is spent).
+  void restore(Saved& saved) noexcept;
 
   // The library context's services (none: no trust point or store) and its
   // network (none: no query).

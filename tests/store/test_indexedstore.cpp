@@ -6,10 +6,12 @@
 #include "store/crtstore.h"
 #include "store/lcrtstore.h"
 
+#include "base/workaccount.h"
 #include "pki/x509/cert.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -20,7 +22,12 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 
 Bytes tlv(unsigned char tag, const Bytes& body) {
-  Bytes out{tag, static_cast<unsigned char>(body.size())};
+  Bytes out{tag};
+  Bytes length;
+  for (size_t n = body.size(); n; n >>= 8) length.insert(length.begin(), static_cast<unsigned char>(n));
+  if (body.size() >= 0x80) out.push_back(static_cast<unsigned char>(0x80 | length.size()));
+  if (body.size() < 0x80) length = {static_cast<unsigned char>(body.size())};
+  out.insert(out.end(), length.begin(), length.end());
   out.insert(out.end(), body.begin(), body.end());
   return out;
 }
@@ -45,6 +52,28 @@ Bytes attribute(const Bytes& type, const std::string& value, unsigned char tag =
 
 Bytes rdn(std::initializer_list<Bytes> attributes) { return tlv(0x31, cat(attributes)); }
 Bytes name(std::initializer_list<Bytes> rdns) { return tlv(0x30, cat(rdns)); }
+
+// A BIT STRING that does not read (eight unused bits of nothing): its RDN's
+// normalising stops there, and the name's with it.
+const Bytes UNREAD = tlv(0x30, cat({O, tlv(0x03, {0x08})}));
+
+// A name of one RDN of `count` attributes "v0".. alternately CN and O, in the
+// order given by `stride` (1: as numbered; else a fixed walk through them),
+// the attribute `unreadAt` (none: -1) being UNREAD and `changed` another value.
+Bytes manyValued(int count, unsigned char tag = UTF8, size_t stride = 1, int unreadAt = -1,
+                 int changed = -1, const std::string& value = "") {
+  std::vector<Bytes> attributes;
+  for (int i = 0; i < count; ++i)
+    attributes.push_back(i == unreadAt ? UNREAD
+                                       : attribute(i % 2 ? O : CN, i == changed ? value : "v" + std::to_string(i), tag));
+  Bytes set;
+  const size_t n = attributes.size();
+  for (size_t i = 0; i < n; ++i) {
+    const Bytes& a = attributes[stride == 1 ? i : (i * stride + 13) % n];
+    set.insert(set.end(), a.begin(), a.end());
+  }
+  return tlv(0x30, tlv(0x31, set));
+}
 
 DistinguishedName decoded(const Bytes& der) {
   DistinguishedName n;
@@ -76,8 +105,7 @@ TEST(IndexedStore, KeysIssuersAsTheNameComparisonDoes) {
       {"BMPString and UTF8String", name({rdn({attribute(O, "x"), attribute(CN, "ab", BMP)})}),
        name({rdn({attribute(CN, "ab"), attribute(O, "x")})}), true},
       {"in another order, one attribute not normalised (a BIT STRING that does not decode)",
-       name({rdn({tlv(0x30, cat({O, tlv(0x03, {0x08})})), attribute(CN, "a")})}),
-       name({rdn({attribute(CN, "a"), tlv(0x30, cat({O, tlv(0x03, {0x08})}))})}), true},
+       name({rdn({UNREAD, attribute(CN, "a")})}), name({rdn({attribute(CN, "a"), UNREAD})}), true},
       {"another value", name({rdn({attribute(CN, "a")})}), name({rdn({attribute(CN, "b")})}), false},
       {"another type", name({rdn({attribute(CN, "a")})}), name({rdn({attribute(O, "a")})}), false},
       {"one RDN of two against two RDNs", name({rdn({attribute(CN, "a"), attribute(O, "b")})}),
@@ -88,6 +116,26 @@ TEST(IndexedStore, KeysIssuersAsTheNameComparisonDoes) {
        name({rdn({attribute(CN, "x"), attribute(O, "y")})}), false},
       {"a prefix of the other", name({rdn({attribute(CN, "a")})}),
        name({rdn({attribute(CN, "a")}), rdn({attribute(O, "b")})}), false},
+      // The comparison's own cases: many-valued RDNs as multisets across string types.
+      {"shuffled", manyValued(9), manyValued(9, UTF8, 7919), true},
+      {"Printable against UTF8, shuffled", manyValued(9, PRINTABLE), manyValued(9, UTF8, 7919), true},
+      {"BMP against Printable, shuffled", manyValued(9, BMP, 7919), manyValued(9, PRINTABLE), true},
+      {"letter case", manyValued(9, UTF8, 7919), manyValued(9, UTF8, 1, -1, 4, "V4"), false},
+      {"trailing space", manyValued(9), manyValued(9, UTF8, 7919, -1, 4, "v4 "), false},
+      {"a repeated attribute for another", manyValued(9, UTF8, 7919, -1, 4, "v2"), manyValued(9), false},
+      {"one fewer", manyValued(9), manyValued(8), false},
+      {"500 attributes, shuffled", manyValued(500), manyValued(500, UTF8, 7919), true},
+      {"500, the last differing", manyValued(500, UTF8, 7919), manyValued(500, UTF8, 1, -1, 499, "other"), false},
+      {"4,000, Printable against UTF8", manyValued(4000, PRINTABLE), manyValued(4000, UTF8, 7919), true},
+      {"4,000 after one that does not normalise, shuffled", manyValued(4000, UTF8, 1, 0),
+       manyValued(4000, UTF8, 7919, 0), true},
+      // Normalising stops at the attribute that does not read: what follows keeps its string type.
+      {"Printable before and after one that does not normalise",
+       name({rdn({UNREAD, attribute(CN, "a", PRINTABLE)})}), name({rdn({attribute(CN, "a", PRINTABLE), UNREAD})}),
+       false},
+      {"an RDN after one that does not normalise, Printable against UTF8",
+       name({rdn({UNREAD}), rdn({attribute(CN, "a", PRINTABLE)})}), name({rdn({UNREAD}), rdn({attribute(CN, "a")})}),
+       false},
       {"look-alikes differing at the end",
        name({rdn({attribute(CN, "x"), attribute(CN, "x"), attribute(CN, "x"), attribute(CN, "1")})}),
        name({rdn({attribute(CN, "x"), attribute(CN, "x"), attribute(CN, "x"), attribute(CN, "2")})}), false},
@@ -124,6 +172,29 @@ TEST(IndexedStore, TruncatingForgetsWhatWasAddedSince) {
   EXPECT_FALSE(store.holdsIssuerSerial(decoded(b), seven));
   EXPECT_TRUE(store.add(leaf(b, 7)));  // dropped, so it may come again
   EXPECT_FALSE(store.add(leaf(a, 7)));
+}
+
+// Once the document's account is over every name compares different, and a
+// look-up finds nothing, as the stores that compare names answer; until then
+// each look-up pays for its key.
+TEST(IndexedStore, FindsNothingOnceTheAccountIsOver) {
+  const Bytes a = name({rdn({attribute(CN, "a")})});
+  IndexedCertificateStore store;
+  ASSERT_TRUE(store.add(leaf(a, 3)));
+  const DistinguishedName issuer = decoded(a);
+  ASNinteger three;
+  three.set(3);
+  WorkAccount account(1000, std::chrono::hours(1));
+  WorkAccountScope scope(&account);
+  SignedCertificate found;
+  EXPECT_EQ(CRTSTORE_FOUND, store.findByIssuerSerial(found, issuer, three));
+  EXPECT_TRUE(store.holdsIssuerSerial(issuer, three));
+  EXPECT_GT(account.spentUnits(), 0u);
+  workCharge(1000);
+  ASSERT_TRUE(account.over());
+  EXPECT_FALSE(issuer == issuer);
+  EXPECT_EQ(CRTSTORE_NOT_FOUND, store.findByIssuerSerial(found, issuer, three));
+  EXPECT_FALSE(store.holdsIssuerSerial(issuer, three));
 }
 
 }  // namespace
