@@ -7,6 +7,7 @@
 #include "upo_fixture.h"
 
 #include "base/b64file.h"
+#include "base/memfile.h"
 #include "base/workaccount.h"
 #include "crypto/algebra/lvnumbers.h"
 #include "crypto/basic/lvexception.h"
@@ -71,12 +72,22 @@ class WorkNet : public ::testing::Test {
     der.assign(std::istreambuf_iterator<char>(in), {});
     ASSERT_GT(der.size(), 100u);
     ASSERT_EQ(static_cast<int>(der.size()), owned.decodeVector(der));
+    std::ifstream ca(UPO + "pki/intermediate.der", std::ios::binary);
+    const std::vector<unsigned char> caDer(std::istreambuf_iterator<char>(ca), {});
+    SignedCertificate issuer;
+    ASSERT_EQ(static_cast<int>(caDer.size()), issuer.decodeVector(caDer));
+    issuerKey = issuer.tbsCertificate.subjectPublicKeyInfo;
+    ASSERT_EQ(1, owned.tbsCertificate.digest(LV_HASH_SHA256, tbsDigest, sizeof tbsDigest));
     for (int i = 0; i < 4096; ++i) text += "YWJj";  // "abc"
     const std::string xml = "<r xmlns='urn:x'><e a='1'>t</e><e a='2'/></r>";
     doc = xmlReadMemory(xml.data(), static_cast<int>(xml.size()), nullptr, nullptr, 0);
     ASSERT_NE(doc, nullptr);
+    const std::string plain = "<r><e a='1'>t</e><e a='2'/></r>";
+    plainDoc = xmlReadMemory(plain.data(), static_cast<int>(plain.size()), nullptr, nullptr, 0);
+    ASSERT_NE(plainDoc, nullptr);
   }
   void TearDown() override {
+    xmlFreeDoc(plainDoc);
     xmlFreeDoc(doc);
     workAccountTripAfter(0);
   }
@@ -104,11 +115,38 @@ class WorkNet : public ::testing::Test {
            h->finish();
            return hex(h->getHashPtr(), 32) == SHA256_OF_64K_A;
          }},
+        // As the canonicaliser feeds a reference's digests: pieces shorter
+        // than a block, each completing the one buffered.
+        {"digest fed in short pieces",
+         [] {
+           std::unique_ptr<LvHash> h(lvHashCreateObject(LV_HASH_SHA256));
+           const std::string a(65536, 'a');
+           h->init();
+           for (size_t at = 0; at < a.size(); at += 40)
+             h->step(reinterpret_cast<const LvOctet*>(a.data()) + at,
+                     static_cast<unsigned int>(std::min<size_t>(40, a.size() - at)));
+           h->finish();
+           return hex(h->getHashPtr(), 32) == SHA256_OF_64K_A;
+         }},
         {"base64",
          [this] {
            std::vector<uint8_t> out(text.size());
            const int32_t n = decodeBase64Block(text.data(), static_cast<int32_t>(text.size()), out.data());
            return n == 12288 && std::string(out.begin(), out.begin() + 3) == "abc";
+         }},
+        {"base64 text into a file",
+         [this] {
+           MemFile out;
+           return decodeBase64Text(text.data(), static_cast<int32_t>(text.size()), &out, 0) == 12288 &&
+                  out.length() == 12288;
+         }},
+        {"streamed base64",
+         [this] {
+           std::string copy = text;
+           MemFile source(reinterpret_cast<uint8_t*>(&copy[0]), static_cast<int32_t>(copy.size()), false);
+           MemFile out;
+           DecodeBase64 decoder;
+           return decoder.decode(&source, true, &out) == BASE64_OK && out.length() == 12288;
          }},
         {"our canonicaliser",
          [this] {
@@ -120,6 +158,17 @@ class WorkNet : public ::testing::Test {
            return xmlCanonicaliseElements(all, false, {}, false, budget, sink) == 0 &&
                   out == "<r xmlns=\"urn:x\"><e a=\"1\">t</e><e a=\"2\"></e></r>";
          }},
+        // No namespace in scope: only the walk's own tick can stop it.
+        {"our canonicaliser, no namespaces",
+         [this] {
+           XmlElementSelection all;
+           all.doc = plainDoc;
+           XmlWorkBudget budget;
+           std::string out;
+           XmlStringSink sink(out);
+           return xmlCanonicaliseElements(all, false, {}, false, budget, sink) == 0 &&
+                  out == "<r><e a=\"1\">t</e><e a=\"2\"></e></r>";
+         }},
         {"public-key arithmetic",
          [] {
            const LvModulus m(POW_M, LvModulus::OPT_MONT);
@@ -129,13 +178,24 @@ class WorkNet : public ::testing::Test {
              return false;
            }
          }},
+        // The signer's certificate checked with its issuer's key, its digest
+        // taken before: only the public-key arithmetic is left to refuse.
+        {"RSA signature check",
+         [this] {
+           return issuerKey.rsaKey.verify(tbsDigest, sizeof tbsDigest, owned.signatureAlgorithm,
+                                          owned.signature.bits(), owned.signature.bitsLength()) ==
+                  RSAPublicKey::OK;
+         }},
     };
   }
 
   std::vector<unsigned char> der;
   SignedCertificate owned;
+  SubPubKeyInfo issuerKey;
+  unsigned char tbsDigest[32] = {};
   std::string text;
   xmlDocPtr doc = nullptr;
+  xmlDocPtr plainDoc = nullptr;
 };
 
 WorkAccount roomy() { return WorkAccount(UINT64_MAX / 2, std::chrono::hours(1)); }
@@ -180,6 +240,31 @@ TEST_F(WorkNet, ALoopThatPaysNothingStopsWithinARoundOfItsAccount) {
     // Every round ticked at least once before the stop.
     EXPECT_LE(before, static_cast<int>(WORK_CLOCK_TICKS)) << p.name;
     EXPECT_GT(workTicksCounted() - ticksBefore, static_cast<uint64_t>(WORK_CLOCK_TICKS)) << p.name;
+  }
+}
+
+// A digest whose account runs out midway answers all zero, not the digest of
+// the octets it read before (which a crafted DigestValue could name); so does
+// a long one-shot digest begun after.
+TEST_F(WorkNet, ADigestRefusedMidwayEndsAllZero) {
+  const std::string a(65536, 'a');
+  const auto* octets = reinterpret_cast<const LvOctet*>(a.data());
+  for (LvHashAlgo algorithm : {LV_HASH_SHA256, LV_HASH_SHA512}) {
+    std::unique_ptr<LvHash> h(lvHashCreateObject(algorithm));
+    const std::string zero(h->getHashOctets(), '\0');
+    WorkAccount account = roomy();
+    WorkAccountScope scope(&account);
+    h->init();
+    for (size_t at = 0; at < a.size(); at += 1000) {
+      if (at == 32000) account.stop();
+      h->step(octets + at, static_cast<unsigned int>(std::min<size_t>(1000, a.size() - at)));
+    }
+    h->finish();
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(h->getHashPtr()), zero.size()), zero)
+        << algorithm;
+    h->hash(octets, static_cast<unsigned int>(a.size()));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(h->getHashPtr()), zero.size()), zero)
+        << algorithm << ", one-shot";
   }
 }
 
@@ -238,6 +323,7 @@ TEST_F(WorkNetDocuments, AClockSpentInsideAPrimitiveRefusesTheDocument) {
       {"time-stamped receipt", readAll(UPO + "upo-t.xml")},  // ASN.1 decoding
       {"2 MiB text", large},                                 // canonicaliser, digests
       {"2 MiB of base64", encoded},                          // base64, digests
+      {"EC signature", readAll(UPO + "upo-ec.xml")},         // EC arithmetic
   };
   uint64_t inCrypto = 0;
   for (const auto& d : documents) {
