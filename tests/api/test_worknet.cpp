@@ -265,6 +265,17 @@ TEST_F(WorkNet, ADigestRefusedMidwayEndsAllZero) {
     h->hash(octets, static_cast<unsigned int>(a.size()));
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(h->getHashPtr()), zero.size()), zero)
         << algorithm << ", one-shot";
+    // Too short to tick on its way: refused as it finishes.
+    for (size_t length : {0, 3, 100}) {
+      h->hash(octets, static_cast<unsigned int>(length));
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(h->getHashPtr()), zero.size()), zero)
+          << algorithm << ", one-shot of " << length;
+      h->init();
+      h->step(octets, static_cast<unsigned int>(length));
+      h->finish();
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(h->getHashPtr()), zero.size()), zero)
+          << algorithm << ", " << length << " octets stepped";
+    }
   }
 }
 

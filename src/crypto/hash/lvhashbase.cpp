@@ -126,7 +126,9 @@ void LvDhf::finish() {
   if (!m_sessionOpen)
     LV_THROW(LvFsmException, "Nie wykonano funkcji init.", "LvDhf::finish", LV_DHF_FILE);
   // A refused session's digest is no digest of its octets: all zero, the
-  // value no digest check is made against.
+  // value no digest check is made against. A session too short to tick on
+  // its way ticks here, so no digest finishes once the account is over.
+  if (!m_refused) netTick();
   if (m_refused)
     m_digest.clear();
   else

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "crypto/basic/lvnet.h"
 #include "crypto/hash/lvmdpad.h"
 #include "crypto/hash/lvshacore.h"
 
@@ -162,8 +163,8 @@ void LvSha64Bit::finalBlock() {
 // so the padding block is scheduled in the shadow of the rounds before it.
 void LvSha64Bit::hash(const LvOctet* data, unsigned int length) {
   // Null: the checks and errors of the general path. Long: its ticks of the
-  // work net between batches of blocks.
-  if (data == nullptr || length > NET_BLOCKS * 128) {
+  // work net between batches of blocks. Refused by the net: its all-zero value.
+  if (data == nullptr || length > NET_BLOCKS * 128 || !lvnet::tick()) {
     LvDhf::hash(data, length);
     return;
   }
