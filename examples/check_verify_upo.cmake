@@ -27,7 +27,8 @@
 # registry's folder (TALVORIN_REGISTRY_ROOT) a file or a folder of /proc (which refuses even
 # root); "tmpdir:missing", "tmpdir:file" or "tmpdir:proc" the temporary folder ($TMPDIR) so;
 # "fsize:N" a process that may write no file past N octets (as on a full disk, SIGXFSZ ignored).
-# "tmpdir:folder" is a fresh temporary folder, which the program must leave empty.
+# "tmpdir:folder" is a fresh temporary folder elsewhere, "tmpdir:unset" no TMPDIR (the program
+# then writes under /tmp). Otherwise TMPDIR is a fresh folder that the program must leave empty.
 # PARSES, when set, is how many documents (the receipt and saved objects) the program must have
 # libxml2 parse: counted by COUNT_PARSES, preloaded, which prints "documents parsed: N" on stderr.
 file(REMOVE_RECURSE ${HOME_DIR})
@@ -141,7 +142,11 @@ if(NAMED)
   string(REPLACE "${name}" "${shown}" inputs "${inputs}")
 endif()
 set(launcher "")
-set(temporary "")
+# Every run has a temporary folder of its own, which it must leave empty, unless PLACE says
+# otherwise: nothing of a run (even one stopped halfway) is left in the machine's /tmp.
+set(temporary ${HOME_DIR}/tmp)
+file(MAKE_DIRECTORY ${temporary})
+set(ENV{TMPDIR} ${temporary})
 if(PLACE MATCHES "^(settings|tmpdir):(file|proc|missing|folder)$")
   set(where ${HOME_DIR}/place)
   if(CMAKE_MATCH_2 STREQUAL "file")
@@ -150,13 +155,19 @@ if(PLACE MATCHES "^(settings|tmpdir):(file|proc|missing|folder)$")
     set(where /proc/self)
   elseif(CMAKE_MATCH_2 STREQUAL "folder")
     file(MAKE_DIRECTORY ${where})
-    set(temporary ${where})
   endif()
   if(CMAKE_MATCH_1 STREQUAL "settings")
     set(ENV{TALVORIN_REGISTRY_ROOT} ${where})
   else()
     set(ENV{TMPDIR} ${where})
+    set(temporary "")
+    if(CMAKE_MATCH_2 STREQUAL "folder")
+      set(temporary ${where})
+    endif()
   endif()
+elseif(PLACE STREQUAL "tmpdir:unset")
+  unset(ENV{TMPDIR})
+  set(temporary "")
 elseif(PLACE MATCHES "^fsize:([0-9]+)$")
   # (a newline, not ';', between the commands: ';' would split the list)
   set(launcher sh -c "trap '' XFSZ\nexec prlimit --fsize=${CMAKE_MATCH_1} \"$@\"" sh)

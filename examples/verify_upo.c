@@ -305,39 +305,58 @@ static void releaseMessage(tvXmlCtx** xmlHeld, talMsgInfo** messageHeld) {
 }
 
 /* The digests of the objects read so far, so that an object two references name (or two
- * references give alike) is read once: read again, it would give what it gave. Open addressing
- * over room for twice the objects there can be, so a look-up costs the same whatever their
- * number; SHA-256, so that no crafted object passes for another. */
+ * references give alike) is read once: read again, it would give what it gave. Open addressing,
+ * at most half full, grown as objects are read (never sized by a count the receipt announces), so
+ * a look-up costs the same whatever their number; SHA-256, so that no crafted object passes for
+ * another. */
 typedef struct {
   unsigned char (*slots)[32];
   unsigned char* used;
-  size_t mask;
+  size_t room, filled;
 } Seen;
 
-static int openSeen(Seen* seen, int32_t count) {
-  size_t room = 2;
-  while (room < 2 * (size_t)count) room *= 2;
-  seen->slots = malloc(room * sizeof *seen->slots);
-  seen->used = calloc(room, 1);
-  seen->mask = room - 1;
-  return seen->slots && seen->used;
+static size_t slotOf(const Seen* seen, const uint8_t digest[32]) {
+  size_t at = ((size_t)digest[0] | (size_t)digest[1] << 8 | (size_t)digest[2] << 16 |
+               (size_t)digest[3] << 24) & (seen->room - 1);
+  while (seen->used[at] && memcmp(seen->slots[at], digest, 32)) at = (at + 1) & (seen->room - 1);
+  return at;
 }
 
-static void closeSeen(Seen* seen) {
+/* Twice the room (16 slots the first time); 0 when memory runs out, the table as it was. */
+static int growSeen(Seen* seen) {
+  Seen bigger;
+  size_t i;
+  if (seen->room > ((size_t)-1 >> 1) / sizeof *seen->slots) return 0;
+  bigger.room = seen->room ? 2 * seen->room : 16;
+  bigger.filled = seen->filled;
+  bigger.slots = malloc(bigger.room * sizeof *bigger.slots);
+  bigger.used = calloc(bigger.room, 1);
+  if (!bigger.slots || !bigger.used) {
+    free(bigger.slots);
+    free(bigger.used);
+    return 0;
+  }
+  for (i = 0; i < seen->room; ++i)
+    if (seen->used[i]) {
+      size_t at = slotOf(&bigger, seen->slots[i]);
+      memcpy(bigger.slots[at], seen->slots[i], 32);
+      bigger.used[at] = 1;
+    }
   free(seen->slots);
   free(seen->used);
+  *seen = bigger;
+  return 1;
 }
 
-/* 1 when the digest was there; else it is added and 0. */
+/* 1 when the digest was there; else it is added (when memory allows) and 0. */
 static int seenBefore(Seen* seen, const uint8_t digest[32]) {
-  size_t at = ((size_t)digest[0] | (size_t)digest[1] << 8 | (size_t)digest[2] << 16 |
-               (size_t)digest[3] << 24) & seen->mask;
-  while (seen->used[at]) {
-    if (!memcmp(seen->slots[at], digest, 32)) return 1;
-    at = (at + 1) & seen->mask;
-  }
+  size_t at;
+  if (seen->room && seen->used[slotOf(seen, digest)]) return 1;
+  if (2 * (seen->filled + 1) > seen->room && !growSeen(seen)) return 0;
+  at = slotOf(seen, digest);
   memcpy(seen->slots[at], digest, 32);
   seen->used[at] = 1;
+  ++seen->filled;
   return 0;
 }
 
@@ -360,19 +379,18 @@ static int fieldsOfObjects(talCtx* ctx, tvXmlCtx** xmlHeld, talMsgInfo** message
   static const char PATTERN[] = "/verify_upo-XXXXXX", FILE_NAME[] = "/upo.xml";
   const char* base = getenv("TMPDIR");
   char *folder, *object;
-  Seen seen;
+  Seen seen = {NULL, NULL, 0, 0};
   int32_t k;
-  int saved = 0, found = 0, distinct;
+  int saved = 0, found = 0;
   *anyXml = 0;
   *code = 0;
   if (!base || !*base) base = "/tmp";
   folder = malloc(strlen(base) + sizeof PATTERN);
   object = malloc(strlen(base) + sizeof PATTERN + sizeof FILE_NAME);
-  distinct = openSeen(&seen, count);
   if (!folder || !object) {
     free(folder);
     free(object);
-    closeSeen(&seen);
+    failed(NULL, "malloc", ETAL_MEM);
     return -2;
   }
   sprintf(folder, "%s%s", base, PATTERN);
@@ -381,7 +399,6 @@ static int fieldsOfObjects(talCtx* ctx, tvXmlCtx** xmlHeld, talMsgInfo** message
     fprintf(stderr, "the temporary folder cannot be written: %s\n", strerror(errno));
     free(folder);
     free(object);
-    closeSeen(&seen);
     return -2;
   }
   sprintf(object, "%s%s", folder, FILE_NAME);
@@ -398,7 +415,7 @@ static int fieldsOfObjects(talCtx* ctx, tvXmlCtx** xmlHeld, talMsgInfo** message
     ++saved;
     if (k == count - 1) releaseMessage(xmlHeld, messageHeld); /* the signature goes too */
     /* Unread when it cannot be told from one read before; read when its digest is not known. */
-    if (distinct && talHashFile(object, TAL_HASH_SHA256, digest, sizeof digest) <= 10 &&
+    if (talHashFile(object, TAL_HASH_SHA256, digest, sizeof digest) <= 10 &&
         seenBefore(&seen, digest)) {
       unlink(object);
       continue;
@@ -411,7 +428,8 @@ static int fieldsOfObjects(talCtx* ctx, tvXmlCtx** xmlHeld, talMsgInfo** message
   rmdir(folder);
   free(folder);
   free(object);
-  closeSeen(&seen);
+  free(seen.slots);
+  free(seen.used);
   return found == -2 ? -2 : saved ? found : -1;
 }
 

@@ -20,7 +20,8 @@ cmake "${gen[@]}" -S . -B "$out" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COM
   -DCMAKE_CXX_COMPILER=g++ -DTAL_WERROR=ON -DTAL_BENCH=OFF -DTAL_CT_VALGRIND=ON >/dev/null
 cmake --build "$out" -j "${BUILD_JOBS:-$(nproc)}" --target ct_all cost_xpointer verify_upo
 (cd "$out" && ctest -L ct -j "${BUILD_JOBS:-$(nproc)}" --no-tests=error --output-on-failure)
-# Runs its own callgrind processes, one per core (COST_JOBS to choose).
+# Runs its own callgrind processes, one per core (COST_JOBS to choose, else BUILD_JOBS).
+[ -n "${BUILD_JOBS:-}" ] && export COST_JOBS=${COST_JOBS:-$BUILD_JOBS}
 (cd "$out" && ctest -L cost --no-tests=error --output-on-failure) ||
   { echo "ct.sh: the cost check failed, table in $out/cost-table.txt" >&2; exit 1; }
 python3 scripts/hostile-receipts.py "$out/examples/verify_upo" </dev/null

@@ -382,27 +382,34 @@ def long_rdn_issuers(src, count, attributes=400):
 BASE64 = 'http://www.w3.org/2000/09/xmldsig#base64'
 
 
-def object_references(src, count, octets, namespaced=True):
+def object_references(src, count, octets, namespaced=True, distinct=1):
     """The receipt's own signature given count references (base64 transform, digests right)
-    ahead of its own, all to one unsigned base64 ds:Object that decodes to some octets of
-    elements: prefixed ones under 511 namespace declarations in scope (two elements of 255 and
-    one more, the parse's caps), or plain <a/>. The signature fails; a reader of the signed
-    objects that took each reference for an object of its own would read that one count times."""
+    ahead of its own, to unsigned base64 ds:Objects (one, or distinct ones named in turn) that
+    decode to some octets of elements each: prefixed ones under 511 namespace declarations in
+    scope (two elements of 255 and one more, the parse's caps), or plain <a/>. The signature
+    fails; a reader of the signed objects that took each reference for an object of its own
+    would read one count / distinct times."""
     if namespaced:
         outer = ''.join(' xmlns:q%d="urn:q"' % i for i in range(255))
         inner = ''.join(' xmlns:r%d="urn:r"' % i for i in range(255))
         head, tail, item = '<q%s><r%s><p xmlns:p="urn:p">' % (outer, inner), '</p></r></q>', '<q0:e/>'
     else:
         head, tail, item = '<p>', '</p>', '<a/>'
-    text = (head + item * max(0, (octets - len(head) - len(tail)) // len(item)) + tail).encode()
-    refs = ('<ds:Reference URI="#big"><ds:Transforms><ds:Transform Algorithm="%s"/></ds:Transforms>'
-            '<ds:DigestMethod Algorithm="%s"/><ds:DigestValue>%s</ds:DigestValue></ds:Reference>'
-            % (BASE64, SHA256, b64(hashlib.sha256(text).digest()))) * count
+    items = item * max(0, (octets - len(head) - len(tail)) // len(item))
+    texts = [(head.replace('>', ' n="%d">' % k, 1) if distinct > 1 else head).encode() +
+             items.encode() + tail.encode() for k in range(distinct)]
+    ids = ['big%d' % k if distinct > 1 else 'big' for k in range(distinct)]
+    refs = ''.join('<ds:Reference URI="#%s"><ds:Transforms><ds:Transform Algorithm="%s"/>'
+                   '</ds:Transforms><ds:DigestMethod Algorithm="%s"/><ds:DigestValue>%s'
+                   '</ds:DigestValue></ds:Reference>'
+                   % (ids[k % distinct], BASE64, SHA256,
+                      b64(hashlib.sha256(texts[k % distinct]).digest())) for k in range(count))
     own = '<ds:Reference URI="#Dokument-0"'
     assert own in src
     out = src.replace(own, refs + own, 1)
-    return append_objects(out, '<ds:Object Id="big" Encoding="%s">%s</ds:Object>'
-                          % (BASE64, base64.encodebytes(text).decode()))
+    return append_objects(out, ''.join('<ds:Object Id="%s" Encoding="%s">%s</ds:Object>'
+                                       % (ids[k], BASE64, base64.encodebytes(texts[k]).decode())
+                                       for k in range(distinct)))
 
 def look_alike_issuer(attributes, last):
     """A Name of one RDN of `attributes` common names, all 'x' but the last: names of this kind
@@ -655,6 +662,8 @@ VARIANTS = {
     'object-refs-ns-4MB': (lambda src, count: object_references(src, count, 4 << 20), None, (60,)),
     'object-refs-plain-1MB': (lambda src, count: object_references(src, count, 1 << 20, False), 100,
                               ()),
+    'object-refs-distinct': (lambda src, count: object_references(src, count, 2000, False, 20), 40,
+                             ()),
     'carried-lookalikes': (carried_look_alikes, 255, (255,)),
     'ocsp-lookalikes': (ocsp_look_alikes, 4000, (700, 4000)),
     'ocsp-refs': (lambda src, count: carried_references(src, 'ocsp', 1000, values=count), 1000, (1000,)),
@@ -669,7 +678,7 @@ NUMBERS = {'keys-e256': '14', 'keys-e64': '14b', 'intermediates': '15', 'interme
            'refs-text-1MB': '16', 'refs-text-4MB': '16b', 'xpointer-root-50k': '17',
            'xpointer-root-150k': '17b', 'object-attrs': '18', 'object-refs-ns-200k': '19',
            'object-refs-ns-1MB': '19b', 'object-refs-ns-4MB': '19c', 'object-refs-plain-1MB': '19d',
-           'ocsp-refs': '20', 'ocsp-refs-certs': '20b', 'crl-refs': '20c', 'cert-refs': '20d',
+           'object-refs-distinct': '19e', 'ocsp-refs': '20', 'ocsp-refs-certs': '20b', 'crl-refs': '20c', 'cert-refs': '20d',
            'archive-stamps': '20e', 'rdn-issuers': '21', 'carried-lookalikes': '22',
            'ocsp-lookalikes': '22b'}
 
