@@ -678,9 +678,9 @@ NUMBERS = {'keys-e256': '14', 'keys-e64': '14b', 'intermediates': '15', 'interme
            'refs-text-1MB': '16', 'refs-text-4MB': '16b', 'xpointer-root-50k': '17',
            'xpointer-root-150k': '17b', 'object-attrs': '18', 'object-refs-ns-200k': '19',
            'object-refs-ns-1MB': '19b', 'object-refs-ns-4MB': '19c', 'object-refs-plain-1MB': '19d',
-           'object-refs-distinct': '19e', 'ocsp-refs': '20', 'ocsp-refs-certs': '20b', 'crl-refs': '20c', 'cert-refs': '20d',
-           'archive-stamps': '20e', 'rdn-issuers': '21', 'carried-lookalikes': '22',
-           'ocsp-lookalikes': '22b'}
+           'object-refs-distinct': '19e', 'ocsp-refs': '20', 'ocsp-refs-certs': '20b',
+           'crl-refs': '20c', 'cert-refs': '20d', 'archive-stamps': '20e', 'rdn-issuers': '21',
+           'carried-lookalikes': '22', 'ocsp-lookalikes': '22b'}
 
 
 def build(variant, count, src=None):
