@@ -3,6 +3,7 @@
 #include "asn1/asnbitst.h"
 #include "asn1/asnint.h"
 #include "base/reportstream.h"
+#include "base/workaccount.h"
 #include "net/ldapclient.h"
 #include "pki/cms/tsp.h"
 #include "pki/common/extension.h"
@@ -392,7 +393,9 @@ int32_t NetworkManager::queryForCRL(const std::string& uri, const DistinguishedN
     return NET_NO_MEMORY;
   }
   try {
-    if (flag != 0)
+    // A copy made once the document's account is over may be refused on its
+    // way (its octets re-encoded, not kept): the cache outlives the document.
+    if (flag != 0 && !workOver())
       for (const std::unique_ptr<SignedCertRevList>& crl : found)
         CacheManager::instance().addCrlItem(std::unique_ptr<SignedCertRevList>(new SignedCertRevList(*crl)),
                                             true, key);
