@@ -375,6 +375,18 @@ TEST_F(Stores, EmptyStoresAndPointerDeduplication) {
   EXPECT_TRUE(empty.addCertificate(&copy));  // another object, even if equal
   EXPECT_EQ(2, empty.size());
   EXPECT_FALSE(empty.addCertificate(nullptr));
+  // Every certificate of the manifest a thousand times over, as a token's
+  // repeated certificates come: each held once, found as the fixture's store finds it.
+  LCertificateStore repeated;
+  for (int round = 0; round < 1000; ++round)
+    for (auto& e : entries()) ASSERT_TRUE(repeated.addCertificate(e->cert.get()));
+  EXPECT_EQ(static_cast<int>(entries().size()), repeated.size());
+  for (auto& e : entries()) {
+    CertificateList mine, theirs;
+    EXPECT_EQ(pointerStore().findBySubject(theirs, e->cert->tbsCertificate.subject, false),
+              repeated.findBySubject(mine, e->cert->tbsCertificate.subject, false));
+    EXPECT_EQ(filesOf(theirs), filesOf(mine)) << e->file;
+  }
 }
 
 TEST(ExtensionValue, AbsentUndecodableAndTrailing) {
