@@ -159,13 +159,16 @@ int matchByEmail(const SignedCertificate& cert, const char* address, bool encryp
   }
   const DistinguishedName& subject = cert.tbsCertificate.subject;
   try {
+    // One walk over the subject: reaching each attribute by index walked the
+    // name again for every one (a square of a stranger's attribute count).
     std::string value;
-    for (int i = 0, n = subject.attributeCount(); i < n; ++i) {
-      const AttributeValue* attribute = subject.getAttribute(i);
-      if (!attribute || !(attribute->type == pkcs_9_at_emailAddress)) continue;
-      if (emailValueText(attribute->value, value) && sameEmailAddress(value, address))
-        return CRTSTORE_FOUND;
-    }
+    bool found = false;
+    subject.forEachAttribute([&](const AttributeValue* attribute) {
+      found = attribute && attribute->type == pkcs_9_at_emailAddress &&
+              emailValueText(attribute->value, value) && sameEmailAddress(value, address);
+      return !found;
+    });
+    if (found) return CRTSTORE_FOUND;
   } catch (const std::bad_alloc&) {
     return CRTSTORE_FAILED;
   }

@@ -122,9 +122,16 @@ int CertificateStore::findByEmail(CertificateList& out, const char* address,
 
 bool LCertificateStore::addCertificate(const SignedCertificate* cert) {
   if (!cert) return false;
-  if (std::find(certificates.begin(), certificates.end(), cert) != certificates.end()) return true;
+  // Known by a set, not by a search of the list: a time-stamp token may carry
+  // thousands of certificates, each added after all before it.
   try {
-    certificates.push_back(cert);
+    if (!listed.insert(cert).second) return true;
+    try {
+      certificates.push_back(cert);
+    } catch (const std::bad_alloc&) {
+      listed.erase(cert);
+      throw;
+    }
   } catch (const std::bad_alloc&) {
     return false;
   }

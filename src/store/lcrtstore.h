@@ -15,6 +15,7 @@
 #include <list>
 #include <map>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 using CertificateList = ASNsequenceList<SignedCertificate>;
@@ -69,6 +70,7 @@ class LCertificateStore : public CertificateStore {
 
  private:
   std::list<const SignedCertificate*> certificates;
+  std::unordered_set<const SignedCertificate*> listed;
 };
 
 // A view over a certificate list owned elsewhere; it never changes the list.

@@ -187,6 +187,15 @@ const SingleResponse* RevocationManager::findSingleResponse(const BasicOCSPRespo
   std::vector<unsigned char> nameDer;
   if (tbs.issuer.encodeVector(nameDer) < 1) return nullptr;
   X509time now;
+  // The issuer's name and key hashed once per algorithm the single responses
+  // name, not once per single response of the serial: a stranger's response
+  // may hold thousands of them, each making the name's digest again.
+  struct Hashes {
+    int hashId;
+    std::vector<unsigned char> name, key;
+    int keyState;  // 0 not yet made, 1 made, -1 cannot be made
+  };
+  std::vector<Hashes> hashes;
   const auto& list = response.tbsResponseData.responses;
   for (POSITION pos = list.GetHeadPosition(); pos;) {
     const SingleResponse* s = list.GetNext(pos);
@@ -195,15 +204,22 @@ const SingleResponse* RevocationManager::findSingleResponse(const BasicOCSPRespo
     if (!id.serialNumber.equals(tbs.serialNumber) ||
         !digestOidToType(id.hashAlgorithm.algorithm, &length, &hashId))
       continue;
-    std::vector<unsigned char> h;
-    digest(hashId, length, nameDer.data(), nameDer.size(), h);
-    if (!sameOctets(id.issuerNameHash, h)) continue;
-    if (!issuerKeyHash(cert, &issuer, hashId, length, h)) {
+    auto known = std::find_if(hashes.begin(), hashes.end(),
+                              [&](const Hashes& x) { return x.hashId == hashId; });
+    if (known == hashes.end()) {
+      hashes.push_back(Hashes{hashId, {}, {}, 0});
+      known = hashes.end() - 1;
+      digest(hashId, length, nameDer.data(), nameDer.size(), known->name);
+    }
+    if (!sameOctets(id.issuerNameHash, known->name)) continue;
+    if (known->keyState == 0)
+      known->keyState = issuerKeyHash(cert, &issuer, hashId, length, known->key) ? 1 : -1;
+    if (known->keyState < 0) {
       out() << "Nie można ustalić skrótu z klucza wystawcy certyfikatu, co jest niezbędne do "
                "zweryfikowania odpowiedzi OCSP.\r\n";
       continue;
     }
-    if (!sameOctets(id.issuerKeyHash, h)) continue;
+    if (!sameOctets(id.issuerKeyHash, known->key)) continue;
     if (!insideValidity(tbs, s->thisUpdate)) {
       writeWindow("Odpowiedź OCSP jest poza okresem ważności certyfikatu. Początek okresu ważności "
                   "OCSP: ",

@@ -8,9 +8,12 @@
 #include "store/lcrtstore.h"
 
 #include "pki/common/oids.h"
+#include "pki/names/dname.h"
 #include "pki/ocsp/ocspresp.h"
 #include "pki/x509/cert.h"
 #include "pki/x509/crl.h"
+
+#include "pki/certtest.h"
 
 #include <gtest/gtest.h>
 
@@ -224,6 +227,62 @@ TEST_F(Stores, ByEmailWholeAddressesOfTheSubject) {
       }
 }
 
+// A stranger's subject of thousands of attributes, in one RDN or in many:
+// the e-mail match answers as the address rules say, walking the subject
+// once (no attribute reached by index: that walked the name again for each).
+TEST_F(Stores, ByEmailOverLongSubjectsWalksTheNameOnce) {
+  const Bytes CN{0x55, 0x04, 0x03};
+  const Bytes EMAIL{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x01};
+  auto attribute = [](const Bytes& type, unsigned char tag, const std::string& text) {
+    Bytes body = certtest::encodeTlv(0x06, type);
+    const Bytes value = certtest::encodeTlv(tag, Bytes(text.begin(), text.end()));
+    body.insert(body.end(), value.begin(), value.end());
+    return certtest::encodeTlv(0x30, body);
+  };
+  const struct {
+    const char* what;
+    int rdns, perRdn;
+    int emailAt;  // attribute index of the address, -1 none
+    unsigned char tag;
+    const char* stored;
+    const char* asked;
+    int want;
+  } cases[] = {
+      {"one RDN, address last", 1, 3000, 2999, 0x16, "alice@example.com", "alice@example.com",
+       CRTSTORE_FOUND},
+      {"one RDN, other case", 1, 3000, 2999, 0x16, "alice@example.com", "ALICE@Example.COM",
+       CRTSTORE_FOUND},
+      {"one RDN, no address", 1, 3000, -1, 0x16, "", "alice@example.com", CRTSTORE_NOT_FOUND},
+      {"RDNs of one, address last", 1000, 1, 999, 0x16, "alice@example.com",
+       "alice@example.com", CRTSTORE_FOUND},
+      {"RDNs of fifty, a shorter address asked", 60, 50, 1500, 0x16, "alice@example.com",
+       "alice@example.co", CRTSTORE_NOT_FOUND},
+      {"RDNs of fifty, UTF8String address", 60, 50, 2000, 0x0C, "alice@example.com",
+       "alice@example.com", CRTSTORE_FOUND},
+      {"RDNs of fifty, an octet string", 60, 50, 2000, 0x04, "alice@example.com",
+       "alice@example.com", CRTSTORE_NOT_FOUND},
+  };
+  for (const auto& c : cases) {
+    Bytes rdns;
+    for (int r = 0, i = 0; r < c.rdns; ++r) {
+      Bytes set;
+      for (int k = 0; k < c.perRdn; ++k, ++i) {
+        const Bytes a = i == c.emailAt ? attribute(EMAIL, c.tag, c.stored)
+                                        : attribute(CN, 0x0C, "a common name long enough for its RDN, " + std::to_string(i));
+        set.insert(set.end(), a.begin(), a.end());
+      }
+      const Bytes rdn = certtest::encodeTlv(0x31, set);
+      rdns.insert(rdns.end(), rdn.begin(), rdn.end());
+    }
+    const Bytes der = certtest::encodeTlv(0x30, rdns);
+    SignedCertificate cert(*entries().front()->cert);
+    ASSERT_EQ(static_cast<int>(der.size()), cert.tbsCertificate.subject.decodeVector(der)) << c.what;
+    const uint64_t before = nameIndexSteps();
+    EXPECT_EQ(c.want, matchByEmail(cert, c.asked, false)) << c.what;
+    EXPECT_LE(nameIndexSteps() - before, static_cast<uint64_t>(c.rdns * c.perRdn)) << c.what;
+  }
+}
+
 TEST_F(Stores, CertificateEmailAddressesAsOpensslLists) {
   for (auto& e : entries()) {
     std::vector<std::string> want = e->subjectEmails;
@@ -316,6 +375,18 @@ TEST_F(Stores, EmptyStoresAndPointerDeduplication) {
   EXPECT_TRUE(empty.addCertificate(&copy));  // another object, even if equal
   EXPECT_EQ(2, empty.size());
   EXPECT_FALSE(empty.addCertificate(nullptr));
+  // Every certificate of the manifest a thousand times over, as a token's
+  // repeated certificates come: each held once, found as the fixture's store finds it.
+  LCertificateStore repeated;
+  for (int round = 0; round < 1000; ++round)
+    for (auto& e : entries()) ASSERT_TRUE(repeated.addCertificate(e->cert.get()));
+  EXPECT_EQ(static_cast<int>(entries().size()), repeated.size());
+  for (auto& e : entries()) {
+    CertificateList mine, theirs;
+    EXPECT_EQ(pointerStore().findBySubject(theirs, e->cert->tbsCertificate.subject, false),
+              repeated.findBySubject(mine, e->cert->tbsCertificate.subject, false));
+    EXPECT_EQ(filesOf(theirs), filesOf(mine)) << e->file;
+  }
 }
 
 TEST(ExtensionValue, AbsentUndecodableAndTrailing) {

@@ -17,6 +17,9 @@
 #include <chrono>
 #include <initializer_list>
 #include <map>
+#include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -440,6 +443,88 @@ TEST(OcspChecks, AResponseMetWhenTheAccountIsOverIsRefused) {
       EXPECT_EQ(0, env.pathRequests) << response;
       EXPECT_TRUE(m.usedResponses.empty()) << response;
     }
+}
+
+// A stranger's response of many single responses for the certificate's
+// serial, each with a wrong issuer name or key hash under SHA-1 or SHA-256:
+// the one that matches is found, and the issuer's name (here some KB) and key
+// are hashed once per algorithm whatever their count (digests tick the net).
+TEST(OcspChecks, SingleResponsesOfOneSerialHashTheIssuerOncePerAlgorithm) {
+  auto ca = get<SignedCertificate>("ca.der");
+  auto user2 = get<SignedCertificate>("user2.der");
+  auto good = basic("ocsp-good.der");
+  ASSERT_TRUE(ca && user2 && good);
+  certtest::Bytes rdns;
+  for (int i = 0; i < 80; ++i) {
+    certtest::Bytes attribute = certtest::encodeTlv(0x06, {0x55, 0x04, 0x03});
+    const std::string v = "look-alike issuer " + std::to_string(i);
+    const certtest::Bytes value = certtest::encodeTlv(0x0C, certtest::Bytes(v.begin(), v.end()));
+    attribute.insert(attribute.end(), value.begin(), value.end());
+    const certtest::Bytes rdn = certtest::encodeTlv(0x31, certtest::encodeTlv(0x30, attribute));
+    rdns.insert(rdns.end(), rdn.begin(), rdn.end());
+  }
+  const certtest::Bytes nameDer = certtest::encodeTlv(0x30, rdns);
+  ASSERT_GT(nameDer.size(), 2000u);
+  SignedCertificate cert(*user2);
+  ASSERT_EQ(static_cast<int>(nameDer.size()), cert.tbsCertificate.issuer.decodeVector(nameDer));
+  FixedPathClock clock(0);
+  RevocationManager m(clock, nullptr);
+  // The genuine identifiers of the certificate under each algorithm.
+  CertID ids[2];
+  const ASNobjectId* algorithms[2] = {&id_sha1, &id_sha256};
+  for (int a = 0; a < 2; ++a) {
+    OCSPRequest request;
+    ASSERT_TRUE(m.prepareOCSPRequest(cert, ca.get(), *algorithms[a], request));
+    ids[a] = request.tbsRequest.requestList.GetHead()->reqCert;
+  }
+  const SingleResponse& model = *good->tbsResponseData.responses.GetHead();
+  const X509time when = at(model.thisUpdate, 60);
+  enum Wrong { NAME, KEY, BOTH_ALTERNATING };
+  const struct {
+    const char* what;
+    Wrong wrong;
+    int algorithm;  // of the look-alikes: 0 SHA-1, 1 SHA-256, 2 alternating
+    bool genuineLast;
+  } cases[] = {
+      {"names, SHA-1, genuine last", NAME, 0, true},
+      {"names, SHA-256, genuine last", NAME, 1, true},
+      {"keys, SHA-1, genuine last", KEY, 0, true},
+      {"keys, SHA-256, genuine last", KEY, 1, true},
+      {"names and keys, both digests, genuine last", BOTH_ALTERNATING, 2, true},
+      {"names, SHA-1, none genuine", NAME, 0, false},
+      {"names and keys, both digests, none genuine", BOTH_ALTERNATING, 2, false},
+  };
+  for (const auto& c : cases) {
+    uint64_t ticks[2] = {0, 0};
+    int count = 0;
+    for (int pass = 0; pass < 2; ++pass) {
+      count = pass == 0 ? 8 : 1000;
+      BasicOCSPResponse response;
+      auto& list = response.tbsResponseData.responses;
+      for (int i = 0; i <= count; ++i) {
+        if (i == count && !c.genuineLast) break;
+        auto single = std::make_unique<SingleResponse>();
+        *single = model;
+        const int a = c.algorithm == 2 ? i % 2 : c.algorithm;
+        single->certID = ids[i == count ? 0 : a];
+        if (i < count) {
+          const bool name = c.wrong == NAME || (c.wrong == BOTH_ALTERNATING && i % 4 < 2);
+          ASNoctstr& hash = name ? single->certID.issuerNameHash : single->certID.issuerKeyHash;
+          std::vector<unsigned char> bytes(hash.data(), hash.data() + hash.contentLength());
+          bytes[static_cast<size_t>(i) % bytes.size()] ^= 0x5A;
+          ASSERT_EQ(1, hash.set(bytes.data(), static_cast<int>(bytes.size())));
+        }
+        ASSERT_EQ(1, list.append(single.release()));
+      }
+      const uint64_t before = workTicksCounted();
+      const SingleResponse* found = m.findSingleResponse(response, cert, *ca, &when);
+      ticks[pass] = workTicksCounted() - before;
+      const SingleResponse* want = c.genuineLast ? list.GetTail() : nullptr;
+      EXPECT_EQ(want, found) << c.what << " " << count;
+    }
+    EXPECT_GT(ticks[0], 0u) << c.what;
+    EXPECT_EQ(ticks[0], ticks[1]) << c.what << ": 8 and 1000 look-alikes";
+  }
 }
 
 // CRL verification: a trust point settles it directly; otherwise the path

@@ -18,6 +18,7 @@
 namespace {
 
 thread_local uint64_t attributeComparisons = 0;
+thread_local uint64_t indexSteps = 0;
 
 // Nesting of SEQUENCE values normalised element by element. A value comes
 // from a stranger and its nesting costs two octets a level: deeper levels are
@@ -140,6 +141,7 @@ bool normaliseAny(ASNany& value, int depth) {
 }  // namespace
 
 uint64_t rdnAttributeComparisons() { return attributeComparisons; }
+uint64_t nameIndexSteps() { return indexSteps; }
 
 // ---------------------------------------------------------------- AttributeValue
 
@@ -489,6 +491,7 @@ int DistinguishedName::attributeCount() const {
 
 AttributeValue* DistinguishedName::getAttribute(int n) const {
   if (n < 0) return nullptr;
+  indexSteps += static_cast<uint64_t>(n) + 1;
   for (POSITION pos = GetHeadPosition(); pos;) {
     const RDname* rdn = GetNext(pos);
     if (!rdn) continue;

@@ -123,6 +123,9 @@ class DistinguishedName : public ASNsequenceList<RDname> {
 
 // For tests: the attribute pairs this thread's name comparisons compared so far.
 uint64_t rdnAttributeComparisons();
+// For tests: the attributes this thread's DistinguishedName::getAttribute
+// walked to reach the ones asked for (index + 1 a call).
+uint64_t nameIndexSteps();
 
 // Flags of DistinguishedName::fromText that the text constructor passes.
 constexpr uint32_t DN_PREFER_UTF8 = 0x20000000;
