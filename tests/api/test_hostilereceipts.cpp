@@ -17,6 +17,7 @@
 #include "xmlsig/xmlmemcharge.h"
 #include "xmlsig/xmlmisc.h"
 #include "xmlsig/xmlsigparser.h"
+#include "xmlsig/xmlxpointerbound.h"
 
 #include <chrono>
 #include <cstdio>
@@ -241,7 +242,16 @@ TEST_F(HostileReceipts, TheNetStopsAReceiptAndTheContextVerifiesTheNext) {
   };
   const std::string routes[] = {withUri("#xpointer(//*[@Id])", ""), withUri("", filter)};
   for (const std::string& doc : routes) {
-    ASSERT_EQ(unprotect(doc).rc, 0);
+    const Outcome whole = unprotect(doc);
+    if (xmlBoundRoad() == XmlBoundRoad::NARROW && whole.rc == 140) {
+      // The narrow road refuses the XPointer's form by its bound, before
+      // libxml2 runs: there is no work for the net to stop.
+      const Outcome next = unprotect(receipt);
+      EXPECT_EQ(next.rc, 0);
+      EXPECT_EQ(next.status, SIG_STATUS_VALID);
+      continue;
+    }
+    ASSERT_EQ(whole.rc, 0);
     const long reads = static_cast<long>(workAccountLastReads());
     ASSERT_GT(reads, 2);
     for (long at : {2L, reads / 2, reads}) {
