@@ -12,7 +12,7 @@
 # 1,024 archive time-stamps (VARIANTS).
 #   genhostile.py RECEIPT.xml OUT_FOLDER [--large]   all, or the allowance's at large counts
 #   genhostile.py VARIANT [--count N] OUT.xml          one of VARIANTS (the sample receipt's)
-import base64, hashlib, os, re, sys
+import base64, hashlib, os, re, subprocess, sys
 def write_classic(src, out):
     """The variants made before the document-wide allowance, as files in the folder out."""
     OBJ = '<pot:Potwierdzenie xmlns:pot="http://e-deklaracje.example.pl/Repozytorium/Potwierdzenie/">'
@@ -159,6 +159,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 PKI = os.path.join(HERE, '..', 'tests', 'data', 'upo', 'pki')
 sys.path.insert(0, os.path.join(HERE, '..', 'tests', 'data', 'xmlsig', 'xades'))
 from xades_extend import tlv  # noqa: E402  (a DER value's bounds)
+import xades_extend  # noqa: E402  (canonical forms of elements)
 DS = 'http://www.w3.org/2000/09/xmldsig#'
 SHA256 = 'http://www.w3.org/2001/04/xmlenc#sha256'
 RSA_SHA256 = 'http://www.w3.org/2001/04/xmldsig-more#rsa-sha256'
@@ -379,6 +380,41 @@ def long_rdn_issuers(src, count, attributes=400):
         certs.append(b64(certificate(0x4242, seq(rdn), subject, n, e)))
     return src.replace('</ds:X509Data>', ''.join('<ds:X509Certificate>%s</ds:X509Certificate>' % c
                                                   for c in certs) + '</ds:X509Data>', 1)
+
+
+def long_rdn_signer(src, attributes):
+    """The receipt signed again by its signer's key (the test PKI's) under a certificate of that
+    key and subject whose issuer is one RDN of that many common names, each of its own value
+    (the certificate's signature garbage): no store holds that issuer, so the path search asks
+    the network for it by name, and the name is first written as a directory's text. The
+    signing certificate's digest and issuer name in the signed properties name that
+    certificate."""
+    signer = open(os.path.join(PKI, 'signer-rsa.der'), 'rb').read()
+    certificate_body = tlv_children(tlv_body(signer))
+    fields = tlv_children(tlv_body(certificate_body[0]))
+    values = ['v%05d' % k for k in range(attributes)]
+    fields[3] = seq(der(0x31, b''.join(seq(oid('2.5.4.3'), der(0x0c, v.encode())) for v in values)))
+    forged = seq(seq(*fields), certificate_body[1], bits(garbage(256)))
+    out = re.sub(r'<ds:X509Certificate>.*?</ds:X509Certificate>',
+                 '<ds:X509Certificate>%s</ds:X509Certificate>' % b64(forged), src, count=1, flags=re.S)
+    out = re.sub(r'(<xades:CertDigest>.*?<ds:DigestValue>).*?(</ds:DigestValue>)',
+                 lambda m: m.group(1) + b64(hashlib.sha256(forged).digest()) + m.group(2), out,
+                 count=1, flags=re.S)
+    out = re.sub(r'<ds:X509IssuerName>.*?</ds:X509IssuerName>',
+                 '<ds:X509IssuerName>%s</ds:X509IssuerName>' % '+'.join('CN=' + v for v in values),
+                 out, count=1, flags=re.S)
+    namespaces = {'ds': DS, 'xades': 'http://uri.etsi.org/01903/v1.3.2#'}
+    props = xades_extend.element(out, '<xades:SignedProperties', '</xades:SignedProperties>')
+    out = re.sub(r'(URI="#ID-UPO-SignedProperties".*?<ds:DigestValue>).*?(</ds:DigestValue>)',
+                 lambda m: m.group(1) + b64(hashlib.sha256(xades_extend.c14n(props, namespaces)).digest())
+                 + m.group(2), out, count=1, flags=re.S)
+    info = xades_extend.c14n(xades_extend.element(out, '<ds:SignedInfo>', '</ds:SignedInfo>'), {'ds': DS})
+    value = subprocess.run(['openssl', 'dgst', '-sha256', '-sign', os.path.join(PKI, 'signer-rsa.key')],
+                           input=info, capture_output=True, check=True).stdout
+    return re.sub(r'<ds:SignatureValue>.*?</ds:SignatureValue>',
+                  '<ds:SignatureValue>%s</ds:SignatureValue>' % b64(value), out, count=1, flags=re.S)
+
+
 BASE64 = 'http://www.w3.org/2000/09/xmldsig#base64'
 
 
@@ -657,6 +693,7 @@ VARIANTS = {
     'xpointer-root-150k': (whole_document_references, None, (32,)),
     'object-attrs': (attributes_in_object_text, 50000, (150000,)),
     'rdn-issuers': (long_rdn_issuers, None, (255,)),
+    'rdn-signer-issuer': (long_rdn_signer, 4000, (60000,)),
     'object-refs-ns-200k': (lambda src, count: object_references(src, count, 200000), 250, ()),
     'object-refs-ns-1MB': (lambda src, count: object_references(src, count, 1 << 20), 100, ()),
     'object-refs-ns-4MB': (lambda src, count: object_references(src, count, 4 << 20), None, (60,)),
@@ -679,7 +716,7 @@ NUMBERS = {'keys-e256': '14', 'keys-e64': '14b', 'intermediates': '15', 'interme
            'xpointer-root-150k': '17b', 'object-attrs': '18', 'object-refs-ns-200k': '19',
            'object-refs-ns-1MB': '19b', 'object-refs-ns-4MB': '19c', 'object-refs-plain-1MB': '19d',
            'object-refs-distinct': '19e', 'ocsp-refs': '20', 'ocsp-refs-certs': '20b',
-           'crl-refs': '20c', 'cert-refs': '20d', 'archive-stamps': '20e', 'rdn-issuers': '21',
+           'crl-refs': '20c', 'cert-refs': '20d', 'archive-stamps': '20e', 'rdn-issuers': '21', 'rdn-signer-issuer': '21b',
            'carried-lookalikes': '22', 'ocsp-lookalikes': '22b'}
 
 

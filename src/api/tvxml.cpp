@@ -412,6 +412,9 @@ int32_t verifySignatures(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, con
     if (!message->addSignature(info.get())) return ETAL_MEM;
     info.release();
   }
+  // The last signature's uncharged work is judged by the clock as each one's before was by the
+  // next's: a document past its allowance is refused whichever signature spent it.
+  if (setup.account->timeSpent()) return refuse();
   return 0;
 }
 
@@ -521,8 +524,8 @@ void forgetElements(SigInfo* info) {
   auto* props = info ? dynamic_cast<SignaturePropertiesXml*>(info->properties) : nullptr;
   if (!props) return;
   for (XmlRef* r : props->sigParser().references.items) r->target = nullptr;
-  for (int32_t i = 0; i < props->counterSignatureCount(); ++i)
-    forgetElements(props->counterSignature(i));
+  // In one walk: reaching each by index walked the list again.
+  for (SigInfo* counter : props->properties().counterSignatures.items) forgetElements(counter);
 }
 
 }  // namespace

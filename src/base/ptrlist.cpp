@@ -2,12 +2,16 @@
 
 #include "base/commonerror.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <new>
 
 namespace {
 const char* const UNIT = "ptrlist";
+thread_local uint64_t indexSteps = 0;
 }
+
+uint64_t pointerListIndexSteps() { return indexSteps; }
 
 void PointerList::freeBlocks()
 {
@@ -116,9 +120,21 @@ POSITION PointerList::FindIndex(int32_t index) const
     checkInvariant(index >= 0, UNIT, __LINE__, "nIndex >= 0");
     if (index >= m_nCount)
         return nullptr;
-    PtrListNode* node = m_pNodeHead;
-    while (index-- > 0)
-        node = node->pNext;
+    // From the nearer end. Still a walk: a loop over a list's elements takes their positions
+    // (GetNext), not their indexes. No cursor is remembered: lists are read by several
+    // threads at once through const references.
+    int32_t back = m_nCount - 1 - index;
+    indexSteps += static_cast<uint64_t>(std::min(index, back));
+    PtrListNode* node;
+    if (index <= back) {
+        node = m_pNodeHead;
+        while (index-- > 0)
+            node = node->pNext;
+    } else {
+        node = m_pNodeTail;
+        while (back-- > 0)
+            node = node->pPrev;
+    }
     return node;
 }
 

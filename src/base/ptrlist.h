@@ -16,6 +16,10 @@ struct PtrListNode
 // A position in a list: the node's address, valid until the node is removed.
 typedef PtrListNode* POSITION;
 
+// For tests: the nodes FindIndex has stepped over on this thread (a loop that reaches a list's
+// elements by index pays their square here).
+uint64_t pointerListIndexSteps();
+
 class PointerList
 {
 public:

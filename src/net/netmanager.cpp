@@ -30,6 +30,10 @@ namespace {
 // A time-out above an hour is a mistyped value, not a wish.
 constexpr uint64_t MAX_TIMEOUT_SECONDS = 3600;
 
+// Units a name's directory text is charged: per attribute, and per 16 octets of the text, as a
+// name comparison's walk is.
+constexpr uint64_t LDAP_DN_ATTRIBUTE_UNITS = 2;
+
 bool readSeconds(platform::RegistryRoot root, const char* name, uint64_t& seconds)
 {
   platform::RegistryKey key;
@@ -186,24 +190,32 @@ std::string ldapDnText(const DistinguishedName& name)
   std::string out;
   DnTextStyle style;
   style.label = ldapTypeLabel;
-  for (int r = name.GetCount(); r-- > 0;) {
-    const RDname* rdn = name.elementAt(r);
+  // One walk, the last RDN first: a stranger's issuer of thousands of attributes costs their
+  // number, not its square (each attribute reached by index walked the RDN again). Each
+  // attribute ticks the document's account, and the walk is charged as name comparisons are;
+  // once the account is over there is no text, and nothing is asked.
+  uint64_t attributes = 0;
+  for (POSITION r = name.GetTailPosition(); r;) {
+    const RDname* rdn = name.GetPrev(r);
     if (!rdn || rdn->GetCount() == 0)
       return std::string();
     if (!out.empty())
       out += ',';
-    for (int i = 0; i < rdn->GetCount(); ++i) {
-      const AttributeValue* attribute = rdn->elementAt(i);
+    bool first = true;
+    for (POSITION a = rdn->GetHeadPosition(); a;) {
+      const AttributeValue* attribute = rdn->GetNext(a);
+      if (!attribute || !workTick())
+        return std::string();
+      ++attributes;
       std::string type;
       std::string value;
-      if (!attribute)
-        return std::string();
       const int typeCode = dnAppendType(type, attribute->type, style);
       if ((typeCode != DNTEXT_OK && typeCode != DNTEXT_OID) ||
           dnAppendValue(value, attribute->value) != DNTEXT_OK)
         return std::string();
-      if (i > 0)
+      if (!first)
         out += '+';
+      first = false;
       out += type;
       out += '=';
       for (size_t k = 0; k < value.size(); ++k) {
@@ -216,6 +228,8 @@ std::string ldapDnText(const DistinguishedName& name)
       }
     }
   }
+  if (!workCharge(LDAP_DN_ATTRIBUTE_UNITS * attributes + out.size() / 16))
+    return std::string();
   return out;
 }
 
@@ -357,8 +371,11 @@ int32_t NetworkManager::queryForCRL(const std::string& uri, const DistinguishedN
     return NET_CRL_NOT_FOUND;
   LdapQuery query;
   query.url = uri;
-  if (ldapUrlBase(uri).empty() && issuer)
+  if (ldapUrlBase(uri).empty() && issuer) {
     query.base = ldapDnText(*issuer);
+    if (workOver())  // the name had no text: the document is refused, nothing is asked
+      return NET_CRL_NOT_FOUND;
+  }
   const std::string key = uri + "\n" + query.base;
   if (flag != 0) {
     try {
@@ -489,6 +506,8 @@ int32_t NetworkManager::fetchCertificatesByName(const DistinguishedName& name, C
   if (networkOff(nullptr))
     return NET_NO_SERVER;
   const std::string dn = ldapDnText(name);
+  if (workOver())  // the name had no text: the document is refused, nothing is asked
+    return NET_NO_SERVER;
   bool ran = false;
   for (const std::string& url : serverUrls(NET_SERVER_CERTIFICATES, nullptr)) {
     CertList fetched;

@@ -445,7 +445,9 @@ int PathVerification::checkPathPolicies(CertificatePath& path) {
   // certificate.
   std::vector<const SignedCertificate*> certs;
   certs.reserve(static_cast<size_t>(count));
-  for (int i = count - 2; i >= 0; --i) certs.push_back(&path.elementAt(i)->certificate.get());
+  POSITION position = path.GetTailPosition();
+  path.GetPrev(position);  // the trust point
+  while (position) certs.push_back(&path.GetPrev(position)->certificate.get());
   // No configured set (or an empty one) means any policy: the processor's
   // initial set is then anyPolicy itself. A configured set is enforced: the
   // processor applies its initial set only under an explicit-policy
@@ -530,18 +532,19 @@ int PathVerification::verifyPathNested(CertificatePath& path, const RevocationAr
   const int count = path.GetCount();
   if (count == 0) return PATH_RESULT_NO_PATH;
   bool suspended = false;
+  POSITION next = path.GetHeadPosition();
   for (int i = 0; i < count; ++i) {
-    CertificateItem* item = path.elementAt(i);
+    CertificateItem* item = path.GetNext(next);
     if (collector && !(i == 0 && (purpose == PATH_PURPOSE_TSA || purpose == PATH_PURPOSE_SIGNER)))
       collector->path.certificates.items.push_back(new SignedCertificate(item->certificate));
     if (i == count - 1) break;
-    const int r = checkRevocation(*item, *path.elementAt(i + 1), args, freshCrl, purpose,
+    const int r = checkRevocation(*item, *path.GetAt(next), args, freshCrl, purpose,
                                   temporaryOnly, out, collector);
     if (r != 0) return r;
     if (item->wwc != WWC_OK && item->wwc != WWC_SUSPENDED) return PATH_RESULT_FAILED;
     if (item->wwc == WWC_SUSPENDED) suspended = true;
   }
-  CertificateItem* trust = path.elementAt(count - 1);
+  CertificateItem* trust = path.GetTail();
   trust->wwc = WWC_OK;
   trust->revocationState = REVSTATE_FOUND;
   if (collector) {

@@ -418,8 +418,9 @@ void parseDN(const std::string& text, DistinguishedName& out, DnMakeAttribute ma
 void dnToString(const DistinguishedName* name, std::string& out) {
   checkInvariant(name != nullptr, SRC, 450, "0");
   out.clear();
-  for (int32_t i = name->GetCount() - 1; i >= 0; --i) {
-    const RDname* rdn = static_cast<const RDname*>(PointerList::GetAt(name->FindIndex(i)));
+  // One walk from the last RDN: reaching each by index walked the name again.
+  for (POSITION position = name->GetTailPosition(); position;) {
+    const RDname* rdn = name->GetPrev(position);
     // The text has one attribute per RDN: a multi-valued RDN cannot be
     // written without losing attributes, so it is refused.
     const AttributeValue* attribute = rdn && rdn->GetCount() == 1 ? rdn->getAttribute(0) : nullptr;

@@ -211,10 +211,14 @@ TEST_F(DocumentAccount, EachCanonicalisedOctetCostsItsFigure) {
 }
 
 // Work that charges nothing (reading a signature's properties, writing the
-// report) is judged by the clock before each signature: a clock spent at its
-// first read refuses the document before any signature is looked at, and one
-// spent at the read after the first signature's work, before the second.
-TEST_F(DocumentAccount, TheClockIsReadBeforeEachSignature) {
+// report) is judged by the clock before each signature and after the last, so
+// a document is refused whichever signature spent its time. A receipt's reads
+// are then one before its signature, those of its work, and one after: the
+// same count brings three copies of it to the read before the second, and one
+// more into the second's work. A clock spent at the first read refuses the
+// document before any signature is looked at, and one spent at the last read
+// after all three.
+TEST_F(DocumentAccount, TheClockIsReadBeforeEachSignatureAndAfterTheLast) {
   const std::string receipt = readAll(UPO + "upo.xml");
   const std::string three = signatures(receipt, 2);
   unprotect(three);
@@ -226,7 +230,7 @@ TEST_F(DocumentAccount, TheClockIsReadBeforeEachSignature) {
   const struct {
     uint64_t at;
     int headings;  // signatures begun in the report
-  } rows[] = {{1, 0}, {oneSignature + 1, 1}};
+  } rows[] = {{1, 0}, {oneSignature, 1}, {oneSignature + 1, 2}, {full.reads, 3}};
   for (const auto& r : rows) {
     workAccountTripAfter(static_cast<long>(r.at));
     EXPECT_EQ(unprotect(three).rc, 140) << r.at;

@@ -9,6 +9,9 @@
 #include "base/b64file.h"
 #include "base/memfile.h"
 #include "base/workaccount.h"
+#include "crypto/algebra/lvcryptoep.h"
+#include "crypto/algebra/lve2n.h"
+#include "crypto/algebra/lvep.h"
 #include "crypto/algebra/lvnumbers.h"
 #include "crypto/basic/lvexception.h"
 #include "crypto/basic/lvnet.h"
@@ -19,6 +22,10 @@
 #include <libxml/parser.h>
 
 #include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -58,6 +65,81 @@ std::string hex(const unsigned char* p, size_t n) {
   return s;
 }
 
+// The published curves (`openssl ecparam`): name, binary, a, b, prime or
+// reduction polynomial, base point, order, cofactor.
+struct NamedCurve {
+  const char* name;
+  int binary;
+  const char *a, *b, *field, *G, *n, *h;
+};
+const NamedCurve NAMED_CURVES[] = {
+#include "crypto/algebra/named_curve_params.inc"
+};
+
+std::vector<LvOctet> unhex(const char* text) {
+  std::vector<LvOctet> out;
+  for (const char* p = text; p[0] && p[1]; p += 2)
+    out.push_back(static_cast<LvOctet>(std::stoi(std::string(p, 2), nullptr, 16)));
+  return out;
+}
+
+// A curve's group with its base point twice (two objects: a sum of multiples
+// of one object is taken as one multiplication) and the point's order.
+struct EcGroup {
+  std::unique_ptr<LvGroup> group;
+  std::unique_ptr<LvGroupElem> g, h;
+  LvN order;
+
+  template <class Group>
+  static EcGroup of(const char* name) {
+    for (const NamedCurve& c : NAMED_CURVES) {
+      if (std::string(c.name) != name) continue;
+      const std::vector<LvOctet> a = unhex(c.a), b = unhex(c.b), f = unhex(c.field), g = unhex(c.G),
+                                 n = unhex(c.n);
+      EcGroup out;
+      out.group.reset(new Group(a.data(), static_cast<unsigned>(a.size()), b.data(),
+                                static_cast<unsigned>(b.size()), f.data(), static_cast<unsigned>(f.size())));
+      out.g.reset(out.group->createNew(g.data(), static_cast<unsigned>(g.size())));
+      out.h.reset(out.group->createNew(g.data(), static_cast<unsigned>(g.size())));
+      out.order = LvN(n.data(), static_cast<unsigned>(n.size()));
+      return out;
+    }
+    throw std::runtime_error(name);
+  }
+
+  // r is the neutral element: the work's right answer when it multiplied by the order.
+  bool neutral(const LvGroupElem* r) const {
+    std::unique_ptr<LvGroupElem> o(group->createCopy(nullptr));
+    return group->isEqual(r, o.get());
+  }
+
+  // k·G + (order - k)·G, by the group's own two-scalar multiplication, or by
+  // the joint window every commutative group has.
+  bool twoScalars(bool jointWindow) const {
+    const LvN k = order >> 1;
+    try {
+      std::unique_ptr<LvGroupElem> r(group->createCopy(nullptr));
+      if (jointWindow)
+        static_cast<const LvAbelianGroup&>(*group).LvAbelianGroup::mul2(r.get(), k, g.get(), order - k, h.get());
+      else
+        group->mul2(r.get(), k, g.get(), order - k, h.get());
+      return neutral(r.get());
+    } catch (const LvInterruptException&) {
+      return false;
+    }
+  }
+
+  // order·G by the group's one-scalar multiplication.
+  bool oneScalar() const {
+    try {
+      std::unique_ptr<LvGroupElem> r(group->createMul(order, g.get()));
+      return neutral(r.get());
+    } catch (const LvInterruptException&) {
+      return false;
+    }
+  }
+};
+
 // One round of each primitive's work: true when it did the work and got the
 // right answer.
 struct Primitive {
@@ -85,6 +167,9 @@ class WorkNet : public ::testing::Test {
     const std::string plain = "<r><e a='1'>t</e><e a='2'/></r>";
     plainDoc = xmlReadMemory(plain.data(), static_cast<int>(plain.size()), nullptr, nullptr, 0);
     ASSERT_NE(plainDoc, nullptr);
+    brainpool = EcGroup::of<LvEp>("brainpoolP256r1");
+    p256 = EcGroup::of<LvCryptoEp>("secp256r1");
+    binary = EcGroup::of<LvE2n>("sect163k1");
   }
   void TearDown() override {
     xmlFreeDoc(plainDoc);
@@ -178,6 +263,13 @@ class WorkNet : public ::testing::Test {
              return false;
            }
          }},
+        // Each curve arithmetic a signature check may run, alone: its own
+        // tick is the only one on its way.
+        {"EC arithmetic, a prime curve's engine", [this] { return brainpool.twoScalars(false); }},
+        {"EC arithmetic, a special prime's engine", [this] { return p256.twoScalars(false); }},
+        {"EC arithmetic, the joint window", [this] { return brainpool.twoScalars(true); }},
+        {"EC arithmetic, a binary curve, one scalar", [this] { return binary.oneScalar(); }},
+        {"EC arithmetic, a binary curve, two scalars", [this] { return binary.twoScalars(false); }},
         // The signer's certificate checked with its issuer's key, its digest
         // taken before: only the public-key arithmetic is left to refuse.
         {"RSA signature check",
@@ -196,6 +288,7 @@ class WorkNet : public ::testing::Test {
   std::string text;
   xmlDocPtr doc = nullptr;
   xmlDocPtr plainDoc = nullptr;
+  EcGroup brainpool, p256, binary;
 };
 
 WorkAccount roomy() { return WorkAccount(UINT64_MAX / 2, std::chrono::hours(1)); }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -47,6 +48,28 @@ TEST(PointerList, AddRemoveAndFind)
     list.RemoveAll();
     EXPECT_EQ(0, list.GetCount());
     EXPECT_EQ(nullptr, list.GetHeadPosition());
+}
+
+// Every index of lists of odd and even length finds its element, walked from the nearer end:
+// the steps counted are the distance to that end.
+TEST(PointerList, FindIndexWalksFromTheNearerEnd)
+{
+    for (int n : {1, 2, 7, 8}) {
+        std::vector<int> items(static_cast<size_t>(n));
+        PointerList list(3);
+        for (int& item : items)
+            list.AddTail(&item);
+        uint64_t total = 0;
+        for (int i = 0; i < n; ++i) {
+            const uint64_t before = pointerListIndexSteps();
+            EXPECT_EQ(&items[static_cast<size_t>(i)], PointerList::GetAt(list.FindIndex(i))) << n << " " << i;
+            const uint64_t steps = pointerListIndexSteps() - before;
+            EXPECT_EQ(static_cast<uint64_t>(std::min(i, n - 1 - i)), steps) << n << " " << i;
+            total += steps;
+        }
+        EXPECT_LE(total, static_cast<uint64_t>(n * n / 4)) << n;
+        EXPECT_EQ(nullptr, list.FindIndex(n));
+    }
 }
 
 TEST(PointerList, NodesComeFromBlocksAndAreReused)

@@ -4,6 +4,8 @@
 #include "net/localhttp.h"
 #include "net/localslapd.h"
 #include "asn1/asnint.h"
+#include "base/ptrlist.h"
+#include "base/workaccount.h"
 #include "pki/x509/cert.h"
 #include "pki/x509/crl.h"
 
@@ -14,6 +16,8 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <atomic>
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -179,6 +183,164 @@ TEST(LdapQuery, NamesAsLdapDns)
     ASSERT_TRUE(name.fromText(row.name, -1, 0x800 | 0x20000 | 0x20 | 0x3)) << row.name;
     EXPECT_EQ(row.dn, ldapDnText(name)) << row.name;
   }
+}
+
+std::vector<uint8_t> der(uint8_t tag, const std::vector<uint8_t>& body)
+{
+  std::vector<uint8_t> out{tag};
+  if (body.size() < 0x80) {
+    out.push_back(static_cast<uint8_t>(body.size()));
+  } else {
+    std::vector<uint8_t> length;
+    for (size_t n = body.size(); n; n >>= 8)
+      length.insert(length.begin(), static_cast<uint8_t>(n));
+    out.push_back(static_cast<uint8_t>(0x80 | length.size()));
+    out.insert(out.end(), length.begin(), length.end());
+  }
+  out.insert(out.end(), body.begin(), body.end());
+  return out;
+}
+
+// A Name of `rdns` RDNs of `perRdn` common names each, "v0", "v1" ... in order, and its LDAP
+// text written here (the last RDN first, "+" inside one).
+std::pair<std::vector<uint8_t>, std::string> commonNames(int rdns, int perRdn)
+{
+  std::vector<uint8_t> name;
+  std::vector<std::string> texts;
+  for (int r = 0, k = 0; r < rdns; ++r) {
+    std::vector<uint8_t> set;
+    std::string text;
+    for (int i = 0; i < perRdn; ++i, ++k) {
+      const std::string value = "v" + std::to_string(k);
+      std::vector<uint8_t> attribute = {0x06, 0x03, 0x55, 0x04, 0x03};
+      const std::vector<uint8_t> string = der(0x0c, std::vector<uint8_t>(value.begin(), value.end()));
+      attribute.insert(attribute.end(), string.begin(), string.end());
+      const std::vector<uint8_t> sequence = der(0x30, attribute);
+      set.insert(set.end(), sequence.begin(), sequence.end());
+      text += (i ? "+CN=" : "CN=") + value;
+    }
+    const std::vector<uint8_t> rdn = der(0x31, set);
+    name.insert(name.end(), rdn.begin(), rdn.end());
+    texts.push_back(text);
+  }
+  std::string dn;
+  for (auto it = texts.rbegin(); it != texts.rend(); ++it)
+    dn += (dn.empty() ? "" : ",") + *it;
+  return {der(0x30, name), dn};
+}
+
+// A name's directory text is one walk over its attributes, however they stand in RDNs: no
+// attribute reached by index (which walks the RDN again each time), a tick for each, and the
+// walk charged to the document's account. Once the account is over there is no text, and
+// the queries that need it ask no server.
+TEST(LdapQuery, ANamesTextIsOneWalkTickedAndCharged)
+{
+  const struct {
+    int rdns, perRdn;
+  } rows[] = {{1, 4000}, {40, 100}, {64, 1}};
+  for (const auto& row : rows) {
+    const auto made = commonNames(row.rdns, row.perRdn);
+    DistinguishedName name;
+    ASSERT_EQ(static_cast<int>(made.first.size()), name.decodeVector(made.first)) << row.rdns;
+    const uint64_t attributes = static_cast<uint64_t>(row.rdns) * row.perRdn;
+    WorkAccount account(UINT64_MAX / 2, std::chrono::hours(1));
+    WorkAccountScope scope(&account);
+    const uint64_t steps = pointerListIndexSteps();
+    const uint64_t ticks = workTicksCounted();
+    EXPECT_EQ(made.second, ldapDnText(name)) << row.rdns;
+    EXPECT_EQ(0u, pointerListIndexSteps() - steps) << row.rdns;
+    EXPECT_EQ(attributes, workTicksCounted() - ticks) << row.rdns;
+    EXPECT_EQ(2 * attributes + made.second.size() / 16, account.spentUnits()) << row.rdns;
+    account.stop();
+    EXPECT_EQ("", ldapDnText(name)) << row.rdns;
+  }
+
+  std::atomic<int> asked{0};
+  LocalHttpServer server([&](const LocalRequest&) {
+    ++asked;
+    LocalAnswer a;
+    a.bytes = httpAnswer(404, "", "");
+    return a;
+  });
+  TestSettings settings;
+  settings.list = {server.url("/")};
+  NetworkManager manager(&settings);
+  manager.setTimeoutMs(HANG_GUARD_MS);
+  SignedCertificate ca;
+  ASSERT_TRUE(loadCertificate("ca.der", ca));
+  const DistinguishedName& issuer = ca.tbsCertificate.subject;
+  CertList certs;
+  CrlList crls;
+  EXPECT_NE(NET_OK, manager.queryForCertificatesByDn(issuer, certs));
+  EXPECT_EQ(1, asked.load()) << "a query of a name asks its server";
+  WorkAccount account(UINT64_MAX / 2, std::chrono::hours(1));
+  WorkAccountScope scope(&account);
+  account.stop();
+  EXPECT_EQ(NET_NO_SERVER, manager.queryForCertificatesByDn(issuer, certs));
+  EXPECT_EQ(NET_CRL_NOT_FOUND, manager.queryForCRL(server.url("/ca.crl"), &issuer, crls, 0, nullptr));
+  EXPECT_EQ(1, asked.load()) << "nothing asked once the account is over";
+  EXPECT_TRUE(certs.empty() && crls.empty());
+}
+
+// The network cache keeps a CRL query's answer for the rest of a verification, and outlives
+// the document: nothing is kept once the document's account is over, even when it ran out
+// after the first of the entry's two CRLs was read (the second then reads as malformed, and
+// the query still answers with the first).
+TEST(LdapQuery, TheCrlCacheKeepsNothingOnceTheAccountIsOver)
+{
+  LocalSlapd slapd;
+  ASSERT_NE(0, slapd.pid) << "slapd did not start";
+  SignedCertificate ca;
+  ASSERT_TRUE(loadCertificate("ca.der", ca));
+  const DistinguishedName& issuer = ca.tbsCertificate.subject;
+  const std::string uri = slapd.url("cn=Test%20CA,o=Siec%20testowa,c=PL");  // its CRL twice
+  TestSettings settings;
+  NetworkManager manager(&settings);
+  manager.setTimeoutMs(HANG_GUARD_MS);
+  CacheManager& cache = CacheManager::instance();
+  cache.removeMarkedCrlItems();
+  const size_t before = cache.crlItemCount();
+  // The ticks of the query are those of reading its two CRLs (flag 0: nothing kept).
+  uint64_t perCrl = 0;
+  {
+    std::ifstream in(dataPath("ca.crl"), std::ios::binary);
+    const std::vector<uint8_t> crlDer((std::istreambuf_iterator<char>(in)), {});
+    WorkAccount account(UINT64_MAX / 2, std::chrono::hours(1));
+    WorkAccountScope scope(&account);
+    uint64_t ticks = workTicksCounted();
+    SignedCertRevList crl;
+    ASSERT_EQ(static_cast<int>(crlDer.size()), crl.decodeVector(crlDer, ASN_FLAG_CONST | ASN_FLAG_COPY));
+    perCrl = workTicksCounted() - ticks;
+    ticks = workTicksCounted();
+    CrlList out;
+    ASSERT_EQ(NET_OK, manager.queryForCRL(uri, &issuer, out, 0, nullptr));
+    ASSERT_EQ(2u, out.size());
+    ASSERT_EQ(2 * perCrl, workTicksCounted() - ticks);
+  }
+  ASSERT_GT(perCrl, 0u);
+  // The clock is read every WORK_CLOCK_TICKS ticks from the scope's start: ticks of no work
+  // first, so that the read that trips falls inside the second CRL.
+  const uint64_t reads = (2 * perCrl + WORK_CLOCK_TICKS) / WORK_CLOCK_TICKS;
+  const uint64_t pad = reads * WORK_CLOCK_TICKS - perCrl - (perCrl + 1) / 2;
+  const struct {
+    bool trip;
+    size_t read, kept;
+  } rows[] = {{true, 1, 0}, {false, 2, 2}};
+  for (const auto& row : rows) {
+    WorkAccount account(UINT64_MAX / 2, std::chrono::hours(1));
+    WorkAccountScope scope(&account);
+    for (uint64_t i = 0; i < pad; ++i)
+      workTick();
+    workAccountTripAfter(row.trip ? static_cast<long>(reads) : 0);
+    CrlList out;
+    EXPECT_EQ(NET_OK, manager.queryForCRL(uri, &issuer, out, 1, nullptr)) << row.trip;
+    workAccountTripAfter(0);
+    EXPECT_EQ(row.trip, account.over());
+    EXPECT_EQ(row.read, out.size()) << row.trip;
+    EXPECT_EQ(before + row.kept, cache.crlItemCount()) << row.trip;
+  }
+  cache.removeMarkedCrlItems();
+  EXPECT_EQ(before, cache.crlItemCount());
 }
 
 TEST(LdapQuery, CertificateOfANameEndingInAnEmailAddress)

@@ -6,6 +6,7 @@
 
 #include "crypto/algebra/lvep.h"
 #include "crypto/algebra/lvepfast.h"
+#include "crypto/basic/lvnet.h"
 
 #define CEP_GROUP "lvalgebra/lvcryptoep/cryptoep_group"
 #define CEP_ACCESS "lvalgebra/lvcryptoep/cryptoep_access"
@@ -618,6 +619,8 @@ void LvCryptoEp::mul2(LvGroupElem* r, const LvN& k1, const LvGroupElem* x, const
   std::vector<LvWord> in1, in2, out(3 * n);
   pointWords(P1, n, in1);
   pointWords(P2, n, in2);
+  // The six primes' engines are bounded (a field of at most 521 bits): one tick.
+  lvnet::tickOrThrow();
   fast->mul2(out.data(), ka.getWords(), ka.getUsed(), in1.data(), t1, kb.getWords(),
              kb.getUsed(), in2.data());
   LvCryptoEpPoint* R = static_cast<LvCryptoEpPoint*>(r);

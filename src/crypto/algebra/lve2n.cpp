@@ -618,6 +618,7 @@ void LvE2n::mul2(LvGroupElem* r, const LvN& k1, const LvGroupElem* g1, const LvN
   const unsigned int bits = std::max(k1.getBitLength(), k2.getBitLength());
   const unsigned int digits = (bits + w - 1) / w;
   for (unsigned int j = digits; j-- > 0;) {
+    lvnet::tickOrThrow();
     for (unsigned int i = 0; i < w; i++) walk.twice();
     const unsigned int d = digitOf(k1, j, w) * M + digitOf(k2, j, w);
     if (d && !table.neutral[d]) walk.addAffine(table.x[d], table.y[d]);
