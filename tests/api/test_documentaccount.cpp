@@ -8,6 +8,7 @@
 #include "upo_fixture.h"
 
 #include "api/ctxrevocation.h"
+#include "base/ptrlist.h"
 #include "base/workaccount.h"
 #include "pki/keys/subpubkeyinfo.h"
 
@@ -290,6 +291,30 @@ TEST_F(DocumentAccount, ARefusedDocumentKeepsNoCrlItBrought) {
     EXPECT_EQ(upofix::unprotectText(fresh, receipt).status, SIG_STATUS_VALID) << "after read " << at;
     EXPECT_EQ(0, talDeinit(fresh));
   }
+}
+
+// The network road, with no server configured: a signer whose issuer no store
+// holds is looked for by name, and the name is written as a directory's text
+// first. An issuer of one RDN of thousands of attributes costs as many ticks,
+// none of them reached by index (which walked the RDN again for each), and the
+// account is charged for the walk; the verdict is the offline one (no path).
+TEST_F(DocumentAccount, TheNetworkRoadWalksALongIssuerOnce) {
+  const std::string forged = hostileVariant("rdn-signer-issuer", 4000);
+  const struct {
+    bool offline;
+  } rows[] = {{true}, {false}};
+  uint64_t spent[2] = {};
+  for (const auto& row : rows) {
+    ASSERT_EQ(0, talSetOption(ctx, TAL_OPTION_OFFLINE, row.offline ? 1 : 0));
+    const uint64_t steps = pointerListIndexSteps();
+    const Outcome o = unprotect(forged);
+    EXPECT_EQ(o.rc, 0) << row.offline;
+    EXPECT_EQ(o.status, SIG_STATUS_NOT_VERIFIABLE) << row.offline;
+    EXPECT_LT(pointerListIndexSteps() - steps, 4000u) << row.offline;
+    spent[row.offline ? 0 : 1] = o.spent;
+  }
+  // The walk's units at least: two an attribute.
+  EXPECT_GE(spent[1], spent[0] + 2 * 4000);
 }
 
 }  // namespace
