@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, only those missing.
 set -euo pipefail
 pkgs=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libssl-dev openssl
-      libxml2-dev libxslt1-dev nlohmann-json3-dev clang libclang-rt-14-dev
+      libxml2-dev libxml2-utils libxslt1-dev nlohmann-json3-dev clang libclang-rt-14-dev
       pkg-config valgrind xmlsec1 faketime ccache ninja-build
       libcurl4-openssl-dev libldap-dev slapd python3-pyftpdlib
       libp11-kit-dev softhsm2 opensc)

@@ -50,11 +50,11 @@ TEST(PointerList, AddRemoveAndFind)
     EXPECT_EQ(nullptr, list.GetHeadPosition());
 }
 
-// Every index of lists of odd and even length finds its element, walked from the nearer end:
-// the steps counted are the distance to that end.
+// Every index of lists of odd and even length finds its element, walked from the nearer end
+// (the steps counted are the distance to that end); none past the end, nor in an empty list.
 TEST(PointerList, FindIndexWalksFromTheNearerEnd)
 {
-    for (int n : {1, 2, 7, 8}) {
+    for (int n : {0, 1, 2, 7, 8}) {
         std::vector<int> items(static_cast<size_t>(n));
         PointerList list(3);
         for (int& item : items)
@@ -69,6 +69,7 @@ TEST(PointerList, FindIndexWalksFromTheNearerEnd)
         }
         EXPECT_LE(total, static_cast<uint64_t>(n * n / 4)) << n;
         EXPECT_EQ(nullptr, list.FindIndex(n));
+        EXPECT_EQ(nullptr, list.FindIndex(n + 5));
     }
 }
 

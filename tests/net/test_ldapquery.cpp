@@ -319,7 +319,8 @@ TEST(LdapQuery, TheCrlCacheKeepsNothingOnceTheAccountIsOver)
   }
   ASSERT_GT(perCrl, 0u);
   // The clock is read every WORK_CLOCK_TICKS ticks from the scope's start: ticks of no work
-  // first, so that the read that trips falls inside the second CRL.
+  // first (their reads counted too, however many CRL ticks there are), so that the read that
+  // trips falls inside the second CRL.
   const uint64_t reads = (2 * perCrl + WORK_CLOCK_TICKS) / WORK_CLOCK_TICKS;
   const uint64_t pad = reads * WORK_CLOCK_TICKS - perCrl - (perCrl + 1) / 2;
   const struct {
@@ -329,9 +330,9 @@ TEST(LdapQuery, TheCrlCacheKeepsNothingOnceTheAccountIsOver)
   for (const auto& row : rows) {
     WorkAccount account(UINT64_MAX / 2, std::chrono::hours(1));
     WorkAccountScope scope(&account);
+    workAccountTripAfter(row.trip ? static_cast<long>(reads) : 0);
     for (uint64_t i = 0; i < pad; ++i)
       workTick();
-    workAccountTripAfter(row.trip ? static_cast<long>(reads) : 0);
     CrlList out;
     EXPECT_EQ(NET_OK, manager.queryForCRL(uri, &issuer, out, 1, nullptr)) << row.trip;
     workAccountTripAfter(0);
