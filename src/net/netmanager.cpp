@@ -397,11 +397,14 @@ int32_t NetworkManager::queryForCRL(const std::string& uri, const DistinguishedN
   // A value that is no CRL spoils only itself (an entry may hold a good CRL beside a bad ARL);
   // nothing is handed out unless the query succeeds.
   CrlList found;
+  std::vector<const std::vector<uint8_t>*> foundBodies;
   try {
     for (const std::vector<uint8_t>& body : bodies) {
       std::unique_ptr<SignedCertRevList> crl(new SignedCertRevList());
-      if (decodeWhole(*crl, body))
+      if (decodeWhole(*crl, body)) {
         found.push_back(std::move(crl));
+        foundBodies.push_back(&body);
+      }
     }
     if (found.empty())
       return bodies.empty() ? NET_CRL_NOT_FOUND : NET_BAD_FORMAT;
@@ -410,12 +413,22 @@ int32_t NetworkManager::queryForCRL(const std::string& uri, const DistinguishedN
     return NET_NO_MEMORY;
   }
   try {
-    // A copy made once the document's account is over may be refused on its
-    // way (its octets re-encoded, not kept): the cache outlives the document.
-    if (flag != 0 && !workOver())
-      for (const std::unique_ptr<SignedCertRevList>& crl : found)
-        CacheManager::instance().addCrlItem(std::unique_ptr<SignedCertRevList>(new SignedCertRevList(*crl)),
-                                            true, key);
+    // The cache outlives the document: once its account is over nothing is read for it, and
+    // its copies are read from the answer's octets as the CRLs were, kept only when every one
+    // was read whole. A copy the account refused on its way is no CRL (copying a read CRL
+    // then fails as an invariant), and a part of an answer is not the answer.
+    if (flag != 0 && !workOver()) {
+      CrlList copies;
+      for (const std::vector<uint8_t>* body : foundBodies) {
+        std::unique_ptr<SignedCertRevList> copy(new SignedCertRevList());
+        if (!decodeWhole(*copy, *body))
+          break;
+        copies.push_back(std::move(copy));
+      }
+      if (copies.size() == found.size())
+        for (std::unique_ptr<SignedCertRevList>& copy : copies)
+          CacheManager::instance().addCrlItem(std::move(copy), true, key);
+    }
   } catch (const std::bad_alloc&) {
     // Not kept: the next query fetches again.
   }

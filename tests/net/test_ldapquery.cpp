@@ -283,9 +283,11 @@ TEST(LdapQuery, ANamesTextIsOneWalkTickedAndCharged)
 }
 
 // The network cache keeps a CRL query's answer for the rest of a verification, and outlives
-// the document: nothing is kept once the document's account is over, even when it ran out
-// after the first of the entry's two CRLs was read (the second then reads as malformed, and
-// the query still answers with the first).
+// the document: nothing is kept once the document's account is over, whether it ran out after
+// the first of the entry's two CRLs was read (the second then reads as malformed, and the
+// query still answers with the first) or while the cache's copies were read (a copy refused on
+// its way is no CRL, and one of the two is not the answer). Past the tick that found the
+// account over, nothing more is read.
 TEST(LdapQuery, TheCrlCacheKeepsNothingOnceTheAccountIsOver)
 {
   LocalSlapd slapd;
@@ -300,7 +302,8 @@ TEST(LdapQuery, TheCrlCacheKeepsNothingOnceTheAccountIsOver)
   CacheManager& cache = CacheManager::instance();
   cache.removeMarkedCrlItems();
   const size_t before = cache.crlItemCount();
-  // The ticks of the query are those of reading its two CRLs (flag 0: nothing kept).
+  // The ticks of the query are those of reading its two CRLs, then (flag 1) those of reading
+  // the cache's two copies.
   uint64_t perCrl = 0;
   {
     std::ifstream in(dataPath("ca.crl"), std::ios::binary);
@@ -311,34 +314,39 @@ TEST(LdapQuery, TheCrlCacheKeepsNothingOnceTheAccountIsOver)
     SignedCertRevList crl;
     ASSERT_EQ(static_cast<int>(crlDer.size()), crl.decodeVector(crlDer, ASN_FLAG_CONST | ASN_FLAG_COPY));
     perCrl = workTicksCounted() - ticks;
-    ticks = workTicksCounted();
-    CrlList out;
-    ASSERT_EQ(NET_OK, manager.queryForCRL(uri, &issuer, out, 0, nullptr));
-    ASSERT_EQ(2u, out.size());
-    ASSERT_EQ(2 * perCrl, workTicksCounted() - ticks);
+    for (int32_t flag : {0, 1}) {
+      ticks = workTicksCounted();
+      CrlList out;
+      ASSERT_EQ(NET_OK, manager.queryForCRL(uri, &issuer, out, flag, nullptr));
+      ASSERT_EQ(2u, out.size());
+      ASSERT_EQ((flag ? 4 : 2) * perCrl, workTicksCounted() - ticks) << flag;
+    }
+    cache.removeMarkedCrlItems();
   }
   ASSERT_GT(perCrl, 0u);
   // The clock is read every WORK_CLOCK_TICKS ticks from the scope's start: ticks of no work
-  // first (their reads counted too, however many CRL ticks there are), so that the read that
-  // trips falls inside the second CRL.
-  const uint64_t reads = (2 * perCrl + WORK_CLOCK_TICKS) / WORK_CLOCK_TICKS;
-  const uint64_t pad = reads * WORK_CLOCK_TICKS - perCrl - (perCrl + 1) / 2;
+  // first (their reads counted too), so that the read that trips falls at the row's tick of
+  // the query, halfway through the second CRL, the first copy or the second.
+  const uint64_t half = (perCrl + 1) / 2;
   const struct {
-    bool trip;
+    uint64_t at;  // 0: no trip
     size_t read, kept;
-  } rows[] = {{true, 1, 0}, {false, 2, 2}};
+  } rows[] = {{perCrl + half, 1, 0}, {2 * perCrl + half, 2, 0}, {3 * perCrl + half, 2, 0}, {0, 2, 2}};
   for (const auto& row : rows) {
+    const uint64_t reads = (row.at + WORK_CLOCK_TICKS) / WORK_CLOCK_TICKS;
     WorkAccount account(UINT64_MAX / 2, std::chrono::hours(1));
     WorkAccountScope scope(&account);
-    workAccountTripAfter(row.trip ? static_cast<long>(reads) : 0);
-    for (uint64_t i = 0; i < pad; ++i)
+    workAccountTripAfter(row.at ? static_cast<long>(reads) : 0);
+    for (uint64_t i = row.at ? reads * WORK_CLOCK_TICKS - row.at : 0; i > 0; --i)
       workTick();
     CrlList out;
-    EXPECT_EQ(NET_OK, manager.queryForCRL(uri, &issuer, out, 1, nullptr)) << row.trip;
+    const uint64_t refused = workTicksRefused();
+    EXPECT_EQ(NET_OK, manager.queryForCRL(uri, &issuer, out, 1, nullptr)) << row.at;
+    EXPECT_EQ(row.at ? 1u : 0u, workTicksRefused() - refused) << row.at;
     workAccountTripAfter(0);
-    EXPECT_EQ(row.trip, account.over());
-    EXPECT_EQ(row.read, out.size()) << row.trip;
-    EXPECT_EQ(before + row.kept, cache.crlItemCount()) << row.trip;
+    EXPECT_EQ(row.at != 0, account.over()) << row.at;
+    EXPECT_EQ(row.read, out.size()) << row.at;
+    EXPECT_EQ(before + row.kept, cache.crlItemCount()) << row.at;
   }
   cache.removeMarkedCrlItems();
   EXPECT_EQ(before, cache.crlItemCount());
