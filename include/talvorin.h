@@ -286,9 +286,10 @@ int32_t talDeleteCertificate(talCert* certificate);
 /* *flag 1 for a self-signed CA certificate whose signature verifies, else 0. */
 int32_t talIsCAAutoCert(talCert* certificate, int32_t* flag);
 /* Installs a trusted root (a self-signed CA certificate); a non-zero group selects the first
- * (qualified) trust group. Kinds: 1 also stored in the user's settings, for later contexts (83
- * when their key cannot be opened, 86 when it cannot be written; the root is then installed in
- * this context all the same); 2 for this context only, nothing written; 3 and 4 (the hardware
+ * (qualified) trust group. Kinds: 1 also stored in the user's settings (83 when their key cannot
+ * be opened, 86 when it cannot be written; the root is then installed in this context all the
+ * same): the roots stored so are trusted by every later context of the user, from its
+ * talAuthenticateEx on; 2 for this context only, nothing written; 3 and 4 (the hardware
  * device's) answer 137. */
 #define TAL_ROOT_STORED 1
 #define TAL_ROOT_SESSION 2
