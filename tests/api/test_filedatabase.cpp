@@ -92,7 +92,9 @@ TEST_F(FileDatabase, AFolderWithoutADatabaseGetsANewOne) {
     EXPECT_EQ(TAL_OK, talDeinit(ctx));
     for (const char* file : DATABASE_FILES) EXPECT_TRUE(fs::is_regular_file(row.made / file)) << file;
     EXPECT_EQ("7", text(row.made / "version.txt"));
-    if (row.stray) EXPECT_EQ("mine", text(row.made / row.stray));
+    if (row.stray) {
+      EXPECT_EQ("mine", text(row.made / row.stray));
+    }
     // Opened again, it is the same database.
     ctx = open(row.folder, answer);
     ASSERT_NE(nullptr, ctx);
