@@ -113,11 +113,11 @@ class KeyManager {
   // Loads the profile's keys and the stored settings (the defaults first, then the settings
   // saved by saveConf when there are any, with the kind-1 roots stored in them added to those
   // held) and sets flag 128. 0 for the memory profile; 12 for malformed stored settings (a
-  // stored root list that does not decode among them); 29 for the hardware device. A PKCS#12 profile reads its file
-  // (attribute 30, the bytes, else 9, the path) with the PIN of getPin: besides
-  // readPkcs12Keys's statuses (pkcs12key.h), 6 no file given or it cannot be opened, 8 it
-  // cannot be read, 12 larger than a key file is, 49 no PIN. A usage asked for but without a
-  // key in the file is no longer required. A PKCS#11 profile logs in to its token (the PIN
+  // stored root list that does not decode among them); 29 for the hardware device. A PKCS#12
+  // profile reads its file (attribute 30, the bytes, else 9, the path) with the PIN of getPin:
+  // besides readPkcs12Keys's statuses (pkcs12key.h), 6 no file given or it cannot be opened,
+  // 8 it cannot be read, 12 larger than a key file is, 49 no PIN. A usage asked for but
+  // without a key in the file is no longer required. A PKCS#11 profile logs in to its token (the PIN
   // from getPin) and takes its keys: 35 without a loaded module, else the statuses of
   // openPkcs11Keys (pkcs11key.h); lastCkr keeps the token's answer. Its attributes 27 and 32
   // drop the decryption or the signing requirement.
