@@ -6,8 +6,14 @@
  * Windows-1250. The report (talReportText) is in the character set chosen once per process, at
  * the first talInitEx: by PL_STANDARD when set (UTF8 or UTF-8, WINDOWS for Windows-1250, LATIN2
  * for ISO 8859-2, 852, MAZOVIA; any other value plain ASCII), else by the character set named
- * after the '.' of the first of LANG, LANGUAGE, LC_MESSAGES and LC_ALL that is set (UTF-8 under
- * C.UTF-8, ASCII under C or POSIX), else Windows-1250.
+ * after the '.' of the first of LC_ALL, LC_MESSAGES and LANG that is set and not empty (UTF-8
+ * under C.UTF-8, ASCII under C or POSIX; LANGUAGE only when none of them is), else
+ * Windows-1250. Every line of the report ends in CR LF.
+ *
+ * Handles are freed by their delete functions (talDeleteCertificate, talDeleteProfile,
+ * talDeleteBuffer, talDeleteStream, tvXmlDeleteCtx, tvXmlDeleteMsgInfo), each once: NULL, a
+ * handle already freed or one of another kind answers 20 (talDeleteServerIterator answers 0
+ * for NULL).
  *
  * A verifier of XML signatures, in short (examples/verify_upo.c does it in full):
  *   profile = talCreateProfile(TAL_PROFILE_MEMORY);
@@ -210,7 +216,8 @@ typedef struct talStream talStream;
  * context (for an invalid context: on the same thread). NULL only after an internal failure. */
 const char* talErrorText(talCtx* ctx, int32_t code);
 
-/* The report of the context's last operation; never NULL ("" for an invalid context). */
+/* The report of the context's last operation, lines ending in CR LF; never NULL ("" for an
+ * invalid context). */
 const char* talReportText(talCtx* ctx);
 
 /* The text of a signature's reason (1..23 without 16), NULL for any other value. */
@@ -226,7 +233,11 @@ const char* signatureStatusText(int32_t status);
  * TAL_OK_NEED_OSTRA for the hardware device; ETAL_LIBVORINPP_TEST_FAILED when the self-tests of
  * the cryptographic library fail (tried again on the next call). */
 int32_t talInitEx(talCtx** ctx, talProfile* profile);
-/* Opens the profile's database and keys and writes the initialisation report; flags must be 0. */
+/* Opens the profile's database and keys and writes the initialisation report; flags must be 0.
+ * The file-backed database (profile attributes 17 and 16) is checked here, and made, with its
+ * folder, where the folder holds none of its files: ETAL_DB (158) for no folder named or a
+ * database that is not whole, ETAL_DB_VER (160) for one of another version, ETAL_DB_ACCESS
+ * (167) for a folder that may not be read; their files are left as they are. */
 int32_t talAuthenticateEx(talCtx* ctx, int32_t flags);
 /* Stores what the context collected and destroys it; on failure the context stays open. */
 int32_t talDeinit(talCtx* ctx);
@@ -240,7 +251,16 @@ int32_t talRbgFill(talCtx* ctx, uint8_t* buffer, int32_t length);
 /* Option 2: 3 or 4. Option 15 (digest for signing) and the low byte of option 25 (signature
  * algorithm) take the hash numbers below; option 25's second byte is the scheme: 0x100
  * RSA PKCS#1 v1.5, 0x200 DSA, 0x300 ECDSA, 0x400 RSA-PSS. Option 21: 2 3DES, 4/5/6 AES-128/
- * 192/256 (CBC). A refusal leaves the reasons in the report. */
+ * 192/256 (CBC). A refusal leaves the reasons in the report. What a verifier sets (the example
+ * sets all three to 0):
+ *   option 12  0 (default): of a signature's time-stamp tokens, the latest fully valid one is
+ *              verified and the older ones are not; 1: every token is verified;
+ *   option 23  0 (default): nothing verified is kept; 1: the context keeps verified
+ *              certification paths and revocation answers, reused until they expire;
+ *   option 27  1 (default): for a time-stamped signature, a CA certificate's CRL or OCSP
+ *              answer must be issued after the time-stamp, as an end entity's must (else the
+ *              signature is incomplete); 0: a CA certificate's needs only to be in force then
+ *              (its next update not before the time-stamp). */
 int32_t talSetOption(talCtx* ctx, int32_t option, int32_t value);
 /* Option 18: 1 turns the network off (no CRL, OCSP or certificate is fetched; revocation data
  * then comes only from what the verified document carries). */
@@ -266,15 +286,18 @@ int32_t talDeleteCertificate(talCert* certificate);
 /* *flag 1 for a self-signed CA certificate whose signature verifies, else 0. */
 int32_t talIsCAAutoCert(talCert* certificate, int32_t* flag);
 /* Installs a trusted root (a self-signed CA certificate); a non-zero group selects the first
- * (qualified) trust group. Kinds: 1 also stored in the user's settings, for later contexts (83
- * when their key cannot be opened, 86 when it cannot be written; the root is then installed in
- * this context all the same); 2 for this context only, nothing written; 3 and 4 (the hardware
+ * (qualified) trust group. Kinds: 1 also stored in the user's settings (83 when their key cannot
+ * be opened, 86 when it cannot be written; the root is then installed in this context all the
+ * same): the roots stored so are trusted by every later context of the user, from its
+ * talAuthenticateEx on; 2 for this context only, nothing written; 3 and 4 (the hardware
  * device's) answer 137. */
 #define TAL_ROOT_STORED 1
 #define TAL_ROOT_SESSION 2
 int32_t talInstallRoot(talCtx* ctx, talCert* certificate, int32_t kind, int32_t group);
-/* Stores the DER certificates of the buffer (flag must be 1); *count gets how many, also when
- * a database failure (158) ends the import: those before it stay stored when the count says so. */
+/* Stores the DER certificates of the buffer (flag must be 1: 0 answers ETAL_KEYS_NOT_PRES (25),
+ * or 20 in a context that holds both its keys); *count gets how many, also when a database
+ * failure (158) ends the import: those before it stay stored when the count says so. A
+ * file-backed database made by talAuthenticateEx takes them only from then on (158 before). */
 int32_t talInstallMemCrt(talCtx* ctx, const uint8_t* buffer, int32_t length, int32_t flag,
                          int32_t* count);
 /* The certificate's DER in a new buffer, freed with talDeleteBuffer. */
@@ -298,9 +321,12 @@ talProfile* talCreateProfile(int32_t type);
 int32_t talDeleteProfile(talProfile* profile);
 /* Attributes (value and length in bytes, a text with its NUL) a verifier sets: 0 the profile's
  * name; 17 the certificate database: "w pamieci" in memory, nothing kept on disk ("talvorin" a
- * file-backed one, "brak" none); 9 (a PKCS#12 profile) the path of its key file. */
+ * file-backed one, "brak" none); 16 the file-backed database's folder (a relative name goes
+ * under $XDG_DATA_HOME/TAL-VORIN/, else ~/.local/share/TAL-VORIN/; see talAuthenticateEx);
+ * 9 (a PKCS#12 profile) the path of its key file. */
 #define TAL_ATTR_NAME 0
 #define TAL_ATTR_PKCS12_FILE 9
+#define TAL_ATTR_DATABASE_FOLDER 16
 #define TAL_ATTR_DATABASE 17
 int32_t talSetProfileAttr(talProfile* profile, int32_t number, const void* value,
                           int32_t length);
@@ -312,6 +338,8 @@ int32_t talAddProxy(talProfile* profile, const char* address, int32_t port, cons
 int32_t talGetProxy(talProfile* profile, char** address, int32_t* port, char** login,
                     char** password);
 int32_t talDeleteServerIterator(talServerIterator* iterator);
+/* The worst status of the message's signatures (signatureStatusText): 1 not verifiable,
+ * 2 invalid, 3 incomplete (e.g. no revocation data), 4 every signature verified. */
 int32_t talMsgStatus(const talMsgInfo* message, int32_t* status);
 int32_t talGetMessageSignatureCount(const talMsgInfo* message, int32_t* count);
 int32_t talGetMessageSignature(const talMsgInfo* message, int32_t index,
@@ -369,6 +397,11 @@ typedef struct tvXmlCtx tvXmlCtx;
 typedef struct tvXmlDoc tvXmlDoc;
 int32_t tvXmlCreateCtx(tvXmlCtx** context);
 int32_t tvXmlDeleteCtx(tvXmlCtx* context);
+/* value points to a 4-byte integer and length is 4; else, or for an option outside 0..5 or a
+ * value it does not take, 20 and nothing changes. Option 4: non-zero makes the results of the
+ * next tvXmlUnprotect own this context (it dies with them; 0 does not undo it). Options 0 (0, 1
+ * or 2), 1 (0 or any of the bits 1, 2, 4), 2 (0 or with the bit 2), 3 (any) and 5 (any) are
+ * kept and change nothing in a verification. */
 int32_t tvXmlSetOption(tvXmlCtx* context, int32_t option, const void* value, int32_t length);
 /* owner NULL for a document to verify: one loaded with an owner is refused by tvXmlUnprotect
  * (20). */
@@ -377,6 +410,8 @@ int32_t tvXmlLoadDocFile(tvXmlCtx* context, const char* path, void* owner, tvXml
  * else an XPointer selects the signatures to verify ("" answers 20, nothing selected 139). */
 int32_t tvXmlUnprotect(talCtx* ctx, tvXmlCtx* context, tvXmlDoc* document, const char* expression,
                        talMsgInfo** message);
+/* Adds the number of the signature's signed objects (its same-document references of no type
+ * or of type Object, the ones tvXmlSaveObjFile saves) to *count: set it to 0 first. */
 int32_t tvXmlGetObjCount(tvXmlCtx* context, const talSigInfo* signature, int32_t* count);
 int32_t tvXmlSaveObjFile(tvXmlCtx* context, const talSigInfo* signature, int32_t index,
                          const char* path);

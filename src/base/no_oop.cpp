@@ -337,9 +337,12 @@ char selectOutputCharset(const char* name)
         else
             mode = 'B';
     } else {
-        for (const char* variable : {"LANG", "LANGUAGE", "LC_MESSAGES", "LC_ALL"}) {
+        // The locale's own order (LC_ALL overrides LC_MESSAGES, which overrides LANG;
+        // empty means unset); LANGUAGE lists languages, not a character set, so it is
+        // read last.
+        for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE"}) {
             const char* value = std::getenv(variable);
-            if (value) {
+            if (value && *value) {
                 char fromLocale = charsetFromLocale(value);
                 if (fromLocale != 0)
                     mode = fromLocale;

@@ -102,6 +102,25 @@ bool sameName(const SignedCertificate& a, const SignedCertificate& b) {
   return a.tbsCertificate.subject == b.tbsCertificate.subject;
 }
 
+// Whether the list holds the certificate as a root of the kind.
+bool holds(const RootList& list, const SignedCertificate& certificate, uint32_t kind) {
+  for (POSITION pos = list.GetHeadPosition(); pos;) {
+    const SignedCertificateWithDesc* entry = list.GetNext(pos);
+    if (entry && entry->word() == kind && entry->certificate == certificate) return true;
+  }
+  return false;
+}
+
+// Whether the list holds the certificate, or another of its subject, of any kind.
+bool claims(const RootList& list, const SignedCertificate& certificate) {
+  for (POSITION pos = list.GetHeadPosition(); pos;) {
+    const SignedCertificateWithDesc* entry = list.GetNext(pos);
+    if (entry && (entry->certificate == certificate || sameName(entry->certificate, certificate)))
+      return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string settingsToHex(const std::vector<uint8_t>& der) {
@@ -189,6 +208,11 @@ int32_t KeyManager::initProfile(int32_t signing, int32_t decryption) {
   }
   int32_t loaded = loadConf();
   if (loaded != KM_OK && loaded != KM_SETTINGS_READ) return loaded;
+  // The roots an earlier context stored (kind 1) are trusted here too.
+  if (loaded == KM_OK) {
+    int32_t roots = combineRoots(true);
+    if (roots != KM_OK) return roots;
+  }
   flags |= KM_FLAG_CONFIGURATION;
   return KM_OK;
 }
@@ -258,19 +282,16 @@ int32_t KeyManager::addCertificate(const SignedCertificate& certificate, int32_t
   const TBSCertificate& tbs = certificate.tbsCertificate;
   if (!(tbs.issuer == tbs.subject)) return KM_NOT_SELF_ISSUED;
   if (certificate.verifySelfSigned() != SignedCertificate::CERT_SIG_VALID) return KM_BAD_SIGNATURE;
+  // Storing writes the settings whole: before talAuthenticateEx has read them, they are read
+  // now, with the roots stored in them, so those stay stored. Settings that cannot be read are
+  // replaced.
+  if (kind == 1 && config && !(flags & KM_FLAG_CONFIGURATION) && loadConf() == KM_OK)
+    combineRoots(true);
   const bool qualified = group != 0;
   RootList& mine = qualified ? *qualifiedRoots : *otherRoots;
   const RootList& other = qualified ? *otherRoots : *qualifiedRoots;
-  for (POSITION pos = mine.GetHeadPosition(); pos;) {
-    const SignedCertificateWithDesc* entry = mine.GetNext(pos);
-    if (entry && entry->word() == static_cast<uint32_t>(kind) && entry->certificate == certificate)
-      return KM_ROOT_IN_GROUP;
-  }
-  for (POSITION pos = other.GetHeadPosition(); pos;) {
-    const SignedCertificateWithDesc* entry = other.GetNext(pos);
-    if (entry && (entry->certificate == certificate || sameName(entry->certificate, certificate)))
-      return KM_ROOT_IN_OTHER_GROUP;
-  }
+  if (holds(mine, certificate, static_cast<uint32_t>(kind))) return KM_ROOT_IN_GROUP;
+  if (claims(other, certificate)) return KM_ROOT_IN_OTHER_GROUP;
   // The hardware device's own roots need the device.
   if (kind == 4) return KM_NOT_AVAILABLE;
   try {
@@ -359,6 +380,10 @@ void KeyManager::rootCertificates(bool qualified, std::vector<const SignedCertif
 
 int32_t KeyManager::loadRoots(int32_t mode) {
   if (!config || mode != 0) return KM_BAD_ARGUMENTS;
+  return combineRoots(false);
+}
+
+int32_t KeyManager::combineRoots(bool keepHeld) {
   try {
     std::unique_ptr<RootList> lists[2] = {std::unique_ptr<RootList>(new RootList),
                                           std::unique_ptr<RootList>(new RootList)};
@@ -367,15 +392,21 @@ int32_t KeyManager::loadRoots(int32_t mode) {
       const int32_t read = readStoredRoots(qualified != 0, stored);
       if (read != KM_OK) return read;
       const RootList& held = rootList(qualified != 0);
+      const RootList& other = rootList(qualified == 0);
       for (POSITION pos = held.GetHeadPosition(); pos;) {
         const SignedCertificateWithDesc* entry = held.GetNext(pos);
-        if (entry && entry->word() != 1 && !appendCopy(*lists[qualified], *entry))
+        if (entry && (keepHeld || entry->word() != 1) && !appendCopy(*lists[qualified], *entry))
           return KM_NO_MEMORY;
       }
       // Copied: an element read in place views the stored list's octets.
       for (POSITION pos = stored.GetHeadPosition(); pos;) {
         const SignedCertificateWithDesc* entry = stored.GetNext(pos);
-        if (entry && !appendCopy(*lists[qualified], *entry)) return KM_NO_MEMORY;
+        if (!entry) continue;
+        // Kept: a stored root this context holds already, or one whose subject it trusts in
+        // the other group (as addCertificate would refuse it).
+        if (keepHeld && (holds(held, entry->certificate, 1) || claims(other, entry->certificate)))
+          continue;
+        if (!appendCopy(*lists[qualified], *entry)) return KM_NO_MEMORY;
       }
     }
     otherRoots.swap(lists[0]);

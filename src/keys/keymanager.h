@@ -111,12 +111,13 @@ class KeyManager {
   // without a module path loads nothing here.
   int32_t initDevice();
   // Loads the profile's keys and the stored settings (the defaults first, then the settings
-  // saved by saveConf when there are any) and sets flag 128. 0 for the memory profile; 12 for
-  // malformed stored settings; 29 for the hardware device. A PKCS#12 profile reads its file
-  // (attribute 30, the bytes, else 9, the path) with the PIN of getPin: besides
-  // readPkcs12Keys's statuses (pkcs12key.h), 6 no file given or it cannot be opened, 8 it
-  // cannot be read, 12 larger than a key file is, 49 no PIN. A usage asked for but without a
-  // key in the file is no longer required. A PKCS#11 profile logs in to its token (the PIN
+  // saved by saveConf when there are any, with the kind-1 roots stored in them added to those
+  // held) and sets flag 128. 0 for the memory profile; 12 for malformed stored settings (a
+  // stored root list that does not decode among them); 29 for the hardware device. A PKCS#12
+  // profile reads its file (attribute 30, the bytes, else 9, the path) with the PIN of getPin:
+  // besides readPkcs12Keys's statuses (pkcs12key.h), 6 no file given or it cannot be opened,
+  // 8 it cannot be read, 12 larger than a key file is, 49 no PIN. A usage asked for but
+  // without a key in the file is no longer required. A PKCS#11 profile logs in to its token (the PIN
   // from getPin) and takes its keys: 35 without a loaded module, else the statuses of
   // openPkcs11Keys (pkcs11key.h); lastCkr keeps the token's answer. Its attributes 27 and 32
   // drop the decryption or the signing requirement.
@@ -133,7 +134,8 @@ class KeyManager {
 
   // Installs a trust point: group non-zero is the first (qualified) list. Kinds 1, 2, 4; kind 3
   // answers 3, and so does kind 4 (it needs the hardware device). A kind-1 root is also stored
-  // in the configuration's certificate list of its group.
+  // in the configuration's certificate list of its group; before initProfile the stored
+  // settings are read first (and their roots taken in), so the roots stored earlier stay.
   int32_t addCertificate(const SignedCertificate& certificate, int32_t group, int32_t kind);
   // Reloads the kind-1 roots of both groups from the lists stored in the configuration (mode 0;
   // another mode answers 1): 0, 4 out of memory, 12 a stored list that does not decode or holds
@@ -230,6 +232,10 @@ class KeyManager {
  private:
   int32_t storeRootLists();
   int32_t readStoredRoots(bool qualified, RootList& stored) const;
+  // Both root lists made again from the stored kind-1 roots of their groups and, of the roots
+  // held, those of other kinds or (keepHeld) all, a stored root then left out where it is held
+  // already or its subject is in the other group. 0, or loadRoots's failures; all or nothing.
+  int32_t combineRoots(bool keepHeld);
 
   KeyConfigAccess* config = nullptr;
   std::unique_ptr<LvRbgHashIso18031> rbg;

@@ -208,6 +208,15 @@ class DbSrvBase {
   }
 };
 
+// Answers of DbBase::verify.
+enum DbVerifyResult : int {
+  DB_VERIFY_VALID = 0,
+  DB_VERIFY_INCOMPLETE = 2,
+  DB_VERIFY_WRONG_VERSION = 46,
+  DB_VERIFY_MISSING = 47,
+  DB_VERIFY_NO_ACCESS = 49,
+};
+
 class DbBase {
  public:
   DbBase() = default;
@@ -216,7 +225,7 @@ class DbBase {
   // Deletes the stores it owns.
   virtual ~DbBase();
   virtual void create() = 0;
-  // 0 valid, 2 incomplete, 46 wrong version, 47 missing, 49 no access.
+  // A DbVerifyResult.
   virtual int verify() = 0;
   virtual bool copyDb(const std::string& sourceDirectory) = 0;
 

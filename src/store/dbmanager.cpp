@@ -66,8 +66,15 @@ int DbManager::createDb()
 {
   int result = 2;
   try {
-    if (database())
+    if (database()) {
       result = db->verify();
+      // A folder with no database gets a new one; one cut short or of
+      // another version is reported as it is.
+      if (result == DB_VERIFY_MISSING) {
+        db->create();
+        result = db->verify();
+      }
+    }
   } catch (const std::exception& e) {
     reportException("Wyjatek w funkcji: DbManager::createDb()", e);
     result = 2;

@@ -32,8 +32,9 @@ class DbManager {
   // A new connected database object (the caller owns it), null on failure.
   DbBase* getConnection();
   // The database's verify result (0 valid, 2 incomplete, 46 wrong version, 47
-  // missing, 49 no access); 2 when there is no database or an exception came.
-  // The database object is dropped afterwards, so the next call reconnects.
+  // missing, 49 no access), after making a new database where there was none
+  // (47); 2 when there is no database or an exception came. The database
+  // object is dropped afterwards, so the next call reconnects.
   int createDb();
 
   // 1 success, 0 failure.

@@ -249,6 +249,12 @@ void DbTal::create()
   // under the exclusive lock, as those of a writer that died.
   FileSemaphore guard(*lock, InterProcessLock::EXCLUSIVE);
   guard.p();
+  // Another opener may have made it meanwhile, and a database cut short is
+  // the caller's to mend: neither is written over.
+  for (const char* file : FILES) {
+    if (platform::pathExists((dir + file).c_str()))
+      return;
+  }
   static_cast<DbCrtTal*>(crtStore)->create();
   static_cast<DbCrlTal*>(crlStore)->create();
   static_cast<DbSrvTal*>(srvStore)->create();

@@ -10,15 +10,6 @@
 #include <memory>
 #include <string>
 
-// Answers of DbTal::verify.
-enum DbVerifyResult : int {
-  DB_VERIFY_VALID = 0,
-  DB_VERIFY_INCOMPLETE = 2,
-  DB_VERIFY_WRONG_VERSION = 46,
-  DB_VERIFY_MISSING = 47,
-  DB_VERIFY_NO_ACCESS = 49,
-};
-
 // The import numbers of certificate servers kept in "imports.dat" (one line
 // per server: the number, a blank, the lower-cased name; LF written, LF and
 // CR LF read). Each operation loads, changes and saves the file under one
@@ -66,6 +57,8 @@ class DbTal : public DbBase {
   // skrótu: " and the failure's text.
   static std::string semaforeNameFor(const std::string& directory, uint32_t osCode);
 
+  // Makes the directory and a new, empty database in it; a directory that
+  // holds any of the database files already is left as it is.
   void create() override;
   // As the file list and "version.txt" say; a complete database whose
   // certificate tables fail their checks on open is incomplete (2). A CRL

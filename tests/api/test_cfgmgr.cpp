@@ -424,14 +424,17 @@ TEST_F(ConfigurationWithKeys, SavedSettingsReadByOpenssl) {
         "ENUMERATED        :0D", ":" TAL_ENTERPRISE_ARC ".2.5.11", ":sha256WithRSAEncryption"})
     EXPECT_NE(std::string::npos, text.find(expected)) << expected << "\n" << text;
 
-  // A second manager gets the saved settings and, asked to, the stored root.
+  // A second manager gets the saved settings with the stored root, once, also when asked to
+  // read the roots again.
   ConfigurationManager cfg2;
   ASSERT_EQ(0, cfg2.setProfile(makeProfile(TALPROFILE_MEMORY)));
   KeyManager km2;
   ASSERT_EQ(KM_OK, km2.init(&cfg2));
   ASSERT_EQ(KM_OK, km2.initProfile(1, 1));
   EXPECT_EQ(45, cfg2.getIntOption(17));
-  EXPECT_FALSE(km2.hasRoots());
+  ASSERT_EQ(1, km2.rootList(true).GetCount());
+  EXPECT_TRUE(km2.rootList(true).elementAt(0)->certificate == rootCert);
+  EXPECT_EQ(0, km2.rootList(false).GetCount());
   ASSERT_EQ(KM_OK, km2.loadRoots(0));
   ASSERT_EQ(1, km2.rootList(true).GetCount());
   EXPECT_TRUE(km2.rootList(true).elementAt(0)->certificate == rootCert);
@@ -486,7 +489,7 @@ TEST_F(ConfigurationWithKeys, RootsStoredWithTheirWordsReadBackInOrder) {
     ASSERT_EQ(KM_OK, writer.km.saveConf());
   }
   SettingsReader reader;
-  EXPECT_FALSE(reader.km.hasRoots());
+  expectRoots(reader.km, {{}, {"root-a.der", "root-c.der", "root-b.der"}});
   ASSERT_EQ(KM_OK, reader.km.loadRoots(0));
   expectRoots(reader.km, {{}, {"root-a.der", "root-c.der", "root-b.der"}});
 }

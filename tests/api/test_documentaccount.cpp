@@ -155,9 +155,10 @@ TEST_F(DocumentAccount, EveryRouteChargesTheDocumentsAccountAndItsClockStopsIt) 
     ASSERT_EQ(full.rc, 0) << r.name;
     EXPECT_EQ(full.status, r.status) << r.name;
     EXPECT_GE(full.spent, sample.spent + r.routeWork) << r.name;
-    if (r.signatures >= 0)
+    if (r.signatures >= 0) {
       EXPECT_LE(full.spent, sample.spent + r.routeWork + static_cast<uint64_t>(r.signatures) * sample.spent)
           << r.name;
+    }
     EXPECT_GT(full.reads, sample.reads) << r.name;
     printf("%-32s %8zu octets  %12llu units  %6llu clock reads\n", r.name, r.doc.size(),
            static_cast<unsigned long long>(full.spent), static_cast<unsigned long long>(full.reads));

@@ -84,7 +84,9 @@ class RefusedContext : public upofix::UpoContext, public ::testing::WithParamInt
     return c;
   }
   void caching(talCtx* c) {
-    if (GetParam().cache) EXPECT_EQ(1, c->configuration.setOption(23, 1, true));
+    if (GetParam().cache) {
+      EXPECT_EQ(1, c->configuration.setOption(23, 1, true));
+    }
   }
 
   static Held held(talCtx* c) {

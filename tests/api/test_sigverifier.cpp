@@ -198,7 +198,7 @@ class Driver : public verifyfix::VerifyContext {
     reopen(-1);
     talCert* root = nullptr;
     ASSERT_EQ(0, talAllocateCertFromFile((verifyfix::DIR + rootFile).c_str(), &root));
-    EXPECT_EQ(0, talInstallRoot(ctx, root, 1, 0));
+    EXPECT_EQ(0, talInstallRoot(ctx, root, TAL_ROOT_SESSION, 0));
     talDeleteCertificate(root);
   }
 

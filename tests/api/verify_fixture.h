@@ -70,11 +70,12 @@ class VerifyContext : public RegistrySandbox {
     return c;
   }
 
-  // The root in the qualified group (group non-zero) or the other one.
+  // The root in the qualified group (group non-zero) or the other one, for this context only:
+  // a later context of the test starts without it.
   void installRoot(int32_t group) {
     talCert* root = nullptr;
     ASSERT_EQ(0, talAllocateCertFromFile((DIR + "root.der").c_str(), &root));
-    EXPECT_EQ(0, talInstallRoot(ctx, root, 1, group));
+    EXPECT_EQ(0, talInstallRoot(ctx, root, TAL_ROOT_SESSION, group));
     talDeleteCertificate(root);
   }
 

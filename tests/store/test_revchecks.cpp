@@ -434,7 +434,9 @@ TEST(OcspChecks, AResponseMetWhenTheAccountIsOverIsRefused) {
       // One unit: the first name comparison puts it over.
       WorkAccount account(1, std::chrono::hours(1));
       WorkAccountScope scope(&account);
-      if (overBefore) ASSERT_FALSE(workCharge(2));
+      if (overBefore) {
+        ASSERT_FALSE(workCharge(2));
+      }
       bool usable = true;
       EXPECT_NO_THROW(usable = m.verifyOcspResponse(*read, *user2, *ca, &when))
           << response << " " << overBefore;

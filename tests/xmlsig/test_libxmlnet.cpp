@@ -282,7 +282,9 @@ TEST(LibxmlNet, TheBudgetsAccountIsItsOneLimit) {
     if (r.closed) document->close();
     EXPECT_EQ(codeOf([&] { xpointer(xml, budget); }), r.rc) << r.name;
     // Refused by its price or stopped as it ran; the closed account unpaid.
-    if (r.closed) EXPECT_EQ(document->spentUnits(), r.spentElsewhere) << r.name;
+    if (r.closed) {
+      EXPECT_EQ(document->spentUnits(), r.spentElsewhere) << r.name;
+    }
   }
 }
 

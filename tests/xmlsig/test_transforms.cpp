@@ -422,7 +422,9 @@ TEST(SelectionTransforms, ManyXPointerTreesInLinearWork) {
     EXPECT_GE(small.canonical, 2000u * 6) << expression;
     EXPECT_LE(large.canonical, small.canonical * 9 / 2) << expression;
     EXPECT_LE(large.asked, small.asked * 9 / 2) << expression;
-    if (!unions) EXPECT_LE(large.pointer, small.pointer * 9 / 2) << expression;
+    if (!unions) {
+      EXPECT_LE(large.pointer, small.pointer * 9 / 2) << expression;
+    }
   }
   for (const char* worst : {"xpointer(//*/ancestor-or-self::*)", "xpointer(//*/..)"})
     EXPECT_EQ(work(15000, worst).rc, 140) << worst;
