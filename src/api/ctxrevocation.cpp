@@ -179,7 +179,9 @@ VerificationSnapshot::VerificationSnapshot(talCtx& ctx)
 }
 
 VerificationSnapshot::~VerificationSnapshot() {
-  if (open) context.verifiedCache.commit();
+  if (!open) return;
+  context.verifiedCache.commit();
+  contextServices(context).manager.commit(revocation);
 }
 
 void VerificationSnapshot::restore() noexcept {
