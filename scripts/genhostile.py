@@ -670,6 +670,7 @@ VARIANTS = {
     'ocsp-refs-certs': (lambda src, count: carried_references(src, 'ocsp', 1000, values=count, certificates=10),
                         300, (1000,)),
     'crl-refs': (lambda src, count: carried_references(src, 'crl', count), 1000, (1000,)),
+    'crl-values': (lambda src, count: carried_references(src, 'crl', 1, values=count), 1000, (1000,)),
     'cert-refs': (lambda src, count: carried_references(src, 'cert', count), 1000, (1000,)),
     'archive-stamps': (lambda src, count: archive_time_stamps(src, 1024, objects=count), 20000, (100000,)),
 }
@@ -679,7 +680,7 @@ NUMBERS = {'keys-e256': '14', 'keys-e64': '14b', 'intermediates': '15', 'interme
            'xpointer-root-150k': '17b', 'object-attrs': '18', 'object-refs-ns-200k': '19',
            'object-refs-ns-1MB': '19b', 'object-refs-ns-4MB': '19c', 'object-refs-plain-1MB': '19d',
            'object-refs-distinct': '19e', 'ocsp-refs': '20', 'ocsp-refs-certs': '20b',
-           'crl-refs': '20c', 'cert-refs': '20d', 'archive-stamps': '20e', 'rdn-issuers': '21',
+           'crl-refs': '20c', 'crl-values': '20f', 'cert-refs': '20d', 'archive-stamps': '20e', 'rdn-issuers': '21',
            'carried-lookalikes': '22', 'ocsp-lookalikes': '22b'}
 
 

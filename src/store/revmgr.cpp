@@ -1266,7 +1266,7 @@ int RevocationManager::verifyCrl(const SignedCertRevList& crl, const RevocationA
     }
     if (answer != CRL_ANSWER_BAD && answer != CRL_ANSWER_KEY_DOES_NOT_FIT) return 7;
   }
-  out() << "CRL nie został zweryfikowany bezpośrednio przez żaden punkt zaufania ";
+  out() << "CRL nie został zweryfikowany bezpośrednio przez żaden punkt zaufania \r\n";
 
   int result = PATH_RESULT_NO_PATH;
   if (hasAkid) {
