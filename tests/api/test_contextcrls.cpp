@@ -6,6 +6,7 @@
 
 #include "base/workaccount.h"
 
+#include <algorithm>
 #include <map>
 
 namespace {
@@ -38,6 +39,23 @@ std::string distinct(std::string receipt, int document) {
     c = alphabet[(was + 1 + static_cast<size_t>(document)) % 64];
   }
   return receipt;
+}
+
+// The receipt with its carried CRLs turned round by `by` places: each
+// document brings others first.
+std::string rotated(const std::string& receipt, size_t by) {
+  const std::string open = "<xades:EncapsulatedCRLValue>", close = "</xades:EncapsulatedCRLValue>";
+  const size_t from = receipt.find(open), to = receipt.rfind(close) + close.size();
+  std::vector<std::string> values;
+  for (size_t at = from; at < to;) {
+    const size_t end = receipt.find(close, at) + close.size();
+    values.push_back(receipt.substr(at, end - at));
+    at = end;
+  }
+  std::rotate(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(by % values.size()), values.end());
+  std::string joined;
+  for (const std::string& v : values) joined += v;
+  return receipt.substr(0, from) + joined + receipt.substr(to);
 }
 
 class ContextCrls : public upofix::UpoContext {
@@ -122,6 +140,27 @@ TEST_F(ContextCrls, AForgedCrlAnEarlierDocumentLeftBlocksNothing) {
     }
     EXPECT_LE(units.back(), units[1] + units[1] / 50);
   }
+}
+
+// Receipts that carry no revocation data answer incomplete in a fresh
+// context; after a receipt that brought its CRLs, valid, also when documents
+// of junk CRLs of a hundred issuers each came between, more than the context
+// keeps (a verified CRL is kept before those never verified).
+TEST_F(ContextCrls, CrlsAnEarlierDocumentBroughtCompleteALaterOne) {
+  const char* const bare[] = {"upo-bare.xml", "upo-t-bare.xml", "upo-plain.xml"};
+  std::map<std::string, upofix::Unprotected> alone;
+  for (const char* name : bare) {
+    talCtx* c = another();
+    alone[name] = unprotectText(c, readAll(UPO + name));
+    EXPECT_EQ(SIG_STATUS_INCOMPLETE, alone[name].status) << name;
+    EXPECT_EQ(0, talDeinit(c));
+  }
+  EXPECT_EQ(SIG_STATUS_VALID, unprotectText(ctx, readAll(UPO + "upo.xml")).status);
+  const std::string junk = hostileVariant("crl-issuers", 100);
+  for (int i = 0; i < 20; ++i)
+    EXPECT_EQ(0, unprotectText(ctx, rotated(distinct(junk, i), MAX_CRLS_KEPT_PER_DOCUMENT * i)).rc);
+  EXPECT_EQ(MAX_CRLS_HELD, held());
+  for (const char* name : bare) EXPECT_EQ(SIG_STATUS_VALID, unprotectText(ctx, readAll(UPO + name)).status) << name;
 }
 
 // The CRL verified through its issuer's path, not a trust point: the line that
