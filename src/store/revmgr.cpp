@@ -181,11 +181,6 @@ const HeldCrls::Entry* HeldCrls::find(const SignedCertRevList& crl, const CrlDig
   return same;
 }
 
-const HeldCrls::Entry* HeldCrls::entry(uint64_t order) const {
-  auto at = entries.find(order);
-  return at == entries.end() ? nullptr : &at->second;
-}
-
 void HeldCrls::remove(Entries::iterator at, SharedCrlList* out) {
   const Entry& e = at->second;
   if (out) out->push_back(e.crl);  // first: nothing has changed when it throws
@@ -260,13 +255,6 @@ void HeldCrls::rollback() noexcept {
       entries.insert(std::move(c->entry));
     }
   }
-}
-
-std::vector<uint64_t> HeldCrls::addedSinceRecord() const {
-  std::vector<uint64_t> added;
-  for (const Change& c : journal)
-    if (c.added && entries.count(c.order)) added.push_back(c.order);
-  return added;
 }
 
 bool operator==(const HeldCrls& a, const SharedCrlList& b) {

@@ -205,9 +205,6 @@ class HeldCrls {
   // The CRLs added since record() are kept alive until the next record() or
   // commit() (a refused document's records may still point at them).
   void rollback() noexcept;
-  // The order numbers of the CRLs added since record() and still held.
-  std::vector<uint64_t> addedSinceRecord() const;
-  const Entry* entry(uint64_t order) const;
   // Drops one entry outside the journal (between documents).
   void drop(uint64_t order);
   // The key of a name for the issuer index (empty: none stands for it).
