@@ -588,6 +588,17 @@ def carried_references(src, kind, count, values=None, certificates=0):
 
 
 
+def crls_of_many_issuers(src, count):
+    """The genuine time-stamped receipt (as carried_references makes it: one junk CRL and its
+    reference) with count more unsigned junk CRLs, each of its own issuer ('Atak CRL 0' ...)."""
+    t = carried_references(src, 'crl', 1, values=1)
+    extra = [seq(seq(integer(1), SHA256_RSA, name('Atak CRL %d' % i), der(0x17, b'260101000000Z'),
+                     der(0x17, b'361101000000Z')), SHA256_RSA, bits(garbage(256))) for i in range(count)]
+    return t.replace('</xades:CRLValues>', ''.join(
+        '<xades:EncapsulatedCRLValue>%s</xades:EncapsulatedCRLValue>' % b64(c) for c in extra) +
+        '</xades:CRLValues>', 1)
+
+
 SHA1 = 'http://www.w3.org/2000/09/xmldsig#sha1'
 SHA512 = 'http://www.w3.org/2001/04/xmlenc#sha512'
 HASHES = {SHA1: hashlib.sha1, SHA256: hashlib.sha256, SHA512: hashlib.sha512}
@@ -707,6 +718,8 @@ VARIANTS = {
     'ocsp-refs-certs': (lambda src, count: carried_references(src, 'ocsp', 1000, values=count, certificates=10),
                         300, (1000,)),
     'crl-refs': (lambda src, count: carried_references(src, 'crl', count), 1000, (1000,)),
+    'crl-values': (lambda src, count: carried_references(src, 'crl', 1, values=count), 1000, (1000,)),
+    'crl-issuers': (crls_of_many_issuers, 1000, (1000,)),
     'cert-refs': (lambda src, count: carried_references(src, 'cert', count), 1000, (1000,)),
     'archive-stamps': (lambda src, count: archive_time_stamps(src, 1024, objects=count), 20000, (100000,)),
 }
@@ -716,7 +729,8 @@ NUMBERS = {'keys-e256': '14', 'keys-e64': '14b', 'intermediates': '15', 'interme
            'xpointer-root-150k': '17b', 'object-attrs': '18', 'object-refs-ns-200k': '19',
            'object-refs-ns-1MB': '19b', 'object-refs-ns-4MB': '19c', 'object-refs-plain-1MB': '19d',
            'object-refs-distinct': '19e', 'ocsp-refs': '20', 'ocsp-refs-certs': '20b',
-           'crl-refs': '20c', 'cert-refs': '20d', 'archive-stamps': '20e', 'rdn-issuers': '21', 'rdn-signer-issuer': '21b',
+           'crl-refs': '20c', 'crl-values': '20f', 'crl-issuers': '20g', 'cert-refs': '20d', 'archive-stamps': '20e',
+           'rdn-issuers': '21', 'rdn-signer-issuer': '21b',
            'carried-lookalikes': '22', 'ocsp-lookalikes': '22b'}
 
 

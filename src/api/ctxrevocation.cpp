@@ -179,7 +179,9 @@ VerificationSnapshot::VerificationSnapshot(talCtx& ctx)
 }
 
 VerificationSnapshot::~VerificationSnapshot() {
-  if (open) context.verifiedCache.commit();
+  if (!open) return;
+  context.verifiedCache.commit();
+  contextServices(context).manager.commit(revocation);
 }
 
 void VerificationSnapshot::restore() noexcept {
@@ -188,8 +190,6 @@ void VerificationSnapshot::restore() noexcept {
   contextServices(context).manager.restore(revocation);
   context.collectedStore.truncate(certificates);
   context.nothingCollected = nothingCollected;
-  if (context.collectedCrls.size() > crls)
-    context.collectedCrls.erase(context.collectedCrls.begin() + static_cast<std::ptrdiff_t>(crls),
-                                context.collectedCrls.end());
+  context.truncateCollectedCrls(crls);
   context.verifiedCache.rollback();
 }

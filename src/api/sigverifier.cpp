@@ -533,16 +533,39 @@ bool SignatureVerifier::checkDigest(SigInfo& info, SignatureProperties& props) {
   return false;
 }
 
+namespace {
+
+// The carried CRL as a share the revocation manager may keep: a value the
+// signature owns becomes shared with it (one decoded copy, not two); a
+// borrowed one (null) is copied only when it is kept.
+std::shared_ptr<SignedCertRevList> sharedCrlOf(CrlOrOcspValue& value) {
+  if (value.sharedCrl) return std::const_pointer_cast<SignedCertRevList>(value.sharedCrl);
+  if (!value.owns) return nullptr;
+  // Holders made first, so that nothing changes hands when one cannot be had;
+  // the value's other half, when it has one, is shared too (it owns nothing then).
+  auto crl = std::make_shared<std::unique_ptr<SignedCertRevList>>();
+  auto ocsp = value.ocsp ? std::make_shared<std::unique_ptr<const BasicOCSPResponse>>() : nullptr;
+  crl->reset(value.crl);
+  if (ocsp) {
+    ocsp->reset(value.ocsp);
+    value.sharedOcsp = std::shared_ptr<const BasicOCSPResponse>(ocsp, ocsp->get());
+  }
+  value.owns = 0;
+  std::shared_ptr<SignedCertRevList> shared(crl, crl->get());
+  value.sharedCrl = shared;
+  return shared;
+}
+
+}  // namespace
+
 void SignatureVerifier::offerRevocationValues(SignatureRevValues* values) {
   if (!values) return;
   RevocationManager& manager = contextServices(*ctx).manager;
-  ManagedRevocation& managed = contextServices(*ctx).managed;
-  for (const CrlOrOcspValue* value : values->items) {
+  for (CrlOrOcspValue* value : values->items) {
     if (!value) continue;
     if (value->crl) {
       manager.signatureCrls.push_back(value->crl);
-      if (managed.isNewCrl(*value->crl))
-        manager.pendingCrls.emplace_back(new SignedCertRevList(*value->crl));
+      manager.offerCarriedCrl(*value->crl, sharedCrlOf(*value));
     }
     if (value->ocsp) manager.signatureOcsp.push_back(value->ocsp);
   }

@@ -200,9 +200,23 @@ void talCtx::rememberCertificate(const SignedCertificate& certificate) {
 }
 
 void talCtx::rememberCrl(const SignedCertRevList& crl) {
-  for (const std::unique_ptr<SignedCertRevList>& held : collectedCrls)
-    if (equalCrls(*held, crl)) return;
-  collectedCrls.emplace_back(new SignedCertRevList(crl));
+  // One that does not encode has no digest, and equals no other.
+  const CrlDigest digest = crlDigest(crl);
+  const bool keyed = digest != CrlDigest{};
+  if ((keyed && collectedCrlKeys.count(digest)) || collectedCrls.size() >= MAX_CRLS_HELD) return;
+  std::unique_ptr<SignedCertRevList> copy(new SignedCertRevList(crl));
+  collectedCrls.reserve(collectedCrls.size() + 1);
+  collectedCrlOrder.reserve(collectedCrls.size() + 1);
+  collectedCrlOrder.push_back(keyed ? collectedCrlKeys.insert(digest).first : collectedCrlKeys.end());
+  collectedCrls.push_back(std::move(copy));
+}
+
+void talCtx::truncateCollectedCrls(size_t count) noexcept {
+  while (collectedCrls.size() > count) {
+    if (collectedCrlOrder.back() != collectedCrlKeys.end()) collectedCrlKeys.erase(collectedCrlOrder.back());
+    collectedCrlOrder.pop_back();
+    collectedCrls.pop_back();
+  }
 }
 
 int32_t talCtx::flushNewCertificates() {
@@ -232,7 +246,7 @@ int32_t talCtx::flushNewCertificates() {
     if (r == 2) return 158;
     checkInvariant(r == 0 || r == 4 || r == 6, CTX_UNIT, __LINE__, "r == 0 || r == 4 || r == 6");
   }
-  collectedCrls.clear();
+  truncateCollectedCrls(0);
   return 0;
 }
 

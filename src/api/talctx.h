@@ -20,8 +20,10 @@
 #include "store/pathclock.h"
 #include "store/revcache.h"
 
+#include <array>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -133,6 +135,9 @@ struct talCtx {
   const CertificateList& collected = collectedStore.list();
   bool nothingCollected = true;
   std::vector<std::unique_ptr<SignedCertRevList>> collectedCrls;
+  // The collected CRLs' digests (SHA-256 of the encoding), each CRL's in its order.
+  std::set<std::array<unsigned char, 32>> collectedCrlKeys;
+  std::vector<std::set<std::array<unsigned char, 32>>::iterator> collectedCrlOrder;
   int32_t warnings = 0;
   // Warning bits (WARN_* of pki/sig/sigrecords.h) a caller reads after the warning code 10.
   uint32_t warningFlags = 0;
@@ -176,8 +181,11 @@ struct talCtx {
   // the document under verification, paid from its account first (nothing is collected once
   // that is over, and the document is then refused).
   void rememberCertificate(const SignedCertificate& certificate);
-  // Collects a CRL met while verifying unless an equal one is collected.
+  // Collects a CRL met while verifying unless an equal one is collected (found
+  // by its digest), and while fewer than MAX_CRLS_HELD are.
   void rememberCrl(const SignedCertRevList& crl);
+  // Keeps the first `count` collected CRLs.
+  void truncateCollectedCrls(size_t count) noexcept;
   // Stores what was collected: 0, 100 out of memory, 158 database failure.
   int32_t flushNewCertificates();
   // A numbered option in the C API's numbering (see taloptions.cpp).

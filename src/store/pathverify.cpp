@@ -763,12 +763,16 @@ int PathVerification::checkRevocation(CertificateItem& item, const CertificateIt
       // dropped and the status decided again, which may only find the
       // certificate revoked or suspended (an older CRL never clears what the
       // failed one may have listed). Each pass drops one CRL, so this ends.
+      // One an earlier document left decides nothing: the status is decided
+      // as if it had never been learned.
+      const bool earlier = used.crlToVerify != candidate && used.crlToVerify != downloaded &&
+                           revocation->learnedEarlier(*used.crlToVerify);
       if (used.crlToVerify != candidate && used.crlToVerify != downloaded &&
           revocation->refuseCrl(*used.crlToVerify)) {
         UsedRevocationData again;
         r = revocation->checkStatus(item, args, ocsp.get(), issuer, nullptr, again);
         if (r != 0) return r;
-        if (item.wwc == WWC_REVOKED || item.wwc == WWC_SUSPENDED) {
+        if (earlier || item.wwc == WWC_REVOKED || item.wwc == WWC_SUSPENDED) {
           used = std::move(again);
           continue;
         }

@@ -5,6 +5,7 @@
 #include "pki/common/siganddigoid.h"
 #include "pki/x509/x509ext.h"
 #include "base/commonerror.h"
+#include "store/lcrtstore.h"
 #include "store/sigcodes.h"
 
 #include <algorithm>
@@ -100,6 +101,165 @@ class Collecting {
 }  // namespace
 
 bool equalCrls(const SignedCertRevList& a, const SignedCertRevList& b) { return sameCrl(a, b); }
+
+// ---- the CRL lists ----
+
+namespace {
+
+bool known(const CrlDigest& d) {
+  return std::any_of(d.begin(), d.end(), [](unsigned char c) { return c != 0; });
+}
+
+}  // namespace
+
+CrlDigest crlDigest(const SignedCertRevList& crl) {
+  CrlDigest d{};
+  const int octets = crl.contentLength();
+  workCharge(WORK_DIGEST_OCTET * static_cast<uint64_t>(octets > 0 ? octets : 0));
+  if (crl.digest(LV_HASH_SHA256, d.data(), static_cast<int>(d.size())) != 1) d.fill(0);
+  return d;
+}
+
+std::string HeldCrls::issuerKeyOf(const DistinguishedName& name) {
+  std::string key = issuerSerialKey(name, ASNinteger());
+  workCharge(WORK_DER_OCTET * key.size());
+  return key;
+}
+
+void HeldCrls::push_back(value_type crl, bool proven, uint64_t learned) {
+  Entry e;
+  e.digest = crlDigest(*crl);
+  e.issuer = issuerKeyOf(crl->tbsCertList.issuer);
+  e.proven = proven;
+  e.learned = learned;
+  e.order = next + 1;
+  const int octets = crl->contentLength();
+  e.octets = static_cast<uint64_t>(octets > 0 ? octets : 0);
+  e.crl = std::move(crl);
+  if (recording) journal.reserve(journal.size() + 1);
+  // Into the three maps, or into none.
+  const uint64_t order = e.order, size = e.octets;
+  const CrlDigest digest = e.digest;
+  std::string issuer = e.issuer;
+  auto at = entries.emplace(order, std::move(e)).first;
+  ByDigest::iterator d = byDigest.end();
+  try {
+    d = byDigest.emplace(digest, order);
+    byIssuer[issuer].insert(order);
+  } catch (...) {
+    if (d != byDigest.end()) byDigest.erase(d);
+    auto i = byIssuer.find(issuer);
+    if (i != byIssuer.end() && i->second.empty()) byIssuer.erase(i);
+    entries.erase(at);
+    throw;
+  }
+  next = order;
+  heldOctets += size;
+  if (recording) {
+    Change c;
+    c.order = order;
+    c.added = true;
+    journal.push_back(std::move(c));
+  }
+}
+
+const HeldCrls::Entry* HeldCrls::find(const CrlDigest& digest) const {
+  if (!known(digest)) return nullptr;
+  auto d = byDigest.find(digest);
+  return d == byDigest.end() ? nullptr : &entries.find(d->second)->second;
+}
+
+const HeldCrls::Entry* HeldCrls::find(const SignedCertRevList& crl, const CrlDigest& digest) const {
+  if (const Entry* e = find(digest)) return e;
+  // One that does not encode equals only itself.
+  const Entry* same = nullptr;
+  if (!known(digest))
+    forIssuer(crl.tbsCertList.issuer, [&](const Entry& e) {
+      if (e.crl.get() == &crl) same = &e;
+      return !same;
+    });
+  return same;
+}
+
+void HeldCrls::remove(Entries::iterator at, SharedCrlList* out) {
+  const Entry& e = at->second;
+  if (out) out->push_back(e.crl);  // first: nothing has changed when it throws
+  if (recording) journal.reserve(journal.size() + 1);
+  auto range = byDigest.equal_range(e.digest);
+  auto d = range.first;
+  while (d != range.second && d->second != e.order) ++d;
+  auto i = byIssuer.find(e.issuer);
+  heldOctets -= e.octets;
+  const uint64_t order = e.order;
+  if (recording) {
+    Change c;
+    c.order = order;
+    c.digest = byDigest.extract(d);
+    c.issuerOrder = i->second.extract(order);
+    if (i->second.empty()) c.issuerKey = byIssuer.extract(i);
+    c.entry = entries.extract(at);
+    journal.push_back(std::move(c));
+  } else {
+    byDigest.erase(d);
+    i->second.erase(order);
+    if (i->second.empty()) byIssuer.erase(i);
+    entries.erase(at);
+  }
+}
+
+void HeldCrls::drop(uint64_t order) {
+  auto at = entries.find(order);
+  if (at != entries.end()) remove(at, nullptr);
+}
+
+void HeldCrls::record() {
+  journal.clear();
+  recording = true;
+}
+
+void HeldCrls::commit() {
+  journal.clear();
+  recording = false;
+}
+
+void HeldCrls::rollback() noexcept {
+  recording = false;
+  // In reverse: each change then meets the state it was made in. Nodes are
+  // moved, never made.
+  for (auto c = journal.rbegin(); c != journal.rend(); ++c) {
+    if (c->added) {
+      auto at = entries.find(c->order);
+      if (at == entries.end()) continue;
+      const Entry& e = at->second;
+      auto range = byDigest.equal_range(e.digest);
+      for (auto d = range.first; d != range.second; ++d)
+        if (d->second == c->order) {
+          byDigest.erase(d);
+          break;
+        }
+      auto i = byIssuer.find(e.issuer);
+      i->second.erase(c->order);
+      if (i->second.empty()) byIssuer.erase(i);
+      heldOctets -= e.octets;
+      c->entry = entries.extract(at);
+    } else {
+      const Entry& e = c->entry.mapped();
+      heldOctets += e.octets;
+      if (c->issuerKey) {
+        c->issuerKey.mapped().insert(std::move(c->issuerOrder));
+        byIssuer.insert(std::move(c->issuerKey));
+      } else {
+        byIssuer.find(e.issuer)->second.insert(std::move(c->issuerOrder));
+      }
+      byDigest.insert(std::move(c->digest));
+      entries.insert(std::move(c->entry));
+    }
+  }
+}
+
+bool operator==(const HeldCrls& a, const SharedCrlList& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin());
+}
 
 bool sameSignatureValue(const SignedCertRevList& a, const SignedCertRevList& b) {
   return &a == &b || (a.signature == b.signature && a.tbsCertList.issuer == b.tbsCertList.issuer);
@@ -268,27 +428,48 @@ const CRLentry* RevocationManager::findEntry(const SignedCertRevList& crl,
     else
       x.crl = std::make_shared<const SignedCertRevList>(crl);
     x.index.reset(new CrlSerialIndex(*x.crl));
-    x.made = ++indexesMade;
-    it = indexes.insert_or_assign(std::move(key), std::move(x)).first;
+    // Journaled while a document is verified: the index it replaces is kept
+    // to be put back.
+    IndexChange change;
+    if (journaling) {
+      indexJournal.reserve(indexJournal.size() + 1);
+      change.key = key;
+    }
+    Indexes::node_type previous;
+    if (it != indexes.end()) previous = indexes.extract(it);
+    try {
+      it = indexes.emplace(std::move(key), std::move(x)).first;
+    } catch (...) {
+      if (previous) indexes.insert(std::move(previous));
+      throw;
+    }
+    if (journaling) {
+      change.previous = std::move(previous);
+      indexJournal.push_back(std::move(change));
+    }
   }
   return it->second.index->find(serial);
 }
 
 const std::shared_ptr<SignedCertRevList>* RevocationManager::chooseFromList(
-    const SharedCrlList& list, const SignedCertificate& cert, const RevocationReferences* refs,
+    const HeldCrls& list, const SignedCertificate& cert, const RevocationReferences* refs,
     const X509time& now) {
   const std::shared_ptr<SignedCertRevList>* choice = nullptr;
-  for (const auto& c : list) {
+  // Only the CRLs of the certificate's issuer are candidates: they are found
+  // by the issuer's name, not among all a context holds.
+  list.forIssuer(cert.tbsCertificate.issuer, [&](const HeldCrls::Entry& e) {
+    const auto& c = e.crl;
     // A CRL of the lists is held to its scope like any other, and, like one
     // of the database, is no evidence at a time before it was issued.
     if (now < c->tbsCertList.thisUpdate ||
         !checkIssuingDistributionPoint(cert, c->tbsCertList.issuer, crlExtensionsOf(*c)) ||
         !referencedCrl(refs, *c))
-      continue;
+      return true;
     if (!choice || ((*choice)->tbsCertList.thisUpdate < c->tbsCertList.thisUpdate &&
                     insideValidity(cert.tbsCertificate, c->tbsCertList.thisUpdate)))
       choice = &c;
-  }
+    return true;
+  });
   return choice;
 }
 
@@ -403,12 +584,14 @@ int RevocationManager::checkStatus(CertificateItem& item, const RevocationArgs& 
       }
       if (fromDatabase && (!crl || (crl->tbsCertList.thisUpdate < fromDatabase->tbsCertList.thisUpdate &&
                                     insideValidity(tbs, fromDatabase->tbsCertList.thisUpdate)))) {
-        held = nullptr;
-        for (const auto& p : pendingCrls)
-          if (!held && equalCrls(*p, *fromDatabase)) held = p;
+        // The database's CRL is this document's, like those it carries.
+        const CrlDigest digest = crlDigest(*fromDatabase);
+        markBrought(digest);
+        const HeldCrls::Entry* same = pendingCrls.find(*fromDatabase, digest);
+        held = same ? same->crl : nullptr;
         if (!held) {
           held = std::shared_ptr<SignedCertRevList>(std::move(fromDatabase));
-          pendingCrls.push_back(held);
+          pendingCrls.push_back(held, false, document);
         }
         crl = held.get();
         toVerify = true;
@@ -518,14 +701,9 @@ int RevocationManager::checkStatus(CertificateItem& item, const RevocationArgs& 
   return 0;
 }
 
-// Moves the CRLs of `list` for which `drop` holds to the retired list: a
-// status evaluation of an enclosing verification may still point at them.
 template <class Drop>
-void RevocationManager::retire(SharedCrlList& list, Drop drop) {
-  auto keep = std::stable_partition(list.begin(), list.end(),
-                                    [&](const std::shared_ptr<SignedCertRevList>& c) { return !drop(c); });
-  for (auto it = keep; it != list.end(); ++it) retiredCrls.push_back(std::move(*it));
-  list.erase(keep, list.end());
+void RevocationManager::retire(HeldCrls& list, const DistinguishedName* issuer, Drop drop) {
+  list.removeIf(issuer, [&](const HeldCrls::Entry& e) { return drop(e.crl); }, &retiredCrls);
 }
 
 void RevocationManager::recordVerifiedCrl(const SignedCertRevList& crl) {
@@ -541,51 +719,155 @@ void RevocationManager::recordVerifiedCrl(const SignedCertRevList& crl) {
     const bool has = m && other.decodeOctets(m->extnValue) > 0;
     return has == hasNumber && (!has || other.equals(number));
   };
-  // A list entry that is this very CRL moves over (or stays); anything else is copied.
+  // A list entry equal to this CRL moves over (or stays), shared; anything else is copied.
+  const CrlDigest digest = crlDigest(crl);
   std::shared_ptr<SignedCertRevList> entry;
-  for (const SharedCrlList* list : {&verifiedCrls, &pendingCrls})
-    for (const auto& p : *list)
-      if (p.get() == &crl) entry = p;
+  uint64_t learned = document;
+  for (const HeldCrls* list : {&verifiedCrls, &pendingCrls})
+    if (const HeldCrls::Entry* e = entry ? nullptr : list->find(crl, digest)) {
+      entry = e->crl;
+      learned = e->learned;
+    }
   if (!entry) entry = std::make_shared<SignedCertRevList>(crl);
-  retire(verifiedCrls, sameNumber);
-  retire(pendingCrls, [&](const std::shared_ptr<SignedCertRevList>& c) {
+  retire(verifiedCrls, &crl.tbsCertList.issuer, sameNumber);
+  retire(pendingCrls, &entry->tbsCertList.issuer, [&](const std::shared_ptr<SignedCertRevList>& c) {
     return sameSignatureValue(*c, *entry);
   });
-  verifiedCrls.push_back(std::move(entry));
+  verifiedCrls.push_back(std::move(entry), true, learned);
 }
 
 bool RevocationManager::refuseCrl(const SignedCertRevList& crl) {
+  const CrlDigest digest = crlDigest(crl);
   const size_t before = refusedCrls.size();
-  for (const auto& p : pendingCrls)
-    if (equalCrls(*p, crl)) refusedCrls.push_back(p);
-  if (refusedCrls.size() == before) return false;
-  retire(pendingCrls, [&](const std::shared_ptr<SignedCertRevList>& c) { return equalCrls(*c, crl); });
-  return true;
+  pendingCrls.removeIf(&crl.tbsCertList.issuer,
+                       [&](const HeldCrls::Entry& e) {
+                         return e.crl.get() == &crl || (e.digest == digest && equalCrls(*e.crl, crl));
+                       },
+                       &refusedCrls);
+  return refusedCrls.size() != before;
 }
 
-RevocationManager::Saved RevocationManager::save() const {
-  return Saved{verifiedCrls, pendingCrls, ocspCache, indexesMade};
+bool RevocationManager::isNewCrl(const SignedCertRevList& crl) {
+  const CrlDigest digest = crlDigest(crl);
+  return !verifiedCrls.find(crl, digest) && !pendingCrls.find(crl, digest);
+}
+
+void RevocationManager::markBrought(const CrlDigest& digest) {
+  if (journaling) brought.insert(digest);
+}
+
+void RevocationManager::offerCarriedCrl(const SignedCertRevList& crl,
+                                        std::shared_ptr<SignedCertRevList> shared) {
+  const CrlDigest digest = crlDigest(crl);
+  markBrought(digest);
+  if (verifiedCrls.find(crl, digest) || pendingCrls.find(crl, digest)) return;
+  if (!shared) shared = std::make_shared<SignedCertRevList>(crl);
+  pendingCrls.push_back(std::move(shared), false, document);
+}
+
+bool RevocationManager::learnedEarlier(const SignedCertRevList& crl) {
+  if (!journaling) return false;
+  const CrlDigest digest = crlDigest(crl);
+  return !brought.count(digest) && pendingCrls.find(crl, digest);
+}
+
+void RevocationManager::clearOcspCache() {
+  if (journaling && !ocspCleared) {
+    // The cache as it was when the document began, kept whole (moved, not copied).
+    ocspAtSave = std::move(ocspCache);
+    ocspAtSave.resize(std::min(ocspAtSave.size(), ocspSizeAtSave));
+    ocspCleared = true;
+  }
+  ocspCache.clear();
+}
+
+RevocationManager::Saved RevocationManager::save() {
+  verifiedCrls.record();
+  pendingCrls.record();
+  ++document;
+  brought.clear();
+  ocspCleared = false;
+  ocspSizeAtSave = ocspCache.size();
+  ocspAtSave.clear();
+  indexJournal.clear();
+  journaling = true;
+  return Saved{true};
 }
 
 void RevocationManager::restore(Saved& saved) noexcept {
-  // Exchanged, so that nothing here needs memory: a failure half way would
-  // leave the lists holding moved-from entries, or the refused document's.
-  verifiedCrls.swap(saved.verified);
-  pendingCrls.swap(saved.pending);
-  ocspCache.swap(saved.ocsp);
-  // What they held since is retired; when there is no room for it, `saved`
-  // keeps it (the refused verification is over by then).
+  if (!saved.open) return;
+  saved.open = false;
+  journaling = false;
+  // The CRLs the lists gained stay alive in their journals until the next
+  // document (the refused records may still point at them).
+  verifiedCrls.rollback();
+  pendingCrls.rollback();
+  if (ocspCleared)
+    ocspCache.swap(ocspAtSave);
+  else
+    while (ocspCache.size() > ocspSizeAtSave) ocspCache.pop_back();
+  // In reverse, each index put back as it was.
+  for (auto c = indexJournal.rbegin(); c != indexJournal.rend(); ++c) {
+    indexes.erase(c->key);
+    if (c->previous) indexes.insert(std::move(c->previous));
+  }
+  indexJournal.clear();
+  brought.clear();
+}
+
+void RevocationManager::commit(Saved& saved) noexcept {
+  if (!saved.open) return;
+  saved.open = false;
+  journaling = false;
+  verifiedCrls.commit();
+  pendingCrls.commit();
+  ocspAtSave.clear();
+  indexJournal.clear();
+  brought.clear();
+  // Trimming is no part of the verdict: without memory for it, the lists
+  // wait for the next document's end.
   try {
-    retiredCrls.reserve(retiredCrls.size() + saved.verified.size() + saved.pending.size());
-    for (SharedCrlList* list : {&saved.verified, &saved.pending}) {
-      for (auto& c : *list) retiredCrls.push_back(std::move(c));
-      list->clear();
-    }
+    trimHeld();
   } catch (const std::bad_alloc&) {
   }
-  // An index is a cache: one built since is dropped, one it replaced is built again when needed.
+}
+
+void RevocationManager::trimHeld() {
+  struct Held {
+    HeldCrls* list;
+    const HeldCrls::Entry* entry;
+  };
+  std::vector<Held> all;
+  for (HeldCrls* list : {&verifiedCrls, &pendingCrls})
+    list->forEach([&](const HeldCrls::Entry& e) { all.push_back(Held{list, &e}); });
+  // Those kept first: verified before never verified, then the ones learned
+  // last, then the first of those a document brought.
+  std::sort(all.begin(), all.end(), [](const Held& a, const Held& b) {
+    if (a.entry->proven != b.entry->proven) return a.entry->proven;
+    if (a.entry->learned != b.entry->learned) return a.entry->learned > b.entry->learned;
+    return a.entry->order < b.entry->order;
+  });
+  std::map<uint64_t, size_t> perDocument;
+  std::map<std::string, size_t> unprovenPerIssuer;
+  size_t kept = 0;
+  uint64_t octets = 0;
+  std::vector<Held> doomed;
+  for (const Held& h : all) {
+    const HeldCrls::Entry& e = *h.entry;
+    const bool keep = ++perDocument[e.learned] <= MAX_CRLS_KEPT_PER_DOCUMENT &&
+                      (e.proven || ++unprovenPerIssuer[e.issuer] <= MAX_UNPROVEN_CRLS_PER_ISSUER) &&
+                      kept < MAX_CRLS_HELD && octets + e.octets <= MAX_CRL_OCTETS_HELD;
+    if (keep) {
+      ++kept;
+      octets += e.octets;
+    } else {
+      doomed.push_back(h);
+    }
+  }
+  for (const Held& h : doomed) h.list->drop(h.entry->order);
+  // A serial index whose CRL nothing else holds goes with it.
   for (auto it = indexes.begin(); it != indexes.end();)
-    it = it->second.made > saved.indexesMade ? indexes.erase(it) : std::next(it);
+    it = it->second.crl.use_count() == 1 ? indexes.erase(it) : std::next(it);
 }
 
 void RevocationManager::releaseLastVerification() {
@@ -597,17 +879,24 @@ void RevocationManager::releaseLastVerification() {
 void RevocationManager::demoteVerifiedCrls() {
   // Called between verifications: nothing points at retired CRLs any more.
   releaseLastVerification();
-  for (auto& v : verifiedCrls) {
-    retire(pendingCrls,
-           [&](const std::shared_ptr<SignedCertRevList>& c) { return sameSignatureValue(*c, *v); });
-    pendingCrls.push_back(std::move(v));
-  }
+  std::vector<std::pair<std::shared_ptr<SignedCertRevList>, uint64_t>> moved;
+  verifiedCrls.forEach([&](const HeldCrls::Entry& e) { moved.emplace_back(e.crl, e.learned); });
   verifiedCrls.clear();
+  for (auto& v : moved) {
+    retire(pendingCrls, &v.first->tbsCertList.issuer,
+           [&](const std::shared_ptr<SignedCertRevList>& c) { return sameSignatureValue(*c, *v.first); });
+    pendingCrls.push_back(std::move(v.first), true, v.second);
+  }
 }
 
 void RevocationManager::copyRevocationData(const RevocationManager& other) {
-  for (const auto& c : other.verifiedCrls) verifiedCrls.emplace_back(new SignedCertRevList(*c));
-  for (const auto& c : other.pendingCrls) pendingCrls.emplace_back(new SignedCertRevList(*c));
+  other.verifiedCrls.forEach([&](const HeldCrls::Entry& e) {
+    verifiedCrls.push_back(std::make_shared<SignedCertRevList>(*e.crl), e.proven, e.learned);
+  });
+  other.pendingCrls.forEach([&](const HeldCrls::Entry& e) {
+    pendingCrls.push_back(std::make_shared<SignedCertRevList>(*e.crl), e.proven, e.learned);
+  });
+  document = other.document;
   for (const auto& r : other.ocspCache)
     if (auto copy = copyResponse(*r)) ocspCache.push_back(std::move(copy));
 }
@@ -965,7 +1254,7 @@ int RevocationManager::verifyCrl(const SignedCertRevList& crl, const RevocationA
     }
     if (answer != CRL_ANSWER_BAD && answer != CRL_ANSWER_KEY_DOES_NOT_FIT) return 7;
   }
-  out() << "CRL nie został zweryfikowany bezpośrednio przez żaden punkt zaufania ";
+  out() << "CRL nie został zweryfikowany bezpośrednio przez żaden punkt zaufania \r\n";
 
   int result = PATH_RESULT_NO_PATH;
   if (hasAkid) {

@@ -15,9 +15,12 @@
 #include "store/pathclock.h"
 #include "store/pathverify.h"
 
+#include <array>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -106,6 +109,173 @@ bool equalCrls(const SignedCertRevList& a, const SignedCertRevList& b);
 // CRLs the revocation manager keeps, shared with the evidence and the checks
 // that use them rather than copied (a CRL may hold millions of entries).
 using SharedCrlList = std::vector<std::shared_ptr<SignedCertRevList>>;
+
+// What tells one CRL from another exactly as sameCrl does: the SHA-256 of its
+// encoding (which holds its signature value). All zero when it does not encode.
+using CrlDigest = std::array<unsigned char, 32>;
+CrlDigest crlDigest(const SignedCertRevList& crl);
+
+// One of the revocation manager's CRL lists: in the order the CRLs came, and
+// indexed by digest (the same CRL) and by issuer name (a certificate's
+// candidates), so that no look-up walks what a context gathered over many
+// documents. From record() on, every change is journaled: rollback() undoes
+// them without needing memory (a refused document's), commit() keeps them.
+class HeldCrls {
+ public:
+  using value_type = std::shared_ptr<SignedCertRevList>;
+  struct Entry {
+    value_type crl;
+    CrlDigest digest{};
+    std::string issuer;   // the issuer name's key (empty: a name no key stands for)
+    bool proven = false;  // verified at least once in this context
+    uint64_t learned = 0;  // the document that brought it first (0: none)
+    uint64_t order = 0;    // its place in the list
+    uint64_t octets = 0;   // its encoded size
+  };
+
+ private:
+  using Entries = std::map<uint64_t, Entry>;  // by the order they came
+  using ByDigest = std::multimap<CrlDigest, uint64_t>;
+  using ByIssuer = std::map<std::string, std::set<uint64_t>>;
+
+ public:
+  class const_iterator {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = HeldCrls::value_type;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const value_type*;
+    using reference = const value_type&;
+    explicit const_iterator(Entries::const_iterator at) : at(at) {}
+    reference operator*() const { return at->second.crl; }
+    pointer operator->() const { return &at->second.crl; }
+    const_iterator& operator++() {
+      ++at;
+      return *this;
+    }
+    bool operator==(const const_iterator& o) const { return at == o.at; }
+    bool operator!=(const const_iterator& o) const { return at != o.at; }
+
+   private:
+    Entries::const_iterator at;
+  };
+  using iterator = const_iterator;
+
+  HeldCrls() = default;
+  HeldCrls(const HeldCrls&) = delete;
+  HeldCrls& operator=(const HeldCrls&) = delete;
+
+  const_iterator begin() const { return const_iterator(entries.begin()); }
+  const_iterator end() const { return const_iterator(entries.end()); }
+  size_t size() const { return entries.size(); }
+  bool empty() const { return entries.empty(); }
+  // The i-th CRL in order (a walk).
+  const value_type& operator[](size_t i) const { return *std::next(begin(), static_cast<std::ptrdiff_t>(i)); }
+  operator SharedCrlList() const { return SharedCrlList(begin(), end()); }
+  // The encoded octets of the CRLs held.
+  uint64_t octets() const { return heldOctets; }
+
+  // Appends a CRL (its digest and name key made here). Throws std::bad_alloc,
+  // with nothing changed.
+  void push_back(value_type crl, bool proven = false, uint64_t learned = 0);
+  void emplace_back(SignedCertRevList* crl) { push_back(value_type(crl)); }
+  // An entry holding a CRL of this digest, or null.
+  const Entry* find(const CrlDigest& digest) const;
+  // An entry holding a CRL equal to `crl` (of digest `digest`), or null.
+  const Entry* find(const SignedCertRevList& crl, const CrlDigest& digest) const;
+  template <class Visit>
+  void forEach(Visit visit) const {
+    for (const auto& e : entries) visit(e.second);
+  }
+  // The entries of the issuer's name (and those of names without a key), in order.
+  template <class Visit>
+  void forIssuer(const DistinguishedName& issuer, Visit visit) const {
+    forIssuerKey(issuerKeyOf(issuer), visit);
+  }
+  template <class Visit>
+  void forIssuerKey(const std::string& key, Visit visit) const;
+  // Removes the entries of the issuer (all: null) for which drop(entry)
+  // holds, their CRLs appended to `out` (null: nowhere), the order of the others kept.
+  template <class Drop>
+  void removeIf(const DistinguishedName* issuer, Drop drop, SharedCrlList* out);
+  void clear() { removeIf(nullptr, [](const Entry&) { return true; }, nullptr); }
+
+  void record();
+  void commit();
+  // The CRLs added since record() are kept alive until the next record() or
+  // commit() (a refused document's records may still point at them).
+  void rollback() noexcept;
+  // Drops one entry outside the journal (between documents).
+  void drop(uint64_t order);
+  // The key of a name for the issuer index (empty: none stands for it).
+  static std::string issuerKeyOf(const DistinguishedName& name);
+
+ private:
+  void remove(Entries::iterator at, SharedCrlList* out);
+
+  Entries entries;
+  ByDigest byDigest;
+  ByIssuer byIssuer;
+  uint64_t next = 0;
+  uint64_t heldOctets = 0;
+  struct Change {
+    uint64_t order = 0;
+    bool added = false;
+    // A removal keeps the nodes it took out: putting them back needs no memory.
+    Entries::node_type entry;
+    ByDigest::node_type digest;
+    ByIssuer::node_type issuerKey;  // when its set emptied
+    std::set<uint64_t>::node_type issuerOrder;
+  };
+  std::vector<Change> journal;
+  bool recording = false;
+};
+
+template <class Visit>
+void HeldCrls::forIssuerKey(const std::string& key, Visit visit) const {
+  // The name's entries and those without a key, merged in their order.
+  static const std::set<uint64_t> none;
+  auto named = key.empty() ? byIssuer.end() : byIssuer.find(key);
+  auto unnamed = byIssuer.find(std::string());
+  const std::set<uint64_t>& a = named == byIssuer.end() ? none : named->second;
+  const std::set<uint64_t>& b = unnamed == byIssuer.end() ? none : unnamed->second;
+  auto x = a.begin(), y = b.begin();
+  while (x != a.end() || y != b.end()) {
+    const uint64_t order = y == b.end() || (x != a.end() && *x < *y) ? *x++ : *y++;
+    if (!visit(entries.find(order)->second)) return;
+  }
+}
+
+template <class Drop>
+void HeldCrls::removeIf(const DistinguishedName* issuer, Drop drop, SharedCrlList* out) {
+  std::vector<uint64_t> doomed;
+  auto consider = [&](const Entry& e) {
+    if (drop(e)) doomed.push_back(e.order);
+    return true;
+  };
+  if (issuer) {
+    forIssuer(*issuer, consider);
+  } else {
+    for (const auto& e : entries) consider(e.second);
+  }
+  for (uint64_t order : doomed) remove(entries.find(order), out);
+}
+
+bool operator==(const HeldCrls& a, const SharedCrlList& b);
+inline bool operator==(const SharedCrlList& a, const HeldCrls& b) { return b == a; }
+inline bool operator!=(const HeldCrls& a, const SharedCrlList& b) { return !(a == b); }
+inline bool operator!=(const SharedCrlList& a, const HeldCrls& b) { return !(b == a); }
+
+// What a context keeps of the CRLs its documents brought, past each document
+// (the verified and pending lists together): at most this many of those one
+// document added, at most this many of one issuer's never verified, and at
+// most this many, of at most these octets, in all. Past a bound the CRLs
+// learned longest ago go first, those never verified before those verified.
+// A document's own CRLs serve it whole while it is verified.
+constexpr size_t MAX_CRLS_KEPT_PER_DOCUMENT = 32;
+constexpr size_t MAX_UNPROVEN_CRLS_PER_ISSUER = 4;
+constexpr size_t MAX_CRLS_HELD = 256;
+constexpr uint64_t MAX_CRL_OCTETS_HELD = 16u << 20;
 // One signature value of one issuer: equal CRLs, or a copy of a genuine CRL's
 // signature over other contents, which cannot verify. Enough where a pending
 // CRL is dropped as a duplicate (never to take a CRL as verified).
@@ -122,8 +292,8 @@ class RevocationManager {
   // Option 27: CA certificates are graded strictly too.
   bool strictForCa = false;
 
-  SharedCrlList verifiedCrls;
-  SharedCrlList pendingCrls;
+  HeldCrls verifiedCrls;
+  HeldCrls pendingCrls;
   // CRLs dropped from the two lists during a verification, kept alive until
   // the next releaseLastVerification.
   SharedCrlList retiredCrls;
@@ -162,19 +332,36 @@ class RevocationManager {
   bool refuseCrl(const SignedCertRevList& crl);
   void copyRevocationData(const RevocationManager& other);
 
-  // What a verification may change here that outlasts it (the verified and
-  // pending CRLs, the OCSP cache, the CRLs' serial indexes), taken before it
-  // starts; restore puts it back when its document is refused.
+  // A CRL a document carries: kept pending unless an equal one is held,
+  // shared with the document's decoded value (never copied); the document
+  // brings it either way.
+  // `shared` is the decoded value itself when it can be shared (null: a
+  // copy is made when it is kept).
+  void offerCarriedCrl(const SignedCertRevList& crl, std::shared_ptr<SignedCertRevList> shared);
+  // Neither list holds an equal CRL.
+  bool isNewCrl(const SignedCertRevList& crl);
+  // A pending CRL an earlier document brought, and neither this document nor
+  // the database: when it fails verification, it is as if it had never been
+  // learned (what earlier documents left may complete a verification, never
+  // block it).
+  bool learnedEarlier(const SignedCertRevList& crl);
+  // Empties the OCSP cache (each outermost path verification).
+  void clearOcspCache();
+
+  // What a document's verification changes here that outlasts it (the
+  // verified and pending CRLs, the OCSP cache, the CRLs' serial indexes) is
+  // journaled from save(): restore puts it back when the document is refused
+  // (needing no memory), commit keeps it and trims what the context holds
+  // to its bounds. Either costs what the document changed.
   struct Saved {
-    SharedCrlList verified, pending;
-    std::vector<std::shared_ptr<const BasicOCSPResponse>> ocsp;
-    uint64_t indexesMade = 0;
+    bool open = false;
   };
-  Saved save() const;
-  // The CRLs the lists held since `saved` stay alive until the next
-  // releaseLastVerification (the refused records may still point at them).
-  // Needs no memory (`saved` is spent).
+  Saved save();
   void restore(Saved& saved) noexcept;
+  // Needs no memory to keep (trimming waits when there is none).
+  void commit(Saved& saved) noexcept;
+  // The CRL serial indexes held (built once per CRL in use).
+  size_t serialIndexes() const { return indexes.size(); }
 
   // The library context's services (none: no trust point or store) and its
   // network (none: no query).
@@ -242,8 +429,11 @@ class RevocationManager {
 
  private:
   ReportStream& out();
+  // Moves the CRLs of `list` (of the issuer; null: all) for which `drop`
+  // holds to the retired list: a status evaluation of an enclosing
+  // verification may still point at them.
   template <class Drop>
-  void retire(SharedCrlList& list, Drop drop);
+  void retire(HeldCrls& list, const DistinguishedName* issuer, Drop drop);
   void writeTime(const X509time& t);
   void reportCrl(const SignedCertRevList& crl);
   void reportResponse(const BasicOCSPResponse& response, const SingleResponse& single);
@@ -271,7 +461,7 @@ class RevocationManager {
   const CRLentry* findEntry(const SignedCertRevList& crl,
                             const std::shared_ptr<SignedCertRevList>* owner,
                             const ASNinteger& serial);
-  const std::shared_ptr<SignedCertRevList>* chooseFromList(const SharedCrlList& list,
+  const std::shared_ptr<SignedCertRevList>* chooseFromList(const HeldCrls& list,
                                                            const SignedCertificate& cert,
                                                            const RevocationReferences* refs,
                                                            const X509time& now);
@@ -285,8 +475,24 @@ class RevocationManager {
   struct IndexedCrl {
     std::shared_ptr<const SignedCertRevList> crl;
     std::unique_ptr<CrlSerialIndex> index;
-    uint64_t made = 0;  // indexesMade when it was built
   };
-  std::map<std::vector<unsigned char>, IndexedCrl> indexes;
-  uint64_t indexesMade = 0;
+  using Indexes = std::map<std::vector<unsigned char>, IndexedCrl>;
+  Indexes indexes;
+
+  // The document under way: the digests of the CRLs it brought, the journal
+  // of the OCSP cache and of the serial indexes.
+  uint64_t document = 0;  // counts the documents begun (save)
+  std::set<CrlDigest> brought;
+  bool journaling = false;
+  bool ocspCleared = false;
+  size_t ocspSizeAtSave = 0;
+  std::vector<std::shared_ptr<const BasicOCSPResponse>> ocspAtSave;
+  struct IndexChange {
+    std::vector<unsigned char> key;
+    Indexes::node_type previous;
+  };
+  std::vector<IndexChange> indexJournal;
+  // Trims the lists to the context's bounds once a document is kept.
+  void trimHeld();
+  void markBrought(const CrlDigest& digest);
 };

@@ -2,17 +2,6 @@
 
 #include "base/workaccount.h"
 
-namespace {
-
-template <class List, class Same>
-bool held(const List& list, const SignedCertRevList& crl, Same same) {
-  for (const auto& c : list)
-    if (same(*c, crl)) return true;
-  return false;
-}
-
-}  // namespace
-
 std::shared_ptr<const BasicOCSPResponse> ManagedRevocation::findOcspResponse(
     const SignedCertificate& cert, const SignedCertificate& issuer, const RevocationArgs& args,
     PathCollector& collector) {
@@ -26,17 +15,19 @@ int ManagedRevocation::checkStatus(CertificateItem& item, const RevocationArgs& 
 }
 
 bool ManagedRevocation::isVerifiedCrl(const SignedCertRevList& crl) {
-  return held(manager.verifiedCrls, crl, equalCrls);
+  return manager.verifiedCrls.find(crl, crlDigest(crl)) != nullptr;
 }
 
 bool ManagedRevocation::isNewCrl(const SignedCertRevList& crl) {
   // Equal, not merely sharing a signature value: a held copy of a genuine
   // CRL's signature over other contents cannot verify, and must not make the
   // genuine CRL look known (it would be dropped and the forgery tried instead).
-  // Every CRL a document carries is looked for among those held: the search
-  // pays the document's account by the CRLs it compares.
-  workCharge(manager.verifiedCrls.size() + manager.pendingCrls.size());
-  return !held(manager.verifiedCrls, crl, equalCrls) && !held(manager.pendingCrls, crl, equalCrls);
+  // Looked up by digest, paid by the CRL's octets.
+  return manager.isNewCrl(crl);
+}
+
+bool ManagedRevocation::learnedEarlier(const SignedCertRevList& crl) {
+  return manager.learnedEarlier(crl);
 }
 
 int ManagedRevocation::verifyCrl(const SignedCertRevList& crl, const RevocationArgs& args,
@@ -64,5 +55,7 @@ int ManagedRevocation::queryForIssuerCrl(const SignedCertificate& issuer, CrlLis
 }
 
 void ManagedRevocation::rememberCrl(const SignedCertRevList& crl) {
-  if (!held(metCrls, crl, equalCrls)) metCrls.emplace_back(new SignedCertRevList(crl));
+  for (const auto& c : metCrls)
+    if (equalCrls(*c, crl)) return;
+  metCrls.emplace_back(new SignedCertRevList(crl));
 }

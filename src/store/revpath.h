@@ -8,7 +8,7 @@ class ManagedRevocation : public PathRevocation {
   explicit ManagedRevocation(RevocationManager& manager) : manager(manager) {}
 
   void removeMarkedCrlItems() override {}
-  void clearOcspCache() override { manager.ocspCache.clear(); }
+  void clearOcspCache() override { manager.clearOcspCache(); }
   void releaseLastVerification() override { manager.releaseLastVerification(); }
   void demoteVerifiedCrls() override { manager.demoteVerifiedCrls(); }
   std::shared_ptr<const BasicOCSPResponse> findOcspResponse(const SignedCertificate& cert,
@@ -20,6 +20,7 @@ class ManagedRevocation : public PathRevocation {
                   UsedRevocationData& used) override;
   bool isVerifiedCrl(const SignedCertRevList& crl) override;
   bool isNewCrl(const SignedCertRevList& crl) override;
+  bool learnedEarlier(const SignedCertRevList& crl) override;
   int verifyCrl(const SignedCertRevList& crl, const RevocationArgs& args, PathCollector& collector,
                 std::string& message) override;
   void recordVerifiedCrl(const SignedCertRevList& crl) override { manager.recordVerifiedCrl(crl); }

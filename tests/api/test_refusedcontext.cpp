@@ -28,15 +28,21 @@ std::string twice(const std::string& receipt) {
          receipt.substr(stop);
 }
 
-// What a verification may change in the context, as far as it can be seen from outside.
+// What a verification may change in the context: the CRL lists, the OCSP
+// cache, the CRLs' serial indexes, the certificates and CRLs collected (and
+// whether any is), the paths cached.
 struct Held {
   SharedCrlList pending, verified;
+  std::vector<std::shared_ptr<const BasicOCSPResponse>> ocsp;
+  size_t serialIndexes = 0;
   int certificates = 0;
   size_t crls = 0;
+  bool nothingCollected = true;
   bool cachedSigner = false;
   bool operator==(const Held& o) const {
-    return pending == o.pending && verified == o.verified && certificates == o.certificates &&
-           crls == o.crls && cachedSigner == o.cachedSigner;
+    return pending == o.pending && verified == o.verified && ocsp == o.ocsp &&
+           serialIndexes == o.serialIndexes && certificates == o.certificates && crls == o.crls &&
+           nothingCollected == o.nothingCollected && cachedSigner == o.cachedSigner;
   }
 };
 
@@ -91,7 +97,8 @@ class RefusedContext : public upofix::UpoContext, public ::testing::WithParamInt
 
   static Held held(talCtx* c) {
     const RevocationManager& m = contextServices(*c).manager;
-    Held h{m.pendingCrls, m.verifiedCrls, c->collectedStore.size(), c->collectedCrls.size()};
+    Held h{m.pendingCrls, m.verifiedCrls, m.ocspCache, m.serialIndexes(),
+           c->collectedStore.size(), c->collectedCrls.size(), c->nothingCollected};
     const auto signer = upofix::loadFile<SignedCertificate>(UPO + "pki/signer-rsa.der");
     IssuerAndSerialNumber id;
     id.issuer = signer->tbsCertificate.issuer;
@@ -125,6 +132,9 @@ TEST_P(RefusedContext, LeavesTheContextAsItWas) {
 
   caching(ctx);
   if (*row.before) verify(ctx, row.before);
+  // A response an earlier document had fetched: each path verification
+  // empties the cache, and a refusal brings it back.
+  contextServices(*ctx).manager.ocspCache.push_back(std::make_shared<BasicOCSPResponse>());
   const Held before = held(ctx);
   if (row.trip != NONE) workAccountTripAfter(static_cast<long>(row.trip == HALF ? reads / 2 : reads));
   EXPECT_EQ(140, upofix::unprotectText(ctx, doc).rc);

@@ -6,6 +6,7 @@
 #include "verify_fixture.h"
 
 #include "api/tvxml.h"
+#include "base/b64file.h"
 #include "pki/sig/sigrecords.h"
 #include "pki/x509/cert.h"
 #include "pki/x509/crl.h"
@@ -83,6 +84,31 @@ inline Unprotected unprotectText(talCtx* ctx, const std::string& text) {
   }
   std::remove(path.c_str());
   return o;
+}
+
+// The receipt with a forgery of its last CRL (the intermediate's) beside it,
+// unsigned like the others: one second newer, so it is the one tried, and its
+// signature no longer over its contents.
+inline std::string withForgedCrl(const std::string& receipt) {
+  const std::string open = "<xades:EncapsulatedCRLValue>", close = "</xades:EncapsulatedCRLValue>";
+  const size_t from = receipt.rfind(open) + open.size(), to = receipt.find(close, from);
+  MemFile der;
+  decodeBase64Text(receipt.data() + from, static_cast<int32_t>(to - from), &der, 0);
+  std::string crl(reinterpret_cast<const char*>(der.data()), static_cast<size_t>(der.length()));
+  const size_t time = crl.find(std::string("\x17\x0d", 2));  // thisUpdate, YYMMDDHHMMSSZ
+  EXPECT_NE(std::string::npos, time);
+  char& second = crl[time + 2 + 11];
+  EXPECT_LT(second, '9');
+  ++second;
+  std::string text((crl.size() + 2) / 3 * 4 + 4, '\0');
+  text.resize(static_cast<size_t>(
+      encodeBase64Buffer(crl.data(), static_cast<int32_t>(crl.size()), &text[0])));
+  SignedCertRevList genuine, forged;
+  EXPECT_EQ(static_cast<int>(der.length()), genuine.decodeVector(std::vector<unsigned char>(
+                                                 der.data(), der.data() + der.length())));
+  EXPECT_EQ(static_cast<int>(crl.size()), forged.decodeVector(std::vector<unsigned char>(crl.begin(), crl.end())));
+  EXPECT_TRUE(genuine.tbsCertList.thisUpdate < forged.tbsCertList.thisUpdate);
+  return std::string(receipt).insert(to + close.size(), open + text + close);
 }
 
 class UpoContext : public verifyfix::VerifyContext {
