@@ -183,6 +183,7 @@ TEST(LdapQuery, NamesAsLdapDns)
     ASSERT_TRUE(name.fromText(row.name, -1, 0x800 | 0x20000 | 0x20 | 0x3)) << row.name;
     EXPECT_EQ(row.dn, ldapDnText(name)) << row.name;
   }
+  EXPECT_EQ("", ldapDnText(DistinguishedName()));  // the empty name: no base, no text
 }
 
 std::vector<uint8_t> der(uint8_t tag, const std::vector<uint8_t>& body)
