@@ -35,6 +35,8 @@ thread_local long tripCountdown = 0;
 thread_local uint64_t unitsDivisor = 1;
 thread_local uint64_t lastSpent = 0;
 thread_local uint64_t lastReads = 0;
+thread_local uint64_t lastMemory = 0;
+thread_local uint64_t lastMemoryLimit = 0;
 const uint64_t MB = 1u << 20;
 }  // namespace
 
@@ -61,8 +63,18 @@ std::chrono::nanoseconds WorkAccount::documentTime(uint64_t octets) {
   return time * WORK_TIME_FACTOR;
 }
 
-std::shared_ptr<WorkAccount> WorkAccount::forDocument(uint64_t octets) {
-  return std::make_shared<WorkAccount>(documentUnits(octets) / unitsDivisor, documentTime(octets));
+uint64_t WorkAccount::documentMemory(uint64_t octets, uint64_t treeHeld) {
+  const uint64_t o = std::min<uint64_t>(octets, 1ull << 40);
+  const uint64_t figure = WORK_MEMORY_RATIO * o + WORK_MEMORY_BASE;
+  const uint64_t taken = WORK_MEMORY_RESERVE + WORK_MEMORY_COPIES * o + std::min<uint64_t>(treeHeld, 1ull << 48);
+  return std::max(figure > taken ? figure - taken : 0, WORK_MEMORY_FLOOR);
+}
+
+std::shared_ptr<WorkAccount> WorkAccount::forDocument(uint64_t octets, uint64_t treeHeld) {
+  auto account =
+      std::make_shared<WorkAccount>(documentUnits(octets) / unitsDivisor, documentTime(octets));
+  account->setMemoryLimit(documentMemory(octets, treeHeld));
+  return account;
 }
 
 bool WorkAccount::timeSpent() noexcept {
@@ -83,6 +95,7 @@ void WorkAccount::close() noexcept {
   closed = true;
   isOver = false;
   timeOut = false;
+  memoryOut = false;
   limit = UINT64_MAX;
 }
 
@@ -99,6 +112,15 @@ bool WorkAccount::charge(uint64_t units) noexcept {
     return false;
   }
   if ((++charges % WORK_CLOCK_CHARGES) == 0) timeSpent();
+  return !isOver;
+}
+
+bool WorkAccount::chargeMemory(uint64_t octets) noexcept {
+  memory = octets > UINT64_MAX - memory ? UINT64_MAX : memory + octets;
+  if (memory > memoryAllowed && !isOver && !closed) {
+    isOver = true;
+    memoryOut = true;
+  }
   return !isOver;
 }
 
@@ -124,12 +146,16 @@ WorkAccountScope::~WorkAccountScope() {
   if (currentAccount) {
     lastSpent = currentAccount->spentUnits();
     lastReads = currentAccount->clockReads();
+    lastMemory = currentAccount->memoryCharged();
+    lastMemoryLimit = currentAccount->memoryLimit();
   }
   currentAccount = previous;
 }
 
 uint64_t workAccountLastSpent() { return lastSpent; }
 uint64_t workAccountLastReads() { return lastReads; }
+uint64_t workAccountLastMemory() { return lastMemory; }
+uint64_t workAccountLastMemoryLimit() { return lastMemoryLimit; }
 
 WorkAccount* WorkAccountScope::current() noexcept { return currentAccount; }
 
@@ -141,6 +167,11 @@ bool workCharge(uint64_t units) noexcept {
 bool workPay(uint64_t price) noexcept {
   WorkAccount* a = currentAccount;
   return !a || a->pay(price);
+}
+
+bool workChargeMemory(int64_t octets) noexcept {
+  WorkAccount* a = currentAccount;
+  return !a || octets <= 0 || a->chargeMemory(static_cast<uint64_t>(octets));
 }
 
 bool workOver() noexcept {
