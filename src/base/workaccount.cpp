@@ -3,6 +3,28 @@
 #include <algorithm>
 #include <ctime>
 
+#include <malloc.h>
+#if defined(TAL_SANITISED_BUILD) && defined(__has_include)
+#if __has_include(<sanitizer/allocator_interface.h>)
+#include <sanitizer/allocator_interface.h>
+#define TAL_HEAP_FROM_SANITIZER 1
+#endif
+#endif
+
+namespace {
+// Octets the process's heap has handed out and not taken back: the
+// sanitizer's own count in a sanitised build (its allocator replaces libc's),
+// else libc's (small blocks and mapped ones).
+uint64_t heapInUse() noexcept {
+#ifdef TAL_HEAP_FROM_SANITIZER
+  return static_cast<uint64_t>(__sanitizer_get_current_allocated_bytes());
+#else
+  const struct mallinfo2 m = mallinfo2();
+  return static_cast<uint64_t>(m.uordblks) + static_cast<uint64_t>(m.hblkhd);
+#endif
+}
+}  // namespace
+
 std::chrono::nanoseconds ProcessorAllowance::threadTime() {
   timespec t{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
@@ -115,13 +137,30 @@ bool WorkAccount::charge(uint64_t units) noexcept {
   return !isOver;
 }
 
+void WorkAccount::setMemoryLimit(uint64_t octets) noexcept {
+  memoryAllowed = octets;
+  heapAtStart = heapInUse();
+  counted = 0;
+}
+
 bool WorkAccount::chargeMemory(uint64_t octets) noexcept {
   memory = octets > UINT64_MAX - memory ? UINT64_MAX : memory + octets;
-  if (memory > memoryAllowed && !isOver && !closed) {
+  counted = octets > UINT64_MAX - counted ? UINT64_MAX : counted + octets;
+  if (counted <= memoryAllowed || isOver || closed) return !isOver;
+  // The charges do not see what was let go: the heap's growth since the
+  // account opened decides. Within the allowance, the count starts again from
+  // that growth, and the heap is read again once the charges since reach the
+  // allowance (at least WORK_MEMORY_STEP later).
+  const uint64_t heap = heapInUse();
+  const uint64_t growth = heap > heapAtStart ? heap - heapAtStart : 0;
+  if (growth > memoryAllowed) {
     isOver = true;
     memoryOut = true;
+    return false;
   }
-  return !isOver;
+  ++heapReads;
+  counted = std::min(growth, memoryAllowed > WORK_MEMORY_STEP ? memoryAllowed - WORK_MEMORY_STEP : 0);
+  return true;
 }
 
 bool WorkAccount::pay(uint64_t price) noexcept {

@@ -63,15 +63,21 @@ constexpr uint64_t WORK_DER_OCTET = 4;
 // report's fixed part: WORK_MEMORY_RESERVE, some 19 MiB measured with the
 // sample receipt), three more copies of the document's size (the report's
 // part that grows with it, its carried values decoded from base64 and the
-// private copies they are read in place over), and what its parsed tree holds. Charges are cumulative (a value let go is not credited
-// back), so the charge errs high; a genuine receipt charges some hundred
-// kilobytes. WORK_MEMORY_FLOOR is left whatever the tree holds, so a document
-// the parse guard let through can still have its certificates read.
+// private copies they are read in place over), and what its parsed tree holds.
+// Charges are not credited back when a value goes (a genuine receipt charges
+// some hundred kilobytes of its 19 MB): once they pass the allowance, the
+// heap's growth since the account opened (the process's, read then only)
+// decides, so values decoded and let go (a matcher's, a copy's) do not refuse
+// a document whose memory stays inside. WORK_MEMORY_FLOOR is left whatever the
+// tree holds, so a document the parse guard let through can still have its
+// certificates read.
 constexpr uint64_t WORK_MEMORY_RATIO = 20;
 constexpr uint64_t WORK_MEMORY_BASE = 40ull << 20;
 constexpr uint64_t WORK_MEMORY_RESERVE = 24ull << 20;
 constexpr uint64_t WORK_MEMORY_COPIES = 3;
 constexpr uint64_t WORK_MEMORY_FLOOR = 4ull << 20;
+// Charges between two reads of the heap, at least, once they passed the allowance.
+constexpr uint64_t WORK_MEMORY_STEP = 1ull << 20;
 
 // An allowance of this thread's processor time from start(): the processor
 // clock (a system call) is read only once as much wall time has passed as the
@@ -110,13 +116,17 @@ class WorkAccount {
   // not fit what is left (the work must not run). The clock is read.
   bool pay(uint64_t price) noexcept;
   // Octets decoded values now hold besides what was charged before: false,
-  // and the account over, once the charges pass the memory allowance (a
-  // closed account only counts them).
+  // and the account over, once the charges and then the heap's growth pass
+  // the memory allowance (a closed account only counts them).
   bool chargeMemory(uint64_t octets) noexcept;
+  // All the octets charged (none credited back).
   uint64_t memoryCharged() const noexcept { return memory; }
   uint64_t memoryLimit() const noexcept { return memoryAllowed; }
-  // An account made by its constructor holds no memory limit until this sets one.
-  void setMemoryLimit(uint64_t octets) noexcept { memoryAllowed = octets; }
+  // The times the heap was read and found inside the allowance.
+  uint64_t memoryHeapReads() const noexcept { return heapReads; }
+  // An account made by its constructor holds no memory limit until this sets
+  // one (the heap's growth counts from then).
+  void setMemoryLimit(uint64_t octets) noexcept;
   // True when memory, not units or time, put the account over.
   bool memoryPassed() const noexcept { return memoryOut; }
   // Reads the clock now: true once the time is spent (the account is then over).
@@ -149,6 +159,9 @@ class WorkAccount {
   bool closed = false;
   bool memoryOut = false;
   uint64_t memory = 0;
+  uint64_t counted = 0;
+  uint64_t heapAtStart = 0;
+  uint64_t heapReads = 0;
   uint64_t memoryAllowed = UINT64_MAX;
   ProcessorAllowance clock;
 };
