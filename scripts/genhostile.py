@@ -497,14 +497,16 @@ def signer_cert_id():
                signer[version_end:serial_end])
 
 
-def ocsp_look_alikes(src, count, attributes=64):
+def ocsp_look_alikes(src, count, attributes=64, certificates=None):
     """The genuine receipt with an unsigned OCSP response for its signer (good, a garbage
-    signature) carrying count look-alike certificates: the responder search reports and
-    remembers each of them before the signature fails."""
+    signature) carrying count look-alike certificates (or the given ones): the responder search
+    reports and remembers each of them before the signature fails."""
     single = seq(signer_cert_id(), der(0x80, b''), der(0x18, b'20200101000000Z'),
                  der(0xa0, der(0x18, b'20361201000000Z')))
     tbs = seq(der(0xa1, name('Atak OCSP')), der(0x18, b'20261102091600Z'), seq(single))
-    certs = der(0xa0, seq(*look_alike_certificates(count, attributes)))
+    if certificates is None:
+        certificates = look_alike_certificates(count, attributes)
+    certs = der(0xa0, seq(*certificates))
     basic = seq(tbs, SHA256_RSA, bits(garbage(256)), certs)
     response = seq(der(0x0a, b'\0'), der(0xa0, seq(oid('1.3.6.1.5.5.7.48.1.1'), der(0x04, basic))))
     value = ('<xades:OCSPValues><xades:EncapsulatedOCSPValue>%s</xades:EncapsulatedOCSPValue>'
@@ -513,6 +515,26 @@ def ocsp_look_alikes(src, count, attributes=64):
     return src.replace('</xades:CRLValues>', '</xades:CRLValues>' + value, 1)
 
 OCSP_TIME = b'20260101000000Z'
+
+
+def intermediate_namesakes(count):
+    """count small certificates (512-bit keys, garbage signatures, serials of their own) whose
+    issuer and subject are the intermediate's: each is a candidate issuer of the signer."""
+    issuer, subject = names_of(os.path.join(PKI, 'intermediate.der'))
+    return [certificate(0x10000 + i, issuer, subject, *rsa_key(512, 17)) for i in range(count)]
+
+
+def forged_crl(src, entries):
+    """The genuine receipt with one more carried CRL by the intermediate's name (a garbage
+    signature) of that many revoked serials: decoded whole before its signature fails."""
+    _, issuer = names_of(os.path.join(PKI, 'intermediate.der'))
+    revoked = b''.join(seq(integer(0x100000 + i), der(0x17, b'260101000000Z')) for i in range(entries))
+    tbs = seq(integer(1), SHA256_RSA, issuer, der(0x17, b'261101000000Z'), der(0x17, b'261201000000Z'),
+              seq(revoked))
+    crl = seq(tbs, SHA256_RSA, bits(garbage(256)))
+    value = '<xades:EncapsulatedCRLValue>%s</xades:EncapsulatedCRLValue>' % b64(crl)
+    assert src.count('</xades:CRLValues>') == 1
+    return src.replace('</xades:CRLValues>', value + '</xades:CRLValues>', 1)
 
 
 def digest_element(der_value):
@@ -722,6 +744,14 @@ VARIANTS = {
     'crl-issuers': (crls_of_many_issuers, 1000, (1000,)),
     'cert-refs': (lambda src, count: carried_references(src, 'cert', count), 1000, (1000,)),
     'archive-stamps': (lambda src, count: archive_time_stamps(src, 1024, objects=count), 20000, (100000,)),
+    # What decoding holds: names of thousands of attributes, a CRL of 200,000 entries, thousands
+    # of certificates under one OCSP response.
+    'lookalikes-1000': (lambda src, count: carried_look_alikes(src, count, 1000), 100, (100,)),
+    'lookalikes-3000': (lambda src, count: carried_look_alikes(src, count, 3000), None, (255,)),
+    'crl-entries': (forged_crl, 200000, (200000,)),
+    'ocsp-namesakes': (lambda src, count: ocsp_look_alikes(src, count,
+                                                           certificates=intermediate_namesakes(count)),
+                       4000, (4000, 12000)),
 }
 # Their file names in a folder run: after the classic ones.
 NUMBERS = {'keys-e256': '14', 'keys-e64': '14b', 'intermediates': '15', 'intermediates-e64': '15b',
@@ -731,7 +761,8 @@ NUMBERS = {'keys-e256': '14', 'keys-e64': '14b', 'intermediates': '15', 'interme
            'object-refs-distinct': '19e', 'ocsp-refs': '20', 'ocsp-refs-certs': '20b',
            'crl-refs': '20c', 'crl-values': '20f', 'crl-issuers': '20g', 'cert-refs': '20d', 'archive-stamps': '20e',
            'rdn-issuers': '21', 'rdn-signer-issuer': '21b',
-           'carried-lookalikes': '22', 'ocsp-lookalikes': '22b'}
+           'carried-lookalikes': '22', 'ocsp-lookalikes': '22b', 'lookalikes-1000': '24',
+           'lookalikes-3000': '24b', 'crl-entries': '24c', 'ocsp-namesakes': '24d'}
 
 
 def build(variant, count, src=None):

@@ -23,6 +23,7 @@
 #include "xmlsig/xmlc14transform.h"
 #include "xmlsig/xmlcodes.h"
 #include "xmlsig/xmlconst.h"
+#include "xmlsig/xmlmemcharge.h"
 
 #include <libxml/tree.h>
 
@@ -364,7 +365,12 @@ int32_t verifySignatures(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, con
   uint64_t octets = doc->holder->octets;
   for (TVxmlDoc* other : setup.docs)
     if (other != doc && other->reader) octets += static_cast<uint64_t>(other->reader->size());
-  setup.account = WorkAccount::forDocument(octets);
+  // What the document's decoded values may hold is what its tree leaves of
+  // the process's figure for it.
+  const uint64_t treeAllowance = xmlMemoryAllowance(doc->holder->octets);
+  const uint64_t treeLeft = xmlDocumentMemoryLeft(doc->holder->doc);
+  setup.account =
+      WorkAccount::forDocument(octets, treeAllowance > treeLeft ? treeAllowance - treeLeft : 0);
   WorkAccountScope charged(setup.account.get());
   // The signatures' records keep the account after this call; their later
   // work is no longer this verification's.

@@ -13,7 +13,7 @@ const char* const SRC = "asnany";
 } // namespace
 
 ASNany::ASNany(const ASNany& other)
-    : ASNobject(other), length(0), buf(nullptr), expectedTag(other.expectedTag), univTag(other.univTag)
+    : ASNobject(other), expectedTag(other.expectedTag), univTag(other.univTag), length(0), buf(nullptr)
 {
     if (other.length > 0 && !setContent(other.content(), other.length))
         throwBadAllocation();

@@ -6,8 +6,8 @@
 class ASNany : public ASNobject {
 public:
     explicit ASNany(unsigned char t = TAG_ANY)
-        : ASNobject(t), length(0), buf(nullptr), expectedTag(t),
-          univTag(((t & 0xC0) || t == TAG_ANY) ? TAG_ANY : t)
+        : ASNobject(t), expectedTag(t), univTag(((t & 0xC0) || t == TAG_ANY) ? TAG_ANY : t), length(0),
+          buf(nullptr)
     {
     }
     ASNany(const ASNany& other);
@@ -39,8 +39,9 @@ public:
     unsigned char universalTag() const override { return univTag; }
     void digestContent(LvHash* hash) const override;
 
-    int32_t length;
-    unsigned char* buf; // owned content (null when empty or read in place)
+    // The small fields together, before the pointer: 72 octets, not 80.
     unsigned char expectedTag;
     unsigned char univTag;
+    int32_t length;
+    unsigned char* buf; // owned content (null when empty or read in place)
 };

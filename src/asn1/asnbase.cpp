@@ -164,6 +164,11 @@ int asnCopyTLV(GenericFile* in, int64_t avail, MemFile** out, int64_t* total)
     MemFile* m = new (std::nothrow) MemFile();
     if (!m)
         return -2;
+    // Exactly the value's octets (present, scanned above), not a doubled buffer.
+    if (!m->setSize(static_cast<int32_t>(*total)) || m->seek(0) != 0) {
+        delete m;
+        return -2;
+    }
     uint32_t copied = 0;
     int c = in->copyTo(m, static_cast<uint32_t>(*total), &copied);
     if (c != 0 || copied != static_cast<uint32_t>(*total)) {
@@ -871,7 +876,7 @@ int ASNobject::assignFromAny(const ASNany& anyObj)
         // The value keeps its own copy of the element's received octets, so
         // it outlives the ANY and still re-encodes exactly what was received.
         stream.reset(new (std::nothrow) MemFile());
-        if (!stream)
+        if (!stream || !stream->setSize(anyObj.receivedLength) || stream->seek(0) != 0)
             return EASN_MEM;
         if (stream->write(anyObj.receivedLength, anyObj.receivedEncoding()) != 0)
             return EASN_MEM;

@@ -7,6 +7,8 @@
 // from: it re-encodes, measures and hashes those octets unchanged.
 #pragma once
 
+#include "base/workaccount.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -72,8 +74,14 @@ inline int64_t& asnHeldCounter()
     return held;
 }
 
-// Charges memory a decoded value keeps.
-inline void asnChargeHeld(int64_t octets) { asnHeldCounter() += octets; }
+// Charges memory a decoded value keeps, to the hold budget and to the memory
+// side of the thread's work account (the document's): past that account's
+// allowance the account is over, and the decode stops at its next value.
+inline void asnChargeHeld(int64_t octets)
+{
+    asnHeldCounter() += octets;
+    workChargeMemory(octets);
+}
 
 // Heap taken by an allocation of n octets, the allocator's header included.
 constexpr int64_t asnAllocCost(int64_t n) { return n + 16; }

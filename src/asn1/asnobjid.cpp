@@ -103,7 +103,7 @@ int nextSubidentifier(const unsigned char* der, int len, int* i, uint64_t* value
 } // namespace
 
 ASNobjectId::ASNobjectId(const char* text)
-    : ASNobject(6), acceptLongArcs(0), borrowed(0), content(nullptr), length(0)
+    : ASNobject(6), acceptLongArcs(0), borrowed(0), length(0), content(nullptr)
 {
     const int n = textToDer(text, nullptr, nullptr, 0);
     if (n <= 0)
@@ -124,7 +124,7 @@ ASNobjectId::ASNobjectId(const char* text)
 }
 
 ASNobjectId::ASNobjectId(const ASNobjectId& other)
-    : ASNobject(other), acceptLongArcs(other.acceptLongArcs), borrowed(0), content(nullptr), length(0)
+    : ASNobject(other), acceptLongArcs(other.acceptLongArcs), borrowed(0), length(0), content(nullptr)
 {
     copyContent(other);
 }

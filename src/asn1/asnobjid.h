@@ -8,7 +8,7 @@
 class ASNobjectId : public ASNobject {
 public:
     explicit ASNobjectId(unsigned char t = 6)
-        : ASNobject((t & 0xC0) ? t : 6), acceptLongArcs(0), borrowed(0), content(nullptr), length(0)
+        : ASNobject((t & 0xC0) ? t : 6), acceptLongArcs(0), borrowed(0), length(0), content(nullptr)
     {
     }
     // From dotted text; throws std::bad_alloc "bad allocation" when it does not convert.
@@ -57,10 +57,11 @@ public:
     unsigned char universalTag() const override { return 6; }
     void digestContent(LvHash* hash) const override;
 
+    // The small fields together, before the pointer: 72 octets, not 80.
     uint8_t acceptLongArcs;
     uint8_t borrowed;       // content is static storage (referStatic), not owned
-    unsigned char* content; // owned DER content, null when empty or read in place
     int32_t length;
+    unsigned char* content; // owned DER content, null when empty or read in place
 
 private:
     // Copies the other's content into this empty value (std::bad_alloc on failure).

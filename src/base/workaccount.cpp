@@ -3,6 +3,28 @@
 #include <algorithm>
 #include <ctime>
 
+#include <malloc.h>
+#if defined(TAL_SANITISED_BUILD) && defined(__has_include)
+#if __has_include(<sanitizer/allocator_interface.h>)
+#include <sanitizer/allocator_interface.h>
+#define TAL_HEAP_FROM_SANITIZER 1
+#endif
+#endif
+
+namespace {
+// Octets the process's heap has handed out and not taken back: the
+// sanitizer's own count in a sanitised build (its allocator replaces libc's),
+// else libc's (small blocks and mapped ones).
+uint64_t heapInUse() noexcept {
+#ifdef TAL_HEAP_FROM_SANITIZER
+  return static_cast<uint64_t>(__sanitizer_get_current_allocated_bytes());
+#else
+  const struct mallinfo2 m = mallinfo2();
+  return static_cast<uint64_t>(m.uordblks) + static_cast<uint64_t>(m.hblkhd);
+#endif
+}
+}  // namespace
+
 std::chrono::nanoseconds ProcessorAllowance::threadTime() {
   timespec t{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
@@ -35,6 +57,8 @@ thread_local long tripCountdown = 0;
 thread_local uint64_t unitsDivisor = 1;
 thread_local uint64_t lastSpent = 0;
 thread_local uint64_t lastReads = 0;
+thread_local uint64_t lastMemory = 0;
+thread_local uint64_t lastMemoryLimit = 0;
 const uint64_t MB = 1u << 20;
 }  // namespace
 
@@ -61,8 +85,18 @@ std::chrono::nanoseconds WorkAccount::documentTime(uint64_t octets) {
   return time * WORK_TIME_FACTOR;
 }
 
-std::shared_ptr<WorkAccount> WorkAccount::forDocument(uint64_t octets) {
-  return std::make_shared<WorkAccount>(documentUnits(octets) / unitsDivisor, documentTime(octets));
+uint64_t WorkAccount::documentMemory(uint64_t octets, uint64_t treeHeld) {
+  const uint64_t o = std::min<uint64_t>(octets, 1ull << 40);
+  const uint64_t figure = WORK_MEMORY_RATIO * o + WORK_MEMORY_BASE;
+  const uint64_t taken = WORK_MEMORY_RESERVE + WORK_MEMORY_COPIES * o + std::min<uint64_t>(treeHeld, 1ull << 48);
+  return std::max(figure > taken ? figure - taken : 0, WORK_MEMORY_FLOOR);
+}
+
+std::shared_ptr<WorkAccount> WorkAccount::forDocument(uint64_t octets, uint64_t treeHeld) {
+  auto account =
+      std::make_shared<WorkAccount>(documentUnits(octets) / unitsDivisor, documentTime(octets));
+  account->setMemoryLimit(documentMemory(octets, treeHeld));
+  return account;
 }
 
 bool WorkAccount::timeSpent() noexcept {
@@ -83,6 +117,7 @@ void WorkAccount::close() noexcept {
   closed = true;
   isOver = false;
   timeOut = false;
+  memoryOut = false;
   limit = UINT64_MAX;
 }
 
@@ -100,6 +135,32 @@ bool WorkAccount::charge(uint64_t units) noexcept {
   }
   if ((++charges % WORK_CLOCK_CHARGES) == 0) timeSpent();
   return !isOver;
+}
+
+void WorkAccount::setMemoryLimit(uint64_t octets) noexcept {
+  memoryAllowed = octets;
+  heapAtStart = heapInUse();
+  counted = 0;
+}
+
+bool WorkAccount::chargeMemory(uint64_t octets) noexcept {
+  memory = octets > UINT64_MAX - memory ? UINT64_MAX : memory + octets;
+  counted = octets > UINT64_MAX - counted ? UINT64_MAX : counted + octets;
+  if (counted <= memoryAllowed || isOver || closed) return !isOver;
+  // The charges do not see what was let go: the heap's growth since the
+  // account opened decides. Within the allowance, the count starts again from
+  // that growth, and the heap is read again once the charges since reach the
+  // allowance (at least WORK_MEMORY_STEP later).
+  const uint64_t heap = heapInUse();
+  const uint64_t growth = heap > heapAtStart ? heap - heapAtStart : 0;
+  if (growth > memoryAllowed) {
+    isOver = true;
+    memoryOut = true;
+    return false;
+  }
+  ++heapReads;
+  counted = std::min(growth, memoryAllowed > WORK_MEMORY_STEP ? memoryAllowed - WORK_MEMORY_STEP : 0);
+  return true;
 }
 
 bool WorkAccount::pay(uint64_t price) noexcept {
@@ -124,12 +185,16 @@ WorkAccountScope::~WorkAccountScope() {
   if (currentAccount) {
     lastSpent = currentAccount->spentUnits();
     lastReads = currentAccount->clockReads();
+    lastMemory = currentAccount->memoryCharged();
+    lastMemoryLimit = currentAccount->memoryLimit();
   }
   currentAccount = previous;
 }
 
 uint64_t workAccountLastSpent() { return lastSpent; }
 uint64_t workAccountLastReads() { return lastReads; }
+uint64_t workAccountLastMemory() { return lastMemory; }
+uint64_t workAccountLastMemoryLimit() { return lastMemoryLimit; }
 
 WorkAccount* WorkAccountScope::current() noexcept { return currentAccount; }
 
@@ -141,6 +206,11 @@ bool workCharge(uint64_t units) noexcept {
 bool workPay(uint64_t price) noexcept {
   WorkAccount* a = currentAccount;
   return !a || a->pay(price);
+}
+
+bool workChargeMemory(int64_t octets) noexcept {
+  WorkAccount* a = currentAccount;
+  return !a || octets <= 0 || a->chargeMemory(static_cast<uint64_t>(octets));
 }
 
 bool workOver() noexcept {

@@ -55,6 +55,30 @@ constexpr uint64_t WORK_DIGEST_OCTET = 2;
 // base64 text decoded, the value read and its views walked.
 constexpr uint64_t WORK_DER_OCTET = 4;
 
+// The memory side: what a document's decoded values hold (certificates, CRLs,
+// responses and every value inside them), charged in octets where the ASN.1
+// layer allocates it, against an allowance that keeps the whole process within
+// WORK_MEMORY_RATIO times the document plus WORK_MEMORY_BASE. Out of that figure
+// come the process's own (its code, libraries, context and roots, and the
+// report's fixed part: WORK_MEMORY_RESERVE, some 19 MiB measured with the
+// sample receipt), three more copies of the document's size (the report's
+// part that grows with it, its carried values decoded from base64 and the
+// private copies they are read in place over), and what its parsed tree holds.
+// Charges are not credited back when a value goes (a genuine receipt charges
+// some hundred kilobytes of its 19 MB): once they pass the allowance, the
+// heap's growth since the account opened (the process's, read then only)
+// decides, so values decoded and let go (a matcher's, a copy's) do not refuse
+// a document whose memory stays inside. WORK_MEMORY_FLOOR is left whatever the
+// tree holds, so a document the parse guard let through can still have its
+// certificates read.
+constexpr uint64_t WORK_MEMORY_RATIO = 20;
+constexpr uint64_t WORK_MEMORY_BASE = 40ull << 20;
+constexpr uint64_t WORK_MEMORY_RESERVE = 24ull << 20;
+constexpr uint64_t WORK_MEMORY_COPIES = 3;
+constexpr uint64_t WORK_MEMORY_FLOOR = 4ull << 20;
+// Charges between two reads of the heap, at least, once they passed the allowance.
+constexpr uint64_t WORK_MEMORY_STEP = 1ull << 20;
+
 // An allowance of this thread's processor time from start(): the processor
 // clock (a system call) is read only once as much wall time has passed as the
 // allowance has left, since a thread spends no more processor time than that.
@@ -78,10 +102,12 @@ class WorkAccount {
  public:
   // The clock starts now.
   WorkAccount(uint64_t units, std::chrono::nanoseconds time);
-  // The account of one document of `octets` octets.
-  static std::shared_ptr<WorkAccount> forDocument(uint64_t octets);
+  // The account of one document of `octets` octets, whose parsed form already
+  // holds `treeHeld` octets.
+  static std::shared_ptr<WorkAccount> forDocument(uint64_t octets, uint64_t treeHeld = 0);
   static uint64_t documentUnits(uint64_t octets);
   static std::chrono::nanoseconds documentTime(uint64_t octets);
+  static uint64_t documentMemory(uint64_t octets, uint64_t treeHeld);
 
   // Units of work already done: false once the account is over (from then on).
   // The clock is read every WORK_CLOCK_CHARGES charges.
@@ -89,6 +115,20 @@ class WorkAccount {
   // The price of work about to run: false, and the account over, when it does
   // not fit what is left (the work must not run). The clock is read.
   bool pay(uint64_t price) noexcept;
+  // Octets decoded values now hold besides what was charged before: false,
+  // and the account over, once the charges and then the heap's growth pass
+  // the memory allowance (a closed account only counts them).
+  bool chargeMemory(uint64_t octets) noexcept;
+  // All the octets charged (none credited back).
+  uint64_t memoryCharged() const noexcept { return memory; }
+  uint64_t memoryLimit() const noexcept { return memoryAllowed; }
+  // The times the heap was read and found inside the allowance.
+  uint64_t memoryHeapReads() const noexcept { return heapReads; }
+  // An account made by its constructor holds no memory limit until this sets
+  // one (the heap's growth counts from then).
+  void setMemoryLimit(uint64_t octets) noexcept;
+  // True when memory, not units or time, put the account over.
+  bool memoryPassed() const noexcept { return memoryOut; }
   // Reads the clock now: true once the time is spent (the account is then over).
   bool timeSpent() noexcept;
   bool over() const noexcept { return isOver; }
@@ -117,6 +157,12 @@ class WorkAccount {
   bool isOver = false;
   bool timeOut = false;
   bool closed = false;
+  bool memoryOut = false;
+  uint64_t memory = 0;
+  uint64_t counted = 0;
+  uint64_t heapAtStart = 0;
+  uint64_t heapReads = 0;
+  uint64_t memoryAllowed = UINT64_MAX;
   ProcessorAllowance clock;
 };
 constexpr uint32_t WORK_CLOCK_CHARGES = 64;
@@ -131,6 +177,9 @@ void workAccountShrinkUnits(uint64_t divisor);
 // whose scope ended on this thread.
 uint64_t workAccountLastSpent();
 uint64_t workAccountLastReads();
+// For tests: the memory charged to, and the memory limit of, that account.
+uint64_t workAccountLastMemory();
+uint64_t workAccountLastMemoryLimit();
 
 // Installs `account` as the one this thread's work is charged to, until the
 // scope ends (the one before it then again). Null installs none.
@@ -149,6 +198,9 @@ class WorkAccountScope {
 // The current account's charge and pay; true when the thread has none.
 bool workCharge(uint64_t units) noexcept;
 bool workPay(uint64_t price) noexcept;
+// The current account's chargeMemory; true when the thread has none (or for
+// no octets).
+bool workChargeMemory(int64_t octets) noexcept;
 // Whether the current account is over (false with none).
 bool workOver() noexcept;
 

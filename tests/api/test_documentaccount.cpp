@@ -267,6 +267,36 @@ TEST_F(DocumentAccount, ManySignaturesShareOneAccount) {
   EXPECT_GE(all.spent, 3 * single.spent);
 }
 
+// What the document's decoded values hold is charged to its account's memory
+// side: genuine receipts stay far inside it (a cumulative charge errs high, so
+// this is what keeps them verified), and names of a thousand attributes in
+// sixty carried certificates pass it, so the document is refused (140) before
+// the process holds more than its figure, and the receipt still verifies.
+TEST_F(DocumentAccount, WhatDecodesHoldIsChargedToTheDocumentsMemory) {
+  const std::string receipt = readAll(UPO + "upo.xml");
+  const struct {
+    const char* name;
+    std::string doc;
+    int32_t rc;
+    uint64_t most;  // of the allowance, at most one part in this many charged (0: passed)
+  } rows[] = {
+      {"upo.xml", receipt, 0, 50},
+      {"upo-t.xml (time-stamped)", readAll(UPO + "upo-t.xml"), 0, 50},
+      {"upo-ec.xml", readAll(UPO + "upo-ec.xml"), 0, 50},
+      {"60 certificates of 1,000 attributes", hostileVariant("lookalikes-1000", 60), 140, 0},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(unprotect(row.doc).rc, row.rc) << row.name;
+    const uint64_t charged = workAccountLastMemory(), limit = workAccountLastMemoryLimit();
+    EXPECT_GT(charged, 0u) << row.name;
+    if (row.most)
+      EXPECT_LT(charged, limit / row.most) << row.name;
+    else
+      EXPECT_GT(charged, limit) << row.name;
+    sampleStillVerifies(receipt, row.name);
+  }
+}
+
 // A refused document leaves the CRLs the context holds for the documents
 // after it as they were, wherever its clock runs out: a newer CRL it carried,
 // forged (no key identifier, impostors of its issuer's name), is not kept to
