@@ -84,16 +84,15 @@ TEST_F(ReportBound, CraftedReportsEndWithTheCutLineWithinTheirBound) {
   }
 }
 
-// The cut report of one document is bounded again for the next: a receipt
-// after it has its whole report.
-TEST_F(ReportBound, TheNextDocumentHasItsWholeReport) {
-  const std::string cutLine = convertForOutput(REPORT_CUT_LINE);
+// A document refused for its work says so last, though its account is over.
+TEST_F(ReportBound, ARefusedDocumentSaysWhy) {
   const std::string receipt = readAll(UPO + "upo.xml");
-  upofix::unprotectText(ctx, upofix::hostileVariant("report-long-paths", 400));
-  ASSERT_TRUE(endsWith(report(), cutLine));
-  EXPECT_EQ(0, upofix::unprotectText(ctx, receipt).rc);
-  EXPECT_EQ(std::string::npos, report().find(cutLine));
-  EXPECT_TRUE(endsWith(report(), "\r\n"));
+  workAccountShrinkUnits(WorkAccount::documentUnits(receipt.size()) / 1000);
+  const int32_t rc = upofix::unprotectText(ctx, receipt).rc;
+  workAccountShrinkUnits(1);
+  EXPECT_EQ(140, rc);
+  EXPECT_TRUE(endsWith(report(), convertForOutput(
+                                     "Weryfikacja dokumentu przekroczyła dopuszczalny nakład pracy !!!\r\n")));
 }
 
 // The sample receipts' reports, octet for octet, as each is with no bound and

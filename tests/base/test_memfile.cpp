@@ -257,7 +257,6 @@ TEST(MemFile, GrownSpaceNeverShowsStaleBytes)
     };
     const Case cases[] = {
         {"a write past the block, setSize in it", 32, 8, [](MemFile& f) { return f.setSize(64) ? 64 : -1; }},
-        {"a write far past the block", 20, 100, [](MemFile& f) { return f.setSize(128) ? 128 : -1; }},
         {"grow", 32, 1, [](MemFile& f) { return f.grow(31) == 33 ? 64 : -1; }},
         {"setSize past the block", 10, 30, [](MemFile& f) { return f.setSize(200) ? 200 : -1; }},
         {"unknown length", 32, 8, [](MemFile& f) {
@@ -276,22 +275,6 @@ TEST(MemFile, GrownSpaceNeverShowsStaleBytes)
         for (int32_t i = 0; i < end; ++i)
             ASSERT_EQ(i < written ? 1 : 0, *f.at(i)) << c.name << " at " << i;
     }
-}
-
-// A subclass's limit on growth: the block never passes it.
-TEST(MemFile, GrowthStopsAtTheLimit)
-{
-    struct Limited : MemFile
-    {
-        int32_t capacityLimit() const override { return 100; }
-    };
-    Limited f;
-    const std::vector<uint8_t> bytes(100, 7);
-    ASSERT_EQ(0, f.write(40, bytes.data()));
-    EXPECT_EQ(64, f.capacity());
-    ASSERT_EQ(0, f.write(60, bytes.data())); // doubling would take 128
-    EXPECT_EQ(100, f.capacity());
-    EXPECT_EQ(100, f.length());
 }
 
 TEST(MemFile, DetachHandsOverTheContent)

@@ -261,16 +261,4 @@ TEST(ReportBuffer, PaidToTheAccountAndDroppedOnceItIsOver)
     EXPECT_EQ(100, free.length());
 }
 
-// The test switch: with bounds off a document's report stays unbounded.
-TEST(ReportBuffer, BoundsOffLeaveItUnbounded)
-{
-    ReportBuffer b;
-    reportBoundsOn(false);
-    b.bound(0);
-    reportBoundsOn(true);
-    EXPECT_EQ(0, b.limit());
-    b.bound(0);
-    EXPECT_EQ(static_cast<int32_t>(REPORT_BOUND_BASE), b.limit());
-}
-
 } // namespace
