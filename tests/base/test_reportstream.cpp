@@ -238,8 +238,10 @@ TEST(ReportBuffer, PaidToTheAccountAndDroppedOnceItIsOver)
     WorkAccount account(2 * 1000 + 10, std::chrono::hours(1));
     {
         WorkAccountScope scope(&account);
+        const uint64_t ticks = workTicksCounted();
         rs << std::string(600, 'a').c_str();
         EXPECT_EQ(1200u, account.spentUnits());
+        EXPECT_EQ(ticks + 1, workTicksCounted()); // and the net ticked
         rs << std::string(400, 'b').c_str();
         EXPECT_EQ(2000u, account.spentUnits());
         EXPECT_FALSE(account.over());
