@@ -1,6 +1,6 @@
 /* Verifies a receipt (UPO) and the declaration it confirms, over the public C API only:
  *   verify_upo [--offline] RECEIPT.xml DECLARATION TRUST-FOLDER
- * TRUST-FOLDER holds certificates (*.crt, *.pem, *.der): self-signed CA certificates become
+ * TRUST-FOLDER holds certificates (*.crt, *.pem, *.der, *.cer; DER or PEM): self-signed CA certificates become
  * trusted roots of this session (no settings written), the others additional certificates. --offline turns the network off (option 18):
  * revocation data then comes only from the receipt itself (its xades:RevocationValues), since the
  * C interface takes no CRL file.
@@ -88,23 +88,31 @@ static size_t decodeUtf8(const unsigned char* s, size_t n, unsigned long* cp) {
   return extra + 1;
 }
 
+/* Characters printed as they are go out in runs, one write for each stretch between two that are
+ * not: a report of megabytes is not a million calls. */
 static void printData(FILE* stream, const char* text, size_t length, int quoted) {
   const unsigned char* s = (const unsigned char*)text;
-  size_t i = 0;
+  size_t i = 0, run = 0; /* s[run, i): printed as it is, not yet written */
   while (i < length) {
     unsigned long cp = 0;
     size_t n = decodeUtf8(s + i, length - i, &cp);
-    if (quoted && n == 1 && (cp == '"' || cp == '\\')) {
+    int quote = quoted && n == 1 && (cp == '"' || cp == '\\');
+    int control = n == 0 || (cp < 0x20 && cp != '\t') || cp == 0x7F;
+    int marked = (cp >= 0x80 && cp <= 0x9F) || (cp >= 0x2028 && cp <= 0x202E) ||
+                 (cp >= 0x2066 && cp <= 0x2069);
+    if (!quote && !control && !marked && (n == 1 || terminalUtf8)) {
+      i += n;
+      continue;
+    }
+    if (i > run) fwrite(s + run, 1, i - run, stream);
+    if (quote) {
       fputc('\\', stream);
       fputc((int)cp, stream);
-    } else if (n == 0 || (cp < 0x20 && cp != '\t') || cp == 0x7F) {
+    } else if (control) {
       fprintf(stream, "\\x%02X", s[i]);
       n = 1;
-    } else if ((cp >= 0x80 && cp <= 0x9F) || (cp >= 0x2028 && cp <= 0x202E) ||
-               (cp >= 0x2066 && cp <= 0x2069)) {
+    } else if (marked) {
       fprintf(stream, "<U+%04lX>", cp);
-    } else if (n == 1 || terminalUtf8) {
-      fwrite(s + i, 1, n, stream);
     } else {
       char out[8], *in = (char*)text + i, *to = out;
       size_t inLeft = n, outLeft = sizeof out;
@@ -114,7 +122,9 @@ static void printData(FILE* stream, const char* text, size_t length, int quoted)
         fputc('?', stream);
     }
     i += n;
+    run = i;
   }
+  if (i > run) fwrite(s + run, 1, i - run, stream);
 }
 
 static void printDataText(FILE* stream, const char* text) {
@@ -178,7 +188,8 @@ static void failed(talCtx* ctx, const char* call, int32_t code) {
 
 static int hasCertExtension(const char* name) {
   const char* dot = strrchr(name, '.');
-  return dot && (!strcasecmp(dot, ".crt") || !strcasecmp(dot, ".pem") || !strcasecmp(dot, ".der"));
+  return dot && (!strcasecmp(dot, ".crt") || !strcasecmp(dot, ".pem") || !strcasecmp(dot, ".der") ||
+                 !strcasecmp(dot, ".cer"));
 }
 
 static int byName(const void* a, const void* b) {

@@ -710,6 +710,31 @@ def archive_time_stamps(src, count, objects=0):
     return t.replace('</ds:Signature>', '<ds:Object/>' * objects + '</ds:Signature>', 1)
 
 
+def large_key_certificate(src, count, key_octets=512 << 10):
+    """The genuine receipt whose unsigned KeyInfo carries one more certificate C (a small
+    issuer, a subjectPublicKey of key_octets random octets under an algorithm no one knows),
+    then count small signatures in an unsigned ds:Object, each of the receipt's own reference to
+    its signed object (the digest right, the value garbage) naming C by X509IssuerSerial: each
+    signature's path search may find C and describe it whole, its key in hex, in the report."""
+    issuer = name('Atak C')
+    spki = seq(seq(oid('1.3.6.1.4.1.99999.1'), der(0x05, b'')), bits(os.urandom(key_octets)))
+    tbs = seq(der(0xa0, integer(2)), integer(0x0c), SHA256_RSA, issuer,
+              seq(der(0x17, b'200101000000Z'), der(0x17, b'361201000000Z')), name('Atak C klucz'), spki)
+    c = seq(tbs, SHA256_RSA, bits(garbage(256)))
+    out = src.replace('</ds:X509Data>', '<ds:X509Certificate>%s</ds:X509Certificate></ds:X509Data>' % b64(c), 1)
+    x509 = ('<ds:X509Data><ds:X509IssuerSerial><ds:X509IssuerName>CN=Atak C</ds:X509IssuerName>'
+            '<ds:X509SerialNumber>12</ds:X509SerialNumber></ds:X509IssuerSerial></ds:X509Data>')
+    own = re.search(r'<ds:Reference URI="#Dokument-0".*?</ds:Reference>', src, re.S).group(0)
+    sigs = ''.join(signature('c-s%d' % i, own, garbage(128), x509) for i in range(count))
+    return append_objects(out, '<ds:Object>%s</ds:Object>' % sigs)
+
+
+def long_path_signatures(src, count, length=4000):
+    """The genuine receipt with count bare ds:Signature elements under one unsigned element
+    whose name has length characters: the report names each signature by its path."""
+    tag = 'a' * length
+    return append_objects(src, '<ds:Object><%s>%s</%s></ds:Object>' % (tag, '<ds:Signature/>' * count, tag))
+
 # Name: (builder, the count of a test run (None: none), the counts of a hand run). Before the
 # allowance, each test count that fails costs 1.3 to 3 times its limit (one second and one per MB) in
 # a release build, and each hand count half a minute to a minute or more. A CRL's issuers of
@@ -752,6 +777,10 @@ VARIANTS = {
     'ocsp-namesakes': (lambda src, count: ocsp_look_alikes(src, count,
                                                            certificates=intermediate_namesakes(count)),
                        4000, (4000, 12000)),
+    'report-key-64KB': (lambda src, count: large_key_certificate(src, count, key_octets=64 << 10), 1000,
+                        (1000,)),
+    'report-key-512KB': (large_key_certificate, 500, (500, 4000)),
+    'report-long-paths': (long_path_signatures, 4095, (4095,)),
 }
 # Their file names in a folder run: after the classic ones.
 NUMBERS = {'keys-e256': '14', 'keys-e64': '14b', 'intermediates': '15', 'intermediates-e64': '15b',
@@ -761,7 +790,8 @@ NUMBERS = {'keys-e256': '14', 'keys-e64': '14b', 'intermediates': '15', 'interme
            'object-refs-distinct': '19e', 'ocsp-refs': '20', 'ocsp-refs-certs': '20b',
            'crl-refs': '20c', 'crl-values': '20f', 'crl-issuers': '20g', 'cert-refs': '20d', 'archive-stamps': '20e',
            'rdn-issuers': '21', 'rdn-signer-issuer': '21b',
-           'carried-lookalikes': '22', 'ocsp-lookalikes': '22b', 'lookalikes-1000': '24',
+           'carried-lookalikes': '22', 'ocsp-lookalikes': '22b', 'report-key-64KB': '23',
+           'report-key-512KB': '23b', 'report-long-paths': '23c', 'lookalikes-1000': '24',
            'lookalikes-3000': '24b', 'crl-entries': '24c', 'ocsp-namesakes': '24d'}
 
 

@@ -67,17 +67,8 @@ const char* errorTextBody(talCtx* ctx, int32_t code) {
 const char* reportTextBody(talCtx* ctx) {
   CtxUse use(ctx);  // the report is ended in place
   if (use.code() != 0) return "";
-  if (ctx->reportBuffer.length() == 0) return "";
-  MemFile& report = ctx->reportBuffer;
-  if (report.data()[report.length() - 1] != 0) {
-    uint8_t zero = 0;
-    report.seek(report.length());
-    if (report.write(1, &zero) != 0) return "";
-  }
-  // The stream goes on at the terminator: what is written later replaces it
-  // instead of hiding behind it, and the next call ends the text again.
-  report.seek(report.length() - 1);
-  return reinterpret_cast<const char*>(report.data());
+  const char* text = ctx->reportBuffer.text();
+  return text ? text : "";
 }
 
 }  // namespace

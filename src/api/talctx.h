@@ -112,7 +112,8 @@ struct talCtx {
   ContextCertificateDb certificateDb;
   // The servers the configuration's server search walks: the profile's, then the database's.
   ContextServers servers;
-  MemFile reportBuffer;
+  // The report of the operation under way (bounded while a document is verified).
+  ReportBuffer reportBuffer;
   ReportStream report;
   uint32_t deviceError = 0;
   // Code 39: the device failed; its error number is kept for the code's text.

@@ -100,7 +100,7 @@ const XmlSigParser* parserOf(const talSigInfo* handle, HandleHold& hold) {
 // a data item of the report, not a Windows-1250 text.
 void writeNodePath(talCtx* ctx, XmlNodePaths& paths, xmlNodePtr node) {
   std::string path;
-  if (!paths.path(node, path)) return;
+  if (!ctx->report.accepts() || !paths.path(node, path)) return;
   ctx->report << "XPath: ";
   ctx->report.writeData(path);
   ctx->report << "\r\n";
@@ -384,6 +384,9 @@ int32_t verifySignatures(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, con
   VerificationSnapshot before(*ctx);
   auto refuse = [&] {
     before.restore();
+    // The line that says why is the library's, not the document's work: its
+    // report takes it though the account is over.
+    WorkAccountScope unpaid(nullptr);
     ctx->report << MSG_DOCUMENT_WORK;
     return xmlrc::TRANSFORM_FAILED;
   };
@@ -424,6 +427,18 @@ int32_t verifySignatures(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, con
   return 0;
 }
 
+// The octets a verification may read: the context's documents, the one
+// verified and the detached files it may digest (their sizes as their readers
+// give them, before any is parsed).
+uint64_t documentOctets(const XmlSigContext* context) {
+  uint64_t octets = 0;
+  for (const TVxmlDoc* d : context->docs.items) {
+    const uint32_t size = d->reader ? d->reader->size() : 0;
+    if (size != 0xFFFFFFFFu) octets += size;
+  }
+  return octets;
+}
+
 int32_t unprotectBody(talCtx* handle, XmlSigContext* context, tvXmlDoc* document,
                       const char* expression, talMsgInfo** out) {
   if (!handle || !context || !document || !out) return ETAL_API_INV_PAR;
@@ -435,6 +450,7 @@ int32_t unprotectBody(talCtx* handle, XmlSigContext* context, tvXmlDoc* document
   TVxmlDoc* doc = documentOf(context, document);
   if (!doc) return ETAL_API_INV_PAR;
   talCtx* ctx = checkCtxAndResetReport(use);
+  ctx->reportBuffer.bound(documentOctets(context));
   ctx->report.writeUtcTime("---- RAPORT Z ODBEZPIECZANIA WIADOMOŚCI: %s ----\r\n");
   bool decrypted = false;
   int32_t rc = decryptDocument(ctx, context, doc, expression, &decrypted);

@@ -135,14 +135,16 @@ void MemFile::release()
     bUnknLen = false;
 }
 
-bool MemFile::reallocate(int32_t newCapacity)
+bool MemFile::reallocate(int32_t newCapacity, int32_t covered)
 {
     uint8_t* block = new (std::nothrow) uint8_t[static_cast<size_t>(newCapacity)];
     if (!block)
         return false;
     int32_t keep = buff ? (cap < newCapacity ? cap : newCapacity) : 0;
-    // New space starts zeroed: stale heap data never shows through grow or setSize.
-    std::memset(block + keep, 0, static_cast<size_t>(newCapacity - keep));
+    // New space starts zeroed, stale heap data never showing through grow or
+    // setSize; what a write covers at once is not zeroed only to be overwritten.
+    const int32_t zeroFrom = keep + (covered < newCapacity - keep ? covered : newCapacity - keep);
+    std::memset(block + zeroFrom, 0, static_cast<size_t>(newCapacity - zeroFrom));
     if (buff) {
         if (keep > 0)
             std::memcpy(block, buff, static_cast<size_t>(keep));
@@ -198,9 +200,12 @@ int32_t MemFile::write(uint32_t length, const uint8_t* buffer)
             int64_t newCapacity = 32;
             while (newCapacity < need)
                 newCapacity *= 2;
-            if (newCapacity > INT32_MAX)
-                newCapacity = INT32_MAX;
-            if (!reallocate(static_cast<int32_t>(newCapacity)))
+            // Past the limit the block is the limit, which holds this write.
+            const int32_t most = capacityLimit();
+            if (newCapacity > most)
+                newCapacity = end > most ? need : most;
+            // The write covers the new space from the old end of the block to its own end.
+            if (!reallocate(static_cast<int32_t>(newCapacity), static_cast<int32_t>(end - cap)))
                 return -1;
             if (inside)
                 buffer = buff + sourceOffset;

@@ -17,6 +17,9 @@ public:
     // The stream as a memory stream (this object), or null: what a
     // dynamic_cast answers, without its cost on the decoders' hot path.
     virtual MemFile* asMemFile() { return nullptr; }
+    // Whether writes are dropped from here on (a bounded report past its
+    // bound): a writer may then skip making what it would write.
+    virtual bool writesDropped() const { return false; }
     virtual int32_t read(uint32_t length, uint8_t* buffer, uint32_t* count) = 0;
     virtual int32_t write(uint32_t length, const uint8_t* buffer) = 0;
     virtual int32_t seek(int32_t position) = 0;
@@ -57,7 +60,7 @@ public:
     // Appends n bytes of unspecified content; the old length, or -1.
     int32_t grow(int32_t n);
     bool setSize(int32_t n);
-    void clear();
+    virtual void clear();
     void attach(uint8_t* buffer, int32_t length, bool heapOwned, bool zeroize);
     uint8_t* detach();
 
@@ -69,10 +72,17 @@ public:
     // writes and seeks are then bounded by the buffer's capacity only.
     void setUnknownLength() { bUnknLen = true; }
 
+protected:
+    // The most an owned buffer grows to by writes (a bounded stream's bound);
+    // a function, so that every stream is no larger for it.
+    virtual int32_t capacityLimit() const { return INT32_MAX; }
+
 private:
     void release();
-    // Moves the content to a new block of newCapacity bytes (wiping the old one when zeroize).
-    bool reallocate(int32_t newCapacity);
+    // Moves the content to a new block of newCapacity bytes (wiping the old
+    // one when zeroize); the new space is zeroed but for its first `covered`
+    // bytes, which the caller writes at once.
+    bool reallocate(int32_t newCapacity, int32_t covered = 0);
 
     uint8_t* buff;
     int32_t len;

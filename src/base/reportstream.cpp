@@ -2,8 +2,10 @@
 
 #include "base/miscutils.h"
 #include "base/no_oop.h"
+#include "base/workaccount.h"
 #include "platform/clock.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
@@ -38,17 +40,98 @@ std::string format(const char* format, ...)
     return text;
 }
 
+thread_local bool boundsOn = true;
+
 } // namespace
+
+const char* const REPORT_CUT_LINE =
+    "Raport przekroczył dopuszczalną wielkość: dalsza jego część została pominięta !!!\r\n";
+
+void reportBoundsOn(bool on)
+{
+    boundsOn = on;
+}
+
+void ReportBuffer::bound(uint64_t octets)
+{
+    if (!boundsOn)
+        return;
+    cut = false;
+    try {
+        cutLine = convertForOutput(REPORT_CUT_LINE);
+    } catch (const std::bad_alloc&) {
+        cutLine.clear(); // cut without a word rather than not at all
+    }
+    // The figure grows with the document; the cut line and a line end before it
+    // fit under it; the block holds it and text()'s zero.
+    const uint64_t figure = REPORT_BOUND_BASE + (octets < INT32_MAX ? octets : INT32_MAX);
+    const uint64_t least = cutLine.size() + 2 + static_cast<uint64_t>(length());
+    most = static_cast<int32_t>(std::min<uint64_t>(std::max(figure, least), INT32_MAX - 1));
+}
+
+bool ReportBuffer::writesDropped() const
+{
+    return most > 0 && (cut || workOver());
+}
+
+int32_t ReportBuffer::write(uint32_t length, const uint8_t* buffer)
+{
+    if (most == 0)
+        return MemFile::write(length, buffer);
+    // Dropped writes answer success: a report never stops the work it describes.
+    if (cut || length == 0)
+        return 0;
+    if (!workTick() || !workCharge(static_cast<uint64_t>(length) * WORK_REPORT_OCTET))
+        return 0;
+    const uint64_t end = static_cast<uint64_t>(tell()) + length;
+    if (end + cutLine.size() + 2 > static_cast<uint64_t>(most)) {
+        cutHere();
+        return 0;
+    }
+    return MemFile::write(length, buffer);
+}
+
+void ReportBuffer::cutHere()
+{
+    cut = true;
+    const int32_t at = static_cast<int32_t>(tell());
+    if (at > 0 && data()[at - 1] != '\n')
+        MemFile::write(2, reinterpret_cast<const uint8_t*>("\r\n"));
+    MemFile::write(static_cast<uint32_t>(cutLine.size()), reinterpret_cast<const uint8_t*>(cutLine.data()));
+}
+
+void ReportBuffer::clear()
+{
+    MemFile::clear();
+    most = 0;
+    cut = false;
+}
+
+const char* ReportBuffer::text()
+{
+    if (length() == 0)
+        return "";
+    if (data()[length() - 1] != 0) {
+        const uint8_t zero = 0;
+        seek(length());
+        if (MemFile::write(1, &zero) != 0)
+            return nullptr;
+    }
+    // The stream goes on at the zero: what is written later replaces it
+    // instead of hiding behind it, and the next call ends the text again.
+    seek(length() - 1);
+    return reinterpret_cast<const char*>(data());
+}
 
 void ReportStream::writeRaw(const std::string& text)
 {
-    if (sink && !text.empty())
+    if (accepts() && !text.empty())
         sink->write(static_cast<uint32_t>(text.size()), reinterpret_cast<const uint8_t*>(text.data()));
 }
 
 void ReportStream::writeText(const std::string& text)
 {
-    if (sink)
+    if (accepts())
         writeRaw(convertForOutput(text.c_str()));
 }
 
@@ -58,7 +141,7 @@ void ReportStream::writeText(const std::string& text)
 ReportStream& ReportStream::operator<<(long value)
 {
     try {
-        if (sink)
+        if (accepts())
             writeRaw(format("%ld", value));
     } catch (const std::bad_alloc&) {
     }
@@ -68,7 +151,7 @@ ReportStream& ReportStream::operator<<(long value)
 ReportStream& ReportStream::operator<<(unsigned long value)
 {
     try {
-        if (sink)
+        if (accepts())
             writeRaw(format("%lu(0x%lx)", value, value));
     } catch (const std::bad_alloc&) {
     }
@@ -77,7 +160,7 @@ ReportStream& ReportStream::operator<<(unsigned long value)
 
 ReportStream& ReportStream::operator<<(char value)
 {
-    if (sink)
+    if (accepts())
         sink->write(1, reinterpret_cast<const uint8_t*>(&value));
     return *this;
 }
@@ -85,7 +168,7 @@ ReportStream& ReportStream::operator<<(char value)
 ReportStream& ReportStream::operator<<(const char* text)
 {
     try {
-        if (text)
+        if (text && accepts())
             writeText(text);
     } catch (const std::bad_alloc&) {
     }
@@ -95,7 +178,7 @@ ReportStream& ReportStream::operator<<(const char* text)
 void ReportStream::writeData(const std::string& utf8)
 {
     try {
-        if (sink)
+        if (accepts())
             writeRaw(utf8ForOutput(escapeControls(utf8)));
     } catch (const std::bad_alloc&) {
     }
@@ -104,7 +187,7 @@ void ReportStream::writeData(const std::string& utf8)
 void ReportStream::writeWindows1250Data(const std::string& text)
 {
     try {
-        if (!sink || text.empty() || text.size() > INT32_MAX / 3)
+        if (!accepts() || text.empty() || text.size() > INT32_MAX / 3)
             return;
         std::string utf8(3 * text.size(), '\0');
         const int32_t n = cp1250ToUtf8(text.data(), static_cast<int32_t>(text.size()), &utf8[0],
@@ -118,7 +201,7 @@ void ReportStream::writeWindows1250Data(const std::string& text)
 void ReportStream::writeDateTime(int year, int month, int day, int hour, int minute, int second)
 {
     try {
-        if (sink)
+        if (accepts())
             writeRaw(format("%d.%2.2d.%2.2d %2.2d:%2.2d:%2.2d", year, month, day, hour, minute, second));
     } catch (const std::bad_alloc&) {
     }
@@ -126,7 +209,7 @@ void ReportStream::writeDateTime(int year, int month, int day, int hour, int min
 
 void ReportStream::writeIntegerOctets(const uint8_t* content, size_t length)
 {
-    if (!sink)
+    if (!accepts())
         return;
     try {
         while (length > 0 && *content == 0) {
@@ -149,7 +232,7 @@ void ReportStream::writeIntegerOctets(const uint8_t* content, size_t length)
 
 void ReportStream::writeFormatted(const char* format, ...)
 {
-    if (!sink || !format)
+    if (!accepts() || !format)
         return;
     try {
         va_list arguments;
@@ -163,7 +246,7 @@ void ReportStream::writeFormatted(const char* format, ...)
 
 void ReportStream::writeUtcTime(const char* callerFormat)
 {
-    if (!sink || !callerFormat)
+    if (!accepts() || !callerFormat)
         return;
     try {
         struct tm t = {};

@@ -18,6 +18,55 @@ class DistinguishedName;
 class SignedCertificate;
 class SubPubKeyInfo;
 
+// A document's report is at most REPORT_BOUND_BASE octets plus the document's
+// own; each octet written into it costs WORK_REPORT_OCTET units of the
+// document's work account (made, converted and copied: some fifteen
+// instructions an octet, as a digest's).
+constexpr uint64_t REPORT_BOUND_BASE = 1u << 20;
+constexpr uint64_t WORK_REPORT_OCTET = 2;
+// The last line of a report cut at its bound (Windows-1250).
+extern const char* const REPORT_CUT_LINE;
+
+// The report of the library context's operation under way. Unbounded until a
+// document's verification bounds it; from then until it is cleared every write
+// passes here, whoever makes it: it is paid to the thread's work account (and
+// ticks its net), it is dropped once that account is over, and a write that
+// would pass the bound ends the report with REPORT_CUT_LINE instead, after
+// which nothing more is written. The block never grows past the bound (and the
+// zero text() ends it with).
+class ReportBuffer : public MemFile
+{
+public:
+    // Bounds the report from here on by a document of `octets` octets.
+    void bound(uint64_t octets);
+    // The bound in octets, 0 when there is none.
+    int32_t limit() const { return most; }
+    bool isCut() const { return cut; }
+    int32_t write(uint32_t length, const uint8_t* buffer) override;
+    bool writesDropped() const override;
+    // Empty and unbounded again.
+    void clear() override;
+    // The report as a text, ended in place by a zero that is no part of it
+    // (the next write replaces it); null when memory runs out.
+    const char* text();
+
+protected:
+    // The bound and the zero text() ends it with.
+    int32_t capacityLimit() const override { return most > 0 ? most + 1 : INT32_MAX; }
+
+private:
+    // Ends the report with the cut line, on a line of its own.
+    void cutHere();
+
+    int32_t most = 0;
+    bool cut = false;
+    std::string cutLine; // REPORT_CUT_LINE in the output character set
+};
+
+// For tests: documents bound their reports on this thread (true, as built) or
+// leave them unbounded and unpaid, as before there was a bound (false).
+void reportBoundsOn(bool on);
+
 class ReportStream
 {
 public:
@@ -61,6 +110,10 @@ public:
     // Defined in pki/reportpki.cpp.
     void writeKey(const SubPubKeyInfo& key);
     void writeCertificate(const SignedCertificate& certificate);
+
+    // Whether writes still reach a sink (none past a bounded report's cut):
+    // writers make nothing they would write otherwise.
+    bool accepts() const { return sink && !sink->writesDropped(); }
 
     int32_t options;    // distinguished-name text options (DistinguishedName::toText)
     GenericFile* sink;  // not owned; null: every write does nothing

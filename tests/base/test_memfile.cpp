@@ -15,6 +15,15 @@ namespace {
 uint8_t* watchedBlock = nullptr;
 size_t watchedCapacity = 0;
 bool watchedBlockWasZero = false;
+// While set, every new array comes filled with this stale byte.
+int staleFill = -1;
+
+void* filled(void* p, size_t n)
+{
+    if (p && staleFill >= 0)
+        std::memset(p, staleFill, n);
+    return p;
+}
 
 } // namespace
 
@@ -23,11 +32,11 @@ void* operator new[](size_t n)
     void* p = std::malloc(n ? n : 1);
     if (!p)
         throw std::bad_alloc();
-    return p;
+    return filled(p, n);
 }
 void* operator new[](size_t n, const std::nothrow_t&) noexcept
 {
-    return std::malloc(n ? n : 1);
+    return filled(std::malloc(n ? n : 1), n);
 }
 void operator delete[](void* p) noexcept
 {
@@ -228,6 +237,43 @@ TEST(MemFile, ReallocationWipesTheOldBlock)
         ASSERT_TRUE(f.setSize(1000));
         EXPECT_EQ(wipe, watchedBlockWasZero);
         EXPECT_EQ(0x77, *f.at(32));
+    }
+}
+
+// Growth leaves no stale heap byte to show: past what a write covers the new
+// space is zeroed, and so is what grow and setSize add.
+TEST(MemFile, GrownSpaceNeverShowsStaleBytes)
+{
+    struct Fill
+    {
+        Fill() { staleFill = 0xA5; }
+        ~Fill() { staleFill = -1; }
+    } fill;
+    struct Case
+    {
+        const char* name;
+        uint32_t first, second; // two writes
+        int32_t (*show)(MemFile&); // what it adds: the new length
+    };
+    const Case cases[] = {
+        {"a write past the block, setSize in it", 32, 8, [](MemFile& f) { return f.setSize(64) ? 64 : -1; }},
+        {"grow", 32, 1, [](MemFile& f) { return f.grow(31) == 33 ? 64 : -1; }},
+        {"setSize past the block", 10, 30, [](MemFile& f) { return f.setSize(200) ? 200 : -1; }},
+        {"unknown length", 32, 8, [](MemFile& f) {
+             f.setUnknownLength();
+             return f.capacity();
+         }},
+    };
+    const std::vector<uint8_t> ones(200, 1);
+    for (const Case& c : cases) {
+        MemFile f;
+        ASSERT_EQ(0, f.write(c.first, ones.data())) << c.name;
+        ASSERT_EQ(0, f.write(c.second, ones.data())) << c.name;
+        const int32_t written = static_cast<int32_t>(c.first + c.second);
+        const int32_t end = c.show(f);
+        ASSERT_GT(end, written) << c.name;
+        for (int32_t i = 0; i < end; ++i)
+            ASSERT_EQ(i < written ? 1 : 0, *f.at(i)) << c.name << " at " << i;
     }
 }
 

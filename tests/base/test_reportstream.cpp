@@ -1,11 +1,14 @@
 #include "base/miscutils.h"
 #include "base/no_oop.h"
 #include "base/reportstream.h"
+#include "base/workaccount.h"
 #include "platform/clock.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <climits>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -167,6 +170,97 @@ TEST(ReportStream, AnalyseUriReportsThroughTheStream)
               contents(escaped));
     ReportStream none;
     EXPECT_FALSE(analyseURI("host", protocol, host, hasPort, port, path, hasCredentials, user, password, &none));
+}
+
+std::string contents(ReportBuffer& b)
+{
+    return std::string(reinterpret_cast<const char*>(b.data()), static_cast<size_t>(b.length()));
+}
+
+// Pieces written until the bound cuts the report: it ends with the cut line (on
+// a line of its own), within the bound and its block, and takes nothing more.
+TEST(ReportBuffer, CutAtItsBoundWithOneLine)
+{
+    struct Case
+    {
+        const char* name;
+        std::string piece;
+        const char* beforeCut; // what precedes the cut line
+        size_t added;          // the line end the cut added
+    };
+    const Case cases[] = {
+        {"lines", std::string(998, 'x') + "\r\n", "x\r\n", 0},
+        {"no line ends", std::string(1000, 'y'), "y\r\n", 2},
+        {"one piece past the bound", std::string(3u << 20, 'z'), "", 0},
+    };
+    const std::string cutLine = convertForOutput(REPORT_CUT_LINE);
+    for (const Case& c : cases) {
+        ReportBuffer b;
+        b.bound(5000);
+        ASSERT_EQ(static_cast<int32_t>(REPORT_BOUND_BASE + 5000), b.limit()) << c.name;
+        ReportStream rs(&b);
+        size_t pieces = 0;
+        while (!b.isCut() && pieces < 2000) {
+            rs << c.piece.c_str();
+            ++pieces;
+        }
+        const std::string text = contents(b);
+        EXPECT_TRUE(b.isCut()) << c.name;
+        EXPECT_LE(b.length(), b.limit()) << c.name;
+        EXPECT_LE(b.capacity(), b.limit() + 1) << c.name;
+        EXPECT_EQ(std::string(c.beforeCut) + cutLine, text.substr(text.size() - cutLine.size() - std::strlen(c.beforeCut)))
+            << c.name;
+        // Every piece but the one the cut refused.
+        EXPECT_EQ((pieces - 1) * c.piece.size() + c.added + cutLine.size(), text.size()) << c.name;
+        EXPECT_FALSE(rs.accepts()) << c.name;
+        rs << "more" << 1L << 'c';
+        EXPECT_EQ(0, b.write(4, reinterpret_cast<const uint8_t*>("more"))) << c.name;
+        EXPECT_EQ(text, contents(b)) << c.name;
+        // The zero that ends the C API's text fits in the block.
+        EXPECT_STREQ(text.c_str(), b.text()) << c.name;
+        // Cleared, it is unbounded again.
+        b.clear();
+        EXPECT_TRUE(rs.accepts()) << c.name;
+        EXPECT_EQ(0, b.limit()) << c.name;
+        rs << c.piece.c_str();
+        EXPECT_EQ(c.piece, contents(b)) << c.name;
+    }
+}
+
+// What is written into a bounded report is paid to the thread's account, two
+// units an octet; once the account is over nothing more goes in, and the
+// library's own line after the document's work (no account) does.
+TEST(ReportBuffer, PaidToTheAccountAndDroppedOnceItIsOver)
+{
+    ReportBuffer b;
+    b.bound(0);
+    ReportStream rs(&b);
+    WorkAccount account(2 * 1000 + 10, std::chrono::hours(1));
+    {
+        WorkAccountScope scope(&account);
+        const uint64_t ticks = workTicksCounted();
+        rs << std::string(600, 'a').c_str();
+        EXPECT_EQ(1200u, account.spentUnits());
+        EXPECT_EQ(ticks + 1, workTicksCounted()); // and the net ticked
+        rs << std::string(400, 'b').c_str();
+        EXPECT_EQ(2000u, account.spentUnits());
+        EXPECT_FALSE(account.over());
+        rs << "cdefgh";
+        EXPECT_TRUE(account.over());
+        EXPECT_FALSE(rs.accepts());
+        rs << "i";
+        EXPECT_EQ(1000, b.length());
+    }
+    rs << "koniec";
+    EXPECT_EQ(std::string(600, 'a') + std::string(400, 'b') + "koniec", contents(b));
+    // Unbounded, nothing is paid.
+    ReportBuffer free;
+    WorkAccount other(10, std::chrono::hours(1));
+    WorkAccountScope scope(&other);
+    ReportStream fs(&free);
+    fs << std::string(100, 'f').c_str();
+    EXPECT_EQ(0u, other.spentUnits());
+    EXPECT_EQ(100, free.length());
 }
 
 } // namespace

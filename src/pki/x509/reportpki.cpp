@@ -26,7 +26,7 @@ const char* bitsWord(unsigned long n) {
 }  // namespace
 
 ReportStream& ReportStream::operator<<(const DistinguishedName& name) {
-  if (!sink) return *this;
+  if (!accepts()) return *this;
   try {
     // already in the output character set; a stranger's controls escaped
     std::unique_ptr<char[]> dn(name.toText(static_cast<uint32_t>(options), true));
@@ -37,11 +37,11 @@ ReportStream& ReportStream::operator<<(const DistinguishedName& name) {
 }
 
 void ReportStream::writeInteger(const ASNinteger& value) {
-  if (sink && value.length > 0) writeIntegerOctets(value.data(), static_cast<size_t>(value.length));
+  if (accepts() && value.length > 0) writeIntegerOctets(value.data(), static_cast<size_t>(value.length));
 }
 
 void ReportStream::writeKey(const SubPubKeyInfo& key) {
-  if (!sink) return;
+  if (!accepts()) return;
   try {
     std::unique_ptr<char[]> algorithm(keyAlgorithmDescription(key, true));
     if (algorithm) writeRaw(algorithm.get());
@@ -58,7 +58,7 @@ void ReportStream::writeKey(const SubPubKeyInfo& key) {
 }
 
 void ReportStream::writeCertificate(const SignedCertificate& certificate) {
-  if (!sink) return;
+  if (!accepts()) return;
   const TBSCertificate& tbs = certificate.tbsCertificate;
   try {
     writeRaw("--------\r\n");
