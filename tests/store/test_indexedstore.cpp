@@ -20,6 +20,8 @@
 namespace {
 
 using Bytes = std::vector<unsigned char>;
+constexpr IndexedCertificateStore::Added ADDED = IndexedCertificateStore::ADDED,
+                                         HELD = IndexedCertificateStore::HELD;
 
 Bytes tlv(unsigned char tag, const Bytes& body) {
   Bytes out{tag};
@@ -151,27 +153,27 @@ TEST(IndexedStore, KeysIssuersAsTheNameComparisonDoes) {
     EXPECT_NE(issuerSerialKey(a, one), issuerSerialKey(b, two));
 
     IndexedCertificateStore store;
-    EXPECT_TRUE(store.add(leaf(row.a, 1)));
+    EXPECT_EQ(ADDED, store.add(leaf(row.a, 1)));
     SignedCertificate found;
     EXPECT_EQ(row.same ? CRTSTORE_FOUND : CRTSTORE_NOT_FOUND, store.findByIssuerSerial(found, b, one));
     EXPECT_FALSE(store.holdsIssuerSerial(b, two));
     // A certificate of an issuer held is not kept twice.
-    EXPECT_EQ(!row.same, store.add(leaf(row.b, 1)));
+    EXPECT_EQ(row.same ? HELD : ADDED, store.add(leaf(row.b, 1)));
   }
 }
 
 TEST(IndexedStore, TruncatingForgetsWhatWasAddedSince) {
   const Bytes a = name({rdn({attribute(CN, "a")})}), b = name({rdn({attribute(CN, "b")})});
   IndexedCertificateStore store;
-  ASSERT_TRUE(store.add(leaf(a, 7)));
-  ASSERT_TRUE(store.add(leaf(b, 7)));
+  ASSERT_EQ(ADDED, store.add(leaf(a, 7)));
+  ASSERT_EQ(ADDED, store.add(leaf(b, 7)));
   store.truncate(1);
-  EXPECT_EQ(1, store.list().GetCount());
+  EXPECT_EQ(1, store.size());
   ASNinteger seven;
   seven.set(7);
   EXPECT_FALSE(store.holdsIssuerSerial(decoded(b), seven));
-  EXPECT_TRUE(store.add(leaf(b, 7)));  // dropped, so it may come again
-  EXPECT_FALSE(store.add(leaf(a, 7)));
+  EXPECT_EQ(ADDED, store.add(leaf(b, 7)));  // dropped, so it may come again
+  EXPECT_EQ(HELD, store.add(leaf(a, 7)));
 }
 
 // Once the document's account is over every name compares different, and a
@@ -180,7 +182,7 @@ TEST(IndexedStore, TruncatingForgetsWhatWasAddedSince) {
 TEST(IndexedStore, FindsNothingOnceTheAccountIsOver) {
   const Bytes a = name({rdn({attribute(CN, "a")})});
   IndexedCertificateStore store;
-  ASSERT_TRUE(store.add(leaf(a, 3)));
+  ASSERT_EQ(ADDED, store.add(leaf(a, 3)));
   const DistinguishedName issuer = decoded(a);
   ASNinteger three;
   three.set(3);
