@@ -200,3 +200,46 @@ TEST(IndexedStore, FindsNothingOnceTheAccountIsOver) {
 }
 
 }  // namespace
+
+namespace {
+
+// A batch adds at most its count and octets, the store holds at most its own; past a bound a
+// certificate is refused and nothing held goes; a batch begins anew, and dropping certificates
+// (a refused document's) gives their room back.
+TEST(IndexedStore, BoundsRefuseWhatIsPastThemAndKeepWhatIsHeld) {
+  // Names of one length: every certificate of one size.
+  auto cert = [](int n) { return leaf(name({rdn({attribute(CN, std::to_string(100 + n))})}), 1); };
+  const uint64_t size = static_cast<uint64_t>(cert(0).contentLength());
+  const struct {
+    const char* what;
+    IndexedCertificateStore::Bounds bounds;
+    int addedFirstBatch, addedSecondBatch;
+  } rows[] = {
+      {"batch count", {10, UINT64_MAX, 2, UINT64_MAX}, 2, 2},
+      {"batch octets", {10, UINT64_MAX, 10, 2 * size + size / 2}, 2, 2},
+      {"store count", {3, UINT64_MAX, 10, UINT64_MAX}, 3, 0},
+      {"store octets", {10, 3 * size, 10, UINT64_MAX}, 3, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    IndexedCertificateStore store(row.bounds);
+    int n = 0, added = 0;
+    for (int i = 0; i < 4; ++i) added += store.add(cert(n++)) == IndexedCertificateStore::ADDED;
+    EXPECT_EQ(row.addedFirstBatch, added);
+    EXPECT_EQ(row.addedFirstBatch, store.size());
+    store.beginBatch();
+    added = 0;
+    for (int i = 0; i < 4; ++i) added += store.add(cert(n++)) == IndexedCertificateStore::ADDED;
+    EXPECT_EQ(row.addedSecondBatch, added);
+    // The bounds come first: past them even a certificate held costs no look-up.
+    EXPECT_EQ(IndexedCertificateStore::REFUSED, store.add(cert(0)));
+    const int held = store.size();
+    store.truncate(held - 1);
+    EXPECT_EQ(IndexedCertificateStore::HELD, store.add(cert(0)));
+    EXPECT_EQ(IndexedCertificateStore::ADDED, store.add(cert(n)));
+    EXPECT_EQ(held, store.size());
+    EXPECT_EQ(static_cast<uint64_t>(held) * size, store.octets());
+  }
+}
+
+}  // namespace
