@@ -239,7 +239,15 @@ int32_t talInitEx(talCtx** ctx, talProfile* profile);
  * database that is not whole, ETAL_DB_VER (160) for one of another version, ETAL_DB_ACCESS
  * (167) for a folder that may not be read; their files are left as they are. */
 int32_t talAuthenticateEx(talCtx* ctx, int32_t flags);
-/* Stores what the context collected and destroys it; on failure the context stays open. */
+/* Stores what the context collected and destroys it; on failure the context stays open.
+ * A context remembers the certificates it meets while verifying (those of a verified signature,
+ * of an OCSP response, fetched from the network) to complete later verifications: they are
+ * searched after the document's own certificates, the trusted roots and the database, so a
+ * receipt that verifies in a fresh context verifies in one that served any documents before.
+ * One call (one document's tvXmlUnprotect) adds at most 64 certificates of 256 KiB in all, and
+ * the context holds at most 1,024 of 4 MiB; past either bound a certificate met is not
+ * remembered (nothing held is dropped for it). talDeinit and talCloneCtx store what is held in
+ * the profile's database (a file-backed one keeps it for later processes) and empty it. */
 int32_t talDeinit(talCtx* ctx);
 /* A ready copy of the context for another thread, closed with talDeinit. */
 int32_t talCloneCtx(talCtx* source, talCtx** clone);

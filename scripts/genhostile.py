@@ -514,6 +514,52 @@ def ocsp_look_alikes(src, count, attributes=64, certificates=None):
     assert src.count('</xades:CRLValues>') == 1
     return src.replace('</xades:CRLValues>', '</xades:CRLValues>' + value, 1)
 
+
+def intermediate_fields():
+    """The trusted intermediate's issuer and subject Names, its subjectPublicKeyInfo and its
+    subjectKeyIdentifier extension (DER)."""
+    path = os.path.join(PKI, 'intermediate.der')
+    data = open(path, 'rb').read()
+    issuer, subject = names_of(path)
+    spki_at = data.index(subject, data.index(issuer) + len(issuer)) + len(subject)
+    _, spki_end = tlv(data, spki_at)
+    ski_at = data.find(oid('2.5.29.14'))
+    _, ski_end = tlv(data, ski_at + len(oid('2.5.29.14')))
+    return issuer, subject, data[spki_at:spki_end], seq(data[ski_at:ski_end])
+
+
+def ocsp_intermediates(src, count, mode='own'):
+    """The genuine receipt with an unsigned OCSP response for its signer (good, a garbage
+    signature) carrying count CA certificates named like the trusted intermediate (its subject
+    and issuer), each of a serial of its own (random at each call) and a garbage signature;
+    mode 'own': random keys, no key identifier; 'ski': random keys under the intermediate's subjectKeyIdentifier, so
+    that they match its children's authority key identifier; 'key': the intermediate's own
+    key and identifier, so that its children's signatures verify under each. A context that
+    remembers them meets them in every later search for the intermediate."""
+    issuer, subject, spki, ski = intermediate_fields()
+    # Serials of this call's own: receipts made apart carry different certificates.
+    base = int.from_bytes(os.urandom(6), 'big') << 16 | 1 << 63
+    certs = []
+    for i in range(count):
+        extensions = ca_extensions() + (ski if mode != 'own' else b'')
+        if mode == 'key':
+            tbs = seq(der(0xa0, integer(2)), integer(base + i), SHA256_RSA, issuer,
+                      seq(der(0x17, b'200101000000Z'), der(0x17, b'361201000000Z')), subject, spki,
+                      der(0xa3, seq(extensions)))
+            certs.append(seq(tbs, SHA256_RSA, bits(garbage(256))))
+        else:
+            n, e = rsa_key(512, 17)
+            certs.append(certificate(base + i, issuer, subject, n, e, extensions))
+    single = seq(signer_cert_id(), der(0x80, b''), der(0x18, b'20200101000000Z'),
+                 der(0xa0, der(0x18, b'20361201000000Z')))
+    tbs = seq(der(0xa1, name('Atak OCSP')), der(0x18, b'20261102091600Z'), seq(single))
+    basic = seq(tbs, SHA256_RSA, bits(garbage(256)), der(0xa0, seq(*certs)))
+    response = seq(der(0x0a, b'\0'), der(0xa0, seq(oid('1.3.6.1.5.5.7.48.1.1'), der(0x04, basic))))
+    value = ('<xades:OCSPValues><xades:EncapsulatedOCSPValue>%s</xades:EncapsulatedOCSPValue>'
+             '</xades:OCSPValues>' % b64(response))
+    assert src.count('</xades:CRLValues>') == 1
+    return src.replace('</xades:CRLValues>', '</xades:CRLValues>' + value, 1)
+
 OCSP_TIME = b'20260101000000Z'
 
 
@@ -761,6 +807,9 @@ VARIANTS = {
                              ()),
     'carried-lookalikes': (carried_look_alikes, 255, (255,)),
     'ocsp-lookalikes': (ocsp_look_alikes, 4000, (700, 4000)),
+    'ocsp-intermediates': (ocsp_intermediates, 1000, (4200,)),
+    'ocsp-intermediates-ski': (lambda src, count: ocsp_intermediates(src, count, 'ski'), 1000, (4200,)),
+    'ocsp-intermediates-key': (lambda src, count: ocsp_intermediates(src, count, 'key'), 1000, (4200,)),
     'ocsp-refs': (lambda src, count: carried_references(src, 'ocsp', 1000, values=count), 1000, (1000,)),
     'ocsp-refs-certs': (lambda src, count: carried_references(src, 'ocsp', 1000, values=count, certificates=10),
                         300, (1000,)),
@@ -792,7 +841,8 @@ NUMBERS = {'keys-e256': '14', 'keys-e64': '14b', 'intermediates': '15', 'interme
            'rdn-issuers': '21', 'rdn-signer-issuer': '21b',
            'carried-lookalikes': '22', 'ocsp-lookalikes': '22b', 'report-key-64KB': '23',
            'report-key-512KB': '23b', 'report-long-paths': '23c', 'lookalikes-1000': '24',
-           'lookalikes-3000': '24b', 'crl-entries': '24c', 'ocsp-namesakes': '24d'}
+           'lookalikes-3000': '24b', 'crl-entries': '24c', 'ocsp-namesakes': '24d',
+           'ocsp-intermediates': '25', 'ocsp-intermediates-ski': '25b', 'ocsp-intermediates-key': '25c'}
 
 
 def build(variant, count, src=None):

@@ -193,10 +193,13 @@ int32_t talCtx::loadSignerCertificate() {
 
 void talCtx::rememberCertificate(const SignedCertificate& certificate) {
   if (configuration.getIntOption(18) == 2) return;
-  // Its key and copy take some work per octet: an OCSP response may carry thousands.
+  // Past the bounds it costs nothing: an OCSP response may carry thousands.
   const int octets = certificate.contentLength();
-  if (!workCharge(WORK_DER_OCTET * static_cast<uint64_t>(octets > 0 ? octets : 0))) return;
-  if (collectedStore.add(certificate)) nothingCollected = false;
+  const uint64_t size = octets > 0 ? static_cast<uint64_t>(octets) : 0;
+  if (!collectedStore.admits(size)) return;
+  // Its keys take some work per octet.
+  if (!workCharge(WORK_DER_OCTET * size)) return;
+  if (collectedStore.add(certificate) == IndexedCertificateStore::ADDED) nothingCollected = false;
 }
 
 void talCtx::rememberCrl(const SignedCertRevList& crl) {
@@ -220,11 +223,10 @@ void talCtx::truncateCollectedCrls(size_t count) noexcept {
 }
 
 int32_t talCtx::flushNewCertificates() {
-  if (collected.GetCount() == 0 && collectedCrls.empty()) return 0;
+  if (collectedStore.size() == 0 && collectedCrls.empty()) return 0;
   CertificateManager::ImportBatch batch(certificates);
-  for (POSITION pos = collected.GetHeadPosition(); pos;) {
-    const SignedCertificate* certificate = collected.GetNext(pos);
-    int r = certificates.importCertificate(*certificate);
+  for (const SharedCertificate& certificate : collectedStore.list()) {
+    int r = certificates.importCertificate(certificate);
     if (r == 2) return 158;
     if (r == 13) {
       // Refused for its content (an e-mail address longer than the database keeps): dropped,
@@ -288,6 +290,8 @@ talCtx* checkCtxAndResetReport(const CtxUse& use) {
   ctx->reportBuffer.clear();
   ctx->report.sink = &ctx->reportBuffer;
   ctx->warnings = 0;
+  // What one operation may add to the remembered certificates counts from here.
+  ctx->collectedStore.beginBatch();
   return ctx;
 }
 

@@ -31,6 +31,13 @@
 
 class SignedCertRevList;
 
+// What a context remembers of the certificates it meets while verifying (talvorin.h says it to
+// callers): one operation (a document's verification) adds at most 64 certificates of 256 KiB in
+// all, the context holds at most 1,024 of 4 MiB until it stores them (talDeinit, talCloneCtx);
+// past either bound a certificate is not remembered. Enough for the chains of many signers, and
+// the context's look-ups over them are indexed.
+constexpr IndexedCertificateStore::Bounds TAL_REMEMBERED_BOUNDS = {1024, 4u << 20, 64, 256u << 10};
+
 // 16 printable ASCII characters and a zero; the first bytes of every context.
 extern const char TAL_CTX_MARKER[17];
 
@@ -131,9 +138,9 @@ struct talCtx {
   CachedPin pins[4];
   bool keepPins = false;
   bool option31 = false;
-  // The certificates met while verifying, by issuer and serial number, until the flush.
-  IndexedCertificateStore collectedStore;
-  const CertificateList& collected = collectedStore.list();
+  // The certificates met while verifying, indexed, until the flush (within
+  // TAL_REMEMBERED_BOUNDS; each operation on the context is one batch).
+  IndexedCertificateStore collectedStore{TAL_REMEMBERED_BOUNDS};
   bool nothingCollected = true;
   std::vector<std::unique_ptr<SignedCertRevList>> collectedCrls;
   // The collected CRLs' digests (SHA-256 of the encoding), each CRL's in its order.
@@ -178,9 +185,11 @@ struct talCtx {
   void setPin(int32_t usage, const char* pin);
   // 0 with a copy of the key manager's current certificate, 72 without one.
   int32_t loadSignerCertificate();
-  // Collects a certificate met while verifying unless the context's store has it: the work of
-  // the document under verification, paid from its account first (nothing is collected once
-  // that is over, and the document is then refused).
+  // Collects a certificate met while verifying unless the context's store has it or its bounds
+  // are reached (TAL_REMEMBERED_BOUNDS): the work of the document under verification, paid from
+  // its account first (nothing is collected once that is over, and the document is then
+  // refused). A read-only body (a signature's KeyInfo keeps its certificates so) is shared, not
+  // decoded again.
   void rememberCertificate(const SignedCertificate& certificate);
   // Collects a CRL met while verifying unless an equal one is collected (found
   // by its digest), and while fewer than MAX_CRLS_HELD are.

@@ -7,6 +7,7 @@
 #include "store/dnutils.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -352,21 +353,45 @@ int CertificateManager::findInStores(CertificateList& out, const DistinguishedNa
 
 int CertificateManager::findSharedInStores(SharedCertificateList& out,
                                            const DistinguishedName& subject, bool temporaryOnly) {
-  int r = walkStores(
-      temporary, tempCount, permanent, permCount, temporaryOnly,
-      [&](const CertificateStore& s) {
-        CertificateList found;
-        const int f = s.findBySubject(found, subject, false);
-        try {
-          moveToShared(found, out);
-        } catch (const std::bad_alloc&) {
-          return int(CRTSTORE_FAILED);
-        }
-        return f;
-      },
-      [&] { return database->findSharedBySubject(out, subject); });
-  if (r != CRTSTORE_NOT_FOUND) return r;
-  return out.empty() ? CRTSTORE_NOT_FOUND : CRTSTORE_FOUND;
+  return findIssuerCandidates(out, subject, nullptr, false, temporaryOnly, SIZE_MAX);
+}
+
+int CertificateManager::findIssuerCandidates(SharedCertificateList& out,
+                                             const DistinguishedName& issuer,
+                                             const AuthorityKeyIdentifier* akid, bool alsoOthers,
+                                             bool temporaryOnly, size_t room) {
+  const size_t start = out.size();
+  auto left = [&] { return room - std::min(room, out.size() - start); };
+  // The database's hits of the name, asked once for both rounds.
+  SharedCertificateList hits;
+  int asked = -1;
+  try {
+    for (CertificateStore::IssuerChoice choice : {CertificateStore::MATCHING, CertificateStore::OTHERS}) {
+      if (choice == CertificateStore::OTHERS && (!akid || !alsoOthers)) break;
+      const bool matching = choice == CertificateStore::MATCHING;
+      int r = walkStores(
+          temporary, tempCount, permanent, permCount, temporaryOnly,
+          [&](const CertificateStore& s) {
+            return left() ? s.findIssuers(out, issuer, akid, choice, left()) : int(CRTSTORE_NOT_FOUND);
+          },
+          [&] {
+            if (asked < 0) asked = database->findSharedBySubject(hits, issuer);
+            if (asked != CRTDB_FOUND) return asked;
+            int taken = CRTDB_NOTHING;
+            for (const SharedCertificate& hit : hits) {
+              if (!left()) break;
+              if (akid && matchesKeyIdentifier(hit, *akid) != matching) continue;
+              out.push_back(hit);
+              taken = CRTDB_FOUND;
+            }
+            return taken;
+          });
+      if (r != CRTSTORE_NOT_FOUND) return r;
+    }
+  } catch (const std::bad_alloc&) {
+    return CRTSTORE_FAILED;
+  }
+  return out.size() > start ? CRTSTORE_FOUND : CRTSTORE_NOT_FOUND;
 }
 
 int CertificateManager::findByIssuerSerial(SignedCertificate& out,

@@ -131,6 +131,16 @@ class CertificateManager {
   // once), the memory stores' are copies.
   int findSharedInStores(SharedCertificateList& out, const DistinguishedName& subject,
                          bool temporaryOnly);
+  // Candidate issuers of a certificate whose issuer is `issuer`, for path
+  // building: certificates whose subject is that name, in the order of
+  // findSharedInStores (the temporary stores, the database, the permanent
+  // stores), at most `room` of them, so what is taken is what may be tried.
+  // With an authority key identifier those that match it
+  // (matchesKeyIdentifier) come first, found through the stores' indexes, and
+  // the others of the name follow only when `alsoOthers`. Codes as findInStores.
+  int findIssuerCandidates(SharedCertificateList& out, const DistinguishedName& issuer,
+                           const AuthorityKeyIdentifier* akid, bool alsoOthers, bool temporaryOnly,
+                           size_t room);
   int findByIssuerSerial(SignedCertificate& out, const DistinguishedName& issuer,
                          const ASNinteger& serial, bool temporaryOnly);
   int findByIssuerKeyId(CertificateList& out, const uint8_t* keyId, int keyIdLength,

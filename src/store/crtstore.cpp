@@ -2,11 +2,13 @@
 #include "store/crtstore.h"
 
 #include "asn1/asnbitst.h"
+#include "base/commonerror.h"
 #include "crypto/hash/lvhash.h"
 #include "pki/common/oids.h"
 #include "pki/ocsp/ocspresp.h"
 #include "pki/x509/cert.h"
 #include "pki/x509/crl.h"
+#include "pki/x509/x509ext.h"
 #include "store/dnutils.h"
 
 #include <cstring>
@@ -245,4 +247,59 @@ bool matchOcspResponse(const OcspReference& reference, const OCSPResponse& respo
   } catch (const std::exception&) {
     return false;
   }
+}
+
+// ------------------------------------------------------------- key identifiers
+
+namespace {
+
+bool sameOctets(const ASNoctstr& s, const uint8_t* bytes, int n) {
+  return s.length == n && (n == 0 || std::memcmp(s.data(), bytes, static_cast<size_t>(n)) == 0);
+}
+
+bool issuerNamedIn(const GeneralNames& names, const DistinguishedName& issuer) {
+  bool named = false;
+  forEachDirectoryName(names, [&](const DistinguishedName& dn) {
+    named = dn == issuer;
+    return !named;
+  });
+  return named;
+}
+
+}  // namespace
+
+void forEachDirectoryName(const GeneralNames& names,
+                          const std::function<bool(const DistinguishedName&)>& visit) {
+  for (POSITION pos = names.GetHeadPosition(); pos;) {
+    const ASNany* name = names.GetNext(pos);
+    if (!name || name->getTag() != 0xA4) continue;  // directoryName [4], explicit (Name is a CHOICE)
+    const unsigned char* content = name->content();
+    if (!content || name->length <= 0) continue;
+    DistinguishedName dn;
+    if (dn.decodeBuffer(content, name->length) == name->length && !visit(dn)) return;
+  }
+}
+
+bool matchesKeyIdentifier(const SignedCertificate& x, const AuthorityKeyIdentifier& akid) {
+  const TBSCertificate& tbs = x.tbsCertificate;
+  if (akid.authorityCertIssuerPresent && akid.authorityCertSerialNumber.equals(tbs.serialNumber) &&
+      issuerNamedIn(akid.authorityCertIssuer, tbs.issuer))
+    return true;
+  if (!akid.keyIdentifierPresent) return false;
+  ASNoctstr ski;
+  const int r = getExtensionValue(*tbs.extensions, id_ce_subjectKeyIdentifier, ski);
+  if (r == 0) throwBadAllocation();
+  if (r == 1) return ski.equals(akid.keyIdentifier);
+  if (r == -2) return false;  // present but unreadable: no identifier to compare
+  uint8_t sha1[20];
+  if (!tbs.subjectPublicKeyInfo.keyIdentifier(sha1)) return false;
+  const ASNoctstr& id = akid.keyIdentifier;
+  if (id.length == 20) return sameOctets(id, sha1, 20);
+  if (id.length == 8 && (id.data()[0] & 0xF0) == 0x40) {
+    uint8_t guid[8];
+    std::memcpy(guid, sha1 + 12, 8);
+    guid[0] = static_cast<uint8_t>((guid[0] & 0x0F) | 0x40);
+    return sameOctets(id, guid, 8);
+  }
+  return false;
 }

@@ -10,6 +10,7 @@
 #include "pki/names/dname.h"
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 struct DnAttributeType {
@@ -72,6 +73,17 @@ int matchByIssuer(const SignedCertificate& cert, const DistinguishedName& name,
 // attribute of the subject equals the whole address, letter case aside (a
 // longer address that merely begins with the value is another mailbox).
 int matchByEmail(const SignedCertificate& cert, const char* address, bool encryptionOnly);
+
+class AuthorityKeyIdentifier;
+class GeneralNames;
+// visit(const DistinguishedName&) for each directoryName of `names` that
+// decodes, in order, until it returns false.
+void forEachDirectoryName(const GeneralNames& names,
+                          const std::function<bool(const DistinguishedName&)>& visit);
+// Issuer certificate `x` against an authority key identifier: by issuer name
+// and serial number, else by key identifier (subjectKeyIdentifier, else the
+// SHA-1 of the key or its 8-octet form of RFC 5280 4.2.1.2 method 2).
+bool matchesKeyIdentifier(const SignedCertificate& x, const AuthorityKeyIdentifier& akid);
 
 // A digest (hash id 1..8 as ASNobject::digest) and its value; a value shorter
 // than the hash's digest never matches, the first digest-length octets of a

@@ -3,11 +3,14 @@
 
 #include "base/commonerror.h"
 #include "base/workaccount.h"
+#include "pki/common/oids.h"
+#include "pki/x509/x509ext.h"
 #include "store/crtstore.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <new>
 
@@ -120,6 +123,30 @@ int CertificateStore::findByEmail(CertificateList& out, const char* address,
   });
 }
 
+int CertificateStore::findIssuers(SharedCertificateList& out, const DistinguishedName& name,
+                                  const AuthorityKeyIdentifier* akid, IssuerChoice choice,
+                                  size_t room) const {
+  if (room == 0 || (!akid && choice == OTHERS)) return CRTSTORE_NOT_FOUND;
+  int result = CRTSTORE_NOT_FOUND;
+  try {
+    walk([&](const SignedCertificate& cert) {
+      const int r = matchBySubject(cert, name, false);
+      if (r == CRTSTORE_NOT_FOUND) return true;
+      if (r != CRTSTORE_FOUND) {
+        result = CRTSTORE_FAILED;
+        return false;
+      }
+      if (akid && matchesKeyIdentifier(cert, *akid) != (choice == MATCHING)) return true;
+      out.push_back(SharedCertificate::holding(cert));
+      result = CRTSTORE_FOUND;
+      return --room > 0;
+    });
+  } catch (const std::exception&) {
+    return CRTSTORE_FAILED;
+  }
+  return result;
+}
+
 bool LCertificateStore::addCertificate(const SignedCertificate* cert) {
   if (!cert) return false;
   // Known by a set, not by a search of the list: a time-stamp token may carry
@@ -175,12 +202,11 @@ std::string attributeKey(const AttributeValue* attribute) {
 
 }  // namespace
 
-std::string issuerSerialKey(const DistinguishedName& issuer, const ASNinteger& serial) {
-  std::string key;
-  appendPart(key, serial.data(), serial.length);
+std::string distinguishedNameKey(const DistinguishedName& name) {
+  std::string key(1, 'N');  // an empty name has a key too
   // Normalised as the name comparison normalises its copies: RDN by RDN, a
   // failing one ending it.
-  DistinguishedName copy(issuer);
+  DistinguishedName copy(name);
   for (POSITION pos = copy.GetHeadPosition(); pos;) {
     RDname* rdn = copy.GetNext(pos);
     if (rdn && !rdn->normalise()) break;
@@ -202,27 +228,12 @@ std::string issuerSerialKey(const DistinguishedName& issuer, const ASNinteger& s
   return key;
 }
 
-bool IndexedCertificateStore::add(const SignedCertificate& cert) {
-  std::string key = issuerSerialKey(cert.tbsCertificate.issuer, cert.tbsCertificate.serialNumber);
-  if (!key.empty() && index.count(key)) return false;
-  std::unique_ptr<SignedCertificate> copy(new SignedCertificate(cert));
-  order.reserve(order.size() + 1);
-  const Index::iterator at = key.empty() ? index.end() : index.emplace(std::move(key), copy.get()).first;
-  if (certificates.append(copy.get()) < 1) {
-    if (at != index.end()) index.erase(at);
-    throw std::bad_alloc();
-  }
-  copy.release();
-  order.push_back(at);
-  return true;
-}
-
-void IndexedCertificateStore::truncate(int count) {
-  while (size() > std::max(count, 0)) {
-    if (order.back() != index.end()) index.erase(order.back());
-    order.pop_back();
-    certificates.deleteTail();
-  }
+std::string issuerSerialKey(const DistinguishedName& issuer, const ASNinteger& serial) {
+  const std::string name = distinguishedNameKey(issuer);
+  if (name.empty()) return name;
+  std::string key;
+  appendPart(key, serial.data(), serial.length);
+  return key + name;
 }
 
 namespace {
@@ -233,16 +244,117 @@ bool keyPaid(const std::string& key) {
   return !workOver() && workCharge(WORK_DER_OCTET * static_cast<uint64_t>(key.size()));
 }
 
+std::string octetsKey(const unsigned char* octets, size_t n) {
+  return n && octets ? std::string(reinterpret_cast<const char*>(octets), n) : std::string();
+}
+
+// Every identifier an authority key identifier may name `cert` by: its
+// subjectKeyIdentifier, the SHA-1 of its key and that hash's 8-octet form
+// (matchesKeyIdentifier decides which of them counts).
+std::vector<std::string> keyIdForms(const SignedCertificate& cert) {
+  std::vector<std::string> forms;
+  ASNoctstr ski;
+  const int r = getExtensionValue(*cert.tbsCertificate.extensions, id_ce_subjectKeyIdentifier, ski);
+  if (r == 0) throwBadAllocation();
+  if (r == 1 && ski.length > 0) forms.push_back(octetsKey(ski.data(), static_cast<size_t>(ski.length)));
+  unsigned char sha1[20], guid[8];
+  if (cert.tbsCertificate.subjectPublicKeyInfo.keyIdentifier(sha1)) {
+    forms.push_back(octetsKey(sha1, sizeof sha1));
+    std::memcpy(guid, sha1 + 12, sizeof guid);
+    guid[0] = static_cast<unsigned char>((guid[0] & 0x0F) | 0x40);
+    forms.push_back(octetsKey(guid, sizeof guid));
+  }
+  return forms;
+}
+
+uint64_t octetsOf(const SignedCertificate& cert) {
+  const int n = cert.contentLength();
+  return n > 0 ? static_cast<uint64_t>(n) : 0;
+}
+
+void sortUnique(std::vector<size_t>& places) {
+  std::sort(places.begin(), places.end());
+  places.erase(std::unique(places.begin(), places.end()), places.end());
+}
+
 }  // namespace
+
+bool IndexedCertificateStore::admits(uint64_t size) const {
+  const size_t inBatch = bodies.size() - batchStart;
+  const uint64_t batchOctets = heldOctets - batchStartOctets;
+  return bodies.size() < static_cast<size_t>(bounds.count) && size <= bounds.octets - heldOctets &&
+         inBatch < static_cast<size_t>(bounds.batchCount) &&
+         size <= bounds.batchOctets - std::min(batchOctets, bounds.batchOctets);
+}
+
+void IndexedCertificateStore::beginBatch() {
+  batchStart = bodies.size();
+  batchStartOctets = heldOctets;
+}
+
+IndexedCertificateStore::Added IndexedCertificateStore::add(const SharedCertificate& shared) {
+  const SignedCertificate& cert = shared.get();
+  const uint64_t size = octetsOf(cert);
+  // The bounds first: a certificate past them costs no key.
+  if (!admits(size)) return REFUSED;
+  std::string key = issuerSerialKey(cert.tbsCertificate.issuer, cert.tbsCertificate.serialNumber);
+  if (!key.empty() && byIssuerSerial.count(key)) {
+    ++steps;
+    return HELD;
+  }
+  std::string subjectKey = distinguishedNameKey(cert.tbsCertificate.subject);
+  std::vector<std::string> ids = keyIdForms(cert);
+  const size_t place = bodies.size();
+  bodies.reserve(place + 1);
+  entries.reserve(place + 1);
+  Entry entry;
+  entry.octets = size;
+  entry.issuerSerial = byIssuerSerial.end();
+  entry.subject = bySubject.end();
+  try {
+    entry.keyIds.reserve(ids.size());
+    if (!key.empty()) entry.issuerSerial = byIssuerSerial.emplace(std::move(key), place).first;
+    if (!subjectKey.empty()) entry.subject = bySubject.emplace(std::move(subjectKey), place);
+    for (std::string& id : ids) entry.keyIds.push_back(byKeyId.emplace(std::move(id), place));
+  } catch (...) {
+    unindex(entry);
+    throw;
+  }
+  bodies.push_back(shared);  // room reserved: neither throws
+  entries.push_back(std::move(entry));
+  heldOctets += size;
+  return ADDED;
+}
+
+void IndexedCertificateStore::unindex(const Entry& entry) {
+  if (entry.issuerSerial != byIssuerSerial.end()) byIssuerSerial.erase(entry.issuerSerial);
+  if (entry.subject != bySubject.end()) bySubject.erase(entry.subject);
+  for (MultiIndex::iterator id : entry.keyIds) byKeyId.erase(id);
+}
+
+void IndexedCertificateStore::truncate(int count) {
+  const size_t keep = static_cast<size_t>(std::max(count, 0));
+  while (bodies.size() > keep) {
+    unindex(entries.back());
+    heldOctets -= entries.back().octets;
+    entries.pop_back();
+    bodies.pop_back();
+  }
+  if (batchStart > bodies.size()) {
+    batchStart = bodies.size();
+    batchStartOctets = heldOctets;
+  }
+}
 
 int IndexedCertificateStore::findByIssuerSerial(SignedCertificate& out,
                                                 const DistinguishedName& issuer,
                                                 const ASNinteger& serial) const {
   try {
     const std::string key = issuerSerialKey(issuer, serial);
-    auto it = keyPaid(key) ? index.find(key) : index.end();
-    if (it == index.end()) return CRTSTORE_NOT_FOUND;
-    out = *it->second;
+    auto it = keyPaid(key) ? byIssuerSerial.find(key) : byIssuerSerial.end();
+    if (it == byIssuerSerial.end()) return CRTSTORE_NOT_FOUND;
+    ++steps;
+    out = bodies[it->second].get();
     return CRTSTORE_FOUND;
   } catch (const std::exception&) {
     return CRTSTORE_FAILED;
@@ -252,12 +364,124 @@ int IndexedCertificateStore::findByIssuerSerial(SignedCertificate& out,
 bool IndexedCertificateStore::holdsIssuerSerial(const DistinguishedName& issuer,
                                                 const ASNinteger& serial) const {
   const std::string key = issuerSerialKey(issuer, serial);
-  return keyPaid(key) && index.count(key) > 0;
+  const bool held = keyPaid(key) && byIssuerSerial.count(key) > 0;
+  steps += held ? 1 : 0;
+  return held;
+}
+
+std::vector<size_t> IndexedCertificateStore::subjectPlaces(const std::string& subjectKey) const {
+  std::vector<size_t> places;
+  const auto range = bySubject.equal_range(subjectKey);
+  for (auto it = range.first; it != range.second; ++it) places.push_back(it->second);
+  steps += places.size();
+  return places;  // in the order they came: equal keys keep their insertion order
+}
+
+std::vector<size_t> IndexedCertificateStore::matchingPlaces(const std::string& subjectKey,
+                                                            const AuthorityKeyIdentifier& akid) const {
+  std::vector<size_t> places;
+  if (akid.authorityCertIssuerPresent)
+    forEachDirectoryName(akid.authorityCertIssuer, [&](const DistinguishedName& issuer) {
+      const std::string key = issuerSerialKey(issuer, akid.authorityCertSerialNumber);
+      auto it = keyPaid(key) ? byIssuerSerial.find(key) : byIssuerSerial.end();
+      if (it != byIssuerSerial.end()) places.push_back(it->second);
+      return true;
+    });
+  if (akid.keyIdentifierPresent && akid.keyIdentifier.length > 0) {
+    const std::string id =
+        octetsKey(akid.keyIdentifier.data(), static_cast<size_t>(akid.keyIdentifier.length));
+    if (keyPaid(id)) {
+      const auto range = byKeyId.equal_range(id);
+      for (auto it = range.first; it != range.second; ++it) places.push_back(it->second);
+    }
+  }
+  sortUnique(places);
+  steps += places.size();
+  std::vector<size_t> matching;
+  for (size_t place : places) {
+    const Entry& entry = entries[place];
+    if (entry.subject != bySubject.end() && entry.subject->first == subjectKey &&
+        matchesKeyIdentifier(bodies[place].get(), akid))
+      matching.push_back(place);
+  }
+  return matching;
+}
+
+int IndexedCertificateStore::findIssuers(SharedCertificateList& out, const DistinguishedName& name,
+                                         const AuthorityKeyIdentifier* akid, IssuerChoice choice,
+                                         size_t room) const {
+  if (room == 0 || (!akid && choice == OTHERS)) return CRTSTORE_NOT_FOUND;
+  try {
+    const std::string subjectKey = distinguishedNameKey(name);
+    if (subjectKey.empty() || !keyPaid(subjectKey)) return CRTSTORE_NOT_FOUND;
+    std::vector<size_t> places;
+    if (!akid) {
+      places = subjectPlaces(subjectKey);
+    } else if (choice == MATCHING) {
+      places = matchingPlaces(subjectKey, *akid);
+    } else {
+      const std::vector<size_t> all = subjectPlaces(subjectKey), matching = matchingPlaces(subjectKey, *akid);
+      std::set_difference(all.begin(), all.end(), matching.begin(), matching.end(),
+                          std::back_inserter(places));
+    }
+    if (places.size() > room) places.resize(room);
+    for (size_t place : places) out.push_back(bodies[place]);
+    return places.empty() ? CRTSTORE_NOT_FOUND : CRTSTORE_FOUND;
+  } catch (const std::exception&) {
+    return CRTSTORE_FAILED;
+  }
+}
+
+int IndexedCertificateStore::appendCopies(
+    CertificateList& out, const std::vector<size_t>& places,
+    const std::function<int(const SignedCertificate&)>& match) const {
+  int result = CRTSTORE_NOT_FOUND;
+  for (size_t place : places) {
+    const SignedCertificate& cert = bodies[place].get();
+    const int r = match(cert);
+    if (r == CRTSTORE_NOT_FOUND) continue;
+    if (r != CRTSTORE_FOUND || !appendCopy(out, cert)) return CRTSTORE_FAILED;
+    result = CRTSTORE_FOUND;
+  }
+  return result;
+}
+
+int IndexedCertificateStore::findBySubject(CertificateList& out, const DistinguishedName& subject,
+                                           bool encryptionOnly) const {
+  try {
+    const std::string subjectKey = distinguishedNameKey(subject);
+    if (subjectKey.empty() || !keyPaid(subjectKey)) return CRTSTORE_NOT_FOUND;
+    return appendCopies(out, subjectPlaces(subjectKey), [&](const SignedCertificate& cert) {
+      return encryptionOnly ? encryptionKeyRule(cert) : int(CRTSTORE_FOUND);
+    });
+  } catch (const std::exception&) {
+    return CRTSTORE_FAILED;
+  }
+}
+
+int IndexedCertificateStore::findByIssuerKeyId(CertificateList& out, const uint8_t* keyId,
+                                               int keyIdLength, const DistinguishedName& issuer,
+                                               bool encryptionOnly) const {
+  if (!keyId || keyIdLength != 20) return CRTSTORE_NOT_FOUND;
+  try {
+    const std::string id = octetsKey(keyId, 20);
+    std::vector<size_t> places;
+    const auto range = byKeyId.equal_range(id);
+    for (auto it = range.first; it != range.second; ++it) places.push_back(it->second);
+    sortUnique(places);
+    steps += places.size();
+    return appendCopies(out, places, [&](const SignedCertificate& cert) {
+      return sameKeyId(cert, keyId, keyIdLength) ? matchByIssuer(cert, issuer, encryptionOnly)
+                                                 : int(CRTSTORE_NOT_FOUND);
+    });
+  } catch (const std::exception&) {
+    return CRTSTORE_FAILED;
+  }
 }
 
 void IndexedCertificateStore::walk(const Visitor& visit) const {
-  for (POSITION pos = certificates.GetHeadPosition(); pos;) {
-    const SignedCertificate* cert = certificates.GetNext(pos);
-    if (cert && !visit(*cert)) return;
+  for (const SharedCertificate& cert : bodies) {
+    ++steps;
+    if (!visit(cert.get())) return;
   }
 }

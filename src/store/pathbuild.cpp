@@ -10,6 +10,7 @@
 #include "store/certmgr.h"
 #include "store/crtstore.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -23,7 +24,6 @@ class HeldCandidates {
   ~HeldCandidates() { held -= count; }
   HeldCandidates(const HeldCandidates&) = delete;
   HeldCandidates& operator=(const HeldCandidates&) = delete;
-  bool within() const { return held <= MAX_PATH_CANDIDATES_HELD; }
 
  private:
   int& held;
@@ -43,6 +43,16 @@ SharedCertificateList sharedCandidates(CertificateList& fetched) {
   return shared;
 }
 
+// Of candidates fetched from the network, those an identifier names first
+// (the others after them in their order), at most `room` of them.
+void keepTried(SharedCertificateList& candidates, const AuthorityKeyIdentifier* akid, size_t room) {
+  if (akid)
+    std::stable_partition(candidates.begin(), candidates.end(), [&](const SharedCertificate& c) {
+      return matchesKeyIdentifier(c, *akid);
+    });
+  if (candidates.size() > room) candidates.resize(room);
+}
+
 void appendItem(CertificatePath& path, std::unique_ptr<CertificateItem> item) {
   if (path.append(item.get()) != 1) throwBadAllocation();
   item.release();
@@ -59,47 +69,7 @@ bool isRejected(const SharedCertificateList& rejected, const SignedCertificate& 
   return false;
 }
 
-bool sameOctets(const ASNoctstr& s, const uint8_t* bytes, int n) {
-  return s.length == n && (n == 0 || std::memcmp(s.data(), bytes, static_cast<size_t>(n)) == 0);
-}
-
-bool issuerNamedIn(const GeneralNames& names, const DistinguishedName& issuer) {
-  for (POSITION pos = names.GetHeadPosition(); pos;) {
-    const ASNany* name = names.GetNext(pos);
-    if (!name || name->getTag() != 0xA4) continue;  // directoryName [4], explicit (Name is a CHOICE)
-    const unsigned char* content = name->content();
-    if (!content || name->length <= 0) continue;
-    DistinguishedName dn;
-    if (dn.decodeBuffer(content, name->length) == name->length && dn == issuer) return true;
-  }
-  return false;
-}
-
 }  // namespace
-
-bool matchesKeyIdentifier(const SignedCertificate& x, const AuthorityKeyIdentifier& akid) {
-  const TBSCertificate& tbs = x.tbsCertificate;
-  if (akid.authorityCertIssuerPresent && akid.authorityCertSerialNumber.equals(tbs.serialNumber) &&
-      issuerNamedIn(akid.authorityCertIssuer, tbs.issuer))
-    return true;
-  if (!akid.keyIdentifierPresent) return false;
-  ASNoctstr ski;
-  const int r = getExtensionValue(*tbs.extensions, id_ce_subjectKeyIdentifier, ski);
-  if (r == 0) throwBadAllocation();
-  if (r == 1) return ski.equals(akid.keyIdentifier);
-  if (r == -2) return false;  // present but unreadable: no identifier to compare
-  uint8_t sha1[20];
-  if (!tbs.subjectPublicKeyInfo.keyIdentifier(sha1)) return false;
-  const ASNoctstr& id = akid.keyIdentifier;
-  if (id.length == 20) return sameOctets(id, sha1, 20);
-  if (id.length == 8 && (id.data()[0] & 0xF0) == 0x40) {
-    uint8_t guid[8];
-    std::memcpy(guid, sha1 + 12, 8);
-    guid[0] = static_cast<uint8_t>((guid[0] & 0x0F) | 0x40);
-    return sameOctets(id, guid, 8);
-  }
-  return false;
-}
 
 void moveSubPath(CertificatePath& path, CertificatePath& sub) {
   while (sub.GetCount() > 0) {
@@ -208,7 +178,11 @@ int PathBuilder::buildPathForIssuerKeyId(CertificatePath& path, const Distinguis
   found = false;
   SharedCertificateList candidates;
   bool fromNetwork = false;
-  const int r = manager.findSharedInStores(candidates, issuer, temporaryOnly);
+  // Those the identifier names first: of many certificates of one name (a CA's
+  // old and new keys, or look-alikes a document brought) they are the ones
+  // built from, and the others are listed after them, as many as may be held.
+  const int r = manager.findIssuerCandidates(candidates, issuer, &akid, true, temporaryOnly,
+                                             MAX_PATH_CANDIDATES_HELD);
   if (r == CRTSTORE_FOUND) {
     report << "Znaleziono " << static_cast<long>(candidates.size())
            << " certyfikatów w lokalnej bazie danych\r\n";
@@ -225,6 +199,7 @@ int PathBuilder::buildPathForIssuerKeyId(CertificatePath& path, const Distinguis
       return PATH_NOT_FOUND;
     }
     candidates = sharedCandidates(fetched);
+    keepTried(candidates, &akid, MAX_PATH_CANDIDATES_HELD);
     report << "Znaleziono " << static_cast<long>(candidates.size())
            << " certyfikatów na serwerach sieciowych\r\n";
     found = true;
@@ -234,7 +209,6 @@ int PathBuilder::buildPathForIssuerKeyId(CertificatePath& path, const Distinguis
   build.purpose = purpose;
   build.temporaryOnly = temporaryOnly;
   HeldCandidates held(build.candidatesHeld, static_cast<int>(candidates.size()));
-  if (!held.within()) return PATH_NOT_FOUND;
   for (const SharedCertificate& shared : candidates) {
     const SignedCertificate* candidate = &shared.get();
     report << "Budowa ścieżki dla certyfikatu:\r\n";
@@ -292,12 +266,16 @@ int PathBuilder::buildFrom(CertificatePath& path, CertificateItem* item, const V
   const int t = depth < MAX_PATH_CERTIFICATES ? searchTrustPoints(path, cert, akid, build) : -1;
   if (t >= 0) return t;
 
+  // Only the candidates the issuer step may try are taken (with an identifier,
+  // those it names, found by it), as many as may be held: a name shared by
+  // thousands cannot push the genuine issuer out of reach.
+  const size_t room = build.room();
+  if (room == 0) return PATH_NOT_FOUND;
   SharedCertificateList candidates;
   const DistinguishedName& issuer = cert.tbsCertificate.issuer;
-  int r = manager.findSharedInStores(candidates, issuer, build.temporaryOnly);
+  int r = manager.findIssuerCandidates(candidates, issuer, akid, false, build.temporaryOnly, room);
   if (r == CRTSTORE_FOUND) {
     HeldCandidates held(build.candidatesHeld, static_cast<int>(candidates.size()));
-    if (!held.within()) return PATH_NOT_FOUND;
     r = issuerStep(path, cert, candidates, akid, false, visited, depth, build);
     if (r != PATH_NOT_FOUND) return r;
   } else if (r != CRTSTORE_NOT_FOUND) {
@@ -309,9 +287,9 @@ int PathBuilder::buildFrom(CertificatePath& path, CertificateItem* item, const V
   CertificateList fetched;
   if (env.queryCertificatesByDn(issuer, fetched) != 0) return PATH_NOT_FOUND;
   if (fetched.GetCount() == 0) report << "Nieznaleziono certyfikatów na serwerze sieciowym\r\n";
-  HeldCandidates held(build.candidatesHeld, fetched.GetCount());
-  if (!held.within()) return PATH_NOT_FOUND;
   SharedCertificateList shared = sharedCandidates(fetched);
+  keepTried(shared, akid, build.room());
+  HeldCandidates held(build.candidatesHeld, static_cast<int>(shared.size()));
   return issuerStep(path, cert, shared, akid, true, visited, depth, build);
 }
 

@@ -6,9 +6,11 @@
 
 #include "base/workaccount.h"
 #include "pki/x509/crl.h"
+#include "store/crtstore.h"
 #include "store/lcrtstore.h"
 #include "store/sigcodes.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -36,8 +38,10 @@ enum : int {
 // Bounds against crafted certificate sets (cross-certificate loops, long
 // self-issued chains): a path never holds more certificates than this, one
 // build does at most this much work (builder calls and signature checks),
-// and the candidate lists alive at once hold at most this many certificates.
-// Past any of them the answer is "no path". A build also makes at most
+// and the candidate lists alive at once hold at most this many certificates
+// (only those that may be tried are taken: with an authority key identifier
+// those it names, and of many, the first in the stores' order). Past the
+// first two the answer is "no path". A build also makes at most
 // MAX_PATH_SIGNATURE_CHECKS signature checks (as Go's verifier stops a chain
 // search after 100): each may cost a large key's public operation.
 constexpr int MAX_PATH_CERTIFICATES = 32;
@@ -82,11 +86,6 @@ class PathBuildEnvironment {
   virtual void rememberCertificate(const SignedCertificate&) {}
 };
 
-// Issuer certificate `x` against an authority key identifier: by issuer name
-// and serial number, else by key identifier (subjectKeyIdentifier, else the
-// SHA-1 of the key or its 8-octet form of RFC 5280 4.2.1.2 method 2).
-bool matchesKeyIdentifier(const SignedCertificate& x, const AuthorityKeyIdentifier& akid);
-
 // Appends every item of `sub` to `path` (emptying `sub`) and takes its
 // qualifiedRoot and policyResult.
 void moveSubPath(CertificatePath& path, CertificatePath& sub);
@@ -121,6 +120,12 @@ class PathBuilder {
     int candidatesHeld = 0;
     int checks = 0;
     bool spend() { return ++work <= MAX_PATH_BUILD_WORK; }
+    // How many more candidates the lists alive may hold.
+    size_t room() const {
+      return candidatesHeld < MAX_PATH_CANDIDATES_HELD
+                 ? static_cast<size_t>(MAX_PATH_CANDIDATES_HELD - candidatesHeld)
+                 : 0;
+    }
     // Before a signature check: false past the build's checks, or once the
     // document's work account is spent (its key checks refused).
     bool check() { return ++checks <= MAX_PATH_SIGNATURE_CHECKS && !workOver(); }

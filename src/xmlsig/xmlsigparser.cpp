@@ -253,7 +253,9 @@ XmlSigParser::XmlSigParser(xmlNodePtr root, const std::vector<TVxmlDoc*>& docs, 
       mode(mode),
       skipDetached(skipDetached),
       configuredDigest(configuredDigest),
-      faultPrefix(MSG_PREFIX) {}
+      faultPrefix(MSG_PREFIX) {
+  certificates.owns = 0;  // certificateBodies holds them
+}
 
 XmlSigParser::~XmlSigParser() = default;
 
@@ -804,7 +806,11 @@ void XmlSigParser::addCertificate(xmlNodePtr element, const char* noText, const 
   int rc = cert->decodeBuffer(reinterpret_cast<const unsigned char*>(der.data()),
                               static_cast<int>(der.size()), ASN_FLAG_CONST | ASN_FLAG_COPY);
   if (rc != static_cast<int>(der.size())) fault(badValue, xmlrc::INV_MSG);
-  certificates.adopt(std::move(cert));
+  SharedCertificate body;
+  body.adopt(std::move(cert));
+  certificateBodies.push_back(body);
+  // Never changed through the list: the body stays read-only, to be shared.
+  certificates.items.push_back(const_cast<SignedCertificate*>(&body.get()));
 }
 
 void XmlSigParser::readX509Data(xmlNodePtr data) {

@@ -191,6 +191,10 @@ class XmlSigParser : public XmlSignature {
   std::vector<std::string> inclusivePrefixes;
   bool signerFound = false;
   SignedCertificate* signer = nullptr;  // one of certificates or certificateValues
+  // The KeyInfo's certificates: read-only bodies the parser holds
+  // (certificateBodies), which a context remembering them shares rather than
+  // decoding them again; the list only points at them.
+  std::vector<SharedCertificate> certificateBodies;
   StlPointerList<SignedCertificate> certificates;
   StlPointerList<XmlIssuerSerial> issuerSerials;
   std::vector<std::string> subjectNames;

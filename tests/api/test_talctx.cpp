@@ -723,12 +723,12 @@ TEST_F(Ctx, CloneStoresCollectedCertificatesAndWorksOnAnotherThread) {
   ASSERT_LT(0, leaf.decodeVector(der));
   ctx->rememberCertificate(leaf);
   ctx->rememberCertificate(leaf);  // met twice, kept once
-  EXPECT_EQ(1, ctx->collected.GetCount());
+  EXPECT_EQ(1, ctx->collectedStore.size());
   ctx->setPin(2, "secret");
   ctx->warnings = 1;
   talCtx* clone = nullptr;
   ASSERT_EQ(10, talCloneCtx(ctx, &clone));
-  EXPECT_EQ(0, ctx->collected.GetCount());
+  EXPECT_EQ(0, ctx->collectedStore.size());
   EXPECT_STREQ("secret", clone->pins[1].pin);
   EXPECT_NE(ctx->pins[1].pin, clone->pins[1].pin);
   EXPECT_EQ(20, talCloneCtx(ctx, nullptr));
@@ -776,7 +776,7 @@ TEST_F(Ctx, DeinitKeepsTheContextWhileTheDatabaseFailsAndTriesAgain) {
   EXPECT_EQ(158, talCloneCtx(ctx, &clone));
   EXPECT_EQ(nullptr, clone);
   EXPECT_EQ(0, checkCtx(ctx));
-  EXPECT_EQ(1, ctx->collected.GetCount());
+  EXPECT_EQ(1, ctx->collectedStore.size());
   ctx->certificates.setContext(&ctx->certificateDb);
   EXPECT_EQ(0, talDeinit(ctx));
 }

@@ -34,6 +34,10 @@ std::unique_ptr<SignedCertificate> load(const std::string& name) {
 class FailingStore : public LCertificateStore {
  public:
   int findBySubject(CertificateList&, const DistinguishedName&, bool) const override { return 1; }
+  int findIssuers(SharedCertificateList&, const DistinguishedName&, const AuthorityKeyIdentifier*,
+                  IssuerChoice, size_t) const override {
+    return 1;
+  }
 };
 
 const char* const FILES[] = {"caA.der",    "caB.der",     "leafA1.der", "leafA2.der",

@@ -99,7 +99,7 @@ class Stores : public ::testing::Test {
       ASSERT_TRUE(pointerStore().addCertificate(e->cert.get()));
       auto copy = std::make_unique<SignedCertificate>(*e->cert);
       ASSERT_EQ(1, list().append(copy.release()));
-      ASSERT_TRUE(indexedStore().add(*e->cert));
+      ASSERT_EQ(IndexedCertificateStore::ADDED, indexedStore().add(*e->cert));
     }
   }
   static std::vector<std::unique_ptr<Entry>>& entries() {

@@ -20,6 +20,8 @@
 namespace {
 
 using Bytes = std::vector<unsigned char>;
+constexpr IndexedCertificateStore::Added ADDED = IndexedCertificateStore::ADDED,
+                                         HELD = IndexedCertificateStore::HELD;
 
 Bytes tlv(unsigned char tag, const Bytes& body) {
   Bytes out{tag};
@@ -151,27 +153,27 @@ TEST(IndexedStore, KeysIssuersAsTheNameComparisonDoes) {
     EXPECT_NE(issuerSerialKey(a, one), issuerSerialKey(b, two));
 
     IndexedCertificateStore store;
-    EXPECT_TRUE(store.add(leaf(row.a, 1)));
+    EXPECT_EQ(ADDED, store.add(leaf(row.a, 1)));
     SignedCertificate found;
     EXPECT_EQ(row.same ? CRTSTORE_FOUND : CRTSTORE_NOT_FOUND, store.findByIssuerSerial(found, b, one));
     EXPECT_FALSE(store.holdsIssuerSerial(b, two));
     // A certificate of an issuer held is not kept twice.
-    EXPECT_EQ(!row.same, store.add(leaf(row.b, 1)));
+    EXPECT_EQ(row.same ? HELD : ADDED, store.add(leaf(row.b, 1)));
   }
 }
 
 TEST(IndexedStore, TruncatingForgetsWhatWasAddedSince) {
   const Bytes a = name({rdn({attribute(CN, "a")})}), b = name({rdn({attribute(CN, "b")})});
   IndexedCertificateStore store;
-  ASSERT_TRUE(store.add(leaf(a, 7)));
-  ASSERT_TRUE(store.add(leaf(b, 7)));
+  ASSERT_EQ(ADDED, store.add(leaf(a, 7)));
+  ASSERT_EQ(ADDED, store.add(leaf(b, 7)));
   store.truncate(1);
-  EXPECT_EQ(1, store.list().GetCount());
+  EXPECT_EQ(1, store.size());
   ASNinteger seven;
   seven.set(7);
   EXPECT_FALSE(store.holdsIssuerSerial(decoded(b), seven));
-  EXPECT_TRUE(store.add(leaf(b, 7)));  // dropped, so it may come again
-  EXPECT_FALSE(store.add(leaf(a, 7)));
+  EXPECT_EQ(ADDED, store.add(leaf(b, 7)));  // dropped, so it may come again
+  EXPECT_EQ(HELD, store.add(leaf(a, 7)));
 }
 
 // Once the document's account is over every name compares different, and a
@@ -180,7 +182,7 @@ TEST(IndexedStore, TruncatingForgetsWhatWasAddedSince) {
 TEST(IndexedStore, FindsNothingOnceTheAccountIsOver) {
   const Bytes a = name({rdn({attribute(CN, "a")})});
   IndexedCertificateStore store;
-  ASSERT_TRUE(store.add(leaf(a, 3)));
+  ASSERT_EQ(ADDED, store.add(leaf(a, 3)));
   const DistinguishedName issuer = decoded(a);
   ASNinteger three;
   three.set(3);
@@ -195,6 +197,49 @@ TEST(IndexedStore, FindsNothingOnceTheAccountIsOver) {
   EXPECT_FALSE(issuer == issuer);
   EXPECT_EQ(CRTSTORE_NOT_FOUND, store.findByIssuerSerial(found, issuer, three));
   EXPECT_FALSE(store.holdsIssuerSerial(issuer, three));
+}
+
+}  // namespace
+
+namespace {
+
+// A batch adds at most its count and octets, the store holds at most its own; past a bound a
+// certificate is refused and nothing held goes; a batch begins anew, and dropping certificates
+// (a refused document's) gives their room back.
+TEST(IndexedStore, BoundsRefuseWhatIsPastThemAndKeepWhatIsHeld) {
+  // Names of one length: every certificate of one size.
+  auto cert = [](int n) { return leaf(name({rdn({attribute(CN, std::to_string(100 + n))})}), 1); };
+  const uint64_t size = static_cast<uint64_t>(cert(0).contentLength());
+  const struct {
+    const char* what;
+    IndexedCertificateStore::Bounds bounds;
+    int addedFirstBatch, addedSecondBatch;
+  } rows[] = {
+      {"batch count", {10, UINT64_MAX, 2, UINT64_MAX}, 2, 2},
+      {"batch octets", {10, UINT64_MAX, 10, 2 * size + size / 2}, 2, 2},
+      {"store count", {3, UINT64_MAX, 10, UINT64_MAX}, 3, 0},
+      {"store octets", {10, 3 * size, 10, UINT64_MAX}, 3, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    IndexedCertificateStore store(row.bounds);
+    int n = 0, added = 0;
+    for (int i = 0; i < 4; ++i) added += store.add(cert(n++)) == IndexedCertificateStore::ADDED;
+    EXPECT_EQ(row.addedFirstBatch, added);
+    EXPECT_EQ(row.addedFirstBatch, store.size());
+    store.beginBatch();
+    added = 0;
+    for (int i = 0; i < 4; ++i) added += store.add(cert(n++)) == IndexedCertificateStore::ADDED;
+    EXPECT_EQ(row.addedSecondBatch, added);
+    // The bounds come first: past them even a certificate held costs no look-up.
+    EXPECT_EQ(IndexedCertificateStore::REFUSED, store.add(cert(0)));
+    const int held = store.size();
+    store.truncate(held - 1);
+    EXPECT_EQ(IndexedCertificateStore::HELD, store.add(cert(0)));
+    EXPECT_EQ(IndexedCertificateStore::ADDED, store.add(cert(n)));
+    EXPECT_EQ(held, store.size());
+    EXPECT_EQ(static_cast<uint64_t>(held) * size, store.octets());
+  }
 }
 
 }  // namespace
