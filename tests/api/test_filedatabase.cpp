@@ -45,7 +45,7 @@ class FileDatabase : public ::testing::Test {
 
   // A context over the file-backed database in `folder` (attribute 16 left out when empty), the
   // receipts' root for this session only, the network off; `answer` is talAuthenticateEx's.
-  talCtx* open(const std::string& folder, int32_t& answer) {
+  talCtx* open(const std::string& folder, int32_t& answer, bool authenticate = true) {
     static const char TYPE[] = "talvorin";
     talProfile* profile = talCreateProfile(TAL_PROFILE_MEMORY);
     if (!profile) return nullptr;
@@ -61,7 +61,7 @@ class FileDatabase : public ::testing::Test {
     EXPECT_EQ(0, talInstallRoot(ctx, root, TAL_ROOT_SESSION, 1));
     talDeleteCertificate(root);
     EXPECT_EQ(0, talSetOption(ctx, TAL_OPTION_OFFLINE, 1));
-    answer = talAuthenticateEx(ctx, 0);
+    if (authenticate) answer = talAuthenticateEx(ctx, 0);
     return ctx;
   }
 
@@ -152,6 +152,20 @@ TEST_F(FileDatabase, AnExistingDatabaseIsOpenedWithWhatItKeeps) {
   ASSERT_NE(nullptr, ctx);
   EXPECT_EQ(TAL_OK, answer);
   EXPECT_EQ(101, verdict(ctx, bare));
+  EXPECT_EQ(TAL_OK, talDeinit(ctx));
+}
+
+// A database talAuthenticateEx is to make takes certificates only once it is made.
+TEST_F(FileDatabase, ANewDatabaseTakesCertificatesOnceMade) {
+  const std::vector<uint8_t> inter = apisession::fileBytes(apisession::UPO + "pki/intermediate.der");
+  int32_t answer = -1, count = -1;
+  talCtx* ctx = open(dir + "/later", answer, false);
+  ASSERT_NE(nullptr, ctx);
+  EXPECT_EQ(ETAL_DB, talInstallMemCrt(ctx, inter.data(), static_cast<int32_t>(inter.size()), 1, &count));
+  EXPECT_EQ(0, count);
+  EXPECT_EQ(TAL_OK, talAuthenticateEx(ctx, 0));
+  EXPECT_EQ(TAL_OK, talInstallMemCrt(ctx, inter.data(), static_cast<int32_t>(inter.size()), 1, &count));
+  EXPECT_EQ(1, count);
   EXPECT_EQ(TAL_OK, talDeinit(ctx));
 }
 
