@@ -1,5 +1,6 @@
 /* A session over the public C API: open a context on a memory profile, install a trusted root
- * from a certificate file, hash a file with SHA-256 and print it in upper-case hexadecimal, close.
+ * from a certificate file for this session only (a stored one would be trusted by every later
+ * context of the user), hash a file with SHA-256 and print it in upper-case hexadecimal, close.
  *   verify_session ROOT.der FILE
  * Build against an installed copy:
  *   cc -std=c99 verify_session.c $(pkg-config --cflags --libs talvorin) */
@@ -34,7 +35,7 @@ int main(int argc, char** argv) {
     fail(ctx, "talAllocateCertFromFile", code);
   } else {
     if (talIsCAAutoCert(root, &isRoot) == TAL_OK && isRoot &&
-        (code = talInstallRoot(ctx, root, 1, 1)) > 10)
+        (code = talInstallRoot(ctx, root, TAL_ROOT_SESSION, 1)) > 10)
       fail(ctx, "talInstallRoot", code);
     talDeleteCertificate(root);
   }

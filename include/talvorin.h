@@ -6,8 +6,8 @@
  * Windows-1250. The report (talReportText) is in the character set chosen once per process, at
  * the first talInitEx: by PL_STANDARD when set (UTF8 or UTF-8, WINDOWS for Windows-1250, LATIN2
  * for ISO 8859-2, 852, MAZOVIA; any other value plain ASCII), else by the character set named
- * after the '.' of the first of LC_ALL, LC_MESSAGES and LANG that is set and not empty (UTF-8
- * under C.UTF-8, ASCII under C or POSIX; LANGUAGE only when none of them is), else
+ * after the '.' of the first of LC_ALL, LC_CTYPE, LC_MESSAGES and LANG that is set and not
+ * empty (UTF-8 under C.UTF-8, ASCII under C or POSIX; LANGUAGE only when none of them is), else
  * Windows-1250. Every line of the report ends in CR LF.
  *
  * Handles are freed by their delete functions (talDeleteCertificate, talDeleteProfile,
@@ -235,9 +235,11 @@ const char* signatureStatusText(int32_t status);
 int32_t talInitEx(talCtx** ctx, talProfile* profile);
 /* Opens the profile's database and keys and writes the initialisation report; flags must be 0.
  * The file-backed database (profile attributes 17 and 16) is checked here, and made, with its
- * folder, where the folder holds none of its files: ETAL_DB (158) for no folder named or a
- * database that is not whole, ETAL_DB_VER (160) for one of another version, ETAL_DB_ACCESS
- * (167) for a folder that may not be read; their files are left as they are. */
+ * folder, where the folder holds no file of a database (its tables, their journals, CRL
+ * files): ETAL_DB (158) for no folder named, a database that is not whole or a folder that
+ * cannot take one, ETAL_DB_VER (160) for one of another version, ETAL_DB_ACCESS (167) for a
+ * folder that may not be read or a file named as the folder; their files are left as they
+ * are. */
 int32_t talAuthenticateEx(talCtx* ctx, int32_t flags);
 /* Stores what the context collected and destroys it; on failure the context stays open.
  * A context remembers the certificates it meets while verifying (those of a verified signature,
@@ -261,8 +263,8 @@ int32_t talRbgFill(talCtx* ctx, uint8_t* buffer, int32_t length);
  * RSA PKCS#1 v1.5, 0x200 DSA, 0x300 ECDSA, 0x400 RSA-PSS. Option 21: 2 3DES, 4/5/6 AES-128/
  * 192/256 (CBC). A refusal leaves the reasons in the report. What a verifier sets (the example
  * sets all three to 0):
- *   option 12  0 (default): of a signature's time-stamp tokens, the latest fully valid one is
- *              verified and the older ones are not; 1: every token is verified;
+ *   option 12  0 (default): a signature's time-stamp tokens are verified newest first until
+ *              one is fully valid, the older ones not; 1: every token is verified;
  *   option 23  0 (default): nothing verified is kept; 1: the context keeps verified
  *              certification paths and revocation answers, reused until they expire;
  *   option 27  1 (default): for a time-stamped signature, a CA certificate's CRL or OCSP
@@ -298,7 +300,11 @@ int32_t talIsCAAutoCert(talCert* certificate, int32_t* flag);
  * be opened, 86 when it cannot be written; the root is then installed in this context all the
  * same): the roots stored so are trusted by every later context of the user, from its
  * talAuthenticateEx on; 2 for this context only, nothing written; 3 and 4 (the hardware
- * device's) answer 137. */
+ * device's) answer 137. A root trusted in the same group as the same kind answers 0 and changes
+ * nothing; one trusted in the other group, or of the subject of one, answers
+ * ETAL_TRUSTED_CA_DIFFERENT_GROUP (132). The stored roots count from talAuthenticateEx on (for a
+ * kind-1 root at once): a stored root installed after it in the other group answers 132, one
+ * installed there before it keeps the stored one out of this context (it stays stored). */
 #define TAL_ROOT_STORED 1
 #define TAL_ROOT_SESSION 2
 int32_t talInstallRoot(talCtx* ctx, talCert* certificate, int32_t kind, int32_t group);

@@ -337,10 +337,10 @@ char selectOutputCharset(const char* name)
         else
             mode = 'B';
     } else {
-        // The locale's own order (LC_ALL overrides LC_MESSAGES, which overrides LANG;
-        // empty means unset); LANGUAGE lists languages, not a character set, so it is
-        // read last.
-        for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE"}) {
+        // The locale's own order (LC_ALL overrides the category, which overrides LANG;
+        // empty means unset): the character set is LC_CTYPE's, the messages'
+        // LC_MESSAGES's; LANGUAGE lists languages, not a character set, so it is read last.
+        for (const char* variable : {"LC_ALL", "LC_CTYPE", "LC_MESSAGES", "LANG", "LANGUAGE"}) {
             const char* value = std::getenv(variable);
             if (value && *value) {
                 char fromLocale = charsetFromLocale(value);

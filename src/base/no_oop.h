@@ -29,7 +29,7 @@ int32_t utf8ToBmpBE(const char* text, int32_t length, uint8_t* out, int32_t outM
 
 // The output character set of reports: 'W' Windows-1250, 'U' UTF-8, 'L' ISO 8859-2,
 // '8' code page 852, 'M' Mazovia, 'B' plain ASCII. Without a name: PL_STANDARD, else the
-// first of LC_ALL, LC_MESSAGES, LANG and LANGUAGE that is set and not empty.
+// first of LC_ALL, LC_CTYPE, LC_MESSAGES, LANG and LANGUAGE that is set and not empty.
 char selectOutputCharset(const char* name);
 char charsetFromLocale(const char* locale);
 char outputCharset();

@@ -102,11 +102,23 @@ bool sameName(const SignedCertificate& a, const SignedCertificate& b) {
   return a.tbsCertificate.subject == b.tbsCertificate.subject;
 }
 
-// Whether the list holds the certificate as a root of the kind.
+// Whether the list holds the certificate as a root of the kind (0: of any kind).
 bool holds(const RootList& list, const SignedCertificate& certificate, uint32_t kind) {
   for (POSITION pos = list.GetHeadPosition(); pos;) {
     const SignedCertificateWithDesc* entry = list.GetNext(pos);
-    if (entry && entry->word() == kind && entry->certificate == certificate) return true;
+    if (entry && (kind == 0 || entry->word() == kind) && entry->certificate == certificate)
+      return true;
+  }
+  return false;
+}
+
+// Whether the list holds a kind-1 root that is the certificate or of its subject.
+bool storesSubject(const RootList& list, const SignedCertificate& certificate) {
+  for (POSITION pos = list.GetHeadPosition(); pos;) {
+    const SignedCertificateWithDesc* entry = list.GetNext(pos);
+    if (entry && entry->word() == 1 &&
+        (entry->certificate == certificate || sameName(entry->certificate, certificate)))
+      return true;
   }
   return false;
 }
@@ -231,6 +243,8 @@ void KeyManager::copyFrom(const KeyManager& source) {
   tokenSession = source.tokenSession;
   qualifiedRoots->assign(*source.qualifiedRoots);
   otherRoots->assign(*source.otherRoots);
+  qualifiedAside->assign(*source.qualifiedAside);
+  otherAside->assign(*source.otherAside);
   trustedServices.clear();
   for (const auto& service : source.trustedServices) {
     TrustedListService& copy = trustedServices[service.first];
@@ -285,8 +299,9 @@ int32_t KeyManager::addCertificate(const SignedCertificate& certificate, int32_t
   // Storing writes the settings whole: before talAuthenticateEx has read them, they are read
   // now, with the roots stored in them, so those stay stored. Settings that cannot be read are
   // replaced.
-  if (kind == 1 && config && !(flags & KM_FLAG_CONFIGURATION) && loadConf() == KM_OK)
-    combineRoots(true);
+  if (kind == 1 && config && !(flags & KM_FLAG_CONFIGURATION) && loadConf() == KM_OK &&
+      combineRoots(true) == KM_NO_MEMORY)
+    return KM_NO_MEMORY;
   const bool qualified = group != 0;
   RootList& mine = qualified ? *qualifiedRoots : *otherRoots;
   const RootList& other = qualified ? *otherRoots : *qualifiedRoots;
@@ -330,6 +345,16 @@ int32_t KeyManager::storeRootLists() {
       for (POSITION pos = roots.GetHeadPosition(); pos;) {
         const SignedCertificateWithDesc* entry = roots.GetNext(pos);
         if (!entry || entry->word() != 1) continue;
+        if (!appendCopy(list, *entry)) return KM_NO_MEMORY;
+      }
+      // The stored roots this context does not trust stay stored, unless a root of theirs has
+      // been stored since in either group.
+      const RootList& aside = qualified ? *qualifiedAside : *otherAside;
+      for (POSITION pos = aside.GetHeadPosition(); pos;) {
+        const SignedCertificateWithDesc* entry = aside.GetNext(pos);
+        if (!entry || storesSubject(*qualifiedRoots, entry->certificate) ||
+            storesSubject(*otherRoots, entry->certificate))
+          continue;
         if (!appendCopy(list, *entry)) return KM_NO_MEMORY;
       }
       if (config->storeRootList(qualified != 0, list) != 1) return KM_NO_MEMORY;
@@ -387,6 +412,8 @@ int32_t KeyManager::combineRoots(bool keepHeld) {
   try {
     std::unique_ptr<RootList> lists[2] = {std::unique_ptr<RootList>(new RootList),
                                           std::unique_ptr<RootList>(new RootList)};
+    std::unique_ptr<RootList> aside[2] = {std::unique_ptr<RootList>(new RootList),
+                                          std::unique_ptr<RootList>(new RootList)};
     for (int qualified = 0; qualified < 2; ++qualified) {
       RootList stored;
       const int32_t read = readStoredRoots(qualified != 0, stored);
@@ -402,15 +429,21 @@ int32_t KeyManager::combineRoots(bool keepHeld) {
       for (POSITION pos = stored.GetHeadPosition(); pos;) {
         const SignedCertificateWithDesc* entry = stored.GetNext(pos);
         if (!entry) continue;
-        // Kept: a stored root this context holds already, or one whose subject it trusts in
-        // the other group (as addCertificate would refuse it).
-        if (keepHeld && (holds(held, entry->certificate, 1) || claims(other, entry->certificate)))
+        // Not trusted twice: a stored root this context holds already (of any kind), or one
+        // whose subject it trusts in the other group (as addCertificate would refuse it). Such a
+        // root stays stored all the same.
+        if (keepHeld && (holds(held, entry->certificate, 0) || claims(other, entry->certificate))) {
+          if (!holds(held, entry->certificate, 1) && !appendCopy(*aside[qualified], *entry))
+            return KM_NO_MEMORY;
           continue;
+        }
         if (!appendCopy(*lists[qualified], *entry)) return KM_NO_MEMORY;
       }
     }
     otherRoots.swap(lists[0]);
     qualifiedRoots.swap(lists[1]);
+    otherAside.swap(aside[0]);
+    qualifiedAside.swap(aside[1]);
   } catch (const std::bad_alloc&) {
     return KM_NO_MEMORY;
   }

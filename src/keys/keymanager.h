@@ -233,8 +233,9 @@ class KeyManager {
   int32_t storeRootLists();
   int32_t readStoredRoots(bool qualified, RootList& stored) const;
   // Both root lists made again from the stored kind-1 roots of their groups and, of the roots
-  // held, those of other kinds or (keepHeld) all, a stored root then left out where it is held
-  // already or its subject is in the other group. 0, or loadRoots's failures; all or nothing.
+  // held, those of other kinds or (keepHeld) all, a stored root then left out (and kept aside,
+  // to stay stored) where it is held already or its subject is in the other group. 0, or
+  // loadRoots's failures; all or nothing.
   int32_t combineRoots(bool keepHeld);
 
   KeyConfigAccess* config = nullptr;
@@ -242,6 +243,10 @@ class KeyManager {
   // Held by pointer, so that a reload replaces both lists at once.
   std::unique_ptr<RootList> qualifiedRoots{new RootList};
   std::unique_ptr<RootList> otherRoots{new RootList};
+  // Stored kind-1 roots of each group this context does not trust (held already, or their
+  // subject trusted in the other group), kept to be stored again.
+  std::unique_ptr<RootList> qualifiedAside{new RootList};
+  std::unique_ptr<RootList> otherAside{new RootList};
   std::map<std::string, TrustedListService> trustedServices;
   std::shared_ptr<KeyHolder> signingHolder;
   std::shared_ptr<KeyHolder> decryptionHolder;

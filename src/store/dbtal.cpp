@@ -10,10 +10,12 @@
 #include "store/dbcrttal.h"
 
 #include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -251,10 +253,8 @@ void DbTal::create()
   guard.p();
   // Another opener may have made it meanwhile, and a database cut short is
   // the caller's to mend: neither is written over.
-  for (const char* file : FILES) {
-    if (platform::pathExists((dir + file).c_str()))
-      return;
-  }
+  if (holdsDatabaseFiles())
+    return;
   static_cast<DbCrtTal*>(crtStore)->create();
   static_cast<DbCrlTal*>(crlStore)->create();
   static_cast<DbSrvTal*>(srvStore)->create();
@@ -262,6 +262,35 @@ void DbTal::create()
   if (!platform::replaceFileContent(version.c_str(), VERSION, 1, platform::folderShareMode(dirNoSlash.c_str())))
     throw EnDb_Exception("writeFile: blad otwarcia pliku: " + version);
   guard.v();
+}
+
+bool DbTal::holdsDatabaseFiles() const
+{
+  std::vector<std::string> names;
+  listDirectory(dirNoSlash, names, nullptr);
+  for (std::string name : names) {
+    if (isDatabaseTemporary(name) || name == "crl_rollback_log.txt")
+      return true;
+    // A table's journal and the copies a CRL update keeps speak for their file.
+    for (const char* suffix : {".jnl", ".bak"}) {
+      const size_t n = std::strlen(suffix);
+      if (name.size() > n && name.compare(name.size() - n, n, suffix) == 0)
+        name.resize(name.size() - n);
+    }
+    for (const char* file : FILES) {
+      if (name == file)
+        return true;
+    }
+    // The time table, made on first use, and the CRL store's files.
+    if (name == "netCertTime.dta" || name == "netCertTime.idx" || name == "crl_idx.chk")
+      return true;
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".chk") == 0)
+      name.replace(name.size() - 4, 4, ".crl");
+    int32_t number;
+    if (crlFileNumber(name, number))
+      return true;
+  }
+  return false;
 }
 
 int DbTal::verify()
@@ -275,6 +304,14 @@ int DbTal::verify()
     static_cast<DbCrlTal*>(crlStore)->recover();
   } catch (const std::exception&) {
     // The count below reports what is missing.
+  }
+  // Counted under the lock: a database another opener is making (under the
+  // exclusive lock) is seen before or after, never half made. Without the lock
+  // (a folder that cannot hold its file) the files are counted as they are.
+  FileSemaphore guard(*lock, InterProcessLock::SHARED);
+  try {
+    guard.p();
+  } catch (const std::exception&) {
   }
   int count = 0;
   for (const char* file : FILES) {
@@ -299,6 +336,8 @@ int DbTal::verify()
     return DB_VERIFY_WRONG_VERSION;
   if (count != 11)
     return DB_VERIFY_INCOMPLETE;
+  // The tables take the lock themselves.
+  guard.v();
   // Every file is there: a table that fails its checks makes the database incomplete.
   return static_cast<DbCrtTal*>(crtStore)->tablesOpen() ? DB_VERIFY_VALID : DB_VERIFY_INCOMPLETE;
 }

@@ -58,8 +58,12 @@ class DbTal : public DbBase {
   static std::string semaforeNameFor(const std::string& directory, uint32_t osCode);
 
   // Makes the directory and a new, empty database in it; a directory that
-  // holds any of the database files already is left as it is.
+  // holds any file of a database already (holdsDatabaseFiles) is left as it is.
   void create() override;
+  // Whether the directory holds a file of a database: a listed one, a table's
+  // journal, the time table, a CRL file, a check file, a copy or a temporary
+  // of an update.
+  bool holdsDatabaseFiles() const;
   // As the file list and "version.txt" say; a complete database whose
   // certificate tables fail their checks on open is incomplete (2). A CRL
   // update a crash cut short is rolled back first.

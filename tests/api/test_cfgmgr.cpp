@@ -494,6 +494,25 @@ TEST_F(ConfigurationWithKeys, RootsStoredWithTheirWordsReadBackInOrder) {
   expectRoots(reader.km, {{}, {"root-a.der", "root-c.der", "root-b.der"}});
 }
 
+// A stored root that a later manager installs for its session before it reads the settings
+// is trusted once, with the kind it was installed as.
+TEST_F(ConfigurationWithKeys, AStoredRootInstalledForTheSessionIsTrustedOnce) {
+  {
+    SettingsReader writer;
+    ASSERT_EQ(KM_OK, writer.km.addCertificate(keyCertificate("root-a.der"), 1, 1));
+    ASSERT_EQ(KM_OK, writer.km.saveConf());
+  }
+  ConfigurationManager cfg;
+  ASSERT_EQ(0, cfg.setProfile(makeProfile(TALPROFILE_MEMORY)));
+  KeyManager km;
+  ASSERT_EQ(KM_OK, km.init(&cfg));
+  ASSERT_EQ(KM_OK, km.addCertificate(keyCertificate("root-a.der"), 1, 2));
+  ASSERT_EQ(KM_OK, km.initProfile(1, 1));
+  ASSERT_EQ(1, km.rootList(true).GetCount());
+  EXPECT_EQ(2u, km.rootList(true).GetHead()->word());
+  EXPECT_EQ(0, km.rootList(false).GetCount());
+}
+
 // Settings saved while the root lists were bare certificates
 // (tests/data/keys/settings-before-descriptions.sh) still read: the roots come back in their
 // stored order, in their groups, and are saved again with their words.
@@ -513,6 +532,7 @@ TEST_F(ConfigurationWithKeys, SettingsSavedBeforeDescriptionsRead) {
                                                           {"root-b.der", "root-a.der"}};
   {
     SettingsReader old;
+    expectRoots(old.km, expected);
     ASSERT_EQ(KM_OK, old.km.loadRoots(0));
     expectRoots(old.km, expected);
     // A root installed now stores both lists again, with their words, and goes last.

@@ -45,7 +45,7 @@ class FileDatabase : public ::testing::Test {
 
   // A context over the file-backed database in `folder` (attribute 16 left out when empty), the
   // receipts' root for this session only, the network off; `answer` is talAuthenticateEx's.
-  talCtx* open(const std::string& folder, int32_t& answer) {
+  talCtx* open(const std::string& folder, int32_t& answer, bool authenticate = true) {
     static const char TYPE[] = "talvorin";
     talProfile* profile = talCreateProfile(TAL_PROFILE_MEMORY);
     if (!profile) return nullptr;
@@ -61,7 +61,7 @@ class FileDatabase : public ::testing::Test {
     EXPECT_EQ(0, talInstallRoot(ctx, root, TAL_ROOT_SESSION, 1));
     talDeleteCertificate(root);
     EXPECT_EQ(0, talSetOption(ctx, TAL_OPTION_OFFLINE, 1));
-    answer = talAuthenticateEx(ctx, 0);
+    if (authenticate) answer = talAuthenticateEx(ctx, 0);
     return ctx;
   }
 
@@ -155,6 +155,20 @@ TEST_F(FileDatabase, AnExistingDatabaseIsOpenedWithWhatItKeeps) {
   EXPECT_EQ(TAL_OK, talDeinit(ctx));
 }
 
+// A database talAuthenticateEx is to make takes certificates only once it is made.
+TEST_F(FileDatabase, ANewDatabaseTakesCertificatesOnceMade) {
+  const std::vector<uint8_t> inter = apisession::fileBytes(apisession::UPO + "pki/intermediate.der");
+  int32_t answer = -1, count = -1;
+  talCtx* ctx = open(dir + "/later", answer, false);
+  ASSERT_NE(nullptr, ctx);
+  EXPECT_EQ(ETAL_DB, talInstallMemCrt(ctx, inter.data(), static_cast<int32_t>(inter.size()), 1, &count));
+  EXPECT_EQ(0, count);
+  EXPECT_EQ(TAL_OK, talAuthenticateEx(ctx, 0));
+  EXPECT_EQ(TAL_OK, talInstallMemCrt(ctx, inter.data(), static_cast<int32_t>(inter.size()), 1, &count));
+  EXPECT_EQ(1, count);
+  EXPECT_EQ(TAL_OK, talDeinit(ctx));
+}
+
 // What talAuthenticateEx answers for a folder whose database is not whole or not of this
 // version: ETAL_DB or ETAL_DB_VER, and the folder is left as it was.
 TEST_F(FileDatabase, AnIncompleteOrOtherVersionDatabaseIsRefusedAndLeftAlone) {
@@ -199,6 +213,54 @@ TEST_F(FileDatabase, AnIncompleteOrOtherVersionDatabaseIsRefusedAndLeftAlone) {
     std::sort(before.begin(), before.end());
     std::sort(after.begin(), after.end());
     EXPECT_EQ(before, after);
+  }
+}
+
+// A folder that holds what a database leaves besides its listed files (a journal, the time
+// table, CRL files, the copies of a CRL update), a file named as the folder, or a folder that
+// cannot take a new file: no database is made there, and what was there stays.
+TEST_F(FileDatabase, AFolderWithPartsOfADatabaseOrNoRoomForOneGetsNone) {
+  const struct Row {
+    const char* name;
+    const char* file;     // made in the folder beforehand (nullptr: none)
+    bool folderIsFile;    // attribute 16 names a file
+    mode_t mode;          // of the folder, 0 to leave it
+    int32_t expected;
+  } rows[] = {
+      {"a table's journal", "ca.dta.jnl", false, 0, ETAL_DB},
+      {"the time table", "netCertTime.idx", false, 0, ETAL_DB},
+      {"a CRL file", "3.crl", false, 0, ETAL_DB},
+      {"a CRL's check file", "3.chk", false, 0, ETAL_DB},
+      {"the CRL index's check file", "crl_idx.chk", false, 0, ETAL_DB},
+      {"a file, not a folder", nullptr, true, 0, ETAL_DB_ACCESS},
+      {"a folder it may not write", nullptr, false, 0555, ETAL_DB},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    // The superuser writes anywhere.
+    if (row.mode != 0 && ::geteuid() == 0) continue;
+    const fs::path folder = fs::path(dir) / row.name;
+    if (row.folderIsFile) {
+      write(folder, "mine");
+    } else {
+      fs::create_directories(folder);
+      if (row.file) write(folder / row.file, "mine");
+      if (row.mode != 0) ASSERT_EQ(0, ::chmod(folder.c_str(), row.mode));
+    }
+    int32_t answer = -1;
+    talCtx* ctx = open(folder.string(), answer);
+    ASSERT_NE(nullptr, ctx);
+    EXPECT_EQ(row.expected, answer);
+    EXPECT_EQ(TAL_OK, talDeinit(ctx));
+    if (row.mode != 0) ::chmod(folder.c_str(), 0700);
+    if (row.folderIsFile) {
+      EXPECT_EQ("mine", text(folder));
+      continue;
+    }
+    for (const char* file : DATABASE_FILES) EXPECT_FALSE(fs::exists(folder / file)) << file;
+    if (row.file) {
+      EXPECT_EQ("mine", text(folder / row.file));
+    }
   }
 }
 

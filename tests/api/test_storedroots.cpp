@@ -10,7 +10,6 @@
 
 #include <filesystem>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -31,9 +30,16 @@ class StoredRoots : public ::testing::Test {
     ASSERT_FALSE(dirs.back().empty());
   }
 
+  // A root to install: its file, its kind and its group.
+  struct Install {
+    std::string file;
+    int32_t kind;
+    int32_t group = 1;
+  };
+
   // A ready context of the verifier's profile, the receipts' intermediate given, offline, with
   // the roots given installed as the kinds given (before talAuthenticateEx, as the example does).
-  static talCtx* open(const std::vector<std::pair<std::string, int32_t>>& roots) {
+  static talCtx* open(const std::vector<Install>& roots, bool authenticate = true) {
     static const char DATABASE[] = "w pamieci";
     talProfile* profile = talCreateProfile(TAL_PROFILE_MEMORY);
     if (!profile) return nullptr;
@@ -43,21 +49,21 @@ class StoredRoots : public ::testing::Test {
     if (talInitEx(&ctx, profile) != TAL_OK) return nullptr;
     for (const auto& root : roots) {
       talCert* cert = nullptr;
-      EXPECT_EQ(0, talAllocateCertFromFile(root.first.c_str(), &cert));
-      EXPECT_EQ(0, talInstallRoot(ctx, cert, root.second, 1)) << root.first;
+      EXPECT_EQ(0, talAllocateCertFromFile(root.file.c_str(), &cert));
+      EXPECT_EQ(0, talInstallRoot(ctx, cert, root.kind, root.group)) << root.file;
       talDeleteCertificate(cert);
     }
     const std::vector<uint8_t> inter = apisession::fileBytes(apisession::UPO + "pki/intermediate.der");
     int32_t count = 0;
     EXPECT_EQ(0, talInstallMemCrt(ctx, inter.data(), static_cast<int32_t>(inter.size()), 1, &count));
     EXPECT_EQ(0, talSetOption(ctx, TAL_OPTION_OFFLINE, 1));
-    EXPECT_EQ(0, talAuthenticateEx(ctx, 0));
+    if (authenticate) EXPECT_EQ(0, talAuthenticateEx(ctx, 0));
     return ctx;
   }
 
   // The receipt road in a context opened with the roots given: 0 verified, else the step that
   // failed (apisession::road; 2 when tvXmlUnprotect refuses, as without any root: 25).
-  static int verify(const std::vector<std::pair<std::string, int32_t>>& roots) {
+  static int verify(const std::vector<Install>& roots) {
     talCtx* ctx = open(roots);
     if (!ctx) return -1;
     int rc = apisession::road(ctx, apisession::UPO + "upo.xml");
@@ -92,6 +98,51 @@ TEST_F(StoredRoots, StoringOneMoreRootKeepsThoseStoredBefore) {
   EXPECT_EQ(0, verify({{ROOT, TAL_ROOT_STORED}, {OTHER_ROOT, TAL_ROOT_STORED}}));
   EXPECT_EQ(0, verify({{OTHER_ROOT, TAL_ROOT_STORED}}));
   EXPECT_EQ(0, verify({}));
+}
+
+// A root stored in the first group, installed again by a later context: in the same group it
+// changes nothing; in the other group it answers 132 once the stored roots count (from
+// talAuthenticateEx on, at once for a kind-1 root), as one trusted there would.
+TEST_F(StoredRoots, AStoredRootInstalledInTheOtherGroupAnswers132) {
+  EXPECT_EQ(0, verify({{ROOT, TAL_ROOT_STORED}}));
+  const struct {
+    bool authenticated;
+    int32_t kind, group, answer;
+  } rows[] = {
+      {true, TAL_ROOT_SESSION, 1, TAL_OK},
+      {true, TAL_ROOT_STORED, 1, TAL_OK},
+      {true, TAL_ROOT_SESSION, 0, ETAL_TRUSTED_CA_DIFFERENT_GROUP},
+      {true, TAL_ROOT_STORED, 0, ETAL_TRUSTED_CA_DIFFERENT_GROUP},
+      {false, TAL_ROOT_STORED, 0, ETAL_TRUSTED_CA_DIFFERENT_GROUP},
+      {false, TAL_ROOT_SESSION, 0, TAL_OK},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::to_string(row.authenticated) + " " + std::to_string(row.kind) + " " +
+                 std::to_string(row.group));
+    talCtx* ctx = open({}, row.authenticated);
+    ASSERT_NE(nullptr, ctx);
+    talCert* cert = nullptr;
+    ASSERT_EQ(0, talAllocateCertFromFile(ROOT.c_str(), &cert));
+    EXPECT_EQ(row.answer, talInstallRoot(ctx, cert, row.kind, row.group));
+    talDeleteCertificate(cert);
+    EXPECT_EQ(0, talDeinit(ctx));
+  }
+  // Still stored, in its group.
+  EXPECT_EQ(0, verify({}));
+}
+
+// A context that installs a stored root for its session (in its group or the other one), so
+// that it does not take the stored one in, and stores another root: the first stays stored.
+TEST_F(StoredRoots, AStoredRootTheContextLeavesOutStaysStored) {
+  for (int32_t group : {1, 0}) {
+    SCOPED_TRACE(group);
+    fresh();
+    EXPECT_EQ(0, verify({{ROOT, TAL_ROOT_STORED}}));
+    talCtx* ctx = open({{ROOT, TAL_ROOT_SESSION, group}, {OTHER_ROOT, TAL_ROOT_STORED}});
+    ASSERT_NE(nullptr, ctx);
+    EXPECT_EQ(0, talDeinit(ctx));
+    EXPECT_EQ(0, verify({}));
+  }
 }
 
 }  // namespace

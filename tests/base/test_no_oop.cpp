@@ -98,6 +98,7 @@ TEST(CodePage, CharsetFromEnvironment)
     unsetenv("PL_STANDARD");
     unsetenv("LANGUAGE");
     unsetenv("LC_MESSAGES");
+    unsetenv("LC_CTYPE");
     unsetenv("LC_ALL");
     setenv("LANG", "pl_PL.UTF-8", 1);
     EXPECT_EQ('U', selectOutputCharset(nullptr));
@@ -124,29 +125,30 @@ TEST(CodePage, CharsetFromEnvironment)
     selectOutputCharset("windows");
 }
 
-// The locale variables in the locale's order: LC_ALL over LC_MESSAGES over LANG, an empty one
-// as if unset, LANGUAGE only when none of them is set; the first one set decides, also when it
-// names no character set.
+// The locale variables in the locale's order: LC_ALL over LC_CTYPE over LC_MESSAGES over LANG,
+// an empty one as if unset, LANGUAGE only when none of them is set; the first one set decides,
+// also when it names no character set.
 TEST(CodePage, CharsetFromTheLocaleVariablesInTheirOrder)
 {
-    const char* const names[] = {"LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE"};
+    const char* const names[] = {"LC_ALL", "LC_CTYPE", "LC_MESSAGES", "LANG", "LANGUAGE"};
     const struct Row
     {
-        const char* values[4];  // as named above; nullptr unset
+        const char* values[5];  // as named above; nullptr unset
         char mode;
     } rows[] = {
-        {{"pl_PL.UTF-8", "pl_PL.ISO8859-2", "C", "pl_PL.cp852"}, 'U'},
-        {{nullptr, "pl_PL.ISO8859-2", "pl_PL.UTF-8", nullptr}, 'L'},
-        {{"", "pl_PL.ISO8859-2", "pl_PL.UTF-8", nullptr}, 'L'},
-        {{"", "", "C", "pl_PL.UTF-8"}, 'B'},
-        {{nullptr, nullptr, "pl_PL.UTF-8", "pl:en"}, 'U'},
-        {{nullptr, nullptr, "", "pl_PL.ISO8859-2"}, 'L'},
-        {{"", "", "", ""}, 'W'},
-        {{"pl_PL", "pl_PL.UTF-8", "pl_PL.UTF-8", nullptr}, 'W'},
+        {{"pl_PL.UTF-8", "pl_PL.cp852", "pl_PL.ISO8859-2", "C", "pl_PL.cp852"}, 'U'},
+        {{nullptr, "pl_PL.UTF-8", "pl_PL.ISO8859-2", "C", nullptr}, 'U'},
+        {{"", "", "pl_PL.ISO8859-2", "pl_PL.UTF-8", nullptr}, 'L'},
+        {{nullptr, nullptr, "pl_PL.ISO8859-2", "pl_PL.UTF-8", nullptr}, 'L'},
+        {{"", "", "", "C", "pl_PL.UTF-8"}, 'B'},
+        {{nullptr, nullptr, nullptr, "pl_PL.UTF-8", "pl:en"}, 'U'},
+        {{nullptr, nullptr, nullptr, "", "pl_PL.ISO8859-2"}, 'L'},
+        {{"", "", "", "", ""}, 'W'},
+        {{"pl_PL", "pl_PL.UTF-8", "pl_PL.UTF-8", "pl_PL.UTF-8", nullptr}, 'W'},
     };
     unsetenv("PL_STANDARD");
     for (const Row& row : rows) {
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < 5; ++i) {
             if (row.values[i])
                 setenv(names[i], row.values[i], 1);
             else
@@ -154,7 +156,7 @@ TEST(CodePage, CharsetFromTheLocaleVariablesInTheirOrder)
         }
         EXPECT_EQ(row.mode, selectOutputCharset(nullptr))
             << (row.values[0] ? row.values[0] : "-") << " " << (row.values[1] ? row.values[1] : "-")
-            << " " << (row.values[2] ? row.values[2] : "-");
+            << " " << (row.values[2] ? row.values[2] : "-") << " " << (row.values[3] ? row.values[3] : "-");
     }
     for (const char* name : names)
         unsetenv(name);
