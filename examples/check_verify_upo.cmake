@@ -29,6 +29,8 @@
 # "fsize:N" a process that may write no file past N octets (as on a full disk, SIGXFSZ ignored).
 # "tmpdir:folder" is a fresh temporary folder elsewhere, "tmpdir:unset" no TMPDIR (the program
 # then writes under /tmp). Otherwise TMPDIR is a fresh folder that the program must leave empty.
+# "trust:cer" gives the program, in place of TRUST, a folder of TRUST's certificates named .cer
+# (.CER for the others): root.cer in PEM (made here with PYTHON), the others in DER.
 # PARSES, when set, is how many documents (the receipt and saved objects) the program must have
 # libxml2 parse: counted by COUNT_PARSES, preloaded, which prints "documents parsed: N" on stderr.
 file(REMOVE_RECURSE ${HOME_DIR})
@@ -165,6 +167,25 @@ if(PLACE MATCHES "^(settings|tmpdir):(file|proc|missing|folder)$")
       set(temporary ${where})
     endif()
   endif()
+elseif(PLACE STREQUAL "trust:cer")
+  set(cer_folder ${HOME_DIR}/trust)
+  file(MAKE_DIRECTORY ${cer_folder})
+  file(GLOB certificates ${TRUST}/*.crt)
+  foreach(certificate IN LISTS certificates)
+    get_filename_component(stem ${certificate} NAME_WE)
+    if(stem STREQUAL "root")
+      execute_process(COMMAND ${PYTHON} -c
+                        "import base64,sys,textwrap; d=open(sys.argv[1],'rb').read(); open(sys.argv[2],'w').write('-----BEGIN CERTIFICATE-----\\n'+'\\n'.join(textwrap.wrap(base64.b64encode(d).decode(),64))+'\\n-----END CERTIFICATE-----\\n')"
+                        ${certificate} ${cer_folder}/root.cer
+                      RESULT_VARIABLE made)
+      if(NOT made EQUAL 0)
+        message(FATAL_ERROR "root.cer: ${made}")
+      endif()
+    else()
+      configure_file(${certificate} ${cer_folder}/${stem}.CER COPYONLY)
+    endif()
+  endforeach()
+  set(TRUST ${cer_folder})
 elseif(PLACE STREQUAL "tmpdir:unset")
   unset(ENV{TMPDIR})
   set(temporary "")

@@ -385,9 +385,8 @@ int32_t verifySignatures(talCtx* ctx, XmlSigContext* context, TVxmlDoc* doc, con
   auto refuse = [&] {
     before.restore();
     // The line that says why is the library's, not the document's work: its
-    // report takes it though the account is over.
-    WorkAccountScope unpaid(nullptr);
-    ctx->report << MSG_DOCUMENT_WORK;
+    // report takes it though the account is over or the report cut.
+    ctx->reportBuffer.lastWord(MSG_DOCUMENT_WORK);
     return xmlrc::TRANSFORM_FAILED;
   };
   std::unique_ptr<ASNgenTime> verificationTime = verificationTimeOf(ctx);

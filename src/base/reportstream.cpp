@@ -62,10 +62,10 @@ void ReportBuffer::bound(uint64_t octets)
     } catch (const std::bad_alloc&) {
         cutLine.clear(); // cut without a word rather than not at all
     }
-    // The figure grows with the document; the cut line and a line end before it
-    // fit under it; the block holds it and text()'s zero.
+    // The figure grows with the document; the cut line, a line end before it
+    // and the last word fit under it; the block holds it and text()'s zero.
     const uint64_t figure = REPORT_BOUND_BASE + (octets < INT32_MAX ? octets : INT32_MAX);
-    const uint64_t least = cutLine.size() + 2 + static_cast<uint64_t>(length());
+    const uint64_t least = kept() + static_cast<uint64_t>(length());
     most = static_cast<int32_t>(std::min<uint64_t>(std::max(figure, least), INT32_MAX - 1));
 }
 
@@ -84,7 +84,7 @@ int32_t ReportBuffer::write(uint32_t length, const uint8_t* buffer)
     if (!workTick() || !workCharge(static_cast<uint64_t>(length) * WORK_REPORT_OCTET))
         return 0;
     const uint64_t end = static_cast<uint64_t>(tell()) + length;
-    if (end + cutLine.size() + 2 > static_cast<uint64_t>(most)) {
+    if (end + kept() > static_cast<uint64_t>(most)) {
         cutHere();
         return 0;
     }
@@ -95,9 +95,23 @@ void ReportBuffer::cutHere()
 {
     cut = true;
     const int32_t at = static_cast<int32_t>(tell());
-    if (at > 0 && data()[at - 1] != '\n')
-        MemFile::write(2, reinterpret_cast<const uint8_t*>("\r\n"));
+    const char* const lineEnd = "\r\n";
+    if (at > 0 && data()[at - 1] != '\n') {
+        const bool half = data()[at - 1] == '\r'; // a line end written in two pieces
+        MemFile::write(half ? 1 : 2, reinterpret_cast<const uint8_t*>(lineEnd + (half ? 1 : 0)));
+    }
     MemFile::write(static_cast<uint32_t>(cutLine.size()), reinterpret_cast<const uint8_t*>(cutLine.data()));
+}
+
+void ReportBuffer::lastWord(const char* text)
+{
+    try {
+        const std::string converted = convertForOutput(text);
+        if (most > 0 && static_cast<uint64_t>(tell()) + converted.size() > static_cast<uint64_t>(most))
+            return;
+        MemFile::write(static_cast<uint32_t>(converted.size()), reinterpret_cast<const uint8_t*>(converted.data()));
+    } catch (const std::bad_alloc&) {
+    }
 }
 
 void ReportBuffer::clear()

@@ -24,6 +24,9 @@ class SubPubKeyInfo;
 // instructions an octet, as a digest's).
 constexpr uint64_t REPORT_BOUND_BASE = 1u << 20;
 constexpr uint64_t WORK_REPORT_OCTET = 2;
+// Room a bounded report keeps past its cut line for the library's last word
+// on the document (why it was refused).
+constexpr uint32_t REPORT_LAST_WORD_ROOM = 128;
 // The last line of a report cut at its bound (Windows-1250).
 extern const char* const REPORT_CUT_LINE;
 
@@ -44,6 +47,9 @@ public:
     bool isCut() const { return cut; }
     int32_t write(uint32_t length, const uint8_t* buffer) override;
     bool writesDropped() const override;
+    // The library's last word on the document (why it was refused): written
+    // after a cut too, into the room kept for it, and paid by no account.
+    void lastWord(const char* text);
     // Empty and unbounded again.
     void clear() override;
     // The report as a text, ended in place by a zero that is no part of it
@@ -57,6 +63,9 @@ protected:
 private:
     // Ends the report with the cut line, on a line of its own.
     void cutHere();
+    // What a write must leave free under the bound: the cut line, a line end
+    // before it and the last word's room.
+    uint64_t kept() const { return cutLine.size() + 2 + REPORT_LAST_WORD_ROOM; }
 
     int32_t most = 0;
     bool cut = false;

@@ -84,15 +84,33 @@ TEST_F(ReportBound, CraftedReportsEndWithTheCutLineWithinTheirBound) {
   }
 }
 
-// A document refused for its work says so last, though its account is over.
+// A document refused for its work says so last, though its account is over,
+// and though its report was cut before (the document's units a little short of
+// what its whole verification spends: the cut comes first).
 TEST_F(ReportBound, ARefusedDocumentSaysWhy) {
+  const std::string why =
+      convertForOutput("Weryfikacja dokumentu przekroczyła dopuszczalny nakład pracy !!!\r\n");
+  const std::string cutLine = convertForOutput(REPORT_CUT_LINE);
   const std::string receipt = readAll(UPO + "upo.xml");
-  workAccountShrinkUnits(WorkAccount::documentUnits(receipt.size()) / 1000);
-  const int32_t rc = upofix::unprotectText(ctx, receipt).rc;
-  workAccountShrinkUnits(1);
-  EXPECT_EQ(140, rc);
-  EXPECT_TRUE(endsWith(report(), convertForOutput(
-                                     "Weryfikacja dokumentu przekroczyła dopuszczalny nakład pracy !!!\r\n")));
+  const std::string crafted = upofix::hostileVariant("report-key-64KB", 16);
+  const uint64_t spent = reportOf(crafted).units;
+  const struct {
+    const std::string* text;
+    uint64_t units;  // the account's
+    bool cut;
+  } cases[] = {
+      {&receipt, WorkAccount::documentUnits(receipt.size()) / 1000, false},
+      {&crafted, spent * 9 / 10, true},
+  };
+  for (const auto& c : cases) {
+    workAccountShrinkUnits(WorkAccount::documentUnits(c.text->size()) / c.units);
+    const Outcome o = reportOf(*c.text);
+    workAccountShrinkUnits(1);
+    EXPECT_EQ(140, o.rc) << c.cut;
+    EXPECT_TRUE(endsWith(o.report, why)) << c.cut;
+    EXPECT_EQ(c.cut, endsWith(o.report, cutLine + why)) << c.cut;
+    EXPECT_LE(o.report.size(), REPORT_BOUND_BASE + c.text->size()) << c.cut;
+  }
 }
 
 // The sample receipts' reports, octet for octet, as each is with no bound and

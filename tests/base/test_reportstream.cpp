@@ -192,6 +192,7 @@ TEST(ReportBuffer, CutAtItsBoundWithOneLine)
         {"lines", std::string(998, 'x') + "\r\n", "x\r\n", 0},
         {"no line ends", std::string(1000, 'y'), "y\r\n", 2},
         {"one piece past the bound", std::string(3u << 20, 'z'), "", 0},
+        {"line ends in two pieces", std::string(999, 'w') + "\r", "w\r\n", 1},
     };
     const std::string cutLine = convertForOutput(REPORT_CUT_LINE);
     for (const Case& c : cases) {
@@ -218,6 +219,10 @@ TEST(ReportBuffer, CutAtItsBoundWithOneLine)
         EXPECT_EQ(text, contents(b)) << c.name;
         // The zero that ends the C API's text fits in the block.
         EXPECT_STREQ(text.c_str(), b.text()) << c.name;
+        // The last word goes in after the cut, in the room kept for it.
+        b.lastWord("koniec\r\n");
+        EXPECT_EQ(text + "koniec\r\n", contents(b)) << c.name;
+        EXPECT_LE(b.length(), b.limit()) << c.name;
         // Cleared, it is unbounded again.
         b.clear();
         EXPECT_TRUE(rs.accepts()) << c.name;
