@@ -360,8 +360,12 @@ class RevocationManager {
   void restore(Saved& saved) noexcept;
   // Needs no memory to keep (trimming waits when there is none).
   void commit(Saved& saved) noexcept;
-  // The CRL serial indexes held (built once per CRL in use).
-  size_t serialIndexes() const { return indexes.size(); }
+  // The CRLs whose serial indexes are held (an index is built once per CRL in use).
+  std::vector<const SignedCertRevList*> serialIndexes() const {
+    std::vector<const SignedCertRevList*> out;
+    for (const auto& i : indexes) out.push_back(i.second.crl.get());
+    return out;
+  }
 
   // The library context's services (none: no trust point or store) and its
   // network (none: no query).
