@@ -768,7 +768,11 @@ void RevocationManager::offerCarriedCrl(const SignedCertRevList& crl,
 bool RevocationManager::learnedEarlier(const SignedCertRevList& crl) {
   if (!journaling) return false;
   const CrlDigest digest = crlDigest(crl);
-  return !brought.count(digest) && pendingCrls.find(crl, digest);
+  if (brought.count(digest)) return false;
+  // One this context once verified is genuine: failing now (its issuer's
+  // path gone, say) it still may not let an older CRL clear what it lists.
+  const HeldCrls::Entry* e = pendingCrls.find(crl, digest);
+  return e && !e->proven;
 }
 
 void RevocationManager::clearOcspCache() {

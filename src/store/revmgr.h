@@ -340,10 +340,10 @@ class RevocationManager {
   void offerCarriedCrl(const SignedCertRevList& crl, std::shared_ptr<SignedCertRevList> shared);
   // Neither list holds an equal CRL.
   bool isNewCrl(const SignedCertRevList& crl);
-  // A pending CRL an earlier document brought, and neither this document nor
-  // the database: when it fails verification, it is as if it had never been
-  // learned (what earlier documents left may complete a verification, never
-  // block it).
+  // A pending CRL an earlier document brought, never verified in this
+  // context, and neither this document nor the database: when it fails
+  // verification, it is as if it had never been learned (what earlier
+  // documents left may complete a verification, never block it).
   bool learnedEarlier(const SignedCertRevList& crl);
   // Empties the OCSP cache (each outermost path verification).
   void clearOcspCache();

@@ -288,4 +288,36 @@ TEST(RevocationManager, VerifiedAndPendingMoves) {
   EXPECT_EQ(1u, m.pendingCrls.size());
 }
 
+// A CRL an earlier document left that fails verification decides nothing
+// when it was never verified in the context; one once verified (genuine) and
+// one the document brings again still count.
+TEST(RevocationManager, CrlsAnEarlierDocumentLeft) {
+  const struct {
+    bool verifiedEarlier, broughtAgain, inDocument, earlier;
+  } rows[] = {
+      {false, false, true, true},
+      {false, true, true, false},
+      {true, false, true, false},
+      {false, false, false, false},
+  };
+  auto crl = get<SignedCertRevList>("crl-reasons.der");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.verifiedEarlier * 100 + row.broughtAgain * 10 + row.inDocument);
+    FixedPathClock clock(0);
+    RevocationManager m(clock, nullptr);
+    RevocationManager::Saved first = m.save();
+    m.offerCarriedCrl(*crl, nullptr);
+    EXPECT_FALSE(m.learnedEarlier(*crl));
+    if (row.verifiedEarlier) m.recordVerifiedCrl(*crl);
+    m.commit(first);
+    m.demoteVerifiedCrls();
+    ASSERT_EQ(1u, m.pendingCrls.size());
+    RevocationManager::Saved second;
+    if (row.inDocument) second = m.save();
+    if (row.broughtAgain) m.offerCarriedCrl(SignedCertRevList(*crl), nullptr);
+    EXPECT_EQ(row.earlier, m.learnedEarlier(*crl));
+    m.commit(second);
+  }
+}
+
 }  // namespace
