@@ -8,6 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+
 namespace {
 
 using revfix::basic;
@@ -317,6 +321,96 @@ TEST(RevocationManager, CrlsAnEarlierDocumentLeft) {
     if (row.broughtAgain) m.offerCarriedCrl(SignedCertRevList(*crl), nullptr);
     EXPECT_EQ(row.earlier, m.learnedEarlier(*crl));
     m.commit(second);
+  }
+}
+
+// crl-reasons.der made another CRL: its issuer's last two letters ("CA")
+// after `issuer`, its signature value `octets` of `fill` (never verifies).
+std::shared_ptr<SignedCertRevList> variantCrl(int issuer, size_t octets, unsigned char fill) {
+  std::ifstream in(revfix::kDir + "crl-reasons.der", std::ios::binary);
+  std::vector<unsigned char> der((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto header = [&](size_t at, size_t& length) {
+    size_t n = der[at + 1] & 0x7f, h = 2;
+    length = der[at + 1];
+    if (der[at + 1] & 0x80)
+      for (length = 0; n--; ++h) length = length << 8 | der[at + h];
+    return h;
+  };
+  auto lengthOf = [](size_t n) {
+    std::vector<unsigned char> l{0x84};
+    for (int shift = 24; shift >= 0; shift -= 8) l.push_back(static_cast<unsigned char>(n >> shift));
+    return l;
+  };
+  size_t length = 0;
+  const size_t tbs = header(0, length);
+  const size_t tbsEnd = tbs + header(tbs, length) + length;
+  const size_t algEnd = tbsEnd + header(tbsEnd, length) + length;
+  std::vector<unsigned char> body(der.begin() + static_cast<std::ptrdiff_t>(tbs),
+                                  der.begin() + static_cast<std::ptrdiff_t>(algEnd));
+  const std::string name = "Revoc CA";
+  auto at = std::search(body.begin(), body.end(), name.begin(), name.end());
+  EXPECT_NE(body.end(), at);
+  at[6] = static_cast<unsigned char>('A' + issuer / 26 % 26);
+  at[7] = static_cast<unsigned char>('A' + issuer % 26);
+  std::vector<unsigned char> bits{0x03};
+  for (unsigned char c : lengthOf(octets + 1)) bits.push_back(c);
+  bits.push_back(0);
+  bits.insert(bits.end(), octets, fill);
+  body.insert(body.end(), bits.begin(), bits.end());
+  std::vector<unsigned char> out{0x30};
+  for (unsigned char c : lengthOf(body.size())) out.push_back(c);
+  out.insert(out.end(), body.begin(), body.end());
+  auto crl = std::make_shared<SignedCertRevList>();
+  EXPECT_EQ(static_cast<int>(out.size()), crl->decodeVector(out));
+  return crl;
+}
+
+// What a context keeps after each document: the first CRLs of the latest
+// documents within each bound (of one document, of one issuer never verified,
+// in all, in octets), the others dropped.
+TEST(RevocationManager, CrlsKeptWithinTheBounds) {
+  const size_t big = 1u << 20;
+  const struct {
+    const char* bound;
+    int documents, perDocument;
+    bool oneIssuer;
+    size_t octets;
+    size_t kept;
+  } rows[] = {
+      {"of a document", 1, 40, false, 64, MAX_CRLS_KEPT_PER_DOCUMENT},
+      {"of an issuer never verified", 1, 10, true, 64, MAX_UNPROVEN_CRLS_PER_ISSUER},
+      {"in all", 10, 32, false, 64, MAX_CRLS_HELD},
+      {"in octets", 20, 1, false, big, MAX_CRL_OCTETS_HELD / (big + 512)},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.bound);
+    FixedPathClock clock(0);
+    RevocationManager m(clock, nullptr);
+    std::vector<std::shared_ptr<SignedCertRevList>> brought;
+    for (int d = 0; d < row.documents; ++d) {
+      RevocationManager::Saved saved = m.save();
+      for (int i = 0; i < row.perDocument; ++i) {
+        const int n = d * row.perDocument + i;
+        brought.push_back(variantCrl(row.oneIssuer ? 0 : n, row.octets, static_cast<unsigned char>(n)));
+        m.offerCarriedCrl(*brought.back(), brought.back());
+      }
+      m.commit(saved);
+    }
+    EXPECT_EQ(row.kept, m.pendingCrls.size());
+    EXPECT_LE(m.pendingCrls.octets(), MAX_CRL_OCTETS_HELD);
+    // The latest documents' first CRLs.
+    std::vector<const SignedCertRevList*> expected;
+    for (int d = row.documents - 1; d >= 0 && expected.size() < row.kept; --d)
+      for (int i = 0; i < row.perDocument && expected.size() < row.kept; ++i) {
+        const size_t taken = std::min<size_t>(row.kept, MAX_CRLS_KEPT_PER_DOCUMENT);
+        if (static_cast<size_t>(i) < taken)
+          expected.push_back(brought[static_cast<size_t>(d * row.perDocument + i)].get());
+      }
+    std::vector<const SignedCertRevList*> held;
+    for (const auto& c : m.pendingCrls) held.push_back(c.get());
+    std::sort(expected.begin(), expected.end());
+    std::sort(held.begin(), held.end());
+    EXPECT_EQ(expected, held);
   }
 }
 
