@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 namespace {
 
@@ -411,6 +412,56 @@ TEST(RevocationManager, CrlsKeptWithinTheBounds) {
     std::sort(expected.begin(), expected.end());
     std::sort(held.begin(), held.end());
     EXPECT_EQ(expected, held);
+  }
+}
+
+// A list's changes undone in every order (add, remove, remove and add again,
+// all of an issuer, all): the CRLs in their order, each found by its digest
+// and among its issuer's, their octets, as before.
+TEST(HeldCrls, RollbackPutsBackTheListAndItsIndexes) {
+  // CRLs 0..5 of issuers 0, 1, 0, 2, 0, 0.
+  const int issuerOf[] = {0, 1, 0, 2, 0, 0};
+  std::vector<std::shared_ptr<SignedCertRevList>> crls;
+  for (int i = 0; i < 6; ++i)
+    crls.push_back(variantCrl(issuerOf[i], 16, static_cast<unsigned char>(i)));
+  const char* const sequences[] = {"+3 +4", "-1 +1", "#0 +5", "* +0",
+                                   "+3 -3", "-0 -1 -2 +2 +1 +0", "+4 #0 +5 *"};
+  for (const char* sequence : sequences) {
+    SCOPED_TRACE(sequence);
+    HeldCrls held;
+    for (int i : {0, 1, 2}) held.push_back(crls[static_cast<size_t>(i)]);
+    const SharedCrlList before(held);
+    const uint64_t octets = held.octets();
+    held.record();
+    std::istringstream ops(sequence);
+    for (std::string op; ops >> op;) {
+      if (op == "*") {
+        held.clear();
+        continue;
+      }
+      const auto& crl = crls[static_cast<size_t>(op[1] - '0')];
+      if (op[0] == '+')
+        held.push_back(crl);
+      else  // '-' that CRL, '#' all of its issuer
+        held.removeIf(&crl->tbsCertList.issuer,
+                      [&](const HeldCrls::Entry& e) { return op[0] == '#' || e.crl == crl; }, nullptr);
+    }
+    held.rollback();
+    EXPECT_TRUE(held == before);
+    EXPECT_EQ(octets, held.octets());
+    for (const auto& crl : before) {
+      const HeldCrls::Entry* e = held.find(crlDigest(*crl));
+      EXPECT_TRUE(e && e->crl == crl);
+      SharedCrlList ofIssuer, expected;
+      held.forIssuer(crl->tbsCertList.issuer, [&](const HeldCrls::Entry& x) {
+        ofIssuer.push_back(x.crl);
+        return true;
+      });
+      for (const auto& c : before)
+        if (c->tbsCertList.issuer == crl->tbsCertList.issuer) expected.push_back(c);
+      EXPECT_EQ(expected, ofIssuer);
+    }
+    for (int i : {3, 4, 5}) EXPECT_FALSE(held.find(crlDigest(*crls[static_cast<size_t>(i)])));
   }
 }
 
