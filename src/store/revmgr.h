@@ -175,9 +175,11 @@ class HeldCrls {
   // The encoded octets of the CRLs held.
   uint64_t octets() const { return heldOctets; }
 
-  // Appends a CRL (its digest and name key made here). Throws std::bad_alloc,
-  // with nothing changed.
-  void push_back(value_type crl, bool proven = false, uint64_t learned = 0);
+  // Appends a CRL (its digest and name key made here unless given: a CRL
+  // verified again by each path is not digested again). Throws
+  // std::bad_alloc, with nothing changed.
+  void push_back(value_type crl, bool proven = false, uint64_t learned = 0,
+                 const CrlDigest* digest = nullptr, const std::string* issuer = nullptr);
   void emplace_back(SignedCertRevList* crl) { push_back(value_type(crl)); }
   // An entry holding a CRL of this digest, or null.
   const Entry* find(const CrlDigest& digest) const;

@@ -2,6 +2,7 @@
 // responses of `openssl ocsp` (tests/data/store/revoc/gen.sh).
 #include "store/revmgr.h"
 #include "store/dbmanager.h"
+#include "base/workaccount.h"
 
 #include "pki/common/oids.h"
 #include "revoc_fixtures.h"
@@ -463,6 +464,28 @@ TEST(HeldCrls, RollbackPutsBackTheListAndItsIndexes) {
     }
     for (int i : {3, 4, 5}) EXPECT_FALSE(held.find(crlDigest(*crls[static_cast<size_t>(i)])));
   }
+}
+
+// A CRL verified again by each path (recorded verified, moved back to the
+// pending list after the path) is digested once a time it is recorded, not
+// again on each move: the work stays within one digest of its octets.
+TEST(RevocationManager, ACrlVerifiedAgainIsNotDigestedAgainOnEachMove) {
+  const size_t octets = 1u << 20;
+  auto crl = variantCrl(0, octets, 1);
+  FixedPathClock clock(0);
+  RevocationManager m(clock, nullptr);
+  auto account = WorkAccount::forDocument(64u << 20);
+  WorkAccountScope charged(account.get());
+  RevocationManager::Saved saved = m.save();
+  m.offerCarriedCrl(*crl, crl);
+  for (int path = 0; path < 4; ++path) {
+    const uint64_t before = account->spentUnits();
+    m.recordVerifiedCrl(*crl);
+    m.demoteVerifiedCrls();
+    EXPECT_LE(account->spentUnits() - before, WORK_DIGEST_OCTET * (octets + 4096)) << path;
+  }
+  ASSERT_EQ(1u, m.pendingCrls.size());
+  m.commit(saved);
 }
 
 }  // namespace
