@@ -420,19 +420,20 @@ int32_t tvXmlSetOption(tvXmlCtx* context, int32_t option, const void* value, int
 /* owner NULL for a document to verify: one loaded with an owner is refused by tvXmlUnprotect
  * (20). */
 int32_t tvXmlLoadDocFile(tvXmlCtx* context, const char* path, void* owner, tvXmlDoc** document);
+/* tvXmlUnprotect, one context over many documents: what the context keeps of the CRLs a document
+ * brought (carried in its signatures or read from the database), for the documents after it: a
+ * CRL an earlier document left may complete a later verification; one never verified in the
+ * context that fails to verify there is dropped and decides nothing. A refused document (140)
+ * leaves none. After each document the context keeps at most 32 of the CRLs that document
+ * brought, 4 never verified of one issuer, and 256 CRLs of 16 MiB (their encodings) in all; past
+ * a bound the ones learned longest ago go first, those never verified before those verified. A
+ * document's own CRLs serve it whole while it is verified. At most 256 CRLs fetched and verified
+ * wait for the database (talDeinit); later ones are not stored there. OCSP responses fetched are
+ * kept for one certification path only. */
 /* expression NULL verifies every ds:Signature of the document (encrypted data decrypted first);
  * else an XPointer selects the signatures to verify ("" answers 20, nothing selected 139). */
 int32_t tvXmlUnprotect(talCtx* ctx, tvXmlCtx* context, tvXmlDoc* document, const char* expression,
                        talMsgInfo** message);
-/* What a context keeps of the CRLs a document brought (carried in its signatures or read from
- * the database), for the documents after it: a CRL an earlier document left may complete a
- * later verification; one that fails to verify there is dropped and decides nothing. A refused
- * document (140) leaves none. After each document the context keeps at most 32 of the CRLs that
- * document brought, 4 never verified of one issuer, and 256 CRLs of 16 MiB (their encodings) in
- * all; past a bound the ones learned longest ago go first, those never verified before those
- * verified. A document's own CRLs serve it whole while it is verified. At most 256 CRLs fetched
- * and verified wait for the database (talDeinit); later ones are not stored there. OCSP
- * responses fetched are kept for one certification path only. */
 /* Adds the number of the signature's signed objects (its same-document references of no type
  * or of type Object, the ones tvXmlSaveObjFile saves) to *count: set it to 0 first. */
 int32_t tvXmlGetObjCount(tvXmlCtx* context, const talSigInfo* signature, int32_t* count);

@@ -119,9 +119,9 @@ class PathRevocation {
   virtual bool isVerifiedCrl(const SignedCertRevList& crl) = 0;
   // Neither list of the manager holds an equal CRL.
   virtual bool isNewCrl(const SignedCertRevList& crl) = 0;
-  // A held CRL that an earlier document brought and this one does not: one
-  // that fails verification is dropped as if never learned (what earlier
-  // documents left may complete a verification, never block it).
+  // A held CRL, never verified, that an earlier document brought and this one
+  // does not: one that fails verification is dropped as if never learned
+  // (what earlier documents left may complete a verification, never block it).
   virtual bool learnedEarlier(const SignedCertRevList&) { return false; }
   // 0 verified; otherwise `message` says why. Data met goes into `collector`.
   virtual int verifyCrl(const SignedCertRevList& crl, const RevocationArgs& args,

@@ -126,10 +126,11 @@ std::string HeldCrls::issuerKeyOf(const DistinguishedName& name) {
   return key;
 }
 
-void HeldCrls::push_back(value_type crl, bool proven, uint64_t learned) {
+void HeldCrls::push_back(value_type crl, bool proven, uint64_t learned, const CrlDigest* digestMade,
+                         const std::string* issuerMade) {
   Entry e;
-  e.digest = crlDigest(*crl);
-  e.issuer = issuerKeyOf(crl->tbsCertList.issuer);
+  e.digest = digestMade ? *digestMade : crlDigest(*crl);
+  e.issuer = issuerMade ? *issuerMade : issuerKeyOf(crl->tbsCertList.issuer);
   e.proven = proven;
   e.learned = learned;
   e.order = next + 1;
@@ -723,17 +724,22 @@ void RevocationManager::recordVerifiedCrl(const SignedCertRevList& crl) {
   const CrlDigest digest = crlDigest(crl);
   std::shared_ptr<SignedCertRevList> entry;
   uint64_t learned = document;
+  std::string issuer;
   for (const HeldCrls* list : {&verifiedCrls, &pendingCrls})
     if (const HeldCrls::Entry* e = entry ? nullptr : list->find(crl, digest)) {
       entry = e->crl;
       learned = e->learned;
+      issuer = e->issuer;
     }
-  if (!entry) entry = std::make_shared<SignedCertRevList>(crl);
+  if (!entry) {
+    entry = std::make_shared<SignedCertRevList>(crl);
+    issuer = HeldCrls::issuerKeyOf(crl.tbsCertList.issuer);
+  }
   retire(verifiedCrls, &crl.tbsCertList.issuer, sameNumber);
   retire(pendingCrls, &entry->tbsCertList.issuer, [&](const std::shared_ptr<SignedCertRevList>& c) {
     return sameSignatureValue(*c, *entry);
   });
-  verifiedCrls.push_back(std::move(entry), true, learned);
+  verifiedCrls.push_back(std::move(entry), true, learned, &digest, &issuer);
 }
 
 bool RevocationManager::refuseCrl(const SignedCertRevList& crl) {
@@ -768,7 +774,11 @@ void RevocationManager::offerCarriedCrl(const SignedCertRevList& crl,
 bool RevocationManager::learnedEarlier(const SignedCertRevList& crl) {
   if (!journaling) return false;
   const CrlDigest digest = crlDigest(crl);
-  return !brought.count(digest) && pendingCrls.find(crl, digest);
+  if (brought.count(digest)) return false;
+  // One this context once verified is genuine: failing now (its issuer's
+  // path gone, say) it still may not let an older CRL clear what it lists.
+  const HeldCrls::Entry* e = pendingCrls.find(crl, digest);
+  return e && !e->proven;
 }
 
 void RevocationManager::clearOcspCache() {
@@ -879,13 +889,14 @@ void RevocationManager::releaseLastVerification() {
 void RevocationManager::demoteVerifiedCrls() {
   // Called between verifications: nothing points at retired CRLs any more.
   releaseLastVerification();
-  std::vector<std::pair<std::shared_ptr<SignedCertRevList>, uint64_t>> moved;
-  verifiedCrls.forEach([&](const HeldCrls::Entry& e) { moved.emplace_back(e.crl, e.learned); });
+  // Each moved with its digest and name key, not made again.
+  std::vector<HeldCrls::Entry> moved;
+  verifiedCrls.forEach([&](const HeldCrls::Entry& e) { moved.push_back(e); });
   verifiedCrls.clear();
-  for (auto& v : moved) {
-    retire(pendingCrls, &v.first->tbsCertList.issuer,
-           [&](const std::shared_ptr<SignedCertRevList>& c) { return sameSignatureValue(*c, *v.first); });
-    pendingCrls.push_back(std::move(v.first), true, v.second);
+  for (HeldCrls::Entry& v : moved) {
+    retire(pendingCrls, &v.crl->tbsCertList.issuer,
+           [&](const std::shared_ptr<SignedCertRevList>& c) { return sameSignatureValue(*c, *v.crl); });
+    pendingCrls.push_back(std::move(v.crl), true, v.learned, &v.digest, &v.issuer);
   }
 }
 

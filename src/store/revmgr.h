@@ -175,9 +175,11 @@ class HeldCrls {
   // The encoded octets of the CRLs held.
   uint64_t octets() const { return heldOctets; }
 
-  // Appends a CRL (its digest and name key made here). Throws std::bad_alloc,
-  // with nothing changed.
-  void push_back(value_type crl, bool proven = false, uint64_t learned = 0);
+  // Appends a CRL (its digest and name key made here unless given: a CRL
+  // verified again by each path is not digested again). Throws
+  // std::bad_alloc, with nothing changed.
+  void push_back(value_type crl, bool proven = false, uint64_t learned = 0,
+                 const CrlDigest* digest = nullptr, const std::string* issuer = nullptr);
   void emplace_back(SignedCertRevList* crl) { push_back(value_type(crl)); }
   // An entry holding a CRL of this digest, or null.
   const Entry* find(const CrlDigest& digest) const;
@@ -340,10 +342,10 @@ class RevocationManager {
   void offerCarriedCrl(const SignedCertRevList& crl, std::shared_ptr<SignedCertRevList> shared);
   // Neither list holds an equal CRL.
   bool isNewCrl(const SignedCertRevList& crl);
-  // A pending CRL an earlier document brought, and neither this document nor
-  // the database: when it fails verification, it is as if it had never been
-  // learned (what earlier documents left may complete a verification, never
-  // block it).
+  // A pending CRL an earlier document brought, never verified in this
+  // context, and neither this document nor the database: when it fails
+  // verification, it is as if it had never been learned (what earlier
+  // documents left may complete a verification, never block it).
   bool learnedEarlier(const SignedCertRevList& crl);
   // Empties the OCSP cache (each outermost path verification).
   void clearOcspCache();
@@ -360,8 +362,12 @@ class RevocationManager {
   void restore(Saved& saved) noexcept;
   // Needs no memory to keep (trimming waits when there is none).
   void commit(Saved& saved) noexcept;
-  // The CRL serial indexes held (built once per CRL in use).
-  size_t serialIndexes() const { return indexes.size(); }
+  // The CRLs whose serial indexes are held (an index is built once per CRL in use).
+  std::vector<const SignedCertRevList*> serialIndexes() const {
+    std::vector<const SignedCertRevList*> out;
+    for (const auto& i : indexes) out.push_back(i.second.crl.get());
+    return out;
+  }
 
   // The library context's services (none: no trust point or store) and its
   // network (none: no query).

@@ -34,7 +34,7 @@ std::string twice(const std::string& receipt) {
 struct Held {
   SharedCrlList pending, verified;
   std::vector<std::shared_ptr<const BasicOCSPResponse>> ocsp;
-  size_t serialIndexes = 0;
+  std::vector<const SignedCertRevList*> serialIndexes;
   int certificates = 0;
   size_t crls = 0;
   bool nothingCollected = true;
@@ -61,6 +61,7 @@ std::string receiptTwice() { return twice(readAll(UPO + "upo.xml")); }
 std::string largeKeys() { return hostileVariant("keys-e64", 32); }
 std::string ocspLookAlikes() { return hostileVariant("ocsp-lookalikes", 40); }
 std::string carriedLookAlikes() { return hostileVariant("carried-lookalikes", 20); }
+std::string forgedCrl() { return upofix::withForgedCrl(readAll(UPO + "upo.xml")); }
 
 const Case CASES[] = {
     // The account runs out at the large keys, after the genuine signature.
@@ -74,6 +75,9 @@ const Case CASES[] = {
     // OCSP response carried were remembered.
     {"carried-last", "upo-bare.xml", carriedLookAlikes, LAST, "upo-issuer-serial.xml", false},
     {"ocsp-last", "", ocspLookAlikes, LAST, "upo-issuer-serial.xml", false},
+    // A copy of the intermediate's CRL, newer, under its signature value: its
+    // serial index takes the genuine CRL's place until the refusal puts it back.
+    {"forged-crl-last", "upo.xml", forgedCrl, LAST, "upo.xml", false},
 };
 
 class RefusedContext : public upofix::UpoContext, public ::testing::WithParamInterface<Case> {

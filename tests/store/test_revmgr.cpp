@@ -2,11 +2,17 @@
 // responses of `openssl ocsp` (tests/data/store/revoc/gen.sh).
 #include "store/revmgr.h"
 #include "store/dbmanager.h"
+#include "base/workaccount.h"
 
 #include "pki/common/oids.h"
 #include "revoc_fixtures.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 
 namespace {
 
@@ -286,6 +292,200 @@ TEST(RevocationManager, VerifiedAndPendingMoves) {
   m.demoteVerifiedCrls();
   EXPECT_TRUE(m.verifiedCrls.empty());
   EXPECT_EQ(1u, m.pendingCrls.size());
+}
+
+// A CRL an earlier document left that fails verification decides nothing
+// when it was never verified in the context; one once verified (genuine) and
+// one the document brings again still count.
+TEST(RevocationManager, CrlsAnEarlierDocumentLeft) {
+  const struct {
+    bool verifiedEarlier, broughtAgain, inDocument, earlier;
+  } rows[] = {
+      {false, false, true, true},
+      {false, true, true, false},
+      {true, false, true, false},
+      {false, false, false, false},
+  };
+  auto crl = get<SignedCertRevList>("crl-reasons.der");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.verifiedEarlier * 100 + row.broughtAgain * 10 + row.inDocument);
+    FixedPathClock clock(0);
+    RevocationManager m(clock, nullptr);
+    RevocationManager::Saved first = m.save();
+    m.offerCarriedCrl(*crl, nullptr);
+    EXPECT_FALSE(m.learnedEarlier(*crl));
+    if (row.verifiedEarlier) m.recordVerifiedCrl(*crl);
+    m.commit(first);
+    m.demoteVerifiedCrls();
+    ASSERT_EQ(1u, m.pendingCrls.size());
+    RevocationManager::Saved second;
+    if (row.inDocument) second = m.save();
+    if (row.broughtAgain) m.offerCarriedCrl(SignedCertRevList(*crl), nullptr);
+    EXPECT_EQ(row.earlier, m.learnedEarlier(*crl));
+    m.commit(second);
+  }
+}
+
+// crl-reasons.der made another CRL: its issuer's last two letters ("CA")
+// after `issuer`, its signature value `octets` of `fill` (never verifies).
+std::shared_ptr<SignedCertRevList> variantCrl(int issuer, size_t octets, unsigned char fill) {
+  std::ifstream in(revfix::kDir + "crl-reasons.der", std::ios::binary);
+  std::vector<unsigned char> der((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto header = [&](size_t at, size_t& length) {
+    size_t n = der[at + 1] & 0x7f, h = 2;
+    length = der[at + 1];
+    if (der[at + 1] & 0x80)
+      for (length = 0; n--; ++h) length = length << 8 | der[at + h];
+    return h;
+  };
+  auto lengthOf = [](size_t n) {
+    std::vector<unsigned char> l{0x84};
+    for (int shift = 24; shift >= 0; shift -= 8) l.push_back(static_cast<unsigned char>(n >> shift));
+    return l;
+  };
+  size_t length = 0;
+  const size_t tbs = header(0, length);
+  const size_t tbsEnd = tbs + header(tbs, length) + length;
+  const size_t algEnd = tbsEnd + header(tbsEnd, length) + length;
+  std::vector<unsigned char> body(der.begin() + static_cast<std::ptrdiff_t>(tbs),
+                                  der.begin() + static_cast<std::ptrdiff_t>(algEnd));
+  const std::string name = "Revoc CA";
+  auto at = std::search(body.begin(), body.end(), name.begin(), name.end());
+  EXPECT_NE(body.end(), at);
+  at[6] = static_cast<unsigned char>('A' + issuer / 26 % 26);
+  at[7] = static_cast<unsigned char>('A' + issuer % 26);
+  std::vector<unsigned char> bits{0x03};
+  for (unsigned char c : lengthOf(octets + 1)) bits.push_back(c);
+  bits.push_back(0);
+  bits.insert(bits.end(), octets, fill);
+  body.insert(body.end(), bits.begin(), bits.end());
+  std::vector<unsigned char> out{0x30};
+  for (unsigned char c : lengthOf(body.size())) out.push_back(c);
+  out.insert(out.end(), body.begin(), body.end());
+  auto crl = std::make_shared<SignedCertRevList>();
+  EXPECT_EQ(static_cast<int>(out.size()), crl->decodeVector(out));
+  return crl;
+}
+
+// What a context keeps after each document: the first CRLs of the latest
+// documents within each bound (of one document, of one issuer never verified,
+// in all, in octets), the others dropped.
+TEST(RevocationManager, CrlsKeptWithinTheBounds) {
+  const size_t big = 1u << 20;
+  const struct {
+    const char* bound;
+    int documents, perDocument;
+    bool oneIssuer;
+    size_t octets;
+    size_t kept;
+  } rows[] = {
+      {"of a document", 1, 40, false, 64, MAX_CRLS_KEPT_PER_DOCUMENT},
+      {"of an issuer never verified", 1, 10, true, 64, MAX_UNPROVEN_CRLS_PER_ISSUER},
+      {"in all", 10, 32, false, 64, MAX_CRLS_HELD},
+      {"in octets", 20, 1, false, big, MAX_CRL_OCTETS_HELD / (big + 512)},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.bound);
+    FixedPathClock clock(0);
+    RevocationManager m(clock, nullptr);
+    std::vector<std::shared_ptr<SignedCertRevList>> brought;
+    for (int d = 0; d < row.documents; ++d) {
+      RevocationManager::Saved saved = m.save();
+      for (int i = 0; i < row.perDocument; ++i) {
+        const int n = d * row.perDocument + i;
+        brought.push_back(variantCrl(row.oneIssuer ? 0 : n, row.octets, static_cast<unsigned char>(n)));
+        m.offerCarriedCrl(*brought.back(), brought.back());
+      }
+      m.commit(saved);
+    }
+    EXPECT_EQ(row.kept, m.pendingCrls.size());
+    EXPECT_LE(m.pendingCrls.octets(), MAX_CRL_OCTETS_HELD);
+    // The latest documents' first CRLs.
+    std::vector<const SignedCertRevList*> expected;
+    for (int d = row.documents - 1; d >= 0 && expected.size() < row.kept; --d)
+      for (int i = 0; i < row.perDocument && expected.size() < row.kept; ++i) {
+        const size_t taken = std::min<size_t>(row.kept, MAX_CRLS_KEPT_PER_DOCUMENT);
+        if (static_cast<size_t>(i) < taken)
+          expected.push_back(brought[static_cast<size_t>(d * row.perDocument + i)].get());
+      }
+    std::vector<const SignedCertRevList*> held;
+    for (const auto& c : m.pendingCrls) held.push_back(c.get());
+    std::sort(expected.begin(), expected.end());
+    std::sort(held.begin(), held.end());
+    EXPECT_EQ(expected, held);
+  }
+}
+
+// A list's changes undone in every order (add, remove, remove and add again,
+// all of an issuer, all): the CRLs in their order, each found by its digest
+// and among its issuer's, their octets, as before.
+TEST(HeldCrls, RollbackPutsBackTheListAndItsIndexes) {
+  // CRLs 0..5 of issuers 0, 1, 0, 2, 0, 0.
+  const int issuerOf[] = {0, 1, 0, 2, 0, 0};
+  std::vector<std::shared_ptr<SignedCertRevList>> crls;
+  for (int i = 0; i < 6; ++i)
+    crls.push_back(variantCrl(issuerOf[i], 16, static_cast<unsigned char>(i)));
+  const char* const sequences[] = {"+3 +4", "-1 +1", "#0 +5", "* +0",
+                                   "+3 -3", "-0 -1 -2 +2 +1 +0", "+4 #0 +5 *"};
+  for (const char* sequence : sequences) {
+    SCOPED_TRACE(sequence);
+    HeldCrls held;
+    for (int i : {0, 1, 2}) held.push_back(crls[static_cast<size_t>(i)]);
+    const SharedCrlList before(held);
+    const uint64_t octets = held.octets();
+    held.record();
+    std::istringstream ops(sequence);
+    for (std::string op; ops >> op;) {
+      if (op == "*") {
+        held.clear();
+        continue;
+      }
+      const auto& crl = crls[static_cast<size_t>(op[1] - '0')];
+      if (op[0] == '+')
+        held.push_back(crl);
+      else  // '-' that CRL, '#' all of its issuer
+        held.removeIf(&crl->tbsCertList.issuer,
+                      [&](const HeldCrls::Entry& e) { return op[0] == '#' || e.crl == crl; }, nullptr);
+    }
+    held.rollback();
+    EXPECT_TRUE(held == before);
+    EXPECT_EQ(octets, held.octets());
+    for (const auto& crl : before) {
+      const HeldCrls::Entry* e = held.find(crlDigest(*crl));
+      EXPECT_TRUE(e && e->crl == crl);
+      SharedCrlList ofIssuer, expected;
+      held.forIssuer(crl->tbsCertList.issuer, [&](const HeldCrls::Entry& x) {
+        ofIssuer.push_back(x.crl);
+        return true;
+      });
+      for (const auto& c : before)
+        if (c->tbsCertList.issuer == crl->tbsCertList.issuer) expected.push_back(c);
+      EXPECT_EQ(expected, ofIssuer);
+    }
+    for (int i : {3, 4, 5}) EXPECT_FALSE(held.find(crlDigest(*crls[static_cast<size_t>(i)])));
+  }
+}
+
+// A CRL verified again by each path (recorded verified, moved back to the
+// pending list after the path) is digested once a time it is recorded, not
+// again on each move: the work stays within one digest of its octets.
+TEST(RevocationManager, ACrlVerifiedAgainIsNotDigestedAgainOnEachMove) {
+  const size_t octets = 1u << 20;
+  auto crl = variantCrl(0, octets, 1);
+  FixedPathClock clock(0);
+  RevocationManager m(clock, nullptr);
+  auto account = WorkAccount::forDocument(64u << 20);
+  WorkAccountScope charged(account.get());
+  RevocationManager::Saved saved = m.save();
+  m.offerCarriedCrl(*crl, crl);
+  for (int path = 0; path < 4; ++path) {
+    const uint64_t before = account->spentUnits();
+    m.recordVerifiedCrl(*crl);
+    m.demoteVerifiedCrls();
+    EXPECT_LE(account->spentUnits() - before, WORK_DIGEST_OCTET * (octets + 4096)) << path;
+  }
+  ASSERT_EQ(1u, m.pendingCrls.size());
+  m.commit(saved);
 }
 
 }  // namespace
