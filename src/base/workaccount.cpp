@@ -3,26 +3,49 @@
 #include <algorithm>
 #include <ctime>
 
-#include <malloc.h>
-#if defined(TAL_SANITISED_BUILD) && defined(__has_include)
+#include <atomic>
+
+// Where the heap's count comes from: a sanitizer's allocator replaces libc's
+// and keeps its own; glibc counts its own from 2.33 (mallinfo2). Elsewhere
+// the heap is not read and the charges alone decide.
+#if defined(__has_feature)
+#if __has_feature(memory_sanitizer)
+#define TAL_HEAP_SANITIZER_ALLOCATOR 1
+#endif
+#endif
+#if defined(TAL_SANITISED_BUILD) || defined(TAL_HEAP_SANITIZER_ALLOCATOR)
+#if defined(__has_include)
 #if __has_include(<sanitizer/allocator_interface.h>)
 #include <sanitizer/allocator_interface.h>
 #define TAL_HEAP_FROM_SANITIZER 1
 #endif
 #endif
+#elif defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 33))
+#include <malloc.h>
+#define TAL_HEAP_FROM_GLIBC 1
+#endif
 
 namespace {
-// Octets the process's heap has handed out and not taken back: the
-// sanitizer's own count in a sanitised build (its allocator replaces libc's),
-// else libc's (small blocks and mapped ones).
-uint64_t heapInUse() noexcept {
-#ifdef TAL_HEAP_FROM_SANITIZER
-  return static_cast<uint64_t>(__sanitizer_get_current_allocated_bytes());
-#else
+// Octets the process's heap has handed out and not taken back (libc's small
+// blocks and mapped ones, or the sanitizer's count): false when it cannot be
+// read here.
+bool heapInUse(uint64_t* octets) noexcept {
+#if defined(TAL_HEAP_FROM_SANITIZER)
+  *octets = static_cast<uint64_t>(__sanitizer_get_current_allocated_bytes());
+  return true;
+#elif defined(TAL_HEAP_FROM_GLIBC)
   const struct mallinfo2 m = mallinfo2();
-  return static_cast<uint64_t>(m.uordblks) + static_cast<uint64_t>(m.hblkhd);
+  *octets = static_cast<uint64_t>(m.uordblks) + static_cast<uint64_t>(m.hblkhd);
+  return true;
+#else
+  *octets = 0;
+  return false;
 #endif
 }
+
+// The memory allowances of the accounts open now, on every thread: the heap
+// is the process's, so documents verified at once share its growth.
+std::atomic<uint64_t> openMemoryAllowances{0};
 }  // namespace
 
 std::chrono::nanoseconds ProcessorAllowance::threadTime() {
@@ -119,6 +142,7 @@ void WorkAccount::close() noexcept {
   timeOut = false;
   memoryOut = false;
   limit = UINT64_MAX;
+  releaseMemoryAllowance();
 }
 
 void WorkAccount::stop() noexcept {
@@ -137,10 +161,22 @@ bool WorkAccount::charge(uint64_t units) noexcept {
   return !isOver;
 }
 
+WorkAccount::~WorkAccount() { releaseMemoryAllowance(); }
+
+void WorkAccount::releaseMemoryAllowance() noexcept {
+  if (memoryRegistered) openMemoryAllowances.fetch_sub(memoryAllowed, std::memory_order_relaxed);
+  memoryRegistered = false;
+}
+
 void WorkAccount::setMemoryLimit(uint64_t octets) noexcept {
+  releaseMemoryAllowance();
   memoryAllowed = octets;
-  heapAtStart = heapInUse();
+  heapKnown = heapInUse(&heapAtStart);
   counted = 0;
+  if (octets != UINT64_MAX && !closed) {
+    openMemoryAllowances.fetch_add(octets, std::memory_order_relaxed);
+    memoryRegistered = true;
+  }
 }
 
 bool WorkAccount::chargeMemory(uint64_t octets) noexcept {
@@ -151,9 +187,14 @@ bool WorkAccount::chargeMemory(uint64_t octets) noexcept {
   // account opened decides. Within the allowance, the count starts again from
   // that growth, and the heap is read again once the charges since reach the
   // allowance (at least WORK_MEMORY_STEP later).
-  const uint64_t heap = heapInUse();
+  uint64_t heap = 0;
+  const bool known = heapKnown && heapInUse(&heap);
   const uint64_t growth = heap > heapAtStart ? heap - heapAtStart : 0;
-  if (growth > memoryAllowed) {
+  // The heap also grows with the documents other threads verify meanwhile:
+  // growth within what all the open accounts allow refuses none of them, so
+  // one document's memory never refuses another's.
+  const uint64_t shared = std::max(memoryAllowed, openMemoryAllowances.load(std::memory_order_relaxed));
+  if (!known || growth > shared) {
     isOver = true;
     memoryOut = true;
     return false;

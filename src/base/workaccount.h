@@ -68,7 +68,11 @@ constexpr uint64_t WORK_DER_OCTET = 4;
 // some hundred kilobytes of its 19 MB): once they pass the allowance, the
 // heap's growth since the account opened (the process's, read then only)
 // decides, so values decoded and let go (a matcher's, a copy's) do not refuse
-// a document whose memory stays inside. WORK_MEMORY_FLOOR is left whatever the
+// a document whose memory stays inside. The heap is the process's: while
+// other threads verify documents it may grow by what all the open accounts
+// allow, so a document is refused by another's memory only when its own
+// charges passed its allowance (genuine receipts stay at a hundredth of it).
+// Where the heap cannot be read, the charges decide. WORK_MEMORY_FLOOR is left whatever the
 // tree holds, so a document the parse guard let through can still have its
 // certificates read.
 constexpr uint64_t WORK_MEMORY_RATIO = 20;
@@ -146,6 +150,7 @@ class WorkAccount {
   void close() noexcept;
   bool isClosed() const noexcept { return closed; }
 
+  ~WorkAccount();
   WorkAccount(const WorkAccount&) = delete;
   WorkAccount& operator=(const WorkAccount&) = delete;
 
@@ -163,7 +168,12 @@ class WorkAccount {
   uint64_t heapAtStart = 0;
   uint64_t heapReads = 0;
   uint64_t memoryAllowed = UINT64_MAX;
+  bool heapKnown = false;
+  // Whether memoryAllowed is counted among the open accounts' allowances.
+  bool memoryRegistered = false;
   ProcessorAllowance clock;
+
+  void releaseMemoryAllowance() noexcept;
 };
 constexpr uint32_t WORK_CLOCK_CHARGES = 64;
 

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -143,6 +144,34 @@ TEST(HeldAccount, SmallAllowanceRefusesTheDecodeNoAccountDecodes)
         }
         EXPECT_FALSE(closed->over());
     }
+}
+
+// The heap is the process's: another thread's document growing it within its
+// own allowance does not refuse this one's once its charges pass its
+// allowance; the same growth with no other account open does.
+TEST(HeldAccount, AnotherThreadsDocumentDoesNotRefuseThisOne)
+{
+    const uint64_t MiB = 1ull << 20;
+    const size_t grown = 32 * MiB;
+    auto mine = accountHolding(4 * MiB);
+    auto other = accountHolding(64 * MiB);
+    unsigned char* held = nullptr;
+    std::thread([&] {
+        held = new unsigned char[grown];
+        for (size_t i = 0; i < grown; i += 4096)
+            held[i] = 1;
+    }).join();
+    {
+        WorkAccountScope scope(mine.get());
+        EXPECT_TRUE(workChargeMemory(static_cast<int64_t>(5 * MiB)));
+        EXPECT_FALSE(mine->over());
+        EXPECT_EQ(mine->memoryHeapReads(), 1u);
+        // The other document done, the growth is no open account's.
+        other->close();
+        EXPECT_FALSE(workChargeMemory(static_cast<int64_t>(2 * MiB)));
+        EXPECT_TRUE(mine->memoryPassed());
+    }
+    delete[] held;
 }
 
 TEST(HeldAccount, DocumentAllowanceLeavesTheTreeAndReserveOut)
