@@ -256,7 +256,8 @@ std::vector<std::string> keyIdForms(const SignedCertificate& cert) {
   ASNoctstr ski;
   const int r = getExtensionValue(*cert.tbsCertificate.extensions, id_ce_subjectKeyIdentifier, ski);
   if (r == 0) throwBadAllocation();
-  if (r == 1 && ski.length > 0) forms.push_back(octetsKey(ski.data(), static_cast<size_t>(ski.length)));
+  // An empty one too: an empty identifier names it (the same length and octets).
+  if (r == 1) forms.push_back(octetsKey(ski.data(), ski.length > 0 ? static_cast<size_t>(ski.length) : 0));
   unsigned char sha1[20], guid[8];
   if (cert.tbsCertificate.subjectPublicKeyInfo.keyIdentifier(sha1)) {
     forms.push_back(octetsKey(sha1, sizeof sha1));
@@ -387,9 +388,9 @@ std::vector<size_t> IndexedCertificateStore::matchingPlaces(const std::string& s
       if (it != byIssuerSerial.end()) places.push_back(it->second);
       return true;
     });
-  if (akid.keyIdentifierPresent && akid.keyIdentifier.length > 0) {
-    const std::string id =
-        octetsKey(akid.keyIdentifier.data(), static_cast<size_t>(akid.keyIdentifier.length));
+  if (akid.keyIdentifierPresent) {
+    const int n = akid.keyIdentifier.length;
+    const std::string id = octetsKey(akid.keyIdentifier.data(), n > 0 ? static_cast<size_t>(n) : 0);
     if (keyPaid(id)) {
       const auto range = byKeyId.equal_range(id);
       for (auto it = range.first; it != range.second; ++it) places.push_back(it->second);
