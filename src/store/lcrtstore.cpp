@@ -268,10 +268,6 @@ std::vector<std::string> keyIdForms(const SignedCertificate& cert) {
   return forms;
 }
 
-uint64_t octetsOf(const SignedCertificate& cert) {
-  const int n = cert.contentLength();
-  return n > 0 ? static_cast<uint64_t>(n) : 0;
-}
 
 void sortUnique(std::vector<size_t>& places) {
   std::sort(places.begin(), places.end());
@@ -279,6 +275,14 @@ void sortUnique(std::vector<size_t>& places) {
 }
 
 }  // namespace
+
+uint64_t IndexedCertificateStore::heldSize(const SignedCertificate& cert) {
+  const int n = cert.contentLength();
+  const TBSCertificate& tbs = cert.tbsCertificate;
+  const int attributes = tbs.subject.attributeCount() + tbs.issuer.attributeCount();
+  return (n > 0 ? static_cast<uint64_t>(n) : 0) +
+         HELD_PER_NAME_ATTRIBUTE * static_cast<uint64_t>(attributes > 0 ? attributes : 0);
+}
 
 bool IndexedCertificateStore::admits(uint64_t size) const {
   const size_t inBatch = bodies.size() - batchStart;
@@ -295,7 +299,7 @@ void IndexedCertificateStore::beginBatch() {
 
 IndexedCertificateStore::Added IndexedCertificateStore::add(const SharedCertificate& shared) {
   const SignedCertificate& cert = shared.get();
-  const uint64_t size = octetsOf(cert);
+  const uint64_t size = heldSize(cert);
   // The bounds first: a certificate past them costs no key.
   if (!admits(size)) return REFUSED;
   std::string key = issuerSerialKey(cert.tbsCertificate.issuer, cert.tbsCertificate.serialNumber);

@@ -211,7 +211,7 @@ namespace {
 TEST(IndexedStore, BoundsRefuseWhatIsPastThemAndKeepWhatIsHeld) {
   // Names of one length: every certificate of one size.
   auto cert = [](int n) { return leaf(name({rdn({attribute(CN, std::to_string(100 + n))})}), 1); };
-  const uint64_t size = static_cast<uint64_t>(cert(0).contentLength());
+  const uint64_t size = IndexedCertificateStore::heldSize(cert(0));
   const struct {
     const char* what;
     IndexedCertificateStore::Bounds bounds;
@@ -242,6 +242,14 @@ TEST(IndexedStore, BoundsRefuseWhatIsPastThemAndKeepWhatIsHeld) {
     EXPECT_EQ(held, store.size());
     EXPECT_EQ(static_cast<uint64_t>(held) * size, store.octets());
   }
+  // A name of many attributes counts what its decoded attributes hold, not its few octets: a
+  // store of 64 KiB refuses an issuer of 1,000 attributes (some 12 KiB of DER), takes one of 100.
+  IndexedCertificateStore store({10, 64u << 10, 10, UINT64_MAX});
+  const SignedCertificate many = leaf(manyValued(1000), 1), fewer = leaf(manyValued(100), 2);
+  EXPECT_LT(static_cast<uint64_t>(many.contentLength()), 64u << 10);
+  EXPECT_GE(IndexedCertificateStore::heldSize(many), 1000 * IndexedCertificateStore::HELD_PER_NAME_ATTRIBUTE);
+  EXPECT_EQ(IndexedCertificateStore::REFUSED, store.add(many));
+  EXPECT_EQ(IndexedCertificateStore::ADDED, store.add(fewer));
 }
 
 }  // namespace
