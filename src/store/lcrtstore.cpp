@@ -310,8 +310,11 @@ IndexedCertificateStore::Added IndexedCertificateStore::add(const SharedCertific
   std::string subjectKey = distinguishedNameKey(cert.tbsCertificate.subject);
   std::vector<std::string> ids = keyIdForms(cert);
   const size_t place = bodies.size();
-  bodies.reserve(place + 1);
-  entries.reserve(place + 1);
+  // Room first, so that the pushes below cannot throw; grown by doubling (a reserve of one
+  // more each time would move every body held at every add).
+  const size_t room = std::max<size_t>(16, 2 * place);
+  if (bodies.capacity() == place) bodies.reserve(room);
+  if (entries.capacity() == place) entries.reserve(room);
   Entry entry;
   entry.octets = size;
   entry.issuerSerial = byIssuerSerial.end();

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -353,6 +354,29 @@ TEST(IndexedStore, FindsIssuersAsTheWalkOverEveryCertificateDoes) {
         }
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A body some holder keeps read-only (a signature's KeyInfo) is taken as it is, one decoded copy
+// for both; one that may still change is copied, so the store never sees it change.
+TEST(IndexedStore, SharesReadOnlyBodiesAndCopiesOthers) {
+  const Bytes a = name({rdn({attribute(CN, "a")})});
+  SharedCertificate keyInfo;
+  keyInfo.adopt(std::unique_ptr<SignedCertificate>(new SignedCertificate(leaf(a, 1))));
+  SignedCertificate editable = leaf(a, 2);
+  IndexedCertificateStore store;
+  ASSERT_EQ(ADDED, store.add(keyInfo.get()));
+  ASSERT_EQ(ADDED, store.add(editable));
+  EXPECT_TRUE(store.list()[0].sharesBodyWith(keyInfo));
+  EXPECT_NE(&editable, &store.list()[1].get());
+  editable.tbsCertificate.serialNumber.set(3);
+  ASNinteger two;
+  two.set(2);
+  EXPECT_TRUE(store.holdsIssuerSerial(decoded(a), two));
+  EXPECT_TRUE(store.list()[1].get().tbsCertificate.serialNumber.equals(two));
 }
 
 }  // namespace
