@@ -247,7 +247,8 @@ int32_t talAuthenticateEx(talCtx* ctx, int32_t flags);
  * searched after the document's own certificates, the trusted roots and the database, so a
  * receipt that verifies in a fresh context verifies in one that served any documents before.
  * One call (one document's tvXmlUnprotect) adds at most 64 certificates of 256 KiB in all, and
- * the context holds at most 1,024 of 4 MiB; past either bound a certificate met is not
+ * the context holds at most 1,024 of 4 MiB (a certificate counted by its octets and 256 for each
+ * attribute of its subject and issuer, what a decoded one holds); past either bound a certificate met is not
  * remembered (nothing held is dropped for it). talDeinit and talCloneCtx store what is held in
  * the profile's database (a file-backed one keeps it for later processes) and empty it. */
 int32_t talDeinit(talCtx* ctx);

@@ -194,11 +194,10 @@ int32_t talCtx::loadSignerCertificate() {
 void talCtx::rememberCertificate(const SignedCertificate& certificate) {
   if (configuration.getIntOption(18) == 2) return;
   // Past the bounds it costs nothing: an OCSP response may carry thousands.
-  const int octets = certificate.contentLength();
-  const uint64_t size = octets > 0 ? static_cast<uint64_t>(octets) : 0;
-  if (!collectedStore.admits(size)) return;
+  if (!collectedStore.admits(IndexedCertificateStore::heldSize(certificate))) return;
   // Its keys take some work per octet.
-  if (!workCharge(WORK_DER_OCTET * size)) return;
+  const int octets = certificate.contentLength();
+  if (!workCharge(WORK_DER_OCTET * static_cast<uint64_t>(octets > 0 ? octets : 0))) return;
   if (collectedStore.add(certificate) == IndexedCertificateStore::ADDED) nothingCollected = false;
 }
 

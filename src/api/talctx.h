@@ -33,8 +33,9 @@ class SignedCertRevList;
 
 // What a context remembers of the certificates it meets while verifying (talvorin.h says it to
 // callers): one operation (a document's verification) adds at most 64 certificates of 256 KiB in
-// all, the context holds at most 1,024 of 4 MiB until it stores them (talDeinit, talCloneCtx);
-// past either bound a certificate is not remembered. Enough for the chains of many signers, and
+// all, the context holds at most 1,024 of 4 MiB (each counted by IndexedCertificateStore::
+// heldSize) until it stores them (talDeinit, talCloneCtx); past either bound a certificate is not
+// remembered. Enough for the chains of many signers, and
 // the context's look-ups over them are indexed.
 constexpr IndexedCertificateStore::Bounds TAL_REMEMBERED_BOUNDS = {1024, 4u << 20, 64, 256u << 10};
 

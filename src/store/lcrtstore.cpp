@@ -256,7 +256,8 @@ std::vector<std::string> keyIdForms(const SignedCertificate& cert) {
   ASNoctstr ski;
   const int r = getExtensionValue(*cert.tbsCertificate.extensions, id_ce_subjectKeyIdentifier, ski);
   if (r == 0) throwBadAllocation();
-  if (r == 1 && ski.length > 0) forms.push_back(octetsKey(ski.data(), static_cast<size_t>(ski.length)));
+  // An empty one too: an empty identifier names it (the same length and octets).
+  if (r == 1) forms.push_back(octetsKey(ski.data(), ski.length > 0 ? static_cast<size_t>(ski.length) : 0));
   unsigned char sha1[20], guid[8];
   if (cert.tbsCertificate.subjectPublicKeyInfo.keyIdentifier(sha1)) {
     forms.push_back(octetsKey(sha1, sizeof sha1));
@@ -267,10 +268,6 @@ std::vector<std::string> keyIdForms(const SignedCertificate& cert) {
   return forms;
 }
 
-uint64_t octetsOf(const SignedCertificate& cert) {
-  const int n = cert.contentLength();
-  return n > 0 ? static_cast<uint64_t>(n) : 0;
-}
 
 void sortUnique(std::vector<size_t>& places) {
   std::sort(places.begin(), places.end());
@@ -278,6 +275,14 @@ void sortUnique(std::vector<size_t>& places) {
 }
 
 }  // namespace
+
+uint64_t IndexedCertificateStore::heldSize(const SignedCertificate& cert) {
+  const int n = cert.contentLength();
+  const TBSCertificate& tbs = cert.tbsCertificate;
+  const int attributes = tbs.subject.attributeCount() + tbs.issuer.attributeCount();
+  return (n > 0 ? static_cast<uint64_t>(n) : 0) +
+         HELD_PER_NAME_ATTRIBUTE * static_cast<uint64_t>(attributes > 0 ? attributes : 0);
+}
 
 bool IndexedCertificateStore::admits(uint64_t size) const {
   const size_t inBatch = bodies.size() - batchStart;
@@ -294,7 +299,7 @@ void IndexedCertificateStore::beginBatch() {
 
 IndexedCertificateStore::Added IndexedCertificateStore::add(const SharedCertificate& shared) {
   const SignedCertificate& cert = shared.get();
-  const uint64_t size = octetsOf(cert);
+  const uint64_t size = heldSize(cert);
   // The bounds first: a certificate past them costs no key.
   if (!admits(size)) return REFUSED;
   std::string key = issuerSerialKey(cert.tbsCertificate.issuer, cert.tbsCertificate.serialNumber);
@@ -305,8 +310,11 @@ IndexedCertificateStore::Added IndexedCertificateStore::add(const SharedCertific
   std::string subjectKey = distinguishedNameKey(cert.tbsCertificate.subject);
   std::vector<std::string> ids = keyIdForms(cert);
   const size_t place = bodies.size();
-  bodies.reserve(place + 1);
-  entries.reserve(place + 1);
+  // Room first, so that the pushes below cannot throw; grown by doubling (a reserve of one
+  // more each time would move every body held at every add).
+  const size_t room = std::max<size_t>(16, 2 * place);
+  if (bodies.capacity() == place) bodies.reserve(room);
+  if (entries.capacity() == place) entries.reserve(room);
   Entry entry;
   entry.octets = size;
   entry.issuerSerial = byIssuerSerial.end();
@@ -387,9 +395,9 @@ std::vector<size_t> IndexedCertificateStore::matchingPlaces(const std::string& s
       if (it != byIssuerSerial.end()) places.push_back(it->second);
       return true;
     });
-  if (akid.keyIdentifierPresent && akid.keyIdentifier.length > 0) {
-    const std::string id =
-        octetsKey(akid.keyIdentifier.data(), static_cast<size_t>(akid.keyIdentifier.length));
+  if (akid.keyIdentifierPresent) {
+    const int n = akid.keyIdentifier.length;
+    const std::string id = octetsKey(akid.keyIdentifier.data(), n > 0 ? static_cast<size_t>(n) : 0);
     if (keyPaid(id)) {
       const auto range = byKeyId.equal_range(id);
       for (auto it = range.first; it != range.second; ++it) places.push_back(it->second);

@@ -116,7 +116,8 @@ std::string issuerSerialKey(const DistinguishedName& issuer, const ASNinteger& s
 //
 // Bounds: a batch (one document's verification, begun by beginBatch) adds at
 // most `batchCount` certificates of `batchOctets` octets in all, and the store
-// holds at most `count` certificates of `octets` octets. A certificate past a
+// holds at most `count` certificates of `octets` octets (each counted by
+// heldSize). A certificate past a
 // bound is not added (the store keeps what it holds: nothing is dropped for
 // it), so what one document brings neither crowds out what earlier ones
 // brought nor grows without end.
@@ -140,14 +141,20 @@ class IndexedCertificateStore : public CertificateStore {
   Added add(const SharedCertificate& cert);
   // A read-only body some holder keeps is shared, else a copy is made.
   Added add(const SignedCertificate& cert) { return add(SharedCertificate::holding(cert)); }
-  // Whether a certificate of `octets` octets would pass the bounds now.
+  // What a certificate counts against the octet bounds: its encoded octets, and for each
+  // attribute of its subject and issuer what a decoded attribute keeps (some two hundred
+  // octets where its encoding took a dozen): a name of thousands of attributes is held at
+  // many times its encoding.
+  static constexpr uint64_t HELD_PER_NAME_ATTRIBUTE = 256;
+  static uint64_t heldSize(const SignedCertificate& cert);
+  // Whether a certificate of heldSize `octets` would pass the bounds now.
   bool admits(uint64_t octets) const;
   // A new batch: its bounds count from here.
   void beginBatch();
   // The certificates held, in the order they came.
   const SharedCertificateList& list() const { return bodies; }
   int size() const { return static_cast<int>(bodies.size()); }
-  uint64_t octets() const { return heldOctets; }
+  uint64_t octets() const { return heldOctets; }  // the heldSize of those held
   // Keeps the first `count` certificates, dropping those added after them.
   void truncate(int count);
   void clear() { truncate(0); }

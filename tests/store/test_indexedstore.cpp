@@ -8,12 +8,15 @@
 
 #include "base/workaccount.h"
 #include "pki/x509/cert.h"
+#include "pki/x509/x509ext.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -209,7 +212,7 @@ namespace {
 TEST(IndexedStore, BoundsRefuseWhatIsPastThemAndKeepWhatIsHeld) {
   // Names of one length: every certificate of one size.
   auto cert = [](int n) { return leaf(name({rdn({attribute(CN, std::to_string(100 + n))})}), 1); };
-  const uint64_t size = static_cast<uint64_t>(cert(0).contentLength());
+  const uint64_t size = IndexedCertificateStore::heldSize(cert(0));
   const struct {
     const char* what;
     IndexedCertificateStore::Bounds bounds;
@@ -240,6 +243,140 @@ TEST(IndexedStore, BoundsRefuseWhatIsPastThemAndKeepWhatIsHeld) {
     EXPECT_EQ(held, store.size());
     EXPECT_EQ(static_cast<uint64_t>(held) * size, store.octets());
   }
+  // A name of many attributes counts what its decoded attributes hold, not its few octets: a
+  // store of 64 KiB refuses an issuer of 1,000 attributes (some 12 KiB of DER), takes one of 100.
+  IndexedCertificateStore store({10, 64u << 10, 10, UINT64_MAX});
+  const SignedCertificate many = leaf(manyValued(1000), 1), fewer = leaf(manyValued(100), 2);
+  EXPECT_LT(static_cast<uint64_t>(many.contentLength()), 64u << 10);
+  EXPECT_GE(IndexedCertificateStore::heldSize(many), 1000 * IndexedCertificateStore::HELD_PER_NAME_ATTRIBUTE);
+  EXPECT_EQ(IndexedCertificateStore::REFUSED, store.add(many));
+  EXPECT_EQ(IndexedCertificateStore::ADDED, store.add(fewer));
+}
+
+}  // namespace
+
+namespace {
+
+// A certificate of `file`'s key, named `subject` by `issuer` with `serial`, whose only extension
+// is a subjectKeyIdentifier of `ski` (none: nullptr).
+SignedCertificate issuerCandidate(const char* file, const Bytes& subject, const Bytes& issuer,
+                                  uint32_t serial, const Bytes* ski) {
+  std::ifstream f(std::string(TAL_TEST_DATA_DIR) + "/store/certs/" + file, std::ios::binary);
+  const Bytes der((std::istreambuf_iterator<char>(f)), {});
+  SignedCertificate c;
+  EXPECT_EQ(static_cast<int>(der.size()), c.decodeVector(der));
+  c.tbsCertificate.subject = decoded(subject);
+  c.tbsCertificate.issuer = decoded(issuer);
+  c.tbsCertificate.serialNumber.set(serial);
+  c.tbsCertificate.extensions->clear();
+  if (ski) {
+    const Bytes extension = tlv(0x30, cat({tlv(0x06, {0x55, 0x1d, 0x0e}), tlv(0x04, tlv(0x04, *ski))}));
+    const Bytes extensions = tlv(0x30, extension);
+    EXPECT_EQ(static_cast<int>(extensions.size()), c.tbsCertificate.extensions->decodeVector(extensions));
+  }
+  return c;
+}
+
+Bytes keyIdOf(const SignedCertificate& c) {
+  unsigned char sha1[20];
+  EXPECT_TRUE(c.tbsCertificate.subjectPublicKeyInfo.keyIdentifier(sha1));
+  return Bytes(sha1, sha1 + 20);
+}
+
+// The 8-octet form: the last 64 bits of the SHA-1, its first four bits 0100.
+Bytes shortKeyIdOf(const SignedCertificate& c) {
+  Bytes id = keyIdOf(c);
+  id.erase(id.begin(), id.begin() + 12);
+  id[0] = static_cast<unsigned char>((id[0] & 0x0F) | 0x40);
+  return id;
+}
+
+// The indexed look-up of issuer candidates answers as the walk over every certificate held
+// does (matchesKeyIdentifier on each of the name): the same certificates in the same order, for
+// every form an authority key identifier names its issuer by, the others of the name apart, at
+// most the room asked for; what a truncation drops leaves none of the indexes.
+TEST(IndexedStore, FindsIssuersAsTheWalkOverEveryCertificateDoes) {
+  const Bytes subject = name({rdn({attribute(O, "Urząd"), attribute(CN, "Pośredni")})});
+  const Bytes samePrintable = name({rdn({attribute(CN, "Posredni", PRINTABLE)})});
+  const Bytes other = name({rdn({attribute(CN, "Inny")})});
+  const Bytes root = name({rdn({attribute(CN, "Root")})});
+  const Bytes k1 = {1, 2, 3, 4}, k2 = {9, 9}, empty = {};
+  std::vector<SignedCertificate> certs;
+  certs.push_back(issuerCandidate("caA.der", subject, root, 1, &k1));      // 0: named by k1
+  certs.push_back(issuerCandidate("caB.der", subject, root, 2, nullptr));  // 1: by its key's SHA-1
+  certs.push_back(issuerCandidate("leafA1.der", subject, root, 5, &k2));   // 2: by root and 5
+  certs.push_back(issuerCandidate("caA.der", other, root, 6, &k1));        // 3: another name
+  certs.push_back(issuerCandidate("leafB1.der", subject, other, 5, &k1));  // 4: k1 again, cross
+  certs.push_back(issuerCandidate("leafA2.der", subject, root, 7, &empty)); // 5: an empty one
+  certs.push_back(issuerCandidate("caB.der", name({rdn({attribute(CN, "Posredni")})}), root, 8,
+                                  nullptr));  // 6: equal to samePrintable, caB's key
+  const Bytes sha1 = keyIdOf(certs[1]), guid = shortKeyIdOf(certs[1]);
+  const Bytes rootAndFive = cat({tlv(0xA1, tlv(0xA4, root)), tlv(0x82, {5})});
+  const struct {
+    const char* what;
+    const Bytes* name;
+    Bytes akid;  // empty: none
+    size_t matching;  // of all seven, those MATCHING takes
+  } rows[] = {
+      {"no identifier", &subject, {}, 5},
+      {"a subjectKeyIdentifier", &subject, tlv(0x30, tlv(0x80, k1)), 2},
+      {"the SHA-1 of a key", &subject, tlv(0x30, tlv(0x80, sha1)), 1},
+      {"the 8-octet form", &subject, tlv(0x30, tlv(0x80, guid)), 1},
+      {"issuer and serial only", &subject, tlv(0x30, rootAndFive), 1},
+      {"issuer and serial, and an identifier of another", &subject,
+       tlv(0x30, cat({tlv(0x80, k1), rootAndFive})), 3},
+      {"an empty identifier", &subject, tlv(0x30, tlv(0x80, empty)), 1},
+      {"an identifier of none", &subject, tlv(0x30, tlv(0x80, {7, 7, 7})), 0},
+      {"a name equal after normalising", &samePrintable, tlv(0x30, tlv(0x80, sha1)), 1},
+  };
+  for (int kept : {7, 3}) {
+    IndexedCertificateStore indexed;
+    LCertificateStore walked;
+    for (const SignedCertificate& c : certs) ASSERT_EQ(ADDED, indexed.add(c));
+    indexed.truncate(kept);
+    for (int i = 0; i < kept; ++i) ASSERT_TRUE(walked.addCertificate(&certs[static_cast<size_t>(i)]));
+    for (const auto& row : rows) {
+      SCOPED_TRACE(std::string(row.what) + ", kept " + std::to_string(kept));
+      AuthorityKeyIdentifier akid;
+      if (!row.akid.empty()) ASSERT_EQ(static_cast<int>(row.akid.size()), akid.decodeVector(row.akid));
+      const AuthorityKeyIdentifier* named = row.akid.empty() ? nullptr : &akid;
+      const DistinguishedName wanted = decoded(*row.name);
+      for (CertificateStore::IssuerChoice choice : {CertificateStore::MATCHING, CertificateStore::OTHERS})
+        for (size_t room : {size_t(1), size_t(2), SIZE_MAX}) {
+          SharedCertificateList fromIndex, fromWalk;
+          const int r = indexed.findIssuers(fromIndex, wanted, named, choice, room);
+          EXPECT_EQ(walked.findIssuers(fromWalk, wanted, named, choice, room), r);
+          EXPECT_EQ(fromWalk.empty() ? CRTSTORE_NOT_FOUND : CRTSTORE_FOUND, r);
+          ASSERT_EQ(fromWalk.size(), fromIndex.size()) << choice << " " << room;
+          for (size_t i = 0; i < fromWalk.size(); ++i) EXPECT_TRUE(fromWalk[i].get() == fromIndex[i].get());
+          if (kept == 7 && choice == CertificateStore::MATCHING && room == SIZE_MAX)
+            EXPECT_EQ(row.matching, fromIndex.size());
+        }
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A body some holder keeps read-only (a signature's KeyInfo) is taken as it is, one decoded copy
+// for both; one that may still change is copied, so the store never sees it change.
+TEST(IndexedStore, SharesReadOnlyBodiesAndCopiesOthers) {
+  const Bytes a = name({rdn({attribute(CN, "a")})});
+  SharedCertificate keyInfo;
+  keyInfo.adopt(std::unique_ptr<SignedCertificate>(new SignedCertificate(leaf(a, 1))));
+  SignedCertificate editable = leaf(a, 2);
+  IndexedCertificateStore store;
+  ASSERT_EQ(ADDED, store.add(keyInfo.get()));
+  ASSERT_EQ(ADDED, store.add(editable));
+  EXPECT_TRUE(store.list()[0].sharesBodyWith(keyInfo));
+  EXPECT_NE(&editable, &store.list()[1].get());
+  editable.tbsCertificate.serialNumber.set(3);
+  ASNinteger two;
+  two.set(2);
+  EXPECT_TRUE(store.holdsIssuerSerial(decoded(a), two));
+  EXPECT_TRUE(store.list()[1].get().tbsCertificate.serialNumber.equals(two));
 }
 
 }  // namespace
