@@ -269,8 +269,8 @@ TEST_F(DocumentAccount, ManySignaturesShareOneAccount) {
 
 // What the document's decoded values hold is charged to its account's memory
 // side: genuine receipts stay far inside it (a cumulative charge errs high, so
-// this is what keeps them verified), and names of a thousand attributes in
-// 250 carried certificates pass it, so the document is refused (140) before
+// this is what keeps them verified), and names of 3,000 attributes in a hundred
+// carried certificates pass it, the heap with them, so the document is refused (140) before
 // the process holds more than its figure, and the receipt still verifies.
 TEST_F(DocumentAccount, WhatDecodesHoldIsChargedToTheDocumentsMemory) {
   const std::string receipt = readAll(UPO + "upo.xml");
@@ -283,7 +283,7 @@ TEST_F(DocumentAccount, WhatDecodesHoldIsChargedToTheDocumentsMemory) {
       {"upo.xml", receipt, 0, 50},
       {"upo-t.xml (time-stamped)", readAll(UPO + "upo-t.xml"), 0, 50},
       {"upo-ec.xml", readAll(UPO + "upo-ec.xml"), 0, 50},
-      {"250 certificates of 1,000 attributes", hostileVariant("lookalikes-1000", 250), 140, 0},
+      {"100 certificates of 3,000 attributes", hostileVariant("lookalikes-3000", 100), 140, 0},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(unprotect(row.doc).rc, row.rc) << row.name;
