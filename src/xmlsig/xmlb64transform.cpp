@@ -4,7 +4,6 @@
 #include "base/commonerror.h"
 #include "base/talexception.h"
 
-#include <cstring>
 #include <vector>
 
 namespace {
@@ -17,11 +16,15 @@ void XmlB64MemoryTransform::applyToMemory(const uint8_t* bytes, uint32_t length)
   // from a fault of ours: the decoder's "nothing decoded" answer.
   if (!bytes || length == 0 || length > 0x3FFFFFF0u) throw TalApiException(xmlrc::TRANSFORM_FAILED);
   if (decode) {
-    std::string text;
-    text.reserve(length);
-    for (uint32_t i = 0; i < length; ++i)
-      if (!strchr("\t\n\r ", bytes[i]) || bytes[i] == 0)
-        text.push_back(static_cast<char>(bytes[i]));
+    // White space goes before decoding, tested inline into a buffer sized once: a call
+    // per octet was a third of the time of a document naming one large object many times.
+    std::string text(length, '\0');
+    size_t kept = 0;
+    for (uint32_t i = 0; i < length; ++i) {
+      const uint8_t b = bytes[i];
+      if (b != '\t' && b != '\n' && b != '\r' && b != ' ') text[kept++] = static_cast<char>(b);
+    }
+    text.resize(kept);
     std::vector<uint8_t> out(text.size() + 4);
     int32_t n = text.empty()
                     ? 0
