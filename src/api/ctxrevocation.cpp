@@ -50,6 +50,11 @@ void ContextBuildEnvironment::rememberCertificate(const SignedCertificate& certi
   context.rememberCertificate(certificate);
 }
 
+// Each operation on the context (one document) is one batch of its record.
+bool ContextBuildEnvironment::learnedEarlier(const SignedCertificate& certificate) {
+  return context.collectedStore.fromEarlierBatch(certificate);
+}
+
 // ---- the revocation manager's context ----
 
 void ContextRevocationEnvironment::trustedListCertificates(

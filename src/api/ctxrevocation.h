@@ -29,6 +29,7 @@ class ContextBuildEnvironment : public ContextPathEnvironment {
                            CertificateList& out) override;
   int queryCertificatesByDn(const DistinguishedName& subject, CertificateList& out) override;
   void rememberCertificate(const SignedCertificate& certificate) override;
+  bool learnedEarlier(const SignedCertificate& certificate) override;
 
  private:
   talCtx& context;

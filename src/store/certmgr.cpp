@@ -359,9 +359,15 @@ int CertificateManager::findSharedInStores(SharedCertificateList& out,
 int CertificateManager::findIssuerCandidates(SharedCertificateList& out,
                                              const DistinguishedName& issuer,
                                              const AuthorityKeyIdentifier* akid, bool alsoOthers,
-                                             bool temporaryOnly, size_t room) {
+                                             bool temporaryOnly, size_t room,
+                                             std::vector<bool>* permanentOnes) {
   const size_t start = out.size();
   auto left = [&] { return room - std::min(room, out.size() - start); };
+  if (permanentOnes) permanentOnes->clear();
+  // Flags what the last source appended.
+  auto mark = [&](bool fromPermanent) {
+    if (permanentOnes) permanentOnes->resize(out.size() - start, fromPermanent);
+  };
   // The database's hits of the name, asked once for both rounds.
   SharedCertificateList hits;
   int asked = -1;
@@ -372,7 +378,10 @@ int CertificateManager::findIssuerCandidates(SharedCertificateList& out,
       int r = walkStores(
           temporary, tempCount, permanent, permCount, temporaryOnly,
           [&](const CertificateStore& s) {
-            return left() ? s.findIssuers(out, issuer, akid, choice, left()) : int(CRTSTORE_NOT_FOUND);
+            const int found = left() ? s.findIssuers(out, issuer, akid, choice, left())
+                                     : int(CRTSTORE_NOT_FOUND);
+            mark(std::find(permanent, permanent + permCount, &s) != permanent + permCount);
+            return found;
           },
           [&] {
             if (asked < 0) asked = database->findSharedBySubject(hits, issuer);
@@ -384,6 +393,7 @@ int CertificateManager::findIssuerCandidates(SharedCertificateList& out,
               out.push_back(hit);
               taken = CRTDB_FOUND;
             }
+            mark(false);
             return taken;
           });
       if (r != CRTSTORE_NOT_FOUND) return r;

@@ -138,9 +138,11 @@ class CertificateManager {
   // With an authority key identifier those that match it
   // (matchesKeyIdentifier) come first, found through the stores' indexes, and
   // the others of the name follow only when `alsoOthers`. Codes as findInStores.
+  // With `permanentOnes`, it tells for each candidate appended whether a
+  // permanent store gave it.
   int findIssuerCandidates(SharedCertificateList& out, const DistinguishedName& issuer,
                            const AuthorityKeyIdentifier* akid, bool alsoOthers, bool temporaryOnly,
-                           size_t room);
+                           size_t room, std::vector<bool>* permanentOnes = nullptr);
   int findByIssuerSerial(SignedCertificate& out, const DistinguishedName& issuer,
                          const ASNinteger& serial, bool temporaryOnly);
   int findByIssuerKeyId(CertificateList& out, const uint8_t* keyId, int keyIdLength,

@@ -295,6 +295,16 @@ bool IndexedCertificateStore::admits(uint64_t size) const {
 void IndexedCertificateStore::beginBatch() {
   batchStart = bodies.size();
   batchStartOctets = heldOctets;
+  ++batchNumber;
+}
+
+bool IndexedCertificateStore::fromEarlierBatch(const SignedCertificate& cert) const {
+  const std::string key =
+      issuerSerialKey(cert.tbsCertificate.issuer, cert.tbsCertificate.serialNumber);
+  auto it = !key.empty() && keyPaid(key) ? byIssuerSerial.find(key) : byIssuerSerial.end();
+  if (it == byIssuerSerial.end()) return false;
+  ++steps;
+  return entries[it->second].batch != batchNumber && bodies[it->second].get() == cert;
 }
 
 IndexedCertificateStore::Added IndexedCertificateStore::add(const SharedCertificate& shared) {
@@ -303,8 +313,12 @@ IndexedCertificateStore::Added IndexedCertificateStore::add(const SharedCertific
   // The bounds first: a certificate past them costs no key.
   if (!admits(size)) return REFUSED;
   std::string key = issuerSerialKey(cert.tbsCertificate.issuer, cert.tbsCertificate.serialNumber);
-  if (!key.empty() && byIssuerSerial.count(key)) {
+  auto held = key.empty() ? byIssuerSerial.end() : byIssuerSerial.find(key);
+  if (held != byIssuerSerial.end()) {
     ++steps;
+    // Brought again, it is this batch's too (a look-alike of its number is not).
+    Entry& entry = entries[held->second];
+    if (entry.batch != batchNumber && bodies[held->second].get() == cert) entry.batch = batchNumber;
     return HELD;
   }
   std::string subjectKey = distinguishedNameKey(cert.tbsCertificate.subject);
@@ -317,6 +331,7 @@ IndexedCertificateStore::Added IndexedCertificateStore::add(const SharedCertific
   if (entries.capacity() == place) entries.reserve(room);
   Entry entry;
   entry.octets = size;
+  entry.batch = batchNumber;
   entry.issuerSerial = byIssuerSerial.end();
   entry.subject = bySubject.end();
   try {

@@ -151,6 +151,9 @@ class IndexedCertificateStore : public CertificateStore {
   bool admits(uint64_t octets) const;
   // A new batch: its bounds count from here.
   void beginBatch();
+  // Whether this very certificate (same encoding) is held and no add of the
+  // current batch brought it: only earlier batches did.
+  bool fromEarlierBatch(const SignedCertificate& cert) const;
   // The certificates held, in the order they came.
   const SharedCertificateList& list() const { return bodies; }
   int size() const { return static_cast<int>(bodies.size()); }
@@ -184,6 +187,7 @@ class IndexedCertificateStore : public CertificateStore {
     Index::iterator issuerSerial;  // end: not indexed (a null RDN)
     MultiIndex::iterator subject;  // end: not indexed
     std::vector<MultiIndex::iterator> keyIds;
+    uint64_t batch = 0;  // the last batch that brought it
   };
   // The places of the certificates `akid` names among those of subject key
   // `subjectKey`, in the order they came, matched as matchesKeyIdentifier does.
@@ -207,5 +211,6 @@ class IndexedCertificateStore : public CertificateStore {
   uint64_t heldOctets = 0;
   size_t batchStart = 0;
   uint64_t batchStartOctets = 0;
+  uint64_t batchNumber = 0;
   mutable uint64_t steps = 0;
 };

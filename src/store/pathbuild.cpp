@@ -272,11 +272,13 @@ int PathBuilder::buildFrom(CertificatePath& path, CertificateItem* item, const V
   const size_t room = build.room();
   if (room == 0) return PATH_NOT_FOUND;
   SharedCertificateList candidates;
+  std::vector<bool> fromPermanent;
   const DistinguishedName& issuer = cert.tbsCertificate.issuer;
-  int r = manager.findIssuerCandidates(candidates, issuer, akid, false, build.temporaryOnly, room);
+  int r = manager.findIssuerCandidates(candidates, issuer, akid, false, build.temporaryOnly, room,
+                                       &fromPermanent);
   if (r == CRTSTORE_FOUND) {
     HeldCandidates held(build.candidatesHeld, static_cast<int>(candidates.size()));
-    r = issuerStep(path, cert, candidates, akid, false, visited, depth, build);
+    r = issuerStep(path, cert, candidates, akid, false, visited, depth, build, &fromPermanent);
     if (r != PATH_NOT_FOUND) return r;
   } else if (r != CRTSTORE_NOT_FOUND) {
     return r;
@@ -351,10 +353,14 @@ int PathBuilder::trustPointTest(CertificatePath& path, const SignedCertificate& 
 int PathBuilder::issuerStep(CertificatePath& path, const SignedCertificate& subject,
                             const SharedCertificateList& candidates,
                             const AuthorityKeyIdentifier* akid, bool fromNetwork,
-                            const Visited& visited, int depth, Build& build) {
+                            const Visited& visited, int depth, Build& build,
+                            const std::vector<bool>* fromPermanent) {
   int result = PATH_NOT_FOUND;
-  for (const SharedCertificate& held : candidates) {
+  for (size_t i = 0; i < candidates.size(); ++i) {
+    const SharedCertificate& held = candidates[i];
     const SignedCertificate* candidate = &held.get();
+    // Only what a permanent store (the context's record) gave may be learned.
+    const bool kept = fromPermanent && i < fromPermanent->size() && (*fromPermanent)[i];
     // Each candidate is compared with the rejected and visited ones before any
     // check pays: the round pays for that, and a spent account ends the search.
     if (!workCharge(1 + build.rejected.size() + visited.size())) return PATH_NOT_FOUND;
@@ -370,6 +376,9 @@ int PathBuilder::issuerStep(CertificatePath& path, const SignedCertificate& subj
       case CertSignature::Verified:
         break;
       case CertSignature::Mismatch:
+        // A look-alike an earlier document left decides nothing: the search
+        // goes on as if it had never been learned.
+        if (kept && env.learnedEarlier(*candidate)) continue;
         return PATH_SIGNATURE_MISMATCH;
       case CertSignature::Unusable:
         if (akid) return PATH_NOT_FOUND;

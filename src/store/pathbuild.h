@@ -84,6 +84,9 @@ class PathBuildEnvironment {
   }
   // The context's record of certificates met (fetched from the network).
   virtual void rememberCertificate(const SignedCertificate&) {}
+  // Whether this candidate is known only from what earlier documents left in
+  // the context's record (not brought again by the document under way).
+  virtual bool learnedEarlier(const SignedCertificate&) { return false; }
 };
 
 // Appends every item of `sub` to `path` (emptying `sub`) and takes its
@@ -141,7 +144,8 @@ class PathBuilder {
                      Build& build);
   int issuerStep(CertificatePath& path, const SignedCertificate& subject,
                  const SharedCertificateList& candidates, const AuthorityKeyIdentifier* akid,
-                 bool fromNetwork, const Visited& visited, int depth, Build& build);
+                 bool fromNetwork, const Visited& visited, int depth, Build& build,
+                 const std::vector<bool>* fromPermanent = nullptr);
   void describe(const char* label, const SignedCertificate& certificate);
 
   CertificateManager& manager;

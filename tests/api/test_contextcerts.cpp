@@ -6,6 +6,7 @@
 // units, the certificates the store's look-ups examine), never timed.
 #include "upo_fixture.h"
 
+#include "api/ctxrevocation.h"
 #include "base/workaccount.h"
 
 #include <map>
@@ -113,6 +114,22 @@ TEST_F(ContextCertificates, WorkPerDocumentStaysFlatOverFiftyDocuments) {
     EXPECT_LE(crafted[i].units, crafted[1].units);
     EXPECT_LE(crafted[i].examined, crafted[1].examined);
   }
+}
+
+// What the path builder may pass over as learned: certificates an earlier receipt left and the
+// one under way did not bring again. Each receipt is one batch of the context's record.
+TEST_F(ContextCertificates, OnlyWhatEarlierReceiptsLeftCountsAsLearned) {
+  const std::string carrying = readAll(UPO + "upo.xml");
+  ContextBuildEnvironment& build = contextServices(*ctx).build;
+  ASSERT_EQ(SIG_STATUS_VALID, verify(carrying).outcome.status);
+  ASSERT_GT(ctx->collectedStore.size(), 0);
+  const SharedCertificate signer = ctx->collectedStore.list()[0];
+  EXPECT_FALSE(build.learnedEarlier(signer));  // this receipt's own
+  ASSERT_EQ(SIG_STATUS_VALID, verify(carrying).outcome.status);
+  EXPECT_FALSE(build.learnedEarlier(signer));  // brought again
+  // Naming its signer only, this one brings nothing: what it meets is what others left.
+  ASSERT_EQ(SIG_STATUS_VALID, verify(readAll(UPO + "upo-issuer-serial.xml")).outcome.status);
+  EXPECT_TRUE(build.learnedEarlier(signer));
 }
 
 }  // namespace

@@ -179,6 +179,28 @@ TEST(IndexedStore, TruncatingForgetsWhatWasAddedSince) {
   EXPECT_EQ(HELD, store.add(leaf(a, 7)));
 }
 
+// A certificate counts as learned earlier until an add of the current batch
+// brings that very encoding again; a look-alike of its issuer and serial
+// number brings nothing.
+TEST(IndexedStore, TellsWhatOnlyEarlierBatchesBrought) {
+  const Bytes a = name({rdn({attribute(CN, "a")})});
+  SignedCertificate kept = leaf(a, 7), other = leaf(a, 7);
+  other.tbsCertificate.subject = decoded(name({rdn({attribute(CN, "other")})}));
+  IndexedCertificateStore store;
+  store.beginBatch();
+  ASSERT_EQ(ADDED, store.add(kept));
+  EXPECT_FALSE(store.fromEarlierBatch(kept));
+  store.beginBatch();
+  EXPECT_TRUE(store.fromEarlierBatch(kept));
+  EXPECT_FALSE(store.fromEarlierBatch(other));
+  EXPECT_EQ(HELD, store.add(other));
+  EXPECT_TRUE(store.fromEarlierBatch(kept));
+  EXPECT_EQ(HELD, store.add(kept));
+  EXPECT_FALSE(store.fromEarlierBatch(kept));
+  store.beginBatch();
+  EXPECT_TRUE(store.fromEarlierBatch(kept));
+}
+
 // Once the document's account is over every name compares different, and a
 // look-up finds nothing, as the stores that compare names answer; until then
 // each look-up pays for its key.

@@ -78,12 +78,19 @@ struct Env : PathBuildEnvironment {
     return 0;
   }
   void rememberCertificate(const SignedCertificate&) override { ++remembered; }
+  std::vector<std::shared_ptr<SignedCertificate>> learned;  // left by earlier documents
+  bool learnedEarlier(const SignedCertificate& c) override {
+    for (auto& l : learned)
+      if (*l == c) return true;
+    return false;
+  }
 };
 
 struct Fixture {
   FakeDb db;
   CertificateManager mgr;
   LCertificateStore store;
+  LCertificateStore kept;  // the context's record, after the database
   Env env;
   MemFile text;
   ReportStream report{&text};
@@ -93,6 +100,7 @@ struct Fixture {
   Fixture() {
     mgr.setContext(&db);
     mgr.addTemporaryStore(&store);
+    mgr.addPermanentStore(&kept);
   }
   std::shared_ptr<SignedCertificate> get(const std::string& name) {
     auto& c = certs[name];
@@ -382,6 +390,42 @@ TEST(PathBuild, NetworkCandidatesAreRemembered) {
   EXPECT_EQ(PATH_BUILT, fx.builder.buildPathForCertificate(path, *fx.get("p256/ee"), 4, false));
   EXPECT_EQ((Names{"p256/ee", "p256/int2", "p256/int1", "p256/root"}), fx.namesOf(path));
   EXPECT_EQ(2, fx.env.remembered);
+}
+
+// A candidate known only from what earlier documents left whose signature
+// check fails decides nothing: the next candidate, or the network, still
+// builds. From any other source (the document, the network) it ends the search.
+TEST(PathBuild, LearnedLookAlikeDecidesNothing) {
+  const struct {
+    const char* what;
+    std::vector<const char*> document, kept, network;
+    bool learned;  // twinA counts as left by an earlier document
+    int result, queries;
+  } rows[] = {
+      {"next kept candidate", {}, {"twins/twinA", "twins/twinB"}, {}, true, PATH_BUILT, 0},
+      {"from the network", {}, {"twins/twinA"}, {"twins/twinB"}, true, PATH_BUILT, 1},
+      {"not learned", {}, {"twins/twinA"}, {"twins/twinB"}, false, PATH_SIGNATURE_MISMATCH, 0},
+      {"the document carries it", {"twins/twinA"}, {"twins/twinA"}, {"twins/twinB"}, true,
+       PATH_SIGNATURE_MISMATCH, 0},
+      {"fetched now", {}, {}, {"twins/twinA", "twins/twinB"}, true, PATH_SIGNATURE_MISMATCH, 1},
+  };
+  for (const auto& row : rows) {
+    Fixture fx;
+    for (const char* n : row.document) fx.store.addCertificate(fx.get(n).get());
+    for (const char* n : row.kept) fx.kept.addCertificate(fx.get(n).get());
+    for (const char* n : row.network) fx.env.network.push_back(fx.get(n));
+    fx.env.networkOn = true;
+    if (row.learned) fx.env.learned = {fx.get("twins/twinA")};
+    fx.root("twins/root");
+    CertificatePath path;
+    EXPECT_EQ(row.result,
+              fx.builder.buildPathForCertificate(path, *fx.get("twins/ee-noaki"), 4, false))
+        << row.what;
+    if (row.result == PATH_BUILT)
+      EXPECT_EQ((Names{"twins/ee-noaki", "twins/twinB", "twins/root"}), fx.namesOf(path))
+          << row.what;
+    EXPECT_EQ(row.queries, fx.env.queries) << row.what;
+  }
 }
 
 // Issuers found in the database are the bodies its cache keeps, so a second
