@@ -115,11 +115,6 @@ bool keyUsageForbidsSigning(const SignedCertificate& certificate) {
   return keyUsage.getBit(0) != 1 && keyUsage.getBit(1) != 1;
 }
 
-void setIssuerSerial(IssuerAndSerialNumber& out, const SignedCertificate& certificate) {
-  out.issuer = certificate.tbsCertificate.issuer;
-  out.serialNumber = certificate.tbsCertificate.serialNumber;
-}
-
 // Registers a store with the certificate manager for one scope.
 class TemporaryStore {
  public:
@@ -324,14 +319,16 @@ bool SignatureVerifier::buildPath(CertificatePath& path, const DistinguishedName
 
 bool SignatureVerifier::buildSignerPath(SigInfo& info, SignatureProperties& props, bool& found) {
   const bool token = props.isTimeStamp != 0;
-  const IssuerAndSerialNumber* id = props.signerIdentifier();
+  const DistinguishedName* idIssuer = nullptr;
+  const ASNinteger* idSerial = nullptr;
+  const bool id = props.signerIssuerSerial(idIssuer, idSerial);
   // A certificate the signature itself names and commits to starts the
   // path; else one of the candidates with the signer's issuer and serial that
   // passes the same commitment; else the stores are searched by the two.
   const SignedCertificate* start = props.signerCertificate;
   if (!start && id)
     for (const SignedCertificate* c : candidateList)
-      if (c->tbsCertificate.serialNumber.equals(id->serialNumber) && c->tbsCertificate.issuer == id->issuer &&
+      if (c->tbsCertificate.serialNumber.equals(*idSerial) && c->tbsCertificate.issuer == *idIssuer &&
           committedTo(props, *c)) {
         start = c;
         break;
@@ -342,8 +339,8 @@ bool SignatureVerifier::buildSignerPath(SigInfo& info, SignatureProperties& prop
   }
   CertificatePath path;
   int32_t qualification = SIG_QUALIFICATION_UNKNOWN;
-  const DistinguishedName& issuer = start ? start->tbsCertificate.issuer : id->issuer;
-  const ASNinteger& serial = start ? start->tbsCertificate.serialNumber : id->serialNumber;
+  const DistinguishedName& issuer = start ? start->tbsCertificate.issuer : *idIssuer;
+  const ASNinteger& serial = start ? start->tbsCertificate.serialNumber : *idSerial;
   if (!buildPath(path, issuer, serial, start, token, qualification, found)) return false;
   if (!committedTo(props, path.elementAt(0)->certificate)) {
     write(prefix(token) + signatureReasonText(SIG_REASON_NO_PATH) + CRLF);
@@ -375,9 +372,11 @@ bool SignatureVerifier::findSigner(SigInfo& info, SignatureProperties& props) {
   if (SignatureCrtValues* values = props.certificateValues()) gather(values->items);
   if (extraCertificates) gather(extraCertificates->items);
 
-  if (const IssuerAndSerialNumber* id = props.signerIdentifier()) {
-    if (ctx->verifiedCache.hasValidEntry(*id)) {
-      const VerifiedPathEntry* entry = ctx->verifiedCache.findEntry(*id);
+  const DistinguishedName* idIssuer = nullptr;
+  const ASNinteger* idSerial = nullptr;
+  if (props.signerIssuerSerial(idIssuer, idSerial)) {
+    if (ctx->verifiedCache.hasValidEntry(*idIssuer, *idSerial)) {
+      const VerifiedPathEntry* entry = ctx->verifiedCache.findEntry(*idIssuer, *idSerial);
       // The cached path serves only the certificate this signature names:
       // the one it carries, else the one its signed attributes commit to.
       const SignedCertificate* cached =
@@ -831,10 +830,10 @@ void SignatureVerifier::verifyCertificate(CertificateVerdict* verdict, const Sig
   verdict->qualification = SIG_QUALIFICATION_UNKNOWN;
   verdict->reason = SIG_REASON_NONE;
 
-  IssuerAndSerialNumber id;
-  setIssuerSerial(id, *certificate);
-  if (ctx->verifiedCache.hasValidEntry(id)) {
-    const VerifiedPathEntry* entry = ctx->verifiedCache.findEntry(id);
+  const DistinguishedName& issuer = certificate->tbsCertificate.issuer;
+  const ASNinteger& serial = certificate->tbsCertificate.serialNumber;
+  if (ctx->verifiedCache.hasValidEntry(issuer, serial)) {
+    const VerifiedPathEntry* entry = ctx->verifiedCache.findEntry(issuer, serial);
     // The cached path is this certificate's, not another with its issuer and serial.
     if (entry && entry->path && entry->certificate && *entry->certificate == *certificate) {
       verdict->path = *entry->path;

@@ -2,6 +2,7 @@
 #include "store/certmgr.h"
 
 #include "base/commonerror.h"
+#include "crypto/hash/messagedigests.h"
 #include "pki/common/oids.h"
 #include "store/crtstore.h"
 #include "store/dnutils.h"
@@ -19,10 +20,17 @@ bool digestOf(const ASNobject& object, DbHash& out) {
   return object.digest(1, out.data(), static_cast<int>(out.size())) == 1;
 }
 
+// The digest of the normalised name's encoding (a value that cannot be
+// normalised stays as received), made without a copy of the name.
 bool subjectHash(const DistinguishedName& subject, DbHash& out) {
-  DistinguishedName normalised(subject);
-  normalised.normalise();  // a value that cannot be normalised stays as received
-  return digestOf(normalised, out);
+  std::vector<unsigned char> der;
+  if (!subject.encodeNormalised(der)) return false;
+  MessageDigestCtx sha1(1);
+  sha1.update(der.data(), static_cast<uint32_t>(der.size()));
+  sha1.finish();
+  if (sha1.getDigestLength() != out.size()) return false;
+  std::memcpy(out.data(), sha1.getDigestPtr(), out.size());
+  return true;
 }
 
 // The text of a subject attribute as keys hold it; false when its value is

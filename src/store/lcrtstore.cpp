@@ -178,61 +178,16 @@ void ListCertificateStore::walk(const Visitor& visit) const {
   }
 }
 
-namespace {
-
-// Length-prefixed, so that no two different sequences of parts run together alike.
-void appendPart(std::string& key, const unsigned char* octets, int length) {
-  const uint32_t n = length > 0 && octets ? static_cast<uint32_t>(length) : 0;
-  const char size[4] = {static_cast<char>(n >> 24), static_cast<char>(n >> 16),
-                        static_cast<char>(n >> 8), static_cast<char>(n)};
-  key.append(size, sizeof size);
-  if (n) key.append(reinterpret_cast<const char*>(octets), n);
-}
-
-// What AttributeValue's == compares: the type's octets, the value's tag and content.
-std::string attributeKey(const AttributeValue* attribute) {
-  std::string key;
-  if (!attribute) return std::string(1, '\0');  // a null attribute equals only a null one
-  key.push_back('\1');
-  appendPart(key, attribute->type.data(), attribute->type.length);
-  key.push_back(static_cast<char>(attribute->value.tag));
-  appendPart(key, attribute->value.content(), attribute->value.length);
-  return key;
-}
-
-}  // namespace
-
+// Made attribute by attribute: a long name is not copied whole to be keyed.
 std::string distinguishedNameKey(const DistinguishedName& name) {
-  std::string key(1, 'N');  // an empty name has a key too
-  // Normalised as the name comparison normalises its copies: RDN by RDN, a
-  // failing one ending it.
-  DistinguishedName copy(name);
-  for (POSITION pos = copy.GetHeadPosition(); pos;) {
-    RDname* rdn = copy.GetNext(pos);
-    if (rdn && !rdn->normalise()) break;
-  }
-  std::vector<std::string> attributes;
-  for (POSITION pos = copy.GetHeadPosition(); pos;) {
-    const RDname* rdn = copy.GetNext(pos);
-    if (!rdn) return std::string();
-    attributes.clear();
-    for (POSITION q = rdn->GetHeadPosition(); q;) attributes.push_back(attributeKey(rdn->GetNext(q)));
-    // An RDN is a set: its attributes in any order are the same RDN.
-    std::sort(attributes.begin(), attributes.end());
-    const uint32_t count = static_cast<uint32_t>(attributes.size());
-    appendPart(key, nullptr, 0);
-    appendPart(key, reinterpret_cast<const unsigned char*>(&count), sizeof count);
-    for (const std::string& a : attributes)
-      appendPart(key, reinterpret_cast<const unsigned char*>(a.data()), static_cast<int>(a.size()));
-  }
-  return key;
+  return 'N' + normalisedNameKey(name);  // an empty name has a key too
 }
 
 std::string issuerSerialKey(const DistinguishedName& issuer, const ASNinteger& serial) {
   const std::string name = distinguishedNameKey(issuer);
   if (name.empty()) return name;
   std::string key;
-  appendPart(key, serial.data(), serial.length);
+  appendKeyPart(key, serial.data(), serial.length);
   return key + name;
 }
 

@@ -21,29 +21,30 @@ VerifiedRevocationCache::Key VerifiedRevocationCache::encode(const ASNobject& ob
 }
 
 std::vector<std::unique_ptr<VerifiedPathEntry>>* VerifiedRevocationCache::listFor(
-    const IssuerAndSerialNumber& is, size_t& at) {
+    const DistinguishedName& issuer, const ASNinteger& serial, size_t& at) {
   if (!enabled()) return nullptr;
-  auto it = paths.find(serialKey(is.serialNumber));
+  auto it = paths.find(serialKey(serial));
   if (it == paths.end()) return nullptr;
   for (at = 0; at < it->second.size(); ++at)
-    if (it->second[at]->certificate->tbsCertificate.issuer == is.issuer) return &it->second;
+    if (it->second[at]->certificate->tbsCertificate.issuer == issuer) return &it->second;
   return nullptr;
 }
 
-const VerifiedPathEntry* VerifiedRevocationCache::findEntry(const IssuerAndSerialNumber& is) {
+const VerifiedPathEntry* VerifiedRevocationCache::findEntry(const DistinguishedName& issuer,
+                                                            const ASNinteger& serial) {
   size_t at = 0;
-  auto* list = listFor(is, at);
+  auto* list = listFor(issuer, serial, at);
   return list ? (*list)[at].get() : nullptr;
 }
 
-bool VerifiedRevocationCache::hasValidEntry(const IssuerAndSerialNumber& is) {
+bool VerifiedRevocationCache::hasValidEntry(const DistinguishedName& issuer, const ASNinteger& serial) {
   size_t at = 0;
-  auto* list = listFor(is, at);
+  auto* list = listFor(issuer, serial, at);
   if (!list) return false;
   if (!(*list)[at]->validUntil.isBeforeTime64(clock.now())) return true;
   const auto where = list->begin() + static_cast<std::ptrdiff_t>(at);
   if (recording) {
-    Change dropped(Change::PATH_DROPPED, serialKey(is.serialNumber));
+    Change dropped(Change::PATH_DROPPED, serialKey(serial));
     dropped.at = at;
     dropped.entry = std::move(*where);
     record(std::move(dropped));

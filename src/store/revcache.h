@@ -30,9 +30,15 @@ class VerifiedRevocationCache {
   VerifiedRevocationCache& operator=(const VerifiedRevocationCache&) = delete;
 
   // An entry for the issuer and serial that is still valid; an expired one is dropped.
-  bool hasValidEntry(const IssuerAndSerialNumber& issuerSerial);
+  bool hasValidEntry(const IssuerAndSerialNumber& issuerSerial) {
+    return hasValidEntry(issuerSerial.issuer, issuerSerial.serialNumber);
+  }
+  bool hasValidEntry(const DistinguishedName& issuer, const ASNinteger& serial);
   // The entry for the issuer and serial, valid or not; null when none.
-  const VerifiedPathEntry* findEntry(const IssuerAndSerialNumber& issuerSerial);
+  const VerifiedPathEntry* findEntry(const IssuerAndSerialNumber& issuerSerial) {
+    return findEntry(issuerSerial.issuer, issuerSerial.serialNumber);
+  }
+  const VerifiedPathEntry* findEntry(const DistinguishedName& issuer, const ASNinteger& serial);
   // False when the option is off (nothing stored).
   bool insertEntry(const CertificatePath& path, uint32_t qualification);
 
@@ -50,7 +56,7 @@ class VerifiedRevocationCache {
 
  private:
   using Key = std::vector<unsigned char>;
-  std::vector<std::unique_ptr<VerifiedPathEntry>>* listFor(const IssuerAndSerialNumber& is,
+  std::vector<std::unique_ptr<VerifiedPathEntry>>* listFor(const DistinguishedName& issuer, const ASNinteger& serial,
                                                            size_t& at);
   static Key encode(const ASNobject& object);
 

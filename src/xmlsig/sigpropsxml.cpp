@@ -392,7 +392,27 @@ void SignaturePropertiesXml::newArchiveItems(XmlDataItems& out) const {
 }
 
 const IssuerAndSerialNumber* SignaturePropertiesXml::signerIdentifier() {
-  return parser->signerIdSet ? &parser->signerId : nullptr;
+  if (!parser->signerIdSet) return nullptr;
+  // A carried signer's pair is copied only when asked for as one object:
+  // verification reads it in place (signerIssuerSerial).
+  if (parser->signer && signerIdCopiedFrom != parser->signer) {
+    parser->signerId.issuer = parser->signer->tbsCertificate.issuer;
+    parser->signerId.serialNumber = parser->signer->tbsCertificate.serialNumber;
+    signerIdCopiedFrom = parser->signer;
+  }
+  return &parser->signerId;
+}
+
+bool SignaturePropertiesXml::signerIssuerSerial(const DistinguishedName*& issuer, const ASNinteger*& serial) {
+  if (!parser->signerIdSet) return false;
+  if (parser->signer) {
+    issuer = &parser->signer->tbsCertificate.issuer;
+    serial = &parser->signer->tbsCertificate.serialNumber;
+  } else {
+    issuer = &parser->signerId.issuer;
+    serial = &parser->signerId.serialNumber;
+  }
+  return true;
 }
 
 int32_t SignaturePropertiesXml::storeTimeStampToken(TimeStampToken& token, int32_t kind) {

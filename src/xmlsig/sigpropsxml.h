@@ -83,6 +83,7 @@ class SignaturePropertiesXml : public SignatureProperties {
   void archiveImprintData(const TimeStampToken& token, int32_t hashId,
                           std::vector<std::string>& out) override;
   const IssuerAndSerialNumber* signerIdentifier() override;
+  bool signerIssuerSerial(const DistinguishedName*& issuer, const ASNinteger*& serial) override;
   int32_t storeTimeStampToken(TimeStampToken& token, int32_t kind) override;
   ASNsequenceList<SignedCertificate>* carriedCertificates() override;
   SignatureCrtValues* certificateValues() override { return &parser->certificateValues; }
@@ -119,6 +120,8 @@ class SignaturePropertiesXml : public SignatureProperties {
   xmlNodePtr countersignedElement() const { return second; }
 
  private:
+  // The carried signer whose pair signerIdentifier() copied into the parser's.
+  const SignedCertificate* signerIdCopiedFrom = nullptr;
   XmlSignatureSetup setup;
   std::unique_ptr<XmlWorkBudget> ownBudget;  // when the setup gave none
   std::unique_ptr<XmlUniqueIds> ownIds;      // the same

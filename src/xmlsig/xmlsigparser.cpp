@@ -966,8 +966,8 @@ void XmlSigParser::chooseSigner() {
   }
   if (signer) {
     signerFound = true;
-    signerId.issuer = signer->tbsCertificate.issuer;
-    signerId.serialNumber = signer->tbsCertificate.serialNumber;
+    // The pair is read from the certificate itself (a stranger's issuer
+    // may be long): signerId holds only a pair named without one.
     signerIdSet = true;
     return;
   }

@@ -201,6 +201,8 @@ class XmlSigParser : public XmlSignature {
   StlPointerList<SignedCertRevList> crls;
   StlPointerList<XmlRef> references;
   MessageDigests combinedDigests;
+  // The pair a lone X509IssuerSerial names; with a carried signer (signer
+  // set) the pair is that certificate's, read in place.
   IssuerAndSerialNumber signerId;
   bool signerIdSet = false;
 

@@ -11,6 +11,7 @@
 #include "base/ptrlist.h"
 #include "base/workaccount.h"
 #include "pki/keys/subpubkeyinfo.h"
+#include "pki/names/dname.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -338,10 +339,14 @@ TEST_F(DocumentAccount, TheNetworkRoadWalksALongIssuerOnce) {
   for (const auto& row : rows) {
     ASSERT_EQ(0, talSetOption(ctx, TAL_OPTION_OFFLINE, row.offline ? 1 : 0));
     const uint64_t steps = pointerListIndexSteps();
+    const uint64_t copies = rdnAttributeCopies();
     const Outcome o = unprotect(forged);
     EXPECT_EQ(o.rc, 0) << row.offline;
     EXPECT_EQ(o.status, SIG_STATUS_NOT_VERIFIABLE) << row.offline;
     EXPECT_LT(pointerListIndexSteps() - steps, 4000u) << row.offline;
+    // Nor is the long issuer copied whole: not for the signer's pair, the
+    // database's digest, the store's key or a comparison.
+    EXPECT_LT(rdnAttributeCopies() - copies, 4000u) << row.offline;
     spent[row.offline ? 0 : 1] = o.spent;
   }
   // The walk's units at least: two an attribute.

@@ -13,12 +13,15 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace {
 
 thread_local uint64_t attributeComparisons = 0;
 thread_local uint64_t indexSteps = 0;
+thread_local uint64_t attributeCopies = 0;
 
 // Nesting of SEQUENCE values normalised element by element. A value comes
 // from a stranger and its nesting costs two octets a level: deeper levels are
@@ -142,6 +145,7 @@ bool normaliseAny(ASNany& value, int depth) {
 
 uint64_t rdnAttributeComparisons() { return attributeComparisons; }
 uint64_t nameIndexSteps() { return indexSteps; }
+uint64_t rdnAttributeCopies() { return attributeCopies; }
 
 // ---------------------------------------------------------------- AttributeValue
 
@@ -239,6 +243,7 @@ RDname& RDname::operator=(const RDname& other) {
     std::unique_ptr<AttributeValue> copy(new (std::nothrow) AttributeValue(0x30));
     if (!copy) throwBadAllocation();
     *copy = *source;
+    ++attributeCopies;
     try {
       if (!AddTail(copy.get())) throwBadAllocation();
     } catch (const std::bad_alloc&) {
@@ -428,24 +433,14 @@ bool surelyDifferent(const DistinguishedName& a, const DistinguishedName& b, Nam
   return false;
 }
 
+// The keys of what normalised copies would hold, so neither name is copied
+// whole: a stranger's name of many attributes is held once, not three times.
 bool equalAfterNormalising(const DistinguishedName& one, const DistinguishedName& other) {
-  DistinguishedName a(one);
-  DistinguishedName b(other);
-  // A failing RDN ends that copy's normalisation; the comparison goes on
-  // with what was done.
-  for (DistinguishedName* copy : {&a, &b})
-    for (POSITION pos = copy->GetHeadPosition(); pos;) {
-      RDname* rdn = copy->GetNext(pos);
-      if (rdn && !rdn->normalise()) break;
-    }
-  POSITION pa = a.GetHeadPosition();
-  POSITION pb = b.GetHeadPosition();
-  while (pa && pb) {
-    const RDname* x = a.GetNext(pa);
-    const RDname* y = b.GetNext(pb);
-    if (!x || !y || !(*x == *y)) return false;
-  }
-  return true;
+  bool unmatchable = false;
+  const std::string a = normalisedNameKey(one, &unmatchable);
+  if (unmatchable) return false;
+  const std::string b = normalisedNameKey(other, &unmatchable);
+  return !unmatchable && a == b;
 }
 
 }  // namespace
@@ -540,4 +535,113 @@ bool DistinguishedName::normalise() {
     if (rdn && !rdn->normalise()) return false;
   }
   return true;
+}
+
+void DistinguishedName::visitNormalised(const std::function<void(const AttributeValue&)>& attribute,
+                                        const std::function<void(bool sorted)>& rdnEnd) const {
+  // Normalising a value depends on that value alone, so each attribute is
+  // copied and normalised on its own. As normalise() does, the first value
+  // that fails ends it: that one stays as the failed attempt left it, those
+  // after it as received.
+  bool normalising = true;
+  for (POSITION pos = GetHeadPosition(); pos;) {
+    const RDname* rdn = GetNext(pos);
+    if (!rdn) continue;
+    bool whole = normalising;
+    int32_t count = 0;
+    for (POSITION q = rdn->GetHeadPosition(); q;) {
+      const AttributeValue* source = rdn->GetNext(q);
+      if (!source) continue;
+      AttributeValue copy(0x30);
+      copy = *source;
+      if (normalising && !copy.normaliseValue()) normalising = whole = false;
+      ++count;
+      attribute(copy);
+    }
+    // A normalised RDN of two or more attributes was sorted, which leaves
+    // it written in DER order; any other keeps the order flag it was copied with.
+    rdnEnd((whole && count >= 2) || !rdn->keepOrder);
+  }
+}
+
+bool DistinguishedName::encodeNormalised(std::vector<unsigned char>& out) const {
+  std::vector<unsigned char> content;  // the RDNs, each with its header
+  std::vector<unsigned char> set;      // this RDN's attribute encodings
+  std::vector<std::pair<size_t, int32_t>> spans;
+  std::vector<unsigned char> one;
+  std::vector<ASNsortRecord> records;
+  const RDname rdnShell;  // a copy's RDNs carry the default tag
+  bool ok = true;
+  auto header = [](const ASNobject& shell, int64_t length, std::vector<unsigned char>& to) {
+    MemFile h;
+    if (shell.writeHeader(&h, length) < 1) throwBadAllocation();
+    to.insert(to.end(), h.data(), h.data() + h.length());
+  };
+  visitNormalised(
+      [&](const AttributeValue& a) {
+        one.clear();
+        if (a.encodeVector(one) < 1) {
+          ok = false;
+          return;
+        }
+        spans.emplace_back(set.size(), static_cast<int32_t>(one.size()));
+        set.insert(set.end(), one.begin(), one.end());
+      },
+      [&](bool sorted) {
+        records.clear();
+        for (const auto& s : spans) records.push_back(ASNsortRecord{nullptr, set.data() + s.first, s.second});
+        if (sorted && records.size() > 1) asnSortRecords(records.data(), static_cast<int32_t>(records.size()));
+        header(rdnShell, static_cast<int64_t>(set.size()), content);
+        for (const ASNsortRecord& r : records) content.insert(content.end(), r.data, r.data + r.length);
+        set.clear();
+        spans.clear();
+      });
+  if (!ok) return false;
+  const DistinguishedName shell(tag);  // as a copy is made: the tag alone
+  out.clear();
+  header(shell, static_cast<int64_t>(content.size()), out);
+  out.insert(out.end(), content.begin(), content.end());
+  return true;
+}
+
+void appendKeyPart(std::string& key, const unsigned char* octets, int length) {
+  const uint32_t n = length > 0 && octets ? static_cast<uint32_t>(length) : 0;
+  const char size[4] = {static_cast<char>(n >> 24), static_cast<char>(n >> 16),
+                        static_cast<char>(n >> 8), static_cast<char>(n)};
+  key.append(size, sizeof size);
+  if (n) key.append(reinterpret_cast<const char*>(octets), n);
+}
+
+std::string normalisedNameKey(const DistinguishedName& name, bool* unmatchableSeen) {
+  std::string key;
+  // One RDN's attribute keys in one buffer: a long RDN costs its octets and
+  // a span each, not a string each.
+  std::string keys;
+  std::vector<std::pair<size_t, size_t>> spans;
+  name.visitNormalised(
+      [&](const AttributeValue& a) {
+        if (unmatchableSeen && unmatchable(a)) *unmatchableSeen = true;
+        // What AttributeValue's == compares: the type's octets, the value's tag and content.
+        const size_t start = keys.size();
+        appendKeyPart(keys, a.type.data(), a.type.length);
+        keys.push_back(static_cast<char>(a.value.tag));
+        appendKeyPart(keys, a.value.content(), a.value.length);
+        spans.emplace_back(start, keys.size() - start);
+      },
+      [&](bool) {
+        // An RDN is a set: its attributes in any order are the same RDN.
+        const char* base = keys.data();
+        std::sort(spans.begin(), spans.end(), [base](const auto& x, const auto& y) {
+          ++attributeComparisons;
+          return std::string_view(base + x.first, x.second) < std::string_view(base + y.first, y.second);
+        });
+        const uint32_t count = static_cast<uint32_t>(spans.size());
+        appendKeyPart(key, nullptr, 0);
+        appendKeyPart(key, reinterpret_cast<const unsigned char*>(&count), sizeof count);
+        for (const auto& s : spans)
+          appendKeyPart(key, reinterpret_cast<const unsigned char*>(base + s.first), static_cast<int>(s.second));
+        keys.clear();
+        spans.clear();
+      });
+  return key;
 }

@@ -9,6 +9,9 @@
 #include "asn1/asnsetl.h"
 
 #include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
 
 // AttributeTypeAndValue: SEQUENCE { type OBJECT IDENTIFIER, value ANY }.
 class AttributeValue : public ASNsequenceF {
@@ -108,6 +111,16 @@ class DistinguishedName : public ASNsequenceList<RDname> {
   void reverse();
   // RDname::normalise on every RDN; false at the first failure.
   bool normalise();
+  // What a copy of this name holds once normalise() has run on it, without
+  // the copy, so a long name is never held twice: attribute() gets a
+  // normalised copy of each attribute (null ones skipped, as a copy skips
+  // them), one at a time and in list order, and rdnEnd(sorted) closes each
+  // RDN, sorted when that RDN of the copy is written in DER SET OF order.
+  void visitNormalised(const std::function<void(const AttributeValue&)>& attribute,
+                       const std::function<void(bool sorted)>& rdnEnd) const;
+  // The DER a normalised copy writes (what its digest covers); false when an
+  // attribute cannot be encoded.
+  bool encodeNormalised(std::vector<unsigned char>& out) const;
   // Parses a name text (length < 0: zero-terminated) under a flags word:
   // the separators, escapes, quoting, hexadecimal values and keyword style
   // (see dntext.h). False on malformed text (the name is then left empty).
@@ -121,11 +134,23 @@ class DistinguishedName : public ASNsequenceList<RDname> {
   char* toText(uint32_t options, bool escapeControls = false) const;
 };
 
+// A key of what a normalised copy of `name` holds: RDN by RDN its attribute
+// count and each attribute's type, value tag and content, sorted within the
+// RDN (a set). Two names normalise to equal RDNs in order exactly when their
+// keys are equal, except that an attribute claiming octets it does not hold
+// equals nothing: *unmatchable (when given) is then set.
+std::string normalisedNameKey(const DistinguishedName& name, bool* unmatchable = nullptr);
+// Appends the octets after their length (four octets, most significant
+// first), so that no two different sequences of parts run together alike.
+void appendKeyPart(std::string& key, const unsigned char* octets, int length);
+
 // For tests: the attribute pairs this thread's name comparisons compared so far.
 uint64_t rdnAttributeComparisons();
 // For tests: the attributes this thread's DistinguishedName::getAttribute
 // walked to reach the ones asked for (index + 1 a call).
 uint64_t nameIndexSteps();
+// For tests: the attributes this thread's RDN copies copied.
+uint64_t rdnAttributeCopies();
 
 // Flags of DistinguishedName::fromText that the text constructor passes.
 constexpr uint32_t DN_PREFER_UTF8 = 0x20000000;

@@ -141,6 +141,15 @@ class SignatureProperties {
                                   std::vector<std::string>& out) = 0;
   // The signer's issuer and serial; null when unknown.
   virtual const IssuerAndSerialNumber* signerIdentifier() = 0;
+  // The same two where they are held, so a long issuer name is not copied
+  // to be looked up; false when unknown.
+  virtual bool signerIssuerSerial(const DistinguishedName*& issuer, const ASNinteger*& serial) {
+    const IssuerAndSerialNumber* id = signerIdentifier();
+    if (!id) return false;
+    issuer = &id->issuer;
+    serial = &id->serialNumber;
+    return true;
+  }
   // Stores `token` of `kind` unless the same token is there already.
   virtual int32_t storeTimeStampToken(TimeStampToken& token, int32_t kind) = 0;
   // Null when the signature carries none.

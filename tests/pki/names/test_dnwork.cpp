@@ -1,6 +1,7 @@
 // Names of many-valued RDNs as a stranger's certificate carries them: the
 // comparison's answers (multisets, string types, letter case and spaces),
 // its work counted in attribute pairs, and what it charges the work account.
+#include "asn1/asnbase.h"
 #include "base/workaccount.h"
 #include "pki/names/dname.h"
 
@@ -146,9 +147,11 @@ TEST(DnWork, ComparisonWorkGrowsAsNLogN) {
     for (const auto& c : cases) {
       DistinguishedName a = oneRdn(c.a), b = oneRdn(c.b);
       const uint64_t before = rdnAttributeComparisons();
+      const uint64_t copies = rdnAttributeCopies();
       EXPECT_EQ(c.equal, a == b) << n;
       const uint64_t pairs = rdnAttributeComparisons() - before;
       EXPECT_LE(pairs, 64u * static_cast<uint64_t>(n)) << n;  // n^2 / 2 is 250 n at 500
+      EXPECT_EQ(copies, rdnAttributeCopies()) << n;  // neither name is copied whole
     }
   }
 }
@@ -183,6 +186,74 @@ TEST(DnWork, ComparisonsPayTheAccountAndStopWhenItIsOver) {
   }
   // Without an account (a lone certificate check) names compare as ever.
   EXPECT_TRUE(oneRdn(base) == oneRdn(shuffled(base)));
+}
+
+// A name of several RDNs, each holding its attributes in the order given, as
+// received DER read with `flags` (certificates are read in place).
+DistinguishedName rdns(const std::vector<std::vector<Attr>>& list, unsigned char flags) {
+  Bytes sequence;
+  for (const auto& attributes : list) {
+    Bytes set;
+    for (const Attr& a : attributes) {
+      Bytes seq = tlv(0x06, a.type);
+      seq.insert(seq.end(), a.value.begin(), a.value.end());
+      const Bytes element = tlv(0x30, seq);
+      set.insert(set.end(), element.begin(), element.end());
+    }
+    const Bytes rdn = tlv(0x31, set);
+    sequence.insert(sequence.end(), rdn.begin(), rdn.end());
+  }
+  static std::vector<Bytes> held;  // a view's octets outlive the name
+  held.push_back(tlv(0x30, sequence));
+  DistinguishedName name;
+  EXPECT_EQ(static_cast<int>(held.back().size()), name.decodeBuffer(held.back().data(),
+                                                                    static_cast<int>(held.back().size()), flags));
+  return name;
+}
+
+// What the name's normalised encoding and key are made of, attribute by
+// attribute, is what a whole normalised copy writes: the database's subject
+// digests and the store's keys stay as they were, with no copy of a long name.
+TEST(DnWork, NormalisedEncodingIsTheNormalisedCopys) {
+  const Bytes unread{0x03, 0x01, 0x08};  // a BIT STRING that does not read
+  const std::vector<Attr> mixed{{O, text(0x1E, "Zeta")}, {CN, text(0x13, "alpha  beta")}, {O, text(0x0C, "a")}};
+  const std::vector<Attr> failing{{CN, text(0x1E, "first")}, {O, unread}, {CN, text(0x1E, "after")}};
+  const struct {
+    const char* what;
+    std::vector<std::vector<Attr>> name;
+  } cases[] = {
+      {"empty name", {}},
+      {"an empty RDN", {{}, {{CN, text(0x13, "x")}}}},
+      {"single values", {{{CN, text(0x13, "Root")}}, {{O, text(0x1E, "Org")}}}},
+      {"a multi-valued RDN out of order", {{{CN, text(0x13, "x")}}, mixed}},
+      {"a value failing mid-RDN", {mixed, failing, mixed}},
+      {"a value failing first", {failing, mixed}},
+      {"many values", {shuffled(numbered(300, 0x1E)), numbered(5, 0x13)}},
+  };
+  for (unsigned flags : {0u, unsigned(ASN_FLAG_CONST | ASN_FLAG_COPY)}) {
+    for (const auto& c : cases) {
+      const DistinguishedName name = rdns(c.name, static_cast<unsigned char>(flags));
+      DistinguishedName copy(name);
+      copy.normalise();
+      std::vector<unsigned char> expected, got;
+      ASSERT_GT(copy.encodeVector(expected), 0) << c.what;
+      const uint64_t copies = rdnAttributeCopies();
+      ASSERT_TRUE(name.encodeNormalised(got)) << c.what;
+      EXPECT_EQ(expected, got) << c.what << " flags " << int(flags);
+      EXPECT_EQ(normalisedNameKey(copy), normalisedNameKey(name)) << c.what;
+      EXPECT_EQ(copies, rdnAttributeCopies()) << c.what;
+    }
+  }
+  // Built rather than read, a name is written in DER order whatever its
+  // values normalise to.
+  DistinguishedName built;
+  ASSERT_TRUE(built.fromText("CN=b+O=A,O=Org", -1, 0x800 | 0x20000));
+  DistinguishedName copy(built);
+  copy.normalise();
+  std::vector<unsigned char> expected, got;
+  ASSERT_GT(copy.encodeVector(expected), 0);
+  ASSERT_TRUE(built.encodeNormalised(got));
+  EXPECT_EQ(expected, got);
 }
 
 }  // namespace
