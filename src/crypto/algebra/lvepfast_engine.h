@@ -768,14 +768,19 @@ class Engine : public Curve {
       const std::size_t first = (std::size_t)next_ * FB::kHalf;
       const std::size_t count = (std::size_t)(j1 - next_) * FB::kHalf;
       std::vector<Pt> pts(count);
+      // The stage's base moves on a copy, kept only once the stage is made:
+      // a stage that fails for memory is made again from where it started
+      // (the table is shared by every later multiplication with the point).
+      Pt base = base_;
       for (unsigned j = next_; j < j1; j++) {
         Pt* row = &pts[(std::size_t)(j - next_) * FB::kHalf];
-        row[0] = base_;
-        for (unsigned m = 1; m < FB::kHalf; m++) e_.addP(row[m], row[m - 1], base_);
+        row[0] = base;
+        for (unsigned m = 1; m < FB::kHalf; m++) e_.addP(row[m], row[m - 1], base);
         // next base: 2^w · b = 2 · (2^(w-1) · b)
-        e_.dblP(base_, row[FB::kHalf - 1]);
+        e_.dblP(base, row[FB::kHalf - 1]);
       }
       bad_ = !e_.toAffine(&fb_->xy[first * 2 * N], &fb_->inf[first], pts.data(), count);
+      base_ = base;
       next_ = j1;
       return bad_ || next_ == fb_->windows;
     }

@@ -130,7 +130,8 @@ std::vector<LvWord> LvGroup::mulSecretX(const LvWord* k, unsigned int kWords, co
   LvN x;
   try {
     x = asLvN(T.get());
-  } catch (const LvException&) {
+  } catch (const LvException& e) {
+    if (lvIsTransient(e)) throw;
     // the neutral element has no coordinate: 0
   }
   return std::vector<LvWord>(x.getWords(), x.getWords() + x.getUsed());
@@ -139,7 +140,8 @@ std::vector<LvWord> LvGroup::mulSecretX(const LvWord* k, unsigned int kWords, co
 bool LvGroup::xModEquals(const LvGroupElem* a, const LvN& r, const LvN& n) const {
   try {
     return asLvN(a) % n == r;
-  } catch (const LvException&) {
+  } catch (const LvException& e) {
+    if (lvIsTransient(e)) throw;
     return false;  // the neutral element has no coordinate
   }
 }

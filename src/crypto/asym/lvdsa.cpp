@@ -178,7 +178,8 @@ bool LvDsaSig::verify(const LvOctet* digest, unsigned int digestLen, const LvOct
     std::unique_ptr<LvGroupElem> X(p.createMul2(u1, dom->getGen(), u2, &y));
     const LvN v = p.asLvN(X.get()) % q;
     return v == rN;
-  } catch (const LvException&) {
+  } catch (const LvException& e) {
+    if (lvIsTransient(e)) throw;
     // no inverse modulo a composite q: no signature
     return false;
   }

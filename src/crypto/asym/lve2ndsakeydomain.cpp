@@ -210,7 +210,8 @@ bool LvE2nDsaKeyDomain::validate() {
   bool ok = false;
   try {
     ok = validateCurve();
-  } catch (const LvException&) {
+  } catch (const LvException& e) {
+    if (lvIsTransient(e)) throw;
     ok = false;
   }
   validity = ok ? LV_DOMAIN_VALID : LV_DOMAIN_INVALID;

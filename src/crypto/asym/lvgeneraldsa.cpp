@@ -239,7 +239,8 @@ bool LvGeneralDsaPublicKey::isValid() {
     // setH checked the order already where the domain has a cofactor
     if (orderCheckedIn == domain && domain->getValidity() == LV_DOMAIN_VALID) return true;
     return domain->inOrderSubgroup(H);
-  } catch (const LvException&) {
+  } catch (const LvException& e) {
+    if (lvIsTransient(e)) throw;
     return false;
   }
 }
@@ -434,7 +435,8 @@ bool LvGeneralDsaSig::verify(const LvOctet* digest, unsigned int digestLen, cons
     const LvN u2 = (LvZn(rN, &n) * w).getN();
     std::unique_ptr<LvGroupElem> X(g->createMul2(u1, dom->getGen(), u2, pub->getH()));
     return g->xModEquals(X.get(), rN, n);
-  } catch (const LvException&) {
+  } catch (const LvException& e) {
+    if (lvIsTransient(e)) throw;
     // no inverse modulo a composite order, the point at infinity: no signature
     return false;
   }

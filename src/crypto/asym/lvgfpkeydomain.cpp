@@ -188,7 +188,8 @@ bool LvGFpKeyDomain::validate() {
     }
     const LvN g = getG();
     if (ok && (g == 1u || g == p - 1u)) ok = false;
-  } catch (const LvException&) {
+  } catch (const LvException& e) {
+    if (lvIsTransient(e)) throw;
     ok = false;
   }
   validity = ok ? LV_DOMAIN_VALID : LV_DOMAIN_INVALID;

@@ -129,7 +129,8 @@ bool LvGeneralDsaKeyDomain::validateGeneric() {
       std::unique_ptr<LvGroupElem> T(group->createMul(order, gen));
       ok = group->isElement(gen) && !group->isEqual(gen, O.get()) && group->isEqual(T.get(), O.get());
     }
-  } catch (const LvException&) {
+  } catch (const LvException& e) {
+    if (lvIsTransient(e)) throw;
     // parameters the arithmetic rejects make the domain invalid
     ok = false;
   }
@@ -302,7 +303,8 @@ bool LvEpDsaKeyDomain::validate() {
   bool ok = false;
   try {
     ok = validateCurve();
-  } catch (const LvException&) {
+  } catch (const LvException& e) {
+    if (lvIsTransient(e)) throw;
     ok = false;
   }
   validity = ok ? LV_DOMAIN_VALID : LV_DOMAIN_INVALID;

@@ -16,6 +16,11 @@ void LvException::setValue(std::uintptr_t value) noexcept { m_value = value; }
 #define LV_DEFINE_EXCEPTION(cls) \
   cls::cls() noexcept { m_message = LV_TEMPLATE(#cls); }
 
+bool lvIsTransient(const LvException& e) noexcept {
+  return dynamic_cast<const LvMemException*>(&e) != nullptr ||
+         dynamic_cast<const LvInterruptException*>(&e) != nullptr;
+}
+
 LV_DEFINE_EXCEPTION(LvLibException)
 LV_DEFINE_EXCEPTION(LvCriticalException)
 LV_DEFINE_EXCEPTION(LvEncryptionDecryptionException)

@@ -85,6 +85,11 @@ class LvInterruptException : public LvException {
   std::uint32_t m_code;
 };
 
+// Memory running out and a spent work account say nothing of the values an
+// operation checks: a catch that answers "no" for the arithmetic's own
+// refusals (no inverse, no coordinate, a bad parameter) rethrows these two.
+bool lvIsTransient(const LvException& e) noexcept;
+
 LV_DECLARE_EXCEPTION(LvLibException, LvException)
 LV_DECLARE_EXCEPTION(LvCriticalException, LvLibException)
 LV_DECLARE_EXCEPTION(LvEncryptionDecryptionException, LvLibException)

@@ -702,8 +702,10 @@ void runShardLines(ShardRun& out, const char* text, unsigned int length, int sha
   };
   auto region = [&](int k) {
     close();
-    buffers.push_back(std::make_unique<std::stringbuf>());  // nothing lost if it throws
+    // The count first: a region whose buffer was made always has one (the
+    // merge reads both), while a count without its buffer is never read.
     out.errors.push_back(0);
+    buffers.push_back(std::make_unique<std::stringbuf>());  // nothing lost if it throws
     proxy.rdbuf(buffers.back().get());
     return k % shards == shard;
   };
