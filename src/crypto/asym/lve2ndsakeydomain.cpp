@@ -204,18 +204,7 @@ bool LvE2nDsaKeyDomain::validateCurve() {
 }
 
 bool LvE2nDsaKeyDomain::validate() {
-  if (validity == LV_DOMAIN_VALID) return true;
-  if (validity == LV_DOMAIN_INVALID) return false;
-  if (!validateGeneric()) return false;
-  bool ok = false;
-  try {
-    ok = validateCurve();
-  } catch (const LvException& e) {
-    if (lvIsTransient(e)) throw;
-    ok = false;
-  }
-  validity = ok ? LV_DOMAIN_VALID : LV_DOMAIN_INVALID;
-  return ok;
+  return validateThen([this] { return validateCurve(); });
 }
 
 // On y^2 + xy = x^3 + a x^2 + b over GF(2^m) a point (x, y) other than O is twice a point of the

@@ -172,13 +172,10 @@ bool LvGFpKeyDomain::seedReproduces() const {
 }
 
 bool LvGFpKeyDomain::validate() {
-  if (validity == LV_DOMAIN_VALID) return true;
-  if (validity == LV_DOMAIN_INVALID) return false;
-  if (!validateGeneric()) return false;
-  bool ok = false;
-  try {
+  return validateThen([this] {
     const LvN p = mmg;
     const LvN q = order;
+    bool ok = false;
     if (seedAndCounterSet || seed.getLength() > 0) {
       ok = seedReproduces();
     } else {
@@ -187,13 +184,8 @@ bool LvGFpKeyDomain::validate() {
            ((p - 1u) % q).isZero();
     }
     const LvN g = getG();
-    if (ok && (g == 1u || g == p - 1u)) ok = false;
-  } catch (const LvException& e) {
-    if (lvIsTransient(e)) throw;
-    ok = false;
-  }
-  validity = ok ? LV_DOMAIN_VALID : LV_DOMAIN_INVALID;
-  return ok;
+    return ok && g != 1u && g != p - 1u;
+  });
 }
 
 // ------------------------------------------------------------------ generation

@@ -297,16 +297,5 @@ bool LvEpDsaKeyDomain::validateCurve() {
 }
 
 bool LvEpDsaKeyDomain::validate() {
-  if (validity == LV_DOMAIN_VALID) return true;
-  if (validity == LV_DOMAIN_INVALID) return false;
-  if (!validateGeneric()) return false;
-  bool ok = false;
-  try {
-    ok = validateCurve();
-  } catch (const LvException& e) {
-    if (lvIsTransient(e)) throw;
-    ok = false;
-  }
-  validity = ok ? LV_DOMAIN_VALID : LV_DOMAIN_INVALID;
-  return ok;
+  return validateThen([this] { return validateCurve(); });
 }

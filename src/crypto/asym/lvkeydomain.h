@@ -10,6 +10,7 @@
 #include "crypto/algebra/lvcryptoep.h"
 #include "crypto/algebra/lvep.h"
 #include "crypto/asym/lvasym.h"
+#include "crypto/basic/lvexception.h"
 
 // Validity states.
 enum : LvWord { LV_DOMAIN_VALID = 0, LV_DOMAIN_INVALID = 1, LV_DOMAIN_UNCHECKED = 2 };
@@ -81,8 +82,33 @@ class LvGeneralDsaKeyDomain : public LvAsymKeyDomain {
   virtual bool inOrderSubgroup(const LvGroupElem* P) const;
 
  protected:
-  // The checks common to every domain; sets the state, never throws.
+  // The checks common to every domain; sets the state. Memory running out
+  // and a spent work account pass through.
   bool validateGeneric();
+  // validateGeneric, then the kind's own checks `own` (bad parameters answer
+  // false). Memory running out or a spent work account in `own` passes
+  // through and leaves the domain unchecked: validateGeneric's "valid" is no
+  // verdict on the whole, and a later validate must not take it for one.
+  template <class Own>
+  bool validateThen(Own own) {
+    if (validity == LV_DOMAIN_VALID) return true;
+    if (validity == LV_DOMAIN_INVALID) return false;
+    if (!validateGeneric()) return false;
+    bool ok = false;
+    try {
+      ok = own();
+    } catch (const LvException& e) {
+      if (lvIsTransient(e)) {
+        validity = LV_DOMAIN_UNCHECKED;
+        throw;
+      }
+    } catch (...) {
+      validity = LV_DOMAIN_UNCHECKED;
+      throw;
+    }
+    validity = ok ? LV_DOMAIN_VALID : LV_DOMAIN_INVALID;
+    return ok;
+  }
   void dropGen();
 
   const LvGroup* group;

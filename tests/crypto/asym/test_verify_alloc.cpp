@@ -36,9 +36,10 @@ std::istringstream lineOf(const std::string& kind, const std::string& name) {
 }
 
 // Runs `check` with allocation 1, 2, ... failing until one run makes it
-// through: each run either throws out of memory or answers true. The number
-// of runs that met a failed allocation.
-int failEachAllocation(const std::string& what, const std::function<bool()>& check) {
+// through: each run either throws out of memory or answers `expected`. The
+// number of runs that met a failed allocation.
+int failEachAllocation(const std::string& what, const std::function<bool()>& check,
+                       bool expected = true) {
   int refused = 0;
   for (long at = 1;; ++at) {
     g_count = 0;
@@ -53,7 +54,7 @@ int failEachAllocation(const std::string& what, const std::function<bool()>& che
     }
     const bool reached = g_count >= at;
     g_failAt = 0;
-    if (ran) EXPECT_TRUE(answer) << what << ": allocation " << at << " failed";
+    if (ran) EXPECT_EQ(expected, answer) << what << ": allocation " << at << " failed";
     if (!reached) return refused;
     ++refused;
     if (at > 5000) {
@@ -163,6 +164,85 @@ TEST(VerifyAllocation, ASpentAccountIsNeverABadSignature) {
     spent = false;
     if (s.ec) EXPECT_TRUE(s.validate()) << c.name;
     EXPECT_TRUE(s.verify()) << c.name;
+  }
+  lvnet::setTick(nullptr);
+}
+
+namespace {
+
+// Domains that pass the checks common to every domain and fail their kind's
+// own: openssl's curve with a cofactor it has not, openssl's DSA domain with a
+// seed that is not its own.
+struct Flawed {
+  const char* what;
+  std::unique_ptr<LvGeneralDsaKeyDomain> (*make)();
+  bool ticks;  // whether its validation does work the account counts
+};
+
+const Flawed kFlawed[] = {
+    {"secp160r1 with cofactor 9",
+     [] {
+       std::unique_ptr<LvEpDsaKeyDomain> d = domainOf("secp160r1", false);
+       const CurveParams& c = curve("secp160r1");
+       const LvN n(c.n.data(), static_cast<unsigned>(c.n.size()));
+       d->setCofactor(LvN(9u, 1));
+       d->setGroupOrder(LvModulus(n * LvN(9u, 1), 0));
+       return std::unique_ptr<LvGeneralDsaKeyDomain>(std::move(d));
+     },
+     true},
+    {"dsa 1024/160 with a seed not its own",
+     [] {
+       std::istringstream ls = lineOf("dsa", "1024/160");
+       std::string md, p, q, g;
+       ls >> md >> p >> q >> g;
+       const Bytes pb = hex(p), qb = hex(q), gb = hex(g), seed(20, 0x5a);
+       std::unique_ptr<LvDsaKeyDomain> d(new LvDsaKeyDomain());
+       d->setP(pb.data(), pb.size());
+       d->setQ(qb.data(), qb.size());
+       d->setG(gb.data(), gb.size());
+       d->setSeed(seed.data(), static_cast<unsigned int>(seed.size()));
+       return std::unique_ptr<LvGeneralDsaKeyDomain>(std::move(d));
+     },
+     false},
+};
+
+long g_ticksLeft = 0;
+
+}  // namespace
+
+// The generic checks pass before the kind's own run: a validation cut short
+// in the latter must not leave their "valid" behind for the next to answer.
+TEST(VerifyAllocation, AValidationCutShortIsNoVerdict) {
+  for (const Flawed& f : kFlawed) {
+    ASSERT_FALSE(f.make()->validate()) << f.what;
+    std::unique_ptr<LvGeneralDsaKeyDomain> d = f.make();
+    EXPECT_GT(failEachAllocation(f.what, [&] { return d->validate(); }, false), 0);
+    EXPECT_EQ(LV_DOMAIN_INVALID, d->getValidity()) << f.what;
+  }
+}
+
+TEST(VerifyAllocation, AValidationStoppedByTheAccountIsNoVerdict) {
+  lvnet::setTick([]() noexcept { return g_ticksLeft-- > 0; });
+  for (const Flawed& f : kFlawed) {
+    if (!f.ticks) continue;
+    std::unique_ptr<LvGeneralDsaKeyDomain> d = f.make();
+    // The account spent after 0, 1, 2, ... ticks, until the validation ends.
+    long stopped = 0;
+    for (long ticks = 0;; ++ticks) {
+      g_ticksLeft = ticks;
+      bool answer = true;
+      try {
+        answer = d->validate();
+      } catch (const LvInterruptException&) {
+        ++stopped;
+        EXPECT_NE(LV_DOMAIN_VALID, d->getValidity()) << f.what << ": " << ticks << " ticks";
+        continue;
+      }
+      EXPECT_FALSE(answer) << f.what << ": " << ticks << " ticks";
+      break;
+    }
+    EXPECT_GT(stopped, 1) << f.what;
+    EXPECT_EQ(LV_DOMAIN_INVALID, d->getValidity()) << f.what;
   }
   lvnet::setTick(nullptr);
 }
